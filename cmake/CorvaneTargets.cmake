@@ -1,0 +1,33 @@
+# Shared settings for every target of the project's own code.
+set(CORVANE_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Werror)
+
+add_library(corvane_options INTERFACE)
+target_compile_options(corvane_options INTERFACE ${CORVANE_WARNINGS})
+target_compile_definitions(corvane_options INTERFACE
+  CORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+  CORVANE_VERSION="${PROJECT_VERSION}")
+if(CORVANE_SANITIZE)
+  target_compile_options(corvane_options INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  target_link_options(corvane_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# corvane_library(NAME folder-relative sources... DEPS libs...)
+function(corvane_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC corvane_options ${ARG_DEPS})
+endfunction()
+
+# corvane_test(NAME sources... DEPS libs...): one GoogleTest executable per folder.
+function(corvane_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE corvane_options ${ARG_DEPS} corvane_test_support
+    GTest::gtest GTest::gmock GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT
+    "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+endfunction()

@@ -1,0 +1,116 @@
+#include "platform/platform.h"
+
+#include <mutex>
+#include <utility>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/thread_main_queue.h"
+
+namespace corvane::platform {
+
+namespace {
+
+class SystemClock final : public Clock {
+public:
+    TimePoint now() override { return std::chrono::system_clock::now(); }
+    void sleep(std::chrono::duration<double> d) override {
+        if (d.count() > 0) std::this_thread::sleep_for(d);
+    }
+};
+
+// A host on which nothing can be reached: no trusted Accessibility, no applications, no capture.
+class AbsentAccessibility final : public Accessibility {
+public:
+    AXElement applicationElement(int) override { return {}; }
+    AXElement systemWideElement() override { return {}; }
+    bool isProcessTrusted(bool) override { return false; }
+};
+
+class AbsentInput final : public Input {
+public:
+    bool postKeyToProcess(int, const KeyEvent&) override { return false; }
+    bool postMouseToProcess(int, const MouseEvent&) override { return false; }
+    bool postKeyAtHIDTap(const KeyEvent&) override { return false; }
+    bool postMouseAtHIDTap(const MouseEvent&) override { return false; }
+    std::optional<Point> cursorLocation() override { return std::nullopt; }
+    void warpCursor(Point) override {}
+};
+
+class AbsentWorkspace final : public Workspace {
+public:
+    std::vector<RunningApplication> runningApplications() override { return {self()}; }
+    std::optional<RunningApplication> frontmostApplication() override { return self(); }
+    bool activate(int, unsigned) override { return false; }
+    RunningApplication currentApplication() override { return self(); }
+    void activateCurrentApplication(bool) override {}
+    void hideCurrentApplication() override {}
+    AppleScriptResult runAppleScript(const std::string&) override {
+        return {false, "AppleScript is not available on this system."};
+    }
+    bool openURL(const std::string&) override { return false; }
+    ObserverToken addObserver(WorkspaceNotification, Observer) override { return 0; }
+    void removeObserver(ObserverToken) override {}
+
+private:
+    static RunningApplication self() {
+        RunningApplication app;
+        app.localizedName = "Corvane";
+        app.processIdentifier = static_cast<int>(::getpid());
+        return app;
+    }
+};
+
+class AbsentScreenCapture final : public ScreenCapture {
+public:
+    CaptureResult<ShareableContent> shareableContent() override { return {std::nullopt, "No display."}; }
+    CaptureResult<Image> captureWindow(std::uint32_t) override { return {std::nullopt, "No display."}; }
+    CaptureResult<Image> captureDisplay(std::uint32_t) override { return {std::nullopt, "No display."}; }
+    CaptureResult<Image> captureRect(Rect) override { return {std::nullopt, "No display."}; }
+    std::optional<Display> mainDisplay() override { return std::nullopt; }
+    bool preflightScreenRecording() override { return false; }
+    bool requestScreenRecording() override { return false; }
+};
+
+std::mutex gMutex;
+Services gInstalled;
+
+Services defaults() {
+    static SystemClock clock;
+    static AbsentAccessibility ax;
+    static AbsentInput input;
+    static AbsentWorkspace workspace;
+    static AbsentScreenCapture capture;
+    static ThreadMainQueue mainQueue;
+    return {&ax, &input, &workspace, &capture, &clock, &mainQueue};
+}
+
+template <class T>
+T& pick(T* Services::*member) {
+    std::lock_guard lock(gMutex);
+    if (auto* p = gInstalled.*member) return *p;
+    return *(defaults().*member);
+}
+
+}  // namespace
+
+Accessibility& accessibility() { return pick(&Services::accessibility); }
+Input& input() { return pick(&Services::input); }
+Workspace& workspace() { return pick(&Services::workspace); }
+ScreenCapture& screenCapture() { return pick(&Services::screenCapture); }
+Clock& clock() { return pick(&Services::clock); }
+MainQueue& mainQueue() { return pick(&Services::mainQueue); }
+
+Services install(const Services& services) {
+    std::lock_guard lock(gMutex);
+    return std::exchange(gInstalled, services);
+}
+
+Services installed() {
+    std::lock_guard lock(gMutex);
+    return gInstalled;
+}
+
+void pause(double seconds) { clock().sleep(std::chrono::duration<double>(seconds)); }
+
+}  // namespace corvane::platform

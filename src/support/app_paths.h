@@ -1,0 +1,25 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace corvane {
+
+// The application folder and the rules its JSON stores share.
+struct AppPaths {
+    // The application folder, or a subfolder of it, created with its parents when missing.
+    // CORVANE_HOME replaces the whole application folder; otherwise it is "Corvane" in the
+    // user's data folder ($XDG_DATA_HOME, else ~/.local/share). Never fails: a folder that
+    // cannot be created shows up later as failed reads and writes.
+    static std::filesystem::path appSupportDirectory(const std::optional<std::string>& subdirectory = std::nullopt);
+
+    // The user's data folder itself, created when missing; absent when it cannot be found.
+    static std::optional<std::filesystem::path> userDataDirectory();
+
+    // Copies an undecodable store file beside itself as "<name>.corrupt-<stamp>.bak" before the
+    // store starts over; context is the store's name for the log lines.
+    static void archiveCorruptFile(const std::filesystem::path& file, const std::string& context);
+};
+
+}  // namespace corvane

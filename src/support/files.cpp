@@ -1,0 +1,97 @@
+#include "support/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+
+namespace corvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+bool writeAll(int fd, std::string_view bytes) {
+    const char* p = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string randomSuffix() {
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    static const char* hex = "0123456789abcdef";
+    std::string s;
+    auto v = rng();
+    for (int i = 0; i < 12; ++i) s += hex[(v >> (i * 4)) & 15];
+    return s;
+}
+}  // namespace
+
+FileRead readFile(const fs::path& path) {
+    FileRead result;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        result.status = errno == ENOENT || errno == ENOTDIR ? FileRead::Status::missing : FileRead::Status::unreadable;
+        return result;
+    }
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            result.status = FileRead::Status::unreadable;
+            result.bytes.clear();
+            return result;
+        }
+        if (n == 0) break;
+        result.bytes.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    result.status = FileRead::Status::ok;
+    return result;
+}
+
+bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
+    fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+    fs::path temp = folder / ("." + path.filename().string() + ".tmp-" + randomSuffix());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) return false;
+    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+bool appendToPrivateFile(const fs::path& path, std::string_view bytes) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool ok = writeAll(fd, bytes);
+    return ::close(fd) == 0 && ok;
+}
+
+bool writePrivateFile(const fs::path& path, std::string_view bytes) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return false;
+    return writeFileAtomically(path, bytes, 0600);
+}
+
+}  // namespace corvane

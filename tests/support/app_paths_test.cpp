@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/log.h"
+#include "platform/platform.h"
+#include "support/app_paths.h"
+#include "support/iso8601.h"
+#include "test_support/manual_clock.h"
+#include "test_support/temp_home.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ManualClock;
+using testing::TempHome;
+
+ManualClock::TimePoint at(const char* iso) { return *ISO8601::parse(iso); }
+
+TEST(AppPaths, CreatesTheFolderAndSubfoldersOnFirstUse) {
+    TempHome home;
+    EXPECT_FALSE(fs::exists(home.appFolder()));
+    EXPECT_EQ(AppPaths::appSupportDirectory(), home.appFolder());
+    EXPECT_TRUE(fs::is_directory(home.appFolder()));
+    EXPECT_EQ(AppPaths::appSupportDirectory(std::string()), AppPaths::appSupportDirectory());
+    auto captures = AppPaths::appSupportDirectory(std::string("Captures"));
+    EXPECT_EQ(captures, home.appFolder() / "Captures");
+    EXPECT_TRUE(fs::is_directory(captures));
+}
+
+TEST(AppPaths, WithoutOverrideUsesTheXdgDataFolder) {
+    TempHome home;
+    ::unsetenv("CORVANE_HOME");
+    ::setenv("XDG_DATA_HOME", home.root().c_str(), 1);
+    EXPECT_EQ(AppPaths::appSupportDirectory(), home.root() / "Corvane");
+    ::unsetenv("XDG_DATA_HOME");
+}
+
+TEST(AppPaths, CorruptFileIsCopiedBesideItselfAndNeverLost) {
+    TempHome home;
+    ManualClock clock(at("2026-12-06T15:24:00.700Z"));
+    platform::ScopedServices services({.clock = &clock});
+    platform::LogCapture logs;
+
+    auto file = AppPaths::appSupportDirectory() / "conversation.json";
+    testing::writeAll(file, "{not json");
+    AppPaths::archiveCorruptFile(file, "ConversationStore");
+
+    auto backup = home.appFolder() / "conversation.json.corrupt-2026-12-06T15-24-00Z.bak";
+    EXPECT_EQ(testing::readAll(backup), "{not json");
+    EXPECT_EQ(testing::readAll(file), "{not json");  // copied, not moved
+    EXPECT_TRUE(logs.contains("[ConversationStore] Preserved corrupt file: " + backup.string()));
+
+    // The same second again: the first backup stays as it was and the failure is logged.
+    testing::writeAll(file, "{other");
+    AppPaths::archiveCorruptFile(file, "ConversationStore");
+    EXPECT_EQ(testing::readAll(backup), "{not json");
+    EXPECT_TRUE(logs.contains("[ConversationStore] Could not preserve corrupt file " + file.string() + ": "));
+}
+
+TEST(AppPaths, ArchivingAMissingFileWritesAndLogsNothing) {
+    TempHome home;
+    platform::LogCapture logs;
+    AppPaths::archiveCorruptFile(AppPaths::appSupportDirectory() / "memories.json", "MemoryStore");
+    EXPECT_TRUE(logs.lines().empty());
+    EXPECT_TRUE(fs::is_empty(home.appFolder()));
+}
+
+}  // namespace
+}  // namespace corvane
