@@ -1,0 +1,365 @@
+#include "app/http_message.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+namespace corvane::app {
+
+namespace {
+
+constexpr std::string_view kHeadEnd = "\r\n\r\n";
+
+std::string_view trimSpacesAndTabs(std::string_view s) {
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equalsIgnoringASCIICase(std::string_view a, std::string_view lowerB) {
+    if (a.size() != lowerB.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (asciiLower(a[i]) != lowerB[i]) return false;
+    }
+    return true;
+}
+
+// A decimal integer with an optional sign and digits only; empty or unreadable counts as 0. A
+// value too large for 64 bits saturates (and so is refused by the body limit) rather than
+// counting as 0: a client announcing such a body must not have it read as empty.
+std::int64_t readContentLength(std::string_view value) {
+    bool negative = false;
+    if (!value.empty() && (value.front() == '+' || value.front() == '-')) {
+        negative = value.front() == '-';
+        value.remove_prefix(1);
+    }
+    if (value.empty()) return 0;
+    constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
+    std::int64_t number = 0;
+    bool overflow = false;
+    for (char c : value) {
+        if (c < '0' || c > '9') return 0;
+        const int digit = c - '0';
+        if (!overflow && number > (kMax - digit) / 10) overflow = true;
+        if (!overflow) number = number * 10 + digit;
+    }
+    if (overflow) return negative ? std::numeric_limits<std::int64_t>::min() : kMax;
+    return negative ? -number : number;
+}
+
+struct ParsedHead {
+    HTTPRequest request;  // everything but the body
+    std::int64_t contentLength = 0;
+};
+
+// The request line and headers, over the bytes before CR LF CR LF; absent when they never make a request.
+std::optional<ParsedHead> parseHead(std::string_view head) {
+    if (!isValidUTF8(head)) return std::nullopt;
+
+    std::size_t lineEnd = head.find("\r\n");
+    const std::string_view requestLine = head.substr(0, lineEnd);
+    const std::size_t firstSpace = requestLine.find(' ');
+    if (firstSpace == std::string_view::npos) return std::nullopt;  // fewer than two pieces
+    const std::string_view rest = requestLine.substr(firstSpace + 1);
+
+    ParsedHead parsed;
+    parsed.request.method = std::string(requestLine.substr(0, firstSpace));
+    parsed.request.path = std::string(rest.substr(0, rest.find(' ')));
+
+    while (lineEnd != std::string_view::npos) {
+        const std::size_t start = lineEnd + 2;
+        lineEnd = head.find("\r\n", start);
+        const std::string_view line = head.substr(start, lineEnd == std::string_view::npos
+                                                              ? std::string_view::npos
+                                                              : lineEnd - start);
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos) continue;
+        const std::string_view name = line.substr(0, colon);
+        const std::string_view rawValue = line.substr(colon + 1);
+        if (name.empty() || rawValue.empty()) continue;
+        const std::string_view value = trimSpacesAndTabs(rawValue);
+        if (equalsIgnoringASCIICase(name, "content-length")) {
+            parsed.contentLength = readContentLength(value);
+        } else if (equalsIgnoringASCIICase(name, "host")) {
+            parsed.request.host = std::string(value);
+        } else if (equalsIgnoringASCIICase(name, "origin")) {
+            parsed.request.origin = std::string(value);
+        } else if (equalsIgnoringASCIICase(name, "sec-fetch-site")) {
+            parsed.request.secFetchSite = std::string(value);
+        }
+    }
+    return parsed;
+}
+
+bool bodyLengthRefused(std::int64_t contentLength, const RequestLimits& limits) {
+    return contentLength < 0 || contentLength > limits.maxBodyBytes;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string stripLineBreaks(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        if (c != '\r' && c != '\n') out.push_back(c);
+    }
+    return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// HTTPRequest
+
+std::string HTTPRequest::routePath() const { return path.substr(0, path.find('?')); }
+
+std::map<std::string, std::string> HTTPRequest::queryParams() const {
+    std::map<std::string, std::string> params;
+    const std::size_t mark = path.find('?');
+    if (mark == std::string::npos) return params;
+    std::string_view query = std::string_view(path).substr(mark + 1);
+    while (!query.empty()) {
+        const std::size_t amp = query.find('&');
+        const std::string_view piece = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        if (piece.empty()) continue;
+        const std::size_t eq = piece.find('=');
+        if (eq == std::string_view::npos) continue;  // one part only
+        const std::string_view key = piece.substr(0, eq);
+        const std::string_view value = piece.substr(eq + 1);
+        if (key.empty() || value.empty()) continue;  // an empty part is dropped: one part left
+        params[percentDecode(key).value_or(std::string(key))] =
+            percentDecode(value).value_or(std::string(value));
+    }
+    return params;
+}
+
+// ---------------------------------------------------------------------------------------------
+// HTTPResponse
+
+namespace detail {
+std::string dumpJSONOr(const nlohmann::json& value, std::string_view fallback) {
+    try {
+        return value.dump(2, ' ', false, nlohmann::json::error_handler_t::strict);
+    } catch (const nlohmann::json::exception&) {
+        return std::string(fallback);
+    }
+}
+}  // namespace detail
+
+HTTPResponse HTTPResponse::jsonDict(const nlohmann::json& object, int statusCode) {
+    std::string body = object.is_object() ? detail::dumpJSONOr(object, "{}") : "{}";
+    return HTTPResponse{statusCode, "application/json", std::move(body)};
+}
+
+HTTPResponse HTTPResponse::jsonArray(const nlohmann::json& array, int statusCode) {
+    const bool arrayOfObjects =
+        array.is_array() &&
+        std::all_of(array.begin(), array.end(), [](const nlohmann::json& e) { return e.is_object(); });
+    std::string body = arrayOfObjects ? detail::dumpJSONOr(array, "[]") : "[]";
+    return HTTPResponse{statusCode, "application/json", std::move(body)};
+}
+
+std::string_view reasonPhrase(int statusCode) {
+    switch (statusCode) {
+        case 400: return "Bad Request";
+        case 403: return "Forbidden";
+        case 404: return "Not Found";
+        case 413: return "Payload Too Large";
+        case 500: return "Internal Server Error";
+        default: return "OK";
+    }
+}
+
+std::string serializeResponse(const HTTPResponse& response) {
+    std::string out;
+    const std::string contentType = stripLineBreaks(response.contentType);
+    out.reserve(96 + contentType.size() + response.body.size());
+    out += "HTTP/1.1 ";
+    out += std::to_string(response.statusCode);
+    out += ' ';
+    out += reasonPhrase(response.statusCode);
+    out += "\r\nContent-Type: ";
+    out += contentType;
+    out += "\r\nContent-Length: ";
+    out += std::to_string(response.body.size());
+    out += "\r\nConnection: close\r\n\r\n";
+    out += response.body;
+    return out;
+}
+
+HTTPResponse badRequestResponse() { return {400, "text/plain", "Bad Request"}; }
+
+HTTPResponse forbiddenResponse() {
+    return {403, "application/json", R"({"error":"Forbidden: non-loopback Host header"})"};
+}
+
+HTTPResponse payloadTooLargeResponse() { return {413, "text/plain", "Payload Too Large"}; }
+
+HTTPResponse internalErrorResponse() { return {500, "text/plain", "Internal Server Error"}; }
+
+// ---------------------------------------------------------------------------------------------
+// Parsing
+
+ParseResult parseRequest(std::string_view buffer, const RequestLimits& limits) {
+    const std::size_t end = buffer.find(kHeadEnd);
+    if (end == std::string_view::npos) {
+        // The head, through its blank line, will be at least one byte longer than the buffer.
+        return {buffer.size() >= limits.maxHeadBytes ? ParseStatus::headTooLarge
+                                                     : ParseStatus::incomplete,
+                std::nullopt};
+    }
+    if (end + kHeadEnd.size() > limits.maxHeadBytes) return {ParseStatus::headTooLarge, std::nullopt};
+    auto head = parseHead(buffer.substr(0, end));
+    if (!head) return {};
+    if (bodyLengthRefused(head->contentLength, limits)) return {ParseStatus::bodyTooLarge, std::nullopt};
+    const std::string_view available = buffer.substr(end + kHeadEnd.size());
+    const auto length = static_cast<std::size_t>(head->contentLength);
+    if (available.size() < length) return {};
+    head->request.body = std::string(available.substr(0, length));
+    return {ParseStatus::complete, std::move(head->request)};
+}
+
+RequestParser::RequestParser(RequestLimits limits) : limits_(limits) {}
+
+ParseStatus RequestParser::feed(std::string_view bytes) {
+    switch (phase_) {
+        case Phase::done:
+        case Phase::invalidHead:  // never a request: the bytes are dropped until the peer ends
+            return status_;
+        case Phase::body: {
+            const std::size_t wanted = contentLength_ - buffer_.size();
+            buffer_.append(bytes.substr(0, wanted));  // bytes past Content-Length are ignored
+            completeIfWhole();
+            return status_;
+        }
+        case Phase::head: break;
+    }
+
+    buffer_.append(bytes);
+    const std::string_view view(buffer_);
+    const std::size_t end = view.find(kHeadEnd, searchFrom_);
+    scanned_ += view.size() - std::min(searchFrom_, view.size());
+    if (end == std::string_view::npos) {
+        if (buffer_.size() >= limits_.maxHeadBytes) {
+            status_ = ParseStatus::headTooLarge;
+            phase_ = Phase::done;
+            std::string().swap(buffer_);
+        } else {
+            // A CR LF CR LF may straddle this receive and the next one.
+            constexpr std::size_t kOverlap = kHeadEnd.size() - 1;
+            searchFrom_ = buffer_.size() > kOverlap ? buffer_.size() - kOverlap : 0;
+        }
+        return status_;
+    }
+    if (end + kHeadEnd.size() > limits_.maxHeadBytes) {
+        status_ = ParseStatus::headTooLarge;
+        phase_ = Phase::done;
+        std::string().swap(buffer_);
+        return status_;
+    }
+    finishHead(end);
+    return status_;
+}
+
+void RequestParser::finishHead(std::size_t headLength) {
+    auto head = parseHead(std::string_view(buffer_).substr(0, headLength));
+    if (!head) {
+        phase_ = Phase::invalidHead;
+        std::string().swap(buffer_);
+        return;
+    }
+    if (bodyLengthRefused(head->contentLength, limits_)) {
+        status_ = ParseStatus::bodyTooLarge;
+        phase_ = Phase::done;
+        std::string().swap(buffer_);
+        return;
+    }
+    request_ = std::move(head->request);
+    contentLength_ = static_cast<std::size_t>(head->contentLength);
+    buffer_.erase(0, headLength + kHeadEnd.size());
+    if (buffer_.size() > contentLength_) buffer_.resize(contentLength_);
+    phase_ = Phase::body;
+    completeIfWhole();
+}
+
+void RequestParser::completeIfWhole() {
+    if (buffer_.size() < contentLength_) return;
+    request_.body = std::move(buffer_);
+    buffer_.clear();
+    status_ = ParseStatus::complete;
+    phase_ = Phase::done;
+}
+
+HTTPRequest RequestParser::takeRequest() { return std::move(request_); }
+
+// ---------------------------------------------------------------------------------------------
+// Text helpers
+
+std::optional<std::string> percentDecode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out.push_back(text[i]);
+            continue;
+        }
+        if (text.size() - i < 3) return std::nullopt;  // "%" needs two more characters
+        const int high = hexValue(text[i + 1]);
+        const int low = hexValue(text[i + 2]);
+        if (high < 0 || low < 0) return std::nullopt;
+        out.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+    }
+    if (!isValidUTF8(out)) return std::nullopt;
+    return out;
+}
+
+bool isValidUTF8(std::string_view bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+        } else if (c == 0xE0) {
+            length = 3, low = 0xA0;
+        } else if (c == 0xED) {
+            length = 3, high = 0x9F;  // no surrogates
+        } else if (c >= 0xE1 && c <= 0xEF) {
+            length = 3;
+        } else if (c == 0xF0) {
+            length = 4, low = 0x90;
+        } else if (c >= 0xF1 && c <= 0xF3) {
+            length = 4;
+        } else if (c == 0xF4) {
+            length = 4, high = 0x8F;  // nothing past U+10FFFF
+        } else {
+            return false;
+        }
+        if (n - i < length) return false;
+        if (p[i + 1] < low || p[i + 1] > high) return false;
+        for (std::size_t k = 2; k < length; ++k) {
+            if (p[i + k] < 0x80 || p[i + k] > 0xBF) return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+}  // namespace corvane::app

@@ -1,0 +1,142 @@
+#pragma once
+
+// The values of the loopback HTTP API: one parsed request, one answer, and
+// the request parser, a pure function of the received bytes (plus an incremental form of it that
+// the server feeds receive by receive).
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace corvane::app {
+
+// One parsed request. Bodies are bytes held in a std::string (not necessarily UTF-8).
+struct HTTPRequest {
+    std::string method{};             // first word of the request line, case kept
+    std::string path{};               // request target with its query, not decoded
+    std::optional<std::string> host{};  // last usable Host header, trimmed of spaces and tabs
+    std::string body{};               // exactly Content-Length bytes after the head
+    // The browser markers the loopback guard reads; the last header line wins.
+    std::optional<std::string> origin{};
+    std::optional<std::string> secFetchSite{};
+
+    // `path` up to, not including, the first "?".
+    std::string routePath() const;
+    // Pairs of the text after the first "?".
+    std::map<std::string, std::string> queryParams() const;
+
+    bool operator==(const HTTPRequest&) const = default;
+};
+
+// One answer; sent with Content-Type, Content-Length and "Connection: close".
+struct HTTPResponse {
+    int statusCode = 200;
+    std::string contentType{};
+    std::string body{};  // bytes, sent as is
+
+    // Any value with an nlohmann `to_json`: pretty-printed (2 spaces), sorted keys,
+    // "application/json"; body "{}" when the value cannot be encoded (a throwing to_json,
+    // invalid UTF-8 in a string). NaN and infinities are written as null.
+    template <class T>
+    static HTTPResponse json(const T& value, int statusCode = 200);
+    // A JSON object; body "{}" when it is not an object or cannot be serialised.
+    static HTTPResponse jsonDict(const nlohmann::json& object, int statusCode = 200);
+    // A JSON array of objects; body "[]" when it is not one or cannot be serialised.
+    static HTTPResponse jsonArray(const nlohmann::json& array, int statusCode = 200);
+
+    bool operator==(const HTTPResponse&) const = default;
+};
+
+// "Bad Request", "Forbidden", "Not Found", "Payload Too Large", "Internal Server Error", else "OK".
+std::string_view reasonPhrase(int statusCode);
+// The whole answer as sent: status line, the three headers, blank line, body.
+std::string serializeResponse(const HTTPResponse& response);
+
+// The canned answers of the server itself.
+HTTPResponse badRequestResponse();       // 400 text/plain "Bad Request"
+HTTPResponse forbiddenResponse();        // 403 {"error":"Forbidden: non-loopback Host header"}
+HTTPResponse payloadTooLargeResponse();  // 413 text/plain "Payload Too Large"
+HTTPResponse internalErrorResponse();    // 500 text/plain "Internal Server Error"
+
+// Limits against hostile local traffic: a head (through its blank line) over maxHeadBytes, or a Content-Length
+// over maxBodyBytes or negative, is refused.
+struct RequestLimits {
+    std::size_t maxHeadBytes = 64 * 1024;
+    std::int64_t maxBodyBytes = 16 * 1024 * 1024;
+};
+
+enum class ParseStatus {
+    incomplete,    // no request yet (also forever, for a head that is not UTF-8 or lacks a target)
+    complete,      // a whole request
+    headTooLarge,  // no CR LF CR LF within maxHeadBytes
+    bodyTooLarge,  // Content-Length negative or over maxBodyBytes (decided as soon as the head is)
+};
+
+struct ParseResult {
+    ParseStatus status = ParseStatus::incomplete;
+    std::optional<HTTPRequest> request;  // present exactly when status is complete
+};
+
+// Parses a whole buffer, with the limits. Pure; never throws for any bytes.
+ParseResult parseRequest(std::string_view buffer, const RequestLimits& limits = {});
+
+// The same parse fed receive by receive: the search for CR LF CR LF resumes where it stopped, the
+// head is parsed once, body bytes are only appended (and bytes past Content-Length dropped), so
+// the accumulated buffer is never rescanned. After any feed its status equals that of
+// parseRequest() over everything fed so far, until it reaches a final status, which then stays.
+class RequestParser {
+public:
+    explicit RequestParser(RequestLimits limits = {});
+
+    ParseStatus feed(std::string_view bytes);
+    ParseStatus status() const { return status_; }
+    // The request once status() is complete (moved out: call once).
+    HTTPRequest takeRequest();
+    // Bytes examined while looking for the end of the head, over all feeds (for tests).
+    std::size_t scannedBytes() const { return scanned_; }
+
+private:
+    enum class Phase { head, invalidHead, body, done };
+
+    void finishHead(std::size_t headLength);
+    void completeIfWhole();
+
+    RequestLimits limits_;
+    Phase phase_ = Phase::head;
+    ParseStatus status_ = ParseStatus::incomplete;
+    std::string buffer_;  // the head while it is sought, then only the body
+    std::size_t searchFrom_ = 0;
+    std::size_t scanned_ = 0;
+    std::size_t contentLength_ = 0;
+    HTTPRequest request_;
+};
+
+// Percent-decoding as used by queryParams: absent when a "%" is not followed by two hex digits or
+// the decoded bytes are not UTF-8. "+" stays "+".
+std::optional<std::string> percentDecode(std::string_view text);
+// Strict UTF-8 (no overlongs, surrogates or code points past U+10FFFF).
+bool isValidUTF8(std::string_view bytes);
+
+namespace detail {
+std::string dumpJSONOr(const nlohmann::json& value, std::string_view fallback);
+}
+
+template <class T>
+HTTPResponse HTTPResponse::json(const T& value, int statusCode) {
+    std::string body;
+    try {
+        const nlohmann::json encoded = value;
+        body = detail::dumpJSONOr(encoded, "{}");
+    } catch (const std::exception&) {
+        body = "{}";
+    }
+    return HTTPResponse{statusCode, "application/json", std::move(body)};
+}
+
+}  // namespace corvane::app

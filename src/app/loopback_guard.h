@@ -1,0 +1,26 @@
+#pragma once
+
+// Who may talk to the loopback server: the Host check that stops DNS-rebinding pages and the
+// browser markers that tell a web page's request from a local script's.
+
+#include <string_view>
+
+#include "app/http_message.h"
+
+namespace corvane::app {
+
+// A Host value (present and not empty) passes when the name it carries, once its port, IPv6
+// brackets and case are set aside, is "127.0.0.1", "localhost" or "::1".
+bool isLoopbackHost(std::string_view hostValue);
+
+// An Origin value passes only when it is an http origin on 127.0.0.1, localhost or [::1], with an
+// optional port: "http://" host [":" digits], nothing else ("null", https, a path, user info and
+// every other host fail). Scheme and host are compared ignoring ASCII case.
+bool isLoopbackOrigin(std::string_view originValue);
+
+// True when the request must be answered 403 (forbiddenResponse()) before any handler runs: a
+// present, non-empty Host that fails isLoopbackHost, a present Origin that fails
+// isLoopbackOrigin, or a Sec-Fetch-Site of "cross-site".
+bool isForbiddenRequest(const HTTPRequest& request);
+
+}  // namespace corvane::app

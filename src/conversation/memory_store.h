@@ -1,0 +1,59 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/serial_queue.h"
+
+namespace corvane {
+
+// One note the agent remembers across chats. `scope` is "master", "song:<song>",
+// "plugin:<plug-in>" or "track:<track>@<song>", kept exactly as the caller passed it.
+struct Memory {
+    std::string id;         // six lower-case hexadecimal characters
+    std::string scope;
+    std::string note;       // trimmed
+    std::string createdAt;  // ISO8601::corvaneDefault
+
+    bool operator==(const Memory&) const = default;
+};
+
+void to_json(nlohmann::json& j, const Memory& memory);
+void from_json(const nlohmann::json& j, Memory& memory);  // throws on a missing key or a wrong type
+
+// The remembered notes in "memories.json" of the application folder. Nothing is cached:
+// every operation reads the whole file and, when it changes something, writes it whole again.
+// Every operation may be called from any thread, but not from inside the store's own queue.
+class MemoryStore {
+public:
+    MemoryStore();  // touches no file
+    MemoryStore(const MemoryStore&) = delete;
+    MemoryStore& operator=(const MemoryStore&) = delete;
+
+    const std::filesystem::path& fileURL() const { return fileURL_; }
+
+    std::vector<Memory> all();  // in the order they were added
+    Memory add(const std::string& scope, const std::string& note);
+    // Removes the first memory with exactly this id; absent when there is none.
+    std::optional<Memory> remove(const std::string& id);
+
+    std::vector<Memory> masterMemories();
+    std::vector<Memory> songMemories(const std::string& song);
+    std::vector<Memory> pluginMemories(const std::string& plugin);
+    std::vector<Memory> trackMemories(const std::string& track, const std::string& song);
+
+private:
+    struct Loaded;
+    Loaded load();
+    void store(const Loaded& loaded, const std::vector<Memory>& memories);
+    std::vector<Memory> matching(const std::string& key);
+
+    std::filesystem::path fileURL_;
+    platform::SerialQueue queue_{"Corvane.MemoryStore"};
+};
+
+}  // namespace corvane

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/serial_queue.h"
+
+namespace corvane {
+
+// One named bar range of the song as the window and the agent loop use it. It has no JSON
+// form: it is stored as a StoredSection and gets a fresh id each time a record is loaded.
+struct SongSection {
+    std::string id;  // UUID text
+    std::string name;
+    int startBar = 0;
+    int endBar = 0;
+    int colorIndex = 0;  // into the window's section colours
+
+    bool operator==(const SongSection&) const = default;
+};
+
+struct StoredSection {
+    std::string name;
+    int startBar = 0;
+    int endBar = 0;
+    int colorIndex = 0;
+
+    bool operator==(const StoredSection&) const = default;
+};
+
+// The record of one Logic Pro project.
+struct StoredProjectData {
+    std::vector<StoredSection> sections;
+    std::map<std::string, std::string> trackDescriptions;  // track name -> description
+    std::optional<int> songStartBar;
+    std::optional<int> songEndBar;
+
+    bool operator==(const StoredProjectData&) const = default;
+};
+
+// Decoding throws on a missing required member, a wrong JSON type or an integer out of range.
+void to_json(nlohmann::json& j, const StoredSection& section);
+void from_json(const nlohmann::json& j, StoredSection& section);
+void to_json(nlohmann::json& j, const StoredProjectData& data);
+void from_json(const nlohmann::json& j, StoredProjectData& data);
+
+// One record per project, keyed by the project's name, in "project-data.json" of the
+// application folder. Nothing is cached; each save reads the file afresh and writes it whole.
+// Every operation may be called from any thread, but not from inside the store's own queue.
+class ProjectDataStore {
+public:
+    ProjectDataStore();  // touches no file
+    ProjectDataStore(const ProjectDataStore&) = delete;
+    ProjectDataStore& operator=(const ProjectDataStore&) = delete;
+
+    const std::filesystem::path& fileURL() const { return fileURL_; }
+
+    // The record stored under exactly this name (case-sensitive), or absent.
+    std::optional<StoredProjectData> load(const std::string& projectName);
+    // Replaces the record of that project; the other projects' records stay as they are.
+    void save(const std::string& projectName, const StoredProjectData& data);
+
+private:
+    struct Loaded;
+    Loaded read();
+
+    std::filesystem::path fileURL_;
+    platform::SerialQueue queue_{"Corvane.ProjectDataStore"};
+};
+
+}  // namespace corvane

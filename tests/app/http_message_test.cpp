@@ -1,0 +1,357 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/http_message.h"
+#include "support/unicode.h"
+
+namespace corvane::app {
+namespace {
+
+using Params = std::map<std::string, std::string>;
+
+HTTPRequest mustParse(std::string_view bytes, RequestLimits limits = {}) {
+    auto result = parseRequest(bytes, limits);
+    EXPECT_EQ(result.status, ParseStatus::complete) << bytes;
+    return result.request.value_or(HTTPRequest{});
+}
+
+ParseStatus statusOf(std::string_view bytes, RequestLimits limits = {}) {
+    return parseRequest(bytes, limits).status;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parsing
+
+TEST(ParseRequest, ReadsMethodPathHostAndBody) {
+    auto r = mustParse("post /analysis?x=1 HTTP/1.1\r\nHost: \t127.0.0.1:51234 \r\nContent-Length: 5\r\n\r\nhello");
+    EXPECT_EQ(r.method, "post");  // case kept
+    EXPECT_EQ(r.path, "/analysis?x=1");
+    EXPECT_EQ(r.host, "127.0.0.1:51234");
+    EXPECT_EQ(r.body, "hello");
+    EXPECT_FALSE(r.origin.has_value());
+    EXPECT_FALSE(r.secFetchSite.has_value());
+}
+
+TEST(ParseRequest, NoRequestWithoutTheBlankLineOrWithAHeadEndingInLFLF) {
+    EXPECT_EQ(statusOf(""), ParseStatus::incomplete);
+    EXPECT_EQ(statusOf("GET / HTTP/1.1\r\nHost: localhost\r\n"), ParseStatus::incomplete);
+    EXPECT_EQ(statusOf("GET / HTTP/1.1\nHost: localhost\n\n"), ParseStatus::incomplete);
+    EXPECT_EQ(statusOf("GET / HTTP/1.1\r\n\r\n"), ParseStatus::complete);
+}
+
+TEST(ParseRequest, AHeadThatIsNotUTF8OrHasNoTargetNeverMakesARequest) {
+    EXPECT_EQ(statusOf("GET /\xff HTTP/1.1\r\n\r\n"), ParseStatus::incomplete);
+    EXPECT_EQ(statusOf("GET / HTTP/1.1\r\nX: \xc0\xaf\r\n\r\n"), ParseStatus::incomplete);  // overlong
+    EXPECT_EQ(statusOf("GET\r\n\r\n"), ParseStatus::incomplete);
+    EXPECT_EQ(statusOf("\r\n\r\n"), ParseStatus::incomplete);
+    // Non-ASCII UTF-8 is fine.
+    EXPECT_EQ(mustParse("GET /caf\xc3\xa9 HTTP/1.1\r\n\r\n").path, "/caf\xc3\xa9");
+}
+
+TEST(ParseRequest, SplitsTheRequestLineAtEverySingleSpace) {
+    EXPECT_EQ(mustParse("GET  /x HTTP/1.1\r\n\r\n").path, "");  // two spaces: empty path
+    auto bare = mustParse("GET /only\r\n\r\n");  // the version is not needed
+    EXPECT_EQ(bare.method, "GET");
+    EXPECT_EQ(bare.path, "/only");
+    EXPECT_EQ(mustParse("GET / extra words\r\n\r\n").path, "/");
+    auto leading = mustParse(" GET /\r\n\r\n");
+    EXPECT_EQ(leading.method, "");
+    EXPECT_EQ(leading.path, "GET");
+}
+
+TEST(ParseRequest, HeaderLinesSplitAtTheFirstColonOnly) {
+    auto r = mustParse("GET / HTTP/1.1\r\nHost: [::1]:51234\r\n\r\n");
+    EXPECT_EQ(r.host, "[::1]:51234");
+    // A line without ":" and one whose name or value is empty are skipped.
+    r = mustParse("GET / HTTP/1.1\r\nHost\r\n: localhost\r\nHost:\r\n\r\n");
+    EXPECT_FALSE(r.host.has_value());
+    // A value of blanks only is not empty before trimming: the Host is present and empty.
+    r = mustParse("GET / HTTP/1.1\r\nHost: \t \r\n\r\n");
+    EXPECT_EQ(r.host, "");
+    // A bare LF is no line break.
+    r = mustParse("GET / HTTP/1.1\r\nX-A: 1\nHost: evil\r\n\r\n");
+    EXPECT_FALSE(r.host.has_value());
+}
+
+TEST(ParseRequest, TheLastHostAndContentLengthLinesWin) {
+    auto r = mustParse("GET / HTTP/1.1\r\nHost: evil.com\r\nHOST: localhost\r\nContent-Length: 9\r\n"
+                       "content-length: 2\r\n\r\nabcdef");
+    EXPECT_EQ(r.host, "localhost");
+    EXPECT_EQ(r.body, "ab");
+    // An empty Host line does not replace an earlier one.
+    r = mustParse("GET / HTTP/1.1\r\nHost: localhost\r\nHost:\r\n\r\n");
+    EXPECT_EQ(r.host, "localhost");
+}
+
+TEST(ParseRequest, ContentLengthNameIgnoresCaseButNotASpaceBeforeTheColon) {
+    EXPECT_EQ(mustParse("POST / HTTP/1.1\r\ncOnTeNt-LeNgTh: 3\r\n\r\nabc").body, "abc");
+    EXPECT_EQ(mustParse("POST / HTTP/1.1\r\nContent-Length : 3\r\n\r\nabc").body, "");
+}
+
+TEST(ParseRequest, ContentLengthValues) {
+    const auto body = [](std::string value) {
+        return mustParse("POST / HTTP/1.1\r\nContent-Length:" + value + "\r\n\r\n0123456789").body;
+    };
+    EXPECT_EQ(body(" 4"), "0123");
+    EXPECT_EQ(body("+4"), "0123");
+    EXPECT_EQ(body("\t 04 \t"), "0123");
+    EXPECT_EQ(body("-0"), "");
+    EXPECT_EQ(body("  "), "");    // empty once trimmed: 0
+    EXPECT_EQ(body("4x"), "");    // unreadable: 0
+    EXPECT_EQ(body("0x4"), "");
+    EXPECT_EQ(body("4 4"), "");
+    EXPECT_EQ(body("+"), "");
+    EXPECT_EQ(body("\xd9\xa3"), "");  // a non-ASCII digit is no digit
+    // Missing: the body is empty and trailing bytes are ignored.
+    EXPECT_EQ(mustParse("POST / HTTP/1.1\r\n\r\nignored").body, "");
+}
+
+TEST(ParseRequest, BodyIsCutToContentLengthAndWaitsForTheRest) {
+    EXPECT_EQ(mustParse("POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabcdef").body, "abc");
+    EXPECT_EQ(statusOf("POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nab"), ParseStatus::incomplete);
+    // Content-Length counts bytes: a two-byte character counts twice.
+    EXPECT_EQ(mustParse("POST / HTTP/1.1\r\nContent-Length: 2\r\n\r\n\xc3\xa9!").body, "\xc3\xa9");
+    // The body is bytes: anything goes, including CR LF CR LF and NUL.
+    std::string binary("\r\n\r\n\0\xff", 6);
+    EXPECT_EQ(mustParse("POST / HTTP/1.1\r\nContent-Length: 6\r\n\r\n" + binary).body, binary);
+}
+
+TEST(ParseRequest, LimitsRefuseLongHeadsAndLargeOrNegativeBodies) {
+    RequestLimits limits{.maxHeadBytes = 32, .maxBodyBytes = 10};
+    const std::string head32 = "GET /" + std::string(7, 'a') + " HTTP/1.1\r\nA: 12\r\n\r\n";
+    ASSERT_EQ(head32.size(), 32u);
+    EXPECT_EQ(statusOf(head32, limits), ParseStatus::complete);
+    const std::string head33 = "GET /" + std::string(8, 'a') + " HTTP/1.1\r\nA: 12\r\n\r\n";
+    EXPECT_EQ(statusOf(head33, limits), ParseStatus::headTooLarge);
+    // Without its blank line: refused as soon as it cannot fit any more.
+    EXPECT_EQ(statusOf(std::string(31, 'a'), limits), ParseStatus::incomplete);
+    EXPECT_EQ(statusOf(std::string(32, 'a'), limits), ParseStatus::headTooLarge);
+
+    const auto withLength = [&](std::string value) {
+        return statusOf("POST / HTTP/1.1\r\nContent-Length: " + value + "\r\n\r\n", {.maxBodyBytes = 10});
+    };
+    EXPECT_EQ(withLength("10"), ParseStatus::incomplete);
+    EXPECT_EQ(withLength("11"), ParseStatus::bodyTooLarge);
+    EXPECT_EQ(withLength("-1"), ParseStatus::bodyTooLarge);
+    EXPECT_EQ(withLength("99999999999999999999999"), ParseStatus::bodyTooLarge);   // overflow
+    EXPECT_EQ(withLength("-99999999999999999999999"), ParseStatus::bodyTooLarge);
+    // Decided on the head alone, before any body byte.
+    EXPECT_EQ(statusOf("POST / HTTP/1.1\r\nContent-Length: 17000000\r\n\r\n"), ParseStatus::bodyTooLarge);
+    EXPECT_EQ(statusOf("POST / HTTP/1.1\r\nContent-Length: 16777216\r\n\r\n"), ParseStatus::incomplete);
+}
+
+TEST(ParseRequest, KeepsOriginAndSecFetchSite) {
+    auto r = mustParse("GET / HTTP/1.1\r\norigin: http://evil.com\r\nSEC-FETCH-SITE: cross-site\r\n\r\n");
+    EXPECT_EQ(r.origin, "http://evil.com");
+    EXPECT_EQ(r.secFetchSite, "cross-site");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The incremental parser
+
+ParseResult feedInPieces(std::string_view bytes, const std::vector<std::size_t>& cuts, RequestLimits limits) {
+    RequestParser parser(limits);
+    std::size_t from = 0;
+    for (std::size_t cut : cuts) {
+        parser.feed(bytes.substr(from, cut - from));
+        from = cut;
+    }
+    parser.feed(bytes.substr(from));
+    ParseResult result{parser.status(), std::nullopt};
+    if (result.status == ParseStatus::complete) result.request = parser.takeRequest();
+    return result;
+}
+
+TEST(RequestParser, AgreesWithTheWholeBufferParseForEverySplit) {
+    const std::vector<std::string> samples = {
+        "POST /a?b=c HTTP/1.1\r\nHost: localhost\r\nContent-Length: 4\r\n\r\nbody-and-more",
+        "GET / HTTP/1.1\r\n\r\n",
+        "GET / HTTP/1.1\nHost: x\n\n",
+        "GET /\xff HTTP/1.1\r\n\r\nContent-Length: 3\r\n\r\nabc",
+        "POST / HTTP/1.1\r\nContent-Length: 20\r\n\r\nshort",
+        "POST / HTTP/1.1\r\nContent-Length: 40\r\n\r\nshort",
+        "POST / HTTP/1.1\r\nContent-Length: -4\r\n\r\n",
+        "GET /" + std::string(40, 'x') + " HTTP/1.1\r\n\r\n",
+        "GET /" + std::string(60, 'x') + " HTTP/1.1\r\n\r\n",
+        std::string(70, 'y'),
+    };
+    const RequestLimits limits{.maxHeadBytes = 64, .maxBodyBytes = 30};
+    for (const auto& sample : samples) {
+        const auto whole = parseRequest(sample, limits);
+        for (std::size_t a = 0; a <= sample.size(); ++a) {
+            for (std::size_t b = a; b <= sample.size(); b += 3) {
+                const auto pieces = feedInPieces(sample, {a, b}, limits);
+                ASSERT_EQ(pieces.status, whole.status) << sample << " cut at " << a << "," << b;
+                ASSERT_EQ(pieces.request, whole.request) << sample << " cut at " << a << "," << b;
+            }
+        }
+    }
+}
+
+TEST(RequestParser, FindsTheBlankLineSplitAcrossReceives) {
+    RequestParser parser;
+    EXPECT_EQ(parser.feed("GET /x HTTP/1.1\r"), ParseStatus::incomplete);
+    EXPECT_EQ(parser.feed("\n"), ParseStatus::incomplete);
+    EXPECT_EQ(parser.feed("\r"), ParseStatus::incomplete);
+    EXPECT_EQ(parser.feed("\n"), ParseStatus::complete);
+    EXPECT_EQ(parser.takeRequest().path, "/x");
+    EXPECT_EQ(parser.feed("more"), ParseStatus::complete);  // a final status stays
+}
+
+TEST(RequestParser, DoesNotRescanTheBufferOnEveryReceive) {
+    RequestParser parser;
+    // A long head arriving a byte at a time is examined in linear, not quadratic, time.
+    std::string head = "GET / HTTP/1.1\r\nX-Pad: " + std::string(20000, 'p') + "\r\nContent-Length: 100000\r\n\r\n";
+    for (char c : head) parser.feed(std::string_view(&c, 1));
+    EXPECT_LE(parser.scannedBytes(), 4 * head.size());
+    // Body bytes are never searched.
+    const std::size_t afterHead = parser.scannedBytes();
+    for (int i = 0; i < 1000; ++i) parser.feed(std::string(100, 'b'));
+    EXPECT_EQ(parser.scannedBytes(), afterHead);
+    ASSERT_EQ(parser.status(), ParseStatus::complete);
+    EXPECT_EQ(parser.takeRequest().body.size(), 100000u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// routePath and queryParams
+
+HTTPRequest requestFor(std::string path) { return HTTPRequest{"GET", std::move(path), std::nullopt, ""}; }
+
+TEST(Query, DesignExamples) {
+    auto r = requestFor("/test/snapshot?tracks=Kick%20In,Snare");
+    EXPECT_EQ(r.routePath(), "/test/snapshot");
+    EXPECT_EQ(r.queryParams(), (Params{{"tracks", "Kick In,Snare"}}));
+    EXPECT_EQ(requestFor("/?a=1&a=2").queryParams(), (Params{{"a", "2"}}));
+    EXPECT_EQ(requestFor("/?x=%ZZ").queryParams(), (Params{{"x", "%ZZ"}}));
+    EXPECT_EQ(requestFor("/?q=a+b").queryParams(), (Params{{"q", "a+b"}}));
+}
+
+TEST(Query, PiecesAndParts) {
+    EXPECT_EQ(requestFor("/health").routePath(), "/health");
+    EXPECT_TRUE(requestFor("/health").queryParams().empty());
+    EXPECT_EQ(requestFor("/a?b?c=d").routePath(), "/a");
+    EXPECT_EQ(requestFor("/a?b?c=d").queryParams(), (Params{{"b?c", "d"}}));
+    EXPECT_TRUE(requestFor("/?").queryParams().empty());
+    EXPECT_EQ(requestFor("/?a=b=c").queryParams(), (Params{{"a", "b=c"}}));
+    EXPECT_TRUE(requestFor("/?a&a=&=b&&").queryParams().empty());
+    EXPECT_EQ(requestFor("/?&&k=v&&").queryParams(), (Params{{"k", "v"}}));
+    EXPECT_TRUE(requestFor("/?=a=b").queryParams().empty());
+    EXPECT_EQ(requestFor("/?%6B%65y=%C3%A9").queryParams(), (Params{{"key", "\xc3\xa9"}}));
+    // Failed decoding keeps the part as written, key and value separately.
+    EXPECT_EQ(requestFor("/?%FF=%2").queryParams(), (Params{{"%FF", "%2"}}));
+    EXPECT_EQ(requestFor("/?k%=v%41").queryParams(), (Params{{"k%", "vA"}}));
+}
+
+TEST(Query, PercentDecode) {
+    EXPECT_EQ(percentDecode("a%20b"), "a b");
+    EXPECT_EQ(percentDecode("%2f%2F"), "//");
+    EXPECT_EQ(percentDecode("a+b"), "a+b");
+    EXPECT_EQ(percentDecode(""), "");
+    EXPECT_EQ(percentDecode("%00"), std::string(1, '\0'));
+    EXPECT_FALSE(percentDecode("%").has_value());
+    EXPECT_FALSE(percentDecode("%4").has_value());
+    EXPECT_FALSE(percentDecode("%G1").has_value());
+    EXPECT_FALSE(percentDecode("%C3").has_value());        // not UTF-8 once decoded
+    EXPECT_FALSE(percentDecode("%ED%A0%80").has_value());  // a surrogate
+}
+
+TEST(UTF8, AgreesWithTheSupportValidator) {
+    const std::vector<std::string> samples = {
+        "", "plain", "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x8e\xb5", "\xc0\x80", "\xc1\xbf", "\xe0\x80\x80",
+        "\xed\xa0\x80", "\xed\x9f\xbf", "\xf4\x8f\xbf\xbf", "\xf4\x90\x80\x80", "\xf5\x80\x80\x80", "\x80",
+        "\xc3", "\xe2\x82", "a\xffz", std::string("\0", 1)};
+    for (const auto& s : samples) EXPECT_EQ(isValidUTF8(s), text::isValidUTF8(s)) << s;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Answers
+
+TEST(Response, ReasonPhrases) {
+    EXPECT_EQ(reasonPhrase(400), "Bad Request");
+    EXPECT_EQ(reasonPhrase(403), "Forbidden");
+    EXPECT_EQ(reasonPhrase(404), "Not Found");
+    EXPECT_EQ(reasonPhrase(413), "Payload Too Large");
+    EXPECT_EQ(reasonPhrase(500), "Internal Server Error");
+    for (int other : {200, 201, 204, 301, 401, 405, 502, 0, -1}) EXPECT_EQ(reasonPhrase(other), "OK") << other;
+}
+
+TEST(Response, SerialisedHeadAndByteCountedLength) {
+    EXPECT_EQ(serializeResponse({200, "text/plain", "h\xc3\xa9llo"}),
+              "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 6\r\n"
+              "Connection: close\r\n\r\nh\xc3\xa9llo");
+    EXPECT_EQ(serializeResponse({404, "application/json", ""}),
+              "HTTP/1.1 404 Not Found\r\nContent-Type: application/json\r\nContent-Length: 0\r\n"
+              "Connection: close\r\n\r\n");
+    // A content type cannot smuggle header lines in.
+    EXPECT_EQ(serializeResponse({201, "text/plain\r\nSet-Cookie: x", "x"}),
+              "HTTP/1.1 201 OK\r\nContent-Type: text/plainSet-Cookie: x\r\nContent-Length: 1\r\n"
+              "Connection: close\r\n\r\nx");
+}
+
+TEST(Response, CannedAnswers) {
+    EXPECT_EQ(badRequestResponse(), (HTTPResponse{400, "text/plain", "Bad Request"}));
+    EXPECT_EQ(forbiddenResponse(),
+              (HTTPResponse{403, "application/json", R"({"error":"Forbidden: non-loopback Host header"})"}));
+    EXPECT_EQ(payloadTooLargeResponse(), (HTTPResponse{413, "text/plain", "Payload Too Large"}));
+    EXPECT_EQ(internalErrorResponse(), (HTTPResponse{500, "text/plain", "Internal Server Error"}));
+}
+
+struct Health {
+    std::string appName;
+    int serverPort = 0;
+    double level = 0;
+};
+void to_json(nlohmann::json& j, const Health& h) {
+    j = nlohmann::json{{"serverPort", h.serverPort}, {"appName", h.appName}, {"level", h.level}};
+}
+
+struct Unencodable {};
+void to_json(nlohmann::json&, const Unencodable&) { throw std::runtime_error("cannot encode"); }
+
+TEST(ResponseJSON, EncodesPrettyWithSortedKeys) {
+    auto r = HTTPResponse::json(Health{"Corvane", 51234, 0.5});
+    EXPECT_EQ(r.statusCode, 200);
+    EXPECT_EQ(r.contentType, "application/json");
+    EXPECT_EQ(r.body, "{\n  \"appName\": \"Corvane\",\n  \"level\": 0.5,\n  \"serverPort\": 51234\n}");
+    EXPECT_EQ(HTTPResponse::json(std::vector<int>{1, 2}, 404).body, "[\n  1,\n  2\n]");
+    EXPECT_EQ(HTTPResponse::json(std::vector<int>{1, 2}, 404).statusCode, 404);
+}
+
+TEST(ResponseJSON, FailuresGiveEmptyObjectOrArray) {
+    auto r = HTTPResponse::json(Unencodable{}, 201);
+    EXPECT_EQ(r, (HTTPResponse{201, "application/json", "{}"}));
+    EXPECT_EQ(HTTPResponse::json(Health{"bad \xff text", 1, 0}).body, "{}");  // not UTF-8
+    EXPECT_EQ(HTTPResponse::json(std::string("\xc3")).body, "{}");
+
+    EXPECT_EQ(HTTPResponse::jsonDict({{"b", 1}, {"a", {{"z", true}, {"y", nullptr}}}}).body,
+              "{\n  \"a\": {\n    \"y\": null,\n    \"z\": true\n  },\n  \"b\": 1\n}");
+    EXPECT_EQ(HTTPResponse::jsonDict({{"bad", "\xff"}}, 404), (HTTPResponse{404, "application/json", "{}"}));
+    EXPECT_EQ(HTTPResponse::jsonDict(nlohmann::json::array()).body, "{}");  // not a map
+
+    EXPECT_EQ(HTTPResponse::jsonArray(nlohmann::json::array({{{"k", "v"}}})).body, "[\n  {\n    \"k\": \"v\"\n  }\n]");
+    EXPECT_EQ(HTTPResponse::jsonArray(nlohmann::json::array()).body, "[]");
+    EXPECT_EQ(HTTPResponse::jsonArray(nlohmann::json::array({{{"k", "\xfe"}}}), 500),
+              (HTTPResponse{500, "application/json", "[]"}));
+    EXPECT_EQ(HTTPResponse::jsonArray(nlohmann::json::array({1, 2})).body, "[]");  // not maps
+    EXPECT_EQ(HTTPResponse::jsonArray(nlohmann::json::object()).body, "[]");
+}
+
+TEST(ResponseJSON, NaNAndInfinityBecomeNull) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(HTTPResponse::json(Health{"x", 1, nan}).body,
+              "{\n  \"appName\": \"x\",\n  \"level\": null,\n  \"serverPort\": 1\n}");
+    EXPECT_EQ(HTTPResponse::jsonDict({{"a", inf}, {"b", -inf}}).body, "{\n  \"a\": null,\n  \"b\": null\n}");
+    EXPECT_EQ(HTTPResponse::jsonArray(nlohmann::json::array({{{"v", nan}}})).body, "[\n  {\n    \"v\": null\n  }\n]");
+    // And the output always parses back.
+    EXPECT_TRUE(nlohmann::json::accept(HTTPResponse::jsonDict({{"a", inf}}).body));
+}
+
+}  // namespace
+}  // namespace corvane::app

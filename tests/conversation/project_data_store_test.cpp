@@ -1,0 +1,176 @@
+#include "conversation/project_data_store.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+
+#include "platform/log.h"
+#include "platform/platform.h"
+#include "support/iso8601.h"
+#include "test_support/manual_clock.h"
+#include "test_support/temp_home.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ManualClock;
+using testing::TempHome;
+
+ManualClock::TimePoint at(const char* iso) { return *ISO8601::parse(iso); }
+
+StoredProjectData fullRecord() {
+    StoredProjectData data;
+    data.sections = {{"Verse", 9, 16, 2}, {"Intro", 1, 8, 0}};
+    data.trackDescriptions = {{"Lead Vox", "main vocal"}, {"Bass", "synth bass"}};
+    data.songStartBar = 1;
+    data.songEndBar = 96;
+    return data;
+}
+
+size_t backupsIn(const fs::path& folder) {
+    size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().starts_with("project-data.json.corrupt-")) ++count;
+    return count;
+}
+
+TEST(ProjectDataStore, EmptyRecordWritesOnlyTheRequiredMembers) {
+    TempHome home;
+    ProjectDataStore store;
+    EXPECT_EQ(store.load("Song"), std::nullopt);
+    EXPECT_FALSE(fs::exists(store.fileURL()));
+
+    store.save("Song", StoredProjectData{});
+    EXPECT_EQ(testing::readAll(home.appFolder() / "project-data.json"),
+              "{\n"
+              "  \"Song\": {\n"
+              "    \"sections\": [],\n"
+              "    \"trackDescriptions\": {}\n"
+              "  }\n"
+              "}");
+    EXPECT_EQ(store.load("Song"), StoredProjectData{});
+}
+
+TEST(ProjectDataStore, RecordsAreKeptPerProjectAndFoundOnlyByTheExactName) {
+    TempHome home;
+    ProjectDataStore store;
+    StoredProjectData b;
+    b.trackDescriptions = {{"Drums", "loop"}};
+    store.save("Song A", fullRecord());
+    store.save("Song B", b);
+
+    StoredProjectData replaced;
+    replaced.songEndBar = 40;
+    store.save("Song A", replaced);
+
+    ProjectDataStore restarted;
+    EXPECT_EQ(restarted.load("Song A"), replaced);
+    EXPECT_EQ(restarted.load("Song B"), b);
+    EXPECT_EQ(restarted.load("song a"), std::nullopt);
+
+    store.save("Song A", fullRecord());
+    EXPECT_EQ(restarted.load("Song A"), fullRecord());  // nothing cached between stores
+    const std::string text = testing::readAll(store.fileURL());
+    EXPECT_NE(text.find(R"("colorIndex": 2,
+        "endBar": 16,
+        "name": "Verse",
+        "startBar": 9)"),
+              std::string::npos)
+        << text;
+    EXPECT_LT(text.find("\"songEndBar\""), text.find("\"songStartBar\""));
+}
+
+TEST(ProjectDataStore, OneBadRecordMakesTheWholeFileCorruptArchivedOncePerSecond) {
+    const std::string good = R"("Good": {"sections": [], "trackDescriptions": {}})";
+    struct Case {
+        const char* what;
+        std::string contents;
+    };
+    const Case cases[] = {
+        {"record without trackDescriptions", "{" + good + R"(, "Bad": {"sections": []}})"},
+        {"record without sections", "{" + good + R"(, "Bad": {"trackDescriptions": {}}})"},
+        {"sections not a list", "{" + good + R"(, "Bad": {"sections": {}, "trackDescriptions": {}}})"},
+        {"bar not an integer",
+         "{" + good +
+             R"(, "Bad": {"sections": [{"name": "A", "startBar": 1.5, "endBar": 2, "colorIndex": 0}],
+                "trackDescriptions": {}}})"},
+        {"bar out of range", "{" + good + R"(, "Bad": {"sections": [], "trackDescriptions": {}, "songEndBar": 1e12}})"},
+        {"description not text", "{" + good + R"(, "Bad": {"sections": [], "trackDescriptions": {"A": 1}}})"},
+        {"list instead of mapping", "[]"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempHome home;
+        ManualClock clock(at("2026-12-06T15:24:00Z"));
+        platform::ScopedServices services({.clock = &clock});
+        platform::LogCapture logs;
+        ProjectDataStore store;
+        testing::writeAll(store.fileURL(), c.contents);
+
+        EXPECT_EQ(store.load("Good"), std::nullopt);
+        EXPECT_EQ(store.load("Good"), std::nullopt);
+        EXPECT_TRUE(logs.contains("[ProjectDataStore] decode failed: "));
+        EXPECT_EQ(backupsIn(home.appFolder()), 1u);
+        clock.sleep(std::chrono::seconds(1));
+        EXPECT_EQ(store.load("Bad"), std::nullopt);
+        EXPECT_EQ(backupsIn(home.appFolder()), 2u);
+        EXPECT_EQ(testing::readAll(home.appFolder() / "project-data.json.corrupt-2026-12-06T15-24-00Z.bak"),
+                  c.contents);
+
+        store.save("New", fullRecord());
+        EXPECT_EQ(store.load("New"), fullRecord());
+        EXPECT_EQ(store.load("Good"), std::nullopt);  // the backup keeps the old records
+    }
+}
+
+TEST(ProjectDataStore, IntegralBarsWrittenAsDecimalsStillLoad) {
+    TempHome home;
+    ProjectDataStore store;
+    testing::writeAll(store.fileURL(), R"({"S": {"sections": [{"name": "A", "startBar": 1.0, "endBar": 4,
+        "colorIndex": 3}], "trackDescriptions": {}, "songStartBar": null, "extra": true}})");
+    StoredProjectData expected;
+    expected.sections = {{"A", 1, 4, 3}};
+    EXPECT_EQ(store.load("S"), expected);
+}
+
+TEST(ProjectDataStore, CorruptFileThatCouldNotBeBackedUpIsNeverOverwritten) {
+    TempHome home;
+    ManualClock clock(at("2026-12-06T15:24:00Z"));
+    platform::ScopedServices services({.clock = &clock});
+    platform::LogCapture logs;
+    ProjectDataStore store;
+    testing::writeAll(store.fileURL(), "{first");
+    store.load("A");
+    testing::writeAll(store.fileURL(), "{second");
+
+    store.save("A", fullRecord());
+    EXPECT_EQ(testing::readAll(store.fileURL()), "{second");
+    EXPECT_TRUE(logs.contains("[ProjectDataStore] Not overwriting corrupt file without a backup: "));
+}
+
+TEST(ProjectDataStore, UnreadableFileIsNeverOverwritten) {
+    TempHome home;
+    platform::LogCapture logs;
+    ProjectDataStore store;
+    if (::geteuid() == 0) {
+        // Root reads a file without permissions; a link to itself cannot be read by anyone.
+        fs::create_symlink(store.fileURL().filename(), store.fileURL());
+    } else {
+        testing::writeAll(store.fileURL(), "{}");
+        fs::permissions(store.fileURL(), fs::perms::none);
+    }
+    struct stat before {};
+    ASSERT_EQ(::lstat(store.fileURL().c_str(), &before), 0);
+
+    store.save("A", fullRecord());
+    struct stat after {};
+    ASSERT_EQ(::lstat(store.fileURL().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_TRUE(logs.contains("[ProjectDataStore] Not overwriting unreadable file: "));
+    EXPECT_EQ(store.load("A"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace corvane
