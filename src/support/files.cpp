@@ -64,7 +64,11 @@ FileRead readFile(const fs::path& path) {
 
 bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
     fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-    fs::path temp = folder / ("." + path.filename().string() + ".tmp-" + randomSuffix());
+    std::string tempName = ".";
+    tempName += path.filename().string();
+    tempName += ".tmp-";
+    tempName += randomSuffix();
+    fs::path temp = folder / tempName;
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) return false;
     bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
