@@ -31,21 +31,6 @@ std::vector<Memory> decodeMemories(const std::string& bytes) {
     return document.get<std::vector<Memory>>();
 }
 
-// Only a file whose bytes sit in one of its ".corrupt-…" backups may be written over.
-bool preservedBesideItself(const fs::path& file, const std::string& bytes) {
-    const std::string prefix = file.filename().string() + ".corrupt-";
-    std::error_code ec;
-    for (fs::directory_iterator it(file.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (!name.starts_with(prefix) || !name.ends_with(".bak")) continue;
-        std::error_code sizeError;
-        if (fs::file_size(it->path(), sizeError) != bytes.size() || sizeError) continue;
-        FileRead backup = readFile(it->path());
-        if (backup.ok() && backup.bytes == bytes) return true;
-    }
-    return false;
-}
-
 std::string newMemoryID() {
     std::string uuid = makeUUID();
     std::erase(uuid, '-');
@@ -103,7 +88,7 @@ void MemoryStore::store(const Loaded& loaded, const std::vector<Memory>& memorie
         log(fmt::format("[MemoryStore] Not overwriting unreadable file: {}", fileURL_.string()));
         return;
     }
-    if (loaded.source == Loaded::Source::corrupt && !preservedBesideItself(fileURL_, loaded.corruptBytes)) {
+    if (loaded.source == Loaded::Source::corrupt && !AppPaths::hasPreservedCopy(fileURL_, loaded.corruptBytes)) {
         log(fmt::format("[MemoryStore] Not overwriting corrupt file without a backup: {}", fileURL_.string()));
         return;
     }

@@ -52,21 +52,6 @@ Projects decodeProjects(const std::string& bytes) {
     return projects;
 }
 
-// Only a file whose bytes sit in one of its ".corrupt-…" backups may be written over.
-bool preservedBesideItself(const fs::path& file, const std::string& bytes) {
-    const std::string prefix = file.filename().string() + ".corrupt-";
-    std::error_code ec;
-    for (fs::directory_iterator it(file.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (!name.starts_with(prefix) || !name.ends_with(".bak")) continue;
-        std::error_code sizeError;
-        if (fs::file_size(it->path(), sizeError) != bytes.size() || sizeError) continue;
-        FileRead backup = readFile(it->path());
-        if (backup.ok() && backup.bytes == bytes) return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 void to_json(json& j, const StoredSection& section) {
@@ -156,7 +141,7 @@ void ProjectDataStore::save(const std::string& projectName, const StoredProjectD
             log(fmt::format("[ProjectDataStore] Not overwriting unreadable file: {}", fileURL_.string()));
             return;
         }
-        if (loaded.source == Loaded::Source::corrupt && !preservedBesideItself(fileURL_, loaded.corruptBytes)) {
+        if (loaded.source == Loaded::Source::corrupt && !AppPaths::hasPreservedCopy(fileURL_, loaded.corruptBytes)) {
             log(fmt::format("[ProjectDataStore] Not overwriting corrupt file without a backup: {}",
                             fileURL_.string()));
             return;

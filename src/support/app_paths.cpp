@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/log.h"
+#include "support/files.h"
 #include "support/iso8601.h"
 
 namespace corvane {
@@ -66,6 +67,20 @@ void AppPaths::archiveCorruptFile(const fs::path& file, const std::string& conte
     } else {
         log(fmt::format("[{}] Could not preserve corrupt file {}: {}", context, file.string(), ec.message()));
     }
+}
+
+bool AppPaths::hasPreservedCopy(const fs::path& file, const std::string& bytes) {
+    const std::string prefix = file.filename().string() + ".corrupt-";
+    std::error_code ec;
+    for (fs::directory_iterator it(file.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(prefix) || !name.ends_with(".bak")) continue;
+        std::error_code sizeError;
+        if (fs::file_size(it->path(), sizeError) != bytes.size() || sizeError) continue;
+        FileRead backup = readFile(it->path());
+        if (backup.ok() && backup.bytes == bytes) return true;
+    }
+    return false;
 }
 
 }  // namespace corvane

@@ -20,6 +20,10 @@ struct AppPaths {
     // Copies an undecodable store file beside itself as "<name>.corrupt-<stamp>.bak" before the
     // store starts over; context is the store's name for the log lines.
     static void archiveCorruptFile(const std::filesystem::path& file, const std::string& context);
+
+    // Whether one of the file's ".corrupt-…" backups holds exactly these bytes: only then may a
+    // store write over an undecodable file (a backup can fail, e.g. twice in one second).
+    static bool hasPreservedCopy(const std::filesystem::path& file, const std::string& bytes);
 };
 
 }  // namespace corvane

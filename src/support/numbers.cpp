@@ -7,8 +7,12 @@ namespace corvane {
 std::optional<std::int64_t> checkedInteger(double value, std::int64_t lo, std::int64_t hi) {
     if (!std::isfinite(value)) return std::nullopt;
     double t = std::trunc(value);
-    if (t < static_cast<double>(lo) || t > static_cast<double>(hi)) return std::nullopt;
-    return static_cast<std::int64_t>(t);
+    // The double nearest INT64_MAX is 2^63, one past it: never let that through to the cast.
+    constexpr double kTwoTo63 = 9223372036854775808.0;
+    if (t >= kTwoTo63 || t < -kTwoTo63) return std::nullopt;
+    auto whole = static_cast<std::int64_t>(t);
+    if (whole < lo || whole > hi) return std::nullopt;
+    return whole;
 }
 
 std::optional<std::int64_t> checkedRounded(double value, std::int64_t lo, std::int64_t hi) {

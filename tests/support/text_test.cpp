@@ -65,6 +65,8 @@ TEST(Numbers, ConversionsRefuseNonFiniteAndOutOfRangeValues) {
     EXPECT_FALSE(checkedInteger(std::numeric_limits<double>::infinity(), 0, 255));
     EXPECT_FALSE(checkedInteger(1e300));
     EXPECT_FALSE(checkedInteger(256.0, 0, 255));
+    EXPECT_FALSE(checkedInteger(9223372036854775808.0, INT64_MIN, INT64_MAX));  // 2^63 overflows
+    EXPECT_EQ(checkedInteger(-9223372036854775808.0, INT64_MIN, INT64_MAX), INT64_MIN);
     EXPECT_EQ(formatFixed(-14.2, 1), "-14.2");
     EXPECT_TRUE(jsonNumber(std::nan("")).is_null());
     nlohmann::json j = nlohmann::json::object();

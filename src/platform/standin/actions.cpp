@@ -1,0 +1,254 @@
+// How the simulated Logic Pro reacts: selection, folders, toggles, transport, AX actions and value writes.
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/standin/engine.h"
+#include "platform/standin/taper.h"
+
+namespace corvane::standin::detail {
+
+using platform::AXError;
+
+void Engine::setStripTrack(int id) {
+    if (project.stripTrackId == id) return;
+    project.stripTrackId = id;
+    lastTouchedSend.reset();
+    changed();
+}
+
+void Engine::selectTrack(int id) {
+    if (!project.trackById(id) || project.selectedTrackId == id) return;
+    project.selectedTrackId = id;
+    changed();
+    if (faults.lateStripUpdate > 0) {
+        const int launch = launchCount;
+        schedule(faults.lateStripUpdate, "strips follow the selection", [this, id, launch] {
+            if (launchCount == launch) setStripTrack(id);
+        });
+    } else {
+        setStripTrack(id);
+    }
+}
+
+void Engine::setExpanded(int folderId, bool expanded) {
+    Track* f = project.trackById(folderId);
+    if (!f || f->kind != TrackKind::folder || f->expanded == expanded) return;
+    f->expanded = expanded;
+    changed();
+    // A selection hidden inside a collapsed folder moves to the folder.
+    if (!expanded && project.isAncestor(folderId, project.selectedTrackId)) selectTrack(folderId);
+}
+
+void Engine::toggleMute(int id) {
+    if (Track* t = project.trackById(id)) {
+        t->muted = !t->muted;
+        changed();
+    }
+}
+
+void Engine::toggleSolo(int id) {
+    if (Track* t = project.trackById(id)) {
+        t->soloed = !t->soloed;
+        changed();
+    }
+}
+
+void Engine::toggleInspector() {
+    inspectorVisible = !inspectorVisible;
+    changed();
+}
+
+void Engine::startPlayback() {
+    Transport& t = project.transport;
+    if (t.playing) return;
+    if (t.positionTicks >= t.endTicks()) t.positionTicks = 0;
+    t.playing = true;
+    changed();
+}
+
+void Engine::stopPlayback() {
+    Transport& t = project.transport;
+    if (!t.playing && !t.recording) return;
+    t.playing = false;
+    t.recording = false;
+    changed();
+}
+
+int Engine::strip1Track() const {
+    const Track* t = project.trackById(project.stripTrackId);
+    if (!t) return -1;
+    if (lastTouchedSend && lastTouchedSend->trackId == t->id) {
+        int aux = project.auxForBus(lastTouchedSend->bus);
+        if (aux >= 0) return aux;
+    }
+    int fed = project.trackFedBy(t->strip.output);
+    return fed == t->id ? -1 : fed;
+}
+
+namespace {
+
+// A track surfaced into the track list takes the next free number and goes to the end.
+void surface(Project& p, int id) {
+    Track* t = p.trackById(id);
+    if (!t || t->inArrange) return;
+    t->inArrange = true;
+    t->number = p.maxTrackNumber() + 1;
+    auto it = std::find_if(p.tracks.begin(), p.tracks.end(), [id](const Track& x) { return x.id == id; });
+    std::rotate(it, it + 1, p.tracks.end());
+}
+
+std::optional<double> numberOf(const platform::AXValue& v) {
+    if (auto* i = std::get_if<std::int64_t>(&v)) return static_cast<double>(*i);
+    if (auto* d = std::get_if<double>(&v)) {
+        if (!std::isfinite(*d)) return std::nullopt;
+        return *d;
+    }
+    return std::nullopt;
+}
+
+int truncatedClamp(double v, int lo, int hi) { return static_cast<int>(std::trunc(std::clamp(v, double(lo), double(hi)))); }
+
+}  // namespace
+
+AXError Engine::press(int nodeIndex, const std::string& action) {
+    const Binding b = tree[nodeIndex].bind;
+    const bool up = action == "AXIncrement";
+    const bool step = action == "AXIncrement" || action == "AXDecrement";
+    Track* track = project.trackById(b.track);
+    Transport& tr = project.transport;
+
+    switch (b.kind) {
+        case Bind::window:
+            raiseLogicWindow(b.name);
+            return AXError::success;
+        case Bind::decoy:
+            return AXError::success;
+        case Bind::transport:
+            if (b.name == "Play") startPlayback();
+            else if (b.name == "Stop") stopPlayback();
+            else if (b.name == "Go to Beginning") {
+                if (tr.positionTicks != 0) {
+                    tr.positionTicks = 0;
+                    changed();
+                }
+            } else if (b.name == "Record") {
+                tr.recording = !tr.recording;
+                if (tr.recording) tr.playing = true;
+                changed();
+            } else if (b.name == "Cycle") {
+                tr.cycleOn = !tr.cycleOn;
+                changed();
+            } else if (b.name == "Solo") {
+                tr.globalSolo = !tr.globalSolo;
+                changed();
+            }
+            return AXError::success;
+        case Bind::tempo:
+            tr.tempo = std::clamp(tr.tempo + (up ? 1 : -1), 5.0, 990.0);
+            changed();
+            return AXError::success;
+        case Bind::playheadSlider: {
+            if (b.readOnly) return AXError::success;
+            PlayheadPosition p = tr.playhead();
+            int* fields[4] = {&p.bar, &p.beat, &p.division, &p.tick};
+            *fields[b.index] += up ? 1 : -1;
+            tr.setPlayhead(p);
+            changed();
+            return AXError::success;
+        }
+        case Bind::header:
+            selectTrack(b.track);
+            return AXError::success;
+        case Bind::headerTriangle:
+            if (track) setExpanded(track->id, !track->expanded);
+            return AXError::success;
+        case Bind::headerMute:
+        case Bind::stripMute:
+            toggleMute(b.track);
+            return AXError::success;
+        case Bind::headerSolo:
+        case Bind::stripSolo:
+            toggleSolo(b.track);
+            return AXError::success;
+        case Bind::slotBypass:
+            if (track && b.index >= 0 && b.index < int(track->strip.inserts.size())) {
+                auto& slot = track->strip.inserts[static_cast<std::size_t>(b.index)];
+                slot.bypassed = !slot.bypassed;
+                changed();
+            }
+            return AXError::success;
+        case Bind::volume:
+            if (track && step) {
+                track->strip.volume = std::clamp(track->strip.volume + (up ? 1 : -1), 0, taper::kMaxRaw);
+                changed();
+            }
+            return AXError::success;
+        case Bind::pan:
+            if (track && step) {
+                track->strip.pan = std::clamp(track->strip.pan + (up ? 1 : -1), -64, 63);
+                changed();
+            }
+            return AXError::success;
+        case Bind::sendKnob:
+            if (track && b.index >= 0 && b.index < int(track->strip.sends.size())) {
+                Send& s = track->strip.sends[static_cast<std::size_t>(b.index)];
+                s.detent = std::clamp(s.detent + (up ? 1 : -1), 0, taper::kSendDetents - 1);
+                lastTouchedSend = UiState::TouchedSend{track->id, s.bus};
+                changed();
+            }
+            return AXError::success;
+        case Bind::automationPower:
+            if (track) {
+                track->strip.automation.power = !track->strip.automation.power;
+                if (track->strip.automation.power && (track->kind == TrackKind::aux || track->kind == TrackKind::output))
+                    surface(project, track->id);
+                changed();
+            }
+            return AXError::success;
+        case Bind::insertBar:
+        case Bind::slotOpen:
+        case Bind::slotList:
+        case Bind::automationList:
+        case Bind::channelMode:
+        case Bind::input:
+        case Bind::output:
+            // Menus and plug-in windows are not simulated yet: fail visibly rather than pretend.
+            return AXError::cannotComplete;
+        default:
+            return AXError::actionUnsupported;
+    }
+}
+
+AXError Engine::writeValue(int nodeIndex, const platform::AXValue& value) {
+    const Binding b = tree[nodeIndex].bind;
+    auto v = numberOf(value);
+    if (!v) return AXError::illegalArgument;
+    Track* track = project.trackById(b.track);
+    switch (b.kind) {
+        case Bind::volume:
+            if (!track) return AXError::invalidUIElement;
+            track->strip.volume = truncatedClamp(*v, 0, taper::kMaxRaw);
+            changed();
+            return AXError::success;
+        case Bind::pan:
+            if (!track) return AXError::invalidUIElement;
+            track->strip.pan = truncatedClamp(*v, -64, 63);
+            changed();
+            return AXError::success;
+        case Bind::playheadSlider: {
+            if (b.readOnly) return AXError::success;
+            Transport& tr = project.transport;
+            PlayheadPosition p = tr.playhead();
+            int* fields[4] = {&p.bar, &p.beat, &p.division, &p.tick};
+            *fields[b.index] = truncatedClamp(*v, -1000000, 1000000);
+            tr.setPlayhead(p);
+            changed();
+            return AXError::success;
+        }
+        default:
+            return AXError::attributeUnsupported;
+    }
+}
+
+}  // namespace corvane::standin::detail

@@ -1,0 +1,242 @@
+#pragma once
+
+// The stand-in's internals: the whole simulated world under one lock. Only the stand-in's own sources
+// include this; everyone else goes through World and the platform interfaces.
+//
+// Adding behaviour (menus, renaming, plug-in windows...) follows one path: keep the new state here, give
+// its elements a Bind kind and build them in ax_build.cpp (a rebuild signature decides when handles go
+// stale), react to actions and writes in actions.cpp, route keys in input.cpp (an open menu, then the
+// rename field, then the key window), paint it in capture.cpp, and name any new knob in faults.h.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "platform/accessibility.h"
+#include "platform/clock.h"
+#include "platform/input.h"
+#include "platform/main_queue.h"
+#include "platform/screen_capture.h"
+#include "platform/standin/ax_tree.h"
+#include "platform/standin/event_log.h"
+#include "platform/standin/faults.h"
+#include "platform/standin/model.h"
+#include "platform/standin/palette.h"
+#include "platform/workspace.h"
+
+namespace corvane::standin::detail {
+
+struct AppRecord {
+    std::optional<std::string> bundleId;
+    std::optional<std::string> name;
+    int pid = 0;
+    platform::ActivationPolicy policy = platform::ActivationPolicy::regular;
+    bool hidden = false;
+    bool isSelf = false;
+    bool isLogic = false;
+};
+
+struct ScreenWindow {
+    std::uint32_t id = 0;
+    int pid = 0;
+    std::string title;
+    platform::Rect frame;
+    int level = 0;  // 0 normal, 1 floating, 2 overlay: higher levels stack above lower ones
+    bool ignoresMouse = false;
+    bool visible = true;
+    Rgb colour = palette::otherWindow;
+    double alpha = 1;
+    std::string logicKey;  // "main", "mixer", "extra:<n>" for Logic's windows
+};
+
+struct Scheduled {
+    std::int64_t due = 0;  // virtual nanoseconds
+    std::uint64_t seq = 0;
+    std::string what;
+    std::function<void()> run;
+};
+
+struct ClickState {
+    bool down = false;
+    bool dragging = false;
+    platform::Point at;
+    std::uint64_t nodeId = 0;
+    std::uint64_t nodeGen = 0;
+};
+
+// What an AX handle points at.
+struct Handle {
+    enum class Kind { node, systemWide, foreign };
+    Kind kind = Kind::node;
+    std::uint64_t id = 0;
+    std::uint64_t gen = 0;
+    int pid = 0;            // foreign: the process
+    bool noProcess = false; // foreign: no such process
+};
+
+class Engine : public std::enable_shared_from_this<Engine> {
+public:
+    using Note = std::pair<platform::WorkspaceNotification, platform::RunningApplication>;
+
+    Engine() = default;
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // Runs f under the lock, then delivers the workspace notifications it raised.
+    template <class F>
+    auto run(F&& f) -> decltype(f()) {
+        if constexpr (std::is_void_v<decltype(f())>) {
+            {
+                std::lock_guard lock(mutex);
+                f();
+            }
+            flushNotifications();
+        } else {
+            std::unique_lock lock(mutex);
+            auto result = f();
+            lock.unlock();
+            flushNotifications();
+            return result;
+        }
+    }
+
+    // ---- state, guarded by mutex -----------------------------------------------------------------
+    mutable std::mutex mutex;
+    Project project;
+    Faults faults;
+    bool inspectorVisible = true;
+    std::optional<UiState::TouchedSend> lastTouchedSend;
+    double rowHeight = 40;
+    double pointsPerBar = 20;
+
+    // Workspace.
+    std::vector<AppRecord> apps;  // the running applications in order, Logic's entry only while it runs
+    std::size_t logicSlot = 1;    // where Logic's entry goes in `apps` when it runs
+    AppRecord logicApp;
+    bool logicRunning = true;
+    std::optional<int> frontmost;
+    std::vector<int> recent;  // pids, most recently frontmost first
+    int selfPid = 100;
+    std::vector<ScreenWindow> windows;  // every window, front to back
+    std::uint32_t nextWindowId = 2001;
+    std::vector<platform::Display> displays;
+    platform::Point cursor{720, 450};
+    int accessibilityPrompts = 0;
+    int screenRecordingPrompts = 0;
+
+    // Virtual clock.
+    platform::Clock::TimePoint epoch{std::chrono::seconds{1796225040}};  // 2026-12-02T15:24:00Z
+    std::int64_t nowNs = 0;
+    std::vector<Scheduled> scheduled;
+    std::uint64_t nextSeq = 0;
+
+    std::vector<Event> log;
+
+    // Accessibility.
+    Tree tree;
+    KeyRegistry registry;
+    bool treeDirty = true;
+    std::uint64_t staleEpoch = 0;  // bumped on every change under staleAfter always
+    int launchCount = 1;
+    std::vector<int> axErrorUses;
+    ClickState processClick;
+    ClickState hidClick;
+
+    // Notifications.
+    std::vector<Note> pendingNotes;
+    platform::MainQueue* mainQueue = nullptr;
+
+    // ---- not guarded by mutex ----------------------------------------------------------------------
+    std::mutex observerMutex;
+    std::map<std::uint64_t, std::pair<platform::WorkspaceNotification, platform::Workspace::Observer>> observers;
+    std::uint64_t nextObserverToken = 1;
+    void flushNotifications();  // call without holding mutex
+    void deliver(const Note& note);
+
+    // ---- helpers; the caller holds mutex ---------------------------------------------------------------
+    double seconds() const { return double(nowNs) / 1e9; }
+    void record(Event e);
+    void changed();  // the model changed: rebuild the tree before the next read
+    const Tree& ensureTree();
+    void schedule(double delaySeconds, std::string what, std::function<void()> fn);
+    void advanceBy(double seconds);
+    void advancePlayback(double seconds);
+    void notify(platform::WorkspaceNotification notification, int pid);
+
+    // Workspace (workspace.cpp).
+    const AppRecord* app(int pid) const;
+    AppRecord* app(int pid);
+    platform::RunningApplication runningApplication(const AppRecord& a) const;
+    bool logicFrontmost() const { return logicRunning && frontmost == logicApp.pid; }
+    void setFrontmost(std::optional<int> pid);
+    void raiseAppWindows(int pid);
+    bool requestActivation(int pid, bool viaAppleScript);
+    void makeLogicFrontmostIfRunning();
+    void launchLogic(bool makeFrontmost);
+    void quitLogic();
+    void hideSelf();
+    void activateSelf();
+    platform::AppleScriptResult appleScript(const std::string& source);
+    void syncLogicWindows();  // Logic's windows follow the project, the knobs and whether it runs
+    std::vector<const ScreenWindow*> logicWindows() const;  // front to back
+    const ScreenWindow* logicWindow(std::string_view key) const;
+    std::string mainWindowTitle() const;
+    void raiseLogicWindow(std::string_view key);
+    std::vector<const ScreenWindow*> visibleStack() const;  // front to back, by level then order
+
+    // Model reactions (actions.cpp).
+    void selectTrack(int id);
+    void setStripTrack(int id);
+    void setExpanded(int folderId, bool expanded);
+    void toggleMute(int id);
+    void toggleSolo(int id);
+    void toggleInspector();
+    void startPlayback();
+    void stopPlayback();
+    int strip1Track() const;
+    platform::AXError press(int nodeIndex, const std::string& action);
+    platform::AXError writeValue(int nodeIndex, const platform::AXValue& value);
+
+    // Accessibility (ax_element.cpp).
+    platform::AXElement element(const Handle& h);
+    platform::AXElement elementFor(int nodeIndex);
+    platform::AXError axCheck(const Handle& h, int& nodeIndex);
+    platform::AXError axRead(const Handle& h, const std::string& attribute, platform::AXValue& out);
+    platform::AXError axWrite(const Handle& h, const std::string& attribute, const platform::AXValue& v);
+    platform::AXError axSettable(const Handle& h, const std::string& attribute, bool& out);
+    platform::AXError axAttributeNames(const Handle& h, std::vector<std::string>& out);
+    platform::AXError axActionNames(const Handle& h, std::vector<std::string>& out);
+    platform::AXError axPerform(const Handle& h, const std::string& action);
+    platform::AXError axPid(const Handle& h, int& out);
+    std::string describeNode(int nodeIndex) const;
+    int focusedNode() const;  // the selected header, or -1
+
+    // Input (input.cpp).
+    bool postKey(bool hid, int pid, const platform::KeyEvent& event);
+    bool postMouse(bool hid, int pid, const platform::MouseEvent& event);
+    int hitTest(std::string_view windowKey, platform::Point p);
+    const ScreenWindow* topmostAt(platform::Point p, bool forMouse) const;
+
+    // Capture (capture.cpp).
+    platform::CaptureResult<platform::ShareableContent> shareableContent();
+    platform::CaptureResult<platform::Image> captureWindow(std::uint32_t id);
+    platform::CaptureResult<platform::Image> captureDisplay(std::uint32_t id);
+    platform::CaptureResult<platform::Image> captureRect(platform::Rect rect);
+};
+
+// Builds the Accessibility tree of Logic's application from the model (ax_build.cpp).
+void buildTree(Engine& e);
+
+// Reads a scenario into a fresh engine (scenario.cpp). Throws std::invalid_argument.
+void loadScenario(Engine& e, const nlohmann::json& scenario);
+
+std::string utf8(const std::u16string& s);
+
+}  // namespace corvane::standin::detail

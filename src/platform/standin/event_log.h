@@ -1,0 +1,56 @@
+#pragma once
+
+// The stand-in's record of everything done to it, with virtual timestamps.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/geometry.h"
+#include "platform/input.h"
+
+namespace corvane::standin {
+
+enum class EventKind {
+    key,
+    mouse,
+    warp,
+    axAction,
+    axWrite,
+    activation,   // a request to activate an application, or a change of the frontmost one
+    appleScript,
+    hide,
+    launch,
+    quit,
+    capture,
+    openURL,
+    permissionPrompt,
+};
+
+struct Event {
+    double time = 0;  // virtual seconds since the scenario epoch
+    EventKind kind = EventKind::key;
+    // Keys: "process" or "hid". Mouse: "process", "hid" (reached Logic) or "stray".
+    std::string route;
+    int pid = 0;  // the target process
+    // Keys.
+    std::uint16_t keyCode = 0;
+    bool keyDown = true;
+    std::uint64_t flags = 0;
+    std::string text;  // the Unicode text of a key, UTF-8
+    // Mouse and warp.
+    platform::MouseEventType mouseType = platform::MouseEventType::moved;
+    platform::Point point;
+    // AX: the element as "<role> \"<description>\"", the action or attribute in `name`, the result code.
+    std::string element;
+    std::string name;  // action, attribute, script source, capture request, URL, prompt kind
+    int code = 0;
+    // What the stand-in did with it: "handled", "unhandled", "ignored", "dropped", "swallowed", "click",
+    // "missed", "delayed", ... plus free detail.
+    std::string outcome;
+    std::string detail;
+};
+
+std::string to_string(EventKind kind);
+std::string describe(const Event& e);
+
+}  // namespace corvane::standin

@@ -1,0 +1,177 @@
+#include "platform/standin/faults.h"
+
+#include <stdexcept>
+
+namespace corvane::standin {
+
+namespace {
+
+[[noreturn]] void bad(std::string_view knob, const nlohmann::json& value) {
+    throw std::invalid_argument("bad value for knob '" + std::string(knob) + "': " + value.dump());
+}
+
+bool boolean(std::string_view knob, const nlohmann::json& v) {
+    if (!v.is_boolean()) bad(knob, v);
+    return v.get<bool>();
+}
+
+double number(std::string_view knob, const nlohmann::json& v) {
+    if (!v.is_number()) bad(knob, v);
+    return v.get<double>();
+}
+
+std::optional<std::string> optionalText(std::string_view knob, const nlohmann::json& v) {
+    if (v.is_null() || (v.is_boolean() && !v.get<bool>())) return std::nullopt;
+    if (!v.is_string()) bad(knob, v);
+    return v.get<std::string>();
+}
+
+platform::Rect rect(std::string_view knob, const nlohmann::json& v) {
+    if (!v.is_array() || v.size() != 4) bad(knob, v);
+    for (const auto& n : v)
+        if (!n.is_number()) bad(knob, v);
+    return {v[0].get<double>(), v[1].get<double>(), v[2].get<double>(), v[3].get<double>()};
+}
+
+AXErrorKnob axError(const nlohmann::json& v) {
+    if (!v.is_object() || !v.contains("attribute") || !v["attribute"].is_string()) bad("axError", v);
+    AXErrorKnob k;
+    k.element = v.value("element", std::string("application"));
+    k.attribute = v["attribute"].get<std::string>();
+    k.code = v.value("code", -25200);
+    k.times = v.value("times", -1);
+    return k;
+}
+
+ExtraWindow extraWindow(const nlohmann::json& v) {
+    ExtraWindow w;
+    if (v.is_string()) {
+        w.title = v.get<std::string>();
+        return w;
+    }
+    if (!v.is_object()) bad("extraWindows", v);
+    w.title = v.value("title", std::string());
+    if (v.contains("frame")) w.frame = rect("extraWindows", v["frame"]);
+    w.front = v.value("front", false);
+    return w;
+}
+
+}  // namespace
+
+Activation parseActivation(const nlohmann::json& v) {
+    Activation a;
+    if (v.is_object() && v.contains("delayed")) {
+        a.mode = Activation::Mode::delayed;
+        a.delay = number("activation", v["delayed"]);
+        return a;
+    }
+    if (!v.is_string()) bad("activation", v);
+    std::string s = v.get<std::string>();
+    if (s == "immediate") return a;
+    if (s == "appleScriptOnly") {
+        a.mode = Activation::Mode::appleScriptOnly;
+        return a;
+    }
+    if (s == "never") {
+        a.mode = Activation::Mode::never;
+        return a;
+    }
+    if (s.rfind("delayed", 0) == 0) {
+        a.mode = Activation::Mode::delayed;
+        try {
+            std::size_t used = 0;
+            std::string rest = s.substr(7);
+            a.delay = std::stod(rest, &used);
+            if (rest.find_first_not_of(' ', used) != std::string::npos) bad("activation", v);
+        } catch (const std::logic_error&) {
+            bad("activation", v);
+        }
+        return a;
+    }
+    bad("activation", v);
+}
+
+ScreenRecording parseScreenRecording(const nlohmann::json& v) {
+    if (v.is_boolean()) return v.get<bool>() ? ScreenRecording::granted : ScreenRecording::denied;
+    if (!v.is_string()) bad("screenRecording", v);
+    std::string s = v.get<std::string>();
+    if (s == "granted") return ScreenRecording::granted;
+    if (s == "denied") return ScreenRecording::denied;
+    if (s == "undetermined") return ScreenRecording::undetermined;
+    bad("screenRecording", v);
+}
+
+StaleAfter parseStaleAfter(const nlohmann::json& v) {
+    StaleAfter s;
+    if (v.is_object() && v.contains("afterReads")) {
+        s.mode = StaleAfter::Mode::afterReads;
+        s.reads = static_cast<int>(number("staleAfter", v["afterReads"]));
+        return s;
+    }
+    if (!v.is_string()) bad("staleAfter", v);
+    std::string t = v.get<std::string>();
+    if (t == "onRebuild") return s;
+    if (t == "always") {
+        s.mode = StaleAfter::Mode::always;
+        return s;
+    }
+    if (t.rfind("afterReads", 0) == 0) {
+        s.mode = StaleAfter::Mode::afterReads;
+        try {
+            s.reads = std::stoi(t.substr(10));
+        } catch (const std::logic_error&) {
+            bad("staleAfter", v);
+        }
+        return s;
+    }
+    bad("staleAfter", v);
+}
+
+bool applyFault(Faults& f, std::string_view name, const nlohmann::json& v) {
+    if (name == "activation") f.activation = parseActivation(v);
+    else if (name == "accessibilityTrusted") f.accessibilityTrusted = boolean(name, v);
+    else if (name == "grantOnPrompt") f.grantOnPrompt = boolean(name, v);
+    else if (name == "screenRecording") f.screenRecording = parseScreenRecording(v);
+    else if (name == "promptAnswer") f.promptAnswer = parseScreenRecording(v);
+    else if (name == "staleAfter") f.staleAfter = parseStaleAfter(v);
+    else if (name == "lateStripUpdate") f.lateStripUpdate = number(name, v);
+    else if (name == "plainQuotes") f.plainQuotes = boolean(name, v);
+    else if (name == "toggleValueText") f.toggleValueText = boolean(name, v);
+    else if (name == "levelFormat") {
+        if (!v.is_string() || (v != "plain" && v != "dB" && v != "db")) bad(name, v);
+        f.levelFormatPlain = v == "plain";
+    } else if (name == "titleSuffix") f.titleSuffix = boolean(name, v);
+    else if (name == "arrowKeysIgnored") f.arrowKeysIgnored = boolean(name, v);
+    else if (name == "backgroundKeys") {
+        if (!v.is_string() || (v != "ignore" && v != "deliver")) bad(name, v);
+        f.backgroundKeysIgnore = v == "ignore";
+    } else if (name == "axError") {
+        f.axErrors.clear();
+        if (v.is_array())
+            for (const auto& e : v) f.axErrors.push_back(axError(e));
+        else if (!v.is_null())
+            f.axErrors.push_back(axError(v));
+    } else if (name == "extraWindows") {
+        f.extraWindows.clear();
+        if (!v.is_array() && !v.is_null()) bad(name, v);
+        if (v.is_array())
+            for (const auto& e : v) f.extraWindows.push_back(extraWindow(e));
+    } else if (name == "mixerWindow") f.mixerWindow = boolean(name, v);
+    else if (name == "mixerWindowFirst") {
+        f.mixerWindowFirst = boolean(name, v);
+        if (f.mixerWindowFirst) f.mixerWindow = true;
+    } else if (name == "secondPlayheadGroup") f.secondPlayheadGroup = boolean(name, v);
+    else if (name == "duplicateNameField") f.duplicateNameField = boolean(name, v);
+    else if (name == "decoyContainers") f.decoyContainers = boolean(name, v);
+    else if (name == "contentError") f.contentError = optionalText(name, v);
+    else if (name == "noContent") f.noContent = boolean(name, v);
+    else if (name == "captureError") f.captureError = optionalText(name, v);
+    else if (name == "noImage") f.noImage = boolean(name, v);
+    else if (name == "degenerateImage") f.degenerateImage = boolean(name, v);
+    else if (name == "running" || name == "logic.running" || name == "frontmost" || name == "inspectorVisible")
+        return false;
+    else f.other[std::string(name)] = v;
+    return true;
+}
+
+}  // namespace corvane::standin

@@ -1,0 +1,89 @@
+#pragma once
+
+// Fault knobs: every deviation from a healthy Logic Pro, settable in the scenario ("faults") and at run time.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/geometry.h"
+
+namespace corvane::standin {
+
+struct Activation {
+    enum class Mode { immediate, delayed, appleScriptOnly, never };
+    Mode mode = Mode::immediate;
+    double delay = 0;  // seconds, for delayed
+};
+
+enum class ScreenRecording { granted, denied, undetermined };
+
+struct StaleAfter {
+    enum class Mode {
+        onRebuild,   // handles go stale when their part of the tree is rebuilt
+        afterReads,  // each handle answers -25202 after `reads` attribute reads
+        always,      // every change to Logic's state rebuilds the whole tree
+    };
+    Mode mode = Mode::onRebuild;
+    int reads = 0;
+};
+
+// One attribute read that fails with a code. `element` is "application", "systemWide", "window" (any
+// window) or an AXDescription; `times` < 0 means every read while the knob is set.
+struct AXErrorKnob {
+    std::string element;
+    std::string attribute;
+    int code = -25200;
+    int times = -1;
+};
+
+struct ExtraWindow {
+    std::string title;
+    platform::Rect frame{200, 150, 600, 400};
+    bool front = false;  // listed (and stacked) before the main window
+};
+
+struct Faults {
+    Activation activation;
+    bool accessibilityTrusted = true;
+    bool grantOnPrompt = false;
+    ScreenRecording screenRecording = ScreenRecording::granted;
+    ScreenRecording promptAnswer = ScreenRecording::denied;
+    StaleAfter staleAfter;
+    double lateStripUpdate = 0;
+    bool plainQuotes = false;
+    bool toggleValueText = false;
+    bool levelFormatPlain = false;
+    bool titleSuffix = false;
+    bool arrowKeysIgnored = false;
+    bool backgroundKeysIgnore = false;
+    std::vector<AXErrorKnob> axErrors;
+    std::vector<ExtraWindow> extraWindows;
+    bool mixerWindow = false;
+    bool mixerWindowFirst = false;
+    bool secondPlayheadGroup = false;
+    bool duplicateNameField = false;
+    bool decoyContainers = false;
+    // Capture failures.
+    std::optional<std::string> contentError;
+    bool noContent = false;
+    std::optional<std::string> captureError;
+    bool noImage = false;
+    bool degenerateImage = false;
+    // Knobs of behaviour the stand-in does not model yet, kept as given.
+    nlohmann::json other = nlohmann::json::object();
+};
+
+// Throws std::invalid_argument on a malformed value.
+Activation parseActivation(const nlohmann::json& value);
+ScreenRecording parseScreenRecording(const nlohmann::json& value);
+StaleAfter parseStaleAfter(const nlohmann::json& value);
+
+// Applies one knob of the "faults" vocabulary. Returns false for names that live outside Faults
+// (the caller handles "running", "frontmost", "inspectorVisible"). Throws std::invalid_argument on a bad value.
+bool applyFault(Faults& faults, std::string_view name, const nlohmann::json& value);
+
+}  // namespace corvane::standin

@@ -1,0 +1,226 @@
+// Synthetic keys and mouse events: routing, Logic's key commands, hit-testing and clicks.
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/standin/engine.h"
+
+namespace corvane::standin::detail {
+
+namespace {
+
+constexpr std::uint64_t kModifierMask =
+    platform::modifier::kShift | platform::modifier::kControl | platform::modifier::kOption | platform::modifier::kCommand;
+constexpr std::uint64_t kFolderChord = platform::modifier::kCommand | platform::modifier::kControl;
+
+// Keys with a meaning in Logic's key window; with other modifiers they do nothing.
+bool knownKey(std::uint16_t code) {
+    switch (code) {
+        case 1: case 8: case 34: case 36: case 46: case 49: case 51: case 53:
+        case 123: case 124: case 125: case 126:
+            return true;
+        default:
+            return false;
+    }
+}
+
+double distance(platform::Point a, platform::Point b) { return std::hypot(a.x - b.x, a.y - b.y); }
+
+}  // namespace
+
+bool Engine::postKey(bool hid, int pid, const platform::KeyEvent& ev) {
+    Event e;
+    e.kind = EventKind::key;
+    e.route = hid ? "hid" : "process";
+    e.keyCode = ev.virtualKey;
+    e.keyDown = ev.keyDown;
+    e.flags = ev.flags;
+    e.text = utf8(ev.unicodeText);
+    const int target = hid ? frontmost.value_or(0) : pid;
+    e.pid = target;
+    auto done = [&](const char* outcome) {
+        e.outcome = outcome;
+        record(std::move(e));
+        return true;
+    };
+    if (!logicRunning || target != logicApp.pid) return done("not Logic");
+    if (!hid && faults.backgroundKeysIgnore && !logicFrontmost()) return done("dropped");
+    if (!ev.keyDown) return done("up");
+
+    const std::uint16_t code = ev.virtualKey;
+    const std::uint64_t mods = ev.flags & kModifierMask;
+    const bool arrow = code >= 123 && code <= 126;
+    if (arrow && faults.arrowKeysIgnored) return done("swallowed");
+    if (code == 0 && !ev.unicodeText.empty()) return done("unhandled");
+
+    if (mods == kFolderChord && (code == 124 || code == 123)) {
+        const Track* t = project.selectedTrack();
+        if (t && t->kind == TrackKind::folder) setExpanded(t->id, code == 124);
+        return done("handled");
+    }
+    if (mods != 0) return done(knownKey(code) ? "ignored" : "unhandled");
+
+    switch (code) {
+        case 125:
+        case 126: {
+            std::vector<int> visible = project.visibleTrackIds();
+            auto it = std::find(visible.begin(), visible.end(), project.selectedTrackId);
+            if (it != visible.end()) {
+                std::ptrdiff_t i = it - visible.begin() + (code == 125 ? 1 : -1);
+                i = std::clamp<std::ptrdiff_t>(i, 0, static_cast<std::ptrdiff_t>(visible.size()) - 1);
+                selectTrack(visible[static_cast<std::size_t>(i)]);
+            }
+            return done("handled");
+        }
+        case 34:
+            toggleInspector();
+            return done("handled");
+        case 1:
+            toggleSolo(project.selectedTrackId);
+            return done("handled");
+        case 46:
+            toggleMute(project.selectedTrackId);
+            return done("handled");
+        case 8:
+            project.transport.cycleOn = !project.transport.cycleOn;
+            changed();
+            return done("handled");
+        case 49:
+            if (project.transport.playing) stopPlayback();
+            else startPlayback();
+            return done("handled");
+        case 123:
+        case 124:
+        case 36:
+        case 53:
+        case 51:
+            return done("consumed");
+        default:
+            return done("unhandled");
+    }
+}
+
+const ScreenWindow* Engine::topmostAt(platform::Point p, bool forMouse) const {
+    for (const ScreenWindow* w : visibleStack()) {
+        if (forMouse && w->ignoresMouse) continue;
+        if (w->frame.contains(p)) return w;
+    }
+    return nullptr;
+}
+
+// The deepest element containing the point; later siblings win.
+int Engine::hitTest(std::string_view windowKey, platform::Point p) {
+    ensureTree();
+    int current = -1;
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        const Node& n = tree[static_cast<int>(i)];
+        if (n.role == "AXWindow" && n.windowKey == windowKey) {
+            current = static_cast<int>(i);
+            break;
+        }
+    }
+    if (current < 0 || !tree[current].frame.contains(p)) return -1;
+    for (;;) {
+        int next = -1;
+        const auto& children = tree[current].children;
+        for (auto it = children.rbegin(); it != children.rend(); ++it) {
+            const Node& c = tree[*it];
+            if (c.hasFrame && c.frame.contains(p)) {
+                next = *it;
+                break;
+            }
+        }
+        if (next < 0) return current;
+        current = next;
+    }
+}
+
+bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
+    Event e;
+    e.kind = EventKind::mouse;
+    e.mouseType = ev.type;
+    e.point = ev.location;
+    ClickState& click = hid ? hidClick : processClick;
+    const ScreenWindow* win = nullptr;
+    if (hid) {
+        cursor = ev.location;
+        const ScreenWindow* top = topmostAt(ev.location, true);
+        e.pid = top ? top->pid : 0;
+        if (!(logicFrontmost() && top && !top->logicKey.empty())) {
+            e.route = "stray";
+            record(std::move(e));
+            click = {};
+            return true;
+        }
+        e.route = "hid";
+        win = top;
+    } else {
+        e.route = "process";
+        e.pid = pid;
+        if (!logicRunning || pid != logicApp.pid) {
+            e.outcome = "not Logic";
+            record(std::move(e));
+            return true;
+        }
+        for (const ScreenWindow* w : logicWindows())
+            if (w->frame.contains(ev.location)) {
+                win = w;
+                break;
+            }
+    }
+
+    switch (ev.type) {
+        case platform::MouseEventType::moved:
+            e.outcome = "moved";
+            break;
+        case platform::MouseEventType::leftDown: {
+            click = {};
+            int hit = win ? hitTest(win->logicKey, ev.location) : -1;
+            if (hit < 0) {
+                e.outcome = "missed";
+                break;
+            }
+            click.down = true;
+            click.at = ev.location;
+            click.nodeId = tree[hit].id;
+            click.nodeGen = tree[hit].gen;
+            e.element = describeNode(hit);
+            e.outcome = "down";
+            break;
+        }
+        case platform::MouseEventType::leftDragged:
+            if (click.down && distance(click.at, ev.location) > 3) click.dragging = true;
+            e.outcome = click.dragging ? "drag" : "moved";
+            break;
+        case platform::MouseEventType::leftUp: {
+            const bool isClick = click.down && !click.dragging && distance(click.at, ev.location) <= 3;
+            e.outcome = "up";
+            if (isClick) {
+                ensureTree();
+                int target = tree.find(click.nodeId, click.nodeGen);
+                // A click acts like AXPress on the deepest element hit, or on its nearest pressable ancestor.
+                while (target >= 0) {
+                    const auto& actions = tree[target].actions;
+                    if (std::find(actions.begin(), actions.end(), "AXPress") != actions.end()) break;
+                    target = tree[target].parent;
+                }
+                const std::string windowKey = win ? win->logicKey : std::string();
+                if (target >= 0) {
+                    e.element = describeNode(target);
+                    e.code = platform::code(press(target, "AXPress"));
+                    e.outcome = "click";
+                } else {
+                    e.outcome = "click (inert)";
+                }
+                // Clicking into a window brings it to the front of Logic's windows.
+                if (!windowKey.empty()) raiseLogicWindow(windowKey);
+            }
+            click = {};
+            break;
+        }
+    }
+    record(std::move(e));
+    return true;
+}
+
+}  // namespace corvane::standin::detail

@@ -1,0 +1,203 @@
+// The platform interfaces as the stand-in implements them: thin doors into the engine.
+
+#include "platform/standin/services.h"
+
+#include <chrono>
+
+#include "platform/standin/engine.h"
+
+namespace corvane::standin::detail {
+
+using platform::AXElement;
+
+// ---- Accessibility ----------------------------------------------------------------------------------
+
+AXElement StandinAccessibility::applicationElement(int pid) {
+    return e_->run([&] {
+        Handle h;
+        if (e_->logicRunning && pid == e_->logicApp.pid) {
+            e_->ensureTree();
+            if (e_->tree.size() > 0) {
+                h.id = e_->tree[0].id;
+                h.gen = e_->tree[0].gen;
+                return e_->element(h);
+            }
+        }
+        h.kind = Handle::Kind::foreign;
+        h.pid = pid;
+        h.noProcess = e_->app(pid) == nullptr;
+        return e_->element(h);
+    });
+}
+
+AXElement StandinAccessibility::systemWideElement() {
+    Handle h;
+    h.kind = Handle::Kind::systemWide;
+    return e_->element(h);
+}
+
+bool StandinAccessibility::isProcessTrusted(bool prompt) {
+    return e_->run([&] {
+        const bool trusted = e_->faults.accessibilityTrusted;
+        if (!trusted && prompt) {
+            ++e_->accessibilityPrompts;
+            Event ev;
+            ev.kind = EventKind::permissionPrompt;
+            ev.name = "accessibility";
+            e_->record(std::move(ev));
+            if (e_->faults.grantOnPrompt) {
+                e_->faults.accessibilityTrusted = true;
+                e_->changed();
+            }
+        }
+        return trusted;
+    });
+}
+
+// ---- Input ------------------------------------------------------------------------------------------
+
+bool StandinInput::postKeyToProcess(int pid, const platform::KeyEvent& event) {
+    return e_->run([&] { return e_->postKey(false, pid, event); });
+}
+bool StandinInput::postMouseToProcess(int pid, const platform::MouseEvent& event) {
+    return e_->run([&] { return e_->postMouse(false, pid, event); });
+}
+bool StandinInput::postKeyAtHIDTap(const platform::KeyEvent& event) {
+    return e_->run([&] { return e_->postKey(true, 0, event); });
+}
+bool StandinInput::postMouseAtHIDTap(const platform::MouseEvent& event) {
+    return e_->run([&] { return e_->postMouse(true, 0, event); });
+}
+std::optional<platform::Point> StandinInput::cursorLocation() {
+    return e_->run([&] { return std::optional<platform::Point>(e_->cursor); });
+}
+void StandinInput::warpCursor(platform::Point to) {
+    e_->run([&] {
+        e_->cursor = to;
+        Event ev;
+        ev.kind = EventKind::warp;
+        ev.point = to;
+        e_->record(std::move(ev));
+    });
+}
+
+// ---- Workspace --------------------------------------------------------------------------------------
+
+std::vector<platform::RunningApplication> StandinWorkspace::runningApplications() {
+    return e_->run([&] {
+        std::vector<platform::RunningApplication> out;
+        for (const auto& a : e_->apps) out.push_back(e_->runningApplication(a));
+        return out;
+    });
+}
+
+std::optional<platform::RunningApplication> StandinWorkspace::frontmostApplication() {
+    return e_->run([&]() -> std::optional<platform::RunningApplication> {
+        if (!e_->frontmost) return std::nullopt;
+        const AppRecord* a = e_->app(*e_->frontmost);
+        if (!a) return std::nullopt;
+        return e_->runningApplication(*a);
+    });
+}
+
+bool StandinWorkspace::activate(int pid, unsigned) {
+    return e_->run([&] { return e_->requestActivation(pid, false); });
+}
+
+platform::RunningApplication StandinWorkspace::currentApplication() {
+    return e_->run([&] {
+        const AppRecord* self = e_->app(e_->selfPid);
+        if (self) return e_->runningApplication(*self);
+        platform::RunningApplication r;
+        r.processIdentifier = e_->selfPid;
+        r.localizedName = "Corvane";
+        return r;
+    });
+}
+
+void StandinWorkspace::activateCurrentApplication(bool) {
+    e_->run([&] { e_->requestActivation(e_->selfPid, false); });
+}
+
+void StandinWorkspace::hideCurrentApplication() {
+    e_->run([&] { e_->hideSelf(); });
+}
+
+platform::AppleScriptResult StandinWorkspace::runAppleScript(const std::string& source) {
+    return e_->run([&] { return e_->appleScript(source); });
+}
+
+bool StandinWorkspace::openURL(const std::string& url) {
+    return e_->run([&] {
+        Event ev;
+        ev.kind = EventKind::openURL;
+        ev.name = url;
+        e_->record(std::move(ev));
+        return true;
+    });
+}
+
+platform::Workspace::ObserverToken StandinWorkspace::addObserver(platform::WorkspaceNotification n, Observer observer) {
+    std::lock_guard lock(e_->observerMutex);
+    const ObserverToken token = e_->nextObserverToken++;
+    e_->observers.emplace(token, std::make_pair(n, std::move(observer)));
+    return token;
+}
+
+void StandinWorkspace::removeObserver(ObserverToken token) {
+    std::lock_guard lock(e_->observerMutex);
+    e_->observers.erase(token);
+}
+
+// ---- Screen capture ---------------------------------------------------------------------------------
+
+platform::CaptureResult<platform::ShareableContent> StandinScreenCapture::shareableContent() {
+    return e_->run([&] { return e_->shareableContent(); });
+}
+platform::CaptureResult<platform::Image> StandinScreenCapture::captureWindow(std::uint32_t id) {
+    return e_->run([&] { return e_->captureWindow(id); });
+}
+platform::CaptureResult<platform::Image> StandinScreenCapture::captureDisplay(std::uint32_t id) {
+    return e_->run([&] { return e_->captureDisplay(id); });
+}
+platform::CaptureResult<platform::Image> StandinScreenCapture::captureRect(platform::Rect rect) {
+    return e_->run([&] { return e_->captureRect(rect); });
+}
+std::optional<platform::Display> StandinScreenCapture::mainDisplay() {
+    return e_->run([&]() -> std::optional<platform::Display> {
+        for (const auto& d : e_->displays)
+            if (d.isMain) return d;
+        return std::nullopt;
+    });
+}
+bool StandinScreenCapture::preflightScreenRecording() {
+    return e_->run([&] { return e_->faults.screenRecording == ScreenRecording::granted; });
+}
+bool StandinScreenCapture::requestScreenRecording() {
+    return e_->run([&] {
+        ScreenRecording& state = e_->faults.screenRecording;
+        if (state == ScreenRecording::undetermined) {
+            ++e_->screenRecordingPrompts;
+            Event ev;
+            ev.kind = EventKind::permissionPrompt;
+            ev.name = "screenRecording";
+            e_->record(std::move(ev));
+            state = e_->faults.promptAnswer == ScreenRecording::granted ? ScreenRecording::granted : ScreenRecording::denied;
+        }
+        return state == ScreenRecording::granted;
+    });
+}
+
+// ---- Clock ------------------------------------------------------------------------------------------
+
+platform::Clock::TimePoint VirtualClock::now() {
+    return e_->run([&] {
+        return e_->epoch + std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::nanoseconds(e_->nowNs));
+    });
+}
+
+void VirtualClock::sleep(std::chrono::duration<double> duration) {
+    e_->run([&] { e_->advanceBy(duration.count()); });
+}
+
+}  // namespace corvane::standin::detail

@@ -1,0 +1,346 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "conversation/conversation_store.h"
+#include "platform/platform.h"
+#include "support/iso8601.h"
+#include "test_support/manual_clock.h"
+#include "test_support/temp_home.h"
+
+namespace corvane {
+namespace {
+
+using nlohmann::json;
+
+class ConversationStoreTest : public ::testing::Test {
+protected:
+    testing::TempHome home;
+    testing::ManualClock clock{*ISO8601::parse("2026-12-06T15:24:00.000Z")};
+    platform::ScopedServices services{{.clock = &clock}};
+    ConversationStore store;
+
+    std::filesystem::path file() const { return home.appFolder() / "conversation.json"; }
+    json onDisk() const { return json::parse(testing::readAll(file())); }
+    std::string stamp() { return ISO8601::corvaneDefault(clock.now()); }
+    void tick() { clock.sleep(std::chrono::milliseconds(1)); }
+
+    std::string newThread(const std::optional<std::string>& project = std::nullopt) {
+        tick();
+        return store.createThread(project).currentThreadID;
+    }
+
+    static CaptureMetadata capture(const std::string& path) {
+        CaptureMetadata c;
+        c.timestamp = "2026-12-06T15:00:00.000Z";
+        c.mode = CaptureMode::logicWindow;
+        c.filePath = path;
+        c.logicContext.logicIsRunning = true;
+        return c;
+    }
+
+    static ToolCallInfo listenCall(std::optional<std::string> summary, std::optional<bool> succeeded) {
+        ToolCallInfo call;
+        call.id = "call_1";
+        call.toolName = "listen_to_playback";
+        call.displayName = "Listen to Playback";
+        call.arguments = R"({"track_name":"Vocals"})";
+        call.roundIndex = 2;
+        call.status = ToolCallStatus::completed;
+        call.summary = std::move(summary);
+        call.succeeded = succeeded;
+        call.resultJSON = R"({"status":"ok","tracks":[]})";
+        return call;
+    }
+};
+
+TEST_F(ConversationStoreTest, FreshInstallationAnswersAnEmptyStateAndWritesAnEmptyThreadList) {
+    auto state = store.conversationState();
+    EXPECT_EQ(json(state), json(ConversationStateResponse{}));
+    EXPECT_EQ(onDisk(), json::parse(R"({"threads":[]})"));
+}
+
+TEST_F(ConversationStoreTest, NewThreadsAreNumberedPerProjectAndListedNewestFirst) {
+    auto first = store.createThread(std::string("Song A"));
+    tick();
+    auto second = store.createThread(std::string("Song A"));
+    tick();
+    auto other = store.createThread(std::nullopt);
+
+    EXPECT_EQ(first.currentThreadTitle, "Chat 1");
+    EXPECT_EQ(second.currentThreadTitle, "Chat 2");
+    EXPECT_EQ(other.currentThreadTitle, "Chat 1");
+    EXPECT_EQ(other.currentThreadID.size(), 36u);
+    ASSERT_EQ(other.threads.size(), 3u);
+    EXPECT_EQ(other.threads[0].threadID, other.currentThreadID);
+    EXPECT_EQ(other.threads[2].threadID, first.currentThreadID);
+
+    json threads = onDisk()["threads"];
+    EXPECT_EQ(threads[0]["threadID"], other.currentThreadID);
+    EXPECT_FALSE(threads[0].contains("projectName"));
+    EXPECT_EQ(threads[2]["projectName"], "Song A");
+    EXPECT_EQ(threads[0]["pendingCaptures"], json::array());
+}
+
+TEST_F(ConversationStoreTest, NumberCountsThreadsPresentSoItMayRepeatAfterADeletion) {
+    std::string one = newThread("Song");
+    newThread("Song");
+    newThread("Song");
+    store.deleteThread(one);
+    tick();
+    EXPECT_EQ(store.createThread(std::string("Song")).currentThreadTitle, "Chat 3");
+}
+
+TEST_F(ConversationStoreTest, ThreadsSurviveARestartOfTheStore) {
+    std::string id = newThread("Song");
+    store.append(ConversationRole::user, "Make the vocals brighter", id);
+    store.appendToolCall(listenCall("Listened 8 s", true), 0, id);
+    store.append(ConversationRole::assistant, "Done.", id);
+    store.updateSongBrief(std::string("Indie rock"), id);
+    store.appendPendingCapture(capture("/c/1.png"), id);
+
+    ConversationStore restarted;
+    auto state = restarted.conversationState(id);
+    EXPECT_EQ(state.currentThreadTitle, "Make the vocals brighter");
+    ASSERT_EQ(state.entries.size(), 3u);
+    EXPECT_EQ(state.entries[1].toolName, "listen_to_playback");
+    EXPECT_EQ(state.entries[2].content, "Done.");
+    EXPECT_EQ(state.songBrief, "Indie rock");
+    EXPECT_EQ(state.pendingCaptureCount, 1);
+    EXPECT_EQ(restarted.pendingCaptures(id), std::vector<CaptureMetadata>{capture("/c/1.png")});
+}
+
+TEST_F(ConversationStoreTest, FirstUserMessageTitlesTheThread) {
+    const std::string thirtySix(36, 'a');
+    const std::string thumbs = "\U0001F44D\U0001F3FD";  // one character, two code points
+    std::string thirtySevenThumbs;
+    for (int i = 0; i < 37; ++i) thirtySevenThumbs += thumbs;
+    std::string thirtySixThumbs = thirtySevenThumbs.substr(0, 36 * thumbs.size());
+    struct Case {
+        std::string message;
+        std::string title;
+    };
+    const Case cases[] = {
+        {"  brighter\nvocals  ", "brighter vocals"},
+        {thirtySix, thirtySix},
+        {thirtySix + "b", thirtySix + "..."},
+        {thirtySevenThumbs, thirtySixThumbs + "..."},
+        {" \n\t ", "Chat 1"},
+    };
+    for (const auto& c : cases) {
+        std::string id = newThread("Project " + c.message);
+        store.append(ConversationRole::user, c.message, id);
+        auto state = store.conversationState(id);
+        EXPECT_EQ(state.currentThreadTitle, c.title) << c.message;
+        EXPECT_EQ(state.entries.at(0).content, c.message);
+    }
+}
+
+TEST_F(ConversationStoreTest, OnlyAFirstEntryFromTheUserTitlesTheThread) {
+    std::string id = newThread();
+    store.append(ConversationRole::user, "first", id);
+    store.append(ConversationRole::user, "second", id);
+    EXPECT_EQ(store.conversationState(id).currentThreadTitle, "first");
+
+    std::string other = newThread("P");
+    store.append(ConversationRole::assistant, "hello", other);
+    store.append(ConversationRole::user, "question", other);
+    EXPECT_EQ(store.conversationState(other).currentThreadTitle, "Chat 1");
+}
+
+// A thread deleted while a turn or a window still holds its ID: what arrives for it later
+// must not land in (or clear, or read from) whichever thread was updated last.
+TEST_F(ConversationStoreTest, UnknownThreadIdNeverChangesAnotherThread) {
+    newThread();
+    std::string recent = newThread();
+    store.append(ConversationRole::user, "keep me", recent);
+    store.updateSongBrief(std::string("keep brief"), recent);
+    store.appendPendingCapture(capture("/c/keep.png"), recent);
+    store.updateLatestCapture(capture("/c/latest.png"), recent);
+    std::string gone = newThread();
+    store.deleteThread(gone);
+    const json before = onDisk();
+
+    tick();
+    store.append(ConversationRole::user, "late", gone);
+    store.appendToolCall(listenCall("late", true), 0, gone);
+    store.appendPendingCapture(capture("/c/late.png"), gone);
+    store.updateLatestCapture(std::nullopt, gone);
+    store.clearPendingCaptures(gone);
+    auto cleared = store.clearThread(gone);
+    auto briefed = store.updateSongBrief(std::string("late brief"), gone);
+    EXPECT_EQ(onDisk(), before);
+
+    // Reads of the gone thread find nothing rather than another thread's contents.
+    EXPECT_TRUE(store.recentEntries(gone, 40).empty());
+    EXPECT_TRUE(store.pendingCaptures(gone).empty());
+    EXPECT_FALSE(store.songBrief(gone));
+    // State answers show the thread the window lands on instead, unchanged.
+    EXPECT_EQ(cleared.currentThreadID, recent);
+    EXPECT_EQ(cleared.entries.size(), 1u);
+    EXPECT_EQ(briefed.songBrief, "keep brief");
+    EXPECT_EQ(store.conversationState(gone).currentThreadID, recent);
+}
+
+TEST_F(ConversationStoreTest, AbsentThreadIdLandsOnTheMostRecentlyUpdatedThread) {
+    std::string a = newThread();
+    std::string b = newThread();
+    tick();
+    store.append(ConversationRole::user, "to a", a);  // a is now the most recent
+    store.append(ConversationRole::assistant, "reply");
+    EXPECT_EQ(store.recentEntries(a, 10).size(), 2u);
+    EXPECT_TRUE(store.recentEntries(b, 10).empty());
+    EXPECT_EQ(store.conversationState().currentThreadID, a);
+}
+
+TEST_F(ConversationStoreTest, EqualUpdateTimesResolveToTheThreadEarlierInTheFile) {
+    auto first = store.createThread(std::nullopt);
+    auto second = store.createThread(std::nullopt);  // same millisecond, stored in front
+    auto state = store.conversationState();
+    EXPECT_EQ(state.currentThreadID, second.currentThreadID);
+    EXPECT_EQ(state.threads.at(0).threadID, second.currentThreadID);
+    EXPECT_EQ(state.threads.at(1).threadID, first.currentThreadID);
+}
+
+TEST_F(ConversationStoreTest, WithoutThreadsEntriesAreDroppedAndTheFileStaysEmpty) {
+    store.append(ConversationRole::user, "nowhere");
+    store.appendPendingCapture(capture("/c/x.png"));
+    EXPECT_EQ(onDisk(), json::parse(R"({"threads":[]})"));
+    EXPECT_EQ(store.clearThread(std::nullopt).currentThreadID, "");
+}
+
+TEST_F(ConversationStoreTest, ClearingRenumbersByStoredPositionAndKeepsBriefAndProject) {
+    std::string third = newThread("Song");
+    newThread("Song");
+    newThread("Song");
+    store.append(ConversationRole::user, "hello", third);
+    store.updateLatestCapture(capture("/c/l.png"), third);
+    store.appendPendingCapture(capture("/c/p.png"), third);
+    store.updateSongBrief(std::string("ballad"), third);
+    tick();
+
+    auto state = store.clearThread(third);
+    EXPECT_EQ(state.currentThreadTitle, "Chat 3");
+    EXPECT_TRUE(state.entries.empty());
+    EXPECT_EQ(state.pendingCaptureCount, 0);
+    EXPECT_EQ(state.songBrief, "ballad");
+    EXPECT_EQ(state.threads.at(0).threadID, third);  // updated now, so listed first
+    json stored = onDisk()["threads"][2];
+    EXPECT_EQ(stored["threadID"], third);
+    EXPECT_FALSE(stored.contains("latestCapture"));
+    EXPECT_EQ(stored["pendingCaptures"], json::array());
+    EXPECT_EQ(stored["projectName"], "Song");
+    EXPECT_EQ(stored["updatedAt"], stamp());
+}
+
+TEST_F(ConversationStoreTest, PreviewIsTheLastUserOrAssistantTextOnOneLineCutTo120Characters) {
+    std::string id = newThread();
+    std::string text = std::string(50, 'x') + "\n" + std::string(79, 'y');  // 130 characters
+    store.append(ConversationRole::user, text, id);
+    store.appendToolCall(listenCall("listened", true), 0, id);
+    store.append(ConversationRole::update, "working", id);
+    std::string toolsOnly = newThread("P");
+    store.append(ConversationRole::tool, "note", toolsOnly);
+
+    auto state = store.conversationState(id);
+    ASSERT_EQ(state.threads.size(), 2u);
+    EXPECT_EQ(state.threads[1].lastMessagePreview, std::string(50, 'x') + " " + std::string(69, 'y'));
+    EXPECT_EQ(state.threads[1].messageCount, 3);
+    EXPECT_FALSE(json(state.threads[0]).contains("lastMessagePreview"));
+}
+
+TEST_F(ConversationStoreTest, IgnoredRenameLeavesTheFileBytesAsTheyWere) {
+    std::string id = newThread();
+    const std::string before = testing::readAll(file());
+    tick();
+    store.updateTitle(id, " \n ");
+    store.updateTitle("E621E1F8-C36C-495A-93FC-0C247A3E6E5F", "Other");
+    EXPECT_EQ(testing::readAll(file()), before);
+
+    store.updateTitle(id, "  Drum bus  ");
+    json thread = onDisk()["threads"][0];
+    EXPECT_EQ(thread["title"], "Drum bus");
+    EXPECT_EQ(thread["updatedAt"], stamp());
+}
+
+TEST_F(ConversationStoreTest, SongBriefIsStoredTrimmedAndABlankOneRemovesIt) {
+    std::string id = newThread();
+    EXPECT_EQ(store.updateSongBrief(std::string("  dream pop, 92 bpm \n"), id).songBrief, "dream pop, 92 bpm");
+    EXPECT_EQ(store.songBrief(id), "dream pop, 92 bpm");
+    for (const auto& blank : {std::optional<std::string>("   "), std::optional<std::string>()}) {
+        store.updateSongBrief(std::string("x"), id);
+        auto state = store.updateSongBrief(blank, id);
+        EXPECT_FALSE(json(state).contains("songBrief"));
+        EXPECT_FALSE(onDisk()["threads"][0].contains("songBrief"));
+    }
+}
+
+TEST_F(ConversationStoreTest, RecentEntriesKeepsTheLastOnesInStoredOrder) {
+    std::string id = newThread();
+    for (int i = 1; i <= 50; ++i) store.append(ConversationRole::assistant, std::to_string(i), id);
+    struct Case {
+        int limit;
+        size_t count;
+        const char* first;
+    };
+    for (const auto& c : {Case{40, 40, "11"}, Case{50, 50, "1"}, Case{80, 50, "1"}, Case{0, 0, ""}, Case{-1, 0, ""}}) {
+        auto entries = store.recentEntries(id, c.limit);
+        ASSERT_EQ(entries.size(), c.count) << c.limit;
+        if (c.count) {
+            EXPECT_EQ(entries.front().content, c.first) << c.limit;
+            EXPECT_EQ(entries.back().content, "50") << c.limit;
+        }
+    }
+}
+
+TEST_F(ConversationStoreTest, ToolCallEntryKeepsTheCallAndLeavesOutWhatItLacks) {
+    std::string id = newThread();
+    store.appendToolCall(listenCall(std::nullopt, std::nullopt), 4, id);
+    store.appendToolCall(listenCall("Listened", false), 4, id);
+    json entries = onDisk()["threads"][0]["entries"];
+    json expected = json::parse(R"({"arguments":"{\"track_name\":\"Vocals\"}","content":"",)"
+                                R"("resultJSON":"{\"status\":\"ok\",\"tracks\":[]}","role":"toolCall","roundIndex":2,)"
+                                R"("toolCallID":"call_1","toolName":"listen_to_playback","userEntryIndex":4})");
+    expected["timestamp"] = stamp();
+    EXPECT_EQ(entries[0], expected);
+    EXPECT_EQ(entries[1]["content"], "Listened");
+    EXPECT_EQ(entries[1]["summary"], "Listened");
+    EXPECT_EQ(entries[1]["succeeded"], false);
+}
+
+TEST_F(ConversationStoreTest, QueuedCapturesAreKeptInOrderUntilCleared) {
+    std::string id = newThread();
+    store.appendPendingCapture(capture("/c/1.png"), id);
+    store.appendPendingCapture(capture("/c/2.png"), id);
+    EXPECT_EQ(store.pendingCaptures(id), (std::vector<CaptureMetadata>{capture("/c/1.png"), capture("/c/2.png")}));
+    store.clearPendingCaptures(id);
+    EXPECT_TRUE(store.pendingCaptures(id).empty());
+    store.updateLatestCapture(capture("/c/3.png"), id);
+    EXPECT_EQ(onDisk()["threads"][0]["latestCapture"], json(capture("/c/3.png")));
+}
+
+TEST_F(ConversationStoreTest, ConcurrentCallersNeverLoseAnotherCallersEntry) {
+    std::string id = newThread();
+    {
+        std::vector<std::jthread> callers;
+        for (int t = 0; t < 4; ++t)
+            callers.emplace_back([&, t] {
+                for (int i = 0; i < 20; ++i)
+                    store.append(ConversationRole::user, std::to_string(t) + "-" + std::to_string(i), id);
+            });
+    }
+    EXPECT_EQ(store.recentEntries(id, 1000).size(), 80u);
+}
+
+TEST_F(ConversationStoreTest, DeletingTheLastThreadLeavesNoCurrentThread) {
+    std::string id = newThread();
+    auto state = store.deleteThread(id);
+    EXPECT_EQ(state.currentThreadID, "");
+    EXPECT_TRUE(state.threads.empty());
+    EXPECT_EQ(store.deleteThread("no-such-thread").currentThreadID, "");
+    EXPECT_EQ(onDisk(), json::parse(R"({"threads":[]})"));
+}
+
+}  // namespace
+}  // namespace corvane

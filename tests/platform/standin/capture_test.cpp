@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "standin_fixture.h"
+
+namespace corvane::standin::testing {
+namespace {
+
+using platform::Rect;
+namespace ax = platform::ax;
+
+// A point safely inside a frame, away from the children drawn over it.
+platform::Point inside(Rect r, double dx = 3, double dy = 3) { return {r.x + dx, r.y + dy}; }
+
+std::optional<Rgb> sample(const platform::Image& image, Rect area, platform::Point p) {
+    return pixelAt(image, static_cast<int>(p.x - area.x), static_cast<int>(p.y - area.y));
+}
+
+TEST_F(StandinTest, WindowCaptureIsBGRAPremultipliedFirstLittleEndianWithFlatColours) {
+    world().mutateProject([](Project& p) { p.transport.playing = true; });
+    const Rect win = *world().windowFrame();
+    auto image = platform::screenCapture().captureWindow(*world().windowId());
+    ASSERT_TRUE(image.ok()) << image.error;
+    EXPECT_EQ(image.value->width, 1440);
+    EXPECT_EQ(image.value->height, 875);
+    EXPECT_EQ(image.value->bytesPerRow, 1440 * 4);
+    EXPECT_EQ(image.value->bitmapInfo, 2u | 0x2000u);
+    // Byte order in memory: blue, green, red, alpha.
+    const auto& bytes = image.value->bytes;
+    EXPECT_EQ(bytes[0], palette::titleBar.b);
+    EXPECT_EQ(bytes[2], palette::titleBar.r);
+    EXPECT_EQ(bytes[3], 255);
+
+    struct Case {
+        const char* what;
+        platform::Point at;
+        Rgb colour;
+    };
+    const Case cases[] = {
+        {"title bar", inside(win), palette::titleBar},
+        {"control bar", inside(*world().controlFrame("Control Bar"), 300, 2), palette::controlBar},
+        {"Play lit while playing", World::center(*world().controlFrame("Play")), palette::playLit},
+        {"Stop", World::center(*world().controlFrame("Stop")), palette::transportButton},
+        {"selected header", inside(*world().headerFrame("Kick"), 60, 3), palette::headerSelected},
+        {"muted header", inside(*world().headerFrame("Keys"), 60, 3), palette::headerMuted},
+        {"plain header", inside(*world().headerFrame("Bass"), 60, 3), palette::header},
+        {"region", World::center(*world().regionFrame("Kick", 0)), palette::region},
+        {"muted region", World::center(*world().regionFrame("Bass", 1)), palette::regionMuted},
+        {"empty row", inside(*world().rowFrame("Guitar"), 20, 10), palette::trackRow},
+        {"slot", World::center(*world().slotFrame(0, 0)), palette::slot},
+        {"bypassed slot dimmed", World::center(*world().slotFrame(0, 1)), palette::slotBypassed},
+        {"strip", inside(*world().stripFrame(0), 40, 500), palette::strip},
+        {"volume fader", World::center(*world().stripControlFrame(0, "volume fader")), palette::control},
+        {"strip mute off", World::center(*world().stripControlFrame(0, "mute")), palette::control},
+    };
+    for (const auto& c : cases) EXPECT_EQ(sample(*image.value, win, c.at), c.colour) << c.what;
+}
+
+TEST_F(StandinTest, CapturedColoursFollowTheModel) {
+    const Rect win = *world().windowFrame();
+    auto grab = [&] { return *platform::screenCapture().captureWindow(*world().windowId()).value; };
+    EXPECT_EQ(sample(grab(), win, World::center(*world().controlFrame("Play"))), palette::transportButton);
+    pressKey(46);     // mute Kick: its header is selected and muted
+    pressKey(125);    // select Snare
+    auto image = grab();
+    EXPECT_EQ(sample(image, win, inside(*world().headerFrame("Kick"), 60, 3)), palette::headerMuted);
+    EXPECT_EQ(sample(image, win, inside(*world().headerFrame("Snare"), 60, 3)), palette::headerSelected);
+    pressKey(126);
+    EXPECT_EQ(sample(grab(), win, inside(*world().headerFrame("Kick"), 60, 3)), palette::headerSelectedMuted);
+    EXPECT_EQ(sample(grab(), win, World::center(*world().stripControlFrame(0, "mute"))), palette::muteOn);
+}
+
+TEST_F(StandinTest, DisplayCaptureCompositesWindowsAndTheShieldDarkens) {
+    const Rect header = *world().headerFrame("Bass");
+    auto shield = world().addWindow(WindowSpec::shield({0, 0, 1440, 900}));
+    auto display = platform::screenCapture().captureDisplay(1);
+    ASSERT_TRUE(display.ok());
+    EXPECT_EQ(display.value->width, 1440);
+    EXPECT_EQ(display.value->height, 900);
+    const Rgb expected{static_cast<std::uint8_t>(std::lround(palette::header.r * 0.7)),
+                       static_cast<std::uint8_t>(std::lround(palette::header.g * 0.7)),
+                       static_cast<std::uint8_t>(std::lround(palette::header.b * 0.7))};
+    EXPECT_EQ(pixelAt(*display.value, int(header.x + 60), int(header.y + 3)), expected);
+    EXPECT_EQ(pixelAt(*display.value, 10, 10), (Rgb{14, 17, 22}));  // desktop under the shield
+    world().removeWindow(shield);
+
+    // A rectangle at nominal resolution, with another app's window on top of Logic.
+    WindowSpec other{200, "Terminal", {header.x + 100, header.y - 20, 200, 100}};
+    other.colour = Rgb{1, 2, 3};
+    world().addWindow(other);
+    auto rect = platform::screenCapture().captureRect({header.x, header.y, 150, 30});
+    ASSERT_TRUE(rect.ok());
+    EXPECT_EQ(rect.value->width, 150);
+    EXPECT_EQ(pixelAt(*rect.value, 60, 3), palette::header);
+    EXPECT_EQ(pixelAt(*rect.value, 120, 10), (Rgb{1, 2, 3}));
+}
+
+TEST_F(StandinTest, ShareableContentListsWindowsFrontToBackWithOwnersAndDisplays) {
+    world().addWindow({0, "Corvane", {300, 200, 600, 500}});
+    auto content = platform::screenCapture().shareableContent();
+    ASSERT_TRUE(content.ok());
+    ASSERT_EQ(content.value->windows.size(), 2u);
+    const auto& chat = content.value->windows[0];
+    EXPECT_EQ(chat.owningBundleIdentifier, "app.corvane");
+    const auto& logic = content.value->windows[1];
+    EXPECT_EQ(logic.owningBundleIdentifier, "com.apple.logic10");
+    EXPECT_EQ(logic.owningProcessIdentifier, 4242);
+    EXPECT_EQ(logic.title, "Demo Song - Tracks");
+    EXPECT_EQ(logic.frame, (Rect{0, 25, 1440, 875}));
+    EXPECT_TRUE(logic.isOnScreen);
+    ASSERT_EQ(content.value->displays.size(), 1u);
+    EXPECT_TRUE(content.value->displays[0].isMain);
+
+    world().quitLogic();
+    content = platform::screenCapture().shareableContent();
+    ASSERT_TRUE(content.ok());
+    EXPECT_EQ(content.value->windows.size(), 1u);
+}
+
+TEST_F(StandinTest, CaptureFailureKnobsAndMissingPermissionShowAsTheHostWould) {
+    struct Case {
+        const char* knob;
+        nlohmann::json value;
+        bool contentOk;
+        std::string contentError;
+        bool imageOk;
+        std::string imageError;
+        int width;  // of a successful image
+    };
+    const Case cases[] = {
+        {"contentError", "SCStreamError -3801", false, "SCStreamError -3801", true, "", 1440},
+        {"noContent", true, false, "", true, "", 1440},
+        {"captureError", "capture went wrong", true, "", false, "capture went wrong", 0},
+        {"noImage", true, true, "", false, "", 0},
+        {"degenerateImage", true, true, "", true, "", 0},
+    };
+    for (const auto& c : cases) {
+        load(demoSong());
+        world().setKnob(c.knob, c.value);
+        auto content = platform::screenCapture().shareableContent();
+        EXPECT_EQ(content.ok(), c.contentOk) << c.knob;
+        EXPECT_EQ(content.error, c.contentError) << c.knob;
+        auto image = platform::screenCapture().captureWindow(*world().windowId());
+        EXPECT_EQ(image.ok(), c.imageOk) << c.knob;
+        EXPECT_EQ(image.error, c.imageError) << c.knob;
+        if (image.ok()) {
+            EXPECT_EQ(image.value->width, c.width) << c.knob;
+        }
+    }
+
+    load(demoSongWith({{"permissions", {{"screenRecording", "denied"}}}}));
+    auto rect = platform::screenCapture().captureRect({0, 0, 100, 100});
+    EXPECT_FALSE(rect.ok());
+    EXPECT_TRUE(rect.error.empty());
+    auto display = platform::screenCapture().captureDisplay(1);
+    EXPECT_FALSE(display.ok());
+    EXPECT_TRUE(display.error.empty());
+    EXPECT_EQ(world().events(EventKind::capture).size(), 2u);
+}
+
+}  // namespace
+}  // namespace corvane::standin::testing
