@@ -1,0 +1,61 @@
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "capture/capture_models.h"
+#include "logic/logic_inspector.h"
+#include "platform/screen_capture.h"
+
+namespace corvane {
+
+// One screenshot: its description and the PNG bytes (also when nothing was stored).
+struct CaptureArtifact {
+    CaptureMetadata metadata;
+    std::string pngData;
+};
+
+// The answer of the capture operation.
+struct CaptureResponse {
+    bool ok = false;
+    std::string message;
+    std::optional<CaptureMetadata> metadata;
+};
+void to_json(nlohmann::json& j, const CaptureResponse& v);
+void from_json(const nlohmann::json& j, CaptureResponse& v);
+
+class CaptureError : public std::runtime_error {
+public:
+    enum class Kind { screenshotFailed, logicNotRunning, screenRecordingDenied, noCapturableContent, pngEncodingFailed };
+    explicit CaptureError(Kind kind, const std::string& detail = {}) : std::runtime_error(describe(kind, detail)), kind_(kind) {}
+    Kind kind() const { return kind_; }
+    static std::string describe(Kind kind, const std::string& detail);
+
+private:
+    Kind kind_;
+};
+
+// Takes one screenshot of Logic Pro: its largest on-screen window alone, or the display it
+// is on, as PNG, optionally stored in the "Captures" folder.
+class CaptureService {
+public:
+    CaptureService(const LogicInspector& logicInspector, const PermissionService& permissionService)
+        : logicInspector_(logicInspector), permissionService_(permissionService) {}
+
+    // Throws CaptureError, or std::filesystem::filesystem_error when the file cannot be stored.
+    CaptureArtifact captureLogic(bool saveToDisk, std::optional<CaptureMode> requestedMode = std::nullopt) const;
+
+    static std::optional<platform::ShareableWindow> chooseBestWindow(
+        const std::vector<platform::ShareableWindow>& windows);
+    static std::optional<platform::Display> chooseBestDisplay(const std::vector<platform::Display>& displays,
+                                                              const LogicContextSnapshot& logicSnapshot,
+                                                              const std::vector<platform::ShareableWindow>& logicWindows);
+
+private:
+    const LogicInspector& logicInspector_;
+    const PermissionService& permissionService_;
+};
+
+}  // namespace corvane

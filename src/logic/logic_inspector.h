@@ -1,0 +1,172 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "logic/logic_snapshot_models.h"
+#include "platform/accessibility.h"
+#include "platform/geometry.h"
+#include "platform/workspace.h"
+
+namespace corvane {
+
+// The one service object that reads and drives Logic Pro. It keeps no element, process
+// handle or cache between calls: every operation looks Logic Pro up anew, so callers on
+// different threads share nothing here (their input still reaches the one Logic Pro).
+class LogicInspector {
+public:
+    using AXElement = platform::AXElement;
+    using Point = platform::Point;
+    using Rect = platform::Rect;
+
+    enum class ClickMode { pidTargeted, global };
+
+    // One row of Logic Pro's track list.
+    struct TrackHeader {
+        AXElement element;
+        std::int64_t trackNumber = 0;
+        std::string name;
+        bool isMuted = false;
+        bool isFolder = false;
+        std::optional<std::int64_t> parentTrackNumber;
+    };
+
+    struct IndentedHeader {
+        TrackHeader header;
+        std::int64_t indentLevel = 0;
+    };
+
+    struct ResolvedTrack {
+        std::optional<TrackHeader> header;
+        std::vector<std::string> availableNames;
+    };
+
+    struct SelectedTrack {
+        TrackHeader header;
+        AXElement mainWindow;
+    };
+
+    struct ParsedTrackDescription {
+        std::int64_t number = 0;
+        std::string name;
+    };
+
+    struct EditResult {
+        bool success = false;
+        std::string message;
+    };
+
+    struct RoutingCandidate {
+        std::string desc;
+        double y = 0;
+    };
+
+    static constexpr const char* kLogicBundleIdentifier = "com.apple.logic10";
+
+    explicit LogicInspector(std::vector<std::string> supportedBundleIdentifiers = {kLogicBundleIdentifier});
+
+    const std::vector<std::string>& supportedBundleIdentifiers() const { return supportedBundleIdentifiers_; }
+
+    // --- Process, focus and synthetic input ---------------------------------------------
+    std::optional<platform::RunningApplication> logicApplication() const;
+    void activateLogic() const;
+    void pressKey(std::uint16_t virtualKey) const;
+    void pressKeyChord(std::uint16_t virtualKey, std::uint64_t modifiers) const;
+    // Global clicks and drags go in at the HID tap: when Logic Pro could not be brought to
+    // the front they post nothing and fail, since they would land in whatever is in front.
+    EditResult mouseClickInLogic(Point at, ClickMode mode) const;
+    EditResult mouseDragInLogic(Point from, Point to, int steps) const;
+    bool typeStringIntoLogic(const std::string& text, double perCharDelay) const;
+    bool postUnicodeStringToLogic(const std::string& text) const;
+    static std::string keyCodeName(std::uint16_t virtualKey);
+
+    // --- Accessibility element search ----------------------------------------------------
+    std::optional<AXElement> findMainWindow() const;
+    std::optional<AXElement> findDescendant(const AXElement& of, const std::string& description,
+                                            const std::optional<std::string>& role, int maxDepth,
+                                            int depth = 0) const;
+    std::optional<Rect> findElementFrame(const AXElement& in, const std::string& description, int maxDepth,
+                                         int depth = 0) const;
+    std::optional<AXElement> findSlider(const AXElement& in, const std::string& description, int maxDepth,
+                                        int depth = 0) const;
+    bool setSliderValue(const AXElement& in, const std::string& description, double value, int maxDepth,
+                        int depth = 0) const;
+    bool findAndClickButton(const AXElement& in, const std::string& description, int depth, int maxDepth) const;
+    bool pressMenuItemInOpenedMenu(const AXElement& menuButton, const std::string& itemTitle,
+                                   const AXElement& axApp) const;
+    void findMenuButtonRecurse(const AXElement& element, const std::string& needle,
+                               std::optional<AXElement>& result, int depth, int maxDepth) const;
+    std::optional<AXElement> findMenuItemByTitle(const AXElement& axApp, const std::string& title,
+                                                 int maxDepth) const;
+    std::optional<AXElement> findButtonByLabelContains(const AXElement& element, const std::string& needle,
+                                                       int depth, int maxDepth) const;
+    std::optional<AXElement> findChildButton(const AXElement& in, const std::string& withDescription) const;
+    std::optional<AXElement> firstMixerStrip(const AXElement& in) const;
+    static Rect frameForElement(const AXElement& element);
+    static Rect frameForWindow(const AXElement& window) { return frameForElement(window); }
+    std::optional<std::vector<std::string>> copyAllAttributeNames(const AXElement& element) const;
+    std::vector<std::string> actionNames(const AXElement& element) const;
+
+    // Logic Pro's own windows carry "- Tracks" or "- Mixer" in their titles; every other
+    // titled window is a plug-in window.
+    static bool isLogicMainWindowTitle(const std::string& title);
+
+    // --- Track list, selection and folders -----------------------------------------------
+    std::vector<TrackHeader> findTrackHeaders(const AXElement& mainWindow) const;
+    void findTrackHeaderElements(const AXElement& element, std::vector<TrackHeader>& headers, int depth,
+                                 int maxDepth) const;
+    static std::optional<ParsedTrackDescription> parseTrackDescription(const std::string& description);
+    std::vector<IndentedHeader> findTrackHeadersWithIndent(const AXElement& mainWindow) const;
+    ResolvedTrack resolveTrack(const std::string& named) const;
+    std::optional<SelectedTrack> selectTrack(const std::string& named) const;
+    bool selectTrackViaKeyboard(const TrackHeader& target, const AXElement& mainWindow) const;
+    bool ensureInspectorOpen(const AXElement& mainWindow) const;
+    std::optional<bool> isFolderExpanded(const TrackHeader& header) const;
+    EditResult setFolderExpanded(const TrackHeader& header, bool expanded) const;
+    TrackContextSnapshot trackContext() const;
+    std::vector<TrackSummary> findTracks(const AXElement& axApp) const;
+    void findTrackElements(const AXElement& element, std::vector<TrackSummary>& tracks, int depth,
+                           int maxDepth) const;
+    static std::optional<std::string> bestTrackName(const std::optional<std::string>& title,
+                                                    const std::optional<std::string>& description);
+    bool detectToggleState(const AXElement& element, const std::string& labelHint) const;
+
+    // --- Channel strip reading and routing -----------------------------------------------
+    nlohmann::json readChannelStrip(const AXElement& mainWindow) const;
+    void readStripData(const AXElement& element, nlohmann::json& strip, int depth, int maxDepth) const;
+    std::optional<AXElement> selectAndVerifyTrack(const std::string& named) const;
+    std::optional<std::string> readTrackOutput(const AXElement& mainWindow) const;
+    std::optional<std::string> readTrackInputBus(const AXElement& mainWindow) const;
+    void collectRoutingButtons(const AXElement& element, std::vector<RoutingCandidate>& candidates,
+                               double& firstPluginY, int depth, int maxDepth) const;
+    std::optional<std::string> readTrackOutputForName(const std::string& name) const;
+
+    // --- Context snapshot -------------------------------------------------------------------
+    LogicContextSnapshot snapshot(bool includeAccessibilityData) const;
+
+private:
+    std::vector<WindowSummary> loadAccessibilityWindows(const platform::RunningApplication& app) const;
+    bool isFrontmost(int processIdentifier) const;
+
+    std::vector<std::string> supportedBundleIdentifiers_;
+};
+
+// The input trace log: every synthetic key press and playhead move, one timestamped line each.
+struct PlayheadDebug {
+    static std::filesystem::path url();
+    static void log(const std::string& message);
+};
+
+// Reads the two permissions at the point of use; never caches.
+class PermissionService {
+public:
+    PermissionSnapshot currentSnapshot() const;
+};
+
+}  // namespace corvane

@@ -1,0 +1,181 @@
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+
+#include "logic/logic_inspector.h"
+#include "platform/log.h"
+#include "platform/platform.h"
+#include "support/regex.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace ax = platform::ax;
+using platform::AXElement;
+
+namespace {
+std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
+
+// The value's own textual form: text as it is, whole numbers without a decimal point.
+std::optional<std::string> valueText(const AXElement& e) {
+    platform::AXValue v;
+    if (e.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
+    return std::visit(
+        [](const auto& x) -> std::optional<std::string> {
+            using T = std::decay_t<decltype(x)>;
+            if constexpr (std::is_same_v<T, std::string>) return x;
+            else if constexpr (std::is_same_v<T, std::int64_t>) return std::to_string(x);
+            else if constexpr (std::is_same_v<T, bool>) return std::string(x ? "1" : "0");
+            else if constexpr (std::is_same_v<T, double>) {
+                if (std::isfinite(x) && std::trunc(x) == x && std::fabs(x) < 1e15)
+                    return fmt::format("{}", static_cast<long long>(x));
+                return fmt::format("{}", x);
+            } else return std::string();
+        },
+        v);
+}
+
+std::string stripName(const nlohmann::json& strip) {
+    auto it = strip.find("name");
+    return it != strip.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+bool startsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+}  // namespace
+
+nlohmann::json LogicInspector::readChannelStrip(const AXElement& mainWindow) const {
+    auto mixer = findDescendant(mainWindow, "Mixer", std::string("AXLayoutArea"), 10);
+    if (!mixer) return {{"error", "Mixer area not found"}};
+    auto strips = mixer->children();
+    if (strips.empty()) return {{"error", "No channel strip found"}};
+    nlohmann::json strip = nlohmann::json::object();
+    readStripData(strips.front(), strip, 0, 10);
+    return strip;
+}
+
+void LogicInspector::readStripData(const AXElement& element, nlohmann::json& strip, int depth, int maxDepth) const {
+    if (depth >= maxDepth) return;
+    std::string description = text::trimmingWhitespaceAndNewlines(textOf(element, ax::kDescription));
+    std::string role = textOf(element, ax::kRole);
+    std::string help = textOf(element, ax::kHelp);
+
+    if (auto value = valueText(element)) {
+        if (description == "volume fader" && role == "AXSlider") strip["volume"] = *value;
+        else if (description == "pan" && role == "AXSlider") strip["pan"] = *value;
+        else if (description == "volume fader level" && role == "AXTextField")
+            strip["volumeDisplay"] = text::trimmingWhitespaceAndNewlines(textOf(element, ax::kTitle));
+        else if (description == "name" && role == "AXTextField") {
+            if (!strip.contains("name")) strip["name"] = *value;
+        } else if (description == "channel mode") strip["channelMode"] = *value;
+        else if (description == "mute") strip["mute"] = *value;
+        else if (description == "solo") strip["solo"] = *value;
+    }
+    if (role == "AXButton" && startsWith(help, "Output slot")) strip["output"] = description;
+    if (role == "AXButton" && startsWith(help, "Input slot")) {
+        strip["input"] = description;
+        if (startsWith(description, "Bus ")) strip["inputBus"] = description;
+    }
+    static const Regex sendGroup(R"(^B (\d{1,3})$)");
+    if (role == "AXGroup" && sendGroup.matches(description)) {
+        std::string label = "Bus " + description.substr(2);
+        auto& sends = strip["sends"];
+        bool textList = sends.is_array() && std::all_of(sends.begin(), sends.end(), [](auto& s) { return s.is_string(); });
+        if (!textList) sends = nlohmann::json::array();
+        if (std::find(sends.begin(), sends.end(), label) == sends.end()) sends.push_back(label);
+    }
+    for (const auto& child : element.children()) readStripData(child, strip, depth + 1, maxDepth);
+}
+
+std::optional<AXElement> LogicInspector::selectAndVerifyTrack(const std::string& named) const {
+    auto selected = selectTrack(named);
+    if (!selected) return std::nullopt;
+    platform::pause(0.3);
+    std::string shown = stripName(readChannelStrip(selected->mainWindow));
+    if (text::equalsIgnoringCase(shown, selected->header.name)) return selected->mainWindow;
+    log(fmt::format("[selectAndVerifyTrack] First select landed on wrong strip (got '{}', wanted '{}'). Retrying.",
+                    shown, selected->header.name));
+    selectTrack(selected->header.name);
+    platform::pause(0.8);
+    shown = stripName(readChannelStrip(selected->mainWindow));
+    if (text::equalsIgnoringCase(shown, selected->header.name)) return selected->mainWindow;
+    log(fmt::format("[selectAndVerifyTrack] Retry also missed. Got '{}'. Giving up.", shown));
+    return std::nullopt;
+}
+
+void LogicInspector::collectRoutingButtons(const AXElement& element, std::vector<RoutingCandidate>& candidates,
+                                           double& firstPluginY, int depth, int maxDepth) const {
+    if (depth >= maxDepth) return;
+    if (textOf(element, ax::kRole) == "AXButton") {
+        std::string description = text::trimmingWhitespaceAndNewlines(textOf(element, ax::kDescription));
+        std::string lower = text::lowercased(description);
+        if (description == "Stereo Output" || startsWith(lower, "bus ") || startsWith(lower, "output ") ||
+            startsWith(lower, "surround "))
+            candidates.push_back({description, frameForElement(element).y});
+        if (lower == "insert bar" || lower == "audio plug-in")
+            firstPluginY = std::min(firstPluginY, frameForElement(element).y);
+    }
+    for (const auto& child : element.children())
+        collectRoutingButtons(child, candidates, firstPluginY, depth + 1, maxDepth);
+}
+
+namespace {
+struct Routing {
+    std::vector<LogicInspector::RoutingCandidate> candidates;
+    double firstPluginY = DBL_MAX;
+};
+
+const LogicInspector::RoutingCandidate* topMost(const std::vector<const LogicInspector::RoutingCandidate*>& list) {
+    const LogicInspector::RoutingCandidate* best = nullptr;
+    for (auto* c : list)
+        if (!best || c->y < best->y) best = c;
+    return best;
+}
+const LogicInspector::RoutingCandidate* bottomMost(const std::vector<const LogicInspector::RoutingCandidate*>& list) {
+    const LogicInspector::RoutingCandidate* best = nullptr;
+    for (auto* c : list)
+        if (!best || c->y > best->y) best = c;
+    return best;
+}
+bool isBus(const LogicInspector::RoutingCandidate& c) { return startsWith(text::lowercased(c.desc), "bus "); }
+}  // namespace
+
+std::optional<std::string> LogicInspector::readTrackOutput(const AXElement& mainWindow) const {
+    auto strip = firstMixerStrip(mainWindow);
+    if (!strip) return std::nullopt;
+    Routing r;
+    collectRoutingButtons(*strip, r.candidates, r.firstPluginY, 0, 12);
+    if (r.candidates.empty()) return std::nullopt;
+    std::vector<const RoutingCandidate*> all, above, below, busesAbove;
+    for (const auto& c : r.candidates) {
+        all.push_back(&c);
+        (c.y < r.firstPluginY ? above : below).push_back(&c);
+        if (c.y < r.firstPluginY && isBus(c)) busesAbove.push_back(&c);
+    }
+    if (r.firstPluginY == DBL_MAX) return bottomMost(all)->desc;
+    if (!busesAbove.empty()) return topMost(busesAbove)->desc;
+    if (!below.empty()) return bottomMost(below)->desc;
+    return bottomMost(all)->desc;
+}
+
+std::optional<std::string> LogicInspector::readTrackInputBus(const AXElement& mainWindow) const {
+    auto strip = firstMixerStrip(mainWindow);
+    if (!strip) return std::nullopt;
+    Routing r;
+    collectRoutingButtons(*strip, r.candidates, r.firstPluginY, 0, 12);
+    if (r.firstPluginY == DBL_MAX) return std::nullopt;
+    std::vector<const RoutingCandidate*> busesAbove;
+    for (const auto& c : r.candidates)
+        if (c.y < r.firstPluginY && isBus(c)) busesAbove.push_back(&c);
+    if (auto* c = topMost(busesAbove)) return c->desc;
+    return std::nullopt;
+}
+
+std::optional<std::string> LogicInspector::readTrackOutputForName(const std::string& name) const {
+    auto window = selectAndVerifyTrack(name);
+    if (!window) return std::nullopt;
+    return readTrackOutput(*window);
+}
+
+}  // namespace corvane

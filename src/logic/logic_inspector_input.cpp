@@ -1,0 +1,240 @@
+#include <fmt/format.h>
+
+#include <cstdlib>
+#include <mutex>
+
+#include "logic/logic_inspector.h"
+#include "platform/log.h"
+#include "platform/platform.h"
+#include "support/app_paths.h"
+#include "support/files.h"
+#include "support/iso8601.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace {
+platform::KeyEvent keyEvent(std::uint16_t vk, bool down, std::uint64_t flags = 0, std::u16string text = {}) {
+    return platform::KeyEvent{vk, down, flags, std::move(text)};
+}
+platform::MouseEvent mouse(platform::MouseEventType type, platform::Point p) { return {type, p}; }
+}  // namespace
+
+LogicInspector::LogicInspector(std::vector<std::string> supportedBundleIdentifiers)
+    : supportedBundleIdentifiers_(std::move(supportedBundleIdentifiers)) {}
+
+std::optional<platform::RunningApplication> LogicInspector::logicApplication() const {
+    for (const auto& app : platform::workspace().runningApplications()) {
+        if (!app.bundleIdentifier) continue;
+        for (const auto& id : supportedBundleIdentifiers_)
+            if (*app.bundleIdentifier == id) return app;
+        if (app.localizedName && *app.localizedName == "Logic Pro") return app;
+    }
+    return std::nullopt;
+}
+
+bool LogicInspector::isFrontmost(int processIdentifier) const {
+    auto front = platform::workspace().frontmostApplication();
+    return front && front->processIdentifier == processIdentifier;
+}
+
+void LogicInspector::activateLogic() const {
+    auto logic = logicApplication();
+    if (!logic) return;
+    if (isFrontmost(logic->processIdentifier)) return;
+    platform::workspace().activate(logic->processIdentifier, platform::activation::kAllWindows);
+    platform::pause(0.1);
+    if (isFrontmost(logic->processIdentifier)) return;
+    platform::workspace().runAppleScript("tell application \"Logic Pro\" to activate");
+    for (int i = 0; i < 30; ++i) {
+        platform::pause(0.05);
+        if (isFrontmost(logic->processIdentifier)) return;
+    }
+    log("[activateLogic] WARNING: Logic did not become frontmost after 1.5s");
+}
+
+std::string LogicInspector::keyCodeName(std::uint16_t vk) {
+    switch (vk) {
+        case 0: return "A";
+        case 1: return "S";
+        case 5: return "G";
+        case 34: return "I";
+        case 36: return "Return";
+        case 46: return "M";
+        case 48: return "Tab";
+        case 49: return "Space";
+        case 51: return "Delete";
+        case 53: return "Escape";
+        case 123: return "Left";
+        case 124: return "Right";
+        case 125: return "Down";
+        case 126: return "Up";
+        default: return "vk" + std::to_string(vk);
+    }
+}
+
+void LogicInspector::pressKey(std::uint16_t vk) const {
+    auto logic = logicApplication();
+    if (!logic) {
+        PlayheadDebug::log(fmt::format("pressKey DROP vk={} (Logic not running)", vk));
+        return;
+    }
+    PlayheadDebug::log(fmt::format("pressKey vk={} ({})", vk, keyCodeName(vk)));
+    auto& input = platform::input();
+    input.postKeyToProcess(logic->processIdentifier, keyEvent(vk, true));
+    platform::pause(0.02);
+    input.postKeyToProcess(logic->processIdentifier, keyEvent(vk, false));
+}
+
+void LogicInspector::pressKeyChord(std::uint16_t vk, std::uint64_t modifiers) const {
+    auto logic = logicApplication();
+    if (!logic) {
+        PlayheadDebug::log(fmt::format("pressKeyChord DROP vk={} mods={} (Logic not running)", vk, modifiers));
+        return;
+    }
+    PlayheadDebug::log(fmt::format("pressKeyChord {} mods=0x{:x}", keyCodeName(vk), modifiers));
+    auto& input = platform::input();
+    input.postKeyToProcess(logic->processIdentifier, keyEvent(vk, true, modifiers));
+    platform::pause(0.02);
+    input.postKeyToProcess(logic->processIdentifier, keyEvent(vk, false, modifiers));
+}
+
+LogicInspector::EditResult LogicInspector::mouseClickInLogic(Point at, ClickMode mode) const {
+    auto& input = platform::input();
+    if (mode == ClickMode::pidTargeted) {
+        auto logic = logicApplication();
+        if (!logic) return {false, "Logic Pro is not running."};
+        input.postMouseToProcess(logic->processIdentifier, mouse(platform::MouseEventType::moved, at));
+        platform::pause(0.08);
+        input.postMouseToProcess(logic->processIdentifier, mouse(platform::MouseEventType::leftDown, at));
+        platform::pause(0.02);
+        input.postMouseToProcess(logic->processIdentifier, mouse(platform::MouseEventType::leftUp, at));
+        return {true, "Clicked."};
+    }
+
+    if (auto window = findMainWindow()) window->performAction(platform::ax::kRaise);
+    activateLogic();
+    platform::pause(0.1);
+    auto logic = logicApplication();
+    int pid = logic ? logic->processIdentifier : 0;
+    auto logicInFront = [&] {
+        auto front = platform::workspace().frontmostApplication();
+        return logic ? (front && front->processIdentifier == pid) : !front.has_value();
+    };
+    bool inFront = false;
+    for (int i = 0; i < 8; ++i) {
+        if ((inFront = logicInFront())) break;
+        platform::pause(0.1);
+        activateLogic();
+    }
+    auto front = platform::workspace().frontmostApplication();
+    log(fmt::format("[mouseClickInLogic] frontmost before click: {} (target={})",
+                    front && front->localizedName ? *front->localizedName : "nil",
+                    logic && logic->localizedName ? *logic->localizedName : "nil"));
+    if (!logic || !inFront) {
+        return {false, logic ? "Logic Pro did not come to the front; the click was not sent."
+                             : "Logic Pro is not running; the click was not sent."};
+    }
+    Point home = input.cursorLocation().value_or(at);
+    input.warpCursor(at);
+    platform::pause(0.25);
+    input.postMouseAtHIDTap(mouse(platform::MouseEventType::leftDown, at));
+    platform::pause(0.03);
+    input.postMouseAtHIDTap(mouse(platform::MouseEventType::leftUp, at));
+    platform::pause(0.05);
+    input.warpCursor(home);
+    return {true, "Clicked."};
+}
+
+LogicInspector::EditResult LogicInspector::mouseDragInLogic(Point from, Point to, int steps) const {
+    if (steps < 1) return {false, "A drag needs at least one step."};
+    auto& input = platform::input();
+    platform::workspace().hideCurrentApplication();
+    activateLogic();
+    auto logic = logicApplication();
+    int pid = logic ? logic->processIdentifier : 0;
+    bool inFront = false;
+    for (int i = 0; i < 10; ++i) {
+        auto front = platform::workspace().frontmostApplication();
+        if ((inFront = logic ? (front && front->processIdentifier == pid) : !front.has_value())) break;
+        platform::pause(0.1);
+        activateLogic();
+    }
+    if (!logic || !inFront) {
+        return {false, logic ? "Logic Pro did not come to the front; the drag was not sent."
+                             : "Logic Pro is not running; the drag was not sent."};
+    }
+    platform::pause(0.1);
+    Point home = input.cursorLocation().value_or(from);
+    input.warpCursor(from);
+    platform::pause(0.15);
+    input.postMouseAtHIDTap(mouse(platform::MouseEventType::leftDown, from));
+    platform::pause(0.18);
+    Point first{from.x, from.y <= to.y ? from.y + 12 : from.y - 12};
+    input.postMouseAtHIDTap(mouse(platform::MouseEventType::leftDragged, first));
+    platform::pause(0.02);
+    for (int i = 1; i <= steps; ++i) {
+        double t = static_cast<double>(i) / steps;
+        Point p = i == steps ? to : Point{from.x + (to.x - from.x) * t, from.y + (to.y - from.y) * t};
+        input.postMouseAtHIDTap(mouse(platform::MouseEventType::leftDragged, p));
+        platform::pause(0.015);
+    }
+    platform::pause(0.1);
+    input.postMouseAtHIDTap(mouse(platform::MouseEventType::leftUp, to));
+    platform::pause(0.08);
+    input.warpCursor(home);
+    return {true, "Dragged."};
+}
+
+bool LogicInspector::typeStringIntoLogic(const std::string& text, double perCharDelay) const {
+    auto logic = logicApplication();
+    if (!logic) return false;
+    auto& input = platform::input();
+    for (const auto& character : text::graphemes(text)) {
+        auto units = text::toUTF16(character);
+        bool down = input.postKeyToProcess(logic->processIdentifier, keyEvent(0, true, 0, units));
+        bool up = input.postKeyToProcess(logic->processIdentifier, keyEvent(0, false, 0, units));
+        if (down && up) platform::pause(perCharDelay);
+    }
+    return true;
+}
+
+bool LogicInspector::postUnicodeStringToLogic(const std::string& text) const {
+    auto logic = logicApplication();
+    if (!logic) return false;
+    auto units = text::toUTF16(text);
+    auto& input = platform::input();
+    bool down = input.postKeyToProcess(logic->processIdentifier, keyEvent(0, true, 0, units));
+    bool up = input.postKeyToProcess(logic->processIdentifier, keyEvent(0, false, 0, units));
+    return down && up;
+}
+
+// --- Trace log ---------------------------------------------------------------------------
+
+std::filesystem::path PlayheadDebug::url() {
+    // Fixed on first use; a test that swaps the application folder gets a fresh location.
+    static std::mutex mutex;
+    static std::string resolvedFor;
+    static std::filesystem::path path;
+    std::lock_guard lock(mutex);
+    const char* home = std::getenv("CORVANE_HOME");
+    std::string key = home ? home : "";
+    if (path.empty() || key != resolvedFor) {
+        resolvedFor = key;
+        if (home && *home) {
+            path = AppPaths::appSupportDirectory() / "playhead-trace.log";
+        } else if (AppPaths::userDataDirectory()) {
+            path = AppPaths::appSupportDirectory() / "playhead-trace.log";
+        } else {
+            path = "/tmp/corvane-playhead-trace.log";
+        }
+    }
+    return path;
+}
+
+void PlayheadDebug::log(const std::string& message) {
+    std::string line = "[" + ISO8601::plainString(ISO8601::now()) + "] " + message + "\n";
+    appendToPrivateFile(url(), line);  // failures are never the caller's problem
+}
+
+}  // namespace corvane

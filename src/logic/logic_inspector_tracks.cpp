@@ -1,0 +1,370 @@
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "logic/logic_inspector.h"
+#include "platform/log.h"
+#include "platform/platform.h"
+#include "support/regex.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace ax = platform::ax;
+using platform::AXElement;
+
+namespace {
+std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
+
+std::optional<std::string> trimmedOrAbsent(const AXElement& e, const char* attribute) {
+    auto v = e.string(attribute);
+    if (!v) return std::nullopt;
+    return text::trimmingWhitespaceAndNewlines(*v);
+}
+
+bool endsWith(const std::string& s, const std::string& suffix) {
+    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+const std::string kLeftQuote = "\u201C";
+const std::string kRightQuote = "\u201D";
+
+// Finds the first opening (or closing) quote at or after pos; returns its byte position and length.
+std::optional<std::pair<size_t, size_t>> findQuote(const std::string& s, size_t pos, const std::string& typographic) {
+    size_t plain = s.find('"', pos);
+    size_t curly = s.find(typographic, pos);
+    if (plain == std::string::npos && curly == std::string::npos) return std::nullopt;
+    if (curly == std::string::npos || (plain != std::string::npos && plain < curly)) return std::make_pair(plain, size_t{1});
+    return std::make_pair(curly, typographic.size());
+}
+
+std::optional<std::int64_t> parseDecimal(const std::string& s) {
+    if (s.empty()) return std::nullopt;
+    size_t i = 0;
+    bool negative = false;
+    if (s[0] == '+' || s[0] == '-') {
+        negative = s[0] == '-';
+        i = 1;
+    }
+    if (i == s.size()) return std::nullopt;
+    std::int64_t value = 0;
+    for (; i < s.size(); ++i) {
+        if (s[i] < '0' || s[i] > '9') return std::nullopt;
+        if (value > (INT64_MAX - (s[i] - '0')) / 10) return std::nullopt;
+        value = value * 10 + (s[i] - '0');
+    }
+    return negative ? -value : value;
+}
+
+bool hasDisclosureTriangle(const AXElement& header) {
+    for (const auto& child : header.children())
+        if (child.string(ax::kRole) == std::optional<std::string>("AXDisclosureTriangle")) return true;
+    return false;
+}
+
+std::string stripName(const nlohmann::json& strip) {
+    auto it = strip.find("name");
+    if (it != strip.end() && it->is_string()) return it->get<std::string>();
+    return "";
+}
+}  // namespace
+
+std::optional<LogicInspector::ParsedTrackDescription> LogicInspector::parseTrackDescription(
+    const std::string& rawDescription) {
+    const std::string description = text::trimmingWhitespaceAndNewlines(rawDescription);
+    const std::string prefix = "Track ";
+    if (description.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    size_t numberStart = prefix.size();
+    if (numberStart >= description.size()) return std::nullopt;
+    size_t space = description.find(' ', numberStart);
+    if (space == std::string::npos) return std::nullopt;
+    auto number = parseDecimal(description.substr(numberStart, space - numberStart));
+    if (!number) return std::nullopt;
+    size_t rest = space + 1;
+    if (rest >= description.size()) return std::nullopt;
+    auto open = findQuote(description, rest, kLeftQuote);
+    if (!open) return std::nullopt;
+    size_t nameStart = open->first + open->second;
+    if (nameStart >= description.size()) return std::nullopt;
+    auto close = findQuote(description, nameStart, kRightQuote);
+    if (!close) return std::nullopt;
+    return ParsedTrackDescription{*number, description.substr(nameStart, close->first - nameStart)};
+}
+
+void LogicInspector::findTrackHeaderElements(const AXElement& element, std::vector<TrackHeader>& headers, int depth,
+                                             int maxDepth) const {
+    if (depth >= maxDepth) return;
+    std::string description = text::trimmingWhitespaceAndNewlines(textOf(element, ax::kDescription));
+    bool candidate = description.rfind("Track ", 0) == 0 &&
+                     (description.find('"') != std::string::npos || description.find(kLeftQuote) != std::string::npos);
+    if (candidate) {
+        bool muted = endsWith(description, ", mute") || endsWith(description, ", muted");
+        bool folder = hasDisclosureTriangle(element);
+        if (auto parsed = parseTrackDescription(description)) {
+            headers.push_back(TrackHeader{element, parsed->number, parsed->name, muted, folder, std::nullopt});
+            return;
+        }
+    }
+    for (const auto& child : element.children()) findTrackHeaderElements(child, headers, depth + 1, maxDepth);
+}
+
+std::vector<LogicInspector::TrackHeader> LogicInspector::findTrackHeaders(const AXElement& mainWindow) const {
+    std::vector<TrackHeader> found;
+    findTrackHeaderElements(mainWindow, found, 0, 15);
+    std::stable_sort(found.begin(), found.end(),
+                     [](const TrackHeader& a, const TrackHeader& b) { return a.trackNumber < b.trackNumber; });
+    std::vector<TrackHeader> unique;
+    for (auto& h : found)
+        if (unique.empty() || unique.back().trackNumber != h.trackNumber) unique.push_back(std::move(h));
+    return unique;
+}
+
+std::vector<LogicInspector::IndentedHeader> LogicInspector::findTrackHeadersWithIndent(
+    const AXElement& mainWindow) const {
+    auto headers = findTrackHeaders(mainWindow);
+    if (headers.empty()) return {};
+    std::vector<double> xs;
+    for (const auto& h : headers) xs.push_back(frameForElement(h.element).x);
+    double minX = *std::min_element(xs.begin(), xs.end());
+    std::vector<IndentedHeader> out;
+    for (size_t i = 0; i < headers.size(); ++i) {
+        double level = std::round(std::max(0.0, xs[i] - minX) / 12.0);
+        out.push_back({headers[i], std::isfinite(level) ? static_cast<std::int64_t>(level) : 0});
+    }
+    return out;
+}
+
+LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& named) const {
+    auto window = findMainWindow();
+    if (!window) return {};
+    auto headers = findTrackHeaders(*window);
+    ResolvedTrack result;
+    for (const auto& h : headers) result.availableNames.push_back(h.name);
+
+    auto wanted = text::lowercased(named);
+    for (const auto& h : headers)
+        if (text::lowercased(h.name) == wanted) {
+            result.header = h;
+            return result;
+        }
+    static const Regex suffix(R"(\s*\[[^\]]*\]\s*$)");
+    std::string stripped = suffix.replaceAll(wanted, "");
+    // Trimmed of spaces and tabs only.
+    size_t b = stripped.find_first_not_of(" \t"), e = stripped.find_last_not_of(" \t");
+    stripped = b == std::string::npos ? std::string() : stripped.substr(b, e - b + 1);
+    if (stripped == wanted) return result;
+    for (const auto& h : headers)
+        if (text::lowercased(h.name) == stripped) {
+            result.header = h;
+            return result;
+        }
+    return result;
+}
+
+std::optional<LogicInspector::SelectedTrack> LogicInspector::selectTrack(const std::string& named) const {
+    auto window = findMainWindow();
+    if (!window) return std::nullopt;
+    auto resolved = resolveTrack(named);
+    if (!resolved.header) return std::nullopt;
+    activateLogic();
+    if (selectTrackViaKeyboard(*resolved.header, *window)) return SelectedTrack{*resolved.header, *window};
+    log(fmt::format("SelectTrack: keyboard navigation failed for '{}' — returning nil so callers don't read the "
+                    "wrong strip",
+                    resolved.header->name));
+    return std::nullopt;
+}
+
+bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXElement& mainWindow) const {
+    ensureInspectorOpen(mainWindow);
+    auto headers = findTrackHeaders(mainWindow);
+    if (headers.empty()) return false;
+    std::vector<std::pair<TrackHeader, double>> rows;
+    for (const auto& h : headers) rows.emplace_back(h, frameForElement(h.element).y);
+    std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+
+    auto targetIt = std::find_if(rows.begin(), rows.end(),
+                                 [&](const auto& r) { return r.first.trackNumber == target.trackNumber; });
+    if (targetIt == rows.end()) {
+        log(fmt::format("[selectTrackViaKeyboard] target '{}' (#{}) not in header list", target.name,
+                        target.trackNumber));
+        return false;
+    }
+    long targetIndex = targetIt - rows.begin();
+
+    std::string current = stripName(readChannelStrip(mainWindow));
+    auto currentIt = std::find_if(rows.begin(), rows.end(),
+                                  [&](const auto& r) { return text::equalsIgnoringCase(r.first.name, current); });
+    if (currentIt == rows.end()) {
+        log(fmt::format("[selectTrackViaKeyboard] couldn't identify currently-selected track (strip name='{}')",
+                        current));
+        return false;
+    }
+    long currentIndex = currentIt - rows.begin();
+    long delta = targetIndex - currentIndex;
+    if (delta == 0) {
+        log(fmt::format("[selectTrackViaKeyboard] already on target '{}'", target.name));
+        return true;
+    }
+    long presses = std::labs(delta);
+    std::uint16_t key = delta > 0 ? 125 : 126;
+    log(fmt::format("[selectTrackViaKeyboard] navigating from '{}' (idx {}) to '{}' (idx {}) via {} {} presses",
+                    current, currentIndex, target.name, targetIndex, presses, delta > 0 ? "↓" : "↑"));
+    activateLogic();
+    platform::pause(0.1);
+    for (long i = 0; i < presses; ++i) {
+        pressKey(key);
+        platform::pause(0.03);
+    }
+    platform::pause(0.5);
+    std::string after = stripName(readChannelStrip(mainWindow));
+    bool verified = text::equalsIgnoringCase(after, target.name);
+    log(fmt::format("[selectTrackViaKeyboard] after navigation, strip name='{}' (verified={})", after,
+                    verified ? "yes" : "no"));
+    return verified;
+}
+
+bool LogicInspector::ensureInspectorOpen(const AXElement& mainWindow) const {
+    if (findDescendant(mainWindow, "Mixer", std::string("AXLayoutArea"), 10)) return true;
+    activateLogic();
+    platform::pause(0.08);
+    pressKey(34);
+    platform::pause(0.25);
+    if (findDescendant(mainWindow, "Mixer", std::string("AXLayoutArea"), 10)) return true;
+    log("[ensureInspectorOpen] pressed I but Inspector still hidden");
+    return false;
+}
+
+std::optional<bool> LogicInspector::isFolderExpanded(const TrackHeader& header) const {
+    if (!header.isFolder) return std::nullopt;
+    for (const auto& child : header.element.children()) {
+        if (child.string(ax::kRole) != std::optional<std::string>("AXDisclosureTriangle")) continue;
+        platform::AXValue v;
+        if (child.copyAttributeValue(ax::kValue, v) != platform::AXError::success) continue;
+        if (auto* i = std::get_if<std::int64_t>(&v)) return *i != 0;
+        if (auto* b = std::get_if<bool>(&v)) return *b;
+        if (auto* d = std::get_if<double>(&v)) return *d != 0;
+    }
+    return std::nullopt;
+}
+
+LogicInspector::EditResult LogicInspector::setFolderExpanded(const TrackHeader& header, bool expanded) const {
+    if (!header.isFolder) return {false, "Track '" + header.name + "' is not a folder."};
+    auto state = isFolderExpanded(header);
+    if (state && *state == expanded)
+        return {true, "Folder '" + header.name + "' is already " + (expanded ? "expanded" : "collapsed") + "."};
+    if (!selectTrack(header.name)) return {false, "Could not select folder '" + header.name + "'."};
+    pressKeyChord(expanded ? 124 : 123, 0x140000);
+    platform::pause(0.35);
+    return {true, std::string(expanded ? "Expanded folder '" : "Collapsed folder '") + header.name + "'."};
+}
+
+TrackContextSnapshot LogicInspector::trackContext() const {
+    TrackContextSnapshot snapshot;
+    auto logic = logicApplication();
+    if (!logic) return snapshot;
+    auto app = platform::accessibility().applicationElement(logic->processIdentifier);
+    snapshot.tracks = findTracks(app);
+    for (const auto& t : snapshot.tracks) {
+        if (t.isSoloed) snapshot.soloedTrackNames.push_back(t.name);
+        if (t.isSelected) snapshot.selectedTrackNames.push_back(t.name);
+    }
+    snapshot.hasSoloedTracks = !snapshot.soloedTrackNames.empty();
+    return snapshot;
+}
+
+std::vector<TrackSummary> LogicInspector::findTracks(const AXElement& axApp) const {
+    std::vector<TrackSummary> tracks;
+    auto windows = axApp.elements(ax::kWindows);
+    if (!windows) return tracks;
+    for (const auto& w : *windows) {
+        if (isLogicMainWindowTitle(textOf(w, ax::kTitle))) {
+            // In Logic Pro's own window the rows are the track headers; a loose walk would
+            // also take the control bar's and the Inspector's described groups for tracks.
+            for (const auto& header : findTrackHeaders(w)) {
+                TrackSummary row;
+                row.name = header.name;
+                row.index = static_cast<int>(tracks.size());
+                row.isSoloed = detectToggleState(header.element, "solo");
+                row.isMuted = header.isMuted || detectToggleState(header.element, "mute");
+                platform::AXValue selected;
+                row.isSelected =
+                    header.element.copyAttributeValue(ax::kSelected, selected) == platform::AXError::success &&
+                    std::holds_alternative<bool>(selected) && std::get<bool>(selected);
+                tracks.push_back(std::move(row));
+            }
+        } else {
+            findTrackElements(w, tracks, 0, 12);
+        }
+        if (!tracks.empty()) break;
+    }
+    return tracks;
+}
+
+void LogicInspector::findTrackElements(const AXElement& element, std::vector<TrackSummary>& tracks, int depth,
+                                       int maxDepth) const {
+    if (depth >= maxDepth) return;
+    auto role = element.string(ax::kRole);
+    auto title = trimmedOrAbsent(element, ax::kTitle);
+    auto description = trimmedOrAbsent(element, ax::kDescription);
+    auto identifier = element.string(ax::kIdentifier);
+    std::optional<std::string> lowerIdentifier;
+    if (identifier) lowerIdentifier = text::lowercased(*identifier);
+
+    bool candidate = false;
+    if (lowerIdentifier && lowerIdentifier->find("track") != std::string::npos) candidate = true;
+    if (role && (*role == "AXRow" || *role == "AXGroup" || *role == "AXCell") &&
+        ((title && !title->empty()) || (description && !description->empty())))
+        candidate = true;
+    if (description) {
+        auto lower = text::lowercased(*description);
+        if (lower.find("track") != std::string::npos || lower.find("channel") != std::string::npos) candidate = true;
+    }
+    if (candidate) {
+        if (auto name = bestTrackName(title, description)) {
+            TrackSummary row;
+            row.name = *name;
+            row.index = static_cast<int>(tracks.size());
+            row.isSoloed = detectToggleState(element, "solo");
+            row.isMuted = detectToggleState(element, "mute");
+            platform::AXValue selected;
+            row.isSelected = element.copyAttributeValue(ax::kSelected, selected) == platform::AXError::success &&
+                             std::holds_alternative<bool>(selected) && std::get<bool>(selected);
+            tracks.push_back(std::move(row));
+            return;
+        }
+    }
+    for (const auto& child : element.children()) findTrackElements(child, tracks, depth + 1, maxDepth);
+}
+
+std::optional<std::string> LogicInspector::bestTrackName(const std::optional<std::string>& title,
+                                                         const std::optional<std::string>& description) {
+    if (title && !title->empty()) return title;
+    if (description && !description->empty()) return description;
+    return std::nullopt;
+}
+
+bool LogicInspector::detectToggleState(const AXElement& element, const std::string& labelHint) const {
+    for (const auto& child : element.children()) {
+        auto role = textOf(child, ax::kRole);
+        if (role != "AXButton" && role != "AXCheckBox" && role != "AXToggle") continue;
+        bool counts = text::lowercased(textOf(child, ax::kTitle)).find(labelHint) != std::string::npos ||
+                      text::lowercased(textOf(child, ax::kDescription)).find(labelHint) != std::string::npos ||
+                      text::lowercased(textOf(child, ax::kIdentifier)).find(labelHint) != std::string::npos;
+        if (!counts) continue;
+        platform::AXValue v;
+        if (child.copyAttributeValue(ax::kValue, v) == platform::AXError::success) {
+            if (auto* i = std::get_if<std::int64_t>(&v); i && *i == 1) return true;
+            if (auto* s = std::get_if<std::string>(&v); s && *s == "1") return true;
+        }
+        if (child.boolean(ax::kSelected) == std::optional<bool>(true)) {
+            platform::AXValue sel;
+            if (child.copyAttributeValue(ax::kSelected, sel) == platform::AXError::success &&
+                std::holds_alternative<bool>(sel))
+                return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace corvane
