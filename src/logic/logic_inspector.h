@@ -150,6 +150,14 @@ public:
     // --- Context snapshot -------------------------------------------------------------------
     LogicContextSnapshot snapshot(bool includeAccessibilityData) const;
 
+    // --- Transport, playhead and arrangement ---------------------------------------------
+
+    // --- Insert slots and plug-in windows ------------------------------------------------
+
+    // --- Plug-in chain edits and plug-in menu search -------------------------------------
+
+    // --- Volume, pan, mute/solo and side-chain writes ------------------------------------
+
 private:
     std::vector<WindowSummary> loadAccessibilityWindows(const platform::RunningApplication& app) const;
     bool isFrontmost(int processIdentifier) const;
