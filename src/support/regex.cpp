@@ -3,6 +3,8 @@
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
 
+#include "support/icu_text.h"
+
 #include <stdexcept>
 
 namespace corvane {
@@ -12,14 +14,8 @@ struct Regex::Impl {
 };
 
 namespace {
-icu::UnicodeString u(std::string_view s) {
-    return icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
-}
-std::string utf8(const icu::UnicodeString& s) {
-    std::string out;
-    s.toUTF8String(out);
-    return out;
-}
+using icu_text::u;
+using icu_text::utf8;
 size_t byteOffset(const icu::UnicodeString& s, int32_t utf16Index) {
     return utf8(s.tempSubString(0, utf16Index)).size();
 }

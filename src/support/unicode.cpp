@@ -3,6 +3,8 @@
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+
+#include "support/icu_text.h"
 #include <unicode/ustring.h>
 
 #include <memory>
@@ -10,14 +12,8 @@
 namespace corvane::text {
 
 namespace {
-icu::UnicodeString u(std::string_view s) {
-    return icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
-}
-std::string utf8(const icu::UnicodeString& s) {
-    std::string out;
-    s.toUTF8String(out);
-    return out;
-}
+using icu_text::u;
+using icu_text::utf8;
 
 bool isSpace(UChar32 c, bool newlinesToo) {
     if (!u_hasBinaryProperty(c, UCHAR_WHITE_SPACE)) return false;

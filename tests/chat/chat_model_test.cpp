@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "test_support/json_helpers.h"
+
 #include <limits>
 
 #include "chat/chat_model.h"
@@ -11,15 +13,7 @@ namespace {
 
 using nlohmann::json;
 
-template <class T>
-bool decodes(const json& j) {
-    try {
-        (void)j.get<T>();
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
+using testing::decodes;
 
 std::optional<std::string> preview(const std::string& tool, const std::string& arguments) {
     ToolCallInfo call;

@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "test_support/json_helpers.h"
+
 #include <nlohmann/json.hpp>
 
 #include "platform/platform.h"
@@ -187,14 +189,8 @@ TEST(TurnLogDecoding, RequiredKeysAndTypesAreEnforcedAndUnknownKeysIgnored) {
         const char* what;
         json document;
     };
-    auto without = [](json j, const char* key) {
-        j.erase(key);
-        return j;
-    };
-    auto with = [](json j, const char* key, json value) {
-        j[key] = std::move(value);
-        return j;
-    };
+    using testing::with;
+    using testing::without;
     const Case bad[] = {
         {"no userMessage", without(turn, "userMessage")},
         {"no toolCalls", without(turn, "toolCalls")},

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "test_support/json_helpers.h"
+
 #include "capture/capture_models.h"
 #include "conversation/conversation_model.h"
 #include "logic/logic_snapshot_models.h"
@@ -9,15 +11,7 @@ namespace {
 
 using nlohmann::json;
 
-template <class T>
-bool decodes(const json& j) {
-    try {
-        (void)j.get<T>();
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
+using testing::decodes;
 
 json captureJSON(const char* mode = "display") {
     json frame = {{"x", 0}, {"y", 25.5}, {"width", 1440}, {"height", 875}};
@@ -62,14 +56,8 @@ TEST(SnapshotModels, MissingOrMistypedValuesFailDecoding) {
         bool (*decode)(const json&);
         bool expected;
     };
-    auto without = [](json j, const char* key) {
-        j.erase(key);
-        return j;
-    };
-    auto with = [](json j, const char* key, json value) {
-        j[key] = std::move(value);
-        return j;
-    };
+    using testing::with;
+    using testing::without;
     json window = captureJSON()["logicContext"]["windows"][0];
     json context = captureJSON()["logicContext"];
     const Case cases[] = {
