@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
@@ -96,6 +97,12 @@ TEST_F(LogicProcessTest, KeysAndChordsReachLogicAndLeaveTraceLines) {
                                                   "pressKey DROP vk=53 (Logic not running)",
                                                   "pressKeyChord DROP vk=123 mods=1310720 (Logic not running)"}));
     EXPECT_EQ(traceLines()[0].size(), std::string("[2026-01-01T00:00:00Z] ").size() + messages[0].size());
+
+    // Private to the user, appended to, never through a link.
+    struct stat st {};
+    ASSERT_EQ(::stat(PlayheadDebug::url().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(PlayheadDebug::url(), home.appFolder() / "playhead-trace.log");
 
     // A trace file removed while running is simply made again.
     std::filesystem::remove(PlayheadDebug::url());
