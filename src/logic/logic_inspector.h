@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "logic/logic_snapshot_models.h"
+#include "logic/plugin_view_preference.h"
 #include "platform/accessibility.h"
 #include "platform/geometry.h"
 #include "platform/workspace.h"
@@ -151,12 +152,109 @@ public:
     LogicContextSnapshot snapshot(bool includeAccessibilityData) const;
 
     // --- Transport, playhead and arrangement ---------------------------------------------
+    // Keys "tempo", "timeSignature" (text), "isPlaying", "isRecording", "cycleEnabled",
+    // "globalSolo" (Boolean), each only when its control was found and read.
+    nlohmann::json readTransport(const AXElement& from) const;
+    void readTransportElements(const AXElement& from, nlohmann::json& transport, int depth, int maxDepth) const;
+    bool clickTransportButton(const std::string& description, const AXElement& in) const;
+    std::optional<std::int64_t> currentBar(const AXElement& in) const;
+    void collectAllPlayheadGroups(const AXElement& root, std::vector<AXElement>& into, int depth, int maxDepth) const;
+    // Writes bar, then beat, division and tick 1 to the lowest "Playhead Position" group;
+    // true when the bar write was confirmed.
+    bool movePlayhead(std::int64_t toBar, const AXElement& in) const;
+    // A list of {"trackNumber", "name", "hasContent"[, "spans": [{"startBar", "endBar"}]]}, or
+    // the one-entry list {"error": message}.
+    nlohmann::json readArrangement(const AXElement& in, const std::optional<std::string>& trackName) const;
 
     // --- Insert slots and plug-in windows ------------------------------------------------
+    // One occupied insert slot of a channel strip. Lists run top to bottom on screen and a
+    // slot's place in its list is its slot index.
+    struct InsertSlot {
+        std::string name;
+        AXElement element;
+        bool isBypassed = false;
+    };
+    // The best side-chain source selector found so far: the highest one on screen.
+    struct SidechainDropdown {
+        AXElement element;
+        double y = 0;
+    };
+
+    std::vector<InsertSlot> findTrackPluginSlots(const AXElement& in) const;
+    void findPluginSlots(const AXElement& in, std::vector<InsertSlot>& slots, int depth, int maxDepth) const;
+    std::optional<AXElement> findPluginWindow(const AXElement& axApp, const AXElement& excluding) const;
+    std::optional<PluginViewPreference> readCurrentPluginView(const AXElement& menuButton) const;
+    bool switchPluginWindowView(const AXElement& in, PluginViewPreference to) const;
+    bool switchCurrentlyOpenPluginView(PluginViewPreference to) const;
+    nlohmann::json clickButtonInOpenPlugin(const std::string& labelContains) const;
+    // JPEG bytes of the open plug-in window, at most 800 pixels wide.
+    std::optional<std::string> capturePluginWindowScreenshot(const AXElement& axApp, const AXElement& excluding) const;
+    void walkForSidechainDropdown(const AXElement& element, std::optional<SidechainDropdown>& best, int depth,
+                                  int maxDepth) const;
+    void closeOpenPluginAndRestoreEditorView() const;
+    // The one rule that tells a plug-in window from Logic Pro's own windows: any window with
+    // a title that is not "- Tracks" or "- Mixer" (see isLogicMainWindowTitle).
+    static bool isPluginWindowTitle(const std::string& title);
 
     // --- Plug-in chain edits and plug-in menu search -------------------------------------
+    // An empty place on a strip where a plug-in can be inserted; index is its place in
+    // discovery order.
+    struct InsertBar {
+        AXElement element;
+        int index = 0;
+    };
+
+    // slotIndex: -1 (or absent) appends, 0 inserts first, k inserts below slot k - 1.
+    EditResult addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
+                         std::optional<int> slotIndex = std::nullopt) const;
+    void findInsertBars(const AXElement& in, std::vector<InsertBar>& results, int depth, int maxDepth) const;
+    EditResult removePlugin(const AXElement& fromTrackIn, const InsertSlot& pluginSlot) const;
+    EditResult reorderPlugin(const AXElement& inTrackWindow, int fromIndex, int toIndex) const;
+
+private:
+    struct MenuMatch {
+        AXElement element;
+        int depth = 0;
+    };
+    bool navigatePluginMenu(const std::string& pluginName) const;
+    static const std::map<std::string, std::string>& pluginNameAliases();
+    void findPluginMenuMatches(const AXElement& element, const std::string& needle, std::vector<MenuMatch>& matches,
+                               int depth, int maxDepth) const;
+    std::optional<AXElement> findPreferredFormatLeaf(const AXElement& under) const;
+    std::optional<EditResult> verifyAndMaybeSummarize(const AXElement& window, const std::string& movingPluginName,
+                                                      int toIndex) const;
+
+public:
 
     // --- Volume, pan, mute/solo and side-chain writes ------------------------------------
+    // Side-chain source of an inserted plug-in. beforeValue: what the selector showed before
+    // the change, untrimmed; absent when it could not be read.
+    struct SidechainResult {
+        bool success = false;
+        std::string message;
+        std::optional<std::string> beforeValue;
+    };
+    SidechainResult setPluginSidechain(const AXElement& in, const InsertSlot& pluginSlot,
+                                       const std::string& source) const;
+    struct VolumeResult {
+        bool success = false;
+        std::optional<double> actualDb;  // what Logic Pro shows after the write; -inf for "-∞"
+    };
+    struct ToggleResult {
+        bool success = false;  // the header shows the desired state
+        std::string message;
+        std::optional<bool> isOn;  // the state the header shows; absent when it could not be read
+    };
+    bool setTrackVolume(const AXElement& in, double value) const;
+    bool setTrackPan(const AXElement& in, double value) const;
+    VolumeResult setTrackVolumeToDb(const AXElement& in, double targetDb) const;
+    std::optional<double> readCurrentVolumeDb(const AXElement& in) const;
+    static std::optional<double> readDbFromFader(const AXElement& readout);
+    bool setVolumeFaderRaw(const AXElement& slider, std::int64_t value) const;
+    // Presses Logic Pro's M or S shortcut, which acts on the selected track: select the
+    // header's track first. Success only when the header reads back the desired state.
+    ToggleResult clickTrackHeaderButton(const TrackHeader& header, const std::string& buttonHint, bool desiredState,
+                                        const AXElement& window) const;
 
 private:
     std::vector<WindowSummary> loadAccessibilityWindows(const platform::RunningApplication& app) const;

@@ -207,13 +207,27 @@ AXError Engine::press(int nodeIndex, const std::string& action) {
             }
             return AXError::success;
         case Bind::insertBar:
-        case Bind::slotOpen:
+            if (action == "AXPress" || action == "AXShowMenu") openMenu(OpenMenu::Kind::insert, nodeIndex);
+            return AXError::success;
         case Bind::slotList:
+            if (action == "AXPress" || action == "AXShowMenu") openMenu(OpenMenu::Kind::slot, nodeIndex);
+            return AXError::success;
+        case Bind::menuItem:
+            return pressMenuItem(nodeIndex);
+        case Bind::slotOpen:
+        case Bind::filledSlotButton:
+        case Bind::pluginClose:
+        case Bind::pluginBypass:
+        case Bind::pluginHeaderButton:
+        case Bind::viewButton:
+        case Bind::sidechainPopup:
+        case Bind::pluginControl:
+            return pressPluginNode(nodeIndex, action);
         case Bind::automationList:
         case Bind::channelMode:
         case Bind::input:
         case Bind::output:
-            // Menus and plug-in windows are not simulated yet: fail visibly rather than pretend.
+            // Not simulated yet: fail visibly rather than pretend.
             return AXError::cannotComplete;
         default:
             return AXError::actionUnsupported;
@@ -222,6 +236,10 @@ AXError Engine::press(int nodeIndex, const std::string& action) {
 
 AXError Engine::writeValue(int nodeIndex, const platform::AXValue& value) {
     const Binding b = tree[nodeIndex].bind;
+    if (b.kind == Bind::sidechainPopup) {
+        auto* textValue = std::get_if<std::string>(&value);
+        return textValue ? writePopupText(nodeIndex, *textValue) : AXError::illegalArgument;
+    }
     auto v = numberOf(value);
     if (!v) return AXError::illegalArgument;
     Track* track = project.trackById(b.track);

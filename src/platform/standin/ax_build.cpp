@@ -40,6 +40,7 @@ public:
         int bar = t_.add(app, "menubar", "AXMenuBar", base_);
         t_[bar].frame = {0, 0, 1440, 25};
         t_[bar].bind.kind = Bind::menuBar;
+        buildOpenMenu(e_, app, base_);
     }
 
 private:
@@ -67,6 +68,7 @@ private:
         n.bind.name = w.logicKey;
         if (w.logicKey == "main") mainWindow(win);
         else if (w.logicKey == "mixer") mixerWindow(win, w.frame);
+        else if (w.logicKey.rfind("plugin:", 0) == 0) buildPluginWindow(e_, win, w, base_);
     }
 
     void decoys(int container, Rect frame) {
@@ -193,7 +195,14 @@ private:
             t_[bar].actions = {"AXPress", "AXShowMenu"};
             const double sy = y + layout::kInsertBarHeight;
             const std::string key = "slot" + std::to_string(i);
-            int g = node(ins, key, "AXGroup", chainSig, {x + 1, sy, layout::kSlotWidth, layout::kSlotHeight}, slot.plugin, Bind::slot, id, i);
+            int g = node(ins, key, "AXGroup", chainSig, {x + 1, sy, layout::kSlotWidth, layout::kSlotHeight}, e_.slotShownName(slot),
+                         Bind::slot, id, i);
+            if (e_.faults.filledSlotButton) {
+                // First, so that the slot's own controls (later siblings) win hit-tests.
+                int fb = node(g, "plugin", "AXButton", chainSig, {x + 1, sy, layout::kSlotWidth, layout::kSlotHeight}, "audio plug-in",
+                              Bind::filledSlotButton, id, i);
+                t_[fb].actions = {"AXPress"};
+            }
             int by = node(g, "bypass", "AXCheckBox", chainSig, {x + 1, sy, layout::kSlotBypassWidth, layout::kSlotHeight}, "bypass", Bind::slotBypass, id, i);
             t_[by].value = intValue(slot.bypassed ? 1 : 0);
             t_[by].actions = {"AXPress"};

@@ -91,6 +91,10 @@ std::string roleDescription(const Node& n) {
     if (n.role == "AXDisclosureTriangle") return "disclosure triangle";
     if (n.role == "AXValueIndicator") return "value indicator";
     if (n.role == "AXMenuBar") return "menu bar";
+    if (n.role == "AXMenu") return "menu";
+    if (n.role == "AXMenuItem") return "menu item";
+    if (n.role == "AXMenuButton") return "menu button";
+    if (n.role == "AXPopUpButton") return "pop up button";
     return "unknown";
 }
 
@@ -146,6 +150,13 @@ std::string Engine::describeNode(int i) const {
 }
 
 int Engine::focusedNode() const {
+    // While a menu is open, the outermost open menu has the focus.
+    if (menu)
+        for (std::size_t i = 0; i < tree.size(); ++i) {
+            const Node& n = tree[static_cast<int>(i)];
+            if (n.bind.kind == Bind::menu && n.bind.index == static_cast<int>(menu->seq) && n.bind.name.empty())
+                return static_cast<int>(i);
+        }
     for (std::size_t i = 0; i < tree.size(); ++i)
         if (tree[static_cast<int>(i)].bind.kind == Bind::header && tree[static_cast<int>(i)].focused) return static_cast<int>(i);
     return -1;
@@ -231,6 +242,19 @@ AXError Engine::axRead(const Handle& h, const std::string& attribute, AXValue& o
     }
     if (attribute == "AXPosition" || attribute == "AXSize") {
         if (!n.hasFrame) return AXError::noValue;
+        // newSlotZeroFrame: a slot that was just inserted or moved reports a zero frame for a while.
+        if (n.bind.kind == Bind::slot && !zeroFrameReads.empty()) {
+            const Track* t = project.trackById(n.bind.track);
+            if (t && n.bind.index >= 0 && n.bind.index < int(t->strip.inserts.size())) {
+                auto it = zeroFrameReads.find(t->strip.inserts[static_cast<std::size_t>(n.bind.index)].uid);
+                if (it != zeroFrameReads.end() && it->second > 0) {
+                    if (attribute == "AXPosition" && --it->second == 0) zeroFrameReads.erase(it);
+                    if (attribute == "AXPosition") out = platform::Point{};
+                    else out = platform::Size{};
+                    return AXError::success;
+                }
+            }
+        }
         if (attribute == "AXPosition") out = platform::Point{n.frame.x, n.frame.y};
         else out = platform::Size{n.frame.width, n.frame.height};
         return AXError::success;

@@ -72,6 +72,19 @@ enum class Bind {
     contents,
     row,
     region,           // index: region
+    filledSlotButton, // "audio plug-in" on a filled slot (knob filledSlotButton); index: slot
+    // Plug-in windows: track is the slot's track, index the slot's uid.
+    pluginClose,
+    pluginHeader,
+    pluginBody,
+    pluginBypass,
+    pluginHeaderButton,  // name: "compare", "copy", "paste", "previous", "next"
+    viewButton,
+    sidechainPopup,
+    pluginControl,       // name: the bound parameter id (may be empty)
+    // Menus: index is the menu's sequence number, name the item path ("2.0.1").
+    menu,
+    menuItem,
 };
 
 struct Binding {

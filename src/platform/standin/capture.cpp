@@ -129,6 +129,14 @@ std::optional<Rgb> colourFor(const Engine& e, const Node& n) {
         case Bind::headerSolo: return t && t->soloed ? palette::soloOn : palette::control;
         case Bind::headerColumn:
         case Bind::contents: return palette::tracksArea;
+        case Bind::pluginHeader: return palette::pluginHeader;
+        case Bind::pluginBody: return palette::pluginBody;
+        case Bind::pluginClose:
+        case Bind::pluginBypass:
+        case Bind::pluginHeaderButton:
+        case Bind::viewButton:
+        case Bind::sidechainPopup:
+        case Bind::pluginControl: return palette::control;
         case Bind::header: {
             const bool selected = t && t->id == e.project.selectedTrackId;
             const bool muted = t && t->muted;

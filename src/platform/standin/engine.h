@@ -71,6 +71,40 @@ struct ClickState {
     std::uint64_t nodeGen = 0;
 };
 
+// One entry of an open menu; entries with children open a submenu.
+struct MenuItem {
+    std::string title;
+    std::vector<MenuItem> children;
+    std::string action;  // what a leaf does, read by the menu's kind
+};
+
+struct OpenMenu {
+    enum class Kind { insert, slot, view, sidechain };
+    Kind kind = Kind::insert;
+    std::uint64_t seq = 0;
+    std::string invokerKey;
+    platform::Rect invokerFrame;
+    int track = -1;   // insert: the strip's track
+    int gap = -1;     // insert: where the plug-in goes, counted in slots from the top
+    int slotUid = 0;  // slot, view, side chain: the slot concerned
+    std::vector<MenuItem> items;
+    // The open levels, outermost first: the item path whose submenu each is ({} for the top menu),
+    // and the highlighted entry of each (-1: none).
+    std::vector<std::vector<int>> levels;
+    std::vector<int> highlight;
+    std::string typed;  // type-select text, reset after a second without typing
+    std::int64_t typedAtNs = 0;
+};
+
+struct PluginWindow {
+    int trackId = -1;
+    int slotUid = 0;
+};
+
+std::string menuKindName(OpenMenu::Kind kind);
+std::string pathText(const std::vector<int>& path);
+std::vector<int> parsePath(const std::string& text);
+
 // What an AX handle points at.
 struct Handle {
     enum class Kind { node, systemWide, foreign };
@@ -149,6 +183,14 @@ public:
     ClickState processClick;
     ClickState hidClick;
 
+    // Menus and plug-in windows.
+    std::optional<OpenMenu> menu;
+    std::uint64_t nextMenuSeq = 1;
+    std::vector<PluginWindow> pluginWindows;  // open ones; their stacking lives in `windows`
+    std::vector<int> pendingWindows;          // slot uids whose window is still to appear (lateWindow)
+    std::vector<int> ignoredFirstPress;       // slot uids whose first "open" press was swallowed
+    std::map<int, int> zeroFrameReads;        // slot uid -> position reads still answered with a zero frame
+
     // Notifications.
     std::vector<Note> pendingNotes;
     platform::MainQueue* mainQueue = nullptr;
@@ -204,6 +246,31 @@ public:
     platform::AXError press(int nodeIndex, const std::string& action);
     platform::AXError writeValue(int nodeIndex, const platform::AXValue& value);
 
+    // Menus (menus.cpp).
+    void openMenu(OpenMenu::Kind kind, int invokerNode);
+    void closeMenus();
+    const MenuItem* menuItemAt(const std::vector<int>& path) const;
+    platform::AXError pressMenuItem(int nodeIndex);
+    void activateMenuItem(const std::vector<int>& path);
+    const char* menuKey(const platform::KeyEvent& event);  // an open menu takes the key; the outcome
+    int menuItemNodeAt(platform::Point p);                  // an item of an open level, or -1
+    bool menuLevelOpen(const std::string& itemPath) const;  // the top menu is ""
+
+    // Slots and plug-in windows (plugin_windows.cpp).
+    InsertSlot* slotByUid(int uid, Track** owner = nullptr);
+    std::string slotShownName(const InsertSlot& slot) const;
+    std::string pluginWindowTitle(int uid) const;
+    void requestPluginWindow(int trackId, int uid);
+    void openPluginWindowNow(int trackId, int uid);
+    void closePluginWindow(int uid);
+    void syncPluginWindows();  // windows of slots that are gone close; titles follow renames
+    void insertPlugin(int trackId, int gap, const std::string& plugin, const std::string& format);
+    void removeSlot(int uid);
+    void dropSlot(int sourceNode, platform::Point at);
+    platform::AXError pressPluginNode(int nodeIndex, const std::string& action);
+    platform::AXError writePopupText(int nodeIndex, const std::string& text);
+    std::vector<std::string> sidechainSources() const;  // what the side-chain menu offers, as the pop-up shows it
+
     // Accessibility (ax_element.cpp).
     platform::AXElement element(const Handle& h);
     platform::AXElement elementFor(int nodeIndex);
@@ -233,6 +300,9 @@ public:
 
 // Builds the Accessibility tree of Logic's application from the model (ax_build.cpp).
 void buildTree(Engine& e);
+// The parts for plug-in windows and the open menu (ax_build_plugins.cpp).
+void buildPluginWindow(Engine& e, int windowNode, const ScreenWindow& w, const std::string& sig);
+void buildOpenMenu(Engine& e, int appNode, const std::string& sig);
 
 // Reads a scenario into a fresh engine (scenario.cpp). Throws std::invalid_argument.
 void loadScenario(Engine& e, const nlohmann::json& scenario);

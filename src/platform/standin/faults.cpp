@@ -1,5 +1,6 @@
 #include "platform/standin/faults.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace corvane::standin {
@@ -18,6 +19,13 @@ bool boolean(std::string_view knob, const nlohmann::json& v) {
 double number(std::string_view knob, const nlohmann::json& v) {
     if (!v.is_number()) bad(knob, v);
     return v.get<double>();
+}
+
+// A count of 0 or more; false counts as 0.
+int count(std::string_view knob, const nlohmann::json& v) {
+    if (v.is_boolean() && !v.get<bool>()) return 0;
+    if (!v.is_number_integer() || v.get<long long>() < 0 || v.get<long long>() > 1000000) bad(knob, v);
+    return v.get<int>();
 }
 
 std::optional<std::string> optionalText(std::string_view knob, const nlohmann::json& v) {
@@ -163,6 +171,23 @@ bool applyFault(Faults& f, std::string_view name, const nlohmann::json& v) {
     } else if (name == "secondPlayheadGroup") f.secondPlayheadGroup = boolean(name, v);
     else if (name == "duplicateNameField") f.duplicateNameField = boolean(name, v);
     else if (name == "decoyContainers") f.decoyContainers = boolean(name, v);
+    else if (name == "menuPlacement") {
+        if (!v.is_string() || (v != "child" && v != "appLevel")) bad(name, v);
+        f.menuPlacementAppLevel = v == "appLevel";
+    } else if (name == "lateWindow") f.lateWindow = std::max(0.0, number(name, v));
+    else if (name == "dropMisses") f.dropMisses = count(name, v);
+    else if (name == "newSlotZeroFrame") f.newSlotZeroFrame = count(name, v);
+    else if (name == "openToggles") f.openToggles = boolean(name, v);
+    else if (name == "openIgnoresFirstPress") f.openIgnoresFirstPress = boolean(name, v);
+    else if (name == "windowOnInsert") f.windowOnInsert = boolean(name, v);
+    else if (name == "slotNameWidth") f.slotNameWidth = count(name, v);
+    else if (name == "filledSlotButton") f.filledSlotButton = boolean(name, v);
+    else if (name == "popupDirectSet") {
+        if (v == "ignore") f.popupDirectSet = PopupDirectSet::ignore;
+        else if (v == "accept") f.popupDirectSet = PopupDirectSet::accept;
+        else if (v == "refuse") f.popupDirectSet = PopupDirectSet::refuse;
+        else bad(name, v);
+    } else if (name == "pluginWindowTakesKeys") f.pluginWindowTakesKeys = boolean(name, v);
     else if (name == "contentError") f.contentError = optionalText(name, v);
     else if (name == "noContent") f.noContent = boolean(name, v);
     else if (name == "captureError") f.captureError = optionalText(name, v);

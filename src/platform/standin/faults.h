@@ -40,6 +40,13 @@ struct AXErrorKnob {
     int times = -1;
 };
 
+// How Logic answers an AXValue write of text to a pop-up (parameter or side-chain source).
+enum class PopupDirectSet {
+    ignore,  // success code, value unchanged
+    accept,  // a known option matched without regard to case; the pop-up shows its canonical name
+    refuse,  // -25205
+};
+
 struct ExtraWindow {
     std::string title;
     platform::Rect frame{200, 150, 600, 400};
@@ -67,6 +74,18 @@ struct Faults {
     bool secondPlayheadGroup = false;
     bool duplicateNameField = false;
     bool decoyContainers = false;
+    // Menus, slots and plug-in windows.
+    bool menuPlacementAppLevel = false;  // menus hang under the application instead of their invoker
+    double lateWindow = 0;               // plug-in windows appear this many seconds after the request
+    int dropMisses = 0;                  // the next n slot drags act as clicks on the source slot
+    int newSlotZeroFrame = 0;            // a new or moved slot reports a zero frame for n position reads
+    bool openToggles = false;            // "open" on a slot whose window is open closes it
+    bool openIgnoresFirstPress = false;  // the first "open" press on each slot does nothing
+    bool windowOnInsert = true;          // inserting a plug-in opens its window
+    int slotNameWidth = 0;               // slot names cut to this many characters (0: whole names)
+    bool filledSlotButton = false;       // filled slots carry an "audio plug-in" button too
+    PopupDirectSet popupDirectSet = PopupDirectSet::ignore;
+    bool pluginWindowTakesKeys = false;  // a key plug-in window swallows the arrows, S and M
     // Capture failures.
     std::optional<std::string> contentError;
     bool noContent = false;

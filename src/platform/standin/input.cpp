@@ -51,7 +51,13 @@ bool Engine::postKey(bool hid, int pid, const platform::KeyEvent& ev) {
     const std::uint64_t mods = ev.flags & kModifierMask;
     const bool arrow = code >= 123 && code <= 126;
     if (arrow && faults.arrowKeysIgnored) return done("swallowed");
+    // An open menu takes every key first.
+    if (menu) return done(menuKey(ev));
     if (code == 0 && !ev.unicodeText.empty()) return done("unhandled");
+    if (faults.pluginWindowTakesKeys && (arrow || code == 1 || code == 46)) {
+        auto front = logicWindows();
+        if (!front.empty() && front.front()->logicKey.rfind("plugin:", 0) == 0) return done("swallowed");
+    }
 
     if (mods == kFolderChord && (code == 124 || code == 123)) {
         const Track* t = project.selectedTrack();
@@ -175,6 +181,22 @@ bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
             break;
         case platform::MouseEventType::leftDown: {
             click = {};
+            if (menu) {
+                // With a menu open, a click lands on one of its items or only closes the menu.
+                int item = menuItemNodeAt(ev.location);
+                if (item < 0) {
+                    closeMenus();
+                    e.outcome = "menu closed";
+                    break;
+                }
+                click.down = true;
+                click.at = ev.location;
+                click.nodeId = tree[item].id;
+                click.nodeGen = tree[item].gen;
+                e.element = describeNode(item);
+                e.outcome = "down";
+                break;
+            }
             int hit = win ? hitTest(win->logicKey, ev.location) : -1;
             if (hit < 0) {
                 e.outcome = "missed";
@@ -195,6 +217,16 @@ bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
         case platform::MouseEventType::leftUp: {
             const bool isClick = click.down && !click.dragging && distance(click.at, ev.location) <= 3;
             e.outcome = "up";
+            if (click.down && click.dragging) {
+                ensureTree();
+                int source = tree.find(click.nodeId, click.nodeGen);
+                // Only a drag that began on a slot's "open" area carries a plug-in.
+                if (source >= 0 && tree[source].bind.kind == Bind::slotOpen) {
+                    e.element = describeNode(source);
+                    e.outcome = "drop";
+                    dropSlot(source, ev.location);
+                }
+            }
             if (isClick) {
                 ensureTree();
                 int target = tree.find(click.nodeId, click.nodeGen);

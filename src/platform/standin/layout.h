@@ -68,4 +68,20 @@ inline constexpr Rect kRuler{440, 87, 1000, 20};
 inline constexpr double kStartX = 440;
 inline constexpr Rect kContents{440, 107, 1000, 793};
 
+// Plug-in windows: the first at (400, 200), each further one 24 pt down and right; sizes come from the
+// plug-in's editor definition. Offsets below are from the window's origin.
+inline constexpr double kPluginWindowX = 400;
+inline constexpr double kPluginWindowY = 200;
+inline constexpr double kPluginWindowCascade = 24;
+inline constexpr double kPluginWindowWidth = 420;  // when the definition gives no size
+inline constexpr double kPluginWindowHeight = 260;
+inline constexpr double kPluginHeaderY = 22;
+inline constexpr double kPluginHeaderHeight = 30;
+inline constexpr double kPluginBodyY = 52;
+inline constexpr double kControlsRowPitch = 30;
+
+// Menus: items 18 pt high and 200 pt wide, below their invoker; submenus to the right of their item.
+inline constexpr double kMenuItemHeight = 18;
+inline constexpr double kMenuWidth = 200;
+
 }  // namespace corvane::standin::layout

@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/geometry.h"
+
 namespace corvane::standin {
 
 enum class TrackKind { audio, instrument, folder, aux, output };
@@ -28,6 +30,7 @@ struct InsertSlot {
     bool bypassed = false;
     std::map<std::string, double> params;  // parameter id -> raw value
     std::string sideChainSource = "None";
+    std::string windowView = "Editor";  // "Editor" or "Controls": the plug-in window reopens in its last view
 };
 
 struct Send {
@@ -150,6 +153,19 @@ struct UiState {
         int bus = 0;
     };
     std::optional<TouchedSend> lastTouchedSend;
+    // Open plug-in windows, front to back.
+    struct PluginWindow {
+        std::string title;   // "<track>: <plug-in>"
+        int trackId = -1;
+        int slotUid = 0;
+        std::string view;    // "Editor" or "Controls"
+        platform::Rect frame;
+    };
+    std::vector<PluginWindow> pluginWindows;
+    // The open menu: its kind ("insert", "slot", "view", "sidechain") and the titles of the items whose
+    // submenus are open, outermost first; empty while no menu is open.
+    std::string openMenu;
+    std::vector<std::string> openSubmenus;
 };
 
 std::string to_string(TrackKind kind);

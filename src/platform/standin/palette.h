@@ -45,6 +45,8 @@ inline constexpr Rgb playhead{255, 255, 255};
 inline constexpr Rgb trackRow{42, 42, 42};
 inline constexpr Rgb region{64, 170, 110};
 inline constexpr Rgb regionMuted{96, 104, 100};
+inline constexpr Rgb pluginHeader{58, 62, 70};
+inline constexpr Rgb pluginBody{34, 38, 46};
 inline constexpr Rgb otherWindow{236, 236, 236};  // windows of other applications, unless they give their own
 inline constexpr double shieldAlpha = 0.3;          // the program's shield: black at this opacity
 }  // namespace palette

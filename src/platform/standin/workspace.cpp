@@ -134,6 +134,8 @@ void Engine::quitLogic() {
     project.transport.recording = false;
     processClick = {};
     hidClick = {};
+    menu.reset();
+    pendingWindows.clear();
     syncLogicWindows();
     if (wasFront) {
         frontmost.reset();
@@ -244,6 +246,7 @@ void Engine::syncLogicWindows() {
     windows.erase(std::remove_if(windows.begin(), windows.end(),
                                  [&](const ScreenWindow& w) {
                                      if (w.logicKey.empty()) return false;
+                                     if (w.logicKey.rfind("plugin:", 0) == 0) return false;  // syncPluginWindows decides
                                      return std::none_of(wanted.begin(), wanted.end(),
                                                          [&](const Want& x) { return x.key == w.logicKey; });
                                  }),
@@ -273,6 +276,7 @@ void Engine::syncLogicWindows() {
         }
         windows.insert(anchor, w);
     }
+    syncPluginWindows();
     changed();
 }
 

@@ -100,6 +100,19 @@ UiState World::ui() const {
     for (const auto* w : engine_->logicWindows()) s.windows.push_back(w->title);
     if (!s.windows.empty()) s.keyWindow = s.windows.front();
     s.lastTouchedSend = engine_->lastTouchedSend;
+    for (const auto* w : engine_->logicWindows()) {
+        if (w->logicKey.rfind("plugin:", 0) != 0) continue;
+        for (const auto& p : engine_->pluginWindows) {
+            if (w->logicKey != "plugin:" + std::to_string(p.slotUid)) continue;
+            const InsertSlot* slot = engine_->slotByUid(p.slotUid);
+            s.pluginWindows.push_back({w->title, p.trackId, p.slotUid, slot ? slot->windowView : "", w->frame});
+        }
+    }
+    if (const auto& m = engine_->menu) {
+        s.openMenu = detail::menuKindName(m->kind);
+        for (std::size_t i = 1; i < m->levels.size(); ++i)
+            if (const auto* item = engine_->menuItemAt(m->levels[i])) s.openSubmenus.push_back(item->title);
+    }
     return s;
 }
 

@@ -68,14 +68,22 @@ TEST_F(StandinTest, SlotClickAreasSplitIntoBypassOpenAndList) {
     clickInProcess({slot.x + 40, slot.y + 10});
     auto last = world().events(EventKind::mouse).back();
     EXPECT_EQ(last.element, "AXButton \"open\"");
+    EXPECT_EQ(world().ui().pluginWindows.size(), 1u);  // "open" opened the window
     clickInProcess({slot.x + 72, slot.y + 10});
     EXPECT_EQ(world().events(EventKind::mouse).back().element, "AXButton \"list\"");
+    EXPECT_EQ(world().ui().openMenu, "slot");
+    // With the slot menu open, a click outside it only closes the menu.
+    clickInProcess({slot.x + 5, slot.y + 10});
+    EXPECT_EQ(world().ui().openMenu, "");
+    EXPECT_FALSE(world().project().track("Kick")->strip.inserts[0].bypassed);
 
     // The 2 pt bar above slot 1 is hit only within its own 2 pt.
     const auto bar = *world().insertBarFrame(0, 1);
     EXPECT_EQ(bar.height, 2);
     clickInProcess({bar.x + 40, bar.y + 1});
     EXPECT_EQ(world().events(EventKind::mouse).back().element, "AXButton \"insert bar\"");
+    EXPECT_EQ(world().ui().openMenu, "insert");
+    pressKey(53);
     clickInProcess({bar.x + 40, bar.y + 4});
     EXPECT_EQ(world().events(EventKind::mouse).back().element, "AXButton \"open\"");
     clickInProcess({bar.x + 40, bar.y - 2});

@@ -1,0 +1,363 @@
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <optional>
+
+#include "logic/logic_inspector.h"
+#include "platform/log.h"
+#include "platform/platform.h"
+#include "support/unicode.h"
+#include "ui/input_shield.h"
+
+namespace corvane {
+
+namespace ax = platform::ax;
+using platform::AXElement;
+
+namespace {
+
+constexpr std::uint16_t kEscape = 53;
+constexpr std::uint16_t kDown = 125;
+constexpr std::uint16_t kReturn = 36;
+
+// How long an edit waits for Logic Pro to show its result before reporting that it did not.
+constexpr int kReadBackTries = 5;
+constexpr double kReadBackPause = 0.2;
+
+std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
+
+double topOf(const AXElement& e) { return LogicInspector::frameForElement(e).y; }
+
+std::string withoutSpaces(std::string s) {
+    s.erase(std::remove(s.begin(), s.end(), ' '), s.end());
+    return s;
+}
+
+std::vector<std::string> namesOf(const std::vector<LogicInspector::InsertSlot>& slots) {
+    std::vector<std::string> names;
+    for (const auto& s : slots) names.push_back(s.name);
+    return names;
+}
+
+std::string joined(const std::vector<std::string>& names) { return fmt::format("{}", fmt::join(names, ", ")); }
+
+void sortTopToBottom(std::vector<LogicInspector::InsertBar>& bars) {
+    std::stable_sort(bars.begin(), bars.end(),
+                     [](const LogicInspector::InsertBar& a, const LogicInspector::InsertBar& b) { return topOf(a.element) < topOf(b.element); });
+}
+
+// A slot shows the plug-in's menu name, possibly cut short on a narrow strip.
+bool slotShows(const std::string& slotName, const std::string& needle) {
+    const std::string shown = withoutSpaces(text::lowercased(slotName));
+    const std::string wanted = withoutSpaces(needle);
+    return !shown.empty() && wanted.rfind(shown, 0) == 0;
+}
+
+// Where the new plug-in sits: the index i at which `after` is `before` with one slot showing the
+// plug-in inserted, preferring the asked index. Absent when the chain is not `before` plus one.
+std::optional<int> insertedAt(const std::vector<std::string>& before, const std::vector<std::string>& after, int asked,
+                              const std::string& needle) {
+    if (after.size() != before.size() + 1) return std::nullopt;
+    auto fits = [&](int i) {
+        std::vector<std::string> rest = after;
+        rest.erase(rest.begin() + i);
+        return rest == before && slotShows(after[static_cast<std::size_t>(i)], needle);
+    };
+    if (asked >= 0 && asked < int(after.size()) && fits(asked)) return asked;
+    for (int i = 0; i < int(after.size()); ++i)
+        if (fits(i)) return i;
+    return std::nullopt;
+}
+
+// Holds the input shield over the whole screen while a drag may be under way; every way out of
+// the reorder puts it back over Logic Pro's window.
+class FullscreenShield {
+public:
+    FullscreenShield() { InputShield::shared().escalate(InputShield::Scope::fullscreen); }
+    ~FullscreenShield() { InputShield::shared().escalate(InputShield::Scope::logicWindow); }
+    FullscreenShield(const FullscreenShield&) = delete;
+    FullscreenShield& operator=(const FullscreenShield&) = delete;
+};
+
+}  // namespace
+
+const std::map<std::string, std::string>& LogicInspector::pluginNameAliases() {
+    // Both names lead to the companion analysis plug-in, listed under its product name.
+    static const std::map<std::string, std::string> aliases{{"quillmere", "corvane"}, {"corvane", "corvane"}};
+    return aliases;
+}
+
+void LogicInspector::findInsertBars(const AXElement& in, std::vector<InsertBar>& results, int depth, int maxDepth) const {
+    if (depth >= maxDepth) return;
+    const std::string role = textOf(in, ax::kRole);
+    const std::string description = text::trimmingWhitespaceAndNewlines(textOf(in, ax::kDescription));
+    if (role == "AXButton" && (description == "audio plug-in" || description == "insert bar")) {
+        results.push_back({in, static_cast<int>(results.size())});
+        return;
+    }
+    for (const auto& child : in.children()) findInsertBars(child, results, depth + 1, maxDepth);
+}
+
+void LogicInspector::findPluginMenuMatches(const AXElement& element, const std::string& needle, std::vector<MenuMatch>& matches,
+                                           int depth, int maxDepth) const {
+    if (depth >= maxDepth) return;
+    if (textOf(element, ax::kRole) == "AXMenuItem") {
+        const std::string title = text::lowercased(textOf(element, ax::kTitle));
+        if (title == needle || withoutSpaces(title) == withoutSpaces(needle)) matches.push_back({element, depth});
+    }
+    // A matched item's own submenu is searched too: a category may bear the plug-in's name.
+    for (const auto& child : element.children()) findPluginMenuMatches(child, needle, matches, depth + 1, maxDepth);
+}
+
+std::optional<AXElement> LogicInspector::findPreferredFormatLeaf(const AXElement& under) const {
+    auto children = under.elements(ax::kChildren);
+    if (!children) return std::nullopt;
+    static const char* const formats[] = {"mono", "stereo", "mono->stereo", "dual mono", "multi channel", "surround"};
+    std::vector<std::pair<std::string, AXElement>> leaves;
+    for (const auto& menu : *children) {
+        if (textOf(menu, ax::kRole) != "AXMenu") continue;
+        for (const auto& item : menu.children()) {
+            if (textOf(item, ax::kRole) != "AXMenuItem") continue;
+            const std::string title = text::lowercased(textOf(item, ax::kTitle));
+            if (std::any_of(std::begin(formats), std::end(formats), [&](const char* f) { return title == f; }))
+                leaves.emplace_back(title, item);
+        }
+    }
+    if (leaves.empty()) return std::nullopt;
+    for (const char* preferred : {"stereo", "mono->stereo", "mono"})
+        for (const auto& [title, item] : leaves)
+            if (title == preferred) return item;
+    return leaves.front().second;
+}
+
+bool LogicInspector::navigatePluginMenu(const std::string& pluginName) const {
+    auto logic = logicApplication();
+    if (!logic) return false;
+    auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+    std::string needle = text::lowercased(text::trimmingWhitespace(pluginName));
+    const auto& aliases = pluginNameAliases();
+    if (auto alias = aliases.find(needle); alias != aliases.end()) needle = alias->second;
+
+    std::vector<MenuMatch> matches;
+    if (auto windows = axApp.elements(ax::kWindows))
+        for (const auto& window : *windows) findPluginMenuMatches(window, needle, matches, 0, 25);
+    if (matches.empty())
+        if (auto focused = axApp.element(ax::kFocusedUIElement)) findPluginMenuMatches(*focused, needle, matches, 0, 25);
+    if (matches.empty()) {
+        log(fmt::format("[navigatePluginMenu] No AXMenuItem titled '{}' found in menu tree", pluginName));
+        return false;
+    }
+    std::stable_sort(matches.begin(), matches.end(), [](const MenuMatch& a, const MenuMatch& b) { return a.depth < b.depth; });
+    for (const auto& match : matches) {
+        // Pressing the format leaf is what inserts the plug-in; the item itself only opens a submenu.
+        if (auto leaf = findPreferredFormatLeaf(match.element)) {
+            leaf->performAction(ax::kPress);
+            platform::pause(0.3);
+            return true;
+        }
+    }
+    log(fmt::format("[navigatePluginMenu] Found '{}' but no format leaf (Mono/Stereo) underneath \u2014 likely a category, not a plugin",
+                    pluginName));
+    return false;
+}
+
+LogicInspector::EditResult LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
+                                                     std::optional<int> slotIndex) const {
+    auto strip = firstMixerStrip(toTrackIn);
+    if (!strip) return {false, "Mixer area not found"};
+    auto slots = findTrackPluginSlots(toTrackIn);
+    std::vector<InsertBar> bars;
+    findInsertBars(*strip, bars, 0, 10);
+    bool stripWasEmpty = false;
+    if (bars.empty() && slots.empty()) {
+        // The strip may not be built yet.
+        stripWasEmpty = true;
+        platform::pause(0.8);
+        if (auto again = firstMixerStrip(toTrackIn)) findInsertBars(*again, bars, 0, 10);
+    }
+    if (bars.empty())
+        return {false,
+                "Could not find insert slots on this track. Make sure Logic's Inspector is open (shortcut I) so the channel strip is visible."};
+    sortTopToBottom(bars);
+
+    const int k = slotIndex.value_or(-1);
+    const int count = static_cast<int>(slots.size());
+    auto firstBarBelow = [&](double y) -> std::optional<AXElement> {
+        for (const auto& bar : bars)
+            if (topOf(bar.element) > y) return bar.element;
+        return std::nullopt;
+    };
+    std::optional<AXElement> bar;
+    if (k == -1) {
+        bar = slots.empty() ? std::optional<AXElement>(bars.front().element) : firstBarBelow(topOf(slots.back().element));
+        if (!bar) return {false, "No empty slot after the last plugin. The chain may be full."};
+    } else if (k == 0) {
+        bar = bars.front().element;
+    } else if (k >= 1 && k <= count) {
+        bar = firstBarBelow(topOf(slots[static_cast<std::size_t>(k - 1)].element));
+        if (!bar) return {false, fmt::format("No empty slot after position {}.", k)};
+    } else {
+        return {false, fmt::format("Slot index {} is beyond the current chain ({} plugins). Use -1 to append at the end or 0 for the "
+                                   "first slot.",
+                                   k, count)};
+    }
+
+    // What the chain must look like afterwards: this one, with the plug-in at the asked place.
+    const std::vector<std::string> before = namesOf(stripWasEmpty ? findTrackPluginSlots(toTrackIn) : slots);
+    const int asked = k == -1 ? static_cast<int>(before.size()) : k;
+
+    bar->performAction(ax::kPress);
+    platform::pause(0.2);
+    if (!navigatePluginMenu(pluginName)) {
+        pressKey(kEscape);
+        pressKey(kEscape);
+        return {false, "Could not find '" + pluginName +
+                           "' in the plugin menu. Use the exact name as it appears in Logic (e.g. 'Compressor', 'Channel EQ', 'Limiter')."};
+    }
+
+    platform::pause(0.4);
+    auto logic = logicApplication();
+    if (logic) {
+        auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+        if (auto window = findPluginWindow(axApp, toTrackIn))
+            if (auto close = findChildButton(*window, "close")) {
+                close->performAction(ax::kPress);
+                platform::pause(0.15);
+            }
+    }
+
+    // Success only once the chain reads back with the plug-in where it was asked for.
+    std::string needle = text::lowercased(text::trimmingWhitespace(pluginName));
+    if (auto alias = pluginNameAliases().find(needle); alias != pluginNameAliases().end()) needle = alias->second;
+    std::vector<std::string> after;
+    std::optional<int> landed;
+    for (int attempt = 0; attempt < kReadBackTries; ++attempt) {
+        if (attempt > 0) platform::pause(kReadBackPause);
+        after = namesOf(findTrackPluginSlots(toTrackIn));
+        landed = insertedAt(before, after, asked, needle);
+        if (landed && *landed == asked) {
+            if (!logic) return {true, "Added " + pluginName + " (could not close window)"};
+            return {true, "Added " + pluginName + " to the channel strip"};
+        }
+    }
+    if (landed)
+        return {false, fmt::format("Added {} at slot {} instead of slot {}. Chain: {}", pluginName, *landed, asked, joined(after))};
+    return {false, fmt::format("Chose '{}' in the plugin menu, but it did not appear at slot {}. Chain: {}", pluginName, asked,
+                               joined(after))};
+}
+
+LogicInspector::EditResult LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertSlot& pluginSlot) const {
+    auto listButton = findChildButton(pluginSlot.element, "list");
+    if (!listButton) return {false, "Could not find menu button for " + pluginSlot.name};
+    const auto before = namesOf(findTrackPluginSlots(fromTrackIn));
+    const auto instances = std::count(before.begin(), before.end(), pluginSlot.name);
+    if (instances == 0)
+        return {false, fmt::format("Could not find {} in the selected track's chain. Chain: {}", pluginSlot.name, joined(before))};
+
+    listButton->performAction(ax::kPress);
+    platform::pause(0.5);
+    // The second entry of the slot's menu takes the plug-in out of the slot.
+    pressKey(kDown);
+    platform::pause(0.05);
+    pressKey(kDown);
+    platform::pause(0.1);
+    pressKey(kReturn);
+    platform::pause(0.3);
+
+    std::vector<std::string> after;
+    for (int attempt = 0; attempt < kReadBackTries; ++attempt) {
+        if (attempt > 0) platform::pause(kReadBackPause);
+        after = namesOf(findTrackPluginSlots(fromTrackIn));
+        if (after.size() + 1 == before.size() && std::count(after.begin(), after.end(), pluginSlot.name) + 1 == instances)
+            return {true, "Removed " + pluginSlot.name};
+    }
+    return {false, fmt::format("Could not remove {}: it is still in the chain. Chain: {}", pluginSlot.name, joined(after))};
+}
+
+std::optional<LogicInspector::EditResult> LogicInspector::verifyAndMaybeSummarize(const AXElement& window,
+                                                                                   const std::string& movingPluginName,
+                                                                                   int toIndex) const {
+    const auto slots = findTrackPluginSlots(window);
+    if (toIndex < 0 || toIndex >= int(slots.size()) || slots[static_cast<std::size_t>(toIndex)].name != movingPluginName)
+        return std::nullopt;
+    return EditResult{true, fmt::format("Moved {} to slot {}. Chain: {}", movingPluginName, toIndex, joined(namesOf(slots)))};
+}
+
+LogicInspector::EditResult LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIndex, int toIndex) const {
+    auto strip = firstMixerStrip(inTrackWindow);
+    if (!strip) return {false, "Mixer area not found"};
+    const auto slots = findTrackPluginSlots(inTrackWindow);
+    const int n = static_cast<int>(slots.size());
+    log(fmt::format("[reorderPlugin] chain has {} slots: {}", n, joined(namesOf(slots))));
+    if (fromIndex < 0 || fromIndex >= n) return {false, fmt::format("fromIndex {} out of range (chain size {})", fromIndex, n)};
+    if (toIndex < 0 || toIndex > n) return {false, fmt::format("toIndex {} out of range (0..{})", toIndex, n)};
+    // One past the end means the last place: that is where the plug-in ends up and is looked for.
+    if (toIndex == n) toIndex = n - 1;
+    if (fromIndex == toIndex) return {true, "No move needed."};
+
+    const InsertSlot& source = slots[static_cast<std::size_t>(fromIndex)];
+    const std::string name = source.name;
+    const Rect frame = frameForElement(source.element);
+    const Point start{frame.x + 24.0, frame.y + frame.height * 0.5};
+    log(fmt::format("[reorderPlugin] src slot[{}]={} frame=(x={:.0f}, y={:.0f}, w={:.0f}, h={:.0f}) srcPoint=({:.1f}, {:.1f})", fromIndex, name,
+                    frame.x, frame.y, frame.width, frame.height, start.x, start.y));
+
+    // The thin bars between slots are the gaps a plug-in can be dropped into.
+    std::vector<InsertBar> allBars, gaps;
+    findInsertBars(*strip, allBars, 0, 10);
+    for (const auto& bar : allBars)
+        if (frameForElement(bar.element).height <= 2.0) gaps.push_back(bar);
+    sortTopToBottom(gaps);
+
+    const int below = fromIndex < toIndex ? toIndex + 1 : toIndex;
+    const int above = below - 1;
+    double targetY = 0;
+    if (toIndex == 0) {
+        if (gaps.empty()) return {false, "Could not find an insert bar above the first plugin."};
+        targetY = topOf(gaps.front().element) + 0.5;
+    } else if (below < n) {
+        const double aboveY = topOf(slots[static_cast<std::size_t>(above)].element);
+        const double belowY = topOf(slots[static_cast<std::size_t>(below)].element);
+        targetY = (aboveY + belowY) * 0.5 + frame.height * 0.5;
+        for (const auto& gap : gaps) {
+            const double y = topOf(gap.element);
+            if (y > aboveY && y < belowY + 2.0) {
+                targetY = y + 0.5;
+                break;
+            }
+        }
+    } else {
+        targetY = topOf(slots.back().element) + frame.height + 2.0;
+    }
+    const Point target{start.x, targetY};
+    log(fmt::format("[reorderPlugin] dragging ({:.1f}, {:.1f}) \u2192 ({:.1f}, {:.1f}) to={}", start.x, start.y, target.x, target.y, toIndex));
+
+    FullscreenShield shield;
+    mouseDragInLogic(start, target, 24);
+    platform::pause(0.4);
+    if (auto moved = verifyAndMaybeSummarize(inTrackWindow, name, toIndex)) return *moved;
+
+    log("[reorderPlugin] first drag missed \u2014 closing stray plugin window and retrying");
+    closeOpenPluginAndRestoreEditorView();
+    platform::pause(0.3);
+    auto again = findTrackPluginSlots(inTrackWindow);
+    auto found = std::find_if(again.begin(), again.end(), [&](const InsertSlot& s) { return s.name == name; });
+    if (found == again.end())
+        return {false, fmt::format("Plugin '{}' no longer visible in chain after failed drag. Chain: {}", name, joined(namesOf(again)))};
+    const Rect retryFrame = frameForElement(found->element);
+    const Point retryStart{retryFrame.x + 24.0, retryFrame.y + retryFrame.height * 0.5};
+    log(fmt::format("[reorderPlugin] retry drag from slot {} ({:.1f}, {:.1f}) \u2192 ({:.1f}, {:.1f})", found - again.begin(), retryStart.x,
+                    retryStart.y, target.x, target.y));
+    mouseDragInLogic(retryStart, target, 24);
+    platform::pause(0.4);
+    if (auto moved = verifyAndMaybeSummarize(inTrackWindow, name, toIndex)) return *moved;
+
+    closeOpenPluginAndRestoreEditorView();
+    const auto last = findTrackPluginSlots(inTrackWindow);
+    auto where = std::find_if(last.begin(), last.end(), [&](const InsertSlot& s) { return s.name == name; });
+    const std::string at = where == last.end() ? std::string("missing") : std::to_string(where - last.begin());
+    return {false, fmt::format("Reorder failed twice: wanted {} at slot {}, it's at slot {}. Chain: {}", name, toIndex, at,
+                               joined(namesOf(last)))};
+}
+
+}  // namespace corvane

@@ -1,0 +1,216 @@
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "logic/logic_inspector.h"
+#include "platform/log.h"
+#include "platform/platform.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace ax = platform::ax;
+using platform::AXElement;
+
+namespace {
+
+std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
+
+// Groups Logic Pro also gives "open" and "bypass" children without being slots.
+bool isNamedContainer(const std::string& description) {
+    static const char* const names[] = {"Control Bar", "Inspector", "Tracks", "Project", "Read, automation"};
+    return std::any_of(std::begin(names), std::end(names), [&](const char* n) { return description == n; });
+}
+
+// An AXValue in its plain textual form ("1" for a set check box, whatever its type); absent when
+// it cannot be read.
+std::optional<std::string> valueText(const AXElement& e) {
+    platform::AXValue v;
+    if (e.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
+    if (auto* s = std::get_if<std::string>(&v)) return *s;
+    if (auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
+    if (auto* b = std::get_if<bool>(&v)) return std::string(*b ? "1" : "0");
+    if (auto* d = std::get_if<double>(&v)) {
+        if (std::isfinite(*d) && std::trunc(*d) == *d && std::fabs(*d) < 1e15) return fmt::format("{}", static_cast<long long>(*d));
+        return fmt::format("{}", *d);
+    }
+    return std::nullopt;
+}
+
+std::string trimmedSpacesAndTabs(const std::string& s) {
+    auto first = s.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+void replaceLineSeparators(std::string& s) {
+    static const std::string separator = "\u2028";
+    for (std::size_t pos; (pos = s.find(separator)) != std::string::npos;) s.replace(pos, separator.size(), " ");
+}
+
+}  // namespace
+
+bool LogicInspector::isPluginWindowTitle(const std::string& title) {
+    return !title.empty() && !isLogicMainWindowTitle(title);
+}
+
+std::vector<LogicInspector::InsertSlot> LogicInspector::findTrackPluginSlots(const AXElement& in) const {
+    auto mixer = findDescendant(in, "Mixer", std::string("AXLayoutArea"), 10);
+    if (!mixer) return {};
+    auto strips = mixer->children();
+    if (strips.empty()) return {};
+    std::vector<InsertSlot> slots;
+    findPluginSlots(strips.front(), slots, 0, 10);
+    // Slot indices are positions on screen, whatever order the tree lists them in.
+    std::stable_sort(slots.begin(), slots.end(), [](const InsertSlot& a, const InsertSlot& b) {
+        return frameForElement(a.element).y < frameForElement(b.element).y;
+    });
+    return slots;
+}
+
+void LogicInspector::findPluginSlots(const AXElement& in, std::vector<InsertSlot>& slots, int depth, int maxDepth) const {
+    if (depth >= maxDepth) return;
+    const std::string role = textOf(in, ax::kRole);
+    const std::string description = text::trimmingWhitespaceAndNewlines(textOf(in, ax::kDescription));
+    if (role == "AXGroup" && !description.empty()) {
+        if (auto children = in.elements(ax::kChildren)) {
+            bool hasOpen = false, hasBypass = false, bypassed = false;
+            for (const auto& child : *children) {
+                const std::string childDescription = text::lowercased(textOf(child, ax::kDescription));
+                if (childDescription == "open") hasOpen = true;
+                if (childDescription == "bypass" && textOf(child, ax::kRole) == "AXCheckBox") {
+                    hasBypass = true;
+                    if (auto value = valueText(child)) bypassed = *value == "1";
+                }
+            }
+            if (hasOpen && hasBypass && !isNamedContainer(description)) {
+                slots.push_back({description, in, bypassed});
+                return;
+            }
+        }
+    }
+    for (const auto& child : in.children()) findPluginSlots(child, slots, depth + 1, maxDepth);
+}
+
+std::optional<AXElement> LogicInspector::findPluginWindow(const AXElement& axApp, const AXElement& excluding) const {
+    auto windows = axApp.elements(ax::kWindows);
+    if (!windows || windows->empty()) return std::nullopt;
+    const std::string excludedTitle = textOf(excluding, ax::kTitle);
+    for (const auto& window : *windows) {
+        const std::string title = textOf(window, ax::kTitle);
+        // A second Tracks or Mixer window is Logic Pro's own, never a plug-in window.
+        if (title == excludedTitle || !isPluginWindowTitle(title)) continue;
+        if (window.string(ax::kRole) != std::optional<std::string>("AXWindow")) continue;
+        return window;
+    }
+    return std::nullopt;
+}
+
+std::optional<PluginViewPreference> LogicInspector::readCurrentPluginView(const AXElement& menuButton) const {
+    for (const char* attribute : {ax::kValue, ax::kTitle}) {
+        const std::string candidate = trimmedSpacesAndTabs(text::lowercased(textOf(menuButton, attribute)));
+        if (candidate.empty()) continue;
+        if (candidate.find("editor") != std::string::npos) return PluginViewPreference::editor;
+        if (candidate.find("control") != std::string::npos) return PluginViewPreference::controls;
+    }
+    return std::nullopt;
+}
+
+bool LogicInspector::switchPluginWindowView(const AXElement& in, PluginViewPreference to) const {
+    auto logic = logicApplication();
+    if (!logic) return false;
+    auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+    std::optional<AXElement> menuButton;
+    findMenuButtonRecurse(in, "view", menuButton, 0, 15);
+    if (!menuButton) {
+        log("[switchPluginWindowView] Could not find 'view' menu button in plugin window");
+        return false;
+    }
+    const auto current = readCurrentPluginView(*menuButton);
+    if (current && *current == to) {
+        log(fmt::format("[switchPluginWindowView] already at {} \u2014 no-op", toString(to)));
+        return true;
+    }
+    if (!pressMenuItemInOpenedMenu(*menuButton, to == PluginViewPreference::editor ? "Editor" : "Controls", axApp)) return false;
+    log(fmt::format("[switchPluginWindowView] Switched plugin window to {}", toString(to)));
+    return true;
+}
+
+bool LogicInspector::switchCurrentlyOpenPluginView(PluginViewPreference to) const {
+    auto logic = logicApplication();
+    if (!logic) {
+        log("[switchCurrentlyOpenPluginView] Logic not running");
+        return false;
+    }
+    auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+    auto windows = axApp.elements(ax::kWindows);
+    if (!windows) {
+        log("[switchCurrentlyOpenPluginView] Could not read windows");
+        return false;
+    }
+    log(fmt::format("[switchCurrentlyOpenPluginView] {} windows", windows->size()));
+    for (const auto& window : *windows)
+        log(fmt::format("[switchCurrentlyOpenPluginView]   window: '{}'", window.string(ax::kTitle).value_or("(no title)")));
+    for (const auto& window : *windows)
+        if (isPluginWindowTitle(textOf(window, ax::kTitle))) return switchPluginWindowView(window, to);
+    log("[switchCurrentlyOpenPluginView] No plugin window found");
+    return false;
+}
+
+nlohmann::json LogicInspector::clickButtonInOpenPlugin(const std::string& labelContains) const {
+    auto logic = logicApplication();
+    if (!logic) return {{"error", "Logic not running"}};
+    auto mainWindow = findMainWindow();
+    if (!mainWindow) return {{"error", "Main Logic window not found"}};
+    auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+    auto window = findPluginWindow(axApp, *mainWindow);
+    if (!window) return {{"error", "No plugin window currently open"}};
+    auto button = findButtonByLabelContains(*window, text::lowercased(labelContains), 0, 15);
+    if (!button) return {{"error", "No button found containing '" + labelContains + "'"}};
+    std::string label = textOf(*button, ax::kDescription);
+    if (label.empty()) label = textOf(*button, ax::kTitle);
+    const auto code = button->performAction(ax::kPress);
+    platform::pause(0.4);
+    replaceLineSeparators(label);
+    return {{"ok", code == platform::AXError::success},
+            {"matchedLabel", label},
+            {"axResult", static_cast<std::int32_t>(platform::code(code))}};
+}
+
+void LogicInspector::walkForSidechainDropdown(const AXElement& element, std::optional<SidechainDropdown>& best, int depth,
+                                              int maxDepth) const {
+    if (depth >= maxDepth) return;
+    const std::string role = textOf(element, ax::kRole);
+    if (role == "AXPopUpButton" || role == "AXMenuButton") {
+        static const char* const phrases[] = {"side chain source", "sidechain source", "side-chain source",
+                                              "side chain input",  "sidechain input",  "side-chain input"};
+        const std::string help = text::lowercased(textOf(element, ax::kHelp));
+        if (std::any_of(std::begin(phrases), std::end(phrases), [&](const char* p) { return help.find(p) != std::string::npos; })) {
+            const double y = frameForElement(element).y;
+            if (!best || y < best->y) best = SidechainDropdown{element, y};
+        }
+    }
+    for (const auto& child : element.children()) walkForSidechainDropdown(child, best, depth + 1, maxDepth);
+}
+
+void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
+    auto logic = logicApplication();
+    if (!logic) return;
+    auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+    auto windows = axApp.elements(ax::kWindows);
+    if (!windows || windows->empty()) return;
+    auto window = std::find_if(windows->begin(), windows->end(),
+                               [](const AXElement& w) { return isPluginWindowTitle(textOf(w, ax::kTitle)); });
+    if (window == windows->end()) return;
+    // Leave it in its editor view, so that the next open shows the plug-in's own face.
+    switchPluginWindowView(*window, PluginViewPreference::editor);
+    platform::pause(0.15);
+    if (auto close = findChildButton(*window, "close")) {
+        close->performAction(ax::kPress);
+        platform::pause(0.15);
+    }
+}
+
+}  // namespace corvane

@@ -1,0 +1,148 @@
+#include <fmt/format.h>
+
+#include "logic/logic_inspector.h"
+#include "platform/log.h"
+#include "platform/platform.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace ax = platform::ax;
+using platform::AXElement;
+using SidechainResult = LogicInspector::SidechainResult;
+
+namespace {
+
+constexpr std::uint16_t kEscape = 53;
+
+std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
+
+// Logic Pro names a source in its menu as itself, "Bus 1 ← Synth" or "Synth Pad (Bus 1)".
+bool titleNamesSource(const std::string& title, const std::string& needle) {
+    const std::string t = text::lowercased(title);
+    auto startsWith = [&](const std::string& prefix) { return t.rfind(prefix, 0) == 0; };
+    return t == needle || startsWith(needle + " ") || startsWith(needle + "\u2190") || startsWith(needle + " \u2190") ||
+           t.find("(" + needle + ")") != std::string::npos;
+}
+
+void searchMenuItems(const AXElement& element, const std::string& needle, std::optional<AXElement>& result, int depth, int maxDepth) {
+    if (result || depth >= maxDepth) return;
+    if (textOf(element, ax::kRole) == "AXMenuItem") {
+        const std::string title = textOf(element, ax::kTitle);
+        if (!title.empty() && titleNamesSource(title, needle)) {
+            result = element;
+            return;
+        }
+    }
+    for (const auto& child : element.children()) {
+        searchMenuItems(child, needle, result, depth + 1, maxDepth);
+        if (result) return;
+    }
+}
+
+std::optional<AXElement> findSidechainMenuItem(const AXElement& axApp, const std::string& source) {
+    const std::string needle = text::trimmingWhitespace(text::lowercased(source));
+    std::optional<AXElement> result;
+    if (auto windows = axApp.elements(ax::kWindows))
+        for (const auto& window : *windows) {
+            searchMenuItems(window, needle, result, 0, 20);
+            if (result) return result;
+        }
+    if (auto focused = axApp.element(ax::kFocusedUIElement)) searchMenuItems(*focused, needle, result, 0, 20);
+    return result;
+}
+
+std::string sidechainSuccessMessage(const std::string& source, const std::string& committed, const std::optional<std::string>& beforeValue) {
+    const std::string s = text::trimmingWhitespace(source);
+    const std::string c = text::trimmingWhitespace(committed);
+    const std::string b = text::trimmingWhitespace(beforeValue.value_or(""));
+    const std::string shown = c == s || c.empty() ? s : s + " (Logic shows as " + c + ")";
+    if (!b.empty() && b != s) return "Side Chain: " + b + " \u2192 " + shown;
+    return "Side Chain \u2192 " + shown;
+}
+
+SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AXElement& dropdown, const AXElement& axApp,
+                                       const std::string& source, const std::optional<std::string>& beforeValue) {
+    log(fmt::format("[setPluginSidechain] Target source '{}' (before='{}')", source, beforeValue.value_or("nil")));
+    const auto code = dropdown.setAttributeValue(ax::kValue, source);
+    log(fmt::format("[setPluginSidechain] Direct set returned {}", platform::code(code)));
+    platform::pause(0.25);
+    if (auto value = dropdown.string(ax::kValue);
+        value && text::equalsIgnoringCase(text::trimmingWhitespace(*value), text::trimmingWhitespace(source))) {
+        log(fmt::format("[setPluginSidechain] Direct set succeeded: '{}'", *value));
+        return {true, sidechainSuccessMessage(source, *value, beforeValue), beforeValue};
+    }
+
+    log("[setPluginSidechain] Falling back to menu-click flow");
+    platform::pause(0.15);
+    dropdown.performAction(ax::kPress);
+    platform::pause(0.8);
+    auto item = findSidechainMenuItem(axApp, source);
+    if (!item) {
+        inspector.pressKey(kEscape);
+        platform::pause(0.2);
+        return {false,
+                "Could not set Side Chain to '" + source +
+                    "' \u2014 menu item not found. Logic's menu groups sources into Audio / Inst / Bus submenus; check that the source "
+                    "exists (a track name, 'Bus N', or 'Internal' to clear).",
+                beforeValue};
+    }
+    item->performAction(ax::kPress);
+    platform::pause(0.8);
+    const std::string value = text::trimmingWhitespace(textOf(dropdown, ax::kValue));
+    if (value.empty()) {
+        log(fmt::format("[setPluginSidechain] Menu press failed \u2014 value nil/empty. source='{}'", source));
+        return {false, "Pressed menu item for '" + source + "' but Side Chain reads as empty. Try changing it manually in the plugin window.",
+                beforeValue};
+    }
+    log(fmt::format("[setPluginSidechain] Menu press accepted. before='{}' new='{}' source='{}'",
+                    text::trimmingWhitespace(beforeValue.value_or("")), value, source));
+    return {true, sidechainSuccessMessage(source, value, beforeValue), beforeValue};
+}
+
+void closeWindow(const LogicInspector& inspector, const AXElement& window) {
+    if (auto close = inspector.findChildButton(window, "close")) {
+        close->performAction(ax::kPress);
+        platform::pause(0.15);
+    }
+}
+
+}  // namespace
+
+SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const InsertSlot& pluginSlot, const std::string& source) const {
+    auto logic = logicApplication();
+    if (!logic) return {false, "Logic not running", std::nullopt};
+    auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+    auto open = findChildButton(pluginSlot.element, "open");
+    if (!open) return {false, "No open button for " + pluginSlot.name, std::nullopt};
+
+    open->performAction(ax::kPress);
+    platform::pause(0.3);
+    auto window = findPluginWindow(axApp, in);
+    if (!window) {
+        open->performAction(ax::kPress);
+        platform::pause(0.3);
+        window = findPluginWindow(axApp, in);
+    }
+    if (!window) return {false, "Plugin window did not appear", std::nullopt};
+
+    std::optional<SidechainDropdown> dropdown;
+    walkForSidechainDropdown(*window, dropdown, 0, 10);
+    if (!dropdown) {
+        closeWindow(*this, *window);
+        return {false,
+                "Plugin '" + pluginSlot.name + "' has no sidechain input (no 'Side Chain Source' dropdown found in plugin header).",
+                std::nullopt};
+    }
+
+    const std::optional<std::string> beforeValue = dropdown->element.string(ax::kValue);
+    if (text::equalsIgnoringCase(text::trimmingWhitespace(beforeValue.value_or("")), text::trimmingWhitespace(source))) {
+        closeWindow(*this, *window);
+        return {true, "Side Chain already " + beforeValue.value_or(source), beforeValue};
+    }
+    auto result = writeSidechainDropdown(*this, dropdown->element, axApp, source, beforeValue);
+    closeWindow(*this, *window);
+    return result;
+}
+
+}  // namespace corvane

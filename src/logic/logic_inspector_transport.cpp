@@ -1,0 +1,233 @@
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+#include "logic/logic_inspector.h"
+#include "platform/platform.h"
+#include "support/numbers.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace ax = platform::ax;
+using platform::AXElement;
+
+namespace {
+
+std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
+std::string trimmed(const AXElement& e, const char* attribute) {
+    return text::trimmingWhitespaceAndNewlines(textOf(e, attribute));
+}
+
+// AXValue as Logic Pro hands it over, in its textual form: text as it is, numbers in decimal
+// (whole numbers without a point), check boxes as "1"/"0". Other kinds count as unreadable.
+std::optional<std::string> valueText(const AXElement& e) {
+    platform::AXValue v;
+    if (e.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
+    if (auto* s = std::get_if<std::string>(&v)) return *s;
+    if (auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
+    if (auto* b = std::get_if<bool>(&v)) return std::string(*b ? "1" : "0");
+    if (auto* d = std::get_if<double>(&v)) {
+        if (auto whole = checkedInteger(*d, INT64_MIN / 2, INT64_MAX / 2); whole && double(*whole) == *d)
+            return std::to_string(*whole);
+        return fmt::format("{}", *d);
+    }
+    return std::nullopt;
+}
+
+// AXValue as a whole number; a fractional or non-numeric value is no integer.
+std::optional<std::int64_t> integerValue(const AXElement& e) {
+    platform::AXValue v;
+    if (e.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
+    if (auto* i = std::get_if<std::int64_t>(&v)) return *i;
+    if (auto* d = std::get_if<double>(&v)) {
+        auto whole = checkedInteger(*d, INT64_MIN / 2, INT64_MAX / 2);
+        if (whole && double(*whole) == *d) return whole;
+    }
+    return std::nullopt;
+}
+
+// Frame numbers for the trace line; a frame Logic Pro reports as NaN or infinite prints as 0.
+std::int64_t truncated(double v) { return checkedInteger(v, INT64_MIN / 2, INT64_MAX / 2).value_or(0); }
+
+nlohmann::json errorList(const std::string& message) {
+    return nlohmann::json::array({nlohmann::json{{"error", message}}});
+}
+
+struct Region {
+    double startX = 0;
+    double endX = 0;
+    bool muted = false;
+};
+
+constexpr double kDefaultPointsPerBar = 9.0;
+constexpr double kMergeGap = 2.0;
+
+}  // namespace
+
+// --- Transport -------------------------------------------------------------------------------
+
+nlohmann::json LogicInspector::readTransport(const AXElement& from) const {
+    nlohmann::json transport = nlohmann::json::object();
+    readTransportElements(from, transport, 0, 8);
+    return transport;
+}
+
+void LogicInspector::readTransportElements(const AXElement& from, nlohmann::json& transport, int depth,
+                                           int maxDepth) const {
+    if (depth >= maxDepth) return;
+    struct Row {
+        const char* description;
+        const char* key;
+        bool boolean;
+    };
+    static constexpr Row kRows[] = {{"Tempo", "tempo", false},      {"Time Signature", "timeSignature", false},
+                                    {"Play", "isPlaying", true},    {"Record", "isRecording", true},
+                                    {"Cycle", "cycleEnabled", true}, {"Solo", "globalSolo", true}};
+    std::string description = trimmed(from, ax::kDescription);
+    if (auto value = valueText(from)) {
+        for (const Row& row : kRows) {
+            if (description != row.description) continue;
+            if (row.boolean) transport[row.key] = *value == "1";
+            else transport[row.key] = *value;
+            break;
+        }
+    }
+    for (const auto& child : from.children()) readTransportElements(child, transport, depth + 1, maxDepth);
+}
+
+bool LogicInspector::clickTransportButton(const std::string& description, const AXElement& in) const {
+    return findAndClickButton(in, description, 0, 8);
+}
+
+// --- Playhead --------------------------------------------------------------------------------
+
+std::optional<std::int64_t> LogicInspector::currentBar(const AXElement& in) const {
+    auto group = findDescendant(in, "Playhead Position", std::string("AXGroup"), 8);
+    if (!group) return std::nullopt;
+    auto bar = findSlider(*group, "bar", 4);
+    if (!bar) return std::nullopt;
+    return integerValue(*bar);
+}
+
+void LogicInspector::collectAllPlayheadGroups(const AXElement& root, std::vector<AXElement>& into, int depth,
+                                              int maxDepth) const {
+    if (depth >= maxDepth) return;
+    if (textOf(root, ax::kRole) == "AXGroup" && trimmed(root, ax::kDescription) == "Playhead Position")
+        into.push_back(root);
+    for (const auto& child : root.children()) collectAllPlayheadGroups(child, into, depth + 1, maxDepth);
+}
+
+bool LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) const {
+    std::vector<AXElement> groups;
+    collectAllPlayheadGroups(in, groups, 0, 8);
+    if (groups.empty()) {
+        PlayheadDebug::log("no Playhead Position AXGroup found in window");
+        return false;
+    }
+    // Logic Pro may show a second, read-only position display higher up; the editable one is
+    // the lowest on screen.
+    struct Candidate {
+        AXElement group;
+        Rect frame;
+        double sortY;
+    };
+    std::vector<Candidate> candidates;
+    for (const auto& g : groups) {
+        Rect frame = frameForElement(g);
+        candidates.push_back({g, frame, std::isfinite(frame.y) ? frame.y : 0.0});
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.sortY > b.sortY; });
+    const Candidate& chosen = candidates.front();
+    PlayheadDebug::log(fmt::format("target bar={} candidates={} chose frame=(x={} y={} w={} h={})", toBar,
+                                   candidates.size(), truncated(chosen.frame.x), truncated(chosen.frame.y),
+                                   truncated(chosen.frame.width), truncated(chosen.frame.height)));
+    bool moved = setSliderValue(chosen.group, "bar", static_cast<double>(toBar), 4, 0);
+    setSliderValue(chosen.group, "beat", 1, 4, 0);
+    setSliderValue(chosen.group, "division", 1, 4, 0);
+    setSliderValue(chosen.group, "tick", 1, 4, 0);
+    return moved;
+}
+
+// --- Arrangement -----------------------------------------------------------------------------
+
+nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::optional<std::string>& trackName) const {
+    auto contents = findDescendant(in, "Tracks contents", std::nullopt, 10);
+    if (!contents) return errorList("Tracks contents area not found");
+
+    // Logic Pro does not expose its zoom, so the scale comes from the playhead's distance to the
+    // start marker; with the playhead on bar 1 there is nothing to measure and a guess stays.
+    double startX = findElementFrame(in, "Start Marker", 10).value_or(Rect{}).x;
+    double playheadX = findElementFrame(in, "Playhead thumb", 10).value_or(Rect{}).x;
+    double pointsPerBar = kDefaultPointsPerBar;
+    if (auto bar = currentBar(in); bar && *bar >= 2 && startX < playheadX) {
+        double measured = (playheadX - startX) / static_cast<double>(*bar - 1);
+        if (std::isfinite(measured) && measured > 0) pointsPerBar = measured;
+    }
+    auto barAt = [&](double x) { return checkedRounded((x - startX) / pointsPerBar + 1.0, INT32_MIN, INT32_MAX); };
+
+    auto rows = contents->elements(ax::kChildren);
+    if (!rows) return errorList("No track content areas found");
+
+    std::string filter = trackName ? text::lowercased(*trackName) : std::string();
+    nlohmann::json arrangement = nlohmann::json::array();
+    for (const auto& row : *rows) {
+        std::string description = trimmed(row, ax::kDescription);
+        if (description.rfind("Track ", 0) != 0) continue;
+        if (description.find('"') == std::string::npos && description.find("\u201C") == std::string::npos) continue;
+        auto parsed = parseTrackDescription(description);
+        if (!parsed) continue;
+        if (trackName && text::lowercased(parsed->name).find(filter) == std::string::npos) continue;
+
+        nlohmann::json entry{{"trackNumber", parsed->number}, {"name", parsed->name}, {"hasContent", false}};
+        auto items = row.elements(ax::kChildren);
+        if (!items) {
+            arrangement.push_back(std::move(entry));
+            continue;
+        }
+        std::vector<Region> regions;
+        for (const auto& item : *items) {
+            if (textOf(item, ax::kRole) != "AXLayoutItem") continue;
+            Rect frame = frameForElement(item);
+            if (!(frame.width > 0)) continue;
+            Region r{frame.x, frame.x + frame.width, textOf(item, ax::kDescription).find("muted") != std::string::npos};
+            // A frame that cannot be placed on a bar is no region we can report.
+            if (!barAt(r.startX) || !barAt(r.endX)) continue;
+            regions.push_back(r);
+        }
+        if (regions.empty()) {
+            arrangement.push_back(std::move(entry));
+            continue;
+        }
+
+        std::vector<Region> audible;
+        std::copy_if(regions.begin(), regions.end(), std::back_inserter(audible), [](const Region& r) { return !r.muted; });
+        std::stable_sort(audible.begin(), audible.end(), [](const Region& a, const Region& b) { return a.startX < b.startX; });
+        nlohmann::json spans = nlohmann::json::array();
+        auto emit = [&](const Region& run) {
+            spans.push_back({{"startBar", std::max<std::int64_t>(1, *barAt(run.startX))},
+                             {"endBar", std::max<std::int64_t>(1, *barAt(run.endX))}});
+        };
+        if (!audible.empty()) {
+            Region run = audible.front();
+            for (std::size_t i = 1; i < audible.size(); ++i) {
+                if (audible[i].startX <= run.endX + kMergeGap) {
+                    run.endX = std::max(run.endX, audible[i].endX);
+                } else {
+                    emit(run);
+                    run = audible[i];
+                }
+            }
+            emit(run);
+        }
+        entry["hasContent"] = true;
+        entry["spans"] = std::move(spans);
+        arrangement.push_back(std::move(entry));
+    }
+    return arrangement;
+}
+
+}  // namespace corvane

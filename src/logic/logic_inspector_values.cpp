@@ -1,0 +1,241 @@
+#include <fmt/format.h>
+
+#include <charconv>
+#include <cmath>
+
+#include "logic/logic_inspector.h"
+#include "platform/log.h"
+#include "platform/platform.h"
+#include "support/numbers.h"
+#include "support/regex.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace ax = platform::ax;
+using platform::AXElement;
+
+namespace {
+
+std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
+
+// AXValue as a whole number; anything else (fractions, text, unreadable) is absent.
+std::optional<std::int64_t> wholeValue(const AXElement& e) {
+    platform::AXValue v;
+    if (e.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
+    if (auto* i = std::get_if<std::int64_t>(&v)) return *i;
+    if (auto* d = std::get_if<double>(&v)) {
+        auto whole = checkedInteger(*d, INT64_MIN / 2, INT64_MAX / 2);
+        if (whole && double(*whole) == *d) return whole;
+    }
+    return std::nullopt;
+}
+
+bool withinOne(std::int64_t a, std::int64_t b) {
+    if (a < b) std::swap(a, b);
+    return static_cast<std::uint64_t>(a) - static_cast<std::uint64_t>(b) <= 1;
+}
+
+// A header toggle's state: 1 or "1"/"on" is on, any other value off; absent when unreadable.
+std::optional<bool> toggleState(const AXElement& button) {
+    platform::AXValue v;
+    if (button.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
+    if (auto* i = std::get_if<std::int64_t>(&v)) return *i == 1;
+    if (auto* d = std::get_if<double>(&v)) return *d == 1.0;
+    if (auto* b = std::get_if<bool>(&v)) return *b;
+    if (auto* s = std::get_if<std::string>(&v)) return *s == "1" || text::lowercased(*s) == "on";
+    return false;
+}
+
+std::optional<AXElement> findToggle(const std::vector<AXElement>& children, const std::string& hint) {
+    for (const auto& child : children) {
+        if (text::lowercased(textOf(child, ax::kDescription)).find(hint) == std::string::npos) continue;
+        auto role = textOf(child, ax::kRole);
+        if (role == "AXCheckBox" || role == "AXButton") return child;
+    }
+    return std::nullopt;
+}
+
+const char* onOff(bool on) { return on ? "ON" : "OFF"; }
+
+bool writeFirstStripSlider(const LogicInspector& inspector, const AXElement& in, const std::string& description,
+                           double value) {
+    auto strip = inspector.firstMixerStrip(in);
+    if (!strip) return false;
+    return inspector.setSliderValue(*strip, description, value, 10, 0);
+}
+
+}  // namespace
+
+// --- Raw fader and knob ----------------------------------------------------------------------
+
+bool LogicInspector::setTrackVolume(const AXElement& in, double value) const {
+    return writeFirstStripSlider(*this, in, "volume fader", value);
+}
+
+bool LogicInspector::setTrackPan(const AXElement& in, double value) const {
+    return writeFirstStripSlider(*this, in, "pan", value);
+}
+
+bool LogicInspector::setVolumeFaderRaw(const AXElement& slider, std::int64_t value) const {
+    for (int i = 0; i < 400; ++i) {
+        auto current = wholeValue(slider);
+        if (!current) return false;
+        if (*current == value) return true;
+        if (slider.setAttributeValue(ax::kValue, platform::AXValue(value)) != platform::AXError::success) return false;
+        platform::pause(0.003);
+    }
+    auto last = wholeValue(slider);
+    return last && withinOne(*last, value);
+}
+
+// --- Level in dB -----------------------------------------------------------------------------
+
+std::optional<double> LogicInspector::readDbFromFader(const AXElement& readout) {
+    std::string title = text::trimmingWhitespace(textOf(readout, ax::kTitle));
+    if (text::lowercased(title).find("inf") != std::string::npos || title.find("\u221E") != std::string::npos)
+        return -INFINITY;
+    static const Regex number(R"([-+]?\d+(\.\d+)?)");
+    auto match = number.firstMatch(title);
+    if (!match || !match->groups[0]) return std::nullopt;
+    std::string digits = *match->groups[0];
+    if (digits.front() == '+') digits.erase(0, 1);
+    double value = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    // Digits of other scripts match the pattern but are no number here; nor is an overflow.
+    if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+std::optional<double> LogicInspector::readCurrentVolumeDb(const AXElement& in) const {
+    auto strip = firstMixerStrip(in);
+    if (!strip) return std::nullopt;
+    auto readout = findDescendant(*strip, "volume fader level", std::string("AXTextField"), 10);
+    if (!readout) return std::nullopt;
+    return readDbFromFader(*readout);
+}
+
+LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement& in, double targetDb) const {
+    // No fader position is nearest to "not a number" or to +∞; minus infinity is silence.
+    if (std::isnan(targetDb) || targetDb == INFINITY) return {};
+    auto strip = firstMixerStrip(in);
+    if (!strip) return {};
+    auto fader = findDescendant(*strip, "volume fader", std::string("AXSlider"), 10);
+    auto readout = findDescendant(*strip, "volume fader level", std::string("AXTextField"), 10);
+    if (!fader || !readout) return {};
+
+    // Everything from -60 dB down is the bottom of the fader; the write is confirmed like any other.
+    if (targetDb <= -60.0) {
+        if (!setVolumeFaderRaw(*fader, 0)) return {};
+        return {true, readDbFromFader(*readout)};
+    }
+
+    // The shown level rises with the raw value, so bisect on what Logic Pro displays.
+    std::int64_t lo = 0;
+    std::int64_t hi = 255;
+    for (int round = 0; round < 14 && hi - lo >= 2; ++round) {
+        std::int64_t mid = (lo + hi) / 2;
+        if (!setVolumeFaderRaw(*fader, mid)) return {};
+        platform::pause(0.015);
+        auto level = readDbFromFader(*readout);
+        if (!level) return {};
+        if (std::fabs(*level - targetDb) < 0.15) return {true, level};
+        if (targetDb < *level) hi = mid;
+        else lo = mid;
+    }
+
+    auto settle = [&](std::int64_t raw) -> std::optional<std::optional<double>> {
+        if (!setVolumeFaderRaw(*fader, raw)) return std::nullopt;
+        platform::pause(0.015);
+        return readDbFromFader(*readout);
+    };
+    auto distance = [&](const std::optional<double>& level) {
+        return level ? std::fabs(*level - targetDb) : INFINITY;
+    };
+    auto low = settle(lo);
+    if (!low) return {};
+    auto high = settle(hi);
+    if (!high) return {};
+    if (distance(*low) <= distance(*high)) {
+        auto back = settle(lo);
+        if (!back) return {};
+        return {true, *back};
+    }
+    return {true, *high};
+}
+
+// --- Mute and solo ---------------------------------------------------------------------------
+
+LogicInspector::ToggleResult LogicInspector::clickTrackHeaderButton(const TrackHeader& header,
+                                                                    const std::string& buttonHint,
+                                                                    bool desiredState, const AXElement& window) const {
+    const std::string hint = text::lowercased(buttonHint);
+    const std::string& track = header.name;
+    log(fmt::format("clickTrackHeaderButton: '{}' on track '{}' (desired={})", buttonHint, track, onOff(desiredState)));
+
+    auto children = header.element.elements(ax::kChildren);
+    if (!children) {
+        log(fmt::format("clickTrackHeaderButton: no children found for header '{}'", track));
+        return {false, "Could not read the header of track '" + track + "'.", std::nullopt};
+    }
+    auto button = findToggle(*children, hint);
+    if (!button) {
+        log(fmt::format("clickTrackHeaderButton: button '{}' not found on track '{}'", buttonHint, track));
+        return {false, "No " + hint + " button on track '" + track + "'.", std::nullopt};
+    }
+
+    bool current = toggleState(*button).value_or(false);
+    log(fmt::format("clickTrackHeaderButton: current={} desired={}", onOff(current), onOff(desiredState)));
+    if (current == desiredState) {
+        log("clickTrackHeaderButton: state already matches, no action needed");
+        return {true, "Track '" + track + "': " + hint + " is already " + (current ? "on." : "off."), current};
+    }
+
+    std::uint16_t key = 0;
+    std::string keyName;
+    if (hint == "solo") {
+        key = 1;
+        keyName = "S";
+    } else if (hint == "mute") {
+        key = 46;
+        keyName = "M";
+    } else {
+        log(fmt::format("clickTrackHeaderButton: no keyboard shortcut for '{}'", buttonHint));
+        return {false, "No keyboard shortcut for '" + buttonHint + "'.", current};
+    }
+    pressKey(key);
+    platform::pause(0.05);
+    log(fmt::format("clickTrackHeaderButton: pressed {} for '{}' on track '{}'", keyName, buttonHint, track));
+
+    // The shortcut acts on whatever Logic Pro has selected, and a key can be lost on the way:
+    // only the header itself tells whether this track changed.
+    auto readBack = [&]() -> std::optional<bool> {
+        if (auto state = toggleState(*button)) return state;
+        // The change may have rebuilt the header; look it up again by its number.
+        for (const auto& root : {std::optional<AXElement>(window), findMainWindow()}) {
+            if (!root || !*root) continue;
+            for (const auto& h : findTrackHeaders(*root)) {
+                if (h.trackNumber != header.trackNumber) continue;
+                auto again = findToggle(h.element.children(), hint);
+                return again ? toggleState(*again) : std::nullopt;
+            }
+        }
+        return std::nullopt;
+    };
+    std::optional<bool> after = readBack();
+    for (int i = 0; i < 5 && after != desiredState; ++i) {
+        platform::pause(0.05);
+        after = readBack();
+    }
+    log(fmt::format("clickTrackHeaderButton: after press current={} desired={}", after ? onOff(*after) : "unreadable",
+                    onOff(desiredState)));
+    if (!after)
+        return {false, "Pressed " + keyName + " but the " + hint + " state of track '" + track + "' could not be read back.",
+                std::nullopt};
+    if (*after != desiredState)
+        return {false, "Pressed " + keyName + " but track '" + track + "' still shows " + hint + (*after ? " on." : " off."),
+                after};
+    return {true, "Track '" + track + "': " + hint + " is now " + (desiredState ? "on." : "off."), after};
+}
+
+}  // namespace corvane
