@@ -226,6 +226,14 @@ private:
 
 public:
 
+    // --- Track rename, sends and buses --------------------------------------------------
+
+    // --- Insert-bar menu probes -----------------------------------------------------------
+
+    // --- Accessibility tree dumps and crawls ----------------------------------------------
+
+    // --- Plug-in window authoring dumps ---------------------------------------------------
+
     // --- Volume, pan, mute/solo and side-chain writes ------------------------------------
     // Side-chain source of an inserted plug-in. beforeValue: what the selector showed before
     // the change, untrimmed; absent when it could not be read.
