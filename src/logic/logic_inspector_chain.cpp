@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "logic/ax_read.h"
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -14,6 +15,8 @@ namespace corvane {
 namespace ax = platform::ax;
 using platform::AXElement;
 
+using ax_read::textOf;
+
 namespace {
 
 constexpr std::uint16_t kEscape = 53;
@@ -24,7 +27,6 @@ constexpr std::uint16_t kReturn = 36;
 constexpr int kReadBackTries = 5;
 constexpr double kReadBackPause = 0.2;
 
-std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
 
 double topOf(const AXElement& e) { return LogicInspector::frameForElement(e).y; }
 

@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 
+#include "logic/ax_read.h"
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -15,34 +16,18 @@ namespace corvane {
 namespace ax = platform::ax;
 using platform::AXElement;
 
-namespace {
-std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
+using ax_read::textOf;
+using ax_read::startsWith;
+using ax_read::valueText;
 
-// The value's own textual form: text as it is, whole numbers without a decimal point.
-std::optional<std::string> valueText(const AXElement& e) {
-    platform::AXValue v;
-    if (e.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
-    return std::visit(
-        [](const auto& x) -> std::optional<std::string> {
-            using T = std::decay_t<decltype(x)>;
-            if constexpr (std::is_same_v<T, std::string>) return x;
-            else if constexpr (std::is_same_v<T, std::int64_t>) return std::to_string(x);
-            else if constexpr (std::is_same_v<T, bool>) return std::string(x ? "1" : "0");
-            else if constexpr (std::is_same_v<T, double>) {
-                if (std::isfinite(x) && std::trunc(x) == x && std::fabs(x) < 1e15)
-                    return fmt::format("{}", static_cast<long long>(x));
-                return fmt::format("{}", x);
-            } else return std::string();
-        },
-        v);
-}
+namespace {
+
 
 std::string stripName(const nlohmann::json& strip) {
     auto it = strip.find("name");
     return it != strip.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
-bool startsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
 }  // namespace
 
 nlohmann::json LogicInspector::readChannelStrip(const AXElement& mainWindow) const {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "logic/ax_read.h"
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -14,9 +15,11 @@ namespace corvane {
 namespace ax = platform::ax;
 using platform::AXElement;
 
+using ax_read::textOf;
+using ax_read::valueText;
+
 namespace {
 
-std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
 
 // Groups Logic Pro also gives "open" and "bypass" children without being slots.
 bool isNamedContainer(const std::string& description) {
@@ -24,20 +27,6 @@ bool isNamedContainer(const std::string& description) {
     return std::any_of(std::begin(names), std::end(names), [&](const char* n) { return description == n; });
 }
 
-// An AXValue in its plain textual form ("1" for a set check box, whatever its type); absent when
-// it cannot be read.
-std::optional<std::string> valueText(const AXElement& e) {
-    platform::AXValue v;
-    if (e.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
-    if (auto* s = std::get_if<std::string>(&v)) return *s;
-    if (auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
-    if (auto* b = std::get_if<bool>(&v)) return std::string(*b ? "1" : "0");
-    if (auto* d = std::get_if<double>(&v)) {
-        if (std::isfinite(*d) && std::trunc(*d) == *d && std::fabs(*d) < 1e15) return fmt::format("{}", static_cast<long long>(*d));
-        return fmt::format("{}", *d);
-    }
-    return std::nullopt;
-}
 
 std::string trimmedSpacesAndTabs(const std::string& s) {
     auto first = s.find_first_not_of(" \t");

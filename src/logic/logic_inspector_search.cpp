@@ -1,5 +1,6 @@
 #include <fmt/format.h>
 
+#include "logic/ax_read.h"
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -11,23 +12,11 @@ namespace corvane {
 namespace ax = platform::ax;
 using platform::AXElement;
 
+using ax_read::textOf;
+using ax_read::trimmed;
+using ax_read::wholeValue;
+
 namespace {
-// Unreadable or non-text attributes count as the empty text.
-std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
-std::string trimmed(const AXElement& e, const char* attribute) {
-    return text::trimmingWhitespaceAndNewlines(textOf(e, attribute));
-}
-// An AXValue read as a whole number; anything else is unreadable.
-std::optional<std::int64_t> wholeValue(const AXElement& e) {
-    platform::AXValue v;
-    if (e.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
-    if (auto* i = std::get_if<std::int64_t>(&v)) return *i;
-    if (auto* d = std::get_if<double>(&v)) {
-        if (!std::isfinite(*d) || std::trunc(*d) != *d) return std::nullopt;
-        return checkedInteger(*d, INT64_MIN / 2, INT64_MAX / 2);
-    }
-    return std::nullopt;
-}
 void replaceLineSeparators(std::string& s) {
     static const std::string sep = "\u2028";
     for (size_t pos; (pos = s.find(sep)) != std::string::npos;) s.replace(pos, sep.size(), " ");

@@ -1,5 +1,6 @@
 #include <fmt/format.h>
 
+#include "logic/ax_read.h"
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -11,11 +12,12 @@ namespace ax = platform::ax;
 using platform::AXElement;
 using SidechainResult = LogicInspector::SidechainResult;
 
+using ax_read::textOf;
+
 namespace {
 
 constexpr std::uint16_t kEscape = 53;
 
-std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
 
 // Logic Pro names a source in its menu as itself, "Bus 1 ← Synth" or "Synth Pad (Bus 1)".
 bool titleNamesSource(const std::string& title, const std::string& needle) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "logic/ax_read.h"
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -14,14 +15,11 @@ namespace corvane {
 namespace ax = platform::ax;
 using platform::AXElement;
 
-namespace {
-std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
+using ax_read::textOf;
+using ax_read::trimmedOrAbsent;
 
-std::optional<std::string> trimmedOrAbsent(const AXElement& e, const char* attribute) {
-    auto v = e.string(attribute);
-    if (!v) return std::nullopt;
-    return text::trimmingWhitespaceAndNewlines(*v);
-}
+namespace {
+
 
 bool endsWith(const std::string& s, const std::string& suffix) {
     return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;

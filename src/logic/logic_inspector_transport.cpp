@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iterator>
 
+#include "logic/ax_read.h"
 #include "logic/logic_inspector.h"
 #include "platform/platform.h"
 #include "support/numbers.h"
@@ -14,28 +15,13 @@ namespace corvane {
 namespace ax = platform::ax;
 using platform::AXElement;
 
+using ax_read::textOf;
+using ax_read::trimmed;
+using ax_read::valueText;
+
 namespace {
 
-std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
-std::string trimmed(const AXElement& e, const char* attribute) {
-    return text::trimmingWhitespaceAndNewlines(textOf(e, attribute));
-}
 
-// AXValue as Logic Pro hands it over, in its textual form: text as it is, numbers in decimal
-// (whole numbers without a point), check boxes as "1"/"0". Other kinds count as unreadable.
-std::optional<std::string> valueText(const AXElement& e) {
-    platform::AXValue v;
-    if (e.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
-    if (auto* s = std::get_if<std::string>(&v)) return *s;
-    if (auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
-    if (auto* b = std::get_if<bool>(&v)) return std::string(*b ? "1" : "0");
-    if (auto* d = std::get_if<double>(&v)) {
-        if (auto whole = checkedInteger(*d, INT64_MIN / 2, INT64_MAX / 2); whole && double(*whole) == *d)
-            return std::to_string(*whole);
-        return fmt::format("{}", *d);
-    }
-    return std::nullopt;
-}
 
 // AXValue as a whole number; a fractional or non-numeric value is no integer.
 std::optional<std::int64_t> integerValue(const AXElement& e) {

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "logic/ax_read.h"
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -15,21 +16,12 @@ namespace corvane {
 namespace ax = platform::ax;
 using platform::AXElement;
 
+using ax_read::textOf;
+using ax_read::wholeValue;
+
 namespace {
 
-std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
 
-// AXValue as a whole number; anything else (fractions, text, unreadable) is absent.
-std::optional<std::int64_t> wholeValue(const AXElement& e) {
-    platform::AXValue v;
-    if (e.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
-    if (auto* i = std::get_if<std::int64_t>(&v)) return *i;
-    if (auto* d = std::get_if<double>(&v)) {
-        auto whole = checkedInteger(*d, INT64_MIN / 2, INT64_MAX / 2);
-        if (whole && double(*whole) == *d) return whole;
-    }
-    return std::nullopt;
-}
 
 bool withinOne(std::int64_t a, std::int64_t b) {
     if (a < b) std::swap(a, b);
