@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/standin/engine.h"
+#include "platform/standin/plugin_parameters.h"
 #include "platform/standin/taper.h"
 
 namespace corvane::standin::detail {
@@ -214,6 +215,10 @@ AXError Engine::press(int nodeIndex, const std::string& action) {
             return AXError::success;
         case Bind::menuItem:
             return pressMenuItem(nodeIndex);
+        case Bind::mainMenuItem:
+            return pressMainMenuItem(nodeIndex);
+        case Bind::automationList:
+            return pressAutomationList(nodeIndex, action);
         case Bind::slotOpen:
         case Bind::filledSlotButton:
         case Bind::pluginClose:
@@ -223,7 +228,6 @@ AXError Engine::press(int nodeIndex, const std::string& action) {
         case Bind::sidechainPopup:
         case Bind::pluginControl:
             return pressPluginNode(nodeIndex, action);
-        case Bind::automationList:
         case Bind::channelMode:
         case Bind::input:
         case Bind::output:
@@ -236,9 +240,14 @@ AXError Engine::press(int nodeIndex, const std::string& action) {
 
 AXError Engine::writeValue(int nodeIndex, const platform::AXValue& value) {
     const Binding b = tree[nodeIndex].bind;
+    if (b.kind == Bind::pluginControl) return writePluginControl(*this, nodeIndex, value);
     if (b.kind == Bind::sidechainPopup) {
         auto* textValue = std::get_if<std::string>(&value);
         return textValue ? writePopupText(nodeIndex, *textValue) : AXError::illegalArgument;
+    }
+    if (b.kind == Bind::headerName) {
+        auto* textValue = std::get_if<std::string>(&value);
+        return textValue ? writeRenameText(nodeIndex, *textValue) : AXError::illegalArgument;
     }
     auto v = numberOf(value);
     if (!v) return AXError::illegalArgument;
@@ -254,6 +263,8 @@ AXError Engine::writeValue(int nodeIndex, const platform::AXValue& value) {
             track->strip.pan = truncatedClamp(*v, -64, 63);
             changed();
             return AXError::success;
+        case Bind::sendKnob:
+            return writeSendKnob(nodeIndex, *v);
         case Bind::playheadSlider: {
             if (b.readOnly) return AXError::success;
             Transport& tr = project.transport;

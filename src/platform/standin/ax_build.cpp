@@ -40,6 +40,7 @@ public:
         int bar = t_.add(app, "menubar", "AXMenuBar", base_);
         t_[bar].frame = {0, 0, 1440, 25};
         t_[bar].bind.kind = Bind::menuBar;
+        buildMainMenu(e_, bar, base_);
         buildOpenMenu(e_, app, base_);
     }
 
@@ -81,6 +82,10 @@ private:
     }
 
     void mainWindow(int win) {
+        if (!e_.faults.mainMenuAppOnly) {
+            int mirror = node(win, "menubar", "AXMenuBar", base_, {0, 0, 1440, 25}, std::nullopt, Bind::menuBar);
+            buildMainMenu(e_, mirror, base_);
+        }
         if (e_.faults.secondPlayheadGroup) playheadGroup(win, "upper-playhead", layout::kUpperPlayheadGroup, true);
         controlBar(win);
         if (e_.inspectorVisible) inspector(win);
@@ -236,6 +241,7 @@ private:
             k.valueDescription = taper::sendDetentText(send.detent);
             k.minValue = intValue(0);
             k.maxValue = intValue(taper::kSendMaxRaw);
+            k.valueSettable = true;
             k.actions = {"AXIncrement", "AXDecrement"};
         }
 
@@ -332,6 +338,11 @@ private:
             t_[solo].actions = {"AXPress"};
             int name = node(h, "name", "AXTextField", listSig, {hx + 18, hy + 10, 120, 18}, "track name", Bind::headerName, t.id);
             t_[name].value = Value{t.name};
+            if (e_.renaming && e_.renaming->trackId == t.id) {
+                t_[name].value = Value{e_.renaming->text};
+                t_[name].valueSettable = true;
+                t_[name].focused = true;
+            }
         }
 
         int ruler = node(tracks, "ruler", "AXGroup", base_, layout::kRuler, std::nullopt, Bind::ruler);

@@ -1,10 +1,12 @@
 // The Accessibility subtrees of plug-in windows and of the open menu.
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
 #include "platform/standin/engine.h"
 #include "platform/standin/layout.h"
+#include "platform/standin/plugin_parameters.h"
 
 namespace corvane::standin::detail {
 
@@ -40,71 +42,112 @@ std::string text(const json& obj, const char* key) {
     return it != obj.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
-// The editor view: the definition's controls, each bound to a parameter of the slot.
-void editorView(Engine& e, int body, const InsertSlot& slot, const PluginDefinition* def, Rect window, const std::string& sig,
-                int track) {
+// One control of the editor layout and, below it, its nested controls. Sliders bound to a parameter
+// carry the raw value and a value description from the curve and unit; value-less buttons bound to a toggle
+// or an option show their state only in their painted probe region.
+void editorControlNode(Engine& e, int parent, const json& c, const std::string& path, const InsertSlot& slot,
+                       const PluginDefinition& def, Rect window, const std::string& sig, int track) {
     Tree& t = e.tree;
-    if (!def || !def->editor.is_object() || !def->editor.contains("controls") || !def->editor["controls"].is_array()) return;
-    int index = 0;
-    for (const json& c : def->editor["controls"]) {
-        if (!c.is_object()) continue;
-        const std::string role = text(c, "role").empty() ? "AXButton" : text(c, "role");
-        const Rect frame = rectFrom(c.value("frame", json()), window).value_or(Rect{window.x + 10, window.y + 60, 40, 20});
-        const std::string description = text(c, "description");
-        const std::string bind = text(c, "bind");
-        int n = add(t, body, "c" + std::to_string(index++), role.c_str(), sig, frame,
-                    description.empty() ? std::nullopt : std::optional<std::string>(description), Bind::pluginControl, track, slot.uid, bind);
-        Node& node = t[n];
-        if (!text(c, "title").empty()) node.title = text(c, "title");
-        if (!text(c, "help").empty()) node.help = text(c, "help");
-        if (!text(c, "identifier").empty()) node.identifier = text(c, "identifier");
-        auto param = slot.params.find(bind);
-        if (role == "AXSlider") {
-            node.value = intValue(param != slot.params.end() ? std::llround(param->second) : 0);
-            node.actions = {"AXIncrement", "AXDecrement"};
-        } else if (role == "AXCheckBox") {
-            node.value = intValue(param != slot.params.end() && param->second != 0 ? 1 : 0);
-            node.actions = {"AXPress"};
-        } else if (role == "AXButton") {
-            node.actions = {"AXPress"};
+    const std::string role = text(c, "role").empty() ? "AXButton" : text(c, "role");
+    const Rect frame = rectFrom(c.value("frame", json()), window).value_or(Rect{window.x + 10, window.y + 60, 40, 20});
+    const std::string description = text(c, "description");
+    int n = add(t, parent, "c" + path, role.c_str(), sig, frame,
+                description.empty() ? std::nullopt : std::optional<std::string>(description), Bind::pluginControl, track, slot.uid,
+                "e:" + path);
+    Node& node = t[n];
+    if (!text(c, "title").empty()) node.title = text(c, "title");
+    if (!text(c, "help").empty()) node.help = text(c, "help");
+    if (!text(c, "identifier").empty()) node.identifier = text(c, "identifier");
+    const auto param = paramSpec(def, text(c, "bind"));
+    const double raw = param ? paramRaw(slot, *param) : 0;
+    if (role == "AXSlider") {
+        if (param) {
+            node.value = intValue(std::llround(raw));
+            node.minValue = intValue(std::llround(param->rawMin));
+            node.maxValue = intValue(std::llround(param->rawMax));
+            const bool blank = e.faults.blankValueDescription || !flagOr(c, "valueDescription", true);
+            node.valueDescription = blank ? std::string("   ") : displayText(*param, raw);
+            node.valueSettable = true;
+        } else if (c.contains("value") && c["value"].is_number()) {
+            node.value = intValue(std::llround(std::clamp(c["value"].get<double>(), -1e15, 1e15)));
         }
+        node.actions = {"AXIncrement", "AXDecrement"};
+    } else if (role == "AXCheckBox") {
+        if (param) node.value = intValue(raw != 0 ? 1 : 0);
+        node.actions = {"AXPress"};
+    } else if (role == "AXPopUpButton" || role == "AXMenuButton") {
+        node.value = Value{param ? displayText(*param, raw) : text(c, "value")};
+        node.valueSettable = param.has_value();
+        node.actions = {"AXPress", "AXShowMenu"};
+    } else if (role == "AXStaticText") {
+        if (param) node.value = Value{displayText(*param, raw)};
+        else if (c.contains("value") && c["value"].is_string()) node.value = Value{c["value"].get<std::string>()};
+    } else if (role == "AXButton" || role == "AXRadioButton") {
+        node.actions = {"AXPress"};
     }
+    if (auto children = c.find("children"); children != c.end() && children->is_array())
+        for (std::size_t i = 0; i < children->size(); ++i)
+            if ((*children)[i].is_object())
+                editorControlNode(e, n, (*children)[i], path + "." + std::to_string(i), slot, def, window, sig, track);
 }
 
-// Logic's generic Controls view: one row per parameter.
+void editorView(Engine& e, int body, const InsertSlot& slot, const PluginDefinition* def, Rect window, const std::string& sig,
+                int track) {
+    if (!def || !def->editor.is_object() || !def->editor.contains("controls") || !def->editor["controls"].is_array()) return;
+    const json& controls = def->editor["controls"];
+    for (std::size_t i = 0; i < controls.size(); ++i)
+        if (controls[i].is_object()) editorControlNode(e, body, controls[i], std::to_string(i), slot, *def, window, sig, track);
+}
+
+// Logic's generic Controls view: one row per visible parameter, a label at the left, then a slider with
+// its numeric read-out, a check box, a pop-up or a button.
 void controlsView(Engine& e, int body, const InsertSlot& slot, const PluginDefinition* def, Rect bodyFrame, const std::string& sig,
                   int track) {
     Tree& t = e.tree;
-    if (!def || !def->parameters.is_array()) return;
+    if (!def) return;
     int row = 0;
-    for (const json& p : def->parameters) {
-        if (!p.is_object()) continue;
-        const std::string id = text(p, "id");
-        const std::string label = text(p, "controlsLabel").empty() ? text(p, "label") : text(p, "controlsLabel");
-        const std::string type = text(p, "type");
+    for (const ParamSpec& p : paramSpecs(*def)) {
+        if (p.hidden || p.type == "text") continue;
+        const std::string& label = p.shownLabel();
         const double y = bodyFrame.y + layout::kControlsRowPitch * row;
         const std::string key = "r" + std::to_string(row++);
+        auto ref = [&](const char* part) { return std::string("k:") + part + ":" + p.id; };
+        const std::optional<std::string> described = p.described ? std::optional<std::string>(label) : std::nullopt;
         int l = add(t, body, key + "label", "AXStaticText", sig, {bodyFrame.x + 10, y, 100, 20}, std::nullopt, Bind::pluginControl,
-                    track, slot.uid);
+                    track, slot.uid, ref("label"));
         t[l].value = Value{label};
-        auto param = slot.params.find(id);
-        const double raw = param != slot.params.end() ? param->second : 0;
-        if (type == "toggle") {
-            int c = add(t, body, key, "AXCheckBox", sig, {bodyFrame.x + 120, y, 20, 20}, label, Bind::pluginControl, track, slot.uid, id);
+        const double raw = paramRaw(slot, p);
+        if (p.type == "toggle") {
+            int c = add(t, body, key, "AXCheckBox", sig, {bodyFrame.x + 120, y, 20, 20}, described, Bind::pluginControl, track, slot.uid,
+                        ref("check"));
             t[c].value = intValue(raw != 0 ? 1 : 0);
             t[c].actions = {"AXPress"};
-        } else if (type == "selector") {
-            int c = add(t, body, key, "AXPopUpButton", sig, {bodyFrame.x + 120, y, 200, 20}, label, Bind::pluginControl, track, slot.uid, id);
-            const json options = p.value("options", json::array());
-            const auto i = static_cast<std::size_t>(std::max(0.0, raw));
-            t[c].value = Value{options.is_array() && i < options.size() && options[i].is_string() ? options[i].get<std::string>() : std::string()};
+        } else if (p.hasOptions()) {
+            int c = add(t, body, key, "AXPopUpButton", sig, {bodyFrame.x + 120, y, 200, 20}, described, Bind::pluginControl, track,
+                        slot.uid, ref("popup"));
+            t[c].value = Value{displayText(p, raw)};
+            t[c].valueSettable = true;
+            t[c].actions = {"AXPress", "AXShowMenu"};
+        } else if (p.type == "momentary") {
+            int c = add(t, body, key, "AXButton", sig, {bodyFrame.x + 120, y, 80, 20}, described, Bind::pluginControl, track, slot.uid,
+                        ref("button"));
             t[c].actions = {"AXPress"};
         } else {
-            int c = add(t, body, key, "AXSlider", sig, {bodyFrame.x + 120, y, 200, 20}, std::nullopt, Bind::pluginControl, track, slot.uid, id);
+            const long long shownRaw = std::llround(def->controlsInverted ? p.rawMin + p.rawMax - raw : raw);
+            int c = add(t, body, key, "AXSlider", sig, {bodyFrame.x + 120, y, 200, 20}, std::nullopt, Bind::pluginControl, track,
+                        slot.uid, ref("main"));
             t[c].help = label + " slider";
-            t[c].value = intValue(std::llround(raw));
+            t[c].value = intValue(shownRaw);
+            t[c].minValue = intValue(std::llround(p.rawMin));
+            t[c].maxValue = intValue(std::llround(p.rawMax));
             t[c].valueDescription = "";
+            t[c].valueSettable = true;
             t[c].actions = {"AXIncrement", "AXDecrement"};
+            int r = add(t, body, key + "readout", "AXSlider", sig, {bodyFrame.x + 330, y, 60, 20}, std::nullopt, Bind::pluginControl,
+                        track, slot.uid, ref("readout"));
+            t[r].help = "";
+            t[r].value = intValue(std::llround(raw));
+            t[r].valueDescription = displayText(p, raw);
         }
     }
 }

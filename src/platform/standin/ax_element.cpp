@@ -157,6 +157,9 @@ int Engine::focusedNode() const {
             if (n.bind.kind == Bind::menu && n.bind.index == static_cast<int>(menu->seq) && n.bind.name.empty())
                 return static_cast<int>(i);
         }
+    // Then the name field being edited, else the selected header.
+    for (std::size_t i = 0; i < tree.size(); ++i)
+        if (tree[static_cast<int>(i)].bind.kind == Bind::headerName && tree[static_cast<int>(i)].focused) return static_cast<int>(i);
     for (std::size_t i = 0; i < tree.size(); ++i)
         if (tree[static_cast<int>(i)].bind.kind == Bind::header && tree[static_cast<int>(i)].focused) return static_cast<int>(i);
     return -1;

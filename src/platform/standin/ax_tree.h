@@ -85,6 +85,8 @@ enum class Bind {
     // Menus: index is the menu's sequence number, name the item path ("2.0.1").
     menu,
     menuItem,
+    // The menu bar's "Track" menu: name is the item's title.
+    mainMenuItem,
 };
 
 struct Binding {

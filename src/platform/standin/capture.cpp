@@ -7,6 +7,7 @@
 
 #include "platform/standin/engine.h"
 #include "platform/standin/layout.h"
+#include "platform/standin/plugin_parameters.h"
 
 namespace corvane::standin {
 
@@ -137,6 +138,14 @@ std::optional<Rgb> colourFor(const Engine& e, const Node& n) {
         case Bind::viewButton:
         case Bind::sidechainPopup:
         case Bind::pluginControl: return palette::control;
+        case Bind::menu:
+        case Bind::menuItem: {
+            // Only the levels the user has open show; the rest of the submenu tree is invisible.
+            std::vector<int> level = parsePath(n.bind.name);
+            if (n.bind.kind == Bind::menuItem && !level.empty()) level.pop_back();
+            if (!e.menu || n.bind.index != static_cast<int>(e.menu->seq) || !e.menuLevelOpen(pathText(level))) return std::nullopt;
+            return n.bind.kind == Bind::menuItem && n.selected == std::optional<bool>(true) ? palette::menuHighlight : palette::menu;
+        }
         case Bind::header: {
             const bool selected = t && t->id == e.project.selectedTrackId;
             const bool muted = t && t->muted;
@@ -174,6 +183,7 @@ void paintWindow(Engine& e, Canvas& canvas, const ScreenWindow& w) {
     for (const Node& n : tree.nodes()) {
         if (n.windowKey != w.logicKey || n.role == "AXWindow" || !n.hasFrame) continue;
         if (auto c = colourFor(e, n)) canvas.fill(intersect(n.frame, w.frame), *c);
+        if (auto probe = probePaint(e, n)) canvas.fill(intersect(probe->region, w.frame), probe->colour);
     }
 }
 

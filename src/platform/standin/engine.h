@@ -79,7 +79,7 @@ struct MenuItem {
 };
 
 struct OpenMenu {
-    enum class Kind { insert, slot, view, sidechain };
+    enum class Kind { insert, slot, view, sidechain, automation, parameter };
     Kind kind = Kind::insert;
     std::uint64_t seq = 0;
     std::string invokerKey;
@@ -99,6 +99,13 @@ struct OpenMenu {
 struct PluginWindow {
     int trackId = -1;
     int slotUid = 0;
+};
+
+// A track name being edited after "Rename Track": the header's name field holds `text`.
+struct Renaming {
+    int trackId = -1;
+    std::string text;
+    bool allSelected = true;  // the first typing replaces the whole name
 };
 
 std::string menuKindName(OpenMenu::Kind kind);
@@ -190,6 +197,8 @@ public:
     std::vector<int> pendingWindows;          // slot uids whose window is still to appear (lateWindow)
     std::vector<int> ignoredFirstPress;       // slot uids whose first "open" press was swallowed
     std::map<int, int> zeroFrameReads;        // slot uid -> position reads still answered with a zero frame
+    std::map<std::string, std::pair<double, int>> lagWrites;  // plug-in slider key -> pending value, writes in a row
+    std::optional<Renaming> renaming;
 
     // Notifications.
     std::vector<Note> pendingNotes;
@@ -271,6 +280,18 @@ public:
     platform::AXError writePopupText(int nodeIndex, const std::string& text);
     std::vector<std::string> sidechainSources() const;  // what the side-chain menu offers, as the pop-up shows it
 
+    // The main menu, renaming, send knobs and automation (main_menu.cpp, renaming.cpp, sends.cpp, automation.cpp).
+    platform::AXError pressMainMenuItem(int nodeIndex);
+    void toggleOutputTrack();
+    void showInTrackList(int trackId);  // takes the next free number, goes to the end of the list
+    void startRenaming();
+    void finishRenaming(bool commit);
+    const char* renameKey(const platform::KeyEvent& event);
+    platform::AXError writeRenameText(int nodeIndex, const std::string& text);
+    platform::AXError writeSendKnob(int nodeIndex, double raw);
+    platform::AXError pressAutomationList(int nodeIndex, const std::string& action);
+    void setAutomationMode(int trackId, const std::string& mode);
+
     // Accessibility (ax_element.cpp).
     platform::AXElement element(const Handle& h);
     platform::AXElement elementFor(int nodeIndex);
@@ -303,6 +324,8 @@ void buildTree(Engine& e);
 // The parts for plug-in windows and the open menu (ax_build_plugins.cpp).
 void buildPluginWindow(Engine& e, int windowNode, const ScreenWindow& w, const std::string& sig);
 void buildOpenMenu(Engine& e, int appNode, const std::string& sig);
+// The "Track" menu of the menu bar, under the application's AXMenuBar or a mirror in a window (main_menu.cpp).
+void buildMainMenu(Engine& e, int menuBarNode, const std::string& sig);
 
 // Reads a scenario into a fresh engine (scenario.cpp). Throws std::invalid_argument.
 void loadScenario(Engine& e, const nlohmann::json& scenario);

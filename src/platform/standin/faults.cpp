@@ -188,6 +188,20 @@ bool applyFault(Faults& f, std::string_view name, const nlohmann::json& v) {
         else if (v == "refuse") f.popupDirectSet = PopupDirectSet::refuse;
         else bad(name, v);
     } else if (name == "pluginWindowTakesKeys") f.pluginWindowTakesKeys = boolean(name, v);
+    else if (name == "quantise") f.quantise = count(name, v);
+    else if (name == "lagWrites") f.lagWrites = count(name, v);
+    else if (name == "ignoreWrites") f.ignoreWrites = boolean(name, v);
+    else if (name == "blankValueDescription") f.blankValueDescription = boolean(name, v);
+    else if (name == "mainMenuExposure") {
+        if (v != "window" && v != "appOnly") bad(name, v);
+        f.mainMenuAppOnly = v == "appOnly";
+    } else if (name == "renameIgnoresInput") f.renameIgnoresInput = boolean(name, v);
+    else if (name == "sendWrites") {
+        if (v == "step") f.sendWrites = SendWrites::step;
+        else if (v == "absolute") f.sendWrites = SendWrites::absolute;
+        else if (v == "ignore") f.sendWrites = SendWrites::ignore;
+        else bad(name, v);
+    }
     else if (name == "contentError") f.contentError = optionalText(name, v);
     else if (name == "noContent") f.noContent = boolean(name, v);
     else if (name == "captureError") f.captureError = optionalText(name, v);

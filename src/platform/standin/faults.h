@@ -47,6 +47,13 @@ enum class PopupDirectSet {
     refuse,  // -25205
 };
 
+// How Logic answers an AXValue write to a send knob.
+enum class SendWrites {
+    step,      // one detent toward the written value
+    absolute,  // straight to the detent nearest the written value
+    ignore,    // success code, value unchanged
+};
+
 struct ExtraWindow {
     std::string title;
     platform::Rect frame{200, 150, 600, 400};
@@ -86,6 +93,15 @@ struct Faults {
     bool filledSlotButton = false;       // filled slots carry an "audio plug-in" button too
     PopupDirectSet popupDirectSet = PopupDirectSet::ignore;
     bool pluginWindowTakesKeys = false;  // a key plug-in window swallows the arrows, S and M
+    // Plug-in parameter sliders (editor and Controls view).
+    int quantise = 0;                    // written raw values snap to multiples of n (0, 1: no snapping)
+    int lagWrites = 0;                   // a written value takes only after n identical writes in a row
+    bool ignoreWrites = false;           // writes answer success and change nothing
+    bool blankValueDescription = false;  // editor sliders show only spaces as their value description
+    // The main menu, renaming and sends.
+    bool mainMenuAppOnly = false;      // the "Track" menu only under the application, not mirrored in the main window
+    bool renameIgnoresInput = false;   // typing into the rename field is lost
+    SendWrites sendWrites = SendWrites::step;
     // Capture failures.
     std::optional<std::string> contentError;
     bool noContent = false;

@@ -53,6 +53,7 @@ bool Engine::postKey(bool hid, int pid, const platform::KeyEvent& ev) {
     if (arrow && faults.arrowKeysIgnored) return done("swallowed");
     // An open menu takes every key first.
     if (menu) return done(menuKey(ev));
+    if (renaming) return done(renameKey(ev));
     if (code == 0 && !ev.unicodeText.empty()) return done("unhandled");
     if (faults.pluginWindowTakesKeys && (arrow || code == 1 || code == 46)) {
         auto front = logicWindows();

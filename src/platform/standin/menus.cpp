@@ -1,12 +1,13 @@
-// Logic's menus: the insert menu of an insert bar, a slot's menu, a plug-in window's view menu and its
-// side-chain menu. One menu is open at a time; its whole submenu tree exists while it is open, and the
-// stack of levels only matters to the keyboard and to clicks.
+// Logic's menus: the insert menu of an insert bar, a slot's menu, a plug-in window's view menu, its
+// side-chain menu and a strip's automation mode menu. One menu is open at a time; its whole submenu
+// tree exists while it is open, and the stack of levels only matters to the keyboard and to clicks.
 
 #include <algorithm>
 #include <cctype>
 #include <stdexcept>
 
 #include "platform/standin/engine.h"
+#include "platform/standin/plugin_parameters.h"
 
 namespace corvane::standin::detail {
 
@@ -18,6 +19,8 @@ std::string menuKindName(OpenMenu::Kind kind) {
         case OpenMenu::Kind::slot: return "slot";
         case OpenMenu::Kind::view: return "view";
         case OpenMenu::Kind::sidechain: return "sidechain";
+        case OpenMenu::Kind::automation: return "automation";
+        case OpenMenu::Kind::parameter: return "parameter";
     }
     return "menu";
 }
@@ -124,6 +127,13 @@ void Engine::openMenu(OpenMenu::Kind kind, int invokerNode) {
             m.slotUid = invoker.bind.index;
             m.items = sidechainMenu(project);
             break;
+        case OpenMenu::Kind::parameter:
+            m.slotUid = invoker.bind.index;
+            m.items = parameterMenuItems(*this, invoker);
+            break;
+        case OpenMenu::Kind::automation:
+            for (const char* mode : {"Off", "Read", "Touch", "Latch", "Write"}) m.items.push_back(leaf(mode, mode));
+            break;
     }
     m.levels = {{}};
     m.highlight = {-1};
@@ -205,6 +215,12 @@ void Engine::activateMenuItem(const std::vector<int>& path) {
                 s->sideChainSource = chosen.action;
                 changed();
             }
+            break;
+        case OpenMenu::Kind::automation:
+            setAutomationMode(m.track, chosen.action);
+            break;
+        case OpenMenu::Kind::parameter:
+            chooseParameterOption(*this, m, chosen);
             break;
     }
 }

@@ -166,6 +166,12 @@ struct UiState {
     // submenus are open, outermost first; empty while no menu is open.
     std::string openMenu;
     std::vector<std::string> openSubmenus;
+    // A track name being edited after "Rename Track"; absent otherwise.
+    struct Renaming {
+        int trackId = -1;
+        std::string text;  // what the name field holds now
+    };
+    std::optional<Renaming> renaming;
 };
 
 std::string to_string(TrackKind kind);

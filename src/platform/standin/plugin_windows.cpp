@@ -1,5 +1,6 @@
 // Insert slots and plug-in windows: inserting, removing and moving plug-ins, opening and closing their
-// windows, the controls in a window's header, and the side-chain pop-up.
+// windows, the controls in a window's header, and the side-chain pop-up. The controls of a window's body
+// live in plugin_parameters.cpp.
 
 #include <algorithm>
 #include <cctype>
@@ -7,6 +8,7 @@
 
 #include "platform/standin/engine.h"
 #include "platform/standin/layout.h"
+#include "platform/standin/plugin_parameters.h"
 
 namespace corvane::standin::detail {
 
@@ -117,7 +119,10 @@ void Engine::closePluginWindow(int uid) {
     pluginWindows.erase(std::remove_if(pluginWindows.begin(), pluginWindows.end(), [uid](const PluginWindow& p) { return p.slotUid == uid; }),
                         pluginWindows.end());
     windows.erase(std::remove_if(windows.begin(), windows.end(), [&](const ScreenWindow& w) { return w.logicKey == key; }), windows.end());
-    if (menu && (menu->kind == OpenMenu::Kind::view || menu->kind == OpenMenu::Kind::sidechain) && menu->slotUid == uid) menu.reset();
+    if (menu && (menu->kind == OpenMenu::Kind::view || menu->kind == OpenMenu::Kind::sidechain ||
+                 menu->kind == OpenMenu::Kind::parameter) &&
+        menu->slotUid == uid)
+        menu.reset();
     // Key focus goes back to the main window.
     if (wasOpen) raiseLogicWindow("main");
     changed();
@@ -254,17 +259,8 @@ AXError Engine::pressPluginNode(int nodeIndex, const std::string& action) {
         case Bind::sidechainPopup:
             if (showMenu) openMenu(OpenMenu::Kind::sidechain, nodeIndex);
             return AXError::success;
-        case Bind::pluginControl: {
-            InsertSlot* s = slotByUid(b.index);
-            const PluginDefinition* def = s ? project.plugin(s->plugin) : nullptr;
-            if (!s || !def || b.name.empty()) return AXError::success;
-            for (const auto& p : def->parameters)
-                if (p.is_object() && p.value("id", std::string()) == b.name && p.value("type", std::string()) == "toggle") {
-                    s->params[b.name] = s->params[b.name] != 0 ? 0 : 1;
-                    changed();
-                }
-            return AXError::success;
-        }
+        case Bind::pluginControl:
+            return pressPluginControl(*this, nodeIndex, action);
         default:
             return AXError::actionUnsupported;
     }

@@ -135,6 +135,7 @@ void Engine::quitLogic() {
     processClick = {};
     hidClick = {};
     menu.reset();
+    renaming.reset();
     pendingWindows.clear();
     syncLogicWindows();
     if (wasFront) {

@@ -113,6 +113,7 @@ UiState World::ui() const {
         for (std::size_t i = 1; i < m->levels.size(); ++i)
             if (const auto* item = engine_->menuItemAt(m->levels[i])) s.openSubmenus.push_back(item->title);
     }
+    if (const auto& r = engine_->renaming) s.renaming = UiState::Renaming{r->trackId, r->text};
     return s;
 }
 

@@ -1,0 +1,284 @@
+// Plug-in window authoring dumps: what a developer needs to see to write a plug-in map.
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <variant>
+
+#include "logic/logic_inspector.h"
+#include "platform/platform.h"
+#include "support/base64.h"
+#include "support/files.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace ax = platform::ax;
+using platform::AXElement;
+using nlohmann::json;
+
+namespace {
+
+constexpr std::uint16_t kEscape = 53;
+
+std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
+std::string trimmed(const AXElement& e, const char* attribute) { return text::trimmingWhitespaceAndNewlines(textOf(e, attribute)); }
+
+// Halves away from zero, and never a non-finite number into JSON.
+std::int64_t rounded(double v) { return std::isfinite(v) ? static_cast<std::int64_t>(std::round(std::clamp(v, -1e15, 1e15))) : 0; }
+
+std::string number(double v) { return fmt::format("{}", v); }
+
+// A value as the platform's description of it would print.
+std::string description(const platform::AXValue& value) {
+    struct Describe {
+        std::string operator()(const std::string& s) const { return s; }
+        std::string operator()(std::int64_t i) const { return std::to_string(i); }
+        std::string operator()(double d) const { return number(d); }
+        std::string operator()(bool b) const { return b ? "1" : "0"; }
+        std::string operator()(const platform::Point& p) const { return "{" + number(p.x) + ", " + number(p.y) + "}"; }
+        std::string operator()(const platform::Size& s) const { return "{" + number(s.width) + ", " + number(s.height) + "}"; }
+        std::string operator()(const platform::Rect& r) const {
+            return "{{" + number(r.x) + ", " + number(r.y) + "}, {" + number(r.width) + ", " + number(r.height) + "}}";
+        }
+        std::string operator()(const AXElement& e) const { return "<AXUIElement " + e.string(ax::kRole).value_or("?") + ">"; }
+        std::string operator()(const std::vector<AXElement>& list) const { return "(" + std::to_string(list.size()) + " elements)"; }
+    };
+    return std::visit(Describe{}, value);
+}
+
+std::optional<platform::AXValue> rawValue(const AXElement& e) {
+    platform::AXValue v;
+    if (e.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
+    return v;
+}
+
+bool parentIsSlider(const AXElement& e) {
+    auto parent = e.element(ax::kParent);
+    return parent && textOf(*parent, ax::kRole) == "AXSlider";
+}
+
+// The part of a plug-in window's title after its first colon ("Vox: Drift Delay"), or all of it.
+std::string pluginNameFromTitle(const std::string& title) {
+    const auto colon = title.find(':');
+    std::string name = colon == std::string::npos ? title : title.substr(colon + 1);
+    const auto first = name.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return name.substr(first, name.find_last_not_of(" \t") - first + 1);
+}
+
+void addPicture(json& result, const std::optional<std::string>& jpeg) {
+    if (!jpeg) return;
+    result["screenshotBase64"] = base64Encode(*jpeg);
+    result["screenshotFormat"] = "jpeg";
+}
+
+}  // namespace
+
+std::filesystem::path LogicInspector::pluginInsertMenuProbePath() {
+    std::error_code error;
+    const auto folder = std::filesystem::temp_directory_path(error);
+    return (error ? std::filesystem::path("/tmp") : folder) / "plugin-insert-menu-probe.json";
+}
+
+void LogicInspector::collectAuthoringInfo(const AXElement& from, Point windowOrigin, json& unlabeledSliders, json& labeledControls,
+                                          int depth, int maxDepth) const {
+    if (depth >= maxDepth) return;
+    const std::string role = textOf(from, ax::kRole);
+    const std::string desc = trimmed(from, ax::kDescription);
+    const std::string title = trimmed(from, ax::kTitle);
+    const std::string help = trimmed(from, ax::kHelp);
+    const std::string identifier = trimmed(from, ax::kIdentifier);
+    const std::string roleDescription = trimmed(from, ax::kRoleDescription);
+    const auto value = rawValue(from);
+    auto walkChildren = [&] {
+        for (const auto& child : from.children())
+            collectAuthoringInfo(child, windowOrigin, unlabeledSliders, labeledControls, depth + 1, maxDepth);
+    };
+    static const char* const recorded[] = {"AXSlider", "AXCheckBox", "AXPopUpButton", "AXMenuButton", "AXTextField", "AXButton", "AXStaticText"};
+    if (std::none_of(std::begin(recorded), std::end(recorded), [&](const char* r) { return role == r; })) {
+        walkChildren();
+        return;
+    }
+    std::string label = desc.empty() ? title : desc;
+    const Rect frame = frameForElement(from);
+    auto placed = [&](json record) {
+        record["relX"] = rounded(frame.x - windowOrigin.x);
+        record["relY"] = rounded(frame.y - windowOrigin.y);
+        record["width"] = rounded(frame.width);
+        record["height"] = rounded(frame.height);
+        return record;
+    };
+    if (role == "AXStaticText") {
+        const auto* shown = value ? std::get_if<std::string>(&*value) : nullptr;
+        const std::string textValue = shown ? text::trimmingWhitespaceAndNewlines(*shown) : "";
+        if (label.empty()) label = textValue;
+        if (label.empty()) return;
+        json record = placed({{"label", label}, {"role", role}});
+        if (!textValue.empty()) record["text"] = textValue;
+        labeledControls.push_back(record);
+        return;
+    }
+    // A slider inside a slider is a part of it (a knob's own field), never a control of its own.
+    const bool nestedSlider = role == "AXSlider" && parentIsSlider(from);
+    if (!label.empty()) {
+        if (nestedSlider) return;
+        json record = placed({{"label", label}, {"role", role}});
+        if (value) record["value"] = description(*value);
+        if (!help.empty()) record["axHelp"] = help;
+        if (!identifier.empty()) record["axIdentifier"] = identifier;
+        labeledControls.push_back(record);
+        walkChildren();
+        return;
+    }
+    if (role == "AXSlider" && value) {
+        if (nestedSlider) return;
+        json record = placed({{"axIndex", unlabeledSliders.size() + 1}, {"role", "AXSlider"}, {"value", description(*value)}});
+        if (!help.empty()) record["axHelp"] = help;
+        if (!identifier.empty()) record["axIdentifier"] = identifier;
+        if (!roleDescription.empty()) record["axRoleDescription"] = roleDescription;
+        unlabeledSliders.push_back(record);
+        return;
+    }
+    walkChildren();
+}
+
+void LogicInspector::collectFullAttributesMatching(const AXElement& element, const std::string& labelPrefix, json& results, int depth,
+                                                   int maxDepth) const {
+    if (depth >= maxDepth) return;
+    std::string label = textOf(element, ax::kDescription);
+    if (label.empty()) label = textOf(element, ax::kTitle);
+    const std::string role = textOf(element, ax::kRole);
+    const bool matches = labelPrefix.rfind("role:", 0) == 0 ? text::equalsIgnoringCase(role, labelPrefix.substr(5))
+                                                            : text::lowercased(label).rfind(labelPrefix, 0) == 0;
+    if (matches) {
+        json record = {{"label", label}, {"role", role}};
+        if (auto names = copyAllAttributeNames(element)) {
+            json attributes = json::object();
+            for (const auto& name : *names) {
+                platform::AXValue v;
+                attributes[name] = element.copyAttributeValue(name, v) == platform::AXError::success ? description(v) : "<nil>";
+            }
+            record["attributes"] = attributes;
+            record["attributeNames"] = *names;
+        }
+        results.push_back(record);
+    }
+    for (const auto& child : element.children()) collectFullAttributesMatching(child, labelPrefix, results, depth + 1, maxDepth);
+}
+
+json LogicInspector::dumpPluginInsertMenu(const std::string& trackName) const {
+    if (!logicApplication()) return {{"error", "Logic not running"}};
+    const auto selected = selectTrack(trackName);
+    if (!selected) return {{"error", "Track not found: " + trackName}};
+    const auto strip = firstMixerStrip(selected->mainWindow);
+    if (!strip) return {{"error", "Mixer area not found for " + trackName + ". Make sure Logic's Inspector is open (press I)."}};
+    std::vector<InsertBar> bars;
+    findInsertBars(*strip, bars, 0, 10);
+    if (bars.empty()) return {{"error", "No empty insert bar on " + trackName + ". Pick a track with at least one free plugin slot."}};
+    activateLogic();
+    platform::pause(0.2);
+    bars.front().element.performAction(ax::kPress);
+    platform::pause(0.8);
+
+    DumpList items;
+    if (auto logic = logicApplication()) {
+        const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
+        if (auto windows = app.elements(ax::kWindows))
+            for (const auto& w : *windows) collectMenuItemTitles(w, items, 0, 25);
+        if (auto focused = app.element(ax::kFocusedUIElement)) collectMenuItemTitles(*focused, items, 0, 25);
+    }
+    pressKey(kEscape);
+    platform::pause(0.2);
+    pressKey(kEscape);
+    platform::pause(0.2);
+
+    const auto path = pluginInsertMenuProbePath();
+    const json file = {{"track", trackName}, {"count", items.size()}, {"items", items}};
+    // A shared folder: the file is the user's alone and never written through a link planted there.
+    writePrivateFile(path, file.dump(2, ' ', false, json::error_handler_t::replace));
+    json preview = json::array();
+    for (std::size_t i = 0; i < items.size() && i < 20; ++i) preview.push_back(items[i]);
+    return {{"track", trackName},
+            {"count", items.size()},
+            {"probeFile", path.string()},
+            {"note", "Full dump saved to " + path.string() + ". Preview of first 20 items:"},
+            {"preview", preview}};
+}
+
+json LogicInspector::dumpFullAttributesInOpenPlugin(const std::string& labelPrefix) const {
+    const auto logic = logicApplication();
+    if (!logic) return {{"error", "Logic not running"}};
+    const auto mainWindow = findMainWindow();
+    if (!mainWindow) return {{"error", "Main Logic window not found"}};
+    const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
+    const auto window = findPluginWindow(app, *mainWindow);
+    if (!window) return {{"error", "No plugin window currently open"}};
+    json matches = json::array();
+    collectFullAttributesMatching(*window, text::lowercased(labelPrefix), matches, 0, 15);
+    return {{"prefix", labelPrefix}, {"count", matches.size()}, {"matches", matches}};
+}
+
+json LogicInspector::dumpOpenPluginWindow() const {
+    const auto logic = logicApplication();
+    if (!logic) return {{"error", "Logic not running"}};
+    const auto mainWindow = findMainWindow();
+    if (!mainWindow) return {{"error", "Main Logic window not found"}};
+    const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
+    const auto window = findPluginWindow(app, *mainWindow);
+    if (!window) return {{"error", "No plugin window is currently open in Logic. Open a plugin first."}};
+    const std::string title = textOf(*window, ax::kTitle);
+    const Rect frame = frameForWindow(*window);
+    json unlabeled = json::array(), labeled = json::array();
+    collectAuthoringInfo(*window, frame.origin(), unlabeled, labeled, 0, 15);
+    json result = {{"pluginName", pluginNameFromTitle(title)},
+                   {"windowTitle", title},
+                   {"windowWidth", frame.width},
+                   {"windowHeight", frame.height},
+                   {"unlabeledSliderCount", unlabeled.size()},
+                   {"labeledControlCount", labeled.size()},
+                   {"unlabeledSliders", unlabeled},
+                   {"labeledControls", labeled},
+                   {"note", "Window left open \u2014 nothing was clicked. Re-run to get a fresh snapshot after changing controls."}};
+    addPicture(result, capturePluginWindowScreenshot(app, *mainWindow));
+    return result;
+}
+
+json LogicInspector::dumpPluginParametersForAuthoring(const InsertSlot& pluginSlot, const AXElement& excluding) const {
+    const auto logic = logicApplication();
+    if (!logic) return {{"error", "Logic not running"}};
+    const auto open = findChildButton(pluginSlot.element, "open");
+    if (!open) return {{"error", "No open button for " + pluginSlot.name}};
+    const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
+    open->performAction(ax::kPress);
+    platform::pause(0.8);
+    auto window = findPluginWindow(app, excluding);
+    if (!window) {
+        open->performAction(ax::kPress);
+        platform::pause(0.8);
+        window = findPluginWindow(app, excluding);
+    }
+    if (!window) return {{"error", "Plugin window did not appear"}};
+    const Rect frame = frameForWindow(*window);
+    json unlabeled = json::array(), labeled = json::array();
+    collectAuthoringInfo(*window, frame.origin(), unlabeled, labeled, 0, 15);
+    const auto picture = capturePluginWindowScreenshot(app, excluding);
+    if (auto close = findChildButton(*window, "close")) {
+        close->performAction(ax::kPress);
+        platform::pause(0.15);
+    }
+    json result = {{"pluginName", pluginSlot.name},
+                   {"windowWidth", frame.width},
+                   {"windowHeight", frame.height},
+                   {"unlabeledSliderCount", unlabeled.size()},
+                   {"labeledControlCount", labeled.size()},
+                   {"unlabeledSliders", unlabeled},
+                   {"labeledControls", labeled}};
+    addPicture(result, picture);
+    return result;
+}
+
+}  // namespace corvane

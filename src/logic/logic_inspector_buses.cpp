@@ -1,0 +1,468 @@
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <set>
+
+#include "logic/logic_inspector.h"
+#include "platform/log.h"
+#include "platform/platform.h"
+#include "support/numbers.h"
+#include "support/regex.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace ax = platform::ax;
+using platform::AXElement;
+using RenameResult = LogicInspector::RenameResult;
+using SendLevelResult = LogicInspector::SendLevelResult;
+
+namespace {
+
+constexpr std::uint16_t kReturn = 36;
+constexpr std::uint16_t kEscape = 53;
+
+std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
+
+std::optional<std::int64_t> rawValue(const AXElement& knob) {
+    auto v = knob.number(ax::kValue);
+    if (!v) return std::nullopt;
+    return checkedInteger(*v, INT64_MIN / 2, INT64_MAX / 2);
+}
+
+std::int64_t maxRaw(const AXElement& knob) {
+    if (auto v = knob.number(ax::kMaxValue))
+        if (auto i = checkedInteger(*v, INT64_MIN / 2, INT64_MAX / 2)) return *i;
+    return LogicInspector::kSendKnobDefaultMaxRaw;
+}
+
+bool writeRaw(const AXElement& knob, std::int64_t raw) {
+    return knob.setAttributeValue(ax::kValue, raw) == platform::AXError::success;
+}
+
+// "-∞ dB" for a muted send, "?" when unknown, else "%+.1f dB".
+std::string dbText(const std::optional<double>& db) {
+    if (!db) return "?";
+    if (std::isinf(*db) && *db < 0) return "-\u221E dB";
+    return fmt::format("{:+.1f} dB", *db);
+}
+
+// A floating-point number as its plain decimal form, with ".0" on whole numbers (412.0).
+std::string floatText(double v) {
+    if (std::isfinite(v) && std::trunc(v) == v && std::fabs(v) < 1e16) return fmt::format("{:.1f}", v);
+    return fmt::format("{}", v);
+}
+
+// The canonical form of a bus label, so that "B 3", "b  3" and "Bus 3" compare equal.
+std::string canonicalize(const std::string& label) {
+    std::string s = text::lowercased(text::trimmingWhitespace(label));
+    static const Regex shortForm(R"(^b\s+(\d{1,3})$)");
+    if (!shortForm.matches(s)) return s;
+    auto characters = text::graphemes(s);
+    std::string rest;
+    for (std::size_t i = 2; i < characters.size(); ++i) rest += characters[i];
+    return "bus " + text::trimmingWhitespace(rest);
+}
+
+const char* const kBusNameHints[] = {"bus",   "aux",    "return",   "reverb", "verb",   "delay",
+                                     "echo",  "chorus", "compress", "limit",  "master", "mix"};
+
+bool hasBusNameHint(const std::string& name) {
+    const std::string lower = text::lowercased(name);
+    return std::any_of(std::begin(kBusNameHints), std::end(kBusNameHints),
+                       [&](const char* hint) { return lower.find(hint) != std::string::npos; });
+}
+
+bool isNamedStereoOut(const LogicInspector::TrackHeader& h) { return text::equalsIgnoringCase(h.name, "Stereo Out"); }
+
+// The strip at an index of the Inspector's mixer area, searched for an automation control.
+template <class Recurse>
+std::optional<AXElement> automationControl(const LogicInspector& inspector, const AXElement& window, int stripIndex,
+                                           Recurse recurse) {
+    auto mixer = inspector.findDescendant(window, "Mixer", std::string("AXLayoutArea"), 10);
+    if (!mixer) return std::nullopt;
+    auto strips = mixer->elements(ax::kChildren);
+    if (!strips || stripIndex < 0 || stripIndex >= static_cast<int>(strips->size())) return std::nullopt;
+    std::optional<AXElement> result;
+    recurse((*strips)[static_cast<std::size_t>(stripIndex)], result, 0, 15);
+    return result;
+}
+
+// In a group described "<Mode>, automation", the first direct child of the wanted role and description.
+void findAutomationChild(const AXElement& element, const char* role, const char* description,
+                         std::optional<AXElement>& result, int depth, int maxDepth) {
+    if (result || depth >= maxDepth) return;
+    const std::string lower = text::lowercased(textOf(element, ax::kDescription));
+    const std::string suffix = ", automation";
+    if (textOf(element, ax::kRole) == "AXGroup" && lower.size() >= suffix.size() &&
+        lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        for (const auto& child : element.children())
+            if (textOf(child, ax::kRole) == role && textOf(child, ax::kDescription) == description) {
+                result = child;
+                return;
+            }
+    }
+    for (const auto& child : element.children()) {
+        findAutomationChild(child, role, description, result, depth + 1, maxDepth);
+        if (result) return;
+    }
+}
+
+}  // namespace
+
+void to_json(nlohmann::json& j, const LogicInspector::RenameResult& r) {
+    j = {{"success", r.success}, {"message", r.message}};
+    if (r.actualName) j["actualName"] = *r.actualName;
+}
+
+void to_json(nlohmann::json& j, const LogicInspector::SendLevelResult& r) {
+    j = {{"success", r.success}, {"message", r.message}};
+    if (r.before) j["before"] = jsonNumber(*r.before);
+    if (r.after) j["after"] = jsonNumber(*r.after);
+}
+
+// --- Renaming ------------------------------------------------------------------------------
+
+RenameResult LogicInspector::renameTrack(const std::string& currentName, const std::string& newName) const {
+    const std::string name = text::trimmingWhitespace(newName);
+    if (name.empty()) return {false, "New name can't be empty.", std::nullopt};
+    if (name == currentName) return {true, "Name already '" + name + "' \u2014 no-op.", name};
+
+    auto selected = selectTrack(currentName);
+    if (!selected) return {false, "Track '" + currentName + "' not found.", std::nullopt};
+    const std::int64_t number = selected->header.trackNumber;
+    // Whether some track bore the new name already: then a header with that name proves nothing.
+    const auto before = findTrackHeaders(selected->mainWindow);
+    const bool nameTakenBefore =
+        std::any_of(before.begin(), before.end(), [&](const TrackHeader& h) { return h.name == name; });
+    platform::pause(0.2);
+
+    auto logic = logicApplication();
+    if (!logic) return {false, "Logic process not accessible.", std::nullopt};
+    auto app = platform::accessibility().applicationElement(logic->processIdentifier);
+    auto item = findMenuItemByTitle(app, "Rename Track", 8);
+    if (!item) return {false, "Track > Rename Track menu item not found.", std::nullopt};
+    platform::pause(0.15);
+    item->performAction(ax::kPress);
+    platform::pause(0.45);
+
+    if (!postUnicodeStringToLogic(name)) {
+        pressKey(kEscape);
+        return {false, "Failed to inject rename text.", std::nullopt};
+    }
+    platform::pause(0.2);
+    pressKey(kReturn);
+    platform::pause(0.4);
+
+    auto window = findMainWindow();
+    if (!window) return {true, "Rename likely succeeded \u2014 couldn't verify (no main window).", name};
+    const auto headers = findTrackHeaders(*window);
+    auto same = std::find_if(headers.begin(), headers.end(), [&](const TrackHeader& h) { return h.trackNumber == number; });
+    if (same != headers.end() && same->name == name) return {true, "Renamed '" + currentName + "' \u2192 '" + name + "'.", name};
+    // The track keeps its number through a rename, so its own header decides; another track
+    // that happens to bear the name only counts when the renamed track's header is gone and
+    // no track had that name before.
+    if (same == headers.end() && !nameTakenBefore &&
+        std::any_of(headers.begin(), headers.end(), [&](const TrackHeader& h) { return h.name == name; }))
+        return {true, "Renamed to '" + name + "'.", name};
+    std::optional<std::string> actual;
+    if (same != headers.end()) actual = same->name;
+    return {false, "Rename didn't land \u2014 track name didn't change. Try manually or retry.", actual};
+}
+
+// --- Sends -----------------------------------------------------------------------------------
+
+std::string LogicInspector::compactBusForm(const std::string& label) {
+    static const Regex full(R"(^Bus (\d{1,3})$)");
+    if (!full.matches(label)) return label;
+    return "B " + label.substr(4);
+}
+
+void LogicInspector::findSendGroup(const AXElement& in, const std::string& matching, std::optional<AXElement>& result,
+                                   int depth, int maxDepth) const {
+    if (result || depth >= maxDepth) return;
+    const std::string description = textOf(in, ax::kDescription);
+    if (textOf(in, ax::kRole) == "AXGroup" && (text::equalsIgnoringCase(description, matching) ||
+                                                text::equalsIgnoringCase(description, compactBusForm(matching)))) {
+        result = in;
+        return;
+    }
+    for (const auto& child : in.children()) {
+        findSendGroup(child, matching, result, depth + 1, maxDepth);
+        if (result) return;
+    }
+}
+
+void LogicInspector::findSendKnobAtY(const AXElement& in, double y, std::optional<AXElement>& result, int depth,
+                                     int maxDepth) const {
+    if (result || depth >= maxDepth) return;
+    if (textOf(in, ax::kRole) == "AXSlider" && textOf(in, ax::kDescription) == "send knob" &&
+        std::fabs(frameForElement(in).y - y) < 2.0) {
+        result = in;
+        return;
+    }
+    for (const auto& child : in.children()) {
+        findSendKnobAtY(child, y, result, depth + 1, maxDepth);
+        if (result) return;
+    }
+}
+
+std::optional<double> LogicInspector::readKnobDb(const AXElement& knob) {
+    const std::string shown = text::trimmingWhitespace(textOf(knob, ax::kValueDescription));
+    if (shown.empty()) return std::nullopt;
+    if (text::lowercased(shown).find("inf") != std::string::npos) return -INFINITY;
+    if (shown.find("\u221E") != std::string::npos) return -INFINITY;
+    static const Regex number(R"([-+]?\d+(\.\d+)?)");
+    auto match = number.firstMatch(shown);
+    if (!match || !match->groups[0]) return std::nullopt;
+    std::string digits = *match->groups[0];
+    if (digits.front() == '+') digits.erase(0, 1);
+    double value = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    // Digits of other scripts match the pattern but are no number here; nor is an overflow.
+    if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+nlohmann::json LogicInspector::clickSendByBusLabel(const std::string& trackName, const std::string& busLabel) const {
+    auto selected = selectTrack(trackName);
+    if (!selected) return {{"error", "Track not found: " + trackName}};
+    platform::pause(0.3);
+    auto strip = firstMixerStrip(selected->mainWindow);
+    if (!strip) return {{"error", "Mixer area not found for " + trackName}};
+    std::optional<AXElement> group;
+    findSendGroup(*strip, busLabel, group, 0, 15);
+    if (!group)
+        return {{"error", "No send with label '" + busLabel + "' on " + trackName +
+                              ". Check that the track has a send to that bus."}};
+    const double y = frameForElement(*group).y;
+    std::optional<AXElement> knob;
+    findSendKnobAtY(*strip, y, knob, 0, 15);
+    if (!knob) return {{"error", "No send knob at y=" + floatText(y) + " in strip for " + busLabel}};
+    // One step up and one back: the send counts as touched without changing its level.
+    platform::pause(0.15);
+    knob->performAction(ax::kIncrement);
+    platform::pause(0.1);
+    knob->performAction(ax::kDecrement);
+    platform::pause(0.3);
+    return {{"ok", true}, {"bus", busLabel}, {"track", trackName}};
+}
+
+nlohmann::json LogicInspector::readSendKnobValue(const std::string& trackName, const std::string& busLabel) const {
+    auto selected = selectTrack(trackName);
+    if (!selected) return {{"error", "Track not found: " + trackName}};
+    auto strip = firstMixerStrip(selected->mainWindow);
+    if (!strip) return {{"error", "Mixer area not found"}};
+    std::optional<AXElement> group;
+    findSendGroup(*strip, busLabel, group, 0, 15);
+    if (!group) return {{"error", "No send with label " + busLabel}};
+    std::optional<AXElement> knob;
+    findSendKnobAtY(*strip, frameForElement(*group).y, knob, 0, 15);
+    if (!knob) return {{"error", "Knob not found"}};
+    auto number = [&](const char* attribute) { return jsonNumber(knob->number(attribute).value_or(NAN)); };
+    return {{"bus", busLabel},
+            {"value", number(ax::kValue)},
+            {"valueDescription", textOf(*knob, ax::kValueDescription)},
+            {"minValue", number(ax::kMinValue)},
+            {"maxValue", number(ax::kMaxValue)},
+            {"supportedActions", actionNames(*knob)}};
+}
+
+SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, const std::string& busLabel,
+                                                double targetDb) const {
+    // Minus infinity means silence; NaN or plus infinity would walk the knob to an end.
+    if (std::isnan(targetDb) || targetDb == INFINITY)
+        return {false, std::nullopt, std::nullopt, "Send level must be a number of dB."};
+    auto selected = selectTrack(trackName);
+    if (!selected) return {false, std::nullopt, std::nullopt, "Track '" + trackName + "' not found."};
+    platform::pause(0.2);
+    auto strip = firstMixerStrip(selected->mainWindow);
+    if (!strip) return {false, std::nullopt, std::nullopt, "Mixer strip not found for " + trackName + "."};
+    std::optional<AXElement> group;
+    findSendGroup(*strip, busLabel, group, 0, 15);
+    if (!group) return {false, std::nullopt, std::nullopt, trackName + " has no send to " + busLabel + "."};
+    std::optional<AXElement> knob;
+    findSendKnobAtY(*strip, frameForElement(*group).y, knob, 0, 15);
+    if (!knob) return {false, std::nullopt, std::nullopt, "Could not locate send knob for " + busLabel + "."};
+
+    platform::pause(0.1);
+    const auto before = readKnobDb(*knob);
+    const std::int64_t top = maxRaw(*knob);
+    if (targetDb <= -60.0) {
+        for (int i = 0; i < 80; ++i) {
+            auto raw = rawValue(*knob);
+            if (!raw || *raw == 0) break;
+            writeRaw(*knob, 0);
+            platform::pause(0.008);
+        }
+        if (rawValue(*knob) != std::optional<std::int64_t>(0))
+            return {false, before, readKnobDb(*knob),
+                    "Send " + trackName + " \u2192 " + busLabel + " could not be muted."};
+        return {true, before, readKnobDb(*knob), "Send " + trackName + " \u2192 " + busLabel + ": muted."};
+    }
+    for (int i = 0; i < 80; ++i) {
+        auto current = readKnobDb(*knob);
+        if (!current || std::fabs(*current - targetDb) < 0.4) break;
+        writeRaw(*knob, targetDb > *current ? top : 0);
+        platform::pause(0.008);
+    }
+    const auto after = readKnobDb(*knob);
+    return {true, before, after,
+            "Send " + trackName + " \u2192 " + busLabel + ": " + dbText(before) + " \u2192 " + dbText(after) + "."};
+}
+
+nlohmann::json LogicInspector::testSetSendKnobRaw(const std::string& trackName, const std::string& busLabel,
+                                                  std::int64_t raw) const {
+    auto selected = selectTrack(trackName);
+    if (!selected) return {{"error", "Track not found"}};
+    auto strip = firstMixerStrip(selected->mainWindow);
+    if (!strip) return {{"error", "Mixer area not found"}};
+    std::optional<AXElement> group;
+    findSendGroup(*strip, busLabel, group, 0, 15);
+    if (!group) return {{"error", "Send group not found"}};
+    std::optional<AXElement> knob;
+    findSendKnobAtY(*strip, frameForElement(*group).y, knob, 0, 15);
+    if (!knob) return {{"error", "Knob not found"}};
+
+    const std::string beforeDesc = textOf(*knob, ax::kValueDescription);
+    const std::int64_t beforeRaw = rawValue(*knob).value_or(0);
+    const auto code = knob->setAttributeValue(ax::kValue, raw);
+    platform::pause(0.1);
+    const std::string afterDesc = textOf(*knob, ax::kValueDescription);
+    const std::int64_t afterRaw = rawValue(*knob).value_or(0);
+    return {{"setResult", std::to_string(platform::code(code))},
+            {"beforeRaw", beforeRaw},
+            {"beforeDesc", beforeDesc},
+            {"requestedRaw", raw},
+            {"afterRaw", afterRaw},
+            {"afterDesc", afterDesc},
+            {"stuck", afterRaw == raw}};
+}
+
+// --- Buses -----------------------------------------------------------------------------------
+
+std::map<std::string, std::string> LogicInspector::findTracksForBuses(const std::vector<std::string>& busLabels) const {
+    std::map<std::string, std::string> found;
+    if (busLabels.empty()) return found;
+    auto window = findMainWindow();
+    if (!window) return found;
+    std::set<std::string> wanted;
+    for (const auto& label : busLabels) wanted.insert(canonicalize(label));
+
+    // Tracks named like returns first, then the rest from the bottom up: aux tracks sit low.
+    std::vector<TrackHeader> candidates;
+    const auto headers = findTrackHeaders(*window);
+    for (const auto& h : headers)
+        if (!h.isFolder && hasBusNameHint(h.name)) candidates.push_back(h);
+    for (auto it = headers.rbegin(); it != headers.rend(); ++it)
+        if (!it->isFolder && !hasBusNameHint(it->name)) candidates.push_back(*it);
+
+    for (const auto& candidate : candidates) {
+        if (wanted.empty()) break;
+        auto selected = selectTrack(candidate.name);
+        if (!selected) continue;
+        const auto strip = readChannelStrip(selected->mainWindow);
+        auto input = strip.find("inputBus");
+        if (input == strip.end() || !input->is_string()) continue;
+        const std::string form = canonicalize(input->get<std::string>());
+        if (!wanted.count(form)) continue;
+        for (const auto& label : busLabels)
+            if (canonicalize(label) == form) found[label] = candidate.name;
+        wanted.erase(form);
+    }
+    return found;
+}
+
+void LogicInspector::findAutomationListRecurse(const AXElement& element, std::optional<AXElement>& result, int depth,
+                                               int maxDepth) const {
+    findAutomationChild(element, "AXButton", "list", result, depth, maxDepth);
+}
+
+void LogicInspector::findAutomationPowerRecurse(const AXElement& element, std::optional<AXElement>& result, int depth,
+                                                int maxDepth) const {
+    findAutomationChild(element, "AXCheckBox", "automation", result, depth, maxDepth);
+}
+
+std::optional<AXElement> LogicInspector::findAutomationListButton(const AXElement& on, int stripIndex) const {
+    return automationControl(*this, on, stripIndex, [this](const AXElement& e, std::optional<AXElement>& r, int d, int m) {
+        findAutomationListRecurse(e, r, d, m);
+    });
+}
+
+nlohmann::json LogicInspector::ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const {
+    auto clicked = clickSendByBusLabel(trackName, busLabel);
+    if (auto error = clicked.find("error"); error != clicked.end() && error->is_string())
+        return {{"error", "Send click failed: " + error->get<std::string>()}};
+    platform::pause(0.3);
+    auto window = findMainWindow();
+    if (!window) return {{"error", "No main window"}};
+    // The clicked send's bus now shows on the Inspector's right-hand strip.
+    auto power = [&] {
+        return automationControl(*this, *window, 1, [this](const AXElement& e, std::optional<AXElement>& r, int d, int m) {
+            findAutomationPowerRecurse(e, r, d, m);
+        });
+    };
+    auto box = power();
+    if (!box) return {{"error", "Could not find automation power checkbox on right Inspector strip"}};
+    platform::pause(0.1);
+    box->performAction(ax::kPress);
+    platform::pause(0.3);
+    box = power();
+    if (!box)
+        return {{"error", "Automation checkbox lost after first toggle"},
+                {"partial", "Track probably created but automation left OFF"}};
+    box->performAction(ax::kPress);
+    platform::pause(0.3);
+    return {{"ok", true}, {"bus", busLabel}, {"source_track", trackName}};
+}
+
+nlohmann::json LogicInspector::ensureMasterArrangeTrack() const {
+    auto window = findMainWindow();
+    if (!window) return {{"error", "Logic not running or main window not found"}};
+    auto headers = findTrackHeaders(*window);
+    if (std::any_of(headers.begin(), headers.end(), isNamedStereoOut))
+        return {{"message", "Stereo Out was already in the Arrange track list."}};
+    auto logic = logicApplication();
+    if (!logic) return {{"error", "Logic process not accessible"}};
+    auto app = platform::accessibility().applicationElement(logic->processIdentifier);
+    auto item = findMenuItemByTitle(app, "Show Output Track", 8);
+    if (!item) return {{"error", "Track > Show Output Track menu item not found"}};
+    item->performAction(ax::kPress);
+    platform::pause(0.35);
+    headers = findTrackHeaders(*window);
+    if (std::any_of(headers.begin(), headers.end(), isNamedStereoOut))
+        return {{"message", "Surfaced Stereo Out as Arrange track."}};
+    return {{"error", "Pressed Show Output Track but Stereo Out did not appear"}};
+}
+
+nlohmann::json LogicInspector::dumpAutomationMenu(int stripIndex) const {
+    auto logic = logicApplication();
+    if (!logic) return {{"error", "Logic not running"}};
+    auto window = findMainWindow();
+    if (!window) return {{"error", "No main window"}};
+    auto button = findAutomationListButton(*window, stripIndex);
+    if (!button)
+        return {{"error", "Automation popup not found on strip " + std::to_string(stripIndex) +
+                              ". Did you surface the bus first (click a send)?"}};
+    const auto actions = actionNames(*button);
+    auto offers = [&](const char* action) { return std::find(actions.begin(), actions.end(), action) != actions.end(); };
+    platform::pause(0.1);
+    const char* used = offers(ax::kShowMenu) ? ax::kShowMenu : ax::kPress;
+    button->performAction(used);
+    platform::pause(0.5);
+
+    auto app = platform::accessibility().applicationElement(logic->processIdentifier);
+    DumpList items;
+    if (auto windows = app.elements(ax::kWindows))
+        for (const auto& w : *windows) collectMenuItemTitles(w, items, 0, 20);
+    if (auto focused = app.element(ax::kFocusedUIElement)) collectMenuItemTitles(*focused, items, 0, 20);
+
+    if (offers(ax::kCancel)) button->performAction(ax::kCancel);
+    else pressKey(kEscape);
+    platform::pause(0.2);
+    return {{"count", items.size()}, {"items", items}, {"supportedActions", actions}, {"actionUsed", used}};
+}
+
+}  // namespace corvane

@@ -1,0 +1,305 @@
+// Probes of how Logic Pro's insert menu behaves when driven from outside: each selects a track, opens
+// one empty insert bar and reports what followed. Their files land in the temporary folder, created
+// private to the user and never through a link, since the names are fixed or guessable.
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <chrono>
+#include <system_error>
+
+#include "capture/image_encoding.h"
+#include "logic/logic_inspector.h"
+#include "logic/logic_inspector_dump_text.h"
+#include "platform/platform.h"
+#include "support/files.h"
+#include "support/numbers.h"
+
+namespace corvane {
+
+namespace ax = platform::ax;
+using platform::AXElement;
+using nlohmann::json;
+
+namespace {
+
+constexpr std::uint16_t kReturn = 36;
+constexpr std::uint16_t kEscape = 53;
+
+std::filesystem::path temporaryFolder() {
+    std::error_code error;
+    auto folder = std::filesystem::temp_directory_path(error);
+    return error ? std::filesystem::path("/tmp") : folder;
+}
+
+// Whole seconds since 1970 on the program's clock, for the per-call file names.
+long long epochSeconds() {
+    using namespace std::chrono;
+    return duration_cast<seconds>(platform::clock().now().time_since_epoch()).count();
+}
+
+// A missing position counts as y 0.
+double yOf(const AXElement& e) { return e.point(ax::kPosition).value_or(platform::Point{}).y; }
+
+json truncatedFrame(const platform::Rect& r) {
+    auto whole = [](double v) { return checkedInteger(v, INT64_MIN / 2, INT64_MAX / 2).value_or(0); };
+    return {{"x", whole(r.x)}, {"y", whole(r.y)}, {"w", whole(r.width)}, {"h", whole(r.height)}};
+}
+
+std::vector<std::string> slotNames(const std::vector<LogicInspector::InsertSlot>& slots) {
+    std::vector<std::string> names;
+    for (const auto& s : slots) names.push_back(s.name);
+    return names;
+}
+
+// What every probe does before it opens a bar.
+struct Prepared {
+    AXElement mainWindow;
+    std::vector<LogicInspector::InsertSlot> slots;
+    std::vector<LogicInspector::InsertBar> bars;
+    std::optional<AXElement> target;
+};
+
+std::string unresolved(int slotIndex) { return "Could not resolve insert bar for slot " + std::to_string(slotIndex); }
+
+// -1: the first free bar below the chain; 0: the topmost bar; N: the first bar below occupied slot N.
+std::optional<AXElement> resolveTarget(const Prepared& p, int slotIndex) {
+    std::optional<double> below;
+    if (slotIndex == 0) {
+        if (p.bars.empty()) return std::nullopt;
+        return p.bars.front().element;
+    }
+    if (slotIndex == -1 && !p.slots.empty()) below = yOf(p.slots.back().element);
+    if (slotIndex >= 1 && slotIndex <= static_cast<int>(p.slots.size()))
+        below = yOf(p.slots[static_cast<std::size_t>(slotIndex - 1)].element);
+    if (!below) return std::nullopt;
+    for (const auto& bar : p.bars)
+        if (yOf(bar.element) > *below) return bar.element;
+    return std::nullopt;
+}
+
+// The attribute values of one element for the crawl: lists of elements described one by one
+// (unless flattened), anything else as its printed description.
+json attributeSection(const LogicInspector& inspector, const AXElement& element, bool systemWide) {
+    auto names = inspector.copyAllAttributeNames(element);
+    if (!names) return json::object();
+    json perAttribute = json::object();
+    for (const auto& name : *names) {
+        platform::AXValue value;
+        if (element.copyAttributeValue(name, value) != platform::AXError::success) continue;
+        if (auto* list = std::get_if<std::vector<AXElement>>(&value); list && !systemWide) {
+            json described = json::array();
+            for (std::size_t i = 0; i < list->size(); ++i)
+                described.push_back(inspector.describeElement((*list)[i], name + "[" + std::to_string(i) + "]"));
+            perAttribute[name] = {{"kind", "[AXUIElement]"}, {"count", list->size()}, {"elements", std::move(described)}};
+        } else if (auto* one = std::get_if<AXElement>(&value); one && *one) {
+            json described = inspector.describeElement(*one, name);
+            perAttribute[name] = systemWide ? described : json{{"kind", "AXUIElement"}, {"element", described}};
+        } else {
+            perAttribute[name] = detail::axValueText(value);
+        }
+    }
+    return {{"attributeNames", *names}, {"perAttribute", std::move(perAttribute)}};
+}
+
+std::size_t attributeCount(const json& section) {
+    auto it = section.find("attributeNames");
+    return it != section.end() && it->is_array() ? it->size() : 0;
+}
+
+}  // namespace
+
+namespace {
+
+// Selects the track, finds its strip, lists slots and bars top to bottom; an error dictionary on failure.
+std::variant<Prepared, json> prepare(const LogicInspector& inspector, const std::string& trackName,
+                                     std::vector<std::string>* beforeSlots = nullptr) {
+    auto selected = inspector.selectTrack(trackName);
+    if (!selected) return json{{"error", "Track not found: " + trackName}};
+    auto strip = inspector.firstMixerStrip(selected->mainWindow);
+    if (!strip) return json{{"error", "Mixer area not found"}};
+    platform::pause(0.3);
+    Prepared p;
+    p.mainWindow = selected->mainWindow;
+    p.slots = inspector.findTrackPluginSlots(selected->mainWindow);
+    if (beforeSlots) *beforeSlots = slotNames(p.slots);
+    inspector.findInsertBars(*strip, p.bars, 0, 10);
+    std::stable_sort(p.slots.begin(), p.slots.end(),
+                     [](const auto& a, const auto& b) { return yOf(a.element) < yOf(b.element); });
+    std::stable_sort(p.bars.begin(), p.bars.end(),
+                     [](const auto& a, const auto& b) { return yOf(a.element) < yOf(b.element); });
+    return p;
+}
+
+// Opens the bar by AXPress or by a real click near its vertical middle; the outcome is not judged.
+std::string openBar(const LogicInspector& inspector, const AXElement& bar, const platform::Rect& frame, double wait,
+                    bool useMouseClick, double yDelta) {
+    inspector.activateLogic();
+    platform::pause(wait);
+    if (!useMouseClick) {
+        bar.performAction(ax::kPress);
+        return "AXPress";
+    }
+    const platform::Point at{frame.x + frame.width * 0.5, frame.y + std::max(frame.height * 0.5, 0.5) + yDelta};
+    inspector.mouseClickInLogic(at, LogicInspector::ClickMode::global);
+    return "mouse";
+}
+
+void closeMenu(const LogicInspector& inspector, double between, double after) {
+    inspector.pressKey(kEscape);
+    platform::pause(between);
+    inspector.pressKey(kEscape);
+    if (after > 0) platform::pause(after);
+}
+
+}  // namespace
+
+json LogicInspector::probeInsertBarMenu(const std::string& trackName, int slotIndex, bool useMouseClick, int yDelta) const {
+    auto logic = logicApplication();
+    if (!logic) return {{"error", "Logic not running"}};
+    auto app = platform::accessibility().applicationElement(logic->processIdentifier);
+    auto prepared = prepare(*this, trackName);
+    if (auto* error = std::get_if<json>(&prepared)) return *error;
+    auto& p = std::get<Prepared>(prepared);
+    auto target = resolveTarget(p, slotIndex);
+    if (!target) return {{"error", unresolved(slotIndex)}, {"occupied", p.slots.size()}, {"empties", p.bars.size()}};
+
+    const auto frame = frameForElement(*target);
+    const std::string method = openBar(*this, *target, frame, 0.2, useMouseClick, yDelta);
+    platform::pause(1.0);
+    json result = {{"targetSlot", slotIndex}, {"clickMethod", method}, {"targetBarFrame", truncatedFrame(frame)}};
+
+    DumpList windowsList, items, nodes;
+    const auto windows = app.elements(ax::kWindows).value_or(std::vector<AXElement>{});
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        const AXElement& w = windows[i];
+        windowsList.push_back({{"idx", i},
+                               {"title", w.string(ax::kTitle).value_or("")},
+                               {"role", w.string(ax::kRole).value_or("")},
+                               {"subrole", w.string(ax::kSubrole).value_or("")},
+                               {"children", w.elements(ax::kChildren).value_or(std::vector<AXElement>{}).size()}});
+        collectMenuItemTitles(w, items, 0, 25);
+    }
+    if (auto focused = app.element(ax::kFocusedUIElement)) {
+        result["focusedRole"] = focused->string(ax::kRole).value_or("");
+        collectMenuItemTitles(*focused, items, 0, 25);
+    }
+    for (const auto& w : app.elements(ax::kWindows).value_or(std::vector<AXElement>{})) collectMenuNodes(w, nodes, 0, 25);
+    closeMenu(*this, 0.2, 0.2);
+
+    result["windows"] = windowsList;
+    result["menuItemCount"] = items.size();
+    const auto preview = static_cast<std::ptrdiff_t>(std::min<std::size_t>(items.size(), 40));
+    result["menuItemsPreview"] = DumpList(items.begin(), items.begin() + preview);
+    result["menuNodeCount"] = nodes.size();
+    result["menuNodes"] = nodes;
+
+    const auto path = temporaryFolder() / "insert-bar-menu-probe.json";
+    const json file = {{"track", trackName}, {"snapshot", result}, {"allMenuItems", items}};
+    // Best effort: the answer never depends on its file.
+    writePrivateFile(path, file.dump(2, ' ', false, json::error_handler_t::replace));
+    result["fullDumpFile"] = path.string();
+    return result;
+}
+
+json LogicInspector::testTypeToFilterInsertMenu(const std::string& trackName, int slotIndex,
+                                                const std::string& pluginName) const {
+    std::vector<std::string> beforeSlots;
+    auto prepared = prepare(*this, trackName, &beforeSlots);
+    if (auto* error = std::get_if<json>(&prepared)) return *error;
+    auto& p = std::get<Prepared>(prepared);
+    auto target = resolveTarget(p, slotIndex);
+    if (!target) return {{"error", unresolved(slotIndex)}};
+
+    openBar(*this, *target, frameForElement(*target), 0.3, false, 0);
+    platform::pause(0.6);
+    const bool typed = typeStringIntoLogic(pluginName, 0.06);
+    platform::pause(0.25);
+    pressKey(kReturn);
+    platform::pause(0.8);
+    const auto afterSlots = slotNames(findTrackPluginSlots(p.mainWindow));
+    closeMenu(*this, 0.05, 0);
+
+    const bool added = afterSlots.size() > beforeSlots.size();
+    return {{"typed", typed},
+            {"pluginName", pluginName},
+            {"beforeSlots", beforeSlots},
+            {"afterSlots", afterSlots},
+            {"added", added},
+            {"note", added ? "Plugin was added \u2014 type-to-filter works."
+                           : "No new slot \u2014 either the menu doesn't support type-to-filter or the typed text didn't "
+                             "match. Try plain text without format suffix."}};
+}
+
+json LogicInspector::crawlEverythingAfterInsertBarClick(const std::string& trackName, int slotIndex) const {
+    auto logic = logicApplication();
+    if (!logic) return {{"error", "Logic not running"}};
+    auto app = platform::accessibility().applicationElement(logic->processIdentifier);
+    auto prepared = prepare(*this, trackName);
+    if (auto* error = std::get_if<json>(&prepared)) return *error;
+    auto& p = std::get<Prepared>(prepared);
+    auto target = resolveTarget(p, slotIndex);
+    if (!target) return {{"error", unresolved(slotIndex)}};
+
+    openBar(*this, *target, frameForElement(*target), 0.3, false, 0);
+    platform::pause(0.9);
+    const json logicApp = attributeSection(*this, app, false);
+    const json systemWide = attributeSection(*this, platform::accessibility().systemWideElement(), true);
+    json focused = json::object();
+    std::size_t focusedElements = 0;
+    if (auto element = app.element(ax::kFocusedUIElement)) {
+        DumpList crawled;
+        deepCrawlWithAttributes(*element, "focused", 0, 20, crawled);
+        focusedElements = crawled.size();
+        focused["elements"] = crawled;
+    }
+    DumpList owners, summary;
+    for (const auto& running : platform::workspace().runningApplications()) {
+        if (running.activationPolicy != platform::ActivationPolicy::regular || running.processIdentifier <= 0) continue;
+        DumpList menus;
+        findAllMenusIn(platform::accessibility().applicationElement(running.processIdentifier), 0, 10, menus);
+        if (menus.empty()) continue;
+        const std::string name = running.localizedName.value_or("");
+        summary.push_back({{"pid", running.processIdentifier}, {"name", name}, {"menus", menus.size()}});
+        owners.push_back({{"pid", running.processIdentifier}, {"name", name}, {"menus", std::move(menus)}});
+    }
+    closeMenu(*this, 0.2, 0);
+
+    const auto path = temporaryFolder() / fmt::format("insert-bar-crawl-{}.json", epochSeconds());
+    const json file = {{"track", trackName}, {"slotIndex", slotIndex}, {"logicApp", logicApp},
+                       {"systemWide", systemWide}, {"focused", focused}, {"menuOwners", owners}};
+    writePrivateFile(path, file.dump(2, ' ', false, json::error_handler_t::replace));
+    return {{"dumpFile", path.string()},
+            {"logicAppAttrs", attributeCount(logicApp)},
+            {"systemWideAttrs", attributeCount(systemWide)},
+            {"focusedElements", focusedElements},
+            {"menuOwnersCount", owners.size()},
+            {"menuOwnersSummary", summary}};
+}
+
+json LogicInspector::clickInsertBarAndScreenshot(const std::string& trackName, int slotIndex, bool useMouseClick) const {
+    auto prepared = prepare(*this, trackName);
+    if (auto* error = std::get_if<json>(&prepared)) return *error;
+    auto& p = std::get<Prepared>(prepared);
+    auto target = resolveTarget(p, slotIndex);
+    if (!target) return {{"error", unresolved(slotIndex)}};
+
+    const auto frame = frameForElement(*target);
+    const std::string method = openBar(*this, *target, frame, 0.3, useMouseClick, 0);
+    platform::pause(2.5);
+    const auto path = temporaryFolder() / fmt::format("insert-bar-click-{}.png", epochSeconds());
+    bool ok = false;
+    if (auto display = platform::screenCapture().mainDisplay()) {
+        auto image = platform::screenCapture().captureDisplay(display->displayID);
+        if (image.ok())
+            if (auto rgba = toRGBA(*image.value))
+                if (auto png = encodePNG(*rgba)) ok = writePrivateFile(path, *png);
+    }
+    return {{"targetBarFrame", truncatedFrame(frame)},
+            {"screenshot", path.string()},
+            {"screenshotOK", ok},
+            {"clickMethod", method},
+            {"note", "Menu (if any) left open \u2014 press Esc manually or call any other debug route."}};
+}
+
+}  // namespace corvane

@@ -1,0 +1,204 @@
+#include <algorithm>
+#include <cmath>
+
+#include "platform/platform.h"
+#include "plugins/ax_locator.h"
+#include "plugins/ax_values.h"
+#include "plugins/controls_view_fallback.h"
+#include "support/numbers.h"
+#include "support/regex.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace ax = platform::ax;
+using plugin_values::textOf;
+using plugin_values::wholeNumber;
+using Result = ControlsViewFallback::Result;
+
+namespace {
+
+constexpr int kSearchDepth = 15;
+
+bool labelMatches(const std::string& label, const std::string& base) {
+    const std::string lower = text::lowercased(label);
+    return lower == base || lower.rfind(base + " ", 0) == 0;
+}
+
+std::optional<platform::AXElement> menuItemTitled(const platform::AXElement& root, const std::string& title) {
+    std::optional<platform::AXElement> found;
+    AXLocator::walk(root, kSearchDepth, [&](const platform::AXElement& e) {
+        if (textOf(e, ax::kRole) != "AXMenuItem" || !text::equalsIgnoringCase(textOf(e, ax::kTitle), title)) return true;
+        found = e;
+        return false;
+    });
+    return found;
+}
+
+}  // namespace
+
+Result ControlsViewFallback::write(const std::string& parameterName, const std::string& value, const AXElement& window,
+                                   const AXElement& logicApp) {
+    // A name the reader reports ("Gain [2]", "Drive [2]" for a check box after a slider "Drive")
+    // addresses exactly the control it was read from.
+    for (const auto& c : labelledControls(window)) {
+        if (!text::equalsIgnoringCase(c.label, plugin_values::trimmedBlanks(parameterName))) continue;
+        switch (c.type) {
+            case ParameterType::continuous: return writeSlider(c.element, c.readout, parameterName, value);
+            case ParameterType::toggle: return writeCheckbox(c.element, parameterName, value);
+            default: return writePopup(c.element, parameterName, value, logicApp);
+        }
+    }
+
+    const auto [base, index] = parseLabelIndex(parameterName);
+    const std::string lowerBase = text::lowercased(base);
+    const auto pairs = findAllSliderPairs(lowerBase, window);
+    if (!pairs.empty()) {
+        const PickResult pick = pickByIndex(pairs.size(), index);
+        if (pick.kind == PickResult::Kind::ambiguous) return {false, ambiguousMessage(base, pick.count), std::nullopt};
+        if (pick.kind == PickResult::Kind::outOfRange) return {false, missingIndexMessage(parameterName, pick.count), std::nullopt};
+        return writeSlider(pairs[pick.index].main, pairs[pick.index].readout, parameterName, value);
+    }
+    const auto staticTexts = collectStaticTextLabels(window);
+    const std::vector<std::vector<std::string>> roleLists = {{"AXCheckBox"}, {"AXPopUpButton", "AXMenuButton"}, {"AXButton"}};
+    for (std::size_t list = 0; list < roleLists.size(); ++list) {
+        const auto found = findAllByResolvedLabel(lowerBase, window, roleLists[list], staticTexts);
+        if (found.empty()) continue;
+        const PickResult pick = pickByIndex(found.size(), index);
+        if (pick.kind == PickResult::Kind::ambiguous) return {false, ambiguousMessage(base, pick.count), std::nullopt};
+        if (pick.kind == PickResult::Kind::outOfRange) return {false, missingIndexMessage(parameterName, pick.count), std::nullopt};
+        const AXElement& el = found[pick.index];
+        if (list == 0) return writeCheckbox(el, parameterName, value);
+        if (list == 1) return writePopup(el, parameterName, value, logicApp);
+        return writeButton(el, parameterName);
+    }
+    return {false, "Parameter '" + parameterName + "' not found in Controls view", std::nullopt};
+}
+
+std::pair<std::string, std::optional<std::int64_t>> ControlsViewFallback::parseLabelIndex(const std::string& name) {
+    static const Regex pattern("^(.*?)\\s*\\[(\\d+)\\]\\s*$");
+    const auto match = pattern.firstMatch(name);
+    if (!match || !match->groups[1] || !match->groups[2]) return {name, std::nullopt};
+    const std::string& digits = *match->groups[2];
+    std::int64_t n = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9' || n > (INT64_MAX - 9) / 10) return {name, std::nullopt};
+        n = n * 10 + (c - '0');
+    }
+    const std::string base = *match->groups[1];
+    const auto first = base.find_first_not_of(' ');
+    return {first == std::string::npos ? "" : base.substr(first, base.find_last_not_of(' ') - first + 1), n};
+}
+
+std::vector<ControlsViewFallback::SliderPair> ControlsViewFallback::findAllSliderPairs(const std::string& base, const AXElement& window) {
+    const auto records = sliderRecords(window);
+    std::vector<const SliderRecord*> mains;
+    for (const auto& r : records) {
+        if (!(r.frame.width >= 80.0)) continue;
+        const std::string help = text::lowercased(r.help);
+        for (const char* suffix : {" knob", " slider", " field"})
+            if (help.rfind(base + suffix, 0) == 0) {
+                mains.push_back(&r);
+                break;
+            }
+    }
+    if (mains.empty()) {
+        const auto staticTexts = collectStaticTextLabels(window);
+        for (const auto& r : records)
+            if (r.frame.width >= 80.0 && labelMatches(resolveLabel(r.element, staticTexts), base)) mains.push_back(&r);
+    }
+    std::vector<SliderPair> pairs;
+    for (const SliderRecord* main : mains) pairs.push_back({main->element, readoutFor(*main, records)});
+    return pairs;
+}
+
+std::vector<platform::AXElement> ControlsViewFallback::findAllByResolvedLabel(const std::string& base, const AXElement& window,
+                                                                              const std::vector<std::string>& roles,
+                                                                              const std::vector<StaticTextLabel>& staticTexts) {
+    std::vector<AXElement> found;
+    AXLocator::walk(window, kSearchDepth, [&](const AXElement& e) {
+        const std::string role = textOf(e, ax::kRole);
+        if (std::find(roles.begin(), roles.end(), role) == roles.end()) return true;
+        const std::string label = resolveLabel(e, staticTexts);
+        if (!label.empty() && !isExcludedLabel(label) && labelMatches(label, base)) found.push_back(e);
+        return true;
+    });
+    return found;
+}
+
+ControlsViewFallback::PickResult ControlsViewFallback::pickByIndex(std::size_t matches, std::optional<std::int64_t> requestedIndex) {
+    if (!requestedIndex) {
+        if (matches == 1) return {PickResult::Kind::one, 0, matches};
+        return {PickResult::Kind::ambiguous, 0, matches};
+    }
+    if (*requestedIndex >= 1 && static_cast<std::uint64_t>(*requestedIndex) <= matches)
+        return {PickResult::Kind::one, static_cast<std::size_t>(*requestedIndex - 1), matches};
+    return {PickResult::Kind::outOfRange, 0, matches};
+}
+
+std::string ControlsViewFallback::ambiguousMessage(const std::string& parameterName, std::size_t count) {
+    std::string available;
+    for (std::size_t i = 1; i <= count; ++i) available += (i > 1 ? ", [" : "[") + std::to_string(i) + "]";
+    return "'" + parameterName + "' is ambiguous \u2014 " + std::to_string(count) +
+           " controls have that label. Specify which one with a suffix, e.g. '" + parameterName + " [2]'. Available: " + available + ".";
+}
+
+std::string ControlsViewFallback::missingIndexMessage(const std::string& name, std::size_t available) {
+    const std::string c = std::to_string(available);
+    return "'" + name + "' index out of range. Only " + c + " control(s) match \u2014 use [1]..[" + c + "].";
+}
+
+Result ControlsViewFallback::writeCheckbox(const AXElement& checkbox, const std::string& label, const std::string& value) {
+    const bool on = wholeNumber(checkbox) == std::optional<std::int64_t>(1);
+    const std::string before = on ? "on" : "off";
+    const auto want = parseBoolean(value);
+    if (!want) return {false, "Invalid value '" + value + "' for " + label + ". Use on/off.", before};
+    const std::string wanted = *want ? "on" : "off";
+    if (*want == on) return {true, label + " already " + wanted, before};
+    if (checkbox.performAction(ax::kPress) != platform::AXError::success) return {false, "AXPress failed for " + label, before};
+    return {true, label + ": " + before + " \u2192 " + wanted, before};
+}
+
+Result ControlsViewFallback::writePopup(const AXElement& popup, const std::string& label, const std::string& value,
+                                        const AXElement& logicApp) {
+    const std::optional<std::string> before = popup.string(ax::kValue);
+    if (before && text::equalsIgnoringCase(*before, value)) return {true, label + " already " + value, before};
+    const Result set{true, "Set " + label + " to " + value + " (was " + before.value_or("?") + ")", before};
+    auto shows = [&] {
+        const auto now = popup.string(ax::kValue);
+        return now && text::equalsIgnoringCase(*now, value);
+    };
+    if (popup.setAttributeValue(ax::kValue, value) == platform::AXError::success) {
+        platform::pause(0.15);
+        if (shows()) return set;
+    }
+    popup.performAction(ax::kPress);
+    platform::pause(0.5);
+    // Only the menu this pop-up opened: below the pop-up itself, or, where Logic Pro hangs open menus
+    // under the application, the focused menu. Never the main menus, whose items could share a title.
+    std::optional<AXElement> item = menuItemTitled(popup, value);
+    if (!item)
+        if (auto focused = logicApp.element(ax::kFocusedUIElement); focused && textOf(*focused, ax::kRole) == "AXMenu")
+            item = menuItemTitled(*focused, value);
+    if (!item) {
+        plugin_values::pressEscapeToLogic();
+        return {false, "Could not set " + label + " to '" + value + "' \u2014 menu item not found", before};
+    }
+    item->performAction(ax::kPress);
+    for (int poll = 0; poll < 20; ++poll) {
+        platform::pause(0.1);
+        if (shows()) return set;
+    }
+    return {false, "Menu item '" + value + "' pressed but " + label + " didn't change", before};
+}
+
+Result ControlsViewFallback::writeButton(const AXElement& button, const std::string& label) {
+    const auto code = button.performAction(ax::kPress);
+    if (code != platform::AXError::success)
+        return {false, "AXPress failed for " + label + " (error " + std::to_string(platform::code(code)) + ")", std::nullopt};
+    return {true, "Pressed " + label, std::nullopt};
+}
+
+std::optional<bool> ControlsViewFallback::parseBoolean(const std::string& value) { return plugin_values::parseBoolean(value); }
+
+}  // namespace corvane

@@ -1,0 +1,299 @@
+#include "plugins/mapped_writer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/platform.h"
+#include "plugins/ax_locator.h"
+#include "plugins/ax_values.h"
+#include "plugins/mapped_reader.h"
+#include "support/numbers.h"
+#include "support/regex.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace ax = platform::ax;
+using plugin_values::textOf;
+using plugin_values::wholeNumber;
+using Result = MappedPluginWriter::Result;
+
+namespace {
+
+constexpr int kSearchDepth = 15;
+const char* const kArrow = " \u2192 ";
+
+std::optional<platform::AXElement> control(const ParameterDef& def, const platform::AXElement& window) {
+    if (!def.editorAX) return std::nullopt;
+    return AXLocator::find(*def.editorAX, window, kSearchDepth);
+}
+
+Result controlMissing(const ParameterDef& def, const PluginMap& map, const std::optional<std::string>& before) {
+    if (auto explained = MappedPluginWriter::dependencyErrorMessage(def, map)) return {false, *explained, before};
+    return {false, "Could not find " + def.label + " in editor view", before};
+}
+
+const ParameterDef* definition(const PluginMap& map, const std::string& id) {
+    for (const auto& d : map.parameters)
+        if (d.id == id) return &d;
+    return nullptr;
+}
+
+std::string onOff(bool on) { return on ? "on" : "off"; }
+
+bool rangeComplete(const ParameterDef& def) {
+    return def.displayMin && def.displayMax && def.rawMin && def.rawMax && *def.rawMin < *def.rawMax && *def.displayMax != *def.displayMin;
+}
+
+// The value the control shows now, in the parameter's unit: its value description, else its raw
+// value through the map's curve.
+std::optional<double> shownValue(const ParameterDef& def, const platform::AXElement& el) {
+    const std::string described = plugin_values::trimmedBlanks(textOf(el, ax::kValueDescription));
+    if (!described.empty()) return MappedPluginWriter::parseLeadingNumber(described, def.unit);
+    if (auto raw = wholeNumber(el)) return rawToDisplay(*raw, def);
+    return std::nullopt;
+}
+
+// Whether the control shows the target: within the tolerance, or, for a target inside the range,
+// at the raw position nearest to it (a coarse control cannot come closer than its own steps).
+bool reached(const ParameterDef& def, const platform::AXElement& el, double target, double tolerance) {
+    const auto shown = shownValue(def, el);
+    if (!shown) return false;
+    const double miss = std::fabs(target - *shown);
+    if (miss <= tolerance) return true;
+    const double lo = std::min(*def.displayMin, *def.displayMax), hi = std::max(*def.displayMin, *def.displayMax);
+    const auto cur = wholeNumber(el);
+    if (target < lo || target > hi || !cur) return false;
+    const auto here = rawToDisplay(*cur, def);
+    if (!here) return false;
+    double step = 0;
+    for (std::int64_t neighbour : {*cur - 1, *cur + 1}) {
+        if (neighbour < *def.rawMin || neighbour > *def.rawMax) continue;
+        const auto there = rawToDisplay(neighbour, def);
+        if (!there) continue;
+        if (std::fabs(*there - target) < std::fabs(*here - target)) return false;
+        step = std::max(step, std::fabs(*there - *here));
+    }
+    return miss <= std::max(tolerance, step);
+}
+
+std::optional<bool> toggleState(const ParameterDef& def, const platform::AXElement& window) {
+    const auto reading = MappedPluginReader::read(def, window, nullptr);
+    if (!reading.display) return std::nullopt;
+    return *reading.display == "on";
+}
+
+}  // namespace
+
+Result MappedPluginWriter::write(const ParameterDef& def, const std::string& value, const AXElement& window, const PluginMap& map) {
+    const std::optional<std::string> before = MappedPluginReader::read(def, window, nullptr).display;
+    ensureWritePrereq(def, map, window);
+    switch (def.type) {
+        case ParameterType::continuous:
+        case ParameterType::discrete: return writeContinuous(def, value, window, map, before);
+        case ParameterType::toggle: return writeToggle(def, value, window, map, before);
+        case ParameterType::radio:
+        case ParameterType::selector: return writeSelector(def, value, window, map, before);
+        case ParameterType::momentary: {
+            const auto el = control(def, window);
+            if (!el) return controlMissing(def, map, before);
+            if (el->performAction(ax::kPress) != platform::AXError::success) return {false, "AXPress failed for " + def.label, before};
+            return {true, "Pressed " + def.label, before};
+        }
+        case ParameterType::text: return {false, "Cannot write read-only text parameter " + def.label, before};
+    }
+    return {false, "Cannot write " + def.label, before};
+}
+
+void MappedPluginWriter::ensureWritePrereq(const ParameterDef& def, const PluginMap& map, const AXElement& window) {
+    if (!def.writePrereq) return;
+    const ParameterDef* other = definition(map, def.writePrereq->parameterId);
+    if (!other || !other->options) return;
+    for (const auto& option : *other->options) {
+        if (option.id != def.writePrereq->option) continue;
+        if (!option.editorAX) return;
+        if (auto el = AXLocator::find(*option.editorAX, window, kSearchDepth)) {
+            el->performAction(ax::kPress);
+            platform::pause(0.15);
+        }
+        return;
+    }
+}
+
+Result MappedPluginWriter::writeContinuous(const ParameterDef& def, const std::string& value, const AXElement& window,
+                                           const PluginMap& map, const std::optional<std::string>& before) {
+    const auto el = control(def, window);
+    if (!el) return controlMissing(def, map, before);
+    const auto target = parseLeadingNumber(value, def.unit);
+    if (!target) return {false, "Could not parse numeric value from '" + value + "'", before};
+    if (!rangeComplete(def)) return {false, def.label + " map lacks range \u2014 can't convert display value", before};
+    const auto raw = rawFromDisplay(*target, def);
+    if (!raw) return {false, "Cannot convert '" + value + "' to a setting of " + def.label, before};
+    const double tolerance = std::max(0.05, 0.02 * std::fabs(*target));
+    const std::int64_t lo = *def.rawMin, hi = *def.rawMax;
+    writeAndConverge(*el, std::clamp(*raw, lo, hi));
+
+    for (int pass = 0; pass < 5; ++pass) {
+        const std::string described = plugin_values::trimmedBlanks(textOf(*el, ax::kValueDescription));
+        if (described.empty()) break;
+        const auto shown = parseLeadingNumber(described, def.unit);
+        if (!shown || std::fabs(*target - *shown) <= tolerance) break;
+        const auto cur = wholeNumber(*el);
+        if (!cur) break;
+        const auto d0 = rawToDisplay(*cur, def), d1 = rawToDisplay(*cur + 1, def);
+        if (!d0 || !d1 || !(std::fabs(*d1 - *d0) > 1e-9)) break;
+        // A quotient beyond the whole range is cut to it: no step can usefully go further.
+        const double span = static_cast<double>(hi) - static_cast<double>(lo) + 1;
+        const double quotient = std::clamp((*target - *shown) / (*d1 - *d0), -span, span);
+        const auto delta = checkedRounded(quotient, INT64_MIN / 4, INT64_MAX / 4);
+        if (!delta || *delta == 0) break;
+        const std::int64_t next = std::clamp(*cur + *delta, lo, hi);
+        if (next == *cur) break;
+        writeAndConverge(*el, next);
+    }
+
+    const std::optional<std::string> after = MappedPluginReader::read(def, window, nullptr).display;
+    if (reached(def, *el, *target, tolerance)) return {true, def.label + ": " + before.value_or("?") + kArrow + after.value_or(value), before};
+    const double rangeLo = std::min(*def.displayMin, *def.displayMax), rangeHi = std::max(*def.displayMin, *def.displayMax);
+    std::string message = "Could not set " + def.label + " to " + value;
+    if (*target < rangeLo || *target > rangeHi)
+        message += ": outside its range of " + MappedPluginReader::formatDisplay(rangeLo, def.unit) + " to " +
+                   MappedPluginReader::formatDisplay(rangeHi, def.unit);
+    message += "; it shows " + after.value_or("?") + " (was " + before.value_or("?") + ")";
+    return {false, message, before};
+}
+
+Result MappedPluginWriter::writeToggle(const ParameterDef& def, const std::string& value, const AXElement& window,
+                                       const PluginMap& map, const std::optional<std::string>& before) {
+    const auto el = control(def, window);
+    if (!el) return controlMissing(def, map, before);
+    const auto want = parseBoolean(value);
+    if (!want) return {false, "Invalid toggle value '" + value + "' for " + def.label + ". Use on/off.", before};
+    const auto state = toggleState(def, window);
+    if (state == want) return {true, def.label + " already " + onOff(*want), before};
+    if (!state)
+        return {false, "Could not tell whether " + def.label + " is on or off, so it was not pressed (a press could switch it the wrong way)",
+                before};
+    const auto code = el->performAction(ax::kPress);
+    if (code != platform::AXError::success)
+        return {false, "AXPress failed for " + def.label + " (AX error " + std::to_string(platform::code(code)) + ")", before};
+    platform::pause(0.1);
+    if (const auto now = toggleState(def, window); now && *now != *want)
+        return {false, def.label + " did not switch " + onOff(*want) + "; it is still " + onOff(*now), before};
+    return {true, def.label + kArrow + onOff(*want), before};
+}
+
+Result MappedPluginWriter::writeSelector(const ParameterDef& def, const std::string& value, const AXElement& window,
+                                         const PluginMap& map, const std::optional<std::string>& before) {
+    if (!def.options || def.options->empty()) return {false, def.label + " has no options defined in map", before};
+    const ParameterOption* chosen = nullptr;
+    for (const auto& o : *def.options)
+        if (!chosen && text::equalsIgnoringCase(o.id, value)) chosen = &o;
+    for (const auto& o : *def.options)
+        if (!chosen && text::equalsIgnoringCase(o.label, value)) chosen = &o;
+    if (!chosen) {
+        std::string available;
+        for (const auto& o : *def.options) available += (available.empty() ? "" : ", ") + o.id + " (" + o.label + ")";
+        return {false, def.label + ": unknown option '" + value + "'. Available: " + available, before};
+    }
+    const std::string success = def.label + kArrow + chosen->label;
+    if (const auto el = control(def, window)) {
+        const std::string role = textOf(*el, ax::kRole);
+        if (role == "AXPopUpButton" || role == "AXMenuButton") {
+            auto shows = [&] { return text::equalsIgnoringCase(el->string(ax::kValue).value_or(""), chosen->label); };
+            if (el->setAttributeValue(ax::kValue, chosen->label) == platform::AXError::success) {
+                platform::pause(0.1);
+                if (el->string(ax::kValue) && shows()) return {true, success, before};
+            }
+            if (pressPopupMenuItem(*el, chosen->label) && shows()) return {true, success, before};
+            return {false, def.label + ": popup didn't accept value '" + chosen->label + "'", before};
+        }
+    }
+    if (!chosen->editorAX) return controlMissing(def, map, before);
+    const auto button = AXLocator::find(*chosen->editorAX, window, kSearchDepth);
+    if (!button) return controlMissing(def, map, before);
+    if (button->performAction(ax::kPress) != platform::AXError::success)
+        return {false, "AXPress failed for " + def.label + kArrow + chosen->label, before};
+    return {true, success, before};
+}
+
+void MappedPluginWriter::writeAndConverge(const AXElement& el, std::int64_t desiredRaw) {
+    const auto first = wholeNumber(el);
+    if (!first || *first == desiredRaw) return;
+    if (el.setAttributeValue(ax::kValue, desiredRaw) != platform::AXError::success) return;
+    platform::pause(0.002);
+    std::int64_t prev = *first;
+    int unchanged = 0;
+    for (int i = 0; i < 499; ++i) {
+        const auto v = wholeNumber(el);
+        if (!v || *v == desiredRaw) return;
+        // A control that ignores the writes: the fifth identical read in a row ends it.
+        if (*v == prev && unchanged >= 4) return;
+        unchanged = *v == prev ? unchanged + 1 : 0;
+        if (el.setAttributeValue(ax::kValue, desiredRaw) != platform::AXError::success) return;
+        platform::pause(0.002);
+        prev = *v;
+    }
+}
+
+std::optional<double> MappedPluginWriter::parseLeadingNumber(const std::string& input, const std::optional<std::string>& unit) {
+    static const Regex leading("^\\s*([-+]?\\d+(?:\\.\\d+)?)");
+    const auto match = leading.firstMatch(input);
+    if (!match || !match->groups[1]) return std::nullopt;
+    const auto number = plugin_values::parseDecimal(*match->groups[1]);
+    if (!number) return std::nullopt;
+    const std::string suffix = text::lowercased(plugin_values::trimmedBlanks(std::string_view(input).substr(match->end)));
+    return valueInParameterUnit(*number, suffix, unit);
+}
+
+std::optional<std::int64_t> MappedPluginWriter::rawFromDisplay(double display, const ParameterDef& def) {
+    return corvane::rawFromDisplay(display, def);
+}
+
+std::optional<bool> MappedPluginWriter::parseBoolean(const std::string& input) { return plugin_values::parseBoolean(input); }
+
+bool MappedPluginWriter::pressPopupMenuItem(const AXElement& popup, const std::string& title) {
+    if (popup.performAction(ax::kPress) != platform::AXError::success) return false;
+    platform::pause(0.5);
+    std::optional<AXElement> item;
+    if (auto children = popup.elements(ax::kChildren)) {
+        for (const auto& child : *children) {
+            AXLocator::walk(child, 5, [&](const AXElement& e) {
+                if (textOf(e, ax::kRole) != "AXMenuItem" || !text::equalsIgnoringCase(textOf(e, ax::kTitle), title)) return true;
+                item = e;
+                return false;
+            });
+            if (item) break;
+        }
+    }
+    if (!item) {
+        plugin_values::pressEscapeToLogic();
+        return false;
+    }
+    item->performAction(ax::kPress);
+    platform::pause(0.3);
+    return true;
+}
+
+std::optional<std::string> MappedPluginWriter::dependencyErrorMessage(const ParameterDef& def, const PluginMap& map) {
+    if (!def.dependsOn || def.dependsOn->empty()) return std::nullopt;
+    std::string parts;
+    for (const auto& dependency : *def.dependsOn) {
+        const ParameterDef* other = definition(map, dependency.parameterId);
+        std::string values;
+        for (const auto& v : dependency.values) {
+            std::string shown = v;
+            if (other && other->options)
+                for (const auto& o : *other->options)
+                    if (o.id == v) {
+                        shown = o.label;
+                        break;
+                    }
+            values += (values.empty() ? "" : ", ") + shown;
+        }
+        parts += (parts.empty() ? "" : "; ") + (other ? other->label : dependency.parameterId) + " must be one of: " + values;
+    }
+    return def.label + " isn't available in the current configuration. " + parts + ".";
+}
+
+}  // namespace corvane

@@ -1,0 +1,309 @@
+#include "plugins/plugin_inspector.h"
+
+#include <algorithm>
+
+#include <fmt/format.h>
+
+#include "platform/log.h"
+#include "platform/platform.h"
+#include "plugins/ax_values.h"
+#include "plugins/controls_view_fallback.h"
+#include "plugins/mapped_reader.h"
+#include "plugins/mapped_writer.h"
+#include "support/regex.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace ax = platform::ax;
+using plugin_values::textOf;
+
+namespace {
+
+bool needsFilling(const ParameterEntry& e) {
+    return e.def.type != ParameterType::momentary && e.def.type != ParameterType::text && !e.currentDisplay;
+}
+
+bool compatible(ParameterType wanted, ParameterType control) {
+    switch (wanted) {
+        case ParameterType::continuous:
+        case ParameterType::discrete: return control == ParameterType::continuous;
+        case ParameterType::toggle: return control == ParameterType::toggle;
+        case ParameterType::radio:
+        case ParameterType::selector: return control == ParameterType::toggle || control == ParameterType::selector;
+        case ParameterType::momentary:
+        case ParameterType::text: return false;
+    }
+    return false;
+}
+
+std::optional<std::int64_t> decimalInteger(const std::string& s) {
+    static const Regex integer("^[-+]?[0-9]{1,15}$");
+    if (!integer.matches(s)) return std::nullopt;
+    return std::stoll(s);
+}
+
+const ParameterOption* optionByIdOrLabel(const ParameterDef& def, const std::string& value) {
+    if (!def.options) return nullptr;
+    for (const auto& o : *def.options)
+        if (text::equalsIgnoringCase(o.id, value)) return &o;
+    for (const auto& o : *def.options)
+        if (text::equalsIgnoringCase(o.label, value)) return &o;
+    return nullptr;
+}
+
+std::string optionLabel(const ParameterDef& def, const std::string& id) {
+    if (def.options)
+        for (const auto& o : *def.options)
+            if (o.id == id) return o.label;
+    return id;
+}
+
+const ParameterDef* definitionById(const PluginMap& map, const std::string& id) {
+    for (const auto& d : map.parameters)
+        if (d.id == id) return &d;
+    return nullptr;
+}
+
+}  // namespace
+
+PluginInspector::PluginInspector(const LogicInspector& logicInspector, const PluginMapStore& mapStore)
+    : logicInspector_(logicInspector), mapStore_(mapStore) {}
+
+void PluginInspector::resetTurnState() {
+    std::lock_guard lock(mutex_);
+    lastOpenedSlot_.reset();
+    currentView_.reset();
+    cachedDepValues_.clear();
+}
+
+std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const InsertSlot& slot, const AXElement& mainWindow,
+                                                                        OpenFailure& failure) {
+    const auto logic = logicInspector_.logicApplication();
+    if (!logic) {
+        failure = OpenFailure::notRunning;
+        return std::nullopt;
+    }
+    Opened opened;
+    opened.axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+    // The window in front must still be the one opened for this slot: a window another plug-in
+    // opened since (an insert opens its plug-in's window) would take this slot's reads and writes.
+    const bool reuse = lastOpenedSlot_ && lastOpenedSlot_->element == slot.element && lastOpenedSlot_->name == slot.name &&
+                       logicInspector_.findPluginWindow(opened.axApp, mainWindow) == std::optional<AXElement>(lastOpenedSlot_->window);
+    if (!reuse) {
+        closeAllPluginWindows(opened.axApp, mainWindow);
+        currentView_.reset();
+        cachedDepValues_.clear();
+        const auto open = logicInspector_.findChildButton(slot.element, "open");
+        if (!open) {
+            failure = OpenFailure::couldNotOpen;
+            return std::nullopt;
+        }
+        open->performAction(ax::kPress);
+        platform::pause(0.4);
+        if (!logicInspector_.findPluginWindow(opened.axApp, mainWindow)) {
+            open->performAction(ax::kPress);
+            platform::pause(0.4);
+        }
+        const auto window = logicInspector_.findPluginWindow(opened.axApp, mainWindow);
+        if (!window) {
+            lastOpenedSlot_.reset();
+            failure = OpenFailure::couldNotOpen;
+            return std::nullopt;
+        }
+        lastOpenedSlot_ = OpenedSlot{slot.element, slot.name, *window};
+    }
+    opened.map = mapStore_.mapForPlugin(slot.name);
+    return opened;
+}
+
+void PluginInspector::closeAllPluginWindows(const AXElement& axApp, const AXElement& mainWindow) const {
+    const auto windows = axApp.elements(ax::kWindows);
+    if (!windows) return;
+    for (const auto& window : *windows) {
+        if (window == mainWindow) continue;
+        const std::string title = textOf(window, ax::kTitle);
+        if (!LogicInspector::isPluginWindowTitle(title)) continue;
+        if (auto close = logicInspector_.findChildButton(window, "close")) {
+            close->performAction(ax::kPress);
+            platform::pause(0.15);
+        }
+    }
+}
+
+std::optional<platform::AXElement> PluginInspector::switchAndReacquire(const AXElement& axApp, const AXElement& mainWindow,
+                                                                        PluginViewPreference to) {
+    const auto window = logicInspector_.findPluginWindow(axApp, mainWindow);
+    if (!window) return std::nullopt;
+    if (currentView_ == to) {
+        log(fmt::format("[switchAndReacquire] cache hit, already at {}", toString(to)));
+        return window;
+    }
+    std::optional<AXElement> menuButton;
+    logicInspector_.findMenuButtonRecurse(*window, "view", menuButton, 0, 15);
+    if (menuButton) {
+        if (const auto shown = logicInspector_.readCurrentPluginView(*menuButton)) {
+            currentView_ = shown;
+            if (*shown == to) {
+                log(fmt::format("[switchAndReacquire] probe hit, already at {}", toString(to)));
+                return window;
+            }
+        }
+    }
+    log(fmt::format("[switchAndReacquire] switching to {}", toString(to)));
+    logicInspector_.switchPluginWindowView(*window, to);
+    platform::pause(0.2);
+    currentView_ = to;
+    return logicInspector_.findPluginWindow(axApp, mainWindow);
+}
+
+std::optional<PluginReadResult> PluginInspector::readPlugin(const InsertSlot& slot, const AXElement& mainWindow,
+                                                            const std::string& trackName) {
+    std::lock_guard lock(mutex_);
+    OpenFailure failure{};
+    const auto opened = openSlotWindow(slot, mainWindow, failure);
+    if (!opened) return std::nullopt;
+    PluginReadResult result;
+    result.pluginName = slot.name;
+    result.trackName = trackName;
+    if (opened->map) {
+        const auto window = switchAndReacquire(opened->axApp, mainWindow, PluginViewPreference::editor);
+        if (!window) return std::nullopt;
+        auto entries = fillMissingStatesViaControlsView(MappedPluginReader::readAll(*opened->map, *window), opened->axApp, mainWindow);
+        entries.erase(std::remove_if(entries.begin(), entries.end(), [](const ParameterEntry& e) { return e.def.isHidden(); }),
+                      entries.end());
+        result.viewUsed = PluginViewPreference::editor;
+        result.mapApplied = true;
+        result.parameters = std::move(entries);
+        return result;
+    }
+    const auto window = switchAndReacquire(opened->axApp, mainWindow, PluginViewPreference::controls);
+    if (!window) return std::nullopt;
+    result.viewUsed = PluginViewPreference::controls;
+    result.mapApplied = false;
+    result.parameters = ControlsViewFallback::read(*window);
+    return result;
+}
+
+std::vector<ParameterEntry> PluginInspector::fillMissingStatesViaControlsView(std::vector<ParameterEntry> entries,
+                                                                              const AXElement& axApp, const AXElement& mainWindow) {
+    if (std::none_of(entries.begin(), entries.end(), needsFilling)) return entries;
+    const auto window = switchAndReacquire(axApp, mainWindow, PluginViewPreference::controls);
+    if (!window) return entries;
+    const auto controls = ControlsViewFallback::read(*window);
+    for (auto& entry : entries) {
+        if (!needsFilling(entry)) continue;
+        const auto match = bestControlsMatch(entry.def.controlsLabel.value_or(entry.def.label), entry.def.type, controls);
+        if (!match) continue;
+        entry.currentRaw = match->currentRaw;
+        entry.currentDisplay = match->currentDisplay;
+        const bool slider = entry.def.type == ParameterType::continuous || entry.def.type == ParameterType::discrete;
+        if (slider && match->currentRaw)
+            if (const auto raw = decimalInteger(*match->currentRaw))
+                if (const auto shown = MappedPluginReader::rawToDisplay(*raw, entry.def))
+                    entry.currentDisplay = MappedPluginReader::formatDisplay(*shown, entry.def.unit);
+    }
+    switchAndReacquire(axApp, mainWindow, PluginViewPreference::editor);
+    return entries;
+}
+
+const ParameterDef* PluginInspector::findParameterDef(const PluginMap& map, const std::string& name) {
+    const std::string wanted = text::lowercased(name);
+    for (const auto& def : map.parameters)
+        if (text::lowercased(def.id) == wanted || text::lowercased(def.label) == wanted) return &def;
+    return nullptr;
+}
+
+std::optional<ParameterEntry> PluginInspector::bestControlsMatch(const std::string& label, ParameterType type,
+                                                                 const std::vector<ParameterEntry>& controls) {
+    for (const auto& c : controls)
+        if (compatible(type, c.def.type) && text::equalsIgnoringCase(c.def.label, label)) return c;
+    const std::string prefix = text::lowercased(label) + " ";
+    for (const auto& c : controls)
+        if (compatible(type, c.def.type) && text::lowercased(c.def.label).rfind(prefix, 0) == 0) return c;
+    return std::nullopt;
+}
+
+std::optional<PluginInspector::WriteResult> PluginInspector::checkHardDependencies(const ParameterDef& def, const PluginMap& map,
+                                                                                   const AXElement& axApp, const AXElement& mainWindow) {
+    if (!def.dependsOn || def.dependsOn->empty()) return std::nullopt;
+    std::vector<const Dependency*> missing;
+    for (const auto& d : *def.dependsOn)
+        if (!cachedDepValues_.count(d.parameterId)) missing.push_back(&d);
+    if (!missing.empty()) {
+        const auto window = switchAndReacquire(axApp, mainWindow, PluginViewPreference::controls);
+        if (!window) return std::nullopt;
+        const auto controls = ControlsViewFallback::read(*window);
+        switchAndReacquire(axApp, mainWindow, PluginViewPreference::editor);
+        for (const Dependency* d : missing) {
+            const ParameterDef* other = definitionById(map, d->parameterId);
+            if (!other) continue;
+            const auto match = bestControlsMatch(other->controlsLabel.value_or(other->label), other->type, controls);
+            if (!match) continue;
+            std::string value;
+            if (match->currentDisplay) {
+                const ParameterOption* option = nullptr;
+                if (other->options)
+                    for (const auto& o : *other->options)
+                        if (text::equalsIgnoringCase(o.label, *match->currentDisplay) || text::equalsIgnoringCase(o.id, *match->currentDisplay)) {
+                            option = &o;
+                            break;
+                        }
+                value = option ? option->id : *match->currentDisplay;
+            }
+            cachedDepValues_[d->parameterId] = value;
+        }
+    }
+    for (const auto& d : *def.dependsOn) {
+        const ParameterDef* other = definitionById(map, d.parameterId);
+        const auto cached = cachedDepValues_.find(d.parameterId);
+        if (!other || cached == cachedDepValues_.end() || cached->second.empty()) continue;
+        if (std::find(d.values.begin(), d.values.end(), cached->second) != d.values.end()) continue;
+        std::string allowed;
+        for (const auto& v : d.values) allowed += (allowed.empty() ? "" : ", ") + optionLabel(*other, v);
+        return WriteResult{false,
+                           def.label + " isn't available when " + other->label + " is " + optionLabel(*other, cached->second) +
+                               ". Allowed: " + allowed + ".",
+                           std::nullopt};
+    }
+    return std::nullopt;
+}
+
+void PluginInspector::rememberWrittenValue(const ParameterDef& def, const std::string& value, const WriteResult& result) {
+    // A later dependency check must see what this write left, not what was read before it.
+    const ParameterOption* chosen = result.success ? optionByIdOrLabel(def, value) : nullptr;
+    if (chosen) cachedDepValues_[def.id] = chosen->id;
+    else cachedDepValues_.erase(def.id);
+    if (def.writePrereq) cachedDepValues_.erase(def.writePrereq->parameterId);
+}
+
+PluginInspector::WriteResult PluginInspector::writeParameter(const InsertSlot& slot, const AXElement& mainWindow,
+                                                            const std::string& parameterName, const std::string& value) {
+    std::lock_guard lock(mutex_);
+    OpenFailure failure{};
+    const auto opened = openSlotWindow(slot, mainWindow, failure);
+    if (!opened) {
+        if (failure == OpenFailure::notRunning) return {false, "Logic Pro is not running", std::nullopt};
+        return {false, "Could not open plugin window", std::nullopt};
+    }
+    if (const PluginMap* map = opened->map) {
+        const ParameterDef* def = findParameterDef(*map, parameterName);
+        if (!def || def->isHidden()) {
+            std::string available;
+            for (const auto& d : map->parameters)
+                if (!d.isHidden()) available += (available.empty() ? "" : ", ") + d.label;
+            return {false, "Parameter '" + parameterName + "' not in " + map->name + " map. Available: " + available, std::nullopt};
+        }
+        if (auto refused = checkHardDependencies(*def, *map, opened->axApp, mainWindow)) return *refused;
+        const auto window = switchAndReacquire(opened->axApp, mainWindow, PluginViewPreference::editor);
+        if (!window) return {false, "Plugin window missing after view switch", std::nullopt};
+        WriteResult result = MappedPluginWriter::write(*def, value, *window, *map);
+        rememberWrittenValue(*def, value, result);
+        return result;
+    }
+    const auto window = switchAndReacquire(opened->axApp, mainWindow, PluginViewPreference::controls);
+    if (!window) return {false, "Plugin window missing after view switch", std::nullopt};
+    return ControlsViewFallback::write(parameterName, value, *window, opened->axApp);
+}
+
+}  // namespace corvane
