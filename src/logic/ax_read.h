@@ -3,6 +3,7 @@
 // How Logic Pro's Accessibility attributes are read everywhere in LogicInspector: an attribute
 // that cannot be read, or holds another type, counts as absent (or the empty text).
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <fmt/format.h>
 
 #include "platform/accessibility.h"
+#include "support/regex.h"
 #include "support/numbers.h"
 #include "support/unicode.h"
 
@@ -57,6 +59,24 @@ inline std::optional<std::int64_t> wholeValue(const platform::AXElement& e) {
         if (whole && double(*whole) == *d) return whole;
     }
     return std::nullopt;
+}
+
+// A level as Logic Pro shows it ("-6.0 dB", "+2.5", "-∞"): the first number in the text, or
+// minus infinity for an infinite level; absent when there is no number.
+inline std::optional<double> decibelsFromText(const std::string& raw) {
+    const std::string shown = text::trimmingWhitespace(raw);
+    if (text::lowercased(shown).find("inf") != std::string::npos || shown.find("\u221E") != std::string::npos)
+        return -INFINITY;
+    static const Regex number(R"([-+]?\d+(\.\d+)?)");
+    auto match = number.firstMatch(shown);
+    if (!match || !match->groups[0]) return std::nullopt;
+    std::string digits = *match->groups[0];
+    if (digits.front() == '+') digits.erase(0, 1);
+    double value = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    // Digits of other scripts match the pattern but are no number here; nor is an overflow.
+    if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value)) return std::nullopt;
+    return value;
 }
 
 inline bool startsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <set>
 
+#include "logic/ax_read.h"
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -210,20 +211,7 @@ void LogicInspector::findSendKnobAtY(const AXElement& in, double y, std::optiona
 }
 
 std::optional<double> LogicInspector::readKnobDb(const AXElement& knob) {
-    const std::string shown = text::trimmingWhitespace(textOf(knob, ax::kValueDescription));
-    if (shown.empty()) return std::nullopt;
-    if (text::lowercased(shown).find("inf") != std::string::npos) return -INFINITY;
-    if (shown.find("\u221E") != std::string::npos) return -INFINITY;
-    static const Regex number(R"([-+]?\d+(\.\d+)?)");
-    auto match = number.firstMatch(shown);
-    if (!match || !match->groups[0]) return std::nullopt;
-    std::string digits = *match->groups[0];
-    if (digits.front() == '+') digits.erase(0, 1);
-    double value = 0;
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    // Digits of other scripts match the pattern but are no number here; nor is an overflow.
-    if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value)) return std::nullopt;
-    return value;
+    return ax_read::decibelsFromText(textOf(knob, ax::kValueDescription));
 }
 
 nlohmann::json LogicInspector::clickSendByBusLabel(const std::string& trackName, const std::string& busLabel) const {

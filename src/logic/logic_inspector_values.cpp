@@ -84,19 +84,7 @@ bool LogicInspector::setVolumeFaderRaw(const AXElement& slider, std::int64_t val
 // --- Level in dB -----------------------------------------------------------------------------
 
 std::optional<double> LogicInspector::readDbFromFader(const AXElement& readout) {
-    std::string title = text::trimmingWhitespace(textOf(readout, ax::kTitle));
-    if (text::lowercased(title).find("inf") != std::string::npos || title.find("\u221E") != std::string::npos)
-        return -INFINITY;
-    static const Regex number(R"([-+]?\d+(\.\d+)?)");
-    auto match = number.firstMatch(title);
-    if (!match || !match->groups[0]) return std::nullopt;
-    std::string digits = *match->groups[0];
-    if (digits.front() == '+') digits.erase(0, 1);
-    double value = 0;
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    // Digits of other scripts match the pattern but are no number here; nor is an overflow.
-    if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value)) return std::nullopt;
-    return value;
+    return ax_read::decibelsFromText(textOf(readout, ax::kTitle));
 }
 
 std::optional<double> LogicInspector::readCurrentVolumeDb(const AXElement& in) const {

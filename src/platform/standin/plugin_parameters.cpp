@@ -28,18 +28,6 @@ std::optional<std::pair<double, double>> pair(const json& obj, const char* key) 
     return std::make_pair((*it)[0].get<double>(), (*it)[1].get<double>());
 }
 
-bool equalsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string trimmedAscii(const std::string& s) {
-    auto first = s.find_first_not_of(" \t");
-    if (first == std::string::npos) return "";
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
 ParamSpec specFrom(const json& p) {
     ParamSpec s;
     s.id = text(p, "id");
@@ -318,6 +306,18 @@ std::optional<ProbePaint> probePaint(Engine& e, const Node& node) {
     if (window && w > 0 && h > 0)
         region = {window->frame.x + numberOr(probe, "x", 0) - w / 2, window->frame.y + numberOr(probe, "y", 0) - h / 2, w, h};
     return ProbePaint{region, on ? *lit : *dark};
+}
+
+bool equalsIgnoringAsciiCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string trimmedAscii(const std::string& s) {
+    auto first = s.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
 }  // namespace corvane::standin::detail

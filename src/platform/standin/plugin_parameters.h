@@ -19,6 +19,10 @@
 
 namespace corvane::standin::detail {
 
+// Option and source names typed into pop-ups match without regard to case or outer blanks.
+bool equalsIgnoringAsciiCase(const std::string& a, const std::string& b);
+std::string trimmedAscii(const std::string& s);
+
 struct ParamSpec {
     std::string id;
     std::string label;

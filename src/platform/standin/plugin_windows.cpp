@@ -20,18 +20,6 @@ const std::string kPluginKeyPrefix = "plugin:";
 
 std::string windowKey(int uid) { return kPluginKeyPrefix + std::to_string(uid); }
 
-bool equalsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string trimmedAscii(const std::string& s) {
-    auto first = s.find_first_not_of(" \t");
-    if (first == std::string::npos) return "";
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
 }  // namespace
 
 InsertSlot* Engine::slotByUid(int uid, Track** owner) {
