@@ -61,7 +61,7 @@ bool parentIsSlider(const AXElement& e) {
     return parent && textOf(*parent, ax::kRole) == "AXSlider";
 }
 
-// The part of a plug-in window's title after its first colon ("Vox: Drift Delay"), or all of it.
+// A plug-in window's title after its first colon ("Vox: Drift Delay"), or all of it.
 std::string pluginNameFromTitle(const std::string& title) {
     const auto colon = title.find(':');
     std::string name = colon == std::string::npos ? title : title.substr(colon + 1);

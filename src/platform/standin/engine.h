@@ -321,7 +321,7 @@ public:
 
 // Builds the Accessibility tree of Logic's application from the model (ax_build.cpp).
 void buildTree(Engine& e);
-// The parts for plug-in windows and the open menu (ax_build_plugins.cpp).
+// Plug-in windows and the open menu are built in ax_build_plugins.cpp.
 void buildPluginWindow(Engine& e, int windowNode, const ScreenWindow& w, const std::string& sig);
 void buildOpenMenu(Engine& e, int appNode, const std::string& sig);
 // The "Track" menu of the menu bar, under the application's AXMenuBar or a mirror in a window (main_menu.cpp).

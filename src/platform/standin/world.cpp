@@ -346,19 +346,19 @@ std::optional<platform::Rect> World::insertBarFrame(int strip, int gap) const {
 
 // ---- screen model -----------------------------------------------------------------------------------
 
-std::uint32_t World::addWindow(const WindowSpec& spec) {
+std::uint32_t World::addWindow(const WindowSpec& window) {
     return engine_->run([&] {
         Engine& e = *engine_;
         detail::ScreenWindow w;
         w.id = e.nextWindowId++;
-        w.pid = spec.pid ? spec.pid : e.selfPid;
-        w.title = spec.title;
-        w.frame = spec.frame;
-        w.level = static_cast<int>(spec.level);
-        w.ignoresMouse = spec.ignoresMouse;
-        w.visible = spec.visible;
-        w.colour = spec.colour;
-        w.alpha = spec.alpha;
+        w.pid = window.pid ? window.pid : e.selfPid;
+        w.title = window.title;
+        w.frame = window.frame;
+        w.level = static_cast<int>(window.level);
+        w.ignoresMouse = window.ignoresMouse;
+        w.visible = window.visible;
+        w.colour = window.colour;
+        w.alpha = window.alpha;
         e.windows.insert(e.windows.begin(), w);
         return w.id;
     });

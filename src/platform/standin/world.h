@@ -125,7 +125,7 @@ public:
     static platform::Point center(platform::Rect r) { return {r.x + r.width / 2, r.y + r.height / 2}; }
 
     // ---- the screen model, for the program's own windows (the UI layer registers them) -----------------
-    std::uint32_t addWindow(const WindowSpec& spec);
+    std::uint32_t addWindow(const WindowSpec& window);
     void removeWindow(std::uint32_t id);
     void setWindowFrame(std::uint32_t id, platform::Rect frame);
     void setWindowVisible(std::uint32_t id, bool visible);
