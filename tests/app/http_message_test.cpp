@@ -243,7 +243,7 @@ TEST(Query, PiecesAndParts) {
     EXPECT_EQ(requestFor("/?&&k=v&&").queryParams(), (Params{{"k", "v"}}));
     EXPECT_TRUE(requestFor("/?=a=b").queryParams().empty());
     EXPECT_EQ(requestFor("/?%6B%65y=%C3%A9").queryParams(), (Params{{"key", "\xc3\xa9"}}));
-    // Failed decoding keeps the part as written, key and value separately.
+    // Failed decoding keeps the text as written, key and value separately.
     EXPECT_EQ(requestFor("/?%FF=%2").queryParams(), (Params{{"%FF", "%2"}}));
     EXPECT_EQ(requestFor("/?k%=v%41").queryParams(), (Params{{"k%", "vA"}}));
 }
