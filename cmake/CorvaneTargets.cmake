@@ -22,19 +22,14 @@ if(CORVANE_SANITIZE)
   target_link_options(corvane_options INTERFACE -fsanitize=address,undefined)
 endif()
 
-# corvane_library(NAME folder-relative sources... DEPS libs...)
+# corvane_library(NAME SOURCES files... DEPS libs... PRIVATE_DEPS libs...)
+# DEPS are what the library's headers need (passed on to its users); PRIVATE_DEPS stay inside it.
 function(corvane_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
-  if(NOT ARG_SOURCES)
-    # A folder whose sources are still to come: header-only until then.
-    add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(${name} INTERFACE corvane_options ${ARG_DEPS})
-    return()
-  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(${name} PUBLIC corvane_options ${ARG_DEPS})
+  target_compile_features(${name} PUBLIC cxx_std_20)
+  target_link_libraries(${name} PUBLIC corvane_options ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
 endfunction()
 
 # corvane_test(NAME sources... DEPS libs...): one GoogleTest executable per folder.

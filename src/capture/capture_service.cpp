@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "capture/image_encoding.h"
+#include "support/image_encoding.h"
 #include "platform/platform.h"
 #include "support/app_paths.h"
 #include "support/iso8601.h"

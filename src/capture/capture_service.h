@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_models.h"
+#include "model/capture_models.h"
 #include "logic/logic_inspector.h"
 #include "platform/screen_capture.h"
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_models.h"
-#include "chat/chat_model.h"
-#include "conversation/conversation_model.h"
+#include "model/capture_models.h"
+#include "model/chat_model.h"
+#include "model/conversation_model.h"
 #include "platform/serial_queue.h"
 
 namespace corvane {

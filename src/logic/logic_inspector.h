@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "logic/logic_snapshot_models.h"
+#include "model/logic_snapshot_models.h"
 #include "logic/plugin_view_preference.h"
 #include "platform/accessibility.h"
 #include "platform/geometry.h"

@@ -8,7 +8,7 @@
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/unicode.h"
-#include "ui/input_shield.h"
+#include "ui/shield/input_shield.h"
 
 namespace corvane {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "capture/image_encoding.h"
+#include "support/image_encoding.h"
 #include "logic/logic_inspector.h"
 #include "platform/platform.h"
 

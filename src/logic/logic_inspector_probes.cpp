@@ -8,7 +8,7 @@
 #include <chrono>
 #include <system_error>
 
-#include "capture/image_encoding.h"
+#include "support/image_encoding.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_dump_text.h"
 #include "platform/platform.h"

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "capture/capture_service.h"
-#include "capture/health_response.h"
-#include "capture/image_encoding.h"
+#include "model/health_response.h"
+#include "support/image_encoding.h"
 #include "platform/standin/standin_fixture.h"
 #include "support/app_paths.h"
 #include "support/regex.h"

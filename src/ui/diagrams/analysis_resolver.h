@@ -3,8 +3,8 @@
 #include <vector>
 #include <string>
 
-#include "chat/chat_model_tool_results.h"
-#include "conversation/conversation_model.h"
+#include "model/chat_model_tool_results.h"
+#include "model/conversation_model.h"
 
 namespace corvane {
 

@@ -1,0 +1,43 @@
+#include "model/capture_models.h"
+
+namespace corvane {
+
+using namespace json_fields;
+
+std::string toString(CaptureMode mode) {
+    switch (mode) {
+        case CaptureMode::logicWindow: return "logicWindow";
+        case CaptureMode::display: return "display";
+        case CaptureMode::unavailable: return "unavailable";
+    }
+    return "unavailable";
+}
+
+std::optional<CaptureMode> captureModeFromString(const std::string& text) {
+    for (auto mode : {CaptureMode::logicWindow, CaptureMode::display, CaptureMode::unavailable})
+        if (toString(mode) == text) return mode;
+    return std::nullopt;
+}
+
+void to_json(nlohmann::json& j, CaptureMode v) { j = toString(v); }
+
+void from_json(const nlohmann::json& j, CaptureMode& v) {
+    if (!j.is_string()) throw DecodeError("expected a string");
+    auto mode = captureModeFromString(j.get<std::string>());
+    if (!mode) throw DecodeError("unknown capture mode " + j.get<std::string>());
+    v = *mode;
+}
+
+void to_json(nlohmann::json& j, const CaptureMetadata& v) {
+    j = {{"timestamp", v.timestamp}, {"mode", v.mode}, {"logicContext", v.logicContext}};
+    put(j, "filePath", v.filePath);
+}
+
+void from_json(const nlohmann::json& j, CaptureMetadata& v) {
+    v.timestamp = text(j, "timestamp");
+    v.mode = value<CaptureMode>(j, "mode");
+    v.filePath = optionalText(j, "filePath");
+    v.logicContext = value<LogicContextSnapshot>(j, "logicContext");
+}
+
+}  // namespace corvane

@@ -1,0 +1,150 @@
+#include "model/conversation_model.h"
+
+namespace corvane {
+
+using namespace json_fields;
+
+std::string toString(ConversationRole role) {
+    switch (role) {
+        case ConversationRole::user: return "user";
+        case ConversationRole::assistant: return "assistant";
+        case ConversationRole::tool: return "tool";
+        case ConversationRole::system: return "system";
+        case ConversationRole::toolCall: return "toolCall";
+        case ConversationRole::update: return "update";
+    }
+    return "user";
+}
+
+std::optional<ConversationRole> conversationRoleFromString(const std::string& text) {
+    for (auto role : {ConversationRole::user, ConversationRole::assistant, ConversationRole::tool,
+                      ConversationRole::system, ConversationRole::toolCall, ConversationRole::update})
+        if (toString(role) == text) return role;
+    return std::nullopt;
+}
+
+void to_json(nlohmann::json& j, ConversationRole v) { j = toString(v); }
+
+void from_json(const nlohmann::json& j, ConversationRole& v) {
+    if (!j.is_string()) throw DecodeError("expected a string");
+    auto role = conversationRoleFromString(j.get<std::string>());
+    if (!role) throw DecodeError("unknown role " + j.get<std::string>());
+    v = *role;
+}
+
+void to_json(nlohmann::json& j, const ConversationEntry& v) {
+    j = {{"timestamp", v.timestamp}, {"role", v.role}, {"content", v.content}};
+    put(j, "toolCallID", v.toolCallID);
+    put(j, "toolName", v.toolName);
+    put(j, "arguments", v.arguments);
+    put(j, "roundIndex", v.roundIndex);
+    put(j, "succeeded", v.succeeded);
+    put(j, "summary", v.summary);
+    put(j, "resultJSON", v.resultJSON);
+    put(j, "userEntryIndex", v.userEntryIndex);
+}
+
+void from_json(const nlohmann::json& j, ConversationEntry& v) {
+    v.timestamp = text(j, "timestamp");
+    v.role = value<ConversationRole>(j, "role");
+    v.content = text(j, "content");
+    v.toolCallID = optionalText(j, "toolCallID");
+    v.toolName = optionalText(j, "toolName");
+    v.arguments = optionalText(j, "arguments");
+    v.roundIndex = optionalInteger(j, "roundIndex");
+    v.succeeded = optionalBoolean(j, "succeeded");
+    v.summary = optionalText(j, "summary");
+    v.resultJSON = optionalText(j, "resultJSON");
+    v.userEntryIndex = optionalInteger(j, "userEntryIndex");
+}
+
+void to_json(nlohmann::json& j, const StoredConversationThread& v) {
+    j = {{"threadID", v.threadID},
+         {"title", v.title},
+         {"createdAt", v.createdAt},
+         {"updatedAt", v.updatedAt},
+         {"entries", v.entries}};
+    put(j, "latestCapture", v.latestCapture);
+    put(j, "pendingCaptures", v.pendingCaptures);
+    put(j, "songBrief", v.songBrief);
+    put(j, "projectName", v.projectName);
+}
+
+void from_json(const nlohmann::json& j, StoredConversationThread& v) {
+    v.threadID = text(j, "threadID");
+    v.title = text(j, "title");
+    v.createdAt = text(j, "createdAt");
+    v.updatedAt = text(j, "updatedAt");
+    v.entries = value<std::vector<ConversationEntry>>(j, "entries");
+    v.latestCapture = optionalValue<CaptureMetadata>(j, "latestCapture");
+    v.pendingCaptures = optionalValue<std::vector<CaptureMetadata>>(j, "pendingCaptures");
+    v.songBrief = optionalText(j, "songBrief");
+    v.projectName = optionalText(j, "projectName");
+}
+
+void to_json(nlohmann::json& j, const StoredConversationState& v) { j = {{"threads", v.threads}}; }
+
+void from_json(const nlohmann::json& j, StoredConversationState& v) {
+    v.threads = value<std::vector<StoredConversationThread>>(j, "threads");
+}
+
+void from_json(const nlohmann::json& j, StoredConversation& v) {
+    v.entries = value<std::vector<ConversationEntry>>(j, "entries");
+    v.latestCapture = optionalValue<CaptureMetadata>(j, "latestCapture");
+    v.pendingCaptures = optionalValue<std::vector<CaptureMetadata>>(j, "pendingCaptures");
+    v.songBrief = optionalText(j, "songBrief");
+}
+
+void to_json(nlohmann::json& j, const ConversationSummary& v) {
+    j = {{"threadID", v.threadID}, {"title", v.title}, {"updatedAt", v.updatedAt}, {"messageCount", v.messageCount}};
+    put(j, "projectName", v.projectName);
+    put(j, "lastMessagePreview", v.lastMessagePreview);
+}
+
+void from_json(const nlohmann::json& j, ConversationSummary& v) {
+    v.threadID = text(j, "threadID");
+    v.title = text(j, "title");
+    v.updatedAt = text(j, "updatedAt");
+    v.messageCount = integer(j, "messageCount");
+    v.projectName = optionalText(j, "projectName");
+    v.lastMessagePreview = optionalText(j, "lastMessagePreview");
+}
+
+void to_json(nlohmann::json& j, const ConversationStateResponse& v) {
+    j = {{"ok", v.ok},
+         {"currentThreadID", v.currentThreadID},
+         {"currentThreadTitle", v.currentThreadTitle},
+         {"threads", v.threads},
+         {"entries", v.entries},
+         {"pendingCaptureCount", v.pendingCaptureCount}};
+    put(j, "songBrief", v.songBrief);
+}
+
+void from_json(const nlohmann::json& j, ConversationStateResponse& v) {
+    v.ok = boolean(j, "ok");
+    v.currentThreadID = text(j, "currentThreadID");
+    v.currentThreadTitle = text(j, "currentThreadTitle");
+    v.threads = value<std::vector<ConversationSummary>>(j, "threads");
+    v.entries = value<std::vector<ConversationEntry>>(j, "entries");
+    v.pendingCaptureCount = integer(j, "pendingCaptureCount");
+    v.songBrief = optionalText(j, "songBrief");
+}
+
+void to_json(nlohmann::json& j, const ConversationThreadRequest& v) {
+    j = nlohmann::json::object();
+    put(j, "threadID", v.threadID);
+}
+
+void from_json(const nlohmann::json& j, ConversationThreadRequest& v) { v.threadID = optionalText(j, "threadID"); }
+
+void to_json(nlohmann::json& j, const SongBriefRequest& v) {
+    j = {{"songBrief", v.songBrief}};
+    put(j, "threadID", v.threadID);
+}
+
+void from_json(const nlohmann::json& j, SongBriefRequest& v) {
+    v.threadID = optionalText(j, "threadID");
+    v.songBrief = text(j, "songBrief");
+}
+
+}  // namespace corvane

@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include "test_support/json_helpers.h"
+
+#include "model/capture_models.h"
+#include "model/conversation_model.h"
+#include "model/logic_snapshot_models.h"
+
+namespace corvane {
+namespace {
+
+using nlohmann::json;
+
+using testing::decodes;
+
+json captureJSON(const char* mode = "display") {
+    json frame = {{"x", 0}, {"y", 25.5}, {"width", 1440}, {"height", 875}};
+    json window = {{"title", "Song - Tracks"}, {"frame", frame}, {"isFocused", true}};
+    return {{"timestamp", "2026-12-06T15:24:00.123Z"},
+            {"mode", mode},
+            {"filePath", "/captures/a.png"},
+            {"logicContext", {{"logicIsRunning", true}, {"logicIsFrontmost", false}, {"processIdentifier", 412},
+                              {"windows", json::array({window})}}}};
+}
+
+json entryJSON(const char* role = "user") {
+    return {{"timestamp", "2026-12-06T15:24:00.000Z"}, {"role", role}, {"content", "hello"}};
+}
+
+json threadJSON() {
+    return {{"threadID", "E621E1F8-C36C-495A-93FC-0C247A3E6E5F"},
+            {"title", "Chat 1"},
+            {"createdAt", "2026-12-06T15:24:00.000Z"},
+            {"updatedAt", "2026-12-06T15:25:00.000Z"},
+            {"entries", json::array({entryJSON()})}};
+}
+
+TEST(SnapshotModels, ClosedLogicIsWrittenWithoutAnyOptionalKey) {
+    EXPECT_EQ(json(LogicContextSnapshot{}).dump(), R"({"logicIsFrontmost":false,"logicIsRunning":false,"windows":[]})");
+    EXPECT_EQ(json(LogicContextSnapshot{}).get<LogicContextSnapshot>(), LogicContextSnapshot{});
+}
+
+TEST(SnapshotModels, CaptureRoundTripsWhole) {
+    auto capture = captureJSON().get<CaptureMetadata>();
+    EXPECT_EQ(capture.mode, CaptureMode::display);
+    EXPECT_EQ(capture.logicContext.processIdentifier, 412);
+    EXPECT_EQ(capture.logicContext.windows.at(0).frame, (RectDTO{0, 25.5, 1440, 875}));
+    EXPECT_EQ(json(capture), captureJSON());
+}
+
+// Strict decoding: what the file or a request holds must never be half-read with guesses.
+TEST(SnapshotModels, MissingOrMistypedValuesFailDecoding) {
+    struct Case {
+        const char* name;
+        json document;
+        bool (*decode)(const json&);
+        bool expected;
+    };
+    using testing::with;
+    using testing::without;
+    json window = captureJSON()["logicContext"]["windows"][0];
+    json context = captureJSON()["logicContext"];
+    const Case cases[] = {
+        {"window without isFocused", without(window, "isFocused"), decodes<WindowSummary>, false},
+        {"frame coordinate as text", with(window, "frame", {{"x", "0"}, {"y", 0}, {"width", 1}, {"height", 1}}),
+         decodes<WindowSummary>, false},
+        {"boolean given as number", with(window, "isFocused", 1), decodes<WindowSummary>, false},
+        {"number given as boolean", with(window, "frame", {{"x", true}, {"y", 0}, {"width", 1}, {"height", 1}}),
+         decodes<WindowSummary>, false},
+        {"pid with a fraction", with(context, "processIdentifier", 3.5), decodes<LogicContextSnapshot>, false},
+        {"pid beyond 32 bits", with(context, "processIdentifier", 4294967296LL), decodes<LogicContextSnapshot>, false},
+        {"pid null reads as absent", with(context, "processIdentifier", nullptr), decodes<LogicContextSnapshot>, true},
+        {"unknown keys are ignored", with(context, "extra", "x"), decodes<LogicContextSnapshot>, true},
+        {"capture mode unavailable", captureJSON("unavailable"), decodes<CaptureMetadata>, true},
+        {"capture mode in other case", captureJSON("Display"), decodes<CaptureMetadata>, false},
+        {"capture without logicContext", without(captureJSON(), "logicContext"), decodes<CaptureMetadata>, false},
+        {"capture without filePath", without(captureJSON(), "filePath"), decodes<CaptureMetadata>, true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.decode(c.document), c.expected) << c.name;
+}
+
+TEST(ConversationModel, ThreadWithoutOptionalMembersIsWrittenBackWithoutThem) {
+    auto thread = threadJSON().get<StoredConversationThread>();
+    EXPECT_FALSE(thread.projectName || thread.songBrief || thread.latestCapture || thread.pendingCaptures);
+    EXPECT_EQ(json(thread), threadJSON());
+}
+
+TEST(ConversationModel, NullOptionalMemberReadsAsAbsentAndIsNotWrittenBack) {
+    json entry = entryJSON("toolCall");
+    entry["succeeded"] = nullptr;
+    auto decoded = entry.get<ConversationEntry>();
+    EXPECT_FALSE(decoded.succeeded);
+    EXPECT_FALSE(json(decoded).contains("succeeded"));
+}
+
+TEST(ConversationModel, OneBadValueFailsTheWholeDocumentAsThatForm) {
+    struct Case {
+        const char* name;
+        json document;
+        bool current;
+        bool legacy;
+    };
+    auto withEntry = [](json entry) {
+        json thread = threadJSON();
+        thread["entries"].push_back(std::move(entry));
+        return json{{"threads", json::array({thread})}};
+    };
+    json fractionalRound = entryJSON("toolCall");
+    fractionalRound["roundIndex"] = 2.5;
+    json wholeRound = entryJSON("toolCall");
+    wholeRound["roundIndex"] = 2.0;
+    json badCapture = threadJSON();
+    badCapture["pendingCaptures"] = json::array({captureJSON("window")});
+    const Case cases[] = {
+        {"empty threads list", {{"threads", json::array()}}, true, false},
+        {"empty object", json::object(), false, false},
+        {"legacy with entries only", {{"entries", json::array({entryJSON()})}}, false, true},
+        {"both forms at once read as current", {{"threads", json::array()}, {"entries", json::array()}}, true, true},
+        {"role differing only in case", withEntry(entryJSON("User")), false, false},
+        {"unknown role", withEntry(entryJSON("developer")), false, false},
+        {"round index 2.5", withEntry(fractionalRound), false, false},
+        {"round index 2.0 is the integer 2", withEntry(wholeRound), true, false},
+        {"undecodable queued capture", {{"threads", json::array({badCapture})}}, false, false},
+        {"thread without title", {{"threads", json::array({[] {
+                                       json t = threadJSON();
+                                       t.erase("title");
+                                       return t;
+                                   }()})}},
+         false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(decodes<StoredConversationState>(c.document), c.current) << c.name;
+        EXPECT_EQ(decodes<StoredConversation>(c.document), c.legacy) << c.name;
+    }
+}
+
+TEST(ConversationModel, LegacyDocumentWithEntriesOnlyHasNoCapturesOrBrief) {
+    auto legacy = json{{"entries", json::array({entryJSON()})}}.get<StoredConversation>();
+    EXPECT_EQ(legacy.entries.size(), 1u);
+    EXPECT_FALSE(legacy.latestCapture || legacy.pendingCaptures || legacy.songBrief);
+}
+
+TEST(ConversationModel, StateWithoutCurrentThreadHasEmptyIdsAndNoBrief) {
+    EXPECT_EQ(json(ConversationStateResponse{}).dump(),
+              R"({"currentThreadID":"","currentThreadTitle":"","entries":[],"ok":true,"pendingCaptureCount":0,)"
+              R"("threads":[]})");
+}
+
+TEST(ConversationModel, SongBriefRequestNeedsTheBrief) {
+    EXPECT_FALSE(decodes<SongBriefRequest>(json{{"threadID", "A"}}));
+    auto request = json{{"songBrief", "dark synth-pop"}}.get<SongBriefRequest>();
+    EXPECT_EQ(request.songBrief, "dark synth-pop");
+    EXPECT_FALSE(request.threadID);
+}
+
+}  // namespace
+}  // namespace corvane
