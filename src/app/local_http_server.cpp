@@ -23,9 +23,11 @@ namespace corvane::app {
 namespace {
 
 using asio::ip::tcp;
+using TimePoint = platform::Clock::TimePoint;
 
 constexpr std::size_t kReceiveCap = 65536;  // each receive asks for 1 to 65536 bytes
 constexpr std::chrono::milliseconds kAcceptBackoff{100};
+constexpr TimePoint kNever = TimePoint::max();
 
 // The request tasks: a pool that grows on demand up to one thread per connection slot, so every
 // request gets a thread of its own at once and slow handlers run side by side.
@@ -94,22 +96,22 @@ private:
 struct Connection {
     enum class State { receiving, handling, sending, closed };
 
-    Connection(tcp::socket s, RequestLimits limits)
-        : socket(std::move(s)), timer(socket.get_executor()), parser(limits) {}
+    Connection(tcp::socket s, RequestLimits limits) : socket(std::move(s)), parser(limits) {}
 
     tcp::socket socket;
-    asio::steady_timer timer;  // request time-out while receiving, send time-out while sending
-    std::uint64_t timerGeneration = 0;
-    RequestParser parser;      // the buffer travels from one receive to the next
+    // Closed unanswered once the clock passes this: the request time-out while receiving, the
+    // send time-out while sending, never while the handler runs.
+    TimePoint deadline = kNever;
+    RequestParser parser;  // the buffer travels from one receive to the next
     State state = State::receiving;
     std::unique_ptr<char[]> receiveBuffer = std::make_unique<char[]>(kReceiveCap);
     std::string outgoing;
 };
 
 struct Listener {
-    explicit Listener(asio::io_context& io) : acceptor(io), retryTimer(io) {}
+    explicit Listener(asio::io_context& io) : acceptor(io) {}
     tcp::acceptor acceptor;
-    asio::steady_timer retryTimer;
+    TimePoint retryAt = kNever;  // accepting again after running out of descriptors or memory
     bool acceptPending = false;
     bool failed = false;
 };
@@ -130,10 +132,11 @@ bool isListenerBroken(const asio::error_code& ec) {
 // by one item of that queue for the server's whole life, so every listener and connection
 // callback, the parsing and the 400, 403 and 413 answers run there, one at a time.
 struct LocalHTTPServer::Core {
-    Core(std::uint16_t portNumber, Handler requestHandler, HTTPServerLimits serverLimits)
+    Core(std::uint16_t portNumber, Handler requestHandler, HTTPServerLimits serverLimits, platform::Clock& serverClock)
         : port(portNumber),
           handler(std::move(requestHandler)),
           limits(serverLimits),
+          clock(serverClock),
           work(asio::make_work_guard(io)),
           workers(std::max<std::size_t>(limits.maxConcurrentRequests, 1)) {
         limits.maxConcurrentRequests = std::max<std::size_t>(limits.maxConcurrentRequests, 1);
@@ -147,9 +150,11 @@ struct LocalHTTPServer::Core {
                 }
             }
         });
+        clockMoves = clock.onMoved([this] { asio::post(io, [this] { sweep(); }); });
     }
 
     ~Core() {
+        clockMoves.reset();
         runOnQueue([this] {
             closeListener();
             // The server is gone: connections still receiving are cancelled.
@@ -216,7 +221,6 @@ struct LocalHTTPServer::Core {
     void closeListener() {
         if (!listener) return;
         asio::error_code ignored;
-        listener->retryTimer.cancel();
         listener->acceptor.close(ignored);
         listener.reset();
         boundPort = 0;
@@ -260,11 +264,60 @@ struct LocalHTTPServer::Core {
         }
         // Out of descriptors or memory: try again shortly instead of spinning or giving up.
         l->acceptPending = true;
-        l->retryTimer.expires_after(kAcceptBackoff);
-        l->retryTimer.async_wait([this, l](const asio::error_code& waited) {
-            l->acceptPending = false;
-            if (!waited && l == listener) acceptNext();
+        l->retryAt = after(kAcceptBackoff);
+        wakeBy(l->retryAt);
+    }
+
+    // ---- deadlines (queue only)
+    //
+    // Connections and the listener carry the moment of their next timed step, read on the clock;
+    // one timer wakes the sweeper at the earliest of them, and a clock moved by hand wakes it at
+    // once. A wake that comes early (the clock has not got there) only sets the timer again.
+
+    TimePoint after(std::chrono::milliseconds delay) {
+        const TimePoint now = clock.now();
+        if (delay >= std::chrono::duration_cast<std::chrono::milliseconds>(kNever - now)) return kNever;
+        return now + delay;
+    }
+
+    void setDeadline(const std::shared_ptr<Connection>& conn, TimePoint deadline) {
+        conn->deadline = deadline;
+        wakeBy(deadline);
+    }
+
+    // A deadline that goes away leaves the timer set; the wake then finds nothing to do.
+    void clearDeadline(const std::shared_ptr<Connection>& conn) { conn->deadline = kNever; }
+
+    void wakeBy(TimePoint at) {
+        if (at >= sweepAt) return;
+        sweepAt = at;
+        const auto wait = std::max(at - clock.now(), TimePoint::duration::zero());
+        sweepTimer.expires_after(std::chrono::duration_cast<asio::steady_timer::duration>(wait));
+        sweepTimer.async_wait([this](const asio::error_code& ec) {
+            if (!ec) sweep();
         });
+    }
+
+    void sweep() {
+        const TimePoint now = clock.now();
+        sweepAt = kNever;
+        TimePoint next = kNever;
+        std::vector<std::shared_ptr<Connection>> expired;
+        for (const auto& c : connections) {
+            if (c->deadline <= now) expired.push_back(c);
+            else next = std::min(next, c->deadline);
+        }
+        for (auto& c : expired) finish(c, false);  // closed unanswered
+        if (auto l = listener; l && l->retryAt != kNever) {
+            if (l->retryAt <= now) {
+                l->retryAt = kNever;
+                l->acceptPending = false;
+                acceptNext();
+            } else {
+                next = std::min(next, l->retryAt);
+            }
+        }
+        if (next != kNever) wakeBy(next);
     }
 
     // ---- connections (queue only)
@@ -279,24 +332,8 @@ struct LocalHTTPServer::Core {
             ++active;
         }
         connections.insert(conn);
-        armTimer(conn);
+        setDeadline(conn, after(limits.requestTimeout));
         receive(conn);
-    }
-
-    void armTimer(const std::shared_ptr<Connection>& conn) {
-        const auto generation = ++conn->timerGeneration;
-        conn->timer.expires_after(limits.requestTimeout);
-        conn->timer.async_wait([this, conn, generation](const asio::error_code& ec) {
-            if (ec || generation != conn->timerGeneration) return;
-            if (conn->state == Connection::State::receiving || conn->state == Connection::State::sending) {
-                finish(conn, false);  // closed unanswered
-            }
-        });
-    }
-
-    void disarmTimer(const std::shared_ptr<Connection>& conn) {
-        ++conn->timerGeneration;
-        conn->timer.cancel();
     }
 
     void receive(const std::shared_ptr<Connection>& conn) {
@@ -340,7 +377,7 @@ struct LocalHTTPServer::Core {
     // its sending started on the queue.
     void dispatch(const std::shared_ptr<Connection>& conn, HTTPRequest request) {
         conn->state = Connection::State::handling;
-        disarmTimer(conn);
+        clearDeadline(conn);
         workers.post([this, conn, request = std::move(request)]() mutable {
             std::string answer;
             try {
@@ -356,7 +393,7 @@ struct LocalHTTPServer::Core {
         if (conn->state == Connection::State::closed) return;
         conn->state = Connection::State::sending;
         conn->outgoing = std::move(bytes);
-        armTimer(conn);
+        setDeadline(conn, after(limits.requestTimeout));
         asio::async_write(conn->socket, asio::buffer(conn->outgoing),
                           [this, conn](const asio::error_code& ec, std::size_t) {
                               if (conn->state != Connection::State::sending) return;  // timed out
@@ -369,7 +406,7 @@ struct LocalHTTPServer::Core {
     void finish(std::shared_ptr<Connection> conn, bool sent) {
         if (conn->state == Connection::State::closed) return;
         conn->state = Connection::State::closed;
-        disarmTimer(conn);
+        clearDeadline(conn);
         asio::error_code ignored;
         if (sent) conn->socket.shutdown(tcp::socket::shutdown_send, ignored);
         conn->socket.close(ignored);
@@ -385,14 +422,18 @@ struct LocalHTTPServer::Core {
     const std::uint16_t port;
     const Handler handler;
     HTTPServerLimits limits;
+    platform::Clock& clock;
 
     platform::SerialQueue queue{"Quillmere.LocalHTTPServer"};
     asio::io_context io{1};
     asio::executor_work_guard<asio::io_context::executor_type> work;
+    platform::Clock::Subscription clockMoves;
 
     // Queue only.
     std::shared_ptr<Listener> listener;
     std::unordered_set<std::shared_ptr<Connection>> connections;
+    asio::steady_timer sweepTimer{io};
+    TimePoint sweepAt = kNever;  // when the timer is set to wake the sweeper
 
     std::atomic<std::uint16_t> boundPort{0};
 
@@ -403,8 +444,9 @@ struct LocalHTTPServer::Core {
     RequestWorkers workers;
 };
 
-LocalHTTPServer::LocalHTTPServer(std::uint16_t port, Handler handler, HTTPServerLimits limits)
-    : core_(std::make_unique<Core>(port, std::move(handler), limits)) {}
+LocalHTTPServer::LocalHTTPServer(std::uint16_t port, Handler handler, HTTPServerLimits limits,
+                                 platform::Clock& clock)
+    : core_(std::make_unique<Core>(port, std::move(handler), limits, clock)) {}
 
 LocalHTTPServer::~LocalHTTPServer() = default;
 

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/http_message.h"
+#include "platform/platform.h"
 
 namespace corvane::app {
 
@@ -20,7 +21,8 @@ struct HTTPServerLimits {
     // A Content-Length above this, or negative, is answered 413 without reading the body.
     std::int64_t maxBodyBytes = 16 * 1024 * 1024;
     // A connection that has not completed its request within this time is closed unanswered;
-    // the same time bounds the sending of an answer to a peer that does not read it.
+    // the same time bounds the sending of an answer to a peer that does not read it. Measured on
+    // the server's clock.
     std::chrono::milliseconds requestTimeout{30'000};
     // Connections served at once (from accept to close, so also the handlers running at once);
     // further connections wait in the listen backlog until one ends.
@@ -34,8 +36,10 @@ public:
     using Handler = std::function<HTTPResponse(HTTPRequest)>;
 
     // Stores the port (0 picks an ephemeral one, for tests) and the handler and creates the queue
-    // "Quillmere.LocalHTTPServer"; nothing listens yet.
-    LocalHTTPServer(std::uint16_t port, Handler handler, HTTPServerLimits limits = {});
+    // "Quillmere.LocalHTTPServer"; nothing listens yet. Deadlines are read on `clock`, which must
+    // outlive the server.
+    LocalHTTPServer(std::uint16_t port, Handler handler, HTTPServerLimits limits = {},
+                    platform::Clock& clock = platform::clock());
     // Closes the listener and the connections still receiving (the server is gone), then waits
     // for the handlers running to return and their answers to be sent. Not to be destroyed from
     // within its own handler.

@@ -1,6 +1,12 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <utility>
 
 namespace corvane::platform {
 
@@ -12,9 +18,48 @@ public:
     virtual ~Clock() = default;
     virtual TimePoint now() = 0;
     virtual void sleep(std::chrono::duration<double> duration) = 0;
+
+    // Whoever keeps deadlines on this clock (the loopback server's connections) learns here when
+    // a clock moved by hand jumps: such a clock reaches a moment without that time passing, so a
+    // keeper waiting in real time would be late. `moved` runs on the mover's thread after each
+    // move and must neither move the clock nor drop a subscription; dropping the returned handle
+    // ends the calls and waits for one in progress. A clock that moves by itself (the default)
+    // never calls it, and its keepers simply wait.
+    using Subscription = std::shared_ptr<void>;
+    virtual Subscription onMoved(std::function<void()> moved) {
+        (void)moved;
+        return nullptr;
+    }
 };
 
 // Convenience: sleep for a number of seconds on the installed clock.
 void pause(double seconds);
+
+// The subscribers of a clock moved by hand: its onMoved() subscribes here, each move notifies.
+class ClockMoves {
+public:
+    Clock::Subscription subscribe(std::function<void()> moved) {
+        std::lock_guard lock(state_->mutex);
+        const auto id = state_->nextId++;
+        state_->subscribers.emplace(id, std::move(moved));
+        return Clock::Subscription(nullptr, [state = state_, id](void*) {
+            std::lock_guard dropLock(state->mutex);
+            state->subscribers.erase(id);
+        });
+    }
+
+    void notify() {
+        std::lock_guard lock(state_->mutex);  // held while calling: a drop waits for the call
+        for (auto& subscriber : state_->subscribers) subscriber.second();
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::uint64_t nextId = 0;
+        std::map<std::uint64_t, std::function<void()>> subscribers;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
 
 }  // namespace corvane::platform

@@ -28,7 +28,7 @@ ParseStatus statusOf(std::string_view bytes, RequestLimits limits = {}) {
 // ---------------------------------------------------------------------------------------------
 // Parsing
 
-TEST(ParseRequest, ReadsMethodPathHostAndBody) {
+TEST(HTTPMessage, ParseRequestReadsMethodPathHostAndBody) {
     auto r = mustParse("post /analysis?x=1 HTTP/1.1\r\nHost: \t127.0.0.1:51234 \r\nContent-Length: 5\r\n\r\nhello");
     EXPECT_EQ(r.method, "post");  // case kept
     EXPECT_EQ(r.path, "/analysis?x=1");
@@ -38,14 +38,14 @@ TEST(ParseRequest, ReadsMethodPathHostAndBody) {
     EXPECT_FALSE(r.secFetchSite.has_value());
 }
 
-TEST(ParseRequest, NoRequestWithoutTheBlankLineOrWithAHeadEndingInLFLF) {
+TEST(HTTPMessage, ParseRequestNoRequestWithoutTheBlankLineOrWithAHeadEndingInLFLF) {
     EXPECT_EQ(statusOf(""), ParseStatus::incomplete);
     EXPECT_EQ(statusOf("GET / HTTP/1.1\r\nHost: localhost\r\n"), ParseStatus::incomplete);
     EXPECT_EQ(statusOf("GET / HTTP/1.1\nHost: localhost\n\n"), ParseStatus::incomplete);
     EXPECT_EQ(statusOf("GET / HTTP/1.1\r\n\r\n"), ParseStatus::complete);
 }
 
-TEST(ParseRequest, AHeadThatIsNotUTF8OrHasNoTargetNeverMakesARequest) {
+TEST(HTTPMessage, ParseRequestAHeadThatIsNotUTF8OrHasNoTargetNeverMakesARequest) {
     EXPECT_EQ(statusOf("GET /\xff HTTP/1.1\r\n\r\n"), ParseStatus::incomplete);
     EXPECT_EQ(statusOf("GET / HTTP/1.1\r\nX: \xc0\xaf\r\n\r\n"), ParseStatus::incomplete);  // overlong
     EXPECT_EQ(statusOf("GET\r\n\r\n"), ParseStatus::incomplete);
@@ -54,7 +54,7 @@ TEST(ParseRequest, AHeadThatIsNotUTF8OrHasNoTargetNeverMakesARequest) {
     EXPECT_EQ(mustParse("GET /caf\xc3\xa9 HTTP/1.1\r\n\r\n").path, "/caf\xc3\xa9");
 }
 
-TEST(ParseRequest, SplitsTheRequestLineAtEverySingleSpace) {
+TEST(HTTPMessage, ParseRequestSplitsTheRequestLineAtEverySingleSpace) {
     EXPECT_EQ(mustParse("GET  /x HTTP/1.1\r\n\r\n").path, "");  // two spaces: empty path
     auto bare = mustParse("GET /only\r\n\r\n");  // the version is not needed
     EXPECT_EQ(bare.method, "GET");
@@ -65,7 +65,7 @@ TEST(ParseRequest, SplitsTheRequestLineAtEverySingleSpace) {
     EXPECT_EQ(leading.path, "GET");
 }
 
-TEST(ParseRequest, HeaderLinesSplitAtTheFirstColonOnly) {
+TEST(HTTPMessage, ParseRequestHeaderLinesSplitAtTheFirstColonOnly) {
     auto r = mustParse("GET / HTTP/1.1\r\nHost: [::1]:51234\r\n\r\n");
     EXPECT_EQ(r.host, "[::1]:51234");
     // A line without ":" and one whose name or value is empty are skipped.
@@ -79,7 +79,7 @@ TEST(ParseRequest, HeaderLinesSplitAtTheFirstColonOnly) {
     EXPECT_FALSE(r.host.has_value());
 }
 
-TEST(ParseRequest, TheLastHostAndContentLengthLinesWin) {
+TEST(HTTPMessage, ParseRequestTheLastHostAndContentLengthLinesWin) {
     auto r = mustParse("GET / HTTP/1.1\r\nHost: evil.com\r\nHOST: localhost\r\nContent-Length: 9\r\n"
                        "content-length: 2\r\n\r\nabcdef");
     EXPECT_EQ(r.host, "localhost");
@@ -89,12 +89,12 @@ TEST(ParseRequest, TheLastHostAndContentLengthLinesWin) {
     EXPECT_EQ(r.host, "localhost");
 }
 
-TEST(ParseRequest, ContentLengthNameIgnoresCaseButNotASpaceBeforeTheColon) {
+TEST(HTTPMessage, ParseRequestContentLengthNameIgnoresCaseButNotASpaceBeforeTheColon) {
     EXPECT_EQ(mustParse("POST / HTTP/1.1\r\ncOnTeNt-LeNgTh: 3\r\n\r\nabc").body, "abc");
     EXPECT_EQ(mustParse("POST / HTTP/1.1\r\nContent-Length : 3\r\n\r\nabc").body, "");
 }
 
-TEST(ParseRequest, ContentLengthValues) {
+TEST(HTTPMessage, ParseRequestContentLengthValues) {
     const auto body = [](std::string value) {
         return mustParse("POST / HTTP/1.1\r\nContent-Length:" + value + "\r\n\r\n0123456789").body;
     };
@@ -112,7 +112,7 @@ TEST(ParseRequest, ContentLengthValues) {
     EXPECT_EQ(mustParse("POST / HTTP/1.1\r\n\r\nignored").body, "");
 }
 
-TEST(ParseRequest, BodyIsCutToContentLengthAndWaitsForTheRest) {
+TEST(HTTPMessage, ParseRequestBodyIsCutToContentLengthAndWaitsForTheRest) {
     EXPECT_EQ(mustParse("POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabcdef").body, "abc");
     EXPECT_EQ(statusOf("POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nab"), ParseStatus::incomplete);
     // Content-Length counts bytes: a two-byte character counts twice.
@@ -122,7 +122,7 @@ TEST(ParseRequest, BodyIsCutToContentLengthAndWaitsForTheRest) {
     EXPECT_EQ(mustParse("POST / HTTP/1.1\r\nContent-Length: 6\r\n\r\n" + binary).body, binary);
 }
 
-TEST(ParseRequest, LimitsRefuseLongHeadsAndLargeOrNegativeBodies) {
+TEST(HTTPMessage, ParseRequestLimitsRefuseLongHeadsAndLargeOrNegativeBodies) {
     RequestLimits limits{.maxHeadBytes = 32, .maxBodyBytes = 10};
     const std::string head32 = "GET /" + std::string(7, 'a') + " HTTP/1.1\r\nA: 12\r\n\r\n";
     ASSERT_EQ(head32.size(), 32u);
@@ -146,7 +146,7 @@ TEST(ParseRequest, LimitsRefuseLongHeadsAndLargeOrNegativeBodies) {
     EXPECT_EQ(statusOf("POST / HTTP/1.1\r\nContent-Length: 16777216\r\n\r\n"), ParseStatus::incomplete);
 }
 
-TEST(ParseRequest, KeepsOriginAndSecFetchSite) {
+TEST(HTTPMessage, ParseRequestKeepsOriginAndSecFetchSite) {
     auto r = mustParse("GET / HTTP/1.1\r\norigin: http://evil.com\r\nSEC-FETCH-SITE: cross-site\r\n\r\n");
     EXPECT_EQ(r.origin, "http://evil.com");
     EXPECT_EQ(r.secFetchSite, "cross-site");
@@ -168,7 +168,7 @@ ParseResult feedInPieces(std::string_view bytes, const std::vector<std::size_t>&
     return result;
 }
 
-TEST(RequestParser, AgreesWithTheWholeBufferParseForEverySplit) {
+TEST(HTTPMessage, RequestParserAgreesWithTheWholeBufferParseForEverySplit) {
     const std::vector<std::string> samples = {
         "POST /a?b=c HTTP/1.1\r\nHost: localhost\r\nContent-Length: 4\r\n\r\nbody-and-more",
         "GET / HTTP/1.1\r\n\r\n",
@@ -194,7 +194,7 @@ TEST(RequestParser, AgreesWithTheWholeBufferParseForEverySplit) {
     }
 }
 
-TEST(RequestParser, FindsTheBlankLineSplitAcrossReceives) {
+TEST(HTTPMessage, RequestParserFindsTheBlankLineSplitAcrossReceives) {
     RequestParser parser;
     EXPECT_EQ(parser.feed("GET /x HTTP/1.1\r"), ParseStatus::incomplete);
     EXPECT_EQ(parser.feed("\n"), ParseStatus::incomplete);
@@ -204,7 +204,7 @@ TEST(RequestParser, FindsTheBlankLineSplitAcrossReceives) {
     EXPECT_EQ(parser.feed("more"), ParseStatus::complete);  // a final status stays
 }
 
-TEST(RequestParser, DoesNotRescanTheBufferOnEveryReceive) {
+TEST(HTTPMessage, RequestParserDoesNotRescanTheBufferOnEveryReceive) {
     RequestParser parser;
     // A long head arriving a byte at a time is examined in linear, not quadratic, time.
     std::string head = "GET / HTTP/1.1\r\nX-Pad: " + std::string(20000, 'p') + "\r\nContent-Length: 100000\r\n\r\n";
@@ -223,7 +223,7 @@ TEST(RequestParser, DoesNotRescanTheBufferOnEveryReceive) {
 
 HTTPRequest requestFor(std::string path) { return HTTPRequest{"GET", std::move(path), std::nullopt, ""}; }
 
-TEST(Query, DesignExamples) {
+TEST(HTTPMessage, QueryDesignExamples) {
     auto r = requestFor("/test/snapshot?tracks=Kick%20In,Snare");
     EXPECT_EQ(r.routePath(), "/test/snapshot");
     EXPECT_EQ(r.queryParams(), (Params{{"tracks", "Kick In,Snare"}}));
@@ -232,7 +232,7 @@ TEST(Query, DesignExamples) {
     EXPECT_EQ(requestFor("/?q=a+b").queryParams(), (Params{{"q", "a+b"}}));
 }
 
-TEST(Query, PiecesAndParts) {
+TEST(HTTPMessage, QueryPiecesAndParts) {
     EXPECT_EQ(requestFor("/health").routePath(), "/health");
     EXPECT_TRUE(requestFor("/health").queryParams().empty());
     EXPECT_EQ(requestFor("/a?b?c=d").routePath(), "/a");
@@ -248,7 +248,7 @@ TEST(Query, PiecesAndParts) {
     EXPECT_EQ(requestFor("/?k%=v%41").queryParams(), (Params{{"k%", "vA"}}));
 }
 
-TEST(Query, PercentDecode) {
+TEST(HTTPMessage, QueryPercentDecode) {
     EXPECT_EQ(percentDecode("a%20b"), "a b");
     EXPECT_EQ(percentDecode("%2f%2F"), "//");
     EXPECT_EQ(percentDecode("a+b"), "a+b");
@@ -261,7 +261,7 @@ TEST(Query, PercentDecode) {
     EXPECT_FALSE(percentDecode("%ED%A0%80").has_value());  // a surrogate
 }
 
-TEST(UTF8, AgreesWithTheSupportValidator) {
+TEST(HTTPMessage, UTF8AgreesWithTheSupportValidator) {
     const std::vector<std::string> samples = {
         "", "plain", "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x8e\xb5", "\xc0\x80", "\xc1\xbf", "\xe0\x80\x80",
         "\xed\xa0\x80", "\xed\x9f\xbf", "\xf4\x8f\xbf\xbf", "\xf4\x90\x80\x80", "\xf5\x80\x80\x80", "\x80",
@@ -272,7 +272,7 @@ TEST(UTF8, AgreesWithTheSupportValidator) {
 // ---------------------------------------------------------------------------------------------
 // Answers
 
-TEST(Response, ReasonPhrases) {
+TEST(HTTPMessage, ResponseReasonPhrases) {
     EXPECT_EQ(reasonPhrase(400), "Bad Request");
     EXPECT_EQ(reasonPhrase(403), "Forbidden");
     EXPECT_EQ(reasonPhrase(404), "Not Found");
@@ -281,7 +281,7 @@ TEST(Response, ReasonPhrases) {
     for (int other : {200, 201, 204, 301, 401, 405, 502, 0, -1}) EXPECT_EQ(reasonPhrase(other), "OK") << other;
 }
 
-TEST(Response, SerialisedHeadAndByteCountedLength) {
+TEST(HTTPMessage, ResponseSerialisedHeadAndByteCountedLength) {
     EXPECT_EQ(serializeResponse({200, "text/plain", "h\xc3\xa9llo"}),
               "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 6\r\n"
               "Connection: close\r\n\r\nh\xc3\xa9llo");
@@ -294,7 +294,7 @@ TEST(Response, SerialisedHeadAndByteCountedLength) {
               "Connection: close\r\n\r\nx");
 }
 
-TEST(Response, CannedAnswers) {
+TEST(HTTPMessage, ResponseCannedAnswers) {
     EXPECT_EQ(badRequestResponse(), (HTTPResponse{400, "text/plain", "Bad Request"}));
     EXPECT_EQ(forbiddenResponse(),
               (HTTPResponse{403, "application/json", R"({"error":"Forbidden: non-loopback Host header"})"}));
@@ -314,7 +314,7 @@ void to_json(nlohmann::json& j, const Health& h) {
 struct Unencodable {};
 void to_json(nlohmann::json&, const Unencodable&) { throw std::runtime_error("cannot encode"); }
 
-TEST(ResponseJSON, EncodesPrettyWithSortedKeys) {
+TEST(HTTPMessage, ResponseJSONEncodesPrettyWithSortedKeys) {
     auto r = HTTPResponse::json(Health{"Corvane", 51234, 0.5});
     EXPECT_EQ(r.statusCode, 200);
     EXPECT_EQ(r.contentType, "application/json");
@@ -323,7 +323,7 @@ TEST(ResponseJSON, EncodesPrettyWithSortedKeys) {
     EXPECT_EQ(HTTPResponse::json(std::vector<int>{1, 2}, 404).statusCode, 404);
 }
 
-TEST(ResponseJSON, FailuresGiveEmptyObjectOrArray) {
+TEST(HTTPMessage, ResponseJSONFailuresGiveEmptyObjectOrArray) {
     auto r = HTTPResponse::json(Unencodable{}, 201);
     EXPECT_EQ(r, (HTTPResponse{201, "application/json", "{}"}));
     EXPECT_EQ(HTTPResponse::json(Health{"bad \xff text", 1, 0}).body, "{}");  // not UTF-8
@@ -342,7 +342,7 @@ TEST(ResponseJSON, FailuresGiveEmptyObjectOrArray) {
     EXPECT_EQ(HTTPResponse::jsonArray(nlohmann::json::object()).body, "[]");
 }
 
-TEST(ResponseJSON, NaNAndInfinityBecomeNull) {
+TEST(HTTPMessage, ResponseJSONNaNAndInfinityBecomeNull) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     EXPECT_EQ(HTTPResponse::json(Health{"x", 1, nan}).body,

@@ -2,16 +2,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <future>
-#include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/http_test_client.h"
 #include "app/local_http_server.h"
+#include "app/server_test_doubles.h"
 #include "platform/log.h"
 
 namespace corvane::app {
@@ -20,8 +18,13 @@ namespace {
 using namespace std::chrono_literals;
 using testing::Answer;
 using testing::exchange;
+using testing::Gate;
+using testing::kPatience;
+using testing::Recorder;
 using testing::RawClient;
-using Clock = std::chrono::steady_clock;
+using testing::SteppedClock;
+
+constexpr auto kRequestTimeout = HTTPServerLimits{}.requestTimeout;
 
 const std::string kForbiddenBody = R"({"error":"Forbidden: non-loopback Host header"})";
 const std::string kBadRequestAnswer =
@@ -35,52 +38,12 @@ std::string get(std::string_view path, std::string_view extraHeaders = "Host: 12
     return "GET " + std::string(path) + " HTTP/1.1\r\n" + std::string(extraHeaders) + "\r\n";
 }
 
-template <class Predicate>
-bool eventually(Predicate predicate, std::chrono::milliseconds timeout = 5s) {
-    const auto deadline = Clock::now() + timeout;
-    while (Clock::now() < deadline) {
-        if (predicate()) return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    return predicate();
-}
-
-long long millisSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// Records every request the handler receives and how many ran at once.
-struct Recorder {
-    std::mutex mutex;
-    std::vector<HTTPRequest> requests;
-    std::atomic<int> running{0};
-    std::atomic<int> mostAtOnce{0};
-
-    void enter(const HTTPRequest& request) {
-        {
-            std::lock_guard lock(mutex);
-            requests.push_back(request);
-        }
-        const int now = ++running;
-        int seen = mostAtOnce.load();
-        while (now > seen && !mostAtOnce.compare_exchange_weak(seen, now)) {
-        }
-    }
-    void leave() { --running; }
-    std::vector<HTTPRequest> all() {
-        std::lock_guard lock(mutex);
-        return requests;
-    }
-    std::size_t count() {
-        std::lock_guard lock(mutex);
-        return requests.size();
-    }
-};
-
 class LocalHTTPServerTest : public ::testing::Test {
 protected:
-    // A server on an ephemeral port; the handler answers 200 text/plain "ok" unless replaced.
-    void startServer(HTTPServerLimits limits = {}, LocalHTTPServer::Handler respond = {}) {
+    // A server on an ephemeral port, on the test's clock unless given another; the handler
+    // answers 200 text/plain "ok" unless replaced.
+    void startServer(HTTPServerLimits limits = {}, LocalHTTPServer::Handler respond = {},
+                     platform::Clock* clock = nullptr) {
         auto recorder = recorder_;
         if (!respond) respond = [](const HTTPRequest&) { return HTTPResponse{200, "text/plain", "ok"}; };
         server_ = std::make_unique<LocalHTTPServer>(
@@ -93,7 +56,7 @@ protected:
                 } leave{*recorder};
                 return respond(std::move(request));
             },
-            limits);
+            limits, clock ? *clock : clock_);
         server_->start();
         ASSERT_NE(server_->boundPort(), 0);
     }
@@ -102,7 +65,18 @@ protected:
 
     std::optional<Answer> ask(std::string_view request) { return exchange(port(), request); }
 
+    // A request the server answers by itself (403, no handler). Once its answer is in, the server
+    // has dealt with what reached it before: earlier connections accepted, bytes they sent read,
+    // a move of the clock swept. Needs a free connection slot.
+    void settle() {
+        auto answer = ask(get("/settle", "Host: settle.invalid\r\n"));
+        ASSERT_TRUE(answer);
+        ASSERT_EQ(answer->status, 403);
+    }
+
     platform::LogCapture logs_;
+    SteppedClock clock_;
+    Gate gate_;
     std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
     std::unique_ptr<LocalHTTPServer> server_;
 };
@@ -216,7 +190,8 @@ TEST_F(LocalHTTPServerTest, AHeadInSeveralReceivesIsAnsweredOnceAfterTheLastByte
     ASSERT_TRUE(client.connected());
     for (std::string piece : {"GET /hea", "lth HTTP/1.1\r\nHo", "st: localhost\r\n\r"}) {
         client.send(piece);
-        EXPECT_FALSE(client.readableWithin(60ms)) << piece;
+        settle();
+        EXPECT_FALSE(client.readableWithin(0ms)) << piece;
     }
     client.send("\n");
     auto received = client.readAll();
@@ -232,9 +207,11 @@ TEST_F(LocalHTTPServerTest, ABodyArrivingAfterItsHeadIsAwaited) {
     startServer();
     RawClient client(port());
     client.send("POST /analysis HTTP/1.1\r\nHost: localhost\r\nContent-Length: 10\r\n\r\n");
-    EXPECT_FALSE(client.readableWithin(80ms));
+    settle();
+    EXPECT_FALSE(client.readableWithin(0ms));
     client.send("01234");
-    EXPECT_FALSE(client.readableWithin(80ms));
+    settle();
+    EXPECT_FALSE(client.readableWithin(0ms));
     client.send("56789");
     auto answer = testing::parseAnswer(client.readAll().bytes);
     ASSERT_TRUE(answer);
@@ -257,7 +234,8 @@ TEST_F(LocalHTTPServerTest, AHeadEndingInLFLFIsAnswered400OnlyAfterThePeersHalfC
     startServer();
     RawClient client(port());
     client.send("GET /health HTTP/1.1\nHost: localhost\n\n");
-    EXPECT_FALSE(client.readableWithin(200ms));
+    settle();
+    EXPECT_FALSE(client.readableWithin(0ms));
     client.shutdownWrite();
     auto received = client.readAll();
     EXPECT_TRUE(received.closed);
@@ -345,54 +323,50 @@ TEST_F(LocalHTTPServerTest, ListensOnIPv4LoopbackOnly) {
 TEST_F(LocalHTTPServerTest, APortAlreadyTakenLogsServerFailed) {
     startServer();
     LocalHTTPServer second(port(), [](HTTPRequest) { return HTTPResponse{200, "text/plain", ""}; });
-    EXPECT_NO_THROW(second.start());
-    EXPECT_TRUE(eventually([&] { return logs_.contains("Quillmere HTTP server failed: "); }));
+    EXPECT_NO_THROW(second.start());  // the failure is logged before start() returns
+    EXPECT_TRUE(logs_.contains("Quillmere HTTP server failed: "));
     EXPECT_EQ(second.boundPort(), 0);
     EXPECT_TRUE(ask(get("/")));  // the first goes on
 }
 
 TEST_F(LocalHTTPServerTest, StopCancelsTheListenerButNotRequestsInProgress) {
-    std::promise<void> release;
-    auto released = release.get_future().share();
-    startServer({}, [released](const HTTPRequest&) {
-        released.wait();
+    startServer({}, [this](const HTTPRequest&) {
+        gate_.pass();
         return HTTPResponse{200, "text/plain", "late"};
     });
     const auto boundPort = port();
     RawClient inProgress(boundPort);
     inProgress.send(get("/slow"));
-    ASSERT_TRUE(eventually([&] { return recorder_->count() == 1; }));
+    ASSERT_TRUE(gate_.awaitArrivals(1));
     server_->stop();
     EXPECT_EQ(server_->boundPort(), 0);
     EXPECT_FALSE(RawClient(boundPort).connected());
-    release.set_value();
+    gate_.allow();
     auto answer = testing::parseAnswer(inProgress.readAll().bytes);
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->body, "late");
 }
 
 TEST_F(LocalHTTPServerTest, DestroyingTheServerCancelsReceivingConnectionsAndFinishesHandledOnes) {
-    std::promise<void> release;
-    auto released = release.get_future().share();
-    startServer({}, [released](const HTTPRequest&) {
-        released.wait();
+    startServer({}, [this](const HTTPRequest&) {
+        gate_.pass();
         return HTTPResponse{200, "text/plain", "finished"};
     });
     RawClient receiving(port());
     receiving.send("GET /never-finished HTTP/1.1\r\n");
     RawClient handled(port());
     handled.send(get("/slow"));
-    ASSERT_TRUE(eventually([&] { return recorder_->count() == 1; }));
+    ASSERT_TRUE(gate_.awaitArrivals(1));
     auto destroyed = std::async(std::launch::async, [&] { server_.reset(); });
-    auto cancelled = receiving.readAll(5s);
+    auto cancelled = receiving.readAll();
     EXPECT_TRUE(cancelled.closed);
     EXPECT_EQ(cancelled.bytes, "");
-    EXPECT_EQ(destroyed.wait_for(100ms), std::future_status::timeout);  // waits for the handler
-    release.set_value();
+    EXPECT_EQ(destroyed.wait_for(0s), std::future_status::timeout);  // waits for the handler
+    gate_.allow();
     auto answer = testing::parseAnswer(handled.readAll().bytes);
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->body, "finished");
-    EXPECT_EQ(destroyed.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(destroyed.wait_for(kPatience), std::future_status::ready);
 }
 
 TEST_F(LocalHTTPServerTest, ManyRequestsInARow) {
@@ -413,7 +387,7 @@ TEST_F(LocalHTTPServerTest, AHeadOverTheLimitIsAnswered413AtOnce) {
     {
         RawClient client(port());  // no blank line ever: refused without waiting for the peer
         client.send("GET / HTTP/1.1\r\nX-Pad: " + std::string(2000, 'p'));
-        auto received = client.readAll(5s);
+        auto received = client.readAll();
         EXPECT_TRUE(received.closed);
         EXPECT_EQ(received.bytes, kPayloadTooLargeAnswer);
     }
@@ -435,7 +409,7 @@ TEST_F(LocalHTTPServerTest, ABodyOverTheLimitOrNegativeIsAnswered413WithoutReadi
     for (std::string length : {"1001", "-1", "99999999999999999999999999"}) {
         RawClient client(port());  // head only: the answer comes before any body byte
         client.send("POST /analysis HTTP/1.1\r\nHost: localhost\r\nContent-Length: " + length + "\r\n\r\n");
-        auto received = client.readAll(5s);
+        auto received = client.readAll();
         EXPECT_TRUE(received.closed) << length;
         EXPECT_EQ(received.bytes, kPayloadTooLargeAnswer) << length;
     }
@@ -452,85 +426,129 @@ TEST_F(LocalHTTPServerTest, DefaultLimitsRefuseMoreThan16MiB) {
     EXPECT_EQ(over->status, 413);
     RawClient longHead(port());
     longHead.send("GET / HTTP/1.1\r\nX: " + std::string(64 * 1024, 'h'));
-    EXPECT_EQ(longHead.readAll(5s).bytes, kPayloadTooLargeAnswer);
+    EXPECT_EQ(longHead.readAll().bytes, kPayloadTooLargeAnswer);
     EXPECT_EQ(recorder_->count(), 0u);
 }
 
 TEST_F(LocalHTTPServerTest, AConnectionThatDoesNotCompleteItsRequestInTimeIsClosed) {
-    startServer({.requestTimeout = 200ms});
+    startServer();  // the default time-out
     for (std::string partial : {std::string(""), std::string("GET /health HTTP/1.1\r\nHost: loc"),
                                 std::string("POST / HTTP/1.1\r\nContent-Length: 5\r\n\r\nab")}) {
         RawClient client(port());
-        const auto start = Clock::now();
         client.send(partial);
-        auto received = client.readAll(5s);
+        settle();
+        clock_.advance(kRequestTimeout - 1ms);
+        settle();
+        EXPECT_FALSE(client.readableWithin(0ms)) << partial;
+        clock_.advance(1ms);
+        auto received = client.readAll();
         EXPECT_TRUE(received.closed) << partial;
         EXPECT_EQ(received.bytes, "") << partial;  // closed unanswered
-        EXPECT_GE(millisSince(start), 150) << partial;
-        EXPECT_LT(millisSince(start), 3000) << partial;
     }
     EXPECT_EQ(recorder_->count(), 0u);
     EXPECT_TRUE(ask(get("/")));
 }
 
+TEST_F(LocalHTTPServerTest, OnAClockThatMovesByItselfTheTimeOutComesUnaided) {
+    startServer({.requestTimeout = 20ms}, {}, &platform::clock());
+    RawClient silent(port());
+    auto received = silent.readAll();
+    EXPECT_TRUE(received.closed);
+    EXPECT_EQ(received.bytes, "");
+}
+
 TEST_F(LocalHTTPServerTest, TheRequestTimeOutDoesNotCutAHandlerShort) {
-    startServer({.requestTimeout = 150ms}, [](const HTTPRequest&) {
-        std::this_thread::sleep_for(400ms);
+    startServer({}, [this](const HTTPRequest&) {
+        gate_.pass();
         return HTTPResponse{200, "text/plain", "slow but fine"};
     });
-    auto answer = ask(get("/"));
+    RawClient client(port());
+    client.send(get("/"));
+    ASSERT_TRUE(gate_.awaitArrivals(1));
+    clock_.advance(2 * kRequestTimeout);
+    settle();
+    gate_.allow();
+    auto answer = testing::parseAnswer(client.readAll().bytes);
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->body, "slow but fine");
 }
 
-TEST_F(LocalHTTPServerTest, TwoSlowHandlersAreAnsweredInParallel) {
+TEST_F(LocalHTTPServerTest, APeerThatDoesNotReadItsAnswerIsClosedAtTheTimeOut) {
+    // Far more than the loopback socket buffers hold, so the sending stalls.
+    constexpr std::size_t kAnswerBytes = 16u * 1024u * 1024u;
     startServer({}, [](const HTTPRequest&) {
-        std::this_thread::sleep_for(600ms);
+        return HTTPResponse{200, "application/octet-stream", std::string(kAnswerBytes, 'x')};
+    });
+    RawClient client(port());
+    client.send(get("/big"));
+    ASSERT_TRUE(client.readableWithin(kPatience));  // the answer is on its way
+    clock_.advance(kRequestTimeout);
+    settle();  // closed before reading lets the sending go on
+    auto received = client.readAll();
+    EXPECT_TRUE(received.closed);
+    EXPECT_LT(received.bytes.size(), kAnswerBytes);
+    EXPECT_TRUE(ask(get("/")));
+}
+
+TEST_F(LocalHTTPServerTest, TwoSlowHandlersAreAnsweredInParallel) {
+    startServer({}, [this](const HTTPRequest&) {
+        gate_.pass();
         return HTTPResponse{200, "text/plain", "slow"};
     });
-    const auto start = Clock::now();
     auto first = std::async(std::launch::async, [&] { return ask(get("/one")); });
     auto second = std::async(std::launch::async, [&] { return ask(get("/two")); });
+    EXPECT_TRUE(gate_.awaitArrivals(2));  // one after the other, the second never comes
+    gate_.allow();
     auto a = first.get();
     auto b = second.get();
     ASSERT_TRUE(a);
     ASSERT_TRUE(b);
     EXPECT_EQ(a->body, "slow");
     EXPECT_EQ(b->body, "slow");
-    EXPECT_LT(millisSince(start), 1100);  // one after the other would take 1200 ms or more
     EXPECT_EQ(recorder_->mostAtOnce.load(), 2);
 }
 
 TEST_F(LocalHTTPServerTest, AtMostTheLimitOfRequestsIsHandledAtOnceAndTheOthersWait) {
-    startServer({.maxConcurrentRequests = 2}, [](const HTTPRequest&) {
-        std::this_thread::sleep_for(250ms);
+    startServer({.maxConcurrentRequests = 2}, [this](const HTTPRequest&) {
+        gate_.pass();
         return HTTPResponse{200, "text/plain", "done"};
     });
-    const auto start = Clock::now();
-    std::vector<std::future<std::optional<Answer>>> clients;
+    std::vector<std::unique_ptr<RawClient>> clients;
     for (int i = 0; i < 5; ++i) {
-        clients.push_back(std::async(std::launch::async, [&, i] { return ask(get("/n" + std::to_string(i))); }));
+        clients.push_back(std::make_unique<RawClient>(port()));
+        clients.back()->send(get("/n" + std::to_string(i)));
+    }
+    // Let one through each time two are in: a third let in early shows in mostAtOnce.
+    for (int released = 0; released < 5; ++released) {
+        ASSERT_TRUE(gate_.awaitArrivals(std::min(released + 2, 5))) << released;
+        EXPECT_LE(recorder_->running.load(), 2);
+        gate_.allow(1);
     }
     for (auto& c : clients) {
-        auto answer = c.get();
+        auto answer = testing::parseAnswer(c->readAll().bytes);
         ASSERT_TRUE(answer);
         EXPECT_EQ(answer->body, "done");
     }
     EXPECT_EQ(recorder_->mostAtOnce.load(), 2);
-    EXPECT_GE(millisSince(start), 3 * 250 - 50);  // three rounds of at most two
     EXPECT_EQ(recorder_->count(), 5u);
 }
 
 TEST_F(LocalHTTPServerTest, SlowOrSilentPeersHoldASlotOnlyUntilTheirTimeOut) {
-    startServer({.requestTimeout = 200ms, .maxConcurrentRequests = 1});
-    RawClient silent(port());  // takes the one slot
-    ASSERT_TRUE(silent.connected());
-    const auto start = Clock::now();
-    auto answer = ask(get("/after"));
+    startServer({.maxConcurrentRequests = 2});
+    RawClient silent(port());
+    settle();  // the silent peer holds a slot from now on
+    RawClient slow(port());
+    slow.send("GET /slow HTTP/1.1\r\nHo");  // holds the other slot
+    RawClient waiting(port());
+    waiting.send(get("/after"));
+    EXPECT_FALSE(waiting.readableWithin(0ms));
+    clock_.advance(kRequestTimeout);
+    auto closed = silent.readAll();
+    EXPECT_TRUE(closed.closed);
+    EXPECT_EQ(closed.bytes, "");
+    auto answer = testing::parseAnswer(waiting.readAll().bytes);
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, 200);
-    EXPECT_GE(millisSince(start), 100);
-    EXPECT_TRUE(silent.readAll(2s).closed);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -546,28 +564,28 @@ TEST_F(LocalHTTPServerTest, APeerThatDisconnectsMidRequestIsDroppedAndTheServerG
     {
         RawClient client(port());
         client.send("GET /health HTTP/1.1\r\nHo");
-        ASSERT_FALSE(client.readableWithin(50ms));
         client.close(/*reset=*/true);
     }
-    EXPECT_TRUE(eventually([&] { return logs_.contains("Quillmere HTTP receive error: "); }));
     auto answer = ask(get("/health"));  // the one slot is free again
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, 200);
+    EXPECT_TRUE(logs_.contains("Quillmere HTTP receive error: "));  // logged before the slot was freed
     EXPECT_EQ(recorder_->count(), 1u);
 }
 
 TEST_F(LocalHTTPServerTest, APeerThatDisconnectsWhileItsHandlerRunsFreesItsSlot) {
     std::atomic<int> calls{0};
     startServer({.maxConcurrentRequests = 1}, [&](const HTTPRequest&) {
-        if (calls++ == 0) std::this_thread::sleep_for(300ms);
+        if (calls++ == 0) gate_.pass();
         return HTTPResponse{200, "text/plain", std::string(256 * 1024, 'x')};
     });
     {
         RawClient client(port());
         client.send(get("/slow"));
-        ASSERT_TRUE(eventually([&] { return calls.load() == 1; }));
+        ASSERT_TRUE(gate_.awaitArrivals(1));
         client.close(/*reset=*/true);
     }
+    gate_.allow();
     auto answer = ask(get("/next"));
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->body.size(), 256u * 1024u);

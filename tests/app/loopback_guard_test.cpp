@@ -8,7 +8,7 @@
 namespace corvane::app {
 namespace {
 
-TEST(LoopbackHost, AllowedForms) {
+TEST(LoopbackGuard, LoopbackHostAllowedForms) {
     for (std::string value : {"127.0.0.1", "127.0.0.1:51234", "localhost", "localhost:51234", "LOCALHOST",
                               "LocalHost:80", "[::1]", "[::1]:51234", " \tlocalhost \t", "localhost:",
                               "localhost:anything", "[::1]anything", "[localhost]x"}) {
@@ -16,7 +16,7 @@ TEST(LoopbackHost, AllowedForms) {
     }
 }
 
-TEST(LoopbackHost, ForbiddenForms) {
+TEST(LoopbackGuard, LoopbackHostForbiddenForms) {
     for (std::string value :
          {"::1",  // unbracketed: the name is the empty text before the first ":"
           "evil.com", "evil.com:51234", "localhost.evil.com", "127.0.0.1.nip.io", "127.0.0.2", "127.1", "0.0.0.0",
@@ -26,7 +26,7 @@ TEST(LoopbackHost, ForbiddenForms) {
     }
 }
 
-TEST(LoopbackOrigin, AllowedForms) {
+TEST(LoopbackGuard, LoopbackOriginAllowedForms) {
     for (std::string value : {"http://127.0.0.1", "http://127.0.0.1:51234", "http://localhost", "http://localhost:3000",
                               "HTTP://LOCALHOST:51234", "http://[::1]", "http://[::1]:51234", " http://localhost\t",
                               "http://localhost:0", "http://localhost:65535"}) {
@@ -34,7 +34,7 @@ TEST(LoopbackOrigin, AllowedForms) {
     }
 }
 
-TEST(LoopbackOrigin, ForbiddenForms) {
+TEST(LoopbackGuard, LoopbackOriginForbiddenForms) {
     for (std::string value :
          {"", "null", "https://localhost", "https://127.0.0.1:51234", "file://", "http://evil.com",
           "http://evil.com:51234", "http://localhost.evil.com", "http://127.0.0.1.evil.com", "http://evil.com/127.0.0.1",
@@ -55,7 +55,7 @@ HTTPRequest request(std::optional<std::string> host, std::optional<std::string> 
     return r;
 }
 
-TEST(ForbiddenRequest, CombinesHostOriginAndFetchSite) {
+TEST(LoopbackGuard, ForbiddenRequestCombinesHostOriginAndFetchSite) {
     EXPECT_FALSE(isForbiddenRequest(request(std::nullopt)));
     EXPECT_FALSE(isForbiddenRequest(request("")));  // an empty Host is not checked
     EXPECT_FALSE(isForbiddenRequest(request("localhost:51234", "http://localhost:51234", "same-origin")));
