@@ -128,7 +128,6 @@ private:
         const Transport& tr = e_.project.transport;
         int cb = node(win, "controlbar", "AXGroup", base_, layout::kControlBar, "Control Bar", Bind::container);
         decoys(cb, layout::kControlBar);
-
         struct Btn {
             const char* name;
             Rect frame;
