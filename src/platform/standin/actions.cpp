@@ -125,6 +125,20 @@ AXError Engine::press(int nodeIndex, const std::string& action) {
             return AXError::success;
         case Bind::decoy:
             return AXError::success;
+        case Bind::titleBarButton:
+            if (b.index == 0 && b.name == "main") {
+                // Closing the project's window: Logic runs on without it.
+                mainWindowClosed = true;
+                syncLogicWindows();
+            } else if (b.index == 2) {
+                setMinimised(b.name, true);
+            }
+            return AXError::success;
+        case Bind::viewToggle:
+            // Shows or hides the mixer area below the tracks; only the check box's state is modelled.
+            mixerAreaShown = !mixerAreaShown;
+            changed();
+            return AXError::success;
         case Bind::transport:
             if (b.name == "Play") startPlayback();
             else if (b.name == "Stop") stopPlayback();
@@ -213,6 +227,10 @@ AXError Engine::press(int nodeIndex, const std::string& action) {
         case Bind::slotList:
             if (action == "AXPress" || action == "AXShowMenu") openMenu(OpenMenu::Kind::slot, nodeIndex);
             return AXError::success;
+        case Bind::filledSlotButton:
+            // Logic's plug-in button on a filled slot offers the plug-in menu to replace that plug-in.
+            if (action == "AXPress" || action == "AXShowMenu") openMenu(OpenMenu::Kind::insert, nodeIndex);
+            return AXError::success;
         case Bind::menuItem:
             return pressMenuItem(nodeIndex);
         case Bind::mainMenuItem:
@@ -220,7 +238,6 @@ AXError Engine::press(int nodeIndex, const std::string& action) {
         case Bind::automationList:
             return pressAutomationList(nodeIndex, action);
         case Bind::slotOpen:
-        case Bind::filledSlotButton:
         case Bind::pluginClose:
         case Bind::pluginBypass:
         case Bind::pluginHeaderButton:

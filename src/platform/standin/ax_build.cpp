@@ -67,9 +67,37 @@ private:
         n.actions = {"AXRaise"};
         n.bind.kind = Bind::window;
         n.bind.name = w.logicKey;
-        if (w.logicKey == "main") mainWindow(win);
-        else if (w.logicKey == "mixer") mixerWindow(win, w.frame);
+        n.minimised = w.minimised;
+        if (w.logicKey == "main") {
+            mainWindow(win);
+            // The layout table places the main window's contents for its home frame; they move with it.
+            const double dx = w.frame.x - layout::kMainWindow.x, dy = w.frame.y - layout::kMainWindow.y;
+            for (std::size_t i = static_cast<std::size_t>(win) + 1; i < t_.size(); ++i) {
+                t_[static_cast<int>(i)].frame.x += dx;
+                t_[static_cast<int>(i)].frame.y += dy;
+            }
+            if (e_.faults.windowDecoys) titleBarButtons(win, w);
+        } else if (w.logicKey == "mixer") mixerWindow(win, w.frame);
         else if (w.logicKey.rfind("plugin:", 0) == 0) buildPluginWindow(e_, win, w, base_);
+    }
+
+    // The standard title-bar buttons, after the window's contents as AppKit lists them.
+    void titleBarButtons(int win, const ScreenWindow& w) {
+        struct Button {
+            const char* key;
+            const char* subrole;
+            const char* description;
+        };
+        const Button buttons[] = {{"closeButton", "AXCloseButton", "close"},
+                                  {"fullScreenButton", "AXFullScreenButton", "full screen"},
+                                  {"minimiseButton", "AXMinimizeButton", "minimize"}};
+        for (int i = 0; i < 3; ++i) {
+            const Rect frame{w.frame.x + 7 + 20.0 * i, w.frame.y + 4, 14, 14};
+            int b = node(win, buttons[i].key, "AXButton", base_, frame, buttons[i].description, Bind::titleBarButton, -1, i);
+            t_[b].subrole = buttons[i].subrole;
+            t_[b].bind.name = w.logicKey;
+            t_[b].actions = {"AXPress"};
+        }
     }
 
     void decoys(int container, Rect frame) {
@@ -89,6 +117,10 @@ private:
         if (e_.faults.secondPlayheadGroup) playheadGroup(win, "upper-playhead", layout::kUpperPlayheadGroup, true);
         controlBar(win);
         if (e_.inspectorVisible) inspector(win);
+        if (e_.faults.windowDecoys) {
+            int project = node(win, "project", "AXGroup", base_, layout::kProjectArea, "Project", Bind::container);
+            decoys(project, layout::kProjectArea);
+        }
         tracksArea(win);
     }
 
@@ -126,6 +158,11 @@ private:
         t_[tempo].actions = {"AXIncrement", "AXDecrement"};
         int sig = node(cb, "signature", "AXStaticText", base_, layout::kTimeSignature, "Time Signature", Bind::timeSignature);
         t_[sig].value = Value{fmt::format("{}/{}", tr.numerator, tr.denominator)};
+        // Shows the mixer area in the main window: a "Mixer" met before the Inspector's "Mixer" area.
+        int mixer = node(cb, "view-mixer", "AXCheckBox", base_, layout::kMixerButton, "Mixer", Bind::viewToggle);
+        t_[mixer].title = "Mixer";
+        t_[mixer].value = intValue(e_.mixerAreaShown ? 1 : 0);
+        t_[mixer].actions = {"AXPress"};
     }
 
     void playheadGroup(int parent, const std::string& suffix, Rect frame, bool readOnly) {
@@ -206,7 +243,7 @@ private:
                 // First, so that the slot's own controls (later siblings) win hit-tests.
                 int fb = node(g, "plugin", "AXButton", chainSig, {x + 1, sy, layout::kSlotWidth, layout::kSlotHeight}, "audio plug-in",
                               Bind::filledSlotButton, id, i);
-                t_[fb].actions = {"AXPress"};
+                t_[fb].actions = {"AXPress", "AXShowMenu"};
             }
             int by = node(g, "bypass", "AXCheckBox", chainSig, {x + 1, sy, layout::kSlotBypassWidth, layout::kSlotHeight}, "bypass", Bind::slotBypass, id, i);
             t_[by].value = intValue(slot.bypassed ? 1 : 0);

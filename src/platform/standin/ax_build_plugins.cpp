@@ -192,6 +192,7 @@ void buildPluginWindow(Engine& e, int win, const ScreenWindow& w, const std::str
     const int track = owner->id;
 
     int close = add(t, win, "close", "AXButton", sig, {f.x + 8, f.y + 4, 14, 14}, "close", Bind::pluginClose, track, uid);
+    t[close].subrole = "AXCloseButton";
     t[close].actions = {"AXPress"};
 
     const Rect header{f.x, f.y + layout::kPluginHeaderY, f.width, layout::kPluginHeaderHeight};

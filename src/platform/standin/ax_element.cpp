@@ -78,7 +78,10 @@ const std::vector<std::string>& baseAttributes() {
 }
 
 std::string roleDescription(const Node& n) {
-    if (n.role == "AXWindow") return "standard window";
+    if (n.subrole == "AXCloseButton") return "close button";
+    if (n.subrole == "AXFullScreenButton") return "full screen button";
+    if (n.subrole == "AXMinimizeButton") return "minimize button";
+    if (n.role == "AXWindow") return n.subrole == "AXFloatingWindow" ? "floating window" : "standard window";
     if (n.role == "AXApplication") return "application";
     if (n.role == "AXButton") return "button";
     if (n.role == "AXCheckBox") return "check box";
@@ -147,6 +150,28 @@ std::string Engine::describeNode(int i) const {
     const Node& n = tree[i];
     std::string label = n.description ? *n.description : n.title ? *n.title : "";
     return label.empty() ? n.role : n.role + " \"" + label + "\"";
+}
+
+std::string Engine::placeOf(int i) const {
+    if (i < 0) return "";
+    std::vector<std::string> steps;
+    for (int at = i; at >= 0; at = tree[at].parent) {
+        const Node& n = tree[at];
+        if (n.role == "AXWindow") {
+            steps.push_back("window \"" + n.title.value_or("") + "\"");
+            break;
+        }
+        if (n.parent < 0) {
+            steps.push_back("application");
+            break;
+        }
+        const auto& siblings = tree[n.parent].children;
+        const auto index = std::find(siblings.begin(), siblings.end(), at) - siblings.begin();
+        steps.push_back(fmt::format("{}[{}]", describeNode(at), index));
+    }
+    std::string out;
+    for (auto it = steps.rbegin(); it != steps.rend(); ++it) out += (out.empty() ? "" : " > ") + *it;
+    return out;
 }
 
 int Engine::focusedNode() const {
@@ -280,19 +305,28 @@ AXError Engine::axRead(const Handle& h, const std::string& attribute, AXValue& o
         out = *n.selected;
         return AXError::success;
     }
+    if (attribute == "AXMinimized") {
+        if (!n.minimised) return AXError::attributeUnsupported;
+        out = *n.minimised;
+        return AXError::success;
+    }
     if (n.bind.kind == Bind::app) {
-        std::vector<int> wins;
+        std::vector<int> wins, shown;
         for (int c : n.children)
-            if (tree[c].role == "AXWindow") wins.push_back(c);
+            if (tree[c].role == "AXWindow") {
+                wins.push_back(c);
+                if (tree[c].minimised != std::optional<bool>(true)) shown.push_back(c);
+            }
         if (attribute == "AXWindows") {
             std::vector<platform::AXElement> list;
             for (int w : wins) list.push_back(elementFor(w));
             out = std::move(list);
             return AXError::success;
         }
+        // A minimised window is neither main nor focused.
         if (attribute == "AXFocusedWindow" || attribute == "AXMainWindow") {
-            if (wins.empty()) return AXError::noValue;
-            out = elementFor(wins.front());
+            if (shown.empty()) return AXError::noValue;
+            out = elementFor(shown.front());
             return AXError::success;
         }
         if (attribute == "AXFocusedUIElement") {
@@ -321,6 +355,7 @@ AXError Engine::axAttributeNames(const Handle& h, std::vector<std::string>& out)
         if (!std::holds_alternative<std::monostate>(n.minValue)) out.push_back("AXMinValue");
         if (!std::holds_alternative<std::monostate>(n.maxValue)) out.push_back("AXMaxValue");
         if (n.selected) out.push_back("AXSelected");
+        if (n.minimised) out.push_back("AXMinimized");
         if (n.bind.kind == Bind::app)
             for (const char* a : {"AXWindows", "AXMainWindow", "AXFocusedWindow", "AXFocusedUIElement"}) out.push_back(a);
         return AXError::success;
@@ -340,6 +375,11 @@ AXError Engine::axSettable(const Handle& h, const std::string& attribute, bool& 
             out = n.valueSettable;
             return AXError::success;
         }
+        if (attribute == "AXMinimized") {
+            if (!n.minimised) return AXError::attributeUnsupported;
+            out = true;
+            return AXError::success;
+        }
         const auto& base = baseAttributes();
         if (std::find(base.begin(), base.end(), attribute) != base.end()) return AXError::success;
         return AXError::attributeUnsupported;
@@ -357,7 +397,12 @@ AXError Engine::axWrite(const Handle& h, const std::string& attribute, const AXV
         e.detail = valueText(v);
         if (code == AXError::success) {
             e.element = h.kind == Handle::Kind::systemWide ? "AXSystemWide" : describeNode(i);
-            if (h.kind == Handle::Kind::systemWide || attribute != "AXValue" || !tree[i].valueSettable) {
+            e.place = placeOf(i);
+            if (h.kind == Handle::Kind::node && attribute == "AXMinimized" && tree[i].minimised) {
+                const bool* flag = std::get_if<bool>(&v);
+                code = flag ? AXError::success : AXError::illegalArgument;
+                if (flag) setMinimised(tree[i].bind.name, *flag);
+            } else if (h.kind == Handle::Kind::systemWide || attribute != "AXValue" || !tree[i].valueSettable) {
                 code = AXError::attributeUnsupported;
             } else {
                 code = writeValue(i, v);
@@ -389,6 +434,7 @@ AXError Engine::axPerform(const Handle& h, const std::string& action) {
         e.pid = logicApp.pid;
         if (code == AXError::success) {
             e.element = h.kind == Handle::Kind::systemWide ? "AXSystemWide" : describeNode(i);
+            e.place = placeOf(i);
             const std::vector<std::string> none;
             const auto& actions = i >= 0 ? tree[i].actions : none;
             if (std::find(actions.begin(), actions.end(), action) == actions.end()) code = AXError::actionUnsupported;

@@ -73,6 +73,8 @@ enum class Bind {
     row,
     region,           // index: region
     filledSlotButton, // "audio plug-in" on a filled slot (knob filledSlotButton); index: slot
+    titleBarButton,   // a window's close, full screen or minimise button; name: its window's key, index: 0, 1, 2
+    viewToggle,       // the control bar's "Mixer" check box
     // Plug-in windows: track is the slot's track, index the slot's uid.
     pluginClose,
     pluginHeader,
@@ -115,6 +117,7 @@ struct Node {
     Value minValue;
     Value maxValue;
     std::optional<bool> selected;
+    std::optional<bool> minimised;  // windows: AXMinimized
     bool focused = false;
     bool valueSettable = false;
     bool hasFrame = true;

@@ -123,7 +123,9 @@ std::optional<Rgb> colourFor(const Engine& e, const Node& n) {
         case Bind::level:
         case Bind::stripName:
         case Bind::extraName:
-        case Bind::headerTriangle: return palette::control;
+        case Bind::headerTriangle:
+        case Bind::viewToggle:
+        case Bind::titleBarButton: return palette::control;
         case Bind::stripMute: return t && t->muted ? palette::muteOn : palette::control;
         case Bind::stripSolo: return t && t->soloed ? palette::soloOn : palette::control;
         case Bind::headerMute: return t && t->muted ? palette::muteOn : palette::control;

@@ -165,6 +165,7 @@ std::string to_string(EventKind kind) {
         case EventKind::capture: return "capture";
         case EventKind::openURL: return "openURL";
         case EventKind::permissionPrompt: return "permissionPrompt";
+        case EventKind::permissionCheck: return "permissionCheck";
     }
     return "event";
 }
@@ -184,7 +185,9 @@ std::string describe(const Event& e) {
             break;
         default: break;
     }
+    if (e.options) s += fmt::format(" options=0x{:x}", *e.options);
     if (!e.element.empty()) s += " element=" + e.element;
+    if (!e.place.empty()) s += " place=" + e.place;
     if (!e.name.empty()) s += " name=\"" + e.name + "\"";
     if (e.kind == EventKind::axAction || e.kind == EventKind::axWrite) s += fmt::format(" code={}", e.code);
     if (!e.outcome.empty()) s += " outcome=" + e.outcome;

@@ -51,9 +51,11 @@ struct ScreenWindow {
     int level = 0;  // 0 normal, 1 floating, 2 overlay: higher levels stack above lower ones
     bool ignoresMouse = false;
     bool visible = true;
+    bool minimised = false;  // Logic's windows: in the Dock, off screen, frame kept
     Rgb colour = palette::otherWindow;
     double alpha = 1;
     std::string logicKey;  // "main", "mixer", "extra:<n>" for Logic's windows
+    platform::Rect homeFrame;  // Logic's windows: where Logic puts it unless the windowFrames knob moves it
 };
 
 struct Scheduled {
@@ -87,6 +89,7 @@ struct OpenMenu {
     int track = -1;   // insert: the strip's track
     int gap = -1;     // insert: where the plug-in goes, counted in slots from the top
     int slotUid = 0;  // slot, view, side chain: the slot concerned
+    int replaceUid = 0;  // insert menu of a filled slot's "audio plug-in" button: the plug-in it replaces
     std::vector<MenuItem> items;
     // The open levels, outermost first: the item path whose submenu each is ({} for the top menu),
     // and the highlighted entry of each (-1: none).
@@ -169,6 +172,8 @@ public:
     std::uint32_t nextWindowId = 2001;
     std::vector<platform::Display> displays;
     platform::Point cursor{720, 450};
+    bool mainWindowClosed = false;  // its title-bar close button was pressed; a launch brings it back
+    bool mixerAreaShown = false;    // the control bar's "Mixer" check box
     int accessibilityPrompts = 0;
     int screenRecordingPrompts = 0;
 
@@ -228,7 +233,7 @@ public:
     bool logicFrontmost() const { return logicRunning && frontmost == logicApp.pid; }
     void setFrontmost(std::optional<int> pid);
     void raiseAppWindows(int pid);
-    bool requestActivation(int pid, bool viaAppleScript);
+    bool requestActivation(int pid, bool viaAppleScript, std::optional<unsigned> options = std::nullopt);
     void makeLogicFrontmostIfRunning();
     void launchLogic(bool makeFrontmost);
     void quitLogic();
@@ -236,7 +241,10 @@ public:
     void activateSelf();
     platform::AppleScriptResult appleScript(const std::string& source);
     void syncLogicWindows();  // Logic's windows follow the project, the knobs and whether it runs
+    void applyWindowKnobs();  // Logic's windows take the frames and minimised states of the knobs
+    void setMinimised(const std::string& windowKey, bool minimised);
     std::vector<const ScreenWindow*> logicWindows() const;  // front to back
+    const ScreenWindow* keyLogicWindow() const;             // the frontmost one not minimised
     const ScreenWindow* logicWindow(std::string_view key) const;
     std::string mainWindowTitle() const;
     void raiseLogicWindow(std::string_view key);
@@ -274,6 +282,7 @@ public:
     void closePluginWindow(int uid);
     void syncPluginWindows();  // windows of slots that are gone close; titles follow renames
     void insertPlugin(int trackId, int gap, const std::string& plugin, const std::string& format);
+    void replacePlugin(int uid, const std::string& plugin, const std::string& format);  // same place, new instance
     void removeSlot(int uid);
     void dropSlot(int sourceNode, platform::Point at);
     platform::AXError pressPluginNode(int nodeIndex, const std::string& action);
@@ -304,6 +313,7 @@ public:
     platform::AXError axPerform(const Handle& h, const std::string& action);
     platform::AXError axPid(const Handle& h, int& out);
     std::string describeNode(int nodeIndex) const;
+    std::string placeOf(int nodeIndex) const;  // see Event::place
     int focusedNode() const;  // the selected header, or -1
 
     // Input (input.cpp).

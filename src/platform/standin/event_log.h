@@ -3,6 +3,7 @@
 // The stand-in's record of everything done to it, with virtual timestamps.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/geometry.h"
@@ -24,6 +25,7 @@ enum class EventKind {
     capture,
     openURL,
     permissionPrompt,
+    permissionCheck,  // a preflight or request of a permission; `route` says which, `outcome` the answer
 };
 
 struct Event {
@@ -40,8 +42,14 @@ struct Event {
     // Mouse and warp.
     platform::MouseEventType mouseType = platform::MouseEventType::moved;
     platform::Point point;
-    // AX: the element as "<role> \"<description>\"", the action or attribute in `name`, the result code.
+    // AX and mouse: the element as "<role> \"<description>\"", the action or attribute in `name`, the result code.
     std::string element;
+    // Where that element sits, so that same-named elements can be told apart: the window's title, then
+    // each ancestor below it and the element itself as role, description and index among its siblings,
+    // e.g. window "Demo Song - Tracks" > AXGroup "Inspector"[2] > ... > AXButton "open"[2].
+    std::string place;
+    // Activation: the options the request carried (absent for the AppleScript route and frontmost changes).
+    std::optional<unsigned> options;
     std::string name;  // action, attribute, script source, capture request, URL, prompt kind
     int code = 0;
     // What the stand-in did with it: "handled", "unhandled", "ignored", "dropped", "swallowed", "click",

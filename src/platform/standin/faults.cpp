@@ -164,6 +164,19 @@ bool applyFault(Faults& f, std::string_view name, const nlohmann::json& v) {
         if (!v.is_array() && !v.is_null()) bad(name, v);
         if (v.is_array())
             for (const auto& e : v) f.extraWindows.push_back(extraWindow(e));
+    } else if (name == "windowFrames") {
+        if (!v.is_object() && !v.is_null()) bad(name, v);
+        f.windowFrames.clear();
+        if (v.is_object())
+            for (const auto& [window, frame] : v.items()) f.windowFrames[window] = rect(name, frame);
+    } else if (name == "minimisedWindows") {
+        if (!v.is_array() && !v.is_null()) bad(name, v);
+        f.minimisedWindows.clear();
+        if (v.is_array())
+            for (const auto& window : v) {
+                if (!window.is_string()) bad(name, v);
+                f.minimisedWindows.push_back(window.get<std::string>());
+            }
     } else if (name == "mixerWindow") f.mixerWindow = boolean(name, v);
     else if (name == "mixerWindowFirst") {
         f.mixerWindowFirst = boolean(name, v);
@@ -171,6 +184,7 @@ bool applyFault(Faults& f, std::string_view name, const nlohmann::json& v) {
     } else if (name == "secondPlayheadGroup") f.secondPlayheadGroup = boolean(name, v);
     else if (name == "duplicateNameField") f.duplicateNameField = boolean(name, v);
     else if (name == "decoyContainers") f.decoyContainers = boolean(name, v);
+    else if (name == "windowDecoys") f.windowDecoys = boolean(name, v);
     else if (name == "menuPlacement") {
         if (!v.is_string() || (v != "child" && v != "appLevel")) bad(name, v);
         f.menuPlacementAppLevel = v == "appLevel";

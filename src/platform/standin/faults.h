@@ -2,6 +2,7 @@
 
 // Fault knobs: every deviation from a healthy Logic Pro, settable in the scenario ("faults") and at run time.
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -81,6 +82,11 @@ struct Faults {
     bool secondPlayheadGroup = false;
     bool duplicateNameField = false;
     bool decoyContainers = false;
+    bool windowDecoys = false;  // the main window's title-bar buttons and its "Project" group beside the track list
+    // Logic's own windows, named by key ("main", "mixer", "extra:<n>", "plugin:<slot uid>") or by title:
+    // moved or resized (anywhere, also partly or wholly off the displays), or minimised.
+    std::map<std::string, platform::Rect> windowFrames;
+    std::vector<std::string> minimisedWindows;
     // Menus, slots and plug-in windows.
     bool menuPlacementAppLevel = false;  // menus hang under the application instead of their invoker
     double lateWindow = 0;               // plug-in windows appear this many seconds after the request

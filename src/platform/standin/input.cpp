@@ -56,8 +56,8 @@ bool Engine::postKey(bool hid, int pid, const platform::KeyEvent& ev) {
     if (renaming) return done(renameKey(ev));
     if (code == 0 && !ev.unicodeText.empty()) return done("unhandled");
     if (faults.pluginWindowTakesKeys && (arrow || code == 1 || code == 46)) {
-        auto front = logicWindows();
-        if (!front.empty() && front.front()->logicKey.rfind("plugin:", 0) == 0) return done("swallowed");
+        const ScreenWindow* key = keyLogicWindow();
+        if (key && key->logicKey.rfind("plugin:", 0) == 0) return done("swallowed");
     }
 
     if (mods == kFolderChord && (code == 124 || code == 123)) {
@@ -170,7 +170,7 @@ bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
             return true;
         }
         for (const ScreenWindow* w : logicWindows())
-            if (w->frame.contains(ev.location)) {
+            if (!w->minimised && w->frame.contains(ev.location)) {
                 win = w;
                 break;
             }
@@ -195,6 +195,7 @@ bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
                 click.nodeId = tree[item].id;
                 click.nodeGen = tree[item].gen;
                 e.element = describeNode(item);
+                e.place = placeOf(item);
                 e.outcome = "down";
                 break;
             }
@@ -208,6 +209,7 @@ bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
             click.nodeId = tree[hit].id;
             click.nodeGen = tree[hit].gen;
             e.element = describeNode(hit);
+            e.place = placeOf(hit);
             e.outcome = "down";
             break;
         }
@@ -224,6 +226,7 @@ bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
                 // Only a drag that began on a slot's "open" area carries a plug-in.
                 if (source >= 0 && tree[source].bind.kind == Bind::slotOpen) {
                     e.element = describeNode(source);
+                    e.place = placeOf(source);
                     e.outcome = "drop";
                     dropSlot(source, ev.location);
                 }
@@ -240,6 +243,7 @@ bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
                 const std::string windowKey = win ? win->logicKey : std::string();
                 if (target >= 0) {
                     e.element = describeNode(target);
+                    e.place = placeOf(target);
                     e.code = platform::code(press(target, "AXPress"));
                     e.outcome = "click";
                 } else {

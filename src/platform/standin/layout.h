@@ -26,6 +26,7 @@ inline constexpr double kPlayheadSliderX[4] = {224, 268, 308, 348};
 inline constexpr double kPlayheadSliderW[4] = {40, 36, 36, 40};
 inline constexpr Rect kTempo{400, 55, 60, 24};
 inline constexpr Rect kTimeSignature{470, 55, 40, 24};
+inline constexpr Rect kMixerButton{530, 55, 24, 24};
 inline constexpr Rect kUpperPlayheadGroup{220, 40, 172, 6};  // secondPlayheadGroup
 
 // Inspector: strips 80 pt wide at x 5 and 95; strip-relative offsets below are from the strip's top.
@@ -56,6 +57,9 @@ inline constexpr double kFaderHeight = 130;
 inline constexpr double kNameY = 770;
 inline constexpr double kExtraNameY = 792;
 inline constexpr double kMixerStripPitch = 90;
+
+// The "Project" group beside the track list: the strip above the track headers, left of the ruler.
+inline constexpr Rect kProjectArea{180, 87, 260, 20};
 
 // Tracks area.
 inline constexpr Rect kTracks{180, 87, 1260, 813};

@@ -111,6 +111,12 @@ void Engine::openMenu(OpenMenu::Kind kind, int invokerNode) {
         case OpenMenu::Kind::insert:
             m.gap = invoker.bind.index;
             m.items = insertMenu(project);
+            if (invoker.bind.kind == Bind::filledSlotButton) {
+                const Track* t = project.trackById(invoker.bind.track);
+                if (!t || invoker.bind.index < 0 || invoker.bind.index >= int(t->strip.inserts.size())) return;
+                m.replaceUid = t->strip.inserts[static_cast<std::size_t>(invoker.bind.index)].uid;
+                m.items.insert(m.items.begin(), leaf("No Plug-in", "remove"));
+            }
             break;
         case OpenMenu::Kind::slot: {
             const Track* t = project.trackById(invoker.bind.track);
@@ -195,7 +201,9 @@ void Engine::activateMenuItem(const std::vector<int>& path) {
     closeMenus();
     switch (m.kind) {
         case OpenMenu::Kind::insert:
-            insertPlugin(m.track, m.gap, chosen.action, chosen.title);
+            if (m.replaceUid == 0) insertPlugin(m.track, m.gap, chosen.action, chosen.title);
+            else if (chosen.action == "remove") removeSlot(m.replaceUid);
+            else replacePlugin(m.replaceUid, chosen.action, chosen.title);
             break;
         case OpenMenu::Kind::slot: {
             Track* owner = nullptr;

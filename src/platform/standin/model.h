@@ -147,7 +147,9 @@ struct Project {
 struct UiState {
     bool inspectorVisible = true;
     std::vector<std::string> windows;  // Logic's window titles, front to back (AXWindows order)
-    std::string keyWindow;             // title of the key window, empty when Logic shows none
+    std::string keyWindow;             // title of the key window (the frontmost not minimised), empty when none
+    std::vector<std::string> minimisedWindows;  // titles
+    bool mixerAreaShown = false;       // the control bar's "Mixer" check box
     struct TouchedSend {
         int trackId = -1;
         int bus = 0;

@@ -92,12 +92,14 @@ void Engine::openPluginWindowNow(int trackId, int uid) {
     w.pid = logicApp.pid;
     w.title = pluginWindowTitle(uid);
     w.frame = {layout::kPluginWindowX + cascade, layout::kPluginWindowY + cascade, width, height};
+    w.homeFrame = w.frame;
     w.colour = palette::windowBody;
     w.logicKey = windowKey(uid);
     // The new window comes to the front of Logic's windows and becomes the key window.
     auto firstLogic = std::find_if(windows.begin(), windows.end(), [](const ScreenWindow& s) { return !s.logicKey.empty(); });
     windows.insert(logicFrontmost() ? windows.begin() : firstLogic, w);
     pluginWindows.push_back({trackId, uid});
+    applyWindowKnobs();
     changed();
 }
 
@@ -125,25 +127,54 @@ void Engine::syncPluginWindows() {
     for (int uid : gone) closePluginWindow(uid);
     for (ScreenWindow& w : windows)
         if (w.logicKey.rfind(kPluginKeyPrefix, 0) == 0) w.title = pluginWindowTitle(std::stoi(w.logicKey.substr(kPluginKeyPrefix.size())));
+    applyWindowKnobs();
 }
+
+namespace {
+
+// A fresh instance with the definition's defaults and a uid no slot has had.
+InsertSlot freshSlot(const Project& p, const std::string& plugin, const std::string& format) {
+    InsertSlot slot;
+    slot.uid = 1;
+    for (const Track& other : p.tracks)
+        for (const InsertSlot& s : other.strip.inserts) slot.uid = std::max(slot.uid, s.uid + 1);
+    slot.plugin = plugin;
+    slot.format = format;
+    if (const PluginDefinition* def = p.plugin(plugin); def && def->parameters.is_array())
+        for (const auto& param : def->parameters)
+            if (param.is_object() && param.contains("id") && param["id"].is_string() && param.contains("default") &&
+                param["default"].is_number())
+                slot.params[param["id"].get<std::string>()] = param["default"].get<double>();
+    return slot;
+}
+
+}  // namespace
 
 void Engine::insertPlugin(int trackId, int gap, const std::string& plugin, const std::string& format) {
     Track* t = project.trackById(trackId);
     if (!t || int(t->strip.inserts.size()) >= layout::kMaxSlots) return;
-    InsertSlot slot;
-    slot.uid = 1;
-    for (const Track& other : project.tracks)
-        for (const InsertSlot& s : other.strip.inserts) slot.uid = std::max(slot.uid, s.uid + 1);
-    slot.plugin = plugin;
-    slot.format = format;
-    if (const PluginDefinition* def = project.plugin(plugin); def && def->parameters.is_array())
-        for (const auto& p : def->parameters)
-            if (p.is_object() && p.contains("id") && p["id"].is_string() && p.contains("default") && p["default"].is_number())
-                slot.params[p["id"].get<std::string>()] = p["default"].get<double>();
+    const InsertSlot slot = freshSlot(project, plugin, format);
     const int at = std::clamp(gap, 0, int(t->strip.inserts.size()));
     t->strip.inserts.insert(t->strip.inserts.begin() + at, slot);
     if (faults.newSlotZeroFrame > 0) zeroFrameReads[slot.uid] = faults.newSlotZeroFrame;
     changed();
+    if (faults.windowOnInsert) requestPluginWindow(trackId, slot.uid);
+}
+
+// Choosing a plug-in from a filled slot's menu swaps the instance in place: the old one's window closes,
+// its state is gone, and the new one opens like an inserted plug-in.
+void Engine::replacePlugin(int uid, const std::string& plugin, const std::string& format) {
+    Track* owner = nullptr;
+    InsertSlot* old = slotByUid(uid, &owner);
+    if (!old) return;
+    const int trackId = owner->id;
+    const InsertSlot slot = freshSlot(project, plugin, format);
+    *old = slot;
+    zeroFrameReads.erase(uid);
+    pendingWindows.erase(std::remove(pendingWindows.begin(), pendingWindows.end(), uid), pendingWindows.end());
+    if (faults.newSlotZeroFrame > 0) zeroFrameReads[slot.uid] = faults.newSlotZeroFrame;
+    changed();
+    syncPluginWindows();
     if (faults.windowOnInsert) requestPluginWindow(trackId, slot.uid);
 }
 
@@ -213,8 +244,7 @@ AXError Engine::pressPluginNode(int nodeIndex, const std::string& action) {
     const Binding b = tree[nodeIndex].bind;
     const bool showMenu = action == "AXPress" || action == "AXShowMenu";
     switch (b.kind) {
-        case Bind::slotOpen:
-        case Bind::filledSlotButton: {
+        case Bind::slotOpen: {
             Track* t = project.trackById(b.track);
             if (!t || b.index < 0 || b.index >= int(t->strip.inserts.size())) return AXError::invalidUIElement;
             const int uid = t->strip.inserts[static_cast<std::size_t>(b.index)].uid;

@@ -100,8 +100,8 @@ std::optional<platform::RunningApplication> StandinWorkspace::frontmostApplicati
     });
 }
 
-bool StandinWorkspace::activate(int pid, unsigned) {
-    return e_->run([&] { return e_->requestActivation(pid, false); });
+bool StandinWorkspace::activate(int pid, unsigned options) {
+    return e_->run([&] { return e_->requestActivation(pid, false, options); });
 }
 
 platform::RunningApplication StandinWorkspace::currentApplication() {
@@ -115,8 +115,8 @@ platform::RunningApplication StandinWorkspace::currentApplication() {
     });
 }
 
-void StandinWorkspace::activateCurrentApplication(bool) {
-    e_->run([&] { e_->requestActivation(e_->selfPid, false); });
+void StandinWorkspace::activateCurrentApplication(bool ignoringOtherApps) {
+    e_->run([&] { e_->requestActivation(e_->selfPid, false, ignoringOtherApps ? platform::activation::kIgnoringOtherApps : 0u); });
 }
 
 void StandinWorkspace::hideCurrentApplication() {
@@ -170,13 +170,30 @@ std::optional<platform::Display> StandinScreenCapture::mainDisplay() {
         return std::nullopt;
     });
 }
+namespace {
+void recordScreenRecordingCheck(Engine& e, const char* route, bool granted, std::string detail = {}) {
+    Event ev;
+    ev.kind = EventKind::permissionCheck;
+    ev.name = "screenRecording";
+    ev.route = route;
+    ev.outcome = granted ? "granted" : "denied";
+    ev.detail = std::move(detail);
+    e.record(std::move(ev));
+}
+}  // namespace
+
 bool StandinScreenCapture::preflightScreenRecording() {
-    return e_->run([&] { return e_->faults.screenRecording == ScreenRecording::granted; });
+    return e_->run([&] {
+        const bool granted = e_->faults.screenRecording == ScreenRecording::granted;
+        recordScreenRecordingCheck(*e_, "preflight", granted);
+        return granted;
+    });
 }
 bool StandinScreenCapture::requestScreenRecording() {
     return e_->run([&] {
         ScreenRecording& state = e_->faults.screenRecording;
-        if (state == ScreenRecording::undetermined) {
+        const bool prompted = state == ScreenRecording::undetermined;
+        if (prompted) {
             ++e_->screenRecordingPrompts;
             Event ev;
             ev.kind = EventKind::permissionPrompt;
@@ -184,7 +201,9 @@ bool StandinScreenCapture::requestScreenRecording() {
             e_->record(std::move(ev));
             state = e_->faults.promptAnswer == ScreenRecording::granted ? ScreenRecording::granted : ScreenRecording::denied;
         }
-        return state == ScreenRecording::granted;
+        const bool granted = state == ScreenRecording::granted;
+        recordScreenRecordingCheck(*e_, "request", granted, prompted ? "after prompt" : "no prompt");
+        return granted;
     });
 }
 

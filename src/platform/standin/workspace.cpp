@@ -61,10 +61,11 @@ void Engine::makeLogicFrontmostIfRunning() {
     if (logicRunning) setFrontmost(logicApp.pid);
 }
 
-bool Engine::requestActivation(int pid, bool viaAppleScript) {
+bool Engine::requestActivation(int pid, bool viaAppleScript, std::optional<unsigned> options) {
     Event e;
     e.kind = EventKind::activation;
     e.pid = pid;
+    e.options = options;
     e.route = viaAppleScript ? "appleScript" : "workspace";
     if (pid == selfPid) {
         e.outcome = "activated";
@@ -104,6 +105,7 @@ bool Engine::requestActivation(int pid, bool viaAppleScript) {
 void Engine::launchLogic(bool makeFrontmost) {
     if (logicRunning) return;
     logicRunning = true;
+    mainWindowClosed = false;
     ++launchCount;
     logicApp.hidden = false;
     apps.insert(apps.begin() + static_cast<std::ptrdiff_t>(std::min(logicSlot, apps.size())), logicApp);
@@ -240,7 +242,7 @@ void Engine::syncLogicWindows() {
         }
     }
     std::vector<Want> wanted = front;
-    if (logicRunning) wanted.push_back({"main", 1001, mainWindowTitle(), layout::kMainWindow});
+    if (logicRunning && !mainWindowClosed) wanted.push_back({"main", 1001, mainWindowTitle(), layout::kMainWindow});
     wanted.insert(wanted.end(), back.begin(), back.end());
 
     // Drop windows no longer wanted; refresh titles of the others.
@@ -257,7 +259,7 @@ void Engine::syncLogicWindows() {
         auto it = std::find_if(windows.begin(), windows.end(), [&](const ScreenWindow& w) { return w.logicKey == want.key; });
         if (it != windows.end()) {
             it->title = want.title;
-            it->frame = want.frame;
+            it->homeFrame = want.frame;
             continue;
         }
         ScreenWindow w;
@@ -265,6 +267,7 @@ void Engine::syncLogicWindows() {
         w.pid = logicApp.pid;
         w.title = want.title;
         w.frame = want.frame;
+        w.homeFrame = want.frame;
         w.colour = palette::windowBody;
         w.logicKey = want.key;
         // A new window goes next to its neighbour in the wanted order, else behind everything.
@@ -279,6 +282,34 @@ void Engine::syncLogicWindows() {
     }
     syncPluginWindows();
     changed();
+}
+
+void Engine::applyWindowKnobs() {
+    for (ScreenWindow& w : windows) {
+        if (w.logicKey.empty()) continue;
+        auto named = [&](const std::string& name) { return name == w.logicKey || name == w.title; };
+        w.frame = w.homeFrame;
+        for (const auto& [name, frame] : faults.windowFrames)
+            if (named(name)) w.frame = frame;
+        w.minimised = std::any_of(faults.minimisedWindows.begin(), faults.minimisedWindows.end(), named);
+    }
+}
+
+void Engine::setMinimised(const std::string& windowKey, bool minimised) {
+    auto& list = faults.minimisedWindows;
+    const ScreenWindow* w = logicWindow(windowKey);
+    if (!w) return;
+    list.erase(std::remove_if(list.begin(), list.end(), [&](const std::string& n) { return n == w->logicKey || n == w->title; }),
+               list.end());
+    if (minimised) list.push_back(windowKey);
+    applyWindowKnobs();
+    changed();
+}
+
+const ScreenWindow* Engine::keyLogicWindow() const {
+    for (const auto& w : windows)
+        if (!w.logicKey.empty() && !w.minimised) return &w;
+    return nullptr;
 }
 
 std::vector<const ScreenWindow*> Engine::logicWindows() const {
@@ -312,7 +343,7 @@ void Engine::raiseLogicWindow(std::string_view key) {
 std::vector<const ScreenWindow*> Engine::visibleStack() const {
     std::vector<const ScreenWindow*> out;
     for (const auto& w : windows) {
-        if (!w.visible) continue;
+        if (!w.visible || w.minimised) continue;
         const AppRecord* owner = app(w.pid);
         if (!owner || owner->hidden) continue;
         out.push_back(&w);

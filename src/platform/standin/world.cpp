@@ -97,8 +97,12 @@ UiState World::ui() const {
     std::lock_guard lock(engine_->mutex);
     UiState s;
     s.inspectorVisible = engine_->inspectorVisible;
-    for (const auto* w : engine_->logicWindows()) s.windows.push_back(w->title);
-    if (!s.windows.empty()) s.keyWindow = s.windows.front();
+    for (const auto* w : engine_->logicWindows()) {
+        s.windows.push_back(w->title);
+        if (w->minimised) s.minimisedWindows.push_back(w->title);
+    }
+    if (const auto* key = engine_->keyLogicWindow()) s.keyWindow = key->title;
+    s.mixerAreaShown = engine_->mixerAreaShown;
     s.lastTouchedSend = engine_->lastTouchedSend;
     for (const auto* w : engine_->logicWindows()) {
         if (w->logicKey.rfind("plugin:", 0) != 0) continue;

@@ -361,5 +361,65 @@ TEST_F(StandinTest, MixerWindowFirstIsTakenForTheMainWindowAndShowsAnotherStrip)
     EXPECT_EQ(app().element(ax::kFocusedWindow)->string(ax::kTitle), "Demo Song - Tracks");
 }
 
+TEST_F(StandinTest, ARealWindowsDecoysStandWhereLogicHasThemAndActAsThere) {
+    // The control bar's "Mixer" check box is met before the Inspector's "Mixer" area.
+    auto mixer = findInMain("Mixer");
+    ASSERT_TRUE(mixer);
+    EXPECT_EQ(mixer->string(ax::kRole), "AXCheckBox");
+    EXPECT_EQ(mixer->element(ax::kParent)->string(ax::kDescription), "Control Bar");
+    ASSERT_EQ(mixer->performAction(ax::kPress), AXError::success);
+    EXPECT_TRUE(world().ui().mixerAreaShown);
+    EXPECT_EQ(findInMain("Mixer")->number(ax::kValue), 1);
+    EXPECT_EQ(stripName(), "Kick");
+
+    world().updateFaults([](Faults& f) {
+        f.windowDecoys = true;
+        f.decoyContainers = true;
+    });
+    auto children = mainWindow()->children();
+    std::vector<std::string> described;
+    for (const auto& c : children) described.push_back(c.string(ax::kDescription).value_or(c.string(ax::kRole).value_or("")));
+    EXPECT_EQ(described, (std::vector<std::string>{"AXMenuBar", "Control Bar", "Inspector", "Project", "Tracks", "close", "full screen",
+                                                   "minimize"}));
+    EXPECT_EQ(children[3].children().at(0).string(ax::kDescription), "open");  // decoyContainers reach "Project" too
+    const auto& close = children[5];
+    EXPECT_EQ(close.string(ax::kSubrole), "AXCloseButton");
+    EXPECT_EQ(close.string(ax::kRoleDescription), "close button");
+    EXPECT_EQ(children[7].string(ax::kSubrole), "AXMinimizeButton");
+    EXPECT_TRUE(hasHeader("Track 2 \u201CKick\u201D"));
+
+    // Minimise puts the window in the Dock; close takes the project's window away until Logic starts again.
+    ASSERT_EQ(children[7].performAction(ax::kPress), AXError::success);
+    EXPECT_EQ(world().ui().minimisedWindows, (std::vector<std::string>{"Demo Song - Tracks"}));
+    world().setKnob("minimisedWindows", nullptr);
+    ASSERT_EQ(mainWindow()->children()[5].performAction(ax::kPress), AXError::success);
+    EXPECT_TRUE(world().ui().windows.empty());
+    EXPECT_FALSE(mainWindow());
+    world().quitLogic();
+    world().launchLogic();
+    EXPECT_EQ(world().ui().windows, (std::vector<std::string>{"Demo Song - Tracks"}));
+}
+
+TEST_F(StandinTest, TheEventLogPlacesEachElementSoSameNamedOnesAreTold) {
+    find(*strip(0), "mute", "AXCheckBox")->performAction(ax::kPress);
+    find(*strip(1), "mute", "AXCheckBox")->performAction(ax::kPress);
+    auto header = findInMain("Track 3 \u201CSnare\u201D");
+    find(*header, "mute", "AXCheckBox")->performAction(ax::kPress);
+    clickInProcess(World::center(*world().stripControlFrame(0, "mute")));
+    auto actions = world().events(EventKind::axAction);
+    ASSERT_EQ(actions.size(), 3u);
+    for (const auto& a : actions) EXPECT_EQ(a.element, "AXCheckBox \"mute\"");
+    const std::string inspector = "window \"Demo Song - Tracks\" > AXGroup \"Inspector\"[2] > AXLayoutArea \"Mixer\"[0] > ";
+    EXPECT_EQ(actions[0].place, inspector + "AXGroup[0] > AXCheckBox \"mute\"[9]");
+    EXPECT_EQ(actions[1].place, inspector + "AXGroup[1] > AXCheckBox \"mute\"[8]");
+    EXPECT_EQ(actions[2].place.rfind("window \"Demo Song - Tracks\" > AXGroup \"Tracks\"[3] > AXGroup[0] > "
+                                     "AXGroup \"Track 3 \u201CSnare\u201D\"[2] > AXCheckBox \"mute\"",
+                                     0),
+              0u)
+        << actions[2].place;
+    EXPECT_EQ(world().events(EventKind::mouse).back().place, actions[0].place);
+    EXPECT_NE(describe(actions[1]).find(" place=" + actions[1].place), std::string::npos);
+}
+
 }  // namespace
 }  // namespace corvane::standin::testing

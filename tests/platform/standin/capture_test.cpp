@@ -159,5 +159,34 @@ TEST_F(StandinTest, CaptureFailureKnobsAndMissingPermissionShowAsTheHostWould) {
     EXPECT_EQ(world().events(EventKind::capture).size(), 2u);
 }
 
+TEST_F(StandinTest, MinimisedAndOffDisplayLogicWindowsCaptureAsOnTheHost) {
+    const Rect home = *world().windowFrame();
+    const std::uint32_t id = *world().windowId();
+    world().setKnob("minimisedWindows", {"main"});
+    auto content = platform::screenCapture().shareableContent();
+    ASSERT_TRUE(content.ok());
+    for (const auto& w : content.value->windows)
+        if (w.windowID == id) {
+            EXPECT_FALSE(w.isOnScreen);
+            EXPECT_EQ(w.frame, home);
+        }
+    EXPECT_FALSE(platform::screenCapture().captureWindow(id).ok());
+    auto display = platform::screenCapture().captureDisplay(1);
+    ASSERT_TRUE(display.ok());
+    EXPECT_EQ(sample(*display.value, {0, 0, 1440, 900}, inside(home, 200, 300)), palette::desktop);
+
+    // Half off the left edge: the display shows the part still on it; the window alone is whole.
+    world().setKnob("minimisedWindows", nullptr);
+    world().setKnob("windowFrames", {{"main", {-720, 25, 1440, 875}}});
+    display = platform::screenCapture().captureDisplay(1);
+    ASSERT_TRUE(display.ok());
+    EXPECT_EQ(sample(*display.value, {0, 0, 1440, 900}, {5, 30}), palette::titleBar);
+    EXPECT_EQ(sample(*display.value, {0, 0, 1440, 900}, {800, 30}), palette::desktop);
+    auto window = platform::screenCapture().captureWindow(id);
+    ASSERT_TRUE(window.ok());
+    EXPECT_EQ(window.value->width, 1440);
+    EXPECT_EQ(pixelAt(*window.value, 3, 3), palette::titleBar);
+}
+
 }  // namespace
 }  // namespace corvane::standin::testing

@@ -33,6 +33,20 @@ protected:
     void select(const std::string& track) {
         world().mutateProject([&](Project& p) { p.selectedTrackId = p.stripTrackId = p.track(track)->id; });
     }
+    // The first menu item titled so, below `root`.
+    static std::optional<AXElement> menuItem(const AXElement& root, const std::string& title) {
+        std::optional<AXElement> found;
+        std::function<void(const AXElement&, int)> walk = [&](const AXElement& e, int depth) {
+            if (found || depth > 12) return;
+            if (e.string(ax::kRole) == std::optional<std::string>("AXMenuItem") && e.string(ax::kTitle) == std::optional<std::string>(title)) {
+                found = e;
+                return;
+            }
+            for (const auto& c : e.children()) walk(c, depth + 1);
+        };
+        walk(root, 0);
+        return found;
+    }
     // The program's drag gesture at the HID tap: down, 12 pt toward the end, 24 steps, up.
     void drag(platform::Point from, platform::Point to) {
         auto& in = platform::input();
@@ -234,6 +248,37 @@ TEST_F(PluginWindowsTest, WindowImageShowsHeaderAndBody) {
     EXPECT_EQ(pixelAt(*shot.value, 260, 10), palette::titleBar);
     EXPECT_EQ(pixelAt(*shot.value, 500, 24), palette::pluginHeader);
     EXPECT_EQ(pixelAt(*shot.value, 260, 200), palette::pluginBody);
+}
+
+TEST_F(PluginWindowsTest, AudioPlugInButtonOfAFilledSlotOffersThePluginMenuToReplaceItNotItsWindow) {
+    world().setKnob("filledSlotButton", true);
+    slotControl(1, "open").performAction(ax::kPress);  // the Compressor's window, to see it go with its plug-in
+    const int oldUid = world().project().track("Kick")->strip.inserts[1].uid;
+    auto button = *find(*find(*strip(0), "Compressor", "AXGroup"), "audio plug-in", "AXButton");
+    world().clearEventLog();
+    ASSERT_EQ(button.performAction(ax::kPress), platform::AXError::success);
+    EXPECT_EQ(world().ui().openMenu, "insert");
+    EXPECT_EQ(world().ui().pluginWindows.size(), 1u);  // no second window, no raise of another
+    auto menu = app().element(ax::kFocusedUIElement);
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(menu->children().at(0).string(ax::kTitle), "No Plug-in");
+    EXPECT_NE(world().events(EventKind::axAction).back().place.find("AXGroup \"Compressor\"[3] > AXButton \"audio plug-in\"[0]"),
+              std::string::npos);
+
+    ASSERT_EQ(menuItem(*menuItem(*menu, "Limiter"), "Stereo")->performAction(ax::kPress), platform::AXError::success);
+    EXPECT_EQ(chain("Kick"), (std::vector<std::string>{"Channel EQ", "Limiter"}));
+    const auto replaced = world().project().track("Kick")->strip.inserts[1];
+    EXPECT_NE(replaced.uid, oldUid);  // a new instance in the same place
+    EXPECT_EQ(replaced.format, "Stereo");
+    std::vector<std::string> titles;
+    for (const auto& w : world().ui().pluginWindows) titles.push_back(w.title);
+    EXPECT_EQ(titles, (std::vector<std::string>{"Kick: Limiter"}));
+
+    // "No Plug-in" empties the slot.
+    find(*find(*strip(0), "Channel EQ", "AXGroup"), "audio plug-in", "AXButton")->performAction(ax::kPress);
+    menuItem(*app().element(ax::kFocusedUIElement), "No Plug-in")->performAction(ax::kPress);
+    EXPECT_EQ(chain("Kick"), (std::vector<std::string>{"Limiter"}));
+    EXPECT_EQ(world().ui().openMenu, "");
 }
 
 }  // namespace

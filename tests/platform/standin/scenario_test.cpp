@@ -44,6 +44,8 @@ TEST(Scenario, MalformedScenariosAreRejectedWithTheirPlace) {
         {"volume as text", json{{"project", {{"tracks", {{{"name", "A"}, {"volume", "loud"}}}}}}}, "volume"},
         {"selected missing", json{{"project", {{"selected", "Nope"}, {"tracks", {{{"name", "A"}}}}}}}, "selected"},
         {"bad activation", json{{"project", {{"tracks", {{{"name", "A"}}}}}}, {"faults", {{"activation", "sometimes"}}}}, "activation"},
+        {"short window frame", json{{"project", {{"tracks", {{{"name", "A"}}}}}}, {"faults", {{"windowFrames", {{"main", {0, 0, 10}}}}}}},
+         "windowFrames"},
     };
     for (const auto& c : cases) {
         try {
@@ -66,6 +68,13 @@ TEST(Scenario, MinimalProjectGetsAMainOutputAndDefaultWorkspace) {
     EXPECT_EQ(apps[1].bundleIdentifier, "com.apple.logic10");
     EXPECT_EQ(apps[1].processIdentifier, 4242);
     EXPECT_EQ(w.frontmostPid(), w.selfPid());
+}
+
+TEST(Scenario, WindowKnobsOfTheScenarioHoldFromTheStart) {
+    World w(json{{"project", {{"name", "S"}, {"tracks", {{{"name", "A"}}}}}},
+                 {"faults", {{"windowFrames", {{"S - Tracks", {10, 30, 800, 600}}}}, {"minimisedWindows", {"main"}}}}});
+    EXPECT_EQ(w.windowFrame(), (platform::Rect{10, 30, 800, 600}));
+    EXPECT_EQ(w.ui().minimisedWindows, (std::vector<std::string>{"S - Tracks"}));
 }
 
 TEST(Scenario, LogicClosedAtLoadHasNoProcessUntilLaunched) {

@@ -52,6 +52,13 @@ TEST_F(StandinTest, ActivationKnobDecidesWhetherAndWhenLogicComesForward) {
         ASSERT_FALSE(requests.empty());
         EXPECT_EQ(requests[0].route, "workspace");
         EXPECT_EQ(requests[0].pid, logicPid());
+        EXPECT_EQ(requests[0].options, std::optional<unsigned>(platform::activation::kAllWindows)) << c.activation;
+        EXPECT_NE(describe(requests[0]).find("options=0x1"), std::string::npos) << c.activation;
+        for (const auto& r : requests) {
+            if (r.route == "appleScript") {
+                EXPECT_FALSE(r.options) << c.activation;
+            }
+        }
     }
 }
 
@@ -99,6 +106,9 @@ TEST_F(StandinTest, HidingTheProgramHandsFrontmostToTheLastActiveApplication) {
     world().setFrontmost(logicPid());
     platform::workspace().activateCurrentApplication(true);
     EXPECT_EQ(world().frontmostPid(), world().selfPid());
+    const auto ownActivation = world().events(EventKind::activation).at(1);  // after Logic's frontmost change
+    EXPECT_EQ(ownActivation.pid, world().selfPid());
+    EXPECT_EQ(ownActivation.options, std::optional<unsigned>(platform::activation::kIgnoringOtherApps));
     platform::workspace().hideCurrentApplication();
     EXPECT_EQ(world().frontmostPid(), logicPid());
     EXPECT_TRUE(platform::workspace().currentApplication().isHidden);
@@ -165,7 +175,78 @@ TEST_F(StandinTest, ScreenRecordingPermissionFollowsItsStateAndCountsPrompts) {
         EXPECT_EQ(capture.requestScreenRecording(), c.request) << c.state;
         EXPECT_EQ(capture.requestScreenRecording(), c.request) << c.state << " (asked again)";
         EXPECT_EQ(world().screenRecordingPrompts(), c.prompts) << c.state;
+        // Every check is logged with its answer, and a request says whether it prompted.
+        std::vector<std::string> checks;
+        for (const auto& e : world().events(EventKind::permissionCheck)) checks.push_back(e.route + " " + e.outcome + " " + e.detail);
+        const std::string answer = c.request ? "granted" : "denied";
+        EXPECT_EQ(checks, (std::vector<std::string>{std::string("preflight ") + (c.preflight ? "granted " : "denied "),
+                                                    "request " + answer + (c.prompts ? " after prompt" : " no prompt"),
+                                                    "request " + answer + " no prompt"}))
+            << c.state;
+        EXPECT_EQ(world().events(EventKind::permissionPrompt).size(), static_cast<std::size_t>(c.prompts)) << c.state;
     }
+}
+
+TEST_F(StandinTest, LogicWindowsMoveResizeAndGoOffTheDisplaysThroughKnobs) {
+    namespace ax = platform::ax;
+    const platform::Rect home = *world().windowFrame();
+    const platform::Rect slotBefore = *world().slotFrame(0, 1);
+    world().setKnob("windowFrames", {{"main", {300, 125, 900, 600}}});
+    EXPECT_EQ(world().windowFrame(), (platform::Rect{300, 125, 900, 600}));
+    auto main = *mainWindow();
+    EXPECT_EQ(main.point(ax::kPosition), (platform::Point{300, 125}));
+    EXPECT_EQ(main.size(ax::kSize), (platform::Size{900, 600}));
+    // The contents move with the window, so pointers and searches meet them there.
+    const platform::Rect slot = *world().slotFrame(0, 1);
+    EXPECT_EQ(slot.origin(), (platform::Point{slotBefore.x + 300 - home.x, slotBefore.y + 125 - home.y}));
+    EXPECT_EQ(find(*strip(0), "Compressor", "AXGroup")->point(ax::kPosition), slot.origin());
+    clickInProcess(World::center(slot));
+    ASSERT_EQ(world().ui().pluginWindows.size(), 1u);
+    EXPECT_EQ(world().ui().pluginWindows[0].title, "Kick: Compressor");
+
+    // Plug-in windows are named by title; this one goes wholly off the display, the main one back home.
+    world().setKnob("windowFrames", {{"Kick: Compressor", {-900, 40, 520, 320}}});
+    EXPECT_EQ(world().ui().pluginWindows[0].frame, (platform::Rect{-900, 40, 520, 320}));
+    EXPECT_EQ(world().windowFrame(), home);
+    auto content = platform::screenCapture().shareableContent();
+    ASSERT_TRUE(content.ok());
+    bool listed = false;
+    for (const auto& w : content.value->windows)
+        if (w.title == std::optional<std::string>("Kick: Compressor")) {
+            listed = true;
+            EXPECT_EQ(w.frame, (platform::Rect{-900, 40, 520, 320}));
+        }
+    EXPECT_TRUE(listed);
+    world().setKnob("windowFrames", nullptr);
+    EXPECT_EQ(world().ui().pluginWindows[0].frame.origin(), (platform::Point{400, 200}));
+}
+
+TEST_F(StandinTest, MinimisedLogicWindowsAreListedButNeitherFocusedNorOnScreen) {
+    namespace ax = platform::ax;
+    world().setFrontmost(logicPid());
+    const platform::Rect home = *world().windowFrame();
+    world().setKnob("minimisedWindows", {"main"});
+    auto windows = *app().elements(ax::kWindows);
+    ASSERT_EQ(windows.size(), 1u);  // still listed
+    EXPECT_EQ(windows[0].boolean("AXMinimized"), true);
+    EXPECT_EQ(windows[0].point(ax::kPosition), home.origin());  // the frame it had
+    platform::AXValue v;
+    EXPECT_EQ(app().copyAttributeValue(ax::kFocusedWindow, v), platform::AXError::noValue);
+    EXPECT_EQ(world().ui().keyWindow, "");
+    EXPECT_EQ(world().ui().minimisedWindows, (std::vector<std::string>{"Demo Song - Tracks"}));
+    // Pointers pass through to what lies below.
+    clickAtHID(World::center(*world().slotFrame(0, 1)));
+    EXPECT_EQ(world().events(EventKind::mouse).back().route, "stray");
+    EXPECT_TRUE(world().ui().pluginWindows.empty());
+
+    // Un-minimising through Accessibility, as a user's Dock click would.
+    bool settable = false;
+    ASSERT_EQ(windows[0].isAttributeSettable("AXMinimized", settable), platform::AXError::success);
+    EXPECT_TRUE(settable);
+    EXPECT_EQ(windows[0].setAttributeValue("AXMinimized", false), platform::AXError::success);
+    EXPECT_TRUE(world().ui().minimisedWindows.empty());
+    EXPECT_EQ(app().element(ax::kFocusedWindow)->string(ax::kTitle), "Demo Song - Tracks");
+    EXPECT_EQ(world().events(EventKind::axWrite).back().name, "AXMinimized");
 }
 
 TEST_F(StandinTest, CursorWarpsAndFollowsHIDMouseEvents) {
