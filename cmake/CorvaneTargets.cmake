@@ -6,7 +6,10 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_L
   list(APPEND CORVANE_WARNINGS -Wno-restrict)
 endif()
 
+# Every target of ours links this publicly, so each one, corvane_app included, passes C++20 on to
+# whatever links it, also outside this project's global CMAKE_CXX_STANDARD.
 add_library(corvane_options INTERFACE)
+target_compile_features(corvane_options INTERFACE cxx_std_20)
 target_compile_options(corvane_options INTERFACE ${CORVANE_WARNINGS})
 target_compile_definitions(corvane_options INTERFACE
   CORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"

@@ -2,11 +2,11 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 
 #include "support/image_encoding.h"
 #include "platform/platform.h"
 #include "support/app_paths.h"
+#include "support/files.h"
 #include "support/iso8601.h"
 
 namespace corvane {
@@ -28,16 +28,6 @@ platform::Image takeImage(platform::CaptureResult<platform::Image> result) {
     if (!result.error.empty()) throw CaptureError(CaptureError::Kind::screenshotFailed, result.error);
     if (!result.value) throw CaptureError(CaptureError::Kind::noCapturableContent);
     return std::move(*result.value);
-}
-
-void writeFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) throw std::filesystem::filesystem_error("could not create the capture file", path,
-                                                      std::make_error_code(std::errc::io_error));
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) throw std::filesystem::filesystem_error("could not write the capture file", path,
-                                                      std::make_error_code(std::errc::io_error));
 }
 }  // namespace
 
@@ -143,7 +133,9 @@ CaptureArtifact CaptureService::captureLogic(bool saveToDisk, std::optional<Capt
         for (auto& c : name)
             if (c == ':') c = '-';
         auto path = AppPaths::appSupportDirectory(std::string("Captures")) / ("logic-capture-" + name + ".png");
-        writeFile(path, *png);
+        // Screenshots can show anything on screen: private to the user, and never half-written.
+        if (!writePrivateFile(path, *png))
+            throw CaptureError(CaptureError::Kind::screenshotFailed, "could not store " + path.string());
         artifact.metadata.filePath = path.string();
     }
     artifact.pngData = std::move(*png);

@@ -44,7 +44,7 @@ public:
     CaptureService(const LogicInspector& logicInspector, const PermissionService& permissionService)
         : logicInspector_(logicInspector), permissionService_(permissionService) {}
 
-    // Throws CaptureError, or std::filesystem::filesystem_error when the file cannot be stored.
+    // Throws CaptureError, also when the file cannot be stored (then nothing is left on disk).
     CaptureArtifact captureLogic(bool saveToDisk, std::optional<CaptureMode> requestedMode = std::nullopt) const;
 
     static std::optional<platform::ShareableWindow> chooseBestWindow(

@@ -10,6 +10,7 @@
 
 #include "logic/logic_inspector.h"
 #include "platform/platform.h"
+#include "support/app_paths.h"
 #include "support/base64.h"
 #include "support/files.h"
 #include "support/unicode.h"
@@ -79,9 +80,7 @@ void addPicture(json& result, const std::optional<std::string>& jpeg) {
 }  // namespace
 
 std::filesystem::path LogicInspector::pluginInsertMenuProbePath() {
-    std::error_code error;
-    const auto folder = std::filesystem::temp_directory_path(error);
-    return (error ? std::filesystem::path("/tmp") : folder) / "plugin-insert-menu-probe.json";
+    return AppPaths::temporaryDirectory() / "plugin-insert-menu-probe.json";
 }
 
 void LogicInspector::collectAuthoringInfo(const AXElement& from, Point windowOrigin, json& unlabeledSliders, json& labeledControls,

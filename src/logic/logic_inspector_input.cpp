@@ -217,11 +217,11 @@ std::filesystem::path PlayheadDebug::url() {
     static std::string resolvedFor;
     static std::filesystem::path path;
     std::lock_guard lock(mutex);
-    const char* home = std::getenv("CORVANE_HOME");
-    std::string key = home ? home : "";
+    const auto home = AppPaths::applicationFolderOverride();
+    std::string key = home ? home->string() : "";
     if (path.empty() || key != resolvedFor) {
         resolvedFor = key;
-        if (home && *home) {
+        if (home) {
             path = AppPaths::appSupportDirectory() / "playhead-trace.log";
         } else if (AppPaths::userDataDirectory()) {
             path = AppPaths::appSupportDirectory() / "playhead-trace.log";

@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <system_error>
 
 #include "support/image_encoding.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_dump_text.h"
 #include "platform/platform.h"
+#include "support/app_paths.h"
 #include "support/files.h"
 #include "support/numbers.h"
 
@@ -25,12 +25,6 @@ namespace {
 
 constexpr std::uint16_t kReturn = 36;
 constexpr std::uint16_t kEscape = 53;
-
-std::filesystem::path temporaryFolder() {
-    std::error_code error;
-    auto folder = std::filesystem::temp_directory_path(error);
-    return error ? std::filesystem::path("/tmp") : folder;
-}
 
 // Whole seconds since 1970 on the program's clock, for the per-call file names.
 long long epochSeconds() {
@@ -194,7 +188,7 @@ json LogicInspector::probeInsertBarMenu(const std::string& trackName, int slotIn
     result["menuNodeCount"] = nodes.size();
     result["menuNodes"] = nodes;
 
-    const auto path = temporaryFolder() / "insert-bar-menu-probe.json";
+    const auto path = AppPaths::temporaryDirectory() / "insert-bar-menu-probe.json";
     const json file = {{"track", trackName}, {"snapshot", result}, {"allMenuItems", items}};
     // Best effort: the answer never depends on its file.
     writePrivateFile(path, file.dump(2, ' ', false, json::error_handler_t::replace));
@@ -265,7 +259,7 @@ json LogicInspector::crawlEverythingAfterInsertBarClick(const std::string& track
     }
     closeMenu(*this, 0.2, 0);
 
-    const auto path = temporaryFolder() / fmt::format("insert-bar-crawl-{}.json", epochSeconds());
+    const auto path = AppPaths::temporaryDirectory() / fmt::format("insert-bar-crawl-{}.json", epochSeconds());
     const json file = {{"track", trackName}, {"slotIndex", slotIndex}, {"logicApp", logicApp},
                        {"systemWide", systemWide}, {"focused", focused}, {"menuOwners", owners}};
     writePrivateFile(path, file.dump(2, ' ', false, json::error_handler_t::replace));
@@ -287,7 +281,7 @@ json LogicInspector::clickInsertBarAndScreenshot(const std::string& trackName, i
     const auto frame = frameForElement(*target);
     const std::string method = openBar(*this, *target, frame, 0.3, useMouseClick, 0);
     platform::pause(2.5);
-    const auto path = temporaryFolder() / fmt::format("insert-bar-click-{}.png", epochSeconds());
+    const auto path = AppPaths::temporaryDirectory() / fmt::format("insert-bar-click-{}.png", epochSeconds());
     bool ok = false;
     if (auto display = platform::screenCapture().mainDisplay()) {
         auto image = platform::screenCapture().captureDisplay(display->displayID);

@@ -1,7 +1,7 @@
 #include "plugins/plugin_inventory.h"
 
 #include <fcntl.h>
-#include <pwd.h>
+#include <plist/plist.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,9 +14,10 @@
 #include <cstdlib>
 #include <memory>
 #include <system_error>
+#include <unordered_map>
 #include <unordered_set>
 
-#include "plugins/plugin_inventory_plist.h"
+#include "support/app_paths.h"
 #include "support/json_fields.h"
 #include "support/unicode.h"
 
@@ -35,19 +36,16 @@ constexpr const char* kVST3Folder = "/Library/Audio/Plug-Ins/VST3";
 // An Info.plist is a few kilobytes; anything huge is not one.
 constexpr off_t kMaxPropertyListBytes = 4 * 1024 * 1024;
 
+// No real Info.plist nests more than a few levels or holds more than some thousand values. libplist
+// recurses once per level without a limit of its own and expands each reference of a binary list
+// anew, so a crafted file of a few hundred bytes would exhaust the stack or the memory: both are
+// checked before it sees the bytes.
+constexpr std::size_t kMaxNesting = 64;
+constexpr std::uint64_t kMaxValues = 1 << 18;
+
 // Folders with these extensions are bundles: listed when wanted, never entered.
 constexpr std::array<std::string_view, 12> kPackageExtensions{
     "component", "vst3", "vst", "aaxplugin", "clap", "app", "bundle", "framework", "plugin", "kext", "appex", "xpc"};
-
-std::string homeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    std::array<char, 4096> buffer{};
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
-        return found->pw_dir;
-    return {};
-}
 
 // "/" + "/Library/…" would name the system folder twice over under two spellings; one spelling
 // lets the duplicate check see it.
@@ -85,6 +83,153 @@ std::optional<std::string> readSmallFile(const fs::path& path) {
     }
     ::close(fd);
     return bytes;
+}
+
+// Dictionaries and arrays nest no deeper than kMaxNesting, comments and CDATA sections aside.
+// Whatever the count cannot follow is refused: libplist would refuse it too.
+bool xmlWithinLimits(std::string_view xml) {
+    std::size_t depth = 0;
+    for (auto at = xml.find('<'); at != std::string_view::npos; at = xml.find('<', at + 1)) {
+        const std::string_view tag = xml.substr(at);
+        if (tag.starts_with("<!--") || tag.starts_with("<![CDATA[")) {
+            at = xml.find(tag[2] == '-' ? "-->" : "]]>", at);
+            if (at == std::string_view::npos) return false;
+            continue;
+        }
+        const bool closing = tag.starts_with("</");
+        const std::string_view name = tag.substr(closing ? 2 : 1);
+        if (!name.starts_with("dict") && !name.starts_with("array")) continue;
+        const auto end = xml.find('>', at);
+        if (end == std::string_view::npos) return false;
+        if (xml[end - 1] == '/') continue;  // an empty <dict/>
+        if (closing) {
+            if (depth == 0) return false;
+            --depth;
+        } else if (++depth > kMaxNesting) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::uint64_t bigEndian(std::string_view bytes, std::uint64_t at, unsigned width) {
+    std::uint64_t value = 0;
+    for (unsigned i = 0; i < width; ++i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
+// The objects that the binary object at `offset` refers to: an array's or a set's elements, a
+// dictionary's keys and values, nothing for any other object. False when it overruns `end`.
+bool binaryReferences(std::string_view bytes, std::uint64_t offset, std::uint64_t end, unsigned referenceSize,
+                      std::vector<std::uint64_t>& references) {
+    references.clear();
+    if (offset >= end) return false;
+    const unsigned marker = static_cast<unsigned char>(bytes[offset]);
+    const unsigned type = marker >> 4;
+    if (type != 0xA && type != 0xC && type != 0xD) return true;
+    std::uint64_t count = marker & 0xF;
+    std::uint64_t at = offset + 1;
+    if (count == 0xF) {  // a larger count follows as an integer object
+        if (at >= end) return false;
+        const unsigned integerMarker = static_cast<unsigned char>(bytes[at]);
+        if (integerMarker >> 4 != 0x1 || (integerMarker & 0xF) > 3) return false;
+        const unsigned width = 1u << (integerMarker & 0xF);
+        if (end - at - 1 < width) return false;
+        count = bigEndian(bytes, at + 1, width);
+        at += 1 + width;
+    }
+    if (type == 0xD && count > end) return false;
+    if (type == 0xD) count *= 2;
+    if (count > (end - at) / referenceSize) return false;
+    for (std::uint64_t i = 0; i < count; ++i)
+        references.push_back(bigEndian(bytes, at + i * referenceSize, referenceSize));
+    return true;
+}
+
+// Walks the binary list's object graph as libplist would expand it, each object once: the
+// longest chain of containers must stay within kMaxNesting, the expanded values within
+// kMaxValues, and no container may contain itself.
+bool binaryWithinLimits(std::string_view bytes) {
+    constexpr std::uint64_t kTrailerBytes = 32;
+    if (bytes.size() < 8 + kTrailerBytes) return false;
+    const std::uint64_t end = bytes.size() - kTrailerBytes;
+    const unsigned offsetSize = static_cast<unsigned char>(bytes[end + 6]);
+    const unsigned referenceSize = static_cast<unsigned char>(bytes[end + 7]);
+    const std::uint64_t objectCount = bigEndian(bytes, end + 8, 8);
+    const std::uint64_t topObject = bigEndian(bytes, end + 16, 8);
+    const std::uint64_t offsetTable = bigEndian(bytes, end + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || referenceSize < 1 || referenceSize > 8 || topObject >= objectCount ||
+        offsetTable > end || objectCount > (end - offsetTable) / offsetSize)
+        return false;
+
+    struct Reach {
+        std::size_t height = 0;    // containers below, along the longest chain
+        std::uint64_t values = 1;  // values once expanded, itself included
+    };
+    struct Frame {
+        std::uint64_t object;
+        std::vector<std::uint64_t> references;
+        std::size_t next = 0;
+        Reach reach;
+    };
+    std::unordered_map<std::uint64_t, Reach> finished;
+    std::vector<Frame> path;
+    auto enter = [&](std::uint64_t object) {
+        if (object >= objectCount || path.size() >= kMaxNesting) return false;
+        for (const auto& frame : path)
+            if (frame.object == object) return false;
+        Frame frame{object, {}, 0, {}};
+        const std::uint64_t offset = bigEndian(bytes, offsetTable + object * offsetSize, offsetSize);
+        if (!binaryReferences(bytes, offset, end, referenceSize, frame.references)) return false;
+        path.push_back(std::move(frame));
+        return true;
+    };
+    auto add = [](Reach& parent, const Reach& child) {
+        parent.height = std::max(parent.height, child.height + 1);
+        parent.values += child.values;
+        return parent.values <= kMaxValues;
+    };
+
+    if (!enter(topObject)) return false;
+    while (!path.empty()) {
+        Frame& frame = path.back();
+        if (frame.next < frame.references.size()) {
+            const std::uint64_t child = frame.references[frame.next++];
+            if (auto seen = finished.find(child); seen != finished.end()) {
+                if (!add(frame.reach, seen->second) || path.size() + seen->second.height > kMaxNesting) return false;
+            } else if (!enter(child)) {
+                return false;
+            }
+            continue;
+        }
+        const Frame done = std::move(frame);
+        path.pop_back();
+        finished.emplace(done.object, done.reach);
+        if (finished.size() > kMaxValues) return false;
+        if (!path.empty() && !add(path.back().reach, done.reach)) return false;
+    }
+    return true;
+}
+
+struct PropertyListFree {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using PropertyList = std::unique_ptr<void, PropertyListFree>;
+
+PropertyList readPropertyList(std::string_view bytes) {
+    if (bytes.size() > static_cast<std::size_t>(kMaxPropertyListBytes)) return nullptr;
+    plist_t root = nullptr;
+    if (bytes.starts_with("bplist00")) {
+        if (!binaryWithinLimits(bytes)) return nullptr;
+        const std::string copy(bytes);
+        plist_from_bin(copy.data(), static_cast<std::uint32_t>(copy.size()), &root);
+    } else {
+        if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);  // libplist refuses the byte order mark
+        if (!text::isValidUTF8(bytes) || !xmlWithinLimits(bytes)) return nullptr;
+        const std::string copy(bytes);  // terminated, whatever the caller's view
+        plist_from_xml(copy.data(), static_cast<std::uint32_t>(copy.size()), &root);
+    }
+    return PropertyList(root);
 }
 
 bool hasPackageExtension(const fs::path& path) {
@@ -182,7 +327,8 @@ void from_json(const nlohmann::json& j, PluginInventoryToolResult& v) {
     v.message = json_fields::text(j, "message");
 }
 
-PluginInventoryService::PluginInventoryService() : PluginInventoryService("/", homeFolder()) {}
+PluginInventoryService::PluginInventoryService()
+    : PluginInventoryService("/", AppPaths::homeDirectory().value_or(fs::path())) {}
 
 PluginInventoryService::PluginInventoryService(const fs::path& systemRoot, const fs::path& homeFolder)
     : audioUnitDirectories_{below(systemRoot.string(), kComponentsFolder),
@@ -244,13 +390,39 @@ std::optional<std::string> PluginInventoryService::bundleDisplayName(const fs::p
     if (!fs::exists(plist, ec)) plist = bundle / "Info.plist";
     auto bytes = readSmallFile(plist);
     if (!bytes) return std::nullopt;
-    auto info = parseXMLPropertyList(*bytes);
-    if (!info || info->kind != PropertyListValue::Kind::dictionary) return std::nullopt;
+    auto info = infoPlistStrings(*bytes);
+    if (!info) return std::nullopt;
     for (const char* key : {"CFBundleDisplayName", "CFBundleName"}) {
-        const std::string* value = info->stringFor(key);
-        if (value && !text::trimmingWhitespaceAndNewlines(*value).empty()) return *value;
+        auto value = info->find(key);
+        if (value != info->end() && !text::trimmingWhitespaceAndNewlines(value->second).empty()) return value->second;
     }
     return std::nullopt;
+}
+
+std::optional<std::map<std::string, std::string>> PluginInventoryService::infoPlistStrings(std::string_view bytes) {
+    PropertyList root = readPropertyList(bytes);
+    if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return std::nullopt;
+    std::map<std::string, std::string> strings;
+    plist_dict_iter entries = nullptr;
+    plist_dict_new_iter(root.get(), &entries);
+    for (;;) {
+        char* key = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(root.get(), entries, &key, &value);
+        if (!value) {
+            std::free(key);
+            break;
+        }
+        if (plist_get_node_type(value) == PLIST_STRING) {
+            std::uint64_t length = 0;
+            const char* characters = plist_get_string_ptr(value, &length);
+            const std::string_view string = characters ? std::string_view(characters, length) : std::string_view();
+            if (key && text::isValidUTF8(string)) strings[key] = std::string(string);
+        }
+        std::free(key);
+    }
+    std::free(entries);
+    return strings;
 }
 
 }  // namespace corvane

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -78,9 +79,15 @@ public:
                                                                std::string_view fileExtension,
                                                                InstalledPluginFormat format);
 
-    // CFBundleDisplayName, else CFBundleName, from the bundle's Info.plist (XML form), each only
-    // when it holds more than white space; returned untrimmed. Absent otherwise.
+    // CFBundleDisplayName, else CFBundleName, from the bundle's Info.plist (XML or binary form),
+    // each only when it holds more than white space; returned untrimmed. Absent otherwise.
     static std::optional<std::string> bundleDisplayName(const std::filesystem::path& bundle);
+
+    // The string entries at the top of an Info.plist in XML or binary form, by key. Absent when
+    // the list is refused: malformed, not a dictionary, larger, nested deeper or (binary) expanding
+    // to more values than any real Info.plist, or XML that is not UTF-8. Strings that are not
+    // UTF-8 are left out.
+    static std::optional<std::map<std::string, std::string>> infoPlistStrings(std::string_view bytes);
 
 private:
     std::vector<std::string> audioUnitDirectories_;

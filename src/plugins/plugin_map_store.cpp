@@ -3,12 +3,12 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <exception>
 #include <system_error>
 #include <utility>
 
 #include "platform/log.h"
+#include "support/app_paths.h"
 #include "support/files.h"
 #include "support/unicode.h"
 
@@ -41,8 +41,7 @@ PluginMapStore::PluginMapStore() : PluginMapStore(resourcesRoot()) {}
 PluginMapStore::PluginMapStore(fs::path resourcesRoot) : resourcesRoot_(std::move(resourcesRoot)) {}
 
 fs::path PluginMapStore::resourcesRoot() {
-    if (const char* env = std::getenv("CORVANE_RESOURCES"); env && *env) return fs::path(env);
-    return fs::path(CORVANE_SOURCE_DIR) / "resources";
+    return AppPaths::resourcesDirectory();
 }
 
 std::vector<fs::path> PluginMapStore::mapResources() const {

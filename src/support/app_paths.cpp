@@ -1,7 +1,11 @@
 #include "support/app_paths.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <fmt/format.h>
 
+#include <array>
 #include <cstdlib>
 #include <system_error>
 
@@ -14,19 +18,46 @@ namespace corvane {
 namespace fs = std::filesystem;
 
 namespace {
-std::optional<fs::path> homeDirectory() {
-    const char* home = std::getenv("HOME");
-    if (home && *home) return fs::path(home);
+std::optional<std::string> environment(const char* name) {
+    const char* value = std::getenv(name);
+    if (value && *value) return std::string(value);
     return std::nullopt;
 }
 
 std::optional<fs::path> dataBase() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg && *xdg && fs::path(xdg).is_absolute()) return fs::path(xdg);
-    if (auto home = homeDirectory()) return *home / ".local" / "share";
+    auto xdg = environment("XDG_DATA_HOME");
+    if (xdg && fs::path(*xdg).is_absolute()) return fs::path(*xdg);
+    if (auto home = AppPaths::homeDirectory()) return *home / ".local" / "share";
     return std::nullopt;
 }
 }  // namespace
+
+std::optional<fs::path> AppPaths::applicationFolderOverride() {
+    if (auto folder = environment("CORVANE_HOME")) return fs::path(*folder);
+    return std::nullopt;
+}
+
+std::optional<fs::path> AppPaths::homeDirectory() {
+    if (auto home = environment("HOME")) return fs::path(*home);
+    std::array<char, 4096> buffer{};
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir &&
+        *found->pw_dir)
+        return fs::path(found->pw_dir);
+    return std::nullopt;
+}
+
+fs::path AppPaths::temporaryDirectory() {
+    std::error_code error;
+    fs::path folder = fs::temp_directory_path(error);
+    return error ? fs::path("/tmp") : folder;
+}
+
+fs::path AppPaths::resourcesDirectory() {
+    if (auto folder = environment("CORVANE_RESOURCES")) return fs::path(*folder);
+    return fs::path(CORVANE_SOURCE_DIR) / "resources";
+}
 
 std::optional<fs::path> AppPaths::userDataDirectory() {
     auto base = dataBase();
@@ -39,13 +70,12 @@ std::optional<fs::path> AppPaths::userDataDirectory() {
 
 fs::path AppPaths::appSupportDirectory(const std::optional<std::string>& subdirectory) {
     fs::path folder;
-    const char* override = std::getenv("CORVANE_HOME");
-    if (override && *override) {
-        folder = fs::path(override);
+    if (auto overridden = applicationFolderOverride()) {
+        folder = *overridden;
     } else if (auto base = dataBase()) {
         folder = *base / "Corvane";
     } else {
-        folder = fs::temp_directory_path() / "Corvane";
+        folder = temporaryDirectory() / "Corvane";
     }
     if (subdirectory && !subdirectory->empty()) folder /= *subdirectory;
     std::error_code ec;

@@ -17,6 +17,19 @@ struct AppPaths {
     // The user's data folder itself, created when missing; absent when it cannot be found.
     static std::optional<std::filesystem::path> userDataDirectory();
 
+    // The folder CORVANE_HOME names, when it is set and not empty.
+    static std::optional<std::filesystem::path> applicationFolderOverride();
+
+    // The user's home folder: $HOME, else the account's entry in the password database.
+    static std::optional<std::filesystem::path> homeDirectory();
+
+    // The folder for temporary files: the one $TMPDIR names when it is a folder, else /tmp.
+    static std::filesystem::path temporaryDirectory();
+
+    // The shipped resources (plug-in maps, scenarios): the folder CORVANE_RESOURCES names when it
+    // is set, else the source tree's "resources".
+    static std::filesystem::path resourcesDirectory();
+
     // Copies an undecodable store file beside itself as "<name>.corrupt-<stamp>.bak" before the
     // store starts over; context is the store's name for the log lines.
     static void archiveCorruptFile(const std::filesystem::path& file, const std::string& context);

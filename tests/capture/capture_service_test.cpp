@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "capture/capture_service.h"
 #include "model/health_response.h"
@@ -51,6 +52,24 @@ TEST_F(CaptureServiceTest, SavesTheLogicWindowAsPngInTheCapturesFolder) {
     EXPECT_FALSE(display.metadata.filePath);
     EXPECT_FALSE(nlohmann::json(display.metadata).contains("filePath"));
     EXPECT_EQ(decodePNG(display.pngData)->width, 1440);
+}
+
+TEST_F(CaptureServiceTest, StoredCapturesArePrivateAndAFailedStoreIsACaptureError) {
+    auto artifact = service.captureLogic(true);
+    struct stat info {};
+    ASSERT_EQ(::stat(artifact.metadata.filePath->c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    const auto captures = home.appFolder() / "Captures";
+    std::filesystem::remove_all(captures);
+    testing::writeAll(captures, "a file where the folder should be");
+    try {
+        service.captureLogic(true);
+        ADD_FAILURE() << "a capture that could not be stored succeeded";
+    } catch (const CaptureError& e) {
+        EXPECT_EQ(e.kind(), CaptureError::Kind::screenshotFailed);
+        EXPECT_TRUE(std::string(e.what()).starts_with("Screen capture failed: could not store ")) << e.what();
+    }
 }
 
 TEST_F(CaptureServiceTest, EachFailureHasItsOwnText) {

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
-#include "platform/log.h"
 #include "platform/serial_queue.h"
 
 namespace corvane::platform {
@@ -43,17 +43,6 @@ TEST(SerialQueue, SyncFromInsideTheQueueDoesNotDeadlockAndReturnsValues) {
     EXPECT_EQ(value, 42);
     EXPECT_THROW(queue.sync([]() -> int { throw std::runtime_error("boom"); }), std::runtime_error);
     EXPECT_EQ(queue.sync([] { return 7; }), 7);  // still alive after an exception
-}
-
-TEST(Log, CaptureRecordsEachLineAndRestoresThePreviousSink) {
-    LogCapture outer;
-    {
-        LogCapture inner;
-        corvane::log("[Test] one");
-        EXPECT_TRUE(inner.contains("[Test] one"));
-    }
-    corvane::log("[Test] two");
-    EXPECT_EQ(outer.lines(), std::vector<std::string>{"[Test] two"});
 }
 
 }  // namespace

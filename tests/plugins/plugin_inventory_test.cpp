@@ -1,15 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <plist/plist.h>
 #include <sys/stat.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "plugins/plugin_inventory.h"
-#include "plugins/plugin_inventory_plist.h"
 #include "test_support/json_helpers.h"
 #include "test_support/temp_home.h"
 
@@ -34,7 +37,57 @@ std::string names(const std::string& displayName, const std::string& bundleName)
     return plist(body);
 }
 
-TEST(PropertyListReader, ReadsWhatInfoPlistsHoldAndRefusesWhatItCannotRead) {
+// A tree built with libplist, written in the binary or the XML form.
+struct PropertyListWriter {
+    plist_t root = plist_new_dict();
+    ~PropertyListWriter() { plist_free(root); }
+
+    void set(const char* key, plist_t value) { plist_dict_set_item(root, key, value); }
+    std::string written(bool binary) const {
+        char* bytes = nullptr;
+        std::uint32_t length = 0;
+        if (binary)
+            plist_to_bin(root, &bytes, &length);
+        else
+            plist_to_xml(root, &bytes, &length);
+        std::string out(bytes, length);
+        std::free(bytes);
+        return out;
+    }
+};
+
+void appendBigEndian(std::string& out, std::uint64_t value, int width) {
+    for (int i = width - 1; i >= 0; --i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+// A binary list written by hand, the first object on top: libplist writes trees only, never the
+// shared or looping references that a crafted file can hold. One-byte references.
+std::string handWrittenBinary(const std::vector<std::string>& objects) {
+    std::string out = "bplist00";
+    std::vector<std::uint64_t> offsets;
+    for (const auto& object : objects) {
+        offsets.push_back(out.size());
+        out += object;
+    }
+    const std::uint64_t table = out.size();
+    for (auto offset : offsets) appendBigEndian(out, offset, 4);
+    out += std::string(6, '\0') + "\x04\x01";
+    appendBigEndian(out, objects.size(), 8);
+    appendBigEndian(out, 0, 8);
+    appendBigEndian(out, table, 8);
+    return out;
+}
+
+// {CFBundleName: "Deep", k: <object 4>} followed by `rest` from object 4 on.
+std::string handWrittenBundle(const std::vector<std::string>& rest) {
+    // A dictionary of two entries (keys 1 and 2, values 3 and 4), then strings of 12, 1 and 4 bytes.
+    std::vector<std::string> objects{"\xD2\x01\x02\x03\x04", std::string(1, '\x5C') + "CFBundleName", "\x51k",
+                                     std::string(1, '\x54') + "Deep"};
+    objects.insert(objects.end(), rest.begin(), rest.end());
+    return handWrittenBinary(objects);
+}
+
+TEST(PluginInventoryInfoPlist, ReadsWhatInfoPlistsHoldAndRefusesWhatItCannotRead) {
     struct Case {
         const char* what;
         std::string bytes;
@@ -48,6 +101,10 @@ TEST(PropertyListReader, ReadsWhatInfoPlistsHoldAndRefusesWhatItCannotRead) {
         "<key>CFBundleName</key><string>Tape &amp; Tube &#x2014; &lt;1&gt; &#233;</string>";
     std::string deeplyNested;
     for (int i = 0; i < 5000; ++i) deeplyNested += "<array>";
+    // Each container refers to the next one twice: 20 levels expand to two million values.
+    std::vector<std::string> doubling;
+    for (char next = 5; next < 25; ++next) doubling.push_back(std::string("\xA2") + next + next);
+    doubling.push_back("\xA0");
     const Case cases[] = {
         {"nested values, comments, entities", plist(nested), "Tape & Tube \xE2\x80\x94 <1> \xC3\xA9"},
         {"CDATA and a comment inside text", plist("<key>CFBundleName</key><string><![CDATA[A<B]]><!-- x -->C</string>"),
@@ -57,39 +114,52 @@ TEST(PropertyListReader, ReadsWhatInfoPlistsHoldAndRefusesWhatItCannotRead) {
         {"empty string element", plist("<key>CFBundleName</key><string/>"), ""},
         {"repeated key, last counts",
          plist("<key>CFBundleName</key><string>A</string><key>CFBundleName</key><string>B</string>"), "B"},
-        {"binary form", std::string("bplist00\xD1\x01\x02", 11), std::nullopt},
+        {"hand-written binary form", handWrittenBundle({"\xA0"}), "Deep"},
+        {"truncated binary form", std::string("bplist00\xD1\x01\x02", 11), std::nullopt},
+        {"binary container inside itself", handWrittenBundle({"\xA1\x04"}), std::nullopt},
+        {"binary references expanding past any real list", handWrittenBundle(doubling), std::nullopt},
         {"unknown entity", plist("<key>CFBundleName</key><string>&nbsp;</string>"), std::nullopt},
         {"character reference to nothing", plist("<key>CFBundleName</key><string>&#0;</string>"), std::nullopt},
         {"unterminated string", plist("<key>CFBundleName</key><string>Open"), std::nullopt},
         {"mismatched end tag", plist("<key>CFBundleName</key><string>X</strong>"), std::nullopt},
         {"unknown element", plist("<key>CFBundleName</key><name>X</name>"), std::nullopt},
         {"value without key", plist("<string>X</string>"), std::nullopt},
-        {"integer that is no number",
-         plist("<key>n</key><integer>12abc</integer><key>CFBundleName</key><string>X</string>"), std::nullopt},
         {"not UTF-8", plist("<key>CFBundleName</key><string>\xFF\xFE</string>"), std::nullopt},
-        {"text after the document", plist("<key>CFBundleName</key><string>X</string>") + "<dict/>", std::nullopt},
         {"nesting far too deep", plist("<key>k</key>" + deeplyNested + "<key>CFBundleName</key><string>X</string>"),
          std::nullopt},
+        {"larger than any Info.plist",
+         plist("<key>CFBundleName</key><string>" + std::string(5 << 20, 'x') + "</string>"), std::nullopt},
     };
     for (const auto& c : cases) {
-        auto parsed = parseXMLPropertyList(c.bytes);
+        auto parsed = PluginInventoryService::infoPlistStrings(c.bytes);
         ASSERT_EQ(parsed.has_value(), c.name.has_value()) << c.what;
         if (!parsed) continue;
-        const std::string* name = parsed->stringFor("CFBundleName");
-        ASSERT_NE(name, nullptr) << c.what;
-        EXPECT_EQ(*name, *c.name) << c.what;
+        ASSERT_TRUE(parsed->contains("CFBundleName")) << c.what;
+        EXPECT_EQ(parsed->at("CFBundleName"), *c.name) << c.what;
     }
+}
 
-    auto tree = parseXMLPropertyList(plist(nested));
-    ASSERT_TRUE(tree);
-    const PropertyListValue* components = tree->find("AudioComponents");
-    ASSERT_NE(components, nullptr);
-    ASSERT_EQ(components->kind, PropertyListValue::Kind::array);
-    const PropertyListValue& first = components->items.at(0);
-    EXPECT_EQ(first.find("tags")->items.at(1).text, "-3");
-    EXPECT_TRUE(first.find("sandbox")->boolean);
-    EXPECT_EQ(first.find("x")->kind, PropertyListValue::Kind::boolean);
-    EXPECT_EQ(first.find("empty")->kind, PropertyListValue::Kind::dictionary);
+TEST(PluginInventoryInfoPlist, BothFormsAreReadAndNeitherMayNestDeeperThanARealOne) {
+    for (bool binary : {true, false}) {
+        for (int levels : {60, 100}) {
+            PropertyListWriter list;
+            list.set("CFBundleName", plist_new_string("Tape \xE2\x80\x94 Delay"));  // UTF-16 in the binary form
+            list.set("CFBundleVersion", plist_new_uint(3));
+            plist_t inner = plist_new_array();
+            for (int i = 1; i < levels; ++i) {
+                plist_t outer = plist_new_array();
+                plist_array_append_item(outer, inner);
+                inner = outer;
+            }
+            list.set("Nested", inner);
+            auto strings = PluginInventoryService::infoPlistStrings(list.written(binary));
+            const std::string what = (binary ? "binary, " : "XML, ") + std::to_string(levels) + " levels";
+            ASSERT_EQ(strings.has_value(), levels == 60) << what;
+            if (!strings) continue;
+            EXPECT_EQ(*strings, (std::map<std::string, std::string>{{"CFBundleName", "Tape \xE2\x80\x94 Delay"}}))
+                << what;
+        }
+    }
 }
 
 class PluginInventoryTest : public ::testing::Test {

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
+#include <optional>
+#include <string>
+
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/app_paths.h"
@@ -34,6 +38,50 @@ TEST(AppPaths, WithoutOverrideUsesTheXdgDataFolder) {
     ::setenv("XDG_DATA_HOME", home.root().c_str(), 1);
     EXPECT_EQ(AppPaths::appSupportDirectory(), home.root() / "Corvane");
     ::unsetenv("XDG_DATA_HOME");
+}
+
+// Sets an environment variable for one scope, then puts back what was there.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) previous_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedVariable() {
+        if (previous_)
+            ::setenv(name_, previous_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> previous_;
+};
+
+TEST(AppPaths, TemporaryAndHomeFoldersFollowTheEnvironmentWithFallbacks) {
+    TempHome home;
+    {
+        ScopedVariable tmp("TMPDIR", home.root().string());
+        EXPECT_EQ(AppPaths::temporaryDirectory(), home.root());
+    }
+    {
+        ScopedVariable tmp("TMPDIR", (home.root() / "missing").string());
+        EXPECT_EQ(AppPaths::temporaryDirectory(), fs::path("/tmp"));
+    }
+    {
+        ScopedVariable user("HOME", home.root().string());
+        EXPECT_EQ(AppPaths::homeDirectory(), home.root());
+    }
+    {
+        ScopedVariable user("HOME", "");  // the account's home folder instead
+        EXPECT_TRUE(AppPaths::homeDirectory().has_value());
+    }
+    {
+        ScopedVariable resources("CORVANE_RESOURCES", home.root().string());
+        EXPECT_EQ(AppPaths::resourcesDirectory(), home.root());
+    }
+    EXPECT_EQ(AppPaths::applicationFolderOverride(), home.appFolder());
 }
 
 TEST(AppPaths, CorruptFileIsCopiedBesideItselfAndNeverLost) {
