@@ -1,13 +1,16 @@
 #include "model/logic_snapshot_models.h"
 
-#include <cmath>
+#include "support/json_fields.h"
 
 namespace corvane {
 
 using namespace json_fields;
 
 void to_json(nlohmann::json& j, const RectDTO& v) {
-    j = {{"x", finite(v.x)}, {"y", finite(v.y)}, {"width", finite(v.width)}, {"height", finite(v.height)}};
+    j = {{"x", jsonNumber(v.x)},
+         {"y", jsonNumber(v.y)},
+         {"width", jsonNumber(v.width)},
+         {"height", jsonNumber(v.height)}};
 }
 
 void from_json(const nlohmann::json& j, RectDTO& v) {
