@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <climits>
 
 #include "conversation/store_file.h"
 #include "support/app_paths.h"
@@ -16,7 +15,7 @@ namespace corvane {
 namespace fs = std::filesystem;
 using nlohmann::json;
 using json_fields::boolean;
-using json_fields::integer;
+using json_fields::integerOf;
 using json_fields::optionalText;
 using json_fields::put;
 using json_fields::value;
@@ -24,8 +23,6 @@ using json_fields::value;
 namespace {
 
 constexpr std::size_t kReplyCharacters = 1000;
-
-int intField(const json& j, const char* key) { return static_cast<int>(integer(j, key, INT_MIN, INT_MAX)); }
 
 // Log files, newest first: the stamp in the name is fixed-width UTC, so the greatest name is
 // the newest. Other extensions (temporary files of atomic writes included) are not logs.
@@ -70,8 +67,8 @@ void from_json(const json& j, ToolCallLog& call) {
     call.succeeded = boolean(j, "succeeded");
     call.summary = json_fields::text(j, "summary");
     call.resultJSON = optionalText(j, "resultJSON");
-    call.durationMs = intField(j, "durationMs");
-    call.roundIndex = intField(j, "roundIndex");
+    call.durationMs = integerOf<int>(j, "durationMs");
+    call.roundIndex = integerOf<int>(j, "roundIndex");
 }
 
 void to_json(json& j, const TurnLog& turn) {
@@ -88,7 +85,7 @@ void from_json(const json& j, TurnLog& turn) {
     turn.threadID = optionalText(j, "threadID");
     turn.userMessage = json_fields::text(j, "userMessage");
     turn.toolCalls = value<std::vector<ToolCallLog>>(j, "toolCalls");
-    turn.totalRounds = intField(j, "totalRounds");
+    turn.totalRounds = integerOf<int>(j, "totalRounds");
     turn.agentResponse = optionalText(j, "agentResponse");
 }
 

@@ -1,7 +1,5 @@
 #include "conversation/project_data_store.h"
 
-#include <climits>
-
 #include "support/app_paths.h"
 
 namespace corvane {
@@ -9,18 +7,7 @@ namespace corvane {
 using nlohmann::json;
 using namespace json_fields;
 
-namespace {
-
 using Projects = std::map<std::string, StoredProjectData>;
-
-int intField(const json& j, const char* key) { return static_cast<int>(integer(j, key, INT_MIN, INT_MAX)); }
-
-std::optional<int> optionalIntField(const json& j, const char* key) {
-    if (auto found = optionalInteger(j, key, INT_MIN, INT_MAX)) return static_cast<int>(*found);
-    return std::nullopt;
-}
-
-}  // namespace
 
 void to_json(json& j, const StoredSection& section) {
     j = json{{"name", section.name},
@@ -31,9 +18,9 @@ void to_json(json& j, const StoredSection& section) {
 
 void from_json(const json& j, StoredSection& section) {
     section.name = text(j, "name");
-    section.startBar = intField(j, "startBar");
-    section.endBar = intField(j, "endBar");
-    section.colorIndex = intField(j, "colorIndex");
+    section.startBar = integerOf<int>(j, "startBar");
+    section.endBar = integerOf<int>(j, "endBar");
+    section.colorIndex = integerOf<int>(j, "colorIndex");
 }
 
 void to_json(json& j, const StoredProjectData& data) {
@@ -45,8 +32,8 @@ void to_json(json& j, const StoredProjectData& data) {
 void from_json(const json& j, StoredProjectData& data) {
     data.sections = value<std::vector<StoredSection>>(j, "sections");
     data.trackDescriptions = value<std::map<std::string, std::string>>(j, "trackDescriptions");
-    data.songStartBar = optionalIntField(j, "songStartBar");
-    data.songEndBar = optionalIntField(j, "songEndBar");
+    data.songStartBar = optionalIntegerOf<int>(j, "songStartBar");
+    data.songEndBar = optionalIntegerOf<int>(j, "songEndBar");
 }
 
 ProjectDataStore::ProjectDataStore()

@@ -18,7 +18,7 @@ void to_json(nlohmann::json& j, const HealthResponse& v) {
 void from_json(const nlohmann::json& j, HealthResponse& v) {
     v.appName = text(j, "appName");
     v.appVersion = text(j, "appVersion");
-    v.serverPort = static_cast<std::uint16_t>(integer(j, "serverPort", 0, UINT16_MAX));
+    v.serverPort = integerOf<std::uint16_t>(j, "serverPort");
     v.permissions = value<PermissionSnapshot>(j, "permissions");
     v.logic = value<LogicContextSnapshot>(j, "logic");
     v.lastCapture = optionalValue<CaptureMetadata>(j, "lastCapture");

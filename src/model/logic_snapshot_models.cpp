@@ -44,10 +44,7 @@ void from_json(const nlohmann::json& j, LogicContextSnapshot& v) {
     v.logicIsRunning = boolean(j, "logicIsRunning");
     v.logicIsFrontmost = boolean(j, "logicIsFrontmost");
     v.bundleIdentifier = optionalText(j, "bundleIdentifier");
-    if (auto pid = optionalInteger(j, "processIdentifier", INT32_MIN, INT32_MAX))
-        v.processIdentifier = static_cast<std::int32_t>(*pid);
-    else
-        v.processIdentifier.reset();
+    v.processIdentifier = optionalIntegerOf<std::int32_t>(j, "processIdentifier");
     v.appName = optionalText(j, "appName");
     v.focusedWindowTitle = optionalText(j, "focusedWindowTitle");
     v.windows = value<std::vector<WindowSummary>>(j, "windows");

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <concepts>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -36,6 +38,21 @@ std::optional<double> optionalNumber(const Json& object, const char* key);
 std::int64_t integer(const Json& object, const char* key, std::int64_t lo = INT64_MIN, std::int64_t hi = INT64_MAX);
 std::optional<std::int64_t> optionalInteger(const Json& object, const char* key, std::int64_t lo = INT64_MIN,
                                             std::int64_t hi = INT64_MAX);
+
+// Integers of a narrower type, in that type's range.
+template <std::integral Int>
+Int integerOf(const Json& object, const char* key) {
+    static_assert(sizeof(Int) < sizeof(std::int64_t), "use integer()");
+    return static_cast<Int>(integer(object, key, std::numeric_limits<Int>::min(), std::numeric_limits<Int>::max()));
+}
+
+template <std::integral Int>
+std::optional<Int> optionalIntegerOf(const Json& object, const char* key) {
+    static_assert(sizeof(Int) < sizeof(std::int64_t), "use optionalInteger()");
+    auto found = optionalInteger(object, key, std::numeric_limits<Int>::min(), std::numeric_limits<Int>::max());
+    if (!found) return std::nullopt;
+    return static_cast<Int>(*found);
+}
 
 // nlohmann would quietly turn 1.5 or true into an integer element; each one is read strictly.
 std::vector<std::int64_t> integerList(const Json& object, const char* key);

@@ -69,6 +69,9 @@ TEST(JsonFields, IntegersAreWholeNumbersInRangeAndNothingElse) {
         }
     }
     EXPECT_EQ(throwsDecodeError([] { jf::integer({{"n", 70000}}, "n", 0, 65535); }), true);
+    EXPECT_EQ(jf::integerOf<std::uint16_t>({{"n", 65535.0}}, "n"), 65535);
+    EXPECT_EQ(throwsDecodeError([] { jf::integerOf<std::uint16_t>({{"n", -1}}, "n"); }), true);
+    EXPECT_EQ(throwsDecodeError([] { jf::optionalIntegerOf<std::int32_t>({{"n", 2147483648LL}}, "n"); }), true);
     EXPECT_EQ(jf::optionalInteger({{"n", nullptr}}, "n"), std::nullopt);
     EXPECT_EQ(throwsDecodeError([] { jf::optionalInteger({{"n", 1.5}}, "n"); }), true);
 }
