@@ -3,54 +3,26 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
-#include <stdexcept>
 
+#include "conversation/store_file.h"
 #include "support/app_paths.h"
-#include "support/files.h"
 #include "support/iso8601.h"
+#include "support/json_fields.h"
 #include "support/unicode.h"
 
 namespace corvane {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using json_fields::boolean;
+using json_fields::integerOf;
+using json_fields::optionalText;
+using json_fields::put;
+using json_fields::value;
 
 namespace {
 
 constexpr std::size_t kReplyCharacters = 1000;
-
-std::string requiredString(const json& j, const char* key) {
-    const json& value = j.at(key);
-    if (!value.is_string()) throw std::runtime_error(fmt::format("\"{}\" is not a string", key));
-    return value.get<std::string>();
-}
-
-std::optional<std::string> optionalString(const json& j, const char* key) {
-    auto found = j.find(key);
-    if (found == j.end() || found->is_null()) return std::nullopt;
-    if (!found->is_string()) throw std::runtime_error(fmt::format("\"{}\" is not a string", key));
-    return found->get<std::string>();
-}
-
-// A JSON number that is exactly an int (3.0 counts; 3.5 and 1e12 do not).
-int requiredInt(const json& j, const char* key) {
-    const json& value = j.at(key);
-    if (value.is_number()) {
-        double v = value.get<double>();
-        bool exact = value.is_number_float() ? std::trunc(v) == v : true;
-        if (exact && std::isfinite(v) && v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max())
-            return value.is_number_float() ? static_cast<int>(v) : value.get<int>();
-    }
-    throw std::runtime_error(fmt::format("\"{}\" is not an integer", key));
-}
-
-bool requiredBool(const json& j, const char* key) {
-    const json& value = j.at(key);
-    if (!value.is_boolean()) throw std::runtime_error(fmt::format("\"{}\" is not a boolean", key));
-    return value.get<bool>();
-}
 
 // Log files, newest first: the stamp in the name is fixed-width UTC, so the greatest name is
 // the newest. Other extensions (temporary files of atomic writes included) are not logs.
@@ -83,21 +55,20 @@ void to_json(json& j, const ToolCallLog& call) {
              {"arguments", call.arguments},   {"succeeded", call.succeeded},
              {"summary", call.summary},       {"durationMs", call.durationMs},
              {"roundIndex", call.roundIndex}};
-    if (call.callID) j["callID"] = *call.callID;
-    if (call.resultJSON) j["resultJSON"] = *call.resultJSON;
+    put(j, "callID", call.callID);
+    put(j, "resultJSON", call.resultJSON);
 }
 
 void from_json(const json& j, ToolCallLog& call) {
-    if (!j.is_object()) throw std::runtime_error("a tool call is not an object");
-    call.timestamp = requiredString(j, "timestamp");
-    call.callID = optionalString(j, "callID");
-    call.tool = requiredString(j, "tool");
-    call.arguments = requiredString(j, "arguments");
-    call.succeeded = requiredBool(j, "succeeded");
-    call.summary = requiredString(j, "summary");
-    call.resultJSON = optionalString(j, "resultJSON");
-    call.durationMs = requiredInt(j, "durationMs");
-    call.roundIndex = requiredInt(j, "roundIndex");
+    call.timestamp = json_fields::text(j, "timestamp");
+    call.callID = optionalText(j, "callID");
+    call.tool = json_fields::text(j, "tool");
+    call.arguments = json_fields::text(j, "arguments");
+    call.succeeded = boolean(j, "succeeded");
+    call.summary = json_fields::text(j, "summary");
+    call.resultJSON = optionalText(j, "resultJSON");
+    call.durationMs = integerOf<int>(j, "durationMs");
+    call.roundIndex = integerOf<int>(j, "roundIndex");
 }
 
 void to_json(json& j, const TurnLog& turn) {
@@ -105,20 +76,17 @@ void to_json(json& j, const TurnLog& turn) {
              {"userMessage", turn.userMessage},
              {"toolCalls", turn.toolCalls},
              {"totalRounds", turn.totalRounds}};
-    if (turn.threadID) j["threadID"] = *turn.threadID;
-    if (turn.agentResponse) j["agentResponse"] = *turn.agentResponse;
+    put(j, "threadID", turn.threadID);
+    put(j, "agentResponse", turn.agentResponse);
 }
 
 void from_json(const json& j, TurnLog& turn) {
-    if (!j.is_object()) throw std::runtime_error("a turn log is not an object");
-    turn.turnTimestamp = requiredString(j, "turnTimestamp");
-    turn.threadID = optionalString(j, "threadID");
-    turn.userMessage = requiredString(j, "userMessage");
-    const json& calls = j.at("toolCalls");
-    if (!calls.is_array()) throw std::runtime_error("\"toolCalls\" is not a list");
-    turn.toolCalls = calls.get<std::vector<ToolCallLog>>();
-    turn.totalRounds = requiredInt(j, "totalRounds");
-    turn.agentResponse = optionalString(j, "agentResponse");
+    turn.turnTimestamp = json_fields::text(j, "turnTimestamp");
+    turn.threadID = optionalText(j, "threadID");
+    turn.userMessage = json_fields::text(j, "userMessage");
+    turn.toolCalls = value<std::vector<ToolCallLog>>(j, "toolCalls");
+    turn.totalRounds = integerOf<int>(j, "totalRounds");
+    turn.agentResponse = optionalText(j, "agentResponse");
 }
 
 ToolLogger::ToolLogger() : logsDir_(AppPaths::appSupportDirectory(std::string("tool-logs"))) {}
@@ -157,9 +125,7 @@ void ToolLogger::closeTurn(int totalRounds, const std::optional<std::string>& ag
     if (agentResponse) turn.agentResponse = text::graphemePrefix(*agentResponse, kReplyCharacters);
 
     try {
-        // Invalid UTF-8 is replaced rather than losing the turn's log to one bad byte.
-        std::string bytes = json(turn).dump(2, ' ', false, json::error_handler_t::replace);
-        writeFileAtomically(unusedLogPath(logsDir_, turn.turnTimestamp), bytes);  // a lost log is not reported
+        writeJSONDocument(unusedLogPath(logsDir_, turn.turnTimestamp), turn);  // a lost log is not reported
     } catch (const std::exception&) {
         // Nothing is written; the turn is closed all the same.
     }

@@ -1,10 +1,10 @@
 #include "conversation/conversation_store.h"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "platform/log.h"
 #include "support/app_paths.h"
-#include "support/files.h"
 #include "support/iso8601.h"
 #include "support/unicode.h"
 #include "support/uuid.h"
@@ -16,7 +16,6 @@ namespace {
 using Thread = StoredConversationThread;
 using Threads = std::vector<Thread>;
 
-constexpr const char* kStoreName = "ConversationStore";
 constexpr size_t kPreviewLength = 120;
 constexpr size_t kAutoTitleLength = 36;
 
@@ -91,6 +90,33 @@ ConversationStateResponse makeStateResponse(const StoredConversationState& state
     return response;
 }
 
+// The current form, else the legacy single-conversation form migrated into one thread.
+StoredConversationState decodeEitherForm(const std::string& bytes) {
+    nlohmann::json document;
+    bool parsed = false;
+    try {
+        document = json_fields::parse(bytes);
+        parsed = true;
+        return json_fields::as<StoredConversationState>(document);
+    } catch (const std::exception& e) {
+        log(std::string("[ConversationStore] new-format decode failed: ") + e.what());
+        if (!parsed) throw;
+    }
+    auto legacy = json_fields::as<StoredConversation>(document);
+    log("[ConversationStore] migrating legacy conversation.json format");
+    std::string stamp = now();
+    Thread thread;
+    thread.threadID = makeUUID();
+    thread.title = "Chat 1";
+    thread.createdAt = stamp;
+    thread.updatedAt = legacy.entries.empty() ? stamp : legacy.entries.back().timestamp;
+    thread.entries = std::move(legacy.entries);
+    thread.latestCapture = std::move(legacy.latestCapture);
+    thread.pendingCaptures = legacy.pendingCaptures.value_or(std::vector<CaptureMetadata>{});
+    thread.songBrief = std::move(legacy.songBrief);
+    return StoredConversationState{{std::move(thread)}};
+}
+
 std::optional<std::string> automaticTitle(const std::string& firstUserMessage) {
     std::string flattened = replacingLineFeeds(text::trimmingWhitespaceAndNewlines(firstUserMessage));
     if (flattened.empty()) return std::nullopt;
@@ -101,84 +127,58 @@ std::optional<std::string> automaticTitle(const std::string& firstUserMessage) {
 }  // namespace
 
 ConversationStore::ConversationStore()
-    : fileURL_(AppPaths::appSupportDirectory() / "conversation.json"), queue_("Corvane.ConversationStore") {}
+    : file_(AppPaths::appSupportDirectory() / "conversation.json", "ConversationStore",
+            {.mode = 0600, .reportRefusedWrites = false}),
+      queue_("Corvane.ConversationStore") {}
 
-// Only a file whose bytes are safely kept beside it may be written over.
-bool ConversationStore::keepCorruptCopy(const std::string& bytes) {
-    AppPaths::archiveCorruptFile(fileURL_, kStoreName);
-    return AppPaths::hasPreservedCopy(fileURL_, bytes);
-}
-
-ConversationStore::Loaded ConversationStore::loadConversationState() {
-    FileRead read = readFile(fileURL_);
-    if (read.status == FileRead::Status::missing) return {};
-    if (read.status == FileRead::Status::unreadable) {
+StoreFile::Contents<StoredConversationState> ConversationStore::load() {
+    auto loaded = file_.load<StoredConversationState>(decodeEitherForm, [](const std::string&) {
+        log("[ConversationStore] legacy-format decode also failed; archiving corrupt file");
+    });
+    if (loaded.found == StoreFile::Found::unreadable)
         log("[ConversationStore] conversation.json could not be read; leaving it untouched");
-        return {{}, false};
-    }
-
-    nlohmann::json document;
-    bool parsed = false;
-    std::string error;
-    try {
-        document = nlohmann::json::parse(read.bytes);
-        parsed = true;
-        return {document.get<StoredConversationState>(), true};
-    } catch (const std::exception& e) {
-        error = e.what();
-    }
-    log("[ConversationStore] new-format decode failed: " + error);
-
-    if (parsed) {
-        try {
-            auto legacy = document.get<StoredConversation>();
-            log("[ConversationStore] migrating legacy conversation.json format");
-            std::string stamp = now();
-            Thread thread;
-            thread.threadID = makeUUID();
-            thread.title = "Chat 1";
-            thread.createdAt = stamp;
-            thread.updatedAt = legacy.entries.empty() ? stamp : legacy.entries.back().timestamp;
-            thread.entries = std::move(legacy.entries);
-            thread.latestCapture = std::move(legacy.latestCapture);
-            thread.pendingCaptures = legacy.pendingCaptures.value_or(std::vector<CaptureMetadata>{});
-            thread.songBrief = std::move(legacy.songBrief);
-            return {StoredConversationState{{std::move(thread)}}, true};
-        } catch (const std::exception&) {
-        }
-    }
-
-    log("[ConversationStore] legacy-format decode also failed; archiving corrupt file");
-    bool kept = keepCorruptCopy(read.bytes);
-    return {{}, kept};
+    return loaded;
 }
 
-void ConversationStore::save(const Loaded& loaded) {
-    if (!loaded.mayWrite) return;
-    std::string bytes;
-    try {
-        // Replace rather than fail on a stray invalid UTF-8 byte: one bad text must not cost the file.
-        bytes = nlohmann::json(loaded.state).dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
-    } catch (const std::exception&) {
-        return;
-    }
-    writeFileAtomically(fileURL_, bytes, 0600);
-}
+// What one operation works on: the loaded copy and the thread the caller means.
+struct ConversationStore::Operation {
+    StoredConversationState& state;
+    Threads& threads;        // state.threads
+    std::string resolvedID;  // the named thread when it exists, else the most recent one, else ""
+    Thread* thread;          // the thread to change or read; none when the named thread is gone
+    bool write = true;       // false: the file stays exactly as it is
 
-ConversationStateResponse ConversationStore::conversationState(const std::optional<std::string>& threadID) {
+    ConversationStateResponse response(const std::string& currentThreadID) const {
+        return makeStateResponse(state, currentThreadID);
+    }
+};
+
+template <class Change>
+auto ConversationStore::run(const std::optional<std::string>& threadID, Change change) {
     return queue_.sync([&] {
-        Loaded loaded = loadConversationState();
-        std::string resolved = resolveThreadID(loaded.state.threads, threadID);
-        save(loaded);
-        return makeStateResponse(loaded.state, resolved);
+        auto loaded = load();
+        Threads& threads = loaded.value.threads;
+        std::string resolved = resolveThreadID(threads, threadID);
+        Thread* target = targetThread(threads, threadID, resolved);
+        Operation operation{loaded.value, threads, std::move(resolved), target};
+        if constexpr (std::is_void_v<std::invoke_result_t<Change&, Operation&>>) {
+            change(operation);
+            if (operation.write) file_.save(loaded, loaded.value);
+        } else {
+            auto answer = change(operation);
+            if (operation.write) file_.save(loaded, loaded.value);
+            return answer;
+        }
     });
 }
 
+ConversationStateResponse ConversationStore::conversationState(const std::optional<std::string>& threadID) {
+    return run(threadID, [](Operation& op) { return op.response(op.resolvedID); });
+}
+
 ConversationStateResponse ConversationStore::createThread(const std::optional<std::string>& projectName) {
-    return queue_.sync([&] {
-        Loaded loaded = loadConversationState();
-        auto& threads = loaded.state.threads;
-        auto sameProject = std::count_if(threads.begin(), threads.end(),
+    return run(std::nullopt, [&](Operation& op) {
+        auto sameProject = std::count_if(op.threads.begin(), op.threads.end(),
                                          [&](const Thread& t) { return t.projectName == projectName; });
         std::string stamp = now();
         Thread thread;
@@ -189,174 +189,135 @@ ConversationStateResponse ConversationStore::createThread(const std::optional<st
         thread.pendingCaptures = std::vector<CaptureMetadata>{};
         thread.projectName = projectName;
         std::string id = thread.threadID;
-        threads.insert(threads.begin(), std::move(thread));
-        save(loaded);
-        return makeStateResponse(loaded.state, id);
+        op.threads.insert(op.threads.begin(), std::move(thread));
+        return op.response(id);
     });
 }
 
 ConversationStateResponse ConversationStore::deleteThread(const std::string& threadID) {
-    return queue_.sync([&] {
-        Loaded loaded = loadConversationState();
-        auto& threads = loaded.state.threads;
-        std::erase_if(threads, [&](const Thread& t) { return t.threadID == threadID; });
-        std::string current = mostRecentlyUpdatedThreadID(threads).value_or("");
-        save(loaded);
-        return makeStateResponse(loaded.state, current);
+    return run(std::nullopt, [&](Operation& op) {
+        std::erase_if(op.threads, [&](const Thread& t) { return t.threadID == threadID; });
+        return op.response(mostRecentlyUpdatedThreadID(op.threads).value_or(""));
     });
 }
 
 void ConversationStore::updateTitle(const std::string& threadID, const std::string& title) {
-    queue_.sync([&] {
-        Loaded loaded = loadConversationState();
-        Thread* thread = findThread(loaded.state.threads, threadID);
-        if (!thread) return;
-        std::string trimmed = text::trimmingWhitespaceAndNewlines(title);
-        if (trimmed.empty()) return;
+    run(std::nullopt, [&](Operation& op) {
+        Thread* thread = findThread(op.threads, threadID);  // exactly this ID, never a fallback
+        std::string trimmed = thread ? text::trimmingWhitespaceAndNewlines(title) : std::string();
+        if (trimmed.empty()) {
+            op.write = false;
+            return;
+        }
         thread->title = trimmed;
         thread->updatedAt = now();
-        save(loaded);
     });
 }
 
 ConversationStateResponse ConversationStore::clearThread(const std::optional<std::string>& threadID) {
-    return queue_.sync([&] {
-        Loaded loaded = loadConversationState();
-        auto& threads = loaded.state.threads;
-        std::string resolved = resolveThreadID(threads, threadID);
-        if (Thread* thread = targetThread(threads, threadID, resolved)) {
-            auto position = thread - threads.data() + 1;
+    return run(threadID, [](Operation& op) {
+        if (Thread* thread = op.thread) {
+            auto position = thread - op.threads.data() + 1;
             thread->entries.clear();
             thread->latestCapture.reset();
             thread->pendingCaptures = std::vector<CaptureMetadata>{};
             thread->title = "Chat " + std::to_string(position);
             thread->updatedAt = now();
         }
-        save(loaded);
-        return makeStateResponse(loaded.state, resolved);
+        return op.response(op.resolvedID);
     });
 }
 
 std::vector<ConversationEntry> ConversationStore::recentEntries(const std::optional<std::string>& threadID,
                                                                 int limit) {
-    return queue_.sync([&] {
-        Loaded loaded = loadConversationState();
-        auto& threads = loaded.state.threads;
-        Thread* thread = targetThread(threads, threadID, resolveThreadID(threads, threadID));
-        save(loaded);
+    return run(threadID, [&](Operation& op) {
         std::vector<ConversationEntry> entries;
-        if (!thread || limit <= 0) return entries;
-        size_t keep = std::min(thread->entries.size(), static_cast<size_t>(limit));
-        entries.assign(thread->entries.end() - static_cast<std::ptrdiff_t>(keep), thread->entries.end());
+        if (!op.thread || limit <= 0) return entries;
+        const auto& all = op.thread->entries;
+        size_t keep = std::min(all.size(), static_cast<size_t>(limit));
+        entries.assign(all.end() - static_cast<std::ptrdiff_t>(keep), all.end());
         return entries;
     });
 }
 
 void ConversationStore::append(ConversationRole role, const std::string& content,
                                const std::optional<std::string>& threadID) {
-    queue_.sync([&] {
-        Loaded loaded = loadConversationState();
-        auto& threads = loaded.state.threads;
-        Thread* thread = targetThread(threads, threadID, resolveThreadID(threads, threadID));
+    run(threadID, [&](Operation& op) {
+        Thread* thread = op.thread;
+        if (!thread) return;
         std::string stamp = now();
-        if (thread) {
-            ConversationEntry entry;
-            entry.timestamp = stamp;
-            entry.role = role;
-            entry.content = content;
-            thread->entries.push_back(std::move(entry));
-            thread->updatedAt = stamp;
-            if (role == ConversationRole::user && thread->entries.size() == 1)
-                if (auto title = automaticTitle(content)) thread->title = *title;
-        }
-        save(loaded);
+        ConversationEntry entry;
+        entry.timestamp = stamp;
+        entry.role = role;
+        entry.content = content;
+        thread->entries.push_back(std::move(entry));
+        thread->updatedAt = stamp;
+        if (role == ConversationRole::user && thread->entries.size() == 1)
+            if (auto title = automaticTitle(content)) thread->title = *title;
     });
 }
 
 void ConversationStore::appendToolCall(const ToolCallInfo& call, std::int64_t userEntryIndex,
                                        const std::optional<std::string>& threadID) {
-    queue_.sync([&] {
-        Loaded loaded = loadConversationState();
-        auto& threads = loaded.state.threads;
-        Thread* thread = targetThread(threads, threadID, resolveThreadID(threads, threadID));
+    run(threadID, [&](Operation& op) {
+        Thread* thread = op.thread;
+        if (!thread) return;
         std::string stamp = now();
-        if (thread) {
-            ConversationEntry entry;
-            entry.timestamp = stamp;
-            entry.role = ConversationRole::toolCall;
-            entry.content = call.summary.value_or("");
-            entry.toolCallID = call.id;
-            entry.toolName = call.toolName;
-            entry.arguments = call.arguments;
-            entry.roundIndex = call.roundIndex;
-            entry.succeeded = call.succeeded;
-            entry.summary = call.summary;
-            entry.resultJSON = call.resultJSON;
-            entry.userEntryIndex = userEntryIndex;
-            thread->entries.push_back(std::move(entry));
-            thread->updatedAt = stamp;
-        }
-        save(loaded);
+        ConversationEntry entry;
+        entry.timestamp = stamp;
+        entry.role = ConversationRole::toolCall;
+        entry.content = call.summary.value_or("");
+        entry.toolCallID = call.id;
+        entry.toolName = call.toolName;
+        entry.arguments = call.arguments;
+        entry.roundIndex = call.roundIndex;
+        entry.succeeded = call.succeeded;
+        entry.summary = call.summary;
+        entry.resultJSON = call.resultJSON;
+        entry.userEntryIndex = userEntryIndex;
+        thread->entries.push_back(std::move(entry));
+        thread->updatedAt = stamp;
     });
 }
 
 void ConversationStore::updateLatestCapture(const std::optional<CaptureMetadata>& capture,
                                             const std::optional<std::string>& threadID) {
-    queue_.sync([&] {
-        Loaded loaded = loadConversationState();
-        auto& threads = loaded.state.threads;
-        if (Thread* thread = targetThread(threads, threadID, resolveThreadID(threads, threadID))) {
-            thread->latestCapture = capture;
-            thread->updatedAt = now();
-        }
-        save(loaded);
+    run(threadID, [&](Operation& op) {
+        if (!op.thread) return;
+        op.thread->latestCapture = capture;
+        op.thread->updatedAt = now();
     });
 }
 
 void ConversationStore::appendPendingCapture(const CaptureMetadata& capture,
                                              const std::optional<std::string>& threadID) {
-    queue_.sync([&] {
-        Loaded loaded = loadConversationState();
-        auto& threads = loaded.state.threads;
-        if (Thread* thread = targetThread(threads, threadID, resolveThreadID(threads, threadID))) {
-            if (!thread->pendingCaptures) thread->pendingCaptures.emplace();
-            thread->pendingCaptures->push_back(capture);
-            thread->updatedAt = now();
-        }
-        save(loaded);
+    run(threadID, [&](Operation& op) {
+        if (!op.thread) return;
+        if (!op.thread->pendingCaptures) op.thread->pendingCaptures.emplace();
+        op.thread->pendingCaptures->push_back(capture);
+        op.thread->updatedAt = now();
     });
 }
 
 std::vector<CaptureMetadata> ConversationStore::pendingCaptures(const std::optional<std::string>& threadID) {
-    return queue_.sync([&] {
-        Loaded loaded = loadConversationState();
-        auto& threads = loaded.state.threads;
-        Thread* thread = targetThread(threads, threadID, resolveThreadID(threads, threadID));
-        save(loaded);
-        if (!thread || !thread->pendingCaptures) return std::vector<CaptureMetadata>{};
-        return *thread->pendingCaptures;
+    return run(threadID, [](Operation& op) {
+        if (!op.thread || !op.thread->pendingCaptures) return std::vector<CaptureMetadata>{};
+        return *op.thread->pendingCaptures;
     });
 }
 
 void ConversationStore::clearPendingCaptures(const std::optional<std::string>& threadID) {
-    queue_.sync([&] {
-        Loaded loaded = loadConversationState();
-        auto& threads = loaded.state.threads;
-        if (Thread* thread = targetThread(threads, threadID, resolveThreadID(threads, threadID))) {
-            thread->pendingCaptures = std::vector<CaptureMetadata>{};
-            thread->updatedAt = now();
-        }
-        save(loaded);
+    run(threadID, [](Operation& op) {
+        if (!op.thread) return;
+        op.thread->pendingCaptures = std::vector<CaptureMetadata>{};
+        op.thread->updatedAt = now();
     });
 }
 
 ConversationStateResponse ConversationStore::updateSongBrief(const std::optional<std::string>& songBrief,
                                                              const std::optional<std::string>& threadID) {
-    return queue_.sync([&] {
-        Loaded loaded = loadConversationState();
-        auto& threads = loaded.state.threads;
-        std::string resolved = resolveThreadID(threads, threadID);
-        if (Thread* thread = targetThread(threads, threadID, resolved)) {
+    return run(threadID, [&](Operation& op) {
+        if (Thread* thread = op.thread) {
             std::optional<std::string> brief;
             if (songBrief) {
                 std::string trimmed = text::trimmingWhitespaceAndNewlines(*songBrief);
@@ -365,19 +326,12 @@ ConversationStateResponse ConversationStore::updateSongBrief(const std::optional
             thread->songBrief = std::move(brief);
             thread->updatedAt = now();
         }
-        save(loaded);
-        return makeStateResponse(loaded.state, resolved);
+        return op.response(op.resolvedID);
     });
 }
 
 std::optional<std::string> ConversationStore::songBrief(const std::optional<std::string>& threadID) {
-    return queue_.sync([&] {
-        Loaded loaded = loadConversationState();
-        auto& threads = loaded.state.threads;
-        Thread* thread = targetThread(threads, threadID, resolveThreadID(threads, threadID));
-        save(loaded);
-        return thread ? thread->songBrief : std::nullopt;
-    });
+    return run(threadID, [](Operation& op) { return op.thread ? op.thread->songBrief : std::nullopt; });
 }
 
 }  // namespace corvane

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "conversation/store_file.h"
 #include "model/capture_models.h"
 #include "model/chat_model.h"
 #include "model/conversation_model.h"
@@ -30,7 +31,7 @@ public:
     ConversationStore(const ConversationStore&) = delete;
     ConversationStore& operator=(const ConversationStore&) = delete;
 
-    const std::filesystem::path& fileURL() const { return fileURL_; }
+    const std::filesystem::path& fileURL() const { return file_.path(); }
 
     ConversationStateResponse conversationState(const std::optional<std::string>& threadID = std::nullopt);
     ConversationStateResponse createThread(const std::optional<std::string>& projectName = std::nullopt);
@@ -59,16 +60,16 @@ public:
     std::optional<std::string> songBrief(const std::optional<std::string>& threadID = std::nullopt);
 
 private:
-    struct Loaded {
-        StoredConversationState state;
-        bool mayWrite = true;  // false: the file holds something that must not be written over
-    };
+    struct Operation;
 
-    Loaded loadConversationState();
-    void save(const Loaded& loaded);
-    bool keepCorruptCopy(const std::string& bytes);
+    // Every operation: alone on the queue, load the file, resolve the thread the caller means,
+    // let `change` work on the loaded copy (and answer from it), write the file back.
+    template <class Change>
+    auto run(const std::optional<std::string>& threadID, Change change);
 
-    std::filesystem::path fileURL_;
+    StoreFile::Contents<StoredConversationState> load();
+
+    StoreFile file_;
     platform::SerialQueue queue_;
 };
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "conversation/store_file.h"
 #include "platform/serial_queue.h"
 
 namespace corvane {
@@ -23,7 +24,7 @@ struct Memory {
 };
 
 void to_json(nlohmann::json& j, const Memory& memory);
-void from_json(const nlohmann::json& j, Memory& memory);  // throws on a missing key or a wrong type
+void from_json(const nlohmann::json& j, Memory& memory);  // throws json_fields::DecodeError
 
 // The remembered notes in "memories.json" of the application folder. Nothing is cached:
 // every operation reads the whole file and, when it changes something, writes it whole again.
@@ -34,7 +35,7 @@ public:
     MemoryStore(const MemoryStore&) = delete;
     MemoryStore& operator=(const MemoryStore&) = delete;
 
-    const std::filesystem::path& fileURL() const { return fileURL_; }
+    const std::filesystem::path& fileURL() const { return file_.path(); }
 
     std::vector<Memory> all();  // in the order they were added
     Memory add(const std::string& scope, const std::string& note);
@@ -47,12 +48,9 @@ public:
     std::vector<Memory> trackMemories(const std::string& track, const std::string& song);
 
 private:
-    struct Loaded;
-    Loaded load();
-    void store(const Loaded& loaded, const std::vector<Memory>& memories);
     std::vector<Memory> matching(const std::string& key);
 
-    std::filesystem::path fileURL_;
+    StoreFile file_;
     platform::SerialQueue queue_{"Corvane.MemoryStore"};
 };
 

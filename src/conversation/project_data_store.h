@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "conversation/store_file.h"
 #include "platform/serial_queue.h"
 
 namespace corvane {
@@ -43,7 +44,8 @@ struct StoredProjectData {
     bool operator==(const StoredProjectData&) const = default;
 };
 
-// Decoding throws on a missing required member, a wrong JSON type or an integer out of range.
+// Decoding throws json_fields::DecodeError on a missing required member, a wrong JSON type or an
+// integer out of range.
 void to_json(nlohmann::json& j, const StoredSection& section);
 void from_json(const nlohmann::json& j, StoredSection& section);
 void to_json(nlohmann::json& j, const StoredProjectData& data);
@@ -58,7 +60,7 @@ public:
     ProjectDataStore(const ProjectDataStore&) = delete;
     ProjectDataStore& operator=(const ProjectDataStore&) = delete;
 
-    const std::filesystem::path& fileURL() const { return fileURL_; }
+    const std::filesystem::path& fileURL() const { return file_.path(); }
 
     // The record stored under exactly this name (case-sensitive), or absent.
     std::optional<StoredProjectData> load(const std::string& projectName);
@@ -66,10 +68,7 @@ public:
     void save(const std::string& projectName, const StoredProjectData& data);
 
 private:
-    struct Loaded;
-    Loaded read();
-
-    std::filesystem::path fileURL_;
+    StoreFile file_;
     platform::SerialQueue queue_{"Corvane.ProjectDataStore"};
 };
 

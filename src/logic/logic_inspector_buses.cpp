@@ -9,6 +9,7 @@
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
 #include "platform/platform.h"
+#include "support/json_fields.h"
 #include "support/numbers.h"
 #include "support/regex.h"
 #include "support/unicode.h"
@@ -120,8 +121,8 @@ void to_json(nlohmann::json& j, const LogicInspector::RenameResult& r) {
 
 void to_json(nlohmann::json& j, const LogicInspector::SendLevelResult& r) {
     j = {{"success", r.success}, {"message", r.message}};
-    if (r.before) j["before"] = jsonNumber(*r.before);
-    if (r.after) j["after"] = jsonNumber(*r.after);
+    if (r.before) j["before"] = json_fields::jsonNumber(*r.before);
+    if (r.after) j["after"] = json_fields::jsonNumber(*r.after);
 }
 
 // --- Renaming ------------------------------------------------------------------------------
@@ -249,7 +250,7 @@ nlohmann::json LogicInspector::readSendKnobValue(const std::string& trackName, c
     std::optional<AXElement> knob;
     findSendKnobAtY(*strip, frameForElement(*group).y, knob, 0, 15);
     if (!knob) return {{"error", "Knob not found"}};
-    auto number = [&](const char* attribute) { return jsonNumber(knob->number(attribute).value_or(NAN)); };
+    auto number = [&](const char* attribute) { return json_fields::jsonNumber(knob->number(attribute).value_or(NAN)); };
     return {{"bus", busLabel},
             {"value", number(ax::kValue)},
             {"valueDescription", textOf(*knob, ax::kValueDescription)},

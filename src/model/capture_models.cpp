@@ -1,5 +1,7 @@
 #include "model/capture_models.h"
 
+#include "support/json_fields.h"
+
 namespace corvane {
 
 using namespace json_fields;
@@ -21,12 +23,7 @@ std::optional<CaptureMode> captureModeFromString(const std::string& text) {
 
 void to_json(nlohmann::json& j, CaptureMode v) { j = toString(v); }
 
-void from_json(const nlohmann::json& j, CaptureMode& v) {
-    if (!j.is_string()) throw DecodeError("expected a string");
-    auto mode = captureModeFromString(j.get<std::string>());
-    if (!mode) throw DecodeError("unknown capture mode " + j.get<std::string>());
-    v = *mode;
-}
+void from_json(const nlohmann::json& j, CaptureMode& v) { v = enumeration(j, "capture mode", captureModeFromString); }
 
 void to_json(nlohmann::json& j, const CaptureMetadata& v) {
     j = {{"timestamp", v.timestamp}, {"mode", v.mode}, {"logicContext", v.logicContext}};

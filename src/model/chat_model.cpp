@@ -1,5 +1,7 @@
 #include "model/chat_model.h"
 
+#include "support/json_fields.h"
+
 namespace corvane {
 
 using namespace json_fields;
@@ -23,12 +25,7 @@ std::string TranscriptItem::id() const {
 
 void to_json(nlohmann::json& j, ModelTier v) { j = toString(v); }
 
-void from_json(const nlohmann::json& j, ModelTier& v) {
-    if (!j.is_string()) throw DecodeError("expected a string");
-    auto tier = modelTierFromString(j.get<std::string>());
-    if (!tier) throw DecodeError("unknown model tier " + j.get<std::string>());
-    v = *tier;
-}
+void from_json(const nlohmann::json& j, ModelTier& v) { v = enumeration(j, "model tier", modelTierFromString); }
 
 void to_json(nlohmann::json& j, const ToolExecution& v) {
     j = {{"tool", v.tool}, {"summary", v.summary}, {"succeeded", v.succeeded}};

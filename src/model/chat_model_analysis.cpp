@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "model/logic_snapshot_models.h"
+#include "support/json_fields.h"
 
 namespace corvane {
 
@@ -78,7 +78,7 @@ const Field<double B::*> kBarReals[]{
 
 void to_json(nlohmann::json& j, const AudioAnalysisSummary& v) {
     j = {{"source", v.source}};
-    for (auto [key, member] : kSummaryReals) j[key] = finite(v.*member);
+    for (auto [key, member] : kSummaryReals) j[key] = jsonNumber(v.*member);
     for (auto [key, member] : kSummaryIntegers) j[key] = v.*member;
     for (auto [key, member] : kSummaryFlags) j[key] = v.*member;
 }
@@ -92,7 +92,7 @@ void from_json(const nlohmann::json& j, AudioAnalysisSummary& v) {
 
 void to_json(nlohmann::json& j, const BarAnalysisEntry& v) {
     j = {{"bar", v.bar}};
-    for (auto [key, member] : kBarReals) j[key] = finite(v.*member);
+    for (auto [key, member] : kBarReals) j[key] = jsonNumber(v.*member);
 }
 
 void from_json(const nlohmann::json& j, BarAnalysisEntry& v) {

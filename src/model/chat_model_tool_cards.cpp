@@ -1,7 +1,7 @@
-#include <cmath>
 #include <map>
 
 #include "model/chat_model.h"
+#include "support/numbers.h"
 
 namespace corvane {
 
@@ -79,15 +79,6 @@ std::string joinPresent(const std::optional<std::string>& a, const std::optional
     return {};
 }
 
-// Whole seconds toward zero; absent where no 64-bit integer holds the value.
-std::optional<long long> wholeSeconds(double seconds) {
-    constexpr double kTwoTo63 = 9223372036854775808.0;
-    if (!std::isfinite(seconds)) return std::nullopt;
-    double t = std::trunc(seconds);
-    if (t < -kTwoTo63 || t >= kTwoTo63) return std::nullopt;
-    return static_cast<long long>(t);
-}
-
 constexpr const char* kArrow = " \u2192 ";
 constexpr const char* kDot = " \u00B7 ";
 
@@ -129,7 +120,7 @@ std::optional<std::string> ToolCallInfo::argumentPreview() const {
     if (toolName == "listen_to_playback") {
         std::string label = track && !track->empty() ? *track : "full mix";
         if (!duration) return label;
-        auto seconds = wholeSeconds(*duration);
+        auto seconds = checkedInteger(*duration, INT64_MIN, INT64_MAX);  // whole seconds toward zero
         if (!seconds) return label;
         return label + kDot + std::to_string(*seconds) + "s";
     }

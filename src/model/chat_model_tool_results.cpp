@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "model/logic_snapshot_models.h"
+#include "support/json_fields.h"
 
 namespace corvane {
 
@@ -43,7 +43,7 @@ void from_json(const nlohmann::json& j, AudioAnalysisToolResult& v) {
 
 void to_json(nlohmann::json& j, const ListenResult& v) {
     j = {{"status", v.status},
-         {"durationSeconds", finite(v.durationSeconds)},
+         {"durationSeconds", jsonNumber(v.durationSeconds)},
          {"tracks", v.tracks},
          {"summary", v.summary}};
     put(j, "soloedTrack", v.soloedTrack);

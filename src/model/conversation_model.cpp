@@ -1,5 +1,7 @@
 #include "model/conversation_model.h"
 
+#include "support/json_fields.h"
+
 namespace corvane {
 
 using namespace json_fields;
@@ -25,12 +27,7 @@ std::optional<ConversationRole> conversationRoleFromString(const std::string& te
 
 void to_json(nlohmann::json& j, ConversationRole v) { j = toString(v); }
 
-void from_json(const nlohmann::json& j, ConversationRole& v) {
-    if (!j.is_string()) throw DecodeError("expected a string");
-    auto role = conversationRoleFromString(j.get<std::string>());
-    if (!role) throw DecodeError("unknown role " + j.get<std::string>());
-    v = *role;
-}
+void from_json(const nlohmann::json& j, ConversationRole& v) { v = enumeration(j, "role", conversationRoleFromString); }
 
 void to_json(nlohmann::json& j, const ConversationEntry& v) {
     j = {{"timestamp", v.timestamp}, {"role", v.role}, {"content", v.content}};

@@ -1,13 +1,16 @@
 #include "model/logic_snapshot_models.h"
 
-#include <cmath>
+#include "support/json_fields.h"
 
 namespace corvane {
 
 using namespace json_fields;
 
 void to_json(nlohmann::json& j, const RectDTO& v) {
-    j = {{"x", finite(v.x)}, {"y", finite(v.y)}, {"width", finite(v.width)}, {"height", finite(v.height)}};
+    j = {{"x", jsonNumber(v.x)},
+         {"y", jsonNumber(v.y)},
+         {"width", jsonNumber(v.width)},
+         {"height", jsonNumber(v.height)}};
 }
 
 void from_json(const nlohmann::json& j, RectDTO& v) {
@@ -41,10 +44,7 @@ void from_json(const nlohmann::json& j, LogicContextSnapshot& v) {
     v.logicIsRunning = boolean(j, "logicIsRunning");
     v.logicIsFrontmost = boolean(j, "logicIsFrontmost");
     v.bundleIdentifier = optionalText(j, "bundleIdentifier");
-    if (auto pid = optionalInteger(j, "processIdentifier", INT32_MIN, INT32_MAX))
-        v.processIdentifier = static_cast<std::int32_t>(*pid);
-    else
-        v.processIdentifier.reset();
+    v.processIdentifier = optionalIntegerOf<std::int32_t>(j, "processIdentifier");
     v.appName = optionalText(j, "appName");
     v.focusedWindowTitle = optionalText(j, "focusedWindowTitle");
     v.windows = value<std::vector<WindowSummary>>(j, "windows");

@@ -24,7 +24,6 @@
 namespace corvane {
 
 namespace fs = std::filesystem;
-using json_fields::DecodeError;
 using json_fields::integer;
 using json_fields::value;
 
@@ -293,10 +292,7 @@ std::optional<InstalledPluginFormat> installedPluginFormatFromString(std::string
 void to_json(nlohmann::json& j, InstalledPluginFormat v) { j = toString(v); }
 
 void from_json(const nlohmann::json& j, InstalledPluginFormat& v) {
-    if (!j.is_string()) throw DecodeError("format: expected a string");
-    auto parsed = installedPluginFormatFromString(j.get_ref<const std::string&>());
-    if (!parsed) throw DecodeError("unknown plug-in format " + j.dump());
-    v = *parsed;
+    v = json_fields::enumeration(j, "plug-in format", installedPluginFormatFromString);
 }
 
 void to_json(nlohmann::json& j, const InstalledPluginSummary& v) {

@@ -9,18 +9,17 @@
 
 namespace corvane {
 
-using json_fields::DecodeError;
-using json_fields::required;
-using json_fields::optionalText;
-using json_fields::optionalBoolean;
-using json_fields::optionalNumber;
-using json_fields::optionalInteger;
-using json_fields::optionalValue;
-using json_fields::integer;
-using json_fields::asInteger;
-using json_fields::value;
 using json_fields::boolean;
+using json_fields::enumeration;
+using json_fields::integer;
+using json_fields::integerList;
+using json_fields::optionalBoolean;
+using json_fields::optionalInteger;
+using json_fields::optionalNumber;
+using json_fields::optionalText;
+using json_fields::optionalValue;
 using json_fields::put;
+using json_fields::value;
 
 namespace {
 
@@ -55,24 +54,6 @@ std::optional<E> valueOf(const std::array<std::pair<E, const char*>, N>& table, 
     for (const auto& [value, name] : table)
         if (s == name) return value;
     return std::nullopt;
-}
-
-template <class E, size_t N>
-E decodeEnum(const nlohmann::json& j, const std::array<std::pair<E, const char*>, N>& table, const char* what) {
-    if (!j.is_string()) throw DecodeError(std::string(what) + ": expected a string");
-    auto parsed = valueOf(table, j.get_ref<const std::string&>());
-    if (!parsed) throw DecodeError(std::string("unknown ") + what + " " + j.dump());
-    return *parsed;
-}
-
-// nlohmann would quietly turn 1.5 or true into an integer element; decode each one strictly.
-std::vector<std::int64_t> integerList(const nlohmann::json& object, const char* key) {
-    const auto& list = required(object, key);
-    if (!list.is_array()) throw DecodeError(std::string(key) + ": expected an array");
-    std::vector<std::int64_t> out;
-    out.reserve(list.size());
-    for (const auto& element : list) out.push_back(asInteger(element, key));
-    return out;
 }
 
 std::optional<double> finiteOrNone(double v) {
@@ -115,11 +96,15 @@ std::optional<ParameterCurve> parameterCurveFromString(std::string_view s) { ret
 std::optional<ParameterSource> parameterSourceFromString(std::string_view s) { return valueOf(kSources, s); }
 
 void to_json(nlohmann::json& j, ParameterType v) { j = toString(v); }
-void from_json(const nlohmann::json& j, ParameterType& v) { v = decodeEnum(j, kTypes, "parameter type"); }
+void from_json(const nlohmann::json& j, ParameterType& v) {
+    v = enumeration(j, "parameter type", parameterTypeFromString);
+}
 void to_json(nlohmann::json& j, ParameterCurve v) { j = toString(v); }
-void from_json(const nlohmann::json& j, ParameterCurve& v) { v = decodeEnum(j, kCurves, "curve"); }
+void from_json(const nlohmann::json& j, ParameterCurve& v) { v = enumeration(j, "curve", parameterCurveFromString); }
 void to_json(nlohmann::json& j, ParameterSource v) { j = toString(v); }
-void from_json(const nlohmann::json& j, ParameterSource& v) { v = decodeEnum(j, kSources, "source"); }
+void from_json(const nlohmann::json& j, ParameterSource& v) {
+    v = enumeration(j, "source", parameterSourceFromString);
+}
 
 void to_json(nlohmann::json& j, const AXTarget& v) {
     j = nlohmann::json::object();
@@ -259,15 +244,7 @@ void from_json(const nlohmann::json& j, PluginReadResult& v) {
     v.parameters = value<std::vector<ParameterEntry>>(j, "parameters");
 }
 
-PluginMap decodePluginMap(std::string_view bytes) {
-    nlohmann::json document;
-    try {
-        document = nlohmann::json::parse(bytes);
-    } catch (const nlohmann::json::exception& e) {  // syntax, and numbers beyond a double
-        throw DecodeError(e.what());
-    }
-    return document.get<PluginMap>();
-}
+PluginMap decodePluginMap(std::string_view bytes) { return json_fields::decode<PluginMap>(bytes); }
 
 std::optional<double> rawToDisplay(std::int64_t raw, const ParameterDef& def) {
     if (!def.displayMin || !def.displayMax || !def.rawMin || !def.rawMax) return std::nullopt;

@@ -101,7 +101,24 @@ std::optional<std::int64_t> optionalInteger(const Json& object, const char* key,
     return asInteger(*v, key, lo, hi);
 }
 
-Json finite(double value) {
+std::vector<std::int64_t> integerList(const Json& object, const char* key) {
+    const Json& list = required(object, key);
+    if (!list.is_array()) fail(key, "an array");
+    std::vector<std::int64_t> out;
+    out.reserve(list.size());
+    for (const auto& element : list) out.push_back(asInteger(element, key));
+    return out;
+}
+
+Json parse(std::string_view bytes) {
+    try {
+        return Json::parse(bytes);
+    } catch (const Json::exception& e) {  // syntax, and numbers beyond a double
+        throw DecodeError(e.what());
+    }
+}
+
+Json jsonNumber(double value) {
     if (!std::isfinite(value)) return nullptr;
     return value;
 }

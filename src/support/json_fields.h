@@ -1,18 +1,23 @@
 #pragma once
 
+#include <concepts>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 namespace corvane {
 
-// Strict readers and absent-dropping writers shared by the JSON value types of the program:
-// a missing required key, a value of the wrong JSON type (a boolean is no number, 3.5 is no
-// integer) or an unknown enumeration text throws DecodeError; a missing or null optional key
-// reads as absent; absent optionals are never written, not even as null.
+// The one JSON vocabulary of the program: strict readers and absent-dropping writers. A missing
+// required key, a value of the wrong JSON type (a boolean is no number, 3.5 is no integer), an
+// unknown enumeration text or a document that is no JSON at all throws DecodeError and nothing
+// else; a missing or null optional key reads as absent; absent optionals are never written,
+// not even as null.
 namespace json_fields {
 
 using Json = nlohmann::json;
@@ -34,35 +39,77 @@ std::int64_t integer(const Json& object, const char* key, std::int64_t lo = INT6
 std::optional<std::int64_t> optionalInteger(const Json& object, const char* key, std::int64_t lo = INT64_MIN,
                                             std::int64_t hi = INT64_MAX);
 
+// Integers of a narrower type, in that type's range.
+template <std::integral Int>
+Int integerOf(const Json& object, const char* key) {
+    static_assert(sizeof(Int) < sizeof(std::int64_t), "use integer()");
+    return static_cast<Int>(integer(object, key, std::numeric_limits<Int>::min(), std::numeric_limits<Int>::max()));
+}
+
+template <std::integral Int>
+std::optional<Int> optionalIntegerOf(const Json& object, const char* key) {
+    static_assert(sizeof(Int) < sizeof(std::int64_t), "use optionalInteger()");
+    auto found = optionalInteger(object, key, std::numeric_limits<Int>::min(), std::numeric_limits<Int>::max());
+    if (!found) return std::nullopt;
+    return static_cast<Int>(*found);
+}
+
+// nlohmann would quietly turn 1.5 or true into an integer element; each one is read strictly.
+std::vector<std::int64_t> integerList(const Json& object, const char* key);
+
 // Values of the JSON types themselves (array elements, top-level documents).
 std::int64_t asInteger(const Json& value, const char* what, std::int64_t lo = INT64_MIN,
                        std::int64_t hi = INT64_MAX);
 double asNumber(const Json& value, const char* what);
 
+// A value type through its own from_json; what, when given, names it in the error.
+template <class T>
+T as(const Json& value, const char* what = nullptr) {
+    try {
+        return value.get<T>();
+    } catch (const DecodeError& e) {
+        if (!what) throw;
+        throw DecodeError(std::string(what) + ": " + e.what());
+    } catch (const std::exception& e) {  // nlohmann's own, for lists and maps of the wrong JSON type
+        throw DecodeError(what ? std::string(what) + ": " + e.what() : std::string(e.what()));
+    }
+}
+
 // Nested value types and lists of them, through their own from_json.
 template <class T>
 T value(const Json& object, const char* key) {
-    const Json& found = required(object, key);
-    try {
-        return found.get<T>();
-    } catch (const std::exception& e) {
-        throw DecodeError(std::string(key) + ": " + e.what());
-    }
+    return as<T>(required(object, key), key);
 }
 
 template <class T>
 std::optional<T> optionalValue(const Json& object, const char* key) {
     const Json* found = optionalField(object, key);
     if (!found) return std::nullopt;
-    try {
-        return found->get<T>();
-    } catch (const std::exception& e) {
-        throw DecodeError(std::string(key) + ": " + e.what());
+    return as<T>(*found, key);
+}
+
+// An enumeration written as its case name; fromString gives the case of an exact text or none.
+template <class FromString>
+auto enumeration(const Json& value, const char* what, FromString fromString) {
+    if (!value.is_string()) throw DecodeError(std::string(what) + ": expected a string");
+    auto parsed = fromString(value.get_ref<const std::string&>());
+    if (!parsed) {
+        const std::string shown = value.dump(-1, ' ', false, Json::error_handler_t::replace);
+        throw DecodeError(std::string("unknown ") + what + " " + shown);
     }
+    return *parsed;
+}
+
+// A whole document: its syntax, then its shape.
+Json parse(std::string_view bytes);
+
+template <class T>
+T decode(std::string_view bytes) {
+    return as<T>(parse(bytes));
 }
 
 // Writes a number, or null for a value JSON cannot hold (NaN, infinities).
-Json finite(double value);
+Json jsonNumber(double value);
 
 template <class T>
 void put(Json& object, const char* key, const std::optional<T>& value) {

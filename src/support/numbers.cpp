@@ -25,13 +25,4 @@ std::string formatFixed(double value, int decimals) {
     return fmt::format("{:.{}f}", value, decimals);
 }
 
-nlohmann::json jsonNumber(double value) {
-    if (!std::isfinite(value)) return nullptr;
-    return value;
-}
-
-void setFinite(nlohmann::json& object, const std::string& key, double value) {
-    if (std::isfinite(value)) object[key] = value;
-}
-
 }  // namespace corvane

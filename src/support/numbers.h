@@ -5,8 +5,6 @@
 #include <optional>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
 namespace corvane {
 
 // A double converted to an integer only when it is finite and, truncated toward zero, lies in
@@ -17,10 +15,5 @@ std::optional<std::int64_t> checkedRounded(double value, std::int64_t lo = INT32
 
 // Locale-independent fixed formatting: formatFixed(-14.25, 1) == "-14.2" or "-14.3" as IEEE rounding gives.
 std::string formatFixed(double value, int decimals);
-
-// A JSON number, or null for NaN and infinities (which JSON cannot hold).
-nlohmann::json jsonNumber(double value);
-// Sets key only for a finite value; otherwise leaves it out.
-void setFinite(nlohmann::json& object, const std::string& key, double value);
 
 }  // namespace corvane

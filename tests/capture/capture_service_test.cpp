@@ -2,7 +2,6 @@
 #include <sys/stat.h>
 
 #include "capture/capture_service.h"
-#include "model/health_response.h"
 #include "support/image_encoding.h"
 #include "platform/standin/standin_fixture.h"
 #include "support/app_paths.h"
@@ -119,18 +118,6 @@ TEST(CaptureChoice, LargestWindowFirstListedOnTiesAndDisplaysByIntersection) {
     LogicContextSnapshot focusedOffScreen;
     focusedOffScreen.windows.push_back({"Song - Tracks", {5000, 5000, 10, 10}, true});
     EXPECT_FALSE(CaptureService::chooseBestDisplay(displays, focusedOffScreen, onSecond));
-}
-
-TEST(HealthResponse, OptionalCaptureIsLeftOutAndRequiredFieldsAreRequired) {
-    HealthResponse health;
-    health.appName = "Corvane";
-    health.appVersion = "1.0";
-    health.serverPort = 51234;
-    auto json = nlohmann::json(health);
-    EXPECT_FALSE(json.contains("lastCapture"));
-    EXPECT_EQ(json.get<HealthResponse>(), health);
-    json.erase("permissions");
-    EXPECT_THROW(json.get<HealthResponse>(), std::exception);
 }
 
 }  // namespace

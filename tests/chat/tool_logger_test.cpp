@@ -176,7 +176,7 @@ TEST_F(ToolLoggerTest, InvalidUTF8InAMessageDoesNotLoseTheTurn) {
     EXPECT_EQ(onlyLog(logger).at("userMessage"), "bad \xEF\xBF\xBD byte");
 }
 
-TEST(TurnLogDecoding, RequiredKeysAndTypesAreEnforcedAndUnknownKeysIgnored) {
+TEST(ToolLogger, RequiredKeysAndTypesAreEnforcedAndUnknownKeysIgnored) {
     const json call = {{"timestamp", "t"}, {"tool", "x"}, {"arguments", "{}"}, {"succeeded", false},
                        {"summary", "s"},   {"durationMs", 3}, {"roundIndex", 0}, {"extra", 1}};
     const json turn = {{"turnTimestamp", "t"}, {"userMessage", "m"}, {"toolCalls", json::array({call})},

@@ -1,27 +1,17 @@
 #include <gtest/gtest.h>
 
+#include "model/model_samples.h"
 #include "test_support/json_helpers.h"
 
-#include "model/capture_models.h"
 #include "model/conversation_model.h"
-#include "model/logic_snapshot_models.h"
 
 namespace corvane {
 namespace {
 
 using nlohmann::json;
 
+using testing::captureJSON;
 using testing::decodes;
-
-json captureJSON(const char* mode = "display") {
-    json frame = {{"x", 0}, {"y", 25.5}, {"width", 1440}, {"height", 875}};
-    json window = {{"title", "Song - Tracks"}, {"frame", frame}, {"isFocused", true}};
-    return {{"timestamp", "2026-12-06T15:24:00.123Z"},
-            {"mode", mode},
-            {"filePath", "/captures/a.png"},
-            {"logicContext", {{"logicIsRunning", true}, {"logicIsFrontmost", false}, {"processIdentifier", 412},
-                              {"windows", json::array({window})}}}};
-}
 
 json entryJSON(const char* role = "user") {
     return {{"timestamp", "2026-12-06T15:24:00.000Z"}, {"role", role}, {"content", "hello"}};
@@ -33,50 +23,6 @@ json threadJSON() {
             {"createdAt", "2026-12-06T15:24:00.000Z"},
             {"updatedAt", "2026-12-06T15:25:00.000Z"},
             {"entries", json::array({entryJSON()})}};
-}
-
-TEST(SnapshotModels, ClosedLogicIsWrittenWithoutAnyOptionalKey) {
-    EXPECT_EQ(json(LogicContextSnapshot{}).dump(), R"({"logicIsFrontmost":false,"logicIsRunning":false,"windows":[]})");
-    EXPECT_EQ(json(LogicContextSnapshot{}).get<LogicContextSnapshot>(), LogicContextSnapshot{});
-}
-
-TEST(SnapshotModels, CaptureRoundTripsWhole) {
-    auto capture = captureJSON().get<CaptureMetadata>();
-    EXPECT_EQ(capture.mode, CaptureMode::display);
-    EXPECT_EQ(capture.logicContext.processIdentifier, 412);
-    EXPECT_EQ(capture.logicContext.windows.at(0).frame, (RectDTO{0, 25.5, 1440, 875}));
-    EXPECT_EQ(json(capture), captureJSON());
-}
-
-// Strict decoding: what the file or a request holds must never be half-read with guesses.
-TEST(SnapshotModels, MissingOrMistypedValuesFailDecoding) {
-    struct Case {
-        const char* name;
-        json document;
-        bool (*decode)(const json&);
-        bool expected;
-    };
-    using testing::with;
-    using testing::without;
-    json window = captureJSON()["logicContext"]["windows"][0];
-    json context = captureJSON()["logicContext"];
-    const Case cases[] = {
-        {"window without isFocused", without(window, "isFocused"), decodes<WindowSummary>, false},
-        {"frame coordinate as text", with(window, "frame", {{"x", "0"}, {"y", 0}, {"width", 1}, {"height", 1}}),
-         decodes<WindowSummary>, false},
-        {"boolean given as number", with(window, "isFocused", 1), decodes<WindowSummary>, false},
-        {"number given as boolean", with(window, "frame", {{"x", true}, {"y", 0}, {"width", 1}, {"height", 1}}),
-         decodes<WindowSummary>, false},
-        {"pid with a fraction", with(context, "processIdentifier", 3.5), decodes<LogicContextSnapshot>, false},
-        {"pid beyond 32 bits", with(context, "processIdentifier", 4294967296LL), decodes<LogicContextSnapshot>, false},
-        {"pid null reads as absent", with(context, "processIdentifier", nullptr), decodes<LogicContextSnapshot>, true},
-        {"unknown keys are ignored", with(context, "extra", "x"), decodes<LogicContextSnapshot>, true},
-        {"capture mode unavailable", captureJSON("unavailable"), decodes<CaptureMetadata>, true},
-        {"capture mode in other case", captureJSON("Display"), decodes<CaptureMetadata>, false},
-        {"capture without logicContext", without(captureJSON(), "logicContext"), decodes<CaptureMetadata>, false},
-        {"capture without filePath", without(captureJSON(), "filePath"), decodes<CaptureMetadata>, true},
-    };
-    for (const auto& c : cases) EXPECT_EQ(c.decode(c.document), c.expected) << c.name;
 }
 
 TEST(ConversationModel, ThreadWithoutOptionalMembersIsWrittenBackWithoutThem) {
