@@ -109,8 +109,9 @@ public:
                                                        int depth, int maxDepth) const;
     std::optional<AXElement> findChildButton(const AXElement& in, const std::string& withDescription) const;
     std::optional<AXElement> firstMixerStrip(const AXElement& in) const;
+    // The one frame reader: screen rectangle in points from AXPosition and AXSize, windows and
+    // controls alike; a part that cannot be read stays zero.
     static Rect frameForElement(const AXElement& element);
-    static Rect frameForWindow(const AXElement& window) { return frameForElement(window); }
     std::optional<std::vector<std::string>> copyAllAttributeNames(const AXElement& element) const;
     std::vector<std::string> actionNames(const AXElement& element) const;
 

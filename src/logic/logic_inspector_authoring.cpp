@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <variant>
 
+#include "logic/ax_read.h"
 #include "logic/logic_inspector.h"
 #include "platform/platform.h"
 #include "support/base64.h"
@@ -20,12 +21,12 @@ namespace ax = platform::ax;
 using platform::AXElement;
 using nlohmann::json;
 
+using ax_read::textOf;
+using ax_read::trimmed;
+
 namespace {
 
 constexpr std::uint16_t kEscape = 53;
-
-std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
-std::string trimmed(const AXElement& e, const char* attribute) { return text::trimmingWhitespaceAndNewlines(textOf(e, attribute)); }
 
 // Halves away from zero, and never a non-finite number into JSON.
 std::int64_t rounded(double v) { return std::isfinite(v) ? static_cast<std::int64_t>(std::round(std::clamp(v, -1e15, 1e15))) : 0; }
@@ -64,10 +65,7 @@ bool parentIsSlider(const AXElement& e) {
 // A plug-in window's title after its first colon ("Vox: Drift Delay"), or all of it.
 std::string pluginNameFromTitle(const std::string& title) {
     const auto colon = title.find(':');
-    std::string name = colon == std::string::npos ? title : title.substr(colon + 1);
-    const auto first = name.find_first_not_of(" \t");
-    if (first == std::string::npos) return "";
-    return name.substr(first, name.find_last_not_of(" \t") - first + 1);
+    return ax_read::trimmedBlanks(colon == std::string::npos ? title : title.substr(colon + 1));
 }
 
 void addPicture(json& result, const std::optional<std::string>& jpeg) {
@@ -231,7 +229,7 @@ json LogicInspector::dumpOpenPluginWindow() const {
     const auto window = findPluginWindow(app, *mainWindow);
     if (!window) return {{"error", "No plugin window is currently open in Logic. Open a plugin first."}};
     const std::string title = textOf(*window, ax::kTitle);
-    const Rect frame = frameForWindow(*window);
+    const Rect frame = frameForElement(*window);
     json unlabeled = json::array(), labeled = json::array();
     collectAuthoringInfo(*window, frame.origin(), unlabeled, labeled, 0, 15);
     json result = {{"pluginName", pluginNameFromTitle(title)},
@@ -262,7 +260,7 @@ json LogicInspector::dumpPluginParametersForAuthoring(const InsertSlot& pluginSl
         window = findPluginWindow(app, excluding);
     }
     if (!window) return {{"error", "Plugin window did not appear"}};
-    const Rect frame = frameForWindow(*window);
+    const Rect frame = frameForElement(*window);
     json unlabeled = json::array(), labeled = json::array();
     collectAuthoringInfo(*window, frame.origin(), unlabeled, labeled, 0, 15);
     const auto picture = capturePluginWindowScreenshot(app, excluding);

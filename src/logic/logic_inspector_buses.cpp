@@ -20,12 +20,12 @@ using platform::AXElement;
 using RenameResult = LogicInspector::RenameResult;
 using SendLevelResult = LogicInspector::SendLevelResult;
 
+using ax_read::textOf;
+
 namespace {
 
 constexpr std::uint16_t kReturn = 36;
 constexpr std::uint16_t kEscape = 53;
-
-std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
 
 std::optional<std::int64_t> rawValue(const AXElement& knob) {
     auto v = knob.number(ax::kValue);
@@ -48,12 +48,6 @@ std::string dbText(const std::optional<double>& db) {
     if (!db) return "?";
     if (std::isinf(*db) && *db < 0) return "-\u221E dB";
     return fmt::format("{:+.1f} dB", *db);
-}
-
-// A floating-point number as its plain decimal form, with ".0" on whole numbers (412.0).
-std::string floatText(double v) {
-    if (std::isfinite(v) && std::trunc(v) == v && std::fabs(v) < 1e16) return fmt::format("{:.1f}", v);
-    return fmt::format("{}", v);
 }
 
 // The canonical form of a bus label, so that "B 3", "b  3" and "Bus 3" compare equal.
@@ -228,7 +222,7 @@ nlohmann::json LogicInspector::clickSendByBusLabel(const std::string& trackName,
     const double y = frameForElement(*group).y;
     std::optional<AXElement> knob;
     findSendKnobAtY(*strip, y, knob, 0, 15);
-    if (!knob) return {{"error", "No send knob at y=" + floatText(y) + " in strip for " + busLabel}};
+    if (!knob) return {{"error", "No send knob at y=" + ax_read::printed(y) + " in strip for " + busLabel}};
     // One step up and one back: the send counts as touched without changing its level.
     platform::pause(0.15);
     knob->performAction(ax::kIncrement);

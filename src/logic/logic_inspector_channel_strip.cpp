@@ -17,7 +17,6 @@ namespace ax = platform::ax;
 using platform::AXElement;
 
 using ax_read::textOf;
-using ax_read::startsWith;
 using ax_read::valueText;
 
 namespace {
@@ -57,10 +56,10 @@ void LogicInspector::readStripData(const AXElement& element, nlohmann::json& str
         else if (description == "mute") strip["mute"] = *value;
         else if (description == "solo") strip["solo"] = *value;
     }
-    if (role == "AXButton" && startsWith(help, "Output slot")) strip["output"] = description;
-    if (role == "AXButton" && startsWith(help, "Input slot")) {
+    if (role == "AXButton" && help.starts_with("Output slot")) strip["output"] = description;
+    if (role == "AXButton" && help.starts_with("Input slot")) {
         strip["input"] = description;
-        if (startsWith(description, "Bus ")) strip["inputBus"] = description;
+        if (description.starts_with("Bus ")) strip["inputBus"] = description;
     }
     static const Regex sendGroup(R"(^B (\d{1,3})$)");
     if (role == "AXGroup" && sendGroup.matches(description)) {
@@ -95,8 +94,8 @@ void LogicInspector::collectRoutingButtons(const AXElement& element, std::vector
     if (textOf(element, ax::kRole) == "AXButton") {
         std::string description = text::trimmingWhitespaceAndNewlines(textOf(element, ax::kDescription));
         std::string lower = text::lowercased(description);
-        if (description == "Stereo Output" || startsWith(lower, "bus ") || startsWith(lower, "output ") ||
-            startsWith(lower, "surround "))
+        if (description == "Stereo Output" || lower.starts_with("bus ") || lower.starts_with("output ") ||
+            lower.starts_with("surround "))
             candidates.push_back({description, frameForElement(element).y});
         if (lower == "insert bar" || lower == "audio plug-in")
             firstPluginY = std::min(firstPluginY, frameForElement(element).y);
@@ -123,7 +122,7 @@ const LogicInspector::RoutingCandidate* bottomMost(const std::vector<const Logic
         if (!best || c->y > best->y) best = c;
     return best;
 }
-bool isBus(const LogicInspector::RoutingCandidate& c) { return startsWith(text::lowercased(c.desc), "bus "); }
+bool isBus(const LogicInspector::RoutingCandidate& c) { return text::lowercased(c.desc).starts_with("bus "); }
 }  // namespace
 
 std::optional<std::string> LogicInspector::readTrackOutput(const AXElement& mainWindow) const {

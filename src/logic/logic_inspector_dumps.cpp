@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "logic/ax_read.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_dump_text.h"
 #include "platform/platform.h"
@@ -47,8 +48,6 @@ std::string axValueText(const platform::AXValue& value) {
 
 namespace {
 
-std::optional<std::string> textAttr(const AXElement& e, const char* attribute) { return e.string(attribute); }
-
 std::optional<std::string> valueAsText(const AXElement& e) {
     platform::AXValue v;
     if (e.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
@@ -56,10 +55,10 @@ std::optional<std::string> valueAsText(const AXElement& e) {
 }
 
 void putText(json& entry, const char* key, const AXElement& e, const char* attribute) {
-    if (auto v = textAttr(e, attribute)) entry[key] = *v;
+    if (auto v = e.string(attribute)) entry[key] = *v;
 }
 void putNonEmpty(json& entry, const char* key, const AXElement& e, const char* attribute) {
-    if (auto v = textAttr(e, attribute); v && !v->empty()) entry[key] = *v;
+    if (auto v = e.string(attribute); v && !v->empty()) entry[key] = *v;
 }
 void putBool(json& entry, const char* key, const AXElement& e, const char* attribute) {
     if (auto v = e.boolean(attribute)) entry[key] = *v;
@@ -88,7 +87,7 @@ std::size_t childCount(const AXElement& e) { return childrenOf(e).size(); }
 // The first of the attributes that reads as text, even empty; "?" when none does.
 std::string firstText(const AXElement& e, std::initializer_list<const char*> attributes) {
     for (const char* a : attributes)
-        if (auto v = textAttr(e, a)) return *v;
+        if (auto v = e.string(a)) return *v;
     return "?";
 }
 
@@ -96,12 +95,8 @@ std::string childPath(const std::string& path, const char* separator, const std:
     return path + separator + label + "[" + std::to_string(index) + "]";
 }
 
-std::string trimmedText(const AXElement& e, const char* attribute) {
-    return text::trimmingWhitespaceAndNewlines(textAttr(e, attribute).value_or(""));
-}
-
 bool hasRole(const AXElement& e, std::initializer_list<const char*> roles) {
-    auto role = textAttr(e, ax::kRole);
+    auto role = e.string(ax::kRole);
     return role && std::any_of(roles.begin(), roles.end(), [&](const char* r) { return *role == r; });
 }
 
@@ -177,12 +172,12 @@ void LogicInspector::dumpElementWithActions(const AXElement& element, const std:
 
 void LogicInspector::dumpAllElementsInSubtree(const AXElement& root, DumpList& results, int depth, int maxDepth) const {
     if (depth >= maxDepth) return;
-    if (auto role = textAttr(root, ax::kRole); role && !role->empty()) {
+    if (auto role = root.string(ax::kRole); role && !role->empty()) {
         results.push_back({{"role", *role},
-                           {"desc", textAttr(root, ax::kDescription).value_or("")},
-                           {"title", textAttr(root, ax::kTitle).value_or("")},
-                           {"value", textAttr(root, ax::kValue).value_or("")},
-                           {"help", textAttr(root, ax::kHelp).value_or("")},
+                           {"desc", root.string(ax::kDescription).value_or("")},
+                           {"title", root.string(ax::kTitle).value_or("")},
+                           {"value", root.string(ax::kValue).value_or("")},
+                           {"help", root.string(ax::kHelp).value_or("")},
                            {"depth", depth},
                            {"frame", frameJson(frameForElement(root), true)}});
     }
@@ -192,12 +187,12 @@ void LogicInspector::dumpAllElementsInSubtree(const AXElement& root, DumpList& r
 void LogicInspector::dumpAllAXButtonsInSubtree(const AXElement& root, DumpList& results, int depth, int maxDepth) const {
     if (depth >= maxDepth) return;
     if (hasRole(root, {"AXButton", "AXMenuButton"})) {
-        results.push_back({{"role", textAttr(root, ax::kRole).value_or("")},
-                           {"desc", textAttr(root, ax::kDescription).value_or("")},
-                           {"title", textAttr(root, ax::kTitle).value_or("")},
-                           {"roleDescription", textAttr(root, ax::kRoleDescription).value_or("")},
-                           {"value", textAttr(root, ax::kValue).value_or("")},
-                           {"help", textAttr(root, ax::kHelp).value_or("")},
+        results.push_back({{"role", root.string(ax::kRole).value_or("")},
+                           {"desc", root.string(ax::kDescription).value_or("")},
+                           {"title", root.string(ax::kTitle).value_or("")},
+                           {"roleDescription", root.string(ax::kRoleDescription).value_or("")},
+                           {"value", root.string(ax::kValue).value_or("")},
+                           {"help", root.string(ax::kHelp).value_or("")},
                            {"frame", frameJson(frameForElement(root), true)}});
     }
     for (const auto& child : childrenOf(root)) dumpAllAXButtonsInSubtree(child, results, depth + 1, maxDepth);
@@ -206,12 +201,12 @@ void LogicInspector::dumpAllAXButtonsInSubtree(const AXElement& root, DumpList& 
 void LogicInspector::dumpMenuTree(const AXElement& element, DumpList& results, int depth, int maxDepth,
                                   const std::string& path) const {
     if (depth >= maxDepth) return;
-    const std::string title = trimmedText(element, ax::kTitle);
-    const std::string description = trimmedText(element, ax::kDescription);
+    const std::string title = ax_read::trimmed(element, ax::kTitle);
+    const std::string description = ax_read::trimmed(element, ax::kDescription);
     if (hasRole(element, {"AXMenuItem", "AXMenu", "AXMenuBar", "AXRow", "AXCell", "AXStaticText", "AXButton",
                           "AXPopUpButton"}) &&
         (!title.empty() || !description.empty())) {
-        json entry = {{"role", textAttr(element, ax::kRole).value_or("")}, {"depth", depth}, {"path", path}};
+        json entry = {{"role", element.string(ax::kRole).value_or("")}, {"depth", depth}, {"path", path}};
         if (!title.empty()) entry["title"] = title;
         if (!description.empty()) entry["description"] = description;
         if (auto v = valueAsText(element)) entry["value"] = *v;
@@ -219,7 +214,7 @@ void LogicInspector::dumpMenuTree(const AXElement& element, DumpList& results, i
     }
     auto children = childrenOf(element);
     if (children.empty()) return;
-    const std::string label = !title.empty() ? title : !description.empty() ? description : textAttr(element, ax::kRole).value_or("");
+    const std::string label = !title.empty() ? title : !description.empty() ? description : element.string(ax::kRole).value_or("");
     for (std::size_t i = 0; i < children.size(); ++i)
         dumpMenuTree(children[i], results, depth + 1, maxDepth, childPath(path, " > ", label, i));
 }
@@ -228,7 +223,7 @@ void LogicInspector::collectMenuItemTitles(const AXElement& element, DumpList& r
     if (depth >= maxDepth) return;
     auto children = childList(element);
     if (hasRole(element, {"AXMenuItem"})) {
-        if (auto title = textAttr(element, ax::kTitle); title && !title->empty()) {
+        if (auto title = element.string(ax::kTitle); title && !title->empty()) {
             bool submenu = false;
             for (const auto& child : children.value_or(std::vector<AXElement>{}))
                 if (hasRole(child, {"AXMenu"})) submenu = true;
@@ -253,9 +248,9 @@ void LogicInspector::collectMenuNodes(const AXElement& in, DumpList& results, in
 void LogicInspector::findAllMenusIn(const AXElement& element, int depth, int maxDepth, DumpList& results) const {
     if (depth >= maxDepth) return;
     if (hasRole(element, {"AXMenu", "AXMenuItem"}))
-        results.push_back({{"role", textAttr(element, ax::kRole).value_or("")},
-                           {"title", textAttr(element, ax::kTitle).value_or("")},
-                           {"desc", textAttr(element, ax::kDescription).value_or("")},
+        results.push_back({{"role", element.string(ax::kRole).value_or("")},
+                           {"title", element.string(ax::kTitle).value_or("")},
+                           {"desc", element.string(ax::kDescription).value_or("")},
                            {"depth", depth},
                            {"childCount", childCount(element)},
                            {"frame", frameJson(frameForElement(element), false)}});
@@ -270,7 +265,7 @@ void LogicInspector::deepCrawlWithAttributes(const AXElement& element, const std
     into.push_back(std::move(entry));
     auto children = childrenOf(element);
     for (std::size_t i = 0; i < children.size(); ++i) {
-        const std::string label = textAttr(children[i], ax::kRole).value_or("?");
+        const std::string label = children[i].string(ax::kRole).value_or("?");
         deepCrawlWithAttributes(children[i], childPath(path, ">", label, i), depth + 1, maxDepth, into);
     }
 }
@@ -324,7 +319,7 @@ DumpList LogicInspector::fullAXCrawl(int maxDepth, int maxTotalElements) const {
     int count = 0;
     for (std::size_t i = 0; i < windows->size(); ++i) {
         const AXElement& w = (*windows)[i];
-        const std::string path = textAttr(w, ax::kTitle).value_or("Window " + std::to_string(i));
+        const std::string path = w.string(ax::kTitle).value_or("Window " + std::to_string(i));
         crawlElement(w, path, 0, maxDepth, elements, count, maxTotalElements);
     }
     return elements;
@@ -360,7 +355,7 @@ void LogicInspector::dumpInspectorMixerStrips(const AXElement& in, DumpList& res
 void LogicInspector::dumpMenuItems(const AXElement& axApp, DumpList& results, int maxDepth) const {
     auto windows = axApp.elements(ax::kWindows);
     if (!windows) return;
-    for (const auto& w : *windows) dumpMenuTree(w, results, 0, maxDepth, textAttr(w, ax::kRole).value_or(""));
+    for (const auto& w : *windows) dumpMenuTree(w, results, 0, maxDepth, w.string(ax::kRole).value_or(""));
     if (auto focused = axApp.element(ax::kFocusedUIElement)) dumpMenuTree(*focused, results, 0, maxDepth, "focused");
 }
 
@@ -387,7 +382,7 @@ json LogicInspector::dumpSidechainMenuItems() const {
     pressKey(53);
     platform::pause(0.2);
     return {{"count", items.size()},
-            {"currentValue", textAttr(dropdown->element, ax::kValue).value_or("")},
+            {"currentValue", dropdown->element.string(ax::kValue).value_or("")},
             {"items", items}};
 }
 

@@ -13,7 +13,7 @@ namespace corvane {
 std::optional<std::string> LogicInspector::capturePluginWindowScreenshot(const AXElement& axApp, const AXElement& excluding) const {
     auto window = findPluginWindow(axApp, excluding);
     if (!window) return std::nullopt;
-    const Rect frame = frameForWindow(*window);
+    const Rect frame = frameForElement(*window);
     if (!(frame.width > 10.0) || !(frame.height > 10.0)) return std::nullopt;
     // Everything on screen in that rectangle, one pixel per point.
     auto shot = platform::screenCapture().captureRect(frame);

@@ -27,18 +27,6 @@ bool isNamedContainer(const std::string& description) {
     return std::any_of(std::begin(names), std::end(names), [&](const char* n) { return description == n; });
 }
 
-
-std::string trimmedSpacesAndTabs(const std::string& s) {
-    auto first = s.find_first_not_of(" \t");
-    if (first == std::string::npos) return "";
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
-void replaceLineSeparators(std::string& s) {
-    static const std::string separator = "\u2028";
-    for (std::size_t pos; (pos = s.find(separator)) != std::string::npos;) s.replace(pos, separator.size(), " ");
-}
-
 }  // namespace
 
 bool LogicInspector::isPluginWindowTitle(const std::string& title) {
@@ -99,7 +87,7 @@ std::optional<AXElement> LogicInspector::findPluginWindow(const AXElement& axApp
 
 std::optional<PluginViewPreference> LogicInspector::readCurrentPluginView(const AXElement& menuButton) const {
     for (const char* attribute : {ax::kValue, ax::kTitle}) {
-        const std::string candidate = trimmedSpacesAndTabs(text::lowercased(textOf(menuButton, attribute)));
+        const std::string candidate = ax_read::trimmedBlanks(text::lowercased(textOf(menuButton, attribute)));
         if (candidate.empty()) continue;
         if (candidate.find("editor") != std::string::npos) return PluginViewPreference::editor;
         if (candidate.find("control") != std::string::npos) return PluginViewPreference::controls;
@@ -162,9 +150,8 @@ nlohmann::json LogicInspector::clickButtonInOpenPlugin(const std::string& labelC
     if (label.empty()) label = textOf(*button, ax::kTitle);
     const auto code = button->performAction(ax::kPress);
     platform::pause(0.4);
-    replaceLineSeparators(label);
     return {{"ok", code == platform::AXError::success},
-            {"matchedLabel", label},
+            {"matchedLabel", ax_read::blanksForLineSeparators(label)},
             {"axResult", static_cast<std::int32_t>(platform::code(code))}};
 }
 

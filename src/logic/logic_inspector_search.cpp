@@ -12,16 +12,10 @@ namespace corvane {
 namespace ax = platform::ax;
 using platform::AXElement;
 
+using ax_read::blanksForLineSeparators;
 using ax_read::textOf;
 using ax_read::trimmed;
-using ax_read::wholeValue;
-
-namespace {
-void replaceLineSeparators(std::string& s) {
-    static const std::string sep = "\u2028";
-    for (size_t pos; (pos = s.find(sep)) != std::string::npos;) s.replace(pos, sep.size(), " ");
-}
-}  // namespace
+using ax_read::wholeNumber;
 
 bool LogicInspector::isLogicMainWindowTitle(const std::string& title) {
     return title.find("- Tracks") != std::string::npos || title.find("- Mixer") != std::string::npos;
@@ -82,7 +76,7 @@ bool LogicInspector::setSliderValue(const AXElement& in, const std::string& desc
         if (!target) return false;
         bool wrote = true;
         for (int i = 0; i < 300; ++i) {
-            auto current = wholeValue(in);
+            auto current = wholeNumber(in);
             if (!current) break;
             if (*current == *target) return true;
             if (in.setAttributeValue(ax::kValue, static_cast<double>(*target)) != platform::AXError::success) {
@@ -92,7 +86,7 @@ bool LogicInspector::setSliderValue(const AXElement& in, const std::string& desc
             platform::pause(0.005);
         }
         if (wrote) {
-            auto last = wholeValue(in);
+            auto last = wholeNumber(in);
             if (last && std::llabs(*last - *target) <= 1) return true;
         }
         return false;  // not confirmed: the parent goes on with the next matching slider
@@ -176,10 +170,8 @@ std::optional<AXElement> LogicInspector::findButtonByLabelContains(const AXEleme
                                                                    int depth, int maxDepth) const {
     if (depth >= maxDepth) return std::nullopt;
     if (textOf(element, ax::kRole) == "AXButton") {
-        auto description = textOf(element, ax::kDescription);
-        auto title = textOf(element, ax::kTitle);
-        replaceLineSeparators(description);
-        replaceLineSeparators(title);
+        auto description = blanksForLineSeparators(textOf(element, ax::kDescription));
+        auto title = blanksForLineSeparators(textOf(element, ax::kTitle));
         auto label = text::lowercased(description.empty() ? title : description);
         if (label.find(needle) != std::string::npos) return element;
     }

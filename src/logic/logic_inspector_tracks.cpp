@@ -20,11 +20,6 @@ using ax_read::trimmedOrAbsent;
 
 namespace {
 
-
-bool endsWith(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 const std::string kLeftQuote = "\u201C";
 const std::string kRightQuote = "\u201D";
 
@@ -97,7 +92,7 @@ void LogicInspector::findTrackHeaderElements(const AXElement& element, std::vect
     bool candidate = description.rfind("Track ", 0) == 0 &&
                      (description.find('"') != std::string::npos || description.find(kLeftQuote) != std::string::npos);
     if (candidate) {
-        bool muted = endsWith(description, ", mute") || endsWith(description, ", muted");
+        bool muted = description.ends_with(", mute") || description.ends_with(", muted");
         bool folder = hasDisclosureTriangle(element);
         if (auto parsed = parseTrackDescription(description)) {
             headers.push_back(TrackHeader{element, parsed->number, parsed->name, muted, folder, std::nullopt});
@@ -148,9 +143,7 @@ LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& na
         }
     static const Regex suffix(R"(\s*\[[^\]]*\]\s*$)");
     std::string stripped = suffix.replaceAll(wanted, "");
-    // Trimmed of spaces and tabs only.
-    size_t b = stripped.find_first_not_of(" \t"), e = stripped.find_last_not_of(" \t");
-    stripped = b == std::string::npos ? std::string() : stripped.substr(b, e - b + 1);
+    stripped = ax_read::trimmedBlanks(stripped);
     if (stripped == wanted) return result;
     for (const auto& h : headers)
         if (text::lowercased(h.name) == stripped) {

@@ -21,20 +21,6 @@ using ax_read::valueText;
 
 namespace {
 
-
-
-// AXValue as a whole number; a fractional or non-numeric value is no integer.
-std::optional<std::int64_t> integerValue(const AXElement& e) {
-    platform::AXValue v;
-    if (e.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
-    if (auto* i = std::get_if<std::int64_t>(&v)) return *i;
-    if (auto* d = std::get_if<double>(&v)) {
-        auto whole = checkedInteger(*d, INT64_MIN / 2, INT64_MAX / 2);
-        if (whole && double(*whole) == *d) return whole;
-    }
-    return std::nullopt;
-}
-
 // Frame numbers for the trace line; a frame Logic Pro reports as NaN or infinite prints as 0.
 std::int64_t truncated(double v) { return checkedInteger(v, INT64_MIN / 2, INT64_MAX / 2).value_or(0); }
 
@@ -95,7 +81,7 @@ std::optional<std::int64_t> LogicInspector::currentBar(const AXElement& in) cons
     if (!group) return std::nullopt;
     auto bar = findSlider(*group, "bar", 4);
     if (!bar) return std::nullopt;
-    return integerValue(*bar);
+    return ax_read::wholeNumber(*bar);
 }
 
 void LogicInspector::collectAllPlayheadGroups(const AXElement& root, std::vector<AXElement>& into, int depth,

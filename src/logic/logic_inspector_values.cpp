@@ -17,7 +17,7 @@ namespace ax = platform::ax;
 using platform::AXElement;
 
 using ax_read::textOf;
-using ax_read::wholeValue;
+using ax_read::wholeNumber;
 
 namespace {
 
@@ -71,13 +71,13 @@ bool LogicInspector::setTrackPan(const AXElement& in, double value) const {
 
 bool LogicInspector::setVolumeFaderRaw(const AXElement& slider, std::int64_t value) const {
     for (int i = 0; i < 400; ++i) {
-        auto current = wholeValue(slider);
+        auto current = wholeNumber(slider);
         if (!current) return false;
         if (*current == value) return true;
         if (slider.setAttributeValue(ax::kValue, platform::AXValue(value)) != platform::AXError::success) return false;
         platform::pause(0.003);
     }
-    auto last = wholeValue(slider);
+    auto last = wholeNumber(slider);
     return last && withinOne(*last, value);
 }
 

@@ -1,20 +1,15 @@
 #include "plugins/ax_locator.h"
 
-#include "plugins/ax_values.h"
+#include "logic/ax_read.h"
 #include "support/unicode.h"
 
 namespace corvane {
 
 namespace ax = platform::ax;
-using plugin_values::textOf;
+using ax_read::blanksForLineSeparators;
+using ax_read::textOf;
 
 namespace {
-
-std::string blanksForLineSeparators(std::string s) {
-    static const std::string separator = "\u2028";
-    for (std::size_t pos; (pos = s.find(separator)) != std::string::npos;) s.replace(pos, separator.size(), " ");
-    return s;
-}
 
 bool walkFrom(const platform::AXElement& element, int depth, int maxDepth, const AXLocator::Visit& visit) {
     if (depth >= maxDepth) return true;
@@ -29,12 +24,6 @@ bool walkFrom(const platform::AXElement& element, int depth, int maxDepth, const
 bool nonEmpty(const std::optional<std::string>& s) { return s && !s->empty(); }
 
 }  // namespace
-
-platform::Rect AXLocator::frame(const AXElement& of) {
-    const auto position = of.point(ax::kPosition).value_or(platform::Point{});
-    const auto size = of.size(ax::kSize).value_or(platform::Size{});
-    return {position.x, position.y, size.width, size.height};
-}
 
 void AXLocator::walk(const AXElement& root, int maxDepth, const Visit& visit) { walkFrom(root, 0, maxDepth, visit); }
 

@@ -21,9 +21,6 @@ public:
 
     AXLocator() = delete;
 
-    // Screen rectangle in points from AXPosition and AXSize; a part that cannot be read stays zero.
-    static platform::Rect frame(const AXElement& of);
-
     // The first element that matches the target, or none.
     static std::optional<AXElement> find(const AXTarget& target, const AXElement& in, int maxDepth);
 

@@ -6,8 +6,9 @@
 
 #include <fmt/format.h>
 
+#include "logic/ax_read.h"
 #include "platform/platform.h"
-#include "plugins/ax_values.h"
+#include "plugins/control_writes.h"
 #include "plugins/controls_view_fallback.h"
 #include "support/numbers.h"
 #include "support/regex.h"
@@ -16,9 +17,9 @@
 namespace corvane {
 
 namespace ax = platform::ax;
-using plugin_values::printed;
-using plugin_values::textOf;
-using plugin_values::wholeNumber;
+using ax_read::printed;
+using ax_read::textOf;
+using ax_read::wholeNumber;
 using Result = ControlsViewFallback::Result;
 
 namespace {
@@ -59,7 +60,7 @@ Result ControlsViewFallback::writeSlider(const AXElement& main, const std::optio
     else {
         static const Regex integer("^[-+]?\\d+$");
         if (integer.matches(value))
-            if (const auto whole = plugin_values::parseDecimal(value)) target = checkedInteger(*whole, INT64_MIN / 4, INT64_MAX / 4);
+            if (const auto whole = ax_read::parseDecimal(value)) target = checkedInteger(*whole, INT64_MIN / 4, INT64_MAX / 4);
     }
     if (!target) return {false, "Invalid value '" + value + "' for " + label, before};
     return writeSliderRaw(main, label, *target, before);
@@ -81,7 +82,7 @@ Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElemen
     const std::int64_t r0 = original.value_or(0);
     // Whatever happens below, a failure leaves the parameter where the user had it.
     auto putBack = [&] {
-        if (original) plugin_values::restoreValue(main, *original);
+        if (original) control_writes::restoreValue(main, *original);
     };
 
     // Which way does the display move when the raw value goes up?
@@ -159,7 +160,7 @@ Result ControlsViewFallback::writeSliderRaw(const AXElement& main, const std::st
     const std::string was = " (was " + B.value_or("?") + ")";
     const auto original = wholeNumber(main);
     auto putBack = [&] {
-        if (original) plugin_values::restoreValue(main, *original);
+        if (original) control_writes::restoreValue(main, *original);
     };
     auto finalCheck = [&]() -> Result {
         const auto v = wholeNumber(main);
@@ -205,7 +206,7 @@ std::optional<ControlsViewFallback::ParsedValue> ControlsViewFallback::parseValu
     static const Regex pattern("(-?\\d+\\.?\\d*)\\s*([a-zA-Z%]+|:1)?");
     const auto match = pattern.firstMatch(s);
     if (!match || !match->groups[1]) return std::nullopt;
-    const auto number = plugin_values::parseDecimal(*match->groups[1]);
+    const auto number = ax_read::parseDecimal(*match->groups[1]);
     if (!number) return std::nullopt;
     return ParsedValue{*number, match->groups[2].value_or("")};
 }

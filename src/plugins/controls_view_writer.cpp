@@ -1,9 +1,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "logic/ax_read.h"
 #include "platform/platform.h"
 #include "plugins/ax_locator.h"
-#include "plugins/ax_values.h"
+#include "plugins/control_writes.h"
 #include "plugins/controls_view_fallback.h"
 #include "support/numbers.h"
 #include "support/regex.h"
@@ -12,8 +13,8 @@
 namespace corvane {
 
 namespace ax = platform::ax;
-using plugin_values::textOf;
-using plugin_values::wholeNumber;
+using ax_read::textOf;
+using ax_read::wholeNumber;
 using Result = ControlsViewFallback::Result;
 
 namespace {
@@ -42,7 +43,7 @@ Result ControlsViewFallback::write(const std::string& parameterName, const std::
     // A name the reader reports ("Gain [2]", "Drive [2]" for a check box after a slider "Drive")
     // addresses exactly the control it was read from.
     for (const auto& c : labelledControls(window)) {
-        if (!text::equalsIgnoringCase(c.label, plugin_values::trimmedBlanks(parameterName))) continue;
+        if (!text::equalsIgnoringCase(c.label, ax_read::trimmedBlanks(parameterName))) continue;
         switch (c.type) {
             case ParameterType::continuous: return writeSlider(c.element, c.readout, parameterName, value);
             case ParameterType::toggle: return writeCheckbox(c.element, parameterName, value);
@@ -181,7 +182,7 @@ Result ControlsViewFallback::writePopup(const AXElement& popup, const std::strin
         if (auto focused = logicApp.element(ax::kFocusedUIElement); focused && textOf(*focused, ax::kRole) == "AXMenu")
             item = menuItemTitled(*focused, value);
     if (!item) {
-        plugin_values::pressEscapeToLogic();
+        control_writes::pressEscapeToLogic();
         return {false, "Could not set " + label + " to '" + value + "' \u2014 menu item not found", before};
     }
     item->performAction(ax::kPress);
@@ -199,6 +200,6 @@ Result ControlsViewFallback::writeButton(const AXElement& button, const std::str
     return {true, "Pressed " + label, std::nullopt};
 }
 
-std::optional<bool> ControlsViewFallback::parseBoolean(const std::string& value) { return plugin_values::parseBoolean(value); }
+std::optional<bool> ControlsViewFallback::parseBoolean(const std::string& value) { return ax_read::parseBoolean(value); }
 
 }  // namespace corvane

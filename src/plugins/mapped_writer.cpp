@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "logic/ax_read.h"
 #include "platform/platform.h"
 #include "plugins/ax_locator.h"
-#include "plugins/ax_values.h"
+#include "plugins/control_writes.h"
 #include "plugins/mapped_reader.h"
 #include "support/numbers.h"
 #include "support/regex.h"
@@ -14,8 +15,8 @@
 namespace corvane {
 
 namespace ax = platform::ax;
-using plugin_values::textOf;
-using plugin_values::wholeNumber;
+using ax_read::textOf;
+using ax_read::wholeNumber;
 using Result = MappedPluginWriter::Result;
 
 namespace {
@@ -48,7 +49,7 @@ bool rangeComplete(const ParameterDef& def) {
 // The value the control shows now, in the parameter's unit: its value description, else its raw
 // value through the map's curve.
 std::optional<double> shownValue(const ParameterDef& def, const platform::AXElement& el) {
-    const std::string described = plugin_values::trimmedBlanks(textOf(el, ax::kValueDescription));
+    const std::string described = ax_read::trimmedBlanks(textOf(el, ax::kValueDescription));
     if (!described.empty()) return MappedPluginWriter::parseLeadingNumber(described, def.unit);
     if (auto raw = wholeNumber(el)) return rawToDisplay(*raw, def);
     return std::nullopt;
@@ -134,7 +135,7 @@ Result MappedPluginWriter::writeContinuous(const ParameterDef& def, const std::s
     writeAndConverge(*el, std::clamp(*raw, lo, hi));
 
     for (int pass = 0; pass < 5; ++pass) {
-        const std::string described = plugin_values::trimmedBlanks(textOf(*el, ax::kValueDescription));
+        const std::string described = ax_read::trimmedBlanks(textOf(*el, ax::kValueDescription));
         if (described.empty()) break;
         const auto shown = parseLeadingNumber(described, def.unit);
         if (!shown || std::fabs(*target - *shown) <= tolerance) break;
@@ -240,9 +241,9 @@ std::optional<double> MappedPluginWriter::parseLeadingNumber(const std::string& 
     static const Regex leading("^\\s*([-+]?\\d+(?:\\.\\d+)?)");
     const auto match = leading.firstMatch(input);
     if (!match || !match->groups[1]) return std::nullopt;
-    const auto number = plugin_values::parseDecimal(*match->groups[1]);
+    const auto number = ax_read::parseDecimal(*match->groups[1]);
     if (!number) return std::nullopt;
-    const std::string suffix = text::lowercased(plugin_values::trimmedBlanks(std::string_view(input).substr(match->end)));
+    const std::string suffix = text::lowercased(ax_read::trimmedBlanks(std::string_view(input).substr(match->end)));
     return valueInParameterUnit(*number, suffix, unit);
 }
 
@@ -250,7 +251,7 @@ std::optional<std::int64_t> MappedPluginWriter::rawFromDisplay(double display, c
     return corvane::rawFromDisplay(display, def);
 }
 
-std::optional<bool> MappedPluginWriter::parseBoolean(const std::string& input) { return plugin_values::parseBoolean(input); }
+std::optional<bool> MappedPluginWriter::parseBoolean(const std::string& input) { return ax_read::parseBoolean(input); }
 
 bool MappedPluginWriter::pressPopupMenuItem(const AXElement& popup, const std::string& title) {
     if (popup.performAction(ax::kPress) != platform::AXError::success) return false;
@@ -267,7 +268,7 @@ bool MappedPluginWriter::pressPopupMenuItem(const AXElement& popup, const std::s
         }
     }
     if (!item) {
-        plugin_values::pressEscapeToLogic();
+        control_writes::pressEscapeToLogic();
         return false;
     }
     item->performAction(ax::kPress);

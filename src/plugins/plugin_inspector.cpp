@@ -4,9 +4,9 @@
 
 #include <fmt/format.h>
 
+#include "logic/ax_read.h"
 #include "platform/log.h"
 #include "platform/platform.h"
-#include "plugins/ax_values.h"
 #include "plugins/controls_view_fallback.h"
 #include "plugins/mapped_reader.h"
 #include "plugins/mapped_writer.h"
@@ -16,7 +16,7 @@
 namespace corvane {
 
 namespace ax = platform::ax;
-using plugin_values::textOf;
+using ax_read::textOf;
 
 namespace {
 
