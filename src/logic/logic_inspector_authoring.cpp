@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
 #include "platform/platform.h"
 #include "support/base64.h"
@@ -19,6 +20,8 @@ namespace corvane {
 
 namespace ax = platform::ax;
 using platform::AXElement;
+using ax_tree::Next;
+using ax_tree::Step;
 using nlohmann::json;
 
 using ax_read::textOf;
@@ -74,17 +77,9 @@ void addPicture(json& result, const std::optional<std::string>& jpeg) {
     result["screenshotFormat"] = "jpeg";
 }
 
-}  // namespace
-
-std::filesystem::path LogicInspector::pluginInsertMenuProbePath() {
-    std::error_code error;
-    const auto folder = std::filesystem::temp_directory_path(error);
-    return (error ? std::filesystem::path("/tmp") : folder) / "plugin-insert-menu-probe.json";
-}
-
-void LogicInspector::collectAuthoringInfo(const AXElement& from, Point windowOrigin, json& unlabeledSliders, json& labeledControls,
-                                          int depth, int maxDepth) const {
-    if (depth >= maxDepth) return;
+// One element of the authoring walk: records it when it is a control worth mapping, and says
+// whether its children are walked too.
+Next recordForAuthoring(const AXElement& from, platform::Point windowOrigin, json& unlabeledSliders, json& labeledControls) {
     const std::string role = textOf(from, ax::kRole);
     const std::string desc = trimmed(from, ax::kDescription);
     const std::string title = trimmed(from, ax::kTitle);
@@ -92,17 +87,10 @@ void LogicInspector::collectAuthoringInfo(const AXElement& from, Point windowOri
     const std::string identifier = trimmed(from, ax::kIdentifier);
     const std::string roleDescription = trimmed(from, ax::kRoleDescription);
     const auto value = rawValue(from);
-    auto walkChildren = [&] {
-        for (const auto& child : from.children())
-            collectAuthoringInfo(child, windowOrigin, unlabeledSliders, labeledControls, depth + 1, maxDepth);
-    };
     static const char* const recorded[] = {"AXSlider", "AXCheckBox", "AXPopUpButton", "AXMenuButton", "AXTextField", "AXButton", "AXStaticText"};
-    if (std::none_of(std::begin(recorded), std::end(recorded), [&](const char* r) { return role == r; })) {
-        walkChildren();
-        return;
-    }
+    if (std::none_of(std::begin(recorded), std::end(recorded), [&](const char* r) { return role == r; })) return Next::children;
     std::string label = desc.empty() ? title : desc;
-    const Rect frame = frameForElement(from);
+    const platform::Rect frame = LogicInspector::frameForElement(from);
     auto placed = [&](json record) {
         record["relX"] = rounded(frame.x - windowOrigin.x);
         record["relY"] = rounded(frame.y - windowOrigin.y);
@@ -114,58 +102,78 @@ void LogicInspector::collectAuthoringInfo(const AXElement& from, Point windowOri
         const auto* shown = value ? std::get_if<std::string>(&*value) : nullptr;
         const std::string textValue = shown ? text::trimmingWhitespaceAndNewlines(*shown) : "";
         if (label.empty()) label = textValue;
-        if (label.empty()) return;
+        if (label.empty()) return Next::siblings;
         json record = placed({{"label", label}, {"role", role}});
         if (!textValue.empty()) record["text"] = textValue;
         labeledControls.push_back(record);
-        return;
+        return Next::siblings;
     }
     // A slider inside a slider is a part of it (a knob's own field), never a control of its own.
     const bool nestedSlider = role == "AXSlider" && parentIsSlider(from);
     if (!label.empty()) {
-        if (nestedSlider) return;
+        if (nestedSlider) return Next::siblings;
         json record = placed({{"label", label}, {"role", role}});
         if (value) record["value"] = description(*value);
         if (!help.empty()) record["axHelp"] = help;
         if (!identifier.empty()) record["axIdentifier"] = identifier;
         labeledControls.push_back(record);
-        walkChildren();
-        return;
+        return Next::children;
     }
     if (role == "AXSlider" && value) {
-        if (nestedSlider) return;
+        if (nestedSlider) return Next::siblings;
         json record = placed({{"axIndex", unlabeledSliders.size() + 1}, {"role", "AXSlider"}, {"value", description(*value)}});
         if (!help.empty()) record["axHelp"] = help;
         if (!identifier.empty()) record["axIdentifier"] = identifier;
         if (!roleDescription.empty()) record["axRoleDescription"] = roleDescription;
         unlabeledSliders.push_back(record);
-        return;
+        return Next::siblings;
     }
-    walkChildren();
+    return Next::children;
+}
+
+}  // namespace
+
+std::filesystem::path LogicInspector::pluginInsertMenuProbePath() {
+    std::error_code error;
+    const auto folder = std::filesystem::temp_directory_path(error);
+    return (error ? std::filesystem::path("/tmp") : folder) / "plugin-insert-menu-probe.json";
+}
+
+void LogicInspector::collectAuthoringInfo(const AXElement& from, Point windowOrigin, json& unlabeledSliders, json& labeledControls,
+                                          int depth, int maxDepth) const {
+    ax_tree::walk(
+        from, maxDepth,
+        [&](const Step& step) { return recordForAuthoring(step.element, windowOrigin, unlabeledSliders, labeledControls); },
+        depth);
 }
 
 void LogicInspector::collectFullAttributesMatching(const AXElement& element, const std::string& labelPrefix, json& results, int depth,
                                                    int maxDepth) const {
-    if (depth >= maxDepth) return;
-    std::string label = textOf(element, ax::kDescription);
-    if (label.empty()) label = textOf(element, ax::kTitle);
-    const std::string role = textOf(element, ax::kRole);
-    const bool matches = labelPrefix.rfind("role:", 0) == 0 ? text::equalsIgnoringCase(role, labelPrefix.substr(5))
-                                                            : text::lowercased(label).rfind(labelPrefix, 0) == 0;
-    if (matches) {
-        json record = {{"label", label}, {"role", role}};
-        if (auto names = copyAllAttributeNames(element)) {
-            json attributes = json::object();
-            for (const auto& name : *names) {
-                platform::AXValue v;
-                attributes[name] = element.copyAttributeValue(name, v) == platform::AXError::success ? description(v) : "<nil>";
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            std::string label = textOf(e, ax::kDescription);
+            if (label.empty()) label = textOf(e, ax::kTitle);
+            const std::string role = textOf(e, ax::kRole);
+            const bool matches = labelPrefix.rfind("role:", 0) == 0 ? text::equalsIgnoringCase(role, labelPrefix.substr(5))
+                                                                    : text::lowercased(label).rfind(labelPrefix, 0) == 0;
+            if (matches) {
+                json record = {{"label", label}, {"role", role}};
+                if (auto names = copyAllAttributeNames(e)) {
+                    json attributes = json::object();
+                    for (const auto& name : *names) {
+                        platform::AXValue v;
+                        attributes[name] = e.copyAttributeValue(name, v) == platform::AXError::success ? description(v) : "<nil>";
+                    }
+                    record["attributes"] = attributes;
+                    record["attributeNames"] = *names;
+                }
+                results.push_back(record);
             }
-            record["attributes"] = attributes;
-            record["attributeNames"] = *names;
-        }
-        results.push_back(record);
-    }
-    for (const auto& child : element.children()) collectFullAttributesMatching(child, labelPrefix, results, depth + 1, maxDepth);
+            return Next::children;
+        },
+        depth);
 }
 
 json LogicInspector::dumpPluginInsertMenu(const std::string& trackName) const {

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -17,6 +18,8 @@ namespace corvane {
 
 namespace ax = platform::ax;
 using platform::AXElement;
+using ax_tree::Next;
+using ax_tree::Step;
 using RenameResult = LogicInspector::RenameResult;
 using SendLevelResult = LogicInspector::SendLevelResult;
 
@@ -88,21 +91,21 @@ std::optional<AXElement> automationControl(const LogicInspector& inspector, cons
 // In a group described "<Mode>, automation", the first direct child of the wanted role and description.
 void findAutomationChild(const AXElement& element, const char* role, const char* description,
                          std::optional<AXElement>& result, int depth, int maxDepth) {
-    if (result || depth >= maxDepth) return;
-    const std::string lower = text::lowercased(textOf(element, ax::kDescription));
-    const std::string suffix = ", automation";
-    if (textOf(element, ax::kRole) == "AXGroup" && lower.size() >= suffix.size() &&
-        lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0) {
-        for (const auto& child : element.children())
-            if (textOf(child, ax::kRole) == role && textOf(child, ax::kDescription) == description) {
-                result = child;
-                return;
+    if (result) return;
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const std::string lower = text::lowercased(textOf(step.element, ax::kDescription));
+            if (textOf(step.element, ax::kRole) == "AXGroup" && lower.ends_with(", automation")) {
+                for (const auto& child : step.element.children())
+                    if (textOf(child, ax::kRole) == role && textOf(child, ax::kDescription) == description) {
+                        result = child;
+                        return Next::stop;
+                    }
             }
-    }
-    for (const auto& child : element.children()) {
-        findAutomationChild(child, role, description, result, depth + 1, maxDepth);
-        if (result) return;
-    }
+            return Next::children;
+        },
+        depth);
 }
 
 }  // namespace
@@ -177,31 +180,27 @@ std::string LogicInspector::compactBusForm(const std::string& label) {
 
 void LogicInspector::findSendGroup(const AXElement& in, const std::string& matching, std::optional<AXElement>& result,
                                    int depth, int maxDepth) const {
-    if (result || depth >= maxDepth) return;
-    const std::string description = textOf(in, ax::kDescription);
-    if (textOf(in, ax::kRole) == "AXGroup" && (text::equalsIgnoringCase(description, matching) ||
-                                                text::equalsIgnoringCase(description, compactBusForm(matching)))) {
-        result = in;
-        return;
-    }
-    for (const auto& child : in.children()) {
-        findSendGroup(child, matching, result, depth + 1, maxDepth);
-        if (result) return;
-    }
+    if (result) return;
+    result = ax_tree::findFirst(
+        in, maxDepth,
+        [&](const AXElement& e) {
+            const std::string description = textOf(e, ax::kDescription);
+            return textOf(e, ax::kRole) == "AXGroup" && (text::equalsIgnoringCase(description, matching) ||
+                                                         text::equalsIgnoringCase(description, compactBusForm(matching)));
+        },
+        depth);
 }
 
 void LogicInspector::findSendKnobAtY(const AXElement& in, double y, std::optional<AXElement>& result, int depth,
                                      int maxDepth) const {
-    if (result || depth >= maxDepth) return;
-    if (textOf(in, ax::kRole) == "AXSlider" && textOf(in, ax::kDescription) == "send knob" &&
-        std::fabs(frameForElement(in).y - y) < 2.0) {
-        result = in;
-        return;
-    }
-    for (const auto& child : in.children()) {
-        findSendKnobAtY(child, y, result, depth + 1, maxDepth);
-        if (result) return;
-    }
+    if (result) return;
+    result = ax_tree::findFirst(
+        in, maxDepth,
+        [&](const AXElement& e) {
+            return textOf(e, ax::kRole) == "AXSlider" && textOf(e, ax::kDescription) == "send knob" &&
+                   std::fabs(frameForElement(e).y - y) < 2.0;
+        },
+        depth);
 }
 
 std::optional<double> LogicInspector::readKnobDb(const AXElement& knob) {

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -14,6 +15,8 @@ namespace corvane {
 
 namespace ax = platform::ax;
 using platform::AXElement;
+using ax_tree::Next;
+using ax_tree::Step;
 
 using ax_read::textOf;
 
@@ -90,25 +93,35 @@ const std::map<std::string, std::string>& LogicInspector::pluginNameAliases() {
 }
 
 void LogicInspector::findInsertBars(const AXElement& in, std::vector<InsertBar>& results, int depth, int maxDepth) const {
-    if (depth >= maxDepth) return;
-    const std::string role = textOf(in, ax::kRole);
-    const std::string description = text::trimmingWhitespaceAndNewlines(textOf(in, ax::kDescription));
-    if (role == "AXButton" && (description == "audio plug-in" || description == "insert bar")) {
-        results.push_back({in, static_cast<int>(results.size())});
-        return;
-    }
-    for (const auto& child : in.children()) findInsertBars(child, results, depth + 1, maxDepth);
+    ax_tree::walk(
+        in, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            const std::string role = textOf(e, ax::kRole);
+            const std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
+            if (role == "AXButton" && (description == "audio plug-in" || description == "insert bar")) {
+                results.push_back({e, static_cast<int>(results.size())});
+                return Next::siblings;
+            }
+            return Next::children;
+        },
+        depth);
 }
 
 void LogicInspector::findPluginMenuMatches(const AXElement& element, const std::string& needle, std::vector<MenuMatch>& matches,
                                            int depth, int maxDepth) const {
-    if (depth >= maxDepth) return;
-    if (textOf(element, ax::kRole) == "AXMenuItem") {
-        const std::string title = text::lowercased(textOf(element, ax::kTitle));
-        if (title == needle || withoutSpaces(title) == withoutSpaces(needle)) matches.push_back({element, depth});
-    }
-    // A matched item's own submenu is searched too: a category may bear the plug-in's name.
-    for (const auto& child : element.children()) findPluginMenuMatches(child, needle, matches, depth + 1, maxDepth);
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            if (textOf(e, ax::kRole) == "AXMenuItem") {
+                const std::string title = text::lowercased(textOf(e, ax::kTitle));
+                if (title == needle || withoutSpaces(title) == withoutSpaces(needle)) matches.push_back({e, step.depth});
+            }
+            // A matched item's own submenu is searched too: a category may bear the plug-in's name.
+            return Next::children;
+        },
+        depth);
 }
 
 std::optional<AXElement> LogicInspector::findPreferredFormatLeaf(const AXElement& under) const {

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -15,6 +16,8 @@ namespace corvane {
 
 namespace ax = platform::ax;
 using platform::AXElement;
+using ax_tree::Next;
+using ax_tree::Step;
 
 using ax_read::textOf;
 using ax_read::valueText;
@@ -40,36 +43,41 @@ nlohmann::json LogicInspector::readChannelStrip(const AXElement& mainWindow) con
 }
 
 void LogicInspector::readStripData(const AXElement& element, nlohmann::json& strip, int depth, int maxDepth) const {
-    if (depth >= maxDepth) return;
-    std::string description = text::trimmingWhitespaceAndNewlines(textOf(element, ax::kDescription));
-    std::string role = textOf(element, ax::kRole);
-    std::string help = textOf(element, ax::kHelp);
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
+            std::string role = textOf(e, ax::kRole);
+            std::string help = textOf(e, ax::kHelp);
 
-    if (auto value = valueText(element)) {
-        if (description == "volume fader" && role == "AXSlider") strip["volume"] = *value;
-        else if (description == "pan" && role == "AXSlider") strip["pan"] = *value;
-        else if (description == "volume fader level" && role == "AXTextField")
-            strip["volumeDisplay"] = text::trimmingWhitespaceAndNewlines(textOf(element, ax::kTitle));
-        else if (description == "name" && role == "AXTextField") {
-            if (!strip.contains("name")) strip["name"] = *value;
-        } else if (description == "channel mode") strip["channelMode"] = *value;
-        else if (description == "mute") strip["mute"] = *value;
-        else if (description == "solo") strip["solo"] = *value;
-    }
-    if (role == "AXButton" && help.starts_with("Output slot")) strip["output"] = description;
-    if (role == "AXButton" && help.starts_with("Input slot")) {
-        strip["input"] = description;
-        if (description.starts_with("Bus ")) strip["inputBus"] = description;
-    }
-    static const Regex sendGroup(R"(^B (\d{1,3})$)");
-    if (role == "AXGroup" && sendGroup.matches(description)) {
-        std::string label = "Bus " + description.substr(2);
-        auto& sends = strip["sends"];
-        bool textList = sends.is_array() && std::all_of(sends.begin(), sends.end(), [](auto& s) { return s.is_string(); });
-        if (!textList) sends = nlohmann::json::array();
-        if (std::find(sends.begin(), sends.end(), label) == sends.end()) sends.push_back(label);
-    }
-    for (const auto& child : element.children()) readStripData(child, strip, depth + 1, maxDepth);
+            if (auto value = valueText(e)) {
+                if (description == "volume fader" && role == "AXSlider") strip["volume"] = *value;
+                else if (description == "pan" && role == "AXSlider") strip["pan"] = *value;
+                else if (description == "volume fader level" && role == "AXTextField")
+                    strip["volumeDisplay"] = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kTitle));
+                else if (description == "name" && role == "AXTextField") {
+                    if (!strip.contains("name")) strip["name"] = *value;
+                } else if (description == "channel mode") strip["channelMode"] = *value;
+                else if (description == "mute") strip["mute"] = *value;
+                else if (description == "solo") strip["solo"] = *value;
+            }
+            if (role == "AXButton" && help.starts_with("Output slot")) strip["output"] = description;
+            if (role == "AXButton" && help.starts_with("Input slot")) {
+                strip["input"] = description;
+                if (description.starts_with("Bus ")) strip["inputBus"] = description;
+            }
+            static const Regex sendGroup(R"(^B (\d{1,3})$)");
+            if (role == "AXGroup" && sendGroup.matches(description)) {
+                std::string label = "Bus " + description.substr(2);
+                auto& sends = strip["sends"];
+                bool textList = sends.is_array() && std::all_of(sends.begin(), sends.end(), [](auto& s) { return s.is_string(); });
+                if (!textList) sends = nlohmann::json::array();
+                if (std::find(sends.begin(), sends.end(), label) == sends.end()) sends.push_back(label);
+            }
+            return Next::children;
+        },
+        depth);
 }
 
 std::optional<AXElement> LogicInspector::selectAndVerifyTrack(const std::string& named) const {
@@ -90,18 +98,22 @@ std::optional<AXElement> LogicInspector::selectAndVerifyTrack(const std::string&
 
 void LogicInspector::collectRoutingButtons(const AXElement& element, std::vector<RoutingCandidate>& candidates,
                                            double& firstPluginY, int depth, int maxDepth) const {
-    if (depth >= maxDepth) return;
-    if (textOf(element, ax::kRole) == "AXButton") {
-        std::string description = text::trimmingWhitespaceAndNewlines(textOf(element, ax::kDescription));
-        std::string lower = text::lowercased(description);
-        if (description == "Stereo Output" || lower.starts_with("bus ") || lower.starts_with("output ") ||
-            lower.starts_with("surround "))
-            candidates.push_back({description, frameForElement(element).y});
-        if (lower == "insert bar" || lower == "audio plug-in")
-            firstPluginY = std::min(firstPluginY, frameForElement(element).y);
-    }
-    for (const auto& child : element.children())
-        collectRoutingButtons(child, candidates, firstPluginY, depth + 1, maxDepth);
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            if (textOf(e, ax::kRole) == "AXButton") {
+                std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
+                std::string lower = text::lowercased(description);
+                if (description == "Stereo Output" || lower.starts_with("bus ") || lower.starts_with("output ") ||
+                    lower.starts_with("surround "))
+                    candidates.push_back({description, frameForElement(e).y});
+                if (lower == "insert bar" || lower == "audio plug-in")
+                    firstPluginY = std::min(firstPluginY, frameForElement(e).y);
+            }
+            return Next::children;
+        },
+        depth);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -14,6 +15,8 @@ namespace corvane {
 
 namespace ax = platform::ax;
 using platform::AXElement;
+using ax_tree::Next;
+using ax_tree::Step;
 
 using ax_read::textOf;
 using ax_read::valueText;
@@ -48,27 +51,32 @@ std::vector<LogicInspector::InsertSlot> LogicInspector::findTrackPluginSlots(con
 }
 
 void LogicInspector::findPluginSlots(const AXElement& in, std::vector<InsertSlot>& slots, int depth, int maxDepth) const {
-    if (depth >= maxDepth) return;
-    const std::string role = textOf(in, ax::kRole);
-    const std::string description = text::trimmingWhitespaceAndNewlines(textOf(in, ax::kDescription));
-    if (role == "AXGroup" && !description.empty()) {
-        if (auto children = in.elements(ax::kChildren)) {
-            bool hasOpen = false, hasBypass = false, bypassed = false;
-            for (const auto& child : *children) {
-                const std::string childDescription = text::lowercased(textOf(child, ax::kDescription));
-                if (childDescription == "open") hasOpen = true;
-                if (childDescription == "bypass" && textOf(child, ax::kRole) == "AXCheckBox") {
-                    hasBypass = true;
-                    if (auto value = valueText(child)) bypassed = *value == "1";
+    ax_tree::walk(
+        in, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            const std::string role = textOf(e, ax::kRole);
+            const std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
+            if (role == "AXGroup" && !description.empty()) {
+                if (auto children = e.elements(ax::kChildren)) {
+                    bool hasOpen = false, hasBypass = false, bypassed = false;
+                    for (const auto& child : *children) {
+                        const std::string childDescription = text::lowercased(textOf(child, ax::kDescription));
+                        if (childDescription == "open") hasOpen = true;
+                        if (childDescription == "bypass" && textOf(child, ax::kRole) == "AXCheckBox") {
+                            hasBypass = true;
+                            if (auto value = valueText(child)) bypassed = *value == "1";
+                        }
+                    }
+                    if (hasOpen && hasBypass && !isNamedContainer(description)) {
+                        slots.push_back({description, e, bypassed});
+                        return Next::siblings;
+                    }
                 }
             }
-            if (hasOpen && hasBypass && !isNamedContainer(description)) {
-                slots.push_back({description, in, bypassed});
-                return;
-            }
-        }
-    }
-    for (const auto& child : in.children()) findPluginSlots(child, slots, depth + 1, maxDepth);
+            return Next::children;
+        },
+        depth);
 }
 
 std::optional<AXElement> LogicInspector::findPluginWindow(const AXElement& axApp, const AXElement& excluding) const {
@@ -157,18 +165,23 @@ nlohmann::json LogicInspector::clickButtonInOpenPlugin(const std::string& labelC
 
 void LogicInspector::walkForSidechainDropdown(const AXElement& element, std::optional<SidechainDropdown>& best, int depth,
                                               int maxDepth) const {
-    if (depth >= maxDepth) return;
-    const std::string role = textOf(element, ax::kRole);
-    if (role == "AXPopUpButton" || role == "AXMenuButton") {
-        static const char* const phrases[] = {"side chain source", "sidechain source", "side-chain source",
-                                              "side chain input",  "sidechain input",  "side-chain input"};
-        const std::string help = text::lowercased(textOf(element, ax::kHelp));
-        if (std::any_of(std::begin(phrases), std::end(phrases), [&](const char* p) { return help.find(p) != std::string::npos; })) {
-            const double y = frameForElement(element).y;
-            if (!best || y < best->y) best = SidechainDropdown{element, y};
-        }
-    }
-    for (const auto& child : element.children()) walkForSidechainDropdown(child, best, depth + 1, maxDepth);
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            const std::string role = textOf(e, ax::kRole);
+            if (role == "AXPopUpButton" || role == "AXMenuButton") {
+                static const char* const phrases[] = {"side chain source", "sidechain source", "side-chain source",
+                                                      "side chain input",  "sidechain input",  "side-chain input"};
+                const std::string help = text::lowercased(textOf(e, ax::kHelp));
+                if (std::any_of(std::begin(phrases), std::end(phrases), [&](const char* p) { return help.find(p) != std::string::npos; })) {
+                    const double y = frameForElement(e).y;
+                    if (!best || y < best->y) best = SidechainDropdown{e, y};
+                }
+            }
+            return Next::children;
+        },
+        depth);
 }
 
 void LogicInspector::closeOpenPluginAndRestoreEditorView() const {

@@ -1,6 +1,7 @@
 #include <fmt/format.h>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -11,6 +12,8 @@ namespace corvane {
 
 namespace ax = platform::ax;
 using platform::AXElement;
+using ax_tree::Next;
+using ax_tree::Step;
 
 using ax_read::blanksForLineSeparators;
 using ax_read::textOf;
@@ -37,28 +40,27 @@ std::optional<AXElement> LogicInspector::findMainWindow() const {
 std::optional<AXElement> LogicInspector::findDescendant(const AXElement& of, const std::string& description,
                                                         const std::optional<std::string>& role, int maxDepth,
                                                         int depth) const {
-    if (depth >= maxDepth) return std::nullopt;
-    if (trimmed(of, ax::kDescription) == description) {
-        if (!role) return of;
-        auto r = of.string(ax::kRole);
-        if (r && *r == *role) return of;
-    }
-    for (const auto& child : of.children())
-        if (auto found = findDescendant(child, description, role, maxDepth, depth + 1)) return found;
-    return std::nullopt;
+    return ax_tree::findFirst(
+        of, maxDepth,
+        [&](const AXElement& e) { return trimmed(e, ax::kDescription) == description && (!role || e.string(ax::kRole) == role); },
+        depth);
 }
 
 std::optional<platform::Rect> LogicInspector::findElementFrame(const AXElement& in, const std::string& description,
                                                                int maxDepth, int depth) const {
-    if (depth >= maxDepth) return std::nullopt;
-    if (trimmed(in, ax::kDescription) == description) {
-        auto frame = frameForElement(in);
-        if (frame == Rect{}) return std::nullopt;
-        return frame;
-    }
-    for (const auto& child : in.children())
-        if (auto found = findElementFrame(child, description, maxDepth, depth + 1)) return found;
-    return std::nullopt;
+    std::optional<Rect> found;
+    ax_tree::walk(
+        in, maxDepth,
+        [&](const Step& step) {
+            if (trimmed(step.element, ax::kDescription) != description) return Next::children;
+            // A zero frame is no answer, and nothing below its element is searched.
+            const Rect frame = frameForElement(step.element);
+            if (frame == Rect{}) return Next::siblings;
+            found = frame;
+            return Next::stop;
+        },
+        depth);
+    return found;
 }
 
 std::optional<AXElement> LogicInspector::findSlider(const AXElement& in, const std::string& description,
@@ -66,48 +68,56 @@ std::optional<AXElement> LogicInspector::findSlider(const AXElement& in, const s
     return findDescendant(in, description, std::string("AXSlider"), maxDepth, depth);
 }
 
+namespace {
+
+// Writes the whole part of the value until the slider shows it, and counts one step off as shown.
+bool writeSliderUntilShown(const AXElement& slider, double value) {
+    // A caller's value that is not finite or not representable is refused, never converted.
+    auto target = checkedInteger(value, INT64_MIN / 2, INT64_MAX / 2);
+    if (!target) return false;
+    for (int i = 0; i < 300; ++i) {
+        auto current = wholeNumber(slider);
+        if (!current) break;
+        if (*current == *target) return true;
+        if (slider.setAttributeValue(ax::kValue, static_cast<double>(*target)) != platform::AXError::success) return false;
+        platform::pause(0.005);
+    }
+    auto last = wholeNumber(slider);
+    return last && std::llabs(*last - *target) <= 1;
+}
+
+}  // namespace
+
 bool LogicInspector::setSliderValue(const AXElement& in, const std::string& description, double value, int maxDepth,
                                     int depth) const {
-    if (depth >= maxDepth) return false;
-    if (in.string(ax::kRole) == std::optional<std::string>("AXSlider") &&
-        trimmed(in, ax::kDescription) == description) {
-        // A caller's value that is not finite or not representable is refused, never converted.
-        auto target = checkedInteger(value, INT64_MIN / 2, INT64_MAX / 2);
-        if (!target) return false;
-        bool wrote = true;
-        for (int i = 0; i < 300; ++i) {
-            auto current = wholeNumber(in);
-            if (!current) break;
-            if (*current == *target) return true;
-            if (in.setAttributeValue(ax::kValue, static_cast<double>(*target)) != platform::AXError::success) {
-                wrote = false;
-                break;
-            }
-            platform::pause(0.005);
-        }
-        if (wrote) {
-            auto last = wholeNumber(in);
-            if (last && std::llabs(*last - *target) <= 1) return true;
-        }
-        return false;  // not confirmed: the parent goes on with the next matching slider
-    }
-    for (const auto& child : in.children())
-        if (setSliderValue(child, description, value, maxDepth, depth + 1)) return true;
-    return false;
+    bool confirmed = false;
+    ax_tree::walk(
+        in, maxDepth,
+        [&](const Step& step) {
+            if (step.element.string(ax::kRole) != std::optional<std::string>("AXSlider") ||
+                trimmed(step.element, ax::kDescription) != description)
+                return Next::children;
+            // Not confirmed: the search goes on with the next matching slider.
+            confirmed = writeSliderUntilShown(step.element, value);
+            return confirmed ? Next::stop : Next::siblings;
+        },
+        depth);
+    return confirmed;
 }
 
 bool LogicInspector::findAndClickButton(const AXElement& in, const std::string& description, int depth,
                                         int maxDepth) const {
-    if (depth >= maxDepth) return false;
-    auto role = textOf(in, ax::kRole);
-    if ((role == "AXButton" || role == "AXCheckBox") &&
-        (trimmed(in, ax::kDescription) == description || trimmed(in, ax::kTitle) == description)) {
-        in.performAction(ax::kPress);
-        return true;
-    }
-    for (const auto& child : in.children())
-        if (findAndClickButton(child, description, depth + 1, maxDepth)) return true;
-    return false;
+    auto button = ax_tree::findFirst(
+        in, maxDepth,
+        [&](const AXElement& e) {
+            auto role = textOf(e, ax::kRole);
+            return (role == "AXButton" || role == "AXCheckBox") &&
+                   (trimmed(e, ax::kDescription) == description || trimmed(e, ax::kTitle) == description);
+        },
+        depth);
+    if (!button) return false;
+    button->performAction(ax::kPress);
+    return true;
 }
 
 bool LogicInspector::pressMenuItemInOpenedMenu(const AXElement& menuButton, const std::string& itemTitle,
@@ -126,58 +136,39 @@ bool LogicInspector::pressMenuItemInOpenedMenu(const AXElement& menuButton, cons
 
 void LogicInspector::findMenuButtonRecurse(const AXElement& element, const std::string& needle,
                                            std::optional<AXElement>& result, int depth, int maxDepth) const {
-    if (result || depth >= maxDepth) return;
-    if (textOf(element, ax::kRole) == "AXMenuButton" && text::lowercased(textOf(element, ax::kDescription)) == needle) {
-        result = element;
-        return;
-    }
-    for (const auto& child : element.children()) {
-        findMenuButtonRecurse(child, needle, result, depth + 1, maxDepth);
-        if (result) return;
-    }
+    if (result) return;
+    result = ax_tree::findFirst(
+        element, maxDepth,
+        [&](const AXElement& e) {
+            return textOf(e, ax::kRole) == "AXMenuButton" && text::lowercased(textOf(e, ax::kDescription)) == needle;
+        },
+        depth);
 }
-
-namespace {
-void findMenuItemRecurse(const AXElement& element, const std::string& needle, std::optional<AXElement>& result,
-                         int depth, int maxDepth) {
-    if (result || depth >= maxDepth) return;
-    if (textOf(element, ax::kRole) == "AXMenuItem" && text::lowercased(textOf(element, ax::kTitle)) == needle) {
-        result = element;
-        return;
-    }
-    for (const auto& child : element.children()) {
-        findMenuItemRecurse(child, needle, result, depth + 1, maxDepth);
-        if (result) return;
-    }
-}
-}  // namespace
 
 std::optional<AXElement> LogicInspector::findMenuItemByTitle(const AXElement& axApp, const std::string& title,
                                                              int maxDepth) const {
-    auto needle = text::lowercased(title);
-    std::optional<AXElement> result;
-    if (auto windows = axApp.elements(ax::kWindows)) {
-        for (const auto& w : *windows) {
-            findMenuItemRecurse(w, needle, result, 0, maxDepth);
-            if (result) return result;
-        }
-    }
-    if (auto focused = axApp.element(ax::kFocusedUIElement)) findMenuItemRecurse(*focused, needle, result, 0, maxDepth);
-    return result;
+    const auto needle = text::lowercased(title);
+    auto titled = [&](const AXElement& e) {
+        return textOf(e, ax::kRole) == "AXMenuItem" && text::lowercased(textOf(e, ax::kTitle)) == needle;
+    };
+    if (auto windows = axApp.elements(ax::kWindows))
+        for (const auto& w : *windows)
+            if (auto item = ax_tree::findFirst(w, maxDepth, titled)) return item;
+    if (auto focused = axApp.element(ax::kFocusedUIElement)) return ax_tree::findFirst(*focused, maxDepth, titled);
+    return std::nullopt;
 }
 
 std::optional<AXElement> LogicInspector::findButtonByLabelContains(const AXElement& element, const std::string& needle,
                                                                    int depth, int maxDepth) const {
-    if (depth >= maxDepth) return std::nullopt;
-    if (textOf(element, ax::kRole) == "AXButton") {
-        auto description = blanksForLineSeparators(textOf(element, ax::kDescription));
-        auto title = blanksForLineSeparators(textOf(element, ax::kTitle));
-        auto label = text::lowercased(description.empty() ? title : description);
-        if (label.find(needle) != std::string::npos) return element;
-    }
-    for (const auto& child : element.children())
-        if (auto found = findButtonByLabelContains(child, needle, depth + 1, maxDepth)) return found;
-    return std::nullopt;
+    return ax_tree::findFirst(
+        element, maxDepth,
+        [&](const AXElement& e) {
+            if (textOf(e, ax::kRole) != "AXButton") return false;
+            auto description = blanksForLineSeparators(textOf(e, ax::kDescription));
+            auto title = blanksForLineSeparators(textOf(e, ax::kTitle));
+            return text::lowercased(description.empty() ? title : description).find(needle) != std::string::npos;
+        },
+        depth);
 }
 
 std::optional<AXElement> LogicInspector::findChildButton(const AXElement& in, const std::string& withDescription) const {

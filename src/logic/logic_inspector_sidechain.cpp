@@ -1,6 +1,7 @@
 #include <fmt/format.h>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -27,31 +28,18 @@ bool titleNamesSource(const std::string& title, const std::string& needle) {
            t.find("(" + needle + ")") != std::string::npos;
 }
 
-void searchMenuItems(const AXElement& element, const std::string& needle, std::optional<AXElement>& result, int depth, int maxDepth) {
-    if (result || depth >= maxDepth) return;
-    if (textOf(element, ax::kRole) == "AXMenuItem") {
-        const std::string title = textOf(element, ax::kTitle);
-        if (!title.empty() && titleNamesSource(title, needle)) {
-            result = element;
-            return;
-        }
-    }
-    for (const auto& child : element.children()) {
-        searchMenuItems(child, needle, result, depth + 1, maxDepth);
-        if (result) return;
-    }
-}
-
 std::optional<AXElement> findSidechainMenuItem(const AXElement& axApp, const std::string& source) {
     const std::string needle = text::trimmingWhitespace(text::lowercased(source));
-    std::optional<AXElement> result;
+    auto namesSource = [&](const AXElement& e) {
+        if (textOf(e, ax::kRole) != "AXMenuItem") return false;
+        const std::string title = textOf(e, ax::kTitle);
+        return !title.empty() && titleNamesSource(title, needle);
+    };
     if (auto windows = axApp.elements(ax::kWindows))
-        for (const auto& window : *windows) {
-            searchMenuItems(window, needle, result, 0, 20);
-            if (result) return result;
-        }
-    if (auto focused = axApp.element(ax::kFocusedUIElement)) searchMenuItems(*focused, needle, result, 0, 20);
-    return result;
+        for (const auto& window : *windows)
+            if (auto item = ax_tree::findFirst(window, 20, namesSource)) return item;
+    if (auto focused = axApp.element(ax::kFocusedUIElement)) return ax_tree::findFirst(*focused, 20, namesSource);
+    return std::nullopt;
 }
 
 std::string sidechainSuccessMessage(const std::string& source, const std::string& committed, const std::optional<std::string>& beforeValue) {

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -14,6 +15,8 @@ namespace corvane {
 
 namespace ax = platform::ax;
 using platform::AXElement;
+using ax_tree::Next;
+using ax_tree::Step;
 
 using ax_read::textOf;
 using ax_read::trimmedOrAbsent;
@@ -87,19 +90,22 @@ std::optional<LogicInspector::ParsedTrackDescription> LogicInspector::parseTrack
 
 void LogicInspector::findTrackHeaderElements(const AXElement& element, std::vector<TrackHeader>& headers, int depth,
                                              int maxDepth) const {
-    if (depth >= maxDepth) return;
-    std::string description = text::trimmingWhitespaceAndNewlines(textOf(element, ax::kDescription));
-    bool candidate = description.rfind("Track ", 0) == 0 &&
-                     (description.find('"') != std::string::npos || description.find(kLeftQuote) != std::string::npos);
-    if (candidate) {
-        bool muted = description.ends_with(", mute") || description.ends_with(", muted");
-        bool folder = hasDisclosureTriangle(element);
-        if (auto parsed = parseTrackDescription(description)) {
-            headers.push_back(TrackHeader{element, parsed->number, parsed->name, muted, folder, std::nullopt});
-            return;
-        }
-    }
-    for (const auto& child : element.children()) findTrackHeaderElements(child, headers, depth + 1, maxDepth);
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
+            bool candidate = description.starts_with("Track ") &&
+                             (description.find('"') != std::string::npos || description.find(kLeftQuote) != std::string::npos);
+            if (!candidate) return Next::children;
+            bool muted = description.ends_with(", mute") || description.ends_with(", muted");
+            bool folder = hasDisclosureTriangle(e);
+            auto parsed = parseTrackDescription(description);
+            if (!parsed) return Next::children;
+            headers.push_back(TrackHeader{e, parsed->number, parsed->name, muted, folder, std::nullopt});
+            return Next::siblings;
+        },
+        depth);
 }
 
 std::vector<LogicInspector::TrackHeader> LogicInspector::findTrackHeaders(const AXElement& mainWindow) const {
@@ -294,38 +300,41 @@ std::vector<TrackSummary> LogicInspector::findTracks(const AXElement& axApp) con
 
 void LogicInspector::findTrackElements(const AXElement& element, std::vector<TrackSummary>& tracks, int depth,
                                        int maxDepth) const {
-    if (depth >= maxDepth) return;
-    auto role = element.string(ax::kRole);
-    auto title = trimmedOrAbsent(element, ax::kTitle);
-    auto description = trimmedOrAbsent(element, ax::kDescription);
-    auto identifier = element.string(ax::kIdentifier);
-    std::optional<std::string> lowerIdentifier;
-    if (identifier) lowerIdentifier = text::lowercased(*identifier);
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            auto role = e.string(ax::kRole);
+            auto title = trimmedOrAbsent(e, ax::kTitle);
+            auto description = trimmedOrAbsent(e, ax::kDescription);
+            auto identifier = e.string(ax::kIdentifier);
+            std::optional<std::string> lowerIdentifier;
+            if (identifier) lowerIdentifier = text::lowercased(*identifier);
 
-    bool candidate = false;
-    if (lowerIdentifier && lowerIdentifier->find("track") != std::string::npos) candidate = true;
-    if (role && (*role == "AXRow" || *role == "AXGroup" || *role == "AXCell") &&
-        ((title && !title->empty()) || (description && !description->empty())))
-        candidate = true;
-    if (description) {
-        auto lower = text::lowercased(*description);
-        if (lower.find("track") != std::string::npos || lower.find("channel") != std::string::npos) candidate = true;
-    }
-    if (candidate) {
-        if (auto name = bestTrackName(title, description)) {
+            bool candidate = false;
+            if (lowerIdentifier && lowerIdentifier->find("track") != std::string::npos) candidate = true;
+            if (role && (*role == "AXRow" || *role == "AXGroup" || *role == "AXCell") &&
+                ((title && !title->empty()) || (description && !description->empty())))
+                candidate = true;
+            if (description) {
+                auto lower = text::lowercased(*description);
+                if (lower.find("track") != std::string::npos || lower.find("channel") != std::string::npos) candidate = true;
+            }
+            if (!candidate) return Next::children;
+            auto name = bestTrackName(title, description);
+            if (!name) return Next::children;
             TrackSummary row;
             row.name = *name;
             row.index = static_cast<int>(tracks.size());
-            row.isSoloed = detectToggleState(element, "solo");
-            row.isMuted = detectToggleState(element, "mute");
+            row.isSoloed = detectToggleState(e, "solo");
+            row.isMuted = detectToggleState(e, "mute");
             platform::AXValue selected;
-            row.isSelected = element.copyAttributeValue(ax::kSelected, selected) == platform::AXError::success &&
+            row.isSelected = e.copyAttributeValue(ax::kSelected, selected) == platform::AXError::success &&
                              std::holds_alternative<bool>(selected) && std::get<bool>(selected);
             tracks.push_back(std::move(row));
-            return;
-        }
-    }
-    for (const auto& child : element.children()) findTrackElements(child, tracks, depth + 1, maxDepth);
+            return Next::siblings;
+        },
+        depth);
 }
 
 std::optional<std::string> LogicInspector::bestTrackName(const std::optional<std::string>& title,

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
 #include "platform/platform.h"
 #include "support/numbers.h"
@@ -14,6 +15,8 @@ namespace corvane {
 
 namespace ax = platform::ax;
 using platform::AXElement;
+using ax_tree::Next;
+using ax_tree::Step;
 
 using ax_read::textOf;
 using ax_read::trimmed;
@@ -49,7 +52,6 @@ nlohmann::json LogicInspector::readTransport(const AXElement& from) const {
 
 void LogicInspector::readTransportElements(const AXElement& from, nlohmann::json& transport, int depth,
                                            int maxDepth) const {
-    if (depth >= maxDepth) return;
     struct Row {
         const char* description;
         const char* key;
@@ -58,16 +60,22 @@ void LogicInspector::readTransportElements(const AXElement& from, nlohmann::json
     static constexpr Row kRows[] = {{"Tempo", "tempo", false},      {"Time Signature", "timeSignature", false},
                                     {"Play", "isPlaying", true},    {"Record", "isRecording", true},
                                     {"Cycle", "cycleEnabled", true}, {"Solo", "globalSolo", true}};
-    std::string description = trimmed(from, ax::kDescription);
-    if (auto value = valueText(from)) {
-        for (const Row& row : kRows) {
-            if (description != row.description) continue;
-            if (row.boolean) transport[row.key] = *value == "1";
-            else transport[row.key] = *value;
-            break;
-        }
-    }
-    for (const auto& child : from.children()) readTransportElements(child, transport, depth + 1, maxDepth);
+    ax_tree::walk(
+        from, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            std::string description = trimmed(e, ax::kDescription);
+            if (auto value = valueText(e)) {
+                for (const Row& row : kRows) {
+                    if (description != row.description) continue;
+                    if (row.boolean) transport[row.key] = *value == "1";
+                    else transport[row.key] = *value;
+                    break;
+                }
+            }
+            return Next::children;
+        },
+        depth);
 }
 
 bool LogicInspector::clickTransportButton(const std::string& description, const AXElement& in) const {
@@ -86,10 +94,15 @@ std::optional<std::int64_t> LogicInspector::currentBar(const AXElement& in) cons
 
 void LogicInspector::collectAllPlayheadGroups(const AXElement& root, std::vector<AXElement>& into, int depth,
                                               int maxDepth) const {
-    if (depth >= maxDepth) return;
-    if (textOf(root, ax::kRole) == "AXGroup" && trimmed(root, ax::kDescription) == "Playhead Position")
-        into.push_back(root);
-    for (const auto& child : root.children()) collectAllPlayheadGroups(child, into, depth + 1, maxDepth);
+    ax_tree::walk(
+        root, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            if (textOf(e, ax::kRole) == "AXGroup" && trimmed(e, ax::kDescription) == "Playhead Position")
+                into.push_back(e);
+            return Next::children;
+        },
+        depth);
 }
 
 bool LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) const {

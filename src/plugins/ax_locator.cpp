@@ -1,6 +1,7 @@
 #include "plugins/ax_locator.h"
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
 #include "support/unicode.h"
 
 namespace corvane {
@@ -11,39 +12,27 @@ using ax_read::textOf;
 
 namespace {
 
-bool walkFrom(const platform::AXElement& element, int depth, int maxDepth, const AXLocator::Visit& visit) {
-    if (depth >= maxDepth) return true;
-    if (!visit(element)) return false;
-    auto children = element.elements(ax::kChildren);
-    if (!children) return true;
-    for (const auto& child : *children)
-        if (!walkFrom(child, depth + 1, maxDepth, visit)) return false;
-    return true;
-}
-
 bool nonEmpty(const std::optional<std::string>& s) { return s && !s->empty(); }
 
 }  // namespace
 
-void AXLocator::walk(const AXElement& root, int maxDepth, const Visit& visit) { walkFrom(root, 0, maxDepth, visit); }
-
 std::optional<platform::AXElement> AXLocator::find(const AXTarget& target, const AXElement& in, int maxDepth) {
-    std::optional<AXElement> found;
-    walk(in, maxDepth, [&](const AXElement& e) {
-        if (!matches(e, target)) return true;
-        found = e;
-        return false;
+    return ax_tree::findFirst(in, maxDepth, [&](const AXElement& e) { return matches(e, target); });
+}
+
+std::optional<platform::AXElement> AXLocator::findMenuItem(const std::string& title, const AXElement& in, int maxDepth) {
+    return ax_tree::findFirst(in, maxDepth, [&](const AXElement& e) {
+        return textOf(e, ax::kRole) == "AXMenuItem" && text::equalsIgnoringCase(textOf(e, ax::kTitle), title);
     });
-    return found;
 }
 
 std::vector<platform::AXElement> AXLocator::collect(const AXElement& in, const std::optional<std::string>& role, int maxDepth,
                                                     const std::function<bool(const AXElement&)>& where) {
     std::vector<AXElement> out;
-    walk(in, maxDepth, [&](const AXElement& e) {
-        if (role && textOf(e, ax::kRole) != *role) return true;
-        if (where(e)) out.push_back(e);
-        return true;
+    ax_tree::walk(in, maxDepth, [&](const ax_tree::Step& step) {
+        if (role && textOf(step.element, ax::kRole) != *role) return ax_tree::Next::children;
+        if (where(step.element)) out.push_back(step.element);
+        return ax_tree::Next::children;
     });
     return out;
 }

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
 #include "platform/platform.h"
 #include "plugins/ax_locator.h"
 #include "plugins/control_writes.h"
@@ -24,16 +25,6 @@ constexpr int kSearchDepth = 15;
 bool labelMatches(const std::string& label, const std::string& base) {
     const std::string lower = text::lowercased(label);
     return lower == base || lower.rfind(base + " ", 0) == 0;
-}
-
-std::optional<platform::AXElement> menuItemTitled(const platform::AXElement& root, const std::string& title) {
-    std::optional<platform::AXElement> found;
-    AXLocator::walk(root, kSearchDepth, [&](const platform::AXElement& e) {
-        if (textOf(e, ax::kRole) != "AXMenuItem" || !text::equalsIgnoringCase(textOf(e, ax::kTitle), title)) return true;
-        found = e;
-        return false;
-    });
-    return found;
 }
 
 }  // namespace
@@ -117,12 +108,13 @@ std::vector<platform::AXElement> ControlsViewFallback::findAllByResolvedLabel(co
                                                                               const std::vector<std::string>& roles,
                                                                               const std::vector<StaticTextLabel>& staticTexts) {
     std::vector<AXElement> found;
-    AXLocator::walk(window, kSearchDepth, [&](const AXElement& e) {
+    ax_tree::walk(window, kSearchDepth, [&](const ax_tree::Step& step) {
+        const AXElement& e = step.element;
         const std::string role = textOf(e, ax::kRole);
-        if (std::find(roles.begin(), roles.end(), role) == roles.end()) return true;
+        if (std::find(roles.begin(), roles.end(), role) == roles.end()) return ax_tree::Next::children;
         const std::string label = resolveLabel(e, staticTexts);
         if (!label.empty() && !isExcludedLabel(label) && labelMatches(label, base)) found.push_back(e);
-        return true;
+        return ax_tree::Next::children;
     });
     return found;
 }
@@ -177,10 +169,10 @@ Result ControlsViewFallback::writePopup(const AXElement& popup, const std::strin
     platform::pause(0.5);
     // Only the menu this pop-up opened: below the pop-up itself, or, where Logic Pro hangs open menus
     // under the application, the focused menu. Never the main menus, whose items could share a title.
-    std::optional<AXElement> item = menuItemTitled(popup, value);
+    std::optional<AXElement> item = AXLocator::findMenuItem(value, popup, kSearchDepth);
     if (!item)
         if (auto focused = logicApp.element(ax::kFocusedUIElement); focused && textOf(*focused, ax::kRole) == "AXMenu")
-            item = menuItemTitled(*focused, value);
+            item = AXLocator::findMenuItem(value, *focused, kSearchDepth);
     if (!item) {
         control_writes::pressEscapeToLogic();
         return {false, "Could not set " + label + " to '" + value + "' \u2014 menu item not found", before};

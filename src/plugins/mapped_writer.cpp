@@ -257,16 +257,9 @@ bool MappedPluginWriter::pressPopupMenuItem(const AXElement& popup, const std::s
     if (popup.performAction(ax::kPress) != platform::AXError::success) return false;
     platform::pause(0.5);
     std::optional<AXElement> item;
-    if (auto children = popup.elements(ax::kChildren)) {
-        for (const auto& child : *children) {
-            AXLocator::walk(child, 5, [&](const AXElement& e) {
-                if (textOf(e, ax::kRole) != "AXMenuItem" || !text::equalsIgnoringCase(textOf(e, ax::kTitle), title)) return true;
-                item = e;
-                return false;
-            });
-            if (item) break;
-        }
-    }
+    if (auto children = popup.elements(ax::kChildren))
+        for (const auto& child : *children)
+            if ((item = AXLocator::findMenuItem(title, child, 5))) break;
     if (!item) {
         control_writes::pressEscapeToLogic();
         return false;
