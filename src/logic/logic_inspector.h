@@ -108,6 +108,8 @@ public:
     std::optional<AXElement> findButtonByLabelContains(const AXElement& element, const std::string& needle,
                                                        int depth, int maxDepth) const;
     std::optional<AXElement> findChildButton(const AXElement& in, const std::string& withDescription) const;
+    // The Inspector's "Mixer" layout area, whose children are the shown channel strips.
+    std::optional<AXElement> findMixerArea(const AXElement& in) const;
     std::optional<AXElement> firstMixerStrip(const AXElement& in) const;
     // The one frame reader: screen rectangle in points from AXPosition and AXSize, windows and
     // controls alike; a part that cannot be read stays zero.

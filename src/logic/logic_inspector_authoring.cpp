@@ -10,7 +10,10 @@
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
+#include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/platform.h"
 #include "support/base64.h"
 #include "support/files.h"
@@ -28,8 +31,6 @@ using ax_read::textOf;
 using ax_read::trimmed;
 
 namespace {
-
-constexpr std::uint16_t kEscape = 53;
 
 // Halves away from zero, and never a non-finite number into JSON.
 std::int64_t rounded(double v) { return std::isfinite(v) ? static_cast<std::int64_t>(std::round(std::clamp(v, -1e15, 1e15))) : 0; }
@@ -183,24 +184,24 @@ json LogicInspector::dumpPluginInsertMenu(const std::string& trackName) const {
     const auto strip = firstMixerStrip(selected->mainWindow);
     if (!strip) return {{"error", "Mixer area not found for " + trackName + ". Make sure Logic's Inspector is open (press I)."}};
     std::vector<InsertBar> bars;
-    findInsertBars(*strip, bars, 0, 10);
+    findInsertBars(*strip, bars, 0, search_depth::kStripControls);
     if (bars.empty()) return {{"error", "No empty insert bar on " + trackName + ". Pick a track with at least one free plugin slot."}};
     activateLogic();
-    platform::pause(0.2);
+    platform::pause(pacing::kBeforeMenuListing);
     bars.front().element.performAction(ax::kPress);
-    platform::pause(0.8);
+    platform::pause(pacing::kInsertMenuOpensForListing);
 
     DumpList items;
     if (auto logic = logicApplication()) {
         const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
         if (auto windows = app.elements(ax::kWindows))
-            for (const auto& w : *windows) collectMenuItemTitles(w, items, 0, 25);
-        if (auto focused = app.element(ax::kFocusedUIElement)) collectMenuItemTitles(*focused, items, 0, 25);
+            for (const auto& w : *windows) collectMenuItemTitles(w, items, 0, search_depth::kInsertMenu);
+        if (auto focused = app.element(ax::kFocusedUIElement)) collectMenuItemTitles(*focused, items, 0, search_depth::kInsertMenu);
     }
-    pressKey(kEscape);
-    platform::pause(0.2);
-    pressKey(kEscape);
-    platform::pause(0.2);
+    pressKey(key_code::kEscape);
+    platform::pause(pacing::kMenuCloses);
+    pressKey(key_code::kEscape);
+    platform::pause(pacing::kMenuCloses);
 
     const auto path = pluginInsertMenuProbePath();
     const json file = {{"track", trackName}, {"count", items.size()}, {"items", items}};
@@ -224,7 +225,7 @@ json LogicInspector::dumpFullAttributesInOpenPlugin(const std::string& labelPref
     const auto window = findPluginWindow(app, *mainWindow);
     if (!window) return {{"error", "No plugin window currently open"}};
     json matches = json::array();
-    collectFullAttributesMatching(*window, text::lowercased(labelPrefix), matches, 0, 15);
+    collectFullAttributesMatching(*window, text::lowercased(labelPrefix), matches, 0, search_depth::kPluginWindow);
     return {{"prefix", labelPrefix}, {"count", matches.size()}, {"matches", matches}};
 }
 
@@ -239,7 +240,7 @@ json LogicInspector::dumpOpenPluginWindow() const {
     const std::string title = textOf(*window, ax::kTitle);
     const Rect frame = frameForElement(*window);
     json unlabeled = json::array(), labeled = json::array();
-    collectAuthoringInfo(*window, frame.origin(), unlabeled, labeled, 0, 15);
+    collectAuthoringInfo(*window, frame.origin(), unlabeled, labeled, 0, search_depth::kPluginWindow);
     json result = {{"pluginName", pluginNameFromTitle(title)},
                    {"windowTitle", title},
                    {"windowWidth", frame.width},
@@ -260,21 +261,21 @@ json LogicInspector::dumpPluginParametersForAuthoring(const InsertSlot& pluginSl
     if (!open) return {{"error", "No open button for " + pluginSlot.name}};
     const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     open->performAction(ax::kPress);
-    platform::pause(0.8);
+    platform::pause(pacing::kAuthoringWindowOpens);
     auto window = findPluginWindow(app, excluding);
     if (!window) {
         open->performAction(ax::kPress);
-        platform::pause(0.8);
+        platform::pause(pacing::kAuthoringWindowOpens);
         window = findPluginWindow(app, excluding);
     }
     if (!window) return {{"error", "Plugin window did not appear"}};
     const Rect frame = frameForElement(*window);
     json unlabeled = json::array(), labeled = json::array();
-    collectAuthoringInfo(*window, frame.origin(), unlabeled, labeled, 0, 15);
+    collectAuthoringInfo(*window, frame.origin(), unlabeled, labeled, 0, search_depth::kPluginWindow);
     const auto picture = capturePluginWindowScreenshot(app, excluding);
     if (auto close = findChildButton(*window, "close")) {
         close->performAction(ax::kPress);
-        platform::pause(0.15);
+        platform::pause(pacing::kWindowCloses);
     }
     json result = {{"pluginName", pluginSlot.name},
                    {"windowWidth", frame.width},

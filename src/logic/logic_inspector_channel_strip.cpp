@@ -7,6 +7,8 @@
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/regex.h"
@@ -33,12 +35,12 @@ std::string stripName(const nlohmann::json& strip) {
 }  // namespace
 
 nlohmann::json LogicInspector::readChannelStrip(const AXElement& mainWindow) const {
-    auto mixer = findDescendant(mainWindow, "Mixer", std::string("AXLayoutArea"), 10);
+    auto mixer = findMixerArea(mainWindow);
     if (!mixer) return {{"error", "Mixer area not found"}};
     auto strips = mixer->children();
     if (strips.empty()) return {{"error", "No channel strip found"}};
     nlohmann::json strip = nlohmann::json::object();
-    readStripData(strips.front(), strip, 0, 10);
+    readStripData(strips.front(), strip, 0, search_depth::kStripControls);
     return strip;
 }
 
@@ -83,13 +85,13 @@ void LogicInspector::readStripData(const AXElement& element, nlohmann::json& str
 std::optional<AXElement> LogicInspector::selectAndVerifyTrack(const std::string& named) const {
     auto selected = selectTrack(named);
     if (!selected) return std::nullopt;
-    platform::pause(0.3);
+    platform::pause(pacing::kStripFollowsSelection);
     std::string shown = stripName(readChannelStrip(selected->mainWindow));
     if (text::equalsIgnoringCase(shown, selected->header.name)) return selected->mainWindow;
     log(fmt::format("[selectAndVerifyTrack] First select landed on wrong strip (got '{}', wanted '{}'). Retrying.",
                     shown, selected->header.name));
     selectTrack(selected->header.name);
-    platform::pause(0.8);
+    platform::pause(pacing::kStripFollowsReselection);
     shown = stripName(readChannelStrip(selected->mainWindow));
     if (text::equalsIgnoringCase(shown, selected->header.name)) return selected->mainWindow;
     log(fmt::format("[selectAndVerifyTrack] Retry also missed. Got '{}'. Giving up.", shown));
@@ -141,7 +143,7 @@ std::optional<std::string> LogicInspector::readTrackOutput(const AXElement& main
     auto strip = firstMixerStrip(mainWindow);
     if (!strip) return std::nullopt;
     Routing r;
-    collectRoutingButtons(*strip, r.candidates, r.firstPluginY, 0, 12);
+    collectRoutingButtons(*strip, r.candidates, r.firstPluginY, 0, search_depth::kRoutingButtons);
     if (r.candidates.empty()) return std::nullopt;
     std::vector<const RoutingCandidate*> all, above, below, busesAbove;
     for (const auto& c : r.candidates) {
@@ -159,7 +161,7 @@ std::optional<std::string> LogicInspector::readTrackInputBus(const AXElement& ma
     auto strip = firstMixerStrip(mainWindow);
     if (!strip) return std::nullopt;
     Routing r;
-    collectRoutingButtons(*strip, r.candidates, r.firstPluginY, 0, 12);
+    collectRoutingButtons(*strip, r.candidates, r.firstPluginY, 0, search_depth::kRoutingButtons);
     if (r.firstPluginY == DBL_MAX) return std::nullopt;
     std::vector<const RoutingCandidate*> busesAbove;
     for (const auto& c : r.candidates)

@@ -10,8 +10,11 @@
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
+#include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_dump_text.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/platform.h"
 #include "support/numbers.h"
 #include "support/unicode.h"
@@ -394,7 +397,8 @@ json LogicInspector::debugAXDump(int maxDepth) const {
     auto* roleText = std::get_if<std::string>(&role);
 
     json all = json::array();
-    for (std::size_t i = 0; i < windows.size() && i < 5; ++i) all.push_back(dumpElement(windows[i], 0, std::min(maxDepth, 3)));
+    for (std::size_t i = 0; i < windows.size() && i < 5; ++i)
+        all.push_back(dumpElement(windows[i], 0, std::min(maxDepth, search_depth::kWindowOverview)));
     return {{"logicPID", logic->processIdentifier},
             {"logicName", logic->localizedName.value_or("Logic Pro")},
             {"axTrustedCheck", platform::accessibility().isProcessTrusted(false)},
@@ -425,7 +429,7 @@ DumpList LogicInspector::fullAXCrawl(int maxDepth, int maxTotalElements) const {
 json LogicInspector::dumpChannelStripWithActions(int maxDepth) const {
     auto window = findMainWindow();
     if (!window) return {{"error", "Main window not found"}};
-    auto mixer = findDescendant(*window, "Mixer", std::string("AXLayoutArea"), 10, 0);
+    auto mixer = findMixerArea(*window);
     if (!mixer) return {{"error", "Mixer area not found. Make sure the Inspector is open (shortcut I)."}};
     auto strips = childList(*mixer);
     if (!strips || strips->empty()) return {{"error", "No channel strip under Mixer area"}};
@@ -435,13 +439,13 @@ json LogicInspector::dumpChannelStripWithActions(int maxDepth) const {
 }
 
 void LogicInspector::dumpInspectorMixerStrips(const AXElement& in, DumpList& results) const {
-    auto mixer = findDescendant(in, "Mixer", std::string("AXLayoutArea"), 10, 0);
+    auto mixer = findMixerArea(in);
     if (!mixer) return;
     auto strips = childList(*mixer);
     if (!strips) return;
     for (std::size_t i = 0; i < strips->size(); ++i) {
         DumpList entries;
-        dumpAllElementsInSubtree((*strips)[i], entries, 0, 15);
+        dumpAllElementsInSubtree((*strips)[i], entries, 0, search_depth::kStripDump);
         for (auto& entry : entries) {
             entry["stripIndex"] = i;
             results.push_back(std::move(entry));
@@ -465,19 +469,19 @@ json LogicInspector::dumpSidechainMenuItems() const {
     auto plugin = findPluginWindow(app, *window);
     if (!plugin) return {{"error", "No plugin window currently open. Run /debug/open-plugin first."}};
     std::optional<SidechainDropdown> dropdown;
-    walkForSidechainDropdown(*plugin, dropdown, 0, 10);
+    walkForSidechainDropdown(*plugin, dropdown, 0, search_depth::kPluginHeader);
     if (!dropdown) return {{"error", "No sidechain dropdown found in the open plugin window."}};
 
     activateLogic();
-    platform::pause(0.2);
+    platform::pause(pacing::kBeforeMenuListing);
     dropdown->element.performAction(ax::kPress);
-    platform::pause(0.8);
+    platform::pause(pacing::kSelectorMenuOpens);
     DumpList items;
     if (auto windows = app.elements(ax::kWindows))
-        for (const auto& w : *windows) collectMenuItemTitles(w, items, 0, 20);
-    if (auto focused = app.element(ax::kFocusedUIElement)) collectMenuItemTitles(*focused, items, 0, 20);
-    pressKey(53);
-    platform::pause(0.2);
+        for (const auto& w : *windows) collectMenuItemTitles(w, items, 0, search_depth::kListedMenuItems);
+    if (auto focused = app.element(ax::kFocusedUIElement)) collectMenuItemTitles(*focused, items, 0, search_depth::kListedMenuItems);
+    pressKey(key_code::kEscape);
+    platform::pause(pacing::kMenuCloses);
     return {{"count", items.size()},
             {"currentValue", dropdown->element.string(ax::kValue).value_or("")},
             {"items", items}};

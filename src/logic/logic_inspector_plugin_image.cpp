@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "support/image_encoding.h"
 #include "logic/logic_inspector.h"
 #include "platform/platform.h"
+#include "support/image_encoding.h"
 
 namespace corvane {
 

@@ -7,6 +7,8 @@
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/unicode.h"
@@ -37,12 +39,12 @@ bool LogicInspector::isPluginWindowTitle(const std::string& title) {
 }
 
 std::vector<LogicInspector::InsertSlot> LogicInspector::findTrackPluginSlots(const AXElement& in) const {
-    auto mixer = findDescendant(in, "Mixer", std::string("AXLayoutArea"), 10);
+    auto mixer = findMixerArea(in);
     if (!mixer) return {};
     auto strips = mixer->children();
     if (strips.empty()) return {};
     std::vector<InsertSlot> slots;
-    findPluginSlots(strips.front(), slots, 0, 10);
+    findPluginSlots(strips.front(), slots, 0, search_depth::kStripControls);
     // Slot indices are positions on screen, whatever order the tree lists them in.
     std::stable_sort(slots.begin(), slots.end(), [](const InsertSlot& a, const InsertSlot& b) {
         return frameForElement(a.element).y < frameForElement(b.element).y;
@@ -108,7 +110,7 @@ bool LogicInspector::switchPluginWindowView(const AXElement& in, PluginViewPrefe
     if (!logic) return false;
     auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
     std::optional<AXElement> menuButton;
-    findMenuButtonRecurse(in, "view", menuButton, 0, 15);
+    findMenuButtonRecurse(in, "view", menuButton, 0, search_depth::kPluginWindow);
     if (!menuButton) {
         log("[switchPluginWindowView] Could not find 'view' menu button in plugin window");
         return false;
@@ -152,12 +154,12 @@ nlohmann::json LogicInspector::clickButtonInOpenPlugin(const std::string& labelC
     auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
     auto window = findPluginWindow(axApp, *mainWindow);
     if (!window) return {{"error", "No plugin window currently open"}};
-    auto button = findButtonByLabelContains(*window, text::lowercased(labelContains), 0, 15);
+    auto button = findButtonByLabelContains(*window, text::lowercased(labelContains), 0, search_depth::kPluginWindow);
     if (!button) return {{"error", "No button found containing '" + labelContains + "'"}};
     std::string label = textOf(*button, ax::kDescription);
     if (label.empty()) label = textOf(*button, ax::kTitle);
     const auto code = button->performAction(ax::kPress);
-    platform::pause(0.4);
+    platform::pause(pacing::kPluginButtonTakesEffect);
     return {{"ok", code == platform::AXError::success},
             {"matchedLabel", ax_read::blanksForLineSeparators(label)},
             {"axResult", static_cast<std::int32_t>(platform::code(code))}};
@@ -195,10 +197,10 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
     if (window == windows->end()) return;
     // Leave it in its editor view, so that the next open shows the plug-in's own face.
     switchPluginWindowView(*window, PluginViewPreference::editor);
-    platform::pause(0.15);
+    platform::pause(pacing::kEditorViewRestored);
     if (auto close = findChildButton(*window, "close")) {
         close->performAction(ax::kPress);
-        platform::pause(0.15);
+        platform::pause(pacing::kWindowCloses);
     }
 }
 

@@ -2,7 +2,10 @@
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
+#include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/numbers.h"
@@ -80,7 +83,7 @@ bool writeSliderUntilShown(const AXElement& slider, double value) {
         if (!current) break;
         if (*current == *target) return true;
         if (slider.setAttributeValue(ax::kValue, static_cast<double>(*target)) != platform::AXError::success) return false;
-        platform::pause(0.005);
+        platform::pause(pacing::kSliderWriteRetry);
     }
     auto last = wholeNumber(slider);
     return last && std::llabs(*last - *target) <= 1;
@@ -123,14 +126,14 @@ bool LogicInspector::findAndClickButton(const AXElement& in, const std::string& 
 bool LogicInspector::pressMenuItemInOpenedMenu(const AXElement& menuButton, const std::string& itemTitle,
                                                const AXElement& axApp) const {
     menuButton.performAction(ax::kPress);
-    platform::pause(0.5);
-    if (auto item = findMenuItemByTitle(axApp, itemTitle, 15)) {
+    platform::pause(pacing::kMenuOpens);
+    if (auto item = findMenuItemByTitle(axApp, itemTitle, search_depth::kOpenedMenuItems)) {
         item->performAction(ax::kPress);
-        platform::pause(0.8);
+        platform::pause(pacing::kMenuChoiceTakesEffect);
         return true;
     }
     log(fmt::format("[pressMenuItemInOpenedMenu] Could not find menu item '{}'", itemTitle));
-    pressKey(53);
+    pressKey(key_code::kEscape);
     return false;
 }
 
@@ -178,8 +181,12 @@ std::optional<AXElement> LogicInspector::findChildButton(const AXElement& in, co
     return std::nullopt;
 }
 
+std::optional<AXElement> LogicInspector::findMixerArea(const AXElement& in) const {
+    return findDescendant(in, "Mixer", std::string("AXLayoutArea"), search_depth::kMixerArea);
+}
+
 std::optional<AXElement> LogicInspector::firstMixerStrip(const AXElement& in) const {
-    auto mixer = findDescendant(in, "Mixer", std::string("AXLayoutArea"), 10);
+    auto mixer = findMixerArea(in);
     if (!mixer) return std::nullopt;
     auto strips = mixer->children();
     if (strips.empty()) return std::nullopt;

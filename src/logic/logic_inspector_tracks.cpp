@@ -5,7 +5,10 @@
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
+#include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/regex.h"
@@ -110,7 +113,7 @@ void LogicInspector::findTrackHeaderElements(const AXElement& element, std::vect
 
 std::vector<LogicInspector::TrackHeader> LogicInspector::findTrackHeaders(const AXElement& mainWindow) const {
     std::vector<TrackHeader> found;
-    findTrackHeaderElements(mainWindow, found, 0, 15);
+    findTrackHeaderElements(mainWindow, found, 0, search_depth::kTrackHeaders);
     std::stable_sort(found.begin(), found.end(),
                      [](const TrackHeader& a, const TrackHeader& b) { return a.trackNumber < b.trackNumber; });
     std::vector<TrackHeader> unique;
@@ -204,16 +207,16 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
         return true;
     }
     long presses = std::labs(delta);
-    std::uint16_t key = delta > 0 ? 125 : 126;
+    std::uint16_t key = delta > 0 ? key_code::kDown : key_code::kUp;
     log(fmt::format("[selectTrackViaKeyboard] navigating from '{}' (idx {}) to '{}' (idx {}) via {} {} presses",
                     current, currentIndex, target.name, targetIndex, presses, delta > 0 ? "↓" : "↑"));
     activateLogic();
-    platform::pause(0.1);
+    platform::pause(pacing::kBeforeArrowKeys);
     for (long i = 0; i < presses; ++i) {
         pressKey(key);
-        platform::pause(0.03);
+        platform::pause(pacing::kArrowKeyRepeat);
     }
-    platform::pause(0.5);
+    platform::pause(pacing::kSelectionSettles);
     std::string after = stripName(readChannelStrip(mainWindow));
     bool verified = text::equalsIgnoringCase(after, target.name);
     log(fmt::format("[selectTrackViaKeyboard] after navigation, strip name='{}' (verified={})", after,
@@ -222,12 +225,12 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
 }
 
 bool LogicInspector::ensureInspectorOpen(const AXElement& mainWindow) const {
-    if (findDescendant(mainWindow, "Mixer", std::string("AXLayoutArea"), 10)) return true;
+    if (findMixerArea(mainWindow)) return true;
     activateLogic();
-    platform::pause(0.08);
-    pressKey(34);
-    platform::pause(0.25);
-    if (findDescendant(mainWindow, "Mixer", std::string("AXLayoutArea"), 10)) return true;
+    platform::pause(pacing::kBeforeInspectorKey);
+    pressKey(key_code::kI);
+    platform::pause(pacing::kInspectorOpens);
+    if (findMixerArea(mainWindow)) return true;
     log("[ensureInspectorOpen] pressed I but Inspector still hidden");
     return false;
 }
@@ -251,8 +254,8 @@ LogicInspector::EditResult LogicInspector::setFolderExpanded(const TrackHeader& 
     if (state && *state == expanded)
         return {true, "Folder '" + header.name + "' is already " + (expanded ? "expanded" : "collapsed") + "."};
     if (!selectTrack(header.name)) return {false, "Could not select folder '" + header.name + "'."};
-    pressKeyChord(expanded ? 124 : 123, 0x140000);
-    platform::pause(0.35);
+    pressKeyChord(expanded ? key_code::kRight : key_code::kLeft, key_code::kCommandFlag | key_code::kControlFlag);
+    platform::pause(pacing::kFolderToggles);
     return {true, std::string(expanded ? "Expanded folder '" : "Collapsed folder '") + header.name + "'."};
 }
 
@@ -291,7 +294,7 @@ std::vector<TrackSummary> LogicInspector::findTracks(const AXElement& axApp) con
                 tracks.push_back(std::move(row));
             }
         } else {
-            findTrackElements(w, tracks, 0, 12);
+            findTrackElements(w, tracks, 0, search_depth::kLooseTrackRows);
         }
         if (!tracks.empty()) break;
     }

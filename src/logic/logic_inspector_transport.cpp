@@ -7,6 +7,7 @@
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
+#include "logic/search_depths.h"
 #include "platform/platform.h"
 #include "support/numbers.h"
 #include "support/unicode.h"
@@ -46,7 +47,7 @@ constexpr double kMergeGap = 2.0;
 
 nlohmann::json LogicInspector::readTransport(const AXElement& from) const {
     nlohmann::json transport = nlohmann::json::object();
-    readTransportElements(from, transport, 0, 8);
+    readTransportElements(from, transport, 0, search_depth::kControlBar);
     return transport;
 }
 
@@ -79,15 +80,15 @@ void LogicInspector::readTransportElements(const AXElement& from, nlohmann::json
 }
 
 bool LogicInspector::clickTransportButton(const std::string& description, const AXElement& in) const {
-    return findAndClickButton(in, description, 0, 8);
+    return findAndClickButton(in, description, 0, search_depth::kControlBar);
 }
 
 // --- Playhead --------------------------------------------------------------------------------
 
 std::optional<std::int64_t> LogicInspector::currentBar(const AXElement& in) const {
-    auto group = findDescendant(in, "Playhead Position", std::string("AXGroup"), 8);
+    auto group = findDescendant(in, "Playhead Position", std::string("AXGroup"), search_depth::kControlBar);
     if (!group) return std::nullopt;
-    auto bar = findSlider(*group, "bar", 4);
+    auto bar = findSlider(*group, "bar", search_depth::kPlayheadFields);
     if (!bar) return std::nullopt;
     return ax_read::wholeNumber(*bar);
 }
@@ -107,7 +108,7 @@ void LogicInspector::collectAllPlayheadGroups(const AXElement& root, std::vector
 
 bool LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) const {
     std::vector<AXElement> groups;
-    collectAllPlayheadGroups(in, groups, 0, 8);
+    collectAllPlayheadGroups(in, groups, 0, search_depth::kControlBar);
     if (groups.empty()) {
         PlayheadDebug::log("no Playhead Position AXGroup found in window");
         return false;
@@ -130,23 +131,23 @@ bool LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) const
     PlayheadDebug::log(fmt::format("target bar={} candidates={} chose frame=(x={} y={} w={} h={})", toBar,
                                    candidates.size(), truncated(chosen.frame.x), truncated(chosen.frame.y),
                                    truncated(chosen.frame.width), truncated(chosen.frame.height)));
-    bool moved = setSliderValue(chosen.group, "bar", static_cast<double>(toBar), 4, 0);
-    setSliderValue(chosen.group, "beat", 1, 4, 0);
-    setSliderValue(chosen.group, "division", 1, 4, 0);
-    setSliderValue(chosen.group, "tick", 1, 4, 0);
+    bool moved = setSliderValue(chosen.group, "bar", static_cast<double>(toBar), search_depth::kPlayheadFields, 0);
+    setSliderValue(chosen.group, "beat", 1, search_depth::kPlayheadFields, 0);
+    setSliderValue(chosen.group, "division", 1, search_depth::kPlayheadFields, 0);
+    setSliderValue(chosen.group, "tick", 1, search_depth::kPlayheadFields, 0);
     return moved;
 }
 
 // --- Arrangement -----------------------------------------------------------------------------
 
 nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::optional<std::string>& trackName) const {
-    auto contents = findDescendant(in, "Tracks contents", std::nullopt, 10);
+    auto contents = findDescendant(in, "Tracks contents", std::nullopt, search_depth::kArrangeArea);
     if (!contents) return errorList("Tracks contents area not found");
 
     // Logic Pro does not expose its zoom, so the scale comes from the playhead's distance to the
     // start marker; with the playhead on bar 1 there is nothing to measure and a guess stays.
-    double startX = findElementFrame(in, "Start Marker", 10).value_or(Rect{}).x;
-    double playheadX = findElementFrame(in, "Playhead thumb", 10).value_or(Rect{}).x;
+    double startX = findElementFrame(in, "Start Marker", search_depth::kArrangeArea).value_or(Rect{}).x;
+    double playheadX = findElementFrame(in, "Playhead thumb", search_depth::kArrangeArea).value_or(Rect{}).x;
     double pointsPerBar = kDefaultPointsPerBar;
     if (auto bar = currentBar(in); bar && *bar >= 2 && startX < playheadX) {
         double measured = (playheadX - startX) / static_cast<double>(*bar - 1);

@@ -4,7 +4,10 @@
 #include <cmath>
 
 #include "logic/ax_read.h"
+#include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/numbers.h"
@@ -54,7 +57,7 @@ bool writeFirstStripSlider(const LogicInspector& inspector, const AXElement& in,
                            double value) {
     auto strip = inspector.firstMixerStrip(in);
     if (!strip) return false;
-    return inspector.setSliderValue(*strip, description, value, 10, 0);
+    return inspector.setSliderValue(*strip, description, value, search_depth::kStripControls, 0);
 }
 
 }  // namespace
@@ -75,7 +78,7 @@ bool LogicInspector::setVolumeFaderRaw(const AXElement& slider, std::int64_t val
         if (!current) return false;
         if (*current == value) return true;
         if (slider.setAttributeValue(ax::kValue, platform::AXValue(value)) != platform::AXError::success) return false;
-        platform::pause(0.003);
+        platform::pause(pacing::kFaderWriteRetry);
     }
     auto last = wholeNumber(slider);
     return last && withinOne(*last, value);
@@ -90,7 +93,7 @@ std::optional<double> LogicInspector::readDbFromFader(const AXElement& readout) 
 std::optional<double> LogicInspector::readCurrentVolumeDb(const AXElement& in) const {
     auto strip = firstMixerStrip(in);
     if (!strip) return std::nullopt;
-    auto readout = findDescendant(*strip, "volume fader level", std::string("AXTextField"), 10);
+    auto readout = findDescendant(*strip, "volume fader level", std::string("AXTextField"), search_depth::kStripControls);
     if (!readout) return std::nullopt;
     return readDbFromFader(*readout);
 }
@@ -100,8 +103,8 @@ LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement&
     if (std::isnan(targetDb) || targetDb == INFINITY) return {};
     auto strip = firstMixerStrip(in);
     if (!strip) return {};
-    auto fader = findDescendant(*strip, "volume fader", std::string("AXSlider"), 10);
-    auto readout = findDescendant(*strip, "volume fader level", std::string("AXTextField"), 10);
+    auto fader = findDescendant(*strip, "volume fader", std::string("AXSlider"), search_depth::kStripControls);
+    auto readout = findDescendant(*strip, "volume fader level", std::string("AXTextField"), search_depth::kStripControls);
     if (!fader || !readout) return {};
 
     // Everything from -60 dB down is the bottom of the fader; the write is confirmed like any other.
@@ -116,7 +119,7 @@ LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement&
     for (int round = 0; round < 14 && hi - lo >= 2; ++round) {
         std::int64_t mid = (lo + hi) / 2;
         if (!setVolumeFaderRaw(*fader, mid)) return {};
-        platform::pause(0.015);
+        platform::pause(pacing::kFaderReadoutSettles);
         auto level = readDbFromFader(*readout);
         if (!level) return {};
         if (std::fabs(*level - targetDb) < 0.15) return {true, level};
@@ -126,7 +129,7 @@ LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement&
 
     auto settle = [&](std::int64_t raw) -> std::optional<std::optional<double>> {
         if (!setVolumeFaderRaw(*fader, raw)) return std::nullopt;
-        platform::pause(0.015);
+        platform::pause(pacing::kFaderReadoutSettles);
         return readDbFromFader(*readout);
     };
     auto distance = [&](const std::optional<double>& level) {
@@ -174,17 +177,17 @@ LogicInspector::ToggleResult LogicInspector::clickTrackHeaderButton(const TrackH
     std::uint16_t key = 0;
     std::string keyName;
     if (hint == "solo") {
-        key = 1;
+        key = key_code::kS;
         keyName = "S";
     } else if (hint == "mute") {
-        key = 46;
+        key = key_code::kM;
         keyName = "M";
     } else {
         log(fmt::format("clickTrackHeaderButton: no keyboard shortcut for '{}'", buttonHint));
         return {false, "No keyboard shortcut for '" + buttonHint + "'.", current};
     }
     pressKey(key);
-    platform::pause(0.05);
+    platform::pause(pacing::kHeaderToggleSettles);
     log(fmt::format("clickTrackHeaderButton: pressed {} for '{}' on track '{}'", keyName, buttonHint, track));
 
     // The shortcut acts on whatever Logic Pro has selected, and a key can be lost on the way:
@@ -204,7 +207,7 @@ LogicInspector::ToggleResult LogicInspector::clickTrackHeaderButton(const TrackH
     };
     std::optional<bool> after = readBack();
     for (int i = 0; i < 5 && after != desiredState; ++i) {
-        platform::pause(0.05);
+        platform::pause(pacing::kHeaderToggleRecheck);
         after = readBack();
     }
     log(fmt::format("clickTrackHeaderButton: after press current={} desired={}", after ? onOff(*after) : "unreadable",

@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "logic/ax_read.h"
+#include "logic/logic_timing.h"
 #include "platform/platform.h"
 #include "plugins/control_writes.h"
 #include "plugins/controls_view_fallback.h"
@@ -88,7 +89,7 @@ Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElemen
     // Which way does the display move when the raw value goes up?
     bool normal = true;
     writeRaw(main, r0 + 5);
-    platform::pause(0.01);
+    platform::pause(pacing::kNudgeSettles);
     const auto p = canonicalReading(readoutSlider);
     if (!p) {
         putBack();
@@ -98,7 +99,7 @@ Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElemen
     else if (*p < cur - 0.1 * tol) normal = false;
     else {
         writeRaw(main, r0 - 5);
-        platform::pause(0.01);
+        platform::pause(pacing::kNudgeSettles);
         const auto q = canonicalReading(readoutSlider);
         if (q && *q < cur - 0.1 * tol) normal = true;
         else if (q && *q > cur + 0.1 * tol) normal = false;
@@ -129,7 +130,7 @@ Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElemen
             else {
                 // Crossed twice at the finest step: the target lies between two positions.
                 writeRaw(main, bestRaw);
-                platform::pause(0.01);
+                platform::pause(pacing::kNudgeSettles);
                 std::string shown = shownText(readoutSlider);
                 if (shown.empty()) shown = formatCanonical(best, cu);
                 return {true, "Set " + label + " to " + shown + " (closest to " + printed(t) + " " + u + ")" + was, B};
@@ -137,7 +138,7 @@ Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElemen
         }
         const bool up = normal ? *v < target : *v >= target;
         writeRaw(main, up ? raw + step : raw - step);
-        platform::pause(0.005);
+        platform::pause(pacing::kNudgeStep);
         const auto moved = wholeNumber(main);
         if (moved && *moved != raw) unchanged = 0;
         else if (++unchanged >= 3) {
@@ -177,7 +178,7 @@ Result ControlsViewFallback::writeSliderRaw(const AXElement& main, const std::st
         return Result{false, "AX write failed for " + label + " (error " + std::to_string(platform::code(code)) + ")", B};
     };
     if (auto failed = writeOnce()) return *failed;
-    platform::pause(0.002);
+    platform::pause(pacing::kControlWriteRetry);
     std::optional<std::int64_t> previous = original;
     int same = 0;
     for (int i = 0; i < 499; ++i) {
@@ -195,7 +196,7 @@ Result ControlsViewFallback::writeSliderRaw(const AXElement& main, const std::st
         }
         previous = v;
         if (auto failed = writeOnce()) return *failed;
-        platform::pause(0.002);
+        platform::pause(pacing::kControlWriteRetry);
     }
     return finalCheck();
 }

@@ -7,6 +7,7 @@
 
 #include "logic/ax_read.h"
 #include "logic/logic_inspector.h"
+#include "logic/search_depths.h"
 #include "plugins/ax_locator.h"
 #include "plugins/controls_view_fallback.h"
 #include "support/unicode.h"
@@ -19,10 +20,9 @@ using ax_read::wholeNumber;
 
 namespace {
 
-constexpr int kSearchDepth = 15;
 
 std::vector<platform::AXElement> all(const platform::AXElement& window, const std::string& role) {
-    return AXLocator::collect(window, role, kSearchDepth, [](const platform::AXElement&) { return true; });
+    return AXLocator::collect(window, role, search_depth::kPluginWindow, [](const platform::AXElement&) { return true; });
 }
 
 void replaceAll(std::string& s, const std::string& from, const std::string& to) {
@@ -48,7 +48,8 @@ std::vector<std::string> numbered(const std::vector<std::string>& labels) {
 std::vector<ControlsViewFallback::SliderRecord> ControlsViewFallback::sliderRecords(const AXElement& window) {
     std::vector<SliderRecord> records;
     for (const auto& slider : all(window, "AXSlider"))
-        records.push_back({slider, LogicInspector::frameForElement(slider), textOf(slider, ax::kHelp), textOf(slider, ax::kValueDescription)});
+        records.push_back(
+            {slider, LogicInspector::frameForElement(slider), textOf(slider, ax::kHelp), textOf(slider, ax::kValueDescription)});
     return records;
 }
 

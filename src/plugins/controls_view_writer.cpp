@@ -3,6 +3,8 @@
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/platform.h"
 #include "plugins/ax_locator.h"
 #include "plugins/control_writes.h"
@@ -20,7 +22,6 @@ using Result = ControlsViewFallback::Result;
 
 namespace {
 
-constexpr int kSearchDepth = 15;
 
 bool labelMatches(const std::string& label, const std::string& base) {
     const std::string lower = text::lowercased(label);
@@ -108,7 +109,7 @@ std::vector<platform::AXElement> ControlsViewFallback::findAllByResolvedLabel(co
                                                                               const std::vector<std::string>& roles,
                                                                               const std::vector<StaticTextLabel>& staticTexts) {
     std::vector<AXElement> found;
-    ax_tree::walk(window, kSearchDepth, [&](const ax_tree::Step& step) {
+    ax_tree::walk(window, search_depth::kPluginWindow, [&](const ax_tree::Step& step) {
         const AXElement& e = step.element;
         const std::string role = textOf(e, ax::kRole);
         if (std::find(roles.begin(), roles.end(), role) == roles.end()) return ax_tree::Next::children;
@@ -162,24 +163,24 @@ Result ControlsViewFallback::writePopup(const AXElement& popup, const std::strin
         return now && text::equalsIgnoringCase(*now, value);
     };
     if (popup.setAttributeValue(ax::kValue, value) == platform::AXError::success) {
-        platform::pause(0.15);
+        platform::pause(pacing::kControlsPopupDirectSetSettles);
         if (shows()) return set;
     }
     popup.performAction(ax::kPress);
-    platform::pause(0.5);
+    platform::pause(pacing::kMenuOpens);
     // Only the menu this pop-up opened: below the pop-up itself, or, where Logic Pro hangs open menus
     // under the application, the focused menu. Never the main menus, whose items could share a title.
-    std::optional<AXElement> item = AXLocator::findMenuItem(value, popup, kSearchDepth);
+    std::optional<AXElement> item = AXLocator::findMenuItem(value, popup, search_depth::kPluginWindow);
     if (!item)
         if (auto focused = logicApp.element(ax::kFocusedUIElement); focused && textOf(*focused, ax::kRole) == "AXMenu")
-            item = AXLocator::findMenuItem(value, *focused, kSearchDepth);
+            item = AXLocator::findMenuItem(value, *focused, search_depth::kPluginWindow);
     if (!item) {
         control_writes::pressEscapeToLogic();
         return {false, "Could not set " + label + " to '" + value + "' \u2014 menu item not found", before};
     }
     item->performAction(ax::kPress);
     for (int poll = 0; poll < 20; ++poll) {
-        platform::pause(0.1);
+        platform::pause(pacing::kPopupChoicePoll);
         if (shows()) return set;
     }
     return {false, "Menu item '" + value + "' pressed but " + label + " didn't change", before};

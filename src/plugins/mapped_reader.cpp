@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "logic/ax_read.h"
+#include "logic/search_depths.h"
 #include "plugins/ax_locator.h"
 #include "support/unicode.h"
 
@@ -16,7 +17,6 @@ using ax_read::wholeNumber;
 
 namespace {
 
-constexpr int kSearchDepth = 15;
 
 bool needsPicture(const ParameterDef& def) {
     if (def.stateProbe) return true;
@@ -107,7 +107,7 @@ std::vector<ParameterEntry> MappedPluginReader::readAll(const PluginMap& map, co
 
 ParameterReading MappedPluginReader::read(const ParameterDef& def, const platform::AXElement& window, const PluginWindowImage* snapshot) {
     if (!def.editorAX) return {};
-    const auto control = AXLocator::find(*def.editorAX, window, kSearchDepth);
+    const auto control = AXLocator::find(*def.editorAX, window, search_depth::kPluginWindow);
     if (!control) return {};
     switch (def.type) {
         case ParameterType::continuous:

@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "logic/ax_read.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/platform.h"
 #include "plugins/ax_locator.h"
 #include "plugins/control_writes.h"
@@ -21,12 +23,11 @@ using Result = MappedPluginWriter::Result;
 
 namespace {
 
-constexpr int kSearchDepth = 15;
 const char* const kArrow = " \u2192 ";
 
 std::optional<platform::AXElement> control(const ParameterDef& def, const platform::AXElement& window) {
     if (!def.editorAX) return std::nullopt;
-    return AXLocator::find(*def.editorAX, window, kSearchDepth);
+    return AXLocator::find(*def.editorAX, window, search_depth::kPluginWindow);
 }
 
 Result controlMissing(const ParameterDef& def, const PluginMap& map, const std::optional<std::string>& before) {
@@ -113,9 +114,9 @@ void MappedPluginWriter::ensureWritePrereq(const ParameterDef& def, const Plugin
     for (const auto& option : *other->options) {
         if (option.id != def.writePrereq->option) continue;
         if (!option.editorAX) return;
-        if (auto el = AXLocator::find(*option.editorAX, window, kSearchDepth)) {
+        if (auto el = AXLocator::find(*option.editorAX, window, search_depth::kPluginWindow)) {
             el->performAction(ax::kPress);
-            platform::pause(0.15);
+            platform::pause(pacing::kPrereqOptionTakesEffect);
         }
         return;
     }
@@ -178,7 +179,7 @@ Result MappedPluginWriter::writeToggle(const ParameterDef& def, const std::strin
     const auto code = el->performAction(ax::kPress);
     if (code != platform::AXError::success)
         return {false, "AXPress failed for " + def.label + " (AX error " + std::to_string(platform::code(code)) + ")", before};
-    platform::pause(0.1);
+    platform::pause(pacing::kTogglePressSettles);
     if (const auto now = toggleState(def, window); now && *now != *want)
         return {false, def.label + " did not switch " + onOff(*want) + "; it is still " + onOff(*now), before};
     return {true, def.label + kArrow + onOff(*want), before};
@@ -203,7 +204,7 @@ Result MappedPluginWriter::writeSelector(const ParameterDef& def, const std::str
         if (role == "AXPopUpButton" || role == "AXMenuButton") {
             auto shows = [&] { return text::equalsIgnoringCase(el->string(ax::kValue).value_or(""), chosen->label); };
             if (el->setAttributeValue(ax::kValue, chosen->label) == platform::AXError::success) {
-                platform::pause(0.1);
+                platform::pause(pacing::kEditorPopupDirectSetSettles);
                 if (el->string(ax::kValue) && shows()) return {true, success, before};
             }
             if (pressPopupMenuItem(*el, chosen->label) && shows()) return {true, success, before};
@@ -211,7 +212,7 @@ Result MappedPluginWriter::writeSelector(const ParameterDef& def, const std::str
         }
     }
     if (!chosen->editorAX) return controlMissing(def, map, before);
-    const auto button = AXLocator::find(*chosen->editorAX, window, kSearchDepth);
+    const auto button = AXLocator::find(*chosen->editorAX, window, search_depth::kPluginWindow);
     if (!button) return controlMissing(def, map, before);
     if (button->performAction(ax::kPress) != platform::AXError::success)
         return {false, "AXPress failed for " + def.label + kArrow + chosen->label, before};
@@ -222,7 +223,7 @@ void MappedPluginWriter::writeAndConverge(const AXElement& el, std::int64_t desi
     const auto first = wholeNumber(el);
     if (!first || *first == desiredRaw) return;
     if (el.setAttributeValue(ax::kValue, desiredRaw) != platform::AXError::success) return;
-    platform::pause(0.002);
+    platform::pause(pacing::kControlWriteRetry);
     std::int64_t prev = *first;
     int unchanged = 0;
     for (int i = 0; i < 499; ++i) {
@@ -232,7 +233,7 @@ void MappedPluginWriter::writeAndConverge(const AXElement& el, std::int64_t desi
         if (*v == prev && unchanged >= 4) return;
         unchanged = *v == prev ? unchanged + 1 : 0;
         if (el.setAttributeValue(ax::kValue, desiredRaw) != platform::AXError::success) return;
-        platform::pause(0.002);
+        platform::pause(pacing::kControlWriteRetry);
         prev = *v;
     }
 }
@@ -255,17 +256,17 @@ std::optional<bool> MappedPluginWriter::parseBoolean(const std::string& input) {
 
 bool MappedPluginWriter::pressPopupMenuItem(const AXElement& popup, const std::string& title) {
     if (popup.performAction(ax::kPress) != platform::AXError::success) return false;
-    platform::pause(0.5);
+    platform::pause(pacing::kMenuOpens);
     std::optional<AXElement> item;
     if (auto children = popup.elements(ax::kChildren))
         for (const auto& child : *children)
-            if ((item = AXLocator::findMenuItem(title, child, 5))) break;
+            if ((item = AXLocator::findMenuItem(title, child, search_depth::kPopupMenuItems))) break;
     if (!item) {
         control_writes::pressEscapeToLogic();
         return false;
     }
     item->performAction(ax::kPress);
-    platform::pause(0.3);
+    platform::pause(pacing::kPopupChoiceTakesEffect);
     return true;
 }
 
