@@ -146,7 +146,7 @@ RenameResult LogicInspector::renameTrack(const std::string& currentName, const s
     item->performAction(ax::kPress);
     platform::pause(pacing::kRenameFieldOpens);
 
-    if (!postUnicodeStringToLogic(name)) {
+    if (!postUnicodeStringToLogic(name).success) {
         pressKey(key_code::kEscape);
         return {false, "Failed to inject rename text.", std::nullopt};
     }
@@ -255,18 +255,18 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
                                                 double targetDb) const {
     // Minus infinity means silence; NaN or plus infinity would walk the knob to an end.
     if (std::isnan(targetDb) || targetDb == INFINITY)
-        return {false, std::nullopt, std::nullopt, "Send level must be a number of dB."};
+        return {{false, "Send level must be a number of dB."}, std::nullopt, std::nullopt};
     auto selected = selectTrack(trackName);
-    if (!selected) return {false, std::nullopt, std::nullopt, "Track '" + trackName + "' not found."};
+    if (!selected) return {{false, "Track '" + trackName + "' not found."}, std::nullopt, std::nullopt};
     platform::pause(pacing::kSendStripFollowsSelection);
     auto strip = firstMixerStrip(selected->mainWindow);
-    if (!strip) return {false, std::nullopt, std::nullopt, "Mixer strip not found for " + trackName + "."};
+    if (!strip) return {{false, "Mixer strip not found for " + trackName + "."}, std::nullopt, std::nullopt};
     std::optional<AXElement> group;
     findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
-    if (!group) return {false, std::nullopt, std::nullopt, trackName + " has no send to " + busLabel + "."};
+    if (!group) return {{false, trackName + " has no send to " + busLabel + "."}, std::nullopt, std::nullopt};
     std::optional<AXElement> knob;
     findSendKnobAtY(*strip, frameForElement(*group).y, knob, 0, search_depth::kSendsAndAutomation);
-    if (!knob) return {false, std::nullopt, std::nullopt, "Could not locate send knob for " + busLabel + "."};
+    if (!knob) return {{false, "Could not locate send knob for " + busLabel + "."}, std::nullopt, std::nullopt};
 
     platform::pause(pacing::kBeforeKnobRead);
     const auto before = readKnobDb(*knob);
@@ -279,9 +279,8 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
             platform::pause(pacing::kSendKnobWriteRetry);
         }
         if (rawValue(*knob) != std::optional<std::int64_t>(0))
-            return {false, before, readKnobDb(*knob),
-                    "Send " + trackName + " \u2192 " + busLabel + " could not be muted."};
-        return {true, before, readKnobDb(*knob), "Send " + trackName + " \u2192 " + busLabel + ": muted."};
+            return {{false, "Send " + trackName + " \u2192 " + busLabel + " could not be muted."}, before, readKnobDb(*knob)};
+        return {{true, "Send " + trackName + " \u2192 " + busLabel + ": muted."}, before, readKnobDb(*knob)};
     }
     for (int i = 0; i < 80; ++i) {
         auto current = readKnobDb(*knob);
@@ -290,8 +289,8 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
         platform::pause(pacing::kSendKnobWriteRetry);
     }
     const auto after = readKnobDb(*knob);
-    return {true, before, after,
-            "Send " + trackName + " \u2192 " + busLabel + ": " + dbText(before) + " \u2192 " + dbText(after) + "."};
+    return {{true, "Send " + trackName + " \u2192 " + busLabel + ": " + dbText(before) + " \u2192 " + dbText(after) + "."},
+            before, after};
 }
 
 nlohmann::json LogicInspector::testSetSendKnobRaw(const std::string& trackName, const std::string& busLabel,

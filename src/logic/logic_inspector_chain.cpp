@@ -176,7 +176,7 @@ bool LogicInspector::navigatePluginMenu(const std::string& pluginName) const {
     return false;
 }
 
-LogicInspector::EditResult LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
+Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
                                                      std::optional<int> slotIndex) const {
     auto strip = firstMixerStrip(toTrackIn);
     if (!strip) return {false, "Mixer area not found"};
@@ -261,7 +261,7 @@ LogicInspector::EditResult LogicInspector::addPlugin(const AXElement& toTrackIn,
                                joined(after))};
 }
 
-LogicInspector::EditResult LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertSlot& pluginSlot) const {
+Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertSlot& pluginSlot) const {
     auto listButton = findChildButton(pluginSlot.element, "list");
     if (!listButton) return {false, "Could not find menu button for " + pluginSlot.name};
     const auto before = namesOf(findTrackPluginSlots(fromTrackIn));
@@ -289,16 +289,16 @@ LogicInspector::EditResult LogicInspector::removePlugin(const AXElement& fromTra
     return {false, fmt::format("Could not remove {}: it is still in the chain. Chain: {}", pluginSlot.name, joined(after))};
 }
 
-std::optional<LogicInspector::EditResult> LogicInspector::verifyAndMaybeSummarize(const AXElement& window,
+std::optional<Outcome> LogicInspector::verifyAndMaybeSummarize(const AXElement& window,
                                                                                    const std::string& movingPluginName,
                                                                                    int toIndex) const {
     const auto slots = findTrackPluginSlots(window);
     if (toIndex < 0 || toIndex >= int(slots.size()) || slots[static_cast<std::size_t>(toIndex)].name != movingPluginName)
         return std::nullopt;
-    return EditResult{true, fmt::format("Moved {} to slot {}. Chain: {}", movingPluginName, toIndex, joined(namesOf(slots)))};
+    return Outcome{true, fmt::format("Moved {} to slot {}. Chain: {}", movingPluginName, toIndex, joined(namesOf(slots)))};
 }
 
-LogicInspector::EditResult LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIndex, int toIndex) const {
+Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIndex, int toIndex) const {
     auto strip = firstMixerStrip(inTrackWindow);
     if (!strip) return {false, "Mixer area not found"};
     const auto slots = findTrackPluginSlots(inTrackWindow);

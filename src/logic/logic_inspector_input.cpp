@@ -101,7 +101,7 @@ void LogicInspector::pressKeyChord(std::uint16_t vk, std::uint64_t modifiers) co
     input.postKeyToProcess(logic->processIdentifier, keyEvent(vk, false, modifiers));
 }
 
-LogicInspector::EditResult LogicInspector::mouseClickInLogic(Point at, ClickMode mode) const {
+Outcome LogicInspector::mouseClickInLogic(Point at, ClickMode mode) const {
     auto& input = platform::input();
     if (mode == ClickMode::pidTargeted) {
         auto logic = logicApplication();
@@ -148,7 +148,7 @@ LogicInspector::EditResult LogicInspector::mouseClickInLogic(Point at, ClickMode
     return {true, "Clicked."};
 }
 
-LogicInspector::EditResult LogicInspector::mouseDragInLogic(Point from, Point to, int steps) const {
+Outcome LogicInspector::mouseDragInLogic(Point from, Point to, int steps) const {
     if (steps < 1) return {false, "A drag needs at least one step."};
     auto& input = platform::input();
     platform::workspace().hideCurrentApplication();
@@ -188,9 +188,9 @@ LogicInspector::EditResult LogicInspector::mouseDragInLogic(Point from, Point to
     return {true, "Dragged."};
 }
 
-bool LogicInspector::typeStringIntoLogic(const std::string& text, double perCharDelay) const {
+Outcome LogicInspector::typeStringIntoLogic(const std::string& text, double perCharDelay) const {
     auto logic = logicApplication();
-    if (!logic) return false;
+    if (!logic) return {false, "Logic Pro is not running; nothing was typed."};
     auto& input = platform::input();
     for (const auto& character : text::graphemes(text)) {
         auto units = text::toUTF16(character);
@@ -198,17 +198,18 @@ bool LogicInspector::typeStringIntoLogic(const std::string& text, double perChar
         bool up = input.postKeyToProcess(logic->processIdentifier, keyEvent(key_code::kTextCarrier, false, 0, units));
         if (down && up) platform::pause(perCharDelay);
     }
-    return true;
+    return {true, "Typed."};
 }
 
-bool LogicInspector::postUnicodeStringToLogic(const std::string& text) const {
+Outcome LogicInspector::postUnicodeStringToLogic(const std::string& text) const {
     auto logic = logicApplication();
-    if (!logic) return false;
+    if (!logic) return {false, "Logic Pro is not running; nothing was typed."};
     auto units = text::toUTF16(text);
     auto& input = platform::input();
     bool down = input.postKeyToProcess(logic->processIdentifier, keyEvent(key_code::kTextCarrier, true, 0, units));
     bool up = input.postKeyToProcess(logic->processIdentifier, keyEvent(key_code::kTextCarrier, false, 0, units));
-    return down && up;
+    if (!down || !up) return {false, "The text could not be posted to Logic Pro."};
+    return {true, "Typed."};
 }
 
 // --- Trace log ---------------------------------------------------------------------------

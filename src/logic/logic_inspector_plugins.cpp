@@ -105,37 +105,38 @@ std::optional<PluginViewPreference> LogicInspector::readCurrentPluginView(const 
     return std::nullopt;
 }
 
-bool LogicInspector::switchPluginWindowView(const AXElement& in, PluginViewPreference to) const {
+Outcome LogicInspector::switchPluginWindowView(const AXElement& in, PluginViewPreference to) const {
     auto logic = logicApplication();
-    if (!logic) return false;
+    if (!logic) return {false, "Logic Pro is not running."};
     auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
     std::optional<AXElement> menuButton;
     findMenuButtonRecurse(in, "view", menuButton, 0, search_depth::kPluginWindow);
     if (!menuButton) {
         log("[switchPluginWindowView] Could not find 'view' menu button in plugin window");
-        return false;
+        return {false, "Could not find the 'view' menu button in the plug-in window."};
     }
     const auto current = readCurrentPluginView(*menuButton);
     if (current && *current == to) {
         log(fmt::format("[switchPluginWindowView] already at {} \u2014 no-op", toString(to)));
-        return true;
+        return {true, "The plug-in window already shows its " + toString(to) + " view."};
     }
-    if (!pressMenuItemInOpenedMenu(*menuButton, to == PluginViewPreference::editor ? "Editor" : "Controls", axApp)) return false;
+    auto chosen = pressMenuItemInOpenedMenu(*menuButton, to == PluginViewPreference::editor ? "Editor" : "Controls", axApp);
+    if (!chosen.success) return chosen;
     log(fmt::format("[switchPluginWindowView] Switched plugin window to {}", toString(to)));
-    return true;
+    return {true, "Switched the plug-in window to its " + toString(to) + " view."};
 }
 
-bool LogicInspector::switchCurrentlyOpenPluginView(PluginViewPreference to) const {
+Outcome LogicInspector::switchCurrentlyOpenPluginView(PluginViewPreference to) const {
     auto logic = logicApplication();
     if (!logic) {
         log("[switchCurrentlyOpenPluginView] Logic not running");
-        return false;
+        return {false, "Logic Pro is not running."};
     }
     auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
     auto windows = axApp.elements(ax::kWindows);
     if (!windows) {
         log("[switchCurrentlyOpenPluginView] Could not read windows");
-        return false;
+        return {false, "Logic Pro's windows could not be read."};
     }
     log(fmt::format("[switchCurrentlyOpenPluginView] {} windows", windows->size()));
     for (const auto& window : *windows)
@@ -143,7 +144,7 @@ bool LogicInspector::switchCurrentlyOpenPluginView(PluginViewPreference to) cons
     for (const auto& window : *windows)
         if (isPluginWindowTitle(textOf(window, ax::kTitle))) return switchPluginWindowView(window, to);
     log("[switchCurrentlyOpenPluginView] No plugin window found");
-    return false;
+    return {false, "No plug-in window is open."};
 }
 
 nlohmann::json LogicInspector::clickButtonInOpenPlugin(const std::string& labelContains) const {

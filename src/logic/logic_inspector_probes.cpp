@@ -214,7 +214,7 @@ json LogicInspector::testTypeToFilterInsertMenu(const std::string& trackName, in
 
     openBar(*this, *target, frameForElement(*target), pacing::kBeforeProbeBarPress, false, 0);
     platform::pause(pacing::kTypeToFilterMenuOpens);
-    const bool typed = typeStringIntoLogic(pluginName, pacing::kTypedCharacter);
+    const bool typed = typeStringIntoLogic(pluginName, pacing::kTypedCharacter).success;
     platform::pause(pacing::kTypedFilterSettles);
     pressKey(key_code::kReturn);
     platform::pause(pacing::kMenuChoiceTakesEffect);

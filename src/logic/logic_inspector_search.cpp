@@ -91,8 +91,8 @@ bool writeSliderUntilShown(const AXElement& slider, double value) {
 
 }  // namespace
 
-bool LogicInspector::setSliderValue(const AXElement& in, const std::string& description, double value, int maxDepth,
-                                    int depth) const {
+Outcome LogicInspector::setSliderValue(const AXElement& in, const std::string& description, double value, int maxDepth,
+                                       int depth) const {
     bool confirmed = false;
     ax_tree::walk(
         in, maxDepth,
@@ -105,11 +105,14 @@ bool LogicInspector::setSliderValue(const AXElement& in, const std::string& desc
             return confirmed ? Next::stop : Next::siblings;
         },
         depth);
-    return confirmed;
+    const auto whole = checkedInteger(value, INT64_MIN / 2, INT64_MAX / 2);
+    if (!whole) return {false, fmt::format("{} is no value for '{}'.", value, description)};
+    if (!confirmed) return {false, fmt::format("No slider '{}' took the value {}.", description, *whole)};
+    return {true, fmt::format("Set '{}' to {}.", description, *whole)};
 }
 
-bool LogicInspector::findAndClickButton(const AXElement& in, const std::string& description, int depth,
-                                        int maxDepth) const {
+Outcome LogicInspector::findAndClickButton(const AXElement& in, const std::string& description, int depth,
+                                           int maxDepth) const {
     auto button = ax_tree::findFirst(
         in, maxDepth,
         [&](const AXElement& e) {
@@ -118,23 +121,23 @@ bool LogicInspector::findAndClickButton(const AXElement& in, const std::string& 
                    (trimmed(e, ax::kDescription) == description || trimmed(e, ax::kTitle) == description);
         },
         depth);
-    if (!button) return false;
+    if (!button) return {false, "No button '" + description + "' found."};
     button->performAction(ax::kPress);
-    return true;
+    return {true, "Pressed '" + description + "'."};
 }
 
-bool LogicInspector::pressMenuItemInOpenedMenu(const AXElement& menuButton, const std::string& itemTitle,
-                                               const AXElement& axApp) const {
+Outcome LogicInspector::pressMenuItemInOpenedMenu(const AXElement& menuButton, const std::string& itemTitle,
+                                                  const AXElement& axApp) const {
     menuButton.performAction(ax::kPress);
     platform::pause(pacing::kMenuOpens);
     if (auto item = findMenuItemByTitle(axApp, itemTitle, search_depth::kOpenedMenuItems)) {
         item->performAction(ax::kPress);
         platform::pause(pacing::kMenuChoiceTakesEffect);
-        return true;
+        return {true, "Chose '" + itemTitle + "'."};
     }
     log(fmt::format("[pressMenuItemInOpenedMenu] Could not find menu item '{}'", itemTitle));
     pressKey(key_code::kEscape);
-    return false;
+    return {false, "Could not find menu item '" + itemTitle + "'."};
 }
 
 void LogicInspector::findMenuButtonRecurse(const AXElement& element, const std::string& needle,

@@ -248,7 +248,7 @@ std::optional<bool> LogicInspector::isFolderExpanded(const TrackHeader& header) 
     return std::nullopt;
 }
 
-LogicInspector::EditResult LogicInspector::setFolderExpanded(const TrackHeader& header, bool expanded) const {
+Outcome LogicInspector::setFolderExpanded(const TrackHeader& header, bool expanded) const {
     if (!header.isFolder) return {false, "Track '" + header.name + "' is not a folder."};
     auto state = isFolderExpanded(header);
     if (state && *state == expanded)

@@ -79,7 +79,7 @@ void LogicInspector::readTransportElements(const AXElement& from, nlohmann::json
         depth);
 }
 
-bool LogicInspector::clickTransportButton(const std::string& description, const AXElement& in) const {
+Outcome LogicInspector::clickTransportButton(const std::string& description, const AXElement& in) const {
     return findAndClickButton(in, description, 0, search_depth::kControlBar);
 }
 
@@ -106,12 +106,12 @@ void LogicInspector::collectAllPlayheadGroups(const AXElement& root, std::vector
         depth);
 }
 
-bool LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) const {
+Outcome LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) const {
     std::vector<AXElement> groups;
     collectAllPlayheadGroups(in, groups, 0, search_depth::kControlBar);
     if (groups.empty()) {
         PlayheadDebug::log("no Playhead Position AXGroup found in window");
-        return false;
+        return {false, "No playhead position display found."};
     }
     // Logic Pro may show a second, read-only position display higher up; the editable one is
     // the lowest on screen.
@@ -131,11 +131,12 @@ bool LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) const
     PlayheadDebug::log(fmt::format("target bar={} candidates={} chose frame=(x={} y={} w={} h={})", toBar,
                                    candidates.size(), truncated(chosen.frame.x), truncated(chosen.frame.y),
                                    truncated(chosen.frame.width), truncated(chosen.frame.height)));
-    bool moved = setSliderValue(chosen.group, "bar", static_cast<double>(toBar), search_depth::kPlayheadFields, 0);
+    const bool moved = setSliderValue(chosen.group, "bar", static_cast<double>(toBar), search_depth::kPlayheadFields, 0).success;
     setSliderValue(chosen.group, "beat", 1, search_depth::kPlayheadFields, 0);
     setSliderValue(chosen.group, "division", 1, search_depth::kPlayheadFields, 0);
     setSliderValue(chosen.group, "tick", 1, search_depth::kPlayheadFields, 0);
-    return moved;
+    if (!moved) return {false, fmt::format("The playhead did not move to bar {}.", toBar)};
+    return {true, fmt::format("Playhead at bar {}.", toBar)};
 }
 
 // --- Arrangement -----------------------------------------------------------------------------

@@ -53,35 +53,48 @@ std::optional<AXElement> findToggle(const std::vector<AXElement>& children, cons
 
 const char* onOff(bool on) { return on ? "ON" : "OFF"; }
 
-bool writeFirstStripSlider(const LogicInspector& inspector, const AXElement& in, const std::string& description,
-                           double value) {
+Outcome writeFirstStripSlider(const LogicInspector& inspector, const AXElement& in, const std::string& description,
+                              double value) {
     auto strip = inspector.firstMixerStrip(in);
-    if (!strip) return false;
+    if (!strip) return {false, "Mixer strip not found."};
     return inspector.setSliderValue(*strip, description, value, search_depth::kStripControls, 0);
+}
+
+// "-6.0 dB", "-∞ dB" for silence.
+std::string levelText(double db) { return std::isinf(db) ? std::string("-\u221E dB") : fmt::format("{:.1f} dB", db); }
+
+LogicInspector::VolumeResult volumeNotSet(std::string message) { return {{false, std::move(message)}, std::nullopt}; }
+
+LogicInspector::VolumeResult volumeSet(const std::optional<double>& shown) {
+    if (!shown) return {{true, "Volume set; its level could not be read back."}, std::nullopt};
+    return {{true, "Volume: " + levelText(*shown) + "."}, shown};
 }
 
 }  // namespace
 
 // --- Raw fader and knob ----------------------------------------------------------------------
 
-bool LogicInspector::setTrackVolume(const AXElement& in, double value) const {
+Outcome LogicInspector::setTrackVolume(const AXElement& in, double value) const {
     return writeFirstStripSlider(*this, in, "volume fader", value);
 }
 
-bool LogicInspector::setTrackPan(const AXElement& in, double value) const {
+Outcome LogicInspector::setTrackPan(const AXElement& in, double value) const {
     return writeFirstStripSlider(*this, in, "pan", value);
 }
 
-bool LogicInspector::setVolumeFaderRaw(const AXElement& slider, std::int64_t value) const {
+Outcome LogicInspector::setVolumeFaderRaw(const AXElement& slider, std::int64_t value) const {
+    const Outcome shows{true, fmt::format("The volume fader shows {}.", value)};
     for (int i = 0; i < 400; ++i) {
         auto current = wholeNumber(slider);
-        if (!current) return false;
-        if (*current == value) return true;
-        if (slider.setAttributeValue(ax::kValue, platform::AXValue(value)) != platform::AXError::success) return false;
+        if (!current) return {false, "The volume fader's value cannot be read."};
+        if (*current == value) return shows;
+        if (slider.setAttributeValue(ax::kValue, platform::AXValue(value)) != platform::AXError::success)
+            return {false, fmt::format("The volume fader refused the value {}.", value)};
         platform::pause(pacing::kFaderWriteRetry);
     }
     auto last = wholeNumber(slider);
-    return last && withinOne(*last, value);
+    if (!last || !withinOne(*last, value)) return {false, fmt::format("The volume fader did not reach {}.", value)};
+    return shows;
 }
 
 // --- Level in dB -----------------------------------------------------------------------------
@@ -100,35 +113,40 @@ std::optional<double> LogicInspector::readCurrentVolumeDb(const AXElement& in) c
 
 LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement& in, double targetDb) const {
     // No fader position is nearest to "not a number" or to +∞; minus infinity is silence.
-    if (std::isnan(targetDb) || targetDb == INFINITY) return {};
+    if (std::isnan(targetDb) || targetDb == INFINITY) return volumeNotSet("The volume must be a number of dB.");
     auto strip = firstMixerStrip(in);
-    if (!strip) return {};
+    if (!strip) return volumeNotSet("Mixer strip not found.");
     auto fader = findDescendant(*strip, "volume fader", std::string("AXSlider"), search_depth::kStripControls);
     auto readout = findDescendant(*strip, "volume fader level", std::string("AXTextField"), search_depth::kStripControls);
-    if (!fader || !readout) return {};
+    if (!fader || !readout) return volumeNotSet("The volume fader or its level read-out was not found.");
 
     // Everything from -60 dB down is the bottom of the fader; the write is confirmed like any other.
     if (targetDb <= -60.0) {
-        if (!setVolumeFaderRaw(*fader, 0)) return {};
-        return {true, readDbFromFader(*readout)};
+        if (auto written = setVolumeFaderRaw(*fader, 0); !written.success) return volumeNotSet(written.message);
+        return volumeSet(readDbFromFader(*readout));
     }
 
     // The shown level rises with the raw value, so bisect on what Logic Pro displays.
+    const std::string unreadable = "The volume fader's level could not be read.";
     std::int64_t lo = 0;
     std::int64_t hi = 255;
     for (int round = 0; round < 14 && hi - lo >= 2; ++round) {
         std::int64_t mid = (lo + hi) / 2;
-        if (!setVolumeFaderRaw(*fader, mid)) return {};
+        if (auto written = setVolumeFaderRaw(*fader, mid); !written.success) return volumeNotSet(written.message);
         platform::pause(pacing::kFaderReadoutSettles);
         auto level = readDbFromFader(*readout);
-        if (!level) return {};
-        if (std::fabs(*level - targetDb) < 0.15) return {true, level};
+        if (!level) return volumeNotSet(unreadable);
+        if (std::fabs(*level - targetDb) < 0.15) return volumeSet(level);
         if (targetDb < *level) hi = mid;
         else lo = mid;
     }
 
+    std::string failure;
     auto settle = [&](std::int64_t raw) -> std::optional<std::optional<double>> {
-        if (!setVolumeFaderRaw(*fader, raw)) return std::nullopt;
+        if (auto written = setVolumeFaderRaw(*fader, raw); !written.success) {
+            failure = written.message;
+            return std::nullopt;
+        }
         platform::pause(pacing::kFaderReadoutSettles);
         return readDbFromFader(*readout);
     };
@@ -136,15 +154,15 @@ LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement&
         return level ? std::fabs(*level - targetDb) : INFINITY;
     };
     auto low = settle(lo);
-    if (!low) return {};
+    if (!low) return volumeNotSet(failure);
     auto high = settle(hi);
-    if (!high) return {};
+    if (!high) return volumeNotSet(failure);
     if (distance(*low) <= distance(*high)) {
         auto back = settle(lo);
-        if (!back) return {};
-        return {true, *back};
+        if (!back) return volumeNotSet(failure);
+        return volumeSet(*back);
     }
-    return {true, *high};
+    return volumeSet(*high);
 }
 
 // --- Mute and solo ---------------------------------------------------------------------------

@@ -182,7 +182,7 @@ TEST_F(RenameAndSendsTest, MutedSendIsWrittenAsNullAndItsTextAsMinusInfinity) {
     json j = again;
     EXPECT_TRUE(j["before"].is_null());
     EXPECT_EQ(j["after"], -6.0);
-    EXPECT_FALSE(json(LogicInspector::SendLevelResult{false, std::nullopt, std::nullopt, "m"}).contains("before"));
+    EXPECT_FALSE(json(LogicInspector::SendLevelResult{{false, "m"}, std::nullopt, std::nullopt}).contains("before"));
 }
 
 TEST_F(RenameAndSendsTest, SteppingStopsWithinToleranceAndIsBoundedWhenLogicIgnoresOrOvershoots) {

@@ -159,17 +159,17 @@ TEST_F(LogicProcessTest, GlobalClickPressesWhatIsUnderThePointAndRestoresTheCurs
 
 TEST_F(LogicProcessTest, TypedTextGoesOneCharacterPerKeyPairAndWholeStringsInOne) {
     world().clearEventLog();
-    EXPECT_TRUE(inspector.typeStringIntoLogic("e\u0301a", 0.06));
+    EXPECT_TRUE(inspector.typeStringIntoLogic("e\u0301a", 0.06).success);
     auto keys = world().events(EventKind::key);
     ASSERT_EQ(keys.size(), 4u);
     EXPECT_EQ(keys[0].text, "e\u0301");
     EXPECT_EQ(keys[2].text, "a");
     world().clearEventLog();
-    EXPECT_TRUE(inspector.postUnicodeStringToLogic(""));
+    EXPECT_TRUE(inspector.postUnicodeStringToLogic("").success);
     EXPECT_EQ(world().events(EventKind::key).size(), 2u);
     world().quitLogic();
-    EXPECT_FALSE(inspector.typeStringIntoLogic("x", 0.06));
-    EXPECT_FALSE(inspector.postUnicodeStringToLogic("x"));
+    EXPECT_FALSE(inspector.typeStringIntoLogic("x", 0.06).success);
+    EXPECT_FALSE(inspector.postUnicodeStringToLogic("x").success);
 }
 
 }  // namespace

@@ -116,14 +116,14 @@ TEST_F(PluginSlotsTest, WindowIsSwitchedBetweenEditorAndControlsAndClosedInItsEd
     ASSERT_EQ(world().ui().pluginWindows.size(), 1u);
     EXPECT_EQ(world().ui().pluginWindows[0].title, "Kick: Compressor");
 
-    EXPECT_TRUE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls));
+    EXPECT_TRUE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls).success);
     EXPECT_EQ(world().ui().pluginWindows[0].view, "Controls");
     EXPECT_EQ(world().ui().openMenu, "");
 
     // Already there: nothing is pressed.
     world().clearEventLog();
     platform::LogCapture logs;
-    EXPECT_TRUE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls));
+    EXPECT_TRUE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls).success);
     EXPECT_TRUE(logs.contains("[switchPluginWindowView] already at controls \u2014 no-op"));
     EXPECT_TRUE(world().events(EventKind::axAction).empty());
 
@@ -153,7 +153,7 @@ TEST_F(PluginSlotsTest, LogicsOwnMixerWindowIsNeverTakenForAPluginWindow) {
     // Nothing but Logic's own windows: no plug-in window is found, switched, pressed or closed.
     EXPECT_FALSE(inspector.findPluginWindow(app, main()));
     platform::LogCapture logs;
-    EXPECT_FALSE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls));
+    EXPECT_FALSE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls).success);
     EXPECT_TRUE(logs.contains("[switchCurrentlyOpenPluginView] No plugin window found"));
     EXPECT_EQ(inspector.clickButtonInOpenPlugin("e")["error"], "No plugin window currently open");
     inspector.closeOpenPluginAndRestoreEditorView();
@@ -169,7 +169,7 @@ TEST_F(PluginSlotsTest, LogicsOwnMixerWindowIsNeverTakenForAPluginWindow) {
     auto found = inspector.findPluginWindow(app, main());
     ASSERT_TRUE(found);
     EXPECT_EQ(found->string(platform::ax::kTitle), "Kick: Compressor");
-    EXPECT_TRUE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls));
+    EXPECT_TRUE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls).success);
     EXPECT_EQ(slotView("Kick", 1), "Controls");
     inspector.closeOpenPluginAndRestoreEditorView();
     EXPECT_TRUE(world().ui().pluginWindows.empty());

@@ -43,19 +43,19 @@ TEST(ElementSearch, SliderWriteTruncatesConfirmsWithinOneAndRefusesNonFiniteValu
     LogicInspector inspector;
     auto slider = el("AXSlider", "pan")->set("AXValue", std::int64_t{0});
     auto root = el("AXGroup")->add(slider);
-    EXPECT_TRUE(inspector.setSliderValue(root->handle(), "pan", 127.9, 10));
+    EXPECT_TRUE(inspector.setSliderValue(root->handle(), "pan", 127.9, 10).success);
     EXPECT_EQ(std::get<double>(slider->writes.front()), 127.0);
 
     // A control that settles one step off still counts; two steps off does not.
     slider->attributes["AXValue"] = std::int64_t{0};
     slider->writeTransform = [](const platform::AXValue& v) { return platform::AXValue(std::int64_t(std::get<double>(v)) + 1); };
-    EXPECT_TRUE(inspector.setSliderValue(root->handle(), "pan", 127, 10));
+    EXPECT_TRUE(inspector.setSliderValue(root->handle(), "pan", 127, 10).success);
     slider->writeTransform = [](const platform::AXValue& v) { return platform::AXValue(std::int64_t(std::get<double>(v)) + 2); };
-    EXPECT_FALSE(inspector.setSliderValue(root->handle(), "pan", 127, 10));
+    EXPECT_FALSE(inspector.setSliderValue(root->handle(), "pan", 127, 10).success);
     EXPECT_EQ(slider->writes.size(), 1u + 300u + 300u);
 
     slider->writes.clear();
-    for (double bad : {std::nan(""), double(INFINITY), 1e300}) EXPECT_FALSE(inspector.setSliderValue(root->handle(), "pan", bad, 10));
+    for (double bad : {std::nan(""), double(INFINITY), 1e300}) EXPECT_FALSE(inspector.setSliderValue(root->handle(), "pan", bad, 10).success);
     EXPECT_TRUE(slider->writes.empty());
 
     // A refused write on the first match does not end the search: the next slider is tried.
@@ -63,7 +63,7 @@ TEST(ElementSearch, SliderWriteTruncatesConfirmsWithinOneAndRefusesNonFiniteValu
     locked->rejectWrites = true;
     auto second = el("AXSlider", "bar")->set("AXValue", std::int64_t{1});
     auto group = el("AXGroup")->add(locked)->add(second);
-    EXPECT_TRUE(inspector.setSliderValue(group->handle(), "bar", 9, 4));
+    EXPECT_TRUE(inspector.setSliderValue(group->handle(), "bar", 9, 4).success);
     EXPECT_EQ(std::get<double>(second->attributes["AXValue"]), 9.0);
 }
 
@@ -72,7 +72,7 @@ TEST(ElementSearch, ButtonsChildrenMenusAndLabels) {
     auto menuButton = el("AXMenuButton", "Play");
     auto play = el("AXCheckBox")->set("AXTitle", std::string("Play"));
     auto root = el("AXWindow")->add(menuButton->add(play));
-    EXPECT_TRUE(inspector.findAndClickButton(root->handle(), "Play", 0, 8));
+    EXPECT_TRUE(inspector.findAndClickButton(root->handle(), "Play", 0, 8).success);
     EXPECT_TRUE(menuButton->performed.empty());
     EXPECT_EQ(play->performed, std::vector<std::string>{"AXPress"});
 

@@ -57,23 +57,23 @@ TEST_F(TransportTest, ButtonsPlayStopRewindAndSoloTheProjectNotATrack) {
                                                       {"globalSolo", false}}));
     world().mutateProject([](standin::Project& p) { p.transport.cycleOn = false; });
 
-    ASSERT_TRUE(inspector.clickTransportButton("Play", window()));
+    ASSERT_TRUE(inspector.clickTransportButton("Play", window()).success);
     EXPECT_TRUE(world().project().transport.playing);
     EXPECT_EQ(inspector.readTransport(window())["isPlaying"], true);
     world().advance(4.0);  // two bars of 4/4 at 120
     EXPECT_EQ(inspector.currentBar(window()), 3);
 
-    ASSERT_TRUE(inspector.clickTransportButton("Stop", window()));
+    ASSERT_TRUE(inspector.clickTransportButton("Stop", window()).success);
     EXPECT_FALSE(world().project().transport.playing);
     EXPECT_EQ(playhead().bar, 3);
-    ASSERT_TRUE(inspector.clickTransportButton("Go to Beginning", window()));
+    ASSERT_TRUE(inspector.clickTransportButton("Go to Beginning", window()).success);
     EXPECT_EQ(playhead(), (standin::PlayheadPosition{1, 1, 1, 1}));
     EXPECT_EQ(inspector.currentBar(window()), 1);
 
-    EXPECT_FALSE(inspector.clickTransportButton("Fast Forward", window()));
+    EXPECT_FALSE(inspector.clickTransportButton("Fast Forward", window()).success);
 
     // The headers' toggles are the lower-case "solo": matching must stay case-sensitive.
-    ASSERT_TRUE(inspector.clickTransportButton("Solo", window()));
+    ASSERT_TRUE(inspector.clickTransportButton("Solo", window()).success);
     auto p = world().project();
     EXPECT_TRUE(p.transport.globalSolo);
     for (const auto& t : p.tracks) EXPECT_FALSE(t.soloed) << t.name;
@@ -82,7 +82,7 @@ TEST_F(TransportTest, ButtonsPlayStopRewindAndSoloTheProjectNotATrack) {
 
 TEST_F(TransportTest, MovePlayheadLandsOnTheBarsDownbeatAndTracesTheChoice) {
     world().mutateProject([](standin::Project& p) { p.transport.setPlayhead({5, 3, 2, 100}); });
-    ASSERT_TRUE(inspector.movePlayhead(17, window()));
+    ASSERT_TRUE(inspector.movePlayhead(17, window()).success);
     EXPECT_EQ(playhead(), (standin::PlayheadPosition{17, 1, 1, 1}));
     EXPECT_EQ(inspector.currentBar(window()), 17);
 
@@ -92,13 +92,15 @@ TEST_F(TransportTest, MovePlayheadLandsOnTheBarsDownbeatAndTracesTheChoice) {
                                                   int(frame->x), int(frame->y), int(frame->width), int(frame->height)));
 
     // Logic Pro clamps to its last bar: the write is not confirmed.
-    EXPECT_FALSE(inspector.movePlayhead(500, window()));
+    auto clamped = inspector.movePlayhead(500, window());
+    EXPECT_FALSE(clamped.success);
+    EXPECT_EQ(clamped.message, "The playhead did not move to bar 500.");
     EXPECT_EQ(playhead().bar, 64);
 }
 
 TEST_F(TransportTest, ReadOnlyPositionDisplayHigherUpIsNeverTheOneWritten) {
     world().setKnob("secondPlayheadGroup", true);
-    ASSERT_TRUE(inspector.movePlayhead(9, window()));
+    ASSERT_TRUE(inspector.movePlayhead(9, window()).success);
     EXPECT_EQ(playhead().bar, 9);
     auto upper = world().controlFrame("Playhead Position");  // the first in the window
     ASSERT_TRUE(upper);
@@ -110,7 +112,7 @@ TEST_F(TransportTest, ReadOnlyPositionDisplayHigherUpIsNeverTheOneWritten) {
 }
 
 TEST_F(TransportTest, ArrangementSpansReadAsBarsOnceThePlayheadCalibratesTheScale) {
-    ASSERT_TRUE(inspector.movePlayhead(11, window()));
+    ASSERT_TRUE(inspector.movePlayhead(11, window()).success);
     // Bass's second region is muted and Drums holds none; Keys is muted as a track, its region is not.
     EXPECT_EQ(inspector.readArrangement(window(), std::nullopt),
               (json{row(1, "Drums"), row(2, "Kick", {span(1, 33)}), row(3, "Snare", {span(5, 33)}),
@@ -127,7 +129,7 @@ TEST_F(TransportTest, ArrangementSpansReadAsBarsOnceThePlayheadCalibratesTheScal
 }
 
 TEST_F(TransportTest, TrackFilterMatchesNamesOnlyIgnoringCase) {
-    ASSERT_TRUE(inspector.movePlayhead(2, window()));
+    ASSERT_TRUE(inspector.movePlayhead(2, window()).success);
     world().mutateProject([](standin::Project& p) {
         p.track("Lead Vox")->name = "Synth Bass";
         p.track("Guitar")->name = "Bass DI";
@@ -194,7 +196,7 @@ TEST_F(TransportShapesTest, LowestGroupIsWrittenAndEqualHeightsKeepTheWalkOrder)
     auto upper = playheadGroup(40, 1);
     auto lower = playheadGroup(900, 1);
     auto window = el("AXWindow")->add(upper)->add(el("AXGroup")->add(lower));
-    ASSERT_TRUE(inspector.movePlayhead(17, window->handle()));
+    ASSERT_TRUE(inspector.movePlayhead(17, window->handle()).success);
     EXPECT_TRUE(slider(upper, "bar")->writes.empty());
     std::vector<double> written;
     for (const char* name : {"bar", "beat", "division", "tick"})
@@ -204,7 +206,7 @@ TEST_F(TransportShapesTest, LowestGroupIsWrittenAndEqualHeightsKeepTheWalkOrder)
 
     auto first = playheadGroup(300, 1);
     auto second = playheadGroup(300, 1);
-    ASSERT_TRUE(inspector.movePlayhead(3, el("AXWindow")->add(first)->add(second)->handle()));
+    ASSERT_TRUE(inspector.movePlayhead(3, el("AXWindow")->add(first)->add(second)->handle()).success);
     EXPECT_FALSE(slider(first, "bar")->writes.empty());
     EXPECT_TRUE(slider(second, "bar")->writes.empty());
 }
@@ -212,19 +214,19 @@ TEST_F(TransportShapesTest, LowestGroupIsWrittenAndEqualHeightsKeepTheWalkOrder)
 TEST_F(TransportShapesTest, OnlyTheBarWriteDecidesTheOutcome) {
     auto group = playheadGroup(50, 1);
     slider(group, "tick")->rejectWrites = true;
-    EXPECT_TRUE(inspector.movePlayhead(17, el("AXWindow")->add(group)->handle()));
+    EXPECT_TRUE(inspector.movePlayhead(17, el("AXWindow")->add(group)->handle()).success);
     group = playheadGroup(50, 1);
     slider(group, "bar")->rejectWrites = true;
-    EXPECT_FALSE(inspector.movePlayhead(17, el("AXWindow")->add(group)->handle()));
+    EXPECT_FALSE(inspector.movePlayhead(17, el("AXWindow")->add(group)->handle()).success);
     EXPECT_EQ(slider(group, "tick")->writes.size(), 1u);  // the others are still written
 
-    EXPECT_FALSE(inspector.movePlayhead(4, el("AXWindow")->add(el("AXGroup", "Control Bar"))->handle()));
+    EXPECT_FALSE(inspector.movePlayhead(4, el("AXWindow")->add(el("AXGroup", "Control Bar"))->handle()).success);
     EXPECT_EQ(traceMessages().back(), "no Playhead Position AXGroup found in window");
 }
 
 TEST_F(TransportShapesTest, NaNFramesNeitherCrashTheSortNorReachTheTrace) {
     auto odd = framed(playheadGroup(0, 1), NAN, NAN, INFINITY, -INFINITY);
-    ASSERT_TRUE(inspector.movePlayhead(2, el("AXWindow")->add(odd)->handle()));
+    ASSERT_TRUE(inspector.movePlayhead(2, el("AXWindow")->add(odd)->handle()).success);
     EXPECT_EQ(traceMessages().back(), "target bar=2 candidates=1 chose frame=(x=0 y=0 w=0 h=0)");
 }
 

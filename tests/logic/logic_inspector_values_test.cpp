@@ -62,6 +62,7 @@ TEST_F(ValueWritesTest, VolumeInDecibelsReadsBackWithinTheToleranceAndMatchesThe
     }
     auto six = inspector.setTrackVolumeToDb(window, -6.0);
     EXPECT_EQ(six.actualDb, -6.0);
+    EXPECT_EQ(six.message, "Volume: -6.0 dB.");
     EXPECT_EQ(track("Bass").strip.volume, standin::World::rawFor(-6.0));
     EXPECT_EQ(track("Kick").strip.volume, 200);  // only the selected strip moved
 
@@ -83,6 +84,7 @@ TEST_F(ValueWritesTest, TargetsAtOrBelowSixtyDecibelsDownSilenceTheFader) {
         auto result = inspector.setTrackVolumeToDb(window, target);
         EXPECT_TRUE(result.success) << target;
         EXPECT_EQ(result.actualDb, -INFINITY) << target;
+        EXPECT_EQ(result.message, "Volume: -\u221E dB.") << target;
         EXPECT_EQ(track("Snare").strip.volume, 0) << target;
     }
 }
@@ -103,16 +105,16 @@ TEST_F(ValueWritesTest, NonsenseTargetsAreRefusedWithoutTouchingTheFader) {
         EXPECT_FALSE(result.success);
         EXPECT_FALSE(result.actualDb);
     }
-    EXPECT_FALSE(inspector.setTrackVolume(window, std::nan("")));
-    EXPECT_FALSE(inspector.setTrackPan(window, -INFINITY));
-    EXPECT_FALSE(inspector.setTrackPan(window, 1e300));
+    EXPECT_FALSE(inspector.setTrackVolume(window, std::nan("")).success);
+    EXPECT_FALSE(inspector.setTrackPan(window, -INFINITY).success);
+    EXPECT_FALSE(inspector.setTrackPan(window, 1e300).success);
     EXPECT_TRUE(world().events(EventKind::axWrite).empty());
     EXPECT_EQ(track("Snare").strip.volume, 190);
 }
 
 TEST_F(ValueWritesTest, RawVolumeAndPanLandOnTheSelectedTrackOnly) {
     auto window = selected("Guitar");
-    EXPECT_TRUE(inspector.setTrackVolume(window, 150.7));
+    EXPECT_TRUE(inspector.setTrackVolume(window, 150.7).success);
     EXPECT_EQ(track("Guitar").strip.volume, 150);
     struct Case {
         double value;
@@ -120,7 +122,7 @@ TEST_F(ValueWritesTest, RawVolumeAndPanLandOnTheSelectedTrackOnly) {
         int lands;
     };
     for (const Case& c : {Case{-30, true, -30}, Case{63, true, 63}, Case{0, true, 0}, Case{100, false, 63}}) {
-        EXPECT_EQ(inspector.setTrackPan(window, c.value), c.confirmed) << c.value;
+        EXPECT_EQ(inspector.setTrackPan(window, c.value).success, c.confirmed) << c.value;
         EXPECT_EQ(track("Guitar").strip.pan, c.lands) << c.value;
     }
     EXPECT_EQ(track("Kick").strip.pan, 0);
@@ -130,10 +132,11 @@ TEST_F(ValueWritesTest, RawVolumeAndPanLandOnTheSelectedTrackOnly) {
 TEST_F(ValueWritesTest, AHiddenInspectorFailsEveryStripWrite) {
     auto window = selected("Bass");
     world().setKnob("inspectorVisible", false);
-    EXPECT_FALSE(inspector.setTrackVolume(window, 100));
-    EXPECT_FALSE(inspector.setTrackPan(window, 10));
+    EXPECT_FALSE(inspector.setTrackVolume(window, 100).success);
+    EXPECT_FALSE(inspector.setTrackPan(window, 10).success);
     auto result = inspector.setTrackVolumeToDb(window, -6);
     EXPECT_FALSE(result.success);
+    EXPECT_EQ(result.message, "Mixer strip not found.");
     EXPECT_FALSE(result.actualDb);
     EXPECT_FALSE(inspector.readCurrentVolumeDb(window));
     EXPECT_EQ(track("Bass").strip.volume, 185);
