@@ -4,8 +4,10 @@
 
 #include "logic/logic_inspector.h"
 #include "platform/platform.h"
+#include "platform/standin/standin_fixture.h"
 #include "test_support/fake_ax.h"
 #include "test_support/manual_clock.h"
+#include "test_support/temp_home.h"
 
 namespace corvane {
 namespace {
@@ -15,7 +17,24 @@ using Node = std::shared_ptr<FakeElement>;
 
 Node el(const std::string& role, const std::string& description = {}) { return FakeElement::make(role, description); }
 
-TEST(ElementSearch, DescriptionsAreTrimmedButCaseSensitiveAndRolesFilter) {
+// --- On the simulated Logic Pro ----------------------------------------------------------------
+
+class LogicInspectorSearch : public standin::testing::StandinTest {
+protected:
+    testing::TempHome home;
+    LogicInspector inspector;
+};
+
+TEST_F(LogicInspectorSearch, APluginWindowOfATrackNamedWithTracksIsNeverTheMainWindow) {
+    world().setKnob("extraWindows", nlohmann::json::array({{{"title", "Drum Tracks: Compressor"}, {"front", true}}}));
+    auto window = inspector.findMainWindow();
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->string("AXTitle"), "Demo Song - Tracks");
+}
+
+// --- On hand-built elements ------------------------------------------------------------------
+
+TEST(LogicInspectorSearchShapes, DescriptionsAreTrimmedButCaseSensitiveAndRolesFilter) {
     LogicInspector inspector;
     auto fader = el("AXSlider", "  volume fader\n")->set("AXValue", std::int64_t{100});
     auto root = el("AXWindow")
@@ -37,7 +56,7 @@ TEST(ElementSearch, DescriptionsAreTrimmedButCaseSensitiveAndRolesFilter) {
     EXPECT_EQ(root->reads, before);
 }
 
-TEST(ElementSearch, SliderWriteTruncatesConfirmsWithinOneAndRefusesNonFiniteValues) {
+TEST(LogicInspectorSearchShapes, SliderWriteTruncatesConfirmsWithinOneAndRefusesNonFiniteValues) {
     testing::ManualClock clock;
     platform::ScopedServices services({.clock = &clock});
     LogicInspector inspector;
@@ -67,7 +86,7 @@ TEST(ElementSearch, SliderWriteTruncatesConfirmsWithinOneAndRefusesNonFiniteValu
     EXPECT_EQ(std::get<double>(second->attributes["AXValue"]), 9.0);
 }
 
-TEST(ElementSearch, ButtonsChildrenMenusAndLabels) {
+TEST(LogicInspectorSearchShapes, ButtonsChildrenMenusAndLabels) {
     LogicInspector inspector;
     auto menuButton = el("AXMenuButton", "Play");
     auto play = el("AXCheckBox")->set("AXTitle", std::string("Play"));
@@ -104,7 +123,7 @@ TEST(ElementSearch, ButtonsChildrenMenusAndLabels) {
     EXPECT_TRUE(found);
 }
 
-TEST(ElementSearch, FramesNeedPositionOrSizeAndZeroFramesCountAsMissing) {
+TEST(LogicInspectorSearchShapes, FramesNeedPositionOrSizeAndZeroFramesCountAsMissing) {
     LogicInspector inspector;
     auto marker = el("AXValueIndicator", "Start Marker");
     auto root = el("AXGroup")->add(marker);

@@ -35,7 +35,7 @@ json row(int number, const std::string& name, json spans) {
 
 // --- On the simulated Logic Pro ----------------------------------------------------------------
 
-class TransportTest : public standin::testing::StandinTest {
+class LogicInspectorTransport : public standin::testing::StandinTest {
 protected:
     platform::AXElement window() {
         auto w = inspector.findMainWindow();
@@ -48,7 +48,7 @@ protected:
     LogicInspector inspector;
 };
 
-TEST_F(TransportTest, ButtonsPlayStopRewindAndSoloTheProjectNotATrack) {
+TEST_F(LogicInspectorTransport, ButtonsPlayStopRewindAndSoloTheProjectNotATrack) {
     EXPECT_EQ(inspector.readTransport(window()), (json{{"tempo", "120"},
                                                       {"timeSignature", "4/4"},
                                                       {"isPlaying", false},
@@ -80,7 +80,7 @@ TEST_F(TransportTest, ButtonsPlayStopRewindAndSoloTheProjectNotATrack) {
     EXPECT_EQ(inspector.readTransport(window())["globalSolo"], true);
 }
 
-TEST_F(TransportTest, MovePlayheadLandsOnTheBarsDownbeatAndTracesTheChoice) {
+TEST_F(LogicInspectorTransport, MovePlayheadLandsOnTheBarsDownbeatAndTracesTheChoice) {
     world().mutateProject([](standin::Project& p) { p.transport.setPlayhead({5, 3, 2, 100}); });
     ASSERT_TRUE(inspector.movePlayhead(17, window()).success);
     EXPECT_EQ(playhead(), (standin::PlayheadPosition{17, 1, 1, 1}));
@@ -98,7 +98,7 @@ TEST_F(TransportTest, MovePlayheadLandsOnTheBarsDownbeatAndTracesTheChoice) {
     EXPECT_EQ(playhead().bar, 64);
 }
 
-TEST_F(TransportTest, ReadOnlyPositionDisplayHigherUpIsNeverTheOneWritten) {
+TEST_F(LogicInspectorTransport, ReadOnlyPositionDisplayHigherUpIsNeverTheOneWritten) {
     world().setKnob("secondPlayheadGroup", true);
     ASSERT_TRUE(inspector.movePlayhead(9, window()).success);
     EXPECT_EQ(playhead().bar, 9);
@@ -111,7 +111,7 @@ TEST_F(TransportTest, ReadOnlyPositionDisplayHigherUpIsNeverTheOneWritten) {
     EXPECT_EQ(inspector.currentBar(window()), 9);
 }
 
-TEST_F(TransportTest, ArrangementSpansReadAsBarsOnceThePlayheadCalibratesTheScale) {
+TEST_F(LogicInspectorTransport, ArrangementSpansReadAsBarsOnceThePlayheadCalibratesTheScale) {
     ASSERT_TRUE(inspector.movePlayhead(11, window()).success);
     // Bass's second region is muted and Drums holds none; Keys is muted as a track, its region is not.
     EXPECT_EQ(inspector.readArrangement(window(), std::nullopt),
@@ -128,7 +128,7 @@ TEST_F(TransportTest, ArrangementSpansReadAsBarsOnceThePlayheadCalibratesTheScal
     EXPECT_EQ(inspector.readArrangement(window(), std::string("Kick")), (json{row(2, "Kick", json::array())}));
 }
 
-TEST_F(TransportTest, TrackFilterMatchesNamesOnlyIgnoringCase) {
+TEST_F(LogicInspectorTransport, TrackFilterMatchesNamesOnlyIgnoringCase) {
     ASSERT_TRUE(inspector.movePlayhead(2, window()).success);
     world().mutateProject([](standin::Project& p) {
         p.track("Lead Vox")->name = "Synth Bass";
@@ -144,7 +144,7 @@ TEST_F(TransportTest, TrackFilterMatchesNamesOnlyIgnoringCase) {
     EXPECT_EQ(names("").size(), 7u);
 }
 
-TEST_F(TransportTest, ArrangementFailuresComeBackAsOneErrorEntry) {
+TEST_F(LogicInspectorTransport, ArrangementFailuresComeBackAsOneErrorEntry) {
     world().setKnob("axError", json{{"element", "Tracks contents"}, {"attribute", "AXChildren"}});
     EXPECT_EQ(inspector.readArrangement(window(), std::nullopt), (json{{{"error", "No track content areas found"}}}));
     auto bare = FakeElement::make("AXWindow")->add(FakeElement::make("AXGroup", "Tracks"));
@@ -153,7 +153,7 @@ TEST_F(TransportTest, ArrangementFailuresComeBackAsOneErrorEntry) {
 
 // --- On hand-built trees: shapes the simulated Logic Pro does not show ----------------------
 
-class TransportShapesTest : public ::testing::Test {
+class LogicInspectorTransportShapes : public ::testing::Test {
 protected:
     static Node el(const std::string& role, const std::string& description = {}) { return FakeElement::make(role, description); }
     static Node framed(Node e, double x, double y, double w, double h) {
@@ -192,7 +192,7 @@ protected:
     LogicInspector inspector;
 };
 
-TEST_F(TransportShapesTest, LowestGroupIsWrittenAndEqualHeightsKeepTheWalkOrder) {
+TEST_F(LogicInspectorTransportShapes, LowestGroupIsWrittenAndEqualHeightsKeepTheWalkOrder) {
     auto upper = playheadGroup(40, 1);
     auto lower = playheadGroup(900, 1);
     auto window = el("AXWindow")->add(upper)->add(el("AXGroup")->add(lower));
@@ -211,7 +211,7 @@ TEST_F(TransportShapesTest, LowestGroupIsWrittenAndEqualHeightsKeepTheWalkOrder)
     EXPECT_TRUE(slider(second, "bar")->writes.empty());
 }
 
-TEST_F(TransportShapesTest, OnlyTheBarWriteDecidesTheOutcome) {
+TEST_F(LogicInspectorTransportShapes, OnlyTheBarWriteDecidesTheOutcome) {
     auto group = playheadGroup(50, 1);
     slider(group, "tick")->rejectWrites = true;
     EXPECT_TRUE(inspector.movePlayhead(17, el("AXWindow")->add(group)->handle()).success);
@@ -224,13 +224,13 @@ TEST_F(TransportShapesTest, OnlyTheBarWriteDecidesTheOutcome) {
     EXPECT_EQ(traceMessages().back(), "no Playhead Position AXGroup found in window");
 }
 
-TEST_F(TransportShapesTest, NaNFramesNeitherCrashTheSortNorReachTheTrace) {
+TEST_F(LogicInspectorTransportShapes, NaNFramesNeitherCrashTheSortNorReachTheTrace) {
     auto odd = framed(playheadGroup(0, 1), NAN, NAN, INFINITY, -INFINITY);
     ASSERT_TRUE(inspector.movePlayhead(2, el("AXWindow")->add(odd)->handle()).success);
     EXPECT_EQ(traceMessages().back(), "target bar=2 candidates=1 chose frame=(x=0 y=0 w=0 h=0)");
 }
 
-TEST_F(TransportShapesTest, TransportValuesAreTextOrOneAndMissingValuesLeaveKeysOut) {
+TEST_F(LogicInspectorTransportShapes, TransportValuesAreTextOrOneAndMissingValuesLeaveKeysOut) {
     auto window = el("AXWindow")->add(
         el("AXGroup", "Control Bar")
             ->add(el("AXCheckBox", " Play\n")->set("AXValue", std::int64_t{0}))
@@ -246,7 +246,7 @@ TEST_F(TransportShapesTest, TransportValuesAreTextOrOneAndMissingValuesLeaveKeys
     EXPECT_EQ(inspector.readTransport(el("AXWindow")->add(tempo)->handle()), (json{{"tempo", "92.5"}}));
 }
 
-TEST_F(TransportShapesTest, RegionsMergeWithinTwoPointsAndNeverReadBelowBarOne) {
+TEST_F(LogicInspectorTransportShapes, RegionsMergeWithinTwoPointsAndNeverReadBelowBarOne) {
     auto window = arrangement({
         el("AXGroup", "Track 1 \u201CMerged\u201D")->add(region(100, 136))->add(region(137, 172)),
         el("AXGroup", "Track 2 \"Apart\"")->add(region(139, 172))->add(region(100, 136)),
@@ -261,7 +261,7 @@ TEST_F(TransportShapesTest, RegionsMergeWithinTwoPointsAndNeverReadBelowBarOne) 
                     row(4, "Muted", json::array()), row(5, "Empty")}));
 }
 
-TEST_F(TransportShapesTest, UnplaceableRegionFramesAreLeftOutNotConverted) {
+TEST_F(LogicInspectorTransportShapes, UnplaceableRegionFramesAreLeftOutNotConverted) {
     auto window = arrangement({el("AXGroup", "Track 1 \u201COdd\u201D")
                                    ->add(framed(el("AXLayoutItem", "Lost"), NAN, 120, 10, 30))
                                    ->add(framed(el("AXLayoutItem", "Far"), INFINITY, 120, 10, 30))
@@ -270,7 +270,7 @@ TEST_F(TransportShapesTest, UnplaceableRegionFramesAreLeftOutNotConverted) {
     EXPECT_EQ(inspector.readArrangement(window->handle(), std::nullopt), (json{row(1, "Odd", {span(1, 5)})}));
 }
 
-TEST_F(TransportShapesTest, CalibrationFallsBackWithoutFailingTheRead) {
+TEST_F(LogicInspectorTransportShapes, CalibrationFallsBackWithoutFailingTheRead) {
     // Playhead on bar 1: nothing to measure, 9 points per bar stays.
     auto contents = el("AXLayoutArea", "Tracks contents")->add(el("AXGroup", "Track 1 \u201CA\u201D")->add(region(100, 136)));
     auto window = el("AXWindow")
