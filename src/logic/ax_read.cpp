@@ -14,6 +14,12 @@ namespace corvane::ax_read {
 
 namespace ax = platform::ax;
 
+std::optional<platform::AXValue> valueOf(const platform::AXElement& element, const char* attribute) {
+    platform::AXValue v;
+    if (element.copyAttributeValue(attribute, v) != platform::AXError::success) return std::nullopt;
+    return v;
+}
+
 std::string textOf(const platform::AXElement& element, const char* attribute) {
     return element.string(attribute).value_or("");
 }
@@ -29,12 +35,12 @@ std::optional<std::string> trimmedOrAbsent(const platform::AXElement& element, c
 }
 
 std::optional<std::string> valueText(const platform::AXElement& element) {
-    platform::AXValue v;
-    if (element.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
-    if (auto* s = std::get_if<std::string>(&v)) return *s;
-    if (auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
-    if (auto* b = std::get_if<bool>(&v)) return std::string(*b ? "1" : "0");
-    if (auto* d = std::get_if<double>(&v)) {
+    const auto v = valueOf(element);
+    if (!v) return std::nullopt;
+    if (auto* s = std::get_if<std::string>(&*v)) return *s;
+    if (auto* i = std::get_if<std::int64_t>(&*v)) return std::to_string(*i);
+    if (auto* b = std::get_if<bool>(&*v)) return std::string(*b ? "1" : "0");
+    if (auto* d = std::get_if<double>(&*v)) {
         if (auto whole = checkedInteger(*d, INT64_MIN / 2, INT64_MAX / 2); whole && double(*whole) == *d)
             return std::to_string(*whole);
         return fmt::format("{}", *d);
@@ -43,10 +49,10 @@ std::optional<std::string> valueText(const platform::AXElement& element) {
 }
 
 std::optional<std::int64_t> wholeNumber(const platform::AXElement& element, const char* attribute) {
-    platform::AXValue v;
-    if (element.copyAttributeValue(attribute, v) != platform::AXError::success) return std::nullopt;
-    if (auto* i = std::get_if<std::int64_t>(&v)) return *i;
-    if (auto* d = std::get_if<double>(&v)) {
+    const auto v = valueOf(element, attribute);
+    if (!v) return std::nullopt;
+    if (auto* i = std::get_if<std::int64_t>(&*v)) return *i;
+    if (auto* d = std::get_if<double>(&*v)) {
         if (!std::isfinite(*d) || std::trunc(*d) != *d) return std::nullopt;
         return checkedInteger(*d, INT64_MIN / 4, INT64_MAX / 4);
     }

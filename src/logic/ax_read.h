@@ -16,6 +16,9 @@ namespace corvane::ax_read {
 
 // --- Attributes ------------------------------------------------------------------------------
 
+// The attribute's value as it is, of whatever type; absent when it cannot be read.
+std::optional<platform::AXValue> valueOf(const platform::AXElement& element, const char* attribute = platform::ax::kValue);
+
 // The attribute as text; the empty text when it cannot be read as text.
 std::string textOf(const platform::AXElement& element, const char* attribute);
 

@@ -55,12 +55,6 @@ std::string description(const platform::AXValue& value) {
     return std::visit(Describe{}, value);
 }
 
-std::optional<platform::AXValue> rawValue(const AXElement& e) {
-    platform::AXValue v;
-    if (e.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
-    return v;
-}
-
 bool parentIsSlider(const AXElement& e) {
     auto parent = e.element(ax::kParent);
     return parent && textOf(*parent, ax::kRole) == "AXSlider";
@@ -87,7 +81,7 @@ Next recordForAuthoring(const AXElement& from, platform::Point windowOrigin, jso
     const std::string help = trimmed(from, ax::kHelp);
     const std::string identifier = trimmed(from, ax::kIdentifier);
     const std::string roleDescription = trimmed(from, ax::kRoleDescription);
-    const auto value = rawValue(from);
+    const auto value = ax_read::valueOf(from);
     static const char* const recorded[] = {"AXSlider", "AXCheckBox", "AXPopUpButton", "AXMenuButton", "AXTextField", "AXButton", "AXStaticText"};
     if (std::none_of(std::begin(recorded), std::end(recorded), [&](const char* r) { return role == r; })) return Next::children;
     std::string label = desc.empty() ? title : desc;

@@ -51,14 +51,23 @@ std::string axValueText(const platform::AXValue& value) {
         value);
 }
 
+// Accessibility reports finite frames; anything else is written as 0 rather than left undefined.
+json frameJson(const platform::Rect& r, bool rounded) {
+    auto whole = [rounded](double v) {
+        auto i = rounded ? checkedRounded(v, INT64_MIN / 2, INT64_MAX / 2) : checkedInteger(v, INT64_MIN / 2, INT64_MAX / 2);
+        return i.value_or(0);
+    };
+    return {{"x", whole(r.x)}, {"y", whole(r.y)}, {"w", whole(r.width)}, {"h", whole(r.height)}};
+}
+
 }  // namespace detail
 
 namespace {
 
 std::optional<std::string> valueAsText(const AXElement& e) {
-    platform::AXValue v;
-    if (e.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
-    return detail::axValueText(v);
+    const auto v = ax_read::valueOf(e);
+    if (!v) return std::nullopt;
+    return detail::axValueText(*v);
 }
 
 void putText(json& entry, const char* key, const AXElement& e, const char* attribute) {
@@ -71,14 +80,7 @@ void putBool(json& entry, const char* key, const AXElement& e, const char* attri
     if (auto v = e.boolean(attribute)) entry[key] = *v;
 }
 
-// Accessibility reports finite frames; anything else is written as 0 rather than left undefined.
-json frameJson(const platform::Rect& r, bool rounded) {
-    auto whole = [rounded](double v) {
-        auto i = rounded ? checkedRounded(v, INT64_MIN / 2, INT64_MAX / 2) : checkedInteger(v, INT64_MIN / 2, INT64_MAX / 2);
-        return i.value_or(0);
-    };
-    return {{"x", whole(r.x)}, {"y", whole(r.y)}, {"w", whole(r.width)}, {"h", whole(r.height)}};
-}
+using detail::frameJson;
 
 bool allZero(const platform::Rect& r) { return r.x == 0 && r.y == 0 && r.width == 0 && r.height == 0; }
 

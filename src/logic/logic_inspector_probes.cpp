@@ -39,12 +39,9 @@ long long epochSeconds() {
 }
 
 // A missing position counts as y 0.
-double yOf(const AXElement& e) { return e.point(ax::kPosition).value_or(platform::Point{}).y; }
+double yOf(const AXElement& e) { return LogicInspector::frameForElement(e).y; }
 
-json truncatedFrame(const platform::Rect& r) {
-    auto whole = [](double v) { return checkedInteger(v, INT64_MIN / 2, INT64_MAX / 2).value_or(0); };
-    return {{"x", whole(r.x)}, {"y", whole(r.y)}, {"w", whole(r.width)}, {"h", whole(r.height)}};
-}
+json truncatedFrame(const platform::Rect& r) { return detail::frameJson(r, false); }
 
 std::vector<std::string> slotNames(const std::vector<LogicInspector::InsertSlot>& slots) {
     std::vector<std::string> names;

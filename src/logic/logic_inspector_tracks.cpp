@@ -38,7 +38,8 @@ std::optional<std::pair<size_t, size_t>> findQuote(const std::string& s, size_t 
     return std::make_pair(curly, typographic.size());
 }
 
-std::optional<std::int64_t> parseDecimal(const std::string& s) {
+// A signed whole number in ASCII digits, the whole text; absent on overflow.
+std::optional<std::int64_t> parseWholeNumber(const std::string& s) {
     if (s.empty()) return std::nullopt;
     size_t i = 0;
     bool negative = false;
@@ -54,6 +55,12 @@ std::optional<std::int64_t> parseDecimal(const std::string& s) {
         value = value * 10 + (s[i] - '0');
     }
     return negative ? -value : value;
+}
+
+// AXSelected holding the Boolean true; a number does not count.
+bool selectedFlag(const AXElement& e) {
+    const auto selected = ax_read::valueOf(e, ax::kSelected);
+    return selected && std::holds_alternative<bool>(*selected) && std::get<bool>(*selected);
 }
 
 bool hasDisclosureTriangle(const AXElement& header) {
@@ -78,7 +85,7 @@ std::optional<LogicInspector::ParsedTrackDescription> LogicInspector::parseTrack
     if (numberStart >= description.size()) return std::nullopt;
     size_t space = description.find(' ', numberStart);
     if (space == std::string::npos) return std::nullopt;
-    auto number = parseDecimal(description.substr(numberStart, space - numberStart));
+    auto number = parseWholeNumber(description.substr(numberStart, space - numberStart));
     if (!number) return std::nullopt;
     size_t rest = space + 1;
     if (rest >= description.size()) return std::nullopt;
@@ -239,11 +246,11 @@ std::optional<bool> LogicInspector::isFolderExpanded(const TrackHeader& header) 
     if (!header.isFolder) return std::nullopt;
     for (const auto& child : header.element.children()) {
         if (child.string(ax::kRole) != std::optional<std::string>("AXDisclosureTriangle")) continue;
-        platform::AXValue v;
-        if (child.copyAttributeValue(ax::kValue, v) != platform::AXError::success) continue;
-        if (auto* i = std::get_if<std::int64_t>(&v)) return *i != 0;
-        if (auto* b = std::get_if<bool>(&v)) return *b;
-        if (auto* d = std::get_if<double>(&v)) return *d != 0;
+        const auto v = ax_read::valueOf(child);
+        if (!v) continue;
+        if (auto* i = std::get_if<std::int64_t>(&*v)) return *i != 0;
+        if (auto* b = std::get_if<bool>(&*v)) return *b;
+        if (auto* d = std::get_if<double>(&*v)) return *d != 0;
     }
     return std::nullopt;
 }
@@ -287,10 +294,7 @@ std::vector<TrackSummary> LogicInspector::findTracks(const AXElement& axApp) con
                 row.index = static_cast<int>(tracks.size());
                 row.isSoloed = detectToggleState(header.element, "solo");
                 row.isMuted = header.isMuted || detectToggleState(header.element, "mute");
-                platform::AXValue selected;
-                row.isSelected =
-                    header.element.copyAttributeValue(ax::kSelected, selected) == platform::AXError::success &&
-                    std::holds_alternative<bool>(selected) && std::get<bool>(selected);
+                row.isSelected = selectedFlag(header.element);
                 tracks.push_back(std::move(row));
             }
         } else {
@@ -331,9 +335,7 @@ void LogicInspector::findTrackElements(const AXElement& element, std::vector<Tra
             row.index = static_cast<int>(tracks.size());
             row.isSoloed = detectToggleState(e, "solo");
             row.isMuted = detectToggleState(e, "mute");
-            platform::AXValue selected;
-            row.isSelected = e.copyAttributeValue(ax::kSelected, selected) == platform::AXError::success &&
-                             std::holds_alternative<bool>(selected) && std::get<bool>(selected);
+            row.isSelected = selectedFlag(e);
             tracks.push_back(std::move(row));
             return Next::siblings;
         },
@@ -355,16 +357,13 @@ bool LogicInspector::detectToggleState(const AXElement& element, const std::stri
                       text::lowercased(textOf(child, ax::kDescription)).find(labelHint) != std::string::npos ||
                       text::lowercased(textOf(child, ax::kIdentifier)).find(labelHint) != std::string::npos;
         if (!counts) continue;
-        platform::AXValue v;
-        if (child.copyAttributeValue(ax::kValue, v) == platform::AXError::success) {
-            if (auto* i = std::get_if<std::int64_t>(&v); i && *i == 1) return true;
-            if (auto* s = std::get_if<std::string>(&v); s && *s == "1") return true;
+        if (const auto v = ax_read::valueOf(child)) {
+            if (auto* i = std::get_if<std::int64_t>(&*v); i && *i == 1) return true;
+            if (auto* s = std::get_if<std::string>(&*v); s && *s == "1") return true;
         }
         if (child.boolean(ax::kSelected) == std::optional<bool>(true)) {
-            platform::AXValue sel;
-            if (child.copyAttributeValue(ax::kSelected, sel) == platform::AXError::success &&
-                std::holds_alternative<bool>(sel))
-                return true;
+            const auto selected = ax_read::valueOf(child, ax::kSelected);
+            if (selected && std::holds_alternative<bool>(*selected)) return true;
         }
     }
     return false;

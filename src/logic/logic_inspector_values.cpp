@@ -33,12 +33,12 @@ bool withinOne(std::int64_t a, std::int64_t b) {
 
 // A header toggle's state: 1 or "1"/"on" is on, any other value off; absent when unreadable.
 std::optional<bool> toggleState(const AXElement& button) {
-    platform::AXValue v;
-    if (button.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
-    if (auto* i = std::get_if<std::int64_t>(&v)) return *i == 1;
-    if (auto* d = std::get_if<double>(&v)) return *d == 1.0;
-    if (auto* b = std::get_if<bool>(&v)) return *b;
-    if (auto* s = std::get_if<std::string>(&v)) return *s == "1" || text::lowercased(*s) == "on";
+    const auto v = ax_read::valueOf(button);
+    if (!v) return std::nullopt;
+    if (auto* i = std::get_if<std::int64_t>(&*v)) return *i == 1;
+    if (auto* d = std::get_if<double>(&*v)) return *d == 1.0;
+    if (auto* b = std::get_if<bool>(&*v)) return *b;
+    if (auto* s = std::get_if<std::string>(&*v)) return *s == "1" || text::lowercased(*s) == "on";
     return false;
 }
 
