@@ -9,9 +9,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "model/logic_snapshot_models.h"
 #include "logic/outcome.h"
 #include "logic/plugin_view_preference.h"
+#include "model/logic_snapshot_models.h"
 #include "platform/accessibility.h"
 #include "platform/geometry.h"
 #include "platform/workspace.h"
@@ -207,7 +207,7 @@ public:
 
     // slotIndex: -1 (or absent) appends, 0 inserts first, k inserts below slot k - 1.
     Outcome addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
-                         std::optional<int> slotIndex = std::nullopt) const;
+                      std::optional<int> slotIndex = std::nullopt) const;
     void findInsertBars(const AXElement& in, std::vector<InsertBar>& results, int depth, int maxDepth) const;
     Outcome removePlugin(const AXElement& fromTrackIn, const InsertSlot& pluginSlot) const;
     Outcome reorderPlugin(const AXElement& inTrackWindow, int fromIndex, int toIndex) const;
@@ -223,7 +223,7 @@ private:
                                int depth, int maxDepth) const;
     std::optional<AXElement> findPreferredFormatLeaf(const AXElement& under) const;
     std::optional<Outcome> verifyAndMaybeSummarize(const AXElement& window, const std::string& movingPluginName,
-                                                      int toIndex) const;
+                                                   int toIndex) const;
 
 public:
 

@@ -177,7 +177,7 @@ bool LogicInspector::navigatePluginMenu(const std::string& pluginName) const {
 }
 
 Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
-                                                     std::optional<int> slotIndex) const {
+                                  std::optional<int> slotIndex) const {
     auto strip = firstMixerStrip(toTrackIn);
     if (!strip) return {false, "Mixer area not found"};
     auto slots = findTrackPluginSlots(toTrackIn);
@@ -289,9 +289,8 @@ Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertS
     return {false, fmt::format("Could not remove {}: it is still in the chain. Chain: {}", pluginSlot.name, joined(after))};
 }
 
-std::optional<Outcome> LogicInspector::verifyAndMaybeSummarize(const AXElement& window,
-                                                                                   const std::string& movingPluginName,
-                                                                                   int toIndex) const {
+std::optional<Outcome> LogicInspector::verifyAndMaybeSummarize(const AXElement& window, const std::string& movingPluginName,
+                                                                int toIndex) const {
     const auto slots = findTrackPluginSlots(window);
     if (toIndex < 0 || toIndex >= int(slots.size()) || slots[static_cast<std::size_t>(toIndex)].name != movingPluginName)
         return std::nullopt;
