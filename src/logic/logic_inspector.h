@@ -9,8 +9,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "model/logic_snapshot_models.h"
+#include "logic/outcome.h"
 #include "logic/plugin_view_preference.h"
+#include "model/logic_snapshot_models.h"
 #include "platform/accessibility.h"
 #include "platform/geometry.h"
 #include "platform/workspace.h"
@@ -58,11 +59,6 @@ public:
         std::string name;
     };
 
-    struct EditResult {
-        bool success = false;
-        std::string message;
-    };
-
     struct RoutingCandidate {
         std::string desc;
         double y = 0;
@@ -81,10 +77,10 @@ public:
     void pressKeyChord(std::uint16_t virtualKey, std::uint64_t modifiers) const;
     // Global clicks and drags go in at the HID tap: when Logic Pro could not be brought to
     // the front they post nothing and fail, since they would land in whatever is in front.
-    EditResult mouseClickInLogic(Point at, ClickMode mode) const;
-    EditResult mouseDragInLogic(Point from, Point to, int steps) const;
-    bool typeStringIntoLogic(const std::string& text, double perCharDelay) const;
-    bool postUnicodeStringToLogic(const std::string& text) const;
+    Outcome mouseClickInLogic(Point at, ClickMode mode) const;
+    Outcome mouseDragInLogic(Point from, Point to, int steps) const;
+    Outcome typeStringIntoLogic(const std::string& text, double perCharDelay) const;
+    Outcome postUnicodeStringToLogic(const std::string& text) const;
     static std::string keyCodeName(std::uint16_t virtualKey);
 
     // --- Accessibility element search ----------------------------------------------------
@@ -96,11 +92,13 @@ public:
                                          int depth = 0) const;
     std::optional<AXElement> findSlider(const AXElement& in, const std::string& description, int maxDepth,
                                         int depth = 0) const;
-    bool setSliderValue(const AXElement& in, const std::string& description, double value, int maxDepth,
-                        int depth = 0) const;
-    bool findAndClickButton(const AXElement& in, const std::string& description, int depth, int maxDepth) const;
-    bool pressMenuItemInOpenedMenu(const AXElement& menuButton, const std::string& itemTitle,
-                                   const AXElement& axApp) const;
+    // Success when a matching slider shows the value's whole part (within 1); a slider that does not
+    // take it leaves the search going on with the next one.
+    Outcome setSliderValue(const AXElement& in, const std::string& description, double value, int maxDepth,
+                           int depth = 0) const;
+    Outcome findAndClickButton(const AXElement& in, const std::string& description, int depth, int maxDepth) const;
+    Outcome pressMenuItemInOpenedMenu(const AXElement& menuButton, const std::string& itemTitle,
+                                      const AXElement& axApp) const;
     void findMenuButtonRecurse(const AXElement& element, const std::string& needle,
                                std::optional<AXElement>& result, int depth, int maxDepth) const;
     std::optional<AXElement> findMenuItemByTitle(const AXElement& axApp, const std::string& title,
@@ -108,9 +106,12 @@ public:
     std::optional<AXElement> findButtonByLabelContains(const AXElement& element, const std::string& needle,
                                                        int depth, int maxDepth) const;
     std::optional<AXElement> findChildButton(const AXElement& in, const std::string& withDescription) const;
+    // The Inspector's "Mixer" layout area, whose children are the shown channel strips.
+    std::optional<AXElement> findMixerArea(const AXElement& in) const;
     std::optional<AXElement> firstMixerStrip(const AXElement& in) const;
+    // The one frame reader: screen rectangle in points from AXPosition and AXSize, windows and
+    // controls alike; a part that cannot be read stays zero.
     static Rect frameForElement(const AXElement& element);
-    static Rect frameForWindow(const AXElement& window) { return frameForElement(window); }
     std::optional<std::vector<std::string>> copyAllAttributeNames(const AXElement& element) const;
     std::vector<std::string> actionNames(const AXElement& element) const;
 
@@ -129,7 +130,7 @@ public:
     bool selectTrackViaKeyboard(const TrackHeader& target, const AXElement& mainWindow) const;
     bool ensureInspectorOpen(const AXElement& mainWindow) const;
     std::optional<bool> isFolderExpanded(const TrackHeader& header) const;
-    EditResult setFolderExpanded(const TrackHeader& header, bool expanded) const;
+    Outcome setFolderExpanded(const TrackHeader& header, bool expanded) const;
     TrackContextSnapshot trackContext() const;
     std::vector<TrackSummary> findTracks(const AXElement& axApp) const;
     void findTrackElements(const AXElement& element, std::vector<TrackSummary>& tracks, int depth,
@@ -156,12 +157,12 @@ public:
     // "globalSolo" (Boolean), each only when its control was found and read.
     nlohmann::json readTransport(const AXElement& from) const;
     void readTransportElements(const AXElement& from, nlohmann::json& transport, int depth, int maxDepth) const;
-    bool clickTransportButton(const std::string& description, const AXElement& in) const;
+    Outcome clickTransportButton(const std::string& description, const AXElement& in) const;
     std::optional<std::int64_t> currentBar(const AXElement& in) const;
     void collectAllPlayheadGroups(const AXElement& root, std::vector<AXElement>& into, int depth, int maxDepth) const;
     // Writes bar, then beat, division and tick 1 to the lowest "Playhead Position" group;
-    // true when the bar write was confirmed.
-    bool movePlayhead(std::int64_t toBar, const AXElement& in) const;
+    // success when the bar write was confirmed.
+    Outcome movePlayhead(std::int64_t toBar, const AXElement& in) const;
     // A list of {"trackNumber", "name", "hasContent"[, "spans": [{"startBar", "endBar"}]]}, or
     // the one-entry list {"error": message}.
     nlohmann::json readArrangement(const AXElement& in, const std::optional<std::string>& trackName) const;
@@ -184,8 +185,8 @@ public:
     void findPluginSlots(const AXElement& in, std::vector<InsertSlot>& slots, int depth, int maxDepth) const;
     std::optional<AXElement> findPluginWindow(const AXElement& axApp, const AXElement& excluding) const;
     std::optional<PluginViewPreference> readCurrentPluginView(const AXElement& menuButton) const;
-    bool switchPluginWindowView(const AXElement& in, PluginViewPreference to) const;
-    bool switchCurrentlyOpenPluginView(PluginViewPreference to) const;
+    Outcome switchPluginWindowView(const AXElement& in, PluginViewPreference to) const;
+    Outcome switchCurrentlyOpenPluginView(PluginViewPreference to) const;
     nlohmann::json clickButtonInOpenPlugin(const std::string& labelContains) const;
     // JPEG bytes of the open plug-in window, at most 800 pixels wide.
     std::optional<std::string> capturePluginWindowScreenshot(const AXElement& axApp, const AXElement& excluding) const;
@@ -205,11 +206,11 @@ public:
     };
 
     // slotIndex: -1 (or absent) appends, 0 inserts first, k inserts below slot k - 1.
-    EditResult addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
-                         std::optional<int> slotIndex = std::nullopt) const;
+    Outcome addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
+                      std::optional<int> slotIndex = std::nullopt) const;
     void findInsertBars(const AXElement& in, std::vector<InsertBar>& results, int depth, int maxDepth) const;
-    EditResult removePlugin(const AXElement& fromTrackIn, const InsertSlot& pluginSlot) const;
-    EditResult reorderPlugin(const AXElement& inTrackWindow, int fromIndex, int toIndex) const;
+    Outcome removePlugin(const AXElement& fromTrackIn, const InsertSlot& pluginSlot) const;
+    Outcome reorderPlugin(const AXElement& inTrackWindow, int fromIndex, int toIndex) const;
 
 private:
     struct MenuMatch {
@@ -221,24 +222,20 @@ private:
     void findPluginMenuMatches(const AXElement& element, const std::string& needle, std::vector<MenuMatch>& matches,
                                int depth, int maxDepth) const;
     std::optional<AXElement> findPreferredFormatLeaf(const AXElement& under) const;
-    std::optional<EditResult> verifyAndMaybeSummarize(const AXElement& window, const std::string& movingPluginName,
-                                                      int toIndex) const;
+    std::optional<Outcome> verifyAndMaybeSummarize(const AXElement& window, const std::string& movingPluginName,
+                                                   int toIndex) const;
 
 public:
 
     // --- Track rename, sends and buses --------------------------------------------------
-    struct RenameResult {
-        bool success = false;
-        std::string message;
+    struct RenameResult : Outcome {
         std::optional<std::string> actualName;
         friend void to_json(nlohmann::json& j, const RenameResult& r);
     };
     // Levels in dB; minus infinity for a send at the bottom ("-∞"), absent when unreadable.
-    struct SendLevelResult {
-        bool success = false;
+    struct SendLevelResult : Outcome {
         std::optional<double> before;
         std::optional<double> after;
-        std::string message;
         // JSON has no infinity: a level at "-∞" is written as null, an unreadable one left out.
         friend void to_json(nlohmann::json& j, const SendLevelResult& r);
     };
@@ -325,28 +322,25 @@ public:
     // --- Volume, pan, mute/solo and side-chain writes ------------------------------------
     // Side-chain source of an inserted plug-in. beforeValue: what the selector showed before
     // the change, untrimmed; absent when it could not be read.
-    struct SidechainResult {
-        bool success = false;
-        std::string message;
+    struct SidechainResult : Outcome {
         std::optional<std::string> beforeValue;
     };
     SidechainResult setPluginSidechain(const AXElement& in, const InsertSlot& pluginSlot,
                                        const std::string& source) const;
-    struct VolumeResult {
-        bool success = false;
+    struct VolumeResult : Outcome {
         std::optional<double> actualDb;  // what Logic Pro shows after the write; -inf for "-∞"
     };
-    struct ToggleResult {
-        bool success = false;  // the header shows the desired state
-        std::string message;
+    // Success when the header shows the desired state.
+    struct ToggleResult : Outcome {
         std::optional<bool> isOn;  // the state the header shows; absent when it could not be read
     };
-    bool setTrackVolume(const AXElement& in, double value) const;
-    bool setTrackPan(const AXElement& in, double value) const;
+    // Raw fader and pan values of the selected strip; success when the slider shows the value (within 1).
+    Outcome setTrackVolume(const AXElement& in, double value) const;
+    Outcome setTrackPan(const AXElement& in, double value) const;
     VolumeResult setTrackVolumeToDb(const AXElement& in, double targetDb) const;
     std::optional<double> readCurrentVolumeDb(const AXElement& in) const;
     static std::optional<double> readDbFromFader(const AXElement& readout);
-    bool setVolumeFaderRaw(const AXElement& slider, std::int64_t value) const;
+    Outcome setVolumeFaderRaw(const AXElement& slider, std::int64_t value) const;
     // Presses Logic Pro's M or S shortcut, which acts on the selected track: select the
     // header's track first. Success only when the header reads back the desired state.
     ToggleResult clickTrackHeaderButton(const TrackHeader& header, const std::string& buttonHint, bool desiredState,

@@ -8,7 +8,12 @@
 #include <filesystem>
 #include <variant>
 
+#include "logic/ax_read.h"
+#include "logic/ax_tree.h"
+#include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/platform.h"
 #include "support/app_paths.h"
 #include "support/base64.h"
@@ -19,14 +24,14 @@ namespace corvane {
 
 namespace ax = platform::ax;
 using platform::AXElement;
+using ax_tree::Next;
+using ax_tree::Step;
 using nlohmann::json;
 
+using ax_read::textOf;
+using ax_read::trimmed;
+
 namespace {
-
-constexpr std::uint16_t kEscape = 53;
-
-std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
-std::string trimmed(const AXElement& e, const char* attribute) { return text::trimmingWhitespaceAndNewlines(textOf(e, attribute)); }
 
 // Halves away from zero, and never a non-finite number into JSON.
 std::int64_t rounded(double v) { return std::isfinite(v) ? static_cast<std::int64_t>(std::round(std::clamp(v, -1e15, 1e15))) : 0; }
@@ -51,12 +56,6 @@ std::string description(const platform::AXValue& value) {
     return std::visit(Describe{}, value);
 }
 
-std::optional<platform::AXValue> rawValue(const AXElement& e) {
-    platform::AXValue v;
-    if (e.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
-    return v;
-}
-
 bool parentIsSlider(const AXElement& e) {
     auto parent = e.element(ax::kParent);
     return parent && textOf(*parent, ax::kRole) == "AXSlider";
@@ -65,10 +64,7 @@ bool parentIsSlider(const AXElement& e) {
 // A plug-in window's title after its first colon ("Vox: Drift Delay"), or all of it.
 std::string pluginNameFromTitle(const std::string& title) {
     const auto colon = title.find(':');
-    std::string name = colon == std::string::npos ? title : title.substr(colon + 1);
-    const auto first = name.find_first_not_of(" \t");
-    if (first == std::string::npos) return "";
-    return name.substr(first, name.find_last_not_of(" \t") - first + 1);
+    return ax_read::trimmedBlanks(colon == std::string::npos ? title : title.substr(colon + 1));
 }
 
 void addPicture(json& result, const std::optional<std::string>& jpeg) {
@@ -77,33 +73,20 @@ void addPicture(json& result, const std::optional<std::string>& jpeg) {
     result["screenshotFormat"] = "jpeg";
 }
 
-}  // namespace
-
-std::filesystem::path LogicInspector::pluginInsertMenuProbePath() {
-    return AppPaths::temporaryDirectory() / "plugin-insert-menu-probe.json";
-}
-
-void LogicInspector::collectAuthoringInfo(const AXElement& from, Point windowOrigin, json& unlabeledSliders, json& labeledControls,
-                                          int depth, int maxDepth) const {
-    if (depth >= maxDepth) return;
+// One element of the authoring walk: records it when it is a control worth mapping, and says
+// whether its children are walked too.
+Next recordForAuthoring(const AXElement& from, platform::Point windowOrigin, json& unlabeledSliders, json& labeledControls) {
     const std::string role = textOf(from, ax::kRole);
     const std::string desc = trimmed(from, ax::kDescription);
     const std::string title = trimmed(from, ax::kTitle);
     const std::string help = trimmed(from, ax::kHelp);
     const std::string identifier = trimmed(from, ax::kIdentifier);
     const std::string roleDescription = trimmed(from, ax::kRoleDescription);
-    const auto value = rawValue(from);
-    auto walkChildren = [&] {
-        for (const auto& child : from.children())
-            collectAuthoringInfo(child, windowOrigin, unlabeledSliders, labeledControls, depth + 1, maxDepth);
-    };
+    const auto value = ax_read::valueOf(from);
     static const char* const recorded[] = {"AXSlider", "AXCheckBox", "AXPopUpButton", "AXMenuButton", "AXTextField", "AXButton", "AXStaticText"};
-    if (std::none_of(std::begin(recorded), std::end(recorded), [&](const char* r) { return role == r; })) {
-        walkChildren();
-        return;
-    }
+    if (std::none_of(std::begin(recorded), std::end(recorded), [&](const char* r) { return role == r; })) return Next::children;
     std::string label = desc.empty() ? title : desc;
-    const Rect frame = frameForElement(from);
+    const platform::Rect frame = LogicInspector::frameForElement(from);
     auto placed = [&](json record) {
         record["relX"] = rounded(frame.x - windowOrigin.x);
         record["relY"] = rounded(frame.y - windowOrigin.y);
@@ -115,58 +98,76 @@ void LogicInspector::collectAuthoringInfo(const AXElement& from, Point windowOri
         const auto* shown = value ? std::get_if<std::string>(&*value) : nullptr;
         const std::string textValue = shown ? text::trimmingWhitespaceAndNewlines(*shown) : "";
         if (label.empty()) label = textValue;
-        if (label.empty()) return;
+        if (label.empty()) return Next::siblings;
         json record = placed({{"label", label}, {"role", role}});
         if (!textValue.empty()) record["text"] = textValue;
         labeledControls.push_back(record);
-        return;
+        return Next::siblings;
     }
     // A slider inside a slider is a part of it (a knob's own field), never a control of its own.
     const bool nestedSlider = role == "AXSlider" && parentIsSlider(from);
     if (!label.empty()) {
-        if (nestedSlider) return;
+        if (nestedSlider) return Next::siblings;
         json record = placed({{"label", label}, {"role", role}});
         if (value) record["value"] = description(*value);
         if (!help.empty()) record["axHelp"] = help;
         if (!identifier.empty()) record["axIdentifier"] = identifier;
         labeledControls.push_back(record);
-        walkChildren();
-        return;
+        return Next::children;
     }
     if (role == "AXSlider" && value) {
-        if (nestedSlider) return;
+        if (nestedSlider) return Next::siblings;
         json record = placed({{"axIndex", unlabeledSliders.size() + 1}, {"role", "AXSlider"}, {"value", description(*value)}});
         if (!help.empty()) record["axHelp"] = help;
         if (!identifier.empty()) record["axIdentifier"] = identifier;
         if (!roleDescription.empty()) record["axRoleDescription"] = roleDescription;
         unlabeledSliders.push_back(record);
-        return;
+        return Next::siblings;
     }
-    walkChildren();
+    return Next::children;
+}
+
+}  // namespace
+
+std::filesystem::path LogicInspector::pluginInsertMenuProbePath() {
+    return AppPaths::temporaryDirectory() / "plugin-insert-menu-probe.json";
+}
+
+void LogicInspector::collectAuthoringInfo(const AXElement& from, Point windowOrigin, json& unlabeledSliders, json& labeledControls,
+                                          int depth, int maxDepth) const {
+    ax_tree::walk(
+        from, maxDepth,
+        [&](const Step& step) { return recordForAuthoring(step.element, windowOrigin, unlabeledSliders, labeledControls); },
+        depth);
 }
 
 void LogicInspector::collectFullAttributesMatching(const AXElement& element, const std::string& labelPrefix, json& results, int depth,
                                                    int maxDepth) const {
-    if (depth >= maxDepth) return;
-    std::string label = textOf(element, ax::kDescription);
-    if (label.empty()) label = textOf(element, ax::kTitle);
-    const std::string role = textOf(element, ax::kRole);
-    const bool matches = labelPrefix.rfind("role:", 0) == 0 ? text::equalsIgnoringCase(role, labelPrefix.substr(5))
-                                                            : text::lowercased(label).rfind(labelPrefix, 0) == 0;
-    if (matches) {
-        json record = {{"label", label}, {"role", role}};
-        if (auto names = copyAllAttributeNames(element)) {
-            json attributes = json::object();
-            for (const auto& name : *names) {
-                platform::AXValue v;
-                attributes[name] = element.copyAttributeValue(name, v) == platform::AXError::success ? description(v) : "<nil>";
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            std::string label = textOf(e, ax::kDescription);
+            if (label.empty()) label = textOf(e, ax::kTitle);
+            const std::string role = textOf(e, ax::kRole);
+            const bool matches = labelPrefix.rfind("role:", 0) == 0 ? text::equalsIgnoringCase(role, labelPrefix.substr(5))
+                                                                    : text::lowercased(label).rfind(labelPrefix, 0) == 0;
+            if (matches) {
+                json record = {{"label", label}, {"role", role}};
+                if (auto names = copyAllAttributeNames(e)) {
+                    json attributes = json::object();
+                    for (const auto& name : *names) {
+                        platform::AXValue v;
+                        attributes[name] = e.copyAttributeValue(name, v) == platform::AXError::success ? description(v) : "<nil>";
+                    }
+                    record["attributes"] = attributes;
+                    record["attributeNames"] = *names;
+                }
+                results.push_back(record);
             }
-            record["attributes"] = attributes;
-            record["attributeNames"] = *names;
-        }
-        results.push_back(record);
-    }
-    for (const auto& child : element.children()) collectFullAttributesMatching(child, labelPrefix, results, depth + 1, maxDepth);
+            return Next::children;
+        },
+        depth);
 }
 
 json LogicInspector::dumpPluginInsertMenu(const std::string& trackName) const {
@@ -176,24 +177,24 @@ json LogicInspector::dumpPluginInsertMenu(const std::string& trackName) const {
     const auto strip = firstMixerStrip(selected->mainWindow);
     if (!strip) return {{"error", "Mixer area not found for " + trackName + ". Make sure Logic's Inspector is open (press I)."}};
     std::vector<InsertBar> bars;
-    findInsertBars(*strip, bars, 0, 10);
+    findInsertBars(*strip, bars, 0, search_depth::kStripControls);
     if (bars.empty()) return {{"error", "No empty insert bar on " + trackName + ". Pick a track with at least one free plugin slot."}};
     activateLogic();
-    platform::pause(0.2);
+    platform::pause(pacing::kBeforeMenuListing);
     bars.front().element.performAction(ax::kPress);
-    platform::pause(0.8);
+    platform::pause(pacing::kInsertMenuOpensForListing);
 
     DumpList items;
     if (auto logic = logicApplication()) {
         const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
         if (auto windows = app.elements(ax::kWindows))
-            for (const auto& w : *windows) collectMenuItemTitles(w, items, 0, 25);
-        if (auto focused = app.element(ax::kFocusedUIElement)) collectMenuItemTitles(*focused, items, 0, 25);
+            for (const auto& w : *windows) collectMenuItemTitles(w, items, 0, search_depth::kInsertMenu);
+        if (auto focused = app.element(ax::kFocusedUIElement)) collectMenuItemTitles(*focused, items, 0, search_depth::kInsertMenu);
     }
-    pressKey(kEscape);
-    platform::pause(0.2);
-    pressKey(kEscape);
-    platform::pause(0.2);
+    pressKey(key_code::kEscape);
+    platform::pause(pacing::kMenuCloses);
+    pressKey(key_code::kEscape);
+    platform::pause(pacing::kMenuCloses);
 
     const auto path = pluginInsertMenuProbePath();
     const json file = {{"track", trackName}, {"count", items.size()}, {"items", items}};
@@ -217,7 +218,7 @@ json LogicInspector::dumpFullAttributesInOpenPlugin(const std::string& labelPref
     const auto window = findPluginWindow(app, *mainWindow);
     if (!window) return {{"error", "No plugin window currently open"}};
     json matches = json::array();
-    collectFullAttributesMatching(*window, text::lowercased(labelPrefix), matches, 0, 15);
+    collectFullAttributesMatching(*window, text::lowercased(labelPrefix), matches, 0, search_depth::kPluginWindow);
     return {{"prefix", labelPrefix}, {"count", matches.size()}, {"matches", matches}};
 }
 
@@ -230,9 +231,9 @@ json LogicInspector::dumpOpenPluginWindow() const {
     const auto window = findPluginWindow(app, *mainWindow);
     if (!window) return {{"error", "No plugin window is currently open in Logic. Open a plugin first."}};
     const std::string title = textOf(*window, ax::kTitle);
-    const Rect frame = frameForWindow(*window);
+    const Rect frame = frameForElement(*window);
     json unlabeled = json::array(), labeled = json::array();
-    collectAuthoringInfo(*window, frame.origin(), unlabeled, labeled, 0, 15);
+    collectAuthoringInfo(*window, frame.origin(), unlabeled, labeled, 0, search_depth::kPluginWindow);
     json result = {{"pluginName", pluginNameFromTitle(title)},
                    {"windowTitle", title},
                    {"windowWidth", frame.width},
@@ -253,21 +254,21 @@ json LogicInspector::dumpPluginParametersForAuthoring(const InsertSlot& pluginSl
     if (!open) return {{"error", "No open button for " + pluginSlot.name}};
     const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     open->performAction(ax::kPress);
-    platform::pause(0.8);
+    platform::pause(pacing::kAuthoringWindowOpens);
     auto window = findPluginWindow(app, excluding);
     if (!window) {
         open->performAction(ax::kPress);
-        platform::pause(0.8);
+        platform::pause(pacing::kAuthoringWindowOpens);
         window = findPluginWindow(app, excluding);
     }
     if (!window) return {{"error", "Plugin window did not appear"}};
-    const Rect frame = frameForWindow(*window);
+    const Rect frame = frameForElement(*window);
     json unlabeled = json::array(), labeled = json::array();
-    collectAuthoringInfo(*window, frame.origin(), unlabeled, labeled, 0, 15);
+    collectAuthoringInfo(*window, frame.origin(), unlabeled, labeled, 0, search_depth::kPluginWindow);
     const auto picture = capturePluginWindowScreenshot(app, excluding);
     if (auto close = findChildButton(*window, "close")) {
         close->performAction(ax::kPress);
-        platform::pause(0.15);
+        platform::pause(pacing::kWindowCloses);
     }
     json result = {{"pluginName", pluginSlot.name},
                    {"windowWidth", frame.width},

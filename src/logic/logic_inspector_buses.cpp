@@ -6,7 +6,11 @@
 #include <set>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
+#include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/json_fields.h"
@@ -18,15 +22,14 @@ namespace corvane {
 
 namespace ax = platform::ax;
 using platform::AXElement;
+using ax_tree::Next;
+using ax_tree::Step;
 using RenameResult = LogicInspector::RenameResult;
 using SendLevelResult = LogicInspector::SendLevelResult;
 
+using ax_read::textOf;
+
 namespace {
-
-constexpr std::uint16_t kReturn = 36;
-constexpr std::uint16_t kEscape = 53;
-
-std::string textOf(const AXElement& e, const char* attribute) { return e.string(attribute).value_or(""); }
 
 std::optional<std::int64_t> rawValue(const AXElement& knob) {
     auto v = knob.number(ax::kValue);
@@ -49,12 +52,6 @@ std::string dbText(const std::optional<double>& db) {
     if (!db) return "?";
     if (std::isinf(*db) && *db < 0) return "-\u221E dB";
     return fmt::format("{:+.1f} dB", *db);
-}
-
-// A floating-point number as its plain decimal form, with ".0" on whole numbers (412.0).
-std::string floatText(double v) {
-    if (std::isfinite(v) && std::trunc(v) == v && std::fabs(v) < 1e16) return fmt::format("{:.1f}", v);
-    return fmt::format("{}", v);
 }
 
 // The canonical form of a bus label, so that "B 3", "b  3" and "Bus 3" compare equal.
@@ -83,33 +80,33 @@ bool isNamedStereoOut(const LogicInspector::TrackHeader& h) { return text::equal
 template <class Recurse>
 std::optional<AXElement> automationControl(const LogicInspector& inspector, const AXElement& window, int stripIndex,
                                            Recurse recurse) {
-    auto mixer = inspector.findDescendant(window, "Mixer", std::string("AXLayoutArea"), 10);
+    auto mixer = inspector.findMixerArea(window);
     if (!mixer) return std::nullopt;
     auto strips = mixer->elements(ax::kChildren);
     if (!strips || stripIndex < 0 || stripIndex >= static_cast<int>(strips->size())) return std::nullopt;
     std::optional<AXElement> result;
-    recurse((*strips)[static_cast<std::size_t>(stripIndex)], result, 0, 15);
+    recurse((*strips)[static_cast<std::size_t>(stripIndex)], result, 0, search_depth::kSendsAndAutomation);
     return result;
 }
 
 // In a group described "<Mode>, automation", the first direct child of the wanted role and description.
 void findAutomationChild(const AXElement& element, const char* role, const char* description,
                          std::optional<AXElement>& result, int depth, int maxDepth) {
-    if (result || depth >= maxDepth) return;
-    const std::string lower = text::lowercased(textOf(element, ax::kDescription));
-    const std::string suffix = ", automation";
-    if (textOf(element, ax::kRole) == "AXGroup" && lower.size() >= suffix.size() &&
-        lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0) {
-        for (const auto& child : element.children())
-            if (textOf(child, ax::kRole) == role && textOf(child, ax::kDescription) == description) {
-                result = child;
-                return;
+    if (result) return;
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const std::string lower = text::lowercased(textOf(step.element, ax::kDescription));
+            if (textOf(step.element, ax::kRole) == "AXGroup" && lower.ends_with(", automation")) {
+                for (const auto& child : step.element.children())
+                    if (textOf(child, ax::kRole) == role && textOf(child, ax::kDescription) == description) {
+                        result = child;
+                        return Next::stop;
+                    }
             }
-    }
-    for (const auto& child : element.children()) {
-        findAutomationChild(child, role, description, result, depth + 1, maxDepth);
-        if (result) return;
-    }
+            return Next::children;
+        },
+        depth);
 }
 
 }  // namespace
@@ -139,24 +136,24 @@ RenameResult LogicInspector::renameTrack(const std::string& currentName, const s
     const auto before = findTrackHeaders(selected->mainWindow);
     const bool nameTakenBefore =
         std::any_of(before.begin(), before.end(), [&](const TrackHeader& h) { return h.name == name; });
-    platform::pause(0.2);
+    platform::pause(pacing::kRenameSelectionSettles);
 
     auto logic = logicApplication();
     if (!logic) return {false, "Logic process not accessible.", std::nullopt};
     auto app = platform::accessibility().applicationElement(logic->processIdentifier);
-    auto item = findMenuItemByTitle(app, "Rename Track", 8);
+    auto item = findMenuItemByTitle(app, "Rename Track", search_depth::kMainMenuItems);
     if (!item) return {false, "Track > Rename Track menu item not found.", std::nullopt};
-    platform::pause(0.15);
+    platform::pause(pacing::kBeforeMenuItemPress);
     item->performAction(ax::kPress);
-    platform::pause(0.45);
+    platform::pause(pacing::kRenameFieldOpens);
 
-    if (!postUnicodeStringToLogic(name)) {
-        pressKey(kEscape);
+    if (!postUnicodeStringToLogic(name).success) {
+        pressKey(key_code::kEscape);
         return {false, "Failed to inject rename text.", std::nullopt};
     }
-    platform::pause(0.2);
-    pressKey(kReturn);
-    platform::pause(0.4);
+    platform::pause(pacing::kRenameTextSettles);
+    pressKey(key_code::kReturn);
+    platform::pause(pacing::kRenameLands);
 
     auto window = findMainWindow();
     if (!window) return {true, "Rename likely succeeded \u2014 couldn't verify (no main window).", name};
@@ -184,31 +181,27 @@ std::string LogicInspector::compactBusForm(const std::string& label) {
 
 void LogicInspector::findSendGroup(const AXElement& in, const std::string& matching, std::optional<AXElement>& result,
                                    int depth, int maxDepth) const {
-    if (result || depth >= maxDepth) return;
-    const std::string description = textOf(in, ax::kDescription);
-    if (textOf(in, ax::kRole) == "AXGroup" && (text::equalsIgnoringCase(description, matching) ||
-                                                text::equalsIgnoringCase(description, compactBusForm(matching)))) {
-        result = in;
-        return;
-    }
-    for (const auto& child : in.children()) {
-        findSendGroup(child, matching, result, depth + 1, maxDepth);
-        if (result) return;
-    }
+    if (result) return;
+    result = ax_tree::findFirst(
+        in, maxDepth,
+        [&](const AXElement& e) {
+            const std::string description = textOf(e, ax::kDescription);
+            return textOf(e, ax::kRole) == "AXGroup" && (text::equalsIgnoringCase(description, matching) ||
+                                                         text::equalsIgnoringCase(description, compactBusForm(matching)));
+        },
+        depth);
 }
 
 void LogicInspector::findSendKnobAtY(const AXElement& in, double y, std::optional<AXElement>& result, int depth,
                                      int maxDepth) const {
-    if (result || depth >= maxDepth) return;
-    if (textOf(in, ax::kRole) == "AXSlider" && textOf(in, ax::kDescription) == "send knob" &&
-        std::fabs(frameForElement(in).y - y) < 2.0) {
-        result = in;
-        return;
-    }
-    for (const auto& child : in.children()) {
-        findSendKnobAtY(child, y, result, depth + 1, maxDepth);
-        if (result) return;
-    }
+    if (result) return;
+    result = ax_tree::findFirst(
+        in, maxDepth,
+        [&](const AXElement& e) {
+            return textOf(e, ax::kRole) == "AXSlider" && textOf(e, ax::kDescription) == "send knob" &&
+                   std::fabs(frameForElement(e).y - y) < 2.0;
+        },
+        depth);
 }
 
 std::optional<double> LogicInspector::readKnobDb(const AXElement& knob) {
@@ -218,24 +211,24 @@ std::optional<double> LogicInspector::readKnobDb(const AXElement& knob) {
 nlohmann::json LogicInspector::clickSendByBusLabel(const std::string& trackName, const std::string& busLabel) const {
     auto selected = selectTrack(trackName);
     if (!selected) return {{"error", "Track not found: " + trackName}};
-    platform::pause(0.3);
+    platform::pause(pacing::kStripFollowsSelection);
     auto strip = firstMixerStrip(selected->mainWindow);
     if (!strip) return {{"error", "Mixer area not found for " + trackName}};
     std::optional<AXElement> group;
-    findSendGroup(*strip, busLabel, group, 0, 15);
+    findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
     if (!group)
         return {{"error", "No send with label '" + busLabel + "' on " + trackName +
                               ". Check that the track has a send to that bus."}};
     const double y = frameForElement(*group).y;
     std::optional<AXElement> knob;
-    findSendKnobAtY(*strip, y, knob, 0, 15);
-    if (!knob) return {{"error", "No send knob at y=" + floatText(y) + " in strip for " + busLabel}};
+    findSendKnobAtY(*strip, y, knob, 0, search_depth::kSendsAndAutomation);
+    if (!knob) return {{"error", "No send knob at y=" + ax_read::printed(y) + " in strip for " + busLabel}};
     // One step up and one back: the send counts as touched without changing its level.
-    platform::pause(0.15);
+    platform::pause(pacing::kSendKnobFocus);
     knob->performAction(ax::kIncrement);
-    platform::pause(0.1);
+    platform::pause(pacing::kSendKnobStep);
     knob->performAction(ax::kDecrement);
-    platform::pause(0.3);
+    platform::pause(pacing::kSendTouchSettles);
     return {{"ok", true}, {"bus", busLabel}, {"track", trackName}};
 }
 
@@ -245,10 +238,10 @@ nlohmann::json LogicInspector::readSendKnobValue(const std::string& trackName, c
     auto strip = firstMixerStrip(selected->mainWindow);
     if (!strip) return {{"error", "Mixer area not found"}};
     std::optional<AXElement> group;
-    findSendGroup(*strip, busLabel, group, 0, 15);
+    findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
     if (!group) return {{"error", "No send with label " + busLabel}};
     std::optional<AXElement> knob;
-    findSendKnobAtY(*strip, frameForElement(*group).y, knob, 0, 15);
+    findSendKnobAtY(*strip, frameForElement(*group).y, knob, 0, search_depth::kSendsAndAutomation);
     if (!knob) return {{"error", "Knob not found"}};
     auto number = [&](const char* attribute) { return json_fields::jsonNumber(knob->number(attribute).value_or(NAN)); };
     return {{"bus", busLabel},
@@ -263,20 +256,20 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
                                                 double targetDb) const {
     // Minus infinity means silence; NaN or plus infinity would walk the knob to an end.
     if (std::isnan(targetDb) || targetDb == INFINITY)
-        return {false, std::nullopt, std::nullopt, "Send level must be a number of dB."};
+        return {{false, "Send level must be a number of dB."}, std::nullopt, std::nullopt};
     auto selected = selectTrack(trackName);
-    if (!selected) return {false, std::nullopt, std::nullopt, "Track '" + trackName + "' not found."};
-    platform::pause(0.2);
+    if (!selected) return {{false, "Track '" + trackName + "' not found."}, std::nullopt, std::nullopt};
+    platform::pause(pacing::kSendStripFollowsSelection);
     auto strip = firstMixerStrip(selected->mainWindow);
-    if (!strip) return {false, std::nullopt, std::nullopt, "Mixer strip not found for " + trackName + "."};
+    if (!strip) return {{false, "Mixer strip not found for " + trackName + "."}, std::nullopt, std::nullopt};
     std::optional<AXElement> group;
-    findSendGroup(*strip, busLabel, group, 0, 15);
-    if (!group) return {false, std::nullopt, std::nullopt, trackName + " has no send to " + busLabel + "."};
+    findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
+    if (!group) return {{false, trackName + " has no send to " + busLabel + "."}, std::nullopt, std::nullopt};
     std::optional<AXElement> knob;
-    findSendKnobAtY(*strip, frameForElement(*group).y, knob, 0, 15);
-    if (!knob) return {false, std::nullopt, std::nullopt, "Could not locate send knob for " + busLabel + "."};
+    findSendKnobAtY(*strip, frameForElement(*group).y, knob, 0, search_depth::kSendsAndAutomation);
+    if (!knob) return {{false, "Could not locate send knob for " + busLabel + "."}, std::nullopt, std::nullopt};
 
-    platform::pause(0.1);
+    platform::pause(pacing::kBeforeKnobRead);
     const auto before = readKnobDb(*knob);
     const std::int64_t top = maxRaw(*knob);
     if (targetDb <= -60.0) {
@@ -284,22 +277,21 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
             auto raw = rawValue(*knob);
             if (!raw || *raw == 0) break;
             writeRaw(*knob, 0);
-            platform::pause(0.008);
+            platform::pause(pacing::kSendKnobWriteRetry);
         }
         if (rawValue(*knob) != std::optional<std::int64_t>(0))
-            return {false, before, readKnobDb(*knob),
-                    "Send " + trackName + " \u2192 " + busLabel + " could not be muted."};
-        return {true, before, readKnobDb(*knob), "Send " + trackName + " \u2192 " + busLabel + ": muted."};
+            return {{false, "Send " + trackName + " \u2192 " + busLabel + " could not be muted."}, before, readKnobDb(*knob)};
+        return {{true, "Send " + trackName + " \u2192 " + busLabel + ": muted."}, before, readKnobDb(*knob)};
     }
     for (int i = 0; i < 80; ++i) {
         auto current = readKnobDb(*knob);
         if (!current || std::fabs(*current - targetDb) < 0.4) break;
         writeRaw(*knob, targetDb > *current ? top : 0);
-        platform::pause(0.008);
+        platform::pause(pacing::kSendKnobWriteRetry);
     }
     const auto after = readKnobDb(*knob);
-    return {true, before, after,
-            "Send " + trackName + " \u2192 " + busLabel + ": " + dbText(before) + " \u2192 " + dbText(after) + "."};
+    return {{true, "Send " + trackName + " \u2192 " + busLabel + ": " + dbText(before) + " \u2192 " + dbText(after) + "."},
+            before, after};
 }
 
 nlohmann::json LogicInspector::testSetSendKnobRaw(const std::string& trackName, const std::string& busLabel,
@@ -309,16 +301,16 @@ nlohmann::json LogicInspector::testSetSendKnobRaw(const std::string& trackName, 
     auto strip = firstMixerStrip(selected->mainWindow);
     if (!strip) return {{"error", "Mixer area not found"}};
     std::optional<AXElement> group;
-    findSendGroup(*strip, busLabel, group, 0, 15);
+    findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
     if (!group) return {{"error", "Send group not found"}};
     std::optional<AXElement> knob;
-    findSendKnobAtY(*strip, frameForElement(*group).y, knob, 0, 15);
+    findSendKnobAtY(*strip, frameForElement(*group).y, knob, 0, search_depth::kSendsAndAutomation);
     if (!knob) return {{"error", "Knob not found"}};
 
     const std::string beforeDesc = textOf(*knob, ax::kValueDescription);
     const std::int64_t beforeRaw = rawValue(*knob).value_or(0);
     const auto code = knob->setAttributeValue(ax::kValue, raw);
-    platform::pause(0.1);
+    platform::pause(pacing::kKnobWriteSettles);
     const std::string afterDesc = textOf(*knob, ax::kValueDescription);
     const std::int64_t afterRaw = rawValue(*knob).value_or(0);
     return {{"setResult", std::to_string(platform::code(code))},
@@ -384,7 +376,7 @@ nlohmann::json LogicInspector::ensureBusArrangeTrack(const std::string& trackNam
     auto clicked = clickSendByBusLabel(trackName, busLabel);
     if (auto error = clicked.find("error"); error != clicked.end() && error->is_string())
         return {{"error", "Send click failed: " + error->get<std::string>()}};
-    platform::pause(0.3);
+    platform::pause(pacing::kBusStripAppears);
     auto window = findMainWindow();
     if (!window) return {{"error", "No main window"}};
     // The clicked send's bus now shows on the Inspector's right-hand strip.
@@ -395,15 +387,15 @@ nlohmann::json LogicInspector::ensureBusArrangeTrack(const std::string& trackNam
     };
     auto box = power();
     if (!box) return {{"error", "Could not find automation power checkbox on right Inspector strip"}};
-    platform::pause(0.1);
+    platform::pause(pacing::kBeforeAutomationPress);
     box->performAction(ax::kPress);
-    platform::pause(0.3);
+    platform::pause(pacing::kAutomationToggles);
     box = power();
     if (!box)
         return {{"error", "Automation checkbox lost after first toggle"},
                 {"partial", "Track probably created but automation left OFF"}};
     box->performAction(ax::kPress);
-    platform::pause(0.3);
+    platform::pause(pacing::kAutomationToggles);
     return {{"ok", true}, {"bus", busLabel}, {"source_track", trackName}};
 }
 
@@ -416,10 +408,10 @@ nlohmann::json LogicInspector::ensureMasterArrangeTrack() const {
     auto logic = logicApplication();
     if (!logic) return {{"error", "Logic process not accessible"}};
     auto app = platform::accessibility().applicationElement(logic->processIdentifier);
-    auto item = findMenuItemByTitle(app, "Show Output Track", 8);
+    auto item = findMenuItemByTitle(app, "Show Output Track", search_depth::kMainMenuItems);
     if (!item) return {{"error", "Track > Show Output Track menu item not found"}};
     item->performAction(ax::kPress);
-    platform::pause(0.35);
+    platform::pause(pacing::kOutputTrackAppears);
     headers = findTrackHeaders(*window);
     if (std::any_of(headers.begin(), headers.end(), isNamedStereoOut))
         return {{"message", "Surfaced Stereo Out as Arrange track."}};
@@ -437,20 +429,20 @@ nlohmann::json LogicInspector::dumpAutomationMenu(int stripIndex) const {
                               ". Did you surface the bus first (click a send)?"}};
     const auto actions = actionNames(*button);
     auto offers = [&](const char* action) { return std::find(actions.begin(), actions.end(), action) != actions.end(); };
-    platform::pause(0.1);
+    platform::pause(pacing::kBeforeAutomationPress);
     const char* used = offers(ax::kShowMenu) ? ax::kShowMenu : ax::kPress;
     button->performAction(used);
-    platform::pause(0.5);
+    platform::pause(pacing::kMenuOpens);
 
     auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     DumpList items;
     if (auto windows = app.elements(ax::kWindows))
-        for (const auto& w : *windows) collectMenuItemTitles(w, items, 0, 20);
-    if (auto focused = app.element(ax::kFocusedUIElement)) collectMenuItemTitles(*focused, items, 0, 20);
+        for (const auto& w : *windows) collectMenuItemTitles(w, items, 0, search_depth::kListedMenuItems);
+    if (auto focused = app.element(ax::kFocusedUIElement)) collectMenuItemTitles(*focused, items, 0, search_depth::kListedMenuItems);
 
     if (offers(ax::kCancel)) button->performAction(ax::kCancel);
-    else pressKey(kEscape);
-    platform::pause(0.2);
+    else pressKey(key_code::kEscape);
+    platform::pause(pacing::kMenuCloses);
     return {{"count", items.size()}, {"items", items}, {"supportedActions", actions}, {"actionUsed", used}};
 }
 

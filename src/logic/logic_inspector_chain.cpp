@@ -4,7 +4,11 @@
 #include <optional>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
+#include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/unicode.h"
@@ -14,18 +18,16 @@ namespace corvane {
 
 namespace ax = platform::ax;
 using platform::AXElement;
+using ax_tree::Next;
+using ax_tree::Step;
 
 using ax_read::textOf;
 
 namespace {
 
-constexpr std::uint16_t kEscape = 53;
-constexpr std::uint16_t kDown = 125;
-constexpr std::uint16_t kReturn = 36;
-
-// How long an edit waits for Logic Pro to show its result before reporting that it did not.
+// How many times an edit reads the chain (pacing::kChainReadBackRetry apart) for Logic Pro to show its
+// result before reporting that it did not.
 constexpr int kReadBackTries = 5;
-constexpr double kReadBackPause = 0.2;
 
 
 double topOf(const AXElement& e) { return LogicInspector::frameForElement(e).y; }
@@ -90,25 +92,35 @@ const std::map<std::string, std::string>& LogicInspector::pluginNameAliases() {
 }
 
 void LogicInspector::findInsertBars(const AXElement& in, std::vector<InsertBar>& results, int depth, int maxDepth) const {
-    if (depth >= maxDepth) return;
-    const std::string role = textOf(in, ax::kRole);
-    const std::string description = text::trimmingWhitespaceAndNewlines(textOf(in, ax::kDescription));
-    if (role == "AXButton" && (description == "audio plug-in" || description == "insert bar")) {
-        results.push_back({in, static_cast<int>(results.size())});
-        return;
-    }
-    for (const auto& child : in.children()) findInsertBars(child, results, depth + 1, maxDepth);
+    ax_tree::walk(
+        in, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            const std::string role = textOf(e, ax::kRole);
+            const std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
+            if (role == "AXButton" && (description == "audio plug-in" || description == "insert bar")) {
+                results.push_back({e, static_cast<int>(results.size())});
+                return Next::siblings;
+            }
+            return Next::children;
+        },
+        depth);
 }
 
 void LogicInspector::findPluginMenuMatches(const AXElement& element, const std::string& needle, std::vector<MenuMatch>& matches,
                                            int depth, int maxDepth) const {
-    if (depth >= maxDepth) return;
-    if (textOf(element, ax::kRole) == "AXMenuItem") {
-        const std::string title = text::lowercased(textOf(element, ax::kTitle));
-        if (title == needle || withoutSpaces(title) == withoutSpaces(needle)) matches.push_back({element, depth});
-    }
-    // A matched item's own submenu is searched too: a category may bear the plug-in's name.
-    for (const auto& child : element.children()) findPluginMenuMatches(child, needle, matches, depth + 1, maxDepth);
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            if (textOf(e, ax::kRole) == "AXMenuItem") {
+                const std::string title = text::lowercased(textOf(e, ax::kTitle));
+                if (title == needle || withoutSpaces(title) == withoutSpaces(needle)) matches.push_back({e, step.depth});
+            }
+            // A matched item's own submenu is searched too: a category may bear the plug-in's name.
+            return Next::children;
+        },
+        depth);
 }
 
 std::optional<AXElement> LogicInspector::findPreferredFormatLeaf(const AXElement& under) const {
@@ -141,10 +153,11 @@ bool LogicInspector::navigatePluginMenu(const std::string& pluginName) const {
     if (auto alias = aliases.find(needle); alias != aliases.end()) needle = alias->second;
 
     std::vector<MenuMatch> matches;
+    const int maxDepth = search_depth::kInsertMenu;
     if (auto windows = axApp.elements(ax::kWindows))
-        for (const auto& window : *windows) findPluginMenuMatches(window, needle, matches, 0, 25);
+        for (const auto& window : *windows) findPluginMenuMatches(window, needle, matches, 0, maxDepth);
     if (matches.empty())
-        if (auto focused = axApp.element(ax::kFocusedUIElement)) findPluginMenuMatches(*focused, needle, matches, 0, 25);
+        if (auto focused = axApp.element(ax::kFocusedUIElement)) findPluginMenuMatches(*focused, needle, matches, 0, maxDepth);
     if (matches.empty()) {
         log(fmt::format("[navigatePluginMenu] No AXMenuItem titled '{}' found in menu tree", pluginName));
         return false;
@@ -154,7 +167,7 @@ bool LogicInspector::navigatePluginMenu(const std::string& pluginName) const {
         // Pressing the format leaf is what inserts the plug-in; the item itself only opens a submenu.
         if (auto leaf = findPreferredFormatLeaf(match.element)) {
             leaf->performAction(ax::kPress);
-            platform::pause(0.3);
+            platform::pause(pacing::kPluginInserts);
             return true;
         }
     }
@@ -163,19 +176,19 @@ bool LogicInspector::navigatePluginMenu(const std::string& pluginName) const {
     return false;
 }
 
-LogicInspector::EditResult LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
-                                                     std::optional<int> slotIndex) const {
+Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
+                                  std::optional<int> slotIndex) const {
     auto strip = firstMixerStrip(toTrackIn);
     if (!strip) return {false, "Mixer area not found"};
     auto slots = findTrackPluginSlots(toTrackIn);
     std::vector<InsertBar> bars;
-    findInsertBars(*strip, bars, 0, 10);
+    findInsertBars(*strip, bars, 0, search_depth::kStripControls);
     bool stripWasEmpty = false;
     if (bars.empty() && slots.empty()) {
         // The strip may not be built yet.
         stripWasEmpty = true;
-        platform::pause(0.8);
-        if (auto again = firstMixerStrip(toTrackIn)) findInsertBars(*again, bars, 0, 10);
+        platform::pause(pacing::kStripBuilds);
+        if (auto again = firstMixerStrip(toTrackIn)) findInsertBars(*again, bars, 0, search_depth::kStripControls);
     }
     if (bars.empty())
         return {false,
@@ -209,22 +222,22 @@ LogicInspector::EditResult LogicInspector::addPlugin(const AXElement& toTrackIn,
     const int asked = k == -1 ? static_cast<int>(before.size()) : k;
 
     bar->performAction(ax::kPress);
-    platform::pause(0.2);
+    platform::pause(pacing::kInsertMenuOpens);
     if (!navigatePluginMenu(pluginName)) {
-        pressKey(kEscape);
-        pressKey(kEscape);
+        pressKey(key_code::kEscape);
+        pressKey(key_code::kEscape);
         return {false, "Could not find '" + pluginName +
                            "' in the plugin menu. Use the exact name as it appears in Logic (e.g. 'Compressor', 'Channel EQ', 'Limiter')."};
     }
 
-    platform::pause(0.4);
+    platform::pause(pacing::kInsertedWindowOpens);
     auto logic = logicApplication();
     if (logic) {
         auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
         if (auto window = findPluginWindow(axApp, toTrackIn))
             if (auto close = findChildButton(*window, "close")) {
                 close->performAction(ax::kPress);
-                platform::pause(0.15);
+                platform::pause(pacing::kWindowCloses);
             }
     }
 
@@ -234,7 +247,7 @@ LogicInspector::EditResult LogicInspector::addPlugin(const AXElement& toTrackIn,
     std::vector<std::string> after;
     std::optional<int> landed;
     for (int attempt = 0; attempt < kReadBackTries; ++attempt) {
-        if (attempt > 0) platform::pause(kReadBackPause);
+        if (attempt > 0) platform::pause(pacing::kChainReadBackRetry);
         after = namesOf(findTrackPluginSlots(toTrackIn));
         landed = insertedAt(before, after, asked, needle);
         if (landed && *landed == asked) {
@@ -248,7 +261,7 @@ LogicInspector::EditResult LogicInspector::addPlugin(const AXElement& toTrackIn,
                                joined(after))};
 }
 
-LogicInspector::EditResult LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertSlot& pluginSlot) const {
+Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertSlot& pluginSlot) const {
     auto listButton = findChildButton(pluginSlot.element, "list");
     if (!listButton) return {false, "Could not find menu button for " + pluginSlot.name};
     const auto before = namesOf(findTrackPluginSlots(fromTrackIn));
@@ -257,18 +270,18 @@ LogicInspector::EditResult LogicInspector::removePlugin(const AXElement& fromTra
         return {false, fmt::format("Could not find {} in the selected track's chain. Chain: {}", pluginSlot.name, joined(before))};
 
     listButton->performAction(ax::kPress);
-    platform::pause(0.5);
+    platform::pause(pacing::kMenuOpens);
     // The second entry of the slot's menu takes the plug-in out of the slot.
-    pressKey(kDown);
-    platform::pause(0.05);
-    pressKey(kDown);
-    platform::pause(0.1);
-    pressKey(kReturn);
-    platform::pause(0.3);
+    pressKey(key_code::kDown);
+    platform::pause(pacing::kMenuKeyRepeat);
+    pressKey(key_code::kDown);
+    platform::pause(pacing::kBeforeMenuReturn);
+    pressKey(key_code::kReturn);
+    platform::pause(pacing::kPluginRemoved);
 
     std::vector<std::string> after;
     for (int attempt = 0; attempt < kReadBackTries; ++attempt) {
-        if (attempt > 0) platform::pause(kReadBackPause);
+        if (attempt > 0) platform::pause(pacing::kChainReadBackRetry);
         after = namesOf(findTrackPluginSlots(fromTrackIn));
         if (after.size() + 1 == before.size() && std::count(after.begin(), after.end(), pluginSlot.name) + 1 == instances)
             return {true, "Removed " + pluginSlot.name};
@@ -276,16 +289,15 @@ LogicInspector::EditResult LogicInspector::removePlugin(const AXElement& fromTra
     return {false, fmt::format("Could not remove {}: it is still in the chain. Chain: {}", pluginSlot.name, joined(after))};
 }
 
-std::optional<LogicInspector::EditResult> LogicInspector::verifyAndMaybeSummarize(const AXElement& window,
-                                                                                   const std::string& movingPluginName,
-                                                                                   int toIndex) const {
+std::optional<Outcome> LogicInspector::verifyAndMaybeSummarize(const AXElement& window, const std::string& movingPluginName,
+                                                                int toIndex) const {
     const auto slots = findTrackPluginSlots(window);
     if (toIndex < 0 || toIndex >= int(slots.size()) || slots[static_cast<std::size_t>(toIndex)].name != movingPluginName)
         return std::nullopt;
-    return EditResult{true, fmt::format("Moved {} to slot {}. Chain: {}", movingPluginName, toIndex, joined(namesOf(slots)))};
+    return Outcome{true, fmt::format("Moved {} to slot {}. Chain: {}", movingPluginName, toIndex, joined(namesOf(slots)))};
 }
 
-LogicInspector::EditResult LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIndex, int toIndex) const {
+Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIndex, int toIndex) const {
     auto strip = firstMixerStrip(inTrackWindow);
     if (!strip) return {false, "Mixer area not found"};
     const auto slots = findTrackPluginSlots(inTrackWindow);
@@ -306,7 +318,7 @@ LogicInspector::EditResult LogicInspector::reorderPlugin(const AXElement& inTrac
 
     // The thin bars between slots are the gaps a plug-in can be dropped into.
     std::vector<InsertBar> allBars, gaps;
-    findInsertBars(*strip, allBars, 0, 10);
+    findInsertBars(*strip, allBars, 0, search_depth::kStripControls);
     for (const auto& bar : allBars)
         if (frameForElement(bar.element).height <= 2.0) gaps.push_back(bar);
     sortTopToBottom(gaps);
@@ -336,12 +348,12 @@ LogicInspector::EditResult LogicInspector::reorderPlugin(const AXElement& inTrac
 
     FullscreenShield shield;
     mouseDragInLogic(start, target, 24);
-    platform::pause(0.4);
+    platform::pause(pacing::kDropSettles);
     if (auto moved = verifyAndMaybeSummarize(inTrackWindow, name, toIndex)) return *moved;
 
     log("[reorderPlugin] first drag missed \u2014 closing stray plugin window and retrying");
     closeOpenPluginAndRestoreEditorView();
-    platform::pause(0.3);
+    platform::pause(pacing::kStrayWindowCloses);
     auto again = findTrackPluginSlots(inTrackWindow);
     auto found = std::find_if(again.begin(), again.end(), [&](const InsertSlot& s) { return s.name == name; });
     if (found == again.end())
@@ -351,7 +363,7 @@ LogicInspector::EditResult LogicInspector::reorderPlugin(const AXElement& inTrac
     log(fmt::format("[reorderPlugin] retry drag from slot {} ({:.1f}, {:.1f}) \u2192 ({:.1f}, {:.1f})", found - again.begin(), retryStart.x,
                     retryStart.y, target.x, target.y));
     mouseDragInLogic(retryStart, target, 24);
-    platform::pause(0.4);
+    platform::pause(pacing::kDropSettles);
     if (auto moved = verifyAndMaybeSummarize(inTrackWindow, name, toIndex)) return *moved;
 
     closeOpenPluginAndRestoreEditorView();

@@ -5,7 +5,10 @@
 #include <cmath>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/regex.h"
@@ -15,9 +18,10 @@ namespace corvane {
 
 namespace ax = platform::ax;
 using platform::AXElement;
+using ax_tree::Next;
+using ax_tree::Step;
 
 using ax_read::textOf;
-using ax_read::startsWith;
 using ax_read::valueText;
 
 namespace {
@@ -31,58 +35,63 @@ std::string stripName(const nlohmann::json& strip) {
 }  // namespace
 
 nlohmann::json LogicInspector::readChannelStrip(const AXElement& mainWindow) const {
-    auto mixer = findDescendant(mainWindow, "Mixer", std::string("AXLayoutArea"), 10);
+    auto mixer = findMixerArea(mainWindow);
     if (!mixer) return {{"error", "Mixer area not found"}};
     auto strips = mixer->children();
     if (strips.empty()) return {{"error", "No channel strip found"}};
     nlohmann::json strip = nlohmann::json::object();
-    readStripData(strips.front(), strip, 0, 10);
+    readStripData(strips.front(), strip, 0, search_depth::kStripControls);
     return strip;
 }
 
 void LogicInspector::readStripData(const AXElement& element, nlohmann::json& strip, int depth, int maxDepth) const {
-    if (depth >= maxDepth) return;
-    std::string description = text::trimmingWhitespaceAndNewlines(textOf(element, ax::kDescription));
-    std::string role = textOf(element, ax::kRole);
-    std::string help = textOf(element, ax::kHelp);
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
+            std::string role = textOf(e, ax::kRole);
+            std::string help = textOf(e, ax::kHelp);
 
-    if (auto value = valueText(element)) {
-        if (description == "volume fader" && role == "AXSlider") strip["volume"] = *value;
-        else if (description == "pan" && role == "AXSlider") strip["pan"] = *value;
-        else if (description == "volume fader level" && role == "AXTextField")
-            strip["volumeDisplay"] = text::trimmingWhitespaceAndNewlines(textOf(element, ax::kTitle));
-        else if (description == "name" && role == "AXTextField") {
-            if (!strip.contains("name")) strip["name"] = *value;
-        } else if (description == "channel mode") strip["channelMode"] = *value;
-        else if (description == "mute") strip["mute"] = *value;
-        else if (description == "solo") strip["solo"] = *value;
-    }
-    if (role == "AXButton" && startsWith(help, "Output slot")) strip["output"] = description;
-    if (role == "AXButton" && startsWith(help, "Input slot")) {
-        strip["input"] = description;
-        if (startsWith(description, "Bus ")) strip["inputBus"] = description;
-    }
-    static const Regex sendGroup(R"(^B (\d{1,3})$)");
-    if (role == "AXGroup" && sendGroup.matches(description)) {
-        std::string label = "Bus " + description.substr(2);
-        auto& sends = strip["sends"];
-        bool textList = sends.is_array() && std::all_of(sends.begin(), sends.end(), [](auto& s) { return s.is_string(); });
-        if (!textList) sends = nlohmann::json::array();
-        if (std::find(sends.begin(), sends.end(), label) == sends.end()) sends.push_back(label);
-    }
-    for (const auto& child : element.children()) readStripData(child, strip, depth + 1, maxDepth);
+            if (auto value = valueText(e)) {
+                if (description == "volume fader" && role == "AXSlider") strip["volume"] = *value;
+                else if (description == "pan" && role == "AXSlider") strip["pan"] = *value;
+                else if (description == "volume fader level" && role == "AXTextField")
+                    strip["volumeDisplay"] = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kTitle));
+                else if (description == "name" && role == "AXTextField") {
+                    if (!strip.contains("name")) strip["name"] = *value;
+                } else if (description == "channel mode") strip["channelMode"] = *value;
+                else if (description == "mute") strip["mute"] = *value;
+                else if (description == "solo") strip["solo"] = *value;
+            }
+            if (role == "AXButton" && help.starts_with("Output slot")) strip["output"] = description;
+            if (role == "AXButton" && help.starts_with("Input slot")) {
+                strip["input"] = description;
+                if (description.starts_with("Bus ")) strip["inputBus"] = description;
+            }
+            static const Regex sendGroup(R"(^B (\d{1,3})$)");
+            if (role == "AXGroup" && sendGroup.matches(description)) {
+                std::string label = "Bus " + description.substr(2);
+                auto& sends = strip["sends"];
+                bool textList = sends.is_array() && std::all_of(sends.begin(), sends.end(), [](auto& s) { return s.is_string(); });
+                if (!textList) sends = nlohmann::json::array();
+                if (std::find(sends.begin(), sends.end(), label) == sends.end()) sends.push_back(label);
+            }
+            return Next::children;
+        },
+        depth);
 }
 
 std::optional<AXElement> LogicInspector::selectAndVerifyTrack(const std::string& named) const {
     auto selected = selectTrack(named);
     if (!selected) return std::nullopt;
-    platform::pause(0.3);
+    platform::pause(pacing::kStripFollowsSelection);
     std::string shown = stripName(readChannelStrip(selected->mainWindow));
     if (text::equalsIgnoringCase(shown, selected->header.name)) return selected->mainWindow;
     log(fmt::format("[selectAndVerifyTrack] First select landed on wrong strip (got '{}', wanted '{}'). Retrying.",
                     shown, selected->header.name));
     selectTrack(selected->header.name);
-    platform::pause(0.8);
+    platform::pause(pacing::kStripFollowsReselection);
     shown = stripName(readChannelStrip(selected->mainWindow));
     if (text::equalsIgnoringCase(shown, selected->header.name)) return selected->mainWindow;
     log(fmt::format("[selectAndVerifyTrack] Retry also missed. Got '{}'. Giving up.", shown));
@@ -91,18 +100,22 @@ std::optional<AXElement> LogicInspector::selectAndVerifyTrack(const std::string&
 
 void LogicInspector::collectRoutingButtons(const AXElement& element, std::vector<RoutingCandidate>& candidates,
                                            double& firstPluginY, int depth, int maxDepth) const {
-    if (depth >= maxDepth) return;
-    if (textOf(element, ax::kRole) == "AXButton") {
-        std::string description = text::trimmingWhitespaceAndNewlines(textOf(element, ax::kDescription));
-        std::string lower = text::lowercased(description);
-        if (description == "Stereo Output" || startsWith(lower, "bus ") || startsWith(lower, "output ") ||
-            startsWith(lower, "surround "))
-            candidates.push_back({description, frameForElement(element).y});
-        if (lower == "insert bar" || lower == "audio plug-in")
-            firstPluginY = std::min(firstPluginY, frameForElement(element).y);
-    }
-    for (const auto& child : element.children())
-        collectRoutingButtons(child, candidates, firstPluginY, depth + 1, maxDepth);
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            if (textOf(e, ax::kRole) == "AXButton") {
+                std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
+                std::string lower = text::lowercased(description);
+                if (description == "Stereo Output" || lower.starts_with("bus ") || lower.starts_with("output ") ||
+                    lower.starts_with("surround "))
+                    candidates.push_back({description, frameForElement(e).y});
+                if (lower == "insert bar" || lower == "audio plug-in")
+                    firstPluginY = std::min(firstPluginY, frameForElement(e).y);
+            }
+            return Next::children;
+        },
+        depth);
 }
 
 namespace {
@@ -123,14 +136,14 @@ const LogicInspector::RoutingCandidate* bottomMost(const std::vector<const Logic
         if (!best || c->y > best->y) best = c;
     return best;
 }
-bool isBus(const LogicInspector::RoutingCandidate& c) { return startsWith(text::lowercased(c.desc), "bus "); }
+bool isBus(const LogicInspector::RoutingCandidate& c) { return text::lowercased(c.desc).starts_with("bus "); }
 }  // namespace
 
 std::optional<std::string> LogicInspector::readTrackOutput(const AXElement& mainWindow) const {
     auto strip = firstMixerStrip(mainWindow);
     if (!strip) return std::nullopt;
     Routing r;
-    collectRoutingButtons(*strip, r.candidates, r.firstPluginY, 0, 12);
+    collectRoutingButtons(*strip, r.candidates, r.firstPluginY, 0, search_depth::kRoutingButtons);
     if (r.candidates.empty()) return std::nullopt;
     std::vector<const RoutingCandidate*> all, above, below, busesAbove;
     for (const auto& c : r.candidates) {
@@ -148,7 +161,7 @@ std::optional<std::string> LogicInspector::readTrackInputBus(const AXElement& ma
     auto strip = firstMixerStrip(mainWindow);
     if (!strip) return std::nullopt;
     Routing r;
-    collectRoutingButtons(*strip, r.candidates, r.firstPluginY, 0, 12);
+    collectRoutingButtons(*strip, r.candidates, r.firstPluginY, 0, search_depth::kRoutingButtons);
     if (r.firstPluginY == DBL_MAX) return std::nullopt;
     std::vector<const RoutingCandidate*> busesAbove;
     for (const auto& c : r.candidates)

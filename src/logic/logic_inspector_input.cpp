@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_timing.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/app_paths.h"
@@ -43,11 +45,11 @@ void LogicInspector::activateLogic() const {
     if (!logic) return;
     if (isFrontmost(logic->processIdentifier)) return;
     platform::workspace().activate(logic->processIdentifier, platform::activation::kAllWindows);
-    platform::pause(0.1);
+    platform::pause(pacing::kActivationSettle);
     if (isFrontmost(logic->processIdentifier)) return;
     platform::workspace().runAppleScript("tell application \"Logic Pro\" to activate");
     for (int i = 0; i < 30; ++i) {
-        platform::pause(0.05);
+        platform::pause(pacing::kActivationPoll);
         if (isFrontmost(logic->processIdentifier)) return;
     }
     log("[activateLogic] WARNING: Logic did not become frontmost after 1.5s");
@@ -55,20 +57,20 @@ void LogicInspector::activateLogic() const {
 
 std::string LogicInspector::keyCodeName(std::uint16_t vk) {
     switch (vk) {
-        case 0: return "A";
-        case 1: return "S";
-        case 5: return "G";
-        case 34: return "I";
-        case 36: return "Return";
-        case 46: return "M";
-        case 48: return "Tab";
-        case 49: return "Space";
-        case 51: return "Delete";
-        case 53: return "Escape";
-        case 123: return "Left";
-        case 124: return "Right";
-        case 125: return "Down";
-        case 126: return "Up";
+        case key_code::kA: return "A";
+        case key_code::kS: return "S";
+        case key_code::kG: return "G";
+        case key_code::kI: return "I";
+        case key_code::kReturn: return "Return";
+        case key_code::kM: return "M";
+        case key_code::kTab: return "Tab";
+        case key_code::kSpace: return "Space";
+        case key_code::kDelete: return "Delete";
+        case key_code::kEscape: return "Escape";
+        case key_code::kLeft: return "Left";
+        case key_code::kRight: return "Right";
+        case key_code::kDown: return "Down";
+        case key_code::kUp: return "Up";
         default: return "vk" + std::to_string(vk);
     }
 }
@@ -82,7 +84,7 @@ void LogicInspector::pressKey(std::uint16_t vk) const {
     PlayheadDebug::log(fmt::format("pressKey vk={} ({})", vk, keyCodeName(vk)));
     auto& input = platform::input();
     input.postKeyToProcess(logic->processIdentifier, keyEvent(vk, true));
-    platform::pause(0.02);
+    platform::pause(pacing::kKeyHold);
     input.postKeyToProcess(logic->processIdentifier, keyEvent(vk, false));
 }
 
@@ -95,26 +97,26 @@ void LogicInspector::pressKeyChord(std::uint16_t vk, std::uint64_t modifiers) co
     PlayheadDebug::log(fmt::format("pressKeyChord {} mods=0x{:x}", keyCodeName(vk), modifiers));
     auto& input = platform::input();
     input.postKeyToProcess(logic->processIdentifier, keyEvent(vk, true, modifiers));
-    platform::pause(0.02);
+    platform::pause(pacing::kKeyHold);
     input.postKeyToProcess(logic->processIdentifier, keyEvent(vk, false, modifiers));
 }
 
-LogicInspector::EditResult LogicInspector::mouseClickInLogic(Point at, ClickMode mode) const {
+Outcome LogicInspector::mouseClickInLogic(Point at, ClickMode mode) const {
     auto& input = platform::input();
     if (mode == ClickMode::pidTargeted) {
         auto logic = logicApplication();
         if (!logic) return {false, "Logic Pro is not running."};
         input.postMouseToProcess(logic->processIdentifier, mouse(platform::MouseEventType::moved, at));
-        platform::pause(0.08);
+        platform::pause(pacing::kTargetedClickPointerSettle);
         input.postMouseToProcess(logic->processIdentifier, mouse(platform::MouseEventType::leftDown, at));
-        platform::pause(0.02);
+        platform::pause(pacing::kTargetedClickHold);
         input.postMouseToProcess(logic->processIdentifier, mouse(platform::MouseEventType::leftUp, at));
         return {true, "Clicked."};
     }
 
     if (auto window = findMainWindow()) window->performAction(platform::ax::kRaise);
     activateLogic();
-    platform::pause(0.1);
+    platform::pause(pacing::kActivationSettle);
     auto logic = logicApplication();
     int pid = logic ? logic->processIdentifier : 0;
     auto logicInFront = [&] {
@@ -124,7 +126,7 @@ LogicInspector::EditResult LogicInspector::mouseClickInLogic(Point at, ClickMode
     bool inFront = false;
     for (int i = 0; i < 8; ++i) {
         if ((inFront = logicInFront())) break;
-        platform::pause(0.1);
+        platform::pause(pacing::kFrontRetry);
         activateLogic();
     }
     auto front = platform::workspace().frontmostApplication();
@@ -137,16 +139,16 @@ LogicInspector::EditResult LogicInspector::mouseClickInLogic(Point at, ClickMode
     }
     Point home = input.cursorLocation().value_or(at);
     input.warpCursor(at);
-    platform::pause(0.25);
+    platform::pause(pacing::kClickPointerSettle);
     input.postMouseAtHIDTap(mouse(platform::MouseEventType::leftDown, at));
-    platform::pause(0.03);
+    platform::pause(pacing::kClickHold);
     input.postMouseAtHIDTap(mouse(platform::MouseEventType::leftUp, at));
-    platform::pause(0.05);
+    platform::pause(pacing::kClickRelease);
     input.warpCursor(home);
     return {true, "Clicked."};
 }
 
-LogicInspector::EditResult LogicInspector::mouseDragInLogic(Point from, Point to, int steps) const {
+Outcome LogicInspector::mouseDragInLogic(Point from, Point to, int steps) const {
     if (steps < 1) return {false, "A drag needs at least one step."};
     auto& input = platform::input();
     platform::workspace().hideCurrentApplication();
@@ -157,56 +159,57 @@ LogicInspector::EditResult LogicInspector::mouseDragInLogic(Point from, Point to
     for (int i = 0; i < 10; ++i) {
         auto front = platform::workspace().frontmostApplication();
         if ((inFront = logic ? (front && front->processIdentifier == pid) : !front.has_value())) break;
-        platform::pause(0.1);
+        platform::pause(pacing::kFrontRetry);
         activateLogic();
     }
     if (!logic || !inFront) {
         return {false, logic ? "Logic Pro did not come to the front; the drag was not sent."
                              : "Logic Pro is not running; the drag was not sent."};
     }
-    platform::pause(0.1);
+    platform::pause(pacing::kDragFrontSettle);
     Point home = input.cursorLocation().value_or(from);
     input.warpCursor(from);
-    platform::pause(0.15);
+    platform::pause(pacing::kDragPointerSettle);
     input.postMouseAtHIDTap(mouse(platform::MouseEventType::leftDown, from));
-    platform::pause(0.18);
+    platform::pause(pacing::kDragGrab);
     Point first{from.x, from.y <= to.y ? from.y + 12 : from.y - 12};
     input.postMouseAtHIDTap(mouse(platform::MouseEventType::leftDragged, first));
-    platform::pause(0.02);
+    platform::pause(pacing::kDragFirstStep);
     for (int i = 1; i <= steps; ++i) {
         double t = static_cast<double>(i) / steps;
         Point p = i == steps ? to : Point{from.x + (to.x - from.x) * t, from.y + (to.y - from.y) * t};
         input.postMouseAtHIDTap(mouse(platform::MouseEventType::leftDragged, p));
-        platform::pause(0.015);
+        platform::pause(pacing::kDragStep);
     }
-    platform::pause(0.1);
+    platform::pause(pacing::kDragHoverBeforeDrop);
     input.postMouseAtHIDTap(mouse(platform::MouseEventType::leftUp, to));
-    platform::pause(0.08);
+    platform::pause(pacing::kDragRelease);
     input.warpCursor(home);
     return {true, "Dragged."};
 }
 
-bool LogicInspector::typeStringIntoLogic(const std::string& text, double perCharDelay) const {
+Outcome LogicInspector::typeStringIntoLogic(const std::string& text, double perCharDelay) const {
     auto logic = logicApplication();
-    if (!logic) return false;
+    if (!logic) return {false, "Logic Pro is not running; nothing was typed."};
     auto& input = platform::input();
     for (const auto& character : text::graphemes(text)) {
         auto units = text::toUTF16(character);
-        bool down = input.postKeyToProcess(logic->processIdentifier, keyEvent(0, true, 0, units));
-        bool up = input.postKeyToProcess(logic->processIdentifier, keyEvent(0, false, 0, units));
+        bool down = input.postKeyToProcess(logic->processIdentifier, keyEvent(key_code::kTextCarrier, true, 0, units));
+        bool up = input.postKeyToProcess(logic->processIdentifier, keyEvent(key_code::kTextCarrier, false, 0, units));
         if (down && up) platform::pause(perCharDelay);
     }
-    return true;
+    return {true, "Typed."};
 }
 
-bool LogicInspector::postUnicodeStringToLogic(const std::string& text) const {
+Outcome LogicInspector::postUnicodeStringToLogic(const std::string& text) const {
     auto logic = logicApplication();
-    if (!logic) return false;
+    if (!logic) return {false, "Logic Pro is not running; nothing was typed."};
     auto units = text::toUTF16(text);
     auto& input = platform::input();
-    bool down = input.postKeyToProcess(logic->processIdentifier, keyEvent(0, true, 0, units));
-    bool up = input.postKeyToProcess(logic->processIdentifier, keyEvent(0, false, 0, units));
-    return down && up;
+    bool down = input.postKeyToProcess(logic->processIdentifier, keyEvent(key_code::kTextCarrier, true, 0, units));
+    bool up = input.postKeyToProcess(logic->processIdentifier, keyEvent(key_code::kTextCarrier, false, 0, units));
+    if (!down || !up) return {false, "The text could not be posted to Logic Pro."};
+    return {true, "Typed."};
 }
 
 // --- Trace log ---------------------------------------------------------------------------

@@ -4,16 +4,16 @@
 #include <algorithm>
 #include <cmath>
 
-#include "support/image_encoding.h"
 #include "logic/logic_inspector.h"
 #include "platform/platform.h"
+#include "support/image_encoding.h"
 
 namespace corvane {
 
 std::optional<std::string> LogicInspector::capturePluginWindowScreenshot(const AXElement& axApp, const AXElement& excluding) const {
     auto window = findPluginWindow(axApp, excluding);
     if (!window) return std::nullopt;
-    const Rect frame = frameForWindow(*window);
+    const Rect frame = frameForElement(*window);
     if (!(frame.width > 10.0) || !(frame.height > 10.0)) return std::nullopt;
     // Everything on screen in that rectangle, one pixel per point.
     auto shot = platform::screenCapture().captureRect(frame);

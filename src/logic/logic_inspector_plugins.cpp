@@ -5,7 +5,10 @@
 #include <cstdint>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/unicode.h"
@@ -14,6 +17,8 @@ namespace corvane {
 
 namespace ax = platform::ax;
 using platform::AXElement;
+using ax_tree::Next;
+using ax_tree::Step;
 
 using ax_read::textOf;
 using ax_read::valueText;
@@ -27,18 +32,6 @@ bool isNamedContainer(const std::string& description) {
     return std::any_of(std::begin(names), std::end(names), [&](const char* n) { return description == n; });
 }
 
-
-std::string trimmedSpacesAndTabs(const std::string& s) {
-    auto first = s.find_first_not_of(" \t");
-    if (first == std::string::npos) return "";
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
-void replaceLineSeparators(std::string& s) {
-    static const std::string separator = "\u2028";
-    for (std::size_t pos; (pos = s.find(separator)) != std::string::npos;) s.replace(pos, separator.size(), " ");
-}
-
 }  // namespace
 
 bool LogicInspector::isPluginWindowTitle(const std::string& title) {
@@ -46,12 +39,12 @@ bool LogicInspector::isPluginWindowTitle(const std::string& title) {
 }
 
 std::vector<LogicInspector::InsertSlot> LogicInspector::findTrackPluginSlots(const AXElement& in) const {
-    auto mixer = findDescendant(in, "Mixer", std::string("AXLayoutArea"), 10);
+    auto mixer = findMixerArea(in);
     if (!mixer) return {};
     auto strips = mixer->children();
     if (strips.empty()) return {};
     std::vector<InsertSlot> slots;
-    findPluginSlots(strips.front(), slots, 0, 10);
+    findPluginSlots(strips.front(), slots, 0, search_depth::kStripControls);
     // Slot indices are positions on screen, whatever order the tree lists them in.
     std::stable_sort(slots.begin(), slots.end(), [](const InsertSlot& a, const InsertSlot& b) {
         return frameForElement(a.element).y < frameForElement(b.element).y;
@@ -60,27 +53,32 @@ std::vector<LogicInspector::InsertSlot> LogicInspector::findTrackPluginSlots(con
 }
 
 void LogicInspector::findPluginSlots(const AXElement& in, std::vector<InsertSlot>& slots, int depth, int maxDepth) const {
-    if (depth >= maxDepth) return;
-    const std::string role = textOf(in, ax::kRole);
-    const std::string description = text::trimmingWhitespaceAndNewlines(textOf(in, ax::kDescription));
-    if (role == "AXGroup" && !description.empty()) {
-        if (auto children = in.elements(ax::kChildren)) {
-            bool hasOpen = false, hasBypass = false, bypassed = false;
-            for (const auto& child : *children) {
-                const std::string childDescription = text::lowercased(textOf(child, ax::kDescription));
-                if (childDescription == "open") hasOpen = true;
-                if (childDescription == "bypass" && textOf(child, ax::kRole) == "AXCheckBox") {
-                    hasBypass = true;
-                    if (auto value = valueText(child)) bypassed = *value == "1";
+    ax_tree::walk(
+        in, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            const std::string role = textOf(e, ax::kRole);
+            const std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
+            if (role == "AXGroup" && !description.empty()) {
+                if (auto children = e.elements(ax::kChildren)) {
+                    bool hasOpen = false, hasBypass = false, bypassed = false;
+                    for (const auto& child : *children) {
+                        const std::string childDescription = text::lowercased(textOf(child, ax::kDescription));
+                        if (childDescription == "open") hasOpen = true;
+                        if (childDescription == "bypass" && textOf(child, ax::kRole) == "AXCheckBox") {
+                            hasBypass = true;
+                            if (auto value = valueText(child)) bypassed = *value == "1";
+                        }
+                    }
+                    if (hasOpen && hasBypass && !isNamedContainer(description)) {
+                        slots.push_back({description, e, bypassed});
+                        return Next::siblings;
+                    }
                 }
             }
-            if (hasOpen && hasBypass && !isNamedContainer(description)) {
-                slots.push_back({description, in, bypassed});
-                return;
-            }
-        }
-    }
-    for (const auto& child : in.children()) findPluginSlots(child, slots, depth + 1, maxDepth);
+            return Next::children;
+        },
+        depth);
 }
 
 std::optional<AXElement> LogicInspector::findPluginWindow(const AXElement& axApp, const AXElement& excluding) const {
@@ -99,7 +97,7 @@ std::optional<AXElement> LogicInspector::findPluginWindow(const AXElement& axApp
 
 std::optional<PluginViewPreference> LogicInspector::readCurrentPluginView(const AXElement& menuButton) const {
     for (const char* attribute : {ax::kValue, ax::kTitle}) {
-        const std::string candidate = trimmedSpacesAndTabs(text::lowercased(textOf(menuButton, attribute)));
+        const std::string candidate = ax_read::trimmedBlanks(text::lowercased(textOf(menuButton, attribute)));
         if (candidate.empty()) continue;
         if (candidate.find("editor") != std::string::npos) return PluginViewPreference::editor;
         if (candidate.find("control") != std::string::npos) return PluginViewPreference::controls;
@@ -107,37 +105,38 @@ std::optional<PluginViewPreference> LogicInspector::readCurrentPluginView(const 
     return std::nullopt;
 }
 
-bool LogicInspector::switchPluginWindowView(const AXElement& in, PluginViewPreference to) const {
+Outcome LogicInspector::switchPluginWindowView(const AXElement& in, PluginViewPreference to) const {
     auto logic = logicApplication();
-    if (!logic) return false;
+    if (!logic) return {false, "Logic Pro is not running."};
     auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
     std::optional<AXElement> menuButton;
-    findMenuButtonRecurse(in, "view", menuButton, 0, 15);
+    findMenuButtonRecurse(in, "view", menuButton, 0, search_depth::kPluginWindow);
     if (!menuButton) {
         log("[switchPluginWindowView] Could not find 'view' menu button in plugin window");
-        return false;
+        return {false, "Could not find the 'view' menu button in the plug-in window."};
     }
     const auto current = readCurrentPluginView(*menuButton);
     if (current && *current == to) {
         log(fmt::format("[switchPluginWindowView] already at {} \u2014 no-op", toString(to)));
-        return true;
+        return {true, "The plug-in window already shows its " + toString(to) + " view."};
     }
-    if (!pressMenuItemInOpenedMenu(*menuButton, to == PluginViewPreference::editor ? "Editor" : "Controls", axApp)) return false;
+    auto chosen = pressMenuItemInOpenedMenu(*menuButton, to == PluginViewPreference::editor ? "Editor" : "Controls", axApp);
+    if (!chosen.success) return chosen;
     log(fmt::format("[switchPluginWindowView] Switched plugin window to {}", toString(to)));
-    return true;
+    return {true, "Switched the plug-in window to its " + toString(to) + " view."};
 }
 
-bool LogicInspector::switchCurrentlyOpenPluginView(PluginViewPreference to) const {
+Outcome LogicInspector::switchCurrentlyOpenPluginView(PluginViewPreference to) const {
     auto logic = logicApplication();
     if (!logic) {
         log("[switchCurrentlyOpenPluginView] Logic not running");
-        return false;
+        return {false, "Logic Pro is not running."};
     }
     auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
     auto windows = axApp.elements(ax::kWindows);
     if (!windows) {
         log("[switchCurrentlyOpenPluginView] Could not read windows");
-        return false;
+        return {false, "Logic Pro's windows could not be read."};
     }
     log(fmt::format("[switchCurrentlyOpenPluginView] {} windows", windows->size()));
     for (const auto& window : *windows)
@@ -145,7 +144,7 @@ bool LogicInspector::switchCurrentlyOpenPluginView(PluginViewPreference to) cons
     for (const auto& window : *windows)
         if (isPluginWindowTitle(textOf(window, ax::kTitle))) return switchPluginWindowView(window, to);
     log("[switchCurrentlyOpenPluginView] No plugin window found");
-    return false;
+    return {false, "No plug-in window is open."};
 }
 
 nlohmann::json LogicInspector::clickButtonInOpenPlugin(const std::string& labelContains) const {
@@ -156,32 +155,36 @@ nlohmann::json LogicInspector::clickButtonInOpenPlugin(const std::string& labelC
     auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
     auto window = findPluginWindow(axApp, *mainWindow);
     if (!window) return {{"error", "No plugin window currently open"}};
-    auto button = findButtonByLabelContains(*window, text::lowercased(labelContains), 0, 15);
+    auto button = findButtonByLabelContains(*window, text::lowercased(labelContains), 0, search_depth::kPluginWindow);
     if (!button) return {{"error", "No button found containing '" + labelContains + "'"}};
     std::string label = textOf(*button, ax::kDescription);
     if (label.empty()) label = textOf(*button, ax::kTitle);
     const auto code = button->performAction(ax::kPress);
-    platform::pause(0.4);
-    replaceLineSeparators(label);
+    platform::pause(pacing::kPluginButtonTakesEffect);
     return {{"ok", code == platform::AXError::success},
-            {"matchedLabel", label},
+            {"matchedLabel", ax_read::blanksForLineSeparators(label)},
             {"axResult", static_cast<std::int32_t>(platform::code(code))}};
 }
 
 void LogicInspector::walkForSidechainDropdown(const AXElement& element, std::optional<SidechainDropdown>& best, int depth,
                                               int maxDepth) const {
-    if (depth >= maxDepth) return;
-    const std::string role = textOf(element, ax::kRole);
-    if (role == "AXPopUpButton" || role == "AXMenuButton") {
-        static const char* const phrases[] = {"side chain source", "sidechain source", "side-chain source",
-                                              "side chain input",  "sidechain input",  "side-chain input"};
-        const std::string help = text::lowercased(textOf(element, ax::kHelp));
-        if (std::any_of(std::begin(phrases), std::end(phrases), [&](const char* p) { return help.find(p) != std::string::npos; })) {
-            const double y = frameForElement(element).y;
-            if (!best || y < best->y) best = SidechainDropdown{element, y};
-        }
-    }
-    for (const auto& child : element.children()) walkForSidechainDropdown(child, best, depth + 1, maxDepth);
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            const std::string role = textOf(e, ax::kRole);
+            if (role == "AXPopUpButton" || role == "AXMenuButton") {
+                static const char* const phrases[] = {"side chain source", "sidechain source", "side-chain source",
+                                                      "side chain input",  "sidechain input",  "side-chain input"};
+                const std::string help = text::lowercased(textOf(e, ax::kHelp));
+                if (std::any_of(std::begin(phrases), std::end(phrases), [&](const char* p) { return help.find(p) != std::string::npos; })) {
+                    const double y = frameForElement(e).y;
+                    if (!best || y < best->y) best = SidechainDropdown{e, y};
+                }
+            }
+            return Next::children;
+        },
+        depth);
 }
 
 void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
@@ -195,10 +198,10 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
     if (window == windows->end()) return;
     // Leave it in its editor view, so that the next open shows the plug-in's own face.
     switchPluginWindowView(*window, PluginViewPreference::editor);
-    platform::pause(0.15);
+    platform::pause(pacing::kEditorViewRestored);
     if (auto close = findChildButton(*window, "close")) {
         close->performAction(ax::kPress);
-        platform::pause(0.15);
+        platform::pause(pacing::kWindowCloses);
     }
 }
 

@@ -7,12 +7,15 @@
 #include <algorithm>
 #include <chrono>
 
-#include "support/image_encoding.h"
+#include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_dump_text.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/platform.h"
 #include "support/app_paths.h"
 #include "support/files.h"
+#include "support/image_encoding.h"
 #include "support/numbers.h"
 
 namespace corvane {
@@ -23,8 +26,6 @@ using nlohmann::json;
 
 namespace {
 
-constexpr std::uint16_t kReturn = 36;
-constexpr std::uint16_t kEscape = 53;
 
 // Whole seconds since 1970 on the program's clock, for the per-call file names.
 long long epochSeconds() {
@@ -33,12 +34,9 @@ long long epochSeconds() {
 }
 
 // A missing position counts as y 0.
-double yOf(const AXElement& e) { return e.point(ax::kPosition).value_or(platform::Point{}).y; }
+double yOf(const AXElement& e) { return LogicInspector::frameForElement(e).y; }
 
-json truncatedFrame(const platform::Rect& r) {
-    auto whole = [](double v) { return checkedInteger(v, INT64_MIN / 2, INT64_MAX / 2).value_or(0); };
-    return {{"x", whole(r.x)}, {"y", whole(r.y)}, {"w", whole(r.width)}, {"h", whole(r.height)}};
-}
+json truncatedFrame(const platform::Rect& r) { return detail::frameJson(r, false); }
 
 std::vector<std::string> slotNames(const std::vector<LogicInspector::InsertSlot>& slots) {
     std::vector<std::string> names;
@@ -112,12 +110,12 @@ std::variant<Prepared, json> prepare(const LogicInspector& inspector, const std:
     if (!selected) return json{{"error", "Track not found: " + trackName}};
     auto strip = inspector.firstMixerStrip(selected->mainWindow);
     if (!strip) return json{{"error", "Mixer area not found"}};
-    platform::pause(0.3);
+    platform::pause(pacing::kStripFollowsSelection);
     Prepared p;
     p.mainWindow = selected->mainWindow;
     p.slots = inspector.findTrackPluginSlots(selected->mainWindow);
     if (beforeSlots) *beforeSlots = slotNames(p.slots);
-    inspector.findInsertBars(*strip, p.bars, 0, 10);
+    inspector.findInsertBars(*strip, p.bars, 0, search_depth::kStripControls);
     std::stable_sort(p.slots.begin(), p.slots.end(),
                      [](const auto& a, const auto& b) { return yOf(a.element) < yOf(b.element); });
     std::stable_sort(p.bars.begin(), p.bars.end(),
@@ -140,9 +138,9 @@ std::string openBar(const LogicInspector& inspector, const AXElement& bar, const
 }
 
 void closeMenu(const LogicInspector& inspector, double between, double after) {
-    inspector.pressKey(kEscape);
+    inspector.pressKey(key_code::kEscape);
     platform::pause(between);
-    inspector.pressKey(kEscape);
+    inspector.pressKey(key_code::kEscape);
     if (after > 0) platform::pause(after);
 }
 
@@ -159,8 +157,8 @@ json LogicInspector::probeInsertBarMenu(const std::string& trackName, int slotIn
     if (!target) return {{"error", unresolved(slotIndex)}, {"occupied", p.slots.size()}, {"empties", p.bars.size()}};
 
     const auto frame = frameForElement(*target);
-    const std::string method = openBar(*this, *target, frame, 0.2, useMouseClick, yDelta);
-    platform::pause(1.0);
+    const std::string method = openBar(*this, *target, frame, pacing::kBeforeMenuListing, useMouseClick, yDelta);
+    platform::pause(pacing::kProbeMenuOpens);
     json result = {{"targetSlot", slotIndex}, {"clickMethod", method}, {"targetBarFrame", truncatedFrame(frame)}};
 
     DumpList windowsList, items, nodes;
@@ -172,14 +170,15 @@ json LogicInspector::probeInsertBarMenu(const std::string& trackName, int slotIn
                                {"role", w.string(ax::kRole).value_or("")},
                                {"subrole", w.string(ax::kSubrole).value_or("")},
                                {"children", w.elements(ax::kChildren).value_or(std::vector<AXElement>{}).size()}});
-        collectMenuItemTitles(w, items, 0, 25);
+        collectMenuItemTitles(w, items, 0, search_depth::kInsertMenu);
     }
     if (auto focused = app.element(ax::kFocusedUIElement)) {
         result["focusedRole"] = focused->string(ax::kRole).value_or("");
-        collectMenuItemTitles(*focused, items, 0, 25);
+        collectMenuItemTitles(*focused, items, 0, search_depth::kInsertMenu);
     }
-    for (const auto& w : app.elements(ax::kWindows).value_or(std::vector<AXElement>{})) collectMenuNodes(w, nodes, 0, 25);
-    closeMenu(*this, 0.2, 0.2);
+    for (const auto& w : app.elements(ax::kWindows).value_or(std::vector<AXElement>{}))
+        collectMenuNodes(w, nodes, 0, search_depth::kInsertMenu);
+    closeMenu(*this, pacing::kMenuCloses, pacing::kMenuCloses);
 
     result["windows"] = windowsList;
     result["menuItemCount"] = items.size();
@@ -205,14 +204,14 @@ json LogicInspector::testTypeToFilterInsertMenu(const std::string& trackName, in
     auto target = resolveTarget(p, slotIndex);
     if (!target) return {{"error", unresolved(slotIndex)}};
 
-    openBar(*this, *target, frameForElement(*target), 0.3, false, 0);
-    platform::pause(0.6);
-    const bool typed = typeStringIntoLogic(pluginName, 0.06);
-    platform::pause(0.25);
-    pressKey(kReturn);
-    platform::pause(0.8);
+    openBar(*this, *target, frameForElement(*target), pacing::kBeforeProbeBarPress, false, 0);
+    platform::pause(pacing::kTypeToFilterMenuOpens);
+    const bool typed = typeStringIntoLogic(pluginName, pacing::kTypedCharacter).success;
+    platform::pause(pacing::kTypedFilterSettles);
+    pressKey(key_code::kReturn);
+    platform::pause(pacing::kMenuChoiceTakesEffect);
     const auto afterSlots = slotNames(findTrackPluginSlots(p.mainWindow));
-    closeMenu(*this, 0.05, 0);
+    closeMenu(*this, pacing::kMenuKeyRepeat, 0);
 
     const bool added = afterSlots.size() > beforeSlots.size();
     return {{"typed", typed},
@@ -235,15 +234,15 @@ json LogicInspector::crawlEverythingAfterInsertBarClick(const std::string& track
     auto target = resolveTarget(p, slotIndex);
     if (!target) return {{"error", unresolved(slotIndex)}};
 
-    openBar(*this, *target, frameForElement(*target), 0.3, false, 0);
-    platform::pause(0.9);
+    openBar(*this, *target, frameForElement(*target), pacing::kBeforeProbeBarPress, false, 0);
+    platform::pause(pacing::kCrawlMenuOpens);
     const json logicApp = attributeSection(*this, app, false);
     const json systemWide = attributeSection(*this, platform::accessibility().systemWideElement(), true);
     json focused = json::object();
     std::size_t focusedElements = 0;
     if (auto element = app.element(ax::kFocusedUIElement)) {
         DumpList crawled;
-        deepCrawlWithAttributes(*element, "focused", 0, 20, crawled);
+        deepCrawlWithAttributes(*element, "focused", 0, search_depth::kFocusedCrawl, crawled);
         focusedElements = crawled.size();
         focused["elements"] = crawled;
     }
@@ -251,13 +250,13 @@ json LogicInspector::crawlEverythingAfterInsertBarClick(const std::string& track
     for (const auto& running : platform::workspace().runningApplications()) {
         if (running.activationPolicy != platform::ActivationPolicy::regular || running.processIdentifier <= 0) continue;
         DumpList menus;
-        findAllMenusIn(platform::accessibility().applicationElement(running.processIdentifier), 0, 10, menus);
+        findAllMenusIn(platform::accessibility().applicationElement(running.processIdentifier), 0, search_depth::kMenuOwners, menus);
         if (menus.empty()) continue;
         const std::string name = running.localizedName.value_or("");
         summary.push_back({{"pid", running.processIdentifier}, {"name", name}, {"menus", menus.size()}});
         owners.push_back({{"pid", running.processIdentifier}, {"name", name}, {"menus", std::move(menus)}});
     }
-    closeMenu(*this, 0.2, 0);
+    closeMenu(*this, pacing::kMenuCloses, 0);
 
     const auto path = AppPaths::temporaryDirectory() / fmt::format("insert-bar-crawl-{}.json", epochSeconds());
     const json file = {{"track", trackName}, {"slotIndex", slotIndex}, {"logicApp", logicApp},
@@ -279,8 +278,8 @@ json LogicInspector::clickInsertBarAndScreenshot(const std::string& trackName, i
     if (!target) return {{"error", unresolved(slotIndex)}};
 
     const auto frame = frameForElement(*target);
-    const std::string method = openBar(*this, *target, frame, 0.3, useMouseClick, 0);
-    platform::pause(2.5);
+    const std::string method = openBar(*this, *target, frame, pacing::kBeforeProbeBarPress, useMouseClick, 0);
+    platform::pause(pacing::kScreenshotMenuOpens);
     const auto path = AppPaths::temporaryDirectory() / fmt::format("insert-bar-click-{}.png", epochSeconds());
     bool ok = false;
     if (auto display = platform::screenCapture().mainDisplay()) {

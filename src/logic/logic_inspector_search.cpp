@@ -1,7 +1,11 @@
 #include <fmt/format.h>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
+#include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/numbers.h"
@@ -11,17 +15,13 @@ namespace corvane {
 
 namespace ax = platform::ax;
 using platform::AXElement;
+using ax_tree::Next;
+using ax_tree::Step;
 
+using ax_read::blanksForLineSeparators;
 using ax_read::textOf;
 using ax_read::trimmed;
-using ax_read::wholeValue;
-
-namespace {
-void replaceLineSeparators(std::string& s) {
-    static const std::string sep = "\u2028";
-    for (size_t pos; (pos = s.find(sep)) != std::string::npos;) s.replace(pos, sep.size(), " ");
-}
-}  // namespace
+using ax_read::wholeNumber;
 
 bool LogicInspector::isLogicMainWindowTitle(const std::string& title) {
     return title.find("- Tracks") != std::string::npos || title.find("- Mixer") != std::string::npos;
@@ -43,28 +43,27 @@ std::optional<AXElement> LogicInspector::findMainWindow() const {
 std::optional<AXElement> LogicInspector::findDescendant(const AXElement& of, const std::string& description,
                                                         const std::optional<std::string>& role, int maxDepth,
                                                         int depth) const {
-    if (depth >= maxDepth) return std::nullopt;
-    if (trimmed(of, ax::kDescription) == description) {
-        if (!role) return of;
-        auto r = of.string(ax::kRole);
-        if (r && *r == *role) return of;
-    }
-    for (const auto& child : of.children())
-        if (auto found = findDescendant(child, description, role, maxDepth, depth + 1)) return found;
-    return std::nullopt;
+    return ax_tree::findFirst(
+        of, maxDepth,
+        [&](const AXElement& e) { return trimmed(e, ax::kDescription) == description && (!role || e.string(ax::kRole) == role); },
+        depth);
 }
 
 std::optional<platform::Rect> LogicInspector::findElementFrame(const AXElement& in, const std::string& description,
                                                                int maxDepth, int depth) const {
-    if (depth >= maxDepth) return std::nullopt;
-    if (trimmed(in, ax::kDescription) == description) {
-        auto frame = frameForElement(in);
-        if (frame == Rect{}) return std::nullopt;
-        return frame;
-    }
-    for (const auto& child : in.children())
-        if (auto found = findElementFrame(child, description, maxDepth, depth + 1)) return found;
-    return std::nullopt;
+    std::optional<Rect> found;
+    ax_tree::walk(
+        in, maxDepth,
+        [&](const Step& step) {
+            if (trimmed(step.element, ax::kDescription) != description) return Next::children;
+            // A zero frame is no answer, and nothing below its element is searched.
+            const Rect frame = frameForElement(step.element);
+            if (frame == Rect{}) return Next::siblings;
+            found = frame;
+            return Next::stop;
+        },
+        depth);
+    return found;
 }
 
 std::optional<AXElement> LogicInspector::findSlider(const AXElement& in, const std::string& description,
@@ -72,120 +71,110 @@ std::optional<AXElement> LogicInspector::findSlider(const AXElement& in, const s
     return findDescendant(in, description, std::string("AXSlider"), maxDepth, depth);
 }
 
-bool LogicInspector::setSliderValue(const AXElement& in, const std::string& description, double value, int maxDepth,
-                                    int depth) const {
-    if (depth >= maxDepth) return false;
-    if (in.string(ax::kRole) == std::optional<std::string>("AXSlider") &&
-        trimmed(in, ax::kDescription) == description) {
-        // A caller's value that is not finite or not representable is refused, never converted.
-        auto target = checkedInteger(value, INT64_MIN / 2, INT64_MAX / 2);
-        if (!target) return false;
-        bool wrote = true;
-        for (int i = 0; i < 300; ++i) {
-            auto current = wholeValue(in);
-            if (!current) break;
-            if (*current == *target) return true;
-            if (in.setAttributeValue(ax::kValue, static_cast<double>(*target)) != platform::AXError::success) {
-                wrote = false;
-                break;
-            }
-            platform::pause(0.005);
-        }
-        if (wrote) {
-            auto last = wholeValue(in);
-            if (last && std::llabs(*last - *target) <= 1) return true;
-        }
-        return false;  // not confirmed: the parent goes on with the next matching slider
+namespace {
+
+// Writes the whole part of the value until the slider shows it, and counts one step off as shown.
+bool writeSliderUntilShown(const AXElement& slider, double value) {
+    // A caller's value that is not finite or not representable is refused, never converted.
+    auto target = checkedInteger(value, INT64_MIN / 2, INT64_MAX / 2);
+    if (!target) return false;
+    for (int i = 0; i < 300; ++i) {
+        auto current = wholeNumber(slider);
+        if (!current) break;
+        if (*current == *target) return true;
+        if (slider.setAttributeValue(ax::kValue, static_cast<double>(*target)) != platform::AXError::success) return false;
+        platform::pause(pacing::kSliderWriteRetry);
     }
-    for (const auto& child : in.children())
-        if (setSliderValue(child, description, value, maxDepth, depth + 1)) return true;
-    return false;
+    auto last = wholeNumber(slider);
+    return last && std::llabs(*last - *target) <= 1;
 }
 
-bool LogicInspector::findAndClickButton(const AXElement& in, const std::string& description, int depth,
-                                        int maxDepth) const {
-    if (depth >= maxDepth) return false;
-    auto role = textOf(in, ax::kRole);
-    if ((role == "AXButton" || role == "AXCheckBox") &&
-        (trimmed(in, ax::kDescription) == description || trimmed(in, ax::kTitle) == description)) {
-        in.performAction(ax::kPress);
-        return true;
-    }
-    for (const auto& child : in.children())
-        if (findAndClickButton(child, description, depth + 1, maxDepth)) return true;
-    return false;
+}  // namespace
+
+Outcome LogicInspector::setSliderValue(const AXElement& in, const std::string& description, double value, int maxDepth,
+                                       int depth) const {
+    bool confirmed = false;
+    ax_tree::walk(
+        in, maxDepth,
+        [&](const Step& step) {
+            if (step.element.string(ax::kRole) != std::optional<std::string>("AXSlider") ||
+                trimmed(step.element, ax::kDescription) != description)
+                return Next::children;
+            // Not confirmed: the search goes on with the next matching slider.
+            confirmed = writeSliderUntilShown(step.element, value);
+            return confirmed ? Next::stop : Next::siblings;
+        },
+        depth);
+    const auto whole = checkedInteger(value, INT64_MIN / 2, INT64_MAX / 2);
+    if (!whole) return {false, fmt::format("{} is no value for '{}'.", value, description)};
+    if (!confirmed) return {false, fmt::format("No slider '{}' took the value {}.", description, *whole)};
+    return {true, fmt::format("Set '{}' to {}.", description, *whole)};
 }
 
-bool LogicInspector::pressMenuItemInOpenedMenu(const AXElement& menuButton, const std::string& itemTitle,
-                                               const AXElement& axApp) const {
+Outcome LogicInspector::findAndClickButton(const AXElement& in, const std::string& description, int depth,
+                                           int maxDepth) const {
+    auto button = ax_tree::findFirst(
+        in, maxDepth,
+        [&](const AXElement& e) {
+            auto role = textOf(e, ax::kRole);
+            return (role == "AXButton" || role == "AXCheckBox") &&
+                   (trimmed(e, ax::kDescription) == description || trimmed(e, ax::kTitle) == description);
+        },
+        depth);
+    if (!button) return {false, "No button '" + description + "' found."};
+    button->performAction(ax::kPress);
+    return {true, "Pressed '" + description + "'."};
+}
+
+Outcome LogicInspector::pressMenuItemInOpenedMenu(const AXElement& menuButton, const std::string& itemTitle,
+                                                  const AXElement& axApp) const {
     menuButton.performAction(ax::kPress);
-    platform::pause(0.5);
-    if (auto item = findMenuItemByTitle(axApp, itemTitle, 15)) {
+    platform::pause(pacing::kMenuOpens);
+    if (auto item = findMenuItemByTitle(axApp, itemTitle, search_depth::kOpenedMenuItems)) {
         item->performAction(ax::kPress);
-        platform::pause(0.8);
-        return true;
+        platform::pause(pacing::kMenuChoiceTakesEffect);
+        return {true, "Chose '" + itemTitle + "'."};
     }
     log(fmt::format("[pressMenuItemInOpenedMenu] Could not find menu item '{}'", itemTitle));
-    pressKey(53);
-    return false;
+    pressKey(key_code::kEscape);
+    return {false, "Could not find menu item '" + itemTitle + "'."};
 }
 
 void LogicInspector::findMenuButtonRecurse(const AXElement& element, const std::string& needle,
                                            std::optional<AXElement>& result, int depth, int maxDepth) const {
-    if (result || depth >= maxDepth) return;
-    if (textOf(element, ax::kRole) == "AXMenuButton" && text::lowercased(textOf(element, ax::kDescription)) == needle) {
-        result = element;
-        return;
-    }
-    for (const auto& child : element.children()) {
-        findMenuButtonRecurse(child, needle, result, depth + 1, maxDepth);
-        if (result) return;
-    }
+    if (result) return;
+    result = ax_tree::findFirst(
+        element, maxDepth,
+        [&](const AXElement& e) {
+            return textOf(e, ax::kRole) == "AXMenuButton" && text::lowercased(textOf(e, ax::kDescription)) == needle;
+        },
+        depth);
 }
-
-namespace {
-void findMenuItemRecurse(const AXElement& element, const std::string& needle, std::optional<AXElement>& result,
-                         int depth, int maxDepth) {
-    if (result || depth >= maxDepth) return;
-    if (textOf(element, ax::kRole) == "AXMenuItem" && text::lowercased(textOf(element, ax::kTitle)) == needle) {
-        result = element;
-        return;
-    }
-    for (const auto& child : element.children()) {
-        findMenuItemRecurse(child, needle, result, depth + 1, maxDepth);
-        if (result) return;
-    }
-}
-}  // namespace
 
 std::optional<AXElement> LogicInspector::findMenuItemByTitle(const AXElement& axApp, const std::string& title,
                                                              int maxDepth) const {
-    auto needle = text::lowercased(title);
-    std::optional<AXElement> result;
-    if (auto windows = axApp.elements(ax::kWindows)) {
-        for (const auto& w : *windows) {
-            findMenuItemRecurse(w, needle, result, 0, maxDepth);
-            if (result) return result;
-        }
-    }
-    if (auto focused = axApp.element(ax::kFocusedUIElement)) findMenuItemRecurse(*focused, needle, result, 0, maxDepth);
-    return result;
+    const auto needle = text::lowercased(title);
+    auto titled = [&](const AXElement& e) {
+        return textOf(e, ax::kRole) == "AXMenuItem" && text::lowercased(textOf(e, ax::kTitle)) == needle;
+    };
+    if (auto windows = axApp.elements(ax::kWindows))
+        for (const auto& w : *windows)
+            if (auto item = ax_tree::findFirst(w, maxDepth, titled)) return item;
+    if (auto focused = axApp.element(ax::kFocusedUIElement)) return ax_tree::findFirst(*focused, maxDepth, titled);
+    return std::nullopt;
 }
 
 std::optional<AXElement> LogicInspector::findButtonByLabelContains(const AXElement& element, const std::string& needle,
                                                                    int depth, int maxDepth) const {
-    if (depth >= maxDepth) return std::nullopt;
-    if (textOf(element, ax::kRole) == "AXButton") {
-        auto description = textOf(element, ax::kDescription);
-        auto title = textOf(element, ax::kTitle);
-        replaceLineSeparators(description);
-        replaceLineSeparators(title);
-        auto label = text::lowercased(description.empty() ? title : description);
-        if (label.find(needle) != std::string::npos) return element;
-    }
-    for (const auto& child : element.children())
-        if (auto found = findButtonByLabelContains(child, needle, depth + 1, maxDepth)) return found;
-    return std::nullopt;
+    return ax_tree::findFirst(
+        element, maxDepth,
+        [&](const AXElement& e) {
+            if (textOf(e, ax::kRole) != "AXButton") return false;
+            auto description = blanksForLineSeparators(textOf(e, ax::kDescription));
+            auto title = blanksForLineSeparators(textOf(e, ax::kTitle));
+            return text::lowercased(description.empty() ? title : description).find(needle) != std::string::npos;
+        },
+        depth);
 }
 
 std::optional<AXElement> LogicInspector::findChildButton(const AXElement& in, const std::string& withDescription) const {
@@ -195,8 +184,12 @@ std::optional<AXElement> LogicInspector::findChildButton(const AXElement& in, co
     return std::nullopt;
 }
 
+std::optional<AXElement> LogicInspector::findMixerArea(const AXElement& in) const {
+    return findDescendant(in, "Mixer", std::string("AXLayoutArea"), search_depth::kMixerArea);
+}
+
 std::optional<AXElement> LogicInspector::firstMixerStrip(const AXElement& in) const {
-    auto mixer = findDescendant(in, "Mixer", std::string("AXLayoutArea"), 10);
+    auto mixer = findMixerArea(in);
     if (!mixer) return std::nullopt;
     auto strips = mixer->children();
     if (strips.empty()) return std::nullopt;

@@ -1,7 +1,11 @@
 #include <fmt/format.h>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
+#include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/unicode.h"
@@ -16,9 +20,6 @@ using ax_read::textOf;
 
 namespace {
 
-constexpr std::uint16_t kEscape = 53;
-
-
 // Logic Pro names a source in its menu as itself, "Bus 1 ← Synth" or "Synth Pad (Bus 1)".
 bool titleNamesSource(const std::string& title, const std::string& needle) {
     const std::string t = text::lowercased(title);
@@ -27,31 +28,18 @@ bool titleNamesSource(const std::string& title, const std::string& needle) {
            t.find("(" + needle + ")") != std::string::npos;
 }
 
-void searchMenuItems(const AXElement& element, const std::string& needle, std::optional<AXElement>& result, int depth, int maxDepth) {
-    if (result || depth >= maxDepth) return;
-    if (textOf(element, ax::kRole) == "AXMenuItem") {
-        const std::string title = textOf(element, ax::kTitle);
-        if (!title.empty() && titleNamesSource(title, needle)) {
-            result = element;
-            return;
-        }
-    }
-    for (const auto& child : element.children()) {
-        searchMenuItems(child, needle, result, depth + 1, maxDepth);
-        if (result) return;
-    }
-}
-
 std::optional<AXElement> findSidechainMenuItem(const AXElement& axApp, const std::string& source) {
     const std::string needle = text::trimmingWhitespace(text::lowercased(source));
-    std::optional<AXElement> result;
+    auto namesSource = [&](const AXElement& e) {
+        if (textOf(e, ax::kRole) != "AXMenuItem") return false;
+        const std::string title = textOf(e, ax::kTitle);
+        return !title.empty() && titleNamesSource(title, needle);
+    };
     if (auto windows = axApp.elements(ax::kWindows))
-        for (const auto& window : *windows) {
-            searchMenuItems(window, needle, result, 0, 20);
-            if (result) return result;
-        }
-    if (auto focused = axApp.element(ax::kFocusedUIElement)) searchMenuItems(*focused, needle, result, 0, 20);
-    return result;
+        for (const auto& window : *windows)
+            if (auto item = ax_tree::findFirst(window, search_depth::kListedMenuItems, namesSource)) return item;
+    if (auto focused = axApp.element(ax::kFocusedUIElement)) return ax_tree::findFirst(*focused, search_depth::kListedMenuItems, namesSource);
+    return std::nullopt;
 }
 
 std::string sidechainSuccessMessage(const std::string& source, const std::string& committed, const std::optional<std::string>& beforeValue) {
@@ -68,7 +56,7 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AX
     log(fmt::format("[setPluginSidechain] Target source '{}' (before='{}')", source, beforeValue.value_or("nil")));
     const auto code = dropdown.setAttributeValue(ax::kValue, source);
     log(fmt::format("[setPluginSidechain] Direct set returned {}", platform::code(code)));
-    platform::pause(0.25);
+    platform::pause(pacing::kSelectorDirectSetSettles);
     if (auto value = dropdown.string(ax::kValue);
         value && text::equalsIgnoringCase(text::trimmingWhitespace(*value), text::trimmingWhitespace(source))) {
         log(fmt::format("[setPluginSidechain] Direct set succeeded: '{}'", *value));
@@ -76,13 +64,13 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AX
     }
 
     log("[setPluginSidechain] Falling back to menu-click flow");
-    platform::pause(0.15);
+    platform::pause(pacing::kBeforeSelectorPress);
     dropdown.performAction(ax::kPress);
-    platform::pause(0.8);
+    platform::pause(pacing::kSelectorMenuOpens);
     auto item = findSidechainMenuItem(axApp, source);
     if (!item) {
-        inspector.pressKey(kEscape);
-        platform::pause(0.2);
+        inspector.pressKey(key_code::kEscape);
+        platform::pause(pacing::kMenuCloses);
         return {false,
                 "Could not set Side Chain to '" + source +
                     "' \u2014 menu item not found. Logic's menu groups sources into Audio / Inst / Bus submenus; check that the source "
@@ -90,7 +78,7 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AX
                 beforeValue};
     }
     item->performAction(ax::kPress);
-    platform::pause(0.8);
+    platform::pause(pacing::kMenuChoiceTakesEffect);
     const std::string value = text::trimmingWhitespace(textOf(dropdown, ax::kValue));
     if (value.empty()) {
         log(fmt::format("[setPluginSidechain] Menu press failed \u2014 value nil/empty. source='{}'", source));
@@ -105,7 +93,7 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AX
 void closeWindow(const LogicInspector& inspector, const AXElement& window) {
     if (auto close = inspector.findChildButton(window, "close")) {
         close->performAction(ax::kPress);
-        platform::pause(0.15);
+        platform::pause(pacing::kWindowCloses);
     }
 }
 
@@ -119,17 +107,17 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     if (!open) return {false, "No open button for " + pluginSlot.name, std::nullopt};
 
     open->performAction(ax::kPress);
-    platform::pause(0.3);
+    platform::pause(pacing::kSidechainWindowOpens);
     auto window = findPluginWindow(axApp, in);
     if (!window) {
         open->performAction(ax::kPress);
-        platform::pause(0.3);
+        platform::pause(pacing::kSidechainWindowOpens);
         window = findPluginWindow(axApp, in);
     }
     if (!window) return {false, "Plugin window did not appear", std::nullopt};
 
     std::optional<SidechainDropdown> dropdown;
-    walkForSidechainDropdown(*window, dropdown, 0, 10);
+    walkForSidechainDropdown(*window, dropdown, 0, search_depth::kPluginHeader);
     if (!dropdown) {
         closeWindow(*this, *window);
         return {false,

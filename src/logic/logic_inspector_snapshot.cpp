@@ -35,7 +35,7 @@ std::vector<WindowSummary> LogicInspector::loadAccessibilityWindows(const platfo
     for (const auto& w : *windows) {
         std::optional<std::string> candidate;
         if (auto title = w.string(ax::kTitle)) candidate = text::trimmingWhitespaceAndNewlines(*title);
-        auto frame = frameForWindow(w);
+        auto frame = frameForElement(w);
         WindowSummary summary;
         summary.frame = RectDTO{frame.x, frame.y, frame.width, frame.height};
         summary.title = candidate && !candidate->empty() ? *candidate : "Untitled Window";

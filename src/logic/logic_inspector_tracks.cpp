@@ -4,7 +4,11 @@
 #include <cmath>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
+#include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/regex.h"
@@ -14,16 +18,13 @@ namespace corvane {
 
 namespace ax = platform::ax;
 using platform::AXElement;
+using ax_tree::Next;
+using ax_tree::Step;
 
 using ax_read::textOf;
 using ax_read::trimmedOrAbsent;
 
 namespace {
-
-
-bool endsWith(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
 
 const std::string kLeftQuote = "\u201C";
 const std::string kRightQuote = "\u201D";
@@ -37,7 +38,8 @@ std::optional<std::pair<size_t, size_t>> findQuote(const std::string& s, size_t 
     return std::make_pair(curly, typographic.size());
 }
 
-std::optional<std::int64_t> parseDecimal(const std::string& s) {
+// A signed whole number in ASCII digits, the whole text; absent on overflow.
+std::optional<std::int64_t> parseWholeNumber(const std::string& s) {
     if (s.empty()) return std::nullopt;
     size_t i = 0;
     bool negative = false;
@@ -53,6 +55,12 @@ std::optional<std::int64_t> parseDecimal(const std::string& s) {
         value = value * 10 + (s[i] - '0');
     }
     return negative ? -value : value;
+}
+
+// AXSelected holding the Boolean true; a number does not count.
+bool selectedFlag(const AXElement& e) {
+    const auto selected = ax_read::valueOf(e, ax::kSelected);
+    return selected && std::holds_alternative<bool>(*selected) && std::get<bool>(*selected);
 }
 
 bool hasDisclosureTriangle(const AXElement& header) {
@@ -77,7 +85,7 @@ std::optional<LogicInspector::ParsedTrackDescription> LogicInspector::parseTrack
     if (numberStart >= description.size()) return std::nullopt;
     size_t space = description.find(' ', numberStart);
     if (space == std::string::npos) return std::nullopt;
-    auto number = parseDecimal(description.substr(numberStart, space - numberStart));
+    auto number = parseWholeNumber(description.substr(numberStart, space - numberStart));
     if (!number) return std::nullopt;
     size_t rest = space + 1;
     if (rest >= description.size()) return std::nullopt;
@@ -92,24 +100,27 @@ std::optional<LogicInspector::ParsedTrackDescription> LogicInspector::parseTrack
 
 void LogicInspector::findTrackHeaderElements(const AXElement& element, std::vector<TrackHeader>& headers, int depth,
                                              int maxDepth) const {
-    if (depth >= maxDepth) return;
-    std::string description = text::trimmingWhitespaceAndNewlines(textOf(element, ax::kDescription));
-    bool candidate = description.rfind("Track ", 0) == 0 &&
-                     (description.find('"') != std::string::npos || description.find(kLeftQuote) != std::string::npos);
-    if (candidate) {
-        bool muted = endsWith(description, ", mute") || endsWith(description, ", muted");
-        bool folder = hasDisclosureTriangle(element);
-        if (auto parsed = parseTrackDescription(description)) {
-            headers.push_back(TrackHeader{element, parsed->number, parsed->name, muted, folder, std::nullopt});
-            return;
-        }
-    }
-    for (const auto& child : element.children()) findTrackHeaderElements(child, headers, depth + 1, maxDepth);
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
+            bool candidate = description.starts_with("Track ") &&
+                             (description.find('"') != std::string::npos || description.find(kLeftQuote) != std::string::npos);
+            if (!candidate) return Next::children;
+            bool muted = description.ends_with(", mute") || description.ends_with(", muted");
+            bool folder = hasDisclosureTriangle(e);
+            auto parsed = parseTrackDescription(description);
+            if (!parsed) return Next::children;
+            headers.push_back(TrackHeader{e, parsed->number, parsed->name, muted, folder, std::nullopt});
+            return Next::siblings;
+        },
+        depth);
 }
 
 std::vector<LogicInspector::TrackHeader> LogicInspector::findTrackHeaders(const AXElement& mainWindow) const {
     std::vector<TrackHeader> found;
-    findTrackHeaderElements(mainWindow, found, 0, 15);
+    findTrackHeaderElements(mainWindow, found, 0, search_depth::kTrackHeaders);
     std::stable_sort(found.begin(), found.end(),
                      [](const TrackHeader& a, const TrackHeader& b) { return a.trackNumber < b.trackNumber; });
     std::vector<TrackHeader> unique;
@@ -148,9 +159,7 @@ LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& na
         }
     static const Regex suffix(R"(\s*\[[^\]]*\]\s*$)");
     std::string stripped = suffix.replaceAll(wanted, "");
-    // Trimmed of spaces and tabs only.
-    size_t b = stripped.find_first_not_of(" \t"), e = stripped.find_last_not_of(" \t");
-    stripped = b == std::string::npos ? std::string() : stripped.substr(b, e - b + 1);
+    stripped = ax_read::trimmedBlanks(stripped);
     if (stripped == wanted) return result;
     for (const auto& h : headers)
         if (text::lowercased(h.name) == stripped) {
@@ -205,16 +214,16 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
         return true;
     }
     long presses = std::labs(delta);
-    std::uint16_t key = delta > 0 ? 125 : 126;
+    std::uint16_t key = delta > 0 ? key_code::kDown : key_code::kUp;
     log(fmt::format("[selectTrackViaKeyboard] navigating from '{}' (idx {}) to '{}' (idx {}) via {} {} presses",
                     current, currentIndex, target.name, targetIndex, presses, delta > 0 ? "↓" : "↑"));
     activateLogic();
-    platform::pause(0.1);
+    platform::pause(pacing::kBeforeArrowKeys);
     for (long i = 0; i < presses; ++i) {
         pressKey(key);
-        platform::pause(0.03);
+        platform::pause(pacing::kArrowKeyRepeat);
     }
-    platform::pause(0.5);
+    platform::pause(pacing::kSelectionSettles);
     std::string after = stripName(readChannelStrip(mainWindow));
     bool verified = text::equalsIgnoringCase(after, target.name);
     log(fmt::format("[selectTrackViaKeyboard] after navigation, strip name='{}' (verified={})", after,
@@ -223,12 +232,12 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
 }
 
 bool LogicInspector::ensureInspectorOpen(const AXElement& mainWindow) const {
-    if (findDescendant(mainWindow, "Mixer", std::string("AXLayoutArea"), 10)) return true;
+    if (findMixerArea(mainWindow)) return true;
     activateLogic();
-    platform::pause(0.08);
-    pressKey(34);
-    platform::pause(0.25);
-    if (findDescendant(mainWindow, "Mixer", std::string("AXLayoutArea"), 10)) return true;
+    platform::pause(pacing::kBeforeInspectorKey);
+    pressKey(key_code::kI);
+    platform::pause(pacing::kInspectorOpens);
+    if (findMixerArea(mainWindow)) return true;
     log("[ensureInspectorOpen] pressed I but Inspector still hidden");
     return false;
 }
@@ -237,23 +246,23 @@ std::optional<bool> LogicInspector::isFolderExpanded(const TrackHeader& header) 
     if (!header.isFolder) return std::nullopt;
     for (const auto& child : header.element.children()) {
         if (child.string(ax::kRole) != std::optional<std::string>("AXDisclosureTriangle")) continue;
-        platform::AXValue v;
-        if (child.copyAttributeValue(ax::kValue, v) != platform::AXError::success) continue;
-        if (auto* i = std::get_if<std::int64_t>(&v)) return *i != 0;
-        if (auto* b = std::get_if<bool>(&v)) return *b;
-        if (auto* d = std::get_if<double>(&v)) return *d != 0;
+        const auto v = ax_read::valueOf(child);
+        if (!v) continue;
+        if (auto* i = std::get_if<std::int64_t>(&*v)) return *i != 0;
+        if (auto* b = std::get_if<bool>(&*v)) return *b;
+        if (auto* d = std::get_if<double>(&*v)) return *d != 0;
     }
     return std::nullopt;
 }
 
-LogicInspector::EditResult LogicInspector::setFolderExpanded(const TrackHeader& header, bool expanded) const {
+Outcome LogicInspector::setFolderExpanded(const TrackHeader& header, bool expanded) const {
     if (!header.isFolder) return {false, "Track '" + header.name + "' is not a folder."};
     auto state = isFolderExpanded(header);
     if (state && *state == expanded)
         return {true, "Folder '" + header.name + "' is already " + (expanded ? "expanded" : "collapsed") + "."};
     if (!selectTrack(header.name)) return {false, "Could not select folder '" + header.name + "'."};
-    pressKeyChord(expanded ? 124 : 123, 0x140000);
-    platform::pause(0.35);
+    pressKeyChord(expanded ? key_code::kRight : key_code::kLeft, key_code::kCommandFlag | key_code::kControlFlag);
+    platform::pause(pacing::kFolderToggles);
     return {true, std::string(expanded ? "Expanded folder '" : "Collapsed folder '") + header.name + "'."};
 }
 
@@ -285,14 +294,11 @@ std::vector<TrackSummary> LogicInspector::findTracks(const AXElement& axApp) con
                 row.index = static_cast<int>(tracks.size());
                 row.isSoloed = detectToggleState(header.element, "solo");
                 row.isMuted = header.isMuted || detectToggleState(header.element, "mute");
-                platform::AXValue selected;
-                row.isSelected =
-                    header.element.copyAttributeValue(ax::kSelected, selected) == platform::AXError::success &&
-                    std::holds_alternative<bool>(selected) && std::get<bool>(selected);
+                row.isSelected = selectedFlag(header.element);
                 tracks.push_back(std::move(row));
             }
         } else {
-            findTrackElements(w, tracks, 0, 12);
+            findTrackElements(w, tracks, 0, search_depth::kLooseTrackRows);
         }
         if (!tracks.empty()) break;
     }
@@ -301,38 +307,39 @@ std::vector<TrackSummary> LogicInspector::findTracks(const AXElement& axApp) con
 
 void LogicInspector::findTrackElements(const AXElement& element, std::vector<TrackSummary>& tracks, int depth,
                                        int maxDepth) const {
-    if (depth >= maxDepth) return;
-    auto role = element.string(ax::kRole);
-    auto title = trimmedOrAbsent(element, ax::kTitle);
-    auto description = trimmedOrAbsent(element, ax::kDescription);
-    auto identifier = element.string(ax::kIdentifier);
-    std::optional<std::string> lowerIdentifier;
-    if (identifier) lowerIdentifier = text::lowercased(*identifier);
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            auto role = e.string(ax::kRole);
+            auto title = trimmedOrAbsent(e, ax::kTitle);
+            auto description = trimmedOrAbsent(e, ax::kDescription);
+            auto identifier = e.string(ax::kIdentifier);
+            std::optional<std::string> lowerIdentifier;
+            if (identifier) lowerIdentifier = text::lowercased(*identifier);
 
-    bool candidate = false;
-    if (lowerIdentifier && lowerIdentifier->find("track") != std::string::npos) candidate = true;
-    if (role && (*role == "AXRow" || *role == "AXGroup" || *role == "AXCell") &&
-        ((title && !title->empty()) || (description && !description->empty())))
-        candidate = true;
-    if (description) {
-        auto lower = text::lowercased(*description);
-        if (lower.find("track") != std::string::npos || lower.find("channel") != std::string::npos) candidate = true;
-    }
-    if (candidate) {
-        if (auto name = bestTrackName(title, description)) {
+            bool candidate = false;
+            if (lowerIdentifier && lowerIdentifier->find("track") != std::string::npos) candidate = true;
+            if (role && (*role == "AXRow" || *role == "AXGroup" || *role == "AXCell") &&
+                ((title && !title->empty()) || (description && !description->empty())))
+                candidate = true;
+            if (description) {
+                auto lower = text::lowercased(*description);
+                if (lower.find("track") != std::string::npos || lower.find("channel") != std::string::npos) candidate = true;
+            }
+            if (!candidate) return Next::children;
+            auto name = bestTrackName(title, description);
+            if (!name) return Next::children;
             TrackSummary row;
             row.name = *name;
             row.index = static_cast<int>(tracks.size());
-            row.isSoloed = detectToggleState(element, "solo");
-            row.isMuted = detectToggleState(element, "mute");
-            platform::AXValue selected;
-            row.isSelected = element.copyAttributeValue(ax::kSelected, selected) == platform::AXError::success &&
-                             std::holds_alternative<bool>(selected) && std::get<bool>(selected);
+            row.isSoloed = detectToggleState(e, "solo");
+            row.isMuted = detectToggleState(e, "mute");
+            row.isSelected = selectedFlag(e);
             tracks.push_back(std::move(row));
-            return;
-        }
-    }
-    for (const auto& child : element.children()) findTrackElements(child, tracks, depth + 1, maxDepth);
+            return Next::siblings;
+        },
+        depth);
 }
 
 std::optional<std::string> LogicInspector::bestTrackName(const std::optional<std::string>& title,
@@ -350,16 +357,13 @@ bool LogicInspector::detectToggleState(const AXElement& element, const std::stri
                       text::lowercased(textOf(child, ax::kDescription)).find(labelHint) != std::string::npos ||
                       text::lowercased(textOf(child, ax::kIdentifier)).find(labelHint) != std::string::npos;
         if (!counts) continue;
-        platform::AXValue v;
-        if (child.copyAttributeValue(ax::kValue, v) == platform::AXError::success) {
-            if (auto* i = std::get_if<std::int64_t>(&v); i && *i == 1) return true;
-            if (auto* s = std::get_if<std::string>(&v); s && *s == "1") return true;
+        if (const auto v = ax_read::valueOf(child)) {
+            if (auto* i = std::get_if<std::int64_t>(&*v); i && *i == 1) return true;
+            if (auto* s = std::get_if<std::string>(&*v); s && *s == "1") return true;
         }
         if (child.boolean(ax::kSelected) == std::optional<bool>(true)) {
-            platform::AXValue sel;
-            if (child.copyAttributeValue(ax::kSelected, sel) == platform::AXError::success &&
-                std::holds_alternative<bool>(sel))
-                return true;
+            const auto selected = ax_read::valueOf(child, ax::kSelected);
+            if (selected && std::holds_alternative<bool>(*selected)) return true;
         }
     }
     return false;

@@ -5,7 +5,9 @@
 #include <iterator>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
+#include "logic/search_depths.h"
 #include "platform/platform.h"
 #include "support/numbers.h"
 #include "support/unicode.h"
@@ -14,26 +16,14 @@ namespace corvane {
 
 namespace ax = platform::ax;
 using platform::AXElement;
+using ax_tree::Next;
+using ax_tree::Step;
 
 using ax_read::textOf;
 using ax_read::trimmed;
 using ax_read::valueText;
 
 namespace {
-
-
-
-// AXValue as a whole number; a fractional or non-numeric value is no integer.
-std::optional<std::int64_t> integerValue(const AXElement& e) {
-    platform::AXValue v;
-    if (e.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
-    if (auto* i = std::get_if<std::int64_t>(&v)) return *i;
-    if (auto* d = std::get_if<double>(&v)) {
-        auto whole = checkedInteger(*d, INT64_MIN / 2, INT64_MAX / 2);
-        if (whole && double(*whole) == *d) return whole;
-    }
-    return std::nullopt;
-}
 
 // Frame numbers for the trace line; a frame Logic Pro reports as NaN or infinite prints as 0.
 std::int64_t truncated(double v) { return checkedInteger(v, INT64_MIN / 2, INT64_MAX / 2).value_or(0); }
@@ -57,13 +47,12 @@ constexpr double kMergeGap = 2.0;
 
 nlohmann::json LogicInspector::readTransport(const AXElement& from) const {
     nlohmann::json transport = nlohmann::json::object();
-    readTransportElements(from, transport, 0, 8);
+    readTransportElements(from, transport, 0, search_depth::kControlBar);
     return transport;
 }
 
 void LogicInspector::readTransportElements(const AXElement& from, nlohmann::json& transport, int depth,
                                            int maxDepth) const {
-    if (depth >= maxDepth) return;
     struct Row {
         const char* description;
         const char* key;
@@ -72,46 +61,57 @@ void LogicInspector::readTransportElements(const AXElement& from, nlohmann::json
     static constexpr Row kRows[] = {{"Tempo", "tempo", false},      {"Time Signature", "timeSignature", false},
                                     {"Play", "isPlaying", true},    {"Record", "isRecording", true},
                                     {"Cycle", "cycleEnabled", true}, {"Solo", "globalSolo", true}};
-    std::string description = trimmed(from, ax::kDescription);
-    if (auto value = valueText(from)) {
-        for (const Row& row : kRows) {
-            if (description != row.description) continue;
-            if (row.boolean) transport[row.key] = *value == "1";
-            else transport[row.key] = *value;
-            break;
-        }
-    }
-    for (const auto& child : from.children()) readTransportElements(child, transport, depth + 1, maxDepth);
+    ax_tree::walk(
+        from, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            std::string description = trimmed(e, ax::kDescription);
+            if (auto value = valueText(e)) {
+                for (const Row& row : kRows) {
+                    if (description != row.description) continue;
+                    if (row.boolean) transport[row.key] = *value == "1";
+                    else transport[row.key] = *value;
+                    break;
+                }
+            }
+            return Next::children;
+        },
+        depth);
 }
 
-bool LogicInspector::clickTransportButton(const std::string& description, const AXElement& in) const {
-    return findAndClickButton(in, description, 0, 8);
+Outcome LogicInspector::clickTransportButton(const std::string& description, const AXElement& in) const {
+    return findAndClickButton(in, description, 0, search_depth::kControlBar);
 }
 
 // --- Playhead --------------------------------------------------------------------------------
 
 std::optional<std::int64_t> LogicInspector::currentBar(const AXElement& in) const {
-    auto group = findDescendant(in, "Playhead Position", std::string("AXGroup"), 8);
+    auto group = findDescendant(in, "Playhead Position", std::string("AXGroup"), search_depth::kControlBar);
     if (!group) return std::nullopt;
-    auto bar = findSlider(*group, "bar", 4);
+    auto bar = findSlider(*group, "bar", search_depth::kPlayheadFields);
     if (!bar) return std::nullopt;
-    return integerValue(*bar);
+    return ax_read::wholeNumber(*bar);
 }
 
 void LogicInspector::collectAllPlayheadGroups(const AXElement& root, std::vector<AXElement>& into, int depth,
                                               int maxDepth) const {
-    if (depth >= maxDepth) return;
-    if (textOf(root, ax::kRole) == "AXGroup" && trimmed(root, ax::kDescription) == "Playhead Position")
-        into.push_back(root);
-    for (const auto& child : root.children()) collectAllPlayheadGroups(child, into, depth + 1, maxDepth);
+    ax_tree::walk(
+        root, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            if (textOf(e, ax::kRole) == "AXGroup" && trimmed(e, ax::kDescription) == "Playhead Position")
+                into.push_back(e);
+            return Next::children;
+        },
+        depth);
 }
 
-bool LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) const {
+Outcome LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) const {
     std::vector<AXElement> groups;
-    collectAllPlayheadGroups(in, groups, 0, 8);
+    collectAllPlayheadGroups(in, groups, 0, search_depth::kControlBar);
     if (groups.empty()) {
         PlayheadDebug::log("no Playhead Position AXGroup found in window");
-        return false;
+        return {false, "No playhead position display found."};
     }
     // Logic Pro may show a second, read-only position display higher up; the editable one is
     // the lowest on screen.
@@ -131,23 +131,24 @@ bool LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) const
     PlayheadDebug::log(fmt::format("target bar={} candidates={} chose frame=(x={} y={} w={} h={})", toBar,
                                    candidates.size(), truncated(chosen.frame.x), truncated(chosen.frame.y),
                                    truncated(chosen.frame.width), truncated(chosen.frame.height)));
-    bool moved = setSliderValue(chosen.group, "bar", static_cast<double>(toBar), 4, 0);
-    setSliderValue(chosen.group, "beat", 1, 4, 0);
-    setSliderValue(chosen.group, "division", 1, 4, 0);
-    setSliderValue(chosen.group, "tick", 1, 4, 0);
-    return moved;
+    const bool moved = setSliderValue(chosen.group, "bar", static_cast<double>(toBar), search_depth::kPlayheadFields, 0).success;
+    setSliderValue(chosen.group, "beat", 1, search_depth::kPlayheadFields, 0);
+    setSliderValue(chosen.group, "division", 1, search_depth::kPlayheadFields, 0);
+    setSliderValue(chosen.group, "tick", 1, search_depth::kPlayheadFields, 0);
+    if (!moved) return {false, fmt::format("The playhead did not move to bar {}.", toBar)};
+    return {true, fmt::format("Playhead at bar {}.", toBar)};
 }
 
 // --- Arrangement -----------------------------------------------------------------------------
 
 nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::optional<std::string>& trackName) const {
-    auto contents = findDescendant(in, "Tracks contents", std::nullopt, 10);
+    auto contents = findDescendant(in, "Tracks contents", std::nullopt, search_depth::kArrangeArea);
     if (!contents) return errorList("Tracks contents area not found");
 
     // Logic Pro does not expose its zoom, so the scale comes from the playhead's distance to the
     // start marker; with the playhead on bar 1 there is nothing to measure and a guess stays.
-    double startX = findElementFrame(in, "Start Marker", 10).value_or(Rect{}).x;
-    double playheadX = findElementFrame(in, "Playhead thumb", 10).value_or(Rect{}).x;
+    double startX = findElementFrame(in, "Start Marker", search_depth::kArrangeArea).value_or(Rect{}).x;
+    double playheadX = findElementFrame(in, "Playhead thumb", search_depth::kArrangeArea).value_or(Rect{}).x;
     double pointsPerBar = kDefaultPointsPerBar;
     if (auto bar = currentBar(in); bar && *bar >= 2 && startX < playheadX) {
         double measured = (playheadX - startX) / static_cast<double>(*bar - 1);

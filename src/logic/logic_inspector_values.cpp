@@ -4,7 +4,10 @@
 #include <cmath>
 
 #include "logic/ax_read.h"
+#include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/numbers.h"
@@ -17,7 +20,7 @@ namespace ax = platform::ax;
 using platform::AXElement;
 
 using ax_read::textOf;
-using ax_read::wholeValue;
+using ax_read::wholeNumber;
 
 namespace {
 
@@ -30,12 +33,12 @@ bool withinOne(std::int64_t a, std::int64_t b) {
 
 // A header toggle's state: 1 or "1"/"on" is on, any other value off; absent when unreadable.
 std::optional<bool> toggleState(const AXElement& button) {
-    platform::AXValue v;
-    if (button.copyAttributeValue(ax::kValue, v) != platform::AXError::success) return std::nullopt;
-    if (auto* i = std::get_if<std::int64_t>(&v)) return *i == 1;
-    if (auto* d = std::get_if<double>(&v)) return *d == 1.0;
-    if (auto* b = std::get_if<bool>(&v)) return *b;
-    if (auto* s = std::get_if<std::string>(&v)) return *s == "1" || text::lowercased(*s) == "on";
+    const auto v = ax_read::valueOf(button);
+    if (!v) return std::nullopt;
+    if (auto* i = std::get_if<std::int64_t>(&*v)) return *i == 1;
+    if (auto* d = std::get_if<double>(&*v)) return *d == 1.0;
+    if (auto* b = std::get_if<bool>(&*v)) return *b;
+    if (auto* s = std::get_if<std::string>(&*v)) return *s == "1" || text::lowercased(*s) == "on";
     return false;
 }
 
@@ -50,35 +53,48 @@ std::optional<AXElement> findToggle(const std::vector<AXElement>& children, cons
 
 const char* onOff(bool on) { return on ? "ON" : "OFF"; }
 
-bool writeFirstStripSlider(const LogicInspector& inspector, const AXElement& in, const std::string& description,
-                           double value) {
+Outcome writeFirstStripSlider(const LogicInspector& inspector, const AXElement& in, const std::string& description,
+                              double value) {
     auto strip = inspector.firstMixerStrip(in);
-    if (!strip) return false;
-    return inspector.setSliderValue(*strip, description, value, 10, 0);
+    if (!strip) return {false, "Mixer strip not found."};
+    return inspector.setSliderValue(*strip, description, value, search_depth::kStripControls, 0);
+}
+
+// "-6.0 dB", "-∞ dB" for silence.
+std::string levelText(double db) { return std::isinf(db) ? std::string("-\u221E dB") : fmt::format("{:.1f} dB", db); }
+
+LogicInspector::VolumeResult volumeNotSet(std::string message) { return {{false, std::move(message)}, std::nullopt}; }
+
+LogicInspector::VolumeResult volumeSet(const std::optional<double>& shown) {
+    if (!shown) return {{true, "Volume set; its level could not be read back."}, std::nullopt};
+    return {{true, "Volume: " + levelText(*shown) + "."}, shown};
 }
 
 }  // namespace
 
 // --- Raw fader and knob ----------------------------------------------------------------------
 
-bool LogicInspector::setTrackVolume(const AXElement& in, double value) const {
+Outcome LogicInspector::setTrackVolume(const AXElement& in, double value) const {
     return writeFirstStripSlider(*this, in, "volume fader", value);
 }
 
-bool LogicInspector::setTrackPan(const AXElement& in, double value) const {
+Outcome LogicInspector::setTrackPan(const AXElement& in, double value) const {
     return writeFirstStripSlider(*this, in, "pan", value);
 }
 
-bool LogicInspector::setVolumeFaderRaw(const AXElement& slider, std::int64_t value) const {
+Outcome LogicInspector::setVolumeFaderRaw(const AXElement& slider, std::int64_t value) const {
+    const Outcome shows{true, fmt::format("The volume fader shows {}.", value)};
     for (int i = 0; i < 400; ++i) {
-        auto current = wholeValue(slider);
-        if (!current) return false;
-        if (*current == value) return true;
-        if (slider.setAttributeValue(ax::kValue, platform::AXValue(value)) != platform::AXError::success) return false;
-        platform::pause(0.003);
+        auto current = wholeNumber(slider);
+        if (!current) return {false, "The volume fader's value cannot be read."};
+        if (*current == value) return shows;
+        if (slider.setAttributeValue(ax::kValue, platform::AXValue(value)) != platform::AXError::success)
+            return {false, fmt::format("The volume fader refused the value {}.", value)};
+        platform::pause(pacing::kFaderWriteRetry);
     }
-    auto last = wholeValue(slider);
-    return last && withinOne(*last, value);
+    auto last = wholeNumber(slider);
+    if (!last || !withinOne(*last, value)) return {false, fmt::format("The volume fader did not reach {}.", value)};
+    return shows;
 }
 
 // --- Level in dB -----------------------------------------------------------------------------
@@ -90,58 +106,63 @@ std::optional<double> LogicInspector::readDbFromFader(const AXElement& readout) 
 std::optional<double> LogicInspector::readCurrentVolumeDb(const AXElement& in) const {
     auto strip = firstMixerStrip(in);
     if (!strip) return std::nullopt;
-    auto readout = findDescendant(*strip, "volume fader level", std::string("AXTextField"), 10);
+    auto readout = findDescendant(*strip, "volume fader level", std::string("AXTextField"), search_depth::kStripControls);
     if (!readout) return std::nullopt;
     return readDbFromFader(*readout);
 }
 
 LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement& in, double targetDb) const {
     // No fader position is nearest to "not a number" or to +∞; minus infinity is silence.
-    if (std::isnan(targetDb) || targetDb == INFINITY) return {};
+    if (std::isnan(targetDb) || targetDb == INFINITY) return volumeNotSet("The volume must be a number of dB.");
     auto strip = firstMixerStrip(in);
-    if (!strip) return {};
-    auto fader = findDescendant(*strip, "volume fader", std::string("AXSlider"), 10);
-    auto readout = findDescendant(*strip, "volume fader level", std::string("AXTextField"), 10);
-    if (!fader || !readout) return {};
+    if (!strip) return volumeNotSet("Mixer strip not found.");
+    auto fader = findDescendant(*strip, "volume fader", std::string("AXSlider"), search_depth::kStripControls);
+    auto readout = findDescendant(*strip, "volume fader level", std::string("AXTextField"), search_depth::kStripControls);
+    if (!fader || !readout) return volumeNotSet("The volume fader or its level read-out was not found.");
 
     // Everything from -60 dB down is the bottom of the fader; the write is confirmed like any other.
     if (targetDb <= -60.0) {
-        if (!setVolumeFaderRaw(*fader, 0)) return {};
-        return {true, readDbFromFader(*readout)};
+        if (auto written = setVolumeFaderRaw(*fader, 0); !written.success) return volumeNotSet(written.message);
+        return volumeSet(readDbFromFader(*readout));
     }
 
     // The shown level rises with the raw value, so bisect on what Logic Pro displays.
+    const std::string unreadable = "The volume fader's level could not be read.";
     std::int64_t lo = 0;
     std::int64_t hi = 255;
     for (int round = 0; round < 14 && hi - lo >= 2; ++round) {
         std::int64_t mid = (lo + hi) / 2;
-        if (!setVolumeFaderRaw(*fader, mid)) return {};
-        platform::pause(0.015);
+        if (auto written = setVolumeFaderRaw(*fader, mid); !written.success) return volumeNotSet(written.message);
+        platform::pause(pacing::kFaderReadoutSettles);
         auto level = readDbFromFader(*readout);
-        if (!level) return {};
-        if (std::fabs(*level - targetDb) < 0.15) return {true, level};
+        if (!level) return volumeNotSet(unreadable);
+        if (std::fabs(*level - targetDb) < 0.15) return volumeSet(level);
         if (targetDb < *level) hi = mid;
         else lo = mid;
     }
 
+    std::string failure;
     auto settle = [&](std::int64_t raw) -> std::optional<std::optional<double>> {
-        if (!setVolumeFaderRaw(*fader, raw)) return std::nullopt;
-        platform::pause(0.015);
+        if (auto written = setVolumeFaderRaw(*fader, raw); !written.success) {
+            failure = written.message;
+            return std::nullopt;
+        }
+        platform::pause(pacing::kFaderReadoutSettles);
         return readDbFromFader(*readout);
     };
     auto distance = [&](const std::optional<double>& level) {
         return level ? std::fabs(*level - targetDb) : INFINITY;
     };
     auto low = settle(lo);
-    if (!low) return {};
+    if (!low) return volumeNotSet(failure);
     auto high = settle(hi);
-    if (!high) return {};
+    if (!high) return volumeNotSet(failure);
     if (distance(*low) <= distance(*high)) {
         auto back = settle(lo);
-        if (!back) return {};
-        return {true, *back};
+        if (!back) return volumeNotSet(failure);
+        return volumeSet(*back);
     }
-    return {true, *high};
+    return volumeSet(*high);
 }
 
 // --- Mute and solo ---------------------------------------------------------------------------
@@ -174,17 +195,17 @@ LogicInspector::ToggleResult LogicInspector::clickTrackHeaderButton(const TrackH
     std::uint16_t key = 0;
     std::string keyName;
     if (hint == "solo") {
-        key = 1;
+        key = key_code::kS;
         keyName = "S";
     } else if (hint == "mute") {
-        key = 46;
+        key = key_code::kM;
         keyName = "M";
     } else {
         log(fmt::format("clickTrackHeaderButton: no keyboard shortcut for '{}'", buttonHint));
         return {false, "No keyboard shortcut for '" + buttonHint + "'.", current};
     }
     pressKey(key);
-    platform::pause(0.05);
+    platform::pause(pacing::kHeaderToggleSettles);
     log(fmt::format("clickTrackHeaderButton: pressed {} for '{}' on track '{}'", keyName, buttonHint, track));
 
     // The shortcut acts on whatever Logic Pro has selected, and a key can be lost on the way:
@@ -204,7 +225,7 @@ LogicInspector::ToggleResult LogicInspector::clickTrackHeaderButton(const TrackH
     };
     std::optional<bool> after = readBack();
     for (int i = 0; i < 5 && after != desiredState; ++i) {
-        platform::pause(0.05);
+        platform::pause(pacing::kHeaderToggleRecheck);
         after = readBack();
     }
     log(fmt::format("clickTrackHeaderButton: after press current={} desired={}", after ? onOff(*after) : "unreadable",

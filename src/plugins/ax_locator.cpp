@@ -1,60 +1,38 @@
 #include "plugins/ax_locator.h"
 
-#include "plugins/ax_values.h"
+#include "logic/ax_read.h"
+#include "logic/ax_tree.h"
 #include "support/unicode.h"
 
 namespace corvane {
 
 namespace ax = platform::ax;
-using plugin_values::textOf;
+using ax_read::blanksForLineSeparators;
+using ax_read::textOf;
 
 namespace {
-
-std::string blanksForLineSeparators(std::string s) {
-    static const std::string separator = "\u2028";
-    for (std::size_t pos; (pos = s.find(separator)) != std::string::npos;) s.replace(pos, separator.size(), " ");
-    return s;
-}
-
-bool walkFrom(const platform::AXElement& element, int depth, int maxDepth, const AXLocator::Visit& visit) {
-    if (depth >= maxDepth) return true;
-    if (!visit(element)) return false;
-    auto children = element.elements(ax::kChildren);
-    if (!children) return true;
-    for (const auto& child : *children)
-        if (!walkFrom(child, depth + 1, maxDepth, visit)) return false;
-    return true;
-}
 
 bool nonEmpty(const std::optional<std::string>& s) { return s && !s->empty(); }
 
 }  // namespace
 
-platform::Rect AXLocator::frame(const AXElement& of) {
-    const auto position = of.point(ax::kPosition).value_or(platform::Point{});
-    const auto size = of.size(ax::kSize).value_or(platform::Size{});
-    return {position.x, position.y, size.width, size.height};
+std::optional<platform::AXElement> AXLocator::find(const AXTarget& target, const AXElement& in, int maxDepth) {
+    return ax_tree::findFirst(in, maxDepth, [&](const AXElement& e) { return matches(e, target); });
 }
 
-void AXLocator::walk(const AXElement& root, int maxDepth, const Visit& visit) { walkFrom(root, 0, maxDepth, visit); }
-
-std::optional<platform::AXElement> AXLocator::find(const AXTarget& target, const AXElement& in, int maxDepth) {
-    std::optional<AXElement> found;
-    walk(in, maxDepth, [&](const AXElement& e) {
-        if (!matches(e, target)) return true;
-        found = e;
-        return false;
+std::optional<platform::AXElement> AXLocator::findMenuItem(const std::string& title, const AXElement& in, int maxDepth) {
+    return ax_tree::findFirst(in, maxDepth, [&](const AXElement& e) {
+        return textOf(e, ax::kRole) == "AXMenuItem" && text::equalsIgnoringCase(textOf(e, ax::kTitle), title);
     });
-    return found;
 }
 
 std::vector<platform::AXElement> AXLocator::collect(const AXElement& in, const std::optional<std::string>& role, int maxDepth,
                                                     const std::function<bool(const AXElement&)>& where) {
     std::vector<AXElement> out;
-    walk(in, maxDepth, [&](const AXElement& e) {
-        if (role && textOf(e, ax::kRole) != *role) return true;
-        if (where(e)) out.push_back(e);
-        return true;
+    ax_tree::walk(in, maxDepth, [&](const ax_tree::Step& step) {
+        if (role && textOf(step.element, ax::kRole) != *role) return ax_tree::Next::children;
+        if (where(step.element)) out.push_back(step.element);
+        return ax_tree::Next::children;
     });
     return out;
 }

@@ -11,18 +11,14 @@
 
 namespace corvane {
 
-// Depth-limited, depth-first (pre-order) searches of a plug-in window's Accessibility tree. The root
-// is at depth 0 and a limit of 15 visits depths 0 to 14. Stateless: every call reads the live tree.
+// Searches of a plug-in window's Accessibility tree for a map's targets, on the one tree walk
+// (ax_tree::walk: the root is at depth 0 and a limit of 15 visits depths 0 to 14). Stateless: every
+// call reads the live tree.
 class AXLocator final {
 public:
     using AXElement = platform::AXElement;
-    // Answers whether the walk goes on; false ends the whole walk at once.
-    using Visit = std::function<bool(const AXElement&)>;
 
     AXLocator() = delete;
-
-    // Screen rectangle in points from AXPosition and AXSize; a part that cannot be read stays zero.
-    static platform::Rect frame(const AXElement& of);
 
     // The first element that matches the target, or none.
     static std::optional<AXElement> find(const AXTarget& target, const AXElement& in, int maxDepth);
@@ -33,7 +29,8 @@ public:
     static std::vector<AXElement> collect(const AXElement& in, const std::optional<std::string>& role, int maxDepth,
                                           const std::function<bool(const AXElement&)>& where);
 
-    static void walk(const AXElement& root, int maxDepth, const Visit& visit);
+    // The first AXMenuItem whose title equals the title, ignoring case.
+    static std::optional<AXElement> findMenuItem(const std::string& title, const AXElement& in, int maxDepth);
 
     // The role must match when the target has one; then the first non-empty of identifier, title
     // (against AXTitle, else AXDescription, U+2028 read as a blank) and help prefix decides alone.

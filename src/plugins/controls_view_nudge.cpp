@@ -6,8 +6,10 @@
 
 #include <fmt/format.h>
 
+#include "logic/ax_read.h"
+#include "logic/logic_timing.h"
 #include "platform/platform.h"
-#include "plugins/ax_values.h"
+#include "plugins/control_writes.h"
 #include "plugins/controls_view_fallback.h"
 #include "support/numbers.h"
 #include "support/regex.h"
@@ -16,9 +18,9 @@
 namespace corvane {
 
 namespace ax = platform::ax;
-using plugin_values::printed;
-using plugin_values::textOf;
-using plugin_values::wholeNumber;
+using ax_read::printed;
+using ax_read::textOf;
+using ax_read::wholeNumber;
 using Result = ControlsViewFallback::Result;
 
 namespace {
@@ -59,7 +61,7 @@ Result ControlsViewFallback::writeSlider(const AXElement& main, const std::optio
     else {
         static const Regex integer("^[-+]?\\d+$");
         if (integer.matches(value))
-            if (const auto whole = plugin_values::parseDecimal(value)) target = checkedInteger(*whole, INT64_MIN / 4, INT64_MAX / 4);
+            if (const auto whole = ax_read::parseDecimal(value)) target = checkedInteger(*whole, INT64_MIN / 4, INT64_MAX / 4);
     }
     if (!target) return {false, "Invalid value '" + value + "' for " + label, before};
     return writeSliderRaw(main, label, *target, before);
@@ -81,13 +83,13 @@ Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElemen
     const std::int64_t r0 = original.value_or(0);
     // Whatever happens below, a failure leaves the parameter where the user had it.
     auto putBack = [&] {
-        if (original) plugin_values::restoreValue(main, *original);
+        if (original) control_writes::restoreValue(main, *original);
     };
 
     // Which way does the display move when the raw value goes up?
     bool normal = true;
     writeRaw(main, r0 + 5);
-    platform::pause(0.01);
+    platform::pause(pacing::kNudgeSettles);
     const auto p = canonicalReading(readoutSlider);
     if (!p) {
         putBack();
@@ -97,7 +99,7 @@ Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElemen
     else if (*p < cur - 0.1 * tol) normal = false;
     else {
         writeRaw(main, r0 - 5);
-        platform::pause(0.01);
+        platform::pause(pacing::kNudgeSettles);
         const auto q = canonicalReading(readoutSlider);
         if (q && *q < cur - 0.1 * tol) normal = true;
         else if (q && *q > cur + 0.1 * tol) normal = false;
@@ -128,7 +130,7 @@ Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElemen
             else {
                 // Crossed twice at the finest step: the target lies between two positions.
                 writeRaw(main, bestRaw);
-                platform::pause(0.01);
+                platform::pause(pacing::kNudgeSettles);
                 std::string shown = shownText(readoutSlider);
                 if (shown.empty()) shown = formatCanonical(best, cu);
                 return {true, "Set " + label + " to " + shown + " (closest to " + printed(t) + " " + u + ")" + was, B};
@@ -136,7 +138,7 @@ Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElemen
         }
         const bool up = normal ? *v < target : *v >= target;
         writeRaw(main, up ? raw + step : raw - step);
-        platform::pause(0.005);
+        platform::pause(pacing::kNudgeStep);
         const auto moved = wholeNumber(main);
         if (moved && *moved != raw) unchanged = 0;
         else if (++unchanged >= 3) {
@@ -159,7 +161,7 @@ Result ControlsViewFallback::writeSliderRaw(const AXElement& main, const std::st
     const std::string was = " (was " + B.value_or("?") + ")";
     const auto original = wholeNumber(main);
     auto putBack = [&] {
-        if (original) plugin_values::restoreValue(main, *original);
+        if (original) control_writes::restoreValue(main, *original);
     };
     auto finalCheck = [&]() -> Result {
         const auto v = wholeNumber(main);
@@ -176,7 +178,7 @@ Result ControlsViewFallback::writeSliderRaw(const AXElement& main, const std::st
         return Result{false, "AX write failed for " + label + " (error " + std::to_string(platform::code(code)) + ")", B};
     };
     if (auto failed = writeOnce()) return *failed;
-    platform::pause(0.002);
+    platform::pause(pacing::kControlWriteRetry);
     std::optional<std::int64_t> previous = original;
     int same = 0;
     for (int i = 0; i < 499; ++i) {
@@ -194,7 +196,7 @@ Result ControlsViewFallback::writeSliderRaw(const AXElement& main, const std::st
         }
         previous = v;
         if (auto failed = writeOnce()) return *failed;
-        platform::pause(0.002);
+        platform::pause(pacing::kControlWriteRetry);
     }
     return finalCheck();
 }
@@ -205,7 +207,7 @@ std::optional<ControlsViewFallback::ParsedValue> ControlsViewFallback::parseValu
     static const Regex pattern("(-?\\d+\\.?\\d*)\\s*([a-zA-Z%]+|:1)?");
     const auto match = pattern.firstMatch(s);
     if (!match || !match->groups[1]) return std::nullopt;
-    const auto number = plugin_values::parseDecimal(*match->groups[1]);
+    const auto number = ax_read::parseDecimal(*match->groups[1]);
     if (!number) return std::nullopt;
     return ParsedValue{*number, match->groups[2].value_or("")};
 }

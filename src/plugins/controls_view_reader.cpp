@@ -5,27 +5,24 @@
 #include <unicode/uchar.h>
 #include <unicode/utf16.h>
 
+#include "logic/ax_read.h"
+#include "logic/logic_inspector.h"
+#include "logic/search_depths.h"
 #include "plugins/ax_locator.h"
-#include "plugins/ax_values.h"
 #include "plugins/controls_view_fallback.h"
 #include "support/unicode.h"
 
 namespace corvane {
 
 namespace ax = platform::ax;
-using plugin_values::textOf;
-using plugin_values::wholeNumber;
+using ax_read::textOf;
+using ax_read::wholeNumber;
 
 namespace {
 
-constexpr int kSearchDepth = 15;
 
 std::vector<platform::AXElement> all(const platform::AXElement& window, const std::string& role) {
-    return AXLocator::collect(window, role, kSearchDepth, [](const platform::AXElement&) { return true; });
-}
-
-bool endsWith(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return AXLocator::collect(window, role, search_depth::kPluginWindow, [](const platform::AXElement&) { return true; });
 }
 
 void replaceAll(std::string& s, const std::string& from, const std::string& to) {
@@ -51,7 +48,8 @@ std::vector<std::string> numbered(const std::vector<std::string>& labels) {
 std::vector<ControlsViewFallback::SliderRecord> ControlsViewFallback::sliderRecords(const AXElement& window) {
     std::vector<SliderRecord> records;
     for (const auto& slider : all(window, "AXSlider"))
-        records.push_back({slider, AXLocator::frame(slider), textOf(slider, ax::kHelp), textOf(slider, ax::kValueDescription)});
+        records.push_back(
+            {slider, LogicInspector::frameForElement(slider), textOf(slider, ax::kHelp), textOf(slider, ax::kValueDescription)});
     return records;
 }
 
@@ -134,7 +132,7 @@ std::vector<ControlsViewFallback::StaticTextLabel> ControlsViewFallback::collect
         for (const char* attribute : {ax::kValue, ax::kDescription, ax::kTitle})
             if ((shown = element.string(attribute))) break;
         const std::string trimmed = text::trimmingWhitespaceAndNewlines(shown.value_or(""));
-        if (!trimmed.empty()) labels.push_back({trimmed, AXLocator::frame(element)});
+        if (!trimmed.empty()) labels.push_back({trimmed, LogicInspector::frameForElement(element)});
     }
     return labels;
 }
@@ -143,13 +141,13 @@ std::string ControlsViewFallback::parameterLabelFromHelp(const std::string& help
     std::string s = help;
     replaceAll(s, "\u00A0", " ");
     if (auto stop = s.find('.'); stop != std::string::npos) s.resize(stop);
-    s = plugin_values::trimmedBlanks(s);
+    s = ax_read::trimmedBlanks(s);
     if (!s.empty() && s.back() == ')') {
         if (auto open = s.rfind('('); open != std::string::npos) {
             const std::string inside = s.substr(open + 1, s.size() - open - 2);
             // A remark of several words goes; a short single word such as "(L)" is part of the name.
             if (inside.find(' ') != std::string::npos || text::graphemeCount(inside) >= 11)
-                s = plugin_values::trimmedBlanks(s.substr(0, open));
+                s = ax_read::trimmedBlanks(s.substr(0, open));
         }
     }
     const std::string lower = text::lowercased(s);
@@ -157,9 +155,9 @@ std::string ControlsViewFallback::parameterLabelFromHelp(const std::string& help
                                            " sliders", " slider", " controls and field", " controls", " control",
                                            " fields", " field", " button"};
     for (const char* suffix : suffixes)
-        if (endsWith(lower, suffix)) {
+        if (lower.ends_with(suffix)) {
             const std::size_t drop = std::string(suffix).size();
-            return plugin_values::trimmedBlanks(s.substr(0, s.size() >= drop ? s.size() - drop : 0));
+            return ax_read::trimmedBlanks(s.substr(0, s.size() >= drop ? s.size() - drop : 0));
         }
     return s;
 }
@@ -169,7 +167,7 @@ std::string ControlsViewFallback::resolveLabel(const AXElement& control, const s
         const std::string own = text::trimmingWhitespaceAndNewlines(textOf(control, attribute));
         if (!own.empty()) return own;
     }
-    const platform::Rect frame = AXLocator::frame(control);
+    const platform::Rect frame = LogicInspector::frameForElement(control);
     const StaticTextLabel* best = nullptr;
     double bestDistance = 0;
     for (const auto& candidate : staticTexts) {

@@ -1,9 +1,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "logic/ax_read.h"
+#include "logic/ax_tree.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/platform.h"
 #include "plugins/ax_locator.h"
-#include "plugins/ax_values.h"
+#include "plugins/control_writes.h"
 #include "plugins/controls_view_fallback.h"
 #include "support/numbers.h"
 #include "support/regex.h"
@@ -12,27 +16,16 @@
 namespace corvane {
 
 namespace ax = platform::ax;
-using plugin_values::textOf;
-using plugin_values::wholeNumber;
+using ax_read::textOf;
+using ax_read::wholeNumber;
 using Result = ControlsViewFallback::Result;
 
 namespace {
 
-constexpr int kSearchDepth = 15;
 
 bool labelMatches(const std::string& label, const std::string& base) {
     const std::string lower = text::lowercased(label);
     return lower == base || lower.rfind(base + " ", 0) == 0;
-}
-
-std::optional<platform::AXElement> menuItemTitled(const platform::AXElement& root, const std::string& title) {
-    std::optional<platform::AXElement> found;
-    AXLocator::walk(root, kSearchDepth, [&](const platform::AXElement& e) {
-        if (textOf(e, ax::kRole) != "AXMenuItem" || !text::equalsIgnoringCase(textOf(e, ax::kTitle), title)) return true;
-        found = e;
-        return false;
-    });
-    return found;
 }
 
 }  // namespace
@@ -42,7 +35,7 @@ Result ControlsViewFallback::write(const std::string& parameterName, const std::
     // A name the reader reports ("Gain [2]", "Drive [2]" for a check box after a slider "Drive")
     // addresses exactly the control it was read from.
     for (const auto& c : labelledControls(window)) {
-        if (!text::equalsIgnoringCase(c.label, plugin_values::trimmedBlanks(parameterName))) continue;
+        if (!text::equalsIgnoringCase(c.label, ax_read::trimmedBlanks(parameterName))) continue;
         switch (c.type) {
             case ParameterType::continuous: return writeSlider(c.element, c.readout, parameterName, value);
             case ParameterType::toggle: return writeCheckbox(c.element, parameterName, value);
@@ -116,12 +109,13 @@ std::vector<platform::AXElement> ControlsViewFallback::findAllByResolvedLabel(co
                                                                               const std::vector<std::string>& roles,
                                                                               const std::vector<StaticTextLabel>& staticTexts) {
     std::vector<AXElement> found;
-    AXLocator::walk(window, kSearchDepth, [&](const AXElement& e) {
+    ax_tree::walk(window, search_depth::kPluginWindow, [&](const ax_tree::Step& step) {
+        const AXElement& e = step.element;
         const std::string role = textOf(e, ax::kRole);
-        if (std::find(roles.begin(), roles.end(), role) == roles.end()) return true;
+        if (std::find(roles.begin(), roles.end(), role) == roles.end()) return ax_tree::Next::children;
         const std::string label = resolveLabel(e, staticTexts);
         if (!label.empty() && !isExcludedLabel(label) && labelMatches(label, base)) found.push_back(e);
-        return true;
+        return ax_tree::Next::children;
     });
     return found;
 }
@@ -169,24 +163,24 @@ Result ControlsViewFallback::writePopup(const AXElement& popup, const std::strin
         return now && text::equalsIgnoringCase(*now, value);
     };
     if (popup.setAttributeValue(ax::kValue, value) == platform::AXError::success) {
-        platform::pause(0.15);
+        platform::pause(pacing::kControlsPopupDirectSetSettles);
         if (shows()) return set;
     }
     popup.performAction(ax::kPress);
-    platform::pause(0.5);
+    platform::pause(pacing::kMenuOpens);
     // Only the menu this pop-up opened: below the pop-up itself, or, where Logic Pro hangs open menus
     // under the application, the focused menu. Never the main menus, whose items could share a title.
-    std::optional<AXElement> item = menuItemTitled(popup, value);
+    std::optional<AXElement> item = AXLocator::findMenuItem(value, popup, search_depth::kPluginWindow);
     if (!item)
         if (auto focused = logicApp.element(ax::kFocusedUIElement); focused && textOf(*focused, ax::kRole) == "AXMenu")
-            item = menuItemTitled(*focused, value);
+            item = AXLocator::findMenuItem(value, *focused, search_depth::kPluginWindow);
     if (!item) {
-        plugin_values::pressEscapeToLogic();
+        control_writes::pressEscapeToLogic();
         return {false, "Could not set " + label + " to '" + value + "' \u2014 menu item not found", before};
     }
     item->performAction(ax::kPress);
     for (int poll = 0; poll < 20; ++poll) {
-        platform::pause(0.1);
+        platform::pause(pacing::kPopupChoicePoll);
         if (shows()) return set;
     }
     return {false, "Menu item '" + value + "' pressed but " + label + " didn't change", before};
@@ -199,6 +193,6 @@ Result ControlsViewFallback::writeButton(const AXElement& button, const std::str
     return {true, "Pressed " + label, std::nullopt};
 }
 
-std::optional<bool> ControlsViewFallback::parseBoolean(const std::string& value) { return plugin_values::parseBoolean(value); }
+std::optional<bool> ControlsViewFallback::parseBoolean(const std::string& value) { return ax_read::parseBoolean(value); }
 
 }  // namespace corvane

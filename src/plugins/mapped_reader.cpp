@@ -4,19 +4,19 @@
 
 #include <fmt/format.h>
 
+#include "logic/ax_read.h"
+#include "logic/search_depths.h"
 #include "plugins/ax_locator.h"
-#include "plugins/ax_values.h"
 #include "support/unicode.h"
 
 namespace corvane {
 
 namespace ax = platform::ax;
-using plugin_values::textOf;
-using plugin_values::wholeNumber;
+using ax_read::textOf;
+using ax_read::wholeNumber;
 
 namespace {
 
-constexpr int kSearchDepth = 15;
 
 bool needsPicture(const ParameterDef& def) {
     if (def.stateProbe) return true;
@@ -31,7 +31,7 @@ ParameterReading readSlider(const ParameterDef& def, const platform::AXElement& 
     if (!number) return {};
     ParameterReading r;
     r.raw = std::to_string(*number);
-    const std::string described = plugin_values::trimmedBlanks(textOf(control, ax::kValueDescription));
+    const std::string described = ax_read::trimmedBlanks(textOf(control, ax::kValueDescription));
     if (!described.empty()) r.display = described;
     else if (auto shown = MappedPluginReader::rawToDisplay(*number, def)) r.display = MappedPluginReader::formatDisplay(*shown, def.unit);
     return r;
@@ -107,7 +107,7 @@ std::vector<ParameterEntry> MappedPluginReader::readAll(const PluginMap& map, co
 
 ParameterReading MappedPluginReader::read(const ParameterDef& def, const platform::AXElement& window, const PluginWindowImage* snapshot) {
     if (!def.editorAX) return {};
-    const auto control = AXLocator::find(*def.editorAX, window, kSearchDepth);
+    const auto control = AXLocator::find(*def.editorAX, window, search_depth::kPluginWindow);
     if (!control) return {};
     switch (def.type) {
         case ParameterType::continuous:
@@ -133,7 +133,7 @@ std::string MappedPluginReader::formatDisplay(double value, const std::optional<
     if (u == ":1") return fmt::format("{:.1f}:1", value);
     if (u == "%") return fmt::format("{:.0f}%", value);
     if (u.empty()) return fmt::format("{:.2f}", value);
-    return plugin_values::printed(value) + " " + *unit;
+    return ax_read::printed(value) + " " + *unit;
 }
 
 }  // namespace corvane

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "logic/ax_read.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/platform.h"
 #include "plugins/ax_locator.h"
-#include "plugins/ax_values.h"
+#include "plugins/control_writes.h"
 #include "plugins/mapped_reader.h"
 #include "support/numbers.h"
 #include "support/regex.h"
@@ -14,18 +17,17 @@
 namespace corvane {
 
 namespace ax = platform::ax;
-using plugin_values::textOf;
-using plugin_values::wholeNumber;
+using ax_read::textOf;
+using ax_read::wholeNumber;
 using Result = MappedPluginWriter::Result;
 
 namespace {
 
-constexpr int kSearchDepth = 15;
 const char* const kArrow = " \u2192 ";
 
 std::optional<platform::AXElement> control(const ParameterDef& def, const platform::AXElement& window) {
     if (!def.editorAX) return std::nullopt;
-    return AXLocator::find(*def.editorAX, window, kSearchDepth);
+    return AXLocator::find(*def.editorAX, window, search_depth::kPluginWindow);
 }
 
 Result controlMissing(const ParameterDef& def, const PluginMap& map, const std::optional<std::string>& before) {
@@ -48,7 +50,7 @@ bool rangeComplete(const ParameterDef& def) {
 // The value the control shows now, in the parameter's unit: its value description, else its raw
 // value through the map's curve.
 std::optional<double> shownValue(const ParameterDef& def, const platform::AXElement& el) {
-    const std::string described = plugin_values::trimmedBlanks(textOf(el, ax::kValueDescription));
+    const std::string described = ax_read::trimmedBlanks(textOf(el, ax::kValueDescription));
     if (!described.empty()) return MappedPluginWriter::parseLeadingNumber(described, def.unit);
     if (auto raw = wholeNumber(el)) return rawToDisplay(*raw, def);
     return std::nullopt;
@@ -112,9 +114,9 @@ void MappedPluginWriter::ensureWritePrereq(const ParameterDef& def, const Plugin
     for (const auto& option : *other->options) {
         if (option.id != def.writePrereq->option) continue;
         if (!option.editorAX) return;
-        if (auto el = AXLocator::find(*option.editorAX, window, kSearchDepth)) {
+        if (auto el = AXLocator::find(*option.editorAX, window, search_depth::kPluginWindow)) {
             el->performAction(ax::kPress);
-            platform::pause(0.15);
+            platform::pause(pacing::kPrereqOptionTakesEffect);
         }
         return;
     }
@@ -134,7 +136,7 @@ Result MappedPluginWriter::writeContinuous(const ParameterDef& def, const std::s
     writeAndConverge(*el, std::clamp(*raw, lo, hi));
 
     for (int pass = 0; pass < 5; ++pass) {
-        const std::string described = plugin_values::trimmedBlanks(textOf(*el, ax::kValueDescription));
+        const std::string described = ax_read::trimmedBlanks(textOf(*el, ax::kValueDescription));
         if (described.empty()) break;
         const auto shown = parseLeadingNumber(described, def.unit);
         if (!shown || std::fabs(*target - *shown) <= tolerance) break;
@@ -177,7 +179,7 @@ Result MappedPluginWriter::writeToggle(const ParameterDef& def, const std::strin
     const auto code = el->performAction(ax::kPress);
     if (code != platform::AXError::success)
         return {false, "AXPress failed for " + def.label + " (AX error " + std::to_string(platform::code(code)) + ")", before};
-    platform::pause(0.1);
+    platform::pause(pacing::kTogglePressSettles);
     if (const auto now = toggleState(def, window); now && *now != *want)
         return {false, def.label + " did not switch " + onOff(*want) + "; it is still " + onOff(*now), before};
     return {true, def.label + kArrow + onOff(*want), before};
@@ -202,7 +204,7 @@ Result MappedPluginWriter::writeSelector(const ParameterDef& def, const std::str
         if (role == "AXPopUpButton" || role == "AXMenuButton") {
             auto shows = [&] { return text::equalsIgnoringCase(el->string(ax::kValue).value_or(""), chosen->label); };
             if (el->setAttributeValue(ax::kValue, chosen->label) == platform::AXError::success) {
-                platform::pause(0.1);
+                platform::pause(pacing::kEditorPopupDirectSetSettles);
                 if (el->string(ax::kValue) && shows()) return {true, success, before};
             }
             if (pressPopupMenuItem(*el, chosen->label) && shows()) return {true, success, before};
@@ -210,7 +212,7 @@ Result MappedPluginWriter::writeSelector(const ParameterDef& def, const std::str
         }
     }
     if (!chosen->editorAX) return controlMissing(def, map, before);
-    const auto button = AXLocator::find(*chosen->editorAX, window, kSearchDepth);
+    const auto button = AXLocator::find(*chosen->editorAX, window, search_depth::kPluginWindow);
     if (!button) return controlMissing(def, map, before);
     if (button->performAction(ax::kPress) != platform::AXError::success)
         return {false, "AXPress failed for " + def.label + kArrow + chosen->label, before};
@@ -221,7 +223,7 @@ void MappedPluginWriter::writeAndConverge(const AXElement& el, std::int64_t desi
     const auto first = wholeNumber(el);
     if (!first || *first == desiredRaw) return;
     if (el.setAttributeValue(ax::kValue, desiredRaw) != platform::AXError::success) return;
-    platform::pause(0.002);
+    platform::pause(pacing::kControlWriteRetry);
     std::int64_t prev = *first;
     int unchanged = 0;
     for (int i = 0; i < 499; ++i) {
@@ -231,7 +233,7 @@ void MappedPluginWriter::writeAndConverge(const AXElement& el, std::int64_t desi
         if (*v == prev && unchanged >= 4) return;
         unchanged = *v == prev ? unchanged + 1 : 0;
         if (el.setAttributeValue(ax::kValue, desiredRaw) != platform::AXError::success) return;
-        platform::pause(0.002);
+        platform::pause(pacing::kControlWriteRetry);
         prev = *v;
     }
 }
@@ -240,9 +242,9 @@ std::optional<double> MappedPluginWriter::parseLeadingNumber(const std::string& 
     static const Regex leading("^\\s*([-+]?\\d+(?:\\.\\d+)?)");
     const auto match = leading.firstMatch(input);
     if (!match || !match->groups[1]) return std::nullopt;
-    const auto number = plugin_values::parseDecimal(*match->groups[1]);
+    const auto number = ax_read::parseDecimal(*match->groups[1]);
     if (!number) return std::nullopt;
-    const std::string suffix = text::lowercased(plugin_values::trimmedBlanks(std::string_view(input).substr(match->end)));
+    const std::string suffix = text::lowercased(ax_read::trimmedBlanks(std::string_view(input).substr(match->end)));
     return valueInParameterUnit(*number, suffix, unit);
 }
 
@@ -250,28 +252,21 @@ std::optional<std::int64_t> MappedPluginWriter::rawFromDisplay(double display, c
     return corvane::rawFromDisplay(display, def);
 }
 
-std::optional<bool> MappedPluginWriter::parseBoolean(const std::string& input) { return plugin_values::parseBoolean(input); }
+std::optional<bool> MappedPluginWriter::parseBoolean(const std::string& input) { return ax_read::parseBoolean(input); }
 
 bool MappedPluginWriter::pressPopupMenuItem(const AXElement& popup, const std::string& title) {
     if (popup.performAction(ax::kPress) != platform::AXError::success) return false;
-    platform::pause(0.5);
+    platform::pause(pacing::kMenuOpens);
     std::optional<AXElement> item;
-    if (auto children = popup.elements(ax::kChildren)) {
-        for (const auto& child : *children) {
-            AXLocator::walk(child, 5, [&](const AXElement& e) {
-                if (textOf(e, ax::kRole) != "AXMenuItem" || !text::equalsIgnoringCase(textOf(e, ax::kTitle), title)) return true;
-                item = e;
-                return false;
-            });
-            if (item) break;
-        }
-    }
+    if (auto children = popup.elements(ax::kChildren))
+        for (const auto& child : *children)
+            if ((item = AXLocator::findMenuItem(title, child, search_depth::kPopupMenuItems))) break;
     if (!item) {
-        plugin_values::pressEscapeToLogic();
+        control_writes::pressEscapeToLogic();
         return false;
     }
     item->performAction(ax::kPress);
-    platform::pause(0.3);
+    platform::pause(pacing::kPopupChoiceTakesEffect);
     return true;
 }
 

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <limits>
 
+#include "logic/ax_read.h"
+#include "logic/logic_inspector.h"
 #include "platform/platform.h"
-#include "plugins/ax_locator.h"
-#include "plugins/ax_values.h"
 
 namespace corvane {
 
@@ -22,7 +22,7 @@ std::optional<PixelRGB> colour(const std::vector<std::int64_t>& channels) {
 std::optional<std::uint32_t> screenWindowFor(const platform::AXElement& window, const platform::Rect& frame) {
     int pid = 0;
     if (window.processIdentifier(pid) != platform::AXError::success) return std::nullopt;
-    const std::string title = plugin_values::textOf(window, platform::ax::kTitle);
+    const std::string title = ax_read::textOf(window, platform::ax::kTitle);
     auto content = platform::screenCapture().shareableContent();
     if (!content.ok()) return std::nullopt;
     std::optional<std::uint32_t> sameTitle;
@@ -75,7 +75,7 @@ StateProbeResult PixelProbe::evaluate(const PixelRGB& sample, const StateProbe& 
 }
 
 std::optional<PluginWindowImage> PixelProbe::captureWindowImage(const platform::AXElement& window) {
-    const platform::Rect frame = AXLocator::frame(window);
+    const platform::Rect frame = LogicInspector::frameForElement(window);
     if (!(frame.width > 10.0) || !(frame.height > 10.0)) return std::nullopt;
     // The window alone rather than the composite of the screen area: the shield the program shows
     // over Logic Pro during a turn would otherwise darken every probe.

@@ -4,9 +4,11 @@
 
 #include <fmt/format.h>
 
+#include "logic/ax_read.h"
+#include "logic/logic_timing.h"
+#include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
-#include "plugins/ax_values.h"
 #include "plugins/controls_view_fallback.h"
 #include "plugins/mapped_reader.h"
 #include "plugins/mapped_writer.h"
@@ -16,7 +18,7 @@
 namespace corvane {
 
 namespace ax = platform::ax;
-using plugin_values::textOf;
+using ax_read::textOf;
 
 namespace {
 
@@ -100,10 +102,10 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
             return std::nullopt;
         }
         open->performAction(ax::kPress);
-        platform::pause(0.4);
+        platform::pause(pacing::kPluginWindowOpens);
         if (!logicInspector_.findPluginWindow(opened.axApp, mainWindow)) {
             open->performAction(ax::kPress);
-            platform::pause(0.4);
+            platform::pause(pacing::kPluginWindowOpens);
         }
         const auto window = logicInspector_.findPluginWindow(opened.axApp, mainWindow);
         if (!window) {
@@ -126,7 +128,7 @@ void PluginInspector::closeAllPluginWindows(const AXElement& axApp, const AXElem
         if (!LogicInspector::isPluginWindowTitle(title)) continue;
         if (auto close = logicInspector_.findChildButton(window, "close")) {
             close->performAction(ax::kPress);
-            platform::pause(0.15);
+            platform::pause(pacing::kWindowCloses);
         }
     }
 }
@@ -140,7 +142,7 @@ std::optional<platform::AXElement> PluginInspector::switchAndReacquire(const AXE
         return window;
     }
     std::optional<AXElement> menuButton;
-    logicInspector_.findMenuButtonRecurse(*window, "view", menuButton, 0, 15);
+    logicInspector_.findMenuButtonRecurse(*window, "view", menuButton, 0, search_depth::kPluginWindow);
     if (menuButton) {
         if (const auto shown = logicInspector_.readCurrentPluginView(*menuButton)) {
             currentView_ = shown;
@@ -152,7 +154,7 @@ std::optional<platform::AXElement> PluginInspector::switchAndReacquire(const AXE
     }
     log(fmt::format("[switchAndReacquire] switching to {}", toString(to)));
     logicInspector_.switchPluginWindowView(*window, to);
-    platform::pause(0.2);
+    platform::pause(pacing::kViewSwitchSettles);
     currentView_ = to;
     return logicInspector_.findPluginWindow(axApp, mainWindow);
 }

@@ -36,7 +36,7 @@ std::set<std::string> keys(const json& object) {
     return out;
 }
 
-class AuthoringDumpsTest : public standin::testing::StandinTest {
+class LogicInspectorAuthoring : public standin::testing::StandinTest {
 protected:
     void SetUp() override {
         load(pluginEditors());
@@ -76,7 +76,7 @@ const json kLabUnlabelled = json::array({
      {"axRoleDescription", "slider"}},
 });
 
-TEST_F(AuthoringDumpsTest, OpenWindowSnapshotRecordsLabelledControlsAndNumbersUnlabelledSliders) {
+TEST_F(LogicInspectorAuthoring, OpenWindowSnapshotRecordsLabelledControlsAndNumbersUnlabelledSliders) {
     openLab();
     const json dump = inspector.dumpOpenPluginWindow();
     EXPECT_EQ(keys(dump), (std::set<std::string>{"pluginName", "windowTitle", "windowWidth", "windowHeight", "unlabeledSliderCount",
@@ -108,7 +108,7 @@ TEST_F(AuthoringDumpsTest, OpenWindowSnapshotRecordsLabelledControlsAndNumbersUn
     EXPECT_FALSE(inspector.dumpOpenPluginWindow().contains("screenshotBase64"));
 }
 
-TEST_F(AuthoringDumpsTest, SlotSnapshotOpensTheWindowAndClosesItAgain) {
+TEST_F(LogicInspectorAuthoring, SlotSnapshotOpensTheWindowAndClosesItAgain) {
     const json dump = inspector.dumpPluginParametersForAuthoring(labSlot(), main());
     EXPECT_EQ(keys(dump), (std::set<std::string>{"pluginName", "windowWidth", "windowHeight", "unlabeledSliderCount",
                                                  "labeledControlCount", "unlabeledSliders", "labeledControls", "screenshotBase64",
@@ -118,7 +118,7 @@ TEST_F(AuthoringDumpsTest, SlotSnapshotOpensTheWindowAndClosesItAgain) {
     EXPECT_TRUE(world().ui().pluginWindows.empty());
 }
 
-TEST_F(AuthoringDumpsTest, AttributeDumpMatchesByLabelPrefixOrRole) {
+TEST_F(LogicInspectorAuthoring, AttributeDumpMatchesByLabelPrefixOrRole) {
     openLab();
     const json sliders = inspector.dumpFullAttributesInOpenPlugin("role:AxSlIdEr");
     EXPECT_EQ(sliders["prefix"], "role:AxSlIdEr");
@@ -137,7 +137,7 @@ TEST_F(AuthoringDumpsTest, AttributeDumpMatchesByLabelPrefixOrRole) {
     EXPECT_GT(inspector.dumpFullAttributesInOpenPlugin("")["count"].get<int>(), 20);
 }
 
-TEST_F(AuthoringDumpsTest, InsertMenuDumpWritesAPrivateFileAndPreviewsTwentyItems) {
+TEST_F(LogicInspectorAuthoring, InsertMenuDumpWritesAPrivateFileAndPreviewsTwentyItems) {
     const json dump = inspector.dumpPluginInsertMenu("Guitar");
     const fs::path file = home.root() / "plugin-insert-menu-probe.json";
     EXPECT_EQ(keys(dump), (std::set<std::string>{"track", "count", "probeFile", "note", "preview"}));
@@ -170,7 +170,7 @@ TEST_F(AuthoringDumpsTest, InsertMenuDumpWritesAPrivateFileAndPreviewsTwentyItem
     EXPECT_EQ(testing::readAll(victim), "keep");
 }
 
-TEST_F(AuthoringDumpsTest, AShortInsertMenuIsPreviewedWhole) {
+TEST_F(LogicInspectorAuthoring, AShortInsertMenuIsPreviewedWhole) {
     json scenario = pluginEditors();
     scenario["plugins"] = json::array({{{"name", "Channel EQ"}, {"category", {"EQ"}}, {"formats", {"Mono", "Stereo"}}},
                                        {{"name", "Limiter"}, {"category", {"Dynamics"}}, {"formats", {"Stereo"}}}});
@@ -180,7 +180,7 @@ TEST_F(AuthoringDumpsTest, AShortInsertMenuIsPreviewedWhole) {
     EXPECT_EQ(dump["preview"].size(), 16u);
 }
 
-TEST_F(AuthoringDumpsTest, FailuresAreOneKeyErrorDictionaries) {
+TEST_F(LogicInspectorAuthoring, FailuresAreOneKeyErrorDictionaries) {
     auto slotless = testing::FakeElement::make("AXGroup", "Ghost");
     const LogicInspector::InsertSlot ghost{"Ghost", slotless->handle(), false};
     EXPECT_EQ(inspector.dumpOpenPluginWindow(), (json{{"error", "No plugin window is currently open in Logic. Open a plugin first."}}));

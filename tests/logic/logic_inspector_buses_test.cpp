@@ -27,7 +27,7 @@ json busSong() {
     return j;
 }
 
-class RenameAndSendsTest : public standin::testing::StandinTest {
+class LogicInspectorBuses : public standin::testing::StandinTest {
 protected:
     const standin::Track& track(const std::string& name) {
         project_ = world().project();
@@ -59,7 +59,7 @@ protected:
 
 // --- Renaming ------------------------------------------------------------------------------------
 
-TEST_F(RenameAndSendsTest, RenameGoesThroughTheTrackMenuAndIsConfirmedOnTheSameTrackNumber) {
+TEST_F(LogicInspectorBuses, RenameGoesThroughTheTrackMenuAndIsConfirmedOnTheSameTrackNumber) {
     auto result = inspector.renameTrack("Bass", "  Bass DI ");
     EXPECT_TRUE(result.success);
     EXPECT_EQ(result.message, "Renamed 'Bass' \u2192 'Bass DI'.");
@@ -72,7 +72,7 @@ TEST_F(RenameAndSendsTest, RenameGoesThroughTheTrackMenuAndIsConfirmedOnTheSameT
     EXPECT_EQ(track("BASS DI").number, 4);
 }
 
-TEST_F(RenameAndSendsTest, SameNameOrBlankNameNeverTouchesLogic) {
+TEST_F(LogicInspectorBuses, SameNameOrBlankNameNeverTouchesLogic) {
     struct Case {
         const char* newName;
         bool success;
@@ -91,7 +91,7 @@ TEST_F(RenameAndSendsTest, SameNameOrBlankNameNeverTouchesLogic) {
     EXPECT_EQ(track("Bass").number, 4);
 }
 
-TEST_F(RenameAndSendsTest, RenameFailuresSayWhereItStoppedAndNeverTypeBlind) {
+TEST_F(LogicInspectorBuses, RenameFailuresSayWhereItStoppedAndNeverTypeBlind) {
     auto missing = inspector.renameTrack("Nope", "Other");
     EXPECT_FALSE(missing.success);
     EXPECT_EQ(missing.message, "Track 'Nope' not found.");
@@ -104,7 +104,7 @@ TEST_F(RenameAndSendsTest, RenameFailuresSayWhereItStoppedAndNeverTypeBlind) {
     EXPECT_EQ(track("Bass").number, 4);
 }
 
-TEST_F(RenameAndSendsTest, IgnoredRenameIsAFailureEvenWhenAnotherTrackAlreadyBearsTheName) {
+TEST_F(LogicInspectorBuses, IgnoredRenameIsAFailureEvenWhenAnotherTrackAlreadyBearsTheName) {
     world().setKnob("renameIgnoresInput", true);
     auto ignored = inspector.renameTrack("Bass", "Sub");
     EXPECT_FALSE(ignored.success);
@@ -125,7 +125,7 @@ TEST_F(RenameAndSendsTest, IgnoredRenameIsAFailureEvenWhenAnotherTrackAlreadyBea
 
 // --- Sends -----------------------------------------------------------------------------------------
 
-TEST_F(RenameAndSendsTest, SendIsReadByItsFullOrShortBusLabel) {
+TEST_F(LogicInspectorBuses, SendIsReadByItsFullOrShortBusLabel) {
     load(busSong());
     for (const char* label : {"Bus 3", "B 3", "b 3"}) {
         auto read = inspector.readSendKnobValue("Bass", label);
@@ -142,7 +142,7 @@ TEST_F(RenameAndSendsTest, SendIsReadByItsFullOrShortBusLabel) {
     EXPECT_EQ(inspector.readSendKnobValue("Nope", "Bus 3"), (json{{"error", "Track not found: Nope"}}));
 }
 
-TEST_F(RenameAndSendsTest, UnreadableKnobNumbersBecomeNullNeverNaN) {
+TEST_F(LogicInspectorBuses, UnreadableKnobNumbersBecomeNullNeverNaN) {
     world().setKnob("axError", json{{"element", "send knob"}, {"attribute", "AXMinValue"}, {"code", -25200}});
     auto read = inspector.readSendKnobValue("Kick", "Bus 1");
     ASSERT_TRUE(read.contains("minValue"));
@@ -151,7 +151,7 @@ TEST_F(RenameAndSendsTest, UnreadableKnobNumbersBecomeNullNeverNaN) {
     EXPECT_TRUE(json::accept(read.dump()));
 }
 
-TEST_F(RenameAndSendsTest, SendLevelsAreSetInDecibelsAndMinusSixtyOrLessMutes) {
+TEST_F(LogicInspectorBuses, SendLevelsAreSetInDecibelsAndMinusSixtyOrLessMutes) {
     struct Case {
         const char* label;
         double target;
@@ -174,7 +174,7 @@ TEST_F(RenameAndSendsTest, SendLevelsAreSetInDecibelsAndMinusSixtyOrLessMutes) {
     }
 }
 
-TEST_F(RenameAndSendsTest, MutedSendIsWrittenAsNullAndItsTextAsMinusInfinity) {
+TEST_F(LogicInspectorBuses, MutedSendIsWrittenAsNullAndItsTextAsMinusInfinity) {
     inspector.setSendKnobToDb("Kick", "Bus 1", -70);
     auto again = inspector.setSendKnobToDb("Kick", "Bus 1", -6.0);
     EXPECT_EQ(again.before, -INFINITY);
@@ -182,10 +182,10 @@ TEST_F(RenameAndSendsTest, MutedSendIsWrittenAsNullAndItsTextAsMinusInfinity) {
     json j = again;
     EXPECT_TRUE(j["before"].is_null());
     EXPECT_EQ(j["after"], -6.0);
-    EXPECT_FALSE(json(LogicInspector::SendLevelResult{false, std::nullopt, std::nullopt, "m"}).contains("before"));
+    EXPECT_FALSE(json(LogicInspector::SendLevelResult{{false, "m"}, std::nullopt, std::nullopt}).contains("before"));
 }
 
-TEST_F(RenameAndSendsTest, SteppingStopsWithinToleranceAndIsBoundedWhenLogicIgnoresOrOvershoots) {
+TEST_F(LogicInspectorBuses, SteppingStopsWithinToleranceAndIsBoundedWhenLogicIgnoresOrOvershoots) {
     // Already within 0.4 dB: nothing is written.
     auto near = inspector.setSendKnobToDb("Kick", "Bus 1", -18.3);
     EXPECT_EQ(knobWrites(), 0);
@@ -206,7 +206,7 @@ TEST_F(RenameAndSendsTest, SteppingStopsWithinToleranceAndIsBoundedWhenLogicIgno
     EXPECT_GT(std::fabs(sendDb("Kick") + 6.0), 0.4);
 }
 
-TEST_F(RenameAndSendsTest, AMuteThatDoesNotTakeOrANonsenseTargetIsNeverReportedAsDone) {
+TEST_F(LogicInspectorBuses, AMuteThatDoesNotTakeOrANonsenseTargetIsNeverReportedAsDone) {
     world().setKnob("sendWrites", "ignore");
     auto stuck = inspector.setSendKnobToDb("Kick", "Bus 1", -70);
     EXPECT_FALSE(stuck.success);
@@ -221,7 +221,7 @@ TEST_F(RenameAndSendsTest, AMuteThatDoesNotTakeOrANonsenseTargetIsNeverReportedA
     EXPECT_TRUE(inspector.setSendKnobToDb("Kick", "Bus 1", -INFINITY).success);  // silence is a real target
 }
 
-TEST_F(RenameAndSendsTest, SendLevelFailuresNameTheMissingPiece) {
+TEST_F(LogicInspectorBuses, SendLevelFailuresNameTheMissingPiece) {
     EXPECT_EQ(inspector.setSendKnobToDb("Nope", "Bus 1", -6).message, "Track 'Nope' not found.");
     auto noSend = inspector.setSendKnobToDb("Bass", "Bus 1", -6);
     EXPECT_FALSE(noSend.success);
@@ -229,7 +229,7 @@ TEST_F(RenameAndSendsTest, SendLevelFailuresNameTheMissingPiece) {
     EXPECT_FALSE(noSend.before);
 }
 
-TEST_F(RenameAndSendsTest, RawWriteProbeReportsBeforeAfterAndWhetherTheValueStuck) {
+TEST_F(LogicInspectorBuses, RawWriteProbeReportsBeforeAfterAndWhetherTheValueStuck) {
     auto step = inspector.testSetSendKnobRaw("Kick", "Bus 1", taper::kSendMaxRaw);
     EXPECT_EQ(step["setResult"], "0");
     EXPECT_EQ(step["beforeDesc"], "-18.0");
@@ -246,7 +246,7 @@ TEST_F(RenameAndSendsTest, RawWriteProbeReportsBeforeAfterAndWhetherTheValueStuc
     EXPECT_EQ(inspector.testSetSendKnobRaw("Nope", "Bus 1", 0), (json{{"error", "Track not found"}}));
 }
 
-TEST_F(RenameAndSendsTest, ClickingASendNudgesItBackAndShowsItsAuxOnTheSecondStrip) {
+TEST_F(LogicInspectorBuses, ClickingASendNudgesItBackAndShowsItsAuxOnTheSecondStrip) {
     auto clicked = inspector.clickSendByBusLabel("Snare", "Bus 1");
     EXPECT_EQ(clicked, (json{{"ok", true}, {"bus", "Bus 1"}, {"track", "Snare"}}));
     EXPECT_EQ(sendDb("Snare"), -12.0);
@@ -259,7 +259,7 @@ TEST_F(RenameAndSendsTest, ClickingASendNudgesItBackAndShowsItsAuxOnTheSecondStr
     EXPECT_EQ(inspector.clickSendByBusLabel("Nope", "Bus 1"), (json{{"error", "Track not found: Nope"}}));
 }
 
-TEST_F(RenameAndSendsTest, KnobLevelTextsReadAsDecibelsMinusInfinityOrNothing) {
+TEST_F(LogicInspectorBuses, KnobLevelTextsReadAsDecibelsMinusInfinityOrNothing) {
     struct Case {
         const char* shown;
         std::optional<double> db;
@@ -273,7 +273,7 @@ TEST_F(RenameAndSendsTest, KnobLevelTextsReadAsDecibelsMinusInfinityOrNothing) {
     EXPECT_EQ(LogicInspector::readKnobDb(FakeElement::make("AXSlider", "send knob")->handle()), std::nullopt);
 }
 
-TEST_F(RenameAndSendsTest, SendGroupMatchesTheShortFormButNotTheReverseAndKnobsMatchByRow) {
+TEST_F(LogicInspectorBuses, SendGroupMatchesTheShortFormButNotTheReverseAndKnobsMatchByRow) {
     auto strip = FakeElement::make("AXGroup");
     strip->add(FakeElement::make("AXGroup", "bus 3")->set("AXPosition", platform::Point{0, 331}))
         ->add(FakeElement::make("AXSlider", "send knob")->set("AXPosition", platform::Point{40, 300}))
@@ -305,7 +305,7 @@ TEST_F(RenameAndSendsTest, SendGroupMatchesTheShortFormButNotTheReverseAndKnobsM
 
 // --- Buses ---------------------------------------------------------------------------------------------
 
-TEST_F(RenameAndSendsTest, TracksFeedingEachBusAreFoundByAnyFormOfTheLabel) {
+TEST_F(LogicInspectorBuses, TracksFeedingEachBusAreFoundByAnyFormOfTheLabel) {
     load(busSong());
     auto found = inspector.findTracksForBuses({"B 3", "Bus 3", " b  3 ", "Bus 9", "Bus 5"});
     EXPECT_EQ(found, (std::map<std::string, std::string>{{"B 3", "FX Verb"}, {"Bus 3", "FX Verb"}, {" b  3 ", "FX Verb"}}));
@@ -314,7 +314,7 @@ TEST_F(RenameAndSendsTest, TracksFeedingEachBusAreFoundByAnyFormOfTheLabel) {
     EXPECT_TRUE(inspector.findTracksForBuses({}).empty());
 }
 
-TEST_F(RenameAndSendsTest, HintedTracksAreTriedBeforeOthersFromTheBottomUp) {
+TEST_F(LogicInspectorBuses, HintedTracksAreTriedBeforeOthersFromTheBottomUp) {
     json j = busSong();
     j["project"]["tracks"][4]["input"] = "Bus 3";  // Guitar, listed before FX Verb, takes bus 3 too
     load(j);
@@ -322,7 +322,7 @@ TEST_F(RenameAndSendsTest, HintedTracksAreTriedBeforeOthersFromTheBottomUp) {
     EXPECT_EQ(selectedName(), "FX Verb");  // found first: Guitar was never visited
 }
 
-TEST_F(RenameAndSendsTest, BusAuxIsSurfacedIntoTheTrackListThroughItsAutomationPower) {
+TEST_F(LogicInspectorBuses, BusAuxIsSurfacedIntoTheTrackListThroughItsAutomationPower) {
     auto result = inspector.ensureBusArrangeTrack("Kick", "Bus 1");
     EXPECT_EQ(result, (json{{"ok", true}, {"bus", "Bus 1"}, {"source_track", "Kick"}}));
     EXPECT_TRUE(track("Reverb").inArrange);
@@ -335,7 +335,7 @@ TEST_F(RenameAndSendsTest, BusAuxIsSurfacedIntoTheTrackListThroughItsAutomationP
               (json{{"error", "Send click failed: No send with label 'Bus 1' on Bass. Check that the track has a send to that bus."}}));
 }
 
-TEST_F(RenameAndSendsTest, OutputTrackIsSurfacedOnceThroughTheTrackMenu) {
+TEST_F(LogicInspectorBuses, OutputTrackIsSurfacedOnceThroughTheTrackMenu) {
     EXPECT_EQ(inspector.ensureMasterArrangeTrack(), (json{{"message", "Surfaced Stereo Out as Arrange track."}}));
     EXPECT_EQ(track("Stereo Out").number, 8);
     world().clearEventLog();
@@ -349,7 +349,7 @@ TEST_F(RenameAndSendsTest, OutputTrackIsSurfacedOnceThroughTheTrackMenu) {
     EXPECT_FALSE(track("Stereo Out").inArrange);
 }
 
-TEST_F(RenameAndSendsTest, AutomationMenuIsListedThroughShowMenuAndClosedWithCancel) {
+TEST_F(LogicInspectorBuses, AutomationMenuIsListedThroughShowMenuAndClosedWithCancel) {
     auto dump = inspector.dumpAutomationMenu(0);
     ASSERT_FALSE(dump.contains("error")) << dump.dump();
     EXPECT_EQ(dump["actionUsed"], "AXShowMenu");

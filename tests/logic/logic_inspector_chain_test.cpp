@@ -35,7 +35,7 @@ struct RecordingShield : InputShield::Window {
     std::vector<std::pair<InputShield::Scope, int>> placements;
 };
 
-class ChainEditsTest : public standin::testing::StandinTest {
+class LogicInspectorChain : public standin::testing::StandinTest {
 protected:
     void SetUp() override {
         StandinTest::SetUp();
@@ -76,7 +76,7 @@ protected:
     std::shared_ptr<RecordingShield> shield;
 };
 
-TEST_F(ChainEditsTest, PluginLandsWhereEachSlotRuleSays) {
+TEST_F(LogicInspectorChain, PluginLandsWhereEachSlotRuleSays) {
     struct Case {
         const char* track;
         std::optional<int> slot;
@@ -111,7 +111,7 @@ TEST_F(ChainEditsTest, PluginLandsWhereEachSlotRuleSays) {
     }
 }
 
-TEST_F(ChainEditsTest, TypedNamesFindTheirMenuItemAndTheStereoFormatIsPreferred) {
+TEST_F(LogicInspectorChain, TypedNamesFindTheirMenuItemAndTheStereoFormatIsPreferred) {
     reload(standin::testing::demoSongWith(
         {{"plugins", nlohmann::json::array({{{"name", "Channel EQ"}, {"category", {"EQ"}}, {"formats", {"Mono", "Stereo"}}},
                                             {{"name", "Widener"}, {"category", {"Imaging"}}, {"formats", {"Mono", "Mono->Stereo"}}},
@@ -147,7 +147,7 @@ TEST_F(ChainEditsTest, TypedNamesFindTheirMenuItemAndTheStereoFormatIsPreferred)
     }
 }
 
-TEST_F(ChainEditsTest, CategoryNameIsNoPluginAndItsMenusAreClosed) {
+TEST_F(LogicInspectorChain, CategoryNameIsNoPluginAndItsMenusAreClosed) {
     platform::LogCapture logs;
     auto result = inspector.addPlugin(main(), "Dynamics", -1);
     EXPECT_FALSE(result.success);
@@ -159,7 +159,7 @@ TEST_F(ChainEditsTest, CategoryNameIsNoPluginAndItsMenusAreClosed) {
 
 // Pressing the format leaf is not proof: the add succeeds only when the chain reads back with the
 // plug-in at the asked slot.
-TEST_F(ChainEditsTest, AddIsReportedOnlyWhenTheChainReadsBackAsAsked) {
+TEST_F(LogicInspectorChain, AddIsReportedOnlyWhenTheChainReadsBackAsAsked) {
     // A full strip: Logic refuses the insert though the menu was there.
     nlohmann::json fifteen = nlohmann::json::array();
     for (int i = 0; i < 15; ++i) fifteen.push_back({{"plugin", i % 2 ? "Compressor" : "Channel EQ"}});
@@ -187,7 +187,7 @@ TEST_F(ChainEditsTest, AddIsReportedOnlyWhenTheChainReadsBackAsAsked) {
     EXPECT_TRUE(settled.success) << settled.message;
 }
 
-TEST_F(ChainEditsTest, RemoveTakesThePluginOutAndSaysSoOnlyWhenItIsGone) {
+TEST_F(LogicInspectorChain, RemoveTakesThePluginOutAndSaysSoOnlyWhenItIsGone) {
     auto slots = inspector.findTrackPluginSlots(main());
     ASSERT_EQ(slots.size(), 2u);
     auto removed = inspector.removePlugin(main(), slots[1]);
@@ -211,7 +211,7 @@ TEST_F(ChainEditsTest, RemoveTakesThePluginOutAndSaysSoOnlyWhenItIsGone) {
     EXPECT_EQ(world().ui().openMenu, "");
 }
 
-TEST_F(ChainEditsTest, ReorderDragsUnderTheFullScreenShieldAndConfirms) {
+TEST_F(LogicInspectorChain, ReorderDragsUnderTheFullScreenShieldAndConfirms) {
     struct Case {
         int from, to;
         Names chain;
@@ -241,7 +241,7 @@ TEST_F(ChainEditsTest, ReorderDragsUnderTheFullScreenShieldAndConfirms) {
     }
 }
 
-TEST_F(ChainEditsTest, RefusedReordersNeverTouchTheShieldOrDrag) {
+TEST_F(LogicInspectorChain, RefusedReordersNeverTouchTheShieldOrDrag) {
     ASSERT_TRUE(inspector.selectTrack("Lead Vox"));
     struct Case {
         int from, to;
@@ -260,7 +260,7 @@ TEST_F(ChainEditsTest, RefusedReordersNeverTouchTheShieldOrDrag) {
     EXPECT_EQ(chain("Lead Vox"), (Names{"Channel EQ", "Compressor", "Corvane"}));
 }
 
-TEST_F(ChainEditsTest, MissedDragIsRetriedAfterClosingTheWindowItOpened) {
+TEST_F(LogicInspectorChain, MissedDragIsRetriedAfterClosingTheWindowItOpened) {
     ASSERT_TRUE(inspector.selectTrack("Lead Vox"));
     world().setKnob("dropMisses", 1);
     platform::LogCapture logs;
@@ -274,7 +274,7 @@ TEST_F(ChainEditsTest, MissedDragIsRetriedAfterClosingTheWindowItOpened) {
     EXPECT_EQ(taken.back(), std::make_pair(InputShield::Scope::logicWindow, drags()));
 }
 
-TEST_F(ChainEditsTest, TwoMissedDragsReportWhereThePluginIsAndReleaseTheShield) {
+TEST_F(LogicInspectorChain, TwoMissedDragsReportWhereThePluginIsAndReleaseTheShield) {
     ASSERT_TRUE(inspector.selectTrack("Lead Vox"));
     world().setKnob("dropMisses", 2);
     auto result = inspector.reorderPlugin(main(), 2, 0);

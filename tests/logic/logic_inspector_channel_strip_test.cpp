@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "logic/logic_inspector.h"
+#include "platform/standin/standin_fixture.h"
 #include "test_support/fake_ax.h"
+#include "test_support/temp_home.h"
 
 namespace corvane {
 namespace {
@@ -12,62 +14,35 @@ using Node = std::shared_ptr<FakeElement>;
 Node el(const std::string& role, const std::string& description = {}) { return FakeElement::make(role, description); }
 Node at(Node n, double x, double y) { return n->set("AXPosition", platform::Point{x, y})->set("AXSize", platform::Size{80, 20}); }
 
-TEST(TrackDescriptions, GrammarAcceptsBothQuoteKindsAndRejectsMalformedHeaders) {
-    struct Case {
-        const char* description;
-        std::optional<std::int64_t> number;
-        const char* name;
-    };
-    const Case cases[] = {
-        {"Track 7 \u201CKick\u201D, muted", 7, "Kick"},
-        {"  Track 12 \u201CBass\u201D\n", 12, "Bass"},
-        {"Track 3 \"Lead Vox\"", 3, "Lead Vox"},
-        {"Track +3 \u201CSnare\"", 3, "Snare"},
-        {"Track -2 \"\"", -2, ""},
-        {"Track 4 folder \u201CDrum Tracks\u201D", 4, "Drum Tracks"},
-        {"Track 7 Kick", std::nullopt, ""},
-        {"Track \u201CKick\u201D", std::nullopt, ""},
-        {"Track x3 \u201CKick\u201D", std::nullopt, ""},
-        {"Track 5 \u201C", std::nullopt, ""},
-        {"Track 5 \u201CNo close", std::nullopt, ""},
-        {"track 5 \u201CKick\u201D", std::nullopt, ""},
-        {"Track 99999999999999999999 \"Big\"", std::nullopt, ""},
-    };
-    for (const auto& c : cases) {
-        auto parsed = LogicInspector::parseTrackDescription(c.description);
-        ASSERT_EQ(parsed.has_value(), c.number.has_value()) << c.description;
-        if (parsed) {
-            EXPECT_EQ(parsed->number, *c.number) << c.description;
-            EXPECT_EQ(parsed->name, c.name) << c.description;
-        }
-    }
-}
+// --- On the simulated Logic Pro ----------------------------------------------------------------
 
-TEST(TrackHeaders, SortedUniqueMutedFoldersAndIndents) {
+class LogicInspectorChannelStrip : public standin::testing::StandinTest {
+protected:
+    testing::TempHome home;
     LogicInspector inspector;
-    auto folder = at(el("AXGroup", "Track 1 \u201CDrums\u201D"), 100, 100)->add(el("AXDisclosureTriangle"));
-    auto kick = at(el("AXGroup", "Track 2 \u201CKick\u201D, muted"), 112, 140);
-    auto snare = at(el("AXGroup", "Track 3 \u201CSnare\u201D, Mute"), 118, 180);
-    auto duplicate = at(el("AXGroup", "Track 2 \u201CKick copy\u201D"), 124, 220);
-    auto bass = at(el("AXGroup", "Track 4 \u201CBass\u201D"), 124, 260);
-    auto window = el("AXWindow")->add(el("AXGroup")->add(bass)->add(snare)->add(folder)->add(kick))->add(duplicate);
+};
 
-    auto headers = inspector.findTrackHeaders(window->handle());
-    ASSERT_EQ(headers.size(), 4u);
-    EXPECT_EQ(headers[0].name, "Drums");
-    EXPECT_TRUE(headers[0].isFolder);
-    EXPECT_EQ(headers[1].name, "Kick");  // the first one met wins
-    EXPECT_TRUE(headers[1].isMuted);
-    EXPECT_FALSE(headers[2].isMuted);  // the suffix is case-sensitive
-    for (const auto& h : headers) EXPECT_FALSE(h.parentTrackNumber);
-
-    auto indented = inspector.findTrackHeadersWithIndent(window->handle());
-    std::vector<std::int64_t> levels;
-    for (const auto& i : indented) levels.push_back(i.indentLevel);
-    EXPECT_EQ(levels, (std::vector<std::int64_t>{0, 1, 2, 2}));
+TEST_F(LogicInspectorChannelStrip, StripOfATrackWithInsertsSendsAndABusInput) {
+    world().mutateProject([](standin::Project& p) { p.track("Lead Vox")->strip.input = "Bus 4"; });
+    auto window = inspector.selectAndVerifyTrack("Lead Vox");
+    ASSERT_TRUE(window);
+    auto strip = inspector.readChannelStrip(*window);
+    EXPECT_EQ(strip["name"], "Lead Vox");
+    EXPECT_EQ(strip["input"], "Bus 4");
+    EXPECT_EQ(strip["inputBus"], "Bus 4");
+    EXPECT_EQ(strip["output"], "Stereo Output");
+    EXPECT_EQ(strip["sends"], (nlohmann::json{"Bus 1"}));
+    EXPECT_EQ(strip["volume"], "225");
+    EXPECT_EQ(strip["volumeDisplay"], "0.0 dB");
+    EXPECT_EQ(strip["channelMode"], "Stereo");
+    EXPECT_EQ(inspector.readTrackInputBus(*window), "Bus 4");
+    EXPECT_EQ(inspector.readTrackOutput(*window), "Bus 4");  // a bus above the first slot wins
+    EXPECT_EQ(inspector.readTrackOutputForName("Bass"), "Stereo Output");
 }
 
-TEST(ChannelStrip, ReadsKeysByDescriptionRoleAndValue) {
+// --- On hand-built elements ------------------------------------------------------------------
+
+TEST(LogicInspectorChannelStripShapes, ReadsKeysByDescriptionRoleAndValue) {
     LogicInspector inspector;
     auto strip = el("AXGroup")
                      ->add(el("AXButton", "channel mode")->set("AXValue", std::string("Stereo")))
@@ -105,7 +80,7 @@ TEST(ChannelStrip, ReadsKeysByDescriptionRoleAndValue) {
     EXPECT_EQ(inspector.readChannelStrip(empty->handle()), (nlohmann::json{{"error", "No channel strip found"}}));
 }
 
-TEST(ChannelStrip, OutputAndInputBusComeFromButtonPositionsAroundTheFirstSlot) {
+TEST(LogicInspectorChannelStripShapes, OutputAndInputBusComeFromButtonPositionsAroundTheFirstSlot) {
     LogicInspector inspector;
     auto makeWindow = [&](bool withBus2, bool withSlot) {
         auto strip = el("AXGroup");

@@ -53,13 +53,13 @@ struct Shapes {
     }
 };
 
-class DumpShapesTest : public ::testing::Test {
+class LogicInspectorDumpsShapes : public ::testing::Test {
 protected:
     LogicInspector inspector;
     Shapes s;
 };
 
-TEST_F(DumpShapesTest, EachRecursionWritesItsOwnKeySetAndFrameRounding) {
+TEST_F(LogicInspectorDumpsShapes, EachRecursionWritesItsOwnKeySetAndFrameRounding) {
     json node = inspector.dumpElement(s.root->handle(), 0, 1);
     EXPECT_EQ(keysOf(node), (std::set<std::string>{"role", "subrole", "description", "identifier", "value", "selected",
                                                    "childCount", "children"}));
@@ -112,7 +112,7 @@ TEST_F(DumpShapesTest, EachRecursionWritesItsOwnKeySetAndFrameRounding) {
     EXPECT_FALSE(inspector.describeElement(s.leaf->handle(), "x").contains("actions"));
 }
 
-TEST_F(DumpShapesTest, PathsUseEachWritersSeparatorAndLabel) {
+TEST_F(LogicInspectorDumpsShapes, PathsUseEachWritersSeparatorAndLabel) {
     // The root has an empty title but a description.
     DumpList crawl;
     int count = 0;
@@ -140,7 +140,7 @@ TEST_F(DumpShapesTest, PathsUseEachWritersSeparatorAndLabel) {
     EXPECT_EQ(deep[4]["depth"], 3);
 }
 
-TEST_F(DumpShapesTest, MenuItemTitlesReportEnabledSubmenusAndSkipUntitledItems) {
+TEST_F(LogicInspectorDumpsShapes, MenuItemTitlesReportEnabledSubmenusAndSkipUntitledItems) {
     DumpList items;
     inspector.collectMenuItemTitles(s.root->handle(), items, 0, 10);
     // " " is a non-empty title, so the blank item is listed; an item without a title is not.
@@ -153,7 +153,7 @@ TEST_F(DumpShapesTest, MenuItemTitlesReportEnabledSubmenusAndSkipUntitledItems) 
     EXPECT_EQ(items, (DumpList{{{"title", "Leaf"}, {"enabled", false}, {"depth", 3}, {"hasSubmenu", false}, {"childCount", 0}}}));
 }
 
-TEST_F(DumpShapesTest, DepthZeroVisitsNothingButDumpElementStillDescribesItsElement) {
+TEST_F(LogicInspectorDumpsShapes, DepthZeroVisitsNothingButDumpElementStillDescribesItsElement) {
     EXPECT_EQ(keysOf(inspector.dumpElement(s.root->handle(), 0, 0)),
               (std::set<std::string>{"role", "subrole", "description", "identifier", "value", "selected"}));
     DumpList out;
@@ -171,7 +171,7 @@ TEST_F(DumpShapesTest, DepthZeroVisitsNothingButDumpElementStillDescribesItsElem
     EXPECT_EQ(count, 0);
 }
 
-TEST_F(DumpShapesTest, InspectorStripsAreLeftAloneWithoutAMixerArea) {
+TEST_F(LogicInspectorDumpsShapes, InspectorStripsAreLeftAloneWithoutAMixerArea) {
     DumpList results{json{{"keep", true}}};
     inspector.dumpInspectorMixerStrips(s.root->handle(), results);
     EXPECT_EQ(results, (DumpList{json{{"keep", true}}}));
@@ -179,13 +179,13 @@ TEST_F(DumpShapesTest, InspectorStripsAreLeftAloneWithoutAMixerArea) {
 
 // --- On the simulated Logic Pro -------------------------------------------------------------------
 
-class DumpsTest : public standin::testing::StandinTest {
+class LogicInspectorDumps : public standin::testing::StandinTest {
 protected:
     testing::TempHome home;
     LogicInspector inspector;
 };
 
-TEST_F(DumpsTest, AXDumpReportsTheProcessTheRoleReadAndAtMostFiveShallowWindows) {
+TEST_F(LogicInspectorDumps, AXDumpReportsTheProcessTheRoleReadAndAtMostFiveShallowWindows) {
     auto dump = inspector.debugAXDump(6);
     EXPECT_EQ(keysOf(dump), (std::set<std::string>{"logicPID", "logicName", "axTrustedCheck", "axRawReadResult", "axRawReadNote",
                                                    "axRawRole", "windowCount", "focusedWindow", "allWindows"}));
@@ -211,7 +211,7 @@ TEST_F(DumpsTest, AXDumpReportsTheProcessTheRoleReadAndAtMostFiveShallowWindows)
     EXPECT_EQ(inspector.debugAXDump(6), (json{{"error", "Logic is not running"}}));
 }
 
-TEST_F(DumpsTest, FullCrawlIsCappedAcrossAllWindowsInPreOrder) {
+TEST_F(LogicInspectorDumps, FullCrawlIsCappedAcrossAllWindowsInPreOrder) {
     world().setKnob("extraWindows", json::array({json{{"title", "Other"}, {"front", true}}}));
     auto three = inspector.fullAXCrawl(15, 3);
     ASSERT_EQ(three.size(), 3u);
@@ -232,7 +232,7 @@ TEST_F(DumpsTest, FullCrawlIsCappedAcrossAllWindowsInPreOrder) {
     EXPECT_EQ(inspector.fullAXCrawl(15, 10), (DumpList{json{{"error", "Logic is not running"}}}));
 }
 
-TEST_F(DumpsTest, ChannelStripWithActionsStartsAtTheStripAndLabelsPathsByParent) {
+TEST_F(LogicInspectorDumps, ChannelStripWithActionsStartsAtTheStripAndLabelsPathsByParent) {
     auto dump = inspector.dumpChannelStripWithActions(12);
     ASSERT_TRUE(dump.contains("elements")) << dump.dump();
     const auto& elements = dump["elements"];
@@ -253,7 +253,7 @@ TEST_F(DumpsTest, ChannelStripWithActionsStartsAtTheStripAndLabelsPathsByParent)
               (json{{"error", "Mixer area not found. Make sure the Inspector is open (shortcut I)."}}));
 }
 
-TEST_F(DumpsTest, InspectorStripsAndStripSubtreesCarryTheirIndexesAndRoundedFrames) {
+TEST_F(LogicInspectorDumps, InspectorStripsAndStripSubtreesCarryTheirIndexesAndRoundedFrames) {
     DumpList results;
     inspector.dumpInspectorMixerStrips(*inspector.findMainWindow(), results);
     ASSERT_FALSE(results.empty());
@@ -272,7 +272,7 @@ TEST_F(DumpsTest, InspectorStripsAndStripSubtreesCarryTheirIndexesAndRoundedFram
     }
 }
 
-TEST_F(DumpsTest, MenuItemsOfTheFocusedMenuAreListedAndNothingWhenWindowsAreUnreadable) {
+TEST_F(LogicInspectorDumps, MenuItemsOfTheFocusedMenuAreListedAndNothingWhenWindowsAreUnreadable) {
     auto app = platform::accessibility().applicationElement(logicPid());
     auto bar = find(*strip(0), "insert bar", "AXButton", 10);
     bar->performAction(platform::ax::kPress);
@@ -296,7 +296,7 @@ TEST_F(DumpsTest, MenuItemsOfTheFocusedMenuAreListedAndNothingWhenWindowsAreUnre
     EXPECT_TRUE(none.empty());
 }
 
-TEST_F(DumpsTest, SidechainMenuIsOpenedListedAndClosedAgain) {
+TEST_F(LogicInspectorDumps, SidechainMenuIsOpenedListedAndClosedAgain) {
     EXPECT_EQ(inspector.dumpSidechainMenuItems(), (json{{"error", "No plugin window currently open. Run /debug/open-plugin first."}}));
     // Kick's second slot is a Compressor, whose window has a side-chain selector.
     std::vector<platform::AXElement> opens;

@@ -11,7 +11,7 @@ namespace {
 
 using standin::EventKind;
 
-class LogicProcessTest : public standin::testing::StandinTest {
+class LogicInspectorInput : public standin::testing::StandinTest {
 protected:
     std::vector<std::string> traceLines() {
         std::vector<std::string> lines;
@@ -30,7 +30,7 @@ protected:
     LogicInspector inspector;
 };
 
-TEST_F(LogicProcessTest, FindsLogicByBundleIdOrExactNameButNeverAnAppWithoutBundleId) {
+TEST_F(LogicInspectorInput, FindsLogicByBundleIdOrExactNameButNeverAnAppWithoutBundleId) {
     load(standin::testing::demoSongWith({{"workspace",
                                           {{"apps",
                                             {{{"self", true}, {"name", "Corvane"}, {"bundleId", "app.corvane"}, {"pid", 100}},
@@ -49,7 +49,7 @@ TEST_F(LogicProcessTest, FindsLogicByBundleIdOrExactNameButNeverAnAppWithoutBund
     EXPECT_FALSE(inspector.logicApplication());
 }
 
-TEST_F(LogicProcessTest, ActivationWaitsOnlyWhenNeededAndFallsBackToAppleScript) {
+TEST_F(LogicInspectorInput, ActivationWaitsOnlyWhenNeededAndFallsBackToAppleScript) {
     world().setFrontmost(logicPid());
     double t0 = world().virtualSeconds();
     inspector.activateLogic();
@@ -76,7 +76,7 @@ TEST_F(LogicProcessTest, ActivationWaitsOnlyWhenNeededAndFallsBackToAppleScript)
     }
 }
 
-TEST_F(LogicProcessTest, KeysAndChordsReachLogicAndLeaveTraceLines) {
+TEST_F(LogicInspectorInput, KeysAndChordsReachLogicAndLeaveTraceLines) {
     inspector.pressKey(53);
     inspector.pressKey(8);
     inspector.pressKeyChord(124, 0x140000);
@@ -110,7 +110,7 @@ TEST_F(LogicProcessTest, KeysAndChordsReachLogicAndLeaveTraceLines) {
     EXPECT_EQ(message(traceLines().at(0)), "again");
 }
 
-TEST_F(LogicProcessTest, DragPostsTheGestureAtTheTapAndNeverIntoAnotherApplication) {
+TEST_F(LogicInspectorInput, DragPostsTheGestureAtTheTapAndNeverIntoAnotherApplication) {
     auto from = standin::World::center(*world().slotFrame(0, 0));
     LogicInspector::Point to{from.x, from.y - 60};
     auto cursorBefore = world().cursor();
@@ -139,7 +139,7 @@ TEST_F(LogicProcessTest, DragPostsTheGestureAtTheTapAndNeverIntoAnotherApplicati
     EXPECT_TRUE(mouseEvents().empty());
 }
 
-TEST_F(LogicProcessTest, GlobalClickPressesWhatIsUnderThePointAndRestoresTheCursor) {
+TEST_F(LogicInspectorInput, GlobalClickPressesWhatIsUnderThePointAndRestoresTheCursor) {
     auto bass = world().headerFrame("Bass");
     ASSERT_TRUE(bass);
     platform::LogCapture logs;
@@ -157,19 +157,19 @@ TEST_F(LogicProcessTest, GlobalClickPressesWhatIsUnderThePointAndRestoresTheCurs
     EXPECT_EQ(world().frontmostPid(), world().selfPid());
 }
 
-TEST_F(LogicProcessTest, TypedTextGoesOneCharacterPerKeyPairAndWholeStringsInOne) {
+TEST_F(LogicInspectorInput, TypedTextGoesOneCharacterPerKeyPairAndWholeStringsInOne) {
     world().clearEventLog();
-    EXPECT_TRUE(inspector.typeStringIntoLogic("e\u0301a", 0.06));
+    EXPECT_TRUE(inspector.typeStringIntoLogic("e\u0301a", 0.06).success);
     auto keys = world().events(EventKind::key);
     ASSERT_EQ(keys.size(), 4u);
     EXPECT_EQ(keys[0].text, "e\u0301");
     EXPECT_EQ(keys[2].text, "a");
     world().clearEventLog();
-    EXPECT_TRUE(inspector.postUnicodeStringToLogic(""));
+    EXPECT_TRUE(inspector.postUnicodeStringToLogic("").success);
     EXPECT_EQ(world().events(EventKind::key).size(), 2u);
     world().quitLogic();
-    EXPECT_FALSE(inspector.typeStringIntoLogic("x", 0.06));
-    EXPECT_FALSE(inspector.postUnicodeStringToLogic("x"));
+    EXPECT_FALSE(inspector.typeStringIntoLogic("x", 0.06).success);
+    EXPECT_FALSE(inspector.postUnicodeStringToLogic("x").success);
 }
 
 }  // namespace

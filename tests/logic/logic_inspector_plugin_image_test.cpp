@@ -10,7 +10,7 @@
 namespace corvane {
 namespace {
 
-class PluginWindowImageTest : public standin::testing::StandinTest {
+class LogicInspectorPluginImage : public standin::testing::StandinTest {
 protected:
     void SetUp() override {
         auto editor = [](int w, int h) { return nlohmann::json{{"size", {w, h}}}; };
@@ -35,7 +35,7 @@ protected:
     LogicInspector inspector;
 };
 
-TEST_F(PluginWindowImageTest, WindowImageIsAJpegAtMost800PixelsWide) {
+TEST_F(LogicInspectorPluginImage, WindowImageIsAJpegAtMost800PixelsWide) {
     EXPECT_FALSE(inspector.capturePluginWindowScreenshot(app(), *inspector.findMainWindow()));  // no plug-in window open
 
     struct Case {

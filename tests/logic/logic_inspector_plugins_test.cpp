@@ -12,7 +12,7 @@ namespace {
 using standin::EventKind;
 using testing::FakeElement;
 
-class PluginSlotsTest : public standin::testing::StandinTest {
+class LogicInspectorPlugins : public standin::testing::StandinTest {
 protected:
     platform::AXElement main() { return *inspector.findMainWindow(); }
 
@@ -39,7 +39,7 @@ protected:
     LogicInspector inspector;
 };
 
-TEST_F(PluginSlotsTest, SlotsReadTopToBottomWithTheirBypassStateOnEveryTrack) {
+TEST_F(LogicInspectorPlugins, SlotsReadTopToBottomWithTheirBypassStateOnEveryTrack) {
     struct Case {
         const char* track;
         std::vector<std::string> names;
@@ -64,7 +64,7 @@ TEST_F(PluginSlotsTest, SlotsReadTopToBottomWithTheirBypassStateOnEveryTrack) {
     EXPECT_TRUE(inspector.findTrackPluginSlots(main()).empty());
 }
 
-TEST_F(PluginSlotsTest, OnlyGroupsWithOpenAndABypassCheckBoxAreSlots) {
+TEST_F(LogicInspectorPlugins, OnlyGroupsWithOpenAndABypassCheckBoxAreSlots) {
     auto check = [](const char* description, platform::AXValue value) {
         return FakeElement::make("AXCheckBox", description)->set("AXValue", value);
     };
@@ -94,7 +94,7 @@ TEST_F(PluginSlotsTest, OnlyGroupsWithOpenAndABypassCheckBoxAreSlots) {
     EXPECT_EQ(got, (std::vector<std::pair<std::string, bool>>{{"Upper", false}, {"Same Y", true}, {"Lower", true}, {"Inside", false}}));
 }
 
-TEST_F(PluginSlotsTest, ViewButtonTextsReadAsEditorOrControlsOrUnknown) {
+TEST_F(LogicInspectorPlugins, ViewButtonTextsReadAsEditorOrControlsOrUnknown) {
     struct Case {
         std::optional<std::string> value, title;
         std::optional<PluginViewPreference> expected;
@@ -111,19 +111,19 @@ TEST_F(PluginSlotsTest, ViewButtonTextsReadAsEditorOrControlsOrUnknown) {
     }
 }
 
-TEST_F(PluginSlotsTest, WindowIsSwitchedBetweenEditorAndControlsAndClosedInItsEditorView) {
+TEST_F(LogicInspectorPlugins, WindowIsSwitchedBetweenEditorAndControlsAndClosedInItsEditorView) {
     openSlot(1);  // Kick: Compressor
     ASSERT_EQ(world().ui().pluginWindows.size(), 1u);
     EXPECT_EQ(world().ui().pluginWindows[0].title, "Kick: Compressor");
 
-    EXPECT_TRUE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls));
+    EXPECT_TRUE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls).success);
     EXPECT_EQ(world().ui().pluginWindows[0].view, "Controls");
     EXPECT_EQ(world().ui().openMenu, "");
 
     // Already there: nothing is pressed.
     world().clearEventLog();
     platform::LogCapture logs;
-    EXPECT_TRUE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls));
+    EXPECT_TRUE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls).success);
     EXPECT_TRUE(logs.contains("[switchPluginWindowView] already at controls \u2014 no-op"));
     EXPECT_TRUE(world().events(EventKind::axAction).empty());
 
@@ -135,7 +135,7 @@ TEST_F(PluginSlotsTest, WindowIsSwitchedBetweenEditorAndControlsAndClosedInItsEd
     EXPECT_EQ(world().ui().pluginWindows.at(0).view, "Editor");
 }
 
-TEST_F(PluginSlotsTest, CloseTakesOnlyTheFirstPluginWindow) {
+TEST_F(LogicInspectorPlugins, CloseTakesOnlyTheFirstPluginWindow) {
     openSlot(0);
     openSlot(1);
     ASSERT_EQ(world().ui().pluginWindows.size(), 2u);
@@ -145,7 +145,7 @@ TEST_F(PluginSlotsTest, CloseTakesOnlyTheFirstPluginWindow) {
     EXPECT_EQ(ui.pluginWindows[0].title, "Kick: Channel EQ");
 }
 
-TEST_F(PluginSlotsTest, LogicsOwnMixerWindowIsNeverTakenForAPluginWindow) {
+TEST_F(LogicInspectorPlugins, LogicsOwnMixerWindowIsNeverTakenForAPluginWindow) {
     world().setKnob("mixerWindow", true);
     auto app = this->app();
     ASSERT_EQ(world().ui().windows, (std::vector<std::string>{"Demo Song - Tracks", "Demo Song - Mixer"}));
@@ -153,7 +153,7 @@ TEST_F(PluginSlotsTest, LogicsOwnMixerWindowIsNeverTakenForAPluginWindow) {
     // Nothing but Logic's own windows: no plug-in window is found, switched, pressed or closed.
     EXPECT_FALSE(inspector.findPluginWindow(app, main()));
     platform::LogCapture logs;
-    EXPECT_FALSE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls));
+    EXPECT_FALSE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls).success);
     EXPECT_TRUE(logs.contains("[switchCurrentlyOpenPluginView] No plugin window found"));
     EXPECT_EQ(inspector.clickButtonInOpenPlugin("e")["error"], "No plugin window currently open");
     inspector.closeOpenPluginAndRestoreEditorView();
@@ -169,7 +169,7 @@ TEST_F(PluginSlotsTest, LogicsOwnMixerWindowIsNeverTakenForAPluginWindow) {
     auto found = inspector.findPluginWindow(app, main());
     ASSERT_TRUE(found);
     EXPECT_EQ(found->string(platform::ax::kTitle), "Kick: Compressor");
-    EXPECT_TRUE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls));
+    EXPECT_TRUE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls).success);
     EXPECT_EQ(slotView("Kick", 1), "Controls");
     inspector.closeOpenPluginAndRestoreEditorView();
     EXPECT_TRUE(world().ui().pluginWindows.empty());
@@ -177,7 +177,7 @@ TEST_F(PluginSlotsTest, LogicsOwnMixerWindowIsNeverTakenForAPluginWindow) {
     EXPECT_EQ(slotView("Kick", 1), "Editor");
 }
 
-TEST_F(PluginSlotsTest, UntitledAndLookalikeWindowsAreSkipped) {
+TEST_F(LogicInspectorPlugins, UntitledAndLookalikeWindowsAreSkipped) {
     world().setKnob("extraWindows", nlohmann::json::array({{{"title", ""}, {"front", true}}, {{"title", "Demo Song - Tracks"}}}));
     // A second window titled like the main one and an untitled one are both passed over.
     EXPECT_FALSE(inspector.findPluginWindow(app(), main()));
@@ -187,7 +187,7 @@ TEST_F(PluginSlotsTest, UntitledAndLookalikeWindowsAreSkipped) {
     EXPECT_EQ(found->string(platform::ax::kTitle), "Kick: Channel EQ");
 }
 
-TEST_F(PluginSlotsTest, ButtonInTheOpenPluginIsPressedByLabelFragment) {
+TEST_F(LogicInspectorPlugins, ButtonInTheOpenPluginIsPressedByLabelFragment) {
     load(standin::testing::demoSongWith(
         {{"plugins", nlohmann::json::array({{{"name", "Channel EQ"}, {"category", {"EQ"}}, {"formats", {"Stereo"}},
                                              {"parameters", {{{"id", "lowcut"}, {"label", "Low Cut"}, {"type", "toggle"}, {"default", 0}}}},
@@ -202,7 +202,7 @@ TEST_F(PluginSlotsTest, ButtonInTheOpenPluginIsPressedByLabelFragment) {
     EXPECT_EQ(world().project().track("Kick")->strip.inserts[0].params.at("lowcut"), 1);
 }
 
-TEST_F(PluginSlotsTest, SidechainSelectorIsTheHighestMatchingPopUp) {
+TEST_F(LogicInspectorPlugins, SidechainSelectorIsTheHighestMatchingPopUp) {
     auto popup = [](const char* role, const char* help, double y) {
         return FakeElement::make(role)->set("AXHelp", std::string(help))->set("AXPosition", platform::Point{0, y});
     };

@@ -34,7 +34,7 @@ json truncated(platform::Rect r) {
     return {{"x", t(r.x)}, {"y", t(r.y)}, {"w", t(r.width)}, {"h", t(r.height)}};
 }
 
-class ProbesTest : public standin::testing::StandinTest {
+class LogicInspectorProbes : public standin::testing::StandinTest {
 protected:
     void SetUp() override {
         StandinTest::SetUp();
@@ -59,7 +59,7 @@ protected:
     std::optional<std::string> previous_;
 };
 
-TEST_F(ProbesTest, MenuProbeListsTheOpenedMenuClosesItAndKeepsAPrivateCopy) {
+TEST_F(LogicInspectorProbes, MenuProbeListsTheOpenedMenuClosesItAndKeepsAPrivateCopy) {
     auto result = inspector.probeInsertBarMenu("Kick", -1, false, 0);
     ASSERT_FALSE(result.contains("error")) << result.dump();
     EXPECT_EQ(keysOf(result), (std::set<std::string>{"targetSlot", "clickMethod", "targetBarFrame", "windows", "focusedRole",
@@ -88,7 +88,7 @@ TEST_F(ProbesTest, MenuProbeListsTheOpenedMenuClosesItAndKeepsAPrivateCopy) {
     EXPECT_EQ(saved["snapshot"], snapshot);
 }
 
-TEST_F(ProbesTest, MenuProbePreviewStopsAtFortyWhileTheCountCoversAll) {
+TEST_F(LogicInspectorProbes, MenuProbePreviewStopsAtFortyWhileTheCountCoversAll) {
     json song = standin::testing::demoSong();
     for (int i = 0; i < 10; ++i)
         song["plugins"].push_back({{"name", "Extra " + std::to_string(i)}, {"category", {"More"}}, {"formats", {"Stereo"}}});
@@ -99,7 +99,7 @@ TEST_F(ProbesTest, MenuProbePreviewStopsAtFortyWhileTheCountCoversAll) {
     EXPECT_EQ(readJson(tmp_ / "insert-bar-menu-probe.json")["allMenuItems"].size(), 74u);
 }
 
-TEST_F(ProbesTest, MenuProbeNeverWritesThroughALinkPlantedAtItsFileName) {
+TEST_F(LogicInspectorProbes, MenuProbeNeverWritesThroughALinkPlantedAtItsFileName) {
     const fs::path victim = home.root() / "victim.txt";
     testing::writeAll(victim, "keep");
     fs::create_symlink(victim, tmp_ / "insert-bar-menu-probe.json");
@@ -110,7 +110,7 @@ TEST_F(ProbesTest, MenuProbeNeverWritesThroughALinkPlantedAtItsFileName) {
     EXPECT_TRUE(fs::is_symlink(tmp_ / "insert-bar-menu-probe.json"));
 }
 
-TEST_F(ProbesTest, TargetBarFollowsTheSlotIndexAndUnresolvableIndexesFailBeforeAnyPress) {
+TEST_F(LogicInspectorProbes, TargetBarFollowsTheSlotIndexAndUnresolvableIndexesFailBeforeAnyPress) {
     struct Case {
         const char* track;
         int slotIndex;
@@ -137,7 +137,7 @@ TEST_F(ProbesTest, TargetBarFollowsTheSlotIndexAndUnresolvableIndexesFailBeforeA
     }
 }
 
-TEST_F(ProbesTest, ProbesReportAMissingTrackOrLogicInTheirOwnWords) {
+TEST_F(LogicInspectorProbes, ProbesReportAMissingTrackOrLogicInTheirOwnWords) {
     const json missing = {{"error", "Track not found: Nope"}};
     EXPECT_EQ(inspector.probeInsertBarMenu("Nope", 0, false, 0), missing);
     EXPECT_EQ(inspector.testTypeToFilterInsertMenu("Nope", 0, "EQ"), missing);
@@ -152,7 +152,7 @@ TEST_F(ProbesTest, ProbesReportAMissingTrackOrLogicInTheirOwnWords) {
     EXPECT_EQ(inspector.clickInsertBarAndScreenshot("Kick", 0, false), (json{{"error", "Track not found: Kick"}}));
 }
 
-TEST_F(ProbesTest, MouseProbeHitsTheThinBarOnlyWithoutOffset) {
+TEST_F(LogicInspectorProbes, MouseProbeHitsTheThinBarOnlyWithoutOffset) {
     auto onBar = inspector.probeInsertBarMenu("Kick", 1, true, 0);
     EXPECT_EQ(onBar["clickMethod"], "mouse");
     EXPECT_EQ(onBar["menuItemCount"], 32);
@@ -165,7 +165,7 @@ TEST_F(ProbesTest, MouseProbeHitsTheThinBarOnlyWithoutOffset) {
     EXPECT_EQ(world().ui().pluginWindows[0].title, "Kick: Compressor");
 }
 
-TEST_F(ProbesTest, TypingIntoTheInsertMenuThatDoesNotFilterAddsNothing) {
+TEST_F(LogicInspectorProbes, TypingIntoTheInsertMenuThatDoesNotFilterAddsNothing) {
     auto result = inspector.testTypeToFilterInsertMenu("Kick", -1, "Limiter");
     EXPECT_EQ(result, (json{{"typed", true},
                             {"pluginName", "Limiter"},
@@ -178,7 +178,7 @@ TEST_F(ProbesTest, TypingIntoTheInsertMenuThatDoesNotFilterAddsNothing) {
     EXPECT_EQ(world().ui().openMenu, "");
 }
 
-TEST_F(ProbesTest, CrawlDescribesTheApplicationSystemWideFocusAndMenuOwners) {
+TEST_F(LogicInspectorProbes, CrawlDescribesTheApplicationSystemWideFocusAndMenuOwners) {
     auto result = inspector.crawlEverythingAfterInsertBarClick("Kick", 0);
     ASSERT_FALSE(result.contains("error")) << result.dump();
     const fs::path file = result["dumpFile"].get<std::string>();
@@ -208,7 +208,7 @@ TEST_F(ProbesTest, CrawlDescribesTheApplicationSystemWideFocusAndMenuOwners) {
     EXPECT_EQ(saved["focused"]["elements"][1]["label"], "focused>AXMenuItem[0]");
 }
 
-TEST_F(ProbesTest, ScreenshotProbeLeavesTheMenuOpenAndSavesTheDisplay) {
+TEST_F(LogicInspectorProbes, ScreenshotProbeLeavesTheMenuOpenAndSavesTheDisplay) {
     auto result = inspector.clickInsertBarAndScreenshot("Kick", 0, false);
     EXPECT_EQ(keysOf(result), (std::set<std::string>{"targetBarFrame", "screenshot", "screenshotOK", "clickMethod", "note"}));
     EXPECT_EQ(result["screenshotOK"], true);

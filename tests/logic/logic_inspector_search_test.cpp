@@ -4,8 +4,10 @@
 
 #include "logic/logic_inspector.h"
 #include "platform/platform.h"
+#include "platform/standin/standin_fixture.h"
 #include "test_support/fake_ax.h"
 #include "test_support/manual_clock.h"
+#include "test_support/temp_home.h"
 
 namespace corvane {
 namespace {
@@ -15,7 +17,24 @@ using Node = std::shared_ptr<FakeElement>;
 
 Node el(const std::string& role, const std::string& description = {}) { return FakeElement::make(role, description); }
 
-TEST(ElementSearch, DescriptionsAreTrimmedButCaseSensitiveAndRolesFilter) {
+// --- On the simulated Logic Pro ----------------------------------------------------------------
+
+class LogicInspectorSearch : public standin::testing::StandinTest {
+protected:
+    testing::TempHome home;
+    LogicInspector inspector;
+};
+
+TEST_F(LogicInspectorSearch, APluginWindowOfATrackNamedWithTracksIsNeverTheMainWindow) {
+    world().setKnob("extraWindows", nlohmann::json::array({{{"title", "Drum Tracks: Compressor"}, {"front", true}}}));
+    auto window = inspector.findMainWindow();
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->string("AXTitle"), "Demo Song - Tracks");
+}
+
+// --- On hand-built elements ------------------------------------------------------------------
+
+TEST(LogicInspectorSearchShapes, DescriptionsAreTrimmedButCaseSensitiveAndRolesFilter) {
     LogicInspector inspector;
     auto fader = el("AXSlider", "  volume fader\n")->set("AXValue", std::int64_t{100});
     auto root = el("AXWindow")
@@ -37,25 +56,25 @@ TEST(ElementSearch, DescriptionsAreTrimmedButCaseSensitiveAndRolesFilter) {
     EXPECT_EQ(root->reads, before);
 }
 
-TEST(ElementSearch, SliderWriteTruncatesConfirmsWithinOneAndRefusesNonFiniteValues) {
+TEST(LogicInspectorSearchShapes, SliderWriteTruncatesConfirmsWithinOneAndRefusesNonFiniteValues) {
     testing::ManualClock clock;
     platform::ScopedServices services({.clock = &clock});
     LogicInspector inspector;
     auto slider = el("AXSlider", "pan")->set("AXValue", std::int64_t{0});
     auto root = el("AXGroup")->add(slider);
-    EXPECT_TRUE(inspector.setSliderValue(root->handle(), "pan", 127.9, 10));
+    EXPECT_TRUE(inspector.setSliderValue(root->handle(), "pan", 127.9, 10).success);
     EXPECT_EQ(std::get<double>(slider->writes.front()), 127.0);
 
     // A control that settles one step off still counts; two steps off does not.
     slider->attributes["AXValue"] = std::int64_t{0};
     slider->writeTransform = [](const platform::AXValue& v) { return platform::AXValue(std::int64_t(std::get<double>(v)) + 1); };
-    EXPECT_TRUE(inspector.setSliderValue(root->handle(), "pan", 127, 10));
+    EXPECT_TRUE(inspector.setSliderValue(root->handle(), "pan", 127, 10).success);
     slider->writeTransform = [](const platform::AXValue& v) { return platform::AXValue(std::int64_t(std::get<double>(v)) + 2); };
-    EXPECT_FALSE(inspector.setSliderValue(root->handle(), "pan", 127, 10));
+    EXPECT_FALSE(inspector.setSliderValue(root->handle(), "pan", 127, 10).success);
     EXPECT_EQ(slider->writes.size(), 1u + 300u + 300u);
 
     slider->writes.clear();
-    for (double bad : {std::nan(""), double(INFINITY), 1e300}) EXPECT_FALSE(inspector.setSliderValue(root->handle(), "pan", bad, 10));
+    for (double bad : {std::nan(""), double(INFINITY), 1e300}) EXPECT_FALSE(inspector.setSliderValue(root->handle(), "pan", bad, 10).success);
     EXPECT_TRUE(slider->writes.empty());
 
     // A refused write on the first match does not end the search: the next slider is tried.
@@ -63,16 +82,16 @@ TEST(ElementSearch, SliderWriteTruncatesConfirmsWithinOneAndRefusesNonFiniteValu
     locked->rejectWrites = true;
     auto second = el("AXSlider", "bar")->set("AXValue", std::int64_t{1});
     auto group = el("AXGroup")->add(locked)->add(second);
-    EXPECT_TRUE(inspector.setSliderValue(group->handle(), "bar", 9, 4));
+    EXPECT_TRUE(inspector.setSliderValue(group->handle(), "bar", 9, 4).success);
     EXPECT_EQ(std::get<double>(second->attributes["AXValue"]), 9.0);
 }
 
-TEST(ElementSearch, ButtonsChildrenMenusAndLabels) {
+TEST(LogicInspectorSearchShapes, ButtonsChildrenMenusAndLabels) {
     LogicInspector inspector;
     auto menuButton = el("AXMenuButton", "Play");
     auto play = el("AXCheckBox")->set("AXTitle", std::string("Play"));
     auto root = el("AXWindow")->add(menuButton->add(play));
-    EXPECT_TRUE(inspector.findAndClickButton(root->handle(), "Play", 0, 8));
+    EXPECT_TRUE(inspector.findAndClickButton(root->handle(), "Play", 0, 8).success);
     EXPECT_TRUE(menuButton->performed.empty());
     EXPECT_EQ(play->performed, std::vector<std::string>{"AXPress"});
 
@@ -104,7 +123,7 @@ TEST(ElementSearch, ButtonsChildrenMenusAndLabels) {
     EXPECT_TRUE(found);
 }
 
-TEST(ElementSearch, FramesNeedPositionOrSizeAndZeroFramesCountAsMissing) {
+TEST(LogicInspectorSearchShapes, FramesNeedPositionOrSizeAndZeroFramesCountAsMissing) {
     LogicInspector inspector;
     auto marker = el("AXValueIndicator", "Start Marker");
     auto root = el("AXGroup")->add(marker);

@@ -14,7 +14,7 @@ const char* const kNotFoundTail =
     "' \u2014 menu item not found. Logic's menu groups sources into Audio / Inst / Bus submenus; check that the source exists (a "
     "track name, 'Bus N', or 'Internal' to clear).";
 
-class SidechainTest : public standin::testing::StandinTest {
+class LogicInspectorSidechain : public standin::testing::StandinTest {
 protected:
     void SetUp() override {
         StandinTest::SetUp();
@@ -35,7 +35,7 @@ protected:
     LogicInspector inspector;
 };
 
-TEST_F(SidechainTest, SourceChosenFromTheMenuReadsBackInThePlugin) {
+TEST_F(LogicInspectorSidechain, SourceChosenFromTheMenuReadsBackInThePlugin) {
     struct Case {
         const char* asked;
         const char* shows;
@@ -55,7 +55,7 @@ TEST_F(SidechainTest, SourceChosenFromTheMenuReadsBackInThePlugin) {
     }
 }
 
-TEST_F(SidechainTest, DirectWritesCountOnlyWhenThePopUpShowsThem) {
+TEST_F(LogicInspectorSidechain, DirectWritesCountOnlyWhenThePopUpShowsThem) {
     struct Case {
         const char* knob;
         const char* asked;
@@ -82,7 +82,7 @@ TEST_F(SidechainTest, DirectWritesCountOnlyWhenThePopUpShowsThem) {
     }
 }
 
-TEST_F(SidechainTest, SourceAlreadySetIsNotWrittenAgain) {
+TEST_F(LogicInspectorSidechain, SourceAlreadySetIsNotWrittenAgain) {
     ASSERT_TRUE(inspector.setPluginSidechain(main(), slot(1), "Bus 1").success);
     world().clearEventLog();
     auto result = inspector.setPluginSidechain(main(), slot(1), " bus 1 ");
@@ -93,7 +93,7 @@ TEST_F(SidechainTest, SourceAlreadySetIsNotWrittenAgain) {
     EXPECT_TRUE(world().ui().pluginWindows.empty());
 }
 
-TEST_F(SidechainTest, FailuresLeaveTheSourceAndCloseTheWindow) {
+TEST_F(LogicInspectorSidechain, FailuresLeaveTheSourceAndCloseTheWindow) {
     struct Case {
         int slot;
         const char* asked;
@@ -115,7 +115,7 @@ TEST_F(SidechainTest, FailuresLeaveTheSourceAndCloseTheWindow) {
     }
 }
 
-TEST_F(SidechainTest, SlowWindowGetsASecondPressAndThenGivesUp) {
+TEST_F(LogicInspectorSidechain, SlowWindowGetsASecondPressAndThenGivesUp) {
     struct Case {
         const char* knob;
         nlohmann::json value;

@@ -3,6 +3,7 @@
 #include "logic/logic_inspector.h"
 #include "platform/log.h"
 #include "platform/standin/standin_fixture.h"
+#include "test_support/fake_ax.h"
 #include "test_support/temp_home.h"
 
 namespace corvane {
@@ -10,7 +11,7 @@ namespace {
 
 using standin::EventKind;
 
-class LogicTracksTest : public standin::testing::StandinTest {
+class LogicInspectorTracks : public standin::testing::StandinTest {
 protected:
     int arrowPresses() {
         int n = 0;
@@ -22,7 +23,7 @@ protected:
     LogicInspector inspector;
 };
 
-TEST_F(LogicTracksTest, HeadersCarryNumbersNamesFoldersMutesAndIndents) {
+TEST_F(LogicInspectorTracks, HeadersCarryNumbersNamesFoldersMutesAndIndents) {
     auto window = inspector.findMainWindow();
     ASSERT_TRUE(window);
     auto headers = inspector.findTrackHeadersWithIndent(*window);
@@ -44,7 +45,7 @@ TEST_F(LogicTracksTest, HeadersCarryNumbersNamesFoldersMutesAndIndents) {
     EXPECT_EQ(inspector.findTrackHeaders(*inspector.findMainWindow()).size(), 7u);
 }
 
-TEST_F(LogicTracksTest, SelectingByNameMovesTheSelectionByKeysAndVerifiesTheInspector) {
+TEST_F(LogicInspectorTracks, SelectingByNameMovesTheSelectionByKeysAndVerifiesTheInspector) {
     struct Case {
         const char* asked;
         const char* lands;
@@ -73,7 +74,7 @@ TEST_F(LogicTracksTest, SelectingByNameMovesTheSelectionByKeysAndVerifiesTheInsp
     EXPECT_FALSE(inspector.selectTrack("Vox"));
 }
 
-TEST_F(LogicTracksTest, ASelectionThatDoesNotLandIsReportedNotTrusted) {
+TEST_F(LogicInspectorTracks, ASelectionThatDoesNotLandIsReportedNotTrusted) {
     world().setKnob("arrowKeysIgnored", true);
     platform::LogCapture logs;
     EXPECT_FALSE(inspector.selectTrack("Bass"));
@@ -91,7 +92,7 @@ TEST_F(LogicTracksTest, ASelectionThatDoesNotLandIsReportedNotTrusted) {
     EXPECT_TRUE(slow.contains("(verified=no)"));
 }
 
-TEST_F(LogicTracksTest, AHiddenInspectorIsOpenedWithTheIKey) {
+TEST_F(LogicInspectorTracks, AHiddenInspectorIsOpenedWithTheIKey) {
     world().setKnob("inspectorVisible", false);
     auto window = inspector.findMainWindow();
     EXPECT_EQ(inspector.readChannelStrip(*window), (nlohmann::json{{"error", "Mixer area not found"}}));
@@ -99,7 +100,7 @@ TEST_F(LogicTracksTest, AHiddenInspectorIsOpenedWithTheIKey) {
     EXPECT_TRUE(world().ui().inspectorVisible);
 }
 
-TEST_F(LogicTracksTest, FoldersExpandAndCollapseByChordAndReportTheirState) {
+TEST_F(LogicInspectorTracks, FoldersExpandAndCollapseByChordAndReportTheirState) {
     auto drums = inspector.resolveTrack("Drums").header;
     ASSERT_TRUE(drums);
     auto already = inspector.setFolderExpanded(*drums, true);
@@ -116,25 +117,7 @@ TEST_F(LogicTracksTest, FoldersExpandAndCollapseByChordAndReportTheirState) {
     EXPECT_EQ(inspector.setFolderExpanded(*bass, true).message, "Track 'Bass' is not a folder.");
 }
 
-TEST_F(LogicTracksTest, StripOfATrackWithInsertsSendsAndABusInput) {
-    world().mutateProject([](standin::Project& p) { p.track("Lead Vox")->strip.input = "Bus 4"; });
-    auto window = inspector.selectAndVerifyTrack("Lead Vox");
-    ASSERT_TRUE(window);
-    auto strip = inspector.readChannelStrip(*window);
-    EXPECT_EQ(strip["name"], "Lead Vox");
-    EXPECT_EQ(strip["input"], "Bus 4");
-    EXPECT_EQ(strip["inputBus"], "Bus 4");
-    EXPECT_EQ(strip["output"], "Stereo Output");
-    EXPECT_EQ(strip["sends"], (nlohmann::json{"Bus 1"}));
-    EXPECT_EQ(strip["volume"], "225");
-    EXPECT_EQ(strip["volumeDisplay"], "0.0 dB");
-    EXPECT_EQ(strip["channelMode"], "Stereo");
-    EXPECT_EQ(inspector.readTrackInputBus(*window), "Bus 4");
-    EXPECT_EQ(inspector.readTrackOutput(*window), "Bus 4");  // a bus above the first slot wins
-    EXPECT_EQ(inspector.readTrackOutputForName("Bass"), "Stereo Output");
-}
-
-TEST_F(LogicTracksTest, TrackContextListsTheTrackRowsWithTheirState) {
+TEST_F(LogicInspectorTracks, TrackContextListsTheTrackRowsWithTheirState) {
     world().mutateProject([](standin::Project& p) { p.track("Bass")->soloed = true; });
     auto context = inspector.trackContext();
     std::vector<std::string> names;
@@ -151,35 +134,67 @@ TEST_F(LogicTracksTest, TrackContextListsTheTrackRowsWithTheirState) {
     EXPECT_FALSE(closed.hasSoloedTracks);
 }
 
-TEST_F(LogicTracksTest, APluginWindowOfATrackNamedWithTracksIsNeverTheMainWindow) {
-    world().setKnob("extraWindows", nlohmann::json::array({{{"title", "Drum Tracks: Compressor"}, {"front", true}}}));
-    auto window = inspector.findMainWindow();
-    ASSERT_TRUE(window);
-    EXPECT_EQ(window->string("AXTitle"), "Demo Song - Tracks");
+// --- On hand-built elements ------------------------------------------------------------------
+
+using testing::FakeElement;
+using Node = std::shared_ptr<FakeElement>;
+
+Node el(const std::string& role, const std::string& description = {}) { return FakeElement::make(role, description); }
+Node at(Node n, double x, double y) { return n->set("AXPosition", platform::Point{x, y})->set("AXSize", platform::Size{80, 20}); }
+
+TEST(LogicInspectorTracksShapes, GrammarAcceptsBothQuoteKindsAndRejectsMalformedHeaders) {
+    struct Case {
+        const char* description;
+        std::optional<std::int64_t> number;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"Track 7 \u201CKick\u201D, muted", 7, "Kick"},
+        {"  Track 12 \u201CBass\u201D\n", 12, "Bass"},
+        {"Track 3 \"Lead Vox\"", 3, "Lead Vox"},
+        {"Track +3 \u201CSnare\"", 3, "Snare"},
+        {"Track -2 \"\"", -2, ""},
+        {"Track 4 folder \u201CDrum Tracks\u201D", 4, "Drum Tracks"},
+        {"Track 7 Kick", std::nullopt, ""},
+        {"Track \u201CKick\u201D", std::nullopt, ""},
+        {"Track x3 \u201CKick\u201D", std::nullopt, ""},
+        {"Track 5 \u201C", std::nullopt, ""},
+        {"Track 5 \u201CNo close", std::nullopt, ""},
+        {"track 5 \u201CKick\u201D", std::nullopt, ""},
+        {"Track 99999999999999999999 \"Big\"", std::nullopt, ""},
+    };
+    for (const auto& c : cases) {
+        auto parsed = LogicInspector::parseTrackDescription(c.description);
+        ASSERT_EQ(parsed.has_value(), c.number.has_value()) << c.description;
+        if (parsed) {
+            EXPECT_EQ(parsed->number, *c.number) << c.description;
+            EXPECT_EQ(parsed->name, c.name) << c.description;
+        }
+    }
 }
 
-TEST_F(LogicTracksTest, ContextSnapshotReadsWindowsOnlyWhenAsked) {
-    world().setFrontmost(logicPid());
-    auto full = inspector.snapshot(true);
-    EXPECT_TRUE(full.logicIsRunning);
-    EXPECT_TRUE(full.logicIsFrontmost);
-    EXPECT_EQ(full.focusedWindowTitle, "Demo Song - Tracks");
-    ASSERT_EQ(full.windows.size(), 1u);
-    EXPECT_TRUE(full.windows[0].isFocused);
-    EXPECT_EQ(full.windows[0].frame.width, 1440);
+TEST(LogicInspectorTracksShapes, SortedUniqueMutedFoldersAndIndents) {
+    LogicInspector inspector;
+    auto folder = at(el("AXGroup", "Track 1 \u201CDrums\u201D"), 100, 100)->add(el("AXDisclosureTriangle"));
+    auto kick = at(el("AXGroup", "Track 2 \u201CKick\u201D, muted"), 112, 140);
+    auto snare = at(el("AXGroup", "Track 3 \u201CSnare\u201D, Mute"), 118, 180);
+    auto duplicate = at(el("AXGroup", "Track 2 \u201CKick copy\u201D"), 124, 220);
+    auto bass = at(el("AXGroup", "Track 4 \u201CBass\u201D"), 124, 260);
+    auto window = el("AXWindow")->add(el("AXGroup")->add(bass)->add(snare)->add(folder)->add(kick))->add(duplicate);
 
-    auto bare = inspector.snapshot(false);
-    EXPECT_TRUE(bare.windows.empty());
-    EXPECT_FALSE(bare.focusedWindowTitle);
-    EXPECT_EQ(bare.processIdentifier, 4242);
+    auto headers = inspector.findTrackHeaders(window->handle());
+    ASSERT_EQ(headers.size(), 4u);
+    EXPECT_EQ(headers[0].name, "Drums");
+    EXPECT_TRUE(headers[0].isFolder);
+    EXPECT_EQ(headers[1].name, "Kick");  // the first one met wins
+    EXPECT_TRUE(headers[1].isMuted);
+    EXPECT_FALSE(headers[2].isMuted);  // the suffix is case-sensitive
+    for (const auto& h : headers) EXPECT_FALSE(h.parentTrackNumber);
 
-    world().quitLogic();
-    EXPECT_EQ(nlohmann::json(inspector.snapshot(true)),
-              (nlohmann::json{{"logicIsRunning", false}, {"logicIsFrontmost", false}, {"windows", nlohmann::json::array()}}));
-    world().launchLogic(false);
-    world().setKnob("accessibilityTrusted", false);
-    EXPECT_TRUE(inspector.snapshot(true).windows.empty());
-    EXPECT_FALSE(PermissionService().currentSnapshot().accessibilityTrusted);
+    auto indented = inspector.findTrackHeadersWithIndent(window->handle());
+    std::vector<std::int64_t> levels;
+    for (const auto& i : indented) levels.push_back(i.indentLevel);
+    EXPECT_EQ(levels, (std::vector<std::int64_t>{0, 1, 2, 2}));
 }
 
 }  // namespace

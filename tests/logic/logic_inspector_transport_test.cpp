@@ -35,7 +35,7 @@ json row(int number, const std::string& name, json spans) {
 
 // --- On the simulated Logic Pro ----------------------------------------------------------------
 
-class TransportTest : public standin::testing::StandinTest {
+class LogicInspectorTransport : public standin::testing::StandinTest {
 protected:
     platform::AXElement window() {
         auto w = inspector.findMainWindow();
@@ -48,7 +48,7 @@ protected:
     LogicInspector inspector;
 };
 
-TEST_F(TransportTest, ButtonsPlayStopRewindAndSoloTheProjectNotATrack) {
+TEST_F(LogicInspectorTransport, ButtonsPlayStopRewindAndSoloTheProjectNotATrack) {
     EXPECT_EQ(inspector.readTransport(window()), (json{{"tempo", "120"},
                                                       {"timeSignature", "4/4"},
                                                       {"isPlaying", false},
@@ -57,32 +57,32 @@ TEST_F(TransportTest, ButtonsPlayStopRewindAndSoloTheProjectNotATrack) {
                                                       {"globalSolo", false}}));
     world().mutateProject([](standin::Project& p) { p.transport.cycleOn = false; });
 
-    ASSERT_TRUE(inspector.clickTransportButton("Play", window()));
+    ASSERT_TRUE(inspector.clickTransportButton("Play", window()).success);
     EXPECT_TRUE(world().project().transport.playing);
     EXPECT_EQ(inspector.readTransport(window())["isPlaying"], true);
     world().advance(4.0);  // two bars of 4/4 at 120
     EXPECT_EQ(inspector.currentBar(window()), 3);
 
-    ASSERT_TRUE(inspector.clickTransportButton("Stop", window()));
+    ASSERT_TRUE(inspector.clickTransportButton("Stop", window()).success);
     EXPECT_FALSE(world().project().transport.playing);
     EXPECT_EQ(playhead().bar, 3);
-    ASSERT_TRUE(inspector.clickTransportButton("Go to Beginning", window()));
+    ASSERT_TRUE(inspector.clickTransportButton("Go to Beginning", window()).success);
     EXPECT_EQ(playhead(), (standin::PlayheadPosition{1, 1, 1, 1}));
     EXPECT_EQ(inspector.currentBar(window()), 1);
 
-    EXPECT_FALSE(inspector.clickTransportButton("Fast Forward", window()));
+    EXPECT_FALSE(inspector.clickTransportButton("Fast Forward", window()).success);
 
     // The headers' toggles are the lower-case "solo": matching must stay case-sensitive.
-    ASSERT_TRUE(inspector.clickTransportButton("Solo", window()));
+    ASSERT_TRUE(inspector.clickTransportButton("Solo", window()).success);
     auto p = world().project();
     EXPECT_TRUE(p.transport.globalSolo);
     for (const auto& t : p.tracks) EXPECT_FALSE(t.soloed) << t.name;
     EXPECT_EQ(inspector.readTransport(window())["globalSolo"], true);
 }
 
-TEST_F(TransportTest, MovePlayheadLandsOnTheBarsDownbeatAndTracesTheChoice) {
+TEST_F(LogicInspectorTransport, MovePlayheadLandsOnTheBarsDownbeatAndTracesTheChoice) {
     world().mutateProject([](standin::Project& p) { p.transport.setPlayhead({5, 3, 2, 100}); });
-    ASSERT_TRUE(inspector.movePlayhead(17, window()));
+    ASSERT_TRUE(inspector.movePlayhead(17, window()).success);
     EXPECT_EQ(playhead(), (standin::PlayheadPosition{17, 1, 1, 1}));
     EXPECT_EQ(inspector.currentBar(window()), 17);
 
@@ -92,13 +92,15 @@ TEST_F(TransportTest, MovePlayheadLandsOnTheBarsDownbeatAndTracesTheChoice) {
                                                   int(frame->x), int(frame->y), int(frame->width), int(frame->height)));
 
     // Logic Pro clamps to its last bar: the write is not confirmed.
-    EXPECT_FALSE(inspector.movePlayhead(500, window()));
+    auto clamped = inspector.movePlayhead(500, window());
+    EXPECT_FALSE(clamped.success);
+    EXPECT_EQ(clamped.message, "The playhead did not move to bar 500.");
     EXPECT_EQ(playhead().bar, 64);
 }
 
-TEST_F(TransportTest, ReadOnlyPositionDisplayHigherUpIsNeverTheOneWritten) {
+TEST_F(LogicInspectorTransport, ReadOnlyPositionDisplayHigherUpIsNeverTheOneWritten) {
     world().setKnob("secondPlayheadGroup", true);
-    ASSERT_TRUE(inspector.movePlayhead(9, window()));
+    ASSERT_TRUE(inspector.movePlayhead(9, window()).success);
     EXPECT_EQ(playhead().bar, 9);
     auto upper = world().controlFrame("Playhead Position");  // the first in the window
     ASSERT_TRUE(upper);
@@ -109,8 +111,8 @@ TEST_F(TransportTest, ReadOnlyPositionDisplayHigherUpIsNeverTheOneWritten) {
     EXPECT_EQ(inspector.currentBar(window()), 9);
 }
 
-TEST_F(TransportTest, ArrangementSpansReadAsBarsOnceThePlayheadCalibratesTheScale) {
-    ASSERT_TRUE(inspector.movePlayhead(11, window()));
+TEST_F(LogicInspectorTransport, ArrangementSpansReadAsBarsOnceThePlayheadCalibratesTheScale) {
+    ASSERT_TRUE(inspector.movePlayhead(11, window()).success);
     // Bass's second region is muted and Drums holds none; Keys is muted as a track, its region is not.
     EXPECT_EQ(inspector.readArrangement(window(), std::nullopt),
               (json{row(1, "Drums"), row(2, "Kick", {span(1, 33)}), row(3, "Snare", {span(5, 33)}),
@@ -126,8 +128,8 @@ TEST_F(TransportTest, ArrangementSpansReadAsBarsOnceThePlayheadCalibratesTheScal
     EXPECT_EQ(inspector.readArrangement(window(), std::string("Kick")), (json{row(2, "Kick", json::array())}));
 }
 
-TEST_F(TransportTest, TrackFilterMatchesNamesOnlyIgnoringCase) {
-    ASSERT_TRUE(inspector.movePlayhead(2, window()));
+TEST_F(LogicInspectorTransport, TrackFilterMatchesNamesOnlyIgnoringCase) {
+    ASSERT_TRUE(inspector.movePlayhead(2, window()).success);
     world().mutateProject([](standin::Project& p) {
         p.track("Lead Vox")->name = "Synth Bass";
         p.track("Guitar")->name = "Bass DI";
@@ -142,7 +144,7 @@ TEST_F(TransportTest, TrackFilterMatchesNamesOnlyIgnoringCase) {
     EXPECT_EQ(names("").size(), 7u);
 }
 
-TEST_F(TransportTest, ArrangementFailuresComeBackAsOneErrorEntry) {
+TEST_F(LogicInspectorTransport, ArrangementFailuresComeBackAsOneErrorEntry) {
     world().setKnob("axError", json{{"element", "Tracks contents"}, {"attribute", "AXChildren"}});
     EXPECT_EQ(inspector.readArrangement(window(), std::nullopt), (json{{{"error", "No track content areas found"}}}));
     auto bare = FakeElement::make("AXWindow")->add(FakeElement::make("AXGroup", "Tracks"));
@@ -151,7 +153,7 @@ TEST_F(TransportTest, ArrangementFailuresComeBackAsOneErrorEntry) {
 
 // --- On hand-built trees: shapes the simulated Logic Pro does not show ----------------------
 
-class TransportShapesTest : public ::testing::Test {
+class LogicInspectorTransportShapes : public ::testing::Test {
 protected:
     static Node el(const std::string& role, const std::string& description = {}) { return FakeElement::make(role, description); }
     static Node framed(Node e, double x, double y, double w, double h) {
@@ -190,11 +192,11 @@ protected:
     LogicInspector inspector;
 };
 
-TEST_F(TransportShapesTest, LowestGroupIsWrittenAndEqualHeightsKeepTheWalkOrder) {
+TEST_F(LogicInspectorTransportShapes, LowestGroupIsWrittenAndEqualHeightsKeepTheWalkOrder) {
     auto upper = playheadGroup(40, 1);
     auto lower = playheadGroup(900, 1);
     auto window = el("AXWindow")->add(upper)->add(el("AXGroup")->add(lower));
-    ASSERT_TRUE(inspector.movePlayhead(17, window->handle()));
+    ASSERT_TRUE(inspector.movePlayhead(17, window->handle()).success);
     EXPECT_TRUE(slider(upper, "bar")->writes.empty());
     std::vector<double> written;
     for (const char* name : {"bar", "beat", "division", "tick"})
@@ -204,31 +206,31 @@ TEST_F(TransportShapesTest, LowestGroupIsWrittenAndEqualHeightsKeepTheWalkOrder)
 
     auto first = playheadGroup(300, 1);
     auto second = playheadGroup(300, 1);
-    ASSERT_TRUE(inspector.movePlayhead(3, el("AXWindow")->add(first)->add(second)->handle()));
+    ASSERT_TRUE(inspector.movePlayhead(3, el("AXWindow")->add(first)->add(second)->handle()).success);
     EXPECT_FALSE(slider(first, "bar")->writes.empty());
     EXPECT_TRUE(slider(second, "bar")->writes.empty());
 }
 
-TEST_F(TransportShapesTest, OnlyTheBarWriteDecidesTheOutcome) {
+TEST_F(LogicInspectorTransportShapes, OnlyTheBarWriteDecidesTheOutcome) {
     auto group = playheadGroup(50, 1);
     slider(group, "tick")->rejectWrites = true;
-    EXPECT_TRUE(inspector.movePlayhead(17, el("AXWindow")->add(group)->handle()));
+    EXPECT_TRUE(inspector.movePlayhead(17, el("AXWindow")->add(group)->handle()).success);
     group = playheadGroup(50, 1);
     slider(group, "bar")->rejectWrites = true;
-    EXPECT_FALSE(inspector.movePlayhead(17, el("AXWindow")->add(group)->handle()));
+    EXPECT_FALSE(inspector.movePlayhead(17, el("AXWindow")->add(group)->handle()).success);
     EXPECT_EQ(slider(group, "tick")->writes.size(), 1u);  // the others are still written
 
-    EXPECT_FALSE(inspector.movePlayhead(4, el("AXWindow")->add(el("AXGroup", "Control Bar"))->handle()));
+    EXPECT_FALSE(inspector.movePlayhead(4, el("AXWindow")->add(el("AXGroup", "Control Bar"))->handle()).success);
     EXPECT_EQ(traceMessages().back(), "no Playhead Position AXGroup found in window");
 }
 
-TEST_F(TransportShapesTest, NaNFramesNeitherCrashTheSortNorReachTheTrace) {
+TEST_F(LogicInspectorTransportShapes, NaNFramesNeitherCrashTheSortNorReachTheTrace) {
     auto odd = framed(playheadGroup(0, 1), NAN, NAN, INFINITY, -INFINITY);
-    ASSERT_TRUE(inspector.movePlayhead(2, el("AXWindow")->add(odd)->handle()));
+    ASSERT_TRUE(inspector.movePlayhead(2, el("AXWindow")->add(odd)->handle()).success);
     EXPECT_EQ(traceMessages().back(), "target bar=2 candidates=1 chose frame=(x=0 y=0 w=0 h=0)");
 }
 
-TEST_F(TransportShapesTest, TransportValuesAreTextOrOneAndMissingValuesLeaveKeysOut) {
+TEST_F(LogicInspectorTransportShapes, TransportValuesAreTextOrOneAndMissingValuesLeaveKeysOut) {
     auto window = el("AXWindow")->add(
         el("AXGroup", "Control Bar")
             ->add(el("AXCheckBox", " Play\n")->set("AXValue", std::int64_t{0}))
@@ -244,7 +246,7 @@ TEST_F(TransportShapesTest, TransportValuesAreTextOrOneAndMissingValuesLeaveKeys
     EXPECT_EQ(inspector.readTransport(el("AXWindow")->add(tempo)->handle()), (json{{"tempo", "92.5"}}));
 }
 
-TEST_F(TransportShapesTest, RegionsMergeWithinTwoPointsAndNeverReadBelowBarOne) {
+TEST_F(LogicInspectorTransportShapes, RegionsMergeWithinTwoPointsAndNeverReadBelowBarOne) {
     auto window = arrangement({
         el("AXGroup", "Track 1 \u201CMerged\u201D")->add(region(100, 136))->add(region(137, 172)),
         el("AXGroup", "Track 2 \"Apart\"")->add(region(139, 172))->add(region(100, 136)),
@@ -259,7 +261,7 @@ TEST_F(TransportShapesTest, RegionsMergeWithinTwoPointsAndNeverReadBelowBarOne) 
                     row(4, "Muted", json::array()), row(5, "Empty")}));
 }
 
-TEST_F(TransportShapesTest, UnplaceableRegionFramesAreLeftOutNotConverted) {
+TEST_F(LogicInspectorTransportShapes, UnplaceableRegionFramesAreLeftOutNotConverted) {
     auto window = arrangement({el("AXGroup", "Track 1 \u201COdd\u201D")
                                    ->add(framed(el("AXLayoutItem", "Lost"), NAN, 120, 10, 30))
                                    ->add(framed(el("AXLayoutItem", "Far"), INFINITY, 120, 10, 30))
@@ -268,7 +270,7 @@ TEST_F(TransportShapesTest, UnplaceableRegionFramesAreLeftOutNotConverted) {
     EXPECT_EQ(inspector.readArrangement(window->handle(), std::nullopt), (json{row(1, "Odd", {span(1, 5)})}));
 }
 
-TEST_F(TransportShapesTest, CalibrationFallsBackWithoutFailingTheRead) {
+TEST_F(LogicInspectorTransportShapes, CalibrationFallsBackWithoutFailingTheRead) {
     // Playhead on bar 1: nothing to measure, 9 points per bar stays.
     auto contents = el("AXLayoutArea", "Tracks contents")->add(el("AXGroup", "Track 1 \u201CA\u201D")->add(region(100, 136)));
     auto window = el("AXWindow")

@@ -21,7 +21,7 @@ using Node = std::shared_ptr<FakeElement>;
 
 // --- On the simulated Logic Pro ----------------------------------------------------------------
 
-class ValueWritesTest : public standin::testing::StandinTest {
+class LogicInspectorValues : public standin::testing::StandinTest {
 protected:
     platform::AXElement selected(const std::string& name) {
         auto window = inspector.selectAndVerifyTrack(name);
@@ -49,7 +49,7 @@ protected:
     standin::Project project_;
 };
 
-TEST_F(ValueWritesTest, VolumeInDecibelsReadsBackWithinTheToleranceAndMatchesTheTaper) {
+TEST_F(LogicInspectorValues, VolumeInDecibelsReadsBackWithinTheToleranceAndMatchesTheTaper) {
     auto window = selected("Bass");
     for (double target : {-6.0, -20.0, 0.0, 3.4, -12.5, -45.3}) {
         auto result = inspector.setTrackVolumeToDb(window, target);
@@ -62,6 +62,7 @@ TEST_F(ValueWritesTest, VolumeInDecibelsReadsBackWithinTheToleranceAndMatchesThe
     }
     auto six = inspector.setTrackVolumeToDb(window, -6.0);
     EXPECT_EQ(six.actualDb, -6.0);
+    EXPECT_EQ(six.message, "Volume: -6.0 dB.");
     EXPECT_EQ(track("Bass").strip.volume, standin::World::rawFor(-6.0));
     EXPECT_EQ(track("Kick").strip.volume, 200);  // only the selected strip moved
 
@@ -76,18 +77,19 @@ TEST_F(ValueWritesTest, VolumeInDecibelsReadsBackWithinTheToleranceAndMatchesThe
     EXPECT_EQ(inspector.setTrackVolumeToDb(window, -6.0).actualDb, -6.0);
 }
 
-TEST_F(ValueWritesTest, TargetsAtOrBelowSixtyDecibelsDownSilenceTheFader) {
+TEST_F(LogicInspectorValues, TargetsAtOrBelowSixtyDecibelsDownSilenceTheFader) {
     auto window = selected("Snare");
     for (double target : {-60.0, -90.0, -double(INFINITY)}) {
         world().mutateProject([](standin::Project& p) { p.track("Snare")->strip.volume = 190; });
         auto result = inspector.setTrackVolumeToDb(window, target);
         EXPECT_TRUE(result.success) << target;
         EXPECT_EQ(result.actualDb, -INFINITY) << target;
+        EXPECT_EQ(result.message, "Volume: -\u221E dB.") << target;
         EXPECT_EQ(track("Snare").strip.volume, 0) << target;
     }
 }
 
-TEST_F(ValueWritesTest, SilencingAFaderThatCannotBeWrittenIsAFailure) {
+TEST_F(LogicInspectorValues, SilencingAFaderThatCannotBeWrittenIsAFailure) {
     auto window = selected("Snare");
     world().setKnob("axError", json{{"element", "volume fader"}, {"attribute", "AXValue"}});
     auto result = inspector.setTrackVolumeToDb(window, -70.0);
@@ -95,7 +97,7 @@ TEST_F(ValueWritesTest, SilencingAFaderThatCannotBeWrittenIsAFailure) {
     EXPECT_EQ(track("Snare").strip.volume, 190);
 }
 
-TEST_F(ValueWritesTest, NonsenseTargetsAreRefusedWithoutTouchingTheFader) {
+TEST_F(LogicInspectorValues, NonsenseTargetsAreRefusedWithoutTouchingTheFader) {
     auto window = selected("Snare");
     world().clearEventLog();
     for (double target : {std::nan(""), double(INFINITY)}) {
@@ -103,16 +105,16 @@ TEST_F(ValueWritesTest, NonsenseTargetsAreRefusedWithoutTouchingTheFader) {
         EXPECT_FALSE(result.success);
         EXPECT_FALSE(result.actualDb);
     }
-    EXPECT_FALSE(inspector.setTrackVolume(window, std::nan("")));
-    EXPECT_FALSE(inspector.setTrackPan(window, -INFINITY));
-    EXPECT_FALSE(inspector.setTrackPan(window, 1e300));
+    EXPECT_FALSE(inspector.setTrackVolume(window, std::nan("")).success);
+    EXPECT_FALSE(inspector.setTrackPan(window, -INFINITY).success);
+    EXPECT_FALSE(inspector.setTrackPan(window, 1e300).success);
     EXPECT_TRUE(world().events(EventKind::axWrite).empty());
     EXPECT_EQ(track("Snare").strip.volume, 190);
 }
 
-TEST_F(ValueWritesTest, RawVolumeAndPanLandOnTheSelectedTrackOnly) {
+TEST_F(LogicInspectorValues, RawVolumeAndPanLandOnTheSelectedTrackOnly) {
     auto window = selected("Guitar");
-    EXPECT_TRUE(inspector.setTrackVolume(window, 150.7));
+    EXPECT_TRUE(inspector.setTrackVolume(window, 150.7).success);
     EXPECT_EQ(track("Guitar").strip.volume, 150);
     struct Case {
         double value;
@@ -120,26 +122,27 @@ TEST_F(ValueWritesTest, RawVolumeAndPanLandOnTheSelectedTrackOnly) {
         int lands;
     };
     for (const Case& c : {Case{-30, true, -30}, Case{63, true, 63}, Case{0, true, 0}, Case{100, false, 63}}) {
-        EXPECT_EQ(inspector.setTrackPan(window, c.value), c.confirmed) << c.value;
+        EXPECT_EQ(inspector.setTrackPan(window, c.value).success, c.confirmed) << c.value;
         EXPECT_EQ(track("Guitar").strip.pan, c.lands) << c.value;
     }
     EXPECT_EQ(track("Kick").strip.pan, 0);
     EXPECT_EQ(track("Bass").strip.pan, -10);
 }
 
-TEST_F(ValueWritesTest, AHiddenInspectorFailsEveryStripWrite) {
+TEST_F(LogicInspectorValues, AHiddenInspectorFailsEveryStripWrite) {
     auto window = selected("Bass");
     world().setKnob("inspectorVisible", false);
-    EXPECT_FALSE(inspector.setTrackVolume(window, 100));
-    EXPECT_FALSE(inspector.setTrackPan(window, 10));
+    EXPECT_FALSE(inspector.setTrackVolume(window, 100).success);
+    EXPECT_FALSE(inspector.setTrackPan(window, 10).success);
     auto result = inspector.setTrackVolumeToDb(window, -6);
     EXPECT_FALSE(result.success);
+    EXPECT_EQ(result.message, "Mixer strip not found.");
     EXPECT_FALSE(result.actualDb);
     EXPECT_FALSE(inspector.readCurrentVolumeDb(window));
     EXPECT_EQ(track("Bass").strip.volume, 185);
 }
 
-TEST_F(ValueWritesTest, MuteAndSoloSetAndReadBackThroughTheShortcuts) {
+TEST_F(LogicInspectorValues, MuteAndSoloSetAndReadBackThroughTheShortcuts) {
     auto window = selected("Bass");
     struct Case {
         const char* hint;
@@ -163,7 +166,7 @@ TEST_F(ValueWritesTest, MuteAndSoloSetAndReadBackThroughTheShortcuts) {
     EXPECT_EQ(keyPresses(1), 2);
 }
 
-TEST_F(ValueWritesTest, AStateThatAlreadyMatchesPressesNothing) {
+TEST_F(LogicInspectorValues, AStateThatAlreadyMatchesPressesNothing) {
     auto window = selected("Keys");  // muted in the demo song
     world().clearEventLog();
     platform::LogCapture logs;
@@ -183,7 +186,7 @@ TEST_F(ValueWritesTest, AStateThatAlreadyMatchesPressesNothing) {
     EXPECT_FALSE(track("Keys").muted);
 }
 
-TEST_F(ValueWritesTest, AShortcutThatDoesNotReachTheTrackIsReportedNotTrusted) {
+TEST_F(LogicInspectorValues, AShortcutThatDoesNotReachTheTrackIsReportedNotTrusted) {
     // A key lost while Logic Pro is in the background.
     auto window = selected("Bass");
     world().setKnob("backgroundKeys", "ignore");
@@ -205,7 +208,7 @@ TEST_F(ValueWritesTest, AShortcutThatDoesNotReachTheTrackIsReportedNotTrusted) {
     EXPECT_FALSE(track("Guitar").soloed);
 }
 
-TEST_F(ValueWritesTest, AHeaderRebuiltByThePressIsFoundAgainForTheReadBack) {
+TEST_F(LogicInspectorValues, AHeaderRebuiltByThePressIsFoundAgainForTheReadBack) {
     auto window = selected("Bass");
     world().setKnob("staleAfter", "always");
     auto result = inspector.clickTrackHeaderButton(header("Bass"), "mute", true, inspector.findMainWindow().value());
@@ -222,7 +225,7 @@ TEST_F(ValueWritesTest, AHeaderRebuiltByThePressIsFoundAgainForTheReadBack) {
     EXPECT_TRUE(logs.contains("clickTrackHeaderButton: no children found for header 'Bass'"));
 }
 
-TEST_F(ValueWritesTest, HintsWithoutAButtonOrAShortcutFail) {
+TEST_F(LogicInspectorValues, HintsWithoutAButtonOrAShortcutFail) {
     auto window = selected("Bass");
     platform::LogCapture logs;
     auto missing = inspector.clickTrackHeaderButton(header("Bass"), "record", true, window);
@@ -237,7 +240,7 @@ TEST_F(ValueWritesTest, HintsWithoutAButtonOrAShortcutFail) {
 
 // --- On hand-built elements ------------------------------------------------------------------
 
-class LevelShapesTest : public ::testing::Test {
+class LogicInspectorValuesShapes : public ::testing::Test {
 protected:
     static Node el(const std::string& role, const std::string& description = {}) { return FakeElement::make(role, description); }
 
@@ -265,7 +268,7 @@ protected:
     Node readout, fader, window;
 };
 
-TEST_F(LevelShapesTest, ReadOutTextsParseAsDecibels) {
+TEST_F(LogicInspectorValuesShapes, ReadOutTextsParseAsDecibels) {
     struct Case {
         const char* title;
         std::optional<double> db;
@@ -283,7 +286,7 @@ TEST_F(LevelShapesTest, ReadOutTextsParseAsDecibels) {
     EXPECT_FALSE(LogicInspector::readDbFromFader(el("AXTextField")->handle()));
 }
 
-TEST_F(LevelShapesTest, BisectionEndsOnTheCloserNeighbourAndTheLowerOneOnATie) {
+TEST_F(LogicInspectorValuesShapes, BisectionEndsOnTheCloserNeighbourAndTheLowerOneOnATie) {
     struct Case {
         double target;
         double shown;
@@ -298,7 +301,7 @@ TEST_F(LevelShapesTest, BisectionEndsOnTheCloserNeighbourAndTheLowerOneOnATie) {
     }
 }
 
-TEST_F(LevelShapesTest, AFaderThatRefusesWritesIsNeverReportedAsSet) {
+TEST_F(LogicInspectorValuesShapes, AFaderThatRefusesWritesIsNeverReportedAsSet) {
     for (double target : {-70.0, -6.0}) {
         coarseStrip(100);
         fader->rejectWrites = true;
@@ -314,7 +317,7 @@ TEST_F(LevelShapesTest, AFaderThatRefusesWritesIsNeverReportedAsSet) {
     EXPECT_EQ(fader->writes.size(), 1u);
 }
 
-TEST_F(LevelShapesTest, HeaderToggleValuesAndRolesAsLogicShowsThem) {
+TEST_F(LogicInspectorValuesShapes, HeaderToggleValuesAndRolesAsLogicShowsThem) {
     struct Case {
         platform::AXValue value;
         bool on;

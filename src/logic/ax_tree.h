@@ -1,0 +1,52 @@
+#pragma once
+
+// The one walk of an Accessibility tree that every search, collection and dump is written on:
+// depth first, each element before its children, children in their listed order, bounded in
+// depth, and able to skip a subtree or end the whole walk.
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "platform/accessibility.h"
+
+namespace corvane::ax_tree {
+
+// What the walk does after a visit.
+enum class Next {
+    children,  // go on into the element's children
+    siblings,  // leave its subtree out and go on with the next element
+    stop,      // end the whole walk
+};
+
+// One visited element.
+class Step {
+public:
+    Step(const platform::AXElement& of, int atDepth, std::size_t at) : element(of), depth(atDepth), index(at) {}
+
+    const platform::AXElement& element;
+    const int depth;          // the walk's first element is at the depth the walk started from
+    const std::size_t index;  // place among its parent's children; 0 for the first element
+
+    // The element's AXChildren, read at most once, whether the visit asks first or the walk does;
+    // absent when unreadable.
+    const std::optional<std::vector<platform::AXElement>>& children() const;
+
+private:
+    mutable std::optional<std::optional<std::vector<platform::AXElement>>> children_;
+};
+
+using Visit = std::function<Next(const Step&)>;
+
+// Visits the root at depth `fromDepth`, and the children of every element whose visit answers
+// `children` one depth further down. Elements at depth maxDepth or deeper are not visited: from
+// depth 0, a limit of 15 visits depths 0 to 14. The children of an element the walk goes into are
+// read even when they lie beyond the limit. False when a visit ended the walk.
+bool walk(const platform::AXElement& root, int maxDepth, const Visit& visit, int fromDepth = 0);
+
+// The first element in walk order that the test accepts.
+std::optional<platform::AXElement> findFirst(const platform::AXElement& root, int maxDepth,
+                                             const std::function<bool(const platform::AXElement&)>& accepts, int fromDepth = 0);
+
+}  // namespace corvane::ax_tree
