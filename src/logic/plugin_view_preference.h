@@ -1,10 +1,11 @@
 #pragma once
 
 #include <optional>
-#include <stdexcept>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+#include "support/json_fields.h"
 
 namespace corvane {
 
@@ -23,9 +24,7 @@ inline std::optional<PluginViewPreference> pluginViewPreferenceFromString(const 
 inline void to_json(nlohmann::json& j, PluginViewPreference v) { j = toString(v); }
 
 inline void from_json(const nlohmann::json& j, PluginViewPreference& v) {
-    auto parsed = j.is_string() ? pluginViewPreferenceFromString(j.get<std::string>()) : std::nullopt;
-    if (!parsed) throw std::invalid_argument("unknown plug-in view: " + j.dump());
-    v = *parsed;
+    v = json_fields::enumeration(j, "plug-in view", pluginViewPreferenceFromString);
 }
 
 }  // namespace corvane
