@@ -63,8 +63,9 @@ struct Round {
 };
 
 Round runRound(std::uint16_t port, int clients, std::size_t requests) {
-    const std::string request = "POST /analysis HTTP/1.1\r\nHost: 127.0.0.1:51234\r\nContent-Type: application/json\r\n"
-                                "Content-Length: 27\r\n\r\n{\"instanceId\":\"bench\",\"x\":1}";
+    const std::string request =
+        "POST /analysis HTTP/1.1\r\nHost: 127.0.0.1:51234\r\nContent-Type: application/json\r\n"
+        "Content-Length: 27\r\n\r\n{\"instanceId\":\"bench\",\"x\":1}";
     std::vector<std::vector<double>> latencies(static_cast<std::size_t>(clients));
     std::atomic<std::size_t> failed{0};
     std::atomic<std::size_t> next{0};
@@ -94,7 +95,9 @@ Round runRound(std::uint16_t port, int clients, std::size_t requests) {
     round.done = all.size();
     round.failed = failed.load();
     if (!all.empty()) {
-        const auto at = [&](double q) { return all[std::min(all.size() - 1, static_cast<std::size_t>(q * all.size()))]; };
+        const auto at = [&](double q) {
+            return all[std::min(all.size() - 1, static_cast<std::size_t>(q * all.size()))];
+        };
         round.p50us = at(0.50);
         round.p99us = at(0.99);
         round.maxus = all.back();
@@ -122,11 +125,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the server did not start\n");
         return 1;
     }
-    std::printf("loopback HTTP server on 127.0.0.1:%u, tiny handler, one request per connection, "
-                "default limits (64 at once)\n",
-                port);
-    std::printf("%8s %10s %8s %12s %10s %10s %10s\n", "clients", "requests", "failed", "requests/s", "p50 ms",
-                "p99 ms", "max ms");
+    std::printf(
+        "loopback HTTP server on 127.0.0.1:%u, tiny handler, one request per connection, "
+        "default limits (64 at once)\n",
+        port);
+    std::printf("%8s %10s %8s %12s %10s %10s %10s\n", "clients", "requests", "failed", "requests/s", "p50 ms", "p99 ms",
+                "max ms");
     oneRequest(port, "GET / HTTP/1.1\r\n\r\n");  // warm up
     int status = 0;
     for (int clients : clientCounts) {

@@ -42,9 +42,11 @@ void checkRequest(const HTTPRequest& request, const RequestLimits& limits) {
     const std::string sent = serializeResponse(echo);
     const std::string lengthLine = "\r\nContent-Length: " + std::to_string(request.body.size()) + "\r\n";
     require(sent.find(lengthLine) != std::string::npos);
-    require(sent.size() >= request.body.size() && sent.compare(sent.size() - request.body.size(), std::string::npos, request.body) == 0);
+    require(sent.size() >= request.body.size() &&
+            sent.compare(sent.size() - request.body.size(), std::string::npos, request.body) == 0);
 
-    const auto json = HTTPResponse::jsonDict({{"path", request.path}, {"body", request.body}, {"host", request.host.value_or("")}});
+    const auto json =
+        HTTPResponse::jsonDict({{"path", request.path}, {"body", request.body}, {"host", request.host.value_or("")}});
     require(json.body == "{}" || nlohmann::json::accept(json.body));
     require(json.body != "{}" || !isValidUTF8(request.body) || !isValidUTF8(request.host.value_or("")));
 }

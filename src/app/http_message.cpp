@@ -72,9 +72,8 @@ std::optional<ParsedHead> parseHead(std::string_view head) {
     while (lineEnd != std::string_view::npos) {
         const std::size_t start = lineEnd + 2;
         lineEnd = head.find("\r\n", start);
-        const std::string_view line = head.substr(start, lineEnd == std::string_view::npos
-                                                              ? std::string_view::npos
-                                                              : lineEnd - start);
+        const std::string_view line =
+            head.substr(start, lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - start);
         const std::size_t colon = line.find(':');
         if (colon == std::string_view::npos) continue;
         const std::string_view name = line.substr(0, colon);
@@ -136,8 +135,7 @@ std::map<std::string, std::string> HTTPRequest::queryParams() const {
         const std::string_view key = piece.substr(0, eq);
         const std::string_view value = piece.substr(eq + 1);
         if (key.empty() || value.empty()) continue;  // an empty part is dropped: one part left
-        params[percentDecode(key).value_or(std::string(key))] =
-            percentDecode(value).value_or(std::string(value));
+        params[percentDecode(key).value_or(std::string(key))] = percentDecode(value).value_or(std::string(value));
     }
     return params;
 }
@@ -161,9 +159,8 @@ HTTPResponse HTTPResponse::jsonDict(const nlohmann::json& object, int statusCode
 }
 
 HTTPResponse HTTPResponse::jsonArray(const nlohmann::json& array, int statusCode) {
-    const bool arrayOfObjects =
-        array.is_array() &&
-        std::all_of(array.begin(), array.end(), [](const nlohmann::json& e) { return e.is_object(); });
+    const bool arrayOfObjects = array.is_array() && std::all_of(array.begin(), array.end(),
+                                                                [](const nlohmann::json& e) { return e.is_object(); });
     std::string body = arrayOfObjects ? detail::dumpJSONOr(array, "[]") : "[]";
     return HTTPResponse{statusCode, "application/json", std::move(body)};
 }
@@ -213,8 +210,7 @@ ParseResult parseRequest(std::string_view buffer, const RequestLimits& limits) {
     const std::size_t end = buffer.find(kHeadEnd);
     if (end == std::string_view::npos) {
         // The head, through its blank line, will be at least one byte longer than the buffer.
-        return {buffer.size() >= limits.maxHeadBytes ? ParseStatus::headTooLarge
-                                                     : ParseStatus::incomplete,
+        return {buffer.size() >= limits.maxHeadBytes ? ParseStatus::headTooLarge : ParseStatus::incomplete,
                 std::nullopt};
     }
     if (end + kHeadEnd.size() > limits.maxHeadBytes) return {ParseStatus::headTooLarge, std::nullopt};

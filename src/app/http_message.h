@@ -18,10 +18,10 @@ namespace corvane::app {
 
 // One parsed request. Bodies are bytes held in a std::string (not necessarily UTF-8).
 struct HTTPRequest {
-    std::string method{};             // first word of the request line, case kept
-    std::string path{};               // request target with its query, not decoded
+    std::string method{};               // first word of the request line, case kept
+    std::string path{};                 // request target with its query, not decoded
     std::optional<std::string> host{};  // last usable Host header, trimmed of spaces and tabs
-    std::string body{};               // exactly Content-Length bytes after the head
+    std::string body{};                 // exactly Content-Length bytes after the head
     // The browser markers the loopback guard reads; the last header line wins.
     std::optional<std::string> origin{};
     std::optional<std::string> secFetchSite{};

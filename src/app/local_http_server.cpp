@@ -117,13 +117,13 @@ struct Listener {
 };
 
 bool isResourceExhaustion(const asio::error_code& ec) {
-    return ec == asio::error::no_descriptors || ec == asio::error::no_buffer_space ||
-           ec == asio::error::no_memory || ec == std::errc::too_many_files_open_in_system;
+    return ec == asio::error::no_descriptors || ec == asio::error::no_buffer_space || ec == asio::error::no_memory ||
+           ec == std::errc::too_many_files_open_in_system;
 }
 
 bool isListenerBroken(const asio::error_code& ec) {
-    return ec == asio::error::bad_descriptor || ec == asio::error::invalid_argument ||
-           ec == asio::error::not_socket || ec == asio::error::operation_not_supported;
+    return ec == asio::error::bad_descriptor || ec == asio::error::invalid_argument || ec == asio::error::not_socket ||
+           ec == asio::error::operation_not_supported;
 }
 
 }  // namespace
@@ -304,8 +304,10 @@ struct LocalHTTPServer::Core {
         TimePoint next = kNever;
         std::vector<std::shared_ptr<Connection>> expired;
         for (const auto& c : connections) {
-            if (c->deadline <= now) expired.push_back(c);
-            else next = std::min(next, c->deadline);
+            if (c->deadline <= now)
+                expired.push_back(c);
+            else
+                next = std::min(next, c->deadline);
         }
         for (auto& c : expired) finish(c, false);  // closed unanswered
         if (auto l = listener; l && l->retryAt != kNever) {
@@ -325,8 +327,8 @@ struct LocalHTTPServer::Core {
     void accept(tcp::socket socket) {
         asio::error_code ignored;
         socket.set_option(tcp::no_delay(true), ignored);
-        auto conn = std::make_shared<Connection>(
-            std::move(socket), RequestLimits{limits.maxHeadBytes, limits.maxBodyBytes});
+        auto conn =
+            std::make_shared<Connection>(std::move(socket), RequestLimits{limits.maxHeadBytes, limits.maxBodyBytes});
         {
             std::lock_guard lock(activeMutex);
             ++active;
@@ -361,9 +363,7 @@ struct LocalHTTPServer::Core {
                 return;
             }
             case ParseStatus::headTooLarge:
-            case ParseStatus::bodyTooLarge:
-                send(conn, serializeResponse(payloadTooLargeResponse()));
-                return;
+            case ParseStatus::bodyTooLarge: send(conn, serializeResponse(payloadTooLargeResponse())); return;
             case ParseStatus::incomplete: break;
         }
         if (ec == asio::error::eof) {  // the peer finished sending before a whole request arrived
@@ -444,8 +444,7 @@ struct LocalHTTPServer::Core {
     RequestWorkers workers;
 };
 
-LocalHTTPServer::LocalHTTPServer(std::uint16_t port, Handler handler, HTTPServerLimits limits,
-                                 platform::Clock& clock)
+LocalHTTPServer::LocalHTTPServer(std::uint16_t port, Handler handler, HTTPServerLimits limits, platform::Clock& clock)
     : core_(std::make_unique<Core>(port, std::move(handler), limits, clock)) {}
 
 LocalHTTPServer::~LocalHTTPServer() = default;

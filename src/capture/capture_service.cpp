@@ -3,10 +3,10 @@
 #include <cmath>
 #include <filesystem>
 
-#include "support/image_encoding.h"
 #include "platform/platform.h"
 #include "support/app_paths.h"
 #include "support/files.h"
+#include "support/image_encoding.h"
 #include "support/iso8601.h"
 
 namespace corvane {
@@ -116,7 +116,8 @@ CaptureArtifact CaptureService::captureLogic(bool saveToDisk, std::optional<Capt
         auto image = takeImage(capture.captureDisplay(display->displayID));
         pixels = toRGBA(image);
         if (pixels)
-            pixels = resized(*pixels, configurationSize(display->frame.width), configurationSize(display->frame.height));
+            pixels =
+                resized(*pixels, configurationSize(display->frame.width), configurationSize(display->frame.height));
         mode = CaptureMode::display;
     }
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "model/capture_models.h"
 #include "logic/logic_inspector.h"
+#include "model/capture_models.h"
 #include "platform/screen_capture.h"
 
 namespace corvane {
@@ -28,8 +28,15 @@ void from_json(const nlohmann::json& j, CaptureResponse& v);
 
 class CaptureError : public std::runtime_error {
 public:
-    enum class Kind { screenshotFailed, logicNotRunning, screenRecordingDenied, noCapturableContent, pngEncodingFailed };
-    explicit CaptureError(Kind kind, const std::string& detail = {}) : std::runtime_error(describe(kind, detail)), kind_(kind) {}
+    enum class Kind {
+        screenshotFailed,
+        logicNotRunning,
+        screenRecordingDenied,
+        noCapturableContent,
+        pngEncodingFailed
+    };
+    explicit CaptureError(Kind kind, const std::string& detail = {})
+        : std::runtime_error(describe(kind, detail)), kind_(kind) {}
     Kind kind() const { return kind_; }
     static std::string describe(Kind kind, const std::string& detail);
 
@@ -49,9 +56,9 @@ public:
 
     static std::optional<platform::ShareableWindow> chooseBestWindow(
         const std::vector<platform::ShareableWindow>& windows);
-    static std::optional<platform::Display> chooseBestDisplay(const std::vector<platform::Display>& displays,
-                                                              const LogicContextSnapshot& logicSnapshot,
-                                                              const std::vector<platform::ShareableWindow>& logicWindows);
+    static std::optional<platform::Display> chooseBestDisplay(
+        const std::vector<platform::Display>& displays, const LogicContextSnapshot& logicSnapshot,
+        const std::vector<platform::ShareableWindow>& logicWindows);
 
 private:
     const LogicInspector& logicInspector_;

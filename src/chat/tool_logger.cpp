@@ -51,9 +51,8 @@ fs::path unusedLogPath(const fs::path& folder, const std::string& turnTimestamp)
 }  // namespace
 
 void to_json(json& j, const ToolCallLog& call) {
-    j = json{{"timestamp", call.timestamp},   {"tool", call.tool},
-             {"arguments", call.arguments},   {"succeeded", call.succeeded},
-             {"summary", call.summary},       {"durationMs", call.durationMs},
+    j = json{{"timestamp", call.timestamp},  {"tool", call.tool},       {"arguments", call.arguments},
+             {"succeeded", call.succeeded},  {"summary", call.summary}, {"durationMs", call.durationMs},
              {"roundIndex", call.roundIndex}};
     put(j, "callID", call.callID);
     put(j, "resultJSON", call.resultJSON);

@@ -228,8 +228,7 @@ ConversationStateResponse ConversationStore::clearThread(const std::optional<std
     });
 }
 
-std::vector<ConversationEntry> ConversationStore::recentEntries(const std::optional<std::string>& threadID,
-                                                                int limit) {
+std::vector<ConversationEntry> ConversationStore::recentEntries(const std::optional<std::string>& threadID, int limit) {
     return run(threadID, [&](Operation& op) {
         std::vector<ConversationEntry> entries;
         if (!op.thread || limit <= 0) return entries;

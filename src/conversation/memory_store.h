@@ -15,7 +15,7 @@ namespace corvane {
 // One note the agent remembers across chats. `scope` is "master", "song:<song>",
 // "plugin:<plug-in>" or "track:<track>@<song>", kept exactly as the caller passed it.
 struct Memory {
-    std::string id;         // six lower-case hexadecimal characters
+    std::string id;  // six lower-case hexadecimal characters
     std::string scope;
     std::string note;       // trimmed
     std::string createdAt;  // ISO8601::corvaneDefault

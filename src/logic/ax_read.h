@@ -17,7 +17,8 @@ namespace corvane::ax_read {
 // --- Attributes ------------------------------------------------------------------------------
 
 // The attribute's value as it is, of whatever type; absent when it cannot be read.
-std::optional<platform::AXValue> valueOf(const platform::AXElement& element, const char* attribute = platform::ax::kValue);
+std::optional<platform::AXValue> valueOf(const platform::AXElement& element,
+                                         const char* attribute = platform::ax::kValue);
 
 // The attribute as text; the empty text when it cannot be read as text.
 std::string textOf(const platform::AXElement& element, const char* attribute);
@@ -32,7 +33,8 @@ std::optional<std::string> valueText(const platform::AXElement& element);
 
 // AXValue (or another attribute) as a whole number: an integer, or a real with no fraction. Reals
 // beyond a quarter of the 64-bit range are absent, so that a neighbour (value + 1) cannot overflow.
-std::optional<std::int64_t> wholeNumber(const platform::AXElement& element, const char* attribute = platform::ax::kValue);
+std::optional<std::int64_t> wholeNumber(const platform::AXElement& element,
+                                        const char* attribute = platform::ax::kValue);
 
 // --- Texts as Logic Pro shows them -----------------------------------------------------------
 

@@ -31,7 +31,8 @@ bool walk(const platform::AXElement& root, int maxDepth, const Visit& visit, int
 }
 
 std::optional<platform::AXElement> findFirst(const platform::AXElement& root, int maxDepth,
-                                             const std::function<bool(const platform::AXElement&)>& accepts, int fromDepth) {
+                                             const std::function<bool(const platform::AXElement&)>& accepts,
+                                             int fromDepth) {
     std::optional<platform::AXElement> found;
     walk(
         root, maxDepth,

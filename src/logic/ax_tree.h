@@ -47,6 +47,7 @@ bool walk(const platform::AXElement& root, int maxDepth, const Visit& visit, int
 
 // The first element in walk order that the test accepts.
 std::optional<platform::AXElement> findFirst(const platform::AXElement& root, int maxDepth,
-                                             const std::function<bool(const platform::AXElement&)>& accepts, int fromDepth = 0);
+                                             const std::function<bool(const platform::AXElement&)>& accepts,
+                                             int fromDepth = 0);
 
 }  // namespace corvane::ax_tree

@@ -7,11 +7,11 @@
 namespace corvane::key_code {
 
 inline constexpr std::uint16_t kA = 0;
-inline constexpr std::uint16_t kS = 1;       // solo of the selected track
+inline constexpr std::uint16_t kS = 1;  // solo of the selected track
 inline constexpr std::uint16_t kG = 5;
-inline constexpr std::uint16_t kI = 34;      // shows the Inspector
+inline constexpr std::uint16_t kI = 34;       // shows the Inspector
 inline constexpr std::uint16_t kReturn = 36;  // confirms a menu choice or a typed name
-inline constexpr std::uint16_t kM = 46;      // mute of the selected track
+inline constexpr std::uint16_t kM = 46;       // mute of the selected track
 inline constexpr std::uint16_t kTab = 48;
 inline constexpr std::uint16_t kSpace = 49;
 inline constexpr std::uint16_t kDelete = 51;

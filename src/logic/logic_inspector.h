@@ -86,8 +86,7 @@ public:
     // --- Accessibility element search ----------------------------------------------------
     std::optional<AXElement> findMainWindow() const;
     std::optional<AXElement> findDescendant(const AXElement& of, const std::string& description,
-                                            const std::optional<std::string>& role, int maxDepth,
-                                            int depth = 0) const;
+                                            const std::optional<std::string>& role, int maxDepth, int depth = 0) const;
     std::optional<Rect> findElementFrame(const AXElement& in, const std::string& description, int maxDepth,
                                          int depth = 0) const;
     std::optional<AXElement> findSlider(const AXElement& in, const std::string& description, int maxDepth,
@@ -99,12 +98,11 @@ public:
     Outcome findAndClickButton(const AXElement& in, const std::string& description, int depth, int maxDepth) const;
     Outcome pressMenuItemInOpenedMenu(const AXElement& menuButton, const std::string& itemTitle,
                                       const AXElement& axApp) const;
-    void findMenuButtonRecurse(const AXElement& element, const std::string& needle,
-                               std::optional<AXElement>& result, int depth, int maxDepth) const;
-    std::optional<AXElement> findMenuItemByTitle(const AXElement& axApp, const std::string& title,
-                                                 int maxDepth) const;
-    std::optional<AXElement> findButtonByLabelContains(const AXElement& element, const std::string& needle,
-                                                       int depth, int maxDepth) const;
+    void findMenuButtonRecurse(const AXElement& element, const std::string& needle, std::optional<AXElement>& result,
+                               int depth, int maxDepth) const;
+    std::optional<AXElement> findMenuItemByTitle(const AXElement& axApp, const std::string& title, int maxDepth) const;
+    std::optional<AXElement> findButtonByLabelContains(const AXElement& element, const std::string& needle, int depth,
+                                                       int maxDepth) const;
     std::optional<AXElement> findChildButton(const AXElement& in, const std::string& withDescription) const;
     // The Inspector's "Mixer" layout area, whose children are the shown channel strips.
     std::optional<AXElement> findMixerArea(const AXElement& in) const;
@@ -133,8 +131,7 @@ public:
     Outcome setFolderExpanded(const TrackHeader& header, bool expanded) const;
     TrackContextSnapshot trackContext() const;
     std::vector<TrackSummary> findTracks(const AXElement& axApp) const;
-    void findTrackElements(const AXElement& element, std::vector<TrackSummary>& tracks, int depth,
-                           int maxDepth) const;
+    void findTrackElements(const AXElement& element, std::vector<TrackSummary>& tracks, int depth, int maxDepth) const;
     static std::optional<std::string> bestTrackName(const std::optional<std::string>& title,
                                                     const std::optional<std::string>& description);
     bool detectToggleState(const AXElement& element, const std::string& labelHint) const;
@@ -226,7 +223,6 @@ private:
                                                    int toIndex) const;
 
 public:
-
     // --- Track rename, sends and buses --------------------------------------------------
     struct RenameResult : Outcome {
         std::optional<std::string> actualName;
@@ -246,7 +242,8 @@ public:
     // Unreadable numbers are null: JSON cannot hold not-a-number.
     nlohmann::json readSendKnobValue(const std::string& trackName, const std::string& busLabel) const;
     SendLevelResult setSendKnobToDb(const std::string& trackName, const std::string& busLabel, double targetDb) const;
-    nlohmann::json testSetSendKnobRaw(const std::string& trackName, const std::string& busLabel, std::int64_t raw) const;
+    nlohmann::json testSetSendKnobRaw(const std::string& trackName, const std::string& busLabel,
+                                      std::int64_t raw) const;
     // Each given label whose bus some track takes as its input, mapped to that track's name.
     std::map<std::string, std::string> findTracksForBuses(const std::vector<std::string>& busLabels) const;
     nlohmann::json ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const;
@@ -254,7 +251,8 @@ public:
     nlohmann::json dumpAutomationMenu(int stripIndex) const;
     void findSendGroup(const AXElement& in, const std::string& matching, std::optional<AXElement>& result, int depth,
                        int maxDepth) const;
-    void findSendKnobAtY(const AXElement& in, double y, std::optional<AXElement>& result, int depth, int maxDepth) const;
+    void findSendKnobAtY(const AXElement& in, double y, std::optional<AXElement>& result, int depth,
+                         int maxDepth) const;
     static std::optional<double> readKnobDb(const AXElement& knob);
     static std::string compactBusForm(const std::string& label);
     std::optional<AXElement> findAutomationListButton(const AXElement& on, int stripIndex) const;
@@ -267,7 +265,8 @@ public:
     // Each opens an empty insert bar of the track's strip (slotIndex -1: below the chain, 0: the
     // topmost, N: below occupied slot N) and reports what followed. Their files go to the
     // temporary folder (TMPDIR), private to the user.
-    nlohmann::json probeInsertBarMenu(const std::string& trackName, int slotIndex, bool useMouseClick, int yDelta) const;
+    nlohmann::json probeInsertBarMenu(const std::string& trackName, int slotIndex, bool useMouseClick,
+                                      int yDelta) const;
     nlohmann::json testTypeToFilterInsertMenu(const std::string& trackName, int slotIndex,
                                               const std::string& pluginName) const;
     nlohmann::json crawlEverythingAfterInsertBarClick(const std::string& trackName, int slotIndex) const;
@@ -315,8 +314,8 @@ public:
     nlohmann::json dumpPluginParametersForAuthoring(const InsertSlot& pluginSlot, const AXElement& excluding) const;
     void collectAuthoringInfo(const AXElement& from, Point windowOrigin, nlohmann::json& unlabeledSliders,
                               nlohmann::json& labeledControls, int depth, int maxDepth) const;
-    void collectFullAttributesMatching(const AXElement& element, const std::string& labelPrefix, nlohmann::json& results,
-                                       int depth, int maxDepth) const;
+    void collectFullAttributesMatching(const AXElement& element, const std::string& labelPrefix,
+                                       nlohmann::json& results, int depth, int maxDepth) const;
     static std::filesystem::path pluginInsertMenuProbePath();
 
     // --- Volume, pan, mute/solo and side-chain writes ------------------------------------

@@ -34,7 +34,9 @@ using ax_read::trimmed;
 namespace {
 
 // Halves away from zero, and never a non-finite number into JSON.
-std::int64_t rounded(double v) { return std::isfinite(v) ? static_cast<std::int64_t>(std::round(std::clamp(v, -1e15, 1e15))) : 0; }
+std::int64_t rounded(double v) {
+    return std::isfinite(v) ? static_cast<std::int64_t>(std::round(std::clamp(v, -1e15, 1e15))) : 0;
+}
 
 std::string number(double v) { return fmt::format("{}", v); }
 
@@ -46,12 +48,18 @@ std::string description(const platform::AXValue& value) {
         std::string operator()(double d) const { return number(d); }
         std::string operator()(bool b) const { return b ? "1" : "0"; }
         std::string operator()(const platform::Point& p) const { return "{" + number(p.x) + ", " + number(p.y) + "}"; }
-        std::string operator()(const platform::Size& s) const { return "{" + number(s.width) + ", " + number(s.height) + "}"; }
+        std::string operator()(const platform::Size& s) const {
+            return "{" + number(s.width) + ", " + number(s.height) + "}";
+        }
         std::string operator()(const platform::Rect& r) const {
             return "{{" + number(r.x) + ", " + number(r.y) + "}, {" + number(r.width) + ", " + number(r.height) + "}}";
         }
-        std::string operator()(const AXElement& e) const { return "<AXUIElement " + e.string(ax::kRole).value_or("?") + ">"; }
-        std::string operator()(const std::vector<AXElement>& list) const { return "(" + std::to_string(list.size()) + " elements)"; }
+        std::string operator()(const AXElement& e) const {
+            return "<AXUIElement " + e.string(ax::kRole).value_or("?") + ">";
+        }
+        std::string operator()(const std::vector<AXElement>& list) const {
+            return "(" + std::to_string(list.size()) + " elements)";
+        }
     };
     return std::visit(Describe{}, value);
 }
@@ -75,7 +83,8 @@ void addPicture(json& result, const std::optional<std::string>& jpeg) {
 
 // One element of the authoring walk: records it when it is a control worth mapping, and says
 // whether its children are walked too.
-Next recordForAuthoring(const AXElement& from, platform::Point windowOrigin, json& unlabeledSliders, json& labeledControls) {
+Next recordForAuthoring(const AXElement& from, platform::Point windowOrigin, json& unlabeledSliders,
+                        json& labeledControls) {
     const std::string role = textOf(from, ax::kRole);
     const std::string desc = trimmed(from, ax::kDescription);
     const std::string title = trimmed(from, ax::kTitle);
@@ -83,8 +92,10 @@ Next recordForAuthoring(const AXElement& from, platform::Point windowOrigin, jso
     const std::string identifier = trimmed(from, ax::kIdentifier);
     const std::string roleDescription = trimmed(from, ax::kRoleDescription);
     const auto value = ax_read::valueOf(from);
-    static const char* const recorded[] = {"AXSlider", "AXCheckBox", "AXPopUpButton", "AXMenuButton", "AXTextField", "AXButton", "AXStaticText"};
-    if (std::none_of(std::begin(recorded), std::end(recorded), [&](const char* r) { return role == r; })) return Next::children;
+    static const char* const recorded[] = {"AXSlider",    "AXCheckBox", "AXPopUpButton", "AXMenuButton",
+                                           "AXTextField", "AXButton",   "AXStaticText"};
+    if (std::none_of(std::begin(recorded), std::end(recorded), [&](const char* r) { return role == r; }))
+        return Next::children;
     std::string label = desc.empty() ? title : desc;
     const platform::Rect frame = LogicInspector::frameForElement(from);
     auto placed = [&](json record) {
@@ -117,7 +128,8 @@ Next recordForAuthoring(const AXElement& from, platform::Point windowOrigin, jso
     }
     if (role == "AXSlider" && value) {
         if (nestedSlider) return Next::siblings;
-        json record = placed({{"axIndex", unlabeledSliders.size() + 1}, {"role", "AXSlider"}, {"value", description(*value)}});
+        json record =
+            placed({{"axIndex", unlabeledSliders.size() + 1}, {"role", "AXSlider"}, {"value", description(*value)}});
         if (!help.empty()) record["axHelp"] = help;
         if (!identifier.empty()) record["axIdentifier"] = identifier;
         if (!roleDescription.empty()) record["axRoleDescription"] = roleDescription;
@@ -133,16 +145,18 @@ std::filesystem::path LogicInspector::pluginInsertMenuProbePath() {
     return AppPaths::temporaryDirectory() / "plugin-insert-menu-probe.json";
 }
 
-void LogicInspector::collectAuthoringInfo(const AXElement& from, Point windowOrigin, json& unlabeledSliders, json& labeledControls,
-                                          int depth, int maxDepth) const {
+void LogicInspector::collectAuthoringInfo(const AXElement& from, Point windowOrigin, json& unlabeledSliders,
+                                          json& labeledControls, int depth, int maxDepth) const {
     ax_tree::walk(
         from, maxDepth,
-        [&](const Step& step) { return recordForAuthoring(step.element, windowOrigin, unlabeledSliders, labeledControls); },
+        [&](const Step& step) {
+            return recordForAuthoring(step.element, windowOrigin, unlabeledSliders, labeledControls);
+        },
         depth);
 }
 
-void LogicInspector::collectFullAttributesMatching(const AXElement& element, const std::string& labelPrefix, json& results, int depth,
-                                                   int maxDepth) const {
+void LogicInspector::collectFullAttributesMatching(const AXElement& element, const std::string& labelPrefix,
+                                                   json& results, int depth, int maxDepth) const {
     ax_tree::walk(
         element, maxDepth,
         [&](const Step& step) {
@@ -150,15 +164,17 @@ void LogicInspector::collectFullAttributesMatching(const AXElement& element, con
             std::string label = textOf(e, ax::kDescription);
             if (label.empty()) label = textOf(e, ax::kTitle);
             const std::string role = textOf(e, ax::kRole);
-            const bool matches = labelPrefix.rfind("role:", 0) == 0 ? text::equalsIgnoringCase(role, labelPrefix.substr(5))
-                                                                    : text::lowercased(label).rfind(labelPrefix, 0) == 0;
+            const bool matches = labelPrefix.rfind("role:", 0) == 0
+                                     ? text::equalsIgnoringCase(role, labelPrefix.substr(5))
+                                     : text::lowercased(label).rfind(labelPrefix, 0) == 0;
             if (matches) {
                 json record = {{"label", label}, {"role", role}};
                 if (auto names = copyAllAttributeNames(e)) {
                     json attributes = json::object();
                     for (const auto& name : *names) {
                         platform::AXValue v;
-                        attributes[name] = e.copyAttributeValue(name, v) == platform::AXError::success ? description(v) : "<nil>";
+                        attributes[name] =
+                            e.copyAttributeValue(name, v) == platform::AXError::success ? description(v) : "<nil>";
                     }
                     record["attributes"] = attributes;
                     record["attributeNames"] = *names;
@@ -175,10 +191,14 @@ json LogicInspector::dumpPluginInsertMenu(const std::string& trackName) const {
     const auto selected = selectTrack(trackName);
     if (!selected) return {{"error", "Track not found: " + trackName}};
     const auto strip = firstMixerStrip(selected->mainWindow);
-    if (!strip) return {{"error", "Mixer area not found for " + trackName + ". Make sure Logic's Inspector is open (press I)."}};
+    if (!strip)
+        return {
+            {"error", "Mixer area not found for " + trackName + ". Make sure Logic's Inspector is open (press I)."}};
     std::vector<InsertBar> bars;
     findInsertBars(*strip, bars, 0, search_depth::kStripControls);
-    if (bars.empty()) return {{"error", "No empty insert bar on " + trackName + ". Pick a track with at least one free plugin slot."}};
+    if (bars.empty())
+        return {
+            {"error", "No empty insert bar on " + trackName + ". Pick a track with at least one free plugin slot."}};
     activateLogic();
     platform::pause(pacing::kBeforeMenuListing);
     bars.front().element.performAction(ax::kPress);
@@ -189,7 +209,8 @@ json LogicInspector::dumpPluginInsertMenu(const std::string& trackName) const {
         const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
         if (auto windows = app.elements(ax::kWindows))
             for (const auto& w : *windows) collectMenuItemTitles(w, items, 0, search_depth::kInsertMenu);
-        if (auto focused = app.element(ax::kFocusedUIElement)) collectMenuItemTitles(*focused, items, 0, search_depth::kInsertMenu);
+        if (auto focused = app.element(ax::kFocusedUIElement))
+            collectMenuItemTitles(*focused, items, 0, search_depth::kInsertMenu);
     }
     pressKey(key_code::kEscape);
     platform::pause(pacing::kMenuCloses);
@@ -234,15 +255,17 @@ json LogicInspector::dumpOpenPluginWindow() const {
     const Rect frame = frameForElement(*window);
     json unlabeled = json::array(), labeled = json::array();
     collectAuthoringInfo(*window, frame.origin(), unlabeled, labeled, 0, search_depth::kPluginWindow);
-    json result = {{"pluginName", pluginNameFromTitle(title)},
-                   {"windowTitle", title},
-                   {"windowWidth", frame.width},
-                   {"windowHeight", frame.height},
-                   {"unlabeledSliderCount", unlabeled.size()},
-                   {"labeledControlCount", labeled.size()},
-                   {"unlabeledSliders", unlabeled},
-                   {"labeledControls", labeled},
-                   {"note", "Window left open \u2014 nothing was clicked. Re-run to get a fresh snapshot after changing controls."}};
+    json result = {
+        {"pluginName", pluginNameFromTitle(title)},
+        {"windowTitle", title},
+        {"windowWidth", frame.width},
+        {"windowHeight", frame.height},
+        {"unlabeledSliderCount", unlabeled.size()},
+        {"labeledControlCount", labeled.size()},
+        {"unlabeledSliders", unlabeled},
+        {"labeledControls", labeled},
+        {"note",
+         "Window left open \u2014 nothing was clicked. Re-run to get a fresh snapshot after changing controls."}};
     addPicture(result, capturePluginWindowScreenshot(app, *mainWindow));
     return result;
 }

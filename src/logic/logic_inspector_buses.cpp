@@ -65,8 +65,8 @@ std::string canonicalize(const std::string& label) {
     return "bus " + text::trimmingWhitespace(rest);
 }
 
-const char* const kBusNameHints[] = {"bus",   "aux",    "return",   "reverb", "verb",   "delay",
-                                     "echo",  "chorus", "compress", "limit",  "master", "mix"};
+const char* const kBusNameHints[] = {"bus",  "aux",    "return",   "reverb", "verb",   "delay",
+                                     "echo", "chorus", "compress", "limit",  "master", "mix"};
 
 bool hasBusNameHint(const std::string& name) {
     const std::string lower = text::lowercased(name);
@@ -158,8 +158,10 @@ RenameResult LogicInspector::renameTrack(const std::string& currentName, const s
     auto window = findMainWindow();
     if (!window) return {true, "Rename likely succeeded \u2014 couldn't verify (no main window).", name};
     const auto headers = findTrackHeaders(*window);
-    auto same = std::find_if(headers.begin(), headers.end(), [&](const TrackHeader& h) { return h.trackNumber == number; });
-    if (same != headers.end() && same->name == name) return {true, "Renamed '" + currentName + "' \u2192 '" + name + "'.", name};
+    auto same =
+        std::find_if(headers.begin(), headers.end(), [&](const TrackHeader& h) { return h.trackNumber == number; });
+    if (same != headers.end() && same->name == name)
+        return {true, "Renamed '" + currentName + "' \u2192 '" + name + "'.", name};
     // The track keeps its number through a rename, so its own header decides; another track
     // that happens to bear the name only counts when the renamed track's header is gone and
     // no track had that name before.
@@ -186,8 +188,9 @@ void LogicInspector::findSendGroup(const AXElement& in, const std::string& match
         in, maxDepth,
         [&](const AXElement& e) {
             const std::string description = textOf(e, ax::kDescription);
-            return textOf(e, ax::kRole) == "AXGroup" && (text::equalsIgnoringCase(description, matching) ||
-                                                         text::equalsIgnoringCase(description, compactBusForm(matching)));
+            return textOf(e, ax::kRole) == "AXGroup" &&
+                   (text::equalsIgnoringCase(description, matching) ||
+                    text::equalsIgnoringCase(description, compactBusForm(matching)));
         },
         depth);
 }
@@ -280,7 +283,9 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
             platform::pause(pacing::kSendKnobWriteRetry);
         }
         if (rawValue(*knob) != std::optional<std::int64_t>(0))
-            return {{false, "Send " + trackName + " \u2192 " + busLabel + " could not be muted."}, before, readKnobDb(*knob)};
+            return {{false, "Send " + trackName + " \u2192 " + busLabel + " could not be muted."},
+                    before,
+                    readKnobDb(*knob)};
         return {{true, "Send " + trackName + " \u2192 " + busLabel + ": muted."}, before, readKnobDb(*knob)};
     }
     for (int i = 0; i < 80; ++i) {
@@ -290,8 +295,10 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
         platform::pause(pacing::kSendKnobWriteRetry);
     }
     const auto after = readKnobDb(*knob);
-    return {{true, "Send " + trackName + " \u2192 " + busLabel + ": " + dbText(before) + " \u2192 " + dbText(after) + "."},
-            before, after};
+    return {
+        {true, "Send " + trackName + " \u2192 " + busLabel + ": " + dbText(before) + " \u2192 " + dbText(after) + "."},
+        before,
+        after};
 }
 
 nlohmann::json LogicInspector::testSetSendKnobRaw(const std::string& trackName, const std::string& busLabel,
@@ -367,9 +374,10 @@ void LogicInspector::findAutomationPowerRecurse(const AXElement& element, std::o
 }
 
 std::optional<AXElement> LogicInspector::findAutomationListButton(const AXElement& on, int stripIndex) const {
-    return automationControl(*this, on, stripIndex, [this](const AXElement& e, std::optional<AXElement>& r, int d, int m) {
-        findAutomationListRecurse(e, r, d, m);
-    });
+    return automationControl(*this, on, stripIndex,
+                             [this](const AXElement& e, std::optional<AXElement>& r, int d, int m) {
+                                 findAutomationListRecurse(e, r, d, m);
+                             });
 }
 
 nlohmann::json LogicInspector::ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const {
@@ -381,9 +389,10 @@ nlohmann::json LogicInspector::ensureBusArrangeTrack(const std::string& trackNam
     if (!window) return {{"error", "No main window"}};
     // The clicked send's bus now shows on the Inspector's right-hand strip.
     auto power = [&] {
-        return automationControl(*this, *window, 1, [this](const AXElement& e, std::optional<AXElement>& r, int d, int m) {
-            findAutomationPowerRecurse(e, r, d, m);
-        });
+        return automationControl(*this, *window, 1,
+                                 [this](const AXElement& e, std::optional<AXElement>& r, int d, int m) {
+                                     findAutomationPowerRecurse(e, r, d, m);
+                                 });
     };
     auto box = power();
     if (!box) return {{"error", "Could not find automation power checkbox on right Inspector strip"}};
@@ -428,7 +437,9 @@ nlohmann::json LogicInspector::dumpAutomationMenu(int stripIndex) const {
         return {{"error", "Automation popup not found on strip " + std::to_string(stripIndex) +
                               ". Did you surface the bus first (click a send)?"}};
     const auto actions = actionNames(*button);
-    auto offers = [&](const char* action) { return std::find(actions.begin(), actions.end(), action) != actions.end(); };
+    auto offers = [&](const char* action) {
+        return std::find(actions.begin(), actions.end(), action) != actions.end();
+    };
     platform::pause(pacing::kBeforeAutomationPress);
     const char* used = offers(ax::kShowMenu) ? ax::kShowMenu : ax::kPress;
     button->performAction(used);
@@ -438,10 +449,13 @@ nlohmann::json LogicInspector::dumpAutomationMenu(int stripIndex) const {
     DumpList items;
     if (auto windows = app.elements(ax::kWindows))
         for (const auto& w : *windows) collectMenuItemTitles(w, items, 0, search_depth::kListedMenuItems);
-    if (auto focused = app.element(ax::kFocusedUIElement)) collectMenuItemTitles(*focused, items, 0, search_depth::kListedMenuItems);
+    if (auto focused = app.element(ax::kFocusedUIElement))
+        collectMenuItemTitles(*focused, items, 0, search_depth::kListedMenuItems);
 
-    if (offers(ax::kCancel)) button->performAction(ax::kCancel);
-    else pressKey(key_code::kEscape);
+    if (offers(ax::kCancel))
+        button->performAction(ax::kCancel);
+    else
+        pressKey(key_code::kEscape);
     platform::pause(pacing::kMenuCloses);
     return {{"count", items.size()}, {"items", items}, {"supportedActions", actions}, {"actionUsed", used}};
 }

@@ -29,7 +29,6 @@ namespace {
 // result before reporting that it did not.
 constexpr int kReadBackTries = 5;
 
-
 double topOf(const AXElement& e) { return LogicInspector::frameForElement(e).y; }
 
 std::string withoutSpaces(std::string s) {
@@ -47,7 +46,9 @@ std::string joined(const std::vector<std::string>& names) { return fmt::format("
 
 void sortTopToBottom(std::vector<LogicInspector::InsertBar>& bars) {
     std::stable_sort(bars.begin(), bars.end(),
-                     [](const LogicInspector::InsertBar& a, const LogicInspector::InsertBar& b) { return topOf(a.element) < topOf(b.element); });
+                     [](const LogicInspector::InsertBar& a, const LogicInspector::InsertBar& b) {
+                         return topOf(a.element) < topOf(b.element);
+                     });
 }
 
 // A slot shows the plug-in's menu name, possibly cut short on a narrow strip.
@@ -91,7 +92,8 @@ const std::map<std::string, std::string>& LogicInspector::pluginNameAliases() {
     return aliases;
 }
 
-void LogicInspector::findInsertBars(const AXElement& in, std::vector<InsertBar>& results, int depth, int maxDepth) const {
+void LogicInspector::findInsertBars(const AXElement& in, std::vector<InsertBar>& results, int depth,
+                                    int maxDepth) const {
     ax_tree::walk(
         in, maxDepth,
         [&](const Step& step) {
@@ -107,15 +109,16 @@ void LogicInspector::findInsertBars(const AXElement& in, std::vector<InsertBar>&
         depth);
 }
 
-void LogicInspector::findPluginMenuMatches(const AXElement& element, const std::string& needle, std::vector<MenuMatch>& matches,
-                                           int depth, int maxDepth) const {
+void LogicInspector::findPluginMenuMatches(const AXElement& element, const std::string& needle,
+                                           std::vector<MenuMatch>& matches, int depth, int maxDepth) const {
     ax_tree::walk(
         element, maxDepth,
         [&](const Step& step) {
             const AXElement& e = step.element;
             if (textOf(e, ax::kRole) == "AXMenuItem") {
                 const std::string title = text::lowercased(textOf(e, ax::kTitle));
-                if (title == needle || withoutSpaces(title) == withoutSpaces(needle)) matches.push_back({e, step.depth});
+                if (title == needle || withoutSpaces(title) == withoutSpaces(needle))
+                    matches.push_back({e, step.depth});
             }
             // A matched item's own submenu is searched too: a category may bear the plug-in's name.
             return Next::children;
@@ -157,12 +160,14 @@ bool LogicInspector::navigatePluginMenu(const std::string& pluginName) const {
     if (auto windows = axApp.elements(ax::kWindows))
         for (const auto& window : *windows) findPluginMenuMatches(window, needle, matches, 0, maxDepth);
     if (matches.empty())
-        if (auto focused = axApp.element(ax::kFocusedUIElement)) findPluginMenuMatches(*focused, needle, matches, 0, maxDepth);
+        if (auto focused = axApp.element(ax::kFocusedUIElement))
+            findPluginMenuMatches(*focused, needle, matches, 0, maxDepth);
     if (matches.empty()) {
         log(fmt::format("[navigatePluginMenu] No AXMenuItem titled '{}' found in menu tree", pluginName));
         return false;
     }
-    std::stable_sort(matches.begin(), matches.end(), [](const MenuMatch& a, const MenuMatch& b) { return a.depth < b.depth; });
+    std::stable_sort(matches.begin(), matches.end(),
+                     [](const MenuMatch& a, const MenuMatch& b) { return a.depth < b.depth; });
     for (const auto& match : matches) {
         // Pressing the format leaf is what inserts the plug-in; the item itself only opens a submenu.
         if (auto leaf = findPreferredFormatLeaf(match.element)) {
@@ -171,7 +176,9 @@ bool LogicInspector::navigatePluginMenu(const std::string& pluginName) const {
             return true;
         }
     }
-    log(fmt::format("[navigatePluginMenu] Found '{}' but no format leaf (Mono/Stereo) underneath \u2014 likely a category, not a plugin",
+    log(
+        fmt::format("[navigatePluginMenu] Found '{}' but no format leaf (Mono/Stereo) underneath \u2014 likely a "
+                    "category, not a plugin",
                     pluginName));
     return false;
 }
@@ -192,7 +199,8 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
     }
     if (bars.empty())
         return {false,
-                "Could not find insert slots on this track. Make sure Logic's Inspector is open (shortcut I) so the channel strip is visible."};
+                "Could not find insert slots on this track. Make sure Logic's Inspector is open (shortcut I) so the "
+                "channel strip is visible."};
     sortTopToBottom(bars);
 
     const int k = slotIndex.value_or(-1);
@@ -204,7 +212,8 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
     };
     std::optional<AXElement> bar;
     if (k == -1) {
-        bar = slots.empty() ? std::optional<AXElement>(bars.front().element) : firstBarBelow(topOf(slots.back().element));
+        bar =
+            slots.empty() ? std::optional<AXElement>(bars.front().element) : firstBarBelow(topOf(slots.back().element));
         if (!bar) return {false, "No empty slot after the last plugin. The chain may be full."};
     } else if (k == 0) {
         bar = bars.front().element;
@@ -212,9 +221,11 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
         bar = firstBarBelow(topOf(slots[static_cast<std::size_t>(k - 1)].element));
         if (!bar) return {false, fmt::format("No empty slot after position {}.", k)};
     } else {
-        return {false, fmt::format("Slot index {} is beyond the current chain ({} plugins). Use -1 to append at the end or 0 for the "
-                                   "first slot.",
-                                   k, count)};
+        return {false,
+                fmt::format(
+                    "Slot index {} is beyond the current chain ({} plugins). Use -1 to append at the end or 0 for the "
+                    "first slot.",
+                    k, count)};
     }
 
     // What the chain must look like afterwards: this one, with the plug-in at the asked place.
@@ -227,7 +238,8 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
         pressKey(key_code::kEscape);
         pressKey(key_code::kEscape);
         return {false, "Could not find '" + pluginName +
-                           "' in the plugin menu. Use the exact name as it appears in Logic (e.g. 'Compressor', 'Channel EQ', 'Limiter')."};
+                           "' in the plugin menu. Use the exact name as it appears in Logic (e.g. 'Compressor', "
+                           "'Channel EQ', 'Limiter')."};
     }
 
     platform::pause(pacing::kInsertedWindowOpens);
@@ -256,9 +268,10 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
         }
     }
     if (landed)
-        return {false, fmt::format("Added {} at slot {} instead of slot {}. Chain: {}", pluginName, *landed, asked, joined(after))};
-    return {false, fmt::format("Chose '{}' in the plugin menu, but it did not appear at slot {}. Chain: {}", pluginName, asked,
-                               joined(after))};
+        return {false, fmt::format("Added {} at slot {} instead of slot {}. Chain: {}", pluginName, *landed, asked,
+                                   joined(after))};
+    return {false, fmt::format("Chose '{}' in the plugin menu, but it did not appear at slot {}. Chain: {}", pluginName,
+                               asked, joined(after))};
 }
 
 Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertSlot& pluginSlot) const {
@@ -267,7 +280,8 @@ Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertS
     const auto before = namesOf(findTrackPluginSlots(fromTrackIn));
     const auto instances = std::count(before.begin(), before.end(), pluginSlot.name);
     if (instances == 0)
-        return {false, fmt::format("Could not find {} in the selected track's chain. Chain: {}", pluginSlot.name, joined(before))};
+        return {false, fmt::format("Could not find {} in the selected track's chain. Chain: {}", pluginSlot.name,
+                                   joined(before))};
 
     listButton->performAction(ax::kPress);
     platform::pause(pacing::kMenuOpens);
@@ -283,18 +297,22 @@ Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertS
     for (int attempt = 0; attempt < kReadBackTries; ++attempt) {
         if (attempt > 0) platform::pause(pacing::kChainReadBackRetry);
         after = namesOf(findTrackPluginSlots(fromTrackIn));
-        if (after.size() + 1 == before.size() && std::count(after.begin(), after.end(), pluginSlot.name) + 1 == instances)
+        if (after.size() + 1 == before.size() &&
+            std::count(after.begin(), after.end(), pluginSlot.name) + 1 == instances)
             return {true, "Removed " + pluginSlot.name};
     }
-    return {false, fmt::format("Could not remove {}: it is still in the chain. Chain: {}", pluginSlot.name, joined(after))};
+    return {false,
+            fmt::format("Could not remove {}: it is still in the chain. Chain: {}", pluginSlot.name, joined(after))};
 }
 
-std::optional<Outcome> LogicInspector::verifyAndMaybeSummarize(const AXElement& window, const std::string& movingPluginName,
-                                                                int toIndex) const {
+std::optional<Outcome> LogicInspector::verifyAndMaybeSummarize(const AXElement& window,
+                                                               const std::string& movingPluginName, int toIndex) const {
     const auto slots = findTrackPluginSlots(window);
-    if (toIndex < 0 || toIndex >= int(slots.size()) || slots[static_cast<std::size_t>(toIndex)].name != movingPluginName)
+    if (toIndex < 0 || toIndex >= int(slots.size()) ||
+        slots[static_cast<std::size_t>(toIndex)].name != movingPluginName)
         return std::nullopt;
-    return Outcome{true, fmt::format("Moved {} to slot {}. Chain: {}", movingPluginName, toIndex, joined(namesOf(slots)))};
+    return Outcome{true,
+                   fmt::format("Moved {} to slot {}. Chain: {}", movingPluginName, toIndex, joined(namesOf(slots)))};
 }
 
 Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIndex, int toIndex) const {
@@ -303,7 +321,8 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
     const auto slots = findTrackPluginSlots(inTrackWindow);
     const int n = static_cast<int>(slots.size());
     log(fmt::format("[reorderPlugin] chain has {} slots: {}", n, joined(namesOf(slots))));
-    if (fromIndex < 0 || fromIndex >= n) return {false, fmt::format("fromIndex {} out of range (chain size {})", fromIndex, n)};
+    if (fromIndex < 0 || fromIndex >= n)
+        return {false, fmt::format("fromIndex {} out of range (chain size {})", fromIndex, n)};
     if (toIndex < 0 || toIndex > n) return {false, fmt::format("toIndex {} out of range (0..{})", toIndex, n)};
     // One past the end means the last place: that is where the plug-in ends up and is looked for.
     if (toIndex == n) toIndex = n - 1;
@@ -313,8 +332,9 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
     const std::string name = source.name;
     const Rect frame = frameForElement(source.element);
     const Point start{frame.x + 24.0, frame.y + frame.height * 0.5};
-    log(fmt::format("[reorderPlugin] src slot[{}]={} frame=(x={:.0f}, y={:.0f}, w={:.0f}, h={:.0f}) srcPoint=({:.1f}, {:.1f})", fromIndex, name,
-                    frame.x, frame.y, frame.width, frame.height, start.x, start.y));
+    log(fmt::format(
+        "[reorderPlugin] src slot[{}]={} frame=(x={:.0f}, y={:.0f}, w={:.0f}, h={:.0f}) srcPoint=({:.1f}, {:.1f})",
+        fromIndex, name, frame.x, frame.y, frame.width, frame.height, start.x, start.y));
 
     // The thin bars between slots are the gaps a plug-in can be dropped into.
     std::vector<InsertBar> allBars, gaps;
@@ -344,7 +364,8 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
         targetY = topOf(slots.back().element) + frame.height + 2.0;
     }
     const Point target{start.x, targetY};
-    log(fmt::format("[reorderPlugin] dragging ({:.1f}, {:.1f}) \u2192 ({:.1f}, {:.1f}) to={}", start.x, start.y, target.x, target.y, toIndex));
+    log(fmt::format("[reorderPlugin] dragging ({:.1f}, {:.1f}) \u2192 ({:.1f}, {:.1f}) to={}", start.x, start.y,
+                    target.x, target.y, toIndex));
 
     FullscreenShield shield;
     mouseDragInLogic(start, target, 24);
@@ -357,11 +378,12 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
     auto again = findTrackPluginSlots(inTrackWindow);
     auto found = std::find_if(again.begin(), again.end(), [&](const InsertSlot& s) { return s.name == name; });
     if (found == again.end())
-        return {false, fmt::format("Plugin '{}' no longer visible in chain after failed drag. Chain: {}", name, joined(namesOf(again)))};
+        return {false, fmt::format("Plugin '{}' no longer visible in chain after failed drag. Chain: {}", name,
+                                   joined(namesOf(again)))};
     const Rect retryFrame = frameForElement(found->element);
     const Point retryStart{retryFrame.x + 24.0, retryFrame.y + retryFrame.height * 0.5};
-    log(fmt::format("[reorderPlugin] retry drag from slot {} ({:.1f}, {:.1f}) \u2192 ({:.1f}, {:.1f})", found - again.begin(), retryStart.x,
-                    retryStart.y, target.x, target.y));
+    log(fmt::format("[reorderPlugin] retry drag from slot {} ({:.1f}, {:.1f}) \u2192 ({:.1f}, {:.1f})",
+                    found - again.begin(), retryStart.x, retryStart.y, target.x, target.y));
     mouseDragInLogic(retryStart, target, 24);
     platform::pause(pacing::kDropSettles);
     if (auto moved = verifyAndMaybeSummarize(inTrackWindow, name, toIndex)) return *moved;
@@ -370,8 +392,8 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
     const auto last = findTrackPluginSlots(inTrackWindow);
     auto where = std::find_if(last.begin(), last.end(), [&](const InsertSlot& s) { return s.name == name; });
     const std::string at = where == last.end() ? std::string("missing") : std::to_string(where - last.begin());
-    return {false, fmt::format("Reorder failed twice: wanted {} at slot {}, it's at slot {}. Chain: {}", name, toIndex, at,
-                               joined(namesOf(last)))};
+    return {false, fmt::format("Reorder failed twice: wanted {} at slot {}, it's at slot {}. Chain: {}", name, toIndex,
+                               at, joined(namesOf(last)))};
 }
 
 }  // namespace corvane

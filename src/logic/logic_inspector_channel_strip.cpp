@@ -26,7 +26,6 @@ using ax_read::valueText;
 
 namespace {
 
-
 std::string stripName(const nlohmann::json& strip) {
     auto it = strip.find("name");
     return it != strip.end() && it->is_string() ? it->get<std::string>() : std::string();
@@ -54,15 +53,20 @@ void LogicInspector::readStripData(const AXElement& element, nlohmann::json& str
             std::string help = textOf(e, ax::kHelp);
 
             if (auto value = valueText(e)) {
-                if (description == "volume fader" && role == "AXSlider") strip["volume"] = *value;
-                else if (description == "pan" && role == "AXSlider") strip["pan"] = *value;
+                if (description == "volume fader" && role == "AXSlider")
+                    strip["volume"] = *value;
+                else if (description == "pan" && role == "AXSlider")
+                    strip["pan"] = *value;
                 else if (description == "volume fader level" && role == "AXTextField")
                     strip["volumeDisplay"] = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kTitle));
                 else if (description == "name" && role == "AXTextField") {
                     if (!strip.contains("name")) strip["name"] = *value;
-                } else if (description == "channel mode") strip["channelMode"] = *value;
-                else if (description == "mute") strip["mute"] = *value;
-                else if (description == "solo") strip["solo"] = *value;
+                } else if (description == "channel mode")
+                    strip["channelMode"] = *value;
+                else if (description == "mute")
+                    strip["mute"] = *value;
+                else if (description == "solo")
+                    strip["solo"] = *value;
             }
             if (role == "AXButton" && help.starts_with("Output slot")) strip["output"] = description;
             if (role == "AXButton" && help.starts_with("Input slot")) {
@@ -73,7 +77,8 @@ void LogicInspector::readStripData(const AXElement& element, nlohmann::json& str
             if (role == "AXGroup" && sendGroup.matches(description)) {
                 std::string label = "Bus " + description.substr(2);
                 auto& sends = strip["sends"];
-                bool textList = sends.is_array() && std::all_of(sends.begin(), sends.end(), [](auto& s) { return s.is_string(); });
+                bool textList =
+                    sends.is_array() && std::all_of(sends.begin(), sends.end(), [](auto& s) { return s.is_string(); });
                 if (!textList) sends = nlohmann::json::array();
                 if (std::find(sends.begin(), sends.end(), label) == sends.end()) sends.push_back(label);
             }

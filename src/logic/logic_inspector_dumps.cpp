@@ -34,19 +34,26 @@ std::string axValueText(const platform::AXValue& value) {
     return std::visit(
         [](const auto& v) -> std::string {
             using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, std::string>) return v;
-            else if constexpr (std::is_same_v<T, std::int64_t>) return std::to_string(v);
+            if constexpr (std::is_same_v<T, std::string>)
+                return v;
+            else if constexpr (std::is_same_v<T, std::int64_t>)
+                return std::to_string(v);
             else if constexpr (std::is_same_v<T, double>) {
                 if (std::isfinite(v) && std::trunc(v) == v && std::fabs(v) < 1e15)
                     return std::to_string(static_cast<long long>(v));
                 return fmt::format("{}", v);
-            } else if constexpr (std::is_same_v<T, bool>) return v ? "1" : "0";
-            else if constexpr (std::is_same_v<T, platform::Point>) return fmt::format("x={} y={}", v.x, v.y);
-            else if constexpr (std::is_same_v<T, platform::Size>) return fmt::format("w={} h={}", v.width, v.height);
+            } else if constexpr (std::is_same_v<T, bool>)
+                return v ? "1" : "0";
+            else if constexpr (std::is_same_v<T, platform::Point>)
+                return fmt::format("x={} y={}", v.x, v.y);
+            else if constexpr (std::is_same_v<T, platform::Size>)
+                return fmt::format("w={} h={}", v.width, v.height);
             else if constexpr (std::is_same_v<T, platform::Rect>)
                 return fmt::format("x={} y={} w={} h={}", v.x, v.y, v.width, v.height);
-            else if constexpr (std::is_same_v<T, AXElement>) return "<AXUIElement>";
-            else return fmt::format("<{} AXUIElements>", v.size());
+            else if constexpr (std::is_same_v<T, AXElement>)
+                return "<AXUIElement>";
+            else
+                return fmt::format("<{} AXUIElements>", v.size());
         },
         value);
 }
@@ -54,7 +61,8 @@ std::string axValueText(const platform::AXValue& value) {
 // Accessibility reports finite frames; anything else is written as 0 rather than left undefined.
 json frameJson(const platform::Rect& r, bool rounded) {
     auto whole = [rounded](double v) {
-        auto i = rounded ? checkedRounded(v, INT64_MIN / 2, INT64_MAX / 2) : checkedInteger(v, INT64_MIN / 2, INT64_MAX / 2);
+        auto i =
+            rounded ? checkedRounded(v, INT64_MIN / 2, INT64_MAX / 2) : checkedInteger(v, INT64_MIN / 2, INT64_MAX / 2);
         return i.value_or(0);
     };
     return {{"x", whole(r.x)}, {"y", whole(r.y)}, {"w", whole(r.width)}, {"h", whole(r.height)}};
@@ -254,7 +262,8 @@ void LogicInspector::dumpAllElementsInSubtree(const AXElement& root, DumpList& r
         depth);
 }
 
-void LogicInspector::dumpAllAXButtonsInSubtree(const AXElement& root, DumpList& results, int depth, int maxDepth) const {
+void LogicInspector::dumpAllAXButtonsInSubtree(const AXElement& root, DumpList& results, int depth,
+                                               int maxDepth) const {
     ax_tree::walk(
         root, maxDepth,
         [&](const Step& step) {
@@ -293,8 +302,9 @@ void LogicInspector::dumpMenuTree(const AXElement& element, DumpList& results, i
                 results.push_back(std::move(entry));
             }
             if (!hasChildren(step)) return Next::siblings;
-            const std::string label =
-                !title.empty() ? title : !description.empty() ? description : e.string(ax::kRole).value_or("");
+            const std::string label = !title.empty()         ? title
+                                      : !description.empty() ? description
+                                                             : e.string(ax::kRole).value_or("");
             prefixes.leave(step, here + " > " + label);
             return Next::children;
         },
@@ -330,8 +340,9 @@ void LogicInspector::collectMenuNodes(const AXElement& in, DumpList& results, in
         [&](const Step& step) {
             const AXElement& e = step.element;
             if (hasRole(e, {"AXMenu"}))
-                results.push_back(
-                    {{"depth", step.depth}, {"childCount", childCount(e)}, {"frame", frameJson(frameForElement(e), false)}});
+                results.push_back({{"depth", step.depth},
+                                   {"childCount", childCount(e)},
+                                   {"frame", frameJson(frameForElement(e), false)}});
             return Next::children;
         },
         depth);
@@ -362,7 +373,8 @@ void LogicInspector::deepCrawlWithAttributes(const AXElement& element, const std
         [&](const Step& step) {
             const AXElement& e = step.element;
             // Here a path ends with the element's own role, not its parent's label.
-            const std::string here = step.depth == depth ? path : prefixes.pathOf(step, path, e.string(ax::kRole).value_or("?"));
+            const std::string here =
+                step.depth == depth ? path : prefixes.pathOf(step, path, e.string(ax::kRole).value_or("?"));
             json entry = describeElement(e, here);
             entry["depth"] = step.depth;
             into.push_back(std::move(entry));
@@ -405,7 +417,8 @@ json LogicInspector::debugAXDump(int maxDepth) const {
             {"logicName", logic->localizedName.value_or("Logic Pro")},
             {"axTrustedCheck", platform::accessibility().isProcessTrusted(false)},
             {"axRawReadResult", code},
-            {"axRawReadNote", code == 0 ? std::string("AX access works!") : "AX read failed (" + std::to_string(code) + ")"},
+            {"axRawReadNote",
+             code == 0 ? std::string("AX access works!") : "AX read failed (" + std::to_string(code) + ")"},
             {"axRawRole", code == 0 && roleText ? *roleText : std::string("nil")},
             {"windowCount", windows.size()},
             {"focusedWindow", focused ? dumpElement(*focused, 0, maxDepth) : json("none (Logic may not be frontmost)")},
@@ -481,12 +494,12 @@ json LogicInspector::dumpSidechainMenuItems() const {
     DumpList items;
     if (auto windows = app.elements(ax::kWindows))
         for (const auto& w : *windows) collectMenuItemTitles(w, items, 0, search_depth::kListedMenuItems);
-    if (auto focused = app.element(ax::kFocusedUIElement)) collectMenuItemTitles(*focused, items, 0, search_depth::kListedMenuItems);
+    if (auto focused = app.element(ax::kFocusedUIElement))
+        collectMenuItemTitles(*focused, items, 0, search_depth::kListedMenuItems);
     pressKey(key_code::kEscape);
     platform::pause(pacing::kMenuCloses);
-    return {{"count", items.size()},
-            {"currentValue", dropdown->element.string(ax::kValue).value_or("")},
-            {"items", items}};
+    return {
+        {"count", items.size()}, {"currentValue", dropdown->element.string(ax::kValue).value_or("")}, {"items", items}};
 }
 
 }  // namespace corvane

@@ -10,7 +10,8 @@
 
 namespace corvane {
 
-std::optional<std::string> LogicInspector::capturePluginWindowScreenshot(const AXElement& axApp, const AXElement& excluding) const {
+std::optional<std::string> LogicInspector::capturePluginWindowScreenshot(const AXElement& axApp,
+                                                                         const AXElement& excluding) const {
     auto window = findPluginWindow(axApp, excluding);
     if (!window) return std::nullopt;
     const Rect frame = frameForElement(*window);

@@ -25,7 +25,6 @@ using ax_read::valueText;
 
 namespace {
 
-
 // Groups Logic Pro also gives "open" and "bypass" children without being slots.
 bool isNamedContainer(const std::string& description) {
     static const char* const names[] = {"Control Bar", "Inspector", "Tracks", "Project", "Read, automation"};
@@ -52,7 +51,8 @@ std::vector<LogicInspector::InsertSlot> LogicInspector::findTrackPluginSlots(con
     return slots;
 }
 
-void LogicInspector::findPluginSlots(const AXElement& in, std::vector<InsertSlot>& slots, int depth, int maxDepth) const {
+void LogicInspector::findPluginSlots(const AXElement& in, std::vector<InsertSlot>& slots, int depth,
+                                     int maxDepth) const {
     ax_tree::walk(
         in, maxDepth,
         [&](const Step& step) {
@@ -120,7 +120,8 @@ Outcome LogicInspector::switchPluginWindowView(const AXElement& in, PluginViewPr
         log(fmt::format("[switchPluginWindowView] already at {} \u2014 no-op", toString(to)));
         return {true, "The plug-in window already shows its " + toString(to) + " view."};
     }
-    auto chosen = pressMenuItemInOpenedMenu(*menuButton, to == PluginViewPreference::editor ? "Editor" : "Controls", axApp);
+    auto chosen =
+        pressMenuItemInOpenedMenu(*menuButton, to == PluginViewPreference::editor ? "Editor" : "Controls", axApp);
     if (!chosen.success) return chosen;
     log(fmt::format("[switchPluginWindowView] Switched plugin window to {}", toString(to)));
     return {true, "Switched the plug-in window to its " + toString(to) + " view."};
@@ -140,7 +141,8 @@ Outcome LogicInspector::switchCurrentlyOpenPluginView(PluginViewPreference to) c
     }
     log(fmt::format("[switchCurrentlyOpenPluginView] {} windows", windows->size()));
     for (const auto& window : *windows)
-        log(fmt::format("[switchCurrentlyOpenPluginView]   window: '{}'", window.string(ax::kTitle).value_or("(no title)")));
+        log(fmt::format("[switchCurrentlyOpenPluginView]   window: '{}'",
+                        window.string(ax::kTitle).value_or("(no title)")));
     for (const auto& window : *windows)
         if (isPluginWindowTitle(textOf(window, ax::kTitle))) return switchPluginWindowView(window, to);
     log("[switchCurrentlyOpenPluginView] No plugin window found");
@@ -166,8 +168,8 @@ nlohmann::json LogicInspector::clickButtonInOpenPlugin(const std::string& labelC
             {"axResult", static_cast<std::int32_t>(platform::code(code))}};
 }
 
-void LogicInspector::walkForSidechainDropdown(const AXElement& element, std::optional<SidechainDropdown>& best, int depth,
-                                              int maxDepth) const {
+void LogicInspector::walkForSidechainDropdown(const AXElement& element, std::optional<SidechainDropdown>& best,
+                                              int depth, int maxDepth) const {
     ax_tree::walk(
         element, maxDepth,
         [&](const Step& step) {
@@ -177,7 +179,8 @@ void LogicInspector::walkForSidechainDropdown(const AXElement& element, std::opt
                 static const char* const phrases[] = {"side chain source", "sidechain source", "side-chain source",
                                                       "side chain input",  "sidechain input",  "side-chain input"};
                 const std::string help = text::lowercased(textOf(e, ax::kHelp));
-                if (std::any_of(std::begin(phrases), std::end(phrases), [&](const char* p) { return help.find(p) != std::string::npos; })) {
+                if (std::any_of(std::begin(phrases), std::end(phrases),
+                                [&](const char* p) { return help.find(p) != std::string::npos; })) {
                     const double y = frameForElement(e).y;
                     if (!best || y < best->y) best = SidechainDropdown{e, y};
                 }

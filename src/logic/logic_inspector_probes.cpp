@@ -26,7 +26,6 @@ using nlohmann::json;
 
 namespace {
 
-
 // Whole seconds since 1970 on the program's clock, for the per-call file names.
 long long epochSeconds() {
     using namespace std::chrono;
@@ -83,7 +82,8 @@ json attributeSection(const LogicInspector& inspector, const AXElement& element,
             json described = json::array();
             for (std::size_t i = 0; i < list->size(); ++i)
                 described.push_back(inspector.describeElement((*list)[i], name + "[" + std::to_string(i) + "]"));
-            perAttribute[name] = {{"kind", "[AXUIElement]"}, {"count", list->size()}, {"elements", std::move(described)}};
+            perAttribute[name] = {
+                {"kind", "[AXUIElement]"}, {"count", list->size()}, {"elements", std::move(described)}};
         } else if (auto* one = std::get_if<AXElement>(&value); one && *one) {
             json described = inspector.describeElement(*one, name);
             perAttribute[name] = systemWide ? described : json{{"kind", "AXUIElement"}, {"element", described}};
@@ -146,7 +146,8 @@ void closeMenu(const LogicInspector& inspector, double between, double after) {
 
 }  // namespace
 
-json LogicInspector::probeInsertBarMenu(const std::string& trackName, int slotIndex, bool useMouseClick, int yDelta) const {
+json LogicInspector::probeInsertBarMenu(const std::string& trackName, int slotIndex, bool useMouseClick,
+                                        int yDelta) const {
     auto logic = logicApplication();
     if (!logic) return {{"error", "Logic not running"}};
     auto app = platform::accessibility().applicationElement(logic->processIdentifier);
@@ -214,14 +215,15 @@ json LogicInspector::testTypeToFilterInsertMenu(const std::string& trackName, in
     closeMenu(*this, pacing::kMenuKeyRepeat, 0);
 
     const bool added = afterSlots.size() > beforeSlots.size();
-    return {{"typed", typed},
-            {"pluginName", pluginName},
-            {"beforeSlots", beforeSlots},
-            {"afterSlots", afterSlots},
-            {"added", added},
-            {"note", added ? "Plugin was added \u2014 type-to-filter works."
-                           : "No new slot \u2014 either the menu doesn't support type-to-filter or the typed text didn't "
-                             "match. Try plain text without format suffix."}};
+    return {
+        {"typed", typed},
+        {"pluginName", pluginName},
+        {"beforeSlots", beforeSlots},
+        {"afterSlots", afterSlots},
+        {"added", added},
+        {"note", added ? "Plugin was added \u2014 type-to-filter works."
+                       : "No new slot \u2014 either the menu doesn't support type-to-filter or the typed text didn't "
+                         "match. Try plain text without format suffix."}};
 }
 
 json LogicInspector::crawlEverythingAfterInsertBarClick(const std::string& trackName, int slotIndex) const {
@@ -250,7 +252,8 @@ json LogicInspector::crawlEverythingAfterInsertBarClick(const std::string& track
     for (const auto& running : platform::workspace().runningApplications()) {
         if (running.activationPolicy != platform::ActivationPolicy::regular || running.processIdentifier <= 0) continue;
         DumpList menus;
-        findAllMenusIn(platform::accessibility().applicationElement(running.processIdentifier), 0, search_depth::kMenuOwners, menus);
+        findAllMenusIn(platform::accessibility().applicationElement(running.processIdentifier), 0,
+                       search_depth::kMenuOwners, menus);
         if (menus.empty()) continue;
         const std::string name = running.localizedName.value_or("");
         summary.push_back({{"pid", running.processIdentifier}, {"name", name}, {"menus", menus.size()}});
@@ -259,8 +262,8 @@ json LogicInspector::crawlEverythingAfterInsertBarClick(const std::string& track
     closeMenu(*this, pacing::kMenuCloses, 0);
 
     const auto path = AppPaths::temporaryDirectory() / fmt::format("insert-bar-crawl-{}.json", epochSeconds());
-    const json file = {{"track", trackName}, {"slotIndex", slotIndex}, {"logicApp", logicApp},
-                       {"systemWide", systemWide}, {"focused", focused}, {"menuOwners", owners}};
+    const json file = {{"track", trackName},       {"slotIndex", slotIndex}, {"logicApp", logicApp},
+                       {"systemWide", systemWide}, {"focused", focused},     {"menuOwners", owners}};
     writePrivateFile(path, file.dump(2, ' ', false, json::error_handler_t::replace));
     return {{"dumpFile", path.string()},
             {"logicAppAttrs", attributeCount(logicApp)},
@@ -270,7 +273,8 @@ json LogicInspector::crawlEverythingAfterInsertBarClick(const std::string& track
             {"menuOwnersSummary", summary}};
 }
 
-json LogicInspector::clickInsertBarAndScreenshot(const std::string& trackName, int slotIndex, bool useMouseClick) const {
+json LogicInspector::clickInsertBarAndScreenshot(const std::string& trackName, int slotIndex,
+                                                 bool useMouseClick) const {
     auto prepared = prepare(*this, trackName);
     if (auto* error = std::get_if<json>(&prepared)) return *error;
     auto& p = std::get<Prepared>(prepared);

@@ -45,7 +45,9 @@ std::optional<AXElement> LogicInspector::findDescendant(const AXElement& of, con
                                                         int depth) const {
     return ax_tree::findFirst(
         of, maxDepth,
-        [&](const AXElement& e) { return trimmed(e, ax::kDescription) == description && (!role || e.string(ax::kRole) == role); },
+        [&](const AXElement& e) {
+            return trimmed(e, ax::kDescription) == description && (!role || e.string(ax::kRole) == role);
+        },
         depth);
 }
 
@@ -66,8 +68,8 @@ std::optional<platform::Rect> LogicInspector::findElementFrame(const AXElement& 
     return found;
 }
 
-std::optional<AXElement> LogicInspector::findSlider(const AXElement& in, const std::string& description,
-                                                    int maxDepth, int depth) const {
+std::optional<AXElement> LogicInspector::findSlider(const AXElement& in, const std::string& description, int maxDepth,
+                                                    int depth) const {
     return findDescendant(in, description, std::string("AXSlider"), maxDepth, depth);
 }
 
@@ -82,7 +84,8 @@ bool writeSliderUntilShown(const AXElement& slider, double value) {
         auto current = wholeNumber(slider);
         if (!current) break;
         if (*current == *target) return true;
-        if (slider.setAttributeValue(ax::kValue, static_cast<double>(*target)) != platform::AXError::success) return false;
+        if (slider.setAttributeValue(ax::kValue, static_cast<double>(*target)) != platform::AXError::success)
+            return false;
         platform::pause(pacing::kSliderWriteRetry);
     }
     auto last = wholeNumber(slider);
@@ -177,7 +180,8 @@ std::optional<AXElement> LogicInspector::findButtonByLabelContains(const AXEleme
         depth);
 }
 
-std::optional<AXElement> LogicInspector::findChildButton(const AXElement& in, const std::string& withDescription) const {
+std::optional<AXElement> LogicInspector::findChildButton(const AXElement& in,
+                                                         const std::string& withDescription) const {
     auto wanted = text::lowercased(withDescription);
     for (const auto& child : in.children())
         if (text::lowercased(textOf(child, ax::kDescription)) == wanted) return child;

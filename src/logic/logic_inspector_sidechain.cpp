@@ -38,11 +38,13 @@ std::optional<AXElement> findSidechainMenuItem(const AXElement& axApp, const std
     if (auto windows = axApp.elements(ax::kWindows))
         for (const auto& window : *windows)
             if (auto item = ax_tree::findFirst(window, search_depth::kListedMenuItems, namesSource)) return item;
-    if (auto focused = axApp.element(ax::kFocusedUIElement)) return ax_tree::findFirst(*focused, search_depth::kListedMenuItems, namesSource);
+    if (auto focused = axApp.element(ax::kFocusedUIElement))
+        return ax_tree::findFirst(*focused, search_depth::kListedMenuItems, namesSource);
     return std::nullopt;
 }
 
-std::string sidechainSuccessMessage(const std::string& source, const std::string& committed, const std::optional<std::string>& beforeValue) {
+std::string sidechainSuccessMessage(const std::string& source, const std::string& committed,
+                                    const std::optional<std::string>& beforeValue) {
     const std::string s = text::trimmingWhitespace(source);
     const std::string c = text::trimmingWhitespace(committed);
     const std::string b = text::trimmingWhitespace(beforeValue.value_or(""));
@@ -51,8 +53,9 @@ std::string sidechainSuccessMessage(const std::string& source, const std::string
     return "Side Chain \u2192 " + shown;
 }
 
-SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AXElement& dropdown, const AXElement& axApp,
-                                       const std::string& source, const std::optional<std::string>& beforeValue) {
+SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AXElement& dropdown,
+                                       const AXElement& axApp, const std::string& source,
+                                       const std::optional<std::string>& beforeValue) {
     log(fmt::format("[setPluginSidechain] Target source '{}' (before='{}')", source, beforeValue.value_or("nil")));
     const auto code = dropdown.setAttributeValue(ax::kValue, source);
     log(fmt::format("[setPluginSidechain] Direct set returned {}", platform::code(code)));
@@ -73,7 +76,8 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AX
         platform::pause(pacing::kMenuCloses);
         return {false,
                 "Could not set Side Chain to '" + source +
-                    "' \u2014 menu item not found. Logic's menu groups sources into Audio / Inst / Bus submenus; check that the source "
+                    "' \u2014 menu item not found. Logic's menu groups sources into Audio / Inst / Bus submenus; check "
+                    "that the source "
                     "exists (a track name, 'Bus N', or 'Internal' to clear).",
                 beforeValue};
     }
@@ -82,7 +86,9 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AX
     const std::string value = text::trimmingWhitespace(textOf(dropdown, ax::kValue));
     if (value.empty()) {
         log(fmt::format("[setPluginSidechain] Menu press failed \u2014 value nil/empty. source='{}'", source));
-        return {false, "Pressed menu item for '" + source + "' but Side Chain reads as empty. Try changing it manually in the plugin window.",
+        return {false,
+                "Pressed menu item for '" + source +
+                    "' but Side Chain reads as empty. Try changing it manually in the plugin window.",
                 beforeValue};
     }
     log(fmt::format("[setPluginSidechain] Menu press accepted. before='{}' new='{}' source='{}'",
@@ -99,7 +105,8 @@ void closeWindow(const LogicInspector& inspector, const AXElement& window) {
 
 }  // namespace
 
-SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const InsertSlot& pluginSlot, const std::string& source) const {
+SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const InsertSlot& pluginSlot,
+                                                   const std::string& source) const {
     auto logic = logicApplication();
     if (!logic) return {false, "Logic not running", std::nullopt};
     auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
@@ -121,12 +128,14 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     if (!dropdown) {
         closeWindow(*this, *window);
         return {false,
-                "Plugin '" + pluginSlot.name + "' has no sidechain input (no 'Side Chain Source' dropdown found in plugin header).",
+                "Plugin '" + pluginSlot.name +
+                    "' has no sidechain input (no 'Side Chain Source' dropdown found in plugin header).",
                 std::nullopt};
     }
 
     const std::optional<std::string> beforeValue = dropdown->element.string(ax::kValue);
-    if (text::equalsIgnoringCase(text::trimmingWhitespace(beforeValue.value_or("")), text::trimmingWhitespace(source))) {
+    if (text::equalsIgnoringCase(text::trimmingWhitespace(beforeValue.value_or("")),
+                                 text::trimmingWhitespace(source))) {
         closeWindow(*this, *window);
         return {true, "Side Chain already " + beforeValue.value_or(source), beforeValue};
     }

@@ -34,7 +34,8 @@ std::optional<std::pair<size_t, size_t>> findQuote(const std::string& s, size_t 
     size_t plain = s.find('"', pos);
     size_t curly = s.find(typographic, pos);
     if (plain == std::string::npos && curly == std::string::npos) return std::nullopt;
-    if (curly == std::string::npos || (plain != std::string::npos && plain < curly)) return std::make_pair(plain, size_t{1});
+    if (curly == std::string::npos || (plain != std::string::npos && plain < curly))
+        return std::make_pair(plain, size_t{1});
     return std::make_pair(curly, typographic.size());
 }
 
@@ -105,8 +106,8 @@ void LogicInspector::findTrackHeaderElements(const AXElement& element, std::vect
         [&](const Step& step) {
             const AXElement& e = step.element;
             std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
-            bool candidate = description.starts_with("Track ") &&
-                             (description.find('"') != std::string::npos || description.find(kLeftQuote) != std::string::npos);
+            bool candidate = description.starts_with("Track ") && (description.find('"') != std::string::npos ||
+                                                                   description.find(kLeftQuote) != std::string::npos);
             if (!candidate) return Next::children;
             bool muted = description.ends_with(", mute") || description.ends_with(", muted");
             bool folder = hasDisclosureTriangle(e);
@@ -176,7 +177,8 @@ std::optional<LogicInspector::SelectedTrack> LogicInspector::selectTrack(const s
     if (!resolved.header) return std::nullopt;
     activateLogic();
     if (selectTrackViaKeyboard(*resolved.header, *window)) return SelectedTrack{*resolved.header, *window};
-    log(fmt::format("SelectTrack: keyboard navigation failed for '{}' — returning nil so callers don't read the "
+    log(
+        fmt::format("SelectTrack: keyboard navigation failed for '{}' — returning nil so callers don't read the "
                     "wrong strip",
                     resolved.header->name));
     return std::nullopt;
@@ -325,7 +327,8 @@ void LogicInspector::findTrackElements(const AXElement& element, std::vector<Tra
                 candidate = true;
             if (description) {
                 auto lower = text::lowercased(*description);
-                if (lower.find("track") != std::string::npos || lower.find("channel") != std::string::npos) candidate = true;
+                if (lower.find("track") != std::string::npos || lower.find("channel") != std::string::npos)
+                    candidate = true;
             }
             if (!candidate) return Next::children;
             auto name = bestTrackName(title, description);

@@ -58,8 +58,8 @@ void LogicInspector::readTransportElements(const AXElement& from, nlohmann::json
         const char* key;
         bool boolean;
     };
-    static constexpr Row kRows[] = {{"Tempo", "tempo", false},      {"Time Signature", "timeSignature", false},
-                                    {"Play", "isPlaying", true},    {"Record", "isRecording", true},
+    static constexpr Row kRows[] = {{"Tempo", "tempo", false},       {"Time Signature", "timeSignature", false},
+                                    {"Play", "isPlaying", true},     {"Record", "isRecording", true},
                                     {"Cycle", "cycleEnabled", true}, {"Solo", "globalSolo", true}};
     ax_tree::walk(
         from, maxDepth,
@@ -69,8 +69,10 @@ void LogicInspector::readTransportElements(const AXElement& from, nlohmann::json
             if (auto value = valueText(e)) {
                 for (const Row& row : kRows) {
                     if (description != row.description) continue;
-                    if (row.boolean) transport[row.key] = *value == "1";
-                    else transport[row.key] = *value;
+                    if (row.boolean)
+                        transport[row.key] = *value == "1";
+                    else
+                        transport[row.key] = *value;
                     break;
                 }
             }
@@ -131,7 +133,8 @@ Outcome LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) co
     PlayheadDebug::log(fmt::format("target bar={} candidates={} chose frame=(x={} y={} w={} h={})", toBar,
                                    candidates.size(), truncated(chosen.frame.x), truncated(chosen.frame.y),
                                    truncated(chosen.frame.width), truncated(chosen.frame.height)));
-    const bool moved = setSliderValue(chosen.group, "bar", static_cast<double>(toBar), search_depth::kPlayheadFields, 0).success;
+    const bool moved =
+        setSliderValue(chosen.group, "bar", static_cast<double>(toBar), search_depth::kPlayheadFields, 0).success;
     setSliderValue(chosen.group, "beat", 1, search_depth::kPlayheadFields, 0);
     setSliderValue(chosen.group, "division", 1, search_depth::kPlayheadFields, 0);
     setSliderValue(chosen.group, "tick", 1, search_depth::kPlayheadFields, 0);
@@ -191,8 +194,10 @@ nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::o
         }
 
         std::vector<Region> audible;
-        std::copy_if(regions.begin(), regions.end(), std::back_inserter(audible), [](const Region& r) { return !r.muted; });
-        std::stable_sort(audible.begin(), audible.end(), [](const Region& a, const Region& b) { return a.startX < b.startX; });
+        std::copy_if(regions.begin(), regions.end(), std::back_inserter(audible),
+                     [](const Region& r) { return !r.muted; });
+        std::stable_sort(audible.begin(), audible.end(),
+                         [](const Region& a, const Region& b) { return a.startX < b.startX; });
         nlohmann::json spans = nlohmann::json::array();
         auto emit = [&](const Region& run) {
             spans.push_back({{"startBar", std::max<std::int64_t>(1, *barAt(run.startX))},

@@ -24,8 +24,6 @@ using ax_read::wholeNumber;
 
 namespace {
 
-
-
 bool withinOne(std::int64_t a, std::int64_t b) {
     if (a < b) std::swap(a, b);
     return static_cast<std::uint64_t>(a) - static_cast<std::uint64_t>(b) <= 1;
@@ -106,7 +104,8 @@ std::optional<double> LogicInspector::readDbFromFader(const AXElement& readout) 
 std::optional<double> LogicInspector::readCurrentVolumeDb(const AXElement& in) const {
     auto strip = firstMixerStrip(in);
     if (!strip) return std::nullopt;
-    auto readout = findDescendant(*strip, "volume fader level", std::string("AXTextField"), search_depth::kStripControls);
+    auto readout =
+        findDescendant(*strip, "volume fader level", std::string("AXTextField"), search_depth::kStripControls);
     if (!readout) return std::nullopt;
     return readDbFromFader(*readout);
 }
@@ -117,7 +116,8 @@ LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement&
     auto strip = firstMixerStrip(in);
     if (!strip) return volumeNotSet("Mixer strip not found.");
     auto fader = findDescendant(*strip, "volume fader", std::string("AXSlider"), search_depth::kStripControls);
-    auto readout = findDescendant(*strip, "volume fader level", std::string("AXTextField"), search_depth::kStripControls);
+    auto readout =
+        findDescendant(*strip, "volume fader level", std::string("AXTextField"), search_depth::kStripControls);
     if (!fader || !readout) return volumeNotSet("The volume fader or its level read-out was not found.");
 
     // Everything from -60 dB down is the bottom of the fader; the write is confirmed like any other.
@@ -137,8 +137,10 @@ LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement&
         auto level = readDbFromFader(*readout);
         if (!level) return volumeNotSet(unreadable);
         if (std::fabs(*level - targetDb) < 0.15) return volumeSet(level);
-        if (targetDb < *level) hi = mid;
-        else lo = mid;
+        if (targetDb < *level)
+            hi = mid;
+        else
+            lo = mid;
     }
 
     std::string failure;
@@ -150,9 +152,7 @@ LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement&
         platform::pause(pacing::kFaderReadoutSettles);
         return readDbFromFader(*readout);
     };
-    auto distance = [&](const std::optional<double>& level) {
-        return level ? std::fabs(*level - targetDb) : INFINITY;
-    };
+    auto distance = [&](const std::optional<double>& level) { return level ? std::fabs(*level - targetDb) : INFINITY; };
     auto low = settle(lo);
     if (!low) return volumeNotSet(failure);
     auto high = settle(hi);
@@ -168,8 +168,8 @@ LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement&
 // --- Mute and solo ---------------------------------------------------------------------------
 
 LogicInspector::ToggleResult LogicInspector::clickTrackHeaderButton(const TrackHeader& header,
-                                                                    const std::string& buttonHint,
-                                                                    bool desiredState, const AXElement& window) const {
+                                                                    const std::string& buttonHint, bool desiredState,
+                                                                    const AXElement& window) const {
     const std::string hint = text::lowercased(buttonHint);
     const std::string& track = header.name;
     log(fmt::format("clickTrackHeaderButton: '{}' on track '{}' (desired={})", buttonHint, track, onOff(desiredState)));
@@ -231,10 +231,12 @@ LogicInspector::ToggleResult LogicInspector::clickTrackHeaderButton(const TrackH
     log(fmt::format("clickTrackHeaderButton: after press current={} desired={}", after ? onOff(*after) : "unreadable",
                     onOff(desiredState)));
     if (!after)
-        return {false, "Pressed " + keyName + " but the " + hint + " state of track '" + track + "' could not be read back.",
+        return {false,
+                "Pressed " + keyName + " but the " + hint + " state of track '" + track + "' could not be read back.",
                 std::nullopt};
     if (*after != desiredState)
-        return {false, "Pressed " + keyName + " but track '" + track + "' still shows " + hint + (*after ? " on." : " off."),
+        return {false,
+                "Pressed " + keyName + " but track '" + track + "' still shows " + hint + (*after ? " on." : " off."),
                 after};
     return {true, "Track '" + track + "': " + hint + " is now " + (desiredState ? "on." : "off."), after};
 }

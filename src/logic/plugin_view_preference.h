@@ -13,7 +13,9 @@ namespace corvane {
 // Controls view. Written as "editor" / "controls".
 enum class PluginViewPreference { editor, controls };
 
-inline std::string toString(PluginViewPreference v) { return v == PluginViewPreference::editor ? "editor" : "controls"; }
+inline std::string toString(PluginViewPreference v) {
+    return v == PluginViewPreference::editor ? "editor" : "controls";
+}
 
 inline std::optional<PluginViewPreference> pluginViewPreferenceFromString(const std::string& s) {
     if (s == "editor") return PluginViewPreference::editor;

@@ -6,10 +6,10 @@
 namespace corvane::search_depth {
 
 // Logic Pro's main window.
-inline constexpr int kMixerArea = 10;      // the Inspector's "Mixer" area
-inline constexpr int kTrackHeaders = 15;   // the track list's headers
-inline constexpr int kControlBar = 8;      // transport buttons and the playhead position groups
-inline constexpr int kArrangeArea = 10;    // the tracks' contents, the start marker and the playhead thumb
+inline constexpr int kMixerArea = 10;       // the Inspector's "Mixer" area
+inline constexpr int kTrackHeaders = 15;    // the track list's headers
+inline constexpr int kControlBar = 8;       // transport buttons and the playhead position groups
+inline constexpr int kArrangeArea = 10;     // the tracks' contents, the start marker and the playhead thumb
 inline constexpr int kLooseTrackRows = 12;  // rows that look like tracks, in a window that is not Logic Pro's own
 
 // One channel strip of the Inspector.

@@ -11,13 +11,20 @@ using namespace json_fields;
 namespace {
 using Info = AudioAnalysisToolResult::TrackAnalysisInfo;
 const std::pair<const char*, std::optional<double> Info::*> kMeasurements[]{
-    {"shortTermLufs", &Info::shortTermLufs},       {"momentaryLufs", &Info::momentaryLufs},
-    {"peakDbfs", &Info::peakDbfs},                 {"rmsDbfs", &Info::rmsDbfs},
-    {"headroomDb", &Info::headroomDb},             {"crestDb", &Info::crestDb},
-    {"spectralTiltDb", &Info::spectralTiltDb},     {"subBandRatio", &Info::subBandRatio},
-    {"bassBandRatio", &Info::bassBandRatio},       {"lowMidBandRatio", &Info::lowMidBandRatio},
-    {"highMidBandRatio", &Info::highMidBandRatio}, {"airBandRatio", &Info::airBandRatio},
-    {"stereoWidth", &Info::stereoWidth},           {"phaseCorrelation", &Info::phaseCorrelation},
+    {"shortTermLufs", &Info::shortTermLufs},
+    {"momentaryLufs", &Info::momentaryLufs},
+    {"peakDbfs", &Info::peakDbfs},
+    {"rmsDbfs", &Info::rmsDbfs},
+    {"headroomDb", &Info::headroomDb},
+    {"crestDb", &Info::crestDb},
+    {"spectralTiltDb", &Info::spectralTiltDb},
+    {"subBandRatio", &Info::subBandRatio},
+    {"bassBandRatio", &Info::bassBandRatio},
+    {"lowMidBandRatio", &Info::lowMidBandRatio},
+    {"highMidBandRatio", &Info::highMidBandRatio},
+    {"airBandRatio", &Info::airBandRatio},
+    {"stereoWidth", &Info::stereoWidth},
+    {"phaseCorrelation", &Info::phaseCorrelation},
 };
 }  // namespace
 
@@ -32,9 +39,7 @@ void from_json(const nlohmann::json& j, Info& v) {
     for (auto [key, member] : kMeasurements) v.*member = optionalNumber(j, key);
 }
 
-void to_json(nlohmann::json& j, const AudioAnalysisToolResult& v) {
-    j = {{"status", v.status}, {"tracks", v.tracks}};
-}
+void to_json(nlohmann::json& j, const AudioAnalysisToolResult& v) { j = {{"status", v.status}, {"tracks", v.tracks}}; }
 
 void from_json(const nlohmann::json& j, AudioAnalysisToolResult& v) {
     v.status = text(j, "status");

@@ -31,9 +31,7 @@ void from_json(const nlohmann::json& j, WindowSummary& v) {
 }
 
 void to_json(nlohmann::json& j, const LogicContextSnapshot& v) {
-    j = {{"logicIsRunning", v.logicIsRunning},
-         {"logicIsFrontmost", v.logicIsFrontmost},
-         {"windows", v.windows}};
+    j = {{"logicIsRunning", v.logicIsRunning}, {"logicIsFrontmost", v.logicIsFrontmost}, {"windows", v.windows}};
     put(j, "bundleIdentifier", v.bundleIdentifier);
     put(j, "processIdentifier", v.processIdentifier);
     put(j, "appName", v.appName);

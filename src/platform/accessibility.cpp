@@ -63,12 +63,8 @@ std::optional<bool> AXElement::boolean(const std::string& attribute) const {
     return std::nullopt;
 }
 
-std::optional<Point> AXElement::point(const std::string& attribute) const {
-    return typed<Point>(*this, attribute);
-}
-std::optional<Size> AXElement::size(const std::string& attribute) const {
-    return typed<Size>(*this, attribute);
-}
+std::optional<Point> AXElement::point(const std::string& attribute) const { return typed<Point>(*this, attribute); }
+std::optional<Size> AXElement::size(const std::string& attribute) const { return typed<Size>(*this, attribute); }
 std::optional<AXElement> AXElement::element(const std::string& attribute) const {
     auto e = typed<AXElement>(*this, attribute);
     if (e && !*e) return std::nullopt;

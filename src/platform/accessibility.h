@@ -31,8 +31,8 @@ inline int code(AXError e) { return static_cast<int>(e); }
 class AXElement;
 
 // A typed attribute value. Integers and reals are kept apart so that dumps keep integers integral.
-using AXValue = std::variant<std::string, std::int64_t, double, bool, Point, Size, Rect, AXElement,
-                             std::vector<AXElement>>;
+using AXValue =
+    std::variant<std::string, std::int64_t, double, bool, Point, Size, Rect, AXElement, std::vector<AXElement>>;
 
 // What a backend (the real system or the stand-in) implements for one element.
 class AXElementImpl {

@@ -1,9 +1,9 @@
 #include "platform/platform.h"
 
-#include <mutex>
-#include <utility>
-#include <thread>
 #include <unistd.h>
+#include <mutex>
+#include <thread>
+#include <utility>
 
 #include "platform/thread_main_queue.h"
 

@@ -20,14 +20,15 @@ std::optional<platform::AXElement> AXLocator::find(const AXTarget& target, const
     return ax_tree::findFirst(in, maxDepth, [&](const AXElement& e) { return matches(e, target); });
 }
 
-std::optional<platform::AXElement> AXLocator::findMenuItem(const std::string& title, const AXElement& in, int maxDepth) {
+std::optional<platform::AXElement> AXLocator::findMenuItem(const std::string& title, const AXElement& in,
+                                                           int maxDepth) {
     return ax_tree::findFirst(in, maxDepth, [&](const AXElement& e) {
         return textOf(e, ax::kRole) == "AXMenuItem" && text::equalsIgnoringCase(textOf(e, ax::kTitle), title);
     });
 }
 
-std::vector<platform::AXElement> AXLocator::collect(const AXElement& in, const std::optional<std::string>& role, int maxDepth,
-                                                    const std::function<bool(const AXElement&)>& where) {
+std::vector<platform::AXElement> AXLocator::collect(const AXElement& in, const std::optional<std::string>& role,
+                                                    int maxDepth, const std::function<bool(const AXElement&)>& where) {
     std::vector<AXElement> out;
     ax_tree::walk(in, maxDepth, [&](const ax_tree::Step& step) {
         if (role && textOf(step.element, ax::kRole) != *role) return ax_tree::Next::children;

@@ -87,14 +87,16 @@ public:
                               const std::string& value);
     // Moves the slider by raw steps while watching the read-out; a nudge that fails puts the slider
     // back where it was.
-    static Result nudgeToTarget(const AXElement& main, const AXElement& readout, const std::string& label, double targetNum,
-                                const std::string& unit, const std::optional<std::string>& beforeDisplay);
+    static Result nudgeToTarget(const AXElement& main, const AXElement& readout, const std::string& label,
+                                double targetNum, const std::string& unit,
+                                const std::optional<std::string>& beforeDisplay);
     static Result writeSliderRaw(const AXElement& main, const std::string& label, std::int64_t target,
                                  const std::optional<std::string>& beforeDisplay);
     static Result writeCheckbox(const AXElement& checkbox, const std::string& label, const std::string& value);
     // Looks for the value only in the menu the pop-up opened, and closes that menu again when the
     // value is not in it.
-    static Result writePopup(const AXElement& popup, const std::string& label, const std::string& value, const AXElement& logicApp);
+    static Result writePopup(const AXElement& popup, const std::string& label, const std::string& value,
+                             const AXElement& logicApp);
     static Result writeButton(const AXElement& button, const std::string& label);
 
     static std::optional<ParsedValue> parseValueAndUnit(const std::string& text);

@@ -48,8 +48,8 @@ std::string shownText(const platform::AXElement& r) {
 
 }  // namespace
 
-Result ControlsViewFallback::writeSlider(const AXElement& main, const std::optional<AXElement>& readoutSlider, const std::string& label,
-                                         const std::string& value) {
+Result ControlsViewFallback::writeSlider(const AXElement& main, const std::optional<AXElement>& readoutSlider,
+                                         const std::string& label, const std::string& value) {
     std::optional<std::string> before;
     if (readoutSlider) before = readoutSlider->string(ax::kValueDescription);
     if (!before)
@@ -57,25 +57,29 @@ Result ControlsViewFallback::writeSlider(const AXElement& main, const std::optio
     const auto parsed = parseValueAndUnit(value);
     if (parsed && readoutSlider) return nudgeToTarget(main, *readoutSlider, label, parsed->value, parsed->unit, before);
     std::optional<std::int64_t> target;
-    if (parsed) target = checkedInteger(parsed->value, INT64_MIN / 4, INT64_MAX / 4);
+    if (parsed)
+        target = checkedInteger(parsed->value, INT64_MIN / 4, INT64_MAX / 4);
     else {
         static const Regex integer("^[-+]?\\d+$");
         if (integer.matches(value))
-            if (const auto whole = ax_read::parseDecimal(value)) target = checkedInteger(*whole, INT64_MIN / 4, INT64_MAX / 4);
+            if (const auto whole = ax_read::parseDecimal(value))
+                target = checkedInteger(*whole, INT64_MIN / 4, INT64_MAX / 4);
     }
     if (!target) return {false, "Invalid value '" + value + "' for " + label, before};
     return writeSliderRaw(main, label, *target, before);
 }
 
-Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElement& readoutSlider, const std::string& label, double t,
-                                           const std::string& u, const std::optional<std::string>& B) {
+Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElement& readoutSlider,
+                                           const std::string& label, double t, const std::string& u,
+                                           const std::optional<std::string>& B) {
     const std::string was = " (was " + B.value_or("?") + ")";
     const double target = toCanonical(t, u);
     const std::string cu = canonicalUnit(u);
     const double tol = canonicalTolerance(cu);
     const auto first = readout(readoutSlider);
     if (!first) return {false, label + " readout has no AXValueDescription", B};
-    if (canonicalUnit(first->unit) != cu) return {false, "Unit mismatch: " + label + " reads as " + first->unit + ", target is " + u, B};
+    if (canonicalUnit(first->unit) != cu)
+        return {false, "Unit mismatch: " + label + " reads as " + first->unit + ", target is " + u, B};
     const double cur = toCanonical(first->value, first->unit);
     if (std::fabs(cur - target) <= tol) return {true, label + " already " + formatCanonical(cur, cu), B};
 
@@ -95,14 +99,18 @@ Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElemen
         putBack();
         return {false, "Probe failed for " + label, B};
     }
-    if (*p > cur + 0.1 * tol) normal = true;
-    else if (*p < cur - 0.1 * tol) normal = false;
+    if (*p > cur + 0.1 * tol)
+        normal = true;
+    else if (*p < cur - 0.1 * tol)
+        normal = false;
     else {
         writeRaw(main, r0 - 5);
         platform::pause(pacing::kNudgeSettles);
         const auto q = canonicalReading(readoutSlider);
-        if (q && *q < cur - 0.1 * tol) normal = true;
-        else if (q && *q > cur + 0.1 * tol) normal = false;
+        if (q && *q < cur - 0.1 * tol)
+            normal = true;
+        else if (q && *q > cur + 0.1 * tol)
+            normal = false;
         else {
             putBack();
             return {false, label + " doesn't respond to AX writes", B};
@@ -125,8 +133,10 @@ Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElemen
         }
         if (std::fabs(*v - target) <= tol) return {true, "Set " + label + " to " + formatCanonical(*v, cu) + was, B};
         if ((last - target) * (*v - target) < 0) {
-            if (step >= 2) step /= 2;
-            else if (!stepOneCrossed) stepOneCrossed = true;
+            if (step >= 2)
+                step /= 2;
+            else if (!stepOneCrossed)
+                stepOneCrossed = true;
             else {
                 // Crossed twice at the finest step: the target lies between two positions.
                 writeRaw(main, bestRaw);
@@ -140,7 +150,8 @@ Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElemen
         writeRaw(main, up ? raw + step : raw - step);
         platform::pause(pacing::kNudgeStep);
         const auto moved = wholeNumber(main);
-        if (moved && *moved != raw) unchanged = 0;
+        if (moved && *moved != raw)
+            unchanged = 0;
         else if (++unchanged >= 3) {
             if (step == 1) break;
             step = 1;
@@ -175,7 +186,8 @@ Result ControlsViewFallback::writeSliderRaw(const AXElement& main, const std::st
         const auto code = main.setAttributeValue(ax::kValue, T);
         if (code == platform::AXError::success) return std::nullopt;
         putBack();
-        return Result{false, "AX write failed for " + label + " (error " + std::to_string(platform::code(code)) + ")", B};
+        return Result{false, "AX write failed for " + label + " (error " + std::to_string(platform::code(code)) + ")",
+                      B};
     };
     if (auto failed = writeOnce()) return *failed;
     platform::pause(pacing::kControlWriteRetry);
@@ -188,7 +200,10 @@ Result ControlsViewFallback::writeSliderRaw(const AXElement& main, const std::st
         if (previous && *v == *previous) {
             if (same >= 9) {
                 putBack();
-                return {false, label + " stuck at " + std::to_string(*v) + "; target " + std::to_string(T) + " is likely out of range", B};
+                return {false,
+                        label + " stuck at " + std::to_string(*v) + "; target " + std::to_string(T) +
+                            " is likely out of range",
+                        B};
             }
             ++same;
         } else {

@@ -20,13 +20,14 @@ using ax_read::wholeNumber;
 
 namespace {
 
-
 std::vector<platform::AXElement> all(const platform::AXElement& window, const std::string& role) {
-    return AXLocator::collect(window, role, search_depth::kPluginWindow, [](const platform::AXElement&) { return true; });
+    return AXLocator::collect(window, role, search_depth::kPluginWindow,
+                              [](const platform::AXElement&) { return true; });
 }
 
 void replaceAll(std::string& s, const std::string& from, const std::string& to) {
-    for (std::size_t pos = 0; (pos = s.find(from, pos)) != std::string::npos; pos += to.size()) s.replace(pos, from.size(), to);
+    for (std::size_t pos = 0; (pos = s.find(from, pos)) != std::string::npos; pos += to.size())
+        s.replace(pos, from.size(), to);
 }
 
 double centreY(const platform::Rect& r) { return r.y + r.height / 2; }
@@ -48,14 +49,16 @@ std::vector<std::string> numbered(const std::vector<std::string>& labels) {
 std::vector<ControlsViewFallback::SliderRecord> ControlsViewFallback::sliderRecords(const AXElement& window) {
     std::vector<SliderRecord> records;
     for (const auto& slider : all(window, "AXSlider"))
-        records.push_back(
-            {slider, LogicInspector::frameForElement(slider), textOf(slider, ax::kHelp), textOf(slider, ax::kValueDescription)});
+        records.push_back({slider, LogicInspector::frameForElement(slider), textOf(slider, ax::kHelp),
+                           textOf(slider, ax::kValueDescription)});
     return records;
 }
 
-std::optional<platform::AXElement> ControlsViewFallback::readoutFor(const SliderRecord& slider, const std::vector<SliderRecord>& records) {
+std::optional<platform::AXElement> ControlsViewFallback::readoutFor(const SliderRecord& slider,
+                                                                    const std::vector<SliderRecord>& records) {
     for (const auto& other : records)
-        if (!(other.element == slider.element) && std::fabs(other.frame.y - slider.frame.y) < 12.0 && !other.valueDescription.empty())
+        if (!(other.element == slider.element) && std::fabs(other.frame.y - slider.frame.y) < 12.0 &&
+            !other.valueDescription.empty())
             return other.element;
     return std::nullopt;
 }
@@ -109,8 +112,10 @@ std::vector<ParameterEntry> ControlsViewFallback::read(const AXElement& window) 
         entry.source = ParameterSource::runtime;
         if (c.type == ParameterType::continuous) {
             if (auto raw = wholeNumber(c.element)) entry.currentRaw = std::to_string(*raw);
-            if (c.readout) entry.currentDisplay = textOf(*c.readout, ax::kValueDescription);
-            else entry.currentDisplay = entry.currentRaw;
+            if (c.readout)
+                entry.currentDisplay = textOf(*c.readout, ax::kValueDescription);
+            else
+                entry.currentDisplay = entry.currentRaw;
         } else if (c.type == ParameterType::toggle) {
             if (auto v = wholeNumber(c.element)) {
                 entry.currentRaw = std::to_string(*v);
@@ -125,7 +130,8 @@ std::vector<ParameterEntry> ControlsViewFallback::read(const AXElement& window) 
     return entries;
 }
 
-std::vector<ControlsViewFallback::StaticTextLabel> ControlsViewFallback::collectStaticTextLabels(const AXElement& window) {
+std::vector<ControlsViewFallback::StaticTextLabel> ControlsViewFallback::collectStaticTextLabels(
+    const AXElement& window) {
     std::vector<StaticTextLabel> labels;
     for (const auto& element : all(window, "AXStaticText")) {
         std::optional<std::string> shown;
@@ -151,9 +157,18 @@ std::string ControlsViewFallback::parameterLabelFromHelp(const std::string& help
         }
     }
     const std::string lower = text::lowercased(s);
-    static const char* const suffixes[] = {" knob and field", " knob", " sliders and fields", " slider and field",
-                                           " sliders", " slider", " controls and field", " controls", " control",
-                                           " fields", " field", " button"};
+    static const char* const suffixes[] = {" knob and field",
+                                           " knob",
+                                           " sliders and fields",
+                                           " slider and field",
+                                           " sliders",
+                                           " slider",
+                                           " controls and field",
+                                           " controls",
+                                           " control",
+                                           " fields",
+                                           " field",
+                                           " button"};
     for (const char* suffix : suffixes)
         if (lower.ends_with(suffix)) {
             const std::size_t drop = std::string(suffix).size();
@@ -162,7 +177,8 @@ std::string ControlsViewFallback::parameterLabelFromHelp(const std::string& help
     return s;
 }
 
-std::string ControlsViewFallback::resolveLabel(const AXElement& control, const std::vector<StaticTextLabel>& staticTexts) {
+std::string ControlsViewFallback::resolveLabel(const AXElement& control,
+                                               const std::vector<StaticTextLabel>& staticTexts) {
     for (const char* attribute : {ax::kDescription, ax::kTitle}) {
         const std::string own = text::trimmingWhitespaceAndNewlines(textOf(control, attribute));
         if (!own.empty()) return own;
@@ -204,8 +220,10 @@ std::string ControlsViewFallback::identifierSlug(const std::string& label) {
         const std::size_t start = i;
         U16_NEXT(lower.data(), i, lower.size(), c);
         const bool alphanumeric = (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
-        if (alphanumeric) pieces.back().append(lower, start, i - start);
-        else if (!pieces.back().empty()) pieces.emplace_back();
+        if (alphanumeric)
+            pieces.back().append(lower, start, i - start);
+        else if (!pieces.back().empty())
+            pieces.emplace_back();
     }
     std::string slug;
     for (const auto& piece : pieces)
@@ -214,8 +232,8 @@ std::string ControlsViewFallback::identifierSlug(const std::string& label) {
 }
 
 bool ControlsViewFallback::isExcludedLabel(const std::string& label) {
-    static const char* const excluded[] = {"bypass", "compare", "link", "close", "toolbar", "view",
-                                           "previous", "next", "copy", "paste", "undo", "redo"};
+    static const char* const excluded[] = {"bypass",   "compare", "link", "close", "toolbar", "view",
+                                           "previous", "next",    "copy", "paste", "undo",    "redo"};
     const std::string lower = text::lowercased(label);
     return std::any_of(std::begin(excluded), std::end(excluded), [&](const char* word) { return lower == word; });
 }

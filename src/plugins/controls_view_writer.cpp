@@ -22,7 +22,6 @@ using Result = ControlsViewFallback::Result;
 
 namespace {
 
-
 bool labelMatches(const std::string& label, const std::string& base) {
     const std::string lower = text::lowercased(label);
     return lower == base || lower.rfind(base + " ", 0) == 0;
@@ -49,17 +48,20 @@ Result ControlsViewFallback::write(const std::string& parameterName, const std::
     if (!pairs.empty()) {
         const PickResult pick = pickByIndex(pairs.size(), index);
         if (pick.kind == PickResult::Kind::ambiguous) return {false, ambiguousMessage(base, pick.count), std::nullopt};
-        if (pick.kind == PickResult::Kind::outOfRange) return {false, missingIndexMessage(parameterName, pick.count), std::nullopt};
+        if (pick.kind == PickResult::Kind::outOfRange)
+            return {false, missingIndexMessage(parameterName, pick.count), std::nullopt};
         return writeSlider(pairs[pick.index].main, pairs[pick.index].readout, parameterName, value);
     }
     const auto staticTexts = collectStaticTextLabels(window);
-    const std::vector<std::vector<std::string>> roleLists = {{"AXCheckBox"}, {"AXPopUpButton", "AXMenuButton"}, {"AXButton"}};
+    const std::vector<std::vector<std::string>> roleLists = {
+        {"AXCheckBox"}, {"AXPopUpButton", "AXMenuButton"}, {"AXButton"}};
     for (std::size_t list = 0; list < roleLists.size(); ++list) {
         const auto found = findAllByResolvedLabel(lowerBase, window, roleLists[list], staticTexts);
         if (found.empty()) continue;
         const PickResult pick = pickByIndex(found.size(), index);
         if (pick.kind == PickResult::Kind::ambiguous) return {false, ambiguousMessage(base, pick.count), std::nullopt};
-        if (pick.kind == PickResult::Kind::outOfRange) return {false, missingIndexMessage(parameterName, pick.count), std::nullopt};
+        if (pick.kind == PickResult::Kind::outOfRange)
+            return {false, missingIndexMessage(parameterName, pick.count), std::nullopt};
         const AXElement& el = found[pick.index];
         if (list == 0) return writeCheckbox(el, parameterName, value);
         if (list == 1) return writePopup(el, parameterName, value, logicApp);
@@ -83,7 +85,8 @@ std::pair<std::string, std::optional<std::int64_t>> ControlsViewFallback::parseL
     return {first == std::string::npos ? "" : base.substr(first, base.find_last_not_of(' ') - first + 1), n};
 }
 
-std::vector<ControlsViewFallback::SliderPair> ControlsViewFallback::findAllSliderPairs(const std::string& base, const AXElement& window) {
+std::vector<ControlsViewFallback::SliderPair> ControlsViewFallback::findAllSliderPairs(const std::string& base,
+                                                                                       const AXElement& window) {
     const auto records = sliderRecords(window);
     std::vector<const SliderRecord*> mains;
     for (const auto& r : records) {
@@ -105,9 +108,9 @@ std::vector<ControlsViewFallback::SliderPair> ControlsViewFallback::findAllSlide
     return pairs;
 }
 
-std::vector<platform::AXElement> ControlsViewFallback::findAllByResolvedLabel(const std::string& base, const AXElement& window,
-                                                                              const std::vector<std::string>& roles,
-                                                                              const std::vector<StaticTextLabel>& staticTexts) {
+std::vector<platform::AXElement> ControlsViewFallback::findAllByResolvedLabel(
+    const std::string& base, const AXElement& window, const std::vector<std::string>& roles,
+    const std::vector<StaticTextLabel>& staticTexts) {
     std::vector<AXElement> found;
     ax_tree::walk(window, search_depth::kPluginWindow, [&](const ax_tree::Step& step) {
         const AXElement& e = step.element;
@@ -120,7 +123,8 @@ std::vector<platform::AXElement> ControlsViewFallback::findAllByResolvedLabel(co
     return found;
 }
 
-ControlsViewFallback::PickResult ControlsViewFallback::pickByIndex(std::size_t matches, std::optional<std::int64_t> requestedIndex) {
+ControlsViewFallback::PickResult ControlsViewFallback::pickByIndex(std::size_t matches,
+                                                                   std::optional<std::int64_t> requestedIndex) {
     if (!requestedIndex) {
         if (matches == 1) return {PickResult::Kind::one, 0, matches};
         return {PickResult::Kind::ambiguous, 0, matches};
@@ -134,7 +138,8 @@ std::string ControlsViewFallback::ambiguousMessage(const std::string& parameterN
     std::string available;
     for (std::size_t i = 1; i <= count; ++i) available += (i > 1 ? ", [" : "[") + std::to_string(i) + "]";
     return "'" + parameterName + "' is ambiguous \u2014 " + std::to_string(count) +
-           " controls have that label. Specify which one with a suffix, e.g. '" + parameterName + " [2]'. Available: " + available + ".";
+           " controls have that label. Specify which one with a suffix, e.g. '" + parameterName +
+           " [2]'. Available: " + available + ".";
 }
 
 std::string ControlsViewFallback::missingIndexMessage(const std::string& name, std::size_t available) {
@@ -142,14 +147,16 @@ std::string ControlsViewFallback::missingIndexMessage(const std::string& name, s
     return "'" + name + "' index out of range. Only " + c + " control(s) match \u2014 use [1]..[" + c + "].";
 }
 
-Result ControlsViewFallback::writeCheckbox(const AXElement& checkbox, const std::string& label, const std::string& value) {
+Result ControlsViewFallback::writeCheckbox(const AXElement& checkbox, const std::string& label,
+                                           const std::string& value) {
     const bool on = wholeNumber(checkbox) == std::optional<std::int64_t>(1);
     const std::string before = on ? "on" : "off";
     const auto want = parseBoolean(value);
     if (!want) return {false, "Invalid value '" + value + "' for " + label + ". Use on/off.", before};
     const std::string wanted = *want ? "on" : "off";
     if (*want == on) return {true, label + " already " + wanted, before};
-    if (checkbox.performAction(ax::kPress) != platform::AXError::success) return {false, "AXPress failed for " + label, before};
+    if (checkbox.performAction(ax::kPress) != platform::AXError::success)
+        return {false, "AXPress failed for " + label, before};
     return {true, label + ": " + before + " \u2192 " + wanted, before};
 }
 
@@ -189,10 +196,13 @@ Result ControlsViewFallback::writePopup(const AXElement& popup, const std::strin
 Result ControlsViewFallback::writeButton(const AXElement& button, const std::string& label) {
     const auto code = button.performAction(ax::kPress);
     if (code != platform::AXError::success)
-        return {false, "AXPress failed for " + label + " (error " + std::to_string(platform::code(code)) + ")", std::nullopt};
+        return {false, "AXPress failed for " + label + " (error " + std::to_string(platform::code(code)) + ")",
+                std::nullopt};
     return {true, "Pressed " + label, std::nullopt};
 }
 
-std::optional<bool> ControlsViewFallback::parseBoolean(const std::string& value) { return ax_read::parseBoolean(value); }
+std::optional<bool> ControlsViewFallback::parseBoolean(const std::string& value) {
+    return ax_read::parseBoolean(value);
+}
 
 }  // namespace corvane

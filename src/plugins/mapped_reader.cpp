@@ -17,7 +17,6 @@ using ax_read::wholeNumber;
 
 namespace {
 
-
 bool needsPicture(const ParameterDef& def) {
     if (def.stateProbe) return true;
     if (def.options)
@@ -32,13 +31,15 @@ ParameterReading readSlider(const ParameterDef& def, const platform::AXElement& 
     ParameterReading r;
     r.raw = std::to_string(*number);
     const std::string described = ax_read::trimmedBlanks(textOf(control, ax::kValueDescription));
-    if (!described.empty()) r.display = described;
-    else if (auto shown = MappedPluginReader::rawToDisplay(*number, def)) r.display = MappedPluginReader::formatDisplay(*shown, def.unit);
+    if (!described.empty())
+        r.display = described;
+    else if (auto shown = MappedPluginReader::rawToDisplay(*number, def))
+        r.display = MappedPluginReader::formatDisplay(*shown, def.unit);
     return r;
 }
 
-ParameterReading readToggle(const ParameterDef& def, const platform::AXElement& control, const PluginWindowImage* snapshot,
-                            const platform::AXElement& window) {
+ParameterReading readToggle(const ParameterDef& def, const platform::AXElement& control,
+                            const PluginWindowImage* snapshot, const platform::AXElement& window) {
     if (auto v = wholeNumber(control)) return {std::to_string(*v), std::string(*v == 1 ? "on" : "off")};
     if (!def.stateProbe) return {};
     std::optional<PluginWindowImage> own;
@@ -57,12 +58,13 @@ ParameterReading readToggle(const ParameterDef& def, const platform::AXElement& 
     return {};
 }
 
-ParameterReading readOption(const ParameterDef& def, const platform::AXElement& control, const PluginWindowImage* snapshot,
-                            const platform::AXElement& window) {
+ParameterReading readOption(const ParameterDef& def, const platform::AXElement& control,
+                            const PluginWindowImage* snapshot, const platform::AXElement& window) {
     if (auto value = control.string(ax::kValue); value && !value->empty()) {
         if (!def.options) return {*value, *value};
         for (const auto& o : *def.options)
-            if (text::equalsIgnoringCase(o.label, *value) || text::equalsIgnoringCase(o.id, *value)) return {o.id, o.label};
+            if (text::equalsIgnoringCase(o.label, *value) || text::equalsIgnoringCase(o.id, *value))
+                return {o.id, o.label};
         return {*value, *value};
     }
     if (!def.options) return {};
@@ -105,7 +107,8 @@ std::vector<ParameterEntry> MappedPluginReader::readAll(const PluginMap& map, co
     return entries;
 }
 
-ParameterReading MappedPluginReader::read(const ParameterDef& def, const platform::AXElement& window, const PluginWindowImage* snapshot) {
+ParameterReading MappedPluginReader::read(const ParameterDef& def, const platform::AXElement& window,
+                                          const PluginWindowImage* snapshot) {
     if (!def.editorAX) return {};
     const auto control = AXLocator::find(*def.editorAX, window, search_depth::kPluginWindow);
     if (!control) return {};
@@ -121,14 +124,18 @@ ParameterReading MappedPluginReader::read(const ParameterDef& def, const platfor
     return {};
 }
 
-std::optional<double> MappedPluginReader::rawToDisplay(std::int64_t raw, const ParameterDef& def) { return corvane::rawToDisplay(raw, def); }
+std::optional<double> MappedPluginReader::rawToDisplay(std::int64_t raw, const ParameterDef& def) {
+    return corvane::rawToDisplay(raw, def);
+}
 
 std::string MappedPluginReader::formatDisplay(double value, const std::optional<std::string>& unit) {
     const std::string u = text::lowercased(unit.value_or(""));
     if (u == "db") return fmt::format("{:.1f} dB", value);
-    if (u == "ms") return std::fabs(value) >= 1000 ? fmt::format("{:.2f} s", value / 1000) : fmt::format("{:.0f} ms", value);
+    if (u == "ms")
+        return std::fabs(value) >= 1000 ? fmt::format("{:.2f} s", value / 1000) : fmt::format("{:.0f} ms", value);
     if (u == "s" || u == "sec" || u == "seconds") return fmt::format("{:.2f} s", value);
-    if (u == "hz") return std::fabs(value) >= 1000 ? fmt::format("{:.2f} kHz", value / 1000) : fmt::format("{:.0f} Hz", value);
+    if (u == "hz")
+        return std::fabs(value) >= 1000 ? fmt::format("{:.2f} kHz", value / 1000) : fmt::format("{:.0f} Hz", value);
     if (u == "khz") return fmt::format("{:.2f} kHz", value);
     if (u == ":1") return fmt::format("{:.1f}:1", value);
     if (u == "%") return fmt::format("{:.0f}%", value);

@@ -30,7 +30,8 @@ public:
     static std::vector<ParameterEntry> readAll(const PluginMap& map, const platform::AXElement& window);
 
     // Without a snapshot, a read that needs a picture takes its own.
-    static ParameterReading read(const ParameterDef& def, const platform::AXElement& window, const PluginWindowImage* snapshot);
+    static ParameterReading read(const ParameterDef& def, const platform::AXElement& window,
+                                 const PluginWindowImage* snapshot);
 
     static std::optional<double> rawToDisplay(std::int64_t raw, const ParameterDef& def);
 

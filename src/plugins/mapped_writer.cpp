@@ -44,7 +44,8 @@ const ParameterDef* definition(const PluginMap& map, const std::string& id) {
 std::string onOff(bool on) { return on ? "on" : "off"; }
 
 bool rangeComplete(const ParameterDef& def) {
-    return def.displayMin && def.displayMax && def.rawMin && def.rawMax && *def.rawMin < *def.rawMax && *def.displayMax != *def.displayMin;
+    return def.displayMin && def.displayMax && def.rawMin && def.rawMax && *def.rawMin < *def.rawMax &&
+           *def.displayMax != *def.displayMin;
 }
 
 // The value the control shows now, in the parameter's unit: its value description, else its raw
@@ -87,7 +88,8 @@ std::optional<bool> toggleState(const ParameterDef& def, const platform::AXEleme
 
 }  // namespace
 
-Result MappedPluginWriter::write(const ParameterDef& def, const std::string& value, const AXElement& window, const PluginMap& map) {
+Result MappedPluginWriter::write(const ParameterDef& def, const std::string& value, const AXElement& window,
+                                 const PluginMap& map) {
     const std::optional<std::string> before = MappedPluginReader::read(def, window, nullptr).display;
     ensureWritePrereq(def, map, window);
     switch (def.type) {
@@ -99,7 +101,8 @@ Result MappedPluginWriter::write(const ParameterDef& def, const std::string& val
         case ParameterType::momentary: {
             const auto el = control(def, window);
             if (!el) return controlMissing(def, map, before);
-            if (el->performAction(ax::kPress) != platform::AXError::success) return {false, "AXPress failed for " + def.label, before};
+            if (el->performAction(ax::kPress) != platform::AXError::success)
+                return {false, "AXPress failed for " + def.label, before};
             return {true, "Pressed " + def.label, before};
         }
         case ParameterType::text: return {false, "Cannot write read-only text parameter " + def.label, before};
@@ -155,8 +158,10 @@ Result MappedPluginWriter::writeContinuous(const ParameterDef& def, const std::s
     }
 
     const std::optional<std::string> after = MappedPluginReader::read(def, window, nullptr).display;
-    if (reached(def, *el, *target, tolerance)) return {true, def.label + ": " + before.value_or("?") + kArrow + after.value_or(value), before};
-    const double rangeLo = std::min(*def.displayMin, *def.displayMax), rangeHi = std::max(*def.displayMin, *def.displayMax);
+    if (reached(def, *el, *target, tolerance))
+        return {true, def.label + ": " + before.value_or("?") + kArrow + after.value_or(value), before};
+    const double rangeLo = std::min(*def.displayMin, *def.displayMax),
+                 rangeHi = std::max(*def.displayMin, *def.displayMax);
     std::string message = "Could not set " + def.label + " to " + value;
     if (*target < rangeLo || *target > rangeHi)
         message += ": outside its range of " + MappedPluginReader::formatDisplay(rangeLo, def.unit) + " to " +
@@ -174,11 +179,14 @@ Result MappedPluginWriter::writeToggle(const ParameterDef& def, const std::strin
     const auto state = toggleState(def, window);
     if (state == want) return {true, def.label + " already " + onOff(*want), before};
     if (!state)
-        return {false, "Could not tell whether " + def.label + " is on or off, so it was not pressed (a press could switch it the wrong way)",
+        return {false,
+                "Could not tell whether " + def.label +
+                    " is on or off, so it was not pressed (a press could switch it the wrong way)",
                 before};
     const auto code = el->performAction(ax::kPress);
     if (code != platform::AXError::success)
-        return {false, "AXPress failed for " + def.label + " (AX error " + std::to_string(platform::code(code)) + ")", before};
+        return {false, "AXPress failed for " + def.label + " (AX error " + std::to_string(platform::code(code)) + ")",
+                before};
     platform::pause(pacing::kTogglePressSettles);
     if (const auto now = toggleState(def, window); now && *now != *want)
         return {false, def.label + " did not switch " + onOff(*want) + "; it is still " + onOff(*now), before};
@@ -238,7 +246,8 @@ void MappedPluginWriter::writeAndConverge(const AXElement& el, std::int64_t desi
     }
 }
 
-std::optional<double> MappedPluginWriter::parseLeadingNumber(const std::string& input, const std::optional<std::string>& unit) {
+std::optional<double> MappedPluginWriter::parseLeadingNumber(const std::string& input,
+                                                             const std::optional<std::string>& unit) {
     static const Regex leading("^\\s*([-+]?\\d+(?:\\.\\d+)?)");
     const auto match = leading.firstMatch(input);
     if (!match || !match->groups[1]) return std::nullopt;
@@ -286,7 +295,8 @@ std::optional<std::string> MappedPluginWriter::dependencyErrorMessage(const Para
                     }
             values += (values.empty() ? "" : ", ") + shown;
         }
-        parts += (parts.empty() ? "" : "; ") + (other ? other->label : dependency.parameterId) + " must be one of: " + values;
+        parts += (parts.empty() ? "" : "; ") + (other ? other->label : dependency.parameterId) +
+                 " must be one of: " + values;
     }
     return def.label + " isn't available in the current configuration. " + parts + ".";
 }

@@ -19,7 +19,8 @@ public:
 
     MappedPluginWriter() = delete;
 
-    static Result write(const ParameterDef& def, const std::string& value, const AXElement& window, const PluginMap& map);
+    static Result write(const ParameterDef& def, const std::string& value, const AXElement& window,
+                        const PluginMap& map);
 
     // Presses the option the map wants selected before this parameter is written, and waits.
     static void ensureWritePrereq(const ParameterDef& def, const PluginMap& map, const AXElement& window);
@@ -30,8 +31,8 @@ public:
                                   const PluginMap& map, const std::optional<std::string>& before);
     // Reads the current state first: a toggle already in the wanted state is not pressed, and one
     // whose state cannot be read is not pressed blind.
-    static Result writeToggle(const ParameterDef& def, const std::string& value, const AXElement& window, const PluginMap& map,
-                              const std::optional<std::string>& before);
+    static Result writeToggle(const ParameterDef& def, const std::string& value, const AXElement& window,
+                              const PluginMap& map, const std::optional<std::string>& before);
     static Result writeSelector(const ParameterDef& def, const std::string& value, const AXElement& window,
                                 const PluginMap& map, const std::optional<std::string>& before);
 

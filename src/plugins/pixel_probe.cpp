@@ -41,7 +41,8 @@ std::int64_t PixelRGB::distance(const PixelRGB& to) const {
     const long double dg = static_cast<long double>(green) - static_cast<long double>(to.green);
     const long double db = static_cast<long double>(blue) - static_cast<long double>(to.blue);
     const long double d = std::sqrt(dr * dr + dg * dg + db * db);
-    if (!(d < static_cast<long double>(std::numeric_limits<std::int64_t>::max()))) return std::numeric_limits<std::int64_t>::max();
+    if (!(d < static_cast<long double>(std::numeric_limits<std::int64_t>::max())))
+        return std::numeric_limits<std::int64_t>::max();
     return static_cast<std::int64_t>(d);
 }
 
@@ -49,7 +50,8 @@ std::optional<PixelRGB> PixelProbe::sample(const PluginWindowImage& picture, dou
     const platform::Image& image = picture.image;
     const double px = std::trunc(x * double(image.width) / double(std::max<std::int64_t>(picture.width, 1)));
     const double py = std::trunc(y * double(image.height) / double(std::max<std::int64_t>(picture.height, 1)));
-    if (!std::isfinite(px) || !std::isfinite(py) || px < 0 || py < 0 || px >= image.width || py >= image.height) return std::nullopt;
+    if (!std::isfinite(px) || !std::isfinite(py) || px < 0 || py < 0 || px >= image.width || py >= image.height)
+        return std::nullopt;
     if (image.bitsPerPixel / 8 != 4 || image.bytes.empty()) return std::nullopt;
     const std::size_t offset = static_cast<std::size_t>(py) * static_cast<std::size_t>(std::max(image.bytesPerRow, 0)) +
                                static_cast<std::size_t>(px) * 4;

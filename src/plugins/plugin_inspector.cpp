@@ -79,8 +79,9 @@ void PluginInspector::resetTurnState() {
     cachedDepValues_.clear();
 }
 
-std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const InsertSlot& slot, const AXElement& mainWindow,
-                                                                        OpenFailure& failure) {
+std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const InsertSlot& slot,
+                                                                       const AXElement& mainWindow,
+                                                                       OpenFailure& failure) {
     const auto logic = logicInspector_.logicApplication();
     if (!logic) {
         failure = OpenFailure::notRunning;
@@ -90,8 +91,9 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
     opened.axApp = platform::accessibility().applicationElement(logic->processIdentifier);
     // The window in front must still be the one opened for this slot: a window another plug-in
     // opened since (an insert opens its plug-in's window) would take this slot's reads and writes.
-    const bool reuse = lastOpenedSlot_ && lastOpenedSlot_->element == slot.element && lastOpenedSlot_->name == slot.name &&
-                       logicInspector_.findPluginWindow(opened.axApp, mainWindow) == std::optional<AXElement>(lastOpenedSlot_->window);
+    const bool reuse =
+        lastOpenedSlot_ && lastOpenedSlot_->element == slot.element && lastOpenedSlot_->name == slot.name &&
+        logicInspector_.findPluginWindow(opened.axApp, mainWindow) == std::optional<AXElement>(lastOpenedSlot_->window);
     if (!reuse) {
         closeAllPluginWindows(opened.axApp, mainWindow);
         currentView_.reset();
@@ -133,8 +135,9 @@ void PluginInspector::closeAllPluginWindows(const AXElement& axApp, const AXElem
     }
 }
 
-std::optional<platform::AXElement> PluginInspector::switchAndReacquire(const AXElement& axApp, const AXElement& mainWindow,
-                                                                        PluginViewPreference to) {
+std::optional<platform::AXElement> PluginInspector::switchAndReacquire(const AXElement& axApp,
+                                                                       const AXElement& mainWindow,
+                                                                       PluginViewPreference to) {
     const auto window = logicInspector_.findPluginWindow(axApp, mainWindow);
     if (!window) return std::nullopt;
     if (currentView_ == to) {
@@ -171,9 +174,11 @@ std::optional<PluginReadResult> PluginInspector::readPlugin(const InsertSlot& sl
     if (opened->map) {
         const auto window = switchAndReacquire(opened->axApp, mainWindow, PluginViewPreference::editor);
         if (!window) return std::nullopt;
-        auto entries = fillMissingStatesViaControlsView(MappedPluginReader::readAll(*opened->map, *window), opened->axApp, mainWindow);
-        entries.erase(std::remove_if(entries.begin(), entries.end(), [](const ParameterEntry& e) { return e.def.isHidden(); }),
-                      entries.end());
+        auto entries = fillMissingStatesViaControlsView(MappedPluginReader::readAll(*opened->map, *window),
+                                                        opened->axApp, mainWindow);
+        entries.erase(
+            std::remove_if(entries.begin(), entries.end(), [](const ParameterEntry& e) { return e.def.isHidden(); }),
+            entries.end());
         result.viewUsed = PluginViewPreference::editor;
         result.mapApplied = true;
         result.parameters = std::move(entries);
@@ -188,14 +193,16 @@ std::optional<PluginReadResult> PluginInspector::readPlugin(const InsertSlot& sl
 }
 
 std::vector<ParameterEntry> PluginInspector::fillMissingStatesViaControlsView(std::vector<ParameterEntry> entries,
-                                                                              const AXElement& axApp, const AXElement& mainWindow) {
+                                                                              const AXElement& axApp,
+                                                                              const AXElement& mainWindow) {
     if (std::none_of(entries.begin(), entries.end(), needsFilling)) return entries;
     const auto window = switchAndReacquire(axApp, mainWindow, PluginViewPreference::controls);
     if (!window) return entries;
     const auto controls = ControlsViewFallback::read(*window);
     for (auto& entry : entries) {
         if (!needsFilling(entry)) continue;
-        const auto match = bestControlsMatch(entry.def.controlsLabel.value_or(entry.def.label), entry.def.type, controls);
+        const auto match =
+            bestControlsMatch(entry.def.controlsLabel.value_or(entry.def.label), entry.def.type, controls);
         if (!match) continue;
         entry.currentRaw = match->currentRaw;
         entry.currentDisplay = match->currentDisplay;
@@ -226,8 +233,10 @@ std::optional<ParameterEntry> PluginInspector::bestControlsMatch(const std::stri
     return std::nullopt;
 }
 
-std::optional<PluginInspector::WriteResult> PluginInspector::checkHardDependencies(const ParameterDef& def, const PluginMap& map,
-                                                                                   const AXElement& axApp, const AXElement& mainWindow) {
+std::optional<PluginInspector::WriteResult> PluginInspector::checkHardDependencies(const ParameterDef& def,
+                                                                                   const PluginMap& map,
+                                                                                   const AXElement& axApp,
+                                                                                   const AXElement& mainWindow) {
     if (!def.dependsOn || def.dependsOn->empty()) return std::nullopt;
     std::vector<const Dependency*> missing;
     for (const auto& d : *def.dependsOn)
@@ -247,7 +256,8 @@ std::optional<PluginInspector::WriteResult> PluginInspector::checkHardDependenci
                 const ParameterOption* option = nullptr;
                 if (other->options)
                     for (const auto& o : *other->options)
-                        if (text::equalsIgnoringCase(o.label, *match->currentDisplay) || text::equalsIgnoringCase(o.id, *match->currentDisplay)) {
+                        if (text::equalsIgnoringCase(o.label, *match->currentDisplay) ||
+                            text::equalsIgnoringCase(o.id, *match->currentDisplay)) {
                             option = &o;
                             break;
                         }
@@ -264,23 +274,27 @@ std::optional<PluginInspector::WriteResult> PluginInspector::checkHardDependenci
         std::string allowed;
         for (const auto& v : d.values) allowed += (allowed.empty() ? "" : ", ") + optionLabel(*other, v);
         return WriteResult{false,
-                           def.label + " isn't available when " + other->label + " is " + optionLabel(*other, cached->second) +
-                               ". Allowed: " + allowed + ".",
+                           def.label + " isn't available when " + other->label + " is " +
+                               optionLabel(*other, cached->second) + ". Allowed: " + allowed + ".",
                            std::nullopt};
     }
     return std::nullopt;
 }
 
-void PluginInspector::rememberWrittenValue(const ParameterDef& def, const std::string& value, const WriteResult& result) {
+void PluginInspector::rememberWrittenValue(const ParameterDef& def, const std::string& value,
+                                           const WriteResult& result) {
     // A later dependency check must see what this write left, not what was read before it.
     const ParameterOption* chosen = result.success ? optionByIdOrLabel(def, value) : nullptr;
-    if (chosen) cachedDepValues_[def.id] = chosen->id;
-    else cachedDepValues_.erase(def.id);
+    if (chosen)
+        cachedDepValues_[def.id] = chosen->id;
+    else
+        cachedDepValues_.erase(def.id);
     if (def.writePrereq) cachedDepValues_.erase(def.writePrereq->parameterId);
 }
 
 PluginInspector::WriteResult PluginInspector::writeParameter(const InsertSlot& slot, const AXElement& mainWindow,
-                                                            const std::string& parameterName, const std::string& value) {
+                                                             const std::string& parameterName,
+                                                             const std::string& value) {
     std::lock_guard lock(mutex_);
     OpenFailure failure{};
     const auto opened = openSlotWindow(slot, mainWindow, failure);
@@ -294,7 +308,8 @@ PluginInspector::WriteResult PluginInspector::writeParameter(const InsertSlot& s
             std::string available;
             for (const auto& d : map->parameters)
                 if (!d.isHidden()) available += (available.empty() ? "" : ", ") + d.label;
-            return {false, "Parameter '" + parameterName + "' not in " + map->name + " map. Available: " + available, std::nullopt};
+            return {false, "Parameter '" + parameterName + "' not in " + map->name + " map. Available: " + available,
+                    std::nullopt};
         }
         if (auto refused = checkHardDependencies(*def, *map, opened->axApp, mainWindow)) return *refused;
         const auto window = switchAndReacquire(opened->axApp, mainWindow, PluginViewPreference::editor);

@@ -35,7 +35,8 @@ public:
 
     // Absent when Logic Pro is not running, the slot's window cannot be opened, or the window is
     // gone after a view switch.
-    std::optional<PluginReadResult> readPlugin(const InsertSlot& slot, const AXElement& mainWindow, const std::string& trackName);
+    std::optional<PluginReadResult> readPlugin(const InsertSlot& slot, const AXElement& mainWindow,
+                                               const std::string& trackName);
     WriteResult writeParameter(const InsertSlot& slot, const AXElement& mainWindow, const std::string& parameterName,
                                const std::string& value);
     void resetTurnState();
@@ -61,11 +62,12 @@ private:
 
     std::optional<Opened> openSlotWindow(const InsertSlot& slot, const AXElement& mainWindow, OpenFailure& failure);
     void closeAllPluginWindows(const AXElement& axApp, const AXElement& mainWindow) const;
-    std::optional<AXElement> switchAndReacquire(const AXElement& axApp, const AXElement& mainWindow, PluginViewPreference to);
-    std::vector<ParameterEntry> fillMissingStatesViaControlsView(std::vector<ParameterEntry> entries, const AXElement& axApp,
-                                                                 const AXElement& mainWindow);
-    std::optional<WriteResult> checkHardDependencies(const ParameterDef& def, const PluginMap& map, const AXElement& axApp,
-                                                     const AXElement& mainWindow);
+    std::optional<AXElement> switchAndReacquire(const AXElement& axApp, const AXElement& mainWindow,
+                                                PluginViewPreference to);
+    std::vector<ParameterEntry> fillMissingStatesViaControlsView(std::vector<ParameterEntry> entries,
+                                                                 const AXElement& axApp, const AXElement& mainWindow);
+    std::optional<WriteResult> checkHardDependencies(const ParameterDef& def, const PluginMap& map,
+                                                     const AXElement& axApp, const AXElement& mainWindow);
     void rememberWrittenValue(const ParameterDef& def, const std::string& value, const WriteResult& result);
 
     const LogicInspector& logicInspector_;

@@ -102,9 +102,7 @@ void from_json(const nlohmann::json& j, ParameterType& v) {
 void to_json(nlohmann::json& j, ParameterCurve v) { j = toString(v); }
 void from_json(const nlohmann::json& j, ParameterCurve& v) { v = enumeration(j, "curve", parameterCurveFromString); }
 void to_json(nlohmann::json& j, ParameterSource v) { j = toString(v); }
-void from_json(const nlohmann::json& j, ParameterSource& v) {
-    v = enumeration(j, "source", parameterSourceFromString);
-}
+void from_json(const nlohmann::json& j, ParameterSource& v) { v = enumeration(j, "source", parameterSourceFromString); }
 
 void to_json(nlohmann::json& j, const AXTarget& v) {
     j = nlohmann::json::object();
@@ -252,8 +250,8 @@ std::optional<double> rawToDisplay(std::int64_t raw, const ParameterDef& def) {
     if (hi <= lo) return std::nullopt;
     const std::int64_t clamped = raw < lo ? lo : (raw > hi ? hi : raw);
     // In doubles: the difference of two extreme 64-bit bounds overflows as an integer.
-    const double t = (static_cast<double>(clamped) - static_cast<double>(lo)) /
-                     (static_cast<double>(hi) - static_cast<double>(lo));
+    const double t =
+        (static_cast<double>(clamped) - static_cast<double>(lo)) / (static_cast<double>(hi) - static_cast<double>(lo));
     const double dmin = *def.displayMin, dmax = *def.displayMax;
     const auto curve = def.curve.value_or(ParameterCurve::linear);
     if (curve == ParameterCurve::logarithmic && dmin > 0 && dmax > 0)

@@ -40,9 +40,7 @@ PluginMapStore::PluginMapStore() : PluginMapStore(resourcesRoot()) {}
 
 PluginMapStore::PluginMapStore(fs::path resourcesRoot) : resourcesRoot_(std::move(resourcesRoot)) {}
 
-fs::path PluginMapStore::resourcesRoot() {
-    return AppPaths::resourcesDirectory();
-}
+fs::path PluginMapStore::resourcesRoot() { return AppPaths::resourcesDirectory(); }
 
 std::vector<fs::path> PluginMapStore::mapResources() const {
     std::error_code ec;

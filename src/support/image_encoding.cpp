@@ -16,13 +16,14 @@ std::optional<RGBAImage> toRGBA(const platform::Image& image) {
     int bytesPerPixel = image.bitsPerPixel / 8;
     if (image.bitsPerPixel != 32 && image.bitsPerPixel != 24) return std::nullopt;
     if (image.bytesPerRow < image.width * bytesPerPixel) return std::nullopt;
-    if (image.bytes.size() < static_cast<size_t>(image.bytesPerRow) * (image.height - 1) +
-                                 static_cast<size_t>(image.width) * bytesPerPixel)
+    if (image.bytes.size() <
+        static_cast<size_t>(image.bytesPerRow) * (image.height - 1) + static_cast<size_t>(image.width) * bytesPerPixel)
         return std::nullopt;
 
     std::uint32_t alphaInfo = image.bitmapInfo & bitmap::kAlphaInfoMask;
     std::uint32_t order = image.bitmapInfo & bitmap::kByteOrderMask;
-    RGBAImage out{image.width, image.height, std::vector<std::uint8_t>(static_cast<size_t>(image.width) * image.height * 4)};
+    RGBAImage out{image.width, image.height,
+                  std::vector<std::uint8_t>(static_cast<size_t>(image.width) * image.height * 4)};
 
     for (int y = 0; y < image.height; ++y) {
         const std::uint8_t* row = image.bytes.data() + static_cast<size_t>(y) * image.bytesPerRow;
@@ -47,8 +48,10 @@ std::optional<RGBAImage> toRGBA(const platform::Image& image) {
                 bool alphaLast = alphaInfo == bitmap::kAlphaPremultipliedLast || alphaInfo == bitmap::kAlphaLast ||
                                  alphaInfo == bitmap::kAlphaNoneSkipLast;
                 if (!alphaFirst && !alphaLast) return std::nullopt;
-                if (alphaFirst) a = w[0], r = w[1], g = w[2], b = w[3];
-                else r = w[0], g = w[1], b = w[2], a = w[3];
+                if (alphaFirst)
+                    a = w[0], r = w[1], g = w[2], b = w[3];
+                else
+                    r = w[0], g = w[1], b = w[2], a = w[3];
                 if (alphaInfo == bitmap::kAlphaNoneSkipFirst || alphaInfo == bitmap::kAlphaNoneSkipLast) a = 255;
                 bool premultiplied =
                     alphaInfo == bitmap::kAlphaPremultipliedFirst || alphaInfo == bitmap::kAlphaPremultipliedLast;
@@ -130,7 +133,8 @@ std::optional<std::string> encodePNG(const RGBAImage& image) {
 }
 
 std::optional<RGBAImage> decodePNG(const std::string& bytes) {
-    if (bytes.size() < 8 || png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.data()), 0, 8) != 0) return std::nullopt;
+    if (bytes.size() < 8 || png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.data()), 0, 8) != 0)
+        return std::nullopt;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (!png) return std::nullopt;
     png_infop info = png_create_info_struct(png);
@@ -203,7 +207,8 @@ std::optional<std::string> encodeJPEG(const RGBAImage& image, double quality) {
             // Flatten onto white, as an opaque picture format must.
             int a = src[x * 4 + 3];
             for (int c = 0; c < 3; ++c)
-                row[static_cast<size_t>(x) * 3 + c] = static_cast<std::uint8_t>((src[x * 4 + c] * a + 255 * (255 - a)) / 255);
+                row[static_cast<size_t>(x) * 3 + c] =
+                    static_cast<std::uint8_t>((src[x * 4 + c] * a + 255 * (255 - a)) / 255);
         }
         JSAMPROW rows[1] = {row.data()};
         jpeg_write_scanlines(&info, rows, 1);

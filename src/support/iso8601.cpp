@@ -23,10 +23,10 @@ std::string format(ISO8601::TimePoint t, bool millis) {
     std::tm tm{};
     gmtime_r(&tt, &tm);
     if (millis)
-        return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}.{:03}Z", tm.tm_year + 1900, tm.tm_mon + 1,
-                           tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, frac);
-    return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                       tm.tm_hour, tm.tm_min, tm.tm_sec);
+        return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}.{:03}Z", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                           tm.tm_hour, tm.tm_min, tm.tm_sec, frac);
+    return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                       tm.tm_min, tm.tm_sec);
 }
 
 bool digits(const std::string& s, size_t pos, size_t n, int& out) {

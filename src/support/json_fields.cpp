@@ -72,8 +72,7 @@ std::int64_t asInteger(const Json& value, const char* what, std::int64_t lo, std
     } else if (value.is_number_float()) {
         // 3.0 is the integer 3 (as written by encoders that keep every number a double); 3.5 is not.
         double d = value.get<double>();
-        if (!std::isfinite(d) || std::trunc(d) != d || d < -kTwoTo63 || d >= kTwoTo63)
-            fail(what, "an integer");
+        if (!std::isfinite(d) || std::trunc(d) != d || d < -kTwoTo63 || d >= kTwoTo63) fail(what, "an integer");
         result = static_cast<std::int64_t>(d);
     } else {
         fail(what, "an integer");
@@ -94,8 +93,7 @@ std::int64_t integer(const Json& object, const char* key, std::int64_t lo, std::
     return asInteger(required(object, key), key, lo, hi);
 }
 
-std::optional<std::int64_t> optionalInteger(const Json& object, const char* key, std::int64_t lo,
-                                            std::int64_t hi) {
+std::optional<std::int64_t> optionalInteger(const Json& object, const char* key, std::int64_t lo, std::int64_t hi) {
     const Json* v = optionalField(object, key);
     if (!v) return std::nullopt;
     return asInteger(*v, key, lo, hi);

@@ -58,8 +58,7 @@ std::optional<Int> optionalIntegerOf(const Json& object, const char* key) {
 std::vector<std::int64_t> integerList(const Json& object, const char* key);
 
 // Values of the JSON types themselves (array elements, top-level documents).
-std::int64_t asInteger(const Json& value, const char* what, std::int64_t lo = INT64_MIN,
-                       std::int64_t hi = INT64_MAX);
+std::int64_t asInteger(const Json& value, const char* what, std::int64_t lo = INT64_MIN, std::int64_t hi = INT64_MAX);
 double asNumber(const Json& value, const char* what);
 
 // A value type through its own from_json; what, when given, names it in the error.

@@ -71,8 +71,10 @@ std::optional<Regex::Match> Regex::firstMatch(std::string_view text) const {
     if (!m->find(status) || U_FAILURE(status)) return std::nullopt;
     Match match;
     for (int32_t g = 0; g <= m->groupCount(); ++g) {
-        if (m->start(g, status) < 0) match.groups.emplace_back(std::nullopt);
-        else match.groups.emplace_back(utf8(m->group(g, status)));
+        if (m->start(g, status) < 0)
+            match.groups.emplace_back(std::nullopt);
+        else
+            match.groups.emplace_back(utf8(m->group(g, status)));
     }
     match.start = byteOffset(us, m->start(status));
     match.end = byteOffset(us, m->end(status));

@@ -4,8 +4,8 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
-#include "support/icu_text.h"
 #include <unicode/ustring.h>
+#include "support/icu_text.h"
 
 #include <memory>
 

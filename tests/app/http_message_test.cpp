@@ -21,9 +21,7 @@ HTTPRequest mustParse(std::string_view bytes, RequestLimits limits = {}) {
     return result.request.value_or(HTTPRequest{});
 }
 
-ParseStatus statusOf(std::string_view bytes, RequestLimits limits = {}) {
-    return parseRequest(bytes, limits).status;
-}
+ParseStatus statusOf(std::string_view bytes, RequestLimits limits = {}) { return parseRequest(bytes, limits).status; }
 
 // ---------------------------------------------------------------------------------------------
 // Parsing
@@ -56,7 +54,7 @@ TEST(HTTPMessage, ParseRequestAHeadThatIsNotUTF8OrHasNoTargetNeverMakesARequest)
 
 TEST(HTTPMessage, ParseRequestSplitsTheRequestLineAtEverySingleSpace) {
     EXPECT_EQ(mustParse("GET  /x HTTP/1.1\r\n\r\n").path, "");  // two spaces: empty path
-    auto bare = mustParse("GET /only\r\n\r\n");  // the version is not needed
+    auto bare = mustParse("GET /only\r\n\r\n");                 // the version is not needed
     EXPECT_EQ(bare.method, "GET");
     EXPECT_EQ(bare.path, "/only");
     EXPECT_EQ(mustParse("GET / extra words\r\n\r\n").path, "/");
@@ -80,8 +78,9 @@ TEST(HTTPMessage, ParseRequestHeaderLinesSplitAtTheFirstColonOnly) {
 }
 
 TEST(HTTPMessage, ParseRequestTheLastHostAndContentLengthLinesWin) {
-    auto r = mustParse("GET / HTTP/1.1\r\nHost: evil.com\r\nHOST: localhost\r\nContent-Length: 9\r\n"
-                       "content-length: 2\r\n\r\nabcdef");
+    auto r = mustParse(
+        "GET / HTTP/1.1\r\nHost: evil.com\r\nHOST: localhost\r\nContent-Length: 9\r\n"
+        "content-length: 2\r\n\r\nabcdef");
     EXPECT_EQ(r.host, "localhost");
     EXPECT_EQ(r.body, "ab");
     // An empty Host line does not replace an earlier one.
@@ -102,8 +101,8 @@ TEST(HTTPMessage, ParseRequestContentLengthValues) {
     EXPECT_EQ(body("+4"), "0123");
     EXPECT_EQ(body("\t 04 \t"), "0123");
     EXPECT_EQ(body("-0"), "");
-    EXPECT_EQ(body("  "), "");    // empty once trimmed: 0
-    EXPECT_EQ(body("4x"), "");    // unreadable: 0
+    EXPECT_EQ(body("  "), "");  // empty once trimmed: 0
+    EXPECT_EQ(body("4x"), "");  // unreadable: 0
     EXPECT_EQ(body("0x4"), "");
     EXPECT_EQ(body("4 4"), "");
     EXPECT_EQ(body("+"), "");
@@ -139,7 +138,7 @@ TEST(HTTPMessage, ParseRequestLimitsRefuseLongHeadsAndLargeOrNegativeBodies) {
     EXPECT_EQ(withLength("10"), ParseStatus::incomplete);
     EXPECT_EQ(withLength("11"), ParseStatus::bodyTooLarge);
     EXPECT_EQ(withLength("-1"), ParseStatus::bodyTooLarge);
-    EXPECT_EQ(withLength("99999999999999999999999"), ParseStatus::bodyTooLarge);   // overflow
+    EXPECT_EQ(withLength("99999999999999999999999"), ParseStatus::bodyTooLarge);  // overflow
     EXPECT_EQ(withLength("-99999999999999999999999"), ParseStatus::bodyTooLarge);
     // Decided on the head alone, before any body byte.
     EXPECT_EQ(statusOf("POST / HTTP/1.1\r\nContent-Length: 17000000\r\n\r\n"), ParseStatus::bodyTooLarge);
@@ -262,10 +261,24 @@ TEST(HTTPMessage, QueryPercentDecode) {
 }
 
 TEST(HTTPMessage, UTF8AgreesWithTheSupportValidator) {
-    const std::vector<std::string> samples = {
-        "", "plain", "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x8e\xb5", "\xc0\x80", "\xc1\xbf", "\xe0\x80\x80",
-        "\xed\xa0\x80", "\xed\x9f\xbf", "\xf4\x8f\xbf\xbf", "\xf4\x90\x80\x80", "\xf5\x80\x80\x80", "\x80",
-        "\xc3", "\xe2\x82", "a\xffz", std::string("\0", 1)};
+    const std::vector<std::string> samples = {"",
+                                              "plain",
+                                              "\xc3\xa9",
+                                              "\xe2\x82\xac",
+                                              "\xf0\x9f\x8e\xb5",
+                                              "\xc0\x80",
+                                              "\xc1\xbf",
+                                              "\xe0\x80\x80",
+                                              "\xed\xa0\x80",
+                                              "\xed\x9f\xbf",
+                                              "\xf4\x8f\xbf\xbf",
+                                              "\xf4\x90\x80\x80",
+                                              "\xf5\x80\x80\x80",
+                                              "\x80",
+                                              "\xc3",
+                                              "\xe2\x82",
+                                              "a\xffz",
+                                              std::string("\0", 1)};
     for (const auto& s : samples) EXPECT_EQ(isValidUTF8(s), text::isValidUTF8(s)) << s;
 }
 

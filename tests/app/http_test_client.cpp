@@ -53,7 +53,8 @@ RawClient::Received RawClient::readAll(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     char buffer[65536];
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return received;
         pollfd p{fd_, POLLIN, 0};
         const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
@@ -87,7 +88,8 @@ std::optional<Answer> parseAnswer(const std::string& raw) {
     while (lineEnd != std::string::npos) {
         const std::size_t start = lineEnd + 2;
         lineEnd = answer.headText.find("\r\n", start);
-        const std::string line = answer.headText.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
+        const std::string line =
+            answer.headText.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
         const std::size_t colon = line.find(": ");
         if (colon == std::string::npos) return std::nullopt;
         answer.headers[line.substr(0, colon)] = line.substr(colon + 2);

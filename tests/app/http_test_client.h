@@ -46,7 +46,7 @@ struct Answer {
     int status = 0;
     std::string statusLine;
     std::map<std::string, std::string> headers;  // in the order and spelling sent
-    std::string headText;                          // everything before the blank line
+    std::string headText;                        // everything before the blank line
     std::string body;
 };
 // Absent when the bytes are not one whole answer whose Content-Length matches its body.

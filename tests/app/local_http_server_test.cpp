@@ -106,8 +106,8 @@ TEST_F(LocalHTTPServerTest, LoopbackHostFormsReachTheHandler) {
         {"Host: LOCALHOST\r\n", "LOCALHOST"},
         {"Host: 127.0.0.1\r\n", "127.0.0.1"},
         {"host:\t127.0.0.1:51234 \r\n", "127.0.0.1:51234"},
-        {"", std::nullopt},            // no Host header at all
-        {"Host:\r\n", std::nullopt},   // nothing after the colon: as if there were none
+        {"", std::nullopt},           // no Host header at all
+        {"Host:\r\n", std::nullopt},  // nothing after the colon: as if there were none
     };
     for (const auto& [header, expectedHost] : cases) {
         auto answer = ask(get("/health", header));
@@ -266,15 +266,18 @@ TEST_F(LocalHTTPServerTest, QueryExamplesReachTheHandlerUndecoded) {
     auto answer = ask(get("/test/snapshot?tracks=Kick%20In,Snare&a=1&a=2&x=%ZZ&q=a+b"));
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->headers["Content-Type"], "application/json");
-    EXPECT_EQ(answer->body, "{\n  \"query\": {\n    \"a\": \"2\",\n    \"q\": \"a+b\",\n    \"tracks\": \"Kick In,Snare\",\n"
-                            "    \"x\": \"%ZZ\"\n  },\n  \"route\": \"/test/snapshot\"\n}");
+    EXPECT_EQ(answer->body,
+              "{\n  \"query\": {\n    \"a\": \"2\",\n    \"q\": \"a+b\",\n    \"tracks\": \"Kick In,Snare\",\n"
+              "    \"x\": \"%ZZ\"\n  },\n  \"route\": \"/test/snapshot\"\n}");
     EXPECT_EQ(recorder_->all()[0].path, "/test/snapshot?tracks=Kick%20In,Snare&a=1&a=2&x=%ZZ&q=a+b");
 }
 
 TEST_F(LocalHTTPServerTest, ContentLengthCountsBytesOfANonASCIIBody) {
-    startServer({}, [](const HTTPRequest&) { return HTTPResponse{200, "text/plain; charset=utf-8", "h\xc3\xa9llo \xf0\x9f\x8e\xb5"}; });
+    startServer({}, [](const HTTPRequest&) {
+        return HTTPResponse{200, "text/plain; charset=utf-8", "h\xc3\xa9llo \xf0\x9f\x8e\xb5"};
+    });
     auto answer = ask(get("/"));
-    ASSERT_TRUE(answer);  // parseAnswer checks Content-Length against the bytes received
+    ASSERT_TRUE(answer);                                 // parseAnswer checks Content-Length against the bytes received
     EXPECT_EQ(answer->headers["Content-Length"], "11");  // 7 characters, 11 bytes
     EXPECT_EQ(answer->body, "h\xc3\xa9llo \xf0\x9f\x8e\xb5");
 }
@@ -282,7 +285,7 @@ TEST_F(LocalHTTPServerTest, ContentLengthCountsBytesOfANonASCIIBody) {
 TEST_F(LocalHTTPServerTest, StatusCodesCarryTheirReasonPhrases) {
     std::atomic<int> next{0};
     const std::vector<std::pair<int, std::string>> cases = {
-        {200, "HTTP/1.1 200 OK"},        {404, "HTTP/1.1 404 Not Found"}, {500, "HTTP/1.1 500 Internal Server Error"},
+        {200, "HTTP/1.1 200 OK"},          {404, "HTTP/1.1 404 Not Found"}, {500, "HTTP/1.1 500 Internal Server Error"},
         {400, "HTTP/1.1 400 Bad Request"}, {201, "HTTP/1.1 201 OK"},        {503, "HTTP/1.1 503 OK"}};
     startServer({}, [&](const HTTPRequest&) { return HTTPResponse{cases[next++].first, "text/plain", ""}; });
     for (const auto& [status, line] : cases) {

@@ -9,19 +9,35 @@ namespace corvane::app {
 namespace {
 
 TEST(LoopbackGuard, LoopbackHostAllowedForms) {
-    for (std::string value : {"127.0.0.1", "127.0.0.1:51234", "localhost", "localhost:51234", "LOCALHOST",
-                              "LocalHost:80", "[::1]", "[::1]:51234", " \tlocalhost \t", "localhost:",
-                              "localhost:anything", "[::1]anything", "[localhost]x"}) {
+    for (std::string value :
+         {"127.0.0.1", "127.0.0.1:51234", "localhost", "localhost:51234", "LOCALHOST", "LocalHost:80", "[::1]",
+          "[::1]:51234", " \tlocalhost \t", "localhost:", "localhost:anything", "[::1]anything", "[localhost]x"}) {
         EXPECT_TRUE(isLoopbackHost(value)) << value;
     }
 }
 
 TEST(LoopbackGuard, LoopbackHostForbiddenForms) {
-    for (std::string value :
-         {"::1",  // unbracketed: the name is the empty text before the first ":"
-          "evil.com", "evil.com:51234", "localhost.evil.com", "127.0.0.1.nip.io", "127.0.0.2", "127.1", "0.0.0.0",
-          "0x7f000001", "2130706433", "[::2]", "[::ffff:127.0.0.1]", "[0:0:0:0:0:0:0:1]", "[::1", "::1]",
-          "local host", "localhost\r", "loc\xc3\xa1lhost", "192.168.1.10", "[]", ":51234"}) {
+    for (std::string value : {"::1",  // unbracketed: the name is the empty text before the first ":"
+                              "evil.com",
+                              "evil.com:51234",
+                              "localhost.evil.com",
+                              "127.0.0.1.nip.io",
+                              "127.0.0.2",
+                              "127.1",
+                              "0.0.0.0",
+                              "0x7f000001",
+                              "2130706433",
+                              "[::2]",
+                              "[::ffff:127.0.0.1]",
+                              "[0:0:0:0:0:0:0:1]",
+                              "[::1",
+                              "::1]",
+                              "local host",
+                              "localhost\r",
+                              "loc\xc3\xa1lhost",
+                              "192.168.1.10",
+                              "[]",
+                              ":51234"}) {
         EXPECT_FALSE(isLoopbackHost(value)) << value;
     }
 }
@@ -35,14 +51,39 @@ TEST(LoopbackGuard, LoopbackOriginAllowedForms) {
 }
 
 TEST(LoopbackGuard, LoopbackOriginForbiddenForms) {
-    for (std::string value :
-         {"", "null", "https://localhost", "https://127.0.0.1:51234", "file://", "http://evil.com",
-          "http://evil.com:51234", "http://localhost.evil.com", "http://127.0.0.1.evil.com", "http://evil.com/127.0.0.1",
-          "http://localhost/", "http://localhost/path", "http://user@localhost", "http://localhost@evil.com",
-          "http://localhost:", "http://localhost:abc", "http://localhost:65536", "http://localhost:123456",
-          "http://localhost:80:80", "http://::1", "http://[::1", "http://[::2]", "http://[::1]x", "http://[::1]:",
-          "http://127.1", "http://0x7f000001", "http://", "localhost", "http:/localhost", "http://localhost?x",
-          "http://localhost#x", "chrome-extension://abc", "http://127.0.0.2"}) {
+    for (std::string value : {"",
+                              "null",
+                              "https://localhost",
+                              "https://127.0.0.1:51234",
+                              "file://",
+                              "http://evil.com",
+                              "http://evil.com:51234",
+                              "http://localhost.evil.com",
+                              "http://127.0.0.1.evil.com",
+                              "http://evil.com/127.0.0.1",
+                              "http://localhost/",
+                              "http://localhost/path",
+                              "http://user@localhost",
+                              "http://localhost@evil.com",
+                              "http://localhost:",
+                              "http://localhost:abc",
+                              "http://localhost:65536",
+                              "http://localhost:123456",
+                              "http://localhost:80:80",
+                              "http://::1",
+                              "http://[::1",
+                              "http://[::2]",
+                              "http://[::1]x",
+                              "http://[::1]:",
+                              "http://127.1",
+                              "http://0x7f000001",
+                              "http://",
+                              "localhost",
+                              "http:/localhost",
+                              "http://localhost?x",
+                              "http://localhost#x",
+                              "chrome-extension://abc",
+                              "http://127.0.0.2"}) {
         EXPECT_FALSE(isLoopbackOrigin(value)) << value;
     }
 }

@@ -2,9 +2,9 @@
 #include <sys/stat.h>
 
 #include "capture/capture_service.h"
-#include "support/image_encoding.h"
 #include "platform/standin/standin_fixture.h"
 #include "support/app_paths.h"
+#include "support/image_encoding.h"
 #include "support/regex.h"
 #include "test_support/temp_home.h"
 
@@ -35,7 +35,8 @@ TEST_F(CaptureServiceTest, SavesTheLogicWindowAsPngInTheCapturesFolder) {
     ASSERT_TRUE(artifact.metadata.filePath);
     std::filesystem::path file = *artifact.metadata.filePath;
     EXPECT_EQ(file.parent_path(), home.appFolder() / "Captures");
-    EXPECT_TRUE(Regex(R"(^logic-capture-\d{4}-\d\d-\d\dT\d\d-\d\d-\d\d\.\d{3}Z\.png$)").matches(file.filename().string()))
+    EXPECT_TRUE(
+        Regex(R"(^logic-capture-\d{4}-\d\d-\d\dT\d\d-\d\d-\d\d\.\d{3}Z\.png$)").matches(file.filename().string()))
         << file;
     EXPECT_EQ(testing::readAll(file), artifact.pngData);
     auto image = decodePNG(artifact.pngData);

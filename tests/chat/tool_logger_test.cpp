@@ -63,18 +63,28 @@ TEST_F(ToolLoggerTest, TurnIsWrittenUnderItsStampWithItsCallsInOrder) {
     ASSERT_EQ(recent.size(), 1u);
     EXPECT_EQ(recent[0].filename, "2026-12-06T15-23-51Z.json");
     EXPECT_EQ(recent[0].url, home.appFolder() / "tool-logs" / "2026-12-06T15-23-51Z.json");
-    json expected = {
-        {"turnTimestamp", "2026-12-06T15:23:51Z"},
-        {"threadID", "THREAD-1"},
-        {"userMessage", "Make the vocals brighter"},
-        {"totalRounds", 2},
-        {"agentResponse", "Done."},
-        {"toolCalls",
-         {{{"timestamp", "2026-12-06T15:23:52Z"}, {"callID", "call_1"}, {"tool", "list_tracks"},
-           {"arguments", "{}"}, {"succeeded", true}, {"summary", "list_tracks done"},
-           {"resultJSON", R"({"status":"ok"})"}, {"durationMs", 12}, {"roundIndex", 0}},
-          {{"timestamp", "2026-12-06T15:23:52Z"}, {"tool", "get_transport"}, {"arguments", "{}"},
-           {"succeeded", true}, {"summary", "get_transport done"}, {"durationMs", 12}, {"roundIndex", 1}}}}};
+    json expected = {{"turnTimestamp", "2026-12-06T15:23:51Z"},
+                     {"threadID", "THREAD-1"},
+                     {"userMessage", "Make the vocals brighter"},
+                     {"totalRounds", 2},
+                     {"agentResponse", "Done."},
+                     {"toolCalls",
+                      {{{"timestamp", "2026-12-06T15:23:52Z"},
+                        {"callID", "call_1"},
+                        {"tool", "list_tracks"},
+                        {"arguments", "{}"},
+                        {"succeeded", true},
+                        {"summary", "list_tracks done"},
+                        {"resultJSON", R"({"status":"ok"})"},
+                        {"durationMs", 12},
+                        {"roundIndex", 0}},
+                       {{"timestamp", "2026-12-06T15:23:52Z"},
+                        {"tool", "get_transport"},
+                        {"arguments", "{}"},
+                        {"succeeded", true},
+                        {"summary", "get_transport done"},
+                        {"durationMs", 12},
+                        {"roundIndex", 1}}}}};
     json written = json::parse(testing::readAll(recent[0].url));
     EXPECT_EQ(written, expected);
     EXPECT_EQ(written.get<TurnLog>().toolCalls, (std::vector<ToolCallLog>{listed, call("get_transport", 1)}));
@@ -177,9 +187,9 @@ TEST_F(ToolLoggerTest, InvalidUTF8InAMessageDoesNotLoseTheTurn) {
 }
 
 TEST(ToolLogger, RequiredKeysAndTypesAreEnforcedAndUnknownKeysIgnored) {
-    const json call = {{"timestamp", "t"}, {"tool", "x"}, {"arguments", "{}"}, {"succeeded", false},
-                       {"summary", "s"},   {"durationMs", 3}, {"roundIndex", 0}, {"extra", 1}};
-    const json turn = {{"turnTimestamp", "t"}, {"userMessage", "m"}, {"toolCalls", json::array({call})},
+    const json call = {{"timestamp", "t"}, {"tool", "x"},     {"arguments", "{}"}, {"succeeded", false},
+                       {"summary", "s"},   {"durationMs", 3}, {"roundIndex", 0},   {"extra", 1}};
+    const json turn = {{"turnTimestamp", "t"}, {"userMessage", "m"},  {"toolCalls", json::array({call})},
                        {"totalRounds", 1},     {"threadID", nullptr}, {"future", "x"}};
     TurnLog decoded = turn.get<TurnLog>();
     EXPECT_EQ(decoded.threadID, std::nullopt);

@@ -137,11 +137,8 @@ TEST_F(ConversationStoreTest, FirstUserMessageTitlesTheThread) {
         std::string title;
     };
     const Case cases[] = {
-        {"  brighter\nvocals  ", "brighter vocals"},
-        {thirtySix, thirtySix},
-        {thirtySix + "b", thirtySix + "..."},
-        {thirtySevenThumbs, thirtySixThumbs + "..."},
-        {" \n\t ", "Chat 1"},
+        {"  brighter\nvocals  ", "brighter vocals"},  {thirtySix, thirtySix}, {thirtySix + "b", thirtySix + "..."},
+        {thirtySevenThumbs, thirtySixThumbs + "..."}, {" \n\t ", "Chat 1"},
     };
     for (const auto& c : cases) {
         std::string id = newThread("Project " + c.message);
@@ -512,9 +509,16 @@ TEST(ConversationStore, KillDuringAWriteLeavesTheOldOrTheNewFileNeverATornOne) {
         ConversationStore store;
         store.createThread(std::nullopt);
         auto state = json::parse(testing::readAll(file)).get<StoredConversationState>();
-        ConversationEntry entry{.timestamp = "2026-12-06T15:24:00.000Z", .role = ConversationRole::assistant,
-                                .content = std::string(300, 'a'), .toolCallID = {}, .toolName = {}, .arguments = {},
-                                .roundIndex = {}, .succeeded = {}, .summary = {}, .resultJSON = {},
+        ConversationEntry entry{.timestamp = "2026-12-06T15:24:00.000Z",
+                                .role = ConversationRole::assistant,
+                                .content = std::string(300, 'a'),
+                                .toolCallID = {},
+                                .toolName = {},
+                                .arguments = {},
+                                .roundIndex = {},
+                                .succeeded = {},
+                                .summary = {},
+                                .resultJSON = {},
                                 .userEntryIndex = {}};
         state.threads[0].entries.assign(3000, entry);
         testing::writeAll(file, json(state).dump(2));

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/iso8601.h"

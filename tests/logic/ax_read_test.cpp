@@ -44,7 +44,8 @@ TEST(AXRead, ValuesReadAsTextOrWholeNumbersOnlyWhenTheyAreThat) {
 TEST(AXRead, ShownNumbersAndSwitchesParseWhateverTheLocale) {
     EXPECT_EQ(ax_read::parseDecimal("+2.5"), 2.5);
     EXPECT_EQ(ax_read::parseDecimal("-6"), -6.0);
-    for (const char* bad : {"", "2,5", "2.5 dB", "1e999", "nan", "++1"}) EXPECT_FALSE(ax_read::parseDecimal(bad)) << bad;
+    for (const char* bad : {"", "2,5", "2.5 dB", "1e999", "nan", "++1"})
+        EXPECT_FALSE(ax_read::parseDecimal(bad)) << bad;
     for (const char* on : {"On", " yes\t", "ENABLED", "1"}) EXPECT_EQ(ax_read::parseBoolean(on), true) << on;
     for (const char* off : {"off", "Disable", "0", "no"}) EXPECT_EQ(ax_read::parseBoolean(off), false) << off;
     EXPECT_FALSE(ax_read::parseBoolean("maybe"));

@@ -19,12 +19,13 @@ Node el(const std::string& description) { return FakeElement::make("AXGroup", de
 // a ─┬─ b ─── c ─── d
 //    └─ e ─── f
 struct Tree {
-    Node d = el("d"), c = el("c")->add(d), b = el("b")->add(c), f = el("f"), e = el("e")->add(f), a = el("a")->add(b)->add(e);
+    Node d = el("d"), c = el("c")->add(d), b = el("b")->add(c), f = el("f"), e = el("e")->add(f),
+         a = el("a")->add(b)->add(e);
 };
 
 // "name@depth#index" for each visit, the visit answering by name.
-std::vector<std::string> visits(const Node& root, int maxDepth, const std::map<std::string, Next>& answers, int fromDepth = 0,
-                                bool* completed = nullptr) {
+std::vector<std::string> visits(const Node& root, int maxDepth, const std::map<std::string, Next>& answers,
+                                int fromDepth = 0, bool* completed = nullptr) {
     std::vector<std::string> seen;
     const bool done = ax_tree::walk(
         root->handle(), maxDepth,
@@ -42,11 +43,13 @@ std::vector<std::string> visits(const Node& root, int maxDepth, const std::map<s
 TEST(AXTree, PreOrderWithinTheDepthLimitSkippingAndStopping) {
     Tree t;
     bool completed = false;
-    EXPECT_EQ(visits(t.a, 15, {}, 0, &completed), (std::vector<std::string>{"a@0#0", "b@1#0", "c@2#0", "d@3#0", "e@1#1", "f@2#0"}));
+    EXPECT_EQ(visits(t.a, 15, {}, 0, &completed),
+              (std::vector<std::string>{"a@0#0", "b@1#0", "c@2#0", "d@3#0", "e@1#1", "f@2#0"}));
     EXPECT_TRUE(completed);
     EXPECT_EQ(visits(t.a, 3, {}), (std::vector<std::string>{"a@0#0", "b@1#0", "c@2#0", "e@1#1", "f@2#0"}));
     EXPECT_EQ(visits(t.a, 15, {{"b", Next::siblings}}), (std::vector<std::string>{"a@0#0", "b@1#0", "e@1#1", "f@2#0"}));
-    EXPECT_EQ(visits(t.a, 15, {{"c", Next::stop}}, 0, &completed), (std::vector<std::string>{"a@0#0", "b@1#0", "c@2#0"}));
+    EXPECT_EQ(visits(t.a, 15, {{"c", Next::stop}}, 0, &completed),
+              (std::vector<std::string>{"a@0#0", "b@1#0", "c@2#0"}));
     EXPECT_FALSE(completed);
     // Started deeper, the same limit leaves fewer levels; at the limit nothing is visited or read.
     EXPECT_EQ(visits(t.a, 3, {}, 1), (std::vector<std::string>{"a@1#0", "b@2#0", "e@2#1"}));
@@ -73,7 +76,8 @@ TEST(AXTree, ChildrenAreReadOnceAndOnlyWhereTheWalkGoesIn) {
                          }),
               1);
     // Skipped: never read. At the last level walked into: read, though not visited.
-    EXPECT_EQ(childReads(t.a, [&] { ax_tree::walk(t.a->handle(), 15, [](const Step&) { return Next::siblings; }); }), 0);
+    EXPECT_EQ(childReads(t.a, [&] { ax_tree::walk(t.a->handle(), 15, [](const Step&) { return Next::siblings; }); }),
+              0);
     EXPECT_EQ(childReads(t.b, [&] { ax_tree::walk(t.b->handle(), 1, [](const Step&) { return Next::children; }); }), 1);
 
     auto found = ax_tree::findFirst(t.a->handle(), 15, [](const platform::AXElement& e) {

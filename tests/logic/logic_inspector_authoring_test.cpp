@@ -44,8 +44,10 @@ protected:
         ::setenv("TMPDIR", home.root().c_str(), 1);
     }
     void TearDown() override {
-        if (previousTmp_) ::setenv("TMPDIR", previousTmp_->c_str(), 1);
-        else ::unsetenv("TMPDIR");
+        if (previousTmp_)
+            ::setenv("TMPDIR", previousTmp_->c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
     }
 
     platform::AXElement main() { return *inspector.findMainWindow(); }
@@ -61,32 +63,72 @@ protected:
 };
 
 const json kLabBody = json::array({
-    {{"label", "Level"}, {"role", "AXSlider"}, {"relX", 13}, {"relY", 60}, {"width", 60}, {"height", 20}, {"value", "50"},
-     {"axHelp", "Output level knob"}, {"axIdentifier", "lab.level"}},
-    {{"label", "Outer"}, {"role", "AXSlider"}, {"relX", 100}, {"relY", 90}, {"width", 80}, {"height", 40}, {"value", "9"}},
-    {{"label", "v2.0"}, {"role", "AXStaticText"}, {"relX", 200}, {"relY", 30}, {"width", 40}, {"height", 12}, {"text", "v2.0"}},
+    {{"label", "Level"},
+     {"role", "AXSlider"},
+     {"relX", 13},
+     {"relY", 60},
+     {"width", 60},
+     {"height", 20},
+     {"value", "50"},
+     {"axHelp", "Output level knob"},
+     {"axIdentifier", "lab.level"}},
+    {{"label", "Outer"},
+     {"role", "AXSlider"},
+     {"relX", 100},
+     {"relY", 90},
+     {"width", 80},
+     {"height", 40},
+     {"value", "9"}},
+    {{"label", "v2.0"},
+     {"role", "AXStaticText"},
+     {"relX", 200},
+     {"relY", 30},
+     {"width", 40},
+     {"height", 12},
+     {"text", "v2.0"}},
     {{"label", "Tempo\u2028Sync"}, {"role", "AXButton"}, {"relX", 250}, {"relY", 30}, {"width", 60}, {"height", 20}},
-    {{"label", "Trim"}, {"role", "AXSlider"}, {"relX", 205}, {"relY", 105}, {"width", 60}, {"height", 20}, {"value", "11"}},
+    {{"label", "Trim"},
+     {"role", "AXSlider"},
+     {"relX", 205},
+     {"relY", 105},
+     {"width", 60},
+     {"height", 20},
+     {"value", "11"}},
 });
 
 const json kLabUnlabelled = json::array({
-    {{"axIndex", 1}, {"role", "AXSlider"}, {"value", "42"}, {"relX", -1}, {"relY", 90}, {"width", 40}, {"height", 40},
-     {"axHelp", "Drive amount"}, {"axIdentifier", "lab.drive"}, {"axRoleDescription", "slider"}},
-    {{"axIndex", 2}, {"role", "AXSlider"}, {"value", "5"}, {"relX", 305}, {"relY", 151}, {"width", 40}, {"height", 21},
+    {{"axIndex", 1},
+     {"role", "AXSlider"},
+     {"value", "42"},
+     {"relX", -1},
+     {"relY", 90},
+     {"width", 40},
+     {"height", 40},
+     {"axHelp", "Drive amount"},
+     {"axIdentifier", "lab.drive"},
+     {"axRoleDescription", "slider"}},
+    {{"axIndex", 2},
+     {"role", "AXSlider"},
+     {"value", "5"},
+     {"relX", 305},
+     {"relY", 151},
+     {"width", 40},
+     {"height", 21},
      {"axRoleDescription", "slider"}},
 });
 
 TEST_F(LogicInspectorAuthoring, OpenWindowSnapshotRecordsLabelledControlsAndNumbersUnlabelledSliders) {
     openLab();
     const json dump = inspector.dumpOpenPluginWindow();
-    EXPECT_EQ(keys(dump), (std::set<std::string>{"pluginName", "windowTitle", "windowWidth", "windowHeight", "unlabeledSliderCount",
-                                                 "labeledControlCount", "unlabeledSliders", "labeledControls", "note", "screenshotBase64",
-                                                 "screenshotFormat"}));
+    EXPECT_EQ(keys(dump), (std::set<std::string>{"pluginName", "windowTitle", "windowWidth", "windowHeight",
+                                                 "unlabeledSliderCount", "labeledControlCount", "unlabeledSliders",
+                                                 "labeledControls", "note", "screenshotBase64", "screenshotFormat"}));
     EXPECT_EQ(dump["pluginName"], "Authoring Lab");
     EXPECT_EQ(dump["windowTitle"], "Synth: Authoring Lab");
     EXPECT_EQ(dump["windowWidth"], 400.0);
     EXPECT_EQ(dump["windowHeight"], 240.0);
-    EXPECT_EQ(dump["note"], "Window left open \u2014 nothing was clicked. Re-run to get a fresh snapshot after changing controls.");
+    EXPECT_EQ(dump["note"],
+              "Window left open \u2014 nothing was clicked. Re-run to get a fresh snapshot after changing controls.");
     EXPECT_EQ(dump["screenshotFormat"], "jpeg");
     EXPECT_TRUE(base64Decode(dump["screenshotBase64"].get<std::string>()));
 
@@ -94,10 +136,12 @@ TEST_F(LogicInspectorAuthoring, OpenWindowSnapshotRecordsLabelledControlsAndNumb
     const json& labelled = dump["labeledControls"];
     std::vector<std::string> labels;
     for (const auto& r : labelled) labels.push_back(r["label"]);
-    EXPECT_EQ(labels, (std::vector<std::string>{"close", "bypass", "compare", "copy", "paste", "previous", "next", "view", "Level",
-                                                "Outer", "v2.0", "Tempo\u2028Sync", "Trim"}));
+    EXPECT_EQ(labels, (std::vector<std::string>{"close", "bypass", "compare", "copy", "paste", "previous", "next",
+                                                "view", "Level", "Outer", "v2.0", "Tempo\u2028Sync", "Trim"}));
     EXPECT_EQ(json(std::vector<json>(labelled.end() - 5, labelled.end())), kLabBody);
-    EXPECT_EQ(labelled[0], (json{{"label", "close"}, {"role", "AXButton"}, {"relX", 8}, {"relY", 4}, {"width", 14}, {"height", 14}}));
+    EXPECT_EQ(
+        labelled[0],
+        (json{{"label", "close"}, {"role", "AXButton"}, {"relX", 8}, {"relY", 4}, {"width", 14}, {"height", 14}}));
     EXPECT_EQ(dump["unlabeledSliders"], kLabUnlabelled);
     EXPECT_EQ(dump["labeledControlCount"], labelled.size());
     EXPECT_EQ(dump["unlabeledSliderCount"], 2);
@@ -111,8 +155,8 @@ TEST_F(LogicInspectorAuthoring, OpenWindowSnapshotRecordsLabelledControlsAndNumb
 TEST_F(LogicInspectorAuthoring, SlotSnapshotOpensTheWindowAndClosesItAgain) {
     const json dump = inspector.dumpPluginParametersForAuthoring(labSlot(), main());
     EXPECT_EQ(keys(dump), (std::set<std::string>{"pluginName", "windowWidth", "windowHeight", "unlabeledSliderCount",
-                                                 "labeledControlCount", "unlabeledSliders", "labeledControls", "screenshotBase64",
-                                                 "screenshotFormat"}));
+                                                 "labeledControlCount", "unlabeledSliders", "labeledControls",
+                                                 "screenshotBase64", "screenshotFormat"}));
     EXPECT_EQ(dump["pluginName"], "Authoring Lab");
     EXPECT_EQ(dump["unlabeledSliders"], kLabUnlabelled);
     EXPECT_TRUE(world().ui().pluginWindows.empty());
@@ -154,8 +198,10 @@ TEST_F(LogicInspectorAuthoring, InsertMenuDumpWritesAPrivateFileAndPreviewsTwent
     EXPECT_EQ(keys(saved), (std::set<std::string>{"count", "items", "track"}));
     EXPECT_EQ(saved["items"].size(), 48u);
     EXPECT_EQ(json(std::vector<json>(saved["items"].begin(), saved["items"].begin() + 20)), dump["preview"]);
-    EXPECT_EQ(saved["items"][2], (json{{"title", "Delay"}, {"enabled", true}, {"depth", 7}, {"hasSubmenu", true}, {"childCount", 1}}));
-    EXPECT_EQ(saved["items"][25], (json{{"title", "Delay"}, {"enabled", true}, {"depth", 1}, {"hasSubmenu", true}, {"childCount", 1}}));
+    EXPECT_EQ(saved["items"][2],
+              (json{{"title", "Delay"}, {"enabled", true}, {"depth", 7}, {"hasSubmenu", true}, {"childCount", 1}}));
+    EXPECT_EQ(saved["items"][25],
+              (json{{"title", "Delay"}, {"enabled", true}, {"depth", 1}, {"hasSubmenu", true}, {"childCount", 1}}));
     EXPECT_EQ(text.rfind("{\n  \"count\": 48,\n  \"items\": [", 0), 0u);
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
@@ -183,18 +229,21 @@ TEST_F(LogicInspectorAuthoring, AShortInsertMenuIsPreviewedWhole) {
 TEST_F(LogicInspectorAuthoring, FailuresAreOneKeyErrorDictionaries) {
     auto slotless = testing::FakeElement::make("AXGroup", "Ghost");
     const LogicInspector::InsertSlot ghost{"Ghost", slotless->handle(), false};
-    EXPECT_EQ(inspector.dumpOpenPluginWindow(), (json{{"error", "No plugin window is currently open in Logic. Open a plugin first."}}));
+    EXPECT_EQ(inspector.dumpOpenPluginWindow(),
+              (json{{"error", "No plugin window is currently open in Logic. Open a plugin first."}}));
     EXPECT_EQ(inspector.dumpFullAttributesInOpenPlugin("x"), (json{{"error", "No plugin window currently open"}}));
     EXPECT_EQ(inspector.dumpPluginInsertMenu("Nobody"), (json{{"error", "Track not found: Nobody"}}));
     EXPECT_EQ(inspector.dumpPluginParametersForAuthoring(ghost, main()), (json{{"error", "No open button for Ghost"}}));
 
     world().setKnob("lateWindow", 5.0);
-    EXPECT_EQ(inspector.dumpPluginParametersForAuthoring(labSlot(), main()), (json{{"error", "Plugin window did not appear"}}));
+    EXPECT_EQ(inspector.dumpPluginParametersForAuthoring(labSlot(), main()),
+              (json{{"error", "Plugin window did not appear"}}));
 
     const auto slot = labSlot();
     world().quitLogic();
-    for (const json& failed : {inspector.dumpOpenPluginWindow(), inspector.dumpFullAttributesInOpenPlugin("x"),
-                               inspector.dumpPluginInsertMenu("Vox"), inspector.dumpPluginParametersForAuthoring(slot, slot.element)})
+    for (const json& failed :
+         {inspector.dumpOpenPluginWindow(), inspector.dumpFullAttributesInOpenPlugin("x"),
+          inspector.dumpPluginInsertMenu("Vox"), inspector.dumpPluginParametersForAuthoring(slot, slot.element)})
         EXPECT_EQ(failed, (json{{"error", "Logic not running"}}));
 }
 

@@ -23,7 +23,8 @@ json busSong() {
     auto& tracks = j["project"]["tracks"];
     tracks[1]["sends"] = json::array({{{"bus", 3}, {"levelDb", -6.0}}});
     tracks[0]["input"] = "Bus 5";  // a folder is never asked what it receives
-    tracks.insert(tracks.begin() + 5, json{{"name", "FX Verb"}, {"kind", "aux"}, {"input", "Bus 3"}, {"inArrange", true}});
+    tracks.insert(tracks.begin() + 5,
+                  json{{"name", "FX Verb"}, {"kind", "aux"}, {"input", "Bus 3"}, {"inArrange", true}});
     return j;
 }
 
@@ -78,7 +79,8 @@ TEST_F(LogicInspectorBuses, SameNameOrBlankNameNeverTouchesLogic) {
         bool success;
         const char* message;
     };
-    for (Case c : {Case{"Bass", true, "Name already 'Bass' \u2014 no-op."}, Case{"  Bass\t", true, "Name already 'Bass' \u2014 no-op."},
+    for (Case c : {Case{"Bass", true, "Name already 'Bass' \u2014 no-op."},
+                   Case{"  Bass\t", true, "Name already 'Bass' \u2014 no-op."},
                    Case{"   ", false, "New name can't be empty."}}) {
         world().clearEventLog();
         auto result = inspector.renameTrack("Bass", c.newName);
@@ -285,7 +287,7 @@ TEST_F(LogicInspectorBuses, SendGroupMatchesTheShortFormButNotTheReverseAndKnobs
         return found;
     };
     EXPECT_EQ(groupFor("Bus 3"), strip->children[0]->handle());  // case-insensitive
-    EXPECT_FALSE(groupFor("B 4"));                                // a button is no send group
+    EXPECT_FALSE(groupFor("B 4"));                               // a button is no send group
     auto shortOnly = FakeElement::make("AXGroup")->add(FakeElement::make("AXGroup", "B 12"));
     std::optional<platform::AXElement> found;
     inspector.findSendGroup(shortOnly->handle(), "Bus 12", found, 0, 15);
@@ -308,7 +310,8 @@ TEST_F(LogicInspectorBuses, SendGroupMatchesTheShortFormButNotTheReverseAndKnobs
 TEST_F(LogicInspectorBuses, TracksFeedingEachBusAreFoundByAnyFormOfTheLabel) {
     load(busSong());
     auto found = inspector.findTracksForBuses({"B 3", "Bus 3", " b  3 ", "Bus 9", "Bus 5"});
-    EXPECT_EQ(found, (std::map<std::string, std::string>{{"B 3", "FX Verb"}, {"Bus 3", "FX Verb"}, {" b  3 ", "FX Verb"}}));
+    EXPECT_EQ(found,
+              (std::map<std::string, std::string>{{"B 3", "FX Verb"}, {"Bus 3", "FX Verb"}, {" b  3 ", "FX Verb"}}));
     // Buses nobody receives keep the search going to the last candidate: the top track.
     EXPECT_EQ(selectedName(), "Kick");
     EXPECT_TRUE(inspector.findTracksForBuses({}).empty());
@@ -331,15 +334,19 @@ TEST_F(LogicInspectorBuses, BusAuxIsSurfacedIntoTheTrackListThroughItsAutomation
     EXPECT_FALSE(track("Reverb").strip.automation.power);  // toggled back
     EXPECT_EQ(sendDb("Kick"), -18.0);
 
-    EXPECT_EQ(inspector.ensureBusArrangeTrack("Bass", "Bus 1"),
-              (json{{"error", "Send click failed: No send with label 'Bus 1' on Bass. Check that the track has a send to that bus."}}));
+    EXPECT_EQ(
+        inspector.ensureBusArrangeTrack("Bass", "Bus 1"),
+        (json{
+            {"error",
+             "Send click failed: No send with label 'Bus 1' on Bass. Check that the track has a send to that bus."}}));
 }
 
 TEST_F(LogicInspectorBuses, OutputTrackIsSurfacedOnceThroughTheTrackMenu) {
     EXPECT_EQ(inspector.ensureMasterArrangeTrack(), (json{{"message", "Surfaced Stereo Out as Arrange track."}}));
     EXPECT_EQ(track("Stereo Out").number, 8);
     world().clearEventLog();
-    EXPECT_EQ(inspector.ensureMasterArrangeTrack(), (json{{"message", "Stereo Out was already in the Arrange track list."}}));
+    EXPECT_EQ(inspector.ensureMasterArrangeTrack(),
+              (json{{"message", "Stereo Out was already in the Arrange track list."}}));
     EXPECT_TRUE(world().events(EventKind::axAction).empty());
     EXPECT_TRUE(track("Stereo Out").inArrange);
 
@@ -364,14 +371,16 @@ TEST_F(LogicInspectorBuses, AutomationMenuIsListedThroughShowMenuAndClosedWithCa
     expected.insert(expected.end(), modes.begin(), modes.end());
     EXPECT_EQ(titles, expected);
     EXPECT_EQ(dump["count"], 12);
-    EXPECT_EQ(dump["items"][2], (json{{"title", "Off"}, {"enabled", true}, {"depth", 7}, {"hasSubmenu", false}, {"childCount", 0}}));
+    EXPECT_EQ(dump["items"][2],
+              (json{{"title", "Off"}, {"enabled", true}, {"depth", 7}, {"hasSubmenu", false}, {"childCount", 0}}));
     EXPECT_EQ(dump["items"][7]["depth"], 1);
     EXPECT_EQ(world().ui().openMenu, "");
     EXPECT_EQ(track("Kick").strip.automation.mode, "Read");
 
     for (int index : {2, -1})
-        EXPECT_EQ(inspector.dumpAutomationMenu(index)["error"],
-                  "Automation popup not found on strip " + std::to_string(index) + ". Did you surface the bus first (click a send)?");
+        EXPECT_EQ(inspector.dumpAutomationMenu(index)["error"], "Automation popup not found on strip " +
+                                                                    std::to_string(index) +
+                                                                    ". Did you surface the bus first (click a send)?");
 }
 
 }  // namespace

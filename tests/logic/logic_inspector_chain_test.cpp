@@ -54,7 +54,9 @@ protected:
         shield = std::make_shared<RecordingShield>(world());
         InputShield::shared().setWindow(shield);
         InputShield::shared().setEnvironment({[] { return true; }, [] { return std::optional<platform::Rect>(); },
-                                              [] { return std::optional<platform::Rect>(platform::Rect{0, 0, 1440, 900}); }});
+                                              [] {
+                                                  return std::optional<platform::Rect>(platform::Rect{0, 0, 1440, 900});
+                                              }});
     }
 
     platform::AXElement main() { return *inspector.findMainWindow(); }
@@ -88,7 +90,11 @@ TEST_F(LogicInspectorChain, PluginLandsWhereEachSlotRuleSays) {
     const std::string beyond = " plugins). Use -1 to append at the end or 0 for the first slot.";
     for (const Case& c : {
              Case{"Kick", -1, true, {"Channel EQ", "Compressor", "Limiter"}, "Added Limiter to the channel strip"},
-             Case{"Kick", std::nullopt, true, {"Channel EQ", "Compressor", "Limiter"}, "Added Limiter to the channel strip"},
+             Case{"Kick",
+                  std::nullopt,
+                  true,
+                  {"Channel EQ", "Compressor", "Limiter"},
+                  "Added Limiter to the channel strip"},
              Case{"Kick", 0, true, {"Limiter", "Channel EQ", "Compressor"}, "Added Limiter to the channel strip"},
              Case{"Kick", 1, true, {"Channel EQ", "Limiter", "Compressor"}, "Added Limiter to the channel strip"},
              Case{"Kick", 2, true, {"Channel EQ", "Compressor", "Limiter"}, "Added Limiter to the channel strip"},
@@ -113,10 +119,12 @@ TEST_F(LogicInspectorChain, PluginLandsWhereEachSlotRuleSays) {
 
 TEST_F(LogicInspectorChain, TypedNamesFindTheirMenuItemAndTheStereoFormatIsPreferred) {
     reload(standin::testing::demoSongWith(
-        {{"plugins", nlohmann::json::array({{{"name", "Channel EQ"}, {"category", {"EQ"}}, {"formats", {"Mono", "Stereo"}}},
-                                            {{"name", "Widener"}, {"category", {"Imaging"}}, {"formats", {"Mono", "Mono->Stereo"}}},
-                                            {{"name", "Spacer"}, {"category", {"Imaging"}}, {"formats", {"Dual Mono", "Surround"}}},
-                                            {{"name", "Corvane"}, {"category", {"Audio Units", "Corvane"}}, {"formats", {"Stereo"}}}})}}));
+        {{"plugins",
+          nlohmann::json::array(
+              {{{"name", "Channel EQ"}, {"category", {"EQ"}}, {"formats", {"Mono", "Stereo"}}},
+               {{"name", "Widener"}, {"category", {"Imaging"}}, {"formats", {"Mono", "Mono->Stereo"}}},
+               {{"name", "Spacer"}, {"category", {"Imaging"}}, {"formats", {"Dual Mono", "Surround"}}},
+               {{"name", "Corvane"}, {"category", {"Audio Units", "Corvane"}}, {"formats", {"Stereo"}}}})}}));
     struct Case {
         const char* typed;
         const char* plugin;  // empty: nothing is found
@@ -124,8 +132,8 @@ TEST_F(LogicInspectorChain, TypedNamesFindTheirMenuItemAndTheStereoFormatIsPrefe
     };
     for (const Case& c : {Case{"  Channel EQ\t", "Channel EQ", "Stereo"}, Case{"channel eq", "Channel EQ", "Stereo"},
                           Case{"channeleq", "Channel EQ", "Stereo"}, Case{"Channel  EQ", "Channel EQ", "Stereo"},
-                          Case{"channel-eq", "", ""}, Case{"Channel EQ\n", "", ""}, Case{"Widener", "Widener", "Mono->Stereo"},
-                          Case{"Spacer", "Spacer", "Dual Mono"},
+                          Case{"channel-eq", "", ""}, Case{"Channel EQ\n", "", ""},
+                          Case{"Widener", "Widener", "Mono->Stereo"}, Case{"Spacer", "Spacer", "Dual Mono"},
                           // The manufacturer item "Corvane" has no formats; the plug-in item below it does.
                           Case{"quillmere", "Corvane", "Stereo"}, Case{"Corvane", "Corvane", "Stereo"}}) {
         auto before = world().project().track("Kick")->strip.inserts.size();
@@ -138,9 +146,10 @@ TEST_F(LogicInspectorChain, TypedNamesFindTheirMenuItemAndTheStereoFormatIsPrefe
             EXPECT_EQ(inserts.back().format, c.format) << c.typed;
         } else {
             EXPECT_FALSE(result.success) << c.typed;
-            EXPECT_EQ(result.message, "Could not find '" + std::string(c.typed) +
-                                          "' in the plugin menu. Use the exact name as it appears in Logic (e.g. 'Compressor', "
-                                          "'Channel EQ', 'Limiter').");
+            EXPECT_EQ(result.message,
+                      "Could not find '" + std::string(c.typed) +
+                          "' in the plugin menu. Use the exact name as it appears in Logic (e.g. 'Compressor', "
+                          "'Channel EQ', 'Limiter').");
             EXPECT_EQ(inserts.size(), before) << c.typed;
             EXPECT_EQ(world().ui().openMenu, "") << c.typed;
         }
@@ -151,8 +160,9 @@ TEST_F(LogicInspectorChain, CategoryNameIsNoPluginAndItsMenusAreClosed) {
     platform::LogCapture logs;
     auto result = inspector.addPlugin(main(), "Dynamics", -1);
     EXPECT_FALSE(result.success);
-    EXPECT_TRUE(logs.contains(
-        "[navigatePluginMenu] Found 'Dynamics' but no format leaf (Mono/Stereo) underneath \u2014 likely a category, not a plugin"));
+    EXPECT_TRUE(
+        logs.contains("[navigatePluginMenu] Found 'Dynamics' but no format leaf (Mono/Stereo) underneath \u2014 likely "
+                      "a category, not a plugin"));
     EXPECT_EQ(chain("Kick"), (Names{"Channel EQ", "Compressor"}));
     EXPECT_EQ(world().ui().openMenu, "");
 }
@@ -163,14 +173,19 @@ TEST_F(LogicInspectorChain, AddIsReportedOnlyWhenTheChainReadsBackAsAsked) {
     // A full strip: Logic refuses the insert though the menu was there.
     nlohmann::json fifteen = nlohmann::json::array();
     for (int i = 0; i < 15; ++i) fifteen.push_back({{"plugin", i % 2 ? "Compressor" : "Channel EQ"}});
-    reload(standin::testing::demoSongWith({{"project", {{"tracks", {{{"name", "Full"}, {"inserts", fifteen}}}}, {"selected", "Full"}}}}));
+    reload(standin::testing::demoSongWith(
+        {{"project", {{"tracks", {{{"name", "Full"}, {"inserts", fifteen}}}}, {"selected", "Full"}}}}));
     auto full = inspector.addPlugin(main(), "Limiter", 0);
     EXPECT_FALSE(full.success);
-    EXPECT_EQ(full.message.rfind("Chose 'Limiter' in the plugin menu, but it did not appear at slot 0. Chain: Channel EQ, Compressor", 0), 0u)
+    EXPECT_EQ(
+        full.message.rfind(
+            "Chose 'Limiter' in the plugin menu, but it did not appear at slot 0. Chain: Channel EQ, Compressor", 0),
+        0u)
         << full.message;
     EXPECT_EQ(world().project().track("Full")->strip.inserts.size(), 15u);
     // No bar below a full chain: appending and adding after the last slot fail before any menu opens.
-    EXPECT_EQ(inspector.addPlugin(main(), "Limiter", -1).message, "No empty slot after the last plugin. The chain may be full.");
+    EXPECT_EQ(inspector.addPlugin(main(), "Limiter", -1).message,
+              "No empty slot after the last plugin. The chain may be full.");
     EXPECT_EQ(inspector.addPlugin(main(), "Limiter", 15).message, "No empty slot after position 15.");
 
     // A new slot that keeps reading as a zero frame (top of the list) never counts as inserted below.
@@ -218,11 +233,23 @@ TEST_F(LogicInspectorChain, ReorderDragsUnderTheFullScreenShieldAndConfirms) {
         std::string message;
     };
     for (const Case& c : {
-             Case{2, 0, {"Corvane", "Channel EQ", "Compressor"}, "Moved Corvane to slot 0. Chain: Corvane, Channel EQ, Compressor"},
-             Case{0, 1, {"Compressor", "Channel EQ", "Corvane"}, "Moved Channel EQ to slot 1. Chain: Compressor, Channel EQ, Corvane"},
-             Case{0, 2, {"Compressor", "Corvane", "Channel EQ"}, "Moved Channel EQ to slot 2. Chain: Compressor, Corvane, Channel EQ"},
+             Case{2,
+                  0,
+                  {"Corvane", "Channel EQ", "Compressor"},
+                  "Moved Corvane to slot 0. Chain: Corvane, Channel EQ, Compressor"},
+             Case{0,
+                  1,
+                  {"Compressor", "Channel EQ", "Corvane"},
+                  "Moved Channel EQ to slot 1. Chain: Compressor, Channel EQ, Corvane"},
+             Case{0,
+                  2,
+                  {"Compressor", "Corvane", "Channel EQ"},
+                  "Moved Channel EQ to slot 2. Chain: Compressor, Corvane, Channel EQ"},
              // One past the end is the last place, and is reported as where the plug-in now is.
-             Case{0, 3, {"Compressor", "Corvane", "Channel EQ"}, "Moved Channel EQ to slot 2. Chain: Compressor, Corvane, Channel EQ"},
+             Case{0,
+                  3,
+                  {"Compressor", "Corvane", "Channel EQ"},
+                  "Moved Channel EQ to slot 2. Chain: Compressor, Corvane, Channel EQ"},
          }) {
         reload(standin::testing::demoSong());
         ASSERT_TRUE(inspector.selectTrack("Lead Vox"));
@@ -233,8 +260,9 @@ TEST_F(LogicInspectorChain, ReorderDragsUnderTheFullScreenShieldAndConfirms) {
         EXPECT_EQ(result.message, c.message) << label;
         EXPECT_EQ(chain("Lead Vox"), c.chain) << label;
         // Full screen before the first drag event, back over Logic's window after the last.
-        EXPECT_EQ(shield->taken(), (std::vector<std::pair<InputShield::Scope, int>>{{InputShield::Scope::fullscreen, 0},
-                                                                                      {InputShield::Scope::logicWindow, drags()}}))
+        EXPECT_EQ(shield->taken(),
+                  (std::vector<std::pair<InputShield::Scope, int>>{{InputShield::Scope::fullscreen, 0},
+                                                                   {InputShield::Scope::logicWindow, drags()}}))
             << label;
         EXPECT_GT(drags(), 0) << label;
         EXPECT_TRUE(world().ui().pluginWindows.empty()) << label;
@@ -248,7 +276,8 @@ TEST_F(LogicInspectorChain, RefusedReordersNeverTouchTheShieldOrDrag) {
         bool success;
         std::string message;
     };
-    for (const Case& c : {Case{3, 0, false, "fromIndex 3 out of range (chain size 3)"}, Case{-1, 0, false, "fromIndex -1 out of range (chain size 3)"},
+    for (const Case& c : {Case{3, 0, false, "fromIndex 3 out of range (chain size 3)"},
+                          Case{-1, 0, false, "fromIndex -1 out of range (chain size 3)"},
                           Case{0, 4, false, "toIndex 4 out of range (0..3)"}, Case{1, 1, true, "No move needed."},
                           Case{2, 3, true, "No move needed."}}) {
         auto result = inspector.reorderPlugin(main(), c.from, c.to);
@@ -279,11 +308,12 @@ TEST_F(LogicInspectorChain, TwoMissedDragsReportWhereThePluginIsAndReleaseTheShi
     world().setKnob("dropMisses", 2);
     auto result = inspector.reorderPlugin(main(), 2, 0);
     EXPECT_FALSE(result.success);
-    EXPECT_EQ(result.message, "Reorder failed twice: wanted Corvane at slot 0, it's at slot 2. Chain: Channel EQ, Compressor, Corvane");
+    EXPECT_EQ(result.message,
+              "Reorder failed twice: wanted Corvane at slot 0, it's at slot 2. Chain: Channel EQ, Compressor, Corvane");
     EXPECT_EQ(chain("Lead Vox"), (Names{"Channel EQ", "Compressor", "Corvane"}));
     EXPECT_TRUE(world().ui().pluginWindows.empty());
-    EXPECT_EQ(shield->taken(), (std::vector<std::pair<InputShield::Scope, int>>{{InputShield::Scope::fullscreen, 0},
-                                                                                  {InputShield::Scope::logicWindow, drags()}}));
+    EXPECT_EQ(shield->taken(), (std::vector<std::pair<InputShield::Scope, int>>{
+                                   {InputShield::Scope::fullscreen, 0}, {InputShield::Scope::logicWindow, drags()}}));
     EXPECT_EQ(InputShield::shared().scope(), InputShield::Scope::logicWindow);
 }
 

@@ -12,7 +12,9 @@ using testing::FakeElement;
 using Node = std::shared_ptr<FakeElement>;
 
 Node el(const std::string& role, const std::string& description = {}) { return FakeElement::make(role, description); }
-Node at(Node n, double x, double y) { return n->set("AXPosition", platform::Point{x, y})->set("AXSize", platform::Size{80, 20}); }
+Node at(Node n, double x, double y) {
+    return n->set("AXPosition", platform::Point{x, y})->set("AXSize", platform::Size{80, 20});
+}
 
 // --- On the simulated Logic Pro ----------------------------------------------------------------
 

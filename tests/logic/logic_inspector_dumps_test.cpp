@@ -45,7 +45,9 @@ struct Shapes {
             ->set("AXPosition", platform::Point{10.6, 20.4})
             ->set("AXSize", platform::Size{99.5, 30.5});
         root->actions = {"AXPress"};
-        button->set("AXTitle", std::string("  Open\n"))->set("AXValue", std::int64_t{42})->set("AXHelp", std::string("opens it"));
+        button->set("AXTitle", std::string("  Open\n"))
+            ->set("AXValue", std::int64_t{42})
+            ->set("AXHelp", std::string("opens it"));
         leaf->set("AXTitle", std::string("Leaf"));
         submenu->add(leaf);
         blankItem->set("AXTitle", std::string(" "))->add(submenu);
@@ -63,36 +65,46 @@ TEST_F(LogicInspectorDumpsShapes, EachRecursionWritesItsOwnKeySetAndFrameRoundin
     json node = inspector.dumpElement(s.root->handle(), 0, 1);
     EXPECT_EQ(keysOf(node), (std::set<std::string>{"role", "subrole", "description", "identifier", "value", "selected",
                                                    "childCount", "children"}));
-    EXPECT_EQ(node["children"][0]["value"], "42");  // numbers as their text
+    EXPECT_EQ(node["children"][0]["value"], "42");           // numbers as their text
     EXPECT_FALSE(node["children"][0].contains("children"));  // depth 1 is the limit
 
     DumpList crawl;
     int count = 0;
     inspector.crawlElement(s.root->handle(), "W", 0, 1, crawl, count, 100);
     ASSERT_EQ(crawl.size(), 1u);
-    EXPECT_EQ(keysOf(crawl[0]), (std::set<std::string>{"path", "depth", "role", "subrole", "description", "identifier",
-                                                       "value", "selected", "enabled", "focused", "roleDescription",
-                                                       "help", "frame"}));
+    EXPECT_EQ(keysOf(crawl[0]),
+              (std::set<std::string>{"path", "depth", "role", "subrole", "description", "identifier", "value",
+                                     "selected", "enabled", "focused", "roleDescription", "help", "frame"}));
     EXPECT_EQ(crawl[0]["frame"], kTruncated);
 
     DumpList actions;
     inspector.dumpElementWithActions(s.root->handle(), "Strip", 0, 1, actions);
-    EXPECT_EQ(keysOf(actions[0]), (std::set<std::string>{"path", "depth", "role", "subrole", "description", "identifier",
-                                                         "help", "roleDescription", "actions", "frame"}));
+    EXPECT_EQ(keysOf(actions[0]), (std::set<std::string>{"path", "depth", "role", "subrole", "description",
+                                                         "identifier", "help", "roleDescription", "actions", "frame"}));
     EXPECT_EQ(actions[0]["actions"], (json{"AXPress"}));
 
     DumpList all;
     inspector.dumpAllElementsInSubtree(s.root->handle(), all, 0, 2);
-    EXPECT_EQ(all[0], (json{{"role", "AXGroup"}, {"desc", "Mixer strip"}, {"title", ""}, {"value", "v"}, {"help", "a strip"},
-                            {"depth", 0}, {"frame", kRounded}}));
+    EXPECT_EQ(all[0], (json{{"role", "AXGroup"},
+                            {"desc", "Mixer strip"},
+                            {"title", ""},
+                            {"value", "v"},
+                            {"help", "a strip"},
+                            {"depth", 0},
+                            {"frame", kRounded}}));
     EXPECT_EQ(all[1]["value"], "");  // only a text value is written here
     EXPECT_EQ(all[1]["frame"], (json{{"x", 0}, {"y", 0}, {"w", 0}, {"h", 0}}));
 
     DumpList buttons;
     inspector.dumpAllAXButtonsInSubtree(s.root->handle(), buttons, 0, 5);
     ASSERT_EQ(buttons.size(), 1u);
-    EXPECT_EQ(buttons[0], (json{{"role", "AXButton"}, {"desc", "open"}, {"title", "  Open\n"}, {"roleDescription", ""},
-                                {"value", ""}, {"help", "opens it"}, {"frame", {{"x", 0}, {"y", 0}, {"w", 0}, {"h", 0}}}}));
+    EXPECT_EQ(buttons[0], (json{{"role", "AXButton"},
+                                {"desc", "open"},
+                                {"title", "  Open\n"},
+                                {"roleDescription", ""},
+                                {"value", ""},
+                                {"help", "opens it"},
+                                {"frame", {{"x", 0}, {"y", 0}, {"w", 0}, {"h", 0}}}}));
 
     DumpList nodes, menus;
     s.submenu->set("AXPosition", platform::Point{10.6, 20.4})->set("AXSize", platform::Size{99.5, 30.5});
@@ -100,12 +112,16 @@ TEST_F(LogicInspectorDumpsShapes, EachRecursionWritesItsOwnKeySetAndFrameRoundin
     EXPECT_EQ(nodes, (DumpList{{{"depth", 2}, {"childCount", 1}, {"frame", kTruncated}}}));
     inspector.findAllMenusIn(s.root->handle(), 0, 5, menus);
     ASSERT_EQ(menus.size(), 3u);
-    EXPECT_EQ(menus[0], (json{{"role", "AXMenuItem"}, {"title", " "}, {"desc", "  "}, {"depth", 1}, {"childCount", 1},
+    EXPECT_EQ(menus[0], (json{{"role", "AXMenuItem"},
+                              {"title", " "},
+                              {"desc", "  "},
+                              {"depth", 1},
+                              {"childCount", 1},
                               {"frame", {{"x", 0}, {"y", 0}, {"w", 0}, {"h", 0}}}}));
 
     json described = inspector.describeElement(s.root->handle(), "here");
-    EXPECT_EQ(keysOf(described), (std::set<std::string>{"label", "role", "subrole", "description", "identifier", "frame",
-                                                        "actions", "attrs", "childCount"}));
+    EXPECT_EQ(keysOf(described), (std::set<std::string>{"label", "role", "subrole", "description", "identifier",
+                                                        "frame", "actions", "attrs", "childCount"}));
     EXPECT_EQ(described["childCount"], 2);
     // Without position and size there is no frame at all where a zero frame is left out.
     EXPECT_FALSE(inspector.describeElement(s.leaf->handle(), "x").contains("frame"));
@@ -130,9 +146,14 @@ TEST_F(LogicInspectorDumpsShapes, PathsUseEachWritersSeparatorAndLabel) {
     std::vector<std::string> paths;
     for (const auto& e : menu) paths.push_back(e["path"]);
     // The blank item gets no entry but its submenu's item does; the trimmed title names the button.
-    EXPECT_EQ(paths, (std::vector<std::string>{"focused > Mixer strip[0]", "focused > Mixer strip[1] > AXMenuItem[0] > AXMenu[0]"}));
-    EXPECT_EQ(menu[0], (json{{"role", "AXButton"}, {"depth", 1}, {"path", "focused > Mixer strip[0]"}, {"title", "Open"},
-                             {"description", "open"}, {"value", "42"}}));
+    EXPECT_EQ(paths, (std::vector<std::string>{"focused > Mixer strip[0]",
+                                               "focused > Mixer strip[1] > AXMenuItem[0] > AXMenu[0]"}));
+    EXPECT_EQ(menu[0], (json{{"role", "AXButton"},
+                             {"depth", 1},
+                             {"path", "focused > Mixer strip[0]"},
+                             {"title", "Open"},
+                             {"description", "open"},
+                             {"value", "42"}}));
 
     DumpList deep;
     inspector.deepCrawlWithAttributes(s.root->handle(), "focused", 0, 5, deep);
@@ -145,12 +166,15 @@ TEST_F(LogicInspectorDumpsShapes, MenuItemTitlesReportEnabledSubmenusAndSkipUnti
     inspector.collectMenuItemTitles(s.root->handle(), items, 0, 10);
     // " " is a non-empty title, so the blank item is listed; an item without a title is not.
     ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0], (json{{"title", " "}, {"enabled", true}, {"depth", 1}, {"hasSubmenu", true}, {"childCount", 1}}));
+    EXPECT_EQ(items[0],
+              (json{{"title", " "}, {"enabled", true}, {"depth", 1}, {"hasSubmenu", true}, {"childCount", 1}}));
     s.leaf->set("AXEnabled", false);
     s.blankItem->attributes.erase("AXTitle");
     items.clear();
     inspector.collectMenuItemTitles(s.root->handle(), items, 0, 10);
-    EXPECT_EQ(items, (DumpList{{{"title", "Leaf"}, {"enabled", false}, {"depth", 3}, {"hasSubmenu", false}, {"childCount", 0}}}));
+    EXPECT_EQ(
+        items,
+        (DumpList{{{"title", "Leaf"}, {"enabled", false}, {"depth", 3}, {"hasSubmenu", false}, {"childCount", 0}}}));
 }
 
 TEST_F(LogicInspectorDumpsShapes, DepthZeroVisitsNothingButDumpElementStillDescribesItsElement) {
@@ -187,8 +211,9 @@ protected:
 
 TEST_F(LogicInspectorDumps, AXDumpReportsTheProcessTheRoleReadAndAtMostFiveShallowWindows) {
     auto dump = inspector.debugAXDump(6);
-    EXPECT_EQ(keysOf(dump), (std::set<std::string>{"logicPID", "logicName", "axTrustedCheck", "axRawReadResult", "axRawReadNote",
-                                                   "axRawRole", "windowCount", "focusedWindow", "allWindows"}));
+    EXPECT_EQ(keysOf(dump),
+              (std::set<std::string>{"logicPID", "logicName", "axTrustedCheck", "axRawReadResult", "axRawReadNote",
+                                     "axRawRole", "windowCount", "focusedWindow", "allWindows"}));
     EXPECT_EQ(dump["logicPID"], 4242);
     EXPECT_EQ(dump["logicName"], "Logic Pro");
     EXPECT_EQ(dump["axTrustedCheck"], true);
@@ -268,7 +293,8 @@ TEST_F(LogicInspectorDumps, InspectorStripsAndStripSubtreesCarryTheirIndexesAndR
     inspector.dumpAllAXButtonsInSubtree(*inspector.firstMixerStrip(*inspector.findMainWindow()), buttons, 0, 15);
     for (const auto& b : buttons) {
         EXPECT_FALSE(b.contains("depth"));
-        EXPECT_EQ(keysOf(b), (std::set<std::string>{"role", "desc", "title", "roleDescription", "value", "help", "frame"}));
+        EXPECT_EQ(keysOf(b),
+                  (std::set<std::string>{"role", "desc", "title", "roleDescription", "value", "help", "frame"}));
     }
 }
 
@@ -280,7 +306,9 @@ TEST_F(LogicInspectorDumps, MenuItemsOfTheFocusedMenuAreListedAndNothingWhenWind
     inspector.dumpMenuItems(app, results, 4);
     ASSERT_FALSE(results.empty());
     // The window's path starts with its role; the control bar is its second child.
-    EXPECT_EQ(results[0], (json{{"role", "AXButton"}, {"depth", 2}, {"path", "AXWindow > Demo Song - Tracks[1] > Control Bar[0]"},
+    EXPECT_EQ(results[0], (json{{"role", "AXButton"},
+                                {"depth", 2},
+                                {"path", "AXWindow > Demo Song - Tracks[1] > Control Bar[0]"},
                                 {"description", "Go to Beginning"}}));
     // The open menu hangs deeper than 4 below the window, but it is the focused element.
     std::vector<std::string> focused;
@@ -297,7 +325,8 @@ TEST_F(LogicInspectorDumps, MenuItemsOfTheFocusedMenuAreListedAndNothingWhenWind
 }
 
 TEST_F(LogicInspectorDumps, SidechainMenuIsOpenedListedAndClosedAgain) {
-    EXPECT_EQ(inspector.dumpSidechainMenuItems(), (json{{"error", "No plugin window currently open. Run /debug/open-plugin first."}}));
+    EXPECT_EQ(inspector.dumpSidechainMenuItems(),
+              (json{{"error", "No plugin window currently open. Run /debug/open-plugin first."}}));
     // Kick's second slot is a Compressor, whose window has a side-chain selector.
     std::vector<platform::AXElement> opens;
     std::function<void(const platform::AXElement&)> walk = [&](const platform::AXElement& e) {

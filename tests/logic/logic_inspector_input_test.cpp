@@ -31,13 +31,14 @@ protected:
 };
 
 TEST_F(LogicInspectorInput, FindsLogicByBundleIdOrExactNameButNeverAnAppWithoutBundleId) {
-    load(standin::testing::demoSongWith({{"workspace",
-                                          {{"apps",
-                                            {{{"self", true}, {"name", "Corvane"}, {"bundleId", "app.corvane"}, {"pid", 100}},
-                                             {{"name", "Logic Pro"}, {"pid", 300}},
-                                             {{"name", "logic pro"}, {"bundleId", "com.other.lower"}, {"pid", 302}},
-                                             {{"name", "Logic Pro"}, {"bundleId", "com.other.exact"}, {"pid", 301}},
-                                             {{"logic", true}}}}}}}));
+    load(standin::testing::demoSongWith(
+        {{"workspace",
+          {{"apps",
+            {{{"self", true}, {"name", "Corvane"}, {"bundleId", "app.corvane"}, {"pid", 100}},
+             {{"name", "Logic Pro"}, {"pid", 300}},
+             {{"name", "logic pro"}, {"bundleId", "com.other.lower"}, {"pid", 302}},
+             {{"name", "Logic Pro"}, {"bundleId", "com.other.exact"}, {"pid", 301}},
+             {{"logic", true}}}}}}}));
     auto found = inspector.logicApplication();
     ASSERT_TRUE(found);
     EXPECT_EQ(found->processIdentifier, 301);  // exact name under another bundle id, listed first
@@ -61,7 +62,8 @@ TEST_F(LogicInspectorInput, ActivationWaitsOnlyWhenNeededAndFallsBackToAppleScri
         bool endsInFront;
         bool warns;
     };
-    for (const Case& c : {Case{"immediate", true, false}, Case{"appleScriptOnly", true, false}, Case{"never", false, true}}) {
+    for (const Case& c :
+         {Case{"immediate", true, false}, Case{"appleScriptOnly", true, false}, Case{"never", false, true}}) {
         load(standin::testing::demoSongWith({{"logic", {{"activation", c.activation}}}}));
         platform::LogCapture logs;
         inspector.activateLogic();
@@ -92,10 +94,10 @@ TEST_F(LogicInspectorInput, KeysAndChordsReachLogicAndLeaveTraceLines) {
 
     std::vector<std::string> messages;
     for (const auto& l : traceLines()) messages.push_back(message(l));
-    EXPECT_EQ(messages, (std::vector<std::string>{"pressKey vk=53 (Escape)", "pressKey vk=8 (vk8)",
-                                                  "pressKeyChord Right mods=0x140000",
-                                                  "pressKey DROP vk=53 (Logic not running)",
-                                                  "pressKeyChord DROP vk=123 mods=1310720 (Logic not running)"}));
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{"pressKey vk=53 (Escape)", "pressKey vk=8 (vk8)",
+                                        "pressKeyChord Right mods=0x140000", "pressKey DROP vk=53 (Logic not running)",
+                                        "pressKeyChord DROP vk=123 mods=1310720 (Logic not running)"}));
     EXPECT_EQ(traceLines()[0].size(), std::string("[2026-01-01T00:00:00Z] ").size() + messages[0].size());
 
     // Private to the user, appended to, never through a link.
@@ -153,7 +155,8 @@ TEST_F(LogicInspectorInput, GlobalClickPressesWhatIsUnderThePointAndRestoresTheC
     // Process-targeted: nothing moves the cursor or Logic's place in front.
     world().setFrontmost(world().selfPid());
     auto vox = world().headerFrame("Lead Vox");
-    EXPECT_TRUE(inspector.mouseClickInLogic(standin::World::center(*vox), LogicInspector::ClickMode::pidTargeted).success);
+    EXPECT_TRUE(
+        inspector.mouseClickInLogic(standin::World::center(*vox), LogicInspector::ClickMode::pidTargeted).success);
     EXPECT_EQ(world().frontmostPid(), world().selfPid());
 }
 

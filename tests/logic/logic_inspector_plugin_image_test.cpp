@@ -2,9 +2,9 @@
 
 #include <cstdlib>
 
-#include "support/image_encoding.h"
 #include "logic/logic_inspector.h"
 #include "platform/standin/standin_fixture.h"
+#include "support/image_encoding.h"
 #include "test_support/temp_home.h"
 
 namespace corvane {
@@ -15,19 +15,23 @@ protected:
     void SetUp() override {
         auto editor = [](int w, int h) { return nlohmann::json{{"size", {w, h}}}; };
         load(standin::testing::demoSongWith(
-            {{"plugins", nlohmann::json::array({{{"name", "Compressor"}, {"category", {"Dynamics"}}, {"editor", editor(520, 320)}},
-                                                {{"name", "Wide"}, {"category", {"Imaging"}}, {"editor", editor(1600, 600)}},
-                                                {{"name", "Flat"}, {"category", {"Imaging"}}, {"editor", editor(300, 10)}}})},
+            {{"plugins",
+              nlohmann::json::array({{{"name", "Compressor"}, {"category", {"Dynamics"}}, {"editor", editor(520, 320)}},
+                                     {{"name", "Wide"}, {"category", {"Imaging"}}, {"editor", editor(1600, 600)}},
+                                     {{"name", "Flat"}, {"category", {"Imaging"}}, {"editor", editor(300, 10)}}})},
              {"project",
               {{"selected", "Kick"},
-               {"tracks", {{{"name", "Kick"}, {"inserts", {{{"plugin", "Compressor"}}, {{"plugin", "Wide"}}, {{"plugin", "Flat"}}}}}}}}}}));
+               {"tracks",
+                {{{"name", "Kick"},
+                  {"inserts", {{{"plugin", "Compressor"}}, {{"plugin", "Wide"}}, {{"plugin", "Flat"}}}}}}}}}}));
     }
 
     std::optional<std::string> captureSlot(int index) {
         inspector.closeOpenPluginAndRestoreEditorView();
         auto main = *inspector.findMainWindow();
         auto slots = inspector.findTrackPluginSlots(main);
-        inspector.findChildButton(slots.at(static_cast<std::size_t>(index)).element, "open")->performAction(platform::ax::kPress);
+        inspector.findChildButton(slots.at(static_cast<std::size_t>(index)).element, "open")
+            ->performAction(platform::ax::kPress);
         return inspector.capturePluginWindowScreenshot(app(), main);
     }
 
@@ -36,7 +40,8 @@ protected:
 };
 
 TEST_F(LogicInspectorPluginImage, WindowImageIsAJpegAtMost800PixelsWide) {
-    EXPECT_FALSE(inspector.capturePluginWindowScreenshot(app(), *inspector.findMainWindow()));  // no plug-in window open
+    EXPECT_FALSE(
+        inspector.capturePluginWindowScreenshot(app(), *inspector.findMainWindow()));  // no plug-in window open
 
     struct Case {
         int slot;
@@ -56,7 +61,8 @@ TEST_F(LogicInspectorPluginImage, WindowImageIsAJpegAtMost800PixelsWide) {
         // It shows the plug-in window: its body, below the header.
         const auto* body = image->at(image->width / 2, image->height * 3 / 4);
         const standin::Rgb expected = standin::palette::pluginBody;
-        EXPECT_LE(std::abs(body[0] - expected.r) + std::abs(body[1] - expected.g) + std::abs(body[2] - expected.b), 24) << "slot " << c.slot;
+        EXPECT_LE(std::abs(body[0] - expected.r) + std::abs(body[1] - expected.g) + std::abs(body[2] - expected.b), 24)
+            << "slot " << c.slot;
     }
 
     // Without Screen Recording there is no picture to take.

@@ -45,9 +45,9 @@ TEST_F(LogicInspectorPlugins, SlotsReadTopToBottomWithTheirBypassStateOnEveryTra
         std::vector<std::string> names;
         std::vector<bool> bypassed;
     };
-    for (const Case& c : {Case{"Kick", {"Channel EQ", "Compressor"}, {false, true}},
-                          Case{"Lead Vox", {"Channel EQ", "Compressor", "Corvane"}, {false, false, false}},
-                          Case{"Guitar", {}, {}}}) {
+    for (const Case& c :
+         {Case{"Kick", {"Channel EQ", "Compressor"}, {false, true}},
+          Case{"Lead Vox", {"Channel EQ", "Compressor", "Corvane"}, {false, false, false}}, Case{"Guitar", {}, {}}}) {
         ASSERT_TRUE(inspector.selectTrack(c.track)) << c.track;
         auto slots = inspector.findTrackPluginSlots(main());
         std::vector<std::string> names;
@@ -91,7 +91,8 @@ TEST_F(LogicInspectorPlugins, OnlyGroupsWithOpenAndABypassCheckBoxAreSlots) {
     auto slots = inspector.findTrackPluginSlots(window->handle());
     std::vector<std::pair<std::string, bool>> got;
     for (const auto& s : slots) got.emplace_back(s.name, s.isBypassed);
-    EXPECT_EQ(got, (std::vector<std::pair<std::string, bool>>{{"Upper", false}, {"Same Y", true}, {"Lower", true}, {"Inside", false}}));
+    EXPECT_EQ(got, (std::vector<std::pair<std::string, bool>>{
+                       {"Upper", false}, {"Same Y", true}, {"Lower", true}, {"Inside", false}}));
 }
 
 TEST_F(LogicInspectorPlugins, ViewButtonTextsReadAsEditorOrControlsOrUnknown) {
@@ -99,15 +100,16 @@ TEST_F(LogicInspectorPlugins, ViewButtonTextsReadAsEditorOrControlsOrUnknown) {
         std::optional<std::string> value, title;
         std::optional<PluginViewPreference> expected;
     };
-    for (const Case& c : {Case{"Editor", "Controls", PluginViewPreference::editor},
-                          Case{"", "Controls", PluginViewPreference::controls},
-                          Case{" \tControls & Editor", std::nullopt, PluginViewPreference::editor},
-                          Case{"Settings", "Controls", PluginViewPreference::controls},
-                          Case{"Settings", "Other", std::nullopt}}) {
+    for (const Case& c :
+         {Case{"Editor", "Controls", PluginViewPreference::editor},
+          Case{"", "Controls", PluginViewPreference::controls},
+          Case{" \tControls & Editor", std::nullopt, PluginViewPreference::editor},
+          Case{"Settings", "Controls", PluginViewPreference::controls}, Case{"Settings", "Other", std::nullopt}}) {
         auto button = FakeElement::make("AXMenuButton", "view");
         if (c.value) button->set("AXValue", *c.value);
         if (c.title) button->set("AXTitle", *c.title);
-        EXPECT_EQ(inspector.readCurrentPluginView(button->handle()), c.expected) << c.value.value_or("") << "/" << c.title.value_or("");
+        EXPECT_EQ(inspector.readCurrentPluginView(button->handle()), c.expected)
+            << c.value.value_or("") << "/" << c.title.value_or("");
     }
 }
 
@@ -164,7 +166,8 @@ TEST_F(LogicInspectorPlugins, LogicsOwnMixerWindowIsNeverTakenForAPluginWindow) 
     auto windows = app.elements(platform::ax::kWindows);
     ASSERT_TRUE(windows);
     for (const auto& w : *windows)
-        if (w.string(platform::ax::kTitle) == std::optional<std::string>("Demo Song - Mixer")) w.performAction(platform::ax::kRaise);
+        if (w.string(platform::ax::kTitle) == std::optional<std::string>("Demo Song - Mixer"))
+            w.performAction(platform::ax::kRaise);
     ASSERT_EQ(world().ui().windows.front(), "Demo Song - Mixer");
     auto found = inspector.findPluginWindow(app, main());
     ASSERT_TRUE(found);
@@ -178,7 +181,8 @@ TEST_F(LogicInspectorPlugins, LogicsOwnMixerWindowIsNeverTakenForAPluginWindow) 
 }
 
 TEST_F(LogicInspectorPlugins, UntitledAndLookalikeWindowsAreSkipped) {
-    world().setKnob("extraWindows", nlohmann::json::array({{{"title", ""}, {"front", true}}, {{"title", "Demo Song - Tracks"}}}));
+    world().setKnob("extraWindows",
+                    nlohmann::json::array({{{"title", ""}, {"front", true}}, {{"title", "Demo Song - Tracks"}}}));
     // A second window titled like the main one and an untitled one are both passed over.
     EXPECT_FALSE(inspector.findPluginWindow(app(), main()));
     openSlot(0);
@@ -189,16 +193,27 @@ TEST_F(LogicInspectorPlugins, UntitledAndLookalikeWindowsAreSkipped) {
 
 TEST_F(LogicInspectorPlugins, ButtonInTheOpenPluginIsPressedByLabelFragment) {
     load(standin::testing::demoSongWith(
-        {{"plugins", nlohmann::json::array({{{"name", "Channel EQ"}, {"category", {"EQ"}}, {"formats", {"Stereo"}},
-                                             {"parameters", {{{"id", "lowcut"}, {"label", "Low Cut"}, {"type", "toggle"}, {"default", 0}}}},
-                                             {"editor", {{"controls", {{{"role", "AXButton"}, {"description", "Low\u2028Cut"},
-                                                                        {"bind", "lowcut"}, {"frame", {20, 80, 60, 20}}}}}}}},
-                                            {{"name", "Compressor"}, {"category", {"Dynamics"}}, {"formats", {"Stereo"}}}})}}));
+        {{"plugins",
+          nlohmann::json::array(
+              {{{"name", "Channel EQ"},
+                {"category", {"EQ"}},
+                {"formats", {"Stereo"}},
+                {"parameters", {{{"id", "lowcut"}, {"label", "Low Cut"}, {"type", "toggle"}, {"default", 0}}}},
+                {"editor",
+                 {{"controls",
+                   {{{"role", "AXButton"},
+                     {"description", "Low\u2028Cut"},
+                     {"bind", "lowcut"},
+                     {"frame", {20, 80, 60, 20}}}}}}}},
+               {{"name", "Compressor"}, {"category", {"Dynamics"}}, {"formats", {"Stereo"}}}})}}));
     EXPECT_EQ(inspector.clickButtonInOpenPlugin("cut"), (nlohmann::json{{"error", "No plugin window currently open"}}));
     openSlot(0);
-    EXPECT_EQ(inspector.clickButtonInOpenPlugin("COMP"), (nlohmann::json{{"ok", true}, {"matchedLabel", "compare"}, {"axResult", 0}}));
-    EXPECT_EQ(inspector.clickButtonInOpenPlugin("Nowhere"), (nlohmann::json{{"error", "No button found containing 'Nowhere'"}}));
-    EXPECT_EQ(inspector.clickButtonInOpenPlugin("low cut"), (nlohmann::json{{"ok", true}, {"matchedLabel", "Low Cut"}, {"axResult", 0}}));
+    EXPECT_EQ(inspector.clickButtonInOpenPlugin("COMP"),
+              (nlohmann::json{{"ok", true}, {"matchedLabel", "compare"}, {"axResult", 0}}));
+    EXPECT_EQ(inspector.clickButtonInOpenPlugin("Nowhere"),
+              (nlohmann::json{{"error", "No button found containing 'Nowhere'"}}));
+    EXPECT_EQ(inspector.clickButtonInOpenPlugin("low cut"),
+              (nlohmann::json{{"ok", true}, {"matchedLabel", "Low Cut"}, {"axResult", 0}}));
     EXPECT_EQ(world().project().track("Kick")->strip.inserts[0].params.at("lowcut"), 1);
 }
 

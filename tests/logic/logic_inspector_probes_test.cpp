@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <set>
 
-#include "support/image_encoding.h"
 #include "logic/logic_inspector.h"
 #include "platform/standin/standin_fixture.h"
+#include "support/image_encoding.h"
 #include "test_support/temp_home.h"
 
 namespace corvane {
@@ -44,8 +44,10 @@ protected:
         ::setenv("TMPDIR", tmp_.c_str(), 1);
     }
     void TearDown() override {
-        if (previous_) ::setenv("TMPDIR", previous_->c_str(), 1);
-        else ::unsetenv("TMPDIR");
+        if (previous_)
+            ::setenv("TMPDIR", previous_->c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
     }
     json readJson(const fs::path& p) { return json::parse(testing::readAll(p)); }
     long long virtualEpochSeconds() {
@@ -62,15 +64,18 @@ protected:
 TEST_F(LogicInspectorProbes, MenuProbeListsTheOpenedMenuClosesItAndKeepsAPrivateCopy) {
     auto result = inspector.probeInsertBarMenu("Kick", -1, false, 0);
     ASSERT_FALSE(result.contains("error")) << result.dump();
-    EXPECT_EQ(keysOf(result), (std::set<std::string>{"targetSlot", "clickMethod", "targetBarFrame", "windows", "focusedRole",
-                                                     "menuItemCount", "menuItemsPreview", "menuNodeCount", "menuNodes",
-                                                     "fullDumpFile"}));
+    EXPECT_EQ(keysOf(result), (std::set<std::string>{"targetSlot", "clickMethod", "targetBarFrame", "windows",
+                                                     "focusedRole", "menuItemCount", "menuItemsPreview",
+                                                     "menuNodeCount", "menuNodes", "fullDumpFile"}));
     EXPECT_EQ(result["targetSlot"], -1);
     EXPECT_EQ(result["clickMethod"], "AXPress");
     EXPECT_EQ(result["targetBarFrame"], truncated(*world().insertBarFrame(0, 2)));  // the bar below the chain
     EXPECT_EQ(result["focusedRole"], "AXMenu");
-    EXPECT_EQ(result["windows"], (json::array({{{"idx", 0}, {"title", "Demo Song - Tracks"}, {"role", "AXWindow"},
-                                                {"subrole", "AXStandardWindow"}, {"children", 4}}})));
+    EXPECT_EQ(result["windows"], (json::array({{{"idx", 0},
+                                                {"title", "Demo Song - Tracks"},
+                                                {"role", "AXWindow"},
+                                                {"subrole", "AXStandardWindow"},
+                                                {"children", 4}}})));
     // 2 main-menu items + 15 insert-menu entries below the bar, and the same 15 again as the focused menu.
     EXPECT_EQ(result["menuItemCount"], 32);
     EXPECT_EQ(result["menuItemsPreview"].size(), 32u);
@@ -91,7 +96,8 @@ TEST_F(LogicInspectorProbes, MenuProbeListsTheOpenedMenuClosesItAndKeepsAPrivate
 TEST_F(LogicInspectorProbes, MenuProbePreviewStopsAtFortyWhileTheCountCoversAll) {
     json song = standin::testing::demoSong();
     for (int i = 0; i < 10; ++i)
-        song["plugins"].push_back({{"name", "Extra " + std::to_string(i)}, {"category", {"More"}}, {"formats", {"Stereo"}}});
+        song["plugins"].push_back(
+            {{"name", "Extra " + std::to_string(i)}, {"category", {"More"}}, {"formats", {"Stereo"}}});
     load(song);
     auto result = inspector.probeInsertBarMenu("Kick", 0, false, 0);
     EXPECT_EQ(result["menuItemCount"], 32 + 2 * 21);
@@ -118,9 +124,9 @@ TEST_F(LogicInspectorProbes, TargetBarFollowsTheSlotIndexAndUnresolvableIndexesF
         int occupied;
         int empties;
     };
-    for (Case c : {Case{"Kick", 0, 0, 2, 3}, Case{"Kick", 1, 1, 2, 3}, Case{"Kick", 2, 2, 2, 3}, Case{"Kick", -1, 2, 2, 3},
-                   Case{"Kick", 3, -1, 2, 3}, Case{"Kick", -2, -1, 2, 3}, Case{"Snare", -1, -1, 0, 1},
-                   Case{"Snare", 0, 0, 0, 1}}) {
+    for (Case c : {Case{"Kick", 0, 0, 2, 3}, Case{"Kick", 1, 1, 2, 3}, Case{"Kick", 2, 2, 2, 3},
+                   Case{"Kick", -1, 2, 2, 3}, Case{"Kick", 3, -1, 2, 3}, Case{"Kick", -2, -1, 2, 3},
+                   Case{"Snare", -1, -1, 0, 1}, Case{"Snare", 0, 0, 0, 1}}) {
         world().clearEventLog();
         auto result = inspector.probeInsertBarMenu(c.track, c.slotIndex, false, 0);
         if (c.gap < 0) {
@@ -132,7 +138,8 @@ TEST_F(LogicInspectorProbes, TargetBarFollowsTheSlotIndexAndUnresolvableIndexesF
             EXPECT_EQ(inspector.crawlEverythingAfterInsertBarClick(c.track, c.slotIndex),
                       (json{{"error", "Could not resolve insert bar for slot " + std::to_string(c.slotIndex)}}));
         } else {
-            EXPECT_EQ(result["targetBarFrame"], truncated(*world().insertBarFrame(0, c.gap))) << c.track << " " << c.slotIndex;
+            EXPECT_EQ(result["targetBarFrame"], truncated(*world().insertBarFrame(0, c.gap)))
+                << c.track << " " << c.slotIndex;
         }
     }
 }
@@ -172,8 +179,9 @@ TEST_F(LogicInspectorProbes, TypingIntoTheInsertMenuThatDoesNotFilterAddsNothing
                             {"beforeSlots", {"Channel EQ", "Compressor"}},
                             {"afterSlots", {"Channel EQ", "Compressor"}},
                             {"added", false},
-                            {"note", "No new slot \u2014 either the menu doesn't support type-to-filter or the typed text "
-                                     "didn't match. Try plain text without format suffix."}}));
+                            {"note",
+                             "No new slot \u2014 either the menu doesn't support type-to-filter or the typed text "
+                             "didn't match. Try plain text without format suffix."}}));
     EXPECT_EQ(world().project().track("Kick")->strip.inserts.size(), 2u);
     EXPECT_EQ(world().ui().openMenu, "");
 }
@@ -195,7 +203,8 @@ TEST_F(LogicInspectorProbes, CrawlDescribesTheApplicationSystemWideFocusAndMenuO
     EXPECT_EQ(world().ui().openMenu, "");
 
     json saved = readJson(file);
-    EXPECT_EQ(keysOf(saved), (std::set<std::string>{"track", "slotIndex", "logicApp", "systemWide", "focused", "menuOwners"}));
+    EXPECT_EQ(keysOf(saved),
+              (std::set<std::string>{"track", "slotIndex", "logicApp", "systemWide", "focused", "menuOwners"}));
     const json& perAttribute = saved["logicApp"]["perAttribute"];
     EXPECT_EQ(perAttribute["AXRole"], "AXApplication");
     EXPECT_EQ(perAttribute["AXWindows"]["kind"], "[AXUIElement]");
@@ -210,7 +219,8 @@ TEST_F(LogicInspectorProbes, CrawlDescribesTheApplicationSystemWideFocusAndMenuO
 
 TEST_F(LogicInspectorProbes, ScreenshotProbeLeavesTheMenuOpenAndSavesTheDisplay) {
     auto result = inspector.clickInsertBarAndScreenshot("Kick", 0, false);
-    EXPECT_EQ(keysOf(result), (std::set<std::string>{"targetBarFrame", "screenshot", "screenshotOK", "clickMethod", "note"}));
+    EXPECT_EQ(keysOf(result),
+              (std::set<std::string>{"targetBarFrame", "screenshot", "screenshotOK", "clickMethod", "note"}));
     EXPECT_EQ(result["screenshotOK"], true);
     EXPECT_EQ(result["clickMethod"], "AXPress");
     EXPECT_EQ(result["note"], "Menu (if any) left open \u2014 press Esc manually or call any other debug route.");

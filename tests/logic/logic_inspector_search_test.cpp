@@ -67,14 +67,19 @@ TEST(LogicInspectorSearchShapes, SliderWriteTruncatesConfirmsWithinOneAndRefuses
 
     // A control that settles one step off still counts; two steps off does not.
     slider->attributes["AXValue"] = std::int64_t{0};
-    slider->writeTransform = [](const platform::AXValue& v) { return platform::AXValue(std::int64_t(std::get<double>(v)) + 1); };
+    slider->writeTransform = [](const platform::AXValue& v) {
+        return platform::AXValue(std::int64_t(std::get<double>(v)) + 1);
+    };
     EXPECT_TRUE(inspector.setSliderValue(root->handle(), "pan", 127, 10).success);
-    slider->writeTransform = [](const platform::AXValue& v) { return platform::AXValue(std::int64_t(std::get<double>(v)) + 2); };
+    slider->writeTransform = [](const platform::AXValue& v) {
+        return platform::AXValue(std::int64_t(std::get<double>(v)) + 2);
+    };
     EXPECT_FALSE(inspector.setSliderValue(root->handle(), "pan", 127, 10).success);
     EXPECT_EQ(slider->writes.size(), 1u + 300u + 300u);
 
     slider->writes.clear();
-    for (double bad : {std::nan(""), double(INFINITY), 1e300}) EXPECT_FALSE(inspector.setSliderValue(root->handle(), "pan", bad, 10).success);
+    for (double bad : {std::nan(""), double(INFINITY), 1e300})
+        EXPECT_FALSE(inspector.setSliderValue(root->handle(), "pan", bad, 10).success);
     EXPECT_TRUE(slider->writes.empty());
 
     // A refused write on the first match does not end the search: the next slider is tried.

@@ -11,7 +11,8 @@ namespace {
 using standin::EventKind;
 
 const char* const kNotFoundTail =
-    "' \u2014 menu item not found. Logic's menu groups sources into Audio / Inst / Bus submenus; check that the source exists (a "
+    "' \u2014 menu item not found. Logic's menu groups sources into Audio / Inst / Bus submenus; check that the source "
+    "exists (a "
     "track name, 'Bus N', or 'Internal' to clear).";
 
 class LogicInspectorSidechain : public standin::testing::StandinTest {
@@ -22,7 +23,9 @@ protected:
     }
 
     platform::AXElement main() { return *inspector.findMainWindow(); }
-    LogicInspector::InsertSlot slot(int index) { return inspector.findTrackPluginSlots(main()).at(static_cast<std::size_t>(index)); }
+    LogicInspector::InsertSlot slot(int index) {
+        return inspector.findTrackPluginSlots(main()).at(static_cast<std::size_t>(index));
+    }
     std::string source() { return world().project().track("Lead Vox")->strip.inserts[1].sideChainSource; }
     int popupWrites() {
         int n = 0;
@@ -100,11 +103,12 @@ TEST_F(LogicInspectorSidechain, FailuresLeaveTheSourceAndCloseTheWindow) {
         std::string message;
         std::optional<std::string> before;
     };
-    for (const Case& c : {Case{1, "Bus 9", "Could not set Side Chain to 'Bus 9" + std::string(kNotFoundTail), "None"},
-                          Case{1, "Bus 10", "Could not set Side Chain to 'Bus 10" + std::string(kNotFoundTail), "None"},
-                          Case{0, "Kick",
-                               "Plugin 'Channel EQ' has no sidechain input (no 'Side Chain Source' dropdown found in plugin header).",
-                               std::nullopt}}) {
+    for (const Case& c :
+         {Case{1, "Bus 9", "Could not set Side Chain to 'Bus 9" + std::string(kNotFoundTail), "None"},
+          Case{1, "Bus 10", "Could not set Side Chain to 'Bus 10" + std::string(kNotFoundTail), "None"},
+          Case{0, "Kick",
+               "Plugin 'Channel EQ' has no sidechain input (no 'Side Chain Source' dropdown found in plugin header).",
+               std::nullopt}}) {
         auto result = inspector.setPluginSidechain(main(), slot(c.slot), c.asked);
         EXPECT_FALSE(result.success) << c.asked;
         EXPECT_EQ(result.message, c.message);
@@ -121,7 +125,8 @@ TEST_F(LogicInspectorSidechain, SlowWindowGetsASecondPressAndThenGivesUp) {
         nlohmann::json value;
         bool success;
     };
-    for (const Case& c : {Case{"lateWindow", 0.5, true}, Case{"openIgnoresFirstPress", true, true}, Case{"lateWindow", 1.0, false}}) {
+    for (const Case& c :
+         {Case{"lateWindow", 0.5, true}, Case{"openIgnoresFirstPress", true, true}, Case{"lateWindow", 1.0, false}}) {
         load(standin::testing::demoSong());
         ASSERT_TRUE(inspector.selectTrack("Lead Vox"));
         world().setKnob(c.knob, c.value);

@@ -29,8 +29,9 @@ TEST_F(LogicInspectorSnapshot, ContextSnapshotReadsWindowsOnlyWhenAsked) {
     EXPECT_EQ(bare.processIdentifier, 4242);
 
     world().quitLogic();
-    EXPECT_EQ(nlohmann::json(inspector.snapshot(true)),
-              (nlohmann::json{{"logicIsRunning", false}, {"logicIsFrontmost", false}, {"windows", nlohmann::json::array()}}));
+    EXPECT_EQ(
+        nlohmann::json(inspector.snapshot(true)),
+        (nlohmann::json{{"logicIsRunning", false}, {"logicIsFrontmost", false}, {"windows", nlohmann::json::array()}}));
     world().launchLogic(false);
     world().setKnob("accessibilityTrusted", false);
     EXPECT_TRUE(inspector.snapshot(true).windows.empty());

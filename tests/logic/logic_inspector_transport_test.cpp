@@ -28,7 +28,9 @@ std::vector<std::string> traceMessages() {
 }
 
 json span(int start, int end) { return {{"startBar", start}, {"endBar", end}}; }
-json row(int number, const std::string& name) { return {{"trackNumber", number}, {"name", name}, {"hasContent", false}}; }
+json row(int number, const std::string& name) {
+    return {{"trackNumber", number}, {"name", name}, {"hasContent", false}};
+}
 json row(int number, const std::string& name, json spans) {
     return {{"trackNumber", number}, {"name", name}, {"hasContent", true}, {"spans", std::move(spans)}};
 }
@@ -50,11 +52,11 @@ protected:
 
 TEST_F(LogicInspectorTransport, ButtonsPlayStopRewindAndSoloTheProjectNotATrack) {
     EXPECT_EQ(inspector.readTransport(window()), (json{{"tempo", "120"},
-                                                      {"timeSignature", "4/4"},
-                                                      {"isPlaying", false},
-                                                      {"isRecording", false},
-                                                      {"cycleEnabled", true},
-                                                      {"globalSolo", false}}));
+                                                       {"timeSignature", "4/4"},
+                                                       {"isPlaying", false},
+                                                       {"isRecording", false},
+                                                       {"cycleEnabled", true},
+                                                       {"globalSolo", false}}));
     world().mutateProject([](standin::Project& p) { p.transport.cycleOn = false; });
 
     ASSERT_TRUE(inspector.clickTransportButton("Play", window()).success);
@@ -124,7 +126,8 @@ TEST_F(LogicInspectorTransport, ArrangementSpansReadAsBarsOnceThePlayheadCalibra
         p.track("Guitar")->regions = {{"G1", 1, 4, false}, {"G2", 5, 4, false}, {"G3", 10, 2, false}};
         p.track("Kick")->regions = {{"K1", 3, 2, true}};
     });
-    EXPECT_EQ(inspector.readArrangement(window(), std::string("guitar")), (json{row(7, "Guitar", {span(1, 9), span(10, 12)})}));
+    EXPECT_EQ(inspector.readArrangement(window(), std::string("guitar")),
+              (json{row(7, "Guitar", {span(1, 9), span(10, 12)})}));
     EXPECT_EQ(inspector.readArrangement(window(), std::string("Kick")), (json{row(2, "Kick", json::array())}));
 }
 
@@ -148,14 +151,17 @@ TEST_F(LogicInspectorTransport, ArrangementFailuresComeBackAsOneErrorEntry) {
     world().setKnob("axError", json{{"element", "Tracks contents"}, {"attribute", "AXChildren"}});
     EXPECT_EQ(inspector.readArrangement(window(), std::nullopt), (json{{{"error", "No track content areas found"}}}));
     auto bare = FakeElement::make("AXWindow")->add(FakeElement::make("AXGroup", "Tracks"));
-    EXPECT_EQ(inspector.readArrangement(bare->handle(), std::nullopt), (json{{{"error", "Tracks contents area not found"}}}));
+    EXPECT_EQ(inspector.readArrangement(bare->handle(), std::nullopt),
+              (json{{{"error", "Tracks contents area not found"}}}));
 }
 
 // --- On hand-built trees: shapes the simulated Logic Pro does not show ----------------------
 
 class LogicInspectorTransportShapes : public ::testing::Test {
 protected:
-    static Node el(const std::string& role, const std::string& description = {}) { return FakeElement::make(role, description); }
+    static Node el(const std::string& role, const std::string& description = {}) {
+        return FakeElement::make(role, description);
+    }
     static Node framed(Node e, double x, double y, double w, double h) {
         e->set("AXPosition", platform::Point{x, y});
         e->set("AXSize", platform::Size{w, h});
@@ -231,14 +237,14 @@ TEST_F(LogicInspectorTransportShapes, NaNFramesNeitherCrashTheSortNorReachTheTra
 }
 
 TEST_F(LogicInspectorTransportShapes, TransportValuesAreTextOrOneAndMissingValuesLeaveKeysOut) {
-    auto window = el("AXWindow")->add(
-        el("AXGroup", "Control Bar")
-            ->add(el("AXCheckBox", " Play\n")->set("AXValue", std::int64_t{0}))
-            ->add(el("AXCheckBox", "Record")->set("AXValue", std::int64_t{2}))
-            ->add(el("AXCheckBox", "Cycle")->set("AXValue", true))
-            ->add(el("AXCheckBox", "solo")->set("AXValue", std::int64_t{1}))
-            ->add(el("AXSlider", "Tempo"))
-            ->add(el("AXStaticText", "Time Signature")->set("AXValue", std::string("7/8"))));
+    auto window = el("AXWindow")
+                      ->add(el("AXGroup", "Control Bar")
+                                ->add(el("AXCheckBox", " Play\n")->set("AXValue", std::int64_t{0}))
+                                ->add(el("AXCheckBox", "Record")->set("AXValue", std::int64_t{2}))
+                                ->add(el("AXCheckBox", "Cycle")->set("AXValue", true))
+                                ->add(el("AXCheckBox", "solo")->set("AXValue", std::int64_t{1}))
+                                ->add(el("AXSlider", "Tempo"))
+                                ->add(el("AXStaticText", "Time Signature")->set("AXValue", std::string("7/8"))));
     EXPECT_EQ(inspector.readTransport(window->handle()),
               (json{{"isPlaying", false}, {"isRecording", false}, {"cycleEnabled", true}, {"timeSignature", "7/8"}}));
 
@@ -257,8 +263,8 @@ TEST_F(LogicInspectorTransportShapes, RegionsMergeWithinTwoPointsAndNeverReadBel
         el("AXGroup", "Lane \u201CNot a track\u201D")->add(region(100, 136)),
     });
     EXPECT_EQ(inspector.readArrangement(window->handle(), std::nullopt),
-              (json{row(1, "Merged", {span(1, 9)}), row(2, "Apart", {span(1, 5), span(5, 9)}), row(3, "Early", {span(1, 1)}),
-                    row(4, "Muted", json::array()), row(5, "Empty")}));
+              (json{row(1, "Merged", {span(1, 9)}), row(2, "Apart", {span(1, 5), span(5, 9)}),
+                    row(3, "Early", {span(1, 1)}), row(4, "Muted", json::array()), row(5, "Empty")}));
 }
 
 TEST_F(LogicInspectorTransportShapes, UnplaceableRegionFramesAreLeftOutNotConverted) {
@@ -272,7 +278,8 @@ TEST_F(LogicInspectorTransportShapes, UnplaceableRegionFramesAreLeftOutNotConver
 
 TEST_F(LogicInspectorTransportShapes, CalibrationFallsBackWithoutFailingTheRead) {
     // Playhead on bar 1: nothing to measure, 9 points per bar stays.
-    auto contents = el("AXLayoutArea", "Tracks contents")->add(el("AXGroup", "Track 1 \u201CA\u201D")->add(region(100, 136)));
+    auto contents =
+        el("AXLayoutArea", "Tracks contents")->add(el("AXGroup", "Track 1 \u201CA\u201D")->add(region(100, 136)));
     auto window = el("AXWindow")
                       ->add(playheadGroup(50, 1))
                       ->add(framed(el("AXValueIndicator", "Start Marker"), 100, 80, 1, 20))

@@ -173,9 +173,10 @@ TEST_F(LogicInspectorValues, AStateThatAlreadyMatchesPressesNothing) {
     auto result = inspector.clickTrackHeaderButton(header("Keys"), "Mute", true, window);
     EXPECT_TRUE(result.success);
     EXPECT_EQ(result.message, "Track 'Keys': mute is already on.");
-    EXPECT_EQ(logs.lines(), (std::vector<std::string>{"clickTrackHeaderButton: 'Mute' on track 'Keys' (desired=ON)",
-                                                      "clickTrackHeaderButton: current=ON desired=ON",
-                                                      "clickTrackHeaderButton: state already matches, no action needed"}));
+    EXPECT_EQ(logs.lines(),
+              (std::vector<std::string>{"clickTrackHeaderButton: 'Mute' on track 'Keys' (desired=ON)",
+                                        "clickTrackHeaderButton: current=ON desired=ON",
+                                        "clickTrackHeaderButton: state already matches, no action needed"}));
     EXPECT_TRUE(world().events(EventKind::key).empty());
 
     // Header toggles that show "On"/"Off" read the same.
@@ -242,7 +243,9 @@ TEST_F(LogicInspectorValues, HintsWithoutAButtonOrAShortcutFail) {
 
 class LogicInspectorValuesShapes : public ::testing::Test {
 protected:
-    static Node el(const std::string& role, const std::string& description = {}) { return FakeElement::make(role, description); }
+    static Node el(const std::string& role, const std::string& description = {}) {
+        return FakeElement::make(role, description);
+    }
 
     // A strip whose read-out shows raw - 200 dB: one whole decibel per step, so most targets
     // fall between two fader positions.
@@ -253,7 +256,8 @@ protected:
         fader->set("AXValue", raw);
         show(raw);
         fader->writeTransform = [show](const platform::AXValue& v) {
-            auto written = std::holds_alternative<std::int64_t>(v) ? std::get<std::int64_t>(v) : std::int64_t(std::get<double>(v));
+            auto written =
+                std::holds_alternative<std::int64_t>(v) ? std::get<std::int64_t>(v) : std::int64_t(std::get<double>(v));
             show(written);
             return platform::AXValue(written);
         };

@@ -31,10 +31,19 @@ TEST(ChatModelAnalysis, EveryMeasurementIsRequiredAndIntegersStayIntegers) {
     flagAsNumber["hasTimelineInfo"] = 1;
     EXPECT_FALSE(decodes<AudioAnalysisSummary>(flagAsNumber));
 
-    const json bar = BarAnalysisEntry{.bar = 3, .peakDbfs = -1, .rmsDbfs = -12, .crestDb = 11, .lufs = -14,
-                                      .subBandRatio = 0.1, .bassBandRatio = 0.2, .lowMidBandRatio = 0.3,
-                                      .highMidBandRatio = 0.2, .airBandRatio = 0.1, .spectralTiltDb = -3,
-                                      .stereoWidth = 0.4, .phaseCorrelation = 0.9};
+    const json bar = BarAnalysisEntry{.bar = 3,
+                                      .peakDbfs = -1,
+                                      .rmsDbfs = -12,
+                                      .crestDb = 11,
+                                      .lufs = -14,
+                                      .subBandRatio = 0.1,
+                                      .bassBandRatio = 0.2,
+                                      .lowMidBandRatio = 0.3,
+                                      .highMidBandRatio = 0.2,
+                                      .airBandRatio = 0.1,
+                                      .spectralTiltDb = -3,
+                                      .stereoWidth = 0.4,
+                                      .phaseCorrelation = 0.9};
     EXPECT_EQ(bar.size(), 13u);
     json halfBar = bar;
     halfBar["bar"] = 3.5;

@@ -43,9 +43,17 @@ TEST(ChatModel, ChatResponseNeedsEveryMemberButTheActivitySummary) {
 }
 
 TEST(ChatModel, TranscriptRowsOfOneTimestampAreToldApartByRole) {
-    ConversationEntry user{.timestamp = "2026-12-06T15:24:00.000Z", .role = ConversationRole::user,
-                           .content = "a", .toolCallID = {}, .toolName = {}, .arguments = {}, .roundIndex = {},
-                           .succeeded = {}, .summary = {}, .resultJSON = {}, .userEntryIndex = {}};
+    ConversationEntry user{.timestamp = "2026-12-06T15:24:00.000Z",
+                           .role = ConversationRole::user,
+                           .content = "a",
+                           .toolCallID = {},
+                           .toolName = {},
+                           .arguments = {},
+                           .roundIndex = {},
+                           .succeeded = {},
+                           .summary = {},
+                           .resultJSON = {},
+                           .userEntryIndex = {}};
     ConversationEntry call = user;
     call.role = ConversationRole::toolCall;
     ConversationEntry otherUser = user;

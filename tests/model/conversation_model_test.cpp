@@ -67,12 +67,14 @@ TEST(ConversationModel, OneBadValueFailsTheWholeDocumentAsThatForm) {
         {"round index 2.5", withEntry(fractionalRound), false, false},
         {"round index 2.0 is the integer 2", withEntry(wholeRound), true, false},
         {"undecodable queued capture", {{"threads", json::array({badCapture})}}, false, false},
-        {"thread without title", {{"threads", json::array({[] {
-                                       json t = threadJSON();
-                                       t.erase("title");
-                                       return t;
-                                   }()})}},
-         false, false},
+        {"thread without title",
+         {{"threads", json::array({[] {
+               json t = threadJSON();
+               t.erase("title");
+               return t;
+           }()})}},
+         false,
+         false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(decodes<StoredConversationState>(c.document), c.current) << c.name;

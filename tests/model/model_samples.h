@@ -15,8 +15,11 @@ inline nlohmann::json captureJSON(const char* mode = "display") {
     return {{"timestamp", "2026-12-06T15:24:00.123Z"},
             {"mode", mode},
             {"filePath", "/captures/a.png"},
-            {"logicContext", {{"logicIsRunning", true}, {"logicIsFrontmost", false}, {"processIdentifier", 412},
-                              {"windows", nlohmann::json::array({windowJSON()})}}}};
+            {"logicContext",
+             {{"logicIsRunning", true},
+              {"logicIsFrontmost", false},
+              {"processIdentifier", 412},
+              {"windows", nlohmann::json::array({windowJSON()})}}}};
 }
 
 }  // namespace corvane::testing

@@ -11,8 +11,8 @@ TEST(TrackAnalysisState, MasterNamesAreFoundAsSubstringsInAnyCase) {
         bool master;
     };
     const Case cases[] = {
-        {"Stereo Out", true}, {"MASTER BUS", true}, {"Main Out 1-2", true}, {"Output 3-4", true},
-        {"Mastering Vox", true}, {"Lead Vox", false}, {"Out Of Time", false}, {"", false},
+        {"Stereo Out", true},    {"MASTER BUS", true}, {"Main Out 1-2", true}, {"Output 3-4", true},
+        {"Mastering Vox", true}, {"Lead Vox", false},  {"Out Of Time", false}, {"", false},
     };
     for (const auto& c : cases) EXPECT_EQ(TrackAnalysisState::isMasterName(c.name), c.master) << c.name;
 }

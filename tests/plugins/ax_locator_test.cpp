@@ -59,10 +59,14 @@ TEST(AXLocator, SearchesVisitDepthsBelowTheLimitOnly) {
 
     // Collecting by role still walks below elements of other roles, and never stops early.
     auto window = FakeElement::make("AXWindow");
-    window->add(FakeElement::make("AXGroup")->add(FakeElement::make("AXSlider", "a"))->add(FakeElement::make("AXSlider", "b")))
+    window
+        ->add(FakeElement::make("AXGroup")
+                  ->add(FakeElement::make("AXSlider", "a"))
+                  ->add(FakeElement::make("AXSlider", "b")))
         ->add(FakeElement::make("AXSlider", "c")->add(FakeElement::make("AXSlider", "d")));
     std::vector<std::string> seen;
-    for (const auto& e : AXLocator::collect(window->handle(), std::string("AXSlider"), 15, [&](const platform::AXElement& e) {
+    for (const auto& e :
+         AXLocator::collect(window->handle(), std::string("AXSlider"), 15, [&](const platform::AXElement& e) {
              seen.push_back(e.string("AXDescription").value_or(""));
              return e.string("AXDescription") != std::optional<std::string>("b");
          }))

@@ -17,9 +17,10 @@ TEST(ControlsViewNudge, ValuesAndUnitsAreComparedInCanonicalUnits) {
         double canonical;
         const char* canonicalUnit;
     };
-    for (const Case& c : {Case{"1,000 Hz", 1000, "Hz", 1000, "Hz"}, Case{"-6 dB", -6, "dB", -6, "dB"},
-                          Case{"1.5 s", 1.5, "s", 1500, "ms"}, Case{"set it to 2.5kHz", 2.5, "kHz", 2500, "Hz"},
-                          Case{"4:1", 4, ":1", 4, ":1"}, Case{"12.7", 12.7, "", 12.7, ""}, Case{"3 st", 3, "st", 3, "st"}}) {
+    for (const Case& c :
+         {Case{"1,000 Hz", 1000, "Hz", 1000, "Hz"}, Case{"-6 dB", -6, "dB", -6, "dB"},
+          Case{"1.5 s", 1.5, "s", 1500, "ms"}, Case{"set it to 2.5kHz", 2.5, "kHz", 2500, "Hz"},
+          Case{"4:1", 4, ":1", 4, ":1"}, Case{"12.7", 12.7, "", 12.7, ""}, Case{"3 st", 3, "st", 3, "st"}}) {
         const auto parsed = CV::parseValueAndUnit(c.text);
         ASSERT_TRUE(parsed) << c.text;
         EXPECT_EQ(parsed->value, c.value) << c.text;

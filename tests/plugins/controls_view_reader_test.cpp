@@ -25,14 +25,11 @@ TEST(ControlsViewReader, HelpTextsGiveTheParameterName) {
     for (const Case& c : {Case{"Attack knob and field. Sets how fast the compressor reacts.", "Attack"},
                           Case{"Threshold (applies to the detector) slider", "Threshold (applies to the detector)"},
                           Case{"Threshold (applies to the detector)", "Threshold"},
-                          Case{"Ratio (a very long remark)", "Ratio"},
-                          Case{"Gain (L) slider", "Gain (L)"},
+                          Case{"Ratio (a very long remark)", "Ratio"}, Case{"Gain (L) slider", "Gain (L)"},
                           Case{"Gain (Sidechains)", "Gain (Sidechains)"},  // 10 characters: part of the name
                           Case{"Gain (Sidechained)", "Gain"},              // 11: a remark
-                          Case{"Low\u00A0Cut KNOB", "Low Cut"},
-                          Case{"  Mix sliders and fields ", "Mix"},
-                          Case{"Reset button", "Reset"},
-                          Case{"", ""}})
+                          Case{"Low\u00A0Cut KNOB", "Low Cut"}, Case{"  Mix sliders and fields ", "Mix"},
+                          Case{"Reset button", "Reset"}, Case{"", ""}})
         EXPECT_EQ(CV::parameterLabelFromHelp(c.help), c.name) << c.help;
 }
 

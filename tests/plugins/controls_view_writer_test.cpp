@@ -19,13 +19,16 @@ using CV = ControlsViewFallback;
 TEST(ControlsViewWriter, AnIndexInBracketsPicksOneOfTheControlsOfALabel) {
     EXPECT_EQ(CV::parseLabelIndex("Gain [2]"), (std::pair<std::string, std::optional<std::int64_t>>{"Gain", 2}));
     EXPECT_EQ(CV::parseLabelIndex("Gain[12] "), (std::pair<std::string, std::optional<std::int64_t>>{"Gain", 12}));
-    EXPECT_EQ(CV::parseLabelIndex("Gain [x]"), (std::pair<std::string, std::optional<std::int64_t>>{"Gain [x]", std::nullopt}));
+    EXPECT_EQ(CV::parseLabelIndex("Gain [x]"),
+              (std::pair<std::string, std::optional<std::int64_t>>{"Gain [x]", std::nullopt}));
 }
 
 TEST(ControlsViewWriter, AShortNameSharedByTwoControlsAsksWhichOne) {
     // The reader lists these as "Freq Low" and "Freq High"; "Freq" alone could be either.
     auto slider = [](double y) {
-        return placed(FakeElement::make("AXSlider")->set("AXHelp", std::string("Freq slider"))->set("AXValue", std::int64_t{3}), 120, y, 200, 20);
+        return placed(
+            FakeElement::make("AXSlider")->set("AXHelp", std::string("Freq slider"))->set("AXValue", std::int64_t{3}),
+            120, y, 200, 20);
     };
     auto label = [](const char* text, double y) {
         return placed(FakeElement::make("AXStaticText")->set("AXValue", std::string(text)), 10, y, 100, 20);
@@ -37,9 +40,10 @@ TEST(ControlsViewWriter, AShortNameSharedByTwoControlsAsksWhichOne) {
     EXPECT_EQ(labels, (std::vector<std::string>{"Freq Low", "Freq High"}));
     const auto r = CV::write("Freq", "3", window->handle(), window->handle());
     EXPECT_FALSE(r.success);
-    EXPECT_EQ(r.message,
-              "'Freq' is ambiguous \u2014 2 controls have that label. Specify which one with a suffix, e.g. 'Freq [2]'. "
-              "Available: [1], [2].");
+    EXPECT_EQ(
+        r.message,
+        "'Freq' is ambiguous \u2014 2 controls have that label. Specify which one with a suffix, e.g. 'Freq [2]'. "
+        "Available: [1], [2].");
     EXPECT_TRUE(window->children[1]->writes.empty());
 }
 

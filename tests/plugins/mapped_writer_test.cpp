@@ -18,12 +18,13 @@ TEST(MappedWriter, TypedNumbersAreReadInTheParametersOwnUnit) {
         std::optional<std::string> unit;
         std::optional<double> expected;
     };
-    for (const Case& c : {Case{"2.5 kHz", "Hz", 2500}, Case{"2.5 kHz", "kHz", 2.5}, Case{"400 Hz", "kHz", 0.4},
-                          Case{"1.2 s", "ms", 1200}, Case{"1.2 s", "s", 1.2}, Case{"1.2 seconds", "s", 1.2},
-                          Case{"250 ms", "ms", 250}, Case{"250 ms", "s", 0.25}, Case{"1.2 s", std::nullopt, 1200},
-                          Case{"+3 dB", "dB", 3}, Case{" -6", "dB", -6}, Case{"40%", "%", 40},
-                          Case{".5", "dB", std::nullopt}, Case{"loud", "dB", std::nullopt}})
-        EXPECT_EQ(MappedPluginWriter::parseLeadingNumber(c.text, c.unit), c.expected) << c.text << " as " << c.unit.value_or("-");
+    for (const Case& c :
+         {Case{"2.5 kHz", "Hz", 2500}, Case{"2.5 kHz", "kHz", 2.5}, Case{"400 Hz", "kHz", 0.4},
+          Case{"1.2 s", "ms", 1200}, Case{"1.2 s", "s", 1.2}, Case{"1.2 seconds", "s", 1.2}, Case{"250 ms", "ms", 250},
+          Case{"250 ms", "s", 0.25}, Case{"1.2 s", std::nullopt, 1200}, Case{"+3 dB", "dB", 3}, Case{" -6", "dB", -6},
+          Case{"40%", "%", 40}, Case{".5", "dB", std::nullopt}, Case{"loud", "dB", std::nullopt}})
+        EXPECT_EQ(MappedPluginWriter::parseLeadingNumber(c.text, c.unit), c.expected)
+            << c.text << " as " << c.unit.value_or("-");
 }
 
 TEST(MappedWriter, ConvergenceGivesUpOnAControlThatIgnoresWrites) {

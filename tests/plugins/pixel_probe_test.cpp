@@ -9,7 +9,8 @@
 namespace corvane {
 namespace {
 
-platform::Image image(int width, int height, int bitsPerPixel, std::uint32_t bitmapInfo, std::vector<std::uint8_t> pixel) {
+platform::Image image(int width, int height, int bitsPerPixel, std::uint32_t bitmapInfo,
+                      std::vector<std::uint8_t> pixel) {
     platform::Image img;
     img.width = width;
     img.height = height;
@@ -64,11 +65,14 @@ TEST(PixelProbe, TiesGoToLitAndColoursFarFromBothAreUnknown) {
     for (const Case& c : {Case{{190, 5, 0}, StateProbeResult::lit}, Case{{0, 0, 180}, StateProbeResult::dark},
                           Case{{100, 0, 100}, StateProbeResult::lit},  // equally far, within the tolerance
                           Case{{0, 255, 0}, StateProbeResult::unknown}})
-        EXPECT_EQ(PixelProbe::evaluate(c.sample, probe), c.expected) << c.sample.red << "," << c.sample.green << "," << c.sample.blue;
-    EXPECT_EQ(PixelProbe::evaluate({200, 0, 0}, StateProbe{0, 0, {200, 0}, {0, 0, 200}, 50}), StateProbeResult::unknown);
+        EXPECT_EQ(PixelProbe::evaluate(c.sample, probe), c.expected)
+            << c.sample.red << "," << c.sample.green << "," << c.sample.blue;
+    EXPECT_EQ(PixelProbe::evaluate({200, 0, 0}, StateProbe{0, 0, {200, 0}, {0, 0, 200}, 50}),
+              StateProbeResult::unknown);
     // Reference colours beyond 0..255 in a map do not overflow the distance.
     const std::int64_t huge = std::numeric_limits<std::int64_t>::max();
-    EXPECT_EQ(PixelProbe::evaluate({0, 0, 0}, StateProbe{0, 0, {huge, huge, huge}, {0, 0, 1}, 5}), StateProbeResult::dark);
+    EXPECT_EQ(PixelProbe::evaluate({0, 0, 0}, StateProbe{0, 0, {huge, huge, huge}, {0, 0, 1}, 5}),
+              StateProbeResult::dark);
     EXPECT_EQ((PixelRGB{0, 0, 0}).distance({3, 4, 0}), 5);
     EXPECT_EQ((PixelRGB{0, 0, 0}).distance({1, 1, 1}), 1);  // 1.73 truncated
 }

@@ -42,11 +42,15 @@ TEST_F(PluginInspectorTest, MappedReadShowsEveryVisibleParameterAndCompletesStat
     EXPECT_EQ(read->trackName, "Vox");
     EXPECT_EQ(read->viewUsed, PluginViewPreference::editor);
     EXPECT_TRUE(read->mapApplied);
-    const std::map<std::string, std::string> expected = {
-        {"Time", "141 ms"},      {"Decay", "1.00 s"},   {"Cutoff", "20.00 kHz"}, {"Feedback", "30%"},  // blank description: from the map
-        {"Mix", "50%"},          {"Tempo Sync", "off"}, {"Freeze", "on"},        // value-less, no probe: from the Controls view
-        {"Mode", "Digital"},     {"Filter", "Low Pass"}, {"Resonance", "20%"},
-        {"Shelf", "0.0 dB"},     {"Wow", "0%"},         {"Tap Tempo", "(none)"}, {"Preset", "(none)"}};
+    const std::map<std::string, std::string>
+        expected = {{"Time", "141 ms"},      {"Decay", "1.00 s"},
+                    {"Cutoff", "20.00 kHz"}, {"Feedback", "30%"},  // blank description: from the map
+                    {"Mix", "50%"},          {"Tempo Sync", "off"},
+                    {"Freeze", "on"},  // value-less, no probe: from the Controls view
+                    {"Mode", "Digital"},     {"Filter", "Low Pass"},
+                    {"Resonance", "20%"},    {"Shelf", "0.0 dB"},
+                    {"Wow", "0%"},           {"Tap Tempo", "(none)"},
+                    {"Preset", "(none)"}};
     EXPECT_EQ(shown(*read), expected);  // the hidden Oversampling is left out
     for (const auto& e : read->parameters) EXPECT_EQ(e.source, ParameterSource::map) << e.def.label;
     // Completing states visited the Controls view and left the window in the editor view.
@@ -60,8 +64,8 @@ TEST_F(PluginInspectorTest, ControlsViewReadListsEveryControlWithNumberedRepeats
     EXPECT_FALSE(read->mapApplied);
     std::vector<std::string> rows;
     for (const auto& e : read->parameters)
-        rows.push_back(e.def.id + "|" + e.def.label + "|" + toString(e.def.type) + "|" + e.currentRaw.value_or("-") + "|" +
-                       e.currentDisplay.value_or("-") + "|" + toString(e.source));
+        rows.push_back(e.def.id + "|" + e.def.label + "|" + toString(e.def.type) + "|" + e.currentRaw.value_or("-") +
+                       "|" + e.currentDisplay.value_or("-") + "|" + toString(e.source));
     EXPECT_EQ(rows, (std::vector<std::string>{
                         "drive|Drive|continuous|40|0.0 dB|runtime", "tone|Tone|continuous|64|1.28 kHz|runtime",
                         "release|Release|continuous|100|100 ms|runtime", "gain|Gain|continuous|48|0.0 dB|runtime",
@@ -69,7 +73,8 @@ TEST_F(PluginInspectorTest, ControlsViewReadListsEveryControlWithNumberedRepeats
                         "steps|Steps|continuous|4|4|runtime", "drive_2|Drive [2]|toggle|1|on|runtime",
                         "oversample|Oversample|toggle|0|off|runtime", "soft_clip|Soft Clip|toggle|0|off|runtime",
                         "character|Character|selector|Warm|Warm|runtime"}));
-    EXPECT_EQ(nlohmann::json(read->parameters[0]).at("def"), (nlohmann::json{{"id", "drive"}, {"label", "Drive"}, {"type", "continuous"}}));
+    EXPECT_EQ(nlohmann::json(read->parameters[0]).at("def"),
+              (nlohmann::json{{"id", "drive"}, {"label", "Drive"}, {"type", "continuous"}}));
 }
 
 TEST_F(PluginInspectorTest, ContinuousWritesLandInTheParameterUnitAndAreVerifiedByReadBack) {
@@ -106,7 +111,9 @@ TEST_F(PluginInspectorTest, AWriteThatNeverReachesItsTargetIsAFailure) {
 
     auto beyond = writeDrift("Cutoff", "50 kHz");
     EXPECT_FALSE(beyond.success);
-    EXPECT_EQ(beyond.message, "Could not set Cutoff to 50 kHz: outside its range of 0.20 kHz to 20.00 kHz; it shows 20.00 kHz (was 20.00 kHz)");
+    EXPECT_EQ(beyond.message,
+              "Could not set Cutoff to 50 kHz: outside its range of 0.20 kHz to 20.00 kHz; it shows 20.00 kHz (was "
+              "20.00 kHz)");
 
     // A coarse control that cannot show the exact value still counts when it is as near as its steps go.
     auto coarse = writeDrift("Resonance", "0.4");
@@ -138,7 +145,8 @@ TEST_F(PluginInspectorTest, ToggleWritesReadTheStateFirstAndNeverPressBlind) {
     EXPECT_EQ(presses("AXButton \"Freeze\""), 0);
     EXPECT_EQ(drift("freeze"), 1);
 
-    EXPECT_EQ(writeDrift("Tempo Sync", "sometimes").message, "Invalid toggle value 'sometimes' for Tempo Sync. Use on/off.");
+    EXPECT_EQ(writeDrift("Tempo Sync", "sometimes").message,
+              "Invalid toggle value 'sometimes' for Tempo Sync. Use on/off.");
 }
 
 TEST_F(PluginInspectorTest, SelectorsRadiosButtonsAndTextParameters) {
@@ -164,7 +172,8 @@ TEST_F(PluginInspectorTest, SelectorsRadiosButtonsAndTextParameters) {
               "Mode: unknown option 'Spring'. Available: tape (Tape), digital (Digital), analog (Analog)");
     auto hidden = writeDrift("Oversampling", "on");
     EXPECT_EQ(hidden.message,
-              "Parameter 'Oversampling' not in Drift Delay map. Available: Time, Decay, Cutoff, Feedback, Mix, Tempo Sync, Freeze, "
+              "Parameter 'Oversampling' not in Drift Delay map. Available: Time, Decay, Cutoff, Feedback, Mix, Tempo "
+              "Sync, Freeze, "
               "Mode, Filter, Resonance, Shelf, Wow, Tap Tempo, Preset");
     EXPECT_EQ(drift("oversampling"), 0);
 }
@@ -277,11 +286,12 @@ TEST_F(PluginInspectorTest, ControlsViewWriteFailuresSayWhy) {
         const char* value;
         const char* message;
     };
-    for (const Case& c : {Case{"Drive", "6", "Unit mismatch: Drive reads as dB, target is "},
-                          Case{"Oversample", "maybe", "Invalid value 'maybe' for Oversample. Use on/off."},
-                          Case{"Oversample", "no", "Oversample already off"},
-                          Case{"Gain [3]", "1 dB", "'Gain [3]' index out of range. Only 2 control(s) match \u2014 use [1]..[2]."},
-                          Case{"Nope", "1", "Parameter 'Nope' not found in Controls view"}}) {
+    for (const Case& c :
+         {Case{"Drive", "6", "Unit mismatch: Drive reads as dB, target is "},
+          Case{"Oversample", "maybe", "Invalid value 'maybe' for Oversample. Use on/off."},
+          Case{"Oversample", "no", "Oversample already off"},
+          Case{"Gain [3]", "1 dB", "'Gain [3]' index out of range. Only 2 control(s) match \u2014 use [1]..[2]."},
+          Case{"Nope", "1", "Parameter 'Nope' not found in Controls view"}}) {
         EXPECT_EQ(writeTube(c.name, c.value).message, c.message) << c.name;
     }
 }

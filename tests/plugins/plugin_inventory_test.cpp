@@ -192,13 +192,13 @@ protected:
 TEST_F(PluginInventoryTest, InstalledPluginsAreListedByNameAndFormatFromAllFourFolders) {
     bundle(components(system()) / "ChromaVerb.component", names("", "ChromaVerb"));
     bundle(components(system()) / "Tape.COMPONENT", names("Tape Echo", "TapeEcho"));
-    bundle(components(user()) / "Spacer.component", names("   ", "Spacer Pro"));     // blank display name
-    bundle(components(user()) / "Blank Names.component", names(" \n ", "\t"));       // both blank: file name
-    bundle(components(user()) / "NoPlist.component", "");                             // no Info.plist
+    bundle(components(user()) / "Spacer.component", names("   ", "Spacer Pro"));  // blank display name
+    bundle(components(user()) / "Blank Names.component", names(" \n ", "\t"));    // both blank: file name
+    bundle(components(user()) / "NoPlist.component", "");                         // no Info.plist
     bundle(components(user()) / "Binary.component", std::string("bplist00\x01\x02", 10));
     bundle(components(user()) / "Broken.component", "<plist><dict><key>CFBundleName</key><string>Half");
-    bundle(vst3(system()) / "Acme" / "Squash.vst3", names("Squash", ""));             // vendor sub-folder
-    bundle(vst3(system()) / "ChromaVerb.vst3", names("", "ChromaVerb"));              // same plug-in, other format
+    bundle(vst3(system()) / "Acme" / "Squash.vst3", names("Squash", ""));  // vendor sub-folder
+    bundle(vst3(system()) / "ChromaVerb.vst3", names("", "ChromaVerb"));   // same plug-in, other format
     bundle(vst3(user()) / "Outer.vst3", names("Outer", ""));
     bundle(vst3(user()) / "Outer.vst3" / "Contents" / "Resources" / "Inner.vst3", names("Inner", ""));  // in a bundle
     bundle(vst3(user()) / ".Hidden.vst3", names("Hidden", ""));

@@ -51,9 +51,9 @@ protected:
 TEST_F(PluginMapStoreTest, NamesAndAliasesFindTheirMapAndTheLastFileWinsAKey) {
     put("10-channel-eq.json", mapText("Channel EQ", json::array({"EQ", "Chan EQ"}), 1));
     put("20-comp.json", mapText("COMPRESSOR", nullptr, 1));
-    put("30-comp.json", mapText("Compressor", json::array(), 2));  // same name, other case: replaces
+    put("30-comp.json", mapText("Compressor", json::array(), 2));             // same name, other case: replaces
     put("40-eq.json", mapText("Linear EQ", json::array({"channel eq"}), 3));  // alias takes a name
-    put("05-early.json", mapText("Early", json::array({"Linear EQ"}), 4));  // replaced by the later name
+    put("05-early.json", mapText("Early", json::array({"Linear EQ"}), 4));    // replaced by the later name
 
     auto store = loaded();
     EXPECT_EQ(nameFor(store, "compressor"), "Compressor/2");
@@ -75,7 +75,7 @@ TEST_F(PluginMapStoreTest, ABadFileIsLoggedAndSkippedWhileTheOthersLoad) {
     badCurve["parameters"][0]["curve"] = "cubic";
     put("b.json", badCurve.dump());
     put("c.json", "{ not json");
-    fs::create_directories(maps() / "d.json");  // a folder that merely looks like a map
+    fs::create_directories(maps() / "d.json");                  // a folder that merely looks like a map
     ASSERT_EQ(::mkfifo((maps() / "e.json").c_str(), 0600), 0);  // must not block the scan
     put("notes.txt", mapText("Ignored"));
     put("f.json", mapText("Foxtrot", nullptr, 2));
@@ -152,8 +152,10 @@ TEST_F(PluginMapStoreTest, TheShippedMapsLoadAndTheEnvironmentCanMoveThem) {
     EXPECT_EQ(nameFor(moved, "moved"), "Moved/1");
     EXPECT_EQ(moved.mapForPlugin("Compressor"), nullptr);
 
-    if (previous) ::setenv("CORVANE_RESOURCES", previous->c_str(), 1);
-    else ::unsetenv("CORVANE_RESOURCES");
+    if (previous)
+        ::setenv("CORVANE_RESOURCES", previous->c_str(), 1);
+    else
+        ::unsetenv("CORVANE_RESOURCES");
 }
 
 }  // namespace

@@ -15,9 +15,9 @@ using nlohmann::json;
 using testing::decodes;
 
 json threshold() {
-    return {{"id", "threshold"},     {"label", "Threshold"}, {"type", "continuous"}, {"unit", "dB"},
-            {"displayMin", -60},     {"displayMax", 0},      {"rawMin", 0},          {"rawMax", 127},
-            {"editorAX", {{"role", "AXSlider"}, {"identifier", "thr"}}}};
+    return {{"id", "threshold"}, {"label", "Threshold"}, {"type", "continuous"},
+            {"unit", "dB"},      {"displayMin", -60},    {"displayMax", 0},
+            {"rawMin", 0},       {"rawMax", 127},        {"editorAX", {{"role", "AXSlider"}, {"identifier", "thr"}}}};
 }
 
 json mapWith(json parameter) {
@@ -48,15 +48,12 @@ TEST(PluginMapDecoding, OneBadValueRejectsTheWholeMapAndNothingElseDoes) {
         {"rawMin not whole", mapWith(testing::with(threshold(), "rawMin", 0.5)), false},
         {"rawMax as text", mapWith(testing::with(threshold(), "rawMax", "127")), false},
         {"hidden as text", mapWith(testing::with(threshold(), "hidden", "yes")), false},
-        {"colour channel not whole", mapWith(testing::with(threshold(), "stateProbe",
-                                                           testing::with(probe(), "litRGB", {0, 1.5, 2}))),
-         false},
-        {"colour channel boolean", mapWith(testing::with(threshold(), "stateProbe",
-                                                         testing::with(probe(), "darkRGB", {true, 0, 0}))),
-         false},
-        {"two colour channels", mapWith(testing::with(threshold(), "stateProbe",
-                                                      testing::with(probe(), "litRGB", {0, 200}))),
-         true},
+        {"colour channel not whole",
+         mapWith(testing::with(threshold(), "stateProbe", testing::with(probe(), "litRGB", {0, 1.5, 2}))), false},
+        {"colour channel boolean",
+         mapWith(testing::with(threshold(), "stateProbe", testing::with(probe(), "darkRGB", {true, 0, 0}))), false},
+        {"two colour channels",
+         mapWith(testing::with(threshold(), "stateProbe", testing::with(probe(), "litRGB", {0, 200}))), true},
         {"probe without tolerance",
          mapWith(testing::with(threshold(), "stateProbe", testing::without(probe(), "tolerance"))), false},
         {"option without label", mapWith(testing::with(threshold(), "options", json::array({{{"id", "a"}}}))), false},
@@ -196,11 +193,20 @@ TEST(PluginMapUnits, SecondsAndKilohertzAreNotScaledTwiceOnParametersShownInThem
         double expected;
     };
     const Case cases[] = {
-        {1.2, "s", "s", 1.2},           {1.2, " sec", "seconds", 1.2},  {2.5, "kHz", "kHz", 2.5},
-        {1.2, "s", "ms", 1200},         {2.5, "kHz", "Hz", 2500},       {250, "ms", "s", 0.25},
-        {500, "Hz", "kHz", 0.5},        {250, "ms", "ms", 250},         {2.5, "khz", std::nullopt, 2500},
-        {1.5, "seconds", std::nullopt, 1500}, {2.5, "kHz", "dB", 2500}, {3, "dB", "dB", 3},
-        {40, "", "kHz", 40},            {50, "%", "%", 50},
+        {1.2, "s", "s", 1.2},
+        {1.2, " sec", "seconds", 1.2},
+        {2.5, "kHz", "kHz", 2.5},
+        {1.2, "s", "ms", 1200},
+        {2.5, "kHz", "Hz", 2500},
+        {250, "ms", "s", 0.25},
+        {500, "Hz", "kHz", 0.5},
+        {250, "ms", "ms", 250},
+        {2.5, "khz", std::nullopt, 2500},
+        {1.5, "seconds", std::nullopt, 1500},
+        {2.5, "kHz", "dB", 2500},
+        {3, "dB", "dB", 3},
+        {40, "", "kHz", 40},
+        {50, "%", "%", 50},
     };
     for (const auto& c : cases)
         EXPECT_DOUBLE_EQ(valueInParameterUnit(c.value, c.suffix, c.unit), c.expected)

@@ -14,9 +14,10 @@ TEST_F(ShippedMapsTest, MapsAreFoundByNameAndAliasOnly) {
         const char* slotName;
         const char* map;
     };
-    for (const Case& c : {Case{"Drift Delay", "Drift Delay"}, Case{"DRIFT DELAY", "Drift Delay"}, Case{"Drift Dly", "Drift Delay"},
-                          Case{"driftdelay", "Drift Delay"}, Case{"Compressor", "Compressor"}, Case{"Drift Delay ", "(none)"},
-                          Case{"Drift", "(none)"}, Case{"Tube Saturator", "(none)"}}) {
+    for (const Case& c :
+         {Case{"Drift Delay", "Drift Delay"}, Case{"DRIFT DELAY", "Drift Delay"}, Case{"Drift Dly", "Drift Delay"},
+          Case{"driftdelay", "Drift Delay"}, Case{"Compressor", "Compressor"}, Case{"Drift Delay ", "(none)"},
+          Case{"Drift", "(none)"}, Case{"Tube Saturator", "(none)"}}) {
         const PluginMap* map = store.mapForPlugin(c.slotName);
         EXPECT_EQ(map ? map->name : "(none)", c.map) << c.slotName;
     }

@@ -87,7 +87,10 @@ TEST(JsonFields, EveryMalformedDocumentThrowsTheOneDecodeError) {
         {"enumeration text in another case", [] { jf::decode<Swatch>(R"({"shade":"Dark","rgb":[]})"); }},
         {"enumeration as a number", [] { jf::decode<Swatch>(R"({"shade":1,"rgb":[]})"); }},
         {"required key missing", [] { jf::text(json::object(), "name"); }},
-        {"optional key mistyped", [] { jf::optionalText({{"name", 1}}, "name"); }},
+        {"optional key mistyped",
+         [] {
+             jf::optionalText({{"name", 1}}, "name");
+         }},
         {"fields of no object", [] { jf::optionalText(json::array(), "name"); }},
     };
     for (const auto& [name, read] : cases) EXPECT_EQ(throwsDecodeError(read), true) << name;

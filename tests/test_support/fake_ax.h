@@ -47,8 +47,10 @@ public:
     platform::AXError setAttributeValue(const std::string& name, const platform::AXValue& value) override {
         if (rejectWrites) return platform::AXError::attributeUnsupported;
         writes.push_back(value);
-        if (writeTransform) attributes[name] = writeTransform(value);
-        else attributes[name] = value;
+        if (writeTransform)
+            attributes[name] = writeTransform(value);
+        else
+            attributes[name] = value;
         return platform::AXError::success;
     }
     platform::AXError isAttributeSettable(const std::string&, bool& out) const override {

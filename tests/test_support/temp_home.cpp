@@ -16,8 +16,10 @@ TempHome::TempHome() {
 }
 
 TempHome::~TempHome() {
-    if (previous_) ::setenv("CORVANE_HOME", previous_->c_str(), 1);
-    else ::unsetenv("CORVANE_HOME");
+    if (previous_)
+        ::setenv("CORVANE_HOME", previous_->c_str(), 1);
+    else
+        ::unsetenv("CORVANE_HOME");
     std::error_code ec;
     std::filesystem::remove_all(root_, ec);
 }

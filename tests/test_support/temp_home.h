@@ -14,7 +14,7 @@ public:
     TempHome(const TempHome&) = delete;
     TempHome& operator=(const TempHome&) = delete;
 
-    const std::filesystem::path& root() const { return root_; }       // scratch folder
+    const std::filesystem::path& root() const { return root_; }            // scratch folder
     std::filesystem::path appFolder() const { return root_ / "Corvane"; }  // what CORVANE_HOME names
 
 private:

@@ -108,7 +108,9 @@ std::optional<double> numberOf(const platform::AXValue& v) {
     return std::nullopt;
 }
 
-int truncatedClamp(double v, int lo, int hi) { return static_cast<int>(std::trunc(std::clamp(v, double(lo), double(hi)))); }
+int truncatedClamp(double v, int lo, int hi) {
+    return static_cast<int>(std::trunc(std::clamp(v, double(lo), double(hi))));
+}
 
 }  // namespace
 
@@ -120,11 +122,8 @@ AXError Engine::press(int nodeIndex, const std::string& action) {
     Transport& tr = project.transport;
 
     switch (b.kind) {
-        case Bind::window:
-            raiseLogicWindow(b.name);
-            return AXError::success;
-        case Bind::decoy:
-            return AXError::success;
+        case Bind::window: raiseLogicWindow(b.name); return AXError::success;
+        case Bind::decoy: return AXError::success;
         case Bind::titleBarButton:
             if (b.index == 0 && b.name == "main") {
                 // Closing the project's window: Logic runs on without it.
@@ -140,8 +139,10 @@ AXError Engine::press(int nodeIndex, const std::string& action) {
             changed();
             return AXError::success;
         case Bind::transport:
-            if (b.name == "Play") startPlayback();
-            else if (b.name == "Stop") stopPlayback();
+            if (b.name == "Play")
+                startPlayback();
+            else if (b.name == "Stop")
+                stopPlayback();
             else if (b.name == "Go to Beginning") {
                 if (tr.positionTicks != 0) {
                     tr.positionTicks = 0;
@@ -172,20 +173,14 @@ AXError Engine::press(int nodeIndex, const std::string& action) {
             changed();
             return AXError::success;
         }
-        case Bind::header:
-            selectTrack(b.track);
-            return AXError::success;
+        case Bind::header: selectTrack(b.track); return AXError::success;
         case Bind::headerTriangle:
             if (track) setExpanded(track->id, !track->expanded);
             return AXError::success;
         case Bind::headerMute:
-        case Bind::stripMute:
-            toggleMute(b.track);
-            return AXError::success;
+        case Bind::stripMute: toggleMute(b.track); return AXError::success;
         case Bind::headerSolo:
-        case Bind::stripSolo:
-            toggleSolo(b.track);
-            return AXError::success;
+        case Bind::stripSolo: toggleSolo(b.track); return AXError::success;
         case Bind::slotBypass:
             if (track && b.index >= 0 && b.index < int(track->strip.inserts.size())) {
                 auto& slot = track->strip.inserts[static_cast<std::size_t>(b.index)];
@@ -216,7 +211,8 @@ AXError Engine::press(int nodeIndex, const std::string& action) {
         case Bind::automationPower:
             if (track) {
                 track->strip.automation.power = !track->strip.automation.power;
-                if (track->strip.automation.power && (track->kind == TrackKind::aux || track->kind == TrackKind::output))
+                if (track->strip.automation.power &&
+                    (track->kind == TrackKind::aux || track->kind == TrackKind::output))
                     surface(project, track->id);
                 changed();
             }
@@ -231,27 +227,22 @@ AXError Engine::press(int nodeIndex, const std::string& action) {
             // Logic's plug-in button on a filled slot offers the plug-in menu to replace that plug-in.
             if (action == "AXPress" || action == "AXShowMenu") openMenu(OpenMenu::Kind::insert, nodeIndex);
             return AXError::success;
-        case Bind::menuItem:
-            return pressMenuItem(nodeIndex);
-        case Bind::mainMenuItem:
-            return pressMainMenuItem(nodeIndex);
-        case Bind::automationList:
-            return pressAutomationList(nodeIndex, action);
+        case Bind::menuItem: return pressMenuItem(nodeIndex);
+        case Bind::mainMenuItem: return pressMainMenuItem(nodeIndex);
+        case Bind::automationList: return pressAutomationList(nodeIndex, action);
         case Bind::slotOpen:
         case Bind::pluginClose:
         case Bind::pluginBypass:
         case Bind::pluginHeaderButton:
         case Bind::viewButton:
         case Bind::sidechainPopup:
-        case Bind::pluginControl:
-            return pressPluginNode(nodeIndex, action);
+        case Bind::pluginControl: return pressPluginNode(nodeIndex, action);
         case Bind::channelMode:
         case Bind::input:
         case Bind::output:
             // Not simulated yet: fail visibly rather than pretend.
             return AXError::cannotComplete;
-        default:
-            return AXError::actionUnsupported;
+        default: return AXError::actionUnsupported;
     }
 }
 
@@ -280,8 +271,7 @@ AXError Engine::writeValue(int nodeIndex, const platform::AXValue& value) {
             track->strip.pan = truncatedClamp(*v, -64, 63);
             changed();
             return AXError::success;
-        case Bind::sendKnob:
-            return writeSendKnob(nodeIndex, *v);
+        case Bind::sendKnob: return writeSendKnob(nodeIndex, *v);
         case Bind::playheadSlider: {
             if (b.readOnly) return AXError::success;
             Transport& tr = project.transport;
@@ -292,8 +282,7 @@ AXError Engine::writeValue(int nodeIndex, const platform::AXValue& value) {
             changed();
             return AXError::success;
         }
-        default:
-            return AXError::attributeUnsupported;
+        default: return AXError::attributeUnsupported;
     }
 }
 

@@ -46,7 +46,8 @@ public:
 
 private:
     int node(int parent, const std::string& suffix, const char* role, const std::string& sig, Rect frame,
-             std::optional<std::string> description = std::nullopt, Bind kind = Bind::none, int track = -1, int index = -1) {
+             std::optional<std::string> description = std::nullopt, Bind kind = Bind::none, int track = -1,
+             int index = -1) {
         int i = t_.add(parent, suffix, role, sig);
         Node& n = t_[i];
         n.frame = frame;
@@ -77,8 +78,10 @@ private:
                 t_[static_cast<int>(i)].frame.y += dy;
             }
             if (e_.faults.windowDecoys) titleBarButtons(win, w);
-        } else if (w.logicKey == "mixer") mixerWindow(win, w.frame);
-        else if (w.logicKey.rfind("plugin:", 0) == 0) buildPluginWindow(e_, win, w, base_);
+        } else if (w.logicKey == "mixer")
+            mixerWindow(win, w.frame);
+        else if (w.logicKey.rfind("plugin:", 0) == 0)
+            buildPluginWindow(e_, win, w, base_);
     }
 
     // The standard title-bar buttons, after the window's contents as AppKit lists them.
@@ -93,7 +96,8 @@ private:
                                   {"minimiseButton", "AXMinimizeButton", "minimize"}};
         for (int i = 0; i < 3; ++i) {
             const Rect frame{w.frame.x + 7 + 20.0 * i, w.frame.y + 4, 14, 14};
-            int b = node(win, buttons[i].key, "AXButton", base_, frame, buttons[i].description, Bind::titleBarButton, -1, i);
+            int b = node(win, buttons[i].key, "AXButton", base_, frame, buttons[i].description, Bind::titleBarButton,
+                         -1, i);
             t_[b].subrole = buttons[i].subrole;
             t_[b].bind.name = w.logicKey;
             t_[b].actions = {"AXPress"};
@@ -102,9 +106,11 @@ private:
 
     void decoys(int container, Rect frame) {
         if (!e_.faults.decoyContainers) return;
-        int open = node(container, "decoy-open", "AXButton", base_, {frame.x + 1, frame.y + 1, 10, 10}, "open", Bind::decoy);
+        int open =
+            node(container, "decoy-open", "AXButton", base_, {frame.x + 1, frame.y + 1, 10, 10}, "open", Bind::decoy);
         t_[open].actions = {"AXPress"};
-        int bypass = node(container, "decoy-bypass", "AXCheckBox", base_, {frame.x + 12, frame.y + 1, 10, 10}, "bypass", Bind::decoy);
+        int bypass = node(container, "decoy-bypass", "AXCheckBox", base_, {frame.x + 12, frame.y + 1, 10, 10}, "bypass",
+                          Bind::decoy);
         t_[bypass].value = intValue(0);
         t_[bypass].actions = {"AXPress"};
     }
@@ -156,7 +162,8 @@ private:
         t_[tempo].minValue = intValue(5);
         t_[tempo].maxValue = intValue(990);
         t_[tempo].actions = {"AXIncrement", "AXDecrement"};
-        int sig = node(cb, "signature", "AXStaticText", base_, layout::kTimeSignature, "Time Signature", Bind::timeSignature);
+        int sig =
+            node(cb, "signature", "AXStaticText", base_, layout::kTimeSignature, "Time Signature", Bind::timeSignature);
         t_[sig].value = Value{fmt::format("{}/{}", tr.numerator, tr.denominator)};
         // Shows the mixer area in the main window: a "Mixer" met before the Inspector's "Mixer" area.
         int mixer = node(cb, "view-mixer", "AXCheckBox", base_, layout::kMixerButton, "Mixer", Bind::viewToggle);
@@ -175,7 +182,8 @@ private:
         const char* names[4] = {"bar", "beat", "division", "tick"};
         for (int i = 0; i < 4; ++i) {
             int s = node(g, names[i], "AXSlider", base_,
-                         {layout::kPlayheadSliderX[i], frame.y + (readOnly ? 0 : 4), layout::kPlayheadSliderW[i], readOnly ? frame.height : 24},
+                         {layout::kPlayheadSliderX[i], frame.y + (readOnly ? 0 : 4), layout::kPlayheadSliderW[i],
+                          readOnly ? frame.height : 24},
                          names[i], Bind::playheadSlider, -1, i);
             Node& n = t_[s];
             n.value = intValue(values[i]);
@@ -210,13 +218,16 @@ private:
         const ChannelStrip& s = tr->strip;
         const std::string sig = base_ + "|S" + std::to_string(trackId);
         const int id = trackId;
-        int st = node(parent, suffix, "AXGroup", sig, {x, top, layout::kStripWidth, layout::kStripHeight}, std::nullopt, Bind::strip, id);
+        int st = node(parent, suffix, "AXGroup", sig, {x, top, layout::kStripWidth, layout::kStripHeight}, std::nullopt,
+                      Bind::strip, id);
 
-        int mode = node(st, "mode", "AXButton", sig, {x + 2, top + layout::kChannelModeY, 76, 18}, "channel mode", Bind::channelMode, id);
+        int mode = node(st, "mode", "AXButton", sig, {x + 2, top + layout::kChannelModeY, 76, 18}, "channel mode",
+                        Bind::channelMode, id);
         t_[mode].value = Value{s.channelMode};
         t_[mode].actions = {"AXPress"};
         if (!s.input.empty()) {
-            int in = node(st, "input", "AXButton", sig, {x + 2, top + layout::kInputY, 76, 18}, s.input, Bind::input, id);
+            int in =
+                node(st, "input", "AXButton", sig, {x + 2, top + layout::kInputY, 76, 18}, s.input, Bind::input, id);
             t_[in].help = "Input slot: " + s.input;
             t_[in].actions = {"AXPress"};
         }
@@ -228,50 +239,60 @@ private:
         const int n = static_cast<int>(s.inserts.size());
         const bool full = n >= layout::kMaxSlots;
         const double insHeight = n * layout::kInsertPitch + (full ? 0 : layout::kBottomBarHeight);
-        int ins = node(st, "inserts", "AXGroup", sig, {x, insTop, layout::kStripWidth, insHeight}, std::nullopt, Bind::insertsGroup, id);
+        int ins = node(st, "inserts", "AXGroup", sig, {x, insTop, layout::kStripWidth, insHeight}, std::nullopt,
+                       Bind::insertsGroup, id);
         for (int i = 0; i < n; ++i) {
             const InsertSlot& slot = s.inserts[static_cast<std::size_t>(i)];
             const double y = insTop + i * layout::kInsertPitch;
-            int bar = node(ins, "bar" + std::to_string(i), "AXButton", chainSig, {x + 1, y, layout::kSlotWidth, layout::kInsertBarHeight},
-                           "insert bar", Bind::insertBar, id, i);
+            int bar =
+                node(ins, "bar" + std::to_string(i), "AXButton", chainSig,
+                     {x + 1, y, layout::kSlotWidth, layout::kInsertBarHeight}, "insert bar", Bind::insertBar, id, i);
             t_[bar].actions = {"AXPress", "AXShowMenu"};
             const double sy = y + layout::kInsertBarHeight;
             const std::string key = "slot" + std::to_string(i);
-            int g = node(ins, key, "AXGroup", chainSig, {x + 1, sy, layout::kSlotWidth, layout::kSlotHeight}, e_.slotShownName(slot),
-                         Bind::slot, id, i);
+            int g = node(ins, key, "AXGroup", chainSig, {x + 1, sy, layout::kSlotWidth, layout::kSlotHeight},
+                         e_.slotShownName(slot), Bind::slot, id, i);
             if (e_.faults.filledSlotButton) {
                 // First, so that the slot's own controls (later siblings) win hit-tests.
-                int fb = node(g, "plugin", "AXButton", chainSig, {x + 1, sy, layout::kSlotWidth, layout::kSlotHeight}, "audio plug-in",
-                              Bind::filledSlotButton, id, i);
+                int fb = node(g, "plugin", "AXButton", chainSig, {x + 1, sy, layout::kSlotWidth, layout::kSlotHeight},
+                              "audio plug-in", Bind::filledSlotButton, id, i);
                 t_[fb].actions = {"AXPress", "AXShowMenu"};
             }
-            int by = node(g, "bypass", "AXCheckBox", chainSig, {x + 1, sy, layout::kSlotBypassWidth, layout::kSlotHeight}, "bypass", Bind::slotBypass, id, i);
+            int by =
+                node(g, "bypass", "AXCheckBox", chainSig, {x + 1, sy, layout::kSlotBypassWidth, layout::kSlotHeight},
+                     "bypass", Bind::slotBypass, id, i);
             t_[by].value = intValue(slot.bypassed ? 1 : 0);
             t_[by].actions = {"AXPress"};
             int open = node(g, "open", "AXButton", chainSig,
-                            {x + 1 + layout::kSlotBypassWidth, sy, layout::kSlotOpenEnd - layout::kSlotBypassWidth, layout::kSlotHeight},
+                            {x + 1 + layout::kSlotBypassWidth, sy, layout::kSlotOpenEnd - layout::kSlotBypassWidth,
+                             layout::kSlotHeight},
                             "open", Bind::slotOpen, id, i);
             t_[open].actions = {"AXPress"};
-            int list = node(g, "list", "AXButton", chainSig,
-                            {x + 1 + layout::kSlotOpenEnd, sy, layout::kSlotWidth - layout::kSlotOpenEnd, layout::kSlotHeight}, "list",
-                            Bind::slotList, id, i);
+            int list =
+                node(g, "list", "AXButton", chainSig,
+                     {x + 1 + layout::kSlotOpenEnd, sy, layout::kSlotWidth - layout::kSlotOpenEnd, layout::kSlotHeight},
+                     "list", Bind::slotList, id, i);
             t_[list].actions = {"AXPress", "AXShowMenu"};
         }
         if (!full) {
             int bar = node(ins, "bar" + std::to_string(n), "AXButton", chainSig,
-                           {x + 1, insTop + n * layout::kInsertPitch, layout::kSlotWidth, layout::kBottomBarHeight}, "insert bar", Bind::insertBar, id, n);
+                           {x + 1, insTop + n * layout::kInsertPitch, layout::kSlotWidth, layout::kBottomBarHeight},
+                           "insert bar", Bind::insertBar, id, n);
             t_[bar].actions = {"AXPress", "AXShowMenu"};
         }
 
         const double sendsTop = top + layout::kSendsY;
-        int sends = node(st, "sends", "AXGroup", sig, {x, sendsTop, layout::kStripWidth, layout::kSendPitch * double(s.sends.size())},
-                         std::nullopt, Bind::sendsGroup, id);
+        int sends = node(st, "sends", "AXGroup", sig,
+                         {x, sendsTop, layout::kStripWidth, layout::kSendPitch * double(s.sends.size())}, std::nullopt,
+                         Bind::sendsGroup, id);
         for (std::size_t i = 0; i < s.sends.size(); ++i) {
             const Send& send = s.sends[i];
             const double y = sendsTop + layout::kSendPitch * double(i);
             const int idx = static_cast<int>(i);
-            int row = node(sends, "send" + std::to_string(i), "AXGroup", sig, {x, y, layout::kStripWidth, 18}, std::nullopt, Bind::sendRow, id, idx);
-            node(row, "label", "AXGroup", sig, {x + 2, y, 30, 18}, "B " + std::to_string(send.bus), Bind::sendLabel, id, idx);
+            int row = node(sends, "send" + std::to_string(i), "AXGroup", sig, {x, y, layout::kStripWidth, 18},
+                           std::nullopt, Bind::sendRow, id, idx);
+            node(row, "label", "AXGroup", sig, {x + 2, y, 30, 18}, "B " + std::to_string(send.bus), Bind::sendLabel, id,
+                 idx);
             int knob = node(row, "knob", "AXSlider", sig, {x + 36, y, 40, 18}, "send knob", Bind::sendKnob, id, idx);
             Node& k = t_[knob];
             k.value = intValue(taper::sendDetentRaw(send.detent));
@@ -282,15 +303,18 @@ private:
             k.actions = {"AXIncrement", "AXDecrement"};
         }
 
-        int out = node(st, "output", "AXButton", sig, {x + 2, top + layout::kOutputY, 76, 18}, s.output, Bind::output, id);
+        int out =
+            node(st, "output", "AXButton", sig, {x + 2, top + layout::kOutputY, 76, 18}, s.output, Bind::output, id);
         t_[out].help = "Output slot: " + s.output;
         t_[out].actions = {"AXPress"};
 
         const double ay = top + layout::kAutomationY;
-        int autoGroup = node(st, "automation", "AXGroup", sig, {x + 2, ay, 76, 18}, s.automation.mode + ", automation", Bind::automationGroup, id);
+        int autoGroup = node(st, "automation", "AXGroup", sig, {x + 2, ay, 76, 18}, s.automation.mode + ", automation",
+                             Bind::automationGroup, id);
         int autoList = node(autoGroup, "list", "AXButton", sig, {x + 2, ay, 56, 18}, "list", Bind::automationList, id);
         t_[autoList].actions = {"AXPress", "AXShowMenu", "AXCancel"};
-        int power = node(autoGroup, "power", "AXCheckBox", sig, {x + 60, ay, 18, 18}, "automation", Bind::automationPower, id);
+        int power =
+            node(autoGroup, "power", "AXCheckBox", sig, {x + 60, ay, 18, 18}, "automation", Bind::automationPower, id);
         t_[power].value = intValue(s.automation.power ? 1 : 0);
         t_[power].actions = {"AXPress"};
 
@@ -301,7 +325,8 @@ private:
         t_[pan].valueSettable = true;
         t_[pan].actions = {"AXIncrement", "AXDecrement"};
 
-        int fader = node(st, "volume", "AXSlider", sig, {x + 30, top + layout::kFaderY, 20, layout::kFaderHeight}, "volume fader", Bind::volume, id);
+        int fader = node(st, "volume", "AXSlider", sig, {x + 30, top + layout::kFaderY, 20, layout::kFaderHeight},
+                         "volume fader", Bind::volume, id);
         t_[fader].value = intValue(s.volume);
         t_[fader].minValue = intValue(0);
         t_[fader].maxValue = intValue(taper::kMaxRaw);
@@ -309,21 +334,26 @@ private:
         t_[fader].actions = {"AXIncrement", "AXDecrement"};
 
         const std::string levelText = taper::levelText(s.volume, e_.faults.levelFormatPlain);
-        int level = node(st, "level", "AXTextField", sig, {x + 2, top + layout::kLevelY, 76, 16}, "volume fader level", Bind::level, id);
+        int level = node(st, "level", "AXTextField", sig, {x + 2, top + layout::kLevelY, 76, 16}, "volume fader level",
+                         Bind::level, id);
         t_[level].value = Value{levelText};
         t_[level].title = levelText;
 
-        int mute = node(st, "mute", "AXCheckBox", sig, {x + 2, top + layout::kMuteSoloY, 36, 18}, "mute", Bind::stripMute, id);
+        int mute =
+            node(st, "mute", "AXCheckBox", sig, {x + 2, top + layout::kMuteSoloY, 36, 18}, "mute", Bind::stripMute, id);
         t_[mute].value = intValue(tr->muted ? 1 : 0);
         t_[mute].actions = {"AXPress"};
-        int solo = node(st, "solo", "AXCheckBox", sig, {x + 42, top + layout::kMuteSoloY, 36, 18}, "solo", Bind::stripSolo, id);
+        int solo = node(st, "solo", "AXCheckBox", sig, {x + 42, top + layout::kMuteSoloY, 36, 18}, "solo",
+                        Bind::stripSolo, id);
         t_[solo].value = intValue(tr->soloed ? 1 : 0);
         t_[solo].actions = {"AXPress"};
 
-        int name = node(st, "name", "AXTextField", sig, {x + 2, top + layout::kNameY, 76, 20}, "name", Bind::stripName, id);
+        int name =
+            node(st, "name", "AXTextField", sig, {x + 2, top + layout::kNameY, 76, 20}, "name", Bind::stripName, id);
         t_[name].value = Value{tr->name};
         if (e_.faults.duplicateNameField) {
-            int extra = node(st, "name2", "AXTextField", sig, {x + 2, top + layout::kExtraNameY, 76, 8}, "name", Bind::extraName, id);
+            int extra = node(st, "name2", "AXTextField", sig, {x + 2, top + layout::kExtraNameY, 76, 8}, "name",
+                             Bind::extraName, id);
             t_[extra].value = Value{std::string()};
         }
     }
@@ -352,28 +382,34 @@ private:
         const double rh = e_.rowHeight;
         const double ppb = e_.pointsPerBar;
 
-        int column = node(tracks, "headers", "AXGroup", listSig, layout::kHeaderColumn, std::nullopt, Bind::headerColumn);
+        int column =
+            node(tracks, "headers", "AXGroup", listSig, layout::kHeaderColumn, std::nullopt, Bind::headerColumn);
         for (std::size_t i = 0; i < visible.size(); ++i) {
             const Track& t = *p.trackById(visible[i]);
             const double hx = layout::kHeaderX + layout::kIndent * p.depthOf(t.id);
             const double hy = layout::kFirstRowY + rh * double(i);
             const double hw = layout::kHeaderRight - hx;
-            int h = node(column, "h:" + std::to_string(t.id), "AXGroup", listSig, {hx, hy, hw, rh - 2}, headerText(t), Bind::header, t.id);
+            int h = node(column, "h:" + std::to_string(t.id), "AXGroup", listSig, {hx, hy, hw, rh - 2}, headerText(t),
+                         Bind::header, t.id);
             t_[h].selected = t.id == p.selectedTrackId;
             t_[h].focused = t.id == p.selectedTrackId;
             t_[h].actions = {"AXPress"};
             if (t.kind == TrackKind::folder) {
-                int tri = node(h, "triangle", "AXDisclosureTriangle", listSig, {hx + 2, hy + 13, 12, 12}, std::nullopt, Bind::headerTriangle, t.id);
+                int tri = node(h, "triangle", "AXDisclosureTriangle", listSig, {hx + 2, hy + 13, 12, 12}, std::nullopt,
+                               Bind::headerTriangle, t.id);
                 t_[tri].value = intValue(t.expanded ? 1 : 0);
                 t_[tri].actions = {"AXPress"};
             }
-            int mute = node(h, "mute", "AXCheckBox", listSig, {hx + hw - 52, hy + 10, 22, 18}, "mute", Bind::headerMute, t.id);
+            int mute =
+                node(h, "mute", "AXCheckBox", listSig, {hx + hw - 52, hy + 10, 22, 18}, "mute", Bind::headerMute, t.id);
             t_[mute].value = toggle(t.muted);
             t_[mute].actions = {"AXPress"};
-            int solo = node(h, "solo", "AXCheckBox", listSig, {hx + hw - 26, hy + 10, 22, 18}, "solo", Bind::headerSolo, t.id);
+            int solo =
+                node(h, "solo", "AXCheckBox", listSig, {hx + hw - 26, hy + 10, 22, 18}, "solo", Bind::headerSolo, t.id);
             t_[solo].value = toggle(t.soloed);
             t_[solo].actions = {"AXPress"};
-            int name = node(h, "name", "AXTextField", listSig, {hx + 18, hy + 10, 120, 18}, "track name", Bind::headerName, t.id);
+            int name = node(h, "name", "AXTextField", listSig, {hx + 18, hy + 10, 120, 18}, "track name",
+                            Bind::headerName, t.id);
             t_[name].value = Value{t.name};
             if (e_.renaming && e_.renaming->trackId == t.id) {
                 t_[name].value = Value{e_.renaming->text};
@@ -383,24 +419,27 @@ private:
         }
 
         int ruler = node(tracks, "ruler", "AXGroup", base_, layout::kRuler, std::nullopt, Bind::ruler);
-        node(ruler, "start", "AXValueIndicator", base_, {layout::kStartX, layout::kRuler.y, 1, layout::kRuler.height}, "Start Marker", Bind::startMarker);
+        node(ruler, "start", "AXValueIndicator", base_, {layout::kStartX, layout::kRuler.y, 1, layout::kRuler.height},
+             "Start Marker", Bind::startMarker);
         const Transport& tr = p.transport;
         const double bars = std::floor(std::max(0.0, tr.positionTicks) / tr.ticksPerBar()) + tr.barFraction();
-        node(ruler, "playhead", "AXValueIndicator", base_, {layout::kStartX + bars * ppb, layout::kRuler.y, 1, layout::kRuler.height},
-             "Playhead thumb", Bind::playheadThumb);
+        node(ruler, "playhead", "AXValueIndicator", base_,
+             {layout::kStartX + bars * ppb, layout::kRuler.y, 1, layout::kRuler.height}, "Playhead thumb",
+             Bind::playheadThumb);
 
-        int contents = node(tracks, "contents", "AXLayoutArea", base_, layout::kContents, "Tracks contents", Bind::contents);
+        int contents =
+            node(tracks, "contents", "AXLayoutArea", base_, layout::kContents, "Tracks contents", Bind::contents);
         for (std::size_t i = 0; i < visible.size(); ++i) {
             const Track& t = *p.trackById(visible[i]);
             const double y = layout::kFirstRowY + rh * double(i);
-            int row = node(contents, "r:" + std::to_string(t.id), "AXGroup", listSig, {layout::kStartX, y, layout::kContents.width, rh - 2},
-                           headerText(t), Bind::row, t.id);
+            int row = node(contents, "r:" + std::to_string(t.id), "AXGroup", listSig,
+                           {layout::kStartX, y, layout::kContents.width, rh - 2}, headerText(t), Bind::row, t.id);
             for (std::size_t r = 0; r < t.regions.size(); ++r) {
                 const Region& reg = t.regions[r];
                 std::string desc = reg.name + (reg.muted ? ", muted" : "");
                 node(row, "g" + std::to_string(r), "AXLayoutItem", listSig,
-                     {layout::kStartX + (reg.startBar - 1) * ppb, y + 2, reg.lengthBars * ppb, rh - 6}, desc, Bind::region, t.id,
-                     static_cast<int>(r));
+                     {layout::kStartX + (reg.startBar - 1) * ppb, y + 2, reg.lengthBars * ppb, rh - 6}, desc,
+                     Bind::region, t.id, static_cast<int>(r));
             }
         }
     }

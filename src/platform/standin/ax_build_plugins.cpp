@@ -52,8 +52,8 @@ void editorControlNode(Engine& e, int parent, const json& c, const std::string& 
     const Rect frame = rectFrom(c.value("frame", json()), window).value_or(Rect{window.x + 10, window.y + 60, 40, 20});
     const std::string description = text(c, "description");
     int n = add(t, parent, "c" + path, role.c_str(), sig, frame,
-                description.empty() ? std::nullopt : std::optional<std::string>(description), Bind::pluginControl, track, slot.uid,
-                "e:" + path);
+                description.empty() ? std::nullopt : std::optional<std::string>(description), Bind::pluginControl,
+                track, slot.uid, "e:" + path);
     Node& node = t[n];
     if (!text(c, "title").empty()) node.title = text(c, "title");
     if (!text(c, "help").empty()) node.help = text(c, "help");
@@ -80,8 +80,10 @@ void editorControlNode(Engine& e, int parent, const json& c, const std::string& 
         node.valueSettable = param.has_value();
         node.actions = {"AXPress", "AXShowMenu"};
     } else if (role == "AXStaticText") {
-        if (param) node.value = Value{displayText(*param, raw)};
-        else if (c.contains("value") && c["value"].is_string()) node.value = Value{c["value"].get<std::string>()};
+        if (param)
+            node.value = Value{displayText(*param, raw)};
+        else if (c.contains("value") && c["value"].is_string())
+            node.value = Value{c["value"].get<std::string>()};
     } else if (role == "AXButton" || role == "AXRadioButton") {
         node.actions = {"AXPress"};
     }
@@ -91,18 +93,20 @@ void editorControlNode(Engine& e, int parent, const json& c, const std::string& 
                 editorControlNode(e, n, (*children)[i], path + "." + std::to_string(i), slot, def, window, sig, track);
 }
 
-void editorView(Engine& e, int body, const InsertSlot& slot, const PluginDefinition* def, Rect window, const std::string& sig,
-                int track) {
-    if (!def || !def->editor.is_object() || !def->editor.contains("controls") || !def->editor["controls"].is_array()) return;
+void editorView(Engine& e, int body, const InsertSlot& slot, const PluginDefinition* def, Rect window,
+                const std::string& sig, int track) {
+    if (!def || !def->editor.is_object() || !def->editor.contains("controls") || !def->editor["controls"].is_array())
+        return;
     const json& controls = def->editor["controls"];
     for (std::size_t i = 0; i < controls.size(); ++i)
-        if (controls[i].is_object()) editorControlNode(e, body, controls[i], std::to_string(i), slot, *def, window, sig, track);
+        if (controls[i].is_object())
+            editorControlNode(e, body, controls[i], std::to_string(i), slot, *def, window, sig, track);
 }
 
 // Logic's generic Controls view: one row per visible parameter, a label at the left, then a slider with
 // its numeric read-out, a check box, a pop-up or a button.
-void controlsView(Engine& e, int body, const InsertSlot& slot, const PluginDefinition* def, Rect bodyFrame, const std::string& sig,
-                  int track) {
+void controlsView(Engine& e, int body, const InsertSlot& slot, const PluginDefinition* def, Rect bodyFrame,
+                  const std::string& sig, int track) {
     Tree& t = e.tree;
     if (!def) return;
     int row = 0;
@@ -113,29 +117,29 @@ void controlsView(Engine& e, int body, const InsertSlot& slot, const PluginDefin
         const std::string key = "r" + std::to_string(row++);
         auto ref = [&](const char* part) { return std::string("k:") + part + ":" + p.id; };
         const std::optional<std::string> described = p.described ? std::optional<std::string>(label) : std::nullopt;
-        int l = add(t, body, key + "label", "AXStaticText", sig, {bodyFrame.x + 10, y, 100, 20}, std::nullopt, Bind::pluginControl,
-                    track, slot.uid, ref("label"));
+        int l = add(t, body, key + "label", "AXStaticText", sig, {bodyFrame.x + 10, y, 100, 20}, std::nullopt,
+                    Bind::pluginControl, track, slot.uid, ref("label"));
         t[l].value = Value{label};
         const double raw = paramRaw(slot, p);
         if (p.type == "toggle") {
-            int c = add(t, body, key, "AXCheckBox", sig, {bodyFrame.x + 120, y, 20, 20}, described, Bind::pluginControl, track, slot.uid,
-                        ref("check"));
+            int c = add(t, body, key, "AXCheckBox", sig, {bodyFrame.x + 120, y, 20, 20}, described, Bind::pluginControl,
+                        track, slot.uid, ref("check"));
             t[c].value = intValue(raw != 0 ? 1 : 0);
             t[c].actions = {"AXPress"};
         } else if (p.hasOptions()) {
-            int c = add(t, body, key, "AXPopUpButton", sig, {bodyFrame.x + 120, y, 200, 20}, described, Bind::pluginControl, track,
-                        slot.uid, ref("popup"));
+            int c = add(t, body, key, "AXPopUpButton", sig, {bodyFrame.x + 120, y, 200, 20}, described,
+                        Bind::pluginControl, track, slot.uid, ref("popup"));
             t[c].value = Value{displayText(p, raw)};
             t[c].valueSettable = true;
             t[c].actions = {"AXPress", "AXShowMenu"};
         } else if (p.type == "momentary") {
-            int c = add(t, body, key, "AXButton", sig, {bodyFrame.x + 120, y, 80, 20}, described, Bind::pluginControl, track, slot.uid,
-                        ref("button"));
+            int c = add(t, body, key, "AXButton", sig, {bodyFrame.x + 120, y, 80, 20}, described, Bind::pluginControl,
+                        track, slot.uid, ref("button"));
             t[c].actions = {"AXPress"};
         } else {
             const long long shownRaw = std::llround(def->controlsInverted ? p.rawMin + p.rawMax - raw : raw);
-            int c = add(t, body, key, "AXSlider", sig, {bodyFrame.x + 120, y, 200, 20}, std::nullopt, Bind::pluginControl, track,
-                        slot.uid, ref("main"));
+            int c = add(t, body, key, "AXSlider", sig, {bodyFrame.x + 120, y, 200, 20}, std::nullopt,
+                        Bind::pluginControl, track, slot.uid, ref("main"));
             t[c].help = label + " slider";
             t[c].value = intValue(shownRaw);
             t[c].minValue = intValue(std::llround(p.rawMin));
@@ -143,8 +147,8 @@ void controlsView(Engine& e, int body, const InsertSlot& slot, const PluginDefin
             t[c].valueDescription = "";
             t[c].valueSettable = true;
             t[c].actions = {"AXIncrement", "AXDecrement"};
-            int r = add(t, body, key + "readout", "AXSlider", sig, {bodyFrame.x + 330, y, 60, 20}, std::nullopt, Bind::pluginControl,
-                        track, slot.uid, ref("readout"));
+            int r = add(t, body, key + "readout", "AXSlider", sig, {bodyFrame.x + 330, y, 60, 20}, std::nullopt,
+                        Bind::pluginControl, track, slot.uid, ref("readout"));
             t[r].help = "";
             t[r].value = intValue(std::llround(raw));
             t[r].valueDescription = displayText(p, raw);
@@ -164,16 +168,19 @@ void menuLevel(Engine& e, int parent, const std::vector<MenuItem>& items, const 
     for (std::size_t i = 0; i < items.size(); ++i) {
         std::vector<int> path = itemPath;
         path.push_back(static_cast<int>(i));
-        const Rect itemFrame{frame.x, frame.y + layout::kMenuItemHeight * double(i), layout::kMenuWidth, layout::kMenuItemHeight};
-        int item = add(t, menuNode, "i" + std::to_string(i), "AXMenuItem", sig, itemFrame, std::nullopt, Bind::menuItem, -1, seq,
-                       pathText(path));
+        const Rect itemFrame{frame.x, frame.y + layout::kMenuItemHeight * double(i), layout::kMenuWidth,
+                             layout::kMenuItemHeight};
+        int item = add(t, menuNode, "i" + std::to_string(i), "AXMenuItem", sig, itemFrame, std::nullopt, Bind::menuItem,
+                       -1, seq, pathText(path));
         t[item].title = items[i].title;
         t[item].selected = highlighted == static_cast<int>(i);
         t[item].actions = {"AXPress"};
         const std::vector<MenuItem>& children = items[i].children;
         if (!children.empty())
-            menuLevel(e, item, children, path,
-                      {itemFrame.maxX(), itemFrame.y, layout::kMenuWidth, layout::kMenuItemHeight * double(children.size())}, sig);
+            menuLevel(
+                e, item, children, path,
+                {itemFrame.maxX(), itemFrame.y, layout::kMenuWidth, layout::kMenuItemHeight * double(children.size())},
+                sig);
     }
 }
 
@@ -191,7 +198,8 @@ void buildPluginWindow(Engine& e, int win, const ScreenWindow& w, const std::str
     const std::string sig = baseSig + "|P" + std::to_string(uid);
     const int track = owner->id;
 
-    int close = add(t, win, "close", "AXButton", sig, {f.x + 8, f.y + 4, 14, 14}, "close", Bind::pluginClose, track, uid);
+    int close =
+        add(t, win, "close", "AXButton", sig, {f.x + 8, f.y + 4, 14, 14}, "close", Bind::pluginClose, track, uid);
     t[close].subrole = "AXCloseButton";
     t[close].actions = {"AXPress"};
 
@@ -203,7 +211,8 @@ void buildPluginWindow(Engine& e, int win, const ScreenWindow& w, const std::str
     t[bypass].actions = {"AXPress"};
     double x = f.x + 32;
     for (const char* name : {"compare", "copy", "paste", "previous", "next"}) {
-        int b = add(t, h, name, "AXButton", sig, {x, y, 40, 20}, std::string(name), Bind::pluginHeaderButton, track, uid, name);
+        int b = add(t, h, name, "AXButton", sig, {x, y, 40, 20}, std::string(name), Bind::pluginHeaderButton, track,
+                    uid, name);
         t[b].actions = {"AXPress"};
         x += 42;
     }
@@ -212,7 +221,8 @@ void buildPluginWindow(Engine& e, int win, const ScreenWindow& w, const std::str
     t[view].title = slot->windowView;
     t[view].actions = {"AXPress", "AXShowMenu"};
     if (def && def->sidechain) {
-        int sc = add(t, h, "sidechain", "AXPopUpButton", sig, {x + 78, y, 90, 20}, "Side Chain", Bind::sidechainPopup, track, uid);
+        int sc = add(t, h, "sidechain", "AXPopUpButton", sig, {x + 78, y, 90, 20}, "Side Chain", Bind::sidechainPopup,
+                     track, uid);
         t[sc].help = "Side Chain Source: the signal that drives this plug-in\u2019s detector";
         t[sc].value = Value{slot->sideChainSource};
         t[sc].valueSettable = true;
@@ -222,8 +232,10 @@ void buildPluginWindow(Engine& e, int win, const ScreenWindow& w, const std::str
     const Rect body{f.x, f.y + layout::kPluginBodyY, f.width, std::max(0.0, f.height - layout::kPluginBodyY)};
     const std::string bodySig = sig + "|" + slot->windowView;
     int b = add(t, win, "body", "AXGroup", bodySig, body, std::nullopt, Bind::pluginBody, track, uid);
-    if (slot->windowView == "Controls") controlsView(e, b, *slot, def, body, bodySig, track);
-    else editorView(e, b, *slot, def, f, bodySig, track);
+    if (slot->windowView == "Controls")
+        controlsView(e, b, *slot, def, body, bodySig, track);
+    else
+        editorView(e, b, *slot, def, f, bodySig, track);
 }
 
 void buildOpenMenu(Engine& e, int app, const std::string& baseSig) {
@@ -241,7 +253,8 @@ void buildOpenMenu(Engine& e, int app, const std::string& baseSig) {
         invoker = t[parent].frame;
     }
     const std::string sig = baseSig + "|M" + std::to_string(m.seq);
-    menuLevel(e, parent, m.items, {}, {invoker.x, invoker.maxY(), layout::kMenuWidth, layout::kMenuItemHeight * double(m.items.size())}, sig);
+    menuLevel(e, parent, m.items, {},
+              {invoker.x, invoker.maxY(), layout::kMenuWidth, layout::kMenuItemHeight * double(m.items.size())}, sig);
 }
 
 }  // namespace corvane::standin::detail

@@ -71,9 +71,9 @@ private:
 };
 
 const std::vector<std::string>& baseAttributes() {
-    static const std::vector<std::string> names{"AXRole",  "AXSubrole", "AXRoleDescription", "AXDescription", "AXTitle",
-                                                "AXHelp",  "AXIdentifier", "AXEnabled",     "AXFocused",     "AXParent",
-                                                "AXChildren", "AXPosition", "AXSize"};
+    static const std::vector<std::string> names{
+        "AXRole",    "AXSubrole", "AXRoleDescription", "AXDescription", "AXTitle",    "AXHelp", "AXIdentifier",
+        "AXEnabled", "AXFocused", "AXParent",          "AXChildren",    "AXPosition", "AXSize"};
     return names;
 }
 
@@ -184,9 +184,11 @@ int Engine::focusedNode() const {
         }
     // Then the name field being edited, else the selected header.
     for (std::size_t i = 0; i < tree.size(); ++i)
-        if (tree[static_cast<int>(i)].bind.kind == Bind::headerName && tree[static_cast<int>(i)].focused) return static_cast<int>(i);
+        if (tree[static_cast<int>(i)].bind.kind == Bind::headerName && tree[static_cast<int>(i)].focused)
+            return static_cast<int>(i);
     for (std::size_t i = 0; i < tree.size(); ++i)
-        if (tree[static_cast<int>(i)].bind.kind == Bind::header && tree[static_cast<int>(i)].focused) return static_cast<int>(i);
+        if (tree[static_cast<int>(i)].bind.kind == Bind::header && tree[static_cast<int>(i)].focused)
+            return static_cast<int>(i);
     return -1;
 }
 
@@ -201,11 +203,13 @@ AXError Engine::axRead(const Handle& h, const std::string& attribute, AXValue& o
         const AXErrorKnob& knob = faults.axErrors[k];
         if (knob.attribute != attribute) continue;
         bool matches = false;
-        if (h.kind == Handle::Kind::systemWide) matches = knob.element == "systemWide";
+        if (h.kind == Handle::Kind::systemWide)
+            matches = knob.element == "systemWide";
         else if (i >= 0) {
             const Node& n = tree[i];
             matches = (knob.element == "application" && n.bind.kind == Bind::app) ||
-                      (knob.element == "window" && n.role == "AXWindow") || (n.description && *n.description == knob.element);
+                      (knob.element == "window" && n.role == "AXWindow") ||
+                      (n.description && *n.description == knob.element);
         }
         if (matches && (knob.times < 0 || axErrorUses[k] < knob.times)) {
             ++axErrorUses[k];
@@ -277,14 +281,18 @@ AXError Engine::axRead(const Handle& h, const std::string& attribute, AXValue& o
                 auto it = zeroFrameReads.find(t->strip.inserts[static_cast<std::size_t>(n.bind.index)].uid);
                 if (it != zeroFrameReads.end() && it->second > 0) {
                     if (attribute == "AXPosition" && --it->second == 0) zeroFrameReads.erase(it);
-                    if (attribute == "AXPosition") out = platform::Point{};
-                    else out = platform::Size{};
+                    if (attribute == "AXPosition")
+                        out = platform::Point{};
+                    else
+                        out = platform::Size{};
                     return AXError::success;
                 }
             }
         }
-        if (attribute == "AXPosition") out = platform::Point{n.frame.x, n.frame.y};
-        else out = platform::Size{n.frame.width, n.frame.height};
+        if (attribute == "AXPosition")
+            out = platform::Point{n.frame.x, n.frame.y};
+        else
+            out = platform::Size{n.frame.width, n.frame.height};
         return AXError::success;
     }
     auto optionalValue = [&](const Value& v) {
@@ -357,7 +365,8 @@ AXError Engine::axAttributeNames(const Handle& h, std::vector<std::string>& out)
         if (n.selected) out.push_back("AXSelected");
         if (n.minimised) out.push_back("AXMinimized");
         if (n.bind.kind == Bind::app)
-            for (const char* a : {"AXWindows", "AXMainWindow", "AXFocusedWindow", "AXFocusedUIElement"}) out.push_back(a);
+            for (const char* a : {"AXWindows", "AXMainWindow", "AXFocusedWindow", "AXFocusedUIElement"})
+                out.push_back(a);
         return AXError::success;
     });
 }
@@ -437,8 +446,10 @@ AXError Engine::axPerform(const Handle& h, const std::string& action) {
             e.place = placeOf(i);
             const std::vector<std::string> none;
             const auto& actions = i >= 0 ? tree[i].actions : none;
-            if (std::find(actions.begin(), actions.end(), action) == actions.end()) code = AXError::actionUnsupported;
-            else code = press(i, action);
+            if (std::find(actions.begin(), actions.end(), action) == actions.end())
+                code = AXError::actionUnsupported;
+            else
+                code = press(i, action);
         }
         e.code = platform::code(code);
         record(std::move(e));

@@ -28,28 +28,28 @@ enum class Bind {
     app,
     menuBar,
     window,
-    container,        // a described AXGroup such as "Control Bar"
-    decoy,            // the "open"/"bypass" children of decoy containers: present, inert
-    transport,        // name: "Go to Beginning", "Stop", "Play", "Record", "Cycle", "Solo"
+    container,  // a described AXGroup such as "Control Bar"
+    decoy,      // the "open"/"bypass" children of decoy containers: present, inert
+    transport,  // name: "Go to Beginning", "Stop", "Play", "Record", "Cycle", "Solo"
     tempo,
     timeSignature,
-    playheadGroup,    // readOnly for the upper decoy group
-    playheadSlider,   // index 0..3: bar, beat, division, tick
+    playheadGroup,   // readOnly for the upper decoy group
+    playheadSlider,  // index 0..3: bar, beat, division, tick
     mixerArea,
     strip,
     channelMode,
     input,
     output,
     insertsGroup,
-    insertBar,        // index: the gap (0 = above the first slot)
-    slot,             // index: slot
+    insertBar,  // index: the gap (0 = above the first slot)
+    slot,       // index: slot
     slotBypass,
     slotOpen,
     slotList,
     sendsGroup,
     sendRow,
     sendLabel,
-    sendKnob,         // index: send
+    sendKnob,  // index: send
     automationGroup,
     automationList,
     automationPower,
@@ -59,7 +59,7 @@ enum class Bind {
     stripMute,
     stripSolo,
     stripName,
-    extraName,        // the duplicate "name" field
+    extraName,  // the duplicate "name" field
     headerColumn,
     header,
     headerTriangle,
@@ -71,10 +71,10 @@ enum class Bind {
     playheadThumb,
     contents,
     row,
-    region,           // index: region
-    filledSlotButton, // "audio plug-in" on a filled slot (knob filledSlotButton); index: slot
-    titleBarButton,   // a window's close, full screen or minimise button; name: its window's key, index: 0, 1, 2
-    viewToggle,       // the control bar's "Mixer" check box
+    region,            // index: region
+    filledSlotButton,  // "audio plug-in" on a filled slot (knob filledSlotButton); index: slot
+    titleBarButton,    // a window's close, full screen or minimise button; name: its window's key, index: 0, 1, 2
+    viewToggle,        // the control bar's "Mixer" check box
     // Plug-in windows: track is the slot's track, index the slot's uid.
     pluginClose,
     pluginHeader,
@@ -83,7 +83,7 @@ enum class Bind {
     pluginHeaderButton,  // name: "compare", "copy", "paste", "previous", "next"
     viewButton,
     sidechainPopup,
-    pluginControl,       // name: the bound parameter id (may be empty)
+    pluginControl,  // name: the bound parameter id (may be empty)
     // Menus: index is the menu's sequence number, name the item path ("2.0.1").
     menu,
     menuItem,

@@ -13,12 +13,13 @@ namespace corvane::standin {
 
 std::optional<Rgb> pixelAt(const platform::Image& image, int x, int y) {
     if (image.bitsPerPixel != 32 || x < 0 || y < 0 || x >= image.width || y >= image.height) return std::nullopt;
-    const std::size_t offset = static_cast<std::size_t>(y) * static_cast<std::size_t>(image.bytesPerRow) + static_cast<std::size_t>(x) * 4;
+    const std::size_t offset =
+        static_cast<std::size_t>(y) * static_cast<std::size_t>(image.bytesPerRow) + static_cast<std::size_t>(x) * 4;
     if (offset + 4 > image.bytes.size()) return std::nullopt;
     const std::uint8_t* p = image.bytes.data() + offset;
     const std::uint32_t alpha = image.bitmapInfo & platform::bitmap::kAlphaInfoMask;
-    const bool alphaFirst = alpha == platform::bitmap::kAlphaPremultipliedFirst || alpha == platform::bitmap::kAlphaFirst ||
-                            alpha == platform::bitmap::kAlphaNoneSkipFirst;
+    const bool alphaFirst = alpha == platform::bitmap::kAlphaPremultipliedFirst ||
+                            alpha == platform::bitmap::kAlphaFirst || alpha == platform::bitmap::kAlphaNoneSkipFirst;
     const bool little = (image.bitmapInfo & platform::bitmap::kByteOrderMask) == platform::bitmap::kByteOrder32Little;
     // The 32-bit word is ARGB (alpha first) or RGBA (alpha last); little-endian stores it reversed.
     std::uint8_t word[4];
@@ -47,17 +48,22 @@ public:
         const double sx = width_ / area_.width;
         const double sy = height_ / area_.height;
         // Clamp before converting, so that far-away or absurd frames cannot overflow an int.
-        auto px = [](double v, int limit) { return static_cast<int>(std::isfinite(v) ? std::clamp(v, 0.0, double(limit)) : 0.0); };
+        auto px = [](double v, int limit) {
+            return static_cast<int>(std::isfinite(v) ? std::clamp(v, 0.0, double(limit)) : 0.0);
+        };
         int x0 = px(std::floor((r.x - area_.x) * sx), width_);
         int y0 = px(std::floor((r.y - area_.y) * sy), height_);
         int x1 = px(std::ceil((r.maxX() - area_.x) * sx), width_);
         int y1 = px(std::ceil((r.maxY() - area_.y) * sy), height_);
         for (int y = y0; y < y1; ++y)
             for (int x = x0; x < x1; ++x) {
-                std::uint8_t* p = &rgb_[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x)) * 3];
+                std::uint8_t* p = &rgb_[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
+                                         static_cast<std::size_t>(x)) *
+                                        3];
                 const std::uint8_t src[3] = {c.r, c.g, c.b};
                 for (int k = 0; k < 3; ++k)
-                    p[k] = alpha >= 1.0 ? src[k] : static_cast<std::uint8_t>(std::lround(src[k] * alpha + p[k] * (1.0 - alpha)));
+                    p[k] = alpha >= 1.0 ? src[k]
+                                        : static_cast<std::uint8_t>(std::lround(src[k] * alpha + p[k] * (1.0 - alpha)));
             }
     }
 
@@ -145,8 +151,10 @@ std::optional<Rgb> colourFor(const Engine& e, const Node& n) {
             // Only the levels the user has open show; the rest of the submenu tree is invisible.
             std::vector<int> level = parsePath(n.bind.name);
             if (n.bind.kind == Bind::menuItem && !level.empty()) level.pop_back();
-            if (!e.menu || n.bind.index != static_cast<int>(e.menu->seq) || !e.menuLevelOpen(pathText(level))) return std::nullopt;
-            return n.bind.kind == Bind::menuItem && n.selected == std::optional<bool>(true) ? palette::menuHighlight : palette::menu;
+            if (!e.menu || n.bind.index != static_cast<int>(e.menu->seq) || !e.menuLevelOpen(pathText(level)))
+                return std::nullopt;
+            return n.bind.kind == Bind::menuItem && n.selected == std::optional<bool>(true) ? palette::menuHighlight
+                                                                                            : palette::menu;
         }
         case Bind::header: {
             const bool selected = t && t->id == e.project.selectedTrackId;
@@ -159,7 +167,8 @@ std::optional<Rgb> colourFor(const Engine& e, const Node& n) {
         case Bind::playheadThumb: return palette::playhead;
         case Bind::row: return palette::trackRow;
         case Bind::region:
-            if (t && n.bind.index >= 0 && n.bind.index < int(t->regions.size()) && t->regions[static_cast<std::size_t>(n.bind.index)].muted)
+            if (t && n.bind.index >= 0 && n.bind.index < int(t->regions.size()) &&
+                t->regions[static_cast<std::size_t>(n.bind.index)].muted)
                 return palette::regionMuted;
             return palette::region;
         default: return std::nullopt;
@@ -178,7 +187,8 @@ void paintWindow(Engine& e, Canvas& canvas, const ScreenWindow& w) {
         return;
     }
     canvas.fill(w.frame, w.colour, w.alpha);
-    canvas.fill({w.frame.x, w.frame.y, w.frame.width, std::min(w.frame.height, layout::kTitleBarHeight)}, palette::titleBar);
+    canvas.fill({w.frame.x, w.frame.y, w.frame.width, std::min(w.frame.height, layout::kTitleBarHeight)},
+                palette::titleBar);
     if (w.logicKey.empty()) return;
     const Tree& tree = e.ensureTree();
     // Pre-order, so children paint over their parents; everything stays inside the window.
@@ -219,7 +229,8 @@ platform::CaptureResult<platform::ShareableContent> Engine::shareableContent() {
     platform::ShareableContent content;
     std::vector<const ScreenWindow*> stack;
     for (const auto& w : windows) stack.push_back(&w);
-    std::stable_sort(stack.begin(), stack.end(), [](const ScreenWindow* a, const ScreenWindow* b) { return a->level > b->level; });
+    std::stable_sort(stack.begin(), stack.end(),
+                     [](const ScreenWindow* a, const ScreenWindow* b) { return a->level > b->level; });
     const auto visible = visibleStack();
     for (const ScreenWindow* w : stack) {
         const AppRecord* owner = app(w->pid);
@@ -275,7 +286,8 @@ platform::CaptureResult<platform::Image> Engine::captureDisplay(std::uint32_t id
         return r;
     };
     if (faults.screenRecording != ScreenRecording::granted) return finish({std::nullopt, ""});
-    auto d = std::find_if(displays.begin(), displays.end(), [id](const platform::Display& x) { return x.displayID == id; });
+    auto d =
+        std::find_if(displays.begin(), displays.end(), [id](const platform::Display& x) { return x.displayID == id; });
     if (d == displays.end()) return finish({std::nullopt, "The display is not available."});
     if (faults.captureError) return finish({std::nullopt, *faults.captureError});
     if (faults.noImage) return finish({std::nullopt, ""});

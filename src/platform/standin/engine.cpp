@@ -180,9 +180,7 @@ std::string describe(const Event& e) {
             if (!e.text.empty()) s += " text=\"" + e.text + "\"";
             break;
         case EventKind::mouse:
-        case EventKind::warp:
-            s += fmt::format(" at=({},{})", e.point.x, e.point.y);
-            break;
+        case EventKind::warp: s += fmt::format(" at=({},{})", e.point.x, e.point.y); break;
         default: break;
     }
     if (e.options) s += fmt::format(" options=0x{:x}", *e.options);

@@ -54,7 +54,7 @@ struct ScreenWindow {
     bool minimised = false;  // Logic's windows: in the Dock, off screen, frame kept
     Rgb colour = palette::otherWindow;
     double alpha = 1;
-    std::string logicKey;  // "main", "mixer", "extra:<n>" for Logic's windows
+    std::string logicKey;      // "main", "mixer", "extra:<n>" for Logic's windows
     platform::Rect homeFrame;  // Logic's windows: where Logic puts it unless the windowFrames knob moves it
 };
 
@@ -86,9 +86,9 @@ struct OpenMenu {
     std::uint64_t seq = 0;
     std::string invokerKey;
     platform::Rect invokerFrame;
-    int track = -1;   // insert: the strip's track
-    int gap = -1;     // insert: where the plug-in goes, counted in slots from the top
-    int slotUid = 0;  // slot, view, side chain: the slot concerned
+    int track = -1;      // insert: the strip's track
+    int gap = -1;        // insert: where the plug-in goes, counted in slots from the top
+    int slotUid = 0;     // slot, view, side chain: the slot concerned
     int replaceUid = 0;  // insert menu of a filled slot's "audio plug-in" button: the plug-in it replaces
     std::vector<MenuItem> items;
     // The open levels, outermost first: the item path whose submenu each is ({} for the top menu),
@@ -121,8 +121,8 @@ struct Handle {
     Kind kind = Kind::node;
     std::uint64_t id = 0;
     std::uint64_t gen = 0;
-    int pid = 0;            // foreign: the process
-    bool noProcess = false; // foreign: no such process
+    int pid = 0;             // foreign: the process
+    bool noProcess = false;  // foreign: no such process
 };
 
 class Engine : public std::enable_shared_from_this<Engine> {
@@ -269,7 +269,7 @@ public:
     const MenuItem* menuItemAt(const std::vector<int>& path) const;
     platform::AXError pressMenuItem(int nodeIndex);
     void activateMenuItem(const std::vector<int>& path);
-    const char* menuKey(const platform::KeyEvent& event);  // an open menu takes the key; the outcome
+    const char* menuKey(const platform::KeyEvent& event);   // an open menu takes the key; the outcome
     int menuItemNodeAt(platform::Point p);                  // an item of an open level, or -1
     bool menuLevelOpen(const std::string& itemPath) const;  // the top menu is ""
 
@@ -314,7 +314,7 @@ public:
     platform::AXError axPid(const Handle& h, int& out);
     std::string describeNode(int nodeIndex) const;
     std::string placeOf(int nodeIndex) const;  // see Event::place
-    int focusedNode() const;  // the selected header, or -1
+    int focusedNode() const;                   // the selected header, or -1
 
     // Input (input.cpp).
     bool postKey(bool hid, int pid, const platform::KeyEvent& event);

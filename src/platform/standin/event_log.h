@@ -17,7 +17,7 @@ enum class EventKind {
     warp,
     axAction,
     axWrite,
-    activation,   // a request to activate an application, or a change of the frontmost one
+    activation,  // a request to activate an application, or a change of the frontmost one
     appleScript,
     hide,
     launch,

@@ -136,20 +136,31 @@ StaleAfter parseStaleAfter(const nlohmann::json& v) {
 }
 
 bool applyFault(Faults& f, std::string_view name, const nlohmann::json& v) {
-    if (name == "activation") f.activation = parseActivation(v);
-    else if (name == "accessibilityTrusted") f.accessibilityTrusted = boolean(name, v);
-    else if (name == "grantOnPrompt") f.grantOnPrompt = boolean(name, v);
-    else if (name == "screenRecording") f.screenRecording = parseScreenRecording(v);
-    else if (name == "promptAnswer") f.promptAnswer = parseScreenRecording(v);
-    else if (name == "staleAfter") f.staleAfter = parseStaleAfter(v);
-    else if (name == "lateStripUpdate") f.lateStripUpdate = number(name, v);
-    else if (name == "plainQuotes") f.plainQuotes = boolean(name, v);
-    else if (name == "toggleValueText") f.toggleValueText = boolean(name, v);
+    if (name == "activation")
+        f.activation = parseActivation(v);
+    else if (name == "accessibilityTrusted")
+        f.accessibilityTrusted = boolean(name, v);
+    else if (name == "grantOnPrompt")
+        f.grantOnPrompt = boolean(name, v);
+    else if (name == "screenRecording")
+        f.screenRecording = parseScreenRecording(v);
+    else if (name == "promptAnswer")
+        f.promptAnswer = parseScreenRecording(v);
+    else if (name == "staleAfter")
+        f.staleAfter = parseStaleAfter(v);
+    else if (name == "lateStripUpdate")
+        f.lateStripUpdate = number(name, v);
+    else if (name == "plainQuotes")
+        f.plainQuotes = boolean(name, v);
+    else if (name == "toggleValueText")
+        f.toggleValueText = boolean(name, v);
     else if (name == "levelFormat") {
         if (!v.is_string() || (v != "plain" && v != "dB" && v != "db")) bad(name, v);
         f.levelFormatPlain = v == "plain";
-    } else if (name == "titleSuffix") f.titleSuffix = boolean(name, v);
-    else if (name == "arrowKeysIgnored") f.arrowKeysIgnored = boolean(name, v);
+    } else if (name == "titleSuffix")
+        f.titleSuffix = boolean(name, v);
+    else if (name == "arrowKeysIgnored")
+        f.arrowKeysIgnored = boolean(name, v);
     else if (name == "backgroundKeys") {
         if (!v.is_string() || (v != "ignore" && v != "deliver")) bad(name, v);
         f.backgroundKeysIgnore = v == "ignore";
@@ -177,53 +188,85 @@ bool applyFault(Faults& f, std::string_view name, const nlohmann::json& v) {
                 if (!window.is_string()) bad(name, v);
                 f.minimisedWindows.push_back(window.get<std::string>());
             }
-    } else if (name == "mixerWindow") f.mixerWindow = boolean(name, v);
+    } else if (name == "mixerWindow")
+        f.mixerWindow = boolean(name, v);
     else if (name == "mixerWindowFirst") {
         f.mixerWindowFirst = boolean(name, v);
         if (f.mixerWindowFirst) f.mixerWindow = true;
-    } else if (name == "secondPlayheadGroup") f.secondPlayheadGroup = boolean(name, v);
-    else if (name == "duplicateNameField") f.duplicateNameField = boolean(name, v);
-    else if (name == "decoyContainers") f.decoyContainers = boolean(name, v);
-    else if (name == "windowDecoys") f.windowDecoys = boolean(name, v);
+    } else if (name == "secondPlayheadGroup")
+        f.secondPlayheadGroup = boolean(name, v);
+    else if (name == "duplicateNameField")
+        f.duplicateNameField = boolean(name, v);
+    else if (name == "decoyContainers")
+        f.decoyContainers = boolean(name, v);
+    else if (name == "windowDecoys")
+        f.windowDecoys = boolean(name, v);
     else if (name == "menuPlacement") {
         if (!v.is_string() || (v != "child" && v != "appLevel")) bad(name, v);
         f.menuPlacementAppLevel = v == "appLevel";
-    } else if (name == "lateWindow") f.lateWindow = std::max(0.0, number(name, v));
-    else if (name == "dropMisses") f.dropMisses = count(name, v);
-    else if (name == "newSlotZeroFrame") f.newSlotZeroFrame = count(name, v);
-    else if (name == "openToggles") f.openToggles = boolean(name, v);
-    else if (name == "openIgnoresFirstPress") f.openIgnoresFirstPress = boolean(name, v);
-    else if (name == "windowOnInsert") f.windowOnInsert = boolean(name, v);
-    else if (name == "slotNameWidth") f.slotNameWidth = count(name, v);
-    else if (name == "filledSlotButton") f.filledSlotButton = boolean(name, v);
+    } else if (name == "lateWindow")
+        f.lateWindow = std::max(0.0, number(name, v));
+    else if (name == "dropMisses")
+        f.dropMisses = count(name, v);
+    else if (name == "newSlotZeroFrame")
+        f.newSlotZeroFrame = count(name, v);
+    else if (name == "openToggles")
+        f.openToggles = boolean(name, v);
+    else if (name == "openIgnoresFirstPress")
+        f.openIgnoresFirstPress = boolean(name, v);
+    else if (name == "windowOnInsert")
+        f.windowOnInsert = boolean(name, v);
+    else if (name == "slotNameWidth")
+        f.slotNameWidth = count(name, v);
+    else if (name == "filledSlotButton")
+        f.filledSlotButton = boolean(name, v);
     else if (name == "popupDirectSet") {
-        if (v == "ignore") f.popupDirectSet = PopupDirectSet::ignore;
-        else if (v == "accept") f.popupDirectSet = PopupDirectSet::accept;
-        else if (v == "refuse") f.popupDirectSet = PopupDirectSet::refuse;
-        else bad(name, v);
-    } else if (name == "pluginWindowTakesKeys") f.pluginWindowTakesKeys = boolean(name, v);
-    else if (name == "quantise") f.quantise = count(name, v);
-    else if (name == "lagWrites") f.lagWrites = count(name, v);
-    else if (name == "ignoreWrites") f.ignoreWrites = boolean(name, v);
-    else if (name == "blankValueDescription") f.blankValueDescription = boolean(name, v);
+        if (v == "ignore")
+            f.popupDirectSet = PopupDirectSet::ignore;
+        else if (v == "accept")
+            f.popupDirectSet = PopupDirectSet::accept;
+        else if (v == "refuse")
+            f.popupDirectSet = PopupDirectSet::refuse;
+        else
+            bad(name, v);
+    } else if (name == "pluginWindowTakesKeys")
+        f.pluginWindowTakesKeys = boolean(name, v);
+    else if (name == "quantise")
+        f.quantise = count(name, v);
+    else if (name == "lagWrites")
+        f.lagWrites = count(name, v);
+    else if (name == "ignoreWrites")
+        f.ignoreWrites = boolean(name, v);
+    else if (name == "blankValueDescription")
+        f.blankValueDescription = boolean(name, v);
     else if (name == "mainMenuExposure") {
         if (v != "window" && v != "appOnly") bad(name, v);
         f.mainMenuAppOnly = v == "appOnly";
-    } else if (name == "renameIgnoresInput") f.renameIgnoresInput = boolean(name, v);
+    } else if (name == "renameIgnoresInput")
+        f.renameIgnoresInput = boolean(name, v);
     else if (name == "sendWrites") {
-        if (v == "step") f.sendWrites = SendWrites::step;
-        else if (v == "absolute") f.sendWrites = SendWrites::absolute;
-        else if (v == "ignore") f.sendWrites = SendWrites::ignore;
-        else bad(name, v);
-    }
-    else if (name == "contentError") f.contentError = optionalText(name, v);
-    else if (name == "noContent") f.noContent = boolean(name, v);
-    else if (name == "captureError") f.captureError = optionalText(name, v);
-    else if (name == "noImage") f.noImage = boolean(name, v);
-    else if (name == "degenerateImage") f.degenerateImage = boolean(name, v);
+        if (v == "step")
+            f.sendWrites = SendWrites::step;
+        else if (v == "absolute")
+            f.sendWrites = SendWrites::absolute;
+        else if (v == "ignore")
+            f.sendWrites = SendWrites::ignore;
+        else
+            bad(name, v);
+    } else if (name == "contentError")
+        f.contentError = optionalText(name, v);
+    else if (name == "noContent")
+        f.noContent = boolean(name, v);
+    else if (name == "captureError")
+        f.captureError = optionalText(name, v);
+    else if (name == "noImage")
+        f.noImage = boolean(name, v);
+    else if (name == "degenerateImage")
+        f.degenerateImage = boolean(name, v);
     else if (name == "running" || name == "logic.running" || name == "frontmost" || name == "inspectorVisible")
         return false;
-    else f.other[std::string(name)] = v;
+    else
+        f.other[std::string(name)] = v;
     return true;
 }
 

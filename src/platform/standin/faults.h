@@ -105,8 +105,8 @@ struct Faults {
     bool ignoreWrites = false;           // writes answer success and change nothing
     bool blankValueDescription = false;  // editor sliders show only spaces as their value description
     // The main menu, renaming and sends.
-    bool mainMenuAppOnly = false;      // the "Track" menu only under the application, not mirrored in the main window
-    bool renameIgnoresInput = false;   // typing into the rename field is lost
+    bool mainMenuAppOnly = false;     // the "Track" menu only under the application, not mirrored in the main window
+    bool renameIgnoresInput = false;  // typing into the rename field is lost
     SendWrites sendWrites = SendWrites::step;
     // Capture failures.
     std::optional<std::string> contentError;

@@ -9,18 +9,26 @@ namespace corvane::standin::detail {
 
 namespace {
 
-constexpr std::uint64_t kModifierMask =
-    platform::modifier::kShift | platform::modifier::kControl | platform::modifier::kOption | platform::modifier::kCommand;
+constexpr std::uint64_t kModifierMask = platform::modifier::kShift | platform::modifier::kControl |
+                                        platform::modifier::kOption | platform::modifier::kCommand;
 constexpr std::uint64_t kFolderChord = platform::modifier::kCommand | platform::modifier::kControl;
 
 // Keys with a meaning in Logic's key window; with other modifiers they do nothing.
 bool knownKey(std::uint16_t code) {
     switch (code) {
-        case 1: case 8: case 34: case 36: case 46: case 49: case 51: case 53:
-        case 123: case 124: case 125: case 126:
-            return true;
-        default:
-            return false;
+        case 1:
+        case 8:
+        case 34:
+        case 36:
+        case 46:
+        case 49:
+        case 51:
+        case 53:
+        case 123:
+        case 124:
+        case 125:
+        case 126: return true;
+        default: return false;
     }
 }
 
@@ -79,31 +87,25 @@ bool Engine::postKey(bool hid, int pid, const platform::KeyEvent& ev) {
             }
             return done("handled");
         }
-        case 34:
-            toggleInspector();
-            return done("handled");
-        case 1:
-            toggleSolo(project.selectedTrackId);
-            return done("handled");
-        case 46:
-            toggleMute(project.selectedTrackId);
-            return done("handled");
+        case 34: toggleInspector(); return done("handled");
+        case 1: toggleSolo(project.selectedTrackId); return done("handled");
+        case 46: toggleMute(project.selectedTrackId); return done("handled");
         case 8:
             project.transport.cycleOn = !project.transport.cycleOn;
             changed();
             return done("handled");
         case 49:
-            if (project.transport.playing) stopPlayback();
-            else startPlayback();
+            if (project.transport.playing)
+                stopPlayback();
+            else
+                startPlayback();
             return done("handled");
         case 123:
         case 124:
         case 36:
         case 53:
-        case 51:
-            return done("consumed");
-        default:
-            return done("unhandled");
+        case 51: return done("consumed");
+        default: return done("unhandled");
     }
 }
 
@@ -177,9 +179,7 @@ bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
     }
 
     switch (ev.type) {
-        case platform::MouseEventType::moved:
-            e.outcome = "moved";
-            break;
+        case platform::MouseEventType::moved: e.outcome = "moved"; break;
         case platform::MouseEventType::leftDown: {
             click = {};
             if (menu) {

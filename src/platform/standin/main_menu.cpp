@@ -41,8 +41,10 @@ void buildMainMenu(Engine& e, int menuBar, const std::string& sig) {
 AXError Engine::pressMainMenuItem(int nodeIndex) {
     const std::string title = tree[nodeIndex].bind.name;
     closeMenus();
-    if (title == "Rename Track") startRenaming();
-    else if (title == "Show Output Track") toggleOutputTrack();
+    if (title == "Rename Track")
+        startRenaming();
+    else if (title == "Show Output Track")
+        toggleOutputTrack();
     return AXError::success;
 }
 
@@ -51,13 +53,15 @@ void Engine::showInTrackList(int trackId) {
     if (!t || t->inArrange) return;
     t->inArrange = true;
     t->number = project.maxTrackNumber() + 1;
-    auto it = std::find_if(project.tracks.begin(), project.tracks.end(), [trackId](const Track& x) { return x.id == trackId; });
+    auto it = std::find_if(project.tracks.begin(), project.tracks.end(),
+                           [trackId](const Track& x) { return x.id == trackId; });
     std::rotate(it, it + 1, project.tracks.end());
     changed();
 }
 
 void Engine::toggleOutputTrack() {
-    auto it = std::find_if(project.tracks.begin(), project.tracks.end(), [](const Track& t) { return t.kind == TrackKind::output; });
+    auto it = std::find_if(project.tracks.begin(), project.tracks.end(),
+                           [](const Track& t) { return t.kind == TrackKind::output; });
     if (it == project.tracks.end()) return;
     if (!it->inArrange) {
         showInTrackList(it->id);

@@ -201,15 +201,20 @@ void Engine::activateMenuItem(const std::vector<int>& path) {
     closeMenus();
     switch (m.kind) {
         case OpenMenu::Kind::insert:
-            if (m.replaceUid == 0) insertPlugin(m.track, m.gap, chosen.action, chosen.title);
-            else if (chosen.action == "remove") removeSlot(m.replaceUid);
-            else replacePlugin(m.replaceUid, chosen.action, chosen.title);
+            if (m.replaceUid == 0)
+                insertPlugin(m.track, m.gap, chosen.action, chosen.title);
+            else if (chosen.action == "remove")
+                removeSlot(m.replaceUid);
+            else
+                replacePlugin(m.replaceUid, chosen.action, chosen.title);
             break;
         case OpenMenu::Kind::slot: {
             Track* owner = nullptr;
             if (!slotByUid(m.slotUid, &owner)) return;
-            if (chosen.action == "open") requestPluginWindow(owner->id, m.slotUid);
-            else if (chosen.action == "remove") removeSlot(m.slotUid);
+            if (chosen.action == "open")
+                requestPluginWindow(owner->id, m.slotUid);
+            else if (chosen.action == "remove")
+                removeSlot(m.slotUid);
             break;
         }
         case OpenMenu::Kind::view:
@@ -224,12 +229,8 @@ void Engine::activateMenuItem(const std::vector<int>& path) {
                 changed();
             }
             break;
-        case OpenMenu::Kind::automation:
-            setAutomationMode(m.track, chosen.action);
-            break;
-        case OpenMenu::Kind::parameter:
-            chooseParameterOption(*this, m, chosen);
-            break;
+        case OpenMenu::Kind::automation: setAutomationMode(m.track, chosen.action); break;
+        case OpenMenu::Kind::parameter: chooseParameterOption(*this, m, chosen); break;
     }
 }
 
@@ -244,7 +245,9 @@ const char* Engine::menuKey(const platform::KeyEvent& ev) {
     const std::vector<MenuItem>& items = owner ? owner->children : m.items;
     int& h = m.highlight.back();
     const int count = static_cast<int>(items.size());
-    auto highlighted = [&]() -> const MenuItem* { return h >= 0 && h < count ? &items[static_cast<std::size_t>(h)] : nullptr; };
+    auto highlighted = [&]() -> const MenuItem* {
+        return h >= 0 && h < count ? &items[static_cast<std::size_t>(h)] : nullptr;
+    };
     auto pushLevel = [&] {
         std::vector<int> path = levelPath;
         path.push_back(h);
@@ -312,8 +315,7 @@ const char* Engine::menuKey(const platform::KeyEvent& ev) {
             changed();
             return "menu";
         }
-        default:
-            return "consumed";
+        default: return "consumed";
     }
 }
 
@@ -324,7 +326,8 @@ int Engine::menuItemNodeAt(platform::Point p) {
     std::size_t bestDepth = 0;
     for (std::size_t i = 0; i < tree.size(); ++i) {
         const Node& n = tree[static_cast<int>(i)];
-        if (n.bind.kind != Bind::menuItem || n.bind.index != static_cast<int>(menu->seq) || !n.frame.contains(p)) continue;
+        if (n.bind.kind != Bind::menuItem || n.bind.index != static_cast<int>(menu->seq) || !n.frame.contains(p))
+            continue;
         std::vector<int> path = parsePath(n.bind.name);
         if (path.empty()) continue;
         std::vector<int> level(path.begin(), path.end() - 1);

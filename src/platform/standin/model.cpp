@@ -48,9 +48,7 @@ const Track* Project::track(std::string_view n) const {
         if (t.name == n) return &t;
     return nullptr;
 }
-Track* Project::track(std::string_view n) {
-    return const_cast<Track*>(static_cast<const Project*>(this)->track(n));
-}
+Track* Project::track(std::string_view n) { return const_cast<Track*>(static_cast<const Project*>(this)->track(n)); }
 const Track* Project::trackById(int id) const {
     for (const auto& t : tracks)
         if (t.id == id) return &t;

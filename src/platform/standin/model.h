@@ -44,8 +44,8 @@ struct Automation {
 };
 
 struct ChannelStrip {
-    int volume = 225;  // raw fader value 0..255; 225 is 0.0 dB
-    int pan = 0;       // -64..63
+    int volume = 225;   // raw fader value 0..255; 225 is 0.0 dB
+    int pan = 0;        // -64..63
     std::string input;  // "Input 1", "Bus 4", "No Input"; empty for output tracks (no input slot)
     std::string output = "Stereo Output";
     std::string channelMode = "Stereo";
@@ -136,7 +136,7 @@ struct Project {
 
     int depthOf(int id) const;  // number of enclosing folders
     bool isAncestor(int ancestorId, int id) const;
-    bool isVisible(int id) const;  // has a header in the track list
+    bool isVisible(int id) const;              // has a header in the track list
     std::vector<int> visibleTrackIds() const;  // on-screen order, top to bottom
     int maxTrackNumber() const;
     // The track whose strip is fed by the given destination ("Stereo Output", "Bus 2"), or -1.
@@ -149,7 +149,7 @@ struct UiState {
     std::vector<std::string> windows;  // Logic's window titles, front to back (AXWindows order)
     std::string keyWindow;             // title of the key window (the frontmost not minimised), empty when none
     std::vector<std::string> minimisedWindows;  // titles
-    bool mixerAreaShown = false;       // the control bar's "Mixer" check box
+    bool mixerAreaShown = false;                // the control bar's "Mixer" check box
     struct TouchedSend {
         int trackId = -1;
         int bus = 0;
@@ -157,10 +157,10 @@ struct UiState {
     std::optional<TouchedSend> lastTouchedSend;
     // Open plug-in windows, front to back.
     struct PluginWindow {
-        std::string title;   // "<track>: <plug-in>"
+        std::string title;  // "<track>: <plug-in>"
         int trackId = -1;
         int slotUid = 0;
-        std::string view;    // "Editor" or "Controls"
+        std::string view;  // "Editor" or "Controls"
         platform::Rect frame;
     };
     std::vector<PluginWindow> pluginWindows;

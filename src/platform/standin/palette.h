@@ -47,10 +47,10 @@ inline constexpr Rgb region{64, 170, 110};
 inline constexpr Rgb regionMuted{96, 104, 100};
 inline constexpr Rgb pluginHeader{58, 62, 70};
 inline constexpr Rgb pluginBody{34, 38, 46};
-inline constexpr Rgb menu{210, 210, 214};          // the open levels of a menu hanging in a window
+inline constexpr Rgb menu{210, 210, 214};  // the open levels of a menu hanging in a window
 inline constexpr Rgb menuHighlight{60, 110, 220};
 inline constexpr Rgb otherWindow{236, 236, 236};  // windows of other applications, unless they give their own
-inline constexpr double shieldAlpha = 0.3;          // the program's shield: black at this opacity
+inline constexpr double shieldAlpha = 0.3;        // the program's shield: black at this opacity
 }  // namespace palette
 
 // Reads the colour at pixel (x, y) of a 32-bit image in any of the 4-byte layouts; absent outside the image

@@ -39,9 +39,12 @@ ParamSpec specFrom(const json& p) {
     if (auto options = p.find("options"); options != p.end() && options->is_array())
         for (const json& o : *options)
             if (o.is_string()) s.options.push_back(o.get<std::string>());
-    if (auto raw = pair(p, "raw")) std::tie(s.rawMin, s.rawMax) = *raw;
-    else if (s.type == "toggle") s.rawMax = 1;
-    else if (s.hasOptions()) s.rawMax = std::max(0.0, double(s.options.size()) - 1);
+    if (auto raw = pair(p, "raw"))
+        std::tie(s.rawMin, s.rawMax) = *raw;
+    else if (s.type == "toggle")
+        s.rawMax = 1;
+    else if (s.hasOptions())
+        s.rawMax = std::max(0.0, double(s.options.size()) - 1);
     if (auto shown = pair(p, "display")) {
         s.displayMin = shown->first;
         s.displayMax = shown->second;
@@ -159,7 +162,8 @@ std::optional<double> displayValue(const ParamSpec& p, double raw) {
 std::string displayText(const ParamSpec& p, double raw) {
     if (p.hasOptions()) {
         const auto i = static_cast<long long>(std::llround(raw));
-        return i >= 0 && i < static_cast<long long>(p.options.size()) ? p.options[static_cast<std::size_t>(i)] : std::string();
+        return i >= 0 && i < static_cast<long long>(p.options.size()) ? p.options[static_cast<std::size_t>(i)]
+                                                                      : std::string();
     }
     if (p.type == "toggle") return raw != 0 ? "On" : "Off";
     const double v = displayValue(p, raw).value_or(raw);
@@ -205,8 +209,10 @@ AXError pressPluginControl(Engine& e, int nodeIndex, const std::string& action) 
         e.openMenu(OpenMenu::Kind::parameter, nodeIndex);
         return AXError::success;
     }
-    if (c.option) setRaw(e, *l.slot, p, *c.option);
-    else if (p.type == "toggle") setRaw(e, *l.slot, p, raw != 0 ? 0 : 1);
+    if (c.option)
+        setRaw(e, *l.slot, p, *c.option);
+    else if (p.type == "toggle")
+        setRaw(e, *l.slot, p, raw != 0 ? 0 : 1);
     else if (p.type == "momentary") {
         // Momentary buttons count their presses.
         l.slot->params[p.id] = raw + 1;
@@ -242,7 +248,8 @@ AXError writePluginControl(Engine& e, int nodeIndex, const platform::AXValue& va
 
     if (e.faults.ignoreWrites) return AXError::success;
     double target = invertedSlider(*l.def, c) ? p.rawMin + p.rawMax - *number : *number;
-    target = snapped(p, std::clamp(target, std::min(p.rawMin, p.rawMax), std::max(p.rawMin, p.rawMax)), e.faults.quantise);
+    target =
+        snapped(p, std::clamp(target, std::min(p.rawMin, p.rawMax), std::max(p.rawMin, p.rawMax)), e.faults.quantise);
     if (e.faults.lagWrites > 1) {
         // The control takes a value only after it was written the same several times in a row.
         auto& [pending, count] = e.lagWrites[node.key];
@@ -304,7 +311,8 @@ std::optional<ProbePaint> probePaint(Engine& e, const Node& node) {
     const ScreenWindow* window = e.logicWindow("plugin:" + std::to_string(l.slot->uid));
     const double w = numberOr(probe, "w", 0), h = numberOr(probe, "h", 0);
     if (window && w > 0 && h > 0)
-        region = {window->frame.x + numberOr(probe, "x", 0) - w / 2, window->frame.y + numberOr(probe, "y", 0) - h / 2, w, h};
+        region = {window->frame.x + numberOr(probe, "x", 0) - w / 2, window->frame.y + numberOr(probe, "y", 0) - h / 2,
+                  w, h};
     return ProbePaint{region, on ? *lit : *dark};
 }
 

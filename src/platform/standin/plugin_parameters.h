@@ -29,15 +29,15 @@ struct ParamSpec {
     std::string type = "continuous";  // continuous, discrete, toggle, momentary, radio, selector, text
     std::string unit;
     std::string curve = "linear";
-    std::string controlsLabel;        // the Controls view's label when it differs
+    std::string controlsLabel;  // the Controls view's label when it differs
     double rawMin = 0;
     double rawMax = 127;
     std::optional<double> displayMin;
     std::optional<double> displayMax;
     std::vector<std::string> options;  // option labels; the raw value is the option's index
     double defaultRaw = 0;
-    bool hidden = false;               // left out of the Controls view
-    bool described = true;             // the Controls-view control carries its label as AXDescription
+    bool hidden = false;    // left out of the Controls view
+    bool described = true;  // the Controls-view control carries its label as AXDescription
 
     bool sliderLike() const { return type == "continuous" || type == "discrete"; }
     bool hasOptions() const { return type == "radio" || type == "selector"; }

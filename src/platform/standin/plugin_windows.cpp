@@ -96,7 +96,8 @@ void Engine::openPluginWindowNow(int trackId, int uid) {
     w.colour = palette::windowBody;
     w.logicKey = windowKey(uid);
     // The new window comes to the front of Logic's windows and becomes the key window.
-    auto firstLogic = std::find_if(windows.begin(), windows.end(), [](const ScreenWindow& s) { return !s.logicKey.empty(); });
+    auto firstLogic =
+        std::find_if(windows.begin(), windows.end(), [](const ScreenWindow& s) { return !s.logicKey.empty(); });
     windows.insert(logicFrontmost() ? windows.begin() : firstLogic, w);
     pluginWindows.push_back({trackId, uid});
     applyWindowKnobs();
@@ -105,12 +106,17 @@ void Engine::openPluginWindowNow(int trackId, int uid) {
 
 void Engine::closePluginWindow(int uid) {
     const std::string key = windowKey(uid);
-    const bool wasOpen = std::any_of(pluginWindows.begin(), pluginWindows.end(), [uid](const PluginWindow& p) { return p.slotUid == uid; });
-    pluginWindows.erase(std::remove_if(pluginWindows.begin(), pluginWindows.end(), [uid](const PluginWindow& p) { return p.slotUid == uid; }),
+    const bool wasOpen = std::any_of(pluginWindows.begin(), pluginWindows.end(),
+                                     [uid](const PluginWindow& p) { return p.slotUid == uid; });
+    pluginWindows.erase(std::remove_if(pluginWindows.begin(), pluginWindows.end(),
+                                       [uid](const PluginWindow& p) { return p.slotUid == uid; }),
                         pluginWindows.end());
-    windows.erase(std::remove_if(windows.begin(), windows.end(), [&](const ScreenWindow& w) { return w.logicKey == key; }), windows.end());
-    if (menu && (menu->kind == OpenMenu::Kind::view || menu->kind == OpenMenu::Kind::sidechain ||
-                 menu->kind == OpenMenu::Kind::parameter) &&
+    windows.erase(
+        std::remove_if(windows.begin(), windows.end(), [&](const ScreenWindow& w) { return w.logicKey == key; }),
+        windows.end());
+    if (menu &&
+        (menu->kind == OpenMenu::Kind::view || menu->kind == OpenMenu::Kind::sidechain ||
+         menu->kind == OpenMenu::Kind::parameter) &&
         menu->slotUid == uid)
         menu.reset();
     // Key focus goes back to the main window.
@@ -126,7 +132,8 @@ void Engine::syncPluginWindows() {
     }
     for (int uid : gone) closePluginWindow(uid);
     for (ScreenWindow& w : windows)
-        if (w.logicKey.rfind(kPluginKeyPrefix, 0) == 0) w.title = pluginWindowTitle(std::stoi(w.logicKey.substr(kPluginKeyPrefix.size())));
+        if (w.logicKey.rfind(kPluginKeyPrefix, 0) == 0)
+            w.title = pluginWindowTitle(std::stoi(w.logicKey.substr(kPluginKeyPrefix.size())));
     applyWindowKnobs();
 }
 
@@ -220,9 +227,12 @@ void Engine::dropSlot(int sourceNode, platform::Point at) {
             if (node.bind.kind != Bind::slot) continue;
             lastSlotBottom = std::max(lastSlotBottom, f.maxY());
             if (gap || at.x < f.x || at.x >= f.maxX()) continue;
-            if (std::fabs(at.y - f.y) <= 3) gap = node.bind.index;
-            else if (std::fabs(at.y - f.maxY()) <= 3) gap = node.bind.index + 1;
-            else if (f.contains(at)) onSlotMiddle = true;
+            if (std::fabs(at.y - f.y) <= 3)
+                gap = node.bind.index;
+            else if (std::fabs(at.y - f.maxY()) <= 3)
+                gap = node.bind.index + 1;
+            else if (f.contains(at))
+                onSlotMiddle = true;
         }
     }
     const platform::Rect stripFrame = tree[strip].frame;
@@ -260,27 +270,22 @@ AXError Engine::pressPluginNode(int nodeIndex, const std::string& action) {
             requestPluginWindow(t->id, uid);
             return AXError::success;
         }
-        case Bind::pluginClose:
-            closePluginWindow(b.index);
-            return AXError::success;
+        case Bind::pluginClose: closePluginWindow(b.index); return AXError::success;
         case Bind::pluginBypass:
             if (InsertSlot* s = slotByUid(b.index)) {
                 s->bypassed = !s->bypassed;
                 changed();
             }
             return AXError::success;
-        case Bind::pluginHeaderButton:
-            return AXError::success;
+        case Bind::pluginHeaderButton: return AXError::success;
         case Bind::viewButton:
             if (showMenu) openMenu(OpenMenu::Kind::view, nodeIndex);
             return AXError::success;
         case Bind::sidechainPopup:
             if (showMenu) openMenu(OpenMenu::Kind::sidechain, nodeIndex);
             return AXError::success;
-        case Bind::pluginControl:
-            return pressPluginControl(*this, nodeIndex, action);
-        default:
-            return AXError::actionUnsupported;
+        case Bind::pluginControl: return pressPluginControl(*this, nodeIndex, action);
+        default: return AXError::actionUnsupported;
     }
 }
 

@@ -67,16 +67,14 @@ const char* Engine::renameKey(const platform::KeyEvent& ev) {
     if (ev.virtualKey == 0 && !ev.unicodeText.empty()) return type(utf8(ev.unicodeText));
     if (mods != 0 && mods != platform::modifier::kShift) return "ignored";
     switch (ev.virtualKey) {
-        case 36:
-            finishRenaming(true);
-            return "rename committed";
-        case 53:
-            finishRenaming(false);
-            return "rename cancelled";
+        case 36: finishRenaming(true); return "rename committed";
+        case 53: finishRenaming(false); return "rename cancelled";
         case 51:
             if (faults.renameIgnoresInput) return "dropped";
-            if (r.allSelected) r.text.clear();
-            else eraseLast(r.text);
+            if (r.allSelected)
+                r.text.clear();
+            else
+                eraseLast(r.text);
             r.allSelected = false;
             changed();
             return "erased";

@@ -46,7 +46,8 @@ int getInt(const json& obj, const char* key, int def, const std::string& where) 
     if (!v) return def;
     if (!v->is_number()) fail(where + "." + key, "expected a whole number");
     double d = v->get<double>();
-    if (!std::isfinite(d) || d != std::floor(d) || std::fabs(d) > 1e9) fail(where + "." + key, "expected a whole number");
+    if (!std::isfinite(d) || d != std::floor(d) || std::fabs(d) > 1e9)
+        fail(where + "." + key, "expected a whole number");
     return static_cast<int>(d);
 }
 
@@ -98,18 +99,20 @@ struct Loader {
         tr.muted = getBool(t, "muted", false, where);
         tr.soloed = getBool(t, "soloed", false, where);
         if (const json* n = member(t, "number")) {
-            if (!n->is_number_integer() || n->get<int>() < 1) fail(where + ".number", "expected a positive whole number");
+            if (!n->is_number_integer() || n->get<int>() < 1)
+                fail(where + ".number", "expected a positive whole number");
             explicitNumbers.emplace_back(tr.id, n->get<int>());
         }
 
         ChannelStrip& s = tr.strip;
-        std::string defaultInput = tr.kind == TrackKind::audio ? "Input 1"
+        std::string defaultInput = tr.kind == TrackKind::audio                                    ? "Input 1"
                                    : tr.kind == TrackKind::output || tr.kind == TrackKind::folder ? ""
                                                                                                   : "No Input";
         s.input = getString(t, "input", defaultInput, where);
         s.output = getString(t, "output", tr.kind == TrackKind::output ? "Output 1-2" : "Stereo Output", where);
         s.channelMode = getString(t, "channelMode", "Stereo", where);
-        if (s.channelMode != "Stereo" && s.channelMode != "Mono") fail(where + ".channelMode", "expected Stereo or Mono");
+        if (s.channelMode != "Stereo" && s.channelMode != "Mono")
+            fail(where + ".channelMode", "expected Stereo or Mono");
         s.volume = std::clamp(getInt(t, "volume", 225, where), 0, taper::kMaxRaw);
         if (const json* db = member(t, "volumeDb")) {
             if (!db->is_number()) fail(where + ".volumeDb", "expected a number");
@@ -120,7 +123,8 @@ struct Loader {
         if (const json* ins = member(t, "inserts")) {
             if (!ins->is_array()) fail(where + ".inserts", "expected a list");
             if (ins->size() > 15) fail(where + ".inserts", "at most 15 slots");
-            for (std::size_t i = 0; i < ins->size(); ++i) s.inserts.push_back(slot((*ins)[i], s, where + ".inserts[" + std::to_string(i) + "]"));
+            for (std::size_t i = 0; i < ins->size(); ++i)
+                s.inserts.push_back(slot((*ins)[i], s, where + ".inserts[" + std::to_string(i) + "]"));
         }
         if (const json* sends = member(t, "sends")) {
             if (!sends->is_array()) fail(where + ".sends", "expected a list");
@@ -131,7 +135,8 @@ struct Loader {
                 send.bus = getInt(sd, "bus", 1, w);
                 if (send.bus < 1 || send.bus > 999) fail(w + ".bus", "buses are 1..999");
                 send.detent = taper::nearestSendDetent(getNumber(sd, "levelDb", 0.0, w));
-                if (member(sd, "detent")) send.detent = std::clamp(getInt(sd, "detent", 0, w), 0, taper::kSendDetents - 1);
+                if (member(sd, "detent"))
+                    send.detent = std::clamp(getInt(sd, "detent", 0, w), 0, taper::kSendDetents - 1);
                 s.sends.push_back(send);
             }
         }
@@ -186,7 +191,8 @@ struct Loader {
         s.format = getString(v, "format", format, where);
         if (def && def->parameters.is_array())
             for (const auto& p : def->parameters)
-                if (p.is_object() && p.contains("id") && p["id"].is_string() && p.contains("default") && p["default"].is_number())
+                if (p.is_object() && p.contains("id") && p["id"].is_string() && p.contains("default") &&
+                    p["default"].is_number())
                     s.params[p["id"].get<std::string>()] = p["default"].get<double>();
         if (const json* params = member(v, "params")) {
             if (!params->is_object()) fail(where + ".params", "expected an object");
@@ -221,7 +227,8 @@ struct Loader {
     void numberTracks() {
         int n = 0;
         for (Track& t : e.project.tracks) {
-            auto it = std::find_if(explicitNumbers.begin(), explicitNumbers.end(), [&](auto& p) { return p.first == t.id; });
+            auto it =
+                std::find_if(explicitNumbers.begin(), explicitNumbers.end(), [&](auto& p) { return p.first == t.id; });
             if (it != explicitNumbers.end()) {
                 t.number = it->second;
                 n = std::max(n, it->second);
@@ -346,7 +353,8 @@ struct Loader {
                     e.nextWindowId = std::max(e.nextWindowId, sw.id + 1);
                     sw.pid = r.pid;
                     sw.title = getString(win, "title", "", ww);
-                    sw.frame = member(win, "frame") ? getRect(win["frame"], ww + ".frame") : platform::Rect{300, 200, 700, 450};
+                    sw.frame = member(win, "frame") ? getRect(win["frame"], ww + ".frame")
+                                                    : platform::Rect{300, 200, 700, 450};
                     if (const json* c = member(win, "colour")) sw.colour = getRgb(*c, ww + ".colour");
                     e.windows.push_back(sw);
                 }
@@ -378,11 +386,15 @@ struct Loader {
             e.logicRunning = getBool(*logic, "running", true, "logic");
         }
         for (std::size_t i = 0; i < e.apps.size(); ++i) {
-            if (e.apps[i].pid == e.logicApp.pid) fail("workspace.apps", "pid " + std::to_string(e.apps[i].pid) + " is Logic Pro's");
+            if (e.apps[i].pid == e.logicApp.pid)
+                fail("workspace.apps", "pid " + std::to_string(e.apps[i].pid) + " is Logic Pro's");
             for (std::size_t j = 0; j < i; ++j)
-                if (e.apps[j].pid == e.apps[i].pid) fail("workspace.apps", "pid " + std::to_string(e.apps[i].pid) + " is used twice");
+                if (e.apps[j].pid == e.apps[i].pid)
+                    fail("workspace.apps", "pid " + std::to_string(e.apps[i].pid) + " is used twice");
         }
-        if (e.logicRunning) e.apps.insert(e.apps.begin() + static_cast<std::ptrdiff_t>(std::min(e.logicSlot, e.apps.size())), e.logicApp);
+        if (e.logicRunning)
+            e.apps.insert(e.apps.begin() + static_cast<std::ptrdiff_t>(std::min(e.logicSlot, e.apps.size())),
+                          e.logicApp);
 
         std::optional<int> front = e.selfPid;
         if (ws && member(*ws, "frontmost")) front = getInt(*ws, "frontmost", e.selfPid, "workspace");
@@ -408,7 +420,8 @@ struct Loader {
             std::string w = "displays[" + std::to_string(i) + "]";
             platform::Display d;
             d.displayID = static_cast<std::uint32_t>(getInt((*ds)[i], "id", static_cast<int>(i + 1), w));
-            d.frame = member((*ds)[i], "frame") ? getRect((*ds)[i]["frame"], w + ".frame") : platform::Rect{0, 0, 1440, 900};
+            d.frame =
+                member((*ds)[i], "frame") ? getRect((*ds)[i]["frame"], w + ".frame") : platform::Rect{0, 0, 1440, 900};
             d.scale = getNumber((*ds)[i], "scale", 1, w);
             d.isMain = getBool((*ds)[i], "main", false, w);
             anyMain = anyMain || d.isMain;
@@ -424,7 +437,8 @@ void loadScenario(Engine& e, const json& root) {
     if (!root.is_object()) fail("scenario", "expected an object");
     Loader l{e, 0, 0, {}};
     if (const json* c = member(root, "clock"))
-        e.epoch = platform::Clock::TimePoint{std::chrono::seconds{static_cast<long long>(getNumber(*c, "epoch", 1796225040, "clock"))}};
+        e.epoch = platform::Clock::TimePoint{
+            std::chrono::seconds{static_cast<long long>(getNumber(*c, "epoch", 1796225040, "clock"))}};
 
     if (const json* perms = member(root, "permissions")) {
         for (const char* k : {"accessibilityTrusted", "grantOnPrompt", "screenRecording", "promptAnswer"})
@@ -450,7 +464,8 @@ void loadScenario(Engine& e, const json& root) {
     e.project.name = getString(*project, "name", "Untitled", "project");
     l.transport(*project);
     if (const json* b = member(*project, "buses")) l.buses(*b);
-    for (std::size_t i = 0; i < tracks->size(); ++i) l.track((*tracks)[i], -1, "project.tracks[" + std::to_string(i) + "]");
+    for (std::size_t i = 0; i < tracks->size(); ++i)
+        l.track((*tracks)[i], -1, "project.tracks[" + std::to_string(i) + "]");
     l.completeChannels();
     l.numberTracks();
 
@@ -471,7 +486,8 @@ void loadScenario(Engine& e, const json& root) {
         if (!f->is_object()) fail("faults", "expected an object");
         for (auto it = f->begin(); it != f->end(); ++it) {
             const std::string& k = it.key();
-            if (k == "inspectorVisible") e.inspectorVisible = it->get<bool>();
+            if (k == "inspectorVisible")
+                e.inspectorVisible = it->get<bool>();
             else if (k == "running" || k == "logic.running") {
                 // Handled with the workspace below.
             } else if (!applyFault(e.faults, k, *it)) {

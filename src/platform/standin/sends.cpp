@@ -21,14 +21,13 @@ AXError Engine::writeSendKnob(int nodeIndex, double raw) {
     const int wanted = taper::sendDetentForRaw(std::llround(clamped));
     switch (faults.sendWrites) {
         case SendWrites::step:
-            if (wanted > send.detent) ++send.detent;
-            else if (wanted < send.detent) --send.detent;
+            if (wanted > send.detent)
+                ++send.detent;
+            else if (wanted < send.detent)
+                --send.detent;
             break;
-        case SendWrites::absolute:
-            send.detent = wanted;
-            break;
-        case SendWrites::ignore:
-            break;
+        case SendWrites::absolute: send.detent = wanted; break;
+        case SendWrites::ignore: break;
     }
     lastTouchedSend = UiState::TouchedSend{track->id, send.bus};
     changed();

@@ -116,7 +116,9 @@ platform::RunningApplication StandinWorkspace::currentApplication() {
 }
 
 void StandinWorkspace::activateCurrentApplication(bool ignoringOtherApps) {
-    e_->run([&] { e_->requestActivation(e_->selfPid, false, ignoringOtherApps ? platform::activation::kIgnoringOtherApps : 0u); });
+    e_->run([&] {
+        e_->requestActivation(e_->selfPid, false, ignoringOtherApps ? platform::activation::kIgnoringOtherApps : 0u);
+    });
 }
 
 void StandinWorkspace::hideCurrentApplication() {
@@ -199,7 +201,8 @@ bool StandinScreenCapture::requestScreenRecording() {
             ev.kind = EventKind::permissionPrompt;
             ev.name = "screenRecording";
             e_->record(std::move(ev));
-            state = e_->faults.promptAnswer == ScreenRecording::granted ? ScreenRecording::granted : ScreenRecording::denied;
+            state = e_->faults.promptAnswer == ScreenRecording::granted ? ScreenRecording::granted
+                                                                        : ScreenRecording::denied;
         }
         const bool granted = state == ScreenRecording::granted;
         recordScreenRecordingCheck(*e_, "request", granted, prompted ? "after prompt" : "no prompt");
@@ -211,7 +214,8 @@ bool StandinScreenCapture::requestScreenRecording() {
 
 platform::Clock::TimePoint VirtualClock::now() {
     return e_->run([&] {
-        return e_->epoch + std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::nanoseconds(e_->nowNs));
+        return e_->epoch +
+               std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::nanoseconds(e_->nowNs));
     });
 }
 

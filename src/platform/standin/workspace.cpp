@@ -237,8 +237,10 @@ void Engine::syncLogicWindows() {
         }
         Want mixer{"mixer", 1002, base + " - Mixer", layout::kMixerWindow};
         if (faults.mixerWindow) {
-            if (faults.mixerWindowFirst) front.push_back(mixer);
-            else back.insert(back.begin(), mixer);
+            if (faults.mixerWindowFirst)
+                front.push_back(mixer);
+            else
+                back.insert(back.begin(), mixer);
         }
     }
     std::vector<Want> wanted = front;
@@ -249,14 +251,16 @@ void Engine::syncLogicWindows() {
     windows.erase(std::remove_if(windows.begin(), windows.end(),
                                  [&](const ScreenWindow& w) {
                                      if (w.logicKey.empty()) return false;
-                                     if (w.logicKey.rfind("plugin:", 0) == 0) return false;  // syncPluginWindows decides
+                                     if (w.logicKey.rfind("plugin:", 0) == 0)
+                                         return false;  // syncPluginWindows decides
                                      return std::none_of(wanted.begin(), wanted.end(),
                                                          [&](const Want& x) { return x.key == w.logicKey; });
                                  }),
                   windows.end());
     for (std::size_t i = 0; i < wanted.size(); ++i) {
         const Want& want = wanted[i];
-        auto it = std::find_if(windows.begin(), windows.end(), [&](const ScreenWindow& w) { return w.logicKey == want.key; });
+        auto it =
+            std::find_if(windows.begin(), windows.end(), [&](const ScreenWindow& w) { return w.logicKey == want.key; });
         if (it != windows.end()) {
             it->title = want.title;
             it->homeFrame = want.frame;
@@ -273,9 +277,11 @@ void Engine::syncLogicWindows() {
         // A new window goes next to its neighbour in the wanted order, else behind everything.
         auto anchor = windows.end();
         for (std::size_t j = i + 1; j < wanted.size() && anchor == windows.end(); ++j)
-            anchor = std::find_if(windows.begin(), windows.end(), [&](const ScreenWindow& s) { return s.logicKey == wanted[j].key; });
+            anchor = std::find_if(windows.begin(), windows.end(),
+                                  [&](const ScreenWindow& s) { return s.logicKey == wanted[j].key; });
         if (anchor == windows.end() && i > 0) {
-            auto prev = std::find_if(windows.begin(), windows.end(), [&](const ScreenWindow& s) { return s.logicKey == wanted[i - 1].key; });
+            auto prev = std::find_if(windows.begin(), windows.end(),
+                                     [&](const ScreenWindow& s) { return s.logicKey == wanted[i - 1].key; });
             if (prev != windows.end()) anchor = prev + 1;
         }
         windows.insert(anchor, w);
@@ -299,7 +305,8 @@ void Engine::setMinimised(const std::string& windowKey, bool minimised) {
     auto& list = faults.minimisedWindows;
     const ScreenWindow* w = logicWindow(windowKey);
     if (!w) return;
-    list.erase(std::remove_if(list.begin(), list.end(), [&](const std::string& n) { return n == w->logicKey || n == w->title; }),
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&](const std::string& n) { return n == w->logicKey || n == w->title; }),
                list.end());
     if (minimised) list.push_back(windowKey);
     applyWindowKnobs();
@@ -348,7 +355,8 @@ std::vector<const ScreenWindow*> Engine::visibleStack() const {
         if (!owner || owner->hidden) continue;
         out.push_back(&w);
     }
-    std::stable_sort(out.begin(), out.end(), [](const ScreenWindow* a, const ScreenWindow* b) { return a->level > b->level; });
+    std::stable_sort(out.begin(), out.end(),
+                     [](const ScreenWindow* a, const ScreenWindow* b) { return a->level > b->level; });
     return out;
 }
 

@@ -78,8 +78,8 @@ World::~World() {
 }
 
 platform::Services World::services() {
-    return {&facades_->accessibility, &facades_->input, &facades_->workspace, &facades_->capture, &facades_->clock,
-            engine_->mainQueue};
+    return {&facades_->accessibility, &facades_->input, &facades_->workspace,
+            &facades_->capture,       &facades_->clock, engine_->mainQueue};
 }
 platform::Accessibility& World::accessibility() { return facades_->accessibility; }
 platform::Input& World::input() { return facades_->input; }
@@ -158,14 +158,18 @@ void World::setKnob(std::string_view name, const nlohmann::json& value) {
         Engine& e = *engine_;
         if (name == "running" || name == "logic.running") {
             if (!value.is_boolean()) throw std::invalid_argument("bad value for knob 'running'");
-            if (value.get<bool>()) e.launchLogic(true);
-            else e.quitLogic();
+            if (value.get<bool>())
+                e.launchLogic(true);
+            else
+                e.quitLogic();
             return;
         }
         if (name == "frontmost") {
             if (!value.is_boolean()) throw std::invalid_argument("bad value for knob 'frontmost'");
-            if (value.get<bool>()) e.makeLogicFrontmostIfRunning();
-            else if (e.logicFrontmost()) e.setFrontmost(e.selfPid);
+            if (value.get<bool>())
+                e.makeLogicFrontmostIfRunning();
+            else if (e.logicFrontmost())
+                e.setFrontmost(e.selfPid);
             return;
         }
         if (name == "inspectorVisible") {
@@ -292,7 +296,9 @@ std::optional<std::uint32_t> World::windowId(std::string_view logicWindow) const
     return w ? std::optional<std::uint32_t>(w->id) : std::nullopt;
 }
 
-std::optional<platform::Rect> World::controlFrame(std::string_view description) const { return findInSubtree(kMain, description); }
+std::optional<platform::Rect> World::controlFrame(std::string_view description) const {
+    return findInSubtree(kMain, description);
+}
 
 std::optional<platform::Rect> World::headerFrame(std::string_view trackName) const {
     std::string key;
@@ -341,7 +347,8 @@ std::optional<platform::Rect> World::stripControlFrame(int strip, std::string_vi
 }
 
 std::optional<platform::Rect> World::slotFrame(int strip, int slot) const {
-    return frameByKey(kMain + "/inspector/mixer/strip" + std::to_string(strip) + "/inserts/slot" + std::to_string(slot));
+    return frameByKey(kMain + "/inspector/mixer/strip" + std::to_string(strip) + "/inserts/slot" +
+                      std::to_string(slot));
 }
 
 std::optional<platform::Rect> World::insertBarFrame(int strip, int gap) const {
@@ -371,7 +378,8 @@ std::uint32_t World::addWindow(const WindowSpec& window) {
 void World::removeWindow(std::uint32_t id) {
     engine_->run([&] {
         auto& ws = engine_->windows;
-        ws.erase(std::remove_if(ws.begin(), ws.end(), [id](const detail::ScreenWindow& w) { return w.id == id && w.logicKey.empty(); }),
+        ws.erase(std::remove_if(ws.begin(), ws.end(),
+                                [id](const detail::ScreenWindow& w) { return w.id == id && w.logicKey.empty(); }),
                  ws.end());
     });
 }

@@ -32,8 +32,7 @@ std::vector<std::vector<AnalysisResolver::TrackAnalysisInfo>> AnalysisResolver::
     if (wanted.empty()) return output;
 
     for (auto entry = from.rbegin(); entry != from.rend(); ++entry) {
-        if (entry->role != ConversationRole::toolCall || entry->toolName != "listen_to_playback" ||
-            !entry->resultJSON)
+        if (entry->role != ConversationRole::toolCall || entry->toolName != "listen_to_playback" || !entry->resultJSON)
             continue;
         auto stored = decodeTracks(*entry->resultJSON);
         if (!stored) continue;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "model/chat_model_tool_results.h"
 #include "model/conversation_model.h"
@@ -18,8 +18,7 @@ struct AnalysisResolver {
     // list comes from one result, keeps that result's order and names, and is never empty.
     // Pure: callable from any thread.
     static std::vector<std::vector<TrackAnalysisInfo>> resolve(const std::vector<std::string>& tracks,
-                                                               const std::vector<ConversationEntry>& from,
-                                                               int count);
+                                                               const std::vector<ConversationEntry>& from, int count);
 };
 
 }  // namespace corvane

@@ -11,9 +11,12 @@ InputShield& InputShield::shared() {
 
 void InputShield::runOnMain(bool wait, std::function<void()> work) {
     auto& main = platform::mainQueue();
-    if (main.isMainThread()) work();
-    else if (wait) main.sync(work);
-    else main.async(std::move(work));
+    if (main.isMainThread())
+        work();
+    else if (wait)
+        main.sync(work);
+    else
+        main.async(std::move(work));
 }
 
 void InputShield::beginTurn(const std::string& tool) {
@@ -75,8 +78,10 @@ void InputShield::applyVisibility() {
     if (!window) return;
     bool logicInFront = environment.logicIsFrontmost && environment.logicIsFrontmost();
     bool visible = active && (scope == Scope::fullscreen || logicInFront);
-    if (visible) window->show();
-    else window->hide();
+    if (visible)
+        window->show();
+    else
+        window->hide();
     window->setFrame(frameFor(scope));
 }
 

@@ -36,7 +36,7 @@ public:
 
     static InputShield& shared();
 
-    void beginTurn(const std::string& tool);  // posted, returns at once
+    void beginTurn(const std::string& tool);   // posted, returns at once
     void updateTool(const std::string& tool);  // posted, returns at once
     void endTurn();                            // posted, returns at once
     // Synchronous: the new scope is in effect (and the window placed) when this returns.

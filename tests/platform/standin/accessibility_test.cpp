@@ -47,9 +47,10 @@ TEST_F(StandinTest, ApplicationElementListsWindowsFocusAndTheSelectedHeader) {
 TEST_F(StandinTest, HeadersCarryNumberQuotesMutedSuffixAndFolderIndent) {
     auto w = mainWindow();
     ASSERT_TRUE(w);
-    std::vector<std::string> expected{"Track 1 \u201CDrums\u201D",    "Track 2 \u201CKick\u201D",  "Track 3 \u201CSnare\u201D",
-                                      "Track 4 \u201CBass\u201D",     "Track 5 \u201CLead Vox\u201D",
-                                      "Track 6 \u201CKeys\u201D, muted", "Track 7 \u201CGuitar\u201D"};
+    std::vector<std::string> expected{"Track 1 \u201CDrums\u201D",    "Track 2 \u201CKick\u201D",
+                                      "Track 3 \u201CSnare\u201D",    "Track 4 \u201CBass\u201D",
+                                      "Track 5 \u201CLead Vox\u201D", "Track 6 \u201CKeys\u201D, muted",
+                                      "Track 7 \u201CGuitar\u201D"};
     // The header column comes first; the rows of "Tracks contents" carry the same descriptions after it.
     auto found = headerDescriptions(*w);
     ASSERT_EQ(found.size(), 2 * expected.size());
@@ -116,9 +117,14 @@ TEST_F(StandinTest, ElementsSitWithinTheProgramsDepthBounds) {
         const char* role;
         int maxDepth;  // the program examines depths 0..maxDepth-1 from the main window
     };
-    const Case cases[] = {{"Play", "AXCheckBox", 8},          {"Playhead Position", "AXGroup", 8}, {"Mixer", "AXLayoutArea", 10},
-                          {"Tracks contents", "", 10},         {"Start Marker", "", 10},           {"Playhead thumb", "", 10},
-                          {"Track 7 \u201CGuitar\u201D", "", 15}, {"Tempo", "AXSlider", 8}};
+    const Case cases[] = {{"Play", "AXCheckBox", 8},
+                          {"Playhead Position", "AXGroup", 8},
+                          {"Mixer", "AXLayoutArea", 10},
+                          {"Tracks contents", "", 10},
+                          {"Start Marker", "", 10},
+                          {"Playhead thumb", "", 10},
+                          {"Track 7 \u201CGuitar\u201D", "", 15},
+                          {"Tempo", "AXSlider", 8}};
     for (const auto& c : cases) EXPECT_TRUE(find(*w, c.description, c.role, c.maxDepth)) << c.description;
     auto group = find(*w, "Playhead Position", "AXGroup", 8);
     for (const char* s : {"bar", "beat", "division", "tick"}) EXPECT_TRUE(find(*group, s, "AXSlider", 4)) << s;
@@ -147,10 +153,10 @@ TEST_F(StandinTest, AttributeErrorsUseTheDocumentedCodes) {
 
     std::vector<std::string> names;
     ASSERT_EQ(fader->copyAttributeNames(names), AXError::success);
-    std::vector<std::string> expected{"AXRole",    "AXSubrole",  "AXRoleDescription", "AXDescription", "AXTitle",
-                                      "AXHelp",    "AXIdentifier", "AXEnabled",       "AXFocused",     "AXParent",
-                                      "AXChildren", "AXPosition", "AXSize",           "AXValue",       "AXMinValue",
-                                      "AXMaxValue"};
+    std::vector<std::string> expected{"AXRole",    "AXSubrole", "AXRoleDescription", "AXDescription",
+                                      "AXTitle",   "AXHelp",    "AXIdentifier",      "AXEnabled",
+                                      "AXFocused", "AXParent",  "AXChildren",        "AXPosition",
+                                      "AXSize",    "AXValue",   "AXMinValue",        "AXMaxValue"};
     EXPECT_EQ(names, expected);
     std::vector<std::string> actions;
     ASSERT_EQ(find(*s0, "list", "AXButton")->copyActionNames(actions), AXError::success);
@@ -166,8 +172,9 @@ TEST_F(StandinTest, VolumeFaderWritesTruncateClampAndUpdateTheLevelTextAtOnce) {
         int raw;
         const char* text;
     };
-    const Case cases[] = {{std::int64_t{195}, 195, "-6.0 dB"}, {127.9, 127, "-19.6 dB"}, {std::int64_t{300}, 255, "6.0 dB"},
-                          {-12.5, 0, "-\u221E dB"},             {std::int64_t{225}, 225, "0.0 dB"}, {1e30, 255, "6.0 dB"}};
+    const Case cases[] = {{std::int64_t{195}, 195, "-6.0 dB"}, {127.9, 127, "-19.6 dB"},
+                          {std::int64_t{300}, 255, "6.0 dB"},  {-12.5, 0, "-\u221E dB"},
+                          {std::int64_t{225}, 225, "0.0 dB"},  {1e30, 255, "6.0 dB"}};
     for (const auto& c : cases) {
         auto s0 = strip();
         auto fader = find(*s0, "volume fader", "AXSlider");
@@ -378,9 +385,10 @@ TEST_F(StandinTest, ARealWindowsDecoysStandWhereLogicHasThemAndActAsThere) {
     });
     auto children = mainWindow()->children();
     std::vector<std::string> described;
-    for (const auto& c : children) described.push_back(c.string(ax::kDescription).value_or(c.string(ax::kRole).value_or("")));
-    EXPECT_EQ(described, (std::vector<std::string>{"AXMenuBar", "Control Bar", "Inspector", "Project", "Tracks", "close", "full screen",
-                                                   "minimize"}));
+    for (const auto& c : children)
+        described.push_back(c.string(ax::kDescription).value_or(c.string(ax::kRole).value_or("")));
+    EXPECT_EQ(described, (std::vector<std::string>{"AXMenuBar", "Control Bar", "Inspector", "Project", "Tracks",
+                                                   "close", "full screen", "minimize"}));
     EXPECT_EQ(children[3].children().at(0).string(ax::kDescription), "open");  // decoyContainers reach "Project" too
     const auto& close = children[5];
     EXPECT_EQ(close.string(ax::kSubrole), "AXCloseButton");
@@ -409,7 +417,8 @@ TEST_F(StandinTest, TheEventLogPlacesEachElementSoSameNamedOnesAreTold) {
     auto actions = world().events(EventKind::axAction);
     ASSERT_EQ(actions.size(), 3u);
     for (const auto& a : actions) EXPECT_EQ(a.element, "AXCheckBox \"mute\"");
-    const std::string inspector = "window \"Demo Song - Tracks\" > AXGroup \"Inspector\"[2] > AXLayoutArea \"Mixer\"[0] > ";
+    const std::string inspector =
+        "window \"Demo Song - Tracks\" > AXGroup \"Inspector\"[2] > AXLayoutArea \"Mixer\"[0] > ";
     EXPECT_EQ(actions[0].place, inspector + "AXGroup[0] > AXCheckBox \"mute\"[9]");
     EXPECT_EQ(actions[1].place, inspector + "AXGroup[1] > AXCheckBox \"mute\"[8]");
     EXPECT_EQ(actions[2].place.rfind("window \"Demo Song - Tracks\" > AXGroup \"Tracks\"[3] > AXGroup[0] > "

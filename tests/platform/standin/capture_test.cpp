@@ -61,8 +61,8 @@ TEST_F(StandinTest, CapturedColoursFollowTheModel) {
     const Rect win = *world().windowFrame();
     auto grab = [&] { return *platform::screenCapture().captureWindow(*world().windowId()).value; };
     EXPECT_EQ(sample(grab(), win, World::center(*world().controlFrame("Play"))), palette::transportButton);
-    pressKey(46);     // mute Kick: its header is selected and muted
-    pressKey(125);    // select Snare
+    pressKey(46);   // mute Kick: its header is selected and muted
+    pressKey(125);  // select Snare
     auto image = grab();
     EXPECT_EQ(sample(image, win, inside(*world().headerFrame("Kick"), 60, 3)), palette::headerMuted);
     EXPECT_EQ(sample(image, win, inside(*world().headerFrame("Snare"), 60, 3)), palette::headerSelected);

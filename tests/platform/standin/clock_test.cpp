@@ -27,9 +27,11 @@ TEST_F(StandinTest, LongPacingSleepsCostNoWallTimeButAdvanceVirtualTime) {
 }
 
 TEST_F(StandinTest, ClockStartsAtTheScenarioEpoch) {
-    EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(platform::clock().now().time_since_epoch()).count(), 1796225040);
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(platform::clock().now().time_since_epoch()).count(),
+              1796225040);
     load(demoSongWith({{"clock", {{"epoch", 1700000000}}}}));
-    EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(platform::clock().now().time_since_epoch()).count(), 1700000000);
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(platform::clock().now().time_since_epoch()).count(),
+              1700000000);
 }
 
 TEST_F(StandinTest, PlaybackAdvancesThePlayheadAtTheTempo) {

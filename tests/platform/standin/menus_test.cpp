@@ -80,7 +80,8 @@ TEST_F(MenusTest, InsertMenuHoldsCategoriesPluginsAndTheirFormatsAndInsertsInIts
     auto dynamics = submenu(*menu, "Dynamics");
     ASSERT_TRUE(dynamics);
     EXPECT_EQ(itemTitles(*dynamics), (std::vector<std::string>{"Compressor", "Limiter"}));
-    EXPECT_EQ(itemTitles(*submenu(*dynamics, "Compressor")), (std::vector<std::string>{"Mono", "Mono->Stereo", "Stereo"}));
+    EXPECT_EQ(itemTitles(*submenu(*dynamics, "Compressor")),
+              (std::vector<std::string>{"Mono", "Mono->Stereo", "Stereo"}));
     // The manufacturer item has no formats; the plug-in item of the same name below it does.
     auto maker = submenu(*submenu(*menu, "Audio Units"), "Corvane");
     ASSERT_TRUE(maker);

@@ -85,8 +85,8 @@ TEST_F(PluginEditorTest, EditorSlidersShowTheirRawValueAndADescriptionFromCurveA
         std::int64_t raw;
         const char* shown;
     };
-    for (const Case& c : {Case{"dd.time", 500, "141 ms"}, Case{"dd.decay", 100, "1.00 s"}, Case{"dd.cutoff", 127, "20.00 kHz"},
-                          Case{"fb", 30, "   "}, Case{"dd.res", 20, "20%"}}) {
+    for (const Case& c : {Case{"dd.time", 500, "141 ms"}, Case{"dd.decay", 100, "1.00 s"},
+                          Case{"dd.cutoff", 127, "20.00 kHz"}, Case{"fb", 30, "   "}, Case{"dd.res", 20, "20%"}}) {
         auto slider = byIdentifier(w, c.identifier);
         ASSERT_TRUE(slider) << c.identifier;
         EXPECT_EQ(slider->number(ax::kValue), double(c.raw)) << c.identifier;
@@ -121,7 +121,8 @@ TEST_F(PluginEditorTest, SliderWritesFollowTheQuantiseLagAndIgnoreKnobs) {
                           Case{"ignoreWrites", true, 4, 0}}) {
         world().mutateProject([](Project& p) { p.track("Vox")->strip.inserts[0].params["wow"] = 0; });
         world().setKnob(c.knob, c.value);
-        for (int i = 0; i < c.writes; ++i) EXPECT_EQ(wow.setAttributeValue(ax::kValue, std::int64_t{37}), AXError::success);
+        for (int i = 0; i < c.writes; ++i)
+            EXPECT_EQ(wow.setAttributeValue(ax::kValue, std::int64_t{37}), AXError::success);
         EXPECT_EQ(param("Vox", "Drift Delay", "wow"), c.expected) << c.knob << " " << c.writes;
         world().setKnob(c.knob, c.value.is_boolean() ? nlohmann::json(false) : nlohmann::json(0));
     }
@@ -174,8 +175,10 @@ TEST_F(PluginEditorTest, ParameterPopUpsOfferTheirOptionsAndAnswerDirectWritesBy
         AXError code;
         double shows;
     };
-    for (const Case& c : {Case{"ignore", "High Pass", AXError::success, 2}, Case{"refuse", "High Pass", AXError::attributeUnsupported, 2},
-                          Case{"accept", "Notch", AXError::success, 2}, Case{"accept", " high pass", AXError::success, 1}}) {
+    for (const Case& c :
+         {Case{"ignore", "High Pass", AXError::success, 2},
+          Case{"refuse", "High Pass", AXError::attributeUnsupported, 2}, Case{"accept", "Notch", AXError::success, 2},
+          Case{"accept", " high pass", AXError::success, 1}}) {
         world().setKnob("popupDirectSet", c.knob);
         EXPECT_EQ(filter.setAttributeValue(ax::kValue, std::string(c.written)), c.code) << c.knob << " " << c.written;
         EXPECT_EQ(param("Vox", "Drift Delay", "filter"), c.shows) << c.knob << " " << c.written;
@@ -191,17 +194,18 @@ TEST_F(PluginEditorTest, ControlsViewShowsOneRowPerVisibleParameterWithLabelsAnd
     switchTo(w, "Controls");
     std::vector<std::string> labels;
     for (const auto& t : byRole(w, "AXStaticText")) labels.push_back(t.string(ax::kValue).value_or(""));
-    EXPECT_EQ(labels, (std::vector<std::string>{"Drive", "Tone", "Release", "Gain", "Gain", "Ratio", "Steps", "Drive", "Oversample",
-                                                "Soft Clip", "Bypass", "Character", "Reset"}));
+    EXPECT_EQ(labels, (std::vector<std::string>{"Drive", "Tone", "Release", "Gain", "Gain", "Ratio", "Steps", "Drive",
+                                                "Oversample", "Soft Clip", "Bypass", "Character", "Reset"}));
     std::vector<std::string> helps, readouts;
     for (const auto& s : byRole(w, "AXSlider")) {
         helps.push_back(s.string(ax::kHelp).value_or(""));
         readouts.push_back(s.string(ax::kValueDescription).value_or(""));
     }
-    EXPECT_EQ(helps, (std::vector<std::string>{"Drive slider", "", "Tone slider", "", "Release slider", "", "Gain slider", "",
-                                               "Gain slider", "", "Ratio slider", "", "Steps slider", ""}));
-    EXPECT_EQ(readouts, (std::vector<std::string>{"", "0.0 dB", "", "1.28 kHz", "", "100 ms", "", "0.0 dB", "", "0.0 dB", "", "2.0:1",
-                                                  "", "4"}));
+    EXPECT_EQ(helps,
+              (std::vector<std::string>{"Drive slider", "", "Tone slider", "", "Release slider", "", "Gain slider", "",
+                                        "Gain slider", "", "Ratio slider", "", "Steps slider", ""}));
+    EXPECT_EQ(readouts, (std::vector<std::string>{"", "0.0 dB", "", "1.28 kHz", "", "100 ms", "", "0.0 dB", "",
+                                                  "0.0 dB", "", "2.0:1", "", "4"}));
     // Each read-out sits on its slider's row.
     auto sliders = byRole(w, "AXSlider");
     EXPECT_EQ(sliders[0].point(ax::kPosition)->y, sliders[1].point(ax::kPosition)->y);

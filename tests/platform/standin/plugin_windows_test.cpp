@@ -15,7 +15,9 @@ class PluginWindowsTest : public StandinTest {
 protected:
     // A control of slot `slot` on strip 0 ("open", "bypass", "list"), as a user's pointer reaches it.
     AXElement slotControl(int slot, const std::string& description) {
-        auto group = find(*strip(0), world().project().selectedTrack()->strip.inserts.at(static_cast<std::size_t>(slot)).plugin, "AXGroup");
+        auto group =
+            find(*strip(0), world().project().selectedTrack()->strip.inserts.at(static_cast<std::size_t>(slot)).plugin,
+                 "AXGroup");
         return *find(*group, description);
     }
     std::optional<AXElement> window(const std::string& title) {
@@ -38,7 +40,8 @@ protected:
         std::optional<AXElement> found;
         std::function<void(const AXElement&, int)> walk = [&](const AXElement& e, int depth) {
             if (found || depth > 12) return;
-            if (e.string(ax::kRole) == std::optional<std::string>("AXMenuItem") && e.string(ax::kTitle) == std::optional<std::string>(title)) {
+            if (e.string(ax::kRole) == std::optional<std::string>("AXMenuItem") &&
+                e.string(ax::kTitle) == std::optional<std::string>(title)) {
                 found = e;
                 return;
             }
@@ -53,7 +56,8 @@ protected:
         in.postMouseAtHIDTap({MouseEventType::leftDown, from});
         in.postMouseAtHIDTap({MouseEventType::leftDragged, {from.x, from.y + (to.y >= from.y ? 12 : -12)}});
         for (int i = 1; i <= 24; ++i)
-            in.postMouseAtHIDTap({MouseEventType::leftDragged, {from.x + (to.x - from.x) * i / 24, from.y + (to.y - from.y) * i / 24}});
+            in.postMouseAtHIDTap(
+                {MouseEventType::leftDragged, {from.x + (to.x - from.x) * i / 24, from.y + (to.y - from.y) * i / 24}});
         in.postMouseAtHIDTap({MouseEventType::leftUp, to});
     }
 };
@@ -61,9 +65,11 @@ protected:
 TEST_F(PluginWindowsTest, OpenRaisesInsteadOfDuplicatingAndCloseHandsKeyFocusBack) {
     slotControl(1, "open").performAction(ax::kPress);
     slotControl(0, "open").performAction(ax::kPress);
-    EXPECT_EQ(world().ui().windows, (std::vector<std::string>{"Kick: Channel EQ", "Kick: Compressor", "Demo Song - Tracks"}));
+    EXPECT_EQ(world().ui().windows,
+              (std::vector<std::string>{"Kick: Channel EQ", "Kick: Compressor", "Demo Song - Tracks"}));
     slotControl(1, "open").performAction(ax::kPress);
-    EXPECT_EQ(world().ui().windows, (std::vector<std::string>{"Kick: Compressor", "Kick: Channel EQ", "Demo Song - Tracks"}));
+    EXPECT_EQ(world().ui().windows,
+              (std::vector<std::string>{"Kick: Compressor", "Kick: Channel EQ", "Demo Song - Tracks"}));
 
     auto w = window("Kick: Compressor");
     EXPECT_EQ(w->string(ax::kSubrole), "AXFloatingWindow");
@@ -72,7 +78,8 @@ TEST_F(PluginWindowsTest, OpenRaisesInsteadOfDuplicatingAndCloseHandsKeyFocusBac
     EXPECT_EQ(world().ui().pluginWindows.size(), 1u);
 
     // A window whose plug-in leaves the chain goes with it.
-    world().mutateProject([](Project& p) { p.track("Kick")->strip.inserts.erase(p.track("Kick")->strip.inserts.begin()); });
+    world().mutateProject(
+        [](Project& p) { p.track("Kick")->strip.inserts.erase(p.track("Kick")->strip.inserts.begin()); });
     EXPECT_TRUE(world().ui().pluginWindows.empty());
 }
 
@@ -88,7 +95,8 @@ TEST_F(PluginWindowsTest, OpenKnobsDelayToggleOrSwallowTheWindow) {
         world().setKnob(c.knob, c.value);
         for (std::size_t press = 0; press < 3; ++press) {
             slotControl(1, "open").performAction(ax::kPress);
-            EXPECT_EQ(world().ui().pluginWindows.size(), c.windowsAfterEachPress[press]) << c.knob << " press " << press;
+            EXPECT_EQ(world().ui().pluginWindows.size(), c.windowsAfterEachPress[press])
+                << c.knob << " press " << press;
         }
     }
     world().advance(0.5);  // the late window arrives once, however often it was asked for
@@ -162,7 +170,8 @@ TEST_F(PluginWindowsTest, SidechainPopUpOffersTracksAndBusesAndAnswersDirectWrit
                           Case{"accept", " bus 1", platform::AXError::success, "Bus 1"}}) {
         world().setKnob("popupDirectSet", c.knob);
         EXPECT_EQ(popup.setAttributeValue(ax::kValue, std::string(c.written)), c.code) << c.knob << " " << c.written;
-        EXPECT_EQ(world().project().track("Lead Vox")->strip.inserts[1].sideChainSource, c.shows) << c.knob << " " << c.written;
+        EXPECT_EQ(world().project().track("Lead Vox")->strip.inserts[1].sideChainSource, c.shows)
+            << c.knob << " " << c.written;
     }
 }
 
@@ -176,12 +185,28 @@ TEST_F(PluginWindowsTest, DropsMoveAPluginOnlyIntoAGapOfItsStrip) {
     auto slot = [&](int i) { return *world().slotFrame(0, i); };
     const std::vector<std::string> unchanged{"Channel EQ", "Compressor", "Corvane"};
     for (const Case& c : {
-             Case{"bar above slot 2", [&] { return World::center(*world().insertBarFrame(0, 2)); }, {"Compressor", "Channel EQ", "Corvane"}},
-             Case{"top edge of slot 2", [&] { return platform::Point{slot(2).x + 30, slot(2).y + 2}; }, {"Compressor", "Channel EQ", "Corvane"}},
-             Case{"bottom edge of slot 2", [&] { return platform::Point{slot(2).x + 30, slot(2).maxY() - 1}; }, {"Compressor", "Corvane", "Channel EQ"}},
-             Case{"bottom bar", [&] { return World::center(*world().insertBarFrame(0, 3)); }, {"Compressor", "Corvane", "Channel EQ"}},
+             Case{"bar above slot 2",
+                  [&] { return World::center(*world().insertBarFrame(0, 2)); },
+                  {"Compressor", "Channel EQ", "Corvane"}},
+             Case{"top edge of slot 2",
+                  [&] {
+                      return platform::Point{slot(2).x + 30, slot(2).y + 2};
+                  },
+                  {"Compressor", "Channel EQ", "Corvane"}},
+             Case{"bottom edge of slot 2",
+                  [&] {
+                      return platform::Point{slot(2).x + 30, slot(2).maxY() - 1};
+                  },
+                  {"Compressor", "Corvane", "Channel EQ"}},
+             Case{"bottom bar",
+                  [&] { return World::center(*world().insertBarFrame(0, 3)); },
+                  {"Compressor", "Corvane", "Channel EQ"}},
              Case{"middle of slot 1", [&] { return World::center(slot(1)); }, unchanged},
-             Case{"outside the strip", [&] { return platform::Point{300, slot(1).y + 10}; }, unchanged},
+             Case{"outside the strip",
+                  [&] {
+                      return platform::Point{300, slot(1).y + 10};
+                  },
+                  unchanged},
          }) {
         load(demoSong());
         select("Lead Vox");
@@ -262,7 +287,10 @@ TEST_F(PluginWindowsTest, AudioPlugInButtonOfAFilledSlotOffersThePluginMenuToRep
     auto menu = app().element(ax::kFocusedUIElement);
     ASSERT_TRUE(menu);
     EXPECT_EQ(menu->children().at(0).string(ax::kTitle), "No Plug-in");
-    EXPECT_NE(world().events(EventKind::axAction).back().place.find("AXGroup \"Compressor\"[3] > AXButton \"audio plug-in\"[0]"),
+    EXPECT_NE(world()
+                  .events(EventKind::axAction)
+                  .back()
+                  .place.find("AXGroup \"Compressor\"[3] > AXButton \"audio plug-in\"[0]"),
               std::string::npos);
 
     ASSERT_EQ(menuItem(*menuItem(*menu, "Limiter"), "Stereo")->performAction(ax::kPress), platform::AXError::success);

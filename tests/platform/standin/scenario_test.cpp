@@ -15,7 +15,7 @@ TEST_F(StandinTest, DemoSongNumbersTracksInListOrderAndKeepsAuxAndOutputOutOfThe
     Project p = world().project();
     std::vector<std::pair<std::string, int>> visible;
     for (int id : p.visibleTrackIds()) visible.emplace_back(p.trackById(id)->name, p.trackById(id)->number);
-    std::vector<std::pair<std::string, int>> expected{{"Drums", 1}, {"Kick", 2}, {"Snare", 3}, {"Bass", 4},
+    std::vector<std::pair<std::string, int>> expected{{"Drums", 1},    {"Kick", 2}, {"Snare", 3}, {"Bass", 4},
                                                       {"Lead Vox", 5}, {"Keys", 6}, {"Guitar", 7}};
     EXPECT_EQ(visible, expected);
     EXPECT_EQ(p.depthOf(p.track("Kick")->id), 1);
@@ -43,8 +43,10 @@ TEST(Scenario, MalformedScenariosAreRejectedWithTheirPlace) {
         {"unknown kind", json{{"project", {{"tracks", {{{"name", "A"}, {"kind", "video"}}}}}}}, "kind"},
         {"volume as text", json{{"project", {{"tracks", {{{"name", "A"}, {"volume", "loud"}}}}}}}, "volume"},
         {"selected missing", json{{"project", {{"selected", "Nope"}, {"tracks", {{{"name", "A"}}}}}}}, "selected"},
-        {"bad activation", json{{"project", {{"tracks", {{{"name", "A"}}}}}}, {"faults", {{"activation", "sometimes"}}}}, "activation"},
-        {"short window frame", json{{"project", {{"tracks", {{{"name", "A"}}}}}}, {"faults", {{"windowFrames", {{"main", {0, 0, 10}}}}}}},
+        {"bad activation",
+         json{{"project", {{"tracks", {{{"name", "A"}}}}}}, {"faults", {{"activation", "sometimes"}}}}, "activation"},
+        {"short window frame",
+         json{{"project", {{"tracks", {{{"name", "A"}}}}}}, {"faults", {{"windowFrames", {{"main", {0, 0, 10}}}}}}},
          "windowFrames"},
     };
     for (const auto& c : cases) {
@@ -81,7 +83,8 @@ TEST(Scenario, LogicClosedAtLoadHasNoProcessUntilLaunched) {
     World w(json{{"logic", {{"running", false}}}, {"project", {{"tracks", {{{"name", "A"}}}}}}});
     for (const auto& a : w.workspace().runningApplications()) EXPECT_NE(a.processIdentifier, 4242);
     platform::AXValue v;
-    EXPECT_EQ(w.accessibility().applicationElement(4242).copyAttributeValue("AXRole", v), platform::AXError::invalidUIElement);
+    EXPECT_EQ(w.accessibility().applicationElement(4242).copyAttributeValue("AXRole", v),
+              platform::AXError::invalidUIElement);
     auto content = w.screenCapture().shareableContent();
     ASSERT_TRUE(content.ok());
     EXPECT_TRUE(content.value->windows.empty());
@@ -106,9 +109,11 @@ TEST(Taper, LevelFollowsTheDocumentedKneesAndTextRoundsToATenth) {
         const char* text;
     };
     const Case cases[] = {
-        {1, -96.0, "-96.0 dB"}, {45, -60.0, "-60.0 dB"}, {125, -20.0, "-20.0 dB"}, {126, -19.8, "-19.8 dB"},
-        {195, -6.0, "-6.0 dB"}, {225, 0.0, "0.0 dB"},    {242, 3.4, "3.4 dB"},     {255, 6.0, "6.0 dB"},
-        {85, -40.0, "-40.0 dB"}, {2, -96.0 + 36.0 / 44.0, "-95.2 dB"},
+        {1, -96.0, "-96.0 dB"},   {45, -60.0, "-60.0 dB"},
+        {125, -20.0, "-20.0 dB"}, {126, -19.8, "-19.8 dB"},
+        {195, -6.0, "-6.0 dB"},   {225, 0.0, "0.0 dB"},
+        {242, 3.4, "3.4 dB"},     {255, 6.0, "6.0 dB"},
+        {85, -40.0, "-40.0 dB"},  {2, -96.0 + 36.0 / 44.0, "-95.2 dB"},
     };
     for (const auto& c : cases) {
         EXPECT_NEAR(taper::level(c.raw), c.level, 1e-9) << c.raw;
@@ -123,7 +128,8 @@ TEST(Taper, LevelFollowsTheDocumentedKneesAndTextRoundsToATenth) {
     EXPECT_EQ(taper::rawFor(-std::numeric_limits<double>::infinity()), 0);
     EXPECT_EQ(taper::rawFor(40), 255);
     EXPECT_EQ(taper::rawFor(-300), 1);
-    for (int raw = 1; raw < 255; ++raw) EXPECT_LT(taper::level(raw), taper::level(raw + 1)) << "taper not monotonic at " << raw;
+    for (int raw = 1; raw < 255; ++raw)
+        EXPECT_LT(taper::level(raw), taper::level(raw + 1)) << "taper not monotonic at " << raw;
 }
 
 TEST(Taper, SendLadderHas58DetentsWithTheDocumentedRawValues) {

@@ -78,7 +78,8 @@ protected:
 
     bool hasHeader(const std::string& description) { return findInMain(description, "", 15).has_value(); }
 
-    std::optional<platform::AXElement> findInMain(const std::string& description, const std::string& role = "", int maxDepth = 20) {
+    std::optional<platform::AXElement> findInMain(const std::string& description, const std::string& role = "",
+                                                  int maxDepth = 20) {
         auto w = mainWindow();
         if (!w) return std::nullopt;
         return find(*w, description, role, maxDepth);

@@ -12,11 +12,13 @@ using platform::AXElement;
 namespace ax = platform::ax;
 
 // Depth-first search by role and title, examining depths 0..maxDepth-1.
-std::optional<AXElement> findTitled(const AXElement& root, const std::string& role, const std::string& title, int maxDepth) {
+std::optional<AXElement> findTitled(const AXElement& root, const std::string& role, const std::string& title,
+                                    int maxDepth) {
     std::optional<AXElement> found;
     std::function<void(const AXElement&, int)> walk = [&](const AXElement& e, int depth) {
         if (found || depth >= maxDepth) return;
-        if (e.string(ax::kRole) == std::optional<std::string>(role) && e.string(ax::kTitle) == std::optional<std::string>(title)) {
+        if (e.string(ax::kRole) == std::optional<std::string>(role) &&
+            e.string(ax::kTitle) == std::optional<std::string>(title)) {
             found = e;
             return;
         }
@@ -181,7 +183,8 @@ TEST_F(TrackMenuTest, AutomationListOpensTheModeMenuAndCancelClosesIt) {
     EXPECT_EQ(world().ui().openMenu, "");
 
     list.performAction(ax::kPress);
-    findTitled(*find(*strip(0), "Read, automation", "AXGroup", 10), "AXMenuItem", "Latch", 4)->performAction(ax::kPress);
+    findTitled(*find(*strip(0), "Read, automation", "AXGroup", 10), "AXMenuItem", "Latch", 4)
+        ->performAction(ax::kPress);
     EXPECT_EQ(track("Kick").strip.automation.mode, "Latch");
     EXPECT_TRUE(find(*strip(0), "Latch, automation", "AXGroup", 10));
 }

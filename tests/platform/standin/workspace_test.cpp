@@ -35,8 +35,10 @@ TEST_F(StandinTest, ActivationKnobDecidesWhetherAndWhenLogicComesForward) {
         double seconds;
         int appleScripts;
     };
-    const Case cases[] = {{"immediate", true, 0.1, 0}, {"delayed 0.5", true, 0.5, 1},
-                          {"appleScriptOnly", true, 0.15, 1}, {"never", false, 1.6, 1}};
+    const Case cases[] = {{"immediate", true, 0.1, 0},
+                          {"delayed 0.5", true, 0.5, 1},
+                          {"appleScriptOnly", true, 0.15, 1},
+                          {"never", false, 1.6, 1}};
     for (const auto& c : cases) {
         load(demoSong());
         world().setKnob("activation", c.activation);
@@ -177,7 +179,8 @@ TEST_F(StandinTest, ScreenRecordingPermissionFollowsItsStateAndCountsPrompts) {
         EXPECT_EQ(world().screenRecordingPrompts(), c.prompts) << c.state;
         // Every check is logged with its answer, and a request says whether it prompted.
         std::vector<std::string> checks;
-        for (const auto& e : world().events(EventKind::permissionCheck)) checks.push_back(e.route + " " + e.outcome + " " + e.detail);
+        for (const auto& e : world().events(EventKind::permissionCheck))
+            checks.push_back(e.route + " " + e.outcome + " " + e.detail);
         const std::string answer = c.request ? "granted" : "denied";
         EXPECT_EQ(checks, (std::vector<std::string>{std::string("preflight ") + (c.preflight ? "granted " : "denied "),
                                                     "request " + answer + (c.prompts ? " after prompt" : " no prompt"),

@@ -37,10 +37,8 @@ Lists names(const std::vector<std::vector<AnalysisResolver::TrackAnalysisInfo>>&
 
 TEST(AnalysisResolver, NewestListeningResultsOfTheWantedTracksComeFirst) {
     std::vector<ConversationEntry> thread = {
-        listen({"Vocals", "Bass"}, -20),
-        entry(ConversationRole::assistant, std::nullopt, std::nullopt),
-        listen({"Bass", "Drums"}, -18),
-        listen({"Drums"}, -16),  // newest, but without a wanted track
+        listen({"Vocals", "Bass"}, -20), entry(ConversationRole::assistant, std::nullopt, std::nullopt),
+        listen({"Bass", "Drums"}, -18), listen({"Drums"}, -16),  // newest, but without a wanted track
     };
     EXPECT_EQ(names(AnalysisResolver::resolve({"bass", "Vocals"}, thread, 1)), (Lists{{"Bass@-18"}}));
     EXPECT_EQ(names(AnalysisResolver::resolve({"bass", "Vocals"}, thread, 2)),

@@ -23,8 +23,12 @@ protected:
     void SetUp() override {
         shield.setWindow(window);
         shield.setEnvironment({[this] { return logicInFront.load(); },
-                               [] { return std::optional<platform::Rect>(platform::Rect{0, 25, 1200, 800}); },
-                               [] { return std::optional<platform::Rect>(platform::Rect{0, 0, 1440, 900}); }});
+                               [] {
+                                   return std::optional<platform::Rect>(platform::Rect{0, 25, 1200, 800});
+                               },
+                               [] {
+                                   return std::optional<platform::Rect>(platform::Rect{0, 0, 1440, 900});
+                               }});
     }
     void TearDown() override {
         shield.endTurn();
