@@ -1,8 +1,9 @@
 // Drives the loopback HTTP server with a tiny handler over N parallel clients, one request per
 // connection (as the plug-in and the scripts use it), and prints requests per second and the
-// p50/p99 latencies of each round.
+// p50/p99 latencies of each round. With --port it drives a server already listening on that
+// loopback port instead (the baseline in bench/run-http-bench).
 //
-//   http_bench [requests per round (default 20000)] [client counts... (default 1 8 32 64 128)]
+//   http_bench [--port N] [requests per round (default 20000)] [client counts... (default 1 8 32 64 128)]
 //
 // Traffic goes to 127.0.0.1 only; every round is bounded by its request count and by 30 s.
 
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -108,27 +110,39 @@ Round runRound(std::uint16_t port, int clients, std::size_t requests) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    int first = 1;
+    std::uint16_t externalPort = 0;
+    if (argc > 2 && std::string(argv[1]) == "--port") {
+        externalPort = static_cast<std::uint16_t>(std::atoi(argv[2]));
+        first = 3;
+    }
     std::size_t requests = 20000;
     std::vector<int> clientCounts = {1, 8, 32, 64, 128};
-    if (argc > 1) requests = std::strtoul(argv[1], nullptr, 10);
-    if (argc > 2) {
+    if (argc > first) requests = std::strtoul(argv[first], nullptr, 10);
+    if (argc > first + 1) {
         clientCounts.clear();
-        for (int i = 2; i < argc; ++i) clientCounts.push_back(std::max(1, std::atoi(argv[i])));
+        for (int i = first + 1; i < argc; ++i) clientCounts.push_back(std::max(1, std::atoi(argv[i])));
     }
 
-    corvane::app::LocalHTTPServer server(0, [](corvane::app::HTTPRequest) {
-        return corvane::app::HTTPResponse{200, "application/json", "{\"ok\":true}"};
-    });
-    server.start();
-    const std::uint16_t port = server.boundPort();
+    std::optional<corvane::app::LocalHTTPServer> server;
+    std::uint16_t port = externalPort;
     if (port == 0) {
-        std::fprintf(stderr, "the server did not start\n");
-        return 1;
+        server.emplace(0, [](corvane::app::HTTPRequest) {
+            return corvane::app::HTTPResponse{200, "application/json", "{\"ok\":true}"};
+        });
+        server->start();
+        port = server->boundPort();
+        if (port == 0) {
+            std::fprintf(stderr, "the server did not start\n");
+            return 1;
+        }
+        std::printf(
+            "loopback HTTP server on 127.0.0.1:%u, tiny handler, one request per connection, "
+            "default limits\n",
+            port);
+    } else {
+        std::printf("external server on 127.0.0.1:%u, one request per connection\n", port);
     }
-    std::printf(
-        "loopback HTTP server on 127.0.0.1:%u, tiny handler, one request per connection, "
-        "default limits (64 at once)\n",
-        port);
     std::printf("%8s %10s %8s %12s %10s %10s %10s\n", "clients", "requests", "failed", "requests/s", "p50 ms", "p99 ms",
                 "max ms");
     oneRequest(port, "GET / HTTP/1.1\r\n\r\n");  // warm up

@@ -27,35 +27,29 @@ bool equalsIgnoringASCIICase(std::string_view a, std::string_view lowerB) {
     return true;
 }
 
-// A decimal integer with an optional sign and digits only; empty or unreadable counts as 0. A
-// value too large for 64 bits saturates (and so is refused by the body limit) rather than
-// counting as 0: a client announcing such a body must not have it read as empty.
-std::int64_t readContentLength(std::string_view value) {
-    bool negative = false;
-    if (!value.empty() && (value.front() == '+' || value.front() == '-')) {
-        negative = value.front() == '-';
-        value.remove_prefix(1);
-    }
-    if (value.empty()) return 0;
+// Digits only (the value already trimmed); absent for anything else, a sign or a list included,
+// since a body whose length is not plainly stated cannot be read correctly. A value too large for
+// 64 bits saturates, so the body limit refuses it rather than reading the body as empty.
+std::optional<std::int64_t> readContentLength(std::string_view value) {
+    if (value.empty()) return std::nullopt;
     constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
     std::int64_t number = 0;
-    bool overflow = false;
     for (char c : value) {
-        if (c < '0' || c > '9') return 0;
+        if (c < '0' || c > '9') return std::nullopt;
         const int digit = c - '0';
-        if (!overflow && number > (kMax - digit) / 10) overflow = true;
-        if (!overflow) number = number * 10 + digit;
+        number = number > (kMax - digit) / 10 ? kMax : number * 10 + digit;
     }
-    if (overflow) return negative ? std::numeric_limits<std::int64_t>::min() : kMax;
-    return negative ? -number : number;
+    return number;
 }
 
 struct ParsedHead {
     HTTPRequest request;  // everything but the body
     std::int64_t contentLength = 0;
+    bool expectsContinue = false;
 };
 
-// The request line and headers, over the bytes before CR LF CR LF; absent when they never make a request.
+// The request line and headers, over the bytes before CR LF CR LF; absent when they make no
+// request or one whose body cannot be delimited by Content-Length alone.
 std::optional<ParsedHead> parseHead(std::string_view head) {
     if (!isValidUTF8(head)) return std::nullopt;
 
@@ -69,6 +63,7 @@ std::optional<ParsedHead> parseHead(std::string_view head) {
     parsed.request.method = std::string(requestLine.substr(0, firstSpace));
     parsed.request.path = std::string(rest.substr(0, rest.find(' ')));
 
+    std::optional<std::int64_t> contentLength;
     while (lineEnd != std::string_view::npos) {
         const std::size_t start = lineEnd + 2;
         lineEnd = head.find("\r\n", start);
@@ -77,11 +72,17 @@ std::optional<ParsedHead> parseHead(std::string_view head) {
         const std::size_t colon = line.find(':');
         if (colon == std::string_view::npos) continue;
         const std::string_view name = line.substr(0, colon);
+        // Chunked or any other coding: we cannot read it, and guessing invites smuggling.
+        if (equalsIgnoringASCIICase(name, "transfer-encoding")) return std::nullopt;
         const std::string_view rawValue = line.substr(colon + 1);
         if (name.empty() || rawValue.empty()) continue;
         const std::string_view value = trimSpacesAndTabs(rawValue);
         if (equalsIgnoringASCIICase(name, "content-length")) {
-            parsed.contentLength = readContentLength(value);
+            const auto length = readContentLength(value);
+            if (!length || (contentLength && *contentLength != *length)) return std::nullopt;
+            contentLength = length;
+        } else if (equalsIgnoringASCIICase(name, "expect")) {
+            parsed.expectsContinue = equalsIgnoringASCIICase(value, "100-continue");
         } else if (equalsIgnoringASCIICase(name, "host")) {
             parsed.request.host = std::string(value);
         } else if (equalsIgnoringASCIICase(name, "origin")) {
@@ -90,6 +91,7 @@ std::optional<ParsedHead> parseHead(std::string_view head) {
             parsed.request.secFetchSite = std::string(value);
         }
     }
+    parsed.contentLength = contentLength.value_or(0);
     return parsed;
 }
 
@@ -215,7 +217,7 @@ ParseResult parseRequest(std::string_view buffer, const RequestLimits& limits) {
     }
     if (end + kHeadEnd.size() > limits.maxHeadBytes) return {ParseStatus::headTooLarge, std::nullopt};
     auto head = parseHead(buffer.substr(0, end));
-    if (!head) return {};
+    if (!head) return {ParseStatus::badRequest, std::nullopt};
     if (bodyLengthRefused(head->contentLength, limits)) return {ParseStatus::bodyTooLarge, std::nullopt};
     const std::string_view available = buffer.substr(end + kHeadEnd.size());
     const auto length = static_cast<std::size_t>(head->contentLength);
@@ -228,9 +230,7 @@ RequestParser::RequestParser(RequestLimits limits) : limits_(limits) {}
 
 ParseStatus RequestParser::feed(std::string_view bytes) {
     switch (phase_) {
-        case Phase::done:
-        case Phase::invalidHead:  // never a request: the bytes are dropped until the peer ends
-            return status_;
+        case Phase::done: return status_;
         case Phase::body: {
             const std::size_t wanted = contentLength_ - buffer_.size();
             buffer_.append(bytes.substr(0, wanted));  // bytes past Content-Length are ignored
@@ -269,7 +269,8 @@ ParseStatus RequestParser::feed(std::string_view bytes) {
 void RequestParser::finishHead(std::size_t headLength) {
     auto head = parseHead(std::string_view(buffer_).substr(0, headLength));
     if (!head) {
-        phase_ = Phase::invalidHead;
+        status_ = ParseStatus::badRequest;
+        phase_ = Phase::done;
         std::string().swap(buffer_);
         return;
     }
@@ -280,6 +281,8 @@ void RequestParser::finishHead(std::size_t headLength) {
         return;
     }
     request_ = std::move(head->request);
+    expectsContinue_ = head->expectsContinue;
+    headComplete_ = true;
     contentLength_ = static_cast<std::size_t>(head->contentLength);
     buffer_.erase(0, headLength + kHeadEnd.size());
     if (buffer_.size() > contentLength_) buffer_.resize(contentLength_);

@@ -65,17 +65,21 @@ HTTPResponse payloadTooLargeResponse();  // 413 text/plain "Payload Too Large"
 HTTPResponse internalErrorResponse();    // 500 text/plain "Internal Server Error"
 
 // Limits against hostile local traffic: a head (through its blank line) over maxHeadBytes, or a Content-Length
-// over maxBodyBytes or negative, is refused.
+// over maxBodyBytes, is refused.
 struct RequestLimits {
     std::size_t maxHeadBytes = 64 * 1024;
     std::int64_t maxBodyBytes = 16 * 1024 * 1024;
 };
 
 enum class ParseStatus {
-    incomplete,    // no request yet (also forever, for a head that is not UTF-8 or lacks a target)
+    incomplete,    // no request yet
     complete,      // a whole request
     headTooLarge,  // no CR LF CR LF within maxHeadBytes
-    bodyTooLarge,  // Content-Length negative or over maxBodyBytes (decided as soon as the head is)
+    bodyTooLarge,  // Content-Length over maxBodyBytes (decided as soon as the head is)
+    // A whole head that makes no request (not UTF-8, no space after the method) or whose body
+    // cannot be read correctly: a Content-Length other than plain digits, two that differ, or any
+    // Transfer-Encoding.
+    badRequest,
 };
 
 struct ParseResult {
@@ -100,9 +104,13 @@ public:
     HTTPRequest takeRequest();
     // Bytes examined while looking for the end of the head, over all feeds (for tests).
     std::size_t scannedBytes() const { return scanned_; }
+    // A usable head has arrived (the body may still be awaited).
+    bool headComplete() const { return headComplete_; }
+    // That head carried "Expect: 100-continue" (the last Expect line counts).
+    bool expectsContinue() const { return expectsContinue_; }
 
 private:
-    enum class Phase { head, invalidHead, body, done };
+    enum class Phase { head, body, done };
 
     void finishHead(std::size_t headLength);
     void completeIfWhole();
@@ -114,6 +122,8 @@ private:
     std::size_t searchFrom_ = 0;
     std::size_t scanned_ = 0;
     std::size_t contentLength_ = 0;
+    bool headComplete_ = false;
+    bool expectsContinue_ = false;
     HTTPRequest request_;
 };
 

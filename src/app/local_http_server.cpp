@@ -1,12 +1,15 @@
 #include "app/local_http_server.h"
 
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <asio.hpp>
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <deque>
-#include <future>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -14,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/local_http_server_workers.h"
 #include "app/loopback_guard.h"
 #include "platform/log.h"
 #include "platform/serial_queue.h"
@@ -25,88 +29,19 @@ namespace {
 using asio::ip::tcp;
 using TimePoint = platform::Clock::TimePoint;
 
-constexpr std::size_t kReceiveCap = 65536;  // each receive asks for 1 to 65536 bytes
+constexpr std::size_t kReceiveCap = 65536;  // each receive takes 1 to 65536 bytes
 constexpr std::chrono::milliseconds kAcceptBackoff{100};
 constexpr TimePoint kNever = TimePoint::max();
+constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
 
-// The request tasks: a pool that grows on demand up to one thread per connection slot, so every
-// request gets a thread of its own at once and slow handlers run side by side.
-class RequestWorkers {
-public:
-    explicit RequestWorkers(std::size_t maxThreads) : maxThreads_(maxThreads) {}
-    ~RequestWorkers() { shutdown(); }
-    RequestWorkers(const RequestWorkers&) = delete;
-    RequestWorkers& operator=(const RequestWorkers&) = delete;
+// One I/O thread was the ceiling under many short connections; a few share the load, leaving
+// cores to the handlers and the clients.
+std::size_t ioThreadsFor(const HTTPServerLimits& limits) {
+    if (limits.ioThreads > 0) return limits.ioThreads;
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency() / 2, 1, 4);
+}
 
-    void post(std::function<void()> job) {
-        std::unique_lock lock(mutex_);
-        jobs_.push_back(std::move(job));
-        if (jobs_.size() > idle_ && threads_.size() < maxThreads_) {
-            try {
-                threads_.emplace_back([this](std::stop_token stop) { run(stop); });
-                return;
-            } catch (const std::system_error&) {
-                if (threads_.empty()) {  // no thread at all could run it: run it here
-                    auto inlineJob = std::move(jobs_.back());
-                    jobs_.pop_back();
-                    lock.unlock();
-                    inlineJob();
-                    return;
-                }
-            }
-        }
-        wake_.notify_one();
-    }
-
-    void shutdown() {
-        std::vector<std::jthread> threads;
-        {
-            std::lock_guard lock(mutex_);
-            threads.swap(threads_);
-        }
-        for (auto& t : threads) t.request_stop();
-        wake_.notify_all();
-        threads.clear();  // joins
-    }
-
-private:
-    void run(std::stop_token stop) {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            ++idle_;
-            const bool hasJob = wake_.wait(lock, stop, [&] { return !jobs_.empty(); });
-            --idle_;
-            if (!hasJob) return;
-            auto job = std::move(jobs_.front());
-            jobs_.pop_front();
-            lock.unlock();
-            job();
-            lock.lock();
-        }
-    }
-
-    const std::size_t maxThreads_;
-    std::mutex mutex_;
-    std::condition_variable_any wake_;
-    std::deque<std::function<void()>> jobs_;
-    std::size_t idle_ = 0;
-    std::vector<std::jthread> threads_;
-};
-
-struct Connection {
-    enum class State { receiving, handling, sending, closed };
-
-    Connection(tcp::socket s, RequestLimits limits) : socket(std::move(s)), parser(limits) {}
-
-    tcp::socket socket;
-    // Closed unanswered once the clock passes this: the request time-out while receiving, the
-    // send time-out while sending, never while the handler runs.
-    TimePoint deadline = kNever;
-    RequestParser parser;  // the buffer travels from one receive to the next
-    State state = State::receiving;
-    std::unique_ptr<char[]> receiveBuffer = std::make_unique<char[]>(kReceiveCap);
-    std::string outgoing;
-};
+struct Connection;
 
 struct Listener {
     explicit Listener(asio::io_context& io) : acceptor(io) {}
@@ -114,6 +49,45 @@ struct Listener {
     TimePoint retryAt = kNever;  // accepting again after running out of descriptors or memory
     bool acceptPending = false;
     bool failed = false;
+    // Shared by the shards' copies of one listening socket: set when it is stopped, after which
+    // the errors their pending accepts end with are expected.
+    std::shared_ptr<std::atomic<bool>> closed = std::make_shared<std::atomic<bool>>(false);
+};
+
+// One I/O thread with its own io_context: every callback of its connections runs there, one at
+// a time, so a connection's state needs no lock.
+struct Shard {
+    asio::io_context io{1};
+    asio::executor_work_guard<asio::io_context::executor_type> work = asio::make_work_guard(io);
+    asio::steady_timer sweepTimer{io};
+    TimePoint sweepAt = kNever;  // when the timer is set to wake the sweeper
+    std::unordered_set<std::shared_ptr<Connection>> connections;
+    // Receives go here and are parsed at once (a readiness wait, then a read), so one buffer
+    // serves every connection of the thread.
+    std::vector<char> receiveBuffer = std::vector<char>(kReceiveCap);
+    std::jthread thread;  // absent for the first shard, which the server's queue runs
+    std::shared_ptr<Listener> listener;
+};
+
+struct Connection {
+    enum class State { head, body, handling, sending, closed };
+
+    Connection(tcp::socket s, RequestLimits limits, Shard& owner, std::uint64_t number)
+        : socket(std::move(s)), shard(owner), serial(number), parser(limits) {}
+
+    tcp::socket socket;
+    Shard& shard;
+    const std::uint64_t serial;  // order of acceptance
+    TimePoint acceptedAt{};
+    // Closed unanswered once the clock passes this: the head or request time-out while
+    // receiving, the send time-out while sending, never while the handler runs.
+    TimePoint deadline = kNever;
+    RequestParser parser;
+    State state = State::head;
+    bool listed = false;   // in its shard's set (handled connections are not)
+    bool evicted = false;  // under Core::mutex: closed to make room for a newer connection
+    std::string outgoing;
+    std::size_t sent = 0;
 };
 
 bool isResourceExhaustion(const asio::error_code& ec) {
@@ -126,233 +100,320 @@ bool isListenerBroken(const asio::error_code& ec) {
            ec == asio::error::operation_not_supported;
 }
 
+void runShard(asio::io_context& io) {
+    for (;;) {
+        try {
+            io.run();
+            return;
+        } catch (const std::exception& e) {
+            corvane::log(std::string("Quillmere HTTP server failed: ") + e.what());
+        }
+    }
+}
+
 }  // namespace
 
-// Everything asio touches runs on the queue "Quillmere.LocalHTTPServer": the io_context is run
-// by one item of that queue for the server's whole life, so every listener and connection
-// callback, the parsing and the 400, 403 and 413 answers run there, one at a time.
+// The queue "Quillmere.LocalHTTPServer" runs the first shard's io_context for the server's whole
+// life, threads of their own the other shards'. A connection stays on the shard that accepted it:
+// the parsing and the 400, 403 and 413 answers run there, its handler there too or on a worker.
+// What the shards share (the counts against the limits, the connections still sending their head
+// in order of age, the listening socket and its error) is under `mutex`.
 struct LocalHTTPServer::Core {
     Core(std::uint16_t portNumber, Handler requestHandler, HTTPServerLimits serverLimits, platform::Clock& serverClock)
         : port(portNumber),
           handler(std::move(requestHandler)),
           limits(serverLimits),
           clock(serverClock),
-          work(asio::make_work_guard(io)),
-          workers(std::max<std::size_t>(limits.maxConcurrentRequests, 1)) {
-        limits.maxConcurrentRequests = std::max<std::size_t>(limits.maxConcurrentRequests, 1);
-        queue.async([this] {
-            for (;;) {
-                try {
-                    io.run();
-                    return;
-                } catch (const std::exception& e) {
-                    corvane::log(std::string("Quillmere HTTP server failed: ") + e.what());
-                }
-            }
+          workers(std::max<std::size_t>(limits.maxConcurrentRequests, 1), ioThreadsFor(serverLimits) - 1) {
+        limits.maxConnections = std::max<std::size_t>(limits.maxConnections, 1);
+        shards.resize(ioThreadsFor(limits));
+        for (auto& shard : shards) shard = std::make_unique<Shard>();
+        queue.async([this] { runShard(shards[0]->io); });
+        for (std::size_t i = 1; i < shards.size(); ++i) {
+            shards[i]->thread = std::jthread([this, i] { runShard(shards[i]->io); });
+        }
+        clockMoves = clock.onMoved([this] {
+            for (auto& shard : shards) asio::post(shard->io, [this, s = shard.get()] { sweep(*s); });
         });
-        clockMoves = clock.onMoved([this] { asio::post(io, [this] { sweep(); }); });
     }
 
     ~Core() {
         clockMoves.reset();
-        runOnQueue([this] {
-            closeListener();
-            // The server is gone: connections still receiving are cancelled.
-            std::vector<std::shared_ptr<Connection>> receiving;
-            for (const auto& c : connections) {
-                if (c->state == Connection::State::receiving) receiving.push_back(c);
-            }
-            for (auto& c : receiving) finish(c, false);
-        });
+        stopListening();
+        // Not waited for one by one: a shard may be running a handler, which holds the server anyway.
+        for (auto& shard : shards) {
+            asio::post(shard->io, [this, s = shard.get()] {
+                // The server is gone: connections still receiving are cancelled.
+                std::vector<std::shared_ptr<Connection>> receiving;
+                for (const auto& c : s->connections) {
+                    if (c->state == Connection::State::head || c->state == Connection::State::body)
+                        receiving.push_back(c);
+                }
+                for (auto& c : receiving) finish(c, false);
+            });
+        }
         {
             // Requests being handled hold the server until their answers are sent.
-            std::unique_lock lock(activeMutex);
-            activeChanged.wait(lock, [this] { return active == 0; });
+            std::unique_lock lock(mutex);
+            allClosed.wait(lock, [this] { return alive == 0; });
         }
         workers.shutdown();
-        work.reset();
-        io.stop();
-        queue.drain();  // io.run() has returned
+        for (auto& shard : shards) {
+            shard->work.reset();
+            shard->io.stop();
+        }
+        queue.drain();  // the first shard's io.run() has returned
+        for (auto& shard : shards) shard->thread = {};
     }
 
-    template <class F>
-    void runOnQueue(F&& f) {
-        if (queue.isCurrent()) {
-            f();
-            return;
-        }
-        std::promise<void> done;
-        auto finished = done.get_future();
-        asio::post(io, [&] {
-            try {
-                f();
-                done.set_value();
-            } catch (...) {
-                done.set_exception(std::current_exception());
+    // ---- listener
+    //
+    // One listening socket, bound and shut down from the owner's thread; every shard accepts on
+    // its own copy of it, so a connection is taken, read, handled and answered on one thread
+    // whenever that is possible.
+
+    bool startListening() {
+        stopListening();
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) throw std::system_error(errno, std::system_category(), "Quillmere HTTP listener");
+        const int one = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, SOMAXCONN) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            const std::string why = std::error_code(errno, std::system_category()).message();
+            ::close(fd);
+            {
+                std::lock_guard lock(mutex);
+                listenError = why;
             }
-        });
-        finished.get();
+            corvane::log("Quillmere HTTP server failed: " + why);
+            return false;
+        }
+        auto closed = std::make_shared<std::atomic<bool>>(false);
+        {
+            std::lock_guard lock(mutex);
+            listening = fd;
+            listeningClosed = closed;
+        }
+        boundPort = ntohs(address.sin_port);
+        for (auto& shard : shards) {
+            const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+            if (copy < 0) continue;  // the other shards accept
+            asio::post(shard->io, [this, s = shard.get(), copy, closed] { shareListener(*s, copy, closed); });
+        }
+        return true;
     }
 
-    std::size_t activeCount() {
-        std::lock_guard lock(activeMutex);
-        return active;
+    // Stops the listening socket for every shard at once (so connecting is refused from now on);
+    // the shards close their copies when they get to it. Any thread.
+    void stopListening() {
+        {
+            std::lock_guard lock(mutex);
+            if (listening >= 0) {
+                *listeningClosed = true;
+                ::shutdown(listening, SHUT_RD);
+                ::close(listening);
+                listening = -1;
+            }
+            listenError.reset();
+        }
+        boundPort = 0;
+        for (auto& shard : shards) asio::post(shard->io, [this, s = shard.get()] { closeListener(*s); });
     }
 
-    // ---- listener (queue only)
-
-    void startListener() {
-        auto fresh = std::make_shared<Listener>(io);
-        fresh->acceptor.open(tcp::v4());  // throws: the listener cannot be created
-        fresh->acceptor.set_option(tcp::acceptor::reuse_address(true));
-        closeListener();
-        listener = fresh;
-        asio::error_code ec;
-        fresh->acceptor.bind(tcp::endpoint(asio::ip::address_v4::loopback(), port), ec);
-        if (!ec) fresh->acceptor.listen(asio::socket_base::max_listen_connections, ec);
-        if (ec) {
-            failListener(fresh, ec);
+    // A shard's copy of the listening socket (on that shard).
+    void shareListener(Shard& shard, int descriptor, std::shared_ptr<std::atomic<bool>> closed) {
+        closeListener(shard);
+        if (*closed) {
+            ::close(descriptor);
             return;
         }
-        boundPort = fresh->acceptor.local_endpoint().port();
-        acceptNext();
+        auto copy = std::make_shared<Listener>(shard.io);
+        copy->closed = std::move(closed);
+        asio::error_code ec;
+        copy->acceptor.assign(tcp::v4(), descriptor, ec);
+        if (ec) {
+            ::close(descriptor);
+            return;  // the other shards accept
+        }
+        shard.listener = copy;
+        acceptNext(shard);
     }
 
-    void closeListener() {
-        if (!listener) return;
+    void closeListener(Shard& shard) {
         asio::error_code ignored;
-        listener->acceptor.close(ignored);
-        listener.reset();
-        boundPort = 0;
+        if (shard.listener) shard.listener->acceptor.close(ignored);
+        shard.listener.reset();
     }
 
-    // A failed listener is logged and stays failed: not restarted, and nothing listens.
-    void failListener(const std::shared_ptr<Listener>& l, const asio::error_code& ec) {
+    // A listener that broke is logged and stays failed: not restarted.
+    void failListener(Shard& shard, const std::shared_ptr<Listener>& l, const asio::error_code& ec) {
         l->failed = true;
-        asio::error_code ignored;
-        l->acceptor.close(ignored);
-        if (l == listener) boundPort = 0;
+        closeListener(shard);
+        {
+            std::lock_guard lock(mutex);
+            listenError = ec.message();
+        }
         corvane::log("Quillmere HTTP server failed: " + ec.message());
     }
 
-    void acceptNext() {
-        auto l = listener;
+    void acceptNext(Shard& shard) {
+        auto l = shard.listener;
         if (!l || l->failed || l->acceptPending || !l->acceptor.is_open()) return;
-        if (activeCount() >= limits.maxConcurrentRequests) return;  // finish() resumes accepting
-        l->acceptPending = true;
-        l->acceptor.async_accept([this, l](const asio::error_code& ec, tcp::socket socket) {
-            l->acceptPending = false;
-            if (ec == asio::error::operation_aborted || l != listener) return;
-            if (ec) {
-                acceptFailed(l, ec);
+        {
+            std::lock_guard lock(mutex);
+            if (held >= limits.maxConnections && awaitingHead.empty()) {
+                acceptWaits = true;  // finish() resumes accepting
                 return;
             }
-            accept(std::move(socket));
-            acceptNext();
+        }
+        l->acceptPending = true;
+        l->acceptor.async_accept([this, l, &shard](const asio::error_code& ec, tcp::socket socket) {
+            l->acceptPending = false;
+            if (ec == asio::error::operation_aborted || l != shard.listener || *l->closed) return;
+            if (ec) {
+                acceptFailed(shard, l, ec);
+                return;
+            }
+            admit(std::move(socket), shard);
+            acceptNext(shard);
         });
     }
 
-    void acceptFailed(const std::shared_ptr<Listener>& l, const asio::error_code& ec) {
+    void acceptFailed(Shard& shard, const std::shared_ptr<Listener>& l, const asio::error_code& ec) {
         if (isListenerBroken(ec)) {
-            failListener(l, ec);
+            failListener(shard, l, ec);
             return;
         }
         corvane::log("Quillmere HTTP connection failed: " + ec.message());
         if (!isResourceExhaustion(ec)) {
-            acceptNext();
+            acceptNext(shard);
             return;
         }
         // Out of descriptors or memory: try again shortly instead of spinning or giving up.
         l->acceptPending = true;
         l->retryAt = after(kAcceptBackoff);
-        wakeBy(l->retryAt);
+        wakeBy(shard, l->retryAt);
     }
 
-    // ---- deadlines (queue only)
+    // Counts the connection and, past the cap, makes room by closing the oldest one still
+    // sending its head: slow or silent peers cannot keep a new request out.
+    void admit(tcp::socket socket, Shard& shard) {
+        std::shared_ptr<Connection> evict, conn;
+        {
+            std::lock_guard lock(mutex);
+            conn = std::make_shared<Connection>(
+                std::move(socket), RequestLimits{limits.maxHeadBytes, limits.maxBodyBytes}, shard, nextSerial++);
+            ++alive;
+            if (held >= limits.maxConnections && !awaitingHead.empty()) {
+                evict = awaitingHead.begin()->second;
+                awaitingHead.erase(awaitingHead.begin());
+                evict->evicted = true;
+                --held;
+            }
+            ++held;
+            awaitingHead.emplace(conn->serial, conn);
+        }
+        if (evict) asio::post(evict->shard.io, [this, evict] { finish(evict, false); });
+        open(conn);
+    }
+
+    // ---- deadlines (each shard for its own connections and listener)
     //
-    // Connections and the listener carry the moment of their next timed step, read on the clock;
-    // one timer wakes the sweeper at the earliest of them, and a clock moved by hand wakes it at
-    // once. A wake that comes early (the clock has not got there) only sets the timer again.
+    // Connections and listeners carry the moment of their next timed step, read on the clock;
+    // one timer per shard wakes its sweeper at the earliest of them, and a clock moved by hand
+    // wakes every sweeper at once. A wake that comes early only sets the timer again.
 
-    TimePoint after(std::chrono::milliseconds delay) {
-        const TimePoint now = clock.now();
-        if (delay >= std::chrono::duration_cast<std::chrono::milliseconds>(kNever - now)) return kNever;
-        return now + delay;
+    TimePoint after(std::chrono::milliseconds delay, TimePoint from) {
+        if (delay >= std::chrono::duration_cast<std::chrono::milliseconds>(kNever - from)) return kNever;
+        return from + delay;
     }
+    TimePoint after(std::chrono::milliseconds delay) { return after(delay, clock.now()); }
 
     void setDeadline(const std::shared_ptr<Connection>& conn, TimePoint deadline) {
         conn->deadline = deadline;
-        wakeBy(deadline);
+        wakeBy(conn->shard, deadline);
     }
 
-    // A deadline that goes away leaves the timer set; the wake then finds nothing to do.
-    void clearDeadline(const std::shared_ptr<Connection>& conn) { conn->deadline = kNever; }
-
-    void wakeBy(TimePoint at) {
-        if (at >= sweepAt) return;
-        sweepAt = at;
+    void wakeBy(Shard& shard, TimePoint at) {
+        if (at >= shard.sweepAt) return;
+        shard.sweepAt = at;
         const auto wait = std::max(at - clock.now(), TimePoint::duration::zero());
-        sweepTimer.expires_after(std::chrono::duration_cast<asio::steady_timer::duration>(wait));
-        sweepTimer.async_wait([this](const asio::error_code& ec) {
-            if (!ec) sweep();
+        shard.sweepTimer.expires_after(std::chrono::duration_cast<asio::steady_timer::duration>(wait));
+        shard.sweepTimer.async_wait([this, &shard](const asio::error_code& ec) {
+            if (!ec) sweep(shard);
         });
     }
 
-    void sweep() {
+    void sweep(Shard& shard) {
         const TimePoint now = clock.now();
-        sweepAt = kNever;
+        shard.sweepAt = kNever;
         TimePoint next = kNever;
         std::vector<std::shared_ptr<Connection>> expired;
-        for (const auto& c : connections) {
+        for (const auto& c : shard.connections) {
             if (c->deadline <= now)
                 expired.push_back(c);
             else
                 next = std::min(next, c->deadline);
         }
         for (auto& c : expired) finish(c, false);  // closed unanswered
-        if (auto l = listener; l && l->retryAt != kNever) {
+        if (auto l = shard.listener; l && l->retryAt != kNever) {
             if (l->retryAt <= now) {
                 l->retryAt = kNever;
                 l->acceptPending = false;
-                acceptNext();
+                acceptNext(shard);
             } else {
                 next = std::min(next, l->retryAt);
             }
         }
-        if (next != kNever) wakeBy(next);
+        if (next != kNever) wakeBy(shard, next);
     }
 
-    // ---- connections (queue only)
+    // ---- connections (on their shard)
 
-    void accept(tcp::socket socket) {
+    void open(const std::shared_ptr<Connection>& conn) {
         asio::error_code ignored;
-        socket.set_option(tcp::no_delay(true), ignored);
-        auto conn =
-            std::make_shared<Connection>(std::move(socket), RequestLimits{limits.maxHeadBytes, limits.maxBodyBytes});
-        {
-            std::lock_guard lock(activeMutex);
-            ++active;
-        }
-        connections.insert(conn);
-        setDeadline(conn, after(limits.requestTimeout));
-        receive(conn);
+        conn->socket.set_option(tcp::no_delay(true), ignored);
+        conn->socket.non_blocking(true, ignored);
+        conn->shard.connections.insert(conn);
+        conn->listed = true;
+        conn->acceptedAt = clock.now();
+        setDeadline(conn, after(std::min(limits.headTimeout, limits.requestTimeout), conn->acceptedAt));
+        receive(conn);  // the request has usually arrived with the connection
     }
 
     void receive(const std::shared_ptr<Connection>& conn) {
-        conn->socket.async_read_some(
-            asio::buffer(conn->receiveBuffer.get(), kReceiveCap),
-            [this, conn](const asio::error_code& ec, std::size_t received) { onReceive(conn, ec, received); });
+        auto& buffer = conn->shard.receiveBuffer;
+        asio::error_code ec;
+        const std::size_t received = conn->socket.read_some(asio::buffer(buffer), ec);
+        if (ec == asio::error::would_block || ec == asio::error::try_again) {
+            conn->socket.async_wait(tcp::socket::wait_read, [this, conn](const asio::error_code& waitError) {
+                if (conn->state != Connection::State::head && conn->state != Connection::State::body) return;
+                waitError ? onReceive(conn, waitError, 0) : receive(conn);
+            });
+            return;
+        }
+        onReceive(conn, ec, received);
     }
 
     void onReceive(const std::shared_ptr<Connection>& conn, const asio::error_code& ec, std::size_t received) {
-        if (conn->state != Connection::State::receiving) return;  // timed out, or the server is gone
         if (ec && ec != asio::error::eof) {
             corvane::log("Quillmere HTTP receive error: " + ec.message());
             finish(conn, false);
             return;
         }
-        if (received > 0) conn->parser.feed(std::string_view(conn->receiveBuffer.get(), received));
-        switch (conn->parser.status()) {
+        if (received > 0) conn->parser.feed(std::string_view(conn->shard.receiveBuffer.data(), received));
+        const ParseStatus status = conn->parser.status();
+        if (conn->state == Connection::State::head &&
+            (status != ParseStatus::incomplete || conn->parser.headComplete() || ec == asio::error::eof)) {
+            if (!leaveHead(conn)) return;
+        }
+        switch (status) {
             case ParseStatus::complete: {
                 HTTPRequest request = conn->parser.takeRequest();
                 if (isForbiddenRequest(request)) {
@@ -364,6 +425,7 @@ struct LocalHTTPServer::Core {
             }
             case ParseStatus::headTooLarge:
             case ParseStatus::bodyTooLarge: send(conn, serializeResponse(payloadTooLargeResponse())); return;
+            case ParseStatus::badRequest: send(conn, serializeResponse(badRequestResponse())); return;
             case ParseStatus::incomplete: break;
         }
         if (ec == asio::error::eof) {  // the peer finished sending before a whole request arrived
@@ -373,50 +435,133 @@ struct LocalHTTPServer::Core {
         receive(conn);
     }
 
-    // One task per request: the handler runs on a worker thread, the answer is built there and
-    // its sending started on the queue.
+    // The head is in (or the peer gave up on it): the connection no longer counts as one that
+    // may be closed to make room, and the rest of the request gets the longer deadline. False
+    // when it was picked to make room meanwhile (it is closed then).
+    bool leaveHead(const std::shared_ptr<Connection>& conn) {
+        bool evicted = false;
+        {
+            std::lock_guard lock(mutex);
+            evicted = conn->evicted;
+            if (!evicted) awaitingHead.erase(conn->serial);
+        }
+        if (evicted) {
+            finish(conn, false);
+            return false;
+        }
+        conn->state = Connection::State::body;
+        setDeadline(conn, after(limits.requestTimeout, conn->acceptedAt));
+        if (conn->parser.status() == ParseStatus::incomplete && conn->parser.expectsContinue()) {
+            // Nothing was sent on this connection yet, so its send buffer takes these bytes at once.
+            asio::error_code ec;
+            if (conn->socket.write_some(asio::buffer(kContinue), ec) != kContinue.size()) {
+                corvane::log("Quillmere HTTP connection failed: " + (ec ? ec.message() : "100 Continue cut short"));
+                finish(conn, false);
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // The thread that runs the handler also sends the answer when the socket takes it whole (as
+    // it does for most): while the handler runs, the connection is out of its shard's set with
+    // nothing pending on its socket, so no other thread touches it. A shard with no other
+    // connection to look after may run the handler itself (a hand-over costs more than a short
+    // handler); the workers let all but one shard do so at a time, so one always goes on accepting.
     void dispatch(const std::shared_ptr<Connection>& conn, HTTPRequest request) {
         conn->state = Connection::State::handling;
-        clearDeadline(conn);
-        workers.post([this, conn, request = std::move(request)]() mutable {
+        conn->deadline = kNever;
+        const bool mayRunHere = conn->shard.connections.size() == 1;
+        conn->shard.connections.erase(conn);
+        conn->listed = false;
+        std::function<void()> job = [this, conn, request = std::move(request)]() mutable {
             std::string answer;
             try {
                 answer = serializeResponse(handler(std::move(request)));
             } catch (...) {
                 answer = serializeResponse(internalErrorResponse());
             }
-            asio::post(io, [this, conn, answer = std::move(answer)]() mutable { send(conn, std::move(answer)); });
+            conn->state = Connection::State::sending;
+            conn->outgoing = std::move(answer);
+            conn->deadline = after(limits.requestTimeout);  // counted from the first byte sent
+            if (writeSome(conn)) return;
+            asio::post(conn->shard.io, [this, conn] {
+                conn->shard.connections.insert(conn);
+                conn->listed = true;
+                setDeadline(conn, conn->deadline);
+                awaitRoom(conn);
+            });
+        };
+        if (mayRunHere && workers.tryRunHere(job)) return;
+        workers.post(std::move(job));
+    }
+
+    // An answer of the server itself, from the shard.
+    void send(const std::shared_ptr<Connection>& conn, std::string bytes) {
+        conn->state = Connection::State::sending;
+        conn->outgoing = std::move(bytes);
+        if (writeSome(conn)) return;
+        setDeadline(conn, after(limits.requestTimeout));
+        awaitRoom(conn);
+    }
+
+    // Writes what the socket takes now; true when that ended the connection (all sent, or an
+    // error), false when the rest must wait for room.
+    bool writeSome(const std::shared_ptr<Connection>& conn) {
+        asio::error_code ec;
+        conn->sent += conn->socket.write_some(asio::buffer(conn->outgoing) + conn->sent, ec);
+        if (!ec && conn->sent == conn->outgoing.size()) {
+            finish(conn, true);
+            return true;
+        }
+        if (ec && ec != asio::error::would_block && ec != asio::error::try_again) {
+            corvane::log("Quillmere HTTP connection failed: " + ec.message());
+            finish(conn, false);
+            return true;
+        }
+        return false;
+    }
+
+    void awaitRoom(const std::shared_ptr<Connection>& conn) {
+        conn->socket.async_wait(tcp::socket::wait_write, [this, conn](const asio::error_code& ec) {
+            if (conn->state != Connection::State::sending) return;  // timed out
+            if (ec) {
+                corvane::log("Quillmere HTTP connection failed: " + ec.message());
+                finish(conn, false);
+            } else if (!writeSome(conn)) {
+                awaitRoom(conn);
+            }
         });
     }
 
-    void send(const std::shared_ptr<Connection>& conn, std::string bytes) {
-        if (conn->state == Connection::State::closed) return;
-        conn->state = Connection::State::sending;
-        conn->outgoing = std::move(bytes);
-        setDeadline(conn, after(limits.requestTimeout));
-        asio::async_write(conn->socket, asio::buffer(conn->outgoing),
-                          [this, conn](const asio::error_code& ec, std::size_t) {
-                              if (conn->state != Connection::State::sending) return;  // timed out
-                              if (ec) corvane::log("Quillmere HTTP connection failed: " + ec.message());
-                              finish(conn, !ec);
-                          });
-    }
-
-    // Cancels the connection and frees its slot (which may let a waiting connection in).
-    void finish(std::shared_ptr<Connection> conn, bool sent) {
+    // Cancels the connection and frees its place (which may let a waiting connection in). On the
+    // shard, or on the worker that owns the connection while it is out of the shard's set.
+    void finish(const std::shared_ptr<Connection>& conn, bool sent) {
         if (conn->state == Connection::State::closed) return;
         conn->state = Connection::State::closed;
-        clearDeadline(conn);
+        conn->deadline = kNever;
         asio::error_code ignored;
         if (sent) conn->socket.shutdown(tcp::socket::shutdown_send, ignored);
         conn->socket.close(ignored);
-        connections.erase(conn);
-        {
-            std::lock_guard lock(activeMutex);
-            --active;
+        if (conn->listed) {  // only a shard's own connections are listed, so this is the shard
+            conn->shard.connections.erase(conn);
+            conn->listed = false;
         }
-        activeChanged.notify_all();
-        acceptNext();
+        bool resumeAccepting = false;
+        {
+            std::lock_guard lock(mutex);
+            if (!conn->evicted) {
+                awaitingHead.erase(conn->serial);
+                --held;
+            }
+            resumeAccepting = std::exchange(acceptWaits, false);
+            --alive;
+        }
+        // The server outlives this call: its destructor joins the thread making it.
+        allClosed.notify_all();
+        for (auto& shard : shards) {
+            if (resumeAccepting) asio::post(shard->io, [this, s = shard.get()] { acceptNext(*s); });
+        }
     }
 
     const std::uint16_t port;
@@ -425,23 +570,22 @@ struct LocalHTTPServer::Core {
     platform::Clock& clock;
 
     platform::SerialQueue queue{"Quillmere.LocalHTTPServer"};
-    asio::io_context io{1};
-    asio::executor_work_guard<asio::io_context::executor_type> work;
+    std::vector<std::unique_ptr<Shard>> shards;
     platform::Clock::Subscription clockMoves;
-
-    // Queue only.
-    std::shared_ptr<Listener> listener;
-    std::unordered_set<std::shared_ptr<Connection>> connections;
-    asio::steady_timer sweepTimer{io};
-    TimePoint sweepAt = kNever;  // when the timer is set to wake the sweeper
-
     std::atomic<std::uint16_t> boundPort{0};
 
-    std::mutex activeMutex;
-    std::condition_variable activeChanged;
-    std::size_t active = 0;  // connections accepted and not yet closed
+    std::mutex mutex;
+    std::condition_variable allClosed;
+    std::size_t alive = 0;  // connections accepted and not yet closed
+    std::size_t held = 0;   // of those, the ones counted against maxConnections
+    std::uint64_t nextSerial = 0;
+    std::map<std::uint64_t, std::shared_ptr<Connection>> awaitingHead;  // oldest first
+    bool acceptWaits = false;  // at the cap with nobody to make room: the next finish() resumes
+    std::optional<std::string> listenError;
+    int listening = -1;  // the listening socket; the shards hold copies
+    std::shared_ptr<std::atomic<bool>> listeningClosed;
 
-    RequestWorkers workers;
+    detail::RequestWorkers workers;
 };
 
 LocalHTTPServer::LocalHTTPServer(std::uint16_t port, Handler handler, HTTPServerLimits limits, platform::Clock& clock)
@@ -449,14 +593,15 @@ LocalHTTPServer::LocalHTTPServer(std::uint16_t port, Handler handler, HTTPServer
 
 LocalHTTPServer::~LocalHTTPServer() = default;
 
-void LocalHTTPServer::start() {
-    core_->runOnQueue([this] { core_->startListener(); });
-}
+bool LocalHTTPServer::start() { return core_->startListening(); }
 
-void LocalHTTPServer::stop() {
-    core_->runOnQueue([this] { core_->closeListener(); });
-}
+void LocalHTTPServer::stop() { core_->stopListening(); }
 
 std::uint16_t LocalHTTPServer::boundPort() const { return core_->boundPort.load(); }
+
+std::optional<std::string> LocalHTTPServer::listenError() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->listenError;
+}
 
 }  // namespace corvane::app

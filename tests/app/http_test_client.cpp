@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -68,6 +69,22 @@ RawClient::Received RawClient::readAll(std::chrono::milliseconds timeout) {
         }
         received.bytes.append(buffer, static_cast<std::size_t>(n));
     }
+}
+
+std::string RawClient::readAtMost(std::size_t count, std::chrono::milliseconds timeout) {
+    std::string bytes;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (bytes.size() < count) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{fd_, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+        char buffer[4096];
+        const ssize_t n = ::recv(fd_, buffer, std::min(sizeof buffer, count - bytes.size()), 0);
+        if (n <= 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    return bytes;
 }
 
 bool RawClient::readableWithin(std::chrono::milliseconds timeout) {

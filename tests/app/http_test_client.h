@@ -34,6 +34,8 @@ public:
     };
     // Reads until the server closes or the time runs out.
     Received readAll(std::chrono::milliseconds timeout = 10s);
+    // Reads until `count` bytes are in, the server closes or the time runs out.
+    std::string readAtMost(std::size_t count, std::chrono::milliseconds timeout = 10s);
     // True when something (bytes or the end) arrives within the time.
     bool readableWithin(std::chrono::milliseconds timeout);
 

@@ -7,79 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/http_test_client.h"
-#include "app/local_http_server.h"
-#include "app/server_test_doubles.h"
-#include "platform/log.h"
+#include "app/local_http_server_fixture.h"
 
 namespace corvane::app {
 namespace {
-
-using namespace std::chrono_literals;
-using testing::Answer;
-using testing::exchange;
-using testing::Gate;
-using testing::kPatience;
-using testing::Recorder;
-using testing::RawClient;
-using testing::SteppedClock;
-
-constexpr auto kRequestTimeout = HTTPServerLimits{}.requestTimeout;
-
-const std::string kForbiddenBody = R"({"error":"Forbidden: non-loopback Host header"})";
-const std::string kBadRequestAnswer =
-    "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain\r\nContent-Length: 11\r\nConnection: close\r\n\r\n"
-    "Bad Request";
-const std::string kPayloadTooLargeAnswer =
-    "HTTP/1.1 413 Payload Too Large\r\nContent-Type: text/plain\r\nContent-Length: 17\r\nConnection: close\r\n\r\n"
-    "Payload Too Large";
-
-std::string get(std::string_view path, std::string_view extraHeaders = "Host: 127.0.0.1:51234\r\n") {
-    return "GET " + std::string(path) + " HTTP/1.1\r\n" + std::string(extraHeaders) + "\r\n";
-}
-
-class LocalHTTPServerTest : public ::testing::Test {
-protected:
-    // A server on an ephemeral port, on the test's clock unless given another; the handler
-    // answers 200 text/plain "ok" unless replaced.
-    void startServer(HTTPServerLimits limits = {}, LocalHTTPServer::Handler respond = {},
-                     platform::Clock* clock = nullptr) {
-        auto recorder = recorder_;
-        if (!respond) respond = [](const HTTPRequest&) { return HTTPResponse{200, "text/plain", "ok"}; };
-        server_ = std::make_unique<LocalHTTPServer>(
-            0,
-            [recorder, respond](HTTPRequest request) {
-                recorder->enter(request);
-                struct Leave {
-                    Recorder& r;
-                    ~Leave() { r.leave(); }
-                } leave{*recorder};
-                return respond(std::move(request));
-            },
-            limits, clock ? *clock : clock_);
-        server_->start();
-        ASSERT_NE(server_->boundPort(), 0);
-    }
-
-    std::uint16_t port() const { return server_->boundPort(); }
-
-    std::optional<Answer> ask(std::string_view request) { return exchange(port(), request); }
-
-    // A request the server answers by itself (403, no handler). Once its answer is in, the server
-    // has dealt with what reached it before: earlier connections accepted, bytes they sent read,
-    // a move of the clock swept. Needs a free connection slot.
-    void settle() {
-        auto answer = ask(get("/settle", "Host: settle.invalid\r\n"));
-        ASSERT_TRUE(answer);
-        ASSERT_EQ(answer->status, 403);
-    }
-
-    platform::LogCapture logs_;
-    SteppedClock clock_;
-    Gate gate_;
-    std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
-    std::unique_ptr<LocalHTTPServer> server_;
-};
 
 // ---------------------------------------------------------------------------------------------
 // Serving
@@ -246,7 +177,6 @@ TEST_F(LocalHTTPServerTest, AHeadEndingInLFLFIsAnswered400OnlyAfterThePeersHalfC
 TEST_F(LocalHTTPServerTest, RequestsThePeerEndsBeforeTheyAreWholeGet400) {
     startServer();
     for (std::string partial : {std::string(""), std::string("GET /health HTTP/1.1\r\nHost: local"),
-                                std::string("GET /\xff HTTP/1.1\r\n\r\n"), std::string("GETONLY\r\n\r\n"),
                                 std::string("POST / HTTP/1.1\r\nContent-Length: 9\r\n\r\nshort")}) {
         RawClient client(port());
         client.send(partial);
@@ -323,17 +253,17 @@ TEST_F(LocalHTTPServerTest, ListensOnIPv4LoopbackOnly) {
     EXPECT_FALSE(RawClient(port(), "127.0.0.2").connected());  // bound to 127.0.0.1, not 0.0.0.0
 }
 
-TEST_F(LocalHTTPServerTest, APortAlreadyTakenLogsServerFailed) {
+TEST_F(LocalHTTPServerTest, APortAlreadyTakenByAnotherServerLogsServerFailed) {
     startServer();
     LocalHTTPServer second(port(), [](HTTPRequest) { return HTTPResponse{200, "text/plain", ""}; });
-    EXPECT_NO_THROW(second.start());  // the failure is logged before start() returns
+    EXPECT_FALSE(second.start());  // the failure is logged before start() returns
     EXPECT_TRUE(logs_.contains("Quillmere HTTP server failed: "));
     EXPECT_EQ(second.boundPort(), 0);
     EXPECT_TRUE(ask(get("/")));  // the first goes on
 }
 
 TEST_F(LocalHTTPServerTest, StopCancelsTheListenerButNotRequestsInProgress) {
-    startServer({}, [this](const HTTPRequest&) {
+    startServer({.ioThreads = 3}, [this](const HTTPRequest&) {
         gate_.pass();
         return HTTPResponse{200, "text/plain", "late"};
     });
@@ -351,7 +281,7 @@ TEST_F(LocalHTTPServerTest, StopCancelsTheListenerButNotRequestsInProgress) {
 }
 
 TEST_F(LocalHTTPServerTest, DestroyingTheServerCancelsReceivingConnectionsAndFinishesHandledOnes) {
-    startServer({}, [this](const HTTPRequest&) {
+    startServer({.ioThreads = 3}, [this](const HTTPRequest&) {
         gate_.pass();
         return HTTPResponse{200, "text/plain", "finished"};
     });
@@ -373,185 +303,13 @@ TEST_F(LocalHTTPServerTest, DestroyingTheServerCancelsReceivingConnectionsAndFin
 }
 
 TEST_F(LocalHTTPServerTest, ManyRequestsInARow) {
-    startServer({.maxConcurrentRequests = 4});
+    startServer({.maxConcurrentRequests = 4, .ioThreads = 3});
     for (int i = 0; i < 300; ++i) {
         auto answer = ask(get("/health?i=" + std::to_string(i)));
         ASSERT_TRUE(answer) << i;
         ASSERT_EQ(answer->status, 200);
     }
     EXPECT_EQ(recorder_->count(), 300u);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Limits
-
-TEST_F(LocalHTTPServerTest, AHeadOverTheLimitIsAnswered413AtOnce) {
-    startServer({.maxHeadBytes = 1024});
-    {
-        RawClient client(port());  // no blank line ever: refused without waiting for the peer
-        client.send("GET / HTTP/1.1\r\nX-Pad: " + std::string(2000, 'p'));
-        auto received = client.readAll();
-        EXPECT_TRUE(received.closed);
-        EXPECT_EQ(received.bytes, kPayloadTooLargeAnswer);
-    }
-    const auto withHeadSize = [](std::size_t size) {
-        const std::string start = "GET / HTTP/1.1\r\nX-Pad: ";
-        return start + std::string(size - start.size() - 4, 'p') + "\r\n\r\n";
-    };
-    auto exact = ask(withHeadSize(1024));
-    ASSERT_TRUE(exact);
-    EXPECT_EQ(exact->status, 200);
-    auto over = ask(withHeadSize(1025));
-    ASSERT_TRUE(over);
-    EXPECT_EQ(over->statusLine, "HTTP/1.1 413 Payload Too Large");
-    EXPECT_EQ(recorder_->count(), 1u);
-}
-
-TEST_F(LocalHTTPServerTest, ABodyOverTheLimitOrNegativeIsAnswered413WithoutReadingIt) {
-    startServer({.maxBodyBytes = 1000});
-    for (std::string length : {"1001", "-1", "99999999999999999999999999"}) {
-        RawClient client(port());  // head only: the answer comes before any body byte
-        client.send("POST /analysis HTTP/1.1\r\nHost: localhost\r\nContent-Length: " + length + "\r\n\r\n");
-        auto received = client.readAll();
-        EXPECT_TRUE(received.closed) << length;
-        EXPECT_EQ(received.bytes, kPayloadTooLargeAnswer) << length;
-    }
-    auto atLimit = ask("POST /analysis HTTP/1.1\r\nContent-Length: 1000\r\n\r\n" + std::string(1000, 'b'));
-    ASSERT_TRUE(atLimit);
-    EXPECT_EQ(atLimit->status, 200);
-    EXPECT_EQ(recorder_->count(), 1u);
-}
-
-TEST_F(LocalHTTPServerTest, DefaultLimitsRefuseMoreThan16MiB) {
-    startServer();
-    auto over = ask("POST / HTTP/1.1\r\nContent-Length: 16777217\r\n\r\n");
-    ASSERT_TRUE(over);
-    EXPECT_EQ(over->status, 413);
-    RawClient longHead(port());
-    longHead.send("GET / HTTP/1.1\r\nX: " + std::string(64 * 1024, 'h'));
-    EXPECT_EQ(longHead.readAll().bytes, kPayloadTooLargeAnswer);
-    EXPECT_EQ(recorder_->count(), 0u);
-}
-
-TEST_F(LocalHTTPServerTest, AConnectionThatDoesNotCompleteItsRequestInTimeIsClosed) {
-    startServer();  // the default time-out
-    for (std::string partial : {std::string(""), std::string("GET /health HTTP/1.1\r\nHost: loc"),
-                                std::string("POST / HTTP/1.1\r\nContent-Length: 5\r\n\r\nab")}) {
-        RawClient client(port());
-        client.send(partial);
-        settle();
-        clock_.advance(kRequestTimeout - 1ms);
-        settle();
-        EXPECT_FALSE(client.readableWithin(0ms)) << partial;
-        clock_.advance(1ms);
-        auto received = client.readAll();
-        EXPECT_TRUE(received.closed) << partial;
-        EXPECT_EQ(received.bytes, "") << partial;  // closed unanswered
-    }
-    EXPECT_EQ(recorder_->count(), 0u);
-    EXPECT_TRUE(ask(get("/")));
-}
-
-TEST_F(LocalHTTPServerTest, OnAClockThatMovesByItselfTheTimeOutComesUnaided) {
-    startServer({.requestTimeout = 20ms}, {}, &platform::clock());
-    RawClient silent(port());
-    auto received = silent.readAll();
-    EXPECT_TRUE(received.closed);
-    EXPECT_EQ(received.bytes, "");
-}
-
-TEST_F(LocalHTTPServerTest, TheRequestTimeOutDoesNotCutAHandlerShort) {
-    startServer({}, [this](const HTTPRequest&) {
-        gate_.pass();
-        return HTTPResponse{200, "text/plain", "slow but fine"};
-    });
-    RawClient client(port());
-    client.send(get("/"));
-    ASSERT_TRUE(gate_.awaitArrivals(1));
-    clock_.advance(2 * kRequestTimeout);
-    settle();
-    gate_.allow();
-    auto answer = testing::parseAnswer(client.readAll().bytes);
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(answer->body, "slow but fine");
-}
-
-TEST_F(LocalHTTPServerTest, APeerThatDoesNotReadItsAnswerIsClosedAtTheTimeOut) {
-    // Far more than the loopback socket buffers hold, so the sending stalls.
-    constexpr std::size_t kAnswerBytes = 16u * 1024u * 1024u;
-    startServer({}, [](const HTTPRequest&) {
-        return HTTPResponse{200, "application/octet-stream", std::string(kAnswerBytes, 'x')};
-    });
-    RawClient client(port());
-    client.send(get("/big"));
-    ASSERT_TRUE(client.readableWithin(kPatience));  // the answer is on its way
-    clock_.advance(kRequestTimeout);
-    settle();  // closed before reading lets the sending go on
-    auto received = client.readAll();
-    EXPECT_TRUE(received.closed);
-    EXPECT_LT(received.bytes.size(), kAnswerBytes);
-    EXPECT_TRUE(ask(get("/")));
-}
-
-TEST_F(LocalHTTPServerTest, TwoSlowHandlersAreAnsweredInParallel) {
-    startServer({}, [this](const HTTPRequest&) {
-        gate_.pass();
-        return HTTPResponse{200, "text/plain", "slow"};
-    });
-    auto first = std::async(std::launch::async, [&] { return ask(get("/one")); });
-    auto second = std::async(std::launch::async, [&] { return ask(get("/two")); });
-    EXPECT_TRUE(gate_.awaitArrivals(2));  // one after the other, the second never comes
-    gate_.allow();
-    auto a = first.get();
-    auto b = second.get();
-    ASSERT_TRUE(a);
-    ASSERT_TRUE(b);
-    EXPECT_EQ(a->body, "slow");
-    EXPECT_EQ(b->body, "slow");
-    EXPECT_EQ(recorder_->mostAtOnce.load(), 2);
-}
-
-TEST_F(LocalHTTPServerTest, AtMostTheLimitOfRequestsIsHandledAtOnceAndTheOthersWait) {
-    startServer({.maxConcurrentRequests = 2}, [this](const HTTPRequest&) {
-        gate_.pass();
-        return HTTPResponse{200, "text/plain", "done"};
-    });
-    std::vector<std::unique_ptr<RawClient>> clients;
-    for (int i = 0; i < 5; ++i) {
-        clients.push_back(std::make_unique<RawClient>(port()));
-        clients.back()->send(get("/n" + std::to_string(i)));
-    }
-    // Let one through each time two are in: a third let in early shows in mostAtOnce.
-    for (int released = 0; released < 5; ++released) {
-        ASSERT_TRUE(gate_.awaitArrivals(std::min(released + 2, 5))) << released;
-        EXPECT_LE(recorder_->running.load(), 2);
-        gate_.allow(1);
-    }
-    for (auto& c : clients) {
-        auto answer = testing::parseAnswer(c->readAll().bytes);
-        ASSERT_TRUE(answer);
-        EXPECT_EQ(answer->body, "done");
-    }
-    EXPECT_EQ(recorder_->mostAtOnce.load(), 2);
-    EXPECT_EQ(recorder_->count(), 5u);
-}
-
-TEST_F(LocalHTTPServerTest, SlowOrSilentPeersHoldASlotOnlyUntilTheirTimeOut) {
-    startServer({.maxConcurrentRequests = 2});
-    RawClient silent(port());
-    settle();  // the silent peer holds a slot from now on
-    RawClient slow(port());
-    slow.send("GET /slow HTTP/1.1\r\nHo");  // holds the other slot
-    RawClient waiting(port());
-    waiting.send(get("/after"));
-    EXPECT_FALSE(waiting.readableWithin(0ms));
-    clock_.advance(kRequestTimeout);
-    auto closed = silent.readAll();
-    EXPECT_TRUE(closed.closed);
-    EXPECT_EQ(closed.bytes, "");
-    auto answer = testing::parseAnswer(waiting.readAll().bytes);
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(answer->status, 200);
 }
 
 // ---------------------------------------------------------------------------------------------

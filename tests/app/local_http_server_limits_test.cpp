@@ -1,0 +1,351 @@
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/local_http_server_fixture.h"
+
+// The server under slow, silent and malformed peers, and its port.
+
+namespace corvane::app {
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Limits
+
+TEST_F(LocalHTTPServerTest, AHeadOverTheLimitIsAnswered413AtOnce) {
+    startServer({.maxHeadBytes = 1024});
+    {
+        RawClient client(port());  // no blank line ever: refused without waiting for the peer
+        client.send("GET / HTTP/1.1\r\nX-Pad: " + std::string(2000, 'p'));
+        auto received = client.readAll();
+        EXPECT_TRUE(received.closed);
+        EXPECT_EQ(received.bytes, kPayloadTooLargeAnswer);
+    }
+    const auto withHeadSize = [](std::size_t size) {
+        const std::string start = "GET / HTTP/1.1\r\nX-Pad: ";
+        return start + std::string(size - start.size() - 4, 'p') + "\r\n\r\n";
+    };
+    auto exact = ask(withHeadSize(1024));
+    ASSERT_TRUE(exact);
+    EXPECT_EQ(exact->status, 200);
+    auto over = ask(withHeadSize(1025));
+    ASSERT_TRUE(over);
+    EXPECT_EQ(over->statusLine, "HTTP/1.1 413 Payload Too Large");
+    EXPECT_EQ(recorder_->count(), 1u);
+}
+
+TEST_F(LocalHTTPServerTest, ABodyOverTheLimitIsAnswered413WithoutReadingIt) {
+    startServer({.maxBodyBytes = 1000});
+    for (std::string length : {"1001", "99999999999999999999999999"}) {
+        RawClient client(port());  // head only: the answer comes before any body byte
+        client.send("POST /analysis HTTP/1.1\r\nHost: localhost\r\nContent-Length: " + length + "\r\n\r\n");
+        auto received = client.readAll();
+        EXPECT_TRUE(received.closed) << length;
+        EXPECT_EQ(received.bytes, kPayloadTooLargeAnswer) << length;
+    }
+    auto atLimit = ask("POST /analysis HTTP/1.1\r\nContent-Length: 1000\r\n\r\n" + std::string(1000, 'b'));
+    ASSERT_TRUE(atLimit);
+    EXPECT_EQ(atLimit->status, 200);
+    EXPECT_EQ(recorder_->count(), 1u);
+}
+
+TEST_F(LocalHTTPServerTest, DefaultLimitsRefuseMoreThan16MiB) {
+    startServer();
+    auto over = ask("POST / HTTP/1.1\r\nContent-Length: 16777217\r\n\r\n");
+    ASSERT_TRUE(over);
+    EXPECT_EQ(over->status, 413);
+    RawClient longHead(port());
+    longHead.send("GET / HTTP/1.1\r\nX: " + std::string(64 * 1024, 'h'));
+    EXPECT_EQ(longHead.readAll().bytes, kPayloadTooLargeAnswer);
+    EXPECT_EQ(recorder_->count(), 0u);
+}
+
+TEST_F(LocalHTTPServerTest, AConnectionThatDoesNotCompleteItsHeadOrItsRequestInTimeIsClosed) {
+    startServer();  // the default time-outs, both counted from accept
+    constexpr auto kHeadTimeout = HTTPServerLimits{}.headTimeout;
+    const std::vector<std::pair<std::string, std::chrono::milliseconds>> cases = {
+        {"", kHeadTimeout},
+        {"GET /health HTTP/1.1\r\nHost: loc", kHeadTimeout},
+        {"POST / HTTP/1.1\r\nContent-Length: 5\r\n\r\nab", kRequestTimeout},  // the head is in
+    };
+    for (const auto& [partial, timeout] : cases) {
+        RawClient client(port());
+        client.send(partial);
+        settle();
+        clock_.advance(timeout - 1ms);
+        settle();
+        EXPECT_FALSE(client.readableWithin(0ms)) << partial;
+        clock_.advance(1ms);
+        auto received = client.readAll();
+        EXPECT_TRUE(received.closed) << partial;
+        EXPECT_EQ(received.bytes, "") << partial;  // closed unanswered
+    }
+    EXPECT_EQ(recorder_->count(), 0u);
+    EXPECT_TRUE(ask(get("/")));
+}
+
+TEST_F(LocalHTTPServerTest, OnAClockThatMovesByItselfTheTimeOutComesUnaided) {
+    startServer({.requestTimeout = 20ms}, {}, &platform::clock());
+    RawClient silent(port());
+    auto received = silent.readAll();
+    EXPECT_TRUE(received.closed);
+    EXPECT_EQ(received.bytes, "");
+}
+
+TEST_F(LocalHTTPServerTest, TheRequestTimeOutDoesNotCutAHandlerShort) {
+    startServer({}, [this](const HTTPRequest&) {
+        gate_.pass();
+        return HTTPResponse{200, "text/plain", "slow but fine"};
+    });
+    RawClient client(port());
+    client.send(get("/"));
+    ASSERT_TRUE(gate_.awaitArrivals(1));
+    clock_.advance(2 * kRequestTimeout);
+    settle();
+    gate_.allow();
+    auto answer = testing::parseAnswer(client.readAll().bytes);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->body, "slow but fine");
+}
+
+TEST_F(LocalHTTPServerTest, APeerThatDoesNotReadItsAnswerIsClosedAtTheTimeOut) {
+    // Far more than the loopback socket buffers hold, so the sending stalls.
+    constexpr std::size_t kAnswerBytes = 16u * 1024u * 1024u;
+    startServer({}, [](const HTTPRequest&) {
+        return HTTPResponse{200, "application/octet-stream", std::string(kAnswerBytes, 'x')};
+    });
+    RawClient client(port());
+    client.send(get("/big"));
+    ASSERT_TRUE(client.readableWithin(kPatience));  // the answer is on its way
+    clock_.advance(kRequestTimeout);
+    settle();  // closed before reading lets the sending go on
+    auto received = client.readAll();
+    EXPECT_TRUE(received.closed);
+    EXPECT_LT(received.bytes.size(), kAnswerBytes);
+    EXPECT_TRUE(ask(get("/")));
+}
+
+TEST_F(LocalHTTPServerTest, TwoSlowHandlersAreAnsweredInParallel) {
+    startServer({.ioThreads = 3}, [this](const HTTPRequest&) {
+        gate_.pass();
+        return HTTPResponse{200, "text/plain", "slow"};
+    });
+    auto first = std::async(std::launch::async, [&] { return ask(get("/one")); });
+    auto second = std::async(std::launch::async, [&] { return ask(get("/two")); });
+    EXPECT_TRUE(gate_.awaitArrivals(2));  // one after the other, the second never comes
+    gate_.allow();
+    auto a = first.get();
+    auto b = second.get();
+    ASSERT_TRUE(a);
+    ASSERT_TRUE(b);
+    EXPECT_EQ(a->body, "slow");
+    EXPECT_EQ(b->body, "slow");
+    EXPECT_EQ(recorder_->mostAtOnce.load(), 2);
+}
+
+TEST_F(LocalHTTPServerTest, AtMostTheLimitOfRequestsIsHandledAtOnceAndTheOthersWait) {
+    startServer({.maxConcurrentRequests = 2, .ioThreads = 3}, [this](const HTTPRequest&) {
+        gate_.pass();
+        return HTTPResponse{200, "text/plain", "done"};
+    });
+    std::vector<std::unique_ptr<RawClient>> clients;
+    for (int i = 0; i < 5; ++i) {
+        clients.push_back(std::make_unique<RawClient>(port()));
+        clients.back()->send(get("/n" + std::to_string(i)));
+    }
+    // Let one through each time two are in: a third let in early shows in mostAtOnce.
+    for (int released = 0; released < 5; ++released) {
+        ASSERT_TRUE(gate_.awaitArrivals(std::min(released + 2, 5))) << released;
+        EXPECT_LE(recorder_->running.load(), 2);
+        gate_.allow(1);
+    }
+    for (auto& c : clients) {
+        auto answer = testing::parseAnswer(c->readAll().bytes);
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->body, "done");
+    }
+    EXPECT_EQ(recorder_->mostAtOnce.load(), 2);
+    EXPECT_EQ(recorder_->count(), 5u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Slow peers
+
+// "/health" is meant to answer within 50 ms however many slow peers are connected. Under the
+// sanitizers and a loaded machine a single answer can take longer without any fault, so an answer
+// fails only when well over that; a server that lets slow peers shut others out answers only at
+// their time-out (seconds away, and never on this clock moved by hand).
+constexpr auto kHealthTarget = std::chrono::milliseconds(50);
+constexpr auto kHealthFault = std::chrono::milliseconds(1000);
+
+TEST_F(LocalHTTPServerTest, TwoHundredSlowPeersDoNotDelayHealth) {
+    startServer({.ioThreads = 3});  // 64 handlers, far fewer than the slow peers
+    std::vector<std::unique_ptr<RawClient>> slow;
+    std::chrono::steady_clock::duration slowest{};
+    const auto checkHealth = [&] {
+        const auto start = std::chrono::steady_clock::now();
+        auto answer = testing::exchange(port(), get("/health"), kHealthFault * 5);
+        const auto took = std::chrono::steady_clock::now() - start;
+        ASSERT_TRUE(answer) << "after " << slow.size() << " slow peers";
+        EXPECT_EQ(answer->status, 200);
+        EXPECT_LT(took, kHealthFault) << "after " << slow.size() << " slow peers";
+        slowest = std::max(slowest, took);
+    };
+    for (int batch = 0; batch < 10; ++batch) {
+        for (int i = 0; i < 20; ++i) {
+            slow.push_back(std::make_unique<RawClient>(port()));
+            ASSERT_TRUE(slow.back()->connected());
+            if (i % 2 == 1) slow.back()->send("GET /slow HTTP/1.1\r\nHo");  // half of them silent
+        }
+        checkHealth();
+    }
+    for (int round = 0; round < 3; ++round) {  // one byte now and then from every slow peer
+        for (auto& peer : slow) peer->send("x");
+        checkHealth();
+    }
+    for (auto& peer : slow) EXPECT_FALSE(peer->readableWithin(0ms));  // all still held open
+    const auto slowestMs = std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count();
+    RecordProperty("slowest_health_ms", static_cast<int>(slowestMs));
+    RecordProperty("health_target_ms", static_cast<int>(kHealthTarget.count()));
+    EXPECT_EQ(recorder_->count(), 13u);
+}
+
+TEST_F(LocalHTTPServerTest, AtTheConnectionCapTheOldestPeerStillSendingItsHeadMakesRoom) {
+    startServer({.maxConnections = 3});
+    RawClient oldest(port());
+    settle();
+    RawClient withHead(port());  // its head is in: never closed to make room
+    withHead.send("POST /body HTTP/1.1\r\nContent-Length: 4\r\n\r\nab");
+    settle();
+    RawClient partial(port());
+    partial.send("GET /slow HTTP/1.1\r\n");
+    settle();  // the fourth: the oldest is closed for it
+    auto closed = oldest.readAll();
+    EXPECT_TRUE(closed.closed);
+    EXPECT_EQ(closed.bytes, "");
+    RawClient newer(port());
+    newer.send("GET /slow HTTP/1.1\r\n");
+    auto health = ask(get("/health"));  // four again: the partial one is now the oldest
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200);
+    EXPECT_TRUE(partial.readAll().closed);
+    EXPECT_FALSE(newer.readableWithin(0ms));
+    withHead.send("cd");
+    auto answer = testing::parseAnswer(withHead.readAll().bytes);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200);
+    EXPECT_EQ(recorder_->all().back().body, "abcd");
+}
+
+TEST_F(LocalHTTPServerTest, AtTheCapWithNoHeadPendingNewPeersWaitForAPlace) {
+    startServer({.maxConcurrentRequests = 1, .maxConnections = 1}, [this](const HTTPRequest&) {
+        gate_.pass();
+        return HTTPResponse{200, "text/plain", "done"};
+    });
+    RawClient handled(port());
+    handled.send(get("/slow"));
+    ASSERT_TRUE(gate_.awaitArrivals(1));
+    RawClient waiting(port());  // in the backlog: nothing to make room with
+    waiting.send(get("/next"));
+    EXPECT_FALSE(waiting.readableWithin(0ms));
+    gate_.allow();
+    auto first = testing::parseAnswer(handled.readAll().bytes);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->body, "done");
+    auto answer = testing::parseAnswer(waiting.readAll().bytes);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->body, "done");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Heads and bodies that cannot be read correctly
+
+TEST_F(LocalHTTPServerTest, AHeadOrBodyLengthThatCannotBeReadIsAnswered400AtOnce) {
+    startServer();
+    for (std::string request :
+         {std::string("GET /\xff HTTP/1.1\r\n\r\n"), std::string("GETONLY\r\n\r\n"),
+          std::string("POST / HTTP/1.1\r\nContent-Length: 4x\r\n\r\nabcd"),
+          std::string("POST / HTTP/1.1\r\nContent-Length: +4\r\n\r\nabcd"),
+          std::string("POST / HTTP/1.1\r\nContent-Length: 4\r\nContent-Length: 2\r\n\r\nabcd"),
+          std::string("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nabcd\r\n0\r\n\r\n")}) {
+        RawClient client(port());  // no half-close: the answer must not wait for one
+        client.send(request);
+        auto received = client.readAll();
+        EXPECT_TRUE(received.closed) << request;
+        EXPECT_EQ(received.bytes, kBadRequestAnswer) << request;
+    }
+    EXPECT_EQ(recorder_->count(), 0u);
+}
+
+TEST_F(LocalHTTPServerTest, Expect100ContinueIsAnsweredBeforeTheBodyIsRead) {
+    const std::string kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+    startServer();
+    RawClient client(port());
+    client.send("POST /big HTTP/1.1\r\nHost: localhost\r\nExpect: 100-continue\r\nContent-Length: 5\r\n\r\n");
+    EXPECT_EQ(client.readAtMost(kContinue.size()), kContinue);
+    client.send("hello");
+    auto answer = testing::parseAnswer(client.readAll().bytes);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200);
+    EXPECT_EQ(recorder_->all().back().body, "hello");
+    // Nothing to continue when the body came with the head, or none was announced.
+    for (std::string request : {"POST / HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 2\r\n\r\nhi",
+                                "GET / HTTP/1.1\r\nExpect: 100-continue\r\n\r\n"}) {
+        auto plain = ask(request);
+        ASSERT_TRUE(plain) << request;
+        EXPECT_EQ(plain->statusLine, "HTTP/1.1 200 OK") << request;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The port
+
+TEST_F(LocalHTTPServerTest, APortTakenByAnotherProgramIsReportedToTheOwner) {
+    const int other = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(other, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(other, 1), 0);
+    ::getsockname(other, reinterpret_cast<sockaddr*>(&address), &length);
+    LocalHTTPServer server(
+        ntohs(address.sin_port), [](HTTPRequest) { return HTTPResponse{}; }, {}, clock_);
+    EXPECT_FALSE(server.start());
+    EXPECT_EQ(server.boundPort(), 0);
+    EXPECT_EQ(server.listenError(), "Address already in use");
+    EXPECT_TRUE(logs_.contains("Quillmere HTTP server failed: Address already in use"));
+    ::close(other);
+    EXPECT_TRUE(server.start());  // free again: listening, and the error is gone
+    EXPECT_EQ(server.listenError(), std::nullopt);
+}
+
+TEST_F(LocalHTTPServerTest, ARestartBindsThePortWhileTheLastRunsConnectionsAreInTimeWait) {
+    startServer();
+    const auto fixedPort = port();
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(ask(get("/")));  // the server closes first: TIME-WAIT on its side
+    server_.reset();
+    LocalHTTPServer restarted(
+        fixedPort,
+        [](HTTPRequest) {
+            return HTTPResponse{200, "text/plain", "again"};
+        },
+        {}, clock_);
+    ASSERT_TRUE(restarted.start());
+    EXPECT_EQ(restarted.boundPort(), fixedPort);
+    auto answer = testing::exchange(fixedPort, get("/"));
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->body, "again");
+}
+
+}  // namespace
+}  // namespace corvane::app
