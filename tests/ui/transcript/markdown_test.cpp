@@ -40,6 +40,7 @@ TEST(MessageMarkdown, EachLineKindBecomesItsBlock) {
         {". dot", {{T::paragraph, ". dot"}}},
         {"> quoted ", {{T::paragraph, "quoted"}}},
         {"  indented  ", {{T::paragraph, "indented"}}},
+        {"\u2029\u3000wide space\u00a0\u2028", {{T::paragraph, "wide space"}}},
         {"[NOTE: internal] [X:y]", {}},
         {"[NOTE: internal]\nnext", {{T::paragraph, "next"}}},
         {"a [TODO: x] b", {{T::paragraph, "a  b"}}},
