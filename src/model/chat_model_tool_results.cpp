@@ -62,4 +62,50 @@ void from_json(const nlohmann::json& j, ListenResult& v) {
     v.summary = text(j, "summary");
 }
 
+void from_json(const nlohmann::json& j, TrackDetailsResult::PluginSlotInfo& v) {
+    v.index = integerOf<int>(j, "index");
+    v.name = text(j, "name");
+    v.isBypassed = boolean(j, "isBypassed");
+}
+
+void from_json(const nlohmann::json& j, TrackDetailsResult& v) {
+    v.status = text(j, "status");
+    v.trackName = text(j, "trackName");
+    v.volume = optionalText(j, "volume");
+    v.volumeDisplay = optionalText(j, "volumeDisplay");
+    v.pan = optionalText(j, "pan");
+    v.input = optionalText(j, "input");
+    v.inputBus = optionalText(j, "inputBus");
+    v.output = optionalText(j, "output");
+    v.sends = optionalValue<std::vector<std::string>>(j, "sends");
+    v.sendTargets = optionalValue<std::map<std::string, std::string>>(j, "sendTargets");
+    v.channelMode = optionalText(j, "channelMode");
+    v.plugins = value<std::vector<TrackDetailsResult::PluginSlotInfo>>(j, "plugins");
+}
+
+void from_json(const nlohmann::json& j, PluginParametersResult::PluginParam& v) {
+    v.label = text(j, "label");
+    v.value = optionalText(j, "value");
+    v.role = text(j, "role");
+}
+
+void from_json(const nlohmann::json& j, PluginParametersResult& v) {
+    v.status = text(j, "status");
+    v.trackName = text(j, "trackName");
+    v.pluginName = text(j, "pluginName");
+    v.parameters = value<std::vector<PluginParametersResult::PluginParam>>(j, "parameters");
+}
+
+void from_json(const nlohmann::json& j, ListTracksResult::TrackInfo& v) {
+    v.number = integerOf<int>(j, "number");
+    v.name = text(j, "name");
+    v.isMuted = boolean(j, "isMuted");
+    v.isFolder = boolean(j, "isFolder");
+}
+
+void from_json(const nlohmann::json& j, ListTracksResult& v) {
+    v.status = text(j, "status");
+    v.tracks = value<std::vector<ListTracksResult::TrackInfo>>(j, "tracks");
+}
+
 }  // namespace corvane

@@ -37,12 +37,10 @@ std::vector<std::vector<AnalysisResolver::TrackAnalysisInfo>> AnalysisResolver::
         auto stored = decodeTracks(*entry->resultJSON);
         if (!stored) continue;
 
+        // Two tracks of one name are two tracks: diagrams keep their rows by position.
         std::vector<TrackAnalysisInfo> found;
-        std::set<std::string> seen;
-        for (auto& track : *stored) {
-            std::string key = text::lowercased(track.trackName);
-            if (wanted.count(key) && seen.insert(key).second) found.push_back(std::move(track));
-        }
+        for (auto& track : *stored)
+            if (wanted.count(text::lowercased(track.trackName))) found.push_back(std::move(track));
         if (found.empty()) continue;
         output.push_back(std::move(found));
         if (output.size() >= static_cast<size_t>(count)) break;

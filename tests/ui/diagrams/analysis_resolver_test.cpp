@@ -48,9 +48,9 @@ TEST(AnalysisResolver, NewestListeningResultsOfTheWantedTracksComeFirst) {
     EXPECT_TRUE(AnalysisResolver::resolve({"Bass"}, {}, 2).empty());
 }
 
-TEST(AnalysisResolver, NamesMatchIgnoringCaseAndEachTrackCountsOncePerResult) {
+TEST(AnalysisResolver, NamesMatchIgnoringCaseAndTracksOfOneNameStayTwoRows) {
     std::vector<ConversationEntry> thread = {listen({"VOCALS", "vocals", "Keys"}, -12)};
-    EXPECT_EQ(names(AnalysisResolver::resolve({"Vocals", "vocals"}, thread, 2)), (Lists{{"VOCALS@-12"}}));
+    EXPECT_EQ(names(AnalysisResolver::resolve({"Vocals", "vocals"}, thread, 2)), (Lists{{"VOCALS@-12", "vocals@-12"}}));
     EXPECT_TRUE(AnalysisResolver::resolve({" Vocals"}, thread, 1).empty());  // no trimming
 }
 
