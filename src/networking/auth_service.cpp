@@ -57,6 +57,11 @@ void AuthService::waitForStartupRefresh() {
     if (startupRefresh_.joinable()) startupRefresh_.join();
 }
 
+int AuthService::refreshWaiters() const {
+    std::lock_guard lock(refreshMutex_);
+    return refreshWaiters_;
+}
+
 bool AuthService::isAuthenticated() const {
     std::lock_guard lock(fieldsMutex_);
     return fields_.isAuthenticated;
@@ -175,11 +180,17 @@ std::optional<std::string> AuthService::refreshTokenIfNeeded() {
         std::lock_guard lock(refreshMutex_);
         if (refreshInFlight_) {
             pending = *refreshInFlight_;
+            ++refreshWaiters_;
         } else {
             refreshInFlight_ = promise.get_future().share();
         }
     }
-    if (pending.valid()) return pending.get();
+    if (pending.valid()) {
+        const auto result = pending.get();
+        std::lock_guard lock(refreshMutex_);
+        --refreshWaiters_;
+        return result;
+    }
     std::optional<std::string> result;
     try {
         result = performRefresh();

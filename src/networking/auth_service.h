@@ -59,6 +59,8 @@ public:
     std::optional<std::string> refreshTokenIfNeeded();
     // Waits for the refresh started at construction, if any.
     void waitForStartupRefresh();
+    // Callers waiting for another caller's refresh right now (for tests of the coalescing).
+    int refreshWaiters() const;
 
     static std::optional<std::string> emailFromJWT(const std::string& token);
     static std::optional<nlohmann::json> decodeJWTPayload(const std::string& token);
@@ -91,7 +93,8 @@ private:
     std::function<void()> observer_;
 
     std::mutex sessionMutex_;  // the stored tokens' read-compare-write cycles
-    std::mutex refreshMutex_;
+    mutable std::mutex refreshMutex_;
+    int refreshWaiters_ = 0;
     std::optional<std::shared_future<std::optional<std::string>>> refreshInFlight_;
     std::thread startupRefresh_;
 };
