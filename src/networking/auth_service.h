@@ -48,7 +48,9 @@ public:
     bool isLoading() const;
     std::optional<std::string> userEmail() const;
     std::optional<std::string> errorMessage() const;
-    // Called after any of the four fields changed (a write of the same value is not a change).
+    // Called after any of the four fields changed (a write of the same value is not a change), on
+    // the thread that changed them; the window hops to its UI thread. It reads the fields and must
+    // not sign in, out or refresh from within the call.
     void setObserver(std::function<void()> observer);
 
     // Blocks for the answer; the outcome is in the fields.
