@@ -1,0 +1,124 @@
+// Builds the first agent request of a turn for a 1,000-entry thread with 30 live tracks, the way
+// a turn does (runtime context, agent body, compact serialisation), and prints the time per
+// request and the body size beside a baseline: plain JSON serialisation of the same data.
+//
+//   request_bench [iterations (default 300)]
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "chat/backend_chat_request_builder.h"
+
+namespace {
+
+using namespace corvane;
+using Clock = std::chrono::steady_clock;
+
+struct Data {
+    std::vector<ConversationEntry> thread;
+    std::vector<TrackAnalysisState> analysis;
+    std::vector<BackendChatRequestBuilder::TrackListEntry> tracks;
+    std::map<std::string, std::string> descriptions;
+    std::vector<SongSection> sections;
+    std::vector<Memory> memories;
+};
+
+Data makeData() {
+    Data d;
+    for (int i = 0; i < 1000; ++i) {
+        ConversationEntry e;
+        e.timestamp = "2026-12-06T15:24:00.000Z";
+        switch (i % 4) {
+            case 0:
+                e.role = ConversationRole::user;
+                e.content = "Can you tighten the low end on track " + std::to_string(i % 30) + " and check the vocal?";
+                break;
+            case 1:
+            case 2:
+                e.role = ConversationRole::toolCall;
+                e.content = "Set volume";
+                e.toolName = "set_track_volume";
+                e.arguments =
+                    R"({"tracks":[{"track_name":"Track )" + std::to_string(i % 30) + R"(","value":"-3 dB"}]})";
+                e.summary = "Track " + std::to_string(i % 30) + " volume: -6.0 dB \u2192 -3.0 dB";
+                e.succeeded = true;
+                e.resultJSON = R"({"status":"ok","message":"done"})";
+                break;
+            default:
+                e.role = ConversationRole::assistant;
+                e.content = "I pulled the low mids down by 2 dB and the vocal now sits 1.5 LU above the mix.";
+        }
+        d.thread.push_back(e);
+    }
+    for (int i = 0; i < 30; ++i) {
+        const std::string name = "Track " + std::to_string(i);
+        d.tracks.push_back({name, i + 1, i % 10 == 0, i % 7 == 0, i % 10 == 0 ? 0 : 1});
+        TrackAnalysisState state;
+        state.id = "instance-" + std::to_string(i);
+        state.trackName = name;
+        AudioAnalysisSummary summary;
+        summary.shortTermLufs = -18.5;
+        summary.peakDbfs = -3.1;
+        state.analysis = summary;
+        d.analysis.push_back(state);
+        d.descriptions[name] = "Part " + std::to_string(i) + " of the arrangement";
+    }
+    d.sections = {{"s1", "Intro", 1, 8, 0}, {"s2", "Verse", 9, 24, 1}, {"s3", "Chorus", 25, 40, 2}};
+    for (int i = 0; i < 10; ++i) d.memories.push_back({"abc12" + std::to_string(i), "master", "Keep it warm", "t"});
+    return d;
+}
+
+template <class F>
+double medianMicroseconds(int iterations, F&& work) {
+    std::vector<double> samples;
+    for (int i = 0; i < iterations; ++i) {
+        const auto start = Clock::now();
+        work();
+        samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int iterations = argc > 1 ? std::max(1, std::atoi(argv[1])) : 300;
+    const Data d = makeData();
+    const BackendChatRequestBuilder builder;
+    HealthResponse health;
+    health.logic.logicIsRunning = true;
+
+    std::size_t requestBytes = 0;
+    const double request = medianMicroseconds(iterations, [&] {
+        // The turn reads the last 40 entries and the builder keeps the last 12 of them.
+        const std::vector<ConversationEntry> recent(d.thread.end() - 40, d.thread.end());
+        const std::string context = builder.makeRuntimeContext(health, "Bench Song", d.analysis, d.tracks,
+                                                               d.descriptions, d.sections, d.memories);
+        const auto body = builder.makeAgentRequestBody(ModelTier::standard, recent, "Make the chorus wider",
+                                                       "Indie ballad", context, std::nullopt);
+        requestBytes = body.dump().size();
+    });
+
+    std::size_t plainBytes = 0;
+    const double plain = medianMicroseconds(iterations, [&] {
+        nlohmann::json data = {{"entries", d.thread}, {"tracks", nlohmann::json::array()}};
+        for (const auto& t : d.tracks) {
+            data["tracks"].push_back({{"name", t.name},
+                                      {"trackNumber", t.trackNumber},
+                                      {"isFolder", t.isFolder},
+                                      {"isMuted", t.isMuted},
+                                      {"indentLevel", t.indentLevel}});
+        }
+        plainBytes = data.dump().size();
+    });
+
+    std::printf("agent request (1,000-entry thread, 30 live tracks): median %.1f us, body %zu bytes\n", request,
+                requestBytes);
+    std::printf("baseline: plain JSON of the same thread and tracks:  median %.1f us, %zu bytes\n", plain, plainBytes);
+    return 0;
+}

@@ -1,0 +1,178 @@
+#include "backend/backend_service.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "support/app_paths.h"
+#include "support/files.h"
+#include "support/iso8601.h"
+#include "support/uuid.h"
+
+namespace fs = std::filesystem;
+
+namespace corvane::backend {
+namespace {
+
+using nlohmann::json;
+
+Response jsonResponse(int status, const json& body) { return Response{status, "application/json", body.dump()}; }
+
+// The sign-in service's failures carry "error" and "error_description" (the client shows the latter).
+Response authError(int status, const std::string& error, const std::string& description) {
+    return jsonResponse(status, {{"error", error}, {"error_description", description}});
+}
+
+Response chatError(int status, const std::string& message) { return jsonResponse(status, {{"error", message}}); }
+
+std::optional<json> parseObject(const std::string& body) {
+    auto value = json::parse(body, nullptr, false);
+    if (value.is_discarded() || !value.is_object()) return std::nullopt;
+    return value;
+}
+
+std::optional<std::string> textMember(const json& object, const char* key) {
+    const auto found = object.find(key);
+    if (found == object.end() || !found->is_string()) return std::nullopt;
+    return found->get<std::string>();
+}
+
+std::string queryValue(const std::string& query, const std::string& name) {
+    std::size_t start = 0;
+    while (start <= query.size()) {
+        const auto end = query.find('&', start);
+        const std::string piece = query.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (piece.rfind(name + "=", 0) == 0) return piece.substr(name.size() + 1);
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return "";
+}
+
+json sessionJSON(const Session& session, std::int64_t lifetime) {
+    return {{"access_token", session.accessToken},
+            {"refresh_token", session.refreshToken},
+            {"token_type", "bearer"},
+            {"expires_in", lifetime},
+            {"expires_at", session.expiresAt},
+            {"user", {{"email", session.email}}}};
+}
+
+// Why a chat body cannot be answered, or none.
+std::optional<std::string> chatBodyProblem(const json& body) {
+    const auto tier = textMember(body, "tier");
+    if (tier != "standard" && tier != "pro") return "\"tier\" must be \"standard\" or \"pro\"";
+    if (!body.contains("input") || !body["input"].is_array()) return "\"input\" must be an array";
+    const bool continuation = body.contains("previous_response_id");
+    if (continuation) {
+        const auto previous = textMember(body, "previous_response_id");
+        if (!previous || previous->empty()) return "\"previous_response_id\" must be a non-empty text";
+        if (body.contains("kind")) return "a continuation names no \"kind\"";
+        return std::nullopt;
+    }
+    const auto kind = textMember(body, "kind");
+    if (kind != "agent" && kind != "title") return "\"kind\" must be \"agent\" or \"title\"";
+    return std::nullopt;
+}
+
+}  // namespace
+
+fs::path BackendService::defaultDataFolder() {
+    fs::path folder;
+    if (const char* home = std::getenv("CORVANE_BACKEND_HOME"); home != nullptr && *home != '\0') {
+        folder = home;
+    } else {
+        folder = AppPaths::userDataDirectory().value_or(AppPaths::temporaryDirectory()) / "Corvane Backend";
+    }
+    std::error_code ignored;
+    fs::create_directories(folder, ignored);
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ignored);
+    return folder;
+}
+
+BackendService::BackendService(BackendOptions options, std::unique_ptr<ChatModel> model, platform::Clock& clock)
+    : options_(std::move(options)),
+      model_(std::move(model)),
+      accounts_(options_.dataFolder, options_.passwordCost),
+      tokens_(options_.dataFolder, options_.accessTokenLifetime, clock) {}
+
+Response BackendService::handle(const Request& request) {
+    const std::string path = request.path();
+    struct Route {
+        const char* path;
+        Response (BackendService::*handler)(const Request&);
+    };
+    static constexpr Route routes[] = {{"/auth/v1/token", &BackendService::token},
+                                       {"/api/ai/chat", &BackendService::chat},
+                                       {"/api/errors/report", &BackendService::errorReport}};
+    if (path == "/health" && request.method == "GET") return jsonResponse(200, {{"ok", true}});
+    for (const auto& route : routes) {
+        if (path != route.path) continue;
+        if (request.method != "POST") return chatError(405, "Method not allowed");
+        return (this->*route.handler)(request);
+    }
+    return chatError(404, "Not found");
+}
+
+Response BackendService::token(const Request& request) {
+    if (request.header("apikey") != options_.publishableKey) {
+        return authError(401, "invalid_api_key", "Invalid API key");
+    }
+    const auto body = parseObject(request.body);
+    if (!body) return authError(400, "invalid_request", "The request body must be a JSON object");
+    const std::string grant = queryValue(request.query(), "grant_type");
+    if (grant == "password") {
+        const auto email = textMember(*body, "email");
+        const auto password = textMember(*body, "password");
+        if (!email || !password) return authError(400, "invalid_request", "Email and password are required");
+        // Unknown account and wrong password answer alike, so accounts cannot be probed.
+        const auto account = accounts_.verify(*email, *password);
+        if (!account) return authError(400, "invalid_grant", "Invalid login credentials");
+        return jsonResponse(200, sessionJSON(tokens_.issue(*account), options_.accessTokenLifetime.count()));
+    }
+    if (grant == "refresh_token") {
+        const auto refreshToken = textMember(*body, "refresh_token");
+        if (!refreshToken || refreshToken->empty()) return authError(400, "invalid_request", "Refresh token required");
+        const auto session = tokens_.refresh(*refreshToken);
+        if (!session) return authError(400, "invalid_grant", "Invalid Refresh Token: Refresh Token Not Found");
+        return jsonResponse(200, sessionJSON(*session, options_.accessTokenLifetime.count()));
+    }
+    return authError(400, "unsupported_grant_type", "grant_type must be password or refresh_token");
+}
+
+std::optional<std::string> BackendService::bearerAccount(const Request& request) const {
+    const std::string authorization = request.header("authorization");
+    if (authorization.rfind("Bearer ", 0) != 0) return std::nullopt;
+    return tokens_.verifyAccessToken(authorization.substr(7));
+}
+
+Response BackendService::chat(const Request& request) {
+    if (!bearerAccount(request)) return chatError(401, "Not authenticated");
+    const auto body = parseObject(request.body);
+    if (!body) return chatError(400, "The request body must be a JSON object");
+    if (const auto problem = chatBodyProblem(*body)) return chatError(400, *problem);
+    const ChatReply reply = model_->answer(*body);
+    return jsonResponse(reply.statusCode, reply.body);
+}
+
+Response BackendService::errorReport(const Request& request) {
+    auto body = parseObject(request.body);
+    if (!body) return chatError(400, "The report must be a JSON object");
+    const std::string id = makeUUID();
+    (*body)["received_at"] = ISO8601::plainString(ISO8601::now());
+    if (const auto account = bearerAccount(request)) (*body)["account"] = *account;
+    const fs::path folder = options_.dataFolder / "reports";
+    std::error_code ignored;
+    fs::create_directories(folder, ignored);
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ignored);
+    std::string stamp = ISO8601::plainString(ISO8601::now());
+    for (char& c : stamp) {
+        if (c == ':') c = '-';
+    }
+    if (!writePrivateFile(folder / (stamp + "-" + id + ".json"), body->dump(2))) {
+        return chatError(500, "The report could not be stored");
+    }
+    return jsonResponse(200, {{"ok", true}, {"id", id}});
+}
+
+}  // namespace corvane::backend

@@ -1,0 +1,55 @@
+#pragma once
+
+// The routes of corvane-backend: sign-in and refresh ("/auth/v1/token"), chat ("/api/ai/chat")
+// and error reports ("/api/errors/report"). Every bad input gets a status and an error member,
+// never a crash.
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "backend/accounts.h"
+#include "backend/chat_models.h"
+#include "backend/http_server.h"
+#include "platform/clock.h"
+#include "platform/platform.h"
+
+namespace corvane::backend {
+
+struct BackendOptions {
+    // The app's default; CORVANE_BACKEND_APIKEY replaces it on both sides.
+    static constexpr const char* kDefaultPublishableKey = "sb_publishable_corvaneLocalBackendPublishable1";
+    static constexpr std::uint16_t kDefaultPort = 51235;
+
+    std::filesystem::path dataFolder;
+    std::string publishableKey = kDefaultPublishableKey;
+    std::chrono::seconds accessTokenLifetime = std::chrono::hours(1);
+    PasswordCost passwordCost = PasswordCost::interactive();
+};
+
+class BackendService {
+public:
+    BackendService(BackendOptions options, std::unique_ptr<ChatModel> model,
+                   platform::Clock& clock = platform::clock());
+
+    Response handle(const Request& request);
+    AccountStore& accounts() { return accounts_; }
+    const std::filesystem::path& dataFolder() const { return options_.dataFolder; }
+
+    // CORVANE_BACKEND_HOME, else "Corvane Backend" in the user's data folder; created 0700.
+    static std::filesystem::path defaultDataFolder();
+
+private:
+    Response token(const Request& request);
+    Response chat(const Request& request);
+    Response errorReport(const Request& request);
+    std::optional<std::string> bearerAccount(const Request& request) const;
+
+    BackendOptions options_;
+    std::unique_ptr<ChatModel> model_;
+    AccountStore accounts_;
+    TokenService tokens_;
+};
+
+}  // namespace corvane::backend

@@ -1,0 +1,101 @@
+// corvane-backend: the chat backend and sign-in service for one machine.
+//   corvane-backend [--port N]        serves on 127.0.0.1 (default 51235) until SIGINT or SIGTERM
+//   corvane-backend add-user EMAIL    adds or replaces an account; the password is read from stdin
+
+#include <signal.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "backend/backend_service.h"
+#include "support/app_paths.h"
+
+using namespace corvane;
+
+namespace {
+
+int usage() {
+    std::cerr << "usage: corvane-backend [--port N]\n       corvane-backend add-user EMAIL  (password on stdin)\n";
+    return 2;
+}
+
+std::unique_ptr<backend::ChatModel> makeModel(std::string& mode) {
+    const auto resources = AppPaths::resourcesDirectory();
+    if (auto relay = backend::RelayConfiguration::fromEnvironment()) {
+        mode = "relay to " + relay->providerURL;
+        return std::make_unique<backend::RelayModel>(*relay, resources);
+    }
+    const char* script = std::getenv("CORVANE_BACKEND_SCRIPT");
+    const std::filesystem::path file = script != nullptr && *script != '\0'
+                                           ? std::filesystem::path(script)
+                                           : resources / "Backend" / "demo-script.json";
+    mode = "script " + file.string();
+    return backend::ScriptedModel::fromFile(file);
+}
+
+backend::BackendOptions options() {
+    backend::BackendOptions result;
+    result.dataFolder = backend::BackendService::defaultDataFolder();
+    if (const char* key = std::getenv("CORVANE_BACKEND_APIKEY"); key != nullptr && *key != '\0') {
+        result.publishableKey = key;
+    }
+    return result;
+}
+
+int addUser(const std::string& email) {
+    std::string password;
+    std::getline(std::cin, password);
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    if (password.empty()) {
+        std::cerr << "corvane-backend: no password on standard input\n";
+        return 1;
+    }
+    backend::AccountStore accounts(options().dataFolder);
+    if (!accounts.addUser(email, password)) {
+        std::cerr << "corvane-backend: could not add " << email << "\n";
+        return 1;
+    }
+    std::cout << "added " << email << "\n";
+    return 0;
+}
+
+int serve(std::uint16_t port) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // before any thread starts, so all inherit it
+
+    std::string mode;
+    backend::BackendService service(options(), makeModel(mode));
+    backend::HTTPServer server(port, [&service](const backend::Request& request) { return service.handle(request); });
+    server.start();
+    std::cout << "corvane-backend listening on http://127.0.0.1:" << server.port() << " (" << mode << ")" << std::endl;
+    int received = 0;
+    sigwait(&signals, &received);
+    server.stop();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        const std::string first = argc > 1 ? argv[1] : "";
+        if (first == "add-user") return argc == 3 ? addUser(argv[2]) : usage();
+        std::uint16_t port = backend::BackendOptions::kDefaultPort;
+        if (first == "--port" && argc == 3) {
+            const std::string text = argv[2];
+            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+            if (error != std::errc() || end != text.data() + text.size()) return usage();
+        } else if (argc != 1) {
+            return usage();
+        }
+        return serve(port);
+    } catch (const std::exception& error) {
+        std::cerr << "corvane-backend: " << error.what() << "\n";
+        return 1;
+    }
+}

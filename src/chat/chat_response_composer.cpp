@@ -1,0 +1,42 @@
+#include "chat/chat_response_composer.h"
+
+#include <algorithm>
+
+#include "support/unicode.h"
+
+namespace corvane {
+namespace {
+
+bool containsAny(const std::string& text, std::initializer_list<const char*> needles) {
+    return std::any_of(needles.begin(), needles.end(),
+                       [&](const char* needle) { return text.find(needle) != std::string::npos; });
+}
+
+}  // namespace
+
+std::string ChatResponseComposer::makeActivitySummary(const std::vector<ToolExecution>& toolsUsed) {
+    const bool anyFailed =
+        std::any_of(toolsUsed.begin(), toolsUsed.end(), [](const ToolExecution& e) { return !e.succeeded; });
+    return anyFailed ? "Ran tools with partial failures; composed a fallback reply." : "Composed a reply.";
+}
+
+std::string ChatResponseComposer::makeFallbackAssistantReply(const std::vector<ToolExecution>&,
+                                                             const std::string& errorDescription) {
+    const std::string description = text::lowercased(errorDescription);
+    if (containsAny(description, {"round limit"})) {
+        return "Got stuck working through that one. Try giving me a more specific move \u2014 for example, \"drop the "
+               "high shelf on the snare by 3 dB\" instead of \"fix the snare\" \u2014 and I'll make that single "
+               "change.";
+    }
+    if (containsAny(description, {"cancelled"})) return "Stopped that one.";
+    if (containsAny(description, {"not authenticated", "401"})) {
+        return "I lost my sign-in. Sign out and back in from the menu and I'll be ready.";
+    }
+    if (containsAny(description, {"tls", "secure connection", "network"})) {
+        return "Network hiccup on my end. Try that again in a second.";
+    }
+    return "Something went wrong on my side. Try that again, or rephrase what you want \u2014 happy to take another "
+           "pass.";
+}
+
+}  // namespace corvane

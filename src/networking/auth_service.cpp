@@ -1,0 +1,294 @@
+#include "networking/auth_service.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "networking/keychain_store.h"
+#include "support/base64.h"
+
+namespace corvane::networking {
+namespace {
+
+std::optional<std::string> environment(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') return std::nullopt;
+    return std::string(value);
+}
+
+std::optional<std::string> textMember(const nlohmann::json& object, const char* key) {
+    if (!object.is_object()) return std::nullopt;
+    const auto found = object.find(key);
+    if (found == object.end() || !found->is_string()) return std::nullopt;
+    return found->get<std::string>();
+}
+
+std::optional<nlohmann::json> parseObject(const std::string& body) {
+    const auto json = nlohmann::json::parse(body, nullptr, false);
+    if (json.is_discarded() || !json.is_object()) return std::nullopt;
+    return json;
+}
+
+}  // namespace
+
+BackendConfiguration BackendConfiguration::fromEnvironment() {
+    BackendConfiguration configuration;
+    if (auto url = environment("CORVANE_BACKEND_URL")) {
+        while (!url->empty() && url->back() == '/') url->pop_back();
+        configuration.baseURL = *url;
+    }
+    if (auto key = environment("CORVANE_BACKEND_APIKEY")) configuration.publishableKey = *key;
+    return configuration;
+}
+
+AuthService::AuthService(BackendConfiguration configuration, std::shared_ptr<HTTPTransport> transport,
+                         platform::Clock& clock)
+    : configuration_(std::move(configuration)), transport_(std::move(transport)), clock_(clock) {
+    const auto accessToken = KeychainStore::read(kAccessTokenKey);
+    if (!accessToken) return;
+    fields_.isAuthenticated = true;
+    fields_.userEmail = emailFromJWT(*accessToken);
+    // Refreshed at every start, expired or not; nobody waits for it.
+    startupRefresh_ = std::thread([this] { refreshTokenIfNeeded(); });
+}
+
+AuthService::~AuthService() { waitForStartupRefresh(); }
+
+void AuthService::waitForStartupRefresh() {
+    if (startupRefresh_.joinable()) startupRefresh_.join();
+}
+
+int AuthService::refreshWaiters() const {
+    std::lock_guard lock(refreshMutex_);
+    return refreshWaiters_;
+}
+
+bool AuthService::isAuthenticated() const {
+    std::lock_guard lock(fieldsMutex_);
+    return fields_.isAuthenticated;
+}
+bool AuthService::isLoading() const {
+    std::lock_guard lock(fieldsMutex_);
+    return fields_.isLoading;
+}
+std::optional<std::string> AuthService::userEmail() const {
+    std::lock_guard lock(fieldsMutex_);
+    return fields_.userEmail;
+}
+std::optional<std::string> AuthService::errorMessage() const {
+    std::lock_guard lock(fieldsMutex_);
+    return fields_.errorMessage;
+}
+
+void AuthService::setObserver(std::function<void()> observer) {
+    std::lock_guard lock(fieldsMutex_);
+    observer_ = std::move(observer);
+}
+
+void AuthService::update(const std::function<void(Fields&)>& change) {
+    std::function<void()> observer;
+    {
+        std::lock_guard lock(fieldsMutex_);
+        Fields next = fields_;
+        change(next);
+        if (next == fields_) return;
+        fields_ = std::move(next);
+        observer = observer_;
+    }
+    if (observer) observer();
+}
+
+HTTPClientRequest AuthService::tokenRequest(const std::string& grantType, const nlohmann::json& body) const {
+    HTTPClientRequest request;
+    request.url = configuration_.baseURL + "/auth/v1/token?grant_type=" + grantType;
+    request.headers = {{"Content-Type", "application/json"}, {"apikey", configuration_.publishableKey}};
+    try {
+        request.body = body.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+    } catch (const nlohmann::json::exception&) {
+        // Left without a body.
+    }
+    return request;
+}
+
+void AuthService::saveSession(const std::string& accessToken, const std::string& refreshToken) {
+    KeychainStore::save(kAccessTokenKey, accessToken);
+    KeychainStore::save(kRefreshTokenKey, refreshToken);
+}
+
+void AuthService::signIn(const std::string& email, const std::string& password) {
+    update([](Fields& f) {
+        f.isLoading = true;
+        f.errorMessage.reset();
+    });
+    std::optional<std::string> failure;
+    std::optional<std::string> signedInEmail;
+    try {
+        const auto request = tokenRequest("password", {{"email", email}, {"password", password}});
+        if (!isPermittedURL(request.url)) throw TransportError("plain HTTP is for the loopback host only");
+        const auto response = transport_->send(request);
+        const auto reply = parseObject(response.body);
+        if (!reply) {
+            failure = "Invalid response.";
+        } else if (response.statusCode != 200) {
+            failure =
+                textMember(*reply, "error_description").value_or(textMember(*reply, "msg").value_or("Sign in failed."));
+        } else {
+            const auto access = textMember(*reply, "access_token");
+            const auto refresh = textMember(*reply, "refresh_token");
+            if (!access || !refresh) {
+                failure = "Missing tokens in response.";
+            } else {
+                {
+                    std::lock_guard lock(sessionMutex_);
+                    saveSession(*access, *refresh);
+                }
+                signedInEmail = textMember(reply->value("user", nlohmann::json::object()), "email").value_or(email);
+            }
+        }
+    } catch (const TransportError&) {
+        failure = "Network error. Check your connection.";
+    }
+    update([&](Fields& f) {
+        f.isLoading = false;
+        if (failure) {
+            f.errorMessage = failure;
+        } else {
+            f.userEmail = signedInEmail;
+            f.isAuthenticated = true;
+            f.errorMessage.reset();
+        }
+    });
+}
+
+void AuthService::signOutLocked() {
+    KeychainStore::remove(kAccessTokenKey);
+    KeychainStore::remove(kRefreshTokenKey);
+    update([](Fields& f) {
+        f.isAuthenticated = false;
+        f.userEmail.reset();
+    });
+}
+
+void AuthService::signOut() {
+    std::lock_guard lock(sessionMutex_);
+    signOutLocked();
+}
+
+std::optional<std::string> AuthService::refreshTokenIfNeeded() {
+    std::promise<std::optional<std::string>> promise;
+    std::shared_future<std::optional<std::string>> pending;
+    {
+        std::lock_guard lock(refreshMutex_);
+        if (refreshInFlight_) {
+            pending = *refreshInFlight_;
+            ++refreshWaiters_;
+        } else {
+            refreshInFlight_ = promise.get_future().share();
+        }
+    }
+    if (pending.valid()) {
+        const auto result = pending.get();
+        std::lock_guard lock(refreshMutex_);
+        --refreshWaiters_;
+        return result;
+    }
+    std::optional<std::string> result;
+    try {
+        result = performRefresh();
+    } catch (const std::exception&) {
+        result.reset();
+    }
+    {
+        std::lock_guard lock(refreshMutex_);
+        refreshInFlight_.reset();
+    }
+    promise.set_value(result);
+    return result;
+}
+
+std::optional<std::string> AuthService::performRefresh() {
+    const auto refreshToken = KeychainStore::read(kRefreshTokenKey);
+    if (!refreshToken) {
+        update([](Fields& f) { f.isAuthenticated = false; });
+        return std::nullopt;
+    }
+    HTTPClientResponse response;
+    try {
+        const auto request = tokenRequest("refresh_token", {{"refresh_token", *refreshToken}});
+        if (!isPermittedURL(request.url)) throw TransportError("plain HTTP is for the loopback host only");
+        response = transport_->send(request);
+    } catch (const TransportError&) {
+        return KeychainStore::read(kAccessTokenKey);  // offline: the session stays as it is
+    }
+    const auto reply = parseObject(response.body);
+    const auto access = reply ? textMember(*reply, "access_token") : std::nullopt;
+    const auto refresh = reply ? textMember(*reply, "refresh_token") : std::nullopt;
+    std::lock_guard lock(sessionMutex_);
+    if (response.statusCode == 200 && access && refresh) {
+        saveSession(*access, *refresh);
+        const auto email = emailFromJWT(*access);
+        update([&](Fields& f) {
+            f.isAuthenticated = true;
+            if (email) f.userEmail = email;
+        });
+        return access;
+    }
+    // A sign-in that stored a new session meanwhile is not undone by the old token's rejection.
+    if (KeychainStore::read(kRefreshTokenKey) == refreshToken) signOutLocked();
+    return std::nullopt;
+}
+
+std::optional<std::string> AuthService::getValidToken() {
+    const auto stored = KeychainStore::read(kAccessTokenKey);
+    if (!stored) {
+        update([](Fields& f) { f.isAuthenticated = false; });
+        return std::nullopt;
+    }
+    if (!isTokenExpired(*stored)) return stored;
+    if (auto refreshed = refreshTokenIfNeeded()) return refreshed;
+    return stored;  // the backend answers 401 and the user is told to sign in again
+}
+
+std::optional<nlohmann::json> AuthService::decodeJWTPayload(const std::string& token) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    while (start <= token.size()) {
+        const auto dot = token.find('.', start);
+        const auto piece = token.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+        if (!piece.empty()) pieces.push_back(piece);
+        if (dot == std::string::npos) break;
+        start = dot + 1;
+    }
+    if (pieces.size() != 3) return std::nullopt;
+    std::string payload = pieces[1];
+    for (char& c : payload) {
+        if (c == '-') c = '+';
+        if (c == '_') c = '/';
+    }
+    while (payload.size() % 4 != 0) payload.push_back('=');
+    const auto decoded = base64Decode(payload);
+    if (!decoded) return std::nullopt;
+    return parseObject(*decoded);
+}
+
+std::optional<std::string> AuthService::emailFromJWT(const std::string& token) {
+    const auto payload = decodeJWTPayload(token);
+    if (!payload) return std::nullopt;
+    if (auto email = textMember(*payload, "email"); email && !email->empty()) return email;
+    if (auto nested = textMember(payload->value("user_metadata", nlohmann::json::object()), "email");
+        nested && !nested->empty()) {
+        return nested;
+    }
+    return std::nullopt;
+}
+
+bool AuthService::isTokenExpired(const std::string& token) const {
+    const auto payload = decodeJWTPayload(token);
+    if (!payload) return true;
+    const auto exp = payload->find("exp");
+    if (exp == payload->end() || !exp->is_number()) return true;
+    const double now = std::chrono::duration<double>(clock_.now().time_since_epoch()).count();
+    const double expiry = exp->get<double>();
+    return !std::isfinite(expiry) || expiry - 60 < now;
+}
+
+}  // namespace corvane::networking

@@ -1,0 +1,104 @@
+#pragma once
+
+// Signs the user in against the sign-in service, keeps the session in the credential file and
+// hands out access tokens, refreshing an expired one first. Refreshes are coalesced: whoever
+// needs a token while a refresh runs waits for that refresh's result.
+
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "networking/http_transport.h"
+#include "platform/clock.h"
+#include "platform/platform.h"
+
+namespace corvane::networking {
+
+// Where the chat backend and the sign-in service are: CORVANE_BACKEND_URL (else the local
+// corvane-backend on 127.0.0.1:51235) and CORVANE_BACKEND_APIKEY (else its publishable key).
+struct BackendConfiguration {
+    static constexpr const char* kDefaultBaseURL = "http://127.0.0.1:51235";
+    static constexpr const char* kDefaultPublishableKey = "sb_publishable_corvaneLocalBackendPublishable1";
+
+    std::string baseURL = kDefaultBaseURL;
+    std::string publishableKey = kDefaultPublishableKey;
+    std::string siteURL = "https://corvane.app";
+
+    static BackendConfiguration fromEnvironment();
+    std::string chatEndpoint() const { return baseURL + "/api/ai/chat"; }
+};
+
+class AuthService {
+public:
+    // Restores a stored session; when there is one, refreshes it in the background at once.
+    explicit AuthService(BackendConfiguration configuration = BackendConfiguration::fromEnvironment(),
+                         std::shared_ptr<HTTPTransport> transport = defaultTransport(),
+                         platform::Clock& clock = platform::clock());
+    ~AuthService();
+    AuthService(const AuthService&) = delete;
+    AuthService& operator=(const AuthService&) = delete;
+
+    bool isAuthenticated() const;
+    bool isLoading() const;
+    std::optional<std::string> userEmail() const;
+    std::optional<std::string> errorMessage() const;
+    // Called after any of the four fields changed (a write of the same value is not a change), on
+    // the thread that changed them; the window hops to its UI thread. It reads the fields and must
+    // not sign in, out or refresh from within the call.
+    void setObserver(std::function<void()> observer);
+
+    // Blocks for the answer; the outcome is in the fields.
+    void signIn(const std::string& email, const std::string& password);
+    void signOut();
+    // The token to send, refreshed first when expired; none when signed out.
+    std::optional<std::string> getValidToken();
+    std::optional<std::string> refreshTokenIfNeeded();
+    // Waits for the refresh started at construction, if any.
+    void waitForStartupRefresh();
+    // Callers waiting for another caller's refresh right now (for tests of the coalescing).
+    int refreshWaiters() const;
+
+    static std::optional<std::string> emailFromJWT(const std::string& token);
+    static std::optional<nlohmann::json> decodeJWTPayload(const std::string& token);
+    // Expired 60 s before "exp", and when the expiry cannot be read.
+    bool isTokenExpired(const std::string& token) const;
+
+    static constexpr const char* kAccessTokenKey = "supabase_access_token";
+    static constexpr const char* kRefreshTokenKey = "supabase_refresh_token";
+
+private:
+    struct Fields {
+        bool isAuthenticated = false;
+        bool isLoading = false;
+        std::optional<std::string> userEmail;
+        std::optional<std::string> errorMessage;
+        bool operator==(const Fields&) const = default;
+    };
+    void update(const std::function<void(Fields&)>& change);
+    HTTPClientRequest tokenRequest(const std::string& grantType, const nlohmann::json& body) const;
+    std::optional<std::string> performRefresh();
+    void saveSession(const std::string& accessToken, const std::string& refreshToken);
+    void signOutLocked();
+
+    BackendConfiguration configuration_;
+    std::shared_ptr<HTTPTransport> transport_;
+    platform::Clock& clock_;
+
+    mutable std::mutex fieldsMutex_;
+    Fields fields_;
+    std::function<void()> observer_;
+
+    std::mutex sessionMutex_;  // the stored tokens' read-compare-write cycles
+    mutable std::mutex refreshMutex_;
+    int refreshWaiters_ = 0;
+    std::optional<std::shared_future<std::optional<std::string>>> refreshInFlight_;
+    std::thread startupRefresh_;
+};
+
+}  // namespace corvane::networking

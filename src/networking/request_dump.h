@@ -1,0 +1,31 @@
+#pragma once
+
+// The last chat request and a log of all of them, kept for diagnosis in a private folder of the
+// user (0700; files 0600, never written through a link). The log is rotated at 10 MB so that it
+// cannot fill the disk. Screenshots and credentials are redacted first.
+
+#include <cstdint>
+#include <filesystem>
+
+#include <nlohmann/json.hpp>
+
+namespace corvane::networking {
+
+struct RequestDump {
+    static constexpr std::uintmax_t kMaxLogBytes = 10 * 1024 * 1024;
+
+    // The folder ("diagnostics" in the application folder), set to 0700 on every call.
+    static std::filesystem::path folder();
+    static std::filesystem::path lastRequestPath();  // "cv-last-request.json"
+    static std::filesystem::path requestLogPath();   // "cv-requests.jsonl"; the previous one ends in ".1"
+
+    // Writes both files; every failure is ignored.
+    static void write(const nlohmann::json& body);
+
+    // A copy with every "image_url" data URL replaced by "<base64-image redacted>" and every
+    // credential member ("Authorization", "password", "access_token", "refresh_token", "apikey")
+    // by "<redacted>".
+    static nlohmann::json stripImageData(const nlohmann::json& value);
+};
+
+}  // namespace corvane::networking

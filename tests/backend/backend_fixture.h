@@ -1,0 +1,84 @@
+#pragma once
+
+// corvane-backend's real service on a loopback port, in-process, and a scripted server for
+// answers the real one never gives.
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "backend/backend_service.h"
+#include "backend/http_server.h"
+#include "support/app_paths.h"
+#include "test_support/manual_clock.h"
+
+namespace corvane::testing {
+
+inline std::unique_ptr<backend::ChatModel> demoScript() {
+    return backend::ScriptedModel::fromFile(AppPaths::resourcesDirectory() / "Backend" / "demo-script.json");
+}
+
+class LocalBackend {
+public:
+    ManualClock clock;  // first: the service keeps a reference to it
+
+    static constexpr const char* kEmail = "mix@example.com";
+    static constexpr const char* kPassword = "correct horse battery";
+
+    explicit LocalBackend(std::filesystem::path dataFolder, std::unique_ptr<backend::ChatModel> model = demoScript(),
+                          std::chrono::seconds accessLifetime = std::chrono::hours(1))
+        : service_(options(std::move(dataFolder), accessLifetime), std::move(model), clock),
+          server_(0, [this](const backend::Request& request) { return service_.handle(request); }) {
+        std::filesystem::create_directories(service_.dataFolder());
+        service_.accounts().addUser(kEmail, kPassword);
+        server_.start();
+    }
+
+    std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(server_.port()); }
+    backend::BackendService& service() { return service_; }
+
+private:
+    static backend::BackendOptions options(std::filesystem::path folder, std::chrono::seconds lifetime) {
+        std::filesystem::create_directories(folder);
+        backend::BackendOptions o;
+        o.dataFolder = std::move(folder);
+        o.accessTokenLifetime = lifetime;
+        o.passwordCost = backend::PasswordCost::minimum();
+        return o;
+    }
+
+    backend::BackendService service_;
+    backend::HTTPServer server_;
+};
+
+// Answers every request with the handler and keeps what it received.
+class ScriptedServer {
+public:
+    explicit ScriptedServer(std::function<backend::Response(const backend::Request&)> handler)
+        : handler_(std::move(handler)), server_(0, [this](const backend::Request& request) {
+              {
+                  std::lock_guard lock(mutex_);
+                  received_.push_back(request);
+              }
+              return handler_(request);
+          }) {
+        server_.start();
+    }
+    std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(server_.port()); }
+    std::vector<backend::Request> received() const {
+        std::lock_guard lock(mutex_);
+        return received_;
+    }
+
+private:
+    std::function<backend::Response(const backend::Request&)> handler_;
+    mutable std::mutex mutex_;
+    std::vector<backend::Request> received_;
+    backend::HTTPServer server_;
+};
+
+}  // namespace corvane::testing

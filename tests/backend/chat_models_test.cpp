@@ -1,0 +1,144 @@
+#include "backend/chat_models.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "backend/backend_fixture.h"
+#include "support/app_paths.h"
+#include "support/files.h"
+#include "test_support/temp_home.h"
+
+namespace corvane::backend {
+namespace {
+
+using nlohmann::json;
+using testing::ScriptedServer;
+
+json resource(const std::string& relative) {
+    return json::parse(readFile(AppPaths::resourcesDirectory() / relative).bytes);
+}
+
+// The tool names of the executor's dispatch table.
+const std::set<std::string> kDispatchedTools = {"list_installed_plugins",
+                                                "update_track_description",
+                                                "update_song_brief",
+                                                "update_user",
+                                                "list_tracks",
+                                                "get_transport",
+                                                "get_track_details",
+                                                "get_plugin_parameters",
+                                                "set_track_solo",
+                                                "set_track_mute",
+                                                "set_plugin_bypass",
+                                                "control_transport",
+                                                "set_track_volume",
+                                                "set_track_pan",
+                                                "set_plugin_parameter",
+                                                "get_arrangement",
+                                                "respond",
+                                                "listen_to_playback",
+                                                "rename_track",
+                                                "set_send_level",
+                                                "ensure_bus_track",
+                                                "ensure_master_track",
+                                                "add_plugin",
+                                                "set_plugin_sidechain",
+                                                "remove_plugin",
+                                                "reorder_plugin",
+                                                "set_folder_expanded",
+                                                "expand_folder",
+                                                "collapse_folder",
+                                                "remember",
+                                                "forget"};
+
+TEST(ToolDefinitions, DefineExactlyTheDispatchedToolsAndTheDemoScriptCallsThemWithTheirRequiredArguments) {
+    const json tools = resource("ToolDefinitions/tools.json");
+    std::map<std::string, json> byName;
+    for (const auto& tool : tools) {
+        EXPECT_EQ(tool["type"], "function");
+        EXPECT_EQ(tool["parameters"]["type"], "object") << tool["name"];
+        byName[tool["name"]] = tool["parameters"];
+    }
+    std::set<std::string> names;
+    for (const auto& [name, parameters] : byName) names.insert(name);
+    EXPECT_EQ(names, kDispatchedTools);
+
+    const json script = resource("Backend/demo-script.json");
+    for (const auto& rule : script["rules"]) {
+        for (const auto& step : rule["steps"]) {
+            for (const auto& call : step.value("calls", json::array())) {
+                const std::string name = call["name"];
+                ASSERT_TRUE(byName.count(name)) << name;
+                const json& parameters = byName[name];
+                for (const auto& required : parameters.value("required", json::array())) {
+                    EXPECT_TRUE(call["arguments"].contains(required)) << name << " needs " << required;
+                }
+                for (const auto& [key, value] : call["arguments"].items()) {
+                    EXPECT_TRUE(parameters["properties"].contains(key)) << name << " has no argument " << key;
+                }
+            }
+        }
+    }
+}
+
+TEST(ScriptedModel, RefusesMalformedScripts) {
+    for (const char* script : {R"([])", R"({"rules":[{"match":"x"}]})", R"({"rules":[{"match":"x","steps":[]}]})",
+                               R"({"rules":[{"match":"x","steps":[{"calls":[],"respond":"y"}]}]})",
+                               R"({"rules":[{"match":"(","steps":[{"respond":"y"}]}]})"}) {
+        EXPECT_THROW(ScriptedModel{json::parse(script)}, std::invalid_argument) << script;
+    }
+}
+
+TEST(RelayModel, ForwardsModelInstructionsToolsAndPreviousResponseAndPassesTheReplyBack) {
+    const json providerReply = {{"id", "resp_provider"}, {"output", json::array()}, {"output_text", "hello"}};
+    ScriptedServer provider([&](const Request& request) {
+        if (request.header("authorization") != "Bearer provider-key") return Response{401, "application/json", "{}"};
+        return Response{200, "application/json", providerReply.dump()};
+    });
+    RelayConfiguration configuration{provider.baseURL() + "/v1/responses", "provider-key", "small-model", "big-model"};
+    RelayModel relay(configuration, AppPaths::resourcesDirectory());
+
+    const json input = json::array({{{"role", "user"}, {"content", json::array()}}});
+    const ChatReply first =
+        relay.answer({{"tier", "pro"}, {"kind", "agent"}, {"input", input}, {"parallel_tool_calls", true}});
+    EXPECT_EQ(first.statusCode, 200);
+    EXPECT_EQ(first.body, providerReply);
+    relay.answer({{"tier", "standard"},
+                  {"previous_response_id", "resp_provider"},
+                  {"input", json::array()},
+                  {"parallel_tool_calls", true}});
+    relay.answer(
+        {{"tier", "standard"}, {"kind", "title"}, {"input", input}, {"store", false}, {"parallel_tool_calls", false}});
+
+    const auto received = provider.received();
+    ASSERT_EQ(received.size(), 3u);
+    EXPECT_EQ(received[0].path(), "/v1/responses");
+    const json agent = json::parse(received[0].body);
+    EXPECT_EQ(agent["model"], "big-model");
+    EXPECT_EQ(agent["instructions"], readFile(AppPaths::resourcesDirectory() / "Backend/instructions-agent.md").bytes);
+    EXPECT_EQ(agent["tools"], resource("ToolDefinitions/tools.json"));
+    EXPECT_EQ(agent["input"], input);
+    EXPECT_FALSE(agent.contains("previous_response_id"));
+    const json next = json::parse(received[1].body);
+    EXPECT_EQ(next["model"], "small-model");
+    EXPECT_EQ(next["previous_response_id"], "resp_provider");
+    EXPECT_EQ(next["instructions"], agent["instructions"]);
+    EXPECT_EQ(next["tools"], agent["tools"]);
+    const json title = json::parse(received[2].body);
+    EXPECT_EQ(title["instructions"], readFile(AppPaths::resourcesDirectory() / "Backend/instructions-title.md").bytes);
+    EXPECT_FALSE(title.contains("tools"));
+    EXPECT_EQ(title["store"], false);
+}
+
+TEST(RelayModel, ProviderFailuresBecomeBadGatewayWithAnErrorMember) {
+    ScriptedServer provider([](const Request&) { return Response{500, "application/json", R"({"error":"boom"})"}; });
+    RelayModel relay({provider.baseURL(), "k", "a", "b"}, AppPaths::resourcesDirectory());
+    const ChatReply reply = relay.answer({{"tier", "standard"}, {"kind", "agent"}, {"input", json::array()}});
+    EXPECT_EQ(reply.statusCode, 502);
+    EXPECT_EQ(reply.body["error"], "Provider answered HTTP 500: \"boom\"");
+}
+
+}  // namespace
+}  // namespace corvane::backend

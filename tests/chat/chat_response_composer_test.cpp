@@ -1,0 +1,43 @@
+#include "chat/chat_response_composer.h"
+
+#include <gtest/gtest.h>
+
+namespace corvane {
+namespace {
+
+TEST(ChatResponseComposer, ActivitySummarySaysWhetherAnyToolFailed) {
+    EXPECT_EQ(ChatResponseComposer::makeActivitySummary({}), "Composed a reply.");
+    EXPECT_EQ(ChatResponseComposer::makeActivitySummary({{"a", "", true}, {"b", "", true}}), "Composed a reply.");
+    EXPECT_EQ(ChatResponseComposer::makeActivitySummary({{"a", "", true}, {"b", "", false}, {"c", "", true}}),
+              "Ran tools with partial failures; composed a fallback reply.");
+}
+
+TEST(ChatResponseComposer, FallbackReplyFollowsTheFirstMatchInOrder) {
+    const std::string roundLimit =
+        "Got stuck working through that one. Try giving me a more specific move \u2014 for example, \"drop the high "
+        "shelf on the snare by 3 dB\" instead of \"fix the snare\" \u2014 and I'll make that single change.";
+    const std::string stopped = "Stopped that one.";
+    const std::string signIn = "I lost my sign-in. Sign out and back in from the menu and I'll be ready.";
+    const std::string network = "Network hiccup on my end. Try that again in a second.";
+    const std::string general =
+        "Something went wrong on my side. Try that again, or rephrase what you want \u2014 happy to take another pass.";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"The agent loop reached its round limit before finishing.", roundLimit},
+        {"Round Limit hit on the network", roundLimit},
+        {"Network error: the request was cancelled", stopped},
+        {"The operation was canceled.", general},
+        {"OpenAI response could not be parsed: Not authenticated. Please sign in.", signIn},
+        {"OpenAI response could not be parsed: HTTP 401: ", signIn},
+        {"An SSL error occurred and a secure connection to the server cannot be made.", network},
+        {"Network error: Could not connect to server", network},
+        {"TLS handshake failed", network},
+        {"OpenAI response could not be parsed: HTTP 500: ", general},
+    };
+    for (const auto& [description, reply] : cases) {
+        EXPECT_EQ(ChatResponseComposer::makeFallbackAssistantReply({{"x", "", false}}, description), reply)
+            << description;
+    }
+}
+
+}  // namespace
+}  // namespace corvane

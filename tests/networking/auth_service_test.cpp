@@ -1,0 +1,203 @@
+#include "networking/auth_service.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <thread>
+
+#include "backend/backend_fixture.h"
+#include "networking/keychain_store.h"
+#include "networking_fixture.h"
+#include "support/base64.h"
+#include "test_support/temp_home.h"
+
+namespace corvane::networking {
+namespace {
+
+using nlohmann::json;
+using testing::HookedTransport;
+using testing::LocalBackend;
+using testing::ScriptedServer;
+using testing::TempHome;
+
+BackendConfiguration at(const std::string& baseURL) {
+    BackendConfiguration configuration;
+    configuration.baseURL = baseURL;
+    return configuration;
+}
+
+std::string jwtWith(const json& payload) {
+    std::string text = base64Encode(payload.dump());
+    for (char& c : text) {
+        if (c == '+') c = '-';
+        if (c == '/') c = '_';
+    }
+    while (!text.empty() && text.back() == '=') text.pop_back();
+    return "eyJhbGciOiJIUzI1NiJ9." + text + ".sig";
+}
+
+class AuthServiceTest : public ::testing::Test {
+protected:
+    TempHome home;
+    LocalBackend backend{home.root() / "backend"};
+    std::shared_ptr<HookedTransport> transport = std::make_shared<HookedTransport>();
+
+    std::unique_ptr<AuthService> signedIn() {
+        auto auth = std::make_unique<AuthService>(at(backend.baseURL()), transport, backend.clock);
+        auth->signIn(LocalBackend::kEmail, LocalBackend::kPassword);
+        EXPECT_TRUE(auth->isAuthenticated()) << auth->errorMessage().value_or("");
+        return auth;
+    }
+};
+
+TEST_F(AuthServiceTest, SignInStoresAPrivateSessionThatTheNextStartRestoresAndRotates) {
+    const auto auth = signedIn();
+    EXPECT_EQ(auth->userEmail(), LocalBackend::kEmail);
+    EXPECT_FALSE(auth->isLoading());
+    const auto sent = transport->sent().front();
+    EXPECT_EQ(sent.headers.at("apikey"), BackendConfiguration::kDefaultPublishableKey);
+    EXPECT_EQ(sent.headers.count("Authorization"), 0u);
+    struct stat st {};
+    ::stat(KeychainStore::storeURL().c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ::stat(KeychainStore::storeURL().parent_path().c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    const auto refreshBefore = KeychainStore::read(AuthService::kRefreshTokenKey);
+    AuthService restarted(at(backend.baseURL()), transport, backend.clock);
+    EXPECT_TRUE(restarted.isAuthenticated());
+    EXPECT_EQ(restarted.userEmail(), LocalBackend::kEmail);
+    restarted.waitForStartupRefresh();
+    EXPECT_TRUE(restarted.isAuthenticated());
+    EXPECT_NE(KeychainStore::read(AuthService::kRefreshTokenKey), refreshBefore) << "refreshed at start, rotated";
+}
+
+TEST_F(AuthServiceTest, SignInFailuresShowTheTextsOfTheForm) {
+    auto closed = std::make_unique<ScriptedServer>([](const backend::Request&) { return backend::Response{}; });
+    const std::string closedURL = closed->baseURL();
+    closed.reset();
+    struct Case {
+        int status;
+        std::string body;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {400, R"({"error_description":"Invalid login credentials","msg":"m"})", "Invalid login credentials"},
+        {400, R"({"msg":"Too many attempts"})", "Too many attempts"},
+        {400, "{}", "Sign in failed."},
+        {500, "not json", "Invalid response."},
+        {200, R"({"access_token":"a"})", "Missing tokens in response."},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server([&](const backend::Request&) {
+            return backend::Response{c.status, "application/json", c.body};
+        });
+        AuthService auth(at(server.baseURL()), transport, backend.clock);
+        auth.signIn("who@example.com", "pw");
+        EXPECT_EQ(auth.errorMessage(), c.message) << c.body;
+        EXPECT_FALSE(auth.isAuthenticated());
+        EXPECT_FALSE(auth.isLoading());
+    }
+    AuthService offline(at(closedURL), transport, backend.clock);
+    offline.signIn("who@example.com", "pw");
+    EXPECT_EQ(offline.errorMessage(), "Network error. Check your connection.");
+
+    AuthService real(at(backend.baseURL()), transport, backend.clock);
+    real.signIn(LocalBackend::kEmail, "wrong password");
+    EXPECT_EQ(real.errorMessage(), "Invalid login credentials");
+}
+
+TEST_F(AuthServiceTest, AnExpiredTokenIsRefreshedBeforeUseAndAFreshOneIsSentAsItIs) {
+    const auto auth = signedIn();  // an hour left
+    const auto stored = KeychainStore::read(AuthService::kAccessTokenKey);
+    backend.clock.sleep(std::chrono::seconds(3600 - 61));
+    EXPECT_EQ(auth->getValidToken(), stored);
+    EXPECT_EQ(transport->refreshCalls, 0);
+
+    backend.clock.sleep(std::chrono::seconds(31));  // 30 s left counts as expired
+    const auto token = auth->getValidToken();
+    EXPECT_EQ(transport->refreshCalls, 1);
+    ASSERT_TRUE(token);
+    EXPECT_NE(token, stored);
+    EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), token);
+    const json chat = {{"tier", "standard"}, {"kind", "agent"}, {"input", json::array()}};
+    EXPECT_EQ(backend.service()
+                  .handle({"POST", "/api/ai/chat", {{"authorization", "Bearer " + *token}}, chat.dump()})
+                  .statusCode,
+              200);
+}
+
+TEST_F(AuthServiceTest, TwoRefreshesRacingShareOneRequestAndKeepTheSession) {
+    const auto auth = signedIn();
+    std::thread second;
+    std::optional<std::string> secondToken;
+    transport->before = [&](const HTTPClientRequest& request) {
+        if (request.url.find("refresh_token") == std::string::npos || second.joinable()) return;
+        second = std::thread([&] { secondToken = auth->refreshTokenIfNeeded(); });
+        // Held until the second caller waits for this refresh (or, wrongly, sends its own).
+        while (auth->refreshWaiters() == 0 && transport->refreshCalls < 2) std::this_thread::yield();
+    };
+    const auto firstToken = auth->refreshTokenIfNeeded();
+    second.join();
+    EXPECT_EQ(transport->refreshCalls, 1);
+    ASSERT_TRUE(firstToken);
+    EXPECT_EQ(secondToken, firstToken);
+    EXPECT_TRUE(auth->isAuthenticated());
+    EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), firstToken);
+}
+
+TEST_F(AuthServiceTest, ARejectedRefreshSignsOutOnlyWhileItsTokenIsStillTheStoredOne) {
+    const auto auth = signedIn();
+    // A sign-in lands while the refresh with the old token is on its way.
+    transport->before = [](const HTTPClientRequest& request) {
+        if (request.url.find("refresh_token") == std::string::npos) return;
+        KeychainStore::save(AuthService::kAccessTokenKey, "newer-access");
+        KeychainStore::save(AuthService::kRefreshTokenKey, "newer-refresh");
+    };
+    const auto usedToken = KeychainStore::read(AuthService::kRefreshTokenKey);
+    backend.service().handle(backend::Request{"POST",
+                                              "/auth/v1/token?grant_type=refresh_token",
+                                              {{"apikey", BackendConfiguration::kDefaultPublishableKey}},
+                                              json{{"refresh_token", *usedToken}}.dump()});  // used up elsewhere
+    EXPECT_EQ(auth->refreshTokenIfNeeded(), std::nullopt);
+    EXPECT_TRUE(auth->isAuthenticated());
+    EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), "newer-refresh");
+
+    transport->before = nullptr;
+    EXPECT_EQ(auth->refreshTokenIfNeeded(), std::nullopt);  // "newer-refresh" is unknown to the backend
+    EXPECT_FALSE(auth->isAuthenticated());
+    EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), std::nullopt);
+}
+
+TEST_F(AuthServiceTest, SignOutKeepsOtherKeysAndTheLastSignInError) {
+    const auto auth = signedIn();
+    KeychainStore::save("other", "kept");
+    auth->signIn(LocalBackend::kEmail, "wrong");
+    int changes = 0;
+    auth->setObserver([&] { ++changes; });
+    auth->signOut();
+    EXPECT_EQ(changes, 1);
+    EXPECT_FALSE(auth->isAuthenticated());
+    EXPECT_EQ(auth->userEmail(), std::nullopt);
+    EXPECT_EQ(auth->errorMessage(), "Invalid login credentials");
+    EXPECT_EQ(KeychainStore::read("other"), "kept");
+    EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), std::nullopt);
+    EXPECT_EQ(auth->getValidToken(), std::nullopt);
+}
+
+TEST(AuthServiceJWT, ReadsTheEmailAndExpiryTheWayTheServiceWritesThem) {
+    testing::ManualClock clock;
+    const double now = std::chrono::duration<double>(clock.now().time_since_epoch()).count();
+    AuthService auth(at("http://127.0.0.1:1"), std::make_shared<HookedTransport>(), clock);
+    EXPECT_TRUE(auth.isTokenExpired(jwtWith({{"exp", now + 30}})));
+    EXPECT_FALSE(auth.isTokenExpired(jwtWith({{"exp", now + 61}})));
+    EXPECT_TRUE(auth.isTokenExpired(jwtWith({{"exp", "later"}})));
+    EXPECT_TRUE(auth.isTokenExpired("two.pieces"));
+    EXPECT_TRUE(auth.isTokenExpired("a.%%%.c"));
+    EXPECT_EQ(AuthService::emailFromJWT(jwtWith({{"email", ""}, {"user_metadata", {{"email", "n@x.io"}}}})), "n@x.io");
+    EXPECT_EQ(AuthService::emailFromJWT(jwtWith({{"email", "e@x.io"}})), "e@x.io");
+    EXPECT_EQ(AuthService::emailFromJWT("a.b.c"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace corvane::networking

@@ -1,0 +1,43 @@
+#pragma once
+
+// A transport that forwards to libcurl and lets a test step in before each request.
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "networking/http_transport.h"
+
+namespace corvane::testing {
+
+class HookedTransport final : public networking::HTTPTransport {
+public:
+    std::function<void(const networking::HTTPClientRequest&)> before;
+    std::atomic<int> calls{0};
+    std::atomic<int> refreshCalls{0};
+    bool forwards = true;  // false: answer 200 "{}" without sending
+
+    networking::HTTPClientResponse send(const networking::HTTPClientRequest& request, std::stop_token stop) override {
+        ++calls;
+        if (request.url.find("grant_type=refresh_token") != std::string::npos) ++refreshCalls;
+        {
+            std::lock_guard lock(mutex_);
+            sent_.push_back(request);
+        }
+        if (before) before(request);
+        if (!forwards) return {200, "{}"};
+        return real_.send(request, stop);
+    }
+    std::vector<networking::HTTPClientRequest> sent() const {
+        std::lock_guard lock(mutex_);
+        return sent_;
+    }
+
+private:
+    networking::CurlTransport real_;
+    mutable std::mutex mutex_;
+    std::vector<networking::HTTPClientRequest> sent_;
+};
+
+}  // namespace corvane::testing
