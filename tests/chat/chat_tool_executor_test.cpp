@@ -213,6 +213,7 @@ TEST_F(ChatToolExecutorTest, TwoTurnsAtOnceKeepTheirOwnRecordsAndHooks) {
         for (int r = 0; r < 4; ++r) {
             executor->setInterimUpdateHandler([&interim](const std::string&) { ++interim; });
             executor->updateCorvaneCache("Track " + std::to_string(n), {});
+            executor->pluginInspector().resetTurnState();  // what each turn's end does
             auto outputs = executor->executeToolCalls(
                 {toolCall("a", "update_user", R"({"message":"working )" + std::to_string(n) + R"("})"),
                  toolCall("b", "list_tracks"), toolCall("c", "remember", R"({"scope":"master","note":"n"})")},
