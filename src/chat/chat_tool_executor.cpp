@@ -1,0 +1,282 @@
+#include "chat/chat_tool_executor.h"
+
+#include <chrono>
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <set>
+#include <utility>
+
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "support/iso8601.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr const char* kListenTool = "listen_to_playback";
+// Its dash is an em dash.
+constexpr const char* kSecondListenRejection =
+    "Rejected: listen_to_playback was already called in this round. Only ONE listen per round \u2014 the playback "
+    "head and solo state are shared, so parallel listens would race. Listen to one track at a time across multiple "
+    "rounds, observing each result before the next listen.";
+
+}  // namespace
+
+// --- ToolCall ---------------------------------------------------------------------------------
+
+void ToolCall::record(const std::string& summary, bool succeeded) const { record(call.name, summary, succeeded); }
+
+void ToolCall::record(const std::string& tool, const std::string& summary, bool succeeded) const {
+    toolsUsed.push_back({tool, summary, succeeded});
+}
+
+AgentToolOutputPayload ToolCall::fail(const std::string& message) const {
+    record(message, false);
+    return ChatToolExecutor::makeErrorToolOutput(callID(), message);
+}
+
+// --- Argument helpers ---------------------------------------------------------------------------
+
+namespace tool_args {
+
+std::optional<nlohmann::json> parseObject(const std::string& argumentsJSON) {
+    nlohmann::json parsed = nlohmann::json::parse(argumentsJSON, nullptr, false);
+    if (parsed.is_discarded() || !parsed.is_object()) return std::nullopt;
+    return parsed;
+}
+
+std::optional<std::string> text(const nlohmann::json& args, const char* key) {
+    auto found = args.find(key);
+    if (found == args.end() || !found->is_string()) return std::nullopt;
+    return found->get<std::string>();
+}
+
+std::optional<bool> boolean(const nlohmann::json& args, const char* key) {
+    auto found = args.find(key);
+    if (found == args.end() || !found->is_boolean()) return std::nullopt;
+    return found->get<bool>();
+}
+
+std::optional<std::int64_t> integer(const nlohmann::json& args, const char* key) {
+    auto found = args.find(key);
+    if (found == args.end()) return std::nullopt;
+    if (found->is_number_integer()) {
+        if (found->is_number_unsigned() &&
+            found->get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            return std::nullopt;
+        return found->get<std::int64_t>();
+    }
+    if (found->is_number_float()) {
+        const double value = found->get<double>();
+        // 2^63 itself is out of range; every double below it converts exactly.
+        if (!std::isfinite(value) || value != std::trunc(value) || value < -9223372036854775808.0 ||
+            value >= 9223372036854775808.0)
+            return std::nullopt;
+        return static_cast<std::int64_t>(value);
+    }
+    return std::nullopt;
+}
+
+std::string trimSpacesAndTabs(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    const auto last = s.find_last_not_of(" \t");
+    return std::string(s.substr(first, last - first + 1));
+}
+
+}  // namespace tool_args
+
+// --- The executor -------------------------------------------------------------------------------
+
+ChatToolExecutor::ChatToolExecutor(Services services) : services_(std::move(services)), table_(defaultToolTable()) {}
+
+void ChatToolExecutor::registerTool(const std::string& name, ToolHandler handler) {
+    std::lock_guard lock(tableMutex_);
+    table_[name] = std::move(handler);
+}
+
+std::vector<TrackAnalysisState> ChatToolExecutor::trackAnalysis() const {
+    auto controller = host();
+    return controller ? controller->trackAnalysis() : std::vector<TrackAnalysisState>{};
+}
+
+void ChatToolExecutor::setInterimUpdateHandler(std::function<void(const std::string&)> handler) {
+    std::lock_guard lock(interimMutex_);
+    onInterimUpdate_ = std::move(handler);
+}
+
+void ChatToolExecutor::sendInterimUpdate(const std::string& message) const {
+    std::function<void(const std::string&)> handler;
+    {
+        std::lock_guard lock(interimMutex_);
+        handler = onInterimUpdate_;
+    }
+    if (handler) handler(message);  // outside the lock: the handler may set the next one
+}
+
+void ChatToolExecutor::updateCorvaneCache(const std::string& trackName, const std::vector<InsertSlot>& slots) {
+    bool present = false;
+    for (const auto& slot : slots)
+        if (isCorvaneSlot(slot.name)) present = true;
+    std::lock_guard lock(presenceMutex_);
+    corvanePresenceCache_[trackName] = present;
+}
+
+std::optional<bool> ChatToolExecutor::corvanePresence(const std::string& trackName) const {
+    std::lock_guard lock(presenceMutex_);
+    auto found = corvanePresenceCache_.find(trackName);
+    if (found == corvanePresenceCache_.end()) return std::nullopt;
+    return found->second;
+}
+
+std::vector<AgentToolOutputPayload> ChatToolExecutor::executeToolCalls(
+    const std::vector<AgentToolCall>& calls, const ChatRequest& request, const std::string& threadID, int roundIndex,
+    const std::optional<std::string>& currentProjectName, std::optional<InstalledPluginInventory>& installedPlugins,
+    std::vector<ToolExecution>& toolsUsed, std::optional<std::string>& previousToolSignature,
+    std::stop_token stopToken) {
+    std::vector<AgentToolOutputPayload> outputs;
+    outputs.reserve(calls.size());
+    bool listened = false;
+
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        const AgentToolCall& call = calls[i];
+        // The playhead and solo state are shared, so a round gets one listen; a first listen that is
+        // then skipped as a repeat still uses it up.
+        if (call.name == kListenTool) {
+            if (listened) {
+                toolsUsed.push_back({kListenTool, kSecondListenRejection, false});
+                outputs.push_back(makeErrorToolOutput(call.callID, kSecondListenRejection));
+                continue;
+            }
+            listened = true;
+        }
+
+        const auto start = platform::clock().now();
+        std::string signature = call.name + "|" + call.argumentsJSON;
+        if (previousToolSignature && *previousToolSignature == signature) {
+            const std::string message = "Skipped repeated tool call: " + call.name + ".";
+            toolsUsed.push_back({call.name, message, false});
+            services_.conversationStore.append(ConversationRole::tool, message, threadID);
+            outputs.push_back(makeErrorToolOutput(call.callID, message));
+            continue;
+        }
+        previousToolSignature = std::move(signature);
+
+        ToolCall toolCall{*this,     call,  request, threadID, currentProjectName, installedPlugins,
+                          toolsUsed, calls, i,       outputs,  stopToken};
+        AgentToolOutputPayload output = dispatch(toolCall);
+
+        if (call.name != "remember" && call.name != "forget") {
+            auto memories = resolveMemoriesForToolCall(call.name, call.argumentsJSON, currentProjectName);
+            if (!memories.empty()) output = augmentOutputWithMemories(output, memories);
+        }
+        outputs.push_back(std::move(output));
+        logCall(call, toolsUsed, outputs.back(), start, roundIndex);
+    }
+    return outputs;
+}
+
+AgentToolOutputPayload ChatToolExecutor::dispatch(ToolCall& toolCall) {
+    const AgentToolCall& call = toolCall.call;
+    ToolHandler handler;
+    {
+        std::lock_guard lock(tableMutex_);
+        auto found = table_.find(call.name);
+        if (found != table_.end()) handler = found->second;
+    }
+    if (!handler) {
+        const std::string message = "Model requested unknown tool: " + call.name;
+        toolCall.record(message, false);
+        services_.conversationStore.append(ConversationRole::tool, message, toolCall.threadID);
+        return makeErrorToolOutput(call.callID, message);
+    }
+
+    // A handler that throws or forgets its record would break the one-record-per-call pairing
+    // the agent loop relies on; such a call answers an error and leaves exactly one record.
+    const std::size_t recordsBefore = toolCall.toolsUsed.size();
+    try {
+        AgentToolOutputPayload output = handler(toolCall);
+        const std::size_t records = toolCall.toolsUsed.size() - recordsBefore;
+        if (records == 1) return output;
+        log("[ChatToolExecutor] " + call.name + " left " + std::to_string(records) + " records instead of one");
+        if (records == 0) {
+            toolCall.record("No result recorded.", false);
+        } else {
+            ToolExecution last = toolCall.toolsUsed.back();
+            toolCall.toolsUsed.resize(recordsBefore);
+            toolCall.toolsUsed.push_back(std::move(last));
+        }
+        return output;
+    } catch (const std::exception& e) {
+        toolCall.toolsUsed.resize(recordsBefore);
+        return toolCall.fail(call.name + " failed: " + e.what());
+    }
+}
+
+void ChatToolExecutor::logCall(const AgentToolCall& call, const std::vector<ToolExecution>& toolsUsed,
+                               const AgentToolOutputPayload& output, platform::Clock::TimePoint start,
+                               int roundIndex) const {
+    const auto now = platform::clock().now();
+    const double elapsedSeconds = std::chrono::duration<double>(now - start).count();
+    ToolCallLog entry;
+    entry.timestamp = ISO8601::plainString(now);
+    entry.callID = call.callID;
+    entry.tool = call.name;
+    entry.arguments = call.argumentsJSON;
+    entry.succeeded = toolsUsed.empty() ? false : toolsUsed.back().succeeded;
+    entry.summary = toolsUsed.empty() ? std::string() : toolsUsed.back().summary;
+    entry.resultJSON = text::graphemePrefix(output.outputJSON, kLoggedResultCharacters);
+    const double ms = elapsedSeconds * 1000.0;
+    entry.durationMs = std::isfinite(ms) && ms < static_cast<double>(std::numeric_limits<int>::max())
+                           ? static_cast<int>(ms)
+                           : std::numeric_limits<int>::max();
+    entry.roundIndex = roundIndex;
+    services_.toolLogger.logToolCall(entry);
+}
+
+// --- Output makers ------------------------------------------------------------------------------
+
+AgentToolOutputPayload ChatToolExecutor::makeJSONOutput(const std::string& callID, const nlohmann::json& value,
+                                                        const std::string& fallback) {
+    AgentToolOutputPayload output;
+    output.callID = callID;
+    try {
+        output.outputJSON = value.dump();  // throws on text that is not UTF-8
+    } catch (const nlohmann::json::exception&) {
+        output.outputJSON = fallback;
+    }
+    return output;
+}
+
+AgentToolOutputPayload ChatToolExecutor::makeErrorToolOutput(const std::string& callID, const std::string& message) {
+    return makeJSONOutput(callID, {{"status", "error"}, {"message", message}}, "{}");
+}
+
+AgentToolOutputPayload ChatToolExecutor::makePluginInventoryToolOutput(
+    const std::string& callID, const std::string& status, const std::optional<InstalledPluginInventory>& inventory,
+    const std::string& message) {
+    PluginInventoryToolResult result;
+    result.status = status;
+    result.message = message;
+    if (inventory) {
+        result.totalCount = inventory->totalCount;
+        std::set<std::pair<std::string, InstalledPluginFormat>> seen;
+        for (const auto& plugin : inventory->plugins) {
+            if (result.plugins.size() == kMaxListedPlugins) break;
+            if (seen.emplace(plugin.name, plugin.format).second) result.plugins.push_back({plugin.name, plugin.format});
+        }
+    }
+    nlohmann::json fallback{{"status", status}, {"message", message}};
+    std::string fallbackText;
+    try {
+        fallbackText = fallback.dump();
+    } catch (const nlohmann::json::exception&) {
+        fallbackText = "{}";
+    }
+    return makeJSONOutput(callID, nlohmann::json(result), fallbackText);
+}
+
+}  // namespace corvane

@@ -1,0 +1,216 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "chat/tool_host.h"
+#include "chat/tool_logger.h"
+#include "conversation/conversation_store.h"
+#include "conversation/memory_store.h"
+#include "logic/logic_inspector.h"
+#include "model/chat_model.h"
+#include "platform/platform.h"
+#include "plugins/plugin_inspector.h"
+#include "plugins/plugin_inventory.h"
+
+namespace corvane {
+
+class ChatToolExecutor;
+
+// One call as its handler sees it: the call, the round it belongs to and the turn's in-out state.
+// A handler appends exactly one record to toolsUsed (before it builds the output) and returns the
+// call's one output; fail() and succeed() do both.
+struct ToolCall {
+    ChatToolExecutor& executor;
+    const AgentToolCall& call;
+    const ChatRequest& request;
+    const std::string& threadID;
+    const std::optional<std::string>& currentProjectName;
+    std::optional<InstalledPluginInventory>& installedPlugins;
+    std::vector<ToolExecution>& toolsUsed;
+    const std::vector<AgentToolCall>& roundCalls;  // the whole round; this call is roundCalls[index]
+    std::size_t index;
+    const std::vector<AgentToolOutputPayload>& outputs;  // of the calls before this one
+    std::stop_token stopToken;
+
+    const std::string& callID() const { return call.callID; }
+    const std::string& args() const { return call.argumentsJSON; }
+
+    void record(const std::string& summary, bool succeeded) const;
+    void record(const std::string& tool, const std::string& summary, bool succeeded) const;
+    // Records (call name, message, false) and answers the error output.
+    AgentToolOutputPayload fail(const std::string& message) const;
+    // Records (call name, summary, true) and answers the encoded payload.
+    template <class Payload>
+    AgentToolOutputPayload succeed(const std::string& summary, const Payload& payload) const;
+};
+
+using ToolHandler = std::function<AgentToolOutputPayload(ToolCall&)>;
+// Tool names, matched exactly and case-sensitively, to their handlers.
+using ToolTable = std::unordered_map<std::string, ToolHandler>;
+
+// The tool groups; each adds its names to the table (chat_tool_table.cpp lists them).
+void registerInlineTools(ToolTable& table);
+void registerMemoryTools(ToolTable& table);
+void registerReadingTools(ToolTable& table);
+void registerTrackDetailsTool(ToolTable& table);
+void registerListeningPlaceholders(ToolTable& table);
+
+// Runs the model's tool calls against Logic Pro and the local stores and answers one JSON output
+// per call. One executor serves every turn of the process; two turns may call it at once (a
+// window turn and a test turn), so the fields it keeps between calls are guarded.
+class ChatToolExecutor final {
+public:
+    using AXElement = platform::AXElement;
+    using InsertSlot = LogicInspector::InsertSlot;
+
+    struct Services {
+        PluginInventoryService& pluginInventoryService;
+        ConversationStore& conversationStore;
+        MemoryStore& memoryStore;
+        const LogicInspector& logicInspector;
+        PluginInspector& pluginInspector;
+        ToolLogger& toolLogger;
+        std::weak_ptr<ToolHost> host;
+    };
+
+    explicit ChatToolExecutor(Services services);
+    ChatToolExecutor(const ChatToolExecutor&) = delete;
+    ChatToolExecutor& operator=(const ChatToolExecutor&) = delete;
+
+    // Every tool the executor knows at creation: the groups listed in chat_tool_table.cpp.
+    static ToolTable defaultToolTable();
+    // Adds a tool or replaces the handler of one; for tool groups that arrive later.
+    void registerTool(const std::string& name, ToolHandler handler);
+
+    // Runs one round's calls in order; exactly one output per call, in order, and exactly one
+    // record appended to toolsUsed per call. previousToolSignature belongs to the caller, who
+    // keeps it across the rounds of a turn.
+    std::vector<AgentToolOutputPayload> executeToolCalls(
+        const std::vector<AgentToolCall>& calls, const ChatRequest& request, const std::string& threadID,
+        int roundIndex, const std::optional<std::string>& currentProjectName,
+        std::optional<InstalledPluginInventory>& installedPlugins, std::vector<ToolExecution>& toolsUsed,
+        std::optional<std::string>& previousToolSignature, std::stop_token stopToken = {});
+
+    // --- Output makers ----------------------------------------------------------------------
+    // {"message":…,"status":"error"}; "{}" when the message cannot be written (not UTF-8).
+    static AgentToolOutputPayload makeErrorToolOutput(const std::string& callID, const std::string& message);
+    // The payload's JSON; {"status":"ok"} when it cannot be written.
+    template <class Payload>
+    static AgentToolOutputPayload makeToolOutput(const std::string& callID, const Payload& payload) {
+        return makeJSONOutput(callID, nlohmann::json(payload), R"({"status":"ok"})");
+    }
+    // Any JSON value, compact with sorted keys; `fallback` when it cannot be written.
+    static AgentToolOutputPayload makeJSONOutput(const std::string& callID, const nlohmann::json& value,
+                                                 const std::string& fallback);
+    // The installed plug-ins, de-duplicated by name and format and capped at 80.
+    static AgentToolOutputPayload makePluginInventoryToolOutput(
+        const std::string& callID, const std::string& status, const std::optional<InstalledPluginInventory>& inventory,
+        const std::string& message);
+    static constexpr std::size_t kMaxListedPlugins = 80;
+    static constexpr std::size_t kLoggedResultCharacters = 10000;
+
+    // --- What handlers use ------------------------------------------------------------------
+    PluginInventoryService& pluginInventoryService() const { return services_.pluginInventoryService; }
+    ConversationStore& conversationStore() const { return services_.conversationStore; }
+    MemoryStore& memoryStore() const { return services_.memoryStore; }
+    const LogicInspector& logicInspector() const { return services_.logicInspector; }
+    PluginInspector& pluginInspector() const { return services_.pluginInspector; }
+    std::shared_ptr<ToolHost> host() const { return services_.host.lock(); }
+    // The live analysis; empty once the controller is gone.
+    std::vector<TrackAnalysisState> trackAnalysis() const;
+
+    // The agent loop routes each turn's interim messages ("update_user") to that turn's stream.
+    void setInterimUpdateHandler(std::function<void(const std::string&)> handler);
+    void sendInterimUpdate(const std::string& message) const;
+
+    // Whether the analysis plug-in sits on a track, by the name the model used; kept for the
+    // executor's life.
+    void updateCorvaneCache(const std::string& trackName, const std::vector<InsertSlot>& slots);
+    std::optional<bool> corvanePresence(const std::string& trackName) const;
+
+    // --- Memories -----------------------------------------------------------------------------
+    struct MemoryKeys {
+        std::vector<std::string> pluginKeys;
+        std::vector<std::string> trackKeys;
+    };
+    std::vector<Memory> resolveMemoriesForToolCall(const std::string& toolName, const std::string& argsJSON,
+                                                   const std::optional<std::string>& currentProjectName) const;
+    static MemoryKeys memoryKeysFromArgs(const std::string& toolName, const nlohmann::json& args);
+    // The output with "memories" set and every key re-sorted; unchanged when it is no JSON object.
+    static AgentToolOutputPayload augmentOutputWithMemories(const AgentToolOutputPayload& output,
+                                                            const std::vector<Memory>& memories);
+
+    // --- Plug-in slots -----------------------------------------------------------------------
+    struct SlotResolution {
+        std::optional<InsertSlot> slot;
+        std::optional<std::string> error;
+    };
+    struct SidechainSource {
+        std::optional<std::string> source;
+        std::optional<std::string> error;
+        std::optional<std::string> note;
+    };
+    static SlotResolution resolvePluginSlot(const nlohmann::json& args, const std::vector<InsertSlot>& pluginSlots,
+                                            const std::string& trackName);
+    // The analysis plug-in under any name Logic Pro shows for it, narrow slots included.
+    static bool isCorvaneSlot(std::string_view name);
+    static bool pluginNameMatches(std::string_view expected, std::string_view actual);
+    // The selected track's slots once the expected plug-in sits last at a position that held
+    // still for two polls; absent at the time-out.
+    std::optional<std::vector<InsertSlot>> waitForPluginAtEnd(const AXElement& window, const std::string& expectedName,
+                                                              double timeout) const;
+    SidechainSource resolveSidechainSource(const std::string& source) const;
+
+    // --- Track lookups ------------------------------------------------------------------------
+    // The failure text for a track the track list does not show.
+    std::string collapsedFolderHint(const std::string& trackName, const std::vector<std::string>& availableNames) const;
+
+private:
+    AgentToolOutputPayload dispatch(ToolCall& toolCall);
+    void logCall(const AgentToolCall& call, const std::vector<ToolExecution>& toolsUsed,
+                 const AgentToolOutputPayload& output, platform::Clock::TimePoint start, int roundIndex) const;
+
+    Services services_;
+
+    mutable std::mutex tableMutex_;
+    ToolTable table_;
+
+    mutable std::mutex interimMutex_;
+    std::function<void(const std::string&)> onInterimUpdate_;
+
+    mutable std::mutex presenceMutex_;
+    std::map<std::string, bool> corvanePresenceCache_;
+};
+
+template <class Payload>
+AgentToolOutputPayload ToolCall::succeed(const std::string& summary, const Payload& payload) const {
+    record(summary, true);
+    return ChatToolExecutor::makeToolOutput(callID(), payload);
+}
+
+// Helpers shared by the tool groups.
+namespace tool_args {
+// The arguments as a JSON object; absent when they do not parse or are something else.
+std::optional<nlohmann::json> parseObject(const std::string& argumentsJSON);
+// A member read only with the expected JSON type.
+std::optional<std::string> text(const nlohmann::json& args, const char* key);
+std::optional<bool> boolean(const nlohmann::json& args, const char* key);
+// A JSON number with an integral value, within 64 bits.
+std::optional<std::int64_t> integer(const nlohmann::json& args, const char* key);
+// Spaces and tabs only; line breaks stay.
+std::string trimSpacesAndTabs(std::string_view s);
+}  // namespace tool_args
+
+}  // namespace corvane

@@ -1,0 +1,104 @@
+// The tools the executor answers itself: the installed plug-in inventory, the agent's notes to
+// the controller and its interim messages to the user; and the listening tools' places in the
+// table until the listening group replaces them.
+
+#include <algorithm>
+#include <string>
+
+#include "chat/chat_tool_executor.h"
+#include "chat/track_descriptions.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr const char* kOkOutput = R"({"ok":true})";
+constexpr std::size_t kExampleNames = 8;
+
+AgentToolOutputPayload okOutput(const ToolCall& toolCall) { return {toolCall.callID(), kOkOutput, {}, {}}; }
+
+AgentToolOutputPayload listInstalledPlugins(ToolCall& toolCall) {
+    // Scanned on every call: the user may have installed something since the last one.
+    toolCall.installedPlugins = toolCall.executor.pluginInventoryService().scanInstalledPlugins();
+    const InstalledPluginInventory& inventory = *toolCall.installedPlugins;
+
+    std::string examples;
+    const std::size_t taken = std::min(kExampleNames, inventory.plugins.size());
+    for (std::size_t i = 0; i < taken; ++i) examples += (i ? ", " : "") + inventory.plugins[i].name;
+    if (inventory.totalCount > static_cast<std::int64_t>(taken)) examples += ", ...";
+    if (inventory.plugins.empty()) examples = "none found";
+    const std::string message =
+        "Found " + std::to_string(inventory.totalCount) + " installed plugins. Examples: " + examples + ".";
+
+    toolCall.record(message, true);
+    toolCall.executor.conversationStore().append(ConversationRole::tool, message, toolCall.threadID);
+    return ChatToolExecutor::makePluginInventoryToolOutput(toolCall.callID(), "ok", toolCall.installedPlugins, message);
+}
+
+// Descriptions are kept per analysis instance, so a track without one has nowhere to keep its
+// description: the model hears so instead of a success that stores nothing.
+AgentToolOutputPayload updateTrackDescription(ToolCall& toolCall) {
+    auto args = tool_args::parseObject(toolCall.args());
+    auto trackName = args ? tool_args::text(*args, "trackName") : std::nullopt;
+    auto description = args ? tool_args::text(*args, "description") : std::nullopt;
+    if (!trackName || !description) return toolCall.fail("Invalid arguments");
+
+    const std::string cannot = "Could not save the description for '" + *trackName + "': ";
+    auto controller = toolCall.executor.host();
+    if (!controller) return toolCall.fail(cannot + "track descriptions cannot be stored right now.");
+    auto keys = descriptionKeysForTrack(*trackName, controller->trackAnalysis());
+    if (keys.empty())
+        return toolCall.fail(cannot +
+                             "descriptions are kept per Corvane analysis plug-in, and no Corvane instance is "
+                             "streaming from a track of that name. Insert Corvane on the track and start playback, "
+                             "then retry.");
+    bool stored = false;
+    for (const auto& key : keys) stored = controller->storeTrackDescription(key, *description) || stored;
+    if (!stored) return toolCall.fail(cannot + "the description could not be stored.");
+
+    toolCall.record("Saved description for " + *trackName + ": " + *description, true);
+    return okOutput(toolCall);
+}
+
+AgentToolOutputPayload updateSongBrief(ToolCall& toolCall) {
+    auto args = tool_args::parseObject(toolCall.args());
+    auto brief = args ? tool_args::text(*args, "brief") : std::nullopt;
+    if (!brief) return toolCall.fail("Invalid arguments");
+    if (auto controller = toolCall.executor.host()) controller->updateSongBrief(*brief);
+    toolCall.record("Saved song brief: " + *brief, true);
+    return okOutput(toolCall);
+}
+
+AgentToolOutputPayload updateUser(ToolCall& toolCall) {
+    auto args = tool_args::parseObject(toolCall.args());
+    auto raw = args ? tool_args::text(*args, "message") : std::nullopt;
+    const std::string message = raw ? text::trimmingWhitespaceAndNewlines(*raw) : std::string();
+    if (message.empty()) {
+        toolCall.record("Missing message", false);
+        return ChatToolExecutor::makeErrorToolOutput(toolCall.callID(), "Missing or empty 'message' argument");
+    }
+    toolCall.executor.sendInterimUpdate(message);
+    toolCall.record(message, true);
+    return okOutput(toolCall);
+}
+
+AgentToolOutputPayload notAvailableYet(ToolCall& toolCall) {
+    return toolCall.fail("The " + toolCall.call.name + " tool is not available in this version of Corvane.");
+}
+
+}  // namespace
+
+void registerInlineTools(ToolTable& table) {
+    table["list_installed_plugins"] = listInstalledPlugins;
+    table["update_track_description"] = updateTrackDescription;
+    table["update_song_brief"] = updateSongBrief;
+    table["update_user"] = updateUser;
+}
+
+void registerListeningPlaceholders(ToolTable& table) {
+    table["listen_to_playback"] = notAvailableYet;
+    table["respond"] = notAvailableYet;
+}
+
+}  // namespace corvane

@@ -1,0 +1,183 @@
+// "remember" and "forget", and the plug-in and track memories that ride along with every other
+// tool's output.
+
+#include <set>
+#include <string>
+
+#include "chat/chat_tool_executor.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace {
+
+// The tools whose arguments name plug-ins or tracks, and where.
+const std::set<std::string> kPluginNameTools{"add_plugin",           "remove_plugin",
+                                             "set_plugin_bypass",    "get_plugin_parameters",
+                                             "set_plugin_parameter", "set_plugin_sidechain"};
+const std::set<std::string> kTrackNameTools{"add_plugin",           "remove_plugin",         "set_plugin_bypass",
+                                            "reorder_plugin",       "get_plugin_parameters", "set_plugin_parameter",
+                                            "set_plugin_sidechain", "set_send_level",        "set_folder_expanded"};
+const std::set<std::string> kTrackListTools{"set_track_solo", "set_track_mute", "get_track_details"};
+const std::set<std::string> kTrackObjectTools{"set_track_volume", "set_track_pan"};
+
+nlohmann::json memoryObject(const Memory& memory) {
+    return {{"id", memory.id}, {"scope", memory.scope}, {"note", memory.note}};
+}
+
+// Compact with sorted keys; {"status":"ok"} when it cannot be written.
+AgentToolOutputPayload okWith(const std::string& callID, const char* key, const Memory& memory) {
+    return ChatToolExecutor::makeJSONOutput(callID, {{"status", "ok"}, {key, memoryObject(memory)}},
+                                            R"({"status":"ok"})");
+}
+
+void addKey(std::vector<std::string>& keys, const std::string& raw) {
+    std::string key = tool_args::trimSpacesAndTabs(raw);
+    if (!key.empty()) keys.push_back(std::move(key));
+}
+
+void addCommaPieces(std::vector<std::string>& keys, const std::string& list) {
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        addKey(keys, list.substr(start, comma - start));
+        start = comma + 1;
+    }
+}
+
+AgentToolOutputPayload remember(ToolCall& toolCall) {
+    auto args = tool_args::parseObject(toolCall.args());
+    auto scopeText = args ? tool_args::text(*args, "scope") : std::nullopt;
+    auto noteText = args ? tool_args::text(*args, "note") : std::nullopt;
+    const std::string note = noteText ? text::trimmingWhitespaceAndNewlines(*noteText) : std::string();
+    if (!scopeText || note.empty()) return toolCall.fail("Missing scope or note.");
+
+    // Lower-cased but not trimmed: " master" is an unknown scope, and its message shows why.
+    const std::string word = text::lowercased(*scopeText);
+    auto keyText = tool_args::text(*args, "key");
+    const std::string key = keyText ? text::trimmingWhitespaceAndNewlines(*keyText) : std::string();
+    const std::string project = toolCall.currentProjectName.value_or("");
+
+    std::string scope;
+    if (word == "master") {
+        scope = "master";
+    } else if (word == "song") {
+        if (project.empty())
+            return toolCall.fail(
+                "Can't save a song-scope memory: no Logic project detected. Open the project and retry, or use "
+                "master scope instead.");
+        scope = "song:" + project;
+    } else if (word == "plugin") {
+        if (key.empty()) return toolCall.fail("plugin scope requires a plugin name in `key` (e.g. \"Compressor\").");
+        scope = "plugin:" + key;
+    } else if (word == "track") {
+        if (project.empty()) return toolCall.fail("Can't save a track-scope memory: no Logic project detected.");
+        if (key.empty()) return toolCall.fail("track scope requires a track name in `key`.");
+        scope = "track:" + key + "@" + project;
+    } else {
+        return toolCall.fail("Unknown scope '" + word + "'. Valid: master, song, plugin, track.");
+    }
+
+    Memory memory = toolCall.executor.memoryStore().add(scope, note);
+    toolCall.record("Remembered [" + memory.id + "] (" + word + "): " + memory.note, true);
+    return okWith(toolCall.callID(), "memory", memory);
+}
+
+AgentToolOutputPayload forget(ToolCall& toolCall) {
+    auto args = tool_args::parseObject(toolCall.args());
+    auto idText = args ? tool_args::text(*args, "memory_id") : std::nullopt;
+    const std::string id = idText ? text::trimmingWhitespaceAndNewlines(*idText) : std::string();
+    if (id.empty()) return toolCall.fail("Missing memory_id.");
+
+    auto removed = toolCall.executor.memoryStore().remove(id);
+    if (!removed) return toolCall.fail("No memory with id '" + id + "'. It may have already been forgotten.");
+    toolCall.record("Forgot [" + removed->id + "]: " + removed->note, true);
+    return okWith(toolCall.callID(), "removed", *removed);
+}
+
+}  // namespace
+
+void registerMemoryTools(ToolTable& table) {
+    table["remember"] = remember;
+    table["forget"] = forget;
+}
+
+ChatToolExecutor::MemoryKeys ChatToolExecutor::memoryKeysFromArgs(const std::string& toolName,
+                                                                  const nlohmann::json& args) {
+    MemoryKeys keys;
+    if (!args.is_object()) return keys;
+    auto textOf = [&](const char* key) { return tool_args::text(args, key); };
+
+    if (kPluginNameTools.count(toolName))
+        if (auto name = textOf("plugin_name")) addKey(keys.pluginKeys, *name);
+
+    if (kTrackNameTools.count(toolName))
+        if (auto name = textOf("track_name")) addKey(keys.trackKeys, *name);
+    const char* singleKey = toolName == "ensure_bus_track"           ? "source_track"
+                            : toolName == "rename_track"             ? "current_name"
+                            : toolName == "update_track_description" ? "trackName"
+                                                                     : nullptr;
+    if (singleKey)
+        if (auto name = textOf(singleKey)) addKey(keys.trackKeys, *name);
+
+    auto found = args.find("track_names");
+    if (kTrackListTools.count(toolName) && found != args.end() && found->is_array()) {
+        bool allText = true;
+        for (const auto& element : *found) allText = allText && element.is_string();
+        if (allText)
+            for (const auto& element : *found) addKey(keys.trackKeys, element.get<std::string>());
+    }
+
+    found = args.find("tracks");
+    if (kTrackObjectTools.count(toolName) && found != args.end() && found->is_array()) {
+        bool allObjects = true;
+        for (const auto& element : *found) allObjects = allObjects && element.is_object();
+        if (allObjects)
+            for (const auto& element : *found)
+                if (auto name = tool_args::text(element, "track_name")) addKey(keys.trackKeys, *name);
+    }
+
+    if (toolName == "listen_to_playback")
+        if (auto list = textOf("tracks")) addCommaPieces(keys.trackKeys, *list);
+
+    found = args.find("visual");
+    if (toolName == "respond" && found != args.end() && found->is_object())
+        if (auto list = tool_args::text(*found, "tracks")) addCommaPieces(keys.trackKeys, *list);
+    return keys;
+}
+
+std::vector<Memory> ChatToolExecutor::resolveMemoriesForToolCall(
+    const std::string& toolName, const std::string& argsJSON,
+    const std::optional<std::string>& currentProjectName) const {
+    const MemoryKeys keys =
+        memoryKeysFromArgs(toolName, tool_args::parseObject(argsJSON).value_or(nlohmann::json::object()));
+    std::vector<Memory> result;
+    std::set<std::string> seen;
+    auto take = [&](const std::vector<Memory>& memories) {
+        for (const auto& memory : memories)
+            if (seen.insert(memory.id).second) result.push_back(memory);
+    };
+    for (const auto& plugin : keys.pluginKeys) take(services_.memoryStore.pluginMemories(plugin));
+    // Track memories belong to one project.
+    if (!currentProjectName || currentProjectName->empty()) return result;
+    for (const auto& track : keys.trackKeys) take(services_.memoryStore.trackMemories(track, *currentProjectName));
+    return result;
+}
+
+AgentToolOutputPayload ChatToolExecutor::augmentOutputWithMemories(const AgentToolOutputPayload& output,
+                                                                   const std::vector<Memory>& memories) {
+    auto object = tool_args::parseObject(output.outputJSON);
+    if (!object) return output;
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& memory : memories) list.push_back(memoryObject(memory));
+    (*object)["memories"] = std::move(list);
+    AgentToolOutputPayload augmented = output;
+    try {
+        augmented.outputJSON = object->dump();
+    } catch (const nlohmann::json::exception&) {
+        return output;
+    }
+    return augmented;
+}
+
+}  // namespace corvane

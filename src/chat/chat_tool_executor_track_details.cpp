@@ -1,0 +1,193 @@
+// "get_track_details": channel strips and insert chains of the named tracks, with the track that
+// receives each send. Bus tracks the track list does not show are surfaced on the way.
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+
+#include "chat/chat_tool_executor.h"
+#include "chat/tool_result_payloads.h"
+#include "platform/log.h"
+
+namespace corvane {
+
+namespace {
+
+struct TrackRead {
+    std::string headerName;
+    nlohmann::json strip;
+    std::vector<TrackDetailsResult::PluginSlotInfo> plugins;
+};
+
+struct TrackFailure {
+    std::string track;
+    std::string error;
+};
+
+// The requested names, trimmed, without empty ones; absent with the failure text.
+std::optional<std::vector<std::string>> requestedNames(const std::string& argumentsJSON, std::string& failure) {
+    auto args = tool_args::parseObject(argumentsJSON);
+    if (!args) {
+        failure = "Invalid arguments.";
+        return std::nullopt;
+    }
+    std::vector<std::string> raw;
+    auto list = args->find("track_names");
+    bool allText = list != args->end() && list->is_array();
+    if (allText)
+        for (const auto& element : *list) allText = allText && element.is_string();
+    if (allText) {
+        for (const auto& element : *list) raw.push_back(element.get<std::string>());
+    } else if (auto single = tool_args::text(*args, "track_name")) {
+        raw.push_back(*single);
+    } else {
+        failure = "Missing track_names parameter (array of track name strings).";
+        return std::nullopt;
+    }
+    std::vector<std::string> names;
+    for (const auto& name : raw)
+        if (auto trimmed = tool_args::trimSpacesAndTabs(name); !trimmed.empty()) names.push_back(std::move(trimmed));
+    if (names.empty()) {
+        failure = "No valid track names.";
+        return std::nullopt;
+    }
+    return names;
+}
+
+std::vector<std::string> sendsOf(const nlohmann::json& strip) {
+    std::vector<std::string> sends;
+    auto found = strip.find("sends");
+    if (found == strip.end() || !found->is_array()) return sends;
+    for (const auto& send : *found)
+        if (!send.is_string()) return {};
+    for (const auto& send : *found) sends.push_back(send.get<std::string>());
+    return sends;
+}
+
+std::optional<std::string> stripText(const nlohmann::json& strip, const char* key) {
+    auto found = strip.find(key);
+    if (found == strip.end() || !found->is_string()) return std::nullopt;
+    return found->get<std::string>();
+}
+
+TrackDetailsResult resultFor(const TrackRead& read, const std::map<std::string, std::string>& busMap) {
+    TrackDetailsResult result;
+    result.status = "ok";
+    result.trackName = read.headerName;
+    result.plugins = read.plugins;
+    // A strip that could not be read reports no readings.
+    if (!read.strip.is_object() || read.strip.contains("error")) return result;
+    result.volume = stripText(read.strip, "volume");
+    result.volumeDisplay = stripText(read.strip, "volumeDisplay");
+    result.pan = stripText(read.strip, "pan");
+    result.input = stripText(read.strip, "input");
+    result.inputBus = stripText(read.strip, "inputBus");
+    result.output = stripText(read.strip, "output");
+    result.channelMode = stripText(read.strip, "channelMode");
+    auto sends = read.strip.find("sends");
+    bool allText = sends != read.strip.end() && sends->is_array();
+    if (allText)
+        for (const auto& send : *sends) allText = allText && send.is_string();
+    if (!allText) return result;
+    result.sends = sendsOf(read.strip);
+    std::map<std::string, std::string> targets;
+    for (const auto& label : *result.sends)
+        if (auto found = busMap.find(label); found != busMap.end()) targets[label] = found->second;
+    if (!targets.empty()) result.sendTargets = std::move(targets);
+    return result;
+}
+
+// Which track receives each send; buses whose track is not in the track list are surfaced once
+// through a track that sends to them, then looked up again.
+std::map<std::string, std::string> busTargets(const LogicInspector& logic, const std::vector<TrackRead>& reads) {
+    std::set<std::string> labels;
+    for (const auto& read : reads)
+        for (const auto& label : sendsOf(read.strip)) labels.insert(label);
+    if (labels.empty()) return {};
+    std::map<std::string, std::string> busMap = logic.findTracksForBuses({labels.begin(), labels.end()});
+
+    std::vector<std::string> missing;
+    for (const auto& label : labels)
+        if (!busMap.count(label)) missing.push_back(label);
+    bool surfaced = false;
+    for (const auto& label : missing) {
+        for (const auto& read : reads) {
+            const auto sends = sendsOf(read.strip);
+            if (std::find(sends.begin(), sends.end(), label) == sends.end()) continue;
+            const nlohmann::json made = logic.ensureBusArrangeTrack(read.headerName, label);
+            auto ok = made.find("ok");
+            surfaced = surfaced || (ok != made.end() && ok->is_boolean() && ok->get<bool>());
+            break;
+        }
+    }
+    if (surfaced)
+        for (auto& [label, track] : logic.findTracksForBuses(missing)) busMap[label] = track;
+    return busMap;
+}
+
+AgentToolOutputPayload getTrackDetails(ToolCall& toolCall) {
+    std::string argumentFailure;
+    auto names = requestedNames(toolCall.args(), argumentFailure);
+    if (!names) return toolCall.fail(argumentFailure);
+
+    const LogicInspector& logic = toolCall.executor.logicInspector();
+    std::vector<TrackRead> reads;
+    std::vector<TrackFailure> failures;
+    for (const auto& name : *names) {
+        auto window = logic.findMainWindow();
+        auto resolved = window ? logic.resolveTrack(name) : LogicInspector::ResolvedTrack{};
+        if (window && resolved.header) {
+            logic.activateLogic();
+            if (logic.selectTrackViaKeyboard(*resolved.header, *window)) {
+                TrackRead read{resolved.header->name, logic.readChannelStrip(*window), {}};
+                const auto slots = logic.findTrackPluginSlots(*window);
+                for (std::size_t i = 0; i < slots.size(); ++i)
+                    read.plugins.push_back({static_cast<std::int64_t>(i), slots[i].name, slots[i].isBypassed});
+                reads.push_back(std::move(read));
+                continue;
+            }
+            log("SelectTrack: keyboard navigation failed for '" + resolved.header->name +
+                "' \u2014 returning nil so callers don't read the wrong strip");
+        }
+        // Found but not selected, or not in the track list at all (perhaps in a collapsed folder).
+        auto again = logic.resolveTrack(name);
+        failures.push_back({name, again.header ? "track exists but selection didn't land \u2014 try again. This can "
+                                                 "happen if a plugin window grabbed Logic's keyboard focus."
+                                               : toolCall.executor.collapsedFolderHint(name, again.availableNames)});
+    }
+
+    const auto busMap = busTargets(logic, reads);
+    nlohmann::json tracks = nlohmann::json::array();
+    std::string readNames;
+    for (const auto& read : reads) {
+        nlohmann::json one = resultFor(read, busMap);
+        try {
+            (void)one.dump();  // a name that is not UTF-8 cannot be written
+        } catch (const nlohmann::json::exception&) {
+            one = nlohmann::json::object();
+        }
+        tracks.push_back(std::move(one));
+        readNames += (readNames.empty() ? "" : ", ") + read.headerName;
+    }
+    std::string summary = "Read details for " + readNames + ".";
+    nlohmann::json output{{"tracks", std::move(tracks)}};
+    if (!failures.empty()) {
+        std::string failedNames;
+        nlohmann::json list = nlohmann::json::array();
+        for (const auto& failure : failures) {
+            failedNames += (failedNames.empty() ? "" : ", ") + failure.track;
+            list.push_back({{"track", failure.track}, {"error", failure.error}});
+        }
+        summary += " Failed: " + failedNames;
+        output["failures"] = std::move(list);
+    }
+    toolCall.record(summary, !reads.empty());
+    return ChatToolExecutor::makeJSONOutput(toolCall.callID(), output, "{}");
+}
+
+}  // namespace
+
+void registerTrackDetailsTool(ToolTable& table) { table["get_track_details"] = getTrackDetails; }
+
+}  // namespace corvane

@@ -1,0 +1,17 @@
+#include "chat/chat_tool_executor.h"
+
+namespace corvane {
+
+// The one list of tool groups. A group that arrives later adds its registration here, or the
+// composition root adds it with ChatToolExecutor::registerTool; the dispatcher stays as it is.
+ToolTable ChatToolExecutor::defaultToolTable() {
+    ToolTable table;
+    registerInlineTools(table);
+    registerMemoryTools(table);
+    registerReadingTools(table);
+    registerTrackDetailsTool(table);
+    registerListeningPlaceholders(table);
+    return table;
+}
+
+}  // namespace corvane

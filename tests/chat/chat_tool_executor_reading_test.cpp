@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include "chat/chat_tool_executor.h"
+#include "chat/tool_executor_fixture.h"
+#include "chat/tool_result_payloads.h"
+
+namespace corvane::testing {
+namespace {
+
+using nlohmann::json;
+
+class ChatToolExecutorReading : public ToolExecutorTest {
+protected:
+    void collapse(const std::string& folder) {
+        world().mutateProject([&](standin::Project& p) { p.track(folder)->expanded = false; });
+    }
+};
+
+TEST_F(ChatToolExecutorReading, ListTracksGivesTheVisibleTrackListWithMuteAndFolderFlags) {
+    collapse("Drums");
+    const auto project = world().project();
+    ASSERT_FALSE(project.isVisible(project.track("Kick")->id));
+    ASSERT_TRUE(project.track("Keys")->muted);
+
+    const auto result = json::parse(one("list_tracks").outputJSON).get<ListTracksResult>();
+    EXPECT_EQ(result.status, "ok");
+    std::vector<ListTracksResult::TrackInfo> expected;
+    for (int id : project.visibleTrackIds()) {
+        const standin::Track* t = project.trackById(id);
+        expected.push_back({t->number, t->name, t->muted, t->kind == standin::TrackKind::folder});
+    }
+    EXPECT_EQ(result.tracks, expected);
+    ASSERT_FALSE(result.tracks.empty());
+    EXPECT_EQ(result.tracks.front().name, "Drums");
+    EXPECT_TRUE(result.tracks.front().isFolder);
+    EXPECT_EQ(lastRecord(),
+              (ToolExecution{"list_tracks", "Listed " + std::to_string(expected.size()) + " tracks.", true}));
+}
+
+TEST_F(ChatToolExecutorReading, TransportIsReadFromTheControlBarAndThePlayhead) {
+    world().mutateProject([](standin::Project& p) {
+        p.transport.tempo = 96;
+        p.transport.numerator = 6;
+        p.transport.denominator = 8;
+        p.transport.setPlayhead({9, 1, 1, 1});
+    });
+    const auto transport = world().project().transport;
+    ASSERT_EQ(transport.playhead().bar, 9);
+
+    const auto result = json::parse(one("get_transport").outputJSON).get<TransportResult>();
+    EXPECT_EQ(result, (TransportResult{"ok", "96", "6/8", 9, transport.playing, transport.recording, transport.cycleOn,
+                                       transport.globalSolo}));
+    EXPECT_EQ(lastRecord().summary, "Read transport: bar=9, tempo=96, time sig=6/8.");
+}
+
+TEST_F(ChatToolExecutorReading, ArrangementIsABareArrayOfTheReadersRows) {
+    const auto project = world().project();
+    ASSERT_EQ(project.track("Snare")->regions.size(), 1u);
+
+    // The reader's bar scale is calibrated by the playhead.
+    ASSERT_TRUE(logic.movePlayhead(11, *logic.findMainWindow()).success);
+    const json all = json::parse(one("get_arrangement", "not json").outputJSON);
+    ASSERT_TRUE(all.is_array());
+    EXPECT_EQ(all, logic.readArrangement(*logic.findMainWindow(), std::nullopt));
+    EXPECT_EQ(lastRecord().summary, "Read arrangement: " + std::to_string(all.size()) + " tracks with regions.");
+
+    const json snare = json::parse(one("get_arrangement", R"({"track_name":"Snare"})").outputJSON);
+    ASSERT_EQ(snare.size(), 1u);
+    EXPECT_EQ(snare[0]["name"], "Snare");
+    EXPECT_EQ(snare[0]["spans"][0], json({{"startBar", 5}, {"endBar", 33}}));
+
+    EXPECT_EQ(json::parse(one("get_arrangement", R"({"track_name":""})").outputJSON), all);
+}
+
+TEST_F(ChatToolExecutorReading, ControlTransportPressesOnlyWhatChangesTheState) {
+    struct Step {
+        const char* args;
+        const char* message;
+        bool succeeded;
+        bool playingAfter;
+    };
+    const Step steps[] = {
+        {R"({"action":"stop"})", "Transport: already stopped.", true, false},
+        {R"({"action":"play"})", "Transport: play.", true, true},
+        {R"({"action":"play","again":1})", "Transport: already playing.", true, true},
+        {R"({"action":"Play"})", "Unknown action 'Play'. Use: play, stop, go_to_beginning.", false, true},
+        {R"({"action":3})", "Missing action parameter.", false, true},
+        {R"({"action":"stop"})", "Transport: stop.", true, false},
+        {R"({"action":"go_to_beginning"})", "Transport: go_to_beginning.", true, false},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.args);
+        world().advance(2.0);
+        const json output = oneJSON("control_transport", step.args);
+        EXPECT_EQ(world().project().transport.playing, step.playingAfter);
+        EXPECT_EQ(output["status"], step.succeeded ? "ok" : "error");
+        EXPECT_EQ(output["message"], step.message);
+        EXPECT_EQ(lastRecord(), (ToolExecution{"control_transport", step.message, step.succeeded}));
+    }
+    EXPECT_EQ(world().project().transport.playhead().bar, 1);
+}
+
+TEST_F(ChatToolExecutorReading, WithoutLogicEveryReadingToolSaysSo) {
+    world().quitLogic();
+    const std::pair<const char*, const char*> cases[] = {
+        {"list_tracks", "Logic Pro is not running or no Tracks window found."},
+        {"get_transport", "Logic Pro is not running."},
+        {"get_arrangement", "Logic Pro is not running."},
+        {"control_transport", "Logic Pro is not running."},
+    };
+    for (const auto& [tool, message] : cases) {
+        SCOPED_TRACE(tool);
+        EXPECT_EQ(one(tool, R"({"action":"dance"})").outputJSON,
+                  json({{"status", "error"}, {"message", message}}).dump());
+        EXPECT_EQ(lastRecord(), (ToolExecution{tool, message, false}));
+    }
+}
+
+}  // namespace
+}  // namespace corvane::testing
