@@ -3,7 +3,7 @@
 #include <string>
 
 #include "chat/chat_tool_executor.h"
-#include "chat/tool_result_payloads.h"
+#include "model/tool_result_payloads.h"
 #include "logic/search_depths.h"
 #include "support/unicode.h"
 

@@ -46,64 +46,11 @@ struct ListenResult {
     std::string summary;
 };
 
-// One track's entry in the output of "get_track_details".
-struct TrackDetailsResult {
-    struct PluginSlotInfo {
-        int index = 0;  // 0-based position in the chain, top to bottom
-        std::string name;
-        bool isBypassed = false;
-        friend bool operator==(const PluginSlotInfo&, const PluginSlotInfo&) = default;
-    };
-    std::string status;
-    std::string trackName;
-    std::optional<std::string> volume;
-    std::optional<std::string> volumeDisplay;
-    std::optional<std::string> pan;
-    std::optional<std::string> input;
-    std::optional<std::string> inputBus;
-    std::optional<std::string> output;
-    std::optional<std::vector<std::string>> sends;
-    std::optional<std::map<std::string, std::string>> sendTargets;
-    std::optional<std::string> channelMode;
-    std::vector<PluginSlotInfo> plugins;
-};
-
-// A plug-in's parameters as a typed result (decodable; no tool writes it).
-struct PluginParametersResult {
-    struct PluginParam {
-        std::string label;
-        std::optional<std::string> value;  // as the plug-in shows it
-        std::string role;
-    };
-    std::string status;
-    std::string trackName;
-    std::string pluginName;
-    std::vector<PluginParam> parameters;
-};
-
-// The output of "list_tracks".
-struct ListTracksResult {
-    struct TrackInfo {
-        int number = 0;
-        std::string name;
-        bool isMuted = false;
-        bool isFolder = false;
-    };
-    std::string status;
-    std::vector<TrackInfo> tracks;
-};
-
 void to_json(nlohmann::json& j, const AudioAnalysisToolResult::TrackAnalysisInfo& v);
 void from_json(const nlohmann::json& j, AudioAnalysisToolResult::TrackAnalysisInfo& v);
 void to_json(nlohmann::json& j, const AudioAnalysisToolResult& v);
 void from_json(const nlohmann::json& j, AudioAnalysisToolResult& v);
 void to_json(nlohmann::json& j, const ListenResult& v);
 void from_json(const nlohmann::json& j, ListenResult& v);
-void from_json(const nlohmann::json& j, TrackDetailsResult::PluginSlotInfo& v);
-void from_json(const nlohmann::json& j, TrackDetailsResult& v);
-void from_json(const nlohmann::json& j, PluginParametersResult::PluginParam& v);
-void from_json(const nlohmann::json& j, PluginParametersResult& v);
-void from_json(const nlohmann::json& j, ListTracksResult::TrackInfo& v);
-void from_json(const nlohmann::json& j, ListTracksResult& v);
 
 }  // namespace corvane

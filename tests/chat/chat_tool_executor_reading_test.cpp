@@ -2,7 +2,7 @@
 
 #include "chat/chat_tool_executor.h"
 #include "chat/tool_executor_fixture.h"
-#include "chat/tool_result_payloads.h"
+#include "model/tool_result_payloads.h"
 
 namespace corvane::testing {
 namespace {

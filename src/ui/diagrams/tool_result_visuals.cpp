@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "model/tool_result_payloads.h"
 #include "support/json_fields.h"
 #include "support/numbers.h"
 

@@ -1,4 +1,4 @@
-#include "chat/tool_result_payloads.h"
+#include "model/tool_result_payloads.h"
 
 #include "support/json_fields.h"
 
