@@ -1,11 +1,13 @@
 #include "conversation/conversation_store.h"
 
 #include <algorithm>
+#include <cmath>
 #include <type_traits>
 
 #include "platform/log.h"
 #include "support/app_paths.h"
 #include "support/iso8601.h"
+#include "support/json_writer.h"
 #include "support/unicode.h"
 #include "support/uuid.h"
 
@@ -75,10 +77,11 @@ ConversationSummary summarize(const Thread& thread) {
 ConversationStateResponse makeStateResponse(const StoredConversationState& state, const std::string& currentThreadID) {
     ConversationStateResponse response;
     response.ok = true;
-    Threads sorted = state.threads;
+    std::vector<const Thread*> sorted;  // not copies: the threads may hold megabytes
+    for (const auto& thread : state.threads) sorted.push_back(&thread);
     std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const Thread& a, const Thread& b) { return a.updatedAt > b.updatedAt; });
-    for (const auto& thread : sorted) response.threads.push_back(summarize(thread));
+                     [](const Thread* a, const Thread* b) { return a->updatedAt > b->updatedAt; });
+    for (const Thread* thread : sorted) response.threads.push_back(summarize(*thread));
     if (const Thread* current = findThread(state.threads, currentThreadID)) {
         response.currentThreadID = current->threadID;
         response.currentThreadTitle = current->title;
@@ -117,6 +120,15 @@ StoredConversationState decodeEitherForm(const std::string& bytes) {
     return StoredConversationState{{std::move(thread)}};
 }
 
+// The capture as the file holds it, so that a later run reads back what this one answers with:
+// JSON has no NaN or infinity, and such a frame number is written as 0.
+CaptureMetadata asStored(CaptureMetadata capture) {
+    for (auto& window : capture.logicContext.windows)
+        for (double* number : {&window.frame.x, &window.frame.y, &window.frame.width, &window.frame.height})
+            if (!std::isfinite(*number)) *number = 0;
+    return capture;
+}
+
 std::optional<std::string> automaticTitle(const std::string& firstUserMessage) {
     std::string flattened = replacingLineFeeds(text::trimmingWhitespaceAndNewlines(firstUserMessage));
     if (flattened.empty()) return std::nullopt;
@@ -127,26 +139,34 @@ std::optional<std::string> automaticTitle(const std::string& firstUserMessage) {
 }  // namespace
 
 ConversationStore::ConversationStore()
-    : file_(AppPaths::appSupportDirectory() / "conversation.json", "ConversationStore",
-            {.mode = 0600, .reportRefusedWrites = false}),
+    : file_(
+          StoreFile(AppPaths::appSupportDirectory() / "conversation.json", "ConversationStore",
+                    {.mode = 0600, .reportRefusedWrites = false}),
+          decodeEitherForm,
+          [](const std::string&) {
+              log("[ConversationStore] legacy-format decode also failed; archiving corrupt file");
+          },
+          [](const StoredConversationState& state, std::string& out) {
+              PrettyJSONWriter writer(out);
+              writeJSON(writer, state);
+              return writer.valid();
+          }),
       queue_("Corvane.ConversationStore") {}
 
-StoreFile::Contents<StoredConversationState> ConversationStore::load() {
-    auto loaded = file_.load<StoredConversationState>(decodeEitherForm, [](const std::string&) {
-        log("[ConversationStore] legacy-format decode also failed; archiving corrupt file");
-    });
-    if (loaded.found == StoreFile::Found::unreadable)
-        log("[ConversationStore] conversation.json could not be read; leaving it untouched");
-    return loaded;
+std::optional<std::string> ConversationStore::lastFailure() {
+    return queue_.sync([&] { return file_.lastFailure(); });
 }
 
-// What one operation works on: the loaded copy and the thread the caller means.
+// What one operation works on: the threads and the thread the caller means.
 struct ConversationStore::Operation {
     StoredConversationState& state;
     Threads& threads;        // state.threads
     std::string resolvedID;  // the named thread when it exists, else the most recent one, else ""
     Thread* thread;          // the thread to change or read; none when the named thread is gone
     bool write = true;       // false: the file stays exactly as it is
+    // false: a read. It still writes the file (a legacy or foreign file becomes the current form)
+    // unless the file holds this store's own last write, which would be rewritten byte for byte.
+    bool changes = true;
 
     ConversationStateResponse response(const std::string& currentThreadID) const {
         return makeStateResponse(state, currentThreadID);
@@ -156,24 +176,33 @@ struct ConversationStore::Operation {
 template <class Change>
 auto ConversationStore::run(const std::optional<std::string>& threadID, Change change) {
     return queue_.sync([&] {
-        auto loaded = load();
+        auto& loaded = file_.current();
+        const bool readable = loaded.found != StoreFile::Found::unreadable;
+        if (!readable) log("[ConversationStore] conversation.json could not be read; leaving it untouched");
         Threads& threads = loaded.value.threads;
         std::string resolved = resolveThreadID(threads, threadID);
         Thread* target = targetThread(threads, threadID, resolved);
         Operation operation{loaded.value, threads, std::move(resolved), target};
-        if constexpr (std::is_void_v<std::invoke_result_t<Change&, Operation&>>) {
+        const bool ownWrite = file_.holdsOwnWrite();
+        using Answer = std::invoke_result_t<Change&, Operation&>;
+        if constexpr (std::is_void_v<Answer>) {
             change(operation);
-            if (operation.write) file_.save(loaded, loaded.value);
+            return operation.write ? file_.save() : readable;  // every void operation changes something
         } else {
             auto answer = change(operation);
-            if (operation.write) file_.save(loaded, loaded.value);
+            const bool rewrite = operation.write && (operation.changes || !ownWrite);
+            const bool stored = rewrite ? file_.save() : readable;
+            if constexpr (std::is_same_v<Answer, ConversationStateResponse>) answer.ok = stored;
             return answer;
         }
     });
 }
 
 ConversationStateResponse ConversationStore::conversationState(const std::optional<std::string>& threadID) {
-    return run(threadID, [](Operation& op) { return op.response(op.resolvedID); });
+    return run(threadID, [](Operation& op) {
+        op.changes = false;
+        return op.response(op.resolvedID);
+    });
 }
 
 ConversationStateResponse ConversationStore::createThread(const std::optional<std::string>& projectName) {
@@ -201,8 +230,8 @@ ConversationStateResponse ConversationStore::deleteThread(const std::string& thr
     });
 }
 
-void ConversationStore::updateTitle(const std::string& threadID, const std::string& title) {
-    run(std::nullopt, [&](Operation& op) {
+bool ConversationStore::updateTitle(const std::string& threadID, const std::string& title) {
+    return run(std::nullopt, [&](Operation& op) {
         Thread* thread = findThread(op.threads, threadID);  // exactly this ID, never a fallback
         std::string trimmed = thread ? text::trimmingWhitespaceAndNewlines(title) : std::string();
         if (trimmed.empty()) {
@@ -230,6 +259,7 @@ ConversationStateResponse ConversationStore::clearThread(const std::optional<std
 
 std::vector<ConversationEntry> ConversationStore::recentEntries(const std::optional<std::string>& threadID, int limit) {
     return run(threadID, [&](Operation& op) {
+        op.changes = false;
         std::vector<ConversationEntry> entries;
         if (!op.thread || limit <= 0) return entries;
         const auto& all = op.thread->entries;
@@ -239,9 +269,9 @@ std::vector<ConversationEntry> ConversationStore::recentEntries(const std::optio
     });
 }
 
-void ConversationStore::append(ConversationRole role, const std::string& content,
+bool ConversationStore::append(ConversationRole role, const std::string& content,
                                const std::optional<std::string>& threadID) {
-    run(threadID, [&](Operation& op) {
+    return run(threadID, [&](Operation& op) {
         Thread* thread = op.thread;
         if (!thread) return;
         std::string stamp = now();
@@ -256,9 +286,9 @@ void ConversationStore::append(ConversationRole role, const std::string& content
     });
 }
 
-void ConversationStore::appendToolCall(const ToolCallInfo& call, std::int64_t userEntryIndex,
+bool ConversationStore::appendToolCall(const ToolCallInfo& call, std::int64_t userEntryIndex,
                                        const std::optional<std::string>& threadID) {
-    run(threadID, [&](Operation& op) {
+    return run(threadID, [&](Operation& op) {
         Thread* thread = op.thread;
         if (!thread) return;
         std::string stamp = now();
@@ -279,34 +309,35 @@ void ConversationStore::appendToolCall(const ToolCallInfo& call, std::int64_t us
     });
 }
 
-void ConversationStore::updateLatestCapture(const std::optional<CaptureMetadata>& capture,
+bool ConversationStore::updateLatestCapture(const std::optional<CaptureMetadata>& capture,
                                             const std::optional<std::string>& threadID) {
-    run(threadID, [&](Operation& op) {
+    return run(threadID, [&](Operation& op) {
         if (!op.thread) return;
-        op.thread->latestCapture = capture;
+        op.thread->latestCapture = capture ? std::optional(asStored(*capture)) : std::nullopt;
         op.thread->updatedAt = now();
     });
 }
 
-void ConversationStore::appendPendingCapture(const CaptureMetadata& capture,
+bool ConversationStore::appendPendingCapture(const CaptureMetadata& capture,
                                              const std::optional<std::string>& threadID) {
-    run(threadID, [&](Operation& op) {
+    return run(threadID, [&](Operation& op) {
         if (!op.thread) return;
         if (!op.thread->pendingCaptures) op.thread->pendingCaptures.emplace();
-        op.thread->pendingCaptures->push_back(capture);
+        op.thread->pendingCaptures->push_back(asStored(capture));
         op.thread->updatedAt = now();
     });
 }
 
 std::vector<CaptureMetadata> ConversationStore::pendingCaptures(const std::optional<std::string>& threadID) {
     return run(threadID, [](Operation& op) {
+        op.changes = false;
         if (!op.thread || !op.thread->pendingCaptures) return std::vector<CaptureMetadata>{};
         return *op.thread->pendingCaptures;
     });
 }
 
-void ConversationStore::clearPendingCaptures(const std::optional<std::string>& threadID) {
-    run(threadID, [](Operation& op) {
+bool ConversationStore::clearPendingCaptures(const std::optional<std::string>& threadID) {
+    return run(threadID, [](Operation& op) {
         if (!op.thread) return;
         op.thread->pendingCaptures = std::vector<CaptureMetadata>{};
         op.thread->updatedAt = now();
@@ -330,7 +361,10 @@ ConversationStateResponse ConversationStore::updateSongBrief(const std::optional
 }
 
 std::optional<std::string> ConversationStore::songBrief(const std::optional<std::string>& threadID) {
-    return run(threadID, [](Operation& op) { return op.thread ? op.thread->songBrief : std::nullopt; });
+    return run(threadID, [](Operation& op) {
+        op.changes = false;
+        return op.thread ? op.thread->songBrief : std::nullopt;
+    });
 }
 
 }  // namespace corvane

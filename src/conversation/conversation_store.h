@@ -15,45 +15,53 @@
 namespace corvane {
 
 // Keeps every chat thread in "conversation.json" and is the only code that touches that file.
-// Nothing is held in memory between calls: each operation loads the whole file, changes its
-// copy, writes the whole file back and answers from that copy, alone on the store's queue.
+// The decoded threads stay in memory; each operation reads the file again only when it changed
+// on disk since this store last read or wrote it, changes the threads, writes the whole file
+// back and answers from them, alone on the store's queue. A read (state, entries, captures,
+// brief) rewrites the file only when it does not already hold this store's own last write.
 //
 // Thread IDs: an absent (or empty) ID means the most recently updated thread. A state read
 // (`conversationState`) given an ID that names no thread answers for that most recent thread
 // too; every other operation given an ID of a thread that is gone finds no thread at all, so
 // it never changes, or reads from, another thread by mistake.
 //
-// The file is never written over when it could not be read (it stays as it is) or when it was
-// undecodable and no backup of it could be made.
+// The file is never written over when it could not be read and could not be moved aside (it
+// stays as it is) or when it was undecodable and no backup of it could be made. An operation
+// whose change did not reach the file says so: `ok` false in a state answer, false from the
+// others, and `lastFailure()` tells why; its change is then dropped.
 class ConversationStore {
 public:
     ConversationStore();
     ConversationStore(const ConversationStore&) = delete;
     ConversationStore& operator=(const ConversationStore&) = delete;
 
-    const std::filesystem::path& fileURL() const { return file_.path(); }
+    const std::filesystem::path& fileURL() const { return file_.file().path(); }
+
+    // Why the last operation could not read or store the threads; absent when it could.
+    std::optional<std::string> lastFailure();
 
     ConversationStateResponse conversationState(const std::optional<std::string>& threadID = std::nullopt);
     ConversationStateResponse createThread(const std::optional<std::string>& projectName = std::nullopt);
     // Removes the thread with exactly this ID and answers for the most recently updated one left.
     ConversationStateResponse deleteThread(const std::string& threadID);
+    // The operations returning bool say whether the change reached the file (an ignored change did).
     // Renames the thread with exactly this ID; a title that is empty once trimmed is ignored.
-    void updateTitle(const std::string& threadID, const std::string& title);
+    bool updateTitle(const std::string& threadID, const std::string& title);
     // Empties entries and captures, renumbers the title by stored position; keeps brief and project.
     ConversationStateResponse clearThread(const std::optional<std::string>& threadID);
     // The last `limit` entries in stored order (none for a negative limit).
     std::vector<ConversationEntry> recentEntries(const std::optional<std::string>& threadID, int limit);
     // A first user message also titles the thread (its first 36 characters, then "...").
-    void append(ConversationRole role, const std::string& content,
+    bool append(ConversationRole role, const std::string& content,
                 const std::optional<std::string>& threadID = std::nullopt);
-    void appendToolCall(const ToolCallInfo& call, std::int64_t userEntryIndex,
+    bool appendToolCall(const ToolCallInfo& call, std::int64_t userEntryIndex,
                         const std::optional<std::string>& threadID = std::nullopt);
-    void updateLatestCapture(const std::optional<CaptureMetadata>& capture,
+    bool updateLatestCapture(const std::optional<CaptureMetadata>& capture,
                              const std::optional<std::string>& threadID = std::nullopt);
-    void appendPendingCapture(const CaptureMetadata& capture,
+    bool appendPendingCapture(const CaptureMetadata& capture,
                               const std::optional<std::string>& threadID = std::nullopt);
     std::vector<CaptureMetadata> pendingCaptures(const std::optional<std::string>& threadID = std::nullopt);
-    void clearPendingCaptures(const std::optional<std::string>& threadID = std::nullopt);
+    bool clearPendingCaptures(const std::optional<std::string>& threadID = std::nullopt);
     // Stores the brief trimmed; an absent or blank brief removes it.
     ConversationStateResponse updateSongBrief(const std::optional<std::string>& songBrief,
                                               const std::optional<std::string>& threadID = std::nullopt);
@@ -62,14 +70,12 @@ public:
 private:
     struct Operation;
 
-    // Every operation: alone on the queue, load the file, resolve the thread the caller means,
-    // let `change` work on the loaded copy (and answer from it), write the file back.
+    // Every operation: alone on the queue, take the threads as the file holds them, resolve the
+    // thread the caller means, let `change` work on them (and answer from them), write them back.
     template <class Change>
     auto run(const std::optional<std::string>& threadID, Change change);
 
-    StoreFile::Contents<StoredConversationState> load();
-
-    StoreFile file_;
+    CachedStoreFile<StoredConversationState> file_;
     platform::SerialQueue queue_;
 };
 

@@ -33,32 +33,35 @@ void from_json(const json& j, Memory& memory) {
     memory.createdAt = json_fields::text(j, "createdAt");
 }
 
-MemoryStore::MemoryStore() : file_(AppPaths::appSupportDirectory() / "memories.json", "MemoryStore") {}
+MemoryStore::MemoryStore() : file_(StoreFile(AppPaths::appSupportDirectory() / "memories.json", "MemoryStore")) {}
+
+std::optional<std::string> MemoryStore::lastFailure() {
+    return queue_.sync([&] { return file_.lastFailure(); });
+}
 
 std::vector<Memory> MemoryStore::all() {
-    return queue_.sync([&] { return file_.load<Memories>().value; });
+    return queue_.sync([&] { return file_.current().value; });
 }
 
 Memory MemoryStore::add(const std::string& scope, const std::string& note) {
     return queue_.sync([&] {
-        auto loaded = file_.load<Memories>();
+        Memories& memories = file_.current().value;
         Memory memory{newMemoryID(), scope, text::trimmingWhitespaceAndNewlines(note),
                       ISO8601::corvaneDefault(ISO8601::now())};
-        loaded.value.push_back(memory);
-        file_.save(loaded, loaded.value);
+        memories.push_back(memory);
+        if (file_.save()) memory = file_.current().value.back();  // as stored: invalid text replaced
         return memory;
     });
 }
 
 std::optional<Memory> MemoryStore::remove(const std::string& id) {
     return queue_.sync([&]() -> std::optional<Memory> {
-        auto loaded = file_.load<Memories>();
-        Memories& memories = loaded.value;
+        Memories& memories = file_.current().value;
         auto found = std::find_if(memories.begin(), memories.end(), [&](const Memory& m) { return m.id == id; });
         if (found == memories.end()) return std::nullopt;
         Memory removed = *found;
         memories.erase(found);
-        file_.save(loaded, memories);
+        file_.save();
         return removed;
     });
 }

@@ -26,16 +26,21 @@ struct Memory {
 void to_json(nlohmann::json& j, const Memory& memory);
 void from_json(const nlohmann::json& j, Memory& memory);  // throws json_fields::DecodeError
 
-// The remembered notes in "memories.json" of the application folder. Nothing is cached:
-// every operation reads the whole file and, when it changes something, writes it whole again.
-// Every operation may be called from any thread, but not from inside the store's own queue.
+// The remembered notes in "memories.json" of the application folder. The notes stay in memory
+// and the file is read again only when it changed on disk; an operation that changes something
+// writes the whole file again. One whose change did not reach the file keeps the reason in
+// lastFailure() and its change is dropped. Every operation may be called from any thread, but
+// not from inside the store's own queue.
 class MemoryStore {
 public:
     MemoryStore();  // touches no file
     MemoryStore(const MemoryStore&) = delete;
     MemoryStore& operator=(const MemoryStore&) = delete;
 
-    const std::filesystem::path& fileURL() const { return file_.path(); }
+    const std::filesystem::path& fileURL() const { return file_.file().path(); }
+
+    // Why the last operation could not read or store the notes; absent when it could.
+    std::optional<std::string> lastFailure();
 
     std::vector<Memory> all();  // in the order they were added
     Memory add(const std::string& scope, const std::string& note);
@@ -50,7 +55,7 @@ public:
 private:
     std::vector<Memory> matching(const std::string& key);
 
-    StoreFile file_;
+    CachedStoreFile<std::vector<Memory>> file_;
     platform::SerialQueue queue_{"Corvane.MemoryStore"};
 };
 

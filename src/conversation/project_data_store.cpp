@@ -37,22 +37,25 @@ void from_json(const json& j, StoredProjectData& data) {
 }
 
 ProjectDataStore::ProjectDataStore()
-    : file_(AppPaths::appSupportDirectory() / "project-data.json", "ProjectDataStore") {}
+    : file_(StoreFile(AppPaths::appSupportDirectory() / "project-data.json", "ProjectDataStore")) {}
+
+std::optional<std::string> ProjectDataStore::lastFailure() {
+    return queue_.sync([&] { return file_.lastFailure(); });
+}
 
 std::optional<StoredProjectData> ProjectDataStore::load(const std::string& projectName) {
     return queue_.sync([&]() -> std::optional<StoredProjectData> {
-        auto projects = file_.load<Projects>().value;
+        const Projects& projects = file_.current().value;
         auto found = projects.find(projectName);
         if (found == projects.end()) return std::nullopt;
         return found->second;
     });
 }
 
-void ProjectDataStore::save(const std::string& projectName, const StoredProjectData& data) {
-    queue_.sync([&] {
-        auto loaded = file_.load<Projects>();
-        loaded.value[projectName] = data;
-        file_.save(loaded, loaded.value);
+bool ProjectDataStore::save(const std::string& projectName, const StoredProjectData& data) {
+    return queue_.sync([&] {
+        file_.current().value[projectName] = data;
+        return file_.save();
     });
 }
 

@@ -52,23 +52,28 @@ void to_json(nlohmann::json& j, const StoredProjectData& data);
 void from_json(const nlohmann::json& j, StoredProjectData& data);
 
 // One record per project, keyed by the project's name, in "project-data.json" of the
-// application folder. Nothing is cached; each save reads the file afresh and writes it whole.
-// Every operation may be called from any thread, but not from inside the store's own queue.
+// application folder. The records stay in memory and the file is read again only when it changed
+// on disk; each save writes the whole file. Every operation may be called from any thread, but
+// not from inside the store's own queue.
 class ProjectDataStore {
 public:
     ProjectDataStore();  // touches no file
     ProjectDataStore(const ProjectDataStore&) = delete;
     ProjectDataStore& operator=(const ProjectDataStore&) = delete;
 
-    const std::filesystem::path& fileURL() const { return file_.path(); }
+    const std::filesystem::path& fileURL() const { return file_.file().path(); }
+
+    // Why the last operation could not read or store the records; absent when it could.
+    std::optional<std::string> lastFailure();
 
     // The record stored under exactly this name (case-sensitive), or absent.
     std::optional<StoredProjectData> load(const std::string& projectName);
     // Replaces the record of that project; the other projects' records stay as they are.
-    void save(const std::string& projectName, const StoredProjectData& data);
+    // Whether it reached the file (when not, lastFailure() tells why and nothing changed).
+    bool save(const std::string& projectName, const StoredProjectData& data);
 
 private:
-    StoreFile file_;
+    CachedStoreFile<std::map<std::string, StoredProjectData>> file_;
     platform::SerialQueue queue_{"Corvane.ProjectDataStore"};
 };
 

@@ -2,19 +2,44 @@
 
 #include <fmt/format.h>
 
+#include <cerrno>
+
 #include "platform/log.h"
 #include "support/app_paths.h"
 
 namespace corvane {
 
-bool writeJSONDocument(const std::filesystem::path& path, const nlohmann::json& document, unsigned mode) {
+namespace {
+// nlohmann's serializer writes straight into one string reserved up front.
+std::string dumpDocument(const nlohmann::json& document, nlohmann::json::error_handler_t handler, size_t expectedSize) {
     std::string bytes;
+    bytes.reserve(expectedSize);
+    nlohmann::detail::serializer<nlohmann::json> serializer(nlohmann::detail::output_adapter<char>(bytes), ' ',
+                                                            handler);
+    serializer.dump(document, true, false, 2);
+    return bytes;
+}
+}  // namespace
+
+std::optional<std::string> encodeJSONDocument(const nlohmann::json& document, bool* replaced) {
+    if (replaced) *replaced = false;
     try {
-        bytes = document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+        return dumpDocument(document, nlohmann::json::error_handler_t::strict, 1 << 16);
+    } catch (const nlohmann::json::type_error&) {  // invalid UTF-8: the rare second pass
     } catch (const std::exception&) {
-        return false;
+        return std::nullopt;
     }
-    return writeFileAtomically(path, bytes, mode);  // a failed write is not reported, as for every store
+    try {
+        if (replaced) *replaced = true;
+        return dumpDocument(document, nlohmann::json::error_handler_t::replace, 1 << 16);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+bool writeJSONDocument(const std::filesystem::path& path, const nlohmann::json& document, unsigned mode) {
+    auto bytes = encodeJSONDocument(document);
+    return bytes && writeFileAtomically(path, *bytes, mode);
 }
 
 StoreFile::StoreFile(std::filesystem::path path, std::string storeName, Options options)
@@ -24,19 +49,57 @@ void StoreFile::reportDecodeFailure(const std::string& reason) const {
     log(fmt::format("[{}] decode failed: {}", storeName_, reason));
 }
 
-void StoreFile::archive() const { AppPaths::archiveCorruptFile(path_, storeName_); }
+// Every load of an unchanged corrupt file would otherwise add one more identical copy.
+void StoreFile::archive(const std::string& bytes) const {
+    if (!AppPaths::hasPreservedCopy(path_, bytes)) AppPaths::archiveCorruptFile(path_, storeName_);
+}
+
+// Only what stays unreadable is moved: a passing failure (out of descriptors, an I/O error)
+// leaves the file where it is, unwritten.
+bool StoreFile::moveAside(int readError) {
+    bool lasting = readError == EACCES || readError == EPERM || readError == EISDIR || readError == ELOOP;
+    if (lasting && AppPaths::moveUnreadableFileAside(path_, storeName_)) return true;
+    fail(fmt::format("{} could not be read", path_.string()));
+    return false;
+}
+
+void StoreFile::fail(std::string reason) { lastFailure_ = std::move(reason); }
+
+std::optional<std::string> StoreFile::encode(const nlohmann::json& document, bool* replaced) {
+    auto bytes = encodeJSONDocument(document, replaced);
+    if (!bytes) {
+        log(fmt::format("[{}] Could not encode {}", storeName_, path_.string()));
+        fail(fmt::format("{} could not be encoded", path_.string()));
+    }
+    return bytes;
+}
+
+bool StoreFile::saveBytes(Found found, const std::string& corruptBytes, const std::string& bytes, FileStamp* written) {
+    if (!mayOverwrite(found, corruptBytes)) return false;
+    if (!writeFileAtomically(path_, bytes, options_.mode, written)) {
+        int error = errno;
+        log(fmt::format("[{}] Could not write {}: {}", storeName_, path_.string(),
+                        std::generic_category().message(error)));
+        fail(fmt::format("{} could not be written", path_.string()));
+        return false;
+    }
+    lastFailure_.reset();
+    return true;
+}
 
 // An unreadable file, or an undecodable one of which no backup could be made, may still hold
 // the user's data.
-bool StoreFile::mayOverwrite(Found found, const std::string& corruptBytes) const {
+bool StoreFile::mayOverwrite(Found found, const std::string& corruptBytes) {
     if (found == Found::unreadable) {
         if (options_.reportRefusedWrites)
             log(fmt::format("[{}] Not overwriting unreadable file: {}", storeName_, path_.string()));
+        fail(fmt::format("{} could not be read and is not written over", path_.string()));
         return false;
     }
     if (found == Found::corrupt && !AppPaths::hasPreservedCopy(path_, corruptBytes)) {
         if (options_.reportRefusedWrites)
             log(fmt::format("[{}] Not overwriting corrupt file without a backup: {}", storeName_, path_.string()));
+        fail(fmt::format("{} is undecodable and no backup of it could be made", path_.string()));
         return false;
     }
     return true;

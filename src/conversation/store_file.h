@@ -2,6 +2,8 @@
 
 #include <exception>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -12,14 +14,21 @@
 
 namespace corvane {
 
-// Atomically replaces the file with the document, pretty-printed (2 spaces, keys sorted). Invalid
-// UTF-8 is replaced rather than losing the whole write to one bad byte. Whether it was written.
+// The bytes of a store file: pretty-printed (2 spaces, keys sorted). Invalid UTF-8 is replaced
+// rather than losing the whole write to one bad byte; `replaced` says whether that happened.
+// Absent when the document cannot be encoded at all.
+std::optional<std::string> encodeJSONDocument(const nlohmann::json& document, bool* replaced = nullptr);
+
+// Atomically replaces the file with the encoded document. Whether it was written.
 bool writeJSONDocument(const std::filesystem::path& path, const nlohmann::json& document, unsigned mode = 0644);
 
-// The file policy the JSON stores share. A missing file reads as empty. An unreadable file is
-// never written over. An undecodable file is copied beside itself ("<name>.corrupt-<stamp>.bak")
-// and the store starts empty; it is written over only once a backup holding exactly its bytes
-// exists. Every write replaces the whole file atomically.
+// The file policy the JSON stores share. A missing file reads as empty. An undecodable file is
+// copied beside itself ("<name>.corrupt-<stamp>.bak", unless such a backup already holds its
+// bytes) and the store starts empty; it is written
+// over only once a backup holding exactly its bytes exists. A file that cannot be read for
+// good (no permission, a folder in its place) is renamed to such a backup name when possible,
+// and otherwise never written over. Every write replaces the whole file atomically. A write that
+// is refused or fails is logged and kept as the store's last failure until an operation succeeds.
 class StoreFile {
 public:
     enum class Found { missing, decoded, corrupt, unreadable };
@@ -43,28 +52,33 @@ public:
         : StoreFile(std::move(path), std::move(storeName), {}) {}
 
     const std::filesystem::path& path() const { return path_; }
+    const std::string& storeName() const { return storeName_; }
+
+    // Why the last load or save could not read or write the file; absent when it could.
+    const std::optional<std::string>& lastFailure() const { return lastFailure_; }
 
     // Reads the file and decodes it with json_fields::decode<T>, or with `decode` (bytes to T,
     // throwing on anything it cannot read). An undecodable file is logged as "decode failed"
     // (or through `reportFailure`, given the reason) and archived.
     template <class T>
-    Contents<T> load() const {
+    Contents<T> load() {
         return load<T>([](const std::string& bytes) { return json_fields::decode<T>(bytes); });
     }
 
     template <class T, class Decode>
-    Contents<T> load(Decode&& decode) const {
+    Contents<T> load(Decode&& decode) {
         auto report = [this](const std::string& reason) { reportDecodeFailure(reason); };
         return load<T>(std::forward<Decode>(decode), report);
     }
 
     template <class T, class Decode, class ReportFailure>
-    Contents<T> load(Decode&& decode, ReportFailure&& reportFailure) const {
+    Contents<T> load(Decode&& decode, ReportFailure&& reportFailure) {
         Contents<T> contents;
         FileRead file = readFile(path_);
+        lastFailure_.reset();
         if (file.status == FileRead::Status::missing) return contents;
         if (file.status == FileRead::Status::unreadable) {
-            contents.found = Found::unreadable;
+            if (!moveAside(file.error)) contents.found = Found::unreadable;
             return contents;
         }
         try {
@@ -72,7 +86,7 @@ public:
             contents.found = Found::decoded;
         } catch (const std::exception& e) {
             reportFailure(std::string(e.what()));
-            archive();
+            archive(file.bytes);
             contents.value = T{};
             contents.found = Found::corrupt;
             contents.corruptBytes = std::move(file.bytes);
@@ -82,18 +96,113 @@ public:
 
     // Writes the document over the file unless what the load found forbids it; whether it was written.
     template <class T>
-    bool save(const Contents<T>& loaded, const nlohmann::json& document) const {
-        return mayOverwrite(loaded.found, loaded.corruptBytes) && writeJSONDocument(path_, document, options_.mode);
+    bool save(const Contents<T>& loaded, const nlohmann::json& document) {
+        auto bytes = encode(document, nullptr);
+        return bytes && saveBytes(loaded.found, loaded.corruptBytes, *bytes, nullptr);
     }
+
+    // The encoding of a document for saveBytes; absent (and the failure kept) when impossible.
+    std::optional<std::string> encode(const nlohmann::json& document, bool* replaced);
+    // Writes already encoded bytes, as save does; `written` receives the new file's stamp.
+    bool saveBytes(Found found, const std::string& corruptBytes, const std::string& bytes, FileStamp* written);
 
 private:
     void reportDecodeFailure(const std::string& reason) const;
-    void archive() const;
-    bool mayOverwrite(Found found, const std::string& corruptBytes) const;
+    void archive(const std::string& bytes) const;
+    bool moveAside(int readError);
+    bool mayOverwrite(Found found, const std::string& corruptBytes);
+    void fail(std::string reason);
 
     std::filesystem::path path_;
     std::string storeName_;
     Options options_;
+    std::optional<std::string> lastFailure_;
+};
+
+// A store file whose decoded contents stay in memory between operations. The file is read again
+// only when it changed on disk (another writer, a restored backup), so an operation costs one
+// stat plus, when it changes something, one encode and one atomic write.
+template <class T>
+class CachedStoreFile {
+public:
+    using Contents = StoreFile::Contents<T>;
+    using Decode = std::function<T(const std::string&)>;
+    using ReportFailure = std::function<void(const std::string&)>;
+    // Writes the text of encodeJSONDocument(json(value)) into `out` straight from the value;
+    // false when it cannot (invalid UTF-8), and the document path writes it instead.
+    using Encode = std::function<bool(const T& value, std::string& out)>;
+
+    // Without `decode`, json_fields::decode<T>; without `reportFailure`, the "decode failed" line.
+    CachedStoreFile(StoreFile file, Decode decode = {}, ReportFailure reportFailure = {}, Encode encode = {})
+        : file_(std::move(file)),
+          decode_(std::move(decode)),
+          reportFailure_(std::move(reportFailure)),
+          encode_(std::move(encode)) {
+        if (!decode_) decode_ = [](const std::string& bytes) { return json_fields::decode<T>(bytes); };
+    }
+
+    const StoreFile& file() const { return file_; }
+    const std::optional<std::string>& lastFailure() const { return file_.lastFailure(); }
+    // Whether the file, as current() last found it, holds exactly what this store last wrote.
+    bool holdsOwnWrite() const { return cached_ && ownWrite_; }
+
+    // The contents as the file holds them now; the caller may change them and then save().
+    Contents& current() {
+        std::optional<FileStamp> stamp = fileStamp(file_.path());  // before the read: a later change shows
+        if (cached_ && stamp == stamp_) return contents_;
+        cached_ = false;
+        ownWrite_ = false;
+        contents_ = reportFailure_ ? file_.load<T>(decode_, reportFailure_) : file_.load<T>(decode_);
+        // Only a file read whole is kept; a corrupt or unreadable one is looked at again each time.
+        if (contents_.found == StoreFile::Found::decoded || contents_.found == StoreFile::Found::missing) {
+            // A missing file (or one just moved aside) is gone as of the read.
+            stamp_ = contents_.found == StoreFile::Found::missing ? std::nullopt : stamp;
+            cached_ = true;
+        }
+        return contents_;
+    }
+
+    // Writes current() as changed; whether it reached the file. When it did not, the changes
+    // are dropped and the next operation reads the file again.
+    bool save() {
+        cached_ = false;
+        bool replaced = false;
+        std::optional<std::string> bytes;
+        if (encode_) {
+            bytes.emplace();
+            bytes->reserve(lastSize_ + lastSize_ / 8 + 4096);
+            if (!encode_(contents_.value, *bytes)) bytes.reset();
+        }
+        if (!bytes) bytes = file_.encode(nlohmann::json(contents_.value), &replaced);
+        FileStamp written;
+        if (!bytes || !file_.saveBytes(contents_.found, contents_.corruptBytes, *bytes, &written)) return false;
+        contents_.found = StoreFile::Found::decoded;
+        contents_.corruptBytes.clear();
+        lastSize_ = bytes->size();
+        if (replaced) {
+            // Keep what a later run will read, not the invalid text the file could not hold.
+            try {
+                contents_.value = decode_(*bytes);
+            } catch (const std::exception&) {
+                return true;  // stays uncached: the next operation reads the file
+            }
+        }
+        stamp_ = written;
+        cached_ = true;
+        ownWrite_ = true;
+        return true;
+    }
+
+private:
+    StoreFile file_;
+    Decode decode_;
+    ReportFailure reportFailure_;
+    Encode encode_;
+    Contents contents_;
+    size_t lastSize_ = 0;
+    std::optional<FileStamp> stamp_;
+    bool cached_ = false;
+    bool ownWrite_ = false;
 };
 
 }  // namespace corvane

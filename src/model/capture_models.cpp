@@ -1,6 +1,7 @@
 #include "model/capture_models.h"
 
 #include "support/json_fields.h"
+#include "support/json_writer.h"
 
 namespace corvane {
 
@@ -35,6 +36,21 @@ void from_json(const nlohmann::json& j, CaptureMetadata& v) {
     v.mode = value<CaptureMode>(j, "mode");
     v.filePath = optionalText(j, "filePath");
     v.logicContext = value<LogicContextSnapshot>(j, "logicContext");
+}
+
+void writeJSON(PrettyJSONWriter& w, const CaptureMetadata& v) {
+    w.beginObject();
+    if (v.filePath) {
+        w.key("filePath");
+        w.string(*v.filePath);
+    }
+    w.key("logicContext");
+    writeJSON(w, v.logicContext);
+    w.key("mode");
+    w.string(toString(v.mode));
+    w.key("timestamp");
+    w.string(v.timestamp);
+    w.endObject();
 }
 
 }  // namespace corvane

@@ -28,5 +28,6 @@ void to_json(nlohmann::json& j, CaptureMode v);
 void from_json(const nlohmann::json& j, CaptureMode& v);
 void to_json(nlohmann::json& j, const CaptureMetadata& v);
 void from_json(const nlohmann::json& j, CaptureMetadata& v);
+void writeJSON(PrettyJSONWriter& w, const CaptureMetadata& v);  // the text of dump(2)
 
 }  // namespace corvane

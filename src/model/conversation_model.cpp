@@ -1,6 +1,7 @@
 #include "model/conversation_model.h"
 
 #include "support/json_fields.h"
+#include "support/json_writer.h"
 
 namespace corvane {
 
@@ -90,6 +91,82 @@ void from_json(const nlohmann::json& j, StoredConversation& v) {
     v.latestCapture = optionalValue<CaptureMetadata>(j, "latestCapture");
     v.pendingCaptures = optionalValue<std::vector<CaptureMetadata>>(j, "pendingCaptures");
     v.songBrief = optionalText(j, "songBrief");
+}
+
+namespace {
+void writeOptionalText(PrettyJSONWriter& w, const char* key, const std::optional<std::string>& value) {
+    if (!value) return;
+    w.key(key);
+    w.string(*value);
+}
+
+void writeOptionalInteger(PrettyJSONWriter& w, const char* key, const std::optional<std::int64_t>& value) {
+    if (!value) return;
+    w.key(key);
+    w.integer(*value);
+}
+
+template <class List>
+void list(PrettyJSONWriter& w, const List& values) {
+    w.beginArray();
+    for (const auto& value : values) writeJSON(w, value);
+    w.endArray();
+}
+}  // namespace
+
+// Keys in sorted order, as to_json's objects hold them.
+void writeJSON(PrettyJSONWriter& w, const ConversationEntry& v) {
+    w.beginObject();
+    writeOptionalText(w, "arguments", v.arguments);
+    w.key("content");
+    w.string(v.content);
+    writeOptionalText(w, "resultJSON", v.resultJSON);
+    w.key("role");
+    w.string(toString(v.role));
+    writeOptionalInteger(w, "roundIndex", v.roundIndex);
+    if (v.succeeded) {
+        w.key("succeeded");
+        w.boolean(*v.succeeded);
+    }
+    writeOptionalText(w, "summary", v.summary);
+    w.key("timestamp");
+    w.string(v.timestamp);
+    writeOptionalText(w, "toolCallID", v.toolCallID);
+    writeOptionalText(w, "toolName", v.toolName);
+    writeOptionalInteger(w, "userEntryIndex", v.userEntryIndex);
+    w.endObject();
+}
+
+void writeJSON(PrettyJSONWriter& w, const StoredConversationThread& v) {
+    w.beginObject();
+    w.key("createdAt");
+    w.string(v.createdAt);
+    w.key("entries");
+    list(w, v.entries);
+    if (v.latestCapture) {
+        w.key("latestCapture");
+        writeJSON(w, *v.latestCapture);
+    }
+    if (v.pendingCaptures) {
+        w.key("pendingCaptures");
+        list(w, *v.pendingCaptures);
+    }
+    writeOptionalText(w, "projectName", v.projectName);
+    writeOptionalText(w, "songBrief", v.songBrief);
+    w.key("threadID");
+    w.string(v.threadID);
+    w.key("title");
+    w.string(v.title);
+    w.key("updatedAt");
+    w.string(v.updatedAt);
+    w.endObject();
+}
+
+void writeJSON(PrettyJSONWriter& w, const StoredConversationState& v) {
+    w.beginObject();
+    w.key("threads");
+    list(w, v.threads);
+    w.endObject();
 }
 
 void to_json(nlohmann::json& j, const ConversationSummary& v) {

@@ -100,6 +100,10 @@ void from_json(const nlohmann::json& j, StoredConversationThread& v);
 void to_json(nlohmann::json& j, const StoredConversationState& v);
 void from_json(const nlohmann::json& j, StoredConversationState& v);
 void from_json(const nlohmann::json& j, StoredConversation& v);
+// The text of dump(2) of to_json, written straight: the conversation file can be large.
+void writeJSON(PrettyJSONWriter& w, const ConversationEntry& v);
+void writeJSON(PrettyJSONWriter& w, const StoredConversationThread& v);
+void writeJSON(PrettyJSONWriter& w, const StoredConversationState& v);
 void to_json(nlohmann::json& j, const ConversationSummary& v);
 void from_json(const nlohmann::json& j, ConversationSummary& v);
 void to_json(nlohmann::json& j, const ConversationStateResponse& v);

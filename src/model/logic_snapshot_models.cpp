@@ -1,23 +1,37 @@
 #include "model/logic_snapshot_models.h"
 
+#include <cmath>
+
 #include "support/json_fields.h"
+#include "support/json_writer.h"
 
 namespace corvane {
 
 using namespace json_fields;
 
+namespace {
+// JSON has no NaN or infinity: a frame number that is neither is written as 0 (as the
+// diagnostics write frames), and the null that earlier versions wrote reads as 0.
+double finiteOrZero(double value) { return std::isfinite(value) ? value : 0; }
+
+double frameNumber(const nlohmann::json& j, const char* key) {
+    const nlohmann::json& found = required(j, key);
+    return found.is_null() ? 0 : asNumber(found, key);
+}
+}  // namespace
+
 void to_json(nlohmann::json& j, const RectDTO& v) {
-    j = {{"x", jsonNumber(v.x)},
-         {"y", jsonNumber(v.y)},
-         {"width", jsonNumber(v.width)},
-         {"height", jsonNumber(v.height)}};
+    j = {{"x", finiteOrZero(v.x)},
+         {"y", finiteOrZero(v.y)},
+         {"width", finiteOrZero(v.width)},
+         {"height", finiteOrZero(v.height)}};
 }
 
 void from_json(const nlohmann::json& j, RectDTO& v) {
-    v.x = number(j, "x");
-    v.y = number(j, "y");
-    v.width = number(j, "width");
-    v.height = number(j, "height");
+    v.x = frameNumber(j, "x");
+    v.y = frameNumber(j, "y");
+    v.width = frameNumber(j, "width");
+    v.height = frameNumber(j, "height");
 }
 
 void to_json(nlohmann::json& j, const WindowSummary& v) {
@@ -46,6 +60,60 @@ void from_json(const nlohmann::json& j, LogicContextSnapshot& v) {
     v.appName = optionalText(j, "appName");
     v.focusedWindowTitle = optionalText(j, "focusedWindowTitle");
     v.windows = value<std::vector<WindowSummary>>(j, "windows");
+}
+
+// Keys in sorted order, as to_json's objects hold them.
+void writeJSON(PrettyJSONWriter& w, const RectDTO& v) {
+    w.beginObject();
+    w.key("height");
+    w.number(finiteOrZero(v.height));
+    w.key("width");
+    w.number(finiteOrZero(v.width));
+    w.key("x");
+    w.number(finiteOrZero(v.x));
+    w.key("y");
+    w.number(finiteOrZero(v.y));
+    w.endObject();
+}
+
+void writeJSON(PrettyJSONWriter& w, const WindowSummary& v) {
+    w.beginObject();
+    w.key("frame");
+    writeJSON(w, v.frame);
+    w.key("isFocused");
+    w.boolean(v.isFocused);
+    w.key("title");
+    w.string(v.title);
+    w.endObject();
+}
+
+void writeJSON(PrettyJSONWriter& w, const LogicContextSnapshot& v) {
+    w.beginObject();
+    if (v.appName) {
+        w.key("appName");
+        w.string(*v.appName);
+    }
+    if (v.bundleIdentifier) {
+        w.key("bundleIdentifier");
+        w.string(*v.bundleIdentifier);
+    }
+    if (v.focusedWindowTitle) {
+        w.key("focusedWindowTitle");
+        w.string(*v.focusedWindowTitle);
+    }
+    w.key("logicIsFrontmost");
+    w.boolean(v.logicIsFrontmost);
+    w.key("logicIsRunning");
+    w.boolean(v.logicIsRunning);
+    if (v.processIdentifier) {
+        w.key("processIdentifier");
+        w.integer(*v.processIdentifier);
+    }
+    w.key("windows");
+    w.beginArray();
+    for (const auto& window : v.windows) writeJSON(w, window);
+    w.endArray();
+    w.endObject();
 }
 
 void to_json(nlohmann::json& j, const TrackSummary& v) {

@@ -12,6 +12,8 @@
 
 namespace corvane {
 
+class PrettyJSONWriter;
+
 // A rectangle in global screen points (origin top left of the main display, y downwards).
 struct RectDTO {
     double x = 0;
@@ -76,6 +78,11 @@ void from_json(const nlohmann::json& j, TrackSummary& v);
 void to_json(nlohmann::json& j, const TrackContextSnapshot& v);
 void from_json(const nlohmann::json& j, TrackContextSnapshot& v);
 void to_json(nlohmann::json& j, const PermissionSnapshot& v);
+
+// The same text as dump(2) of to_json, written straight (see PrettyJSONWriter).
+void writeJSON(PrettyJSONWriter& w, const RectDTO& v);
+void writeJSON(PrettyJSONWriter& w, const WindowSummary& v);
+void writeJSON(PrettyJSONWriter& w, const LogicContextSnapshot& v);
 void from_json(const nlohmann::json& j, PermissionSnapshot& v);
 
 }  // namespace corvane

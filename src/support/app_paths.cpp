@@ -1,7 +1,12 @@
 #include "support/app_paths.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 #include <fmt/format.h>
 
@@ -83,20 +88,71 @@ fs::path AppPaths::appSupportDirectory(const std::optional<std::string>& subdire
     return folder;
 }
 
-void AppPaths::archiveCorruptFile(const fs::path& file, const std::string& context) {
-    std::error_code ec;
-    if (!fs::exists(file, ec)) return;
+namespace {
+constexpr int kMaxBackupsPerSecond = 1000;
+
+// The n-th backup name of this second (n from 1); the first keeps the plain form.
+fs::path backupPath(const fs::path& file, const std::string& stamp, int n) {
+    fs::path backup = file;
+    backup += ".corrupt-" + stamp + (n == 1 ? std::string() : "-" + std::to_string(n)) + ".bak";
+    return backup;
+}
+
+std::string backupStamp() {
     std::string stamp = ISO8601::plainString(ISO8601::now());
     for (auto& c : stamp)
         if (c == ':') c = '-';
-    fs::path backup = file;
-    backup += ".corrupt-" + stamp + ".bak";
-    fs::copy_file(file, backup, fs::copy_options::none, ec);
+    return stamp;
+}
+
+// Renames without ever replacing what is at the target.
+bool renameNoReplace(const fs::path& from, const fs::path& to, int& error) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    error = errno;
+    if (error != EINVAL && error != ENOSYS) return false;
+    struct stat st {};  // a file system without RENAME_NOREPLACE
+    if (::lstat(to.c_str(), &st) == 0) {
+        error = EEXIST;
+        return false;
+    }
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    error = errno;
+    return false;
+}
+}  // namespace
+
+void AppPaths::archiveCorruptFile(const fs::path& file, const std::string& context) {
+    std::error_code ec;
+    if (!fs::exists(file, ec)) return;
+    const std::string stamp = backupStamp();
+    fs::path backup;
+    for (int n = 1; n <= kMaxBackupsPerSecond; ++n) {
+        backup = backupPath(file, stamp, n);
+        ec.clear();
+        fs::copy_file(file, backup, fs::copy_options::none, ec);
+        if (ec != std::errc::file_exists) break;
+    }
     if (!ec) {
         log(fmt::format("[{}] Preserved corrupt file: {}", context, backup.string()));
     } else {
         log(fmt::format("[{}] Could not preserve corrupt file {}: {}", context, file.string(), ec.message()));
     }
+}
+
+bool AppPaths::moveUnreadableFileAside(const fs::path& file, const std::string& context) {
+    const std::string stamp = backupStamp();
+    int error = 0;
+    for (int n = 1; n <= kMaxBackupsPerSecond; ++n) {
+        fs::path backup = backupPath(file, stamp, n);
+        if (renameNoReplace(file, backup, error)) {
+            log(fmt::format("[{}] Moved unreadable file aside: {}", context, backup.string()));
+            return true;
+        }
+        if (error != EEXIST) break;
+    }
+    log(fmt::format("[{}] Could not move unreadable file aside {}: {}", context, file.string(),
+                    std::generic_category().message(error)));
+    return false;
 }
 
 bool AppPaths::hasPreservedCopy(const fs::path& file, const std::string& bytes) {

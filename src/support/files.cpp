@@ -41,14 +41,19 @@ FileRead readFile(const fs::path& path) {
     FileRead result;
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
+        result.error = errno;
         result.status = errno == ENOENT || errno == ENOTDIR ? FileRead::Status::missing : FileRead::Status::unreadable;
         return result;
     }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        result.bytes.reserve(static_cast<size_t>(st.st_size));
     char buffer[65536];
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR) continue;
+            result.error = errno;
             ::close(fd);
             result.status = FileRead::Status::unreadable;
             result.bytes.clear();
@@ -62,7 +67,21 @@ FileRead readFile(const fs::path& path) {
     return result;
 }
 
-bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
+namespace {
+FileStamp stampOf(const struct stat& st) {
+    return FileStamp{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                     static_cast<std::int64_t>(st.st_size),
+                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+}  // namespace
+
+std::optional<FileStamp> fileStamp(const fs::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return stampOf(st);
+}
+
+bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode, FileStamp* written) {
     fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
     std::string tempName = ".";
     tempName += path.filename().string();
@@ -72,11 +91,16 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned 
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) return false;
     bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    struct stat st {};
+    if (ok && written) ok = ::fstat(fd, &st) == 0;  // a rename keeps the inode and the times
     ok = ::close(fd) == 0 && ok;
     if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        int error = errno;  // the caller reports why
         ::unlink(temp.c_str());
+        errno = error;
         return false;
     }
+    if (written) *written = stampOf(st);
     int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,14 +12,30 @@ struct FileRead {
     enum class Status { ok, missing, unreadable };
     Status status = Status::missing;
     std::string bytes;
+    int error = 0;  // errno of a failed read
     bool ok() const { return status == Status::ok; }
 };
 
 FileRead readFile(const std::filesystem::path& path);
 
+// One version of a file on disk. Every replacement of the file changes the inode; a rewrite in
+// place changes the size or the modification time.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of what is at the path now (following links); absent when nothing can be stat'ed there.
+std::optional<FileStamp> fileStamp(const std::filesystem::path& path);
+
 // Replaces the file atomically: a temporary file in the same folder, fsync, rename, fsync of
 // the folder. A reader sees the old or the new contents, never a mixture. New files get `mode`.
-bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, unsigned mode = 0644);
+// `written`, when given, receives the stamp of the file written.
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, unsigned mode = 0644,
+                         FileStamp* written = nullptr);
 
 // For files in shared folders such as /tmp: created 0600, never through a symbolic link.
 // Appends with O_APPEND, so concurrent writers never replace each other's lines.

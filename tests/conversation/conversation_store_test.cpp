@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cmath>
 #include <thread>
 
 #include "conversation/conversation_store.h"
@@ -354,6 +356,59 @@ TEST_F(ConversationStoreTest, DeletingTheLastThreadLeavesNoCurrentThread) {
     EXPECT_EQ(onDisk(), json::parse(R"({"threads":[]})"));
 }
 
+// Whatever the store writes, a later run reads back: no value it accepts may make the file
+// undecodable (and so cost every thread), and the running store answers as that later run will.
+TEST_F(ConversationStoreTest, HostileValuesReadBackInALaterRun) {
+    const std::string bad = "bad \xFF\xC3";
+    CaptureMetadata hostile = capture("/c/" + bad);
+    hostile.logicContext.processIdentifier = INT32_MIN;
+    hostile.logicContext.appName = bad;
+    hostile.logicContext.windows = {{bad, {NAN, INFINITY, -INFINITY, 1e308}, true}};
+    ToolCallInfo call = listenCall(bad, false);
+    call.arguments = bad;
+    call.roundIndex = INT64_MAX;
+    std::string id = newThread(bad);
+    store.updateTitle(id, bad);
+    store.append(ConversationRole::user, bad, id);
+    store.appendToolCall(call, INT64_MIN, id);
+    store.updateLatestCapture(hostile, id);
+    store.appendPendingCapture(hostile, id);
+    store.updateSongBrief(bad, id);
+
+    platform::LogCapture logs;
+    ConversationStore later;
+    auto state = later.conversationState(id);
+    EXPECT_TRUE(logs.lines().empty()) << logs.lines().front();
+    ASSERT_EQ(state.threads.size(), 1u);
+    EXPECT_EQ(state, store.conversationState(id));
+    EXPECT_EQ(state.songBrief, "bad \uFFFD\uFFFD");
+    ASSERT_EQ(state.entries.size(), 2u);
+    EXPECT_EQ(state.entries[1].roundIndex, INT64_MAX);
+    EXPECT_EQ(state.entries[1].userEntryIndex, INT64_MIN);
+    auto pending = later.pendingCaptures(id);
+    EXPECT_EQ(pending, store.pendingCaptures(id));
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(pending[0].logicContext.windows.at(0).frame, (RectDTO{0, 0, 0, 1e308}));
+    EXPECT_EQ(pending[0].logicContext.processIdentifier, INT32_MIN);
+    EXPECT_EQ(onDisk()["threads"][0]["latestCapture"], onDisk()["threads"][0]["pendingCaptures"][0]);
+}
+
+// The store keeps the threads in memory; another writer's change must still be seen.
+TEST_F(ConversationStoreTest, ChangesMadeOnDiskByAnotherWriterAreSeen) {
+    std::string id = newThread();
+    store.append(ConversationRole::user, "mine", id);
+    {
+        ConversationStore other;
+        other.append(ConversationRole::assistant, "theirs", id);
+    }
+    auto entries = store.recentEntries(id, 12);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1].content, "theirs");
+
+    fs::remove(file());
+    EXPECT_TRUE(store.conversationState().threads.empty());
+}
+
 class ConversationStoreFileTest : public ::testing::Test {
 protected:
     testing::TempHome home;
@@ -445,57 +500,82 @@ TEST_F(ConversationStoreFileTest, UndecodableFileIsArchivedAndTheStoreStartsEmpt
     }
 }
 
-// The backup name has one-second resolution: a second corrupt file within that second finds
-// the name taken. Writing over it then would lose it without a copy.
-TEST_F(ConversationStoreFileTest, CorruptFileIsNeverOverwrittenWhileNoBackupOfItExists) {
+// Two corrupt versions within one second each get a backup of their own, so neither is lost.
+TEST_F(ConversationStoreFileTest, EachCorruptVersionGetsItsOwnBackupEvenWithinOneSecond) {
     prepare("{broken twice");
     testing::writeAll(backup("2026-12-06T15-24-00Z"), "{broken once");
     platform::LogCapture logs;
     ConversationStore store;
 
     auto state = store.createThread(std::nullopt);
-    EXPECT_EQ(state.threads.size(), 1u);  // answered from the working copy
-    EXPECT_EQ(testing::readAll(file()), "{broken twice");
+    EXPECT_TRUE(state.ok);
     EXPECT_EQ(testing::readAll(backup("2026-12-06T15-24-00Z")), "{broken once");
-    EXPECT_TRUE(logs.contains("[ConversationStore] Could not preserve corrupt file " + file().string()));
-
-    clock.sleep(std::chrono::seconds(1));
-    store.createThread(std::nullopt);
-    EXPECT_EQ(testing::readAll(backup("2026-12-06T15-24-01Z")), "{broken twice");
+    EXPECT_EQ(testing::readAll(backup("2026-12-06T15-24-00Z-2")), "{broken twice");
+    EXPECT_TRUE(
+        logs.contains("[ConversationStore] Preserved corrupt file: " + backup("2026-12-06T15-24-00Z-2").string()));
     EXPECT_EQ(storedEntryCount(file()), 0u);
+    EXPECT_EQ(store.conversationState().threads.size(), 1u);
 }
 
-TEST_F(ConversationStoreFileTest, UnreadableFileIsNeverOverwritten) {
+// A file the user may not read is renamed to a backup name and the store starts over; where it
+// cannot even be renamed, every operation says its change was not stored.
+TEST_F(ConversationStoreFileTest, UnreadableFileIsMovedAsideOrReportedNeverSilentlyIgnored) {
     const std::string original = R"({"threads":[{"threadID":"A","title":"Mine","createdAt":"x","updatedAt":"x",)"
                                  R"("entries":[]}]})";
-    prepare(original);
-    ::chmod(file().c_str(), 0);
-    // An unprivileged writer that may replace files in the folder but cannot read this one.
-    ::chmod(home.root().c_str(), 0777);
-    ::chmod(home.appFolder().c_str(), 0777);
+    for (bool folderWritable : {true, false}) {
+        SCOPED_TRACE(folderWritable ? "folder writable" : "folder read-only");
+        fs::remove_all(home.appFolder());
+        prepare(original);
+        ::chmod(file().c_str(), 0);
+        ::chmod(home.root().c_str(), 0777);
+        ::chmod(home.appFolder().c_str(), folderWritable ? 0777 : 0755);
 
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::geteuid() == 0 && ::setuid(65534) != 0) ::_exit(10);
-        if (::access(file().c_str(), R_OK) == 0) ::_exit(11);
-        platform::LogCapture logs;
-        {
+        // An unprivileged user, who cannot read the file.
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::geteuid() == 0 && ::setuid(65534) != 0) ::_exit(10);
+            if (::access(file().c_str(), R_OK) == 0) ::_exit(11);
+            platform::LogCapture logs;
             ConversationStore store;
-            store.createThread(std::nullopt);
-            store.append(ConversationRole::user, "lost?");
-            store.conversationState();
+            auto created = store.createThread(std::nullopt);
+            bool appended = store.append(ConversationRole::user, "lost?");
+            auto state = store.conversationState();
+            bool reported =
+                logs.contains("[ConversationStore] conversation.json could not be read; leaving it untouched");
+            bool ok = folderWritable ? created.ok && appended && state.ok && state.entries.size() == 1 &&
+                                           !store.lastFailure() && logs.contains("Moved unreadable file aside")
+                                     : !created.ok && !appended && !state.ok && reported && store.lastFailure();
+            ::_exit(ok ? 0 : 12);
         }
-        bool reported = logs.contains("[ConversationStore] conversation.json could not be read; leaving it untouched");
-        ::_exit(reported ? 0 : 12);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        if (WEXITSTATUS(status) == 10 || WEXITSTATUS(status) == 11)
+            GTEST_SKIP() << "cannot make a file unreadable here";
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        const fs::path kept = folderWritable ? backup("2026-12-06T15-24-00Z") : file();
+        ::chmod(kept.c_str(), 0600);
+        EXPECT_EQ(testing::readAll(kept), original);
     }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 10 || WEXITSTATUS(status) == 11) GTEST_SKIP() << "cannot make a file unreadable here";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the unreadable file was not reported";
-    ::chmod(file().c_str(), 0600);
-    EXPECT_EQ(testing::readAll(file()), original);
+}
+
+// A folder that cannot hold the file: nothing is stored, and every operation says so.
+TEST_F(ConversationStoreFileTest, StoreThatCannotWriteSaysSoInEveryAnswer) {
+    fs::create_directories(home.root());
+    testing::writeAll(home.appFolder(), "a file where the folder should be");
+    platform::LogCapture logs;
+    ConversationStore store;
+
+    auto created = store.createThread(std::nullopt);
+    EXPECT_FALSE(created.ok);
+    EXPECT_FALSE(store.append(ConversationRole::user, "hello", created.currentThreadID));
+    EXPECT_FALSE(store.updateSongBrief(std::string("brief")).ok);
+    EXPECT_FALSE(store.conversationState().ok);
+    ASSERT_TRUE(store.lastFailure());
+    EXPECT_NE(store.lastFailure()->find("could not be written"), std::string::npos);
+    EXPECT_TRUE(logs.contains("[ConversationStore] Could not write " + file().string()));
+    EXPECT_TRUE(store.conversationState().threads.empty()) << "an unstored thread is not kept";
 }
 
 TEST(ConversationStore, KillDuringAWriteLeavesTheOldOrTheNewFileNeverATornOne) {

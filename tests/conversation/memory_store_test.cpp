@@ -148,28 +148,32 @@ TEST(MemoryStore, CorruptFileIsArchivedAndTheStoreStartsEmpty) {
     }
 }
 
-// The backup of this second already holds other bytes, so the file's own bytes exist nowhere else.
+// A link that loops where this second's backup would go: the copy fails, so the file's own
+// bytes exist nowhere else.
 TEST(MemoryStore, CorruptFileThatCouldNotBeBackedUpIsNeverOverwritten) {
     TempHome home;
     ManualClock clock(at("2026-12-06T15:24:00Z"));
     platform::ScopedServices services({.clock = &clock});
     platform::LogCapture logs;
     MemoryStore store;
-    testing::writeAll(store.fileURL(), "{first");
-    store.all();
     testing::writeAll(store.fileURL(), "{second");
+    const fs::path blocked = home.appFolder() / "memories.json.corrupt-2026-12-06T15-24-00Z.bak";
+    fs::create_symlink(blocked.filename(), blocked);
 
     store.add("master", "note");
     EXPECT_EQ(testing::readAll(store.fileURL()), "{second");
     EXPECT_TRUE(logs.contains("[MemoryStore] Not overwriting corrupt file without a backup: "));
+    EXPECT_TRUE(store.lastFailure());
 
     clock.sleep(std::chrono::seconds(1));  // a new second: the backup can be made now
     Memory added = store.add("master", "note");
     EXPECT_EQ(store.all(), std::vector<Memory>{added});
+    EXPECT_FALSE(store.lastFailure());
     EXPECT_EQ(testing::readAll(home.appFolder() / "memories.json.corrupt-2026-12-06T15-24-01Z.bak"), "{second");
 }
 
-TEST(MemoryStore, UnreadableFileIsNeverOverwritten) {
+// What cannot be read is renamed to a backup name and the store starts over with it kept.
+TEST(MemoryStore, UnreadableFileIsMovedAsideAndKept) {
     struct Case {
         const char* what;
         std::function<bool(const fs::path&)> makeUnreadable;  // false: cannot be done here
@@ -187,23 +191,54 @@ TEST(MemoryStore, UnreadableFileIsNeverOverwritten) {
              fs::create_symlink(file.filename(), file);
              return true;
          }},
+        {"folder in its place", [](const fs::path& file) { return fs::create_directory(file); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TempHome home;
+        ManualClock clock(at("2026-12-06T15:24:00Z"));
+        platform::ScopedServices services({.clock = &clock});
         platform::LogCapture logs;
         MemoryStore store;
         if (!c.makeUnreadable(store.fileURL())) {
             std::cout << "[  SKIPPED ] " << c.what << ": not possible as root\n";
             continue;
         }
+        const fs::path backup = home.appFolder() / "memories.json.corrupt-2026-12-06T15-24-00Z.bak";
         const ino_t before = inodeOf(store.fileURL());
 
         EXPECT_TRUE(store.all().empty());
-        store.add("master", "note");
-        EXPECT_EQ(inodeOf(store.fileURL()), before);  // not replaced by a new file
-        EXPECT_TRUE(logs.contains("[MemoryStore] Not overwriting unreadable file: "));
+        EXPECT_EQ(inodeOf(backup), before);
+        EXPECT_TRUE(logs.contains("[MemoryStore] Moved unreadable file aside: " + backup.string()));
+        Memory added = store.add("master", "note");
+        EXPECT_FALSE(store.lastFailure());
+        EXPECT_EQ(MemoryStore().all(), std::vector<Memory>{added});
     }
+}
+
+// Whatever the store writes, a later run reads back, and the running store answers as it will.
+TEST(MemoryStore, InvalidTextReadsBackInALaterRun) {
+    TempHome home;
+    MemoryStore store;
+    Memory added = store.add("song:\xFF", "note \xC3");
+    EXPECT_EQ(added.note, "note \uFFFD");
+    platform::LogCapture logs;
+    EXPECT_EQ(MemoryStore().all(), std::vector<Memory>{added});
+    EXPECT_EQ(store.all(), std::vector<Memory>{added});
+    EXPECT_TRUE(logs.lines().empty());
+}
+
+// A folder that cannot hold the file: the failure is kept for the caller and nothing is held.
+TEST(MemoryStore, StoreThatCannotWriteSaysSo) {
+    TempHome home;
+    fs::create_directories(home.root());
+    testing::writeAll(home.appFolder(), "a file where the folder should be");
+    platform::LogCapture logs;
+    MemoryStore store;
+    store.add("master", "note");
+    EXPECT_TRUE(store.lastFailure());
+    EXPECT_TRUE(logs.contains("[MemoryStore] Could not write "));
+    EXPECT_TRUE(store.all().empty());
 }
 
 TEST(MemoryStore, ConcurrentAddsFromManyThreadsAreAllKept) {

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/iso8601.h"
@@ -81,7 +83,7 @@ TEST(ProjectDataStore, RecordsAreKeptPerProjectAndFoundOnlyByTheExactName) {
     EXPECT_LT(text.find("\"songEndBar\""), text.find("\"songStartBar\""));
 }
 
-TEST(ProjectDataStore, OneBadRecordMakesTheWholeFileCorruptArchivedOncePerSecond) {
+TEST(ProjectDataStore, OneBadRecordMakesTheWholeFileCorruptArchivedOnce) {
     const std::string good = R"("Good": {"sections": [], "trackDescriptions": {}})";
     struct Case {
         const char* what;
@@ -114,7 +116,7 @@ TEST(ProjectDataStore, OneBadRecordMakesTheWholeFileCorruptArchivedOncePerSecond
         EXPECT_EQ(backupsIn(home.appFolder()), 1u);
         clock.sleep(std::chrono::seconds(1));
         EXPECT_EQ(store.load("Bad"), std::nullopt);
-        EXPECT_EQ(backupsIn(home.appFolder()), 2u);
+        EXPECT_EQ(backupsIn(home.appFolder()), 1u) << "the same bytes are not copied again";
         EXPECT_EQ(testing::readAll(home.appFolder() / "project-data.json.corrupt-2026-12-06T15-24-00Z.bak"),
                   c.contents);
 
@@ -142,32 +144,65 @@ TEST(ProjectDataStore, CorruptFileThatCouldNotBeBackedUpIsNeverOverwritten) {
     ProjectDataStore store;
     testing::writeAll(store.fileURL(), "{first");
     store.load("A");
-    testing::writeAll(store.fileURL(), "{second");
+    testing::writeAll(store.fileURL(), "{second");  // a second version within the same second
 
-    store.save("A", fullRecord());
-    EXPECT_EQ(testing::readAll(store.fileURL()), "{second");
+    EXPECT_TRUE(store.save("A", fullRecord()));
+    EXPECT_EQ(testing::readAll(home.appFolder() / "project-data.json.corrupt-2026-12-06T15-24-00Z.bak"), "{first");
+    EXPECT_EQ(testing::readAll(home.appFolder() / "project-data.json.corrupt-2026-12-06T15-24-00Z-2.bak"), "{second");
+
+    testing::writeAll(store.fileURL(), "{third");
+    const fs::path blocked = home.appFolder() / "project-data.json.corrupt-2026-12-06T15-24-00Z-3.bak";
+    fs::create_symlink(blocked.filename(), blocked);  // a link looping where the next backup goes
+    EXPECT_FALSE(store.save("A", fullRecord()));
+    EXPECT_EQ(testing::readAll(store.fileURL()), "{third");
     EXPECT_TRUE(logs.contains("[ProjectDataStore] Not overwriting corrupt file without a backup: "));
+    EXPECT_TRUE(store.lastFailure());
 }
 
-TEST(ProjectDataStore, UnreadableFileIsNeverOverwritten) {
+TEST(ProjectDataStore, UnreadableFileIsMovedAsideAndKept) {
     TempHome home;
+    ManualClock clock(at("2026-12-06T15:24:00Z"));
+    platform::ScopedServices services({.clock = &clock});
     platform::LogCapture logs;
     ProjectDataStore store;
-    if (::geteuid() == 0) {
-        // Root reads a file without permissions; a link to itself cannot be read by anyone.
-        fs::create_symlink(store.fileURL().filename(), store.fileURL());
-    } else {
-        testing::writeAll(store.fileURL(), "{}");
-        fs::permissions(store.fileURL(), fs::perms::none);
-    }
-    struct stat before {};
-    ASSERT_EQ(::lstat(store.fileURL().c_str(), &before), 0);
+    fs::create_directories(store.fileURL() / "inner");  // a folder in its place
 
-    store.save("A", fullRecord());
-    struct stat after {};
-    ASSERT_EQ(::lstat(store.fileURL().c_str(), &after), 0);
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_TRUE(logs.contains("[ProjectDataStore] Not overwriting unreadable file: "));
+    EXPECT_TRUE(store.save("A", fullRecord()));
+    EXPECT_TRUE(fs::is_directory(home.appFolder() / "project-data.json.corrupt-2026-12-06T15-24-00Z.bak" / "inner"));
+    EXPECT_TRUE(logs.contains("[ProjectDataStore] Moved unreadable file aside: "));
+    EXPECT_EQ(ProjectDataStore().load("A"), fullRecord());
+}
+
+// Whatever the store writes, a later run reads back, and the running store answers as it will.
+TEST(ProjectDataStore, HostileValuesReadBackInALaterRun) {
+    TempHome home;
+    ProjectDataStore store;
+    StoredProjectData data;
+    data.sections = {{"Verse \xFF", INT_MIN, INT_MAX, INT_MIN}};
+    data.trackDescriptions = {{"Lead \xC3", "warm \xFF"}};
+    data.songStartBar = INT_MIN;
+    data.songEndBar = INT_MAX;
+    ASSERT_TRUE(store.save("Song \xFF", data));
+
+    platform::LogCapture logs;
+    auto later = ProjectDataStore().load("Song \uFFFD");
+    ASSERT_TRUE(later);
+    EXPECT_EQ(later, store.load("Song \uFFFD"));
+    EXPECT_EQ(later->sections.at(0).startBar, INT_MIN);
+    EXPECT_EQ(later->songEndBar, INT_MAX);
+    EXPECT_EQ(later->trackDescriptions.at("Lead \uFFFD"), "warm \uFFFD");
+    EXPECT_TRUE(logs.lines().empty());
+}
+
+TEST(ProjectDataStore, StoreThatCannotWriteSaysSo) {
+    TempHome home;
+    fs::create_directories(home.root());
+    testing::writeAll(home.appFolder(), "a file where the folder should be");
+    platform::LogCapture logs;
+    ProjectDataStore store;
+    EXPECT_FALSE(store.save("A", fullRecord()));
+    EXPECT_TRUE(store.lastFailure());
+    EXPECT_TRUE(logs.contains("[ProjectDataStore] Could not write "));
     EXPECT_EQ(store.load("A"), std::nullopt);
 }
 

@@ -5,6 +5,10 @@
 
 #include "model/conversation_model.h"
 
+#include <climits>
+
+#include "support/json_writer.h"
+
 namespace corvane {
 namespace {
 
@@ -99,6 +103,43 @@ TEST(ConversationModel, SongBriefRequestNeedsTheBrief) {
     auto request = json{{"songBrief", "dark synth-pop"}}.get<SongBriefRequest>();
     EXPECT_EQ(request.songBrief, "dark synth-pop");
     EXPECT_FALSE(request.threadID);
+}
+
+// The conversation file is written straight from the values; it must read as to_json writes it.
+TEST(ConversationModel, StraightWriterMatchesTheDocumentDump) {
+    StoredConversationState state;
+    state.threads.push_back(threadJSON().get<StoredConversationThread>());
+    StoredConversationThread full = threadJSON().get<StoredConversationThread>();
+    full.entries.push_back(ConversationEntry{.timestamp = "t",
+                                             .role = ConversationRole::toolCall,
+                                             .content = "line\nbreak \"quoted\" caf\xC3\xA9",
+                                             .toolCallID = "call_1",
+                                             .toolName = "listen_to_playback",
+                                             .arguments = R"({"track_name":"Vocals"})",
+                                             .roundIndex = INT64_MAX,
+                                             .succeeded = false,
+                                             .summary = "Listened",
+                                             .resultJSON = "{}",
+                                             .userEntryIndex = INT64_MIN});
+    CaptureMetadata capture = captureJSON().get<CaptureMetadata>();
+    capture.logicContext.windows.push_back({"Mixer", {-0.5, 1e-7, 2560, 1440}, false});
+    full.latestCapture = capture;
+    capture.filePath.reset();
+    capture.logicContext = LogicContextSnapshot{};
+    full.pendingCaptures = std::vector<CaptureMetadata>{capture, captureJSON().get<CaptureMetadata>()};
+    full.songBrief = "brief";
+    full.projectName = "Song";
+    state.threads.push_back(full);
+    full.pendingCaptures = std::vector<CaptureMetadata>{};
+    state.threads.push_back(full);
+
+    for (const auto& document : {StoredConversationState{}, state}) {
+        std::string out;
+        PrettyJSONWriter writer(out);
+        writeJSON(writer, document);
+        EXPECT_TRUE(writer.valid());
+        EXPECT_EQ(out, json(document).dump(2));
+    }
 }
 
 }  // namespace

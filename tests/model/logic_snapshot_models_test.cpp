@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "model/model_samples.h"
 #include "test_support/json_helpers.h"
 
@@ -41,8 +43,20 @@ TEST(LogicSnapshotModels, MissingOrMistypedValuesFailDecoding) {
         {"pid beyond 32 bits", with(context, "processIdentifier", 4294967296LL), decodes<LogicContextSnapshot>, false},
         {"pid null reads as absent", with(context, "processIdentifier", nullptr), decodes<LogicContextSnapshot>, true},
         {"unknown keys are ignored", with(context, "extra", "x"), decodes<LogicContextSnapshot>, true},
+        {"frame without a coordinate", with(window, "frame", {{"y", 0}, {"width", 1}, {"height", 1}}),
+         decodes<WindowSummary>, false},
     };
     for (const auto& c : cases) EXPECT_EQ(c.decode(c.document), c.expected) << c.name;
+}
+
+// A frame Logic Pro reported as NaN or infinite must still read back from the store file: it is
+// written as 0, and a null that older versions wrote there reads as 0.
+TEST(LogicSnapshotModels, NonFiniteFrameNumbersAreWrittenAndReadAsZero) {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    const RectDTO hostile{std::numeric_limits<double>::quiet_NaN(), inf, -inf, 2.5};
+    EXPECT_EQ(json(hostile).dump(), R"({"height":2.5,"width":0.0,"x":0.0,"y":0.0})");
+    EXPECT_EQ(json::parse(json(hostile).dump()).get<RectDTO>(), (RectDTO{0, 0, 0, 2.5}));
+    EXPECT_EQ(json::parse(R"({"x":null,"y":null,"width":null,"height":7})").get<RectDTO>(), (RectDTO{0, 0, 0, 7}));
 }
 
 }  // namespace

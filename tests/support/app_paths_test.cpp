@@ -99,11 +99,42 @@ TEST(AppPaths, CorruptFileIsCopiedBesideItselfAndNeverLost) {
     EXPECT_EQ(testing::readAll(file), "{not json");  // copied, not moved
     EXPECT_TRUE(logs.contains("[ConversationStore] Preserved corrupt file: " + backup.string()));
 
-    // The same second again: the first backup stays as it was and the failure is logged.
-    testing::writeAll(file, "{other");
-    AppPaths::archiveCorruptFile(file, "ConversationStore");
+    // Further versions within the same second get numbered names; the first backup stays as it was.
+    for (const char* other : {"{other", "{third"}) {
+        testing::writeAll(file, other);
+        AppPaths::archiveCorruptFile(file, "ConversationStore");
+    }
     EXPECT_EQ(testing::readAll(backup), "{not json");
-    EXPECT_TRUE(logs.contains("[ConversationStore] Could not preserve corrupt file " + file.string() + ": "));
+    auto numbered = [&](int n) {
+        return home.appFolder() / ("conversation.json.corrupt-2026-12-06T15-24-00Z-" + std::to_string(n) + ".bak");
+    };
+    EXPECT_EQ(testing::readAll(numbered(2)), "{other");
+    EXPECT_EQ(testing::readAll(numbered(3)), "{third");
+    EXPECT_TRUE(logs.contains("[ConversationStore] Preserved corrupt file: " + numbered(3).string()));
+    EXPECT_TRUE(AppPaths::hasPreservedCopy(file, "{other"));
+    EXPECT_FALSE(AppPaths::hasPreservedCopy(file, "{fourth"));
+}
+
+// A file the store cannot read is renamed, never copied over or replaced, even within one second.
+TEST(AppPaths, UnreadableFileIsMovedAsideUnderAFreeName) {
+    TempHome home;
+    ManualClock clock(at("2026-12-06T15:24:00.700Z"));
+    platform::ScopedServices services({.clock = &clock});
+    platform::LogCapture logs;
+
+    auto file = AppPaths::appSupportDirectory() / "memories.json";
+    auto first = home.appFolder() / "memories.json.corrupt-2026-12-06T15-24-00Z.bak";
+    testing::writeAll(first, "earlier backup");
+    fs::create_directory(file);
+    EXPECT_TRUE(AppPaths::moveUnreadableFileAside(file, "MemoryStore"));
+    auto second = home.appFolder() / "memories.json.corrupt-2026-12-06T15-24-00Z-2.bak";
+    EXPECT_TRUE(fs::is_directory(second));
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(testing::readAll(first), "earlier backup");
+    EXPECT_TRUE(logs.contains("[MemoryStore] Moved unreadable file aside: " + second.string()));
+
+    EXPECT_FALSE(AppPaths::moveUnreadableFileAside(file, "MemoryStore"));  // nothing there any more
+    EXPECT_TRUE(logs.contains("[MemoryStore] Could not move unreadable file aside " + file.string() + ": "));
 }
 
 TEST(AppPaths, ArchivingAMissingFileWritesAndLogsNothing) {

@@ -1,0 +1,110 @@
+// Measures the conversation store on a large conversation.json against a raw atomic rewrite of
+// the same bytes (temporary file, fsync, rename: the least any store write costs), in one run:
+//
+//   store_bench [file size in MB (default 10)] [rounds (default 20)]
+//
+// Prints the median time of each and the ratios append / raw and recentEntries(12) / raw.
+// Works in a fresh folder under the temporary folder, which it removes afterwards.
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "conversation/conversation_store.h"
+#include "support/files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace corvane;
+using Clock = std::chrono::steady_clock;
+
+double medianMilliseconds(int rounds, const std::function<void()>& work) {
+    std::vector<double> times;
+    for (int i = 0; i < rounds; ++i) {
+        auto start = Clock::now();
+        work();
+        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+// A thread of ordinary chat traffic: user and assistant text with tool calls in between.
+StoredConversationState largeState(size_t bytes) {
+    StoredConversationState state;
+    StoredConversationThread& thread = state.threads.emplace_back();
+    thread.threadID = "6B1F1C9E-0000-4000-8000-000000000001";
+    thread.title = "Chat 1";
+    thread.createdAt = thread.updatedAt = "2026-12-06T15:24:00.000Z";
+    thread.pendingCaptures = std::vector<CaptureMetadata>{};
+    const std::string text(280, 'x');
+    size_t approximate = 0;
+    for (std::int64_t i = 0; approximate < bytes; ++i) {
+        ConversationEntry entry;
+        entry.timestamp = "2026-12-06T15:24:00.000Z";
+        entry.role =
+            i % 3 == 2 ? ConversationRole::toolCall : (i % 3 ? ConversationRole::assistant : ConversationRole::user);
+        entry.content = text;
+        if (entry.role == ConversationRole::toolCall) {
+            entry.toolCallID = "call_" + std::to_string(i);
+            entry.toolName = "listen_to_playback";
+            entry.arguments = R"({"track_name":"Vocals","seconds":8})";
+            entry.roundIndex = i;
+            entry.succeeded = true;
+            entry.summary = "Listened 8 s";
+            entry.resultJSON = R"({"status":"ok","tracks":[{"name":"Vocals","peak":-3.2}]})";
+            entry.userEntryIndex = i - 2;
+        }
+        approximate += 530;  // about what one entry takes in the file
+        thread.entries.push_back(std::move(entry));
+    }
+    return state;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const double megabytes = argc > 1 ? std::atof(argv[1]) : 10;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
+
+    std::string pattern = (fs::temp_directory_path() / "corvane-store-bench-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) return 1;
+    const fs::path folder = pattern;
+    ::setenv("CORVANE_HOME", folder.c_str(), 1);
+    const fs::path file = folder / "conversation.json";
+
+    const std::string bytes = nlohmann::json(largeState(static_cast<size_t>(megabytes * 1024 * 1024))).dump(2);
+    if (!writeFileAtomically(file, bytes, 0600)) return 1;
+    std::printf("conversation.json: %.1f MB, %d rounds\n", static_cast<double>(bytes.size()) / (1024 * 1024), rounds);
+
+    const fs::path other = folder / "raw.json";
+    double raw = medianMilliseconds(rounds, [&] { writeFileAtomically(other, bytes, 0600); });
+
+    ConversationStore store;
+    auto start = Clock::now();
+    const std::string thread = store.conversationState().currentThreadID;  // the first read of the file
+    double first = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    double append = medianMilliseconds(rounds, [&] { store.append(ConversationRole::assistant, "Done.", thread); });
+    double recent = medianMilliseconds(rounds, [&] { store.recentEntries(thread, 12); });
+    double rawAgain = medianMilliseconds(rounds, [&] { writeFileAtomically(other, bytes, 0600); });
+    raw = std::min(raw, rawAgain);
+
+    std::printf("raw atomic rewrite      %8.2f ms\n", raw);
+    std::printf("first operation (parse) %8.2f ms  (%.2fx raw)\n", first, first / raw);
+    std::printf("append                  %8.2f ms  ratio %.2f\n", append, append / raw);
+    std::printf("recentEntries(12)       %8.3f ms  ratio %.3f\n", recent, recent / raw);
+
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    return 0;
+}
