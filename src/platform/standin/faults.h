@@ -96,6 +96,7 @@ struct Faults {
     bool openIgnoresFirstPress = false;  // the first "open" press on each slot does nothing
     bool windowOnInsert = true;          // inserting a plug-in opens its window
     int slotNameWidth = 0;               // slot names cut to this many characters (0: whole names)
+    bool slotNameEllipsis = false;       // a cut slot name ends in "…"
     bool filledSlotButton = false;       // filled slots carry an "audio plug-in" button too
     PopupDirectSet popupDirectSet = PopupDirectSet::ignore;
     bool pluginWindowTakesKeys = false;  // a key plug-in window swallows the arrows, S and M
