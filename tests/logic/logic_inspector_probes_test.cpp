@@ -75,7 +75,9 @@ TEST_F(LogicInspectorProbes, MenuProbeListsTheOpenedMenuClosesItAndKeepsAPrivate
                                                 {"title", "Demo Song - Tracks"},
                                                 {"role", "AXWindow"},
                                                 {"subrole", "AXStandardWindow"},
-                                                {"children", 4}}})));
+                                                // menu bar, control bar, Inspector, Project, Tracks and
+                                                // the three title-bar buttons
+                                                {"children", 8}}})));
     // 2 main-menu items + 15 insert-menu entries below the bar, and the same 15 again as the focused menu.
     EXPECT_EQ(result["menuItemCount"], 32);
     EXPECT_EQ(result["menuItemsPreview"].size(), 32u);
