@@ -219,6 +219,9 @@ private:
     void findPluginMenuMatches(const AXElement& element, const std::string& needle, std::vector<MenuMatch>& matches,
                                int depth, int maxDepth) const;
     std::optional<AXElement> findPreferredFormatLeaf(const AXElement& under) const;
+    // A filled insert slot: a described group with "open" and "bypass" children that is none of
+    // Logic Pro's named containers.
+    static std::optional<InsertSlot> readInsertSlot(const AXElement& element);
     std::optional<Outcome> verifyAndMaybeSummarize(const AXElement& window, const std::string& movingPluginName,
                                                    int toIndex) const;
 

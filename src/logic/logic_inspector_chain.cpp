@@ -8,6 +8,7 @@
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_timing.h"
+#include "logic/plugin_names.h"
 #include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -51,13 +52,6 @@ void sortTopToBottom(std::vector<LogicInspector::InsertBar>& bars) {
                      });
 }
 
-// A slot shows the plug-in's menu name, possibly cut short on a narrow strip.
-bool slotShows(const std::string& slotName, const std::string& needle) {
-    const std::string shown = withoutSpaces(text::lowercased(slotName));
-    const std::string wanted = withoutSpaces(needle);
-    return !shown.empty() && wanted.rfind(shown, 0) == 0;
-}
-
 // Where the new plug-in sits: the index i at which `after` is `before` with one slot showing the
 // plug-in inserted, preferring the asked index. Absent when the chain is not `before` plus one.
 std::optional<int> insertedAt(const std::vector<std::string>& before, const std::vector<std::string>& after, int asked,
@@ -66,7 +60,7 @@ std::optional<int> insertedAt(const std::vector<std::string>& before, const std:
     auto fits = [&](int i) {
         std::vector<std::string> rest = after;
         rest.erase(rest.begin() + i);
-        return rest == before && slotShows(after[static_cast<std::size_t>(i)], needle);
+        return rest == before && plugin_names::slotShows(after[static_cast<std::size_t>(i)], needle);
     };
     if (asked >= 0 && asked < int(after.size()) && fits(asked)) return asked;
     for (int i = 0; i < int(after.size()); ++i)
@@ -104,6 +98,8 @@ void LogicInspector::findInsertBars(const AXElement& in, std::vector<InsertBar>&
                 results.push_back({e, static_cast<int>(results.size())});
                 return Next::siblings;
             }
+            // A filled slot's own "audio plug-in" button opens the menu that replaces its plug-in.
+            if (role == "AXGroup" && readInsertSlot(e)) return Next::siblings;
             return Next::children;
         },
         depth);
@@ -368,7 +364,8 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
                     target.x, target.y, toIndex));
 
     FullscreenShield shield;
-    mouseDragInLogic(start, target, 24);
+    if (auto dragged = mouseDragInLogic(start, target, 24); !dragged.success)
+        return {false, fmt::format("Could not move {}: {}", name, dragged.message)};
     platform::pause(pacing::kDropSettles);
     if (auto moved = verifyAndMaybeSummarize(inTrackWindow, name, toIndex)) return *moved;
 
@@ -384,7 +381,8 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
     const Point retryStart{retryFrame.x + 24.0, retryFrame.y + retryFrame.height * 0.5};
     log(fmt::format("[reorderPlugin] retry drag from slot {} ({:.1f}, {:.1f}) \u2192 ({:.1f}, {:.1f})",
                     found - again.begin(), retryStart.x, retryStart.y, target.x, target.y));
-    mouseDragInLogic(retryStart, target, 24);
+    if (auto dragged = mouseDragInLogic(retryStart, target, 24); !dragged.success)
+        return {false, fmt::format("Could not move {}: {}", name, dragged.message)};
     platform::pause(pacing::kDropSettles);
     if (auto moved = verifyAndMaybeSummarize(inTrackWindow, name, toIndex)) return *moved;
 

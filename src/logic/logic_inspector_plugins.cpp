@@ -51,30 +51,33 @@ std::vector<LogicInspector::InsertSlot> LogicInspector::findTrackPluginSlots(con
     return slots;
 }
 
+std::optional<LogicInspector::InsertSlot> LogicInspector::readInsertSlot(const AXElement& e) {
+    if (textOf(e, ax::kRole) != "AXGroup") return std::nullopt;
+    const std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
+    if (description.empty() || isNamedContainer(description)) return std::nullopt;
+    auto children = e.elements(ax::kChildren);
+    if (!children) return std::nullopt;
+    bool hasOpen = false, hasBypass = false, bypassed = false;
+    for (const auto& child : *children) {
+        const std::string childDescription = text::lowercased(textOf(child, ax::kDescription));
+        if (childDescription == "open") hasOpen = true;
+        if (childDescription == "bypass" && textOf(child, ax::kRole) == "AXCheckBox") {
+            hasBypass = true;
+            if (auto value = valueText(child)) bypassed = *value == "1";
+        }
+    }
+    if (!hasOpen || !hasBypass) return std::nullopt;
+    return InsertSlot{description, e, bypassed};
+}
+
 void LogicInspector::findPluginSlots(const AXElement& in, std::vector<InsertSlot>& slots, int depth,
                                      int maxDepth) const {
     ax_tree::walk(
         in, maxDepth,
         [&](const Step& step) {
-            const AXElement& e = step.element;
-            const std::string role = textOf(e, ax::kRole);
-            const std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
-            if (role == "AXGroup" && !description.empty()) {
-                if (auto children = e.elements(ax::kChildren)) {
-                    bool hasOpen = false, hasBypass = false, bypassed = false;
-                    for (const auto& child : *children) {
-                        const std::string childDescription = text::lowercased(textOf(child, ax::kDescription));
-                        if (childDescription == "open") hasOpen = true;
-                        if (childDescription == "bypass" && textOf(child, ax::kRole) == "AXCheckBox") {
-                            hasBypass = true;
-                            if (auto value = valueText(child)) bypassed = *value == "1";
-                        }
-                    }
-                    if (hasOpen && hasBypass && !isNamedContainer(description)) {
-                        slots.push_back({description, e, bypassed});
-                        return Next::siblings;
-                    }
-                }
+            if (auto slot = readInsertSlot(step.element)) {
+                slots.push_back(std::move(*slot));
+                return Next::siblings;
             }
             return Next::children;
         },

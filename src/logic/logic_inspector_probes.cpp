@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
@@ -123,18 +124,25 @@ std::variant<Prepared, json> prepare(const LogicInspector& inspector, const std:
     return p;
 }
 
-// Opens the bar by AXPress or by a real click near its vertical middle; the outcome is not judged.
-std::string openBar(const LogicInspector& inspector, const AXElement& bar, const platform::Rect& frame, double wait,
-                    bool useMouseClick, double yDelta) {
+struct Opening {
+    std::string method;
+    std::optional<json> error;  // the click could not be sent, so nothing was opened
+};
+
+// Opens the bar by AXPress or by a real click near its vertical middle; what the press opened is not
+// judged here.
+Opening openBar(const LogicInspector& inspector, const AXElement& bar, const platform::Rect& frame, double wait,
+                bool useMouseClick, double yDelta) {
     inspector.activateLogic();
     platform::pause(wait);
     if (!useMouseClick) {
         bar.performAction(ax::kPress);
-        return "AXPress";
+        return {"AXPress", std::nullopt};
     }
     const platform::Point at{frame.x + frame.width * 0.5, frame.y + std::max(frame.height * 0.5, 0.5) + yDelta};
-    inspector.mouseClickInLogic(at, LogicInspector::ClickMode::global);
-    return "mouse";
+    const Outcome clicked = inspector.mouseClickInLogic(at, LogicInspector::ClickMode::global);
+    if (!clicked.success) return {"mouse", json{{"error", "Could not click the insert bar: " + clicked.message}}};
+    return {"mouse", std::nullopt};
 }
 
 void closeMenu(const LogicInspector& inspector, double between, double after) {
@@ -158,9 +166,11 @@ json LogicInspector::probeInsertBarMenu(const std::string& trackName, int slotIn
     if (!target) return {{"error", unresolved(slotIndex)}, {"occupied", p.slots.size()}, {"empties", p.bars.size()}};
 
     const auto frame = frameForElement(*target);
-    const std::string method = openBar(*this, *target, frame, pacing::kBeforeMenuListing, useMouseClick, yDelta);
+    const Opening opened = openBar(*this, *target, frame, pacing::kBeforeMenuListing, useMouseClick, yDelta);
+    if (opened.error) return *opened.error;
     platform::pause(pacing::kProbeMenuOpens);
-    json result = {{"targetSlot", slotIndex}, {"clickMethod", method}, {"targetBarFrame", truncatedFrame(frame)}};
+    json result = {
+        {"targetSlot", slotIndex}, {"clickMethod", opened.method}, {"targetBarFrame", truncatedFrame(frame)}};
 
     DumpList windowsList, items, nodes;
     const auto windows = app.elements(ax::kWindows).value_or(std::vector<AXElement>{});
@@ -282,7 +292,8 @@ json LogicInspector::clickInsertBarAndScreenshot(const std::string& trackName, i
     if (!target) return {{"error", unresolved(slotIndex)}};
 
     const auto frame = frameForElement(*target);
-    const std::string method = openBar(*this, *target, frame, pacing::kBeforeProbeBarPress, useMouseClick, 0);
+    const Opening opened = openBar(*this, *target, frame, pacing::kBeforeProbeBarPress, useMouseClick, 0);
+    if (opened.error) return *opened.error;
     platform::pause(pacing::kScreenshotMenuOpens);
     const auto path = AppPaths::temporaryDirectory() / fmt::format("insert-bar-click-{}.png", epochSeconds());
     bool ok = false;
@@ -295,7 +306,7 @@ json LogicInspector::clickInsertBarAndScreenshot(const std::string& trackName, i
     return {{"targetBarFrame", truncatedFrame(frame)},
             {"screenshot", path.string()},
             {"screenshotOK", ok},
-            {"clickMethod", method},
+            {"clickMethod", opened.method},
             {"note", "Menu (if any) left open \u2014 press Esc manually or call any other debug route."}};
 }
 

@@ -185,8 +185,14 @@ LogicInspector::ToggleResult LogicInspector::clickTrackHeaderButton(const TrackH
         return {false, "No " + hint + " button on track '" + track + "'.", std::nullopt};
     }
 
-    bool current = toggleState(*button).value_or(false);
-    log(fmt::format("clickTrackHeaderButton: current={} desired={}", onOff(current), onOff(desiredState)));
+    // The shortcut toggles: pressed on a state nobody read, it may turn off what was to be turned on.
+    const std::optional<bool> shown = toggleState(*button);
+    log(fmt::format("clickTrackHeaderButton: current={} desired={}", shown ? onOff(*shown) : "unreadable",
+                    onOff(desiredState)));
+    if (!shown)
+        return {false, "Could not read the " + hint + " state of track '" + track + "'; nothing was pressed.",
+                std::nullopt};
+    const bool current = *shown;
     if (current == desiredState) {
         log("clickTrackHeaderButton: state already matches, no action needed");
         return {true, "Track '" + track + "': " + hint + " is already " + (current ? "on." : "off."), current};

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <mutex>
 
 #include "logic/logic_inspector.h"
@@ -202,6 +203,24 @@ TEST_F(LogicInspectorChain, AddIsReportedOnlyWhenTheChainReadsBackAsAsked) {
     EXPECT_TRUE(settled.success) << settled.message;
 }
 
+TEST_F(LogicInspectorChain, ASlotShowingACutNameConfirmsTheInsert) {
+    struct Case {
+        const char* typed;
+        const char* plugin;
+        int width;
+    };
+    for (const Case& c : {Case{"Limiter", "Limiter", 5}, Case{"channel eq", "Channel EQ", 4},
+                          Case{"quillmere", "Corvane", 5}, Case{"Corvane", "Corvane", 3}}) {
+        reload(standin::testing::demoSong());
+        world().setKnob("slotNameWidth", c.width);
+        world().setKnob("slotNameEllipsis", true);
+        auto result = inspector.addPlugin(main(), c.typed, -1);
+        EXPECT_EQ(chain("Kick"), (Names{"Channel EQ", "Compressor", c.plugin})) << c.typed;
+        EXPECT_TRUE(result.success) << c.typed << ": " << result.message;
+        EXPECT_EQ(result.message, std::string("Added ") + c.typed + " to the channel strip");
+    }
+}
+
 TEST_F(LogicInspectorChain, RemoveTakesThePluginOutAndSaysSoOnlyWhenItIsGone) {
     auto slots = inspector.findTrackPluginSlots(main());
     ASSERT_EQ(slots.size(), 2u);
@@ -315,6 +334,57 @@ TEST_F(LogicInspectorChain, TwoMissedDragsReportWhereThePluginIsAndReleaseTheShi
     EXPECT_EQ(shield->taken(), (std::vector<std::pair<InputShield::Scope, int>>{
                                    {InputShield::Scope::fullscreen, 0}, {InputShield::Scope::logicWindow, drags()}}));
     EXPECT_EQ(InputShield::shared().scope(), InputShield::Scope::logicWindow);
+}
+
+TEST_F(LogicInspectorChain, AReorderThatCannotBringLogicToTheFrontSaysSo) {
+    reload(standin::testing::demoSongWith({{"logic", {{"activation", "never"}}}}));
+    ASSERT_TRUE(inspector.selectTrack("Lead Vox"));
+    world().setFrontmost(200);  // the terminal stays in front whatever is asked
+    auto result = inspector.reorderPlugin(main(), 2, 0);
+    EXPECT_EQ(chain("Lead Vox"), (Names{"Channel EQ", "Compressor", "Corvane"}));
+    EXPECT_EQ(drags(), 0);
+    EXPECT_FALSE(result.success);
+    EXPECT_EQ(result.message, "Could not move Corvane: Logic Pro did not come to the front; the drag was not sent.");
+    EXPECT_EQ(InputShield::shared().scope(), InputShield::Scope::logicWindow);
+}
+
+// Pressing a filled slot's "audio plug-in" button offers the menu that replaces its plug-in.
+TEST_F(LogicInspectorChain, AFilledSlotsPluginButtonIsNeverTakenForAnEmptyBar) {
+    auto pressedFilledSlot = [&] {
+        for (const auto& e : world().events(EventKind::axAction))
+            if (e.element == "AXButton \"audio plug-in\"") return true;
+        return false;
+    };
+    world().setKnob("filledSlotButton", true);
+    std::vector<LogicInspector::InsertBar> bars;
+    inspector.findInsertBars(*inspector.firstMixerStrip(main()), bars, 0, 10);
+    std::vector<platform::Rect> frames;
+    for (const auto& bar : bars) frames.push_back(LogicInspector::frameForElement(bar.element));
+    EXPECT_EQ(frames, (std::vector<platform::Rect>{*world().insertBarFrame(0, 0), *world().insertBarFrame(0, 1),
+                                                   *world().insertBarFrame(0, 2)}));
+
+    struct Case {
+        const char* what;
+        std::function<Outcome()> act;
+        Names chain;
+    };
+    for (const Case& c :
+         {Case{"add first", [&] { return inspector.addPlugin(main(), "Limiter", 0); },
+               Names{"Limiter", "Channel EQ", "Compressor"}},
+          Case{"add below", [&] { return inspector.addPlugin(main(), "Limiter", 2); },
+               Names{"Limiter", "Channel EQ", "Limiter", "Compressor"}},
+          Case{"append", [&] { return inspector.addPlugin(main(), "Corvane", -1); },
+               Names{"Limiter", "Channel EQ", "Limiter", "Compressor", "Corvane"}},
+          Case{"reorder", [&] { return inspector.reorderPlugin(main(), 3, 0); },
+               Names{"Compressor", "Limiter", "Channel EQ", "Limiter", "Corvane"}},
+          Case{"remove", [&] { return inspector.removePlugin(main(), inspector.findTrackPluginSlots(main())[1]); },
+               Names{"Compressor", "Channel EQ", "Limiter", "Corvane"}}}) {
+        world().clearEventLog();
+        auto result = c.act();
+        EXPECT_EQ(chain("Kick"), c.chain) << c.what;
+        EXPECT_FALSE(pressedFilledSlot()) << c.what;
+        EXPECT_TRUE(result.success) << c.what << ": " << result.message;
+    }
 }
 
 }  // namespace

@@ -269,7 +269,8 @@ TEST_F(LogicInspectorDumps, ChannelStripWithActionsStartsAtTheStripAndLabelsPath
     EXPECT_EQ(elements[1]["actions"], (json{"AXPress"}));
     bool sawSlotChild = false;
     for (const auto& e : elements)
-        if (e["path"] == "Strip>AXGroup[2]>AXGroup[1]>Channel EQ[1]") sawSlotChild = e["description"] == "open";
+        // A filled slot lists its "audio plug-in" button first, then bypass and open.
+        if (e["path"] == "Strip>AXGroup[2]>AXGroup[1]>Channel EQ[2]") sawSlotChild = e["description"] == "open";
     EXPECT_TRUE(sawSlotChild);
     EXPECT_EQ(inspector.dumpChannelStripWithActions(0), (json{{"count", 0}, {"elements", json::array()}}));
 

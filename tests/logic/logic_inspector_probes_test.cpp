@@ -75,7 +75,9 @@ TEST_F(LogicInspectorProbes, MenuProbeListsTheOpenedMenuClosesItAndKeepsAPrivate
                                                 {"title", "Demo Song - Tracks"},
                                                 {"role", "AXWindow"},
                                                 {"subrole", "AXStandardWindow"},
-                                                {"children", 4}}})));
+                                                // menu bar, control bar, Inspector, Project, Tracks and
+                                                // the three title-bar buttons
+                                                {"children", 8}}})));
     // 2 main-menu items + 15 insert-menu entries below the bar, and the same 15 again as the focused menu.
     EXPECT_EQ(result["menuItemCount"], 32);
     EXPECT_EQ(result["menuItemsPreview"].size(), 32u);
@@ -142,6 +144,38 @@ TEST_F(LogicInspectorProbes, TargetBarFollowsTheSlotIndexAndUnresolvableIndexesF
                 << c.track << " " << c.slotIndex;
         }
     }
+}
+
+TEST_F(LogicInspectorProbes, FilledSlotsPluginButtonsAreNoEmptyBars) {
+    world().setKnob("filledSlotButton", true);
+    for (int slotIndex : {0, 1, 2, -1}) {
+        world().clearEventLog();
+        auto result = inspector.probeInsertBarMenu("Kick", slotIndex, false, 0);
+        EXPECT_EQ(world().project().track("Kick")->strip.inserts.size(), 2u) << slotIndex;
+        for (const auto& e : world().events(standin::EventKind::axAction))
+            EXPECT_NE(e.element, "AXButton \"audio plug-in\"") << slotIndex;
+        EXPECT_EQ(result["targetBarFrame"], truncated(*world().insertBarFrame(0, slotIndex < 0 ? 2 : slotIndex)))
+            << slotIndex;
+    }
+    EXPECT_EQ(inspector.probeInsertBarMenu("Kick", 3, false, 0),
+              (json{{"error", "Could not resolve insert bar for slot 3"}, {"occupied", 2}, {"empties", 3}}));
+}
+
+TEST_F(LogicInspectorProbes, AMouseProbeWhoseClickWasNeverSentSaysSo) {
+    load(standin::testing::demoSongWith({{"logic", {{"activation", "never"}}}}));
+    world().setFrontmost(200);  // the terminal stays in front whatever is asked
+    world().clearEventLog();
+    const json notSent = {
+        {"error", "Could not click the insert bar: Logic Pro did not come to the front; the click was not sent."}};
+    auto probe = inspector.probeInsertBarMenu("Kick", -1, true, 0);
+    auto screenshot = inspector.clickInsertBarAndScreenshot("Kick", 0, true);
+    // Nothing reached Logic Pro: no click, no menu, the chain as it was.
+    EXPECT_TRUE(world().events(standin::EventKind::mouse).empty());
+    EXPECT_EQ(world().ui().openMenu, "");
+    EXPECT_EQ(world().project().track("Kick")->strip.inserts.size(), 2u);
+    EXPECT_EQ(probe, notSent);
+    EXPECT_EQ(screenshot, notSent);
+    EXPECT_FALSE(fs::exists(tmp_ / "insert-bar-menu-probe.json"));
 }
 
 TEST_F(LogicInspectorProbes, ProbesReportAMissingTrackOrLogicInTheirOwnWords) {

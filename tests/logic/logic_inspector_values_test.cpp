@@ -226,6 +226,24 @@ TEST_F(LogicInspectorValues, AHeaderRebuiltByThePressIsFoundAgainForTheReadBack)
     EXPECT_TRUE(logs.contains("clickTrackHeaderButton: no children found for header 'Bass'"));
 }
 
+TEST_F(LogicInspectorValues, AToggleWithoutAValueIsReportedUnreadAndNeverPressedBlind) {
+    // Keys is muted in the demo song; its mute controls answer no value.
+    auto window = selected("Keys");
+    world().setKnob("axError", json{{"element", "mute"}, {"attribute", "AXValue"}, {"code", -25212}});
+    world().clearEventLog();
+    for (bool desired : {false, true}) {
+        platform::LogCapture logs;
+        auto result = inspector.clickTrackHeaderButton(header("Keys"), "mute", desired, window);
+        EXPECT_TRUE(track("Keys").muted) << desired;
+        EXPECT_TRUE(world().events(EventKind::key).empty()) << desired;
+        EXPECT_FALSE(result.success) << desired;
+        EXPECT_EQ(result.isOn, std::nullopt) << desired;
+        EXPECT_EQ(result.message, "Could not read the mute state of track 'Keys'; nothing was pressed.");
+        EXPECT_TRUE(logs.contains(
+            fmt::format("clickTrackHeaderButton: current=unreadable desired={}", desired ? "ON" : "OFF")));
+    }
+}
+
 TEST_F(LogicInspectorValues, HintsWithoutAButtonOrAShortcutFail) {
     auto window = selected("Bass");
     platform::LogCapture logs;

@@ -218,6 +218,8 @@ bool applyFault(Faults& f, std::string_view name, const nlohmann::json& v) {
         f.windowOnInsert = boolean(name, v);
     else if (name == "slotNameWidth")
         f.slotNameWidth = count(name, v);
+    else if (name == "slotNameEllipsis")
+        f.slotNameEllipsis = boolean(name, v);
     else if (name == "filledSlotButton")
         f.filledSlotButton = boolean(name, v);
     else if (name == "popupDirectSet") {

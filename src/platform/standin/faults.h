@@ -82,7 +82,7 @@ struct Faults {
     bool secondPlayheadGroup = false;
     bool duplicateNameField = false;
     bool decoyContainers = false;
-    bool windowDecoys = false;  // the main window's title-bar buttons and its "Project" group beside the track list
+    bool windowDecoys = true;  // the main window's title-bar buttons and its "Project" group beside the track list
     // Logic's own windows, named by key ("main", "mixer", "extra:<n>", "plugin:<slot uid>") or by title:
     // moved or resized (anywhere, also partly or wholly off the displays), or minimised.
     std::map<std::string, platform::Rect> windowFrames;
@@ -96,7 +96,8 @@ struct Faults {
     bool openIgnoresFirstPress = false;  // the first "open" press on each slot does nothing
     bool windowOnInsert = true;          // inserting a plug-in opens its window
     int slotNameWidth = 0;               // slot names cut to this many characters (0: whole names)
-    bool filledSlotButton = false;       // filled slots carry an "audio plug-in" button too
+    bool slotNameEllipsis = false;       // a cut slot name ends in "…"
+    bool filledSlotButton = true;        // filled slots carry an "audio plug-in" button too
     PopupDirectSet popupDirectSet = PopupDirectSet::ignore;
     bool pluginWindowTakesKeys = false;  // a key plug-in window swallows the arrows, S and M
     // Plug-in parameter sliders (editor and Controls view).

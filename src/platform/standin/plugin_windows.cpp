@@ -40,7 +40,8 @@ std::string Engine::slotShownName(const InsertSlot& slot) const {
         ++i;
         while (i < slot.plugin.size() && (static_cast<unsigned char>(slot.plugin[i]) & 0xC0) == 0x80) ++i;
     }
-    return slot.plugin.substr(0, i);
+    if (i >= slot.plugin.size()) return slot.plugin;
+    return slot.plugin.substr(0, i) + (faults.slotNameEllipsis ? "\u2026" : "");
 }
 
 std::string Engine::pluginWindowTitle(int uid) const {

@@ -227,6 +227,11 @@ TEST_F(PluginWindowsTest, DropsMoveAPluginOnlyIntoAGapOfItsStrip) {
 TEST_F(PluginWindowsTest, SlotVariantsShowInTheTreeAndKeysStayWithThePluginWindow) {
     world().setKnob("slotNameWidth", 5);
     EXPECT_TRUE(find(*strip(0), "Chann", "AXGroup"));
+    world().setKnob("slotNameEllipsis", true);
+    EXPECT_TRUE(find(*strip(0), "Chann\u2026", "AXGroup"));
+    world().setKnob("slotNameWidth", 10);  // a name that fits is shown whole
+    EXPECT_TRUE(find(*strip(0), "Compressor", "AXGroup"));
+    world().setKnob("slotNameEllipsis", false);
     world().setKnob("slotNameWidth", 0);
 
     world().setKnob("filledSlotButton", true);
