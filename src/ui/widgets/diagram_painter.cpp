@@ -130,8 +130,8 @@ void DiagramPainter::clipTo(const Rect& rect, double cornerRadius) {
     painter_.setClipPath(roundedRect(toQRect(rect), cornerRadius), Qt::IntersectClip);
 }
 
-QSizeF DiagramPainter::measure(const Label& label) const {
-    const QFontMetricsF metrics(labelFont(label, device()), device());
+QSizeF DiagramPainter::measure(const Label& label, const QPaintDevice* device) {
+    const QFontMetricsF metrics(labelFont(label, device), device);
     return {metrics.horizontalAdvance(shownText(label, metrics)), metrics.ascent() + metrics.descent()};
 }
 

@@ -38,7 +38,8 @@ public:
     void wrappedText(const diagram::Label& label, double left, double top, double width);
 
     // The size of a one-line text as `text` draws it (elided when the label says so).
-    QSizeF measure(const diagram::Label& label) const;
+    QSizeF measure(const diagram::Label& label) const { return measure(label, device()); }
+    static QSizeF measure(const diagram::Label& label, const QPaintDevice* device);
     // The height of `label` wrapped inside `width`.
     static double wrappedHeight(const diagram::Label& label, double width, const QPaintDevice* device);
 

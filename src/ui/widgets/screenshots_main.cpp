@@ -123,6 +123,8 @@ std::vector<View> views() {
          make<ToolResultVisualWidget>(std::string("get_audio_analysis"), std::string(kAudioAnalysisJSON))},
         {"tool_plugin_chain", 420,
          make<ToolResultVisualWidget>(std::string("get_track_details"), std::string(kTrackDetailsJSON))},
+        {"tool_plugin_chain_narrow", 240,
+         make<ToolResultVisualWidget>(std::string("get_track_details"), std::string(kTrackDetailsJSON))},
         {"tool_knob_grid", 420,
          make<ToolResultVisualWidget>(std::string("get_plugin_parameters"), std::string(kPluginParametersJSON))},
         {"tool_track_list", 420,

@@ -137,6 +137,21 @@ double PluginChainWidget::heightFor(double) const {
            kCardPadding;
 }
 
+namespace {
+Label chipName(const PluginChainVisual::Chip& chip) {
+    return {chip.name, kChipFont, white(chip.isBypassed ? 0.35 : 0.8), {}, Anchor::leadingCentre, 0, chip.isBypassed};
+}
+}  // namespace
+
+double PluginChainWidget::contentWidth() const {
+    double width = 2 * kCardPadding;
+    for (const auto& chip : visual_.chips) {
+        width += DiagramPainter::measure(chipName(chip), this).width() + 2 * kChipPaddingX;
+        if (chip.followedByChevron) width += kCardSpacing + kChevronWidth + kCardSpacing;
+    }
+    return width;
+}
+
 void PluginChainWidget::paint(DiagramPainter& painter, double width, double height) const {
     paintCard(painter, width, height);
     painter.text(cardHeading(visual_.trackName));
@@ -145,8 +160,7 @@ void PluginChainWidget::paint(DiagramPainter& painter, double width, double heig
     const double centre = top + chipHeight / 2;
     double x = kCardPadding;
     for (const auto& chip : visual_.chips) {
-        Label name{chip.name, kChipFont,      white(chip.isBypassed ? 0.35 : 0.8), {}, Anchor::leadingCentre,
-                   0,         chip.isBypassed};
+        Label name = chipName(chip);
         const double chipWidth = painter.measure(name).width() + 2 * kChipPaddingX;
         painter.fill(Box{{x, top, chipWidth, chipHeight}, 6, white(0.06)});
         name.at = {x + kChipPaddingX, centre};
@@ -241,10 +255,22 @@ ToolResultVisualWidget::ToolResultVisualWidget(const std::string& toolName, cons
                 scroll->viewport()->setAutoFillBackground(false);
                 content->setMinimumHeight(int(std::ceil(height)));
                 scroll->setWidget(content);
+                content->setAutoFillBackground(false);  // setWidget turns it on
                 scroll->setFixedHeight(int(AudioAnalysisVisual::maxHeight));
                 content_ = scroll;
             } else if constexpr (std::is_same_v<V, PluginChainVisual>) {
-                content_ = new PluginChainWidget(std::move(v));
+                auto* chain = new PluginChainWidget(std::move(v));
+                chain->setMinimumWidth(int(std::ceil(chain->contentWidth())));
+                auto* scroll = new QScrollArea;
+                scroll->setFrameShape(QFrame::NoFrame);
+                scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+                scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+                scroll->setWidgetResizable(true);
+                scroll->viewport()->setAutoFillBackground(false);
+                scroll->setWidget(chain);
+                chain->setAutoFillBackground(false);
+                scroll->setFixedHeight(int(std::ceil(chain->heightFor(0))));
+                content_ = scroll;
             } else if constexpr (std::is_same_v<V, KnobGridVisual>) {
                 content_ = new KnobGridWidget(std::move(v));
             } else if constexpr (std::is_same_v<V, TrackListVisual>) {

@@ -39,11 +39,14 @@ private:
     AudioAnalysisVisual visual_;
 };
 
-// A track's plug-in chips in slot order, chevrons between them.
+// A track's plug-in chips in slot order, chevrons between them; the card around it scrolls
+// them sideways rather than wrapping.
 class PluginChainWidget : public DiagramView {
 public:
     explicit PluginChainWidget(PluginChainVisual visual, QWidget* parent = nullptr);
     double heightFor(double width) const override;
+    // The width the chips take with the card's padding.
+    double contentWidth() const;
 
 protected:
     void paint(DiagramPainter& painter, double width, double height) const override;

@@ -55,7 +55,22 @@ TEST(ToolResultVisualWidget, AudioAnalysisGivesEachTrackItsOwnRowAndScrollsBeyon
     }
 
     ToolResultVisualWidget many("listen_to_playback", analysisJSON(30, "Vocal"));
-    EXPECT_EQ(render(many, 420).height(), int(AudioAnalysisVisual::maxHeight));
+    const QImage scrolled = render(many, 420);
+    EXPECT_EQ(scrolled.height(), int(AudioAnalysisVisual::maxHeight));
+    EXPECT_LT(at(scrolled, 5, 5).red(), 20);  // the scroller shows the chat's background, not its own
+}
+
+TEST(ToolResultVisualWidget, PluginChainScrollsSidewaysInsteadOfWrapping) {
+    std::string json = R"({"status":"ok","trackName":"Lead Vocal","plugins":[)";
+    for (int i = 0; i < 8; ++i)
+        json += (i ? "," : "") + std::string(R"({"index":)") + std::to_string(i) +
+                R"(,"name":"Channel EQ","isBypassed":false})";
+    ToolResultVisualWidget chain("get_track_details", json + "]}");
+    // Name, spacing and one row of chips: 10 + 13 + 4 + 22 + 10, however narrow the card.
+    const QImage narrow = render(chain, 200);
+    EXPECT_EQ(narrow.height(), 59);
+    EXPECT_NEAR(at(narrow, 12, 30).red(), 22, 3);  // the first chip, over the card
+    EXPECT_NEAR(at(narrow, 12, 52).red(), 8, 2);   // the card below it
 }
 
 TEST(KnobRowWidget, TilesShareTheWidthAndALongNameMakesTheRowTaller) {
