@@ -70,9 +70,15 @@ LevelsMeterLayout layoutLevelsMeter(const std::vector<LevelsMeterTrack>& tracks,
         const double tx = x(*targetDb);
         out.target.push_back(
             {{tx, scaleBottom}, {tx, scaleBottom + double(tracks.size()) * L::rowHeight}, {white(0.3), 1, {4, 3}}});
+        // Under the rows, in the bottom margin: above them it would cover the scale's marks, two
+        // dB from the usual target.
+        const double rowsBottom = scaleBottom + double(tracks.size()) * L::rowHeight;
         if (auto text = wholeNumberText(*targetDb))
-            out.targetLabel.push_back(
-                {*text + " dB", {7, FontWeight::medium}, white(0.35), {tx, scaleBottom - 2}, Anchor::bottomCentre});
+            out.targetLabel.push_back({*text + " dB",
+                                       {7, FontWeight::medium},
+                                       white(0.35),
+                                       {tx, rowsBottom + L::padding / 2},
+                                       Anchor::centre});
     }
     return out;
 }

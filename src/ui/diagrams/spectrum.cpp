@@ -88,15 +88,18 @@ SpectrumCurveLayout layoutSpectrumCurve(const std::string& trackName, const std:
     out.area.push_back(std::move(area));
     out.line.push_back(std::move(line));
 
+    constexpr Font kPercentageFont{11, FontWeight::medium, true};
     for (size_t i = 0; i < std::min<size_t>(bands.size(), 5); ++i) {
         const double mx = x(kBandCentres[i]);
         const double my = y(bands[i]);
+        // Without a title a dot at the plot top would push its percentage out of the canvas.
+        const double percentageBottom = std::max(my - 8, lineHeight(kPercentageFont));
         out.marks.push_back(
             {{{mx - 4, my - 4, 8, 8}, 4, {0.5, 0.75, 1.0, 1}},
              {formatFixed(bands[i] * 100, 0) + "%",
-              {11, FontWeight::medium, true},
+              kPercentageFont,
               white(0.6),
-              {mx, my - 8},
+              {mx, percentageBottom},
               Anchor::bottomCentre},
              {bandLabels()[i], {10, FontWeight::medium}, white(0.45), {mx, H - 4}, Anchor::bottomCentre}});
     }

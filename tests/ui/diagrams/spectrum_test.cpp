@@ -63,6 +63,8 @@ TEST(SpectrumCurve, PlotScaleTitleAndMarks) {
     EXPECT_TRUE(anonymous.title.empty());
     EXPECT_DOUBLE_EQ(anonymous.marks[0].dot.rect.y + 4, 16);   // the largest share touches the top
     EXPECT_DOUBLE_EQ(anonymous.marks[1].dot.rect.y + 4, 164);  // a zero share sits on the baseline
+    EXPECT_EQ(anonymous.marks[0].percentage.at.y, 14);         // kept inside the canvas, not at 16 - 8
+    EXPECT_EQ(named.marks[1].percentage.at.y, named.marks[1].dot.rect.y + 4 - 8);
     EXPECT_EQ(anonymous.marks[1].percentage.text, "0%");
     EXPECT_EQ(anonymous.marks[2].percentage.text, "24%");
     EXPECT_EQ(anonymous.grid[0].from.x, 300);  // 20 kHz and up on the right edge

@@ -1,0 +1,161 @@
+// corvane-screenshots OUT_DIR: renders every view with sample data to OUT_DIR/<name>.png, so that a
+// person can look at them. A new view is one line in `views()`.
+#include <QApplication>
+#include <QDir>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/widgets/analysis_diagrams.h"
+#include "ui/widgets/tool_result_widgets.h"
+
+namespace corvane {
+namespace {
+
+using Info = AudioAnalysisToolResult::TrackAnalysisInfo;
+
+Info track(std::string name, double lufs, std::vector<double> bands, double width, double correlation) {
+    Info info;
+    info.trackName = std::move(name);
+    info.shortTermLufs = lufs;
+    info.subBandRatio = bands[0];
+    info.bassBandRatio = bands[1];
+    info.lowMidBandRatio = bands[2];
+    info.highMidBandRatio = bands[3];
+    info.airBandRatio = bands[4];
+    info.stereoWidth = width;
+    info.phaseCorrelation = correlation;
+    return info;
+}
+
+// Two tracks share the name "Vocal": they must come out as two rows everywhere.
+TrackAnalysisList before() {
+    return {track("Kick", -9.5, {0.42, 0.31, 0.12, 0.1, 0.05}, 0.05, 0.97),
+            track("Bass", -13.2, {0.25, 0.45, 0.18, 0.08, 0.04}, 0.12, 0.91),
+            track("Vocal", -4.8, {0.02, 0.12, 0.34, 0.38, 0.14}, 0.35, 0.42),
+            track("Vocal", -18.4, {0.01, 0.08, 0.3, 0.41, 0.2}, 0.62, 0.12),
+            track("Synth Pad with a rather long name", -24.0, {0.03, 0.1, 0.22, 0.35, 0.3}, 0.93, -0.2)};
+}
+
+TrackAnalysisList after() {
+    return {track("Kick", -11.0, {0.38, 0.28, 0.14, 0.12, 0.08}, 0.04, 0.98),
+            track("Bass", -14.1, {0.2, 0.42, 0.2, 0.12, 0.06}, 0.1, 0.94),
+            track("Vocal", -8.2, {0.02, 0.1, 0.28, 0.42, 0.18}, 0.3, 0.65),
+            track("Vocal", -15.0, {0.01, 0.07, 0.26, 0.44, 0.22}, 0.5, 0.35),
+            track("Synth Pad with a rather long name", -21.5, {0.03, 0.1, 0.2, 0.36, 0.31}, 0.8, 0.1)};
+}
+
+std::vector<OverlapTrack> overlapTracks(size_t count) {
+    std::vector<OverlapTrack> out;
+    for (const auto& info : before())
+        if (out.size() < count) out.push_back({info.trackName, bandShares(info)});
+    return out;
+}
+
+DiagramChoice routed(DiagramChoice::Kind kind, TrackAnalysisList tracks, double height) {
+    DiagramChoice choice;
+    choice.kind = kind;
+    choice.tracks = std::move(tracks);
+    choice.height = height;
+    return choice;
+}
+
+const char* kAudioAnalysisJSON = R"({"status":"ok","tracks":[
+ {"trackName":"Kick","isMaster":false,"shortTermLufs":-9.5,"spectralTiltDb":-4.2,"subBandRatio":0.42,
+  "bassBandRatio":0.31,"lowMidBandRatio":0.12,"highMidBandRatio":0.1,"airBandRatio":0.05},
+ {"trackName":"Vocal","isMaster":false,"shortTermLufs":-4.2,"spectralTiltDb":2.5,"subBandRatio":0.02,
+  "bassBandRatio":0.12,"lowMidBandRatio":0.34,"highMidBandRatio":0.38,"airBandRatio":0.14},
+ {"trackName":"Vocal","isMaster":false,"shortTermLufs":-18.4,"subBandRatio":0.01,"bassBandRatio":0.08,
+  "lowMidBandRatio":0.3,"highMidBandRatio":0.41,"airBandRatio":0.2},
+ {"trackName":"Room Mic","isMaster":false,"shortTermLufs":-70}]})";
+const char* kTrackDetailsJSON = R"({"status":"ok","trackName":"Lead Vocal","plugins":[
+ {"index":0,"name":"Channel EQ","isBypassed":false},{"index":1,"name":"Compressor","isBypassed":true},
+ {"index":2,"name":"DeEsser 2","isBypassed":false}]})";
+const char* kPluginParametersJSON = R"({"status":"ok","trackName":"Lead Vocal","pluginName":"Compressor",
+ "parameters":[{"label":"Threshold","value":"-18.5 dB","role":"knob"},{"label":"Ratio","value":"4.0:1","role":"knob"},
+ {"label":"Attack","value":"12 ms","role":"knob"},{"label":"Release","value":"80 ms","role":"knob"},
+ {"label":"Makeup gain after the knee","value":"3.5 dB","role":"knob"},{"label":"Slider 1","value":"0.5","role":"knob"}]})";
+const char* kListTracksJSON = R"({"status":"ok","tracks":[
+ {"number":1,"name":"Drums","isMuted":false,"isFolder":true},{"number":2,"name":"Kick","isMuted":false,"isFolder":false},
+ {"number":3,"name":"Vocal","isMuted":true,"isFolder":false},{"number":12,"name":"Vocal","isMuted":false,"isFolder":false}]})";
+const char* kShowVisualJSON = R"({"diagramType":"before_after","metric":"stereo",
+ "beforeTracks":[{"trackName":"Vocal","stereoWidth":0.7,"phaseCorrelation":0.1},{"trackName":"Vocal","stereoWidth":0.2}],
+ "tracks":[{"trackName":"Vocal","stereoWidth":0.4,"phaseCorrelation":0.5},{"trackName":"Vocal","stereoWidth":0.25}]})";
+
+struct View {
+    const char* name;
+    int width;
+    std::function<std::unique_ptr<QWidget>()> make;
+};
+
+template <class W, class... Args>
+std::function<std::unique_ptr<QWidget>()> make(Args... args) {
+    return [=] { return std::make_unique<W>(args...); };
+}
+
+std::vector<View> views() {
+    using Kind = DiagramChoice::Kind;
+    auto meter = [] {
+        std::vector<LevelsMeterTrack> rows;
+        for (const auto& info : before()) rows.push_back({info.trackName, *info.shortTermLufs});
+        rows.push_back({"Master", 1.5});
+        return rows;
+    }();
+    return {
+        {"spectrum_curve", 420, make<SpectrumCurveWidget>(std::string("Vocal"), bandShares(before()[2]), 180.0)},
+        {"spectrum_curve_untitled", 420, make<SpectrumCurveWidget>(std::string(), bandShares(before()[0]), 140.0)},
+        {"overlap_curve", 420, make<OverlapCurveWidget>(overlapTracks(4), std::string("2.5 kHz - 8 kHz"), 176.0)},
+        {"levels_meter", 420, make<LevelsMeterWidget>(meter, std::optional<double>(-14))},
+        {"levels_compare", 420, make<LevelsCompareWidget>(before())},
+        {"stereo_field", 520, make<StereoFieldWidget>(before())},
+        {"before_after_freq", 520, make<BeforeAfterWidget>(before(), after(), std::string("freq"))},
+        {"before_after_levels", 520, make<BeforeAfterWidget>(before(), after(), std::string("levels"))},
+        {"before_after_stereo", 720, make<BeforeAfterWidget>(before(), after(), std::string("stereo"))},
+        {"routed_levels_compare", 420, make<DiagramChoiceWidget>(routed(Kind::levelsCompare, before(), 170), true)},
+        {"knob_row", 420,
+         make<KnobRowWidget>(std::vector<KnobParam>{{"Threshold", "-18.5", "dB", -60, 0},
+                                                    {"Ratio", "4.0", ":1", {}, {}},
+                                                    {"Gain", "-6.0", "", {}, {}},
+                                                    {"Gain", "a rather long value", "", {}, {}}})},
+        {"tool_audio_analysis", 420,
+         make<ToolResultVisualWidget>(std::string("get_audio_analysis"), std::string(kAudioAnalysisJSON))},
+        {"tool_plugin_chain", 420,
+         make<ToolResultVisualWidget>(std::string("get_track_details"), std::string(kTrackDetailsJSON))},
+        {"tool_plugin_chain_narrow", 240,
+         make<ToolResultVisualWidget>(std::string("get_track_details"), std::string(kTrackDetailsJSON))},
+        {"tool_knob_grid", 420,
+         make<ToolResultVisualWidget>(std::string("get_plugin_parameters"), std::string(kPluginParametersJSON))},
+        {"tool_track_list", 420,
+         make<ToolResultVisualWidget>(std::string("list_tracks"), std::string(kListTracksJSON))},
+        {"tool_show_visual", 720,
+         make<ToolResultVisualWidget>(std::string("show_visual"), std::string(kShowVisualJSON))},
+    };
+}
+
+}  // namespace
+}  // namespace corvane
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("build/screenshots");
+    if (!QDir().mkpath(out)) {
+        std::fprintf(stderr, "cannot create %s\n", qPrintable(out));
+        return 1;
+    }
+    // The chat window's dark background, on which the diagrams' white shapes are meant to sit.
+    const QColor background(30, 30, 32);
+    int failures = 0;
+    for (const auto& view : corvane::views()) {
+        auto widget = view.make();
+        const QString path = out + "/" + view.name + ".png";
+        if (!corvane::renderToImage(*widget, view.width, background, 2).save(path)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            ++failures;
+            continue;
+        }
+        std::printf("%s\n", qPrintable(path));
+    }
+    return failures == 0 ? 0 : 1;
+}
