@@ -5,6 +5,7 @@
 #include <string>
 
 #include "chat/chat_tool_executor.h"
+#include "logic/plugin_names.h"
 #include "platform/clock.h"
 #include "support/unicode.h"
 
@@ -12,8 +13,6 @@ namespace corvane {
 
 namespace {
 
-constexpr const char* kModuleName = "quillmere";
-constexpr const char* kDisplayName = "corvane";  // the product's display name, lower-cased
 constexpr double kSettlePollSeconds = 0.1;
 
 std::string lowerTrimmed(std::string_view name) { return tool_args::trimSpacesAndTabs(text::lowercased(name)); }
@@ -84,15 +83,7 @@ ChatToolExecutor::SlotResolution ChatToolExecutor::resolvePluginSlot(const nlohm
 }
 
 bool ChatToolExecutor::isCorvaneSlot(std::string_view name) {
-    const std::string s = lowerTrimmed(name);
-    const std::string display = kDisplayName;
-    std::string unspaced = display;
-    std::erase(unspaced, ' ');
-    const std::size_t n = text::graphemeCount(display);
-    // Narrow insert slots cut the name short: two characters off, or four off on a short name.
-    return contains(s, kModuleName) || contains(s, display) || contains(s, unspaced) ||
-           startsWith(s, text::graphemePrefix(display, n - 2)) ||
-           (startsWith(s, text::graphemePrefix(display, n - 4)) && text::graphemeCount(s) < n - 1);
+    return plugin_names::isAnalysisPlugin(lowerTrimmed(name));
 }
 
 bool ChatToolExecutor::pluginNameMatches(std::string_view expected, std::string_view actual) {
