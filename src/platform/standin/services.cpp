@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "platform/loopback_post.h"
 #include "platform/standin/engine.h"
 
 namespace corvane::standin::detail {
@@ -212,6 +213,20 @@ bool StandinScreenCapture::requestScreenRecording() {
 
 // ---- Clock ------------------------------------------------------------------------------------------
 
+void sendAnalysisPost(Engine& e, const AnalysisPost& post) {
+    const auto result =
+        platform::postToLoopback(static_cast<std::uint16_t>(post.port), "/analysis", "application/json", post.body);
+    e.run([&] {
+        Event event;
+        event.kind = EventKind::analysisPost;
+        event.name = post.instanceID;
+        event.code = result.statusCode;
+        event.outcome = result.delivered ? "delivered" : "dropped";
+        event.detail = result.delivered ? "port " + std::to_string(post.port) : result.error;
+        e.record(std::move(event));
+    });
+}
+
 platform::Clock::TimePoint VirtualClock::now() {
     return e_->run([&] {
         return e_->epoch +
@@ -219,8 +234,20 @@ platform::Clock::TimePoint VirtualClock::now() {
     });
 }
 
+// Time stops at every due analysis post until it has been sent: the post goes out over the
+// loopback socket with the engine unlocked (the server reads this clock), then time moves on.
 void VirtualClock::sleep(std::chrono::duration<double> duration) {
-    e_->run([&] { e_->advanceBy(duration.count()); });
+    const std::int64_t target = e_->run([&] { return e_->targetAfter(duration.count()); });
+    for (;;) {
+        std::vector<AnalysisPost> posts;
+        const bool reached = e_->run([&] {
+            const bool done = e_->advanceTo(target, true);
+            posts.swap(e_->outbox);
+            return done;
+        });
+        for (const auto& post : posts) sendAnalysisPost(*e_, post);
+        if (reached) break;
+    }
 }
 
 }  // namespace corvane::standin::detail
