@@ -78,12 +78,11 @@ std::string numberedSlotList(const std::vector<LogicInspector::InsertSlot>& slot
 }
 
 std::optional<std::int64_t> parseIntegerQuery(std::string_view text) {
-    // from_chars takes a "-" but not a "+", and nothing else may stand before the digits.
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text.front())) || text.front() == '-'))
-        return std::nullopt;
-    if (text.front() == '-' && (text.size() == 1 || !std::isdigit(static_cast<unsigned char>(text[1]))))
-        return std::nullopt;
+    // from_chars takes a "-" but not a "+"; either sign must be followed by a digit.
+    const bool plus = !text.empty() && text.front() == '+';
+    const std::size_t firstDigit = !text.empty() && (plus || text.front() == '-') ? 1 : 0;
+    if (text.size() <= firstDigit || !std::isdigit(static_cast<unsigned char>(text[firstDigit]))) return std::nullopt;
+    if (plus) text.remove_prefix(1);
     std::int64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
