@@ -3,6 +3,7 @@
 #include "platform/standin/services.h"
 
 #include <chrono>
+#include <cmath>
 
 #include "platform/loopback_post.h"
 #include "platform/standin/engine.h"
@@ -237,11 +238,14 @@ platform::Clock::TimePoint VirtualClock::now() {
 // Time stops at every due analysis post until it has been sent: the post goes out over the
 // loopback socket with the engine unlocked (the server reads this clock), then time moves on.
 void VirtualClock::sleep(std::chrono::duration<double> duration) {
-    const std::int64_t target = e_->run([&] { return e_->targetAfter(duration.count()); });
+    // A sleep of no time moves nothing; it only sends what is already due.
+    const double seconds = duration.count();
+    const bool moves = seconds > 0 && std::isfinite(seconds);
+    const std::int64_t target = e_->run([&] { return e_->targetAfter(seconds); });
     for (;;) {
         std::vector<AnalysisPost> posts;
         const bool reached = e_->run([&] {
-            const bool done = e_->advanceTo(target, true);
+            const bool done = !moves || e_->advanceTo(target, true);
             posts.swap(e_->outbox);
             return done;
         });
