@@ -139,7 +139,7 @@ int health(std::uint16_t nginxPort, std::size_t requests) {
             const Round r = load(port, clients, requests);
             std::printf("%-12s %8d %12.0f %10.3f %8zu\n", name, clients, r.perSecond, r.p99ms, r.failed);
             std::fflush(stdout);
-            if (r.failed) status = 1;
+            if (r.failed) status = 1;  // either server failing makes the comparison void
         }
     }
     return status;
