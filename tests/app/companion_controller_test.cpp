@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "app/controller_fixture.h"
-#include "test_support/manual_clock.h"
 
 namespace corvane::app {
 namespace {
@@ -45,7 +44,7 @@ TEST_F(ControllerTest, HealthReportsTheBuildsOneVersionAndNoCaptureYet) {
 }
 
 TEST_F(ControllerTest, RecordsAgeOutAtExactlyThirtySecondsAndOnlyOnAnUpdate) {
-    corvane::testing::ManualClock clock;
+    auto& clock = manualClock_;
     startController(&clock);
     const auto t0 = clock.now();
     controller().updateTrackAnalysis("A", record("A", t0));

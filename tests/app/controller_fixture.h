@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "platform/standin/standin_fixture.h"
 #include "platform/standin/world.h"
+#include "test_support/manual_clock.h"
 #include "test_support/temp_home.h"
 
 namespace corvane::app::testing {
@@ -51,6 +52,7 @@ protected:
     }
 
     corvane::testing::TempHome home_;
+    corvane::testing::ManualClock manualClock_;  // for tests that inject their own clock
     std::unique_ptr<standin::World> world_ = std::make_unique<standin::World>(standin::testing::demoSong());
     platform::ScopedServices services_{world_->services()};
     std::shared_ptr<CompanionController> controller_;
