@@ -40,12 +40,17 @@ void Engine::schedule(double delaySeconds, std::string what, std::function<void(
     scheduled.push_back(std::move(s));
 }
 
+std::int64_t Engine::targetAfter(double secs) const {
+    if (!(secs > 0) || !std::isfinite(secs)) return nowNs;
+    return nowNs + std::llround(std::min(secs, kMaxStepSeconds) * 1e9);
+}
+
+void Engine::advanceBy(double secs) { advanceTo(targetAfter(secs), false); }
+
 // Runs, in time order, every event due by the target and lets playback run in between.
-void Engine::advanceBy(double secs) {
-    if (!(secs > 0) || !std::isfinite(secs)) return;
-    secs = std::min(secs, kMaxStepSeconds);
-    const std::int64_t target = nowNs + std::llround(secs * 1e9);
+bool Engine::advanceTo(std::int64_t target, bool stopAtPost) {
     for (;;) {
+        if (stopAtPost && !outbox.empty()) return false;
         auto next = std::min_element(scheduled.begin(), scheduled.end(), [](const Scheduled& a, const Scheduled& b) {
             return a.due != b.due ? a.due < b.due : a.seq < b.seq;
         });
@@ -55,13 +60,17 @@ void Engine::advanceBy(double secs) {
         if (item.due > nowNs) {
             advancePlayback(double(item.due - nowNs) / 1e9);
             nowNs = item.due;
+            syncAnalysis();
         }
         item.run();
+        syncAnalysis();
     }
     if (target > nowNs) {
         advancePlayback(double(target - nowNs) / 1e9);
         nowNs = target;
+        syncAnalysis();
     }
+    return !(stopAtPost && !outbox.empty());
 }
 
 void Engine::advancePlayback(double secs) {
@@ -166,6 +175,7 @@ std::string to_string(EventKind kind) {
         case EventKind::openURL: return "openURL";
         case EventKind::permissionPrompt: return "permissionPrompt";
         case EventKind::permissionCheck: return "permissionCheck";
+        case EventKind::analysisPost: return "analysisPost";
     }
     return "event";
 }

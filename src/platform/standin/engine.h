@@ -65,6 +65,18 @@ struct Scheduled {
     std::function<void()> run;
 };
 
+// One analysis post waiting to go out, built at the virtual moment it became due.
+struct AnalysisPost {
+    std::string instanceID;
+    std::string body;
+    int port = 0;
+};
+
+// The bars one analysis instance passed during the current playback, oldest first.
+struct AnalysisHistory {
+    std::vector<nlohmann::json> bars;
+};
+
 struct ClickState {
     bool down = false;
     bool dragging = false;
@@ -140,11 +152,13 @@ public:
             {
                 std::lock_guard lock(mutex);
                 f();
+                syncAnalysis();
             }
             flushNotifications();
         } else {
             std::unique_lock lock(mutex);
             auto result = f();
+            syncAnalysis();
             lock.unlock();
             flushNotifications();
             return result;
@@ -185,6 +199,14 @@ public:
 
     std::vector<Event> log;
 
+    // The analysis plug-in (analysis_plugin.cpp).
+    std::uint64_t analysisEpoch = 0;  // bumped to cancel the running chain of post ticks
+    bool analysisTicking = false;     // a chain of post ticks is scheduled
+    bool analysisWasPlaying = false;  // the transport as syncAnalysis last saw it
+    double playbackStartSeconds = 0;
+    std::map<int, AnalysisHistory> analysisHistory;  // by slot uid
+    std::vector<AnalysisPost> outbox;                // due posts, sent by the next sleeper
+
     // Accessibility.
     Tree tree;
     KeyRegistry registry;
@@ -223,8 +245,18 @@ public:
     const Tree& ensureTree();
     void schedule(double delaySeconds, std::string what, std::function<void()> fn);
     void advanceBy(double seconds);
+    // The target moment of a sleep of that many seconds, in virtual nanoseconds.
+    std::int64_t targetAfter(double seconds) const;
+    // Runs every event due by the target; with stopAtPost it returns early (false) once a due
+    // analysis post waits in the outbox. True when the target was reached.
+    bool advanceTo(std::int64_t target, bool stopAtPost);
     void advancePlayback(double seconds);
     void notify(platform::WorkspaceNotification notification, int pid);
+
+    // The analysis plug-in (analysis_plugin.cpp): follows the transport after every change.
+    void syncAnalysis();
+    void analysisTick(std::uint64_t chain);
+    void queueAnalysisPosts(bool finalPost);
 
     // Workspace (workspace.cpp).
     const AppRecord* app(int pid) const;

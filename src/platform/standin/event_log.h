@@ -25,6 +25,8 @@ enum class EventKind {
     capture,
     openURL,
     permissionPrompt,
+    analysisPost,     // a post of the analysis plug-in; `name` the instance, `code` the status, `outcome`
+                      // delivered/dropped
     permissionCheck,  // a preflight or request of a permission; `route` says which, `outcome` the answer
 };
 

@@ -34,6 +34,29 @@ std::optional<std::string> optionalText(std::string_view knob, const nlohmann::j
     return v.get<std::string>();
 }
 
+AnalysisInstanceKnobs analysisInstance(std::string_view knob, const nlohmann::json& v) {
+    if (!v.is_object()) bad(knob, v);
+    AnalysisInstanceKnobs k;
+    for (const auto& [key, value] : v.items()) {
+        if (key == "silent")
+            k.silent = boolean(knob, value);
+        else if (key == "malformed") {
+            if (value != "json" && value != "array" && value != "bars" && value != "") bad(knob, v);
+            k.malformed = value.get<std::string>();
+        } else if (key == "dropFields") {
+            if (!value.is_array()) bad(knob, v);
+            for (const auto& field : value) {
+                if (!field.is_string()) bad(knob, v);
+                k.dropFields.push_back(field.get<std::string>());
+            }
+        } else if (key == "nameOverride")
+            k.nameOverride = optionalText(knob, value);
+        else
+            bad(knob, v);
+    }
+    return k;
+}
+
 platform::Rect rect(std::string_view knob, const nlohmann::json& v) {
     if (!v.is_array() || v.size() != 4) bad(knob, v);
     for (const auto& n : v)
@@ -265,7 +288,16 @@ bool applyFault(Faults& f, std::string_view name, const nlohmann::json& v) {
         f.noImage = boolean(name, v);
     else if (name == "degenerateImage")
         f.degenerateImage = boolean(name, v);
-    else if (name == "running" || name == "logic.running" || name == "frontmost" || name == "inspectorVisible")
+    else if (name == "analysis") {
+        if (!v.is_object()) bad(name, v);
+        f.analysis.clear();
+        for (const auto& [id, knobs] : v.items()) f.analysis[id] = analysisInstance(name, knobs);
+    } else if (name == "postWhileStopped")
+        f.postWhileStopped = boolean(name, v);
+    else if (name == "analysisPort") {
+        if (!v.is_number_integer() || v.get<long long>() < 1 || v.get<long long>() > 65535) bad(name, v);
+        f.analysisPort = v.get<int>();
+    } else if (name == "running" || name == "logic.running" || name == "frontmost" || name == "inspectorVisible")
         return false;
     else
         f.other[std::string(name)] = v;

@@ -61,6 +61,14 @@ struct ExtraWindow {
     bool front = false;  // listed (and stacked) before the main window
 };
 
+// How one analysis plug-in instance misbehaves ("analysis" knob, keyed by instance ID).
+struct AnalysisInstanceKnobs {
+    bool silent = false;                  // posts nothing at all, so its record ages out
+    std::string malformed;                // "json" (broken text), "array" (a JSON array), "bars" (bars missing or 3.5)
+    std::vector<std::string> dropFields;  // left out of the body, or of "audioAnalysis"
+    std::optional<std::string> nameOverride;  // posted as the track name
+};
+
 struct Faults {
     Activation activation;
     bool accessibilityTrusted = true;
@@ -115,6 +123,10 @@ struct Faults {
     std::optional<std::string> captureError;
     bool noImage = false;
     bool degenerateImage = false;
+    // The analysis plug-in's posts.
+    std::map<std::string, AnalysisInstanceKnobs> analysis;  // by instance ID ("AI-0007")
+    bool postWhileStopped = false;                          // silent posts go on while the transport is stopped
+    int analysisPort = 51234;                               // where the posts go (tests pick their server's port)
     // Knobs of behaviour the stand-in does not model yet, kept as given.
     nlohmann::json other = nlohmann::json::object();
 };

@@ -3,7 +3,9 @@
 #include "platform/standin/services.h"
 
 #include <chrono>
+#include <cmath>
 
+#include "platform/loopback_post.h"
 #include "platform/standin/engine.h"
 
 namespace corvane::standin::detail {
@@ -212,6 +214,20 @@ bool StandinScreenCapture::requestScreenRecording() {
 
 // ---- Clock ------------------------------------------------------------------------------------------
 
+void sendAnalysisPost(Engine& e, const AnalysisPost& post) {
+    const auto result =
+        platform::postToLoopback(static_cast<std::uint16_t>(post.port), "/analysis", "application/json", post.body);
+    e.run([&] {
+        Event event;
+        event.kind = EventKind::analysisPost;
+        event.name = post.instanceID;
+        event.code = result.statusCode;
+        event.outcome = result.delivered ? "delivered" : "dropped";
+        event.detail = result.delivered ? "port " + std::to_string(post.port) : result.error;
+        e.record(std::move(event));
+    });
+}
+
 platform::Clock::TimePoint VirtualClock::now() {
     return e_->run([&] {
         return e_->epoch +
@@ -219,8 +235,23 @@ platform::Clock::TimePoint VirtualClock::now() {
     });
 }
 
+// Time stops at every due analysis post until it has been sent: the post goes out over the
+// loopback socket with the engine unlocked (the server reads this clock), then time moves on.
 void VirtualClock::sleep(std::chrono::duration<double> duration) {
-    e_->run([&] { e_->advanceBy(duration.count()); });
+    // A sleep of no time moves nothing; it only sends what is already due.
+    const double seconds = duration.count();
+    const bool moves = seconds > 0 && std::isfinite(seconds);
+    const std::int64_t target = e_->run([&] { return e_->targetAfter(seconds); });
+    for (;;) {
+        std::vector<AnalysisPost> posts;
+        const bool reached = e_->run([&] {
+            const bool done = !moves || e_->advanceTo(target, true);
+            posts.swap(e_->outbox);
+            return done;
+        });
+        for (const auto& post : posts) sendAnalysisPost(*e_, post);
+        if (reached) break;
+    }
 }
 
 }  // namespace corvane::standin::detail

@@ -13,6 +13,11 @@
 namespace corvane::standin::detail {
 
 class Engine;
+struct AnalysisPost;
+
+// Sends one analysis post over a real loopback connection and logs it; a refused or failed
+// connection is logged and the post dropped. Call without holding the engine's lock.
+void sendAnalysisPost(Engine& e, const AnalysisPost& post);
 
 class StandinAccessibility final : public platform::Accessibility {
 public:

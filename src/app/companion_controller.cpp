@@ -1,0 +1,206 @@
+#include "app/companion_controller.h"
+
+#include <exception>
+#include <utility>
+
+#include "app/json_answers.h"
+#include "platform/log.h"
+#include "platform/platform.h"
+
+namespace corvane::app {
+
+namespace {
+constexpr const char* kAppName = "Corvane";
+}
+
+std::shared_ptr<CompanionController> CompanionController::create(Options options) {
+    return std::shared_ptr<CompanionController>(new CompanionController(std::move(options)));
+}
+
+CompanionController::CompanionController(Options options)
+    : options_(std::move(options)), clock_(options_.clock ? *options_.clock : platform::clock()) {
+    pluginMapStore_.reload();
+}
+
+CompanionController::~CompanionController() {
+    // Handlers still running use the members below the server, so it goes first.
+    std::unique_ptr<LocalHTTPServer> server;
+    {
+        std::lock_guard lock(serverMutex_);
+        server = std::move(server_);
+    }
+    server.reset();
+}
+
+bool CompanionController::start() {
+    std::lock_guard lock(serverMutex_);
+    try {
+        if (!server_)
+            server_ = std::make_unique<LocalHTTPServer>(options_.port, makeHandler(weak_from_this()),
+                                                        options_.serverLimits, clock_);
+        if (!server_->start()) {
+            log("Quillmere failed to start local server: " + server_->listenError().value_or("unknown error"));
+            return false;
+        }
+        const std::uint16_t port = server_->boundPort() ? server_->boundPort() : options_.port;
+        log("Quillmere server listening on port " + std::to_string(port));
+        return true;
+    } catch (const std::exception& error) {
+        log(std::string("Quillmere failed to start local server: ") + error.what());
+        return false;
+    }
+}
+
+std::string CompanionController::listenError() const {
+    std::lock_guard lock(serverMutex_);
+    if (!server_) return "the server was not started";
+    return server_->listenError().value_or("");
+}
+
+void CompanionController::stop() {
+    std::lock_guard lock(serverMutex_);
+    if (server_) server_->stop();
+}
+
+std::uint16_t CompanionController::boundPort() const {
+    std::lock_guard lock(serverMutex_);
+    return server_ ? server_->boundPort() : 0;
+}
+
+LocalHTTPServer::Handler CompanionController::makeHandler(std::weak_ptr<CompanionController> controller) {
+    return [controller = std::move(controller)](HTTPRequest request) {
+        if (auto self = controller.lock()) return self->handle(request);
+        return HTTPResponse{500, "text/plain", "Companion controller unavailable"};
+    };
+}
+
+PluginInspector& CompanionController::pluginInspector() {
+    std::call_once(pluginInspectorOnce_,
+                   [&] { pluginInspector_ = std::make_unique<PluginInspector>(logicInspector_, pluginMapStore_); });
+    return *pluginInspector_;
+}
+
+CaptureService& CompanionController::captureService() {
+    std::call_once(captureServiceOnce_,
+                   [&] { captureService_ = std::make_unique<CaptureService>(logicInspector_, permissionService_); });
+    return *captureService_;
+}
+
+HealthResponse CompanionController::healthSnapshot() const {
+    HealthResponse health;
+    health.appName = kAppName;
+    // The one version of the build, the same text the About panel and error reports show.
+    health.appVersion = CORVANE_VERSION;
+    health.serverPort = kServerPort;
+    health.permissions = permissionService_.currentSnapshot();
+    health.logic = logicInspector_.snapshot(health.permissions.accessibilityTrusted);
+    health.lastCapture = lastCapture();
+    return health;
+}
+
+bool CompanionController::printHealth(std::ostream& out) const {
+    std::string text;
+    try {
+        text = jsonText(nlohmann::json(healthSnapshot()), "");
+    } catch (const std::exception&) {
+        text.clear();
+    }
+    if (text.empty()) return false;
+    out << text << '\n';
+    out.flush();
+    return true;
+}
+
+CaptureResponse CompanionController::capture(bool saveToDisk, const std::optional<std::string>& threadID,
+                                             std::optional<CaptureMode> requestedMode) {
+    try {
+        const CaptureArtifact artifact = captureService().captureLogic(saveToDisk, requestedMode);
+        {
+            std::lock_guard lock(sharedMutex_);
+            lastCapture_ = artifact.metadata;
+        }
+        conversationStore_.updateLatestCapture(artifact.metadata, threadID);
+        conversationStore_.appendPendingCapture(artifact.metadata, threadID);
+        return CaptureResponse{true, "Captured Logic successfully.", artifact.metadata};
+    } catch (const std::exception& error) {
+        return CaptureResponse{false, error.what(), std::nullopt};
+    }
+}
+
+std::optional<CaptureMetadata> CompanionController::lastCapture() const {
+    std::lock_guard lock(sharedMutex_);
+    return lastCapture_;
+}
+
+std::map<std::string, TrackAnalysisState> CompanionController::trackAnalysis() const {
+    return analysisQueue_.sync([&] { return liveAnalysis_; });
+}
+
+void CompanionController::updateTrackAnalysis(const std::string& instanceID, TrackAnalysisState state) {
+    const auto cutoff = clock_.now() - kAnalysisLifetime;
+    analysisQueue_.sync([&] {
+        liveAnalysis_[instanceID] = std::move(state);
+        std::erase_if(liveAnalysis_, [&](const auto& entry) { return !(entry.second.lastUpdateTime > cutoff); });
+    });
+}
+
+std::vector<TrackAnalysisState> CompanionController::trackAnalysisValues() const {
+    std::vector<TrackAnalysisState> values;
+    for (auto& [id, state] : trackAnalysis()) values.push_back(state);
+    return values;
+}
+
+void CompanionController::setAnalysisUpdateHandler(AnalysisUpdateHandler handler) {
+    std::lock_guard lock(sharedMutex_);
+    analysisUpdateHandler_ = std::move(handler);
+}
+
+void CompanionController::setOnTrackDescriptionUpdate(TrackDescriptionCallback callback) {
+    std::lock_guard lock(sharedMutex_);
+    onTrackDescriptionUpdate_ = std::move(callback);
+}
+
+void CompanionController::setOnSongBriefUpdate(SongBriefCallback callback) {
+    std::lock_guard lock(sharedMutex_);
+    onSongBriefUpdate_ = std::move(callback);
+}
+
+void CompanionController::notifyTrackDescriptionUpdate(const std::string& trackName, const std::string& text) const {
+    TrackDescriptionCallback callback;
+    {
+        std::lock_guard lock(sharedMutex_);
+        callback = onTrackDescriptionUpdate_;
+    }
+    if (callback) callback(trackName, text);
+}
+
+void CompanionController::notifySongBriefUpdate(const std::string& brief) const {
+    SongBriefCallback callback;
+    {
+        std::lock_guard lock(sharedMutex_);
+        callback = onSongBriefUpdate_;
+    }
+    if (callback) callback(brief);
+}
+
+std::map<std::string, std::string> CompanionController::trackDescriptionsStore() const {
+    std::lock_guard lock(sharedMutex_);
+    return trackDescriptionsStore_;
+}
+
+void CompanionController::setTrackDescriptionsStore(std::map<std::string, std::string> descriptions) {
+    std::lock_guard lock(sharedMutex_);
+    trackDescriptionsStore_ = std::move(descriptions);
+}
+
+std::vector<SongSection> CompanionController::songSectionsStore() const {
+    std::lock_guard lock(sharedMutex_);
+    return songSectionsStore_;
+}
+
+void CompanionController::setSongSectionsStore(std::vector<SongSection> sections) {
+    std::lock_guard lock(sharedMutex_);
+    songSectionsStore_ = std::move(sections);
+}
+
+}  // namespace corvane::app

@@ -1,0 +1,153 @@
+#pragma once
+
+// The one object that owns every service and store of the application: it builds them, serves the
+// loopback API through its route table, keeps the live analysis records the analysis plug-in posts,
+// mirrors the chat window's track descriptions and song sections for the agent, and offers the
+// callbacks through which the agent and the analysis route reach the window.
+//
+// Built through create() so that what it hands out (the server's handler) can hold it weakly.
+// The agent loop and the test harness are not part of it yet.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/http_message.h"
+#include "app/local_http_server.h"
+#include "capture/capture_service.h"
+#include "conversation/conversation_store.h"
+#include "conversation/memory_store.h"
+#include "conversation/project_data_store.h"
+#include "logic/logic_inspector.h"
+#include "model/health_response.h"
+#include "model/track_analysis_state.h"
+#include "platform/clock.h"
+#include "platform/serial_queue.h"
+#include "plugins/plugin_inspector.h"
+#include "plugins/plugin_inventory.h"
+#include "plugins/plugin_map_store.h"
+
+namespace corvane::app {
+
+struct CompanionControllerOptions {
+    std::uint16_t port = 51234;        // 0 picks a free one (tests)
+    platform::Clock* clock = nullptr;  // analysis timestamps and server deadlines; null: platform::clock()
+    HTTPServerLimits serverLimits{};
+};
+
+class CompanionController : public std::enable_shared_from_this<CompanionController> {
+public:
+    using Options = CompanionControllerOptions;
+    using AnalysisUpdateHandler = std::function<void(const std::string& instanceID)>;
+    using TrackDescriptionCallback = std::function<void(const std::string& trackName, const std::string& text)>;
+    using SongBriefCallback = std::function<void(const std::string& brief)>;
+
+    static constexpr std::uint16_t kServerPort = 51234;
+    // Records older than this are dropped by the next update (of any instance).
+    static constexpr std::chrono::seconds kAnalysisLifetime{30};
+
+    static std::shared_ptr<CompanionController> create(Options options = {});
+    ~CompanionController();
+    CompanionController(const CompanionController&) = delete;
+    CompanionController& operator=(const CompanionController&) = delete;
+
+    // Starts the loopback server; a failure is logged, never thrown.
+    // False when the port could not be bound; listenError() then says why.
+    bool start();
+    std::string listenError() const;
+    // Stops listening; requests in progress finish.
+    void stop();
+    // The port listened on; 0 when not listening.
+    std::uint16_t boundPort() const;
+
+    // The handler the server calls: holds the controller weakly and answers 500 "Companion
+    // controller unavailable" once it is gone.
+    static LocalHTTPServer::Handler makeHandler(std::weak_ptr<CompanionController> controller);
+    // The route table; callable from several request threads at once.
+    HTTPResponse handle(const HTTPRequest& request);
+
+    HealthResponse healthSnapshot() const;
+    // The health answer as pretty-printed JSON and a line break, for "--print-health"; false (and
+    // nothing written) when it cannot be encoded.
+    bool printHealth(std::ostream& out) const;
+    CaptureResponse capture(bool saveToDisk, const std::optional<std::string>& threadID = std::nullopt,
+                            std::optional<CaptureMode> requestedMode = std::nullopt);
+    std::optional<CaptureMetadata> lastCapture() const;
+
+    // The live analysis store, kept on the queue "Quillmere.AnalysisState".
+    std::map<std::string, TrackAnalysisState> trackAnalysis() const;
+    void updateTrackAnalysis(const std::string& instanceID, TrackAnalysisState state);
+    // The values of a copy of the store in its own order: what the agent's tools read.
+    std::vector<TrackAnalysisState> trackAnalysisValues() const;
+
+    void setAnalysisUpdateHandler(AnalysisUpdateHandler handler);
+    void setOnTrackDescriptionUpdate(TrackDescriptionCallback callback);
+    void setOnSongBriefUpdate(SongBriefCallback callback);
+    // What the agent's tools call: forwarded to the installed callback, nothing without one.
+    void notifyTrackDescriptionUpdate(const std::string& trackName, const std::string& text) const;
+    void notifySongBriefUpdate(const std::string& brief) const;
+
+    // The chat window's mirrors, replaced and read as whole values.
+    std::map<std::string, std::string> trackDescriptionsStore() const;
+    void setTrackDescriptionsStore(std::map<std::string, std::string> descriptions);
+    std::vector<SongSection> songSectionsStore() const;
+    void setSongSectionsStore(std::vector<SongSection> sections);
+
+    PermissionService& permissionService() { return permissionService_; }
+    LogicInspector& logicInspector() { return logicInspector_; }
+    PluginMapStore& pluginMapStore() { return pluginMapStore_; }
+    PluginInventoryService& pluginInventoryService() { return pluginInventoryService_; }
+    ConversationStore& conversationStore() { return conversationStore_; }
+    ProjectDataStore& projectDataStore() { return projectDataStore_; }
+    MemoryStore& memoryStore() { return memoryStore_; }
+    // Created on first use, exactly once whichever threads ask first.
+    PluginInspector& pluginInspector();
+    CaptureService& captureService();
+
+    platform::Clock& clock() const { return clock_; }
+
+private:
+    explicit CompanionController(Options options);
+
+    HTTPResponse handleAnalysis(const HTTPRequest& request);
+    HTTPResponse handleConversationClear(const HTTPRequest& request);
+    HTTPResponse handleSongBrief(const HTTPRequest& request);
+
+    Options options_;
+    platform::Clock& clock_;
+    PermissionService permissionService_;
+    LogicInspector logicInspector_;
+    PluginMapStore pluginMapStore_;
+    std::once_flag pluginInspectorOnce_;
+    std::unique_ptr<PluginInspector> pluginInspector_;
+    std::once_flag captureServiceOnce_;
+    std::unique_ptr<CaptureService> captureService_;
+    PluginInventoryService pluginInventoryService_;
+    ConversationStore conversationStore_;
+    ProjectDataStore projectDataStore_;
+    MemoryStore memoryStore_;
+
+    mutable std::mutex serverMutex_;
+    std::unique_ptr<LocalHTTPServer> server_;
+
+    // Guards the fields below it, shared between request threads, turn threads and the UI thread.
+    mutable std::mutex sharedMutex_;
+    std::optional<CaptureMetadata> lastCapture_;
+    AnalysisUpdateHandler analysisUpdateHandler_;
+    TrackDescriptionCallback onTrackDescriptionUpdate_;
+    SongBriefCallback onSongBriefUpdate_;
+    std::map<std::string, std::string> trackDescriptionsStore_;
+    std::vector<SongSection> songSectionsStore_;
+
+    // The live analysis map is touched only inside this queue.
+    mutable platform::SerialQueue analysisQueue_{"Quillmere.AnalysisState"};
+    std::map<std::string, TrackAnalysisState> liveAnalysis_;
+};
+
+}  // namespace corvane::app

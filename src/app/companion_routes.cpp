@@ -1,0 +1,71 @@
+// The route table of the loopback API and the analysis intake.
+
+#include <utility>
+
+#include "app/companion_controller.h"
+#include "app/companion_request_decoding.h"
+#include "app/json_answers.h"
+#include "platform/log.h"
+
+namespace corvane::app {
+
+HTTPResponse CompanionController::handle(const HTTPRequest& request) {
+    log("[API] Local request " + request.method + " " + request.path);
+    const std::string route = request.routePath();
+    const std::string& method = request.method;
+
+    if (method == "GET") {
+        if (route == "/health") return jsonAnswer(healthSnapshot());
+        if (route == "/context") return jsonAnswer(healthSnapshot().logic);
+        if (route == "/conversations") return jsonAnswer(conversationStore_.conversationState(std::nullopt));
+        if (route == "/tracks") return jsonAnswer(logicInspector_.trackContext());
+    } else if (method == "POST") {
+        if (route == "/conversations/create") return jsonAnswer(conversationStore_.createThread(std::nullopt));
+        if (route == "/conversations/load") {
+            const auto body = CompanionRequestDecoding::decodeConversationThreadRequest(request.body);
+            return jsonAnswer(conversationStore_.conversationState(body.threadID));
+        }
+        if (route == "/conversations/clear") return handleConversationClear(request);
+        if (route == "/song-brief") return handleSongBrief(request);
+        if (route == "/analysis") return handleAnalysis(request);
+    }
+    return notFoundAnswer();
+}
+
+// Clearing deletes a thread's entries: a body that cannot be read is refused rather than taken
+// to mean the current thread.
+HTTPResponse CompanionController::handleConversationClear(const HTTPRequest& request) {
+    const auto decoded = CompanionRequestDecoding::decodeConversationThreadRequestStrictly(request.body);
+    if (!decoded.request) return badRequestAnswer(decoded.error);
+    return jsonAnswer(conversationStore_.clearThread(decoded.request->threadID));
+}
+
+// Overwrites the brief: a body without a text "songBrief" would erase it, so it is refused.
+HTTPResponse CompanionController::handleSongBrief(const HTTPRequest& request) {
+    const auto decoded = CompanionRequestDecoding::decodeSongBriefRequestStrictly(request.body);
+    if (!decoded.request) return badRequestAnswer(decoded.error);
+    return jsonAnswer(conversationStore_.updateSongBrief(decoded.request->songBrief, decoded.request->threadID));
+}
+
+HTTPResponse CompanionController::handleAnalysis(const HTTPRequest& request) {
+    auto update = CompanionRequestDecoding::decodeAnalysisUpdate(request.body);
+    TrackAnalysisState state;
+    state.id = update.instanceID.value_or("default");
+    state.trackName = update.trackName.value_or("Unknown");
+    state.analysis = std::move(update.audioAnalysis);
+    state.barMap = std::move(update.barAnalysisMap).value_or(std::vector<BarAnalysisEntry>{});
+    state.lastUpdateTime = clock_.now();
+    state.isMaster = TrackAnalysisState::isMasterName(state.trackName);
+    const std::string instanceID = state.id;
+    updateTrackAnalysis(instanceID, std::move(state));
+
+    AnalysisUpdateHandler handler;
+    {
+        std::lock_guard lock(sharedMutex_);
+        handler = analysisUpdateHandler_;
+    }
+    if (handler) handler(instanceID);
+    return analysisAcceptedAnswer();
+}
+
+}  // namespace corvane::app

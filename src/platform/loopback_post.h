@@ -1,0 +1,26 @@
+#pragma once
+
+// A minimal blocking HTTP/1.1 client for 127.0.0.1: one POST per connection, the answer read until
+// the server closes. What the simulated analysis plug-in posts through, as the real one would.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace corvane::platform {
+
+struct LoopbackPostResult {
+    bool delivered = false;  // an answer with a status line came back
+    int statusCode = 0;
+    std::string body;
+    std::string error;  // why nothing came back: "connection refused", ...
+};
+
+// `ioTimeout` bounds each blocking send and receive in wall time, so a server that never answers
+// cannot hold the caller for ever.
+LoopbackPostResult postToLoopback(std::uint16_t port, std::string_view path, std::string_view contentType,
+                                  std::string_view body,
+                                  std::chrono::milliseconds ioTimeout = std::chrono::milliseconds(10'000));
+
+}  // namespace corvane::platform

@@ -1,0 +1,149 @@
+#include "app/companion_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "app/controller_fixture.h"
+
+namespace corvane::app {
+namespace {
+
+using namespace std::chrono_literals;
+using Json = nlohmann::json;
+using testing::ControllerTest;
+
+TrackAnalysisState record(const std::string& id, platform::Clock::TimePoint at) {
+    TrackAnalysisState state;
+    state.id = id;
+    state.trackName = id;
+    state.lastUpdateTime = at;
+    return state;
+}
+
+TEST_F(ControllerTest, HealthReportsTheBuildsOneVersionAndNoCaptureYet) {
+    const HealthResponse health = controller().healthSnapshot();
+    EXPECT_EQ(health.appName, "Corvane");
+    EXPECT_EQ(health.appVersion, CORVANE_VERSION);
+    EXPECT_EQ(health.serverPort, 51234);
+    EXPECT_FALSE(health.lastCapture);
+
+    const auto answer = get("/health");
+    ASSERT_TRUE(answer);
+    const Json body = Json::parse(answer->body);
+    EXPECT_EQ(body["appVersion"], CORVANE_VERSION);
+    EXPECT_FALSE(body.contains("lastCapture"));
+
+    std::ostringstream printed;
+    ASSERT_TRUE(controller().printHealth(printed));
+    ASSERT_FALSE(printed.str().empty());
+    EXPECT_EQ(printed.str().back(), '\n');
+    EXPECT_EQ(Json::parse(printed.str())["appName"], "Corvane");
+}
+
+TEST_F(ControllerTest, RecordsAgeOutAtExactlyThirtySecondsAndOnlyOnAnUpdate) {
+    auto& clock = manualClock_;
+    startController(&clock);
+    const auto t0 = clock.now();
+    controller().updateTrackAnalysis("A", record("A", t0));
+
+    clock.set(t0 + 29'999ms);
+    controller().updateTrackAnalysis("B", record("B", clock.now()));
+    EXPECT_EQ(controller().trackAnalysis().count("A"), 1u) << "29.999 s old survives";
+
+    clock.set(t0 + 30s);
+    EXPECT_EQ(controller().trackAnalysis().count("A"), 1u) << "reading never ages the store";
+    controller().updateTrackAnalysis("B", record("B", clock.now()));
+    EXPECT_EQ(controller().trackAnalysis().count("A"), 0u) << "exactly 30 s old goes";
+    EXPECT_EQ(controller().trackAnalysis().count("B"), 1u);
+
+    // The route stamps records with the injected clock too.
+    clock.set(t0 + 100s);
+    ASSERT_TRUE(post("/analysis", R"({"instanceID": "C"})"));
+    EXPECT_EQ(controller().trackAnalysis().at("C").lastUpdateTime, t0 + 100s);
+    EXPECT_EQ(controller().trackAnalysis().count("B"), 0u);
+}
+
+TEST_F(ControllerTest, LazyServicesAreCreatedOnceWhenThreadsAskFirstTogether) {
+    for (int round = 0; round < 20; ++round) {
+        startController();
+        std::vector<const void*> seen(8);
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < seen.size(); ++i)
+            threads.emplace_back([&, i] {
+                seen[i] = i % 2 ? static_cast<const void*>(&controller().pluginInspector())
+                                : static_cast<const void*>(&controller().captureService());
+            });
+        for (auto& t : threads) t.join();
+        for (std::size_t i = 2; i < seen.size(); ++i) EXPECT_EQ(seen[i], seen[i % 2]);
+    }
+}
+
+TEST_F(ControllerTest, ARequestAfterTheControllerIsGoneGetsUnavailable) {
+    std::weak_ptr<CompanionController> gone;
+    {
+        auto shortLived = CompanionController::create(CompanionController::Options{.port = 0});
+        gone = shortLived;
+    }
+    HTTPRequest request;
+    request.method = "GET";
+    request.path = "/health";
+    const HTTPResponse answer = CompanionController::makeHandler(gone)(request);
+    EXPECT_EQ(answer, (HTTPResponse{500, "text/plain", "Companion controller unavailable"}));
+}
+
+TEST_F(ControllerTest, CallbacksForwardOnlyWhenInstalledAndMirrorsStayWhole) {
+    controller().notifyTrackDescriptionUpdate("Kick", "punchy");  // nothing installed: nothing happens
+    controller().notifySongBriefUpdate("brief");
+
+    std::vector<std::string> calls;
+    controller().setOnTrackDescriptionUpdate(
+        [&](const std::string& t, const std::string& d) { calls.push_back(t + "=" + d); });
+    controller().setOnSongBriefUpdate([&](const std::string& b) { calls.push_back("brief=" + b); });
+    controller().notifyTrackDescriptionUpdate("Kick", "punchy");
+    controller().notifySongBriefUpdate("dark");
+    EXPECT_EQ(calls, (std::vector<std::string>{"Kick=punchy", "brief=dark"}));
+
+    // Writers on one thread, readers on another: every read sees one whole value.
+    std::thread writer([&] {
+        for (int i = 0; i < 200; ++i) {
+            const std::string v = std::to_string(i);
+            controller().setTrackDescriptionsStore({{"a", v}, {"b", v}});
+            controller().setSongSectionsStore({SongSection{v, v, i, i, 0}});
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        const auto descriptions = controller().trackDescriptionsStore();
+        if (!descriptions.empty()) {
+            EXPECT_EQ(descriptions.at("a"), descriptions.at("b"));
+        }
+        const auto sections = controller().songSectionsStore();
+        if (!sections.empty()) {
+            EXPECT_EQ(sections[0].startBar, sections[0].endBar);
+        }
+    }
+    writer.join();
+}
+
+TEST_F(ControllerTest, CaptureRecordsTheLastCaptureOnlyWhenItSucceeds) {
+    controller().conversationStore().createThread();
+    world().setKnob("captureError", "The display is asleep");
+    const auto failed = controller().capture(false);
+    EXPECT_FALSE(failed.ok);
+    EXPECT_FALSE(failed.metadata);
+    EXPECT_FALSE(controller().lastCapture());
+    EXPECT_EQ(controller().conversationStore().pendingCaptures().size(), 0u);
+
+    world().setKnob("captureError", nullptr);
+    const auto captured = controller().capture(false);
+    ASSERT_TRUE(captured.ok) << captured.message;
+    EXPECT_EQ(captured.message, "Captured Logic successfully.");
+    EXPECT_EQ(controller().lastCapture(), captured.metadata);
+    EXPECT_EQ(controller().conversationStore().pendingCaptures().size(), 1u);
+    EXPECT_TRUE(Json::parse(get("/health")->body).contains("lastCapture"));
+}
+
+}  // namespace
+}  // namespace corvane::app

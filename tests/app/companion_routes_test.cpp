@@ -1,0 +1,197 @@
+// The route table and the analysis intake, over a real loopback socket against the running
+// controller and the simulated Logic Pro.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/controller_fixture.h"
+#include "platform/log.h"
+
+namespace corvane::app {
+namespace {
+
+using Json = nlohmann::json;
+using testing::ControllerTest;
+
+const std::string kNotFound = R"({"error":"Not found"})";
+
+TEST_F(ControllerTest, RoutesMatchExactMethodAndPathIgnoringOnlyTheQuery) {
+    const struct {
+        std::string method;
+        std::string path;
+        std::string body;
+        int status;
+    } cases[] = {
+        {"GET", "/health", "", 200},
+        {"GET", "/health?verbose=1&x", "", 200},
+        {"GET", "/health/", "", 404},
+        {"GET", "/Health", "", 404},
+        {"get", "/health", "", 404},
+        {"HEAD", "/health", "", 404},
+        {"POST", "/health", "", 404},
+        {"GET", "/context", "", 200},
+        {"GET", "/conversations", "", 200},
+        {"POST", "/conversations", "", 404},
+        {"POST", "/conversations/create", "ignored", 200},
+        {"POST", "/conversations/load", "garbage", 200},
+        {"POST", "/conversations/clear", "", 200},
+        {"POST", "/song-brief", R"({"songBrief": "Dark"})", 200},
+        {"POST", "/analysis", "", 200},
+        {"GET", "/analysis", "", 404},
+        {"PUT", "/analysis", "{}", 404},
+        {"GET", "/tracks", "", 200},
+        {"GET", "/debug/tracks", "", 404},
+        {"GET", "/test/snapshot", "", 404},
+        {"GET", "/nowhere", "", 404},
+    };
+    for (const auto& c : cases) {
+        platform::LogCapture logs;
+        const auto answer = request(c.method, c.path, c.body);
+        ASSERT_TRUE(answer) << c.method << " " << c.path;
+        EXPECT_EQ(answer->status, c.status) << c.method << " " << c.path;
+        EXPECT_EQ(answer->headers.at("Content-Type"), "application/json") << c.path;
+        if (c.status == 404) {
+            EXPECT_EQ(answer->body, kNotFound) << c.method << " " << c.path;
+        }
+        const auto lines = logs.lines();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string& l) { return l.rfind("[API] Local request ", 0) == 0; }),
+                  1)
+            << c.method << " " << c.path;
+        EXPECT_TRUE(logs.contains("[API] Local request " + c.method + " " + c.path));
+    }
+}
+
+TEST_F(ControllerTest, AnswersCarryTheStoresState) {
+    const Json created = Json::parse(post("/conversations/create")->body);
+    const std::string thread = created["currentThreadID"];
+    EXPECT_EQ(Json::parse(post("/song-brief", R"({"songBrief": "  Dark and wide  "})")->body)["songBrief"],
+              "Dark and wide");
+    EXPECT_EQ(Json::parse(post("/conversations/load", R"({"threadID": 5})")->body)["currentThreadID"], thread);
+    EXPECT_EQ(Json::parse(get("/conversations")->body)["songBrief"], "Dark and wide");
+    const Json tracks = Json::parse(get("/tracks")->body);
+    EXPECT_TRUE(tracks.is_object());
+    EXPECT_EQ(Json::parse(get("/context")->body)["logicIsRunning"], true);
+}
+
+TEST_F(ControllerTest, MalformedBodiesOnDestructiveRoutesChangeNothing) {
+    const std::string thread = Json::parse(post("/conversations/create")->body)["currentThreadID"];
+    controller().conversationStore().append(ConversationRole::user, "keep me", thread);
+    controller().conversationStore().updateSongBrief("Keep", thread);
+
+    const struct {
+        std::string path;
+        std::string body;
+    } cases[] = {
+        {"/song-brief", R"({"threadID": ")" + thread + R"("})"},
+        {"/song-brief", ""},
+        {"/song-brief", "not json"},
+        {"/song-brief", R"({"songBrief": 7})"},
+        {"/song-brief", R"({"songBrief": "x", "threadID": 7})"},
+        {"/conversations/clear", R"({"threadID": 7})"},
+        {"/conversations/clear", "[]"},
+        {"/conversations/clear", "{broken"},
+    };
+    for (const auto& c : cases) {
+        const auto answer = post(c.path, c.body);
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->status, 400) << c.path << " " << c.body;
+        EXPECT_TRUE(Json::parse(answer->body)["error"].is_string()) << answer->body;
+        const auto state = controller().conversationStore().conversationState(thread);
+        EXPECT_EQ(state.songBrief, "Keep") << c.path << " " << c.body;
+        EXPECT_EQ(state.entries.size(), 1u) << c.path << " " << c.body;
+    }
+    // An empty body still clears the current thread, as documented.
+    EXPECT_EQ(post("/conversations/clear", "")->status, 200);
+    EXPECT_TRUE(controller().conversationStore().conversationState(thread).entries.empty());
+}
+
+TEST_F(ControllerTest, AnalysisIntakeStoresWhateverArrivesUnderItsDefaults) {
+    std::vector<std::string> notified;
+    controller().setAnalysisUpdateHandler([&](const std::string& id) { notified.push_back(id); });
+
+    const auto answer = post("/analysis", "{}");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200);
+    EXPECT_EQ(answer->body, R"({"ok":true})");
+    auto stored = controller().trackAnalysis();
+    ASSERT_EQ(stored.count("default"), 1u);
+    EXPECT_EQ(stored.at("default").trackName, "Unknown");
+    EXPECT_FALSE(stored.at("default").analysis);
+    EXPECT_TRUE(stored.at("default").barMap.empty());
+    EXPECT_FALSE(stored.at("default").isMaster);
+
+    ASSERT_TRUE(post("/analysis", R"({"instanceID": 12, "trackName": "stereo OUT", "audioAnalysis": {}})"));
+    ASSERT_TRUE(post("/analysis", R"({"instanceID": "AI-1", "trackName": "Kick", "barAnalysisMap": [{"bar": 2}]})"));
+    ASSERT_TRUE(post("/analysis", "[1]"));
+    stored = controller().trackAnalysis();
+    EXPECT_EQ(stored.size(), 2u);
+    EXPECT_EQ(stored.at("default").trackName, "Unknown") << "posts without an ID overwrite each other";
+    EXPECT_FALSE(stored.at("default").isMaster);
+    EXPECT_FALSE(stored.at("AI-1").isMaster);
+    ASSERT_EQ(stored.at("AI-1").barMap.size(), 1u);
+    EXPECT_EQ(notified, (std::vector<std::string>{"default", "default", "AI-1", "default"}));
+
+    ASSERT_TRUE(post("/analysis", R"({"trackName": "Stereo Out", "audioAnalysis": {}})"));
+    stored = controller().trackAnalysis();
+    EXPECT_TRUE(stored.at("default").isMaster);
+    ASSERT_TRUE(stored.at("default").analysis);
+    EXPECT_EQ(stored.at("default").analysis->headroomDb, 100);
+}
+
+// The simulated plug-ins post over their own connections; the store shows them while the
+// transport plays and silence once it stops.
+TEST_F(ControllerTest, PlayingStandinShowsLiveAnalysisWithinASecondAndSilenceAfterStop) {
+    world().setKnob("analysisPort", port());
+    world().mutateProject([](standin::Project& p) {
+        p.transport.setPlayhead({9, 1, 1, 1});
+        p.transport.playing = true;
+    });
+    world().advance(1.0);
+
+    auto live = controller().trackAnalysis();
+    std::map<std::string, TrackAnalysisState> byTrack;
+    for (const auto& [id, state] : live) byTrack[state.trackName] = state;
+    ASSERT_EQ(byTrack.count("Lead Vox"), 1u);
+    ASSERT_EQ(byTrack.count("Stereo Out"), 1u);
+    EXPECT_EQ(live.size(), 2u) << "only the tracks carrying the plug-in post";
+    const auto& vox = *byTrack.at("Lead Vox").analysis;
+    EXPECT_TRUE(vox.transportWasPlaying);
+    EXPECT_NEAR(vox.momentaryLufs, -16, 0.01);  // the profile's loudness at a 0 dB fader
+    EXPECT_TRUE(byTrack.at("Stereo Out").isMaster);
+    EXPECT_GT(byTrack.at("Stereo Out").analysis->momentaryLufs, vox.momentaryLufs) << "the output sums the tracks";
+    EXPECT_EQ(byTrack.at("Lead Vox").barMap.front().bar, 9);
+
+    // The fader and the mute reach the measurements.
+    world().mutateProject([](standin::Project& p) { p.track("Lead Vox")->strip.volume = standin::World::rawFor(-6); });
+    world().advance(0.5);
+    for (const auto& [id, state] : controller().trackAnalysis())
+        if (state.trackName == "Lead Vox") {
+            EXPECT_NEAR(state.analysis->momentaryLufs, -22, 0.01);
+        }
+    world().mutateProject([](standin::Project& p) { p.track("Lead Vox")->muted = true; });
+    world().advance(0.5);
+    for (const auto& [id, state] : controller().trackAnalysis())
+        if (state.trackName == "Lead Vox") {
+            EXPECT_LE(state.analysis->momentaryLufs, -90);
+        }
+
+    world().mutateProject([](standin::Project& p) { p.transport.playing = false; });
+    world().advance(0.5);
+    const auto afterStop = world().events(standin::EventKind::analysisPost).size();
+    for (const auto& [id, state] : controller().trackAnalysis()) {
+        EXPECT_FALSE(state.analysis->transportWasPlaying) << state.trackName;
+        EXPECT_LE(state.analysis->momentaryLufs, -90) << state.trackName;
+    }
+    world().advance(10);
+    EXPECT_EQ(world().events(standin::EventKind::analysisPost).size(), afterStop) << "quiet once stopped";
+
+    // 30 s after their last post, the next update of any instance drops them.
+    world().advance(25);
+    ASSERT_TRUE(post("/analysis", R"({"instanceID": "other"})"));
+    EXPECT_EQ(controller().trackAnalysis().size(), 1u);
+}
+
+}  // namespace
+}  // namespace corvane::app

@@ -1,0 +1,61 @@
+#pragma once
+
+// A running companion controller on an ephemeral loopback port, in front of the simulated Logic
+// Pro (the demo song) and a fresh application folder; requests go over a real socket.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "app/companion_controller.h"
+#include "app/http_test_client.h"
+#include "platform/platform.h"
+#include "platform/standin/standin_fixture.h"
+#include "platform/standin/world.h"
+#include "test_support/manual_clock.h"
+#include "test_support/temp_home.h"
+
+namespace corvane::app::testing {
+
+class ControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override { startController(); }
+
+    // The stand-in's own clock unless the test injects another.
+    void startController(platform::Clock* clock = nullptr) {
+        controller_.reset();
+        CompanionController::Options options;
+        options.port = 0;
+        options.clock = clock;
+        controller_ = CompanionController::create(options);
+        controller_->start();
+        ASSERT_NE(controller_->boundPort(), 0);
+    }
+
+    CompanionController& controller() { return *controller_; }
+    standin::World& world() { return *world_; }
+    std::uint16_t port() { return controller_->boundPort(); }
+
+    std::optional<Answer> request(const std::string& method, const std::string& path, const std::string& body = {}) {
+        std::string raw = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+        if (!body.empty() || method == "POST") raw += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+        raw += "\r\n" + body;
+        return exchange(port(), raw);
+    }
+    std::optional<Answer> get(const std::string& path) { return request("GET", path); }
+    std::optional<Answer> post(const std::string& path, const std::string& body = {}) {
+        return request("POST", path, body);
+    }
+
+    corvane::testing::TempHome home_;
+    corvane::testing::ManualClock manualClock_;  // for tests that inject their own clock
+    std::unique_ptr<standin::World> world_ = std::make_unique<standin::World>(standin::testing::demoSong());
+    platform::ScopedServices services_{world_->services()};
+    std::shared_ptr<CompanionController> controller_;
+};
+
+}  // namespace corvane::app::testing
