@@ -7,14 +7,17 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -40,6 +43,17 @@ std::unique_ptr<standin::World> loadWorld() {
     const std::string path =
         chosen && *chosen ? chosen : std::string(CORVANE_SOURCE_DIR) + "/resources/Scenarios/demo-song.json";
     return standin::World::fromFile(path);
+}
+
+// CORVANE_PORT moves the loopback API off 51234; anything but a port number is refused.
+std::optional<std::uint16_t> configuredPort() {
+    const char* text = std::getenv("CORVANE_PORT");
+    if (!text || !*text) return app::CompanionController::Options{}.port;
+    std::uint32_t port = 0;
+    const char* end = text + std::strlen(text);
+    auto [stop, error] = std::from_chars(text, end, port);
+    if (error != std::errc() || stop != end || port == 0 || port > 65535) return std::nullopt;
+    return static_cast<std::uint16_t>(port);
 }
 
 // Moves the virtual clock with wall time in small steps until stopped.
@@ -97,7 +111,14 @@ int main(int argc, char** argv) {
     platform::ScopedServices services(world->services());
     log("Corvane " CORVANE_VERSION " started; application folder " + AppPaths::appSupportDirectory().string());
 
-    auto controller = app::CompanionController::create();
+    const auto port = configuredPort();
+    if (!port) {
+        std::fprintf(stderr, "Corvane: CORVANE_PORT must be a port number from 1 to 65535\n");
+        return 2;
+    }
+    app::CompanionController::Options options;
+    options.port = *port;
+    auto controller = app::CompanionController::create(options);
     const bool listening = controller->start();
 
     if (hasFlag(argc, argv, "--print-health")) {

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -12,9 +18,10 @@
 namespace corvane::app {
 namespace {
 
-std::string run(const std::string& arguments, int& status) {
+std::string run(const std::string& arguments, int& status, const std::string& environment = "") {
     std::string out;
-    FILE* pipe = ::popen((std::string(CORVANE_BINARY) + " " + arguments + " 2>/dev/null").c_str(), "r");
+    const std::string command = environment + " " + CORVANE_BINARY + " " + arguments + " 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return out;
     char buffer[4096];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
@@ -37,6 +44,27 @@ TEST(Main, PrintHealthPrintsTheAnswerAndExits) {
     EXPECT_EQ(health["serverPort"], 51234);
     EXPECT_EQ(health["logic"]["logicIsRunning"], true);
     EXPECT_NE(out.find("\n  \"appName\""), std::string::npos) << "pretty-printed";
+}
+
+// A program that cannot bind its port has no API at all: it must say so and stop, not run on.
+TEST(Main, ATakenPortEndsHeadlessStartWithAnError) {
+    corvane::testing::TempHome home;
+    const int taken = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(taken, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(taken, 1), 0);
+    ASSERT_EQ(::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    int status = -1;
+    run("", status, "CORVANE_PORT=" + std::to_string(ntohs(address.sin_port)));
+    ::close(taken);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    run("", status, "CORVANE_PORT=99999");
+    EXPECT_EQ(WEXITSTATUS(status), 2);
 }
 
 }  // namespace
