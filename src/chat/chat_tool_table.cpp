@@ -11,6 +11,7 @@ ToolTable ChatToolExecutor::defaultToolTable() {
     registerReadingTools(table);
     registerTrackDetailsTool(table);
     registerListeningPlaceholders(table);
+    registerBulkTools(table);
     return table;
 }
 
