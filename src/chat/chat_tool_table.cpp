@@ -12,6 +12,7 @@ ToolTable ChatToolExecutor::defaultToolTable() {
     registerTrackDetailsTool(table);
     registerListeningPlaceholders(table);
     registerBulkTools(table);
+    registerFolderTools(table);
     return table;
 }
 
