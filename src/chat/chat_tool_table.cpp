@@ -13,6 +13,7 @@ ToolTable ChatToolExecutor::defaultToolTable() {
     registerListeningPlaceholders(table);
     registerBulkTools(table);
     registerFolderTools(table);
+    registerTrackTools(table);
     return table;
 }
 
