@@ -14,6 +14,7 @@ ToolTable ChatToolExecutor::defaultToolTable() {
     registerBulkTools(table);
     registerFolderTools(table);
     registerTrackTools(table);
+    registerParameterTools(table);
     return table;
 }
 
