@@ -15,6 +15,7 @@ ToolTable ChatToolExecutor::defaultToolTable() {
     registerFolderTools(table);
     registerTrackTools(table);
     registerParameterTools(table);
+    registerChainTools(table);
     return table;
 }
 
