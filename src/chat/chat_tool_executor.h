@@ -66,6 +66,11 @@ void registerMemoryTools(ToolTable& table);
 void registerReadingTools(ToolTable& table);
 void registerTrackDetailsTool(ToolTable& table);
 void registerListeningPlaceholders(ToolTable& table);
+void registerBulkTools(ToolTable& table);
+void registerFolderTools(ToolTable& table);
+void registerTrackTools(ToolTable& table);
+void registerParameterTools(ToolTable& table);
+void registerChainTools(ToolTable& table);
 
 // Runs the model's tool calls against Logic Pro and the local stores and answers one JSON output
 // per call. One executor serves every turn of the process; two turns may call it at once (a

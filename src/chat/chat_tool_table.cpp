@@ -11,6 +11,11 @@ ToolTable ChatToolExecutor::defaultToolTable() {
     registerReadingTools(table);
     registerTrackDetailsTool(table);
     registerListeningPlaceholders(table);
+    registerBulkTools(table);
+    registerFolderTools(table);
+    registerTrackTools(table);
+    registerParameterTools(table);
+    registerChainTools(table);
     return table;
 }
 

@@ -125,7 +125,8 @@ TEST_F(ChatToolExecutorMemory, MatchingMemoriesRideAlongOnceEachAndTheOutputIsRe
 
     // Without a project only plug-in memories; error outputs get them too.
     projectName.reset();
-    const json error = oneJSON("get_plugin_parameters", R"({"plugin_name":"Compressor","track_name":"Kick"})");
+    const json error =
+        oneJSON("get_plugin_parameters", R"({"plugin_name":"Compressor","plugin_index":9,"track_name":"Kick"})");
     EXPECT_EQ(error["status"], "error");
     EXPECT_EQ(error["memories"], json::array({memoryJSON(comp), memoryJSON(both)}));
 

@@ -1,0 +1,311 @@
+// "set_track_solo" / "set_track_mute" and "set_track_volume" / "set_track_pan": one switch or one
+// value per named track, track after track; a failing track never stops the others.
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <string>
+
+#include "chat/chat_tool_executor.h"
+#include "logic/search_depths.h"
+#include "model/tool_result_payloads.h"
+#include "platform/accessibility.h"
+#include "platform/log.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace {
+
+using TrackHeader = LogicInspector::TrackHeader;
+using AXElement = platform::AXElement;
+
+struct Failure {
+    std::string name;
+    std::string reason;
+};
+
+std::string joined(const std::vector<std::string>& names, std::size_t limit, const char* separator = ", ") {
+    std::string text;
+    for (std::size_t i = 0; i < names.size() && i < limit; ++i) text += (i ? separator : "") + names[i];
+    return text;
+}
+
+std::string failureList(const std::vector<Failure>& failures) {
+    std::vector<std::string> parts;
+    for (const auto& f : failures) parts.push_back("'" + f.name + "' \u2014 " + f.reason);
+    return joined(parts, parts.size(), "; ");
+}
+
+struct Selected {
+    TrackHeader header;
+    AXElement window;
+};
+
+// Resolves and selects one track; on "not found" hands back the names the track list shows.
+std::optional<Selected> resolveAndSelect(const LogicInspector& logic, const std::string& name,
+                                         std::vector<std::string>& availableNames) {
+    if (auto window = logic.findMainWindow()) {
+        auto resolved = logic.resolveTrack(name);
+        if (resolved.header) {
+            logic.activateLogic();
+            if (logic.selectTrackViaKeyboard(*resolved.header, *window)) return Selected{*resolved.header, *window};
+            log("SelectTrack: keyboard navigation failed for '" + resolved.header->name +
+                "' \u2014 returning nil so callers don't read the wrong strip");
+        }
+    }
+    availableNames = logic.resolveTrack(name).availableNames;
+    return std::nullopt;
+}
+
+// --- Solo and mute ------------------------------------------------------------------------------
+
+struct ToggleTool {
+    const char* toolName;
+    const char* buttonHint;
+    const char* verbPast;
+    const char* verbPastNegated;
+};
+
+AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
+    auto fail = [&](const std::string& message) {
+        toolCall.record(tool.toolName, message, false);
+        return ChatToolExecutor::makeErrorToolOutput(toolCall.callID(), message);
+    };
+    auto args = tool_args::parseObject(toolCall.args());
+    auto enabled = args && !args->empty() ? tool_args::boolean(*args, "enabled") : std::nullopt;
+    if (!enabled) return fail("Missing `enabled` parameter (boolean).");
+
+    std::vector<std::string> requested;
+    auto list = args->find("track_names");
+    bool allText = list != args->end() && list->is_array();
+    if (allText)
+        for (const auto& element : *list) allText = allText && element.is_string();
+    if (allText) {
+        for (const auto& element : *list) requested.push_back(element.get<std::string>());
+    } else if (auto single = tool_args::text(*args, "track_name")) {
+        requested.push_back(*single);
+    } else {
+        return fail("Missing `track_names` parameter (array of track name strings).");
+    }
+    std::vector<std::string> names;
+    for (const auto& name : requested)
+        if (auto trimmed = tool_args::trimSpacesAndTabs(name); !trimmed.empty()) names.push_back(trimmed);
+    if (names.empty()) return fail("No valid track names provided in `track_names`.");
+
+    const LogicInspector& logic = toolCall.executor.logicInspector();
+    std::vector<std::string> switched;
+    std::vector<Failure> failures;
+    for (const auto& name : names) {
+        std::vector<std::string> available;
+        auto selected = resolveAndSelect(logic, name, available);
+        if (!selected) {
+            std::string reason = "not found.";
+            if (!available.empty()) reason += " Available: " + joined(available, 15);
+            failures.push_back({name, reason});
+            continue;
+        }
+        // Only the header's read-back counts: a press that did not take is a failure.
+        if (logic.clickTrackHeaderButton(selected->header, tool.buttonHint, *enabled, selected->window).success)
+            switched.push_back(selected->header.name);
+        else
+            failures.push_back({selected->header.name, std::string("could not toggle ") + tool.buttonHint});
+    }
+
+    const std::string verb = *enabled ? tool.verbPast : tool.verbPastNegated;
+    std::string message = switched.empty() ? "No tracks were " + text::lowercased(verb) + "."
+                                           : verb + " " + joined(switched, switched.size()) + ".";
+    if (!failures.empty()) message += " Failed: " + failureList(failures);
+    if (switched.empty()) return fail(message);
+    toolCall.record(tool.toolName, message, true);
+    return ChatToolExecutor::makeToolOutput(toolCall.callID(),
+                                            ActionResult{failures.empty() ? "ok" : "partial", message});
+}
+
+// --- Volume and pan -----------------------------------------------------------------------------
+
+// The whole text as one number, nothing around it.
+std::optional<double> number(const std::string& s) {
+    if (s.empty() || std::isspace(static_cast<unsigned char>(s.front()))) return std::nullopt;
+    char* end = nullptr;
+    const double value = std::strtod(s.c_str(), &end);
+    if (end != s.c_str() + s.size()) return std::nullopt;
+    return value;
+}
+
+std::optional<std::string> stripText(const nlohmann::json& strip, const char* key) {
+    auto found = strip.find(key);
+    if (found == strip.end() || !found->is_string()) return std::nullopt;
+    return found->get<std::string>();
+}
+
+std::string levelDisplay(double db) {
+    return std::isinf(db) ? std::string("-\u221E dB") : fmt::format("{:+.1f} dB", db);
+}
+
+// "-6 dB", "+1.5DB", " -12 db ": an absolute target level.
+std::optional<double> parseDbTarget(const std::string& value) {
+    const std::string trimmed = tool_args::trimSpacesAndTabs(value);
+    const std::string lower = text::lowercased(trimmed);
+    if (lower.size() < 2 || lower.compare(lower.size() - 2, 2, "db") != 0) return std::nullopt;
+    return number(tool_args::trimSpacesAndTabs(trimmed.substr(0, trimmed.size() - 2)));
+}
+
+struct ValueTool {
+    const char* toolName;
+    const char* writeLabel;
+    const char* control;  // the strip control's description
+    double maxValue;
+    const char* currentKey;
+    std::vector<const char*> beforeKeys;
+    bool dbWrite;
+};
+
+// The control's own range, where it shows one.
+std::pair<double, double> controlRange(const LogicInspector& logic, const AXElement& window, const ValueTool& tool) {
+    std::pair<double, double> range{-tool.maxValue, tool.maxValue};
+    if (auto strip = logic.firstMixerStrip(window))
+        if (auto slider = logic.findSlider(*strip, tool.control, search_depth::kStripControls)) {
+            if (auto lo = slider->number(platform::ax::kMinValue)) range.first = std::max(range.first, *lo);
+            if (auto hi = slider->number(platform::ax::kMaxValue)) range.second = std::min(range.second, *hi);
+        }
+    return range;
+}
+
+// The shortest decimal that reads back the same, with a digit after the point.
+std::string shortestDecimal(double v) {
+    std::string s = fmt::format("{}", v);
+    if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
+    return s;
+}
+
+AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool) {
+    auto fail = [&](const std::string& message) {
+        toolCall.record(tool.toolName, message, false);
+        return ChatToolExecutor::makeErrorToolOutput(toolCall.callID(), message);
+    };
+    auto args = tool_args::parseObject(toolCall.args());
+    if (!args) return fail("Invalid arguments.");
+
+    struct Entry {
+        std::string name;
+        std::string value;
+    };
+    std::vector<Entry> entries;
+    auto list = args->find("tracks");
+    bool objects = list != args->end() && list->is_array();
+    if (objects)
+        for (const auto& element : *list) objects = objects && element.is_object();
+    if (objects) {
+        for (const auto& element : *list) {
+            auto name = tool_args::text(element, "track_name");
+            auto value = tool_args::text(element, "value");
+            if (name && value) entries.push_back({tool_args::trimSpacesAndTabs(*name), *value});
+        }
+    } else {
+        auto name = tool_args::text(*args, "track_name");
+        auto value = tool_args::text(*args, "value");
+        if (name && value) entries.push_back({*name, *value});
+    }
+    if (entries.empty()) return fail("Missing `tracks` array of {track_name, value} objects.");
+
+    const LogicInspector& logic = toolCall.executor.logicInspector();
+    std::vector<std::string> lines;
+    std::vector<Failure> failures;
+    for (const auto& entry : entries) {
+        std::vector<std::string> available;
+        auto selected = resolveAndSelect(logic, entry.name, available);
+        if (!selected) {
+            failures.push_back({entry.name, "not found. Available: " + joined(available, 10)});
+            continue;
+        }
+        const std::string trackName = selected->header.name;
+        const AXElement& window = selected->window;
+        const nlohmann::json strip = logic.readChannelStrip(window);
+        std::string before = "?";
+        for (const char* key : tool.beforeKeys)
+            if (auto shown = stripText(strip, key)) {
+                before = *shown;
+                break;
+            }
+        const std::string head = trackName + " " + tool.writeLabel + ": ";
+
+        if (auto target = tool.dbWrite ? parseDbTarget(entry.value) : std::nullopt) {
+            if (!std::isfinite(*target) && !(std::isinf(*target) && *target < 0)) {
+                failures.push_back({trackName, "invalid value '" + entry.value + "'"});
+                continue;
+            }
+            if (auto level = logic.readCurrentVolumeDb(window)) before = levelDisplay(*level);
+            auto result = logic.setTrackVolumeToDb(window, *target);
+            if (!result.success) {
+                failures.push_back({trackName, "dB write failed (target " + shortestDecimal(*target) + " dB)"});
+                continue;
+            }
+            lines.push_back(head + before + " \u2192 " + levelDisplay(result.actualDb.value_or(*target)));
+            continue;
+        }
+
+        const bool relative = !entry.value.empty() && (entry.value[0] == '+' || entry.value[0] == '-');
+        auto parsed = number(entry.value);
+        if (!parsed) {
+            failures.push_back({trackName, std::string(relative ? "invalid relative value '" : "invalid value '") +
+                                               entry.value + "'"});
+            continue;
+        }
+        // A value that is no finite number would end at an end stop nobody asked for.
+        if (!std::isfinite(*parsed)) {
+            failures.push_back({trackName, "invalid value '" + entry.value + "'"});
+            continue;
+        }
+        double value = *parsed;
+        if (relative) {
+            auto current = stripText(strip, tool.currentKey);
+            auto currentValue = current ? number(*current) : std::nullopt;
+            if (!currentValue || !std::isfinite(*currentValue)) {
+                failures.push_back({trackName, std::string("could not read current ") + tool.writeLabel});
+                continue;
+            }
+            value += *currentValue;
+        }
+        const auto [lo, hi] = controlRange(logic, window, tool);
+        value = std::clamp(value, lo, hi);
+        const Outcome written = tool.dbWrite ? logic.setTrackVolume(window, value) : logic.setTrackPan(window, value);
+        if (!written.success) {
+            failures.push_back({trackName, "AX write failed"});
+            continue;
+        }
+        std::string line = head + before + " \u2192 " + std::to_string(static_cast<std::int64_t>(std::trunc(value)));
+        if (relative) line += " (" + entry.value + ")";
+        lines.push_back(line);
+    }
+
+    std::string message = lines.empty() ? "No changes applied." : joined(lines, lines.size(), ". ") + ".";
+    if (!failures.empty()) message += " Failed: " + failureList(failures);
+    if (lines.empty()) return fail(message);
+    toolCall.record(tool.toolName, message, true);
+    return ChatToolExecutor::makeToolOutput(toolCall.callID(),
+                                            ActionResult{failures.empty() ? "ok" : "partial", message});
+}
+
+}  // namespace
+
+void registerBulkTools(ToolTable& table) {
+    table["set_track_solo"] = [](ToolCall& c) {
+        return bulkToggle(c, {"set_track_solo", "solo", "Soloed", "Unsoloed"});
+    };
+    table["set_track_mute"] = [](ToolCall& c) { return bulkToggle(c, {"set_track_mute", "mute", "Muted", "Unmuted"}); };
+    table["set_track_volume"] = [](ToolCall& c) {
+        return bulkValueWrite(
+            c, {"set_track_volume", "volume", "volume fader", 255.0, "volume", {"volumeDisplay", "volume"}, true});
+    };
+    table["set_track_pan"] = [](ToolCall& c) {
+        return bulkValueWrite(c, {"set_track_pan", "pan", "pan", 64.0, "pan", {"pan"}, false});
+    };
+}
+
+}  // namespace corvane

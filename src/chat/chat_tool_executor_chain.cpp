@@ -1,0 +1,278 @@
+// "add_plugin", "remove_plugin", "reorder_plugin" and "set_plugin_sidechain": edits of one track's
+// insert chain. The analysis plug-in, once on a track, stays the last insert of its chain.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include "chat/chat_tool_executor.h"
+#include "model/tool_result_payloads.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace {
+
+using nlohmann::json;
+using InsertSlot = LogicInspector::InsertSlot;
+
+constexpr double kTrackSelectSettles = 0.3;  // a track selected, before its slots are read
+constexpr double kChainEditSettles = 0.3;    // a plug-in inserted or removed, before the chain is read
+constexpr double kSettleTimeout = 2.0;       // for a new plug-in to hold still at the end of the chain
+constexpr const char* kAnalysisPlugin = "Corvane";
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const auto& n : names) text += (text.empty() ? "" : ", ") + n;
+    return text;
+}
+
+std::vector<std::string> namesOf(const std::vector<InsertSlot>& slots) {
+    std::vector<std::string> names;
+    for (const auto& s : slots) names.push_back(s.name);
+    return names;
+}
+
+json chainJSON(const std::vector<InsertSlot>& slots) {
+    json list = json::array();
+    for (std::size_t i = 0; i < slots.size(); ++i)
+        list.push_back({{"index", i}, {"name", slots[i].name}, {"bypassed", slots[i].isBypassed}});
+    return list;
+}
+
+std::optional<std::size_t> analysisSlot(const std::vector<InsertSlot>& slots) {
+    for (std::size_t i = 0; i < slots.size(); ++i)
+        if (ChatToolExecutor::isCorvaneSlot(slots[i].name)) return i;
+    return std::nullopt;
+}
+
+struct Track {
+    std::string name;
+    platform::AXElement window;
+};
+
+std::optional<Track> selectTrack(const LogicInspector& logic, const std::string& name, std::string& error) {
+    auto selected = logic.selectTrack(name);
+    if (!selected) {
+        error = "Track '" + name + "' not found. Available: " + joined(logic.resolveTrack(name).availableNames);
+        return std::nullopt;
+    }
+    return Track{selected->header.name, selected->mainWindow};
+}
+
+AgentToolOutputPayload okJSON(ToolCall& toolCall, const std::string& message, json output) {
+    toolCall.record(message, true);
+    output["message"] = message;
+    output["status"] = "ok";
+    return ChatToolExecutor::makeJSONOutput(toolCall.callID(), output, R"({"status":"ok"})");
+}
+
+std::optional<std::int64_t> truncatedIndex(const json& args, const char* key) {
+    if (auto whole = tool_args::integer(args, key)) return whole;
+    auto found = args.find(key);
+    if (found == args.end() || !found->is_number_float()) return std::nullopt;
+    const double t = std::trunc(found->get<double>());
+    if (!std::isfinite(t) || std::fabs(t) > 9.0e15) return std::nullopt;
+    return static_cast<std::int64_t>(t);
+}
+
+AgentToolOutputPayload addPlugin(ToolCall& toolCall) {
+    auto args = tool_args::parseObject(toolCall.args());
+    auto trackName = args ? tool_args::text(*args, "track_name") : std::nullopt;
+    auto plugin = args ? tool_args::text(*args, "plugin_name") : std::nullopt;
+    if (!trackName || !plugin) return toolCall.fail("Missing track_name or plugin_name parameter.");
+    auto wanted = tool_args::integer(*args, "slot_index");
+    if (wanted && *wanted < 0) wanted.reset();
+
+    ChatToolExecutor& executor = toolCall.executor;
+    const LogicInspector& logic = executor.logicInspector();
+    std::string error;
+    auto track = selectTrack(logic, *trackName, error);
+    if (!track) return toolCall.fail(error);
+    platform::pause(kTrackSelectSettles);
+    auto slots = logic.findTrackPluginSlots(track->window);
+    log("[add_plugin] '" + track->name + "' existing slots: " + joined(namesOf(slots)));
+
+    const bool addingAnalysis = ChatToolExecutor::isCorvaneSlot(*plugin);
+    const auto analysisBefore = analysisSlot(slots);
+    if (addingAnalysis && analysisBefore) {
+        executor.updateCorvaneCache(track->name, slots);
+        const auto& existing = slots[*analysisBefore];
+        return okJSON(toolCall,
+                      existing.name + " is already on " + track->name + " at slot " + std::to_string(*analysisBefore) +
+                          " \u2014 skipped add to avoid duplicate.",
+                      {{"alreadyPresent", true},
+                       {"existingSlot", *analysisBefore},
+                       {"existingName", existing.name},
+                       {"updatedPlugins", chainJSON(slots)}});
+    }
+
+    // Straight above the analysis plug-in when it is there, so it never has to leave its place.
+    const bool aboveAnalysis = !addingAnalysis && analysisBefore.has_value();
+    const int insertAt = aboveAnalysis ? static_cast<int>(*analysisBefore) : -1;
+    const Outcome inserted = logic.addPlugin(track->window, *plugin, insertAt);
+    if (!inserted.success) return toolCall.fail(inserted.message);
+    platform::pause(kChainEditSettles);
+    slots = logic.findTrackPluginSlots(track->window);
+    std::optional<std::size_t> at;
+    if (aboveAnalysis) at = *analysisBefore;
+
+    std::string note;
+    if (!addingAnalysis && !slots.empty())
+        if (auto analysis = analysisSlot(slots); analysis && *analysis + 1 < slots.size()) {
+            log("[add_plugin] Corvane at slot " + std::to_string(*analysis) + " is no longer last (chain size " +
+                std::to_string(slots.size()) + "); repositioning to end");
+            const Outcome removed = logic.removePlugin(track->window, slots[*analysis]);
+            if (removed.success) {
+                platform::pause(kChainEditSettles);
+                (void)logic.addPlugin(track->window, kAnalysisPlugin, -1);
+            } else {
+                // Adding another instance would leave two on the track.
+                note = "Corvane could not be moved back to the end: " + removed.message;
+            }
+            platform::pause(kChainEditSettles);
+            slots = logic.findTrackPluginSlots(track->window);
+            at.reset();
+        }
+
+    if (wanted) {
+        if (aboveAnalysis) {
+            // Slots at or below the analysis plug-in are not the model's to take.
+            const auto target = std::min<std::int64_t>(*wanted, static_cast<std::int64_t>(*at));
+            if (*wanted > target) note = "kept above Corvane, which stays last";
+            if (target != static_cast<std::int64_t>(*at)) {
+                const Outcome moved =
+                    logic.reorderPlugin(track->window, static_cast<int>(*at), static_cast<int>(target));
+                note = moved.message;
+                slots = logic.findTrackPluginSlots(track->window);
+                if (moved.success) at = static_cast<std::size_t>(target);
+            }
+        } else if (auto settled = executor.waitForPluginAtEnd(track->window, *plugin, kSettleTimeout); !settled) {
+            note = "Plugin added but AX tree didn't settle in time \u2014 left at end of chain.";
+        } else {
+            at = settled->size() - 1;
+            if (static_cast<std::int64_t>(*at) != *wanted) {
+                const Outcome moved =
+                    logic.reorderPlugin(track->window, static_cast<int>(*at), static_cast<int>(*wanted));
+                note = moved.message;
+                slots = logic.findTrackPluginSlots(track->window);
+                if (moved.success) at = static_cast<std::size_t>(*wanted);
+            }
+        }
+    }
+
+    // Where the plug-in really is: the tracked slot when it still shows it, else the first match.
+    if (!at || *at >= slots.size() || !ChatToolExecutor::pluginNameMatches(*plugin, slots[*at].name)) {
+        at.reset();
+        for (std::size_t i = 0; i < slots.size() && !at; ++i)
+            if (ChatToolExecutor::pluginNameMatches(*plugin, slots[i].name)) at = i;
+    }
+    if (!at) {
+        const auto names = namesOf(slots);
+        return toolCall.fail("Logic accepted the menu press but '" + *plugin + "' didn't end up in " + track->name +
+                             "'s chain. Current chain: " + (names.empty() ? "(empty)" : joined(names)) +
+                             ". The user may have clicked during the menu walk \u2014 retry, or ask the user to add it "
+                             "manually.");
+    }
+    executor.updateCorvaneCache(track->name, slots);
+    std::string message =
+        "Added " + *plugin + " to " + track->name +
+        (!wanted && *at + 1 == slots.size() ? " at end of chain" : " at slot " + std::to_string(*at)) + ".";
+    if (!note.empty()) message += " (" + note + ")";
+    return okJSON(toolCall, message, {{"updatedPlugins", chainJSON(slots)}});
+}
+
+AgentToolOutputPayload removePlugin(ToolCall& toolCall) {
+    auto args = tool_args::parseObject(toolCall.args());
+    auto trackName = args ? tool_args::text(*args, "track_name") : std::nullopt;
+    if (!trackName) return toolCall.fail("Missing track_name parameter.");
+    ChatToolExecutor& executor = toolCall.executor;
+    const LogicInspector& logic = executor.logicInspector();
+    std::string error;
+    auto track = selectTrack(logic, *trackName, error);
+    if (!track) return toolCall.fail(error);
+    platform::pause(kTrackSelectSettles);
+    auto resolved = ChatToolExecutor::resolvePluginSlot(*args, logic.findTrackPluginSlots(track->window), track->name);
+    if (!resolved.slot) return toolCall.fail(*resolved.error);
+    // The removal reads the chain back: keys sent are no proof the plug-in is gone.
+    const Outcome removed = logic.removePlugin(track->window, *resolved.slot);
+    executor.updateCorvaneCache(track->name, logic.findTrackPluginSlots(track->window));
+    if (!removed.success) return toolCall.fail(removed.message);
+    const std::string message = "Removed " + resolved.slot->name + " from " + track->name + ".";
+    return toolCall.succeed(message, ActionResult{"ok", message});
+}
+
+AgentToolOutputPayload reorderPlugin(ToolCall& toolCall) {
+    auto args = tool_args::parseObject(toolCall.args());
+    auto trackName = args ? tool_args::text(*args, "track_name") : std::nullopt;
+    auto from = args ? truncatedIndex(*args, "from_index") : std::nullopt;
+    auto to = args ? truncatedIndex(*args, "to_index") : std::nullopt;
+    if (!trackName || !from || !to) return toolCall.fail("Missing track_name, from_index, or to_index.");
+    const LogicInspector& logic = toolCall.executor.logicInspector();
+    std::string error;
+    auto track = selectTrack(logic, *trackName, error);
+    if (!track) return toolCall.fail(error);
+    platform::pause(kTrackSelectSettles);
+    const auto slots = logic.findTrackPluginSlots(track->window);
+    if (auto c = analysisSlot(slots)) {
+        const auto analysis = static_cast<std::int64_t>(*c);
+        if (*from == analysis) return toolCall.fail("Corvane must stay last \u2014 don't move it.");
+        if (*to >= analysis)
+            return toolCall.fail("Target slot " + std::to_string(*to) + " is at or past Corvane (slot " +
+                                 std::to_string(analysis) +
+                                 ") \u2014 CV must stay last. Use toIndex <= " + std::to_string(analysis - 1) + ".");
+    }
+    const auto clampInt = [](std::int64_t v) {
+        return static_cast<int>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+    };
+    const Outcome moved = logic.reorderPlugin(track->window, clampInt(*from), clampInt(*to));
+    const auto after = logic.findTrackPluginSlots(track->window);
+    if (!moved.success) return toolCall.fail(moved.message);
+    return okJSON(toolCall,
+                  "Moved plugin on " + track->name + " from slot " + std::to_string(*from) + " to slot " +
+                      std::to_string(*to) + ".",
+                  {{"updatedPlugins", chainJSON(after)}});
+}
+
+AgentToolOutputPayload setPluginSidechain(ToolCall& toolCall) {
+    auto args = tool_args::parseObject(toolCall.args());
+    auto trackName = args ? tool_args::text(*args, "track_name") : std::nullopt;
+    auto source = args ? tool_args::text(*args, "source") : std::nullopt;
+    if (!trackName || !source)
+        return toolCall.fail("Missing parameters. Need: track_name, plugin_name or plugin_index, source.");
+    const auto resolved = toolCall.executor.resolveSidechainSource(*source);
+    if (!resolved.source)
+        return toolCall.fail(resolved.error.value_or("Could not resolve sidechain source '" + *source + "'."));
+
+    const LogicInspector& logic = toolCall.executor.logicInspector();
+    std::string error;
+    auto track = selectTrack(logic, *trackName, error);
+    if (!track) return toolCall.fail(error);
+    auto slot = ChatToolExecutor::resolvePluginSlot(*args, logic.findTrackPluginSlots(track->window), track->name);
+    if (!slot.slot) return toolCall.fail(slot.error.value_or("Could not resolve plugin slot."));
+    const auto result = logic.setPluginSidechain(track->window, *slot.slot, *resolved.source);
+    if (!result.success) return toolCall.fail(result.message);
+
+    const std::string before = result.beforeValue ? tool_args::trimSpacesAndTabs(*result.beforeValue) : "";
+    const std::string change =
+        !before.empty() && !text::equalsIgnoringCase(before, tool_args::trimSpacesAndTabs(*resolved.source))
+            ? "Side Chain: " + before + " \u2192 " + *resolved.source
+            : "Side Chain \u2192 " + *resolved.source;
+    std::string message = slot.slot->name + " on " + track->name + ": " + change;
+    if (resolved.note) message += " (" + *resolved.note + ")";
+    return toolCall.succeed(message, ActionResult{"ok", message});
+}
+
+}  // namespace
+
+void registerChainTools(ToolTable& table) {
+    table["add_plugin"] = addPlugin;
+    table["remove_plugin"] = removePlugin;
+    table["reorder_plugin"] = reorderPlugin;
+    table["set_plugin_sidechain"] = setPluginSidechain;
+}
+
+}  // namespace corvane

@@ -1,0 +1,64 @@
+// "set_folder_expanded" (also "expand_folder" and "collapse_folder"): opens or closes a folder
+// track, so the tracks it hides can be found by name.
+
+#include <string>
+
+#include "chat/chat_tool_executor.h"
+#include "model/tool_result_payloads.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr const char* kTool = "set_folder_expanded";
+
+AgentToolOutputPayload setFolderExpanded(ToolCall& toolCall) {
+    auto fail = [&](const std::string& message) {
+        toolCall.record(kTool, message, false);
+        return ChatToolExecutor::makeErrorToolOutput(toolCall.callID(), message);
+    };
+    auto args = tool_args::parseObject(toolCall.args());
+    if (!args) return fail("Missing track_name or expanded parameter.");
+    std::optional<std::string> name;
+    for (const char* key : {"track_name", "name", "folder", "folder_name"})
+        if ((name = tool_args::text(*args, key))) break;
+    if (!name || name->empty()) return fail("Missing track_name parameter (the folder's exact name).");
+    const bool expanded = tool_args::boolean(*args, "expanded").value_or(true);
+
+    const LogicInspector& logic = toolCall.executor.logicInspector();
+    auto window = logic.findMainWindow();
+    if (!window) return fail("Logic Pro is not running.");
+    auto resolved = logic.resolveTrack(*name);
+    if (!resolved.header) {
+        std::string available;
+        for (const auto& n : resolved.availableNames) available += (available.empty() ? "" : ", ") + n;
+        return fail("Track '" + *name + "' not found. Available: " + available);
+    }
+    const auto& header = *resolved.header;
+    if (!header.isFolder)
+        return fail("'" + header.name +
+                    "' is not a folder track \u2014 only folder tracks can be expanded or collapsed.");
+
+    const Outcome outcome = logic.setFolderExpanded(header, expanded);
+    if (!outcome.success) return fail(outcome.message);
+    // The key press is not proof: report what the folder shows afterwards.
+    auto after = logic.resolveTrack(header.name);
+    const std::optional<bool> shows = after.header ? logic.isFolderExpanded(*after.header) : std::nullopt;
+    if (!shows)
+        return fail("Could not read whether folder '" + header.name + "' is " + (expanded ? "expanded" : "collapsed") +
+                    " after the key press.");
+    if (*shows != expanded)
+        return fail("Folder '" + header.name + "' did not " + (expanded ? "open" : "close") +
+                    " \u2014 it still shows " + (*shows ? "expanded" : "collapsed") + ".");
+    toolCall.record(kTool, outcome.message, true);
+    return ChatToolExecutor::makeToolOutput(toolCall.callID(), ActionResult{"ok", outcome.message});
+}
+
+}  // namespace
+
+void registerFolderTools(ToolTable& table) {
+    for (const char* name : {"set_folder_expanded", "expand_folder", "collapse_folder"})
+        table[name] = setFolderExpanded;
+}
+
+}  // namespace corvane

@@ -1,0 +1,148 @@
+// "get_plugin_parameters", "set_plugin_parameter" and "set_plugin_bypass": one plug-in of a
+// track's insert chain, read or changed through the plug-in inspector.
+
+#include <fmt/format.h>
+
+#include <string>
+
+#include "chat/chat_tool_executor.h"
+#include "model/tool_result_payloads.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "support/regex.h"
+
+namespace corvane {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr double kHeaderPressSelects = 0.25;  // a header pressed, before its strip's slots are read
+
+std::string notFound(const LogicInspector& logic, const std::string& name) {
+    std::string available;
+    for (const auto& n : logic.resolveTrack(name).availableNames) available += (available.empty() ? "" : ", ") + n;
+    return "Track '" + name + "' not found. Available: " + available;
+}
+
+// Numbered slots ("3", "Param 12", "P4") tell nobody what the control does.
+bool isGenericParameterName(const std::string& name) {
+    static const Regex patterns[] = {
+        Regex(R"(^\d+$)", {.caseInsensitive = true}),
+        Regex(R"(^(Param|Parameter|Knob|Slider|Control|Ctrl|Value|CC)\s*\d+$)", {.caseInsensitive = true}),
+        Regex(R"(^P\d+$)", {.caseInsensitive = true}),
+    };
+    const std::string trimmed = tool_args::trimSpacesAndTabs(name);
+    if (trimmed.empty()) return false;
+    for (const auto& pattern : patterns)
+        if (pattern.search(trimmed)) return true;
+    return false;
+}
+
+struct Target {
+    std::string trackName;
+    platform::AXElement window;
+    LogicInspector::InsertSlot slot;
+};
+
+// Selects the track and resolves the slot; the failure text otherwise.
+std::optional<Target> selectSlot(ToolCall& toolCall, const json& args, const std::string& name, std::string& error) {
+    const LogicInspector& logic = toolCall.executor.logicInspector();
+    auto selected = logic.selectTrack(name);
+    if (!selected) {
+        error = notFound(logic, name);
+        return std::nullopt;
+    }
+    auto resolved = ChatToolExecutor::resolvePluginSlot(args, logic.findTrackPluginSlots(selected->mainWindow),
+                                                        selected->header.name);
+    if (!resolved.slot) {
+        error = *resolved.error;
+        return std::nullopt;
+    }
+    return Target{selected->header.name, selected->mainWindow, *resolved.slot};
+}
+
+AgentToolOutputPayload getPluginParameters(ToolCall& toolCall) {
+    auto args = tool_args::parseObject(toolCall.args());
+    auto name = args ? tool_args::text(*args, "track_name") : std::nullopt;
+    if (!name) return toolCall.fail("Missing track_name parameter.");
+    std::string error;
+    auto target = selectSlot(toolCall, *args, *name, error);
+    if (!target) return toolCall.fail(error);
+    auto read = toolCall.executor.pluginInspector().readPlugin(target->slot, target->window, target->trackName);
+    if (!read)
+        return toolCall.fail("Failed to read plugin '" + target->slot.name + "' on '" + target->trackName + "'.");
+
+    const std::string view = read->viewUsed == PluginViewPreference::controls ? "controls" : "editor";
+    log(fmt::format("[get_plugin_parameters] Read {} parameters from {} on {} (mapApplied={}, view={})",
+                    read->parameters.size(), target->slot.name, target->trackName, read->mapApplied ? "yes" : "no",
+                    view));
+    toolCall.record("Read " + std::to_string(read->parameters.size()) + " parameters from " + target->slot.name +
+                        " on " + target->trackName + " (" + (read->mapApplied ? "mapped" : "runtime") + ").",
+                    true);
+    const json fallback{
+        {"pluginName", target->slot.name}, {"trackName", target->trackName}, {"parameters", json::array()}};
+    return ChatToolExecutor::makeJSONOutput(toolCall.callID(), json(*read), fallback.dump());
+}
+
+AgentToolOutputPayload setPluginParameter(ToolCall& toolCall) {
+    auto args = tool_args::parseObject(toolCall.args());
+    auto name = args ? tool_args::text(*args, "track_name") : std::nullopt;
+    auto parameter = args ? tool_args::text(*args, "parameter_name") : std::nullopt;
+    auto value = args ? tool_args::text(*args, "value") : std::nullopt;
+    if (!name || !parameter || !value)
+        return toolCall.fail(
+            "Missing parameters. Need: track_name, plugin_name or plugin_index, parameter_name, value.");
+    std::string error;
+    auto target = selectSlot(toolCall, *args, *name, error);
+    if (!target) return toolCall.fail(error);
+    if (isGenericParameterName(*parameter))
+        return toolCall.fail(
+            "'" + *parameter + "' on '" + target->slot.name +
+            "' looks like a generic numeric slot, not a named control. This plugin doesn't expose meaningful "
+            "parameter labels via Accessibility, so writing to it would be a blind guess. If the user knows exactly "
+            "which numbered knob they want nudged, they can say so explicitly; otherwise suggest a Logic-native "
+            "equivalent (e.g. ES2 / Alchemy instead of an opaque third-party instrument).");
+    auto written = toolCall.executor.pluginInspector().writeParameter(target->slot, target->window, *parameter, *value);
+    if (!written.success) return toolCall.fail(written.message);
+    const std::string message = target->slot.name + " on " + target->trackName + ": " + written.message;
+    return toolCall.succeed(message, ActionResult{"ok", message});
+}
+
+AgentToolOutputPayload setPluginBypass(ToolCall& toolCall) {
+    auto args = tool_args::parseObject(toolCall.args());
+    auto name = args ? tool_args::text(*args, "track_name") : std::nullopt;
+    if (!name) return toolCall.fail("Missing track_name parameter.");
+    const LogicInspector& logic = toolCall.executor.logicInspector();
+    auto resolved = logic.resolveTrack(*name);
+    if (!resolved.header) return toolCall.fail(notFound(logic, *name));
+    auto window = logic.findMainWindow();
+    if (!window) return toolCall.fail("Logic Pro is not running.");
+    (void)resolved.header->element.performAction(platform::ax::kPress);
+    platform::pause(kHeaderPressSelects);
+
+    const std::string& trackName = resolved.header->name;
+    auto slot = ChatToolExecutor::resolvePluginSlot(*args, logic.findTrackPluginSlots(*window), trackName);
+    if (!slot.slot) return toolCall.fail(*slot.error);
+    const bool was = slot.slot->isBypassed;
+    const std::string head = slot.slot->name + " on " + trackName + ": ";
+    if (tool_args::boolean(*args, "bypassed") == was) {
+        const std::string message = head + "already " + (was ? "bypassed" : "enabled") + ", no-op.";
+        return toolCall.succeed(message, ActionResult{"ok", message});
+    }
+    auto button = logic.findChildButton(slot.slot->element, "bypass");
+    if (!button) return toolCall.fail("Could not find bypass button.");
+    (void)button->performAction(platform::ax::kPress);
+    const std::string message = head + (was ? "bypassed \u2192 enabled" : "enabled \u2192 bypassed");
+    return toolCall.succeed(message, ActionResult{"ok", message});
+}
+
+}  // namespace
+
+void registerParameterTools(ToolTable& table) {
+    table["get_plugin_parameters"] = getPluginParameters;
+    table["set_plugin_parameter"] = setPluginParameter;
+    table["set_plugin_bypass"] = setPluginBypass;
+}
+
+}  // namespace corvane

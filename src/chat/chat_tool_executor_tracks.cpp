@@ -1,0 +1,178 @@
+// "rename_track", "ensure_bus_track", "ensure_master_track" and "set_send_level": the tools that
+// change what the track list shows and how much of a track reaches a bus.
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "chat/chat_tool_executor.h"
+#include "platform/log.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace {
+
+using nlohmann::json;
+
+AgentToolOutputPayload failed(ToolCall& toolCall, const char* tool, const std::string& message) {
+    toolCall.record(tool, message, false);
+    return ChatToolExecutor::makeErrorToolOutput(toolCall.callID(), message);
+}
+
+AgentToolOutputPayload succeeded(ToolCall& toolCall, const char* tool, const std::string& message, const json& output) {
+    toolCall.record(tool, message, true);
+    return ChatToolExecutor::makeJSONOutput(toolCall.callID(), output, "{}");
+}
+
+std::optional<std::string> errorText(const json& result) {
+    auto found = result.find("error");
+    if (found == result.end() || !found->is_string()) return std::nullopt;
+    return found->get<std::string>();
+}
+
+AgentToolOutputPayload renameTrack(ToolCall& toolCall) {
+    constexpr const char* kTool = "rename_track";
+    auto args = tool_args::parseObject(toolCall.args());
+    auto current = args ? tool_args::text(*args, "current_name") : std::nullopt;
+    auto wanted = args ? tool_args::text(*args, "new_name") : std::nullopt;
+    if (!current || !wanted) return failed(toolCall, kTool, "Missing current_name or new_name.");
+    const auto result = toolCall.executor.logicInspector().renameTrack(*current, *wanted);
+    if (!result.success) return failed(toolCall, kTool, result.message);
+    return succeeded(
+        toolCall, kTool, result.message,
+        {{"status", "ok"}, {"new_name", result.actualName.value_or(*wanted)}, {"message", result.message}});
+}
+
+// The track whose strip takes the bus as input, found by selecting one track after another.
+std::optional<std::string> trackForBus(const LogicInspector& logic, const std::string& busName) {
+    auto window = logic.findMainWindow();
+    if (!window) return std::nullopt;
+    for (const auto& header : logic.findTrackHeaders(*window)) {
+        auto again = logic.findMainWindow();
+        if (!again) continue;
+        auto resolved = logic.resolveTrack(header.name);
+        if (!resolved.header) continue;
+        logic.activateLogic();
+        if (!logic.selectTrackViaKeyboard(*resolved.header, *again)) {
+            log("SelectTrack: keyboard navigation failed for '" + resolved.header->name +
+                "' \u2014 returning nil so callers don't read the wrong strip");
+            continue;
+        }
+        const json strip = logic.readChannelStrip(*again);
+        auto input = strip.find("inputBus");
+        if (input != strip.end() && input->is_string() && text::equalsIgnoringCase(input->get<std::string>(), busName))
+            return header.name;
+    }
+    return std::nullopt;
+}
+
+AgentToolOutputPayload ensureBusTrack(ToolCall& toolCall) {
+    constexpr const char* kTool = "ensure_bus_track";
+    auto args = tool_args::parseObject(toolCall.args());
+    auto source = args ? tool_args::text(*args, "source_track") : std::nullopt;
+    auto label = args ? tool_args::text(*args, "bus_label") : std::nullopt;
+    if (!source || !label) return failed(toolCall, kTool, "Missing source_track or bus_label.");
+    const LogicInspector& logic = toolCall.executor.logicInspector();
+    if (auto error = errorText(logic.ensureBusArrangeTrack(*source, *label))) return failed(toolCall, kTool, *error);
+
+    const std::string busName = label->rfind("B ", 0) == 0 ? "Bus " + label->substr(2) : *label;
+    const auto found = trackForBus(logic, busName);
+    const std::string message =
+        found ? "Bus " + *label + " is available as Arrange track '" + *found + "'."
+              : "Bus " + *label + " surfacing attempted \u2014 rescan list_tracks to find the new aux track.";
+    return succeeded(toolCall, kTool, message,
+                     {{"status", "ok"},
+                      {"bus_label", *label},
+                      {"source_track", *source},
+                      {"arrange_track_name", found.value_or("")},
+                      {"message", message}});
+}
+
+AgentToolOutputPayload ensureMasterTrack(ToolCall& toolCall) {
+    constexpr const char* kTool = "ensure_master_track";
+    const json result = toolCall.executor.logicInspector().ensureMasterArrangeTrack();
+    if (auto error = errorText(result)) return failed(toolCall, kTool, *error);
+    auto said = result.find("message");
+    const std::string message = said != result.end() && said->is_string()
+                                    ? said->get<std::string>()
+                                    : "Stereo Out is now in the Arrange track list.";
+    return succeeded(toolCall, kTool, message,
+                     {{"status", "ok"}, {"arrange_track_name", "Stereo Out"}, {"message", message}});
+}
+
+// The whole text as one number, nothing around it.
+std::optional<double> wholeNumber(const std::string& s) {
+    if (s.empty() || std::isspace(static_cast<unsigned char>(s.front()))) return std::nullopt;
+    char* end = nullptr;
+    const double value = std::strtod(s.c_str(), &end);
+    if (end != s.c_str() + s.size()) return std::nullopt;
+    return value;
+}
+
+// A JSON number, or text holding nothing but a number ("-12" with blanks around it; not "-12dB").
+std::optional<double> decibels(const json& args, const char* key) {
+    auto found = args.find(key);
+    if (found == args.end()) return std::nullopt;
+    if (found->is_number()) return found->get<double>();
+    if (!found->is_string()) return std::nullopt;
+    auto value = wholeNumber(tool_args::trimSpacesAndTabs(found->get<std::string>()));
+    // "nan" and "inf" would reach the knob as a level nobody can mean.
+    if (value && !std::isfinite(*value)) return std::nullopt;
+    return value;
+}
+
+json levelOrNull(const std::optional<double>& db) {
+    if (!db || !std::isfinite(*db)) return nullptr;
+    return *db;
+}
+
+AgentToolOutputPayload setSendLevel(ToolCall& toolCall) {
+    constexpr const char* kTool = "set_send_level";
+    auto args = tool_args::parseObject(toolCall.args());
+    auto track = args ? tool_args::text(*args, "track_name") : std::nullopt;
+    auto bus = args ? tool_args::text(*args, "bus_label") : std::nullopt;
+    if (!track || !bus) return failed(toolCall, kTool, "Missing track_name or bus_label.");
+    const auto delta = decibels(*args, "delta_db");
+    const auto target = decibels(*args, "target_db");
+    if (delta && target) return failed(toolCall, kTool, "Pass delta_db OR target_db, not both.");
+    if (!delta && !target)
+        return failed(toolCall, kTool, "Pass exactly one of delta_db (relative change) or target_db (absolute dB).");
+
+    const LogicInspector& logic = toolCall.executor.logicInspector();
+    double goal = target.value_or(0);
+    if (delta) {
+        const json knob = logic.readSendKnobValue(*track, *bus);
+        if (auto error = errorText(knob)) return failed(toolCall, kTool, *error);
+        auto shown = knob.find("valueDescription");
+        auto current =
+            shown != knob.end() && shown->is_string() ? wholeNumber(shown->get<std::string>()) : std::nullopt;
+        if (!current || !std::isfinite(*current))
+            return failed(toolCall, kTool,
+                          "Can't apply relative delta \u2014 current send is -\u221E (no signal). Use target_db to set "
+                          "an absolute dB.");
+        goal = *current + *delta;
+    }
+    const auto result = logic.setSendKnobToDb(*track, *bus, goal);
+    if (!result.success) return failed(toolCall, kTool, result.message);
+    return succeeded(toolCall, kTool, result.message,
+                     {{"status", "ok"},
+                      {"track", *track},
+                      {"bus", *bus},
+                      {"beforeDb", levelOrNull(result.before)},
+                      {"afterDb", levelOrNull(result.after)},
+                      {"message", result.message}});
+}
+
+}  // namespace
+
+void registerTrackTools(ToolTable& table) {
+    table["rename_track"] = renameTrack;
+    table["ensure_bus_track"] = ensureBusTrack;
+    table["ensure_master_track"] = ensureMasterTrack;
+    table["set_send_level"] = setSendLevel;
+}
+
+}  // namespace corvane

@@ -1,0 +1,152 @@
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "chat/chat_tool_executor.h"
+#include "chat/tool_executor_fixture.h"
+
+namespace corvane::testing {
+namespace {
+
+using nlohmann::json;
+
+class ChatToolExecutorBulk : public ToolExecutorTest {
+protected:
+    const standin::Track& track(const std::string& name) {
+        project_ = world().project();
+        return *project_.track(name);
+    }
+    // Opens the plug-in window of the selected track's first slot, which then holds the key focus.
+    void openFirstPluginWindow() {
+        auto window = logic.findMainWindow();
+        ASSERT_TRUE(window);
+        auto slots = logic.findTrackPluginSlots(*window);
+        ASSERT_FALSE(slots.empty());
+        auto open = logic.findChildButton(slots[0].element, "open");
+        ASSERT_TRUE(open);
+        open->performAction("AXPress");
+        world().advance(1);
+    }
+    standin::Project project_;
+};
+
+TEST_F(ChatToolExecutorBulk, SoloAndMuteArgumentsAreCheckedBeforeLogicProIsTouched) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"not json", "Missing `enabled` parameter (boolean)."},
+        {R"({"enabled":"true","track_names":["Kick"]})", "Missing `enabled` parameter (boolean)."},
+        {R"({"enabled":true})", "Missing `track_names` parameter (array of track name strings)."},
+        {R"({"enabled":true,"track_names":"Kick"})", "Missing `track_names` parameter (array of track name strings)."},
+        {R"({"enabled":true,"track_names":[]})", "No valid track names provided in `track_names`."},
+        {R"({"enabled":true,"track_names":[" ","\t"]})", "No valid track names provided in `track_names`."},
+    };
+    world().clearEventLog();
+    for (const auto& [args, error] : cases) {
+        SCOPED_TRACE(args);
+        EXPECT_EQ(oneJSON("set_track_solo", args), (json{{"status", "error"}, {"message", error}}));
+        EXPECT_EQ(lastRecord(), (ToolExecution{"set_track_solo", error, false}));
+    }
+    EXPECT_TRUE(world().eventLog().empty());
+}
+
+TEST_F(ChatToolExecutorBulk, SoloesTheFoundTracksAndListsTheOthers) {
+    auto answer = oneJSON("set_track_solo", R"({"enabled":true,"track_names":[" kick","Snare","Bas"]})");
+    EXPECT_TRUE(track("Kick").soloed);
+    EXPECT_TRUE(track("Snare").soloed);
+    EXPECT_FALSE(track("Bass").soloed);
+    const std::string message =
+        "Soloed Kick, Snare. Failed: 'Bas' \u2014 not found. Available: Drums, Kick, Snare, Bass, Lead Vox, Keys, "
+        "Guitar";
+    EXPECT_EQ(answer, (json{{"status", "partial"}, {"message", message}}));
+    EXPECT_EQ(lastRecord(), (ToolExecution{"set_track_solo", message, true}));
+
+    // Keys is muted already: that counts as switched.
+    answer = oneJSON("set_track_mute", R"({"enabled":true,"track_name":"Keys","track_names":[1]})");
+    EXPECT_TRUE(track("Keys").muted);
+    EXPECT_EQ(answer, (json{{"status", "ok"}, {"message", "Muted Keys."}}));
+}
+
+TEST_F(ChatToolExecutorBulk, ATrackWhoseHeaderDoesNotShowTheStateIsNotCountedAsSwitched) {
+    world().updateFaults([](standin::Faults& f) { f.pluginWindowTakesKeys = true; });
+    openFirstPluginWindow();  // Kick stays selected; the plug-in window swallows M
+    auto answer = oneJSON("set_track_mute", R"({"enabled":false,"track_names":["Kick","Nope"]})");
+    EXPECT_FALSE(track("Kick").muted);
+    answer = oneJSON("set_track_mute", R"({"enabled":true,"track_names":["Kick","Nope"]})");
+    EXPECT_FALSE(track("Kick").muted);
+    EXPECT_EQ(answer["status"], "error");
+    EXPECT_EQ(answer["message"],
+              "No tracks were muted. Failed: 'Kick' \u2014 could not toggle mute; 'Nope' \u2014 not found. Available: "
+              "Drums, Kick, Snare, Bass, Lead Vox, Keys, Guitar");
+    EXPECT_FALSE(lastRecord().succeeded);
+}
+
+TEST_F(ChatToolExecutorBulk, TheAvailableNamesAreCappedAtFifteen) {
+    json tracks = json::array();
+    for (int i = 1; i <= 17; ++i) tracks.push_back({{"name", "T" + std::to_string(i)}, {"kind", "audio"}});
+    load(standin::testing::demoSongWith({{"project", {{"tracks", tracks}, {"selected", "T1"}}}}));
+    auto answer = oneJSON("set_track_solo", R"({"enabled":false,"track_names":["X"]})");
+    EXPECT_EQ(answer["message"],
+              "No tracks were unsoloed. Failed: 'X' \u2014 not found. Available: T1, T2, T3, T4, T5, T6, T7, T8, T9, "
+              "T10, T11, T12, T13, T14, T15");
+}
+
+TEST_F(ChatToolExecutorBulk, VolumeAndPanInEveryFormWithClampingAndBeforeAfterLines) {
+    ASSERT_EQ(track("Kick").strip.volume, 200);
+    ASSERT_EQ(track("Guitar").strip.pan, 20);
+    ASSERT_EQ(track("Bass").strip.pan, -10);
+    auto answer = oneJSON("set_track_pan", R"({"tracks":[{"track_name":"Guitar","value":"-30"},
+                                                         {"track_name":" Bass ","value":"12.7"},
+                                                         {"track_name":"Snare","value":"+100"},
+                                                         {"track_name":"Keys","value":" +3"}]})");
+    EXPECT_EQ(track("Guitar").strip.pan, -10);
+    EXPECT_EQ(track("Bass").strip.pan, 12);
+    EXPECT_EQ(track("Snare").strip.pan, 63);  // the knob's own end stop
+    EXPECT_EQ(answer, (json{{"status", "partial"},
+                            {"message",
+                             "Guitar pan: 20 \u2192 -10 (-30). Bass pan: -10 \u2192 12. Snare pan: 0 \u2192 63 (+100). "
+                             "Failed: 'Keys' \u2014 invalid value ' +3'"}}));
+
+    const double before = world().level(track("Kick").strip.volume);
+    answer = oneJSON("set_track_volume", R"({"tracks":[{"track_name":"Kick","value":"-6 dB"},
+                                                       {"track_name":"Snare","value":"-6"},
+                                                       {"track_name":"Bass","value":"300"},
+                                                       {"track_name":"Guitar","value":"nan"},
+                                                       {"track_name":"Keys","value":"inf"}]})");
+    EXPECT_NEAR(world().level(track("Kick").strip.volume), -6.0, 0.3);
+    EXPECT_EQ(track("Snare").strip.volume, 184);
+    const int top = world().project().track("Bass")->strip.volume;
+    EXPECT_GT(top, 200);
+    EXPECT_NE(track("Guitar").strip.volume, top);
+    const std::string message = answer["message"];
+    EXPECT_EQ(answer["status"], "partial");
+    EXPECT_EQ(message.rfind(fmt::format("Kick volume: {:+.1f} dB \u2192 -6.0 dB. Snare volume: ", before), 0), 0u)
+        << message;
+    EXPECT_NE(message.find(" \u2192 184 (-6). Bass volume: "), std::string::npos) << message;
+    EXPECT_NE(message.find(" \u2192 " + std::to_string(top) +
+                           ". Failed: 'Guitar' \u2014 invalid value 'nan'; "
+                           "'Keys' \u2014 invalid value 'inf'"),
+              std::string::npos)
+        << message;
+}
+
+TEST_F(ChatToolExecutorBulk, EntryListFallbacksAndRelativeWritesThatCannotReadTheCurrentValue) {
+    const std::pair<const char*, const char*> missing[] = {
+        {R"({"tracks":[],"track_name":"Kick","value":"1"})", "Missing `tracks` array of {track_name, value} objects."},
+        {R"({"tracks":[{"track_name":"Kick","value":3}]})", "Missing `tracks` array of {track_name, value} objects."},
+        {R"(["x"])", "Invalid arguments."},
+    };
+    for (const auto& [args, error] : missing) EXPECT_EQ(oneJSON("set_track_pan", args)["message"], error) << args;
+
+    // One non-object element spoils the list; the top-level pair is used instead.
+    auto answer = oneJSON("set_track_pan", R"({"tracks":[1,{"track_name":"Kick","value":"5"}],
+                                              "track_name":"Guitar","value":"7"})");
+    EXPECT_EQ(track("Guitar").strip.pan, 7);
+    EXPECT_EQ(track("Kick").strip.pan, 0);
+    EXPECT_EQ(answer, (json{{"status", "ok"}, {"message", "Guitar pan: 20 \u2192 7."}}));
+
+    answer = oneJSON("set_track_volume", R"({"track_name":"Nowhere","value":"+3 dB"})");
+    EXPECT_EQ(answer["message"],
+              "No changes applied. Failed: 'Nowhere' \u2014 not found. Available: Drums, Kick, Snare, Bass, Lead Vox, "
+              "Keys, Guitar");
+}
+
+}  // namespace
+}  // namespace corvane::testing

@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include "chat/chat_tool_executor.h"
+#include "chat/tool_executor_fixture.h"
+
+namespace corvane::testing {
+namespace {
+
+using nlohmann::json;
+
+class ChatToolExecutorFolders : public ToolExecutorTest {
+protected:
+    bool drumsExpanded() { return world().project().track("Drums")->expanded; }
+    static json ok(const std::string& message) { return {{"status", "ok"}, {"message", message}}; }
+    static json error(const std::string& message) { return {{"status", "error"}, {"message", message}}; }
+};
+
+TEST_F(ChatToolExecutorFolders, ClosesAndOpensAFolderUnderEveryNameAndHidesItsTracksMeanwhile) {
+    ASSERT_TRUE(drumsExpanded());
+    EXPECT_EQ(oneJSON("expand_folder", R"({"track_name":"drums"})"), ok("Folder 'Drums' is already expanded."));
+
+    EXPECT_EQ(oneJSON("set_folder_expanded", R"({"name":"Drums","expanded":false})"), ok("Collapsed folder 'Drums'."));
+    EXPECT_FALSE(drumsExpanded());
+    EXPECT_EQ(lastRecord(), (ToolExecution{"set_folder_expanded", "Collapsed folder 'Drums'.", true}));
+
+    // Kick is hidden now; the analysis plug-in still streams from it, so the hint names the folders.
+    host->stream("a1", "KICK");
+    auto details = oneJSON("get_track_details", R"({"track_names":["Kick"]})");
+    EXPECT_NE(details.dump().find("inside a collapsed folder"), std::string::npos) << details.dump();
+    EXPECT_NE(details.dump().find("(candidates: Drums)"), std::string::npos) << details.dump();
+
+    // "collapse_folder" without "expanded", and "expanded" as text, both open.
+    EXPECT_EQ(oneJSON("collapse_folder", R"({"folder":"Drums","expanded":"false"})"), ok("Expanded folder 'Drums'."));
+    EXPECT_TRUE(drumsExpanded());
+    EXPECT_EQ(lastRecord().tool, "set_folder_expanded");
+}
+
+TEST_F(ChatToolExecutorFolders, RefusesBadArgumentsUnknownTracksAndPlainTracks) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"[]", "Missing track_name or expanded parameter."},
+        {R"({"expanded":true})", "Missing track_name parameter (the folder's exact name)."},
+        {R"({"track_name":"","name":"Drums"})", "Missing track_name parameter (the folder's exact name)."},
+        {R"({"folder_name":"Nope"})",
+         "Track 'Nope' not found. Available: Drums, Kick, Snare, Bass, Lead Vox, Keys, Guitar"},
+        {R"({"track_name":"bass"})",
+         "'Bass' is not a folder track \u2014 only folder tracks can be expanded or collapsed."},
+    };
+    for (const auto& [args, message] : cases) {
+        SCOPED_TRACE(args);
+        EXPECT_EQ(oneJSON("set_folder_expanded", args), error(message));
+        EXPECT_FALSE(lastRecord().succeeded);
+    }
+    EXPECT_TRUE(drumsExpanded());
+}
+
+TEST_F(ChatToolExecutorFolders, AKeyPressThatDidNotCloseTheFolderIsNoSuccess) {
+    load(standin::testing::demoSongWith({{"project", {{"selected", "Drums"}}}}));
+    world().updateFaults([](standin::Faults& f) { f.arrowKeysIgnored = true; });  // the chord is lost too
+    EXPECT_EQ(oneJSON("set_folder_expanded", R"({"track_name":"Drums","expanded":false})"),
+              error("Folder 'Drums' did not close \u2014 it still shows expanded."));
+    EXPECT_TRUE(drumsExpanded());
+}
+
+}  // namespace
+}  // namespace corvane::testing

@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include "chat/chat_tool_executor.h"
+#include "chat/tool_executor_fixture.h"
+#include "plugins/plugin_editors_fixture.h"
+
+namespace corvane::testing {
+namespace {
+
+using nlohmann::json;
+
+// The plug-in editors project ("Vox": Drift Delay with a map, Tube Saturator without, Compressor),
+// with the application's own plug-in maps.
+class ChatToolExecutorParameters : public ToolExecutorTest {
+protected:
+    void SetUp() override {
+        ToolExecutorTest::SetUp();
+        load(pluginEditorsScenario());
+        shippedMaps.reload();
+        executor = std::make_unique<ChatToolExecutor>(
+            ChatToolExecutor::Services{inventory, conversations, memories, logic, shippedPlugins, logger, host});
+    }
+    const standin::InsertSlot& insert(const std::string& track, std::size_t slot) {
+        project_ = world().project();
+        return project_.track(track)->strip.inserts.at(slot);
+    }
+
+    PluginMapStore shippedMaps{std::string(CORVANE_SOURCE_DIR) + "/resources"};
+    PluginInspector shippedPlugins{logic, shippedMaps};
+    standin::Project project_;
+};
+
+TEST_F(ChatToolExecutorParameters, ReadsThroughAMapAndThroughTheControlsView) {
+    auto mapped = oneJSON("get_plugin_parameters", R"({"track_name":"vox","plugin_name":"drift delay"})");
+    EXPECT_FALSE(mapped.contains("status"));
+    EXPECT_EQ(mapped["pluginName"], "Drift Delay");
+    EXPECT_EQ(mapped["trackName"], "Vox");
+    EXPECT_EQ(mapped["mapApplied"], true);
+    EXPECT_EQ(mapped["viewUsed"], "editor");
+    const auto count = mapped["parameters"].size();
+    EXPECT_GT(count, 5u);
+    EXPECT_EQ(lastRecord(), (ToolExecution{"get_plugin_parameters",
+                                           "Read " + std::to_string(count) +
+                                               " parameters from Drift Delay on Vox "
+                                               "(mapped).",
+                                           true}));
+
+    auto controls = oneJSON("get_plugin_parameters", R"({"track_name":"Vox","plugin_index":1})");
+    EXPECT_EQ(controls["pluginName"], "Tube Saturator");
+    EXPECT_EQ(controls["mapApplied"], false);
+    EXPECT_EQ(controls["viewUsed"], "controls");
+    EXPECT_NE(lastRecord().summary.find("(runtime)."), std::string::npos);
+
+    EXPECT_EQ(oneJSON("get_plugin_parameters", R"({"track_name":"Vox","plugin_index":9,"plugin_name":"Compressor"})"),
+              (json{{"status", "error"}, {"message", "Plugin index 9 out of range (0-2)."}}));
+    EXPECT_EQ(oneJSON("get_plugin_parameters", R"({"track_name":"Voz"})")["message"],
+              "Track 'Voz' not found. Available: Vox, Bass, Synth, Guitar");
+}
+
+TEST_F(ChatToolExecutorParameters, WritesThroughAMapAndThroughTheControlsView) {
+    auto answer = oneJSON("set_plugin_parameter",
+                          R"({"track_name":"Vox","plugin_name":"Drift Delay","parameter_name":"Mix","value":"25%"})");
+    EXPECT_EQ(insert("Vox", 0).params.at("mix"), 32);
+    EXPECT_EQ(answer, (json{{"status", "ok"}, {"message", "Drift Delay on Vox: Mix: 50% \u2192 25%"}}));
+
+    answer = oneJSON("set_plugin_parameter",
+                     R"({"track_name":"Vox","plugin_index":1,"parameter_name":"Drive","value":"6 dB"})");
+    EXPECT_EQ(insert("Vox", 1).params.at("drive"), 60);
+    EXPECT_EQ(answer["message"], "Tube Saturator on Vox: Set Drive to 6.0 dB (was 0.0 dB)");
+
+    EXPECT_EQ(oneJSON("set_plugin_parameter",
+                      R"({"track_name":"Vox","plugin_index":0,"parameter_name":"Mix","value":25})")["message"],
+              "Missing parameters. Need: track_name, plugin_name or plugin_index, parameter_name, value.");
+}
+
+TEST_F(ChatToolExecutorParameters, GenericParameterNamesAreRefusedAndNothingIsWritten) {
+    const std::pair<const char*, bool> names[] = {
+        {"12", true}, {" 3 ", true},   {"Param 4", true}, {"knob7", true},    {"CC 74", true},
+        {"p2", true}, {"Knob", false}, {"P", false},      {"Drive 2", false}, {"Mix", false},
+    };
+    const double before = insert("Vox", 1).params.at("drive");
+    for (const auto& [name, refused] : names) {
+        SCOPED_TRACE(name);
+        auto answer = oneJSON(
+            "set_plugin_parameter",
+            json{{"track_name", "Vox"}, {"plugin_index", 1}, {"parameter_name", name}, {"value", "6 dB"}}.dump());
+        const std::string message = answer.value("message", "");
+        EXPECT_EQ(
+            message.rfind("'" + std::string(name) + "' on 'Tube Saturator' looks like a generic numeric slot", 0) == 0,
+            refused)
+            << message;
+    }
+    EXPECT_EQ(insert("Vox", 1).params.at("drive"), before);
+}
+
+TEST_F(ChatToolExecutorParameters, BypassTogglesAndAnswersANoOpForTheStateItHas) {
+    ASSERT_FALSE(insert("Vox", 2).bypassed);
+    auto answer = oneJSON("set_plugin_bypass", R"({"track_name":"Vox","plugin_name":"Compressor","bypassed":true})");
+    EXPECT_TRUE(insert("Vox", 2).bypassed);
+    EXPECT_EQ(answer, (json{{"status", "ok"}, {"message", "Compressor on Vox: enabled \u2192 bypassed"}}));
+
+    signature.reset();  // the same call again, in a later turn: no repeat
+    answer = oneJSON("set_plugin_bypass", R"({"track_name":"Vox","plugin_name":"Compressor","bypassed":true})");
+    EXPECT_TRUE(insert("Vox", 2).bypassed);
+    EXPECT_EQ(answer["message"], "Compressor on Vox: already bypassed, no-op.");
+
+    answer = oneJSON("set_plugin_bypass", R"({"track_name":"Vox","plugin_index":2,"bypassed":false})");
+    EXPECT_FALSE(insert("Vox", 2).bypassed);
+    EXPECT_EQ(answer["message"], "Compressor on Vox: bypassed \u2192 enabled");
+
+    answer = oneJSON("set_plugin_bypass", R"({"track_name":"Vox","plugin_index":0})");  // no state: toggles
+    EXPECT_TRUE(insert("Vox", 0).bypassed);
+    EXPECT_EQ(oneJSON("set_plugin_bypass", R"({"plugin_index":0})")["message"], "Missing track_name parameter.");
+}
+
+}  // namespace
+}  // namespace corvane::testing

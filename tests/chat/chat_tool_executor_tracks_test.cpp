@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include "chat/chat_tool_executor.h"
+#include "chat/tool_executor_fixture.h"
+#include "platform/standin/taper.h"
+
+namespace corvane::testing {
+namespace {
+
+using nlohmann::json;
+
+class ChatToolExecutorTracks : public ToolExecutorTest {
+protected:
+    double sendDb(const std::string& track) {
+        const auto project = world().project();
+        return standin::taper::sendDetentDb(project.track(track)->strip.sends.at(0).detent);
+    }
+    static json error(const std::string& message) { return {{"status", "error"}, {"message", message}}; }
+};
+
+TEST_F(ChatToolExecutorTracks, RenamesThroughTheTrackMenuAndChecksTheHeader) {
+    auto answer = oneJSON("rename_track", R"({"current_name":"guitar","new_name":"Gtr DI"})");
+    ASSERT_NE(world().project().track("Gtr DI"), nullptr);
+    EXPECT_EQ(world().project().track("Guitar"), nullptr);
+    EXPECT_EQ(answer["status"], "ok");
+    EXPECT_EQ(answer["new_name"], "Gtr DI");
+    EXPECT_EQ(lastRecord().summary, answer["message"]);
+
+    EXPECT_EQ(oneJSON("rename_track", R"({"current_name":"Bass","new_name":7})"),
+              error("Missing current_name or new_name."));
+    world().updateFaults([](standin::Faults& f) { f.renameIgnoresInput = true; });
+    answer = oneJSON("rename_track", R"({"current_name":"Bass","new_name":"Sub"})");
+    EXPECT_NE(world().project().track("Bass"), nullptr);
+    EXPECT_EQ(answer["status"], "error");
+    EXPECT_FALSE(lastRecord().succeeded);
+}
+
+TEST_F(ChatToolExecutorTracks, BringsTheBusAndTheMasterIntoTheTrackList) {
+    ASSERT_FALSE(world().project().track("Reverb")->inArrange);
+    auto answer = oneJSON("ensure_bus_track", R"({"source_track":"Kick","bus_label":"B 1"})");
+    EXPECT_TRUE(world().project().track("Reverb")->inArrange);
+    EXPECT_EQ(answer, (json{{"status", "ok"},
+                            {"bus_label", "B 1"},
+                            {"source_track", "Kick"},
+                            {"arrange_track_name", "Reverb"},
+                            {"message", "Bus B 1 is available as Arrange track 'Reverb'."}}));
+
+    // Compared as given: a lower-case "b " is not the bus's name.
+    answer = oneJSON("ensure_bus_track", R"({"source_track":"Kick","bus_label":"b 1"})");
+    EXPECT_EQ(answer["arrange_track_name"], "");
+    EXPECT_EQ(answer["message"], "Bus b 1 surfacing attempted \u2014 rescan list_tracks to find the new aux track.");
+
+    EXPECT_EQ(oneJSON("ensure_bus_track", R"({"source_track":"Kick"})"), error("Missing source_track or bus_label."));
+    EXPECT_EQ(oneJSON("ensure_bus_track", R"({"source_track":"Nope","bus_label":"Bus 1"})")["status"], "error");
+
+    ASSERT_FALSE(world().project().track("Stereo Out")->inArrange);
+    answer = oneJSON("ensure_master_track");
+    EXPECT_TRUE(world().project().track("Stereo Out")->inArrange);
+    EXPECT_EQ(answer["status"], "ok");
+    EXPECT_EQ(answer["arrange_track_name"], "Stereo Out");
+}
+
+TEST_F(ChatToolExecutorTracks, SendLevelAbsoluteAndByDelta) {
+    ASSERT_DOUBLE_EQ(sendDb("Kick"), -18.0);
+    auto answer = oneJSON("set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","target_db":" -12 "})");
+    EXPECT_DOUBLE_EQ(sendDb("Kick"), -12.0);
+    EXPECT_EQ(answer["status"], "ok");
+    EXPECT_EQ(answer["track"], "Kick");
+    EXPECT_EQ(answer["bus"], "Bus 1");
+    EXPECT_EQ(answer["beforeDb"], -18.0);
+    EXPECT_EQ(answer["afterDb"], -12.0);
+    EXPECT_EQ(lastRecord(), (ToolExecution{"set_send_level", answer["message"], true}));
+
+    answer = oneJSON("set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","delta_db":3,"target_db":"x"})");
+    EXPECT_DOUBLE_EQ(sendDb("Kick"), -9.0);
+    EXPECT_EQ(answer["afterDb"], -9.0);
+
+    const std::pair<const char*, const char*> refused[] = {
+        {R"({"track_name":"Kick","bus_label":"Bus 1","target_db":"-12dB"})",
+         "Pass exactly one of delta_db (relative change) or target_db (absolute dB)."},
+        {R"({"track_name":"Kick","bus_label":"Bus 1","target_db":"nan"})",
+         "Pass exactly one of delta_db (relative change) or target_db (absolute dB)."},
+        {R"({"track_name":"Kick","bus_label":"Bus 1","target_db":-6,"delta_db":"2"})",
+         "Pass delta_db OR target_db, not both."},
+        {R"({"track_name":"Kick","target_db":-6})", "Missing track_name or bus_label."},
+    };
+    for (const auto& [args, message] : refused) EXPECT_EQ(oneJSON("set_send_level", args), error(message)) << args;
+    EXPECT_DOUBLE_EQ(sendDb("Kick"), -9.0);
+}
+
+TEST_F(ChatToolExecutorTracks, ADeltaOnASilentSendIsRefusedButATargetWorks) {
+    world().mutateProject([](standin::Project& p) { p.track("Snare")->strip.sends.at(0).detent = 0; });
+    const std::string args = R"({"track_name":"Snare","bus_label":"Bus 1",)";
+    EXPECT_EQ(oneJSON("set_send_level", args + R"("delta_db":3})"),
+              error("Can't apply relative delta \u2014 current send is -\u221E (no signal). Use target_db to set an "
+                    "absolute dB."));
+    auto answer = oneJSON("set_send_level", args + R"("target_db":-6})");
+    EXPECT_DOUBLE_EQ(sendDb("Snare"), -6.0);
+    EXPECT_EQ(answer["beforeDb"], nullptr);
+}
+
+}  // namespace
+}  // namespace corvane::testing
