@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <utility>
 
 #include "chat/backend_chat_request_builder.h"
 #include "chat/chat_orchestrator.h"
@@ -101,14 +102,21 @@ public:
     networking::HTTPClientResponse send(const networking::HTTPClientRequest&, std::stop_token) override {
         std::lock_guard lock(mutex_);
         const int round = round_++;
-        static const char* const tools[] = {"list_tracks", "get_transport", "get_arrangement"};
+        // Reading and transport tools, as a mixing turn uses them; no two neighbours alike.
+        static const std::pair<const char*, const char*> tools[] = {
+            {"list_tracks", "{}"},
+            {"control_transport", R"({"action":"play"})"},
+            {"get_track_details", R"({"track_names":["Kick","Bass"]})"},
+            {"control_transport", R"({"action":"stop"})"},
+            {"get_track_details", R"({"track_names":["Lead Vox"]})"},
+        };
         nlohmann::json call = {{"type", "function_call"}, {"call_id", "call_" + std::to_string(round)}};
         if (round >= 14) {
             call["name"] = "respond";
             call["arguments"] = R"({"prose":"Done."})";
         } else {
-            call["name"] = tools[round % 3];
-            call["arguments"] = round % 3 == 2 ? R"({"track_name":"Bass"})" : "{}";
+            call["name"] = tools[round % 5].first;
+            call["arguments"] = tools[round % 5].second;
         }
         return {
             200,
