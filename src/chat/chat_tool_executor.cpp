@@ -143,6 +143,12 @@ std::vector<AgentToolOutputPayload> ChatToolExecutor::executeToolCalls(
 
     for (std::size_t i = 0; i < calls.size(); ++i) {
         const AgentToolCall& call = calls[i];
+        // Stop means no further key or click reaches Logic Pro; the one running finishes first.
+        if (stopToken.stop_requested()) {
+            toolsUsed.push_back({call.name, kStoppedCallMessage, false});
+            outputs.push_back(makeErrorToolOutput(call.callID, kStoppedCallMessage));
+            continue;
+        }
         // The playhead and solo state are shared, so a round gets one listen; a first listen that is
         // then skipped as a repeat still uses it up.
         if (call.name == kListenTool) {

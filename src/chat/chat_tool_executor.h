@@ -101,7 +101,8 @@ public:
 
     // Runs one round's calls in order; exactly one output per call, in order, and exactly one
     // record appended to toolsUsed per call. previousToolSignature belongs to the caller, who
-    // keeps it across the rounds of a turn.
+    // keeps it across the rounds of a turn. Once `stopToken` is stopped no further call runs;
+    // each answers kStoppedCallMessage.
     std::vector<AgentToolOutputPayload> executeToolCalls(
         const std::vector<AgentToolCall>& calls, const ChatRequest& request, const std::string& threadID,
         int roundIndex, const std::optional<std::string>& currentProjectName,
@@ -125,6 +126,8 @@ public:
         const std::string& message);
     static constexpr std::size_t kMaxListedPlugins = 80;
     static constexpr std::size_t kLoggedResultCharacters = 10000;
+    // What a call answers that never ran because the turn was stopped.
+    static constexpr const char* kStoppedCallMessage = "The turn was stopped before this tool call ran.";
 
     // --- What handlers use ------------------------------------------------------------------
     PluginInventoryService& pluginInventoryService() const { return services_.pluginInventoryService; }

@@ -1,0 +1,413 @@
+#include "chat/chat_orchestrator.h"
+
+#include <array>
+#include <exception>
+#include <utility>
+
+#include "chat/chat_response_composer.h"
+#include "platform/platform.h"
+#include "support/unicode.h"
+#include "ui/shield/input_shield.h"
+
+namespace corvane {
+
+namespace {
+
+// Phrases of a model that claims it cannot read plug-in parameters, in the order they are tried.
+constexpr std::array<const char*, 8> kRefusalPhrases{
+    "i'm going to pull",    "i'll pull",         "i need to read", "can't read its parameter",
+    "send me a screenshot", "send a screenshot", "i can't see",    "i don't have access"};
+
+// Thrown at the turn's own stop checks; only the user's Stop ends a turn as cancelled.
+struct TurnStopped {};
+
+bool isBlank(const std::string& text) { return text::trimmingWhitespaceAndNewlines(text).empty(); }
+
+ToolCallInfo startedInfo(const AgentToolCall& call, int roundIndex) {
+    ToolCallInfo info;
+    info.id = call.callID;
+    info.toolName = call.name;
+    info.displayName = ToolCallInfo::displayNameFor(call.name);
+    info.arguments = call.argumentsJSON;
+    info.roundIndex = roundIndex;
+    info.status = ToolCallStatus::running;
+    return info;
+}
+
+bool hasOwnCard(const AgentToolCall& call) { return call.name != "update_user" && call.name != "respond"; }
+
+}  // namespace
+
+AgentLoopError AgentLoopError::roundLimit() {
+    return AgentLoopError(kRoundLimitCode, "The agent loop reached its round limit before finishing.");
+}
+
+// Everything one turn keeps; owned by the turn's thread, so two turns never share it.
+struct ChatOrchestrator::Turn {
+    ChatRequest request;
+    std::shared_ptr<AgentEventStream> stream;
+    std::stop_token stop;
+
+    std::string threadID;
+    std::int64_t userEntryIndex = 0;
+    std::optional<std::string> projectName;
+    bool includeCaptures = false;
+    int roundIndex = 0;
+    std::string previousResponseID;
+    std::vector<ToolExecution> toolsUsed;
+    std::optional<InstalledPluginInventory> installedPlugins;
+    std::optional<std::string> previousToolSignature;
+    bool freeTextNudgeAvailable = true;
+    bool parameterNudgeSent = false;
+};
+
+ChatOrchestrator::ChatOrchestrator(Services services, Providers providers)
+    : services_(std::move(services)),
+      providers_(std::move(providers)),
+      toolExecutor_(ChatToolExecutor::Services{services_.pluginInventoryService, services_.conversationStore,
+                                               services_.memoryStore, services_.logicInspector,
+                                               services_.pluginInspector, services_.toolLogger, services_.host}),
+      attachmentLoader_(services_.conversationStore) {}
+
+ChatOrchestrator::~ChatOrchestrator() {
+    std::jthread running;
+    {
+        std::lock_guard lock(turnMutex_);
+        if (currentStop_) currentStop_->request_stop();
+        running = std::move(currentTurnThread_);
+    }
+    // joins here, outside the lock the turn takes when it ends
+}
+
+std::shared_ptr<AgentEventStream> ChatOrchestrator::handleChatStreaming(const ChatRequest& request) {
+    auto stream = std::make_shared<AgentEventStream>();
+    std::lock_guard lock(turnMutex_);
+    if (turnRunning_) {
+        // Two turns would post keys and clicks into the same Logic Pro at once.
+        ChatResponse refused;
+        refused.ok = false;
+        refused.assistantMessage = kBusyMessage;
+        refused.threadID = request.threadID.value_or("");
+        stream->yield(AgentEvent::error(kBusyMessage));
+        stream->yield(AgentEvent::finalResponse(std::move(refused)));
+        stream->finish();
+        return stream;
+    }
+    // The previous turn has let go of the flag and does nothing after that but finish its stream.
+    if (currentTurnThread_.joinable()) currentTurnThread_.join();
+    turnRunning_ = true;
+
+    auto turn = std::make_shared<Turn>();
+    turn->request = request;
+    turn->stream = stream;
+    currentTurnThread_ = std::jthread([this, turn](std::stop_token stop) {
+        turn->stop = std::move(stop);
+        runTurn(*turn);
+    });
+    currentStop_ = currentTurnThread_.get_stop_source();
+    stream->bindStop(currentTurnThread_.get_stop_source());
+    return stream;
+}
+
+void ChatOrchestrator::cancelCurrentTurn() {
+    std::lock_guard lock(turnMutex_);
+    // Only marks the turn: the shield stays up until the running tool has returned.
+    if (currentStop_) currentStop_->request_stop();
+}
+
+bool ChatOrchestrator::isTurnRunning() const {
+    std::lock_guard lock(turnMutex_);
+    return turnRunning_;
+}
+
+std::vector<BackendChatRequestBuilder::TrackListEntry> ChatOrchestrator::collectAllTracks() const {
+    std::vector<BackendChatRequestBuilder::TrackListEntry> tracks;
+    auto window = services_.logicInspector.findMainWindow();
+    if (!window) return tracks;
+    for (const auto& row : services_.logicInspector.findTrackHeadersWithIndent(*window)) {
+        tracks.push_back({row.header.name, static_cast<int>(row.header.trackNumber), row.header.isFolder,
+                          row.header.isMuted, static_cast<int>(row.indentLevel)});
+    }
+    return tracks;
+}
+
+// --- The turn ------------------------------------------------------------------------------------
+
+void ChatOrchestrator::runTurn(Turn& turn) {
+    InputShield::shared().beginTurn("");
+    auto& store = services_.conversationStore;
+    const ChatRequest& request = turn.request;
+
+    const auto state = store.conversationState(request.threadID);
+    turn.threadID = state.currentThreadID;
+    turn.userEntryIndex = static_cast<std::int64_t>(state.entries.size());
+    turn.includeCaptures = request.includePendingCaptures.value_or(false);
+    try {
+        store.append(ConversationRole::user, request.message, turn.threadID);
+        toolExecutor_.setInterimUpdateHandler([stream = turn.stream](const std::string& text) {
+            stream->yield(AgentEvent::interimAssistantMessage(text));
+        });
+
+        std::string userText = request.message;
+        if (request.analysisSnapshot) userText += "\n\n" + *request.analysisSnapshot;
+        const auto recent = store.recentEntries(turn.threadID, kHistoryEntries);
+        const HealthResponse health = providers_.healthSnapshot ? providers_.healthSnapshot() : HealthResponse{};
+        const auto songBrief = store.songBrief(turn.threadID);
+        for (const auto& summary : state.threads)
+            if (summary.threadID == turn.threadID) turn.projectName = summary.projectName;
+        const auto analysis = providers_.trackAnalysis ? providers_.trackAnalysis() : std::vector<TrackAnalysisState>{};
+        const auto tracks = collectAllTracks();
+        const auto descriptions =
+            providers_.trackDescriptions ? providers_.trackDescriptions() : std::map<std::string, std::string>{};
+        const auto sections = providers_.songSections ? providers_.songSections() : std::vector<SongSection>{};
+        const auto attachments = attachmentLoader_.loadAttachedCaptureInput(turn.threadID, turn.includeCaptures);
+        services_.toolLogger.beginTurn(request.message, turn.threadID);
+        turn.stream->yield(AgentEvent::thinking());
+
+        auto memories = services_.memoryStore.masterMemories();
+        if (turn.projectName && !turn.projectName->empty()) {
+            auto song = services_.memoryStore.songMemories(*turn.projectName);
+            memories.insert(memories.end(), song.begin(), song.end());
+        }
+        const std::string context = requestBuilder_.makeRuntimeContext(health, turn.projectName, analysis, tracks,
+                                                                       descriptions, sections, memories);
+        const auto body =
+            requestBuilder_.makeAgentRequestBody(request.modelTier, recent, userText, songBrief, context, attachments);
+
+        nlohmann::json reply = send(turn, body);
+        for (;;) {
+            if (turn.stop.stop_requested()) throw TurnStopped{};
+            const AgentStep step = BackendChatResponseParser::parseAgentStep(reply);
+            turn.previousResponseID = step.responseID;
+            nlohmann::json next;
+            if (auto ended = handleReply(turn, step, next)) {
+                endWithReply(turn, *ended);
+                return;
+            }
+            reply = std::move(next);
+            ++turn.roundIndex;
+        }
+    } catch (const TurnStopped&) {
+        endWithFailure(turn, kStoppedTurnDescription, true);
+    } catch (const std::exception& e) {
+        // A backend error that merely says "cancelled" is an error; only the turn's Stop cancels.
+        const bool stopped = turn.stop.stop_requested();
+        endWithFailure(turn, stopped ? std::string(kStoppedTurnDescription) : std::string(e.what()), stopped);
+    }
+}
+
+nlohmann::json ChatOrchestrator::send(Turn& turn, const nlohmann::json& body) {
+    if (turn.stop.stop_requested()) throw TurnStopped{};
+    return services_.backendChatService.sendRequest(body, turn.stop);
+}
+
+std::optional<std::string> ChatOrchestrator::handleReply(Turn& turn, const AgentStep& step, nlohmann::json& nextReply) {
+    if (step.assistantText && step.toolCalls.empty()) {
+        const std::string lower = text::lowercased(*step.assistantText);
+        bool refusal = false;
+        for (const char* phrase : kRefusalPhrases) {
+            if (lower.find(phrase) != std::string::npos) {
+                refusal = true;
+                break;
+            }
+        }
+        const bool nudgesLeft = turn.roundIndex < kRoundLimit;
+        if (refusal && !turn.parameterNudgeSent && nudgesLeft) {
+            turn.parameterNudgeSent = true;
+            sendNudge(turn, kParameterNudge, nextReply);
+            return std::nullopt;
+        }
+        if (turn.freeTextNudgeAvailable && nudgesLeft) {
+            turn.freeTextNudgeAvailable = false;
+            sendNudge(turn, kFreeTextNudge, nextReply);
+            return std::nullopt;
+        }
+        return *step.assistantText;
+    }
+    if (turn.roundIndex >= kRoundLimit) {
+        cleanUpLogic();
+        platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
+        services_.toolLogger.endTurn(turn.roundIndex, std::nullopt);
+        throw AgentLoopError::roundLimit();
+    }
+    if (!step.toolCalls.empty()) return runToolRound(turn, step, nextReply);
+    sendNudge(turn, kEmptyReplyNudge, nextReply);
+    return std::nullopt;
+}
+
+void ChatOrchestrator::sendNudge(Turn& turn, const char* text, nlohmann::json& nextReply) {
+    turn.stream->yield(AgentEvent::thinking());
+    nextReply = send(turn, requestBuilder_.makeContinuationBody(turn.request.modelTier, turn.previousResponseID, {},
+                                                                std::string(text)));
+}
+
+std::optional<std::string> ChatOrchestrator::runToolRound(Turn& turn, const AgentStep& step,
+                                                          nlohmann::json& nextReply) {
+    const auto& calls = step.toolCalls;
+    for (const auto& call : calls) {
+        if (!hasOwnCard(call)) continue;
+        auto info = startedInfo(call, turn.roundIndex);
+        InputShield::shared().updateTool(info.displayName);
+        turn.stream->yield(AgentEvent::toolCallStarted(std::move(info)));
+    }
+
+    auto outputs =
+        toolExecutor_.executeToolCalls(calls, turn.request, turn.threadID, turn.roundIndex, turn.projectName,
+                                       turn.installedPlugins, turn.toolsUsed, turn.previousToolSignature, turn.stop);
+
+    const auto findOutput = [&outputs](const std::string& callID) -> AgentToolOutputPayload* {
+        for (auto& output : outputs)
+            if (output.callID == callID) return &output;
+        return nullptr;
+    };
+
+    // The executor appends one record per call, so the round's records are the last ones.
+    const auto firstRecord =
+        static_cast<std::ptrdiff_t>(turn.toolsUsed.size()) - static_cast<std::ptrdiff_t>(calls.size());
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        const auto& call = calls[i];
+        if (!hasOwnCard(call)) continue;
+        auto info = startedInfo(call, turn.roundIndex);
+        const auto position = firstRecord + static_cast<std::ptrdiff_t>(i);
+        const ToolExecution* record = position >= 0 && position < static_cast<std::ptrdiff_t>(turn.toolsUsed.size())
+                                          ? &turn.toolsUsed[static_cast<std::size_t>(position)]
+                                          : nullptr;
+        info.status = record && record->succeeded ? ToolCallStatus::completed : ToolCallStatus::failed;
+        if (record) {
+            info.summary = record->summary;
+            info.succeeded = record->succeeded;
+        }
+        if (const auto* output = findOutput(call.callID)) info.resultJSON = output->outputJSON;
+        services_.conversationStore.appendToolCall(info, turn.userEntryIndex, turn.threadID);
+        turn.stream->yield(AgentEvent::toolCallCompleted(std::move(info)));
+    }
+
+    const AgentToolCall* respond = nullptr;
+    for (const auto& call : calls) {
+        if (call.name == "respond") {
+            respond = &call;
+            break;
+        }
+    }
+    AgentToolOutputPayload* respondOutput = respond ? findOutput(respond->callID) : nullptr;
+    if (respondOutput) {
+        const auto object = nlohmann::json::parse(respondOutput->outputJSON, nullptr, false);
+        if (!object.is_discarded() && object.is_object()) {
+            const auto prose = object.find("prose");
+            const bool failed = (object.contains("status") && object["status"] == "error") || prose == object.end() ||
+                                !prose->is_string() || isBlank(prose->get<std::string>());
+            if (!failed) return endWithRespond(turn, *respond, object);
+            // An error output already says what went wrong; an "ok" without prose does not.
+            if (!(object.contains("status") && object["status"] == "error"))
+                *respondOutput = ChatToolExecutor::makeErrorToolOutput(respond->callID, kBlankRespondMessage);
+        }
+    }
+
+    turn.stream->yield(AgentEvent::thinking());
+    nextReply =
+        send(turn, requestBuilder_.makeContinuationBody(turn.request.modelTier, turn.previousResponseID, outputs, {}));
+    return std::nullopt;
+}
+
+}  // namespace corvane
+
+namespace corvane {
+
+std::string ChatOrchestrator::endWithRespond(Turn& turn, const AgentToolCall& respond, const nlohmann::json& output) {
+    const auto diagramType = output.find("diagramType");
+    if (diagramType != output.end() && diagramType->is_string()) {
+        ToolCallInfo card;
+        card.id = respond.callID;
+        card.toolName = "show_visual";
+        card.displayName = "Analysis";
+        card.arguments = respond.argumentsJSON;
+        card.roundIndex = turn.roundIndex;
+        card.status = ToolCallStatus::completed;
+        card.succeeded = true;
+        const auto summary = output.find("diagramSummary");
+        card.summary = summary != output.end() && summary->is_string() ? summary->get<std::string>() : "Analysis";
+        nlohmann::json visual = output;
+        visual.erase("prose");
+        visual.erase("diagramSummary");
+        try {
+            card.resultJSON = visual.dump();
+        } catch (const nlohmann::json::exception&) {
+            card.resultJSON.reset();  // text that is not UTF-8
+        }
+        turn.stream->yield(AgentEvent::toolCallStarted(card));
+        services_.conversationStore.appendToolCall(card, turn.userEntryIndex, turn.threadID);
+        turn.stream->yield(AgentEvent::toolCallCompleted(std::move(card)));
+    }
+    return output["prose"].get<std::string>();
+}
+
+// --- Ending a turn ---------------------------------------------------------------------------------
+
+void ChatOrchestrator::cleanUpLogic() const {
+    services_.logicInspector.closeOpenPluginAndRestoreEditorView();
+    services_.pluginInspector.resetTurnState();
+}
+
+void ChatOrchestrator::endWithReply(Turn& turn, const std::string& reply) {
+    // An empty reply reported as a success would leave the user with nothing to read.
+    if (isBlank(reply)) {
+        endWithFailure(turn, kNoReplyDescription, false);
+        return;
+    }
+    auto& store = services_.conversationStore;
+    if (turn.includeCaptures) store.clearPendingCaptures(turn.threadID);
+    cleanUpLogic();
+    platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
+    services_.toolLogger.endTurn(turn.roundIndex, reply);
+    store.append(ConversationRole::assistant, reply, turn.threadID);
+    const auto state = store.conversationState(turn.threadID);
+
+    ChatResponse response;
+    response.ok = true;
+    response.assistantMessage = reply;
+    response.toolsUsed = turn.toolsUsed;
+    response.activitySummary = ChatResponseComposer::makeActivitySummary(turn.toolsUsed);
+    response.threadID = state.currentThreadID;
+    response.threadTitle = state.currentThreadTitle;
+    response.availableThreads = state.threads;
+    finishTurn(turn, std::move(response));
+}
+
+void ChatOrchestrator::endWithFailure(Turn& turn, const std::string& description, bool cancelled) {
+    auto& store = services_.conversationStore;
+    cleanUpLogic();
+    services_.toolLogger.endTurn(0, "ERROR: " + description);
+    if (turn.includeCaptures) store.clearPendingCaptures(turn.threadID);
+    std::string reply;
+    if (!cancelled) {
+        reply = ChatResponseComposer::makeFallbackAssistantReply(turn.toolsUsed, description);
+        store.append(ConversationRole::assistant, reply, turn.threadID);
+    }
+    const auto state = store.conversationState(turn.threadID);
+    if (!cancelled) turn.stream->yield(AgentEvent::error(description));
+
+    ChatResponse response;
+    response.ok = cancelled;  // a stopped turn did what the user asked; a failed one did not
+    response.assistantMessage = reply;
+    response.toolsUsed = turn.toolsUsed;
+    response.activitySummary = ChatResponseComposer::makeActivitySummary(turn.toolsUsed);
+    response.threadID = state.currentThreadID;
+    response.threadTitle = state.currentThreadTitle;
+    response.availableThreads = state.threads;
+    finishTurn(turn, std::move(response));
+}
+
+void ChatOrchestrator::finishTurn(Turn& turn, ChatResponse response) {
+    // The shield's end is posted before the next turn may post its start, so a turn started on
+    // this final response keeps its shield up.
+    InputShield::shared().endTurn();
+    {
+        std::lock_guard lock(turnMutex_);
+        turnRunning_ = false;
+        currentStop_.reset();
+    }
+    turn.stream->yield(AgentEvent::finalResponse(std::move(response)));
+    turn.stream->finish();
+}
+
+}  // namespace corvane

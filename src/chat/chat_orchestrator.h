@@ -1,0 +1,143 @@
+#pragma once
+
+// Runs one chat turn: the user's message goes to the chat backend, the model's tool calls run
+// against Logic Pro, their outputs go back, round by round, until the model answers through
+// "respond", answers in plain text, fails, is stopped or reaches the round limit.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "chat/agent_event_stream.h"
+#include "chat/backend_chat_request_builder.h"
+#include "chat/backend_chat_response_parser.h"
+#include "chat/chat_attachment_loader.h"
+#include "chat/chat_tool_executor.h"
+#include "chat/tool_logger.h"
+#include "conversation/conversation_store.h"
+#include "conversation/memory_store.h"
+#include "conversation/project_data_store.h"
+#include "logic/logic_inspector.h"
+#include "model/health_response.h"
+#include "networking/backend_chat_service.h"
+#include "plugins/plugin_inspector.h"
+#include "plugins/plugin_inventory.h"
+
+namespace corvane {
+
+// The error that ends a turn which used up its rounds.
+class AgentLoopError : public std::runtime_error {
+public:
+    static constexpr const char* kDomain = "Quillmere.AgentLoop";
+    static constexpr int kRoundLimitCode = 1;
+    static AgentLoopError roundLimit();
+    const char* domain() const { return kDomain; }
+    int code() const { return code_; }
+
+private:
+    AgentLoopError(int code, const std::string& description) : std::runtime_error(description), code_(code) {}
+    int code_;
+};
+
+class ChatOrchestrator final {
+public:
+    static constexpr int kRoundLimit = 15;
+    static constexpr int kHistoryEntries = 40;
+    static constexpr const char* kFreeTextNudge =
+        "You emitted free text but did not call `respond`. Free text is never shown to the user. Call `respond` now "
+        "with your reply in the `prose` field (and a `visual` if appropriate). That tool ends the turn.";
+    static constexpr const char* kEmptyReplyNudge =
+        "You returned no text and no tool calls. If you have the data you need, answer the user now. If you still "
+        "need more data, call another tool.";
+    static constexpr const char* kParameterNudge =
+        "Do NOT respond with text saying you can't read parameters. You have the get_plugin_parameters tool -- call "
+        "it now. Pass the track name, plugin name, and plugin_index from the get_track_details result.";
+    // One Logic Pro, one turn driving it: a turn asked for while another runs is refused with this.
+    static constexpr const char* kBusyMessage =
+        "Another chat turn is still working in Logic Pro. Wait for it to finish (or stop it), then send your message "
+        "again.";
+    // The description of a turn stopped by the user, in its tool log.
+    static constexpr const char* kStoppedTurnDescription = "The turn was stopped by the user.";
+    // A turn whose model never gave a reply the user can read.
+    static constexpr const char* kNoReplyDescription = "The assistant ended the turn without a reply.";
+    // What the model gets back for a "respond" without prose.
+    static constexpr const char* kBlankRespondMessage =
+        "respond needs your reply to the user in `prose`; it was empty. Call respond again with the reply.";
+
+    // The controller's views of its state; each gives an empty value once the controller is gone.
+    struct Providers {
+        std::function<HealthResponse()> healthSnapshot;
+        std::function<std::vector<TrackAnalysisState>()> trackAnalysis;
+        std::function<std::map<std::string, std::string>()> trackDescriptions;
+        std::function<std::vector<SongSection>()> songSections;
+    };
+
+    struct Services {
+        PluginInventoryService& pluginInventoryService;
+        networking::BackendChatService& backendChatService;
+        ConversationStore& conversationStore;
+        MemoryStore& memoryStore;
+        const LogicInspector& logicInspector;
+        PluginInspector& pluginInspector;
+        ToolLogger& toolLogger;
+        // The live analysis and the two update callbacks, for the executor.
+        std::weak_ptr<ToolHost> host;
+    };
+
+    ChatOrchestrator(Services services, Providers providers);
+    // Stops a running turn and waits for it to end.
+    ~ChatOrchestrator();
+    ChatOrchestrator(const ChatOrchestrator&) = delete;
+    ChatOrchestrator& operator=(const ChatOrchestrator&) = delete;
+
+    // Starts a turn on a thread of its own and returns its stream at once. While another turn
+    // runs the new one is refused: its stream holds an error event and a final response with
+    // kBusyMessage, and nothing else happens.
+    std::shared_ptr<AgentEventStream> handleChatStreaming(const ChatRequest& request);
+
+    // The stop button: stops the turn that is running now, if any.
+    void cancelCurrentTurn();
+    bool isTurnRunning() const;
+
+    ChatToolExecutor& toolExecutor() { return toolExecutor_; }
+    // The visible tracks of Logic Pro's main window, for the runtime context.
+    std::vector<BackendChatRequestBuilder::TrackListEntry> collectAllTracks() const;
+
+private:
+    struct Turn;
+    void runTurn(Turn& turn);
+    nlohmann::json send(Turn& turn, const nlohmann::json& body);
+    // Answers the reply of the turn, or nothing to go on with the next reply.
+    std::optional<std::string> handleReply(Turn& turn, const AgentStep& step, nlohmann::json& nextReply);
+    std::optional<std::string> runToolRound(Turn& turn, const AgentStep& step, nlohmann::json& nextReply);
+    void sendNudge(Turn& turn, const char* text, nlohmann::json& nextReply);
+    // The reply of a "respond" with prose, after its diagram card if it has one.
+    std::string endWithRespond(Turn& turn, const AgentToolCall& respond, const nlohmann::json& output);
+    void cleanUpLogic() const;
+    void endWithReply(Turn& turn, const std::string& reply);
+    void endWithFailure(Turn& turn, const std::string& description, bool cancelled);
+    void finishTurn(Turn& turn, ChatResponse response);
+
+    Services services_;
+    Providers providers_;
+    BackendChatRequestBuilder requestBuilder_;
+    ChatToolExecutor toolExecutor_;
+    ChatAttachmentLoader attachmentLoader_;
+
+    mutable std::mutex turnMutex_;
+    bool turnRunning_ = false;
+    std::optional<std::stop_source> currentStop_;
+    std::jthread currentTurnThread_;  // the latest turn's thread; joined before the next starts
+};
+
+}  // namespace corvane

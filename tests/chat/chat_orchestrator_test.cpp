@@ -1,0 +1,590 @@
+// Whole agent turns on the stand-in's demo song, with real stores, a real tool logger and a
+// scripted chat backend: a fake transport that answers each request instantly with the next
+// scripted reply, and once the local backend's script mode on a loopback port.
+
+#include "chat/chat_orchestrator.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "backend/backend_fixture.h"
+#include "networking/auth_service.h"
+#include "platform/standin/standin_fixture.h"
+#include "plugins/plugin_editors_fixture.h"
+#include "plugins/plugin_map_store.h"
+#include "test_support/temp_home.h"
+#include "ui/shield/input_shield.h"
+
+namespace corvane::testing {
+namespace {
+
+using nlohmann::json;
+
+// The chat backend as the client sees it: each request gets the next scripted answer.
+class ScriptedTransport final : public networking::HTTPTransport {
+public:
+    using Step = std::function<networking::HTTPClientResponse(const json& body)>;
+
+    void push(Step step) {
+        std::lock_guard lock(mutex_);
+        steps_.push_back(std::move(step));
+    }
+    void reply(json body) {
+        push([body](const json&) { return networking::HTTPClientResponse{200, body.dump()}; });
+    }
+    networking::HTTPClientResponse send(const networking::HTTPClientRequest& request, std::stop_token) override {
+        Step step;
+        {
+            std::lock_guard lock(mutex_);
+            bodies_.push_back(json::parse(request.body.value_or("{}")));
+            if (steps_.empty()) return {500, R"({"error":"script exhausted"})"};
+            step = std::move(steps_.front());
+            steps_.pop_front();
+        }
+        return step(bodies_.back());
+    }
+    std::vector<json> bodies() const {
+        std::lock_guard lock(mutex_);
+        return bodies_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::deque<Step> steps_;
+    std::vector<json> bodies_;
+};
+
+json callsReply(const std::vector<AgentToolCall>& calls) {
+    static int next = 0;
+    json output = json::array();
+    for (const auto& c : calls)
+        output.push_back(
+            {{"type", "function_call"}, {"call_id", c.callID}, {"name", c.name}, {"arguments", c.argumentsJSON}});
+    return {{"id", "resp_" + std::to_string(++next)}, {"output", output}};
+}
+json textReply(const std::string& text) {
+    return {
+        {"id", "resp_text"},
+        {"output",
+         json::array({{{"type", "message"}, {"content", json::array({{{"type", "output_text"}, {"text", text}}})}}})}};
+}
+json emptyReply() { return {{"id", "resp_empty"}, {"output", json::array()}}; }
+json respondReply(const std::string& prose) {
+    return callsReply({{"call_respond", "respond", json{{"prose", prose}}.dump()}});
+}
+
+// A door a tool waits at until the test opens it; no clock involved, nothing is timed.
+class Gate {
+public:
+    void arrive() {
+        std::unique_lock lock(mutex_);
+        arrived_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return open_; });
+    }
+    void waitForArrival() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return arrived_; });
+    }
+    void open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool arrived_ = false;
+    bool open_ = false;
+};
+
+struct Outcome {
+    std::vector<AgentEvent> events;
+    ChatResponse response;
+    std::vector<std::string> errors;
+    std::vector<ToolCallInfo> started, completed;
+    std::vector<std::string> interim;
+    int thinking = 0;
+};
+
+Outcome outcomeOf(std::vector<AgentEvent> events) {
+    Outcome o;
+    for (const auto& e : events) {
+        if (auto* f = std::get_if<AgentEvent::FinalResponse>(&e.value)) o.response = f->response;
+        if (auto* f = std::get_if<AgentEvent::Error>(&e.value)) o.errors.push_back(f->message);
+        if (auto* f = std::get_if<AgentEvent::ToolCallStarted>(&e.value)) o.started.push_back(f->call);
+        if (auto* f = std::get_if<AgentEvent::ToolCallCompleted>(&e.value)) o.completed.push_back(f->call);
+        if (auto* f = std::get_if<AgentEvent::InterimAssistantMessage>(&e.value)) o.interim.push_back(f->text);
+        if (std::holds_alternative<AgentEvent::Thinking>(e.value)) ++o.thinking;
+    }
+    EXPECT_FALSE(events.empty());
+    if (!events.empty()) {
+        EXPECT_TRUE(std::holds_alternative<AgentEvent::FinalResponse>(events.back().value));
+    }
+    o.events = std::move(events);
+    return o;
+}
+
+class ChatOrchestratorTest : public standin::testing::StandinTest {
+protected:
+    void SetUp() override {
+        StandinTest::SetUp();
+        threadID = conversations.createThread(std::string("Demo Song")).currentThreadID;
+        backend.setAuthTokenProvider([] { return std::optional<std::string>("token"); });
+        // The stand-in for the executor's "respond": its arguments come back with "status" "ok".
+        orchestrator->toolExecutor().registerTool("respond", [](ToolCall& call) {
+            json args = json::parse(call.args());
+            args["status"] = "ok";
+            call.record("Responded", true);
+            return ChatToolExecutor::makeJSONOutput(call.callID(), args, "{}");
+        });
+    }
+    void TearDown() override {
+        orchestrator.reset();
+        world().drainMainQueue();
+        StandinTest::TearDown();
+    }
+
+    ChatRequest request(const std::string& message = "Mix it") {
+        ChatRequest r;
+        r.message = message;
+        r.threadID = threadID;
+        return r;
+    }
+    Outcome run(const ChatRequest& r) {
+        auto events = orchestrator->handleChatStreaming(r)->collect();
+        world().drainMainQueue();
+        logger.drain();
+        return outcomeOf(std::move(events));
+    }
+    Outcome run() { return run(request()); }
+
+    TurnLog lastLog() {
+        logger.drain();
+        auto files = logger.recentLogPaths(1);
+        if (files.empty()) return {};
+        std::ifstream in(files[0].url);
+        return json::parse(in).get<TurnLog>();
+    }
+    std::vector<ConversationEntry> entries() { return conversations.conversationState(threadID).entries; }
+    int assistantEntries() {
+        int n = 0;
+        for (const auto& e : entries()) n += e.role == ConversationRole::assistant;
+        return n;
+    }
+    static bool mentions(const json& body, const std::string& text) {
+        return body.dump().find(text) != std::string::npos;
+    }
+    bool shieldUp() {
+        world().drainMainQueue();
+        return InputShield::shared().isTurnActive();
+    }
+
+    TempHome home;
+    ConversationStore conversations;
+    MemoryStore memories;
+    ToolLogger logger;
+    PluginInventoryService inventory{home.root() / "system", home.root() / "home"};
+    LogicInspector logic;
+    PluginMapStore maps{std::string(CORVANE_SOURCE_DIR) + "/resources"};
+    PluginInspector plugins{logic, maps};
+    std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
+    networking::BackendChatService backend{"http://127.0.0.1:9/api/ai/chat", "gpt-5", transport};
+    std::unique_ptr<ChatOrchestrator> orchestrator = std::make_unique<ChatOrchestrator>(
+        ChatOrchestrator::Services{inventory, backend, conversations, memories, logic, plugins, logger, {}},
+        ChatOrchestrator::Providers{});
+    std::string threadID;
+};
+
+TEST_F(ChatOrchestratorTest, RespondEndsTheTurnAfterTheRoundsCardsAndThreadEntries) {
+    transport->reply(callsReply({{"c1", "list_tracks", "{}"}}));
+    transport->reply(callsReply({{"c2", "update_user", R"({"message":"Looking at the bass"})"},
+                                 {"c3", "list_tracks", R"({"x":1})"},
+                                 {"c4", "no_such_tool", "{}"},
+                                 {"c5", "respond", R"({"prose":"All set"})"}}));
+    const auto o = run();
+
+    EXPECT_TRUE(o.response.ok);
+    EXPECT_EQ(o.response.assistantMessage, "All set");
+    EXPECT_EQ(o.errors.size(), 0u);
+    EXPECT_EQ(o.interim, std::vector<std::string>{"Looking at the bass"});
+    // No cards for update_user and respond; each card paired with its own record by position.
+    ASSERT_EQ(o.completed.size(), 3u);
+    EXPECT_EQ(o.started.size(), 3u);
+    EXPECT_EQ(o.completed[0].roundIndex, 0);
+    EXPECT_EQ(o.completed[1].id, "c3");
+    EXPECT_EQ(o.completed[1].roundIndex, 1);
+    EXPECT_EQ(o.completed[1].status, ToolCallStatus::completed);
+    EXPECT_EQ(o.completed[1].summary, o.response.toolsUsed[2].summary);
+    EXPECT_EQ(o.completed[2].id, "c4");
+    EXPECT_EQ(o.completed[2].status, ToolCallStatus::failed);
+    EXPECT_EQ(o.completed[2].summary, "Model requested unknown tool: no_such_tool");
+    EXPECT_EQ(o.response.toolsUsed.size(), 5u);
+
+    const auto thread = entries();
+    ASSERT_GE(thread.size(), 2u);
+    EXPECT_EQ(thread.front().role, ConversationRole::user);
+    EXPECT_EQ(thread.back().role, ConversationRole::assistant);
+    EXPECT_EQ(thread.back().content, "All set");
+    int cards = 0;
+    for (const auto& e : thread)
+        if (e.role == ConversationRole::toolCall) {
+            ++cards;
+            EXPECT_EQ(e.userEntryIndex, 0);
+        }
+    EXPECT_EQ(cards, 3);
+    EXPECT_EQ(lastLog().totalRounds, 1);
+    EXPECT_EQ(lastLog().agentResponse, "All set");
+    EXPECT_FALSE(shieldUp());
+    EXPECT_FALSE(orchestrator->isTurnRunning());
+}
+
+TEST_F(ChatOrchestratorTest, TheReplyAtRoundFifteenEndsTheTurn) {
+    struct Case {
+        const char* label;
+        json last;
+        bool ok;
+        std::string reply;
+    };
+    const std::vector<Case> cases{
+        {"text with a refusal phrase", textReply("I can't see the plug-in"), true, "I can't see the plug-in"},
+        {"tool calls", callsReply({{"c", "list_tracks", "{}"}}), false, ""},
+        {"empty", emptyReply(), false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        transport = std::make_shared<ScriptedTransport>();
+        networking::BackendChatService service{"http://127.0.0.1:9/api/ai/chat", "gpt-5", transport};
+        service.setAuthTokenProvider([] { return std::optional<std::string>("token"); });
+        orchestrator = std::make_unique<ChatOrchestrator>(
+            ChatOrchestrator::Services{inventory, service, conversations, memories, logic, plugins, logger, {}},
+            ChatOrchestrator::Providers{});
+        for (int i = 0; i < 15; ++i) transport->reply(emptyReply());
+        transport->reply(c.last);
+        const auto o = run();
+
+        const auto bodies = transport->bodies();
+        ASSERT_EQ(bodies.size(), 16u);
+        for (std::size_t i = 1; i < bodies.size(); ++i)
+            EXPECT_TRUE(mentions(bodies[i], ChatOrchestrator::kEmptyReplyNudge)) << i;
+        EXPECT_EQ(o.thinking, 16);
+        EXPECT_EQ(o.response.ok, c.ok);
+        const auto log = lastLog();
+        EXPECT_EQ(log.totalRounds, 15);
+        if (c.ok) {
+            EXPECT_EQ(o.response.assistantMessage, c.reply);
+            EXPECT_TRUE(o.errors.empty());
+            EXPECT_EQ(log.agentResponse, c.reply);
+        } else {
+            EXPECT_EQ(o.errors, std::vector<std::string>{"The agent loop reached its round limit before finishing."});
+            EXPECT_EQ(log.agentResponse, std::nullopt);  // the failure path finds the log closed
+            EXPECT_EQ(o.response.assistantMessage, entries().back().content);
+            EXPECT_NE(o.response.assistantMessage.find("Got stuck"), std::string::npos);
+        }
+        orchestrator.reset();
+    }
+}
+
+TEST_F(ChatOrchestratorTest, TheParameterNudgeComesBeforeTheFreeTextNudgeAndEachOnlyOnce) {
+    struct Case {
+        const char* label;
+        std::vector<std::string> texts;
+        std::vector<const char*> nudges;
+    };
+    const std::vector<Case> cases{
+        {"refusal first",
+         {"I'LL PULL the parameters", "Send me a screenshot", "i can't see it"},
+         {ChatOrchestrator::kParameterNudge, ChatOrchestrator::kFreeTextNudge}},
+        {"free text first",
+         {"The mix is fine", "i don't have access", "Here you go"},
+         {ChatOrchestrator::kFreeTextNudge, ChatOrchestrator::kParameterNudge}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto before = transport->bodies().size();
+        for (const auto& t : c.texts) transport->reply(textReply(t));
+        const auto o = run();
+        const auto bodies = transport->bodies();
+        ASSERT_EQ(bodies.size() - before, 3u);
+        EXPECT_TRUE(mentions(bodies[before + 1], c.nudges[0]));
+        EXPECT_FALSE(mentions(bodies[before + 1], c.nudges[1]));
+        EXPECT_TRUE(mentions(bodies[before + 2], c.nudges[1]));
+        EXPECT_EQ(o.response.assistantMessage, c.texts.back());
+        EXPECT_EQ(lastLog().totalRounds, 2);
+    }
+}
+
+TEST_F(ChatOrchestratorTest, ARespondWithADiagramAddsAnAnalysisCard) {
+    transport->reply(callsReply({{"v", "respond", R"({"prose":"Done","diagramType":"freq_curve"})"}}));
+    const auto o = run();
+    EXPECT_EQ(o.response.assistantMessage, "Done");
+    ASSERT_EQ(o.completed.size(), 1u);
+    const auto& card = o.completed[0];
+    EXPECT_EQ(card.toolName, "show_visual");
+    EXPECT_EQ(card.displayName, "Analysis");
+    EXPECT_EQ(card.summary, "Analysis");
+    EXPECT_EQ(card.status, ToolCallStatus::completed);
+    const auto visual = json::parse(card.resultJSON.value_or("{}"));
+    EXPECT_EQ(visual["diagramType"], "freq_curve");
+    EXPECT_FALSE(visual.contains("prose"));
+    EXPECT_FALSE(visual.contains("diagramSummary"));
+    EXPECT_EQ(entries()[entries().size() - 2].toolName, "show_visual");
+}
+
+TEST_F(ChatOrchestratorTest, EveryEndingClearsTheCapturesAndLogsItsRoundsAndError) {
+    struct Case {
+        const char* label;
+        std::function<void()> script;
+        int rounds;
+        std::string logged;
+        int assistant;
+        bool errorEvent;
+    };
+    const std::vector<Case> cases{
+        {"respond", [&] { transport->reply(emptyReply()), transport->reply(respondReply("Fine")); }, 1, "Fine", 1,
+         false},
+        {"backend failure",
+         [&] {
+             transport->push([](const json&) { return networking::HTTPClientResponse{500, R"({"error":"boom"})"}; });
+         },
+         0, "ERROR: ", 1, true},
+        {"stopped during the first request",
+         [&] {
+             transport->push([&](const json&) {
+                 orchestrator->cancelCurrentTurn();
+                 return networking::HTTPClientResponse{200, respondReply("late").dump()};
+             });
+         },
+         0, "ERROR: The turn was stopped by the user.", 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        CaptureMetadata capture;
+        capture.timestamp = "2026-12-07T10:00:00Z";
+        capture.filePath = (home.root() / "missing.png").string();
+        conversations.appendPendingCapture(capture, threadID);
+        const int assistantBefore = assistantEntries();
+        c.script();
+        auto r = request();
+        r.includePendingCaptures = true;
+        const auto o = run(r);
+
+        EXPECT_TRUE(conversations.pendingCaptures(threadID).empty());
+        const auto log = lastLog();
+        EXPECT_EQ(log.totalRounds, c.rounds);
+        EXPECT_EQ(log.agentResponse.value_or("").rfind(c.logged, 0), 0u) << log.agentResponse.value_or("");
+        EXPECT_EQ(assistantEntries() - assistantBefore, c.assistant);
+        EXPECT_EQ(o.errors.size(), c.errorEvent ? 1u : 0u);
+        if (c.assistant == 0) {
+            EXPECT_EQ(o.response.assistantMessage, "");
+        }
+        EXPECT_FALSE(shieldUp());
+    }
+}
+
+TEST_F(ChatOrchestratorTest, ThePluginWindowIsClosedAfterTheTurn) {
+    load(pluginEditorsScenario());
+    maps.reload();
+    bool opened = false;
+    orchestrator->toolExecutor().registerTool("open_first_plugin", [&](ToolCall& call) {
+        auto selected = logic.selectTrack("Vox");
+        for (const auto& slot : logic.findTrackPluginSlots(selected->mainWindow))
+            if (slot.name == "Drift Delay") opened = plugins.readPlugin(slot, selected->mainWindow, "Vox").has_value();
+        opened = opened && !world().ui().pluginWindows.empty();
+        call.record("opened", true);
+        return ChatToolExecutor::makeJSONOutput(call.callID(), {{"status", "ok"}}, "{}");
+    });
+    transport->reply(callsReply({{"o", "open_first_plugin", "{}"}}));
+    transport->reply(respondReply("Looked"));
+    const auto o = run();
+    EXPECT_EQ(o.response.assistantMessage, "Looked");
+    EXPECT_TRUE(opened);
+    EXPECT_TRUE(world().ui().pluginWindows.empty());
+    EXPECT_EQ(world().project().track("Vox")->strip.inserts[1].windowView, "Editor");
+}
+
+// --- Stop ------------------------------------------------------------------------------------------
+
+TEST_F(ChatOrchestratorTest, StopLetsTheRunningToolFinishRunsNoFurtherCallAndKeepsTheShieldUpMeanwhile) {
+    bool shieldUpAfterStop = false;
+    bool secondRan = false;
+    orchestrator->toolExecutor().registerTool("first", [&](ToolCall& call) {
+        orchestrator->cancelCurrentTurn();
+        shieldUpAfterStop = shieldUp();
+        call.record("first done", true);
+        return ChatToolExecutor::makeJSONOutput(call.callID(), {{"status", "ok"}}, "{}");
+    });
+    orchestrator->toolExecutor().registerTool("second", [&](ToolCall& call) {
+        secondRan = true;
+        call.record("second done", true);
+        return ChatToolExecutor::makeJSONOutput(call.callID(), {{"status", "ok"}}, "{}");
+    });
+    transport->reply(callsReply({{"a", "first", "{}"}, {"b", "second", "{}"}}));
+    transport->reply(respondReply("should never be asked for"));
+    const auto o = run();
+
+    EXPECT_TRUE(shieldUpAfterStop);
+    EXPECT_FALSE(secondRan);
+    EXPECT_EQ(transport->bodies().size(), 1u);  // no round after the stop
+    ASSERT_EQ(o.completed.size(), 2u);
+    EXPECT_EQ(o.completed[1].status, ToolCallStatus::failed);
+    EXPECT_EQ(o.completed[1].summary, ChatToolExecutor::kStoppedCallMessage);
+    EXPECT_NE(o.completed[1].resultJSON.value_or("").find("stopped"), std::string::npos);
+    EXPECT_TRUE(o.errors.empty());
+    EXPECT_EQ(o.response.assistantMessage, "");
+    EXPECT_EQ(assistantEntries(), 0);
+    EXPECT_FALSE(shieldUp());
+}
+
+TEST_F(ChatOrchestratorTest, StopFromAnotherThreadWhileAToolRuns) {
+    Gate gate;
+    orchestrator->toolExecutor().registerTool("slow", [&](ToolCall& call) {
+        gate.arrive();
+        platform::clock().sleep(std::chrono::seconds(2));
+        call.record("slow done", true);
+        return ChatToolExecutor::makeJSONOutput(call.callID(), {{"status", "ok"}}, "{}");
+    });
+    transport->reply(callsReply({{"s", "slow", "{}"}, {"t", "list_tracks", "{}"}}));
+    auto stream = orchestrator->handleChatStreaming(request());
+    gate.waitForArrival();
+    stream->stop();
+    EXPECT_TRUE(shieldUp());
+    gate.open();
+    const auto o = outcomeOf(stream->collect());
+    EXPECT_EQ(o.response.assistantMessage, "");
+    EXPECT_TRUE(o.errors.empty());
+    ASSERT_EQ(o.response.toolsUsed.size(), 2u);
+    EXPECT_EQ(o.response.toolsUsed[1].summary, ChatToolExecutor::kStoppedCallMessage);
+    EXPECT_FALSE(shieldUp());
+}
+
+TEST_F(ChatOrchestratorTest, ABackendErrorSayingCancelledIsAnErrorNotAStop) {
+    transport->push([](const json&) -> networking::HTTPClientResponse {
+        throw networking::TransportError("request cancelled by the proxy");
+    });
+    const auto o = run();
+    ASSERT_EQ(o.errors.size(), 1u);
+    EXPECT_NE(o.errors[0].find("cancelled"), std::string::npos);
+    EXPECT_FALSE(o.response.ok);
+    EXPECT_FALSE(o.response.assistantMessage.empty());
+    EXPECT_EQ(assistantEntries(), 1);
+}
+
+// --- A respond that fails ----------------------------------------------------------------------------
+
+TEST_F(ChatOrchestratorTest, AFailedRespondGoesBackToTheModelAndNeverEndsAsAnEmptySuccess) {
+    struct Case {
+        const char* label;
+        json failing;
+        std::string expectedInBody;
+    };
+    const std::vector<Case> cases{
+        {"blank prose", respondReply("  \n"), "respond needs your reply"},
+        {"error output", callsReply({{"r", "respond", "not json"}}), "respond failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto before = transport->bodies().size();
+        transport->reply(c.failing);
+        transport->reply(respondReply("Now with words"));
+        const auto o = run();
+        EXPECT_TRUE(o.response.ok);
+        EXPECT_EQ(o.response.assistantMessage, "Now with words");
+        const auto bodies = transport->bodies();
+        ASSERT_EQ(bodies.size() - before, 2u);
+        EXPECT_TRUE(mentions(bodies[before + 1], c.expectedInBody)) << bodies[before + 1].dump();
+    }
+
+    // One that never gets it right runs into the round limit and is reported as failed.
+    for (int i = 0; i < 16; ++i)
+        transport->reply(callsReply({{"r" + std::to_string(i), "respond", R"({"prose":""})"}}));
+    const auto o = run();
+    EXPECT_FALSE(o.response.ok);
+    EXPECT_EQ(o.errors.size(), 1u);
+    EXPECT_EQ(o.response.assistantMessage, entries().back().content);
+    EXPECT_FALSE(o.response.assistantMessage.empty());
+}
+
+// --- Two turns ---------------------------------------------------------------------------------------
+
+TEST_F(ChatOrchestratorTest, ATurnStartedWhileAnotherRunsIsRefusedAndStopsOnlyItsOwnTurn) {
+    auto gate = std::make_shared<Gate>();
+    orchestrator->toolExecutor().registerTool("held", [&gate](ToolCall& call) {
+        gate->arrive();
+        call.record("held", true);
+        return ChatToolExecutor::makeJSONOutput(call.callID(), {{"status", "ok"}}, "{}");
+    });
+    transport->reply(callsReply({{"h", "held", "{}"}}));
+    transport->reply(respondReply("First done"));
+    auto first = orchestrator->handleChatStreaming(request("first"));
+    gate->waitForArrival();
+
+    const std::string other = conversations.createThread(std::string("Other")).currentThreadID;
+    auto refusedRequest = request("second");
+    refusedRequest.threadID = other;
+    auto refused = orchestrator->handleChatStreaming(refusedRequest);
+    const auto r = outcomeOf(refused->collect());
+    EXPECT_EQ(r.errors, std::vector<std::string>{ChatOrchestrator::kBusyMessage});
+    EXPECT_FALSE(r.response.ok);
+    EXPECT_TRUE(conversations.conversationState(other).entries.empty());
+    refused->stop();  // the refused turn's Stop reaches nothing
+    EXPECT_TRUE(shieldUp());
+    gate->open();
+    const auto f = outcomeOf(first->collect());
+    EXPECT_EQ(f.response.assistantMessage, "First done");
+
+    // A late Stop of the first turn does not reach the turn after it.
+    gate = std::make_shared<Gate>();
+    transport->reply(callsReply({{"h2", "held", "{}"}}));
+    transport->reply(respondReply("Third done"));
+    auto third = orchestrator->handleChatStreaming(request("third"));
+    gate->waitForArrival();
+    first->stop();
+    gate->open();
+    EXPECT_EQ(outcomeOf(third->collect()).response.assistantMessage, "Third done");
+}
+
+// --- The local backend's script mode -------------------------------------------------------------------
+
+TEST_F(ChatOrchestratorTest, AScriptedTurnAgainstTheLocalBackend) {
+    LocalBackend local(home.root() / "backend");
+    networking::BackendConfiguration configuration;
+    configuration.baseURL = local.baseURL();
+    auto curl = std::make_shared<networking::CurlTransport>();
+    networking::AuthService auth(configuration, curl, local.clock);
+    auth.signIn(LocalBackend::kEmail, LocalBackend::kPassword);
+    networking::BackendChatService service(configuration.chatEndpoint(), "gpt-5", curl);
+    service.setAuthTokenProvider([&auth] { return auth.getValidToken(); });
+    orchestrator.reset();
+    orchestrator = std::make_unique<ChatOrchestrator>(
+        ChatOrchestrator::Services{inventory, service, conversations, memories, logic, plugins, logger, {}},
+        ChatOrchestrator::Providers{});
+    orchestrator->toolExecutor().registerTool("respond", [](ToolCall& call) {
+        json args = json::parse(call.args());
+        args["status"] = "ok";
+        call.record("Responded", true);
+        return ChatToolExecutor::makeJSONOutput(call.callID(), args, "{}");
+    });
+
+    const auto o = run(request("Which tracks are in this song?"));
+    EXPECT_TRUE(o.response.ok);
+    EXPECT_EQ(o.response.assistantMessage,
+              "Those are the tracks in the song, top to bottom, with the folders and muted tracks marked.");
+    ASSERT_EQ(o.completed.size(), 1u);
+    EXPECT_EQ(o.completed[0].toolName, "list_tracks");
+    EXPECT_EQ(o.completed[0].status, ToolCallStatus::completed);
+    orchestrator.reset();
+}
+
+}  // namespace
+}  // namespace corvane::testing
