@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents();
         paint(view);
     }
+
     const double perAppend = msSince(start) / kAppends;
 
     std::printf("transcript of %d entries: first paint %.1f ms, per appended entry %.2f ms\n", kEntries, firstPaint,

@@ -86,10 +86,19 @@ public:
             }
         }
         parts_.push_back({widget, top, fillsWidth, natural});
+        cachedWidth_ = -1;
     }
 
     bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override { return int(std::ceil(place(width, false))); }
+    // Asked for every row whenever the transcript's column changes: the blocks never change,
+    // so the last answer holds until the width does.
+    int heightForWidth(int width) const override {
+        if (width != cachedWidth_) {
+            cachedHeight_ = int(std::ceil(place(width, false)));
+            cachedWidth_ = width;
+        }
+        return cachedHeight_;
+    }
     QSize sizeHint() const override {
         const int width = preferredWidth();
         return {width, heightForWidth(width)};
@@ -142,6 +151,58 @@ private:
 
     BubbleStyle style_;
     std::vector<Part> parts_;
+    mutable int cachedWidth_ = -1;
+    mutable int cachedHeight_ = 0;
+};
+
+// A bullet character, then text wrapping beside it; placed by hand for the same reason as the
+// bubble's blocks (a box layout asks a wrapped label for the height of a narrower width).
+class DotRow : public QWidget {
+public:
+    DotRow(QLabel* dot, QLabel* text, QMargins margins, int trailingGap)
+        : dot_(dot), text_(text), margins_(margins), trailingGap_(trailingGap) {
+        QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+        dot_->setParent(this);
+        text_->setParent(this);
+        dot_->setWordWrap(false);
+    }
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override {
+        if (width != cachedWidth_) {
+            cachedHeight_ =
+                margins_.top() + std::max(dotHeight(), text_->heightForWidth(textWidth(width))) + margins_.bottom();
+            cachedWidth_ = width;
+        }
+        return cachedHeight_;
+    }
+    QSize sizeHint() const override { return {400, heightForWidth(400)}; }
+    QSize minimumSizeHint() const override { return {0, 0}; }
+
+protected:
+    void resizeEvent(QResizeEvent*) override {
+        const QSize dot = dot_->sizeHint();
+        dot_->setGeometry(margins_.left(), margins_.top(), dot.width(), dotHeight());
+        const int w = textWidth(width());
+        text_->setGeometry(margins_.left() + dot.width() + kSpacing, margins_.top(), w, text_->heightForWidth(w));
+    }
+
+private:
+    static constexpr int kSpacing = 8;
+    int dotHeight() const { return dot_->sizeHint().height(); }
+    int textWidth(int width) const {
+        return std::max(
+            0, width - margins_.left() - margins_.right() - dot_->sizeHint().width() - kSpacing - trailingGap_);
+    }
+
+    QLabel* dot_;
+    QLabel* text_;
+    QMargins margins_;
+    int trailingGap_;
+    mutable int cachedWidth_ = -1;
+    mutable int cachedHeight_ = 0;
 };
 
 }  // namespace
@@ -219,18 +280,14 @@ bool MessageBubbleWidget::hasVisualBlocks() const {
 }
 
 void MessageBubbleWidget::buildInterimLine(const std::string& text) {
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(16, 4, 16, 4);
-    row->setSpacing(8);
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
     auto* bullet = textLabel(QStringLiteral("\u2022"), Qt::PlainText, Font{13}, white(0.35));
-    bullet->setContentsMargins(0, 1, 0, 0);
+    bullet->setContentsMargins(0, 1, 0, 0);  // pushed down 1 pt
     bullet->setTextInteractionFlags(Qt::NoTextInteraction);
-    row->addWidget(bullet, 0, Qt::AlignTop);
     // Shown as stored: no markdown, line breaks kept.
     auto* line = textLabel(qText(text), Qt::PlainText, Font{12.5, FontWeight::regular, false, false, true}, white(0.6));
-    line->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    row->addWidget(line, 1);
-    row->addSpacing(24);
+    stack->addWidget(new DotRow(bullet, line, QMargins(16, 4, 16, 4), 24));
 }
 
 void MessageBubbleWidget::buildBubble(const std::vector<ConversationEntry>& entries, std::function<void()> onReport) {
@@ -254,17 +311,9 @@ void MessageBubbleWidget::buildBubble(const std::vector<ConversationEntry>& entr
             case MarkdownBlockType::paragraph:
             case MarkdownBlockType::numbered: body->add(runsLabel(block.text, look), top, false); break;
             case MarkdownBlockType::bullet: {
-                auto* item = new QWidget;
-                auto* row = new QHBoxLayout(item);
-                row->setContentsMargins(0, 0, 0, 0);
-                row->setSpacing(8);
                 auto* dot = textLabel(QStringLiteral("\u2022"), Qt::PlainText, Font{13}, white(0.4));
                 dot->setTextInteractionFlags(Qt::NoTextInteraction);
-                row->addWidget(dot, 0, Qt::AlignTop);
-                auto* words = runsLabel(block.text, look);
-                words->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-                row->addWidget(words, 1);
-                body->add(item, top, true);
+                body->add(new DotRow(dot, runsLabel(block.text, look), QMargins(), 0), top, true);
                 break;
             }
             case MarkdownBlockType::code: {

@@ -170,6 +170,7 @@ public:
                    TranscriptItem::toolCallGroup(sampleGroup()), TranscriptItem::message(reply),
                    TranscriptItem::thinking("thinking")},
                   std::nullopt, entries);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         show();
         stillClock().advance(0.35);
     }
