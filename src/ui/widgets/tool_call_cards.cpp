@@ -1,5 +1,6 @@
 #include "ui/widgets/tool_call_cards.h"
 
+#include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -238,6 +239,8 @@ bool ToolCallGroupWidget::eventFilter(QObject* watched, QEvent* event) {
     // A card opened or closed: the row's height changes with it.
     if (watched == column_ && event->type() == QEvent::LayoutRequest) {
         updateGeometry();
+        // Whoever stacks this row by hand learns that its height changed.
+        QCoreApplication::postEvent(this, new QEvent(QEvent::LayoutRequest));
         column_->setGeometry(0, 0, int(ToolCallCards::columnWidth(width())), heightForWidth(width()));
     }
     return QWidget::eventFilter(watched, event);

@@ -1,8 +1,8 @@
 #include "ui/widgets/transcript_view.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <QScrollBar>
-#include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 #include <unordered_map>
@@ -23,6 +23,111 @@ constexpr double kVerticalPadding = 10;
 // The ease-out curve of the scroll that follows a new item.
 double easeOut(double progress) { return 1 - std::pow(1 - progress, 3); }
 }  // namespace
+
+// The rows stacked by hand, each one's height remembered until the width changes or the row
+// asks to be laid out again: appending a row to a long thread measures that row alone.
+class TranscriptColumn : public QWidget {
+public:
+    TranscriptColumn() {
+        QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+    }
+
+    void setWidgets(std::vector<QWidget*> widgets) {
+        for (QWidget* widget : widgets) {
+            if (widget->parentWidget() == this) continue;
+            widget->setParent(this);
+            widget->installEventFilter(this);
+            if (isVisible()) widget->show();
+        }
+        // Forget the heights of rows that went away (their addresses may come back).
+        for (auto& entry : heights_) {
+            std::unordered_map<QWidget*, int> kept;
+            for (QWidget* widget : widgets)
+                if (auto it = entry.second.find(widget); it != entry.second.end()) kept.insert(*it);
+            entry.second = std::move(kept);
+        }
+        widgets_ = std::move(widgets);
+        updateGeometry();
+        place();
+    }
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override {
+        int y = int(TranscriptRows::verticalPadding);
+        for (size_t i = 0; i < widgets_.size(); ++i)
+            y += (i ? int(TranscriptRows::rowSpacing) : 0) + rowHeight(i, width);
+        return y + int(TranscriptRows::verticalPadding);
+    }
+    QSize sizeHint() const override { return {600, heightForWidth(600)}; }
+
+protected:
+    void resizeEvent(QResizeEvent*) override { place(); }
+    // A row was shown or resized itself; rows that changed their height said so to the filter.
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::LayoutRequest) {
+            updateGeometry();
+            place();
+        }
+        return QWidget::event(event);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::LayoutRequest) {
+            forget(static_cast<QWidget*>(watched));
+            updateGeometry();
+            place();
+        }
+        return QWidget::eventFilter(watched, event);
+    }
+
+private:
+    int innerWidth(int width) const { return std::max(0, width - 2 * int(TranscriptRows::horizontalPadding)); }
+
+    // The scroll area asks at the width with and without its scroll bar: both are remembered.
+    int rowHeight(size_t index, int width) const {
+        auto& heights = heightsAt(width);
+        QWidget* widget = widgets_[index];
+        auto it = heights.find(widget);
+        if (it != heights.end()) return it->second;
+        const int inner = innerWidth(width);
+        int height = widget->hasHeightForWidth() ? widget->heightForWidth(inner) : -1;
+        if (height < 0) height = widget->sizeHint().height();
+        heights[widget] = height;
+        return height;
+    }
+
+    std::unordered_map<QWidget*, int>& heightsAt(int width) const {
+        for (auto& [w, heights] : heights_)
+            if (w == width) return heights;
+        if (heights_.size() >= 2) heights_.erase(heights_.begin());
+        heights_.push_back({width, {}});
+        return heights_.back().second;
+    }
+
+    void forget(QWidget* widget) {
+        for (auto& entry : heights_) entry.second.erase(widget);
+    }
+
+    void place() {
+        const int width = this->width();
+        int y = int(TranscriptRows::verticalPadding);
+        for (size_t i = 0; i < widgets_.size(); ++i) {
+            if (i) y += int(TranscriptRows::rowSpacing);
+            QWidget* widget = widgets_[i];
+            const int height = rowHeight(i, width);
+            // Fixed-size rows (the thinking indicator) keep their width, on the left.
+            const bool fixed = widget->sizePolicy().horizontalPolicy() == QSizePolicy::Fixed;
+            const QRect rect(int(TranscriptRows::horizontalPadding), y,
+                             fixed ? widget->sizeHint().width() : innerWidth(width), height);
+            if (widget->geometry() != rect) widget->setGeometry(rect);
+            y += height;
+        }
+    }
+
+    std::vector<QWidget*> widgets_;
+    mutable std::vector<std::pair<int, std::unordered_map<QWidget*, int>>> heights_;
+};
 
 ThinkingIndicatorWidget::ThinkingIndicatorWidget(AnimationClock& clock, QWidget* parent)
     : QWidget(parent), clock_(clock), frames_([this] { tick(); }) {
@@ -68,15 +173,10 @@ TranscriptView::TranscriptView(TranscriptHooks hooks, AnimationClock& clock, QWi
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setWidgetResizable(true);
     viewport()->setAutoFillBackground(false);
-    content_ = new QWidget;
-    column_ = new QVBoxLayout(content_);
-    column_->setContentsMargins(int(TranscriptRows::horizontalPadding), int(TranscriptRows::verticalPadding),
-                                int(TranscriptRows::horizontalPadding), int(TranscriptRows::verticalPadding));
-    column_->setSpacing(int(TranscriptRows::rowSpacing));
+    content_ = new TranscriptColumn;
     anchor_ = new QWidget;
     anchor_->setFixedHeight(1);
-    column_->addWidget(anchor_);
-    column_->addStretch(1);  // a short thread stays at the top
+    content_->setWidgets({anchor_});
     setWidget(content_);
     content_->setAutoFillBackground(false);
 }
@@ -172,23 +272,16 @@ void TranscriptView::setInputs(std::vector<TranscriptItem> items, std::optional<
 }
 
 void TranscriptView::syncLayout() {
-    int index = 0;
-    auto place = [&](QWidget* widget) {
-        QLayoutItem* current = column_->itemAt(index);
-        if (!current || current->widget() != widget) {
-            column_->removeWidget(widget);
-            column_->insertWidget(index, widget);
-            // Qt would show it on the next turn of the event loop; the scroll to the bottom
-            // needs it laid out now.
-            if (content_->isVisible() && widget->isHidden()) widget->show();
-        }
-        ++index;
-    };
+    std::vector<QWidget*> widgets;
+    widgets.reserve(rows_.size() + 2);
     for (const auto& row : rows_)
-        if (row.widget) place(row.widget);
-    if (streaming_) place(streaming_);
-    place(anchor_);
+        if (row.widget) widgets.push_back(row.widget);
+    if (streaming_) widgets.push_back(streaming_);
+    widgets.push_back(anchor_);
+    content_->setWidgets(std::move(widgets));
 }
+
+QWidget* TranscriptView::content() const { return content_; }
 
 void TranscriptView::refreshExpansion() {
     for (const auto& row : rows_)
@@ -197,7 +290,6 @@ void TranscriptView::refreshExpansion() {
 
 int TranscriptView::bottomValue() {
     // The rows just changed: lay them out now so that the bottom is where it will be drawn.
-    column_->activate();
     const int width = viewport()->width();
     const int height = std::max(viewport()->height(), content_->heightForWidth(width));
     if (content_->size() != QSize(width, height)) content_->resize(width, height);

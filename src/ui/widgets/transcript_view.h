@@ -12,9 +12,9 @@
 #include "ui/widgets/animation_clock.h"
 #include "ui/widgets/tool_call_cards.h"
 
-class QVBoxLayout;
-
 namespace corvane {
+
+class TranscriptColumn;
 
 // Three dots pulsing in a staggered wave from the moment the indicator comes on screen.
 class ThinkingIndicatorWidget : public QWidget {
@@ -65,7 +65,7 @@ public:
     QWidget* streamingRow() const { return streaming_; }
     QWidget* bottomAnchor() const { return anchor_; }
     bool isScrollAnimating() const { return scrollStart_.has_value(); }
-    QWidget* content() const { return content_; }
+    QWidget* content() const;
 
 private:
     struct Row {
@@ -79,8 +79,7 @@ private:
 
     TranscriptHooks hooks_;
     AnimationClock& clock_;
-    QWidget* content_ = nullptr;
-    QVBoxLayout* column_ = nullptr;
+    TranscriptColumn* content_ = nullptr;
     QWidget* anchor_ = nullptr;
     QWidget* streaming_ = nullptr;
     std::vector<Row> rows_;
