@@ -109,6 +109,39 @@ TEST(TranscriptView, AppendingKeepsRowsAndScrollsToTheBottomOverTwoTenthsOfASeco
     EXPECT_EQ(f.view.verticalScrollBar()->value(), 0);
 }
 
+TEST(TranscriptView, OpeningACardGrowsItsRowAndMovesTheRowsBelow) {
+    testing::ensureApplication();
+    ManualAnimationClock clock;
+    bool open = false;
+    ToolCardHooks cards{[&](const std::string&) { return open; },
+                        [&](const std::string&, bool current) { open = !current; }};
+    TranscriptView view(TranscriptHooks{{}, cards}, clock);
+    view.resize(600, 400);
+    view.show();
+    ToolCallGroup group;
+    group.id = "g";
+    ToolCallInfo call;
+    call.id = "c";
+    call.toolName = "set_track_volume";
+    call.displayName = "Set Track Volume";
+    call.status = ToolCallStatus::completed;
+    call.summary = "Vocal set to -6 dB";
+    group.toolCalls = {call};
+    view.setInputs({TranscriptItem::toolCallGroup(group), message("9", ConversationRole::user, "Below")}, std::nullopt,
+                   {});
+    QCoreApplication::sendPostedEvents();
+    const auto rows = view.rows();
+    const int closed = rows[0]->height();
+    const int belowTop = rows[1]->y();
+
+    static_cast<ToolCallGroupWidget*>(rows[0])->cards()[0]->click();
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(open);
+    EXPECT_GT(rows[0]->height(), closed);
+    EXPECT_EQ(rows[1]->y(), belowTop + rows[0]->height() - closed);
+}
+
 TEST(ThinkingIndicatorWidget, DotsWaitDimUntilShownThenPulseInAStaggeredWave) {
     testing::ensureApplication();
     ManualAnimationClock clock;
