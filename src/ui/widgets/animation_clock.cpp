@@ -1,5 +1,8 @@
 #include "ui/widgets/animation_clock.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace corvane {
 
 namespace {
@@ -16,6 +19,25 @@ private:
 AnimationClock& AnimationClock::system() {
     static SystemAnimationClock clock;
     return clock;
+}
+
+void Transition::animateTo(double target, double now) {
+    from_ = value(now);
+    to_ = target;
+    start_ = now;
+}
+
+void Transition::jumpTo(double target) {
+    from_ = to_ = target;
+    start_.reset();
+}
+
+double Transition::value(double now) const {
+    if (!start_ || seconds_ <= 0) return to_;
+    const double p = std::clamp((now - *start_) / seconds_, 0.0, 1.0);
+    const double eased = curve_ == Curve::easeOut ? 1 - (1 - p) * (1 - p) * (1 - p)
+                                                  : (p < 0.5 ? 4 * p * p * p : 1 - std::pow(-2 * p + 2, 3) / 2);
+    return from_ + (to_ - from_) * eased;
 }
 
 FrameTimer::FrameTimer(std::function<void()> frame) {

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <functional>
+#include <optional>
 
 namespace corvane {
 
@@ -24,6 +25,26 @@ public:
 
 private:
     double now_ = 0;
+};
+
+// A value moving to a new target over a fixed time on a curve; at rest when not moving.
+class Transition {
+public:
+    enum class Curve { easeOut, easeInOut };
+    Transition(double value, double seconds, Curve curve)
+        : from_(value), to_(value), seconds_(seconds), curve_(curve) {}
+    // Starts from wherever the value is now.
+    void animateTo(double target, double now);
+    void jumpTo(double target);
+    double value(double now) const;
+    bool isMoving(double now) const { return start_ && now - *start_ < seconds_; }
+
+private:
+    double from_;
+    double to_;
+    double seconds_;
+    Curve curve_;
+    std::optional<double> start_;
 };
 
 // Calls `frame` about 60 times a second while running; tests never start it and call the

@@ -227,7 +227,11 @@ QString inlineRunsHtml(const std::vector<InlineRun>& runs) {
     return html + QStringLiteral("</span>");
 }
 
-ReportButton::ReportButton(QWidget* parent) : QAbstractButton(parent) {
+ReportButton::ReportButton(AnimationClock& clock, QWidget* parent)
+    : QAbstractButton(parent),
+      clock_(clock),
+      opacity_(BubbleStyle::reportButtonOpacity(false), 0.12, Transition::Curve::easeOut),
+      frames_([this] { tick(); }) {
     setText(QStringLiteral("Report"));
     setToolTip(QStringLiteral("Report this response as wrong"));
     setFont(diagramFont(Font{10.5}, this));
@@ -235,11 +239,17 @@ ReportButton::ReportButton(QWidget* parent) : QAbstractButton(parent) {
 }
 
 void ReportButton::setHovering(bool hovering) {
-    hovering_ = hovering;
+    opacity_.animateTo(BubbleStyle::reportButtonOpacity(hovering), clock_.seconds());
+    frames_.start();
     update();
 }
 
-double ReportButton::shownOpacity() const { return BubbleStyle::reportButtonOpacity(hovering_); }
+void ReportButton::tick() {
+    if (!opacity_.isMoving(clock_.seconds())) frames_.stop();
+    update();
+}
+
+double ReportButton::shownOpacity() const { return opacity_.value(clock_.seconds()); }
 
 QSize ReportButton::sizeHint() const {
     const QFontMetricsF metrics(font(), this);
@@ -261,7 +271,7 @@ void ReportButton::paintEvent(QPaintEvent*) {
 
 MessageBubbleWidget::MessageBubbleWidget(ConversationRole role, const std::string& text,
                                          const std::vector<ConversationEntry>& entries, std::function<void()> onReport,
-                                         QWidget* parent)
+                                         AnimationClock& clock, QWidget* parent)
     : QWidget(parent), role_(role) {
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
@@ -271,7 +281,7 @@ MessageBubbleWidget::MessageBubbleWidget(ConversationRole role, const std::strin
         return;
     }
     blocks_ = MessageMarkdown::parseBlocks(role, text);
-    buildBubble(entries, std::move(onReport));
+    buildBubble(entries, std::move(onReport), clock);
 }
 
 bool MessageBubbleWidget::hasVisualBlocks() const {
@@ -290,7 +300,8 @@ void MessageBubbleWidget::buildInterimLine(const std::string& text) {
     stack->addWidget(new DotRow(bullet, line, QMargins(16, 4, 16, 4), 24));
 }
 
-void MessageBubbleWidget::buildBubble(const std::vector<ConversationEntry>& entries, std::function<void()> onReport) {
+void MessageBubbleWidget::buildBubble(const std::vector<ConversationEntry>& entries, std::function<void()> onReport,
+                                      AnimationClock& clock) {
     const BubbleStyle style = BubbleStyle::forRole(role_);
     auto* body = new BubbleBody(style);
     bubble_ = body;
@@ -345,7 +356,7 @@ void MessageBubbleWidget::buildBubble(const std::vector<ConversationEntry>& entr
     }
     stack->addLayout(row);
     if (BubbleStyle::showsReportButton(role_, bool(onReport))) {
-        report_ = new ReportButton;
+        report_ = new ReportButton(clock);
         QObject::connect(report_, &QAbstractButton::clicked, [action = std::move(onReport)] { action(); });
         stack->addWidget(report_, 0, Qt::AlignLeft);
     }

@@ -9,6 +9,7 @@
 #include "model/conversation_model.h"
 #include "ui/transcript/markdown.h"
 #include "ui/transcript/message_style.h"
+#include "ui/widgets/animation_clock.h"
 
 namespace corvane {
 
@@ -16,16 +17,20 @@ namespace corvane {
 // message.
 class ReportButton : public QAbstractButton {
 public:
-    explicit ReportButton(QWidget* parent = nullptr);
+    explicit ReportButton(AnimationClock& clock, QWidget* parent = nullptr);
+    // Fades over 0.12 s.
     void setHovering(bool hovering);
     double shownOpacity() const;
+    void tick();
     QSize sizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    bool hovering_ = false;
+    AnimationClock& clock_;
+    Transition opacity_;
+    FrameTimer frames_;
 };
 
 // One message of the transcript: the user's as a blue bubble on the right, every other role but
@@ -37,7 +42,8 @@ public:
     // `entries` is read only while building (for the diagrams of visual tags); a missing
     // `onReport` means no "Report" button.
     MessageBubbleWidget(ConversationRole role, const std::string& text, const std::vector<ConversationEntry>& entries,
-                        std::function<void()> onReport, QWidget* parent = nullptr);
+                        std::function<void()> onReport, AnimationClock& clock = AnimationClock::system(),
+                        QWidget* parent = nullptr);
 
     ConversationRole role() const { return role_; }
     const std::vector<MarkdownBlock>& blocks() const { return blocks_; }
@@ -54,7 +60,8 @@ protected:
 
 private:
     void buildInterimLine(const std::string& text);
-    void buildBubble(const std::vector<ConversationEntry>& entries, std::function<void()> onReport);
+    void buildBubble(const std::vector<ConversationEntry>& entries, std::function<void()> onReport,
+                     AnimationClock& clock);
 
     ConversationRole role_;
     std::vector<MarkdownBlock> blocks_;

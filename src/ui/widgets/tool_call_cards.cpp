@@ -76,7 +76,7 @@ protected:
         if (card_.showsChevron()) {
             painter.save();
             painter.translate(right - kChevronSize / 2, mid);
-            painter.rotate(look.chevronRotationDegrees);
+            painter.rotate(card_.shownChevronDegrees());
             drawSymbol(painter, "chevron.down",
                        QRectF(-kChevronSize / 2, -kChevronSize / 2, kChevronSize, kChevronSize), toQColor(white(0.35)),
                        1.5);
@@ -128,6 +128,7 @@ ToolCallCardWidget::ToolCallCardWidget(ToolCallInfo info, bool isRecovered, Tool
       isRecovered_(isRecovered),
       hooks_(std::move(hooks)),
       clock_(clock),
+      chevron_(0, 0.18, Transition::Curve::easeInOut),
       frames_([this] { tick(); }) {
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
@@ -175,17 +176,26 @@ void ToolCallCardWidget::refresh() {
         delete visualBox_;
         visualBox_ = nullptr;
     }
+    // Opening because the active call changed is not animated; a click animates afterwards.
+    chevron_.jumpTo(look().chevronRotationDegrees);
     header_->update();
     updateGeometry();
 }
 
 void ToolCallCardWidget::click() {
     if (!ToolCallCards::canCollapse(info_) || !hooks_.toggleExpanded) return;
+    const double shown = shownChevronDegrees();
     hooks_.toggleExpanded(info_.id, isOpen());
     refresh();
+    chevron_.jumpTo(shown);
+    chevron_.animateTo(look().chevronRotationDegrees, clock_.seconds());
+    frames_.start();
 }
 
-void ToolCallCardWidget::tick() { header_->update(); }
+void ToolCallCardWidget::tick() {
+    if (info_.status != ToolCallStatus::running && !chevron_.isMoving(clock_.seconds())) frames_.stop();
+    header_->update();
+}
 
 void ToolCallCardWidget::showEvent(QShowEvent*) {
     if (info_.status == ToolCallStatus::running) frames_.start();

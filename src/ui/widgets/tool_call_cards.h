@@ -32,6 +32,8 @@ public:
     bool isOpen() const;
     bool showsChevron() const { return ToolCallCards::canCollapse(info_); }
     ToolCardLook look() const { return ToolCardLook::forCall(info_, isRecovered_, isOpen()); }
+    // The chevron's angle as drawn: a click turns it over 0.18 s.
+    double shownChevronDegrees() const { return chevron_.value(clock_.seconds()); }
     QWidget* header() const { return header_; }
     // Null while hidden.
     QLabel* summaryLabel() const;
@@ -55,6 +57,7 @@ private:
     QWidget* header_ = nullptr;
     QWidget* summaryBox_ = nullptr;
     QWidget* visualBox_ = nullptr;
+    Transition chevron_;
     FrameTimer frames_;
 };
 

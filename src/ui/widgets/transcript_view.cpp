@@ -197,7 +197,7 @@ QWidget* TranscriptView::makeRow(const TranscriptItem& item, const std::vector<C
             std::function<void()> report;
             if (row.withReport && hooks_.report) report = [this, entry] { hooks_.report(entry); };
             return new MessageBubbleWidget(row.role, entry.content, row.withThreadEntries ? entries : noEntries,
-                                           std::move(report));
+                                           std::move(report), clock_);
         }
         case TranscriptRows::RowKind::toolCallGroup:
             return new ToolCallGroupWidget(std::get<ToolCallGroup>(item.value), hooks_.toolCards, clock_);
@@ -245,7 +245,7 @@ void TranscriptView::setInputs(std::vector<TranscriptItem> items, std::optional<
         streaming_ = nullptr;
     }
     if (!streaming_ && TranscriptRows::showsStreamingRow(streamingText))
-        streaming_ = new MessageBubbleWidget(ConversationRole::assistant, *streamingText, entries, nullptr);
+        streaming_ = new MessageBubbleWidget(ConversationRole::assistant, *streamingText, entries, nullptr, clock_);
 
     const auto scroll = shownOnce_
                             ? TranscriptRows::scrollAfterChange(itemCount_, items.size(), streamingText_, streamingText)

@@ -67,7 +67,9 @@ TEST(MessageBubbleWidget, EachRoleHasItsPlaceFillAndReportButton) {
 
 TEST(MessageBubbleWidget, ReportButtonBrightensOnlyWhileThePointerIsOverTheMessage) {
     testing::ensureApplication();
-    MessageBubbleWidget message(ConversationRole::assistant, "Reply", {}, [] {});
+    ManualAnimationClock clock;
+    MessageBubbleWidget message(
+        ConversationRole::assistant, "Reply", {}, [] {}, clock);
     ReportButton& button = *message.reportButton();
     EXPECT_EQ(button.toolTip(), "Report this response as wrong");
     auto inkOfButton = [&] {
@@ -85,9 +87,14 @@ TEST(MessageBubbleWidget, ReportButtonBrightensOnlyWhileThePointerIsOverTheMessa
     const int dim = inkOfButton();
     hover(message, true);
     EXPECT_TRUE(message.isHovering());
+    clock.advance(0.06);
+    EXPECT_GT(button.shownOpacity(), 0.35 + 0.65 / 2);  // easing out: past half-way at half time
+    EXPECT_LT(button.shownOpacity(), 1.0);
+    clock.advance(0.06);
     EXPECT_DOUBLE_EQ(button.shownOpacity(), 1.0);
     EXPECT_GT(inkOfButton(), dim + 40);
     hover(message, false);
+    clock.advance(0.12);
     EXPECT_DOUBLE_EQ(button.shownOpacity(), 0.35);
 }
 

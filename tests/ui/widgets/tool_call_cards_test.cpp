@@ -108,6 +108,10 @@ TEST(ToolCallCardWidget, ChevronOpensAndClosesThroughTheStoredChoice) {
 
     card.click();
     EXPECT_EQ(expansion.choices.at("a"), false);
+    clock.advance(0.09);  // the chevron turns over 0.18 s
+    EXPECT_NEAR(card.shownChevronDegrees(), -45, 1);
+    clock.advance(0.09);
+    EXPECT_EQ(card.shownChevronDegrees(), -90);
     EXPECT_EQ(card.summaryLabel(), nullptr);
     EXPECT_EQ(card.look().chevronRotationDegrees, -90);
     EXPECT_LT(card.heightForWidth(500), openHeight);
