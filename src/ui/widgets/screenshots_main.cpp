@@ -10,6 +10,7 @@
 
 #include "ui/widgets/analysis_diagrams.h"
 #include "ui/widgets/tool_result_widgets.h"
+#include "ui/widgets/transcript_view.h"
 
 namespace corvane {
 namespace {
@@ -84,6 +85,99 @@ const char* kShowVisualJSON = R"({"diagramType":"before_after","metric":"stereo"
  "beforeTracks":[{"trackName":"Vocal","stereoWidth":0.7,"phaseCorrelation":0.1},{"trackName":"Vocal","stereoWidth":0.2}],
  "tracks":[{"trackName":"Vocal","stereoWidth":0.4,"phaseCorrelation":0.5},{"trackName":"Vocal","stereoWidth":0.25}]})";
 
+// The animations stand still at a moment where the wave and the spinner are mid-way.
+ManualAnimationClock& stillClock() {
+    static ManualAnimationClock clock;
+    return clock;
+}
+
+ToolCallInfo toolCall(std::string id, std::string tool, ToolCallStatus status, std::string arguments,
+                      std::optional<std::string> summary = {}, std::optional<std::string> result = {}) {
+    ToolCallInfo info;
+    info.id = std::move(id);
+    info.toolName = tool;
+    info.displayName = ToolCallInfo::displayNameFor(tool);
+    info.arguments = std::move(arguments);
+    info.status = status;
+    info.summary = std::move(summary);
+    info.resultJSON = std::move(result);
+    return info;
+}
+
+ToolCallGroup sampleGroup() {
+    ToolCallGroup group;
+    group.id = "round-1";
+    group.toolCalls = {
+        toolCall("c1", "list_tracks", ToolCallStatus::completed, "{}", "4 tracks", std::string(kListTracksJSON)),
+        toolCall("c2", "set_plugin_parameter", ToolCallStatus::failed,
+                 R"({"track_name":"Vocal","parameter_name":"Threshold","value":"-90"})",
+                 "Threshold accepts -60 dB to 0 dB; try a value in that range."),
+        toolCall("c3", "set_plugin_parameter", ToolCallStatus::completed,
+                 R"({"track_name":"Vocal","parameter_name":"Threshold","value":"-24"})", "Threshold set to -24 dB"),
+        toolCall("c4", "set_track_volume", ToolCallStatus::failed, R"({"track_name":"Bass","value":"-3 dB"})",
+                 "No track named Bass."),
+        toolCall("c5", "listen_to_playback", ToolCallStatus::running, R"({"duration_seconds":8})"),
+    };
+    return group;
+}
+
+// Open: the first card (a visual) and the recovered one; the rest closed.
+ToolCardHooks sampleExpansion() {
+    return {[](const std::string& id) { return id == "c1" || id == "c2" || id == "c4"; },
+            [](const std::string&, bool) {}};
+}
+
+ConversationEntry entry(std::string timestamp, ConversationRole role, std::string content) {
+    ConversationEntry e;
+    e.timestamp = std::move(timestamp);
+    e.role = role;
+    e.content = std::move(content);
+    return e;
+}
+
+// A transcript drawn whole, for a picture.
+class WholeTranscript : public TranscriptView {
+public:
+    WholeTranscript() : TranscriptView({[](const ConversationEntry&) {}, sampleExpansion()}, stillClock()) {
+        std::vector<ConversationEntry> entries;
+        ConversationEntry listened = entry("t2", ConversationRole::toolCall, "");
+        listened.toolName = "listen_to_playback";
+        listened.resultJSON = kAudioAnalysisJSON;
+        entries.push_back(listened);
+        const auto user = entry("t1", ConversationRole::user,
+                                "The vocal feels buried behind the kick, can you **check** it?\n\n---\n"
+                                "[INTERNAL — Corvane plugin stream, NOT pasted by the user.\nlevels...");
+        const auto update = entry("t3", ConversationRole::update, "Listening to the chorus… **not parsed** here");
+        const auto reply = entry("t4", ConversationRole::assistant,
+                                 "# Vocal against the kick\n"
+                                 "The vocal sits **4 dB** under the kick, and both peak around `2.5 kHz`.\n"
+                                 "[visual:freq_compare tracks=\"Kick, Vocal\"]\n\n\n"
+                                 "## What I changed\n"
+                                 "- Lowered the kick fader by 1.5 dB\n"
+                                 "* Cut the kick at `3 kHz` with the **Channel EQ**\n"
+                                 "1. Play the chorus again\n"
+                                 "2. Tell me if it is still buried\n"
+                                 "> The compressor was left as it was.\n"
+                                 "```text\n"
+                                 "Kick   -9.5 LUFS\n"
+                                 "  Vocal  -4.8 LUFS\n"
+                                 "```\n"
+                                 "Single *asterisks* and [TAGS:removed] stay plain.");
+        entries.insert(entries.begin(), user);
+        entries.push_back(update);
+        entries.push_back(reply);
+        setInputs({TranscriptItem::message(user), TranscriptItem::message(update),
+                   TranscriptItem::toolCallGroup(sampleGroup()), TranscriptItem::message(reply),
+                   TranscriptItem::thinking("thinking")},
+                  std::nullopt, entries);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        show();
+        stillClock().advance(0.35);
+    }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override { return content()->heightForWidth(width); }
+};
+
 struct View {
     const char* name;
     int width;
@@ -131,6 +225,16 @@ std::vector<View> views() {
          make<ToolResultVisualWidget>(std::string("list_tracks"), std::string(kListTracksJSON))},
         {"tool_show_visual", 720,
          make<ToolResultVisualWidget>(std::string("show_visual"), std::string(kShowVisualJSON))},
+        {"transcript", 760, [] { return std::make_unique<WholeTranscript>(); }},
+        {"tool_call_cards", 560,
+         [] { return std::make_unique<ToolCallGroupWidget>(sampleGroup(), sampleExpansion(), stillClock()); }},
+        {"thinking_indicator", 51,
+         [] {
+             auto dots = std::make_unique<ThinkingIndicatorWidget>(stillClock());
+             dots->show();
+             stillClock().advance(0.35);
+             return dots;
+         }},
     };
 }
 
