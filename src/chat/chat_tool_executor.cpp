@@ -132,6 +132,16 @@ std::optional<bool> ChatToolExecutor::corvanePresence(const std::string& trackNa
     return found->second;
 }
 
+void ChatToolExecutor::markCorvanePresent(const std::string& trackName) {
+    std::lock_guard lock(presenceMutex_);
+    corvanePresenceCache_[trackName] = true;
+}
+
+void ChatToolExecutor::forgetCorvanePresence(const std::string& trackName) {
+    std::lock_guard lock(presenceMutex_);
+    corvanePresenceCache_.erase(trackName);
+}
+
 std::vector<AgentToolOutputPayload> ChatToolExecutor::executeToolCalls(
     const std::vector<AgentToolCall>& calls, const ChatRequest& request, const std::string& threadID, int roundIndex,
     const std::optional<std::string>& currentProjectName, std::optional<InstalledPluginInventory>& installedPlugins,

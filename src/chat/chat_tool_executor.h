@@ -20,6 +20,7 @@
 #include "conversation/memory_store.h"
 #include "logic/logic_inspector.h"
 #include "model/chat_model.h"
+#include "model/chat_model_tool_results.h"
 #include "platform/platform.h"
 #include "plugins/plugin_inspector.h"
 #include "plugins/plugin_inventory.h"
@@ -65,7 +66,8 @@ void registerInlineTools(ToolTable& table);
 void registerMemoryTools(ToolTable& table);
 void registerReadingTools(ToolTable& table);
 void registerTrackDetailsTool(ToolTable& table);
-void registerListeningPlaceholders(ToolTable& table);
+void registerListeningTool(ToolTable& table);
+void registerRespondTool(ToolTable& table);
 void registerBulkTools(ToolTable& table);
 void registerFolderTools(ToolTable& table);
 void registerTrackTools(ToolTable& table);
@@ -147,6 +149,8 @@ public:
     // executor's life.
     void updateCorvaneCache(const std::string& trackName, const std::vector<InsertSlot>& slots);
     std::optional<bool> corvanePresence(const std::string& trackName) const;
+    void markCorvanePresent(const std::string& trackName);
+    void forgetCorvanePresence(const std::string& trackName);
 
     // --- Memories -----------------------------------------------------------------------------
     struct MemoryKeys {
@@ -180,6 +184,24 @@ public:
     std::optional<std::vector<InsertSlot>> waitForPluginAtEnd(const AXElement& window, const std::string& expectedName,
                                                               double timeout) const;
     SidechainSource resolveSidechainSource(const std::string& source) const;
+
+    // --- Listening ----------------------------------------------------------------------------
+    using TrackAnalysisInfo = AudioAnalysisToolResult::TrackAnalysisInfo;
+    struct BeforeAfterDelta {
+        double maxDelta = 0.0;
+        double threshold = 0.0;
+    };
+    // The output of the round's latest listen among the calls that already answered; calls and
+    // outputs pair up by position.
+    static std::optional<std::string> findRecentListenJSON(const std::vector<AgentToolCall>& calls,
+                                                           const std::vector<AgentToolOutputPayload>& outputs);
+    // The largest change of `metric` ("freq", "levels", "stereo") between two listens and the change
+    // below which a before/after diagram would show nothing. An after track the before listen
+    // lacks is an infinite change.
+    static BeforeAfterDelta beforeAfterMaxDelta(const std::vector<TrackAnalysisInfo>& before,
+                                                const std::vector<TrackAnalysisInfo>& after, const std::string& metric);
+    // "Vocals: -14.2 LUFS, tilt -3.1dB, width 0.45", tilt and width only when measured.
+    static std::string trackSummaryLine(const TrackAnalysisInfo& track);
 
     // --- Track lookups ------------------------------------------------------------------------
     // The failure text for a track the track list does not show.

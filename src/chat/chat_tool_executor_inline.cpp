@@ -1,6 +1,5 @@
 // The tools the executor answers itself: the installed plug-in inventory, the agent's notes to
-// the controller and its interim messages to the user; and the listening tools' places in the
-// table until the listening group replaces them.
+// the controller and its interim messages to the user.
 
 #include <algorithm>
 #include <string>
@@ -83,10 +82,6 @@ AgentToolOutputPayload updateUser(ToolCall& toolCall) {
     return okOutput(toolCall);
 }
 
-AgentToolOutputPayload notAvailableYet(ToolCall& toolCall) {
-    return toolCall.fail("The " + toolCall.call.name + " tool is not available in this version of Corvane.");
-}
-
 }  // namespace
 
 void registerInlineTools(ToolTable& table) {
@@ -94,11 +89,6 @@ void registerInlineTools(ToolTable& table) {
     table["update_track_description"] = updateTrackDescription;
     table["update_song_brief"] = updateSongBrief;
     table["update_user"] = updateUser;
-}
-
-void registerListeningPlaceholders(ToolTable& table) {
-    table["listen_to_playback"] = notAvailableYet;
-    table["respond"] = notAvailableYet;
 }
 
 }  // namespace corvane

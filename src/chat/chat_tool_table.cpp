@@ -10,7 +10,8 @@ ToolTable ChatToolExecutor::defaultToolTable() {
     registerMemoryTools(table);
     registerReadingTools(table);
     registerTrackDetailsTool(table);
-    registerListeningPlaceholders(table);
+    registerListeningTool(table);
+    registerRespondTool(table);
     registerBulkTools(table);
     registerFolderTools(table);
     registerTrackTools(table);

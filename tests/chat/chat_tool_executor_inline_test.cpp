@@ -84,14 +84,5 @@ TEST_F(ChatToolExecutorInline, TrackDescriptionWithoutAControllerIsAnError) {
     EXPECT_FALSE(lastRecord().succeeded);
 }
 
-TEST_F(ChatToolExecutorInline, ListeningToolsAnswerThroughTheTableUntilTheyArrive) {
-    for (const char* name : {"listen_to_playback", "respond"}) {
-        const json output = oneJSON(name, R"({"prose":"Done"})");
-        EXPECT_EQ(output["status"], "error");
-        EXPECT_EQ(output["message"], std::string("The ") + name + " tool is not available in this version of Corvane.");
-        EXPECT_EQ(lastRecord().tool, name);
-    }
-}
-
 }  // namespace
 }  // namespace corvane::testing

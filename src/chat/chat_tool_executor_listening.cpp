@@ -1,0 +1,209 @@
+// "listen_to_playback": plays the project for a while and reports what the analysis plug-ins
+// measured, inserting the plug-in on asked-for tracks that lack it.
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "chat/chat_tool_executor.h"
+#include "platform/clock.h"
+#include "platform/main_queue.h"
+#include "platform/platform.h"
+#include "platform/workspace.h"
+#include "support/numbers.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr const char* kMissingDuration = "Missing duration_seconds parameter.";
+constexpr const char* kMissingStartBar =
+    "Missing start_bar parameter. Call get_arrangement first to find where content exists, then pass that bar number.";
+constexpr const char* kPluginName = "Corvane";
+constexpr int kTransportDepth = 8;
+constexpr std::uint16_t kCycleKey = 8;
+constexpr double kPoll = 0.05;
+constexpr double kWaitForStrip = 1.0;
+constexpr double kSilentLufs = -90.0;
+
+std::optional<double> number(const nlohmann::json& args, const char* key) {
+    auto found = args.find(key);
+    if (found == args.end() || !found->is_number()) return std::nullopt;
+    return found->get<double>();
+}
+
+std::vector<std::string> requestedNames(const nlohmann::json& args) {
+    auto list = tool_args::text(args, "tracks");
+    if (!list) list = tool_args::text(args, "track_name");
+    std::vector<std::string> names;
+    if (!list) return names;
+    std::size_t start = 0;
+    while (start <= list->size()) {
+        const std::size_t comma = std::min(list->find(',', start), list->size());
+        std::string name = tool_args::trimSpacesAndTabs(std::string_view(*list).substr(start, comma - start));
+        if (!name.empty()) names.push_back(std::move(name));
+        start = comma + 1;
+    }
+    return names;
+}
+
+// Polls `done` every 50 ms for up to `timeout`, then asks once more.
+template <class Check>
+bool pollFor(double timeout, Check done) {
+    auto& clock = platform::clock();
+    const auto deadline = clock.now() + std::chrono::duration_cast<platform::Clock::TimePoint::duration>(
+                                            std::chrono::duration<double>(timeout));
+    while (clock.now() < deadline) {
+        if (done()) return true;
+        clock.sleep(std::chrono::duration<double>(kPoll));
+    }
+    return done();
+}
+
+bool hasCorvane(const std::vector<ChatToolExecutor::InsertSlot>& slots) {
+    return std::any_of(slots.begin(), slots.end(),
+                       [](const auto& slot) { return ChatToolExecutor::isCorvaneSlot(slot.name); });
+}
+
+// Makes sure the analysis plug-in sits on the track; a track that cannot be prepared is left
+// out of the listen without an error.
+void ensureAnalysisPlugin(ChatToolExecutor& executor, const std::string& name) {
+    if (executor.corvanePresence(name) == true) return;
+    const LogicInspector& logic = executor.logicInspector();
+    auto window = logic.findMainWindow();
+    if (!window) return;
+    auto resolved = logic.resolveTrack(name);
+    if (!resolved.header) return;
+    logic.activateLogic();
+    if (!logic.selectTrackViaKeyboard(*resolved.header, *window)) return;
+    // The strip follows the selection a moment later; reading it early would show the old track.
+    pollFor(kWaitForStrip, [&] {
+        const auto strip = logic.readChannelStrip(*window);
+        const auto found = strip.find("name");
+        const std::string shown = found != strip.end() && found->is_string() ? found->get<std::string>() : "";
+        return text::equalsIgnoringCase(shown, name);
+    });
+    if (hasCorvane(logic.findTrackPluginSlots(*window))) {
+        executor.markCorvanePresent(name);
+        return;
+    }
+    if (!logic.addPlugin(*window, kPluginName, -1).success) return;
+    pollFor(kWaitForStrip, [&] { return hasCorvane(logic.findTrackPluginSlots(*window)); });
+    executor.markCorvanePresent(name);
+}
+
+// Plays for the duration; a stopped turn cuts the wait short and the listen ends as usual.
+void playFor(double seconds, const std::stop_token& stop) {
+    auto& clock = platform::clock();
+    const auto deadline = clock.now() + std::chrono::duration_cast<platform::Clock::TimePoint::duration>(
+                                            std::chrono::duration<double>(seconds));
+    while (!stop.stop_requested()) {
+        const std::chrono::duration<double> left = deadline - clock.now();
+        if (left.count() <= 0) break;
+        clock.sleep(std::min(left, std::chrono::duration<double>(0.1)));
+    }
+}
+
+ChatToolExecutor::TrackAnalysisInfo infoFrom(const TrackAnalysisState& state) {
+    const AudioAnalysisSummary& a = *state.analysis;
+    ChatToolExecutor::TrackAnalysisInfo info;
+    info.trackName = state.trackName;
+    info.isMaster = state.isMaster;
+    info.shortTermLufs = a.shortTermLufs;
+    info.momentaryLufs = a.momentaryLufs;
+    info.peakDbfs = a.peakDbfs;
+    info.rmsDbfs = a.rmsDbfs;
+    info.headroomDb = a.headroomDb;
+    info.crestDb = a.crestDb;
+    info.spectralTiltDb = a.spectralTiltDb;
+    info.subBandRatio = a.subBandRatio;
+    info.bassBandRatio = a.bassBandRatio;
+    info.lowMidBandRatio = a.lowMidBandRatio;
+    info.highMidBandRatio = a.highMidBandRatio;
+    info.airBandRatio = a.airBandRatio;
+    info.stereoWidth = a.stereoWidth;
+    info.phaseCorrelation = a.phaseCorrelation;
+    return info;
+}
+
+AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
+    const auto args = tool_args::parseObject(toolCall.args());
+    const auto requestedDuration = args ? number(*args, "duration_seconds") : std::nullopt;
+    if (!requestedDuration || !std::isfinite(*requestedDuration)) return toolCall.fail(kMissingDuration);
+    const double duration = std::clamp(*requestedDuration, 1.0, 30.0);
+    // A bar beyond 64 bits is as unusable as a missing one.
+    auto startBar = tool_args::integer(*args, "start_bar");
+    if (!startBar) {
+        const auto fractional = number(*args, "start_bar");
+        if (fractional) startBar = checkedInteger(*fractional, INT64_MIN, INT64_MAX);
+    }
+    if (!startBar) return toolCall.fail(kMissingStartBar);
+    const std::vector<std::string> names = requestedNames(*args);
+
+    ChatToolExecutor& executor = toolCall.executor;
+    const LogicInspector& logic = executor.logicInspector();
+    if (!logic.findMainWindow()) return toolCall.fail("Logic Pro is not running.");
+    for (const auto& name : names) ensureAnalysisPlugin(executor, name);
+    auto window = logic.findMainWindow();
+    if (!window) return toolCall.fail("Logic Pro is not running.");
+
+    nlohmann::json transport = nlohmann::json::object();
+    logic.readTransportElements(*window, transport, 0, kTransportDepth);
+    auto flag = [&](const char* key) {
+        const auto found = transport.find(key);
+        return found != transport.end() && found->is_boolean() && found->get<bool>();
+    };
+    if (flag("isPlaying")) {
+        logic.findAndClickButton(*window, "Stop", 0, kTransportDepth);
+        platform::pause(0.15);
+    }
+    const bool cycle = flag("cycleEnabled");
+    logic.movePlayhead(*startBar, *window);
+    platform::pause(0.2);
+    if (cycle) {
+        logic.pressKey(kCycleKey);
+        platform::pause(0.1);
+    }
+    logic.findAndClickButton(*window, "Play", 0, kTransportDepth);
+    playFor(duration, toolCall.stopToken);
+
+    // Read before stopping: these are the values at the end of the played stretch.
+    const auto states = executor.trackAnalysis();
+    logic.findAndClickButton(*window, "Stop", 0, kTransportDepth);
+    logic.movePlayhead(*startBar, *window);
+    if (cycle) {
+        logic.pressKey(kCycleKey);
+        platform::pause(0.1);
+    }
+    platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
+
+    ListenResult result{"ok", duration, std::nullopt, {}, {}};
+    for (const auto& state : states)
+        if (state.analysis && state.analysis->shortTermLufs > kSilentLufs) result.tracks.push_back(infoFrom(state));
+    // A cached plug-in that reported nothing may have been removed since: scan it next time.
+    for (const auto& name : names) {
+        if (executor.corvanePresence(name) != true) continue;
+        const std::string lower = text::lowercased(name);
+        if (std::none_of(result.tracks.begin(), result.tracks.end(),
+                         [&](const auto& t) { return text::lowercased(t.trackName) == lower; }))
+            executor.forgetCorvanePresence(name);
+    }
+
+    const std::string seconds = formatFixed(duration, 0);
+    const std::string count = std::to_string(result.tracks.size());
+    result.summary = "Listened for " + seconds + "s across " + count + " monitored tracks.\n";
+    for (std::size_t i = 0; i < result.tracks.size(); ++i)
+        result.summary += (i ? "\n" : "") + ChatToolExecutor::trackSummaryLine(result.tracks[i]);
+
+    std::string asked;
+    for (std::size_t i = 0; i < names.size(); ++i) asked += (i ? ", " : "") + names[i];
+    if (names.empty()) asked = "full mix";
+    return toolCall.succeed("Listened to " + asked + " for " + seconds + "s. " + count + " tracks monitored.", result);
+}
+
+}  // namespace
+
+void registerListeningTool(ToolTable& table) { table["listen_to_playback"] = listenToPlayback; }
+
+}  // namespace corvane

@@ -1,0 +1,152 @@
+// "listen_to_playback" on the simulated Logic Pro, whose analysis plug-ins post to a real
+// controller over loopback HTTP while virtual time runs.
+
+#include <algorithm>
+
+#include "app/companion_controller.h"
+#include "support/numbers.h"
+#include "tool_executor_fixture.h"
+
+namespace corvane::testing {
+namespace {
+
+using json = nlohmann::json;
+using standin::Project;
+
+// The controller as the executor reaches it in the application.
+class ControllerHost final : public ToolHost {
+public:
+    explicit ControllerHost(std::shared_ptr<app::CompanionController> controller)
+        : controller_(std::move(controller)) {}
+    std::vector<TrackAnalysisState> trackAnalysis() override { return controller_->trackAnalysisValues(); }
+    bool storeTrackDescription(const std::string&, const std::string&) override { return false; }
+    void updateSongBrief(const std::string&) override {}
+
+private:
+    std::shared_ptr<app::CompanionController> controller_;
+};
+
+class ListenToPlayback : public ToolExecutorTest {
+protected:
+    void SetUp() override {
+        ToolExecutorTest::SetUp();
+        app::CompanionController::Options options;
+        options.port = 0;
+        controller_ = app::CompanionController::create(options);
+        controller_->start();
+        ASSERT_NE(controller_->boundPort(), 0);
+        world().setKnob("analysisPort", controller_->boundPort());
+        controllerHost_ = std::make_shared<ControllerHost>(controller_);
+        executor = std::make_unique<ChatToolExecutor>(
+            ChatToolExecutor::Services{inventory, conversations, memories, logic, plugins, logger, controllerHost_});
+    }
+    void TearDown() override {
+        executor.reset();
+        controllerHost_.reset();
+        controller_.reset();
+    }
+
+    std::vector<std::string> inserts(const std::string& track) {
+        const Project project = world().project();
+        std::vector<std::string> names;
+        for (const auto& slot : project.track(track)->strip.inserts) names.push_back(slot.plugin);
+        return names;
+    }
+    static std::optional<double> lufs(const json& result, const std::string& track) {
+        for (const auto& t : result["tracks"])
+            if (t["trackName"] == track) return t["shortTermLufs"].get<double>();
+        return std::nullopt;
+    }
+
+    std::shared_ptr<app::CompanionController> controller_;
+    std::shared_ptr<ControllerHost> controllerHost_;
+};
+
+TEST_F(ListenToPlayback, InsertsTheMissingPluginListensAndRestoresTheTransport) {
+    ASSERT_EQ(inserts("Bass").size(), 1u);
+    const auto before = world().project().transport;
+    const double start = world().virtualSeconds();
+
+    const json result =
+        oneJSON("listen_to_playback", R"({"duration_seconds":4,"start_bar":9,"tracks":"Lead Vox, Bass"})");
+
+    ASSERT_EQ(result["status"], "ok") << result;
+    EXPECT_EQ(result["durationSeconds"], 4.0);
+    EXPECT_EQ(inserts("Bass"), (std::vector<std::string>{"Compressor", "Corvane"}));
+    EXPECT_EQ(inserts("Lead Vox").size(), 3u) << "no second instance";
+    EXPECT_TRUE(lufs(result, "Lead Vox").has_value()) << result;
+    EXPECT_TRUE(lufs(result, "Bass").has_value()) << result;
+    EXPECT_TRUE(lufs(result, "Stereo Out").has_value()) << result;
+    // Preparing, playing and restoring together take a few seconds beyond the asked time, no more.
+    EXPECT_GE(world().virtualSeconds() - start, 4.0);
+    EXPECT_LT(world().virtualSeconds() - start, 12.0);
+
+    const auto after = world().project().transport;
+    EXPECT_FALSE(after.playing);
+    EXPECT_EQ(after.playhead().bar, 9);
+    EXPECT_EQ(after.cycleOn, before.cycleOn);
+    EXPECT_EQ(lastRecord(), (ToolExecution{"listen_to_playback",
+                                           "Listened to Lead Vox, Bass for 4s. " +
+                                               std::to_string(result["tracks"].size()) + " tracks monitored.",
+                                           true}));
+    EXPECT_EQ(result["summary"].get<std::string>().rfind("Listened for 4s across ", 0), 0u);
+}
+
+TEST_F(ListenToPlayback, MutedTrackReadsSilent) {
+    // Keys is muted in the song: its new plug-in measures nothing.
+    const json result = oneJSON("listen_to_playback", R"({"duration_seconds":3,"start_bar":9,"track_name":"Keys"})");
+    ASSERT_EQ(result["status"], "ok") << result;
+    EXPECT_EQ(inserts("Keys"), (std::vector<std::string>{"Corvane"}));
+    EXPECT_FALSE(lufs(result, "Keys").has_value()) << result;
+    EXPECT_TRUE(lufs(result, "Lead Vox").has_value()) << result;
+    // Not measured, so it is looked for again next time.
+    EXPECT_EQ(executor->corvanePresence("Keys"), std::nullopt);
+}
+
+TEST_F(ListenToPlayback, DurationIsClampedAndArgumentsChecked) {
+    struct Case {
+        const char* args;
+        double duration;
+    };
+    for (const Case& c : {Case{R"({"duration_seconds":0.2,"start_bar":9})", 1.0},
+                          Case{R"({"duration_seconds":120,"start_bar":9.9})", 30.0}}) {
+        SCOPED_TRACE(c.args);
+        const double start = world().virtualSeconds();
+        const json result = oneJSON("listen_to_playback", c.args);
+        EXPECT_EQ(result["durationSeconds"], c.duration);
+        EXPECT_GE(world().virtualSeconds() - start, c.duration);
+        EXPECT_LT(world().virtualSeconds() - start, c.duration + 2.0);
+        EXPECT_EQ(world().project().transport.playhead().bar, 9);
+        EXPECT_NE(lastRecord().summary.find("full mix for " + formatFixed(c.duration, 0) + "s."), std::string::npos);
+    }
+    EXPECT_EQ(oneJSON("listen_to_playback", R"({"start_bar":9})")["message"], "Missing duration_seconds parameter.");
+    EXPECT_EQ(oneJSON("listen_to_playback", R"({"duration_seconds":"5","start_bar":9})")["message"],
+              "Missing duration_seconds parameter.");
+    EXPECT_EQ(oneJSON("listen_to_playback", R"({"duration_seconds":5,"start_bar":"9"})")["message"],
+              "Missing start_bar parameter. Call get_arrangement first to find where content exists, then pass that "
+              "bar number.");
+    EXPECT_FALSE(lastRecord().succeeded);
+}
+
+TEST_F(ListenToPlayback, VolumeChangeShowsInTheBeforeAfterComparison) {
+    const std::string args = R"({"duration_seconds":3,"start_bar":9,"tracks":"Lead Vox"})";
+    const auto before = json::parse(one("listen_to_playback", args).outputJSON).get<ListenResult>();
+    world().mutateProject([](Project& p) { p.track("Lead Vox")->strip.volume -= 40; });
+    signature.reset();  // the same call again is a new listen, not a repeat
+    const auto after = json::parse(one("listen_to_playback", args).outputJSON).get<ListenResult>();
+
+    const auto vox = [](const ListenResult& r) -> std::optional<double> {
+        for (const auto& t : r.tracks)
+            if (t.trackName == "Lead Vox") return t.shortTermLufs;
+        return std::nullopt;
+    };
+    ASSERT_TRUE(vox(before) && vox(after));
+    const double drop = *vox(before) - *vox(after);
+    EXPECT_GT(drop, 0.7) << "quieter after";
+    const auto delta = ChatToolExecutor::beforeAfterMaxDelta(before.tracks, after.tracks, "levels");
+    EXPECT_GE(delta.maxDelta, drop);
+    EXPECT_GE(delta.maxDelta, delta.threshold);
+}
+
+}  // namespace
+}  // namespace corvane::testing
