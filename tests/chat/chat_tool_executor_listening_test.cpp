@@ -92,12 +92,15 @@ TEST_F(ListenToPlayback, InsertsTheMissingPluginListensAndRestoresTheTransport) 
     EXPECT_EQ(result["summary"].get<std::string>().rfind("Listened for 4s across ", 0), 0u);
 }
 
-TEST_F(ListenToPlayback, MutedTrackReadsSilent) {
-    // Keys is muted in the song: its new plug-in measures nothing.
-    const json result = oneJSON("listen_to_playback", R"({"duration_seconds":3,"start_bar":9,"track_name":"Keys"})");
+TEST_F(ListenToPlayback, MutedTrackAndTrackWithoutAudioThereReadSilent) {
+    // Keys is muted in the song and Guitar has nothing before bar 17: their new plug-ins hear nothing.
+    const json result = oneJSON("listen_to_playback", R"({"duration_seconds":3,"start_bar":9,"tracks":"Keys,Guitar"})");
     ASSERT_EQ(result["status"], "ok") << result;
     EXPECT_EQ(inserts("Keys"), (std::vector<std::string>{"Corvane"}));
+    EXPECT_EQ(inserts("Guitar"), (std::vector<std::string>{"Corvane"}));
     EXPECT_FALSE(lufs(result, "Keys").has_value()) << result;
+    EXPECT_FALSE(lufs(result, "Guitar").has_value()) << result;
+    EXPECT_EQ(executor->corvanePresence("Guitar"), std::nullopt);
     EXPECT_TRUE(lufs(result, "Lead Vox").has_value()) << result;
     // Not measured, so it is looked for again next time.
     EXPECT_EQ(executor->corvanePresence("Keys"), std::nullopt);
