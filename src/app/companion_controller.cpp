@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "app/json_answers.h"
+#include "chat/track_descriptions.h"
+#include "networking/auth_service.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 
@@ -18,7 +20,9 @@ std::shared_ptr<CompanionController> CompanionController::create(Options options
 }
 
 CompanionController::CompanionController(Options options)
-    : options_(std::move(options)), clock_(options_.clock ? *options_.clock : platform::clock()) {
+    : options_(std::move(options)),
+      clock_(options_.clock ? *options_.clock : platform::clock()),
+      backendChatService_(networking::BackendConfiguration::fromEnvironment().chatEndpoint(), "gpt-5") {
     pluginMapStore_.reload();
 }
 
@@ -85,6 +89,61 @@ CaptureService& CompanionController::captureService() {
                    [&] { captureService_ = std::make_unique<CaptureService>(logicInspector_, permissionService_); });
     return *captureService_;
 }
+
+std::shared_ptr<ToolHost> CompanionController::toolHost() {
+    // Shares the controller's ownership, so the tools' weak hold ends with the controller.
+    return std::shared_ptr<ToolHost>(shared_from_this(), &toolHostBridge_);
+}
+
+ChatOrchestrator& CompanionController::chatOrchestrator() {
+    std::call_once(chatOrchestratorOnce_, [&] {
+        toolLogger_ = std::make_unique<ToolLogger>();
+        ChatOrchestrator::Services services{
+            pluginInventoryService_, backendChatService_, conversationStore_, memoryStore_,
+            logicInspector_,         pluginInspector(),   *toolLogger_,       toolHost()};
+        chatOrchestrator_ = std::make_unique<ChatOrchestrator>(services, orchestratorProviders());
+    });
+    return *chatOrchestrator_;
+}
+
+ChatOrchestrator::Providers CompanionController::orchestratorProviders() {
+    const std::weak_ptr<CompanionController> weak = weak_from_this();
+    ChatOrchestrator::Providers providers;
+    providers.healthSnapshot = [weak] {
+        auto self = weak.lock();
+        return self ? self->healthSnapshot() : HealthResponse{};
+    };
+    providers.trackAnalysis = [weak] {
+        auto self = weak.lock();
+        return self ? self->trackAnalysisValues() : std::vector<TrackAnalysisState>{};
+    };
+    // Kept by instance ID, looked up by track name: translated here, at the one hand-over.
+    providers.trackDescriptions = [weak] {
+        auto self = weak.lock();
+        return self ? trackDescriptionsByTrackName(self->trackDescriptionsStore(), self->trackAnalysisValues())
+                    : std::map<std::string, std::string>{};
+    };
+    providers.songSections = [weak] {
+        auto self = weak.lock();
+        return self ? self->songSectionsStore() : std::vector<SongSection>{};
+    };
+    return providers;
+}
+
+bool CompanionController::storeTrackDescription(const std::string& instanceID, const std::string& description) {
+    if (instanceID.empty()) return false;
+    const auto live = trackAnalysis();
+    const auto state = live.find(instanceID);
+    {
+        // Kept here too, so the next turn has it even when no window copies it back.
+        std::lock_guard lock(sharedMutex_);
+        trackDescriptionsStore_[instanceID] = description;
+    }
+    if (state != live.end()) notifyTrackDescriptionUpdate(state->second.trackName, description);
+    return true;
+}
+
+void CompanionController::updateSongBrief(const std::string& brief) const { notifySongBriefUpdate(brief); }
 
 HealthResponse CompanionController::healthSnapshot() const {
     HealthResponse health;

@@ -5,8 +5,8 @@
 // mirrors the chat window's track descriptions and song sections for the agent, and offers the
 // callbacks through which the agent and the analysis route reach the window.
 //
-// Built through create() so that what it hands out (the server's handler) can hold it weakly.
-// The agent loop and the test harness are not part of it yet.
+// Built through create() so that what it hands out (the server's handler, the agent loop's
+// providers and tool host) can hold it weakly. The test harness is not part of it yet.
 
 #include <cstdint>
 #include <functional>
@@ -21,12 +21,16 @@
 #include "app/http_message.h"
 #include "app/local_http_server.h"
 #include "capture/capture_service.h"
+#include "chat/chat_orchestrator.h"
+#include "chat/tool_host.h"
+#include "chat/tool_logger.h"
 #include "conversation/conversation_store.h"
 #include "conversation/memory_store.h"
 #include "conversation/project_data_store.h"
 #include "logic/logic_inspector.h"
 #include "model/health_response.h"
 #include "model/track_analysis_state.h"
+#include "networking/backend_chat_service.h"
 #include "platform/clock.h"
 #include "platform/serial_queue.h"
 #include "plugins/plugin_inspector.h"
@@ -93,6 +97,21 @@ public:
     void notifyTrackDescriptionUpdate(const std::string& trackName, const std::string& text) const;
     void notifySongBriefUpdate(const std::string& brief) const;
 
+    // What the agent's tools call through toolHost(). A description is kept under the analysis
+    // instance streaming from the track and the window hears of it by the instance's track name;
+    // false when there is no instance ID to keep it under.
+    bool storeTrackDescription(const std::string& instanceID, const std::string& description);
+    void updateSongBrief(const std::string& brief) const;
+    // The tools' view of this controller; holding it keeps the controller alive.
+    std::shared_ptr<ToolHost> toolHost();
+
+    // The one agent loop: created on first use, exactly once whichever threads ask first; the
+    // chat window and the test harness share it.
+    ChatOrchestrator& chatOrchestrator();
+    // The agent loop's views of this controller, each holding it weakly and empty once it is gone.
+    // Descriptions come keyed by lower-cased track name, as the request builder looks them up.
+    ChatOrchestrator::Providers orchestratorProviders();
+
     // The chat window's mirrors, replaced and read as whole values.
     std::map<std::string, std::string> trackDescriptionsStore() const;
     void setTrackDescriptionsStore(std::map<std::string, std::string> descriptions);
@@ -106,6 +125,7 @@ public:
     ConversationStore& conversationStore() { return conversationStore_; }
     ProjectDataStore& projectDataStore() { return projectDataStore_; }
     MemoryStore& memoryStore() { return memoryStore_; }
+    networking::BackendChatService& backendChatService() { return backendChatService_; }
     // Created on first use, exactly once whichever threads ask first.
     PluginInspector& pluginInspector();
     CaptureService& captureService();
@@ -113,6 +133,21 @@ public:
     platform::Clock& clock() const { return clock_; }
 
 private:
+    // Kept apart from the controller so that its trackAnalysis() (a list) does not hide the
+    // controller's own (the map by instance ID).
+    class ToolHostBridge final : public ToolHost {
+    public:
+        explicit ToolHostBridge(CompanionController& owner) : owner_(owner) {}
+        std::vector<TrackAnalysisState> trackAnalysis() override { return owner_.trackAnalysisValues(); }
+        bool storeTrackDescription(const std::string& instanceID, const std::string& description) override {
+            return owner_.storeTrackDescription(instanceID, description);
+        }
+        void updateSongBrief(const std::string& brief) override { owner_.updateSongBrief(brief); }
+
+    private:
+        CompanionController& owner_;
+    };
+
     explicit CompanionController(Options options);
 
     HTTPResponse handleAnalysis(const HTTPRequest& request);
@@ -132,6 +167,8 @@ private:
     ConversationStore conversationStore_;
     ProjectDataStore projectDataStore_;
     MemoryStore memoryStore_;
+    networking::BackendChatService backendChatService_;
+    ToolHostBridge toolHostBridge_{*this};
 
     mutable std::mutex serverMutex_;
     std::unique_ptr<LocalHTTPServer> server_;
@@ -148,6 +185,11 @@ private:
     // The live analysis map is touched only inside this queue.
     mutable platform::SerialQueue analysisQueue_{"Quillmere.AnalysisState"};
     std::map<std::string, TrackAnalysisState> liveAnalysis_;
+
+    // Last, so that a running turn is stopped before the services it uses go.
+    std::once_flag chatOrchestratorOnce_;
+    std::unique_ptr<ToolLogger> toolLogger_;
+    std::unique_ptr<ChatOrchestrator> chatOrchestrator_;
 };
 
 }  // namespace corvane::app

@@ -69,16 +69,56 @@ TEST_F(ControllerTest, RecordsAgeOutAtExactlyThirtySecondsAndOnlyOnAnUpdate) {
 TEST_F(ControllerTest, LazyServicesAreCreatedOnceWhenThreadsAskFirstTogether) {
     for (int round = 0; round < 20; ++round) {
         startController();
-        std::vector<const void*> seen(8);
+        std::vector<const void*> seen(9);
         std::vector<std::thread> threads;
         for (std::size_t i = 0; i < seen.size(); ++i)
             threads.emplace_back([&, i] {
-                seen[i] = i % 2 ? static_cast<const void*>(&controller().pluginInspector())
-                                : static_cast<const void*>(&controller().captureService());
+                switch (i % 3) {
+                    case 0: seen[i] = &controller().pluginInspector(); break;
+                    case 1: seen[i] = &controller().captureService(); break;
+                    default: seen[i] = &controller().chatOrchestrator(); break;
+                }
             });
         for (auto& t : threads) t.join();
-        for (std::size_t i = 2; i < seen.size(); ++i) EXPECT_EQ(seen[i], seen[i % 2]);
+        for (std::size_t i = 3; i < seen.size(); ++i) EXPECT_EQ(seen[i], seen[i % 3]);
     }
+}
+
+// The tools keep a description under the analysis instance, the request builder looks it up by
+// lower-cased track name: what the agent saves must reach its next turn all the same.
+TEST_F(ControllerTest, WhatTheToolsSaveReachesTheAgentLoopAndTheWindow) {
+    TrackAnalysisState vocal = record("inst-7", controller().clock().now());
+    vocal.trackName = "Lead Vox";
+    controller().updateTrackAnalysis(vocal.id, vocal);
+    std::vector<std::string> heard;
+    controller().setOnTrackDescriptionUpdate(
+        [&](const std::string& t, const std::string& d) { heard.push_back(t + "=" + d); });
+    controller().setOnSongBriefUpdate([&](const std::string& b) { heard.push_back("brief=" + b); });
+
+    const std::string threadID = controller().conversationStore().createThread().currentThreadID;
+    std::optional<InstalledPluginInventory> installed;
+    std::vector<ToolExecution> used;
+    std::optional<std::string> signature;
+    const auto outputs = controller().chatOrchestrator().toolExecutor().executeToolCalls(
+        {{"c1", "update_track_description", R"({"trackName": "lead VOX", "description": "breathy"})"},
+         {"c2", "update_song_brief", R"({"brief": "dark and slow"})"}},
+        ChatRequest{}, threadID, 0, std::nullopt, installed, used, signature);
+    ASSERT_EQ(outputs.size(), 2u);
+    for (const auto& output : outputs) EXPECT_EQ(output.outputJSON, R"({"ok":true})");
+
+    EXPECT_EQ(controller().trackDescriptionsStore(), (std::map<std::string, std::string>{{"inst-7", "breathy"}}));
+    auto providers = controller().orchestratorProviders();
+    EXPECT_EQ(providers.trackDescriptions(), (std::map<std::string, std::string>{{"lead vox", "breathy"}}));
+    EXPECT_EQ(providers.trackAnalysis().size(), 1u);
+    EXPECT_EQ(heard, (std::vector<std::string>{"Lead Vox=breathy", "brief=dark and slow"}));
+
+    std::weak_ptr<ToolHost> host = controller().toolHost();
+    controller_.reset();
+    EXPECT_TRUE(host.expired()) << "the tools' hold ends with the controller";
+    EXPECT_TRUE(providers.trackDescriptions().empty());
+    EXPECT_TRUE(providers.trackAnalysis().empty());
+    EXPECT_TRUE(providers.songSections().empty());
+    EXPECT_EQ(providers.healthSnapshot(), HealthResponse{});
 }
 
 TEST_F(ControllerTest, ARequestAfterTheControllerIsGoneGetsUnavailable) {
