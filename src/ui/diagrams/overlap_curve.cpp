@@ -1,5 +1,7 @@
 #include "ui/diagrams/overlap_curve.h"
 
+#include "ui/diagrams/plain_text.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -15,19 +17,6 @@ using namespace diagram;
 
 namespace {
 constexpr Color kSystemRed{1.0, 0.231, 0.188, 1};
-
-void removeAll(std::string& s, std::string_view what) {
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size();) {
-        if (s.compare(i, what.size(), what) == 0) {
-            i += what.size();
-        } else {
-            out += s[i++];
-        }
-    }
-    s = std::move(out);
-}
 
 // The whole text as a floating-point number, or nothing.
 std::optional<double> wholeNumber(std::string_view s) {
@@ -53,8 +42,8 @@ std::string frequencyLabel(double f) {
 
 std::pair<double, double> parseRangeHz(const std::string& text) {
     std::string s = text::lowercased(text);
-    removeAll(s, "hz");
-    removeAll(s, " ");
+    plain_text::removeAll(s, "hz");
+    plain_text::removeAll(s, " ");
     std::vector<std::string_view> pieces;
     std::string_view rest = s;
     while (!rest.empty()) {

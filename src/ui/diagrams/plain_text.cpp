@@ -52,4 +52,18 @@ bool isNumeric(char32_t c) { return u_getIntPropertyValue(static_cast<UChar32>(c
 
 bool isWhitespace(char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)); }
 
+void removeAll(std::string& s, std::string_view what) {
+    if (s.find(what) == std::string::npos) return;
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        if (s.compare(i, what.size(), what) == 0) {
+            i += what.size();
+        } else {
+            out += s[i++];
+        }
+    }
+    s = std::move(out);
+}
+
 }  // namespace corvane::plain_text

@@ -19,4 +19,7 @@ bool isNumeric(char32_t c);
 // Unicode White_Space.
 bool isWhitespace(char32_t c);
 
+// Every occurrence of `what` taken out of `s`.
+void removeAll(std::string& s, std::string_view what);
+
 }  // namespace corvane::plain_text

@@ -6,21 +6,8 @@
 namespace corvane {
 
 namespace {
+using plain_text::removeAll;
 using plain_text::trimSpacesAndTabs;
-
-void removeAll(std::string& s, std::string_view what) {
-    if (s.find(what) == std::string::npos) return;
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size();) {
-        if (s.compare(i, what.size(), what) == 0) {
-            i += what.size();
-        } else {
-            out += s[i++];
-        }
-    }
-    s = std::move(out);
-}
 
 bool isUpperAscii(char c) { return c >= 'A' && c <= 'Z'; }
 
