@@ -7,6 +7,7 @@
 
 #include "chat/chat_tool_executor.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/main_queue.h"
 #include "platform/platform.h"
 #include "platform/workspace.h"
@@ -69,14 +70,21 @@ bool hasCorvane(const std::vector<ChatToolExecutor::InsertSlot>& slots) {
 // Makes sure the analysis plug-in sits on the track; a track that cannot be prepared is left
 // out of the listen without an error.
 void ensureAnalysisPlugin(ChatToolExecutor& executor, const std::string& name) {
-    if (executor.corvanePresence(name) == true) return;
+    if (executor.corvanePresence(name) == true) {
+        log("[listen_to_playback] '" + name + "' cached: has CV \u2014 skipping scan");
+        return;
+    }
     const LogicInspector& logic = executor.logicInspector();
     auto window = logic.findMainWindow();
     if (!window) return;
     auto resolved = logic.resolveTrack(name);
     if (!resolved.header) return;
     logic.activateLogic();
-    if (!logic.selectTrackViaKeyboard(*resolved.header, *window)) return;
+    if (!logic.selectTrackViaKeyboard(*resolved.header, *window)) {
+        log("SelectTrack: keyboard navigation failed for '" + resolved.header->name +
+            "' \u2014 returning nil so callers don't read the wrong strip");
+        return;
+    }
     // The strip follows the selection a moment later; reading it early would show the old track.
     pollFor(kWaitForStrip, [&] {
         const auto strip = logic.readChannelStrip(*window);
@@ -84,11 +92,17 @@ void ensureAnalysisPlugin(ChatToolExecutor& executor, const std::string& name) {
         const std::string shown = found != strip.end() && found->is_string() ? found->get<std::string>() : "";
         return text::equalsIgnoringCase(shown, name);
     });
-    if (hasCorvane(logic.findTrackPluginSlots(*window))) {
+    const auto slots = logic.findTrackPluginSlots(*window);
+    std::string shown;
+    for (const auto& slot : slots) shown += (shown.empty() ? "" : ", ") + slot.name;
+    log("[listen_to_playback] '" + name + "' current slots: " + shown);
+    if (hasCorvane(slots)) {
+        log("[listen_to_playback] '" + name + "' already has Corvane \u2014 skipping add");
         executor.markCorvanePresent(name);
         return;
     }
     if (!logic.addPlugin(*window, kPluginName, -1).success) return;
+    log("[listen_to_playback] Auto-added Corvane to '" + name + "'");
     pollFor(kWaitForStrip, [&] { return hasCorvane(logic.findTrackPluginSlots(*window)); });
     executor.markCorvanePresent(name);
 }
@@ -186,8 +200,11 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
         if (executor.corvanePresence(name) != true) continue;
         const std::string lower = text::lowercased(name);
         if (std::none_of(result.tracks.begin(), result.tracks.end(),
-                         [&](const auto& t) { return text::lowercased(t.trackName) == lower; }))
+                         [&](const auto& t) { return text::lowercased(t.trackName) == lower; })) {
+            log("[listen_to_playback] '" + name +
+                "' cached has-CV but missing from analysis \u2014 invalidating cache");
             executor.forgetCorvanePresence(name);
+        }
     }
 
     const std::string seconds = formatFixed(duration, 0);
