@@ -202,6 +202,19 @@ TEST_F(DebugRoutesTest, RoutesDriveTheSimulatedProject) {
         {"/debug/set-folder-expanded?name=Drums&expanded=yes", [this](Json) { EXPECT_TRUE(track("Drums").expanded); }},
         {"/debug/set-folder-expanded?name=Drums&expanded=0", [this](Json) { EXPECT_FALSE(track("Drums").expanded); }},
         {"/debug/set-folder-expanded?name=Drums&expanded=", [this](Json) { EXPECT_TRUE(track("Drums").expanded); }},
+        {"/debug/dump-inspector", [](Json a) { EXPECT_GT(a.value("count", 0), 0) << a; }},
+        {"/debug/dump-strip-all?track=Bass", [](Json a) { EXPECT_GT(a.value("elementCount", 0), 0) << a; }},
+        {"/debug/dump-strip-buttons?track=Bass", [](Json a) { EXPECT_GT(a.value("buttonCount", 0), 0) << a; }},
+        {"/debug/channel-strip-actions?track=Bass", isObjectWithout("error")},
+        {"/debug/dump-automation-menu", [](Json a) { EXPECT_TRUE(a.is_object()) << a; }},
+        {"/debug/track-output?track=Bass", [](Json a) { EXPECT_EQ(a["output"], "Stereo Output") << a; }},
+        {"/debug/send-knob-value?track=Kick&bus=Bus%201", isObjectWithout("error")},
+        {"/debug/append-and-reorder?track=Bass&plugin=Limiter&to=0",
+         [this](Json a) {
+             EXPECT_EQ(a["step"], "reorder") << a;
+             EXPECT_EQ(a["appendedIndex"], 1) << a;
+             EXPECT_EQ(inserts("Bass"), (std::vector<std::string>{"Limiter", "Compressor"})) << a;
+         }},
         {"/debug/open-plugin?track=Lead%20Vox&plugin=COMPRESSOR", [](Json a) { EXPECT_EQ(a["ok"], true) << a; }},
         {"/debug/controls-read", [](Json a) { EXPECT_GT(a.value("count", 0), 0) << a; }},
         {"/debug/dump-open-plugin",
@@ -209,6 +222,17 @@ TEST_F(DebugRoutesTest, RoutesDriveTheSimulatedProject) {
              const auto picture = base64Decode(a.value("screenshotBase64", ""));
              EXPECT_TRUE(picture && isPngOrJpeg(*picture)) << a.dump().substr(0, 300);
          }},
+        {"/debug/ensure-bus-track?track=Kick&bus=Bus%201", [](Json a) { EXPECT_TRUE(a.is_object()) << a; }},
+        {"/debug/click-send?track=Kick&bus=Bus%201", [](Json a) { EXPECT_TRUE(a.is_object()) << a; }},
+        {"/debug/switch-plugin-view?to=Controls", [](Json a) { EXPECT_EQ(a["target"], "controls") << a; }},
+        {"/debug/ax-attrs?prefix=Thr", [](Json a) { EXPECT_TRUE(a.is_object()) << a; }},
+        {"/debug/click-button?contains=Nothing%20Like%20This", [](Json a) { EXPECT_TRUE(a.is_object()) << a; }},
+        {"/debug/dump-sidechain-menu", [](Json a) { EXPECT_TRUE(a.is_object()) << a; }},
+        {"/debug/set-sidechain?track=Lead%20Vox&index=1&source=Bus%201",
+         [](Json a) { EXPECT_TRUE(a["success"].is_boolean()) << a; }},
+        {"/debug/set-param?track=Bass&index=1&param=Threshold&value=50",
+         [](Json a) { EXPECT_TRUE(a["success"].is_boolean()) << a; }},
+        {"/debug/dump-plugin-params?track=Lead%20Vox&index=0", isObjectWithout("error")},
         {"/debug/click-insert?track=", [](Json a) { EXPECT_TRUE(a.is_array()) << a; }},
     };
     for (const auto& c : cases) {
@@ -222,6 +246,13 @@ TEST_F(DebugRoutesTest, InsertBarProbesAnswerPicturesAndNineSweepRowsEvenWhenPro
     const Json shot = getJson("/debug/click-insert-bar-and-screenshot?track=Bass&slot=0");
     const auto picture = readFile(shot.value("screenshot", ""));
     EXPECT_TRUE(picture.ok() && isPngOrJpeg(picture.bytes)) << shot;
+    for (const std::string path : {"/debug/probe-insert-bar?track=Bass&slot=0&ydelta=-2",
+                                   "/debug/crawl-everything-after-insert-click?track=Bass&slot=0",
+                                   "/debug/test-type-to-filter-insert?track=Bass&slot=0&plugin=Limiter",
+                                   "/debug/dump-plugin-insert-menu?track=Bass"}) {
+        const Json probe = getJson(path);
+        EXPECT_TRUE(probe.is_object() && !probe.empty()) << path << probe;
+    }
     for (const std::string name : {"Bass", "Nope"}) {
         const double before = world().virtualSeconds();
         Json a = getJson("/debug/sweep-insert-bar?track=" + name + "&slot=0");
