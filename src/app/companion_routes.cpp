@@ -4,6 +4,7 @@
 
 #include "app/companion_controller.h"
 #include "app/companion_request_decoding.h"
+#include "app/debug_routes.h"
 #include "app/json_answers.h"
 #include "platform/log.h"
 
@@ -19,6 +20,9 @@ HTTPResponse CompanionController::handle(const HTTPRequest& request) {
         if (route == "/context") return jsonAnswer(healthSnapshot().logic);
         if (route == "/conversations") return jsonAnswer(conversationStore_.conversationState(std::nullopt));
         if (route == "/tracks") return jsonAnswer(logicInspector_.trackContext());
+        if (route.starts_with("/debug/")) {
+            if (auto answer = handleDebugRoute(*this, request)) return std::move(*answer);
+        }
     } else if (method == "POST") {
         if (route == "/conversations/create") return jsonAnswer(conversationStore_.createThread(std::nullopt));
         if (route == "/conversations/load") {

@@ -1,0 +1,84 @@
+#include "app/debug_routes.h"
+
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <string_view>
+#include <unordered_map>
+
+#include "app/companion_controller.h"
+#include "app/debug_routes_common.h"
+#include "app/json_answers.h"
+
+namespace corvane::app {
+namespace debug {
+
+DebugRequest::DebugRequest(CompanionController& controller, const HTTPRequest& request)
+    : controller_(controller), logic_(controller.logicInspector()), query_(request.queryParams()) {}
+
+std::optional<std::string> DebugRequest::param(const std::string& name) const {
+    const auto found = query_.find(name);
+    if (found == query_.end() || found->second.empty()) return std::nullopt;
+    return found->second;
+}
+
+std::string DebugRequest::text(const std::string& name) const { return param(name).value_or(""); }
+
+std::optional<std::int64_t> DebugRequest::integer(const std::string& name) const {
+    const auto value = param(name);
+    return value ? parseIntegerQuery(*value) : std::nullopt;
+}
+
+std::optional<int> DebugRequest::smallInteger(const std::string& name) const {
+    const auto value = integer(name);
+    if (!value || *value < INT_MIN || *value > INT_MAX) return std::nullopt;
+    return static_cast<int>(*value);
+}
+
+std::optional<double> DebugRequest::real(const std::string& name) const {
+    auto value = param(name);
+    if (!value) return std::nullopt;
+    std::string_view digits = *value;
+    // from_chars takes no leading "+"; the sign must still be followed by the number itself.
+    const bool plus = digits.front() == '+';
+    if (plus) digits.remove_prefix(1);
+    if (digits.empty() || (plus && (digits.front() == '+' || digits.front() == '-'))) return std::nullopt;
+    double number = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    // Infinity and not-a-number parse but could never be written back as JSON.
+    if (error != std::errc{} || end != digits.data() + digits.size() || !std::isfinite(number)) return std::nullopt;
+    return number;
+}
+
+Selection selectTrack(const DebugRequest& request, const std::string& name) {
+    auto selected = request.logic().selectTrack(name);
+    if (!selected) return errorAnswer("Track not found: " + name);
+    return std::move(*selected);
+}
+
+SlotChoice chooseSlot(const DebugRequest& request, const platform::AXElement& mainWindow) {
+    auto slots = request.logic().findTrackPluginSlots(mainWindow);
+    if (const auto index = request.integer("index"); index && *index >= 0 && *index < std::ssize(slots))
+        return slots[static_cast<std::size_t>(*index)];
+    if (const auto byName = slotIndexByName(slots, request.text("plugin"))) {
+        if (request.param("plugin")) return slots[*byName];
+    }
+    return errorAnswer("Plugin not found. Available: " + numberedSlotList(slots));
+}
+
+}  // namespace debug
+
+std::optional<HTTPResponse> handleDebugRoute(CompanionController& controller, const HTTPRequest& request) {
+    static const auto table = [] {
+        std::unordered_map<std::string_view, debug::Handler> routes;
+        for (const auto* group : {&debug::trackRoutes(), &debug::transportRoutes(), &debug::probeRoutes(),
+                                  &debug::stripRoutes(), &debug::pluginRoutes(), &debug::logRoutes()})
+            for (const auto& route : *group) routes.emplace(route.path, route.handler);
+        return routes;
+    }();
+    const auto found = table.find(request.routePath());
+    if (found == table.end()) return std::nullopt;
+    return found->second(debug::DebugRequest(controller, request));
+}
+
+}  // namespace corvane::app
