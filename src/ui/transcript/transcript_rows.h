@@ -8,7 +8,7 @@
 
 namespace corvane {
 
-// What the transcript shows for a thread: one row per visible item, then the part of the final
+// What the transcript shows for a thread: one row per visible item, then whatever of the final
 // reply revealed so far, then a 1-pt bottom anchor it scrolls to.
 struct TranscriptRows {
     static constexpr double rowSpacing = 6;

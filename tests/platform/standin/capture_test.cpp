@@ -175,7 +175,7 @@ TEST_F(StandinTest, MinimisedAndOffDisplayLogicWindowsCaptureAsOnTheHost) {
     ASSERT_TRUE(display.ok());
     EXPECT_EQ(sample(*display.value, {0, 0, 1440, 900}, inside(home, 200, 300)), palette::desktop);
 
-    // Half off the left edge: the display shows the part still on it; the window alone is whole.
+    // Half off the left edge: the display shows only what is still on it; the window alone is whole.
     world().setKnob("minimisedWindows", nullptr);
     world().setKnob("windowFrames", {{"main", {-720, 25, 1440, 875}}});
     display = platform::screenCapture().captureDisplay(1);
