@@ -8,8 +8,8 @@
 
 namespace corvane {
 
-// What the transcript shows for a thread: one row per visible item, then whatever of the final
-// reply revealed so far, then a 1-pt bottom anchor it scrolls to.
+// What the transcript shows for a thread: one row per visible item, then as much of the final
+// reply as is revealed so far, then a 1-pt bottom anchor it scrolls to.
 struct TranscriptRows {
     static constexpr double rowSpacing = 6;
     static constexpr double horizontalPadding = 8;
