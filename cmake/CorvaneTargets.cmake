@@ -15,7 +15,8 @@ target_compile_features(corvane_options INTERFACE cxx_std_20)
 target_compile_options(corvane_options INTERFACE ${CORVANE_WARNINGS})
 target_compile_definitions(corvane_options INTERFACE
   CORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-  CORVANE_VERSION="${PROJECT_VERSION}")
+  CORVANE_VERSION="${PROJECT_VERSION}"
+  CORVANE_BUILD_NUMBER="${CORVANE_BUILD_NUMBER}")
 if(CORVANE_TSAN)
   # asio's fences are invisible to the race detector; GCC warns about each of them.
   target_compile_options(corvane_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer -Wno-tsan)
