@@ -106,6 +106,15 @@ ChatOrchestrator& CompanionController::chatOrchestrator() {
     return *chatOrchestrator_;
 }
 
+TestRunner& CompanionController::testRunner() {
+    std::call_once(testRunnerOnce_, [&] {
+        ChatOrchestrator& orchestrator = chatOrchestrator();
+        testRunner_ = std::make_unique<TestRunner>(TestRunner::Services{
+            logicInspector_, orchestrator, conversationStore_, captureService(), *toolLogger_, clock_});
+    });
+    return *testRunner_;
+}
+
 ChatOrchestrator::Providers CompanionController::orchestratorProviders() {
     const std::weak_ptr<CompanionController> weak = weak_from_this();
     ChatOrchestrator::Providers providers;

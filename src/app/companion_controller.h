@@ -6,7 +6,7 @@
 // callbacks through which the agent and the analysis route reach the window.
 //
 // Built through create() so that what it hands out (the server's handler, the agent loop's
-// providers and tool host) can hold it weakly. The test harness is not part of it yet.
+// providers and tool host) can hold it weakly.
 
 #include <cstdint>
 #include <functional>
@@ -36,6 +36,7 @@
 #include "plugins/plugin_inspector.h"
 #include "plugins/plugin_inventory.h"
 #include "plugins/plugin_map_store.h"
+#include "testing/test_runner.h"
 
 namespace corvane::app {
 
@@ -129,6 +130,9 @@ public:
     // Created on first use, exactly once whichever threads ask first.
     PluginInspector& pluginInspector();
     CaptureService& captureService();
+    // The test harness of the "/test/" routes: created on first use, with the agent loop and the
+    // capture service it needs, and kept for the controller's life.
+    TestRunner& testRunner();
 
     platform::Clock& clock() const { return clock_; }
 
@@ -190,6 +194,8 @@ private:
     std::once_flag chatOrchestratorOnce_;
     std::unique_ptr<ToolLogger> toolLogger_;
     std::unique_ptr<ChatOrchestrator> chatOrchestrator_;
+    std::once_flag testRunnerOnce_;
+    std::unique_ptr<TestRunner> testRunner_;
 };
 
 }  // namespace corvane::app

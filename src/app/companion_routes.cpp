@@ -6,6 +6,7 @@
 #include "app/companion_request_decoding.h"
 #include "app/debug_routes.h"
 #include "app/json_answers.h"
+#include "app/test_routes.h"
 #include "platform/log.h"
 
 namespace corvane::app {
@@ -14,6 +15,7 @@ HTTPResponse CompanionController::handle(const HTTPRequest& request) {
     log("[API] Local request " + request.method + " " + request.path);
     const std::string route = request.routePath();
     const std::string& method = request.method;
+    if (auto answer = handleTestRoute(*this, request)) return std::move(*answer);
 
     if (method == "GET") {
         if (route == "/health") return jsonAnswer(healthSnapshot());

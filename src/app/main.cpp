@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "app/companion_controller.h"
+#include "networking/auth_service.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "platform/standin/world.h"
@@ -116,9 +117,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Corvane: CORVANE_PORT must be a port number from 1 to 65535\n");
         return 2;
     }
+    // The sign-in session kept in the application folder: without its token every agent turn,
+    // a test turn included, fails. Declared first, so that it outlives the controller.
+    networking::AuthService auth;
     app::CompanionController::Options options;
     options.port = *port;
     auto controller = app::CompanionController::create(options);
+    controller->backendChatService().setAuthTokenProvider([&auth] { return auth.getValidToken(); });
     const bool listening = controller->start();
 
     if (hasFlag(argc, argv, "--print-health")) {

@@ -42,7 +42,10 @@ TEST_F(ControllerTest, RoutesMatchExactMethodAndPathIgnoringOnlyTheQuery) {
         {"PUT", "/analysis", "{}", 404},
         {"GET", "/tracks", "", 200},
         {"GET", "/debug/tracks", "", 404},
-        {"GET", "/test/snapshot", "", 404},
+        {"GET", "/test/snapshot", "", 200},
+        {"POST", "/test/snapshot", "", 404},
+        {"GET", "/test/run", "", 404},
+        {"POST", "/test/runs", "{}", 404},
         {"GET", "/nowhere", "", 404},
     };
     for (const auto& c : cases) {

@@ -1,0 +1,130 @@
+#include "app/test_routes.h"
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "app/companion_controller.h"
+#include "app/json_answers.h"
+#include "support/json_fields.h"
+#include "testing/test_records.h"
+
+namespace corvane::app {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kSnapshotUsage = "Pass ?tracks=Drums,Bass,Keys";
+constexpr const char* kPromptUsage = "POST JSON body with 'prompt' field";
+constexpr const char* kRunUsage = "POST JSON with 'testID' or inline 'test' object";
+constexpr const char* kRunNotFound = "Test case not found. Pass 'testID' or inline 'test'.";
+constexpr const char* kSuiteUsage = "POST JSON with 'suite' name or 'tests' array";
+constexpr const char* kSuiteNotFound = "Suite not found. Pass 'suite' name or 'tests' array.";
+constexpr const char* kEncodeFailure = "Failed to encode response";
+
+template <class T>
+HTTPResponse encodableResponse(const T& value) {
+    try {
+        const std::string body = jsonText(json(value), "");
+        if (!body.empty()) return HTTPResponse{200, "application/json", body};
+    } catch (const std::exception&) {
+    }
+    return errorAnswer(kEncodeFailure);
+}
+
+template <class T>
+std::optional<T> decodeBody(const std::string& body) {
+    try {
+        return json_fields::decode<T>(body);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::string unsafeSuiteError(const std::string& name) {
+    return "Suite name '" + name + "' must be a plain file name (no '/', '\\', '..' or NUL)";
+}
+
+// Split at every ",", each piece trimmed of spaces and tabs; empty pieces keep their places.
+std::vector<std::string> trackNames(const std::string& list) {
+    std::vector<std::string> names;
+    std::size_t from = 0;
+    for (;;) {
+        const auto comma = list.find(',', from);
+        std::string piece = list.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        const auto first = piece.find_first_not_of(" \t");
+        piece = first == std::string::npos ? "" : piece.substr(first, piece.find_last_not_of(" \t") - first + 1);
+        names.push_back(std::move(piece));
+        if (comma == std::string::npos) return names;
+        from = comma + 1;
+    }
+}
+
+HTTPResponse handleSnapshot(TestRunner& runner, const HTTPRequest& request) {
+    const auto query = request.queryParams();
+    const auto tracks = query.find("tracks");
+    if (tracks == query.end() || tracks->second.empty()) return errorAnswer(kSnapshotUsage);
+    const auto snapshots = runner.snapshot(trackNames(tracks->second));
+    if (!snapshots) return errorAnswer(ChatOrchestrator::kBusyMessage);
+    return encodableResponse(*snapshots);
+}
+
+HTTPResponse handlePrompt(TestRunner& runner, const HTTPRequest& request) {
+    const auto body = decodeBody<TestPromptRequest>(request.body);
+    if (!body) return errorAnswer(kPromptUsage);
+    const auto outcome = runner.prompt(body->prompt, body->timeoutSeconds.value_or(TestCase::kDefaultTimeoutSeconds));
+    if (outcome.timedOut) return errorAnswer(TestRunner::kTimeoutDescription);
+    if (!outcome.response) return errorAnswer(outcome.error.value_or(TestRunner::kNoFinalResponseDescription));
+    json answer = json::object();
+    try {
+        answer["chatResponse"] = json(*outcome.response);
+        if (outcome.turnLog) answer["turnLog"] = json(*outcome.turnLog);
+    } catch (const std::exception&) {
+        return errorAnswer(kEncodeFailure);
+    }
+    // A failed turn still shows its response, and says that it failed.
+    if (outcome.error) answer["error"] = *outcome.error;
+    return jsonDictAnswer(answer);
+}
+
+HTTPResponse handleRun(TestRunner& runner, const HTTPRequest& request) {
+    const auto body = decodeBody<TestRunRequest>(request.body);
+    if (!body) return errorAnswer(kRunUsage);
+    std::optional<TestCase> test = body->test;
+    if (!test && body->testID) {
+        if (!isSafeTestName(*body->testID)) return errorAnswer(TestRunner::unsafeNameError(*body->testID));
+        test = runner.loadTestCase(*body->testID);
+    }
+    if (!test) return errorAnswer(kRunNotFound);
+    if (!isSafeTestName(test->id)) return errorAnswer(TestRunner::unsafeNameError(test->id));
+    return encodableResponse(runner.runTest(*test));
+}
+
+HTTPResponse handleSuite(TestRunner& runner, const HTTPRequest& request) {
+    const auto body = decodeBody<TestSuiteRequest>(request.body);
+    if (!body) return errorAnswer(kSuiteUsage);
+    std::optional<std::vector<std::string>> ids;
+    if (body->tests && !body->tests->empty()) {
+        ids = body->tests;
+    } else if (body->suite) {
+        if (!isSafeTestName(*body->suite)) return errorAnswer(unsafeSuiteError(*body->suite));
+        if (auto suite = runner.loadSuite(*body->suite)) ids = std::move(suite->tests);
+    }
+    if (!ids) return errorAnswer(kSuiteNotFound);
+    return encodableResponse(runner.runSuite(*ids));
+}
+
+}  // namespace
+
+std::optional<HTTPResponse> handleTestRoute(CompanionController& controller, const HTTPRequest& request) {
+    const std::string route = request.routePath();
+    if (request.method == "GET" && route == "/test/snapshot") return handleSnapshot(controller.testRunner(), request);
+    if (request.method != "POST") return std::nullopt;
+    if (route == "/test/prompt") return handlePrompt(controller.testRunner(), request);
+    if (route == "/test/run") return handleRun(controller.testRunner(), request);
+    if (route == "/test/suite") return handleSuite(controller.testRunner(), request);
+    return std::nullopt;
+}
+
+}  // namespace corvane::app

@@ -1,0 +1,19 @@
+#pragma once
+
+// The "/test/" routes of the loopback API: GET "/test/snapshot", POST "/test/prompt",
+// "/test/run" and "/test/suite", answered by the controller's test runner. Every answer, errors
+// included, has status 200 and a JSON body; errors are told by an "error" member.
+
+#include <optional>
+
+#include "app/http_message.h"
+
+namespace corvane::app {
+
+class CompanionController;
+
+// The answer of a "/test/" route, or absent when the request is for none of them (the runner is
+// then not created).
+std::optional<HTTPResponse> handleTestRoute(CompanionController& controller, const HTTPRequest& request);
+
+}  // namespace corvane::app

@@ -1,0 +1,335 @@
+#include "testing/test_runner.h"
+
+#include <cmath>
+#include <condition_variable>
+#include <exception>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "platform/log.h"
+#include "platform/platform.h"
+#include "support/app_paths.h"
+#include "support/files.h"
+#include "support/json_fields.h"
+#include "support/unicode.h"
+
+namespace corvane {
+
+namespace {
+
+// How often a wait for a turn looks at the clock when nothing else wakes it: the clock does not
+// say when it moves, and a turn may hang on the network without any event.
+constexpr std::chrono::milliseconds kClockCheckInterval{20};
+
+// Past this a deadline would overflow the clock's time points; such a turn simply has none.
+constexpr std::int64_t kLongestDeadlineSeconds = 1'000'000'000;
+
+std::int64_t wholeMilliseconds(double seconds) {
+    const double ms = std::trunc(seconds * 1000.0);
+    return std::isfinite(ms) && ms >= 0 && ms < 9.0e18 ? static_cast<std::int64_t>(ms) : 0;
+}
+
+std::optional<std::string> textValue(const nlohmann::json& strip, const char* key) {
+    const auto found = strip.find(key);
+    if (found == strip.end() || !found->is_string()) return std::nullopt;
+    return found->get<std::string>();
+}
+
+// What a turn's events amount to, filled by the thread that reads its stream.
+struct TurnWatch {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::optional<ChatResponse> response;
+    std::optional<std::string> lastError;
+    bool finished = false;
+};
+
+}  // namespace
+
+TestRunner::TestRunner(Services services, std::filesystem::path testCasesDir, std::filesystem::path testResultsDir)
+    : services_(services), testCasesDir_(std::move(testCasesDir)), testResultsDir_(std::move(testResultsDir)) {
+    std::error_code ignored;
+    std::filesystem::create_directories(testCasesDir_, ignored);
+    std::filesystem::create_directories(testResultsDir_, ignored);
+}
+
+TestRunner::TestRunner(Services services)
+    : TestRunner(services, AppPaths::appSupportDirectory("test-cases"), AppPaths::appSupportDirectory("test-results")) {
+}
+
+std::string TestRunner::timedOutError(std::int64_t timeoutSeconds) {
+    return "Agent timed out after " + std::to_string(timeoutSeconds) + "s";
+}
+
+std::string TestRunner::notFoundError(const std::string& testID) { return "Test case '" + testID + "' not found"; }
+
+std::string TestRunner::unsafeNameError(const std::string& testID) {
+    return "Test ID '" + testID + "' must be a plain file name (no '/', '\\', '..' or NUL)";
+}
+
+void TestRunner::runScript(const char* source) const {
+    // Fire and forget: the run relies on neither the result nor the error.
+    (void)platform::workspace().runAppleScript(source);
+}
+
+double TestRunner::secondsSince(platform::Clock::TimePoint start) const {
+    return std::chrono::duration<double>(services_.clock.now() - start).count();
+}
+
+// --- Files ---------------------------------------------------------------------------------------
+
+std::optional<TestCase> TestRunner::loadTestCase(const std::string& testID) const {
+    if (!isSafeTestName(testID)) return std::nullopt;
+    const auto file = readFile(testCasesDir_ / (testID + ".json"));
+    if (!file.ok()) return std::nullopt;
+    try {
+        return json_fields::decode<TestCase>(file.bytes);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<TestSuiteDefinition> TestRunner::loadSuite(const std::string& name) const {
+    if (!isSafeTestName(name)) return std::nullopt;
+    const auto file = readFile(testCasesDir_ / (name + ".suite.json"));
+    if (!file.ok()) return std::nullopt;
+    try {
+        return json_fields::decode<TestSuiteDefinition>(file.bytes);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// --- Snapshots and screenshots -------------------------------------------------------------------
+
+std::optional<SnapshotMap> TestRunner::snapshot(const std::vector<std::string>& names) {
+    std::lock_guard harness(harnessMutex_);
+    if (services_.chatOrchestrator.isTurnRunning()) return std::nullopt;
+    runScript(kLogicScript);
+    services_.clock.sleep(std::chrono::duration<double>(kActivationPause));
+    auto snapshots = snapshotTracks(names);
+    runScript(kTerminalScript);
+    return snapshots;
+}
+
+SnapshotMap TestRunner::snapshotTracks(const std::vector<std::string>& names) {
+    const auto& logic = services_.logicInspector;
+    SnapshotMap snapshots;
+    for (const auto& name : names) {
+        TrackSnapshot snapshot;
+        snapshot.trackName = name;
+        const auto selected = logic.selectTrack(name);
+        if (!selected) {
+            snapshots[name] = std::move(snapshot);
+            continue;
+        }
+        services_.clock.sleep(std::chrono::duration<double>(kSelectionPause));
+        const auto strip = logic.readChannelStrip(selected->mainWindow);
+        snapshot.trackName = selected->header.name;
+        snapshot.volume = textValue(strip, "volume");
+        snapshot.volumeDisplay = textValue(strip, "volumeDisplay");
+        snapshot.pan = textValue(strip, "pan");
+        snapshot.solo = textValue(strip, "solo");
+        snapshot.mute = textValue(strip, "mute");
+        snapshot.output = textValue(strip, "output");
+        snapshot.channelMode = textValue(strip, "channelMode");
+        std::int64_t index = 0;
+        for (const auto& slot : logic.findTrackPluginSlots(selected->mainWindow))
+            snapshot.plugins.push_back({index++, slot.name, slot.isBypassed});
+        snapshots[name] = std::move(snapshot);
+    }
+    return snapshots;
+}
+
+std::optional<std::string> TestRunner::captureScreenshot(const std::string& label, const std::string& testID) {
+    const auto folder = testResultsDir_ / testID;
+    const auto file = folder / (label + ".png");
+    std::string why;
+    try {
+        const auto artifact = services_.captureService.captureLogic(false, CaptureMode::display);
+        std::error_code ignored;
+        std::filesystem::create_directories(folder, ignored);
+        if (writeFileAtomically(file, artifact.pngData)) return std::filesystem::absolute(file).string();
+        why = "The file could not be written.";
+    } catch (const std::exception& error) {
+        why = error.what();
+    }
+    log("[TestRunner] Screenshot failed for " + testID + "/" + label + ": " + why);
+    return std::nullopt;
+}
+
+// --- One agent turn ------------------------------------------------------------------------------
+
+TestRunner::PromptOutcome TestRunner::prompt(const std::string& text, std::int64_t timeoutSeconds) {
+    std::lock_guard harness(harnessMutex_);
+    if (services_.chatOrchestrator.isTurnRunning()) return {{}, {}, ChatOrchestrator::kBusyMessage, false};
+    runScript(kLogicScript);
+    services_.clock.sleep(std::chrono::duration<double>(kActivationPause));
+    auto outcome = sendPromptAndWait(text, timeoutSeconds);
+    runScript(kTerminalScript);
+    return outcome;
+}
+
+TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const std::string& text, std::int64_t timeoutSeconds) {
+    ChatRequest request;
+    request.message = text;
+    request.threadID = services_.conversationStore.createThread(std::nullopt).currentThreadID;
+    request.includePendingCaptures = false;
+    request.modelTier = ModelTier::pro;
+    const std::string threadID = *request.threadID;
+
+    auto watch = std::make_shared<TurnWatch>();
+    const auto stream = services_.chatOrchestrator.handleChatStreaming(request);
+    std::jthread reader([watch, stream] {
+        while (auto event = stream->next()) {
+            std::lock_guard lock(watch->mutex);
+            if (auto* final = std::get_if<AgentEvent::FinalResponse>(&event->value)) watch->response = final->response;
+            if (auto* error = std::get_if<AgentEvent::Error>(&event->value)) watch->lastError = error->message;
+        }
+        std::lock_guard lock(watch->mutex);
+        watch->finished = true;
+        watch->changed.notify_all();
+    });
+
+    std::optional<platform::Clock::TimePoint> deadline;
+    if (timeoutSeconds < kLongestDeadlineSeconds)
+        deadline = services_.clock.now() + std::chrono::duration_cast<platform::Clock::TimePoint::duration>(
+                                               std::chrono::seconds(timeoutSeconds));
+    const auto moves = services_.clock.onMoved([watch] {
+        std::lock_guard lock(watch->mutex);
+        watch->changed.notify_all();
+    });
+    bool timedOut = false;
+    for (;;) {
+        {
+            std::unique_lock lock(watch->mutex);
+            if (watch->finished) break;
+        }
+        // Read outside the lock: the clock's mover calls back into it.
+        if (deadline && services_.clock.now() >= *deadline) {
+            timedOut = true;
+            break;
+        }
+        std::unique_lock lock(watch->mutex);
+        watch->changed.wait_for(lock, kClockCheckInterval, [&] { return watch->finished; });
+    }
+
+    if (timedOut) {
+        // Left running, the turn would drive Logic Pro beside the "after" snapshots and the next
+        // test; it is stopped and waited for instead.
+        stream->stop();
+        reader.join();
+        return {{}, {}, timedOutError(timeoutSeconds), true};
+    }
+    reader.join();
+
+    PromptOutcome outcome;
+    {
+        std::lock_guard lock(watch->mutex);
+        outcome.response = watch->response;
+        if (!watch->response) {
+            outcome.error = kNoFinalResponseDescription;
+        } else if (!watch->response->ok) {
+            outcome.error = watch->lastError.value_or(
+                watch->response->assistantMessage.empty() ? kFailedTurnDescription : watch->response->assistantMessage);
+        } else if (text::trimmingWhitespaceAndNewlines(watch->response->assistantMessage).empty()) {
+            // Only a stopped turn ends "ok" without a reply.
+            outcome.error = ChatOrchestrator::kStoppedTurnDescription;
+        }
+    }
+    outcome.turnLog = turnLogFor(threadID);
+    return outcome;
+}
+
+// The test's thread is new, so the log naming it is this turn's, whichever turns ended since.
+std::optional<TurnLog> TestRunner::turnLogFor(const std::string& threadID) {
+    services_.toolLogger.drain();
+    for (const auto& file : services_.toolLogger.recentLogPaths(ToolLogger::keptLogs)) {
+        const auto read = readFile(file.url);
+        if (!read.ok()) continue;
+        try {
+            auto turn = json_fields::decode<TurnLog>(read.bytes);
+            if (turn.threadID == threadID) return turn;
+        } catch (const std::exception&) {
+            continue;
+        }
+    }
+    return std::nullopt;
+}
+
+// --- Whole tests ---------------------------------------------------------------------------------
+
+TestResult TestRunner::runTest(const TestCase& test) {
+    TestResult result;
+    result.testID = test.id;
+    if (!isSafeTestName(test.id)) {
+        result.error = unsafeNameError(test.id);
+        return result;
+    }
+    std::lock_guard harness(harnessMutex_);
+    const auto start = services_.clock.now();
+    const bool screenshots = test.captureScreenshots.value_or(true);
+    const auto tracks = test.snapshotTracks.value_or(std::vector<std::string>{});
+    const std::int64_t timeout = test.timeoutSeconds.value_or(TestCase::kDefaultTimeoutSeconds);
+    std::optional<std::string> beforePath, afterPath;
+    PromptOutcome turn;
+
+    // The window's turn owns Logic Pro until it ends: nothing is touched, the test fails.
+    const bool busy = services_.chatOrchestrator.isTurnRunning();
+    if (busy) {
+        turn.error = ChatOrchestrator::kBusyMessage;
+    } else {
+        runScript(kLogicScript);
+        services_.clock.sleep(std::chrono::duration<double>(kActivationPause));
+        if (screenshots) beforePath = captureScreenshot("before", test.id);
+        result.before = snapshotTracks(tracks);
+        turn = sendPromptAndWait(test.prompt, timeout);
+        result.after = snapshotTracks(tracks);
+        if (screenshots) afterPath = captureScreenshot("after", test.id);
+    }
+
+    // A turn that did not complete leaves nothing to check its reply or calls against.
+    const bool completed = !turn.error;
+    const std::optional<ChatResponse> response = completed ? turn.response : std::nullopt;
+    const std::optional<TurnLog> turnLog = completed ? turn.turnLog : std::nullopt;
+    bool allPassed = true;
+    for (const auto& assertion : test.assertions) {
+        result.assertionResults.push_back(
+            AssertionEvaluator::evaluate(assertion, result.before, result.after, response, turnLog));
+        allPassed = allPassed && result.assertionResults.back().passed;
+    }
+    result.error = turn.error;
+    result.passed = completed && allPassed;
+    result.durationMs = wholeMilliseconds(secondsSince(start));
+    if (response) result.agentResponse = response->assistantMessage;
+    if (turnLog) {
+        result.toolCalls = turnLog->toolCalls;
+        result.totalRounds = turnLog->totalRounds;
+    }
+    if (screenshots) result.screenshots = TestScreenshots{beforePath, afterPath, "display"};
+    if (!busy) runScript(kTerminalScript);
+    return result;
+}
+
+SuiteResult TestRunner::runSuite(const std::vector<std::string>& testIDs) {
+    const auto start = services_.clock.now();
+    SuiteResult suite;
+    for (const auto& id : testIDs) {
+        auto test = loadTestCase(id);
+        if (!test) {
+            TestResult missing;
+            missing.testID = id;
+            missing.error = isSafeTestName(id) ? notFoundError(id) : unsafeNameError(id);
+            suite.results.push_back(std::move(missing));
+            continue;
+        }
+        suite.results.push_back(runTest(*test));
+    }
+    for (const auto& id : testIDs) suite.suite += (suite.suite.empty() && &id == &testIDs.front() ? "" : ",") + id;
+    for (const auto& result : suite.results) ++(result.passed ? suite.passedCount : suite.failedCount);
+    suite.totalDurationMs = wholeMilliseconds(secondsSince(start));
+    return suite;
+}
+
+}  // namespace corvane

@@ -1,0 +1,102 @@
+#pragma once
+
+// Runs scripted agent turns for the "/test/" routes: snapshots of named tracks' channel strips
+// before and after, one prompt through the same agent loop as the chat window on a fresh thread,
+// screenshots of Logic Pro, and the test's assertions, into one TestResult; or a list of stored
+// test cases into one SuiteResult.
+//
+// One harness run drives Logic Pro at a time: runs are serialised against each other, and a run
+// asked for while the chat window's turn is working is refused (the agent loop's busy message)
+// before it touches Logic Pro. A turn that outlives its time-out is stopped and waited for before
+// the "after" snapshots, so it never drives Logic Pro beside them or beside the next test.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/capture_service.h"
+#include "chat/chat_orchestrator.h"
+#include "chat/tool_logger.h"
+#include "conversation/conversation_store.h"
+#include "logic/logic_inspector.h"
+#include "platform/clock.h"
+#include "testing/assertion_evaluator.h"
+#include "testing/test_records.h"
+
+namespace corvane {
+
+class TestRunner final {
+public:
+    struct Services {
+        const LogicInspector& logicInspector;
+        ChatOrchestrator& chatOrchestrator;
+        ConversationStore& conversationStore;
+        CaptureService& captureService;
+        // The logger the orchestrator writes to; each turn's log is found by its thread.
+        ToolLogger& toolLogger;
+        platform::Clock& clock;
+    };
+
+    static constexpr const char* kTimeoutDescription = "Test timed out waiting for agent response";
+    static constexpr const char* kNoFinalResponseDescription = "The agent turn ended without a final response";
+    static constexpr const char* kFailedTurnDescription = "The agent turn failed";
+    static constexpr const char* kLogicScript = "tell application \"Logic Pro\" to activate";
+    static constexpr const char* kTerminalScript = "tell application \"Ghostty\" to activate";
+    static constexpr double kActivationPause = 0.5;
+    static constexpr double kSelectionPause = 0.3;
+
+    // The outcome of one agent turn. `error` is set whenever the turn did not complete: time-out,
+    // a stream without a final response, a failed or stopped turn, or a refused one. A failed
+    // turn still carries its response.
+    struct PromptOutcome {
+        std::optional<ChatResponse> response;
+        std::optional<TurnLog> turnLog;
+        std::optional<std::string> error;
+        bool timedOut = false;
+    };
+
+    // Creates both folders, with their parents, when missing.
+    TestRunner(Services services, std::filesystem::path testCasesDir, std::filesystem::path testResultsDir);
+    // The "test-cases" and "test-results" folders of the application folder.
+    explicit TestRunner(Services services);
+
+    const std::filesystem::path& testCasesDir() const { return testCasesDir_; }
+    const std::filesystem::path& testResultsDir() const { return testResultsDir_; }
+
+    // GET "/test/snapshot": Logic Pro to the front, the snapshots, the terminal to the front;
+    // absent, with Logic Pro untouched, while the chat window's turn is working.
+    std::optional<SnapshotMap> snapshot(const std::vector<std::string>& names);
+    // POST "/test/prompt": one turn on a new thread, bounded by the time-out.
+    PromptOutcome prompt(const std::string& text, std::int64_t timeoutSeconds);
+    TestResult runTest(const TestCase& test);
+    SuiteResult runSuite(const std::vector<std::string>& testIDs);
+
+    // The stored files; absent when the name is unsafe, or the file is missing, unreadable or
+    // does not read strictly.
+    std::optional<TestCase> loadTestCase(const std::string& testID) const;
+    std::optional<TestSuiteDefinition> loadSuite(const std::string& name) const;
+
+    static std::string timedOutError(std::int64_t timeoutSeconds);
+    static std::string notFoundError(const std::string& testID);
+    static std::string unsafeNameError(const std::string& testID);
+
+private:
+    // The callers below hold harnessMutex_.
+    SnapshotMap snapshotTracks(const std::vector<std::string>& names);
+    PromptOutcome sendPromptAndWait(const std::string& text, std::int64_t timeoutSeconds);
+    std::optional<std::string> captureScreenshot(const std::string& label, const std::string& testID);
+    std::optional<TurnLog> turnLogFor(const std::string& threadID);
+    void runScript(const char* source) const;
+    double secondsSince(platform::Clock::TimePoint start) const;
+
+    Services services_;
+    std::filesystem::path testCasesDir_;
+    std::filesystem::path testResultsDir_;
+    std::mutex harnessMutex_;
+};
+
+}  // namespace corvane

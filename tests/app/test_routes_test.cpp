@@ -1,0 +1,147 @@
+// The "/test/" routes over a real loopback socket, in front of the stand-in's demo song and the
+// local backend's script mode, in-process, signed in with its test account.
+
+#include "app/test_routes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/controller_fixture.h"
+#include "backend/backend_fixture.h"
+#include "networking/auth_service.h"
+#include "support/app_paths.h"
+#include "support/files.h"
+
+namespace corvane::app::testing {
+namespace {
+
+using nlohmann::json;
+
+class TestRoutesTest : public ControllerTest {
+protected:
+    void SetUp() override {
+        local_ = std::make_unique<corvane::testing::LocalBackend>(home_.root() / "backend");
+        ::setenv("CORVANE_BACKEND_URL", local_->baseURL().c_str(), 1);
+        ControllerTest::SetUp();
+        ::unsetenv("CORVANE_BACKEND_URL");
+        networking::BackendConfiguration configuration;
+        configuration.baseURL = local_->baseURL();
+        auth_ = std::make_unique<networking::AuthService>(configuration, networking::defaultTransport(), local_->clock);
+        auth_->signIn(corvane::testing::LocalBackend::kEmail, corvane::testing::LocalBackend::kPassword);
+        ASSERT_TRUE(auth_->isAuthenticated());
+        controller().backendChatService().setAuthTokenProvider([this] { return auth_->getValidToken(); });
+    }
+    void TearDown() override {
+        controller_.reset();
+        world().drainMainQueue();
+    }
+
+    json postJSON(const std::string& path, const std::string& body) {
+        const auto answer = post(path, body);
+        EXPECT_TRUE(answer);
+        if (!answer) return {};
+        EXPECT_EQ(answer->status, 200);
+        EXPECT_EQ(answer->headers.at("Content-Type"), "application/json");
+        return json::parse(answer->body);
+    }
+    void writeCase(const std::string& name, const json& content) {
+        ASSERT_TRUE(writeFileAtomically(AppPaths::appSupportDirectory("test-cases") / name, content.dump()));
+    }
+
+    std::unique_ptr<corvane::testing::LocalBackend> local_;
+    std::unique_ptr<networking::AuthService> auth_;
+};
+
+TEST_F(TestRoutesTest, BadRequestsAnswerTheirUsageWith200AndTouchNothing) {
+    const std::string unsafeID = "Test ID '../x' must be a plain file name (no '/', '\\\\', '..' or NUL)";
+    struct Case {
+        std::string method, path, body, error;
+    };
+    const std::vector<Case> cases{
+        {"GET", "/test/snapshot", "", "Pass ?tracks=Drums,Bass,Keys"},
+        {"GET", "/test/snapshot?tracks=", "", "Pass ?tracks=Drums,Bass,Keys"},
+        {"POST", "/test/prompt", R"({"prompt":"Hi","timeoutSeconds":2.5})", "POST JSON body with 'prompt' field"},
+        {"POST", "/test/prompt", R"({"timeoutSeconds":2})", "POST JSON body with 'prompt' field"},
+        {"POST", "/test/run", "", "POST JSON with 'testID' or inline 'test' object"},
+        {"POST", "/test/run", R"({"testID":"ok","test":{"id":"x"}})",
+         "POST JSON with 'testID' or inline 'test' object"},
+        {"POST", "/test/run", "{}", "Test case not found. Pass 'testID' or inline 'test'."},
+        {"POST", "/test/run", R"({"testID":"nowhere"})", "Test case not found. Pass 'testID' or inline 'test'."},
+        {"POST", "/test/run", R"({"testID":"../x"})", unsafeID},
+        {"POST", "/test/run", R"({"test":{"id":"../x","prompt":"p","assertions":[]}})", unsafeID},
+        {"POST", "/test/suite", "[]", "POST JSON with 'suite' name or 'tests' array"},
+        {"POST", "/test/suite", R"({"tests":[]})", "Suite not found. Pass 'suite' name or 'tests' array."},
+        {"POST", "/test/suite", R"({"suite":"nowhere"})", "Suite not found. Pass 'suite' name or 'tests' array."},
+        {"POST", "/test/suite", R"({"suite":"/etc/x"})",
+         "Suite name '/etc/x' must be a plain file name (no '/', '\\\\', '..' or NUL)"},
+    };
+    for (const auto& c : cases) {
+        const auto answer = request(c.method, c.path, c.body);
+        ASSERT_TRUE(answer) << c.path << " " << c.body;
+        EXPECT_EQ(answer->status, 200) << c.path << " " << c.body;
+        EXPECT_EQ(answer->headers.at("Content-Type"), "application/json");
+        EXPECT_EQ(json::parse(answer->body), (json{{"error", json::parse("\"" + c.error + "\"")}}))
+            << c.path << " " << c.body;
+    }
+    EXPECT_FALSE(controller().chatOrchestrator().isTurnRunning());
+    EXPECT_TRUE(std::filesystem::is_empty(AppPaths::appSupportDirectory("test-results")));
+}
+
+TEST_F(TestRoutesTest, SnapshotKeysEachRequestedNameAsTrimmed) {
+    const auto answer = get("/test/snapshot?tracks=Guitar,%20bass,,Nowhere");
+    ASSERT_TRUE(answer);
+    const auto body = json::parse(answer->body);
+    EXPECT_EQ(body.size(), 4u) << body.dump(2);
+    EXPECT_EQ(body["bass"]["trackName"], "Bass");
+    EXPECT_TRUE(body["Guitar"].contains("volume"));
+    EXPECT_EQ(body["Nowhere"], (json{{"trackName", "Nowhere"}, {"plugins", json::array()}}));
+    EXPECT_EQ(body[""], (json{{"trackName", ""}, {"plugins", json::array()}}));
+}
+
+TEST_F(TestRoutesTest, PromptAnswersTheResponseAndItsTurnLog) {
+    const auto body = postJSON("/test/prompt", R"({"prompt":"Mute the guitar"})");
+    EXPECT_EQ(body["chatResponse"]["assistantMessage"], "Guitar is muted.") << body.dump(2);
+    EXPECT_EQ(body["chatResponse"]["ok"], true);
+    EXPECT_EQ(body["turnLog"]["toolCalls"][0]["tool"], "set_track_mute");
+    EXPECT_EQ(body["turnLog"]["threadID"], body["chatResponse"]["threadID"]);
+    EXPECT_FALSE(body.contains("error"));
+
+    EXPECT_EQ(postJSON("/test/prompt", R"({"prompt":"Unmute the guitar","timeoutSeconds":0})"),
+              (json{{"error", "Test timed out waiting for agent response"}}));
+    EXPECT_FALSE(controller().chatOrchestrator().isTurnRunning());
+}
+
+TEST_F(TestRoutesTest, RunAndSuiteAnswerTheirResults) {
+    const json mute{{"id", "mute"},
+                    {"snapshotTracks", {"Guitar"}},
+                    {"prompt", "Mute the guitar"},
+                    {"assertions",
+                     {{{"type", "track"}, {"track", "Guitar"}, {"field", "mute"}, {"op", "changed"}},
+                      {{"type", "tool"}, {"op", "was_called"}, {"tool", "set_track_mute"}}}}};
+    writeCase("mute.json", mute);
+    writeCase("both.suite.json", json{{"name", "Both"}, {"tests", {"mute", "missing"}}});
+
+    const auto answer = post("/test/run", json{{"testID", "missing"}, {"test", mute}}.dump());
+    ASSERT_TRUE(answer);
+    // Paths are written with escaped slashes, as the route's encoder does.
+    EXPECT_NE(answer->body.find("\\/mute\\/before.png"), std::string::npos) << answer->body;
+    const auto run = json::parse(answer->body);
+    EXPECT_EQ(run["testID"], "mute");
+    EXPECT_EQ(run["passed"], true) << run.dump(2);
+    EXPECT_EQ(run["screenshots"]["mode"], "display");
+
+    // Guitar is muted now, so the second run's mute does not change it.
+    const auto suite = postJSON("/test/suite", R"({"suite":"both","tests":[]})");
+    EXPECT_EQ(suite["suite"], "mute,missing");
+    EXPECT_EQ(suite["passedCount"], 0) << suite.dump(2);
+    EXPECT_EQ(suite["failedCount"], 2);
+    EXPECT_EQ(suite["results"][0]["assertionResults"][0]["message"], "Guitar mute: 1 -> 1 (unchanged)");
+    EXPECT_EQ(suite["results"][1]["error"], "Test case 'missing' not found");
+}
+
+}  // namespace
+}  // namespace corvane::app::testing

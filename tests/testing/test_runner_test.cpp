@@ -1,0 +1,291 @@
+// Whole test runs on the stand-in's demo song: the real agent loop, tools, stores and tool logger,
+// with a chat backend that answers each request with the next scripted reply.
+
+#include "testing/test_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/standin/standin_fixture.h"
+#include "plugins/plugin_map_store.h"
+#include "support/files.h"
+#include "test_support/temp_home.h"
+
+namespace corvane::testing {
+namespace {
+
+using nlohmann::json;
+
+class ScriptedTransport final : public networking::HTTPTransport {
+public:
+    using Step = std::function<networking::HTTPClientResponse(std::stop_token)>;
+
+    void push(Step step) {
+        std::lock_guard lock(mutex_);
+        steps_.push_back(std::move(step));
+    }
+    void calls(const std::vector<AgentToolCall>& calls) {
+        json output = json::array();
+        for (const auto& c : calls)
+            output.push_back(
+                {{"type", "function_call"}, {"call_id", c.callID}, {"name", c.name}, {"arguments", c.argumentsJSON}});
+        const std::string body = json{{"id", "resp_" + std::to_string(++replies_)}, {"output", output}}.dump();
+        push([body](std::stop_token) { return networking::HTTPClientResponse{200, body}; });
+    }
+    void respond(const std::string& prose) { calls({{"call_respond", "respond", json{{"prose", prose}}.dump()}}); }
+    networking::HTTPClientResponse send(const networking::HTTPClientRequest&, std::stop_token stop) override {
+        Step step;
+        {
+            std::lock_guard lock(mutex_);
+            if (steps_.empty()) return {500, R"({"error":"script exhausted"})"};
+            step = std::move(steps_.front());
+            steps_.pop_front();
+        }
+        return step(stop);
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<Step> steps_;
+    int replies_ = 0;
+};
+
+// Holds a backend request until the turn is stopped, or until opened.
+class Hold {
+public:
+    networking::HTTPClientResponse wait(std::stop_token stop) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, stop, [this] { return open_; });
+        if (!open_) throw networking::TransportError("cancelled");
+        return {500, R"({"error":"released"})"};
+    }
+    void open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable_any changed_;
+    bool open_ = false;
+};
+
+class TestRunnerTest : public standin::testing::StandinTest {
+protected:
+    void SetUp() override {
+        StandinTest::SetUp();
+        // After the world is installed, so that the runner keeps its virtual clock.
+        runnerPtr = std::make_unique<TestRunner>(
+            TestRunner::Services{logic, *orchestrator, conversations, capture, logger, platform::clock()},
+            home.root() / "cases", home.root() / "results");
+        backend.setAuthTokenProvider([] { return std::optional<std::string>("token"); });
+    }
+    void TearDown() override {
+        orchestrator.reset();
+        world().drainMainQueue();
+        StandinTest::TearDown();
+    }
+
+    TestCase testCase(const std::string& id, std::vector<TestAssertion> assertions = {}) {
+        TestCase test;
+        test.id = id;
+        test.prompt = "Mute the guitar";
+        test.captureScreenshots = false;
+        test.assertions = std::move(assertions);
+        return test;
+    }
+    void writeCase(const std::string& name, const std::string& text) {
+        ASSERT_TRUE(writeFileAtomically(runner().testCasesDir() / name, text));
+    }
+    std::string strip(const std::string& track, const std::string& key) {
+        const auto selected = logic.selectTrack(track);
+        return selected ? logic.readChannelStrip(selected->mainWindow).value(key, "") : "";
+    }
+
+    TempHome home;
+    ConversationStore conversations;
+    MemoryStore memories;
+    ToolLogger logger;
+    PluginInventoryService inventory{home.root() / "system", home.root() / "home"};
+    LogicInspector logic;
+    PermissionService permissions;
+    PluginMapStore maps{std::string(CORVANE_SOURCE_DIR) + "/resources"};
+    PluginInspector plugins{logic, maps};
+    CaptureService capture{logic, permissions};
+    std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
+    networking::BackendChatService backend{"http://127.0.0.1:9/api/ai/chat", "gpt-5", transport};
+    std::unique_ptr<ChatOrchestrator> orchestrator = std::make_unique<ChatOrchestrator>(
+        ChatOrchestrator::Services{inventory, backend, conversations, memories, logic, plugins, logger, {}},
+        ChatOrchestrator::Providers{});
+    std::unique_ptr<TestRunner> runnerPtr;
+    TestRunner& runner() { return *runnerPtr; }
+};
+
+TEST_F(TestRunnerTest, ARunChecksTheSnapshotsTheReplyAndItsOwnTurnsLog) {
+    // A newer log of another thread, as a window turn ending meanwhile would leave.
+    TurnLog other;
+    other.turnTimestamp = "9999-01-01T00:00:00Z";
+    other.threadID = "someone-else";
+    other.userMessage = "x";
+    other.totalRounds = 9;
+    ASSERT_TRUE(writeFileAtomically(logger.logsDir() / "9999-01-01T00-00-00Z.json", json(other).dump()));
+
+    transport->calls({{"c1", "set_track_mute", R"({"track_names":["Guitar"],"enabled":true})"}});
+    transport->respond("Guitar is muted.");
+    auto test = testCase("mute-guitar", {{"track", "Guitar", "mute", "changed", {}, {}, {}},
+                                         {"track", "guitar", "mute", "is_on", {}, {}, {}},
+                                         {"tool", {}, {}, "was_called", "set_track_mute", {}, {}},
+                                         {"tool", {}, {}, "all_succeeded", {}, {}, {}},
+                                         {"agent", {}, {}, "response_contains", {}, {}, "MUTED"},
+                                         {"agent", {}, {}, "max_rounds", {}, {}, "1"}});
+    test.snapshotTracks = std::vector<std::string>{"Guitar", "guitar", "Nowhere"};
+    test.captureScreenshots.reset();
+    const auto start = platform::clock().now();
+    const auto result = runner().runTest(test);
+
+    EXPECT_TRUE(result.passed) << json(result).dump(2);
+    EXPECT_FALSE(result.error);
+    EXPECT_EQ(result.agentResponse, "Guitar is muted.");
+    ASSERT_TRUE(result.toolCalls);
+    ASSERT_EQ(result.toolCalls->size(), 2u);
+    EXPECT_EQ((*result.toolCalls)[0].tool, "set_track_mute");
+    EXPECT_EQ(result.totalRounds, 1);
+    EXPECT_EQ(result.before.at("guitar").trackName, "Guitar");
+    EXPECT_NE(result.before.at("Guitar").mute, result.after.at("Guitar").mute);
+    EXPECT_EQ(result.after.at("Nowhere"), (TrackSnapshot{"Nowhere", {}, {}, {}, {}, {}, {}, {}, {}}));
+    // The activation pause and six selections, in virtual time.
+    const auto elapsed = std::chrono::duration<double>(platform::clock().now() - start).count();
+    EXPECT_GE(result.durationMs, 500 + 4 * 300);
+    EXPECT_LE(result.durationMs, static_cast<std::int64_t>(elapsed * 1000) + 1);
+    ASSERT_TRUE(result.screenshots);
+    for (const auto& path : {result.screenshots->beforePath, result.screenshots->afterPath}) {
+        ASSERT_TRUE(path);
+        EXPECT_TRUE(std::filesystem::exists(*path));
+        EXPECT_EQ(std::filesystem::path(*path).parent_path(),
+                  std::filesystem::absolute(runner().testResultsDir() / "mute-guitar"));
+    }
+    EXPECT_FALSE(orchestrator->isTurnRunning());
+}
+
+TEST_F(TestRunnerTest, ATurnThatFailsFailsTheTestWhateverItsAssertions) {
+    struct Case {
+        const char* label;
+        std::function<void()> arrange;
+        std::string error;
+    };
+    const std::vector<Case> cases{
+        {"backend error",
+         [this] { transport->push([](std::stop_token) {
+                      return networking::HTTPClientResponse{500, "{}"};
+                  }); }, ""},
+        {"no sign-in token", [this] { backend.setAuthTokenProvider([] { return std::optional<std::string>(); }); }, ""},
+    };
+    for (const auto& c : cases) {
+        c.arrange();
+        const auto result =
+            runner().runTest(testCase("failing", {{"tool", {}, {}, "was_not_called", "add_plugin", {}, {}}}));
+        EXPECT_FALSE(result.passed) << c.label;
+        ASSERT_TRUE(result.error) << c.label;
+        EXPECT_FALSE(result.error->empty()) << c.label;
+        EXPECT_FALSE(result.agentResponse) << c.label;
+        EXPECT_FALSE(result.toolCalls) << c.label;
+        EXPECT_FALSE(result.totalRounds) << c.label;
+        ASSERT_EQ(result.assertionResults.size(), 1u);
+        EXPECT_EQ(result.assertionResults[0], (AssertionResult{false, "tool add_plugin: no tool log for this turn"}));
+    }
+}
+
+TEST_F(TestRunnerTest, ATurnPastItsTimeOutIsStoppedBeforeTheAfterSnapshots) {
+    transport->calls({{"c1", "set_track_mute", R"({"track_names":["Guitar"],"enabled":true})"}});
+    Hold hold;
+    transport->push([&](std::stop_token stop) {
+        world().advance(31);
+        return hold.wait(stop);
+    });
+    auto test = testCase("slow", {{"agent", {}, {}, "response_contains", {}, {}, "muted"}});
+    test.timeoutSeconds = 30;
+    test.snapshotTracks = std::vector<std::string>{"Guitar"};
+    const auto result = runner().runTest(test);
+
+    EXPECT_EQ(result.error, "Agent timed out after 30s");
+    EXPECT_FALSE(result.passed);
+    EXPECT_FALSE(result.agentResponse);
+    EXPECT_FALSE(result.toolCalls);
+    EXPECT_FALSE(orchestrator->isTurnRunning());
+    // The mute landed before the time-out, and the after snapshot saw it.
+    EXPECT_NE(result.before.at("Guitar").mute, result.after.at("Guitar").mute);
+    EXPECT_EQ(result.assertionResults[0].message, "response_contains: no agent response for this turn");
+}
+
+TEST_F(TestRunnerTest, TheWindowsTurnKeepsLogicProUntilItEnds) {
+    Hold hold;
+    transport->push([&](std::stop_token stop) { return hold.wait(stop); });
+    ChatRequest window;
+    window.message = "Check the mix";
+    auto windowStream = orchestrator->handleChatStreaming(window);
+    ASSERT_TRUE(orchestrator->isTurnRunning());
+
+    auto test = testCase("refused");
+    test.snapshotTracks = std::vector<std::string>{"Guitar"};
+    test.captureScreenshots.reset();
+    const auto result = runner().runTest(test);
+    EXPECT_EQ(result.error, ChatOrchestrator::kBusyMessage);
+    EXPECT_FALSE(result.passed);
+    EXPECT_TRUE(result.before.empty());
+    EXPECT_TRUE(result.after.empty());
+    EXPECT_EQ(result.screenshots, (TestScreenshots{{}, {}, "display"}));
+    EXPECT_FALSE(runner().snapshot({"Guitar"}));
+    EXPECT_EQ(runner().prompt("Hi", 5).error, ChatOrchestrator::kBusyMessage);
+
+    hold.open();
+    windowStream->collect();
+}
+
+TEST_F(TestRunnerTest, ASuiteRunsEveryIDInOrderAndReportsWhatDidNotLoad) {
+    writeCase("quick.json", R"({"id":"quick","prompt":"Which tracks?","captureScreenshots":false,"assertions":[]})");
+    writeCase("broken.json", R"({"id":"broken","prompt":"x","assertions":[],})");
+    writeCase("renamed.json", R"({"id":"inner-id","prompt":"x","captureScreenshots":false,"assertions":[]})");
+    writeCase("escape.json", R"({"id":"../escape","prompt":"x","assertions":[]})");
+    for (int i = 0; i < 3; ++i) transport->respond("Done.");
+
+    const auto suite = runner().runSuite({"quick", "missing", "broken", "quick", "renamed", "../quick", "escape"});
+    EXPECT_EQ(suite.suite, "quick,missing,broken,quick,renamed,../quick,escape");
+    ASSERT_EQ(suite.results.size(), 7u);
+    EXPECT_EQ(suite.passedCount, 3);
+    EXPECT_EQ(suite.failedCount, 4);
+    const std::vector<std::pair<std::string, std::optional<std::string>>> expected{
+        {"quick", std::nullopt},
+        {"missing", "Test case 'missing' not found"},
+        {"broken", "Test case 'broken' not found"},
+        {"quick", std::nullopt},
+        {"inner-id", std::nullopt},
+        {"../quick", "Test ID '../quick' must be a plain file name (no '/', '\\', '..' or NUL)"},
+        {"../escape", "Test ID '../escape' must be a plain file name (no '/', '\\', '..' or NUL)"},
+    };
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(suite.results[i].testID, expected[i].first) << i;
+        EXPECT_EQ(suite.results[i].error, expected[i].second) << i;
+    }
+    EXPECT_EQ(json(suite.results[1]), json::parse(R"({"testID":"missing","passed":false,"durationMs":0,"before":{},
+        "after":{},"assertionResults":[],"error":"Test case 'missing' not found"})"));
+    EXPECT_FALSE(std::filesystem::exists(home.root() / "escape"));
+    EXPECT_GE(suite.totalDurationMs, 3 * 500);
+
+    const auto empty = runner().runSuite({});
+    EXPECT_EQ(empty, (SuiteResult{"", {}, 0, 0, 0}));
+}
+
+}  // namespace
+}  // namespace corvane::testing
