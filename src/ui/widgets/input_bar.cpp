@@ -11,7 +11,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QTextBlock>
 #include <QTextEdit>
+#include <QTextLayout>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -86,8 +88,11 @@ protected:
 
 private:
     void fitHeight() {
-        const double line = QFontMetricsF(font()).lineSpacing();
-        document()->setTextWidth(viewport()->width());
+        // A line as the document lays it out, so that six of them show whole.
+        const QTextLayout* first = document()->firstBlock().layout();
+        const double line =
+            first && first->lineCount() > 0 ? first->lineAt(0).height() : QFontMetricsF(font()).lineSpacing();
+        document()->setTextWidth(contentsRect().width());  // the viewport follows only once shown
         const double content = std::clamp(document()->size().height(), line, line * kMaxLines);
         const int height = int(std::ceil(content));
         if (height != this->height()) setFixedHeight(height);

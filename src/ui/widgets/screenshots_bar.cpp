@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDragEnterEvent>
+#include <QLayout>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -27,6 +28,7 @@ public:
         view->show();
     }
     QSize sizeHint() const override { return size_; }
+    void setHeight(int height) { size_.setHeight(height); }
 
 private:
     QSize size_;
@@ -43,8 +45,12 @@ std::unique_ptr<QWidget> inputBar(bool busy, std::int64_t captures, const char* 
         QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(bar, &enter);
     }
-    auto placed = std::make_unique<Placed>(bar, 560, bar->sizeHint().height());
+    // Shown first: the field measures its wrapped text at the width it is shown at.
+    auto placed = std::make_unique<Placed>(bar, 560, 200);
+    placed->resize(560, 200);
     placed->show();
+    QCoreApplication::sendPostedEvents();
+    placed->setHeight(bar->sizeHint().height());
     return placed;
 }
 

@@ -145,6 +145,22 @@ TEST(MessageInputView, ReturnSubmitsEvenABlankFieldAndShiftReturnBreaksTheLine) 
     EXPECT_EQ(bar.view.messageText(), "first\n");
 }
 
+TEST(MessageInputView, TheFieldGrowsFromOneToSixLines) {
+    Bar bar;
+    auto heightWith = [&](const std::string& text) {
+        bar.view.setMessageText(text);
+        QCoreApplication::sendPostedEvents();
+        return bar.view.textArea()->height();
+    };
+    const int one = heightWith("one");
+    EXPECT_GE(one, QFontMetrics(bar.view.textArea()->font()).height());
+    EXPECT_EQ(heightWith(""), one);
+    EXPECT_NEAR(heightWith("one\ntwo\nthree"), 3 * one, 1);
+    EXPECT_NEAR(heightWith("1\n2\n3\n4\n5\n6"), 6 * one, 1) << "six lines show whole";
+    EXPECT_NEAR(heightWith("1\n2\n3\n4\n5\n6\n7\n8\n9"), 6 * one, 1);
+    EXPECT_EQ(heightWith("back"), one);
+}
+
 TEST(MessageInputView, TheChipShowsFromACountOfOneAndTheTierLabelFollowsTheBinding) {
     Bar bar;
     const std::vector<std::pair<std::int64_t, bool>> chips = {{0, false}, {1, true}, {3, true}};
