@@ -115,7 +115,6 @@ public:
         QColor chevronInk = ink;
         chevronInk.setAlphaF(ink.alphaF() * 0.9f);
         auto* chevron = new SymbolView("chevron.down", 10, chevronInk, 1.8);
-        chevron->setContentsMargins(2, 0, 0, 0);
         static_cast<QHBoxLayout*>(box->layout())->addSpacing(2);
         box->layout()->addWidget(chevron);
         box->setAttribute(Qt::WA_TransparentForMouseEvents);

@@ -6,6 +6,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
+#include "ui/transcript/theme.h"
+#include "ui/widgets/diagram_painter.h"
 #include "ui/widgets/hover_button.h"
 #include "ui/widgets/sidebar_rows.h"
 #include "widget_pixels.h"
@@ -136,6 +138,26 @@ TEST(SidebarView, AnEmptyListStillShowsAccountWhichOpensOneSheetAtATime) {
     EXPECT_FALSE(sidebar.view.showingSettings()) << "dismissed in any way, the flag drops";
     click(*sidebar.view.accountButton());
     EXPECT_EQ(sidebar.sheetsMade, 2) << "a fresh sheet each time";
+}
+
+TEST(SidebarView, TheListSitsOnTheWindowBackgroundAndOnlyTheCurrentRowIsLit) {
+    Sidebar sidebar;
+    sidebar.view.setState(
+        state(NavigationState::projectPage("Beta"), std::nullopt, {thread("t1", "Alpha"), thread("t2", "Beta")}));
+    QCoreApplication::sendPostedEvents();  // the new rows are laid out
+    const QImage image = sidebar.view.grab().toImage();
+    const QColor background = toQColor(CorvaneTheme::background);
+    auto rowPixel = [&](std::size_t index) {
+        const QWidget* row = sidebar.view.rowButton(index);
+        const QPoint p = row->mapTo(&sidebar.view, QPoint(row->width() - 4, row->height() / 2));
+        return image.pixelColor(p);
+    };
+    EXPECT_EQ(rowPixel(0), background) << "Alpha is not current";
+    const QColor lit = rowPixel(1);
+    EXPECT_NEAR(lit.red(), background.red() + 0.07 * (255 - background.red()), 2);
+    const QWidget* last = sidebar.view.rowButton(1);
+    const QPoint below = last->mapTo(&sidebar.view, QPoint(last->width() / 2, last->height() + 40));
+    EXPECT_EQ(image.pixelColor(below), background) << "empty list space";
 }
 
 }  // namespace
