@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -216,6 +217,7 @@ MessageInputView::MessageInputView(Actions actions, QWidget* parent) : QWidget(p
         [this] { sendPressed(); },
         [this](bool hovered) { return new SendFace([this] { return sendSymbol(); }, hovered); }, toolbar);
     sendButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    sendButton_->installEventFilter(this);
     row->addWidget(sendButton_, 0, Qt::AlignVCenter);
     refresh();
 }
@@ -294,6 +296,18 @@ void MessageInputView::paintEvent(QPaintEvent*) {
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(area.adjusted(width / 2, width / 2, -width / 2, -width / 2), 14 - width / 2,
                             14 - width / 2);
+}
+
+// The send button's circle is its hit area: a press in a corner of its square is no press.
+bool MessageInputView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == sendButton_ && event->type() == QEvent::MouseButtonPress) {
+        const QPointF at = static_cast<QMouseEvent*>(event)->position();
+        const QPointF centre = QRectF(sendButton_->rect()).center();
+        const double radius = std::min(sendButton_->width(), sendButton_->height()) / 2.0;
+        const QPointF d = at - centre;
+        if (d.x() * d.x() + d.y() * d.y() > radius * radius) return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void MessageInputView::dragEnterEvent(QDragEnterEvent* event) {

@@ -41,14 +41,15 @@ struct Bar {
     }
 };
 
-void click(QWidget& widget) {
-    const QPointF at(widget.width() / 2.0, widget.height() / 2.0);
+void clickAt(QWidget& widget, QPointF at) {
     for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
         QMouseEvent event(type, at, widget.mapToGlobal(at), Qt::LeftButton,
                           type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(&widget, &event);
     }
 }
+
+void click(QWidget& widget) { clickAt(widget, QPointF(widget.width() / 2.0, widget.height() / 2.0)); }
 
 void key(QWidget& widget, int code, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QKeyEvent event(QEvent::KeyPress, code, modifiers, code == Qt::Key_Return ? "\r" : "");
@@ -126,6 +127,8 @@ TEST(MessageInputView, PlaceholderAndSendFollowTheStateAndTheTrimmedText) {
         EXPECT_EQ(bar.view.sendSymbol(), "arrow.up");
     }
     bar.view.setMessageText("  louder vocal ");
+    clickAt(*bar.view.sendButton(), QPointF(1, 1));
+    EXPECT_EQ(bar.sends, 0) << "the corner of the square is outside the round button";
     click(*bar.view.sendButton());
     EXPECT_EQ(bar.sends, 1);
     EXPECT_EQ(bar.view.messageText(), "  louder vocal ") << "the presenter takes the text as typed";
