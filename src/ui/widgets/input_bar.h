@@ -14,6 +14,7 @@
 #include <string>
 
 #include "model/chat_model.h"
+#include "ui/dropped_image.h"
 
 class QMenu;
 class QTextEdit;
@@ -41,7 +42,7 @@ public:
 
     // A dropped or picked file is read up to this many bytes: one more than the view model takes,
     // so that it still says the file is too large, while a huge file is never read whole.
-    static constexpr std::int64_t kMaxReadBytes = 20 * 1024 * 1024 + 1;
+    static constexpr std::int64_t kMaxReadBytes = std::int64_t(DroppedImage::kMaxBytes) + 1;
 
     explicit MessageInputView(Actions actions, QWidget* parent = nullptr);
     void setActions(Actions actions) { actions_ = std::move(actions); }
