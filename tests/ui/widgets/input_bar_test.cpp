@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QUrl>
+#include <filesystem>
 #include <fstream>
 #include <utility>
 #include <vector>
@@ -231,6 +232,19 @@ TEST(MessageInputView, DropsHandOnEachFileWithItsLowerCasedExtension) {
     ASSERT_EQ(bar.drops.size(), 1u);
     EXPECT_EQ(bar.drops[0].second, "png");
     EXPECT_EQ(bar.drops[0].first.substr(1, 3), "PNG");
+}
+
+TEST(MessageInputView, AHugeFileIsReadOnlyFarEnoughForTheViewModelToRefuseIt) {
+    QTemporaryDir dir;
+    Bar bar;
+    const QString path = writeFile(dir, "huge.png", "");
+    std::filesystem::resize_file(path.toStdString(), 64 * 1024 * 1024);  // sparse
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    EXPECT_TRUE(drop(bar.view, mime));
+    ASSERT_EQ(bar.drops.size(), 1u);
+    EXPECT_EQ(std::int64_t(bar.drops[0].first.size()), MessageInputView::kMaxReadBytes);
+    EXPECT_GT(std::size_t(MessageInputView::kMaxReadBytes), DroppedImage::kMaxBytes);
 }
 
 TEST(MessageInputView, PickingReadsTheChosenFileAndACancelDoesNothing) {
