@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ui/widgets/analysis_diagrams.h"
+#include "ui/widgets/screenshots_bar.h"
 #include "ui/widgets/tool_result_widgets.h"
 #include "ui/widgets/transcript_view.h"
 
@@ -251,7 +252,9 @@ int main(int argc, char** argv) {
     // The chat window's dark background, on which the diagrams' white shapes are meant to sit.
     const QColor background(30, 30, 32);
     int failures = 0;
-    for (const auto& view : corvane::views()) {
+    auto all = corvane::views();
+    for (auto& bar : corvane::barScreenshots()) all.push_back({bar.name, bar.width, std::move(bar.make)});
+    for (const auto& view : all) {
         auto widget = view.make();
         const QString path = out + "/" + view.name + ".png";
         if (!corvane::renderToImage(*widget, view.width, background, 2).save(path)) {
