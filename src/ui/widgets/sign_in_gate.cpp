@@ -1,0 +1,76 @@
+#include "ui/widgets/sign_in_gate.h"
+
+#include <QMetaObject>
+
+#include "networking/auth_service.h"
+#include "platform/platform.h"
+
+namespace corvane {
+
+SignInGate::SignInGate(QWidget* appContent, LoginForm::Actions actions, const std::string& siteURL, QWidget* parent)
+    : QWidget(parent),
+      stack_(new QStackedLayout(this)),
+      content_(appContent),
+      actions_(std::move(actions)),
+      signupURL_(siteURL + kSignupPath),
+      forgotURL_(siteURL + kForgotPasswordPath) {
+    stack_->setContentsMargins(0, 0, 0, 0);
+    stack_->addWidget(content_);
+    setAuthState({});
+}
+
+SignInGate::~SignInGate() = default;
+
+void SignInGate::setAuthState(const AuthState& state) {
+    state_ = state;
+    if (state.isAuthenticated) {
+        stack_->setCurrentWidget(content_);
+        delete form_.data();
+        return;
+    }
+    if (!form_) {
+        form_ = new LoginForm(actions_, signupURL_, forgotURL_);
+        stack_->addWidget(form_);
+    }
+    form_->setLoading(state.isLoading || requestRunning_);
+    form_->setErrorMessage(state.errorMessage);
+    stack_->setCurrentWidget(form_);
+}
+
+SignInGate* SignInGate::forAuthService(networking::AuthService& auth, QWidget* appContent, const std::string& siteURL,
+                                       QWidget* parent) {
+    auto* gate = new SignInGate(appContent, {}, siteURL, parent);
+    gate->auth_ = &auth;
+    gate->actions_ = {[gate](const std::string& email, const std::string& password) { gate->signIn(email, password); },
+                      [](const std::string& url) { platform::workspace().openURL(url); }};
+    delete gate->form_.data();  // built again with the bound actions
+    gate->authServiceChanged();
+    return gate;
+}
+
+void SignInGate::authServiceChanged() {
+    if (!auth_) return;
+    setAuthState({auth_->isAuthenticated(), auth_->isLoading(), auth_->errorMessage()});
+}
+
+// The service blocks for its answer, so it is asked off the UI thread. Until that thread is done
+// the form counts as busy, so a second Return cannot start a second request before the service
+// has raised its own loading flag.
+void SignInGate::signIn(const std::string& email, const std::string& password) {
+    if (!auth_ || requestRunning_) return;
+    requestRunning_ = true;
+    authServiceChanged();
+    if (request_.joinable()) request_.join();
+    request_ = std::jthread([this, email, password] {
+        auth_->signIn(email, password);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                requestRunning_ = false;
+                authServiceChanged();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+}  // namespace corvane
