@@ -82,7 +82,6 @@ ShieldWindow::ShieldWindow(InputShield::Scope scope)
 
 void ShieldWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(rect(), QColor::fromRgbF(0, 0, 0, 0.3f));
 }
 

@@ -56,15 +56,6 @@ diagram::Color errorColor() {
     return red;
 }
 
-// 320 wide where there is room, narrower where there is not.
-class FieldColumn : public QWidget {
-public:
-    static constexpr int kWidth = 320;
-    FieldColumn() { setMaximumWidth(kWidth); }
-    QSize sizeHint() const override { return {kWidth, QWidget::sizeHint().height()}; }
-    QSize minimumSizeHint() const override { return {0, QWidget::minimumSizeHint().height()}; }
-};
-
 }  // namespace
 
 // --- The fields --------------------------------------------------------------------------------------
@@ -74,6 +65,7 @@ LoginField::LoginField(const QString& placeholder, bool secure, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 10, 12, 10);
     layout->addWidget(edit_);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     edit_->setPlaceholderText(placeholder);
     edit_->setFrame(false);
     edit_->setFont(uiFont(13, FontWeight::regular, edit_));
@@ -192,7 +184,9 @@ LoginForm::LoginForm(Actions actions, std::string signupURL, std::string forgotU
     stack->addWidget(label("Sign in to your Corvane account.", 13, FontWeight::regular, CorvaneTheme::textSecondary));
     stack->addSpacing(30);
 
-    auto* column = new FieldColumn;
+    auto* column = new QWidget;
+    column->setMaximumWidth(320);  // narrower windows shrink it
+    column->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     auto* fields = new QVBoxLayout(column);
     fields->setContentsMargins(0, 0, 0, 0);
     fields->setSpacing(10);
@@ -204,7 +198,13 @@ LoginForm::LoginForm(Actions actions, std::string signupURL, std::string forgotU
     fields->addWidget(error_);
     fields->addSpacing(6);  // the button's own padding, on top of the column's spacing
     fields->addWidget(button_);
-    stack->addWidget(column, 0, Qt::AlignHCenter);
+    // Centred between two stretches rather than by alignment, so that the wrapped error text is
+    // measured at the column's own width.
+    auto* centred = new QHBoxLayout;
+    centred->addStretch(1);
+    centred->addWidget(column, 1000);
+    centred->addStretch(1);
+    stack->addLayout(centred);
 
     stack->addSpacing(20);
     auto* links = new QVBoxLayout;
