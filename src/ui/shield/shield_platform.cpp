@@ -34,7 +34,7 @@ std::optional<T> readGeometry(const platform::AXElement& window, const char* att
 
 }  // namespace
 
-std::optional<Rect> logicMainWindowFrame(double primaryHeight) {
+std::optional<Rect> logicMainWindowAXFrame() {
     const auto apps = platform::workspace().runningApplications();
     const auto logic = std::find_if(apps.begin(), apps.end(), [](const platform::RunningApplication& app) {
         return app.bundleIdentifier == InputShield::logicBundleIdentifier;
@@ -52,7 +52,7 @@ std::optional<Rect> logicMainWindowFrame(double primaryHeight) {
         const auto position = readGeometry<platform::Point>(window, platform::ax::kPosition);
         const auto size = readGeometry<platform::Size>(window, platform::ax::kSize);
         if (!position || !size) return std::nullopt;
-        return flipped({position->x, position->y, size->width, size->height}, primaryHeight);
+        return Rect{position->x, position->y, size->width, size->height};
     }
     return std::nullopt;
 }
@@ -67,14 +67,19 @@ LabelLayout layoutLabels(double width, double height) {
     return {{(width - labelWidth) / 2, height / 2 - 20, labelWidth, 40}, {(width - 20) / 2, height / 2 - 48, 20, 20}};
 }
 
-InputShield::Environment platformEnvironment(Screens screens, platform::MainTimers* timers) {
+InputShield::Environment platformEnvironment(Screens screens, platform::MainTimers* timers, LogicToDesktop toDesktop) {
     auto height = [screens] {
         return primaryScreenHeight(screens.all ? screens.all() : std::vector<Rect>{},
                                    screens.main ? screens.main() : std::nullopt);
     };
     InputShield::Environment environment;
     environment.logicIsFrontmost = [] { return logicIsFrontmost(); };
-    environment.logicMainWindowFrame = [height] { return logicMainWindowFrame(height()); };
+    environment.logicMainWindowFrame = [height, toDesktop]() -> std::optional<Rect> {
+        auto frame = logicMainWindowAXFrame();
+        if (frame && toDesktop) frame = toDesktop(*frame);
+        if (!frame) return std::nullopt;
+        return flipped(*frame, height());
+    };
     environment.mainScreenFrame = [screens, height]() -> std::optional<Rect> {
         auto main = screens.main ? screens.main() : std::nullopt;
         if (!main) return std::nullopt;

@@ -19,9 +19,10 @@ double primaryScreenHeight(const std::vector<platform::Rect>& screens, std::opti
 // same step goes either way.
 platform::Rect flipped(platform::Rect frame, double primaryHeight);
 
-// Logic Pro's main window (the first of its windows titled with "- Tracks" or "- Mixer"), flipped
-// to the notice's coordinates; none when Logic Pro is not running or cannot be read.
-std::optional<platform::Rect> logicMainWindowFrame(double primaryHeight);
+// Logic Pro's main window (the first of its windows titled with "- Tracks" or "- Mixer") as the
+// Accessibility layer places it (top-left origin); none when Logic Pro is not running or cannot be
+// read.
+std::optional<platform::Rect> logicMainWindowAXFrame();
 
 bool logicIsFrontmost();
 
@@ -38,6 +39,10 @@ struct Screens {
     std::function<std::vector<platform::Rect>()> all;
     std::function<std::optional<platform::Rect>()> main;
 };
-InputShield::Environment platformEnvironment(Screens screens, platform::MainTimers* timers);
+// Where a frame of Logic Pro's screen lies on the desktop (top-left): the same frame where Logic
+// Pro draws on the desktop itself, elsewhere when its screen is shown inside a window.
+using LogicToDesktop = std::function<std::optional<platform::Rect>(platform::Rect)>;
+InputShield::Environment platformEnvironment(Screens screens, platform::MainTimers* timers,
+                                             LogicToDesktop toDesktop = {});
 
 }  // namespace corvane::shield

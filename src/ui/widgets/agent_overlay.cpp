@@ -85,8 +85,6 @@ void ShieldWindow::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), QColor::fromRgbF(0, 0, 0, 0.3f));
 }
 
-AgentOverlay::AgentOverlay(PlacementObserver placed) : placed_(std::move(placed)) {}
-
 AgentOverlay::~AgentOverlay() { delete window_.data(); }
 
 void AgentOverlay::show(platform::Rect frame, InputShield::Scope scope) {
@@ -101,7 +99,6 @@ void AgentOverlay::show(platform::Rect frame, InputShield::Scope scope) {
 void AgentOverlay::hide() {
     if (!window_) return;
     delete window_.data();
-    if (placed_) placed_(std::nullopt);
 }
 
 void AgentOverlay::setFrame(platform::Rect frame) {
@@ -118,7 +115,6 @@ void AgentOverlay::place(platform::Rect frame) {
     window_->setGeometry(toQRect(topLeft));
     window_->content()->setGeometry(0, 0, int(std::lround(frame.width)), int(std::lround(frame.height)));
     window_->content()->layoutLabels();
-    if (placed_) placed_(topLeft);
 }
 
 std::vector<platform::Rect> AgentOverlay::screens() {
@@ -132,11 +128,10 @@ std::optional<platform::Rect> AgentOverlay::mainScreen() {
     return std::nullopt;
 }
 
-std::shared_ptr<AgentOverlay> installAgentOverlay(platform::MainTimers& timers,
-                                                  AgentOverlay::PlacementObserver placed) {
-    auto overlay = std::make_shared<AgentOverlay>(std::move(placed));
-    InputShield::shared().setEnvironment(
-        shield::platformEnvironment({&AgentOverlay::screens, &AgentOverlay::mainScreen}, &timers));
+std::shared_ptr<AgentOverlay> installAgentOverlay(platform::MainTimers& timers, shield::LogicToDesktop toDesktop) {
+    auto overlay = std::make_shared<AgentOverlay>();
+    InputShield::shared().setEnvironment(shield::platformEnvironment(
+        {&AgentOverlay::screens, &AgentOverlay::mainScreen}, &timers, std::move(toDesktop)));
     InputShield::shared().setWindow(overlay);
     return overlay;
 }

@@ -11,6 +11,7 @@
 #include "platform/geometry.h"
 #include "platform/main_timers.h"
 #include "ui/shield/input_shield.h"
+#include "ui/shield/shield_platform.h"
 
 namespace corvane {
 
@@ -67,11 +68,7 @@ private:
 // The shield's window on Qt: a new ShieldWindow each time the notice comes up, dropped when it goes.
 class AgentOverlay : public InputShield::Window {
 public:
-    // `placed` hears where the notice is on screen (top-left global frame), or that it is gone: the
-    // composition root mirrors it into the simulated Logic Pro's screen.
-    using PlacementObserver = std::function<void(std::optional<platform::Rect>)>;
-
-    explicit AgentOverlay(PlacementObserver placed = {});
+    AgentOverlay() = default;
     ~AgentOverlay() override;
 
     void show(platform::Rect frame, InputShield::Scope scope) override;
@@ -88,14 +85,13 @@ public:
 private:
     void place(platform::Rect frame);
 
-    PlacementObserver placed_;
     QPointer<ShieldWindow> window_;
     QString label_;
 };
 
 // Plugs the Qt notice into InputShield::shared(), finding Logic Pro through the platform services and
-// the screens through Qt; `timers` (the window's) run the watchdog and the frame following.
-std::shared_ptr<AgentOverlay> installAgentOverlay(platform::MainTimers& timers,
-                                                  AgentOverlay::PlacementObserver placed = {});
+// the screens through Qt; `timers` (the window's) run the watchdog and the frame following. Where
+// Logic Pro's screen is shown inside a window of this desktop, `toDesktop` maps its frames there.
+std::shared_ptr<AgentOverlay> installAgentOverlay(platform::MainTimers& timers, shield::LogicToDesktop toDesktop = {});
 
 }  // namespace corvane

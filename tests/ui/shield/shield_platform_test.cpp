@@ -51,16 +51,30 @@ protected:
 TEST_F(ShieldOnTheStandin, FindsLogicsMainWindowAndFollowsWhatIsInFront) {
     const auto ax = world.windowFrame("main");
     ASSERT_TRUE(ax);
-    EXPECT_EQ(shield::logicMainWindowFrame(900), shield::flipped(*ax, 900));
+    EXPECT_EQ(shield::logicMainWindowAXFrame(), *ax);
 
-    auto environment = shield::platformEnvironment({[] {
-                                                        return std::vector<Rect>{{0, 0, 1440, 900}};
-                                                    },
-                                                    [] {
-                                                        return std::optional<Rect>(Rect{0, 0, 1440, 900});
-                                                    }},
-                                                   &main);
+    const shield::Screens screens{[] {
+                                      return std::vector<Rect>{{0, 0, 1440, 900}};
+                                  },
+                                  [] {
+                                      return std::optional<Rect>(Rect{0, 0, 1440, 900});
+                                  }};
+    auto environment = shield::platformEnvironment(screens, &main);
     EXPECT_EQ(environment.mainScreenFrame(), (Rect{0, 0, 1440, 900}));
+    EXPECT_EQ(environment.logicMainWindowFrame(), shield::flipped(*ax, 900));
+    // Logic Pro's screen shown at half size, 40 points in, on a desktop 1080 high.
+    const shield::Screens desktop{[] {
+                                      return std::vector<Rect>{{0, 0, 1920, 1080}};
+                                  },
+                                  [] {
+                                      return std::optional<Rect>(Rect{0, 0, 1920, 1080});
+                                  }};
+    auto shown = shield::platformEnvironment(desktop, &main, [](Rect r) {
+        return std::optional<Rect>(Rect{40 + r.x / 2, 40 + r.y / 2, r.width / 2, r.height / 2});
+    });
+    EXPECT_EQ(shown.logicMainWindowFrame(),
+              shield::flipped({40 + ax->x / 2, 40 + ax->y / 2, ax->width / 2, ax->height / 2}, 1080));
+
     int activations = 0;
     auto observer = environment.observeActivation([&] { ++activations; });
 
@@ -79,6 +93,7 @@ TEST_F(ShieldOnTheStandin, FindsLogicsMainWindowAndFollowsWhatIsInFront) {
 
     world.quitLogic();
     EXPECT_EQ(environment.logicMainWindowFrame(), std::nullopt);
+    EXPECT_EQ(shown.logicMainWindowFrame(), std::nullopt);
 }
 
 }  // namespace
