@@ -21,7 +21,7 @@ class InputShield {
 public:
     enum class Scope { logicWindow, fullscreen };
 
-    // Posted (on the default notification centre of the chat window) to cancel the running turn.
+    // The name of the notification that cancels the running turn.
     static constexpr const char* cancelNotification = "CorvaneCancelTurn";
     static constexpr const char* logicBundleIdentifier = "com.apple.logic10";
 

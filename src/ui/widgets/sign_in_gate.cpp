@@ -8,21 +8,31 @@
 namespace corvane {
 
 SignInGate::SignInGate(QWidget* appContent, LoginForm::Actions actions, const std::string& siteURL, QWidget* parent)
+    : SignInGate(appContent, std::move(actions), siteURL, nullptr, parent) {}
+
+SignInGate::SignInGate(QWidget* appContent, LoginForm::Actions actions, const std::string& siteURL,
+                       networking::AuthService* auth, QWidget* parent)
     : QWidget(parent),
       stack_(new QStackedLayout(this)),
       content_(appContent),
       actions_(std::move(actions)),
       signupURL_(siteURL + kSignupPath),
-      forgotURL_(siteURL + kForgotPasswordPath) {
+      forgotURL_(siteURL + kForgotPasswordPath),
+      auth_(auth) {
     stack_->setContentsMargins(0, 0, 0, 0);
     stack_->addWidget(content_);
-    setAuthState({});
+    if (auth_) {
+        actions_ = {[this](const std::string& email, const std::string& password) { signIn(email, password); },
+                    [](const std::string& url) { platform::workspace().openURL(url); }};
+        authServiceChanged();
+    } else {
+        setAuthState({});
+    }
 }
 
 SignInGate::~SignInGate() = default;
 
 void SignInGate::setAuthState(const AuthState& state) {
-    state_ = state;
     if (state.isAuthenticated) {
         stack_->setCurrentWidget(content_);
         delete form_.data();
@@ -39,13 +49,7 @@ void SignInGate::setAuthState(const AuthState& state) {
 
 SignInGate* SignInGate::forAuthService(networking::AuthService& auth, QWidget* appContent, const std::string& siteURL,
                                        QWidget* parent) {
-    auto* gate = new SignInGate(appContent, {}, siteURL, parent);
-    gate->auth_ = &auth;
-    gate->actions_ = {[gate](const std::string& email, const std::string& password) { gate->signIn(email, password); },
-                      [](const std::string& url) { platform::workspace().openURL(url); }};
-    delete gate->form_.data();  // built again with the bound actions
-    gate->authServiceChanged();
-    return gate;
+    return new SignInGate(appContent, {}, siteURL, &auth, parent);
 }
 
 void SignInGate::authServiceChanged() {

@@ -47,6 +47,8 @@ public:
     static constexpr const char* kForgotPasswordPath = "/forgot-password";
 
 private:
+    SignInGate(QWidget* appContent, LoginForm::Actions actions, const std::string& siteURL,
+               networking::AuthService* auth, QWidget* parent);
     void signIn(const std::string& email, const std::string& password);
 
     QStackedLayout* stack_;
@@ -55,9 +57,8 @@ private:
     LoginForm::Actions actions_;
     std::string signupURL_;
     std::string forgotURL_;
-    AuthState state_;
 
-    networking::AuthService* auth_ = nullptr;
+    networking::AuthService* auth_;
     bool requestRunning_ = false;  // from the click until the service answered, on the UI thread
     std::jthread request_;
 };
