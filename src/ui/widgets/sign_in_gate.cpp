@@ -22,8 +22,9 @@ SignInGate::SignInGate(QWidget* appContent, LoginForm::Actions actions, const st
     stack_->setContentsMargins(0, 0, 0, 0);
     stack_->addWidget(content_);
     if (auth_) {
-        actions_ = {[this](const std::string& email, const std::string& password) { signIn(email, password); },
-                    [](const std::string& url) { platform::workspace().openURL(url); }};
+        if (!actions_.onOpenURL)
+            actions_.onOpenURL = [](const std::string& url) { platform::workspace().openURL(url); };
+        actions_.onSubmit = [this](const std::string& email, const std::string& password) { signIn(email, password); };
         authServiceChanged();
     } else {
         setAuthState({});
@@ -48,8 +49,8 @@ void SignInGate::setAuthState(const AuthState& state) {
 }
 
 SignInGate* SignInGate::forAuthService(networking::AuthService& auth, QWidget* appContent, const std::string& siteURL,
-                                       QWidget* parent) {
-    return new SignInGate(appContent, {}, siteURL, &auth, parent);
+                                       std::function<void(const std::string& url)> openURL, QWidget* parent) {
+    return new SignInGate(appContent, {{}, std::move(openURL)}, siteURL, &auth, parent);
 }
 
 void SignInGate::authServiceChanged() {

@@ -33,9 +33,10 @@ public:
     void setAuthState(const AuthState& state);
 
     // Bound to the shared sign-in service: the form's sign-in runs on a thread of its own (the
-    // service blocks), links open through the platform workspace. The service's observer must
-    // call authServiceChanged() on the UI thread.
+    // service blocks); links go to `openURL`, else to the platform workspace. The service's
+    // observer must call authServiceChanged() on the UI thread.
     static SignInGate* forAuthService(networking::AuthService& auth, QWidget* appContent, const std::string& siteURL,
+                                      std::function<void(const std::string& url)> openURL = {},
                                       QWidget* parent = nullptr);
     void authServiceChanged();
 

@@ -65,12 +65,16 @@ TEST(SignInGate, SignsInThroughTheServiceOffTheWindowsThread) {
     networking::BackendConfiguration configuration;
     networking::AuthService auth(configuration, transport);
     auto* content = new QLabel("the window");
-    std::unique_ptr<SignInGate> gate(SignInGate::forAuthService(auth, content, "https://site.test"));
+    std::vector<std::string> opened;
+    std::unique_ptr<SignInGate> gate(SignInGate::forAuthService(
+        auth, content, "https://site.test", [&](const std::string& url) { opened.push_back(url); }));
     gate->show();
     LoginForm* form = gate->loginForm();
     ASSERT_NE(form, nullptr);
     form->emailField()->edit()->setText("me@example.com");
     form->passwordField()->edit()->setText("pw");
+    form->signupButton()->click();
+    EXPECT_EQ(opened, std::vector<std::string>{"https://site.test/signup"});
 
     pressReturn(form->passwordField()->edit());
     EXPECT_TRUE(form->signInButton()->isLoading());
