@@ -18,7 +18,7 @@ using Names = std::vector<std::string>;
 // Notes each placement of the shield: its scope, and how many drag events Logic Pro had seen then.
 struct RecordingShield : InputShield::Window {
     explicit RecordingShield(standin::World& w) : world(w) {}
-    void show() override {}
+    void show(platform::Rect, InputShield::Scope) override {}
     void hide() override {}
     void setFrame(platform::Rect) override {
         int drags = 0;

@@ -10,6 +10,7 @@
 
 #include "ui/widgets/analysis_diagrams.h"
 #include "ui/widgets/screenshots_bar.h"
+#include "ui/widgets/screenshots_overlay.h"
 #include "ui/widgets/tool_result_widgets.h"
 #include "ui/widgets/transcript_view.h"
 
@@ -236,6 +237,10 @@ std::vector<View> views() {
              stillClock().advance(0.35);
              return dots;
          }},
+        {"sign_in_form", 800, screenshots::signInForm},
+        {"sign_in_form_busy", 800, screenshots::signInFormBusy},
+        {"about_panel", 320, screenshots::aboutPanel},
+        {"agent_overlay", 900, screenshots::agentOverlay},
     };
 }
 
