@@ -24,8 +24,8 @@ class World;
 namespace corvane::app {
 
 struct SimulatedHostOptions {
-    std::string scenarioPath;                // the simulated project's scenario file
-    std::uint16_t port = 51234;              // of the loopback API
+    std::string scenarioPath;                  // the simulated project's scenario file
+    std::uint16_t port = 51234;                // of the loopback API
     platform::MainQueue* mainQueue = nullptr;  // the UI thread's queue; null: one on a thread of its own
 };
 

@@ -13,8 +13,8 @@ namespace {
 std::optional<std::string> attribute(std::string_view tag, std::string_view name) {
     std::size_t at = 0;
     while ((at = tag.find(name, at)) != std::string_view::npos) {
-        const bool startsName = at > 0 && (tag[at - 1] == ' ' || tag[at - 1] == '\t' || tag[at - 1] == '\n' ||
-                                           tag[at - 1] == '\r');
+        const bool startsName =
+            at > 0 && (tag[at - 1] == ' ' || tag[at - 1] == '\t' || tag[at - 1] == '\n' || tag[at - 1] == '\r');
         std::size_t cursor = at + name.size();
         while (cursor < tag.size() && tag[cursor] == ' ') ++cursor;
         if (startsName && cursor < tag.size() && tag[cursor] == '=') {
@@ -175,10 +175,8 @@ UpdateCheckMessage UpdateChecker::describe(const UpdateCheckResult& result) cons
                     c.appName + " " + c.shortVersion + " is currently the newest version available."};
         case UpdateCheckResult::Kind::updateAvailable:
             return {"A new version of " + c.appName + " is available!",
-                    c.appName + " " + result.latestVersion + " is now available\u2014you have " + c.shortVersion +
-                        "."};
-        case UpdateCheckResult::Kind::failed:
-            break;
+                    c.appName + " " + result.latestVersion + " is now available\u2014you have " + c.shortVersion + "."};
+        case UpdateCheckResult::Kind::failed: break;
     }
     return {"Update Error!", c.appName + " could not check for updates: " + result.detail + "."};
 }

@@ -15,8 +15,8 @@
 namespace corvane::networking {
 
 struct AppcastItem {
-    std::string version;                     // "sparkle:version": the build number compared
-    std::optional<std::string> shortVersion; // "sparkle:shortVersionString": what the user is shown
+    std::string version;                      // "sparkle:version": the build number compared
+    std::optional<std::string> shortVersion;  // "sparkle:shortVersionString": what the user is shown
     std::string displayVersion() const { return shortVersion.value_or(version); }
 };
 
@@ -36,7 +36,7 @@ struct UpdateCheckMessage {
 struct UpdateCheckConfiguration {
     static constexpr const char* kFeedPath = "/sparkle/appcast.xml";
 
-    std::string feedURL;       // the site's address followed by kFeedPath
+    std::string feedURL;  // the site's address followed by kFeedPath
     std::string appName = "Corvane";
     std::string shortVersion;  // of the running application, e.g. "0.1.2"
     std::string version;       // its build number, e.g. "3"
@@ -44,7 +44,8 @@ struct UpdateCheckConfiguration {
 
 class UpdateChecker {
 public:
-    UpdateChecker(UpdateCheckConfiguration configuration, std::shared_ptr<HTTPTransport> transport = defaultTransport());
+    UpdateChecker(UpdateCheckConfiguration configuration,
+                  std::shared_ptr<HTTPTransport> transport = defaultTransport());
 
     // Blocks for the feed (15 s at most); never throws.
     UpdateCheckResult check(std::stop_token stop = {}) const;

@@ -45,9 +45,9 @@ TEST(UpdateCheck, VersionsCompareNumericallyPartByPart) {
         const char* b;
         int order;
     };
-    const Case cases[] = {{"10", "9", 1},       {"1.10", "1.9", 1}, {"1.0", "1", 0},     {"1.0.1", "1", 1},
-                          {"007", "7", 0},      {"3", "3", 0},      {"0.1.2", "0.2", -1}, {"2b", "2a", 1},
-                          {"123456789012345678901", "9", 1}};
+    const Case cases[] = {{"10", "9", 1},       {"1.10", "1.9", 1}, {"1.0", "1", 0},
+                          {"1.0.1", "1", 1},    {"007", "7", 0},    {"3", "3", 0},
+                          {"0.1.2", "0.2", -1}, {"2b", "2a", 1},    {"123456789012345678901", "9", 1}};
     for (const auto& c : cases) {
         EXPECT_EQ(compareVersions(c.a, c.b), c.order) << c.a << " vs " << c.b;
         EXPECT_EQ(compareVersions(c.b, c.a), -c.order) << c.b << " vs " << c.a;
@@ -97,13 +97,20 @@ TEST(UpdateCheck, FeedFailuresAreSaidPlainly) {
         {"no connection", configuration().feedURL,
          [](const HTTPClientRequest&) -> HTTPClientResponse { throw TransportError("Could not resolve host"); },
          "the update feed could not be reached (Network error: Could not resolve host)", 1},
-        {"not found", configuration().feedURL, [](const HTTPClientRequest&) { return HTTPClientResponse{404, ""}; },
+        {"not found", configuration().feedURL,
+         [](const HTTPClientRequest&) {
+             return HTTPClientResponse{404, ""};
+         },
          "the update feed could not be reached (HTTP 404)", 1},
         {"not a feed", configuration().feedURL,
-         [](const HTTPClientRequest&) { return HTTPClientResponse{200, "<html></html>"}; },
+         [](const HTTPClientRequest&) {
+             return HTTPClientResponse{200, "<html></html>"};
+         },
          "the update feed could not be read", 1},
         {"plain http", "http://corvane.app/sparkle/appcast.xml",
-         [](const HTTPClientRequest&) { return HTTPClientResponse{200, kFeed}; },
+         [](const HTTPClientRequest&) {
+             return HTTPClientResponse{200, kFeed};
+         },
          "the update feed's address is not an HTTPS address", 0},
     };
     for (const auto& c : cases) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ui/widgets/analysis_diagrams.h"
+#include "ui/widgets/screenshots_shell.h"
 #include "ui/widgets/tool_result_widgets.h"
 #include "ui/widgets/transcript_view.h"
 
@@ -197,7 +198,7 @@ std::vector<View> views() {
         rows.push_back({"Master", 1.5});
         return rows;
     }();
-    return {
+    std::vector<View> list{
         {"spectrum_curve", 420, make<SpectrumCurveWidget>(std::string("Vocal"), bandShares(before()[2]), 180.0)},
         {"spectrum_curve_untitled", 420, make<SpectrumCurveWidget>(std::string(), bandShares(before()[0]), 140.0)},
         {"overlap_curve", 420, make<OverlapCurveWidget>(overlapTracks(4), std::string("2.5 kHz - 8 kHz"), 176.0)},
@@ -236,6 +237,8 @@ std::vector<View> views() {
              return dots;
          }},
     };
+    for (auto& shot : shellScreenshots()) list.push_back({shot.name, shot.width, shot.make});
+    return list;
 }
 
 }  // namespace
