@@ -2,6 +2,7 @@
 
 #include <QFontMetricsF>
 #include <QHBoxLayout>
+#include <QLayout>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -25,6 +26,10 @@ void ElidedLabel::setText(const QString& text) {
     if (text == text_) return;
     text_ = text;
     updateGeometry();
+    // A hidden label's new size is not passed on by updateGeometry(); the layouts around it
+    // would keep the old one when it shows.
+    for (QWidget* w = this; w; w = w->parentWidget())
+        if (w->layout()) w->layout()->invalidate();
     update();
 }
 
