@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QStyleFactory>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -122,9 +123,21 @@ int main(int argc, char** argv) {
         if (flagged) return;
         feedUpdater.start(mainQueue);
         logicWindow = std::make_unique<LogicProWindow>(host->screenCapture(), host->screenChanges(), mainQueue);
-        logicWindow->resize(logicWindow->sizeHint());
-        if (const QScreen* screen = QGuiApplication::primaryScreen())
-            logicWindow->move(screen->availableGeometry().topLeft() + QPoint(40, 40));
+        // Side by side, so that what the agent does in Logic Pro can be watched while chatting:
+        // the chat window keeps the right-hand part of the screen, wide enough not to be compact.
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect available = screen->availableGeometry();
+            const int chatWidth = std::min(available.width(), std::max(800, available.width() * 45 / 100));
+            const QRect logicArea(available.left(), available.top(), available.width() - chatWidth, available.height());
+            if (logicArea.width() >= logicWindow->minimumWidth()) {
+                delegate->mainWindow()->setGeometry(available.adjusted(logicArea.width(), 0, 0, 0));
+                logicWindow->setGeometry(logicArea);
+            } else {
+                logicWindow->resize(logicWindow->sizeHint());
+            }
+        } else {
+            logicWindow->resize(logicWindow->sizeHint());
+        }
         logicWindow->show();
         host->startPacing();
         delegate->mainWindow()->raise();
