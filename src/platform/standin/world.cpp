@@ -73,6 +73,8 @@ World::World(const nlohmann::json& scenario, Options options) : engine_(std::mak
         engine_->mainQueue = ownedQueue_.get();
     }
     facades_ = std::make_unique<Facades>(engine_);
+    // The loaded scenario is where viewers start from, not a change.
+    engine_->announcedScreenRevision = engine_->screenRevision;
 }
 
 std::unique_ptr<World> World::fromFile(const std::filesystem::path& path, Options options) {

@@ -33,7 +33,7 @@ namespace corvane {
 // What the application's property list holds elsewhere.
 struct BundleInfo {
     static constexpr const char* kDisplayName = "Corvane";
-    static constexpr const char* kShortVersion = "0.1.2";
+    static constexpr const char* kShortVersion = CORVANE_VERSION;  // the project version, 0.1.2
     static constexpr const char* kVersion = "3";
     static constexpr const char* kSupportAddress = "support@corvane.app";
 };

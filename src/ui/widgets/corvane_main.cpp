@@ -2,11 +2,16 @@
 // from the composition root, the application delegate with the chat window, and the simulated
 // Logic Pro's own window beside it. Without a display it says so and points to corvane-headless.
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QPalette>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QStyleFactory>
 #include <QTimer>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -59,6 +64,27 @@ void applyDarkAppearance(QApplication& application) {
     application.setPalette(palette);
 }
 
+// SIGINT and SIGTERM end the program through the normal termination path: the handler only
+// writes a byte, which the event loop reads.
+int gSignalPipe[2] = {-1, -1};
+
+void onStopSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(gSignalPipe[1], &byte, 1);
+}
+
+void quitOnStopSignals(QApplication& application) {
+    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &application);
+    QObject::connect(notifier, &QSocketNotifier::activated, &application, [] { QCoreApplication::quit(); });
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
 std::string feedURL(const std::string& siteURL) {
     const char* chosen = std::getenv("CORVANE_UPDATE_FEED_URL");
     return chosen && *chosen ? chosen : siteURL + networking::UpdateCheckConfiguration::kFeedPath;
@@ -87,6 +113,7 @@ int main(int argc, char** argv) {
     // Closing the window hides it; the hot key or the Logic Pro window brings it back.
     QApplication::setQuitOnLastWindowClosed(false);
     applyDarkAppearance(application);
+    quitOnStopSignals(application);
 
     const auto port = app::SimulatedHost::portFromEnvironment();
     if (!port) {
