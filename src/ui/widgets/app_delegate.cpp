@@ -195,7 +195,8 @@ void AppDelegate::createMainWindow() {
     window->setAutoFillBackground(true);
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     if (menuBar_) window->setMenuBar(menuBar_);
-    window->setCentralWidget(makeAuthGate(*authService_, rootView_));
+    window->setCentralWidget(
+        makeAuthGate(*authService_, rootView_, options_.siteURL, [this](const std::string& url) { openURL(url); }));
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         window->setGeometry(screen->availableGeometry());
     else

@@ -98,7 +98,7 @@ CompanionRootView* makeCompanionRootView(const std::shared_ptr<ChatViewModel>& m
     return view;
 }
 
-QWidget* makeAuthGate(networking::AuthService&, QWidget* content) {
+QWidget* makeAuthGate(networking::AuthService&, QWidget* content, const std::string&, URLOpener) {
     // Swapped in at integration: the sign-in gate and its form.
     return content;
 }

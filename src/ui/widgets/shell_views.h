@@ -25,8 +25,9 @@ ShellViews makeShellViews(const std::shared_ptr<ChatViewModel>& model, networkin
 CompanionRootView* makeCompanionRootView(const std::shared_ptr<ChatViewModel>& model, networking::AuthService& auth,
                                          URLOpener openURL, std::string siteURL, ShellViews views);
 
-// The sign-in gate over the root view: the sign-in form while signed out, else `content`.
-QWidget* makeAuthGate(networking::AuthService& auth, QWidget* content);
+// The sign-in gate over the root view: the sign-in form while signed out, else `content`. The
+// form's links point into `siteURL` and open through `openURL`.
+QWidget* makeAuthGate(networking::AuthService& auth, QWidget* content, const std::string& siteURL, URLOpener openURL);
 
 // The About panel's content.
 QWidget* makeAboutView(std::function<void()> checkForUpdates, const std::string& version, const std::string& build);
