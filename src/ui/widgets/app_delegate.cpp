@@ -206,7 +206,9 @@ void AppDelegate::createMainWindow() {
     bringMainWindowToFront();
 }
 
+// The application is activated even when there is no window yet.
 void AppDelegate::bringMainWindowToFront() {
+    platform::workspace().activateCurrentApplication(true);
     if (!mainWindow_) return;
     mainWindow_->show();
     if (mainWindow_->isMinimized()) mainWindow_->showNormal();

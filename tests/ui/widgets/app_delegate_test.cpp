@@ -156,6 +156,7 @@ TEST_F(AppDelegateTest, HotKeyBringsTheClosedWindowBack) {
     auto& delegate = launch();
     QMainWindow* window = delegate.mainWindow();
     window->close();
+    world_->setFrontmost(world_->logicPid());  // the user went on in Logic Pro
     EXPECT_FALSE(window->isVisible());
     hub_.deliver({37, true, mod::kControl, {}});
     QCoreApplication::processEvents();
@@ -164,6 +165,7 @@ TEST_F(AppDelegateTest, HotKeyBringsTheClosedWindowBack) {
     std::thread([&] { hub_.deliver({37, true, mod::kControl | mod::kOption | mod::kShift, {}}); }).join();
     ASSERT_TRUE(pumpUntil([&] { return window->isVisible(); }));
     EXPECT_EQ(delegate.mainWindow(), window);
+    EXPECT_EQ(world_->frontmostPid(), world_->selfPid());  // the application was activated
 }
 
 TEST_F(AppDelegateTest, AboutPanelIsMadeOnceAndReused) {
