@@ -18,6 +18,7 @@ void Engine::record(Event e) {
 
 void Engine::changed() {
     treeDirty = true;
+    ++screenRevision;
     if (faults.staleAfter.mode == StaleAfter::Mode::always) ++staleEpoch;
 }
 
@@ -101,10 +102,20 @@ void Engine::notify(platform::WorkspaceNotification notification, int pid) {
 void Engine::flushNotifications() {
     std::vector<Note> notes;
     platform::MainQueue* queue = nullptr;
+    bool screenChanged = false;
     {
         std::lock_guard lock(mutex);
         notes.swap(pendingNotes);
         queue = mainQueue;
+        screenChanged = std::exchange(announcedScreenRevision, screenRevision) != screenRevision;
+    }
+    if (screenChanged) {
+        std::vector<platform::ScreenChanges::Observer> viewers;
+        {
+            std::lock_guard lock(observerMutex);
+            for (const auto& [token, observer] : screenObservers) viewers.push_back(observer);
+        }
+        for (const auto& viewer : viewers) viewer();
     }
     if (notes.empty() || !queue) return;
     std::weak_ptr<Engine> weak = weak_from_this();

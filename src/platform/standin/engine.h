@@ -22,8 +22,10 @@
 #include "platform/accessibility.h"
 #include "platform/clock.h"
 #include "platform/input.h"
+#include "platform/key_monitor.h"
 #include "platform/main_queue.h"
 #include "platform/screen_capture.h"
+#include "platform/screen_changes.h"
 #include "platform/standin/ax_tree.h"
 #include "platform/standin/event_log.h"
 #include "platform/standin/faults.h"
@@ -235,7 +237,14 @@ public:
     std::mutex observerMutex;
     std::map<std::uint64_t, std::pair<platform::WorkspaceNotification, platform::Workspace::Observer>> observers;
     std::uint64_t nextObserverToken = 1;
-    void flushNotifications();  // call without holding mutex
+    void flushNotifications();  // call without holding mutex; also tells the screen's viewers
+
+    // The screen's viewers (under observerMutex) and the revision they last heard of (under mutex).
+    std::map<std::uint64_t, platform::ScreenChanges::Observer> screenObservers;
+    std::uint64_t screenRevision = 0;  // bumped by changed()
+    std::uint64_t announcedScreenRevision = 0;
+    // Key-downs posted through the input, as a global key monitor sees them.
+    platform::KeyEventHub keyHub;
     void deliver(const Note& note);
 
     // ---- helpers; the caller holds mutex ---------------------------------------------------------------

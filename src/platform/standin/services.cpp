@@ -58,14 +58,19 @@ bool StandinAccessibility::isProcessTrusted(bool prompt) {
 
 // ---- Input ------------------------------------------------------------------------------------------
 
+// A key that reached an application is seen by the global key monitor too, after the engine's lock.
 bool StandinInput::postKeyToProcess(int pid, const platform::KeyEvent& event) {
-    return e_->run([&] { return e_->postKey(false, pid, event); });
+    const bool posted = e_->run([&] { return e_->postKey(false, pid, event); });
+    if (posted) e_->keyHub.deliver(event);
+    return posted;
 }
 bool StandinInput::postMouseToProcess(int pid, const platform::MouseEvent& event) {
     return e_->run([&] { return e_->postMouse(false, pid, event); });
 }
 bool StandinInput::postKeyAtHIDTap(const platform::KeyEvent& event) {
-    return e_->run([&] { return e_->postKey(true, 0, event); });
+    const bool posted = e_->run([&] { return e_->postKey(true, 0, event); });
+    if (posted) e_->keyHub.deliver(event);
+    return posted;
 }
 bool StandinInput::postMouseAtHIDTap(const platform::MouseEvent& event) {
     return e_->run([&] { return e_->postMouse(true, 0, event); });

@@ -14,14 +14,37 @@ namespace corvane::standin {
 
 using detail::Engine;
 
+namespace {
+
+class StandinScreenChanges final : public platform::ScreenChanges {
+public:
+    explicit StandinScreenChanges(std::shared_ptr<Engine> e) : e_(std::move(e)) {}
+    Token addObserver(Observer observer) override {
+        std::lock_guard lock(e_->observerMutex);
+        const Token token = e_->nextObserverToken++;
+        e_->screenObservers.emplace(token, std::move(observer));
+        return token;
+    }
+    void removeObserver(Token token) override {
+        std::lock_guard lock(e_->observerMutex);
+        e_->screenObservers.erase(token);
+    }
+
+private:
+    std::shared_ptr<Engine> e_;
+};
+
+}  // namespace
+
 struct World::Facades {
     explicit Facades(const std::shared_ptr<Engine>& e)
-        : accessibility(e), input(e), workspace(e), capture(e), clock(e) {}
+        : accessibility(e), input(e), workspace(e), capture(e), clock(e), screenChanges(e) {}
     detail::StandinAccessibility accessibility;
     detail::StandinInput input;
     detail::StandinWorkspace workspace;
     detail::StandinScreenCapture capture;
     detail::VirtualClock clock;
+    StandinScreenChanges screenChanges;
 };
 
 WindowSpec WindowSpec::shield(platform::Rect frame) {
@@ -50,6 +73,8 @@ World::World(const nlohmann::json& scenario, Options options) : engine_(std::mak
         engine_->mainQueue = ownedQueue_.get();
     }
     facades_ = std::make_unique<Facades>(engine_);
+    // The loaded scenario is where viewers start from, not a change.
+    engine_->announcedScreenRevision = engine_->screenRevision;
 }
 
 std::unique_ptr<World> World::fromFile(const std::filesystem::path& path, Options options) {
@@ -87,6 +112,8 @@ platform::Workspace& World::workspace() { return facades_->workspace; }
 platform::ScreenCapture& World::screenCapture() { return facades_->capture; }
 platform::Clock& World::clock() { return facades_->clock; }
 platform::MainQueue& World::mainQueue() { return *engine_->mainQueue; }
+platform::KeyMonitor& World::keyMonitor() { return engine_->keyHub; }
+platform::ScreenChanges& World::screenChanges() { return facades_->screenChanges; }
 
 Project World::project() const {
     std::lock_guard lock(engine_->mutex);

@@ -19,7 +19,9 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/geometry.h"
+#include "platform/key_monitor.h"
 #include "platform/platform.h"
+#include "platform/screen_changes.h"
 #include "platform/standin/event_log.h"
 #include "platform/standin/faults.h"
 #include "platform/standin/model.h"
@@ -75,6 +77,10 @@ public:
     platform::ScreenCapture& screenCapture();
     platform::Clock& clock();
     platform::MainQueue& mainQueue();
+    // What a window of the host sees: key-downs posted through input(), and every change of the
+    // simulated screen (for a viewer that shows the captures live).
+    platform::KeyMonitor& keyMonitor();
+    platform::ScreenChanges& screenChanges();
 
     // ---- test API -----------------------------------------------------------------------------------
     Project project() const;

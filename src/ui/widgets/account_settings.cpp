@@ -54,15 +54,16 @@ SettingsView::SettingsView(networking::AuthService& authService, std::string das
     headerRow->setContentsMargins(20, 14, 20, 14);
     headerRow->addWidget(makeText("Account", panelFont(15, QFont::DemiBold), white(1)));
     headerRow->addStretch(1);
-    close_ = new HoverButton([this] { reject(); },
-                             [](bool) {
-                                 auto* square = new QWidget;
-                                 square->setFixedSize(22, 22);
-                                 auto* centre = new QHBoxLayout(square);
-                                 centre->setContentsMargins(0, 0, 0, 0);
-                                 centre->addWidget(new SymbolView("xmark", 11, white(0.5), 1.5), 0, Qt::AlignCenter);
-                                 return square;
-                             });
+    close_ =
+        new HoverButton([this] { reject(); },
+                        [](bool) {
+                            auto* square = new QWidget;
+                            square->setFixedSize(22, 22);
+                            auto* centre = new QHBoxLayout(square);
+                            centre->setContentsMargins(0, 0, 0, 0);
+                            centre->addWidget(new PanelSymbolView("xmark", 11, white(0.5), 1.5), 0, Qt::AlignCenter);
+                            return square;
+                        });
     close_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     headerRow->addWidget(close_);
     column->addWidget(header);
@@ -80,7 +81,7 @@ SettingsView::SettingsView(networking::AuthService& authService, std::string das
     QFont captionFont = panelFont(10, QFont::Medium);
     captionFont.setLetterSpacing(QFont::AbsoluteSpacing, 0.4);
     emailColumn->addWidget(makeText("SIGNED IN AS", captionFont, withOpacity(CorvaneTheme::textSecondary)));
-    email_ = new ElidedLabel(QString(), Qt::ElideMiddle);
+    email_ = new PanelElidedLabel(QString(), Qt::ElideMiddle);
     email_->setFont(panelFont(13));
     QPalette palette = email_->palette();
     palette.setColor(QPalette::WindowText, white(1));
@@ -99,7 +100,7 @@ SettingsView::SettingsView(networking::AuthService& authService, std::string das
         [domain](bool hovered) {
             auto* face = rowFace(hovered ? std::optional(white(0.04)) : std::nullopt, 20, 10);
             const QColor ink = white(hovered ? 0.9 : 0.75);
-            face->layout()->addWidget(new SymbolView("arrow.up.right.square", 13, ink, 1.2));
+            face->layout()->addWidget(new PanelSymbolView("arrow.up.right.square", 13, ink, 1.2));
             face->layout()->addWidget(makeText("Open Dashboard", panelFont(13), ink));
             static_cast<QHBoxLayout*>(face->layout())->addStretch(1);
             face->layout()->addWidget(
@@ -116,7 +117,7 @@ SettingsView::SettingsView(networking::AuthService& authService, std::string das
         [](bool hovered) {
             const QColor red = withOpacity(system_color::red, hovered ? 1 : 0.85);
             auto* face = rowFace(hovered ? std::optional(withOpacity(system_color::red, 0.08)) : std::nullopt, 20, 14);
-            face->layout()->addWidget(new SymbolView("rectangle.portrait.and.arrow.right", 13, red, 1.2));
+            face->layout()->addWidget(new PanelSymbolView("rectangle.portrait.and.arrow.right", 13, red, 1.2));
             face->layout()->addWidget(makeText("Sign Out", panelFont(13, QFont::Medium), red));
             static_cast<QHBoxLayout*>(face->layout())->addStretch(1);
             return face;

@@ -23,7 +23,7 @@ namespace corvane {
 
 class HoverButton;
 class PaintedBox;
-class SymbolView;
+class PanelSymbolView;
 
 class MessageInputView : public QWidget {
 public:

@@ -18,8 +18,6 @@ QFont panelFont(double size, QFont::Weight weight, bool monospaced) {
     return out;
 }
 
-QColor white(double opacity) { return QColor::fromRgbF(1, 1, 1, float(std::clamp(opacity, 0.0, 1.0))); }
-
 QColor withOpacity(const diagram::Color& color, double opacity) {
     QColor out = toQColor(color);
     out.setAlphaF(float(out.alphaF() * std::clamp(opacity, 0.0, 1.0)));
@@ -128,23 +126,23 @@ void PaintedBox::paintEvent(QPaintEvent*) {
     }
 }
 
-SymbolView::SymbolView(std::string name, double size, QColor color, double weight, QWidget* parent)
+PanelSymbolView::PanelSymbolView(std::string name, double size, QColor color, double weight, QWidget* parent)
     : QWidget(parent), name_(std::move(name)), color_(color), weight_(weight) {
     const int side = int(size + 0.5);
     setFixedSize(side, side);
 }
 
-void SymbolView::setName(std::string name) {
+void PanelSymbolView::setName(std::string name) {
     name_ = std::move(name);
     update();
 }
 
-void SymbolView::setColor(QColor color) {
+void PanelSymbolView::setColor(QColor color) {
     color_ = color;
     update();
 }
 
-void SymbolView::paintEvent(QPaintEvent*) {
+void PanelSymbolView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     drawPanelSymbol(painter, name_, QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), color_, weight_);
 }
@@ -160,32 +158,32 @@ QLabel* makeText(const QString& text, const QFont& font, const QColor& color, QW
     return label;
 }
 
-ElidedLabel::ElidedLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent)
+PanelElidedLabel::PanelElidedLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent)
     : QLabel(parent), full_(text), mode_(mode) {
     setTextFormat(Qt::PlainText);
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     elide();
 }
 
-void ElidedLabel::setFullText(const QString& text) {
+void PanelElidedLabel::setFullText(const QString& text) {
     if (text == full_) return;
     full_ = text;
     elide();
     updateGeometry();
 }
 
-QSize ElidedLabel::minimumSizeHint() const { return QSize(0, QLabel::minimumSizeHint().height()); }
+QSize PanelElidedLabel::minimumSizeHint() const { return QSize(0, QLabel::minimumSizeHint().height()); }
 
-QSize ElidedLabel::sizeHint() const {
+QSize PanelElidedLabel::sizeHint() const {
     return QSize(fontMetrics().horizontalAdvance(full_) + 1, QLabel::sizeHint().height());
 }
 
-void ElidedLabel::resizeEvent(QResizeEvent* event) {
+void PanelElidedLabel::resizeEvent(QResizeEvent* event) {
     QLabel::resizeEvent(event);
     elide();
 }
 
-void ElidedLabel::elide() {
+void PanelElidedLabel::elide() {
     const QString shown = fontMetrics().elidedText(full_, mode_, std::max(0, contentsRect().width()));
     if (shown != text()) setText(shown);
 }

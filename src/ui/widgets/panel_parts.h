@@ -12,12 +12,12 @@
 #include <string>
 
 #include "ui/diagrams/diagram_shapes.h"
+#include "ui/widgets/window_style.h"
 
 namespace corvane {
 
 // The system font at `size` points (a point is a logical pixel).
 QFont panelFont(double size, QFont::Weight weight = QFont::Normal, bool monospaced = false);
-QColor white(double opacity);
 QColor withOpacity(const diagram::Color& color, double opacity = 1);
 
 // The symbols these views name, drawn as strokes inside `box`; other names go to drawSymbol.
@@ -44,9 +44,9 @@ private:
 };
 
 // A symbol of a fixed square size.
-class SymbolView : public QWidget {
+class PanelSymbolView : public QWidget {
 public:
-    SymbolView(std::string name, double size, QColor color, double weight = 1.3, QWidget* parent = nullptr);
+    PanelSymbolView(std::string name, double size, QColor color, double weight = 1.3, QWidget* parent = nullptr);
     const std::string& name() const { return name_; }
     void setName(std::string name);
     void setColor(QColor color);
@@ -64,9 +64,9 @@ private:
 QLabel* makeText(const QString& text, const QFont& font, const QColor& color, QWidget* parent = nullptr);
 
 // A one-line text that never widens its row: too long, it is shortened where `mode` says.
-class ElidedLabel : public QLabel {
+class PanelElidedLabel : public QLabel {
 public:
-    ElidedLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent = nullptr);
+    PanelElidedLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent = nullptr);
     void setFullText(const QString& text);
     const QString& fullText() const { return full_; }
     QSize minimumSizeHint() const override;

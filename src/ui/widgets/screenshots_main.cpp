@@ -11,6 +11,7 @@
 #include "ui/widgets/analysis_diagrams.h"
 #include "ui/widgets/screenshots_bar.h"
 #include "ui/widgets/screenshots_overlay.h"
+#include "ui/widgets/screenshots_shell.h"
 #include "ui/widgets/tool_result_widgets.h"
 #include "ui/widgets/transcript_view.h"
 
@@ -199,7 +200,7 @@ std::vector<View> views() {
         rows.push_back({"Master", 1.5});
         return rows;
     }();
-    return {
+    std::vector<View> list{
         {"spectrum_curve", 420, make<SpectrumCurveWidget>(std::string("Vocal"), bandShares(before()[2]), 180.0)},
         {"spectrum_curve_untitled", 420, make<SpectrumCurveWidget>(std::string(), bandShares(before()[0]), 140.0)},
         {"overlap_curve", 420, make<OverlapCurveWidget>(overlapTracks(4), std::string("2.5 kHz - 8 kHz"), 176.0)},
@@ -242,6 +243,8 @@ std::vector<View> views() {
         {"about_panel", 320, screenshots::aboutPanel},
         {"agent_overlay", 900, screenshots::agentOverlay},
     };
+    for (auto& shot : shellScreenshots()) list.push_back({shot.name, shot.width, shot.make});
+    return list;
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ QWidget* rowFace(const SidebarRow& row, bool hovered) {
         dot->setFill(withOpacity(system_color::green, 0.55));
         titleRow->addWidget(dot, 0, Qt::AlignVCenter);
     }
-    auto* title = new ElidedLabel(QString::fromStdString(row.title), Qt::ElideRight);
+    auto* title = new PanelElidedLabel(QString::fromStdString(row.title), Qt::ElideRight);
     title->setFont(panelFont(13, row.current ? QFont::DemiBold : QFont::Normal));
     QPalette palette = title->palette();
     palette.setColor(QPalette::WindowText, white(row.current ? 0.95 : hovered ? 0.8 : 0.65));
@@ -51,10 +51,10 @@ QWidget* accountFace(bool hovered) {
     row->setContentsMargins(12, 10, 12, 10);
     row->setSpacing(8);
     const double ink = hovered ? 0.85 : 0.55;
-    row->addWidget(new SymbolView("person.crop.circle", 13, white(ink), 1.1));
+    row->addWidget(new PanelSymbolView("person.crop.circle", 13, white(ink), 1.1));
     row->addWidget(makeText("Account", panelFont(12.5), white(ink)));
     row->addStretch(1);
-    row->addWidget(new SymbolView("chevron.right", 10, white(ink * (hovered ? 0.5 : 0.3)), 1.5));
+    row->addWidget(new PanelSymbolView("chevron.right", 10, white(ink * (hovered ? 0.5 : 0.3)), 1.5));
     return face;
 }
 }  // namespace

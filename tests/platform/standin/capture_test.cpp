@@ -188,5 +188,24 @@ TEST_F(StandinTest, MinimisedAndOffDisplayLogicWindowsCaptureAsOnTheHost) {
     EXPECT_EQ(pixelAt(*window.value, 3, 3), palette::titleBar);
 }
 
+// A live viewer of the screen captures again on each notice; it may do so from inside the notice.
+TEST_F(StandinTest, ScreenViewersHearOfEachChangeOnceAndMayCaptureFromTheNotice) {
+    int notices = 0;
+    bool captured = false;
+    auto token = world().screenChanges().addObserver([&] {
+        ++notices;
+        captured = platform::screenCapture().captureWindow(*world().windowId()).ok();
+    });
+    (void)app().string(platform::ax::kTitle);  // a read changes nothing
+    EXPECT_EQ(notices, 0);
+    pressKey(46);  // mute Kick
+    EXPECT_GE(notices, 1);
+    EXPECT_TRUE(captured);
+    const int afterMute = notices;
+    world().screenChanges().removeObserver(token);
+    pressKey(46);
+    EXPECT_EQ(notices, afterMute);
+}
+
 }  // namespace
 }  // namespace corvane::standin::testing

@@ -179,5 +179,17 @@ TEST_F(StandinTest, UnicodeTextIsLoggedAsUnhandledOutsideMenusAndRenaming) {
     EXPECT_EQ(last.outcome, "unhandled");
 }
 
+TEST_F(StandinTest, GlobalKeyMonitorSeesKeyDownsPostedToAnyApplicationButNoKeyUps) {
+    std::vector<std::pair<std::uint16_t, std::uint64_t>> seen;
+    auto token = world().keyMonitor().addGlobalMonitor(
+        [&](const platform::KeyEvent& event) { seen.emplace_back(event.virtualKey, event.flags); });
+    pressKey(37, mod::kControl | mod::kOption);
+    platform::input().postKeyAtHIDTap({125, true, 0, {}});
+    world().keyMonitor().removeMonitor(token);
+    pressKey(46);
+    const std::vector<std::pair<std::uint16_t, std::uint64_t>> expected{{37, mod::kControl | mod::kOption}, {125, 0}};
+    EXPECT_EQ(seen, expected);
+}
+
 }  // namespace
 }  // namespace corvane::standin::testing

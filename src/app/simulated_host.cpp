@@ -1,0 +1,89 @@
+#include "app/simulated_host.h"
+
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "platform/standin/world.h"
+
+namespace corvane::app {
+
+// Moves the virtual clock with wall time in small steps until stopped.
+class SimulatedHost::Pacer {
+public:
+    explicit Pacer(standin::World& world)
+        : thread_([this, &world] {
+              constexpr auto kStep = std::chrono::milliseconds(50);
+              std::unique_lock lock(mutex_);
+              while (!stopped_) {
+                  if (wake_.wait_for(lock, kStep, [&] { return stopped_; })) break;
+                  lock.unlock();
+                  world.advance(std::chrono::duration<double>(kStep).count());
+                  lock.lock();
+              }
+          }) {}
+    ~Pacer() {
+        {
+            std::lock_guard lock(mutex_);
+            stopped_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    Pacer(const Pacer&) = delete;
+    Pacer& operator=(const Pacer&) = delete;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopped_ = false;
+    std::thread thread_;
+};
+
+std::string SimulatedHost::scenarioPathFromEnvironment() {
+    const char* chosen = std::getenv("CORVANE_SCENARIO");
+    return chosen && *chosen ? chosen : std::string(CORVANE_SOURCE_DIR) + "/resources/Scenarios/demo-song.json";
+}
+
+std::optional<std::uint16_t> SimulatedHost::portFromEnvironment() {
+    const char* text = std::getenv("CORVANE_PORT");
+    if (!text || !*text) return CompanionController::kServerPort;
+    std::uint32_t port = 0;
+    const char* end = text + std::strlen(text);
+    auto [stop, error] = std::from_chars(text, end, port);
+    if (error != std::errc() || stop != end || port == 0 || port > 65535) return std::nullopt;
+    return static_cast<std::uint16_t>(port);
+}
+
+SimulatedHost::SimulatedHost(const Options& options) {
+    standin::World::Options worldOptions;
+    worldOptions.mainQueue = options.mainQueue;
+    world_ = standin::World::fromFile(options.scenarioPath, worldOptions);
+    services_ = std::make_unique<platform::ScopedServices>(world_->services());
+    CompanionController::Options controllerOptions;
+    controllerOptions.port = options.port;
+    controller_ = CompanionController::create(controllerOptions);
+}
+
+SimulatedHost::~SimulatedHost() {
+    stopPacing();
+    if (controller_) controller_->stop();
+    controller_.reset();
+    services_.reset();
+}
+
+platform::KeyMonitor& SimulatedHost::keyMonitor() { return world_->keyMonitor(); }
+platform::ScreenChanges& SimulatedHost::screenChanges() { return world_->screenChanges(); }
+platform::ScreenCapture& SimulatedHost::screenCapture() { return world_->screenCapture(); }
+
+void SimulatedHost::startPacing() {
+    if (!pacer_) pacer_ = std::make_unique<Pacer>(*world_);
+}
+
+void SimulatedHost::stopPacing() { pacer_.reset(); }
+
+}  // namespace corvane::app

@@ -1,0 +1,66 @@
+#pragma once
+
+// The composition root on Linux: the simulated Logic Pro installed as the platform services and
+// the companion controller in front of it, for the windowed and the headless entry alike.
+//
+// The stand-in's clock is virtual; once pacing starts, a thread moves it along with wall time so
+// that its transport plays and its analysis plug-ins post as they would in real life.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/companion_controller.h"
+#include "platform/key_monitor.h"
+#include "platform/main_queue.h"
+#include "platform/platform.h"
+#include "platform/screen_changes.h"
+
+namespace corvane::standin {
+class World;
+}
+
+namespace corvane::app {
+
+struct SimulatedHostOptions {
+    std::string scenarioPath;                  // the simulated project's scenario file
+    std::uint16_t port = 51234;                // of the loopback API
+    platform::MainQueue* mainQueue = nullptr;  // the UI thread's queue; null: one on a thread of its own
+};
+
+class SimulatedHost {
+public:
+    using Options = SimulatedHostOptions;
+
+    // CORVANE_SCENARIO, else the demo song.
+    static std::string scenarioPathFromEnvironment();
+    // CORVANE_PORT, else 51234; absent when it is not a port number from 1 to 65535.
+    static std::optional<std::uint16_t> portFromEnvironment();
+
+    // Loads the scenario (throws std::invalid_argument when it cannot), installs the services and
+    // creates the controller, not yet listening.
+    explicit SimulatedHost(const Options& options);
+    // Stops pacing, drops the controller (waiting for its requests and stores), then restores the
+    // services installed before.
+    ~SimulatedHost();
+    SimulatedHost(const SimulatedHost&) = delete;
+    SimulatedHost& operator=(const SimulatedHost&) = delete;
+
+    const std::shared_ptr<CompanionController>& controller() const { return controller_; }
+    platform::KeyMonitor& keyMonitor();
+    platform::ScreenChanges& screenChanges();
+    platform::ScreenCapture& screenCapture();
+
+    void startPacing();
+    void stopPacing();
+
+private:
+    class Pacer;
+    std::unique_ptr<standin::World> world_;
+    std::unique_ptr<platform::ScopedServices> services_;
+    std::shared_ptr<CompanionController> controller_;
+    std::unique_ptr<Pacer> pacer_;
+};
+
+}  // namespace corvane::app

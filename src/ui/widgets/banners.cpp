@@ -1,0 +1,76 @@
+#include "ui/widgets/banners.h"
+
+#include <QHBoxLayout>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "ui/widgets/hover_button.h"
+#include "ui/widgets/symbols_window.h"
+
+namespace corvane {
+
+AccessibilityBanner::AccessibilityBanner(URLOpener openURL, QWidget* parent) : FilledBox(parent) {
+    setFill(rgb255(160, 40, 40, 0.18));
+    setBottomLine(rgb255(255, 80, 80, 0.3));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(14, 10, 14, 10);
+    row->setSpacing(10);
+    row->addWidget(
+        new SymbolView("exclamationmark.octagon.fill", 12, SymbolView::Weight::semibold, rgb255(255, 80, 80), this), 0,
+        Qt::AlignVCenter);
+    auto* column = new QVBoxLayout;
+    column->setSpacing(1);
+    column->addWidget(new ElidedLabel("Accessibility permission required", windowFont(12, QFont::DemiBold), white(1)));
+    column->addWidget(new ElidedLabel("Corvane requires macOS Accessibility to operate.", windowFont(11), white(0.7)));
+    row->addLayout(column, 1);
+    enable_ = new TextButton("Enable Accessibility", windowFont(11, QFont::DemiBold), white(1),
+                             [openURL = std::move(openURL)] {
+                                 if (openURL) openURL(kSettingsURL);
+                             });
+    enable_->setPadding(12, 6);
+    enable_->setFill(rgb255(255, 80, 80, 0.9), 6);
+    row->addWidget(enable_, 0, Qt::AlignVCenter);
+}
+
+std::string PluginMissingBanner::downloadURL(const std::string& siteURL) {
+    const QUrl url(QString::fromStdString(siteURL + "/download"), QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty()) return {};
+    return url.toString().toStdString();
+}
+
+PluginMissingBanner::PluginMissingBanner(std::string siteURL, URLOpener openURL, std::function<void()> dismiss,
+                                         QWidget* parent)
+    : FilledBox(parent) {
+    setFill(rgb255(160, 120, 30, 0.18));
+    setBottomLine(rgb255(255, 200, 80, 0.25));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(14, 8, 14, 8);
+    row->setSpacing(10);
+    row->addWidget(
+        new SymbolView("exclamationmark.triangle.fill", 11, SymbolView::Weight::semibold, rgb255(255, 200, 80), this),
+        0, Qt::AlignVCenter);
+    row->addWidget(new ElidedLabel("Corvane plugin not detected.", windowFont(12, QFont::Medium), white(0.9)), 0,
+                   Qt::AlignVCenter);
+    install_ = new TextButton("Install instructions \u2192", windowFont(12, QFont::Medium), rgb255(255, 200, 80),
+                              [siteURL = std::move(siteURL), openURL = std::move(openURL)] {
+                                  const std::string url = downloadURL(siteURL);
+                                  if (!url.empty() && openURL) openURL(url);
+                              });
+    install_->setUnderlined(true);
+    row->addWidget(install_, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+    auto* dismissButton = new HoverButton(std::move(dismiss), [](bool) {
+        auto* box = new QWidget;
+        box->setFixedSize(16, 16);
+        auto* center = new QHBoxLayout(box);
+        center->setContentsMargins(0, 0, 0, 0);
+        center->addWidget(new SymbolView("xmark", 10, SymbolView::Weight::medium, white(0.5)), 0, Qt::AlignCenter);
+        return box;
+    });
+    dismissButton->setFixedSize(16, 16);
+    dismissButton->setToolTip("Dismiss");
+    dismiss_ = dismissButton;
+    row->addWidget(dismiss_, 0, Qt::AlignVCenter);
+}
+
+}  // namespace corvane
