@@ -1,0 +1,39 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace corvane {
+
+// The user's small preferences (the answer tier and the like), text by key.
+class UserDefaults {
+public:
+    virtual ~UserDefaults() = default;
+    virtual std::optional<std::string> string(const std::string& key) = 0;
+    virtual void setString(const std::string& key, const std::string& value) = 0;
+};
+
+// The defaults as one JSON object of texts in "user-defaults.json" of the application folder.
+// A missing or unreadable file reads as empty; a value that is not text reads as absent. Each
+// change rewrites the file atomically; a failed write keeps the value in memory only.
+class JSONFileUserDefaults final : public UserDefaults {
+public:
+    JSONFileUserDefaults();  // the file in the application folder
+    explicit JSONFileUserDefaults(std::filesystem::path file);
+
+    std::optional<std::string> string(const std::string& key) override;
+    void setString(const std::string& key, const std::string& value) override;
+
+    const std::filesystem::path& file() const { return file_; }
+
+private:
+    std::map<std::string, std::string> read() const;
+
+    std::filesystem::path file_;
+    std::mutex mutex_;
+};
+
+}  // namespace corvane

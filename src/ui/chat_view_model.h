@@ -1,0 +1,313 @@
+#pragma once
+
+// The one state object of the chat window, without widgets: the thread list and the open thread,
+// what the window shows, the status line and busy state, the answer tier, the running agent turn
+// and the reveal of its reply, the live analysis and the open Logic Pro project's song sections
+// and track descriptions. Every public member is for the UI thread only (the main queue); the
+// work that runs elsewhere (the turn's events, title and report requests) posts its results back
+// there. Widgets read the getters and hear of changes through addObserver().
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/companion_controller.h"
+#include "chat/agent_event_stream.h"
+#include "conversation/project_data_store.h"
+#include "model/chat_model.h"
+#include "model/conversation_model.h"
+#include "model/track_analysis_state.h"
+#include "platform/clock.h"
+#include "platform/main_queue.h"
+#include "platform/main_timers.h"
+#include "support/user_defaults.h"
+
+namespace corvane {
+
+// What the window shows: one project's page (no name: the chats of no project) or one chat.
+struct NavigationState {
+    enum class Kind { projectPage, chat };
+    Kind kind = Kind::projectPage;
+    std::optional<std::string> projectName;  // projectPage only
+    std::string threadID;                    // chat only
+
+    static NavigationState projectPage(std::optional<std::string> name) {
+        return {Kind::projectPage, std::move(name), {}};
+    }
+    static NavigationState chat(std::string threadID) { return {Kind::chat, std::nullopt, std::move(threadID)}; }
+    bool isChat() const { return kind == Kind::chat; }
+    friend bool operator==(const NavigationState&, const NavigationState&) = default;
+};
+
+// A modal question to the user (the delete confirmation); the window shows it.
+struct ViewModelAlert {
+    enum class Style { warning };
+    Style style = Style::warning;
+    std::string messageText;
+    std::string informativeText;
+    std::vector<std::string> buttons;              // in the order they are added
+    std::optional<std::size_t> destructiveButton;  // index into buttons
+};
+
+// What the view model needs besides the controller; all of it outlives the view model.
+struct ChatViewModelEnvironment {
+    using TurnStarter = std::function<std::shared_ptr<AgentEventStream>(const ChatRequest&)>;
+
+    platform::MainQueue& mainQueue;
+    platform::MainTimers& timers;
+    UserDefaults& userDefaults;
+    platform::Clock* clock = nullptr;  // null: platform::clock()
+    // Starts an agent turn; null: the controller's orchestrator.
+    TurnStarter startTurn = nullptr;
+};
+
+class ChatViewModel : public std::enable_shared_from_this<ChatViewModel> {
+public:
+    using Environment = ChatViewModelEnvironment;
+
+    // The observable fields, as named to observers.
+    enum class Field {
+        navigation,
+        detectedProjectName,
+        currentThreadID,
+        currentThreadTitle,
+        threads,
+        entries,
+        songBrief,
+        pendingCaptureCount,
+        statusMessage,
+        isBusy,
+        selectedModelTier,
+        streamingText,
+        streamedLength,
+        pluginDetected,
+        showPluginMissingBanner,
+        pluginBannerDismissed,
+        accessibilityTrusted,
+        transcriptItems,
+        activeCallID,
+        transientUpdates,
+        userExpandOverrides,
+        reportingEntry,
+        reportSentConfirmation,
+        trackAnalysisMap,
+        songSections,
+        songStartBar,
+        songEndBar,
+        trackDescriptions,
+    };
+    using Observer = std::function<void(Field)>;
+    using ObserverToken = std::uint64_t;
+    // Answers the index of the button the user chose.
+    using AlertPresenter = std::function<std::size_t(const ViewModelAlert&)>;
+
+    static constexpr const char* kModelTierKey = "Corvane.selectedModelTier";
+    static constexpr double kProjectDetectionInterval = 3.0;  // seconds
+    static constexpr double kPluginCheckDelay = 60.0;
+    static constexpr double kRevealInterval = 0.125;
+    static constexpr double kReportConfirmationSeconds = 3.0;
+    static constexpr std::size_t kMaxDroppedImageBytes = 20 * 1024 * 1024;
+
+    // Reads the persisted tier and the Accessibility trust, detects the project, installs the
+    // workspace observers and the controller's three window callbacks, and starts the 60 s
+    // plug-in check. Call on the main thread; the conversation list is not loaded yet.
+    static std::shared_ptr<ChatViewModel> create(std::shared_ptr<app::CompanionController> controller,
+                                                 Environment environment);
+    // Stops a running turn and waits for the work it started elsewhere.
+    ~ChatViewModel();
+    ChatViewModel(const ChatViewModel&) = delete;
+    ChatViewModel& operator=(const ChatViewModel&) = delete;
+
+    // ---- change notification ------------------------------------------------------------------
+    // Called on the main thread after the field changed; assigning an equal value notifies nobody.
+    ObserverToken addObserver(Observer observer);
+    void removeObserver(ObserverToken token);
+
+    // ---- fields ---------------------------------------------------------------------------------
+    const NavigationState& navigation() const { return navigation_; }
+    void setNavigation(NavigationState navigation);
+    const std::optional<std::string>& detectedProjectName() const { return detectedProjectName_; }
+    const std::string& currentThreadID() const { return currentThreadID_; }
+    const std::string& currentThreadTitle() const { return currentThreadTitle_; }
+    const std::vector<ConversationSummary>& threads() const { return threads_; }
+    const std::vector<ConversationEntry>& entries() const { return entries_; }
+    const std::string& songBrief() const { return songBrief_; }
+    std::int64_t pendingCaptureCount() const { return pendingCaptureCount_; }
+    const std::string& statusMessage() const { return statusMessage_; }
+    // True from sendMessage() until the reply's reveal ends, and during the thread operations.
+    bool isBusy() const { return isBusy_; }
+    ModelTier selectedModelTier() const { return selectedModelTier_; }
+    void setSelectedModelTier(ModelTier tier);  // persisted on every call
+    // The part of the reply revealed so far; the transcript shows it in place of the newest reply.
+    const std::optional<std::string>& streamingText() const { return streamingText_; }
+    std::int64_t streamedLength() const { return streamedLength_; }
+    bool pluginDetected() const { return pluginDetected_; }
+    bool showPluginMissingBanner() const { return showPluginMissingBanner_; }
+    bool pluginBannerDismissed() const { return pluginBannerDismissed_; }
+    bool accessibilityTrusted() const { return accessibilityTrusted_; }
+    const std::vector<TranscriptItem>& transcriptItems() const { return transcriptItems_; }
+    const std::optional<std::string>& activeCallID() const { return activeCallID_; }
+    const std::vector<std::string>& transientUpdates() const { return transientUpdates_; }
+    const std::map<std::string, bool>& userExpandOverrides() const { return userExpandOverrides_; }
+    // The assistant message being reported; the report sheet shows while it is present.
+    const std::optional<ConversationEntry>& reportingEntry() const { return reportingEntry_; }
+    void setReportingEntry(std::optional<ConversationEntry> entry);
+    bool reportSentConfirmation() const { return reportSentConfirmation_; }
+    const std::map<std::string, TrackAnalysisState>& trackAnalysisMap() const { return trackAnalysisMap_; }
+    const std::vector<SongSection>& songSections() const { return songSections_; }
+    void setSongSections(std::vector<SongSection> sections);  // mirrored into the controller, saved
+    std::optional<int> songStartBar() const { return songStartBar_; }
+    void setSongStartBar(std::optional<int> bar);  // saved
+    std::optional<int> songEndBar() const { return songEndBar_; }
+    void setSongEndBar(std::optional<int> bar);  // saved
+    // Keyed by analysis plug-in instance ID.
+    const std::map<std::string, std::string>& trackDescriptions() const { return trackDescriptions_; }
+    void setTrackDescriptions(std::map<std::string, std::string> descriptions);  // mirrored, saved
+    void setTrackDescription(const std::string& instanceID, const std::string& text);
+
+    // ---- computed -------------------------------------------------------------------------------
+    std::optional<std::string> currentProjectName() const;
+    std::vector<std::string> projectNames() const;
+    std::vector<ConversationSummary> threadsForProject(const std::optional<std::string>& projectName) const;
+    // Master states first, then by track name, then by instance ID.
+    std::vector<TrackAnalysisState> activeTrackStates() const;
+
+    // ---- navigation and threads -----------------------------------------------------------------
+    void loadConversations();
+    void switchConversation(const std::string& threadID);
+    void clearConversation();
+    // Asks through the alert presenter (nothing happens without one), then deletes.
+    void requestDeleteThread(const std::string& threadID);
+    void deleteThread(const std::string& threadID);
+    void setAlertPresenter(AlertPresenter presenter);
+
+    // ---- project, live analysis, notices --------------------------------------------------------
+    void detectLogicProject();
+    void loadProjectData();
+    void updateTrackAnalysis(const std::map<std::string, TrackAnalysisState>& incoming);
+    // The song-brief editor's save, for the open thread.
+    void saveSongBrief(const std::string& text);
+    void refreshAccessibilityTrust();  // the window calls it when the application becomes active
+    void dismissPluginMissingBanner();
+
+    // ---- the turn -------------------------------------------------------------------------------
+    // Starts a turn and returns at once; a blank text, or a turn already running, does nothing.
+    void sendMessage(const std::string& text);
+    void rebuildTranscriptFromEntries();
+    void toggleToolCallExpanded(const std::string& callID, bool currentlyExpanded);
+    bool isToolCallExpanded(const std::string& callID) const;
+    // Whether an agent turn of this view model is running (its reply not yet revealed).
+    bool isTurnRunning() const { return turn_.has_value(); }
+
+    // ---- report and dropped images --------------------------------------------------------------
+    // Files the report of reportingEntry() and closes the sheet at once.
+    void submitReport(const std::string& userDescription);
+    // An image dropped on or picked in the input bar: queued for the thread's next message when
+    // it is a PNG, JPEG or TIFF image of at most 20 MB.
+    void acceptDroppedImage(const std::string& data, const std::string& fileExtension);
+
+private:
+    struct Turn;
+    struct HeldCapture;
+
+    ChatViewModel(std::shared_ptr<app::CompanionController> controller, Environment environment);
+    void start();
+    void installControllerCallbacks();
+    void notify(Field field);
+    template <class T>
+    void assign(T& member, T value, Field field);
+    platform::Clock& clock() const;
+
+    void applyState(const ConversationStateResponse& state);
+    void setBusy(bool busy);
+    void setStatus(std::string text);
+    void persistProjectData();
+    void saveSongBriefForThread(const std::string& text, const std::optional<std::string>& threadID);
+    void firePluginCheck();
+
+    std::string makeAnalysisSnapshot() const;
+    void handleEvent(std::uint64_t turnID, const AgentEvent& event);
+    void finishTurn(const ChatResponse& response);
+    void removeThinkingIndicator();
+    void appendToolCall(const ToolCallInfo& info);
+    void updateToolCall(const ToolCallInfo& info);
+
+    void beginStreaming(const std::string& text);
+    void advanceStream();
+    void finishStreaming();
+    void stopReveal();
+    void generateTitle(const std::string& threadID, const std::string& userMessage, const std::string& assistantReply);
+    void runInBackground(std::function<void()> work);
+
+    std::shared_ptr<app::CompanionController> controller_;
+    Environment environment_;
+    AlertPresenter alertPresenter_;
+    std::map<ObserverToken, Observer> observers_;
+    ObserverToken nextObserverToken_ = 1;
+
+    NavigationState navigation_;
+    std::optional<std::string> detectedProjectName_;
+    std::string currentThreadID_;
+    std::string currentThreadTitle_;
+    std::vector<ConversationSummary> threads_;
+    std::vector<ConversationEntry> entries_;
+    std::string songBrief_;
+    std::int64_t pendingCaptureCount_ = 0;
+    std::string statusMessage_ = "Ready.";
+    bool isBusy_ = false;
+    ModelTier selectedModelTier_ = ModelTier::standard;
+    std::optional<std::string> streamingText_;
+    std::optional<std::string> pendingFullResponse_;
+    std::int64_t streamedLength_ = 0;
+    platform::MainTimers::Handle streamTimer_;
+    std::optional<platform::Clock::TimePoint> lastProjectDetection_;  // absent: the distant past
+    bool pluginDetected_ = false;
+    bool showPluginMissingBanner_ = false;
+    bool pluginBannerDismissed_ = false;
+    platform::MainTimers::Handle pluginCheckTimer_;
+    bool accessibilityTrusted_ = false;
+    std::vector<TranscriptItem> transcriptItems_;
+    std::vector<ToolCallGroup> currentTurnToolGroups_;
+    std::optional<std::string> activeCallID_;
+    std::vector<std::string> transientUpdates_;
+    std::map<std::string, bool> userExpandOverrides_;
+    std::optional<ConversationEntry> reportingEntry_;
+    bool reportSentConfirmation_ = false;
+    std::vector<platform::MainTimers::Handle> reportConfirmationTimers_;
+    std::map<std::string, TrackAnalysisState> trackAnalysisMap_;
+    std::vector<SongSection> songSections_;
+    std::optional<int> songStartBar_;
+    std::optional<int> songEndBar_;
+    std::map<std::string, std::string> trackDescriptions_;
+
+    // The running turn, from send to the end of its reveal.
+    struct Turn {
+        std::uint64_t id = 0;
+        std::string threadID;
+        bool capturesSent = false;
+        bool eventsEnded = false;  // finalResponse handled; the reveal may still run
+        std::shared_ptr<AgentEventStream> stream;
+    };
+    std::optional<Turn> turn_;
+    std::uint64_t nextTurnID_ = 1;
+    // Images dropped while a turn runs, queued in the store once it has ended.
+    struct HeldCapture {
+        CaptureMetadata metadata;
+        std::string threadID;
+    };
+    std::vector<HeldCapture> heldCaptures_;
+    bool loadingProjectData_ = false;
+    std::vector<std::uint64_t> workspaceObserverTokens_;
+
+    // Threads that wait off the UI thread (turn events, title and report requests); joined last.
+    std::vector<std::jthread> workers_;
+};
+
+}  // namespace corvane
