@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ui/widgets/analysis_diagrams.h"
+#include "ui/widgets/screenshots_page.h"
 #include "ui/widgets/tool_result_widgets.h"
 #include "ui/widgets/transcript_view.h"
 
@@ -228,6 +229,10 @@ std::vector<View> views() {
         {"transcript", 760, [] { return std::make_unique<WholeTranscript>(); }},
         {"tool_call_cards", 560,
          [] { return std::make_unique<ToolCallGroupWidget>(sampleGroup(), sampleExpansion(), stillClock()); }},
+        {"project_page", 760, projectPageScreenshot},
+        {"project_page_empty", 760, emptyProjectPageScreenshot},
+        {"report_sheet", 440, reportSheetScreenshot},
+        {"song_brief_sheet", 400, songBriefSheetScreenshot},
         {"thinking_indicator", 51,
          [] {
              auto dots = std::make_unique<ThinkingIndicatorWidget>(stillClock());
