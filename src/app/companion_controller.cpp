@@ -22,7 +22,8 @@ std::shared_ptr<CompanionController> CompanionController::create(Options options
 CompanionController::CompanionController(Options options)
     : options_(std::move(options)),
       clock_(options_.clock ? *options_.clock : platform::clock()),
-      backendChatService_(networking::BackendConfiguration::fromEnvironment().chatEndpoint(), "gpt-5") {
+      backendChatService_(networking::BackendConfiguration::fromEnvironment().chatEndpoint(), "gpt-5",
+                          options_.chatTransport ? options_.chatTransport : networking::defaultTransport()) {
     pluginMapStore_.reload();
 }
 

@@ -43,6 +43,8 @@ struct CompanionControllerOptions {
     std::uint16_t port = 51234;        // 0 picks a free one (tests)
     platform::Clock* clock = nullptr;  // analysis timestamps and server deadlines; null: platform::clock()
     HTTPServerLimits serverLimits{};
+    // How the chat backend is reached; null: over HTTP (tests script the backend here).
+    std::shared_ptr<networking::HTTPTransport> chatTransport{};
 };
 
 class CompanionController : public std::enable_shared_from_this<CompanionController> {

@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <optional>
 
+#include "platform/platform.h"
+
 namespace corvane::platform {
 
-ManualMainQueue::ManualMainQueue(Clock& clock) : clock_(clock), owner_(std::this_thread::get_id()) {}
+ManualMainQueue::ManualMainQueue(Clock* clock) : clock_(clock), owner_(std::this_thread::get_id()) {}
+
+Clock& ManualMainQueue::clock() const { return clock_ ? *clock_ : platform::clock(); }
 
 void ManualMainQueue::async(std::function<void()> work) {
     std::lock_guard lock(mutex_);
@@ -37,8 +41,9 @@ MainTimers::Handle ManualMainQueue::schedule(std::chrono::duration<double> inter
                                              std::function<void()> work) {
     auto timer = std::make_shared<Timer>(Timer{std::move(work)});
     const auto step = std::max(std::chrono::duration_cast<Duration>(interval), Duration{1});
+    const auto due = clock().now() + step;  // read outside the lock: a stand-in clock takes its own
     std::lock_guard lock(mutex_);
-    timers_.push_back(Scheduled{timer, clock_.now() + step, step, repeats, nextOrder_++});
+    timers_.push_back(Scheduled{timer, due, step, repeats, nextOrder_++});
     return timer;
 }
 
@@ -55,6 +60,7 @@ std::size_t ManualMainQueue::drain() {
     while (auto work = takeWork()) {
         (*work)();
         ++ran;
+        ++executed_;
     }
     return ran;
 }
@@ -64,8 +70,10 @@ bool ManualMainQueue::runUntil(const std::function<bool()>& done, std::chrono::m
     for (;;) {
         drain();
         if (done()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        // Short waits: `done` may turn on another thread's state, which posts nothing.
         std::unique_lock lock(mutex_);
-        if (!posted_.wait_until(lock, deadline, [this] { return !work_.empty(); })) return done();
+        posted_.wait_for(lock, std::chrono::milliseconds(2), [this] { return !work_.empty(); });
     }
 }
 
@@ -85,18 +93,18 @@ bool ManualMainQueue::fireDueTimer(Clock::TimePoint until) {
     }
     lock.unlock();
     // Moved outside the lock: a stand-in clock runs its own events on the way.
-    const auto now = clock_.now();
-    if (due > now) clock_.sleep(due - now);
+    const auto now = clock().now();
+    if (due > now) clock().sleep(due - now);
     if (timer) timer->work();
     return true;
 }
 
 void ManualMainQueue::advance(double seconds) {
-    const auto until = clock_.now() + std::chrono::duration_cast<Duration>(std::chrono::duration<double>(seconds));
+    const auto until = clock().now() + std::chrono::duration_cast<Duration>(std::chrono::duration<double>(seconds));
     drain();
     while (fireDueTimer(until)) drain();
-    const auto now = clock_.now();
-    if (until > now) clock_.sleep(until - now);
+    const auto now = clock().now();
+    if (until > now) clock().sleep(until - now);
     drain();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -18,11 +19,12 @@
 namespace corvane::platform {
 
 // A main queue that runs its work only when its owner asks, on the owner's thread (the thread
-// that built it), with timers that fire as the given clock is moved on by advance(): the UI
-// thread of tests, in virtual time.
+// that built it), with timers that fire as the clock is moved on by advance(): the UI thread of
+// tests, in virtual time. Without a clock it uses the installed one at each use, so it can be
+// built before the services it is part of.
 class ManualMainQueue final : public MainQueue, public MainTimers {
 public:
-    explicit ManualMainQueue(Clock& clock);
+    explicit ManualMainQueue(Clock* clock = nullptr);
     ManualMainQueue(const ManualMainQueue&) = delete;
     ManualMainQueue& operator=(const ManualMainQueue&) = delete;
 
@@ -35,13 +37,15 @@ public:
     // Runs the work posted so far and whatever it posts in turn; answers how many items ran.
     std::size_t drain();
     // Runs posted work as it arrives until `done` holds; false when `limit` of real time passed
-    // first (a wait for other threads, never a sleep).
+    // first (a wait for other threads, which moves no clock).
     bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(20));
     // Moves the clock on by `seconds`, stopping at each timer's due moment to fire it, and runs
     // the posted work on the way.
     void advance(double seconds);
     // Timers scheduled and neither cancelled nor spent.
     std::size_t activeTimers();
+    // Items of work run so far.
+    std::size_t executed() const { return executed_.load(); }
 
 private:
     using Duration = std::chrono::system_clock::duration;
@@ -59,13 +63,16 @@ private:
     // Fires the earliest timer due by `until`; false when none is.
     bool fireDueTimer(Clock::TimePoint until);
 
-    Clock& clock_;
+    Clock& clock() const;
+
+    Clock* clock_;
     const std::thread::id owner_;
     std::mutex mutex_;
     std::condition_variable posted_;
     std::deque<std::function<void()>> work_;
     std::vector<Scheduled> timers_;
     std::uint64_t nextOrder_ = 0;
+    std::atomic<std::size_t> executed_{0};
 };
 
 }  // namespace corvane::platform

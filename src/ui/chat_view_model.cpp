@@ -1,5 +1,11 @@
 #include "ui/chat_view_model.h"
 
+#include <algorithm>
+#include <set>
+#include <utility>
+
+#include "platform/platform.h"
+
 namespace corvane {
 
 std::shared_ptr<ChatViewModel> ChatViewModel::create(std::shared_ptr<app::CompanionController> controller,
@@ -10,56 +16,234 @@ std::shared_ptr<ChatViewModel> ChatViewModel::create(std::shared_ptr<app::Compan
 }
 
 ChatViewModel::ChatViewModel(std::shared_ptr<app::CompanionController> controller, Environment environment)
-    : controller_(std::move(controller)), environment_(std::move(environment)) {}
+    : controller_(std::move(controller)), environment_(std::move(environment)) {
+    selectedModelTier_ = environment_.userDefaults.string(kModelTierKey) == std::optional<std::string>("pro")
+                             ? ModelTier::pro
+                             : ModelTier::standard;
+    accessibilityTrusted_ = controller_->permissionService().currentSnapshot().accessibilityTrusted;
+}
 
-ChatViewModel::~ChatViewModel() = default;
+void ChatViewModel::start() {
+    detectLogicProject();
 
-void ChatViewModel::start() {}
+    const std::weak_ptr<ChatViewModel> weak = weak_from_this();
+    for (auto notification : {platform::WorkspaceNotification::didActivateApplication,
+                              platform::WorkspaceNotification::didLaunchApplication,
+                              platform::WorkspaceNotification::didTerminateApplication}) {
+        workspaceObserverTokens_.push_back(
+            platform::workspace().addObserver(notification, [weak](const platform::RunningApplication&) {
+                if (auto model = weak.lock()) model->detectLogicProject();
+            }));
+    }
+    installControllerCallbacks();
+
+    pluginCheckTimer_.reset();
+    pluginCheckTimer_ = environment_.timers.schedule(std::chrono::duration<double>(kPluginCheckDelay), false, [weak] {
+        if (auto model = weak.lock()) model->firePluginCheck();
+    });
+}
+
+void ChatViewModel::installControllerCallbacks() {
+    // Each callback comes on a request or turn thread and hops to the UI thread; once the view
+    // model is gone it does nothing.
+    const std::weak_ptr<ChatViewModel> weak = weak_from_this();
+    auto& queue = environment_.mainQueue;
+    const std::weak_ptr<app::CompanionController> controller = controller_;
+    controller_->setAnalysisUpdateHandler([weak, controller, &queue](const std::string&) {
+        queue.async([weak, controller] {
+            auto model = weak.lock();
+            auto owner = controller.lock();
+            if (!model || !owner) return;
+            model->updateTrackAnalysis(owner->trackAnalysis());
+            model->detectLogicProject();
+        });
+    });
+    controller_->setOnTrackDescriptionUpdate([weak, &queue](const std::string& trackName, const std::string& text) {
+        queue.async([weak, trackName, text] {
+            auto model = weak.lock();
+            if (!model) return;
+            for (const auto& state : model->activeTrackStates()) {
+                if (state.trackName != trackName) continue;
+                model->setTrackDescription(state.id, text);
+                return;
+            }
+        });
+    });
+    controller_->setOnSongBriefUpdate([weak, &queue](const std::string& brief) {
+        queue.async([weak, brief] {
+            auto model = weak.lock();
+            if (!model) return;
+            // The agent's brief belongs to the thread its turn runs in, whichever one is open.
+            std::optional<std::string> threadID;
+            if (model->turn_) threadID = model->turn_->threadID;
+            model->saveSongBriefForThread(brief, threadID);
+        });
+    });
+}
+
+ChatViewModel::~ChatViewModel() {
+    for (auto token : workspaceObserverTokens_) platform::workspace().removeObserver(token);
+    if (turn_ && turn_->stream) {
+        // The turn stops, and its reader thread no longer waits for events nobody will show.
+        turn_->stream->stop();
+        turn_->stream->finish();
+    }
+    streamTimer_.reset();
+    pluginCheckTimer_.reset();
+    reportConfirmationTimers_.clear();
+    for (auto& worker : workers_) worker.thread.join();
+}
+
+platform::Clock& ChatViewModel::clock() const { return environment_.clock ? *environment_.clock : platform::clock(); }
+
+// ---- change notification ---------------------------------------------------------------------
 
 ChatViewModel::ObserverToken ChatViewModel::addObserver(Observer observer) {
     const auto token = nextObserverToken_++;
     observers_.emplace(token, std::move(observer));
     return token;
 }
+
 void ChatViewModel::removeObserver(ObserverToken token) { observers_.erase(token); }
 
-void ChatViewModel::setNavigation(NavigationState navigation) { navigation_ = std::move(navigation); }
-void ChatViewModel::setSelectedModelTier(ModelTier tier) { selectedModelTier_ = tier; }
-void ChatViewModel::setReportingEntry(std::optional<ConversationEntry> entry) { reportingEntry_ = std::move(entry); }
-void ChatViewModel::setSongSections(std::vector<SongSection> sections) { songSections_ = std::move(sections); }
-void ChatViewModel::setSongStartBar(std::optional<int> bar) { songStartBar_ = bar; }
-void ChatViewModel::setSongEndBar(std::optional<int> bar) { songEndBar_ = bar; }
-void ChatViewModel::setTrackDescriptions(std::map<std::string, std::string> descriptions) {
-    trackDescriptions_ = std::move(descriptions);
+void ChatViewModel::notify(Field field) {
+    // A copy: an observer may add or remove observers.
+    const auto observers = observers_;
+    for (const auto& [token, observer] : observers)
+        if (observers_.count(token)) observer(field);
 }
-void ChatViewModel::setTrackDescription(const std::string& instanceID, const std::string& text) {
-    trackDescriptions_[instanceID] = text;
+
+// ---- fields ------------------------------------------------------------------------------------
+
+void ChatViewModel::setNavigation(NavigationState navigation) {
+    assign(navigation_, std::move(navigation), Field::navigation);
 }
-std::optional<std::string> ChatViewModel::currentProjectName() const { return std::nullopt; }
-std::vector<std::string> ChatViewModel::projectNames() const { return {}; }
-std::vector<ConversationSummary> ChatViewModel::threadsForProject(const std::optional<std::string>&) const {
-    return {};
+
+void ChatViewModel::setSelectedModelTier(ModelTier tier) {
+    assign(selectedModelTier_, tier, Field::selectedModelTier);
+    environment_.userDefaults.setString(kModelTierKey, tier == ModelTier::pro ? "pro" : "standard");
 }
-std::vector<TrackAnalysisState> ChatViewModel::activeTrackStates() const { return {}; }
-void ChatViewModel::loadConversations() {}
-void ChatViewModel::switchConversation(const std::string&) {}
-void ChatViewModel::clearConversation() {}
-void ChatViewModel::requestDeleteThread(const std::string&) {}
-void ChatViewModel::deleteThread(const std::string&) {}
+
+void ChatViewModel::setReportingEntry(std::optional<ConversationEntry> entry) {
+    assign(reportingEntry_, std::move(entry), Field::reportingEntry);
+}
+
+void ChatViewModel::setStatus(std::string text) { assign(statusMessage_, std::move(text), Field::statusMessage); }
+
+void ChatViewModel::beginOperation() {
+    ++operationsRunning_;
+    refreshBusy();
+}
+
+void ChatViewModel::endOperation() {
+    --operationsRunning_;
+    refreshBusy();
+}
+
+void ChatViewModel::refreshBusy() {
+    // One meaning only: a thread operation in progress or a turn not yet revealed.
+    assign(isBusy_, operationsRunning_ > 0 || turn_.has_value(), Field::isBusy);
+}
+
+// ---- computed ------------------------------------------------------------------------------------
+
+std::optional<std::string> ChatViewModel::currentProjectName() const {
+    if (!navigation_.isChat()) return navigation_.projectName;
+    for (const auto& summary : threads_)
+        if (summary.threadID == navigation_.threadID)
+            return summary.projectName ? summary.projectName : detectedProjectName_;
+    return detectedProjectName_;
+}
+
+std::vector<std::string> ChatViewModel::projectNames() const {
+    std::set<std::string> names;
+    for (const auto& summary : threads_)
+        if (summary.projectName) names.insert(*summary.projectName);
+    if (detectedProjectName_ && !detectedProjectName_->empty()) names.insert(*detectedProjectName_);
+    return {names.begin(), names.end()};
+}
+
+std::vector<ConversationSummary> ChatViewModel::threadsForProject(const std::optional<std::string>& projectName) const {
+    std::vector<ConversationSummary> matching;
+    for (const auto& summary : threads_)
+        if (summary.projectName == projectName) matching.push_back(summary);
+    return matching;
+}
+
+// ---- navigation and threads ------------------------------------------------------------------
+
+void ChatViewModel::applyState(const ConversationStateResponse& state) {
+    assign(currentThreadID_, state.currentThreadID, Field::currentThreadID);
+    assign(currentThreadTitle_, state.currentThreadTitle, Field::currentThreadTitle);
+    assign(threads_, state.threads, Field::threads);
+    assign(entries_, state.entries, Field::entries);
+    assign(songBrief_, state.songBrief.value_or(""), Field::songBrief);
+    assign(pendingCaptureCount_, state.pendingCaptureCount + heldCaptureCount(state.currentThreadID),
+           Field::pendingCaptureCount);
+    // A reveal in progress is dropped, and with it the turn it belonged to: nothing else would
+    // ever end that turn's busy state.
+    if (pendingFullResponse_ || streamingText_) endTurnAfterDroppedReveal();
+    // The running turn's live cards stay until its final response replaces them.
+    if (!turn_ || turn_->eventsEnded) currentTurnToolGroups_.clear();
+    rebuildTranscriptFromEntries();
+}
+
+void ChatViewModel::loadConversations() {
+    applyState(controller_->conversationStore().conversationState(std::nullopt));
+    detectLogicProject();
+    setNavigation(NavigationState::projectPage(detectedProjectName_));
+    loadProjectData();
+}
+
+void ChatViewModel::switchConversation(const std::string& threadID) {
+    beginOperation();
+    // The running turn keeps its cards and progress lines; they show again with its thread.
+    if (!turn_) {
+        currentTurnToolGroups_.clear();
+        assign(activeCallID_, std::optional<std::string>(), Field::activeCallID);
+        assign(transientUpdates_, {}, Field::transientUpdates);
+    }
+    assign(userExpandOverrides_, {}, Field::userExpandOverrides);
+    applyState(controller_->conversationStore().conversationState(threadID));
+    endOperation();
+}
+
+void ChatViewModel::clearConversation() {
+    beginOperation();
+    setStatus("Clearing this chat...");
+    applyState(controller_->conversationStore().clearThread(currentThreadID_));
+    setStatus("Cleared.");
+    endOperation();
+}
+
 void ChatViewModel::setAlertPresenter(AlertPresenter presenter) { alertPresenter_ = std::move(presenter); }
-void ChatViewModel::detectLogicProject() {}
-void ChatViewModel::loadProjectData() {}
-void ChatViewModel::updateTrackAnalysis(const std::map<std::string, TrackAnalysisState>&) {}
-void ChatViewModel::saveSongBrief(const std::string&) {}
-void ChatViewModel::refreshAccessibilityTrust() {}
-void ChatViewModel::dismissPluginMissingBanner() {}
-void ChatViewModel::sendMessage(const std::string&) {}
-void ChatViewModel::rebuildTranscriptFromEntries() {}
-void ChatViewModel::toggleToolCallExpanded(const std::string& callID, bool currentlyExpanded) {
-    userExpandOverrides_[callID] = !currentlyExpanded;
+
+void ChatViewModel::requestDeleteThread(const std::string& threadID) {
+    std::string title = "this chat";
+    for (const auto& summary : threads_)
+        if (summary.threadID == threadID) {
+            title = summary.title;
+            break;
+        }
+    ViewModelAlert alert;
+    alert.messageText = "Delete \"" + title + "\"?";
+    alert.informativeText = "This can't be undone.";
+    alert.buttons = {"Delete", "Cancel"};
+    alert.destructiveButton = 0;
+    if (alertPresenter_ && alertPresenter_(alert) == 0) deleteThread(threadID);
 }
-bool ChatViewModel::isToolCallExpanded(const std::string&) const { return false; }
-void ChatViewModel::submitReport(const std::string&) {}
-void ChatViewModel::acceptDroppedImage(const std::string&, const std::string&) {}
+
+void ChatViewModel::deleteThread(const std::string& threadID) {
+    std::optional<std::string> project;
+    for (const auto& summary : threads_)
+        if (summary.threadID == threadID) {
+            project = summary.projectName;
+            break;
+        }
+    if (!project) project = currentProjectName();
+    const bool wasCurrent = threadID == currentThreadID_;
+    applyState(controller_->conversationStore().deleteThread(threadID));
+    if (wasCurrent) setNavigation(NavigationState::projectPage(project));
+}
 
 }  // namespace corvane

@@ -7,6 +7,7 @@
 // work that runs elsewhere (the turn's events, title and report requests) posts its results back
 // there. Widgets read the getters and hear of changes through addObserver().
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -113,7 +114,6 @@ public:
     static constexpr double kPluginCheckDelay = 60.0;
     static constexpr double kRevealInterval = 0.125;
     static constexpr double kReportConfirmationSeconds = 3.0;
-    static constexpr std::size_t kMaxDroppedImageBytes = 20 * 1024 * 1024;
 
     // Reads the persisted tier and the Accessibility trust, detects the project, installs the
     // workspace observers and the controller's three window callbacks, and starts the 60 s
@@ -214,20 +214,27 @@ public:
     void acceptDroppedImage(const std::string& data, const std::string& fileExtension);
 
 private:
-    struct Turn;
-    struct HeldCapture;
-
     ChatViewModel(std::shared_ptr<app::CompanionController> controller, Environment environment);
     void start();
     void installControllerCallbacks();
     void notify(Field field);
+    // Stores the value and notifies, unless it equals the current one; whether it changed.
     template <class T>
-    void assign(T& member, T value, Field field);
+    bool assign(T& member, T value, Field field) {
+        if (member == value) return false;
+        member = std::move(value);
+        notify(field);
+        return true;
+    }
     platform::Clock& clock() const;
 
     void applyState(const ConversationStateResponse& state);
-    void setBusy(bool busy);
+    // isBusy: a thread operation in progress or a turn whose reply is not yet revealed.
+    void beginOperation();
+    void endOperation();
+    void refreshBusy();
     void setStatus(std::string text);
+    void resetProjectFields();
     void persistProjectData();
     void saveSongBriefForThread(const std::string& text, const std::optional<std::string>& threadID);
     void firePluginCheck();
@@ -243,7 +250,12 @@ private:
     void advanceStream();
     void finishStreaming();
     void stopReveal();
+    void endTurnAfterDroppedReveal();
+    void endTurn();
     void generateTitle(const std::string& threadID, const std::string& userMessage, const std::string& assistantReply);
+    void applyTitle(const std::string& threadID, const std::string& title);
+    void showReportConfirmation();
+    std::int64_t heldCaptureCount(const std::string& threadID) const;
     void runInBackground(std::function<void()> work);
 
     std::shared_ptr<app::CompanionController> controller_;
@@ -266,6 +278,7 @@ private:
     std::optional<std::string> streamingText_;
     std::optional<std::string> pendingFullResponse_;
     std::int64_t streamedLength_ = 0;
+    std::int64_t revealLength_ = 0;  // characters of pendingFullResponse_
     platform::MainTimers::Handle streamTimer_;
     std::optional<platform::Clock::TimePoint> lastProjectDetection_;  // absent: the distant past
     bool pluginDetected_ = false;
@@ -303,11 +316,16 @@ private:
         std::string threadID;
     };
     std::vector<HeldCapture> heldCaptures_;
-    bool loadingProjectData_ = false;
+    int operationsRunning_ = 0;
+    int loadingProjectData_ = 0;  // while above 0 the project fields are not saved
     std::vector<std::uint64_t> workspaceObserverTokens_;
 
     // Threads that wait off the UI thread (turn events, title and report requests); joined last.
-    std::vector<std::jthread> workers_;
+    struct Worker {
+        std::shared_ptr<std::atomic<bool>> done;
+        std::thread thread;
+    };
+    std::vector<Worker> workers_;
 };
 
 }  // namespace corvane

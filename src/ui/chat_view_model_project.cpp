@@ -1,0 +1,199 @@
+// Which Logic Pro project is open, its stored sections, bars and track descriptions, the live
+// analysis of the plug-in instances, the two setting notices and the song brief.
+
+#include <algorithm>
+#include <set>
+
+#include "support/unicode.h"
+#include "support/uuid.h"
+#include "ui/chat_view_model.h"
+
+namespace corvane {
+
+namespace {
+
+// The project of a focused window title ("My Song.logicx - Tracks"), or nothing.
+std::optional<std::string> projectNameFromTitle(const std::string& title) {
+    const auto separator = title.rfind(" - ");
+    if (separator == std::string::npos) return std::nullopt;
+    std::string name = title.substr(0, separator);
+    static const std::string kSuffix = ".logicx";
+    for (auto at = name.find(kSuffix); at != std::string::npos; at = name.find(kSuffix, at))
+        name.erase(at, kSuffix.size());
+    name = text::trimmingWhitespaceAndNewlines(name);
+    if (name.empty() || name == "Logic Pro") return std::nullopt;
+    return name;
+}
+
+}  // namespace
+
+std::vector<TrackAnalysisState> ChatViewModel::activeTrackStates() const {
+    std::vector<TrackAnalysisState> states;
+    states.reserve(trackAnalysisMap_.size());
+    for (const auto& [id, state] : trackAnalysisMap_) states.push_back(state);
+    std::sort(states.begin(), states.end(), [](const TrackAnalysisState& a, const TrackAnalysisState& b) {
+        if (a.isMaster != b.isMaster) return a.isMaster;
+        if (a.trackName != b.trackName) return a.trackName < b.trackName;
+        return a.id < b.id;
+    });
+    return states;
+}
+
+void ChatViewModel::detectLogicProject() {
+    const auto now = clock().now();
+    if (lastProjectDetection_ &&
+        now - *lastProjectDetection_ <= std::chrono::duration<double>(kProjectDetectionInterval))
+        return;
+    lastProjectDetection_ = now;
+
+    const bool trusted = controller_->permissionService().currentSnapshot().accessibilityTrusted;
+    const auto title = controller_->logicInspector().snapshot(trusted).focusedWindowTitle;
+    if (!title || title->empty()) return;
+    const auto name = projectNameFromTitle(*title);
+    if (!name || name == detectedProjectName_) return;
+
+    // The fields still hold the previous project's data; a save must never file it under the
+    // new name, so they start empty for the new project.
+    const bool hadProject = detectedProjectName_.has_value();
+    assign(detectedProjectName_, name, Field::detectedProjectName);
+    if (hadProject) resetProjectFields();
+    loadProjectData();
+    if (!navigation_.isChat()) setNavigation(NavigationState::projectPage(name));
+}
+
+void ChatViewModel::resetProjectFields() {
+    ++loadingProjectData_;
+    setSongSections({});
+    setTrackDescriptions({});
+    setSongStartBar(std::nullopt);
+    setSongEndBar(std::nullopt);
+    --loadingProjectData_;
+}
+
+void ChatViewModel::loadProjectData() {
+    if (!detectedProjectName_) return;
+    const auto record = controller_->projectDataStore().load(*detectedProjectName_);
+    if (!record) return;
+    // What is loaded is already stored: no save until the fields are whole again.
+    ++loadingProjectData_;
+    if (!record->sections.empty() && songSections_.empty()) {
+        std::vector<SongSection> sections;
+        for (const auto& stored : record->sections)
+            sections.push_back(SongSection{makeUUID(), stored.name, stored.startBar, stored.endBar, stored.colorIndex});
+        setSongSections(std::move(sections));
+    }
+    if (trackDescriptions_.empty() && !record->trackDescriptions.empty()) {
+        for (const auto& state : activeTrackStates()) {
+            const auto found = record->trackDescriptions.find(state.trackName);
+            if (found != record->trackDescriptions.end() && !found->second.empty())
+                setTrackDescription(state.id, found->second);
+        }
+        controller_->setTrackDescriptionsStore(trackDescriptions_);
+    }
+    setSongStartBar(record->songStartBar);
+    setSongEndBar(record->songEndBar);
+    --loadingProjectData_;
+}
+
+void ChatViewModel::persistProjectData() {
+    if (!detectedProjectName_ || loadingProjectData_ > 0) return;
+    auto& store = controller_->projectDataStore();
+
+    // Descriptions by track name. Tracks without a live analysis state keep what is stored; a
+    // live track whose description was emptied loses it.
+    StoredProjectData data;
+    if (auto stored = store.load(*detectedProjectName_)) data.trackDescriptions = std::move(stored->trackDescriptions);
+    std::map<std::string, std::string> live;
+    std::set<std::string> liveNames;
+    for (const auto& state : activeTrackStates()) {
+        const auto found = trackDescriptions_.find(state.id);
+        if (found == trackDescriptions_.end()) continue;
+        liveNames.insert(state.trackName);
+        if (!found->second.empty()) live[state.trackName] = found->second;
+    }
+    for (const auto& name : liveNames) {
+        if (auto found = live.find(name); found != live.end()) {
+            data.trackDescriptions[name] = found->second;
+        } else {
+            data.trackDescriptions.erase(name);
+        }
+    }
+    for (const auto& section : songSections_)
+        data.sections.push_back(StoredSection{section.name, section.startBar, section.endBar, section.colorIndex});
+    data.songStartBar = songStartBar_;
+    data.songEndBar = songEndBar_;
+    store.save(*detectedProjectName_, data);
+}
+
+void ChatViewModel::setSongSections(std::vector<SongSection> sections) {
+    assign(songSections_, std::move(sections), Field::songSections);
+    controller_->setSongSectionsStore(songSections_);
+    persistProjectData();
+}
+
+void ChatViewModel::setTrackDescriptions(std::map<std::string, std::string> descriptions) {
+    assign(trackDescriptions_, std::move(descriptions), Field::trackDescriptions);
+    controller_->setTrackDescriptionsStore(trackDescriptions_);
+    persistProjectData();
+}
+
+void ChatViewModel::setTrackDescription(const std::string& instanceID, const std::string& text) {
+    auto descriptions = trackDescriptions_;
+    descriptions[instanceID] = text;
+    setTrackDescriptions(std::move(descriptions));
+}
+
+void ChatViewModel::setSongStartBar(std::optional<int> bar) {
+    assign(songStartBar_, bar, Field::songStartBar);
+    persistProjectData();
+}
+
+void ChatViewModel::setSongEndBar(std::optional<int> bar) {
+    assign(songEndBar_, bar, Field::songEndBar);
+    persistProjectData();
+}
+
+void ChatViewModel::updateTrackAnalysis(const std::map<std::string, TrackAnalysisState>& incoming) {
+    assign(trackAnalysisMap_, incoming, Field::trackAnalysisMap);
+    if (incoming.empty() || pluginDetected_) return;
+    assign(pluginDetected_, true, Field::pluginDetected);
+    assign(showPluginMissingBanner_, false, Field::showPluginMissingBanner);
+}
+
+void ChatViewModel::saveSongBrief(const std::string& text) { saveSongBriefForThread(text, std::nullopt); }
+
+void ChatViewModel::saveSongBriefForThread(const std::string& text, const std::optional<std::string>& threadID) {
+    beginOperation();
+    const std::string target = threadID.value_or(currentThreadID_);
+    const bool clearing = text::trimmingWhitespaceAndNewlines(text).empty();
+    const auto state = controller_->conversationStore().updateSongBrief(
+        clearing ? std::nullopt : std::optional<std::string>(text), target);
+    bool saved = false;
+    if (target == currentThreadID_) {
+        applyState(state);
+        saved = !songBrief_.empty();
+    } else {
+        // Another thread than the open one (the agent's turn runs elsewhere): only the list changes.
+        assign(threads_, state.threads, Field::threads);
+        saved = state.songBrief && !state.songBrief->empty();
+    }
+    setStatus(saved ? "Saved." : "Cleared the song brief.");
+    endOperation();
+}
+
+void ChatViewModel::refreshAccessibilityTrust() {
+    assign(accessibilityTrusted_, controller_->permissionService().currentSnapshot().accessibilityTrusted,
+           Field::accessibilityTrusted);
+}
+
+void ChatViewModel::firePluginCheck() {
+    if (!pluginDetected_ && !pluginBannerDismissed_)
+        assign(showPluginMissingBanner_, true, Field::showPluginMissingBanner);
+}
+
+void ChatViewModel::dismissPluginMissingBanner() {
+    assign(pluginBannerDismissed_, true, Field::pluginBannerDismissed);
+    assign(showPluginMissingBanner_, false, Field::showPluginMissingBanner);
+}
+
+}  // namespace corvane

@@ -1,0 +1,281 @@
+// The chat turn: from the typed message through the agent's events to the reloaded thread whose
+// reply is then revealed; and the rules by which the transcript is rebuilt from a thread.
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "support/iso8601.h"
+#include "support/unicode.h"
+#include "support/uuid.h"
+#include "ui/chat_view_model.h"
+
+namespace corvane {
+
+namespace {
+
+std::string trackLine(const TrackAnalysisState& state) {
+    const auto& a = *state.analysis;
+    return fmt::format("{}{}: LUFS:{:.1f}, lowMid:{:.0f}%, highMid:{:.0f}%, air:{:.0f}%, width:{:.0f}%, tilt:{:.1f}dB",
+                       state.trackName, state.isMaster ? "(master)" : "", a.shortTermLufs, a.lowMidBandRatio * 100,
+                       a.highMidBandRatio * 100, a.airBandRatio * 100, a.stereoWidth * 100, a.spectralTiltDb);
+}
+
+bool isThinking(const TranscriptItem& item) { return std::holds_alternative<TranscriptItem::Thinking>(item.value); }
+
+}  // namespace
+
+std::string ChatViewModel::makeAnalysisSnapshot() const {
+    if (trackAnalysisMap_.empty()) return {};
+    std::vector<std::string> lines{
+        "---",
+        "[INTERNAL — Corvane plugin stream, NOT pasted by the user.",
+        "Live readings (updated ~twice per second) from Corvane instances currently monitoring tracks.",
+        "Use for quick context only — for any audio question, still run a fresh `listen_to_playback` this turn.",
+        "Do NOT reference this block in your reply ('that snapshot', 'those numbers you shared', etc.). The user "
+        "did not paste it.]",
+    };
+    for (const auto& state : activeTrackStates())
+        if (state.analysis) lines.push_back(trackLine(state));
+    lines.push_back("---");
+    return fmt::format("{}", fmt::join(lines, "\n"));
+}
+
+void ChatViewModel::sendMessage(const std::string& text) {
+    if (text::trimmingWhitespaceAndNewlines(text).empty()) return;
+    // One turn at a time, whichever control asks (input bar, project page).
+    if (turn_) return;
+
+    if (!navigation_.isChat()) {
+        applyState(controller_->conversationStore().createThread(navigation_.projectName));
+        setNavigation(NavigationState::chat(currentThreadID_));
+    }
+    Turn turn;
+    turn.id = nextTurnID_++;
+    turn.threadID = currentThreadID_;
+    turn.capturesSent = pendingCaptureCount_ > 0;
+    turn_ = std::move(turn);
+    refreshBusy();
+    setStatus("Thinking...");
+    currentTurnToolGroups_.clear();
+    transientUpdates_.clear();
+
+    ConversationEntry entry;
+    entry.timestamp = ISO8601::corvaneDefault(clock().now());
+    entry.role = ConversationRole::user;
+    entry.content = text;
+    auto entries = entries_;
+    entries.push_back(std::move(entry));
+    assign(entries_, std::move(entries), Field::entries);
+    assign(activeCallID_, std::optional<std::string>(), Field::activeCallID);
+    rebuildTranscriptFromEntries();
+    auto items = transcriptItems_;
+    items.push_back(TranscriptItem::thinking(makeUUID()));
+    assign(transcriptItems_, std::move(items), Field::transcriptItems);
+
+    ChatRequest request;
+    request.message = text;
+    if (auto snapshot = makeAnalysisSnapshot(); !snapshot.empty()) request.analysisSnapshot = std::move(snapshot);
+    request.threadID = currentThreadID_;
+    if (turn_->capturesSent) request.includePendingCaptures = true;
+    request.modelTier = selectedModelTier_;
+
+    auto stream = environment_.startTurn ? environment_.startTurn(request)
+                                         : controller_->chatOrchestrator().handleChatStreaming(request);
+    turn_->stream = stream;
+    // The stream blocks its reader, so a thread of its own reads it and hands each event to the
+    // UI thread in order; the turn ends with its final response.
+    const std::weak_ptr<ChatViewModel> weak = weak_from_this();
+    auto& queue = environment_.mainQueue;
+    const auto turnID = turn_->id;
+    runInBackground([stream, weak, &queue, turnID] {
+        while (auto event = stream->next()) {
+            queue.async([weak, turnID, event = std::move(*event)] {
+                if (auto model = weak.lock()) model->handleEvent(turnID, event);
+            });
+        }
+    });
+}
+
+void ChatViewModel::handleEvent(std::uint64_t turnID, const AgentEvent& event) {
+    if (!turn_ || turn_->id != turnID || turn_->eventsEnded) return;
+    const bool showing = currentThreadID_ == turn_->threadID;
+    std::visit(
+        [&](const auto& e) {
+            using E = std::decay_t<decltype(e)>;
+            if constexpr (std::is_same_v<E, AgentEvent::Thinking>) {
+                setStatus("Thinking...");
+                removeThinkingIndicator();
+                if (showing) {
+                    auto items = transcriptItems_;
+                    items.push_back(TranscriptItem::thinking(makeUUID()));
+                    assign(transcriptItems_, std::move(items), Field::transcriptItems);
+                }
+            } else if constexpr (std::is_same_v<E, AgentEvent::ToolCallStarted>) {
+                setStatus(e.call.displayName + "...");
+                removeThinkingIndicator();
+                assign(activeCallID_, std::optional<std::string>(e.call.id), Field::activeCallID);
+                assign(transientUpdates_, {}, Field::transientUpdates);
+                appendToolCall(e.call);
+            } else if constexpr (std::is_same_v<E, AgentEvent::ToolCallCompleted>) {
+                updateToolCall(e.call);
+                setStatus(std::string(e.call.succeeded == true ? "Done" : "Failed") + ": " +
+                          e.call.summary.value_or(e.call.displayName));
+            } else if constexpr (std::is_same_v<E, AgentEvent::InterimAssistantMessage>) {
+                auto updates = transientUpdates_;
+                updates.push_back(e.text);
+                assign(transientUpdates_, std::move(updates), Field::transientUpdates);
+                rebuildTranscriptFromEntries();
+            } else if constexpr (std::is_same_v<E, AgentEvent::Error>) {
+                setStatus("Error: " + e.message);
+            } else if constexpr (std::is_same_v<E, AgentEvent::FinalResponse>) {
+                finishTurn(e.response);
+            }
+        },
+        event.value);
+}
+
+void ChatViewModel::finishTurn(const ChatResponse& response) {
+    turn_->eventsEnded = true;
+    removeThinkingIndicator();
+    assign(transientUpdates_, {}, Field::transientUpdates);
+    if (turn_->capturesSent && pendingCaptureCount_ != 0)
+        assign(pendingCaptureCount_, std::int64_t{0}, Field::pendingCaptureCount);
+    // Images dropped during the turn: the turn's end cleared the thread's queue, these go with
+    // the next message.
+    auto held = std::move(heldCaptures_);
+    heldCaptures_.clear();
+    for (const auto& capture : held)
+        controller_->conversationStore().appendPendingCapture(capture.metadata, capture.threadID);
+
+    auto& store = controller_->conversationStore();
+    // A thread deleted while its turn ran: stay on the open one rather than whichever the store
+    // would pick.
+    bool threadExists = false;
+    for (const auto& summary : threads_) threadExists = threadExists || summary.threadID == response.threadID;
+    applyState(store.conversationState(threadExists ? response.threadID : currentThreadID_));
+
+    std::optional<std::string> lastCall;
+    for (const auto& entry : entries_)
+        if (entry.role == ConversationRole::toolCall) lastCall = entry.toolCallID;
+    assign(activeCallID_, lastCall, Field::activeCallID);
+
+    int userEntries = 0;
+    const ConversationEntry* firstUser = nullptr;
+    for (const auto& entry : entries_)
+        if (entry.role == ConversationRole::user) {
+            if (!firstUser) firstUser = &entry;
+            ++userEntries;
+        }
+    if (threadExists && userEntries == 1)
+        generateTitle(response.threadID, firstUser->content, response.assistantMessage);
+
+    beginStreaming(response.assistantMessage);
+}
+
+void ChatViewModel::removeThinkingIndicator() {
+    if (std::none_of(transcriptItems_.begin(), transcriptItems_.end(), isThinking)) return;
+    auto items = transcriptItems_;
+    std::erase_if(items, isThinking);
+    assign(transcriptItems_, std::move(items), Field::transcriptItems);
+}
+
+void ChatViewModel::appendToolCall(const ToolCallInfo& info) {
+    if (!currentTurnToolGroups_.empty() && currentTurnToolGroups_.back().roundIndex == info.roundIndex) {
+        currentTurnToolGroups_.back().toolCalls.push_back(info);
+    } else {
+        currentTurnToolGroups_.push_back(ToolCallGroup{makeUUID(), info.roundIndex, {info}});
+    }
+    rebuildTranscriptFromEntries();
+}
+
+void ChatViewModel::updateToolCall(const ToolCallInfo& info) {
+    for (auto& group : currentTurnToolGroups_)
+        for (auto& call : group.toolCalls)
+            if (call.id == info.id) {
+                call = info;
+                rebuildTranscriptFromEntries();
+                return;
+            }
+}
+
+void ChatViewModel::rebuildTranscriptFromEntries() {
+    // The running turn's live cards and progress lines belong to its thread only; the calls
+    // they show are in the thread's stored entries too once the turn stored them.
+    const bool turnRunning = turn_ && !turn_->eventsEnded;
+    const bool liveShown = !turnRunning || currentThreadID_ == turn_->threadID;
+    std::set<std::string> liveCallIDs;
+    if (turnRunning && liveShown)
+        for (const auto& group : currentTurnToolGroups_)
+            for (const auto& call : group.toolCalls) liveCallIDs.insert(call.id);
+
+    std::vector<TranscriptItem> items;
+    std::map<std::int64_t, ToolCallGroup> pending;
+    auto flush = [&] {
+        for (auto& [round, group] : pending) items.push_back(TranscriptItem::toolCallGroup(std::move(group)));
+        pending.clear();
+    };
+    for (const auto& entry : entries_) {
+        switch (entry.role) {
+            case ConversationRole::user:
+            case ConversationRole::assistant:
+            case ConversationRole::update:
+                flush();
+                items.push_back(TranscriptItem::message(entry));
+                break;
+            case ConversationRole::tool:
+            case ConversationRole::system: break;
+            case ConversationRole::toolCall: {
+                if (!entry.toolCallID || !entry.toolName || liveCallIDs.count(*entry.toolCallID)) break;
+                ToolCallInfo info;
+                info.id = *entry.toolCallID;
+                info.toolName = *entry.toolName;
+                info.displayName = ToolCallInfo::displayNameFor(*entry.toolName);
+                info.arguments = entry.arguments.value_or("");
+                info.roundIndex = entry.roundIndex.value_or(0);
+                info.status = entry.succeeded == false ? ToolCallStatus::failed : ToolCallStatus::completed;
+                info.summary = entry.summary;
+                info.succeeded = entry.succeeded;
+                info.resultJSON = entry.resultJSON;
+                auto found = pending.find(info.roundIndex);
+                if (found != pending.end()) {
+                    found->second.toolCalls.push_back(std::move(info));
+                } else {
+                    const auto round = info.roundIndex;
+                    pending.emplace(round, ToolCallGroup{"user-" + std::to_string(entry.userEntryIndex.value_or(-1)) +
+                                                             "-round-" + std::to_string(round),
+                                                         round,
+                                                         {std::move(info)}});
+                }
+                break;
+            }
+        }
+    }
+    flush();
+    if (liveShown) {
+        for (const auto& group : currentTurnToolGroups_) items.push_back(TranscriptItem::toolCallGroup(group));
+        for (std::size_t i = 0; i < transientUpdates_.size(); ++i) {
+            ConversationEntry line;
+            line.timestamp = "transient-" + std::to_string(i);
+            line.role = ConversationRole::update;
+            line.content = transientUpdates_[i];
+            items.push_back(TranscriptItem::message(std::move(line)));
+        }
+    }
+    assign(transcriptItems_, std::move(items), Field::transcriptItems);
+}
+
+void ChatViewModel::toggleToolCallExpanded(const std::string& callID, bool currentlyExpanded) {
+    auto overrides = userExpandOverrides_;
+    overrides[callID] = !currentlyExpanded;
+    assign(userExpandOverrides_, std::move(overrides), Field::userExpandOverrides);
+}
+
+bool ChatViewModel::isToolCallExpanded(const std::string& callID) const {
+    if (auto found = userExpandOverrides_.find(callID); found != userExpandOverrides_.end()) return found->second;
+    return activeCallID_ && *activeCallID_ == callID;
+}
+
+}  // namespace corvane

@@ -1,0 +1,234 @@
+// The reveal of a reply in virtual time, thread titles, error reports and dropped images.
+
+#include "ui/chat_view_model.h"
+
+#include <future>
+
+#include "support/files.h"
+#include "support/image_encoding.h"
+#include "support/unicode.h"
+#include "ui/dropped_image.h"
+#include "ui/view_model_fixture.h"
+
+namespace corvane::testing {
+namespace {
+
+class ChatViewModelRevealTest : public ViewModelTest {
+protected:
+    // The number of characters newly shown by each tick until the turn ends.
+    std::vector<std::size_t> revealSteps(const std::string& reply) {
+        model().sendMessage("Go");
+        finish(reply);
+        std::vector<std::size_t> steps;
+        std::size_t shown = 0;
+        while (model().isBusy() && steps.size() < 1000) {
+            advance(ChatViewModel::kRevealInterval);
+            const auto now = model().isBusy() ? text::graphemeCount(model().streamingText().value_or(""))
+                                              : text::graphemeCount(reply);
+            steps.push_back(now - shown);
+            shown = now;
+        }
+        return steps;
+    }
+    static std::string png() {
+        RGBAImage image{2, 2, std::vector<std::uint8_t>(16, 200)};
+        return *encodePNG(image);
+    }
+    std::vector<CaptureMetadata> queued() {
+        return controller_->conversationStore().pendingCaptures(model().currentThreadID());
+    }
+};
+
+TEST_F(ChatViewModelRevealTest, RevealStepsFollowTheReplysLength) {
+    auto repeat = [](std::size_t count, std::size_t step) { return std::vector<std::size_t>(count, step); };
+    auto with = [](std::vector<std::size_t> steps, std::size_t last) {
+        steps.push_back(last);
+        return steps;
+    };
+    struct Case {
+        std::size_t length;
+        std::vector<std::size_t> steps;
+    };
+    const std::vector<Case> cases{
+        {7, {7}},
+        {239, with(repeat(23, 10), 9)},
+        {240, repeat(24, 10)},
+        {863, with(repeat(24, 35), 23)},
+        {864, repeat(24, 36)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(revealSteps(std::string(c.length, 'a')), c.steps) << c.length;
+        EXPECT_EQ(model().statusMessage(), "Ready.");
+        EXPECT_FALSE(model().streamingText().has_value());
+    }
+}
+
+TEST_F(ChatViewModelRevealTest, AnEmojiWithItsSkinToneIsOneCharacter) {
+    const std::string thumbs = "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD";  // thumbs up, medium skin tone
+    model().sendMessage("Go");
+    finish("123456789" + thumbs + "abc");
+    advance(ChatViewModel::kRevealInterval);
+    EXPECT_EQ(model().streamingText(), "123456789" + thumbs);
+    EXPECT_EQ(model().streamedLength(), 10);
+    advance(ChatViewModel::kRevealInterval);
+    EXPECT_FALSE(model().isBusy());
+
+    // An empty reply ends the turn at once, with no timer.
+    model().sendMessage("Again");
+    finish("");
+    EXPECT_FALSE(model().isBusy());
+    EXPECT_EQ(model().statusMessage(), "Ready.");
+    EXPECT_EQ(queue_.activeTimers(), 1u);  // the plug-in check alone
+}
+
+TEST_F(ChatViewModelRevealTest, ATitleRenamesTheExchangesThreadEvenAfterASwitch) {
+    auto& store = controller_->conversationStore();
+    const auto other = store.createThread(std::string("Demo Song")).currentThreadID;
+    model().loadConversations();
+
+    transport_->reply(textReply(""));  // no text: the title stays
+    model().sendMessage("first");
+    const auto first = model().currentThreadID();
+    store.append(ConversationRole::user, "first", first);
+    finish("ok");
+    advance(1);  // the reveal
+    ASSERT_TRUE(queue_.runUntil([&] { return transport_->requests().size() == 1; }));
+    queue_.drain();
+    EXPECT_EQ(model().currentThreadTitle(), "first");
+
+    // A title that arrives after the user opened another thread.
+    model().setNavigation(NavigationState::projectPage(std::string("Demo Song")));
+    std::promise<void> release;
+    auto released = release.get_future().share();
+    transport_->push([released](const nlohmann::json&) {
+        released.wait();
+        return networking::HTTPClientResponse{200, textReply("Named later").dump()};
+    });
+    model().sendMessage("second");
+    const auto second = model().currentThreadID();
+    store.append(ConversationRole::user, "second", second);
+    finish("ok");
+    model().switchConversation(other);
+    release.set_value();
+    ASSERT_TRUE(queue_.runUntil([&] {
+        for (const auto& summary : model().threads())
+            if (summary.threadID == second) return summary.title == "Named later";
+        return false;
+    }));
+    EXPECT_NE(model().currentThreadTitle(), "Named later");
+}
+
+TEST_F(ChatViewModelRevealTest, AReportWalksBackToItsUserMessage) {
+    auto& conversations = controller_->conversationStore();
+    const auto id = conversations.createThread(std::string("Demo Song")).currentThreadID;
+    // Each entry a moment later than the one before: entries are known by time and role.
+    struct Stamped {
+        platform::ManualMainQueue& queue;
+        ConversationStore& store;
+        void append(ConversationRole role, const std::string& text, const std::string& thread) {
+            store.append(role, text, thread);
+            queue.advance(0.01);
+        }
+        void appendToolCall(const ToolCallInfo& call, std::int64_t user, const std::string& thread) {
+            store.appendToolCall(call, user, thread);
+            queue.advance(0.01);
+        }
+    } store{queue_, conversations};
+    store.append(ConversationRole::user, "earlier", id);
+    store.append(ConversationRole::assistant, "earlier reply", id);
+    store.append(ConversationRole::user, "Tame the bass", id);
+    auto eq = toolCall("c1", 0, "get_plugin_parameters");
+    eq.succeeded = true;
+    eq.summary = "Read EQ";
+    store.appendToolCall(eq, 2, id);
+    store.append(ConversationRole::tool, "raw", id);
+    store.appendToolCall(toolCall("c2", 1), 2, id);
+    store.append(ConversationRole::assistant, "Cut 200 Hz", id);
+    model().switchConversation(id);
+
+    transport_->status(200);
+    transport_->status(500);
+    model().setReportingEntry(model().entries().back());
+    model().submitReport("Wrong band");
+    EXPECT_FALSE(model().reportingEntry().has_value());
+    ASSERT_TRUE(queue_.runUntil([&] { return model().reportSentConfirmation(); }));
+    const auto sent = transport_->requests().back();
+    EXPECT_NE(sent.url.find("/api/errors/report"), std::string::npos);
+    EXPECT_EQ(sent.body["user_message"], "Tame the bass");
+    EXPECT_EQ(sent.body["assistant_message"], "Cut 200 Hz");
+    EXPECT_EQ(sent.body["user_description"], "Wrong band");
+    EXPECT_EQ(sent.body["thread_id"], id);
+    EXPECT_EQ(sent.body["tool_calls"],
+              nlohmann::json::parse(
+                  R"([{"name":"get_plugin_parameters","arguments":"{}","succeeded":true,"summary":"Read EQ"},
+                                        {"name":"list_tracks","arguments":"{}"}])"));
+    advance(2.9);
+    EXPECT_TRUE(model().reportSentConfirmation());
+    advance(0.2);
+    EXPECT_FALSE(model().reportSentConfirmation());
+
+    // An entry no longer in the thread: no user message and no calls; a refused report shows nothing.
+    ConversationEntry gone;
+    gone.timestamp = "2020-01-01T00:00:00.000Z";
+    gone.role = ConversationRole::assistant;
+    gone.content = "old";
+    model().setReportingEntry(gone);
+    model().submitReport("");
+    ASSERT_TRUE(queue_.runUntil([&] { return transport_->requests().size() == 2; }));
+    EXPECT_EQ(transport_->requests().back().body["user_message"], "");
+    EXPECT_EQ(transport_->requests().back().body["tool_calls"], nlohmann::json::array());
+    queue_.drain();
+    EXPECT_FALSE(model().reportSentConfirmation());
+}
+
+TEST_F(ChatViewModelRevealTest, OnlyImagesOfAtMost20MBAreQueued) {
+    model().sendMessage("Go");
+    finish("");
+    struct Case {
+        const char* label;
+        std::string data;
+        std::string extension;
+        bool accepted;
+    };
+    const std::vector<Case> cases{
+        {"png, upper-case extension", png(), "PNG", true},
+        {"jpeg", *encodeJPEG(RGBAImage{2, 2, std::vector<std::uint8_t>(16, 90)}, 0.8), "jpg", true},
+        {"text named png", "not an image at all", "png", false},
+        {"truncated png", png().substr(0, 30), "png", false},
+        {"too large", std::string(DroppedImage::kMaxBytes + 1, '\0'), "png", false},
+    };
+    std::int64_t count = 0;
+    for (const auto& c : cases) {
+        model().acceptDroppedImage(c.data, c.extension);
+        count += c.accepted;
+        EXPECT_EQ(model().pendingCaptureCount(), count) << c.label;
+        EXPECT_EQ(static_cast<std::int64_t>(queued().size()), count) << c.label;
+        if (c.accepted) {
+            EXPECT_EQ(model().statusMessage(), "Attached image.") << c.label;
+        } else {
+            EXPECT_EQ(model().statusMessage().rfind("Drop failed: ", 0), 0u) << c.label;
+        }
+    }
+    const auto first = queued().at(0);
+    EXPECT_EQ(first.mode, CaptureMode::display);
+    ASSERT_TRUE(first.filePath);
+    EXPECT_EQ(std::filesystem::path(*first.filePath).extension(), ".PNG");
+    EXPECT_EQ(std::filesystem::path(*first.filePath).parent_path(), home_.appFolder() / "Captures");
+    EXPECT_EQ(readFile(*first.filePath).bytes, png());
+    EXPECT_TRUE(first.logicContext.logicIsRunning);
+}
+
+TEST_F(ChatViewModelRevealTest, AnImageAttachedDuringATurnGoesWithTheNext) {
+    model().sendMessage("Go");
+    model().acceptDroppedImage(png(), "png");
+    EXPECT_EQ(model().pendingCaptureCount(), 1);
+    controller_->conversationStore().clearPendingCaptures(model().currentThreadID());  // the turn's end
+    finish("");
+    EXPECT_EQ(model().pendingCaptureCount(), 1);
+    EXPECT_EQ(queued().size(), 1u);
+    model().sendMessage("Now with the picture");
+    EXPECT_EQ(requests_.back().includePendingCaptures, true);
+}
+
+}  // namespace
+}  // namespace corvane::testing

@@ -1,0 +1,197 @@
+// One chat turn from the typed message to the revealed reply: the request, the live cards and
+// progress lines, the rebuilt thread, the title of a new thread; once through the real agent
+// loop against a scripted backend.
+
+#include "ui/chat_view_model.h"
+
+#include "ui/view_model_fixture.h"
+
+namespace corvane::testing {
+namespace {
+
+class ChatViewModelTurnTest : public ViewModelTest {
+protected:
+    std::vector<nlohmann::json> titleRequests() {
+        std::vector<nlohmann::json> bodies;
+        for (const auto& sent : transport_->requests())
+            if (sent.body.value("kind", "") == "title") bodies.push_back(sent.body);
+        return bodies;
+    }
+    void revealAll() {
+        for (int i = 0; i < 200 && model().isBusy(); ++i) advance(ChatViewModel::kRevealInterval);
+    }
+};
+
+TEST_F(ChatViewModelTurnTest, AWholeTurnThroughTheAgentLoopEndsRevealedAndTitled) {
+    fakeTurns_ = false;
+    transport_->reply(callsReply({{"c1", "list_tracks"}, {"c2", "list_tracks"}}));
+    transport_->reply(callsReply({{"c3", "list_tracks"}}));
+    transport_->reply(respondReply("The mix is balanced."));
+    transport_->reply(textReply("\"Balance check.\""));
+
+    model().loadConversations();
+    model().sendMessage("Check the mix balance");
+    EXPECT_TRUE(model().navigation().isChat());
+    EXPECT_EQ(model().statusMessage(), "Thinking...");
+    ASSERT_TRUE(queue_.runUntil([&] { return model().streamingText().has_value(); }));
+
+    EXPECT_TRUE(model().isBusy());
+    EXPECT_EQ(transcriptKinds(), (std::vector<std::string>{"user:Check the mix balance", "group0:c1,c2,", "group1:c3,",
+                                                           "assistant:The mix is balanced."}));
+    EXPECT_TRUE(model().isToolCallExpanded("c3"));
+    EXPECT_FALSE(model().isToolCallExpanded("c1"));
+    const auto* group = std::get_if<ToolCallGroup>(&model().transcriptItems()[1].value);
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(group->id, "user-0-round-0");
+
+    revealAll();
+    EXPECT_FALSE(model().isBusy());
+    EXPECT_EQ(model().statusMessage(), "Ready.");
+    EXPECT_FALSE(model().streamingText().has_value());
+    ASSERT_TRUE(queue_.runUntil([&] { return model().currentThreadTitle() == "Balance check"; }));
+    ASSERT_EQ(titleRequests().size(), 1u);
+    EXPECT_EQ(model().threads().at(0).title, "Balance check");
+}
+
+TEST_F(ChatViewModelTurnTest, TheRequestCarriesTheTextAsTypedTheSnapshotAndQueuedImages) {
+    model().sendMessage(" \n\t ");
+    EXPECT_TRUE(requests_.empty());
+    EXPECT_EQ(model().statusMessage(), "Ready.");
+    EXPECT_TRUE(model().threads().empty());
+
+    model().sendMessage("  louder?  ");
+    ASSERT_EQ(requests_.size(), 1u);
+    EXPECT_EQ(requests_[0].message, "  louder?  ");
+    EXPECT_EQ(requests_[0].analysisSnapshot, std::nullopt);
+    EXPECT_EQ(requests_[0].includePendingCaptures, std::nullopt);
+    EXPECT_EQ(requests_[0].threadID, model().currentThreadID());
+    EXPECT_EQ(model().threads().at(0).projectName, "Demo Song");
+    finish("");
+
+    controller_->conversationStore().appendPendingCapture(CaptureMetadata{}, model().currentThreadID());
+    controller_->conversationStore().appendPendingCapture(CaptureMetadata{}, model().currentThreadID());
+    model().switchConversation(model().currentThreadID());
+    model().updateTrackAnalysis(
+        {{"b", liveState("b", "Bass")}, {"m", liveState("m", "Stereo Out")}, {"q", liveState("q", "Quiet", false)}});
+    model().setSelectedModelTier(ModelTier::pro);
+    model().sendMessage("again");
+    ASSERT_EQ(requests_.size(), 2u);
+    EXPECT_EQ(requests_[1].includePendingCaptures, true);
+    EXPECT_EQ(requests_[1].modelTier, ModelTier::pro);
+    const std::string fixed =
+        "---\n"
+        "[INTERNAL — Corvane plugin stream, NOT pasted by the user.\n"
+        "Live readings (updated ~twice per second) from Corvane instances currently monitoring tracks.\n"
+        "Use for quick context only — for any audio question, still run a fresh `listen_to_playback` this turn.\n"
+        "Do NOT reference this block in your reply ('that snapshot', 'those numbers you shared', etc.). The user did "
+        "not paste it.]\n";
+    const std::string line = ": LUFS:-14.3, lowMid:21%, highMid:11%, air:3%, width:46%, tilt:-3.0dB\n";
+    EXPECT_EQ(requests_[1].analysisSnapshot, fixed + "Stereo Out(master)" + line + "Bass" + line + "---");
+    controller_->conversationStore().clearPendingCaptures(model().currentThreadID());  // as the agent loop does
+    finish("");
+    EXPECT_EQ(model().pendingCaptureCount(), 0);
+
+    model().updateTrackAnalysis({{"q", liveState("q", "Quiet", false)}});
+    model().sendMessage("third");
+    EXPECT_EQ(requests_[2].analysisSnapshot, fixed + "---");
+}
+
+TEST_F(ChatViewModelTurnTest, LiveCardsGroupByRoundAndTheStatusFollowsTheEvents) {
+    model().sendMessage("Go");
+    EXPECT_EQ(transcriptKinds(), (std::vector<std::string>{"user:Go", "thinking"}));
+    feed(AgentEvent::toolCallStarted(toolCall("A", 0)));
+    EXPECT_EQ(model().statusMessage(), "List Tracks...");
+    feed(AgentEvent::toolCallStarted(toolCall("B", 0)));
+    feed(AgentEvent::toolCallStarted(toolCall("C", 1)));
+    EXPECT_EQ(transcriptKinds(), (std::vector<std::string>{"user:Go", "group0:A,B,", "group1:C,"}));
+    EXPECT_TRUE(model().isToolCallExpanded("C"));
+    EXPECT_FALSE(model().isToolCallExpanded("A"));
+    model().toggleToolCallExpanded("A", false);
+    EXPECT_TRUE(model().isToolCallExpanded("A"));
+
+    struct Case {
+        std::optional<bool> succeeded;
+        std::optional<std::string> summary;
+        std::string status;
+    };
+    for (const auto& c : std::vector<Case>{{true, std::string("3 tracks"), "Done: 3 tracks"},
+                                           {false, std::string("no Logic"), "Failed: no Logic"},
+                                           {std::nullopt, std::string("odd"), "Failed: odd"},
+                                           {std::nullopt, std::nullopt, "Failed: List Tracks"}}) {
+        auto done = toolCall("B", 0);
+        done.status = ToolCallStatus::completed;
+        done.succeeded = c.succeeded;
+        done.summary = c.summary;
+        feed(AgentEvent::toolCallCompleted(done));
+        EXPECT_EQ(model().statusMessage(), c.status);
+    }
+    const auto* group = std::get_if<ToolCallGroup>(&model().transcriptItems()[1].value);
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(group->toolCalls[1].status, ToolCallStatus::completed);
+
+    feed(AgentEvent::thinking());
+    EXPECT_EQ(transcriptKinds().back(), "thinking");
+    feed(AgentEvent::interimAssistantMessage("Looking at the bass"));
+    const auto kinds = transcriptKinds();
+    EXPECT_EQ(kinds.back(), "update:Looking at the bass");
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "thinking"), 0);
+    feed(AgentEvent::error("backend down"));
+    EXPECT_EQ(model().statusMessage(), "Error: backend down");
+    EXPECT_TRUE(model().isBusy());
+}
+
+TEST_F(ChatViewModelTurnTest, AStoredThreadIsRebuiltRoundByRound) {
+    auto& store = controller_->conversationStore();
+    const auto id = store.createThread(std::string("Demo Song")).currentThreadID;
+    store.append(ConversationRole::user, "Fix it", id);
+    auto later = toolCall("late", 1);
+    later.status = ToolCallStatus::failed;
+    later.succeeded = false;
+    store.appendToolCall(later, 0, id);
+    store.appendToolCall(toolCall("early", 0), 0, id);
+    store.append(ConversationRole::tool, "raw output", id);
+    store.append(ConversationRole::assistant, "Fixed", id);
+
+    model().switchConversation(id);
+    EXPECT_EQ(transcriptKinds(),
+              (std::vector<std::string>{"user:Fix it", "group0:early,", "group1:late,", "assistant:Fixed"}));
+    const auto* failed = std::get_if<ToolCallGroup>(&model().transcriptItems()[2].value);
+    ASSERT_NE(failed, nullptr);
+    EXPECT_EQ(failed->id, "user-0-round-1");
+    EXPECT_EQ(failed->toolCalls[0].status, ToolCallStatus::failed);
+}
+
+TEST_F(ChatViewModelTurnTest, OnlyAThreadsFirstExchangeAsksForATitle) {
+    // The agent loop stores each message; here the test does.
+    auto& store = controller_->conversationStore();
+    transport_->reply(textReply("First title"));
+    model().sendMessage("one");
+    store.append(ConversationRole::user, "one", model().currentThreadID());
+    finish("reply one");
+    advance(1);  // the reveal
+    ASSERT_TRUE(queue_.runUntil([&] { return model().currentThreadTitle() == "First title"; }));
+
+    model().sendMessage("two");
+    store.append(ConversationRole::user, "two", model().currentThreadID());
+    finish("reply two");
+    queue_.drain();
+    EXPECT_EQ(titleRequests().size(), 1u);
+}
+
+TEST_F(ChatViewModelTurnTest, TheFinalResponseReloadsTheTurnsThreadWhereverTheWindowIs) {
+    auto& store = controller_->conversationStore();
+    const auto other = store.createThread(std::string("Demo Song")).currentThreadID;
+    model().loadConversations();
+    model().sendMessage("Go");
+    const auto turnThread = model().currentThreadID();
+    store.append(ConversationRole::assistant, "Done here", turnThread);
+    model().switchConversation(other);
+    model().setNavigation(NavigationState::chat(other));
+    finish("Done here", turnThread);
+    EXPECT_EQ(model().currentThreadID(), turnThread);
+    EXPECT_EQ(model().navigation(), NavigationState::chat(other));
+    EXPECT_EQ(transcriptKinds().back(), "assistant:Done here");
+}
+
+}  // namespace
+}  // namespace corvane::testing
