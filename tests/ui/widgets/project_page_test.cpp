@@ -8,6 +8,8 @@
 #include <QPointer>
 
 #include "support/iso8601.h"
+#include "ui/chat_view_model.h"
+#include "ui/view_model_fixture.h"
 #include "ui/widgets/chat_row.h"
 #include "widget_pixels.h"
 
@@ -153,3 +155,72 @@ TEST_F(ProjectPageTest, RowsOpenAndDeleteTheirOwnThread) {
 
 }  // namespace
 }  // namespace corvane
+
+namespace corvane::testing {
+namespace {
+
+// The page bound to a real view model in front of the stores and the simulated Logic Pro.
+class BoundProjectPageTest : public ViewModelTest {
+protected:
+    std::string thread(const std::optional<std::string>& project, const std::string& message) {
+        auto& store = controller_->conversationStore();
+        const auto id = store.createThread(project).currentThreadID;
+        store.append(ConversationRole::user, message, id);
+        // Distinct update times, so the newest-first order is the order of creation reversed.
+        queue_.advance(0.01);
+        return id;
+    }
+    static std::vector<std::string> ids(const ProjectPageView& page) {
+        std::vector<std::string> out;
+        for (const auto* row : page.rows()) out.push_back(row->chat().threadID);
+        return out;
+    }
+    static void click(QWidget* row) {
+        for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent event(type, QPointF(60, 10), row->mapToGlobal(QPointF(60, 10)), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(row, &event);
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+};
+
+TEST_F(BoundProjectPageTest, ListsItsProjectsThreadsOpensSendsAndDeletes) {
+    const auto loose = thread(std::nullopt, "no project");
+    const auto first = thread(std::string("Night Drive"), "first");
+    const auto second = thread(std::string("Night Drive"), "second");
+    thread(std::string("Other Song"), "elsewhere");
+    model().loadConversations();
+
+    ProjectPageView none(model(), std::nullopt);
+    EXPECT_EQ(none.headerText(), "No project");
+    EXPECT_EQ(ids(none), std::vector<std::string>{loose});
+
+    ProjectPageView page(model(), std::string("Night Drive"));
+    page.show();
+    EXPECT_EQ(ids(page), (std::vector<std::string>{second, first}));
+
+    click(page.rows()[1]);
+    EXPECT_EQ(model().navigation(), NavigationState::chat(first));
+    EXPECT_EQ(model().currentThreadID(), first);
+
+    model().setAlertPresenter([](const ViewModelAlert&) { return std::size_t{0}; });
+    page.rows()[0]->setHovered(true);
+    page.rows()[0]->deleteButton()->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(ids(page), std::vector<std::string>{first});
+
+    // From the page (not a chat): a new thread of this project, opened, with the trimmed text.
+    model().setNavigation(NavigationState::projectPage(std::string("Night Drive")));
+    page.newChatField()->setText("  widen the chorus ");
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+    QApplication::sendEvent(page.newChatField(), &enter);
+    ASSERT_EQ(requests_.size(), 1u);
+    EXPECT_EQ(requests_[0].message, "widen the chorus");
+    ASSERT_TRUE(model().navigation().isChat());
+    EXPECT_EQ(page.rows().size(), 2u);
+    EXPECT_EQ(page.rows()[0]->chat().threadID, model().navigation().threadID);
+}
+
+}  // namespace
+}  // namespace corvane::testing

@@ -5,10 +5,13 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <optional>
 
 #include "support/unicode.h"
+#include "ui/chat_view_model.h"
+#include "ui/view_model_fixture.h"
 #include "widget_pixels.h"
 
 namespace corvane {
@@ -104,3 +107,53 @@ TEST_F(ReportSheetTest, PreviewShowsAtMostThreeLinesEndingInAnEllipsis) {
 
 }  // namespace
 }  // namespace corvane
+
+namespace corvane::testing {
+namespace {
+
+class ReportSheetPresenterTest : public ViewModelTest {
+protected:
+    ConversationEntry reply(const std::string& content) {
+        ConversationEntry entry;
+        entry.timestamp = "2026-03-10T19:07:00.000Z";
+        entry.role = ConversationRole::assistant;
+        entry.content = content;
+        return entry;
+    }
+};
+
+// However the sheet closes, the reported entry is cleared, so the same reply can be reported
+// again; sending goes to the view model while the entry is still held.
+TEST_F(ReportSheetPresenterTest, OpensWithTheEntryAndClearsItOnEveryClose) {
+    QWidget window;
+    ReportSheetPresenter presenter(model(), &window);
+    EXPECT_EQ(presenter.sheet(), nullptr);
+
+    model().setReportingEntry(reply("\n  Cut 200 Hz on the bass.\n"));
+    ASSERT_NE(presenter.sheet(), nullptr);
+    EXPECT_TRUE(presenter.sheet()->isVisible());
+    EXPECT_EQ(presenter.sheet()->previewText(), "Cut 200 Hz on the bass.");
+    presenter.sheet()->cancelButton()->click();
+    EXPECT_EQ(presenter.sheet(), nullptr);
+    EXPECT_FALSE(model().reportingEntry().has_value());
+
+    model().setReportingEntry(reply("Cut 200 Hz on the bass."));
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(presenter.sheet(), &escape);
+    EXPECT_FALSE(model().reportingEntry().has_value());
+
+    transport_->status(200);
+    model().setReportingEntry(reply("Cut 200 Hz on the bass."));
+    QPointer<ReportSheetView> sheet = presenter.sheet();
+    sheet->descriptionEditor()->setPlainText(" Wrong band \n");
+    sheet->sendButton()->click();
+    EXPECT_EQ(presenter.sheet(), nullptr);
+    EXPECT_FALSE(model().reportingEntry().has_value());
+    ASSERT_TRUE(queue_.runUntil([&] { return model().reportSentConfirmation(); }));
+    EXPECT_EQ(transport_->requests().back().body["user_description"], "Wrong band");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(sheet.isNull());
+}
+
+}  // namespace
+}  // namespace corvane::testing

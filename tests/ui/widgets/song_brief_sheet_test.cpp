@@ -5,7 +5,11 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
+
+#include "ui/chat_view_model.h"
+#include "ui/view_model_fixture.h"
 
 #include "widget_pixels.h"
 
@@ -63,3 +67,36 @@ TEST_F(SongBriefSheetTest, CancelDropsTheEditsAndNoKeyPressesAButton) {
 
 }  // namespace
 }  // namespace corvane
+
+namespace corvane::testing {
+namespace {
+
+class SongBriefPresenterTest : public ViewModelTest {};
+
+TEST_F(SongBriefPresenterTest, SeedsWithTheThreadsBriefSavesThroughTheViewModelAndCancelKeepsIt) {
+    auto& store = controller_->conversationStore();
+    const auto id = store.createThread(std::string("Night Drive")).currentThreadID;
+    store.updateSongBrief(std::string("Dream pop"), id);
+    model().loadConversations();
+    model().switchConversation(id);
+    QWidget window;
+
+    QPointer<SongBriefEditorSheet> sheet = presentSongBriefEditor(model(), &window);
+    EXPECT_EQ(sheet->text(), "Dream pop");
+    sheet->editor()->setPlainText("half a thought");
+    sheet->cancelButton()->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(sheet.isNull());
+    EXPECT_EQ(model().songBrief(), "Dream pop");
+
+    sheet = presentSongBriefEditor(model(), &window);
+    EXPECT_EQ(sheet->text(), "Dream pop");
+    sheet->editor()->setPlainText("Dream pop, 92 BPM\n");
+    sheet->saveButton()->click();
+    // The store trims what the sheet hands over as typed.
+    EXPECT_EQ(model().songBrief(), "Dream pop, 92 BPM");
+    EXPECT_EQ(store.conversationState(id).songBrief, "Dream pop, 92 BPM");
+}
+
+}  // namespace
+}  // namespace corvane::testing
