@@ -4,7 +4,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
 #include <QVBoxLayout>
 #include <chrono>
 
@@ -71,6 +73,32 @@ std::string formattedDate(const std::string& updatedAt, const ChatDateContext& c
 
 std::string trimmedNewChatText(const std::string& text) { return text::trimmingWhitespace(text); }
 
+QMessageBox* makeAlertBox(const ViewModelAlert& alert, QWidget* parent) {
+    auto* box = new QMessageBox(parent);
+    box->setIcon(QMessageBox::Warning);
+    box->setText(qText(alert.messageText));
+    box->setInformativeText(qText(alert.informativeText));
+    for (std::size_t i = 0; i < alert.buttons.size(); ++i) {
+        const bool destructive = alert.destructiveButton == i;
+        const QString title = qText(alert.buttons[i]);
+        QPushButton* button = box->addButton(
+            title, destructive
+                       ? QMessageBox::DestructiveRole
+                       : (title == QStringLiteral("Cancel") ? QMessageBox::RejectRole : QMessageBox::ActionRole));
+        if (i == 0) box->setDefaultButton(button);
+        if (title == QStringLiteral("Cancel")) box->setEscapeButton(button);
+    }
+    return box;
+}
+
+std::size_t showViewModelAlert(const ViewModelAlert& alert, QWidget* parent) {
+    std::unique_ptr<QMessageBox> box(makeAlertBox(alert, parent));
+    box->exec();
+    for (std::size_t i = 0; i < alert.buttons.size(); ++i)
+        if (box->clickedButton() && box->clickedButton()->text() == qText(alert.buttons[i])) return i;
+    return alert.buttons.size();
+}
+
 ProjectPageView::ProjectPageView(std::optional<std::string> projectName, Actions actions, ChatDateContext dates,
                                  AnimationClock& clock, QWidget* parent)
     : QScrollArea(parent),
@@ -81,25 +109,34 @@ ProjectPageView::ProjectPageView(std::optional<std::string> projectName, Actions
     build();
 }
 
-ProjectPageView::ProjectPageView(ChatViewModel& viewModel, std::optional<std::string> projectName, QWidget* parent)
+ProjectPageView::ProjectPageView(const std::shared_ptr<ChatViewModel>& viewModel,
+                                 std::optional<std::string> projectName, QWidget* parent)
     : ProjectPageView(std::move(projectName), Actions{}, ChatDateContext{}, AnimationClock::system(), parent) {
-    viewModel_ = &viewModel;
-    actions_.sendMessage = [vm = viewModel_](const std::string& text) { vm->sendMessage(text); };
-    actions_.openThread = [vm = viewModel_](const std::string& threadID) {
-        vm->switchConversation(threadID);
-        vm->setNavigation(NavigationState::chat(threadID));
+    viewModel_ = viewModel;
+    std::weak_ptr<ChatViewModel> weak = viewModel;
+    actions_.sendMessage = [weak](const std::string& text) {
+        if (auto vm = weak.lock()) vm->sendMessage(text);
     };
-    actions_.deleteThread = [vm = viewModel_](const std::string& threadID) { vm->requestDeleteThread(threadID); };
-    observerToken_ = viewModel.addObserver([this](ChatViewModel::Field field) {
-        if (field == ChatViewModel::Field::threads) setThreads(viewModel_->threadsForProject(projectName_));
+    actions_.openThread = [weak](const std::string& threadID) {
+        if (auto vm = weak.lock()) {
+            vm->switchConversation(threadID);
+            vm->setNavigation(NavigationState::chat(threadID));
+        }
+    };
+    actions_.deleteThread = [weak](const std::string& threadID) {
+        if (auto vm = weak.lock()) vm->requestDeleteThread(threadID);
+    };
+    observerToken_ = viewModel->addObserver([this](ChatViewModel::Field field) {
+        if (field != ChatViewModel::Field::threads) return;
+        if (auto vm = viewModel_.lock()) setThreads(vm->threadsForProject(projectName_));
     });
-    setThreads(viewModel.threadsForProject(projectName_));
+    setThreads(viewModel->threadsForProject(projectName_));
 }
 
 ProjectPageView::~ProjectPageView() { unbind(); }
 
 void ProjectPageView::unbind() {
-    if (viewModel_ && observerToken_) viewModel_->removeObserver(observerToken_);
+    if (auto vm = viewModel_.lock(); vm && observerToken_) vm->removeObserver(observerToken_);
     observerToken_ = 0;
 }
 
@@ -163,7 +200,7 @@ void ProjectPageView::setProjectName(std::optional<std::string> projectName) {
     if (projectName == projectName_) return;
     projectName_ = std::move(projectName);
     header_->setText(headerText());
-    if (viewModel_) setThreads(viewModel_->threadsForProject(projectName_));
+    if (auto vm = viewModel_.lock()) setThreads(vm->threadsForProject(projectName_));
 }
 
 void ProjectPageView::submitNewChat() {

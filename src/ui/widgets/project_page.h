@@ -3,7 +3,9 @@
 #include <QLocale>
 #include <QScrollArea>
 #include <QTimeZone>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,12 +16,14 @@
 
 class QLabel;
 class QLineEdit;
+class QMessageBox;
 class QVBoxLayout;
 
 namespace corvane {
 
 class ChatRowView;
 class ChatViewModel;
+struct ViewModelAlert;
 
 // Where and when the chat rows' dates are read: the user's locale and time zone, and now.
 struct ChatDateContext {
@@ -35,6 +39,13 @@ std::string formattedDate(const std::string& updatedAt, const ChatDateContext& c
 // The trimming of the new-chat field: horizontal white space only, line breaks are kept.
 std::string trimmedNewChatText(const std::string& text);
 
+// The view model's modal question (the chat rows' delete confirmation) as a warning box: its
+// buttons in order, the destructive one marked, the first the default and "Cancel" on Escape.
+QMessageBox* makeAlertBox(const ViewModelAlert& alert, QWidget* parent = nullptr);
+// Asks and answers the index of the chosen button (the number of buttons when none was chosen);
+// for ChatViewModel::setAlertPresenter.
+std::size_t showViewModelAlert(const ViewModelAlert& alert, QWidget* parent);
+
 // The main area while no chat is open: a project's name, the field that starts a new chat about
 // it, and its chats, newest first. Built from plain values and actions; the constructor that
 // takes a ChatViewModel binds it to the view model.
@@ -49,8 +60,9 @@ public:
     ProjectPageView(std::optional<std::string> projectName, Actions actions, ChatDateContext dates = {},
                     AnimationClock& clock = AnimationClock::system(), QWidget* parent = nullptr);
     // Lists viewModel.threadsForProject(projectName) whenever the threads change; sends, opens
-    // and deletes through the view model, which must outlive the page.
-    ProjectPageView(ChatViewModel& viewModel, std::optional<std::string> projectName, QWidget* parent = nullptr);
+    // and deletes through the view model.
+    ProjectPageView(const std::shared_ptr<ChatViewModel>& viewModel, std::optional<std::string> projectName,
+                    QWidget* parent = nullptr);
     ~ProjectPageView() override;
 
     // The threads of this page, in the order shown.
@@ -89,7 +101,7 @@ private:
     QWidget* sectionLabel_ = nullptr;
     int dividerCount_ = 0;
 
-    ChatViewModel* viewModel_ = nullptr;
+    std::weak_ptr<ChatViewModel> viewModel_;
     std::uint64_t observerToken_ = 0;
 };
 

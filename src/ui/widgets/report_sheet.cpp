@@ -210,36 +210,16 @@ void ReportSheetView::sendReport() {
     if (isVisible()) accept();
 }
 
-ReportSheetPresenter::ReportSheetPresenter(ChatViewModel& viewModel, QWidget* window)
-    : viewModel_(viewModel), window_(window) {
-    observerToken_ = viewModel_.addObserver([this](ChatViewModel::Field field) {
-        if (field == ChatViewModel::Field::reportingEntry) update();
-    });
-    update();
-}
-
-ReportSheetPresenter::~ReportSheetPresenter() {
-    viewModel_.removeObserver(observerToken_);
-    if (sheet_) {
-        sheet_->disconnect();
-        sheet_->deleteLater();
-    }
-}
-
-void ReportSheetPresenter::update() {
-    const auto& entry = viewModel_.reportingEntry();
-    if (entry && !sheet_) {
-        sheet_ = new ReportSheetView(
-            entry->content, [this](const std::string& description) { viewModel_.submitReport(description); }, window_);
-        sheet_->setAttribute(Qt::WA_DeleteOnClose);
-        QObject::connect(sheet_, &QDialog::finished, sheet_, [this] {
-            sheet_ = nullptr;
-            if (viewModel_.reportingEntry()) viewModel_.setReportingEntry(std::nullopt);
-        });
-        sheet_->open();
-    } else if (!entry && sheet_ && sheet_->isVisible()) {
-        sheet_->reject();
-    }
+ReportSheetView* makeReportSheet(const std::shared_ptr<ChatViewModel>& viewModel, QWidget* parent) {
+    const auto& entry = viewModel->reportingEntry();
+    if (!entry) return nullptr;
+    std::weak_ptr<ChatViewModel> weak = viewModel;
+    return new ReportSheetView(
+        entry->content,
+        [weak](const std::string& description) {
+            if (auto vm = weak.lock()) vm->submitReport(description);
+        },
+        parent);
 }
 
 }  // namespace corvane

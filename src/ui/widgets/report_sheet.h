@@ -1,10 +1,9 @@
 #pragma once
 
 #include <QDialog>
-#include <QPointer>
 #include <QStringList>
-#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 class QPlainTextEdit;
@@ -51,25 +50,9 @@ private:
     QPushButton* send_ = nullptr;
 };
 
-// Shows the report sheet over `window` while the view model holds a reported entry, sends
-// through it, and clears the entry however the sheet closes, so the same reply can be reported
-// again. The view model must outlive the presenter.
-class ReportSheetPresenter {
-public:
-    ReportSheetPresenter(ChatViewModel& viewModel, QWidget* window);
-    ~ReportSheetPresenter();
-    ReportSheetPresenter(const ReportSheetPresenter&) = delete;
-    ReportSheetPresenter& operator=(const ReportSheetPresenter&) = delete;
-
-    ReportSheetView* sheet() const { return sheet_; }
-
-private:
-    void update();
-
-    ChatViewModel& viewModel_;
-    QWidget* window_;
-    QPointer<ReportSheetView> sheet_;
-    std::uint64_t observerToken_ = 0;
-};
+// The window shell's report sheet for the view model's reported entry, sending through
+// submitReport(); null while no entry is held. Clearing the entry when the sheet closes is the
+// shell's.
+ReportSheetView* makeReportSheet(const std::shared_ptr<ChatViewModel>& viewModel, QWidget* parent);
 
 }  // namespace corvane

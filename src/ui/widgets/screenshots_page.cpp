@@ -61,20 +61,27 @@ std::unique_ptr<QWidget> projectPageScreenshot() {
 
 std::unique_ptr<QWidget> emptyProjectPageScreenshot() { return page(std::nullopt); }
 
+// Shown before the picture, so the editors lay out their text (and hide their scroll indicators).
+template <class Sheet>
+std::unique_ptr<QWidget> shown(std::unique_ptr<Sheet> sheet) {
+    sheet->show();
+    return sheet;
+}
+
 std::unique_ptr<QWidget> reportSheetScreenshot() {
-    return std::make_unique<ReportSheetView>(
+    return shown(std::make_unique<ReportSheetView>(
         "\n# Vocal against the kick\nThe vocal sits **4 dB** under the kick, and both peak around `2.5 kHz`. I "
         "lowered the kick fader by 1.5 dB and cut the kick at 3 kHz with the Channel EQ, so the vocal's presence "
         "comes through without pushing its level. Play the chorus again and tell me if it is still buried; if it "
         "is, the next step is a gentle compressor on the vocal bus.",
-        [](const std::string&) {});
+        [](const std::string&) {}));
 }
 
 std::unique_ptr<QWidget> songBriefSheetScreenshot() {
-    return std::make_unique<SongBriefEditorSheet>(
+    return shown(std::make_unique<SongBriefEditorSheet>(
         "Dream pop at 92 BPM, like early Beach House: hazy, wide pads, a vocal that floats but stays "
         "intelligible.\nChorus should open up; verses intimate and dry.",
-        [](const std::string&) {});
+        [](const std::string&) {}));
 }
 
 }  // namespace corvane

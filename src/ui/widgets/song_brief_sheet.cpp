@@ -89,12 +89,14 @@ void SongBriefEditorSheet::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-SongBriefEditorSheet* presentSongBriefEditor(ChatViewModel& viewModel, QWidget* window) {
-    auto* sheet = new SongBriefEditorSheet(
-        viewModel.songBrief(), [&viewModel](const std::string& text) { viewModel.saveSongBrief(text); }, window);
-    sheet->setAttribute(Qt::WA_DeleteOnClose);
-    sheet->open();
-    return sheet;
+SongBriefEditorSheet* makeSongBriefEditor(const std::shared_ptr<ChatViewModel>& viewModel, QWidget* parent) {
+    std::weak_ptr<ChatViewModel> weak = viewModel;
+    return new SongBriefEditorSheet(
+        viewModel->songBrief(),
+        [weak](const std::string& text) {
+            if (auto vm = weak.lock()) vm->saveSongBrief(text);
+        },
+        parent);
 }
 
 }  // namespace corvane

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <memory>
 #include <string>
 
 class QPlainTextEdit;
@@ -36,8 +37,8 @@ private:
     QPushButton* save_ = nullptr;
 };
 
-// Opens the editor over `window`, seeded with the view model's song brief and saving through
-// saveSongBrief(); the sheet deletes itself when it closes. The view model must outlive it.
-SongBriefEditorSheet* presentSongBriefEditor(ChatViewModel& viewModel, QWidget* window);
+// The window shell's song-brief editor: seeded with the view model's song brief, saving through
+// saveSongBrief().
+SongBriefEditorSheet* makeSongBriefEditor(const std::shared_ptr<ChatViewModel>& viewModel, QWidget* parent);
 
 }  // namespace corvane

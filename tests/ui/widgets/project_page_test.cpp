@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 
 #include "support/iso8601.h"
 #include "ui/chat_view_model.h"
@@ -192,11 +194,11 @@ TEST_F(BoundProjectPageTest, ListsItsProjectsThreadsOpensSendsAndDeletes) {
     thread(std::string("Other Song"), "elsewhere");
     model().loadConversations();
 
-    ProjectPageView none(model(), std::nullopt);
+    ProjectPageView none(model_, std::nullopt);
     EXPECT_EQ(none.headerText(), "No project");
     EXPECT_EQ(ids(none), std::vector<std::string>{loose});
 
-    ProjectPageView page(model(), std::string("Night Drive"));
+    ProjectPageView page(model_, std::string("Night Drive"));
     page.show();
     EXPECT_EQ(ids(page), (std::vector<std::string>{second, first}));
 
@@ -220,6 +222,22 @@ TEST_F(BoundProjectPageTest, ListsItsProjectsThreadsOpensSendsAndDeletes) {
     ASSERT_TRUE(model().navigation().isChat());
     EXPECT_EQ(page.rows().size(), 2u);
     EXPECT_EQ(page.rows()[0]->chat().threadID, model().navigation().threadID);
+}
+
+TEST(ViewModelAlertBox, WarningWithItsButtonsInOrderDeleteDestructiveAndCancelOnEscape) {
+    ViewModelAlert alert{
+        ViewModelAlert::Style::warning, "Delete \"Vocals\"?", "This can't be undone.", {"Delete", "Cancel"}, 0};
+    std::unique_ptr<QMessageBox> box(makeAlertBox(alert));
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    EXPECT_EQ(box->text(), "Delete \"Vocals\"?");
+    EXPECT_EQ(box->informativeText(), "This can't be undone.");
+    ASSERT_EQ(box->buttons().size(), 2);
+    QAbstractButton* remove = box->defaultButton();
+    ASSERT_NE(remove, nullptr);
+    EXPECT_EQ(remove->text(), "Delete");
+    EXPECT_EQ(box->buttonRole(remove), QMessageBox::DestructiveRole);
+    ASSERT_NE(box->escapeButton(), nullptr);
+    EXPECT_EQ(box->escapeButton()->text(), "Cancel");
 }
 
 }  // namespace

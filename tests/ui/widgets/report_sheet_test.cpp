@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <optional>
 
@@ -111,48 +110,31 @@ TEST_F(ReportSheetTest, PreviewShowsAtMostThreeLinesEndingInAnEllipsis) {
 namespace corvane::testing {
 namespace {
 
-class ReportSheetPresenterTest : public ViewModelTest {
-protected:
-    ConversationEntry reply(const std::string& content) {
-        ConversationEntry entry;
-        entry.timestamp = "2026-03-10T19:07:00.000Z";
-        entry.role = ConversationRole::assistant;
-        entry.content = content;
-        return entry;
-    }
-};
+class BoundReportSheetTest : public ViewModelTest {};
 
-// However the sheet closes, the reported entry is cleared, so the same reply can be reported
-// again; sending goes to the view model while the entry is still held.
-TEST_F(ReportSheetPresenterTest, OpensWithTheEntryAndClearsItOnEveryClose) {
-    QWidget window;
-    ReportSheetPresenter presenter(model(), &window);
-    EXPECT_EQ(presenter.sheet(), nullptr);
+// The sheet sends while the view model still holds the entry, so the report names it.
+TEST_F(BoundReportSheetTest, PreviewsTheReportedEntryAndSendsThroughTheViewModel) {
+    model();
+    EXPECT_EQ(makeReportSheet(model_, nullptr), nullptr);
 
-    model().setReportingEntry(reply("\n  Cut 200 Hz on the bass.\n"));
-    ASSERT_NE(presenter.sheet(), nullptr);
-    EXPECT_TRUE(presenter.sheet()->isVisible());
-    EXPECT_EQ(presenter.sheet()->previewText(), "Cut 200 Hz on the bass.");
-    presenter.sheet()->cancelButton()->click();
-    EXPECT_EQ(presenter.sheet(), nullptr);
-    EXPECT_FALSE(model().reportingEntry().has_value());
-
-    model().setReportingEntry(reply("Cut 200 Hz on the bass."));
-    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QApplication::sendEvent(presenter.sheet(), &escape);
-    EXPECT_FALSE(model().reportingEntry().has_value());
+    ConversationEntry entry;
+    entry.timestamp = "2026-03-10T19:07:00.000Z";
+    entry.role = ConversationRole::assistant;
+    entry.content = "\n  Cut 200 Hz on the bass.\n";
+    model().setReportingEntry(entry);
+    std::unique_ptr<ReportSheetView> sheet(makeReportSheet(model_, nullptr));
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->previewText(), "Cut 200 Hz on the bass.");
+    sheet->show();
 
     transport_->status(200);
-    model().setReportingEntry(reply("Cut 200 Hz on the bass."));
-    QPointer<ReportSheetView> sheet = presenter.sheet();
     sheet->descriptionEditor()->setPlainText(" Wrong band \n");
     sheet->sendButton()->click();
-    EXPECT_EQ(presenter.sheet(), nullptr);
+    EXPECT_FALSE(sheet->isVisible());
     EXPECT_FALSE(model().reportingEntry().has_value());
     ASSERT_TRUE(queue_.runUntil([&] { return model().reportSentConfirmation(); }));
     EXPECT_EQ(transport_->requests().back().body["user_description"], "Wrong band");
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(sheet.isNull());
+    EXPECT_EQ(transport_->requests().back().body["assistant_message"], entry.content);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 
 #include "ui/chat_view_model.h"
@@ -79,17 +78,16 @@ TEST_F(SongBriefPresenterTest, SeedsWithTheThreadsBriefSavesThroughTheViewModelA
     store.updateSongBrief(std::string("Dream pop"), id);
     model().loadConversations();
     model().switchConversation(id);
-    QWidget window;
 
-    QPointer<SongBriefEditorSheet> sheet = presentSongBriefEditor(model(), &window);
+    std::unique_ptr<SongBriefEditorSheet> sheet(makeSongBriefEditor(model_, nullptr));
+    sheet->show();
     EXPECT_EQ(sheet->text(), "Dream pop");
     sheet->editor()->setPlainText("half a thought");
     sheet->cancelButton()->click();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(sheet.isNull());
     EXPECT_EQ(model().songBrief(), "Dream pop");
 
-    sheet = presentSongBriefEditor(model(), &window);
+    sheet.reset(makeSongBriefEditor(model_, nullptr));
+    sheet->show();
     EXPECT_EQ(sheet->text(), "Dream pop");
     sheet->editor()->setPlainText("Dream pop, 92 BPM\n");
     sheet->saveButton()->click();
