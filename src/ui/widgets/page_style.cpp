@@ -118,6 +118,12 @@ void styleScrollIndicator(QAbstractScrollArea* area) {
                        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
 }
 
+void paintSheetEdge(QWidget* sheet) {
+    QPainter painter(sheet);
+    painter.setPen(QPen(white(0.12), 1));
+    painter.drawRect(QRectF(sheet->rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+}
+
 void clearKeyboardDefault(QPushButton* button) {
     button->setAutoDefault(false);
     button->setDefault(false);

@@ -72,6 +72,9 @@ QPlainTextEdit* plainEditor(double fontSize);
 // A slim light scroll indicator on the dark background instead of the platform's bar.
 void styleScrollIndicator(QAbstractScrollArea* area);
 
+// The edge of a sheet, which has no window frame here: a hairline inside its bounds.
+void paintSheetEdge(QWidget* sheet);
+
 // Return and Escape reach a button only where the sheet says so.
 void clearKeyboardDefault(QPushButton* button);
 

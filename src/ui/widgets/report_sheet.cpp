@@ -203,6 +203,12 @@ void ReportSheetView::showEvent(QShowEvent* event) {
     editor_->setFocus(Qt::OtherFocusReason);
 }
 
+// Without a window frame the sheet would melt into the window behind it, which has its colour.
+void ReportSheetView::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    page::paintSheetEdge(this);
+}
+
 void ReportSheetView::sendReport() {
     const std::string description = text::trimmingWhitespaceAndNewlines(page::editorText(editor_));
     if (onSend_) onSend_(description);

@@ -80,6 +80,12 @@ void SongBriefEditorSheet::save() {
     accept();
 }
 
+// Without a window frame the sheet would melt into the window behind it, which has its colour.
+void SongBriefEditorSheet::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    page::paintSheetEdge(this);
+}
+
 void SongBriefEditorSheet::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
         case Qt::Key_Escape:
