@@ -1,5 +1,7 @@
 #include "ui/widgets/screenshots_page.h"
 
+#include <QCoreApplication>
+
 #include "ui/widgets/chat_row.h"
 #include "ui/widgets/project_page.h"
 #include "ui/widgets/report_sheet.h"
@@ -64,7 +66,9 @@ std::unique_ptr<QWidget> emptyProjectPageScreenshot() { return page(std::nullopt
 // Shown before the picture, so the editors lay out their text (and hide their scroll indicators).
 template <class Sheet>
 std::unique_ptr<QWidget> shown(std::unique_ptr<Sheet> sheet) {
+    sheet->resize(sheet->width(), sheet->sizeHint().height());
     sheet->show();
+    QCoreApplication::processEvents();
     return sheet;
 }
 
