@@ -35,6 +35,13 @@ void ChatViewModel::start() {
                 if (auto model = weak.lock()) model->detectLogicProject();
             }));
     }
+    // This application becoming active: the user may have just granted the trust.
+    workspaceObserverTokens_.push_back(platform::workspace().addObserver(
+        platform::WorkspaceNotification::didActivateApplication, [weak](const platform::RunningApplication& app) {
+            auto model = weak.lock();
+            if (model && app.processIdentifier == platform::workspace().currentApplication().processIdentifier)
+                model->refreshAccessibilityTrust();
+        }));
     installControllerCallbacks();
 
     pluginCheckTimer_.reset();
@@ -83,6 +90,10 @@ void ChatViewModel::installControllerCallbacks() {
 
 ChatViewModel::~ChatViewModel() {
     for (auto token : workspaceObserverTokens_) platform::workspace().removeObserver(token);
+    // The callbacks refer to the main queue, which need not outlive the controller.
+    controller_->setAnalysisUpdateHandler(nullptr);
+    controller_->setOnTrackDescriptionUpdate(nullptr);
+    controller_->setOnSongBriefUpdate(nullptr);
     if (turn_ && turn_->stream) {
         // The turn stops, and its reader thread no longer waits for events nobody will show.
         turn_->stream->stop();

@@ -205,6 +205,9 @@ public:
     bool isToolCallExpanded(const std::string& callID) const;
     // Whether an agent turn of this view model is running (its reply not yet revealed).
     bool isTurnRunning() const { return turn_.has_value(); }
+    // The input bar's stop: the agent loop stops this turn, which still ends with its final
+    // response (and so its reveal); nothing once the agent loop has answered.
+    void stopTurn();
 
     // ---- report and dropped images --------------------------------------------------------------
     // Files the report of reportingEntry() and closes the sheet at once.

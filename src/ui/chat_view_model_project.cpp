@@ -88,10 +88,10 @@ void ChatViewModel::loadProjectData() {
             if (found != record->trackDescriptions.end() && !found->second.empty())
                 setTrackDescription(state.id, found->second);
         }
-        controller_->setTrackDescriptionsStore(trackDescriptions_);
     }
     setSongStartBar(record->songStartBar);
     setSongEndBar(record->songEndBar);
+    controller_->setTrackDescriptionsStore(trackDescriptions_);
     --loadingProjectData_;
 }
 

@@ -199,7 +199,7 @@ void ChatViewModel::acceptDroppedImage(const std::string& data, const std::strin
     metadata.filePath = file.string();
     const bool trusted = controller_->permissionService().currentSnapshot().accessibilityTrusted;
     metadata.logicContext = controller_->logicInspector().snapshot(trusted);
-    if (turn_) {
+    if (turn_ && !turn_->eventsEnded) {
         // The running turn's end empties its thread's queue: held until then.
         heldCaptures_.push_back(HeldCapture{std::move(metadata), currentThreadID_});
     } else {

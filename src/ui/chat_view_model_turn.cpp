@@ -99,6 +99,10 @@ void ChatViewModel::sendMessage(const std::string& text) {
     });
 }
 
+void ChatViewModel::stopTurn() {
+    if (turn_ && !turn_->eventsEnded && turn_->stream) turn_->stream->stop();
+}
+
 void ChatViewModel::handleEvent(std::uint64_t turnID, const AgentEvent& event) {
     if (!turn_ || turn_->id != turnID || turn_->eventsEnded) return;
     const bool showing = currentThreadID_ == turn_->threadID;

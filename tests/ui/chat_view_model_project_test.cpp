@@ -69,7 +69,7 @@ TEST_F(ChatViewModelProjectTest, DetectionRunsAtMostOnceInThreeSeconds) {
     EXPECT_TRUE(model().navigation().isChat());
 }
 
-TEST_F(ChatViewModelProjectTest, AnalysisPostsAndActivationsDetect) {
+TEST_F(ChatViewModelProjectTest, AnalysisPostsAndActivationsDetectAndRereadTrust) {
     model();
     focus("Posted - Tracks");
     advance(3.5);
@@ -87,6 +87,16 @@ TEST_F(ChatViewModelProjectTest, AnalysisPostsAndActivationsDetect) {
     advance(3.5);
     world_->setFrontmost(world_->logicPid());
     queue_.drain();
+    EXPECT_EQ(model().detectedProjectName(), "Activated");
+
+    // Trust is read again when this application becomes active; untrusted, no title is read.
+    world_->setKnob("accessibilityTrusted", false);
+    focus("Unseen - Tracks");
+    advance(3.5);
+    EXPECT_TRUE(model().accessibilityTrusted());
+    world_->setFrontmost(world_->selfPid());
+    queue_.drain();
+    EXPECT_FALSE(model().accessibilityTrusted());
     EXPECT_EQ(model().detectedProjectName(), "Activated");
 }
 

@@ -223,10 +223,14 @@ TEST_F(ChatViewModelRevealTest, AnImageAttachedDuringATurnGoesWithTheNext) {
     model().acceptDroppedImage(png(), "png");
     EXPECT_EQ(model().pendingCaptureCount(), 1);
     controller_->conversationStore().clearPendingCaptures(model().currentThreadID());  // the turn's end
-    finish("");
+    finish("Here it is");
     EXPECT_EQ(model().pendingCaptureCount(), 1);
     EXPECT_EQ(queued().size(), 1u);
-    model().sendMessage("Now with the picture");
+    model().acceptDroppedImage(png(), "png");  // while the reply shows
+    advance(1);
+    EXPECT_EQ(model().pendingCaptureCount(), 2);
+    EXPECT_EQ(queued().size(), 2u);
+    model().sendMessage("Now with the pictures");
     EXPECT_EQ(requests_.back().includePendingCaptures, true);
 }
 

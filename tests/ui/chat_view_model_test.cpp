@@ -125,22 +125,6 @@ TEST_F(ChatViewModelTest, DeletingTheOpenThreadShowsItsProjectAndAnotherLeavesTh
     EXPECT_TRUE(model().threads().empty());
 }
 
-TEST_F(ChatViewModelTest, ClearingEmptiesTheThreadAndKeepsThePage) {
-    const auto id = thread(std::string("Demo Song"));
-    model().loadConversations();
-    model().switchConversation(id);
-    model().setNavigation(NavigationState::chat(id));
-    std::vector<bool> busy;
-    model().addObserver([&](ChatViewModel::Field f) {
-        if (f == ChatViewModel::Field::isBusy) busy.push_back(model().isBusy());
-    });
-    model().clearConversation();
-    EXPECT_TRUE(model().entries().empty());
-    EXPECT_EQ(model().statusMessage(), "Cleared.");
-    EXPECT_EQ(busy, (std::vector<bool>{true, false}));
-    EXPECT_EQ(model().navigation(), NavigationState::chat(id));
-}
-
 TEST_F(ChatViewModelTest, ThreadOperationsDuringATurnKeepItBusyWithItsLiveCards) {
     const auto other = thread(std::string("Demo Song"));
     model().loadConversations();

@@ -4,6 +4,8 @@
 
 #include "ui/chat_view_model.h"
 
+#include <future>
+
 #include "ui/view_model_fixture.h"
 
 namespace corvane::testing {
@@ -51,6 +53,23 @@ TEST_F(ChatViewModelTurnTest, AWholeTurnThroughTheAgentLoopEndsRevealedAndTitled
     ASSERT_TRUE(queue_.runUntil([&] { return model().currentThreadTitle() == "Balance check"; }));
     ASSERT_EQ(titleRequests().size(), 1u);
     EXPECT_EQ(model().threads().at(0).title, "Balance check");
+}
+
+TEST_F(ChatViewModelTurnTest, StopEndsTheTurnBeforeItsNextRound) {
+    fakeTurns_ = false;
+    std::promise<void> answer;
+    auto answered = answer.get_future().share();
+    transport_->push([answered](const nlohmann::json&) {
+        answered.wait();
+        return networking::HTTPClientResponse{200, callsReply({{"c1", "list_tracks"}}).dump()};
+    });
+    model().sendMessage("Check it");
+    ASSERT_TRUE(queue_.runUntil([&] { return transport_->requests().size() == 1; }));
+    model().stopTurn();
+    answer.set_value();
+    ASSERT_TRUE(queue_.runUntil([&] { return !model().isBusy(); }));
+    EXPECT_EQ(model().statusMessage(), "Ready.");
+    EXPECT_EQ(transport_->requests().size(), 1u);
 }
 
 TEST_F(ChatViewModelTurnTest, TheRequestCarriesTheTextAsTypedTheSnapshotAndQueuedImages) {

@@ -1,0 +1,33 @@
+#include "support/user_defaults.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "support/files.h"
+#include "test_support/temp_home.h"
+
+namespace corvane {
+namespace {
+
+TEST(UserDefaultsTest, UnreadableValuesReadAsAbsentAndWritesKeepOtherKeys) {
+    testing::TempHome home;
+    JSONFileUserDefaults defaults;
+    EXPECT_EQ(defaults.file(), home.appFolder() / "user-defaults.json");
+    EXPECT_EQ(defaults.string("tier"), std::nullopt);  // no file
+
+    writeFileAtomically(defaults.file(), "{not json");
+    EXPECT_EQ(defaults.string("tier"), std::nullopt);
+    defaults.setString("tier", "pro");
+    EXPECT_EQ(defaults.string("tier"), "pro");
+
+    writeFileAtomically(defaults.file(), R"({"tier": 3, "other": {"kept": true}, "name": "x"})");
+    EXPECT_EQ(defaults.string("tier"), std::nullopt);
+    EXPECT_EQ(defaults.string("name"), "x");
+    defaults.setString("tier", "standard");
+    const auto stored = nlohmann::json::parse(readFile(defaults.file()).bytes);
+    EXPECT_EQ(stored, nlohmann::json::parse(R"({"tier": "standard", "other": {"kept": true}, "name": "x"})"));
+}
+
+}  // namespace
+}  // namespace corvane
