@@ -11,6 +11,7 @@
 #include "ui/widgets/analysis_diagrams.h"
 #include "ui/widgets/screenshots_bar.h"
 #include "ui/widgets/screenshots_overlay.h"
+#include "ui/widgets/screenshots_page.h"
 #include "ui/widgets/screenshots_shell.h"
 #include "ui/widgets/tool_result_widgets.h"
 #include "ui/widgets/transcript_view.h"
@@ -231,6 +232,10 @@ std::vector<View> views() {
         {"transcript", 760, [] { return std::make_unique<WholeTranscript>(); }},
         {"tool_call_cards", 560,
          [] { return std::make_unique<ToolCallGroupWidget>(sampleGroup(), sampleExpansion(), stillClock()); }},
+        {"project_page", 760, projectPageScreenshot},
+        {"project_page_empty", 760, emptyProjectPageScreenshot},
+        {"report_sheet", 440, reportSheetScreenshot},
+        {"song_brief_sheet", 400, songBriefSheetScreenshot},
         {"thinking_indicator", 51,
          [] {
              auto dots = std::make_unique<ThinkingIndicatorWidget>(stillClock());
