@@ -65,7 +65,8 @@ AppDelegate::~AppDelegate() {
     if (monitorToken_) keyMonitor_.removeMonitor(monitorToken_);
     if (qApp) qApp->removeEventFilter(this);
     if (captureTest_.joinable()) captureTest_.join();
-    delete aboutPanel_;
+    if (authService_) authService_->setObserver(nullptr);
+    aboutPanel_.reset();
     delete mainWindow_;  // with its menu bar
     if (menuBar_ && !menuBar_->parent()) delete menuBar_.data();
 }
@@ -148,22 +149,10 @@ void AppDelegate::openURL(const std::string& url) {
 }
 
 void AppDelegate::showCustomAboutPanel() {
-    if (!aboutPanel_) {
-        auto* panel = new QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-        panel->setWindowTitle("About Corvane");
-        panel->setModal(false);
-        auto* layout = new QVBoxLayout(panel);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(
-            makeAboutView([this] { updater_->checkForUpdates(); }, BundleInfo::kShortVersion, BundleInfo::kVersion));
-        panel->setFixedSize(320, 380);
-        aboutPanel_ = panel;
-    }
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        aboutPanel_->move(screen->availableGeometry().center() - aboutPanel_->rect().center());
+    if (!aboutPanel_)
+        aboutPanel_ = std::make_unique<AboutPanel>([this] { updater_->checkForUpdates(); }, BundleInfo::kShortVersion,
+                                                   BundleInfo::kVersion);
     aboutPanel_->show();
-    aboutPanel_->raise();
-    aboutPanel_->activateWindow();
 }
 
 void AppDelegate::createMainWindow() {
@@ -179,8 +168,18 @@ void AppDelegate::createMainWindow() {
         return std::nullopt;
     });
 
-    ShellViews views =
-        options_.views ? options_.views(chatViewModel_, *authService_) : makeShellViews(chatViewModel_, *authService_);
+    // The service has one observer slot and calls it on its own thread; the views that follow
+    // sign-in hear of it on the UI thread.
+    std::weak_ptr<bool> alive = alive_;
+    authService_->setObserver([this, alive] {
+        mainQueue_.async([this, alive] {
+            if (auto flag = alive.lock(); flag && *flag) authChanges_.notify();
+        });
+    });
+
+    ShellViews views = options_.views ? options_.views(chatViewModel_, *authService_)
+                                      : makeShellViews(chatViewModel_, *authService_, authChanges_,
+                                                       [this](const std::string& url) { openURL(url); });
     rootView_ = makeCompanionRootView(
         chatViewModel_, *authService_, [this](const std::string& url) { openURL(url); }, options_.siteURL,
         std::move(views));
@@ -195,8 +194,8 @@ void AppDelegate::createMainWindow() {
     window->setAutoFillBackground(true);
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     if (menuBar_) window->setMenuBar(menuBar_);
-    window->setCentralWidget(
-        makeAuthGate(*authService_, rootView_, options_.siteURL, [this](const std::string& url) { openURL(url); }));
+    window->setCentralWidget(makeAuthGate(
+        *authService_, rootView_, options_.siteURL, [this](const std::string& url) { openURL(url); }, authChanges_));
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         window->setGeometry(screen->availableGeometry());
     else

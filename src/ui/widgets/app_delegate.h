@@ -22,7 +22,9 @@
 #include "platform/main_timers.h"
 #include "support/user_defaults.h"
 #include "ui/chat_view_model.h"
+#include "ui/widgets/about_panel.h"
 #include "ui/widgets/banners.h"
+#include "ui/widgets/shell_views.h"
 #include "ui/widgets/updater.h"
 #include "ui/widgets/window_shell.h"
 
@@ -34,7 +36,7 @@ namespace corvane {
 struct BundleInfo {
     static constexpr const char* kDisplayName = "Corvane";
     static constexpr const char* kShortVersion = CORVANE_VERSION;  // the project version, 0.1.2
-    static constexpr const char* kVersion = "3";
+    static constexpr const char* kVersion = CORVANE_BUILD_NUMBER;  // the build, 3
     static constexpr const char* kSupportAddress = "support@corvane.app";
 };
 
@@ -76,7 +78,7 @@ public:
 
     QMainWindow* mainWindow() const { return mainWindow_; }
     QMenuBar* mainMenu() const { return menuBar_; }
-    QWidget* aboutPanel() const { return aboutPanel_; }
+    QWidget* aboutPanel() const { return aboutPanel_ ? aboutPanel_->window() : nullptr; }
     CompanionRootView* rootView() const { return rootView_; }
     const std::shared_ptr<ChatViewModel>& chatViewModel() const { return chatViewModel_; }
     const std::shared_ptr<networking::AuthService>& authService() const { return authService_; }
@@ -109,7 +111,8 @@ private:
     QPointer<QMenuBar> menuBar_;
     std::shared_ptr<ChatViewModel> chatViewModel_;
     std::shared_ptr<networking::AuthService> authService_;
-    QPointer<QWidget> aboutPanel_;
+    std::unique_ptr<AboutPanel> aboutPanel_;
+    AuthChangeFanout authChanges_;
     CompanionRootView* rootView_ = nullptr;
     platform::KeyMonitor::Token monitorToken_ = 0;
     std::jthread captureTest_;

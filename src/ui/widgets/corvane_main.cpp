@@ -25,6 +25,7 @@
 #include "networking/auth_service.h"
 #include "networking/update_check.h"
 #include "platform/log.h"
+#include "ui/widgets/agent_overlay.h"
 #include "ui/widgets/app_delegate.h"
 #include "ui/widgets/logic_pro_window.h"
 #include "ui/widgets/qt_main_queue.h"
@@ -145,6 +146,7 @@ int main(int argc, char** argv) {
 
     const bool flagged = hasFlag(arguments, "--print-health") || hasFlag(arguments, "--capture-test");
     std::unique_ptr<LogicProWindow> logicWindow;
+    std::shared_ptr<AgentOverlay> overlay;
     QTimer::singleShot(0, delegate.get(), [&] {
         delegate->applicationDidFinishLaunching();
         if (flagged) return;
@@ -166,6 +168,10 @@ int main(int argc, char** argv) {
             logicWindow->resize(logicWindow->sizeHint());
         }
         logicWindow->show();
+        // The notice over Logic Pro covers its screen where this desktop shows it.
+        overlay = installAgentOverlay(mainQueue, [&logicWindow](platform::Rect frame) {
+            return logicWindow ? logicWindow->toDesktop(frame) : std::nullopt;
+        });
         host->startPacing();
         delegate->mainWindow()->raise();
         if (isSet("CORVANE_REPORT_STARTUP"))

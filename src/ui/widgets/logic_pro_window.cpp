@@ -96,15 +96,25 @@ QSize LogicProWindow::sizeHint() const {
     return (logical * (2.0 / 3.0)).toSize();
 }
 
+QRectF LogicProWindow::imageTarget() const {
+    const QSizeF fitted = image_.deviceIndependentSize().scaled(QSizeF(size()), Qt::KeepAspectRatio);
+    return {QPointF((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted};
+}
+
+std::optional<platform::Rect> LogicProWindow::toDesktop(const platform::Rect& frame) const {
+    if (image_.isNull() || !isVisible()) return std::nullopt;
+    const QRectF target = imageTarget();
+    const double scale = target.width() / image_.deviceIndependentSize().width();
+    const QPointF origin = mapToGlobal(target.topLeft() + QPointF(frame.x, frame.y) * scale);
+    return platform::Rect{origin.x(), origin.y(), frame.width * scale, frame.height * scale};
+}
+
 void LogicProWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
     if (!image_.isNull()) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QSizeF logical = image_.deviceIndependentSize();
-        const QSizeF fitted = logical.scaled(QSizeF(size()), Qt::KeepAspectRatio);
-        const QRectF target(QPointF((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
-        painter.drawImage(target, image_);
+        painter.drawImage(imageTarget(), image_);
     }
     if (error_) {
         painter.setPen(white(0.7));

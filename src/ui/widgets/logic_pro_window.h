@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/geometry.h"
 #include "platform/main_queue.h"
 #include "platform/screen_capture.h"
 #include "platform/screen_changes.h"
@@ -32,11 +33,16 @@ public:
     const QImage& image() const { return image_; }
     int refreshes() const { return refreshes_; }
     QSize sizeHint() const override;
+    // Where a frame of the simulated display (top-left origin, points) lies on this desktop, as
+    // the window shows it scaled; none before the first capture or while the window is hidden.
+    std::optional<platform::Rect> toDesktop(const platform::Rect& frame) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    QRectF imageTarget() const;
+
     struct Pending {
         std::atomic<bool> posted{false};
         LogicProWindow* window = nullptr;  // touched on the main thread only

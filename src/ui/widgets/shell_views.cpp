@@ -1,11 +1,17 @@
 #include "ui/widgets/shell_views.h"
 
-#include <QLabel>
-#include <QPushButton>
-#include <QVBoxLayout>
+#include <QApplication>
+#include <algorithm>
 
+#include "ui/shield/input_shield.h"
+#include "ui/widgets/bar_bindings.h"
+#include "ui/widgets/input_bar.h"
+#include "ui/widgets/project_page.h"
+#include "ui/widgets/report_sheet.h"
+#include "ui/widgets/sidebar.h"
+#include "ui/widgets/sign_in_gate.h"
+#include "ui/widgets/song_brief_sheet.h"
 #include "ui/widgets/transcript_view.h"
-#include "ui/widgets/window_style.h"
 
 namespace corvane {
 
@@ -58,11 +64,42 @@ QWidget* boundTranscript(const std::shared_ptr<ChatViewModel>& model) {
 
 }  // namespace
 
-ShellViews makeShellViews(const std::shared_ptr<ChatViewModel>& model, networking::AuthService&) {
+void AuthChangeFanout::add(QObject* owner, std::function<void()> changed) {
+    listeners_.push_back({owner, std::move(changed)});
+}
+
+void AuthChangeFanout::notify() {
+    std::erase_if(listeners_, [](const Listener& listener) { return !listener.owner; });
+    // A listener may add another (a gate showing the window's content); those wait for the next change.
+    const auto current = listeners_;
+    for (const auto& listener : current)
+        if (listener.owner) listener.changed();
+}
+
+ShellViews makeShellViews(const std::shared_ptr<ChatViewModel>& model, networking::AuthService& auth,
+                          AuthChangeFanout& authChanges, URLOpener openURL) {
+    model->setAlertPresenter(
+        [](const ViewModelAlert& alert) { return showViewModelAlert(alert, QApplication::activeWindow()); });
     ShellViews views;
     views.transcript = [model] { return boundTranscript(model); };
-    // Swapped in at integration: the sidebar, project page, input bar and the two sheets come
-    // from their own files; until then the root view shows placeholders.
+    views.sidebar = [model, &auth, &authChanges, openURL](std::function<void()> navigated) -> QWidget* {
+        auto* sidebar = makeSidebar(
+            model, auth, [navigated](const std::optional<std::string>&) { navigated(); }, openURL);
+        authChanges.add(sidebar, [sidebar] { sidebar->authChanged(); });
+        return sidebar;
+    };
+    views.projectPage = [model](const std::optional<std::string>& name) -> QWidget* {
+        return new ProjectPageView(model, name);
+    };
+    std::weak_ptr<ChatViewModel> weak = model;
+    views.inputBar = [model, weak]() -> QWidget* {
+        return makeInputBar(model, [weak] {
+            if (auto m = weak.lock()) m->stopTurn();
+            InputShield::shared().endTurn();
+        });
+    };
+    views.songBriefEditor = [model](QWidget* parent) -> QDialog* { return makeSongBriefEditor(model, parent); };
+    views.reportSheet = [model](QWidget* parent) -> QDialog* { return makeReportSheet(model, parent); };
     return views;
 }
 
@@ -98,32 +135,11 @@ CompanionRootView* makeCompanionRootView(const std::shared_ptr<ChatViewModel>& m
     return view;
 }
 
-QWidget* makeAuthGate(networking::AuthService&, QWidget* content, const std::string&, URLOpener) {
-    // Swapped in at integration: the sign-in gate and its form.
-    return content;
-}
-
-QWidget* makeAboutView(std::function<void()> checkForUpdates, const std::string& version, const std::string& build) {
-    // Swapped in at integration: the About view.
-    auto* view = new QWidget;
-    auto* column = new QVBoxLayout(view);
-    auto* name = new QLabel("Corvane");
-    name->setFont(windowFont(18, QFont::Medium));
-    name->setAlignment(Qt::AlignCenter);
-    column->addStretch(1);
-    column->addWidget(name);
-    auto* line = new QLabel(QString::fromStdString("Version " + version + " (" + build + ")"));
-    line->setAlignment(Qt::AlignCenter);
-    column->addWidget(line);
-    auto* check = new QPushButton("Check for Updates\u2026");
-    check->setAutoDefault(false);
-    check->setDefault(false);
-    QObject::connect(check, &QPushButton::clicked, [checkForUpdates = std::move(checkForUpdates)] {
-        if (checkForUpdates) checkForUpdates();
-    });
-    column->addWidget(check, 0, Qt::AlignCenter);
-    column->addStretch(1);
-    return view;
+QWidget* makeAuthGate(networking::AuthService& auth, QWidget* content, const std::string& siteURL, URLOpener openURL,
+                      AuthChangeFanout& authChanges) {
+    auto* gate = SignInGate::forAuthService(auth, content, siteURL, std::move(openURL));
+    authChanges.add(gate, [gate] { gate->authServiceChanged(); });
+    return gate;
 }
 
 }  // namespace corvane
