@@ -63,6 +63,8 @@ SimulatedHost::SimulatedHost(const Options& options) {
     standin::World::Options worldOptions;
     worldOptions.mainQueue = options.mainQueue;
     world_ = standin::World::fromFile(options.scenarioPath, worldOptions);
+    // The simulated analysis plug-ins post where this host listens, not to the default port.
+    if (options.port != 0) world_->updateFaults([&](standin::Faults& faults) { faults.analysisPort = options.port; });
     services_ = std::make_unique<platform::ScopedServices>(world_->services());
     CompanionController::Options controllerOptions;
     controllerOptions.port = options.port;
@@ -76,6 +78,7 @@ SimulatedHost::~SimulatedHost() {
     services_.reset();
 }
 
+standin::World& SimulatedHost::world() { return *world_; }
 platform::KeyMonitor& SimulatedHost::keyMonitor() { return world_->keyMonitor(); }
 platform::ScreenChanges& SimulatedHost::screenChanges() { return world_->screenChanges(); }
 platform::ScreenCapture& SimulatedHost::screenCapture() { return world_->screenCapture(); }

@@ -48,6 +48,7 @@ public:
     SimulatedHost& operator=(const SimulatedHost&) = delete;
 
     const std::shared_ptr<CompanionController>& controller() const { return controller_; }
+    standin::World& world();  // for tests
     platform::KeyMonitor& keyMonitor();
     platform::ScreenChanges& screenChanges();
     platform::ScreenCapture& screenCapture();
