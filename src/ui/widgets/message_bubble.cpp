@@ -20,8 +20,6 @@ using namespace diagram;
 
 namespace {
 
-QString qText(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
-
 void setTextColor(QWidget* widget, const Color& color) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::WindowText, toQColor(color));
