@@ -1,8 +1,7 @@
 #pragma once
 
-// The small pieces every view of the window is built from: text conversion, fonts at point
-// sizes, colours, one-line labels, painted boxes and text buttons, and the sheets' editor,
-// scroll indicator and edge.
+// The small pieces every view of the window is built from: fonts at point sizes, colours,
+// labels, painted boxes and text buttons, and the sheets' editor, scroll indicator and edge.
 
 #include <QAbstractScrollArea>
 #include <QColor>
