@@ -56,14 +56,7 @@ SettingsView::SettingsView(networking::AuthService& authService, std::string das
     headerRow->addWidget(makeLabel("Account", uiFont(15, QFont::DemiBold), white(1)));
     headerRow->addStretch(1);
     close_ = new HoverButton([this] { reject(); },
-                             [](bool) {
-                                 auto* square = new QWidget;
-                                 square->setFixedSize(22, 22);
-                                 auto* centre = new QHBoxLayout(square);
-                                 centre->setContentsMargins(0, 0, 0, 0);
-                                 centre->addWidget(new SymbolView("xmark", 11, white(0.5), 1.5), 0, Qt::AlignCenter);
-                                 return square;
-                             });
+                             [](bool) { return centredInSquare(new SymbolView("xmark", 11, white(0.5), 1.5), 22); });
     close_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     headerRow->addWidget(close_);
     column->addWidget(header);

@@ -64,12 +64,7 @@ PluginMissingBanner::PluginMissingBanner(std::string siteURL, URLOpener openURL,
     row->addWidget(install_, 0, Qt::AlignVCenter);
     row->addStretch(1);
     auto* dismissButton = new HoverButton(std::move(dismiss), [](bool) {
-        auto* box = new QWidget;
-        box->setFixedSize(16, 16);
-        auto* center = new QHBoxLayout(box);
-        center->setContentsMargins(0, 0, 0, 0);
-        center->addWidget(new SymbolView("xmark", 10, SymbolView::Weight::medium, white(0.5)), 0, Qt::AlignCenter);
-        return box;
+        return centredInSquare(new SymbolView("xmark", 10, SymbolView::Weight::medium, white(0.5)), 16);
     });
     dismissButton->setFixedSize(16, 16);
     dismissButton->setToolTip("Dismiss");

@@ -129,17 +129,7 @@ ReportSheetView::ReportSheetView(std::string assistantSnippet, std::function<voi
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
       previewText_(reportPreviewText(assistantSnippet)),
       onSend_(std::move(onSend)) {
-    setModal(true);
-    setWindowTitle(QStringLiteral("Report this response"));
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, toQColor(CorvaneTheme::background));
-    setPalette(palette);
-    setAutoFillBackground(true);
-
-    auto* stack = new QVBoxLayout(this);
-    stack->setContentsMargins(20, 20, 20, 20);
-    stack->setSpacing(14);
-    stack->addWidget(makeLabel(QStringLiteral("Report this response"), uiFont(15, QFont::DemiBold), white(0.95)));
+    QVBoxLayout* stack = sheetColumn(this, QStringLiteral("Report this response"), white(0.95));
     auto* explanation = makeLabel(QStringLiteral("Sends this response, the preceding message, and what Corvane did "
                                                  "so we can fix it. Nothing else from this conversation is shared."),
                                   uiFont(12), white(0.6));

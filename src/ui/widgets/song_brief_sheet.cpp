@@ -21,17 +21,7 @@ constexpr int kEditorPadding = 10;
 SongBriefEditorSheet::SongBriefEditorSheet(std::string text, std::function<void(const std::string&)> onSave,
                                            QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), onSave_(std::move(onSave)) {
-    setModal(true);
-    setWindowTitle(QStringLiteral("Song brief"));
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, toQColor(CorvaneTheme::background));
-    setPalette(palette);
-    setAutoFillBackground(true);
-
-    auto* stack = new QVBoxLayout(this);
-    stack->setContentsMargins(20, 20, 20, 20);
-    stack->setSpacing(14);
-    stack->addWidget(makeLabel(QStringLiteral("Song brief"), uiFont(15, QFont::DemiBold), white(1)));
+    QVBoxLayout* stack = sheetColumn(this, QStringLiteral("Song brief"), white(1));
     auto* hint = makeLabel(QStringLiteral("Describe the genre, references, vibe, arrangement, and mix intent."),
                            uiFont(12), toQColor(CorvaneTheme::textSecondary));
     hint->setWordWrap(true);

@@ -85,17 +85,12 @@ TopBar::TopBar(TopBarActions actions, QWidget* parent) : QWidget(parent), action
     menu_->addAction("Clear chat", [this] {
         if (actions_.clearChat) actions_.clearChat();
     });
-    menuButton_ =
-        new HoverButton([this] { menu_->popup(menuButton_->mapToGlobal(QPoint(0, menuButton_->height()))); },
-                        [](bool) {
-                            auto* circle = new PaintedBox(-1, toQColor(CorvaneTheme::buttonIdle));
-                            circle->setFixedSize(28, 28);
-                            auto* center = new QHBoxLayout(circle);
-                            center->setContentsMargins(0, 0, 0, 0);
-                            center->addWidget(new SymbolView("ellipsis", 12, SymbolView::Weight::medium, white(0.4)), 0,
-                                              Qt::AlignCenter);
-                            return circle;
-                        });
+    menuButton_ = new HoverButton([this] { menu_->popup(menuButton_->mapToGlobal(QPoint(0, menuButton_->height()))); },
+                                  [](bool) {
+                                      return centredInSquare(
+                                          new SymbolView("ellipsis", 12, SymbolView::Weight::medium, white(0.4)), 28,
+                                          toQColor(CorvaneTheme::buttonIdle));
+                                  });
     menuButton_->setFixedSize(28, 28);
     row->addWidget(menuButton_, 0, Qt::AlignVCenter);
 

@@ -1,15 +1,19 @@
 #include "ui/widgets/widget_parts.h"
 
+#include <QDialog>
 #include <QEvent>
 #include <QFontMetricsF>
+#include <QHBoxLayout>
 #include <QLayout>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
 #include <QTextDocument>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 
+#include "ui/transcript/theme.h"
 #include "ui/widgets/diagram_painter.h"
 
 namespace corvane {
@@ -142,6 +146,15 @@ void PaintedBox::paintEvent(QPaintEvent*) {
     if (bottomLine_) painter.fillRect(QRectF(0, height() - 1, width(), 1), *bottomLine_);
 }
 
+PaintedBox* centredInSquare(QWidget* content, int side, std::optional<QColor> fill) {
+    auto* square = new PaintedBox(-1, fill);
+    square->setFixedSize(side, side);
+    auto* centre = new QHBoxLayout(square);
+    centre->setContentsMargins(0, 0, 0, 0);
+    centre->addWidget(content, 0, Qt::AlignCenter);
+    return square;
+}
+
 TextButton::TextButton(const QString& text, Style style, QWidget* parent)
     : QPushButton(text, parent), style_(std::move(style)) {
     QFont font = style_.font;
@@ -202,6 +215,20 @@ void styleScrollIndicator(QAbstractScrollArea* area) {
                        " min-height: 24px; margin: 1px; }"
                        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
                        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+}
+
+QVBoxLayout* sheetColumn(QDialog* sheet, const QString& title, const QColor& titleColor) {
+    sheet->setModal(true);
+    sheet->setWindowTitle(title);
+    QPalette palette = sheet->palette();
+    palette.setColor(QPalette::Window, toQColor(CorvaneTheme::background));
+    sheet->setPalette(palette);
+    sheet->setAutoFillBackground(true);
+    auto* column = new QVBoxLayout(sheet);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->setSpacing(14);
+    column->addWidget(makeLabel(title, uiFont(15, QFont::DemiBold), titleColor));
+    return column;
 }
 
 void paintSheetEdge(QWidget* sheet) {

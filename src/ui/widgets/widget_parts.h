@@ -16,6 +16,9 @@
 #include "ui/diagrams/diagram_shapes.h"
 #include "ui/widgets/diagram_painter.h"
 
+class QDialog;
+class QVBoxLayout;
+
 namespace corvane {
 
 // The system font at `size` points (a point is a logical pixel), fractions kept.
@@ -78,6 +81,9 @@ private:
     std::optional<QColor> bottomLine_;
 };
 
+// A square of `side` points with `content` (a symbol) in its middle, on a round `fill` if any.
+PaintedBox* centredInSquare(QWidget* content, int side, std::optional<QColor> fill = std::nullopt);
+
 // A plain button drawn as its text on an optional rounded fill; no keyboard default of its own.
 class TextButton : public QPushButton {
 public:
@@ -110,6 +116,10 @@ QPlainTextEdit* plainEditor(double fontSize);
 
 // A slim light scroll indicator on the dark background instead of the platform's bar.
 void styleScrollIndicator(QAbstractScrollArea* area);
+
+// A sheet's own look: modal over the window's background, `title` its window title and its
+// heading, atop the column it answers (20 points in from the edges, 14 between items).
+QVBoxLayout* sheetColumn(QDialog* sheet, const QString& title, const QColor& titleColor);
 
 // The edge of a sheet, which has no window frame here: a hairline inside its bounds.
 void paintSheetEdge(QWidget* sheet);
