@@ -29,6 +29,7 @@ AccessibilityBanner::AccessibilityBanner(URLOpener openURL, QWidget* parent) : P
                                                       .horizontalPadding = 12,
                                                       .verticalPadding = 6,
                                                       .cornerRadius = 6});
+    enable_->setFocusPolicy(Qt::NoFocus);  // the bar's buttons are clicked, not tabbed to
     QObject::connect(enable_, &QPushButton::clicked, this, [openURL = std::move(openURL)] {
         if (openURL) openURL(kSettingsURL);
     });
@@ -56,6 +57,7 @@ PluginMissingBanner::PluginMissingBanner(std::string siteURL, URLOpener openURL,
                    Qt::AlignVCenter);
     install_ = new TextButton("Install instructions \u2192",
                               {.font = uiFont(12, QFont::Medium), .text = rgb255(255, 200, 80), .underlined = true});
+    install_->setFocusPolicy(Qt::NoFocus);
     QObject::connect(install_, &QPushButton::clicked, this,
                      [siteURL = std::move(siteURL), openURL = std::move(openURL)] {
                          const std::string url = downloadURL(siteURL);
