@@ -7,28 +7,19 @@
 #include <QVBoxLayout>
 
 #include "ui/transcript/theme.h"
-#include "ui/widgets/diagram_painter.h"
+#include "ui/widgets/widget_parts.h"
 #include "ui/widgets/wordmark.h"
 
 namespace corvane {
-
-using diagram::FontWeight;
 
 namespace {
 
 constexpr const char* kNotice = "\u00a9 2026 Corvane. All rights reserved.";
 
-QLabel* label(const std::string& text, diagram::Font font, const diagram::Color& color) {
-    auto* l = new QLabel(QString::fromStdString(text));
-    l->setFont(diagramFont(font, l));
-    const QColor c = toQColor(color);
-    l->setStyleSheet(QString("color: rgba(%1, %2, %3, %4); background: transparent;")
-                         .arg(c.red())
-                         .arg(c.green())
-                         .arg(c.blue())
-                         .arg(c.alphaF()));
-    l->setAlignment(Qt::AlignCenter);
-    return l;
+QLabel* label(const std::string& text, const QFont& font, const diagram::Color& color) {
+    QLabel* out = makeLabel(qText(text), font, toQColor(color));
+    out->setAlignment(Qt::AlignCenter);
+    return out;
 }
 
 }  // namespace
@@ -42,7 +33,12 @@ AboutView::AboutView(std::function<void()> checkForUpdates, std::optional<std::s
                      std::optional<std::string> build, QWidget* parent)
     : QWidget(parent),
       checkForUpdates_(std::move(checkForUpdates)),
-      update_(new QPushButton("Check for Updates\u2026")) {
+      update_(new TextButton("Check for Updates\u2026", {.font = uiFont(12, QFont::Medium),
+                                                         .text = white(1),
+                                                         .fill = toQColor(CorvaneTheme::primaryButton),
+                                                         .horizontalPadding = 14,
+                                                         .verticalPadding = 7,
+                                                         .cornerRadius = 7})) {
     setFixedSize(kWidth, kHeight);
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(32, 32, 32, 16);
@@ -60,26 +56,16 @@ AboutView::AboutView(std::function<void()> checkForUpdates, std::optional<std::s
 
     auto* names = new QVBoxLayout;
     names->setSpacing(4);
-    names->addWidget(label("Corvane", {.size = 22, .weight = FontWeight::semibold}, CorvaneTheme::textPrimary));
+    names->addWidget(label("Corvane", uiFont(22, QFont::DemiBold), CorvaneTheme::textPrimary));
     names->addWidget(
-        label(versionLine(shortVersion, build), {.size = 11, .monospaced = true}, CorvaneTheme::textSecondary));
+        label(versionLine(shortVersion, build), uiFont(11, QFont::Normal, true), CorvaneTheme::textSecondary));
     stack->addLayout(names);
 
-    auto* description = label("An AI mixing agent for Logic Pro.", {.size = 12}, CorvaneTheme::textSecondary);
+    auto* description = label("An AI mixing agent for Logic Pro.", uiFont(12), CorvaneTheme::textSecondary);
     description->setWordWrap(true);
     description->setContentsMargins(0, 4, 0, 0);
     stack->addWidget(description);
 
-    update_->setAutoDefault(false);
-    update_->setDefault(false);
-    update_->setCursor(Qt::PointingHandCursor);
-    update_->setFont(diagramFont({.size = 12, .weight = FontWeight::medium}, update_));
-    const QColor blue = toQColor(CorvaneTheme::primaryButton);
-    update_->setStyleSheet(QString("QPushButton { color: white; background: rgb(%1, %2, %3); border: none; "
-                                   "border-radius: 7px; padding: 7px 14px; }")
-                               .arg(blue.red())
-                               .arg(blue.green())
-                               .arg(blue.blue()));
     QObject::connect(update_, &QPushButton::clicked, this, [this] {
         if (checkForUpdates_) checkForUpdates_();
     });
@@ -89,7 +75,7 @@ AboutView::AboutView(std::function<void()> checkForUpdates, std::optional<std::s
     stack->addLayout(button);
 
     stack->addStretch(1);
-    stack->addWidget(label(kNotice, {.size = 10}, CorvaneTheme::textTertiary));
+    stack->addWidget(label(kNotice, uiFont(10), CorvaneTheme::textTertiary));
 }
 
 void AboutView::paintEvent(QPaintEvent*) {

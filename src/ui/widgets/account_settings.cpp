@@ -9,7 +9,8 @@
 
 #include "ui/transcript/theme.h"
 #include "ui/widgets/hover_button.h"
-#include "ui/widgets/panel_parts.h"
+#include "ui/widgets/symbols.h"
+#include "ui/widgets/widget_parts.h"
 
 namespace corvane {
 
@@ -52,18 +53,10 @@ SettingsView::SettingsView(networking::AuthService& authService, std::string das
     auto* header = new QWidget;
     auto* headerRow = new QHBoxLayout(header);
     headerRow->setContentsMargins(20, 14, 20, 14);
-    headerRow->addWidget(makeText("Account", panelFont(15, QFont::DemiBold), white(1)));
+    headerRow->addWidget(makeLabel("Account", uiFont(15, QFont::DemiBold), white(1)));
     headerRow->addStretch(1);
-    close_ =
-        new HoverButton([this] { reject(); },
-                        [](bool) {
-                            auto* square = new QWidget;
-                            square->setFixedSize(22, 22);
-                            auto* centre = new QHBoxLayout(square);
-                            centre->setContentsMargins(0, 0, 0, 0);
-                            centre->addWidget(new PanelSymbolView("xmark", 11, white(0.5), 1.5), 0, Qt::AlignCenter);
-                            return square;
-                        });
+    close_ = new HoverButton([this] { reject(); },
+                             [](bool) { return centredInSquare(new SymbolView("xmark", 11, white(0.5), 1.5), 22); });
     close_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     headerRow->addWidget(close_);
     column->addWidget(header);
@@ -78,14 +71,10 @@ SettingsView::SettingsView(networking::AuthService& authService, std::string das
     auto* emailColumn = new QVBoxLayout(emailRow);
     emailColumn->setContentsMargins(20, 10, 20, 10);
     emailColumn->setSpacing(3);
-    QFont captionFont = panelFont(10, QFont::Medium);
+    QFont captionFont = uiFont(10, QFont::Medium);
     captionFont.setLetterSpacing(QFont::AbsoluteSpacing, 0.4);
-    emailColumn->addWidget(makeText("SIGNED IN AS", captionFont, withOpacity(CorvaneTheme::textSecondary)));
-    email_ = new PanelElidedLabel(QString(), Qt::ElideMiddle);
-    email_->setFont(panelFont(13));
-    QPalette palette = email_->palette();
-    palette.setColor(QPalette::WindowText, white(1));
-    email_->setPalette(palette);
+    emailColumn->addWidget(makeLabel("SIGNED IN AS", captionFont, withOpacity(CorvaneTheme::textSecondary)));
+    email_ = new ElidedLabel(QString(), uiFont(13), white(1), Qt::ElideMiddle);
     email_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     emailColumn->addWidget(email_);
     bodyColumn->addWidget(emailRow);
@@ -100,11 +89,11 @@ SettingsView::SettingsView(networking::AuthService& authService, std::string das
         [domain](bool hovered) {
             auto* face = rowFace(hovered ? std::optional(white(0.04)) : std::nullopt, 20, 10);
             const QColor ink = white(hovered ? 0.9 : 0.75);
-            face->layout()->addWidget(new PanelSymbolView("arrow.up.right.square", 13, ink, 1.2));
-            face->layout()->addWidget(makeText("Open Dashboard", panelFont(13), ink));
+            face->layout()->addWidget(new SymbolView("arrow.up.right.square", 13, ink, 1.2));
+            face->layout()->addWidget(makeLabel("Open Dashboard", uiFont(13), ink));
             static_cast<QHBoxLayout*>(face->layout())->addStretch(1);
             face->layout()->addWidget(
-                makeText(domain, panelFont(10, QFont::Normal, true), withOpacity(CorvaneTheme::textTertiary)));
+                makeLabel(domain, uiFont(10, QFont::Normal, true), withOpacity(CorvaneTheme::textTertiary)));
             return face;
         });
     bodyColumn->addWidget(dashboard_);
@@ -117,8 +106,8 @@ SettingsView::SettingsView(networking::AuthService& authService, std::string das
         [](bool hovered) {
             const QColor red = withOpacity(system_color::red, hovered ? 1 : 0.85);
             auto* face = rowFace(hovered ? std::optional(withOpacity(system_color::red, 0.08)) : std::nullopt, 20, 14);
-            face->layout()->addWidget(new PanelSymbolView("rectangle.portrait.and.arrow.right", 13, red, 1.2));
-            face->layout()->addWidget(makeText("Sign Out", panelFont(13, QFont::Medium), red));
+            face->layout()->addWidget(new SymbolView("rectangle.portrait.and.arrow.right", 13, red, 1.2));
+            face->layout()->addWidget(makeLabel("Sign Out", uiFont(13, QFont::Medium), red));
             static_cast<QHBoxLayout*>(face->layout())->addStretch(1);
             return face;
         });
@@ -133,10 +122,7 @@ SettingsView::SettingsView(networking::AuthService& authService, std::string das
     cancelSignOut_ = confirmation_->addButton("Cancel", QMessageBox::RejectRole);
     confirmation_->setEscapeButton(cancelSignOut_);
     // Neither answer is the one Return picks.
-    for (QPushButton* button : {confirmSignOut_, cancelSignOut_}) {
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
+    for (QPushButton* button : {confirmSignOut_, cancelSignOut_}) clearKeyboardDefault(button);
     connect(confirmSignOut_, &QPushButton::clicked, this, [this] {
         authService_.signOut();
         accept();

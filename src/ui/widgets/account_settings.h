@@ -14,7 +14,7 @@ class QPushButton;
 
 namespace corvane {
 
-class PanelElidedLabel;
+class ElidedLabel;
 class HoverButton;
 
 class SettingsView : public QDialog {
@@ -34,7 +34,7 @@ public:
 
     // For the window's tests.
     QString emailText() const;
-    PanelElidedLabel* emailLabel() const { return email_; }
+    ElidedLabel* emailLabel() const { return email_; }
     HoverButton* closeButton() const { return close_; }
     HoverButton* dashboardRow() const { return dashboard_; }
     HoverButton* signOutRow() const { return signOut_; }
@@ -49,7 +49,7 @@ private:
     networking::AuthService& authService_;
     std::string dashboardURL_;
     OpenURL openURL_;
-    PanelElidedLabel* email_ = nullptr;
+    ElidedLabel* email_ = nullptr;
     HoverButton* close_ = nullptr;
     HoverButton* dashboard_ = nullptr;
     HoverButton* signOut_ = nullptr;

@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "ui/shield/shield_platform.h"
-#include "ui/widgets/diagram_painter.h"
+#include "ui/widgets/widget_parts.h"
 
 namespace corvane {
 
@@ -51,7 +51,7 @@ void OverlaySpinner::paintEvent(QPaintEvent*) {
 
 ShieldContentView::ShieldContentView(QWidget* parent)
     : QWidget(parent), label_(new QLabel(this)), spinner_(new OverlaySpinner(this)) {
-    label_->setFont(diagramFont({.size = 18, .weight = diagram::FontWeight::medium}, label_));
+    label_->setFont(uiFont(18, QFont::Medium));
     label_->setAlignment(Qt::AlignCenter);
     label_->setStyleSheet("color: white; background: transparent; border: none;");
     label_->setTextInteractionFlags(Qt::NoTextInteraction);

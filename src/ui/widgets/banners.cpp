@@ -5,11 +5,11 @@
 #include <QVBoxLayout>
 
 #include "ui/widgets/hover_button.h"
-#include "ui/widgets/symbols_window.h"
+#include "ui/widgets/symbols.h"
 
 namespace corvane {
 
-AccessibilityBanner::AccessibilityBanner(URLOpener openURL, QWidget* parent) : FilledBox(parent) {
+AccessibilityBanner::AccessibilityBanner(URLOpener openURL, QWidget* parent) : PaintedBox(parent) {
     setFill(rgb255(160, 40, 40, 0.18));
     setBottomLine(rgb255(255, 80, 80, 0.3));
     auto* row = new QHBoxLayout(this);
@@ -20,15 +20,19 @@ AccessibilityBanner::AccessibilityBanner(URLOpener openURL, QWidget* parent) : F
         Qt::AlignVCenter);
     auto* column = new QVBoxLayout;
     column->setSpacing(1);
-    column->addWidget(new ElidedLabel("Accessibility permission required", windowFont(12, QFont::DemiBold), white(1)));
-    column->addWidget(new ElidedLabel("Corvane requires macOS Accessibility to operate.", windowFont(11), white(0.7)));
+    column->addWidget(new ElidedLabel("Accessibility permission required", uiFont(12, QFont::DemiBold), white(1)));
+    column->addWidget(new ElidedLabel("Corvane requires macOS Accessibility to operate.", uiFont(11), white(0.7)));
     row->addLayout(column, 1);
-    enable_ = new TextButton("Enable Accessibility", windowFont(11, QFont::DemiBold), white(1),
-                             [openURL = std::move(openURL)] {
-                                 if (openURL) openURL(kSettingsURL);
-                             });
-    enable_->setPadding(12, 6);
-    enable_->setFill(rgb255(255, 80, 80, 0.9), 6);
+    enable_ = new TextButton("Enable Accessibility", {.font = uiFont(11, QFont::DemiBold),
+                                                      .text = white(1),
+                                                      .fill = rgb255(255, 80, 80, 0.9),
+                                                      .horizontalPadding = 12,
+                                                      .verticalPadding = 6,
+                                                      .cornerRadius = 6});
+    enable_->setFocusPolicy(Qt::NoFocus);  // the bar's buttons are clicked, not tabbed to
+    QObject::connect(enable_, &QPushButton::clicked, this, [openURL = std::move(openURL)] {
+        if (openURL) openURL(kSettingsURL);
+    });
     row->addWidget(enable_, 0, Qt::AlignVCenter);
 }
 
@@ -40,7 +44,7 @@ std::string PluginMissingBanner::downloadURL(const std::string& siteURL) {
 
 PluginMissingBanner::PluginMissingBanner(std::string siteURL, URLOpener openURL, std::function<void()> dismiss,
                                          QWidget* parent)
-    : FilledBox(parent) {
+    : PaintedBox(parent) {
     setFill(rgb255(160, 120, 30, 0.18));
     setBottomLine(rgb255(255, 200, 80, 0.25));
     auto* row = new QHBoxLayout(this);
@@ -49,23 +53,20 @@ PluginMissingBanner::PluginMissingBanner(std::string siteURL, URLOpener openURL,
     row->addWidget(
         new SymbolView("exclamationmark.triangle.fill", 11, SymbolView::Weight::semibold, rgb255(255, 200, 80), this),
         0, Qt::AlignVCenter);
-    row->addWidget(new ElidedLabel("Corvane plugin not detected.", windowFont(12, QFont::Medium), white(0.9)), 0,
+    row->addWidget(new ElidedLabel("Corvane plugin not detected.", uiFont(12, QFont::Medium), white(0.9)), 0,
                    Qt::AlignVCenter);
-    install_ = new TextButton("Install instructions \u2192", windowFont(12, QFont::Medium), rgb255(255, 200, 80),
-                              [siteURL = std::move(siteURL), openURL = std::move(openURL)] {
-                                  const std::string url = downloadURL(siteURL);
-                                  if (!url.empty() && openURL) openURL(url);
-                              });
-    install_->setUnderlined(true);
+    install_ = new TextButton("Install instructions \u2192",
+                              {.font = uiFont(12, QFont::Medium), .text = rgb255(255, 200, 80), .underlined = true});
+    install_->setFocusPolicy(Qt::NoFocus);
+    QObject::connect(install_, &QPushButton::clicked, this,
+                     [siteURL = std::move(siteURL), openURL = std::move(openURL)] {
+                         const std::string url = downloadURL(siteURL);
+                         if (!url.empty() && openURL) openURL(url);
+                     });
     row->addWidget(install_, 0, Qt::AlignVCenter);
     row->addStretch(1);
     auto* dismissButton = new HoverButton(std::move(dismiss), [](bool) {
-        auto* box = new QWidget;
-        box->setFixedSize(16, 16);
-        auto* center = new QHBoxLayout(box);
-        center->setContentsMargins(0, 0, 0, 0);
-        center->addWidget(new SymbolView("xmark", 10, SymbolView::Weight::medium, white(0.5)), 0, Qt::AlignCenter);
-        return box;
+        return centredInSquare(new SymbolView("xmark", 10, SymbolView::Weight::medium, white(0.5)), 16);
     });
     dismissButton->setFixedSize(16, 16);
     dismissButton->setToolTip("Dismiss");

@@ -6,13 +6,13 @@
 #include <functional>
 #include <string>
 
-#include "ui/widgets/window_style.h"
+#include "ui/widgets/widget_parts.h"
 
 namespace corvane {
 
 using URLOpener = std::function<void(const std::string& url)>;
 
-class AccessibilityBanner : public FilledBox {
+class AccessibilityBanner : public PaintedBox {
 public:
     static constexpr const char* kSettingsURL =
         "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
@@ -24,7 +24,7 @@ private:
     TextButton* enable_;
 };
 
-class PluginMissingBanner : public FilledBox {
+class PluginMissingBanner : public PaintedBox {
 public:
     // The download page is `siteURL` followed by "/download".
     PluginMissingBanner(std::string siteURL, URLOpener openURL, std::function<void()> dismiss,

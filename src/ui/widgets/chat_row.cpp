@@ -10,14 +10,10 @@
 
 #include "ui/transcript/theme.h"
 #include "ui/widgets/diagram_painter.h"
-#include "ui/widgets/page_style.h"
-#include "ui/widgets/symbols_page.h"
+#include "ui/widgets/symbols.h"
+#include "ui/widgets/widget_parts.h"
 
 namespace corvane {
-
-using diagram::FontWeight;
-using page::qText;
-using page::white;
 
 namespace {
 constexpr int kHorizontalPadding = 14;
@@ -59,7 +55,7 @@ void DeleteChatButton::paintEvent(QPaintEvent*) {
     red.setAlphaF(0.75f);
     // A 12-point symbol of medium weight.
     const QRectF symbol(QPointF(7, 7), QSizeF(12, 12));
-    drawPageSymbol(painter, "trash", symbol, red, 1.4);
+    drawSymbol(painter, "trash", symbol, red, 1.4);
 }
 
 ChatRowView::ChatRowView(ConversationSummary chat, std::string date, std::function<void()> onOpen,
@@ -75,9 +71,9 @@ ChatRowView::ChatRowView(ConversationSummary chat, std::string date, std::functi
       deleteButton_(new DeleteChatButton(this)) {
     setAttribute(Qt::WA_Hover);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    titleFont_ = page::systemFont(14, FontWeight::medium, this);
-    previewFont_ = page::systemFont(12, FontWeight::regular, this);
-    dateFont_ = page::systemFont(11, FontWeight::regular, this);
+    titleFont_ = uiFont(14, QFont::Medium);
+    previewFont_ = uiFont(12);
+    dateFont_ = uiFont(11);
     deleteButton_->hide();
     QObject::connect(deleteButton_, &QAbstractButton::clicked, this, [this] {
         if (onDelete_) onDelete_();

@@ -12,7 +12,6 @@ namespace corvane {
 using namespace diagram;
 
 namespace {
-QString qText(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
 
 QPen toPen(const Stroke& stroke) {
     QPen pen(toQColor(stroke.color), stroke.width);
@@ -63,6 +62,13 @@ QString shownText(const Label& label, const QFontMetricsF& metrics) {
     return label.maxWidth > 0 ? metrics.elidedText(text, Qt::ElideRight, label.maxWidth) : text;
 }
 }  // namespace
+
+QString qText(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+
+std::string utf8(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    return {bytes.constData(), size_t(bytes.size())};
+}
 
 QColor toQColor(const Color& color) {
     auto unit = [](double v) { return std::clamp(v, 0.0, 1.0); };

@@ -5,9 +5,15 @@
 #include <QPainter>
 #include <QRectF>
 
+#include <string>
+
 #include "ui/diagrams/diagram_shapes.h"
 
 namespace corvane {
+
+// UTF-8 text to Qt's and back.
+QString qText(const std::string& text);
+std::string utf8(const QString& text);
 
 QColor toQColor(const diagram::Color& color);
 QRectF toQRect(const diagram::Rect& rect);

@@ -22,7 +22,8 @@
 
 #include "ui/transcript/theme.h"
 #include "ui/widgets/hover_button.h"
-#include "ui/widgets/panel_parts.h"
+#include "ui/widgets/symbols.h"
+#include "ui/widgets/widget_parts.h"
 
 namespace corvane {
 
@@ -56,7 +57,7 @@ public:
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setTabChangesFocus(true);
-        setFont(panelFont(14));
+        setFont(uiFont(14));
         document()->setDocumentMargin(0);
         viewport()->setAutoFillBackground(false);
         setStyleSheet("QTextEdit { background: transparent; }");
@@ -110,12 +111,12 @@ public:
         outer->setContentsMargins(0, 0, 0, 0);
         const QColor ink = white(0.5);
         auto* box = capsule(this, white(0.05), 9, 4, 5);
-        box->layout()->addWidget(new PanelSymbolView("cpu", 10, ink, 1.1));
-        label_ = makeText(tierTitle(ModelTier::standard), panelFont(11, QFont::Medium), ink);
+        box->layout()->addWidget(new SymbolView("cpu", 10, ink, 1.1));
+        label_ = makeLabel(tierTitle(ModelTier::standard), uiFont(11, QFont::Medium), ink);
         box->layout()->addWidget(label_);
         QColor chevronInk = ink;
         chevronInk.setAlphaF(ink.alphaF() * 0.9f);
-        auto* chevron = new PanelSymbolView("chevron.down", 10, chevronInk, 1.8);
+        auto* chevron = new SymbolView("chevron.down", 10, chevronInk, 1.8);
         static_cast<QHBoxLayout*>(box->layout())->addSpacing(2);
         box->layout()->addWidget(chevron);
         box->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -155,7 +156,7 @@ protected:
         painter.setPen(Qt::NoPen);
         painter.setBrush(toQColorOf(hovered_ ? CorvaneTheme::primaryButtonHover : CorvaneTheme::primaryButton));
         painter.drawEllipse(QRectF(0, 0, 28, 28));
-        drawPanelSymbol(painter, symbol_(), QRectF(7.5, 7.5, 13, 13), white(1), 2.0);
+        drawSymbol(painter, symbol_(), QRectF(7.5, 7.5, 13, 13), white(1), 2.0);
     }
 
 private:
@@ -182,14 +183,13 @@ MessageInputView::MessageInputView(Actions actions, QWidget* parent) : QWidget(p
     row->setSpacing(8);
     column->addWidget(toolbar);
 
-    attachButton_ =
-        new HoverButton([this] { pickImage(); },
-                        [](bool) {
-                            auto* face = capsule(nullptr, white(0.05), 7, 5, 0);
-                            face->layout()->addWidget(new PanelSymbolView("paperclip", 12, white(0.5), 1.4));
-                            return face;
-                        },
-                        toolbar);
+    attachButton_ = new HoverButton([this] { pickImage(); },
+                                    [](bool) {
+                                        auto* face = capsule(nullptr, white(0.05), 7, 5, 0);
+                                        face->layout()->addWidget(new SymbolView("paperclip", 12, white(0.5), 1.4));
+                                        return face;
+                                    },
+                                    toolbar);
     attachButton_->setToolTip("Attach an image");
     attachButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     row->addWidget(attachButton_, 0, Qt::AlignVCenter);
@@ -208,8 +208,8 @@ MessageInputView::MessageInputView(Actions actions, QWidget* parent) : QWidget(p
     row->addWidget(tierPicker_, 0, Qt::AlignVCenter);
 
     captureChip_ = capsule(toolbar, withOpacity(CorvaneTheme::primaryButton, 0.3), 8, 3, 4);
-    captureChip_->layout()->addWidget(new PanelSymbolView("photo.fill", 10, white(0.75), 1.1));
-    captureCountLabel_ = makeText("0", panelFont(11, QFont::Medium), white(0.75));
+    captureChip_->layout()->addWidget(new SymbolView("photo.fill", 10, white(0.75), 1.1));
+    captureCountLabel_ = makeLabel("0", uiFont(11, QFont::Medium), white(0.75));
     captureChip_->layout()->addWidget(captureCountLabel_);
     row->addWidget(captureChip_, 0, Qt::AlignVCenter);
 

@@ -23,7 +23,6 @@ namespace corvane {
 
 class HoverButton;
 class PaintedBox;
-class PanelSymbolView;
 
 class MessageInputView : public QWidget {
 public:

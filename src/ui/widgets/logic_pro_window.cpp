@@ -5,7 +5,7 @@
 
 #include "ui/transcript/theme.h"
 #include "ui/widgets/diagram_painter.h"
-#include "ui/widgets/window_style.h"
+#include "ui/widgets/widget_parts.h"
 
 namespace corvane {
 
@@ -118,7 +118,7 @@ void LogicProWindow::paintEvent(QPaintEvent*) {
     }
     if (error_) {
         painter.setPen(white(0.7));
-        painter.setFont(windowFont(13));
+        painter.setFont(uiFont(13));
         painter.drawText(rect().adjusted(20, 20, -20, -20), Qt::AlignCenter | Qt::TextWordWrap, *error_);
     }
 }

@@ -8,46 +8,24 @@
 
 #include "ui/transcript/theme.h"
 #include "ui/widgets/agent_overlay.h"
-#include "ui/widgets/diagram_painter.h"
+#include "ui/widgets/widget_parts.h"
 #include "ui/widgets/wordmark.h"
 
 namespace corvane {
 
-using diagram::FontWeight;
-
 namespace {
 
-QFont uiFont(double size, FontWeight weight, const QWidget* widget) {
-    return diagramFont({.size = size, .weight = weight}, widget);
-}
-
-QString rgba(const diagram::Color& c) {
-    return QString("rgba(%1, %2, %3, %4)")
-        .arg(int(std::lround(c.red * 255)))
-        .arg(int(std::lround(c.green * 255)))
-        .arg(int(std::lround(c.blue * 255)))
-        .arg(c.opacity);
-}
-
-QLabel* label(const QString& text, double size, FontWeight weight, const diagram::Color& color) {
-    auto* l = new QLabel(text);
-    l->setFont(uiFont(size, weight, l));
-    l->setStyleSheet("color: " + rgba(color) + "; background: transparent;");
-    l->setAlignment(Qt::AlignCenter);
-    return l;
+QLabel* label(const QString& text, const QFont& font, const diagram::Color& color) {
+    QLabel* out = makeLabel(text, font, toQColor(color));
+    out->setAlignment(Qt::AlignCenter);
+    return out;
 }
 
 // A borderless text button that opens a page of the maker's site.
 QPushButton* linkButton(const QString& title, const diagram::Color& color) {
-    auto* b = new QPushButton(title);
-    b->setFlat(true);
-    b->setAutoDefault(false);
-    b->setDefault(false);
-    b->setFocusPolicy(Qt::NoFocus);
-    b->setCursor(Qt::PointingHandCursor);
-    b->setFont(uiFont(11, FontWeight::regular, b));
-    b->setStyleSheet("QPushButton { color: " + rgba(color) + "; background: transparent; border: none; padding: 0; }");
-    return b;
+    auto* button = new TextButton(title, {.font = uiFont(11), .text = toQColor(color)});
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
 }
 
 diagram::Color errorColor() {
@@ -68,7 +46,7 @@ LoginField::LoginField(const QString& placeholder, bool secure, QWidget* parent)
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     edit_->setPlaceholderText(placeholder);
     edit_->setFrame(false);
-    edit_->setFont(uiFont(13, FontWeight::regular, edit_));
+    edit_->setFont(uiFont(13));
     edit_->setStyleSheet("QLineEdit { color: white; background: transparent; border: none; padding: 0; }");
     QPalette palette = edit_->palette();
     palette.setColor(QPalette::PlaceholderText, toQColor(CorvaneTheme::textTertiary));
@@ -107,11 +85,10 @@ void LoginField::paintEvent(QPaintEvent*) {
 // --- The button ---------------------------------------------------------------------------------------
 
 SignInButton::SignInButton(QWidget* parent) : QPushButton("Sign In", parent), spinner_(new OverlaySpinner(this)) {
-    setAutoDefault(false);
-    setDefault(false);
+    clearKeyboardDefault(this);
     setFlat(true);
     setCursor(Qt::PointingHandCursor);
-    setFont(uiFont(13, FontWeight::semibold, this));
+    setFont(uiFont(13, QFont::DemiBold));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     spinner_->resize(16, 16);
     spinner_->hide();
@@ -167,7 +144,7 @@ LoginForm::LoginForm(Actions actions, std::string signupURL, std::string forgotU
       forgotURL_(std::move(forgotURL)),
       email_(new LoginField("Email", false)),
       password_(new LoginField("Password", true)),
-      error_(label({}, 11, FontWeight::regular, errorColor())),
+      error_(label({}, uiFont(11), errorColor())),
       button_(new SignInButton),
       forgot_(linkButton("Forgot your password?", CorvaneTheme::textSecondary)),
       signup_(linkButton("Sign up", CorvaneTheme::primaryButton)) {
@@ -179,9 +156,9 @@ LoginForm::LoginForm(Actions actions, std::string signupURL, std::string forgotU
     stack->addWidget(new Wordmark({.dotDiameter = 6, .glowRadius = 4, .fontSize = 10, .tracking = 1.5, .spacing = 6}),
                      0, Qt::AlignHCenter);
     stack->addSpacing(20);
-    stack->addWidget(label("Welcome back", 26, FontWeight::semibold, CorvaneTheme::textPrimary));
+    stack->addWidget(label("Welcome back", uiFont(26, QFont::DemiBold), CorvaneTheme::textPrimary));
     stack->addSpacing(6);
-    stack->addWidget(label("Sign in to your Corvane account.", 13, FontWeight::regular, CorvaneTheme::textSecondary));
+    stack->addWidget(label("Sign in to your Corvane account.", uiFont(13), CorvaneTheme::textSecondary));
     stack->addSpacing(30);
 
     auto* column = new QWidget;
@@ -212,7 +189,7 @@ LoginForm::LoginForm(Actions actions, std::string signupURL, std::string forgotU
     links->addWidget(forgot_, 0, Qt::AlignHCenter);
     auto* signupRow = new QHBoxLayout;
     signupRow->setSpacing(4);
-    signupRow->addWidget(label("Don\u2019t have an account?", 11, FontWeight::regular, CorvaneTheme::textSecondary));
+    signupRow->addWidget(label("Don\u2019t have an account?", uiFont(11), CorvaneTheme::textSecondary));
     signupRow->addWidget(signup_);
     links->addLayout(signupRow);
     links->setAlignment(signupRow, Qt::AlignHCenter);

@@ -13,21 +13,13 @@
 #include "ui/widgets/analysis_diagrams.h"
 #include "ui/widgets/diagram_painter.h"
 #include "ui/widgets/symbols.h"
+#include "ui/widgets/widget_parts.h"
 
 namespace corvane {
 
 using namespace diagram;
 
 namespace {
-
-QString qText(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
-
-void setTextColor(QWidget* widget, const Color& color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, toQColor(color));
-    palette.setColor(QPalette::Text, toQColor(color));
-    widget->setPalette(palette);
-}
 
 QLabel* textLabel(const QString& text, Qt::TextFormat format, const Font& font, const Color& color) {
     auto* label = new QLabel;
@@ -37,7 +29,7 @@ QLabel* textLabel(const QString& text, Qt::TextFormat format, const Font& font, 
     label->setWordWrap(true);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    setTextColor(label, color);
+    setTextColor(label, toQColor(color));
     return label;
 }
 
@@ -261,7 +253,7 @@ QSize ReportButton::sizeHint() const {
 void ReportButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setOpacity(shownOpacity());
-    const QColor ink = toQColor(white(0.5));
+    const QColor ink = corvane::white(0.5);
     const double mid = height() / 2.0;
     drawSymbol(painter, "flag", QRectF(8, mid - 5, 10, 10), ink, 1.2);
     painter.setPen(ink);
@@ -292,11 +284,12 @@ bool MessageBubbleWidget::hasVisualBlocks() const {
 void MessageBubbleWidget::buildInterimLine(const std::string& text) {
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
-    auto* bullet = textLabel(QStringLiteral("\u2022"), Qt::PlainText, Font{13}, white(0.35));
+    auto* bullet = textLabel(QStringLiteral("\u2022"), Qt::PlainText, Font{13}, diagram::white(0.35));
     bullet->setContentsMargins(0, 1, 0, 0);  // pushed down 1 pt
     bullet->setTextInteractionFlags(Qt::NoTextInteraction);
     // Shown as stored: no markdown, line breaks kept.
-    auto* line = textLabel(qText(text), Qt::PlainText, Font{12.5, FontWeight::regular, false, false, true}, white(0.6));
+    auto* line =
+        textLabel(qText(text), Qt::PlainText, Font{12.5, FontWeight::regular, false, false, true}, diagram::white(0.6));
     stack->addWidget(new DotRow(bullet, line, QMargins(16, 4, 16, 4), 24));
 }
 
@@ -322,7 +315,7 @@ void MessageBubbleWidget::buildBubble(const std::vector<ConversationEntry>& entr
             case MarkdownBlockType::paragraph:
             case MarkdownBlockType::numbered: body->add(runsLabel(block.text, look), top, false); break;
             case MarkdownBlockType::bullet: {
-                auto* dot = textLabel(QStringLiteral("\u2022"), Qt::PlainText, Font{13}, white(0.4));
+                auto* dot = textLabel(QStringLiteral("\u2022"), Qt::PlainText, Font{13}, diagram::white(0.4));
                 dot->setTextInteractionFlags(Qt::NoTextInteraction);
                 body->add(new DotRow(dot, runsLabel(block.text, look), QMargins(), 0), top, true);
                 break;
@@ -335,7 +328,7 @@ void MessageBubbleWidget::buildBubble(const std::vector<ConversationEntry>& entr
                 code->setWordWrap(true);
                 code->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
                 code->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-                setTextColor(code, look.color);
+                setTextColor(code, toQColor(look.color));
                 body->add(code, top, true);
                 break;
             }

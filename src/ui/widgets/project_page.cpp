@@ -15,34 +15,17 @@
 #include "ui/transcript/theme.h"
 #include "ui/widgets/chat_row.h"
 #include "ui/widgets/diagram_painter.h"
-#include "ui/widgets/page_style.h"
-#include "ui/widgets/symbols_page.h"
+#include "ui/widgets/symbols.h"
+#include "ui/widgets/widget_parts.h"
 
 namespace corvane {
-
-using diagram::FontWeight;
-using page::qText;
-using page::white;
 
 namespace {
 
 // A symbol image at a font size, in one colour.
-class SymbolImage : public QWidget {
-public:
-    SymbolImage(std::string name, int size, QColor color) : name_(std::move(name)), color_(color) {
-        setFixedSize(size, size);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        drawPageSymbol(painter, name_, QRectF(rect()), color_, std::max(1.2, width() / 12.0));
-    }
-
-private:
-    std::string name_;
-    QColor color_;
-};
+SymbolView* symbolImage(std::string name, double size, QColor color) {
+    return new SymbolView(std::move(name), size, color, std::max(1.2, size / 12));
+}
 
 // A hairline between two rows, inset on the leading side.
 class RowDivider : public QWidget {
@@ -68,7 +51,7 @@ std::string formattedDate(const std::string& updatedAt, const ChatDateContext& c
     const QDateTime now = QDateTime::fromMSecsSinceEpoch(
         millisecondsSinceEpoch(context.now ? context.now() : ISO8601::now()), context.timeZone);
     const bool today = when.date() == now.date();
-    return page::utf8(context.locale.toString(when, today ? QStringLiteral("h:mm AP") : QStringLiteral("MMM d")));
+    return utf8(context.locale.toString(when, today ? QStringLiteral("h:mm AP") : QStringLiteral("MMM d")));
 }
 
 std::string trimmedNewChatText(const std::string& text) { return text::trimmingWhitespace(text); }
@@ -145,7 +128,7 @@ void ProjectPageView::build() {
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    page::styleScrollIndicator(this);
+    styleScrollIndicator(this);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, toQColor(CorvaneTheme::background));
     setPalette(palette);
@@ -160,22 +143,21 @@ void ProjectPageView::build() {
 
     auto* header = new QHBoxLayout;
     header->setSpacing(12);
-    header->addWidget(new SymbolImage("folder.fill", 20, white(0.35)));
-    header_ = page::label(headerText(), 22, FontWeight::bold, white(1));
+    header->addWidget(symbolImage("folder.fill", 20, white(0.35)));
+    header_ = makeLabel(headerText(), uiFont(22, QFont::Bold), white(1));
     header->addWidget(header_);
     header->addStretch(1);
     column->addLayout(header);
 
-    auto* field =
-        new page::RoundedPanel(12, toQColor(CorvaneTheme::surfaceElevated), toQColor(CorvaneTheme::surfaceBorder));
+    auto* field = new PaintedBox(12, toQColor(CorvaneTheme::surfaceElevated), toQColor(CorvaneTheme::surfaceBorder));
     auto* fieldRow = new QHBoxLayout(field);
     fieldRow->setContentsMargins(16, 12, 16, 12);
     fieldRow->setSpacing(10);
-    fieldRow->addWidget(new SymbolImage("plus", 13, white(0.3)));
+    fieldRow->addWidget(symbolImage("plus", 13, white(0.3)));
     newChatField_ = new QLineEdit;
     newChatField_->setFrame(false);
     newChatField_->setPlaceholderText(QStringLiteral("Start a new chat\u2026"));
-    newChatField_->setFont(page::systemFont(14, FontWeight::regular, newChatField_));
+    newChatField_->setFont(uiFont(14));
     QPalette fieldPalette = newChatField_->palette();
     fieldPalette.setColor(QPalette::Base, Qt::transparent);
     fieldPalette.setColor(QPalette::Text, white(1));
@@ -204,7 +186,7 @@ void ProjectPageView::setProjectName(std::optional<std::string> projectName) {
 }
 
 void ProjectPageView::submitNewChat() {
-    const std::string trimmed = trimmedNewChatText(page::utf8(newChatField_->text()));
+    const std::string trimmed = trimmedNewChatText(utf8(newChatField_->text()));
     if (trimmed.empty()) return;
     newChatField_->clear();
     // Last: sending normally opens the new chat, which replaces this page.
@@ -238,16 +220,14 @@ void ProjectPageView::rebuildList() {
         auto* stack = new QVBoxLayout(empty);
         stack->setContentsMargins(0, 40, 0, 0);
         stack->setSpacing(10);
-        stack->addWidget(new SymbolImage("bubble.left.and.bubble.right", 28, white(0.12)), 0, Qt::AlignHCenter);
-        stack->addWidget(page::label(QStringLiteral("No chats yet"), 13, FontWeight::regular, white(0.25)), 0,
+        stack->addWidget(symbolImage("bubble.left.and.bubble.right", 28, white(0.12)), 0, Qt::AlignHCenter);
+        stack->addWidget(makeLabel(QStringLiteral("No chats yet"), uiFont(13), white(0.25)), 0, Qt::AlignHCenter);
+        stack->addWidget(makeLabel(QStringLiteral("Start typing above to begin"), uiFont(11), white(0.15)), 0,
                          Qt::AlignHCenter);
-        stack->addWidget(
-            page::label(QStringLiteral("Start typing above to begin"), 11, FontWeight::regular, white(0.15)), 0,
-            Qt::AlignHCenter);
         layout->addWidget(empty);
         emptyState_ = empty;
     } else {
-        auto* section = page::label(QStringLiteral("Chats"), 11, FontWeight::semibold, white(0.3));
+        auto* section = makeLabel(QStringLiteral("Chats"), uiFont(11, QFont::DemiBold), white(0.3));
         QFont font = section->font();
         font.setCapitalization(QFont::AllUppercase);
         font.setLetterSpacing(QFont::AbsoluteSpacing, 0.6);

@@ -13,13 +13,9 @@
 #include "ui/chat_view_model.h"
 #include "ui/transcript/theme.h"
 #include "ui/widgets/diagram_painter.h"
-#include "ui/widgets/page_style.h"
+#include "ui/widgets/widget_parts.h"
 
 namespace corvane {
-
-using diagram::FontWeight;
-using page::qText;
-using page::white;
 
 namespace {
 constexpr int kWidth = 440;
@@ -74,7 +70,7 @@ QStringList wrappedLines(QString text, const QFont& font, int width, int maxLine
 class PreviewBox : public QWidget {
 public:
     explicit PreviewBox(QString text) : text_(std::move(text)) {
-        font_ = page::systemFont(11, FontWeight::regular, this);
+        font_ = uiFont(11);
         QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         policy.setHeightForWidth(true);
         setSizePolicy(policy);
@@ -112,15 +108,13 @@ private:
     QFont font_;
 };
 
-page::CapsuleButton* sheetButton(const QString& text, bool prominent) {
-    page::CapsuleButton::Style style;
-    style.fontSize = 13;
-    style.text = white(prominent ? 1 : 0.85);
-    style.fill = prominent ? toQColor(CorvaneTheme::primaryButton) : white(0.1);
-    style.horizontalPadding = 12;
-    style.verticalPadding = 4;
-    style.cornerRadius = 6;
-    return new page::CapsuleButton(text, style);
+TextButton* sheetButton(const QString& text, bool prominent) {
+    return new TextButton(text, {.font = uiFont(13),
+                                 .text = white(prominent ? 1 : 0.85),
+                                 .fill = prominent ? toQColor(CorvaneTheme::primaryButton) : white(0.1),
+                                 .horizontalPadding = 12,
+                                 .verticalPadding = 4,
+                                 .cornerRadius = 6});
 }
 }  // namespace
 
@@ -135,20 +129,10 @@ ReportSheetView::ReportSheetView(std::string assistantSnippet, std::function<voi
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
       previewText_(reportPreviewText(assistantSnippet)),
       onSend_(std::move(onSend)) {
-    setModal(true);
-    setWindowTitle(QStringLiteral("Report this response"));
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, toQColor(CorvaneTheme::background));
-    setPalette(palette);
-    setAutoFillBackground(true);
-
-    auto* stack = new QVBoxLayout(this);
-    stack->setContentsMargins(20, 20, 20, 20);
-    stack->setSpacing(14);
-    stack->addWidget(page::label(QStringLiteral("Report this response"), 15, FontWeight::semibold, white(0.95)));
-    auto* explanation = page::label(QStringLiteral("Sends this response, the preceding message, and what Corvane did "
-                                                   "so we can fix it. Nothing else from this conversation is shared."),
-                                    12, FontWeight::regular, white(0.6));
+    QVBoxLayout* stack = sheetColumn(this, QStringLiteral("Report this response"), white(0.95));
+    auto* explanation = makeLabel(QStringLiteral("Sends this response, the preceding message, and what Corvane did "
+                                                 "so we can fix it. Nothing else from this conversation is shared."),
+                                  uiFont(12), white(0.6));
     explanation->setWordWrap(true);
     stack->addWidget(explanation);
     preview_ = new PreviewBox(qText(previewText_));
@@ -156,11 +140,11 @@ ReportSheetView::ReportSheetView(std::string assistantSnippet, std::function<voi
 
     auto* group = new QVBoxLayout;
     group->setSpacing(6);
-    group->addWidget(page::label(QStringLiteral("What went wrong? (optional)"), 11, FontWeight::medium, white(0.55)));
-    auto* panel = new page::RoundedPanel(6, white(0.04), white(0.08));
+    group->addWidget(makeLabel(QStringLiteral("What went wrong? (optional)"), uiFont(11, QFont::Medium), white(0.55)));
+    auto* panel = new PaintedBox(6, white(0.04), white(0.08));
     auto* panelLayout = new QVBoxLayout(panel);
     panelLayout->setContentsMargins(kEditorPadding, kEditorPadding, kEditorPadding, kEditorPadding);
-    editor_ = page::plainEditor(12);
+    editor_ = plainEditor(12);
     // Tab leaves the editor, so that Return can reach "Send report".
     editor_->setTabChangesFocus(true);
     panelLayout->addWidget(editor_);
@@ -206,11 +190,11 @@ void ReportSheetView::showEvent(QShowEvent* event) {
 // Without a window frame the sheet would melt into the window behind it, which has its colour.
 void ReportSheetView::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
-    page::paintSheetEdge(this);
+    paintSheetEdge(this);
 }
 
 void ReportSheetView::sendReport() {
-    const std::string description = text::trimmingWhitespaceAndNewlines(page::editorText(editor_));
+    const std::string description = text::trimmingWhitespaceAndNewlines(editorText(editor_));
     if (onSend_) onSend_(description);
     // The presenter may have closed the sheet already, when sending cleared what it reports.
     if (isVisible()) accept();

@@ -8,7 +8,8 @@
 #include "ui/transcript/theme.h"
 #include "ui/widgets/account_settings.h"
 #include "ui/widgets/hover_button.h"
-#include "ui/widgets/panel_parts.h"
+#include "ui/widgets/symbols.h"
+#include "ui/widgets/widget_parts.h"
 
 namespace corvane {
 
@@ -32,14 +33,14 @@ QWidget* rowFace(const SidebarRow& row, bool hovered) {
         dot->setFill(withOpacity(system_color::green, 0.55));
         titleRow->addWidget(dot, 0, Qt::AlignVCenter);
     }
-    auto* title = new PanelElidedLabel(QString::fromStdString(row.title), Qt::ElideRight);
-    title->setFont(panelFont(13, row.current ? QFont::DemiBold : QFont::Normal));
-    QPalette palette = title->palette();
-    palette.setColor(QPalette::WindowText, white(row.current ? 0.95 : hovered ? 0.8 : 0.65));
-    title->setPalette(palette);
+    auto* title =
+        new ElidedLabel(QString::fromStdString(row.title), uiFont(13, row.current ? QFont::DemiBold : QFont::Normal),
+                        white(row.current ? 0.95
+                              : hovered   ? 0.8
+                                          : 0.65));
     titleRow->addWidget(title, 1);
     column->addLayout(titleRow);
-    column->addWidget(makeText(QString::fromStdString(chatCountText(row.count)), panelFont(10.5), white(0.25)));
+    column->addWidget(makeLabel(QString::fromStdString(chatCountText(row.count)), uiFont(10.5), white(0.25)));
     return face;
 }
 
@@ -51,10 +52,10 @@ QWidget* accountFace(bool hovered) {
     row->setContentsMargins(12, 10, 12, 10);
     row->setSpacing(8);
     const double ink = hovered ? 0.85 : 0.55;
-    row->addWidget(new PanelSymbolView("person.crop.circle", 13, white(ink), 1.1));
-    row->addWidget(makeText("Account", panelFont(12.5), white(ink)));
+    row->addWidget(new SymbolView("person.crop.circle", 13, white(ink), 1.1));
+    row->addWidget(makeLabel("Account", uiFont(12.5), white(ink)));
     row->addStretch(1);
-    row->addWidget(new PanelSymbolView("chevron.right", 10, white(ink * (hovered ? 0.5 : 0.3)), 1.5));
+    row->addWidget(new SymbolView("chevron.right", 10, white(ink * (hovered ? 0.5 : 0.3)), 1.5));
     return face;
 }
 }  // namespace
@@ -67,9 +68,9 @@ SidebarView::SidebarView(Actions actions, QWidget* parent) : QWidget(parent), ac
     auto* header = new QWidget;
     auto* headerRow = new QHBoxLayout(header);
     headerRow->setContentsMargins(14, 40, 14, 8);
-    QFont headerFont = panelFont(11.5, QFont::DemiBold);
+    QFont headerFont = uiFont(11.5, QFont::DemiBold);
     headerFont.setLetterSpacing(QFont::AbsoluteSpacing, 0.6);
-    headerRow->addWidget(makeText("SONGS", headerFont, white(0.45)));
+    headerRow->addWidget(makeLabel("SONGS", headerFont, white(0.45)));
     headerRow->addStretch(1);
     column->addWidget(header);
 

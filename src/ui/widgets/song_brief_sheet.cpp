@@ -8,13 +8,9 @@
 #include "ui/chat_view_model.h"
 #include "ui/transcript/theme.h"
 #include "ui/widgets/diagram_painter.h"
-#include "ui/widgets/page_style.h"
+#include "ui/widgets/widget_parts.h"
 
 namespace corvane {
-
-using diagram::FontWeight;
-using page::qText;
-using page::white;
 
 namespace {
 constexpr int kWidth = 400;
@@ -25,27 +21,16 @@ constexpr int kEditorPadding = 10;
 SongBriefEditorSheet::SongBriefEditorSheet(std::string text, std::function<void(const std::string&)> onSave,
                                            QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), onSave_(std::move(onSave)) {
-    setModal(true);
-    setWindowTitle(QStringLiteral("Song brief"));
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, toQColor(CorvaneTheme::background));
-    setPalette(palette);
-    setAutoFillBackground(true);
-
-    auto* stack = new QVBoxLayout(this);
-    stack->setContentsMargins(20, 20, 20, 20);
-    stack->setSpacing(14);
-    stack->addWidget(page::label(QStringLiteral("Song brief"), 15, FontWeight::semibold, white(1)));
-    auto* hint = page::label(QStringLiteral("Describe the genre, references, vibe, arrangement, and mix intent."), 12,
-                             FontWeight::regular, toQColor(CorvaneTheme::textSecondary));
+    QVBoxLayout* stack = sheetColumn(this, QStringLiteral("Song brief"), white(1));
+    auto* hint = makeLabel(QStringLiteral("Describe the genre, references, vibe, arrangement, and mix intent."),
+                           uiFont(12), toQColor(CorvaneTheme::textSecondary));
     hint->setWordWrap(true);
     stack->addWidget(hint);
 
-    auto* panel =
-        new page::RoundedPanel(10, toQColor(CorvaneTheme::surfaceElevated), toQColor(CorvaneTheme::surfaceBorder));
+    auto* panel = new PaintedBox(10, toQColor(CorvaneTheme::surfaceElevated), toQColor(CorvaneTheme::surfaceBorder));
     auto* panelLayout = new QVBoxLayout(panel);
     panelLayout->setContentsMargins(kEditorPadding, kEditorPadding, kEditorPadding, kEditorPadding);
-    editor_ = page::plainEditor(13);
+    editor_ = plainEditor(13);
     editor_->setPlainText(qText(text));
     panelLayout->addWidget(editor_);
     panel->setMinimumHeight(kEditorMinHeight);
@@ -53,10 +38,16 @@ SongBriefEditorSheet::SongBriefEditorSheet(std::string text, std::function<void(
     stack->addWidget(panel, 1);
 
     auto* buttons = new QHBoxLayout;
-    cancel_ = new page::CapsuleButton(
-        QStringLiteral("Cancel"), {13, FontWeight::regular, white(0.6), toQColor(CorvaneTheme::buttonIdle), 16, 8, {}});
-    save_ = new page::CapsuleButton(
-        QStringLiteral("Save"), {13, FontWeight::medium, white(1), toQColor(CorvaneTheme::primaryButton), 20, 8, {}});
+    cancel_ = new TextButton(QStringLiteral("Cancel"), {.font = uiFont(13),
+                                                        .text = white(0.6),
+                                                        .fill = toQColor(CorvaneTheme::buttonIdle),
+                                                        .horizontalPadding = 16,
+                                                        .verticalPadding = 8});
+    save_ = new TextButton(QStringLiteral("Save"), {.font = uiFont(13, QFont::Medium),
+                                                    .text = white(1),
+                                                    .fill = toQColor(CorvaneTheme::primaryButton),
+                                                    .horizontalPadding = 20,
+                                                    .verticalPadding = 8});
     QObject::connect(cancel_, &QPushButton::clicked, this, [this] { reject(); });
     QObject::connect(save_, &QPushButton::clicked, this, [this] { save(); });
     buttons->addWidget(cancel_);
@@ -73,7 +64,7 @@ SongBriefEditorSheet::SongBriefEditorSheet(std::string text, std::function<void(
     resize(kWidth, height);
 }
 
-std::string SongBriefEditorSheet::text() const { return page::editorText(editor_); }
+std::string SongBriefEditorSheet::text() const { return editorText(editor_); }
 
 void SongBriefEditorSheet::save() {
     if (onSave_) onSave_(text());
@@ -83,7 +74,7 @@ void SongBriefEditorSheet::save() {
 // Without a window frame the sheet would melt into the window behind it, which has its colour.
 void SongBriefEditorSheet::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
-    page::paintSheetEdge(this);
+    paintSheetEdge(this);
 }
 
 void SongBriefEditorSheet::keyPressEvent(QKeyEvent* event) {

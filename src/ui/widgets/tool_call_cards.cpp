@@ -29,8 +29,6 @@ constexpr double kChevronSize = 8;
 const Font kTitleFont{12, FontWeight::medium};
 const Font kPreviewFont{11};
 
-QString qText(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
-
 // The header row: the whole of it takes clicks.
 class CardHeader : public QWidget {
 public:

@@ -7,7 +7,6 @@
 #include "ui/widgets/diagram_painter.h"
 #include "ui/widgets/hover_button.h"
 #include "ui/widgets/symbols.h"
-#include "ui/widgets/symbols_window.h"
 
 namespace corvane {
 
@@ -56,22 +55,21 @@ TopBar::TopBar(TopBarActions actions, QWidget* parent) : QWidget(parent), action
             if (actions_.back) actions_.back();
         },
         [this](bool) {
-            auto* capsule = new FilledBox;
-            capsule->setFill(white(0.04), -1);
+            auto* capsule = new PaintedBox(-1, white(0.04));
             auto* label = new QHBoxLayout(capsule);
             label->setContentsMargins(8, 4, 8, 4);
             label->setSpacing(4);
             label->addWidget(new SymbolView("chevron.left", 10, SymbolView::Weight::semibold, white(0.5)), 0,
                              Qt::AlignVCenter);
-            backLabel_ = new ElidedLabel(QString::fromStdString(state_.projectName.value_or("No project")),
-                                         windowFont(12), white(0.5));
+            backLabel_ = new ElidedLabel(QString::fromStdString(state_.projectName.value_or("No project")), uiFont(12),
+                                         white(0.5));
             label->addWidget(backLabel_, 0, Qt::AlignVCenter);
             return capsule;
         });
     backButton_->setToolTip("Back to song");
     row->addWidget(backButton_, 0, Qt::AlignVCenter);
 
-    title_ = new ElidedLabel("Chat", windowFont(13, QFont::Medium), white(0.7));
+    title_ = new ElidedLabel("Chat", uiFont(13, QFont::Medium), white(0.7));
     title_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     row->addWidget(title_, 0, Qt::AlignVCenter);
     row->addStretch(1);
@@ -87,18 +85,12 @@ TopBar::TopBar(TopBarActions actions, QWidget* parent) : QWidget(parent), action
     menu_->addAction("Clear chat", [this] {
         if (actions_.clearChat) actions_.clearChat();
     });
-    menuButton_ =
-        new HoverButton([this] { menu_->popup(menuButton_->mapToGlobal(QPoint(0, menuButton_->height()))); },
-                        [](bool) {
-                            auto* circle = new FilledBox;
-                            circle->setFill(toQColor(CorvaneTheme::buttonIdle), -1);
-                            circle->setFixedSize(28, 28);
-                            auto* center = new QHBoxLayout(circle);
-                            center->setContentsMargins(0, 0, 0, 0);
-                            center->addWidget(new SymbolView("ellipsis", 12, SymbolView::Weight::medium, white(0.4)), 0,
-                                              Qt::AlignCenter);
-                            return circle;
-                        });
+    menuButton_ = new HoverButton([this] { menu_->popup(menuButton_->mapToGlobal(QPoint(0, menuButton_->height()))); },
+                                  [](bool) {
+                                      return centredInSquare(
+                                          new SymbolView("ellipsis", 12, SymbolView::Weight::medium, white(0.4)), 28,
+                                          toQColor(CorvaneTheme::buttonIdle));
+                                  });
     menuButton_->setFixedSize(28, 28);
     row->addWidget(menuButton_, 0, Qt::AlignVCenter);
 
@@ -113,9 +105,9 @@ void TopBar::setState(const TopBarState& state) {
     state_ = state;
     sidebarButton_->setToolTip(state.sidebarVisible ? "Hide songs sidebar" : "Show songs sidebar");
     backButton_->setVisible(state.isChat);
-    if (backLabel_) backLabel_->setText(QString::fromStdString(state.projectName.value_or("No project")));
+    if (backLabel_) backLabel_->setFullText(QString::fromStdString(state.projectName.value_or("No project")));
     title_->setVisible(state.isChat);
-    title_->setText(state.threadTitle.empty() ? QString("Chat") : QString::fromStdString(state.threadTitle));
+    title_->setFullText(state.threadTitle.empty() ? QString("Chat") : QString::fromStdString(state.threadTitle));
     busy_->setVisible(state.isBusy);
     menuButton_->setVisible(state.isChat);
     // The test is on the brief as stored, spaces and all.

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "ui/widgets/animation_clock.h"
-#include "ui/widgets/window_style.h"
+#include "ui/widgets/widget_parts.h"
 
 namespace corvane {
 

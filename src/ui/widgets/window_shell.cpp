@@ -12,7 +12,8 @@
 #include "ui/transcript/theme.h"
 #include "ui/widgets/diagram_painter.h"
 #include "ui/widgets/hover_button.h"
-#include "ui/widgets/symbols_window.h"
+#include "ui/widgets/symbols.h"
+#include "ui/widgets/widget_parts.h"
 
 namespace corvane {
 
@@ -36,12 +37,8 @@ private:
 };
 
 QWidget* placeholder(const QString& text) {
-    auto* label = new QLabel(text);
+    auto* label = makeLabel(text, uiFont(12), white(0.3));
     label->setAlignment(Qt::AlignCenter);
-    label->setFont(windowFont(12));
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, white(0.3));
-    label->setPalette(palette);
     return label;
 }
 
@@ -63,11 +60,7 @@ QWidget* padded(QWidget* content, int left, int top, int right, int bottom) {
     return holder;
 }
 
-QWidget* line(const QColor& color) {
-    auto* box = new FilledBox;
-    box->setFill(color);
-    return box;
-}
+QWidget* line(const QColor& color) { return new PaintedBox(0, color); }
 
 }  // namespace
 
@@ -138,14 +131,13 @@ CompanionRootView::CompanionRootView(ShellActions actions, ShellViews views, dou
     songBriefStrip_ = new HoverButton(
         [this] { showSongBriefEditor(); },
         [this](bool hovered) {
-            auto* box = new FilledBox;
-            if (hovered) box->setFill(white(0.03));
+            auto* box = new PaintedBox(0, hovered ? std::optional(white(0.03)) : std::nullopt);
             auto* label = new QHBoxLayout(box);
             label->setContentsMargins(12, 4, 12, 4);
             label->setSpacing(6);
             const QColor color = white(hovered ? 0.5 : 0.3);
             label->addWidget(new SymbolView("music.note", 10, SymbolView::Weight::regular, color), 0, Qt::AlignVCenter);
-            songBriefLabel_ = new ElidedLabel(QString::fromStdString(songBriefPreview_), windowFont(11), color);
+            songBriefLabel_ = new ElidedLabel(QString::fromStdString(songBriefPreview_), uiFont(11), color);
             label->addWidget(songBriefLabel_, 1, Qt::AlignVCenter);
             return box;
         });
@@ -211,7 +203,7 @@ void CompanionRootView::updateSongBriefStrip() {
     const std::string preview = songBriefPreview(state_.songBrief);
     if (preview != songBriefPreview_) {
         songBriefPreview_ = preview;
-        if (songBriefLabel_) songBriefLabel_->setText(QString::fromStdString(preview));
+        if (songBriefLabel_) songBriefLabel_->setFullText(QString::fromStdString(preview));
     }
     songBriefStrip_->setVisible(!songBriefPreview_.empty());
 }

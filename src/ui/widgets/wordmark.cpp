@@ -6,12 +6,12 @@
 #include <cmath>
 
 #include "ui/transcript/theme.h"
-#include "ui/widgets/diagram_painter.h"
+#include "ui/widgets/widget_parts.h"
 
 namespace corvane {
 
 Wordmark::Wordmark(Style style, QWidget* parent) : QWidget(parent), style_(style) {
-    font_ = diagramFont({.size = style.fontSize, .weight = diagram::FontWeight::medium, .monospaced = true}, this);
+    font_ = uiFont(style.fontSize, QFont::Medium, true);
     font_.setLetterSpacing(QFont::AbsoluteSpacing, style.tracking);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }

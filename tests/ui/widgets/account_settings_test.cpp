@@ -10,7 +10,7 @@
 
 #include "test_support/temp_home.h"
 #include "ui/widgets/hover_button.h"
-#include "ui/widgets/panel_parts.h"
+#include "ui/widgets/widget_parts.h"
 #include "widget_pixels.h"
 
 namespace corvane {

@@ -114,6 +114,9 @@ TEST_F(LoginFormTest, FailuresWrapCentredInTheColumnUntilReplaced) {
     EXPECT_TRUE(error->isVisible()) << "typing does not clear it";
     form->setErrorMessage(std::nullopt);
     EXPECT_FALSE(error->isVisible());
+    // The message comes from the sign-in service: markup in it is shown, never followed.
+    form->setErrorMessage("<a href=\"https://elsewhere.example\">Reset here</a>");
+    EXPECT_EQ(error->textFormat(), Qt::PlainText);
 
     form->resize(300, 600);
     QApplication::processEvents();

@@ -55,15 +55,15 @@ TEST(TopBar, ChatShowsItsProjectTitleAndMenuWithFallbackTexts) {
     state.isChat = true;
     b.bar->setState(state);
     EXPECT_TRUE(b.bar->backButton()->isVisible());
-    EXPECT_EQ(b.bar->backLabel()->text(), "No project");
-    EXPECT_EQ(b.bar->titleLabel()->text(), "Chat");
+    EXPECT_EQ(b.bar->backLabel()->fullText(), "No project");
+    EXPECT_EQ(b.bar->titleLabel()->fullText(), "Chat");
     EXPECT_TRUE(b.bar->chatMenuButton()->isVisible());
     EXPECT_EQ(b.bar->backButton()->toolTip(), "Back to song");
     state.projectName = "Midnight Drive";
     state.threadTitle = "Vocal balance";
     b.bar->setState(state);
-    EXPECT_EQ(b.bar->backLabel()->text(), "Midnight Drive");
-    EXPECT_EQ(b.bar->titleLabel()->text(), "Vocal balance");
+    EXPECT_EQ(b.bar->backLabel()->fullText(), "Midnight Drive");
+    EXPECT_EQ(b.bar->titleLabel()->fullText(), "Vocal balance");
     click(*b.bar->backButton());
     EXPECT_EQ(b.backs, 1);
 }
