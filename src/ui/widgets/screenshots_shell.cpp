@@ -5,8 +5,12 @@
 #include <string>
 
 #include "app/simulated_host.h"
+#include "support/iso8601.h"
+#include "ui/widgets/input_bar.h"
 #include "ui/widgets/logic_pro_window.h"
+#include "ui/widgets/project_page.h"
 #include "ui/widgets/qt_main_queue.h"
+#include "ui/widgets/sidebar.h"
 #include "ui/widgets/transcript_view.h"
 #include "ui/widgets/window_shell.h"
 
@@ -64,15 +68,60 @@ QWidget* midTurnTranscript() {
     return view;
 }
 
-ShellViews sampleViews(bool withTranscript) {
+ConversationSummary thread(std::string id, std::string title, std::optional<std::string> project, std::string updatedAt,
+                           std::optional<std::string> preview = std::nullopt) {
+    ConversationSummary summary;
+    summary.threadID = std::move(id);
+    summary.title = std::move(title);
+    summary.projectName = std::move(project);
+    summary.updatedAt = std::move(updatedAt);
+    summary.lastMessagePreview = std::move(preview);
+    return summary;
+}
+
+std::vector<ConversationSummary> sampleThreads() {
+    return {thread("3", "Vocal balance in the chorus", "Midnight Drive", "2026-03-10T19:07:00.000Z",
+                   "The vocal sits 4 dB under the pads around 2.5 kHz."),
+            thread("2", "Kick and bass", "Midnight Drive", "2026-03-09T22:15:00.000Z",
+                   "Side-chained the bass to the kick, 3 dB of ducking."),
+            thread("1", "Master loudness", "Basement Demo", "2026-03-04T15:07:00.000Z"),
+            thread("4", "Chat 1", std::nullopt, "2026-03-01T10:00:00.000Z")};
+}
+
+// The real views, filled with sample values instead of a view model.
+ShellViews sampleViews(const ShellState& state, bool withTranscript) {
     ShellViews views;
     if (withTranscript) views.transcript = [] { return midTurnTranscript(); };
+    views.sidebar = [state](std::function<void()>) -> QWidget* {
+        auto* sidebar = new SidebarView({});
+        sidebar->setState(
+            {state.isChat ? NavigationState::chat("3") : NavigationState::projectPage(state.pageProjectName),
+             std::string("Midnight Drive"),
+             sampleThreads(),
+             {"Basement Demo", "Midnight Drive"}});
+        return sidebar;
+    };
+    views.projectPage = [](const std::optional<std::string>& name) -> QWidget* {
+        ChatDateContext dates{QLocale(QLocale::English, QLocale::UnitedStates), QTimeZone("America/New_York"),
+                              [] { return *ISO8601::parse("2026-03-10T20:00:00.000Z"); }};
+        auto* page = new ProjectPageView(name, {}, dates, still());
+        std::vector<ConversationSummary> chats;
+        for (auto& summary : sampleThreads())
+            if (summary.projectName == name) chats.push_back(summary);
+        page->setThreads(chats);
+        return page;
+    };
+    views.inputBar = [state]() -> QWidget* {
+        auto* bar = new MessageInputView({});
+        bar->setBusy(state.isBusy);
+        return bar;
+    };
     return views;
 }
 
 std::unique_ptr<QWidget> shell(QSize size, const ShellState& state, bool withTranscript = false,
                                bool openSidebar = false) {
-    auto* root = new CompanionRootView({}, sampleViews(withTranscript), 780, still());
+    auto* root = new CompanionRootView({}, sampleViews(state, withTranscript), 780, still());
     root->setState(state);
     auto frame = std::make_unique<Frame>(root, size);
     frame->setAttribute(Qt::WA_DontShowOnScreen);

@@ -187,7 +187,12 @@ void CompanionRootView::rebuildProjectPage() {
         return;
     }
     if (!shownPage_ || *shownPage_ != state_.pageProjectName) {
-        if (projectPage_) projectPage_->deleteLater();
+        // Deleted later (its own click may be what replaces it), but out of sight at once.
+        if (projectPage_) {
+            pageHolder_->layout()->removeWidget(projectPage_);
+            projectPage_->hide();
+            projectPage_->deleteLater();
+        }
         projectPage_ =
             views_.projectPage
                 ? views_.projectPage(state_.pageProjectName)

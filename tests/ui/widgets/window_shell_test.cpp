@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QPointer>
+
 #include <QApplication>
 #include <QLabel>
 #include <QMouseEvent>
@@ -135,6 +137,11 @@ TEST(CompanionRootView, PageOrChatAndBannersFollowTheState) {
     state.pageProjectName = "Song";
     state.accessibilityTrusted = false;
     h.root->setState(state);
+    // Another page replaces the first at once, before the event loop deletes it.
+    QPointer<QWidget> first = h.root->projectPage();
+    state.pageProjectName = "Other";
+    h.root->setState(state);
+    EXPECT_TRUE(first && !first->isVisible());
     EXPECT_TRUE(h.root->projectPage()->isVisible());
     EXPECT_FALSE(h.root->chatPane()->isVisible());
     EXPECT_TRUE(h.root->accessibilityBanner()->isVisible());
