@@ -11,10 +11,13 @@
 #include "test_support/temp_home.h"
 #include "ui/widgets/hover_button.h"
 #include "ui/widgets/widget_parts.h"
+#include "widget_events.h"
 #include "widget_pixels.h"
 
 namespace corvane {
 namespace {
+
+using corvane::testing::click;
 
 // The sign-in service's token answer, for any request.
 class TokenTransport final : public networking::HTTPTransport {
@@ -23,15 +26,6 @@ public:
         return {200, R"({"access_token":"a.e30.s","refresh_token":"refresh"})"};
     }
 };
-
-void click(QWidget& widget) {
-    const QPointF at(widget.width() / 2.0, widget.height() / 2.0);
-    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-        QMouseEvent event(type, at, widget.mapToGlobal(at), Qt::LeftButton,
-                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(&widget, &event);
-    }
-}
 
 void escape(QWidget& widget) {
     QKeyEvent event(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);

@@ -11,10 +11,13 @@
 #include "platform/standin/world.h"
 #include "test_support/temp_home.h"
 #include "ui/widgets/qt_main_queue.h"
+#include "widget_events.h"
 #include "widget_pixels.h"
 
 namespace corvane {
 namespace {
+
+using corvane::testing::pumpUntil;
 
 namespace mod = platform::modifier;
 
@@ -23,16 +26,6 @@ public:
     int checks = 0;
     void checkForUpdates() override { ++checks; }
 };
-
-bool pumpUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > 20000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 // The delegate over the simulated Logic Pro, its flags and opener recorded.
 class AppDelegateTest : public ::testing::Test {

@@ -6,19 +6,13 @@
 #include <QMouseEvent>
 #include <vector>
 
+#include "widget_events.h"
 #include "widget_pixels.h"
 
 namespace corvane {
 namespace {
 
-void click(QWidget& widget) {
-    const QPointF at(widget.width() / 2.0, widget.height() / 2.0);
-    for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-        QMouseEvent event(type, at, widget.mapToGlobal(at), Qt::LeftButton,
-                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(&widget, &event);
-    }
-}
+using corvane::testing::click;
 
 TEST(Banners, ButtonsHandTheirAddressesToTheOpener) {
     testing::ensureApplication();

@@ -12,21 +12,15 @@
 #include "ui/widgets/hover_button.h"
 #include "ui/widgets/input_bar.h"
 #include "ui/widgets/sidebar.h"
+#include "widget_events.h"
 #include "widget_pixels.h"
 
 namespace corvane {
 namespace {
 
-using Name = std::optional<std::string>;
+using corvane::testing::click;
 
-void click(QWidget& widget) {
-    const QPointF at(widget.width() / 2.0, widget.height() / 2.0);
-    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-        QMouseEvent event(type, at, widget.mapToGlobal(at), Qt::LeftButton,
-                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(&widget, &event);
-    }
-}
+using Name = std::optional<std::string>;
 
 class BarBindingsTest : public testing::ViewModelTest {};
 

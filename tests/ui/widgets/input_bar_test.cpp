@@ -20,10 +20,14 @@
 #include "ui/transcript/theme.h"
 #include "ui/widgets/diagram_painter.h"
 #include "ui/widgets/hover_button.h"
+#include "widget_events.h"
 #include "widget_pixels.h"
 
 namespace corvane {
 namespace {
+
+using corvane::testing::clickAt;
+using corvane::testing::click;
 
 using Drop = std::pair<std::string, std::string>;  // bytes, extension
 
@@ -41,16 +45,6 @@ struct Bar {
         view.show();
     }
 };
-
-void clickAt(QWidget& widget, QPointF at) {
-    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-        QMouseEvent event(type, at, widget.mapToGlobal(at), Qt::LeftButton,
-                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(&widget, &event);
-    }
-}
-
-void click(QWidget& widget) { clickAt(widget, QPointF(widget.width() / 2.0, widget.height() / 2.0)); }
 
 void key(QWidget& widget, int code, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QKeyEvent event(QEvent::KeyPress, code, modifiers, code == Qt::Key_Return ? "\r" : "");

@@ -9,21 +9,13 @@
 #include <thread>
 #include <vector>
 
+#include "widget_events.h"
 #include "widget_pixels.h"
 
 namespace corvane {
 namespace {
 
-// Runs the event loop until `done` holds; a wait for other threads, never a sleep.
-bool pumpUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > 20000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+using corvane::testing::pumpUntil;
 
 TEST(QtMainQueue, WorkFromOtherThreadsRunsOnTheUIThreadInOrder) {
     testing::ensureApplication();

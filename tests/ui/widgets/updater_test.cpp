@@ -8,10 +8,13 @@
 #include <mutex>
 
 #include "ui/widgets/qt_main_queue.h"
+#include "widget_events.h"
 #include "widget_pixels.h"
 
 namespace corvane {
 namespace {
+
+using corvane::testing::pumpUntil;
 
 // A feed that answers only when released.
 class GatedFeed final : public networking::HTTPTransport {
@@ -39,16 +42,6 @@ private:
     std::condition_variable released_;
     bool open_ = false;
 };
-
-bool pumpUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > 20000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 struct Shown {
     std::string title;
