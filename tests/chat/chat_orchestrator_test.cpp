@@ -6,11 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <deque>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,6 +18,7 @@
 #include "platform/standin/standin_fixture.h"
 #include "plugins/plugin_editors_fixture.h"
 #include "plugins/plugin_map_store.h"
+#include "test_support/scripted_chat_backend.h"
 #include "test_support/temp_home.h"
 #include "ui/shield/input_shield.h"
 
@@ -28,85 +26,6 @@ namespace corvane::testing {
 namespace {
 
 using nlohmann::json;
-
-// The chat backend as the client sees it: each request gets the next scripted answer.
-class ScriptedTransport final : public networking::HTTPTransport {
-public:
-    using Step = std::function<networking::HTTPClientResponse(const json& body)>;
-
-    void push(Step step) {
-        std::lock_guard lock(mutex_);
-        steps_.push_back(std::move(step));
-    }
-    void reply(json body) {
-        push([body](const json&) { return networking::HTTPClientResponse{200, body.dump()}; });
-    }
-    networking::HTTPClientResponse send(const networking::HTTPClientRequest& request, std::stop_token) override {
-        Step step;
-        {
-            std::lock_guard lock(mutex_);
-            bodies_.push_back(json::parse(request.body.value_or("{}")));
-            if (steps_.empty()) return {500, R"({"error":"script exhausted"})"};
-            step = std::move(steps_.front());
-            steps_.pop_front();
-        }
-        return step(bodies_.back());
-    }
-    std::vector<json> bodies() const {
-        std::lock_guard lock(mutex_);
-        return bodies_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::deque<Step> steps_;
-    std::vector<json> bodies_;
-};
-
-json callsReply(const std::vector<AgentToolCall>& calls) {
-    static int next = 0;
-    json output = json::array();
-    for (const auto& c : calls)
-        output.push_back(
-            {{"type", "function_call"}, {"call_id", c.callID}, {"name", c.name}, {"arguments", c.argumentsJSON}});
-    return {{"id", "resp_" + std::to_string(++next)}, {"output", output}};
-}
-json textReply(const std::string& text) {
-    return {
-        {"id", "resp_text"},
-        {"output",
-         json::array({{{"type", "message"}, {"content", json::array({{{"type", "output_text"}, {"text", text}}})}}})}};
-}
-json emptyReply() { return {{"id", "resp_empty"}, {"output", json::array()}}; }
-json respondReply(const std::string& prose) {
-    return callsReply({{"call_respond", "respond", json{{"prose", prose}}.dump()}});
-}
-
-// A door a tool waits at until the test opens it; no clock involved, nothing is timed.
-class Gate {
-public:
-    void arrive() {
-        std::unique_lock lock(mutex_);
-        arrived_ = true;
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return open_; });
-    }
-    void waitForArrival() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return arrived_; });
-    }
-    void open() {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool arrived_ = false;
-    bool open_ = false;
-};
 
 struct Outcome {
     std::vector<AgentEvent> events;
@@ -198,7 +117,7 @@ protected:
     LogicInspector logic;
     PluginMapStore maps{std::string(CORVANE_SOURCE_DIR) + "/resources"};
     PluginInspector plugins{logic, maps};
-    std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
+    std::shared_ptr<ScriptedChatBackend> transport = std::make_shared<ScriptedChatBackend>();
     networking::BackendChatService backend{"http://127.0.0.1:9/api/ai/chat", "gpt-5", transport};
     std::unique_ptr<ChatOrchestrator> orchestrator = std::make_unique<ChatOrchestrator>(
         ChatOrchestrator::Services{inventory, backend, conversations, memories, logic, plugins, logger, {}},
@@ -263,7 +182,7 @@ TEST_F(ChatOrchestratorTest, TheReplyAtRoundFifteenEndsTheTurn) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        transport = std::make_shared<ScriptedTransport>();
+        transport = std::make_shared<ScriptedChatBackend>();
         networking::BackendChatService service{"http://127.0.0.1:9/api/ai/chat", "gpt-5", transport};
         service.setAuthTokenProvider([] { return std::optional<std::string>("token"); });
         orchestrator = std::make_unique<ChatOrchestrator>(
@@ -273,10 +192,10 @@ TEST_F(ChatOrchestratorTest, TheReplyAtRoundFifteenEndsTheTurn) {
         transport->reply(c.last);
         const auto o = run();
 
-        const auto bodies = transport->bodies();
-        ASSERT_EQ(bodies.size(), 16u);
-        for (std::size_t i = 1; i < bodies.size(); ++i)
-            EXPECT_TRUE(mentions(bodies[i], ChatOrchestrator::kEmptyReplyNudge)) << i;
+        const auto sent = transport->requests();
+        ASSERT_EQ(sent.size(), 16u);
+        for (std::size_t i = 1; i < sent.size(); ++i)
+            EXPECT_TRUE(mentions(sent[i].body, ChatOrchestrator::kEmptyReplyNudge)) << i;
         EXPECT_EQ(o.thinking, 16);
         EXPECT_EQ(o.response.ok, c.ok);
         const auto log = lastLog();
@@ -311,14 +230,14 @@ TEST_F(ChatOrchestratorTest, TheParameterNudgeComesBeforeTheFreeTextNudgeAndEach
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        const auto before = transport->bodies().size();
+        const auto before = transport->requests().size();
         for (const auto& t : c.texts) transport->reply(textReply(t));
         const auto o = run();
-        const auto bodies = transport->bodies();
-        ASSERT_EQ(bodies.size() - before, 3u);
-        EXPECT_TRUE(mentions(bodies[before + 1], c.nudges[0]));
-        EXPECT_FALSE(mentions(bodies[before + 1], c.nudges[1]));
-        EXPECT_TRUE(mentions(bodies[before + 2], c.nudges[1]));
+        const auto sent = transport->requests();
+        ASSERT_EQ(sent.size() - before, 3u);
+        EXPECT_TRUE(mentions(sent[before + 1].body, c.nudges[0]));
+        EXPECT_FALSE(mentions(sent[before + 1].body, c.nudges[1]));
+        EXPECT_TRUE(mentions(sent[before + 2].body, c.nudges[1]));
         EXPECT_EQ(o.response.assistantMessage, c.texts.back());
         EXPECT_EQ(lastLog().totalRounds, 2);
     }
@@ -353,14 +272,10 @@ TEST_F(ChatOrchestratorTest, EveryEndingClearsTheCapturesAndLogsItsRoundsAndErro
     const std::vector<Case> cases{
         {"respond", [&] { transport->reply(emptyReply()), transport->reply(respondReply("Fine")); }, 1, "Fine", 1,
          false},
-        {"backend failure",
-         [&] {
-             transport->push([](const json&) { return networking::HTTPClientResponse{500, R"({"error":"boom"})"}; });
-         },
-         0, "ERROR: ", 1, true},
+        {"backend failure", [&] { transport->status(500, R"({"error":"boom"})"); }, 0, "ERROR: ", 1, true},
         {"stopped during the first request",
          [&] {
-             transport->push([&](const json&) {
+             transport->push([&](const json&, std::stop_token) {
                  orchestrator->cancelCurrentTurn();
                  return networking::HTTPClientResponse{200, respondReply("late").dump()};
              });
@@ -435,7 +350,7 @@ TEST_F(ChatOrchestratorTest, StopLetsTheRunningToolFinishRunsNoFurtherCallAndKee
 
     EXPECT_TRUE(shieldUpAfterStop);
     EXPECT_FALSE(secondRan);
-    EXPECT_EQ(transport->bodies().size(), 1u);  // no round after the stop
+    EXPECT_EQ(transport->requests().size(), 1u);  // no round after the stop
     ASSERT_EQ(o.completed.size(), 2u);
     EXPECT_EQ(o.completed[1].status, ToolCallStatus::failed);
     EXPECT_EQ(o.completed[1].summary, ChatToolExecutor::kStoppedCallMessage);
@@ -469,7 +384,7 @@ TEST_F(ChatOrchestratorTest, StopFromAnotherThreadWhileAToolRuns) {
 }
 
 TEST_F(ChatOrchestratorTest, ABackendErrorSayingCancelledIsAnErrorNotAStop) {
-    transport->push([](const json&) -> networking::HTTPClientResponse {
+    transport->push([](const json&, std::stop_token) -> networking::HTTPClientResponse {
         throw networking::TransportError("request cancelled by the proxy");
     });
     const auto o = run();
@@ -494,15 +409,15 @@ TEST_F(ChatOrchestratorTest, AFailedRespondGoesBackToTheModelAndNeverEndsAsAnEmp
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        const auto before = transport->bodies().size();
+        const auto before = transport->requests().size();
         transport->reply(c.failing);
         transport->reply(respondReply("Now with words"));
         const auto o = run();
         EXPECT_TRUE(o.response.ok);
         EXPECT_EQ(o.response.assistantMessage, "Now with words");
-        const auto bodies = transport->bodies();
-        ASSERT_EQ(bodies.size() - before, 2u);
-        EXPECT_TRUE(mentions(bodies[before + 1], c.expectedInBody)) << bodies[before + 1].dump();
+        const auto sent = transport->requests();
+        ASSERT_EQ(sent.size() - before, 2u);
+        EXPECT_TRUE(mentions(sent[before + 1].body, c.expectedInBody)) << sent[before + 1].body.dump();
     }
 
     // One that never gets it right runs into the round limit and is reported as failed.

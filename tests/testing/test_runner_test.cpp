@@ -5,13 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <mutex>
-#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -20,67 +16,13 @@
 #include "platform/standin/standin_fixture.h"
 #include "plugins/plugin_map_store.h"
 #include "support/files.h"
+#include "test_support/scripted_chat_backend.h"
 #include "test_support/temp_home.h"
 
 namespace corvane::testing {
 namespace {
 
 using nlohmann::json;
-
-class ScriptedTransport final : public networking::HTTPTransport {
-public:
-    using Step = std::function<networking::HTTPClientResponse(std::stop_token)>;
-
-    void push(Step step) {
-        std::lock_guard lock(mutex_);
-        steps_.push_back(std::move(step));
-    }
-    void calls(const std::vector<AgentToolCall>& calls) {
-        json output = json::array();
-        for (const auto& c : calls)
-            output.push_back(
-                {{"type", "function_call"}, {"call_id", c.callID}, {"name", c.name}, {"arguments", c.argumentsJSON}});
-        const std::string body = json{{"id", "resp_" + std::to_string(++replies_)}, {"output", output}}.dump();
-        push([body](std::stop_token) { return networking::HTTPClientResponse{200, body}; });
-    }
-    void respond(const std::string& prose) { calls({{"call_respond", "respond", json{{"prose", prose}}.dump()}}); }
-    networking::HTTPClientResponse send(const networking::HTTPClientRequest&, std::stop_token stop) override {
-        Step step;
-        {
-            std::lock_guard lock(mutex_);
-            if (steps_.empty()) return {500, R"({"error":"script exhausted"})"};
-            step = std::move(steps_.front());
-            steps_.pop_front();
-        }
-        return step(stop);
-    }
-
-private:
-    std::mutex mutex_;
-    std::deque<Step> steps_;
-    int replies_ = 0;
-};
-
-// Holds a backend request until the turn is stopped, or until opened.
-class Hold {
-public:
-    networking::HTTPClientResponse wait(std::stop_token stop) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, stop, [this] { return open_; });
-        if (!open_) throw networking::TransportError("cancelled");
-        return {500, R"({"error":"released"})"};
-    }
-    void open() {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable_any changed_;
-    bool open_ = false;
-};
 
 class TestRunnerTest : public standin::testing::StandinTest {
 protected:
@@ -124,7 +66,7 @@ protected:
     PluginMapStore maps{std::string(CORVANE_SOURCE_DIR) + "/resources"};
     PluginInspector plugins{logic, maps};
     CaptureService capture{logic, permissions};
-    std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
+    std::shared_ptr<ScriptedChatBackend> transport = std::make_shared<ScriptedChatBackend>();
     networking::BackendChatService backend{"http://127.0.0.1:9/api/ai/chat", "gpt-5", transport};
     std::unique_ptr<ChatOrchestrator> orchestrator = std::make_unique<ChatOrchestrator>(
         ChatOrchestrator::Services{inventory, backend, conversations, memories, logic, plugins, logger, {}},
@@ -142,8 +84,8 @@ TEST_F(TestRunnerTest, ARunChecksTheSnapshotsTheReplyAndItsOwnTurnsLog) {
     other.totalRounds = 9;
     ASSERT_TRUE(writeFileAtomically(logger.logsDir() / "9999-01-01T00-00-00Z.json", json(other).dump()));
 
-    transport->calls({{"c1", "set_track_mute", R"({"track_names":["Guitar"],"enabled":true})"}});
-    transport->respond("Guitar is muted.");
+    transport->reply(callsReply({{"c1", "set_track_mute", R"({"track_names":["Guitar"],"enabled":true})"}}));
+    transport->reply(respondReply("Guitar is muted."));
     auto test = testCase("mute-guitar", {{"track", "Guitar", "mute", "changed", {}, {}, {}},
                                          {"track", "guitar", "mute", "is_on", {}, {}, {}},
                                          {"tool", {}, {}, "was_called", "set_track_mute", {}, {}},
@@ -186,10 +128,7 @@ TEST_F(TestRunnerTest, ATurnThatFailsFailsTheTestWhateverItsAssertions) {
         std::string error;
     };
     const std::vector<Case> cases{
-        {"backend error",
-         [this] { transport->push([](std::stop_token) {
-                      return networking::HTTPClientResponse{500, "{}"};
-                  }); }, ""},
+        {"backend error", [this] { transport->status(500); }, ""},
         {"no sign-in token", [this] { backend.setAuthTokenProvider([] { return std::optional<std::string>(); }); }, ""},
     };
     for (const auto& c : cases) {
@@ -208,11 +147,11 @@ TEST_F(TestRunnerTest, ATurnThatFailsFailsTheTestWhateverItsAssertions) {
 }
 
 TEST_F(TestRunnerTest, ATurnPastItsTimeOutIsStoppedBeforeTheAfterSnapshots) {
-    transport->calls({{"c1", "set_track_mute", R"({"track_names":["Guitar"],"enabled":true})"}});
-    Hold hold;
-    transport->push([&](std::stop_token stop) {
+    transport->reply(callsReply({{"c1", "set_track_mute", R"({"track_names":["Guitar"],"enabled":true})"}}));
+    Gate gate;
+    transport->push([&](const json&, std::stop_token stop) {
         world().advance(31);
-        return hold.wait(stop);
+        return holdAt(gate, stop);
     });
     auto test = testCase("slow", {{"agent", {}, {}, "response_contains", {}, {}, "muted"}});
     test.timeoutSeconds = 30;
@@ -230,8 +169,8 @@ TEST_F(TestRunnerTest, ATurnPastItsTimeOutIsStoppedBeforeTheAfterSnapshots) {
 }
 
 TEST_F(TestRunnerTest, TheWindowsTurnKeepsLogicProUntilItEnds) {
-    Hold hold;
-    transport->push([&](std::stop_token stop) { return hold.wait(stop); });
+    Gate gate;
+    transport->hold(gate);
     ChatRequest window;
     window.message = "Check the mix";
     auto windowStream = orchestrator->handleChatStreaming(window);
@@ -249,7 +188,7 @@ TEST_F(TestRunnerTest, TheWindowsTurnKeepsLogicProUntilItEnds) {
     EXPECT_FALSE(runner().snapshot({"Guitar"}));
     EXPECT_EQ(runner().prompt("Hi", 5).error, ChatOrchestrator::kBusyMessage);
 
-    hold.open();
+    gate.open();
     windowStream->collect();
 }
 
@@ -258,7 +197,7 @@ TEST_F(TestRunnerTest, ASuiteRunsEveryIDInOrderAndReportsWhatDidNotLoad) {
     writeCase("broken.json", R"({"id":"broken","prompt":"x","assertions":[],})");
     writeCase("renamed.json", R"({"id":"inner-id","prompt":"x","captureScreenshots":false,"assertions":[]})");
     writeCase("escape.json", R"({"id":"../escape","prompt":"x","assertions":[]})");
-    for (int i = 0; i < 3; ++i) transport->respond("Done.");
+    for (int i = 0; i < 3; ++i) transport->reply(respondReply("Done."));
 
     const auto suite = runner().runSuite({"quick", "missing", "broken", "quick", "renamed", "../quick", "escape"});
     EXPECT_EQ(suite.suite, "quick,missing,broken,quick,renamed,../quick,escape");

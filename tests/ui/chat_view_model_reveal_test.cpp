@@ -2,8 +2,6 @@
 
 #include "ui/chat_view_model.h"
 
-#include <future>
-
 #include "support/files.h"
 #include "support/image_encoding.h"
 #include "support/unicode.h"
@@ -98,18 +96,14 @@ TEST_F(ChatViewModelRevealTest, ATitleRenamesTheExchangesThreadEvenAfterASwitch)
 
     // A title that arrives after the user opened another thread.
     model().setNavigation(NavigationState::projectPage(std::string("Demo Song")));
-    std::promise<void> release;
-    auto released = release.get_future().share();
-    transport_->push([released](const nlohmann::json&) {
-        released.wait();
-        return networking::HTTPClientResponse{200, textReply("Named later").dump()};
-    });
+    Gate release;
+    transport_->replyAfter(release, textReply("Named later"));
     model().sendMessage("second");
     const auto second = model().currentThreadID();
     store.append(ConversationRole::user, "second", second);
     finish("ok");
     model().switchConversation(other);
-    release.set_value();
+    release.open();
     ASSERT_TRUE(queue_.runUntil([&] {
         for (const auto& summary : model().threads())
             if (summary.threadID == second) return summary.title == "Named later";

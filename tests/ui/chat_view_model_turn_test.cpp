@@ -4,8 +4,6 @@
 
 #include "ui/chat_view_model.h"
 
-#include <future>
-
 #include "ui/view_model_fixture.h"
 
 namespace corvane::testing {
@@ -26,8 +24,8 @@ protected:
 
 TEST_F(ChatViewModelTurnTest, AWholeTurnThroughTheAgentLoopEndsRevealedAndTitled) {
     fakeTurns_ = false;
-    transport_->reply(callsReply({{"c1", "list_tracks"}, {"c2", "list_tracks"}}));
-    transport_->reply(callsReply({{"c3", "list_tracks"}}));
+    transport_->reply(callsReply({{"c1", "list_tracks", "{}"}, {"c2", "list_tracks", "{}"}}));
+    transport_->reply(callsReply({{"c3", "list_tracks", "{}"}}));
     transport_->reply(respondReply("The mix is balanced."));
     transport_->reply(textReply("\"Balance check.\""));
 
@@ -57,16 +55,12 @@ TEST_F(ChatViewModelTurnTest, AWholeTurnThroughTheAgentLoopEndsRevealedAndTitled
 
 TEST_F(ChatViewModelTurnTest, StopEndsTheTurnBeforeItsNextRound) {
     fakeTurns_ = false;
-    std::promise<void> answer;
-    auto answered = answer.get_future().share();
-    transport_->push([answered](const nlohmann::json&) {
-        answered.wait();
-        return networking::HTTPClientResponse{200, callsReply({{"c1", "list_tracks"}}).dump()};
-    });
+    Gate answer;
+    transport_->replyAfter(answer, callsReply({{"c1", "list_tracks", "{}"}}));
     model().sendMessage("Check it");
     ASSERT_TRUE(queue_.runUntil([&] { return transport_->requests().size() == 1; }));
     model().stopTurn();
-    answer.set_value();
+    answer.open();
     ASSERT_TRUE(queue_.runUntil([&] { return !model().isBusy(); }));
     EXPECT_EQ(model().statusMessage(), "Ready.");
     EXPECT_EQ(transport_->requests().size(), 1u);

@@ -7,10 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,74 +19,11 @@
 #include "platform/standin/standin_fixture.h"
 #include "platform/standin/world.h"
 #include "support/user_defaults.h"
+#include "test_support/scripted_chat_backend.h"
 #include "test_support/temp_home.h"
 #include "ui/chat_view_model.h"
 
 namespace corvane::testing {
-
-// The chat backend as the client sees it: each request gets the next scripted answer.
-class ScriptedTransport final : public networking::HTTPTransport {
-public:
-    using Step = std::function<networking::HTTPClientResponse(const nlohmann::json& body)>;
-
-    void push(Step step) {
-        std::lock_guard lock(mutex_);
-        steps_.push_back(std::move(step));
-    }
-    void reply(nlohmann::json body) {
-        push([body](const nlohmann::json&) { return networking::HTTPClientResponse{200, body.dump()}; });
-    }
-    void status(int code) {
-        push([code](const nlohmann::json&) { return networking::HTTPClientResponse{code, "{}"}; });
-    }
-    networking::HTTPClientResponse send(const networking::HTTPClientRequest& request, std::stop_token) override {
-        Step step;
-        nlohmann::json body;
-        {
-            std::lock_guard lock(mutex_);
-            body = nlohmann::json::parse(request.body.value_or("{}"), nullptr, false);
-            requests_.push_back({request.url, body});
-            if (steps_.empty()) return {500, R"({"error":"script exhausted"})"};
-            step = std::move(steps_.front());
-            steps_.pop_front();
-        }
-        return step(body);
-    }
-    struct Sent {
-        std::string url;
-        nlohmann::json body;
-    };
-    std::vector<Sent> requests() const {
-        std::lock_guard lock(mutex_);
-        return requests_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::deque<Step> steps_;
-    std::vector<Sent> requests_;
-};
-
-inline nlohmann::json callsReply(const std::vector<std::pair<std::string, std::string>>& calls) {
-    static int next = 0;
-    nlohmann::json output = nlohmann::json::array();
-    for (const auto& [id, name] : calls)
-        output.push_back({{"type", "function_call"}, {"call_id", id}, {"name", name}, {"arguments", "{}"}});
-    return {{"id", "resp_" + std::to_string(++next)}, {"output", output}};
-}
-
-inline nlohmann::json respondReply(const std::string& prose) {
-    nlohmann::json call = {{"type", "function_call"},
-                           {"call_id", "call_respond"},
-                           {"name", "respond"},
-                           {"arguments", nlohmann::json{{"prose", prose}}.dump()}};
-    return {{"id", "resp_respond"}, {"output", nlohmann::json::array({call})}};
-}
-
-inline nlohmann::json textReply(const std::string& text) {
-    nlohmann::json content = nlohmann::json::array({{{"type", "output_text"}, {"text", text}}});
-    return {{"id", "resp_text"}, {"output", nlohmann::json::array({{{"type", "message"}, {"content", content}}})}};
-}
 
 inline TrackAnalysisState liveState(const std::string& id, const std::string& trackName, bool withAnalysis = true) {
     TrackAnalysisState state;
@@ -122,7 +56,7 @@ inline ToolCallInfo toolCall(const std::string& id, std::int64_t round, const st
 class ViewModelTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        transport_ = std::make_shared<ScriptedTransport>();
+        transport_ = std::make_shared<ScriptedChatBackend>();
         app::CompanionController::Options options;
         options.port = 0;
         options.chatTransport = transport_;
@@ -196,7 +130,7 @@ protected:
         std::make_unique<standin::World>(standin::testing::demoSong(), standin::World::Options{&queue_});
     platform::ScopedServices services_{world_->services()};
     JSONFileUserDefaults defaults_;
-    std::shared_ptr<ScriptedTransport> transport_;
+    std::shared_ptr<ScriptedChatBackend> transport_;
     std::shared_ptr<app::CompanionController> controller_;
     bool fakeTurns_ = true;  // false: the controller's agent loop against the scripted backend
     std::vector<ChatRequest> requests_;
