@@ -145,7 +145,7 @@ public:
     bool isBusy() const { return isBusy_; }
     ModelTier selectedModelTier() const { return selectedModelTier_; }
     void setSelectedModelTier(ModelTier tier);  // persisted on every call
-    // The part of the reply revealed so far; the transcript shows it in place of the newest reply.
+    // The reply as revealed so far; the transcript shows it in place of the newest reply.
     const std::optional<std::string>& streamingText() const { return streamingText_; }
     std::int64_t streamedLength() const { return streamedLength_; }
     bool pluginDetected() const { return pluginDetected_; }
