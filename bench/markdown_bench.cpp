@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/transcript/markdown.h"
+#include "transcript/markdown.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/widgets/transcript_view.h"
+#include "widgets/transcript_view.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "chat/chat_response_composer.h"
 #include "platform/platform.h"
 #include "support/unicode.h"
-#include "ui/shield/input_shield.h"
+#include "shield/input_shield.h"
 
 namespace corvane {
 

@@ -11,7 +11,7 @@
 #include "chat/chat_tool_executor.h"
 #include "support/numbers.h"
 #include "support/unicode.h"
-#include "ui/diagrams/analysis_resolver.h"
+#include "diagrams/analysis_resolver.h"
 
 namespace corvane {
 

@@ -13,7 +13,7 @@
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/unicode.h"
-#include "ui/shield/input_shield.h"
+#include "shield/input_shield.h"
 
 namespace corvane {
 

@@ -20,7 +20,7 @@
 #include "plugins/plugin_map_store.h"
 #include "test_support/scripted_chat_backend.h"
 #include "test_support/temp_home.h"
-#include "ui/shield/input_shield.h"
+#include "shield/input_shield.h"
 
 namespace corvane::testing {
 namespace {

@@ -7,7 +7,7 @@
 #include "platform/log.h"
 #include "platform/standin/standin_fixture.h"
 #include "test_support/temp_home.h"
-#include "ui/shield/input_shield.h"
+#include "shield/input_shield.h"
 
 namespace corvane {
 namespace {

@@ -1,0 +1,98 @@
+#include "shield/shield_platform.h"
+
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace corvane::shield {
+
+using platform::Rect;
+
+double primaryScreenHeight(const std::vector<Rect>& screens, std::optional<Rect> mainScreen) {
+    for (const auto& screen : screens)
+        if (screen.x == 0 && screen.y == 0) return screen.height;
+    if (mainScreen) return mainScreen->height;
+    return screens.empty() ? 0 : screens.front().height;
+}
+
+Rect flipped(Rect frame, double primaryHeight) {
+    return {frame.x, primaryHeight - frame.y - frame.height, frame.width, frame.height};
+}
+
+namespace {
+
+// A read that fails leaves no frame; a value of another kind counts as zero.
+template <class T>
+std::optional<T> readGeometry(const platform::AXElement& window, const char* attribute) {
+    platform::AXValue value;
+    if (window.copyAttributeValue(attribute, value) != platform::AXError::success) return std::nullopt;
+    if (const auto* typed = std::get_if<T>(&value)) return *typed;
+    return T{};
+}
+
+}  // namespace
+
+std::optional<Rect> logicMainWindowAXFrame() {
+    const auto apps = platform::workspace().runningApplications();
+    const auto logic = std::find_if(apps.begin(), apps.end(), [](const platform::RunningApplication& app) {
+        return app.bundleIdentifier == InputShield::logicBundleIdentifier;
+    });
+    if (logic == apps.end()) return std::nullopt;
+    const auto application = platform::accessibility().applicationElement(logic->processIdentifier);
+    platform::AXValue windows;
+    if (application.copyAttributeValue(platform::ax::kWindows, windows) != platform::AXError::success)
+        return std::nullopt;
+    const auto* list = std::get_if<std::vector<platform::AXElement>>(&windows);
+    if (!list) return std::nullopt;
+    for (const auto& window : *list) {
+        const std::string title = window.string(platform::ax::kTitle).value_or("");
+        if (title.find("- Tracks") == std::string::npos && title.find("- Mixer") == std::string::npos) continue;
+        const auto position = readGeometry<platform::Point>(window, platform::ax::kPosition);
+        const auto size = readGeometry<platform::Size>(window, platform::ax::kSize);
+        if (!position || !size) return std::nullopt;
+        return Rect{position->x, position->y, size->width, size->height};
+    }
+    return std::nullopt;
+}
+
+bool logicIsFrontmost() {
+    const auto front = platform::workspace().frontmostApplication();
+    return front && front->bundleIdentifier == InputShield::logicBundleIdentifier;
+}
+
+LabelLayout layoutLabels(double width, double height) {
+    const double labelWidth = std::min(width - 40, 700.0);
+    return {{(width - labelWidth) / 2, height / 2 - 20, labelWidth, 40}, {(width - 20) / 2, height / 2 - 48, 20, 20}};
+}
+
+InputShield::Environment platformEnvironment(Screens screens, platform::MainTimers* timers, LogicToDesktop toDesktop) {
+    auto height = [screens] {
+        return primaryScreenHeight(screens.all ? screens.all() : std::vector<Rect>{},
+                                   screens.main ? screens.main() : std::nullopt);
+    };
+    InputShield::Environment environment;
+    environment.logicIsFrontmost = [] { return logicIsFrontmost(); };
+    environment.logicMainWindowFrame = [height, toDesktop]() -> std::optional<Rect> {
+        auto frame = logicMainWindowAXFrame();
+        if (frame && toDesktop) frame = toDesktop(*frame);
+        if (!frame) return std::nullopt;
+        return flipped(*frame, height());
+    };
+    environment.mainScreenFrame = [screens, height]() -> std::optional<Rect> {
+        auto main = screens.main ? screens.main() : std::nullopt;
+        if (!main) return std::nullopt;
+        return flipped(*main, height());
+    };
+    environment.observeActivation = [](std::function<void()> activated) -> std::shared_ptr<void> {
+        auto& workspace = platform::workspace();
+        const auto token = workspace.addObserver(platform::WorkspaceNotification::didActivateApplication,
+                                                 [activated](const platform::RunningApplication&) { activated(); });
+        return std::shared_ptr<void>(nullptr, [&workspace, token](void*) { workspace.removeObserver(token); });
+    };
+    environment.timers = timers;
+    return environment;
+}
+
+}  // namespace corvane::shield

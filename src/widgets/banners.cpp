@@ -1,0 +1,77 @@
+#include "widgets/banners.h"
+
+#include <QHBoxLayout>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "widgets/hover_button.h"
+#include "widgets/symbols.h"
+
+namespace corvane {
+
+AccessibilityBanner::AccessibilityBanner(URLOpener openURL, QWidget* parent) : PaintedBox(parent) {
+    setFill(rgb255(160, 40, 40, 0.18));
+    setBottomLine(rgb255(255, 80, 80, 0.3));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(14, 10, 14, 10);
+    row->setSpacing(10);
+    row->addWidget(
+        new SymbolView("exclamationmark.octagon.fill", 12, SymbolView::Weight::semibold, rgb255(255, 80, 80), this), 0,
+        Qt::AlignVCenter);
+    auto* column = new QVBoxLayout;
+    column->setSpacing(1);
+    column->addWidget(new ElidedLabel("Accessibility permission required", uiFont(12, QFont::DemiBold), white(1)));
+    column->addWidget(new ElidedLabel("Corvane requires macOS Accessibility to operate.", uiFont(11), white(0.7)));
+    row->addLayout(column, 1);
+    enable_ = new TextButton("Enable Accessibility", {.font = uiFont(11, QFont::DemiBold),
+                                                      .text = white(1),
+                                                      .fill = rgb255(255, 80, 80, 0.9),
+                                                      .horizontalPadding = 12,
+                                                      .verticalPadding = 6,
+                                                      .cornerRadius = 6});
+    enable_->setFocusPolicy(Qt::NoFocus);  // the bar's buttons are clicked, not tabbed to
+    QObject::connect(enable_, &QPushButton::clicked, this, [openURL = std::move(openURL)] {
+        if (openURL) openURL(kSettingsURL);
+    });
+    row->addWidget(enable_, 0, Qt::AlignVCenter);
+}
+
+std::string PluginMissingBanner::downloadURL(const std::string& siteURL) {
+    const QUrl url(QString::fromStdString(siteURL + "/download"), QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty()) return {};
+    return url.toString().toStdString();
+}
+
+PluginMissingBanner::PluginMissingBanner(std::string siteURL, URLOpener openURL, std::function<void()> dismiss,
+                                         QWidget* parent)
+    : PaintedBox(parent) {
+    setFill(rgb255(160, 120, 30, 0.18));
+    setBottomLine(rgb255(255, 200, 80, 0.25));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(14, 8, 14, 8);
+    row->setSpacing(10);
+    row->addWidget(
+        new SymbolView("exclamationmark.triangle.fill", 11, SymbolView::Weight::semibold, rgb255(255, 200, 80), this),
+        0, Qt::AlignVCenter);
+    row->addWidget(new ElidedLabel("Corvane plugin not detected.", uiFont(12, QFont::Medium), white(0.9)), 0,
+                   Qt::AlignVCenter);
+    install_ = new TextButton("Install instructions \u2192",
+                              {.font = uiFont(12, QFont::Medium), .text = rgb255(255, 200, 80), .underlined = true});
+    install_->setFocusPolicy(Qt::NoFocus);
+    QObject::connect(install_, &QPushButton::clicked, this,
+                     [siteURL = std::move(siteURL), openURL = std::move(openURL)] {
+                         const std::string url = downloadURL(siteURL);
+                         if (!url.empty() && openURL) openURL(url);
+                     });
+    row->addWidget(install_, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+    auto* dismissButton = new HoverButton(std::move(dismiss), [](bool) {
+        return centredInSquare(new SymbolView("xmark", 10, SymbolView::Weight::medium, white(0.5)), 16);
+    });
+    dismissButton->setFixedSize(16, 16);
+    dismissButton->setToolTip("Dismiss");
+    dismiss_ = dismissButton;
+    row->addWidget(dismiss_, 0, Qt::AlignVCenter);
+}
+
+}  // namespace corvane

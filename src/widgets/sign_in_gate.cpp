@@ -1,0 +1,81 @@
+#include "widgets/sign_in_gate.h"
+
+#include <QMetaObject>
+
+#include "networking/auth_service.h"
+#include "platform/platform.h"
+
+namespace corvane {
+
+SignInGate::SignInGate(QWidget* appContent, LoginForm::Actions actions, const std::string& siteURL, QWidget* parent)
+    : SignInGate(appContent, std::move(actions), siteURL, nullptr, parent) {}
+
+SignInGate::SignInGate(QWidget* appContent, LoginForm::Actions actions, const std::string& siteURL,
+                       networking::AuthService* auth, QWidget* parent)
+    : QWidget(parent),
+      stack_(new QStackedLayout(this)),
+      content_(appContent),
+      actions_(std::move(actions)),
+      signupURL_(siteURL + kSignupPath),
+      forgotURL_(siteURL + kForgotPasswordPath),
+      auth_(auth) {
+    stack_->setContentsMargins(0, 0, 0, 0);
+    stack_->addWidget(content_);
+    if (auth_) {
+        if (!actions_.onOpenURL)
+            actions_.onOpenURL = [](const std::string& url) { platform::workspace().openURL(url); };
+        actions_.onSubmit = [this](const std::string& email, const std::string& password) { signIn(email, password); };
+        authServiceChanged();
+    } else {
+        setAuthState({});
+    }
+}
+
+SignInGate::~SignInGate() = default;
+
+void SignInGate::setAuthState(const AuthState& state) {
+    if (state.isAuthenticated) {
+        stack_->setCurrentWidget(content_);
+        delete form_.data();
+        return;
+    }
+    if (!form_) {
+        form_ = new LoginForm(actions_, signupURL_, forgotURL_);
+        stack_->addWidget(form_);
+    }
+    form_->setLoading(state.isLoading || requestRunning_);
+    form_->setErrorMessage(state.errorMessage);
+    stack_->setCurrentWidget(form_);
+}
+
+SignInGate* SignInGate::forAuthService(networking::AuthService& auth, QWidget* appContent, const std::string& siteURL,
+                                       std::function<void(const std::string& url)> openURL, QWidget* parent) {
+    return new SignInGate(appContent, {{}, std::move(openURL)}, siteURL, &auth, parent);
+}
+
+void SignInGate::authServiceChanged() {
+    if (!auth_) return;
+    setAuthState({auth_->isAuthenticated(), auth_->isLoading(), auth_->errorMessage()});
+}
+
+// The service blocks for its answer, so it is asked off the UI thread. Until that thread is done
+// the form counts as busy, so a second Return cannot start a second request before the service
+// has raised its own loading flag.
+void SignInGate::signIn(const std::string& email, const std::string& password) {
+    if (!auth_ || requestRunning_) return;
+    requestRunning_ = true;
+    authServiceChanged();
+    if (request_.joinable()) request_.join();
+    request_ = std::jthread([this, email, password] {
+        auth_->signIn(email, password);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                requestRunning_ = false;
+                authServiceChanged();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+}  // namespace corvane

@@ -1,0 +1,99 @@
+#include "widgets/song_brief_sheet.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+#include "ui/chat_view_model.h"
+#include "transcript/theme.h"
+#include "widgets/diagram_painter.h"
+#include "widgets/widget_parts.h"
+
+namespace corvane {
+
+namespace {
+constexpr int kWidth = 400;
+constexpr int kEditorMinHeight = 100;
+constexpr int kEditorPadding = 10;
+}  // namespace
+
+SongBriefEditorSheet::SongBriefEditorSheet(std::string text, std::function<void(const std::string&)> onSave,
+                                           QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), onSave_(std::move(onSave)) {
+    QVBoxLayout* stack = sheetColumn(this, QStringLiteral("Song brief"), white(1));
+    auto* hint = makeLabel(QStringLiteral("Describe the genre, references, vibe, arrangement, and mix intent."),
+                           uiFont(12), toQColor(CorvaneTheme::textSecondary));
+    hint->setWordWrap(true);
+    stack->addWidget(hint);
+
+    auto* panel = new PaintedBox(10, toQColor(CorvaneTheme::surfaceElevated), toQColor(CorvaneTheme::surfaceBorder));
+    auto* panelLayout = new QVBoxLayout(panel);
+    panelLayout->setContentsMargins(kEditorPadding, kEditorPadding, kEditorPadding, kEditorPadding);
+    editor_ = plainEditor(13);
+    editor_->setPlainText(qText(text));
+    panelLayout->addWidget(editor_);
+    panel->setMinimumHeight(kEditorMinHeight);
+    panel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    stack->addWidget(panel, 1);
+
+    auto* buttons = new QHBoxLayout;
+    cancel_ = new TextButton(QStringLiteral("Cancel"), {.font = uiFont(13),
+                                                        .text = white(0.6),
+                                                        .fill = toQColor(CorvaneTheme::buttonIdle),
+                                                        .horizontalPadding = 16,
+                                                        .verticalPadding = 8});
+    save_ = new TextButton(QStringLiteral("Save"), {.font = uiFont(13, QFont::Medium),
+                                                    .text = white(1),
+                                                    .fill = toQColor(CorvaneTheme::primaryButton),
+                                                    .horizontalPadding = 20,
+                                                    .verticalPadding = 8});
+    QObject::connect(cancel_, &QPushButton::clicked, this, [this] { reject(); });
+    QObject::connect(save_, &QPushButton::clicked, this, [this] { save(); });
+    buttons->addWidget(cancel_);
+    buttons->addStretch(1);
+    buttons->addWidget(save_);
+    stack->addLayout(buttons);
+
+    // As wide as the sheet and as tall as its content wants; the editor takes any height the user
+    // adds by resizing.
+    setFixedWidth(kWidth);
+    stack->activate();
+    const int height = stack->totalHeightForWidth(kWidth);
+    setMinimumHeight(height);
+    resize(kWidth, height);
+}
+
+std::string SongBriefEditorSheet::text() const { return editorText(editor_); }
+
+void SongBriefEditorSheet::save() {
+    if (onSave_) onSave_(text());
+    accept();
+}
+
+// Without a window frame the sheet would melt into the window behind it, which has its colour.
+void SongBriefEditorSheet::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    paintSheetEdge(this);
+}
+
+void SongBriefEditorSheet::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Escape:
+        case Qt::Key_Return:
+        case Qt::Key_Enter: event->accept(); return;
+        default: QDialog::keyPressEvent(event);
+    }
+}
+
+SongBriefEditorSheet* makeSongBriefEditor(const std::shared_ptr<ChatViewModel>& viewModel, QWidget* parent) {
+    std::weak_ptr<ChatViewModel> weak = viewModel;
+    return new SongBriefEditorSheet(
+        viewModel->songBrief(),
+        [weak](const std::string& text) {
+            if (auto vm = weak.lock()) vm->saveSongBrief(text);
+        },
+        parent);
+}
+
+}  // namespace corvane

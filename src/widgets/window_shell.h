@@ -1,0 +1,145 @@
+#pragma once
+
+// The root view of the main window (CompanionRootView): the songs sidebar inline or over the
+// whole window, and the main column with the top bar, the banners and either the project page or
+// the chat pane; it presents the song-brief editor and the report sheet, and zooms the window on
+// a double click along its top edge.
+//
+// The views of other parts (sidebar, project page, transcript, input bar, sheets) come from
+// ShellViews factories; absent ones are shown as placeholders.
+
+#include <QDialog>
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "widgets/animation_clock.h"
+#include "widgets/banners.h"
+#include "widgets/top_bar.h"
+
+namespace corvane {
+
+class HoverButton;
+
+// What the root view reads of the view model.
+struct ShellState {
+    bool isChat = false;
+    std::optional<std::string> pageProjectName;     // the project page's project (projectPage only)
+    std::optional<std::string> currentProjectName;  // for the back button
+    std::string threadTitle;
+    bool isBusy = false;
+    std::string songBrief;
+    bool accessibilityTrusted = true;
+    bool showPluginMissingBanner = false;
+    bool reporting = false;  // an entry is being reported
+    friend bool operator==(const ShellState&, const ShellState&) = default;
+};
+
+// What the root view asks of the view model and the platform.
+struct ShellActions {
+    std::function<void()> loadConversations;                                             // when first shown
+    std::function<void(const std::optional<std::string>& projectName)> showProjectPage;  // the back button
+    std::function<void()> clearChat;
+    std::function<void()> dismissPluginBanner;
+    std::function<void()> endReport;  // the report sheet closed: the reported entry is let go
+    URLOpener openURL;
+    std::string siteURL;         // the plug-in download page's site
+    std::function<void()> zoom;  // null: the window toggles between zoomed and normal
+};
+
+// The other parts' views. The sidebar is built twice (inline and full-window); it calls
+// `navigated` after the user picked a song or chat in it.
+struct ShellViews {
+    std::function<QWidget*(std::function<void()> navigated)> sidebar;
+    std::function<QWidget*(const std::optional<std::string>& projectName)> projectPage;
+    std::function<QWidget*()> transcript;
+    std::function<QWidget*()> inputBar;
+    // Sheets: modal dialogs the root view opens and that close themselves.
+    std::function<QDialog*(QWidget* parent)> songBriefEditor;
+    std::function<QDialog*(QWidget* parent)> reportSheet;
+};
+
+class CompanionRootView : public QWidget {
+public:
+    static constexpr double kSidebarWidth = 210;
+    static constexpr double kSidebarAnimationSeconds = 0.18;
+    static constexpr int kTitleStripInset = 78;
+    static constexpr int kTitleStripHeight = 28;
+
+    CompanionRootView(ShellActions actions, ShellViews views, double compactSidebarThreshold = 780,
+                      AnimationClock& clock = AnimationClock::system(), QWidget* parent = nullptr);
+    void setState(const ShellState& state);
+    const ShellState& state() const { return state_; }
+
+    bool isCompact() const { return width() < threshold_; }
+    bool sidebarVisible() const { return sidebarVisible_; }
+    // The sidebar button's action: toggles with the animation.
+    void toggleSidebar();
+    void showSongBriefEditor();
+    bool showingSongBriefEditor() const { return songBriefSheet_ != nullptr; }
+    // Moves the sidebar's animation to the clock's present (the frame timer calls it).
+    void tick();
+
+    TopBar* topBar() const { return topBar_; }
+    QWidget* inlineSidebar() const { return inlineHolder_; }
+    QWidget* fullWindowSidebar() const { return fullSidebar_; }
+    AccessibilityBanner* accessibilityBanner() const { return accessibilityBanner_; }
+    PluginMissingBanner* pluginBanner() const { return pluginBanner_; }
+    QWidget* projectPage() const { return projectPage_; }
+    QWidget* chatPane() const { return chatPane_; }
+    HoverButton* songBriefStrip() const { return songBriefStrip_; }
+    QString songBriefStripText() const;
+    QWidget* titleStrip() const { return titleStrip_; }
+    QDialog* reportSheet() const { return reportSheet_; }
+
+    // The first 80 characters of the trimmed brief; empty when the trimmed brief is.
+    static std::string songBriefPreview(const std::string& brief);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void setSidebarVisible(bool visible, bool animated);
+    void layoutLayers();
+    void rebuildProjectPage();
+    void updateSongBriefStrip();
+    void syncReportSheet();
+    void zoom();
+
+    ShellActions actions_;
+    ShellViews views_;
+    double threshold_;
+    AnimationClock& clock_;
+    FrameTimer frames_;
+    ShellState state_;
+    bool firstShown_ = false;
+    bool wasCompact_ = false;
+    bool sidebarVisible_ = true;
+    Transition inlineShown_{1, kSidebarAnimationSeconds, Transition::Curve::easeInOut};
+    Transition fullShown_{0, kSidebarAnimationSeconds, Transition::Curve::easeInOut};
+
+    QWidget* mainRow_;
+    QWidget* inlineHolder_;
+    QWidget* inlineContent_;
+    QWidget* divider_;
+    QWidget* fullSidebar_;
+    QWidget* titleStrip_;
+    TopBar* topBar_;
+    AccessibilityBanner* accessibilityBanner_;
+    PluginMissingBanner* pluginBanner_;
+    QWidget* pageHolder_;
+    QWidget* projectPage_ = nullptr;
+    std::optional<std::optional<std::string>> shownPage_;
+    QWidget* chatPane_;
+    HoverButton* songBriefStrip_;
+    ElidedLabel* songBriefLabel_ = nullptr;  // the strip's current label
+    std::string songBriefPreview_;
+    QPointer<QDialog> songBriefSheet_;
+    QPointer<QDialog> reportSheet_;
+};
+
+}  // namespace corvane

@@ -1,0 +1,195 @@
+#include "widgets/app_delegate.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMenu>
+#include <sstream>
+
+#include "platform/standin/world.h"
+#include "test_support/temp_home.h"
+#include "widgets/qt_main_queue.h"
+#include "widget_events.h"
+#include "widget_pixels.h"
+
+namespace corvane {
+namespace {
+
+using corvane::testing::pumpUntil;
+
+namespace mod = platform::modifier;
+
+class NoUpdater final : public Updater {
+public:
+    int checks = 0;
+    void checkForUpdates() override { ++checks; }
+};
+
+// The delegate over the simulated Logic Pro, its flags and opener recorded.
+class AppDelegateTest : public ::testing::Test {
+protected:
+    void SetUp() override { testing::ensureApplication(); }
+
+    AppDelegate& launch(std::vector<std::string> arguments = {}, bool trusted = true) {
+        world_ = std::make_unique<standin::World>(
+            nlohmann::json::parse(
+                testing::readAll(std::string(CORVANE_SOURCE_DIR) + "/resources/Scenarios/demo-song.json")),
+            standin::World::Options{&queue_});
+        world_->updateFaults([&](standin::Faults& faults) { faults.accessibilityTrusted = trusted; });
+        services_ = std::make_unique<platform::ScopedServices>(world_->services());
+        app::CompanionController::Options controllerOptions;
+        controllerOptions.port = 0;
+        auto updater = std::make_unique<NoUpdater>();
+        updater_ = updater.get();
+        AppDelegate::Options options;
+        options.arguments = std::move(arguments);
+        options.openURL = [this](const std::string& url) { opened_.push_back(url); };
+        options.terminate = [this] { ++terminations_; };
+        options.out = &out_;
+        delegate_ = std::make_unique<AppDelegate>(app::CompanionController::create(controllerOptions),
+                                                  std::move(updater), hub_, queue_, queue_, std::move(options));
+        delegate_->applicationDidFinishLaunching();
+        return *delegate_;
+    }
+
+    void TearDown() override {
+        delegate_.reset();
+        services_.reset();
+        world_.reset();
+    }
+
+    QAction* menuItem(const QString& menu, const QString& item) {
+        for (QAction* top : delegate_->mainMenu()->actions())
+            if (top->text() == menu)
+                for (QAction* action : top->menu()->actions())
+                    if (action->text() == item) return action;
+        return nullptr;
+    }
+
+    testing::TempHome home_;
+    QtMainQueue queue_;
+    platform::KeyEventHub hub_;
+    std::unique_ptr<standin::World> world_;
+    std::unique_ptr<platform::ScopedServices> services_;
+    std::unique_ptr<AppDelegate> delegate_;
+    NoUpdater* updater_ = nullptr;
+    std::vector<std::string> opened_;
+    int terminations_ = 0;
+    std::ostringstream out_;
+};
+
+TEST(AppDelegateHotKey, ControlOptionLWithAnyOtherModifiersAndNothingElse) {
+    struct Case {
+        std::uint16_t key;
+        std::uint64_t flags;
+        bool down;
+        bool shows;
+    };
+    const Case cases[] = {
+        {37, mod::kControl | mod::kOption, true, true},
+        {37, mod::kControl | mod::kOption | mod::kShift, true, true},
+        {37, mod::kControl | mod::kOption | mod::kCommand, true, true},
+        {37, mod::kControl, true, false},
+        {37, mod::kOption, true, false},
+        {37, mod::kControl | mod::kOption, false, false},
+        {38, mod::kControl | mod::kOption, true, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AppDelegate::isShowWindowHotKey({c.key, c.down, c.flags, {}}), c.shows)
+            << c.key << " " << c.flags << " " << c.down;
+    const QKeyEvent own(QEvent::KeyPress, Qt::Key_L, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_TRUE(AppDelegate::isShowWindowHotKey(AppDelegate::keyEventFromQt(own)));
+}
+
+TEST_F(AppDelegateTest, LaunchServesTheAPIAndShowsTheWindowWithItsMenus) {
+    auto& delegate = launch({}, false);
+    EXPECT_NE(delegate.controller()->boundPort(), 0);
+    ASSERT_NE(delegate.mainWindow(), nullptr);
+    EXPECT_TRUE(delegate.mainWindow()->isVisible());
+    EXPECT_EQ(delegate.mainWindow()->windowTitle(), "Corvane");
+    EXPECT_EQ(delegate.mainWindow()->minimumSize(), QSize(600, 400));
+    EXPECT_EQ(delegate.mainWindow()->maximumSize(), QSize(5000, 5000));
+    EXPECT_NE(delegate.chatViewModel(), nullptr);
+    EXPECT_EQ(world_->accessibilityPrompts(), 1);  // untrusted: the system's prompt once
+
+    QStringList menus;
+    for (QAction* top : delegate.mainMenu()->actions()) menus << top->text();
+    EXPECT_EQ(menus, QStringList({"Corvane", "Edit", "Window", "Help"}));
+    ASSERT_NE(menuItem("Corvane", "Quit Corvane"), nullptr);
+    EXPECT_EQ(menuItem("Corvane", "Quit Corvane")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(menuItem("Edit", "Redo")->shortcut(), QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_Z));
+    EXPECT_EQ(menuItem("Window", "Minimize")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_M));
+    menuItem("Corvane", "Check for Updates\u2026")->trigger();
+    EXPECT_EQ(updater_->checks, 1);
+    menuItem("Corvane", "Quit Corvane")->trigger();
+    EXPECT_EQ(terminations_, 1);
+
+    delegate.applicationWillTerminate();
+    EXPECT_EQ(delegate.controller()->boundPort(), 0);
+}
+
+TEST_F(AppDelegateTest, HelpItemsOpenTheirAddresses) {
+    launch();
+    for (const char* item : {"Corvane Help", "Report a Bug", "Privacy Policy", "Terms of Service"})
+        menuItem("Help", item)->trigger();
+    const std::vector<std::string> expected{"https://corvane.app",
+                                            "mailto:support@corvane.app?subject=Corvane%20Bug%20Report",
+                                            "https://corvane.app/privacy", "https://corvane.app/terms"};
+    EXPECT_EQ(opened_, expected);
+    QAction notText("x");
+    notText.setData(42);
+    delegate_->openRepresentedURL(&notText);
+    delegate_->openRepresentedURL(nullptr);
+    EXPECT_EQ(opened_.size(), expected.size());
+}
+
+TEST_F(AppDelegateTest, HotKeyBringsTheClosedWindowBack) {
+    auto& delegate = launch();
+    QMainWindow* window = delegate.mainWindow();
+    window->close();
+    world_->setFrontmost(world_->logicPid());  // the user went on in Logic Pro
+    EXPECT_FALSE(window->isVisible());
+    hub_.deliver({37, true, mod::kControl, {}});
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window->isVisible());
+    // From another thread, as a global monitor calls.
+    std::thread([&] { hub_.deliver({37, true, mod::kControl | mod::kOption | mod::kShift, {}}); }).join();
+    ASSERT_TRUE(pumpUntil([&] { return window->isVisible(); }));
+    EXPECT_EQ(delegate.mainWindow(), window);
+    EXPECT_EQ(world_->frontmostPid(), world_->selfPid());  // the application was activated
+}
+
+TEST_F(AppDelegateTest, AboutPanelIsMadeOnceAndReused) {
+    auto& delegate = launch();
+    delegate.showCustomAboutPanel();
+    QWidget* first = delegate.aboutPanel();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->windowTitle(), "About Corvane");
+    EXPECT_EQ(first->size(), QSize(320, 380));
+    first->close();
+    delegate.showCustomAboutPanel();
+    EXPECT_EQ(delegate.aboutPanel(), first);
+    EXPECT_TRUE(first->isVisible());
+}
+
+TEST_F(AppDelegateTest, PrintHealthWinsOverCaptureTestAndEndsTheProgram) {
+    launch({"--capture-test", "--print-health"});
+    EXPECT_EQ(terminations_, 1);
+    const auto health = nlohmann::json::parse(out_.str());
+    EXPECT_TRUE(health.contains("appName"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(terminations_, 1);
+}
+
+TEST_F(AppDelegateTest, CaptureTestPrintsTheCaptureThenEndsTheProgram) {
+    launch({"--capture-test"});
+    EXPECT_EQ(terminations_, 0);  // the capture runs in a task after the launch sequence
+    ASSERT_TRUE(pumpUntil([&] { return terminations_ == 1; }));
+    const auto capture = nlohmann::json::parse(out_.str());
+    EXPECT_TRUE(capture.is_object());
+}
+
+}  // namespace
+}  // namespace corvane

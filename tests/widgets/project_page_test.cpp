@@ -1,0 +1,244 @@
+#include "widgets/project_page.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+
+#include "support/iso8601.h"
+#include "ui/chat_view_model.h"
+#include "ui/view_model_fixture.h"
+#include "widgets/chat_row.h"
+#include "widget_pixels.h"
+
+namespace corvane {
+namespace {
+
+// New York, on a day of summer time (UTC-4), in an English locale.
+ChatDateContext newYork(const std::string& now) {
+    return {QLocale(QLocale::English, QLocale::UnitedStates), QTimeZone("America/New_York"),
+            [now] { return *ISO8601::parse(now); }};
+}
+
+TEST(FormattedDate, TimeTodayMonthAndDayBeforeNothingForOtherForms) {
+    const auto context = newYork("2026-03-10T20:00:00.000Z");  // 4:00 PM there
+    const struct {
+        const char* updatedAt;
+        const char* shown;
+    } cases[] = {
+        {"2026-03-10T19:07:00.000Z", "3:07 PM"},
+        {"2026-03-10T04:00:00.000Z", "12:00 AM"},  // the first minute of the local day
+        {"2026-03-10T03:59:00.000Z", "Mar 9"},     // still yesterday there, though today in UTC
+        {"2026-03-04T15:07:00.250Z", "Mar 4"},
+        {"2025-12-25T12:00:00.000Z", "Dec 25"},
+        {"2026-03-10T19:07:00Z", ""},  // no fractional seconds: not the stored form
+        {"yesterday", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(formattedDate(c.updatedAt, context), c.shown) << c.updatedAt;
+}
+
+TEST(NewChatField, TrimsHorizontalWhiteSpaceOnly) {
+    EXPECT_EQ(trimmedNewChatText("  check the kick \t"), "check the kick");
+    EXPECT_EQ(trimmedNewChatText("\u3000\u00a0louder\u2009"), "louder");
+    EXPECT_EQ(trimmedNewChatText(" \t "), "");
+    EXPECT_EQ(trimmedNewChatText("\nkeep\n"), "\nkeep\n");
+}
+
+ConversationSummary summary(std::string id, std::string title, std::string updatedAt,
+                            std::optional<std::string> preview = std::nullopt) {
+    ConversationSummary s;
+    s.threadID = std::move(id);
+    s.title = std::move(title);
+    s.updatedAt = std::move(updatedAt);
+    s.lastMessagePreview = std::move(preview);
+    return s;
+}
+
+struct Recorded {
+    std::vector<std::string> sent, opened, deleted;
+};
+
+class ProjectPageTest : public ::testing::Test {
+protected:
+    std::unique_ptr<ProjectPageView> makePage(std::optional<std::string> name) {
+        ProjectPageView::Actions actions{[this](const std::string& t) { calls.sent.push_back(t); },
+                                         [this](const std::string& id) {
+                                             calls.opened.push_back(id);
+                                             if (afterOpen) afterOpen();
+                                         },
+                                         [this](const std::string& id) { calls.deleted.push_back(id); }};
+        auto page =
+            std::make_unique<ProjectPageView>(std::move(name), actions, newYork("2026-03-10T20:00:00.000Z"), clock);
+        page->resize(640, 480);
+        page->show();
+        return page;
+    }
+    void pressReturn(QWidget* widget) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+        QApplication::sendEvent(widget, &press);
+    }
+
+    ManualAnimationClock clock;
+    Recorded calls;
+    std::function<void()> afterOpen;
+};
+
+TEST_F(ProjectPageTest, HeaderNamesTheProjectOrNoProject) {
+    EXPECT_EQ(makePage(std::string("Night Drive"))->headerText(), "Night Drive");
+    auto page = makePage(std::nullopt);
+    EXPECT_EQ(page->headerText(), "No project");
+    EXPECT_EQ(page->newChatField()->placeholderText(), QString::fromUtf8("Start a new chat\u2026"));
+}
+
+TEST_F(ProjectPageTest, ReturnSendsTrimmedTextAndBlankTextStaysInTheField) {
+    auto page = makePage(std::string("Night Drive"));
+    QLineEdit* field = page->newChatField();
+    field->setText("   ");
+    pressReturn(field);
+    EXPECT_EQ(field->text(), "   ");
+    EXPECT_TRUE(calls.sent.empty());
+
+    field->setText("  make the chorus wider  ");
+    pressReturn(field);
+    EXPECT_EQ(field->text(), "");
+    EXPECT_EQ(calls.sent, std::vector<std::string>{"make the chorus wider"});
+}
+
+TEST_F(ProjectPageTest, RowsDividersAndEmptyState) {
+    auto page = makePage(std::nullopt);
+    EXPECT_TRUE(page->showsEmptyState());
+    EXPECT_FALSE(page->showsSectionLabel());
+    EXPECT_TRUE(page->rows().empty());
+
+    page->setThreads({summary("a", "Vocals", "2026-03-10T19:07:00.000Z", "Turn it up"),
+                      summary("b", "", "2026-03-04T15:07:00.000Z"), summary("c", "Drums", "not a date")});
+    ASSERT_EQ(page->rows().size(), 3u);
+    EXPECT_EQ(page->dividerCount(), 2);
+    EXPECT_TRUE(page->showsSectionLabel());
+    EXPECT_FALSE(page->showsEmptyState());
+    EXPECT_EQ(page->rows()[0]->date(), "3:07 PM");
+    EXPECT_EQ(page->rows()[1]->date(), "Mar 4");
+    EXPECT_EQ(page->rows()[1]->titleText(), "Chat");
+    EXPECT_EQ(page->rows()[2]->date(), "");
+
+    page->setThreads({});
+    EXPECT_TRUE(page->showsEmptyState());
+    EXPECT_EQ(page->dividerCount(), 0);
+}
+
+// Opening a chat changes the threads under the click (the view model reloads them): the
+// clicked row must live until its click is over.
+TEST_F(ProjectPageTest, RowsOpenAndDeleteTheirOwnThread) {
+    auto page = makePage(std::string("Night Drive"));
+    page->setThreads({summary("a", "Vocals", "2026-03-10T19:07:00.000Z"), summary("b", "Bass", "x")});
+    QPointer<ChatRowView> second = page->rows()[1];
+    afterOpen = [&] { page->setThreads({summary("b", "Bass", "x")}); };
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(200, 10), second->mapToGlobal(QPointF(200, 10)), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(200, 10), second->mapToGlobal(QPointF(200, 10)),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(second, &press);
+    QApplication::sendEvent(second, &release);
+    EXPECT_EQ(calls.opened, std::vector<std::string>{"b"});
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(second.isNull());
+    ASSERT_EQ(page->rows().size(), 1u);
+
+    ChatRowView* row = page->rows()[0];
+    row->setHovered(true);
+    row->deleteButton()->click();
+    EXPECT_EQ(calls.deleted, std::vector<std::string>{"b"});
+}
+
+}  // namespace
+}  // namespace corvane
+
+namespace corvane::testing {
+namespace {
+
+// The page bound to a real view model in front of the stores and the simulated Logic Pro.
+class BoundProjectPageTest : public ViewModelTest {
+protected:
+    std::string thread(const std::optional<std::string>& project, const std::string& message) {
+        auto& store = controller_->conversationStore();
+        const auto id = store.createThread(project).currentThreadID;
+        store.append(ConversationRole::user, message, id);
+        // Distinct update times, so the newest-first order is the order of creation reversed.
+        queue_.advance(0.01);
+        return id;
+    }
+    static std::vector<std::string> ids(const ProjectPageView& page) {
+        std::vector<std::string> out;
+        for (const auto* row : page.rows()) out.push_back(row->chat().threadID);
+        return out;
+    }
+    static void click(QWidget* row) {
+        for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent event(type, QPointF(60, 10), row->mapToGlobal(QPointF(60, 10)), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(row, &event);
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+};
+
+TEST_F(BoundProjectPageTest, ListsItsProjectsThreadsOpensSendsAndDeletes) {
+    const auto loose = thread(std::nullopt, "no project");
+    const auto first = thread(std::string("Night Drive"), "first");
+    const auto second = thread(std::string("Night Drive"), "second");
+    thread(std::string("Other Song"), "elsewhere");
+    model().loadConversations();
+
+    ProjectPageView none(model_, std::nullopt);
+    EXPECT_EQ(none.headerText(), "No project");
+    EXPECT_EQ(ids(none), std::vector<std::string>{loose});
+
+    ProjectPageView page(model_, std::string("Night Drive"));
+    page.show();
+    EXPECT_EQ(ids(page), (std::vector<std::string>{second, first}));
+
+    click(page.rows()[1]);
+    EXPECT_EQ(model().navigation(), NavigationState::chat(first));
+    EXPECT_EQ(model().currentThreadID(), first);
+
+    model().setAlertPresenter([](const ViewModelAlert&) { return std::size_t{0}; });
+    page.rows()[0]->setHovered(true);
+    page.rows()[0]->deleteButton()->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(ids(page), std::vector<std::string>{first});
+
+    // From the page (not a chat): a new thread of this project, opened, with the trimmed text.
+    model().setNavigation(NavigationState::projectPage(std::string("Night Drive")));
+    page.newChatField()->setText("  widen the chorus ");
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+    QApplication::sendEvent(page.newChatField(), &enter);
+    ASSERT_EQ(requests_.size(), 1u);
+    EXPECT_EQ(requests_[0].message, "widen the chorus");
+    ASSERT_TRUE(model().navigation().isChat());
+    EXPECT_EQ(page.rows().size(), 2u);
+    EXPECT_EQ(page.rows()[0]->chat().threadID, model().navigation().threadID);
+}
+
+TEST(ViewModelAlertBox, WarningWithItsButtonsInOrderDeleteDestructiveAndCancelOnEscape) {
+    ViewModelAlert alert{
+        ViewModelAlert::Style::warning, "Delete \"Vocals\"?", "This can't be undone.", {"Delete", "Cancel"}, 0};
+    std::unique_ptr<QMessageBox> box(makeAlertBox(alert));
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    EXPECT_EQ(box->text(), "Delete \"Vocals\"?");
+    EXPECT_EQ(box->informativeText(), "This can't be undone.");
+    ASSERT_EQ(box->buttons().size(), 2);
+    QAbstractButton* remove = box->defaultButton();
+    ASSERT_NE(remove, nullptr);
+    EXPECT_EQ(remove->text(), "Delete");
+    EXPECT_EQ(box->buttonRole(remove), QMessageBox::DestructiveRole);
+    ASSERT_NE(box->escapeButton(), nullptr);
+    EXPECT_EQ(box->escapeButton()->text(), "Cancel");
+}
+
+}  // namespace
+}  // namespace corvane::testing

@@ -1,0 +1,100 @@
+#include "widgets/song_brief_sheet.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "ui/chat_view_model.h"
+#include "ui/view_model_fixture.h"
+
+#include "widget_pixels.h"
+
+namespace corvane {
+namespace {
+
+class SongBriefSheetTest : public ::testing::Test {
+protected:
+    std::unique_ptr<SongBriefEditorSheet> open(const std::string& brief) {
+        auto sheet =
+            std::make_unique<SongBriefEditorSheet>(brief, [this](const std::string& t) { saved.push_back(t); });
+        sheet->show();
+        return sheet;
+    }
+    void key(QWidget* target, int key) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, key == Qt::Key_Return ? "\r" : "");
+        QApplication::sendEvent(target, &press);
+    }
+    std::vector<std::string> saved;
+};
+
+TEST_F(SongBriefSheetTest, SaveHandsOverTheTextExactlyAsTyped) {
+    const std::string brief = "\n\n  Dream pop, \u00a0like early Beach House.\n\tWide chorus.  \n\n";
+    auto sheet = open("old");
+    EXPECT_EQ(sheet->text(), "old");
+    sheet->editor()->setPlainText(QString::fromUtf8(brief));
+    sheet->saveButton()->click();
+    EXPECT_EQ(saved, std::vector<std::string>{brief});
+    EXPECT_FALSE(sheet->isVisible());
+
+    auto emptied = open("something");
+    emptied->editor()->clear();
+    emptied->saveButton()->click();
+    EXPECT_EQ(saved.back(), "");
+}
+
+TEST_F(SongBriefSheetTest, CancelDropsTheEditsAndNoKeyPressesAButton) {
+    auto sheet = open("");
+    EXPECT_EQ(sheet->text(), "");
+    sheet->editor()->setPlainText("half a thought");
+    EXPECT_FALSE(sheet->saveButton()->isDefault());
+    EXPECT_FALSE(sheet->saveButton()->autoDefault());
+    EXPECT_FALSE(sheet->cancelButton()->autoDefault());
+    key(sheet->saveButton(), Qt::Key_Return);
+    key(sheet.get(), Qt::Key_Escape);
+    key(sheet.get(), Qt::Key_Enter);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_TRUE(saved.empty());
+
+    sheet->cancelButton()->click();
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_TRUE(saved.empty());
+    EXPECT_EQ(sheet->width(), 400);
+}
+
+}  // namespace
+}  // namespace corvane
+
+namespace corvane::testing {
+namespace {
+
+class SongBriefPresenterTest : public ViewModelTest {};
+
+TEST_F(SongBriefPresenterTest, SeedsWithTheThreadsBriefSavesThroughTheViewModelAndCancelKeepsIt) {
+    auto& store = controller_->conversationStore();
+    const auto id = store.createThread(std::string("Night Drive")).currentThreadID;
+    store.updateSongBrief(std::string("Dream pop"), id);
+    model().loadConversations();
+    model().switchConversation(id);
+
+    std::unique_ptr<SongBriefEditorSheet> sheet(makeSongBriefEditor(model_, nullptr));
+    sheet->show();
+    EXPECT_EQ(sheet->text(), "Dream pop");
+    sheet->editor()->setPlainText("half a thought");
+    sheet->cancelButton()->click();
+    EXPECT_EQ(model().songBrief(), "Dream pop");
+
+    sheet.reset(makeSongBriefEditor(model_, nullptr));
+    sheet->show();
+    EXPECT_EQ(sheet->text(), "Dream pop");
+    sheet->editor()->setPlainText("Dream pop, 92 BPM\n");
+    sheet->saveButton()->click();
+    // The store trims what the sheet hands over as typed.
+    EXPECT_EQ(model().songBrief(), "Dream pop, 92 BPM");
+    EXPECT_EQ(store.conversationState(id).songBrief, "Dream pop, 92 BPM");
+}
+
+}  // namespace
+}  // namespace corvane::testing
