@@ -116,6 +116,13 @@ Json parse(std::string_view bytes) {
     }
 }
 
+std::optional<Json> parseObject(std::string_view bytes) {
+    if (bytes.empty()) return std::nullopt;
+    Json parsed = Json::parse(bytes, nullptr, /*allow_exceptions=*/false);
+    if (parsed.is_discarded() || !parsed.is_object()) return std::nullopt;
+    return parsed;
+}
+
 Json jsonNumber(double value) {
     if (!std::isfinite(value)) return nullptr;
     return value;

@@ -101,6 +101,9 @@ auto enumeration(const Json& value, const char* what, FromString fromString) {
 
 // A whole document: its syntax, then its shape.
 Json parse(std::string_view bytes);
+// The one lenient reader of request and argument bodies: a JSON object, or absent for anything
+// else (empty text, bad syntax, another kind of value). Never throws.
+std::optional<Json> parseObject(std::string_view bytes);
 
 template <class T>
 T decode(std::string_view bytes) {

@@ -1,5 +1,6 @@
 #include "support/json_writer.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -7,6 +8,23 @@
 #include <nlohmann/json.hpp>
 
 namespace corvane {
+
+std::string jsonText(const nlohmann::json& value, std::string_view fallback) {
+    std::string dumped;
+    try {
+        dumped = value.dump(2, ' ', false, nlohmann::json::error_handler_t::strict);
+    } catch (const nlohmann::json::exception&) {
+        return std::string(fallback);
+    }
+    // Outside texts JSON has no "/", so every one in the dump sits inside a text.
+    std::string out;
+    out.reserve(dumped.size() + static_cast<std::size_t>(std::count(dumped.begin(), dumped.end(), '/')));
+    for (char c : dumped) {
+        if (c == '/') out += '\\';
+        out += c;
+    }
+    return out;
+}
 
 namespace {
 // The length of the well-formed UTF-8 sequence at `p` (overlong forms, surrogates and code

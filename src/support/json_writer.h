@@ -5,7 +5,14 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 namespace corvane {
+
+// The one writer of JSON answers: two-space indentation, sorted keys, every "/" inside a text
+// escaped as "\/" (as the original answers were written), or `fallback` when the value cannot be
+// written (invalid UTF-8).
+std::string jsonText(const nlohmann::json& value, std::string_view fallback);
 
 // Writes JSON text straight from values, byte for byte as nlohmann::json::dump(2) writes the
 // same document (two-space indent, "key": value, non-ASCII kept as UTF-8), without building a

@@ -4,8 +4,18 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace corvane {
+
+// The one reader of numbers in text. It ignores the process locale (the window sets it from the
+// user's environment, where strtod would want a decimal comma). The whole text is the number:
+// an optional "+" or "-", then digits with an optional fraction and exponent, or "inf",
+// "infinity" or "nan" in any case; no blanks, no hexadecimal. Callers refuse non-finite values
+// where they mean nothing.
+std::optional<double> readNumber(std::string_view text);
+// An optional "+" or "-", then decimal digits only, within int64.
+std::optional<std::int64_t> readInteger(std::string_view text);
 
 // A double converted to an integer only when it is finite and, truncated toward zero, lies in
 // [lo, hi]; otherwise absent (never undefined behaviour).

@@ -56,6 +56,12 @@ bool hasPrefixIgnoringCase(std::string_view s, std::string_view prefix) {
 std::string trimmingWhitespace(std::string_view s) { return trim(s, false); }
 std::string trimmingWhitespaceAndNewlines(std::string_view s) { return trim(s, true); }
 
+std::string_view trimSpacesAndTabs(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
 std::vector<std::string> graphemes(std::string_view s) {
     std::vector<std::string> out;
     icu::UnicodeString us = u(s);

@@ -18,6 +18,9 @@ bool hasPrefixIgnoringCase(std::string_view s, std::string_view prefix);
 // Trimming by Unicode's White_Space property; the first form keeps line breaks.
 std::string trimmingWhitespace(std::string_view s);
 std::string trimmingWhitespaceAndNewlines(std::string_view s);
+// Trimming ASCII spaces and tabs only: the blanks of HTTP headers, tool arguments and
+// Accessibility values.
+std::string_view trimSpacesAndTabs(std::string_view s);
 
 // User-perceived characters (extended grapheme clusters).
 std::vector<std::string> graphemes(std::string_view s);
