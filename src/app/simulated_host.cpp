@@ -12,36 +12,25 @@
 
 namespace corvane::app {
 
-// Moves the virtual clock with wall time in small steps until stopped.
+// Moves the virtual clock with wall time in small steps until destroyed, which stops the wait
+// between steps at once.
 class SimulatedHost::Pacer {
 public:
     explicit Pacer(standin::World& world)
-        : thread_([this, &world] {
+        : thread_([&world](std::stop_token stop) {
               constexpr auto kStep = std::chrono::milliseconds(50);
-              std::unique_lock lock(mutex_);
-              while (!stopped_) {
-                  if (wake_.wait_for(lock, kStep, [&] { return stopped_; })) break;
-                  lock.unlock();
+              std::mutex mutex;
+              std::condition_variable_any wake;
+              std::unique_lock lock(mutex);
+              for (;;) {
+                  wake.wait_for(lock, stop, kStep, [] { return false; });  // one step, or the stop
+                  if (stop.stop_requested()) return;
                   world.advance(std::chrono::duration<double>(kStep).count());
-                  lock.lock();
               }
           }) {}
-    ~Pacer() {
-        {
-            std::lock_guard lock(mutex_);
-            stopped_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-    }
-    Pacer(const Pacer&) = delete;
-    Pacer& operator=(const Pacer&) = delete;
 
 private:
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stopped_ = false;
-    std::thread thread_;
+    std::jthread thread_;
 };
 
 std::string SimulatedHost::scenarioPathFromEnvironment() {

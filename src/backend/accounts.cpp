@@ -40,11 +40,11 @@ std::string sha256Hex(const std::string& text) {
     return hex(std::string(reinterpret_cast<const char*>(digest), sizeof digest));
 }
 
-nlohmann::json readObject(const fs::path& path) {
-    const FileRead file = readFile(path);
-    if (!file.ok()) return nlohmann::json::object();
-    auto json = nlohmann::json::parse(file.bytes, nullptr, false);
-    return json.is_object() ? json : nlohmann::json::object();
+// The file as an object, empty when it is missing or could not be decoded.
+StoreFile::Contents<nlohmann::json> readObject(StoreFile& file) {
+    auto contents = file.load<nlohmann::json>(decodeJSONObject);
+    if (!contents.value.is_object()) contents.value = nlohmann::json::object();
+    return contents;
 }
 
 }  // namespace
@@ -55,11 +55,9 @@ PasswordCost PasswordCost::interactive() {
 PasswordCost PasswordCost::minimum() { return {crypto_pwhash_OPSLIMIT_MIN, crypto_pwhash_MEMLIMIT_MIN}; }
 
 AccountStore::AccountStore(fs::path dataFolder, PasswordCost cost)
-    : file_(std::move(dataFolder) / "accounts.json"), cost_(cost) {
+    : file_(std::move(dataFolder) / "accounts.json", "AccountStore", {.mode = 0600}), cost_(cost) {
     initialiseSodium();
 }
-
-nlohmann::json AccountStore::readAccounts() const { return readObject(file_); }
 
 bool AccountStore::addUser(const std::string& email, const std::string& password) {
     const std::string key = normalisedEmail(email);
@@ -70,16 +68,16 @@ bool AccountStore::addUser(const std::string& email, const std::string& password
         return false;
     }
     std::lock_guard lock(mutex_);
-    auto accounts = readAccounts();
-    accounts[key] = {{"email", text::trimmingWhitespaceAndNewlines(email)}, {"password_hash", std::string(hash)}};
-    return writePrivateFile(file_, accounts.dump(2));
+    auto accounts = readObject(file_);
+    accounts.value[key] = {{"email", text::trimmingWhitespaceAndNewlines(email)}, {"password_hash", std::string(hash)}};
+    return file_.save(accounts, accounts.value);
 }
 
 std::optional<std::string> AccountStore::verify(const std::string& email, const std::string& password) const {
     nlohmann::json account;
     {
         std::lock_guard lock(mutex_);
-        const auto accounts = readAccounts();
+        const auto accounts = readObject(file_).value;
         const auto found = accounts.find(normalisedEmail(email));
         if (found == accounts.end() || !found->is_object()) return std::nullopt;
         account = *found;
@@ -95,7 +93,10 @@ std::optional<std::string> AccountStore::verify(const std::string& email, const 
 }
 
 TokenService::TokenService(fs::path dataFolder, std::chrono::seconds accessLifetime, platform::Clock& clock)
-    : folder_(std::move(dataFolder)), accessLifetime_(accessLifetime), clock_(clock) {
+    : folder_(std::move(dataFolder)),
+      refreshTokens_(folder_ / "refresh-tokens.json", "TokenService", {.mode = 0600}),
+      accessLifetime_(accessLifetime),
+      clock_(clock) {
     initialiseSodium();
     const fs::path secretFile = folder_ / "jwt-secret";
     const FileRead stored = readFile(secretFile);
@@ -116,12 +117,6 @@ TokenService::TokenService(fs::path dataFolder, std::chrono::seconds accessLifet
     }
 }
 
-nlohmann::json TokenService::readRefreshTokens() const { return readObject(folder_ / "refresh-tokens.json"); }
-
-bool TokenService::writeRefreshTokens(const nlohmann::json& tokens) const {
-    return writePrivateFile(folder_ / "refresh-tokens.json", tokens.dump(2));
-}
-
 Session TokenService::issueLocked(const std::string& email) {
     const auto now = std::chrono::duration_cast<std::chrono::seconds>(clock_.now().time_since_epoch()).count();
     Session session;
@@ -135,9 +130,9 @@ Session TokenService::issueLocked(const std::string& email) {
                                    {"jti", hex(randomBytes(8))}},
                                   secret_);
     session.refreshToken = hex(randomBytes(32));
-    auto tokens = readRefreshTokens();
-    tokens[sha256Hex(session.refreshToken)] = {{"email", email}, {"issued_at", now}};
-    if (!writeRefreshTokens(tokens)) throw std::runtime_error("cannot store the refresh token");
+    auto tokens = readObject(refreshTokens_);
+    tokens.value[sha256Hex(session.refreshToken)] = {{"email", email}, {"issued_at", now}};
+    if (!refreshTokens_.save(tokens, tokens.value)) throw std::runtime_error("cannot store the refresh token");
     return session;
 }
 
@@ -148,14 +143,15 @@ Session TokenService::issue(const std::string& email) {
 
 std::optional<Session> TokenService::refresh(const std::string& refreshToken) {
     std::lock_guard lock(mutex_);
-    auto tokens = readRefreshTokens();
-    const auto found = tokens.find(sha256Hex(refreshToken));
-    if (found == tokens.end() || !found->is_object() || !found->contains("email") || !(*found)["email"].is_string()) {
+    auto tokens = readObject(refreshTokens_);
+    const auto found = tokens.value.find(sha256Hex(refreshToken));
+    if (found == tokens.value.end() || !found->is_object() || !found->contains("email") ||
+        !(*found)["email"].is_string()) {
         return std::nullopt;
     }
     const std::string email = (*found)["email"].get<std::string>();
-    tokens.erase(found);
-    if (!writeRefreshTokens(tokens)) throw std::runtime_error("cannot store the refresh tokens");
+    tokens.value.erase(found);
+    if (!refreshTokens_.save(tokens, tokens.value)) throw std::runtime_error("cannot store the refresh tokens");
     return issueLocked(email);
 }
 

@@ -2,7 +2,9 @@
 
 // The backend's local accounts and sessions: "accounts.json" (argon2id password hashes),
 // "jwt-secret" (the HS256 key, made on first start) and "refresh-tokens.json" (hashes of the
-// live refresh tokens, each good for one use). Every file is 0600.
+// live refresh tokens, each good for one use). Every file is 0600. The two JSON files follow the
+// stores' policy (StoreFile): an undecodable one is archived beside itself and written over only
+// once that backup exists, so a damaged file never costs the accounts it held.
 
 #include <chrono>
 #include <filesystem>
@@ -14,6 +16,7 @@
 
 #include "platform/clock.h"
 #include "platform/platform.h"
+#include "support/store_file.h"
 
 namespace corvane::backend {
 
@@ -36,9 +39,7 @@ public:
     std::optional<std::string> verify(const std::string& email, const std::string& password) const;
 
 private:
-    nlohmann::json readAccounts() const;
-
-    std::filesystem::path file_;
+    mutable StoreFile file_;  // guarded by mutex_
     PasswordCost cost_;
     mutable std::mutex mutex_;
 };
@@ -62,11 +63,10 @@ public:
     std::optional<std::string> verifyAccessToken(const std::string& token) const;
 
 private:
-    nlohmann::json readRefreshTokens() const;
-    bool writeRefreshTokens(const nlohmann::json& tokens) const;
     Session issueLocked(const std::string& email);
 
     std::filesystem::path folder_;
+    StoreFile refreshTokens_;  // guarded by mutex_
     std::chrono::seconds accessLifetime_;
     platform::Clock& clock_;
     std::string secret_;

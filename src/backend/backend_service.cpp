@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
+#include "backend/report_store.h"
 #include "support/app_paths.h"
-#include "support/files.h"
 #include "support/iso8601.h"
 #include "support/uuid.h"
 
@@ -161,17 +161,7 @@ Response BackendService::errorReport(const Request& request) {
     const std::string id = makeUUID();
     (*body)["received_at"] = ISO8601::plainString(ISO8601::now());
     if (const auto account = bearerAccount(request)) (*body)["account"] = *account;
-    const fs::path folder = options_.dataFolder / "reports";
-    std::error_code ignored;
-    fs::create_directories(folder, ignored);
-    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ignored);
-    std::string stamp = ISO8601::plainString(ISO8601::now());
-    for (char& c : stamp) {
-        if (c == ':') c = '-';
-    }
-    if (!writePrivateFile(folder / (stamp + "-" + id + ".json"), body->dump(2))) {
-        return chatError(500, "The report could not be stored");
-    }
+    if (!storeErrorReport(options_.dataFolder, id, *body)) return chatError(500, "The report could not be stored");
     return jsonResponse(200, {{"ok", true}, {"id", id}});
 }
 

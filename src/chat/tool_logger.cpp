@@ -4,10 +4,10 @@
 
 #include <algorithm>
 
-#include "conversation/store_file.h"
 #include "support/app_paths.h"
 #include "support/iso8601.h"
 #include "support/json_fields.h"
+#include "support/store_file.h"
 #include "support/unicode.h"
 
 namespace corvane {

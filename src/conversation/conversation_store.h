@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "conversation/store_file.h"
 #include "model/capture_models.h"
 #include "model/chat_model.h"
 #include "model/conversation_model.h"
 #include "platform/serial_queue.h"
+#include "support/store_file.h"
 
 namespace corvane {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "conversation/store_file.h"
 #include "platform/serial_queue.h"
+#include "support/store_file.h"
 
 namespace corvane {
 

@@ -48,7 +48,7 @@ AuthService::AuthService(BackendConfiguration configuration, std::shared_ptr<HTT
     fields_.isAuthenticated = true;
     fields_.userEmail = emailFromJWT(*accessToken);
     // Refreshed at every start, expired or not; nobody waits for it.
-    startupRefresh_ = std::thread([this] { refreshTokenIfNeeded(); });
+    startupRefresh_ = std::jthread([this] { refreshTokenIfNeeded(); });
 }
 
 AuthService::~AuthService() { waitForStartupRefresh(); }

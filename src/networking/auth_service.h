@@ -98,7 +98,7 @@ private:
     mutable std::mutex refreshMutex_;
     int refreshWaiters_ = 0;
     std::optional<std::shared_future<std::optional<std::string>>> refreshInFlight_;
-    std::thread startupRefresh_;
+    std::jthread startupRefresh_;
 };
 
 }  // namespace corvane::networking

@@ -6,7 +6,7 @@
 
 #include "platform/log.h"
 #include "support/app_paths.h"
-#include "support/files.h"
+#include "support/json_fields.h"
 
 namespace fs = std::filesystem;
 
@@ -20,6 +20,8 @@ std::recursive_mutex& storeMutex() {
     return mutex;
 }
 
+void reportWriteFailure(const std::string& reason) { log("[KeychainStore] write failed: " + reason); }
+
 }  // namespace
 
 fs::path KeychainStore::storeURL() {
@@ -29,43 +31,33 @@ fs::path KeychainStore::storeURL() {
     return folder / "auth.json";
 }
 
-std::map<std::string, std::string> KeychainStore::readAll() {
-    const FileRead file = readFile(storeURL());
-    if (!file.ok()) return {};
-    try {
-        const auto json = nlohmann::json::parse(file.bytes);
-        if (!json.is_object()) return {};
-        std::map<std::string, std::string> values;
-        for (const auto& [key, value] : json.items()) {
-            if (!value.is_string()) return {};
-            values[key] = value.get<std::string>();
-        }
-        return values;
-    } catch (const nlohmann::json::exception&) {
-        return {};
-    }
+StoreFile KeychainStore::storeFile() {
+    return StoreFile(storeURL(), "KeychainStore", {.mode = 0600, .reportWriteFailure = reportWriteFailure});
 }
 
-void KeychainStore::writeAll(const std::map<std::string, std::string>& values) {
-    const fs::path path = storeURL();
+StoreFile::Contents<KeychainStore::Values> KeychainStore::readAll(StoreFile& file) {
+    // The decode error may quote the file, which holds the session's tokens: it is not logged.
+    return file.load<Values>([](const std::string& bytes) { return json_fields::decode<Values>(bytes); },
+                             [](const std::string&) {});
+}
+
+void KeychainStore::writeAll(StoreFile& file, const StoreFile::Contents<Values>& values) {
     std::string bytes;
     try {
-        bytes = nlohmann::json(values).dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+        bytes = nlohmann::json(values.value).dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
     } catch (const nlohmann::json::exception&) {
         return;
     }
+    if (!file.saveBytes(values, bytes)) return;
     std::error_code error;
-    const bool written = writePrivateFile(path, bytes);
-    if (written)
-        fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace, error);
-    if (!written || error) {
-        log("[KeychainStore] write failed: " + (error ? error.message() : "could not write " + path.string()));
-    }
+    fs::permissions(file.path(), fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace, error);
+    if (error) reportWriteFailure(error.message());
 }
 
 std::optional<std::string> KeychainStore::read(const std::string& key) {
     std::lock_guard lock(storeMutex());
-    const auto values = readAll();
+    StoreFile file = storeFile();
+    const auto values = readAll(file).value;
     const auto found = values.find(key);
     if (found == values.end()) return std::nullopt;
     return found->second;
@@ -73,16 +65,18 @@ std::optional<std::string> KeychainStore::read(const std::string& key) {
 
 void KeychainStore::save(const std::string& key, const std::string& value) {
     std::lock_guard lock(storeMutex());
-    auto values = readAll();
-    values[key] = value;
-    writeAll(values);
+    StoreFile file = storeFile();
+    auto values = readAll(file);
+    values.value[key] = value;
+    writeAll(file, values);
 }
 
 void KeychainStore::remove(const std::string& key) {
     std::lock_guard lock(storeMutex());
-    auto values = readAll();
-    values.erase(key);
-    writeAll(values);
+    StoreFile file = storeFile();
+    auto values = readAll(file);
+    values.value.erase(key);
+    writeAll(file, values);
 }
 
 }  // namespace corvane::networking

@@ -1,13 +1,17 @@
 #pragma once
 
 // The sign-in session between launches: "auth.json" in the application folder, a JSON object of
-// texts readable only by the user (folder 0700, file 0600). Not the system keychain, despite
-// the name.
+// texts readable only by the user (folder 0700, file 0600), written compactly. Not the system
+// keychain, despite the name. The file follows the stores' policy (StoreFile): anything but an
+// object of texts is archived beside it and reads as no session, and is written over only once
+// that backup exists.
 
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
+
+#include "support/store_file.h"
 
 namespace corvane::networking {
 
@@ -20,8 +24,10 @@ struct KeychainStore {
     static std::filesystem::path storeURL();
 
 private:
-    static std::map<std::string, std::string> readAll();
-    static void writeAll(const std::map<std::string, std::string>& values);
+    using Values = std::map<std::string, std::string>;
+    static StoreFile storeFile();
+    static StoreFile::Contents<Values> readAll(StoreFile& file);
+    static void writeAll(StoreFile& file, const StoreFile::Contents<Values>& values);
 };
 
 }  // namespace corvane::networking

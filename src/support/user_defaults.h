@@ -1,10 +1,11 @@
 #pragma once
 
 #include <filesystem>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+
+#include "support/store_file.h"
 
 namespace corvane {
 
@@ -16,9 +17,10 @@ public:
     virtual void setString(const std::string& key, const std::string& value) = 0;
 };
 
-// The defaults as one JSON object of texts in "user-defaults.json" of the application folder.
-// A missing or unreadable file reads as empty; a value that is not text reads as absent. Each
-// change rewrites the file atomically; a failed write keeps the value in memory only.
+// The defaults as one JSON object of texts in "user-defaults.json" of the application folder,
+// kept by the stores' file policy (StoreFile): a missing file reads as empty, an undecodable one
+// is archived and reads as empty, a value that is not text reads as absent. Each change rewrites
+// the file atomically; a write that fails or is refused loses the change.
 class JSONFileUserDefaults final : public UserDefaults {
 public:
     JSONFileUserDefaults();  // the file in the application folder
@@ -27,12 +29,10 @@ public:
     std::optional<std::string> string(const std::string& key) override;
     void setString(const std::string& key, const std::string& value) override;
 
-    const std::filesystem::path& file() const { return file_; }
+    const std::filesystem::path& file() const { return file_.path(); }
 
 private:
-    std::map<std::string, std::string> read() const;
-
-    std::filesystem::path file_;
+    StoreFile file_;
     std::mutex mutex_;
 };
 

@@ -102,7 +102,7 @@ ChatViewModel::~ChatViewModel() {
     streamTimer_.reset();
     pluginCheckTimer_.reset();
     reportConfirmationTimers_.clear();
-    for (auto& worker : workers_) worker.thread.join();
+    workers_.clear();  // joins them
 }
 
 platform::Clock& ChatViewModel::clock() const { return environment_.clock ? *environment_.clock : platform::clock(); }

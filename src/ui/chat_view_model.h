@@ -7,7 +7,6 @@
 // work that runs elsewhere (the turn's events, title and report requests) posts its results back
 // there. Widgets read the getters and hear of changes through addObserver().
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -26,6 +25,7 @@
 #include "model/conversation_model.h"
 #include "model/track_analysis_state.h"
 #include "platform/clock.h"
+#include "platform/lifetime.h"
 #include "platform/main_queue.h"
 #include "platform/main_timers.h"
 #include "support/user_defaults.h"
@@ -325,8 +325,8 @@ private:
 
     // Threads that wait off the UI thread (turn events, title and report requests); joined last.
     struct Worker {
-        std::shared_ptr<std::atomic<bool>> done;
-        std::thread thread;
+        platform::Lifetime::Guard running;  // ends when the thread's work has returned
+        std::jthread thread;
     };
     std::vector<Worker> workers_;
 };

@@ -82,16 +82,15 @@ void ChatViewModel::endTurn() {
 // ---- background work --------------------------------------------------------------------------------
 
 void ChatViewModel::runInBackground(std::function<void()> work) {
-    std::erase_if(workers_, [](Worker& worker) {
-        if (!worker.done->load()) return false;
-        worker.thread.join();
-        return true;
+    // A finished worker's thread is joined as it is erased.
+    std::erase_if(workers_, [](const Worker& worker) { return !worker.running.alive(); });
+    platform::Lifetime running;
+    Worker worker{running.guard(), {}};
+    worker.thread = std::jthread([work = std::move(work), running = std::move(running)]() mutable {
+        work();
+        running.end();
     });
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    workers_.push_back(Worker{done, std::thread([work = std::move(work), done] {
-                                  work();
-                                  done->store(true);
-                              })});
+    workers_.push_back(std::move(worker));
 }
 
 // ---- thread titles ----------------------------------------------------------------------------------

@@ -50,8 +50,7 @@ AppDelegate::AppDelegate(std::shared_ptr<app::CompanionController> controller, s
       keyMonitor_(keyMonitor),
       mainQueue_(mainQueue),
       timers_(timers),
-      options_(std::move(options)),
-      alive_(std::make_shared<bool>(true)) {
+      options_(std::move(options)) {
     if (!options_.userDefaults) {
         ownedDefaults_ = std::make_unique<JSONFileUserDefaults>();
         options_.userDefaults = ownedDefaults_.get();
@@ -61,7 +60,7 @@ AppDelegate::AppDelegate(std::shared_ptr<app::CompanionController> controller, s
 }
 
 AppDelegate::~AppDelegate() {
-    *alive_ = false;
+    lifetime_.end();
     if (monitorToken_) keyMonitor_.removeMonitor(monitorToken_);
     if (qApp) qApp->removeEventFilter(this);
     if (captureTest_.joinable()) captureTest_.join();
@@ -170,10 +169,9 @@ void AppDelegate::createMainWindow() {
 
     // The service has one observer slot and calls it on its own thread; the views that follow
     // sign-in hear of it on the UI thread.
-    std::weak_ptr<bool> alive = alive_;
-    authService_->setObserver([this, alive] {
+    authService_->setObserver([this, alive = lifetime_.guard()] {
         mainQueue_.async([this, alive] {
-            if (auto flag = alive.lock(); flag && *flag) authChanges_.notify();
+            if (alive) authChanges_.notify();
         });
     });
 
@@ -234,9 +232,8 @@ platform::KeyEvent AppDelegate::keyEventFromQt(const QKeyEvent& event) {
 
 void AppDelegate::handleKeyDown(const platform::KeyEvent& event) {
     if (!isShowWindowHotKey(event)) return;
-    mainQueue_.async([this, alive = alive_] {
-        if (!*alive) return;
-        bringMainWindowToFront();
+    mainQueue_.async([this, alive = lifetime_.guard()] {
+        if (alive) bringMainWindowToFront();
     });
 }
 
@@ -277,7 +274,7 @@ void AppDelegate::handleLaunchFlags() {
         controller_->printHealth(out);
         terminate();
     } else if (hasFlag("--capture-test")) {
-        captureTest_ = std::jthread([this, &out, alive = alive_] {
+        captureTest_ = std::jthread([this, &out, alive = lifetime_.guard()] {
             const CaptureResponse response = controller_->capture(true);
             std::string text;
             try {
@@ -287,7 +284,7 @@ void AppDelegate::handleLaunchFlags() {
             }
             if (!text.empty()) out << text << '\n' << std::flush;
             mainQueue_.async([this, alive] {
-                if (*alive) terminate();
+                if (alive) terminate();
             });
         });
     }

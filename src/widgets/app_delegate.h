@@ -18,6 +18,7 @@
 #include "app/companion_controller.h"
 #include "networking/auth_service.h"
 #include "platform/key_monitor.h"
+#include "platform/lifetime.h"
 #include "platform/main_queue.h"
 #include "platform/main_timers.h"
 #include "support/user_defaults.h"
@@ -105,7 +106,7 @@ private:
     platform::MainTimers& timers_;
     Options options_;
     std::unique_ptr<UserDefaults> ownedDefaults_;
-    std::shared_ptr<bool> alive_;  // posted work checks it on the UI thread
+    platform::Lifetime lifetime_;  // posted work checks it on the UI thread
 
     QPointer<QMainWindow> mainWindow_;
     QPointer<QMenuBar> menuBar_;

@@ -19,11 +19,10 @@ void showMessageBox(const networking::UpdateCheckMessage& message, bool isError)
 FeedUpdater::FeedUpdater(networking::UpdateChecker checker, platform::MainQueue& mainQueue, Presenter present)
     : checker_(std::move(checker)),
       mainQueue_(mainQueue),
-      present_(present ? std::move(present) : Presenter(showMessageBox)),
-      alive_(std::make_shared<bool>(true)) {}
+      present_(present ? std::move(present) : Presenter(showMessageBox)) {}
 
 FeedUpdater::~FeedUpdater() {
-    *alive_ = false;
+    lifetime_.end();
     schedule_.reset();
     if (worker_.joinable()) {
         worker_.request_stop();
@@ -50,12 +49,12 @@ void FeedUpdater::run(bool userInitiated) {
         checking_ = true;
     }
     if (worker_.joinable()) worker_.join();  // the previous check has ended
-    worker_ = std::jthread([this, alive = alive_](std::stop_token stop) {
+    worker_ = std::jthread([this, alive = lifetime_.guard()](std::stop_token stop) {
         const auto result = checker_.check(stop);
         const auto message = checker_.describe(result);
         if (stop.stop_requested()) return;
         mainQueue_.async([this, alive, result, message] {
-            if (!*alive) return;
+            if (!alive) return;
             bool tell = false;
             {
                 std::lock_guard lock(mutex_);

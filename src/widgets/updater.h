@@ -5,11 +5,11 @@
 
 #include <QObject>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "networking/update_check.h"
+#include "platform/lifetime.h"
 #include "platform/main_queue.h"
 #include "platform/main_timers.h"
 
@@ -44,7 +44,7 @@ private:
     networking::UpdateChecker checker_;
     platform::MainQueue& mainQueue_;
     Presenter present_;
-    std::shared_ptr<bool> alive_;  // the UI thread's view of this object's life
+    platform::Lifetime lifetime_;  // the UI thread's view of this object's life
     platform::MainTimers::Handle schedule_;
     mutable std::mutex mutex_;
     bool checking_ = false;

@@ -15,8 +15,7 @@
 #include "platform/platform.h"
 #include "support/files.h"
 #include "support/iso8601.h"
-#include "test_support/manual_clock.h"
-#include "test_support/temp_home.h"
+#include "test_support/store_fixture.h"
 
 namespace corvane {
 namespace {
@@ -24,14 +23,15 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-class ConversationStoreTest : public ::testing::Test {
+class ConversationStoreFileTest : public ::testing::Test, public testing::StoreFixture {
 protected:
-    testing::TempHome home;
-    testing::ManualClock clock{*ISO8601::parse("2026-12-06T15:24:00.000Z")};
-    platform::ScopedServices services{{.clock = &clock}};
+    ConversationStoreFileTest() : StoreFixture("conversation.json") {}
+};
+
+class ConversationStoreTest : public ConversationStoreFileTest {
+protected:
     ConversationStore store;
 
-    std::filesystem::path file() const { return home.appFolder() / "conversation.json"; }
     json onDisk() const { return json::parse(testing::readAll(file())); }
     std::string stamp() { return ISO8601::corvaneDefault(clock.now()); }
     void tick() { clock.sleep(std::chrono::milliseconds(1)); }
@@ -409,22 +409,6 @@ TEST_F(ConversationStoreTest, ChangesMadeOnDiskByAnotherWriterAreSeen) {
     EXPECT_TRUE(store.conversationState().threads.empty());
 }
 
-class ConversationStoreFileTest : public ::testing::Test {
-protected:
-    testing::TempHome home;
-    testing::ManualClock clock{*ISO8601::parse("2026-12-06T15:24:00.000Z")};
-    platform::ScopedServices services{{.clock = &clock}};
-
-    fs::path file() const { return home.appFolder() / "conversation.json"; }
-    fs::path backup(const char* stamp) const {
-        return home.appFolder() / (std::string("conversation.json.corrupt-") + stamp + ".bak");
-    }
-    void prepare(const std::string& bytes) {
-        fs::create_directories(home.appFolder());
-        testing::writeAll(file(), bytes);
-    }
-};
-
 std::optional<size_t> storedEntryCount(const fs::path& file) {
     FileRead read = readFile(file);
     if (!read.ok()) return std::nullopt;
@@ -480,20 +464,16 @@ TEST_F(ConversationStoreFileTest, UndecodableFileIsArchivedAndTheStoreStartsEmpt
     };
     for (const auto& bytes : documents) {
         clock.sleep(std::chrono::seconds(1));  // one backup per second
-        const std::string stamp = [&] {
-            std::string s = ISO8601::plainString(clock.now());
-            std::replace(s.begin(), s.end(), ':', '-');
-            return s;
-        }();
+        const std::string stamp = backupStamp();
         prepare(bytes);
         platform::LogCapture logs;
         ConversationStore store;
         auto state = store.createThread(std::nullopt);
 
-        EXPECT_EQ(testing::readAll(backup(stamp.c_str())), bytes);
+        EXPECT_EQ(testing::readAll(backup(stamp)), bytes);
         EXPECT_TRUE(logs.contains("[ConversationStore] new-format decode failed: "));
         EXPECT_TRUE(logs.contains("[ConversationStore] legacy-format decode also failed; archiving corrupt file"));
-        EXPECT_TRUE(logs.contains("[ConversationStore] Preserved corrupt file: " + backup(stamp.c_str()).string()));
+        EXPECT_TRUE(logs.contains("[ConversationStore] Preserved corrupt file: " + backup(stamp).string()));
         ASSERT_EQ(state.threads.size(), 1u) << bytes;
         EXPECT_EQ(state.currentThreadTitle, "Chat 1");
         EXPECT_EQ(storedEntryCount(file()), 0u) << "the file holds the operation's result";

@@ -13,18 +13,14 @@
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/iso8601.h"
-#include "test_support/manual_clock.h"
-#include "test_support/temp_home.h"
+#include "test_support/store_fixture.h"
 
 namespace corvane {
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-using testing::ManualClock;
-using testing::TempHome;
-
-ManualClock::TimePoint at(const char* iso) { return *ISO8601::parse(iso); }
+using testing::StoreFixture;
 
 std::vector<std::string> notesOf(const std::vector<Memory>& memories) {
     std::vector<std::string> notes;
@@ -39,10 +35,13 @@ ino_t inodeOf(const fs::path& path) {
 
 std::string memoriesJSON(const std::vector<Memory>& memories) { return json(memories).dump(2); }
 
-TEST(MemoryStore, NothingIsWrittenUntilTheFirstAddWhichStoresATrimmedNote) {
-    TempHome home;
-    ManualClock clock(at("2026-12-06T15:24:00.123Z"));
-    platform::ScopedServices services({.clock = &clock});
+class MemoryStoreTest : public ::testing::Test, public StoreFixture {
+protected:
+    MemoryStoreTest() : StoreFixture("memories.json") {}
+};
+
+TEST_F(MemoryStoreTest, NothingIsWrittenUntilTheFirstAddWhichStoresATrimmedNote) {
+    clock.set(testing::at("2026-12-06T15:24:00.123Z"));
     MemoryStore store;
 
     EXPECT_TRUE(store.all().empty());
@@ -56,18 +55,17 @@ TEST(MemoryStore, NothingIsWrittenUntilTheFirstAddWhichStoresATrimmedNote) {
     ASSERT_EQ(added.id.size(), 6u);
     EXPECT_EQ(added.id.find_first_not_of("0123456789abcdef"), std::string::npos) << added.id;
 
-    json file = json::parse(testing::readAll(home.appFolder() / "memories.json"));
-    ASSERT_TRUE(file.is_array());
-    ASSERT_EQ(file.size(), 1u);
-    EXPECT_EQ(file[0], (json{{"createdAt", "2026-12-06T15:24:00.123Z"},
-                             {"id", added.id},
-                             {"note", "Prefers warm vocals"},
-                             {"scope", "master"}}));
+    json stored = json::parse(testing::readAll(file()));
+    ASSERT_TRUE(stored.is_array());
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0], (json{{"createdAt", "2026-12-06T15:24:00.123Z"},
+                               {"id", added.id},
+                               {"note", "Prefers warm vocals"},
+                               {"scope", "master"}}));
     EXPECT_EQ(MemoryStore().all(), std::vector<Memory>{added});  // a fresh store reads it back
 }
 
-TEST(MemoryStore, ScopeFiltersCompareTheWholeScopeAndOnlyMasterIsCaseSensitive) {
-    TempHome home;
+TEST_F(MemoryStoreTest, ScopeFiltersCompareTheWholeScopeAndOnlyMasterIsCaseSensitive) {
     MemoryStore store;
     store.add("master", "everywhere");
     store.add("Master", "capital master");
@@ -95,8 +93,7 @@ TEST(MemoryStore, ScopeFiltersCompareTheWholeScopeAndOnlyMasterIsCaseSensitive) 
     for (const auto& c : cases) EXPECT_EQ(notesOf(c.found), c.notes) << c.what;
 }
 
-TEST(MemoryStore, RemoveTakesOnlyTheFirstMatchAndLeavesTheFileAloneWhenNothingMatches) {
-    TempHome home;
+TEST_F(MemoryStoreTest, RemoveTakesOnlyTheFirstMatchAndLeavesTheFileAloneWhenNothingMatches) {
     MemoryStore store;
     std::vector<Memory> stored = {{"abc123", "master", "first", "2026-12-06T15:24:00.000Z"},
                                   {"abc123", "master", "second", "2026-12-06T15:24:01.000Z"},
@@ -126,22 +123,20 @@ TEST(MemoryStore, CorruptFileIsArchivedAndTheStoreStartsEmpty) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        TempHome home;
-        ManualClock clock(at("2026-12-06T15:24:00.500Z"));
-        platform::ScopedServices services({.clock = &clock});
+        StoreFixture scene("memories.json", "2026-12-06T15:24:00.500Z");
         platform::LogCapture logs;
         MemoryStore store;
-        testing::writeAll(store.fileURL(), c.contents);
+        scene.prepare(c.contents);
 
         EXPECT_TRUE(store.all().empty());
         EXPECT_TRUE(logs.contains("[MemoryStore] decode failed: "));
-        auto backup = home.appFolder() / "memories.json.corrupt-2026-12-06T15-24-00Z.bak";
+        const fs::path backup = scene.backup();
         EXPECT_TRUE(logs.contains("[MemoryStore] Preserved corrupt file: " + backup.string()));
         EXPECT_EQ(testing::readAll(backup), c.contents);
         EXPECT_EQ(store.remove("abc123"), std::nullopt);
         EXPECT_EQ(testing::readAll(store.fileURL()), c.contents);  // reads never write
 
-        clock.sleep(std::chrono::seconds(1));
+        scene.clock.sleep(std::chrono::seconds(1));
         Memory added = store.add("master", "fresh");
         EXPECT_EQ(store.all(), std::vector<Memory>{added});
         EXPECT_EQ(testing::readAll(backup), c.contents);
@@ -150,14 +145,11 @@ TEST(MemoryStore, CorruptFileIsArchivedAndTheStoreStartsEmpty) {
 
 // A link that loops where this second's backup would go: the copy fails, so the file's own
 // bytes exist nowhere else.
-TEST(MemoryStore, CorruptFileThatCouldNotBeBackedUpIsNeverOverwritten) {
-    TempHome home;
-    ManualClock clock(at("2026-12-06T15:24:00Z"));
-    platform::ScopedServices services({.clock = &clock});
+TEST_F(MemoryStoreTest, CorruptFileThatCouldNotBeBackedUpIsNeverOverwritten) {
     platform::LogCapture logs;
     MemoryStore store;
-    testing::writeAll(store.fileURL(), "{second");
-    const fs::path blocked = home.appFolder() / "memories.json.corrupt-2026-12-06T15-24-00Z.bak";
+    prepare("{second");
+    const fs::path blocked = backup();
     fs::create_symlink(blocked.filename(), blocked);
 
     store.add("master", "note");
@@ -169,7 +161,7 @@ TEST(MemoryStore, CorruptFileThatCouldNotBeBackedUpIsNeverOverwritten) {
     Memory added = store.add("master", "note");
     EXPECT_EQ(store.all(), std::vector<Memory>{added});
     EXPECT_FALSE(store.lastFailure());
-    EXPECT_EQ(testing::readAll(home.appFolder() / "memories.json.corrupt-2026-12-06T15-24-01Z.bak"), "{second");
+    EXPECT_EQ(testing::readAll(backup("2026-12-06T15-24-01Z")), "{second");
 }
 
 // What cannot be read is renamed to a backup name and the store starts over with it kept.
@@ -195,16 +187,14 @@ TEST(MemoryStore, UnreadableFileIsMovedAsideAndKept) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        TempHome home;
-        ManualClock clock(at("2026-12-06T15:24:00Z"));
-        platform::ScopedServices services({.clock = &clock});
+        StoreFixture scene("memories.json");
         platform::LogCapture logs;
         MemoryStore store;
         if (!c.makeUnreadable(store.fileURL())) {
             std::cout << "[  SKIPPED ] " << c.what << ": not possible as root\n";
             continue;
         }
-        const fs::path backup = home.appFolder() / "memories.json.corrupt-2026-12-06T15-24-00Z.bak";
+        const fs::path backup = scene.backup();
         const ino_t before = inodeOf(store.fileURL());
 
         EXPECT_TRUE(store.all().empty());
@@ -217,8 +207,7 @@ TEST(MemoryStore, UnreadableFileIsMovedAsideAndKept) {
 }
 
 // Whatever the store writes, a later run reads back, and the running store answers as it will.
-TEST(MemoryStore, InvalidTextReadsBackInALaterRun) {
-    TempHome home;
+TEST_F(MemoryStoreTest, InvalidTextReadsBackInALaterRun) {
     MemoryStore store;
     Memory added = store.add("song:\xFF", "note \xC3");
     EXPECT_EQ(added.note, "note \uFFFD");
@@ -229,8 +218,7 @@ TEST(MemoryStore, InvalidTextReadsBackInALaterRun) {
 }
 
 // A folder that cannot hold the file: the failure is kept for the caller and nothing is held.
-TEST(MemoryStore, StoreThatCannotWriteSaysSo) {
-    TempHome home;
+TEST_F(MemoryStoreTest, StoreThatCannotWriteSaysSo) {
     fs::create_directories(home.root());
     testing::writeAll(home.appFolder(), "a file where the folder should be");
     platform::LogCapture logs;
@@ -241,8 +229,7 @@ TEST(MemoryStore, StoreThatCannotWriteSaysSo) {
     EXPECT_TRUE(store.all().empty());
 }
 
-TEST(MemoryStore, ConcurrentAddsFromManyThreadsAreAllKept) {
-    TempHome home;
+TEST_F(MemoryStoreTest, ConcurrentAddsFromManyThreadsAreAllKept) {
     MemoryStore store;
     std::vector<std::jthread> threads;
     for (int t = 0; t < 8; ++t)

@@ -9,17 +9,18 @@
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/iso8601.h"
-#include "test_support/manual_clock.h"
-#include "test_support/temp_home.h"
+#include "test_support/store_fixture.h"
 
 namespace corvane {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ManualClock;
-using testing::TempHome;
+using testing::StoreFixture;
 
-ManualClock::TimePoint at(const char* iso) { return *ISO8601::parse(iso); }
+class ProjectDataStoreTest : public ::testing::Test, public StoreFixture {
+protected:
+    ProjectDataStoreTest() : StoreFixture("project-data.json") {}
+};
 
 StoredProjectData fullRecord() {
     StoredProjectData data;
@@ -30,21 +31,13 @@ StoredProjectData fullRecord() {
     return data;
 }
 
-size_t backupsIn(const fs::path& folder) {
-    size_t count = 0;
-    for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().filename().string().starts_with("project-data.json.corrupt-")) ++count;
-    return count;
-}
-
-TEST(ProjectDataStore, EmptyRecordWritesOnlyTheRequiredMembers) {
-    TempHome home;
+TEST_F(ProjectDataStoreTest, EmptyRecordWritesOnlyTheRequiredMembers) {
     ProjectDataStore store;
     EXPECT_EQ(store.load("Song"), std::nullopt);
     EXPECT_FALSE(fs::exists(store.fileURL()));
 
     store.save("Song", StoredProjectData{});
-    EXPECT_EQ(testing::readAll(home.appFolder() / "project-data.json"),
+    EXPECT_EQ(testing::readAll(file()),
               "{\n"
               "  \"Song\": {\n"
               "    \"sections\": [],\n"
@@ -54,8 +47,7 @@ TEST(ProjectDataStore, EmptyRecordWritesOnlyTheRequiredMembers) {
     EXPECT_EQ(store.load("Song"), StoredProjectData{});
 }
 
-TEST(ProjectDataStore, RecordsAreKeptPerProjectAndFoundOnlyByTheExactName) {
-    TempHome home;
+TEST_F(ProjectDataStoreTest, RecordsAreKeptPerProjectAndFoundOnlyByTheExactName) {
     ProjectDataStore store;
     StoredProjectData b;
     b.trackDescriptions = {{"Drums", "loop"}};
@@ -103,22 +95,20 @@ TEST(ProjectDataStore, OneBadRecordMakesTheWholeFileCorruptArchivedOnce) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        TempHome home;
-        ManualClock clock(at("2026-12-06T15:24:00Z"));
-        platform::ScopedServices services({.clock = &clock});
+        StoreFixture scene("project-data.json");
         platform::LogCapture logs;
         ProjectDataStore store;
-        testing::writeAll(store.fileURL(), c.contents);
+        scene.prepare(c.contents);
 
         EXPECT_EQ(store.load("Good"), std::nullopt);
         EXPECT_EQ(store.load("Good"), std::nullopt);
         EXPECT_TRUE(logs.contains("[ProjectDataStore] decode failed: "));
-        EXPECT_EQ(backupsIn(home.appFolder()), 1u);
-        clock.sleep(std::chrono::seconds(1));
+        EXPECT_EQ(scene.backupCount(), 1u);
+        const fs::path backup = scene.backup();
+        scene.clock.sleep(std::chrono::seconds(1));
         EXPECT_EQ(store.load("Bad"), std::nullopt);
-        EXPECT_EQ(backupsIn(home.appFolder()), 1u) << "the same bytes are not copied again";
-        EXPECT_EQ(testing::readAll(home.appFolder() / "project-data.json.corrupt-2026-12-06T15-24-00Z.bak"),
-                  c.contents);
+        EXPECT_EQ(scene.backupCount(), 1u) << "the same bytes are not copied again";
+        EXPECT_EQ(testing::readAll(backup), c.contents);
 
         store.save("New", fullRecord());
         EXPECT_EQ(store.load("New"), fullRecord());
@@ -126,8 +116,7 @@ TEST(ProjectDataStore, OneBadRecordMakesTheWholeFileCorruptArchivedOnce) {
     }
 }
 
-TEST(ProjectDataStore, IntegralBarsWrittenAsDecimalsStillLoad) {
-    TempHome home;
+TEST_F(ProjectDataStoreTest, IntegralBarsWrittenAsDecimalsStillLoad) {
     ProjectDataStore store;
     testing::writeAll(store.fileURL(), R"({"S": {"sections": [{"name": "A", "startBar": 1.0, "endBar": 4,
         "colorIndex": 3}], "trackDescriptions": {}, "songStartBar": null, "extra": true}})");
@@ -136,10 +125,7 @@ TEST(ProjectDataStore, IntegralBarsWrittenAsDecimalsStillLoad) {
     EXPECT_EQ(store.load("S"), expected);
 }
 
-TEST(ProjectDataStore, CorruptFileThatCouldNotBeBackedUpIsNeverOverwritten) {
-    TempHome home;
-    ManualClock clock(at("2026-12-06T15:24:00Z"));
-    platform::ScopedServices services({.clock = &clock});
+TEST_F(ProjectDataStoreTest, CorruptFileThatCouldNotBeBackedUpIsNeverOverwritten) {
     platform::LogCapture logs;
     ProjectDataStore store;
     testing::writeAll(store.fileURL(), "{first");
@@ -147,11 +133,11 @@ TEST(ProjectDataStore, CorruptFileThatCouldNotBeBackedUpIsNeverOverwritten) {
     testing::writeAll(store.fileURL(), "{second");  // a second version within the same second
 
     EXPECT_TRUE(store.save("A", fullRecord()));
-    EXPECT_EQ(testing::readAll(home.appFolder() / "project-data.json.corrupt-2026-12-06T15-24-00Z.bak"), "{first");
-    EXPECT_EQ(testing::readAll(home.appFolder() / "project-data.json.corrupt-2026-12-06T15-24-00Z-2.bak"), "{second");
+    EXPECT_EQ(testing::readAll(backup("2026-12-06T15-24-00Z")), "{first");
+    EXPECT_EQ(testing::readAll(backup("2026-12-06T15-24-00Z-2")), "{second");
 
     testing::writeAll(store.fileURL(), "{third");
-    const fs::path blocked = home.appFolder() / "project-data.json.corrupt-2026-12-06T15-24-00Z-3.bak";
+    const fs::path blocked = backup("2026-12-06T15-24-00Z-3");
     fs::create_symlink(blocked.filename(), blocked);  // a link looping where the next backup goes
     EXPECT_FALSE(store.save("A", fullRecord()));
     EXPECT_EQ(testing::readAll(store.fileURL()), "{third");
@@ -159,23 +145,19 @@ TEST(ProjectDataStore, CorruptFileThatCouldNotBeBackedUpIsNeverOverwritten) {
     EXPECT_TRUE(store.lastFailure());
 }
 
-TEST(ProjectDataStore, UnreadableFileIsMovedAsideAndKept) {
-    TempHome home;
-    ManualClock clock(at("2026-12-06T15:24:00Z"));
-    platform::ScopedServices services({.clock = &clock});
+TEST_F(ProjectDataStoreTest, UnreadableFileIsMovedAsideAndKept) {
     platform::LogCapture logs;
     ProjectDataStore store;
     fs::create_directories(store.fileURL() / "inner");  // a folder in its place
 
     EXPECT_TRUE(store.save("A", fullRecord()));
-    EXPECT_TRUE(fs::is_directory(home.appFolder() / "project-data.json.corrupt-2026-12-06T15-24-00Z.bak" / "inner"));
+    EXPECT_TRUE(fs::is_directory(backup() / "inner"));
     EXPECT_TRUE(logs.contains("[ProjectDataStore] Moved unreadable file aside: "));
     EXPECT_EQ(ProjectDataStore().load("A"), fullRecord());
 }
 
 // Whatever the store writes, a later run reads back, and the running store answers as it will.
-TEST(ProjectDataStore, HostileValuesReadBackInALaterRun) {
-    TempHome home;
+TEST_F(ProjectDataStoreTest, HostileValuesReadBackInALaterRun) {
     ProjectDataStore store;
     StoredProjectData data;
     data.sections = {{"Verse \xFF", INT_MIN, INT_MAX, INT_MIN}};
@@ -194,8 +176,7 @@ TEST(ProjectDataStore, HostileValuesReadBackInALaterRun) {
     EXPECT_TRUE(logs.lines().empty());
 }
 
-TEST(ProjectDataStore, StoreThatCannotWriteSaysSo) {
-    TempHome home;
+TEST_F(ProjectDataStoreTest, StoreThatCannotWriteSaysSo) {
     fs::create_directories(home.root());
     testing::writeAll(home.appFolder(), "a file where the folder should be");
     platform::LogCapture logs;

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "test_support/temp_home.h"
+#include "platform/log.h"
+#include "test_support/store_fixture.h"
 
 namespace corvane::networking {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempHome;
 
 unsigned modeOf(const fs::path& path) {
     struct stat st {};
@@ -17,30 +17,55 @@ unsigned modeOf(const fs::path& path) {
     return st.st_mode & 0777;
 }
 
-TEST(KeychainStore, KeepsOtherMembersAndTheFileAndFolderPrivate) {
-    TempHome home;
+class KeychainStoreTest : public ::testing::Test, public testing::StoreFixture {
+protected:
+    KeychainStoreTest() : StoreFixture("auth.json") {}
+};
+
+TEST_F(KeychainStoreTest, KeepsOtherMembersAndTheFileAndFolderPrivate) {
     EXPECT_EQ(KeychainStore::read("a"), std::nullopt);
     KeychainStore::save("a", "1");
-    EXPECT_EQ(modeOf(KeychainStore::storeURL()), 0600u);
+    EXPECT_EQ(KeychainStore::storeURL(), file());
+    EXPECT_EQ(modeOf(file()), 0600u);
     KeychainStore::save("b", "2");
     KeychainStore::save("c", "3");
     KeychainStore::remove("a");
     KeychainStore::remove("b");
-    EXPECT_EQ(testing::readAll(KeychainStore::storeURL()), R"({"c":"3"})");
+    EXPECT_EQ(testing::readAll(file()), R"({"c":"3"})");
 
     fs::permissions(home.appFolder(), fs::perms::all, fs::perm_options::replace);
     EXPECT_EQ(KeychainStore::read("c"), "3");
     EXPECT_EQ(modeOf(home.appFolder()), 0700u);
 }
 
-TEST(KeychainStore, ContentThatIsNotAnObjectOfTextsReadsAsEmptyAndIsReplacedByTheNextSave) {
-    TempHome home;
-    for (const char* content : {"[1,2]", R"({"a":"1","n":2})", "not json"}) {
-        testing::writeAll(KeychainStore::storeURL(), content);
+// Whatever a damaged file held is kept beside it before the next sign-in writes over it, and
+// nothing of it reaches the log (it may hold the tokens).
+TEST_F(KeychainStoreTest, ContentThatIsNotAnObjectOfTextsIsKeptBesideItThenReplacedByTheNextSave) {
+    platform::LogCapture logs;
+    for (const char* content : {"[1,2]", R"({"a":"1","n":2})", R"({"a":"secret-token)"}) {
+        clock.sleep(std::chrono::seconds(1));  // a backup of its own
+        prepare(content);
         EXPECT_EQ(KeychainStore::read("a"), std::nullopt) << content;
         KeychainStore::save("k", "v");
-        EXPECT_EQ(testing::readAll(KeychainStore::storeURL()), R"({"k":"v"})");
+        EXPECT_EQ(testing::readAll(file()), R"({"k":"v"})");
+        EXPECT_EQ(testing::readAll(backup()), content);
     }
+    EXPECT_FALSE(logs.contains("secret-token"));
+}
+
+TEST_F(KeychainStoreTest, UndecodableFileThatCouldNotBeBackedUpIsNeverOverwritten) {
+    platform::LogCapture logs;
+    prepare(R"({"supabase_refresh_token":)");
+    const fs::path blocked = backup();
+    fs::create_symlink(blocked.filename(), blocked);  // a link looping where the backup goes
+
+    KeychainStore::save("k", "v");
+    EXPECT_EQ(testing::readAll(file()), R"({"supabase_refresh_token":)");
+    EXPECT_TRUE(logs.contains("[KeychainStore] Not overwriting corrupt file without a backup: "));
+
+    clock.sleep(std::chrono::seconds(1));  // a new second: the backup can be made now
+    KeychainStore::save("k", "v");
+    EXPECT_EQ(KeychainStore::read("k"), "v");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "conversation/store_file.h"
+#include "support/store_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/log.h"
-#include "test_support/temp_home.h"
+#include "test_support/store_fixture.h"
 
 namespace corvane {
 namespace {
@@ -14,10 +14,9 @@ namespace {
 using nlohmann::json;
 
 TEST(StoreFile, UndecodableFileIsReportedBeforeItsBackupAndThenWrittenOver) {
-    testing::TempHome home;
-    const auto path = home.appFolder() / "store.json";
-    std::filesystem::create_directories(home.appFolder());
-    testing::writeAll(path, R"([1, "two"])");
+    testing::StoreFixture scene("store.json");
+    const auto path = scene.file();
+    scene.prepare(R"([1, "two"])");
     platform::LogCapture logs;
     StoreFile file(path, "TestStore");
 
@@ -36,9 +35,9 @@ TEST(StoreFile, UndecodableFileIsReportedBeforeItsBackupAndThenWrittenOver) {
 // The conversation store keeps chat history private; the pretty, sorted text is what every
 // store file looks like, and one bad byte must not cost the whole write.
 TEST(StoreFile, WritesArePrettySortedAndInTheStoresMode) {
-    testing::TempHome home;
-    const auto path = home.appFolder() / "private.json";
-    std::filesystem::create_directories(home.appFolder());
+    testing::StoreFixture scene("private.json");
+    const auto path = scene.file();
+    std::filesystem::create_directories(path.parent_path());
     StoreFile file(path, "TestStore", {.mode = 0600, .reportRefusedWrites = false});
 
     auto loaded = file.load<json>();

@@ -1,4 +1,4 @@
-#include "conversation/store_file.h"
+#include "support/store_file.h"
 
 #include <fmt/format.h>
 
@@ -42,6 +42,12 @@ bool writeJSONDocument(const std::filesystem::path& path, const nlohmann::json& 
     return bytes && writeFileAtomically(path, *bytes, mode);
 }
 
+nlohmann::json decodeJSONObject(const std::string& bytes) {
+    nlohmann::json document = json_fields::parse(bytes);
+    if (!document.is_object()) throw json_fields::DecodeError("expected an object");
+    return document;
+}
+
 StoreFile::StoreFile(std::filesystem::path path, std::string storeName, Options options)
     : path_(std::move(path)), storeName_(std::move(storeName)), options_(options) {}
 
@@ -77,9 +83,11 @@ std::optional<std::string> StoreFile::encode(const nlohmann::json& document, boo
 bool StoreFile::saveBytes(Found found, const std::string& corruptBytes, const std::string& bytes, FileStamp* written) {
     if (!mayOverwrite(found, corruptBytes)) return false;
     if (!writeFileAtomically(path_, bytes, options_.mode, written)) {
-        int error = errno;
-        log(fmt::format("[{}] Could not write {}: {}", storeName_, path_.string(),
-                        std::generic_category().message(error)));
+        const std::string reason = std::generic_category().message(errno);
+        if (options_.reportWriteFailure)
+            options_.reportWriteFailure(reason);
+        else
+            log(fmt::format("[{}] Could not write {}: {}", storeName_, path_.string(), reason));
         fail(fmt::format("{} could not be written", path_.string()));
         return false;
     }

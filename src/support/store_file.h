@@ -22,6 +22,10 @@ std::optional<std::string> encodeJSONDocument(const nlohmann::json& document, bo
 // Atomically replaces the file with the encoded document. Whether it was written.
 bool writeJSONDocument(const std::filesystem::path& path, const nlohmann::json& document, unsigned mode = 0644);
 
+// Decodes a store file that must hold one JSON object, for stores that read its members one by one
+// and leave the ones they do not know alone. Throws json_fields::DecodeError on anything else.
+nlohmann::json decodeJSONObject(const std::string& bytes);
+
 // The file policy the JSON stores share. A missing file reads as empty. An undecodable file is
 // copied beside itself ("<name>.corrupt-<stamp>.bak", unless such a backup already holds its
 // bytes) and the store starts empty; it is written
@@ -44,6 +48,8 @@ public:
         unsigned mode = 0644;  // the file's permissions after every write
         // Whether a refused write says so in the log, with the file's path.
         bool reportRefusedWrites = true;
+        // Logs a failed write, given the system's reason; null: "[<store>] Could not write <path>: <reason>".
+        std::function<void(const std::string& reason)> reportWriteFailure = nullptr;
     };
 
     // storeName prefixes the log lines ("[MemoryStore] …").
@@ -99,6 +105,12 @@ public:
     bool save(const Contents<T>& loaded, const nlohmann::json& document) {
         auto bytes = encode(document, nullptr);
         return bytes && saveBytes(loaded.found, loaded.corruptBytes, *bytes, nullptr);
+    }
+
+    // Writes bytes of the store's own format (compact, a final line feed) as save does.
+    template <class T>
+    bool saveBytes(const Contents<T>& loaded, const std::string& bytes) {
+        return saveBytes(loaded.found, loaded.corruptBytes, bytes, nullptr);
     }
 
     // The encoding of a document for saveBytes; absent (and the failure kept) when impossible.

@@ -1,0 +1,62 @@
+#include "backend/accounts.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/log.h"
+#include "test_support/store_fixture.h"
+
+namespace corvane::backend {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AccountStoreTest : public ::testing::Test, public testing::StoreFixture {
+protected:
+    AccountStoreTest() : StoreFixture("accounts.json") { fs::create_directories(home.appFolder()); }
+    AccountStore accounts{home.appFolder(), PasswordCost::minimum()};
+};
+
+// A damaged accounts file is kept beside itself before the next account replaces it, so the
+// accounts it held can be restored by hand.
+TEST_F(AccountStoreTest, UndecodableFileIsArchivedBeforeTheNextAccountReplacesIt) {
+    for (const char* content : {"{damaged", "[]"}) {
+        clock.sleep(std::chrono::seconds(1));  // a backup of its own
+        prepare(content);
+        EXPECT_EQ(accounts.verify("old@example.com", "secret"), std::nullopt);
+        ASSERT_TRUE(accounts.addUser("new@example.com", "secret"));
+        EXPECT_EQ(testing::readAll(backup()), content);
+        EXPECT_EQ(accounts.verify("new@example.com", "secret"), "new@example.com");
+    }
+}
+
+TEST_F(AccountStoreTest, UndecodableFileThatCouldNotBeBackedUpIsNeverOverwritten) {
+    platform::LogCapture logs;
+    prepare("{damaged");
+    const fs::path blocked = backup();
+    fs::create_symlink(blocked.filename(), blocked);  // a link looping where the backup goes
+
+    EXPECT_FALSE(accounts.addUser("new@example.com", "secret"));
+    EXPECT_EQ(testing::readAll(file()), "{damaged");
+    EXPECT_TRUE(logs.contains("[AccountStore] Not overwriting corrupt file without a backup: "));
+}
+
+// The sessions file holds every signed-in device's refresh token: a damaged one is kept too,
+// and a sign-in that cannot store its token fails rather than dropping the others.
+TEST(TokenService, UndecodableSessionsFileIsArchivedAndNeverOverwrittenWithoutABackup) {
+    testing::StoreFixture scene("refresh-tokens.json");
+    fs::create_directories(scene.home.appFolder());
+    TokenService tokens(scene.home.appFolder(), std::chrono::hours(1), scene.clock);
+    scene.prepare("{damaged");
+    const fs::path blocked = scene.backup();
+    fs::create_symlink(blocked.filename(), blocked);
+    EXPECT_THROW(tokens.issue("mix@example.com"), std::runtime_error);
+    EXPECT_EQ(testing::readAll(scene.file()), "{damaged");
+
+    scene.clock.sleep(std::chrono::seconds(1));
+    const Session session = tokens.issue("mix@example.com");
+    EXPECT_EQ(testing::readAll(scene.backup()), "{damaged");
+    EXPECT_TRUE(tokens.refresh(session.refreshToken));
+}
+
+}  // namespace
+}  // namespace corvane::backend
