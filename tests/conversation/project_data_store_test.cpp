@@ -7,8 +7,6 @@
 #include <climits>
 
 #include "platform/log.h"
-#include "platform/platform.h"
-#include "support/iso8601.h"
 #include "test_support/store_fixture.h"
 
 namespace corvane {
