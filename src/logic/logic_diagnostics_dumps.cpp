@@ -102,6 +102,16 @@ void putBool(json& entry, const char* key, const AXElement& e, const char* attri
     if (auto v = e.boolean(attribute)) entry[key] = *v;
 }
 
+// What every description of an element starts with: its role and subrole, and its title,
+// description and identifier unless empty.
+void putIdentity(json& entry, const AXElement& e) {
+    putText(entry, "role", e, ax::kRole);
+    putText(entry, "subrole", e, ax::kSubrole);
+    putNonEmpty(entry, "title", e, ax::kTitle);
+    putNonEmpty(entry, "description", e, ax::kDescription);
+    putNonEmpty(entry, "identifier", e, ax::kIdentifier);
+}
+
 using detail::frameJson;
 
 bool allZero(const platform::Rect& r) { return r.x == 0 && r.y == 0 && r.width == 0 && r.height == 0; }
@@ -179,11 +189,7 @@ json LogicDiagnostics::dumpElement(const AXElement& element, int depth, int maxD
         element, std::numeric_limits<int>::max(),
         [&](const Step& step) {
             json node = json::object();
-            putText(node, "role", step.element, ax::kRole);
-            putText(node, "subrole", step.element, ax::kSubrole);
-            putNonEmpty(node, "title", step.element, ax::kTitle);
-            putNonEmpty(node, "description", step.element, ax::kDescription);
-            putNonEmpty(node, "identifier", step.element, ax::kIdentifier);
+            putIdentity(node, step.element);
             if (auto v = valueAsText(step.element)) node["value"] = *v;
             putBool(node, "selected", step.element, ax::kSelected);
             const auto level = static_cast<std::size_t>(step.depth - depth);
@@ -214,11 +220,7 @@ void LogicDiagnostics::crawlElement(const AXElement& element, const std::string&
         if (count >= maxTotal) return {Next::stop, ""};
         const AXElement& e = step.element;
         json entry = {{"path", here}, {"depth", step.depth}};
-        putText(entry, "role", e, ax::kRole);
-        putText(entry, "subrole", e, ax::kSubrole);
-        putNonEmpty(entry, "title", e, ax::kTitle);
-        putNonEmpty(entry, "description", e, ax::kDescription);
-        putNonEmpty(entry, "identifier", e, ax::kIdentifier);
+        putIdentity(entry, e);
         if (auto v = valueAsText(e)) entry["value"] = *v;
         putBool(entry, "selected", e, ax::kSelected);
         putBool(entry, "enabled", e, ax::kEnabled);
@@ -238,11 +240,7 @@ void LogicDiagnostics::dumpElementWithActions(const AXElement& element, const st
     walkWithPaths(element, path, depth, maxDepth, [&](const Step& step, const std::string& here) -> PathNext {
         const AXElement& e = step.element;
         json entry = {{"path", here}, {"depth", step.depth}};
-        putText(entry, "role", e, ax::kRole);
-        putText(entry, "subrole", e, ax::kSubrole);
-        putNonEmpty(entry, "description", e, ax::kDescription);
-        putNonEmpty(entry, "title", e, ax::kTitle);
-        putNonEmpty(entry, "identifier", e, ax::kIdentifier);
+        putIdentity(entry, e);
         putNonEmpty(entry, "help", e, ax::kHelp);
         putNonEmpty(entry, "roleDescription", e, ax::kRoleDescription);
         if (auto actions = logic_.actionNames(e); !actions.empty()) entry["actions"] = actions;
@@ -387,11 +385,7 @@ void LogicDiagnostics::deepCrawlWithAttributes(const AXElement& element, const s
 
 json LogicDiagnostics::describeElement(const AXElement& element, const std::string& label) const {
     json d = {{"label", label}};
-    putText(d, "role", element, ax::kRole);
-    putText(d, "subrole", element, ax::kSubrole);
-    putNonEmpty(d, "title", element, ax::kTitle);
-    putNonEmpty(d, "description", element, ax::kDescription);
-    putNonEmpty(d, "identifier", element, ax::kIdentifier);
+    putIdentity(d, element);
     putFrameUnlessZero(d, element);
     if (auto actions = logic_.actionNames(element); !actions.empty()) d["actions"] = actions;
     if (auto names = logic_.copyAllAttributeNames(element)) d["attrs"] = *names;
