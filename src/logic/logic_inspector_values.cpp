@@ -1,6 +1,5 @@
 #include <fmt/format.h>
 
-#include <charconv>
 #include <cmath>
 
 #include "logic/ax_read.h"
