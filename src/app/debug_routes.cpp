@@ -1,6 +1,5 @@
 #include "app/debug_routes.h"
 
-#include <charconv>
 #include <climits>
 #include <cmath>
 #include <string_view>
@@ -9,12 +8,16 @@
 #include "app/companion_controller.h"
 #include "app/debug_routes_common.h"
 #include "app/json_answers.h"
+#include "logic/logic_diagnostics.h"
+#include "support/numbers.h"
 
 namespace corvane::app {
 namespace debug {
 
 DebugRequest::DebugRequest(CompanionController& controller, const HTTPRequest& request)
     : controller_(controller), logic_(controller.logicInspector()), query_(request.queryParams()) {}
+
+LogicDiagnostics DebugRequest::diagnostics() const { return LogicDiagnostics(logic_); }
 
 std::optional<std::string> DebugRequest::param(const std::string& name) const {
     const auto found = query_.find(name);
@@ -36,17 +39,10 @@ std::optional<int> DebugRequest::smallInteger(const std::string& name) const {
 }
 
 std::optional<double> DebugRequest::real(const std::string& name) const {
-    auto value = param(name);
-    if (!value) return std::nullopt;
-    std::string_view digits = *value;
-    // from_chars takes no leading "+"; the sign must still be followed by the number itself.
-    const bool plus = digits.front() == '+';
-    if (plus) digits.remove_prefix(1);
-    if (digits.empty() || (plus && (digits.front() == '+' || digits.front() == '-'))) return std::nullopt;
-    double number = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-    // Infinity and not-a-number parse but could never be written back as JSON.
-    if (error != std::errc{} || end != digits.data() + digits.size() || !std::isfinite(number)) return std::nullopt;
+    const auto value = param(name);
+    const auto number = value ? readNumber(*value) : std::nullopt;
+    // Infinity and not-a-number read but could never be written back as JSON.
+    if (!number || !std::isfinite(*number)) return std::nullopt;
     return number;
 }
 

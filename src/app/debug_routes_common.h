@@ -13,6 +13,10 @@
 #include "app/http_message.h"
 #include "logic/logic_inspector.h"
 
+namespace corvane {
+class LogicDiagnostics;
+}
+
 namespace corvane::app {
 
 class CompanionController;
@@ -25,6 +29,7 @@ public:
 
     CompanionController& controller() const { return controller_; }
     const LogicInspector& logic() const { return logic_; }
+    LogicDiagnostics diagnostics() const;
 
     // Present only with a non-empty text (the query reading drops empty pairs).
     std::optional<std::string> param(const std::string& name) const;

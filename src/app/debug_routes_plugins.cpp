@@ -5,6 +5,7 @@
 #include "app/companion_controller.h"
 #include "app/debug_routes_common.h"
 #include "app/json_answers.h"
+#include "logic/logic_diagnostics.h"
 #include "platform/accessibility.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
@@ -140,7 +141,7 @@ HTTPResponse setParam(const DebugRequest& request) {
 }
 
 HTTPResponse dumpSidechainMenu(const DebugRequest& request) {
-    return jsonDictAnswer(request.logic().dumpSidechainMenuItems());
+    return jsonDictAnswer(request.diagnostics().dumpSidechainMenuItems());
 }
 
 HTTPResponse setSidechain(const DebugRequest& request) {
@@ -160,7 +161,7 @@ HTTPResponse setSidechain(const DebugRequest& request) {
 HTTPResponse clickButton(const DebugRequest& request) {
     const auto contains = request.param("contains");
     if (!contains) return errorAnswer("Pass ?contains=Platinum");
-    return jsonDictAnswer(request.logic().clickButtonInOpenPlugin(*contains));
+    return jsonDictAnswer(request.diagnostics().clickButtonInOpenPlugin(*contains));
 }
 
 HTTPResponse openPlugin(const DebugRequest& request) {
@@ -192,7 +193,7 @@ HTTPResponse axAttrs(const DebugRequest& request) {
     const auto prefix = request.param("prefix");
     if (!prefix)
         return errorAnswer("Pass ?prefix=Platinum (matches any control whose AX description/title starts with this)");
-    return jsonDictAnswer(request.logic().dumpFullAttributesInOpenPlugin(*prefix));
+    return jsonDictAnswer(request.diagnostics().dumpFullAttributesInOpenPlugin(*prefix));
 }
 
 HTTPResponse controlsRead(const DebugRequest& request) {
@@ -210,7 +211,7 @@ HTTPResponse controlsRead(const DebugRequest& request) {
 }
 
 HTTPResponse dumpOpenPlugin(const DebugRequest& request) {
-    return jsonDictAnswer(request.logic().dumpOpenPluginWindow());
+    return jsonDictAnswer(request.diagnostics().dumpOpenPluginWindow());
 }
 
 HTTPResponse dumpPluginParams(const DebugRequest& request) {
@@ -220,7 +221,7 @@ HTTPResponse dumpPluginParams(const DebugRequest& request) {
     auto found = selectTrackAndSlot(request, *track, kAfterSelection);
     if (auto* failed = std::get_if<HTTPResponse>(&found)) return std::move(*failed);
     const auto& [selected, slot] = std::get<TrackSlot>(found);
-    return jsonDictAnswer(request.logic().dumpPluginParametersForAuthoring(slot, selected.mainWindow));
+    return jsonDictAnswer(request.diagnostics().dumpPluginParametersForAuthoring(slot, selected.mainWindow));
 }
 
 }  // namespace

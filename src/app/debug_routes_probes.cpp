@@ -6,6 +6,7 @@
 
 #include "app/debug_routes_common.h"
 #include "app/json_answers.h"
+#include "logic/logic_diagnostics.h"
 #include "platform/accessibility.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
@@ -31,7 +32,8 @@ HTTPResponse probeInsertBar(const DebugRequest& request) {
     const auto slot = request.smallInteger("slot");
     if (!track || !slot) return errorAnswer(kSlotUsage);
     const int yDelta = request.smallInteger("ydelta").value_or(0);
-    return jsonDictAnswer(request.logic().probeInsertBarMenu(*track, *slot, clicksWithMouse(request, "ax"), yDelta));
+    return jsonDictAnswer(
+        request.diagnostics().probeInsertBarMenu(*track, *slot, clicksWithMouse(request, "ax"), yDelta));
 }
 
 HTTPResponse testTypeToFilter(const DebugRequest& request) {
@@ -39,14 +41,14 @@ HTTPResponse testTypeToFilter(const DebugRequest& request) {
     const auto slot = request.smallInteger("slot");
     const auto plugin = request.param("plugin");
     if (!track || !slot || !plugin) return errorAnswer("Pass ?track=Test%20Audio&slot=1&plugin=Channel%20EQ");
-    return jsonDictAnswer(request.logic().testTypeToFilterInsertMenu(*track, *slot, *plugin));
+    return jsonDictAnswer(request.diagnostics().testTypeToFilterInsertMenu(*track, *slot, *plugin));
 }
 
 HTTPResponse crawlAfterInsertClick(const DebugRequest& request) {
     const auto track = request.param("track");
     const auto slot = request.smallInteger("slot");
     if (!track || !slot) return errorAnswer(kSlotUsage);
-    return jsonDictAnswer(request.logic().crawlEverythingAfterInsertBarClick(*track, *slot));
+    return jsonDictAnswer(request.diagnostics().crawlEverythingAfterInsertBarClick(*track, *slot));
 }
 
 HTTPResponse clickInsertBarAndScreenshot(const DebugRequest& request) {
@@ -54,7 +56,7 @@ HTTPResponse clickInsertBarAndScreenshot(const DebugRequest& request) {
     const auto slot = request.smallInteger("slot");
     if (!track || !slot) return errorAnswer(kSlotUsage);
     return jsonDictAnswer(
-        request.logic().clickInsertBarAndScreenshot(*track, *slot, clicksWithMouse(request, "mouse")));
+        request.diagnostics().clickInsertBarAndScreenshot(*track, *slot, clicksWithMouse(request, "mouse")));
 }
 
 // A count the probe did not report (a failed probe answers only "error") counts as 0.
@@ -71,7 +73,7 @@ HTTPResponse sweepInsertBar(const DebugRequest& request) {
     if (!track || !slot) return errorAnswer(kSlotUsage);
     Json results = Json::array();
     for (int yDelta = -4; yDelta <= 4; ++yDelta) {
-        const Json probe = request.logic().probeInsertBarMenu(*track, *slot, true, yDelta);
+        const Json probe = request.diagnostics().probeInsertBarMenu(*track, *slot, true, yDelta);
         results.push_back({{"yDelta", yDelta},
                            {"menuItems", countOrZero(probe, "menuItemCount")},
                            {"menuNodes", countOrZero(probe, "menuNodeCount")}});
@@ -96,15 +98,16 @@ HTTPResponse clickInsert(const DebugRequest& request) {
     platform::pause(kAfterInsertPress);
     const auto app = logic.logicApplication();
     if (!app) return errorAnswer("Logic not running");
-    LogicInspector::DumpList items;
-    logic.dumpMenuItems(platform::accessibility().applicationElement(app->processIdentifier), items, kMenuDumpDepth);
+    LogicDiagnostics::DumpList items;
+    request.diagnostics().dumpMenuItems(platform::accessibility().applicationElement(app->processIdentifier), items,
+                                        kMenuDumpDepth);
     return jsonArrayAnswer(Json(items));
 }
 
 HTTPResponse dumpPluginInsertMenu(const DebugRequest& request) {
     const auto track = request.param("track");
     if (!track) return errorAnswer("Pass ?track=Name (pick a track with at least one free plugin slot)");
-    return jsonDictAnswer(request.logic().dumpPluginInsertMenu(*track));
+    return jsonDictAnswer(request.diagnostics().dumpPluginInsertMenu(*track));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "app/debug_routes_common.h"
 #include "app/json_answers.h"
+#include "logic/logic_diagnostics.h"
 #include "platform/clock.h"
 
 namespace corvane::app::debug {
@@ -18,22 +19,24 @@ constexpr int kStripActionsDepth = 12;
 constexpr double kAfterStripSelection = 0.4;
 constexpr double kAfterSelection = 0.3;
 
-HTTPResponse logicAX(const DebugRequest& request) { return jsonDictAnswer(request.logic().debugAXDump(kAXDumpDepth)); }
+HTTPResponse logicAX(const DebugRequest& request) {
+    return jsonDictAnswer(request.diagnostics().debugAXDump(kAXDumpDepth));
+}
 
 HTTPResponse logicAXFull(const DebugRequest& request) {
-    return jsonArrayAnswer(Json(request.logic().fullAXCrawl(kFullCrawlDepth, kFullCrawlElements)));
+    return jsonArrayAnswer(Json(request.diagnostics().fullAXCrawl(kFullCrawlDepth, kFullCrawlElements)));
 }
 
 HTTPResponse dumpInspector(const DebugRequest& request) {
     const auto window = request.logic().findMainWindow();
     if (!window) return errorAnswer("Logic not running");
-    LogicInspector::DumpList rows;
-    request.logic().dumpInspectorMixerStrips(*window, rows);
+    LogicDiagnostics::DumpList rows;
+    request.diagnostics().dumpInspectorMixerStrips(*window, rows);
     const auto count = rows.size();
     return jsonDictAnswer({{"count", count}, {"elements", Json(std::move(rows))}});
 }
 
-using SubtreeDump = void (LogicInspector::*)(const platform::AXElement&, LogicInspector::DumpList&, int, int) const;
+using SubtreeDump = void (LogicDiagnostics::*)(const platform::AXElement&, LogicDiagnostics::DumpList&, int, int) const;
 
 // Selects the track and dumps its Inspector strip with `dump`, under the given keys.
 HTTPResponse dumpStrip(const DebugRequest& request, SubtreeDump dump, const char* countKey, const char* rowsKey) {
@@ -44,18 +47,18 @@ HTTPResponse dumpStrip(const DebugRequest& request, SubtreeDump dump, const char
     platform::pause(kAfterStripSelection);
     const auto strip = request.logic().firstMixerStrip(std::get<LogicInspector::SelectedTrack>(selection).mainWindow);
     if (!strip) return errorAnswer("Mixer area not found");
-    LogicInspector::DumpList rows;
-    (request.logic().*dump)(*strip, rows, 0, kStripDumpDepth);
+    LogicDiagnostics::DumpList rows;
+    (request.diagnostics().*dump)(*strip, rows, 0, kStripDumpDepth);
     const auto count = rows.size();
     return jsonDictAnswer({{"track", *track}, {countKey, count}, {rowsKey, Json(std::move(rows))}});
 }
 
 HTTPResponse dumpStripAll(const DebugRequest& request) {
-    return dumpStrip(request, &LogicInspector::dumpAllElementsInSubtree, "elementCount", "elements");
+    return dumpStrip(request, &LogicDiagnostics::dumpAllElementsInSubtree, "elementCount", "elements");
 }
 
 HTTPResponse dumpStripButtons(const DebugRequest& request) {
-    return dumpStrip(request, &LogicInspector::dumpAllAXButtonsInSubtree, "buttonCount", "buttons");
+    return dumpStrip(request, &LogicDiagnostics::dumpAllAXButtonsInSubtree, "buttonCount", "buttons");
 }
 
 HTTPResponse channelStripActions(const DebugRequest& request) {
@@ -64,11 +67,11 @@ HTTPResponse channelStripActions(const DebugRequest& request) {
     auto selection = selectTrack(request, *track);
     if (auto* failed = std::get_if<HTTPResponse>(&selection)) return std::move(*failed);
     platform::pause(kAfterSelection);
-    return jsonDictAnswer(request.logic().dumpChannelStripWithActions(kStripActionsDepth));
+    return jsonDictAnswer(request.diagnostics().dumpChannelStripWithActions(kStripActionsDepth));
 }
 
 HTTPResponse dumpAutomationMenu(const DebugRequest& request) {
-    return jsonDictAnswer(request.logic().dumpAutomationMenu(1));
+    return jsonDictAnswer(request.diagnostics().dumpAutomationMenu(1));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "app/debug_routes_common.h"
 #include "app/json_answers.h"
+#include "logic/logic_diagnostics.h"
 #include "support/unicode.h"
 
 namespace corvane::app::debug {
@@ -115,7 +116,7 @@ HTTPResponse sendKnobSetRaw(const DebugRequest& request) {
     const auto bus = request.param("bus");
     const auto raw = request.integer("raw");
     if (!track || !bus || !raw) return errorAnswer("Pass ?track=N&bus=B%2023&raw=123456");
-    return jsonDictAnswer(request.logic().testSetSendKnobRaw(*track, *bus, *raw));
+    return jsonDictAnswer(request.diagnostics().testSetSendKnobRaw(*track, *bus, *raw));
 }
 
 HTTPResponse sendKnobValue(const DebugRequest& request) {

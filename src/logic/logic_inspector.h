@@ -184,7 +184,6 @@ public:
     std::optional<PluginViewPreference> readCurrentPluginView(const AXElement& menuButton) const;
     Outcome switchPluginWindowView(const AXElement& in, PluginViewPreference to) const;
     Outcome switchCurrentlyOpenPluginView(PluginViewPreference to) const;
-    nlohmann::json clickButtonInOpenPlugin(const std::string& labelContains) const;
     // JPEG bytes of the open plug-in window, at most 800 pixels wide.
     std::optional<std::string> capturePluginWindowScreenshot(const AXElement& axApp, const AXElement& excluding) const;
     void walkForSidechainDropdown(const AXElement& element, std::optional<SidechainDropdown>& best, int depth,
@@ -245,13 +244,10 @@ public:
     // Unreadable numbers are null: JSON cannot hold not-a-number.
     nlohmann::json readSendKnobValue(const std::string& trackName, const std::string& busLabel) const;
     SendLevelResult setSendKnobToDb(const std::string& trackName, const std::string& busLabel, double targetDb) const;
-    nlohmann::json testSetSendKnobRaw(const std::string& trackName, const std::string& busLabel,
-                                      std::int64_t raw) const;
     // Each given label whose bus some track takes as its input, mapped to that track's name.
     std::map<std::string, std::string> findTracksForBuses(const std::vector<std::string>& busLabels) const;
     nlohmann::json ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const;
     nlohmann::json ensureMasterArrangeTrack() const;
-    nlohmann::json dumpAutomationMenu(int stripIndex) const;
     void findSendGroup(const AXElement& in, const std::string& matching, std::optional<AXElement>& result, int depth,
                        int maxDepth) const;
     void findSendKnobAtY(const AXElement& in, double y, std::optional<AXElement>& result, int depth,
@@ -263,63 +259,6 @@ public:
                                    int maxDepth) const;
     void findAutomationPowerRecurse(const AXElement& element, std::optional<AXElement>& result, int depth,
                                     int maxDepth) const;
-
-    // --- Insert-bar menu probes -----------------------------------------------------------
-    // Each opens an empty insert bar of the track's strip (slotIndex -1: below the chain, 0: the
-    // topmost, N: below occupied slot N) and reports what followed. Their files go to the
-    // temporary folder (TMPDIR), private to the user.
-    nlohmann::json probeInsertBarMenu(const std::string& trackName, int slotIndex, bool useMouseClick,
-                                      int yDelta) const;
-    nlohmann::json testTypeToFilterInsertMenu(const std::string& trackName, int slotIndex,
-                                              const std::string& pluginName) const;
-    nlohmann::json crawlEverythingAfterInsertBarClick(const std::string& trackName, int slotIndex) const;
-    nlohmann::json clickInsertBarAndScreenshot(const std::string& trackName, int slotIndex, bool useMouseClick) const;
-
-    // --- Accessibility tree dumps and crawls ----------------------------------------------
-    // Results lists are appended to in visiting order; nothing is removed or merged.
-    using DumpList = std::vector<nlohmann::json>;
-    nlohmann::json debugAXDump(int maxDepth) const;
-    // At most maxTotalElements entries over all windows, or the one entry {"error": ...}.
-    DumpList fullAXCrawl(int maxDepth, int maxTotalElements) const;
-    nlohmann::json dumpChannelStripWithActions(int maxDepth) const;
-    void dumpInspectorMixerStrips(const AXElement& in, DumpList& results) const;
-    void dumpAllElementsInSubtree(const AXElement& root, DumpList& results, int depth, int maxDepth) const;
-    void dumpAllAXButtonsInSubtree(const AXElement& root, DumpList& results, int depth, int maxDepth) const;
-    void dumpMenuItems(const AXElement& axApp, DumpList& results, int maxDepth) const;
-    nlohmann::json dumpSidechainMenuItems() const;
-    void collectMenuItemTitles(const AXElement& element, DumpList& results, int depth, int maxDepth) const;
-    nlohmann::json dumpElement(const AXElement& element, int depth, int maxDepth) const;
-    void crawlElement(const AXElement& element, const std::string& path, int depth, int maxDepth, DumpList& elements,
-                      int& count, int maxTotal) const;
-    void dumpElementWithActions(const AXElement& element, const std::string& path, int depth, int maxDepth,
-                                DumpList& elements) const;
-    void dumpMenuTree(const AXElement& element, DumpList& results, int depth, int maxDepth,
-                      const std::string& path) const;
-    void collectMenuNodes(const AXElement& in, DumpList& results, int depth, int maxDepth) const;
-    void findAllMenusIn(const AXElement& element, int depth, int maxDepth, DumpList& results) const;
-    void deepCrawlWithAttributes(const AXElement& element, const std::string& path, int depth, int maxDepth,
-                                 DumpList& into) const;
-    nlohmann::json describeElement(const AXElement& element, const std::string& label) const;
-
-    // --- Plug-in window authoring dumps ---------------------------------------------------
-    // For writing plug-in maps: what a plug-in window and the insert menu expose. Failures are
-    // {"error": message}. Positions are relative to the plug-in window's top-left corner and
-    // rounded to whole points.
-    // The track's insert menu, in full to a private file in the temporary folder (TMPDIR).
-    nlohmann::json dumpPluginInsertMenu(const std::string& trackName) const;
-    // Every attribute of each element of the open plug-in window whose label starts with the
-    // prefix (any case), or whose role is the one named after "role:".
-    nlohmann::json dumpFullAttributesInOpenPlugin(const std::string& labelPrefix) const;
-    // The open plug-in window's labelled controls and unlabelled sliders, with its picture;
-    // presses nothing.
-    nlohmann::json dumpOpenPluginWindow() const;
-    // The same for a slot, whose window is opened for it and closed again.
-    nlohmann::json dumpPluginParametersForAuthoring(const InsertSlot& pluginSlot, const AXElement& excluding) const;
-    void collectAuthoringInfo(const AXElement& from, Point windowOrigin, nlohmann::json& unlabeledSliders,
-                              nlohmann::json& labeledControls, int depth, int maxDepth) const;
-    void collectFullAttributesMatching(const AXElement& element, const std::string& labelPrefix,
-                                       nlohmann::json& results, int depth, int maxDepth) const;
-    static std::filesystem::path pluginInsertMenuProbePath();
 
     // --- Volume, pan, mute/solo and side-chain writes ------------------------------------
     // Side-chain source of an inserted plug-in. beforeValue: what the selector showed before

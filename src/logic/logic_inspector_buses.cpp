@@ -1,7 +1,6 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <set>
 
@@ -9,6 +8,7 @@
 #include "logic/ax_tree.h"
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_inspector_internal.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/log.h"
@@ -20,22 +20,11 @@
 
 namespace corvane {
 
-namespace ax = platform::ax;
-using platform::AXElement;
-using ax_tree::Next;
-using ax_tree::Step;
 using RenameResult = LogicInspector::RenameResult;
 using SendLevelResult = LogicInspector::SendLevelResult;
-
-using ax_read::textOf;
+using detail::rawKnobValue;
 
 namespace {
-
-std::optional<std::int64_t> rawValue(const AXElement& knob) {
-    auto v = knob.number(ax::kValue);
-    if (!v) return std::nullopt;
-    return checkedInteger(*v, INT64_MIN / 2, INT64_MAX / 2);
-}
 
 std::int64_t maxRaw(const AXElement& knob) {
     if (auto v = knob.number(ax::kMaxValue))
@@ -277,12 +266,12 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
     const std::int64_t top = maxRaw(*knob);
     if (targetDb <= -60.0) {
         for (int i = 0; i < 80; ++i) {
-            auto raw = rawValue(*knob);
+            auto raw = rawKnobValue(*knob);
             if (!raw || *raw == 0) break;
             writeRaw(*knob, 0);
             platform::pause(pacing::kSendKnobWriteRetry);
         }
-        if (rawValue(*knob) != std::optional<std::int64_t>(0))
+        if (rawKnobValue(*knob) != std::optional<std::int64_t>(0))
             return {{false, "Send " + trackName + " \u2192 " + busLabel + " could not be muted."},
                     before,
                     readKnobDb(*knob)};
@@ -299,34 +288,6 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
         {true, "Send " + trackName + " \u2192 " + busLabel + ": " + dbText(before) + " \u2192 " + dbText(after) + "."},
         before,
         after};
-}
-
-nlohmann::json LogicInspector::testSetSendKnobRaw(const std::string& trackName, const std::string& busLabel,
-                                                  std::int64_t raw) const {
-    auto selected = selectTrack(trackName);
-    if (!selected) return {{"error", "Track not found"}};
-    auto strip = firstMixerStrip(selected->mainWindow);
-    if (!strip) return {{"error", "Mixer area not found"}};
-    std::optional<AXElement> group;
-    findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
-    if (!group) return {{"error", "Send group not found"}};
-    std::optional<AXElement> knob;
-    findSendKnobAtY(*strip, frameForElement(*group).y, knob, 0, search_depth::kSendsAndAutomation);
-    if (!knob) return {{"error", "Knob not found"}};
-
-    const std::string beforeDesc = textOf(*knob, ax::kValueDescription);
-    const std::int64_t beforeRaw = rawValue(*knob).value_or(0);
-    const auto code = knob->setAttributeValue(ax::kValue, raw);
-    platform::pause(pacing::kKnobWriteSettles);
-    const std::string afterDesc = textOf(*knob, ax::kValueDescription);
-    const std::int64_t afterRaw = rawValue(*knob).value_or(0);
-    return {{"setResult", std::to_string(platform::code(code))},
-            {"beforeRaw", beforeRaw},
-            {"beforeDesc", beforeDesc},
-            {"requestedRaw", raw},
-            {"afterRaw", afterRaw},
-            {"afterDesc", afterDesc},
-            {"stuck", afterRaw == raw}};
 }
 
 // --- Buses -----------------------------------------------------------------------------------
@@ -425,39 +386,6 @@ nlohmann::json LogicInspector::ensureMasterArrangeTrack() const {
     if (std::any_of(headers.begin(), headers.end(), isNamedStereoOut))
         return {{"message", "Surfaced Stereo Out as Arrange track."}};
     return {{"error", "Pressed Show Output Track but Stereo Out did not appear"}};
-}
-
-nlohmann::json LogicInspector::dumpAutomationMenu(int stripIndex) const {
-    auto logic = logicApplication();
-    if (!logic) return {{"error", "Logic not running"}};
-    auto window = findMainWindow();
-    if (!window) return {{"error", "No main window"}};
-    auto button = findAutomationListButton(*window, stripIndex);
-    if (!button)
-        return {{"error", "Automation popup not found on strip " + std::to_string(stripIndex) +
-                              ". Did you surface the bus first (click a send)?"}};
-    const auto actions = actionNames(*button);
-    auto offers = [&](const char* action) {
-        return std::find(actions.begin(), actions.end(), action) != actions.end();
-    };
-    platform::pause(pacing::kBeforeAutomationPress);
-    const char* used = offers(ax::kShowMenu) ? ax::kShowMenu : ax::kPress;
-    button->performAction(used);
-    platform::pause(pacing::kMenuOpens);
-
-    auto app = platform::accessibility().applicationElement(logic->processIdentifier);
-    DumpList items;
-    if (auto windows = app.elements(ax::kWindows))
-        for (const auto& w : *windows) collectMenuItemTitles(w, items, 0, search_depth::kListedMenuItems);
-    if (auto focused = app.element(ax::kFocusedUIElement))
-        collectMenuItemTitles(*focused, items, 0, search_depth::kListedMenuItems);
-
-    if (offers(ax::kCancel))
-        button->performAction(ax::kCancel);
-    else
-        pressKey(key_code::kEscape);
-    platform::pause(pacing::kMenuCloses);
-    return {{"count", items.size()}, {"items", items}, {"supportedActions", actions}, {"actionUsed", used}};
 }
 
 }  // namespace corvane

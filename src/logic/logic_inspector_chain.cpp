@@ -7,6 +7,7 @@
 #include "logic/ax_tree.h"
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_inspector_internal.h"
 #include "logic/logic_timing.h"
 #include "logic/plugin_names.h"
 #include "logic/search_depths.h"
@@ -17,12 +18,9 @@
 
 namespace corvane {
 
-namespace ax = platform::ax;
-using platform::AXElement;
-using ax_tree::Next;
-using ax_tree::Step;
-
-using ax_read::textOf;
+using detail::slotNames;
+using detail::sortTopToBottom;
+using detail::topOf;
 
 namespace {
 
@@ -30,27 +28,12 @@ namespace {
 // result before reporting that it did not.
 constexpr int kReadBackTries = 5;
 
-double topOf(const AXElement& e) { return LogicInspector::frameForElement(e).y; }
-
 std::string withoutSpaces(std::string s) {
     s.erase(std::remove(s.begin(), s.end(), ' '), s.end());
     return s;
 }
 
-std::vector<std::string> namesOf(const std::vector<LogicInspector::InsertSlot>& slots) {
-    std::vector<std::string> names;
-    for (const auto& s : slots) names.push_back(s.name);
-    return names;
-}
-
 std::string joined(const std::vector<std::string>& names) { return fmt::format("{}", fmt::join(names, ", ")); }
-
-void sortTopToBottom(std::vector<LogicInspector::InsertBar>& bars) {
-    std::stable_sort(bars.begin(), bars.end(),
-                     [](const LogicInspector::InsertBar& a, const LogicInspector::InsertBar& b) {
-                         return topOf(a.element) < topOf(b.element);
-                     });
-}
 
 // Where the new plug-in sits: the index i at which `after` is `before` with one slot showing the
 // plug-in inserted, preferring the asked index. Absent when the chain is not `before` plus one.
@@ -225,7 +208,7 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
     }
 
     // What the chain must look like afterwards: this one, with the plug-in at the asked place.
-    const std::vector<std::string> before = namesOf(stripWasEmpty ? findTrackPluginSlots(toTrackIn) : slots);
+    const std::vector<std::string> before = slotNames(stripWasEmpty ? findTrackPluginSlots(toTrackIn) : slots);
     const int asked = k == -1 ? static_cast<int>(before.size()) : k;
 
     bar->performAction(ax::kPress);
@@ -256,7 +239,7 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
     std::optional<int> landed;
     for (int attempt = 0; attempt < kReadBackTries; ++attempt) {
         if (attempt > 0) platform::pause(pacing::kChainReadBackRetry);
-        after = namesOf(findTrackPluginSlots(toTrackIn));
+        after = slotNames(findTrackPluginSlots(toTrackIn));
         landed = insertedAt(before, after, asked, needle);
         if (landed && *landed == asked) {
             if (!logic) return {true, "Added " + pluginName + " (could not close window)"};
@@ -273,7 +256,7 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
 Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertSlot& pluginSlot) const {
     auto listButton = findChildButton(pluginSlot.element, "list");
     if (!listButton) return {false, "Could not find menu button for " + pluginSlot.name};
-    const auto before = namesOf(findTrackPluginSlots(fromTrackIn));
+    const auto before = slotNames(findTrackPluginSlots(fromTrackIn));
     const auto instances = std::count(before.begin(), before.end(), pluginSlot.name);
     if (instances == 0)
         return {false, fmt::format("Could not find {} in the selected track's chain. Chain: {}", pluginSlot.name,
@@ -292,7 +275,7 @@ Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertS
     std::vector<std::string> after;
     for (int attempt = 0; attempt < kReadBackTries; ++attempt) {
         if (attempt > 0) platform::pause(pacing::kChainReadBackRetry);
-        after = namesOf(findTrackPluginSlots(fromTrackIn));
+        after = slotNames(findTrackPluginSlots(fromTrackIn));
         if (after.size() + 1 == before.size() &&
             std::count(after.begin(), after.end(), pluginSlot.name) + 1 == instances)
             return {true, "Removed " + pluginSlot.name};
@@ -308,7 +291,7 @@ std::optional<Outcome> LogicInspector::verifyAndMaybeSummarize(const AXElement& 
         slots[static_cast<std::size_t>(toIndex)].name != movingPluginName)
         return std::nullopt;
     return Outcome{true,
-                   fmt::format("Moved {} to slot {}. Chain: {}", movingPluginName, toIndex, joined(namesOf(slots)))};
+                   fmt::format("Moved {} to slot {}. Chain: {}", movingPluginName, toIndex, joined(slotNames(slots)))};
 }
 
 Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIndex, int toIndex) const {
@@ -316,7 +299,7 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
     if (!strip) return {false, "Mixer area not found"};
     const auto slots = findTrackPluginSlots(inTrackWindow);
     const int n = static_cast<int>(slots.size());
-    log(fmt::format("[reorderPlugin] chain has {} slots: {}", n, joined(namesOf(slots))));
+    log(fmt::format("[reorderPlugin] chain has {} slots: {}", n, joined(slotNames(slots))));
     if (fromIndex < 0 || fromIndex >= n)
         return {false, fmt::format("fromIndex {} out of range (chain size {})", fromIndex, n)};
     if (toIndex < 0 || toIndex > n) return {false, fmt::format("toIndex {} out of range (0..{})", toIndex, n)};
@@ -376,7 +359,7 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
     auto found = std::find_if(again.begin(), again.end(), [&](const InsertSlot& s) { return s.name == name; });
     if (found == again.end())
         return {false, fmt::format("Plugin '{}' no longer visible in chain after failed drag. Chain: {}", name,
-                                   joined(namesOf(again)))};
+                                   joined(slotNames(again)))};
     const Rect retryFrame = frameForElement(found->element);
     const Point retryStart{retryFrame.x + 24.0, retryFrame.y + retryFrame.height * 0.5};
     log(fmt::format("[reorderPlugin] retry drag from slot {} ({:.1f}, {:.1f}) \u2192 ({:.1f}, {:.1f})",
@@ -391,7 +374,7 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
     auto where = std::find_if(last.begin(), last.end(), [&](const InsertSlot& s) { return s.name == name; });
     const std::string at = where == last.end() ? std::string("missing") : std::to_string(where - last.begin());
     return {false, fmt::format("Reorder failed twice: wanted {} at slot {}, it's at slot {}. Chain: {}", name, toIndex,
-                               at, joined(namesOf(last)))};
+                               at, joined(slotNames(last)))};
 }
 
 }  // namespace corvane

@@ -7,6 +7,7 @@
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_inspector_internal.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/log.h"
@@ -15,12 +16,6 @@
 
 namespace corvane {
 
-namespace ax = platform::ax;
-using platform::AXElement;
-using ax_tree::Next;
-using ax_tree::Step;
-
-using ax_read::textOf;
 using ax_read::valueText;
 
 namespace {
@@ -150,25 +145,6 @@ Outcome LogicInspector::switchCurrentlyOpenPluginView(PluginViewPreference to) c
         if (isPluginWindowTitle(textOf(window, ax::kTitle))) return switchPluginWindowView(window, to);
     log("[switchCurrentlyOpenPluginView] No plugin window found");
     return {false, "No plug-in window is open."};
-}
-
-nlohmann::json LogicInspector::clickButtonInOpenPlugin(const std::string& labelContains) const {
-    auto logic = logicApplication();
-    if (!logic) return {{"error", "Logic not running"}};
-    auto mainWindow = findMainWindow();
-    if (!mainWindow) return {{"error", "Main Logic window not found"}};
-    auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
-    auto window = findPluginWindow(axApp, *mainWindow);
-    if (!window) return {{"error", "No plugin window currently open"}};
-    auto button = findButtonByLabelContains(*window, text::lowercased(labelContains), 0, search_depth::kPluginWindow);
-    if (!button) return {{"error", "No button found containing '" + labelContains + "'"}};
-    std::string label = textOf(*button, ax::kDescription);
-    if (label.empty()) label = textOf(*button, ax::kTitle);
-    const auto code = button->performAction(ax::kPress);
-    platform::pause(pacing::kPluginButtonTakesEffect);
-    return {{"ok", code == platform::AXError::success},
-            {"matchedLabel", ax_read::blanksForLineSeparators(label)},
-            {"axResult", static_cast<std::int32_t>(platform::code(code))}};
 }
 
 void LogicInspector::walkForSidechainDropdown(const AXElement& element, std::optional<SidechainDropdown>& best,

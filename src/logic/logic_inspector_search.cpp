@@ -4,6 +4,7 @@
 #include "logic/ax_tree.h"
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_inspector_internal.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/log.h"
@@ -13,13 +14,7 @@
 
 namespace corvane {
 
-namespace ax = platform::ax;
-using platform::AXElement;
-using ax_tree::Next;
-using ax_tree::Step;
-
 using ax_read::blanksForLineSeparators;
-using ax_read::textOf;
 using ax_read::trimmed;
 using ax_read::wholeNumber;
 

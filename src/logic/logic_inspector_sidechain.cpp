@@ -4,6 +4,7 @@
 #include "logic/ax_tree.h"
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_inspector_internal.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/log.h"
@@ -12,11 +13,7 @@
 
 namespace corvane {
 
-namespace ax = platform::ax;
-using platform::AXElement;
 using SidechainResult = LogicInspector::SidechainResult;
-
-using ax_read::textOf;
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_inspector_internal.h"
 #include "logic/search_depths.h"
 #include "platform/platform.h"
 #include "support/numbers.h"
@@ -14,12 +15,6 @@
 
 namespace corvane {
 
-namespace ax = platform::ax;
-using platform::AXElement;
-using ax_tree::Next;
-using ax_tree::Step;
-
-using ax_read::textOf;
 using ax_read::trimmed;
 using ax_read::valueText;
 

@@ -1,11 +1,11 @@
 #include <fmt/format.h>
 
-#include <charconv>
 #include <cmath>
 
 #include "logic/ax_read.h"
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_inspector_internal.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/log.h"
@@ -16,10 +16,6 @@
 
 namespace corvane {
 
-namespace ax = platform::ax;
-using platform::AXElement;
-
-using ax_read::textOf;
 using ax_read::wholeNumber;
 
 namespace {

@@ -152,12 +152,11 @@ TEST_F(LogicInspectorPlugins, LogicsOwnMixerWindowIsNeverTakenForAPluginWindow) 
     auto app = this->app();
     ASSERT_EQ(world().ui().windows, (std::vector<std::string>{"Demo Song - Tracks", "Demo Song - Mixer"}));
 
-    // Nothing but Logic's own windows: no plug-in window is found, switched, pressed or closed.
+    // Nothing but Logic's own windows: no plug-in window is found, switched or closed.
     EXPECT_FALSE(inspector.findPluginWindow(app, main()));
     platform::LogCapture logs;
     EXPECT_FALSE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls).success);
     EXPECT_TRUE(logs.contains("[switchCurrentlyOpenPluginView] No plugin window found"));
-    EXPECT_EQ(inspector.clickButtonInOpenPlugin("e")["error"], "No plugin window currently open");
     inspector.closeOpenPluginAndRestoreEditorView();
     EXPECT_EQ(world().ui().windows.size(), 2u);
 
@@ -189,32 +188,6 @@ TEST_F(LogicInspectorPlugins, UntitledAndLookalikeWindowsAreSkipped) {
     auto found = inspector.findPluginWindow(app(), main());
     ASSERT_TRUE(found);
     EXPECT_EQ(found->string(platform::ax::kTitle), "Kick: Channel EQ");
-}
-
-TEST_F(LogicInspectorPlugins, ButtonInTheOpenPluginIsPressedByLabelFragment) {
-    load(standin::testing::demoSongWith(
-        {{"plugins",
-          nlohmann::json::array(
-              {{{"name", "Channel EQ"},
-                {"category", {"EQ"}},
-                {"formats", {"Stereo"}},
-                {"parameters", {{{"id", "lowcut"}, {"label", "Low Cut"}, {"type", "toggle"}, {"default", 0}}}},
-                {"editor",
-                 {{"controls",
-                   {{{"role", "AXButton"},
-                     {"description", "Low\u2028Cut"},
-                     {"bind", "lowcut"},
-                     {"frame", {20, 80, 60, 20}}}}}}}},
-               {{"name", "Compressor"}, {"category", {"Dynamics"}}, {"formats", {"Stereo"}}}})}}));
-    EXPECT_EQ(inspector.clickButtonInOpenPlugin("cut"), (nlohmann::json{{"error", "No plugin window currently open"}}));
-    openSlot(0);
-    EXPECT_EQ(inspector.clickButtonInOpenPlugin("COMP"),
-              (nlohmann::json{{"ok", true}, {"matchedLabel", "compare"}, {"axResult", 0}}));
-    EXPECT_EQ(inspector.clickButtonInOpenPlugin("Nowhere"),
-              (nlohmann::json{{"error", "No button found containing 'Nowhere'"}}));
-    EXPECT_EQ(inspector.clickButtonInOpenPlugin("low cut"),
-              (nlohmann::json{{"ok", true}, {"matchedLabel", "Low Cut"}, {"axResult", 0}}));
-    EXPECT_EQ(world().project().track("Kick")->strip.inserts[0].params.at("lowcut"), 1);
 }
 
 TEST_F(LogicInspectorPlugins, SidechainSelectorIsTheHighestMatchingPopUp) {

@@ -7,8 +7,9 @@
 #include <filesystem>
 #include <set>
 
-#include "logic/logic_inspector.h"
+#include "logic/logic_diagnostics.h"
 #include "platform/standin/standin_fixture.h"
+#include "platform/standin/taper.h"
 #include "support/image_encoding.h"
 #include "test_support/temp_home.h"
 
@@ -17,6 +18,7 @@ namespace {
 
 using nlohmann::json;
 namespace fs = std::filesystem;
+namespace taper = standin::taper;
 
 std::set<std::string> keysOf(const json& j) {
     std::set<std::string> keys;
@@ -34,7 +36,7 @@ json truncated(platform::Rect r) {
     return {{"x", t(r.x)}, {"y", t(r.y)}, {"w", t(r.width)}, {"h", t(r.height)}};
 }
 
-class LogicInspectorProbes : public standin::testing::StandinTest {
+class LogicDiagnosticsProbes : public standin::testing::StandinTest {
 protected:
     void SetUp() override {
         StandinTest::SetUp();
@@ -57,12 +59,13 @@ protected:
 
     testing::TempHome home;
     LogicInspector inspector;
+    LogicDiagnostics diagnostics{inspector};
     fs::path tmp_;
     std::optional<std::string> previous_;
 };
 
-TEST_F(LogicInspectorProbes, MenuProbeListsTheOpenedMenuClosesItAndKeepsAPrivateCopy) {
-    auto result = inspector.probeInsertBarMenu("Kick", -1, false, 0);
+TEST_F(LogicDiagnosticsProbes, MenuProbeListsTheOpenedMenuClosesItAndKeepsAPrivateCopy) {
+    auto result = diagnostics.probeInsertBarMenu("Kick", -1, false, 0);
     ASSERT_FALSE(result.contains("error")) << result.dump();
     EXPECT_EQ(keysOf(result), (std::set<std::string>{"targetSlot", "clickMethod", "targetBarFrame", "windows",
                                                      "focusedRole", "menuItemCount", "menuItemsPreview",
@@ -95,30 +98,30 @@ TEST_F(LogicInspectorProbes, MenuProbeListsTheOpenedMenuClosesItAndKeepsAPrivate
     EXPECT_EQ(saved["snapshot"], snapshot);
 }
 
-TEST_F(LogicInspectorProbes, MenuProbePreviewStopsAtFortyWhileTheCountCoversAll) {
+TEST_F(LogicDiagnosticsProbes, MenuProbePreviewStopsAtFortyWhileTheCountCoversAll) {
     json song = standin::testing::demoSong();
     for (int i = 0; i < 10; ++i)
         song["plugins"].push_back(
             {{"name", "Extra " + std::to_string(i)}, {"category", {"More"}}, {"formats", {"Stereo"}}});
     load(song);
-    auto result = inspector.probeInsertBarMenu("Kick", 0, false, 0);
+    auto result = diagnostics.probeInsertBarMenu("Kick", 0, false, 0);
     EXPECT_EQ(result["menuItemCount"], 32 + 2 * 21);
     EXPECT_EQ(result["menuItemsPreview"].size(), 40u);
     EXPECT_EQ(readJson(tmp_ / "insert-bar-menu-probe.json")["allMenuItems"].size(), 74u);
 }
 
-TEST_F(LogicInspectorProbes, MenuProbeNeverWritesThroughALinkPlantedAtItsFileName) {
+TEST_F(LogicDiagnosticsProbes, MenuProbeNeverWritesThroughALinkPlantedAtItsFileName) {
     const fs::path victim = home.root() / "victim.txt";
     testing::writeAll(victim, "keep");
     fs::create_symlink(victim, tmp_ / "insert-bar-menu-probe.json");
-    auto result = inspector.probeInsertBarMenu("Kick", 0, false, 0);
+    auto result = diagnostics.probeInsertBarMenu("Kick", 0, false, 0);
     EXPECT_FALSE(result.contains("error"));
     EXPECT_EQ(result["fullDumpFile"], (tmp_ / "insert-bar-menu-probe.json").string());
     EXPECT_EQ(testing::readAll(victim), "keep");
     EXPECT_TRUE(fs::is_symlink(tmp_ / "insert-bar-menu-probe.json"));
 }
 
-TEST_F(LogicInspectorProbes, TargetBarFollowsTheSlotIndexAndUnresolvableIndexesFailBeforeAnyPress) {
+TEST_F(LogicDiagnosticsProbes, TargetBarFollowsTheSlotIndexAndUnresolvableIndexesFailBeforeAnyPress) {
     struct Case {
         const char* track;
         int slotIndex;
@@ -130,14 +133,14 @@ TEST_F(LogicInspectorProbes, TargetBarFollowsTheSlotIndexAndUnresolvableIndexesF
                    Case{"Kick", -1, 2, 2, 3}, Case{"Kick", 3, -1, 2, 3}, Case{"Kick", -2, -1, 2, 3},
                    Case{"Snare", -1, -1, 0, 1}, Case{"Snare", 0, 0, 0, 1}}) {
         world().clearEventLog();
-        auto result = inspector.probeInsertBarMenu(c.track, c.slotIndex, false, 0);
+        auto result = diagnostics.probeInsertBarMenu(c.track, c.slotIndex, false, 0);
         if (c.gap < 0) {
             EXPECT_EQ(result, (json{{"error", "Could not resolve insert bar for slot " + std::to_string(c.slotIndex)},
                                     {"occupied", c.occupied},
                                     {"empties", c.empties}}))
                 << c.track << " " << c.slotIndex;
             EXPECT_TRUE(world().events(standin::EventKind::axAction).empty());
-            EXPECT_EQ(inspector.crawlEverythingAfterInsertBarClick(c.track, c.slotIndex),
+            EXPECT_EQ(diagnostics.crawlEverythingAfterInsertBarClick(c.track, c.slotIndex),
                       (json{{"error", "Could not resolve insert bar for slot " + std::to_string(c.slotIndex)}}));
         } else {
             EXPECT_EQ(result["targetBarFrame"], truncated(*world().insertBarFrame(0, c.gap)))
@@ -146,29 +149,29 @@ TEST_F(LogicInspectorProbes, TargetBarFollowsTheSlotIndexAndUnresolvableIndexesF
     }
 }
 
-TEST_F(LogicInspectorProbes, FilledSlotsPluginButtonsAreNoEmptyBars) {
+TEST_F(LogicDiagnosticsProbes, FilledSlotsPluginButtonsAreNoEmptyBars) {
     world().setKnob("filledSlotButton", true);
     for (int slotIndex : {0, 1, 2, -1}) {
         world().clearEventLog();
-        auto result = inspector.probeInsertBarMenu("Kick", slotIndex, false, 0);
+        auto result = diagnostics.probeInsertBarMenu("Kick", slotIndex, false, 0);
         EXPECT_EQ(world().project().track("Kick")->strip.inserts.size(), 2u) << slotIndex;
         for (const auto& e : world().events(standin::EventKind::axAction))
             EXPECT_NE(e.element, "AXButton \"audio plug-in\"") << slotIndex;
         EXPECT_EQ(result["targetBarFrame"], truncated(*world().insertBarFrame(0, slotIndex < 0 ? 2 : slotIndex)))
             << slotIndex;
     }
-    EXPECT_EQ(inspector.probeInsertBarMenu("Kick", 3, false, 0),
+    EXPECT_EQ(diagnostics.probeInsertBarMenu("Kick", 3, false, 0),
               (json{{"error", "Could not resolve insert bar for slot 3"}, {"occupied", 2}, {"empties", 3}}));
 }
 
-TEST_F(LogicInspectorProbes, AMouseProbeWhoseClickWasNeverSentSaysSo) {
+TEST_F(LogicDiagnosticsProbes, AMouseProbeWhoseClickWasNeverSentSaysSo) {
     load(standin::testing::demoSongWith({{"logic", {{"activation", "never"}}}}));
     world().setFrontmost(200);  // the terminal stays in front whatever is asked
     world().clearEventLog();
     const json notSent = {
         {"error", "Could not click the insert bar: Logic Pro did not come to the front; the click was not sent."}};
-    auto probe = inspector.probeInsertBarMenu("Kick", -1, true, 0);
-    auto screenshot = inspector.clickInsertBarAndScreenshot("Kick", 0, true);
+    auto probe = diagnostics.probeInsertBarMenu("Kick", -1, true, 0);
+    auto screenshot = diagnostics.clickInsertBarAndScreenshot("Kick", 0, true);
     // Nothing reached Logic Pro: no click, no menu, the chain as it was.
     EXPECT_TRUE(world().events(standin::EventKind::mouse).empty());
     EXPECT_EQ(world().ui().openMenu, "");
@@ -178,36 +181,36 @@ TEST_F(LogicInspectorProbes, AMouseProbeWhoseClickWasNeverSentSaysSo) {
     EXPECT_FALSE(fs::exists(tmp_ / "insert-bar-menu-probe.json"));
 }
 
-TEST_F(LogicInspectorProbes, ProbesReportAMissingTrackOrLogicInTheirOwnWords) {
+TEST_F(LogicDiagnosticsProbes, ProbesReportAMissingTrackOrLogicInTheirOwnWords) {
     const json missing = {{"error", "Track not found: Nope"}};
-    EXPECT_EQ(inspector.probeInsertBarMenu("Nope", 0, false, 0), missing);
-    EXPECT_EQ(inspector.testTypeToFilterInsertMenu("Nope", 0, "EQ"), missing);
-    EXPECT_EQ(inspector.crawlEverythingAfterInsertBarClick("Nope", 0), missing);
-    EXPECT_EQ(inspector.clickInsertBarAndScreenshot("Nope", 0, false), missing);
+    EXPECT_EQ(diagnostics.probeInsertBarMenu("Nope", 0, false, 0), missing);
+    EXPECT_EQ(diagnostics.testTypeToFilterInsertMenu("Nope", 0, "EQ"), missing);
+    EXPECT_EQ(diagnostics.crawlEverythingAfterInsertBarClick("Nope", 0), missing);
+    EXPECT_EQ(diagnostics.clickInsertBarAndScreenshot("Nope", 0, false), missing);
 
     world().setKnob("running", false);
-    EXPECT_EQ(inspector.probeInsertBarMenu("Kick", 0, false, 0), (json{{"error", "Logic not running"}}));
-    EXPECT_EQ(inspector.crawlEverythingAfterInsertBarClick("Kick", 0), (json{{"error", "Logic not running"}}));
+    EXPECT_EQ(diagnostics.probeInsertBarMenu("Kick", 0, false, 0), (json{{"error", "Logic not running"}}));
+    EXPECT_EQ(diagnostics.crawlEverythingAfterInsertBarClick("Kick", 0), (json{{"error", "Logic not running"}}));
     // These two do not ask whether Logic Pro runs.
-    EXPECT_EQ(inspector.testTypeToFilterInsertMenu("Kick", 0, "EQ"), (json{{"error", "Track not found: Kick"}}));
-    EXPECT_EQ(inspector.clickInsertBarAndScreenshot("Kick", 0, false), (json{{"error", "Track not found: Kick"}}));
+    EXPECT_EQ(diagnostics.testTypeToFilterInsertMenu("Kick", 0, "EQ"), (json{{"error", "Track not found: Kick"}}));
+    EXPECT_EQ(diagnostics.clickInsertBarAndScreenshot("Kick", 0, false), (json{{"error", "Track not found: Kick"}}));
 }
 
-TEST_F(LogicInspectorProbes, MouseProbeHitsTheThinBarOnlyWithoutOffset) {
-    auto onBar = inspector.probeInsertBarMenu("Kick", 1, true, 0);
+TEST_F(LogicDiagnosticsProbes, MouseProbeHitsTheThinBarOnlyWithoutOffset) {
+    auto onBar = diagnostics.probeInsertBarMenu("Kick", 1, true, 0);
     EXPECT_EQ(onBar["clickMethod"], "mouse");
     EXPECT_EQ(onBar["menuItemCount"], 32);
     EXPECT_TRUE(world().ui().pluginWindows.empty());
 
     // Eight points lower the click lands on the slot below and opens its plug-in instead.
-    auto below = inspector.probeInsertBarMenu("Kick", 1, true, 8);
+    auto below = diagnostics.probeInsertBarMenu("Kick", 1, true, 8);
     EXPECT_EQ(below["menuItemCount"], 2);  // only the main menu's own items
     ASSERT_EQ(world().ui().pluginWindows.size(), 1u);
     EXPECT_EQ(world().ui().pluginWindows[0].title, "Kick: Compressor");
 }
 
-TEST_F(LogicInspectorProbes, TypingIntoTheInsertMenuThatDoesNotFilterAddsNothing) {
-    auto result = inspector.testTypeToFilterInsertMenu("Kick", -1, "Limiter");
+TEST_F(LogicDiagnosticsProbes, TypingIntoTheInsertMenuThatDoesNotFilterAddsNothing) {
+    auto result = diagnostics.testTypeToFilterInsertMenu("Kick", -1, "Limiter");
     EXPECT_EQ(result, (json{{"typed", true},
                             {"pluginName", "Limiter"},
                             {"beforeSlots", {"Channel EQ", "Compressor"}},
@@ -220,8 +223,8 @@ TEST_F(LogicInspectorProbes, TypingIntoTheInsertMenuThatDoesNotFilterAddsNothing
     EXPECT_EQ(world().ui().openMenu, "");
 }
 
-TEST_F(LogicInspectorProbes, CrawlDescribesTheApplicationSystemWideFocusAndMenuOwners) {
-    auto result = inspector.crawlEverythingAfterInsertBarClick("Kick", 0);
+TEST_F(LogicDiagnosticsProbes, CrawlDescribesTheApplicationSystemWideFocusAndMenuOwners) {
+    auto result = diagnostics.crawlEverythingAfterInsertBarClick("Kick", 0);
     ASSERT_FALSE(result.contains("error")) << result.dump();
     const fs::path file = result["dumpFile"].get<std::string>();
     EXPECT_EQ(file.parent_path(), tmp_);
@@ -251,8 +254,8 @@ TEST_F(LogicInspectorProbes, CrawlDescribesTheApplicationSystemWideFocusAndMenuO
     EXPECT_EQ(saved["focused"]["elements"][1]["label"], "focused>AXMenuItem[0]");
 }
 
-TEST_F(LogicInspectorProbes, ScreenshotProbeLeavesTheMenuOpenAndSavesTheDisplay) {
-    auto result = inspector.clickInsertBarAndScreenshot("Kick", 0, false);
+TEST_F(LogicDiagnosticsProbes, ScreenshotProbeLeavesTheMenuOpenAndSavesTheDisplay) {
+    auto result = diagnostics.clickInsertBarAndScreenshot("Kick", 0, false);
     EXPECT_EQ(keysOf(result),
               (std::set<std::string>{"targetBarFrame", "screenshot", "screenshotOK", "clickMethod", "note"}));
     EXPECT_EQ(result["screenshotOK"], true);
@@ -272,10 +275,59 @@ TEST_F(LogicInspectorProbes, ScreenshotProbeLeavesTheMenuOpenAndSavesTheDisplay)
     EXPECT_EQ((std::vector<int>{px[0], px[1], px[2]}), (std::vector<int>{210, 210, 214}));
 
     world().setKnob("screenRecording", "denied");
-    auto denied = inspector.clickInsertBarAndScreenshot("Kick", 0, false);
+    auto denied = diagnostics.clickInsertBarAndScreenshot("Kick", 0, false);
     EXPECT_EQ(denied["screenshotOK"], false);
     EXPECT_FALSE(denied["screenshot"].get<std::string>().empty());
     EXPECT_FALSE(fs::exists(denied["screenshot"].get<std::string>()));
+}
+
+// --- Control probes ------------------------------------------------------------------------------
+
+TEST_F(LogicDiagnosticsProbes, RawWriteProbeReportsBeforeAfterAndWhetherTheValueStuck) {
+    auto step = diagnostics.testSetSendKnobRaw("Kick", "Bus 1", taper::kSendMaxRaw);
+    EXPECT_EQ(step["setResult"], "0");
+    EXPECT_EQ(step["beforeDesc"], "-18.0");
+    EXPECT_EQ(step["beforeRaw"], taper::sendDetentRaw(9));
+    EXPECT_EQ(step["afterRaw"], taper::sendDetentRaw(10));
+    EXPECT_EQ(step["afterDesc"], "-17.5");
+    EXPECT_EQ(step["requestedRaw"], taper::kSendMaxRaw);
+    EXPECT_EQ(step["stuck"], false);
+
+    world().setKnob("sendWrites", "absolute");
+    EXPECT_EQ(diagnostics.testSetSendKnobRaw("Kick", "B 1", taper::sendDetentRaw(20))["stuck"], true);
+    EXPECT_EQ(diagnostics.testSetSendKnobRaw("Kick", "B 1", 12345)["stuck"], false);  // no detent there
+    EXPECT_EQ(diagnostics.testSetSendKnobRaw("Bass", "Bus 1", 0), (json{{"error", "Send group not found"}}));
+    EXPECT_EQ(diagnostics.testSetSendKnobRaw("Nope", "Bus 1", 0), (json{{"error", "Track not found"}}));
+}
+
+TEST_F(LogicDiagnosticsProbes, ButtonInTheOpenPluginIsPressedByLabelFragment) {
+    load(standin::testing::demoSongWith(
+        {{"plugins",
+          json::array({{{"name", "Channel EQ"},
+                        {"category", {"EQ"}},
+                        {"formats", {"Stereo"}},
+                        {"parameters", {{{"id", "lowcut"}, {"label", "Low Cut"}, {"type", "toggle"}, {"default", 0}}}},
+                        {"editor",
+                         {{"controls",
+                           {{{"role", "AXButton"},
+                             {"description", "Low\u2028Cut"},
+                             {"bind", "lowcut"},
+                             {"frame", {20, 80, 60, 20}}}}}}}},
+                       {{"name", "Compressor"}, {"category", {"Dynamics"}}, {"formats", {"Stereo"}}}})}}));
+    // Logic Pro's own Mixer window is no plug-in window either.
+    world().setKnob("mixerWindow", true);
+    EXPECT_EQ(diagnostics.clickButtonInOpenPlugin("cut"), (json{{"error", "No plugin window currently open"}}));
+    ASSERT_TRUE(inspector.selectTrack("Kick"));
+    const auto slots = inspector.findTrackPluginSlots(*inspector.findMainWindow());
+    ASSERT_FALSE(slots.empty());
+    inspector.findChildButton(slots[0].element, "open")->performAction(platform::ax::kPress);
+    EXPECT_EQ(diagnostics.clickButtonInOpenPlugin("COMP"),
+              (json{{"ok", true}, {"matchedLabel", "compare"}, {"axResult", 0}}));
+    EXPECT_EQ(diagnostics.clickButtonInOpenPlugin("Nowhere"),
+              (json{{"error", "No button found containing 'Nowhere'"}}));
+    EXPECT_EQ(diagnostics.clickButtonInOpenPlugin("low cut"),
+              (json{{"ok", true}, {"matchedLabel", "Low Cut"}, {"axResult", 0}}));
+    EXPECT_EQ(world().project().track("Kick")->strip.inserts[0].params.at("lowcut"), 1);
 }
 
 }  // namespace

@@ -11,7 +11,9 @@
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
 #include "logic/key_codes.h"
-#include "logic/logic_inspector.h"
+#include "logic/logic_diagnostics.h"
+#include "logic/logic_diagnostics_internal.h"
+#include "logic/logic_inspector_internal.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/platform.h"
@@ -22,13 +24,8 @@
 
 namespace corvane {
 
-namespace ax = platform::ax;
-using platform::AXElement;
-using ax_tree::Next;
-using ax_tree::Step;
 using nlohmann::json;
-
-using ax_read::textOf;
+using DumpList = LogicDiagnostics::DumpList;
 using ax_read::trimmed;
 
 namespace {
@@ -139,14 +136,15 @@ Next recordForAuthoring(const AXElement& from, platform::Point windowOrigin, jso
     return Next::children;
 }
 
-}  // namespace
-
-std::filesystem::path LogicInspector::pluginInsertMenuProbePath() {
+// The file the whole insert menu is written to.
+std::filesystem::path pluginInsertMenuProbePath() {
     return AppPaths::temporaryDirectory() / "plugin-insert-menu-probe.json";
 }
 
-void LogicInspector::collectAuthoringInfo(const AXElement& from, Point windowOrigin, json& unlabeledSliders,
-                                          json& labeledControls, int depth, int maxDepth) const {
+}  // namespace
+
+void LogicDiagnostics::collectAuthoringInfo(const AXElement& from, Point windowOrigin, json& unlabeledSliders,
+                                            json& labeledControls, int depth, int maxDepth) const {
     ax_tree::walk(
         from, maxDepth,
         [&](const Step& step) {
@@ -155,8 +153,8 @@ void LogicInspector::collectAuthoringInfo(const AXElement& from, Point windowOri
         depth);
 }
 
-void LogicInspector::collectFullAttributesMatching(const AXElement& element, const std::string& labelPrefix,
-                                                   json& results, int depth, int maxDepth) const {
+void LogicDiagnostics::collectFullAttributesMatching(const AXElement& element, const std::string& labelPrefix,
+                                                     json& results, int depth, int maxDepth) const {
     ax_tree::walk(
         element, maxDepth,
         [&](const Step& step) {
@@ -169,7 +167,7 @@ void LogicInspector::collectFullAttributesMatching(const AXElement& element, con
                                      : text::lowercased(label).rfind(labelPrefix, 0) == 0;
             if (matches) {
                 json record = {{"label", label}, {"role", role}};
-                if (auto names = copyAllAttributeNames(e)) {
+                if (auto names = logic_.copyAllAttributeNames(e)) {
                     json attributes = json::object();
                     for (const auto& name : *names) {
                         platform::AXValue v;
@@ -186,35 +184,29 @@ void LogicInspector::collectFullAttributesMatching(const AXElement& element, con
         depth);
 }
 
-json LogicInspector::dumpPluginInsertMenu(const std::string& trackName) const {
-    if (!logicApplication()) return {{"error", "Logic not running"}};
-    const auto selected = selectTrack(trackName);
+json LogicDiagnostics::dumpPluginInsertMenu(const std::string& trackName) const {
+    if (!logic_.logicApplication()) return {{"error", "Logic not running"}};
+    const auto selected = logic_.selectTrack(trackName);
     if (!selected) return {{"error", "Track not found: " + trackName}};
-    const auto strip = firstMixerStrip(selected->mainWindow);
+    const auto strip = logic_.firstMixerStrip(selected->mainWindow);
     if (!strip)
         return {
             {"error", "Mixer area not found for " + trackName + ". Make sure Logic's Inspector is open (press I)."}};
-    std::vector<InsertBar> bars;
-    findInsertBars(*strip, bars, 0, search_depth::kStripControls);
+    std::vector<LogicInspector::InsertBar> bars;
+    logic_.findInsertBars(*strip, bars, 0, search_depth::kStripControls);
     if (bars.empty())
         return {
             {"error", "No empty insert bar on " + trackName + ". Pick a track with at least one free plugin slot."}};
-    activateLogic();
+    logic_.activateLogic();
     platform::pause(pacing::kBeforeMenuListing);
     bars.front().element.performAction(ax::kPress);
     platform::pause(pacing::kInsertMenuOpensForListing);
 
     DumpList items;
-    if (auto logic = logicApplication()) {
-        const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
-        if (auto windows = app.elements(ax::kWindows))
-            for (const auto& w : *windows) collectMenuItemTitles(w, items, 0, search_depth::kInsertMenu);
-        if (auto focused = app.element(ax::kFocusedUIElement))
-            collectMenuItemTitles(*focused, items, 0, search_depth::kInsertMenu);
-    }
-    pressKey(key_code::kEscape);
+    if (const auto app = detail::logicAppElement(logic_)) collectOpenMenuItems(*app, items, search_depth::kInsertMenu);
+    logic_.pressKey(key_code::kEscape);
     platform::pause(pacing::kMenuCloses);
-    pressKey(key_code::kEscape);
+    logic_.pressKey(key_code::kEscape);
     platform::pause(pacing::kMenuCloses);
 
     const auto path = pluginInsertMenuProbePath();
@@ -230,31 +222,23 @@ json LogicInspector::dumpPluginInsertMenu(const std::string& trackName) const {
             {"preview", preview}};
 }
 
-json LogicInspector::dumpFullAttributesInOpenPlugin(const std::string& labelPrefix) const {
-    const auto logic = logicApplication();
-    if (!logic) return {{"error", "Logic not running"}};
-    const auto mainWindow = findMainWindow();
-    if (!mainWindow) return {{"error", "Main Logic window not found"}};
-    const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
-    const auto window = findPluginWindow(app, *mainWindow);
-    if (!window) return {{"error", "No plugin window currently open"}};
+json LogicDiagnostics::dumpFullAttributesInOpenPlugin(const std::string& labelPrefix) const {
+    auto found = detail::findOpenPlugin(logic_, "No plugin window currently open");
+    if (auto* error = std::get_if<json>(&found)) return *error;
     json matches = json::array();
-    collectFullAttributesMatching(*window, text::lowercased(labelPrefix), matches, 0, search_depth::kPluginWindow);
+    collectFullAttributesMatching(std::get<detail::OpenPlugin>(found).window, text::lowercased(labelPrefix), matches, 0,
+                                  search_depth::kPluginWindow);
     return {{"prefix", labelPrefix}, {"count", matches.size()}, {"matches", matches}};
 }
 
-json LogicInspector::dumpOpenPluginWindow() const {
-    const auto logic = logicApplication();
-    if (!logic) return {{"error", "Logic not running"}};
-    const auto mainWindow = findMainWindow();
-    if (!mainWindow) return {{"error", "Main Logic window not found"}};
-    const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
-    const auto window = findPluginWindow(app, *mainWindow);
-    if (!window) return {{"error", "No plugin window is currently open in Logic. Open a plugin first."}};
-    const std::string title = textOf(*window, ax::kTitle);
-    const Rect frame = frameForElement(*window);
+json LogicDiagnostics::dumpOpenPluginWindow() const {
+    auto found = detail::findOpenPlugin(logic_, "No plugin window is currently open in Logic. Open a plugin first.");
+    if (auto* error = std::get_if<json>(&found)) return *error;
+    const auto& open = std::get<detail::OpenPlugin>(found);
+    const std::string title = textOf(open.window, ax::kTitle);
+    const platform::Rect frame = LogicInspector::frameForElement(open.window);
     json unlabeled = json::array(), labeled = json::array();
-    collectAuthoringInfo(*window, frame.origin(), unlabeled, labeled, 0, search_depth::kPluginWindow);
+    collectAuthoringInfo(open.window, frame.origin(), unlabeled, labeled, 0, search_depth::kPluginWindow);
     json result = {
         {"pluginName", pluginNameFromTitle(title)},
         {"windowTitle", title},
@@ -266,30 +250,30 @@ json LogicInspector::dumpOpenPluginWindow() const {
         {"labeledControls", labeled},
         {"note",
          "Window left open \u2014 nothing was clicked. Re-run to get a fresh snapshot after changing controls."}};
-    addPicture(result, capturePluginWindowScreenshot(app, *mainWindow));
+    addPicture(result, logic_.capturePluginWindowScreenshot(open.app, open.mainWindow));
     return result;
 }
 
-json LogicInspector::dumpPluginParametersForAuthoring(const InsertSlot& pluginSlot, const AXElement& excluding) const {
-    const auto logic = logicApplication();
-    if (!logic) return {{"error", "Logic not running"}};
-    const auto open = findChildButton(pluginSlot.element, "open");
+json LogicDiagnostics::dumpPluginParametersForAuthoring(const LogicInspector::InsertSlot& pluginSlot,
+                                                        const AXElement& excluding) const {
+    const auto app = detail::logicAppElement(logic_);
+    if (!app) return {{"error", "Logic not running"}};
+    const auto open = logic_.findChildButton(pluginSlot.element, "open");
     if (!open) return {{"error", "No open button for " + pluginSlot.name}};
-    const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     open->performAction(ax::kPress);
     platform::pause(pacing::kAuthoringWindowOpens);
-    auto window = findPluginWindow(app, excluding);
+    auto window = logic_.findPluginWindow(*app, excluding);
     if (!window) {
         open->performAction(ax::kPress);
         platform::pause(pacing::kAuthoringWindowOpens);
-        window = findPluginWindow(app, excluding);
+        window = logic_.findPluginWindow(*app, excluding);
     }
     if (!window) return {{"error", "Plugin window did not appear"}};
-    const Rect frame = frameForElement(*window);
+    const platform::Rect frame = LogicInspector::frameForElement(*window);
     json unlabeled = json::array(), labeled = json::array();
     collectAuthoringInfo(*window, frame.origin(), unlabeled, labeled, 0, search_depth::kPluginWindow);
-    const auto picture = capturePluginWindowScreenshot(app, excluding);
-    if (auto close = findChildButton(*window, "close")) {
+    const auto picture = logic_.capturePluginWindowScreenshot(*app, excluding);
+    if (auto close = logic_.findChildButton(*window, "close")) {
         close->performAction(ax::kPress);
         platform::pause(pacing::kWindowCloses);
     }

@@ -1,6 +1,6 @@
-// Diagnostic walks of Logic Pro's Accessibility tree. Each writes plain dictionaries with its own key
-// set, path form and frame rounding, since developers compare their output across versions of Logic
-// Pro. A failed or mistyped read only drops a key or a subtree, never the walk.
+// Diagnostic walks of Logic Pro's Accessibility tree and its menus. Each writes plain dictionaries with
+// its own key set, path form and frame rounding, since developers compare their output across versions
+// of Logic Pro. A failed or mistyped read only drops a key or a subtree, never the walk.
 
 #include <fmt/format.h>
 
@@ -11,8 +11,9 @@
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
 #include "logic/key_codes.h"
-#include "logic/logic_inspector.h"
-#include "logic/logic_inspector_dump_text.h"
+#include "logic/logic_diagnostics.h"
+#include "logic/logic_diagnostics_internal.h"
+#include "logic/logic_inspector_internal.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/platform.h"
@@ -21,12 +22,8 @@
 
 namespace corvane {
 
-namespace ax = platform::ax;
-using platform::AXElement;
-using ax_tree::Next;
-using ax_tree::Step;
 using nlohmann::json;
-using DumpList = LogicInspector::DumpList;
+using DumpList = LogicDiagnostics::DumpList;
 
 namespace detail {
 
@@ -68,6 +65,23 @@ json frameJson(const platform::Rect& r, bool rounded) {
     return {{"x", whole(r.x)}, {"y", whole(r.y)}, {"w", whole(r.width)}, {"h", whole(r.height)}};
 }
 
+std::optional<AXElement> logicAppElement(const LogicInspector& logic) {
+    const auto running = logic.logicApplication();
+    if (!running) return std::nullopt;
+    return platform::accessibility().applicationElement(running->processIdentifier);
+}
+
+std::variant<OpenPlugin, json> findOpenPlugin(const LogicInspector& logic, const std::string& noWindow) {
+    const auto running = logic.logicApplication();
+    if (!running) return json{{"error", "Logic not running"}};
+    const auto mainWindow = logic.findMainWindow();
+    if (!mainWindow) return json{{"error", "Main Logic window not found"}};
+    const auto app = platform::accessibility().applicationElement(running->processIdentifier);
+    const auto window = logic.findPluginWindow(app, *mainWindow);
+    if (!window) return json{{"error", noWindow}};
+    return OpenPlugin{app, *mainWindow, *window};
+}
+
 }  // namespace detail
 
 namespace {
@@ -88,6 +102,16 @@ void putBool(json& entry, const char* key, const AXElement& e, const char* attri
     if (auto v = e.boolean(attribute)) entry[key] = *v;
 }
 
+// What every description of an element starts with: its role and subrole, and its title,
+// description and identifier unless empty.
+void putIdentity(json& entry, const AXElement& e) {
+    putText(entry, "role", e, ax::kRole);
+    putText(entry, "subrole", e, ax::kSubrole);
+    putNonEmpty(entry, "title", e, ax::kTitle);
+    putNonEmpty(entry, "description", e, ax::kDescription);
+    putNonEmpty(entry, "identifier", e, ax::kIdentifier);
+}
+
 using detail::frameJson;
 
 bool allZero(const platform::Rect& r) { return r.x == 0 && r.y == 0 && r.width == 0 && r.height == 0; }
@@ -98,8 +122,7 @@ void putFrameUnlessZero(json& entry, const AXElement& e) {
 }
 
 std::optional<std::vector<AXElement>> childList(const AXElement& e) { return e.elements(ax::kChildren); }
-std::vector<AXElement> childrenOf(const AXElement& e) { return childList(e).value_or(std::vector<AXElement>{}); }
-std::size_t childCount(const AXElement& e) { return childrenOf(e).size(); }
+std::size_t childCount(const AXElement& e) { return e.children().size(); }
 
 // The first of the attributes that reads as text, even empty; "?" when none does.
 std::string firstText(const AXElement& e, std::initializer_list<const char*> attributes) {
@@ -126,30 +149,39 @@ bool hasRole(const AXElement& e, std::initializer_list<const char*> roles) {
 
 namespace {
 
-// The prefixes left by the elements on the walk's current path, one per depth below the first.
-class PathPrefixes {
-public:
-    explicit PathPrefixes(int firstDepth) : firstDepth_(firstDepth) {}
-
-    // The visited element's path: the root's own, else its parent's prefix, the label and its place.
-    std::string pathOf(const ax_tree::Step& step, const std::string& rootPath, const std::string& label = "") const {
-        const auto level = static_cast<std::size_t>(step.depth - firstDepth_);
-        if (level == 0) return rootPath;
-        return prefixes_[level - 1] + label + "[" + std::to_string(step.index) + "]";
-    }
-    void leave(const ax_tree::Step& step, std::string prefix) {
-        prefixes_.resize(static_cast<std::size_t>(step.depth - firstDepth_));
-        prefixes_.push_back(std::move(prefix));
-    }
-
-private:
-    int firstDepth_;
-    std::vector<std::string> prefixes_;
+// Where a path walk goes after a visit: into the element's children, whose paths start with
+// childPrefix, or on as `next` says.
+struct PathNext {
+    Next next;
+    std::string childPrefix;
 };
+
+// A walk that names each element by its path: the root by rootPath, any other by the prefix its
+// parent left, its label (none without labelOf) and its place among its siblings.
+template <class Visit>
+void walkWithPaths(const AXElement& root, const std::string& rootPath, int depth, int maxDepth, Visit visit,
+                   std::string (*labelOf)(const AXElement&) = nullptr) {
+    std::vector<std::string> prefixes;  // one per element on the current path, the root's first
+    ax_tree::walk(
+        root, maxDepth,
+        [&](const Step& step) {
+            const auto level = static_cast<std::size_t>(step.depth - depth);
+            const std::string here = level == 0 ? rootPath
+                                                : prefixes[level - 1] + (labelOf ? labelOf(step.element) : "") + "[" +
+                                                      std::to_string(step.index) + "]";
+            PathNext after = visit(step, here);
+            if (after.next == Next::children) {
+                prefixes.resize(level);
+                prefixes.push_back(std::move(after.childPrefix));
+            }
+            return after.next;
+        },
+        depth);
+}
 
 }  // namespace
 
-json LogicInspector::dumpElement(const AXElement& element, int depth, int maxDepth) const {
+json LogicDiagnostics::dumpElement(const AXElement& element, int depth, int maxDepth) const {
     json root;
     std::vector<json*> open;  // the node written at each depth of the current path
     // Unlike the listings, the element at maxDepth itself is still described, without children.
@@ -157,11 +189,7 @@ json LogicInspector::dumpElement(const AXElement& element, int depth, int maxDep
         element, std::numeric_limits<int>::max(),
         [&](const Step& step) {
             json node = json::object();
-            putText(node, "role", step.element, ax::kRole);
-            putText(node, "subrole", step.element, ax::kSubrole);
-            putNonEmpty(node, "title", step.element, ax::kTitle);
-            putNonEmpty(node, "description", step.element, ax::kDescription);
-            putNonEmpty(node, "identifier", step.element, ax::kIdentifier);
+            putIdentity(node, step.element);
             if (auto v = valueAsText(step.element)) node["value"] = *v;
             putBool(node, "selected", step.element, ax::kSelected);
             const auto level = static_cast<std::size_t>(step.depth - depth);
@@ -186,64 +214,45 @@ json LogicInspector::dumpElement(const AXElement& element, int depth, int maxDep
     return root;
 }
 
-void LogicInspector::crawlElement(const AXElement& element, const std::string& path, int depth, int maxDepth,
-                                  DumpList& elements, int& count, int maxTotal) const {
-    PathPrefixes prefixes(depth);
-    ax_tree::walk(
-        element, maxDepth,
-        [&](const Step& step) {
-            if (count >= maxTotal) return Next::stop;
-            const AXElement& e = step.element;
-            const std::string here = prefixes.pathOf(step, path);
-            json entry = {{"path", here}, {"depth", step.depth}};
-            putText(entry, "role", e, ax::kRole);
-            putText(entry, "subrole", e, ax::kSubrole);
-            putNonEmpty(entry, "title", e, ax::kTitle);
-            putNonEmpty(entry, "description", e, ax::kDescription);
-            putNonEmpty(entry, "identifier", e, ax::kIdentifier);
-            if (auto v = valueAsText(e)) entry["value"] = *v;
-            putBool(entry, "selected", e, ax::kSelected);
-            putBool(entry, "enabled", e, ax::kEnabled);
-            putBool(entry, "focused", e, ax::kFocused);
-            putNonEmpty(entry, "roleDescription", e, ax::kRoleDescription);
-            putNonEmpty(entry, "help", e, ax::kHelp);
-            putFrameUnlessZero(entry, e);
-            elements.push_back(std::move(entry));
-            ++count;
-            if (!hasChildren(step)) return Next::siblings;
-            prefixes.leave(step, here + " > " + firstText(e, {ax::kTitle, ax::kDescription, ax::kRole}));
-            return Next::children;
-        },
-        depth);
+void LogicDiagnostics::crawlElement(const AXElement& element, const std::string& path, int depth, int maxDepth,
+                                    DumpList& elements, int& count, int maxTotal) const {
+    walkWithPaths(element, path, depth, maxDepth, [&](const Step& step, const std::string& here) -> PathNext {
+        if (count >= maxTotal) return {Next::stop, ""};
+        const AXElement& e = step.element;
+        json entry = {{"path", here}, {"depth", step.depth}};
+        putIdentity(entry, e);
+        if (auto v = valueAsText(e)) entry["value"] = *v;
+        putBool(entry, "selected", e, ax::kSelected);
+        putBool(entry, "enabled", e, ax::kEnabled);
+        putBool(entry, "focused", e, ax::kFocused);
+        putNonEmpty(entry, "roleDescription", e, ax::kRoleDescription);
+        putNonEmpty(entry, "help", e, ax::kHelp);
+        putFrameUnlessZero(entry, e);
+        elements.push_back(std::move(entry));
+        ++count;
+        if (!hasChildren(step)) return {Next::siblings, ""};
+        return {Next::children, here + " > " + firstText(e, {ax::kTitle, ax::kDescription, ax::kRole})};
+    });
 }
 
-void LogicInspector::dumpElementWithActions(const AXElement& element, const std::string& path, int depth, int maxDepth,
-                                            DumpList& elements) const {
-    PathPrefixes prefixes(depth);
-    ax_tree::walk(
-        element, maxDepth,
-        [&](const Step& step) {
-            const AXElement& e = step.element;
-            const std::string here = prefixes.pathOf(step, path);
-            json entry = {{"path", here}, {"depth", step.depth}};
-            putText(entry, "role", e, ax::kRole);
-            putText(entry, "subrole", e, ax::kSubrole);
-            putNonEmpty(entry, "description", e, ax::kDescription);
-            putNonEmpty(entry, "title", e, ax::kTitle);
-            putNonEmpty(entry, "identifier", e, ax::kIdentifier);
-            putNonEmpty(entry, "help", e, ax::kHelp);
-            putNonEmpty(entry, "roleDescription", e, ax::kRoleDescription);
-            if (auto actions = actionNames(e); !actions.empty()) entry["actions"] = actions;
-            putFrameUnlessZero(entry, e);
-            elements.push_back(std::move(entry));
-            if (!hasChildren(step)) return Next::siblings;
-            prefixes.leave(step, here + ">" + firstText(e, {ax::kDescription, ax::kTitle, ax::kRole}));
-            return Next::children;
-        },
-        depth);
+void LogicDiagnostics::dumpElementWithActions(const AXElement& element, const std::string& path, int depth,
+                                              int maxDepth, DumpList& elements) const {
+    walkWithPaths(element, path, depth, maxDepth, [&](const Step& step, const std::string& here) -> PathNext {
+        const AXElement& e = step.element;
+        json entry = {{"path", here}, {"depth", step.depth}};
+        putIdentity(entry, e);
+        putNonEmpty(entry, "help", e, ax::kHelp);
+        putNonEmpty(entry, "roleDescription", e, ax::kRoleDescription);
+        if (auto actions = logic_.actionNames(e); !actions.empty()) entry["actions"] = actions;
+        putFrameUnlessZero(entry, e);
+        elements.push_back(std::move(entry));
+        if (!hasChildren(step)) return {Next::siblings, ""};
+        return {Next::children, here + ">" + firstText(e, {ax::kDescription, ax::kTitle, ax::kRole})};
+    });
 }
 
-void LogicInspector::dumpAllElementsInSubtree(const AXElement& root, DumpList& results, int depth, int maxDepth) const {
+void LogicDiagnostics::dumpAllElementsInSubtree(const AXElement& root, DumpList& results, int depth,
+                                                int maxDepth) const {
     ax_tree::walk(
         root, maxDepth,
         [&](const Step& step) {
@@ -255,15 +264,15 @@ void LogicInspector::dumpAllElementsInSubtree(const AXElement& root, DumpList& r
                                    {"value", e.string(ax::kValue).value_or("")},
                                    {"help", e.string(ax::kHelp).value_or("")},
                                    {"depth", step.depth},
-                                   {"frame", frameJson(frameForElement(e), true)}});
+                                   {"frame", frameJson(LogicInspector::frameForElement(e), true)}});
             }
             return Next::children;
         },
         depth);
 }
 
-void LogicInspector::dumpAllAXButtonsInSubtree(const AXElement& root, DumpList& results, int depth,
-                                               int maxDepth) const {
+void LogicDiagnostics::dumpAllAXButtonsInSubtree(const AXElement& root, DumpList& results, int depth,
+                                                 int maxDepth) const {
     ax_tree::walk(
         root, maxDepth,
         [&](const Step& step) {
@@ -275,43 +284,38 @@ void LogicInspector::dumpAllAXButtonsInSubtree(const AXElement& root, DumpList& 
                                    {"roleDescription", e.string(ax::kRoleDescription).value_or("")},
                                    {"value", e.string(ax::kValue).value_or("")},
                                    {"help", e.string(ax::kHelp).value_or("")},
-                                   {"frame", frameJson(frameForElement(e), true)}});
+                                   {"frame", frameJson(LogicInspector::frameForElement(e), true)}});
             }
             return Next::children;
         },
         depth);
 }
 
-void LogicInspector::dumpMenuTree(const AXElement& element, DumpList& results, int depth, int maxDepth,
-                                  const std::string& path) const {
-    PathPrefixes prefixes(depth);
-    ax_tree::walk(
-        element, maxDepth,
-        [&](const Step& step) {
-            const AXElement& e = step.element;
-            const std::string here = prefixes.pathOf(step, path);
-            const std::string title = ax_read::trimmed(e, ax::kTitle);
-            const std::string description = ax_read::trimmed(e, ax::kDescription);
-            if (hasRole(e, {"AXMenuItem", "AXMenu", "AXMenuBar", "AXRow", "AXCell", "AXStaticText", "AXButton",
-                            "AXPopUpButton"}) &&
-                (!title.empty() || !description.empty())) {
-                json entry = {{"role", e.string(ax::kRole).value_or("")}, {"depth", step.depth}, {"path", here}};
-                if (!title.empty()) entry["title"] = title;
-                if (!description.empty()) entry["description"] = description;
-                if (auto v = valueAsText(e)) entry["value"] = *v;
-                results.push_back(std::move(entry));
-            }
-            if (!hasChildren(step)) return Next::siblings;
-            const std::string label = !title.empty()         ? title
-                                      : !description.empty() ? description
-                                                             : e.string(ax::kRole).value_or("");
-            prefixes.leave(step, here + " > " + label);
-            return Next::children;
-        },
-        depth);
+void LogicDiagnostics::dumpMenuTree(const AXElement& element, DumpList& results, int depth, int maxDepth,
+                                    const std::string& path) const {
+    walkWithPaths(element, path, depth, maxDepth, [&](const Step& step, const std::string& here) -> PathNext {
+        const AXElement& e = step.element;
+        const std::string title = ax_read::trimmed(e, ax::kTitle);
+        const std::string description = ax_read::trimmed(e, ax::kDescription);
+        if (hasRole(e, {"AXMenuItem", "AXMenu", "AXMenuBar", "AXRow", "AXCell", "AXStaticText", "AXButton",
+                        "AXPopUpButton"}) &&
+            (!title.empty() || !description.empty())) {
+            json entry = {{"role", e.string(ax::kRole).value_or("")}, {"depth", step.depth}, {"path", here}};
+            if (!title.empty()) entry["title"] = title;
+            if (!description.empty()) entry["description"] = description;
+            if (auto v = valueAsText(e)) entry["value"] = *v;
+            results.push_back(std::move(entry));
+        }
+        if (!hasChildren(step)) return {Next::siblings, ""};
+        const std::string label = !title.empty()         ? title
+                                  : !description.empty() ? description
+                                                         : e.string(ax::kRole).value_or("");
+        return {Next::children, here + " > " + label};
+    });
 }
 
-void LogicInspector::collectMenuItemTitles(const AXElement& element, DumpList& results, int depth, int maxDepth) const {
+void LogicDiagnostics::collectMenuItemTitles(const AXElement& element, DumpList& results, int depth,
+                                             int maxDepth) const {
     ax_tree::walk(
         element, maxDepth,
         [&](const Step& step) {
@@ -334,7 +338,7 @@ void LogicInspector::collectMenuItemTitles(const AXElement& element, DumpList& r
         depth);
 }
 
-void LogicInspector::collectMenuNodes(const AXElement& in, DumpList& results, int depth, int maxDepth) const {
+void LogicDiagnostics::collectMenuNodes(const AXElement& in, DumpList& results, int depth, int maxDepth) const {
     ax_tree::walk(
         in, maxDepth,
         [&](const Step& step) {
@@ -342,13 +346,13 @@ void LogicInspector::collectMenuNodes(const AXElement& in, DumpList& results, in
             if (hasRole(e, {"AXMenu"}))
                 results.push_back({{"depth", step.depth},
                                    {"childCount", childCount(e)},
-                                   {"frame", frameJson(frameForElement(e), false)}});
+                                   {"frame", frameJson(LogicInspector::frameForElement(e), false)}});
             return Next::children;
         },
         depth);
 }
 
-void LogicInspector::findAllMenusIn(const AXElement& element, int depth, int maxDepth, DumpList& results) const {
+void LogicDiagnostics::findAllMenusIn(const AXElement& element, int depth, int maxDepth, DumpList& results) const {
     ax_tree::walk(
         element, maxDepth,
         [&](const Step& step) {
@@ -359,49 +363,40 @@ void LogicInspector::findAllMenusIn(const AXElement& element, int depth, int max
                                    {"desc", e.string(ax::kDescription).value_or("")},
                                    {"depth", step.depth},
                                    {"childCount", childCount(e)},
-                                   {"frame", frameJson(frameForElement(e), false)}});
+                                   {"frame", frameJson(LogicInspector::frameForElement(e), false)}});
             return Next::children;
         },
         depth);
 }
 
-void LogicInspector::deepCrawlWithAttributes(const AXElement& element, const std::string& path, int depth, int maxDepth,
-                                             DumpList& into) const {
-    PathPrefixes prefixes(depth);
-    ax_tree::walk(
-        element, maxDepth,
-        [&](const Step& step) {
-            const AXElement& e = step.element;
-            // Here a path ends with the element's own role, not its parent's label.
-            const std::string here =
-                step.depth == depth ? path : prefixes.pathOf(step, path, e.string(ax::kRole).value_or("?"));
-            json entry = describeElement(e, here);
+void LogicDiagnostics::deepCrawlWithAttributes(const AXElement& element, const std::string& path, int depth,
+                                               int maxDepth, DumpList& into) const {
+    walkWithPaths(
+        element, path, depth, maxDepth,
+        [&](const Step& step, const std::string& here) -> PathNext {
+            json entry = describeElement(step.element, here);
             entry["depth"] = step.depth;
             into.push_back(std::move(entry));
-            prefixes.leave(step, here + ">");
-            return Next::children;
+            return {Next::children, here + ">"};
         },
-        depth);
+        // Here a path ends with the element's own role, not its parent's label.
+        [](const AXElement& e) { return e.string(ax::kRole).value_or("?"); });
 }
 
-json LogicInspector::describeElement(const AXElement& element, const std::string& label) const {
+json LogicDiagnostics::describeElement(const AXElement& element, const std::string& label) const {
     json d = {{"label", label}};
-    putText(d, "role", element, ax::kRole);
-    putText(d, "subrole", element, ax::kSubrole);
-    putNonEmpty(d, "title", element, ax::kTitle);
-    putNonEmpty(d, "description", element, ax::kDescription);
-    putNonEmpty(d, "identifier", element, ax::kIdentifier);
+    putIdentity(d, element);
     putFrameUnlessZero(d, element);
-    if (auto actions = actionNames(element); !actions.empty()) d["actions"] = actions;
-    if (auto names = copyAllAttributeNames(element)) d["attrs"] = *names;
+    if (auto actions = logic_.actionNames(element); !actions.empty()) d["actions"] = actions;
+    if (auto names = logic_.copyAllAttributeNames(element)) d["attrs"] = *names;
     if (auto children = childList(element)) d["childCount"] = children->size();
     return d;
 }
 
 // --- The public dumps --------------------------------------------------------------------------
 
-json LogicInspector::debugAXDump(int maxDepth) const {
-    auto logic = logicApplication();
+json LogicDiagnostics::debugAXDump(int maxDepth) const {
+    auto logic = logic_.logicApplication();
     if (!logic) return {{"error", "Logic is not running"}};
     auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     auto focused = app.element(ax::kFocusedWindow);
@@ -425,11 +420,10 @@ json LogicInspector::debugAXDump(int maxDepth) const {
             {"allWindows", std::move(all)}};
 }
 
-DumpList LogicInspector::fullAXCrawl(int maxDepth, int maxTotalElements) const {
-    auto logic = logicApplication();
-    if (!logic) return {json{{"error", "Logic is not running"}}};
-    auto app = platform::accessibility().applicationElement(logic->processIdentifier);
-    auto windows = app.elements(ax::kWindows);
+DumpList LogicDiagnostics::fullAXCrawl(int maxDepth, int maxTotalElements) const {
+    const auto app = detail::logicAppElement(logic_);
+    if (!app) return {json{{"error", "Logic is not running"}}};
+    auto windows = app->elements(ax::kWindows);
     if (!windows) return {json{{"error", "Cannot read windows"}}};
     DumpList elements;
     int count = 0;
@@ -441,10 +435,10 @@ DumpList LogicInspector::fullAXCrawl(int maxDepth, int maxTotalElements) const {
     return elements;
 }
 
-json LogicInspector::dumpChannelStripWithActions(int maxDepth) const {
-    auto window = findMainWindow();
+json LogicDiagnostics::dumpChannelStripWithActions(int maxDepth) const {
+    auto window = logic_.findMainWindow();
     if (!window) return {{"error", "Main window not found"}};
-    auto mixer = findMixerArea(*window);
+    auto mixer = logic_.findMixerArea(*window);
     if (!mixer) return {{"error", "Mixer area not found. Make sure the Inspector is open (shortcut I)."}};
     auto strips = childList(*mixer);
     if (!strips || strips->empty()) return {{"error", "No channel strip under Mixer area"}};
@@ -453,8 +447,8 @@ json LogicInspector::dumpChannelStripWithActions(int maxDepth) const {
     return {{"count", elements.size()}, {"elements", elements}};
 }
 
-void LogicInspector::dumpInspectorMixerStrips(const AXElement& in, DumpList& results) const {
-    auto mixer = findMixerArea(in);
+void LogicDiagnostics::dumpInspectorMixerStrips(const AXElement& in, DumpList& results) const {
+    auto mixer = logic_.findMixerArea(in);
     if (!mixer) return;
     auto strips = childList(*mixer);
     if (!strips) return;
@@ -468,38 +462,65 @@ void LogicInspector::dumpInspectorMixerStrips(const AXElement& in, DumpList& res
     }
 }
 
-void LogicInspector::dumpMenuItems(const AXElement& axApp, DumpList& results, int maxDepth) const {
+void LogicDiagnostics::dumpMenuItems(const AXElement& axApp, DumpList& results, int maxDepth) const {
     auto windows = axApp.elements(ax::kWindows);
     if (!windows) return;
     for (const auto& w : *windows) dumpMenuTree(w, results, 0, maxDepth, w.string(ax::kRole).value_or(""));
     if (auto focused = axApp.element(ax::kFocusedUIElement)) dumpMenuTree(*focused, results, 0, maxDepth, "focused");
 }
 
-json LogicInspector::dumpSidechainMenuItems() const {
-    auto logic = logicApplication();
-    if (!logic) return {{"error", "Logic not running"}};
-    auto app = platform::accessibility().applicationElement(logic->processIdentifier);
-    auto window = findMainWindow();
-    if (!window) return {{"error", "Main Logic window not found"}};
-    auto plugin = findPluginWindow(app, *window);
-    if (!plugin) return {{"error", "No plugin window currently open. Run /debug/open-plugin first."}};
-    std::optional<SidechainDropdown> dropdown;
-    walkForSidechainDropdown(*plugin, dropdown, 0, search_depth::kPluginHeader);
+void LogicDiagnostics::collectOpenMenuItems(const AXElement& axApp, DumpList& items, int maxDepth) const {
+    if (auto windows = axApp.elements(ax::kWindows))
+        for (const auto& w : *windows) collectMenuItemTitles(w, items, 0, maxDepth);
+    if (auto focused = axApp.element(ax::kFocusedUIElement)) collectMenuItemTitles(*focused, items, 0, maxDepth);
+}
+
+json LogicDiagnostics::dumpSidechainMenuItems() const {
+    auto found = detail::findOpenPlugin(logic_, "No plugin window currently open. Run /debug/open-plugin first.");
+    if (auto* error = std::get_if<json>(&found)) return *error;
+    const auto& open = std::get<detail::OpenPlugin>(found);
+    std::optional<LogicInspector::SidechainDropdown> dropdown;
+    logic_.walkForSidechainDropdown(open.window, dropdown, 0, search_depth::kPluginHeader);
     if (!dropdown) return {{"error", "No sidechain dropdown found in the open plugin window."}};
 
-    activateLogic();
+    logic_.activateLogic();
     platform::pause(pacing::kBeforeMenuListing);
     dropdown->element.performAction(ax::kPress);
     platform::pause(pacing::kSelectorMenuOpens);
     DumpList items;
-    if (auto windows = app.elements(ax::kWindows))
-        for (const auto& w : *windows) collectMenuItemTitles(w, items, 0, search_depth::kListedMenuItems);
-    if (auto focused = app.element(ax::kFocusedUIElement))
-        collectMenuItemTitles(*focused, items, 0, search_depth::kListedMenuItems);
-    pressKey(key_code::kEscape);
+    collectOpenMenuItems(open.app, items, search_depth::kListedMenuItems);
+    logic_.pressKey(key_code::kEscape);
     platform::pause(pacing::kMenuCloses);
     return {
         {"count", items.size()}, {"currentValue", dropdown->element.string(ax::kValue).value_or("")}, {"items", items}};
+}
+
+json LogicDiagnostics::dumpAutomationMenu(int stripIndex) const {
+    const auto app = detail::logicAppElement(logic_);
+    if (!app) return {{"error", "Logic not running"}};
+    auto window = logic_.findMainWindow();
+    if (!window) return {{"error", "No main window"}};
+    auto button = logic_.findAutomationListButton(*window, stripIndex);
+    if (!button)
+        return {{"error", "Automation popup not found on strip " + std::to_string(stripIndex) +
+                              ". Did you surface the bus first (click a send)?"}};
+    const auto actions = logic_.actionNames(*button);
+    auto offers = [&](const char* action) {
+        return std::find(actions.begin(), actions.end(), action) != actions.end();
+    };
+    platform::pause(pacing::kBeforeAutomationPress);
+    const char* used = offers(ax::kShowMenu) ? ax::kShowMenu : ax::kPress;
+    button->performAction(used);
+    platform::pause(pacing::kMenuOpens);
+
+    DumpList items;
+    collectOpenMenuItems(*app, items, search_depth::kListedMenuItems);
+    if (offers(ax::kCancel))
+        button->performAction(ax::kCancel);
+    else
+        logic_.pressKey(key_code::kEscape);
+    platform::pause(pacing::kMenuCloses);
+    return {{"count", items.size()}, {"items", items}, {"supportedActions", actions}, {"actionUsed", used}};
 }
 
 }  // namespace corvane

@@ -11,7 +11,7 @@
 #include <set>
 #include <sstream>
 
-#include "logic/logic_inspector.h"
+#include "logic/logic_diagnostics.h"
 #include "platform/standin/standin_fixture.h"
 #include "support/base64.h"
 #include "test_support/fake_ax.h"
@@ -36,7 +36,7 @@ std::set<std::string> keys(const json& object) {
     return out;
 }
 
-class LogicInspectorAuthoring : public standin::testing::StandinTest {
+class LogicDiagnosticsAuthoring : public standin::testing::StandinTest {
 protected:
     void SetUp() override {
         load(pluginEditors());
@@ -59,6 +59,7 @@ protected:
 
     testing::TempHome home;
     LogicInspector inspector;
+    LogicDiagnostics diagnostics{inspector};
     std::optional<std::string> previousTmp_;
 };
 
@@ -117,9 +118,9 @@ const json kLabUnlabelled = json::array({
      {"axRoleDescription", "slider"}},
 });
 
-TEST_F(LogicInspectorAuthoring, OpenWindowSnapshotRecordsLabelledControlsAndNumbersUnlabelledSliders) {
+TEST_F(LogicDiagnosticsAuthoring, OpenWindowSnapshotRecordsLabelledControlsAndNumbersUnlabelledSliders) {
     openLab();
-    const json dump = inspector.dumpOpenPluginWindow();
+    const json dump = diagnostics.dumpOpenPluginWindow();
     EXPECT_EQ(keys(dump), (std::set<std::string>{"pluginName", "windowTitle", "windowWidth", "windowHeight",
                                                  "unlabeledSliderCount", "labeledControlCount", "unlabeledSliders",
                                                  "labeledControls", "note", "screenshotBase64", "screenshotFormat"}));
@@ -149,11 +150,11 @@ TEST_F(LogicInspectorAuthoring, OpenWindowSnapshotRecordsLabelledControlsAndNumb
     EXPECT_EQ(world().ui().pluginWindows.size(), 1u);
 
     world().setKnob("screenRecording", "denied");
-    EXPECT_FALSE(inspector.dumpOpenPluginWindow().contains("screenshotBase64"));
+    EXPECT_FALSE(diagnostics.dumpOpenPluginWindow().contains("screenshotBase64"));
 }
 
-TEST_F(LogicInspectorAuthoring, SlotSnapshotOpensTheWindowAndClosesItAgain) {
-    const json dump = inspector.dumpPluginParametersForAuthoring(labSlot(), main());
+TEST_F(LogicDiagnosticsAuthoring, SlotSnapshotOpensTheWindowAndClosesItAgain) {
+    const json dump = diagnostics.dumpPluginParametersForAuthoring(labSlot(), main());
     EXPECT_EQ(keys(dump), (std::set<std::string>{"pluginName", "windowWidth", "windowHeight", "unlabeledSliderCount",
                                                  "labeledControlCount", "unlabeledSliders", "labeledControls",
                                                  "screenshotBase64", "screenshotFormat"}));
@@ -162,9 +163,9 @@ TEST_F(LogicInspectorAuthoring, SlotSnapshotOpensTheWindowAndClosesItAgain) {
     EXPECT_TRUE(world().ui().pluginWindows.empty());
 }
 
-TEST_F(LogicInspectorAuthoring, AttributeDumpMatchesByLabelPrefixOrRole) {
+TEST_F(LogicDiagnosticsAuthoring, AttributeDumpMatchesByLabelPrefixOrRole) {
     openLab();
-    const json sliders = inspector.dumpFullAttributesInOpenPlugin("role:AxSlIdEr");
+    const json sliders = diagnostics.dumpFullAttributesInOpenPlugin("role:AxSlIdEr");
     EXPECT_EQ(sliders["prefix"], "role:AxSlIdEr");
     EXPECT_EQ(sliders["count"], 8);  // nested and value-less sliders included
     const json& level = sliders["matches"][0];
@@ -175,14 +176,14 @@ TEST_F(LogicInspectorAuthoring, AttributeDumpMatchesByLabelPrefixOrRole) {
     EXPECT_EQ(level["attributes"]["AXValueDescription"], "-25.0 dB");
     EXPECT_EQ(level["attributeNames"].size(), level["attributes"].size());
 
-    const json sync = inspector.dumpFullAttributesInOpenPlugin("TEMPO");
+    const json sync = diagnostics.dumpFullAttributesInOpenPlugin("TEMPO");
     EXPECT_EQ(sync["count"], 1);
     EXPECT_EQ(sync["matches"][0]["role"], "AXButton");
-    EXPECT_GT(inspector.dumpFullAttributesInOpenPlugin("")["count"].get<int>(), 20);
+    EXPECT_GT(diagnostics.dumpFullAttributesInOpenPlugin("")["count"].get<int>(), 20);
 }
 
-TEST_F(LogicInspectorAuthoring, InsertMenuDumpWritesAPrivateFileAndPreviewsTwentyItems) {
-    const json dump = inspector.dumpPluginInsertMenu("Guitar");
+TEST_F(LogicDiagnosticsAuthoring, InsertMenuDumpWritesAPrivateFileAndPreviewsTwentyItems) {
+    const json dump = diagnostics.dumpPluginInsertMenu("Guitar");
     const fs::path file = home.root() / "plugin-insert-menu-probe.json";
     EXPECT_EQ(keys(dump), (std::set<std::string>{"track", "count", "probeFile", "note", "preview"}));
     EXPECT_EQ(dump["probeFile"], file.string());
@@ -212,38 +213,39 @@ TEST_F(LogicInspectorAuthoring, InsertMenuDumpWritesAPrivateFileAndPreviewsTwent
     const fs::path victim = home.root() / "victim.txt";
     testing::writeAll(victim, "keep");
     fs::create_symlink(victim, file);
-    inspector.dumpPluginInsertMenu("Guitar");
+    diagnostics.dumpPluginInsertMenu("Guitar");
     EXPECT_EQ(testing::readAll(victim), "keep");
 }
 
-TEST_F(LogicInspectorAuthoring, AShortInsertMenuIsPreviewedWhole) {
+TEST_F(LogicDiagnosticsAuthoring, AShortInsertMenuIsPreviewedWhole) {
     json scenario = pluginEditors();
     scenario["plugins"] = json::array({{{"name", "Channel EQ"}, {"category", {"EQ"}}, {"formats", {"Mono", "Stereo"}}},
                                        {{"name", "Limiter"}, {"category", {"Dynamics"}}, {"formats", {"Stereo"}}}});
     load(scenario);
-    const json dump = inspector.dumpPluginInsertMenu("Guitar");
+    const json dump = diagnostics.dumpPluginInsertMenu("Guitar");
     EXPECT_EQ(dump["count"], 16);  // 2 + 7 + 7
     EXPECT_EQ(dump["preview"].size(), 16u);
 }
 
-TEST_F(LogicInspectorAuthoring, FailuresAreOneKeyErrorDictionaries) {
+TEST_F(LogicDiagnosticsAuthoring, FailuresAreOneKeyErrorDictionaries) {
     auto slotless = testing::FakeElement::make("AXGroup", "Ghost");
     const LogicInspector::InsertSlot ghost{"Ghost", slotless->handle(), false};
-    EXPECT_EQ(inspector.dumpOpenPluginWindow(),
+    EXPECT_EQ(diagnostics.dumpOpenPluginWindow(),
               (json{{"error", "No plugin window is currently open in Logic. Open a plugin first."}}));
-    EXPECT_EQ(inspector.dumpFullAttributesInOpenPlugin("x"), (json{{"error", "No plugin window currently open"}}));
-    EXPECT_EQ(inspector.dumpPluginInsertMenu("Nobody"), (json{{"error", "Track not found: Nobody"}}));
-    EXPECT_EQ(inspector.dumpPluginParametersForAuthoring(ghost, main()), (json{{"error", "No open button for Ghost"}}));
+    EXPECT_EQ(diagnostics.dumpFullAttributesInOpenPlugin("x"), (json{{"error", "No plugin window currently open"}}));
+    EXPECT_EQ(diagnostics.dumpPluginInsertMenu("Nobody"), (json{{"error", "Track not found: Nobody"}}));
+    EXPECT_EQ(diagnostics.dumpPluginParametersForAuthoring(ghost, main()),
+              (json{{"error", "No open button for Ghost"}}));
 
     world().setKnob("lateWindow", 5.0);
-    EXPECT_EQ(inspector.dumpPluginParametersForAuthoring(labSlot(), main()),
+    EXPECT_EQ(diagnostics.dumpPluginParametersForAuthoring(labSlot(), main()),
               (json{{"error", "Plugin window did not appear"}}));
 
     const auto slot = labSlot();
     world().quitLogic();
     for (const json& failed :
-         {inspector.dumpOpenPluginWindow(), inspector.dumpFullAttributesInOpenPlugin("x"),
-          inspector.dumpPluginInsertMenu("Vox"), inspector.dumpPluginParametersForAuthoring(slot, slot.element)})
+         {diagnostics.dumpOpenPluginWindow(), diagnostics.dumpFullAttributesInOpenPlugin("x"),
+          diagnostics.dumpPluginInsertMenu("Vox"), diagnostics.dumpPluginParametersForAuthoring(slot, slot.element)})
         EXPECT_EQ(failed, (json{{"error", "Logic not running"}}));
 }
 

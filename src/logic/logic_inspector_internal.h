@@ -1,0 +1,53 @@
+#pragma once
+
+// For the sources of LogicInspector and LogicDiagnostics only: the short names they write the
+// Accessibility vocabulary with, and the small readings several of them share.
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "logic/ax_read.h"
+#include "logic/ax_tree.h"
+#include "logic/logic_inspector.h"
+#include "platform/accessibility.h"
+#include "support/numbers.h"
+
+namespace corvane {
+
+namespace ax = platform::ax;
+using platform::AXElement;
+using ax_tree::Next;
+using ax_tree::Step;
+
+using ax_read::textOf;
+
+namespace detail {
+
+// Where an element's frame starts on screen; a missing position counts as 0.
+inline double topOf(const AXElement& e) { return LogicInspector::frameForElement(e).y; }
+
+// Slots, insert bars or anything else with an element, highest on screen first; equals keep their order.
+template <class Placed>
+void sortTopToBottom(std::vector<Placed>& placed) {
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const Placed& a, const Placed& b) { return topOf(a.element) < topOf(b.element); });
+}
+
+inline std::vector<std::string> slotNames(const std::vector<LogicInspector::InsertSlot>& slots) {
+    std::vector<std::string> names;
+    for (const auto& s : slots) names.push_back(s.name);
+    return names;
+}
+
+// A send knob's raw AXValue, truncated to a whole number.
+inline std::optional<std::int64_t> rawKnobValue(const AXElement& knob) {
+    auto v = knob.number(ax::kValue);
+    if (!v) return std::nullopt;
+    return checkedInteger(*v, INT64_MIN / 2, INT64_MAX / 2);
+}
+
+}  // namespace detail
+}  // namespace corvane
