@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/local_http_server.h"
+#include "http/http_server.h"
 
 namespace {
 
@@ -124,11 +124,11 @@ int main(int argc, char** argv) {
         for (int i = first + 1; i < argc; ++i) clientCounts.push_back(std::max(1, std::atoi(argv[i])));
     }
 
-    std::optional<corvane::app::LocalHTTPServer> server;
+    std::optional<corvane::http::HTTPServer> server;
     std::uint16_t port = externalPort;
     if (port == 0) {
-        server.emplace(0, [](corvane::app::HTTPRequest) {
-            return corvane::app::HTTPResponse{200, "application/json", "{\"ok\":true}"};
+        server.emplace(0, [](corvane::http::HTTPRequest) {
+            return corvane::http::HTTPResponse{200, "application/json", "{\"ok\":true}"};
         });
         server->start();
         port = server->boundPort();

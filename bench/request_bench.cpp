@@ -97,9 +97,9 @@ double medianMicroseconds(int iterations, F&& work) {
 }
 
 // The chat backend answering at once: tool rounds, then a "respond" on the fifteenth reply.
-class InstantBackend final : public networking::HTTPTransport {
+class InstantBackend final : public http::HTTPTransport {
 public:
-    networking::HTTPClientResponse send(const networking::HTTPClientRequest&, std::stop_token) override {
+    http::HTTPClientResponse send(const http::HTTPClientRequest&, std::stop_token) override {
         std::lock_guard lock(mutex_);
         const int round = round_++;
         // Reading and transport tools, as a mixing turn uses them; no two neighbours alike.

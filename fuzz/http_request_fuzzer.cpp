@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes to the request parser of the loopback HTTP server.
+// Feeds arbitrary bytes to the request parser of the HTTP server.
 //
 // Each input is parsed whole by parseRequest() and fed in pieces to RequestParser; after every
 // piece the incremental status must equal the whole-buffer parse of the bytes fed so far, a
@@ -14,10 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "app/http_message.h"
-#include "app/loopback_guard.h"
+#include "http/http_message.h"
+#include "http/json_answers.h"
+#include "http/loopback_guard.h"
 
-using namespace corvane::app;
+using namespace corvane::http;
 
 namespace {
 
@@ -46,7 +47,7 @@ void checkRequest(const HTTPRequest& request, const RequestLimits& limits) {
             sent.compare(sent.size() - request.body.size(), std::string::npos, request.body) == 0);
 
     const auto json =
-        HTTPResponse::jsonDict({{"path", request.path}, {"body", request.body}, {"host", request.host.value_or("")}});
+        jsonDictAnswer({{"path", request.path}, {"body", request.body}, {"host", request.host.value_or("")}});
     require(json.body == "{}" || nlohmann::json::accept(json.body));
     require(json.body != "{}" || !isValidUTF8(request.body) || !isValidUTF8(request.host.value_or("")));
 }

@@ -8,6 +8,7 @@
 #include "networking/auth_service.h"
 #include "platform/log.h"
 #include "platform/platform.h"
+#include "support/json_writer.h"
 
 namespace corvane::app {
 
@@ -23,13 +24,13 @@ CompanionController::CompanionController(Options options)
     : options_(std::move(options)),
       clock_(options_.clock ? *options_.clock : platform::clock()),
       backendChatService_(networking::BackendConfiguration::fromEnvironment().chatEndpoint(), "gpt-5",
-                          options_.chatTransport ? options_.chatTransport : networking::defaultTransport()) {
+                          options_.chatTransport ? options_.chatTransport : http::defaultTransport()) {
     pluginMapStore_.reload();
 }
 
 CompanionController::~CompanionController() {
     // Handlers still running use the members below the server, so it goes first.
-    std::unique_ptr<LocalHTTPServer> server;
+    std::unique_ptr<http::HTTPServer> server;
     {
         std::lock_guard lock(serverMutex_);
         server = std::move(server_);
@@ -41,8 +42,8 @@ bool CompanionController::start() {
     std::lock_guard lock(serverMutex_);
     try {
         if (!server_)
-            server_ = std::make_unique<LocalHTTPServer>(options_.port, makeHandler(weak_from_this()),
-                                                        options_.serverLimits, clock_);
+            server_ = std::make_unique<http::HTTPServer>(options_.port, makeHandler(weak_from_this()),
+                                                         options_.serverOptions, clock_);
         if (!server_->start()) {
             log("Quillmere failed to start local server: " + server_->listenError().value_or("unknown error"));
             return false;
@@ -72,7 +73,7 @@ std::uint16_t CompanionController::boundPort() const {
     return server_ ? server_->boundPort() : 0;
 }
 
-LocalHTTPServer::Handler CompanionController::makeHandler(std::weak_ptr<CompanionController> controller) {
+http::HTTPServer::Handler CompanionController::makeHandler(std::weak_ptr<CompanionController> controller) {
     return [controller = std::move(controller)](HTTPRequest request) {
         if (auto self = controller.lock()) return self->handle(request);
         return HTTPResponse{500, "text/plain", "Companion controller unavailable"};

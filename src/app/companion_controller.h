@@ -18,8 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "app/http_message.h"
-#include "app/local_http_server.h"
 #include "capture/capture_service.h"
 #include "chat/chat_orchestrator.h"
 #include "chat/tool_host.h"
@@ -27,6 +25,9 @@
 #include "conversation/conversation_store.h"
 #include "conversation/memory_store.h"
 #include "conversation/project_data_store.h"
+#include "http/http_client.h"
+#include "http/http_message.h"
+#include "http/http_server.h"
 #include "logic/logic_inspector.h"
 #include "model/health_response.h"
 #include "model/track_analysis_state.h"
@@ -43,9 +44,9 @@ namespace corvane::app {
 struct CompanionControllerOptions {
     std::uint16_t port = 51234;        // 0 picks a free one (tests)
     platform::Clock* clock = nullptr;  // analysis timestamps and server deadlines; null: platform::clock()
-    HTTPServerLimits serverLimits{};
+    http::HTTPServerOptions serverOptions{};
     // How the chat backend is reached; null: over HTTP (tests script the backend here).
-    std::shared_ptr<networking::HTTPTransport> chatTransport{};
+    std::shared_ptr<http::HTTPTransport> chatTransport{};
 };
 
 class CompanionController : public std::enable_shared_from_this<CompanionController> {
@@ -75,9 +76,9 @@ public:
 
     // The handler the server calls: holds the controller weakly and answers 500 "Companion
     // controller unavailable" once it is gone.
-    static LocalHTTPServer::Handler makeHandler(std::weak_ptr<CompanionController> controller);
+    static http::HTTPServer::Handler makeHandler(std::weak_ptr<CompanionController> controller);
     // The route table; callable from several request threads at once.
-    HTTPResponse handle(const HTTPRequest& request);
+    http::HTTPResponse handle(const http::HTTPRequest& request);
 
     HealthResponse healthSnapshot() const;
     // The health answer as pretty-printed JSON and a line break, for "--print-health"; false (and
@@ -156,9 +157,9 @@ private:
 
     explicit CompanionController(Options options);
 
-    HTTPResponse handleAnalysis(const HTTPRequest& request);
-    HTTPResponse handleConversationClear(const HTTPRequest& request);
-    HTTPResponse handleSongBrief(const HTTPRequest& request);
+    http::HTTPResponse handleAnalysis(const http::HTTPRequest& request);
+    http::HTTPResponse handleConversationClear(const http::HTTPRequest& request);
+    http::HTTPResponse handleSongBrief(const http::HTTPRequest& request);
 
     Options options_;
     platform::Clock& clock_;
@@ -177,7 +178,7 @@ private:
     ToolHostBridge toolHostBridge_{*this};
 
     mutable std::mutex serverMutex_;
-    std::unique_ptr<LocalHTTPServer> server_;
+    std::unique_ptr<http::HTTPServer> server_;
 
     // Guards the fields below it, shared between request threads, turn threads and the UI thread.
     mutable std::mutex sharedMutex_;

@@ -3,18 +3,13 @@
 #include <cmath>
 #include <cstdint>
 
+#include "support/json_fields.h"
+
 namespace corvane::app::CompanionRequestDecoding {
 
 namespace {
 
 using Json = nlohmann::json;
-
-std::optional<Json> parseObject(std::string_view body) {
-    if (body.empty()) return std::nullopt;
-    Json parsed = Json::parse(body, nullptr, /*allow_exceptions=*/false);
-    if (parsed.is_discarded() || !parsed.is_object()) return std::nullopt;
-    return parsed;
-}
 
 const Json* member(const Json& object, const char* key) {
     auto it = object.find(key);
@@ -79,7 +74,7 @@ SongBriefRequest decodeSongBriefRequest(std::string_view body) {
 
 Decoded<ConversationThreadRequest> decodeConversationThreadRequestStrictly(std::string_view body) {
     if (body.empty()) return {ConversationThreadRequest{}, {}};
-    const auto object = parseObject(body);
+    const auto object = json_fields::parseObject(body);
     if (!object) return {std::nullopt, "Malformed body: expected a JSON object"};
     ConversationThreadRequest request;
     std::string error;
@@ -88,7 +83,7 @@ Decoded<ConversationThreadRequest> decodeConversationThreadRequestStrictly(std::
 }
 
 Decoded<SongBriefRequest> decodeSongBriefRequestStrictly(std::string_view body) {
-    const auto object = parseObject(body);
+    const auto object = json_fields::parseObject(body);
     if (!object) return {std::nullopt, "Malformed body: expected a JSON object with \"songBrief\""};
     SongBriefRequest request;
     std::string error;
@@ -101,7 +96,7 @@ Decoded<SongBriefRequest> decodeSongBriefRequestStrictly(std::string_view body) 
 
 AnalysisUpdate decodeAnalysisUpdate(std::string_view body) {
     AnalysisUpdate update;
-    const auto object = parseObject(body);
+    const auto object = json_fields::parseObject(body);
     if (!object) return update;
     if (const Json* a = member(*object, "audioAnalysis"); a && a->is_object())
         update.audioAnalysis = decodeAudioAnalysisSummary(*a);

@@ -6,7 +6,7 @@
 
 #include <optional>
 
-#include "app/http_message.h"
+#include "app/json_answers.h"
 
 namespace corvane::app {
 

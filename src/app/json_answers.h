@@ -1,13 +1,10 @@
 #pragma once
 
-// The JSON answers of the loopback API: the constructors every route answers through, the fixed
-// bodies, and the row shapes and lookups the diagnostic routes share.
-//
-// Texts are written the way the original writer wrote them: two-space indentation, sorted keys,
-// and every "/" inside a text escaped as "\/".
+// The JSON answers of the loopback API: the fixed bodies, and the row shapes and lookups the
+// diagnostic routes share. Every route answers through the http library's JSON answers (two-space
+// indentation, sorted keys, every "/" inside a text escaped as "\/").
 
 #include <cstdint>
-#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,30 +12,19 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/http_message.h"
+#include "http/http_message.h"
+#include "http/json_answers.h"
 #include "logic/logic_inspector.h"
 #include "plugins/plugin_map.h"
 
 namespace corvane::app {
 
-// The serialised text, or `fallback` when the value cannot be written (invalid UTF-8).
-std::string jsonText(const nlohmann::json& value, std::string_view fallback);
-
-// Any value with an nlohmann `to_json`; "{}" when it cannot be encoded.
-template <class T>
-HTTPResponse jsonAnswer(const T& value, int statusCode = 200) {
-    std::string body;
-    try {
-        body = jsonText(nlohmann::json(value), "{}");
-    } catch (const std::exception&) {
-        body = "{}";
-    }
-    return HTTPResponse{statusCode, "application/json", std::move(body)};
-}
-// A JSON object; "{}" when it is not one or cannot be written.
-HTTPResponse jsonDictAnswer(const nlohmann::json& object, int statusCode = 200);
-// A list of JSON objects; "[]" when it is not one or cannot be written.
-HTTPResponse jsonArrayAnswer(const nlohmann::json& array, int statusCode = 200);
+// The routes speak the server's values.
+using http::HTTPRequest;
+using http::HTTPResponse;
+using http::jsonAnswer;
+using http::jsonArrayAnswer;
+using http::jsonDictAnswer;
 
 // The fixed bodies, written without blanks.
 HTTPResponse analysisAcceptedAnswer();  // 200 {"ok":true}

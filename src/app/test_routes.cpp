@@ -7,6 +7,7 @@
 #include "app/companion_controller.h"
 #include "app/json_answers.h"
 #include "support/json_fields.h"
+#include "support/json_writer.h"
 #include "testing/test_records.h"
 
 namespace corvane::app {

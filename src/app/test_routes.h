@@ -6,7 +6,7 @@
 
 #include <optional>
 
-#include "app/http_message.h"
+#include "http/http_message.h"
 
 namespace corvane::app {
 
@@ -14,6 +14,6 @@ class CompanionController;
 
 // The answer of a "/test/" route, or absent when the request is for none of them (the runner is
 // then not created).
-std::optional<HTTPResponse> handleTestRoute(CompanionController& controller, const HTTPRequest& request);
+std::optional<http::HTTPResponse> handleTestRoute(CompanionController& controller, const http::HTTPRequest& request);
 
 }  // namespace corvane::app

@@ -3,32 +3,49 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <string_view>
 
 #include "backend/report_store.h"
+#include "http/json_answers.h"
 #include "support/app_paths.h"
 #include "support/iso8601.h"
+#include "support/json_fields.h"
 #include "support/uuid.h"
 
 namespace fs = std::filesystem;
 
 namespace corvane::backend {
+
+using http::HTTPRequest;
+using http::HTTPResponse;
+
 namespace {
 
 using nlohmann::json;
 
-Response jsonResponse(int status, const json& body) { return Response{status, "application/json", body.dump()}; }
+HTTPResponse jsonResponse(int status, const json& body) { return http::jsonAnswer(body, status); }
 
 // The sign-in service's failures carry "error" and "error_description" (the client shows the latter).
-Response authError(int status, const std::string& error, const std::string& description) {
+HTTPResponse authError(int status, const std::string& error, const std::string& description) {
     return jsonResponse(status, {{"error", error}, {"error_description", description}});
 }
 
-Response chatError(int status, const std::string& message) { return jsonResponse(status, {{"error", message}}); }
+HTTPResponse chatError(int status, const std::string& message) { return jsonResponse(status, {{"error", message}}); }
 
-std::optional<json> parseObject(const std::string& body) {
-    auto value = json::parse(body, nullptr, false);
-    if (value.is_discarded() || !value.is_object()) return std::nullopt;
-    return value;
+// The backend names each status it sends (the app's API calls every status it does not list "OK").
+std::string_view reasonPhrase(int status) {
+    switch (status) {
+        case 200: return "OK";
+        case 400: return "Bad Request";
+        case 401: return "Unauthorized";
+        case 403: return "Forbidden";
+        case 404: return "Not Found";
+        case 405: return "Method Not Allowed";
+        case 413: return "Payload Too Large";
+        case 500: return "Internal Server Error";
+        case 502: return "Bad Gateway";
+        default: return "Status";
+    }
 }
 
 std::optional<std::string> textMember(const json& object, const char* key) {
@@ -37,16 +54,10 @@ std::optional<std::string> textMember(const json& object, const char* key) {
     return found->get<std::string>();
 }
 
-std::string queryValue(const std::string& query, const std::string& name) {
-    std::size_t start = 0;
-    while (start <= query.size()) {
-        const auto end = query.find('&', start);
-        const std::string piece = query.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (piece.rfind(name + "=", 0) == 0) return piece.substr(name.size() + 1);
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return "";
+std::string queryValue(const HTTPRequest& request, const std::string& name) {
+    const auto params = request.queryParams();
+    const auto found = params.find(name);
+    return found == params.end() ? "" : found->second;
 }
 
 json sessionJSON(const Session& session, std::int64_t lifetime) {
@@ -90,17 +101,30 @@ fs::path BackendService::defaultDataFolder() {
     return folder;
 }
 
+http::HTTPServerOptions BackendService::serverOptions() {
+    http::HTTPServerOptions options;
+    options.maxBodyBytes = 64 * 1024 * 1024;  // screenshots travel inline
+    // Off until the backend checks Host and Origin like the app's API; turning it on is this line.
+    options.loopbackGuard = false;
+    options.answers.badRequest = chatError(400, "Bad request");
+    options.answers.headTooLarge = chatError(413, "Request head too large");
+    options.answers.bodyTooLarge = chatError(413, "Request body too large");
+    options.answers.internalError = chatError(500, "Internal error");
+    options.answers.reasonPhrase = &reasonPhrase;
+    return options;
+}
+
 BackendService::BackendService(BackendOptions options, std::unique_ptr<ChatModel> model, platform::Clock& clock)
     : options_(std::move(options)),
       model_(std::move(model)),
       accounts_(options_.dataFolder, options_.passwordCost),
       tokens_(options_.dataFolder, options_.accessTokenLifetime, clock) {}
 
-Response BackendService::handle(const Request& request) {
-    const std::string path = request.path();
+HTTPResponse BackendService::handle(const HTTPRequest& request) {
+    const std::string path = request.routePath();
     struct Route {
         const char* path;
-        Response (BackendService::*handler)(const Request&);
+        HTTPResponse (BackendService::*handler)(const HTTPRequest&);
     };
     static constexpr Route routes[] = {{"/auth/v1/token", &BackendService::token},
                                        {"/api/ai/chat", &BackendService::chat},
@@ -114,13 +138,13 @@ Response BackendService::handle(const Request& request) {
     return chatError(404, "Not found");
 }
 
-Response BackendService::token(const Request& request) {
+HTTPResponse BackendService::token(const HTTPRequest& request) {
     if (request.header("apikey") != options_.publishableKey) {
         return authError(401, "invalid_api_key", "Invalid API key");
     }
-    const auto body = parseObject(request.body);
+    const auto body = json_fields::parseObject(request.body);
     if (!body) return authError(400, "invalid_request", "The request body must be a JSON object");
-    const std::string grant = queryValue(request.query(), "grant_type");
+    const std::string grant = queryValue(request, "grant_type");
     if (grant == "password") {
         const auto email = textMember(*body, "email");
         const auto password = textMember(*body, "password");
@@ -140,23 +164,23 @@ Response BackendService::token(const Request& request) {
     return authError(400, "unsupported_grant_type", "grant_type must be password or refresh_token");
 }
 
-std::optional<std::string> BackendService::bearerAccount(const Request& request) const {
-    const std::string authorization = request.header("authorization");
+std::optional<std::string> BackendService::bearerAccount(const HTTPRequest& request) const {
+    const std::string authorization = request.header("authorization").value_or("");
     if (authorization.rfind("Bearer ", 0) != 0) return std::nullopt;
     return tokens_.verifyAccessToken(authorization.substr(7));
 }
 
-Response BackendService::chat(const Request& request) {
+HTTPResponse BackendService::chat(const HTTPRequest& request) {
     if (!bearerAccount(request)) return chatError(401, "Not authenticated");
-    const auto body = parseObject(request.body);
+    const auto body = json_fields::parseObject(request.body);
     if (!body) return chatError(400, "The request body must be a JSON object");
     if (const auto problem = chatBodyProblem(*body)) return chatError(400, *problem);
     const ChatReply reply = model_->answer(*body);
     return jsonResponse(reply.statusCode, reply.body);
 }
 
-Response BackendService::errorReport(const Request& request) {
-    auto body = parseObject(request.body);
+HTTPResponse BackendService::errorReport(const HTTPRequest& request) {
+    auto body = json_fields::parseObject(request.body);
     if (!body) return chatError(400, "The report must be a JSON object");
     const std::string id = makeUUID();
     (*body)["received_at"] = ISO8601::plainString(ISO8601::now());

@@ -11,7 +11,8 @@
 
 #include "backend/accounts.h"
 #include "backend/chat_models.h"
-#include "backend/http_server.h"
+#include "http/http_message.h"
+#include "http/http_server.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
 
@@ -33,18 +34,21 @@ public:
     BackendService(BackendOptions options, std::unique_ptr<ChatModel> model,
                    platform::Clock& clock = platform::clock());
 
-    Response handle(const Request& request);
+    http::HTTPResponse handle(const http::HTTPRequest& request);
     AccountStore& accounts() { return accounts_; }
     const std::filesystem::path& dataFolder() const { return options_.dataFolder; }
 
     // CORVANE_BACKEND_HOME, else "Corvane Backend" in the user's data folder; created 0700.
     static std::filesystem::path defaultDataFolder();
+    // The shared server's caps and deadlines, with room for screenshots sent inline, and the
+    // backend's own JSON refusals and reason phrases.
+    static http::HTTPServerOptions serverOptions();
 
 private:
-    Response token(const Request& request);
-    Response chat(const Request& request);
-    Response errorReport(const Request& request);
-    std::optional<std::string> bearerAccount(const Request& request) const;
+    http::HTTPResponse token(const http::HTTPRequest& request);
+    http::HTTPResponse chat(const http::HTTPRequest& request);
+    http::HTTPResponse errorReport(const http::HTTPRequest& request);
+    std::optional<std::string> bearerAccount(const http::HTTPRequest& request) const;
 
     BackendOptions options_;
     std::unique_ptr<ChatModel> model_;

@@ -1,11 +1,12 @@
 #include "backend/chat_models.h"
 
-#include <curl/curl.h>
 #include <sodium.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 
+#include "http/http_client.h"
 #include "support/files.h"
 
 namespace fs = std::filesystem;
@@ -63,11 +64,6 @@ std::string titleFrom(const std::string& titleRequest) {
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
     return value == nullptr ? "" : value;
-}
-
-size_t appendBody(char* data, size_t size, size_t count, void* target) {
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
 }
 
 }  // namespace
@@ -214,30 +210,22 @@ json RelayModel::forwardedBody(const json& request) const {
 }
 
 ChatReply RelayModel::answer(const json& request) {
-    const std::string body = forwardedBody(request).dump();
-    CURL* curl = curl_easy_init();
-    if (curl == nullptr) return {502, {{"error", "Provider unreachable"}}};
-    std::string received;
-    curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, "Content-Type: application/json");
-    headers = curl_slist_append(headers, ("Authorization: Bearer " + configuration_.providerKey).c_str());
-    headers = curl_slist_append(headers, "Expect:");
-    curl_easy_setopt(curl, CURLOPT_URL, configuration_.providerURL.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 120L);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &received);
-    const CURLcode code = curl_easy_perform(curl);
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
-    if (code != CURLE_OK) return {502, {{"error", std::string("Provider unreachable: ") + curl_easy_strerror(code)}}};
-    const auto reply = json::parse(received, nullptr, false);
+    http::HTTPClientRequest forwarded;
+    forwarded.url = configuration_.providerURL;
+    forwarded.headers = {{"Content-Type", "application/json"},
+                         {"Authorization", "Bearer " + configuration_.providerKey}};
+    forwarded.body = forwardedBody(request).dump();
+    forwarded.timeout = std::chrono::seconds(120);
+    // The provider is the operator's own setting: plain HTTP is still let through to any host.
+    http::CurlTransport transport(http::CurlTransport::PlainHTTP::anyHost);
+    http::HTTPClientResponse response;
+    try {
+        response = transport.send(forwarded);
+    } catch (const http::TransportError& error) {
+        return {502, {{"error", std::string("Provider unreachable: ") + error.what()}}};
+    }
+    const int status = response.statusCode;
+    const auto reply = json::parse(response.body, nullptr, false);
     if (status < 200 || status > 299) {
         std::string detail = reply.is_object() && reply.contains("error") ? reply["error"].dump() : "no details";
         return {502, {{"error", "Provider answered HTTP " + std::to_string(status) + ": " + detail}}};

@@ -7,9 +7,11 @@
 #include <charconv>
 #include <cstdlib>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 
 #include "backend/backend_service.h"
+#include "http/http_server.h"
 #include "support/app_paths.h"
 
 using namespace corvane;
@@ -70,9 +72,15 @@ int serve(std::uint16_t port) {
 
     std::string mode;
     backend::BackendService service(options(), makeModel(mode));
-    backend::HTTPServer server(port, [&service](const backend::Request& request) { return service.handle(request); });
-    server.start();
-    std::cout << "corvane-backend listening on http://127.0.0.1:" << server.port() << " (" << mode << ")" << std::endl;
+    http::HTTPServer server(
+        port, [&service](const http::HTTPRequest& request) { return service.handle(request); },
+        backend::BackendService::serverOptions());
+    if (!server.start()) {
+        throw std::runtime_error("bind 127.0.0.1:" + std::to_string(port) + ": " +
+                                 server.listenError().value_or("unknown error"));
+    }
+    std::cout << "corvane-backend listening on http://127.0.0.1:" << server.boundPort() << " (" << mode << ")"
+              << std::endl;
     int received = 0;
     sigwait(&signals, &received);
     server.stop();

@@ -40,7 +40,7 @@ BackendConfiguration BackendConfiguration::fromEnvironment() {
     return configuration;
 }
 
-AuthService::AuthService(BackendConfiguration configuration, std::shared_ptr<HTTPTransport> transport,
+AuthService::AuthService(BackendConfiguration configuration, std::shared_ptr<http::HTTPTransport> transport,
                          platform::Clock& clock)
     : configuration_(std::move(configuration)), transport_(std::move(transport)), clock_(clock) {
     const auto accessToken = KeychainStore::read(kAccessTokenKey);
@@ -97,8 +97,8 @@ void AuthService::update(const std::function<void(Fields&)>& change) {
     if (observer) observer();
 }
 
-HTTPClientRequest AuthService::tokenRequest(const std::string& grantType, const nlohmann::json& body) const {
-    HTTPClientRequest request;
+http::HTTPClientRequest AuthService::tokenRequest(const std::string& grantType, const nlohmann::json& body) const {
+    http::HTTPClientRequest request;
     request.url = configuration_.baseURL + "/auth/v1/token?grant_type=" + grantType;
     request.headers = {{"Content-Type", "application/json"}, {"apikey", configuration_.publishableKey}};
     try {
@@ -123,7 +123,7 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
     std::optional<std::string> signedInEmail;
     try {
         const auto request = tokenRequest("password", {{"email", email}, {"password", password}});
-        if (!isPermittedURL(request.url)) throw TransportError("plain HTTP is for the loopback host only");
+        if (!http::isPermittedURL(request.url)) throw http::TransportError("plain HTTP is for the loopback host only");
         const auto response = transport_->send(request);
         const auto reply = parseObject(response.body);
         if (!reply) {
@@ -144,7 +144,7 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
                 signedInEmail = textMember(reply->value("user", nlohmann::json::object()), "email").value_or(email);
             }
         }
-    } catch (const TransportError&) {
+    } catch (const http::TransportError&) {
         failure = "Network error. Check your connection.";
     }
     update([&](Fields& f) {
@@ -211,12 +211,12 @@ std::optional<std::string> AuthService::performRefresh() {
         update([](Fields& f) { f.isAuthenticated = false; });
         return std::nullopt;
     }
-    HTTPClientResponse response;
+    http::HTTPClientResponse response;
     try {
         const auto request = tokenRequest("refresh_token", {{"refresh_token", *refreshToken}});
-        if (!isPermittedURL(request.url)) throw TransportError("plain HTTP is for the loopback host only");
+        if (!http::isPermittedURL(request.url)) throw http::TransportError("plain HTTP is for the loopback host only");
         response = transport_->send(request);
-    } catch (const TransportError&) {
+    } catch (const http::TransportError&) {
         return KeychainStore::read(kAccessTokenKey);  // offline: the session stays as it is
     }
     const auto reply = parseObject(response.body);

@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "networking/http_transport.h"
+#include "http/http_client.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
 
@@ -38,7 +38,7 @@ class AuthService {
 public:
     // Restores a stored session; when there is one, refreshes it in the background at once.
     explicit AuthService(BackendConfiguration configuration = BackendConfiguration::fromEnvironment(),
-                         std::shared_ptr<HTTPTransport> transport = defaultTransport(),
+                         std::shared_ptr<http::HTTPTransport> transport = http::defaultTransport(),
                          platform::Clock& clock = platform::clock());
     ~AuthService();
     AuthService(const AuthService&) = delete;
@@ -81,13 +81,13 @@ private:
         bool operator==(const Fields&) const = default;
     };
     void update(const std::function<void(Fields&)>& change);
-    HTTPClientRequest tokenRequest(const std::string& grantType, const nlohmann::json& body) const;
+    http::HTTPClientRequest tokenRequest(const std::string& grantType, const nlohmann::json& body) const;
     std::optional<std::string> performRefresh();
     void saveSession(const std::string& accessToken, const std::string& refreshToken);
     void signOutLocked();
 
     BackendConfiguration configuration_;
-    std::shared_ptr<HTTPTransport> transport_;
+    std::shared_ptr<http::HTTPTransport> transport_;
     platform::Clock& clock_;
 
     mutable std::mutex fieldsMutex_;

@@ -56,7 +56,7 @@ BackendChatService::OpenAIClientError BackendChatService::OpenAIClientError::mis
 }
 
 BackendChatService::BackendChatService(std::string endpoint, std::string defaultModel,
-                                       std::shared_ptr<HTTPTransport> transport)
+                                       std::shared_ptr<http::HTTPTransport> transport)
     : endpoint_(std::move(endpoint)), defaultModel_(std::move(defaultModel)), transport_(std::move(transport)) {}
 
 void BackendChatService::setAuthTokenProvider(TokenProvider provider) {
@@ -78,7 +78,7 @@ nlohmann::json BackendChatService::sendRequest(const nlohmann::json& body, std::
     const auto token = currentToken();
     if (!token) throw OpenAIClientError::missingApiKey();
 
-    HTTPClientRequest request;
+    http::HTTPClientRequest request;
     request.url = endpoint_;
     request.headers = {{"Content-Type", "application/json"}, {"Authorization", "Bearer " + *token}};
     // Invalid UTF-8 in a text makes this throw: the serialiser's failure is the result.
@@ -87,12 +87,12 @@ nlohmann::json BackendChatService::sendRequest(const nlohmann::json& body, std::
     APITraceLogger::logRequest(kTraceLabel, endpoint_,
                                {{"Content-Type", "application/json"}, {"Authorization", "Bearer <token>"}}, body);
     RequestDump::write(body);
-    if (!isPermittedURL(endpoint_)) {
-        throw TransportError("refusing to send the token to " + endpoint_ +
-                             " without TLS (plain HTTP is for the loopback host only)");
+    if (!http::isPermittedURL(endpoint_)) {
+        throw http::TransportError("refusing to send the token to " + endpoint_ +
+                                   " without TLS (plain HTTP is for the loopback host only)");
     }
 
-    const HTTPClientResponse response = transport_->send(request, stop);
+    const http::HTTPClientResponse response = transport_->send(request, stop);
     APITraceLogger::logResponse(kTraceLabel, endpoint_, response.statusCode, response.body);
 
     if (response.statusCode == 401) throw OpenAIClientError::invalidResponse("Not authenticated. Please sign in.");
@@ -124,7 +124,7 @@ bool BackendChatService::submitErrorReport(const std::string& threadID, const st
                                            const std::string& assistantMessage, const nlohmann::json& toolCalls,
                                            const std::string& userDescription) {
     try {
-        HTTPClientRequest request;
+        http::HTTPClientRequest request;
         request.url = errorReportURL(endpoint_);
         request.headers = {{"Content-Type", "application/json"}};
         if (const auto token = currentToken()) request.headers["Authorization"] = "Bearer " + *token;
@@ -139,7 +139,7 @@ bool BackendChatService::submitErrorReport(const std::string& threadID, const st
         } catch (const nlohmann::json::exception&) {
             request.body.reset();  // sent without a body
         }
-        if (request.headers.count("Authorization") != 0 && !isPermittedURL(request.url)) return false;
+        if (request.headers.count("Authorization") != 0 && !http::isPermittedURL(request.url)) return false;
         const auto response = transport_->send(request);
         return response.statusCode >= 200 && response.statusCode <= 299;
     } catch (const std::exception&) {

@@ -15,8 +15,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "http/http_client.h"
 #include "model/capture_models.h"
-#include "networking/http_transport.h"
 
 namespace corvane::networking {
 
@@ -51,7 +51,7 @@ public:
 
     // `endpoint` is the backend's base URL followed by "/api/ai/chat".
     BackendChatService(std::string endpoint, std::string defaultModel = "gpt-5",
-                       std::shared_ptr<HTTPTransport> transport = defaultTransport());
+                       std::shared_ptr<http::HTTPTransport> transport = http::defaultTransport());
 
     const std::string& endpoint() const { return endpoint_; }
     const std::string& defaultModel() const { return defaultModel_; }
@@ -76,7 +76,7 @@ private:
 
     std::string endpoint_;
     std::string defaultModel_;
-    std::shared_ptr<HTTPTransport> transport_;
+    std::shared_ptr<http::HTTPTransport> transport_;
     mutable std::mutex providerMutex_;
     TokenProvider tokenProvider_;
 };

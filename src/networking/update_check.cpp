@@ -124,20 +124,20 @@ int compareVersions(const std::string& a, const std::string& b) {
     return 0;
 }
 
-UpdateChecker::UpdateChecker(UpdateCheckConfiguration configuration, std::shared_ptr<HTTPTransport> transport)
+UpdateChecker::UpdateChecker(UpdateCheckConfiguration configuration, std::shared_ptr<http::HTTPTransport> transport)
     : configuration_(std::move(configuration)), transport_(std::move(transport)) {}
 
 UpdateCheckResult UpdateChecker::check(std::stop_token stop) const {
     UpdateCheckResult result;
-    if (!isPermittedURL(configuration_.feedURL) || configuration_.feedURL.rfind("https://", 0) != 0) {
+    if (!http::isPermittedURL(configuration_.feedURL) || configuration_.feedURL.rfind("https://", 0) != 0) {
         result.detail = "the update feed's address is not an HTTPS address";
         return result;
     }
-    HTTPClientRequest request;
+    http::HTTPClientRequest request;
     request.method = "GET";
     request.url = configuration_.feedURL;
     request.timeout = std::chrono::seconds(15);
-    HTTPClientResponse response;
+    http::HTTPClientResponse response;
     try {
         response = transport_->send(request, stop);
     } catch (const std::exception& error) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "networking/http_transport.h"
+#include "http/http_client.h"
 
 namespace corvane::networking {
 
@@ -45,7 +45,7 @@ struct UpdateCheckConfiguration {
 class UpdateChecker {
 public:
     UpdateChecker(UpdateCheckConfiguration configuration,
-                  std::shared_ptr<HTTPTransport> transport = defaultTransport());
+                  std::shared_ptr<http::HTTPTransport> transport = http::defaultTransport());
 
     // Blocks for the feed (15 s at most); never throws.
     UpdateCheckResult check(std::stop_token stop = {}) const;
@@ -54,7 +54,7 @@ public:
 
 private:
     UpdateCheckConfiguration configuration_;
-    std::shared_ptr<HTTPTransport> transport_;
+    std::shared_ptr<http::HTTPTransport> transport_;
 };
 
 // The items of an appcast in document order; throws std::invalid_argument when the text holds no

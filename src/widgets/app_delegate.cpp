@@ -11,8 +11,8 @@
 #include <iostream>
 #include <map>
 
-#include "app/json_answers.h"
 #include "platform/platform.h"
+#include "support/json_writer.h"
 #include "transcript/theme.h"
 #include "widgets/diagram_painter.h"
 #include "widgets/shell_views.h"
@@ -278,7 +278,7 @@ void AppDelegate::handleLaunchFlags() {
             const CaptureResponse response = controller_->capture(true);
             std::string text;
             try {
-                text = app::jsonText(nlohmann::json(response), "");
+                text = jsonText(nlohmann::json(response), "");
             } catch (const std::exception&) {
                 text.clear();
             }

@@ -70,9 +70,9 @@ std::unique_ptr<QWidget> sidebar(SidebarState state) {
 }
 
 // The sign-in answer without a network, so that the sheet has an e-mail to show.
-class SampleTransport final : public networking::HTTPTransport {
+class SampleTransport final : public http::HTTPTransport {
 public:
-    networking::HTTPClientResponse send(const networking::HTTPClientRequest&, std::stop_token) override {
+    http::HTTPClientResponse send(const http::HTTPClientRequest&, std::stop_token) override {
         return {200, R"({"access_token":"a.e30.s","refresh_token":"r","user":{"email":"ada@example.com"}})"};
     }
 };

@@ -13,6 +13,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using Json = nlohmann::json;
+using http::HTTPRequest;
+using http::HTTPResponse;
 using testing::ControllerTest;
 
 TrackAnalysisState record(const std::string& id, platform::Clock::TimePoint at) {

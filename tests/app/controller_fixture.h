@@ -12,7 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/companion_controller.h"
-#include "app/http_test_client.h"
+#include "http/http_test_client.h"
 #include "platform/platform.h"
 #include "platform/standin/standin_fixture.h"
 #include "platform/standin/world.h"
@@ -20,6 +20,9 @@
 #include "test_support/temp_home.h"
 
 namespace corvane::app::testing {
+
+using http::testing::Answer;
+using http::testing::exchange;
 
 class ControllerTest : public ::testing::Test {
 protected:

@@ -30,7 +30,7 @@ protected:
         ::unsetenv("CORVANE_BACKEND_URL");
         networking::BackendConfiguration configuration;
         configuration.baseURL = local_->baseURL();
-        auth_ = std::make_unique<networking::AuthService>(configuration, networking::defaultTransport(), local_->clock);
+        auth_ = std::make_unique<networking::AuthService>(configuration, http::defaultTransport(), local_->clock);
         auth_->signIn(corvane::testing::LocalBackend::kEmail, corvane::testing::LocalBackend::kPassword);
         ASSERT_TRUE(auth_->isAuthenticated());
         controller().backendChatService().setAuthTokenProvider([this] { return auth_->getValidToken(); });

@@ -8,11 +8,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "backend/backend_service.h"
-#include "backend/http_server.h"
+#include "http/http_message.h"
+#include "http/http_server.h"
 #include "support/app_paths.h"
 #include "test_support/manual_clock.h"
 
@@ -32,13 +34,16 @@ public:
     explicit LocalBackend(std::filesystem::path dataFolder, std::unique_ptr<backend::ChatModel> model = demoScript(),
                           std::chrono::seconds accessLifetime = std::chrono::hours(1))
         : service_(options(std::move(dataFolder), accessLifetime), std::move(model), clock),
-          server_(0, [this](const backend::Request& request) { return service_.handle(request); }) {
+          server_(
+              0, [this](const http::HTTPRequest& request) { return service_.handle(request); },
+              backend::BackendService::serverOptions()) {
         std::filesystem::create_directories(service_.dataFolder());
         service_.accounts().addUser(kEmail, kPassword);
-        server_.start();
+        if (!server_.start()) throw std::runtime_error("no loopback port for the backend");
     }
 
-    std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(server_.port()); }
+    std::uint16_t port() const { return server_.boundPort(); }
+    std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(port()); }
     backend::BackendService& service() { return service_; }
 
 private:
@@ -52,33 +57,33 @@ private:
     }
 
     backend::BackendService service_;
-    backend::HTTPServer server_;
+    http::HTTPServer server_;
 };
 
 // Answers every request with the handler and keeps what it received.
 class ScriptedServer {
 public:
-    explicit ScriptedServer(std::function<backend::Response(const backend::Request&)> handler)
-        : handler_(std::move(handler)), server_(0, [this](const backend::Request& request) {
+    explicit ScriptedServer(std::function<http::HTTPResponse(const http::HTTPRequest&)> handler)
+        : handler_(std::move(handler)), server_(0, [this](const http::HTTPRequest& request) {
               {
                   std::lock_guard lock(mutex_);
                   received_.push_back(request);
               }
               return handler_(request);
           }) {
-        server_.start();
+        if (!server_.start()) throw std::runtime_error("no loopback port for the scripted server");
     }
-    std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(server_.port()); }
-    std::vector<backend::Request> received() const {
+    std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(server_.boundPort()); }
+    std::vector<http::HTTPRequest> received() const {
         std::lock_guard lock(mutex_);
         return received_;
     }
 
 private:
-    std::function<backend::Response(const backend::Request&)> handler_;
+    std::function<http::HTTPResponse(const http::HTTPRequest&)> handler_;
     mutable std::mutex mutex_;
-    std::vector<backend::Request> received_;
-    backend::HTTPServer server_;
+    std::vector<http::HTTPRequest> received_;
+    http::HTTPServer server_;
 };
 
 }  // namespace corvane::testing

@@ -14,17 +14,19 @@ namespace corvane::backend {
 namespace {
 
 namespace fs = std::filesystem;
+using http::HTTPRequest;
+using http::HTTPResponse;
 using nlohmann::json;
 using testing::LocalBackend;
 using testing::TempHome;
 
 constexpr const char* kKey = BackendOptions::kDefaultPublishableKey;
 
-Request post(const std::string& target, const std::string& body, std::map<std::string, std::string> headers = {}) {
-    return Request{"POST", target, std::move(headers), body};
+HTTPRequest post(const std::string& target, const std::string& body, std::map<std::string, std::string> headers = {}) {
+    return HTTPRequest{.method = "POST", .path = target, .body = body, .headers = std::move(headers)};
 }
 
-Request signInRequest(const std::string& email, const std::string& password) {
+HTTPRequest signInRequest(const std::string& email, const std::string& password) {
     return post("/auth/v1/token?grant_type=password", json{{"email", email}, {"password", password}}.dump(),
                 {{"apikey", kKey}});
 }
@@ -41,11 +43,11 @@ protected:
     LocalBackend backend{home.root() / "backend"};
 
     json session() {
-        const Response r = backend.service().handle(signInRequest(LocalBackend::kEmail, LocalBackend::kPassword));
+        const HTTPResponse r = backend.service().handle(signInRequest(LocalBackend::kEmail, LocalBackend::kPassword));
         EXPECT_EQ(r.statusCode, 200) << r.body;
         return json::parse(r.body);
     }
-    Response chat(const json& body, const std::string& token) {
+    HTTPResponse chat(const json& body, const std::string& token) {
         return backend.service().handle(post("/api/ai/chat", body.dump(), {{"authorization", "Bearer " + token}}));
     }
     static json agentBody(const std::string& message) {
@@ -70,7 +72,7 @@ TEST_F(BackendServiceTest, EveryBadInputGetsTheStatusAndErrorMembersTheClientRea
     const std::string refreshTarget = "/auth/v1/token?grant_type=refresh_token";
     struct Case {
         const char* name;
-        Request request;
+        HTTPRequest request;
         int status;
         const char* member;
         const char* text;
@@ -115,10 +117,10 @@ TEST_F(BackendServiceTest, EveryBadInputGetsTheStatusAndErrorMembersTheClientRea
         {"report not an object", post("/api/errors/report", "\"text\""), 400, "error",
          "The report must be a JSON object"},
         {"unknown path", post("/api/other", "{}"), 404, "error", "Not found"},
-        {"wrong method", Request{"GET", "/api/ai/chat", {}, ""}, 405, "error", "Method not allowed"},
+        {"wrong method", HTTPRequest{.method = "GET", .path = "/api/ai/chat"}, 405, "error", "Method not allowed"},
     };
     for (const auto& c : cases) {
-        const Response response = backend.service().handle(c.request);
+        const HTTPResponse response = backend.service().handle(c.request);
         EXPECT_EQ(response.statusCode, c.status) << c.name;
         const auto body = json::parse(response.body, nullptr, false);
         ASSERT_TRUE(body.is_object()) << c.name;
@@ -135,7 +137,7 @@ TEST_F(BackendServiceTest, AccessTokensExpireAndRefreshTokensAreSingleUse) {
         return backend.service().handle(
             post("/auth/v1/token?grant_type=refresh_token", json{{"refresh_token", token}}.dump(), {{"apikey", kKey}}));
     };
-    const Response rotated = refresh(first["refresh_token"]);
+    const HTTPResponse rotated = refresh(first["refresh_token"]);
     ASSERT_EQ(rotated.statusCode, 200);
     const json second = json::parse(rotated.body);
     EXPECT_NE(second["refresh_token"], first["refresh_token"]);
@@ -162,7 +164,7 @@ TEST_F(BackendServiceTest, TheSecretAccountsAndTokensArePrivateAndPasswordsHashe
 // Part of the tool arguments the script sends, keyed by round.
 TEST_F(BackendServiceTest, ScriptModeDrivesTheDemoExchangeAndKeepsEachConversationByResponseID) {
     const std::string token = session()["access_token"];
-    Response response = chat(agentBody("Check the mix balance please"), token);
+    HTTPResponse response = chat(agentBody("Check the mix balance please"), token);
     std::vector<std::string> names;
     for (int round = 0; round < 10 && response.statusCode == 200; ++round) {
         const json reply = json::parse(response.body);
@@ -193,7 +195,7 @@ TEST_F(BackendServiceTest, ScriptModeDrivesTheDemoExchangeAndKeepsEachConversati
 TEST_F(BackendServiceTest, ErrorReportsAreStoredAsPrivateJSONFilesWithTheAccount) {
     const std::string token = session()["access_token"];
     const json report = {{"thread_id", "T1"}, {"assistant_message", "oops"}, {"tool_calls", json::array()}};
-    const Response r =
+    const HTTPResponse r =
         backend.service().handle(post("/api/errors/report", report.dump(), {{"authorization", "Bearer " + token}}));
     ASSERT_EQ(r.statusCode, 200) << r.body;
     const fs::path folder = backend.service().dataFolder() / "reports";

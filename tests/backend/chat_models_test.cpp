@@ -13,6 +13,8 @@
 namespace corvane::backend {
 namespace {
 
+using http::HTTPRequest;
+using http::HTTPResponse;
 using nlohmann::json;
 using testing::ScriptedServer;
 
@@ -93,9 +95,10 @@ TEST(ScriptedModel, RefusesMalformedScripts) {
 
 TEST(RelayModel, ForwardsModelInstructionsToolsAndPreviousResponseAndPassesTheReplyBack) {
     const json providerReply = {{"id", "resp_provider"}, {"output", json::array()}, {"output_text", "hello"}};
-    ScriptedServer provider([&](const Request& request) {
-        if (request.header("authorization") != "Bearer provider-key") return Response{401, "application/json", "{}"};
-        return Response{200, "application/json", providerReply.dump()};
+    ScriptedServer provider([&](const HTTPRequest& request) {
+        if (request.header("authorization") != "Bearer provider-key")
+            return HTTPResponse{401, "application/json", "{}"};
+        return HTTPResponse{200, "application/json", providerReply.dump()};
     });
     RelayConfiguration configuration{provider.baseURL() + "/v1/responses", "provider-key", "small-model", "big-model"};
     RelayModel relay(configuration, AppPaths::resourcesDirectory());
@@ -114,7 +117,7 @@ TEST(RelayModel, ForwardsModelInstructionsToolsAndPreviousResponseAndPassesTheRe
 
     const auto received = provider.received();
     ASSERT_EQ(received.size(), 3u);
-    EXPECT_EQ(received[0].path(), "/v1/responses");
+    EXPECT_EQ(received[0].routePath(), "/v1/responses");
     const json agent = json::parse(received[0].body);
     EXPECT_EQ(agent["model"], "big-model");
     EXPECT_EQ(agent["instructions"], readFile(AppPaths::resourcesDirectory() / "Backend/instructions-agent.md").bytes);
@@ -133,7 +136,9 @@ TEST(RelayModel, ForwardsModelInstructionsToolsAndPreviousResponseAndPassesTheRe
 }
 
 TEST(RelayModel, ProviderFailuresBecomeBadGatewayWithAnErrorMember) {
-    ScriptedServer provider([](const Request&) { return Response{500, "application/json", R"({"error":"boom"})"}; });
+    ScriptedServer provider([](const HTTPRequest&) {
+        return HTTPResponse{500, "application/json", R"({"error":"boom"})"};
+    });
     RelayModel relay({provider.baseURL(), "k", "a", "b"}, AppPaths::resourcesDirectory());
     const ChatReply reply = relay.answer({{"tier", "standard"}, {"kind", "agent"}, {"input", json::array()}});
     EXPECT_EQ(reply.statusCode, 502);

@@ -18,9 +18,9 @@
 #include "platform/standin/standin_fixture.h"
 #include "plugins/plugin_editors_fixture.h"
 #include "plugins/plugin_map_store.h"
+#include "shield/input_shield.h"
 #include "test_support/scripted_chat_backend.h"
 #include "test_support/temp_home.h"
-#include "shield/input_shield.h"
 
 namespace corvane::testing {
 namespace {
@@ -277,7 +277,7 @@ TEST_F(ChatOrchestratorTest, EveryEndingClearsTheCapturesAndLogsItsRoundsAndErro
          [&] {
              transport->push([&](const json&, std::stop_token) {
                  orchestrator->cancelCurrentTurn();
-                 return networking::HTTPClientResponse{200, respondReply("late").dump()};
+                 return http::HTTPClientResponse{200, respondReply("late").dump()};
              });
          },
          0, "ERROR: The turn was stopped by the user.", 0, false},
@@ -384,8 +384,8 @@ TEST_F(ChatOrchestratorTest, StopFromAnotherThreadWhileAToolRuns) {
 }
 
 TEST_F(ChatOrchestratorTest, ABackendErrorSayingCancelledIsAnErrorNotAStop) {
-    transport->push([](const json&, std::stop_token) -> networking::HTTPClientResponse {
-        throw networking::TransportError("request cancelled by the proxy");
+    transport->push([](const json&, std::stop_token) -> http::HTTPClientResponse {
+        throw http::TransportError("request cancelled by the proxy");
     });
     const auto o = run();
     ASSERT_EQ(o.errors.size(), 1u);
@@ -475,7 +475,7 @@ TEST_F(ChatOrchestratorTest, AScriptedTurnAgainstTheLocalBackend) {
     LocalBackend local(home.root() / "backend");
     networking::BackendConfiguration configuration;
     configuration.baseURL = local.baseURL();
-    auto curl = std::make_shared<networking::CurlTransport>();
+    auto curl = std::make_shared<http::CurlTransport>();
     networking::AuthService auth(configuration, curl, local.clock);
     auth.signIn(LocalBackend::kEmail, LocalBackend::kPassword);
     networking::BackendChatService service(configuration.chatEndpoint(), "gpt-5", curl);

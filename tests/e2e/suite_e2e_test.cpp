@@ -21,7 +21,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/http_test_client.h"
+#include "http/http_test_client.h"
 #include "networking/auth_service.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
@@ -113,12 +113,12 @@ std::uint16_t freePort() {
     return ntohs(address.sin_port);
 }
 
-std::optional<app::testing::Answer> request(std::uint16_t port, const std::string& method, const std::string& path,
-                                            const std::string& body, std::chrono::milliseconds timeout) {
+std::optional<http::testing::Answer> request(std::uint16_t port, const std::string& method, const std::string& path,
+                                             const std::string& body, std::chrono::milliseconds timeout) {
     std::string raw = method + " " + path +
                       " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
                       body;
-    return app::testing::exchange(port, raw, timeout);
+    return http::testing::exchange(port, raw, timeout);
 }
 
 json step(const std::string& tool, const json& arguments) {

@@ -73,7 +73,7 @@ TEST_F(AuthServiceTest, SignInStoresAPrivateSessionThatTheNextStartRestoresAndRo
 }
 
 TEST_F(AuthServiceTest, SignInFailuresShowTheTextsOfTheForm) {
-    auto closed = std::make_unique<ScriptedServer>([](const backend::Request&) { return backend::Response{}; });
+    auto closed = std::make_unique<ScriptedServer>([](const http::HTTPRequest&) { return http::HTTPResponse{}; });
     const std::string closedURL = closed->baseURL();
     closed.reset();
     struct Case {
@@ -89,8 +89,8 @@ TEST_F(AuthServiceTest, SignInFailuresShowTheTextsOfTheForm) {
         {200, R"({"access_token":"a"})", "Missing tokens in response."},
     };
     for (const auto& c : cases) {
-        ScriptedServer server([&](const backend::Request&) {
-            return backend::Response{c.status, "application/json", c.body};
+        ScriptedServer server([&](const http::HTTPRequest&) {
+            return http::HTTPResponse{c.status, "application/json", c.body};
         });
         AuthService auth(at(server.baseURL()), transport, backend.clock);
         auth.signIn("who@example.com", "pw");
@@ -122,7 +122,10 @@ TEST_F(AuthServiceTest, AnExpiredTokenIsRefreshedBeforeUseAndAFreshOneIsSentAsIt
     EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), token);
     const json chat = {{"tier", "standard"}, {"kind", "agent"}, {"input", json::array()}};
     EXPECT_EQ(backend.service()
-                  .handle({"POST", "/api/ai/chat", {{"authorization", "Bearer " + *token}}, chat.dump()})
+                  .handle({.method = "POST",
+                           .path = "/api/ai/chat",
+                           .body = chat.dump(),
+                           .headers = {{"authorization", "Bearer " + *token}}})
                   .statusCode,
               200);
 }
@@ -131,7 +134,7 @@ TEST_F(AuthServiceTest, TwoRefreshesRacingShareOneRequestAndKeepTheSession) {
     const auto auth = signedIn();
     std::thread second;
     std::optional<std::string> secondToken;
-    transport->before = [&](const HTTPClientRequest& request) {
+    transport->before = [&](const http::HTTPClientRequest& request) {
         if (request.url.find("refresh_token") == std::string::npos || second.joinable()) return;
         second = std::thread([&] { secondToken = auth->refreshTokenIfNeeded(); });
         // Held until the second caller waits for this refresh (or, wrongly, sends its own).
@@ -149,16 +152,17 @@ TEST_F(AuthServiceTest, TwoRefreshesRacingShareOneRequestAndKeepTheSession) {
 TEST_F(AuthServiceTest, ARejectedRefreshSignsOutOnlyWhileItsTokenIsStillTheStoredOne) {
     const auto auth = signedIn();
     // A sign-in lands while the refresh with the old token is on its way.
-    transport->before = [](const HTTPClientRequest& request) {
+    transport->before = [](const http::HTTPClientRequest& request) {
         if (request.url.find("refresh_token") == std::string::npos) return;
         KeychainStore::save(AuthService::kAccessTokenKey, "newer-access");
         KeychainStore::save(AuthService::kRefreshTokenKey, "newer-refresh");
     };
     const auto usedToken = KeychainStore::read(AuthService::kRefreshTokenKey);
-    backend.service().handle(backend::Request{"POST",
-                                              "/auth/v1/token?grant_type=refresh_token",
-                                              {{"apikey", BackendConfiguration::kDefaultPublishableKey}},
-                                              json{{"refresh_token", *usedToken}}.dump()});  // used up elsewhere
+    // The stored refresh token is used up elsewhere.
+    backend.service().handle(http::HTTPRequest{.method = "POST",
+                                               .path = "/auth/v1/token?grant_type=refresh_token",
+                                               .body = json{{"refresh_token", *usedToken}}.dump(),
+                                               .headers = {{"apikey", BackendConfiguration::kDefaultPublishableKey}}});
     EXPECT_EQ(auth->refreshTokenIfNeeded(), std::nullopt);
     EXPECT_TRUE(auth->isAuthenticated());
     EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), "newer-refresh");

@@ -92,8 +92,8 @@ TEST_F(BackendChatServiceTest, RelayModeForwardsToTheProviderAndPassesItsReplyBa
         {"output",
          json::array(
              {{{"type", "function_call"}, {"call_id", "call_1"}, {"name", "list_tracks"}, {"arguments", "{}"}}})}};
-    ScriptedServer provider([&](const backend::Request&) {
-        return backend::Response{200, "application/json", providerReply.dump()};
+    ScriptedServer provider([&](const http::HTTPRequest&) {
+        return http::HTTPResponse{200, "application/json", providerReply.dump()};
     });
     LocalBackend backend(home.root() / "relay",
                          std::make_unique<backend::RelayModel>(
@@ -129,15 +129,15 @@ TEST_F(BackendChatServiceTest, FailureAnswersBecomeTheClientErrorTexts) {
         {200, "[1,2]", prefix + "response was not a JSON object"},
     };
     for (const auto& c : cases) {
-        ScriptedServer server([&](const backend::Request&) {
-            return backend::Response{c.status, "application/json", c.body};
+        ScriptedServer server([&](const http::HTTPRequest&) {
+            return http::HTTPResponse{c.status, "application/json", c.body};
         });
         BackendChatService service(server.baseURL() + "/api/ai/chat", "gpt-5", transport);
         service.setAuthTokenProvider([] { return std::optional<std::string>("tok"); });
         EXPECT_EQ(describe([&] { service.sendRequest(agentBody("x")); }), c.description) << c.status;
         EXPECT_EQ(server.received().at(0).header("authorization"), "Bearer tok");
     }
-    ScriptedServer notJSON([](const backend::Request&) { return backend::Response{200, "text/plain", "hello"}; });
+    ScriptedServer notJSON([](const http::HTTPRequest&) { return http::HTTPResponse{200, "text/plain", "hello"}; });
     BackendChatService service(notJSON.baseURL() + "/api/ai/chat", "gpt-5", transport);
     service.setAuthTokenProvider([] { return std::optional<std::string>("tok"); });
     EXPECT_THROW(service.sendRequest(agentBody("x")), nlohmann::json::parse_error);
@@ -156,7 +156,7 @@ TEST_F(BackendChatServiceTest, NothingIsSentWithoutATokenOrInClearToAnotherHost)
                                  "http://10.0.0.2:51235/api/ai/chat"}) {
         BackendChatService remote(endpoint, "gpt-5", transport);
         remote.setAuthTokenProvider([] { return std::optional<std::string>("tok"); });
-        EXPECT_THROW(remote.sendRequest(agentBody("x")), TransportError) << endpoint;
+        EXPECT_THROW(remote.sendRequest(agentBody("x")), http::TransportError) << endpoint;
         EXPECT_FALSE(remote.submitErrorReport("T", std::nullopt, "a", json::array(), "d")) << endpoint;
     }
     EXPECT_EQ(transport->calls, 0);

@@ -7,18 +7,18 @@
 #include <mutex>
 #include <vector>
 
-#include "networking/http_transport.h"
+#include "http/http_client.h"
 
 namespace corvane::testing {
 
-class HookedTransport final : public networking::HTTPTransport {
+class HookedTransport final : public http::HTTPTransport {
 public:
-    std::function<void(const networking::HTTPClientRequest&)> before;
+    std::function<void(const http::HTTPClientRequest&)> before;
     std::atomic<int> calls{0};
     std::atomic<int> refreshCalls{0};
     bool forwards = true;  // false: answer 200 "{}" without sending
 
-    networking::HTTPClientResponse send(const networking::HTTPClientRequest& request, std::stop_token stop) override {
+    http::HTTPClientResponse send(const http::HTTPClientRequest& request, std::stop_token stop) override {
         ++calls;
         if (request.url.find("grant_type=refresh_token") != std::string::npos) ++refreshCalls;
         {
@@ -29,15 +29,15 @@ public:
         if (!forwards) return {200, "{}"};
         return real_.send(request, stop);
     }
-    std::vector<networking::HTTPClientRequest> sent() const {
+    std::vector<http::HTTPClientRequest> sent() const {
         std::lock_guard lock(mutex_);
         return sent_;
     }
 
 private:
-    networking::CurlTransport real_;
+    http::CurlTransport real_;
     mutable std::mutex mutex_;
-    std::vector<networking::HTTPClientRequest> sent_;
+    std::vector<http::HTTPClientRequest> sent_;
 };
 
 }  // namespace corvane::testing

@@ -8,11 +8,11 @@
 namespace corvane::networking {
 namespace {
 
-class FakeFeed final : public HTTPTransport {
+class FakeFeed final : public http::HTTPTransport {
 public:
-    std::function<HTTPClientResponse(const HTTPClientRequest&)> answer;
+    std::function<http::HTTPClientResponse(const http::HTTPClientRequest&)> answer;
     int calls = 0;
-    HTTPClientResponse send(const HTTPClientRequest& request, std::stop_token) override {
+    http::HTTPClientResponse send(const http::HTTPClientRequest& request, std::stop_token) override {
         ++calls;
         return answer(request);
     }
@@ -66,10 +66,10 @@ TEST(UpdateCheck, AppcastItemsComeFromElementsOrTheEnclosureAndItemsWithoutVersi
 
 TEST(UpdateCheck, TellsWhetherTheFeedHoldsANewerBuild) {
     auto feed = std::make_shared<FakeFeed>();
-    feed->answer = [](const HTTPClientRequest& request) {
+    feed->answer = [](const http::HTTPClientRequest& request) {
         EXPECT_EQ(request.method, "GET");
         EXPECT_EQ(request.url, "https://corvane.app/sparkle/appcast.xml");
-        return HTTPClientResponse{200, kFeed};
+        return http::HTTPClientResponse{200, kFeed};
     };
     const UpdateChecker older(configuration("3"), feed);
     const auto newer = older.check();
@@ -89,27 +89,29 @@ TEST(UpdateCheck, FeedFailuresAreSaidPlainly) {
     struct Case {
         const char* name;
         std::string url;
-        std::function<HTTPClientResponse(const HTTPClientRequest&)> answer;
+        std::function<http::HTTPClientResponse(const http::HTTPClientRequest&)> answer;
         std::string detail;
         int calls;
     };
     const Case cases[] = {
         {"no connection", configuration().feedURL,
-         [](const HTTPClientRequest&) -> HTTPClientResponse { throw TransportError("Could not resolve host"); },
+         [](const http::HTTPClientRequest&) -> http::HTTPClientResponse {
+             throw http::TransportError("Could not resolve host");
+         },
          "the update feed could not be reached (Network error: Could not resolve host)", 1},
         {"not found", configuration().feedURL,
-         [](const HTTPClientRequest&) {
-             return HTTPClientResponse{404, ""};
+         [](const http::HTTPClientRequest&) {
+             return http::HTTPClientResponse{404, ""};
          },
          "the update feed could not be reached (HTTP 404)", 1},
         {"not a feed", configuration().feedURL,
-         [](const HTTPClientRequest&) {
-             return HTTPClientResponse{200, "<html></html>"};
+         [](const http::HTTPClientRequest&) {
+             return http::HTTPClientResponse{200, "<html></html>"};
          },
          "the update feed could not be read", 1},
         {"plain http", "http://corvane.app/sparkle/appcast.xml",
-         [](const HTTPClientRequest&) {
-             return HTTPClientResponse{200, kFeed};
+         [](const http::HTTPClientRequest&) {
+             return http::HTTPClientResponse{200, kFeed};
          },
          "the update feed's address is not an HTTPS address", 0},
     };

@@ -16,8 +16,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "http/http_client.h"
 #include "model/chat_model.h"
-#include "networking/http_transport.h"
 
 namespace corvane::testing {
 
@@ -50,14 +50,14 @@ private:
 
 // A request held at `gate`: a stop that comes first cancels it as the network would; once opened
 // the backend answers with an error, so a turn that was not stopped still ends.
-inline networking::HTTPClientResponse holdAt(Gate& gate, std::stop_token stop) {
-    if (!gate.arrive(stop)) throw networking::TransportError("cancelled");
+inline http::HTTPClientResponse holdAt(Gate& gate, std::stop_token stop) {
+    if (!gate.arrive(stop)) throw http::TransportError("cancelled");
     return {500, R"({"error":"released"})"};
 }
 
-class ScriptedChatBackend final : public networking::HTTPTransport {
+class ScriptedChatBackend final : public http::HTTPTransport {
 public:
-    using Step = std::function<networking::HTTPClientResponse(const nlohmann::json& body, std::stop_token stop)>;
+    using Step = std::function<http::HTTPClientResponse(const nlohmann::json& body, std::stop_token stop)>;
     struct Sent {
         std::string url;
         nlohmann::json body;  // discarded when the request's body was not JSON
@@ -69,26 +69,26 @@ public:
     }
     void reply(nlohmann::json body) {
         push([text = body.dump()](const nlohmann::json&, std::stop_token) {
-            return networking::HTTPClientResponse{200, text};
+            return http::HTTPClientResponse{200, text};
         });
     }
     void status(int code, std::string body = "{}") {
         push([code, body = std::move(body)](const nlohmann::json&, std::stop_token) {
-            return networking::HTTPClientResponse{code, body};
+            return http::HTTPClientResponse{code, body};
         });
     }
     // The answer waits for the gate even past a stop, so it arrives after the turn was stopped.
     void replyAfter(Gate& gate, nlohmann::json body) {
         push([&gate, text = body.dump()](const nlohmann::json&, std::stop_token) {
             gate.arrive();
-            return networking::HTTPClientResponse{200, text};
+            return http::HTTPClientResponse{200, text};
         });
     }
     void hold(Gate& gate) {
         push([&gate](const nlohmann::json&, std::stop_token stop) { return holdAt(gate, stop); });
     }
 
-    networking::HTTPClientResponse send(const networking::HTTPClientRequest& request, std::stop_token stop) override {
+    http::HTTPClientResponse send(const http::HTTPClientRequest& request, std::stop_token stop) override {
         Step step;
         nlohmann::json body;
         {

@@ -73,7 +73,7 @@ TEST_F(ChatViewModelProjectTest, AnalysisPostsAndActivationsDetectAndRereadTrust
     model();
     focus("Posted - Tracks");
     advance(3.5);
-    app::HTTPRequest post;
+    http::HTTPRequest post;
     post.method = "POST";
     post.path = "/analysis";
     post.body = R"({"instanceID":"i2","trackName":"Bass"})";

@@ -9,10 +9,10 @@
 #include <QPushButton>
 
 #include "test_support/temp_home.h"
-#include "widgets/hover_button.h"
-#include "widgets/widget_parts.h"
 #include "widget_events.h"
 #include "widget_pixels.h"
+#include "widgets/hover_button.h"
+#include "widgets/widget_parts.h"
 
 namespace corvane {
 namespace {
@@ -20,9 +20,9 @@ namespace {
 using corvane::testing::click;
 
 // The sign-in service's token answer, for any request.
-class TokenTransport final : public networking::HTTPTransport {
+class TokenTransport final : public http::HTTPTransport {
 public:
-    networking::HTTPClientResponse send(const networking::HTTPClientRequest&, std::stop_token) override {
+    http::HTTPClientResponse send(const http::HTTPClientRequest&, std::stop_token) override {
         return {200, R"({"access_token":"a.e30.s","refresh_token":"refresh"})"};
     }
 };

@@ -44,9 +44,9 @@ TEST(SignInGate, SwitchesAtOnceAndBringsBackAFreshForm) {
 }
 
 // Answers the password grant once the test lets it, so the busy form can be looked at.
-class GatedTransport final : public networking::HTTPTransport {
+class GatedTransport final : public http::HTTPTransport {
 public:
-    networking::HTTPClientResponse send(const networking::HTTPClientRequest& request, std::stop_token) override {
+    http::HTTPClientResponse send(const http::HTTPClientRequest& request, std::stop_token) override {
         ++calls;
         body = request.body.value_or("");
         released.wait();

@@ -7,9 +7,9 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "widgets/qt_main_queue.h"
 #include "widget_events.h"
 #include "widget_pixels.h"
+#include "widgets/qt_main_queue.h"
 
 namespace corvane {
 namespace {
@@ -17,13 +17,13 @@ namespace {
 using corvane::testing::pumpUntil;
 
 // A feed that answers only when released.
-class GatedFeed final : public networking::HTTPTransport {
+class GatedFeed final : public http::HTTPTransport {
 public:
-    networking::HTTPClientResponse send(const networking::HTTPClientRequest&, std::stop_token) override {
+    http::HTTPClientResponse send(const http::HTTPClientRequest&, std::stop_token) override {
         std::unique_lock lock(mutex_);
         ++calls;
         released_.wait(lock, [&] { return open_; });
-        if (!reachable) throw networking::TransportError("Could not resolve host: corvane.app");
+        if (!reachable) throw http::TransportError("Could not resolve host: corvane.app");
         return {200, R"(<rss><channel><item><sparkle:version>4</sparkle:version>
                       <sparkle:shortVersionString>0.1.3</sparkle:shortVersionString></item></channel></rss>)"};
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-// The server's handlers (private to local_http_server.cpp): at most a fixed number run at once,
+// The server's handlers (private to http_server.cpp): at most a fixed number run at once,
 // on a pool of threads that grows on demand and keeps them, or on the caller's own thread when a
 // place is free, nobody is waiting and the caller may spend the time (handing a short handler to
 // another thread costs more than running it).
@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-namespace corvane::app::detail {
+namespace corvane::http::detail {
 
 class RequestWorkers {
 public:
@@ -63,14 +63,14 @@ public:
 
     // Lets the jobs already posted finish, then joins every thread.
     void shutdown() {
-        std::vector<std::thread> threads;
+        std::vector<std::jthread> threads;
         {
             std::lock_guard lock(mutex_);
             stopping_ = true;
             threads.swap(threads_);
         }
         wake_.notify_all();
-        for (auto& t : threads) t.join();
+        threads.clear();  // joins
     }
 
 private:
@@ -108,7 +108,7 @@ private:
     std::size_t running_ = 0;
     std::size_t here_ = 0;
     bool stopping_ = false;
-    std::vector<std::thread> threads_;
+    std::vector<std::jthread> threads_;
 };
 
-}  // namespace corvane::app::detail
+}  // namespace corvane::http::detail

@@ -1,4 +1,4 @@
-#include "networking/http_transport.h"
+#include "http/http_client.h"
 
 #include <curl/curl.h>
 
@@ -6,7 +6,7 @@
 #include <cctype>
 #include <mutex>
 
-namespace corvane::networking {
+namespace corvane::http {
 namespace {
 
 std::string lowered(std::string_view text) {
@@ -60,7 +60,7 @@ bool isPermittedURL(std::string_view url) {
 }
 
 HTTPClientResponse CurlTransport::send(const HTTPClientRequest& request, std::stop_token stop) {
-    if (!isPermittedURL(request.url)) {
+    if (plainHTTP_ == PlainHTTP::loopbackOnly && !isPermittedURL(request.url)) {
         throw TransportError("refusing to send a request to " + request.url +
                              " without TLS (plain HTTP is for the loopback host only)");
     }
@@ -107,4 +107,4 @@ std::shared_ptr<HTTPTransport> defaultTransport() {
     return transport;
 }
 
-}  // namespace corvane::networking
+}  // namespace corvane::http

@@ -11,12 +11,12 @@
 #include <string_view>
 #include <utility>
 
-#include "app/http_test_client.h"
-#include "app/local_http_server.h"
-#include "app/server_test_doubles.h"
+#include "http/http_server.h"
+#include "http/http_test_client.h"
+#include "http/server_test_doubles.h"
 #include "platform/log.h"
 
-namespace corvane::app {
+namespace corvane::http {
 
 using namespace std::chrono_literals;
 using testing::Answer;
@@ -27,7 +27,7 @@ using testing::Recorder;
 using testing::RawClient;
 using testing::SteppedClock;
 
-inline constexpr auto kRequestTimeout = HTTPServerLimits{}.requestTimeout;
+inline const auto kRequestTimeout = HTTPServerOptions{}.requestTimeout;
 
 inline const std::string kForbiddenBody = R"({"error":"Forbidden: non-loopback Host header"})";
 inline const std::string kBadRequestAnswer =
@@ -41,18 +41,18 @@ inline std::string get(std::string_view path, std::string_view extraHeaders = "H
     return "GET " + std::string(path) + " HTTP/1.1\r\n" + std::string(extraHeaders) + "\r\n";
 }
 
-class LocalHTTPServerTest : public ::testing::Test {
+class HTTPServerTest : public ::testing::Test {
 protected:
     // A server on an ephemeral port, on the test's clock unless given another; the handler
     // answers 200 text/plain "ok" unless replaced.
-    void startServer(HTTPServerLimits limits = {}, LocalHTTPServer::Handler respond = {},
+    void startServer(HTTPServerOptions options = {}, HTTPServer::Handler respond = {},
                      platform::Clock* clock = nullptr) {
         // One I/O thread unless a test asks for more: settle() relies on the order of events,
         // which only one thread keeps.
-        if (limits.ioThreads == 0) limits.ioThreads = 1;
+        if (options.ioThreads == 0) options.ioThreads = 1;
         auto recorder = recorder_;
         if (!respond) respond = [](const HTTPRequest&) { return HTTPResponse{200, "text/plain", "ok"}; };
-        server_ = std::make_unique<LocalHTTPServer>(
+        server_ = std::make_unique<HTTPServer>(
             0,
             [recorder, respond](HTTPRequest request) {
                 recorder->enter(request);
@@ -62,7 +62,7 @@ protected:
                 } leave{*recorder};
                 return respond(std::move(request));
             },
-            limits, clock ? *clock : clock_);
+            options, clock ? *clock : clock_);
         server_->start();
         ASSERT_NE(server_->boundPort(), 0);
     }
@@ -84,7 +84,7 @@ protected:
     SteppedClock clock_;
     Gate gate_;
     std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
-    std::unique_ptr<LocalHTTPServer> server_;
+    std::unique_ptr<HTTPServer> server_;
 };
 
-}  // namespace corvane::app
+}  // namespace corvane::http

@@ -7,15 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "app/local_http_server_fixture.h"
+#include "http/http_server_fixture.h"
+#include "http/json_answers.h"
 
-namespace corvane::app {
+namespace corvane::http {
 namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Serving
 
-TEST_F(LocalHTTPServerTest, AnswersWithTheHandlersResponseAndTheFixedHeaders) {
+TEST_F(HTTPServerTest, AnswersWithTheHandlersResponseAndTheFixedHeaders) {
     startServer();
     RawClient client(port());
     ASSERT_TRUE(client.connected());
@@ -26,10 +27,13 @@ TEST_F(LocalHTTPServerTest, AnswersWithTheHandlersResponseAndTheFixedHeaders) {
               "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
     auto requests = recorder_->all();
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0], (HTTPRequest{"GET", "/health", "localhost:51234", ""}));
+    EXPECT_EQ(
+        requests[0],
+        (HTTPRequest{
+            .method = "GET", .path = "/health", .host = "localhost:51234", .headers = {{"host", "localhost:51234"}}}));
 }
 
-TEST_F(LocalHTTPServerTest, LoopbackHostFormsReachTheHandler) {
+TEST_F(HTTPServerTest, LoopbackHostFormsReachTheHandler) {
     startServer();
     const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
         {"Host: localhost:51234\r\n", "localhost:51234"},
@@ -50,7 +54,7 @@ TEST_F(LocalHTTPServerTest, LoopbackHostFormsReachTheHandler) {
     EXPECT_EQ(recorder_->count(), cases.size());
 }
 
-TEST_F(LocalHTTPServerTest, HostileHostsOriginsAndFetchSitesGet403BeforeAnyHandler) {
+TEST_F(HTTPServerTest, HostileHostsOriginsAndFetchSitesGet403BeforeAnyHandler) {
     startServer();
     const std::vector<std::string> hostile = {
         "Host: evil.com\r\n",
@@ -85,7 +89,20 @@ TEST_F(LocalHTTPServerTest, HostileHostsOriginsAndFetchSitesGet403BeforeAnyHandl
     EXPECT_EQ(recorder_->count(), 0u);
 }
 
-TEST_F(LocalHTTPServerTest, LoopbackOriginsAndSameSiteFetchesReachTheHandler) {
+TEST_F(HTTPServerTest, WithTheGuardOffForeignHostsAndOriginsReachTheHandler) {
+    HTTPServerOptions options;
+    options.loopbackGuard = false;
+    startServer(options);
+    for (const std::string header : {"Host: evil.com\r\n", "Host: 127.0.0.1\r\nOrigin: http://evil.com\r\n",
+                                     "Host: 127.0.0.1\r\nSec-Fetch-Site: cross-site\r\n"}) {
+        auto answer = ask(get("/health", header));
+        ASSERT_TRUE(answer) << header;
+        EXPECT_EQ(answer->status, 200) << header;
+    }
+    EXPECT_EQ(recorder_->count(), 3u);
+}
+
+TEST_F(HTTPServerTest, LoopbackOriginsAndSameSiteFetchesReachTheHandler) {
     startServer();
     const std::vector<std::string> allowed = {
         "Origin: http://127.0.0.1:51234\r\n",
@@ -105,7 +122,7 @@ TEST_F(LocalHTTPServerTest, LoopbackOriginsAndSameSiteFetchesReachTheHandler) {
     EXPECT_EQ(recorder_->count(), allowed.size());
 }
 
-TEST_F(LocalHTTPServerTest, ContentLengthNameIgnoresCaseButNotASpaceBeforeTheColon) {
+TEST_F(HTTPServerTest, ContentLengthNameIgnoresCaseButNotASpaceBeforeTheColon) {
     startServer();
     ASSERT_TRUE(ask("POST /a HTTP/1.1\r\ncontent-LENGTH: 3\r\n\r\nabc"));
     ASSERT_TRUE(ask("POST /b HTTP/1.1\r\nContent-Length : 3\r\n\r\nabc"));
@@ -115,7 +132,7 @@ TEST_F(LocalHTTPServerTest, ContentLengthNameIgnoresCaseButNotASpaceBeforeTheCol
     EXPECT_EQ(requests[1].body, "");
 }
 
-TEST_F(LocalHTTPServerTest, AHeadInSeveralReceivesIsAnsweredOnceAfterTheLastByte) {
+TEST_F(HTTPServerTest, AHeadInSeveralReceivesIsAnsweredOnceAfterTheLastByte) {
     startServer();
     RawClient client(port());
     ASSERT_TRUE(client.connected());
@@ -134,7 +151,7 @@ TEST_F(LocalHTTPServerTest, AHeadInSeveralReceivesIsAnsweredOnceAfterTheLastByte
     EXPECT_EQ(recorder_->all()[0].path, "/health");
 }
 
-TEST_F(LocalHTTPServerTest, ABodyArrivingAfterItsHeadIsAwaited) {
+TEST_F(HTTPServerTest, ABodyArrivingAfterItsHeadIsAwaited) {
     startServer();
     RawClient client(port());
     client.send("POST /analysis HTTP/1.1\r\nHost: localhost\r\nContent-Length: 10\r\n\r\n");
@@ -151,7 +168,7 @@ TEST_F(LocalHTTPServerTest, ABodyArrivingAfterItsHeadIsAwaited) {
     EXPECT_EQ(recorder_->all()[0].body, "0123456789");
 }
 
-TEST_F(LocalHTTPServerTest, BodyIsCutToContentLengthAndIgnoredWithoutIt) {
+TEST_F(HTTPServerTest, BodyIsCutToContentLengthAndIgnoredWithoutIt) {
     startServer();
     ASSERT_TRUE(ask("POST /a HTTP/1.1\r\nContent-Length: 4\r\n\r\n0123456789"));
     ASSERT_TRUE(ask("POST /b HTTP/1.1\r\n\r\n0123456789"));
@@ -161,7 +178,7 @@ TEST_F(LocalHTTPServerTest, BodyIsCutToContentLengthAndIgnoredWithoutIt) {
     EXPECT_EQ(requests[1].body, "");
 }
 
-TEST_F(LocalHTTPServerTest, AHeadEndingInLFLFIsAnswered400OnlyAfterThePeersHalfClose) {
+TEST_F(HTTPServerTest, AHeadEndingInLFLFIsAnswered400OnlyAfterThePeersHalfClose) {
     startServer();
     RawClient client(port());
     client.send("GET /health HTTP/1.1\nHost: localhost\n\n");
@@ -174,7 +191,7 @@ TEST_F(LocalHTTPServerTest, AHeadEndingInLFLFIsAnswered400OnlyAfterThePeersHalfC
     EXPECT_EQ(recorder_->count(), 0u);
 }
 
-TEST_F(LocalHTTPServerTest, RequestsThePeerEndsBeforeTheyAreWholeGet400) {
+TEST_F(HTTPServerTest, RequestsThePeerEndsBeforeTheyAreWholeGet400) {
     startServer();
     for (std::string partial : {std::string(""), std::string("GET /health HTTP/1.1\r\nHost: local"),
                                 std::string("POST / HTTP/1.1\r\nContent-Length: 9\r\n\r\nshort")}) {
@@ -188,21 +205,21 @@ TEST_F(LocalHTTPServerTest, RequestsThePeerEndsBeforeTheyAreWholeGet400) {
     EXPECT_EQ(recorder_->count(), 0u);
 }
 
-TEST_F(LocalHTTPServerTest, QueryExamplesReachTheHandlerUndecoded) {
+TEST_F(HTTPServerTest, QueryExamplesReachTheHandlerUndecoded) {
     startServer({}, [](const HTTPRequest& request) {
         nlohmann::json params = request.queryParams();
-        return HTTPResponse::jsonDict({{"route", request.routePath()}, {"query", params}});
+        return jsonDictAnswer({{"route", request.routePath()}, {"query", params}});
     });
     auto answer = ask(get("/test/snapshot?tracks=Kick%20In,Snare&a=1&a=2&x=%ZZ&q=a+b"));
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->headers["Content-Type"], "application/json");
     EXPECT_EQ(answer->body,
               "{\n  \"query\": {\n    \"a\": \"2\",\n    \"q\": \"a+b\",\n    \"tracks\": \"Kick In,Snare\",\n"
-              "    \"x\": \"%ZZ\"\n  },\n  \"route\": \"/test/snapshot\"\n}");
+              "    \"x\": \"%ZZ\"\n  },\n  \"route\": \"\\/test\\/snapshot\"\n}");
     EXPECT_EQ(recorder_->all()[0].path, "/test/snapshot?tracks=Kick%20In,Snare&a=1&a=2&x=%ZZ&q=a+b");
 }
 
-TEST_F(LocalHTTPServerTest, ContentLengthCountsBytesOfANonASCIIBody) {
+TEST_F(HTTPServerTest, ContentLengthCountsBytesOfANonASCIIBody) {
     startServer({}, [](const HTTPRequest&) {
         return HTTPResponse{200, "text/plain; charset=utf-8", "h\xc3\xa9llo \xf0\x9f\x8e\xb5"};
     });
@@ -212,7 +229,7 @@ TEST_F(LocalHTTPServerTest, ContentLengthCountsBytesOfANonASCIIBody) {
     EXPECT_EQ(answer->body, "h\xc3\xa9llo \xf0\x9f\x8e\xb5");
 }
 
-TEST_F(LocalHTTPServerTest, StatusCodesCarryTheirReasonPhrases) {
+TEST_F(HTTPServerTest, StatusCodesCarryTheirReasonPhrases) {
     std::atomic<int> next{0};
     const std::vector<std::pair<int, std::string>> cases = {
         {200, "HTTP/1.1 200 OK"},          {404, "HTTP/1.1 404 Not Found"}, {500, "HTTP/1.1 500 Internal Server Error"},
@@ -226,7 +243,7 @@ TEST_F(LocalHTTPServerTest, StatusCodesCarryTheirReasonPhrases) {
     }
 }
 
-TEST_F(LocalHTTPServerTest, AThrowingHandlerIsAnswered500) {
+TEST_F(HTTPServerTest, AThrowingHandlerIsAnswered500) {
     startServer({}, [](const HTTPRequest&) -> HTTPResponse { throw std::runtime_error("boom"); });
     auto answer = ask(get("/"));
     ASSERT_TRUE(answer);
@@ -235,7 +252,7 @@ TEST_F(LocalHTTPServerTest, AThrowingHandlerIsAnswered500) {
     EXPECT_TRUE(ask(get("/")));  // and the server goes on
 }
 
-TEST_F(LocalHTTPServerTest, ALargeBodyArrivesWhole) {
+TEST_F(HTTPServerTest, ALargeBodyArrivesWhole) {
     startServer({}, [](const HTTPRequest& request) {
         return HTTPResponse{200, "application/octet-stream", request.body};
     });
@@ -247,22 +264,22 @@ TEST_F(LocalHTTPServerTest, ALargeBodyArrivesWhole) {
     EXPECT_TRUE(answer->body == body);
 }
 
-TEST_F(LocalHTTPServerTest, ListensOnIPv4LoopbackOnly) {
+TEST_F(HTTPServerTest, ListensOnIPv4LoopbackOnly) {
     startServer();
     EXPECT_TRUE(RawClient(port(), "127.0.0.1").connected());
     EXPECT_FALSE(RawClient(port(), "127.0.0.2").connected());  // bound to 127.0.0.1, not 0.0.0.0
 }
 
-TEST_F(LocalHTTPServerTest, APortAlreadyTakenByAnotherServerLogsServerFailed) {
+TEST_F(HTTPServerTest, APortAlreadyTakenByAnotherServerLogsServerFailed) {
     startServer();
-    LocalHTTPServer second(port(), [](HTTPRequest) { return HTTPResponse{200, "text/plain", ""}; });
+    HTTPServer second(port(), [](HTTPRequest) { return HTTPResponse{200, "text/plain", ""}; });
     EXPECT_FALSE(second.start());  // the failure is logged before start() returns
     EXPECT_TRUE(logs_.contains("Quillmere HTTP server failed: "));
     EXPECT_EQ(second.boundPort(), 0);
     EXPECT_TRUE(ask(get("/")));  // the first goes on
 }
 
-TEST_F(LocalHTTPServerTest, StopCancelsTheListenerButNotRequestsInProgress) {
+TEST_F(HTTPServerTest, StopCancelsTheListenerButNotRequestsInProgress) {
     startServer({.ioThreads = 3}, [this](const HTTPRequest&) {
         gate_.pass();
         return HTTPResponse{200, "text/plain", "late"};
@@ -280,7 +297,7 @@ TEST_F(LocalHTTPServerTest, StopCancelsTheListenerButNotRequestsInProgress) {
     EXPECT_EQ(answer->body, "late");
 }
 
-TEST_F(LocalHTTPServerTest, DestroyingTheServerCancelsReceivingConnectionsAndFinishesHandledOnes) {
+TEST_F(HTTPServerTest, DestroyingTheServerCancelsReceivingConnectionsAndFinishesHandledOnes) {
     startServer({.ioThreads = 3}, [this](const HTTPRequest&) {
         gate_.pass();
         return HTTPResponse{200, "text/plain", "finished"};
@@ -302,7 +319,7 @@ TEST_F(LocalHTTPServerTest, DestroyingTheServerCancelsReceivingConnectionsAndFin
     EXPECT_EQ(destroyed.wait_for(kPatience), std::future_status::ready);
 }
 
-TEST_F(LocalHTTPServerTest, ManyRequestsInARow) {
+TEST_F(HTTPServerTest, ManyRequestsInARow) {
     startServer({.maxConcurrentRequests = 4, .ioThreads = 3});
     for (int i = 0; i < 300; ++i) {
         auto answer = ask(get("/health?i=" + std::to_string(i)));
@@ -315,7 +332,7 @@ TEST_F(LocalHTTPServerTest, ManyRequestsInARow) {
 // ---------------------------------------------------------------------------------------------
 // Peers that go away
 
-TEST_F(LocalHTTPServerTest, APeerThatDisconnectsMidRequestIsDroppedAndTheServerGoesOn) {
+TEST_F(HTTPServerTest, APeerThatDisconnectsMidRequestIsDroppedAndTheServerGoesOn) {
     startServer({.maxConcurrentRequests = 1});
     {
         RawClient client(port());
@@ -334,7 +351,7 @@ TEST_F(LocalHTTPServerTest, APeerThatDisconnectsMidRequestIsDroppedAndTheServerG
     EXPECT_EQ(recorder_->count(), 1u);
 }
 
-TEST_F(LocalHTTPServerTest, APeerThatDisconnectsWhileItsHandlerRunsFreesItsSlot) {
+TEST_F(HTTPServerTest, APeerThatDisconnectsWhileItsHandlerRunsFreesItsSlot) {
     std::atomic<int> calls{0};
     startServer({.maxConcurrentRequests = 1}, [&](const HTTPRequest&) {
         if (calls++ == 0) gate_.pass();
@@ -354,4 +371,4 @@ TEST_F(LocalHTTPServerTest, APeerThatDisconnectsWhileItsHandlerRunsFreesItsSlot)
 }
 
 }  // namespace
-}  // namespace corvane::app
+}  // namespace corvane::http

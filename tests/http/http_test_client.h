@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace corvane::app::testing {
+namespace corvane::http::testing {
 
 using namespace std::chrono_literals;
 
@@ -57,4 +57,4 @@ std::optional<Answer> parseAnswer(const std::string& raw);
 // Connects, sends the request, reads the answer until the server closes.
 std::optional<Answer> exchange(std::uint16_t port, std::string_view request, std::chrono::milliseconds timeout = 10s);
 
-}  // namespace corvane::app::testing
+}  // namespace corvane::http::testing

@@ -1,16 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
 #include <map>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "app/http_message.h"
+#include "http/http_message.h"
 #include "support/unicode.h"
 
-namespace corvane::app {
+namespace corvane::http {
 namespace {
 
 using Params = std::map<std::string, std::string>;
@@ -171,6 +168,17 @@ TEST(HTTPMessage, ParseRequestKeepsOriginAndSecFetchSite) {
     auto r = mustParse("GET / HTTP/1.1\r\norigin: http://evil.com\r\nSEC-FETCH-SITE: cross-site\r\n\r\n");
     EXPECT_EQ(r.origin, "http://evil.com");
     EXPECT_EQ(r.secFetchSite, "cross-site");
+}
+
+TEST(HTTPMessage, ParseRequestKeepsEveryHeaderByItsLowerCasedNameAndTheLastLineWins) {
+    auto r = mustParse(
+        "POST / HTTP/1.1\r\nAuthorization: Bearer old\r\nAUTHORIZATION: \tBearer new \r\napikey:k\r\n"
+        "X-Empty:\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_EQ(r.header("authorization"), "Bearer new");
+    EXPECT_EQ(r.header("apikey"), "k");
+    EXPECT_EQ(r.header("content-length"), "0");
+    EXPECT_EQ(r.header("x-empty"), std::nullopt);  // nothing after the colon
+    EXPECT_EQ(r.header("Authorization"), std::nullopt);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -337,56 +345,5 @@ TEST(HTTPMessage, ResponseCannedAnswers) {
     EXPECT_EQ(internalErrorResponse(), (HTTPResponse{500, "text/plain", "Internal Server Error"}));
 }
 
-struct Health {
-    std::string appName;
-    int serverPort = 0;
-    double level = 0;
-};
-void to_json(nlohmann::json& j, const Health& h) {
-    j = nlohmann::json{{"serverPort", h.serverPort}, {"appName", h.appName}, {"level", h.level}};
-}
-
-struct Unencodable {};
-void to_json(nlohmann::json&, const Unencodable&) { throw std::runtime_error("cannot encode"); }
-
-TEST(HTTPMessage, ResponseJSONEncodesPrettyWithSortedKeys) {
-    auto r = HTTPResponse::json(Health{"Corvane", 51234, 0.5});
-    EXPECT_EQ(r.statusCode, 200);
-    EXPECT_EQ(r.contentType, "application/json");
-    EXPECT_EQ(r.body, "{\n  \"appName\": \"Corvane\",\n  \"level\": 0.5,\n  \"serverPort\": 51234\n}");
-    EXPECT_EQ(HTTPResponse::json(std::vector<int>{1, 2}, 404).body, "[\n  1,\n  2\n]");
-    EXPECT_EQ(HTTPResponse::json(std::vector<int>{1, 2}, 404).statusCode, 404);
-}
-
-TEST(HTTPMessage, ResponseJSONFailuresGiveEmptyObjectOrArray) {
-    auto r = HTTPResponse::json(Unencodable{}, 201);
-    EXPECT_EQ(r, (HTTPResponse{201, "application/json", "{}"}));
-    EXPECT_EQ(HTTPResponse::json(Health{"bad \xff text", 1, 0}).body, "{}");  // not UTF-8
-    EXPECT_EQ(HTTPResponse::json(std::string("\xc3")).body, "{}");
-
-    EXPECT_EQ(HTTPResponse::jsonDict({{"b", 1}, {"a", {{"z", true}, {"y", nullptr}}}}).body,
-              "{\n  \"a\": {\n    \"y\": null,\n    \"z\": true\n  },\n  \"b\": 1\n}");
-    EXPECT_EQ(HTTPResponse::jsonDict({{"bad", "\xff"}}, 404), (HTTPResponse{404, "application/json", "{}"}));
-    EXPECT_EQ(HTTPResponse::jsonDict(nlohmann::json::array()).body, "{}");  // not a map
-
-    EXPECT_EQ(HTTPResponse::jsonArray(nlohmann::json::array({{{"k", "v"}}})).body, "[\n  {\n    \"k\": \"v\"\n  }\n]");
-    EXPECT_EQ(HTTPResponse::jsonArray(nlohmann::json::array()).body, "[]");
-    EXPECT_EQ(HTTPResponse::jsonArray(nlohmann::json::array({{{"k", "\xfe"}}}), 500),
-              (HTTPResponse{500, "application/json", "[]"}));
-    EXPECT_EQ(HTTPResponse::jsonArray(nlohmann::json::array({1, 2})).body, "[]");  // not maps
-    EXPECT_EQ(HTTPResponse::jsonArray(nlohmann::json::object()).body, "[]");
-}
-
-TEST(HTTPMessage, ResponseJSONNaNAndInfinityBecomeNull) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(HTTPResponse::json(Health{"x", 1, nan}).body,
-              "{\n  \"appName\": \"x\",\n  \"level\": null,\n  \"serverPort\": 1\n}");
-    EXPECT_EQ(HTTPResponse::jsonDict({{"a", inf}, {"b", -inf}}).body, "{\n  \"a\": null,\n  \"b\": null\n}");
-    EXPECT_EQ(HTTPResponse::jsonArray(nlohmann::json::array({{{"v", nan}}})).body, "[\n  {\n    \"v\": null\n  }\n]");
-    // And the output always parses back.
-    EXPECT_TRUE(nlohmann::json::accept(HTTPResponse::jsonDict({{"a", inf}}).body));
-}
-
 }  // namespace
-}  // namespace corvane::app
+}  // namespace corvane::http

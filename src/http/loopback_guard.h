@@ -1,13 +1,13 @@
 #pragma once
 
-// Who may talk to the loopback server: the Host check that stops DNS-rebinding pages and the
+// Who may talk to a loopback server: the Host check that stops DNS-rebinding pages and the
 // browser markers that tell a web page's request from a local script's.
 
 #include <string_view>
 
-#include "app/http_message.h"
+#include "http/http_message.h"
 
-namespace corvane::app {
+namespace corvane::http {
 
 // A Host value (present and not empty) passes when the name it carries, once its port, IPv6
 // brackets and case are set aside, is "127.0.0.1", "localhost" or "::1".
@@ -23,4 +23,4 @@ bool isLoopbackOrigin(std::string_view originValue);
 // isLoopbackOrigin, or a Sec-Fetch-Site of "cross-site".
 bool isForbiddenRequest(const HTTPRequest& request);
 
-}  // namespace corvane::app
+}  // namespace corvane::http

@@ -1,18 +1,13 @@
-#include "app/loopback_guard.h"
+#include "http/loopback_guard.h"
 
 #include <array>
 #include <string>
 
-namespace corvane::app {
+#include "support/unicode.h"
+
+namespace corvane::http {
 
 namespace {
-
-std::string_view trimSpacesAndTabs(std::string_view s) {
-    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
 
 std::string asciiLowercased(std::string_view s) {
     std::string out(s);
@@ -48,7 +43,7 @@ bool isPort(std::string_view digits) {
 }  // namespace
 
 bool isLoopbackHost(std::string_view hostValue) {
-    const std::string_view value = trimSpacesAndTabs(hostValue);
+    const std::string_view value = text::trimSpacesAndTabs(hostValue);
     std::string_view name = value;
     const std::size_t close = value.find(']');
     if (!value.empty() && value.front() == '[' && close != std::string_view::npos) {
@@ -60,7 +55,7 @@ bool isLoopbackHost(std::string_view hostValue) {
 }
 
 bool isLoopbackOrigin(std::string_view originValue) {
-    const std::string origin = asciiLowercased(trimSpacesAndTabs(originValue));
+    const std::string origin = asciiLowercased(text::trimSpacesAndTabs(originValue));
     constexpr std::string_view kScheme = "http://";
     if (origin.compare(0, kScheme.size(), kScheme) != 0) return false;
     std::string_view authority = std::string_view(origin).substr(kScheme.size());
@@ -84,10 +79,10 @@ bool isLoopbackOrigin(std::string_view originValue) {
 bool isForbiddenRequest(const HTTPRequest& request) {
     if (request.host && !request.host->empty() && !isLoopbackHost(*request.host)) return true;
     if (request.origin && !isLoopbackOrigin(*request.origin)) return true;
-    if (request.secFetchSite && asciiLowercased(trimSpacesAndTabs(*request.secFetchSite)) == "cross-site") {
+    if (request.secFetchSite && asciiLowercased(text::trimSpacesAndTabs(*request.secFetchSite)) == "cross-site") {
         return true;
     }
     return false;
 }
 
-}  // namespace corvane::app
+}  // namespace corvane::http

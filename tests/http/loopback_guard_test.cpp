@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "app/loopback_guard.h"
+#include "http/loopback_guard.h"
 
-namespace corvane::app {
+namespace corvane::http {
 namespace {
 
 TEST(LoopbackGuard, LoopbackHostAllowedForms) {
@@ -111,4 +111,4 @@ TEST(LoopbackGuard, ForbiddenRequestCombinesHostOriginAndFetchSite) {
 }
 
 }  // namespace
-}  // namespace corvane::app
+}  // namespace corvane::http

@@ -1,23 +1,24 @@
-#include "app/http_message.h"
+#include "http/http_message.h"
 
 #include <algorithm>
 #include <limits>
 #include <utility>
 
-namespace corvane::app {
+#include "support/unicode.h"
+
+namespace corvane::http {
 
 namespace {
 
 constexpr std::string_view kHeadEnd = "\r\n\r\n";
 
-std::string_view trimSpacesAndTabs(std::string_view s) {
-    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
 char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string asciiLowercased(std::string_view s) {
+    std::string out(s.size(), '\0');
+    std::transform(s.begin(), s.end(), out.begin(), asciiLower);
+    return out;
+}
 
 bool equalsIgnoringASCIICase(std::string_view a, std::string_view lowerB) {
     if (a.size() != lowerB.size()) return false;
@@ -76,7 +77,8 @@ std::optional<ParsedHead> parseHead(std::string_view head) {
         if (equalsIgnoringASCIICase(name, "transfer-encoding")) return std::nullopt;
         const std::string_view rawValue = line.substr(colon + 1);
         if (name.empty() || rawValue.empty()) continue;
-        const std::string_view value = trimSpacesAndTabs(rawValue);
+        const std::string_view value = text::trimSpacesAndTabs(rawValue);
+        parsed.request.headers[asciiLowercased(name)] = std::string(value);
         if (equalsIgnoringASCIICase(name, "content-length")) {
             const auto length = readContentLength(value);
             if (!length || (contentLength && *contentLength != *length)) return std::nullopt;
@@ -120,6 +122,12 @@ std::string stripLineBreaks(std::string_view s) {
 // ---------------------------------------------------------------------------------------------
 // HTTPRequest
 
+std::optional<std::string> HTTPRequest::header(std::string_view lowerCaseName) const {
+    const auto found = headers.find(std::string(lowerCaseName));
+    if (found == headers.end()) return std::nullopt;
+    return found->second;
+}
+
 std::string HTTPRequest::routePath() const { return path.substr(0, path.find('?')); }
 
 std::map<std::string, std::string> HTTPRequest::queryParams() const {
@@ -145,28 +153,6 @@ std::map<std::string, std::string> HTTPRequest::queryParams() const {
 // ---------------------------------------------------------------------------------------------
 // HTTPResponse
 
-namespace detail {
-std::string dumpJSONOr(const nlohmann::json& value, std::string_view fallback) {
-    try {
-        return value.dump(2, ' ', false, nlohmann::json::error_handler_t::strict);
-    } catch (const nlohmann::json::exception&) {
-        return std::string(fallback);
-    }
-}
-}  // namespace detail
-
-HTTPResponse HTTPResponse::jsonDict(const nlohmann::json& object, int statusCode) {
-    std::string body = object.is_object() ? detail::dumpJSONOr(object, "{}") : "{}";
-    return HTTPResponse{statusCode, "application/json", std::move(body)};
-}
-
-HTTPResponse HTTPResponse::jsonArray(const nlohmann::json& array, int statusCode) {
-    const bool arrayOfObjects = array.is_array() && std::all_of(array.begin(), array.end(),
-                                                                [](const nlohmann::json& e) { return e.is_object(); });
-    std::string body = arrayOfObjects ? detail::dumpJSONOr(array, "[]") : "[]";
-    return HTTPResponse{statusCode, "application/json", std::move(body)};
-}
-
 std::string_view reasonPhrase(int statusCode) {
     switch (statusCode) {
         case 400: return "Bad Request";
@@ -179,13 +165,17 @@ std::string_view reasonPhrase(int statusCode) {
 }
 
 std::string serializeResponse(const HTTPResponse& response) {
+    return serializeResponse(response, reasonPhrase(response.statusCode));
+}
+
+std::string serializeResponse(const HTTPResponse& response, std::string_view reason) {
     std::string out;
     const std::string contentType = stripLineBreaks(response.contentType);
-    out.reserve(96 + contentType.size() + response.body.size());
+    out.reserve(96 + reason.size() + contentType.size() + response.body.size());
     out += "HTTP/1.1 ";
     out += std::to_string(response.statusCode);
     out += ' ';
-    out += reasonPhrase(response.statusCode);
+    out += stripLineBreaks(reason);
     out += "\r\nContent-Type: ";
     out += contentType;
     out += "\r\nContent-Length: ";
@@ -361,4 +351,4 @@ bool isValidUTF8(std::string_view bytes) {
     return true;
 }
 
-}  // namespace corvane::app
+}  // namespace corvane::http

@@ -1,20 +1,17 @@
 #pragma once
 
-// The values of the loopback HTTP API: one parsed request, one answer, and
-// the request parser, a pure function of the received bytes (plus an incremental form of it that
-// the server feeds receive by receive).
+// The values of the HTTP server: one parsed request, one answer, and the request parser, a pure
+// function of the received bytes (plus an incremental form of it that the server feeds receive by
+// receive).
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
-
-namespace corvane::app {
+namespace corvane::http {
 
 // One parsed request. Bodies are bytes held in a std::string (not necessarily UTF-8).
 struct HTTPRequest {
@@ -25,7 +22,13 @@ struct HTTPRequest {
     // The browser markers the loopback guard reads; the last header line wins.
     std::optional<std::string> origin{};
     std::optional<std::string> secFetchSite{};
+    // Every header line with a name and something after its colon: names lower-cased (ASCII),
+    // values trimmed of spaces and tabs, the last line of a name winning (so host, origin and
+    // secFetchSite are here too).
+    std::map<std::string, std::string> headers{};
 
+    // The value of a header by its lower-cased name.
+    std::optional<std::string> header(std::string_view lowerCaseName) const;
     // `path` up to, not including, the first "?".
     std::string routePath() const;
     // Pairs of the text after the first "?".
@@ -40,16 +43,6 @@ struct HTTPResponse {
     std::string contentType{};
     std::string body{};  // bytes, sent as is
 
-    // Any value with an nlohmann `to_json`: pretty-printed (2 spaces), sorted keys,
-    // "application/json"; body "{}" when the value cannot be encoded (a throwing to_json,
-    // invalid UTF-8 in a string). NaN and infinities are written as null.
-    template <class T>
-    static HTTPResponse json(const T& value, int statusCode = 200);
-    // A JSON object; body "{}" when it is not an object or cannot be serialised.
-    static HTTPResponse jsonDict(const nlohmann::json& object, int statusCode = 200);
-    // A JSON array of objects; body "[]" when it is not one or cannot be serialised.
-    static HTTPResponse jsonArray(const nlohmann::json& array, int statusCode = 200);
-
     bool operator==(const HTTPResponse&) const = default;
 };
 
@@ -57,6 +50,8 @@ struct HTTPResponse {
 std::string_view reasonPhrase(int statusCode);
 // The whole answer as sent: status line, the three headers, blank line, body.
 std::string serializeResponse(const HTTPResponse& response);
+// The same with another reason phrase in the status line.
+std::string serializeResponse(const HTTPResponse& response, std::string_view reason);
 
 // The canned answers of the server itself.
 HTTPResponse badRequestResponse();       // 400 text/plain "Bad Request"
@@ -133,20 +128,4 @@ std::optional<std::string> percentDecode(std::string_view text);
 // Strict UTF-8 (no overlongs, surrogates or code points past U+10FFFF).
 bool isValidUTF8(std::string_view bytes);
 
-namespace detail {
-std::string dumpJSONOr(const nlohmann::json& value, std::string_view fallback);
-}
-
-template <class T>
-HTTPResponse HTTPResponse::json(const T& value, int statusCode) {
-    std::string body;
-    try {
-        const nlohmann::json encoded = value;
-        body = detail::dumpJSONOr(encoded, "{}");
-    } catch (const std::exception&) {
-        body = "{}";
-    }
-    return HTTPResponse{statusCode, "application/json", std::move(body)};
-}
-
-}  // namespace corvane::app
+}  // namespace corvane::http

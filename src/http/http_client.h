@@ -1,7 +1,8 @@
 #pragma once
 
-// The one door to the network: a request goes out, an HTTP answer or a transport failure comes
-// back. libcurl stands behind it in the app; tests put a scripted server or a fake behind it.
+// The one HTTP client of the app and of corvane-backend: a request goes out, an HTTP answer or a
+// transport failure comes back. libcurl stands behind it; tests put a scripted server or a fake
+// behind it.
 
 #include <chrono>
 #include <map>
@@ -12,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-namespace corvane::networking {
+namespace corvane::http {
 
 struct HTTPClientRequest {
     std::string method = "POST";
@@ -43,10 +44,16 @@ public:
 
 // libcurl: no redirects, only http and https, the request's time-out for the whole transfer.
 // Refuses plain HTTP to any host but the loopback one (isPermittedURL), so tokens never cross a
-// network in clear.
+// network in clear, unless made with PlainHTTP::anyHost.
 class CurlTransport final : public HTTPTransport {
 public:
+    enum class PlainHTTP { loopbackOnly, anyHost };
+
+    explicit CurlTransport(PlainHTTP plainHTTP = PlainHTTP::loopbackOnly) : plainHTTP_(plainHTTP) {}
     HTTPClientResponse send(const HTTPClientRequest& request, std::stop_token stop = {}) override;
+
+private:
+    PlainHTTP plainHTTP_;
 };
 
 // The transport the app's services share.
@@ -55,4 +62,4 @@ std::shared_ptr<HTTPTransport> defaultTransport();
 // "https://" to any host, or "http://" to 127.0.0.1, [::1] or localhost.
 bool isPermittedURL(std::string_view url);
 
-}  // namespace corvane::networking
+}  // namespace corvane::http

@@ -11,17 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "app/local_http_server_fixture.h"
+#include "http/http_server_fixture.h"
 
 // The server under slow, silent and malformed peers, and its port.
 
-namespace corvane::app {
+namespace corvane::http {
 namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Limits
 
-TEST_F(LocalHTTPServerTest, AHeadOverTheLimitIsAnswered413AtOnce) {
+TEST_F(HTTPServerTest, AHeadOverTheLimitIsAnswered413AtOnce) {
     startServer({.maxHeadBytes = 1024});
     {
         RawClient client(port());  // no blank line ever: refused without waiting for the peer
@@ -43,7 +43,7 @@ TEST_F(LocalHTTPServerTest, AHeadOverTheLimitIsAnswered413AtOnce) {
     EXPECT_EQ(recorder_->count(), 1u);
 }
 
-TEST_F(LocalHTTPServerTest, ABodyOverTheLimitIsAnswered413WithoutReadingIt) {
+TEST_F(HTTPServerTest, ABodyOverTheLimitIsAnswered413WithoutReadingIt) {
     startServer({.maxBodyBytes = 1000});
     for (std::string length : {"1001", "99999999999999999999999999"}) {
         RawClient client(port());  // head only: the answer comes before any body byte
@@ -58,7 +58,7 @@ TEST_F(LocalHTTPServerTest, ABodyOverTheLimitIsAnswered413WithoutReadingIt) {
     EXPECT_EQ(recorder_->count(), 1u);
 }
 
-TEST_F(LocalHTTPServerTest, DefaultLimitsRefuseMoreThan16MiB) {
+TEST_F(HTTPServerTest, DefaultLimitsRefuseMoreThan16MiB) {
     startServer();
     auto over = ask("POST / HTTP/1.1\r\nContent-Length: 16777217\r\n\r\n");
     ASSERT_TRUE(over);
@@ -69,9 +69,9 @@ TEST_F(LocalHTTPServerTest, DefaultLimitsRefuseMoreThan16MiB) {
     EXPECT_EQ(recorder_->count(), 0u);
 }
 
-TEST_F(LocalHTTPServerTest, AConnectionThatDoesNotCompleteItsHeadOrItsRequestInTimeIsClosed) {
+TEST_F(HTTPServerTest, AConnectionThatDoesNotCompleteItsHeadOrItsRequestInTimeIsClosed) {
     startServer();  // the default time-outs, both counted from accept
-    constexpr auto kHeadTimeout = HTTPServerLimits{}.headTimeout;
+    const auto kHeadTimeout = HTTPServerOptions{}.headTimeout;
     const std::vector<std::pair<std::string, std::chrono::milliseconds>> cases = {
         {"", kHeadTimeout},
         {"GET /health HTTP/1.1\r\nHost: loc", kHeadTimeout},
@@ -93,7 +93,7 @@ TEST_F(LocalHTTPServerTest, AConnectionThatDoesNotCompleteItsHeadOrItsRequestInT
     EXPECT_TRUE(ask(get("/")));
 }
 
-TEST_F(LocalHTTPServerTest, OnAClockThatMovesByItselfTheTimeOutComesUnaided) {
+TEST_F(HTTPServerTest, OnAClockThatMovesByItselfTheTimeOutComesUnaided) {
     startServer({.requestTimeout = 20ms}, {}, &platform::clock());
     RawClient silent(port());
     auto received = silent.readAll();
@@ -101,7 +101,7 @@ TEST_F(LocalHTTPServerTest, OnAClockThatMovesByItselfTheTimeOutComesUnaided) {
     EXPECT_EQ(received.bytes, "");
 }
 
-TEST_F(LocalHTTPServerTest, TheRequestTimeOutDoesNotCutAHandlerShort) {
+TEST_F(HTTPServerTest, TheRequestTimeOutDoesNotCutAHandlerShort) {
     startServer({}, [this](const HTTPRequest&) {
         gate_.pass();
         return HTTPResponse{200, "text/plain", "slow but fine"};
@@ -117,7 +117,7 @@ TEST_F(LocalHTTPServerTest, TheRequestTimeOutDoesNotCutAHandlerShort) {
     EXPECT_EQ(answer->body, "slow but fine");
 }
 
-TEST_F(LocalHTTPServerTest, APeerThatDoesNotReadItsAnswerIsClosedAtTheTimeOut) {
+TEST_F(HTTPServerTest, APeerThatDoesNotReadItsAnswerIsClosedAtTheTimeOut) {
     // Far more than the loopback socket buffers hold, so the sending stalls.
     constexpr std::size_t kAnswerBytes = 16u * 1024u * 1024u;
     startServer({}, [](const HTTPRequest&) {
@@ -134,7 +134,7 @@ TEST_F(LocalHTTPServerTest, APeerThatDoesNotReadItsAnswerIsClosedAtTheTimeOut) {
     EXPECT_TRUE(ask(get("/")));
 }
 
-TEST_F(LocalHTTPServerTest, TwoSlowHandlersAreAnsweredInParallel) {
+TEST_F(HTTPServerTest, TwoSlowHandlersAreAnsweredInParallel) {
     startServer({.ioThreads = 3}, [this](const HTTPRequest&) {
         gate_.pass();
         return HTTPResponse{200, "text/plain", "slow"};
@@ -152,7 +152,7 @@ TEST_F(LocalHTTPServerTest, TwoSlowHandlersAreAnsweredInParallel) {
     EXPECT_EQ(recorder_->mostAtOnce.load(), 2);
 }
 
-TEST_F(LocalHTTPServerTest, AtMostTheLimitOfRequestsIsHandledAtOnceAndTheOthersWait) {
+TEST_F(HTTPServerTest, AtMostTheLimitOfRequestsIsHandledAtOnceAndTheOthersWait) {
     startServer({.maxConcurrentRequests = 2, .ioThreads = 3}, [this](const HTTPRequest&) {
         gate_.pass();
         return HTTPResponse{200, "text/plain", "done"};
@@ -187,7 +187,7 @@ TEST_F(LocalHTTPServerTest, AtMostTheLimitOfRequestsIsHandledAtOnceAndTheOthersW
 constexpr auto kHealthTarget = std::chrono::milliseconds(50);
 constexpr auto kHealthFault = std::chrono::milliseconds(1000);
 
-TEST_F(LocalHTTPServerTest, TwoHundredSlowPeersDoNotDelayHealth) {
+TEST_F(HTTPServerTest, TwoHundredSlowPeersDoNotDelayHealth) {
     startServer({.ioThreads = 3});  // 64 handlers, far fewer than the slow peers
     std::vector<std::unique_ptr<RawClient>> slow;
     std::chrono::steady_clock::duration slowest{};
@@ -219,7 +219,7 @@ TEST_F(LocalHTTPServerTest, TwoHundredSlowPeersDoNotDelayHealth) {
     EXPECT_EQ(recorder_->count(), 13u);
 }
 
-TEST_F(LocalHTTPServerTest, AtTheConnectionCapTheOldestPeerStillSendingItsHeadMakesRoom) {
+TEST_F(HTTPServerTest, AtTheConnectionCapTheOldestPeerStillSendingItsHeadMakesRoom) {
     startServer({.maxConnections = 3});
     RawClient oldest(port());
     settle();
@@ -246,7 +246,7 @@ TEST_F(LocalHTTPServerTest, AtTheConnectionCapTheOldestPeerStillSendingItsHeadMa
     EXPECT_EQ(recorder_->all().back().body, "abcd");
 }
 
-TEST_F(LocalHTTPServerTest, AtTheCapWithNoHeadPendingNewPeersWaitForAPlace) {
+TEST_F(HTTPServerTest, AtTheCapWithNoHeadPendingNewPeersWaitForAPlace) {
     startServer({.maxConcurrentRequests = 1, .maxConnections = 1}, [this](const HTTPRequest&) {
         gate_.pass();
         return HTTPResponse{200, "text/plain", "done"};
@@ -269,7 +269,7 @@ TEST_F(LocalHTTPServerTest, AtTheCapWithNoHeadPendingNewPeersWaitForAPlace) {
 // ---------------------------------------------------------------------------------------------
 // Heads and bodies that cannot be read correctly
 
-TEST_F(LocalHTTPServerTest, AHeadOrBodyLengthThatCannotBeReadIsAnswered400AtOnce) {
+TEST_F(HTTPServerTest, AHeadOrBodyLengthThatCannotBeReadIsAnswered400AtOnce) {
     startServer();
     for (std::string request :
          {std::string("GET /\xff HTTP/1.1\r\n\r\n"), std::string("GETONLY\r\n\r\n"),
@@ -286,7 +286,7 @@ TEST_F(LocalHTTPServerTest, AHeadOrBodyLengthThatCannotBeReadIsAnswered400AtOnce
     EXPECT_EQ(recorder_->count(), 0u);
 }
 
-TEST_F(LocalHTTPServerTest, Expect100ContinueIsAnsweredBeforeTheBodyIsRead) {
+TEST_F(HTTPServerTest, Expect100ContinueIsAnsweredBeforeTheBodyIsRead) {
     const std::string kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
     startServer();
     RawClient client(port());
@@ -309,7 +309,7 @@ TEST_F(LocalHTTPServerTest, Expect100ContinueIsAnsweredBeforeTheBodyIsRead) {
 // ---------------------------------------------------------------------------------------------
 // The port
 
-TEST_F(LocalHTTPServerTest, APortTakenByAnotherProgramIsReportedToTheOwner) {
+TEST_F(HTTPServerTest, APortTakenByAnotherProgramIsReportedToTheOwner) {
     const int other = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -318,7 +318,7 @@ TEST_F(LocalHTTPServerTest, APortTakenByAnotherProgramIsReportedToTheOwner) {
     ASSERT_EQ(::bind(other, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(other, 1), 0);
     ::getsockname(other, reinterpret_cast<sockaddr*>(&address), &length);
-    LocalHTTPServer server(
+    HTTPServer server(
         ntohs(address.sin_port), [](HTTPRequest) { return HTTPResponse{}; }, {}, clock_);
     EXPECT_FALSE(server.start());
     EXPECT_EQ(server.boundPort(), 0);
@@ -329,12 +329,12 @@ TEST_F(LocalHTTPServerTest, APortTakenByAnotherProgramIsReportedToTheOwner) {
     EXPECT_EQ(server.listenError(), std::nullopt);
 }
 
-TEST_F(LocalHTTPServerTest, ARestartBindsThePortWhileTheLastRunsConnectionsAreInTimeWait) {
+TEST_F(HTTPServerTest, ARestartBindsThePortWhileTheLastRunsConnectionsAreInTimeWait) {
     startServer();
     const auto fixedPort = port();
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(ask(get("/")));  // the server closes first: TIME-WAIT on its side
     server_.reset();
-    LocalHTTPServer restarted(
+    HTTPServer restarted(
         fixedPort,
         [](HTTPRequest) {
             return HTTPResponse{200, "text/plain", "again"};
@@ -348,4 +348,4 @@ TEST_F(LocalHTTPServerTest, ARestartBindsThePortWhileTheLastRunsConnectionsAreIn
 }
 
 }  // namespace
-}  // namespace corvane::app
+}  // namespace corvane::http

@@ -11,11 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/http_message.h"
+#include "http/http_message.h"
 #include "platform/clock.h"
 #include "test_support/manual_clock.h"
 
-namespace corvane::app::testing {
+namespace corvane::http::testing {
 
 using namespace std::chrono_literals;
 
@@ -93,4 +93,4 @@ struct Recorder {
     }
 };
 
-}  // namespace corvane::app::testing
+}  // namespace corvane::http::testing

@@ -1,4 +1,4 @@
-#include "app/http_test_client.h"
+#include "http/http_test_client.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace corvane::app::testing {
+namespace corvane::http::testing {
 
 RawClient::RawClient(std::uint16_t port, const char* address) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -124,4 +124,4 @@ std::optional<Answer> exchange(std::uint16_t port, std::string_view request, std
     return parseAnswer(received.bytes);
 }
 
-}  // namespace corvane::app::testing
+}  // namespace corvane::http::testing

@@ -1,4 +1,4 @@
-#include "app/local_http_server.h"
+#include "http/http_server.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -17,12 +17,12 @@
 #include <utility>
 #include <vector>
 
-#include "app/local_http_server_workers.h"
-#include "app/loopback_guard.h"
+#include "http/http_server_workers.h"
+#include "http/loopback_guard.h"
 #include "platform/log.h"
 #include "platform/serial_queue.h"
 
-namespace corvane::app {
+namespace corvane::http {
 
 namespace {
 
@@ -36,8 +36,8 @@ constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
 
 // One I/O thread was the ceiling under many short connections; a few share the load, leaving
 // cores to the handlers and the clients.
-std::size_t ioThreadsFor(const HTTPServerLimits& limits) {
-    if (limits.ioThreads > 0) return limits.ioThreads;
+std::size_t ioThreadsFor(const HTTPServerOptions& options) {
+    if (options.ioThreads > 0) return options.ioThreads;
     return std::clamp<std::size_t>(std::thread::hardware_concurrency() / 2, 1, 4);
 }
 
@@ -118,15 +118,16 @@ void runShard(asio::io_context& io) {
 // the parsing and the 400, 403 and 413 answers run there, its handler there too or on a worker.
 // What the shards share (the counts against the limits, the connections still sending their head
 // in order of age, the listening socket and its error) is under `mutex`.
-struct LocalHTTPServer::Core {
-    Core(std::uint16_t portNumber, Handler requestHandler, HTTPServerLimits serverLimits, platform::Clock& serverClock)
+struct HTTPServer::Core {
+    Core(std::uint16_t portNumber, Handler requestHandler, HTTPServerOptions serverOptions,
+         platform::Clock& serverClock)
         : port(portNumber),
           handler(std::move(requestHandler)),
-          limits(serverLimits),
+          options(std::move(serverOptions)),
           clock(serverClock),
-          workers(std::max<std::size_t>(limits.maxConcurrentRequests, 1), ioThreadsFor(serverLimits) - 1) {
-        limits.maxConnections = std::max<std::size_t>(limits.maxConnections, 1);
-        shards.resize(ioThreadsFor(limits));
+          workers(std::max<std::size_t>(options.maxConcurrentRequests, 1), ioThreadsFor(options) - 1) {
+        options.maxConnections = std::max<std::size_t>(options.maxConnections, 1);
+        shards.resize(ioThreadsFor(options));
         for (auto& shard : shards) shard = std::make_unique<Shard>();
         queue.async([this] { runShard(shards[0]->io); });
         for (std::size_t i = 1; i < shards.size(); ++i) {
@@ -267,7 +268,7 @@ struct LocalHTTPServer::Core {
         if (!l || l->failed || l->acceptPending || !l->acceptor.is_open()) return;
         {
             std::lock_guard lock(mutex);
-            if (held >= limits.maxConnections && awaitingHead.empty()) {
+            if (held >= options.maxConnections && awaitingHead.empty()) {
                 acceptWaits = true;  // finish() resumes accepting
                 return;
             }
@@ -308,9 +309,9 @@ struct LocalHTTPServer::Core {
         {
             std::lock_guard lock(mutex);
             conn = std::make_shared<Connection>(
-                std::move(socket), RequestLimits{limits.maxHeadBytes, limits.maxBodyBytes}, shard, nextSerial++);
+                std::move(socket), RequestLimits{options.maxHeadBytes, options.maxBodyBytes}, shard, nextSerial++);
             ++alive;
-            if (held >= limits.maxConnections && !awaitingHead.empty()) {
+            if (held >= options.maxConnections && !awaitingHead.empty()) {
                 evict = awaitingHead.begin()->second;
                 awaitingHead.erase(awaitingHead.begin());
                 evict->evicted = true;
@@ -383,7 +384,7 @@ struct LocalHTTPServer::Core {
         conn->shard.connections.insert(conn);
         conn->listed = true;
         conn->acceptedAt = clock.now();
-        setDeadline(conn, after(std::min(limits.headTimeout, limits.requestTimeout), conn->acceptedAt));
+        setDeadline(conn, after(std::min(options.headTimeout, options.requestTimeout), conn->acceptedAt));
         receive(conn);  // the request has usually arrived with the connection
     }
 
@@ -416,20 +417,20 @@ struct LocalHTTPServer::Core {
         switch (status) {
             case ParseStatus::complete: {
                 HTTPRequest request = conn->parser.takeRequest();
-                if (isForbiddenRequest(request)) {
-                    send(conn, serializeResponse(forbiddenResponse()));
+                if (options.loopbackGuard && isForbiddenRequest(request)) {
+                    send(conn, serialize(forbiddenResponse()));
                 } else {
                     dispatch(conn, std::move(request));
                 }
                 return;
             }
-            case ParseStatus::headTooLarge:
-            case ParseStatus::bodyTooLarge: send(conn, serializeResponse(payloadTooLargeResponse())); return;
-            case ParseStatus::badRequest: send(conn, serializeResponse(badRequestResponse())); return;
+            case ParseStatus::headTooLarge: send(conn, serialize(options.answers.headTooLarge)); return;
+            case ParseStatus::bodyTooLarge: send(conn, serialize(options.answers.bodyTooLarge)); return;
+            case ParseStatus::badRequest: send(conn, serialize(options.answers.badRequest)); return;
             case ParseStatus::incomplete: break;
         }
         if (ec == asio::error::eof) {  // the peer finished sending before a whole request arrived
-            send(conn, serializeResponse(badRequestResponse()));
+            send(conn, serialize(options.answers.badRequest));
             return;
         }
         receive(conn);
@@ -450,7 +451,7 @@ struct LocalHTTPServer::Core {
             return false;
         }
         conn->state = Connection::State::body;
-        setDeadline(conn, after(limits.requestTimeout, conn->acceptedAt));
+        setDeadline(conn, after(options.requestTimeout, conn->acceptedAt));
         if (conn->parser.status() == ParseStatus::incomplete && conn->parser.expectsContinue()) {
             // Nothing was sent on this connection yet, so its send buffer takes these bytes at once.
             asio::error_code ec;
@@ -477,13 +478,13 @@ struct LocalHTTPServer::Core {
         std::function<void()> job = [this, conn, request = std::move(request)]() mutable {
             std::string answer;
             try {
-                answer = serializeResponse(handler(std::move(request)));
+                answer = serialize(handler(std::move(request)));
             } catch (...) {
-                answer = serializeResponse(internalErrorResponse());
+                answer = serialize(options.answers.internalError);
             }
             conn->state = Connection::State::sending;
             conn->outgoing = std::move(answer);
-            conn->deadline = after(limits.requestTimeout);  // counted from the first byte sent
+            conn->deadline = after(options.requestTimeout);  // counted from the first byte sent
             if (writeSome(conn)) return;
             asio::post(conn->shard.io, [this, conn] {
                 conn->shard.connections.insert(conn);
@@ -496,12 +497,16 @@ struct LocalHTTPServer::Core {
         workers.post(std::move(job));
     }
 
+    std::string serialize(const HTTPResponse& response) const {
+        return serializeResponse(response, options.answers.reasonPhrase(response.statusCode));
+    }
+
     // An answer of the server itself, from the shard.
     void send(const std::shared_ptr<Connection>& conn, std::string bytes) {
         conn->state = Connection::State::sending;
         conn->outgoing = std::move(bytes);
         if (writeSome(conn)) return;
-        setDeadline(conn, after(limits.requestTimeout));
+        setDeadline(conn, after(options.requestTimeout));
         awaitRoom(conn);
     }
 
@@ -566,7 +571,7 @@ struct LocalHTTPServer::Core {
 
     const std::uint16_t port;
     const Handler handler;
-    HTTPServerLimits limits;
+    HTTPServerOptions options;
     platform::Clock& clock;
 
     platform::SerialQueue queue{"Quillmere.LocalHTTPServer"};
@@ -588,20 +593,20 @@ struct LocalHTTPServer::Core {
     detail::RequestWorkers workers;
 };
 
-LocalHTTPServer::LocalHTTPServer(std::uint16_t port, Handler handler, HTTPServerLimits limits, platform::Clock& clock)
-    : core_(std::make_unique<Core>(port, std::move(handler), limits, clock)) {}
+HTTPServer::HTTPServer(std::uint16_t port, Handler handler, HTTPServerOptions options, platform::Clock& clock)
+    : core_(std::make_unique<Core>(port, std::move(handler), std::move(options), clock)) {}
 
-LocalHTTPServer::~LocalHTTPServer() = default;
+HTTPServer::~HTTPServer() = default;
 
-bool LocalHTTPServer::start() { return core_->startListening(); }
+bool HTTPServer::start() { return core_->startListening(); }
 
-void LocalHTTPServer::stop() { core_->stopListening(); }
+void HTTPServer::stop() { core_->stopListening(); }
 
-std::uint16_t LocalHTTPServer::boundPort() const { return core_->boundPort.load(); }
+std::uint16_t HTTPServer::boundPort() const { return core_->boundPort.load(); }
 
-std::optional<std::string> LocalHTTPServer::listenError() const {
+std::optional<std::string> HTTPServer::listenError() const {
     std::lock_guard lock(core_->mutex);
     return core_->listenError;
 }
 
-}  // namespace corvane::app
+}  // namespace corvane::http

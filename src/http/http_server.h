@@ -1,7 +1,8 @@
 #pragma once
 
-// The application's only server (hardened against hostile local traffic): HTTP/1.1 on
-// 127.0.0.1 only, one request per connection, every accepted request handed to one handler.
+// The one HTTP/1.1 server of the app's loopback API and of corvane-backend (hardened against
+// hostile local traffic): 127.0.0.1 only, one request per connection, every accepted request
+// handed to one handler.
 
 #include <chrono>
 #include <cstddef>
@@ -10,17 +11,27 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
-#include "app/http_message.h"
+#include "http/http_message.h"
 #include "platform/platform.h"
 
-namespace corvane::app {
+namespace corvane::http {
 
-// The limits against hostile local traffic, each with its default, and the I/O threads.
-struct HTTPServerLimits {
-    // A head (through its blank line) longer than this is answered 413 at once.
+// What the server answers by itself, and the reason phrases of every status line it sends.
+struct HTTPServerAnswers {
+    HTTPResponse badRequest = badRequestResponse();  // unreadable, or ended by the peer before it is whole
+    HTTPResponse headTooLarge = payloadTooLargeResponse();
+    HTTPResponse bodyTooLarge = payloadTooLargeResponse();
+    HTTPResponse internalError = internalErrorResponse();  // the handler threw
+    std::string_view (*reasonPhrase)(int statusCode) = &http::reasonPhrase;
+};
+
+// The limits against hostile local traffic, each with its default, the I/O threads and the guard.
+struct HTTPServerOptions {
+    // A head (through its blank line) longer than this is answered answers.headTooLarge at once.
     std::size_t maxHeadBytes = 64 * 1024;
-    // A Content-Length above this is answered 413 without reading the body.
+    // A Content-Length above this is answered answers.bodyTooLarge without reading the body.
     std::int64_t maxBodyBytes = 16 * 1024 * 1024;
     // Counted from accept and measured on the server's clock, a connection that has not completed
     // its head within headTimeout, or its whole request within requestTimeout, is closed
@@ -34,26 +45,29 @@ struct HTTPServerLimits {
     std::size_t maxConnections = 1024;
     // Threads taking, reading and answering connections; 0 picks a few from the cores.
     std::size_t ioThreads = 0;
+    // A request that fails the loopback guard (isForbiddenRequest) is answered 403 before any handler.
+    bool loopbackGuard = true;
+    HTTPServerAnswers answers{};
 };
 
-class LocalHTTPServer {
+class HTTPServer {
 public:
     // Called on a worker thread or on the I/O thread that read the request (never on one that other
     // connections wait for), possibly from several at once. An exception thrown by it is answered
-    // 500 "Internal Server Error".
+    // answers.internalError.
     using Handler = std::function<HTTPResponse(HTTPRequest)>;
 
     // Stores the port (0 picks an ephemeral one, for tests) and the handler and creates the queue
     // "Quillmere.LocalHTTPServer"; nothing listens yet. Deadlines are read on `clock`, which must
     // outlive the server.
-    LocalHTTPServer(std::uint16_t port, Handler handler, HTTPServerLimits limits = {},
-                    platform::Clock& clock = platform::clock());
+    HTTPServer(std::uint16_t port, Handler handler, HTTPServerOptions options = {},
+               platform::Clock& clock = platform::clock());
     // Closes the listener and the connections still receiving (the server is gone), then waits
     // for the handlers running to return and their answers to be sent. Not to be destroyed from
     // within its own handler.
-    ~LocalHTTPServer();
-    LocalHTTPServer(const LocalHTTPServer&) = delete;
-    LocalHTTPServer& operator=(const LocalHTTPServer&) = delete;
+    ~HTTPServer();
+    HTTPServer(const HTTPServer&) = delete;
+    HTTPServer& operator=(const HTTPServer&) = delete;
 
     // Creates the listener on 127.0.0.1:port (with address reuse, so a connection of an earlier
     // run in TIME-WAIT does not block it) and starts accepting, replacing any earlier one. True
@@ -76,4 +90,4 @@ private:
     std::unique_ptr<Core> core_;
 };
 
-}  // namespace corvane::app
+}  // namespace corvane::http

@@ -1,0 +1,76 @@
+#include "http/http_client.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "http/http_server.h"
+
+namespace corvane::http {
+namespace {
+
+TEST(HTTPTransport, PlainHTTPIsPermittedOnlyForTheLoopbackHost) {
+    const std::vector<std::pair<const char*, bool>> cases = {
+        {"https://chat.example.com/api", true},
+        {"HTTPS://x.io", true},
+        {"http://127.0.0.1:51235/api", true},
+        {"http://localhost/api", true},
+        {"http://[::1]:8080/", true},
+        {"http://example.com/api", false},
+        {"http://127.0.0.1.nip.io/", false},
+        {"http://127.0.0.1@example.com/", false},
+        {"http://localhost.example.com/", false},
+        {"ftp://127.0.0.1/", false},
+        {"127.0.0.1:80", false},
+    };
+    for (const auto& [url, permitted] : cases) EXPECT_EQ(isPermittedURL(url), permitted) << url;
+}
+
+TEST(HTTPTransport, SendsTheRequestAndReportsARefusedConnectionAsANetworkError) {
+    std::mutex mutex;
+    std::vector<HTTPRequest> received;
+    HTTPServer server(0, [&](HTTPRequest request) {
+        std::lock_guard lock(mutex);
+        received.push_back(request);
+        return HTTPResponse{201, "text/plain", request.method + " " + request.path + " " + request.body};
+    });
+    ASSERT_TRUE(server.start());
+    const std::string baseURL = "http://127.0.0.1:" + std::to_string(server.boundPort());
+    CurlTransport transport;
+    const auto response = transport.send({"POST", baseURL + "/p?q=1", {{"X-A", "b"}}, "body"});
+    EXPECT_EQ(response.statusCode, 201);
+    EXPECT_EQ(response.body, "POST /p?q=1 body");
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_EQ(received.size(), 1u);
+        EXPECT_EQ(received[0].header("x-a"), "b");
+    }
+
+    auto closed = std::make_unique<HTTPServer>(0, [](HTTPRequest) { return HTTPResponse{}; });
+    ASSERT_TRUE(closed->start());
+    const std::string closedURL = "http://127.0.0.1:" + std::to_string(closed->boundPort());
+    closed.reset();
+    try {
+        transport.send({"POST", closedURL, {}, "{}"});
+        ADD_FAILURE() << "no error";
+    } catch (const TransportError& error) {
+        EXPECT_EQ(std::string(error.what()).rfind("Network error: ", 0), 0u);
+    }
+    EXPECT_THROW(transport.send({"POST", "http://example.com/", {}, "{}"}), TransportError);
+}
+
+TEST(HTTPTransport, ATransportForAnyHostSendsPlainHTTPBeyondTheLoopbackNames) {
+    // 127.0.0.2 is no loopback name to isPermittedURL, and nothing listens there: refused at once.
+    CurlTransport transport(CurlTransport::PlainHTTP::anyHost);
+    try {
+        transport.send({"POST", "http://127.0.0.2:1/", {}, "{}"});
+        ADD_FAILURE() << "no error";
+    } catch (const TransportError& error) {
+        EXPECT_EQ(std::string(error.what()).find("without TLS"), std::string::npos) << error.what();
+    }
+}
+
+}  // namespace
+}  // namespace corvane::http
