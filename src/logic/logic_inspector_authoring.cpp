@@ -12,6 +12,7 @@
 #include "logic/ax_tree.h"
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/platform.h"
@@ -72,7 +73,7 @@ bool parentIsSlider(const AXElement& e) {
 // A plug-in window's title after its first colon ("Vox: Drift Delay"), or all of it.
 std::string pluginNameFromTitle(const std::string& title) {
     const auto colon = title.find(':');
-    return ax_read::trimmedBlanks(colon == std::string::npos ? title : title.substr(colon + 1));
+    return std::string(text::trimSpacesAndTabs(colon == std::string::npos ? title : title.substr(colon + 1)));
 }
 
 void addPicture(json& result, const std::optional<std::string>& jpeg) {
@@ -187,13 +188,13 @@ void LogicInspector::collectFullAttributesMatching(const AXElement& element, con
 }
 
 json LogicInspector::dumpPluginInsertMenu(const std::string& trackName) const {
-    if (!logicApplication()) return {{"error", "Logic not running"}};
+    if (!logicApplication()) return {{"error", logic_messages::kLogicNotRunning}};
     const auto selected = selectTrack(trackName);
-    if (!selected) return {{"error", "Track not found: " + trackName}};
+    if (!selected) return {{"error", logic_messages::trackNotFound(trackName)}};
     const auto strip = firstMixerStrip(selected->mainWindow);
     if (!strip)
-        return {
-            {"error", "Mixer area not found for " + trackName + ". Make sure Logic's Inspector is open (press I)."}};
+        return {{"error",
+                 logic_messages::mixerAreaNotFoundFor(trackName) + ". Make sure Logic's Inspector is open (press I)."}};
     std::vector<InsertBar> bars;
     findInsertBars(*strip, bars, 0, search_depth::kStripControls);
     if (bars.empty())
@@ -232,12 +233,12 @@ json LogicInspector::dumpPluginInsertMenu(const std::string& trackName) const {
 
 json LogicInspector::dumpFullAttributesInOpenPlugin(const std::string& labelPrefix) const {
     const auto logic = logicApplication();
-    if (!logic) return {{"error", "Logic not running"}};
+    if (!logic) return {{"error", logic_messages::kLogicNotRunning}};
     const auto mainWindow = findMainWindow();
-    if (!mainWindow) return {{"error", "Main Logic window not found"}};
+    if (!mainWindow) return {{"error", logic_messages::kMainWindowNotFound}};
     const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     const auto window = findPluginWindow(app, *mainWindow);
-    if (!window) return {{"error", "No plugin window currently open"}};
+    if (!window) return {{"error", logic_messages::kNoPluginWindowOpen}};
     json matches = json::array();
     collectFullAttributesMatching(*window, text::lowercased(labelPrefix), matches, 0, search_depth::kPluginWindow);
     return {{"prefix", labelPrefix}, {"count", matches.size()}, {"matches", matches}};
@@ -245,9 +246,9 @@ json LogicInspector::dumpFullAttributesInOpenPlugin(const std::string& labelPref
 
 json LogicInspector::dumpOpenPluginWindow() const {
     const auto logic = logicApplication();
-    if (!logic) return {{"error", "Logic not running"}};
+    if (!logic) return {{"error", logic_messages::kLogicNotRunning}};
     const auto mainWindow = findMainWindow();
-    if (!mainWindow) return {{"error", "Main Logic window not found"}};
+    if (!mainWindow) return {{"error", logic_messages::kMainWindowNotFound}};
     const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     const auto window = findPluginWindow(app, *mainWindow);
     if (!window) return {{"error", "No plugin window is currently open in Logic. Open a plugin first."}};
@@ -272,9 +273,9 @@ json LogicInspector::dumpOpenPluginWindow() const {
 
 json LogicInspector::dumpPluginParametersForAuthoring(const InsertSlot& pluginSlot, const AXElement& excluding) const {
     const auto logic = logicApplication();
-    if (!logic) return {{"error", "Logic not running"}};
+    if (!logic) return {{"error", logic_messages::kLogicNotRunning}};
     const auto open = findChildButton(pluginSlot.element, "open");
-    if (!open) return {{"error", "No open button for " + pluginSlot.name}};
+    if (!open) return {{"error", logic_messages::noOpenButtonFor(pluginSlot.name)}};
     const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     open->performAction(ax::kPress);
     platform::pause(pacing::kAuthoringWindowOpens);
@@ -284,7 +285,7 @@ json LogicInspector::dumpPluginParametersForAuthoring(const InsertSlot& pluginSl
         platform::pause(pacing::kAuthoringWindowOpens);
         window = findPluginWindow(app, excluding);
     }
-    if (!window) return {{"error", "Plugin window did not appear"}};
+    if (!window) return {{"error", logic_messages::kPluginWindowDidNotAppear}};
     const Rect frame = frameForElement(*window);
     json unlabeled = json::array(), labeled = json::array();
     collectAuthoringInfo(*window, frame.origin(), unlabeled, labeled, 0, search_depth::kPluginWindow);

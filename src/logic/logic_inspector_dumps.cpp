@@ -13,6 +13,7 @@
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_dump_text.h"
+#include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/platform.h"
@@ -402,7 +403,7 @@ json LogicInspector::describeElement(const AXElement& element, const std::string
 
 json LogicInspector::debugAXDump(int maxDepth) const {
     auto logic = logicApplication();
-    if (!logic) return {{"error", "Logic is not running"}};
+    if (!logic) return {{"error", logic_messages::kLogicIsNotRunning}};
     auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     auto focused = app.element(ax::kFocusedWindow);
     auto windows = app.elements(ax::kWindows).value_or(std::vector<AXElement>{});
@@ -427,7 +428,7 @@ json LogicInspector::debugAXDump(int maxDepth) const {
 
 DumpList LogicInspector::fullAXCrawl(int maxDepth, int maxTotalElements) const {
     auto logic = logicApplication();
-    if (!logic) return {json{{"error", "Logic is not running"}}};
+    if (!logic) return {json{{"error", logic_messages::kLogicIsNotRunning}}};
     auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     auto windows = app.elements(ax::kWindows);
     if (!windows) return {json{{"error", "Cannot read windows"}}};
@@ -477,10 +478,10 @@ void LogicInspector::dumpMenuItems(const AXElement& axApp, DumpList& results, in
 
 json LogicInspector::dumpSidechainMenuItems() const {
     auto logic = logicApplication();
-    if (!logic) return {{"error", "Logic not running"}};
+    if (!logic) return {{"error", logic_messages::kLogicNotRunning}};
     auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     auto window = findMainWindow();
-    if (!window) return {{"error", "Main Logic window not found"}};
+    if (!window) return {{"error", logic_messages::kMainWindowNotFound}};
     auto plugin = findPluginWindow(app, *window);
     if (!plugin) return {{"error", "No plugin window currently open. Run /debug/open-plugin first."}};
     std::optional<SidechainDropdown> dropdown;

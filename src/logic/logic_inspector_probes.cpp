@@ -11,6 +11,7 @@
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_dump_text.h"
+#include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/platform.h"
@@ -108,9 +109,9 @@ namespace {
 std::variant<Prepared, json> prepare(const LogicInspector& inspector, const std::string& trackName,
                                      std::vector<std::string>* beforeSlots = nullptr) {
     auto selected = inspector.selectTrack(trackName);
-    if (!selected) return json{{"error", "Track not found: " + trackName}};
+    if (!selected) return json{{"error", logic_messages::trackNotFound(trackName)}};
     auto strip = inspector.firstMixerStrip(selected->mainWindow);
-    if (!strip) return json{{"error", "Mixer area not found"}};
+    if (!strip) return json{{"error", logic_messages::kMixerAreaNotFound}};
     platform::pause(pacing::kStripFollowsSelection);
     Prepared p;
     p.mainWindow = selected->mainWindow;
@@ -157,7 +158,7 @@ void closeMenu(const LogicInspector& inspector, double between, double after) {
 json LogicInspector::probeInsertBarMenu(const std::string& trackName, int slotIndex, bool useMouseClick,
                                         int yDelta) const {
     auto logic = logicApplication();
-    if (!logic) return {{"error", "Logic not running"}};
+    if (!logic) return {{"error", logic_messages::kLogicNotRunning}};
     auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     auto prepared = prepare(*this, trackName);
     if (auto* error = std::get_if<json>(&prepared)) return *error;
@@ -238,7 +239,7 @@ json LogicInspector::testTypeToFilterInsertMenu(const std::string& trackName, in
 
 json LogicInspector::crawlEverythingAfterInsertBarClick(const std::string& trackName, int slotIndex) const {
     auto logic = logicApplication();
-    if (!logic) return {{"error", "Logic not running"}};
+    if (!logic) return {{"error", logic_messages::kLogicNotRunning}};
     auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     auto prepared = prepare(*this, trackName);
     if (auto* error = std::get_if<json>(&prepared)) return *error;

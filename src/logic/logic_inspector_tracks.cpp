@@ -7,6 +7,7 @@
 #include "logic/ax_tree.h"
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/log.h"
@@ -160,7 +161,7 @@ LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& na
         }
     static const Regex suffix(R"(\s*\[[^\]]*\]\s*$)");
     std::string stripped = suffix.replaceAll(wanted, "");
-    stripped = ax_read::trimmedBlanks(stripped);
+    stripped = std::string(text::trimSpacesAndTabs(stripped));
     if (stripped == wanted) return result;
     for (const auto& h : headers)
         if (text::lowercased(h.name) == stripped) {
@@ -177,10 +178,7 @@ std::optional<LogicInspector::SelectedTrack> LogicInspector::selectTrack(const s
     if (!resolved.header) return std::nullopt;
     activateLogic();
     if (selectTrackViaKeyboard(*resolved.header, *window)) return SelectedTrack{*resolved.header, *window};
-    log(
-        fmt::format("SelectTrack: keyboard navigation failed for '{}' — returning nil so callers don't read the "
-                    "wrong strip",
-                    resolved.header->name));
+    log(logic_messages::selectTrackFailed(resolved.header->name));
     return std::nullopt;
 }
 
