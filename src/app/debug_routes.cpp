@@ -9,6 +9,7 @@
 #include "app/debug_routes_common.h"
 #include "app/json_answers.h"
 #include "logic/logic_diagnostics.h"
+#include "logic/logic_messages.h"
 #include "support/numbers.h"
 
 namespace corvane::app {
@@ -48,7 +49,7 @@ std::optional<double> DebugRequest::real(const std::string& name) const {
 
 Selection selectTrack(const DebugRequest& request, const std::string& name) {
     auto selected = request.logic().selectTrack(name);
-    if (!selected) return errorAnswer("Track not found: " + name);
+    if (!selected) return errorAnswer(logic_messages::trackNotFound(name));
     return std::move(*selected);
 }
 

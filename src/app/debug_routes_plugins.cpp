@@ -6,6 +6,7 @@
 #include "app/debug_routes_common.h"
 #include "app/json_answers.h"
 #include "logic/logic_diagnostics.h"
+#include "logic/logic_messages.h"
 #include "platform/accessibility.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
@@ -171,7 +172,7 @@ HTTPResponse openPlugin(const DebugRequest& request) {
     if (auto* failed = std::get_if<HTTPResponse>(&found)) return std::move(*failed);
     const auto& slot = std::get<TrackSlot>(found).slot;
     const auto open = request.logic().findChildButton(slot.element, "open");
-    if (!open) return errorAnswer("No open button for " + slot.name);
+    if (!open) return errorAnswer(logic_messages::noOpenButtonFor(slot.name));
     open->performAction(platform::ax::kPress);
     platform::pause(kAfterOpenPress);
     return jsonDictAnswer(
@@ -199,7 +200,7 @@ HTTPResponse axAttrs(const DebugRequest& request) {
 HTTPResponse controlsRead(const DebugRequest& request) {
     const auto& logic = request.logic();
     const auto app = logic.logicApplication();
-    if (!app) return errorAnswer("Logic not running");
+    if (!app) return errorAnswer(logic_messages::kLogicNotRunning);
     const auto axApp = platform::accessibility().applicationElement(app->processIdentifier);
     const auto mainWindow = logic.findMainWindow();
     const auto window = mainWindow ? logic.findPluginWindow(axApp, *mainWindow) : std::nullopt;

@@ -7,6 +7,7 @@
 #include "app/debug_routes_common.h"
 #include "app/json_answers.h"
 #include "logic/logic_diagnostics.h"
+#include "logic/logic_messages.h"
 #include "platform/accessibility.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
@@ -86,7 +87,7 @@ HTTPResponse sweepInsertBar(const DebugRequest& request) {
 HTTPResponse clickInsert(const DebugRequest& request) {
     const auto& logic = request.logic();
     const auto selected = logic.selectTrack(request.param("track").value_or("Drums"));
-    if (!selected) return errorAnswer("Track not found");
+    if (!selected) return errorAnswer(logic_messages::kTrackNotFound);
     const auto mixer =
         logic.findDescendant(selected->mainWindow, "Mixer", std::string("AXLayoutArea"), kMixerSearchDepth, 0);
     const auto strips = mixer ? mixer->elements(platform::ax::kChildren) : std::nullopt;
@@ -97,7 +98,7 @@ HTTPResponse clickInsert(const DebugRequest& request) {
     bars.front().element.performAction(platform::ax::kPress);
     platform::pause(kAfterInsertPress);
     const auto app = logic.logicApplication();
-    if (!app) return errorAnswer("Logic not running");
+    if (!app) return errorAnswer(logic_messages::kLogicNotRunning);
     LogicDiagnostics::DumpList items;
     request.diagnostics().dumpMenuItems(platform::accessibility().applicationElement(app->processIdentifier), items,
                                         kMenuDumpDepth);

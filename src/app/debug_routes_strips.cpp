@@ -4,6 +4,7 @@
 #include "app/debug_routes_common.h"
 #include "app/json_answers.h"
 #include "logic/logic_diagnostics.h"
+#include "logic/logic_messages.h"
 #include "platform/clock.h"
 
 namespace corvane::app::debug {
@@ -29,7 +30,7 @@ HTTPResponse logicAXFull(const DebugRequest& request) {
 
 HTTPResponse dumpInspector(const DebugRequest& request) {
     const auto window = request.logic().findMainWindow();
-    if (!window) return errorAnswer("Logic not running");
+    if (!window) return errorAnswer(logic_messages::kLogicNotRunning);
     LogicDiagnostics::DumpList rows;
     request.diagnostics().dumpInspectorMixerStrips(*window, rows);
     const auto count = rows.size();
@@ -46,7 +47,7 @@ HTTPResponse dumpStrip(const DebugRequest& request, SubtreeDump dump, const char
     if (auto* failed = std::get_if<HTTPResponse>(&selection)) return std::move(*failed);
     platform::pause(kAfterStripSelection);
     const auto strip = request.logic().firstMixerStrip(std::get<LogicInspector::SelectedTrack>(selection).mainWindow);
-    if (!strip) return errorAnswer("Mixer area not found");
+    if (!strip) return errorAnswer(logic_messages::kMixerAreaNotFound);
     LogicDiagnostics::DumpList rows;
     (request.diagnostics().*dump)(*strip, rows, 0, kStripDumpDepth);
     const auto count = rows.size();

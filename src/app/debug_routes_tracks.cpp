@@ -4,6 +4,7 @@
 #include "app/debug_routes_common.h"
 #include "app/json_answers.h"
 #include "logic/logic_diagnostics.h"
+#include "logic/logic_messages.h"
 #include "support/unicode.h"
 
 namespace corvane::app::debug {
@@ -13,7 +14,7 @@ using Json = nlohmann::json;
 
 HTTPResponse listTracks(const DebugRequest& request) {
     const auto window = request.logic().findMainWindow();
-    if (!window) return errorAnswer("Logic not running");
+    if (!window) return errorAnswer(logic_messages::kLogicNotRunning);
     Json rows = Json::array();
     for (const auto& header : request.logic().findTrackHeaders(*window)) rows.push_back(trackRow(header));
     return jsonArrayAnswer(rows);
@@ -48,10 +49,10 @@ HTTPResponse setFolderExpanded(const DebugRequest& request) {
     if (!name) return errorAnswer("Pass ?name=Keys&expanded=1 (or &expanded=0 to collapse)");
     const std::string expandedText = request.param("expanded").value_or("1");
     const bool expanded = !(expandedText == "0" || text::lowercased(expandedText) == "false");
-    if (!request.logic().findMainWindow()) return errorAnswer("Logic not running");
+    if (!request.logic().findMainWindow()) return errorAnswer(logic_messages::kLogicNotRunning);
     const auto resolved = request.logic().resolveTrack(*name);
     if (!resolved.header)
-        return jsonDictAnswer({{"error", "Track not found: " + *name}, {"available", resolved.availableNames}});
+        return jsonDictAnswer({{"error", logic_messages::trackNotFound(*name)}, {"available", resolved.availableNames}});
     if (!resolved.header->isFolder) return errorAnswer("'" + resolved.header->name + "' is not a folder track");
     const auto outcome = request.logic().setFolderExpanded(*resolved.header, expanded);
     return jsonDictAnswer({{"track", resolved.header->name},

@@ -3,6 +3,7 @@
 
 #include "app/debug_routes_common.h"
 #include "app/json_answers.h"
+#include "logic/logic_messages.h"
 
 namespace corvane::app::debug {
 namespace {
@@ -11,7 +12,7 @@ using Json = nlohmann::json;
 
 HTTPResponse transport(const DebugRequest& request) {
     const auto window = request.logic().findMainWindow();
-    if (!window) return errorAnswer("Logic not running");
+    if (!window) return errorAnswer(logic_messages::kLogicNotRunning);
     return jsonDictAnswer(request.logic().readTransport(*window));
 }
 
@@ -20,7 +21,7 @@ HTTPResponse transportControl(const DebugRequest& request) {
     const auto action = request.param("action");
     if (!action) return errorAnswer("Pass ?action=play|stop|go_to_beginning");
     const auto window = request.logic().findMainWindow();
-    if (!window) return errorAnswer("Logic not running");
+    if (!window) return errorAnswer(logic_messages::kLogicNotRunning);
     const std::string button = *action == "stop" ? "Stop" : *action == "go_to_beginning" ? "Go to Beginning" : "Play";
     const auto outcome = request.logic().clickTransportButton(button, *window);
     return jsonDictAnswer({{"action", *action}, {"success", outcome.success}});
@@ -30,14 +31,14 @@ HTTPResponse movePlayhead(const DebugRequest& request) {
     const auto bar = request.integer("bar");
     if (!bar) return errorAnswer("Pass ?bar=20");
     const auto window = request.logic().findMainWindow();
-    if (!window) return errorAnswer("Logic not running");
+    if (!window) return errorAnswer(logic_messages::kLogicNotRunning);
     const auto outcome = request.logic().movePlayhead(*bar, *window);
     return jsonDictAnswer({{"bar", *bar}, {"success", outcome.success}});
 }
 
 HTTPResponse arrangement(const DebugRequest& request) {
     const auto window = request.logic().findMainWindow();
-    if (!window) return errorAnswer("Logic not running");
+    if (!window) return errorAnswer(logic_messages::kLogicNotRunning);
     return jsonArrayAnswer(request.logic().readArrangement(*window, request.param("track")));
 }
 

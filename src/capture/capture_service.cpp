@@ -33,7 +33,7 @@ platform::Image takeImage(platform::CaptureResult<platform::Image> result) {
 
 std::string CaptureError::describe(Kind kind, const std::string& detail) {
     switch (kind) {
-        case Kind::screenshotFailed: return "Screen capture failed: " + detail;
+        case Kind::screenshotFailed: break;
         case Kind::logicNotRunning: return "Logic Pro is not currently running.";
         case Kind::screenRecordingDenied:
             return "Screen Recording permission is required before the companion can capture Logic.";

@@ -42,12 +42,6 @@ AgentToolOutputPayload ToolCall::fail(const std::string& message) const {
 
 namespace tool_args {
 
-std::optional<nlohmann::json> parseObject(const std::string& argumentsJSON) {
-    nlohmann::json parsed = nlohmann::json::parse(argumentsJSON, nullptr, false);
-    if (parsed.is_discarded() || !parsed.is_object()) return std::nullopt;
-    return parsed;
-}
-
 std::optional<std::string> text(const nlohmann::json& args, const char* key) {
     auto found = args.find(key);
     if (found == args.end() || !found->is_string()) return std::nullopt;
@@ -78,13 +72,6 @@ std::optional<std::int64_t> integer(const nlohmann::json& args, const char* key)
         return static_cast<std::int64_t>(value);
     }
     return std::nullopt;
-}
-
-std::string trimSpacesAndTabs(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const auto last = s.find_last_not_of(" \t");
-    return std::string(s.substr(first, last - first + 1));
 }
 
 }  // namespace tool_args

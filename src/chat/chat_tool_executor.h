@@ -232,15 +232,17 @@ AgentToolOutputPayload ToolCall::succeed(const std::string& summary, const Paylo
 
 // Helpers shared by the tool groups.
 namespace tool_args {
-// The arguments as a JSON object; absent when they do not parse or are something else.
-std::optional<nlohmann::json> parseObject(const std::string& argumentsJSON);
 // A member read only with the expected JSON type.
 std::optional<std::string> text(const nlohmann::json& args, const char* key);
 std::optional<bool> boolean(const nlohmann::json& args, const char* key);
 // A JSON number with an integral value, within 64 bits.
 std::optional<std::int64_t> integer(const nlohmann::json& args, const char* key);
-// Spaces and tabs only; line breaks stay.
-std::string trimSpacesAndTabs(std::string_view s);
 }  // namespace tool_args
+
+// Error texts that several tools give word for word.
+namespace tool_messages {
+inline constexpr const char* kInvalidArguments = "Invalid arguments.";
+inline constexpr const char* kMissingTrackName = "Missing track_name parameter.";
+}  // namespace tool_messages
 
 }  // namespace corvane

@@ -4,18 +4,19 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
-#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <string>
 
 #include "chat/chat_tool_executor.h"
+#include "logic/logic_messages.h"
 #include "logic/search_depths.h"
 #include "model/tool_result_payloads.h"
 #include "platform/accessibility.h"
 #include "platform/log.h"
+#include "support/json_fields.h"
+#include "support/numbers.h"
 #include "support/unicode.h"
 
 namespace corvane {
@@ -55,8 +56,7 @@ std::optional<Selected> resolveAndSelect(const LogicInspector& logic, const std:
         if (resolved.header) {
             logic.activateLogic();
             if (logic.selectTrackViaKeyboard(*resolved.header, *window)) return Selected{*resolved.header, *window};
-            log("SelectTrack: keyboard navigation failed for '" + resolved.header->name +
-                "' \u2014 returning nil so callers don't read the wrong strip");
+            log(logic_messages::selectTrackFailed(resolved.header->name));
         }
     }
     availableNames = logic.resolveTrack(name).availableNames;
@@ -77,7 +77,7 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
         toolCall.record(tool.toolName, message, false);
         return ChatToolExecutor::makeErrorToolOutput(toolCall.callID(), message);
     };
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     auto enabled = args && !args->empty() ? tool_args::boolean(*args, "enabled") : std::nullopt;
     if (!enabled) return fail("Missing `enabled` parameter (boolean).");
 
@@ -95,7 +95,7 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
     }
     std::vector<std::string> names;
     for (const auto& name : requested)
-        if (auto trimmed = tool_args::trimSpacesAndTabs(name); !trimmed.empty()) names.push_back(trimmed);
+        if (auto trimmed = text::trimSpacesAndTabs(name); !trimmed.empty()) names.emplace_back(trimmed);
     if (names.empty()) return fail("No valid track names provided in `track_names`.");
 
     const LogicInspector& logic = toolCall.executor.logicInspector();
@@ -129,15 +129,6 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
 
 // --- Volume and pan -----------------------------------------------------------------------------
 
-// The whole text as one number, nothing around it.
-std::optional<double> number(const std::string& s) {
-    if (s.empty() || std::isspace(static_cast<unsigned char>(s.front()))) return std::nullopt;
-    char* end = nullptr;
-    const double value = std::strtod(s.c_str(), &end);
-    if (end != s.c_str() + s.size()) return std::nullopt;
-    return value;
-}
-
 std::optional<std::string> stripText(const nlohmann::json& strip, const char* key) {
     auto found = strip.find(key);
     if (found == strip.end() || !found->is_string()) return std::nullopt;
@@ -149,11 +140,11 @@ std::string levelDisplay(double db) {
 }
 
 // "-6 dB", "+1.5DB", " -12 db ": an absolute target level.
-std::optional<double> parseDbTarget(const std::string& value) {
-    const std::string trimmed = tool_args::trimSpacesAndTabs(value);
+std::optional<double> parseDbTarget(std::string_view value) {
+    const std::string_view trimmed = text::trimSpacesAndTabs(value);
     const std::string lower = text::lowercased(trimmed);
     if (lower.size() < 2 || lower.compare(lower.size() - 2, 2, "db") != 0) return std::nullopt;
-    return number(tool_args::trimSpacesAndTabs(trimmed.substr(0, trimmed.size() - 2)));
+    return readNumber(text::trimSpacesAndTabs(trimmed.substr(0, trimmed.size() - 2)));
 }
 
 struct ValueTool {
@@ -189,8 +180,8 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
         toolCall.record(tool.toolName, message, false);
         return ChatToolExecutor::makeErrorToolOutput(toolCall.callID(), message);
     };
-    auto args = tool_args::parseObject(toolCall.args());
-    if (!args) return fail("Invalid arguments.");
+    auto args = json_fields::parseObject(toolCall.args());
+    if (!args) return fail(tool_messages::kInvalidArguments);
 
     struct Entry {
         std::string name;
@@ -205,7 +196,7 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
         for (const auto& element : *list) {
             auto name = tool_args::text(element, "track_name");
             auto value = tool_args::text(element, "value");
-            if (name && value) entries.push_back({tool_args::trimSpacesAndTabs(*name), *value});
+            if (name && value) entries.push_back({std::string(text::trimSpacesAndTabs(*name)), *value});
         }
     } else {
         auto name = tool_args::text(*args, "track_name");
@@ -251,7 +242,7 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
         }
 
         const bool relative = !entry.value.empty() && (entry.value[0] == '+' || entry.value[0] == '-');
-        auto parsed = number(entry.value);
+        auto parsed = readNumber(entry.value);
         if (!parsed) {
             failures.push_back({trackName, std::string(relative ? "invalid relative value '" : "invalid value '") +
                                                entry.value + "'"});
@@ -265,7 +256,7 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
         double value = *parsed;
         if (relative) {
             auto current = stripText(strip, tool.currentKey);
-            auto currentValue = current ? number(*current) : std::nullopt;
+            auto currentValue = current ? readNumber(*current) : std::nullopt;
             if (!currentValue || !std::isfinite(*currentValue)) {
                 failures.push_back({trackName, std::string("could not read current ") + tool.writeLabel});
                 continue;

@@ -10,6 +10,7 @@
 #include "model/tool_result_payloads.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "support/json_fields.h"
 #include "support/unicode.h"
 
 namespace corvane {
@@ -80,7 +81,7 @@ std::optional<std::int64_t> truncatedIndex(const json& args, const char* key) {
 }
 
 AgentToolOutputPayload addPlugin(ToolCall& toolCall) {
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     auto trackName = args ? tool_args::text(*args, "track_name") : std::nullopt;
     auto plugin = args ? tool_args::text(*args, "plugin_name") : std::nullopt;
     if (!trackName || !plugin) return toolCall.fail("Missing track_name or plugin_name parameter.");
@@ -186,9 +187,9 @@ AgentToolOutputPayload addPlugin(ToolCall& toolCall) {
 }
 
 AgentToolOutputPayload removePlugin(ToolCall& toolCall) {
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     auto trackName = args ? tool_args::text(*args, "track_name") : std::nullopt;
-    if (!trackName) return toolCall.fail("Missing track_name parameter.");
+    if (!trackName) return toolCall.fail(tool_messages::kMissingTrackName);
     ChatToolExecutor& executor = toolCall.executor;
     const LogicInspector& logic = executor.logicInspector();
     std::string error;
@@ -206,7 +207,7 @@ AgentToolOutputPayload removePlugin(ToolCall& toolCall) {
 }
 
 AgentToolOutputPayload reorderPlugin(ToolCall& toolCall) {
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     auto trackName = args ? tool_args::text(*args, "track_name") : std::nullopt;
     auto from = args ? truncatedIndex(*args, "from_index") : std::nullopt;
     auto to = args ? truncatedIndex(*args, "to_index") : std::nullopt;
@@ -238,7 +239,7 @@ AgentToolOutputPayload reorderPlugin(ToolCall& toolCall) {
 }
 
 AgentToolOutputPayload setPluginSidechain(ToolCall& toolCall) {
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     auto trackName = args ? tool_args::text(*args, "track_name") : std::nullopt;
     auto source = args ? tool_args::text(*args, "source") : std::nullopt;
     if (!trackName || !source)
@@ -256,9 +257,9 @@ AgentToolOutputPayload setPluginSidechain(ToolCall& toolCall) {
     const auto result = logic.setPluginSidechain(track->window, *slot.slot, *resolved.source);
     if (!result.success) return toolCall.fail(result.message);
 
-    const std::string before = result.beforeValue ? tool_args::trimSpacesAndTabs(*result.beforeValue) : "";
+    const std::string before(result.beforeValue ? text::trimSpacesAndTabs(*result.beforeValue) : "");
     const std::string change =
-        !before.empty() && !text::equalsIgnoringCase(before, tool_args::trimSpacesAndTabs(*resolved.source))
+        !before.empty() && !text::equalsIgnoringCase(before, text::trimSpacesAndTabs(*resolved.source))
             ? "Side Chain: " + before + " \u2192 " + *resolved.source
             : "Side Chain \u2192 " + *resolved.source;
     std::string message = slot.slot->name + " on " + track->name + ": " + change;

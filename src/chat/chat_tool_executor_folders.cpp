@@ -4,7 +4,9 @@
 #include <string>
 
 #include "chat/chat_tool_executor.h"
+#include "logic/logic_messages.h"
 #include "model/tool_result_payloads.h"
+#include "support/json_fields.h"
 
 namespace corvane {
 
@@ -17,7 +19,7 @@ AgentToolOutputPayload setFolderExpanded(ToolCall& toolCall) {
         toolCall.record(kTool, message, false);
         return ChatToolExecutor::makeErrorToolOutput(toolCall.callID(), message);
     };
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     if (!args) return fail("Missing track_name or expanded parameter.");
     std::optional<std::string> name;
     for (const char* key : {"track_name", "name", "folder", "folder_name"})
@@ -27,7 +29,7 @@ AgentToolOutputPayload setFolderExpanded(ToolCall& toolCall) {
 
     const LogicInspector& logic = toolCall.executor.logicInspector();
     auto window = logic.findMainWindow();
-    if (!window) return fail("Logic Pro is not running.");
+    if (!window) return fail(logic_messages::kLogicProNotRunning);
     auto resolved = logic.resolveTrack(*name);
     if (!resolved.header) {
         std::string available;

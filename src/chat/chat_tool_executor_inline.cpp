@@ -6,6 +6,7 @@
 
 #include "chat/chat_tool_executor.h"
 #include "chat/track_descriptions.h"
+#include "support/json_fields.h"
 #include "support/unicode.h"
 
 namespace corvane {
@@ -14,6 +15,7 @@ namespace {
 
 constexpr const char* kOkOutput = R"({"ok":true})";
 constexpr std::size_t kExampleNames = 8;
+constexpr const char* kInvalidArguments = "Invalid arguments";
 
 AgentToolOutputPayload okOutput(const ToolCall& toolCall) { return {toolCall.callID(), kOkOutput, {}, {}}; }
 
@@ -38,10 +40,10 @@ AgentToolOutputPayload listInstalledPlugins(ToolCall& toolCall) {
 // Descriptions are kept per analysis instance, so a track without one has nowhere to keep its
 // description: the model hears so instead of a success that stores nothing.
 AgentToolOutputPayload updateTrackDescription(ToolCall& toolCall) {
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     auto trackName = args ? tool_args::text(*args, "trackName") : std::nullopt;
     auto description = args ? tool_args::text(*args, "description") : std::nullopt;
-    if (!trackName || !description) return toolCall.fail("Invalid arguments");
+    if (!trackName || !description) return toolCall.fail(kInvalidArguments);
 
     const std::string cannot = "Could not save the description for '" + *trackName + "': ";
     auto controller = toolCall.executor.host();
@@ -61,16 +63,16 @@ AgentToolOutputPayload updateTrackDescription(ToolCall& toolCall) {
 }
 
 AgentToolOutputPayload updateSongBrief(ToolCall& toolCall) {
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     auto brief = args ? tool_args::text(*args, "brief") : std::nullopt;
-    if (!brief) return toolCall.fail("Invalid arguments");
+    if (!brief) return toolCall.fail(kInvalidArguments);
     if (auto controller = toolCall.executor.host()) controller->updateSongBrief(*brief);
     toolCall.record("Saved song brief: " + *brief, true);
     return okOutput(toolCall);
 }
 
 AgentToolOutputPayload updateUser(ToolCall& toolCall) {
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     auto raw = args ? tool_args::text(*args, "message") : std::nullopt;
     const std::string message = raw ? text::trimmingWhitespaceAndNewlines(*raw) : std::string();
     if (message.empty()) {

@@ -6,11 +6,13 @@
 #include <string>
 
 #include "chat/chat_tool_executor.h"
+#include "logic/logic_messages.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/main_queue.h"
 #include "platform/platform.h"
 #include "platform/workspace.h"
+#include "support/json_fields.h"
 #include "support/numbers.h"
 #include "support/unicode.h"
 
@@ -42,7 +44,7 @@ std::vector<std::string> requestedNames(const nlohmann::json& args) {
     std::size_t start = 0;
     while (start <= list->size()) {
         const std::size_t comma = std::min(list->find(',', start), list->size());
-        std::string name = tool_args::trimSpacesAndTabs(std::string_view(*list).substr(start, comma - start));
+        std::string name(text::trimSpacesAndTabs(std::string_view(*list).substr(start, comma - start)));
         if (!name.empty()) names.push_back(std::move(name));
         start = comma + 1;
     }
@@ -81,8 +83,7 @@ void ensureAnalysisPlugin(ChatToolExecutor& executor, const std::string& name) {
     if (!resolved.header) return;
     logic.activateLogic();
     if (!logic.selectTrackViaKeyboard(*resolved.header, *window)) {
-        log("SelectTrack: keyboard navigation failed for '" + resolved.header->name +
-            "' \u2014 returning nil so callers don't read the wrong strip");
+        log(logic_messages::selectTrackFailed(resolved.header->name));
         return;
     }
     // The strip follows the selection a moment later; reading it early would show the old track.
@@ -142,7 +143,7 @@ ChatToolExecutor::TrackAnalysisInfo infoFrom(const TrackAnalysisState& state) {
 }
 
 AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
-    const auto args = tool_args::parseObject(toolCall.args());
+    const auto args = json_fields::parseObject(toolCall.args());
     const auto requestedDuration = args ? number(*args, "duration_seconds") : std::nullopt;
     if (!requestedDuration || !std::isfinite(*requestedDuration)) return toolCall.fail(kMissingDuration);
     const double duration = std::clamp(*requestedDuration, 1.0, 30.0);
@@ -157,10 +158,10 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
 
     ChatToolExecutor& executor = toolCall.executor;
     const LogicInspector& logic = executor.logicInspector();
-    if (!logic.findMainWindow()) return toolCall.fail("Logic Pro is not running.");
+    if (!logic.findMainWindow()) return toolCall.fail(logic_messages::kLogicProNotRunning);
     for (const auto& name : names) ensureAnalysisPlugin(executor, name);
     auto window = logic.findMainWindow();
-    if (!window) return toolCall.fail("Logic Pro is not running.");
+    if (!window) return toolCall.fail(logic_messages::kLogicProNotRunning);
 
     nlohmann::json transport = nlohmann::json::object();
     logic.readTransportElements(*window, transport, 0, kTransportDepth);

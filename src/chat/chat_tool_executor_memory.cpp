@@ -5,6 +5,7 @@
 #include <string>
 
 #include "chat/chat_tool_executor.h"
+#include "support/json_fields.h"
 #include "support/unicode.h"
 
 namespace corvane {
@@ -32,7 +33,7 @@ AgentToolOutputPayload okWith(const std::string& callID, const char* key, const 
 }
 
 void addKey(std::vector<std::string>& keys, const std::string& raw) {
-    std::string key = tool_args::trimSpacesAndTabs(raw);
+    std::string key(text::trimSpacesAndTabs(raw));
     if (!key.empty()) keys.push_back(std::move(key));
 }
 
@@ -46,7 +47,7 @@ void addCommaPieces(std::vector<std::string>& keys, const std::string& list) {
 }
 
 AgentToolOutputPayload remember(ToolCall& toolCall) {
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     auto scopeText = args ? tool_args::text(*args, "scope") : std::nullopt;
     auto noteText = args ? tool_args::text(*args, "note") : std::nullopt;
     const std::string note = noteText ? text::trimmingWhitespaceAndNewlines(*noteText) : std::string();
@@ -84,7 +85,7 @@ AgentToolOutputPayload remember(ToolCall& toolCall) {
 }
 
 AgentToolOutputPayload forget(ToolCall& toolCall) {
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     auto idText = args ? tool_args::text(*args, "memory_id") : std::nullopt;
     const std::string id = idText ? text::trimmingWhitespaceAndNewlines(*idText) : std::string();
     if (id.empty()) return toolCall.fail("Missing memory_id.");
@@ -150,7 +151,7 @@ std::vector<Memory> ChatToolExecutor::resolveMemoriesForToolCall(
     const std::string& toolName, const std::string& argsJSON,
     const std::optional<std::string>& currentProjectName) const {
     const MemoryKeys keys =
-        memoryKeysFromArgs(toolName, tool_args::parseObject(argsJSON).value_or(nlohmann::json::object()));
+        memoryKeysFromArgs(toolName, json_fields::parseObject(argsJSON).value_or(nlohmann::json::object()));
     std::vector<Memory> result;
     std::set<std::string> seen;
     auto take = [&](const std::vector<Memory>& memories) {
@@ -166,7 +167,7 @@ std::vector<Memory> ChatToolExecutor::resolveMemoriesForToolCall(
 
 AgentToolOutputPayload ChatToolExecutor::augmentOutputWithMemories(const AgentToolOutputPayload& output,
                                                                    const std::vector<Memory>& memories) {
-    auto object = tool_args::parseObject(output.outputJSON);
+    auto object = json_fields::parseObject(output.outputJSON);
     if (!object) return output;
     nlohmann::json list = nlohmann::json::array();
     for (const auto& memory : memories) list.push_back(memoryObject(memory));

@@ -6,10 +6,13 @@
 #include <string>
 
 #include "chat/chat_tool_executor.h"
+#include "logic/logic_messages.h"
 #include "model/tool_result_payloads.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "support/json_fields.h"
 #include "support/regex.h"
+#include "support/unicode.h"
 
 namespace corvane {
 
@@ -32,7 +35,7 @@ bool isGenericParameterName(const std::string& name) {
         Regex(R"(^(Param|Parameter|Knob|Slider|Control|Ctrl|Value|CC)\s*\d+$)", {.caseInsensitive = true}),
         Regex(R"(^P\d+$)", {.caseInsensitive = true}),
     };
-    const std::string trimmed = tool_args::trimSpacesAndTabs(name);
+    const std::string trimmed(text::trimSpacesAndTabs(name));
     if (trimmed.empty()) return false;
     for (const auto& pattern : patterns)
         if (pattern.search(trimmed)) return true;
@@ -63,9 +66,9 @@ std::optional<Target> selectSlot(ToolCall& toolCall, const json& args, const std
 }
 
 AgentToolOutputPayload getPluginParameters(ToolCall& toolCall) {
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     auto name = args ? tool_args::text(*args, "track_name") : std::nullopt;
-    if (!name) return toolCall.fail("Missing track_name parameter.");
+    if (!name) return toolCall.fail(tool_messages::kMissingTrackName);
     std::string error;
     auto target = selectSlot(toolCall, *args, *name, error);
     if (!target) return toolCall.fail(error);
@@ -86,7 +89,7 @@ AgentToolOutputPayload getPluginParameters(ToolCall& toolCall) {
 }
 
 AgentToolOutputPayload setPluginParameter(ToolCall& toolCall) {
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     auto name = args ? tool_args::text(*args, "track_name") : std::nullopt;
     auto parameter = args ? tool_args::text(*args, "parameter_name") : std::nullopt;
     auto value = args ? tool_args::text(*args, "value") : std::nullopt;
@@ -110,14 +113,14 @@ AgentToolOutputPayload setPluginParameter(ToolCall& toolCall) {
 }
 
 AgentToolOutputPayload setPluginBypass(ToolCall& toolCall) {
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     auto name = args ? tool_args::text(*args, "track_name") : std::nullopt;
-    if (!name) return toolCall.fail("Missing track_name parameter.");
+    if (!name) return toolCall.fail(tool_messages::kMissingTrackName);
     const LogicInspector& logic = toolCall.executor.logicInspector();
     auto resolved = logic.resolveTrack(*name);
     if (!resolved.header) return toolCall.fail(notFound(logic, *name));
     auto window = logic.findMainWindow();
-    if (!window) return toolCall.fail("Logic Pro is not running.");
+    if (!window) return toolCall.fail(logic_messages::kLogicProNotRunning);
     (void)resolved.header->element.performAction(platform::ax::kPress);
     platform::pause(kHeaderPressSelects);
 

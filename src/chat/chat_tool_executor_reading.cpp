@@ -3,15 +3,15 @@
 #include <string>
 
 #include "chat/chat_tool_executor.h"
-#include "model/tool_result_payloads.h"
+#include "logic/logic_messages.h"
 #include "logic/search_depths.h"
+#include "model/tool_result_payloads.h"
+#include "support/json_fields.h"
 #include "support/unicode.h"
 
 namespace corvane {
 
 namespace {
-
-constexpr const char* kNotRunning = "Logic Pro is not running.";
 
 std::string joined(const std::vector<std::string>& names, std::size_t limit) {
     std::string text;
@@ -43,7 +43,7 @@ bool flagMember(const nlohmann::json& map, const char* key) {
 AgentToolOutputPayload getTransport(ToolCall& toolCall) {
     const LogicInspector& logic = toolCall.executor.logicInspector();
     auto window = logic.findMainWindow();
-    if (!window) return toolCall.fail(kNotRunning);
+    if (!window) return toolCall.fail(logic_messages::kLogicProNotRunning);
     const nlohmann::json transport = logic.readTransport(*window);
     TransportResult result;
     result.status = "ok";
@@ -62,13 +62,13 @@ AgentToolOutputPayload getTransport(ToolCall& toolCall) {
 
 // A bare array, not wrapped in an object: the arrangement reader's rows as they are.
 AgentToolOutputPayload getArrangement(ToolCall& toolCall) {
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     std::optional<std::string> trackName = args ? tool_args::text(*args, "track_name") : std::nullopt;
     if (trackName && trackName->empty()) trackName.reset();
 
     const LogicInspector& logic = toolCall.executor.logicInspector();
     auto window = logic.findMainWindow();
-    if (!window) return toolCall.fail(kNotRunning);
+    if (!window) return toolCall.fail(logic_messages::kLogicProNotRunning);
     nlohmann::json rows = logic.readArrangement(*window, trackName);
     if (!rows.is_array()) rows = nlohmann::json::array();
     toolCall.record("Read arrangement: " + std::to_string(rows.size()) + " tracks with regions.", true);
@@ -76,13 +76,13 @@ AgentToolOutputPayload getArrangement(ToolCall& toolCall) {
 }
 
 AgentToolOutputPayload controlTransport(ToolCall& toolCall) {
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     auto action = args ? tool_args::text(*args, "action") : std::nullopt;
     if (!action) return toolCall.fail("Missing action parameter.");
 
     const LogicInspector& logic = toolCall.executor.logicInspector();
     auto window = logic.findMainWindow();
-    if (!window) return toolCall.fail(kNotRunning);
+    if (!window) return toolCall.fail(logic_messages::kLogicProNotRunning);
 
     auto already = [&](const std::string& message) { return toolCall.succeed(message, ActionResult{"ok", message}); };
     std::string button;

@@ -9,9 +9,10 @@
 #include <string>
 
 #include "chat/chat_tool_executor.h"
+#include "diagrams/analysis_resolver.h"
+#include "support/json_fields.h"
 #include "support/numbers.h"
 #include "support/unicode.h"
-#include "diagrams/analysis_resolver.h"
 
 namespace corvane {
 
@@ -73,7 +74,7 @@ std::vector<std::string> splitNames(const std::string& list) {
     std::size_t start = 0;
     while (start <= list.size()) {
         const std::size_t comma = std::min(list.find(',', start), list.size());
-        std::string name = tool_args::trimSpacesAndTabs(std::string_view(list).substr(start, comma - start));
+        std::string name(text::trimSpacesAndTabs(std::string_view(list).substr(start, comma - start)));
         if (!name.empty()) names.push_back(std::move(name));
         start = comma + 1;
     }
@@ -153,7 +154,7 @@ std::vector<TrackAnalysisInfo> priorTracks(const std::optional<std::string>& lis
 }
 
 AgentToolOutputPayload respond(ToolCall& toolCall) {
-    const auto args = tool_args::parseObject(toolCall.args());
+    const auto args = json_fields::parseObject(toolCall.args());
     if (!args) return toolCall.fail("Malformed arguments.");
     const auto rawProse = tool_args::text(*args, "prose");
     const std::string prose = rawProse ? text::trimmingWhitespaceAndNewlines(*rawProse) : std::string();

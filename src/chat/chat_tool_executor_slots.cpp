@@ -7,6 +7,7 @@
 #include "chat/chat_tool_executor.h"
 #include "logic/plugin_names.h"
 #include "platform/clock.h"
+#include "support/numbers.h"
 #include "support/unicode.h"
 
 namespace corvane {
@@ -15,7 +16,7 @@ namespace {
 
 constexpr double kSettlePollSeconds = 0.1;
 
-std::string lowerTrimmed(std::string_view name) { return tool_args::trimSpacesAndTabs(text::lowercased(name)); }
+std::string lowerTrimmed(std::string_view name) { return std::string(text::trimSpacesAndTabs(text::lowercased(name))); }
 
 bool contains(const std::string& haystack, const std::string& needle) {
     return haystack.find(needle) != std::string::npos;
@@ -34,20 +35,6 @@ std::string joined(const std::vector<std::string>& names, std::size_t limit) {
     std::string text;
     for (std::size_t i = 0; i < names.size() && i < limit; ++i) text += (i ? ", " : "") + names[i];
     return text;
-}
-
-// An optional sign and decimal digits that fit in 64 bits.
-bool isWholeInteger(const std::string& s) {
-    std::size_t digits = (!s.empty() && (s[0] == '+' || s[0] == '-')) ? 1 : 0;
-    if (digits == s.size()) return false;
-    for (std::size_t i = digits; i < s.size(); ++i)
-        if (s[i] < '0' || s[i] > '9') return false;
-    try {
-        (void)std::stoll(s);
-    } catch (const std::exception&) {
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -129,12 +116,12 @@ std::optional<std::vector<ChatToolExecutor::InsertSlot>> ChatToolExecutor::waitF
 }
 
 ChatToolExecutor::SidechainSource ChatToolExecutor::resolveSidechainSource(const std::string& source) const {
-    const std::string t = tool_args::trimSpacesAndTabs(source);
+    const std::string t(text::trimSpacesAndTabs(source));
     const std::string l = text::lowercased(t);
     if (l == "internal" || l == "off" || l == "none" || l == "no side chain" || startsWith(l, "bus ") ||
         startsWith(l, "aux ") || startsWith(l, "audio ") || startsWith(l, "inst "))
         return {t, std::nullopt, std::nullopt};
-    if (isWholeInteger(t)) return {"Bus " + t, std::nullopt, "interpreted '" + t + "' as 'Bus " + t + "'"};
+    if (readInteger(t)) return {"Bus " + t, std::nullopt, "interpreted '" + t + "' as 'Bus " + t + "'"};
 
     const LogicInspector& logic = services_.logicInspector;
     auto resolved = logic.resolveTrack(t);

@@ -7,8 +7,11 @@
 #include <string>
 
 #include "chat/chat_tool_executor.h"
+#include "logic/logic_messages.h"
 #include "model/tool_result_payloads.h"
 #include "platform/log.h"
+#include "support/json_fields.h"
+#include "support/unicode.h"
 
 namespace corvane {
 
@@ -27,9 +30,9 @@ struct TrackFailure {
 
 // The requested names, trimmed, without empty ones; absent with the failure text.
 std::optional<std::vector<std::string>> requestedNames(const std::string& argumentsJSON, std::string& failure) {
-    auto args = tool_args::parseObject(argumentsJSON);
+    auto args = json_fields::parseObject(argumentsJSON);
     if (!args) {
-        failure = "Invalid arguments.";
+        failure = tool_messages::kInvalidArguments;
         return std::nullopt;
     }
     std::vector<std::string> raw;
@@ -47,7 +50,7 @@ std::optional<std::vector<std::string>> requestedNames(const std::string& argume
     }
     std::vector<std::string> names;
     for (const auto& name : raw)
-        if (auto trimmed = tool_args::trimSpacesAndTabs(name); !trimmed.empty()) names.push_back(std::move(trimmed));
+        if (auto trimmed = text::trimSpacesAndTabs(name); !trimmed.empty()) names.emplace_back(trimmed);
     if (names.empty()) {
         failure = "No valid track names.";
         return std::nullopt;
@@ -147,8 +150,7 @@ AgentToolOutputPayload getTrackDetails(ToolCall& toolCall) {
                 reads.push_back(std::move(read));
                 continue;
             }
-            log("SelectTrack: keyboard navigation failed for '" + resolved.header->name +
-                "' \u2014 returning nil so callers don't read the wrong strip");
+            log(logic_messages::selectTrackFailed(resolved.header->name));
         }
         // Found but not selected, or not in the track list at all (perhaps in a collapsed folder).
         auto again = logic.resolveTrack(name);

@@ -2,13 +2,14 @@
 // change what the track list shows and how much of a track reaches a bus.
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
-#include <cstdlib>
 #include <string>
 
 #include "chat/chat_tool_executor.h"
+#include "logic/logic_messages.h"
 #include "platform/log.h"
+#include "support/json_fields.h"
+#include "support/numbers.h"
 #include "support/unicode.h"
 
 namespace corvane {
@@ -35,7 +36,7 @@ std::optional<std::string> errorText(const json& result) {
 
 AgentToolOutputPayload renameTrack(ToolCall& toolCall) {
     constexpr const char* kTool = "rename_track";
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     auto current = args ? tool_args::text(*args, "current_name") : std::nullopt;
     auto wanted = args ? tool_args::text(*args, "new_name") : std::nullopt;
     if (!current || !wanted) return failed(toolCall, kTool, "Missing current_name or new_name.");
@@ -57,8 +58,7 @@ std::optional<std::string> trackForBus(const LogicInspector& logic, const std::s
         if (!resolved.header) continue;
         logic.activateLogic();
         if (!logic.selectTrackViaKeyboard(*resolved.header, *again)) {
-            log("SelectTrack: keyboard navigation failed for '" + resolved.header->name +
-                "' \u2014 returning nil so callers don't read the wrong strip");
+            log(logic_messages::selectTrackFailed(resolved.header->name));
             continue;
         }
         const json strip = logic.readChannelStrip(*again);
@@ -71,7 +71,7 @@ std::optional<std::string> trackForBus(const LogicInspector& logic, const std::s
 
 AgentToolOutputPayload ensureBusTrack(ToolCall& toolCall) {
     constexpr const char* kTool = "ensure_bus_track";
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     auto source = args ? tool_args::text(*args, "source_track") : std::nullopt;
     auto label = args ? tool_args::text(*args, "bus_label") : std::nullopt;
     if (!source || !label) return failed(toolCall, kTool, "Missing source_track or bus_label.");
@@ -103,22 +103,13 @@ AgentToolOutputPayload ensureMasterTrack(ToolCall& toolCall) {
                      {{"status", "ok"}, {"arrange_track_name", "Stereo Out"}, {"message", message}});
 }
 
-// The whole text as one number, nothing around it.
-std::optional<double> wholeNumber(const std::string& s) {
-    if (s.empty() || std::isspace(static_cast<unsigned char>(s.front()))) return std::nullopt;
-    char* end = nullptr;
-    const double value = std::strtod(s.c_str(), &end);
-    if (end != s.c_str() + s.size()) return std::nullopt;
-    return value;
-}
-
 // A JSON number, or text holding nothing but a number ("-12" with blanks around it; not "-12dB").
 std::optional<double> decibels(const json& args, const char* key) {
     auto found = args.find(key);
     if (found == args.end()) return std::nullopt;
     if (found->is_number()) return found->get<double>();
     if (!found->is_string()) return std::nullopt;
-    auto value = wholeNumber(tool_args::trimSpacesAndTabs(found->get<std::string>()));
+    auto value = readNumber(text::trimSpacesAndTabs(found->get_ref<const std::string&>()));
     // "nan" and "inf" would reach the knob as a level nobody can mean.
     if (value && !std::isfinite(*value)) return std::nullopt;
     return value;
@@ -131,7 +122,7 @@ json levelOrNull(const std::optional<double>& db) {
 
 AgentToolOutputPayload setSendLevel(ToolCall& toolCall) {
     constexpr const char* kTool = "set_send_level";
-    auto args = tool_args::parseObject(toolCall.args());
+    auto args = json_fields::parseObject(toolCall.args());
     auto track = args ? tool_args::text(*args, "track_name") : std::nullopt;
     auto bus = args ? tool_args::text(*args, "bus_label") : std::nullopt;
     if (!track || !bus) return failed(toolCall, kTool, "Missing track_name or bus_label.");
@@ -148,7 +139,7 @@ AgentToolOutputPayload setSendLevel(ToolCall& toolCall) {
         if (auto error = errorText(knob)) return failed(toolCall, kTool, *error);
         auto shown = knob.find("valueDescription");
         auto current =
-            shown != knob.end() && shown->is_string() ? wholeNumber(shown->get<std::string>()) : std::nullopt;
+            shown != knob.end() && shown->is_string() ? readNumber(shown->get_ref<const std::string&>()) : std::nullopt;
         if (!current || !std::isfinite(*current))
             return failed(toolCall, kTool,
                           "Can't apply relative delta \u2014 current send is -\u221E (no signal). Use target_db to set "

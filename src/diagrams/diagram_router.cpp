@@ -1,9 +1,9 @@
 #include "diagrams/diagram_router.h"
 
-#include <charconv>
 #include <cmath>
 
 #include "diagrams/analysis_resolver.h"
+#include "support/numbers.h"
 
 namespace corvane {
 
@@ -15,10 +15,8 @@ std::string param(const VisualTag& tag, const char* key, const char* fallback) {
 
 // The whole text as a finite number, or -14.
 double targetFrom(const std::string& text) {
-    double value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return -14;
-    return value;
+    const auto value = readNumber(text);
+    return value && std::isfinite(*value) ? *value : -14;
 }
 
 DiagramChoice spectrumOf(TrackAnalysisList tracks, double height) {

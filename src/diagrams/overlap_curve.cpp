@@ -3,7 +3,6 @@
 #include "diagrams/plain_text.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <optional>
 
@@ -18,11 +17,10 @@ using namespace diagram;
 namespace {
 constexpr Color kSystemRed{1.0, 0.231, 0.188, 1};
 
-// The whole text as a floating-point number, or nothing.
+// The whole text as a finite number, or nothing.
 std::optional<double> wholeNumber(std::string_view s) {
-    double value = 0;
-    auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (s.empty() || error != std::errc() || end != s.data() + s.size() || !std::isfinite(value)) return std::nullopt;
+    const auto value = readNumber(s);
+    if (!value || !std::isfinite(*value)) return std::nullopt;
     return value;
 }
 

@@ -1,6 +1,5 @@
 #include "logic/ax_read.h"
 
-#include <charconv>
 #include <cmath>
 #include <variant>
 
@@ -59,12 +58,6 @@ std::optional<std::int64_t> wholeNumber(const platform::AXElement& element, cons
     return std::nullopt;
 }
 
-std::string trimmedBlanks(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return "";
-    return std::string(s.substr(first, s.find_last_not_of(" \t") - first + 1));
-}
-
 std::string blanksForLineSeparators(std::string s) {
     static const std::string separator = "\u2028";
     for (std::size_t pos; (pos = s.find(separator)) != std::string::npos;) s.replace(pos, separator.size(), " ");
@@ -77,16 +70,8 @@ std::string printed(double value) {
     return s;
 }
 
-std::optional<double> parseDecimal(std::string_view text) {
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
 std::optional<bool> parseBoolean(std::string_view value) {
-    const std::string v = text::lowercased(trimmedBlanks(value));
+    const std::string v = text::lowercased(text::trimSpacesAndTabs(value));
     for (const char* on : {"on", "1", "true", "yes", "enable", "enabled"})
         if (v == on) return true;
     for (const char* off : {"off", "0", "false", "no", "disable", "disabled"})
@@ -102,7 +87,9 @@ std::optional<double> decibelsFromText(const std::string& raw) {
     auto match = number.firstMatch(shown);
     if (!match || !match->groups[0]) return std::nullopt;
     // Digits of other scripts match the pattern but are no number here; nor is an overflow.
-    return parseDecimal(*match->groups[0]);
+    const auto value = readNumber(*match->groups[0]);
+    if (!value || !std::isfinite(*value)) return std::nullopt;
+    return value;
 }
 
 }  // namespace corvane::ax_read

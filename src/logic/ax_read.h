@@ -38,18 +38,11 @@ std::optional<std::int64_t> wholeNumber(const platform::AXElement& element,
 
 // --- Texts as Logic Pro shows them -----------------------------------------------------------
 
-// Spaces and tabs removed from both ends (line breaks kept).
-std::string trimmedBlanks(std::string_view s);
-
 // Logic Pro breaks long labels with U+2028; each becomes a blank.
 std::string blanksForLineSeparators(std::string s);
 
 // A double in its shortest form that reads back the same, whole numbers with ".0" ("-6.0", "2.5").
 std::string printed(double value);
-
-// A decimal number as written, an optional "+" first, whatever the process locale; the whole text
-// must be the number, and a finite one.
-std::optional<double> parseDecimal(std::string_view text);
 
 // "on", "1", "true", "yes", "enable", "enabled" and their opposites, any letter case, blanks around.
 std::optional<bool> parseBoolean(std::string_view value);

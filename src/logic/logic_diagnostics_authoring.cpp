@@ -13,7 +13,9 @@
 #include "logic/key_codes.h"
 #include "logic/logic_diagnostics.h"
 #include "logic/logic_diagnostics_internal.h"
+#include "logic/logic_inspector.h"
 #include "logic/logic_inspector_internal.h"
+#include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/platform.h"
@@ -69,7 +71,7 @@ bool parentIsSlider(const AXElement& e) {
 // A plug-in window's title after its first colon ("Vox: Drift Delay"), or all of it.
 std::string pluginNameFromTitle(const std::string& title) {
     const auto colon = title.find(':');
-    return ax_read::trimmedBlanks(colon == std::string::npos ? title : title.substr(colon + 1));
+    return std::string(text::trimSpacesAndTabs(colon == std::string::npos ? title : title.substr(colon + 1)));
 }
 
 void addPicture(json& result, const std::optional<std::string>& jpeg) {
@@ -185,9 +187,9 @@ void LogicDiagnostics::collectFullAttributesMatching(const AXElement& element, c
 }
 
 json LogicDiagnostics::dumpPluginInsertMenu(const std::string& trackName) const {
-    if (!logic_.logicApplication()) return {{"error", "Logic not running"}};
+    if (!logic_.logicApplication()) return {{"error", logic_messages::kLogicNotRunning}};
     const auto selected = logic_.selectTrack(trackName);
-    if (!selected) return {{"error", "Track not found: " + trackName}};
+    if (!selected) return {{"error", logic_messages::trackNotFound(trackName)}};
     const auto strip = logic_.firstMixerStrip(selected->mainWindow);
     if (!strip)
         return {
@@ -223,7 +225,7 @@ json LogicDiagnostics::dumpPluginInsertMenu(const std::string& trackName) const 
 }
 
 json LogicDiagnostics::dumpFullAttributesInOpenPlugin(const std::string& labelPrefix) const {
-    auto found = detail::findOpenPlugin(logic_, "No plugin window currently open");
+    auto found = detail::findOpenPlugin(logic_, logic_messages::kNoPluginWindowOpen);
     if (auto* error = std::get_if<json>(&found)) return *error;
     json matches = json::array();
     collectFullAttributesMatching(std::get<detail::OpenPlugin>(found).window, text::lowercased(labelPrefix), matches, 0,
@@ -257,9 +259,9 @@ json LogicDiagnostics::dumpOpenPluginWindow() const {
 json LogicDiagnostics::dumpPluginParametersForAuthoring(const LogicInspector::InsertSlot& pluginSlot,
                                                         const AXElement& excluding) const {
     const auto app = detail::logicAppElement(logic_);
-    if (!app) return {{"error", "Logic not running"}};
+    if (!app) return {{"error", logic_messages::kLogicNotRunning}};
     const auto open = logic_.findChildButton(pluginSlot.element, "open");
-    if (!open) return {{"error", "No open button for " + pluginSlot.name}};
+    if (!open) return {{"error", logic_messages::noOpenButtonFor(pluginSlot.name)}};
     open->performAction(ax::kPress);
     platform::pause(pacing::kAuthoringWindowOpens);
     auto window = logic_.findPluginWindow(*app, excluding);
@@ -268,7 +270,7 @@ json LogicDiagnostics::dumpPluginParametersForAuthoring(const LogicInspector::In
         platform::pause(pacing::kAuthoringWindowOpens);
         window = logic_.findPluginWindow(*app, excluding);
     }
-    if (!window) return {{"error", "Plugin window did not appear"}};
+    if (!window) return {{"error", logic_messages::kPluginWindowDidNotAppear}};
     const platform::Rect frame = LogicInspector::frameForElement(*window);
     json unlabeled = json::array(), labeled = json::array();
     collectAuthoringInfo(*window, frame.origin(), unlabeled, labeled, 0, search_depth::kPluginWindow);

@@ -13,7 +13,9 @@
 #include "logic/key_codes.h"
 #include "logic/logic_diagnostics.h"
 #include "logic/logic_diagnostics_internal.h"
+#include "logic/logic_inspector.h"
 #include "logic/logic_inspector_internal.h"
+#include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/platform.h"
@@ -73,9 +75,9 @@ std::optional<AXElement> logicAppElement(const LogicInspector& logic) {
 
 std::variant<OpenPlugin, json> findOpenPlugin(const LogicInspector& logic, const std::string& noWindow) {
     const auto running = logic.logicApplication();
-    if (!running) return json{{"error", "Logic not running"}};
+    if (!running) return json{{"error", logic_messages::kLogicNotRunning}};
     const auto mainWindow = logic.findMainWindow();
-    if (!mainWindow) return json{{"error", "Main Logic window not found"}};
+    if (!mainWindow) return json{{"error", logic_messages::kMainWindowNotFound}};
     const auto app = platform::accessibility().applicationElement(running->processIdentifier);
     const auto window = logic.findPluginWindow(app, *mainWindow);
     if (!window) return json{{"error", noWindow}};
@@ -397,7 +399,7 @@ json LogicDiagnostics::describeElement(const AXElement& element, const std::stri
 
 json LogicDiagnostics::debugAXDump(int maxDepth) const {
     auto logic = logic_.logicApplication();
-    if (!logic) return {{"error", "Logic is not running"}};
+    if (!logic) return {{"error", logic_messages::kLogicIsNotRunning}};
     auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     auto focused = app.element(ax::kFocusedWindow);
     auto windows = app.elements(ax::kWindows).value_or(std::vector<AXElement>{});
@@ -422,7 +424,7 @@ json LogicDiagnostics::debugAXDump(int maxDepth) const {
 
 DumpList LogicDiagnostics::fullAXCrawl(int maxDepth, int maxTotalElements) const {
     const auto app = detail::logicAppElement(logic_);
-    if (!app) return {json{{"error", "Logic is not running"}}};
+    if (!app) return {json{{"error", logic_messages::kLogicIsNotRunning}}};
     auto windows = app->elements(ax::kWindows);
     if (!windows) return {json{{"error", "Cannot read windows"}}};
     DumpList elements;
@@ -497,9 +499,9 @@ json LogicDiagnostics::dumpSidechainMenuItems() const {
 
 json LogicDiagnostics::dumpAutomationMenu(int stripIndex) const {
     const auto app = detail::logicAppElement(logic_);
-    if (!app) return {{"error", "Logic not running"}};
+    if (!app) return {{"error", logic_messages::kLogicNotRunning}};
     auto window = logic_.findMainWindow();
-    if (!window) return {{"error", "No main window"}};
+    if (!window) return {{"error", logic_messages::kNoMainWindow}};
     auto button = logic_.findAutomationListButton(*window, stripIndex);
     if (!button)
         return {{"error", "Automation popup not found on strip " + std::to_string(stripIndex) +

@@ -14,7 +14,9 @@
 #include "logic/key_codes.h"
 #include "logic/logic_diagnostics.h"
 #include "logic/logic_diagnostics_internal.h"
+#include "logic/logic_inspector.h"
 #include "logic/logic_inspector_internal.h"
+#include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/platform.h"
@@ -69,9 +71,9 @@ std::optional<AXElement> resolveTarget(const Prepared& p, int slotIndex) {
 std::variant<Prepared, json> prepare(const LogicInspector& logic, const std::string& trackName, int slotIndex,
                                      bool counted = false, std::vector<std::string>* beforeSlots = nullptr) {
     auto selected = logic.selectTrack(trackName);
-    if (!selected) return json{{"error", "Track not found: " + trackName}};
+    if (!selected) return json{{"error", logic_messages::trackNotFound(trackName)}};
     auto strip = logic.firstMixerStrip(selected->mainWindow);
-    if (!strip) return json{{"error", "Mixer area not found"}};
+    if (!strip) return json{{"error", logic_messages::kMixerAreaNotFound}};
     platform::pause(pacing::kStripFollowsSelection);
     Prepared p;
     p.mainWindow = selected->mainWindow;
@@ -159,7 +161,7 @@ std::size_t attributeCount(const json& section) {
 json LogicDiagnostics::probeInsertBarMenu(const std::string& trackName, int slotIndex, bool useMouseClick,
                                           int yDelta) const {
     const auto app = detail::logicAppElement(logic_);
-    if (!app) return {{"error", "Logic not running"}};
+    if (!app) return {{"error", logic_messages::kLogicNotRunning}};
     auto prepared = prepare(logic_, trackName, slotIndex, true);
     if (auto* error = std::get_if<json>(&prepared)) return *error;
     const auto& p = std::get<Prepared>(prepared);
@@ -235,7 +237,7 @@ json LogicDiagnostics::testTypeToFilterInsertMenu(const std::string& trackName, 
 
 json LogicDiagnostics::crawlEverythingAfterInsertBarClick(const std::string& trackName, int slotIndex) const {
     const auto app = detail::logicAppElement(logic_);
-    if (!app) return {{"error", "Logic not running"}};
+    if (!app) return {{"error", logic_messages::kLogicNotRunning}};
     auto prepared = prepare(logic_, trackName, slotIndex);
     if (auto* error = std::get_if<json>(&prepared)) return *error;
     const auto& p = std::get<Prepared>(prepared);
@@ -307,15 +309,15 @@ json LogicDiagnostics::clickInsertBarAndScreenshot(const std::string& trackName,
 json LogicDiagnostics::testSetSendKnobRaw(const std::string& trackName, const std::string& busLabel,
                                           std::int64_t raw) const {
     auto selected = logic_.selectTrack(trackName);
-    if (!selected) return {{"error", "Track not found"}};
+    if (!selected) return {{"error", logic_messages::kTrackNotFound}};
     auto strip = logic_.firstMixerStrip(selected->mainWindow);
-    if (!strip) return {{"error", "Mixer area not found"}};
+    if (!strip) return {{"error", logic_messages::kMixerAreaNotFound}};
     std::optional<AXElement> group;
     logic_.findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
     if (!group) return {{"error", "Send group not found"}};
     std::optional<AXElement> knob;
     logic_.findSendKnobAtY(*strip, topOf(*group), knob, 0, search_depth::kSendsAndAutomation);
-    if (!knob) return {{"error", "Knob not found"}};
+    if (!knob) return {{"error", logic_messages::kKnobNotFound}};
 
     const std::string beforeDesc = textOf(*knob, ax::kValueDescription);
     const std::int64_t beforeRaw = detail::rawKnobValue(*knob).value_or(0);
@@ -333,7 +335,7 @@ json LogicDiagnostics::testSetSendKnobRaw(const std::string& trackName, const st
 }
 
 json LogicDiagnostics::clickButtonInOpenPlugin(const std::string& labelContains) const {
-    auto found = detail::findOpenPlugin(logic_, "No plugin window currently open");
+    auto found = detail::findOpenPlugin(logic_, logic_messages::kNoPluginWindowOpen);
     if (auto* error = std::get_if<json>(&found)) return *error;
     const auto& window = std::get<detail::OpenPlugin>(found).window;
     auto button =

@@ -9,6 +9,7 @@
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_internal.h"
+#include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/log.h"
@@ -202,10 +203,10 @@ std::optional<double> LogicInspector::readKnobDb(const AXElement& knob) {
 
 nlohmann::json LogicInspector::clickSendByBusLabel(const std::string& trackName, const std::string& busLabel) const {
     auto selected = selectTrack(trackName);
-    if (!selected) return {{"error", "Track not found: " + trackName}};
+    if (!selected) return {{"error", logic_messages::trackNotFound(trackName)}};
     platform::pause(pacing::kStripFollowsSelection);
     auto strip = firstMixerStrip(selected->mainWindow);
-    if (!strip) return {{"error", "Mixer area not found for " + trackName}};
+    if (!strip) return {{"error", logic_messages::mixerAreaNotFoundFor(trackName)}};
     std::optional<AXElement> group;
     findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
     if (!group)
@@ -226,15 +227,15 @@ nlohmann::json LogicInspector::clickSendByBusLabel(const std::string& trackName,
 
 nlohmann::json LogicInspector::readSendKnobValue(const std::string& trackName, const std::string& busLabel) const {
     auto selected = selectTrack(trackName);
-    if (!selected) return {{"error", "Track not found: " + trackName}};
+    if (!selected) return {{"error", logic_messages::trackNotFound(trackName)}};
     auto strip = firstMixerStrip(selected->mainWindow);
-    if (!strip) return {{"error", "Mixer area not found"}};
+    if (!strip) return {{"error", logic_messages::kMixerAreaNotFound}};
     std::optional<AXElement> group;
     findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
     if (!group) return {{"error", "No send with label " + busLabel}};
     std::optional<AXElement> knob;
     findSendKnobAtY(*strip, frameForElement(*group).y, knob, 0, search_depth::kSendsAndAutomation);
-    if (!knob) return {{"error", "Knob not found"}};
+    if (!knob) return {{"error", logic_messages::kKnobNotFound}};
     auto number = [&](const char* attribute) { return json_fields::jsonNumber(knob->number(attribute).value_or(NAN)); };
     return {{"bus", busLabel},
             {"value", number(ax::kValue)},
@@ -347,7 +348,7 @@ nlohmann::json LogicInspector::ensureBusArrangeTrack(const std::string& trackNam
         return {{"error", "Send click failed: " + error->get<std::string>()}};
     platform::pause(pacing::kBusStripAppears);
     auto window = findMainWindow();
-    if (!window) return {{"error", "No main window"}};
+    if (!window) return {{"error", logic_messages::kNoMainWindow}};
     // The clicked send's bus now shows on the Inspector's right-hand strip.
     auto power = [&] {
         return automationControl(*this, *window, 1,

@@ -8,6 +8,7 @@
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_internal.h"
+#include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "logic/plugin_names.h"
 #include "logic/search_depths.h"
@@ -165,7 +166,7 @@ bool LogicInspector::navigatePluginMenu(const std::string& pluginName) const {
 Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
                                   std::optional<int> slotIndex) const {
     auto strip = firstMixerStrip(toTrackIn);
-    if (!strip) return {false, "Mixer area not found"};
+    if (!strip) return {false, logic_messages::kMixerAreaNotFound};
     auto slots = findTrackPluginSlots(toTrackIn);
     std::vector<InsertBar> bars;
     findInsertBars(*strip, bars, 0, search_depth::kStripControls);
@@ -296,7 +297,7 @@ std::optional<Outcome> LogicInspector::verifyAndMaybeSummarize(const AXElement& 
 
 Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIndex, int toIndex) const {
     auto strip = firstMixerStrip(inTrackWindow);
-    if (!strip) return {false, "Mixer area not found"};
+    if (!strip) return {false, logic_messages::kMixerAreaNotFound};
     const auto slots = findTrackPluginSlots(inTrackWindow);
     const int n = static_cast<int>(slots.size());
     log(fmt::format("[reorderPlugin] chain has {} slots: {}", n, joined(slotNames(slots))));
@@ -348,7 +349,7 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
 
     FullscreenShield shield;
     if (auto dragged = mouseDragInLogic(start, target, 24); !dragged.success)
-        return {false, fmt::format("Could not move {}: {}", name, dragged.message)};
+        return {false, logic_messages::couldNotMove(name, dragged.message)};
     platform::pause(pacing::kDropSettles);
     if (auto moved = verifyAndMaybeSummarize(inTrackWindow, name, toIndex)) return *moved;
 
@@ -365,7 +366,7 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
     log(fmt::format("[reorderPlugin] retry drag from slot {} ({:.1f}, {:.1f}) \u2192 ({:.1f}, {:.1f})",
                     found - again.begin(), retryStart.x, retryStart.y, target.x, target.y));
     if (auto dragged = mouseDragInLogic(retryStart, target, 24); !dragged.success)
-        return {false, fmt::format("Could not move {}: {}", name, dragged.message)};
+        return {false, logic_messages::couldNotMove(name, dragged.message)};
     platform::pause(pacing::kDropSettles);
     if (auto moved = verifyAndMaybeSummarize(inTrackWindow, name, toIndex)) return *moved;
 

@@ -8,6 +8,7 @@
 #include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_internal.h"
+#include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/log.h"
@@ -30,7 +31,7 @@ std::string stripName(const nlohmann::json& strip) {
 
 nlohmann::json LogicInspector::readChannelStrip(const AXElement& mainWindow) const {
     auto mixer = findMixerArea(mainWindow);
-    if (!mixer) return {{"error", "Mixer area not found"}};
+    if (!mixer) return {{"error", logic_messages::kMixerAreaNotFound}};
     auto strips = mixer->children();
     if (strips.empty()) return {{"error", "No channel strip found"}};
     nlohmann::json strip = nlohmann::json::object();

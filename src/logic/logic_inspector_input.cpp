@@ -5,6 +5,7 @@
 
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
+#include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -105,7 +106,7 @@ Outcome LogicInspector::mouseClickInLogic(Point at, ClickMode mode) const {
     auto& input = platform::input();
     if (mode == ClickMode::pidTargeted) {
         auto logic = logicApplication();
-        if (!logic) return {false, "Logic Pro is not running."};
+        if (!logic) return {false, logic_messages::kLogicProNotRunning};
         input.postMouseToProcess(logic->processIdentifier, mouse(platform::MouseEventType::moved, at));
         platform::pause(pacing::kTargetedClickPointerSettle);
         input.postMouseToProcess(logic->processIdentifier, mouse(platform::MouseEventType::leftDown, at));
@@ -190,7 +191,7 @@ Outcome LogicInspector::mouseDragInLogic(Point from, Point to, int steps) const 
 
 Outcome LogicInspector::typeStringIntoLogic(const std::string& text, double perCharDelay) const {
     auto logic = logicApplication();
-    if (!logic) return {false, "Logic Pro is not running; nothing was typed."};
+    if (!logic) return {false, logic_messages::kNothingTyped};
     auto& input = platform::input();
     for (const auto& character : text::graphemes(text)) {
         auto units = text::toUTF16(character);
@@ -203,7 +204,7 @@ Outcome LogicInspector::typeStringIntoLogic(const std::string& text, double perC
 
 Outcome LogicInspector::postUnicodeStringToLogic(const std::string& text) const {
     auto logic = logicApplication();
-    if (!logic) return {false, "Logic Pro is not running; nothing was typed."};
+    if (!logic) return {false, logic_messages::kNothingTyped};
     auto units = text::toUTF16(text);
     auto& input = platform::input();
     bool down = input.postKeyToProcess(logic->processIdentifier, keyEvent(key_code::kTextCarrier, true, 0, units));

@@ -8,6 +8,7 @@
 #include "logic/ax_tree.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_internal.h"
+#include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/log.h"
@@ -95,7 +96,7 @@ std::optional<AXElement> LogicInspector::findPluginWindow(const AXElement& axApp
 
 std::optional<PluginViewPreference> LogicInspector::readCurrentPluginView(const AXElement& menuButton) const {
     for (const char* attribute : {ax::kValue, ax::kTitle}) {
-        const std::string candidate = ax_read::trimmedBlanks(text::lowercased(textOf(menuButton, attribute)));
+        const std::string candidate(text::trimSpacesAndTabs(text::lowercased(textOf(menuButton, attribute))));
         if (candidate.empty()) continue;
         if (candidate.find("editor") != std::string::npos) return PluginViewPreference::editor;
         if (candidate.find("control") != std::string::npos) return PluginViewPreference::controls;
@@ -105,7 +106,7 @@ std::optional<PluginViewPreference> LogicInspector::readCurrentPluginView(const 
 
 Outcome LogicInspector::switchPluginWindowView(const AXElement& in, PluginViewPreference to) const {
     auto logic = logicApplication();
-    if (!logic) return {false, "Logic Pro is not running."};
+    if (!logic) return {false, logic_messages::kLogicProNotRunning};
     auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
     std::optional<AXElement> menuButton;
     findMenuButtonRecurse(in, "view", menuButton, 0, search_depth::kPluginWindow);
@@ -129,7 +130,7 @@ Outcome LogicInspector::switchCurrentlyOpenPluginView(PluginViewPreference to) c
     auto logic = logicApplication();
     if (!logic) {
         log("[switchCurrentlyOpenPluginView] Logic not running");
-        return {false, "Logic Pro is not running."};
+        return {false, logic_messages::kLogicProNotRunning};
     }
     auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
     auto windows = axApp.elements(ax::kWindows);

@@ -5,6 +5,7 @@
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_internal.h"
+#include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/log.h"
@@ -105,10 +106,10 @@ void closeWindow(const LogicInspector& inspector, const AXElement& window) {
 SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const InsertSlot& pluginSlot,
                                                    const std::string& source) const {
     auto logic = logicApplication();
-    if (!logic) return {false, "Logic not running", std::nullopt};
+    if (!logic) return {false, logic_messages::kLogicNotRunning, std::nullopt};
     auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
     auto open = findChildButton(pluginSlot.element, "open");
-    if (!open) return {false, "No open button for " + pluginSlot.name, std::nullopt};
+    if (!open) return {false, logic_messages::noOpenButtonFor(pluginSlot.name), std::nullopt};
 
     open->performAction(ax::kPress);
     platform::pause(pacing::kSidechainWindowOpens);
@@ -118,7 +119,7 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
         platform::pause(pacing::kSidechainWindowOpens);
         window = findPluginWindow(axApp, in);
     }
-    if (!window) return {false, "Plugin window did not appear", std::nullopt};
+    if (!window) return {false, logic_messages::kPluginWindowDidNotAppear, std::nullopt};
 
     std::optional<SidechainDropdown> dropdown;
     walkForSidechainDropdown(*window, dropdown, 0, search_depth::kPluginHeader);

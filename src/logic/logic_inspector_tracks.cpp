@@ -8,10 +8,12 @@
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_internal.h"
+#include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
+#include "support/numbers.h"
 #include "support/regex.h"
 #include "support/unicode.h"
 
@@ -32,25 +34,6 @@ std::optional<std::pair<size_t, size_t>> findQuote(const std::string& s, size_t 
     if (curly == std::string::npos || (plain != std::string::npos && plain < curly))
         return std::make_pair(plain, size_t{1});
     return std::make_pair(curly, typographic.size());
-}
-
-// A signed whole number in ASCII digits, the whole text; absent on overflow.
-std::optional<std::int64_t> parseWholeNumber(const std::string& s) {
-    if (s.empty()) return std::nullopt;
-    size_t i = 0;
-    bool negative = false;
-    if (s[0] == '+' || s[0] == '-') {
-        negative = s[0] == '-';
-        i = 1;
-    }
-    if (i == s.size()) return std::nullopt;
-    std::int64_t value = 0;
-    for (; i < s.size(); ++i) {
-        if (s[i] < '0' || s[i] > '9') return std::nullopt;
-        if (value > (INT64_MAX - (s[i] - '0')) / 10) return std::nullopt;
-        value = value * 10 + (s[i] - '0');
-    }
-    return negative ? -value : value;
 }
 
 // AXSelected holding the Boolean true; a number does not count.
@@ -81,7 +64,7 @@ std::optional<LogicInspector::ParsedTrackDescription> LogicInspector::parseTrack
     if (numberStart >= description.size()) return std::nullopt;
     size_t space = description.find(' ', numberStart);
     if (space == std::string::npos) return std::nullopt;
-    auto number = parseWholeNumber(description.substr(numberStart, space - numberStart));
+    auto number = readInteger(std::string_view(description).substr(numberStart, space - numberStart));
     if (!number) return std::nullopt;
     size_t rest = space + 1;
     if (rest >= description.size()) return std::nullopt;
@@ -155,7 +138,7 @@ LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& na
         }
     static const Regex suffix(R"(\s*\[[^\]]*\]\s*$)");
     std::string stripped = suffix.replaceAll(wanted, "");
-    stripped = ax_read::trimmedBlanks(stripped);
+    stripped = std::string(text::trimSpacesAndTabs(stripped));
     if (stripped == wanted) return result;
     for (const auto& h : headers)
         if (text::lowercased(h.name) == stripped) {
@@ -172,10 +155,7 @@ std::optional<LogicInspector::SelectedTrack> LogicInspector::selectTrack(const s
     if (!resolved.header) return std::nullopt;
     activateLogic();
     if (selectTrackViaKeyboard(*resolved.header, *window)) return SelectedTrack{*resolved.header, *window};
-    log(
-        fmt::format("SelectTrack: keyboard navigation failed for '{}' — returning nil so callers don't read the "
-                    "wrong strip",
-                    resolved.header->name));
+    log(logic_messages::selectTrackFailed(resolved.header->name));
     return std::nullopt;
 }
 

@@ -6,6 +6,7 @@
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_internal.h"
+#include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/log.h"
@@ -50,7 +51,7 @@ const char* onOff(bool on) { return on ? "ON" : "OFF"; }
 Outcome writeFirstStripSlider(const LogicInspector& inspector, const AXElement& in, const std::string& description,
                               double value) {
     auto strip = inspector.firstMixerStrip(in);
-    if (!strip) return {false, "Mixer strip not found."};
+    if (!strip) return {false, logic_messages::kMixerStripNotFound};
     return inspector.setSliderValue(*strip, description, value, search_depth::kStripControls, 0);
 }
 
@@ -110,7 +111,7 @@ LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement&
     // No fader position is nearest to "not a number" or to +∞; minus infinity is silence.
     if (std::isnan(targetDb) || targetDb == INFINITY) return volumeNotSet("The volume must be a number of dB.");
     auto strip = firstMixerStrip(in);
-    if (!strip) return volumeNotSet("Mixer strip not found.");
+    if (!strip) return volumeNotSet(logic_messages::kMixerStripNotFound);
     auto fader = findDescendant(*strip, "volume fader", std::string("AXSlider"), search_depth::kStripControls);
     auto readout =
         findDescendant(*strip, "volume fader level", std::string("AXTextField"), search_depth::kStripControls);

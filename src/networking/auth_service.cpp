@@ -5,6 +5,7 @@
 
 #include "networking/keychain_store.h"
 #include "support/base64.h"
+#include "support/json_fields.h"
 
 namespace corvane::networking {
 namespace {
@@ -20,12 +21,6 @@ std::optional<std::string> textMember(const nlohmann::json& object, const char* 
     const auto found = object.find(key);
     if (found == object.end() || !found->is_string()) return std::nullopt;
     return found->get<std::string>();
-}
-
-std::optional<nlohmann::json> parseObject(const std::string& body) {
-    const auto json = nlohmann::json::parse(body, nullptr, false);
-    if (json.is_discarded() || !json.is_object()) return std::nullopt;
-    return json;
 }
 
 }  // namespace
@@ -125,7 +120,7 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
         const auto request = tokenRequest("password", {{"email", email}, {"password", password}});
         if (!http::isPermittedURL(request.url)) throw http::TransportError("plain HTTP is for the loopback host only");
         const auto response = transport_->send(request);
-        const auto reply = parseObject(response.body);
+        const auto reply = json_fields::parseObject(response.body);
         if (!reply) {
             failure = "Invalid response.";
         } else if (response.statusCode != 200) {
@@ -219,7 +214,7 @@ std::optional<std::string> AuthService::performRefresh() {
     } catch (const http::TransportError&) {
         return KeychainStore::read(kAccessTokenKey);  // offline: the session stays as it is
     }
-    const auto reply = parseObject(response.body);
+    const auto reply = json_fields::parseObject(response.body);
     const auto access = reply ? textMember(*reply, "access_token") : std::nullopt;
     const auto refresh = reply ? textMember(*reply, "refresh_token") : std::nullopt;
     std::lock_guard lock(sessionMutex_);
@@ -267,7 +262,7 @@ std::optional<nlohmann::json> AuthService::decodeJWTPayload(const std::string& t
     while (payload.size() % 4 != 0) payload.push_back('=');
     const auto decoded = base64Decode(payload);
     if (!decoded) return std::nullopt;
-    return parseObject(*decoded);
+    return json_fields::parseObject(*decoded);
 }
 
 std::optional<std::string> AuthService::emailFromJWT(const std::string& token) {

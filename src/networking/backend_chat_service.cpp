@@ -31,13 +31,6 @@ std::string joined(const std::vector<std::string>& pieces, std::size_t begin, st
     return out;
 }
 
-std::string trimmingSpacesAndTabs(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return "";
-    const auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
-
 }  // namespace
 
 BackendChatService::OpenAIClientError::OpenAIClientError(Kind kind, std::string payload, const std::string& description)
@@ -175,7 +168,7 @@ std::string BackendChatService::cleanTitle(const std::string& title) {
     while (end > begin && isTrailingPunctuation(pieces[end - 1])) --end;
     const std::string cleaned = text::trimmingWhitespaceAndNewlines(joined(pieces, begin, end));
     if (text::graphemeCount(cleaned) <= 60) return cleaned;
-    return trimmingSpacesAndTabs(text::graphemePrefix(cleaned, 60));
+    return std::string(text::trimSpacesAndTabs(text::graphemePrefix(cleaned, 60)));
 }
 
 }  // namespace corvane::networking

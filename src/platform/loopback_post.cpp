@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <charconv>
 #include <cstring>
 
 namespace corvane::platform {
@@ -92,7 +92,8 @@ LoopbackPostResult postToLoopback(std::uint16_t port, std::string_view path, std
         return result;
     }
     result.delivered = true;
-    result.statusCode = std::atoi(answer.substr(9, 3).c_str());
+    // The digits after "HTTP/1.x "; without any the status stays 0.
+    std::from_chars(answer.data() + 9, answer.data() + 12, result.statusCode);
     if (const auto head = answer.find("\r\n\r\n"); head != std::string::npos) result.body = answer.substr(head + 4);
     return result;
 }

@@ -59,12 +59,8 @@ Result ControlsViewFallback::writeSlider(const AXElement& main, const std::optio
     std::optional<std::int64_t> target;
     if (parsed)
         target = checkedInteger(parsed->value, INT64_MIN / 4, INT64_MAX / 4);
-    else {
-        static const Regex integer("^[-+]?\\d+$");
-        if (integer.matches(value))
-            if (const auto whole = ax_read::parseDecimal(value))
-                target = checkedInteger(*whole, INT64_MIN / 4, INT64_MAX / 4);
-    }
+    else if (const auto whole = readInteger(value); whole && *whole >= INT64_MIN / 4 && *whole <= INT64_MAX / 4)
+        target = whole;
     if (!target) return {false, "Invalid value '" + value + "' for " + label, before};
     return writeSliderRaw(main, label, *target, before);
 }
@@ -222,8 +218,8 @@ std::optional<ControlsViewFallback::ParsedValue> ControlsViewFallback::parseValu
     static const Regex pattern("(-?\\d+\\.?\\d*)\\s*([a-zA-Z%]+|:1)?");
     const auto match = pattern.firstMatch(s);
     if (!match || !match->groups[1]) return std::nullopt;
-    const auto number = ax_read::parseDecimal(*match->groups[1]);
-    if (!number) return std::nullopt;
+    const auto number = readNumber(*match->groups[1]);
+    if (!number || !std::isfinite(*number)) return std::nullopt;
     return ParsedValue{*number, match->groups[2].value_or("")};
 }
 

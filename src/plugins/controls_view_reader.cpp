@@ -147,13 +147,13 @@ std::string ControlsViewFallback::parameterLabelFromHelp(const std::string& help
     std::string s = help;
     replaceAll(s, "\u00A0", " ");
     if (auto stop = s.find('.'); stop != std::string::npos) s.resize(stop);
-    s = ax_read::trimmedBlanks(s);
+    s = std::string(text::trimSpacesAndTabs(s));
     if (!s.empty() && s.back() == ')') {
         if (auto open = s.rfind('('); open != std::string::npos) {
             const std::string inside = s.substr(open + 1, s.size() - open - 2);
             // A remark of several words goes; a short single word such as "(L)" is part of the name.
             if (inside.find(' ') != std::string::npos || text::graphemeCount(inside) >= 11)
-                s = ax_read::trimmedBlanks(s.substr(0, open));
+                s = std::string(text::trimSpacesAndTabs(s.substr(0, open)));
         }
     }
     const std::string lower = text::lowercased(s);
@@ -172,7 +172,7 @@ std::string ControlsViewFallback::parameterLabelFromHelp(const std::string& help
     for (const char* suffix : suffixes)
         if (lower.ends_with(suffix)) {
             const std::size_t drop = std::string(suffix).size();
-            return ax_read::trimmedBlanks(s.substr(0, s.size() >= drop ? s.size() - drop : 0));
+            return std::string(text::trimSpacesAndTabs(s.substr(0, s.size() >= drop ? s.size() - drop : 0)));
         }
     return s;
 }

@@ -34,7 +34,7 @@ Result ControlsViewFallback::write(const std::string& parameterName, const std::
     // A name the reader reports ("Gain [2]", "Drive [2]" for a check box after a slider "Drive")
     // addresses exactly the control it was read from.
     for (const auto& c : labelledControls(window)) {
-        if (!text::equalsIgnoringCase(c.label, ax_read::trimmedBlanks(parameterName))) continue;
+        if (!text::equalsIgnoringCase(c.label, text::trimSpacesAndTabs(parameterName))) continue;
         switch (c.type) {
             case ParameterType::continuous: return writeSlider(c.element, c.readout, parameterName, value);
             case ParameterType::toggle: return writeCheckbox(c.element, parameterName, value);
@@ -74,12 +74,9 @@ std::pair<std::string, std::optional<std::int64_t>> ControlsViewFallback::parseL
     static const Regex pattern("^(.*?)\\s*\\[(\\d+)\\]\\s*$");
     const auto match = pattern.firstMatch(name);
     if (!match || !match->groups[1] || !match->groups[2]) return {name, std::nullopt};
-    const std::string& digits = *match->groups[2];
-    std::int64_t n = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9' || n > (INT64_MAX - 9) / 10) return {name, std::nullopt};
-        n = n * 10 + (c - '0');
-    }
+    // \d also matches digits of other scripts, which readInteger refuses.
+    const auto n = readInteger(*match->groups[2]);
+    if (!n) return {name, std::nullopt};
     const std::string base = *match->groups[1];
     const auto first = base.find_first_not_of(' ');
     return {first == std::string::npos ? "" : base.substr(first, base.find_last_not_of(' ') - first + 1), n};
@@ -156,7 +153,7 @@ Result ControlsViewFallback::writeCheckbox(const AXElement& checkbox, const std:
     const std::string wanted = *want ? "on" : "off";
     if (*want == on) return {true, label + " already " + wanted, before};
     if (checkbox.performAction(ax::kPress) != platform::AXError::success)
-        return {false, "AXPress failed for " + label, before};
+        return {false, pressFailedMessage(label), before};
     return {true, label + ": " + before + " \u2192 " + wanted, before};
 }
 
@@ -196,7 +193,7 @@ Result ControlsViewFallback::writePopup(const AXElement& popup, const std::strin
 Result ControlsViewFallback::writeButton(const AXElement& button, const std::string& label) {
     const auto code = button.performAction(ax::kPress);
     if (code != platform::AXError::success)
-        return {false, "AXPress failed for " + label + " (error " + std::to_string(platform::code(code)) + ")",
+        return {false, pressFailedMessage(label) + " (error " + std::to_string(platform::code(code)) + ")",
                 std::nullopt};
     return {true, "Pressed " + label, std::nullopt};
 }

@@ -30,7 +30,7 @@ ParameterReading readSlider(const ParameterDef& def, const platform::AXElement& 
     if (!number) return {};
     ParameterReading r;
     r.raw = std::to_string(*number);
-    const std::string described = ax_read::trimmedBlanks(textOf(control, ax::kValueDescription));
+    const std::string described(text::trimSpacesAndTabs(textOf(control, ax::kValueDescription)));
     if (!described.empty())
         r.display = described;
     else if (auto shown = MappedPluginReader::rawToDisplay(*number, def))

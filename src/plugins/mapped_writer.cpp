@@ -51,7 +51,7 @@ bool rangeComplete(const ParameterDef& def) {
 // The value the control shows now, in the parameter's unit: its value description, else its raw
 // value through the map's curve.
 std::optional<double> shownValue(const ParameterDef& def, const platform::AXElement& el) {
-    const std::string described = ax_read::trimmedBlanks(textOf(el, ax::kValueDescription));
+    const std::string described(text::trimSpacesAndTabs(textOf(el, ax::kValueDescription)));
     if (!described.empty()) return MappedPluginWriter::parseLeadingNumber(described, def.unit);
     if (auto raw = wholeNumber(el)) return rawToDisplay(*raw, def);
     return std::nullopt;
@@ -102,7 +102,7 @@ Result MappedPluginWriter::write(const ParameterDef& def, const std::string& val
             const auto el = control(def, window);
             if (!el) return controlMissing(def, map, before);
             if (el->performAction(ax::kPress) != platform::AXError::success)
-                return {false, "AXPress failed for " + def.label, before};
+                return {false, pressFailedMessage(def.label), before};
             return {true, "Pressed " + def.label, before};
         }
         case ParameterType::text: return {false, "Cannot write read-only text parameter " + def.label, before};
@@ -139,7 +139,7 @@ Result MappedPluginWriter::writeContinuous(const ParameterDef& def, const std::s
     writeAndConverge(*el, std::clamp(*raw, lo, hi));
 
     for (int pass = 0; pass < 5; ++pass) {
-        const std::string described = ax_read::trimmedBlanks(textOf(*el, ax::kValueDescription));
+        const std::string described(text::trimSpacesAndTabs(textOf(*el, ax::kValueDescription)));
         if (described.empty()) break;
         const auto shown = parseLeadingNumber(described, def.unit);
         if (!shown || std::fabs(*target - *shown) <= tolerance) break;
@@ -185,7 +185,7 @@ Result MappedPluginWriter::writeToggle(const ParameterDef& def, const std::strin
                 before};
     const auto code = el->performAction(ax::kPress);
     if (code != platform::AXError::success)
-        return {false, "AXPress failed for " + def.label + " (AX error " + std::to_string(platform::code(code)) + ")",
+        return {false, pressFailedMessage(def.label) + " (AX error " + std::to_string(platform::code(code)) + ")",
                 before};
     platform::pause(pacing::kTogglePressSettles);
     if (const auto now = toggleState(def, window); now && *now != *want)
@@ -223,7 +223,7 @@ Result MappedPluginWriter::writeSelector(const ParameterDef& def, const std::str
     const auto button = AXLocator::find(*chosen->editorAX, window, search_depth::kPluginWindow);
     if (!button) return controlMissing(def, map, before);
     if (button->performAction(ax::kPress) != platform::AXError::success)
-        return {false, "AXPress failed for " + def.label + kArrow + chosen->label, before};
+        return {false, pressFailedMessage(def.label) + kArrow + chosen->label, before};
     return {true, success, before};
 }
 
@@ -251,9 +251,9 @@ std::optional<double> MappedPluginWriter::parseLeadingNumber(const std::string& 
     static const Regex leading("^\\s*([-+]?\\d+(?:\\.\\d+)?)");
     const auto match = leading.firstMatch(input);
     if (!match || !match->groups[1]) return std::nullopt;
-    const auto number = ax_read::parseDecimal(*match->groups[1]);
-    if (!number) return std::nullopt;
-    const std::string suffix = text::lowercased(ax_read::trimmedBlanks(std::string_view(input).substr(match->end)));
+    const auto number = readNumber(*match->groups[1]);
+    if (!number || !std::isfinite(*number)) return std::nullopt;
+    const std::string suffix = text::lowercased(text::trimSpacesAndTabs(std::string_view(input).substr(match->end)));
     return valueInParameterUnit(*number, suffix, unit);
 }
 

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "logic/outcome.h"
 
@@ -13,5 +14,8 @@ struct ParameterWriteResult : Outcome {
     std::optional<std::string> beforeDisplay;
     friend bool operator==(const ParameterWriteResult&, const ParameterWriteResult&) = default;
 };
+
+// The message of a write whose press the control refused, for the writers to extend.
+inline std::string pressFailedMessage(std::string_view control) { return "AXPress failed for " + std::string(control); }
 
 }  // namespace corvane

@@ -12,7 +12,7 @@
 #include "plugins/controls_view_fallback.h"
 #include "plugins/mapped_reader.h"
 #include "plugins/mapped_writer.h"
-#include "support/regex.h"
+#include "support/numbers.h"
 #include "support/unicode.h"
 
 namespace corvane {
@@ -21,6 +21,8 @@ namespace ax = platform::ax;
 using ax_read::textOf;
 
 namespace {
+
+constexpr const char* kWindowLostInSwitch = "Plugin window missing after view switch";
 
 bool needsFilling(const ParameterEntry& e) {
     return e.def.type != ParameterType::momentary && e.def.type != ParameterType::text && !e.currentDisplay;
@@ -39,10 +41,11 @@ bool compatible(ParameterType wanted, ParameterType control) {
     return false;
 }
 
-std::optional<std::int64_t> decimalInteger(const std::string& s) {
-    static const Regex integer("^[-+]?[0-9]{1,15}$");
-    if (!integer.matches(s)) return std::nullopt;
-    return std::stoll(s);
+// At most 15 digits, so the raw value stays exact as a double.
+std::optional<std::int64_t> decimalInteger(std::string_view s) {
+    const std::size_t sign = !s.empty() && (s.front() == '+' || s.front() == '-') ? 1 : 0;
+    if (s.size() - sign > 15) return std::nullopt;
+    return readInteger(s);
 }
 
 const ParameterOption* optionByIdOrLabel(const ParameterDef& def, const std::string& value) {
@@ -313,13 +316,13 @@ PluginInspector::WriteResult PluginInspector::writeParameter(const InsertSlot& s
         }
         if (auto refused = checkHardDependencies(*def, *map, opened->axApp, mainWindow)) return *refused;
         const auto window = switchAndReacquire(opened->axApp, mainWindow, PluginViewPreference::editor);
-        if (!window) return {false, "Plugin window missing after view switch", std::nullopt};
+        if (!window) return {false, kWindowLostInSwitch, std::nullopt};
         WriteResult result = MappedPluginWriter::write(*def, value, *window, *map);
         rememberWrittenValue(*def, value, result);
         return result;
     }
     const auto window = switchAndReacquire(opened->axApp, mainWindow, PluginViewPreference::controls);
-    if (!window) return {false, "Plugin window missing after view switch", std::nullopt};
+    if (!window) return {false, kWindowLostInSwitch, std::nullopt};
     return ControlsViewFallback::write(parameterName, value, *window, opened->axApp);
 }
 

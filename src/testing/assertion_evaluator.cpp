@@ -1,10 +1,6 @@
 #include "testing/assertion_evaluator.h"
 
-#include <locale.h>
-#include <clocale>
-#include <cstdlib>
-#include <limits>
-
+#include "support/numbers.h"
 #include "support/unicode.h"
 
 namespace corvane {
@@ -22,11 +18,6 @@ AssertionResult fail(std::string message) { return {false, std::move(message)}; 
 
 void removeAll(std::string& text, const std::string& piece) {
     for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at)) text.erase(at, piece.size());
-}
-
-locale_t cLocale() {
-    static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return locale;
 }
 
 const TrackSnapshot* lookup(const SnapshotMap& map, const std::string& track) {
@@ -90,37 +81,7 @@ std::optional<double> AssertionEvaluator::parseNumeric(const std::optional<std::
     std::string text = *input;
     removeAll(text, " dB");
     removeAll(text, "dB");
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return std::nullopt;
-    text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
-    // strtod would skip leading line breaks and stop at a NUL; both make the text no number.
-    const char lead = text.front();
-    if (lead == '\n' || lead == '\r' || lead == '\v' || lead == '\f') return std::nullopt;
-    char* end = nullptr;
-    const double value = strtod_l(text.c_str(), &end, cLocale());
-    if (end != text.c_str() + text.size()) return std::nullopt;
-    return value;
-}
-
-std::optional<std::int64_t> AssertionEvaluator::parseInteger(const std::string& text) {
-    std::size_t at = 0;
-    bool negative = false;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
-    if (at == text.size()) return std::nullopt;
-    // Accumulated negatively, so INT64_MIN fits.
-    std::int64_t value = 0;
-    for (; at < text.size(); ++at) {
-        const char c = text[at];
-        if (c < '0' || c > '9') return std::nullopt;
-        const int digit = c - '0';
-        if (value < (std::numeric_limits<std::int64_t>::min() + digit) / 10) return std::nullopt;
-        value = value * 10 - digit;
-    }
-    if (!negative) {
-        if (value == std::numeric_limits<std::int64_t>::min()) return std::nullopt;
-        value = -value;
-    }
-    return value;
+    return readNumber(text::trimSpacesAndTabs(text));
 }
 
 AssertionResult AssertionEvaluator::evaluateTrackAssertion(const TestAssertion& a, const SnapshotMap& before,
@@ -224,7 +185,7 @@ AssertionResult AssertionEvaluator::evaluateAgentAssertion(const TestAssertion& 
         return {found, std::string("response ") + (found ? "contains" : "missing") + " '" + *a.value + "'"};
     }
     if (op == "max_rounds") {
-        const auto limit = a.value ? parseInteger(*a.value) : std::nullopt;
+        const auto limit = a.value ? readInteger(*a.value) : std::nullopt;
         if (!limit) return fail("max_rounds needs integer 'value'");
         if (!turnLog) return fail(std::string("max_rounds") + kNoToolLog);
         const std::int64_t rounds = turnLog->totalRounds;

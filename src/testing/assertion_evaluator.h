@@ -33,10 +33,8 @@ struct AssertionEvaluator {
     // The snapshot field of that name; absent for another name or no snapshot.
     static std::optional<std::string> fieldValue(const std::string& field, const TrackSnapshot* snapshot);
     static bool isSnapshotField(const std::string& field);
-    // A number in C syntax once every " dB", then "dB", is removed and spaces and tabs are trimmed.
+    // A number once every " dB", then "dB", is removed and spaces and tabs are trimmed.
     static std::optional<double> parseNumeric(const std::optional<std::string>& text);
-    // The whole text as an optional sign and decimal digits, within 64 bits.
-    static std::optional<std::int64_t> parseInteger(const std::string& text);
 };
 
 }  // namespace corvane

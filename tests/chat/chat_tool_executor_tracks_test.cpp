@@ -1,4 +1,8 @@
+#include <fmt/format.h>
 #include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
 
 #include "chat/chat_tool_executor.h"
 #include "chat/tool_executor_fixture.h"
@@ -97,6 +101,30 @@ TEST_F(ChatToolExecutorTracks, ADeltaOnASilentSendIsRefusedButATargetWorks) {
     auto answer = oneJSON("set_send_level", args + R"("target_db":-6})");
     EXPECT_DOUBLE_EQ(sendDb("Snare"), -6.0);
     EXPECT_EQ(answer["beforeDb"], nullptr);
+}
+
+// The window sets the process locale from the user's environment; with a decimal comma there,
+// "-6.5" must still be minus six and a half, not -6 or no number at all.
+TEST_F(ChatToolExecutorTracks, LevelArgumentsReadTheSameUnderADecimalCommaLocale) {
+    struct RestoreLocale {
+        std::string previous = std::setlocale(LC_ALL, nullptr);
+        ~RestoreLocale() { std::setlocale(LC_ALL, previous.c_str()); }
+    } restore;
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+        GTEST_SKIP() << "de_DE.UTF-8 is not generated (scripts/setup generates it)";
+
+    const double kickBefore = world().level(world().project().track("Kick")->strip.volume);
+    auto answer = oneJSON("set_track_volume", R"({"tracks":[{"track_name":"Kick","value":"-6.5 dB"}]})");
+    const double kickAfter = world().level(world().project().track("Kick")->strip.volume);
+    EXPECT_NEAR(kickAfter, -6.5, 0.3);
+    EXPECT_EQ(answer,
+              (json{{"status", "ok"},
+                    {"message", fmt::format("Kick volume: {:+.1f} dB \u2192 {:+.1f} dB.", kickBefore, kickAfter)}}));
+
+    answer = oneJSON("set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","target_db":"-12.5"})");
+    EXPECT_DOUBLE_EQ(sendDb("Kick"), -12.5);
+    EXPECT_EQ(answer["status"], "ok");
+    EXPECT_EQ(answer["afterDb"], -12.5);
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ TEST(AssertionEvaluatorTest, ParseNumericReadsDecibelTextsOnly) {
     };
     const std::vector<Case> cases{
         {"-6.0 dB", -6.0}, {"-6.0dB", -6.0}, {" -6.0 dB ", -6.0}, {"\t+3", 3.0},      {"1e2", 100.0},
-        {"0x10", 16.0},    {"12 %", {}},     {"L20", {}},         {"-6 DB", {}},      {"", {}},
+        {"0x10", {}},      {"12 %", {}},     {"L20", {}},         {"-6 DB", {}},      {"", {}},
         {" dB", {}},       {"\n3", {}},      {"3\n", {}},         {std::nullopt, {}}, {"3 d B", {}},
     };
     for (const auto& c : cases) EXPECT_EQ(Eval::parseNumeric(c.text), c.number) << c.text.value_or("(absent)");
@@ -189,9 +189,6 @@ TEST(AssertionEvaluatorTest, ToolAndAgentAssertionsReadTheTurn) {
     log.toolCalls.clear();
     EXPECT_EQ(Eval::evaluateToolAssertion({"tool", {}, {}, "all_succeeded", {}, {}, {}}, log),
               (AssertionResult{true, "all 0 tool calls succeeded"}));
-    EXPECT_EQ(Eval::parseInteger("-9223372036854775808"), INT64_MIN);
-    EXPECT_EQ(Eval::parseInteger("9223372036854775808"), std::nullopt);
-    EXPECT_EQ(Eval::parseInteger("-"), std::nullopt);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The Accessibility subtrees of plug-in windows and of the open menu.
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <string>
 
@@ -188,7 +189,8 @@ void menuLevel(Engine& e, int parent, const std::vector<MenuItem>& items, const 
 
 void buildPluginWindow(Engine& e, int win, const ScreenWindow& w, const std::string& baseSig) {
     Tree& t = e.tree;
-    const int uid = std::stoi(w.logicKey.substr(w.logicKey.find(':') + 1));
+    int uid = -1;  // "plugin:<uid>"
+    std::from_chars(w.logicKey.data() + w.logicKey.find(':') + 1, w.logicKey.data() + w.logicKey.size(), uid);
     Track* owner = nullptr;
     const InsertSlot* slot = e.slotByUid(uid, &owner);
     t[win].subrole = "AXFloatingWindow";

@@ -1,7 +1,10 @@
 #include "platform/standin/faults.h"
 
 #include <algorithm>
+#include <charconv>
+#include <optional>
 #include <stdexcept>
+#include <string_view>
 
 namespace corvane::standin {
 
@@ -87,6 +90,19 @@ ExtraWindow extraWindow(const nlohmann::json& v) {
     return w;
 }
 
+// The number after a knob's word ("delayed 0.5", "afterReads 2"), blanks before it and spaces
+// after. Read with from_chars: the process locale must not decide what a scenario means.
+template <class Number>
+std::optional<Number> trailingNumber(std::string_view text) {
+    text.remove_prefix(std::min(text.find_first_not_of(" \t"), text.size()));
+    if (text.size() > 1 && text[0] == '+' && text[1] != '-') text.remove_prefix(1);
+    Number value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || text.substr(end - text.data()).find_first_not_of(' ') != std::string_view::npos)
+        return std::nullopt;
+    return value;
+}
+
 }  // namespace
 
 Activation parseActivation(const nlohmann::json& v) {
@@ -109,14 +125,9 @@ Activation parseActivation(const nlohmann::json& v) {
     }
     if (s.rfind("delayed", 0) == 0) {
         a.mode = Activation::Mode::delayed;
-        try {
-            std::size_t used = 0;
-            std::string rest = s.substr(7);
-            a.delay = std::stod(rest, &used);
-            if (rest.find_first_not_of(' ', used) != std::string::npos) bad("activation", v);
-        } catch (const std::logic_error&) {
-            bad("activation", v);
-        }
+        auto delay = trailingNumber<double>(std::string_view(s).substr(7));
+        if (!delay) bad("activation", v);
+        a.delay = *delay;
         return a;
     }
     bad("activation", v);
@@ -148,11 +159,9 @@ StaleAfter parseStaleAfter(const nlohmann::json& v) {
     }
     if (t.rfind("afterReads", 0) == 0) {
         s.mode = StaleAfter::Mode::afterReads;
-        try {
-            s.reads = std::stoi(t.substr(10));
-        } catch (const std::logic_error&) {
-            bad("staleAfter", v);
-        }
+        auto reads = trailingNumber<int>(std::string_view(t).substr(10));
+        if (!reads) bad("staleAfter", v);
+        s.reads = *reads;
         return s;
     }
     bad("staleAfter", v);

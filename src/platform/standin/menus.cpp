@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <stdexcept>
+#include <charconv>
 
 #include "platform/standin/engine.h"
 #include "platform/standin/plugin_parameters.h"
@@ -37,11 +37,10 @@ std::vector<int> parsePath(const std::string& text) {
     while (start < text.size()) {
         std::size_t end = text.find('.', start);
         if (end == std::string::npos) end = text.size();
-        try {
-            path.push_back(std::stoi(text.substr(start, end - start)));
-        } catch (const std::logic_error&) {
-            return {};
-        }
+        int index = 0;
+        const auto [stop, error] = std::from_chars(text.data() + start, text.data() + end, index);
+        if (error != std::errc{} || stop != text.data() + end) return {};
+        path.push_back(index);
         start = end + 1;
     }
     return path;

@@ -1,6 +1,7 @@
 #include "platform/standin/model.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <string>
 
@@ -118,11 +119,10 @@ int Project::trackFedBy(std::string_view destination) const {
         return -1;
     }
     if (destination.rfind("Bus ", 0) == 0) {
-        try {
-            return auxForBus(std::stoi(std::string(destination.substr(4))));
-        } catch (...) {
-            return -1;
-        }
+        int bus = 0;
+        const auto [end, error] = std::from_chars(destination.data() + 4, destination.data() + destination.size(), bus);
+        if (error != std::errc{} || end != destination.data() + destination.size()) return -1;
+        return auxForBus(bus);
     }
     return -1;
 }

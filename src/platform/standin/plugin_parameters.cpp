@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 
 #include <fmt/format.h>
@@ -281,9 +282,11 @@ void chooseParameterOption(Engine& e, const OpenMenu& menu, const MenuItem& chos
     const PluginDefinition* def = e.project.plugin(slot->plugin);
     auto p = def ? paramSpec(*def, chosen.action.substr(0, hash)) : std::nullopt;
     if (!p) return;
-    const std::string index = chosen.action.substr(hash + 1);
+    const std::string_view index = std::string_view(chosen.action).substr(hash + 1);
+    int option = 0;
     if (index.empty() || index.find_first_not_of("0123456789") != std::string::npos || index.size() > 6) return;
-    setRaw(e, *slot, *p, std::stod(index));
+    std::from_chars(index.data(), index.data() + index.size(), option);
+    setRaw(e, *slot, *p, double(option));
 }
 
 std::optional<ProbePaint> probePaint(Engine& e, const Node& node) {

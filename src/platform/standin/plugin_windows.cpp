@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 
 #include "platform/standin/engine.h"
@@ -133,8 +134,11 @@ void Engine::syncPluginWindows() {
     }
     for (int uid : gone) closePluginWindow(uid);
     for (ScreenWindow& w : windows)
-        if (w.logicKey.rfind(kPluginKeyPrefix, 0) == 0)
-            w.title = pluginWindowTitle(std::stoi(w.logicKey.substr(kPluginKeyPrefix.size())));
+        if (w.logicKey.rfind(kPluginKeyPrefix, 0) == 0) {
+            int uid = -1;
+            std::from_chars(w.logicKey.data() + kPluginKeyPrefix.size(), w.logicKey.data() + w.logicKey.size(), uid);
+            w.title = pluginWindowTitle(uid);
+        }
     applyWindowKnobs();
 }
 
