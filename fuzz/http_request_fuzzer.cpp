@@ -17,6 +17,7 @@
 #include "http/http_message.h"
 #include "http/json_answers.h"
 #include "http/loopback_guard.h"
+#include "support/unicode.h"
 
 using namespace corvane::http;
 
@@ -30,7 +31,7 @@ bool isFinal(ParseStatus s) { return s != ParseStatus::incomplete; }
 
 void checkRequest(const HTTPRequest& request, const RequestLimits& limits) {
     require(static_cast<std::int64_t>(request.body.size()) <= limits.maxBodyBytes);
-    require(isValidUTF8(request.method) && isValidUTF8(request.path));
+    require(text::isValidUTF8(request.method) && text::isValidUTF8(request.path));
     const std::string route = request.routePath();
     require(request.path.compare(0, route.size(), route) == 0);
     require(route.find('?') == std::string::npos);
@@ -49,7 +50,7 @@ void checkRequest(const HTTPRequest& request, const RequestLimits& limits) {
     const auto json =
         jsonDictAnswer({{"path", request.path}, {"body", request.body}, {"host", request.host.value_or("")}});
     require(json.body == "{}" || nlohmann::json::accept(json.body));
-    require(json.body != "{}" || !isValidUTF8(request.body) || !isValidUTF8(request.host.value_or("")));
+    require(json.body != "{}" || !text::isValidUTF8(request.body) || !text::isValidUTF8(request.host.value_or("")));
 }
 
 }  // namespace

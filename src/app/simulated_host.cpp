@@ -1,14 +1,13 @@
 #include "app/simulated_host.h"
 
-#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "platform/standin/world.h"
+#include "support/numbers.h"
 
 namespace corvane::app {
 
@@ -41,11 +40,9 @@ std::string SimulatedHost::scenarioPathFromEnvironment() {
 std::optional<std::uint16_t> SimulatedHost::portFromEnvironment() {
     const char* text = std::getenv("CORVANE_PORT");
     if (!text || !*text) return CompanionController::kServerPort;
-    std::uint32_t port = 0;
-    const char* end = text + std::strlen(text);
-    auto [stop, error] = std::from_chars(text, end, port);
-    if (error != std::errc() || stop != end || port == 0 || port > 65535) return std::nullopt;
-    return static_cast<std::uint16_t>(port);
+    const auto port = readInteger(text);
+    if (!port || *port < 1 || *port > 65535) return std::nullopt;
+    return static_cast<std::uint16_t>(*port);
 }
 
 SimulatedHost::SimulatedHost(const Options& options) {

@@ -8,6 +8,7 @@
 #include "app/json_answers.h"
 #include "support/json_fields.h"
 #include "support/json_writer.h"
+#include "support/unicode.h"
 #include "testing/test_records.h"
 
 namespace corvane::app {
@@ -53,10 +54,9 @@ std::vector<std::string> trackNames(const std::string& list) {
     std::size_t from = 0;
     for (;;) {
         const auto comma = list.find(',', from);
-        std::string piece = list.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
-        const auto first = piece.find_first_not_of(" \t");
-        piece = first == std::string::npos ? "" : piece.substr(first, piece.find_last_not_of(" \t") - first + 1);
-        names.push_back(std::move(piece));
+        const std::string_view piece =
+            std::string_view(list).substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        names.emplace_back(text::trimSpacesAndTabs(piece));
         if (comma == std::string::npos) return names;
         from = comma + 1;
     }

@@ -4,7 +4,6 @@
 
 #include <signal.h>
 
-#include <charconv>
 #include <cstdlib>
 #include <iostream>
 #include <stdexcept>
@@ -13,6 +12,7 @@
 #include "backend/backend_service.h"
 #include "http/http_server.h"
 #include "support/app_paths.h"
+#include "support/numbers.h"
 
 using namespace corvane;
 
@@ -95,9 +95,9 @@ int main(int argc, char** argv) {
         if (first == "add-user") return argc == 3 ? addUser(argv[2]) : usage();
         std::uint16_t port = backend::BackendOptions::kDefaultPort;
         if (first == "--port" && argc == 3) {
-            const std::string text = argv[2];
-            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
-            if (error != std::errc() || end != text.data() + text.size()) return usage();
+            const auto chosen = readInteger(argv[2]);
+            if (!chosen || *chosen < 0 || *chosen > 65535) return usage();
+            port = static_cast<std::uint16_t>(*chosen);
         } else if (argc != 1) {
             return usage();
         }

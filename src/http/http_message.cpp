@@ -52,7 +52,7 @@ struct ParsedHead {
 // The request line and headers, over the bytes before CR LF CR LF; absent when they make no
 // request or one whose body cannot be delimited by Content-Length alone.
 std::optional<ParsedHead> parseHead(std::string_view head) {
-    if (!isValidUTF8(head)) return std::nullopt;
+    if (!text::isValidUTF8(head)) return std::nullopt;
 
     std::size_t lineEnd = head.find("\r\n");
     const std::string_view requestLine = head.substr(0, lineEnd);
@@ -308,47 +308,9 @@ std::optional<std::string> percentDecode(std::string_view text) {
         out.push_back(static_cast<char>(high * 16 + low));
         i += 2;
     }
-    if (!isValidUTF8(out)) return std::nullopt;
+    if (!text::isValidUTF8(out)) return std::nullopt;
     return out;
 }
 
-bool isValidUTF8(std::string_view bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c == 0xE0) {
-            length = 3, low = 0xA0;
-        } else if (c == 0xED) {
-            length = 3, high = 0x9F;  // no surrogates
-        } else if (c >= 0xE1 && c <= 0xEF) {
-            length = 3;
-        } else if (c == 0xF0) {
-            length = 4, low = 0x90;
-        } else if (c >= 0xF1 && c <= 0xF3) {
-            length = 4;
-        } else if (c == 0xF4) {
-            length = 4, high = 0x8F;  // nothing past U+10FFFF
-        } else {
-            return false;
-        }
-        if (n - i < length) return false;
-        if (p[i + 1] < low || p[i + 1] > high) return false;
-        for (std::size_t k = 2; k < length; ++k) {
-            if (p[i + k] < 0x80 || p[i + k] > 0xBF) return false;
-        }
-        i += length;
-    }
-    return true;
-}
 
 }  // namespace corvane::http

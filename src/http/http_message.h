@@ -125,7 +125,5 @@ private:
 // Percent-decoding as used by queryParams: absent when a "%" is not followed by two hex digits or
 // the decoded bytes are not UTF-8. "+" stays "+".
 std::optional<std::string> percentDecode(std::string_view text);
-// Strict UTF-8 (no overlongs, surrogates or code points past U+10FFFF).
-bool isValidUTF8(std::string_view bytes);
 
 }  // namespace corvane::http

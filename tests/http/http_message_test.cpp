@@ -290,28 +290,6 @@ TEST(HTTPMessage, QueryPercentDecode) {
     EXPECT_FALSE(percentDecode("%ED%A0%80").has_value());  // a surrogate
 }
 
-TEST(HTTPMessage, UTF8AgreesWithTheSupportValidator) {
-    const std::vector<std::string> samples = {"",
-                                              "plain",
-                                              "\xc3\xa9",
-                                              "\xe2\x82\xac",
-                                              "\xf0\x9f\x8e\xb5",
-                                              "\xc0\x80",
-                                              "\xc1\xbf",
-                                              "\xe0\x80\x80",
-                                              "\xed\xa0\x80",
-                                              "\xed\x9f\xbf",
-                                              "\xf4\x8f\xbf\xbf",
-                                              "\xf4\x90\x80\x80",
-                                              "\xf5\x80\x80\x80",
-                                              "\x80",
-                                              "\xc3",
-                                              "\xe2\x82",
-                                              "a\xffz",
-                                              std::string("\0", 1)};
-    for (const auto& s : samples) EXPECT_EQ(isValidUTF8(s), text::isValidUTF8(s)) << s;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Answers
 

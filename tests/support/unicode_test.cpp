@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "support/unicode.h"
 
 namespace corvane {
@@ -19,6 +23,17 @@ TEST(Unicode, CaseTrimAndGraphemes) {
     EXPECT_EQ(text::graphemePrefix("e\u0301xyz", 2), "e\u0301x");
     EXPECT_EQ(text::toUTF16("e\u0301").size(), 2u);
     EXPECT_EQ(text::fromUTF16(text::toUTF16("“Kick”")), "“Kick”");
+}
+
+// Overlongs, surrogates, code points past U+10FFFF and cut sequences are not UTF-8.
+TEST(Unicode, ValidUTF8IsStrict) {
+    const std::vector<std::pair<std::string, bool>> samples = {
+        {"", true},          {"plain", true},           {"\xc3\xa9", true},         {"\xe2\x82\xac", true},
+        {"\xf0\x9f\x8e\xb5", true}, {"\xed\x9f\xbf", true},      {"\xf4\x8f\xbf\xbf", true},   {std::string("\0", 1), true},
+        {"\xc0\x80", false},  {"\xc1\xbf", false},        {"\xe0\x80\x80", false},    {"\xed\xa0\x80", false},
+        {"\xf4\x90\x80\x80", false}, {"\xf5\x80\x80\x80", false}, {"\x80", false},  {"\xc3", false},
+        {"\xe2\x82", false},  {"a\xffz", false}};
+    for (const auto& [bytes, valid] : samples) EXPECT_EQ(text::isValidUTF8(bytes), valid) << bytes;
 }
 
 }  // namespace
