@@ -39,7 +39,7 @@ template <Diagram D>
 class DiagramWidget final : public DiagramView {
 public:
     template <class... Args>
-        requires std::constructible_from<D, Args...>
+    requires std::constructible_from<D, Args...>
     explicit DiagramWidget(Args&&... inputs) : diagram_(std::forward<Args>(inputs)...) {}
 
     const D& diagram() const { return diagram_; }

@@ -73,8 +73,8 @@ TEST(LevelsCompareWidget, BarsFollowTheLevelAndSameNamedTracksGiveTwoRows) {
 TEST(OverlapCurveWidget, SharedAreaLiesWhereEveryCurveIsAboveTheBaseline) {
     // Width 600, height 160: plot from 24 to the baseline at 142. The second track has nothing
     // above the low mids, so near 2.5 kHz nothing is shared; near 60 Hz both are loud.
-    OverlapCurveWidget diagram(std::vector<OverlapTrack>{{"Bass", {0.3, 0.3, 0.3, 0.3, 0.3}}, {"Bass", {0.3, 0.3, 0, 0, 0}}},
-                               "1k-2k", 160);
+    OverlapCurveWidget diagram(
+        std::vector<OverlapTrack>{{"Bass", {0.3, 0.3, 0.3, 0.3, 0.3}}, {"Bass", {0.3, 0.3, 0, 0, 0}}}, "1k-2k", 160);
     const QImage image = render(diagram, 600);
     const double lowX = 600 * frequencyAxisPosition(60), highX = 600 * frequencyAxisPosition(2500);
     const QColor shared = at(image, lowX, 130);
