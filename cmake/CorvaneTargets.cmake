@@ -38,6 +38,15 @@ function(corvane_library name)
   target_link_libraries(${name} PUBLIC corvane_options ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
 endfunction()
 
+# What every test process runs with: the options of whichever sanitizer the build has (each
+# runtime reads only its own variable).
+set(CORVANE_TEST_ENVIRONMENT
+  "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0"
+  "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+if(CORVANE_TSAN)
+  list(APPEND CORVANE_TEST_ENVIRONMENT "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
+endif()
+
 # corvane_test(NAME sources... DEPS libs...): one GoogleTest executable per folder.
 function(corvane_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
@@ -46,6 +55,5 @@ function(corvane_test name)
   target_link_libraries(${name} PRIVATE corvane_options ${ARG_DEPS} corvane_test_support
     GTest::gtest GTest::gmock GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES ENVIRONMENT
-    "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${CORVANE_TEST_ENVIRONMENT}")
 endfunction()

@@ -1,7 +1,6 @@
 #include "widgets/analysis_diagrams.h"
 
 #include <type_traits>
-#include <utility>
 
 namespace corvane {
 
@@ -108,77 +107,40 @@ void paintBeforeAfter(DiagramPainter& painter, const BeforeAfterLayout& layout) 
     }
 }
 
-SpectrumCurveWidget::SpectrumCurveWidget(std::string trackName, std::vector<double> bands, double frameHeight,
-                                         std::vector<double> gridFreqs, QWidget* parent)
-    : DiagramView(parent),
-      trackName_(std::move(trackName)),
-      bands_(std::move(bands)),
-      frameHeight_(frameHeight),
-      gridFreqs_(std::move(gridFreqs)) {}
-
-void SpectrumCurveWidget::paint(DiagramPainter& painter, double width, double height) const {
-    paintSpectrumCurve(painter, layoutSpectrumCurve(trackName_, bands_, gridFreqs_, width, height), width, height);
+void SpectrumCurveDiagram::paint(DiagramPainter& painter, double width, double height) const {
+    paintSpectrumCurve(painter, layoutSpectrumCurve(trackName, bands, gridFreqs, width, height), width, height);
 }
 
-OverlapCurveWidget::OverlapCurveWidget(std::vector<OverlapTrack> tracks, std::string overlapRange, double frameHeight,
-                                       std::vector<double> gridFreqs, QWidget* parent)
-    : DiagramView(parent),
-      tracks_(std::move(tracks)),
-      overlapRange_(std::move(overlapRange)),
-      frameHeight_(frameHeight),
-      gridFreqs_(std::move(gridFreqs)) {}
-
-void OverlapCurveWidget::paint(DiagramPainter& painter, double width, double height) const {
-    paintOverlapCurve(painter, layoutOverlapCurve(tracks_, overlapRange_, gridFreqs_, width, height), width, height);
+void OverlapCurveDiagram::paint(DiagramPainter& painter, double width, double height) const {
+    paintOverlapCurve(painter, layoutOverlapCurve(tracks, overlapRange, gridFreqs, width, height), width, height);
 }
 
-LevelsMeterWidget::LevelsMeterWidget(std::vector<LevelsMeterTrack> tracks, std::optional<double> targetDb,
-                                     QWidget* parent)
-    : DiagramView(parent), tracks_(std::move(tracks)), targetDb_(targetDb) {}
-
-void LevelsMeterWidget::paint(DiagramPainter& painter, double width, double) const {
-    paintLevelsMeter(painter, layoutLevelsMeter(tracks_, targetDb_, width));
+void LevelsMeterDiagram::paint(DiagramPainter& painter, double width, double) const {
+    paintLevelsMeter(painter, layoutLevelsMeter(tracks, targetDb, width));
 }
 
-LevelsCompareWidget::LevelsCompareWidget(TrackAnalysisList tracks, QWidget* parent)
-    : DiagramView(parent), tracks_(std::move(tracks)) {}
-
-void LevelsCompareWidget::paint(DiagramPainter& painter, double width, double height) const {
-    paintLevelsCompare(painter, layoutLevelsCompare(tracks_, width, height));
+void LevelsCompareDiagram::paint(DiagramPainter& painter, double width, double height) const {
+    paintLevelsCompare(painter, layoutLevelsCompare(tracks, width, height));
 }
 
-StereoFieldWidget::StereoFieldWidget(TrackAnalysisList tracks, QWidget* parent)
-    : DiagramView(parent), tracks_(std::move(tracks)) {}
-
-void StereoFieldWidget::paint(DiagramPainter& painter, double width, double height) const {
-    paintStereoField(painter, layoutStereoField(tracks_, width, height));
+void StereoFieldDiagram::paint(DiagramPainter& painter, double width, double height) const {
+    paintStereoField(painter, layoutStereoField(tracks, width, height));
 }
 
-BeforeAfterWidget::BeforeAfterWidget(TrackAnalysisList before, TrackAnalysisList after, std::string metric,
-                                     QWidget* parent)
-    : DiagramView(parent), before_(std::move(before)), after_(std::move(after)), metric_(std::move(metric)) {}
-
-void BeforeAfterWidget::paint(DiagramPainter& painter, double width, double) const {
-    paintBeforeAfter(painter, layoutBeforeAfter(before_, after_, metric_, width));
+void BeforeAfterDiagram::paint(DiagramPainter& painter, double width, double) const {
+    paintBeforeAfter(painter, layoutBeforeAfter(before, after, metric, width));
 }
 
-DiagramChoiceWidget::DiagramChoiceWidget(DiagramChoice choice, bool withRouterPadding, QWidget* parent)
-    : DiagramView(parent),
-      choice_(std::move(choice)),
-      padding_(withRouterPadding ? VisualDiagramRouter::verticalPadding : 0) {}
-
-double DiagramChoiceWidget::heightFor(double) const { return choice_.height + 2 * padding_; }
-
-void DiagramChoiceWidget::paint(DiagramPainter& painter, double width, double) const {
-    painter.qt().translate(0, padding_);
-    const double h = choice_.height;
+void ChosenDiagram::paint(DiagramPainter& painter, double width, double) const {
+    painter.qt().translate(0, padding());
+    const double h = choice.height;
     using Kind = DiagramChoice::Kind;
-    switch (choice_.kind) {
-        case Kind::spectrumCurve: paintSpectrumCurve(painter, choice_.spectrumCurve(width), width, h); break;
-        case Kind::overlapCurve: paintOverlapCurve(painter, choice_.overlapCurve(width), width, h); break;
-        case Kind::stereoField: paintStereoField(painter, choice_.stereoField(width)); break;
-        case Kind::levelsCompare: paintLevelsCompare(painter, choice_.levelsCompare(width)); break;
-        case Kind::beforeAfter: paintBeforeAfter(painter, choice_.beforeAfter(width)); break;
+    switch (choice.kind) {
+        case Kind::spectrumCurve: paintSpectrumCurve(painter, choice.spectrumCurve(width), width, h); break;
+        case Kind::overlapCurve: paintOverlapCurve(painter, choice.overlapCurve(width), width, h); break;
+        case Kind::stereoField: paintStereoField(painter, choice.stereoField(width)); break;
+        case Kind::levelsCompare: paintLevelsCompare(painter, choice.levelsCompare(width)); break;
+        case Kind::beforeAfter: paintBeforeAfter(painter, choice.beforeAfter(width)); break;
     }
 }
 

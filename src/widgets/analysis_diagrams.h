@@ -22,103 +22,74 @@ void paintStereoField(DiagramPainter& painter, const StereoFieldLayout& layout);
 void paintBeforeAfter(DiagramPainter& painter, const BeforeAfterLayout& layout);
 
 // One track's frequency balance in a frame of the caller's height.
-class SpectrumCurveWidget : public DiagramView {
-public:
-    SpectrumCurveWidget(std::string trackName, std::vector<double> bands, double frameHeight,
-                        std::vector<double> gridFreqs = kSpectrumGridFreqs, QWidget* parent = nullptr);
-    double heightFor(double) const override { return frameHeight_; }
+struct SpectrumCurveDiagram {
+    std::string trackName;
+    std::vector<double> bands;
+    double frameHeight;
+    std::vector<double> gridFreqs = kSpectrumGridFreqs;
 
-protected:
-    void paint(DiagramPainter& painter, double width, double height) const override;
-
-private:
-    std::string trackName_;
-    std::vector<double> bands_;
-    double frameHeight_;
-    std::vector<double> gridFreqs_;
+    double heightFor(double, const QPaintDevice*) const { return frameHeight; }
+    void paint(DiagramPainter& painter, double width, double height) const;
 };
+using SpectrumCurveWidget = DiagramWidget<SpectrumCurveDiagram>;
 
-class OverlapCurveWidget : public DiagramView {
-public:
-    OverlapCurveWidget(std::vector<OverlapTrack> tracks, std::string overlapRange, double frameHeight,
-                       std::vector<double> gridFreqs = kOverlapGridFreqs, QWidget* parent = nullptr);
-    double heightFor(double) const override { return frameHeight_; }
+struct OverlapCurveDiagram {
+    std::vector<OverlapTrack> tracks;
+    std::string overlapRange;
+    double frameHeight;
+    std::vector<double> gridFreqs = kOverlapGridFreqs;
 
-protected:
-    void paint(DiagramPainter& painter, double width, double height) const override;
-
-private:
-    std::vector<OverlapTrack> tracks_;
-    std::string overlapRange_;
-    double frameHeight_;
-    std::vector<double> gridFreqs_;
+    double heightFor(double, const QPaintDevice*) const { return frameHeight; }
+    void paint(DiagramPainter& painter, double width, double height) const;
 };
+using OverlapCurveWidget = DiagramWidget<OverlapCurveDiagram>;
 
 // The meter is as high as its rows need.
-class LevelsMeterWidget : public DiagramView {
-public:
-    LevelsMeterWidget(std::vector<LevelsMeterTrack> tracks, std::optional<double> targetDb, QWidget* parent = nullptr);
-    double heightFor(double) const override { return levelsMeterHeight(tracks_.size()); }
+struct LevelsMeterDiagram {
+    std::vector<LevelsMeterTrack> tracks;
+    std::optional<double> targetDb;
 
-protected:
-    void paint(DiagramPainter& painter, double width, double height) const override;
-
-private:
-    std::vector<LevelsMeterTrack> tracks_;
-    std::optional<double> targetDb_;
+    double heightFor(double, const QPaintDevice*) const { return levelsMeterHeight(tracks.size()); }
+    void paint(DiagramPainter& painter, double width, double height) const;
 };
+using LevelsMeterWidget = DiagramWidget<LevelsMeterDiagram>;
 
-class LevelsCompareWidget : public DiagramView {
-public:
-    explicit LevelsCompareWidget(TrackAnalysisList tracks, QWidget* parent = nullptr);
-    double heightFor(double) const override { return levelsCompareFrameHeight(tracks_.size()); }
+struct LevelsCompareDiagram {
+    TrackAnalysisList tracks;
 
-protected:
-    void paint(DiagramPainter& painter, double width, double height) const override;
-
-private:
-    TrackAnalysisList tracks_;
+    double heightFor(double, const QPaintDevice*) const { return levelsCompareFrameHeight(tracks.size()); }
+    void paint(DiagramPainter& painter, double width, double height) const;
 };
+using LevelsCompareWidget = DiagramWidget<LevelsCompareDiagram>;
 
-class StereoFieldWidget : public DiagramView {
-public:
-    explicit StereoFieldWidget(TrackAnalysisList tracks, QWidget* parent = nullptr);
-    double heightFor(double) const override { return stereoFieldHeight(tracks_.size()); }
+struct StereoFieldDiagram {
+    TrackAnalysisList tracks;
 
-protected:
-    void paint(DiagramPainter& painter, double width, double height) const override;
-
-private:
-    TrackAnalysisList tracks_;
+    double heightFor(double, const QPaintDevice*) const { return stereoFieldHeight(tracks.size()); }
+    void paint(DiagramPainter& painter, double width, double height) const;
 };
+using StereoFieldWidget = DiagramWidget<StereoFieldDiagram>;
 
-class BeforeAfterWidget : public DiagramView {
-public:
-    BeforeAfterWidget(TrackAnalysisList before, TrackAnalysisList after, std::string metric, QWidget* parent = nullptr);
-    double heightFor(double) const override { return beforeAfterHeight(before_, after_, metric_); }
+struct BeforeAfterDiagram {
+    TrackAnalysisList before;
+    TrackAnalysisList after;
+    std::string metric;
 
-protected:
-    void paint(DiagramPainter& painter, double width, double height) const override;
-
-private:
-    TrackAnalysisList before_;
-    TrackAnalysisList after_;
-    std::string metric_;
+    double heightFor(double, const QPaintDevice*) const { return beforeAfterHeight(before, after, metric); }
+    void paint(DiagramPainter& painter, double width, double height) const;
 };
+using BeforeAfterWidget = DiagramWidget<BeforeAfterDiagram>;
 
 // The diagram the router or a "show_visual" result chose, in its frame height; with the
 // router's padding above and below when `withRouterPadding`.
-class DiagramChoiceWidget : public DiagramView {
-public:
-    explicit DiagramChoiceWidget(DiagramChoice choice, bool withRouterPadding = true, QWidget* parent = nullptr);
-    double heightFor(double) const override;
+struct ChosenDiagram {
+    DiagramChoice choice;
+    bool withRouterPadding = true;
 
-protected:
-    void paint(DiagramPainter& painter, double width, double height) const override;
-
-private:
-    DiagramChoice choice_;
-    double padding_;
+    double padding() const { return withRouterPadding ? VisualDiagramRouter::verticalPadding : 0; }
+    double heightFor(double, const QPaintDevice*) const { return choice.height + 2 * padding(); }
+    void paint(DiagramPainter& painter, double width, double height) const;
 };
+using DiagramChoiceWidget = DiagramWidget<ChosenDiagram>;
 
 }  // namespace corvane

@@ -2,6 +2,8 @@
 
 #include <QImage>
 #include <QWidget>
+#include <concepts>
+#include <utility>
 
 #include "widgets/diagram_painter.h"
 
@@ -22,6 +24,34 @@ public:
 protected:
     virtual void paint(DiagramPainter& painter, double width, double height) const = 0;
     void paintEvent(QPaintEvent* event) override;
+};
+
+// What a diagram states: its inputs as public fields, in the order its widget takes them, and
+// how high and how it draws at a width. Text measures on `device`, the widget.
+template <class D>
+concept Diagram = requires(const D& diagram, DiagramPainter& painter, const QPaintDevice* device) {
+    { diagram.heightFor(1.0, device) } -> std::convertible_to<double>;
+    diagram.paint(painter, 1.0, 1.0);
+};
+
+// The view of one diagram, built from the diagram's fields (trailing ones may keep their defaults).
+template <Diagram D>
+class DiagramWidget final : public DiagramView {
+public:
+    template <class... Args>
+    requires std::constructible_from<D, Args...>
+    explicit DiagramWidget(Args&&... inputs) : diagram_(std::forward<Args>(inputs)...) {}
+
+    const D& diagram() const { return diagram_; }
+    double heightFor(double width) const override { return diagram_.heightFor(width, this); }
+
+protected:
+    void paint(DiagramPainter& painter, double width, double height) const override {
+        diagram_.paint(painter, width, height);
+    }
+
+private:
+    D diagram_;
 };
 
 // `view` laid out at `width` (its height for that width) and drawn onto `background`, `scale`

@@ -4,6 +4,7 @@
 #include <QThread>
 #include <QTimer>
 #include <cmath>
+#include <future>
 #include <memory>
 
 namespace corvane {
@@ -13,8 +14,23 @@ QtMainQueue::QtMainQueue() : context_(new QObject) {}
 QtMainQueue::~QtMainQueue() { delete context_; }
 
 void QtMainQueue::async(std::function<void()> work) {
+    {
+        std::lock_guard lock(mutex_);
+        posted_.push_back(std::move(work));
+    }
     QMetaObject::invokeMethod(
-        context_, [work = std::move(work)] { work(); }, Qt::QueuedConnection);
+        context_, [this] { runNext(); }, Qt::QueuedConnection);
+}
+
+// Each event follows its own push, so the queue is never empty here.
+void QtMainQueue::runNext() {
+    std::function<void()> work;
+    {
+        std::lock_guard lock(mutex_);
+        work = std::move(posted_.front());
+        posted_.pop_front();
+    }
+    work();
 }
 
 void QtMainQueue::sync(const std::function<void()>& work) {
@@ -22,8 +38,14 @@ void QtMainQueue::sync(const std::function<void()>& work) {
         work();
         return;
     }
-    QMetaObject::invokeMethod(
-        context_, [&work] { work(); }, Qt::BlockingQueuedConnection);
+    // Ready once the work has run, or once the queue is gone with it unrun (a broken promise).
+    auto ran = std::make_shared<std::promise<void>>();
+    std::future<void> done = ran->get_future();
+    async([&work, ran = std::move(ran)] {
+        work();
+        ran->set_value();
+    });
+    done.wait();
 }
 
 bool QtMainQueue::isMainThread() const { return QThread::currentThread() == context_->thread(); }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QObject>
+#include <deque>
 #include <functional>
+#include <mutex>
 
 #include "platform/main_queue.h"
 #include "platform/main_timers.h"
@@ -25,7 +27,13 @@ public:
     Handle schedule(std::chrono::duration<double> interval, bool repeats, std::function<void()> work) override;
 
 private:
+    void runNext();
+
     QObject* context_;  // lives on the UI thread; posted work dies with it
+    // The work itself crosses threads here rather than inside Qt's event, whose locks the race
+    // detector cannot see (Qt is not built with it); Qt's event only says when to run it.
+    std::mutex mutex_;
+    std::deque<std::function<void()>> posted_;  // guarded by mutex_
 };
 
 }  // namespace corvane

@@ -51,12 +51,8 @@ constexpr double kChevronWidth = 4;
 constexpr Font kNumberFont{10, FontWeight::medium, true};
 constexpr Font kNameFont{11};
 constexpr Font kBadgeFont{9};
-}  // namespace
 
-KnobRowWidget::KnobRowWidget(std::vector<KnobParam> params, QWidget* parent)
-    : DiagramView(parent), params_(std::move(params)) {}
-
-double KnobRowWidget::rowHeight(const std::vector<KnobParam>& params, double width, const QPaintDevice* device) {
+double knobRowHeight(const std::vector<KnobParam>& params, double width, const QPaintDevice* device) {
     double height = 0;
     for (const auto& tile : layoutKnobRow(params, width)) {
         const double w = tile.rect.width;
@@ -66,8 +62,8 @@ double KnobRowWidget::rowHeight(const std::vector<KnobParam>& params, double wid
     return height;
 }
 
-void KnobRowWidget::paintRow(DiagramPainter& painter, const std::vector<KnobParam>& params, double width, double top) {
-    const double row = rowHeight(params, width, painter.device());
+void paintKnobRow(DiagramPainter& painter, const std::vector<KnobParam>& params, double width, double top) {
+    const double row = knobRowHeight(params, width, painter.device());
     for (const auto& tile : layoutKnobRow(params, width)) {
         const double w = tile.rect.width;
         const double valueHeight = DiagramPainter::wrappedHeight(tile.value, w, painter.device());
@@ -80,38 +76,55 @@ void KnobRowWidget::paintRow(DiagramPainter& painter, const std::vector<KnobPara
     }
 }
 
-double KnobRowWidget::heightFor(double width) const { return rowHeight(params_, width, this); }
+}  // namespace
 
-void KnobRowWidget::paint(DiagramPainter& painter, double width, double) const { paintRow(painter, params_, width, 0); }
+double KnobRowDiagram::heightFor(double width, const QPaintDevice* device) const {
+    return knobRowHeight(params, width, device);
+}
 
-AudioAnalysisVisualWidget::AudioAnalysisVisualWidget(AudioAnalysisVisual visual, QWidget* parent)
-    : DiagramView(parent), visual_(std::move(visual)) {}
+void KnobRowDiagram::paint(DiagramPainter& painter, double width, double) const {
+    paintKnobRow(painter, params, width, 0);
+}
 
-double AudioAnalysisVisualWidget::heightFor(double) const {
-    const double meter = visual_.meter.empty() ? 0 : levelsMeterHeight(visual_.meter.size());
-    const double spectrum = spectrumSectionHeight(visual_.spectrumRows.size());
+namespace {
+// A tool result's visual drawn as a diagram; each visual's height and drawing follow.
+template <class Visual>
+struct VisualDiagram {
+    Visual visual;
+
+    double heightFor(double width, const QPaintDevice* device) const;
+    void paint(DiagramPainter& painter, double width, double height) const;
+};
+
+// The loudness meter and band bars of a listening result, as high as they are (the caller
+// scrolls it beyond AudioAnalysisVisual::maxHeight).
+template <>
+double VisualDiagram<AudioAnalysisVisual>::heightFor(double, const QPaintDevice*) const {
+    const double meter = visual.meter.empty() ? 0 : levelsMeterHeight(visual.meter.size());
+    const double spectrum = spectrumSectionHeight(visual.spectrumRows.size());
     const double gap = meter > 0 && spectrum > 0 ? kSectionSpacing : 0;
     return kTopInset + meter + gap + std::max(0.0, spectrum - kRowSpacing) + kTopInset;
 }
 
-void AudioAnalysisVisualWidget::paint(DiagramPainter& painter, double width, double) const {
+template <>
+void VisualDiagram<AudioAnalysisVisual>::paint(DiagramPainter& painter, double width, double) const {
     QPainter& qt = painter.qt();
     double y = kTopInset;
-    if (!visual_.meter.empty()) {
+    if (!visual.meter.empty()) {
         qt.save();
         qt.translate(kSideInset, y);
-        const auto meter = layoutLevelsMeter(visual_.meter, -14, std::max(0.0, width - 2 * kSideInset));
+        const auto meter = layoutLevelsMeter(visual.meter, -14, std::max(0.0, width - 2 * kSideInset));
         paintLevelsMeter(painter, meter);
         qt.restore();
         y += meter.height + kSectionSpacing;
     }
-    if (visual_.spectrumRows.empty()) return;
+    if (visual.spectrumRows.empty()) return;
     painter.text(Label{"FREQUENCY BALANCE", kBalanceHeadingFont, white(0.35), {kSideInset, y}, Anchor::topLeading});
     y += lineHeight(kBalanceHeadingFont) + 2 + kRowSpacing;
     // Rows by position, so that two tracks of one name are two rows.
     const double barsLeft = kSideInset + kNameWidth + 10;
     const double barsWidth = (CompactSpectrumRow::barSpacing + CompactSpectrumRow::barWidth) * 5;
-    for (const auto& row : visual_.spectrumRows) {
+    for (const auto& row : visual.spectrumRows) {
         const double centre = y + CompactSpectrumRow::rowHeight / 2;
         painter.text(Label{
             row.trackName, {10.5}, white(0.6), {kSideInset + kNameWidth, centre}, Anchor::trailingCentre, kNameWidth});
@@ -129,37 +142,37 @@ void AudioAnalysisVisualWidget::paint(DiagramPainter& painter, double width, dou
     }
 }
 
-PluginChainWidget::PluginChainWidget(PluginChainVisual visual, QWidget* parent)
-    : DiagramView(parent), visual_(std::move(visual)) {}
-
-double PluginChainWidget::heightFor(double) const {
+// A track's plug-in chips in slot order, chevrons between them; the card around it scrolls
+// them sideways rather than wrapping.
+template <>
+double VisualDiagram<PluginChainVisual>::heightFor(double, const QPaintDevice*) const {
     return kCardPadding + lineHeight(kCardHeadingFont) + kCardSpacing + lineHeight(kChipFont) + 2 * kChipPaddingY +
            kCardPadding;
 }
 
-namespace {
 Label chipName(const PluginChainVisual::Chip& chip) {
     return {chip.name, kChipFont, white(chip.isBypassed ? 0.35 : 0.8), {}, Anchor::leadingCentre, 0, chip.isBypassed};
 }
-}  // namespace
 
-double PluginChainWidget::contentWidth() const {
+// The width the chips take with the card's padding.
+double pluginChainWidth(const PluginChainVisual& visual, const QPaintDevice* device) {
     double width = 2 * kCardPadding;
-    for (const auto& chip : visual_.chips) {
-        width += DiagramPainter::measure(chipName(chip), this).width() + 2 * kChipPaddingX;
+    for (const auto& chip : visual.chips) {
+        width += DiagramPainter::measure(chipName(chip), device).width() + 2 * kChipPaddingX;
         if (chip.followedByChevron) width += kCardSpacing + kChevronWidth + kCardSpacing;
     }
     return width;
 }
 
-void PluginChainWidget::paint(DiagramPainter& painter, double width, double height) const {
+template <>
+void VisualDiagram<PluginChainVisual>::paint(DiagramPainter& painter, double width, double height) const {
     paintCard(painter, width, height);
-    painter.text(cardHeading(visual_.trackName));
+    painter.text(cardHeading(visual.trackName));
     const double top = kCardPadding + lineHeight(kCardHeadingFont) + kCardSpacing;
     const double chipHeight = lineHeight(kChipFont) + 2 * kChipPaddingY;
     const double centre = top + chipHeight / 2;
     double x = kCardPadding;
-    for (const auto& chip : visual_.chips) {
+    for (const auto& chip : visual.chips) {
         Label name = chipName(chip);
         const double chipWidth = painter.measure(name).width() + 2 * kChipPaddingX;
         painter.fill(Box{{x, top, chipWidth, chipHeight}, 6, white(0.06)});
@@ -175,43 +188,41 @@ void PluginChainWidget::paint(DiagramPainter& painter, double width, double heig
     }
 }
 
-KnobGridWidget::KnobGridWidget(KnobGridVisual visual, QWidget* parent)
-    : DiagramView(parent), visual_(std::move(visual)) {}
-
-double KnobGridWidget::heightFor(double width) const {
+template <>
+double VisualDiagram<KnobGridVisual>::heightFor(double width, const QPaintDevice* device) const {
     double height = kCardPadding + lineHeight(kCardHeadingFont);
-    for (const auto& row : visual_.rows)
-        height += kCardSpacing + KnobRowWidget::rowHeight(row, std::max(0.0, width - 2 * kCardPadding), this);
+    for (const auto& row : visual.rows)
+        height += kCardSpacing + knobRowHeight(row, std::max(0.0, width - 2 * kCardPadding), device);
     return height + kCardPadding;
 }
 
-void KnobGridWidget::paint(DiagramPainter& painter, double width, double height) const {
+template <>
+void VisualDiagram<KnobGridVisual>::paint(DiagramPainter& painter, double width, double height) const {
     paintCard(painter, width, height);
-    painter.text(cardHeading(visual_.heading));
+    painter.text(cardHeading(visual.heading));
     const double inner = std::max(0.0, width - 2 * kCardPadding);
     double y = kCardPadding + lineHeight(kCardHeadingFont);
-    for (const auto& row : visual_.rows) {
+    for (const auto& row : visual.rows) {
         y += kCardSpacing;
         painter.qt().save();
         painter.qt().translate(kCardPadding, 0);
-        KnobRowWidget::paintRow(painter, row, inner, y);
+        paintKnobRow(painter, row, inner, y);
         painter.qt().restore();
-        y += KnobRowWidget::rowHeight(row, inner, painter.device());
+        y += knobRowHeight(row, inner, painter.device());
     }
 }
 
-TrackListWidget::TrackListWidget(TrackListVisual visual, QWidget* parent)
-    : DiagramView(parent), visual_(std::move(visual)) {}
-
-double TrackListWidget::heightFor(double) const {
-    const double rows = double(visual_.rows.size());
+template <>
+double VisualDiagram<TrackListVisual>::heightFor(double, const QPaintDevice*) const {
+    const double rows = double(visual.rows.size());
     return 2 * kCardPadding + rows * lineHeight(kNameFont) + std::max(0.0, rows - 1) * 2;
 }
 
-void TrackListWidget::paint(DiagramPainter& painter, double width, double height) const {
+template <>
+void VisualDiagram<TrackListVisual>::paint(DiagramPainter& painter, double width, double height) const {
     paintCard(painter, width, height);
     double y = kCardPadding;
-    for (const auto& row : visual_.rows) {
+    for (const auto& row : visual.rows) {
         const double centre = y + lineHeight(kNameFont) / 2;
         Label number{row.number, kNumberFont, white(0.3), {kCardPadding, centre}};
         painter.text(number);
@@ -230,6 +241,10 @@ void TrackListWidget::paint(DiagramPainter& painter, double width, double height
     }
 }
 
+template <class Visual>
+using VisualWidget = DiagramWidget<VisualDiagram<Visual>>;
+}  // namespace
+
 ToolResultVisualWidget::ToolResultVisualWidget(const std::string& toolName, const std::string& resultJSON,
                                                QWidget* parent)
     : QWidget(parent) {
@@ -241,7 +256,7 @@ ToolResultVisualWidget::ToolResultVisualWidget(const std::string& toolName, cons
         [&](auto& v) {
             using V = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<V, AudioAnalysisVisual>) {
-                auto* content = new AudioAnalysisVisualWidget(std::move(v));
+                auto* content = new VisualWidget<AudioAnalysisVisual>(std::move(v));
                 const double height = content->heightFor(0);
                 if (height <= AudioAnalysisVisual::maxHeight) {
                     content_ = content;
@@ -259,8 +274,8 @@ ToolResultVisualWidget::ToolResultVisualWidget(const std::string& toolName, cons
                 scroll->setFixedHeight(int(AudioAnalysisVisual::maxHeight));
                 content_ = scroll;
             } else if constexpr (std::is_same_v<V, PluginChainVisual>) {
-                auto* chain = new PluginChainWidget(std::move(v));
-                chain->setMinimumWidth(int(std::ceil(chain->contentWidth())));
+                auto* chain = new VisualWidget<PluginChainVisual>(std::move(v));
+                chain->setMinimumWidth(int(std::ceil(pluginChainWidth(chain->diagram().visual, chain))));
                 auto* scroll = new QScrollArea;
                 scroll->setFrameShape(QFrame::NoFrame);
                 scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -272,9 +287,9 @@ ToolResultVisualWidget::ToolResultVisualWidget(const std::string& toolName, cons
                 scroll->setFixedHeight(int(std::ceil(chain->heightFor(0))));
                 content_ = scroll;
             } else if constexpr (std::is_same_v<V, KnobGridVisual>) {
-                content_ = new KnobGridWidget(std::move(v));
+                content_ = new VisualWidget<KnobGridVisual>(std::move(v));
             } else if constexpr (std::is_same_v<V, TrackListVisual>) {
-                content_ = new TrackListWidget(std::move(v));
+                content_ = new VisualWidget<TrackListVisual>(std::move(v));
             } else {
                 content_ = new DiagramChoiceWidget(std::move(v), false);
             }

@@ -37,7 +37,7 @@ Hue hueOf(const QColor& c) {
 
 TEST(LevelsMeterWidget, ZonesTakeTheirColoursAndTheTargetLineCrossesEveryRow) {
     // Width 426: the bar runs from x 81 to 381, 5 pt per dB; -14 dB sits at x 311.
-    LevelsMeterWidget meter({{"Vocal", -3}, {"Vocal", -60}, {"Pad", -9}}, -14);
+    LevelsMeterWidget meter(std::vector<LevelsMeterTrack>{{"Vocal", -3}, {"Vocal", -60}, {"Pad", -9}}, -14);
     const QImage image = render(meter, 426);
     ASSERT_EQ(image.height(), 16 * 3 + 36);
 
@@ -60,7 +60,7 @@ TEST(LevelsMeterWidget, ZonesTakeTheirColoursAndTheTargetLineCrossesEveryRow) {
 
 TEST(LevelsCompareWidget, BarsFollowTheLevelAndSameNamedTracksGiveTwoRows) {
     // Width 352: bars from x 106, 200 pt for 0 dB; frame 86 high, rows from y 35.5, 16 apart.
-    LevelsCompareWidget diagram({track("Vocal", -30), track("Vocal", -5)});
+    LevelsCompareWidget diagram(TrackAnalysisList{track("Vocal", -30), track("Vocal", -5)});
     const QImage image = render(diagram, 352);
     ASSERT_EQ(image.height(), 86);
     const double row0 = 35.5 + 7, row1 = 51.5 + 7;
@@ -73,7 +73,8 @@ TEST(LevelsCompareWidget, BarsFollowTheLevelAndSameNamedTracksGiveTwoRows) {
 TEST(OverlapCurveWidget, SharedAreaLiesWhereEveryCurveIsAboveTheBaseline) {
     // Width 600, height 160: plot from 24 to the baseline at 142. The second track has nothing
     // above the low mids, so near 2.5 kHz nothing is shared; near 60 Hz both are loud.
-    OverlapCurveWidget diagram({{"Bass", {0.3, 0.3, 0.3, 0.3, 0.3}}, {"Bass", {0.3, 0.3, 0, 0, 0}}}, "1k-2k", 160);
+    OverlapCurveWidget diagram(
+        std::vector<OverlapTrack>{{"Bass", {0.3, 0.3, 0.3, 0.3, 0.3}}, {"Bass", {0.3, 0.3, 0, 0, 0}}}, "1k-2k", 160);
     const QImage image = render(diagram, 600);
     const double lowX = 600 * frequencyAxisPosition(60), highX = 600 * frequencyAxisPosition(2500);
     const QColor shared = at(image, lowX, 130);
@@ -109,7 +110,7 @@ TEST(SpectrumCurveWidget, BandDotsStandAtTheirSharesAgainstTheScale) {
 
 TEST(StereoFieldWidget, SpreadFollowsTheWidthInThePhaseColourRowByRow) {
     // Width 520: field from x 102, 236 wide, centre 220; rows centred at 25 and 63.
-    StereoFieldWidget diagram({track("Vocal", {}, 0.5, 0.9), track("Vocal", {}, 0.0, -0.5)});
+    StereoFieldWidget diagram(TrackAnalysisList{track("Vocal", {}, 0.5, 0.9), track("Vocal", {}, 0.0, -0.5)});
     const QImage image = render(diagram, 520);
     ASSERT_EQ(image.height(), 88);
     EXPECT_EQ(hueOf(at(image, 170, 25)), Hue::blue);

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -52,6 +53,36 @@ TEST(QtMainQueue, SyncWaitsForTheUIThreadAndRunsAtOnceOnIt) {
     ASSERT_TRUE(pumpUntil([&] { return done.load(); }));
     caller.join();
     EXPECT_TRUE(onMain);
+}
+
+// The caller of sync must not stay blocked for good when the queue goes away before the UI
+// thread got to its work.
+TEST(QtMainQueue, SyncReturnsWhenTheQueueGoesAwayWithItsWorkUnrun) {
+    testing::ensureApplication();
+    QCoreApplication::sendPostedEvents();
+    // Swallows the queue's event, so that the work stays posted.
+    struct HoldQueuedCalls : QObject {
+        bool held = false;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() != QEvent::MetaCall) return false;
+            held = true;
+            return true;
+        }
+    } hold;
+    QCoreApplication::instance()->installEventFilter(&hold);
+    auto queue = std::make_unique<QtMainQueue>();
+    std::atomic<bool> ran{false};
+    std::atomic<bool> returned{false};
+    std::thread caller([&ran, &returned, raw = queue.get()] {
+        raw->sync([&] { ran = true; });
+        returned = true;
+    });
+    ASSERT_TRUE(pumpUntil([&] { return hold.held; }));
+    QCoreApplication::instance()->removeEventFilter(&hold);
+    queue.reset();
+    EXPECT_TRUE(pumpUntil([&] { return returned.load(); }));
+    caller.join();
+    EXPECT_FALSE(ran);
 }
 
 TEST(QtMainQueue, DroppingATimersHandleCancelsIt) {
