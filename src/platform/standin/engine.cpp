@@ -93,6 +93,18 @@ void Engine::advancePlayback(double secs) {
     changed();
 }
 
+std::int64_t Engine::wallNs() const {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - wallStart).count();
+}
+
+void Engine::followWallClock() {
+    if (wallClock) advanceTo(std::max(wallNs(), nowNs), false);
+}
+
+void Engine::wakeTimer() {
+    if (wallClock) timerWake.notify_all();
+}
+
 void Engine::notify(platform::WorkspaceNotification notification, int pid) {
     const AppRecord* a = pid == logicApp.pid ? &logicApp : app(pid);
     if (!a) return;
