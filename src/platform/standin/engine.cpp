@@ -98,7 +98,12 @@ std::int64_t Engine::wallNs() const {
 }
 
 void Engine::followWallClock() {
-    if (wallClock) advanceTo(std::max(wallNs(), nowNs), false);
+    if (!wallClock) return;
+    const std::int64_t now = wallNs();
+    const bool playing = project.transport.playing && logicRunning;
+    const bool due = std::any_of(scheduled.begin(), scheduled.end(), [&](const Scheduled& s) { return s.due <= now; });
+    if (playing && !due && now - nowNs < kWallFrameNs) return;
+    advanceTo(std::max(now, nowNs), false);
 }
 
 void Engine::wakeTimer() {

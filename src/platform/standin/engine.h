@@ -205,7 +205,10 @@ public:
     std::vector<Scheduled> scheduled;
     std::uint64_t nextSeq = 0;
     // On the wall clock, nowNs is the steady time since wallStart, caught up at every entry so that
-    // whatever fell due has happened before anything is read or done.
+    // whatever fell due has happened before anything is read or done. While the transport plays it
+    // moves in frames, so that a playhead moving under every read neither rebuilds the tree nor
+    // repaints the screen's viewers on each call.
+    static constexpr std::int64_t kWallFrameNs = 50'000'000;
     bool wallClock = false;
     std::chrono::steady_clock::time_point wallStart;
     std::condition_variable_any timerWake;  // the wall clock's timer thread waits here for new events

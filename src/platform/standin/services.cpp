@@ -274,10 +274,12 @@ void deliverDuePosts(Engine& e) {
 
 }  // namespace
 
+// The real moment, not the world's: while the transport plays that one moves in frames.
 platform::Clock::TimePoint WallClock::now() {
     return e_->run([&] {
+        const std::int64_t ns = std::max(e_->wallNs(), e_->nowNs);
         return e_->epoch +
-               std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::nanoseconds(e_->nowNs));
+               std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::nanoseconds(ns));
     });
 }
 
@@ -293,14 +295,13 @@ void WallClock::sleep(std::chrono::duration<double> duration) {
 }
 
 void runWallClockTimer(Engine& e, std::stop_token stop) {
-    // While the transport plays, the playhead moves on the screen at this pace.
-    constexpr std::int64_t kFrameNs = 50'000'000;
     while (!stop.stop_requested()) {
         deliverDuePosts(e);
         std::unique_lock lock(e.mutex);
         std::optional<std::int64_t> wake;
         for (const auto& s : e.scheduled) wake = std::min(wake.value_or(s.due), s.due);
-        if (e.project.transport.playing && e.logicRunning) wake = std::min(wake.value_or(INT64_MAX), e.nowNs + kFrameNs);
+        if (e.project.transport.playing && e.logicRunning)
+            wake = std::min(wake.value_or(INT64_MAX), e.nowNs + Engine::kWallFrameNs);
         // Anything scheduled meanwhile may be due sooner; posts queued by another thread go out now.
         const std::uint64_t seen = e.nextSeq;
         const auto news = [&] { return e.nextSeq != seen || !e.outbox.empty(); };

@@ -117,7 +117,7 @@ World::~World() {
 }
 
 platform::Services World::services() {
-    return {&facades_->accessibility, &facades_->input, &facades_->workspace,
+    return {&facades_->accessibility, &facades_->input,      &facades_->workspace,
             &facades_->capture,       facades_->clock.get(), engine_->mainQueue};
 }
 platform::Accessibility& World::accessibility() { return facades_->accessibility; }

@@ -3,9 +3,9 @@
 // The simulated Logic Pro ("stand-in"): one fake world behind every platform interface.
 //
 // A World loads a scenario (JSON), holds the whole model under one lock and implements Accessibility,
-// Input, Workspace, ScreenCapture and a Clock, virtual or wall (see ClockMode). Program code sees only services(); tests drive the
-// world through those services as program code would and then assert on the test API below, which program
-// code never uses.
+// Input, Workspace, ScreenCapture and a Clock, virtual or wall (see ClockMode). Program code sees only services();
+// tests drive the world through those services as program code would and then assert on the test API below, which
+// program code never uses.
 
 #include <cstdint>
 #include <filesystem>
