@@ -73,9 +73,7 @@ int main(int argc, char** argv) {
     }
 
     int signal = 0;
-    host->startPacing();
     sigwait(&stopSignals, &signal);
-    host->stopPacing();
     log("Corvane stopping on signal " + std::to_string(signal));
     // The stores write each change through before answering; dropping the host waits for the
     // requests still running and for the stores' queues.

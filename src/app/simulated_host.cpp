@@ -1,36 +1,11 @@
 #include "app/simulated_host.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdlib>
-#include <mutex>
-#include <thread>
 
 #include "platform/standin/world.h"
 #include "support/numbers.h"
 
 namespace corvane::app {
-
-// Moves the virtual clock with wall time in small steps until destroyed, which stops the wait
-// between steps at once.
-class SimulatedHost::Pacer {
-public:
-    explicit Pacer(standin::World& world)
-        : thread_([&world](std::stop_token stop) {
-              constexpr auto kStep = std::chrono::milliseconds(50);
-              std::mutex mutex;
-              std::condition_variable_any wake;
-              std::unique_lock lock(mutex);
-              for (;;) {
-                  wake.wait_for(lock, stop, kStep, [] { return false; });  // one step, or the stop
-                  if (stop.stop_requested()) return;
-                  world.advance(std::chrono::duration<double>(kStep).count());
-              }
-          }) {}
-
-private:
-    std::jthread thread_;
-};
 
 std::string SimulatedHost::scenarioPathFromEnvironment() {
     const char* chosen = std::getenv("CORVANE_SCENARIO");
@@ -48,6 +23,7 @@ std::optional<std::uint16_t> SimulatedHost::portFromEnvironment() {
 SimulatedHost::SimulatedHost(const Options& options) {
     standin::World::Options worldOptions;
     worldOptions.mainQueue = options.mainQueue;
+    worldOptions.clock = options.clock;
     world_ = standin::World::fromFile(options.scenarioPath, worldOptions);
     // The simulated analysis plug-ins post where this host listens, not to the default port.
     if (options.port != 0) world_->updateFaults([&](standin::Faults& faults) { faults.analysisPort = options.port; });
@@ -58,7 +34,6 @@ SimulatedHost::SimulatedHost(const Options& options) {
 }
 
 SimulatedHost::~SimulatedHost() {
-    stopPacing();
     if (controller_) controller_->stop();
     controller_.reset();
     services_.reset();
@@ -68,11 +43,5 @@ standin::World& SimulatedHost::world() { return *world_; }
 platform::KeyMonitor& SimulatedHost::keyMonitor() { return world_->keyMonitor(); }
 platform::ScreenChanges& SimulatedHost::screenChanges() { return world_->screenChanges(); }
 platform::ScreenCapture& SimulatedHost::screenCapture() { return world_->screenCapture(); }
-
-void SimulatedHost::startPacing() {
-    if (!pacer_) pacer_ = std::make_unique<Pacer>(*world_);
-}
-
-void SimulatedHost::stopPacing() { pacer_.reset(); }
 
 }  // namespace corvane::app

@@ -3,8 +3,8 @@
 // The composition root on Linux: the simulated Logic Pro installed as the platform services and
 // the companion controller in front of it, for the windowed and the headless entry alike.
 //
-// The stand-in's clock is virtual; once pacing starts, a thread moves it along with wall time so
-// that its transport plays and its analysis plug-ins post as they would in real life.
+// The programs run the simulated world on the wall clock, so that its transport plays, its
+// analysis plug-ins post and the agent's pauses last as they would in real life.
 
 #include <cstdint>
 #include <memory>
@@ -16,6 +16,7 @@
 #include "platform/main_queue.h"
 #include "platform/platform.h"
 #include "platform/screen_changes.h"
+#include "platform/standin/clock_mode.h"
 
 namespace corvane::standin {
 class World;
@@ -27,6 +28,7 @@ struct SimulatedHostOptions {
     std::string scenarioPath;                  // the simulated project's scenario file
     std::uint16_t port = 51234;                // of the loopback API
     platform::MainQueue* mainQueue = nullptr;  // the UI thread's queue; null: one on a thread of its own
+    standin::ClockMode clock = standin::ClockMode::wall;
 };
 
 class SimulatedHost {
@@ -41,8 +43,8 @@ public:
     // Loads the scenario (throws std::invalid_argument when it cannot), installs the services and
     // creates the controller, not yet listening.
     explicit SimulatedHost(const Options& options);
-    // Stops pacing, drops the controller (waiting for its requests and stores), then restores the
-    // services installed before.
+    // Drops the controller (waiting for its requests and stores), then restores the services
+    // installed before.
     ~SimulatedHost();
     SimulatedHost(const SimulatedHost&) = delete;
     SimulatedHost& operator=(const SimulatedHost&) = delete;
@@ -53,15 +55,10 @@ public:
     platform::ScreenChanges& screenChanges();
     platform::ScreenCapture& screenCapture();
 
-    void startPacing();
-    void stopPacing();
-
 private:
-    class Pacer;
     std::unique_ptr<standin::World> world_;
     std::unique_ptr<platform::ScopedServices> services_;
     std::shared_ptr<CompanionController> controller_;
-    std::unique_ptr<Pacer> pacer_;
 };
 
 }  // namespace corvane::app

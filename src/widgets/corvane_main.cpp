@@ -172,7 +172,6 @@ int main(int argc, char** argv) {
         overlay = installAgentOverlay(mainQueue, [&logicWindow](platform::Rect frame) {
             return logicWindow ? logicWindow->toDesktop(frame) : std::nullopt;
         });
-        host->startPacing();
         delegate->mainWindow()->raise();
         if (isSet("CORVANE_REPORT_STARTUP"))
             // Once the events of the showing (layout, first paint) have been handled.
@@ -187,7 +186,6 @@ int main(int argc, char** argv) {
     // The delegate stopped the listener on the way out. The view model and the controller hold
     // each other for the life of the process, so nothing more is torn down: the stores wrote
     // every change through when it was made.
-    host->stopPacing();
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(status);

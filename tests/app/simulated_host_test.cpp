@@ -7,6 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
+#include "platform/platform.h"
 #include "platform/standin/world.h"
 #include "test_support/temp_home.h"
 
@@ -30,12 +34,29 @@ std::uint16_t freePort() {
 TEST(SimulatedHost, AnalysisPostsReachTheHostOnItsOwnPort) {
     corvane::testing::TempHome home;
     const std::uint16_t port = freePort();
-    SimulatedHost host({SimulatedHost::scenarioPathFromEnvironment(), port, nullptr});
+    SimulatedHost host({SimulatedHost::scenarioPathFromEnvironment(), port, nullptr, standin::ClockMode::virtualTime});
     ASSERT_TRUE(host.controller()->start());
     EXPECT_EQ(host.world().faults().analysisPort, port);
 
     host.world().mutateProject([](standin::Project& project) { project.transport.playing = true; });
     for (int step = 0; step < 40 && host.controller()->trackAnalysis().empty(); ++step) host.world().advance(0.25);
+    EXPECT_FALSE(host.controller()->trackAnalysis().empty());
+}
+
+// The programs' host runs its world on the wall clock: chats are dated today, and the plug-ins
+// post while the song plays though nothing sleeps on the clock.
+TEST(SimulatedHost, RunsTheWorldOnTheWallClock) {
+    using namespace std::chrono_literals;
+    corvane::testing::TempHome home;
+    SimulatedHost host({SimulatedHost::scenarioPathFromEnvironment(), freePort(), nullptr});
+    ASSERT_TRUE(host.controller()->start());
+    const auto now = platform::clock().now();
+    const auto real = std::chrono::system_clock::now();
+    EXPECT_LT(now > real ? now - real : real - now, 1s);
+
+    host.world().mutateProject([](standin::Project& project) { project.transport.playing = true; });
+    for (int step = 0; step < 40 && host.controller()->trackAnalysis().empty(); ++step)
+        std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(host.controller()->trackAnalysis().empty());
 }
 

@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -381,6 +383,30 @@ TEST_F(ChatOrchestratorTest, StopFromAnotherThreadWhileAToolRuns) {
     ASSERT_EQ(o.response.toolsUsed.size(), 2u);
     EXPECT_EQ(o.response.toolsUsed[1].summary, ChatToolExecutor::kStoppedCallMessage);
     EXPECT_FALSE(shieldUp());
+}
+
+// In the running programs a listen lasts for real: the user's Stop must not wait for its end.
+TEST_F(ChatOrchestratorTest, OnTheWallClockAStopDuringAListenEndsTheTurnWithinHalfASecond) {
+    using namespace std::chrono_literals;
+    using Steady = std::chrono::steady_clock;
+    standin::World::Options options;
+    options.clock = standin::ClockMode::wall;
+    load(standin::testing::demoSong(), options);
+    transport->reply(callsReply({{"l", "listen_to_playback", R"({"duration_seconds":8,"start_bar":9})"}}));
+    transport->reply(respondReply("should never be asked for"));
+    auto stream = orchestrator->handleChatStreaming(request());
+    const auto giveUp = Steady::now() + 10s;
+    while (!world().project().transport.playing && Steady::now() < giveUp) std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(world().project().transport.playing);
+    std::this_thread::sleep_for(250ms);
+
+    const auto stopped = Steady::now();
+    stream->stop();
+    const auto o = outcomeOf(stream->collect());
+    EXPECT_LT(Steady::now() - stopped, 500ms);
+    EXPECT_FALSE(world().project().transport.playing);
+    EXPECT_EQ(transport->requests().size(), 1u);
+    EXPECT_TRUE(o.errors.empty());
 }
 
 TEST_F(ChatOrchestratorTest, ABackendErrorSayingCancelledIsAnErrorNotAStop) {

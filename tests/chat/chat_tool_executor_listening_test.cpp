@@ -2,6 +2,8 @@
 // controller over loopback HTTP while virtual time runs.
 
 #include <algorithm>
+#include <chrono>
+#include <mutex>
 
 #include "app/companion_controller.h"
 #include "support/numbers.h"
@@ -149,6 +151,52 @@ TEST_F(ListenToPlayback, VolumeChangeShowsInTheBeforeAfterComparison) {
     const auto delta = ChatToolExecutor::beforeAfterMaxDelta(before.tracks, after.tracks, "levels");
     EXPECT_GE(delta.maxDelta, drop);
     EXPECT_GE(delta.maxDelta, delta.threshold);
+}
+
+// The transport as it stood when the listen read the analysis, at the end of the played stretch.
+class TransportAtRead final : public ToolHost {
+public:
+    explicit TransportAtRead(standin::World& world) : world_(world) {}
+    std::vector<TrackAnalysisState> trackAnalysis() override {
+        std::lock_guard lock(mutex_);
+        transport_ = world_.project().transport;
+        return {};
+    }
+    bool storeTrackDescription(const std::string&, const std::string&) override { return false; }
+    void updateSongBrief(const std::string&) override {}
+    std::optional<standin::Transport> transport() {
+        std::lock_guard lock(mutex_);
+        return transport_;
+    }
+
+private:
+    standin::World& world_;
+    std::mutex mutex_;
+    std::optional<standin::Transport> transport_;
+};
+
+// In the running programs a listen plays the song for as long as it was asked, in real time.
+TEST_F(ToolExecutorTest, OnTheWallClockATwoSecondListenPlaysTwoSecondsOfTheSong) {
+    standin::World::Options options;
+    options.clock = standin::ClockMode::wall;
+    load(standin::testing::demoSong(), options);
+    world().mutateProject([](Project& p) { p.transport.cycleOn = false; });
+    auto transportHost = std::make_shared<TransportAtRead>(world());
+    executor = std::make_unique<ChatToolExecutor>(
+        ChatToolExecutor::Services{inventory, conversations, memories, logic, plugins, logger, transportHost});
+
+    const auto started = std::chrono::steady_clock::now();
+    const json result = oneJSON("listen_to_playback", R"({"duration_seconds":2,"start_bar":9})");
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+
+    ASSERT_EQ(result["status"], "ok") << result;
+    EXPECT_GE(took.count(), 2.0);
+    const auto atRead = transportHost->transport();
+    ASSERT_TRUE(atRead);
+    const double played = (atRead->positionTicks - 8 * atRead->ticksPerBar()) / atRead->ticksPerSecond();
+    EXPECT_NEAR(played, 2.0, 0.25);
+    EXPECT_FALSE(world().project().transport.playing);
+    EXPECT_EQ(world().project().transport.playhead().bar, 9);
 }
 
 }  // namespace

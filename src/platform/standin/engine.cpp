@@ -93,6 +93,23 @@ void Engine::advancePlayback(double secs) {
     changed();
 }
 
+std::int64_t Engine::wallNs() const {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - wallStart).count();
+}
+
+void Engine::followWallClock() {
+    if (!wallClock) return;
+    const std::int64_t now = wallNs();
+    const bool playing = project.transport.playing && logicRunning;
+    const bool due = std::any_of(scheduled.begin(), scheduled.end(), [&](const Scheduled& s) { return s.due <= now; });
+    if (playing && !due && now - nowNs < kWallFrameNs) return;
+    advanceTo(std::max(now, nowNs), false);
+}
+
+void Engine::wakeTimer() {
+    if (wallClock) timerWake.notify_all();
+}
+
 void Engine::notify(platform::WorkspaceNotification notification, int pid) {
     const AppRecord* a = pid == logicApp.pid ? &logicApp : app(pid);
     if (!a) return;

@@ -8,6 +8,8 @@
 // stale), react to actions and writes in actions.cpp, route keys in input.cpp (an open menu, then the
 // rename field, then the key window), paint it in capture.cpp, and name any new knob in faults.h.
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -153,14 +155,18 @@ public:
         if constexpr (std::is_void_v<decltype(f())>) {
             {
                 std::lock_guard lock(mutex);
+                followWallClock();
                 f();
                 syncAnalysis();
+                wakeTimer();
             }
             flushNotifications();
         } else {
             std::unique_lock lock(mutex);
+            followWallClock();
             auto result = f();
             syncAnalysis();
+            wakeTimer();
             lock.unlock();
             flushNotifications();
             return result;
@@ -198,6 +204,14 @@ public:
     std::int64_t nowNs = 0;
     std::vector<Scheduled> scheduled;
     std::uint64_t nextSeq = 0;
+    // On the wall clock, nowNs is the steady time since wallStart, caught up at every entry so that
+    // whatever fell due has happened before anything is read or done. While the transport plays it
+    // moves in frames, so that a playhead moving under every read neither rebuilds the tree nor
+    // repaints the screen's viewers on each call.
+    static constexpr std::int64_t kWallFrameNs = 50'000'000;
+    bool wallClock = false;
+    std::chrono::steady_clock::time_point wallStart;
+    std::condition_variable_any timerWake;  // the wall clock's timer thread waits here for new events
 
     std::vector<Event> log;
 
@@ -234,6 +248,7 @@ public:
     platform::MainQueue* mainQueue = nullptr;
 
     // ---- not guarded by mutex ----------------------------------------------------------------------
+    std::mutex deliveryMutex;  // held while due posts are taken and sent, so that they leave in order
     std::mutex observerMutex;
     std::map<std::uint64_t, std::pair<platform::WorkspaceNotification, platform::Workspace::Observer>> observers;
     std::uint64_t nextObserverToken = 1;
@@ -260,6 +275,9 @@ public:
     // analysis post waits in the outbox. True when the target was reached.
     bool advanceTo(std::int64_t target, bool stopAtPost);
     void advancePlayback(double seconds);
+    std::int64_t wallNs() const;  // the wall clock's moment, in nanoseconds since wallStart
+    void followWallClock();       // on the wall clock: runs every event due by now
+    void wakeTimer();             // on the wall clock: the timer thread looks again at what is due
     void notify(platform::WorkspaceNotification notification, int pid);
 
     // The analysis plug-in (analysis_plugin.cpp): follows the transport after every change.

@@ -2,8 +2,10 @@
 
 #include "platform/standin/services.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "platform/loopback_post.h"
 #include "platform/standin/engine.h"
@@ -256,6 +258,57 @@ void VirtualClock::sleep(std::chrono::duration<double> duration) {
         });
         for (const auto& post : posts) sendAnalysisPost(*e_, post);
         if (reached) break;
+    }
+}
+
+namespace {
+
+// Sends what is due by now, in order: the sender holds the delivery lock from taking the posts
+// until the last has gone, so that a later batch cannot overtake it.
+void deliverDuePosts(Engine& e) {
+    std::lock_guard sending(e.deliveryMutex);
+    std::vector<AnalysisPost> posts;
+    e.run([&] { posts.swap(e.outbox); });
+    for (const auto& post : posts) sendAnalysisPost(e, post);
+}
+
+}  // namespace
+
+// The real moment, not the world's: while the transport plays that one moves in frames.
+platform::Clock::TimePoint WallClock::now() {
+    return e_->run([&] {
+        const std::int64_t ns = std::max(e_->wallNs(), e_->nowNs);
+        return e_->epoch +
+               std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::nanoseconds(ns));
+    });
+}
+
+// The posts that fell due meanwhile have been sent when the sleeper resumes, as on the virtual clock.
+void WallClock::sleep(std::chrono::duration<double> duration) {
+    const double seconds = duration.count();
+    if (seconds > 0 && std::isfinite(seconds)) {
+        constexpr double kLongest = 365.0 * 24 * 3600;
+        std::this_thread::sleep_for(std::chrono::duration_cast<std::chrono::nanoseconds>(
+            std::chrono::duration<double>(std::min(seconds, kLongest))));
+    }
+    deliverDuePosts(*e_);
+}
+
+void runWallClockTimer(Engine& e, std::stop_token stop) {
+    while (!stop.stop_requested()) {
+        deliverDuePosts(e);
+        std::unique_lock lock(e.mutex);
+        std::optional<std::int64_t> wake;
+        for (const auto& s : e.scheduled) wake = std::min(wake.value_or(s.due), s.due);
+        if (e.project.transport.playing && e.logicRunning)
+            wake = std::min(wake.value_or(INT64_MAX), e.nowNs + Engine::kWallFrameNs);
+        // Anything scheduled meanwhile may be due sooner; posts queued by another thread go out now.
+        const std::uint64_t seen = e.nextSeq;
+        const auto news = [&] { return e.nextSeq != seen || !e.outbox.empty(); };
+        if (wake)
+            e.timerWake.wait_until(lock, stop, e.wallStart + std::chrono::nanoseconds(*wake), news);
+        else
+            e.timerWake.wait(lock, stop, news);
     }
 }
 

@@ -3,6 +3,7 @@
 // The stand-in's implementations of the platform interfaces (internal: program code gets them from World).
 
 #include <memory>
+#include <stop_token>
 
 #include "platform/accessibility.h"
 #include "platform/clock.h"
@@ -87,5 +88,21 @@ public:
 private:
     std::shared_ptr<Engine> e_;
 };
+
+// Wall time: a sleep waits in real time; the events fall due as it passes (see runWallClockTimer),
+// and "now" is the real date and time from the moment the world started.
+class WallClock final : public platform::Clock {
+public:
+    explicit WallClock(std::shared_ptr<Engine> e) : e_(std::move(e)) {}
+    TimePoint now() override;
+    void sleep(std::chrono::duration<double> duration) override;
+
+private:
+    std::shared_ptr<Engine> e_;
+};
+
+// The wall clock's own thread: runs every event when its moment comes and sends the posts, also
+// while nobody sleeps, until stopped.
+void runWallClockTimer(Engine& e, std::stop_token stop);
 
 }  // namespace corvane::standin::detail

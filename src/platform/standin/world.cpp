@@ -38,12 +38,17 @@ private:
 
 struct World::Facades {
     explicit Facades(const std::shared_ptr<Engine>& e)
-        : accessibility(e), input(e), workspace(e), capture(e), clock(e), screenChanges(e) {}
+        : accessibility(e), input(e), workspace(e), capture(e), screenChanges(e) {
+        if (e->wallClock)
+            clock = std::make_unique<detail::WallClock>(e);
+        else
+            clock = std::make_unique<detail::VirtualClock>(e);
+    }
     detail::StandinAccessibility accessibility;
     detail::StandinInput input;
     detail::StandinWorkspace workspace;
     detail::StandinScreenCapture capture;
-    detail::VirtualClock clock;
+    std::unique_ptr<platform::Clock> clock;
     StandinScreenChanges screenChanges;
 };
 
@@ -72,9 +77,17 @@ World::World(const nlohmann::json& scenario, Options options) : engine_(std::mak
         ownedQueue_ = std::make_unique<platform::ThreadMainQueue>();
         engine_->mainQueue = ownedQueue_.get();
     }
+    if (options.clock == ClockMode::wall) {
+        // The scenario's date gives way to the real one; its events count from now.
+        engine_->wallClock = true;
+        engine_->epoch = std::chrono::system_clock::now();
+        engine_->wallStart = std::chrono::steady_clock::now();
+    }
     facades_ = std::make_unique<Facades>(engine_);
     // The loaded scenario is where viewers start from, not a change.
     engine_->announcedScreenRevision = engine_->screenRevision;
+    if (engine_->wallClock)
+        timer_ = std::jthread([engine = engine_](std::stop_token stop) { detail::runWallClockTimer(*engine, stop); });
 }
 
 std::unique_ptr<World> World::fromFile(const std::filesystem::path& path, Options options) {
@@ -92,6 +105,7 @@ std::unique_ptr<World> World::fromFile(const std::filesystem::path& path, Option
 }
 
 World::~World() {
+    timer_ = {};  // stopped first: it delivers to the queue below
     {
         std::lock_guard lock(engine_->mutex);
         engine_->pendingNotes.clear();
@@ -103,14 +117,14 @@ World::~World() {
 }
 
 platform::Services World::services() {
-    return {&facades_->accessibility, &facades_->input, &facades_->workspace,
-            &facades_->capture,       &facades_->clock, engine_->mainQueue};
+    return {&facades_->accessibility, &facades_->input,      &facades_->workspace,
+            &facades_->capture,       facades_->clock.get(), engine_->mainQueue};
 }
 platform::Accessibility& World::accessibility() { return facades_->accessibility; }
 platform::Input& World::input() { return facades_->input; }
 platform::Workspace& World::workspace() { return facades_->workspace; }
 platform::ScreenCapture& World::screenCapture() { return facades_->capture; }
-platform::Clock& World::clock() { return facades_->clock; }
+platform::Clock& World::clock() { return *facades_->clock; }
 platform::MainQueue& World::mainQueue() { return *engine_->mainQueue; }
 platform::KeyMonitor& World::keyMonitor() { return engine_->keyHub; }
 platform::ScreenChanges& World::screenChanges() { return facades_->screenChanges; }
@@ -268,7 +282,7 @@ double World::virtualSeconds() const {
     std::lock_guard lock(engine_->mutex);
     return engine_->seconds();
 }
-void World::advance(double seconds) { facades_->clock.sleep(std::chrono::duration<double>(seconds)); }
+void World::advance(double seconds) { facades_->clock->sleep(std::chrono::duration<double>(seconds)); }
 
 double World::level(int raw) { return taper::level(raw); }
 int World::rawFor(double levelDb) { return taper::rawFor(levelDb); }

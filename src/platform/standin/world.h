@@ -3,9 +3,9 @@
 // The simulated Logic Pro ("stand-in"): one fake world behind every platform interface.
 //
 // A World loads a scenario (JSON), holds the whole model under one lock and implements Accessibility,
-// Input, Workspace, ScreenCapture and a virtual Clock. Program code sees only services(); tests drive the
-// world through those services as program code would and then assert on the test API below, which program
-// code never uses.
+// Input, Workspace, ScreenCapture and a Clock, virtual or wall (see ClockMode). Program code sees only services();
+// tests drive the world through those services as program code would and then assert on the test API below, which
+// program code never uses.
 
 #include <cstdint>
 #include <filesystem>
@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -22,6 +23,7 @@
 #include "platform/key_monitor.h"
 #include "platform/platform.h"
 #include "platform/screen_changes.h"
+#include "platform/standin/clock_mode.h"
 #include "platform/standin/event_log.h"
 #include "platform/standin/faults.h"
 #include "platform/standin/model.h"
@@ -56,6 +58,8 @@ struct WindowSpec {
 struct WorldOptions {
     // The queue on which workspace notifications are delivered; null: a ThreadMainQueue owned by the world.
     platform::MainQueue* mainQueue = nullptr;
+    // On the wall clock the world keeps a thread of its own that runs its events as they fall due.
+    ClockMode clock = ClockMode::virtualTime;
 };
 
 class World {
@@ -108,8 +112,8 @@ public:
     int accessibilityPrompts() const;
     int screenRecordingPrompts() const;
 
-    double virtualSeconds() const;
-    void advance(double seconds);  // the same as a sleep on the virtual clock
+    double virtualSeconds() const;  // the world's time since it started
+    void advance(double seconds);   // the same as a sleep on the world's clock
 
     static double level(int raw);
     static int rawFor(double levelDb);
@@ -147,6 +151,7 @@ private:
     std::unique_ptr<platform::ThreadMainQueue> ownedQueue_;
     std::shared_ptr<detail::Engine> engine_;
     std::unique_ptr<Facades> facades_;
+    std::jthread timer_;  // the wall clock's
 };
 
 }  // namespace corvane::standin

@@ -110,5 +110,38 @@ TEST_F(StandinTest, ConcurrentSleepersReadersAndWritersStayConsistent) {
     EXPECT_GE(world().virtualSeconds(), 2.0);
 }
 
+// The running programs' world: a sleep lasts as long as it says, and the transport and the events
+// that fall due move on in real time even while nobody sleeps on the clock.
+TEST_F(StandinTest, OnTheWallClockSleepsTakeRealTimeAndTheWorldMovesWithoutASleeper) {
+    using namespace std::chrono_literals;
+    using Steady = std::chrono::steady_clock;
+    World::Options options;
+    options.clock = ClockMode::wall;
+    load(demoSong(), options);
+
+    auto started = Steady::now();
+    platform::pause(0.3);
+    EXPECT_GE(Steady::now() - started, 300ms);
+    EXPECT_GE(world().virtualSeconds(), 0.3);
+
+    world().setKnob("frontmost", false);
+    world().setKnob("activation", "delayed 0.2");
+    platform::workspace().activate(logicPid(), platform::activation::kAllWindows);
+    EXPECT_NE(world().frontmostPid(), logicPid());
+    world().mutateProject([](Project& p) {
+        p.transport.cycleOn = false;
+        p.transport.setPlayhead({9, 1, 1, 1});
+        p.transport.playing = true;
+    });
+    const double from = world().project().transport.positionTicks;
+    started = Steady::now();
+    std::this_thread::sleep_for(600ms);
+    const auto t = world().project().transport;
+    const double played = (t.positionTicks - from) / t.ticksPerSecond();
+    EXPECT_GE(played, 0.45);
+    EXPECT_LE(played, std::chrono::duration<double>(Steady::now() - started).count());
+    EXPECT_EQ(world().frontmostPid(), logicPid());
+}
+
 }  // namespace
 }  // namespace corvane::standin::testing

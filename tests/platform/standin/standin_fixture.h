@@ -37,9 +37,9 @@ class StandinTest : public ::testing::Test {
 protected:
     void SetUp() override { load(demoSong()); }
 
-    void load(const nlohmann::json& scenario) {
+    void load(const nlohmann::json& scenario, World::Options options = World::Options()) {
         scoped_.reset();
-        world_ = std::make_unique<World>(scenario);
+        world_ = std::make_unique<World>(scenario, options);
         scoped_ = std::make_unique<platform::ScopedServices>(world_->services());
     }
 
