@@ -182,8 +182,9 @@ std::vector<ShellScreenshot> shellScreenshots() {
         {"logic_pro_window", 1080,
          [] {
              static QtMainQueue queue;
-             static app::SimulatedHost host(
-                 {std::string(CORVANE_SOURCE_DIR) + "/resources/Scenarios/demo-song.json", 0, &queue});
+             // Virtual time: the picture must not depend on when it was taken.
+             static app::SimulatedHost host({std::string(CORVANE_SOURCE_DIR) + "/resources/Scenarios/demo-song.json", 0,
+                                             &queue, standin::ClockMode::virtualTime});
              auto* window = new LogicProWindow(host.screenCapture(), host.screenChanges(), queue);
              return std::unique_ptr<QWidget>(new Frame(window, {1080, 675}));
          }},
