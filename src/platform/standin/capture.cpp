@@ -118,15 +118,18 @@ public:
                 if (cy < box.y0 || cy >= box.y1) continue;
                 for (int x = 0; x < m.width; ++x) {
                     const int cx = left + x;
-                    const std::uint8_t a = m.coverage[static_cast<std::size_t>(y) * std::size_t(m.width) + std::size_t(x)];
+                    const std::uint8_t a =
+                        m.coverage[static_cast<std::size_t>(y) * std::size_t(m.width) + std::size_t(x)];
                     if (a == 0 || cx < box.x0 || cx >= box.x1) continue;
-                    if (std::any_of(keepOut.begin(), keepOut.end(), [&](const PixelBox& k) { return k.contains(cx, cy); }))
+                    if (std::any_of(keepOut.begin(), keepOut.end(),
+                                    [&](const PixelBox& k) { return k.contains(cx, cy); }))
                         continue;
                     std::uint8_t* p = &rgb_[(static_cast<std::size_t>(cy) * static_cast<std::size_t>(width_) +
                                              static_cast<std::size_t>(cx)) *
                                             3];
                     const std::uint8_t src[3] = {colour.r, colour.g, colour.b};
-                    for (int k = 0; k < 3; ++k) p[k] = static_cast<std::uint8_t>((src[k] * a + p[k] * (255 - a) + 127) / 255);
+                    for (int k = 0; k < 3; ++k)
+                        p[k] = static_cast<std::uint8_t>((src[k] * a + p[k] * (255 - a) + 127) / 255);
                 }
             }
             top += m.height;
@@ -285,7 +288,8 @@ Label lines(std::initializer_list<std::string> texts, bool centred = true) {
 Label pluginControlLabel(Engine& e, const Node& n) {
     const std::string& ref = n.bind.name;
     const std::string description = n.description.value_or(n.title.value_or(""));
-    const std::string value = n.valueDescription && !blank(*n.valueDescription) ? *n.valueDescription : valueText(n.value);
+    const std::string value =
+        n.valueDescription && !blank(*n.valueDescription) ? *n.valueDescription : valueText(n.value);
     if (ref.rfind("k:", 0) == 0) {
         if (ref.rfind("k:label:", 0) == 0) return lines({valueText(n.value)}, false);
         if (ref.rfind("k:readout:", 0) == 0 || ref.rfind("k:popup:", 0) == 0) return lines({value});
@@ -330,7 +334,7 @@ Label labelFor(Engine& e, const Node& n) {
             // The transport shows symbols, as on the real control bar.
             static const std::pair<const char*, const char*> symbols[] = {
                 {"Go to Beginning", "|\u25C0"}, {"Stop", "\u25A0"},  {"Play", "\u25B6"},
-                {"Record", "\u25CF"},          {"Cycle", "\u21BB"}, {"Solo", "S"}};
+                {"Record", "\u25CF"},           {"Cycle", "\u21BB"}, {"Solo", "S"}};
             for (const auto& [name, symbol] : symbols)
                 if (n.bind.name == name) return lines({symbol});
             return {};
