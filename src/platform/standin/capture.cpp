@@ -8,6 +8,7 @@
 #include "platform/standin/engine.h"
 #include "platform/standin/layout.h"
 #include "platform/standin/plugin_parameters.h"
+#include "platform/standin/text_render.h"
 
 namespace corvane::standin {
 
@@ -38,23 +39,44 @@ using platform::Rect;
 
 constexpr const char* kDeclined = "The user declined TCCs for application, window, display capture";
 
+// Pixels from x0, y0 up to (not including) x1, y1.
+struct PixelBox {
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    bool contains(int x, int y) const { return x >= x0 && x < x1 && y >= y0 && y < y1; }
+};
+
+// The text an element shows: one or more lines, centred or from the left edge.
+struct Label {
+    std::vector<std::string> lines;
+    bool centred = true;
+};
+
 class Canvas {
 public:
     Canvas(Rect area, int width, int height) : area_(area), width_(width), height_(height) {
         rgb_.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3, 0);
     }
 
+    // Every pixel the frame touches.
+    PixelBox outer(Rect r) const {
+        return {px(std::floor((r.x - area_.x) * sx())), py(std::floor((r.y - area_.y) * sy())),
+                px(std::ceil((r.maxX() - area_.x) * sx())), py(std::ceil((r.maxY() - area_.y) * sy()))};
+    }
+    // The pixels wholly inside the frame, which is where its text may go.
+    PixelBox inner(Rect r) const {
+        return {px(std::ceil((r.x - area_.x) * sx())), py(std::ceil((r.y - area_.y) * sy())),
+                px(std::floor((r.maxX() - area_.x) * sx())), py(std::floor((r.maxY() - area_.y) * sy()))};
+    }
+    // The pixel a point falls on, as a reader of the image finds it.
+    std::pair<int, int> pixelOf(platform::Point p) const {
+        const double x = (p.x - area_.x) * sx(), y = (p.y - area_.y) * sy();
+        if (!std::isfinite(x) || !std::isfinite(y) || std::fabs(x) > 1e9 || std::fabs(y) > 1e9) return {-1, -1};
+        return {static_cast<int>(std::floor(x)), static_cast<int>(std::floor(y))};
+    }
+    double sy() const { return height_ / area_.height; }
+
     void fill(Rect r, Rgb c, double alpha = 1.0) {
-        const double sx = width_ / area_.width;
-        const double sy = height_ / area_.height;
-        // Clamp before converting, so that far-away or absurd frames cannot overflow an int.
-        auto px = [](double v, int limit) {
-            return static_cast<int>(std::isfinite(v) ? std::clamp(v, 0.0, double(limit)) : 0.0);
-        };
-        int x0 = px(std::floor((r.x - area_.x) * sx), width_);
-        int y0 = px(std::floor((r.y - area_.y) * sy), height_);
-        int x1 = px(std::ceil((r.maxX() - area_.x) * sx), width_);
-        int y1 = px(std::ceil((r.maxY() - area_.y) * sy), height_);
+        const auto [x0, y0, x1, y1] = outer(r);
         for (int y = y0; y < y1; ++y)
             for (int x = x0; x < x1; ++x) {
                 std::uint8_t* p = &rgb_[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
@@ -65,6 +87,53 @@ public:
                     p[k] = alpha >= 1.0 ? src[k]
                                         : static_cast<std::uint8_t>(std::lround(src[k] * alpha + p[k] * (1.0 - alpha)));
             }
+    }
+
+    // Anti-aliased text inside the box; pixels in the keep-out boxes stay as they are.
+    void text(PixelBox box, const Label& label, Rgb colour, int size, const std::vector<PixelBox>& keepOut) {
+        constexpr int kMinSize = 7;
+        const int pad = label.centred ? 1 : 3;
+        const int room = box.x1 - box.x0 - 2 * pad;
+        if (room <= 0 || box.y1 <= box.y0) return;
+        TextRenderer& renderer = TextRenderer::shared();
+        // Shrink to fit the frame, down to the smallest legible size; beyond that the frame clips.
+        std::vector<TextMask> lines;
+        for (;; --size) {
+            lines.clear();
+            int height = 0, widest = 0;
+            for (const std::string& line : label.lines) {
+                lines.push_back(renderer.render(line, size));
+                height += lines.back().height;
+                widest = std::max(widest, lines.back().width);
+            }
+            if (size <= kMinSize || (widest <= room && height <= box.y1 - box.y0)) break;
+        }
+        int total = 0;
+        for (const TextMask& m : lines) total += m.height;
+        int top = box.y0 + (box.y1 - box.y0 - total) / 2;
+        for (const TextMask& m : lines) {
+            const int left = label.centred ? box.x0 + (box.x1 - box.x0 - m.width) / 2 : box.x0 + pad;
+            for (int y = 0; y < m.height; ++y) {
+                const int cy = top + y;
+                if (cy < box.y0 || cy >= box.y1) continue;
+                for (int x = 0; x < m.width; ++x) {
+                    const int cx = left + x;
+                    const std::uint8_t a =
+                        m.coverage[static_cast<std::size_t>(y) * std::size_t(m.width) + std::size_t(x)];
+                    if (a == 0 || cx < box.x0 || cx >= box.x1) continue;
+                    if (std::any_of(keepOut.begin(), keepOut.end(),
+                                    [&](const PixelBox& k) { return k.contains(cx, cy); }))
+                        continue;
+                    std::uint8_t* p = &rgb_[(static_cast<std::size_t>(cy) * static_cast<std::size_t>(width_) +
+                                             static_cast<std::size_t>(cx)) *
+                                            3];
+                    const std::uint8_t src[3] = {colour.r, colour.g, colour.b};
+                    for (int k = 0; k < 3; ++k)
+                        p[k] = static_cast<std::uint8_t>((src[k] * a + p[k] * (255 - a) + 127) / 255);
+                }
+            }
+            top += m.height;
+        }
     }
 
     // 32-bit BGRA, premultiplied alpha first, little-endian; every pixel is opaque.
@@ -86,6 +155,14 @@ public:
     }
 
 private:
+    double sx() const { return width_ / area_.width; }
+    // Clamp before converting, so that far-away or absurd frames cannot overflow an int.
+    static int clampTo(double v, int limit) {
+        return static_cast<int>(std::isfinite(v) ? std::clamp(v, 0.0, double(limit)) : 0.0);
+    }
+    int px(double v) const { return clampTo(v, width_); }
+    int py(double v) const { return clampTo(v, height_); }
+
     Rect area_;
     int width_;
     int height_;
@@ -175,6 +252,115 @@ std::optional<Rgb> colourFor(const Engine& e, const Node& n) {
     }
 }
 
+std::string valueText(const Value& v) {
+    if (const auto* s = std::get_if<std::string>(&v)) return *s;
+    if (const auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
+    if (const auto* d = std::get_if<double>(&v)) return fmt::format("{}", *d);
+    return {};
+}
+
+bool blank(const std::string& s) { return s.find_first_not_of(" \t") == std::string::npos; }
+
+// Line breaks in plug-in texts are newlines or U+2028.
+std::vector<std::string> splitLines(const std::string& s) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= s.size(); ++i) {
+        const bool lineSeparator = s.compare(i, 3, "\u2028") == 0;
+        if (i == s.size() || s[i] == '\n' || lineSeparator) {
+            if (!blank(s.substr(start, i - start))) lines.push_back(s.substr(start, i - start));
+            if (lineSeparator) i += 2;
+            start = i + 1;
+        }
+    }
+    return lines;
+}
+
+Label lines(std::initializer_list<std::string> texts, bool centred = true) {
+    Label label;
+    label.centred = centred;
+    for (const std::string& t : texts)
+        for (std::string& line : splitLines(t)) label.lines.push_back(std::move(line));
+    return label;
+}
+
+// A plug-in control's parameter name and value, as its window shows them.
+Label pluginControlLabel(Engine& e, const Node& n) {
+    const std::string& ref = n.bind.name;
+    const std::string description = n.description.value_or(n.title.value_or(""));
+    const std::string value =
+        n.valueDescription && !blank(*n.valueDescription) ? *n.valueDescription : valueText(n.value);
+    if (ref.rfind("k:", 0) == 0) {
+        if (ref.rfind("k:label:", 0) == 0) return lines({valueText(n.value)}, false);
+        if (ref.rfind("k:readout:", 0) == 0 || ref.rfind("k:popup:", 0) == 0) return lines({value});
+        if (ref.rfind("k:button:", 0) == 0) return lines({description});
+        return {};
+    }
+    std::string name = description;
+    if (blank(name)) {  // an unnamed control shows its option, or the name of the parameter it is bound to
+        const InsertSlot* slot = e.slotByUid(n.bind.index, nullptr);
+        const PluginDefinition* def = slot ? e.project.plugin(slot->plugin) : nullptr;
+        const nlohmann::json* c = def ? editorControl(*def, ref.substr(2)) : nullptr;
+        if (c && c->contains("option") && (*c)["option"].is_string())
+            name = (*c)["option"].get<std::string>();
+        else if (c && c->contains("bind") && (*c)["bind"].is_string())
+            if (auto p = paramSpec(*def, (*c)["bind"].get<std::string>())) name = p->label;
+    }
+    return lines({name, value});
+}
+
+// The text an element carries on screen, if any.
+Label labelFor(Engine& e, const Node& n) {
+    switch (n.bind.kind) {
+        case Bind::headerName: return lines({valueText(n.value)}, false);
+        case Bind::stripName:
+        case Bind::channelMode:
+        case Bind::level:
+        case Bind::timeSignature:
+        case Bind::tempo: return lines({valueText(n.value)});
+        case Bind::playheadSlider: return n.bind.readOnly ? Label{} : lines({valueText(n.value)});
+        case Bind::input:
+        case Bind::output:
+        case Bind::slot:
+        case Bind::pluginHeaderButton: return lines({n.description.value_or("")});
+        case Bind::sendLabel: return lines({n.description.value_or("")}, false);
+        case Bind::sendKnob: return lines({n.valueDescription.value_or("")});
+        case Bind::automationGroup: {
+            std::string mode = n.description.value_or("");
+            mode = mode.substr(0, mode.rfind(", automation"));
+            return lines({mode}, false);
+        }
+        case Bind::transport: {
+            // The transport shows symbols, as on the real control bar.
+            static const std::pair<const char*, const char*> symbols[] = {
+                {"Go to Beginning", "|\u25C0"}, {"Stop", "\u25A0"},  {"Play", "\u25B6"},
+                {"Record", "\u25CF"},           {"Cycle", "\u21BB"}, {"Solo", "S"}};
+            for (const auto& [name, symbol] : symbols)
+                if (n.bind.name == name) return lines({symbol});
+            return {};
+        }
+        case Bind::stripMute:
+        case Bind::headerMute: return lines({"M"});
+        case Bind::stripSolo:
+        case Bind::headerSolo: return lines({"S"});
+        case Bind::viewToggle:
+        case Bind::viewButton: return lines({n.title.value_or("")});
+        case Bind::sidechainPopup: return lines({valueText(n.value)});
+        case Bind::menuItem: return lines({n.title.value_or("")}, false);
+        case Bind::pluginControl: return pluginControlLabel(e, n);
+        default: return {};
+    }
+}
+
+// Light text on dark fills, dark text on light ones.
+Rgb textColourOn(Rgb fill) {
+    const int luma = (299 * fill.r + 587 * fill.g + 114 * fill.b) / 1000;
+    return luma > 140 ? Rgb{20, 20, 24} : Rgb{240, 240, 240};
+}
+
+// Text size in points from the element's height, within what reads well on a 1440 x 900 screen.
+double textSizeFor(Rect frame) { return std::clamp(std::round(frame.height * 0.6), 7.0, 14.0); }
+
 Rect intersect(Rect a, Rect b) {
     double x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
     double x1 = std::min(a.maxX(), b.maxX()), y1 = std::min(a.maxY(), b.maxY());
@@ -191,11 +377,26 @@ void paintWindow(Engine& e, Canvas& canvas, const ScreenWindow& w) {
                 palette::titleBar);
     if (w.logicKey.empty()) return;
     const Tree& tree = e.ensureTree();
+    // Text never enters a probe region, nor an element's centre pixel, which is where its state is sampled.
+    std::vector<PixelBox> keepOut(1);
+    for (const Node& n : tree.nodes())
+        if (n.windowKey == w.logicKey && n.hasFrame && n.bind.kind == Bind::pluginControl)
+            if (auto probe = probePaint(e, n)) keepOut.push_back(canvas.outer(intersect(probe->region, w.frame)));
     // Pre-order, so children paint over their parents; everything stays inside the window.
     for (const Node& n : tree.nodes()) {
         if (n.windowKey != w.logicKey || n.role == "AXWindow" || !n.hasFrame) continue;
-        if (auto c = colourFor(e, n)) canvas.fill(intersect(n.frame, w.frame), *c);
+        std::optional<Rgb> fill = colourFor(e, n);
+        if (fill) canvas.fill(intersect(n.frame, w.frame), *fill);
         if (auto probe = probePaint(e, n)) canvas.fill(intersect(probe->region, w.frame), probe->colour);
+        // A header's name field has no fill of its own: its text lies on the header.
+        if (n.bind.kind == Bind::headerName && n.parent >= 0) fill = colourFor(e, tree[n.parent]);
+        if (!fill) continue;
+        const Label label = labelFor(e, n);
+        if (label.lines.empty()) continue;
+        const auto [cx, cy] = canvas.pixelOf({n.frame.x + n.frame.width / 2, n.frame.y + n.frame.height / 2});
+        keepOut[0] = {cx, cy, cx + 1, cy + 1};
+        const int size = static_cast<int>(std::lround(textSizeFor(n.frame) * canvas.sy()));
+        canvas.text(canvas.inner(intersect(n.frame, w.frame)), label, textColourOn(*fill), size, keepOut);
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "platform/log.h"
+#include "platform/standin/text_render.h"
 #include "standin_fixture.h"
 
 namespace corvane::standin::testing {
@@ -186,6 +188,74 @@ TEST_F(StandinTest, MinimisedAndOffDisplayLogicWindowsCaptureAsOnTheHost) {
     ASSERT_TRUE(window.ok());
     EXPECT_EQ(window.value->width, 1440);
     EXPECT_EQ(pixelAt(*window.value, 3, 3), palette::titleBar);
+}
+
+// The pixels of an area of a window capture, row after row.
+std::vector<Rgb> pixelsIn(const platform::Image& image, Rect window, Rect area) {
+    std::vector<Rgb> out;
+    for (int y = int(area.y - window.y); y < int(area.maxY() - window.y); ++y)
+        for (int x = int(area.x - window.x); x < int(area.maxX() - window.x); ++x) out.push_back(*pixelAt(image, x, y));
+    return out;
+}
+
+TEST_F(StandinTest, TrackNameAreaShowsEachNameAndStaysPlainWithoutOne) {
+    const Rect win = *world().windowFrame();
+    const int bass = world().project().track("Bass")->id;
+    auto nameArea = [&](const std::string& name) {
+        world().mutateProject([&](Project& p) { p.trackById(bass)->name = name; });
+        auto image = platform::screenCapture().captureWindow(*world().windowId());
+        return pixelsIn(*image.value, win, *world().headerControlFrame(name, "track name"));
+    };
+    const auto original = nameArea("Bass");
+    const auto tuba = nameArea("Tuba");
+    EXPECT_NE(original, tuba);
+    EXPECT_TRUE(std::any_of(original.begin(), original.end(), [](Rgb c) { return c != palette::header; }));
+    const auto none = nameArea("");
+    EXPECT_TRUE(std::all_of(none.begin(), none.end(), [](Rgb c) { return c == palette::header; }));
+}
+
+// A name far wider than its field is clipped to the field: around it, the element keeps its flat fill.
+TEST_F(StandinTest, LongTextNeverSpillsOutOfItsElement) {
+    const std::string name(80, 'W');
+    world().mutateProject([&](Project& p) { p.track("Kick")->name = name; });
+    const Rect win = *world().windowFrame();
+    auto image = *platform::screenCapture().captureWindow(*world().windowId()).value;
+    const Rect stripName = *world().stripControlFrame(0, "name");
+    const Rect strip = *world().stripFrame(0);
+    struct Case {
+        const char* what;
+        Rect around;
+        std::vector<Rect> elements;  // where other pixels may be
+        Rgb fill;
+    };
+    const Case cases[] = {
+        {"header",
+         *world().headerFrame(name),
+         {*world().headerControlFrame(name, "track name"), *world().headerControlFrame(name, "mute"),
+          *world().headerControlFrame(name, "solo")},
+         palette::headerSelected},
+        {"strip name", {strip.x, stripName.y - 2, strip.width, stripName.height + 4}, {stripName}, palette::strip},
+    };
+    for (const auto& c : cases) {
+        int spilled = 0;
+        for (int y = int(c.around.y); y < int(c.around.maxY()); ++y)
+            for (int x = int(c.around.x); x < int(c.around.maxX()); ++x) {
+                const bool inElement = std::any_of(c.elements.begin(), c.elements.end(), [&](Rect r) {
+                    return x >= r.x && x < r.maxX() && y >= r.y && y < r.maxY();
+                });
+                if (!inElement && sample(image, win, {double(x), double(y)}) != c.fill) ++spilled;
+            }
+        EXPECT_EQ(spilled, 0) << c.what;
+    }
+}
+
+TEST(TextRenderer, MissingFontDrawsNothingAndSaysSoOnce) {
+    platform::LogCapture log;
+    detail::TextRenderer renderer("/nonexistent/DejaVuSans.ttf");
+    EXPECT_TRUE(renderer.render("Kick", 12).empty());
+    EXPECT_TRUE(renderer.render("Snare", 12).empty());
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_TRUE(log.contains("/nonexistent/DejaVuSans.ttf"));
 }
 
 // A live viewer of the screen captures again on each notice; it may do so from inside the notice.
