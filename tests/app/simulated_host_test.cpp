@@ -39,5 +39,39 @@ TEST(SimulatedHost, AnalysisPostsReachTheHostOnItsOwnPort) {
     EXPECT_FALSE(host.controller()->trackAnalysis().empty());
 }
 
+// A song that is loaded but not playing still has its plug-ins: they post silence, so the window
+// and the agent see them (no "not detected" banner, tracks marked monitored) before playback.
+TEST(SimulatedHost, AnalysisPlugInsPostSilenceWhileStoppedAndSoundWhilePlaying) {
+    corvane::testing::TempHome home;
+    SimulatedHost host({SimulatedHost::scenarioPathFromEnvironment(), freePort(), nullptr});
+    ASSERT_TRUE(host.controller()->start());
+    ASSERT_FALSE(host.world().project().transport.playing);
+
+    host.world().advance(1);
+    auto live = host.controller()->trackAnalysisValues();
+    ASSERT_EQ(live.size(), 2u);
+    for (const auto& state : live) {
+        SCOPED_TRACE(state.trackName);
+        ASSERT_TRUE(state.analysis);
+        EXPECT_FALSE(state.analysis->transportWasPlaying);
+        EXPECT_EQ(state.analysis->peakDbfs, -100);
+        EXPECT_EQ(state.analysis->momentaryLufs, -100);
+    }
+
+    host.world().mutateProject([](standin::Project& project) {
+        project.transport.setPlayhead({9, 1, 1, 1});
+        project.transport.playing = true;
+    });
+    host.world().advance(1);
+    live = host.controller()->trackAnalysisValues();
+    ASSERT_EQ(live.size(), 2u);
+    for (const auto& state : live) {
+        SCOPED_TRACE(state.trackName);
+        ASSERT_TRUE(state.analysis);
+        EXPECT_TRUE(state.analysis->transportWasPlaying);
+        EXPECT_GT(state.analysis->momentaryLufs, -100);
+    }
+}
+
 }  // namespace
 }  // namespace corvane::app
