@@ -48,6 +48,8 @@ std::optional<std::uint16_t> SimulatedHost::portFromEnvironment() {
 SimulatedHost::SimulatedHost(const Options& options) {
     standin::World::Options worldOptions;
     worldOptions.mainQueue = options.mainQueue;
+    // Every health check is logged; a program that runs for weeks keeps only the recent past.
+    worldOptions.eventLogLimit = kEventLogLimit;
     world_ = standin::World::fromFile(options.scenarioPath, worldOptions);
     // The simulated analysis plug-ins post where this host listens, not to the default port.
     if (options.port != 0) world_->updateFaults([&](standin::Faults& faults) { faults.analysisPort = options.port; });

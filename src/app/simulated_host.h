@@ -6,6 +6,7 @@
 // The stand-in's clock is virtual; once pacing starts, a thread moves it along with wall time so
 // that its transport plays and its analysis plug-ins post as they would in real life.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -32,6 +33,8 @@ struct SimulatedHostOptions {
 class SimulatedHost {
 public:
     using Options = SimulatedHostOptions;
+    // How many of the simulated Logic Pro's most recent events the running programs keep.
+    static constexpr std::size_t kEventLogLimit = 10'000;
 
     // CORVANE_SCENARIO, else the demo song.
     static std::string scenarioPathFromEnvironment();

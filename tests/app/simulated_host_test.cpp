@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "platform/standin/world.h"
 #include "test_support/temp_home.h"
 
@@ -71,6 +73,31 @@ TEST(SimulatedHost, AnalysisPlugInsPostSilenceWhileStoppedAndSoundWhilePlaying) 
         EXPECT_TRUE(state.analysis->transportWasPlaying);
         EXPECT_GT(state.analysis->momentaryLufs, -100);
     }
+}
+
+// Every "/health" logs a Screen Recording check: a program left running must keep only the
+// recent past of the simulated Logic Pro's log, or it grows with each request.
+TEST(SimulatedHost, TheEventLogKeepsOnlyTheMostRecentEvents) {
+    corvane::testing::TempHome home;
+    SimulatedHost host({SimulatedHost::scenarioPathFromEnvironment(), freePort(), nullptr});
+    ASSERT_TRUE(host.controller()->start());
+    standin::World& world = host.world();
+    world.workspace().openURL("first");
+    ASSERT_EQ(host.controller()->handle({"GET", "/health", {}, {}}).statusCode, 200);
+    ASSERT_FALSE(world.events(standin::EventKind::permissionCheck).empty());
+    // The checks the health answers make, without the rest of each answer's work.
+    for (std::size_t i = 0; i < SimulatedHost::kEventLogLimit; ++i) world.screenCapture().preflightScreenRecording();
+    world.workspace().openURL("last");
+
+    const auto log = world.eventLog();
+    EXPECT_EQ(log.size(), SimulatedHost::kEventLogLimit);
+    EXPECT_EQ(log.back().name, "last");
+    EXPECT_TRUE(std::none_of(log.begin(), log.end(), [](const standin::Event& e) { return e.name == "first"; }));
+
+    // Tests read the whole log: a world made without a limit keeps everything.
+    const auto whole = standin::World::fromFile(SimulatedHost::scenarioPathFromEnvironment());
+    for (std::size_t i = 0; i < SimulatedHost::kEventLogLimit + 1; ++i) whole->workspace().openURL("x");
+    EXPECT_EQ(whole->eventLog().size(), SimulatedHost::kEventLogLimit + 1);
 }
 
 }  // namespace

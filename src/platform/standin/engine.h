@@ -199,7 +199,7 @@ public:
     std::vector<Scheduled> scheduled;
     std::uint64_t nextSeq = 0;
 
-    std::vector<Event> log;
+    EventLog log;
 
     // The analysis plug-in (analysis_plugin.cpp).
     std::uint64_t analysisEpoch = 0;  // bumped to cancel the running chain of post ticks

@@ -72,6 +72,7 @@ World::World(const nlohmann::json& scenario, Options options) : engine_(std::mak
         ownedQueue_ = std::make_unique<platform::ThreadMainQueue>();
         engine_->mainQueue = ownedQueue_.get();
     }
+    engine_->log.setLimit(options.eventLogLimit);
     facades_ = std::make_unique<Facades>(engine_);
     // The loaded scenario is where viewers start from, not a change.
     engine_->announcedScreenRevision = engine_->screenRevision;
@@ -150,7 +151,7 @@ UiState World::ui() const {
 
 std::vector<Event> World::eventLog() const {
     std::lock_guard lock(engine_->mutex);
-    return engine_->log;
+    return engine_->log.events();
 }
 
 std::vector<Event> World::events(EventKind kind) const {

@@ -7,6 +7,7 @@
 // world through those services as program code would and then assert on the test API below, which program
 // code never uses.
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -56,6 +57,8 @@ struct WindowSpec {
 struct WorldOptions {
     // The queue on which workspace notifications are delivered; null: a ThreadMainQueue owned by the world.
     platform::MainQueue* mainQueue = nullptr;
+    // How many of the most recent events the log keeps; 0 keeps them all (tests read the whole log).
+    std::size_t eventLogLimit = 0;
 };
 
 class World {
