@@ -161,7 +161,10 @@ HealthResponse CompanionController::healthSnapshot() const {
     health.appName = kAppName;
     // The one version of the build, the same text the About panel and error reports show.
     health.appVersion = CORVANE_VERSION;
-    health.serverPort = kServerPort;
+    // Clients and the plug-in find the API where it actually listens (CORVANE_PORT moves it); before
+    // listening, where it is meant to.
+    const std::uint16_t bound = boundPort();
+    health.serverPort = bound ? bound : options_.port;
     health.permissions = permissionService_.currentSnapshot();
     health.logic = logicInspector_.snapshot(health.permissions.accessibilityTrusted);
     health.lastCapture = lastCapture();

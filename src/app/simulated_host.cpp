@@ -24,6 +24,8 @@ SimulatedHost::SimulatedHost(const Options& options) {
     standin::World::Options worldOptions;
     worldOptions.mainQueue = options.mainQueue;
     worldOptions.clock = options.clock;
+    // Every health check is logged; a program that runs for weeks keeps only the recent past.
+    worldOptions.eventLogLimit = kEventLogLimit;
     world_ = standin::World::fromFile(options.scenarioPath, worldOptions);
     // The simulated analysis plug-ins post where this host listens, not to the default port.
     if (options.port != 0) world_->updateFaults([&](standin::Faults& faults) { faults.analysisPort = options.port; });

@@ -6,6 +6,7 @@
 // The programs run the simulated world on the wall clock, so that its transport plays, its
 // analysis plug-ins post and the agent's pauses last as they would in real life.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -34,6 +35,8 @@ struct SimulatedHostOptions {
 class SimulatedHost {
 public:
     using Options = SimulatedHostOptions;
+    // How many of the simulated Logic Pro's most recent events the running programs keep.
+    static constexpr std::size_t kEventLogLimit = 10'000;
 
     // CORVANE_SCENARIO, else the demo song.
     static std::string scenarioPathFromEnvironment();

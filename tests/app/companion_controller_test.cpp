@@ -25,17 +25,19 @@ TrackAnalysisState record(const std::string& id, platform::Clock::TimePoint at) 
     return state;
 }
 
-TEST_F(ControllerTest, HealthReportsTheBuildsOneVersionAndNoCaptureYet) {
+TEST_F(ControllerTest, HealthReportsTheBuildsOneVersionThePortListenedOnAndNoCaptureYet) {
+    ASSERT_NE(port(), 51234) << "an ephemeral port, so the default cannot pass for it";
     const HealthResponse health = controller().healthSnapshot();
     EXPECT_EQ(health.appName, "Corvane");
     EXPECT_EQ(health.appVersion, CORVANE_VERSION);
-    EXPECT_EQ(health.serverPort, 51234);
+    EXPECT_EQ(health.serverPort, port());
     EXPECT_FALSE(health.lastCapture);
 
     const auto answer = get("/health");
     ASSERT_TRUE(answer);
     const Json body = Json::parse(answer->body);
     EXPECT_EQ(body["appVersion"], CORVANE_VERSION);
+    EXPECT_EQ(body["serverPort"], port());
     EXPECT_FALSE(body.contains("lastCapture"));
 
     std::ostringstream printed;

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -58,6 +59,67 @@ TEST(SimulatedHost, RunsTheWorldOnTheWallClock) {
     for (int step = 0; step < 40 && host.controller()->trackAnalysis().empty(); ++step)
         std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(host.controller()->trackAnalysis().empty());
+}
+
+// A song that is loaded but not playing still has its plug-ins: they post silence, so the window
+// and the agent see them (no "not detected" banner, tracks marked monitored) before playback.
+TEST(SimulatedHost, AnalysisPlugInsPostSilenceWhileStoppedAndSoundWhilePlaying) {
+    corvane::testing::TempHome home;
+    SimulatedHost host(
+        {SimulatedHost::scenarioPathFromEnvironment(), freePort(), nullptr, standin::ClockMode::virtualTime});
+    ASSERT_TRUE(host.controller()->start());
+    ASSERT_FALSE(host.world().project().transport.playing);
+
+    host.world().advance(1);
+    auto live = host.controller()->trackAnalysisValues();
+    ASSERT_EQ(live.size(), 2u);
+    for (const auto& state : live) {
+        SCOPED_TRACE(state.trackName);
+        ASSERT_TRUE(state.analysis);
+        EXPECT_FALSE(state.analysis->transportWasPlaying);
+        EXPECT_EQ(state.analysis->peakDbfs, -100);
+        EXPECT_EQ(state.analysis->momentaryLufs, -100);
+    }
+
+    host.world().mutateProject([](standin::Project& project) {
+        project.transport.setPlayhead({9, 1, 1, 1});
+        project.transport.playing = true;
+    });
+    host.world().advance(1);
+    live = host.controller()->trackAnalysisValues();
+    ASSERT_EQ(live.size(), 2u);
+    for (const auto& state : live) {
+        SCOPED_TRACE(state.trackName);
+        ASSERT_TRUE(state.analysis);
+        EXPECT_TRUE(state.analysis->transportWasPlaying);
+        EXPECT_GT(state.analysis->momentaryLufs, -100);
+    }
+}
+
+// Every "/health" logs a Screen Recording check: a program left running must keep only the
+// recent past of the simulated Logic Pro's log, or it grows with each request.
+TEST(SimulatedHost, TheEventLogKeepsOnlyTheMostRecentEvents) {
+    corvane::testing::TempHome home;
+    SimulatedHost host(
+        {SimulatedHost::scenarioPathFromEnvironment(), freePort(), nullptr, standin::ClockMode::virtualTime});
+    ASSERT_TRUE(host.controller()->start());
+    standin::World& world = host.world();
+    world.workspace().openURL("first");
+    ASSERT_EQ(host.controller()->handle({"GET", "/health", {}, {}}).statusCode, 200);
+    ASSERT_FALSE(world.events(standin::EventKind::permissionCheck).empty());
+    // The checks the health answers make, without the rest of each answer's work.
+    for (std::size_t i = 0; i < SimulatedHost::kEventLogLimit; ++i) world.screenCapture().preflightScreenRecording();
+    world.workspace().openURL("last");
+
+    const auto log = world.eventLog();
+    EXPECT_EQ(log.size(), SimulatedHost::kEventLogLimit);
+    EXPECT_EQ(log.back().name, "last");
+    EXPECT_TRUE(std::none_of(log.begin(), log.end(), [](const standin::Event& e) { return e.name == "first"; }));
+
+    // Tests read the whole log: a world made without a limit keeps everything.
+    const auto whole = standin::World::fromFile(SimulatedHost::scenarioPathFromEnvironment());
+    for (std::size_t i = 0; i < SimulatedHost::kEventLogLimit + 1; ++i) whole->workspace().openURL("x");
+    EXPECT_EQ(whole->eventLog().size(), SimulatedHost::kEventLogLimit + 1);
 }
 
 }  // namespace

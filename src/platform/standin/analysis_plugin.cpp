@@ -1,6 +1,6 @@
 // The analysis plug-in inside the simulated Logic Pro: every non-bypassed slot of a plug-in with
-// the `analysis` flag measures its track and posts the measurements about twice a second while the
-// transport plays. The numbers are derived from the track's `signal` profile, its fader and its
+// the `analysis` flag measures its track and posts the measurements twice a second while Logic Pro
+// runs, silence while the transport is stopped, as Logic Pro keeps calling a plug-in. The numbers are derived from the track's `signal` profile, its fader and its
 // mute and solo state; the stand-in has no audio, so the spectrum and stereo figures are the
 // profile's, not measured.
 

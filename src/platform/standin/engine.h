@@ -213,7 +213,7 @@ public:
     std::chrono::steady_clock::time_point wallStart;
     std::condition_variable_any timerWake;  // the wall clock's timer thread waits here for new events
 
-    std::vector<Event> log;
+    EventLog log;
 
     // The analysis plug-in (analysis_plugin.cpp).
     std::uint64_t analysisEpoch = 0;  // bumped to cancel the running chain of post ticks

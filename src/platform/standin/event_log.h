@@ -2,9 +2,12 @@
 
 // The stand-in's record of everything done to it, with virtual timestamps.
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/geometry.h"
 #include "platform/input.h"
@@ -58,6 +61,32 @@ struct Event {
     // "missed", "delayed", ... plus free detail.
     std::string outcome;
     std::string detail;
+};
+
+// The events in the order they happened. Tests keep every one; a program that runs for days keeps
+// only the most recent `limit`, since every health check adds one.
+class EventLog {
+public:
+    void setLimit(std::size_t limit) {  // 0: no limit
+        limit_ = limit;
+        trim();
+    }
+    void push_back(Event e) {
+        events_.push_back(std::move(e));
+        trim();
+    }
+    void clear() { events_.clear(); }
+    std::size_t size() const { return events_.size(); }
+    auto begin() const { return events_.begin(); }
+    auto end() const { return events_.end(); }
+    std::vector<Event> events() const { return {events_.begin(), events_.end()}; }
+
+private:
+    void trim() {
+        while (limit_ != 0 && events_.size() > limit_) events_.pop_front();
+    }
+    std::deque<Event> events_;
+    std::size_t limit_ = 0;
 };
 
 std::string to_string(EventKind kind);

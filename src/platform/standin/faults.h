@@ -125,7 +125,7 @@ struct Faults {
     bool degenerateImage = false;
     // The analysis plug-in's posts.
     std::map<std::string, AnalysisInstanceKnobs> analysis;  // by instance ID ("AI-0007")
-    bool postWhileStopped = false;                          // silent posts go on while the transport is stopped
+    bool postWhileStopped = true;                           // off: one silent post on stop, then nothing
     int analysisPort = 51234;                               // where the posts go (tests pick their server's port)
     // Knobs of behaviour the stand-in does not model yet, kept as given.
     nlohmann::json other = nlohmann::json::object();

@@ -83,6 +83,7 @@ World::World(const nlohmann::json& scenario, Options options) : engine_(std::mak
         engine_->epoch = std::chrono::system_clock::now();
         engine_->wallStart = std::chrono::steady_clock::now();
     }
+    engine_->log.setLimit(options.eventLogLimit);
     facades_ = std::make_unique<Facades>(engine_);
     // The loaded scenario is where viewers start from, not a change.
     engine_->announcedScreenRevision = engine_->screenRevision;
@@ -164,7 +165,7 @@ UiState World::ui() const {
 
 std::vector<Event> World::eventLog() const {
     std::lock_guard lock(engine_->mutex);
-    return engine_->log;
+    return engine_->log.events();
 }
 
 std::vector<Event> World::events(EventKind kind) const {

@@ -7,6 +7,7 @@
 // tests drive the world through those services as program code would and then assert on the test API below, which
 // program code never uses.
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -60,6 +61,8 @@ struct WorldOptions {
     platform::MainQueue* mainQueue = nullptr;
     // On the wall clock the world keeps a thread of its own that runs its events as they fall due.
     ClockMode clock = ClockMode::virtualTime;
+    // How many of the most recent events the log keeps; 0 keeps them all (tests read the whole log).
+    std::size_t eventLogLimit = 0;
 };
 
 class World {

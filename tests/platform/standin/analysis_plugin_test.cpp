@@ -105,8 +105,9 @@ protected:
 };
 
 TEST_F(AnalysisPluginTest, PostsEveryHalfSecondOfPlaybackInTrackOrderWithWholeBodies) {
+    world().setKnob("postWhileStopped", false);  // only playback's posts here
     world().advance(3);
-    EXPECT_TRUE(receiver_.bodies().empty()) << "nothing while stopped";
+    EXPECT_TRUE(receiver_.bodies().empty());
     const double start = world().virtualSeconds();
     play();
     world().advance(1.2);
@@ -138,26 +139,39 @@ TEST_F(AnalysisPluginTest, PostsEveryHalfSecondOfPlaybackInTrackOrderWithWholeBo
     EXPECT_TRUE(bodies[0]["audioAnalysis"]["transportWasPlaying"]);
 }
 
-TEST_F(AnalysisPluginTest, StopSendsOneSilentPostThenQuietUnlessAskedToGoOn) {
+// A running Logic Pro keeps calling its plug-ins while stopped: a loaded song must not look as
+// if it had none before playback.
+TEST_F(AnalysisPluginTest, StoppedInstancesPostSilenceEveryHalfSecondUnlessToldToGoQuiet) {
+    world().advance(1);
+    auto bodies = posts();
+    ASSERT_EQ(bodies.size(), 4u) << "posts while stopped, from the start";
     play();
     world().advance(0.5);
+    ASSERT_EQ(posts().size(), 6u);
+    EXPECT_TRUE(posts()[4]["audioAnalysis"]["transportWasPlaying"]);
     world().mutateProject([](Project& p) { p.transport.playing = false; });
-    world().advance(5);
-    auto bodies = posts();
-    ASSERT_EQ(bodies.size(), 4u);
-    for (std::size_t i = 2; i < 4; ++i) {
+    world().advance(1);
+    bodies = posts();
+    ASSERT_EQ(bodies.size(), 12u) << "one at the stop, then every half second";
+    for (std::size_t i : {0u, 1u, 2u, 3u, 6u, 7u, 8u, 9u, 10u, 11u}) {
+        SCOPED_TRACE(i);
         EXPECT_EQ(bodies[i]["audioAnalysis"]["momentaryLufs"], -100.0);
         EXPECT_EQ(bodies[i]["audioAnalysis"]["peakDbfs"], -100.0);
         EXPECT_FALSE(bodies[i]["audioAnalysis"]["transportWasPlaying"]);
     }
-    EXPECT_EQ(bodies[2]["instanceID"], bodies[0]["instanceID"]) << "the ID survives a stop";
+    EXPECT_EQ(bodies[6]["instanceID"], bodies[4]["instanceID"]) << "the ID survives a stop";
 
+    world().setKnob("postWhileStopped", false);
+    world().advance(5);
+    EXPECT_EQ(posts().size(), 12u);
+    play();
+    world().advance(0.5);
+    world().mutateProject([](Project& p) { p.transport.playing = false; });
+    world().advance(5);
+    EXPECT_EQ(posts().size(), 16u) << "told to go quiet: one silent post on stop, then nothing";
     world().setKnob("postWhileStopped", true);
     world().advance(1);
-    EXPECT_EQ(posts().size(), 8u);
-    world().setKnob("postWhileStopped", false);
-    world().advance(1);
-    EXPECT_EQ(posts().size(), 8u);
+    EXPECT_EQ(posts().size(), 20u);
 }
 
 TEST_F(AnalysisPluginTest, BarsPassedInThisPlaybackUpToTheLastSixteen) {
