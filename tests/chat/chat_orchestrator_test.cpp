@@ -386,7 +386,9 @@ TEST_F(ChatOrchestratorTest, StopFromAnotherThreadWhileAToolRuns) {
 }
 
 // In the running programs a listen lasts for real: the user's Stop must not wait for its end.
-TEST_F(ChatOrchestratorTest, OnTheWallClockAStopDuringAListenEndsTheTurnWithinHalfASecond) {
+// Unloaded it ends in about a quarter of a second; the bound leaves room for a busy sanitizer
+// run while still far below the 7.75 s that waiting out the listen would take.
+TEST_F(ChatOrchestratorTest, OnTheWallClockAStopDuringAListenEndsTheTurnWithoutWaitingForIt) {
     using namespace std::chrono_literals;
     using Steady = std::chrono::steady_clock;
     standin::World::Options options;
@@ -403,7 +405,7 @@ TEST_F(ChatOrchestratorTest, OnTheWallClockAStopDuringAListenEndsTheTurnWithinHa
     const auto stopped = Steady::now();
     stream->stop();
     const auto o = outcomeOf(stream->collect());
-    EXPECT_LT(Steady::now() - stopped, 500ms);
+    EXPECT_LT(Steady::now() - stopped, 2s);
     EXPECT_FALSE(world().project().transport.playing);
     EXPECT_EQ(transport->requests().size(), 1u);
     EXPECT_TRUE(o.errors.empty());

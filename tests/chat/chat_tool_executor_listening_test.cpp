@@ -194,7 +194,9 @@ TEST_F(ToolExecutorTest, OnTheWallClockATwoSecondListenPlaysTwoSecondsOfTheSong)
     const auto atRead = transportHost->transport();
     ASSERT_TRUE(atRead);
     const double played = (atRead->positionTicks - 8 * atRead->ticksPerBar()) / atRead->ticksPerSecond();
-    EXPECT_NEAR(played, 2.0, 0.25);
+    // At least the 2 s asked for; the upper bound leaves room for a busy sanitizer run.
+    EXPECT_GE(played, 1.9);
+    EXPECT_LT(played, 3.0);
     EXPECT_FALSE(world().project().transport.playing);
     EXPECT_EQ(world().project().transport.playhead().bar, 9);
 }
