@@ -46,4 +46,31 @@ platform::KeyMonitor& SimulatedHost::keyMonitor() { return world_->keyMonitor();
 platform::ScreenChanges& SimulatedHost::screenChanges() { return world_->screenChanges(); }
 platform::ScreenCapture& SimulatedHost::screenCapture() { return world_->screenCapture(); }
 
+void SimulatedHost::userActivated(DesktopApplication application) {
+    if (application == DesktopApplication::corvane) {
+        world_->setFrontmost(world_->selfPid());
+    } else if (world_->logicRunning()) {
+        world_->setFrontmost(world_->logicPid());
+    }
+}
+
+platform::Workspace::ObserverToken SimulatedHost::observeFrontmost(FrontmostObserver observer) {
+    standin::World* world = world_.get();
+    return world_->workspace().addObserver(
+        platform::WorkspaceNotification::didActivateApplication,
+        [world, observer = std::move(observer)](const platform::RunningApplication& application) {
+            // Delivered later on the main queue: only the application still frontmost comes forward.
+            if (world->frontmostPid() != application.processIdentifier) return;
+            if (application.processIdentifier == world->selfPid()) {
+                observer(DesktopApplication::corvane);
+            } else if (application.processIdentifier == world->logicPid()) {
+                observer(DesktopApplication::logicPro);
+            }
+        });
+}
+
+void SimulatedHost::stopObservingFrontmost(platform::Workspace::ObserverToken token) {
+    world_->workspace().removeObserver(token);
+}
+
 }  // namespace corvane::app

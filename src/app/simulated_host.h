@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@
 #include "platform/platform.h"
 #include "platform/screen_changes.h"
 #include "platform/standin/clock_mode.h"
+#include "platform/workspace.h"
 
 namespace corvane::standin {
 class World;
@@ -32,9 +34,13 @@ struct SimulatedHostOptions {
     standin::ClockMode clock = standin::ClockMode::wall;
 };
 
+// The applications of the simulated desktop that have a real window on this one.
+enum class DesktopApplication { logicPro, corvane };
+
 class SimulatedHost {
 public:
     using Options = SimulatedHostOptions;
+    using FrontmostObserver = std::function<void(DesktopApplication)>;
     // How many of the simulated Logic Pro's most recent events the running programs keep.
     static constexpr std::size_t kEventLogLimit = 10'000;
 
@@ -57,6 +63,14 @@ public:
     platform::KeyMonitor& keyMonitor();
     platform::ScreenChanges& screenChanges();
     platform::ScreenCapture& screenCapture();
+
+    // The user brought that application's window forward: the simulated workspace makes it
+    // frontmost, as a click on an application's window does (Logic Pro only while it runs).
+    void userActivated(DesktopApplication application);
+    // Called on the main queue whenever the simulated workspace makes one of them frontmost (the
+    // agent activating Logic Pro, Corvane activating itself), so that its window can come forward.
+    platform::Workspace::ObserverToken observeFrontmost(FrontmostObserver observer);
+    void stopObservingFrontmost(platform::Workspace::ObserverToken token);
 
 private:
     std::unique_ptr<standin::World> world_;

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -29,6 +30,7 @@
 #include "widgets/app_delegate.h"
 #include "widgets/logic_pro_window.h"
 #include "widgets/qt_main_queue.h"
+#include "widgets/window_activation.h"
 
 namespace {
 
@@ -109,6 +111,9 @@ int main(int argc, char** argv) {
     }
 
     QApplication application(argc, argv);
+    // QApplication takes the whole locale from the environment; numbers written and read as text
+    // (JSON, tool arguments, logs) must not follow a decimal comma.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName("Corvane");
     QApplication::setApplicationDisplayName("Corvane");
     // Closing the window hides it; the hot key or the Logic Pro window brings it back.
@@ -147,6 +152,7 @@ int main(int argc, char** argv) {
     const bool flagged = hasFlag(arguments, "--print-health") || hasFlag(arguments, "--capture-test");
     std::unique_ptr<LogicProWindow> logicWindow;
     std::shared_ptr<AgentOverlay> overlay;
+    std::unique_ptr<WindowActivation> activation;
     QTimer::singleShot(0, delegate.get(), [&] {
         delegate->applicationDidFinishLaunching();
         if (flagged) return;
@@ -172,7 +178,9 @@ int main(int argc, char** argv) {
         overlay = installAgentOverlay(mainQueue, [&logicWindow](platform::Rect frame) {
             return logicWindow ? logicWindow->toDesktop(frame) : std::nullopt;
         });
+        activation = std::make_unique<WindowActivation>(*host, *logicWindow, *delegate->mainWindow());
         delegate->mainWindow()->raise();
+        delegate->mainWindow()->activateWindow();
         if (isSet("CORVANE_REPORT_STARTUP"))
             // Once the events of the showing (layout, first paint) have been handled.
             QTimer::singleShot(0, [started] {
