@@ -20,6 +20,12 @@
 #include <mutex>
 #include <utility>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/companion_controller.h"
 #include "chat/backend_chat_request_builder.h"
 #include "chat/chat_orchestrator.h"
 #include "platform/platform.h"
@@ -101,6 +107,7 @@ class InstantBackend final : public http::HTTPTransport {
 public:
     http::HTTPClientResponse send(const http::HTTPClientRequest&, std::stop_token) override {
         std::lock_guard lock(mutex_);
+        if (round_ == 0) firstRequestAt_ = Clock::now();
         const int round = round_++;
         // Reading and transport tools, as a mixing turn uses them; no two neighbours alike.
         static const std::pair<const char*, const char*> tools[] = {
@@ -111,7 +118,7 @@ public:
             {"get_track_details", R"({"track_names":["Lead Vox"]})"},
         };
         nlohmann::json call = {{"type", "function_call"}, {"call_id", "call_" + std::to_string(round)}};
-        if (round >= 14) {
+        if (round >= respondAt_) {
             call["name"] = "respond";
             call["arguments"] = R"({"prose":"Done."})";
         } else {
@@ -122,14 +129,22 @@ public:
             200,
             nlohmann::json{{"id", "resp_" + std::to_string(round)}, {"output", nlohmann::json::array({call})}}.dump()};
     }
-    void reset() {
+    // The next turn answers with "respond" at round `respondAt`.
+    void reset(int respondAt) {
         std::lock_guard lock(mutex_);
         round_ = 0;
+        respondAt_ = respondAt;
+    }
+    Clock::time_point firstRequestAt() {
+        std::lock_guard lock(mutex_);
+        return firstRequestAt_;
     }
 
 private:
     std::mutex mutex_;
     int round_ = 0;
+    int respondAt_ = 14;
+    Clock::time_point firstRequestAt_;
 };
 
 struct TurnFigures {
@@ -138,54 +153,118 @@ struct TurnFigures {
     bool ok = false;
 };
 
-TurnFigures benchTurns(int turns) {
-    char folder[] = "/tmp/corvane-request-bench-XXXXXX";
-    if (!mkdtemp(folder)) return {};
-    setenv("CORVANE_HOME", folder, 1);
-    standin::World world(nlohmann::json::parse(
-        std::ifstream(std::filesystem::path(CORVANE_SOURCE_DIR) / "resources/Scenarios/demo-song.json")));
-    platform::ScopedServices installed(world.services());
+// A free port on the loopback interface, for the simulated plug-ins' posts.
+std::uint16_t freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
 
-    ConversationStore conversations;
-    MemoryStore memories;
-    ToolLogger logger;
-    PluginInventoryService inventory{std::filesystem::path(folder) / "system", std::filesystem::path(folder) / "home"};
-    LogicInspector logic;
-    PluginMapStore maps;
-    PluginInspector plugins(logic, maps);
-    auto transport = std::make_shared<InstantBackend>();
-    networking::BackendChatService backend("http://127.0.0.1:9/api/ai/chat", "gpt-5", transport);
-    backend.setAuthTokenProvider([] { return std::optional<std::string>("token"); });
-    ChatOrchestrator orchestrator({inventory, backend, conversations, memories, logic, plugins, logger, {}}, {});
-    // The shipped "respond" needs the listening probes; the bench measures the loop, not them.
-    orchestrator.toolExecutor().registerTool("respond", [](ToolCall& call) {
-        call.record("Responded", true);
-        return ChatToolExecutor::makeJSONOutput(call.callID(), {{"status", "ok"}, {"prose", "Done."}}, "{}");
-    });
-    const std::string threadID = conversations.createThread(std::string("Demo Song")).currentThreadID;
+// The program's own path: the controller that owns the stores and the agent loop, listening on
+// a port of its own where the simulated analysis plug-ins post, the simulated Logic Pro in
+// virtual time, and a chat backend that answers at once.
+class Setup {
+public:
+    Setup() {
+        if (!mkdtemp(folder_)) std::abort();
+        setenv("CORVANE_HOME", folder_, 1);
+        world_ = std::make_unique<standin::World>(nlohmann::json::parse(
+            std::ifstream(std::filesystem::path(CORVANE_SOURCE_DIR) / "resources/Scenarios/demo-song.json")));
+        installed_ = std::make_unique<platform::ScopedServices>(world_->services());
+        app::CompanionController::Options options;
+        options.port = freePort();
+        options.chatTransport = transport;
+        controller = app::CompanionController::create(options);
+        if (!controller->start()) std::abort();
+        world_->updateFaults([&](standin::Faults& faults) { faults.analysisPort = controller->boundPort(); });
+        controller->backendChatService().setAuthTokenProvider([] { return std::optional<std::string>("token"); });
+    }
+    ~Setup() {
+        controller->stop();
+        world_->drainMainQueue();
+        controller.reset();
+        installed_.reset();
+        world_.reset();
+        std::filesystem::remove_all(folder_);
+    }
+    standin::World& world() { return *world_; }
 
+    std::shared_ptr<InstantBackend> transport = std::make_shared<InstantBackend>();
+    std::shared_ptr<app::CompanionController> controller;
+
+private:
+    char folder_[64] = "/tmp/corvane-request-bench-XXXXXX";
+    std::unique_ptr<standin::World> world_;
+    std::unique_ptr<platform::ScopedServices> installed_;
+};
+
+std::string threadOf(ConversationStore& store, int entries) {
+    const std::string threadID = store.createThread(std::string("Demo Song")).currentThreadID;
+    for (int i = 0; i < entries; ++i)
+        store.append(i % 2 ? ConversationRole::assistant : ConversationRole::user,
+                     i % 2 ? "I pulled the low mids down by 2 dB and the vocal now sits 1.5 LU above the mix."
+                           : "Can you tighten the low end and check the vocal?",
+                     threadID);
+    return threadID;
+}
+
+TurnFigures benchTurns(Setup& setup, int turns) {
+    auto& store = setup.controller->conversationStore();
+    const std::string threadID = threadOf(store, 0);
     std::vector<double> wall;
     std::vector<double> virtualTime;
     bool ok = true;
     for (int i = 0; i < turns; ++i) {
-        transport->reset();
+        setup.transport->reset(14);
         ChatRequest request;
         request.message = "Check the balance";
         request.threadID = threadID;
-        const double virtualBefore = world.virtualSeconds();
+        const double virtualBefore = setup.world().virtualSeconds();
         const auto start = Clock::now();
-        auto events = orchestrator.handleChatStreaming(request)->collect();
+        auto events = setup.controller->chatOrchestrator().handleChatStreaming(request)->collect();
         wall.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-        virtualTime.push_back(world.virtualSeconds() - virtualBefore);
+        virtualTime.push_back(setup.world().virtualSeconds() - virtualBefore);
         const auto* final = std::get_if<AgentEvent::FinalResponse>(&events.back().value);
-        ok = ok && final && final->response.assistantMessage == "Done.";
+        ok = ok && final && !final->response.assistantMessage.empty();
     }
     std::sort(wall.begin(), wall.end());
     std::sort(virtualTime.begin(), virtualTime.end());
-    world.drainMainQueue();
-    logger.drain();
-    std::filesystem::remove_all(folder);
     return {wall[wall.size() / 2], virtualTime[virtualTime.size() / 2], ok};
+}
+
+// From the call that starts a turn to the chat backend receiving its first request, on a thread
+// of `entries` entries: the user's entry stored, the context gathered, the request built and
+// logged. The median of `turns` turns that answer at once.
+double turnStartMs(Setup& setup, int entries, int turns) {
+    auto& store = setup.controller->conversationStore();
+    const std::string threadID = threadOf(store, entries);
+    std::vector<double> samples;
+    for (int i = 0; i < turns; ++i) {
+        setup.transport->reset(0);
+        ChatRequest request;
+        request.message = "Make the chorus wider";
+        request.threadID = threadID;
+        const auto start = Clock::now();
+        auto stream = setup.controller->chatOrchestrator().handleChatStreaming(request);
+        stream->collect();
+        samples.push_back(std::chrono::duration<double, std::milli>(setup.transport->firstRequestAt() - start).count());
+    }
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+struct Spread {
+    double median = 0, low = 0, high = 0;
+};
+Spread spreadOf(std::vector<double> rounds) {
+    std::sort(rounds.begin(), rounds.end());
+    return {rounds[rounds.size() / 2], rounds.front(), rounds.back()};
 }
 
 }  // namespace
@@ -210,7 +289,9 @@ int main(int argc, char** argv) {
 
     std::size_t plainBytes = 0;
     const double plain = medianMicroseconds(iterations, [&] {
-        nlohmann::json data = {{"entries", d.thread}, {"tracks", nlohmann::json::array()}};
+        // The same 40 entries the turn reads, the same tracks: only the request's own shaping differs.
+        const std::vector<ConversationEntry> recent(d.thread.end() - 40, d.thread.end());
+        nlohmann::json data = {{"entries", recent}, {"tracks", nlohmann::json::array()}};
         for (const auto& t : d.tracks) {
             data["tracks"].push_back({{"name", t.name},
                                       {"trackNumber", t.trackNumber},
@@ -223,14 +304,30 @@ int main(int argc, char** argv) {
 
     std::printf("agent request (1,000-entry thread, 30 live tracks): median %.1f us, body %zu bytes\n", request,
                 requestBytes);
-    std::printf("baseline: plain JSON of the same thread and tracks:  median %.1f us, %zu bytes\n", plain, plainBytes);
+    std::printf("baseline: plain JSON of the same 40 entries and tracks: median %.1f us, %zu bytes\n", plain, plainBytes);
 
     const int turns = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
-    const TurnFigures t = benchTurns(turns);
+    constexpr int kRounds = 3;
+    std::vector<double> startLong, startShort, turnWall;
+    TurnFigures t;
+    for (int round = 0; round < kRounds; ++round) {
+        Setup setup;
+        startShort.push_back(turnStartMs(setup, 40, turns));
+        startLong.push_back(turnStartMs(setup, 1000, turns));
+        t = benchTurns(setup, turns);
+        turnWall.push_back(t.wallMs);
+    }
+    const Spread longStart = spreadOf(startLong), shortStart = spreadOf(startShort), wall = spreadOf(turnWall);
     std::printf(
-        "15-round turn, instant backend, simulated Logic Pro: median %.1f ms wall (prescribed pauses excluded: "
-        "they pass in virtual time)%s\n",
-        t.wallMs, t.ok ? "" : "  [a turn did not end with its reply]");
+        "turn start (call to first backend request), 1,000-entry thread: median %.2f ms (rounds %.2f-%.2f), goal "
+        "10 ms: %.2fx the goal\n",
+        longStart.median, longStart.low, longStart.high, longStart.median / 10.0);
+    std::printf("baseline: the same turn start on a 40-entry thread: %.2f ms (rounds %.2f-%.2f); ratio %.2fx\n",
+                shortStart.median, shortStart.low, shortStart.high, longStart.median / shortStart.median);
+    std::printf(
+        "15-round turn, instant backend, simulated Logic Pro: median %.1f ms wall (rounds %.1f-%.1f; prescribed "
+        "pauses excluded: they pass in virtual time)%s\n",
+        wall.median, wall.low, wall.high, t.ok ? "" : "  [a turn did not end with its reply]");
     std::printf("baseline: the pauses the same turn is prescribed to make in a real Logic Pro: %.1f ms\n",
                 t.virtualSeconds * 1000.0);
     return 0;

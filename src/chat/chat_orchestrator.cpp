@@ -143,16 +143,27 @@ void ChatOrchestrator::runTurn(Turn& turn) {
     turn.userEntryIndex = static_cast<std::int64_t>(state.entries.size());
     turn.includeCaptures = request.includePendingCaptures.value_or(false);
     try {
-        store.append(ConversationRole::user, request.message, turn.threadID);
+        // The history as it will be once the user's entry is stored: read before storing it, so
+        // that the store's write (and its flush to disk) runs beside the rest of the request's
+        // preparation and the first request, not ahead of them.
+        auto recent = store.recentEntries(turn.threadID, kHistoryEntries - 1);
+        const auto songBrief = store.songBrief(turn.threadID);
+        const auto attachments = attachmentLoader_.loadAttachedCaptureInput(turn.threadID, turn.includeCaptures);
+        ConversationEntry userEntry;
+        userEntry.role = ConversationRole::user;
+        userEntry.content = request.message;
+        recent.push_back(std::move(userEntry));
+        // Joined before the reply is handled (or the turn ends), so every later entry of the
+        // turn is stored after the user's.
+        std::jthread storeUserEntry(
+            [&store, &turn] { store.append(ConversationRole::user, turn.request.message, turn.threadID); });
         toolExecutor_.setInterimUpdateHandler([stream = turn.stream](const std::string& text) {
             stream->yield(AgentEvent::interimAssistantMessage(text));
         });
 
         std::string userText = request.message;
         if (request.analysisSnapshot) userText += "\n\n" + *request.analysisSnapshot;
-        const auto recent = store.recentEntries(turn.threadID, kHistoryEntries);
         const HealthResponse health = providers_.healthSnapshot ? providers_.healthSnapshot() : HealthResponse{};
-        const auto songBrief = store.songBrief(turn.threadID);
         for (const auto& summary : state.threads)
             if (summary.threadID == turn.threadID) turn.projectName = summary.projectName;
         const auto analysis = providers_.trackAnalysis ? providers_.trackAnalysis() : std::vector<TrackAnalysisState>{};
@@ -160,7 +171,6 @@ void ChatOrchestrator::runTurn(Turn& turn) {
         const auto descriptions =
             providers_.trackDescriptions ? providers_.trackDescriptions() : std::map<std::string, std::string>{};
         const auto sections = providers_.songSections ? providers_.songSections() : std::vector<SongSection>{};
-        const auto attachments = attachmentLoader_.loadAttachedCaptureInput(turn.threadID, turn.includeCaptures);
         services_.toolLogger.beginTurn(request.message, turn.threadID);
         turn.stream->yield(AgentEvent::thinking());
 
@@ -175,6 +185,7 @@ void ChatOrchestrator::runTurn(Turn& turn) {
             requestBuilder_.makeAgentRequestBody(request.modelTier, recent, userText, songBrief, context, attachments);
 
         nlohmann::json reply = send(turn, body);
+        storeUserEntry.join();
         for (;;) {
             if (turn.stop.stop_requested()) throw TurnStopped{};
             const AgentStep step = BackendChatResponseParser::parseAgentStep(reply);

@@ -79,7 +79,7 @@ nlohmann::json BackendChatService::sendRequest(const nlohmann::json& body, std::
 
     APITraceLogger::logRequest(kTraceLabel, endpoint_,
                                {{"Content-Type", "application/json"}, {"Authorization", "Bearer <token>"}}, body);
-    RequestDump::write(body);
+    RequestDump::writeLater(body);
     if (!http::isPermittedURL(endpoint_)) {
         throw http::TransportError("refusing to send the token to " + endpoint_ +
                                    " without TLS (plain HTTP is for the loopback host only)");

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "platform/serial_queue.h"
 #include "support/app_paths.h"
 #include "support/files.h"
 #include "support/iso8601.h"
@@ -74,23 +75,33 @@ nlohmann::json RequestDump::stripImageData(const nlohmann::json& value) {
     return out;
 }
 
-void RequestDump::write(const nlohmann::json& body) {
+namespace {
+
+platform::SerialQueue& dumpQueue() {
+    static platform::SerialQueue queue("Corvane.RequestDump");
+    return queue;
+}
+
+void writeTo(const nlohmann::json& body, const std::string& sentAt, const fs::path& lastPath,
+             const fs::path& logPath) {
     try {
-        const nlohmann::json copy = stripImageData(body);
+        const nlohmann::json copy = RequestDump::stripImageData(body);
         if (!copy.is_object()) return;
         const std::string pretty =
             redactBearerTokens(copy.dump(2, ' ', false, nlohmann::json::error_handler_t::strict));
         const std::string compact =
             redactBearerTokens(copy.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict));
-        const std::string line = ISO8601::plainString(ISO8601::now()) + " " + compact + "\n";
+        const std::string line = sentAt + " " + compact + "\n";
 
         std::lock_guard lock(dumpMutex());
-        writePrivateFile(lastRequestPath(), pretty);
-        const fs::path logPath = requestLogPath();
+        // The folder is gone (an application folder removed meanwhile): nothing to keep.
+        std::error_code missing;
+        if (!fs::is_directory(lastPath.parent_path(), missing)) return;
+        writePrivateFile(lastPath, pretty);
         if (!isPlainFileOrMissing(logPath)) return;
         std::error_code error;
         const auto size = fs::file_size(logPath, error);
-        if (!error && size + line.size() > kMaxLogBytes) {
+        if (!error && size + line.size() > RequestDump::kMaxLogBytes) {
             fs::path previous = logPath;
             previous += ".1";
             if (isPlainFileOrMissing(previous)) fs::rename(logPath, previous, error);
@@ -100,5 +111,21 @@ void RequestDump::write(const nlohmann::json& body) {
         // Diagnostics never stand in the request's way.
     }
 }
+
+std::string timestampNow() { return ISO8601::plainString(ISO8601::now()); }
+
+}  // namespace
+
+void RequestDump::write(const nlohmann::json& body) {
+    writeTo(body, timestampNow(), lastRequestPath(), requestLogPath());
+}
+
+void RequestDump::writeLater(nlohmann::json body) {
+    // The time and paths as they are now: the application folder may be another by the time it runs.
+    dumpQueue().async([body = std::move(body), sentAt = timestampNow(), last = lastRequestPath(),
+                       log = requestLogPath()] { writeTo(body, sentAt, last, log); });
+}
+
+void RequestDump::drain() { dumpQueue().drain(); }
 
 }  // namespace corvane::networking

@@ -21,6 +21,11 @@ struct RequestDump {
 
     // Writes both files; every failure is ignored.
     static void write(const nlohmann::json& body);
+    // The same on the dumps' own queue, in submission order, so that a request never waits for
+    // its diagnostic copy to reach the disk.
+    static void writeLater(nlohmann::json body);
+    // Waits until every dump handed to writeLater so far is written.
+    static void drain();
 
     // A copy with every "image_url" data URL replaced by "<base64-image redacted>" and every
     // credential member ("Authorization", "password", "access_token", "refresh_token", "apikey")
