@@ -1,7 +1,9 @@
-// Parses a 1 MB assistant message into blocks and inline runs and prints the time beside a
-// plain line split of the same text, measured in the same run.
+// Parses a 1 MB (and a 4 MB) assistant message into blocks and inline runs and prints the time
+// beside a plain line split of the same text, both warm and measured alternately in the same run.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,15 +14,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-template <class F>
-double bestMilliseconds(int runs, F&& work) {
-    double best = 1e300;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = Clock::now();
-        work();
-        best = std::min(best, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    }
-    return best;
+double milliseconds(const std::function<void()>& work) {
+    const auto start = Clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+struct Spread {
+    double median = 0, low = 0, high = 0;
+};
+Spread spreadOf(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return {values[values.size() / 2], values.front(), values.back()};
 }
 
 size_t splitLines(std::string_view text) {
@@ -49,23 +54,38 @@ std::string reply(size_t bytes) {
 }
 
 int main() {
-    constexpr int kRuns = 5;
+    constexpr int kRounds = 7;
     size_t sink = 0;
     // The 4 MB figures show the cost growing with the length, not with its square.
     for (size_t bytes : {size_t{1'000'000}, size_t{4'000'000}}) {
         const std::string text = reply(bytes);
-        const double split = bestMilliseconds(kRuns, [&] { sink += splitLines(text); });
-        const double blocks = bestMilliseconds(kRuns, [&] {
-            sink += corvane::MessageMarkdown::parseBlocks(corvane::ConversationRole::assistant, text).size();
-        });
         const auto parsed = corvane::MessageMarkdown::parseBlocks(corvane::ConversationRole::assistant, text);
-        const double runs = bestMilliseconds(kRuns, [&] {
+        const auto split = [&] { sink += splitLines(text); };
+        const auto blocks = [&] {
+            sink += corvane::MessageMarkdown::parseBlocks(corvane::ConversationRole::assistant, text).size();
+        };
+        const auto runs = [&] {
             for (const auto& block : parsed) sink += corvane::MessageMarkdown::renderMarkdownText(block.text).size();
-        });
-        std::printf("markdown of %zu bytes, %zu blocks (best of %d)\n", text.size(), parsed.size(), kRuns);
-        std::printf("  baseline line split:       %8.2f ms\n", split);
-        std::printf("  blocks (parseBlocks):      %8.2f ms  (%.1fx the split)\n", blocks, blocks / split);
-        std::printf("  inline runs of all blocks: %8.2f ms\n", runs);
+        };
+        // Warm both sides first, then alternate them, so neither pays for cold caches or pages.
+        split();
+        blocks();
+        runs();
+        std::vector<double> splitTimes, blockTimes, runTimes, blockRatios;
+        for (int round = 0; round < kRounds; ++round) {
+            splitTimes.push_back(milliseconds(split));
+            blockTimes.push_back(milliseconds(blocks));
+            runTimes.push_back(milliseconds(runs));
+            blockRatios.push_back(blockTimes.back() / splitTimes.back());
+        }
+        const Spread s = spreadOf(splitTimes), b = spreadOf(blockTimes), r = spreadOf(runTimes),
+                     ratio = spreadOf(blockRatios);
+        std::printf("markdown of %zu bytes, %zu blocks (median of %d warm rounds, low-high)\n", text.size(),
+                    parsed.size(), kRounds);
+        std::printf("  baseline line split:       %8.2f ms (%.2f-%.2f)\n", s.median, s.low, s.high);
+        std::printf("  blocks (parseBlocks):      %8.2f ms (%.2f-%.2f): %.1fx the split (%.1f-%.1fx)\n", b.median,
+                    b.low, b.high, ratio.median, ratio.low, ratio.high);
+        std::printf("  inline runs of all blocks: %8.2f ms (%.2f-%.2f)\n", r.median, r.low, r.high);
     }
     std::printf("(checksum %zu)\n", sink);
     return 0;
