@@ -290,7 +290,8 @@ std::optional<std::string> TokenService::verifyAccessToken(const std::string& to
     const auto now = nowSeconds();
     const auto lifetime = lifetimes_.access.count();
     // A token that claims to live longer than this service grants was not made by it as it is now.
-    if (*expires <= now || *expires - now > lifetime || *expires - *issued > lifetime) return std::nullopt;
+    // (Compared without subtracting the token's numbers, which may be anything.)
+    if (*expires <= now || *expires > now + lifetime || *issued < *expires - lifetime) return std::nullopt;
     std::optional<std::string> stamp;
     {
         std::lock_guard lock(mutex_);

@@ -296,6 +296,7 @@ TEST_F(SessionTest, ValidlySignedAccessTokensAreRefusedWhenTheyOutliveWhatTheSer
     EXPECT_EQ(bearer({{"exp", 1e308}}), 401);
     EXPECT_EQ(bearer({{"exp", now + 2 * 3600}}), 401);
     EXPECT_EQ(bearer({{"iat", now - 3600 * 24}, {"exp", now + 600}}), 401);
+    EXPECT_EQ(bearer({{"iat", INT64_MIN}, {"exp", now + 600}}), 401);
     EXPECT_EQ(bearer({{"exp", std::to_string(now + 600)}}), 401);
     EXPECT_EQ(bearer({{"session_id", "made-up"}}), 401);
     EXPECT_EQ(bearer({{"drop", "session_id"}}), 401);
