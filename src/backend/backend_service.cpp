@@ -149,7 +149,7 @@ HTTPResponse BackendService::token(const HTTPRequest& request) {
         const auto password = textMember(*body, "password");
         if (!email || !password) return authError(400, "invalid_request", "Email and password are required");
         const std::string key = accountKey(*email);
-        if (const auto wait = throttle_.waitBefore(key, clock_.now())) {
+        if (const auto wait = throttle_.attempt(key, clock_.now())) {
             // Routes set no headers of their own, so the wait (whole seconds) travels in the body.
             return jsonResponse(429, {{"error", "over_request_rate_limit"},
                                       {"error_description", "Too many failed sign-ins. Try again in " +
@@ -158,10 +158,7 @@ HTTPResponse BackendService::token(const HTTPRequest& request) {
         }
         // Unknown account and wrong password answer alike, so accounts cannot be probed.
         const auto account = accounts_.verify(*email, *password);
-        if (!account) {
-            throttle_.failed(key, clock_.now());
-            return authError(400, "invalid_grant", "Invalid login credentials");
-        }
+        if (!account) return authError(400, "invalid_grant", "Invalid login credentials");
         throttle_.succeeded(key);
         return jsonResponse(200, sessionJSON(tokens_.issue(*account), options_.accessTokenLifetime.count()));
     }

@@ -40,8 +40,9 @@ bool ReportStore::store(const std::string& id, const nlohmann::json& report, boo
     std::uintmax_t total = 0;
     for (const auto& entry : fs::directory_iterator(where, ignored)) {
         if (!entry.is_regular_file(ignored) || entry.path().extension() != ".json") continue;
-        const auto size = entry.file_size(ignored);
-        stored.push_back({entry.path(), ignored ? 0 : size});
+        std::error_code unsized;
+        const auto size = entry.file_size(unsized);
+        stored.push_back({entry.path(), unsized ? 0 : size});
         total += stored.back().size;
     }
     // Names begin with a fixed-width time, so name order is age order.

@@ -10,16 +10,6 @@ std::optional<std::chrono::seconds> SignInThrottle::remaining(const Count& count
     return std::chrono::ceil<std::chrono::seconds>(count.closedUntil - now);
 }
 
-std::optional<std::chrono::seconds> SignInThrottle::waitBefore(const std::string& accountKey, TimePoint now) {
-    std::lock_guard lock(mutex_);
-    std::optional<std::chrono::seconds> wait = remaining(overall_, now);
-    const auto found = accounts_.find(accountKey);
-    if (found != accounts_.end()) {
-        if (const auto account = remaining(found->second, now); account && (!wait || *account > *wait)) wait = account;
-    }
-    return wait;
-}
-
 void SignInThrottle::count(Count& count, int freeFailures, std::chrono::seconds longest, TimePoint now) const {
     if (count.failures > 0 && now - count.lastFailure >= policy_.forgetAfter) count = Count{};
     ++count.failures;
@@ -30,9 +20,15 @@ void SignInThrottle::count(Count& count, int freeFailures, std::chrono::seconds 
     count.closedUntil = now + wait;
 }
 
-void SignInThrottle::failed(const std::string& accountKey, TimePoint now) {
+std::optional<std::chrono::seconds> SignInThrottle::attempt(const std::string& accountKey, TimePoint now) {
     std::lock_guard lock(mutex_);
-    if (accounts_.size() >= policy_.maxAccounts && accounts_.find(accountKey) == accounts_.end()) {
+    std::optional<std::chrono::seconds> wait = remaining(overall_, now);
+    const auto found = accounts_.find(accountKey);
+    if (found != accounts_.end()) {
+        if (const auto account = remaining(found->second, now); account && (!wait || *account > *wait)) wait = account;
+    }
+    if (wait) return wait;
+    if (accounts_.size() >= policy_.maxAccounts && found == accounts_.end()) {
         const auto stalest = std::min_element(accounts_.begin(), accounts_.end(), [](const auto& a, const auto& b) {
             return a.second.lastFailure < b.second.lastFailure;
         });
@@ -40,11 +36,13 @@ void SignInThrottle::failed(const std::string& accountKey, TimePoint now) {
     }
     count(accounts_[accountKey], policy_.freeFailuresPerAccount, policy_.longestWaitPerAccount, now);
     count(overall_, policy_.freeFailuresOverall, policy_.longestWaitOverall, now);
+    return std::nullopt;
 }
 
 void SignInThrottle::succeeded(const std::string& accountKey) {
     std::lock_guard lock(mutex_);
     accounts_.erase(accountKey);
+    if (overall_.failures > 0) --overall_.failures;
 }
 
 }  // namespace corvane::backend

@@ -32,9 +32,11 @@ public:
     explicit SignInThrottle(ThrottlePolicy policy = {}) : policy_(policy) {}
 
     // How long the caller must wait before a sign-in to this account is tried; none when it may
-    // be tried now.
-    std::optional<std::chrono::seconds> waitBefore(const std::string& accountKey, TimePoint now);
-    void failed(const std::string& accountKey, TimePoint now);
+    // be tried now, and then the attempt already counts as failed, so that guesses sent at once
+    // are held as well as guesses sent one after another.
+    std::optional<std::chrono::seconds> attempt(const std::string& accountKey, TimePoint now);
+    // The attempt was right after all: the account's count starts again, and the attempt no
+    // longer counts against all clients.
     void succeeded(const std::string& accountKey);
 
 private:

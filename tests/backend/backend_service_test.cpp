@@ -1,7 +1,11 @@
 #include "backend/backend_service.h"
 
 #include <gtest/gtest.h>
+#include <sodium.h>
 #include <sys/stat.h>
+
+#include <atomic>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -331,6 +335,35 @@ TEST_F(SessionTest, FailedSignInsAreThrottledPerAccountAndForAllClients) {
     EXPECT_EQ(signIn(LocalBackend::kEmail, LocalBackend::kPassword), 429);
     backend.clock.sleep(policy.longestWaitOverall);
     EXPECT_EQ(signIn(LocalBackend::kEmail, LocalBackend::kPassword), 200);
+}
+
+// Guesses sent at once all reach the check before any hash is done; each must count from the start.
+TEST(SignInThrottle, GuessesSentAtOnceAreHeldLikeGuessesInARow) {
+    TempHome home;
+    testing::ManualClock clock;
+    BackendOptions options;
+    options.dataFolder = home.root() / "backend";
+    fs::create_directories(options.dataFolder);
+    options.passwordCost = {crypto_pwhash_OPSLIMIT_MIN, 8 * 1024 * 1024};  // a hash takes a while
+    BackendService service(options, testing::demoScript(), clock);
+    ASSERT_TRUE(service.accounts().addUser(LocalBackend::kEmail, LocalBackend::kPassword));
+    constexpr int kGuesses = 16;
+    std::atomic<int> ready{0};
+    std::atomic<int> refused{0};
+    std::atomic<int> held{0};
+    std::vector<std::thread> guessers;
+    for (int i = 0; i < kGuesses; ++i) {
+        guessers.emplace_back([&] {
+            ++ready;
+            while (ready.load() < kGuesses) std::this_thread::yield();
+            const int status = service.handle(signInRequest(LocalBackend::kEmail, "guess")).statusCode;
+            if (status == 400) ++refused;
+            if (status == 429) ++held;
+        });
+    }
+    for (auto& guesser : guessers) guesser.join();
+    EXPECT_EQ(refused.load(), ThrottlePolicy{}.freeFailuresPerAccount + 1);
+    EXPECT_EQ(held.load(), kGuesses - refused.load());
 }
 
 TEST_F(BackendServiceTest, EveryJSONBodyIsRefusedPastTheNestingLimit) {
