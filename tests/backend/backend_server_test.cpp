@@ -108,15 +108,6 @@ std::string signedToken(const nlohmann::json& header, const nlohmann::json& clai
     return input + whole.substr(whole.rfind('.'));  // a signature over other bytes: never valid
 }
 
-std::string serviceKey(const std::filesystem::path& dataFolder) {
-    std::string hexText = readFile(dataFolder / "jwt-secret").bytes;
-    std::string key;
-    for (std::size_t i = 0; i + 1 < hexText.size() && hexText[i] != '\n'; i += 2) {
-        key.push_back(static_cast<char>(std::stoi(hexText.substr(i, 2), nullptr, 16)));
-    }
-    return key;
-}
-
 std::size_t reportsStored(const std::filesystem::path& dataFolder) {
     std::size_t count = 0;
     std::error_code ignored;
@@ -153,7 +144,7 @@ TEST(BackendServer, HostileRequestsGetTheirRefusals) {
     const auto current = nlohmann::json::parse(rotated->body);
     const std::string currentBearer = "Authorization: Bearer " + current["access_token"].get<std::string>() + "\r\n";
 
-    const std::string secret = serviceKey(backend.service().dataFolder());
+    const std::string secret = testing::signingKey(backend.service().dataFolder());
     auto claims = nlohmann::json::parse(*base64URLDecode(access.substr(access.find('.') + 1,
                                                                        access.rfind('.') - access.find('.') - 1)));
     const auto withClaims = [&](const nlohmann::json& changes) {

@@ -214,17 +214,6 @@ TEST_F(BackendServiceTest, ErrorReportsAreStoredAsPrivateJSONFilesWithTheAccount
     EXPECT_EQ(stored["account"], LocalBackend::kEmail);
 }
 
-// The service's own HS256 key, as someone holding it could sign with.
-std::string signingKey(const fs::path& dataFolder) {
-    std::string hexText = readFile(dataFolder / "jwt-secret").bytes;
-    while (!hexText.empty() && hexText.back() == '\n') hexText.pop_back();
-    std::string key;
-    for (std::size_t i = 0; i + 1 < hexText.size(); i += 2) {
-        key.push_back(static_cast<char>(std::stoi(hexText.substr(i, 2), nullptr, 16)));
-    }
-    return key;
-}
-
 json claimsOf(const std::string& token) {
     const auto first = token.find('.');
     const auto second = token.find('.', first + 1);
@@ -287,7 +276,7 @@ TEST_F(SessionTest, RefreshTokensExpireAndAReplayedOneEndsTheSessionItBelongsTo)
 
 TEST_F(SessionTest, ValidlySignedAccessTokensAreRefusedWhenTheyOutliveWhatTheServiceIssues) {
     const json issued = session();
-    const std::string key = signingKey(backend.service().dataFolder());
+    const std::string key = testing::signingKey(backend.service().dataFolder());
     const json claims = claimsOf(issued["access_token"]);
     const auto now = claims["iat"].get<std::int64_t>();
     const auto bearer = [&](const json& changes) {
