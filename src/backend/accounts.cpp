@@ -2,6 +2,7 @@
 
 #include <sodium.h>
 
+#include <set>
 #include <stdexcept>
 
 #include "backend/jwt.h"
@@ -73,29 +74,60 @@ bool AccountStore::addUser(const std::string& email, const std::string& password
     return file_.save(accounts, accounts.value);
 }
 
+bool AccountStore::removeUser(const std::string& email) {
+    std::lock_guard lock(mutex_);
+    auto accounts = readObject(file_);
+    if (accounts.value.erase(normalisedEmail(email)) == 0) return false;
+    return file_.save(accounts, accounts.value);
+}
+
+const std::string& AccountStore::decoyHash() const {
+    std::call_once(decoyOnce_, [this] {
+        const std::string decoy = randomBytes(16);
+        char hash[crypto_pwhash_STRBYTES];
+        if (crypto_pwhash_str_alg(hash, decoy.data(), decoy.size(), cost_.opsLimit, cost_.memLimit,
+                                  crypto_pwhash_ALG_ARGON2ID13) == 0) {
+            decoyHash_ = hash;
+        }
+    });
+    return decoyHash_;
+}
+
 std::optional<std::string> AccountStore::verify(const std::string& email, const std::string& password) const {
     nlohmann::json account;
     {
         std::lock_guard lock(mutex_);
         const auto accounts = readObject(file_).value;
         const auto found = accounts.find(normalisedEmail(email));
-        if (found == accounts.end() || !found->is_object()) return std::nullopt;
-        account = *found;
+        if (found != accounts.end() && found->is_object()) account = *found;
     }
     const auto hash = account.find("password_hash");
     const auto stored = account.find("email");
-    if (hash == account.end() || !hash->is_string() || stored == account.end() || !stored->is_string()) {
-        return std::nullopt;
-    }
-    const std::string hashText = hash->get<std::string>();
-    if (crypto_pwhash_str_verify(hashText.c_str(), password.data(), password.size()) != 0) return std::nullopt;
+    const bool usable = account.is_object() && hash != account.end() && hash->is_string() &&
+                        stored != account.end() && stored->is_string();
+    // The decoy is checked and the answer thrown away: the same work as a real account's.
+    const std::string hashText = usable ? hash->get<std::string>() : decoyHash();
+    const bool matches = crypto_pwhash_str_verify(hashText.c_str(), password.data(), password.size()) == 0;
+    if (!usable || !matches) return std::nullopt;
     return stored->get<std::string>();
 }
 
-TokenService::TokenService(fs::path dataFolder, std::chrono::seconds accessLifetime, platform::Clock& clock)
+std::optional<std::string> AccountStore::sessionStamp(const std::string& email) const {
+    std::lock_guard lock(mutex_);
+    const auto accounts = readObject(file_).value;
+    const auto found = accounts.find(normalisedEmail(email));
+    if (found == accounts.end() || !found->is_object()) return std::nullopt;
+    const auto hash = found->find("password_hash");
+    if (hash == found->end() || !hash->is_string()) return std::nullopt;
+    return sha256Hex(hash->get<std::string>()).substr(0, 32);
+}
+
+TokenService::TokenService(fs::path dataFolder, const AccountStore& accounts, TokenLifetimes lifetimes,
+                           platform::Clock& clock)
     : folder_(std::move(dataFolder)),
+      accounts_(accounts),
       refreshTokens_(folder_ / "refresh-tokens.json", "TokenService", {.mode = 0600}),
-      accessLifetime_(accessLifetime),
+      lifetimes_(lifetimes),
       clock_(clock) {
     initialiseSodium();
     const fs::path secretFile = folder_ / "jwt-secret";
@@ -117,53 +149,161 @@ TokenService::TokenService(fs::path dataFolder, std::chrono::seconds accessLifet
     }
 }
 
-Session TokenService::issueLocked(const std::string& email) {
-    const auto now = std::chrono::duration_cast<std::chrono::seconds>(clock_.now().time_since_epoch()).count();
+std::int64_t TokenService::nowSeconds() const {
+    return std::chrono::duration_cast<std::chrono::seconds>(clock_.now().time_since_epoch()).count();
+}
+
+namespace {
+
+// The store: {"sessions": {id: {"email", "stamp"}}, "tokens": {sha-256 of a refresh token:
+// {"session", "expires_at", "used"}}}. Used tokens stay until they expire, so that a copy coming
+// back is recognised. Anything else in the file (an older layout) is dropped.
+nlohmann::json normalisedStore(nlohmann::json store) {
+    nlohmann::json out = {{"sessions", nlohmann::json::object()}, {"tokens", nlohmann::json::object()}};
+    for (const char* part : {"sessions", "tokens"}) {
+        if (store.contains(part) && store[part].is_object()) out[part] = std::move(store[part]);
+    }
+    return out;
+}
+
+std::optional<std::int64_t> integerMember(const nlohmann::json& object, const char* key) {
+    const auto found = object.find(key);
+    if (found == object.end() || !found->is_number_integer()) return std::nullopt;
+    return found->get<std::int64_t>();
+}
+
+std::optional<std::string> textMember(const nlohmann::json& object, const char* key) {
+    const auto found = object.find(key);
+    if (found == object.end() || !found->is_string()) return std::nullopt;
+    return found->get<std::string>();
+}
+
+void endSession(nlohmann::json& store, const std::string& sessionID) {
+    store["sessions"].erase(sessionID);
+    auto& tokens = store["tokens"];
+    for (auto token = tokens.begin(); token != tokens.end();) {
+        if (token->is_object() && textMember(*token, "session") == sessionID) {
+            token = tokens.erase(token);
+        } else {
+            ++token;
+        }
+    }
+}
+
+// Drops expired and malformed tokens, then the sessions no token is left of.
+void prune(nlohmann::json& store, std::int64_t now) {
+    std::set<std::string> live;
+    auto& tokens = store["tokens"];
+    for (auto token = tokens.begin(); token != tokens.end();) {
+        const auto expires = token->is_object() ? integerMember(*token, "expires_at") : std::nullopt;
+        const auto session = token->is_object() ? textMember(*token, "session") : std::nullopt;
+        if (!expires || !session || *expires <= now) {
+            token = tokens.erase(token);
+        } else {
+            live.insert(*session);
+            ++token;
+        }
+    }
+    auto& sessions = store["sessions"];
+    for (auto session = sessions.begin(); session != sessions.end();) {
+        if (live.count(session.key()) == 0 || !session->is_object()) {
+            session = sessions.erase(session);
+        } else {
+            ++session;
+        }
+    }
+}
+
+}  // namespace
+
+Session TokenService::issueLocked(const std::string& email, const std::string& sessionID, nlohmann::json& store) {
+    const auto now = nowSeconds();
     Session session;
     session.email = email;
-    session.expiresAt = now + accessLifetime_.count();
+    session.expiresAt = now + lifetimes_.access.count();
     session.accessToken = signJWT({{"sub", sha256Hex(text::lowercased(email)).substr(0, 32)},
                                    {"email", email},
                                    {"user_metadata", {{"email", email}}},
+                                   {"session_id", sessionID},
                                    {"iat", now},
                                    {"exp", session.expiresAt},
                                    {"jti", hex(randomBytes(8))}},
                                   secret_);
     session.refreshToken = hex(randomBytes(32));
-    auto tokens = readObject(refreshTokens_);
-    tokens.value[sha256Hex(session.refreshToken)] = {{"email", email}, {"issued_at", now}};
-    if (!refreshTokens_.save(tokens, tokens.value)) throw std::runtime_error("cannot store the refresh token");
+    store["tokens"][sha256Hex(session.refreshToken)] = {
+        {"session", sessionID}, {"expires_at", now + lifetimes_.refresh.count()}, {"used", false}};
     return session;
 }
 
 Session TokenService::issue(const std::string& email) {
+    const auto stamp = accounts_.sessionStamp(email);
+    if (!stamp) throw std::runtime_error("no account " + email);
     std::lock_guard lock(mutex_);
-    return issueLocked(email);
+    auto loaded = readObject(refreshTokens_);
+    auto store = normalisedStore(loaded.value);
+    prune(store, nowSeconds());
+    const std::string sessionID = hex(randomBytes(16));
+    store["sessions"][sessionID] = {{"email", email}, {"stamp", *stamp}};
+    Session session = issueLocked(email, sessionID, store);
+    if (!refreshTokens_.save(loaded, store)) throw std::runtime_error("cannot store the refresh token");
+    return session;
 }
 
 std::optional<Session> TokenService::refresh(const std::string& refreshToken) {
     std::lock_guard lock(mutex_);
-    auto tokens = readObject(refreshTokens_);
-    const auto found = tokens.value.find(sha256Hex(refreshToken));
-    if (found == tokens.value.end() || !found->is_object() || !found->contains("email") ||
-        !(*found)["email"].is_string()) {
+    auto loaded = readObject(refreshTokens_);
+    auto store = normalisedStore(loaded.value);
+    prune(store, nowSeconds());
+    const auto save = [&] {
+        if (!refreshTokens_.save(loaded, store)) throw std::runtime_error("cannot store the refresh tokens");
+    };
+    auto& tokens = store["tokens"];
+    const auto found = tokens.find(sha256Hex(refreshToken));
+    if (found == tokens.end()) {
+        save();
         return std::nullopt;
     }
-    const std::string email = (*found)["email"].get<std::string>();
-    tokens.value.erase(found);
-    if (!refreshTokens_.save(tokens, tokens.value)) throw std::runtime_error("cannot store the refresh tokens");
-    return issueLocked(email);
+    const std::string sessionID = textMember(*found, "session").value_or("");
+    const auto record = store["sessions"].find(sessionID);
+    const auto email = record == store["sessions"].end() ? std::nullopt : textMember(*record, "email");
+    const bool used = found->value("used", true);
+    const bool bound = email && accounts_.sessionStamp(*email) == textMember(*record, "stamp");
+    if (used || !bound) {
+        endSession(store, sessionID);
+        save();
+        return std::nullopt;
+    }
+    (*found)["used"] = true;
+    Session session = issueLocked(*email, sessionID, store);
+    save();
+    return session;
 }
 
 std::optional<std::string> TokenService::verifyAccessToken(const std::string& token) const {
     const auto claims = verifyJWT(token, secret_);
-    if (!claims || !claims->contains("exp") || !(*claims)["exp"].is_number() || !claims->contains("email") ||
-        !(*claims)["email"].is_string()) {
-        return std::nullopt;
+    if (!claims) return std::nullopt;
+    const auto expires = integerMember(*claims, "exp");
+    const auto issued = integerMember(*claims, "iat");
+    const auto email = textMember(*claims, "email");
+    const auto sessionID = textMember(*claims, "session_id");
+    if (!expires || !issued || !email || !sessionID) return std::nullopt;
+    const auto now = nowSeconds();
+    const auto lifetime = lifetimes_.access.count();
+    // A token that claims to live longer than this service grants was not made by it as it is now.
+    // (Compared without subtracting the token's numbers, which may be anything.)
+    if (*expires <= now || *expires > now + lifetime || *issued < *expires - lifetime) return std::nullopt;
+    std::optional<std::string> stamp;
+    {
+        std::lock_guard lock(mutex_);
+        const auto store = normalisedStore(readObject(refreshTokens_).value);
+        const auto record = store["sessions"].find(*sessionID);
+        if (record == store["sessions"].end() || !record->is_object() || textMember(*record, "email") != email) {
+            return std::nullopt;
+        }
+        stamp = textMember(*record, "stamp");
     }
-    const double now = std::chrono::duration<double>(clock_.now().time_since_epoch()).count();
-    if ((*claims)["exp"].get<double>() <= now) return std::nullopt;
-    return (*claims)["email"].get<std::string>();
+    if (!stamp || accounts_.sessionStamp(*email) != stamp) return std::nullopt;
+    return email;
 }
 
 }  // namespace corvane::backend

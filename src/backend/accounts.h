@@ -1,8 +1,8 @@
 #pragma once
 
 // The backend's local accounts and sessions: "accounts.json" (argon2id password hashes),
-// "jwt-secret" (the HS256 key, made on first start) and "refresh-tokens.json" (hashes of the
-// live refresh tokens, each good for one use). Every file is 0600. The two JSON files follow the
+// "jwt-secret" (the HS256 key, made on first start) and "refresh-tokens.json" (the sessions and
+// hashes of their refresh tokens, each good for one use). Every file is 0600. The two JSON files follow the
 // stores' policy (StoreFile): an undecodable one is archived beside itself and written over only
 // once that backup exists, so a damaged file never costs the accounts it held.
 
@@ -35,13 +35,23 @@ public:
     // Adds or replaces the account; false when the e-mail or password is empty or the file
     // cannot be written.
     bool addUser(const std::string& email, const std::string& password);
-    // The account's e-mail as stored when the password matches.
+    // Whether the account was there and is gone now; its sessions end with it.
+    bool removeUser(const std::string& email);
+    // The account's e-mail as stored when the password matches. An unknown e-mail costs the same
+    // hashing as a wrong password, so the time taken tells nothing about which accounts exist.
     std::optional<std::string> verify(const std::string& email, const std::string& password) const;
+    // What a session carries to stay bound to the account: it changes with the password and is
+    // absent once the account is removed (also when the file was edited while the service was stopped).
+    std::optional<std::string> sessionStamp(const std::string& email) const;
 
 private:
+    const std::string& decoyHash() const;
+
     mutable StoreFile file_;  // guarded by mutex_
     PasswordCost cost_;
     mutable std::mutex mutex_;
+    mutable std::once_flag decoyOnce_;
+    mutable std::string decoyHash_;
 };
 
 struct Session {
@@ -51,23 +61,37 @@ struct Session {
     std::string email;
 };
 
+struct TokenLifetimes {
+    std::chrono::seconds access = std::chrono::hours(1);
+    std::chrono::seconds refresh = std::chrono::hours(24 * 30);
+};
+
+// Each sign-in starts a session; each refresh consumes its refresh token and gives the next pair
+// of the same session. A session ends when its account is removed or gets a new password, when
+// its last refresh token expires, and when a used refresh token comes back (someone holds a copy:
+// every token of the session, access tokens included, stops working).
 class TokenService {
 public:
-    TokenService(std::filesystem::path dataFolder, std::chrono::seconds accessLifetime = std::chrono::hours(1),
+    TokenService(std::filesystem::path dataFolder, const AccountStore& accounts, TokenLifetimes lifetimes = {},
                  platform::Clock& clock = platform::clock());
 
+    // Throws std::runtime_error when the session cannot be stored.
     Session issue(const std::string& email);
-    // Consumes the refresh token and gives a new session; none for an unknown or used token.
+    // Consumes the refresh token and gives the session's next pair; none for an unknown, expired
+    // or used token, or a session that ended.
     std::optional<Session> refresh(const std::string& refreshToken);
-    // The e-mail of a valid, unexpired access token.
+    // The e-mail of a validly signed access token of a live session, unexpired and with no longer
+    // a lifetime than this service gives.
     std::optional<std::string> verifyAccessToken(const std::string& token) const;
 
 private:
-    Session issueLocked(const std::string& email);
+    Session issueLocked(const std::string& email, const std::string& sessionID, nlohmann::json& store);
+    std::int64_t nowSeconds() const;
 
     std::filesystem::path folder_;
-    StoreFile refreshTokens_;  // guarded by mutex_
-    std::chrono::seconds accessLifetime_;
+    const AccountStore& accounts_;
+    mutable StoreFile refreshTokens_;  // guarded by mutex_
+    TokenLifetimes lifetimes_;
     platform::Clock& clock_;
     std::string secret_;
     mutable std::mutex mutex_;

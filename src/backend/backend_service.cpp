@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "backend/report_store.h"
+#include "backend/request_checks.h"
 #include "http/json_answers.h"
 #include "support/app_paths.h"
 #include "support/iso8601.h"
-#include "support/json_fields.h"
+#include "support/unicode.h"
 #include "support/uuid.h"
 
 namespace fs = std::filesystem;
@@ -42,6 +42,7 @@ std::string_view reasonPhrase(int status) {
         case 404: return "Not Found";
         case 405: return "Method Not Allowed";
         case 413: return "Payload Too Large";
+        case 429: return "Too Many Requests";
         case 500: return "Internal Server Error";
         case 502: return "Bad Gateway";
         default: return "Status";
@@ -69,21 +70,12 @@ json sessionJSON(const Session& session, std::int64_t lifetime) {
             {"user", {{"email", session.email}}}};
 }
 
-// Why a chat body cannot be answered, or none.
-std::optional<std::string> chatBodyProblem(const json& body) {
-    const auto tier = textMember(body, "tier");
-    if (tier != "standard" && tier != "pro") return "\"tier\" must be \"standard\" or \"pro\"";
-    if (!body.contains("input") || !body["input"].is_array()) return "\"input\" must be an array";
-    const bool continuation = body.contains("previous_response_id");
-    if (continuation) {
-        const auto previous = textMember(body, "previous_response_id");
-        if (!previous || previous->empty()) return "\"previous_response_id\" must be a non-empty text";
-        if (body.contains("kind")) return "a continuation names no \"kind\"";
-        return std::nullopt;
-    }
-    const auto kind = textMember(body, "kind");
-    if (kind != "agent" && kind != "title") return "\"kind\" must be \"agent\" or \"title\"";
-    return std::nullopt;
+std::string tooDeep(const char* what) {
+    return std::string(what) + " nests deeper than " + std::to_string(kMaxJSONNesting) + " levels";
+}
+
+std::string accountKey(const std::string& email) {
+    return text::lowercased(text::trimmingWhitespaceAndNewlines(email));
 }
 
 }  // namespace
@@ -104,8 +96,8 @@ fs::path BackendService::defaultDataFolder() {
 http::HTTPServerOptions BackendService::serverOptions() {
     http::HTTPServerOptions options;
     options.maxBodyBytes = 64 * 1024 * 1024;  // screenshots travel inline
-    // Off until the backend checks Host and Origin like the app's API; turning it on is this line.
-    options.loopbackGuard = false;
+    // Web pages must not reach it: the same Host and Origin rules as the app's API.
+    options.loopbackGuard = true;
     options.answers.badRequest = chatError(400, "Bad request");
     options.answers.headTooLarge = chatError(413, "Request head too large");
     options.answers.bodyTooLarge = chatError(413, "Request body too large");
@@ -117,8 +109,11 @@ http::HTTPServerOptions BackendService::serverOptions() {
 BackendService::BackendService(BackendOptions options, std::unique_ptr<ChatModel> model, platform::Clock& clock)
     : options_(std::move(options)),
       model_(std::move(model)),
+      clock_(clock),
       accounts_(options_.dataFolder, options_.passwordCost),
-      tokens_(options_.dataFolder, options_.accessTokenLifetime, clock) {}
+      tokens_(options_.dataFolder, accounts_, {options_.accessTokenLifetime, options_.refreshTokenLifetime}, clock),
+      throttle_(options_.signInThrottle),
+      reports_(options_.dataFolder, options_.reportQuotas, clock) {}
 
 HTTPResponse BackendService::handle(const HTTPRequest& request) {
     const std::string path = request.routePath();
@@ -142,16 +137,29 @@ HTTPResponse BackendService::token(const HTTPRequest& request) {
     if (request.header("apikey") != options_.publishableKey) {
         return authError(401, "invalid_api_key", "Invalid API key");
     }
-    const auto body = json_fields::parseObject(request.body);
+    if (request.body.size() > options_.maxTokenBodyBytes) {
+        return authError(413, "request_too_large", "The request body is too large");
+    }
+    if (!nestsWithin(request.body)) return authError(400, "invalid_request", tooDeep("The request body"));
+    const auto body = parseBoundedObject(request.body);
     if (!body) return authError(400, "invalid_request", "The request body must be a JSON object");
     const std::string grant = queryValue(request, "grant_type");
     if (grant == "password") {
         const auto email = textMember(*body, "email");
         const auto password = textMember(*body, "password");
         if (!email || !password) return authError(400, "invalid_request", "Email and password are required");
+        const std::string key = accountKey(*email);
+        if (const auto wait = throttle_.attempt(key, clock_.now())) {
+            // Routes set no headers of their own, so the wait (whole seconds) travels in the body.
+            return jsonResponse(429, {{"error", "over_request_rate_limit"},
+                                      {"error_description", "Too many failed sign-ins. Try again in " +
+                                                                std::to_string(wait->count()) + " s."},
+                                      {"retry_after", wait->count()}});
+        }
         // Unknown account and wrong password answer alike, so accounts cannot be probed.
         const auto account = accounts_.verify(*email, *password);
         if (!account) return authError(400, "invalid_grant", "Invalid login credentials");
+        throttle_.succeeded(key);
         return jsonResponse(200, sessionJSON(tokens_.issue(*account), options_.accessTokenLifetime.count()));
     }
     if (grant == "refresh_token") {
@@ -172,7 +180,8 @@ std::optional<std::string> BackendService::bearerAccount(const HTTPRequest& requ
 
 HTTPResponse BackendService::chat(const HTTPRequest& request) {
     if (!bearerAccount(request)) return chatError(401, "Not authenticated");
-    const auto body = json_fields::parseObject(request.body);
+    if (!nestsWithin(request.body)) return chatError(400, tooDeep("The request body"));
+    const auto body = parseBoundedObject(request.body);
     if (!body) return chatError(400, "The request body must be a JSON object");
     if (const auto problem = chatBodyProblem(*body)) return chatError(400, *problem);
     const ChatReply reply = model_->answer(*body);
@@ -180,12 +189,19 @@ HTTPResponse BackendService::chat(const HTTPRequest& request) {
 }
 
 HTTPResponse BackendService::errorReport(const HTTPRequest& request) {
-    auto body = json_fields::parseObject(request.body);
+    // Signed-out clients may report too, under tighter limits.
+    const auto account = bearerAccount(request);
+    const ReportQuota& quota = reports_.quota(account.has_value());
+    if (request.body.size() > quota.maxBodyBytes) {
+        return chatError(413, "The report is larger than " + std::to_string(quota.maxBodyBytes) + " bytes");
+    }
+    if (!nestsWithin(request.body)) return chatError(400, tooDeep("The report"));
+    auto body = parseBoundedObject(request.body);
     if (!body) return chatError(400, "The report must be a JSON object");
     const std::string id = makeUUID();
-    (*body)["received_at"] = ISO8601::plainString(ISO8601::now());
-    if (const auto account = bearerAccount(request)) (*body)["account"] = *account;
-    if (!storeErrorReport(options_.dataFolder, id, *body)) return chatError(500, "The report could not be stored");
+    (*body)["received_at"] = ISO8601::plainString(clock_.now());
+    if (account) (*body)["account"] = *account;
+    if (!reports_.store(id, *body, account.has_value())) return chatError(500, "The report could not be stored");
     return jsonResponse(200, {{"ok", true}, {"id", id}});
 }
 

@@ -11,6 +11,8 @@
 
 #include "backend/accounts.h"
 #include "backend/chat_models.h"
+#include "backend/report_store.h"
+#include "backend/sign_in_throttle.h"
 #include "http/http_message.h"
 #include "http/http_server.h"
 #include "platform/clock.h"
@@ -26,7 +28,12 @@ struct BackendOptions {
     std::filesystem::path dataFolder;
     std::string publishableKey = kDefaultPublishableKey;
     std::chrono::seconds accessTokenLifetime = std::chrono::hours(1);
+    std::chrono::seconds refreshTokenLifetime = std::chrono::hours(24 * 30);
     PasswordCost passwordCost = PasswordCost::interactive();
+    ThrottlePolicy signInThrottle{};
+    ReportQuotas reportQuotas{};
+    // Sign-in and chat bodies; a chat carries its screenshots inline.
+    std::size_t maxTokenBodyBytes = 64 * 1024;
 };
 
 class BackendService {
@@ -40,8 +47,8 @@ public:
 
     // CORVANE_BACKEND_HOME, else "Corvane Backend" in the user's data folder; created 0700.
     static std::filesystem::path defaultDataFolder();
-    // The shared server's caps and deadlines, with room for screenshots sent inline, and the
-    // backend's own JSON refusals and reason phrases.
+    // The shared server's caps and deadlines, its Host and Origin guard, room for screenshots
+    // sent inline, and the backend's own JSON refusals and reason phrases.
     static http::HTTPServerOptions serverOptions();
 
 private:
@@ -52,8 +59,11 @@ private:
 
     BackendOptions options_;
     std::unique_ptr<ChatModel> model_;
+    platform::Clock& clock_;
     AccountStore accounts_;
     TokenService tokens_;
+    SignInThrottle throttle_;
+    ReportStore reports_;
 };
 
 }  // namespace corvane::backend

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "backend/request_checks.h"
 #include "http/http_client.h"
 #include "support/files.h"
 
@@ -17,6 +18,8 @@ namespace {
 using nlohmann::json;
 
 constexpr std::size_t kRememberedConversations = 1000;
+// A reply is walked recursively when it is redacted and written out.
+constexpr std::size_t kMaxProviderNesting = 128;
 
 std::string randomID(const std::string& prefix) {
     unsigned char bytes[12];
@@ -185,6 +188,11 @@ std::optional<RelayConfiguration> RelayConfiguration::fromEnvironment() {
 
 RelayModel::RelayModel(RelayConfiguration configuration, const fs::path& resources)
     : configuration_(std::move(configuration)) {
+    // The key travels in every request: never in clear beyond this machine.
+    if (!http::isPermittedURL(configuration_.providerURL)) {
+        throw std::invalid_argument("the provider URL must use https (plain http only on the loopback host): " +
+                                    configuration_.providerURL);
+    }
     const FileRead tools = readFile(resources / "ToolDefinitions" / "tools.json");
     tools_ = tools.ok() ? json::parse(tools.bytes, nullptr, false) : json();
     if (!tools_.is_array()) throw std::invalid_argument("cannot read the tool definitions under " + resources.string());
@@ -216,22 +224,26 @@ ChatReply RelayModel::answer(const json& request) {
                          {"Authorization", "Bearer " + configuration_.providerKey}};
     forwarded.body = forwardedBody(request).dump();
     forwarded.timeout = std::chrono::seconds(120);
-    // The provider is the operator's own setting: plain HTTP is still let through to any host.
-    http::CurlTransport transport(http::CurlTransport::PlainHTTP::anyHost);
+    http::CurlTransport transport(http::CurlTransport::PlainHTTP::loopbackOnly);
     http::HTTPClientResponse response;
+    const std::string& key = configuration_.providerKey;
     try {
         response = transport.send(forwarded);
     } catch (const http::TransportError& error) {
-        return {502, {{"error", std::string("Provider unreachable: ") + error.what()}}};
+        return {502, {{"error", redactSecrets(std::string("Provider unreachable: ") + error.what(), key)}}};
     }
     const int status = response.statusCode;
-    const auto reply = json::parse(response.body, nullptr, false);
+    // Providers echo keys in their errors; whatever goes back to the client is redacted.
+    const auto reply = parseBoundedObject(response.body, kMaxProviderNesting);
     if (status < 200 || status > 299) {
-        std::string detail = reply.is_object() && reply.contains("error") ? reply["error"].dump() : "no details";
-        return {502, {{"error", "Provider answered HTTP " + std::to_string(status) + ": " + detail}}};
+        const std::string detail =
+            reply && reply->contains("error")
+                ? (*reply)["error"].dump(-1, ' ', false, json::error_handler_t::replace)
+                : "no details";
+        return {502, {{"error", redactSecrets("Provider answered HTTP " + std::to_string(status) + ": " + detail, key)}}};
     }
-    if (!reply.is_object()) return {502, {{"error", "Provider reply was not a JSON object"}}};
-    return {200, reply};
+    if (!reply) return {502, {{"error", "Provider reply was not a JSON object nesting within limits"}}};
+    return {200, redactSecretsIn(*reply, key)};
 }
 
 }  // namespace corvane::backend

@@ -2,6 +2,7 @@
 
 #include <sodium.h>
 
+#include "backend/request_checks.h"
 #include "support/base64.h"
 
 namespace corvane::backend {
@@ -55,15 +56,13 @@ std::optional<nlohmann::json> verifyJWT(const std::string& token, const std::str
     const auto header = base64URLDecode(std::string_view(token).substr(0, firstDot));
     const auto signature = base64URLDecode(std::string_view(token).substr(secondDot + 1));
     if (!header || !signature || signature->size() != crypto_auth_hmacsha256_BYTES) return std::nullopt;
-    const auto headerJSON = nlohmann::json::parse(*header, nullptr, false);
-    if (!headerJSON.is_object() || !headerJSON.contains("alg") || headerJSON["alg"] != "HS256") return std::nullopt;
+    const auto headerJSON = parseBoundedObject(*header);
+    if (!headerJSON || !headerJSON->contains("alg") || (*headerJSON)["alg"] != "HS256") return std::nullopt;
     const std::string expected = mac(std::string_view(token).substr(0, secondDot), key);
     if (sodium_memcmp(expected.data(), signature->data(), expected.size()) != 0) return std::nullopt;
     const auto payload = base64URLDecode(std::string_view(token).substr(firstDot + 1, secondDot - firstDot - 1));
     if (!payload) return std::nullopt;
-    auto claims = nlohmann::json::parse(*payload, nullptr, false);
-    if (!claims.is_object()) return std::nullopt;
-    return claims;
+    return parseBoundedObject(*payload);
 }
 
 }  // namespace corvane::backend

@@ -1,6 +1,7 @@
 // corvane-backend: the chat backend and sign-in service for one machine.
 //   corvane-backend [--port N]        serves on 127.0.0.1 (default 51235) until SIGINT or SIGTERM
 //   corvane-backend add-user EMAIL    adds or replaces an account; the password is read from stdin
+//   corvane-backend remove-user EMAIL removes an account; its sessions end with it
 
 #include <signal.h>
 
@@ -19,7 +20,8 @@ using namespace corvane;
 namespace {
 
 int usage() {
-    std::cerr << "usage: corvane-backend [--port N]\n       corvane-backend add-user EMAIL  (password on stdin)\n";
+    std::cerr << "usage: corvane-backend [--port N]\n       corvane-backend add-user EMAIL  (password on stdin)\n"
+                 "       corvane-backend remove-user EMAIL\n";
     return 2;
 }
 
@@ -63,6 +65,16 @@ int addUser(const std::string& email) {
     return 0;
 }
 
+int removeUser(const std::string& email) {
+    backend::AccountStore accounts(options().dataFolder);
+    if (!accounts.removeUser(email)) {
+        std::cerr << "corvane-backend: no account " << email << " could be removed\n";
+        return 1;
+    }
+    std::cout << "removed " << email << "\n";
+    return 0;
+}
+
 int serve(std::uint16_t port) {
     sigset_t signals;
     sigemptyset(&signals);
@@ -93,6 +105,7 @@ int main(int argc, char** argv) {
     try {
         const std::string first = argc > 1 ? argv[1] : "";
         if (first == "add-user") return argc == 3 ? addUser(argv[2]) : usage();
+        if (first == "remove-user") return argc == 3 ? removeUser(argv[2]) : usage();
         std::uint16_t port = backend::BackendOptions::kDefaultPort;
         if (first == "--port" && argc == 3) {
             const auto chosen = readInteger(argv[2]);

@@ -1,6 +1,10 @@
 #include "backend/accounts.h"
 
 #include <gtest/gtest.h>
+#include <sodium.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "platform/log.h"
 #include "test_support/store_fixture.h"
@@ -40,12 +44,35 @@ TEST_F(AccountStoreTest, UndecodableFileThatCouldNotBeBackedUpIsNeverOverwritten
     EXPECT_TRUE(logs.contains("[AccountStore] Not overwriting corrupt file without a backup: "));
 }
 
+// An unknown e-mail must cost the hashing a wrong password costs, or the time of the answer tells
+// which accounts exist. Measured in real time: a few dozen checks of a cheap hash, well under a second.
+TEST_F(AccountStoreTest, AnUnknownEmailTakesAsLongAsAWrongPassword) {
+    AccountStore costly(home.appFolder(), {crypto_pwhash_OPSLIMIT_MIN, 8 * 1024 * 1024});
+    ASSERT_TRUE(costly.addUser("known@example.com", "secret"));
+    const auto median = [&](const char* email) {
+        std::vector<double> took;
+        for (int i = 0; i < 9; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(costly.verify(email, "wrong"), std::nullopt);
+            took.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
+        std::nth_element(took.begin(), took.begin() + 4, took.end());
+        return took[4];
+    };
+    median("nobody@example.com");  // the decoy hash is made on first use
+    const double unknown = median("nobody@example.com");
+    const double wrong = median("known@example.com");
+    EXPECT_GT(unknown, wrong / 2) << "unknown " << unknown * 1000 << " ms, wrong password " << wrong * 1000 << " ms";
+}
+
 // The sessions file holds every signed-in device's refresh token: a damaged one is kept too,
 // and a sign-in that cannot store its token fails rather than dropping the others.
 TEST(TokenService, UndecodableSessionsFileIsArchivedAndNeverOverwrittenWithoutABackup) {
     testing::StoreFixture scene("refresh-tokens.json");
     fs::create_directories(scene.home.appFolder());
-    TokenService tokens(scene.home.appFolder(), std::chrono::hours(1), scene.clock);
+    AccountStore accounts(scene.home.appFolder(), PasswordCost::minimum());
+    ASSERT_TRUE(accounts.addUser("mix@example.com", "secret"));
+    TokenService tokens(scene.home.appFolder(), accounts, {}, scene.clock);
     scene.prepare("{damaged");
     const fs::path blocked = scene.backup();
     fs::create_symlink(blocked.filename(), blocked);

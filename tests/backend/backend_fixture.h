@@ -12,16 +12,28 @@
 #include <string>
 #include <vector>
 
+#include <sodium.h>
+
 #include "backend/backend_service.h"
 #include "http/http_message.h"
 #include "http/http_server.h"
 #include "support/app_paths.h"
+#include "support/files.h"
 #include "test_support/manual_clock.h"
 
 namespace corvane::testing {
 
 inline std::unique_ptr<backend::ChatModel> demoScript() {
     return backend::ScriptedModel::fromFile(AppPaths::resourcesDirectory() / "Backend" / "demo-script.json");
+}
+
+// The service's own HS256 key, read from its data folder, to sign what only a holder of the key could.
+inline std::string signingKey(const std::filesystem::path& dataFolder) {
+    const std::string hexText = readFile(dataFolder / "jwt-secret").bytes;
+    std::string key(crypto_auth_hmacsha256_KEYBYTES, '\0');
+    sodium_hex2bin(reinterpret_cast<unsigned char*>(key.data()), key.size(), hexText.data(), hexText.size(), "\n",
+                   nullptr, nullptr);
+    return key;
 }
 
 class LocalBackend {

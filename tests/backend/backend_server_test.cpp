@@ -1,5 +1,5 @@
 // corvane-backend behind the shared HTTP server: its routes, status lines and refusals as the
-// bytes on a real loopback socket show them.
+// bytes on a real loopback socket show them, hostile clients included.
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -7,10 +7,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <iostream>
+#include <memory>
 #include <stdexcept>
 
+#include <nlohmann/json.hpp>
+
 #include "backend/backend_fixture.h"
+#include "backend/jwt.h"
+#include "http/http_client.h"
 #include "http/http_server.h"
+#include "http/http_test_client.h"
+#include "http/server_test_doubles.h"
+#include "support/files.h"
 #include "test_support/temp_home.h"
 
 namespace corvane::backend {
@@ -50,9 +60,6 @@ TEST(BackendServer, RoutesMalformedOversizedAndFailingRequestsGetTheBackendsOwnA
     longHead.resize(64 * 1024, 'a');  // all of it read, none of it a blank line
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"GET /health HTTP/1.1\r\n\r\n", answer("HTTP/1.1 200 OK", "{\n  \"ok\": true\n}")},
-        // No Host check yet: the backend serves whoever reaches its loopback port.
-        {"GET /health HTTP/1.1\r\nHost: evil.example\r\nOrigin: http://evil.example\r\n\r\n",
-         answer("HTTP/1.1 200 OK", "{\n  \"ok\": true\n}")},
         {"POST /api/ai/chat HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}",
          answer("HTTP/1.1 401 Unauthorized", error("Not authenticated"))},
         {"GET /api/ai/chat HTTP/1.1\r\n\r\n", answer("HTTP/1.1 405 Method Not Allowed", error("Method not allowed"))},
@@ -82,6 +89,215 @@ TEST(BackendServer, AThrowingHandlerIsAnsweredWithTheBackendsInternalError) {
               answer("HTTP/1.1 500 Internal Server Error", error("Internal error")));
     server.stop();
     EXPECT_EQ(server.boundPort(), 0);
+}
+
+std::string request(const std::string& method, const std::string& target, const std::string& headers,
+                    const std::string& body = "") {
+    return method + " " + target + " HTTP/1.1\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
+}
+
+int statusOf(const std::string& raw) {
+    const auto answer = http::testing::parseAnswer(raw);
+    return answer ? answer->status : 0;
+}
+
+std::string signedToken(const nlohmann::json& header, const nlohmann::json& claims, const std::string& key) {
+    const std::string input = base64URLEncode(header.dump()) + "." + base64URLEncode(claims.dump());
+    const std::string whole = signJWT(claims, key);
+    return input + whole.substr(whole.rfind('.'));  // a signature over other bytes: never valid
+}
+
+std::size_t reportsStored(const std::filesystem::path& dataFolder) {
+    std::size_t count = 0;
+    std::error_code ignored;
+    for (auto it = std::filesystem::recursive_directory_iterator(dataFolder / "reports", ignored);
+         it != std::filesystem::recursive_directory_iterator(); ++it) {
+        if (it->is_regular_file()) ++count;
+    }
+    return count;
+}
+
+// What an attacker on this machine or a web page in its browser would try, each with the status
+// the backend must answer, over a real loopback socket.
+TEST(BackendServer, HostileRequestsGetTheirRefusals) {
+    testing::TempHome home;
+    testing::LocalBackend backend(home.root() / "backend");
+    const std::string key = BackendOptions::kDefaultPublishableKey;
+    const std::string apikey = "apikey: " + key + "\r\n";
+    const auto signIn = [&](const std::string& email, const std::string& password) {
+        return exchange(backend.port(), request("POST", "/auth/v1/token?grant_type=password", apikey,
+                                                nlohmann::json{{"email", email}, {"password", password}}.dump()));
+    };
+    const auto answered = http::testing::parseAnswer(signIn(testing::LocalBackend::kEmail, testing::LocalBackend::kPassword));
+    ASSERT_TRUE(answered);
+    ASSERT_EQ(answered->status, 200);
+    const auto session = nlohmann::json::parse(answered->body);
+    const std::string access = session["access_token"];
+    const std::string bearer = "Authorization: Bearer " + access + "\r\n";
+    const auto refreshBody = [](const nlohmann::json& token) { return nlohmann::json{{"refresh_token", token}}.dump(); };
+    const auto rotated = http::testing::parseAnswer(
+        exchange(backend.port(), request("POST", "/auth/v1/token?grant_type=refresh_token", apikey,
+                                         refreshBody(session["refresh_token"]))));
+    ASSERT_TRUE(rotated);
+    ASSERT_EQ(rotated->status, 200);
+    const auto current = nlohmann::json::parse(rotated->body);
+    const std::string currentBearer = "Authorization: Bearer " + current["access_token"].get<std::string>() + "\r\n";
+
+    const std::string secret = testing::signingKey(backend.service().dataFolder());
+    auto claims = nlohmann::json::parse(*base64URLDecode(access.substr(access.find('.') + 1,
+                                                                       access.rfind('.') - access.find('.') - 1)));
+    const auto withClaims = [&](const nlohmann::json& changes) {
+        auto changed = claims;
+        changed.update(changes);
+        return "Authorization: Bearer " + signJWT(changed, secret) + "\r\n";
+    };
+    const std::string reSigned = withClaims(nlohmann::json::object());
+    std::string badSignature = reSigned;  // one signature byte changed (the last character has spare bits)
+    badSignature[badSignature.size() - 4] = badSignature[badSignature.size() - 4] == 'A' ? 'B' : 'A';
+    const std::string unsignedToken = base64URLEncode(R"({"alg":"none","typ":"JWT"})") + "." +
+                                      base64URLEncode(claims.dump()) + ".";
+    const std::string deep = std::string(20'000, '[') + std::string(20'000, ']');
+    const std::string chat = R"({"tier":"standard","kind":"agent","input":[]})";
+    const std::string textPlain = "Content-Type: text/plain\r\n";
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        // Web pages and DNS rebinding.
+        {"foreign host", request("GET", "/health", "Host: attacker.example\r\n"), 403},
+        {"loopback-looking host", request("GET", "/health", "Host: 127.0.0.1.attacker.example\r\n"), 403},
+        {"simple cross-site report", request("POST", "/api/errors/report",
+                                             "Host: 127.0.0.1:51235\r\nOrigin: http://evil.example\r\n" + textPlain, "{}"),
+         403},
+        {"opaque origin", request("POST", "/api/errors/report", "Origin: null\r\n" + textPlain, "{}"), 403},
+        {"https origin", request("POST", "/api/errors/report", "Origin: https://127.0.0.1\r\n", "{}"), 403},
+        {"cross-site fetch", request("POST", "/api/ai/chat", "Sec-Fetch-Site: cross-site\r\n" + bearer, chat), 403},
+        {"rebound sign-in", request("POST", "/auth/v1/token?grant_type=password", "Host: evil.example\r\n" + apikey, "{}"),
+         403},
+        {"the app's own client", request("GET", "/health", "Host: 127.0.0.1:51235\r\n"), 200},
+        {"a loopback page", request("GET", "/health", "Host: localhost\r\nOrigin: http://localhost:3000\r\n"), 200},
+        // Forged and outlived tokens.
+        {"alg none", request("POST", "/api/ai/chat", "Authorization: Bearer " + unsignedToken + "\r\n", chat), 401},
+        {"alg swapped", request("POST", "/api/ai/chat",
+                                "Authorization: Bearer " +
+                                    signedToken({{"alg", "HS512"}, {"typ", "JWT"}}, claims, secret) + "\r\n",
+                                chat),
+         401},
+        {"bad signature", request("POST", "/api/ai/chat", badSignature, chat), 401},
+        {"expired", request("POST", "/api/ai/chat", withClaims({{"exp", claims["iat"]}}), chat), 401},
+        {"exp 1e308", request("POST", "/api/ai/chat", withClaims({{"exp", 1e308}}), chat), 401},
+        {"longer than issued", request("POST", "/api/ai/chat", withClaims({{"exp", claims["exp"].get<std::int64_t>() + 60}}), chat),
+         401},
+        {"replayed refresh token", request("POST", "/auth/v1/token?grant_type=refresh_token", apikey,
+                                           refreshBody(session["refresh_token"])),
+         400},
+        {"access token of the replayed session", request("POST", "/api/ai/chat", currentBearer, chat), 401},
+        {"refresh token of the replayed session", request("POST", "/auth/v1/token?grant_type=refresh_token", apikey,
+                                                          refreshBody(current["refresh_token"])),
+         400},
+        // Bodies too deep or too large for their route.
+        {"deep sign-in", request("POST", "/auth/v1/token?grant_type=password", apikey, R"({"email":)" + deep + "}"),
+         400},
+        {"large sign-in", request("POST", "/auth/v1/token?grant_type=password", apikey,
+                                  R"({"email":")" + std::string(100'000, 'a') + "\"}"),
+         413},
+        {"path-like e-mail", request("POST", "/auth/v1/token?grant_type=password", apikey,
+                                     R"({"email":"../../accounts.json","password":"x"})"),
+         400},
+        {"deep report", request("POST", "/api/errors/report", "", R"({"r":)" + deep + "}"), 400},
+        {"large signed-out report", request("POST", "/api/errors/report", "", std::string(1024 * 1024, ' ') + "{}"), 413},
+        {"report past the server's cap", "POST /api/errors/report HTTP/1.1\r\nContent-Length: 67108865\r\n\r\n", 413},
+        {"a local script's report", request("POST", "/api/errors/report", textPlain, R"({"message":"x"})"), 200},
+    };
+    for (const auto& c : cases) EXPECT_EQ(statusOf(exchange(backend.port(), c.bytes)), c.status) << c.name;
+    EXPECT_EQ(reportsStored(backend.service().dataFolder()), 1u) << "only the local script's report";
+}
+
+TEST(BackendServer, TheAppsClientSignsInThroughTheGuard) {
+    testing::TempHome home;
+    testing::LocalBackend backend(home.root() / "backend");
+    http::CurlTransport client;
+    const auto response = client.send(
+        {.url = backend.baseURL() + "/auth/v1/token?grant_type=password",
+         .headers = {{"apikey", BackendOptions::kDefaultPublishableKey}, {"Content-Type", "application/json"}},
+         .body = nlohmann::json{{"email", testing::LocalBackend::kEmail}, {"password", testing::LocalBackend::kPassword}}
+                     .dump()});
+    EXPECT_EQ(response.statusCode, 200) << response.body;
+}
+
+std::size_t threadCount() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task")) ++count;
+    return count;
+}
+
+// Real time over real sockets: a thousand connects and one sign-in, a few seconds at most.
+TEST(BackendServer, AThousandIdleConnectionsNeitherMultiplyThreadsNorHoldUpASignIn) {
+    testing::TempHome home;
+    testing::LocalBackend backend(home.root() / "backend");
+    const std::string signIn = request("POST", "/auth/v1/token?grant_type=password",
+                                       std::string("apikey: ") + BackendOptions::kDefaultPublishableKey + "\r\n",
+                                       nlohmann::json{{"email", testing::LocalBackend::kEmail},
+                                                      {"password", testing::LocalBackend::kPassword}}
+                                           .dump());
+    const auto timedSignIn = [&] {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(statusOf(exchange(backend.port(), signIn)), 200);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    };
+    const auto quietLatency = timedSignIn();
+    const std::size_t before = threadCount();
+    std::vector<std::unique_ptr<http::testing::RawClient>> idle;
+    for (int i = 0; i < 1000; ++i) {
+        idle.push_back(std::make_unique<http::testing::RawClient>(backend.port()));
+        ASSERT_TRUE(idle.back()->connected()) << i;
+        if (i % 2 == 1) idle.back()->send("POST /auth/v1/token HTTP/1.1\r\nHo");  // half send part of a head
+    }
+    const auto busyLatency = timedSignIn();
+    const std::size_t during = threadCount();
+    for (auto& peer : idle) EXPECT_FALSE(peer->readableWithin(std::chrono::milliseconds(0)));
+    std::cout << "threads " << before << " before, " << during << " with 1000 idle connections; sign-in "
+              << quietLatency.count() << " ms quiet, " << busyLatency.count() << " ms busy\n";
+    RecordProperty("threads_before", static_cast<int>(before));
+    RecordProperty("threads_with_idle", static_cast<int>(during));
+    RecordProperty("sign_in_ms_busy", static_cast<int>(busyLatency.count()));
+    EXPECT_LE(during, before + 8);
+    EXPECT_LT(busyLatency, std::chrono::milliseconds(3000));
+}
+
+TEST(BackendServer, ARequestFedAByteAtATimeIsCutOffAtTheRequestDeadline) {
+    testing::TempHome home;
+    testing::LocalBackend backend(home.root() / "backend");
+    http::testing::SteppedClock clock;
+    auto options = BackendService::serverOptions();
+    options.ioThreads = 1;  // events in order, so a forbidden request shows all before it were handled
+    http::HTTPServer server(
+        0, [&](const http::HTTPRequest& r) { return backend.service().handle(r); }, options, clock);
+    ASSERT_TRUE(server.start());
+    const auto settle = [&] {
+        EXPECT_EQ(statusOf(exchange(server.boundPort(), "GET / HTTP/1.1\r\nHost: settle.invalid\r\n\r\n")), 403);
+    };
+    const std::string body = R"({"message":")" + std::string(100, 'x') + "\"}";
+    http::testing::RawClient slow(server.boundPort());
+    ASSERT_TRUE(slow.connected());
+    slow.send("POST /api/errors/report HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n");
+    const auto deadline = std::chrono::duration_cast<std::chrono::seconds>(options.requestTimeout);
+    for (std::int64_t second = 1; second < deadline.count(); ++second) {
+        slow.send(body.substr(static_cast<std::size_t>(second - 1), 1));
+        settle();
+        clock.advance(std::chrono::seconds(1));
+    }
+    settle();
+    EXPECT_FALSE(slow.readableWithin(std::chrono::milliseconds(0))) << "still within its deadline";
+    slow.send("x");
+    clock.advance(std::chrono::seconds(1));
+    const auto received = slow.readAll(std::chrono::seconds(10));
+    EXPECT_TRUE(received.closed);
+    EXPECT_EQ(received.bytes, "");
+    EXPECT_EQ(reportsStored(backend.service().dataFolder()), 0u);
 }
 
 }  // namespace

@@ -1,12 +1,18 @@
 #include "backend/backend_service.h"
 
 #include <gtest/gtest.h>
+#include <sodium.h>
 #include <sys/stat.h>
+
+#include <atomic>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "backend/backend_fixture.h"
 #include "backend/jwt.h"
+#include "backend/report_store.h"
+#include "backend/request_checks.h"
 #include "support/files.h"
 #include "test_support/temp_home.h"
 
@@ -206,6 +212,236 @@ TEST_F(BackendServiceTest, ErrorReportsAreStoredAsPrivateJSONFilesWithTheAccount
     const json stored = json::parse(readFile(files[0]).bytes);
     EXPECT_EQ(stored["thread_id"], "T1");
     EXPECT_EQ(stored["account"], LocalBackend::kEmail);
+}
+
+json claimsOf(const std::string& token) {
+    const auto first = token.find('.');
+    const auto second = token.find('.', first + 1);
+    return json::parse(*base64URLDecode(token.substr(first + 1, second - first - 1)));
+}
+
+std::string nested(std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+
+class SessionTest : public BackendServiceTest {
+protected:
+    HTTPResponse refresh(const json& session) {
+        return backend.service().handle(post("/auth/v1/token?grant_type=refresh_token",
+                                             json{{"refresh_token", session["refresh_token"]}}.dump(),
+                                             {{"apikey", kKey}}));
+    }
+    int chatStatus(const json& session) { return chat(agentBody("Mute the guitar"), session["access_token"]).statusCode; }
+    int signIn(const std::string& email, const std::string& password) {
+        return backend.service().handle(signInRequest(email, password)).statusCode;
+    }
+};
+
+TEST_F(SessionTest, AccountRemovalAndANewPasswordEndEverySessionOfTheAccount) {
+    const json removed = session();
+    ASSERT_TRUE(backend.service().accounts().removeUser(LocalBackend::kEmail));
+    EXPECT_EQ(chatStatus(removed), 401);
+    EXPECT_EQ(refresh(removed).statusCode, 400);
+    EXPECT_FALSE(backend.service().accounts().removeUser(LocalBackend::kEmail));
+
+    // Back with the same password: the old sessions stay ended.
+    ASSERT_TRUE(backend.service().accounts().addUser(LocalBackend::kEmail, LocalBackend::kPassword));
+    EXPECT_EQ(chatStatus(removed), 401);
+    const json older = session();
+    EXPECT_EQ(chatStatus(older), 200);
+    ASSERT_TRUE(backend.service().accounts().addUser(LocalBackend::kEmail, "a new password"));
+    EXPECT_EQ(chatStatus(older), 401);
+    EXPECT_EQ(refresh(older).statusCode, 400);
+    EXPECT_EQ(signIn(LocalBackend::kEmail, "a new password"), 200);
+}
+
+TEST_F(SessionTest, RefreshTokensExpireAndAReplayedOneEndsTheSessionItBelongsTo) {
+    const json first = session();
+    const HTTPResponse rotated = refresh(first);
+    ASSERT_EQ(rotated.statusCode, 200);
+    const json second = json::parse(rotated.body);
+    EXPECT_EQ(chatStatus(second), 200);
+    EXPECT_EQ(refresh(first).statusCode, 400) << "replayed";
+    EXPECT_EQ(chatStatus(second), 401) << "the session of a replayed token is over";
+    EXPECT_EQ(refresh(second).statusCode, 400);
+
+    const json bystander = session();  // a session of its own, untouched by the replay
+    EXPECT_EQ(chatStatus(bystander), 200);
+    const json lasting = session();
+    backend.clock.sleep(std::chrono::hours(24 * 29));
+    const HTTPResponse kept = refresh(lasting);
+    EXPECT_EQ(kept.statusCode, 200) << "within the refresh lifetime";
+    backend.clock.sleep(std::chrono::hours(24));
+    EXPECT_EQ(refresh(bystander).statusCode, 400) << "past the refresh lifetime";
+    EXPECT_EQ(refresh(json::parse(kept.body)).statusCode, 200) << "each refresh gives a fresh lifetime";
+}
+
+TEST_F(SessionTest, ValidlySignedAccessTokensAreRefusedWhenTheyOutliveWhatTheServiceIssues) {
+    const json issued = session();
+    const std::string key = testing::signingKey(backend.service().dataFolder());
+    const json claims = claimsOf(issued["access_token"]);
+    const auto now = claims["iat"].get<std::int64_t>();
+    const auto bearer = [&](const json& changes) {
+        json forged = claims;
+        forged.update(changes);
+        forged.erase(changes.contains("drop") ? changes["drop"].get<std::string>() : "drop");
+        return chat(agentBody("Mute the guitar"), signJWT(forged, key)).statusCode;
+    };
+    EXPECT_EQ(bearer({{"exp", now + 1800}}), 200) << "the key and a live session make a good token";
+    EXPECT_EQ(bearer({{"exp", 1e308}}), 401);
+    EXPECT_EQ(bearer({{"exp", now + 2 * 3600}}), 401);
+    EXPECT_EQ(bearer({{"iat", now - 3600 * 24}, {"exp", now + 600}}), 401);
+    EXPECT_EQ(bearer({{"iat", INT64_MIN}, {"exp", now + 600}}), 401);
+    EXPECT_EQ(bearer({{"exp", std::to_string(now + 600)}}), 401);
+    EXPECT_EQ(bearer({{"session_id", "made-up"}}), 401);
+    EXPECT_EQ(bearer({{"drop", "session_id"}}), 401);
+    EXPECT_EQ(bearer({{"email", "other@example.com"}}), 401);
+    EXPECT_EQ(bearer({{"deep", json::parse(nested(kMaxJSONNesting + 1))}}), 401);
+}
+
+TEST_F(SessionTest, FailedSignInsAreThrottledPerAccountAndForAllClients) {
+    const ThrottlePolicy policy;
+    for (int i = 0; i < policy.freeFailuresPerAccount; ++i) EXPECT_EQ(signIn(LocalBackend::kEmail, "guess"), 400);
+    EXPECT_EQ(signIn(LocalBackend::kEmail, "guess"), 400);  // the first one past the free ones closes the door
+    HTTPResponse refused = backend.service().handle(signInRequest(LocalBackend::kEmail, LocalBackend::kPassword));
+    EXPECT_EQ(refused.statusCode, 429) << "even the right password waits";
+    EXPECT_EQ(json::parse(refused.body)["retry_after"], 1);
+    EXPECT_EQ(signIn("other@example.com", "guess"), 400) << "another account is not held up";
+    backend.clock.sleep(std::chrono::seconds(1));
+    EXPECT_EQ(signIn(LocalBackend::kEmail, "guess"), 400);
+    refused = backend.service().handle(signInRequest(LocalBackend::kEmail, "guess"));
+    EXPECT_EQ(json::parse(refused.body)["retry_after"], 2) << "each failure doubles the wait";
+    backend.clock.sleep(std::chrono::seconds(2));
+    EXPECT_EQ(signIn(LocalBackend::kEmail, LocalBackend::kPassword), 200);
+    for (int i = 0; i < policy.freeFailuresPerAccount; ++i) EXPECT_EQ(signIn(LocalBackend::kEmail, "guess"), 400);
+    EXPECT_EQ(signIn(LocalBackend::kEmail, LocalBackend::kPassword), 200) << "a success starts the count again";
+
+    // Spread over many e-mails, guesses still meet the limit for all clients.
+    int answered = 0;
+    for (int i = 0; i < policy.freeFailuresOverall + 5; ++i) {
+        if (signIn("guess" + std::to_string(i) + "@example.com", "guess") == 429) break;
+        ++answered;
+    }
+    EXPECT_LE(answered, policy.freeFailuresOverall);
+    EXPECT_EQ(signIn(LocalBackend::kEmail, LocalBackend::kPassword), 429);
+    backend.clock.sleep(policy.longestWaitOverall);
+    EXPECT_EQ(signIn(LocalBackend::kEmail, LocalBackend::kPassword), 200);
+}
+
+// Guesses sent at once all reach the check before any hash is done; each must count from the start.
+TEST(SignInThrottle, GuessesSentAtOnceAreHeldLikeGuessesInARow) {
+    TempHome home;
+    testing::ManualClock clock;
+    BackendOptions options;
+    options.dataFolder = home.root() / "backend";
+    fs::create_directories(options.dataFolder);
+    options.passwordCost = {crypto_pwhash_OPSLIMIT_MIN, 8 * 1024 * 1024};  // a hash takes a while
+    BackendService service(options, testing::demoScript(), clock);
+    ASSERT_TRUE(service.accounts().addUser(LocalBackend::kEmail, LocalBackend::kPassword));
+    constexpr int kGuesses = 16;
+    std::atomic<int> ready{0};
+    std::atomic<int> refused{0};
+    std::atomic<int> held{0};
+    std::vector<std::thread> guessers;
+    for (int i = 0; i < kGuesses; ++i) {
+        guessers.emplace_back([&] {
+            ++ready;
+            while (ready.load() < kGuesses) std::this_thread::yield();
+            const int status = service.handle(signInRequest(LocalBackend::kEmail, "guess")).statusCode;
+            if (status == 400) ++refused;
+            if (status == 429) ++held;
+        });
+    }
+    for (auto& guesser : guessers) guesser.join();
+    EXPECT_EQ(refused.load(), ThrottlePolicy{}.freeFailuresPerAccount + 1);
+    EXPECT_EQ(held.load(), kGuesses - refused.load());
+}
+
+TEST_F(BackendServiceTest, EveryJSONBodyIsRefusedPastTheNestingLimit) {
+    const std::string token = session()["access_token"];
+    const std::string deep = nested(20'000);
+    const std::string signIn = R"({"email":)" + deep + R"(,"password":"x"})";
+    const auto response = [&](const std::string& target, const std::string& body,
+                              std::map<std::string, std::string> headers) {
+        const HTTPResponse r = backend.service().handle(post(target, body, std::move(headers)));
+        return std::pair{r.statusCode, json::parse(r.body, nullptr, false)};
+    };
+    auto [status, body] = response("/auth/v1/token?grant_type=password", signIn, {{"apikey", kKey}});
+    EXPECT_EQ(status, 400);
+    EXPECT_EQ(body["error_description"], "The request body nests deeper than 64 levels");
+    json chatBody = agentBody("hi");
+    chatBody["input"][0]["content"][0]["text"] = "[[[[ brackets in text are only text";
+    EXPECT_EQ(chat(chatBody, token).statusCode, 200);
+    const std::string deepChat = R"({"tier":"standard","kind":"agent","input":)" + deep + "}";
+    std::tie(status, body) = response("/api/ai/chat", deepChat, {{"authorization", "Bearer " + token}});
+    EXPECT_EQ(status, 400);
+    EXPECT_EQ(body["error"], "The request body nests deeper than 64 levels");
+    std::tie(status, body) = response("/api/errors/report", R"({"r":)" + deep + "}", {});
+    EXPECT_EQ(status, 400);
+    EXPECT_EQ(body["error"], "The report nests deeper than 64 levels");
+}
+
+TEST_F(BackendServiceTest, ErrorReportsAreStoredCompactlyWithinTighterLimitsWithoutAToken) {
+    const std::string token = session()["access_token"];
+    const ReportQuotas quotas;
+    const auto report = [&](std::size_t size, bool signedIn) {
+        std::string body = R"({"pad":")";
+        body += std::string(size - body.size() - 2, 'p') + "\"}";
+        std::map<std::string, std::string> headers;
+        if (signedIn) headers["authorization"] = "Bearer " + token;
+        return backend.service().handle(post("/api/errors/report", body, headers)).statusCode;
+    };
+    EXPECT_EQ(report(quotas.signedOut.maxBodyBytes, false), 200);
+    EXPECT_EQ(report(quotas.signedOut.maxBodyBytes + 1, false), 413);
+    EXPECT_EQ(report(quotas.signedOut.maxBodyBytes + 1, true), 200);
+    EXPECT_EQ(report(quotas.signedIn.maxBodyBytes + 1, true), 413);
+    // A forged or stale token counts as none.
+    const HTTPResponse forged = backend.service().handle(post("/api/errors/report", std::string(100'000, ' ') + "{}",
+                                                              {{"authorization", "Bearer x.y.z"}}));
+    EXPECT_EQ(forged.statusCode, 413);
+
+    const std::string deepest = R"({"r":)" + nested(kMaxJSONNesting - 1) + "}";
+    ASSERT_EQ(backend.service().handle(post("/api/errors/report", deepest)).statusCode, 200);
+    const fs::path folder = backend.service().dataFolder() / "reports" / "signed-out";
+    EXPECT_EQ(modeOf(folder), 0700u);
+    std::uintmax_t largest = 0;
+    for (const auto& file : fs::directory_iterator(folder)) {
+        EXPECT_EQ(modeOf(file.path()), 0600u);
+        const std::string stored = readFile(file.path()).bytes;
+        EXPECT_EQ(stored.find('\n'), stored.size() - 1) << "one line";
+        if (stored.find("[[[") != std::string::npos) largest = stored.size();
+    }
+    EXPECT_LT(largest, deepest.size() + 100);
+}
+
+TEST(ReportStore, EachKindKeepsItsNewestReportsWithinItsCountAndBytes) {
+    TempHome home;
+    testing::ManualClock clock;
+    const fs::path data = home.root() / "backend";
+    ReportStore store(data, {.signedIn = {1000, 3, 1000}, .signedOut = {1000, 2, 250}}, clock);
+    const auto names = [](const fs::path& folder) {
+        std::vector<std::string> ids;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            if (!entry.is_regular_file()) continue;
+            const std::string name = entry.path().stem().string();
+            ids.push_back(name.substr(name.rfind('-') + 1));
+        }
+        std::sort(ids.begin(), ids.end());
+        return ids;
+    };
+    const json small = {{"n", 1}};
+    for (const char* id : {"a", "b", "c", "d"}) {
+        ASSERT_TRUE(store.store(id, small, true));
+        clock.sleep(std::chrono::milliseconds(1));
+    }
+    for (const char* id : {"p", "q", "r", "s", "t"}) {
+        ASSERT_TRUE(store.store(id, small, false));
+        clock.sleep(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(names(data / "reports"), (std::vector<std::string>{"b", "c", "d"}));
+    EXPECT_EQ(names(data / "reports" / "signed-out"), (std::vector<std::string>{"s", "t"}));
+    const json large = {{"pad", std::string(235, 'x')}};  // 247 bytes stored
+    ASSERT_TRUE(store.store("u", large, false));
+    EXPECT_EQ(names(data / "reports" / "signed-out"), (std::vector<std::string>{"u"})) << "bytes count too";
+    EXPECT_FALSE(store.store("v", json{{"pad", std::string(300, 'x')}}, false)) << "larger than the whole quota";
 }
 
 }  // namespace

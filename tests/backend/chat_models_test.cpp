@@ -1,5 +1,7 @@
 #include "backend/chat_models.h"
 
+#include <memory>
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -143,6 +145,85 @@ TEST(RelayModel, ProviderFailuresBecomeBadGatewayWithAnErrorMember) {
     const ChatReply reply = relay.answer({{"tier", "standard"}, {"kind", "agent"}, {"input", json::array()}});
     EXPECT_EQ(reply.statusCode, 502);
     EXPECT_EQ(reply.body["error"], "Provider answered HTTP 500: \"boom\"");
+}
+
+TEST(RelayModel, ProviderErrorsLoseTheKeyAndAnythingShapedLikeOne) {
+    const std::string key = "sk-proj-Zq81vXkPq0aLmN3tRu7sYw";
+    std::string providerError;
+    ScriptedServer provider([&](const HTTPRequest&) { return HTTPResponse{401, "application/json", providerError}; });
+    RelayModel relay({provider.baseURL(), key, "a", "b"}, AppPaths::resourcesDirectory());
+    const json request = {{"tier", "standard"}, {"kind", "agent"}, {"input", json::array()}};
+    for (const std::string& message : std::vector<std::string>{
+             "Incorrect API key provided: " + key + ". You can find your API key at https://provider.example/keys.",
+          "Incorrect API key provided: sk-proj-Zq81********************sYw.",
+          "Key sk_live_51HqLyjWDarjtT1zdp7dc rejected", "Key " + key.substr(0, 10) + "…" + key.substr(24)}) {
+        providerError = json{{"error", {{"message", message}, {"type", "invalid_request_error"}}}}.dump();
+        const ChatReply reply = relay.answer(request);
+        EXPECT_EQ(reply.statusCode, 502);
+        const std::string text = reply.body["error"].get<std::string>();
+        EXPECT_EQ(text.find("sk-"), std::string::npos) << text;
+        EXPECT_EQ(text.find("sk_"), std::string::npos) << text;
+        EXPECT_NE(text.find("Provider answered HTTP 401"), std::string::npos) << text;
+        EXPECT_NE(text.find("[redacted]"), std::string::npos) << text;
+    }
+}
+
+TEST(RelayModel, RepliesAreRedactedToo) {
+    const std::string key = "provider-key-0123456789";
+    ScriptedServer provider([&](const HTTPRequest&) {
+        const json echo = {{"id", "resp_1"},
+                           {"output_text", "your key is " + key},
+                           {"output", json::array({{{"note", "Authorization: Bearer abc.def.ghijklmnop"}}})}};
+        return HTTPResponse{200, "application/json", echo.dump()};
+    });
+    RelayModel relay({provider.baseURL(), key, "a", "b"}, AppPaths::resourcesDirectory());
+    const ChatReply reply = relay.answer({{"tier", "standard"}, {"kind", "agent"}, {"input", json::array()}});
+    EXPECT_EQ(reply.statusCode, 200);
+    EXPECT_EQ(reply.body["id"], "resp_1");
+    EXPECT_EQ(reply.body["output_text"], "your key is [redacted]");
+    EXPECT_EQ(reply.body["output"][0]["note"], "Authorization: Bearer [redacted]");
+}
+
+TEST(RelayModel, PlainHTTPProvidersAreRefusedExceptOnLoopback) {
+    const auto resources = AppPaths::resourcesDirectory();
+    for (const char* url : {"http://api.provider.example/v1/responses", "http://10.0.0.2:8080/v1/responses",
+                            "http://127.0.0.1@api.provider.example/v1/responses", "ftp://api.provider.example/"}) {
+        EXPECT_THROW(RelayModel({url, "k", "a", "b"}, resources), std::invalid_argument) << url;
+    }
+    for (const char* url : {"https://api.provider.example/v1/responses", "http://127.0.0.1:8080/v1/responses",
+                            "http://localhost/v1/responses"}) {
+        EXPECT_NO_THROW(RelayModel({url, "k", "a", "b"}, resources)) << url;
+    }
+}
+
+TEST(RelayModel, DeeplyNestedInputIsNeverRelayedNorADeepReplyPassedOn) {
+    const std::string deep = std::string(20'000, '[') + std::string(20'000, ']');
+    ScriptedServer provider([&](const HTTPRequest&) {
+        return HTTPResponse{200, "application/json", R"({"id":"resp_1","output":)" + deep + "}"};
+    });
+    testing::TempHome home;
+    testing::LocalBackend backend(home.root() / "backend",
+                                  std::make_unique<RelayModel>(RelayConfiguration{provider.baseURL(), "k", "a", "b"},
+                                                               AppPaths::resourcesDirectory()));
+    const HTTPResponse signedIn = backend.service().handle(HTTPRequest{
+        .method = "POST",
+        .path = "/auth/v1/token?grant_type=password",
+        .body = json{{"email", testing::LocalBackend::kEmail}, {"password", testing::LocalBackend::kPassword}}.dump(),
+        .headers = {{"apikey", BackendOptions::kDefaultPublishableKey}}});
+    ASSERT_EQ(signedIn.statusCode, 200);
+    const std::string bearer = "Bearer " + json::parse(signedIn.body)["access_token"].get<std::string>();
+    const auto chat = [&](const std::string& input) {
+        return backend.service().handle(
+            HTTPRequest{.method = "POST",
+                        .path = "/api/ai/chat",
+                        .body = R"({"tier":"standard","kind":"agent","input":)" + input + "}",
+                        .headers = {{"authorization", bearer}}});
+    };
+    EXPECT_EQ(chat(deep).statusCode, 400);
+    EXPECT_TRUE(provider.received().empty());
+    const HTTPResponse relayed = chat("[]");
+    EXPECT_EQ(relayed.statusCode, 502);
+    EXPECT_EQ(provider.received().size(), 1u);
 }
 
 }  // namespace
