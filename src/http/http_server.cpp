@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <asio.hpp>
@@ -33,6 +34,11 @@ constexpr std::size_t kReceiveCap = 65536;  // each receive takes 1 to 65536 byt
 constexpr std::chrono::milliseconds kAcceptBackoff{100};
 constexpr TimePoint kNever = TimePoint::max();
 constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+// After answering a peer that may still be sending (a head or body refused before its end), the
+// server stops sending and reads what comes, up to these bounds, before it closes: closing with
+// bytes unread would reset the connection and could throw away the answer before the peer reads it.
+constexpr std::chrono::milliseconds kLingerTime{2'000};
+constexpr std::size_t kLingerBytes = 1024 * 1024;
 
 // One I/O thread was the ceiling under many short connections; a few share the load, leaving
 // cores to the handlers and the clients.
@@ -49,8 +55,8 @@ struct Listener {
     TimePoint retryAt = kNever;  // accepting again after running out of descriptors or memory
     bool acceptPending = false;
     bool failed = false;
-    // Shared by the shards' copies of one listening socket: set when it is stopped, after which
-    // the errors their pending accepts end with are expected.
+    // Shared by the shards' listening sockets: set when they are stopped, after which the errors
+    // their pending accepts end with are expected.
     std::shared_ptr<std::atomic<bool>> closed = std::make_shared<std::atomic<bool>>(false);
 };
 
@@ -70,7 +76,7 @@ struct Shard {
 };
 
 struct Connection {
-    enum class State { head, body, handling, sending, closed };
+    enum class State { head, body, handling, sending, draining, closed };
 
     Connection(tcp::socket s, RequestLimits limits, Shard& owner, std::uint64_t number)
         : socket(std::move(s)), shard(owner), serial(number), parser(limits) {}
@@ -88,6 +94,8 @@ struct Connection {
     bool evicted = false;  // under Core::mutex: closed to make room for a newer connection
     std::string outgoing;
     std::size_t sent = 0;
+    bool unread = false;  // answered before the peer was done sending
+    std::size_t drained = 0;
 };
 
 bool isResourceExhaustion(const asio::error_code& ec) {
@@ -125,7 +133,7 @@ struct HTTPServer::Core {
           handler(std::move(requestHandler)),
           options(std::move(serverOptions)),
           clock(serverClock),
-          workers(std::max<std::size_t>(options.maxConcurrentRequests, 1), ioThreadsFor(options) - 1) {
+          workers(std::max<std::size_t>(options.maxConcurrentRequests, 1), ioThreadsFor(options)) {
         options.maxConnections = std::max<std::size_t>(options.maxConnections, 1);
         shards.resize(ioThreadsFor(options));
         for (auto& shard : shards) shard = std::make_unique<Shard>();
@@ -147,7 +155,8 @@ struct HTTPServer::Core {
                 // The server is gone: connections still receiving are cancelled.
                 std::vector<std::shared_ptr<Connection>> receiving;
                 for (const auto& c : s->connections) {
-                    if (c->state == Connection::State::head || c->state == Connection::State::body)
+                    if (c->state == Connection::State::head || c->state == Connection::State::body ||
+                        c->state == Connection::State::draining)
                         receiving.push_back(c);
                 }
                 for (auto& c : receiving) finish(c, false);
@@ -169,25 +178,65 @@ struct HTTPServer::Core {
 
     // ---- listener
     //
-    // One listening socket, bound and shut down from the owner's thread; every shard accepts on
-    // its own copy of it, so a connection is taken, read, handled and answered on one thread
-    // whenever that is possible.
+    // One listening socket per shard, all on the port (SO_REUSEPORT), bound and shut down from the
+    // owner's thread: the kernel hands each connection to one of them, so one thread wakes for it
+    // (copies of a single socket woke every shard, and all but one found nothing to accept), and
+    // the connection is taken, read, handled and answered on that thread whenever possible.
 
-    bool startListening() {
-        stopListening();
+    // A socket listening on 127.0.0.1:port, or -1 with errno set (and `created` false when not
+    // even the socket could be made).
+    static int openListening(std::uint16_t onPort, sockaddr_in& address, bool& created) {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) throw std::system_error(errno, std::system_category(), "Quillmere HTTP listener");
+        created = fd >= 0;
+        if (fd < 0) return -1;
         const int one = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in address{};
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one);
+        address = {};
         address.sin_family = AF_INET;
-        address.sin_port = htons(port);
+        address.sin_port = htons(onPort);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
         if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, SOMAXCONN) != 0 ||
             ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            const std::string why = std::error_code(errno, std::system_category()).message();
+            const int error = errno;
             ::close(fd);
+            errno = error;
+            return -1;
+        }
+        return fd;
+    }
+
+    // Binds `onPort` alone for a moment: a port shared through SO_REUSEPORT would let a second
+    // copy of the program listen beside the first, each taking part of the connections, where the
+    // second must be told that the port is taken. 0 or errno.
+    static int probeExclusive(std::uint16_t onPort) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) return errno;
+        const int one = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(onPort);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int error = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
+        ::close(fd);
+        return error;
+    }
+
+    bool startListening() {
+        stopListening();
+        sockaddr_in address{};
+        bool created = true;
+        int first = -1;
+        if (const int taken = port == 0 ? 0 : probeExclusive(port)) {
+            errno = taken;
+        } else {
+            first = openListening(port, address, created);
+        }
+        if (!created) throw std::system_error(errno, std::system_category(), "Quillmere HTTP listener");
+        if (first < 0) {
+            const std::string why = std::error_code(errno, std::system_category()).message();
             {
                 std::lock_guard lock(mutex);
                 listenError = why;
@@ -195,31 +244,41 @@ struct HTTPServer::Core {
             corvane::log("Quillmere HTTP server failed: " + why);
             return false;
         }
+        const std::uint16_t bound = ntohs(address.sin_port);
+        std::vector<int> sockets{first};
+        for (std::size_t i = 1; i < shards.size(); ++i) {
+            sockaddr_in more{};
+            const int fd = openListening(bound, more, created);
+            if (fd >= 0) sockets.push_back(fd);  // else the shards that have one accept
+        }
         auto closed = std::make_shared<std::atomic<bool>>(false);
         {
             std::lock_guard lock(mutex);
-            listening = fd;
+            listening = sockets;
             listeningClosed = closed;
         }
-        boundPort = ntohs(address.sin_port);
-        for (auto& shard : shards) {
-            const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-            if (copy < 0) continue;  // the other shards accept
-            asio::post(shard->io, [this, s = shard.get(), copy, closed] { shareListener(*s, copy, closed); });
+        boundPort = bound;
+        for (std::size_t i = 0; i < sockets.size(); ++i) {
+            const int copy = ::fcntl(sockets[i], F_DUPFD_CLOEXEC, 0);
+            if (copy < 0) continue;
+            Shard* shard = shards[i].get();
+            asio::post(shard->io, [this, shard, copy, closed] { shareListener(*shard, copy, closed); });
         }
         return true;
     }
 
-    // Stops the listening socket for every shard at once (so connecting is refused from now on);
+    // Stops the listening sockets for every shard at once (so connecting is refused from now on);
     // the shards close their copies when they get to it. Any thread.
     void stopListening() {
         {
             std::lock_guard lock(mutex);
-            if (listening >= 0) {
+            if (!listening.empty()) {
                 *listeningClosed = true;
-                ::shutdown(listening, SHUT_RD);
-                ::close(listening);
-                listening = -1;
+                for (const int fd : listening) {
+                    ::shutdown(fd, SHUT_RD);
+                    ::close(fd);
+                }
+                listening.clear();
             }
             listenError.reset();
         }
@@ -227,7 +286,7 @@ struct HTTPServer::Core {
         for (auto& shard : shards) asio::post(shard->io, [this, s = shard.get()] { closeListener(*s); });
     }
 
-    // A shard's copy of the listening socket (on that shard).
+    // A shard's own copy of its listening socket (on that shard).
     void shareListener(Shard& shard, int descriptor, std::shared_ptr<std::atomic<bool>> closed) {
         closeListener(shard);
         if (*closed) {
@@ -424,9 +483,18 @@ struct HTTPServer::Core {
                 }
                 return;
             }
-            case ParseStatus::headTooLarge: send(conn, serialize(options.answers.headTooLarge)); return;
-            case ParseStatus::bodyTooLarge: send(conn, serialize(options.answers.bodyTooLarge)); return;
-            case ParseStatus::badRequest: send(conn, serialize(options.answers.badRequest)); return;
+            case ParseStatus::headTooLarge:
+                conn->unread = !ec;
+                send(conn, serialize(options.answers.headTooLarge));
+                return;
+            case ParseStatus::bodyTooLarge:
+                conn->unread = !ec;
+                send(conn, serialize(options.answers.bodyTooLarge));
+                return;
+            case ParseStatus::badRequest:
+                conn->unread = !ec;
+                send(conn, serialize(options.answers.badRequest));
+                return;
             case ParseStatus::incomplete: break;
         }
         if (ec == asio::error::eof) {  // the peer finished sending before a whole request arrived
@@ -466,15 +534,22 @@ struct HTTPServer::Core {
 
     // The thread that runs the handler also sends the answer when the socket takes it whole (as
     // it does for most): while the handler runs, the connection is out of its shard's set with
-    // nothing pending on its socket, so no other thread touches it. A shard with no other
-    // connection to look after may run the handler itself (a hand-over costs more than a short
-    // handler); the workers let all but one shard do so at a time, so one always goes on accepting.
+    // nothing pending on its socket, so no other thread touches it. A request declared to be
+    // answered at once runs here (unless the cap on handlers is reached), every other on a worker,
+    // so a handler that waits never holds up the connections of a shard.
     void dispatch(const std::shared_ptr<Connection>& conn, HTTPRequest request) {
         conn->state = Connection::State::handling;
         conn->deadline = kNever;
-        const bool mayRunHere = conn->shard.connections.size() == 1;
         conn->shard.connections.erase(conn);
         conn->listed = false;
+        bool atOnce = false;
+        if (options.answersAtOnce) {
+            try {
+                atOnce = options.answersAtOnce(request);
+            } catch (...) {
+                atOnce = false;  // not known to be short: a worker is the safe place
+            }
+        }
         std::function<void()> job = [this, conn, request = std::move(request)]() mutable {
             std::string answer;
             try {
@@ -493,7 +568,7 @@ struct HTTPServer::Core {
                 awaitRoom(conn);
             });
         };
-        if (mayRunHere && workers.tryRunHere(job)) return;
+        if (atOnce && workers.tryRunHere(job)) return;
         workers.post(std::move(job));
     }
 
@@ -516,7 +591,7 @@ struct HTTPServer::Core {
         asio::error_code ec;
         conn->sent += conn->socket.write_some(asio::buffer(conn->outgoing) + conn->sent, ec);
         if (!ec && conn->sent == conn->outgoing.size()) {
-            finish(conn, true);
+            answered(conn);
             return true;
         }
         if (ec && ec != asio::error::would_block && ec != asio::error::try_again) {
@@ -537,6 +612,48 @@ struct HTTPServer::Core {
                 awaitRoom(conn);
             }
         });
+    }
+
+    // The whole answer is sent. A peer that may still be sending gets the end of the stream and
+    // has what it sends read and dropped, within bounds, before the connection closes.
+    void answered(const std::shared_ptr<Connection>& conn) {
+        int pending = 0;
+        if (!conn->unread && (::ioctl(conn->socket.native_handle(), FIONREAD, &pending) != 0 || pending == 0)) {
+            finish(conn, true);
+            return;
+        }
+        asio::error_code ignored;
+        conn->socket.shutdown(tcp::socket::shutdown_send, ignored);
+        conn->state = Connection::State::draining;
+        asio::dispatch(conn->shard.io, [this, conn] {
+            if (conn->state != Connection::State::draining) return;
+            if (!conn->listed) {
+                conn->shard.connections.insert(conn);
+                conn->listed = true;
+            }
+            setDeadline(conn, after(kLingerTime));
+            drain(conn);
+        });
+    }
+
+    void drain(const std::shared_ptr<Connection>& conn) {
+        auto& buffer = conn->shard.receiveBuffer;
+        for (;;) {
+            asio::error_code ec;
+            const std::size_t received = conn->socket.read_some(asio::buffer(buffer), ec);
+            if (ec == asio::error::would_block || ec == asio::error::try_again) {
+                conn->socket.async_wait(tcp::socket::wait_read, [this, conn](const asio::error_code& waitError) {
+                    if (conn->state != Connection::State::draining) return;
+                    waitError ? finish(conn, false) : drain(conn);
+                });
+                return;
+            }
+            conn->drained += received;
+            if (ec || conn->drained >= kLingerBytes) {  // the peer is done, or sends too much
+                finish(conn, false);
+                return;
+            }
+        }
     }
 
     // Cancels the connection and frees its place (which may let a waiting connection in). On the
@@ -587,7 +704,7 @@ struct HTTPServer::Core {
     std::map<std::uint64_t, std::shared_ptr<Connection>> awaitingHead;  // oldest first
     bool acceptWaits = false;  // at the cap with nobody to make room: the next finish() resumes
     std::optional<std::string> listenError;
-    int listening = -1;  // the listening socket; the shards hold copies
+    std::vector<int> listening;  // the listening sockets; the shards hold copies
     std::shared_ptr<std::atomic<bool>> listeningClosed;
 
     detail::RequestWorkers workers;
