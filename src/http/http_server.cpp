@@ -40,11 +40,11 @@ constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
 constexpr std::chrono::milliseconds kLingerTime{2'000};
 constexpr std::size_t kLingerBytes = 1024 * 1024;
 
-// One I/O thread was the ceiling under many short connections; a few share the load, leaving
-// cores to the handlers and the clients.
+// Short handlers run on the I/O threads, so these do most of the work: one per core (as a web
+// server's workers), up to a handful.
 std::size_t ioThreadsFor(const HTTPServerOptions& options) {
     if (options.ioThreads > 0) return options.ioThreads;
-    return std::clamp<std::size_t>(std::thread::hardware_concurrency() / 2, 1, 4);
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
 }
 
 struct Connection;
@@ -84,7 +84,10 @@ struct Connection {
     tcp::socket socket;
     Shard& shard;
     const std::uint64_t serial;  // order of acceptance
+    // Read when the connection first waits for its peer: a request that is in at once (the usual
+    // case) never reads the clock, whose every reading may cost a lock and a wake-up elsewhere.
     TimePoint acceptedAt{};
+    bool timed = false;
     // Closed unanswered once the clock passes this: the head or request time-out while
     // receiving, the send time-out while sending, never while the handler runs.
     TimePoint deadline = kNever;
@@ -442,9 +445,19 @@ struct HTTPServer::Core {
         conn->socket.non_blocking(true, ignored);
         conn->shard.connections.insert(conn);
         conn->listed = true;
-        conn->acceptedAt = clock.now();
-        setDeadline(conn, after(std::min(options.headTimeout, options.requestTimeout), conn->acceptedAt));
         receive(conn);  // the request has usually arrived with the connection
+    }
+
+    // The head or request time-out, counted from accept (as near as the first wait is to it).
+    void awaitPeer(const std::shared_ptr<Connection>& conn) {
+        if (!conn->timed) {
+            conn->timed = true;
+            conn->acceptedAt = clock.now();
+        }
+        const auto limit = conn->state == Connection::State::head
+                               ? std::min(options.headTimeout, options.requestTimeout)
+                               : options.requestTimeout;
+        setDeadline(conn, after(limit, conn->acceptedAt));
     }
 
     void receive(const std::shared_ptr<Connection>& conn) {
@@ -452,6 +465,7 @@ struct HTTPServer::Core {
         asio::error_code ec;
         const std::size_t received = conn->socket.read_some(asio::buffer(buffer), ec);
         if (ec == asio::error::would_block || ec == asio::error::try_again) {
+            awaitPeer(conn);
             conn->socket.async_wait(tcp::socket::wait_read, [this, conn](const asio::error_code& waitError) {
                 if (conn->state != Connection::State::head && conn->state != Connection::State::body) return;
                 waitError ? onReceive(conn, waitError, 0) : receive(conn);
@@ -519,7 +533,7 @@ struct HTTPServer::Core {
             return false;
         }
         conn->state = Connection::State::body;
-        setDeadline(conn, after(options.requestTimeout, conn->acceptedAt));
+        if (conn->timed) setDeadline(conn, after(options.requestTimeout, conn->acceptedAt));
         if (conn->parser.status() == ParseStatus::incomplete && conn->parser.expectsContinue()) {
             // Nothing was sent on this connection yet, so its send buffer takes these bytes at once.
             asio::error_code ec;
@@ -559,8 +573,12 @@ struct HTTPServer::Core {
             }
             conn->state = Connection::State::sending;
             conn->outgoing = std::move(answer);
-            conn->deadline = after(options.requestTimeout);  // counted from the first byte sent
+            // The send time-out counts from the first byte sent. An answer that a fresh socket's
+            // buffer surely takes whole goes out at once, so it reads the clock only if it waits.
+            const bool large = conn->outgoing.size() > kReceiveCap;
+            if (large) conn->deadline = after(options.requestTimeout);
             if (writeSome(conn)) return;
+            if (!large) conn->deadline = after(options.requestTimeout);
             asio::post(conn->shard.io, [this, conn] {
                 conn->shard.connections.insert(conn);
                 conn->listed = true;

@@ -10,7 +10,6 @@
 #include <ctime>
 #include <utility>
 
-#include "platform/platform.h"
 
 namespace corvane {
 
@@ -21,8 +20,9 @@ constexpr std::string_view kUserNotice = "<13>";  // LOG_USER | LOG_NOTICE
 constexpr auto kRetryInterval = std::chrono::seconds(1);
 
 void systemLogSink(std::string_view line) {
-    static platform::SyslogWriter writer("/dev/log", "corvane");
-    writer.write(line);
+    // Never destroyed: threads may still log while the program's statics go.
+    static auto* writer = new platform::SyslogWriter("/dev/log", "corvane");
+    writer->write(line);
 }
 
 platform::LogSink& sink() {
@@ -54,7 +54,11 @@ SyslogWriter::~SyslogWriter() {
     if (socket_ >= 0) ::close(socket_);
 }
 
-Clock& SyslogWriter::clock() const { return clock_ ? *clock_ : platform::clock(); }
+std::chrono::nanoseconds SyslogWriter::now() const {
+    return clock_ ? std::chrono::duration_cast<std::chrono::nanoseconds>(clock_->now().time_since_epoch())
+                  : std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch());
+}
 
 void SyslogWriter::write(std::string_view line) {
     int fd = -1;
@@ -63,6 +67,7 @@ void SyslogWriter::write(std::string_view line) {
         fd = socket_;
     }
     if (fd < 0) {
+        if (now().count() < retryAtNs_.load(std::memory_order_relaxed)) return;
         std::unique_lock lock(mutex_);
         if (!reconnect(-1)) return;
         fd = socket_;
@@ -99,9 +104,9 @@ bool SyslogWriter::reconnect(int failedSocket) {
         ::close(socket_);
         socket_ = -1;
     }
-    const auto now = clock().now();
-    if (now < retryAt_) return false;
-    retryAt_ = now + kRetryInterval;
+    const auto at = now();
+    if (at.count() < retryAtNs_.load(std::memory_order_relaxed)) return false;
+    retryAtNs_.store((at + kRetryInterval).count(), std::memory_order_relaxed);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path_.size() >= sizeof address.sun_path) return false;

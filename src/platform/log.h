@@ -1,6 +1,9 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -25,8 +28,9 @@ LogSink setLogSink(LogSink sink);
 // Sends lines to a system log socket in syslog(3)'s own text ("<13>Dec  7 19:42:15 tag[pid]: line",
 // user facility, notice level) over one connection kept open: syslog(3) connects anew for every
 // line while no log daemon listens, which cost more than a whole loopback request. A socket that
-// is missing or refuses is tried again at most once a second, read on `clock` (the installed
-// one when null); the lines in between are lost, as syslog(3) loses them. Any thread.
+// is missing or refuses is tried again at most once a second, on `clock` when given (tests), else
+// on the monotonic system time (the installed clock may be a simulated one whose readings cost a
+// lock); the lines in between are lost, as syslog(3) loses them. Any thread.
 class SyslogWriter {
 public:
     SyslogWriter(std::string socketPath, std::string tag, Clock* clock = nullptr);
@@ -37,14 +41,15 @@ public:
 
 private:
     bool reconnect(int failedSocket);  // under the unique lock
-    Clock& clock() const;
+    std::chrono::nanoseconds now() const;
 
     const std::string path_;
     const std::string tag_;
     Clock* const clock_;
     std::shared_mutex mutex_;  // shared while sending, unique while (re)connecting
     int socket_ = -1;
-    Clock::TimePoint retryAt_{};
+    // Read without the lock too, so that lines while disconnected cost no lock.
+    std::atomic<std::int64_t> retryAtNs_{std::numeric_limits<std::int64_t>::min()};
 };
 
 // Records every line logged while it lives (and still forwards nothing to syslog).
