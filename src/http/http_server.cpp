@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_set>
@@ -32,6 +34,7 @@ using TimePoint = platform::Clock::TimePoint;
 
 constexpr std::size_t kReceiveCap = 65536;  // each receive takes 1 to 65536 bytes
 constexpr std::chrono::milliseconds kAcceptBackoff{100};
+constexpr int kAcceptBatch = 32;  // connections taken in a row before the shard's other work runs
 constexpr TimePoint kNever = TimePoint::max();
 constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
 // After answering a peer that may still be sending (a head or body refused before its end), the
@@ -75,13 +78,22 @@ struct Shard {
     std::shared_ptr<Listener> listener;
 };
 
+// Read, written and closed through its descriptor: the reactor learns of it (two more system
+// calls) only when it has to wait, which a request that arrives whole and an answer that the
+// socket takes whole never do.
 struct Connection {
     enum class State { head, body, handling, sending, draining, closed };
 
-    Connection(tcp::socket s, RequestLimits limits, Shard& owner, std::uint64_t number)
-        : socket(std::move(s)), shard(owner), serial(number), parser(limits) {}
+    Connection(int descriptor, RequestLimits limits, Shard& owner, std::uint64_t number)
+        : fd(descriptor), shard(owner), serial(number), parser(limits) {}
+    ~Connection() {
+        if (fd >= 0 && !watcher) ::close(fd);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
 
-    tcp::socket socket;
+    int fd;                              // non-blocking; -1 once closed
+    std::optional<tcp::socket> watcher;  // the descriptor in the reactor, from the first wait on
     Shard& shard;
     const std::uint64_t serial;  // order of acceptance
     // Read when the connection first waits for its peer: a request that is in at once (the usual
@@ -162,7 +174,7 @@ struct HTTPServer::Core {
                         c->state == Connection::State::draining)
                         receiving.push_back(c);
                 }
-                for (auto& c : receiving) finish(c, false);
+                for (auto& c : receiving) finish(c);
             });
         }
         {
@@ -189,7 +201,7 @@ struct HTTPServer::Core {
     // A socket listening on 127.0.0.1:port, or -1 with errno set (and `created` false when not
     // even the socket could be made).
     static int openListening(std::uint16_t onPort, sockaddr_in& address, bool& created) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         created = fd >= 0;
         if (fd < 0) return -1;
         const int one = 1;
@@ -325,25 +337,52 @@ struct HTTPServer::Core {
         corvane::log("Quillmere HTTP server failed: " + ec.message());
     }
 
+    // Takes the connections waiting (a few at a time), then waits for the next.
     void acceptNext(Shard& shard) {
         auto l = shard.listener;
         if (!l || l->failed || l->acceptPending || !l->acceptor.is_open()) return;
-        {
-            std::lock_guard lock(mutex);
-            if (held >= options.maxConnections && awaitingHead.empty()) {
-                acceptWaits = true;  // finish() resumes accepting
+        for (int taken = 0;; ++taken) {
+            {
+                std::lock_guard lock(mutex);
+                if (held >= options.maxConnections && awaitingHead.empty()) {
+                    acceptWaits = true;  // finish() resumes accepting
+                    return;
+                }
+            }
+            if (taken == kAcceptBatch) {
+                l->acceptPending = true;
+                asio::post(shard.io, [this, l, &shard] {
+                    l->acceptPending = false;
+                    if (l == shard.listener && !*l->closed) acceptNext(shard);
+                });
                 return;
             }
+            const int fd = ::accept4(l->acceptor.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd < 0) {
+                const int error = errno;
+                if (error == EINTR) continue;
+                if (*l->closed) return;
+                if (error == EAGAIN || error == EWOULDBLOCK) {
+                    awaitConnection(shard, l);
+                } else {
+                    acceptFailed(shard, l, asio::error_code(error, asio::system_category()));
+                }
+                return;
+            }
+            admit(fd, shard);
+            if (l != shard.listener || *l->closed) return;
         }
+    }
+
+    void awaitConnection(Shard& shard, const std::shared_ptr<Listener>& l) {
         l->acceptPending = true;
-        l->acceptor.async_accept([this, l, &shard](const asio::error_code& ec, tcp::socket socket) {
+        l->acceptor.async_wait(tcp::acceptor::wait_read, [this, l, &shard](const asio::error_code& ec) {
             l->acceptPending = false;
             if (ec == asio::error::operation_aborted || l != shard.listener || *l->closed) return;
             if (ec) {
                 acceptFailed(shard, l, ec);
                 return;
             }
-            admit(std::move(socket), shard);
             acceptNext(shard);
         });
     }
@@ -366,12 +405,12 @@ struct HTTPServer::Core {
 
     // Counts the connection and, past the cap, makes room by closing the oldest one still
     // sending its head: slow or silent peers cannot keep a new request out.
-    void admit(tcp::socket socket, Shard& shard) {
+    void admit(int fd, Shard& shard) {
         std::shared_ptr<Connection> evict, conn;
         {
             std::lock_guard lock(mutex);
-            conn = std::make_shared<Connection>(
-                std::move(socket), RequestLimits{options.maxHeadBytes, options.maxBodyBytes}, shard, nextSerial++);
+            conn = std::make_shared<Connection>(fd, RequestLimits{options.maxHeadBytes, options.maxBodyBytes}, shard,
+                                                nextSerial++);
             ++alive;
             if (held >= options.maxConnections && !awaitingHead.empty()) {
                 evict = awaitingHead.begin()->second;
@@ -382,7 +421,7 @@ struct HTTPServer::Core {
             ++held;
             awaitingHead.emplace(conn->serial, conn);
         }
-        if (evict) asio::post(evict->shard.io, [this, evict] { finish(evict, false); });
+        if (evict) asio::post(evict->shard.io, [this, evict] { finish(evict); });
         open(conn);
     }
 
@@ -424,7 +463,7 @@ struct HTTPServer::Core {
             else
                 next = std::min(next, c->deadline);
         }
-        for (auto& c : expired) finish(c, false);  // closed unanswered
+        for (auto& c : expired) finish(c);  // closed unanswered
         if (auto l = shard.listener; l && l->retryAt != kNever) {
             if (l->retryAt <= now) {
                 l->retryAt = kNever;
@@ -440,9 +479,6 @@ struct HTTPServer::Core {
     // ---- connections (on their shard)
 
     void open(const std::shared_ptr<Connection>& conn) {
-        asio::error_code ignored;
-        conn->socket.set_option(tcp::no_delay(true), ignored);
-        conn->socket.non_blocking(true, ignored);
         conn->shard.connections.insert(conn);
         conn->listed = true;
         receive(conn);  // the request has usually arrived with the connection
@@ -460,25 +496,58 @@ struct HTTPServer::Core {
         setDeadline(conn, after(limit, conn->acceptedAt));
     }
 
+    // The connection's socket in the shard's reactor, for a wait (on the shard). Absent, with the
+    // connection closed, when the reactor cannot take it.
+    tcp::socket* watch(const std::shared_ptr<Connection>& conn) {
+        if (!conn->watcher) {
+            asio::error_code ec;
+            conn->watcher.emplace(conn->shard.io);
+            conn->watcher->assign(tcp::v4(), conn->fd, ec);
+            if (ec) {
+                conn->watcher.reset();  // the descriptor is still the connection's
+                corvane::log("Quillmere HTTP connection failed: " + ec.message());
+                finish(conn);
+                return nullptr;
+            }
+        }
+        return &*conn->watcher;
+    }
+
+    // One read into the shard's buffer: the bytes (0 at the end of the stream), or -1 with `ec`
+    // set (would_block when nothing is there yet).
+    static ssize_t readSome(Connection& conn, asio::error_code& ec) {
+        auto& buffer = conn.shard.receiveBuffer;
+        for (;;) {
+            const ssize_t n = ::recv(conn.fd, buffer.data(), buffer.size(), 0);
+            if (n >= 0) return n;
+            if (errno == EINTR) continue;
+            ec = errno == EAGAIN || errno == EWOULDBLOCK ? asio::error_code(asio::error::would_block)
+                                                         : asio::error_code(errno, asio::system_category());
+            return -1;
+        }
+    }
+
     void receive(const std::shared_ptr<Connection>& conn) {
-        auto& buffer = conn->shard.receiveBuffer;
         asio::error_code ec;
-        const std::size_t received = conn->socket.read_some(asio::buffer(buffer), ec);
-        if (ec == asio::error::would_block || ec == asio::error::try_again) {
+        const ssize_t received = readSome(*conn, ec);
+        if (ec == asio::error::would_block) {
             awaitPeer(conn);
-            conn->socket.async_wait(tcp::socket::wait_read, [this, conn](const asio::error_code& waitError) {
+            auto* socket = watch(conn);
+            if (!socket) return;
+            socket->async_wait(tcp::socket::wait_read, [this, conn](const asio::error_code& waitError) {
                 if (conn->state != Connection::State::head && conn->state != Connection::State::body) return;
                 waitError ? onReceive(conn, waitError, 0) : receive(conn);
             });
             return;
         }
-        onReceive(conn, ec, received);
+        if (received == 0) ec = asio::error::eof;
+        onReceive(conn, ec, received > 0 ? std::size_t(received) : 0);
     }
 
     void onReceive(const std::shared_ptr<Connection>& conn, const asio::error_code& ec, std::size_t received) {
         if (ec && ec != asio::error::eof) {
             corvane::log("Quillmere HTTP receive error: " + ec.message());
-            finish(conn, false);
+            finish(conn);
             return;
         }
         if (received > 0) conn->parser.feed(std::string_view(conn->shard.receiveBuffer.data(), received));
@@ -529,17 +598,19 @@ struct HTTPServer::Core {
             if (!evicted) awaitingHead.erase(conn->serial);
         }
         if (evicted) {
-            finish(conn, false);
+            finish(conn);
             return false;
         }
         conn->state = Connection::State::body;
         if (conn->timed) setDeadline(conn, after(options.requestTimeout, conn->acceptedAt));
         if (conn->parser.status() == ParseStatus::incomplete && conn->parser.expectsContinue()) {
             // Nothing was sent on this connection yet, so its send buffer takes these bytes at once.
-            asio::error_code ec;
-            if (conn->socket.write_some(asio::buffer(kContinue), ec) != kContinue.size()) {
-                corvane::log("Quillmere HTTP connection failed: " + (ec ? ec.message() : "100 Continue cut short"));
-                finish(conn, false);
+            const ssize_t written = ::send(conn->fd, kContinue.data(), kContinue.size(), MSG_NOSIGNAL);
+            if (written != ssize_t(kContinue.size())) {
+                corvane::log("Quillmere HTTP connection failed: " +
+                             (written < 0 ? std::error_code(errno, std::system_category()).message()
+                                          : std::string("100 Continue cut short")));
+                finish(conn);
                 return false;
             }
         }
@@ -606,26 +677,31 @@ struct HTTPServer::Core {
     // Writes what the socket takes now; true when that ended the connection (all sent, or an
     // error), false when the rest must wait for room.
     bool writeSome(const std::shared_ptr<Connection>& conn) {
-        asio::error_code ec;
-        conn->sent += conn->socket.write_some(asio::buffer(conn->outgoing) + conn->sent, ec);
-        if (!ec && conn->sent == conn->outgoing.size()) {
-            answered(conn);
-            return true;
+        while (conn->sent < conn->outgoing.size()) {
+            const ssize_t n = ::send(conn->fd, conn->outgoing.data() + conn->sent, conn->outgoing.size() - conn->sent,
+                                     MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+            if (n < 0) {
+                corvane::log("Quillmere HTTP connection failed: " +
+                             std::error_code(errno, std::system_category()).message());
+                finish(conn);
+                return true;
+            }
+            conn->sent += std::size_t(n);
         }
-        if (ec && ec != asio::error::would_block && ec != asio::error::try_again) {
-            corvane::log("Quillmere HTTP connection failed: " + ec.message());
-            finish(conn, false);
-            return true;
-        }
-        return false;
+        answered(conn);
+        return true;
     }
 
     void awaitRoom(const std::shared_ptr<Connection>& conn) {
-        conn->socket.async_wait(tcp::socket::wait_write, [this, conn](const asio::error_code& ec) {
+        auto* socket = watch(conn);
+        if (!socket) return;
+        socket->async_wait(tcp::socket::wait_write, [this, conn](const asio::error_code& ec) {
             if (conn->state != Connection::State::sending) return;  // timed out
             if (ec) {
                 corvane::log("Quillmere HTTP connection failed: " + ec.message());
-                finish(conn, false);
+                finish(conn);
             } else if (!writeSome(conn)) {
                 awaitRoom(conn);
             }
@@ -636,39 +712,40 @@ struct HTTPServer::Core {
     // has what it sends read and dropped, within bounds, before the connection closes.
     void answered(const std::shared_ptr<Connection>& conn) {
         int pending = 0;
-        if (!conn->unread && (::ioctl(conn->socket.native_handle(), FIONREAD, &pending) != 0 || pending == 0)) {
-            finish(conn, true);
+        if (!conn->unread && (::ioctl(conn->fd, FIONREAD, &pending) != 0 || pending == 0)) {
+            finish(conn);
             return;
         }
-        asio::error_code ignored;
-        conn->socket.shutdown(tcp::socket::shutdown_send, ignored);
+        const TimePoint until = after(kLingerTime);  // read before the peer can see the end
+        ::shutdown(conn->fd, SHUT_WR);
         conn->state = Connection::State::draining;
-        asio::dispatch(conn->shard.io, [this, conn] {
+        asio::dispatch(conn->shard.io, [this, conn, until] {
             if (conn->state != Connection::State::draining) return;
             if (!conn->listed) {
                 conn->shard.connections.insert(conn);
                 conn->listed = true;
             }
-            setDeadline(conn, after(kLingerTime));
+            setDeadline(conn, until);
             drain(conn);
         });
     }
 
     void drain(const std::shared_ptr<Connection>& conn) {
-        auto& buffer = conn->shard.receiveBuffer;
         for (;;) {
             asio::error_code ec;
-            const std::size_t received = conn->socket.read_some(asio::buffer(buffer), ec);
-            if (ec == asio::error::would_block || ec == asio::error::try_again) {
-                conn->socket.async_wait(tcp::socket::wait_read, [this, conn](const asio::error_code& waitError) {
+            const ssize_t received = readSome(*conn, ec);
+            if (ec == asio::error::would_block) {
+                auto* socket = watch(conn);
+                if (!socket) return;
+                socket->async_wait(tcp::socket::wait_read, [this, conn](const asio::error_code& waitError) {
                     if (conn->state != Connection::State::draining) return;
-                    waitError ? finish(conn, false) : drain(conn);
+                    waitError ? finish(conn) : drain(conn);
                 });
                 return;
             }
-            conn->drained += received;
-            if (ec || conn->drained >= kLingerBytes) {  // the peer is done, or sends too much
-                finish(conn, false);
+            if (received > 0) conn->drained += std::size_t(received);
+            if (received <= 0 || conn->drained >= kLingerBytes) {  // the peer is done, or sends too much
+                finish(conn);
                 return;
             }
         }
@@ -676,13 +753,18 @@ struct HTTPServer::Core {
 
     // Cancels the connection and frees its place (which may let a waiting connection in). On the
     // shard, or on the worker that owns the connection while it is out of the shard's set.
-    void finish(const std::shared_ptr<Connection>& conn, bool sent) {
+    void finish(const std::shared_ptr<Connection>& conn) {
         if (conn->state == Connection::State::closed) return;
         conn->state = Connection::State::closed;
         conn->deadline = kNever;
-        asio::error_code ignored;
-        if (sent) conn->socket.shutdown(tcp::socket::shutdown_send, ignored);
-        conn->socket.close(ignored);
+        // With nothing left unread, closing ends the stream in order.
+        if (conn->watcher) {
+            asio::error_code ignored;
+            conn->watcher->close(ignored);
+        } else {
+            ::close(conn->fd);
+        }
+        conn->fd = -1;
         if (conn->listed) {  // only a shard's own connections are listed, so this is the shard
             conn->shard.connections.erase(conn);
             conn->listed = false;

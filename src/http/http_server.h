@@ -43,7 +43,7 @@ struct HTTPServerOptions {
     // Connections open at once. A new one beyond this closes the oldest connection still sending
     // its head; when there is none, new connections wait in the listen backlog until one ends.
     std::size_t maxConnections = 1024;
-    // Threads taking, reading and answering connections; 0 picks a few from the cores.
+    // Threads taking, reading and answering connections; 0: one per core, at most 8.
     std::size_t ioThreads = 0;
     // A request that fails the loopback guard (isForbiddenRequest) is answered 403 before any handler.
     bool loopbackGuard = true;
