@@ -41,9 +41,12 @@ CompanionController::~CompanionController() {
 bool CompanionController::start() {
     std::lock_guard lock(serverMutex_);
     try {
-        if (!server_)
+        if (!server_) {
+            auto serverOptions = options_.serverOptions;
+            if (!serverOptions.answersAtOnce) serverOptions.answersAtOnce = &CompanionController::answersAtOnce;
             server_ = std::make_unique<http::HTTPServer>(options_.port, makeHandler(weak_from_this()),
-                                                         options_.serverOptions, clock_);
+                                                         std::move(serverOptions), clock_);
+        }
         if (!server_->start()) {
             log("Quillmere failed to start local server: " + server_->listenError().value_or("unknown error"));
             return false;

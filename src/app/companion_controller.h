@@ -79,6 +79,9 @@ public:
     static http::HTTPServer::Handler makeHandler(std::weak_ptr<CompanionController> controller);
     // The route table; callable from several request threads at once.
     http::HTTPResponse handle(const http::HTTPRequest& request);
+    // The routes that answer at once (never waiting on Logic Pro's controls, a turn or the
+    // network), which the server may handle on the thread that read them.
+    static bool answersAtOnce(const http::HTTPRequest& request);
 
     HealthResponse healthSnapshot() const;
     // The health answer as pretty-printed JSON and a line break, for "--print-health"; false (and

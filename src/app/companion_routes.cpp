@@ -38,6 +38,12 @@ HTTPResponse CompanionController::handle(const HTTPRequest& request) {
     return notFoundAnswer();
 }
 
+bool CompanionController::answersAtOnce(const HTTPRequest& request) {
+    const std::string route = request.routePath();
+    if (request.method == "GET") return route == "/health" || route == "/context";
+    return request.method == "POST" && route == "/analysis";
+}
+
 // Clearing deletes a thread's entries: a body that cannot be read is refused rather than taken
 // to mean the current thread.
 HTTPResponse CompanionController::handleConversationClear(const HTTPRequest& request) {

@@ -2,15 +2,18 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <asio.hpp>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_set>
@@ -31,14 +34,20 @@ using TimePoint = platform::Clock::TimePoint;
 
 constexpr std::size_t kReceiveCap = 65536;  // each receive takes 1 to 65536 bytes
 constexpr std::chrono::milliseconds kAcceptBackoff{100};
+constexpr int kAcceptBatch = 32;  // connections taken in a row before the shard's other work runs
 constexpr TimePoint kNever = TimePoint::max();
 constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+// After answering a peer that may still be sending (a head or body refused before its end), the
+// server stops sending and reads what comes, up to these bounds, before it closes: closing with
+// bytes unread would reset the connection and could throw away the answer before the peer reads it.
+constexpr std::chrono::milliseconds kLingerTime{2'000};
+constexpr std::size_t kLingerBytes = 1024 * 1024;
 
-// One I/O thread was the ceiling under many short connections; a few share the load, leaving
-// cores to the handlers and the clients.
+// Short handlers run on the I/O threads, so these do most of the work: one per core (as a web
+// server's workers), up to a handful.
 std::size_t ioThreadsFor(const HTTPServerOptions& options) {
     if (options.ioThreads > 0) return options.ioThreads;
-    return std::clamp<std::size_t>(std::thread::hardware_concurrency() / 2, 1, 4);
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
 }
 
 struct Connection;
@@ -49,8 +58,8 @@ struct Listener {
     TimePoint retryAt = kNever;  // accepting again after running out of descriptors or memory
     bool acceptPending = false;
     bool failed = false;
-    // Shared by the shards' copies of one listening socket: set when it is stopped, after which
-    // the errors their pending accepts end with are expected.
+    // Shared by the shards' listening sockets: set when they are stopped, after which the errors
+    // their pending accepts end with are expected.
     std::shared_ptr<std::atomic<bool>> closed = std::make_shared<std::atomic<bool>>(false);
 };
 
@@ -69,16 +78,28 @@ struct Shard {
     std::shared_ptr<Listener> listener;
 };
 
+// Read, written and closed through its descriptor: the reactor learns of it (two more system
+// calls) only when it has to wait, which a request that arrives whole and an answer that the
+// socket takes whole never do.
 struct Connection {
-    enum class State { head, body, handling, sending, closed };
+    enum class State { head, body, handling, sending, draining, closed };
 
-    Connection(tcp::socket s, RequestLimits limits, Shard& owner, std::uint64_t number)
-        : socket(std::move(s)), shard(owner), serial(number), parser(limits) {}
+    Connection(int descriptor, RequestLimits limits, Shard& owner, std::uint64_t number)
+        : fd(descriptor), shard(owner), serial(number), parser(limits) {}
+    ~Connection() {
+        if (fd >= 0 && !watcher) ::close(fd);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
 
-    tcp::socket socket;
+    int fd;                              // non-blocking; -1 once closed
+    std::optional<tcp::socket> watcher;  // the descriptor in the reactor, from the first wait on
     Shard& shard;
     const std::uint64_t serial;  // order of acceptance
+    // Read when the connection first waits for its peer: a request that is in at once (the usual
+    // case) never reads the clock, whose every reading may cost a lock and a wake-up elsewhere.
     TimePoint acceptedAt{};
+    bool timed = false;
     // Closed unanswered once the clock passes this: the head or request time-out while
     // receiving, the send time-out while sending, never while the handler runs.
     TimePoint deadline = kNever;
@@ -88,6 +109,8 @@ struct Connection {
     bool evicted = false;  // under Core::mutex: closed to make room for a newer connection
     std::string outgoing;
     std::size_t sent = 0;
+    bool unread = false;  // answered before the peer was done sending
+    std::size_t drained = 0;
 };
 
 bool isResourceExhaustion(const asio::error_code& ec) {
@@ -125,7 +148,7 @@ struct HTTPServer::Core {
           handler(std::move(requestHandler)),
           options(std::move(serverOptions)),
           clock(serverClock),
-          workers(std::max<std::size_t>(options.maxConcurrentRequests, 1), ioThreadsFor(options) - 1) {
+          workers(std::max<std::size_t>(options.maxConcurrentRequests, 1), ioThreadsFor(options)) {
         options.maxConnections = std::max<std::size_t>(options.maxConnections, 1);
         shards.resize(ioThreadsFor(options));
         for (auto& shard : shards) shard = std::make_unique<Shard>();
@@ -147,10 +170,11 @@ struct HTTPServer::Core {
                 // The server is gone: connections still receiving are cancelled.
                 std::vector<std::shared_ptr<Connection>> receiving;
                 for (const auto& c : s->connections) {
-                    if (c->state == Connection::State::head || c->state == Connection::State::body)
+                    if (c->state == Connection::State::head || c->state == Connection::State::body ||
+                        c->state == Connection::State::draining)
                         receiving.push_back(c);
                 }
-                for (auto& c : receiving) finish(c, false);
+                for (auto& c : receiving) finish(c);
             });
         }
         {
@@ -169,25 +193,65 @@ struct HTTPServer::Core {
 
     // ---- listener
     //
-    // One listening socket, bound and shut down from the owner's thread; every shard accepts on
-    // its own copy of it, so a connection is taken, read, handled and answered on one thread
-    // whenever that is possible.
+    // One listening socket per shard, all on the port (SO_REUSEPORT), bound and shut down from the
+    // owner's thread: the kernel hands each connection to one of them, so one thread wakes for it
+    // (copies of a single socket woke every shard, and all but one found nothing to accept), and
+    // the connection is taken, read, handled and answered on that thread whenever possible.
 
-    bool startListening() {
-        stopListening();
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) throw std::system_error(errno, std::system_category(), "Quillmere HTTP listener");
+    // A socket listening on 127.0.0.1:port, or -1 with errno set (and `created` false when not
+    // even the socket could be made).
+    static int openListening(std::uint16_t onPort, sockaddr_in& address, bool& created) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        created = fd >= 0;
+        if (fd < 0) return -1;
         const int one = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in address{};
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one);
+        address = {};
         address.sin_family = AF_INET;
-        address.sin_port = htons(port);
+        address.sin_port = htons(onPort);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
         if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, SOMAXCONN) != 0 ||
             ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            const std::string why = std::error_code(errno, std::system_category()).message();
+            const int error = errno;
             ::close(fd);
+            errno = error;
+            return -1;
+        }
+        return fd;
+    }
+
+    // Binds `onPort` alone for a moment: a port shared through SO_REUSEPORT would let a second
+    // copy of the program listen beside the first, each taking part of the connections, where the
+    // second must be told that the port is taken. 0 or errno.
+    static int probeExclusive(std::uint16_t onPort) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) return errno;
+        const int one = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(onPort);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int error = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
+        ::close(fd);
+        return error;
+    }
+
+    bool startListening() {
+        stopListening();
+        sockaddr_in address{};
+        bool created = true;
+        int first = -1;
+        if (const int taken = port == 0 ? 0 : probeExclusive(port)) {
+            errno = taken;
+        } else {
+            first = openListening(port, address, created);
+        }
+        if (!created) throw std::system_error(errno, std::system_category(), "Quillmere HTTP listener");
+        if (first < 0) {
+            const std::string why = std::error_code(errno, std::system_category()).message();
             {
                 std::lock_guard lock(mutex);
                 listenError = why;
@@ -195,31 +259,41 @@ struct HTTPServer::Core {
             corvane::log("Quillmere HTTP server failed: " + why);
             return false;
         }
+        const std::uint16_t bound = ntohs(address.sin_port);
+        std::vector<int> sockets{first};
+        for (std::size_t i = 1; i < shards.size(); ++i) {
+            sockaddr_in more{};
+            const int fd = openListening(bound, more, created);
+            if (fd >= 0) sockets.push_back(fd);  // else the shards that have one accept
+        }
         auto closed = std::make_shared<std::atomic<bool>>(false);
         {
             std::lock_guard lock(mutex);
-            listening = fd;
+            listening = sockets;
             listeningClosed = closed;
         }
-        boundPort = ntohs(address.sin_port);
-        for (auto& shard : shards) {
-            const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-            if (copy < 0) continue;  // the other shards accept
-            asio::post(shard->io, [this, s = shard.get(), copy, closed] { shareListener(*s, copy, closed); });
+        boundPort = bound;
+        for (std::size_t i = 0; i < sockets.size(); ++i) {
+            const int copy = ::fcntl(sockets[i], F_DUPFD_CLOEXEC, 0);
+            if (copy < 0) continue;
+            Shard* shard = shards[i].get();
+            asio::post(shard->io, [this, shard, copy, closed] { shareListener(*shard, copy, closed); });
         }
         return true;
     }
 
-    // Stops the listening socket for every shard at once (so connecting is refused from now on);
+    // Stops the listening sockets for every shard at once (so connecting is refused from now on);
     // the shards close their copies when they get to it. Any thread.
     void stopListening() {
         {
             std::lock_guard lock(mutex);
-            if (listening >= 0) {
+            if (!listening.empty()) {
                 *listeningClosed = true;
-                ::shutdown(listening, SHUT_RD);
-                ::close(listening);
-                listening = -1;
+                for (const int fd : listening) {
+                    ::shutdown(fd, SHUT_RD);
+                    ::close(fd);
+                }
+                listening.clear();
             }
             listenError.reset();
         }
@@ -227,7 +301,7 @@ struct HTTPServer::Core {
         for (auto& shard : shards) asio::post(shard->io, [this, s = shard.get()] { closeListener(*s); });
     }
 
-    // A shard's copy of the listening socket (on that shard).
+    // A shard's own copy of its listening socket (on that shard).
     void shareListener(Shard& shard, int descriptor, std::shared_ptr<std::atomic<bool>> closed) {
         closeListener(shard);
         if (*closed) {
@@ -263,25 +337,52 @@ struct HTTPServer::Core {
         corvane::log("Quillmere HTTP server failed: " + ec.message());
     }
 
+    // Takes the connections waiting (a few at a time), then waits for the next.
     void acceptNext(Shard& shard) {
         auto l = shard.listener;
         if (!l || l->failed || l->acceptPending || !l->acceptor.is_open()) return;
-        {
-            std::lock_guard lock(mutex);
-            if (held >= options.maxConnections && awaitingHead.empty()) {
-                acceptWaits = true;  // finish() resumes accepting
+        for (int taken = 0;; ++taken) {
+            {
+                std::lock_guard lock(mutex);
+                if (held >= options.maxConnections && awaitingHead.empty()) {
+                    acceptWaits = true;  // finish() resumes accepting
+                    return;
+                }
+            }
+            if (taken == kAcceptBatch) {
+                l->acceptPending = true;
+                asio::post(shard.io, [this, l, &shard] {
+                    l->acceptPending = false;
+                    if (l == shard.listener && !*l->closed) acceptNext(shard);
+                });
                 return;
             }
+            const int fd = ::accept4(l->acceptor.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd < 0) {
+                const int error = errno;
+                if (error == EINTR) continue;
+                if (*l->closed) return;
+                if (error == EAGAIN || error == EWOULDBLOCK) {
+                    awaitConnection(shard, l);
+                } else {
+                    acceptFailed(shard, l, asio::error_code(error, asio::system_category()));
+                }
+                return;
+            }
+            admit(fd, shard);
+            if (l != shard.listener || *l->closed) return;
         }
+    }
+
+    void awaitConnection(Shard& shard, const std::shared_ptr<Listener>& l) {
         l->acceptPending = true;
-        l->acceptor.async_accept([this, l, &shard](const asio::error_code& ec, tcp::socket socket) {
+        l->acceptor.async_wait(tcp::acceptor::wait_read, [this, l, &shard](const asio::error_code& ec) {
             l->acceptPending = false;
             if (ec == asio::error::operation_aborted || l != shard.listener || *l->closed) return;
             if (ec) {
                 acceptFailed(shard, l, ec);
                 return;
             }
-            admit(std::move(socket), shard);
             acceptNext(shard);
         });
     }
@@ -304,12 +405,12 @@ struct HTTPServer::Core {
 
     // Counts the connection and, past the cap, makes room by closing the oldest one still
     // sending its head: slow or silent peers cannot keep a new request out.
-    void admit(tcp::socket socket, Shard& shard) {
+    void admit(int fd, Shard& shard) {
         std::shared_ptr<Connection> evict, conn;
         {
             std::lock_guard lock(mutex);
-            conn = std::make_shared<Connection>(
-                std::move(socket), RequestLimits{options.maxHeadBytes, options.maxBodyBytes}, shard, nextSerial++);
+            conn = std::make_shared<Connection>(fd, RequestLimits{options.maxHeadBytes, options.maxBodyBytes}, shard,
+                                                nextSerial++);
             ++alive;
             if (held >= options.maxConnections && !awaitingHead.empty()) {
                 evict = awaitingHead.begin()->second;
@@ -320,7 +421,7 @@ struct HTTPServer::Core {
             ++held;
             awaitingHead.emplace(conn->serial, conn);
         }
-        if (evict) asio::post(evict->shard.io, [this, evict] { finish(evict, false); });
+        if (evict) asio::post(evict->shard.io, [this, evict] { finish(evict); });
         open(conn);
     }
 
@@ -362,7 +463,7 @@ struct HTTPServer::Core {
             else
                 next = std::min(next, c->deadline);
         }
-        for (auto& c : expired) finish(c, false);  // closed unanswered
+        for (auto& c : expired) finish(c);  // closed unanswered
         if (auto l = shard.listener; l && l->retryAt != kNever) {
             if (l->retryAt <= now) {
                 l->retryAt = kNever;
@@ -378,34 +479,75 @@ struct HTTPServer::Core {
     // ---- connections (on their shard)
 
     void open(const std::shared_ptr<Connection>& conn) {
-        asio::error_code ignored;
-        conn->socket.set_option(tcp::no_delay(true), ignored);
-        conn->socket.non_blocking(true, ignored);
         conn->shard.connections.insert(conn);
         conn->listed = true;
-        conn->acceptedAt = clock.now();
-        setDeadline(conn, after(std::min(options.headTimeout, options.requestTimeout), conn->acceptedAt));
         receive(conn);  // the request has usually arrived with the connection
     }
 
+    // The head or request time-out, counted from accept (as near as the first wait is to it).
+    void awaitPeer(const std::shared_ptr<Connection>& conn) {
+        if (!conn->timed) {
+            conn->timed = true;
+            conn->acceptedAt = clock.now();
+        }
+        const auto limit = conn->state == Connection::State::head
+                               ? std::min(options.headTimeout, options.requestTimeout)
+                               : options.requestTimeout;
+        setDeadline(conn, after(limit, conn->acceptedAt));
+    }
+
+    // The connection's socket in the shard's reactor, for a wait (on the shard). Absent, with the
+    // connection closed, when the reactor cannot take it.
+    tcp::socket* watch(const std::shared_ptr<Connection>& conn) {
+        if (!conn->watcher) {
+            asio::error_code ec;
+            conn->watcher.emplace(conn->shard.io);
+            conn->watcher->assign(tcp::v4(), conn->fd, ec);
+            if (ec) {
+                conn->watcher.reset();  // the descriptor is still the connection's
+                corvane::log("Quillmere HTTP connection failed: " + ec.message());
+                finish(conn);
+                return nullptr;
+            }
+        }
+        return &*conn->watcher;
+    }
+
+    // One read into the shard's buffer: the bytes (0 at the end of the stream), or -1 with `ec`
+    // set (would_block when nothing is there yet).
+    static ssize_t readSome(Connection& conn, asio::error_code& ec) {
+        auto& buffer = conn.shard.receiveBuffer;
+        for (;;) {
+            const ssize_t n = ::recv(conn.fd, buffer.data(), buffer.size(), 0);
+            if (n >= 0) return n;
+            if (errno == EINTR) continue;
+            ec = errno == EAGAIN || errno == EWOULDBLOCK ? asio::error_code(asio::error::would_block)
+                                                         : asio::error_code(errno, asio::system_category());
+            return -1;
+        }
+    }
+
     void receive(const std::shared_ptr<Connection>& conn) {
-        auto& buffer = conn->shard.receiveBuffer;
         asio::error_code ec;
-        const std::size_t received = conn->socket.read_some(asio::buffer(buffer), ec);
-        if (ec == asio::error::would_block || ec == asio::error::try_again) {
-            conn->socket.async_wait(tcp::socket::wait_read, [this, conn](const asio::error_code& waitError) {
+        const ssize_t received = readSome(*conn, ec);
+        if (ec == asio::error::would_block) {
+            awaitPeer(conn);
+            auto* socket = watch(conn);
+            if (!socket) return;
+            socket->async_wait(tcp::socket::wait_read, [this, conn](const asio::error_code& waitError) {
                 if (conn->state != Connection::State::head && conn->state != Connection::State::body) return;
                 waitError ? onReceive(conn, waitError, 0) : receive(conn);
             });
             return;
         }
-        onReceive(conn, ec, received);
+        if (received == 0) ec = asio::error::eof;
+        onReceive(conn, ec, received > 0 ? std::size_t(received) : 0);
     }
 
     void onReceive(const std::shared_ptr<Connection>& conn, const asio::error_code& ec, std::size_t received) {
         if (ec && ec != asio::error::eof) {
             corvane::log("Quillmere HTTP receive error: " + ec.message());
-            finish(conn, false);
+            finish(conn);
             return;
         }
         if (received > 0) conn->parser.feed(std::string_view(conn->shard.receiveBuffer.data(), received));
@@ -424,9 +566,18 @@ struct HTTPServer::Core {
                 }
                 return;
             }
-            case ParseStatus::headTooLarge: send(conn, serialize(options.answers.headTooLarge)); return;
-            case ParseStatus::bodyTooLarge: send(conn, serialize(options.answers.bodyTooLarge)); return;
-            case ParseStatus::badRequest: send(conn, serialize(options.answers.badRequest)); return;
+            case ParseStatus::headTooLarge:
+                conn->unread = !ec;
+                send(conn, serialize(options.answers.headTooLarge));
+                return;
+            case ParseStatus::bodyTooLarge:
+                conn->unread = !ec;
+                send(conn, serialize(options.answers.bodyTooLarge));
+                return;
+            case ParseStatus::badRequest:
+                conn->unread = !ec;
+                send(conn, serialize(options.answers.badRequest));
+                return;
             case ParseStatus::incomplete: break;
         }
         if (ec == asio::error::eof) {  // the peer finished sending before a whole request arrived
@@ -447,17 +598,19 @@ struct HTTPServer::Core {
             if (!evicted) awaitingHead.erase(conn->serial);
         }
         if (evicted) {
-            finish(conn, false);
+            finish(conn);
             return false;
         }
         conn->state = Connection::State::body;
-        setDeadline(conn, after(options.requestTimeout, conn->acceptedAt));
+        if (conn->timed) setDeadline(conn, after(options.requestTimeout, conn->acceptedAt));
         if (conn->parser.status() == ParseStatus::incomplete && conn->parser.expectsContinue()) {
             // Nothing was sent on this connection yet, so its send buffer takes these bytes at once.
-            asio::error_code ec;
-            if (conn->socket.write_some(asio::buffer(kContinue), ec) != kContinue.size()) {
-                corvane::log("Quillmere HTTP connection failed: " + (ec ? ec.message() : "100 Continue cut short"));
-                finish(conn, false);
+            const ssize_t written = ::send(conn->fd, kContinue.data(), kContinue.size(), MSG_NOSIGNAL);
+            if (written != ssize_t(kContinue.size())) {
+                corvane::log("Quillmere HTTP connection failed: " +
+                             (written < 0 ? std::error_code(errno, std::system_category()).message()
+                                          : std::string("100 Continue cut short")));
+                finish(conn);
                 return false;
             }
         }
@@ -466,15 +619,22 @@ struct HTTPServer::Core {
 
     // The thread that runs the handler also sends the answer when the socket takes it whole (as
     // it does for most): while the handler runs, the connection is out of its shard's set with
-    // nothing pending on its socket, so no other thread touches it. A shard with no other
-    // connection to look after may run the handler itself (a hand-over costs more than a short
-    // handler); the workers let all but one shard do so at a time, so one always goes on accepting.
+    // nothing pending on its socket, so no other thread touches it. A request declared to be
+    // answered at once runs here (unless the cap on handlers is reached), every other on a worker,
+    // so a handler that waits never holds up the connections of a shard.
     void dispatch(const std::shared_ptr<Connection>& conn, HTTPRequest request) {
         conn->state = Connection::State::handling;
         conn->deadline = kNever;
-        const bool mayRunHere = conn->shard.connections.size() == 1;
         conn->shard.connections.erase(conn);
         conn->listed = false;
+        bool atOnce = false;
+        if (options.answersAtOnce) {
+            try {
+                atOnce = options.answersAtOnce(request);
+            } catch (...) {
+                atOnce = false;  // not known to be short: a worker is the safe place
+            }
+        }
         std::function<void()> job = [this, conn, request = std::move(request)]() mutable {
             std::string answer;
             try {
@@ -484,8 +644,12 @@ struct HTTPServer::Core {
             }
             conn->state = Connection::State::sending;
             conn->outgoing = std::move(answer);
-            conn->deadline = after(options.requestTimeout);  // counted from the first byte sent
+            // The send time-out counts from the first byte sent. An answer that a fresh socket's
+            // buffer surely takes whole goes out at once, so it reads the clock only if it waits.
+            const bool large = conn->outgoing.size() > kReceiveCap;
+            if (large) conn->deadline = after(options.requestTimeout);
             if (writeSome(conn)) return;
+            if (!large) conn->deadline = after(options.requestTimeout);
             asio::post(conn->shard.io, [this, conn] {
                 conn->shard.connections.insert(conn);
                 conn->listed = true;
@@ -493,7 +657,7 @@ struct HTTPServer::Core {
                 awaitRoom(conn);
             });
         };
-        if (mayRunHere && workers.tryRunHere(job)) return;
+        if (atOnce && workers.tryRunHere(job)) return;
         workers.post(std::move(job));
     }
 
@@ -513,41 +677,94 @@ struct HTTPServer::Core {
     // Writes what the socket takes now; true when that ended the connection (all sent, or an
     // error), false when the rest must wait for room.
     bool writeSome(const std::shared_ptr<Connection>& conn) {
-        asio::error_code ec;
-        conn->sent += conn->socket.write_some(asio::buffer(conn->outgoing) + conn->sent, ec);
-        if (!ec && conn->sent == conn->outgoing.size()) {
-            finish(conn, true);
-            return true;
+        while (conn->sent < conn->outgoing.size()) {
+            const ssize_t n = ::send(conn->fd, conn->outgoing.data() + conn->sent, conn->outgoing.size() - conn->sent,
+                                     MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+            if (n < 0) {
+                corvane::log("Quillmere HTTP connection failed: " +
+                             std::error_code(errno, std::system_category()).message());
+                finish(conn);
+                return true;
+            }
+            conn->sent += std::size_t(n);
         }
-        if (ec && ec != asio::error::would_block && ec != asio::error::try_again) {
-            corvane::log("Quillmere HTTP connection failed: " + ec.message());
-            finish(conn, false);
-            return true;
-        }
-        return false;
+        answered(conn);
+        return true;
     }
 
     void awaitRoom(const std::shared_ptr<Connection>& conn) {
-        conn->socket.async_wait(tcp::socket::wait_write, [this, conn](const asio::error_code& ec) {
+        auto* socket = watch(conn);
+        if (!socket) return;
+        socket->async_wait(tcp::socket::wait_write, [this, conn](const asio::error_code& ec) {
             if (conn->state != Connection::State::sending) return;  // timed out
             if (ec) {
                 corvane::log("Quillmere HTTP connection failed: " + ec.message());
-                finish(conn, false);
+                finish(conn);
             } else if (!writeSome(conn)) {
                 awaitRoom(conn);
             }
         });
     }
 
+    // The whole answer is sent. A peer that may still be sending gets the end of the stream and
+    // has what it sends read and dropped, within bounds, before the connection closes.
+    void answered(const std::shared_ptr<Connection>& conn) {
+        int pending = 0;
+        if (!conn->unread && (::ioctl(conn->fd, FIONREAD, &pending) != 0 || pending == 0)) {
+            finish(conn);
+            return;
+        }
+        const TimePoint until = after(kLingerTime);  // read before the peer can see the end
+        ::shutdown(conn->fd, SHUT_WR);
+        conn->state = Connection::State::draining;
+        asio::dispatch(conn->shard.io, [this, conn, until] {
+            if (conn->state != Connection::State::draining) return;
+            if (!conn->listed) {
+                conn->shard.connections.insert(conn);
+                conn->listed = true;
+            }
+            setDeadline(conn, until);
+            drain(conn);
+        });
+    }
+
+    void drain(const std::shared_ptr<Connection>& conn) {
+        for (;;) {
+            asio::error_code ec;
+            const ssize_t received = readSome(*conn, ec);
+            if (ec == asio::error::would_block) {
+                auto* socket = watch(conn);
+                if (!socket) return;
+                socket->async_wait(tcp::socket::wait_read, [this, conn](const asio::error_code& waitError) {
+                    if (conn->state != Connection::State::draining) return;
+                    waitError ? finish(conn) : drain(conn);
+                });
+                return;
+            }
+            if (received > 0) conn->drained += std::size_t(received);
+            if (received <= 0 || conn->drained >= kLingerBytes) {  // the peer is done, or sends too much
+                finish(conn);
+                return;
+            }
+        }
+    }
+
     // Cancels the connection and frees its place (which may let a waiting connection in). On the
     // shard, or on the worker that owns the connection while it is out of the shard's set.
-    void finish(const std::shared_ptr<Connection>& conn, bool sent) {
+    void finish(const std::shared_ptr<Connection>& conn) {
         if (conn->state == Connection::State::closed) return;
         conn->state = Connection::State::closed;
         conn->deadline = kNever;
-        asio::error_code ignored;
-        if (sent) conn->socket.shutdown(tcp::socket::shutdown_send, ignored);
-        conn->socket.close(ignored);
+        // With nothing left unread, closing ends the stream in order.
+        if (conn->watcher) {
+            asio::error_code ignored;
+            conn->watcher->close(ignored);
+        } else {
+            ::close(conn->fd);
+        }
+        conn->fd = -1;
         if (conn->listed) {  // only a shard's own connections are listed, so this is the shard
             conn->shard.connections.erase(conn);
             conn->listed = false;
@@ -587,7 +804,7 @@ struct HTTPServer::Core {
     std::map<std::uint64_t, std::shared_ptr<Connection>> awaitingHead;  // oldest first
     bool acceptWaits = false;  // at the cap with nobody to make room: the next finish() resumes
     std::optional<std::string> listenError;
-    int listening = -1;  // the listening socket; the shards hold copies
+    std::vector<int> listening;  // the listening sockets; the shards hold copies
     std::shared_ptr<std::atomic<bool>> listeningClosed;
 
     detail::RequestWorkers workers;

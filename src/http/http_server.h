@@ -43,18 +43,23 @@ struct HTTPServerOptions {
     // Connections open at once. A new one beyond this closes the oldest connection still sending
     // its head; when there is none, new connections wait in the listen backlog until one ends.
     std::size_t maxConnections = 1024;
-    // Threads taking, reading and answering connections; 0 picks a few from the cores.
+    // Threads taking, reading and answering connections; 0: one per core, at most 8.
     std::size_t ioThreads = 0;
     // A request that fails the loopback guard (isForbiddenRequest) is answered 403 before any handler.
     bool loopbackGuard = true;
+    // Tells, on the I/O thread that read a request, whether its handler returns at once (no
+    // waiting on another program, a turn, the network or a long lock). Such a request is handled
+    // on that thread, where a hand-over to a worker would cost more than the handler; while it
+    // runs, the thread takes no new connection. Absent, or false: handled on a worker.
+    std::function<bool(const HTTPRequest&)> answersAtOnce{};
     HTTPServerAnswers answers{};
 };
 
 class HTTPServer {
 public:
-    // Called on a worker thread or on the I/O thread that read the request (never on one that other
-    // connections wait for), possibly from several at once. An exception thrown by it is answered
-    // answers.internalError.
+    // Called on a worker thread, or on the I/O thread that read the request when
+    // options.answersAtOnce says so, possibly from several at once. An exception thrown by it is
+    // answered answers.internalError.
     using Handler = std::function<HTTPResponse(HTTPRequest)>;
 
     // Stores the port (0 picks an ephemeral one, for tests) and the handler and creates the queue
@@ -70,7 +75,8 @@ public:
     HTTPServer& operator=(const HTTPServer&) = delete;
 
     // Creates the listener on 127.0.0.1:port (with address reuse, so a connection of an earlier
-    // run in TIME-WAIT does not block it) and starts accepting, replacing any earlier one. True
+    // run in TIME-WAIT does not block it; one listening socket per I/O thread, sharing the port, so
+    // a connection wakes one thread only) and starts accepting, replacing any earlier one. True
     // when listening. A listener that cannot bind or listen (the port is taken) logs
     // "Quillmere HTTP server failed: ...", returns false and stays so until start() is called
     // again; listenError() tells why. Throws std::system_error when no listener can be created at all.

@@ -1,23 +1,32 @@
 #include "platform/log.h"
 
-#include <syslog.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
 #include <utility>
+
 
 namespace corvane {
 
 namespace {
 std::mutex gSinkMutex;
 
-void syslogSink(std::string_view line) {
-    static std::once_flag opened;
-    std::call_once(opened, [] { openlog("corvane", LOG_PID, LOG_USER); });
-    syslog(LOG_NOTICE, "%.*s", static_cast<int>(line.size()), line.data());
+constexpr std::string_view kUserNotice = "<13>";  // LOG_USER | LOG_NOTICE
+constexpr auto kRetryInterval = std::chrono::seconds(1);
+
+void systemLogSink(std::string_view line) {
+    // Never destroyed: threads may still log while the program's statics go.
+    static auto* writer = new platform::SyslogWriter("/dev/log", "corvane");
+    writer->write(line);
 }
 
 platform::LogSink& sink() {
-    static platform::LogSink s = syslogSink;
+    static platform::LogSink s = systemLogSink;
     return s;
 }
 }  // namespace
@@ -36,6 +45,80 @@ namespace platform {
 LogSink setLogSink(LogSink newSink) {
     std::lock_guard lock(gSinkMutex);
     return std::exchange(sink(), std::move(newSink));
+}
+
+SyslogWriter::SyslogWriter(std::string socketPath, std::string tag, Clock* clock)
+    : path_(std::move(socketPath)), tag_(std::move(tag) + "[" + std::to_string(::getpid()) + "]: "), clock_(clock) {}
+
+SyslogWriter::~SyslogWriter() {
+    if (socket_ >= 0) ::close(socket_);
+}
+
+std::chrono::nanoseconds SyslogWriter::now() const {
+    return clock_ ? std::chrono::duration_cast<std::chrono::nanoseconds>(clock_->now().time_since_epoch())
+                  : std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch());
+}
+
+void SyslogWriter::write(std::string_view line) {
+    int fd = -1;
+    {
+        std::shared_lock lock(mutex_);
+        fd = socket_;
+    }
+    if (fd < 0) {
+        if (now().count() < retryAtNs_.load(std::memory_order_relaxed)) return;
+        std::unique_lock lock(mutex_);
+        if (!reconnect(-1)) return;
+        fd = socket_;
+    }
+    // The wall time of the line, as syslog(3) stamps it, whatever clock paces the retries.
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char stamp[32];
+    const std::size_t stampLength = std::strftime(stamp, sizeof stamp, "%h %e %T ", &local);
+    std::string text(kUserNotice);
+    text.append(stamp, stampLength);
+    text += tag_;
+    text += line;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        {
+            std::shared_lock lock(mutex_);
+            // A daemon that falls behind loses the line rather than stalling the caller.
+            if (socket_ == fd && (::send(fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT) >= 0 ||
+                                  errno == EAGAIN || errno == EWOULDBLOCK))
+                return;
+        }
+        // The daemon went away or restarted: one new connection, as syslog(3) tries.
+        std::unique_lock lock(mutex_);
+        if (socket_ == fd && !reconnect(fd)) return;
+        if (socket_ < 0) return;
+        fd = socket_;
+    }
+}
+
+bool SyslogWriter::reconnect(int failedSocket) {
+    if (socket_ >= 0 && socket_ != failedSocket) return true;  // another thread reconnected
+    if (socket_ >= 0) {
+        ::close(socket_);
+        socket_ = -1;
+    }
+    const auto at = now();
+    if (at.count() < retryAtNs_.load(std::memory_order_relaxed)) return false;
+    retryAtNs_.store((at + kRetryInterval).count(), std::memory_order_relaxed);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path_.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, path_.data(), path_.size());
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return false;
+    }
+    socket_ = fd;
+    return true;
 }
 
 LogCapture::LogCapture() {

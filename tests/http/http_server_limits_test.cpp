@@ -69,6 +69,58 @@ TEST_F(HTTPServerTest, DefaultLimitsRefuseMoreThan16MiB) {
     EXPECT_EQ(recorder_->count(), 0u);
 }
 
+// Closing with the rest of a refused request unread would reset the connection: a peer still
+// sending would fail in the middle and never read the answer it was given.
+TEST_F(HTTPServerTest, APeerRefusedWhileStillSendingFinishesAndReadsItsAnswer) {
+    startServer({.maxBodyBytes = 1000});
+    const std::string longHead = "GET / HTTP/1.1\r\nX-Pad: " + std::string(100 * 1024, 'h') + "\r\n\r\n";
+    const std::string longBody =
+        "POST /analysis HTTP/1.1\r\nContent-Length: 102400\r\n\r\n" + std::string(100 * 1024, 'b');
+    constexpr std::size_t kFirstPart = 70 * 1024;  // past either limit
+    for (int run = 0; run < 5; ++run) {
+        for (const std::string* request : {&longHead, &longBody}) {
+            RawClient client(port());
+            ASSERT_TRUE(client.send(request->substr(0, kFirstPart)));
+            ASSERT_TRUE(client.readableWithin(kPatience));  // answered while the peer has more to send
+            bool sentAll = true;
+            for (std::size_t at = kFirstPart; at < request->size(); at += 4096)
+                sentAll = client.send(request->substr(at, 4096)) && sentAll;
+            EXPECT_TRUE(sentAll) << "run " << run << ", " << request->substr(0, 4);
+            auto received = client.readAll();
+            EXPECT_TRUE(received.closed);
+            EXPECT_EQ(received.bytes, kPayloadTooLargeAnswer) << "run " << run << ", " << request->substr(0, 4);
+        }
+    }
+    EXPECT_EQ(recorder_->count(), 0u);
+}
+
+TEST_F(HTTPServerTest, WhatARefusedPeerGoesOnSendingIsReadForABoundedTimeAndSize) {
+    startServer({.maxBodyBytes = 1000});
+    {
+        RawClient flood(port());  // never stops: cut off after about a megabyte
+        flood.send("POST / HTTP/1.1\r\nContent-Length: 99999999\r\n\r\n");
+        const std::string chunk(64 * 1024, 'b');
+        bool cut = false;
+        for (int i = 0; i < 256 && !cut; ++i) cut = !flood.send(chunk);
+        EXPECT_TRUE(cut);
+    }
+    RawClient lingering(port());  // reads its answer and the end of it, then neither sends nor closes
+    lingering.send("POST / HTTP/1.1\r\nContent-Length: 5000\r\n\r\nabc");
+    auto refused = lingering.readAll();
+    EXPECT_TRUE(refused.closed);
+    EXPECT_EQ(refused.bytes, kPayloadTooLargeAnswer);
+    // A send to a closed socket is answered by a reset, which fails the send after it.
+    clock_.advance(2s - 1ms);
+    settle();
+    EXPECT_TRUE(lingering.send("late"));  // still read and dropped
+    settle();
+    EXPECT_TRUE(lingering.send("late too"));
+    clock_.advance(1ms);
+    settle();
+    lingering.send("too late");
+    EXPECT_FALSE(lingering.send("gone"));
+}
+
 TEST_F(HTTPServerTest, AConnectionThatDoesNotCompleteItsHeadOrItsRequestInTimeIsClosed) {
     startServer();  // the default time-outs, both counted from accept
     const auto kHeadTimeout = HTTPServerOptions{}.headTimeout;

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <future>
+#include <map>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "http/http_server_fixture.h"
@@ -250,6 +253,46 @@ TEST_F(HTTPServerTest, AThrowingHandlerIsAnswered500) {
     EXPECT_EQ(answer->statusLine, "HTTP/1.1 500 Internal Server Error");
     EXPECT_EQ(answer->body, "Internal Server Error");
     EXPECT_TRUE(ask(get("/")));  // and the server goes on
+}
+
+// A request declared short is handled on the I/O thread that read it (a hand-over would cost more
+// than the handler); any other goes to a worker, so a handler that waits never holds up a thread
+// that the kernel hands new connections to.
+TEST_F(HTTPServerTest, OnlyRequestsDeclaredShortAreHandledWhereTheyArrive) {
+    std::mutex mutex;
+    std::map<std::string, std::thread::id> readOn, handledOn;
+    HTTPServerOptions options{.ioThreads = 2};
+    options.answersAtOnce = [&](const HTTPRequest& request) {
+        std::lock_guard lock(mutex);
+        readOn[request.path] = std::this_thread::get_id();
+        if (request.path == "/throws") throw std::runtime_error("undecided");
+        return request.path.starts_with("/health");
+    };
+    startServer(options, [&](const HTTPRequest& request) {
+        if (request.path == "/slow") gate_.pass();
+        std::lock_guard lock(mutex);
+        handledOn[request.path] = std::this_thread::get_id();
+        return HTTPResponse{200, "text/plain", "ok"};
+    });
+    auto slow = std::async(std::launch::async, [&] { return ask(get("/slow")); });
+    auto slowToo = std::async(std::launch::async, [&] { return ask(get("/slow")); });
+    ASSERT_TRUE(gate_.awaitArrivals(2));  // both I/O threads would be held, were they run there
+    for (int i = 0; i < 20; ++i) {
+        const std::string path = "/health?n=" + std::to_string(i);
+        auto answer = testing::exchange(port(), get(path), kPatience);
+        ASSERT_TRUE(answer) << path;
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(handledOn[path], readOn[path]) << path;
+    }
+    auto undecided = ask(get("/throws"));  // a failing declaration counts as "not short"
+    ASSERT_TRUE(undecided);
+    EXPECT_EQ(undecided->status, 200);
+    gate_.allow();
+    ASSERT_TRUE(slow.get());
+    ASSERT_TRUE(slowToo.get());
+    std::lock_guard lock(mutex);
+    EXPECT_NE(handledOn["/slow"], readOn["/slow"]);
+    EXPECT_NE(handledOn["/throws"], readOn["/throws"]);
 }
 
 TEST_F(HTTPServerTest, ALargeBodyArrivesWhole) {
