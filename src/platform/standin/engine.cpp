@@ -106,8 +106,16 @@ void Engine::followWallClock() {
     advanceTo(std::max(now, nowNs), false);
 }
 
+Engine::TimerView Engine::timerView() const {
+    return {nextSeq, !outbox.empty(), project.transport.playing && logicRunning};
+}
+
 void Engine::wakeTimer() {
-    if (wallClock) timerWake.notify_all();
+    if (!wallClock) return;
+    const TimerView view = timerView();
+    if (view == lastTimerView) return;
+    lastTimerView = view;
+    timerWake.notify_all();
 }
 
 void Engine::notify(platform::WorkspaceNotification notification, int pid) {

@@ -212,6 +212,16 @@ public:
     bool wallClock = false;
     std::chrono::steady_clock::time_point wallStart;
     std::condition_variable_any timerWake;  // the wall clock's timer thread waits here for new events
+    // What the timer thread's wait depends on, as of its last wake-up: a call that changes none of
+    // it (every read, every health check) wakes nobody.
+    struct TimerView {
+        std::uint64_t seq = 0;
+        bool postsWaiting = false;
+        bool playing = false;
+        bool operator==(const TimerView&) const = default;
+    };
+    TimerView timerView() const;
+    TimerView lastTimerView;
 
     EventLog log;
 

@@ -302,9 +302,14 @@ void runWallClockTimer(Engine& e, std::stop_token stop) {
         for (const auto& s : e.scheduled) wake = std::min(wake.value_or(s.due), s.due);
         if (e.project.transport.playing && e.logicRunning)
             wake = std::min(wake.value_or(INT64_MAX), e.nowNs + Engine::kWallFrameNs);
-        // Anything scheduled meanwhile may be due sooner; posts queued by another thread go out now.
-        const std::uint64_t seen = e.nextSeq;
-        const auto news = [&] { return e.nextSeq != seen || !e.outbox.empty(); };
+        // Anything scheduled meanwhile may be due sooner, posts queued by another thread go out now,
+        // and a transport that started or stopped playing changes the next frame.
+        const Engine::TimerView seen = e.timerView();
+        e.lastTimerView = seen;
+        const auto news = [&] {
+            const Engine::TimerView now = e.timerView();
+            return now.seq != seen.seq || now.postsWaiting || now.playing != seen.playing;
+        };
         if (wake)
             e.timerWake.wait_until(lock, stop, e.wallStart + std::chrono::nanoseconds(*wake), news);
         else
