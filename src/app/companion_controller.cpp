@@ -157,7 +157,7 @@ bool CompanionController::storeTrackDescription(const std::string& instanceID, c
     return true;
 }
 
-void CompanionController::updateSongBrief(const std::string& brief) const { notifySongBriefUpdate(brief); }
+bool CompanionController::updateSongBrief(const std::string& brief) const { return notifySongBriefUpdate(brief); }
 
 HealthResponse CompanionController::healthSnapshot() const {
     HealthResponse health;
@@ -250,13 +250,15 @@ void CompanionController::notifyTrackDescriptionUpdate(const std::string& trackN
     if (callback) callback(trackName, text);
 }
 
-void CompanionController::notifySongBriefUpdate(const std::string& brief) const {
+bool CompanionController::notifySongBriefUpdate(const std::string& brief) const {
     SongBriefCallback callback;
     {
         std::lock_guard lock(sharedMutex_);
         callback = onSongBriefUpdate_;
     }
-    if (callback) callback(brief);
+    if (!callback) return false;
+    callback(brief);
+    return true;
 }
 
 std::map<std::string, std::string> CompanionController::trackDescriptionsStore() const {

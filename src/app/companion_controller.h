@@ -102,13 +102,14 @@ public:
     void setOnSongBriefUpdate(SongBriefCallback callback);
     // What the agent's tools call: forwarded to the installed callback, nothing without one.
     void notifyTrackDescriptionUpdate(const std::string& trackName, const std::string& text) const;
-    void notifySongBriefUpdate(const std::string& brief) const;
+    // False when no callback is installed (no window, as when headless): nothing took the brief.
+    bool notifySongBriefUpdate(const std::string& brief) const;
 
     // What the agent's tools call through toolHost(). A description is kept under the analysis
     // instance streaming from the track and the window hears of it by the instance's track name;
     // false when there is no instance ID to keep it under.
     bool storeTrackDescription(const std::string& instanceID, const std::string& description);
-    void updateSongBrief(const std::string& brief) const;
+    bool updateSongBrief(const std::string& brief) const;
     // The tools' view of this controller; holding it keeps the controller alive.
     std::shared_ptr<ToolHost> toolHost();
 
@@ -152,7 +153,7 @@ private:
         bool storeTrackDescription(const std::string& instanceID, const std::string& description) override {
             return owner_.storeTrackDescription(instanceID, description);
         }
-        void updateSongBrief(const std::string& brief) override { owner_.updateSongBrief(brief); }
+        bool updateSongBrief(const std::string& brief) override { return owner_.updateSongBrief(brief); }
 
     private:
         CompanionController& owner_;

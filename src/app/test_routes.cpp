@@ -66,7 +66,9 @@ HTTPResponse handleSnapshot(TestRunner& runner, const HTTPRequest& request) {
     const auto query = request.queryParams();
     const auto tracks = query.find("tracks");
     if (tracks == query.end() || tracks->second.empty()) return errorAnswer(kSnapshotUsage);
-    const auto snapshots = runner.snapshot(trackNames(tracks->second));
+    const auto names = trackNames(tracks->second);
+    if (auto tooMany = TestRunner::snapshotListError(names)) return errorAnswer(*tooMany);
+    const auto snapshots = runner.snapshot(names);
     if (!snapshots) return errorAnswer(ChatOrchestrator::kBusyMessage);
     return encodableResponse(*snapshots);
 }

@@ -79,24 +79,74 @@ ChatOrchestrator::~ChatOrchestrator() {
     // joins here, outside the lock the turn takes when it ends
 }
 
-std::shared_ptr<AgentEventStream> ChatOrchestrator::handleChatStreaming(const ChatRequest& request) {
-    auto stream = std::make_shared<AgentEventStream>();
-    std::lock_guard lock(turnMutex_);
-    if (turnRunning_) {
-        // Two turns would post keys and clicks into the same Logic Pro at once.
-        ChatResponse refused;
-        refused.ok = false;
-        refused.assistantMessage = kBusyMessage;
-        refused.threadID = request.threadID.value_or("");
-        stream->yield(AgentEvent::error(kBusyMessage));
-        stream->yield(AgentEvent::finalResponse(std::move(refused)));
-        stream->finish();
-        return stream;
-    }
-    // The previous turn has let go of the flag and does nothing after that but finish its stream.
-    if (currentTurnThread_.joinable()) currentTurnThread_.join();
-    turnRunning_ = true;
+namespace {
 
+std::shared_ptr<AgentEventStream> refusedStream(const ChatRequest& request) {
+    // Two turns would post keys and clicks into the same Logic Pro at once.
+    auto stream = std::make_shared<AgentEventStream>();
+    ChatResponse refused;
+    refused.ok = false;
+    refused.assistantMessage = ChatOrchestrator::kBusyMessage;
+    refused.threadID = request.threadID.value_or("");
+    stream->yield(AgentEvent::error(ChatOrchestrator::kBusyMessage));
+    stream->yield(AgentEvent::finalResponse(std::move(refused)));
+    stream->finish();
+    return stream;
+}
+
+}  // namespace
+
+TurnReservation::TurnReservation(TurnReservation&& other) noexcept
+    : owner_(std::exchange(other.owner_, nullptr)), id_(other.id_) {}
+
+TurnReservation& TurnReservation::operator=(TurnReservation&& other) noexcept {
+    if (this != &other) {
+        if (owner_) owner_->release(id_);
+        owner_ = std::exchange(other.owner_, nullptr);
+        id_ = other.id_;
+    }
+    return *this;
+}
+
+TurnReservation::~TurnReservation() {
+    if (owner_) owner_->release(id_);
+}
+
+TurnReservation ChatOrchestrator::reserveTurn(TurnOwner owner) {
+    std::lock_guard lock(turnMutex_);
+    if (holder_) return {};
+    holder_ = Holder{++nextReservationID_, owner, true, false};
+    return TurnReservation(this, holder_->id);
+}
+
+void ChatOrchestrator::release(std::uint64_t reservationID) {
+    std::lock_guard lock(turnMutex_);
+    if (!holder_ || holder_->id != reservationID) return;
+    holder_->reservationHeld = false;
+    if (!holder_->turnRunning) holder_.reset();
+}
+
+std::shared_ptr<AgentEventStream> ChatOrchestrator::handleChatStreaming(const ChatRequest& request) {
+    std::lock_guard lock(turnMutex_);
+    if (holder_) return refusedStream(request);
+    holder_ = Holder{++nextReservationID_, TurnOwner::window, false, false};
+    return startTurn(request);
+}
+
+std::shared_ptr<AgentEventStream> ChatOrchestrator::handleChatStreaming(const TurnReservation& reservation,
+                                                                        const ChatRequest& request) {
+    std::lock_guard lock(turnMutex_);
+    if (reservation.owner_ != this || !holder_ || holder_->id != reservation.id_ || holder_->turnRunning)
+        return refusedStream(request);
+    return startTurn(request);
+}
+
+std::shared_ptr<AgentEventStream> ChatOrchestrator::startTurn(const ChatRequest& request) {
+    // The previous turn has let go of the loop and does nothing after that but finish its stream.
+    if (currentTurnThread_.joinable()) currentTurnThread_.join();
+    holder_->turnRunning = true;
+
+    auto stream = std::make_shared<AgentEventStream>();
     auto turn = std::make_shared<Turn>();
     turn->request = request;
     turn->stream = stream;
@@ -112,12 +162,13 @@ std::shared_ptr<AgentEventStream> ChatOrchestrator::handleChatStreaming(const Ch
 void ChatOrchestrator::cancelCurrentTurn() {
     std::lock_guard lock(turnMutex_);
     // Only marks the turn: the shield stays up until the running tool has returned.
-    if (currentStop_) currentStop_->request_stop();
+    if (currentStop_ && holder_ && holder_->owner == TurnOwner::window && holder_->turnRunning)
+        currentStop_->request_stop();
 }
 
 bool ChatOrchestrator::isTurnRunning() const {
     std::lock_guard lock(turnMutex_);
-    return turnRunning_;
+    return holder_ && holder_->turnRunning;
 }
 
 std::vector<BackendChatRequestBuilder::TrackListEntry> ChatOrchestrator::collectAllTracks() const {
@@ -414,7 +465,10 @@ void ChatOrchestrator::finishTurn(Turn& turn, ChatResponse response) {
     InputShield::shared().endTurn();
     {
         std::lock_guard lock(turnMutex_);
-        turnRunning_ = false;
+        if (holder_) {
+            holder_->turnRunning = false;
+            if (!holder_->reservationHeld) holder_.reset();
+        }
         currentStop_.reset();
     }
     turn.stream->yield(AgentEvent::finalResponse(std::move(response)));

@@ -49,6 +49,32 @@ private:
     int code_;
 };
 
+class ChatOrchestrator;
+
+// Who drives a turn: the chat window or the test harness.
+enum class TurnOwner { window, harness };
+
+// The agent loop held for one owner, from before its turn until it is dropped, so that nobody else
+// starts a turn in between (the harness's snapshots around its turn included). Empty when the loop
+// was already held. Dropping it lets go once a turn it started has ended; it must not outlive the
+// orchestrator that gave it.
+class TurnReservation {
+public:
+    TurnReservation() = default;
+    TurnReservation(TurnReservation&& other) noexcept;
+    TurnReservation& operator=(TurnReservation&& other) noexcept;
+    TurnReservation(const TurnReservation&) = delete;
+    TurnReservation& operator=(const TurnReservation&) = delete;
+    ~TurnReservation();
+    explicit operator bool() const { return owner_ != nullptr; }
+
+private:
+    friend class ChatOrchestrator;
+    TurnReservation(ChatOrchestrator* owner, std::uint64_t id) : owner_(owner), id_(id) {}
+    ChatOrchestrator* owner_ = nullptr;
+    std::uint64_t id_ = 0;
+};
+
 class ChatOrchestrator final {
 public:
     static constexpr int kRoundLimit = 15;
@@ -100,12 +126,21 @@ public:
     ChatOrchestrator(const ChatOrchestrator&) = delete;
     ChatOrchestrator& operator=(const ChatOrchestrator&) = delete;
 
-    // Starts a turn on a thread of its own and returns its stream at once. While another turn
-    // runs the new one is refused: its stream holds an error event and a final response with
-    // kBusyMessage, and nothing else happens.
-    std::shared_ptr<AgentEventStream> handleChatStreaming(const ChatRequest& request);
+    // Holds the loop for `owner` in one step with the busy check; empty while anyone holds it.
+    TurnReservation reserveTurn(TurnOwner owner);
 
-    // The stop button: stops the turn that is running now, if any.
+    // The window's turn: reserves the loop, starts the turn on a thread of its own and returns its
+    // stream at once; the reservation ends with the turn. While the loop is held (a turn running,
+    // or the harness between its snapshots) the new turn is refused: its stream holds an error
+    // event and a final response with kBusyMessage, and nothing else happens.
+    std::shared_ptr<AgentEventStream> handleChatStreaming(const ChatRequest& request);
+    // A turn under a reservation already held; refused as above when the reservation is not the
+    // one holding the loop or its previous turn still runs. The reservation outlives the turn.
+    std::shared_ptr<AgentEventStream> handleChatStreaming(const TurnReservation& reservation,
+                                                          const ChatRequest& request);
+
+    // The window's stop button: stops the window's turn, if one runs; a harness turn is stopped
+    // only through its own stream.
     void cancelCurrentTurn();
     bool isTurnRunning() const;
 
@@ -114,7 +149,10 @@ public:
     std::vector<BackendChatRequestBuilder::TrackListEntry> collectAllTracks() const;
 
 private:
+    friend class TurnReservation;
     struct Turn;
+    std::shared_ptr<AgentEventStream> startTurn(const ChatRequest& request);  // under turnMutex_
+    void release(std::uint64_t reservationID);
     void runTurn(Turn& turn);
     nlohmann::json send(Turn& turn, const nlohmann::json& body);
     // Answers the reply of the turn, or nothing to go on with the next reply.
@@ -134,8 +172,16 @@ private:
     ChatToolExecutor toolExecutor_;
     ChatAttachmentLoader attachmentLoader_;
 
+    // Who holds the loop: busy exactly while this is set.
+    struct Holder {
+        std::uint64_t id = 0;
+        TurnOwner owner = TurnOwner::window;
+        bool reservationHeld = false;  // a TurnReservation object still names it
+        bool turnRunning = false;
+    };
     mutable std::mutex turnMutex_;
-    bool turnRunning_ = false;
+    std::uint64_t nextReservationID_ = 0;
+    std::optional<Holder> holder_;
     std::optional<std::stop_source> currentStop_;
     std::jthread currentTurnThread_;  // the latest turn's thread; joined before the next starts
 };

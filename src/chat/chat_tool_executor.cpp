@@ -42,19 +42,33 @@ AgentToolOutputPayload ToolCall::fail(const std::string& message) const {
 
 namespace tool_args {
 
+namespace {
+thread_local ReadRecorder* recorder = nullptr;
+}
+
+ReadRecorder::ReadRecorder() : previous_(recorder) { recorder = this; }
+ReadRecorder::~ReadRecorder() { recorder = previous_; }
+
+void noteRead(const char* key, const char* type) {
+    if (recorder) recorder->reads_.emplace(key, type);
+}
+
 std::optional<std::string> text(const nlohmann::json& args, const char* key) {
+    noteRead(key, "string");
     auto found = args.find(key);
     if (found == args.end() || !found->is_string()) return std::nullopt;
     return found->get<std::string>();
 }
 
 std::optional<bool> boolean(const nlohmann::json& args, const char* key) {
+    noteRead(key, "boolean");
     auto found = args.find(key);
     if (found == args.end() || !found->is_boolean()) return std::nullopt;
     return found->get<bool>();
 }
 
 std::optional<std::int64_t> integer(const nlohmann::json& args, const char* key) {
+    noteRead(key, "integer");
     auto found = args.find(key);
     if (found == args.end()) return std::nullopt;
     if (found->is_number_integer()) {
@@ -72,6 +86,40 @@ std::optional<std::int64_t> integer(const nlohmann::json& args, const char* key)
         return static_cast<std::int64_t>(value);
     }
     return std::nullopt;
+}
+
+std::optional<double> number(const nlohmann::json& args, const char* key) {
+    noteRead(key, "number");
+    auto found = args.find(key);
+    if (found == args.end() || !found->is_number()) return std::nullopt;
+    return found->get<double>();
+}
+
+std::optional<std::vector<std::string>> textList(const nlohmann::json& args, const char* key) {
+    noteRead(key, "array<string>");
+    auto found = args.find(key);
+    if (found == args.end() || !found->is_array()) return std::nullopt;
+    std::vector<std::string> list;
+    for (const auto& element : *found) {
+        if (!element.is_string()) return std::nullopt;
+        list.push_back(element.get<std::string>());
+    }
+    return list;
+}
+
+const nlohmann::json* objectList(const nlohmann::json& args, const char* key) {
+    noteRead(key, "array<object>");
+    auto found = args.find(key);
+    if (found == args.end() || !found->is_array()) return nullptr;
+    for (const auto& element : *found)
+        if (!element.is_object()) return nullptr;
+    return &*found;
+}
+
+const nlohmann::json* object(const nlohmann::json& args, const char* key) {
+    noteRead(key, "object");
+    auto found = args.find(key);
+    return found != args.end() && found->is_object() ? &*found : nullptr;
 }
 
 }  // namespace tool_args

@@ -6,10 +6,12 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <stop_token>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -230,13 +232,40 @@ AgentToolOutputPayload ToolCall::succeed(const std::string& summary, const Paylo
     return ChatToolExecutor::makeToolOutput(callID(), payload);
 }
 
-// Helpers shared by the tool groups.
+// Helpers shared by the tool groups. Handlers read their arguments only through these, and each
+// read notes its key and the JSON Schema type it takes, so the tool definitions the model is given
+// can be checked against what the handlers really read.
 namespace tool_args {
 // A member read only with the expected JSON type.
 std::optional<std::string> text(const nlohmann::json& args, const char* key);
 std::optional<bool> boolean(const nlohmann::json& args, const char* key);
 // A JSON number with an integral value, within 64 bits.
 std::optional<std::int64_t> integer(const nlohmann::json& args, const char* key);
+// Any JSON number.
+std::optional<double> number(const nlohmann::json& args, const char* key);
+// An array whose elements are all texts (an empty one included).
+std::optional<std::vector<std::string>> textList(const nlohmann::json& args, const char* key);
+// An array whose elements are all objects (an empty one included), or an object.
+const nlohmann::json* objectList(const nlohmann::json& args, const char* key);
+const nlohmann::json* object(const nlohmann::json& args, const char* key);
+// For a reader of its own: notes that `key` was read as JSON Schema type `type`.
+void noteRead(const char* key, const char* type);
+
+// The reads of this thread while it lives, as (key, type) pairs; nested keys (an element's
+// "track_name") count like top-level ones.
+class ReadRecorder {
+public:
+    ReadRecorder();
+    ~ReadRecorder();
+    ReadRecorder(const ReadRecorder&) = delete;
+    ReadRecorder& operator=(const ReadRecorder&) = delete;
+    const std::set<std::pair<std::string, std::string>>& reads() const { return reads_; }
+
+private:
+    friend void noteRead(const char* key, const char* type);
+    std::set<std::pair<std::string, std::string>> reads_;
+    ReadRecorder* previous_;
+};
 }  // namespace tool_args
 
 // Error texts that several tools give word for word.

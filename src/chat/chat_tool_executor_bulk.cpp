@@ -82,12 +82,8 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
     if (!enabled) return fail("Missing `enabled` parameter (boolean).");
 
     std::vector<std::string> requested;
-    auto list = args->find("track_names");
-    bool allText = list != args->end() && list->is_array();
-    if (allText)
-        for (const auto& element : *list) allText = allText && element.is_string();
-    if (allText) {
-        for (const auto& element : *list) requested.push_back(element.get<std::string>());
+    if (auto list = tool_args::textList(*args, "track_names")) {
+        requested = std::move(*list);
     } else if (auto single = tool_args::text(*args, "track_name")) {
         requested.push_back(*single);
     } else {
@@ -175,6 +171,22 @@ std::string shortestDecimal(double v) {
     return s;
 }
 
+struct Entry {
+    std::string name;
+    std::string value;    // as requested, for the messages
+    bool absolute = false;  // a JSON number: no sign makes it relative
+};
+
+// "value" as text ("+3" and "-3" relative, "-6 dB" a level) or as a JSON number, which is always
+// absolute: the one way to ask for a negative control value such as a pan to the left.
+std::optional<Entry> requestedValue(const nlohmann::json& object) {
+    const auto text = tool_args::text(object, "value");
+    const auto number = tool_args::number(object, "value");
+    if (text) return Entry{{}, *text, false};
+    if (number) return Entry{{}, object.find("value")->dump(), true};
+    return std::nullopt;
+}
+
 AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool) {
     auto fail = [&](const std::string& message) {
         toolCall.record(tool.toolName, message, false);
@@ -183,25 +195,23 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
     auto args = json_fields::parseObject(toolCall.args());
     if (!args) return fail(tool_messages::kInvalidArguments);
 
-    struct Entry {
-        std::string name;
-        std::string value;
-    };
     std::vector<Entry> entries;
-    auto list = args->find("tracks");
-    bool objects = list != args->end() && list->is_array();
-    if (objects)
-        for (const auto& element : *list) objects = objects && element.is_object();
-    if (objects) {
+    if (const nlohmann::json* list = tool_args::objectList(*args, "tracks")) {
         for (const auto& element : *list) {
             auto name = tool_args::text(element, "track_name");
-            auto value = tool_args::text(element, "value");
-            if (name && value) entries.push_back({std::string(text::trimSpacesAndTabs(*name)), *value});
+            auto value = requestedValue(element);
+            if (name && value) {
+                value->name = text::trimSpacesAndTabs(*name);
+                entries.push_back(std::move(*value));
+            }
         }
     } else {
         auto name = tool_args::text(*args, "track_name");
-        auto value = tool_args::text(*args, "value");
-        if (name && value) entries.push_back({*name, *value});
+        auto value = requestedValue(*args);
+        if (name && value) {
+            value->name = *name;
+            entries.push_back(std::move(*value));
+        }
     }
     if (entries.empty()) return fail("Missing `tracks` array of {track_name, value} objects.");
 
@@ -226,7 +236,7 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
             }
         const std::string head = trackName + " " + tool.writeLabel + ": ";
 
-        if (auto target = tool.dbWrite ? parseDbTarget(entry.value) : std::nullopt) {
+        if (auto target = tool.dbWrite && !entry.absolute ? parseDbTarget(entry.value) : std::nullopt) {
             if (!std::isfinite(*target) && !(std::isinf(*target) && *target < 0)) {
                 failures.push_back({trackName, "invalid value '" + entry.value + "'"});
                 continue;
@@ -241,7 +251,7 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
             continue;
         }
 
-        const bool relative = !entry.value.empty() && (entry.value[0] == '+' || entry.value[0] == '-');
+        const bool relative = !entry.absolute && !entry.value.empty() && (entry.value[0] == '+' || entry.value[0] == '-');
         auto parsed = readNumber(entry.value);
         if (!parsed) {
             failures.push_back({trackName, std::string(relative ? "invalid relative value '" : "invalid value '") +

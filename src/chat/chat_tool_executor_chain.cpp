@@ -71,13 +71,31 @@ AgentToolOutputPayload okJSON(ToolCall& toolCall, const std::string& message, js
     return ChatToolExecutor::makeJSONOutput(toolCall.callID(), output, R"({"status":"ok"})");
 }
 
-std::optional<std::int64_t> truncatedIndex(const json& args, const char* key) {
-    if (auto whole = tool_args::integer(args, key)) return whole;
+// An index as the model sent it: whole, or cut toward zero. A value past 64 bits keeps its sign at
+// the nearest end, and errors quote the number as given rather than a value it was squeezed into.
+struct Index {
+    std::int64_t value = 0;
+    std::string given;
+    bool fitsInt() const { return value >= INT32_MIN && value <= INT32_MAX; }
+};
+
+std::optional<Index> truncatedIndex(const json& args, const char* key) {
+    tool_args::noteRead(key, "number");
     auto found = args.find(key);
-    if (found == args.end() || !found->is_number_float()) return std::nullopt;
-    const double t = std::trunc(found->get<double>());
-    if (!std::isfinite(t) || std::fabs(t) > 9.0e15) return std::nullopt;
-    return static_cast<std::int64_t>(t);
+    if (found == args.end() || !found->is_number()) return std::nullopt;
+    Index index{0, found->dump()};
+    if (auto whole = tool_args::integer(args, key)) {
+        index.value = *whole;
+    } else if (found->is_number_unsigned()) {
+        index.value = INT64_MAX;
+    } else {
+        const double t = std::trunc(found->get<double>());
+        if (!std::isfinite(t)) return std::nullopt;
+        index.value = t >= 9223372036854775807.0    ? INT64_MAX
+                      : t <= -9223372036854775808.0 ? INT64_MIN
+                                                    : static_cast<std::int64_t>(t);
+    }
+    return index;
 }
 
 AgentToolOutputPayload addPlugin(ToolCall& toolCall) {
@@ -122,6 +140,7 @@ AgentToolOutputPayload addPlugin(ToolCall& toolCall) {
     if (aboveAnalysis) at = *analysisBefore;
 
     std::string note;
+    const auto addNote = [&note](const std::string& more) { note += (note.empty() ? "" : "; ") + more; };
     if (!addingAnalysis && !slots.empty())
         if (auto analysis = analysisSlot(slots); analysis && *analysis + 1 < slots.size()) {
             log("[add_plugin] Corvane at slot " + std::to_string(*analysis) + " is no longer last (chain size " +
@@ -132,22 +151,30 @@ AgentToolOutputPayload addPlugin(ToolCall& toolCall) {
                 (void)logic.addPlugin(track->window, kAnalysisPlugin, -1);
             } else {
                 // Adding another instance would leave two on the track.
-                note = "Corvane could not be moved back to the end: " + removed.message;
+                addNote("Corvane could not be moved back to the end: " + removed.message);
             }
             platform::pause(kChainEditSettles);
             slots = logic.findTrackPluginSlots(track->window);
-            at.reset();
+            // Only slots below the new plug-in moved, so it keeps its place when it still shows there.
+            if (at && (*at >= slots.size() || !ChatToolExecutor::pluginNameMatches(*plugin, slots[*at].name)))
+                at.reset();
         }
 
     if (wanted) {
-        if (aboveAnalysis) {
+        if (aboveAnalysis && !at) {
+            addNote("its place in the chain could not be read back \u2014 not moved to slot " +
+                    std::to_string(*wanted));
+        } else if (aboveAnalysis) {
             // Slots at or below the analysis plug-in are not the model's to take.
-            const auto target = std::min<std::int64_t>(*wanted, static_cast<std::int64_t>(*at));
-            if (*wanted > target) note = "kept above Corvane, which stays last";
+            const auto analysis = analysisSlot(slots);
+            const auto highest =
+                static_cast<std::int64_t>(analysis && *analysis > 0 ? *analysis - 1 : slots.size() - 1);
+            const auto target = std::min<std::int64_t>(*wanted, highest);
+            if (*wanted > target) addNote("kept above Corvane, which stays last");
             if (target != static_cast<std::int64_t>(*at)) {
                 const Outcome moved =
                     logic.reorderPlugin(track->window, static_cast<int>(*at), static_cast<int>(target));
-                note = moved.message;
+                addNote(moved.message);
                 slots = logic.findTrackPluginSlots(track->window);
                 if (moved.success) at = static_cast<std::size_t>(target);
             }
@@ -155,7 +182,11 @@ AgentToolOutputPayload addPlugin(ToolCall& toolCall) {
             note = "Plugin added but AX tree didn't settle in time \u2014 left at end of chain.";
         } else {
             at = settled->size() - 1;
-            if (static_cast<std::int64_t>(*at) != *wanted) {
+            if (*wanted > INT32_MAX) {
+                // No chain is that long; the move takes ints and would get a different number.
+                note = "slot_index " + std::to_string(*wanted) + " out of range (0.." + std::to_string(*at) +
+                       ") \u2014 left at end of chain";
+            } else if (static_cast<std::int64_t>(*at) != *wanted) {
                 const Outcome moved =
                     logic.reorderPlugin(track->window, static_cast<int>(*at), static_cast<int>(*wanted));
                 note = moved.message;
@@ -220,21 +251,25 @@ AgentToolOutputPayload reorderPlugin(ToolCall& toolCall) {
     const auto slots = logic.findTrackPluginSlots(track->window);
     if (auto c = analysisSlot(slots)) {
         const auto analysis = static_cast<std::int64_t>(*c);
-        if (*from == analysis) return toolCall.fail("Corvane must stay last \u2014 don't move it.");
-        if (*to >= analysis)
-            return toolCall.fail("Target slot " + std::to_string(*to) + " is at or past Corvane (slot " +
+        if (from->value == analysis) return toolCall.fail("Corvane must stay last \u2014 don't move it.");
+        if (to->value >= analysis)
+            return toolCall.fail("Target slot " + to->given + " is at or past Corvane (slot " +
                                  std::to_string(analysis) +
                                  ") \u2014 CV must stay last. Use toIndex <= " + std::to_string(analysis - 1) + ".");
     }
-    const auto clampInt = [](std::int64_t v) {
-        return static_cast<int>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
-    };
-    const Outcome moved = logic.reorderPlugin(track->window, clampInt(*from), clampInt(*to));
+    // The move takes ints; what does not fit is out of any chain's range, said with the value sent.
+    if (!from->fitsInt())
+        return toolCall.fail("fromIndex " + from->given + " out of range (chain size " + std::to_string(slots.size()) +
+                             ")");
+    if (!to->fitsInt())
+        return toolCall.fail("toIndex " + to->given + " out of range (0.." + std::to_string(slots.size()) + ")");
+    const Outcome moved =
+        logic.reorderPlugin(track->window, static_cast<int>(from->value), static_cast<int>(to->value));
     const auto after = logic.findTrackPluginSlots(track->window);
     if (!moved.success) return toolCall.fail(moved.message);
     return okJSON(toolCall,
-                  "Moved plugin on " + track->name + " from slot " + std::to_string(*from) + " to slot " +
-                      std::to_string(*to) + ".",
+                  "Moved plugin on " + track->name + " from slot " + std::to_string(from->value) + " to slot " +
+                      std::to_string(to->value) + ".",
                   {{"updatedPlugins", chainJSON(after)}});
 }
 

@@ -25,7 +25,8 @@ AgentToolOutputPayload setFolderExpanded(ToolCall& toolCall) {
     for (const char* key : {"track_name", "name", "folder", "folder_name"})
         if ((name = tool_args::text(*args, key))) break;
     if (!name || name->empty()) return fail("Missing track_name parameter (the folder's exact name).");
-    const bool expanded = tool_args::boolean(*args, "expanded").value_or(true);
+    // Each name does what it says unless "expanded" says otherwise.
+    const bool expanded = tool_args::boolean(*args, "expanded").value_or(toolCall.call.name != "collapse_folder");
 
     const LogicInspector& logic = toolCall.executor.logicInspector();
     auto window = logic.findMainWindow();

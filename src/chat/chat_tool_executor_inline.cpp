@@ -66,7 +66,11 @@ AgentToolOutputPayload updateSongBrief(ToolCall& toolCall) {
     auto args = json_fields::parseObject(toolCall.args());
     auto brief = args ? tool_args::text(*args, "brief") : std::nullopt;
     if (!brief) return toolCall.fail(kInvalidArguments);
-    if (auto controller = toolCall.executor.host()) controller->updateSongBrief(*brief);
+    // Headless, no window takes the brief: the model hears so rather than a success.
+    auto controller = toolCall.executor.host();
+    if (!controller || !controller->updateSongBrief(*brief))
+        return toolCall.fail("The song brief was not stored: no chat window is open to keep it. Tell the user the "
+                             "brief instead, or ask them to open the Corvane window and retry.");
     toolCall.record("Saved song brief: " + *brief, true);
     return okOutput(toolCall);
 }

@@ -30,12 +30,6 @@ constexpr double kPoll = 0.05;
 constexpr double kWaitForStrip = 1.0;
 constexpr double kSilentLufs = -90.0;
 
-std::optional<double> number(const nlohmann::json& args, const char* key) {
-    auto found = args.find(key);
-    if (found == args.end() || !found->is_number()) return std::nullopt;
-    return found->get<double>();
-}
-
 std::vector<std::string> requestedNames(const nlohmann::json& args) {
     auto list = tool_args::text(args, "tracks");
     if (!list) list = tool_args::text(args, "track_name");
@@ -144,13 +138,13 @@ ChatToolExecutor::TrackAnalysisInfo infoFrom(const TrackAnalysisState& state) {
 
 AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
     const auto args = json_fields::parseObject(toolCall.args());
-    const auto requestedDuration = args ? number(*args, "duration_seconds") : std::nullopt;
+    const auto requestedDuration = args ? tool_args::number(*args, "duration_seconds") : std::nullopt;
     if (!requestedDuration || !std::isfinite(*requestedDuration)) return toolCall.fail(kMissingDuration);
     const double duration = std::clamp(*requestedDuration, 1.0, 30.0);
     // A bar beyond 64 bits is as unusable as a missing one.
     auto startBar = tool_args::integer(*args, "start_bar");
     if (!startBar) {
-        const auto fractional = number(*args, "start_bar");
+        const auto fractional = tool_args::number(*args, "start_bar");
         if (fractional) startBar = checkedInteger(*fractional, INT64_MIN, INT64_MAX);
     }
     if (!startBar) return toolCall.fail(kMissingStartBar);

@@ -166,8 +166,8 @@ AgentToolOutputPayload respond(ToolCall& toolCall) {
         return ChatToolExecutor::makeJSONOutput(toolCall.callID(), output, "{}");
     };
 
-    const auto visual = args->find("visual");
-    if (visual == args->end() || !visual->is_object()) return finish();
+    const nlohmann::json* visual = tool_args::object(*args, "visual");
+    if (!visual) return finish();
     const auto type = tool_args::text(*visual, "type");
     const auto trackList = tool_args::text(*visual, "tracks");
     if (!type || !trackList) return finish();

@@ -42,15 +42,19 @@ std::string joined(const std::vector<std::string>& names, std::size_t limit) {
 ChatToolExecutor::SlotResolution ChatToolExecutor::resolvePluginSlot(const nlohmann::json& args,
                                                                      const std::vector<InsertSlot>& pluginSlots,
                                                                      const std::string& trackName) {
-    // An index of 0 or more decides alone; a negative one falls through to the name.
-    if (auto index = tool_args::integer(args, "plugin_index"); index && *index >= 0) {
-        if (static_cast<std::uint64_t>(*index) < pluginSlots.size())
+    // An index of 0 or more decides alone; a negative one falls through to the name. A whole number
+    // past 64 bits is still an index, out of every range, and is quoted as sent.
+    auto index = tool_args::integer(args, "plugin_index");
+    std::optional<std::string> shown = index ? std::optional(std::to_string(*index)) : std::nullopt;
+    if (const auto found = args.find("plugin_index"); !index && found != args.end() && found->is_number_unsigned())
+        shown = found->dump();
+    if (shown && (!index || *index >= 0)) {
+        if (index && static_cast<std::uint64_t>(*index) < pluginSlots.size())
             return {pluginSlots[static_cast<std::size_t>(*index)], std::nullopt};
         if (pluginSlots.empty())
-            return {std::nullopt,
-                    "Plugin index " + std::to_string(*index) + " out of range: " + trackName + " has no plugins."};
-        return {std::nullopt, "Plugin index " + std::to_string(*index) + " out of range (0-" +
-                                  std::to_string(pluginSlots.size() - 1) + ")."};
+            return {std::nullopt, "Plugin index " + *shown + " out of range: " + trackName + " has no plugins."};
+        return {std::nullopt,
+                "Plugin index " + *shown + " out of range (0-" + std::to_string(pluginSlots.size() - 1) + ")."};
     }
     auto requested = tool_args::text(args, "plugin_name");
     if (!requested) return {std::nullopt, "Missing plugin_name or plugin_index parameter."};

@@ -36,12 +36,8 @@ std::optional<std::vector<std::string>> requestedNames(const std::string& argume
         return std::nullopt;
     }
     std::vector<std::string> raw;
-    auto list = args->find("track_names");
-    bool allText = list != args->end() && list->is_array();
-    if (allText)
-        for (const auto& element : *list) allText = allText && element.is_string();
-    if (allText) {
-        for (const auto& element : *list) raw.push_back(element.get<std::string>());
+    if (auto list = tool_args::textList(*args, "track_names")) {
+        raw = std::move(*list);
     } else if (auto single = tool_args::text(*args, "track_name")) {
         raw.push_back(*single);
     } else {

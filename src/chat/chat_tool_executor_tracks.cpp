@@ -105,6 +105,8 @@ AgentToolOutputPayload ensureMasterTrack(ToolCall& toolCall) {
 
 // A JSON number, or text holding nothing but a number ("-12" with blanks around it; not "-12dB").
 std::optional<double> decibels(const json& args, const char* key) {
+    tool_args::noteRead(key, "number");
+    tool_args::noteRead(key, "string");
     auto found = args.find(key);
     if (found == args.end()) return std::nullopt;
     if (found->is_number()) return found->get<double>();

@@ -20,7 +20,8 @@ public:
     // Keeps a track's description under the analysis instance that streams from the track;
     // false when it was not kept.
     virtual bool storeTrackDescription(const std::string& instanceID, const std::string& description) = 0;
-    virtual void updateSongBrief(const std::string& brief) = 0;
+    // False when nothing took the brief (no chat window to keep it, as when headless).
+    virtual bool updateSongBrief(const std::string& brief) = 0;
 };
 
 }  // namespace corvane

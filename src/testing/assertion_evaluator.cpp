@@ -1,5 +1,7 @@
 #include "testing/assertion_evaluator.h"
 
+#include <string_view>
+
 #include "support/numbers.h"
 #include "support/unicode.h"
 
@@ -16,8 +18,19 @@ std::string shown(const std::optional<std::string>& value) { return value ? *val
 AssertionResult pass(std::string message) { return {true, std::move(message)}; }
 AssertionResult fail(std::string message) { return {false, std::move(message)}; }
 
-void removeAll(std::string& text, const std::string& piece) {
-    for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at)) text.erase(at, piece.size());
+// One pass, left to right: a piece formed by joining what surrounds a removed one stays, as with
+// repeated find-and-erase, without moving the rest of the text for every match.
+std::string withoutAll(const std::string& text, std::string_view piece) {
+    std::string kept;
+    kept.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        if (text.compare(at, piece.size(), piece) == 0) {
+            at += piece.size();
+        } else {
+            kept.push_back(text[at++]);
+        }
+    }
+    return kept;
 }
 
 const TrackSnapshot* lookup(const SnapshotMap& map, const std::string& track) {
@@ -78,9 +91,7 @@ std::optional<std::string> AssertionEvaluator::fieldValue(const std::string& fie
 
 std::optional<double> AssertionEvaluator::parseNumeric(const std::optional<std::string>& input) {
     if (!input) return std::nullopt;
-    std::string text = *input;
-    removeAll(text, " dB");
-    removeAll(text, "dB");
+    const std::string text = withoutAll(withoutAll(*input, " dB"), "dB");
     return readNumber(text::trimSpacesAndTabs(text));
 }
 

@@ -1,5 +1,6 @@
 #include "testing/test_runner.h"
 
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <exception>
@@ -105,7 +106,8 @@ std::optional<TestSuiteDefinition> TestRunner::loadSuite(const std::string& name
 
 std::optional<SnapshotMap> TestRunner::snapshot(const std::vector<std::string>& names) {
     std::lock_guard harness(harnessMutex_);
-    if (services_.chatOrchestrator.isTurnRunning()) return std::nullopt;
+    const auto reservation = services_.chatOrchestrator.reserveTurn(TurnOwner::harness);
+    if (!reservation) return std::nullopt;
     runScript(kLogicScript);
     services_.clock.sleep(std::chrono::duration<double>(kActivationPause));
     auto snapshots = snapshotTracks(names);
@@ -113,10 +115,20 @@ std::optional<SnapshotMap> TestRunner::snapshot(const std::vector<std::string>& 
     return snapshots;
 }
 
+std::optional<std::string> TestRunner::snapshotListError(const std::vector<std::string>& names) {
+    if (names.size() <= kMaxSnapshotTracks) return std::nullopt;
+    return "snapshotTracks lists " + std::to_string(names.size()) + " tracks; at most " +
+           std::to_string(kMaxSnapshotTracks) + " can be snapshotted in one run.";
+}
+
 SnapshotMap TestRunner::snapshotTracks(const std::vector<std::string>& names) {
     const auto& logic = services_.logicInspector;
     SnapshotMap snapshots;
-    for (const auto& name : names) {
+    const std::size_t count = std::min(names.size(), kMaxSnapshotTracks);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string& name = names[i];
+        // A repeated name would be selected and paused for again only to give the same entry.
+        if (snapshots.count(name)) continue;
         TrackSnapshot snapshot;
         snapshot.trackName = name;
         const auto selected = logic.selectTrack(name);
@@ -163,15 +175,17 @@ std::optional<std::string> TestRunner::captureScreenshot(const std::string& labe
 
 TestRunner::PromptOutcome TestRunner::prompt(const std::string& text, std::int64_t timeoutSeconds) {
     std::lock_guard harness(harnessMutex_);
-    if (services_.chatOrchestrator.isTurnRunning()) return {{}, {}, ChatOrchestrator::kBusyMessage, false};
+    const auto reservation = services_.chatOrchestrator.reserveTurn(TurnOwner::harness);
+    if (!reservation) return {{}, {}, ChatOrchestrator::kBusyMessage, false};
     runScript(kLogicScript);
     services_.clock.sleep(std::chrono::duration<double>(kActivationPause));
-    auto outcome = sendPromptAndWait(text, timeoutSeconds);
+    auto outcome = sendPromptAndWait(reservation, text, timeoutSeconds);
     runScript(kTerminalScript);
     return outcome;
 }
 
-TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const std::string& text, std::int64_t timeoutSeconds) {
+TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const TurnReservation& reservation, const std::string& text,
+                                                        std::int64_t timeoutSeconds) {
     ChatRequest request;
     request.message = text;
     request.threadID = services_.conversationStore.createThread(std::nullopt).currentThreadID;
@@ -180,7 +194,7 @@ TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const std::string& text,
     const std::string threadID = *request.threadID;
 
     auto watch = std::make_shared<TurnWatch>();
-    const auto stream = services_.chatOrchestrator.handleChatStreaming(request);
+    const auto stream = services_.chatOrchestrator.handleChatStreaming(reservation, request);
     std::jthread reader([watch, stream] {
         while (auto event = stream->next()) {
             std::lock_guard lock(watch->mutex);
@@ -267,6 +281,11 @@ TestResult TestRunner::runTest(const TestCase& test) {
         result.error = unsafeNameError(test.id);
         return result;
     }
+    const auto tooMany = snapshotListError(test.snapshotTracks.value_or(std::vector<std::string>{}));
+    if (tooMany) {
+        result.error = tooMany;
+        return result;
+    }
     std::lock_guard harness(harnessMutex_);
     const auto start = services_.clock.now();
     const bool screenshots = test.captureScreenshots.value_or(true);
@@ -275,8 +294,10 @@ TestResult TestRunner::runTest(const TestCase& test) {
     std::optional<std::string> beforePath, afterPath;
     PromptOutcome turn;
 
-    // The window's turn owns Logic Pro until it ends: nothing is touched, the test fails.
-    const bool busy = services_.chatOrchestrator.isTurnRunning();
+    // The window's turn owns Logic Pro until it ends: nothing is touched, the test fails. Held
+    // from here to the after snapshots, so no window turn starts in between.
+    const auto reservation = services_.chatOrchestrator.reserveTurn(TurnOwner::harness);
+    const bool busy = !reservation;
     if (busy) {
         turn.error = ChatOrchestrator::kBusyMessage;
     } else {
@@ -284,7 +305,7 @@ TestResult TestRunner::runTest(const TestCase& test) {
         services_.clock.sleep(std::chrono::duration<double>(kActivationPause));
         if (screenshots) beforePath = captureScreenshot("before", test.id);
         result.before = snapshotTracks(tracks);
-        turn = sendPromptAndWait(test.prompt, timeout);
+        turn = sendPromptAndWait(reservation, test.prompt, timeout);
         result.after = snapshotTracks(tracks);
         if (screenshots) afterPath = captureScreenshot("after", test.id);
     }

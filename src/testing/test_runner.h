@@ -5,9 +5,10 @@
 // screenshots of Logic Pro, and the test's assertions, into one TestResult; or a list of stored
 // test cases into one SuiteResult.
 //
-// One harness run drives Logic Pro at a time: runs are serialised against each other, and a run
-// asked for while the chat window's turn is working is refused (the agent loop's busy message)
-// before it touches Logic Pro. A turn that outlives its time-out is stopped and waited for before
+// One harness run drives Logic Pro at a time: runs are serialised against each other, and each
+// holds the agent loop from before its first snapshot to after its last, so a run asked for while
+// the chat window's turn is working is refused (the agent loop's busy message) before it touches
+// Logic Pro, and no window turn starts in the middle of a run. A turn that outlives its time-out is stopped and waited for before
 // the "after" snapshots, so it never drives Logic Pro beside them or beside the next test.
 
 #include <chrono>
@@ -48,6 +49,8 @@ public:
     static constexpr const char* kTerminalScript = "tell application \"Ghostty\" to activate";
     static constexpr double kActivationPause = 0.5;
     static constexpr double kSelectionPause = 0.3;
+    // Each snapshotted track costs a selection pause while the run holds Logic Pro.
+    static constexpr std::size_t kMaxSnapshotTracks = 64;
 
     // The outcome of one agent turn. `error` is set whenever the turn did not complete: time-out,
     // a stream without a final response, a failed or stopped turn, or a refused one. A failed
@@ -67,8 +70,12 @@ public:
     const std::filesystem::path& testCasesDir() const { return testCasesDir_; }
     const std::filesystem::path& testResultsDir() const { return testResultsDir_; }
 
+    // Why a list of tracks to snapshot is refused (more than kMaxSnapshotTracks names); absent
+    // when it is fine.
+    static std::optional<std::string> snapshotListError(const std::vector<std::string>& names);
     // GET "/test/snapshot": Logic Pro to the front, the snapshots, the terminal to the front;
-    // absent, with Logic Pro untouched, while the chat window's turn is working.
+    // absent, with Logic Pro untouched, while the chat window's turn is working. Names past
+    // kMaxSnapshotTracks are not snapshotted (the route refuses such lists first).
     std::optional<SnapshotMap> snapshot(const std::vector<std::string>& names);
     // POST "/test/prompt": one turn on a new thread, bounded by the time-out.
     PromptOutcome prompt(const std::string& text, std::int64_t timeoutSeconds);
@@ -87,7 +94,8 @@ public:
 private:
     // The callers below hold harnessMutex_.
     SnapshotMap snapshotTracks(const std::vector<std::string>& names);
-    PromptOutcome sendPromptAndWait(const std::string& text, std::int64_t timeoutSeconds);
+    PromptOutcome sendPromptAndWait(const TurnReservation& reservation, const std::string& text,
+                                    std::int64_t timeoutSeconds);
     std::optional<std::string> captureScreenshot(const std::string& label, const std::string& testID);
     std::optional<TurnLog> turnLogFor(const std::string& threadID);
     void runScript(const char* source) const;

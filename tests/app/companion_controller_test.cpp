@@ -138,6 +138,33 @@ TEST_F(ControllerTest, ARequestAfterTheControllerIsGoneGetsUnavailable) {
     EXPECT_EQ(answer, (HTTPResponse{500, "text/plain", "Companion controller unavailable"}));
 }
 
+// Headless, no window installs the brief's callback: the agent must not hear that it was saved.
+TEST_F(ControllerTest, ASongBriefThatNoWindowTakesIsReportedAsNotStored) {
+    auto& executor = controller().chatOrchestrator().toolExecutor();
+    const ChatRequest request{"Remember the song", {}, {}, {}, ModelTier::standard};
+    auto brief = [&](const std::string& callID) {
+        std::optional<InstalledPluginInventory> installed;
+        std::vector<ToolExecution> toolsUsed;
+        std::optional<std::string> signature;
+        const auto outputs = executor.executeToolCalls({{callID, "update_song_brief", R"({"brief":"Dark, 104 BPM"})"}},
+                                                       request, "thread", 0, std::nullopt, installed, toolsUsed,
+                                                       signature);
+        EXPECT_EQ(toolsUsed.size(), 1u);
+        return std::make_pair(Json::parse(outputs.at(0).outputJSON), toolsUsed.at(0).succeeded);
+    };
+    const auto [headless, headlessSucceeded] = brief("c1");
+    EXPECT_EQ(headless.value("status", ""), "error") << headless;
+    EXPECT_EQ(headless.value("message", "").rfind("The song brief was not stored", 0), 0u) << headless;
+    EXPECT_FALSE(headlessSucceeded);
+
+    std::vector<std::string> kept;
+    controller().setOnSongBriefUpdate([&](const std::string& b) { kept.push_back(b); });
+    const auto [windowed, windowedSucceeded] = brief("c2");
+    EXPECT_EQ(windowed, Json({{"ok", true}}));
+    EXPECT_TRUE(windowedSucceeded);
+    EXPECT_EQ(kept, std::vector<std::string>{"Dark, 104 BPM"});
+}
+
 TEST_F(ControllerTest, CallbacksForwardOnlyWhenInstalledAndMirrorsStayWhole) {
     controller().notifyTrackDescriptionUpdate("Kick", "punchy");  // nothing installed: nothing happens
     controller().notifySongBriefUpdate("brief");

@@ -61,7 +61,11 @@ TEST_F(TestRoutesTest, BadRequestsAnswerTheirUsageWith200AndTouchNothing) {
     struct Case {
         std::string method, path, body, error;
     };
+    std::string manyNames = "Guitar";
+    for (int i = 0; i < 1000; ++i) manyNames += ",Guitar";
     const std::vector<Case> cases{
+        {"GET", "/test/snapshot?tracks=" + manyNames, "",
+         "snapshotTracks lists 1001 tracks; at most 64 can be snapshotted in one run."},
         {"GET", "/test/snapshot", "", "Pass ?tracks=Drums,Bass,Keys"},
         {"GET", "/test/snapshot?tracks=", "", "Pass ?tracks=Drums,Bass,Keys"},
         {"POST", "/test/prompt", R"({"prompt":"Hi","timeoutSeconds":2.5})", "POST JSON body with 'prompt' field"},

@@ -458,6 +458,116 @@ TEST_F(ChatOrchestratorTest, AFailedRespondGoesBackToTheModelAndNeverEndsAsAnEmp
     EXPECT_FALSE(o.response.assistantMessage.empty());
 }
 
+// --- Turn preparation ------------------------------------------------------------------------------
+
+// The controller as the executor sees it: one analysis instance measuring Lead Vox.
+class LeadVoxHost final : public ToolHost {
+public:
+    std::vector<TrackAnalysisState> trackAnalysis() override {
+        TrackAnalysisState state;
+        state.id = "cv-1";
+        state.trackName = "Lead Vox";
+        AudioAnalysisSummary analysis;
+        analysis.shortTermLufs = -14.0;
+        analysis.bassBandRatio = 0.2;
+        analysis.highMidBandRatio = 0.3;
+        analysis.stereoWidth = 0.4;
+        state.analysis = analysis;
+        return {state};
+    }
+    bool storeTrackDescription(const std::string&, const std::string&) override { return false; }
+    bool updateSongBrief(const std::string&) override { return true; }
+};
+
+class PreparedTurnTest : public ChatOrchestratorTest {
+protected:
+    // The agent loop as the controller builds it: its providers and tool host, every real tool.
+    void rebuild() {
+        orchestrator.reset();
+        ChatOrchestrator::Providers providers;
+        providers.healthSnapshot = [] {
+            HealthResponse health;
+            health.logic.logicIsRunning = true;
+            return health;
+        };
+        providers.trackAnalysis = [this] { return host->trackAnalysis(); };
+        providers.trackDescriptions = [] { return std::map<std::string, std::string>{{"lead vox", "Main vocal"}}; };
+        providers.songSections = [] { return std::vector<SongSection>{{"s1", "Chorus", 17, 24, 0}}; };
+        orchestrator = std::make_unique<ChatOrchestrator>(
+            ChatOrchestrator::Services{inventory, backend, conversations, memories, logic, plugins, logger, host},
+            std::move(providers));
+    }
+    std::shared_ptr<LeadVoxHost> host = std::make_shared<LeadVoxHost>();
+};
+
+TEST_F(PreparedTurnTest, TheFirstRequestCarriesTheRecentHistorySnapshotBriefMemoriesAndProjectContext) {
+    rebuild();
+    for (int i = 1; i <= 30; ++i)
+        conversations.append(i % 2 ? ConversationRole::user : ConversationRole::assistant, "old " + std::to_string(i),
+                             threadID);
+    conversations.updateSongBrief(std::string("Dark synth-pop, 104 BPM"), threadID);
+    const auto master = memories.add("master", "Prefer gentle EQ moves");
+    const auto song = memories.add("song:Demo Song", "The chorus starts at bar 17");
+    memories.add("song:Another Song", "Belongs elsewhere");
+    transport->reply(respondReply("Done."));
+    auto r = request("Mix it");
+    r.analysisSnapshot = "LIVE: Lead Vox -14.0 LUFS";
+    run(r);
+
+    const auto sent = transport->requests();
+    ASSERT_FALSE(sent.empty());
+    const json& body = sent[0].body;
+    EXPECT_EQ(body["kind"], "agent");
+    const json& input = body["input"];
+    // The last 12 entries of the thread, the new message among them, then the new user item.
+    ASSERT_EQ(input.size(), 13u) << body.dump(2);
+    EXPECT_EQ(input[0], (json{{"role", "assistant"}, {"content", {{{"type", "output_text"}, {"text", "old 20"}}}}}));
+    EXPECT_EQ(input[10]["content"][0]["text"], "old 30");
+    EXPECT_EQ(input[11]["content"][0]["text"], "Mix it");
+
+    const json& parts = input[12]["content"];
+    EXPECT_EQ(input[12]["role"], "user");
+    ASSERT_EQ(parts.size(), 3u) << parts.dump(2);
+    EXPECT_EQ(parts[0]["text"], "Mix it\n\nLIVE: Lead Vox -14.0 LUFS");
+    EXPECT_EQ(parts[1]["text"].get<std::string>().rfind("Saved song brief for this chat:\nDark synth-pop, 104 BPM", 0), 0u);
+    const std::string context = parts[2]["text"];
+    for (const std::string& expected :
+         {std::string("- Running: true"), std::string("- Project: \"Demo Song\""),
+          std::string("- Lead Vox [monitored] \u2014 \"Main vocal\""), std::string("- Chorus: bars 17-24"),
+          "- [" + master.id + "] (master) Prefer gentle EQ moves",
+          "- [" + song.id + "] (song) The chorus starts at bar 17"})
+        EXPECT_NE(context.find(expected), std::string::npos) << expected << " in\n" << context;
+    EXPECT_EQ(context.find("Belongs elsewhere"), std::string::npos);
+}
+
+TEST_F(PreparedTurnTest, TheRealRespondEndsTheTurnWithItsDiagramFromTheRoundsListen) {
+    rebuild();
+    transport->reply(callsReply(
+        {{"l", "listen_to_playback", R"({"duration_seconds":2,"start_bar":1})"},
+         {"r", "respond", R"({"prose":"Your vocal sits well.","visual":{"type":"freq_curve","tracks":"Lead Vox"}})"}}));
+    const auto o = run();
+
+    EXPECT_TRUE(o.response.ok);
+    EXPECT_EQ(o.response.assistantMessage, "Your vocal sits well.");
+    EXPECT_EQ(transport->requests().size(), 1u);
+    ASSERT_EQ(o.completed.size(), 2u);
+    EXPECT_EQ(o.completed[0].toolName, "listen_to_playback");
+    const ToolCallInfo& card = o.completed[1];
+    EXPECT_EQ(card.toolName, "show_visual");
+    EXPECT_EQ(card.summary, "Frequency curve \u2014 Lead Vox");
+    ASSERT_TRUE(card.resultJSON);
+    const json diagram = json::parse(*card.resultJSON);
+    EXPECT_EQ(diagram["diagramType"], "freq_curve");
+    ASSERT_EQ(diagram["tracks"].size(), 1u);
+    EXPECT_EQ(diagram["tracks"][0]["trackName"], "Lead Vox");
+    EXPECT_DOUBLE_EQ(diagram["tracks"][0]["shortTermLufs"].get<double>(), -14.0);
+    EXPECT_FALSE(diagram.contains("prose"));
+    int visuals = 0;
+    for (const auto& e : entries()) visuals += e.role == ConversationRole::toolCall && e.toolName == "show_visual";
+    EXPECT_EQ(visuals, 1);
+    EXPECT_EQ(entries().back().content, "Your vocal sits well.");
+}
+
 // --- Two turns ---------------------------------------------------------------------------------------
 
 TEST_F(ChatOrchestratorTest, ATurnStartedWhileAnotherRunsIsRefusedAndStopsOnlyItsOwnTurn) {
@@ -495,6 +605,46 @@ TEST_F(ChatOrchestratorTest, ATurnStartedWhileAnotherRunsIsRefusedAndStopsOnlyIt
     first->stop();
     gate->open();
     EXPECT_EQ(outcomeOf(third->collect()).response.assistantMessage, "Third done");
+}
+
+// The harness holds the loop around its turn: the window is refused meanwhile, and the window's
+// Stop does not reach the harness's turn.
+TEST_F(ChatOrchestratorTest, AReservationKeepsOutOtherTurnsAndTheWindowsStopReachesOnlyItsOwn) {
+    auto reservation = orchestrator->reserveTurn(TurnOwner::harness);
+    ASSERT_TRUE(reservation);
+    EXPECT_FALSE(orchestrator->reserveTurn(TurnOwner::window));
+    EXPECT_FALSE(orchestrator->isTurnRunning());
+    EXPECT_EQ(outcomeOf(orchestrator->handleChatStreaming(request("window"))->collect()).errors,
+              std::vector<std::string>{ChatOrchestrator::kBusyMessage});
+
+    auto gate = std::make_shared<Gate>();
+    orchestrator->toolExecutor().registerTool("held", [&gate](ToolCall& call) {
+        gate->arrive();
+        call.record("held", true);
+        return ChatToolExecutor::makeJSONOutput(call.callID(), {{"status", "ok"}}, "{}");
+    });
+    transport->reply(callsReply({{"h", "held", "{}"}}));
+    transport->reply(respondReply("Harness done"));
+    auto harness = orchestrator->handleChatStreaming(reservation, request("harness"));
+    gate->waitForArrival();
+    orchestrator->cancelCurrentTurn();
+    gate->open();
+    EXPECT_EQ(outcomeOf(harness->collect()).response.assistantMessage, "Harness done");
+    // The turn has ended, the reservation still holds the loop until it is dropped.
+    EXPECT_EQ(outcomeOf(orchestrator->handleChatStreaming(request("window"))->collect()).errors,
+              std::vector<std::string>{ChatOrchestrator::kBusyMessage});
+    reservation = TurnReservation();
+
+    gate = std::make_shared<Gate>();
+    transport->reply(callsReply({{"h2", "held", "{}"}}));
+    transport->reply(respondReply("never sent"));
+    auto window = orchestrator->handleChatStreaming(request("window"));
+    gate->waitForArrival();
+    orchestrator->cancelCurrentTurn();
+    gate->open();
+    const auto stopped = outcomeOf(window->collect());
+    EXPECT_TRUE(stopped.response.ok);
+    EXPECT_TRUE(stopped.response.assistantMessage.empty());
 }
 
 // --- The local backend's script mode -------------------------------------------------------------------

@@ -127,10 +127,24 @@ TEST_F(ChatToolExecutorBulk, VolumeAndPanInEveryFormWithClampingAndBeforeAfterLi
         << message;
 }
 
+// A leading "-" in text is a change, so a pan to the left is asked for with a JSON number.
+TEST_F(ChatToolExecutorBulk, ANumericValueIsAbsoluteSoANegativeTargetCanBeAskedFor) {
+    auto answer = oneJSON("set_track_pan", R"({"tracks":[{"track_name":"Guitar","value":-30},
+                                                         {"track_name":"Bass","value":-64}]})");
+    EXPECT_EQ(track("Guitar").strip.pan, -30);
+    EXPECT_EQ(track("Bass").strip.pan, -64);
+    EXPECT_EQ(answer, (json{{"status", "ok"}, {"message", "Guitar pan: 20 → -30. Bass pan: -10 → -64."}}));
+
+    answer = oneJSON("set_track_volume", R"({"track_name":"Snare","value":150})");
+    EXPECT_EQ(track("Snare").strip.volume, 150);
+    EXPECT_EQ(answer["status"], "ok");
+    EXPECT_EQ(answer["message"].get<std::string>().find("(") , std::string::npos) << answer;  // not a change
+}
+
 TEST_F(ChatToolExecutorBulk, EntryListFallbacksAndRelativeWritesThatCannotReadTheCurrentValue) {
     const std::pair<const char*, const char*> missing[] = {
         {R"({"tracks":[],"track_name":"Kick","value":"1"})", "Missing `tracks` array of {track_name, value} objects."},
-        {R"({"tracks":[{"track_name":"Kick","value":3}]})", "Missing `tracks` array of {track_name, value} objects."},
+        {R"({"tracks":[{"track_name":"Kick","value":true}]})", "Missing `tracks` array of {track_name, value} objects."},
         {R"(["x"])", "Invalid arguments."},
     };
     for (const auto& [args, error] : missing) EXPECT_EQ(oneJSON("set_track_pan", args)["message"], error) << args;

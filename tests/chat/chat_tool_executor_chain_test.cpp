@@ -72,6 +72,17 @@ TEST_F(ChatToolExecutorChain, AWantedSlotIsReachedByADragAfterTheSettleWaitAndAM
               "Track 'Kik' not found. Available: Drums, Kick, Snare, Bass, Lead Vox, Keys, Guitar");
 }
 
+TEST_F(ChatToolExecutorChain, AWantedSlotIsReachedWhenTheAnalysisPlugInHadToBeMovedBackToTheEnd) {
+    ASSERT_EQ(chain("Kick"), (Names{"Channel EQ", "Compressor"}));
+    oneJSON("add_plugin", R"({"track_name":"Kick","plugin_name":"Corvane","slot_index":0})");
+    ASSERT_EQ(chain("Kick"), (Names{"Corvane", "Channel EQ", "Compressor"}));
+
+    auto answer = oneJSON("add_plugin", R"({"track_name":"Kick","plugin_name":"Limiter","slot_index":2})");
+    EXPECT_EQ(chain("Kick"), (Names{"Channel EQ", "Compressor", "Limiter", "Corvane"}));
+    EXPECT_EQ(answer["status"], "ok");
+    EXPECT_EQ(answer["message"].get<std::string>().rfind("Added Limiter to Kick at slot 2.", 0), 0u) << answer;
+}
+
 TEST_F(ChatToolExecutorChain, RemovesByIndexOrNameAndTracksTheAnalysisPlugIn) {
     auto answer = oneJSON("remove_plugin", R"({"track_name":"Lead Vox","plugin_index":0,"plugin_name":"Corvane"})");
     EXPECT_EQ(chain("Lead Vox"), (Names{"Compressor", "Corvane"}));
@@ -94,6 +105,23 @@ TEST_F(ChatToolExecutorChain, ReorderKeepsTheAnalysisPlugInLast) {
     for (const auto& [args, message] : refused)
         EXPECT_EQ(oneJSON("reorder_plugin", args), (json{{"status", "error"}, {"message", message}})) << args;
     EXPECT_EQ(chain("Lead Vox"), (Names{"Channel EQ", "Compressor", "Corvane"}));
+
+    // Numbers past an int are quoted as sent, never as the int they would have been squeezed into.
+    const std::pair<const char*, const char*> outOfRange[] = {
+        {R"({"track_name":"Kick","from_index":0,"to_index":1000000000000000000})",
+         "toIndex 1000000000000000000 out of range (0..2)"},
+        {R"({"track_name":"Kick","from_index":-3000000000,"to_index":1})", "fromIndex -3000000000 out of range (chain size 2)"},
+        {R"({"track_name":"Kick","from_index":0,"to_index":1e30})", "toIndex 1e+30 out of range (0..2)"},
+        {R"({"track_name":"Lead Vox","from_index":0,"to_index":18446744073709551615})",
+         "Target slot 18446744073709551615 is at or past Corvane (slot 2) \u2014 CV must stay last. Use toIndex <= 1."},
+    };
+    for (const auto& [args, message] : outOfRange)
+        EXPECT_EQ(oneJSON("reorder_plugin", args), (json{{"status", "error"}, {"message", message}})) << args;
+    EXPECT_EQ(chain("Kick"), (Names{"Channel EQ", "Compressor"}));
+    auto added = oneJSON("add_plugin", R"({"track_name":"Kick","plugin_name":"Limiter","slot_index":4294967298})");
+    EXPECT_EQ(chain("Kick"), (Names{"Channel EQ", "Compressor", "Limiter"}));
+    EXPECT_EQ(added["message"],
+              "Added Limiter to Kick at slot 2. (slot_index 4294967298 out of range (0..2) \u2014 left at end of chain)");
 
     auto answer = oneJSON("reorder_plugin", R"({"track_name":"Lead Vox","from_index":1.9,"to_index":0})");
     EXPECT_EQ(chain("Lead Vox"), (Names{"Compressor", "Channel EQ", "Corvane"}));

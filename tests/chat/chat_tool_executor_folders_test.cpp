@@ -29,10 +29,14 @@ TEST_F(ChatToolExecutorFolders, ClosesAndOpensAFolderUnderEveryNameAndHidesItsTr
     EXPECT_NE(details.dump().find("inside a collapsed folder"), std::string::npos) << details.dump();
     EXPECT_NE(details.dump().find("(candidates: Drums)"), std::string::npos) << details.dump();
 
-    // "collapse_folder" without "expanded", and "expanded" as text, both open.
-    EXPECT_EQ(oneJSON("collapse_folder", R"({"folder":"Drums","expanded":"false"})"), ok("Expanded folder 'Drums'."));
+    // "collapse_folder" closes unless "expanded" says otherwise; "expanded" as text counts as absent.
+    EXPECT_EQ(oneJSON("expand_folder", R"({"folder":"Drums","expanded":"false"})"), ok("Expanded folder 'Drums'."));
     EXPECT_TRUE(drumsExpanded());
     EXPECT_EQ(lastRecord().tool, "set_folder_expanded");
+    EXPECT_EQ(oneJSON("collapse_folder", R"({"folder":"Drums"})"), ok("Collapsed folder 'Drums'."));
+    EXPECT_FALSE(drumsExpanded());
+    EXPECT_EQ(oneJSON("collapse_folder", R"({"folder":"Drums","expanded":true})"), ok("Expanded folder 'Drums'."));
+    EXPECT_TRUE(drumsExpanded());
 }
 
 TEST_F(ChatToolExecutorFolders, RefusesBadArgumentsUnknownTracksAndPlainTracks) {

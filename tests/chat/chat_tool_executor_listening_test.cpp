@@ -22,7 +22,7 @@ public:
         : controller_(std::move(controller)) {}
     std::vector<TrackAnalysisState> trackAnalysis() override { return controller_->trackAnalysisValues(); }
     bool storeTrackDescription(const std::string&, const std::string&) override { return false; }
-    void updateSongBrief(const std::string&) override {}
+    bool updateSongBrief(const std::string&) override { return true; }
 
 private:
     std::shared_ptr<app::CompanionController> controller_;
@@ -163,7 +163,7 @@ public:
         return {};
     }
     bool storeTrackDescription(const std::string&, const std::string&) override { return false; }
-    void updateSongBrief(const std::string&) override {}
+    bool updateSongBrief(const std::string&) override { return true; }
     std::optional<standin::Transport> transport() {
         std::lock_guard lock(mutex_);
         return transport_;

@@ -30,6 +30,8 @@ TEST(ChatToolExecutorSlots, IndexBeatsNameAndANegativeIndexFallsToTheName) {
         {R"({"plugin_index":-1,"plugin_name":"compressor"})", chain, "Compressor"},
         {R"({"plugin_index":"0","plugin_name":"Limiter"})", chain, "Limiter"},
         {R"({"plugin_index":3})", chain, "Plugin index 3 out of range (0-2)."},
+        {R"({"plugin_index":18446744073709551615,"plugin_name":"Limiter"})", chain,
+         "Plugin index 18446744073709551615 out of range (0-2)."},
         {R"({"plugin_index":0})", {}, "Plugin index 0 out of range: Kick has no plugins."},
         {R"({"plugin_name":"Chan"})", chain,
          "Plugin 'Chan' not found on Kick. Available: [0] Channel EQ, [1] Compressor, [2] Limiter"},

@@ -40,9 +40,10 @@ public:
         descriptions_[instanceID] = description;
         return true;
     }
-    void updateSongBrief(const std::string& brief) override {
+    bool updateSongBrief(const std::string& brief) override {
         std::lock_guard lock(mutex_);
         briefs_.push_back(brief);
+        return true;
     }
 
     void stream(const std::string& instanceID, const std::string& trackName) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -38,6 +39,19 @@ TEST(AssertionEvaluatorTest, ParseNumericReadsDecibelTextsOnly) {
     for (const auto& c : cases) EXPECT_EQ(Eval::parseNumeric(c.text), c.number) << c.text.value_or("(absent)");
     EXPECT_TRUE(std::isnan(*Eval::parseNumeric("nan")));
     EXPECT_TRUE(std::isinf(*Eval::parseNumeric("-inf")));
+}
+
+// A snapshot's text comes from Logic Pro and may be long; removing its units must not cost a
+// pass over the rest of the text per unit.
+TEST(AssertionEvaluatorTest, ParseNumericOfAHugeTextOfUnitsTakesLinearTime) {
+    std::string units;
+    while (units.size() < 1'000'000) units += " dBdB";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Eval::parseNumeric(units + "-6"), -6.0);
+    EXPECT_EQ(Eval::parseNumeric("d" + units + "B"), std::nullopt);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // Linear work takes milliseconds even with the sanitizers; the quadratic erase took seconds.
+    EXPECT_LT(seconds, 1.0);
 }
 
 TEST(AssertionEvaluatorTest, TrackOperatorsAndTheirMessages) {

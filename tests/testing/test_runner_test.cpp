@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -190,6 +191,66 @@ TEST_F(TestRunnerTest, TheWindowsTurnKeepsLogicProUntilItEnds) {
 
     gate.open();
     windowStream->collect();
+}
+
+// The stand-in's clock, running a hook once before the first sleep.
+class HookedClock final : public platform::Clock {
+public:
+    explicit HookedClock(std::function<void()> hook) : hook_(std::move(hook)) {}
+    TimePoint now() override { return platform::clock().now(); }
+    void sleep(std::chrono::duration<double> duration) override {
+        if (auto hook = std::exchange(hook_, nullptr)) hook();
+        platform::clock().sleep(duration);
+    }
+
+private:
+    std::function<void()> hook_;
+};
+
+TEST_F(TestRunnerTest, AWindowTurnCannotSlipInBetweenTheBusyCheckAndTheRunsOwnTurn) {
+    std::shared_ptr<AgentEventStream> windowStream;
+    // The window's message arrives while the run waits for Logic Pro to come to the front.
+    HookedClock clock([&] {
+        ChatRequest window;
+        window.message = "Check the mix";
+        windowStream = orchestrator->handleChatStreaming(window);
+    });
+    TestRunner hooked(TestRunner::Services{logic, *orchestrator, conversations, capture, logger, clock},
+                      home.root() / "cases", home.root() / "results");
+    transport->reply(respondReply("Done."));
+    auto test = testCase("raced");
+    test.snapshotTracks = std::vector<std::string>{"Guitar"};
+    const auto result = hooked.runTest(test);
+
+    EXPECT_FALSE(result.error) << *result.error;
+    EXPECT_EQ(result.agentResponse, "Done.");
+    ASSERT_TRUE(windowStream);
+    std::vector<std::string> windowErrors;
+    for (const auto& event : windowStream->collect())
+        if (auto* error = std::get_if<AgentEvent::Error>(&event.value)) windowErrors.push_back(error->message);
+    EXPECT_EQ(windowErrors, std::vector<std::string>{ChatOrchestrator::kBusyMessage});
+}
+
+TEST_F(TestRunnerTest, ALongTrackListIsRefusedAndARepeatedNameIsSnapshottedOnce) {
+    auto test = testCase("many");
+    test.snapshotTracks = std::vector<std::string>(TestRunner::kMaxSnapshotTracks + 1, "Guitar");
+    const auto start = platform::clock().now();
+    auto result = runner().runTest(test);
+    EXPECT_EQ(result.error, "snapshotTracks lists 65 tracks; at most 64 can be snapshotted in one run.");
+    EXPECT_FALSE(result.passed);
+    EXPECT_TRUE(result.before.empty());
+    EXPECT_EQ(platform::clock().now(), start);  // Logic Pro was not touched
+    EXPECT_TRUE(transport->requests().empty());
+
+    transport->reply(respondReply("Done."));
+    test.snapshotTracks = std::vector<std::string>(TestRunner::kMaxSnapshotTracks, "Guitar");
+    result = runner().runTest(test);
+    EXPECT_FALSE(result.error) << *result.error;
+    EXPECT_EQ(result.before.size(), 1u);
+    EXPECT_EQ(result.before.at("Guitar").trackName, "Guitar");
+    // The activation pause and one selection before and after (each a little over its 300 ms
+    // pause), not 128 selections.
+    EXPECT_LT(result.durationMs, 500 + 10 * 300);
 }
 
 TEST_F(TestRunnerTest, ASuiteRunsEveryIDInOrderAndReportsWhatDidNotLoad) {
