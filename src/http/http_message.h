@@ -55,7 +55,7 @@ std::string serializeResponse(const HTTPResponse& response, std::string_view rea
 
 // The canned answers of the server itself.
 HTTPResponse badRequestResponse();       // 400 text/plain "Bad Request"
-HTTPResponse forbiddenResponse();        // 403 {"error":"Forbidden: non-loopback Host header"}
+// The 403 of a refused request is in loopback_guard.h: it names the reason.
 HTTPResponse payloadTooLargeResponse();  // 413 text/plain "Payload Too Large"
 HTTPResponse internalErrorResponse();    // 500 text/plain "Internal Server Error"
 
