@@ -78,7 +78,7 @@ TEST(TranscriptView, RevealHidesTheNewestReplyAndShowsTheStreamingRowWithoutRepo
 TEST(TranscriptView, EachRevealStepParsesOnlyWhatTheReplyGrewBy) {
     Fixture f;
     std::string reply;
-    for (int i = 0; i < 300; ++i) reply += "- point " + std::to_string(i) + " with **bold** text\n";
+    for (int i = 0; i < 40; ++i) reply += "- point " + std::to_string(i) + " with **bold** text\n";
     const std::vector<TranscriptItem> items{message("1", ConversationRole::user, "Q"),
                                             message("2", ConversationRole::assistant, reply)};
     size_t steps = 0;
@@ -91,7 +91,7 @@ TEST(TranscriptView, EachRevealStepParsesOnlyWhatTheReplyGrewBy) {
         ASSERT_EQ(bubble->blocks(), MessageMarkdown::parseBlocks(ConversationRole::assistant, text)) << shown;
     }
     // Every line once, plus the unfinished last line again at each step.
-    EXPECT_LE(f.view.streamingLinesParsed(), 300 + 2 * steps);
+    EXPECT_LE(f.view.streamingLinesParsed(), 40 + 2 * steps);
 }
 
 TEST(TranscriptView, AppendingKeepsRowsAndScrollsToTheBottomOverTwoTenthsOfASecond) {
