@@ -15,7 +15,8 @@ namespace {
 // A thread named by ID that does not exist: answered as such, never with another thread's state.
 HTTPResponse threadAnswer(const std::optional<ConversationStateResponse>& state,
                           const std::optional<std::string>& threadID) {
-    if (!state) return http::jsonDictAnswer(nlohmann::json{{"error", "Thread not found: " + threadID.value_or("")}}, 404);
+    if (!state)
+        return http::jsonDictAnswer(nlohmann::json{{"error", "Thread not found: " + threadID.value_or("")}}, 404);
     return jsonAnswer(*state);
 }
 

@@ -160,11 +160,11 @@ std::optional<std::string> ConversationStore::lastFailure() {
 // What one operation works on: the threads and the thread the caller means.
 struct ConversationStore::Operation {
     StoredConversationState& state;
-    Threads& threads;        // state.threads
-    std::string resolvedID;  // the named thread when it exists, else the most recent one, else ""
-    Thread* thread;          // the thread to change or read; none when the named thread is gone
+    Threads& threads;         // state.threads
+    std::string resolvedID;   // the named thread when it exists, else the most recent one, else ""
+    Thread* thread;           // the thread to change or read; none when the named thread is gone
     bool namedThreadMissing;  // the caller named a thread and there is none with that ID
-    bool write = true;       // false: the file stays exactly as it is
+    bool write = true;        // false: the file stays exactly as it is
     // false: a read. It still writes the file (a legacy or foreign file becomes the current form)
     // unless the file holds this store's own last write, which would be rewritten byte for byte.
     bool changes = true;

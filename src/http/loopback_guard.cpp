@@ -93,8 +93,7 @@ HTTPResponse forbiddenResponse(ForbiddenReason reason) {
             return {403, "application/json", R"({"error":"Forbidden: non-loopback Origin header"})"};
         case ForbiddenReason::secFetchSite:
             return {403, "application/json", R"({"error":"Forbidden: cross-site Sec-Fetch-Site header"})"};
-        case ForbiddenReason::host:
-            break;
+        case ForbiddenReason::host: break;
     }
     return {403, "application/json", R"({"error":"Forbidden: non-loopback Host header"})"};
 }

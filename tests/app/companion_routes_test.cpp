@@ -127,8 +127,9 @@ TEST_F(ControllerTest, UnknownThreadIdIsAnsweredAsMissingAndChangesNothing) {
     EXPECT_EQ(state.songBrief, "Keep");
     EXPECT_EQ(state.entries.size(), 1u);
     // The thread by its own ID is still found.
-    EXPECT_EQ(Json::parse(post("/song-brief", R"({"songBrief": "New", "threadID": ")" + thread + R"("})")->body)["songBrief"],
-              "New");
+    EXPECT_EQ(
+        Json::parse(post("/song-brief", R"({"songBrief": "New", "threadID": ")" + thread + R"("})")->body)["songBrief"],
+        "New");
 }
 
 TEST_F(ControllerTest, AnalysisIntakeStoresWhateverArrivesUnderItsDefaults) {

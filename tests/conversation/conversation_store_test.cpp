@@ -425,11 +425,13 @@ std::optional<size_t> storedEntryCount(const fs::path& file) {
 TEST_F(ConversationStoreFileTest, StoresRemoveOnlyTheirOwnLeftoverTemporaryFilesAtStart) {
     const fs::path folder = home.appFolder();
     fs::create_directories(folder);
-    const std::vector<std::string> leftovers = {".conversation.json.tmp-0123456789ab", ".memories.json.tmp-ffffffffffff",
+    const std::vector<std::string> leftovers = {".conversation.json.tmp-0123456789ab",
+                                                ".memories.json.tmp-ffffffffffff",
                                                 ".project-data.json.tmp-a1b2c3d4e5f6"};
     const std::vector<std::string> others = {
-        ".conversation.json.tmp-notes",         ".conversation.json.tmp-0123456789abc", "conversation.json.tmp-0123456789ab",
-        ".conversation.json.tmp-0123456789AB", ".other.json.tmp-0123456789ab",          "conversation.json"};
+        ".conversation.json.tmp-notes",       ".conversation.json.tmp-0123456789abc",
+        "conversation.json.tmp-0123456789ab", ".conversation.json.tmp-0123456789AB",
+        ".other.json.tmp-0123456789ab",       "conversation.json"};
     for (const auto& name : leftovers) testing::writeAll(folder / name, "{\"partial");
     for (const auto& name : others) testing::writeAll(folder / name, "{}");
     fs::create_directory(folder / ".conversation.json.tmp-aaaaaaaaaaaa");

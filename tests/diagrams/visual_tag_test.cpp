@@ -87,9 +87,9 @@ TEST(VisualTagParser, AgreesWithThePatternInTheCorners) {
         std::string line;
         std::optional<VisualTag> tag;
     } cases[] = {
-        {"[visual:a\u00a0k=\"v\"]", VisualTag{"a", {{"k", "v"}}}},                   // no-break space is \s
-        {"[visual:a\u2028k=\"v\"]", VisualTag{"a", {{"k", "v"}}}},                   // so is LINE SEPARATOR
-        {"[visual:a\vk=\"v\"]", VisualTag{"a", {{"k", "v"}}}},                       // and VT
+        {"[visual:a\u00a0k=\"v\"]", VisualTag{"a", {{"k", "v"}}}},  // no-break space is \s
+        {"[visual:a\u2028k=\"v\"]", VisualTag{"a", {{"k", "v"}}}},  // so is LINE SEPARATOR
+        {"[visual:a\vk=\"v\"]", VisualTag{"a", {{"k", "v"}}}},      // and VT
         {"[visual:e\u0301\u203f\u0663 k\u200d=\"\"]", VisualTag{"e\u0301\u203f\u0663", {{"k\u200d", ""}}}},
         {"[visual:a-b] [visual:c]", VisualTag{"c", {}}},
         {"[visual:[visual:a]", VisualTag{"a", {}}},
