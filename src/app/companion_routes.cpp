@@ -10,6 +10,17 @@
 #include "platform/log.h"
 
 namespace corvane::app {
+namespace {
+
+// A thread named by ID that does not exist: answered as such, never with another thread's state.
+HTTPResponse threadAnswer(const std::optional<ConversationStateResponse>& state,
+                          const std::optional<std::string>& threadID) {
+    if (!state)
+        return http::jsonDictAnswer(nlohmann::json{{"error", "Thread not found: " + threadID.value_or("")}}, 404);
+    return jsonAnswer(*state);
+}
+
+}  // namespace
 
 HTTPResponse CompanionController::handle(const HTTPRequest& request) {
     log("[API] Local request " + request.method + " " + request.path);
@@ -29,7 +40,7 @@ HTTPResponse CompanionController::handle(const HTTPRequest& request) {
         if (route == "/conversations/create") return jsonAnswer(conversationStore_.createThread(std::nullopt));
         if (route == "/conversations/load") {
             const auto body = CompanionRequestDecoding::decodeConversationThreadRequest(request.body);
-            return jsonAnswer(conversationStore_.conversationState(body.threadID));
+            return threadAnswer(conversationStore_.existingThreadState(body.threadID), body.threadID);
         }
         if (route == "/conversations/clear") return handleConversationClear(request);
         if (route == "/song-brief") return handleSongBrief(request);
@@ -49,14 +60,17 @@ bool CompanionController::answersAtOnce(const HTTPRequest& request) {
 HTTPResponse CompanionController::handleConversationClear(const HTTPRequest& request) {
     const auto decoded = CompanionRequestDecoding::decodeConversationThreadRequestStrictly(request.body);
     if (!decoded.request) return badRequestAnswer(decoded.error);
-    return jsonAnswer(conversationStore_.clearThread(decoded.request->threadID));
+    const auto& threadID = decoded.request->threadID;
+    return threadAnswer(conversationStore_.clearExistingThread(threadID), threadID);
 }
 
 // Overwrites the brief: a body without a text "songBrief" would erase it, so it is refused.
 HTTPResponse CompanionController::handleSongBrief(const HTTPRequest& request) {
     const auto decoded = CompanionRequestDecoding::decodeSongBriefRequestStrictly(request.body);
     if (!decoded.request) return badRequestAnswer(decoded.error);
-    return jsonAnswer(conversationStore_.updateSongBrief(decoded.request->songBrief, decoded.request->threadID));
+    const auto& threadID = decoded.request->threadID;
+    return threadAnswer(conversationStore_.updateSongBriefOfExistingThread(decoded.request->songBrief, threadID),
+                        threadID);
 }
 
 HTTPResponse CompanionController::handleAnalysis(const HTTPRequest& request) {

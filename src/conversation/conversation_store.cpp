@@ -160,10 +160,11 @@ std::optional<std::string> ConversationStore::lastFailure() {
 // What one operation works on: the threads and the thread the caller means.
 struct ConversationStore::Operation {
     StoredConversationState& state;
-    Threads& threads;        // state.threads
-    std::string resolvedID;  // the named thread when it exists, else the most recent one, else ""
-    Thread* thread;          // the thread to change or read; none when the named thread is gone
-    bool write = true;       // false: the file stays exactly as it is
+    Threads& threads;         // state.threads
+    std::string resolvedID;   // the named thread when it exists, else the most recent one, else ""
+    Thread* thread;           // the thread to change or read; none when the named thread is gone
+    bool namedThreadMissing;  // the caller named a thread and there is none with that ID
+    bool write = true;        // false: the file stays exactly as it is
     // false: a read. It still writes the file (a legacy or foreign file becomes the current form)
     // unless the file holds this store's own last write, which would be rewritten byte for byte.
     bool changes = true;
@@ -182,7 +183,8 @@ auto ConversationStore::run(const std::optional<std::string>& threadID, Change c
         Threads& threads = loaded.value.threads;
         std::string resolved = resolveThreadID(threads, threadID);
         Thread* target = targetThread(threads, threadID, resolved);
-        Operation operation{loaded.value, threads, std::move(resolved), target};
+        const bool missing = threadID && !threadID->empty() && !target;
+        Operation operation{loaded.value, threads, std::move(resolved), target, missing};
         const bool ownWrite = file_.holdsOwnWrite();
         using Answer = std::invoke_result_t<Change&, Operation&>;
         if constexpr (std::is_void_v<Answer>) {
@@ -193,6 +195,8 @@ auto ConversationStore::run(const std::optional<std::string>& threadID, Change c
             const bool rewrite = operation.write && (operation.changes || !ownWrite);
             const bool stored = rewrite ? file_.save() : readable;
             if constexpr (std::is_same_v<Answer, ConversationStateResponse>) answer.ok = stored;
+            if constexpr (std::is_same_v<Answer, std::optional<ConversationStateResponse>>)
+                if (answer) answer->ok = stored;
             return answer;
         }
     });
@@ -243,16 +247,44 @@ bool ConversationStore::updateTitle(const std::string& threadID, const std::stri
     });
 }
 
+namespace {
+
+void clear(Threads& threads, Thread& thread) {
+    auto position = &thread - threads.data() + 1;
+    thread.entries.clear();
+    thread.latestCapture.reset();
+    thread.pendingCaptures = std::vector<CaptureMetadata>{};
+    thread.title = "Chat " + std::to_string(position);
+    thread.updatedAt = now();
+}
+
+void setBrief(Thread& thread, const std::optional<std::string>& songBrief) {
+    std::optional<std::string> brief;
+    if (songBrief) {
+        std::string trimmed = text::trimmingWhitespaceAndNewlines(*songBrief);
+        if (!trimmed.empty()) brief = std::move(trimmed);
+    }
+    thread.songBrief = std::move(brief);
+    thread.updatedAt = now();
+}
+
+}  // namespace
+
 ConversationStateResponse ConversationStore::clearThread(const std::optional<std::string>& threadID) {
     return run(threadID, [](Operation& op) {
-        if (Thread* thread = op.thread) {
-            auto position = thread - op.threads.data() + 1;
-            thread->entries.clear();
-            thread->latestCapture.reset();
-            thread->pendingCaptures = std::vector<CaptureMetadata>{};
-            thread->title = "Chat " + std::to_string(position);
-            thread->updatedAt = now();
+        if (op.thread) clear(op.threads, *op.thread);
+        return op.response(op.resolvedID);
+    });
+}
+
+std::optional<ConversationStateResponse> ConversationStore::clearExistingThread(
+    const std::optional<std::string>& threadID) {
+    return run(threadID, [](Operation& op) -> std::optional<ConversationStateResponse> {
+        if (op.namedThreadMissing) {
+            op.write = false;
+            return std::nullopt;
         }
+        if (op.thread) clear(op.threads, *op.thread);
         return op.response(op.resolvedID);
     });
 }
@@ -347,14 +379,30 @@ bool ConversationStore::clearPendingCaptures(const std::optional<std::string>& t
 ConversationStateResponse ConversationStore::updateSongBrief(const std::optional<std::string>& songBrief,
                                                              const std::optional<std::string>& threadID) {
     return run(threadID, [&](Operation& op) {
-        if (Thread* thread = op.thread) {
-            std::optional<std::string> brief;
-            if (songBrief) {
-                std::string trimmed = text::trimmingWhitespaceAndNewlines(*songBrief);
-                if (!trimmed.empty()) brief = std::move(trimmed);
-            }
-            thread->songBrief = std::move(brief);
-            thread->updatedAt = now();
+        if (op.thread) setBrief(*op.thread, songBrief);
+        return op.response(op.resolvedID);
+    });
+}
+
+std::optional<ConversationStateResponse> ConversationStore::updateSongBriefOfExistingThread(
+    const std::optional<std::string>& songBrief, const std::optional<std::string>& threadID) {
+    return run(threadID, [&](Operation& op) -> std::optional<ConversationStateResponse> {
+        if (op.namedThreadMissing) {
+            op.write = false;
+            return std::nullopt;
+        }
+        if (op.thread) setBrief(*op.thread, songBrief);
+        return op.response(op.resolvedID);
+    });
+}
+
+std::optional<ConversationStateResponse> ConversationStore::existingThreadState(
+    const std::optional<std::string>& threadID) {
+    return run(threadID, [](Operation& op) -> std::optional<ConversationStateResponse> {
+        op.changes = false;
+        if (op.namedThreadMissing) {
+            op.write = false;
+            return std::nullopt;
         }
         return op.response(op.resolvedID);
     });

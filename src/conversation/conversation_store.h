@@ -67,6 +67,13 @@ public:
                                               const std::optional<std::string>& threadID = std::nullopt);
     std::optional<std::string> songBrief(const std::optional<std::string>& threadID = std::nullopt);
 
+    // For callers outside the app that address a thread by ID: as the three above, but a named
+    // thread that does not exist answers none and changes nothing, not another thread's state.
+    std::optional<ConversationStateResponse> existingThreadState(const std::optional<std::string>& threadID);
+    std::optional<ConversationStateResponse> clearExistingThread(const std::optional<std::string>& threadID);
+    std::optional<ConversationStateResponse> updateSongBriefOfExistingThread(
+        const std::optional<std::string>& songBrief, const std::optional<std::string>& threadID);
+
 private:
     struct Operation;
 

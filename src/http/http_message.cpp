@@ -187,10 +187,6 @@ std::string serializeResponse(const HTTPResponse& response, std::string_view rea
 
 HTTPResponse badRequestResponse() { return {400, "text/plain", "Bad Request"}; }
 
-HTTPResponse forbiddenResponse() {
-    return {403, "application/json", R"({"error":"Forbidden: non-loopback Host header"})"};
-}
-
 HTTPResponse payloadTooLargeResponse() { return {413, "text/plain", "Payload Too Large"}; }
 
 HTTPResponse internalErrorResponse() { return {500, "text/plain", "Internal Server Error"}; }

@@ -53,9 +53,9 @@ std::string serializeResponse(const HTTPResponse& response);
 // The same with another reason phrase in the status line.
 std::string serializeResponse(const HTTPResponse& response, std::string_view reason);
 
-// The canned answers of the server itself.
+// The canned answers of the server itself (the 403 of a refused request, which names its reason,
+// is in loopback_guard.h).
 HTTPResponse badRequestResponse();       // 400 text/plain "Bad Request"
-HTTPResponse forbiddenResponse();        // 403 {"error":"Forbidden: non-loopback Host header"}
 HTTPResponse payloadTooLargeResponse();  // 413 text/plain "Payload Too Large"
 HTTPResponse internalErrorResponse();    // 500 text/plain "Internal Server Error"
 

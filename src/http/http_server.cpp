@@ -560,7 +560,7 @@ struct HTTPServer::Core {
             case ParseStatus::complete: {
                 HTTPRequest request = conn->parser.takeRequest();
                 if (options.loopbackGuard && isForbiddenRequest(request)) {
-                    send(conn, serialize(forbiddenResponse()));
+                    send(conn, serialize(forbiddenResponse(request)));
                 } else {
                     dispatch(conn, std::move(request));
                 }

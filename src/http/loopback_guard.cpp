@@ -76,13 +76,30 @@ bool isLoopbackOrigin(std::string_view originValue) {
     return authority.front() == ':' && isPort(authority.substr(1));
 }
 
-bool isForbiddenRequest(const HTTPRequest& request) {
-    if (request.host && !request.host->empty() && !isLoopbackHost(*request.host)) return true;
-    if (request.origin && !isLoopbackOrigin(*request.origin)) return true;
+std::optional<ForbiddenReason> forbiddenReason(const HTTPRequest& request) {
+    if (request.host && !request.host->empty() && !isLoopbackHost(*request.host)) return ForbiddenReason::host;
+    if (request.origin && !isLoopbackOrigin(*request.origin)) return ForbiddenReason::origin;
     if (request.secFetchSite && asciiLowercased(text::trimSpacesAndTabs(*request.secFetchSite)) == "cross-site") {
-        return true;
+        return ForbiddenReason::secFetchSite;
     }
-    return false;
+    return std::nullopt;
+}
+
+bool isForbiddenRequest(const HTTPRequest& request) { return forbiddenReason(request).has_value(); }
+
+HTTPResponse forbiddenResponse(ForbiddenReason reason) {
+    switch (reason) {
+        case ForbiddenReason::origin:
+            return {403, "application/json", R"({"error":"Forbidden: non-loopback Origin header"})"};
+        case ForbiddenReason::secFetchSite:
+            return {403, "application/json", R"({"error":"Forbidden: cross-site Sec-Fetch-Site header"})"};
+        case ForbiddenReason::host: break;
+    }
+    return {403, "application/json", R"({"error":"Forbidden: non-loopback Host header"})"};
+}
+
+HTTPResponse forbiddenResponse(const HTTPRequest& request) {
+    return forbiddenResponse(forbiddenReason(request).value_or(ForbiddenReason::host));
 }
 
 }  // namespace corvane::http

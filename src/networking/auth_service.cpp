@@ -5,6 +5,7 @@
 
 #include "networking/keychain_store.h"
 #include "support/base64.h"
+#include "support/files.h"
 #include "support/json_fields.h"
 
 namespace corvane::networking {
@@ -38,6 +39,8 @@ BackendConfiguration BackendConfiguration::fromEnvironment() {
 AuthService::AuthService(BackendConfiguration configuration, std::shared_ptr<http::HTTPTransport> transport,
                          platform::Clock& clock)
     : configuration_(std::move(configuration)), transport_(std::move(transport)), clock_(clock) {
+    // The credential file's one user, made at start: what a crash left mid-write goes now.
+    removeLeftoverTemporaryFiles(KeychainStore::storeURL());
     const auto accessToken = KeychainStore::read(kAccessTokenKey);
     if (!accessToken) return;
     fields_.isAuthenticated = true;
@@ -218,6 +221,8 @@ std::optional<std::string> AuthService::performRefresh() {
     const auto access = reply ? textMember(*reply, "access_token") : std::nullopt;
     const auto refresh = reply ? textMember(*reply, "refresh_token") : std::nullopt;
     std::lock_guard lock(sessionMutex_);
+    // A sign-out or sign-in while the request was out wins over its answer, whatever the answer.
+    if (KeychainStore::read(kRefreshTokenKey) != refreshToken) return std::nullopt;
     if (response.statusCode == 200 && access && refresh) {
         saveSession(*access, *refresh);
         const auto email = emailFromJWT(*access);
@@ -227,8 +232,7 @@ std::optional<std::string> AuthService::performRefresh() {
         });
         return access;
     }
-    // A sign-in that stored a new session meanwhile is not undone by the old token's rejection.
-    if (KeychainStore::read(kRefreshTokenKey) == refreshToken) signOutLocked();
+    signOutLocked();
     return std::nullopt;
 }
 

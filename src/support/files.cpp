@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <random>
 
@@ -27,12 +28,17 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
+constexpr size_t kSuffixLength = 12;
+constexpr const char* kTempInfix = ".tmp-";
+
+std::string temporaryNamePrefix(const fs::path& path) { return "." + path.filename().string() + kTempInfix; }
+
 std::string randomSuffix() {
     static thread_local std::mt19937_64 rng{std::random_device{}()};
     static const char* hex = "0123456789abcdef";
     std::string s;
     auto v = rng();
-    for (int i = 0; i < 12; ++i) s += hex[(v >> (i * 4)) & 15];
+    for (size_t i = 0; i < kSuffixLength; ++i) s += hex[(v >> (i * 4)) & 15];
     return s;
 }
 }  // namespace
@@ -83,11 +89,7 @@ std::optional<FileStamp> fileStamp(const fs::path& path) {
 
 bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode, FileStamp* written) {
     fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-    std::string tempName = ".";
-    tempName += path.filename().string();
-    tempName += ".tmp-";
-    tempName += randomSuffix();
-    fs::path temp = folder / tempName;
+    fs::path temp = folder / (temporaryNamePrefix(path) + randomSuffix());
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) return false;
     bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
@@ -107,6 +109,20 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned 
         ::close(dir);
     }
     return true;
+}
+
+void removeLeftoverTemporaryFiles(const fs::path& path) {
+    const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+    const std::string prefix = temporaryNamePrefix(path);
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() != prefix.size() + kSuffixLength || !name.starts_with(prefix)) continue;
+        const bool ours = std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                                      [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+        std::error_code ignored;
+        if (ours && it->is_regular_file(ignored) && !it->is_symlink(ignored)) ::unlink(it->path().c_str());
+    }
 }
 
 bool appendToPrivateFile(const fs::path& path, std::string_view bytes) {

@@ -37,6 +37,11 @@ std::optional<FileStamp> fileStamp(const std::filesystem::path& path);
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, unsigned mode = 0644,
                          FileStamp* written = nullptr);
 
+// Removes the temporary files that an interrupted writeFileAtomically of `path` left beside it
+// (a crash between create and rename): only regular files named exactly as it names them. Only
+// for the file's one writer, at its start: a write under way would lose its temporary file.
+void removeLeftoverTemporaryFiles(const std::filesystem::path& path);
+
 // For files in shared folders such as /tmp: created 0600, never through a symbolic link.
 // Appends with O_APPEND, so concurrent writers never replace each other's lines.
 bool appendToPrivateFile(const std::filesystem::path& path, std::string_view bytes);

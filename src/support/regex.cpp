@@ -2,6 +2,7 @@
 
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
+#include <unicode/utf16.h>
 
 #include "support/icu_text.h"
 
@@ -19,6 +20,34 @@ using icu_text::utf8;
 size_t byteOffset(const icu::UnicodeString& s, int32_t utf16Index) {
     return utf8(s.tempSubString(0, utf16Index)).size();
 }
+
+// UTF-8 offsets of the rising UTF-16 positions of successive matches, each counted on from the
+// last one, so that converting them all costs one pass over the text rather than one per match.
+class ByteOffsets {
+public:
+    explicit ByteOffsets(const icu::UnicodeString& s) : s_(s) {}
+    size_t at(int32_t utf16Index) {
+        if (utf16Index < unit_) unit_ = 0, byte_ = 0;  // not expected; correct all the same
+        const char16_t* units = s_.getBuffer();
+        const int32_t length = s_.length();
+        while (unit_ < utf16Index) {
+            const char16_t c = units[unit_];
+            if (U16_IS_LEAD(c) && unit_ + 1 < length && U16_IS_TRAIL(units[unit_ + 1]) && unit_ + 1 < utf16Index) {
+                byte_ += 4;
+                unit_ += 2;
+                continue;
+            }
+            byte_ += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;  // a lone surrogate becomes U+FFFD: 3 bytes
+            ++unit_;
+        }
+        return byte_;
+    }
+
+private:
+    const icu::UnicodeString& s_;
+    int32_t unit_ = 0;
+    size_t byte_ = 0;
+};
 // Long inputs must not hang a caller: ICU stops a match that runs too long.
 constexpr int32_t kTimeLimit = 50;
 }  // namespace
@@ -45,6 +74,7 @@ std::vector<Regex::Match> Regex::allMatches(std::string_view text) const {
     std::unique_ptr<icu::RegexMatcher> m(impl_->pattern->matcher(us, status));
     if (U_FAILURE(status)) return out;
     m->setTimeLimit(kTimeLimit, status);
+    ByteOffsets offsets(us);
     while (m->find(status) && U_SUCCESS(status)) {
         Match match;
         for (int32_t g = 0; g <= m->groupCount(); ++g) {
@@ -55,8 +85,8 @@ std::vector<Regex::Match> Regex::allMatches(std::string_view text) const {
             }
             match.groups.emplace_back(utf8(m->group(g, status)));
         }
-        match.start = byteOffset(us, m->start(status));
-        match.end = byteOffset(us, m->end(status));
+        match.start = offsets.at(m->start(status));
+        match.end = offsets.at(m->end(status));
         out.push_back(std::move(match));
     }
     return out;

@@ -151,6 +151,8 @@ public:
           reportFailure_(std::move(reportFailure)),
           encode_(std::move(encode)) {
         if (!decode_) decode_ = [](const std::string& bytes) { return json_fields::decode<T>(bytes); };
+        // A store is its file's one writer, made at start: what a crash left mid-write goes now.
+        removeLeftoverTemporaryFiles(file_.path());
     }
 
     const StoreFile& file() const { return file_; }

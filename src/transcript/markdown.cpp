@@ -61,78 +61,166 @@ std::string MessageMarkdown::displayText(ConversationRole role, std::string_view
     return text::trimmingWhitespaceAndNewlines(text.substr(0, end));
 }
 
-std::vector<MarkdownBlock> MessageMarkdown::parseBlocks(ConversationRole role, std::string_view text) {
-    const std::string shown = displayText(role, text);
+namespace {
+
+// CR LF and a lone CR both become LF.
+std::string unifiedLineBreaks(std::string_view text) {
     std::string unified;
-    unified.reserve(shown.size());
-    for (size_t i = 0; i < shown.size(); ++i) {
-        if (shown[i] != '\r') {
-            unified += shown[i];
+    unified.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r') {
+            unified += text[i];
             continue;
         }
         unified += '\n';
-        if (i + 1 < shown.size() && shown[i + 1] == '\n') ++i;
+        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
     }
-    std::string_view body = plain_text::trimLineBreaks(unified);
+    return unified;
+}
 
-    std::vector<MarkdownBlock> blocks;
-    std::string pending;
-    bool hasPending = false;
-    bool inCode = false;
-    auto lastIs = [&](MarkdownBlockType type) { return !blocks.empty() && blocks.back().type == type; };
-
+template <class Line>
+void forEachLine(std::string_view body, Line&& line) {
     size_t start = 0;
     while (start <= body.size()) {
         size_t newline = body.find('\n', start);
         if (newline == std::string_view::npos) newline = body.size();
-        const std::string_view line = body.substr(start, newline - start);
+        line(body.substr(start, newline - start));
         start = newline + 1;
-
-        const std::string_view trimmed = trimSpacesAndTabs(line);
-        if (startsWith(trimmed, "```")) {
-            if (inCode) {
-                blocks.push_back({MarkdownBlockType::code, std::move(pending), std::nullopt});
-                pending.clear();
-                hasPending = false;
-            }
-            inCode = !inCode;
-            continue;
-        }
-        if (inCode) {
-            if (hasPending) pending += '\n';
-            pending += line;
-            hasPending = true;
-            continue;
-        }
-        if (trimmed.empty()) {
-            if (!lastIs(MarkdownBlockType::spacer)) blocks.push_back({MarkdownBlockType::spacer, "", std::nullopt});
-            continue;
-        }
-        if (auto tag = VisualTagParser::parse(trimmed)) {
-            blocks.push_back({MarkdownBlockType::visual, "", std::move(tag)});
-            continue;
-        }
-        const std::string withoutTags = removeBracketTags(trimmed);
-        const std::string_view cleaned = trimSpacesAndTabs(withoutTags);
-        if (cleaned.empty()) continue;
-
-        MarkdownBlockType type = MarkdownBlockType::paragraph;
-        if (startsWith(cleaned, "### ") || startsWith(cleaned, "## ") || startsWith(cleaned, "# ")) {
-            type = MarkdownBlockType::heading;
-        } else if (startsWith(cleaned, "- ") || startsWith(cleaned, "* ")) {
-            type = MarkdownBlockType::bullet;
-        } else if (startsWithOrderedList(cleaned)) {
-            type = MarkdownBlockType::numbered;
-        }
-        blocks.push_back({type, normalizeText(type, cleaned), std::nullopt});
     }
-    if (inCode && hasPending) blocks.push_back({MarkdownBlockType::code, std::move(pending), std::nullopt});
+}
 
+}  // namespace
+
+std::vector<MarkdownBlock> MessageMarkdown::parseBlocks(ConversationRole role, std::string_view text) {
+    const std::string unified = unifiedLineBreaks(displayText(role, text));
+    MarkdownBlockBuilder builder;
+    forEachLine(plain_text::trimLineBreaks(unified), [&](std::string_view line) { builder.addLine(line); });
+    return builder.blocks();
+}
+
+void MarkdownBlockBuilder::addLine(std::string_view line) {
+    auto lastIs = [&](MarkdownBlockType type) { return !blocks_.empty() && blocks_.back().type == type; };
+    const std::string_view trimmed = trimSpacesAndTabs(line);
+    if (startsWith(trimmed, "```")) {
+        if (inCode_) {
+            blocks_.push_back({MarkdownBlockType::code, std::move(pending_), std::nullopt});
+            pending_.clear();
+            hasPending_ = false;
+        }
+        inCode_ = !inCode_;
+        return;
+    }
+    if (inCode_) {
+        if (hasPending_) pending_ += '\n';
+        pending_ += line;
+        hasPending_ = true;
+        return;
+    }
+    if (trimmed.empty()) {
+        if (!lastIs(MarkdownBlockType::spacer)) blocks_.push_back({MarkdownBlockType::spacer, "", std::nullopt});
+        return;
+    }
+    if (auto tag = VisualTagParser::parse(trimmed)) {
+        blocks_.push_back({MarkdownBlockType::visual, "", std::move(tag)});
+        return;
+    }
+    const std::string withoutTags = removeBracketTags(trimmed);
+    const std::string_view cleaned = trimSpacesAndTabs(withoutTags);
+    if (cleaned.empty()) return;
+
+    MarkdownBlockType type = MarkdownBlockType::paragraph;
+    if (startsWith(cleaned, "### ") || startsWith(cleaned, "## ") || startsWith(cleaned, "# ")) {
+        type = MarkdownBlockType::heading;
+    } else if (startsWith(cleaned, "- ") || startsWith(cleaned, "* ")) {
+        type = MarkdownBlockType::bullet;
+    } else if (MessageMarkdown::startsWithOrderedList(cleaned)) {
+        type = MarkdownBlockType::numbered;
+    }
+    blocks_.push_back({type, MessageMarkdown::normalizeText(type, cleaned), std::nullopt});
+}
+
+std::vector<MarkdownBlock> MarkdownBlockBuilder::blocks() const {
     size_t first = 0;
-    while (first < blocks.size() && blocks[first].type == MarkdownBlockType::spacer) ++first;
-    blocks.erase(blocks.begin(), blocks.begin() + static_cast<std::ptrdiff_t>(first));
-    while (lastIs(MarkdownBlockType::spacer)) blocks.pop_back();
+    while (first < blocks_.size() && blocks_[first].type == MarkdownBlockType::spacer) ++first;
+    std::vector<MarkdownBlock> blocks(blocks_.begin() + static_cast<std::ptrdiff_t>(first), blocks_.end());
+    if (inCode_ && hasPending_) blocks.push_back({MarkdownBlockType::code, pending_, std::nullopt});
+    while (!blocks.empty() && blocks.back().type == MarkdownBlockType::spacer) blocks.pop_back();
     return blocks;
+}
+
+namespace {
+
+// LF, VT, FF, CR, NEL, LINE SEPARATOR, PARAGRAPH SEPARATOR: what trimLineBreaks takes off the ends.
+// The length of the one ending at `end`, or 0.
+size_t lineBreakEndingAt(std::string_view s, size_t end) {
+    if (end >= 1 && s[end - 1] >= 0x0A && s[end - 1] <= 0x0D) return 1;
+    if (end >= 2 && s.substr(end - 2, 2) == "\xC2\x85") return 2;
+    if (end >= 3 && (s.substr(end - 3, 3) == "\xE2\x80\xA8" || s.substr(end - 3, 3) == "\xE2\x80\xA9")) return 3;
+    return 0;
+}
+
+bool isLineBreak(char32_t c) { return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029; }
+
+// Whether [start, end) holds one whole, well-formed code point other than a line break: one that
+// no byte appended later can change.
+bool isSettledCharacter(std::string_view s, size_t start, size_t end) {
+    size_t at = start;
+    const char32_t c = plain_text::nextCodePoint(s, at);
+    if (at != end || isLineBreak(c)) return false;
+    return c != U'\uFFFD' || s.substr(start, end - start) == "\xEF\xBF\xBD";
+}
+
+// The end of the last settled character in [begin, end), or begin when there is none.
+size_t lastSettledEnd(std::string_view s, size_t begin, size_t end) {
+    for (size_t at = end; at > begin; --at)
+        for (size_t length = 1; length <= 4 && length <= at - begin; ++length)
+            if (isSettledCharacter(s, at - length, at)) return at;
+    return begin;
+}
+
+}  // namespace
+
+const std::vector<MarkdownBlock>& GrowingMarkdown::update(std::string_view text) {
+    if (text.substr(0, committed_) != std::string_view(text_)) *this = GrowingMarkdown{};
+    // What trimLineBreaks would leave: from the first character that is no line break to the last.
+    size_t begin = committed_;
+    if (committed_ == 0) begin = static_cast<size_t>(plain_text::trimLineBreaks(text).data() - text.data());
+    size_t end = text.size();
+    while (end > begin) {
+        const size_t n = lineBreakEndingAt(text, end);
+        if (n == 0) break;
+        end -= n;
+    }
+    if (end <= begin) {
+        blocks_.clear();
+        return blocks_;
+    }
+    // The lines before the last line break ahead of a settled character are final, parsed once:
+    // trimming the ends never reaches them, whatever is appended (a partial UTF-8 sequence at
+    // either end may still turn into a line break).
+    size_t firstEnd = begin;
+    if (begin < end) plain_text::nextCodePoint(text, firstEnd);
+    const bool frontSettled = committed_ > 0 || isSettledCharacter(text, begin, firstEnd);
+    const size_t settled = lastSettledEnd(text, begin, end);
+    const size_t lastBreak = settled > begin ? text.rfind('\n', settled - 1) : std::string_view::npos;
+    if (frontSettled && lastBreak != std::string_view::npos && lastBreak >= begin) {
+        std::string unified = unifiedLineBreaks(text.substr(begin, lastBreak + 1 - begin));
+        unified.pop_back();  // the break that ends the last line (a CR before it is part of it)
+        forEachLine(unified, [&](std::string_view line) {
+            builder_.addLine(line);
+            ++linesParsed_;
+        });
+        committed_ = lastBreak + 1;
+        text_.append(text.substr(text_.size(), committed_ - text_.size()));
+        begin = committed_;
+    }
+    MarkdownBlockBuilder withTail = builder_;
+    forEachLine(unifiedLineBreaks(text.substr(begin, end - begin)), [&](std::string_view line) {
+        withTail.addLine(line);
+        ++linesParsed_;
+    });
+    blocks_ = withTail.blocks();
+    return blocks_;
 }
 
 std::string MessageMarkdown::normalizeText(MarkdownBlockType type, std::string_view line) {

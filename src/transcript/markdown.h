@@ -49,4 +49,35 @@ struct MessageMarkdown {
     static double topPadding(size_t index, const std::vector<MarkdownBlock>& blocks);
 };
 
+// The state between the lines of a message while its blocks are read one line at a time.
+class MarkdownBlockBuilder {
+public:
+    void addLine(std::string_view line);
+    // The blocks if the message ended here: no spacer at either end, an open code block closed.
+    std::vector<MarkdownBlock> blocks() const;
+
+private:
+    std::vector<MarkdownBlock> blocks_;
+    std::string pending_;  // the open code block's lines
+    bool hasPending_ = false;
+    bool inCode_ = false;
+};
+
+// The blocks of an assistant's reply while it is revealed a little more at every step, equal to
+// parseBlocks of each text shown. Lines before the last line break are parsed once; only the last
+// line is parsed again at each step. A text that does not continue the last one starts over.
+class GrowingMarkdown {
+public:
+    const std::vector<MarkdownBlock>& update(std::string_view text);
+    // Lines read so far, the last line counted at every step: the parsing work done.
+    size_t linesParsed() const { return linesParsed_; }
+
+private:
+    MarkdownBlockBuilder builder_;  // the lines before committed_
+    std::string text_;              // the text before committed_
+    size_t committed_ = 0;
+    std::vector<MarkdownBlock> blocks_;
+    size_t linesParsed_ = 0;
+};
+
 }  // namespace corvane

@@ -276,6 +276,16 @@ MessageBubbleWidget::MessageBubbleWidget(ConversationRole role, const std::strin
     buildBubble(entries, std::move(onReport), clock);
 }
 
+MessageBubbleWidget::MessageBubbleWidget(ConversationRole role, std::vector<MarkdownBlock> blocks,
+                                         const std::vector<ConversationEntry>& entries, std::function<void()> onReport,
+                                         AnimationClock& clock, QWidget* parent)
+    : QWidget(parent), role_(role), blocks_(std::move(blocks)) {
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+    buildBubble(entries, std::move(onReport), clock);
+}
+
 bool MessageBubbleWidget::hasVisualBlocks() const {
     return std::any_of(blocks_.begin(), blocks_.end(),
                        [](const MarkdownBlock& b) { return b.type == MarkdownBlockType::visual; });

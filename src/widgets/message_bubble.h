@@ -45,6 +45,11 @@ public:
                         std::function<void()> onReport, AnimationClock& clock = AnimationClock::system(),
                         QWidget* parent = nullptr);
 
+    // A message already parsed into its blocks (the reply being revealed, parsed as it grows).
+    MessageBubbleWidget(ConversationRole role, std::vector<MarkdownBlock> blocks,
+                        const std::vector<ConversationEntry>& entries, std::function<void()> onReport,
+                        AnimationClock& clock = AnimationClock::system(), QWidget* parent = nullptr);
+
     ConversationRole role() const { return role_; }
     const std::vector<MarkdownBlock>& blocks() const { return blocks_; }
     bool hasVisualBlocks() const;

@@ -244,8 +244,11 @@ void TranscriptView::setInputs(std::vector<TranscriptItem> items, std::optional<
         delete streaming_;
         streaming_ = nullptr;
     }
+    // One rebuild per reveal step, from blocks parsed only as far as the reply grew.
     if (!streaming_ && TranscriptRows::showsStreamingRow(streamingText))
-        streaming_ = new MessageBubbleWidget(ConversationRole::assistant, *streamingText, entries, nullptr, clock_);
+        streaming_ = new MessageBubbleWidget(ConversationRole::assistant, streamingMarkdown_.update(*streamingText),
+                                             entries, nullptr, clock_);
+    if (!streamingText) streamingMarkdown_ = GrowingMarkdown{};
 
     const auto scroll = shownOnce_
                             ? TranscriptRows::scrollAfterChange(itemCount_, items.size(), streamingText_, streamingText)

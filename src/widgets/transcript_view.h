@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/chat_model.h"
+#include "transcript/markdown.h"
 #include "transcript/transcript_rows.h"
 #include "widgets/animation_clock.h"
 #include "widgets/tool_call_cards.h"
@@ -65,6 +66,8 @@ public:
     QWidget* streamingRow() const { return streaming_; }
     QWidget* bottomAnchor() const { return anchor_; }
     bool isScrollAnimating() const { return scrollStart_.has_value(); }
+    // The markdown lines read for the reply being revealed so far (its parsing work).
+    size_t streamingLinesParsed() const { return streamingMarkdown_.linesParsed(); }
     QWidget* content() const;
 
 private:
@@ -85,6 +88,7 @@ private:
     std::vector<Row> rows_;
     size_t itemCount_ = 0;
     std::optional<std::string> streamingText_;
+    GrowingMarkdown streamingMarkdown_;  // the revealed reply, parsed as it grows
     std::vector<ConversationEntry> entries_;
     bool shownOnce_ = false;
     std::optional<double> scrollStart_;

@@ -110,6 +110,28 @@ TEST_F(ControllerTest, MalformedBodiesOnDestructiveRoutesChangeNothing) {
     EXPECT_TRUE(controller().conversationStore().conversationState(thread).entries.empty());
 }
 
+TEST_F(ControllerTest, UnknownThreadIdIsAnsweredAsMissingAndChangesNothing) {
+    const std::string thread = Json::parse(post("/conversations/create")->body)["currentThreadID"];
+    controller().conversationStore().append(ConversationRole::user, "keep me", thread);
+    controller().conversationStore().updateSongBrief("Keep", thread);
+    const auto before = readFile(controller().conversationStore().fileURL()).bytes;
+
+    for (const std::string path : {"/conversations/load", "/conversations/clear", "/song-brief"}) {
+        const auto answer = post(path, R"({"threadID": "no-such-thread", "songBrief": "Other"})");
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->status, 404) << path;
+        EXPECT_EQ(Json::parse(answer->body), (Json{{"error", "Thread not found: no-such-thread"}})) << path;
+        EXPECT_EQ(readFile(controller().conversationStore().fileURL()).bytes, before) << path;
+    }
+    const auto state = controller().conversationStore().conversationState(thread);
+    EXPECT_EQ(state.songBrief, "Keep");
+    EXPECT_EQ(state.entries.size(), 1u);
+    // The thread by its own ID is still found.
+    EXPECT_EQ(
+        Json::parse(post("/song-brief", R"({"songBrief": "New", "threadID": ")" + thread + R"("})")->body)["songBrief"],
+        "New");
+}
+
 TEST_F(ControllerTest, AnalysisIntakeStoresWhateverArrivesUnderItsDefaults) {
     std::vector<std::string> notified;
     controller().setAnalysisUpdateHandler([&](const std::string& id) { notified.push_back(id); });

@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "conversation/conversation_store.h"
+#include "conversation/memory_store.h"
+#include "conversation/project_data_store.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/files.h"
@@ -418,6 +420,31 @@ std::optional<size_t> storedEntryCount(const fs::path& file) {
     } catch (const std::exception&) {
         return std::nullopt;
     }
+}
+
+TEST_F(ConversationStoreFileTest, StoresRemoveOnlyTheirOwnLeftoverTemporaryFilesAtStart) {
+    const fs::path folder = home.appFolder();
+    fs::create_directories(folder);
+    const std::vector<std::string> leftovers = {".conversation.json.tmp-0123456789ab",
+                                                ".memories.json.tmp-ffffffffffff",
+                                                ".project-data.json.tmp-a1b2c3d4e5f6"};
+    const std::vector<std::string> others = {
+        ".conversation.json.tmp-notes",       ".conversation.json.tmp-0123456789abc",
+        "conversation.json.tmp-0123456789ab", ".conversation.json.tmp-0123456789AB",
+        ".other.json.tmp-0123456789ab",       "conversation.json"};
+    for (const auto& name : leftovers) testing::writeAll(folder / name, "{\"partial");
+    for (const auto& name : others) testing::writeAll(folder / name, "{}");
+    fs::create_directory(folder / ".conversation.json.tmp-aaaaaaaaaaaa");
+    fs::create_symlink(folder / "conversation.json", folder / ".conversation.json.tmp-bbbbbbbbbbbb");
+
+    ConversationStore conversations;
+    MemoryStore memories;
+    ProjectDataStore projects;
+
+    for (const auto& name : leftovers) EXPECT_FALSE(fs::exists(folder / name)) << name;
+    for (const auto& name : others) EXPECT_TRUE(fs::exists(folder / name)) << name;
+    EXPECT_TRUE(fs::is_directory(folder / ".conversation.json.tmp-aaaaaaaaaaaa"));
+    EXPECT_TRUE(fs::is_symlink(folder / ".conversation.json.tmp-bbbbbbbbbbbb"));
 }
 
 TEST_F(ConversationStoreFileTest, LegacyConversationBecomesOneThreadTitledChat1) {

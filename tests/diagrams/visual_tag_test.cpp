@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <string>
+
 #include "diagrams/visual_tag.h"
 
 namespace corvane {
@@ -53,6 +56,51 @@ TEST(VisualTagParser, MalformedTagsAreNoTags) {
              "",
          })
         EXPECT_FALSE(VisualTagParser::parse(line)) << line;
+}
+
+// A stored reply may hold one enormous tag line; it is parsed every time its thread opens, on the
+// UI thread. 64,000 parameters (320 KB) took 15 s; openings inside values must not add up either.
+TEST(VisualTagParser, HugeTagLinesParseInLinearTime) {
+    std::string many = "[visual:freq_compare";
+    for (int i = 0; i < 64'000; ++i) many += " p" + std::to_string(i) + "=\"" + std::to_string(i % 10) + "\"";
+    many += "]";
+    std::string nested = "[visual:a";
+    for (int i = 0; i < 40'000; ++i) nested += " b=\" [visual:a c=\"";
+    nested += " d=\"x\"]";
+
+    const auto start = std::chrono::steady_clock::now();
+    const auto tag = VisualTagParser::parse(many);
+    const auto other = VisualTagParser::parse(nested);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_TRUE(tag);
+    EXPECT_EQ(tag->params.size(), 64'000u);
+    EXPECT_EQ(tag->params.at("p63999"), "9");
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->params.size(), 2u);
+    EXPECT_LT(seconds, 10.0);  // linear: well under a second even with the sanitizers
+}
+
+// Parsing follows the syntax of the documented pattern exactly, also in the corners a hand-written
+// scanner gets wrong: ICU's word and space classes, malformed UTF-8, several openings.
+TEST(VisualTagParser, AgreesWithThePatternInTheCorners) {
+    const struct {
+        std::string line;
+        std::optional<VisualTag> tag;
+    } cases[] = {
+        {"[visual:a\u00a0k=\"v\"]", VisualTag{"a", {{"k", "v"}}}},  // no-break space is \s
+        {"[visual:a\u2028k=\"v\"]", VisualTag{"a", {{"k", "v"}}}},  // so is LINE SEPARATOR
+        {"[visual:a\vk=\"v\"]", VisualTag{"a", {{"k", "v"}}}},      // and VT
+        {"[visual:e\u0301\u203f\u0663 k\u200d=\"\"]", VisualTag{"e\u0301\u203f\u0663", {{"k\u200d", ""}}}},
+        {"[visual:a-b] [visual:c]", VisualTag{"c", {}}},
+        {"[visual:[visual:a]", VisualTag{"a", {}}},
+        {"[visual:a k=\"\xff\xfe\"]", VisualTag{"a", {{"k", "\ufffd\ufffd"}}}},
+        {"[visual:a k=\"x\" k=\"y\"]", VisualTag{"a", {{"k", "y"}}}},
+        {"[visual:a k=\"[visual:b]\"", VisualTag{"b", {}}},
+        {"[visual:a\u00a0]", std::nullopt},
+        {"[visual:\u2013]", std::nullopt},
+        {"[visual:a k=\"v\"\n]", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(VisualTagParser::parse(c.line), c.tag) << c.line;
 }
 
 }  // namespace

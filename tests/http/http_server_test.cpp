@@ -57,37 +57,42 @@ TEST_F(HTTPServerTest, LoopbackHostFormsReachTheHandler) {
     EXPECT_EQ(recorder_->count(), cases.size());
 }
 
-TEST_F(HTTPServerTest, HostileHostsOriginsAndFetchSitesGet403BeforeAnyHandler) {
+TEST_F(HTTPServerTest, HostileHostsOriginsAndFetchSitesGet403NamingTheirReasonBeforeAnyHandler) {
     startServer();
-    const std::vector<std::string> hostile = {
-        "Host: evil.com\r\n",
-        "Host: evil.com:51234\r\n",
-        "Host: ::1\r\n",  // unbracketed: the host name is the empty text before the first ":"
-        "Host: localhost.evil.com\r\n",
-        "Host: 127.0.0.2:51234\r\n",
-        "Host: 0x7f000001\r\n",
-        "Host: [::ffff:127.0.0.1]:51234\r\n",
-        "Host: localhost\r\nHost: attacker.example\r\n",  // the last Host line counts
-        "Host: 127.0.0.1:51234\r\nOrigin: http://evil.com\r\n",
-        "Host: 127.0.0.1:51234\r\nOrigin: https://localhost:51234\r\n",
-        "Host: 127.0.0.1:51234\r\nOrigin: null\r\n",
-        "Host: 127.0.0.1:51234\r\nOrigin: http://localhost.evil.com\r\n",
-        "Host: 127.0.0.1:51234\r\nOrigin: http://127.0.0.1.evil.com:51234\r\n",
-        "Host: 127.0.0.1:51234\r\nOrigin: http://localhost@evil.com\r\n",
-        "Host: 127.0.0.1:51234\r\nOrigin: http://[::1]:51234/page\r\n",
-        "Host: 127.0.0.1:51234\r\nOrigin:  \r\n",
-        "Origin: http://evil.com\r\n",
-        "Host: 127.0.0.1:51234\r\nSec-Fetch-Site: cross-site\r\n",
-        "Host: 127.0.0.1:51234\r\nsec-fetch-site: CROSS-SITE\r\n",
-        "Host: 127.0.0.1:51234\r\nOrigin: http://localhost:3000\r\nSec-Fetch-Site: cross-site\r\n",
+    const std::string host = kForbiddenBody;
+    const std::string origin = R"({"error":"Forbidden: non-loopback Origin header"})";
+    const std::string site = R"({"error":"Forbidden: cross-site Sec-Fetch-Site header"})";
+    const std::vector<std::pair<std::string, std::string>> hostile = {
+        {"Host: evil.com\r\n", host},
+        {"Host: evil.com:51234\r\n", host},
+        {"Host: ::1\r\n", host},  // unbracketed: the host name is the empty text before the first ":"
+        {"Host: localhost.evil.com\r\n", host},
+        {"Host: 127.0.0.2:51234\r\n", host},
+        {"Host: 0x7f000001\r\n", host},
+        {"Host: [::ffff:127.0.0.1]:51234\r\n", host},
+        {"Host: localhost\r\nHost: attacker.example\r\n", host},  // the last Host line counts
+        {"Host: evil.com\r\nOrigin: http://evil.com\r\nSec-Fetch-Site: cross-site\r\n", host},
+        {"Host: 127.0.0.1:51234\r\nOrigin: http://evil.com\r\n", origin},
+        {"Host: 127.0.0.1:51234\r\nOrigin: https://localhost:51234\r\n", origin},
+        {"Host: 127.0.0.1:51234\r\nOrigin: null\r\n", origin},
+        {"Host: 127.0.0.1:51234\r\nOrigin: http://localhost.evil.com\r\n", origin},
+        {"Host: 127.0.0.1:51234\r\nOrigin: http://127.0.0.1.evil.com:51234\r\n", origin},
+        {"Host: 127.0.0.1:51234\r\nOrigin: http://localhost@evil.com\r\n", origin},
+        {"Host: 127.0.0.1:51234\r\nOrigin: http://[::1]:51234/page\r\n", origin},
+        {"Host: 127.0.0.1:51234\r\nOrigin:  \r\n", origin},
+        {"Origin: http://evil.com\r\n", origin},
+        {"Host: 127.0.0.1:51234\r\nOrigin: http://localhost:3000\r\nSec-Fetch-Site: cross-site\r\n", site},
+        {"Host: 127.0.0.1:51234\r\nSec-Fetch-Site: cross-site\r\n", site},
+        {"Host: 127.0.0.1:51234\r\nsec-fetch-site: CROSS-SITE\r\n", site},
+        {"Origin: http://localhost:51234\r\nSec-Fetch-Site: cross-site\r\n", site},
     };
-    for (const auto& header : hostile) {
+    for (const auto& [header, body] : hostile) {
         auto answer = ask("POST /conversations/clear HTTP/1.1\r\n" + header + "Content-Length: 2\r\n\r\n{}");
         ASSERT_TRUE(answer) << header;
         EXPECT_EQ(answer->statusLine, "HTTP/1.1 403 Forbidden") << header;
         EXPECT_EQ(answer->headers["Content-Type"], "application/json") << header;
         EXPECT_EQ(answer->headers["Connection"], "close") << header;
-        EXPECT_EQ(answer->body, kForbiddenBody) << header;
+        EXPECT_EQ(answer->body, body) << header;
     }
     EXPECT_EQ(recorder_->count(), 0u);
 }

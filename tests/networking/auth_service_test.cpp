@@ -64,7 +64,10 @@ TEST_F(AuthServiceTest, SignInStoresAPrivateSessionThatTheNextStartRestoresAndRo
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 
     const auto refreshBefore = KeychainStore::read(AuthService::kRefreshTokenKey);
+    const auto leftover = KeychainStore::storeURL().parent_path() / ".auth.json.tmp-0123456789ab";
+    testing::writeAll(leftover, "{\"supabase_access");  // a crash mid-write
     AuthService restarted(at(backend.baseURL()), transport, backend.clock);
+    EXPECT_FALSE(std::filesystem::exists(leftover));
     EXPECT_TRUE(restarted.isAuthenticated());
     EXPECT_EQ(restarted.userEmail(), LocalBackend::kEmail);
     restarted.waitForStartupRefresh();
@@ -171,6 +174,19 @@ TEST_F(AuthServiceTest, ARejectedRefreshSignsOutOnlyWhileItsTokenIsStillTheStore
     EXPECT_EQ(auth->refreshTokenIfNeeded(), std::nullopt);  // "newer-refresh" is unknown to the backend
     EXPECT_FALSE(auth->isAuthenticated());
     EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), std::nullopt);
+}
+
+TEST_F(AuthServiceTest, ASignOutDuringARefreshIsNotUndoneByItsAnswer) {
+    const auto auth = signedIn();
+    // The backend accepts the refresh; its answer is released only after the user signed out.
+    transport->before = [&](const http::HTTPClientRequest& request) {
+        if (request.url.find("refresh_token") != std::string::npos) auth->signOut();
+    };
+    EXPECT_EQ(auth->refreshTokenIfNeeded(), std::nullopt);
+    EXPECT_FALSE(auth->isAuthenticated());
+    EXPECT_EQ(auth->userEmail(), std::nullopt);
+    EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), std::nullopt);
+    EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), std::nullopt);
 }
 
 TEST_F(AuthServiceTest, SignOutKeepsOtherKeysAndTheLastSignInError) {

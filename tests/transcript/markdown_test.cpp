@@ -101,6 +101,33 @@ TEST(MessageMarkdown, SpaceAboveBlocks) {
     EXPECT_EQ(spaces, (std::vector<double>{0, 10, 2, 2, 10, 0, 8, 0, 8}));
 }
 
+// A reply revealed a few characters at a time gets, at every step, exactly the blocks of a whole
+// parse, with the corners where the end of the text matters: open code fences, spacers at the
+// end, CR LF split between steps, trailing separators that trimming removes, tags half written.
+TEST(MessageMarkdown, AGrowingReplyHasTheBlocksOfAWholeParseAtEveryStep) {
+    const std::string texts[] = {
+        "\n\r\n## Plan\r\n- one\r\n- two\r\r\n\n\n1. three\n```\ncode\n\n  more\n```\nafter\n\n",
+        "start\n```\nopen fence\nnever closed\n",
+        "line\u2028\nnext\u2029\n\u0085\x0b\x0c\n[visual:freq_curve tracks=\"Kick\"]\n[NOTE: gone]\n> quote",
+        "\u2028\u2029lead\n\n\n",
+        "a\rb\rc\r\nd",
+    };
+    for (const auto& text : texts) {
+        for (size_t step : {1, 3, 7}) {
+            GrowingMarkdown growing;
+            for (size_t length = 0;; length = std::min(text.size(), length + step)) {
+                EXPECT_EQ(growing.update(std::string_view(text).substr(0, length)),
+                          MessageMarkdown::parseBlocks(ConversationRole::assistant, text.substr(0, length)))
+                    << "step " << step << " at " << length << " of " << text;
+                if (length == text.size()) break;
+            }
+        }
+    }
+    GrowingMarkdown growing;  // another reply starts over
+    growing.update("## First\nreply");
+    EXPECT_EQ(growing.update("Second"), MessageMarkdown::parseBlocks(ConversationRole::assistant, "Second"));
+}
+
 // A long reply parses in time linear in its length: 1 MB of every line kind, and lines built to
 // make naive scans quadratic (many unclosed tags, many code spans after the last bold marker).
 TEST(MessageMarkdown, AMegabyteParsesInLinearTime) {

@@ -73,6 +73,27 @@ TEST(TranscriptView, RevealHidesTheNewestReplyAndShowsTheStreamingRowWithoutRepo
     EXPECT_EQ(f.view.rows().size(), 3u);
 }
 
+// The bubble of the reply being revealed was built by parsing the whole text again at every
+// 0.125 s step, so a long reply cost the square of its length on the UI thread.
+TEST(TranscriptView, EachRevealStepParsesOnlyWhatTheReplyGrewBy) {
+    Fixture f;
+    std::string reply;
+    for (int i = 0; i < 40; ++i) reply += "- point " + std::to_string(i) + " with **bold** text\n";
+    const std::vector<TranscriptItem> items{message("1", ConversationRole::user, "Q"),
+                                            message("2", ConversationRole::assistant, reply)};
+    size_t steps = 0;
+    for (size_t shown = 36; shown < reply.size() + 36; shown += 36, ++steps) {
+        const std::string text = reply.substr(0, std::min(shown, reply.size()));
+        f.view.setInputs(items, text, {});
+        f.view.setInputs(items, text, {});  // another field changed: no new parse, no rebuild
+        auto* bubble = static_cast<MessageBubbleWidget*>(f.view.streamingRow());
+        ASSERT_NE(bubble, nullptr);
+        ASSERT_EQ(bubble->blocks(), MessageMarkdown::parseBlocks(ConversationRole::assistant, text)) << shown;
+    }
+    // Every line once, plus the unfinished last line again at each step.
+    EXPECT_LE(f.view.streamingLinesParsed(), 40 + 2 * steps);
+}
+
 TEST(TranscriptView, AppendingKeepsRowsAndScrollsToTheBottomOverTwoTenthsOfASecond) {
     Fixture f;
     std::vector<TranscriptItem> items;
