@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <algorithm>
 
-#include "shield/input_shield.h"
 #include "widgets/bar_bindings.h"
 #include "widgets/input_bar.h"
 #include "widgets/project_page.h"
@@ -93,9 +92,10 @@ ShellViews makeShellViews(const std::shared_ptr<ChatViewModel>& model, networkin
     };
     std::weak_ptr<ChatViewModel> weak = model;
     views.inputBar = [model, weak]() -> QWidget* {
+        // The agent loop sees the stop between calls and takes the notice down when its turn
+        // ends: a listen or a drag still running keeps it (and may still widen it).
         return makeInputBar(model, [weak] {
             if (auto m = weak.lock()) m->stopTurn();
-            InputShield::shared().endTurn();
         });
     };
     views.songBriefEditor = [model](QWidget* parent) -> QDialog* { return makeSongBriefEditor(model, parent); };
