@@ -50,8 +50,21 @@ QWidget* boundTranscript(const std::shared_ptr<ChatViewModel>& model) {
         if (auto m = weak.lock()) view->setInputs(m->transcriptItems(), m->streamingText(), m->entries());
     };
     sync();
-    const auto token = model->addObserver([view, weak, sync](ChatViewModel::Field field) {
+    // A chat opened (from a page, or another thread), whatever its length, starts at its latest
+    // message.
+    auto opened = std::make_shared<std::string>();
+    auto followOpening = [view, weak, opened] {
+        auto m = weak.lock();
+        if (!m) return;
+        const auto& navigation = m->navigation();
+        const std::string shown = navigation.isChat() ? m->currentThreadID() : std::string();
+        if (!shown.empty() && shown != *opened) view->showLatest();
+        *opened = shown;
+    };
+    followOpening();
+    const auto token = model->addObserver([view, sync, followOpening](ChatViewModel::Field field) {
         using F = ChatViewModel::Field;
+        if (field == F::navigation || field == F::currentThreadID) followOpening();
         if (field == F::transcriptItems || field == F::streamingText || field == F::entries) sync();
         if (field == F::activeCallID || field == F::userExpandOverrides) view->refreshExpansion();
     });

@@ -6,7 +6,9 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTextEdit>
+#include <QVBoxLayout>
 
 #include "chat/chat_orchestrator.h"
 #include "shield/input_shield.h"
@@ -14,6 +16,7 @@
 #include "widgets/hover_button.h"
 #include "widgets/input_bar.h"
 #include "widgets/shell_views.h"
+#include "widgets/transcript_view.h"
 #include "widgets/sidebar.h"
 #include "widget_events.h"
 #include "widget_pixels.h"
@@ -108,6 +111,35 @@ TEST_F(BarBindingsTest, StopEndsTheWindowsTurnAndLeavesTheNoticeToTheTurnsEnd) {
     EXPECT_EQ(transport_->requests().size(), 1u) << "no round after the stop";
     queue_.drain();
     EXPECT_FALSE(InputShield::shared().isTurnActive());
+}
+
+// Opening a long chat from the project page shows its latest message, not its first.
+TEST_F(BarBindingsTest, AnOpenedChatStartsAtItsLatestMessage) {
+    auto& store = controller_->conversationStore();
+    const auto id = store.createThread(std::string("Night Drive")).currentThreadID;
+    for (int i = 0; i < 30; ++i) {
+        store.append(ConversationRole::user, "question " + std::to_string(i), id);
+        store.append(ConversationRole::assistant, "answer " + std::to_string(i), id);
+    }
+    model().loadConversations();
+    networking::AuthService auth;
+    AuthChangeFanout authChanges;
+    const ShellViews views = makeShellViews(model_, auth, authChanges, nullptr);
+    QWidget pane;
+    pane.resize(600, 400);
+    auto* layout = new QVBoxLayout(&pane);
+    auto* transcript = dynamic_cast<TranscriptView*>(views.transcript());
+    ASSERT_NE(transcript, nullptr);
+    layout->addWidget(transcript);
+    transcript->hide();  // the chat pane is hidden while the project page shows
+    pane.show();
+
+    model().switchConversation(id);
+    model().setNavigation(NavigationState::chat(id));
+    transcript->show();
+    QScrollBar* bar = transcript->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
 }
 
 TEST_F(BarBindingsTest, TheSidebarListsTheThreadsAndWritesOnlyTheNavigation) {
