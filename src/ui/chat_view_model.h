@@ -206,8 +206,10 @@ public:
     // ---- the turn -------------------------------------------------------------------------------
     // Starts a turn and returns at once; whether the message went. A blank text does nothing; a
     // turn still running, or the agent loop refusing (another turn holds it), sends nothing,
-    // creates no thread and says why in the status, so the caller keeps the text and shows it.
+    // creates no thread and says why in unsentReason(), so the caller keeps the text and shows it.
     bool sendMessage(const std::string& text);
+    // Why the last sendMessage() sent nothing; empty after one that went (or a blank text).
+    const std::string& unsentReason() const { return unsentReason_; }
     void rebuildTranscriptFromEntries();
     void toggleToolCallExpanded(const std::string& callID, bool currentlyExpanded);
     bool isToolCallExpanded(const std::string& callID) const;
@@ -284,6 +286,7 @@ private:
     std::string songBrief_;
     std::int64_t pendingCaptureCount_ = 0;
     std::string statusMessage_ = "Ready.";
+    std::string unsentReason_;
     bool isBusy_ = false;
     ModelTier selectedModelTier_ = ModelTier::standard;
     std::optional<std::string> streamingText_;

@@ -46,11 +46,10 @@ std::string ChatViewModel::makeAnalysisSnapshot() const {
 
 namespace {
 
-// The agent loop's answer when another turn (a harness run) holds it: the stream it hands back
-// has already ended, and nothing of the message was stored.
-bool refusedByAgentLoop(AgentEventStream& stream) {
-    if (!stream.finished()) return false;
-    for (const auto& event : stream.collect())
+// The agent loop's answer when another turn (a harness run) holds it: a stream that has already
+// ended, and nothing of the message was stored.
+bool isRefusal(const std::vector<AgentEvent>& events) {
+    for (const auto& event : events)
         if (const auto* final = std::get_if<AgentEvent::FinalResponse>(&event.value))
             return !final->response.ok && final->response.assistantMessage == ChatOrchestrator::kBusyMessage;
     return false;
@@ -59,11 +58,12 @@ bool refusedByAgentLoop(AgentEventStream& stream) {
 }  // namespace
 
 bool ChatViewModel::sendMessage(const std::string& text) {
+    unsentReason_.clear();
     if (text::trimmingWhitespaceAndNewlines(text).empty()) return false;
     // One turn at a time, whichever control asks (input bar, project page); the caller keeps the
-    // text and shows why.
+    // text and shows why. The running turn keeps its status line.
     if (turn_) {
-        setStatus(kTurnRunningNotice);
+        unsentReason_ = kTurnRunningNotice;
         return false;
     }
 
@@ -84,9 +84,13 @@ bool ChatViewModel::sendMessage(const std::string& text) {
 
     auto stream = environment_.startTurn ? environment_.startTurn(request)
                                          : controller_->chatOrchestrator().handleChatStreaming(request);
-    if (refusedByAgentLoop(*stream)) {
+    // A stream that ended before anyone read it is read here, once.
+    std::optional<std::vector<AgentEvent>> ended;
+    if (stream->finished()) ended = stream->collect();
+    if (ended && isRefusal(*ended)) {
         if (created) store.deleteThread(threadID);
-        setStatus(ChatOrchestrator::kBusyMessage);
+        unsentReason_ = ChatOrchestrator::kBusyMessage;
+        setStatus(unsentReason_);
         return false;
     }
     if (created) {
@@ -123,6 +127,13 @@ bool ChatViewModel::sendMessage(const std::string& text) {
     const std::weak_ptr<ChatViewModel> weak = weak_from_this();
     auto& queue = environment_.mainQueue;
     const auto turnID = turn_->id;
+    if (ended) {
+        for (auto& event : *ended)
+            queue.async([weak, turnID, event = std::move(event)] {
+                if (auto model = weak.lock()) model->handleEvent(turnID, event);
+            });
+        return true;
+    }
     runInBackground([stream, weak, &queue, turnID] {
         while (auto event = stream->next()) {
             queue.async([weak, turnID, event = std::move(*event)] {

@@ -149,19 +149,24 @@ void AppDelegate::openURL(const std::string& url) {
     if (opened) return;
     // Without a browser the link would do nothing at all: say so, with the address to copy.
     if (unopenedURLNotice_) unopenedURLNotice_->close();
-    auto* notice = new QMessageBox(QMessageBox::Warning, "Couldn't open the link",
-                                   "No browser opened this address. Copy it and open it yourself:", QMessageBox::Ok,
-                                   mainWindow_);
-    useWindowPalette(notice);
-    notice->setInformativeText(QString::fromStdString(url));
-    notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QPushButton* copy = notice->addButton("Copy Address", QMessageBox::ActionRole);
-    connect(copy, &QPushButton::clicked, notice,
-            [url] { QGuiApplication::clipboard()->setText(QString::fromStdString(url)); });
+    QMessageBox* notice = makeUnopenedURLNotice(url, mainWindow_);
     notice->setAttribute(Qt::WA_DeleteOnClose);
     notice->setWindowModality(Qt::NonModal);
     unopenedURLNotice_ = notice;
     notice->show();
+}
+
+QMessageBox* makeUnopenedURLNotice(const std::string& url, QWidget* parent) {
+    auto* notice = new QMessageBox(QMessageBox::Warning, "Couldn't open the link",
+                                   "No browser opened this address. Copy it and open it yourself:", QMessageBox::Ok,
+                                   parent);
+    useWindowPalette(notice);
+    notice->setInformativeText(QString::fromStdString(url));
+    notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QPushButton* copy = notice->addButton("Copy Address", QMessageBox::ActionRole);
+    QObject::connect(copy, &QPushButton::clicked, notice,
+                     [url] { QGuiApplication::clipboard()->setText(QString::fromStdString(url)); });
+    return notice;
 }
 
 void AppDelegate::showCustomAboutPanel() {

@@ -42,6 +42,9 @@ struct BundleInfo {
     static constexpr const char* kSupportAddress = "support@corvane.app";
 };
 
+// What the window shows when no browser took an address: the address, to copy.
+QMessageBox* makeUnopenedURLNotice(const std::string& url, QWidget* parent = nullptr);
+
 struct AppDelegateOptions {
     std::vector<std::string> arguments;  // the process's, searched for the launch flags
     std::string siteURL = "https://corvane.app";

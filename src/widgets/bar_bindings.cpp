@@ -48,7 +48,7 @@ MessageInputView* makeInputBar(const std::shared_ptr<ChatViewModel>& viewModel, 
         if (model->sendMessage(text) || text::trimmingWhitespaceAndNewlines(text).empty()) {
             guard->setMessageText("");
         } else {
-            guard->setNotice(model->statusMessage());
+            guard->setNotice(model->unsentReason());
         }
     };
     actions.onDropImage = [weak](const std::string& data, const std::string& extension) {

@@ -101,7 +101,7 @@ ProjectPageView::ProjectPageView(const std::shared_ptr<ChatViewModel>& viewModel
     actions_.sendMessage = [weak](const std::string& text) -> std::optional<std::string> {
         auto vm = weak.lock();
         if (!vm || vm->sendMessage(text)) return std::nullopt;
-        return vm->statusMessage();
+        return vm->unsentReason();
     };
     actions_.openThread = [weak](const std::string& threadID) {
         if (auto vm = weak.lock()) {

@@ -1,10 +1,13 @@
 #include "widgets/screenshots_shell.h"
 
 #include <QCoreApplication>
+#include <QMessageBox>
 #include <QVBoxLayout>
 #include <string>
 
 #include "app/simulated_host.h"
+#include "ui/chat_view_model.h"
+#include "widgets/app_delegate.h"
 #include "support/iso8601.h"
 #include "widgets/input_bar.h"
 #include "widgets/logic_pro_window.h"
@@ -187,6 +190,18 @@ std::vector<ShellScreenshot> shellScreenshots() {
          [] {
              return shell({700, 600}, chatMidTurn(), true, true);
          }},
+        // The window's dialogs take its dark palette.
+        {"delete_confirmation", 420,
+         [] {
+             ViewModelAlert alert{ViewModelAlert::Style::warning,
+                                  "Delete \"Vocal balance in the chorus\"?",
+                                  "This can't be undone.",
+                                  {"Delete", "Cancel"},
+                                  0};
+             return std::unique_ptr<QWidget>(makeAlertBox(alert));
+         }},
+        {"unopened_link_notice", 480,
+         [] { return std::unique_ptr<QWidget>(makeUnopenedURLNotice("https://corvane.app/plugin")); }},
         {"logic_pro_window", 1080,
          [] {
              static QtMainQueue queue;

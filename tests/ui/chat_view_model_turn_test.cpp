@@ -242,6 +242,7 @@ TEST_F(ChatViewModelTurnTest, AMessageTheAgentLoopRefusesLeavesNoThreadAndSaysWh
     EXPECT_FALSE(model().navigation().isChat());
     EXPECT_FALSE(model().isBusy());
     EXPECT_EQ(model().statusMessage(), ChatOrchestrator::kBusyMessage);
+    EXPECT_EQ(model().unsentReason(), ChatOrchestrator::kBusyMessage);
     EXPECT_EQ(controller_->conversationStore().conversationState().threads.size(), threadsBefore);
     queue_.drain();
     EXPECT_EQ(model().statusMessage(), ChatOrchestrator::kBusyMessage) << "the reason stays";
@@ -256,7 +257,8 @@ TEST_F(ChatViewModelTurnTest, AMessageWhileATurnRunsIsRefusedWithTheReasonAndThe
     EXPECT_TRUE(model().isToolCallExpanded("c1"));
     model().setNavigation(NavigationState::projectPage(std::nullopt));
     EXPECT_FALSE(model().sendMessage("two"));
-    EXPECT_EQ(model().statusMessage(), ChatViewModel::kTurnRunningNotice);
+    EXPECT_EQ(model().unsentReason(), ChatViewModel::kTurnRunningNotice);
+    EXPECT_EQ(model().statusMessage(), "List Tracks...") << "the turn keeps its status line";
     EXPECT_EQ(requests_.size(), 1u);
 
     call.status = ToolCallStatus::completed;
