@@ -5,6 +5,7 @@
 // sequence: menus, local server, window, global hot key, launch flags, Accessibility prompt.
 
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QMenuBar>
 #include <QObject>
 #include <QPointer>
@@ -30,7 +31,6 @@
 #include "widgets/window_shell.h"
 
 class QKeyEvent;
-class QMessageBox;
 
 namespace corvane {
 
