@@ -222,8 +222,9 @@ TEST_F(ChatViewModelProjectTest, AgentsTrackDescriptionReachesTheWindowAndThePro
     EXPECT_TRUE(model().trackDescriptions().empty()) << "it comes through the UI thread";
     queue_.drain();
     EXPECT_EQ(model().trackDescriptions(), (std::map<std::string, std::string>{{"v1", "breathy lead"}}));
-    EXPECT_EQ(projects().load("Demo Song")->trackDescriptions,
-              (std::map<std::string, std::string>{{"Vox", "breathy lead"}}));
+    const auto record = projects().load("Demo Song");
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->trackDescriptions, (std::map<std::string, std::string>{{"Vox", "breathy lead"}}));
 }
 
 }  // namespace
