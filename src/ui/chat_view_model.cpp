@@ -136,6 +136,11 @@ void ChatViewModel::setSelectedModelTier(ModelTier tier) {
 }
 
 void ChatViewModel::setReportingEntry(std::optional<ConversationEntry> entry) {
+    if (entry) {
+        reporting_ = {currentThreadID_, entries_};
+    } else {
+        reporting_ = {};
+    }
     assign(reportingEntry_, std::move(entry), Field::reportingEntry);
 }
 

@@ -114,6 +114,8 @@ public:
     static constexpr double kPluginCheckDelay = 60.0;
     static constexpr double kRevealInterval = 0.125;
     static constexpr double kReportConfirmationSeconds = 3.0;
+    static constexpr const char* kTurnRunningNotice =
+        "Corvane is still working on the last message. Send this one when it has finished.";
 
     // Reads the persisted tier and the Accessibility trust, detects the project, installs the
     // workspace observers and the controller's three window callbacks, and starts the 60 s
@@ -156,9 +158,11 @@ public:
     const std::optional<std::string>& activeCallID() const { return activeCallID_; }
     const std::vector<std::string>& transientUpdates() const { return transientUpdates_; }
     const std::map<std::string, bool>& userExpandOverrides() const { return userExpandOverrides_; }
-    // The assistant message being reported; the report sheet shows while it is present.
+    // The assistant message being reported; the report sheet shows while it is present. The
+    // report names the thread open when the entry was set, whatever is open when it is sent.
     const std::optional<ConversationEntry>& reportingEntry() const { return reportingEntry_; }
     void setReportingEntry(std::optional<ConversationEntry> entry);
+    const std::string& reportingThreadID() const { return reporting_.threadID; }
     bool reportSentConfirmation() const { return reportSentConfirmation_; }
     const std::map<std::string, TrackAnalysisState>& trackAnalysisMap() const { return trackAnalysisMap_; }
     const std::vector<SongSection>& songSections() const { return songSections_; }
@@ -194,12 +198,18 @@ public:
     void updateTrackAnalysis(const std::map<std::string, TrackAnalysisState>& incoming);
     // The song-brief editor's save, for the open thread.
     void saveSongBrief(const std::string& text);
+    // The same for the thread the editor was opened for, whichever is open now.
+    void saveSongBrief(const std::string& text, const std::string& threadID);
     void refreshAccessibilityTrust();  // the window calls it when the application becomes active
     void dismissPluginMissingBanner();
 
     // ---- the turn -------------------------------------------------------------------------------
-    // Starts a turn and returns at once; a blank text, or a turn already running, does nothing.
-    void sendMessage(const std::string& text);
+    // Starts a turn and returns at once; whether the message went. A blank text does nothing; a
+    // turn still running, or the agent loop refusing (another turn holds it), sends nothing,
+    // creates no thread and says why in unsentReason(), so the caller keeps the text and shows it.
+    bool sendMessage(const std::string& text);
+    // Why the last sendMessage() sent nothing; empty after one that went (or a blank text).
+    const std::string& unsentReason() const { return unsentReason_; }
     void rebuildTranscriptFromEntries();
     void toggleToolCallExpanded(const std::string& callID, bool currentlyExpanded);
     bool isToolCallExpanded(const std::string& callID) const;
@@ -276,6 +286,7 @@ private:
     std::string songBrief_;
     std::int64_t pendingCaptureCount_ = 0;
     std::string statusMessage_ = "Ready.";
+    std::string unsentReason_;
     bool isBusy_ = false;
     ModelTier selectedModelTier_ = ModelTier::standard;
     std::optional<std::string> streamingText_;
@@ -295,6 +306,10 @@ private:
     std::vector<std::string> transientUpdates_;
     std::map<std::string, bool> userExpandOverrides_;
     std::optional<ConversationEntry> reportingEntry_;
+    struct Reporting {
+        std::string threadID;
+        std::vector<ConversationEntry> entries;  // the thread's, when the entry was set
+    } reporting_;
     bool reportSentConfirmation_ = false;
     std::vector<platform::MainTimers::Handle> reportConfirmationTimers_;
     std::map<std::string, TrackAnalysisState> trackAnalysisMap_;

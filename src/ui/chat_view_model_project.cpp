@@ -162,6 +162,10 @@ void ChatViewModel::updateTrackAnalysis(const std::map<std::string, TrackAnalysi
 
 void ChatViewModel::saveSongBrief(const std::string& text) { saveSongBriefForThread(text, std::nullopt); }
 
+void ChatViewModel::saveSongBrief(const std::string& text, const std::string& threadID) {
+    saveSongBriefForThread(text, threadID);
+}
+
 void ChatViewModel::saveSongBriefForThread(const std::string& text, const std::optional<std::string>& threadID) {
     beginOperation();
     const std::string target = threadID.value_or(currentThreadID_);

@@ -128,12 +128,15 @@ void ChatViewModel::applyTitle(const std::string& threadID, const std::string& t
 void ChatViewModel::submitReport(const std::string& userDescription) {
     if (!reportingEntry_) return;
     const ConversationEntry reported = *reportingEntry_;
+    // The thread the reply was reported in, as it was then: the window may show another by now.
+    const Reporting reporting = reporting_;
+    const auto& entries = reporting.entries;
     std::optional<std::string> userMessage;
     nlohmann::json records = nlohmann::json::array();
-    const auto found = std::find_if(entries_.begin(), entries_.end(), [&](const ConversationEntry& entry) {
+    const auto found = std::find_if(entries.begin(), entries.end(), [&](const ConversationEntry& entry) {
         return entry.timestamp == reported.timestamp && entry.role == reported.role;
     });
-    for (auto at = found; found != entries_.end() && at != entries_.begin();) {
+    for (auto at = found; found != entries.end() && at != entries.begin();) {
         const auto& entry = *--at;
         if (entry.role == ConversationRole::user) {
             userMessage = entry.content;
@@ -152,7 +155,7 @@ void ChatViewModel::submitReport(const std::string& userDescription) {
     const std::weak_ptr<ChatViewModel> weak = weak_from_this();
     auto& queue = environment_.mainQueue;
     auto& service = controller_->backendChatService();
-    runInBackground([weak, &queue, &service, threadID = currentThreadID_, userMessage, content = reported.content,
+    runInBackground([weak, &queue, &service, threadID = reporting.threadID, userMessage, content = reported.content,
                      records, userDescription] {
         const bool accepted = service.submitErrorReport(threadID, userMessage, content, records, userDescription);
         if (!accepted) return;

@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "chat/chat_orchestrator.h"
 #include "support/iso8601.h"
 #include "support/unicode.h"
 #include "support/uuid.h"
@@ -43,19 +44,65 @@ std::string ChatViewModel::makeAnalysisSnapshot() const {
     return fmt::format("{}", fmt::join(lines, "\n"));
 }
 
-void ChatViewModel::sendMessage(const std::string& text) {
-    if (text::trimmingWhitespaceAndNewlines(text).empty()) return;
-    // One turn at a time, whichever control asks (input bar, project page).
-    if (turn_) return;
+namespace {
 
-    if (!navigation_.isChat()) {
-        applyState(controller_->conversationStore().createThread(navigation_.projectName));
+// The agent loop's answer when another turn (a harness run) holds it: a stream that has already
+// ended, and nothing of the message was stored.
+bool isRefusal(const std::vector<AgentEvent>& events) {
+    for (const auto& event : events)
+        if (const auto* final = std::get_if<AgentEvent::FinalResponse>(&event.value))
+            return !final->response.ok && final->response.assistantMessage == ChatOrchestrator::kBusyMessage;
+    return false;
+}
+
+}  // namespace
+
+bool ChatViewModel::sendMessage(const std::string& text) {
+    unsentReason_.clear();
+    if (text::trimmingWhitespaceAndNewlines(text).empty()) return false;
+    // One turn at a time, whichever control asks (input bar, project page); the caller keeps the
+    // text and shows why. The running turn keeps its status line.
+    if (turn_) {
+        unsentReason_ = kTurnRunningNotice;
+        return false;
+    }
+
+    // The new thread is shown only once the agent loop took the message: a refused one leaves
+    // no empty thread behind.
+    auto& store = controller_->conversationStore();
+    std::optional<ConversationStateResponse> created;
+    if (!navigation_.isChat()) created = store.createThread(navigation_.projectName);
+    const std::string threadID = created ? created->currentThreadID : currentThreadID_;
+
+    ChatRequest request;
+    request.message = text;
+    if (auto snapshot = makeAnalysisSnapshot(); !snapshot.empty()) request.analysisSnapshot = std::move(snapshot);
+    request.threadID = threadID;
+    const bool capturesSent = (created ? created->pendingCaptureCount : pendingCaptureCount_) > 0;
+    if (capturesSent) request.includePendingCaptures = true;
+    request.modelTier = selectedModelTier_;
+
+    auto stream = environment_.startTurn ? environment_.startTurn(request)
+                                         : controller_->chatOrchestrator().handleChatStreaming(request);
+    // A stream that ended before anyone read it is read here, once.
+    std::optional<std::vector<AgentEvent>> ended;
+    if (stream->finished()) ended = stream->collect();
+    if (ended && isRefusal(*ended)) {
+        if (created) store.deleteThread(threadID);
+        unsentReason_ = ChatOrchestrator::kBusyMessage;
+        setStatus(unsentReason_);
+        return false;
+    }
+    if (created) {
+        applyState(*created);
         setNavigation(NavigationState::chat(currentThreadID_));
     }
+
     Turn turn;
     turn.id = nextTurnID_++;
-    turn.threadID = currentThreadID_;
-    turn.capturesSent = pendingCaptureCount_ > 0;
+    turn.threadID = threadID;
+    turn.capturesSent = capturesSent;
+    turn.stream = stream;
     turn_ = std::move(turn);
     refreshBusy();
     setStatus("Thinking...");
@@ -69,27 +116,24 @@ void ChatViewModel::sendMessage(const std::string& text) {
     auto entries = entries_;
     entries.push_back(std::move(entry));
     assign(entries_, std::move(entries), Field::entries);
-    assign(activeCallID_, std::optional<std::string>(), Field::activeCallID);
+    // The active card stays as the user sees it until this turn starts a call of its own.
     rebuildTranscriptFromEntries();
     auto items = transcriptItems_;
     items.push_back(TranscriptItem::thinking(makeUUID()));
     assign(transcriptItems_, std::move(items), Field::transcriptItems);
 
-    ChatRequest request;
-    request.message = text;
-    if (auto snapshot = makeAnalysisSnapshot(); !snapshot.empty()) request.analysisSnapshot = std::move(snapshot);
-    request.threadID = currentThreadID_;
-    if (turn_->capturesSent) request.includePendingCaptures = true;
-    request.modelTier = selectedModelTier_;
-
-    auto stream = environment_.startTurn ? environment_.startTurn(request)
-                                         : controller_->chatOrchestrator().handleChatStreaming(request);
-    turn_->stream = stream;
     // The stream blocks its reader, so a thread of its own reads it and hands each event to the
     // UI thread in order; the turn ends with its final response.
     const std::weak_ptr<ChatViewModel> weak = weak_from_this();
     auto& queue = environment_.mainQueue;
     const auto turnID = turn_->id;
+    if (ended) {
+        for (auto& event : *ended)
+            queue.async([weak, turnID, event = std::move(event)] {
+                if (auto model = weak.lock()) model->handleEvent(turnID, event);
+            });
+        return true;
+    }
     runInBackground([stream, weak, &queue, turnID] {
         while (auto event = stream->next()) {
             queue.async([weak, turnID, event = std::move(*event)] {
@@ -97,6 +141,7 @@ void ChatViewModel::sendMessage(const std::string& text) {
             });
         }
     });
+    return true;
 }
 
 void ChatViewModel::stopTurn() {
@@ -155,28 +200,35 @@ void ChatViewModel::finishTurn(const ChatResponse& response) {
         controller_->conversationStore().appendPendingCapture(capture.metadata, capture.threadID);
 
     auto& store = controller_->conversationStore();
-    // A thread deleted while its turn ran: stay on the open one rather than whichever the store
-    // would pick.
+    // The window keeps the thread it shows: a turn that ran in another one only updates the list
+    // (and a thread deleted while its turn ran is not brought back).
+    const std::string& turnThread = turn_->threadID;
     bool threadExists = false;
-    for (const auto& summary : threads_) threadExists = threadExists || summary.threadID == response.threadID;
-    applyState(store.conversationState(threadExists ? response.threadID : currentThreadID_));
+    for (const auto& summary : threads_) threadExists = threadExists || summary.threadID == turnThread;
+    const bool turnShown = threadExists && currentThreadID_ == turnThread;
+    applyState(store.conversationState(turnShown ? turnThread : currentThreadID_));
 
-    std::optional<std::string> lastCall;
-    for (const auto& entry : entries_)
-        if (entry.role == ConversationRole::toolCall) lastCall = entry.toolCallID;
-    assign(activeCallID_, lastCall, Field::activeCallID);
+    if (turnShown) {
+        std::optional<std::string> lastCall;
+        for (const auto& entry : entries_)
+            if (entry.role == ConversationRole::toolCall) lastCall = entry.toolCallID;
+        assign(activeCallID_, lastCall, Field::activeCallID);
+    }
 
-    int userEntries = 0;
-    const ConversationEntry* firstUser = nullptr;
-    for (const auto& entry : entries_)
-        if (entry.role == ConversationRole::user) {
-            if (!firstUser) firstUser = &entry;
-            ++userEntries;
-        }
-    if (threadExists && userEntries == 1)
-        generateTitle(response.threadID, firstUser->content, response.assistantMessage);
+    if (threadExists) {
+        const auto turnEntries = turnShown ? entries_ : store.conversationState(turnThread).entries;
+        int userEntries = 0;
+        const ConversationEntry* firstUser = nullptr;
+        for (const auto& entry : turnEntries)
+            if (entry.role == ConversationRole::user) {
+                if (!firstUser) firstUser = &entry;
+                ++userEntries;
+            }
+        if (userEntries == 1) generateTitle(turnThread, firstUser->content, response.assistantMessage);
+    }
 
-    beginStreaming(response.assistantMessage);
+    // A reply is revealed in its own thread only; elsewhere it is in the list when opened.
+    beginStreaming(turnShown ? response.assistantMessage : std::string());
 }
 
 void ChatViewModel::removeThinkingIndicator() {

@@ -114,6 +114,7 @@ SettingsView::SettingsView(networking::AuthService& authService, std::string das
     column->addWidget(signOut_);
 
     confirmation_ = new QMessageBox(this);
+    useWindowPalette(confirmation_);
     confirmation_->setWindowModality(Qt::WindowModal);
     confirmation_->setIcon(QMessageBox::NoIcon);
     confirmation_->setText("Sign out of Corvane?");

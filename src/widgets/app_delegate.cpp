@@ -1,6 +1,9 @@
 #include "widgets/app_delegate.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
@@ -16,6 +19,7 @@
 #include "transcript/theme.h"
 #include "widgets/diagram_painter.h"
 #include "widgets/shell_views.h"
+#include "widgets/widget_parts.h"
 
 namespace corvane {
 
@@ -140,11 +144,29 @@ void AppDelegate::openRepresentedURL(const QAction* sender) {
 }
 
 void AppDelegate::openURL(const std::string& url) {
-    if (options_.openURL) {
-        options_.openURL(url);
-        return;
-    }
-    QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+    const bool opened = options_.launchURL ? options_.launchURL(url)
+                                           : QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+    if (opened) return;
+    // Without a browser the link would do nothing at all: say so, with the address to copy.
+    if (unopenedURLNotice_) unopenedURLNotice_->close();
+    QMessageBox* notice = makeUnopenedURLNotice(url, mainWindow_);
+    notice->setAttribute(Qt::WA_DeleteOnClose);
+    notice->setWindowModality(Qt::NonModal);
+    unopenedURLNotice_ = notice;
+    notice->show();
+}
+
+QMessageBox* makeUnopenedURLNotice(const std::string& url, QWidget* parent) {
+    auto* notice = new QMessageBox(QMessageBox::Warning, "Couldn't open the link",
+                                   "No browser opened this address. Copy it and open it yourself:", QMessageBox::Ok,
+                                   parent);
+    useWindowPalette(notice);
+    notice->setInformativeText(QString::fromStdString(url));
+    notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QPushButton* copy = notice->addButton("Copy Address", QMessageBox::ActionRole);
+    QObject::connect(copy, &QPushButton::clicked, notice,
+                     [url] { QGuiApplication::clipboard()->setText(QString::fromStdString(url)); });
+    return notice;
 }
 
 void AppDelegate::showCustomAboutPanel() {

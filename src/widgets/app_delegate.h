@@ -5,6 +5,7 @@
 // sequence: menus, local server, window, global hot key, launch flags, Accessibility prompt.
 
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QMenuBar>
 #include <QObject>
 #include <QPointer>
@@ -41,10 +42,15 @@ struct BundleInfo {
     static constexpr const char* kSupportAddress = "support@corvane.app";
 };
 
+// What the window shows when no browser took an address: the address, to copy.
+QMessageBox* makeUnopenedURLNotice(const std::string& url, QWidget* parent = nullptr);
+
 struct AppDelegateOptions {
     std::vector<std::string> arguments;  // the process's, searched for the launch flags
     std::string siteURL = "https://corvane.app";
-    URLOpener openURL;                // null: the desktop's default browser or mail program
+    // Hands an address to a browser or mail program; whether one took it. Null: the desktop's
+    // default one. When none takes it, the window says so and shows the address to copy.
+    std::function<bool(const std::string& url)> launchURL;
     std::function<void()> terminate;  // the normal termination path; null: the application quits
     std::ostream* out = nullptr;      // where the launch flags print; null: standard output
     // The other parts' views; null: makeShellViews.
@@ -78,6 +84,8 @@ public:
     static platform::KeyEvent keyEventFromQt(const QKeyEvent& event);
 
     QMainWindow* mainWindow() const { return mainWindow_; }
+    // The notice of the last address no browser took, while it is open.
+    QMessageBox* unopenedURLNotice() const { return unopenedURLNotice_; }
     QMenuBar* mainMenu() const { return menuBar_; }
     QWidget* aboutPanel() const { return aboutPanel_ ? aboutPanel_->window() : nullptr; }
     CompanionRootView* rootView() const { return rootView_; }
@@ -109,6 +117,7 @@ private:
     platform::Lifetime lifetime_;  // posted work checks it on the UI thread
 
     QPointer<QMainWindow> mainWindow_;
+    QPointer<QMessageBox> unopenedURLNotice_;
     QPointer<QMenuBar> menuBar_;
     std::shared_ptr<ChatViewModel> chatViewModel_;
     std::shared_ptr<networking::AuthService> authService_;

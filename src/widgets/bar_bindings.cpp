@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "support/unicode.h"
 #include "widgets/input_bar.h"
 #include "widgets/sidebar.h"
 
@@ -42,8 +43,13 @@ MessageInputView* makeInputBar(const std::shared_ptr<ChatViewModel>& viewModel, 
         const auto model = weak.lock();
         if (!model || !guard) return;
         const std::string text = guard->messageText();
-        guard->setMessageText("");
-        model->sendMessage(text);
+        // A message that did not go (another turn holds the agent loop) stays in the field,
+        // with the reason above it.
+        if (model->sendMessage(text) || text::trimmingWhitespaceAndNewlines(text).empty()) {
+            guard->setMessageText("");
+        } else {
+            guard->setNotice(model->unsentReason());
+        }
     };
     actions.onDropImage = [weak](const std::string& data, const std::string& extension) {
         if (const auto model = weak.lock()) model->acceptDroppedImage(data, extension);

@@ -166,16 +166,28 @@ private:
 };
 }  // namespace
 
-MessageInputView::MessageInputView(Actions actions, QWidget* parent) : QWidget(parent), actions_(std::move(actions)) {
+MessageInputView::MessageInputView(Actions actions, QWidget* parent, platform::MainQueue& mainQueue)
+    : QWidget(parent), actions_(std::move(actions)), mainQueue_(mainQueue) {
     setAcceptDrops(true);
     setAttribute(Qt::WA_StyledBackground, false);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(14, 10, 14, 10);
     column->setSpacing(0);
 
+    notice_ = makeLabel(QString(), uiFont(11), toQColor(CorvaneTheme::textSecondary));
+    notice_->setWordWrap(true);
+    notice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    notice_->setContentsMargins(0, 0, 0, 6);
+    notice_->hide();
+    column->addWidget(notice_);
+
     textArea_ = new TextArea(this);
     column->addWidget(textArea_);
-    connect(textArea_, &QTextEdit::textChanged, this, [this] { refresh(); });
+    connect(textArea_, &QTextEdit::textChanged, this, [this] {
+        // The notice explains the text it was shown for; an edit makes it stale.
+        setNotice("");
+        refresh();
+    });
 
     auto* toolbar = new QWidget(this);
     auto* row = new QHBoxLayout(toolbar);
@@ -222,6 +234,18 @@ MessageInputView::MessageInputView(Actions actions, QWidget* parent) : QWidget(p
     row->addWidget(sendButton_, 0, Qt::AlignVCenter);
     refresh();
 }
+
+MessageInputView::~MessageInputView() {
+    lifetime_.end();
+    readers_.clear();  // joins them
+}
+
+void MessageInputView::setNotice(const std::string& text) {
+    notice_->setText(QString::fromStdString(text));
+    notice_->setVisible(!text.empty());
+}
+
+QString MessageInputView::noticeText() const { return notice_->text(); }
 
 std::string MessageInputView::messageText() const { return textArea_->toPlainText().toStdString(); }
 
@@ -337,8 +361,10 @@ bool MessageInputView::handleDrop(const QMimeData& mime) {
     const QList<QUrl> urls = mime.urls();
     if (!urls.isEmpty()) {
         // Every address is taken; only local files can be read, the rest come to nothing.
+        QStringList paths;
         for (const QUrl& url : urls)
-            if (url.isLocalFile()) handOnFile(url.toLocalFile());
+            if (url.isLocalFile()) paths.push_back(url.toLocalFile());
+        handOnFiles(paths);
         return true;
     }
     if (!mime.hasImage()) return false;
@@ -360,21 +386,48 @@ void MessageInputView::pickImage() {
         const QString chosen = QFileDialog::getOpenFileName(this, QString(), QString(), "Images (*.png *.jpg *.jpeg)");
         if (!chosen.isEmpty()) path = chosen.toStdString();
     }
-    if (path && !path->empty()) handOnFile(QString::fromStdString(*path));
+    if (path && !path->empty()) handOnFiles({QString::fromStdString(*path)});
+}
+
+bool MessageInputView::isReading() const {
+    return std::any_of(readers_.begin(), readers_.end(), [](const Reader& reader) { return reader.running.alive(); });
+}
+
+// Up to 20 MB from a disk or a network share: read on a thread of its own, so the window keeps
+// drawing; the bytes come back on the UI thread, unless the bar is gone by then.
+// One reader per drop, so that its files arrive in the order they were dropped.
+void MessageInputView::handOnFiles(const QStringList& paths) {
+    std::erase_if(readers_, [](const Reader& reader) { return !reader.running.alive(); });
+    if (paths.isEmpty()) return;
+    std::vector<std::pair<std::string, std::string>> files;  // path, extension
+    for (const QString& path : paths) {
+        QString extension = QFileInfo(path).suffix().toLower();
+        if (extension.isEmpty()) extension = "png";
+        files.emplace_back(path.toStdString(), extension.toStdString());
+    }
+    platform::Lifetime running;
+    Reader reader{running.guard(), {}};
+    reader.thread = std::jthread([this, running = std::move(running), alive = lifetime_.guard(), &queue = mainQueue_,
+                                  files = std::move(files)]() mutable {
+        for (const auto& [path, extension] : files) read(path, extension, alive, queue);
+        running.end();
+    });
+    readers_.push_back(std::move(reader));
 }
 
 // Only a regular file is read: a folder or a pipe dropped from a file manager comes to nothing
-// instead of blocking the window.
-void MessageInputView::handOnFile(const QString& path) {
+// instead of blocking the reader.
+void MessageInputView::read(const std::string& path, const std::string& extension, platform::Lifetime::Guard alive,
+                            platform::MainQueue& queue) {
     std::error_code error;
-    if (!std::filesystem::is_regular_file(std::filesystem::path(path.toStdString()), error)) return;
-    QFile file(path);
+    if (!std::filesystem::is_regular_file(std::filesystem::path(path), error)) return;
+    QFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::ReadOnly)) return;
-    const QByteArray bytes = file.read(kMaxReadBytes);
+    std::string bytes = file.read(kMaxReadBytes).toStdString();
     if (file.error() != QFileDevice::NoError) return;
-    QString extension = QFileInfo(path).suffix().toLower();
-    if (extension.isEmpty()) extension = "png";
-    if (actions_.onDropImage) actions_.onDropImage(bytes.toStdString(), extension.toStdString());
+    queue.async([this, alive, bytes = std::move(bytes), extension] {
+        if (alive && actions_.onDropImage) actions_.onDropImage(bytes, extension);
+    });
 }
 
 }  // namespace corvane

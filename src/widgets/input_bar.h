@@ -12,8 +12,13 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "model/chat_model.h"
+#include "platform/lifetime.h"
+#include "platform/main_queue.h"
+#include "platform/platform.h"
 #include "ui/dropped_image.h"
 
 class QMenu;
@@ -43,7 +48,12 @@ public:
     // so that it still says the file is too large, while a huge file is never read whole.
     static constexpr std::int64_t kMaxReadBytes = std::int64_t(DroppedImage::kMaxBytes) + 1;
 
-    explicit MessageInputView(Actions actions, QWidget* parent = nullptr);
+    // Dropped and picked files are read off the UI thread; their bytes come back through
+    // `mainQueue`.
+    explicit MessageInputView(Actions actions, QWidget* parent = nullptr,
+                              platform::MainQueue& mainQueue = platform::mainQueue());
+    // Waits for files still being read; their bytes go nowhere.
+    ~MessageInputView() override;
     void setActions(Actions actions) { actions_ = std::move(actions); }
 
     std::string messageText() const;
@@ -54,12 +64,18 @@ public:
     void setPendingCaptureCount(std::int64_t count);
     bool isBusy() const { return busy_; }
     void setBusy(bool busy);
+    // Why the text in the field was not sent; shown above it until the text changes. Empty: none.
+    void setNotice(const std::string& text);
+    QString noticeText() const;
+    QLabel* noticeLabel() const { return notice_; }
     bool isDropTargeted() const { return dropTargeted_; }
     void setImagePicker(ImagePicker picker) { picker_ = std::move(picker); }
 
     // True when at least one item was taken up: each file URL is read and handed on; image data
     // without a URL is handed on as "png".
     bool handleDrop(const QMimeData& mime);
+    // Whether a dropped or picked file is still being read.
+    bool isReading() const;
     void pickImage();
 
     // What the views show, for the window's tests.
@@ -87,15 +103,26 @@ private:
     void refresh();
     void setDropTargeted(bool targeted);
     void sendPressed();
-    void handOnFile(const QString& path);
+    void handOnFiles(const QStringList& paths);
+    // On a reader thread.
+    void read(const std::string& path, const std::string& extension, platform::Lifetime::Guard alive,
+              platform::MainQueue& queue);
 
     Actions actions_;
+    platform::MainQueue& mainQueue_;
+    platform::Lifetime lifetime_;  // the UI thread's view of this bar's life, for the readers
+    struct Reader {
+        platform::Lifetime::Guard running;  // ends when the read has returned
+        std::jthread thread;
+    };
+    std::vector<Reader> readers_;
     ImagePicker picker_;
     ModelTier tier_ = ModelTier::standard;
     std::int64_t captureCount_ = 0;
     bool busy_ = false;
     bool dropTargeted_ = false;
 
+    QLabel* notice_ = nullptr;
     TextArea* textArea_ = nullptr;
     HoverButton* attachButton_ = nullptr;
     TierPicker* tierPicker_ = nullptr;

@@ -58,6 +58,7 @@ std::string trimmedNewChatText(const std::string& text) { return text::trimmingW
 
 QMessageBox* makeAlertBox(const ViewModelAlert& alert, QWidget* parent) {
     auto* box = new QMessageBox(parent);
+    useWindowPalette(box);
     box->setIcon(QMessageBox::Warning);
     box->setText(qText(alert.messageText));
     box->setInformativeText(qText(alert.informativeText));
@@ -97,8 +98,10 @@ ProjectPageView::ProjectPageView(const std::shared_ptr<ChatViewModel>& viewModel
     : ProjectPageView(std::move(projectName), Actions{}, ChatDateContext{}, AnimationClock::system(), parent) {
     viewModel_ = viewModel;
     std::weak_ptr<ChatViewModel> weak = viewModel;
-    actions_.sendMessage = [weak](const std::string& text) {
-        if (auto vm = weak.lock()) vm->sendMessage(text);
+    actions_.sendMessage = [weak](const std::string& text) -> std::optional<std::string> {
+        auto vm = weak.lock();
+        if (!vm || vm->sendMessage(text)) return std::nullopt;
+        return vm->unsentReason();
     };
     actions_.openThread = [weak](const std::string& threadID) {
         if (auto vm = weak.lock()) {
@@ -167,6 +170,15 @@ void ProjectPageView::build() {
     QObject::connect(newChatField_, &QLineEdit::returnPressed, this, [this] { submitNewChat(); });
     fieldRow->addWidget(newChatField_, 1);
     column->addWidget(field);
+    notice_ = makeLabel(QString(), uiFont(12), toQColor(CorvaneTheme::textSecondary));
+    notice_->setWordWrap(true);
+    notice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    notice_->hide();
+    column->addWidget(notice_);
+    // The reason explains the text it was given for; an edit makes it stale.
+    QObject::connect(newChatField_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (text != sentText_) notice_->hide();
+    });
 
     listLayout_ = column;
     column->addStretch(1);
@@ -187,11 +199,20 @@ void ProjectPageView::setProjectName(std::optional<std::string> projectName) {
 
 void ProjectPageView::submitNewChat() {
     const std::string trimmed = trimmedNewChatText(utf8(newChatField_->text()));
-    if (trimmed.empty()) return;
-    newChatField_->clear();
-    // Last: sending normally opens the new chat, which replaces this page.
-    if (actions_.sendMessage) actions_.sendMessage(trimmed);
+    if (trimmed.empty() || !actions_.sendMessage) return;
+    // Sending normally opens the new chat, which replaces this page (later, not now).
+    const auto notSent = actions_.sendMessage(trimmed);
+    if (!notSent) {
+        newChatField_->clear();
+        notice_->hide();
+        return;
+    }
+    sentText_ = newChatField_->text();
+    notice_->setText(qText(*notSent));
+    notice_->show();
 }
+
+QString ProjectPageView::noticeText() const { return notice_->text(); }
 
 void ProjectPageView::setThreads(std::vector<ConversationSummary> threads) {
     if (list_ && threads == threads_) return;
@@ -254,8 +275,8 @@ void ProjectPageView::rebuildList() {
             }
         }
     }
-    // Under the header and the field, above the closing stretch.
-    listLayout_->insertWidget(2, list_);
+    // Under the header, the field and its notice, above the closing stretch.
+    listLayout_->insertWidget(3, list_);
 }
 
 }  // namespace corvane

@@ -52,7 +52,8 @@ std::size_t showViewModelAlert(const ViewModelAlert& alert, QWidget* parent);
 class ProjectPageView : public QScrollArea {
 public:
     struct Actions {
-        std::function<void(const std::string& text)> sendMessage;
+        // Answers why the text was not sent (it then stays in the field); none when it went.
+        std::function<std::optional<std::string>(const std::string& text)> sendMessage;
         std::function<void(const std::string& threadID)> openThread;
         std::function<void(const std::string& threadID)> deleteThread;
     };
@@ -73,6 +74,9 @@ public:
 
     QString headerText() const;
     QLineEdit* newChatField() const { return newChatField_; }
+    // Why the field's text was not sent, under the field until the text changes.
+    QString noticeText() const;
+    QLabel* noticeLabel() const { return notice_; }
     // Runs on Return in the field.
     void submitNewChat();
 
@@ -94,6 +98,8 @@ private:
 
     QLabel* header_ = nullptr;
     QLineEdit* newChatField_ = nullptr;
+    QLabel* notice_ = nullptr;
+    QString sentText_;  // the text the notice was shown for
     QWidget* list_ = nullptr;
     QVBoxLayout* listLayout_ = nullptr;
     std::vector<ChatRowView*> rows_;

@@ -1,10 +1,13 @@
 #include "widgets/screenshots_shell.h"
 
 #include <QCoreApplication>
+#include <QMessageBox>
 #include <QVBoxLayout>
 #include <string>
 
 #include "app/simulated_host.h"
+#include "ui/chat_view_model.h"
+#include "widgets/app_delegate.h"
 #include "support/iso8601.h"
 #include "widgets/input_bar.h"
 #include "widgets/logic_pro_window.h"
@@ -51,9 +54,13 @@ ToolCallInfo call(std::string id, std::string tool, ToolCallStatus status, std::
 }
 
 QWidget* midTurnTranscript() {
-    auto* view = new TranscriptView(
-        {[](const ConversationEntry&) {}, {[](const std::string&) { return false; }, [](const std::string&, bool) {}}},
-        still());
+    // As the view model has it mid-turn: the card of the call started last is the active one,
+    // open until the next call starts; the others are closed.
+    static const std::string active = "c3";
+    auto* view = new TranscriptView({[](const ConversationEntry&) {},
+                                     {[](const std::string& id) { return id == active; },
+                                      [](const std::string&, bool) {}}},
+                                    still());
     ConversationEntry user;
     user.timestamp = "t1";
     user.role = ConversationRole::user;
@@ -61,10 +68,14 @@ QWidget* midTurnTranscript() {
     ToolCallGroup group;
     group.id = "round-1";
     group.toolCalls = {call("c1", "list_tracks", ToolCallStatus::completed, "{}", "6 tracks"),
-                       call("c2", "set_track_volume", ToolCallStatus::completed,
-                            R"({"track_name":"Lead Vox","value":"+2 dB"})", "Lead Vox raised to -4.0 dB"),
-                       call("c3", "listen_to_playback", ToolCallStatus::running, R"({"duration_seconds":8})")};
-    view->setInputs({TranscriptItem::message(user), TranscriptItem::toolCallGroup(group)}, std::nullopt, {user});
+                       call("c2", "listen_to_playback", ToolCallStatus::completed, R"({"duration_seconds":8})",
+                            "Chorus: the vocal sits 4 dB under the pads around 2.5 kHz"),
+                       call("c3", "set_track_volume", ToolCallStatus::completed,
+                            R"({"track_name":"Lead Vox","value":"+2 dB"})",
+                            "Lead Vox raised from -6.0 dB to -4.0 dB; the pads are unchanged")};
+    view->setInputs({TranscriptItem::message(user), TranscriptItem::toolCallGroup(group),
+                     TranscriptItem::thinking("thinking")},
+                    std::nullopt, {user});
     return view;
 }
 
@@ -179,6 +190,18 @@ std::vector<ShellScreenshot> shellScreenshots() {
          [] {
              return shell({700, 600}, chatMidTurn(), true, true);
          }},
+        // The window's dialogs take its dark palette.
+        {"delete_confirmation", 420,
+         [] {
+             ViewModelAlert alert{ViewModelAlert::Style::warning,
+                                  "Delete \"Vocal balance in the chorus\"?",
+                                  "This can't be undone.",
+                                  {"Delete", "Cancel"},
+                                  0};
+             return std::unique_ptr<QWidget>(makeAlertBox(alert));
+         }},
+        {"unopened_link_notice", 480,
+         [] { return std::unique_ptr<QWidget>(makeUnopenedURLNotice("https://corvane.app/plugin")); }},
         {"logic_pro_window", 1080,
          [] {
              static QtMainQueue queue;

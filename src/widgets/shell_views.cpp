@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <algorithm>
 
-#include "shield/input_shield.h"
 #include "widgets/bar_bindings.h"
 #include "widgets/input_bar.h"
 #include "widgets/project_page.h"
@@ -51,8 +50,21 @@ QWidget* boundTranscript(const std::shared_ptr<ChatViewModel>& model) {
         if (auto m = weak.lock()) view->setInputs(m->transcriptItems(), m->streamingText(), m->entries());
     };
     sync();
-    const auto token = model->addObserver([view, weak, sync](ChatViewModel::Field field) {
+    // A chat opened (from a page, or another thread), whatever its length, starts at its latest
+    // message.
+    auto opened = std::make_shared<std::string>();
+    auto followOpening = [view, weak, opened] {
+        auto m = weak.lock();
+        if (!m) return;
+        const auto& navigation = m->navigation();
+        const std::string shown = navigation.isChat() ? m->currentThreadID() : std::string();
+        if (!shown.empty() && shown != *opened) view->showLatest();
+        *opened = shown;
+    };
+    followOpening();
+    const auto token = model->addObserver([view, sync, followOpening](ChatViewModel::Field field) {
         using F = ChatViewModel::Field;
+        if (field == F::navigation || field == F::currentThreadID) followOpening();
         if (field == F::transcriptItems || field == F::streamingText || field == F::entries) sync();
         if (field == F::activeCallID || field == F::userExpandOverrides) view->refreshExpansion();
     });
@@ -93,9 +105,10 @@ ShellViews makeShellViews(const std::shared_ptr<ChatViewModel>& model, networkin
     };
     std::weak_ptr<ChatViewModel> weak = model;
     views.inputBar = [model, weak]() -> QWidget* {
+        // The agent loop sees the stop between calls and takes the notice down when its turn
+        // ends: a listen or a drag still running keeps it (and may still widen it).
         return makeInputBar(model, [weak] {
             if (auto m = weak.lock()) m->stopTurn();
-            InputShield::shared().endTurn();
         });
     };
     views.songBriefEditor = [model](QWidget* parent) -> QDialog* { return makeSongBriefEditor(model, parent); };

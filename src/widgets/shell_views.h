@@ -36,7 +36,7 @@ private:
 };
 
 // The other parts' views over the view model. The input bar's Stop ends the window's own turn
-// (never a test turn) and takes the notice off Logic Pro.
+// (never a test turn); the notice over Logic Pro comes down with that turn's end.
 ShellViews makeShellViews(const std::shared_ptr<ChatViewModel>& model, networking::AuthService& auth,
                           AuthChangeFanout& authChanges, URLOpener openURL);
 

@@ -65,12 +65,16 @@ SidebarView::SidebarView(Actions actions, QWidget* parent) : QWidget(parent), ac
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
+    // The window's own title bar sits above both columns here, so the header takes the top bar's
+    // row (8 above, a 28-point row, 6 below): "SONGS" lines up with the bar's buttons.
     auto* header = new QWidget;
     auto* headerRow = new QHBoxLayout(header);
-    headerRow->setContentsMargins(14, 40, 14, 8);
+    headerRow->setContentsMargins(14, 8, 14, 6);
+    header->setFixedHeight(8 + 28 + 6);
     QFont headerFont = uiFont(11.5, QFont::DemiBold);
     headerFont.setLetterSpacing(QFont::AbsoluteSpacing, 0.6);
-    headerRow->addWidget(makeLabel("SONGS", headerFont, white(0.45)));
+    headerLabel_ = makeLabel("SONGS", headerFont, white(0.45));
+    headerRow->addWidget(headerLabel_, 0, Qt::AlignVCenter);
     headerRow->addStretch(1);
     column->addWidget(header);
 

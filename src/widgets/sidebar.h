@@ -15,6 +15,7 @@
 
 #include "widgets/sidebar_rows.h"
 
+class QLabel;
 class QVBoxLayout;
 
 namespace corvane {
@@ -51,6 +52,7 @@ public:
         return index < rowButtons_.size() ? rowButtons_[index] : nullptr;
     }
     HoverButton* accountButton() const { return account_; }
+    QLabel* headerLabel() const { return headerLabel_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -64,6 +66,7 @@ private:
     std::vector<SidebarRow> rows_;
     std::vector<HoverButton*> rowButtons_;
     QVBoxLayout* list_ = nullptr;
+    QLabel* headerLabel_ = nullptr;
     HoverButton* account_ = nullptr;
     QPointer<QDialog> settings_;
 };

@@ -88,10 +88,11 @@ void SongBriefEditorSheet::keyPressEvent(QKeyEvent* event) {
 
 SongBriefEditorSheet* makeSongBriefEditor(const std::shared_ptr<ChatViewModel>& viewModel, QWidget* parent) {
     std::weak_ptr<ChatViewModel> weak = viewModel;
+    // The brief belongs to the thread the sheet was opened for, whichever is open at Save.
     return new SongBriefEditorSheet(
         viewModel->songBrief(),
-        [weak](const std::string& text) {
-            if (auto vm = weak.lock()) vm->saveSongBrief(text);
+        [weak, threadID = viewModel->currentThreadID()](const std::string& text) {
+            if (auto vm = weak.lock()) vm->saveSongBrief(text, threadID);
         },
         parent);
 }

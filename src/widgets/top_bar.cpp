@@ -42,6 +42,9 @@ TopBar::TopBar(TopBarActions actions, QWidget* parent) : QWidget(parent), action
     // The root view's padding of the bar.
     row->setContentsMargins(12, 8, 12, 6);
     row->setSpacing(10);
+    // One height on every page (the chat's 28-point menu button sets it), so the bar does not
+    // jump and the sidebar's header lines up with it.
+    setFixedHeight(8 + 28 + 6);
 
     sidebarButton_ = new HoverButton(
         [this] {

@@ -272,6 +272,7 @@ void TranscriptView::setInputs(std::vector<TranscriptItem> items, std::optional<
             verticalScrollBar()->setValue(bottomValue());
             break;
     }
+    if (latestPending_ && isVisible()) scrollToLatest();
 }
 
 void TranscriptView::syncLayout() {
@@ -297,6 +298,24 @@ int TranscriptView::bottomValue() {
     const int height = std::max(viewport()->height(), content_->heightForWidth(width));
     if (content_->size() != QSize(width, height)) content_->resize(width, height);
     return verticalScrollBar()->maximum();
+}
+
+void TranscriptView::showLatest() {
+    // Its rows may come with the next inputs: the scroll is done again then.
+    if (isVisible()) scrollToLatest();
+    latestPending_ = true;
+}
+
+void TranscriptView::showEvent(QShowEvent* event) {
+    QScrollArea::showEvent(event);
+    if (latestPending_) scrollToLatest();
+}
+
+void TranscriptView::scrollToLatest() {
+    latestPending_ = false;
+    scrollStart_.reset();
+    frames_.stop();
+    verticalScrollBar()->setValue(bottomValue());
 }
 
 void TranscriptView::tick() {

@@ -59,6 +59,9 @@ public:
     void refreshExpansion();
     // The next frame of the scroll that follows a new item.
     void tick();
+    // Another thread was opened: it starts at its latest message once its rows are set and the
+    // view is shown.
+    void showLatest();
 
     // The row widgets in order (null for an item that draws nothing), the streaming bubble
     // (null when none) and the anchor.
@@ -70,7 +73,11 @@ public:
     size_t streamingLinesParsed() const { return streamingMarkdown_.linesParsed(); }
     QWidget* content() const;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    void scrollToLatest();
     struct Row {
         std::string id;
         TranscriptItem item;
@@ -93,6 +100,7 @@ private:
     bool shownOnce_ = false;
     std::optional<double> scrollStart_;
     int scrollFrom_ = 0;
+    bool latestPending_ = false;  // showLatest() waits for the view to be shown
     FrameTimer frames_;
 };
 

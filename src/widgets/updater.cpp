@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "widgets/widget_parts.h"
+
 namespace corvane {
 
 namespace {
@@ -11,6 +13,7 @@ void showMessageBox(const networking::UpdateCheckMessage& message, bool isError)
     QMessageBox box(isError ? QMessageBox::Warning : QMessageBox::Information, QString::fromStdString(message.title),
                     QString::fromStdString(message.title), QMessageBox::Ok, QApplication::activeWindow());
     box.setInformativeText(QString::fromStdString(message.text));
+    useWindowPalette(&box);
     box.exec();
 }
 

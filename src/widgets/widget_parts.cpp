@@ -242,4 +242,29 @@ void clearKeyboardDefault(QPushButton* button) {
     button->setDefault(false);
 }
 
+void useWindowPalette(QWidget* dialog) {
+    const QColor raised = withOpacity(CorvaneTheme::surfaceElevated);
+    QPalette palette = dialog->palette();
+    palette.setColor(QPalette::Window, withOpacity(CorvaneTheme::background));
+    palette.setColor(QPalette::Base, raised);
+    palette.setColor(QPalette::AlternateBase, withOpacity(CorvaneTheme::surface));
+    palette.setColor(QPalette::Button, raised);
+    palette.setColor(QPalette::ToolTipBase, raised);
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::ToolTipText})
+        palette.setColor(role, white(0.9));
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, white(0.35));
+    palette.setColor(QPalette::PlaceholderText, withOpacity(CorvaneTheme::textTertiary));
+    palette.setColor(QPalette::Highlight, withOpacity(CorvaneTheme::primaryButton));
+    palette.setColor(QPalette::HighlightedText, white(1));
+    palette.setColor(QPalette::Light, rgb255(70, 70, 82));
+    palette.setColor(QPalette::Midlight, rgb255(52, 52, 62));
+    palette.setColor(QPalette::Mid, rgb255(40, 40, 48));
+    palette.setColor(QPalette::Dark, rgb255(12, 12, 16));
+    palette.setColor(QPalette::Shadow, rgb255(0, 0, 0));
+    palette.setColor(QPalette::Link, withOpacity(CorvaneTheme::primaryButtonHover));
+    dialog->setPalette(palette);
+    dialog->setAutoFillBackground(true);
+}
+
 }  // namespace corvane

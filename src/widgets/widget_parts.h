@@ -124,6 +124,10 @@ QVBoxLayout* sheetColumn(QDialog* sheet, const QString& title, const QColor& tit
 // The edge of a sheet, which has no window frame here: a hairline inside its bounds.
 void paintSheetEdge(QWidget* sheet);
 
+// A dialog the window opens (a question, a notice) in the window's dark colours rather than the
+// desktop's, which may be light.
+void useWindowPalette(QWidget* dialog);
+
 // Return and Escape reach a button only where the sheet says so.
 void clearKeyboardDefault(QPushButton* button);
 

@@ -19,23 +19,6 @@ namespace corvane {
 
 namespace {
 
-// Takes double clicks over its whole rectangle and draws nothing.
-class TitleStrip : public QWidget {
-public:
-    TitleStrip(std::function<void()> onDoubleClick, QWidget* parent)
-        : QWidget(parent), onDoubleClick_(std::move(onDoubleClick)) {}
-
-protected:
-    void mousePressEvent(QMouseEvent* event) override { event->accept(); }
-    void mouseDoubleClickEvent(QMouseEvent* event) override {
-        event->accept();
-        if (event->button() == Qt::LeftButton && onDoubleClick_) onDoubleClick_();
-    }
-
-private:
-    std::function<void()> onDoubleClick_;
-};
-
 QWidget* placeholder(const QString& text) {
     auto* label = makeLabel(text, uiFont(12), white(0.3));
     label->setAlignment(Qt::AlignCenter);
@@ -157,7 +140,10 @@ CompanionRootView::CompanionRootView(ShellActions actions, ShellViews views, dou
     full->addWidget(sidebar(true));
     fullSidebar_->hide();
 
-    titleStrip_ = new TitleStrip([this] { zoom(); }, this);
+    // The strip lies over the top bar and the sidebar's header, whose buttons keep their clicks:
+    // it only marks where a double click that nothing took zooms the window.
+    titleStrip_ = new QWidget(this);
+    titleStrip_->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     ShellState initial;
     state_ = initial;
@@ -270,8 +256,8 @@ void CompanionRootView::tick() {
 
 void CompanionRootView::layoutLayers() {
     const double now = clock_.seconds();
-    const int top = kTitleStripHeight;
-    const QRect content(0, top, width(), std::max(0, height() - top));
+    // Under the window's own title bar, the columns start at the top edge.
+    const QRect content(0, 0, width(), height());
     mainRow_->setGeometry(content);
 
     const double inlineFraction = inlineShown_.value(now);
@@ -324,6 +310,15 @@ void CompanionRootView::showEvent(QShowEvent* event) {
     if (actions_.loadConversations) actions_.loadConversations();
     wasCompact_ = isCompact();
     setSidebarVisible(sidebarVisible_ && !wasCompact_, false);
+}
+
+void CompanionRootView::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && titleStrip_->geometry().contains(event->position().toPoint())) {
+        event->accept();
+        zoom();
+        return;
+    }
+    QWidget::mouseDoubleClickEvent(event);
 }
 
 void CompanionRootView::zoom() {

@@ -101,6 +101,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    // A double click in the title strip that no view under it took.
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     void setSidebarVisible(bool visible, bool animated);

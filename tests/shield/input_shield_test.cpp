@@ -158,13 +158,19 @@ TEST_F(InputShieldTest, CallsFromOtherThreadsArePostedButEscalationWaits) {
     std::jthread([&] {
         shield.beginTurn("");
         shield.updateTool("Add Plugin");
-        shield.endTurn();
     }).join();
+    // Run on the calling thread, the start would already show.
     EXPECT_FALSE(shield.isTurnActive()) << "nothing ran yet";
+    EXPECT_FALSE(window->visible);
+    main.drain();
+    EXPECT_TRUE(shield.isTurnActive());
+    EXPECT_TRUE(window->visible);
+    EXPECT_EQ(window->label, "Corvane is working: Add Plugin") << "the posted bodies ran in order";
+    std::jthread([&] { shield.endTurn(); }).join();
+    EXPECT_TRUE(shield.isTurnActive()) << "the end is posted too";
     main.drain();
     EXPECT_FALSE(shield.isTurnActive());
     EXPECT_FALSE(window->visible);
-    EXPECT_EQ(window->label, "Corvane is working: Add Plugin") << "the posted bodies ran in order";
 
     shield.beginTurn("");
     std::atomic<bool> escalated{false};

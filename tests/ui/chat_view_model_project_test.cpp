@@ -3,6 +3,8 @@
 
 #include "ui/chat_view_model.h"
 
+#include <thread>
+
 #include "ui/view_model_fixture.h"
 
 namespace corvane::testing {
@@ -207,6 +209,22 @@ TEST_F(ChatViewModelProjectTest, AgentsSongBriefGoesToItsTurnsThread) {
     EXPECT_EQ(model().currentThreadID(), other);
     EXPECT_EQ(model().songBrief(), "");
     EXPECT_TRUE(model().isBusy());
+}
+
+// The agent's description of a track, reported by track name from its turn's thread, reaches
+// the window's instance and the project file.
+TEST_F(ChatViewModelProjectTest, AgentsTrackDescriptionReachesTheWindowAndTheProject) {
+    model().updateTrackAnalysis({{"v1", liveState("v1", "Vox")}, {"k", liveState("k", "Kick")}});
+    std::jthread([&] {
+        controller_->notifyTrackDescriptionUpdate("Vox", "breathy lead");
+        controller_->notifyTrackDescriptionUpdate("Piano", "not playing");
+    }).join();
+    EXPECT_TRUE(model().trackDescriptions().empty()) << "it comes through the UI thread";
+    queue_.drain();
+    EXPECT_EQ(model().trackDescriptions(), (std::map<std::string, std::string>{{"v1", "breathy lead"}}));
+    const auto record = projects().load("Demo Song");
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->trackDescriptions, (std::map<std::string, std::string>{{"Vox", "breathy lead"}}));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "ui/chat_view_model.h"
 
+#include "chat/chat_orchestrator.h"
 #include "ui/view_model_fixture.h"
 
 namespace corvane::testing {
@@ -191,19 +192,85 @@ TEST_F(ChatViewModelTurnTest, OnlyAThreadsFirstExchangeAsksForATitle) {
     EXPECT_EQ(titleRequests().size(), 1u);
 }
 
-TEST_F(ChatViewModelTurnTest, TheFinalResponseReloadsTheTurnsThreadWhereverTheWindowIs) {
+// The user opens B (and its brief sheet, or a report) while A's turn runs; A's end must not make
+// A current under the window, or B's sheet saves into A and the report names A.
+TEST_F(ChatViewModelTurnTest, ATurnEndingInAnotherThreadLeavesTheShownThreadCurrent) {
     auto& store = controller_->conversationStore();
     const auto other = store.createThread(std::string("Demo Song")).currentThreadID;
+    store.append(ConversationRole::user, "B question", other);
+    store.append(ConversationRole::assistant, "B answer", other);
+    store.updateSongBrief(std::string("B brief"), other);
     model().loadConversations();
+    transport_->reply(textReply("A title"));
     model().sendMessage("Go");
     const auto turnThread = model().currentThreadID();
+    store.append(ConversationRole::user, "Go", turnThread);
     store.append(ConversationRole::assistant, "Done here", turnThread);
     model().switchConversation(other);
     model().setNavigation(NavigationState::chat(other));
+    model().setReportingEntry(model().entries().back());
+
     finish("Done here", turnThread);
-    EXPECT_EQ(model().currentThreadID(), turnThread);
+    EXPECT_EQ(model().currentThreadID(), other);
     EXPECT_EQ(model().navigation(), NavigationState::chat(other));
-    EXPECT_EQ(transcriptKinds().back(), "assistant:Done here");
+    EXPECT_EQ(model().songBrief(), "B brief");
+    EXPECT_EQ(transcriptKinds().back(), "assistant:B answer");
+    EXPECT_FALSE(model().streamingText().has_value()) << "A's reply is not revealed over B";
+    EXPECT_FALSE(model().isBusy());
+    // The first exchange of A still gets its title.
+    ASSERT_TRUE(queue_.runUntil([&] { return titleRequests().size() == 1; }));
+
+    transport_->status(200);
+    model().submitReport("wrong");
+    ASSERT_TRUE(queue_.runUntil([&] { return transport_->requests().back().body.contains("user_description"); }));
+    EXPECT_EQ(transport_->requests().back().body["thread_id"], other);
+    EXPECT_EQ(transport_->requests().back().body["user_message"], "B question");
+}
+
+// A harness run holds the agent loop: the message goes nowhere, and says so.
+TEST_F(ChatViewModelTurnTest, AMessageTheAgentLoopRefusesLeavesNoThreadAndSaysWhy) {
+    fakeTurns_ = false;
+    Gate answer;
+    transport_->replyAfter(answer, respondReply("Harness done."));
+    ChatRequest harnessRequest;
+    harnessRequest.message = "harness";
+    auto harness = controller_->chatOrchestrator().handleChatStreaming(harnessRequest);
+    model().loadConversations();
+    const auto threadsBefore = controller_->conversationStore().conversationState().threads.size();
+
+    EXPECT_FALSE(model().sendMessage("Make the vocal louder"));
+    EXPECT_FALSE(model().navigation().isChat());
+    EXPECT_FALSE(model().isBusy());
+    EXPECT_EQ(model().statusMessage(), ChatOrchestrator::kBusyMessage);
+    EXPECT_EQ(model().unsentReason(), ChatOrchestrator::kBusyMessage);
+    EXPECT_EQ(controller_->conversationStore().conversationState().threads.size(), threadsBefore);
+    queue_.drain();
+    EXPECT_EQ(model().statusMessage(), ChatOrchestrator::kBusyMessage) << "the reason stays";
+    answer.open();
+    ASSERT_TRUE(queue_.runUntil([&] { return harness->finished(); }));
+}
+
+TEST_F(ChatViewModelTurnTest, AMessageWhileATurnRunsIsRefusedWithTheReasonAndTheCardStaysOpen) {
+    model().sendMessage("one");
+    auto call = toolCall("c1", 0);
+    feed(AgentEvent::toolCallStarted(call));
+    EXPECT_TRUE(model().isToolCallExpanded("c1"));
+    model().setNavigation(NavigationState::projectPage(std::nullopt));
+    EXPECT_FALSE(model().sendMessage("two"));
+    EXPECT_EQ(model().unsentReason(), ChatViewModel::kTurnRunningNotice);
+    EXPECT_EQ(model().statusMessage(), "List Tracks...") << "the turn keeps its status line";
+    EXPECT_EQ(requests_.size(), 1u);
+
+    call.status = ToolCallStatus::completed;
+    call.succeeded = true;
+    call.summary = "3 tracks";
+    controller_->conversationStore().appendToolCall(call, 0, model().currentThreadID());
+    model().setNavigation(NavigationState::chat(model().currentThreadID()));
+    finish("");
+    EXPECT_TRUE(model().isToolCallExpanded("c1"));
+    // A new message leaves the card as the user sees it.
+    EXPECT_TRUE(model().sendMessage("three"));
+    EXPECT_TRUE(model().isToolCallExpanded("c1"));
 }
 
 }  // namespace

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QClipboard>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMessageBox>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMenu>
@@ -10,6 +14,8 @@
 
 #include "platform/standin/world.h"
 #include "test_support/temp_home.h"
+#include "transcript/theme.h"
+#include "widgets/diagram_painter.h"
 #include "widgets/qt_main_queue.h"
 #include "widget_events.h"
 #include "widget_pixels.h"
@@ -45,7 +51,10 @@ protected:
         updater_ = updater.get();
         AppDelegate::Options options;
         options.arguments = std::move(arguments);
-        options.openURL = [this](const std::string& url) { opened_.push_back(url); };
+        options.launchURL = [this](const std::string& url) {
+            opened_.push_back(url);
+            return browserTakesURLs_;
+        };
         options.terminate = [this] { ++terminations_; };
         options.out = &out_;
         delegate_ = std::make_unique<AppDelegate>(app::CompanionController::create(controllerOptions),
@@ -76,6 +85,7 @@ protected:
     std::unique_ptr<AppDelegate> delegate_;
     NoUpdater* updater_ = nullptr;
     std::vector<std::string> opened_;
+    bool browserTakesURLs_ = true;
     int terminations_ = 0;
     std::ostringstream out_;
 };
@@ -143,6 +153,23 @@ TEST_F(AppDelegateTest, HelpItemsOpenTheirAddresses) {
     delegate_->openRepresentedURL(&notText);
     delegate_->openRepresentedURL(nullptr);
     EXPECT_EQ(opened_.size(), expected.size());
+}
+
+TEST_F(AppDelegateTest, AnAddressNoBrowserTakesIsShownToCopy) {
+    launch();
+    menuItem("Help", "Privacy Policy")->trigger();
+    EXPECT_EQ(delegate_->unopenedURLNotice(), nullptr);
+
+    browserTakesURLs_ = false;
+    menuItem("Help", "Terms of Service")->trigger();
+    QMessageBox* notice = delegate_->unopenedURLNotice();
+    ASSERT_NE(notice, nullptr);
+    EXPECT_TRUE(notice->isVisible());
+    EXPECT_EQ(notice->informativeText(), "https://corvane.app/terms");
+    EXPECT_EQ(notice->palette().color(QPalette::Window), toQColor(CorvaneTheme::background));
+    for (QAbstractButton* button : notice->buttons())
+        if (button->text() == "Copy Address") button->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "https://corvane.app/terms");
 }
 
 TEST_F(AppDelegateTest, HotKeyBringsTheClosedWindowBack) {

@@ -6,11 +6,17 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTextEdit>
+#include <QVBoxLayout>
 
+#include "chat/chat_orchestrator.h"
+#include "shield/input_shield.h"
 #include "ui/view_model_fixture.h"
 #include "widgets/hover_button.h"
 #include "widgets/input_bar.h"
+#include "widgets/shell_views.h"
+#include "widgets/transcript_view.h"
 #include "widgets/sidebar.h"
 #include "widget_events.h"
 #include "widget_pixels.h"
@@ -19,6 +25,9 @@ namespace corvane {
 namespace {
 
 using corvane::testing::click;
+using corvane::testing::callsReply;
+using corvane::testing::Gate;
+using corvane::testing::respondReply;
 
 using Name = std::optional<std::string>;
 
@@ -51,6 +60,86 @@ TEST_F(BarBindingsTest, TheInputBarSendsTheTextAsTypedAndFollowsTheTurn) {
     for (QAction* item : bar->tierMenu()->actions()) item->trigger();
     EXPECT_EQ(defaults_.string(ChatViewModel::kModelTierKey), "standard") << "Pro cannot be chosen";
     EXPECT_EQ(model().selectedModelTier(), ModelTier::standard);
+}
+
+// A harness run holds the agent loop: the text stays in the field with the reason.
+TEST_F(BarBindingsTest, AMessageTheAgentLoopRefusesStaysInTheFieldWithTheReason) {
+    fakeTurns_ = false;
+    Gate answer;
+    transport_->replyAfter(answer, respondReply("Harness done."));
+    ChatRequest harnessRequest;
+    harnessRequest.message = "harness";
+    auto harness = controller_->chatOrchestrator().handleChatStreaming(harnessRequest);
+    model();
+    std::unique_ptr<MessageInputView> bar(makeInputBar(model_, [] {}));
+    bar->show();
+    bar->setMessageText("Brighten the vocal");
+    click(*bar->sendButton());
+    EXPECT_EQ(bar->messageText(), "Brighten the vocal");
+    EXPECT_EQ(bar->noticeText().toStdString(), ChatOrchestrator::kBusyMessage);
+    EXPECT_TRUE(bar->noticeLabel()->isVisible());
+    bar->setMessageText("Brighten the vocal a little");
+    EXPECT_FALSE(bar->noticeLabel()->isVisible()) << "an edit takes the stale reason away";
+    answer.open();
+    ASSERT_TRUE(queue_.runUntil([&] { return harness->finished(); }));
+}
+
+// The window's Stop, as wired: it stops the window's turn, and the notice over Logic Pro stays
+// until that turn has ended (a listen or a drag may still run).
+TEST_F(BarBindingsTest, StopEndsTheWindowsTurnAndLeavesTheNoticeToTheTurnsEnd) {
+    fakeTurns_ = false;
+    Gate answer;
+    transport_->replyAfter(answer, callsReply({{"c1", "list_tracks", "{}"}}));
+    model();
+    networking::AuthService auth;
+    AuthChangeFanout authChanges;
+    const ShellViews views = makeShellViews(model_, auth, authChanges, nullptr);
+    std::unique_ptr<QWidget> widget(views.inputBar());
+    auto* bar = dynamic_cast<MessageInputView*>(widget.get());
+    ASSERT_NE(bar, nullptr);
+    bar->show();
+
+    model().sendMessage("Check it");
+    ASSERT_TRUE(queue_.runUntil([&] { return transport_->requests().size() == 1; }));
+    queue_.drain();
+    ASSERT_TRUE(InputShield::shared().isTurnActive());
+    click(*bar->sendButton());
+    queue_.drain();
+    EXPECT_TRUE(InputShield::shared().isTurnActive()) << "the round's calls may still drive Logic Pro";
+    answer.open();
+    ASSERT_TRUE(queue_.runUntil([&] { return !model().isBusy(); }));
+    EXPECT_EQ(transport_->requests().size(), 1u) << "no round after the stop";
+    queue_.drain();
+    EXPECT_FALSE(InputShield::shared().isTurnActive());
+}
+
+// Opening a long chat from the project page shows its latest message, not its first.
+TEST_F(BarBindingsTest, AnOpenedChatStartsAtItsLatestMessage) {
+    auto& store = controller_->conversationStore();
+    const auto id = store.createThread(std::string("Night Drive")).currentThreadID;
+    for (int i = 0; i < 30; ++i) {
+        store.append(ConversationRole::user, "question " + std::to_string(i), id);
+        store.append(ConversationRole::assistant, "answer " + std::to_string(i), id);
+    }
+    model().loadConversations();
+    networking::AuthService auth;
+    AuthChangeFanout authChanges;
+    const ShellViews views = makeShellViews(model_, auth, authChanges, nullptr);
+    QWidget pane;
+    pane.resize(600, 400);
+    auto* layout = new QVBoxLayout(&pane);
+    auto* transcript = dynamic_cast<TranscriptView*>(views.transcript());
+    ASSERT_NE(transcript, nullptr);
+    layout->addWidget(transcript);
+    transcript->hide();  // the chat pane is hidden while the project page shows
+    pane.show();
+
+    model().switchConversation(id);
+    model().setNavigation(NavigationState::chat(id));
+    transcript->show();
+    QScrollBar* bar = transcript->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
 }
 
 TEST_F(BarBindingsTest, TheSidebarListsTheThreadsAndWritesOnlyTheNavigation) {

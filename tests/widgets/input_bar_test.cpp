@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/manual_main_queue.h"
 #include "transcript/theme.h"
 #include "widgets/diagram_painter.h"
 #include "widgets/hover_button.h"
@@ -32,6 +33,7 @@ using corvane::testing::click;
 using Drop = std::pair<std::string, std::string>;  // bytes, extension
 
 struct Bar {
+    platform::ManualMainQueue queue;  // the UI thread's queue, where read files come back
     int sends = 0;
     int stops = 0;
     std::vector<Drop> drops;
@@ -39,10 +41,17 @@ struct Bar {
     MessageInputView view{
         {[this] { ++sends; },
          [this](const std::string& data, const std::string& extension) { drops.emplace_back(data, extension); },
-         [this](ModelTier tier) { tiers.push_back(tier); }, [this] { ++stops; }}};
+         [this](ModelTier tier) { tiers.push_back(tier); }, [this] { ++stops; }},
+        nullptr,
+        queue};
     Bar() {
         view.resize(560, 90);
         view.show();
+    }
+    // Files are read off the UI thread; their bytes arrive through the queue.
+    void settle() {
+        ASSERT_TRUE(queue.runUntil([&] { return !view.isReading(); }));
+        queue.drain();
     }
 };
 
@@ -184,6 +193,8 @@ TEST(MessageInputView, DropsHandOnEachFileWithItsLowerCasedExtension) {
     two.setUrls({QUrl::fromLocalFile(writeFile(dir, "kick.PNG", "png-bytes")),
                  QUrl::fromLocalFile(writeFile(dir, "Vocal Take.JPG", "jpg-bytes"))});
     EXPECT_TRUE(drop(bar.view, two));
+    EXPECT_TRUE(bar.drops.empty()) << "nothing is read on the UI thread";
+    bar.settle();
     EXPECT_EQ(bar.drops, (std::vector<Drop>{{"png-bytes", "png"}, {"jpg-bytes", "jpg"}}));
     EXPECT_FALSE(bar.view.isDropTargeted());
 
@@ -213,6 +224,7 @@ TEST(MessageInputView, DropsHandOnEachFileWithItsLowerCasedExtension) {
         QMimeData mime;
         c.fill(mime);
         EXPECT_EQ(drop(bar.view, mime), c.accepted) << c.name;
+        bar.settle();
         EXPECT_EQ(bar.drops, c.handedOn) << c.name;
     }
 
@@ -236,6 +248,7 @@ TEST(MessageInputView, AHugeFileIsReadOnlyFarEnoughForTheViewModelToRefuseIt) {
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(path)});
     EXPECT_TRUE(drop(bar.view, mime));
+    bar.settle();
     ASSERT_EQ(bar.drops.size(), 1u);
     EXPECT_EQ(std::int64_t(bar.drops[0].first.size()), MessageInputView::kMaxReadBytes);
     EXPECT_GT(std::size_t(MessageInputView::kMaxReadBytes), DroppedImage::kMaxBytes);
@@ -247,9 +260,11 @@ TEST(MessageInputView, PickingReadsTheChosenFileAndACancelDoesNothing) {
     std::optional<std::string> chosen = writeFile(dir, "mix.Jpeg", "jpeg-bytes").toStdString();
     bar.view.setImagePicker([&](QWidget*) { return chosen; });
     click(*bar.view.attachButton());
+    bar.settle();
     EXPECT_EQ(bar.drops, (std::vector<Drop>{{"jpeg-bytes", "jpeg"}}));
     chosen.reset();
     bar.view.pickImage();
+    bar.settle();
     EXPECT_EQ(bar.drops.size(), 1u);
 }
 

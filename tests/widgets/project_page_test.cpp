@@ -4,15 +4,19 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 
 #include "support/iso8601.h"
+#include "transcript/theme.h"
 #include "ui/chat_view_model.h"
 #include "ui/view_model_fixture.h"
 #include "widgets/chat_row.h"
+#include "widgets/diagram_painter.h"
+#include "widgets/widget_parts.h"
 #include "widget_pixels.h"
 
 namespace corvane {
@@ -66,7 +70,10 @@ struct Recorded {
 class ProjectPageTest : public ::testing::Test {
 protected:
     std::unique_ptr<ProjectPageView> makePage(std::optional<std::string> name) {
-        ProjectPageView::Actions actions{[this](const std::string& t) { calls.sent.push_back(t); },
+        ProjectPageView::Actions actions{[this](const std::string& t) -> std::optional<std::string> {
+                                             calls.sent.push_back(t);
+                                             return std::nullopt;
+                                         },
                                          [this](const std::string& id) {
                                              calls.opened.push_back(id);
                                              if (afterOpen) afterOpen();
@@ -222,6 +229,17 @@ TEST_F(BoundProjectPageTest, ListsItsProjectsThreadsOpensSendsAndDeletes) {
     ASSERT_TRUE(model().navigation().isChat());
     EXPECT_EQ(page.rows().size(), 2u);
     EXPECT_EQ(page.rows()[0]->chat().threadID, model().navigation().threadID);
+
+    // While that turn (or its reply's reveal) runs, a new chat's text stays, with the reason.
+    model().setNavigation(NavigationState::projectPage(std::string("Night Drive")));
+    page.newChatField()->setText("add reverb");
+    QApplication::sendEvent(page.newChatField(), &enter);
+    EXPECT_EQ(requests_.size(), 1u);
+    EXPECT_EQ(page.newChatField()->text(), "add reverb");
+    EXPECT_EQ(page.noticeText().toStdString(), ChatViewModel::kTurnRunningNotice);
+    EXPECT_FALSE(page.noticeLabel()->isHidden());
+    page.newChatField()->setText("add reverb to the vocal");
+    EXPECT_TRUE(page.noticeLabel()->isHidden()) << "an edit takes the stale reason away";
 }
 
 TEST(ViewModelAlertBox, WarningWithItsButtonsInOrderDeleteDestructiveAndCancelOnEscape) {
@@ -238,6 +256,11 @@ TEST(ViewModelAlertBox, WarningWithItsButtonsInOrderDeleteDestructiveAndCancelOn
     EXPECT_EQ(box->buttonRole(remove), QMessageBox::DestructiveRole);
     ASSERT_NE(box->escapeButton(), nullptr);
     EXPECT_EQ(box->escapeButton()->text(), "Cancel");
+    // Dark like the window, whatever the desktop's colours.
+    box->resize(420, 160);
+    const QImage image = box->grab().toImage();
+    EXPECT_EQ(image.pixelColor(2, 2), toQColor(CorvaneTheme::background));
+    EXPECT_EQ(box->palette().color(QPalette::ButtonText), white(0.9));
 }
 
 }  // namespace

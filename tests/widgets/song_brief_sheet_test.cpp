@@ -96,5 +96,27 @@ TEST_F(SongBriefPresenterTest, SeedsWithTheThreadsBriefSavesThroughTheViewModelA
     EXPECT_EQ(store.conversationState(id).songBrief, "Dream pop, 92 BPM");
 }
 
+// B's sheet is open when A's turn ends: Save goes to B, A's brief stays.
+TEST_F(SongBriefPresenterTest, SavesToTheThreadItWasOpenedForWhenAnotherThreadsTurnEnds) {
+    auto& store = controller_->conversationStore();
+    const auto b = store.createThread(std::string("Night Drive")).currentThreadID;
+    store.updateSongBrief(std::string("B brief"), b);
+    model().loadConversations();
+    model().sendMessage("Go");
+    const auto a = model().currentThreadID();
+    store.updateSongBrief(std::string("A brief"), a);
+    model().switchConversation(b);
+    model().setNavigation(NavigationState::chat(b));
+
+    std::unique_ptr<SongBriefEditorSheet> sheet(makeSongBriefEditor(model_, nullptr));
+    sheet->show();
+    finish("Done", a);
+    sheet->editor()->setPlainText("B brief, 120 BPM");
+    sheet->saveButton()->click();
+    EXPECT_EQ(store.conversationState(b).songBrief, "B brief, 120 BPM");
+    EXPECT_EQ(store.conversationState(a).songBrief, "A brief");
+    EXPECT_EQ(model().songBrief(), "B brief, 120 BPM");
+}
+
 }  // namespace
 }  // namespace corvane::testing

@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "widgets/hover_button.h"
+#include "widgets/sidebar.h"
+#include "widgets/top_bar.h"
+#include "widget_events.h"
 #include "widget_pixels.h"
 
 namespace corvane {
@@ -24,15 +27,16 @@ struct Harness {
     int reportsEnded = 0;
     std::unique_ptr<CompanionRootView> root;
 
-    explicit Harness(int width, int height = 500) {
+    explicit Harness(int width, int height = 500, bool realSidebar = false) {
         testing::ensureApplication();
         ShellActions actions;
         actions.loadConversations = [this] { ++loads; };
         actions.zoom = [this] { ++zooms; };
         actions.endReport = [this] { ++reportsEnded; };
         ShellViews views;
-        views.sidebar = [this](std::function<void()> navigated) {
+        views.sidebar = [this, realSidebar](std::function<void()> navigated) -> QWidget* {
             navigations.push_back(std::move(navigated));
+            if (realSidebar) return new SidebarView({});
             return new QLabel("Songs");
         };
         root = std::make_unique<CompanionRootView>(actions, views, 780, clock);
@@ -51,7 +55,7 @@ struct Harness {
     bool inlineShown() const { return root->inlineSidebar()->isVisible() && root->inlineSidebar()->width() == 210; }
     bool fullShown() const {
         return root->fullWindowSidebar()->isVisible() &&
-               root->fullWindowSidebar()->geometry() == QRect(0, 28, root->width(), root->height() - 28);
+               root->fullWindowSidebar()->geometry() == QRect(0, 0, root->width(), root->height());
     }
 };
 
@@ -72,8 +76,7 @@ TEST(CompanionRootView, WideWindowShowsTheInlineSidebarAndNavigationFromItLeaves
     h.settle();
     EXPECT_TRUE(h.inlineShown());
     // The sidebar button hides it, with the animation, and shows it again.
-    h.root->topBar()->sidebarButton()->labelWidget();
-    h.root->toggleSidebar();
+    testing::click(*h.root->topBar()->sidebarButton());
     EXPECT_TRUE(h.root->inlineSidebar()->isVisible());  // still moving out
     h.settle();
     EXPECT_FALSE(h.root->inlineSidebar()->isVisible());
@@ -180,6 +183,18 @@ TEST(CompanionRootView, ClosingTheReportSheetLetsTheEntryGo) {
     EXPECT_EQ(h.root->reportSheet(), nullptr);
 }
 
+// No empty band under the window's title bar, and the two columns' first rows line up.
+TEST(CompanionRootView, TheColumnsStartAtTheTopAndSongsLinesUpWithTheTopBar) {
+    Harness h(1000, 500, true);
+    h.root->layout();
+    QCoreApplication::sendPostedEvents();
+    auto centreY = [&](QWidget* widget) { return widget->mapTo(h.root.get(), widget->rect().center()).y(); };
+    EXPECT_EQ(h.root->topBar()->mapTo(h.root.get(), QPoint(0, 0)).y(), 0);
+    auto* sidebar = h.root->inlineSidebar()->findChild<SidebarView*>();
+    ASSERT_NE(sidebar, nullptr);
+    EXPECT_NEAR(centreY(sidebar->headerLabel()), centreY(h.root->topBar()->sidebarButton()), 1);
+}
+
 TEST(CompanionRootView, DoubleClickAlongTheTopEdgeZoomsTheWindow) {
     Harness h(1000);
     auto doubleClick = [&](QPoint at) {
@@ -197,6 +212,15 @@ TEST(CompanionRootView, DoubleClickAlongTheTopEdgeZoomsTheWindow) {
     doubleClick({500, 28});  // below the strip
     doubleClick({77, 10});   // over the window's own buttons
     EXPECT_EQ(h.zooms, 2);
+    // The strip lies over the top bar, whose buttons keep their clicks.
+    HoverButton* button = h.root->topBar()->sidebarButton();
+    const QPoint at = button->mapTo(h.root.get(), button->rect().center());
+    ASSERT_LT(at.y(), CompanionRootView::kTitleStripHeight);
+    QWidget* target = h.root->childAt(at);
+    ASSERT_TRUE(target == button || button->isAncestorOf(target));
+    testing::clickAt(*target, target->mapFrom(h.root.get(), at));
+    h.settle();
+    EXPECT_FALSE(h.root->sidebarVisible());
 }
 
 }  // namespace
