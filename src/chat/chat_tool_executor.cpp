@@ -218,7 +218,11 @@ std::vector<AgentToolOutputPayload> ChatToolExecutor::executeToolCalls(
 
         ToolCall toolCall{*this,     call,  request, threadID, currentProjectName, installedPlugins,
                           toolsUsed, calls, i,       outputs,  stopToken};
-        AgentToolOutputPayload output = dispatch(toolCall);
+        AgentToolOutputPayload output = [&] {
+            // Answers read from Logic Pro are kept for this call only.
+            platform::AXReadScope reads;
+            return dispatch(toolCall);
+        }();
 
         if (call.name != "remember" && call.name != "forget") {
             auto memories = resolveMemoriesForToolCall(call.name, call.argumentsJSON, currentProjectName);

@@ -2,16 +2,28 @@
 
 namespace corvane::ax_tree {
 
+namespace {
+// What nearly every visit asks of an element, and its children: one batched read of the parent
+// brings them for all its children, so a walk costs about one round trip per element it goes into
+// that has children.
+const std::vector<std::string> kVisitReads{platform::ax::kRole, platform::ax::kDescription, platform::ax::kTitle,
+                                           platform::ax::kChildren};
+}  // namespace
+
 const std::optional<std::vector<platform::AXElement>>& Step::children() const {
-    if (!children_) children_ = element.elements(platform::ax::kChildren);
+    if (!children_) {
+        element.prefetchChildren(reads_);
+        children_ = element.elements(platform::ax::kChildren);
+    }
     return *children_;
 }
 
 namespace {
 
-bool walkFrom(const platform::AXElement& element, int depth, std::size_t index, int maxDepth, const Visit& visit) {
+bool walkFrom(const platform::AXElement& element, const platform::AXElement* parent, int depth, std::size_t index,
+              int maxDepth, const Visit& visit, const std::vector<std::string>& reads) {
     if (depth >= maxDepth) return true;
-    const Step step(element, depth, index);
+    const Step step(element, parent, depth, index, reads);
     switch (visit(step)) {
         case Next::stop: return false;
         case Next::siblings: return true;
@@ -20,19 +32,23 @@ bool walkFrom(const platform::AXElement& element, int depth, std::size_t index, 
     const auto& children = step.children();
     if (!children) return true;
     for (std::size_t i = 0; i < children->size(); ++i)
-        if (!walkFrom((*children)[i], depth + 1, i, maxDepth, visit)) return false;
+        if (!walkFrom((*children)[i], &element, depth + 1, i, maxDepth, visit, reads)) return false;
     return true;
 }
 
 }  // namespace
 
-bool walk(const platform::AXElement& root, int maxDepth, const Visit& visit, int fromDepth) {
-    return walkFrom(root, fromDepth, 0, maxDepth, visit);
+bool walk(const platform::AXElement& root, int maxDepth, const Visit& visit, int fromDepth,
+          const std::vector<std::string>& alsoRead) {
+    std::vector<std::string> reads = kVisitReads;
+    reads.insert(reads.end(), alsoRead.begin(), alsoRead.end());
+    if (fromDepth < maxDepth) root.prefetch(reads);
+    return walkFrom(root, nullptr, fromDepth, 0, maxDepth, visit, reads);
 }
 
 std::optional<platform::AXElement> findFirst(const platform::AXElement& root, int maxDepth,
                                              const std::function<bool(const platform::AXElement&)>& accepts,
-                                             int fromDepth) {
+                                             int fromDepth, const std::vector<std::string>& alsoRead) {
     std::optional<platform::AXElement> found;
     walk(
         root, maxDepth,
@@ -41,7 +57,7 @@ std::optional<platform::AXElement> findFirst(const platform::AXElement& root, in
             found = step.element;
             return Next::stop;
         },
-        fromDepth);
+        fromDepth, alsoRead);
     return found;
 }
 

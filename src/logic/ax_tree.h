@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/accessibility.h"
@@ -23,17 +24,21 @@ enum class Next {
 // One visited element.
 class Step {
 public:
-    Step(const platform::AXElement& of, int atDepth, std::size_t at) : element(of), depth(atDepth), index(at) {}
+    Step(const platform::AXElement& of, const platform::AXElement* within, int atDepth, std::size_t at,
+         const std::vector<std::string>& reads)
+        : element(of), parent(within), depth(atDepth), index(at), reads_(reads) {}
 
     const platform::AXElement& element;
-    const int depth;          // the walk's first element is at the depth the walk started from
-    const std::size_t index;  // place among its parent's children; 0 for the first element
+    const platform::AXElement* const parent;  // null for the walk's first element
+    const int depth;                          // the walk's first element is at the depth the walk started from
+    const std::size_t index;                  // place among its parent's children; 0 for the first element
 
     // The element's AXChildren, read at most once, whether the visit asks first or the walk does;
     // absent when unreadable.
     const std::optional<std::vector<platform::AXElement>>& children() const;
 
 private:
+    const std::vector<std::string>& reads_;
     mutable std::optional<std::optional<std::vector<platform::AXElement>>> children_;
 };
 
@@ -43,11 +48,15 @@ using Visit = std::function<Next(const Step&)>;
 // `children` one depth further down. Elements at depth maxDepth or deeper are not visited: from
 // depth 0, a limit of 15 visits depths 0 to 14. The children of an element the walk goes into are
 // read even when they lie beyond the limit. False when a visit ended the walk.
-bool walk(const platform::AXElement& root, int maxDepth, const Visit& visit, int fromDepth = 0);
+//
+// Each element's role, description, title and children are read with its siblings in one round
+// trip (within a read scope); `alsoRead` names further attributes the visits read of most elements.
+bool walk(const platform::AXElement& root, int maxDepth, const Visit& visit, int fromDepth = 0,
+          const std::vector<std::string>& alsoRead = {});
 
 // The first element in walk order that the test accepts.
 std::optional<platform::AXElement> findFirst(const platform::AXElement& root, int maxDepth,
                                              const std::function<bool(const platform::AXElement&)>& accepts,
-                                             int fromDepth = 0);
+                                             int fromDepth = 0, const std::vector<std::string>& alsoRead = {});
 
 }  // namespace corvane::ax_tree

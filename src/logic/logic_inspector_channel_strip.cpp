@@ -40,6 +40,7 @@ nlohmann::json LogicInspector::readChannelStrip(const AXElement& mainWindow) con
 }
 
 void LogicInspector::readStripData(const AXElement& element, nlohmann::json& strip, int depth, int maxDepth) const {
+    static const std::vector<std::string> alsoRead{ax::kHelp, ax::kValue};
     ax_tree::walk(
         element, maxDepth,
         [&](const Step& step) {
@@ -80,7 +81,7 @@ void LogicInspector::readStripData(const AXElement& element, nlohmann::json& str
             }
             return Next::children;
         },
-        depth);
+        depth, alsoRead);
 }
 
 std::optional<AXElement> LogicInspector::selectAndVerifyTrack(const std::string& named) const {

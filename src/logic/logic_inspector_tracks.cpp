@@ -42,7 +42,12 @@ bool selectedFlag(const AXElement& e) {
     return selected && std::holds_alternative<bool>(*selected) && std::get<bool>(*selected);
 }
 
+// What the readings of a track header's children ask of each child, read in one round trip.
+const std::vector<std::string> kHeaderChildReads{ax::kRole,       ax::kTitle, ax::kDescription,
+                                                 ax::kIdentifier, ax::kValue, ax::kSelected};
+
 bool hasDisclosureTriangle(const AXElement& header) {
+    header.prefetchChildren(kHeaderChildReads);
     for (const auto& child : header.children())
         if (child.string(ax::kRole) == std::optional<std::string>("AXDisclosureTriangle")) return true;
     return false;
@@ -79,6 +84,7 @@ std::optional<LogicInspector::ParsedTrackDescription> LogicInspector::parseTrack
 
 void LogicInspector::findTrackHeaderElements(const AXElement& element, std::vector<TrackHeader>& headers, int depth,
                                              int maxDepth) const {
+    const AXElement* placed = nullptr;
     ax_tree::walk(
         element, maxDepth,
         [&](const Step& step) {
@@ -91,6 +97,12 @@ void LogicInspector::findTrackHeaderElements(const AXElement& element, std::vect
             bool folder = hasDisclosureTriangle(e);
             auto parsed = parseTrackDescription(description);
             if (!parsed) return Next::children;
+            // The rows are placed by their frames; one read brings them for the whole list.
+            if (step.parent && step.parent != placed) {
+                placed = step.parent;
+                placed->prefetchChildren(
+                    {ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren, ax::kPosition, ax::kSize});
+            }
             headers.push_back(TrackHeader{e, parsed->number, parsed->name, muted, folder, std::nullopt});
             return Next::siblings;
         },
@@ -221,6 +233,7 @@ bool LogicInspector::ensureInspectorOpen(const AXElement& mainWindow) const {
 
 std::optional<bool> LogicInspector::isFolderExpanded(const TrackHeader& header) const {
     if (!header.isFolder) return std::nullopt;
+    header.element.prefetchChildren(kHeaderChildReads);
     for (const auto& child : header.element.children()) {
         if (child.string(ax::kRole) != std::optional<std::string>("AXDisclosureTriangle")) continue;
         const auto v = ax_read::valueOf(child);
@@ -328,6 +341,7 @@ std::optional<std::string> LogicInspector::bestTrackName(const std::optional<std
 }
 
 bool LogicInspector::detectToggleState(const AXElement& element, const std::string& labelHint) const {
+    element.prefetchChildren(kHeaderChildReads);
     for (const auto& child : element.children()) {
         auto role = textOf(child, ax::kRole);
         if (role != "AXButton" && role != "AXCheckBox" && role != "AXToggle") continue;

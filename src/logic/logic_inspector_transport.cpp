@@ -56,6 +56,7 @@ void LogicInspector::readTransportElements(const AXElement& from, nlohmann::json
     static constexpr Row kRows[] = {{"Tempo", "tempo", false},       {"Time Signature", "timeSignature", false},
                                     {"Play", "isPlaying", true},     {"Record", "isRecording", true},
                                     {"Cycle", "cycleEnabled", true}, {"Solo", "globalSolo", true}};
+    static const std::vector<std::string> alsoRead{ax::kValue};
     ax_tree::walk(
         from, maxDepth,
         [&](const Step& step) {
@@ -73,7 +74,7 @@ void LogicInspector::readTransportElements(const AXElement& from, nlohmann::json
             }
             return Next::children;
         },
-        depth);
+        depth, alsoRead);
 }
 
 Outcome LogicInspector::clickTransportButton(const std::string& description, const AXElement& in) const {
@@ -154,6 +155,7 @@ nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::o
     }
     auto barAt = [&](double x) { return checkedRounded((x - startX) / pointsPerBar + 1.0, INT32_MIN, INT32_MAX); };
 
+    contents->prefetchChildren({ax::kDescription, ax::kChildren});
     auto rows = contents->elements(ax::kChildren);
     if (!rows) return errorList("No track content areas found");
 
@@ -168,6 +170,7 @@ nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::o
         if (trackName && text::lowercased(parsed->name).find(filter) == std::string::npos) continue;
 
         nlohmann::json entry{{"trackNumber", parsed->number}, {"name", parsed->name}, {"hasContent", false}};
+        row.prefetchChildren({ax::kRole, ax::kPosition, ax::kSize, ax::kDescription});
         auto items = row.elements(ax::kChildren);
         if (!items) {
             arrangement.push_back(std::move(entry));

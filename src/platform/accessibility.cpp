@@ -1,5 +1,9 @@
 #include "platform/accessibility.h"
 
+#include <algorithm>
+#include <atomic>
+#include <unordered_map>
+
 namespace corvane::platform {
 
 namespace {
@@ -8,13 +12,158 @@ AXError withImpl(const std::shared_ptr<AXElementImpl>& impl, F&& f) {
     if (!impl) return AXError::invalidUIElement;
     return f(*impl);
 }
+
+std::atomic<std::uint64_t> gGeneration{1};
+std::atomic<bool> gCacheEnabled{true};
+
+using Answers = std::unordered_map<std::string, AXRead>;
+
+// The answers kept by this thread's read scopes, for one generation.
+struct ReadCache {
+    int depth = 0;
+    std::uint64_t generation = 0;
+    std::unordered_map<AXElement, Answers, AXElementHash> answers;
+
+    // The kept answers, emptied first when anything changed since they were read; null outside
+    // a scope.
+    std::unordered_map<AXElement, Answers, AXElementHash>* current() {
+        if (depth == 0 || !gCacheEnabled.load()) return nullptr;
+        const auto now = gGeneration.load();
+        if (now != generation) {
+            answers.clear();
+            generation = now;
+        }
+        return &answers;
+    }
+
+    const AXRead* find(const AXElement& element, const std::string& attribute) {
+        auto* kept = current();
+        if (!kept) return nullptr;
+        auto e = kept->find(element);
+        if (e == kept->end()) return nullptr;
+        auto a = e->second.find(attribute);
+        return a == e->second.end() ? nullptr : &a->second;
+    }
+
+    // Keeps an answer read in `readIn`, unless something changed while it was being read.
+    void keep(std::uint64_t readIn, const AXElement& element, const std::string& attribute, AXRead read) {
+        auto* kept = current();
+        if (!kept || generation != readIn) return;
+        (*kept)[element][attribute] = std::move(read);
+    }
+};
+
+thread_local ReadCache tCache;
+
 }  // namespace
 
-AXError AXElement::copyAttributeValue(const std::string& attribute, AXValue& out) const {
-    return withImpl(impl_, [&](AXElementImpl& i) { return i.copyAttributeValue(attribute, out); });
+AXReadScope::AXReadScope() { ++tCache.depth; }
+
+AXReadScope::~AXReadScope() {
+    if (--tCache.depth == 0) tCache.answers.clear();
 }
+
+void AXReadScope::setEnabled(bool enabled) {
+    gCacheEnabled = enabled;
+    invalidateAccessibilityReads();
+}
+
+bool AXReadScope::enabled() { return gCacheEnabled.load(); }
+
+void invalidateAccessibilityReads() { ++gGeneration; }
+
+AXError AXElementImpl::copyMultipleAttributeValues(const std::vector<std::string>& attributes,
+                                                   std::vector<AXRead>& out) const {
+    out.clear();
+    for (const auto& attribute : attributes) {
+        AXRead read;
+        read.error = copyAttributeValue(attribute, read.value);
+        out.push_back(std::move(read));
+    }
+    return AXError::success;
+}
+
+AXError AXElementImpl::copyChildrenWithAttributeValues(const std::vector<std::string>& attributes,
+                                                       std::vector<AXChildRead>& out) const {
+    out.clear();
+    AXValue children;
+    const AXError error = copyAttributeValue(ax::kChildren, children);
+    if (error != AXError::success) return error;
+    auto* list = std::get_if<std::vector<AXElement>>(&children);
+    if (!list) return AXError::failure;
+    for (auto& child : *list) {
+        AXChildRead read{child, {}};
+        if (child) child.impl()->copyMultipleAttributeValues(attributes, read.values);
+        out.push_back(std::move(read));
+    }
+    return AXError::success;
+}
+
+AXError AXElement::copyAttributeValue(const std::string& attribute, AXValue& out) const {
+    if (!impl_) return AXError::invalidUIElement;
+    if (const AXRead* kept = tCache.find(*this, attribute)) {
+        if (kept->error == AXError::success) out = kept->value;
+        return kept->error;
+    }
+    const auto readIn = tCache.generation;
+    AXRead read;
+    read.error = impl_->copyAttributeValue(attribute, read.value);
+    if (read.error == AXError::success) out = read.value;
+    const AXError error = read.error;
+    tCache.keep(readIn, *this, attribute, std::move(read));
+    return error;
+}
+
+void AXElement::prefetch(const std::vector<std::string>& attributes) const {
+    if (!impl_ || !tCache.current()) return;
+    std::vector<std::string> missing;
+    for (const auto& attribute : attributes)
+        if (!tCache.find(*this, attribute)) missing.push_back(attribute);
+    if (missing.empty()) return;
+    const auto readIn = tCache.generation;
+    std::vector<AXRead> reads;
+    const AXError error = impl_->copyMultipleAttributeValues(missing, reads);
+    for (std::size_t i = 0; i < missing.size(); ++i) {
+        // A batch refused as a whole is the answer each read alone would have had.
+        if (error != AXError::success || i >= reads.size())
+            tCache.keep(readIn, *this, missing[i], AXRead{error == AXError::success ? AXError::failure : error, {}});
+        else
+            tCache.keep(readIn, *this, missing[i], std::move(reads[i]));
+    }
+}
+
+void AXElement::prefetchChildren(const std::vector<std::string>& attributes) const {
+    if (!impl_ || !tCache.current()) return;
+    if (const AXRead* kept = tCache.find(*this, ax::kChildren)) {
+        if (kept->error != AXError::success) return;
+        const auto* list = std::get_if<std::vector<AXElement>>(&kept->value);
+        const bool complete = !list || std::all_of(list->begin(), list->end(), [&](const AXElement& child) {
+            return std::all_of(attributes.begin(), attributes.end(),
+                               [&](const std::string& a) { return !child || tCache.find(child, a); });
+        });
+        if (complete) return;
+    }
+    const auto readIn = tCache.generation;
+    std::vector<AXChildRead> children;
+    const AXError error = impl_->copyChildrenWithAttributeValues(attributes, children);
+    if (error != AXError::success) {
+        tCache.keep(readIn, *this, ax::kChildren, AXRead{error, {}});
+        return;
+    }
+    std::vector<AXElement> list;
+    for (auto& child : children) {
+        list.push_back(child.element);
+        if (!child.element) continue;
+        for (std::size_t i = 0; i < attributes.size() && i < child.values.size(); ++i)
+            tCache.keep(readIn, child.element, attributes[i], std::move(child.values[i]));
+    }
+    tCache.keep(readIn, *this, ax::kChildren, AXRead{AXError::success, std::move(list)});
+}
+
 AXError AXElement::setAttributeValue(const std::string& attribute, const AXValue& value) const {
-    return withImpl(impl_, [&](AXElementImpl& i) { return i.setAttributeValue(attribute, value); });
+    const AXError error = withImpl(impl_, [&](AXElementImpl& i) { return i.setAttributeValue(attribute, value); });
+    invalidateAccessibilityReads();
+    return error;
 }
 AXError AXElement::isAttributeSettable(const std::string& attribute, bool& out) const {
     return withImpl(impl_, [&](AXElementImpl& i) { return i.isAttributeSettable(attribute, out); });
@@ -26,7 +175,9 @@ AXError AXElement::copyActionNames(std::vector<std::string>& out) const {
     return withImpl(impl_, [&](AXElementImpl& i) { return i.copyActionNames(out); });
 }
 AXError AXElement::performAction(const std::string& action) const {
-    return withImpl(impl_, [&](AXElementImpl& i) { return i.performAction(action); });
+    const AXError error = withImpl(impl_, [&](AXElementImpl& i) { return i.performAction(action); });
+    invalidateAccessibilityReads();
+    return error;
 }
 AXError AXElement::processIdentifier(int& out) const {
     return withImpl(impl_, [&](AXElementImpl& i) { return i.processIdentifier(out); });

@@ -34,11 +34,21 @@ class AXElement;
 using AXValue =
     std::variant<std::string, std::int64_t, double, bool, Point, Size, Rect, AXElement, std::vector<AXElement>>;
 
+struct AXRead;
+struct AXChildRead;
+
 // What a backend (the real system or the stand-in) implements for one element.
 class AXElementImpl {
 public:
     virtual ~AXElementImpl() = default;
     virtual AXError copyAttributeValue(const std::string& attribute, AXValue& out) const = 0;
+    // Several attributes in one round trip, answered in the order asked; each keeps its own error.
+    // A backend without a batched read answers them one by one.
+    virtual AXError copyMultipleAttributeValues(const std::vector<std::string>& attributes,
+                                                std::vector<AXRead>& out) const;
+    // AXChildren and the given attributes of each child in one round trip.
+    virtual AXError copyChildrenWithAttributeValues(const std::vector<std::string>& attributes,
+                                                    std::vector<AXChildRead>& out) const;
     virtual AXError setAttributeValue(const std::string& attribute, const AXValue& value) = 0;
     virtual AXError isAttributeSettable(const std::string& attribute, bool& out) const = 0;
     virtual AXError copyAttributeNames(std::vector<std::string>& out) const = 0;
@@ -77,6 +87,12 @@ public:
     std::optional<std::vector<AXElement>> elements(const std::string& attribute) const;
     std::vector<AXElement> children() const;  // AXChildren, empty when unreadable
 
+    // Within a read scope (see AXReadScope), fetch in one round trip the attributes not yet read
+    // since the last change, so that the reads that follow are answered from the scope's cache.
+    // Without a scope they do nothing.
+    void prefetch(const std::vector<std::string>& attributes) const;
+    void prefetchChildren(const std::vector<std::string>& attributes) const;  // AXChildren too
+
     std::size_t hash() const { return impl_ ? impl_->identityHash() : 0; }
     friend bool operator==(const AXElement& a, const AXElement& b);
 
@@ -84,9 +100,43 @@ private:
     std::shared_ptr<AXElementImpl> impl_;
 };
 
+// One attribute as a batched read answered it.
+struct AXRead {
+    AXError error = AXError::noValue;
+    AXValue value;
+};
+
+// An element's child with the attributes a batched read asked of it.
+struct AXChildRead {
+    AXElement element;
+    std::vector<AXRead> values;  // in the order asked
+};
+
 struct AXElementHash {
     std::size_t operator()(const AXElement& e) const { return e.hash(); }
 };
+
+// Accessibility reads cost a round trip to the host application each. Within a read scope the
+// answers are kept and read again for free until anything may have changed what the application
+// shows: an action or write through AXElement, any synthetic input, workspace activation or
+// AppleScript, and any pause on the platform clock all end them (see invalidateAccessibilityReads).
+// A scope is opened per unit of work (one agent tool call) and is local to its thread; nothing is
+// kept once the outermost scope closes, so no answer outlives the work it was read for.
+class AXReadScope {
+public:
+    AXReadScope();
+    ~AXReadScope();
+    AXReadScope(const AXReadScope&) = delete;
+    AXReadScope& operator=(const AXReadScope&) = delete;
+
+    // Off: reads within scopes go to the host one by one, as without a scope (for comparisons).
+    static void setEnabled(bool enabled);
+    static bool enabled();
+};
+
+// Ends every scope's kept answers, on every thread. The platform layer calls it on each input,
+// clock pause, AX action and write; code above it has no need to.
+void invalidateAccessibilityReads();
 
 // Attribute and action names used across the program.
 namespace ax {

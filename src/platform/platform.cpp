@@ -92,13 +92,103 @@ T& pick(T* Services::*member) {
     return *(defaults().*member);
 }
 
+// The installed services as the program reaches them: whatever can change what an application
+// shows (input, activation, AppleScript, time passing) also ends the Accessibility answers kept
+// so far, whichever backend is installed.
+class ChangingInput final : public Input {
+public:
+    bool postKeyToProcess(int pid, const KeyEvent& event) override {
+        return changed(pick(&Services::input).postKeyToProcess(pid, event));
+    }
+    bool postMouseToProcess(int pid, const MouseEvent& event) override {
+        return changed(pick(&Services::input).postMouseToProcess(pid, event));
+    }
+    bool postKeyAtHIDTap(const KeyEvent& event) override {
+        return changed(pick(&Services::input).postKeyAtHIDTap(event));
+    }
+    bool postMouseAtHIDTap(const MouseEvent& event) override {
+        return changed(pick(&Services::input).postMouseAtHIDTap(event));
+    }
+    std::optional<Point> cursorLocation() override { return pick(&Services::input).cursorLocation(); }
+    void warpCursor(Point to) override {
+        pick(&Services::input).warpCursor(to);
+        invalidateAccessibilityReads();
+    }
+
+private:
+    static bool changed(bool posted) {
+        invalidateAccessibilityReads();
+        return posted;
+    }
+};
+
+class ChangingWorkspace final : public Workspace {
+public:
+    std::vector<RunningApplication> runningApplications() override {
+        return pick(&Services::workspace).runningApplications();
+    }
+    std::optional<RunningApplication> frontmostApplication() override {
+        return pick(&Services::workspace).frontmostApplication();
+    }
+    bool activate(int pid, unsigned options) override {
+        const bool done = pick(&Services::workspace).activate(pid, options);
+        invalidateAccessibilityReads();
+        return done;
+    }
+    RunningApplication currentApplication() override { return pick(&Services::workspace).currentApplication(); }
+    void activateCurrentApplication(bool ignoringOtherApps) override {
+        pick(&Services::workspace).activateCurrentApplication(ignoringOtherApps);
+        invalidateAccessibilityReads();
+    }
+    void hideCurrentApplication() override {
+        pick(&Services::workspace).hideCurrentApplication();
+        invalidateAccessibilityReads();
+    }
+    AppleScriptResult runAppleScript(const std::string& source) override {
+        auto result = pick(&Services::workspace).runAppleScript(source);
+        invalidateAccessibilityReads();
+        return result;
+    }
+    bool openURL(const std::string& url) override {
+        const bool opened = pick(&Services::workspace).openURL(url);
+        invalidateAccessibilityReads();
+        return opened;
+    }
+    ObserverToken addObserver(WorkspaceNotification notification, Observer observer) override {
+        return pick(&Services::workspace).addObserver(notification, std::move(observer));
+    }
+    void removeObserver(ObserverToken token) override { pick(&Services::workspace).removeObserver(token); }
+};
+
+class ChangingClock final : public Clock {
+public:
+    TimePoint now() override { return pick(&Services::clock).now(); }
+    void sleep(std::chrono::duration<double> duration) override {
+        invalidateAccessibilityReads();
+        pick(&Services::clock).sleep(duration);
+        invalidateAccessibilityReads();
+    }
+    Subscription onMoved(std::function<void()> moved) override {
+        return pick(&Services::clock).onMoved(std::move(moved));
+    }
+};
+
 }  // namespace
 
 Accessibility& accessibility() { return pick(&Services::accessibility); }
-Input& input() { return pick(&Services::input); }
-Workspace& workspace() { return pick(&Services::workspace); }
+Input& input() {
+    static ChangingInput changing;
+    return changing;
+}
+Workspace& workspace() {
+    static ChangingWorkspace changing;
+    return changing;
+}
 ScreenCapture& screenCapture() { return pick(&Services::screenCapture); }
-Clock& clock() { return pick(&Services::clock); }
+Clock& clock() {
+    static ChangingClock changing;
+    return changing;
+}
 MainQueue& mainQueue() { return pick(&Services::mainQueue); }
 
 Services install(const Services& services) {

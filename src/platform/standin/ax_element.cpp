@@ -23,10 +23,37 @@ public:
         auto e = engine_.lock();
         if (!e) return AXError::invalidUIElement;
         return e->run([&] {
-            if (e->faults.staleAfter.mode == StaleAfter::Mode::afterReads && handle_.kind == Handle::Kind::node &&
-                ++reads_ > e->faults.staleAfter.reads)
-                return AXError::invalidUIElement;
+            if (staleNow(*e)) return AXError::invalidUIElement;
             return e->axRead(handle_, attribute, out);
+        });
+    }
+    // Logic Pro's process answers a batch in one round trip, each attribute as a single read would.
+    AXError copyMultipleAttributeValues(const std::vector<std::string>& attributes,
+                                        std::vector<platform::AXRead>& out) const override {
+        auto e = engine_.lock();
+        if (!e) return AXError::invalidUIElement;
+        return e->run([&] {
+            if (staleNow(*e)) return AXError::invalidUIElement;
+            readAll(*e, handle_, attributes, out);
+            return AXError::success;
+        });
+    }
+    AXError copyChildrenWithAttributeValues(const std::vector<std::string>& attributes,
+                                            std::vector<platform::AXChildRead>& out) const override {
+        auto e = engine_.lock();
+        if (!e) return AXError::invalidUIElement;
+        return e->run([&] {
+            out.clear();
+            if (staleNow(*e)) return AXError::invalidUIElement;
+            AXValue children;
+            const AXError error = e->axRead(handle_, "AXChildren", children);
+            if (error != AXError::success) return error;
+            for (auto& child : std::get<std::vector<platform::AXElement>>(children)) {
+                platform::AXChildRead read{child, {}};
+                readAll(*e, static_cast<const ElementImpl*>(child.impl())->handle_, attributes, read.values);
+                out.push_back(std::move(read));
+            }
+            return AXError::success;
         });
     }
     AXError setAttributeValue(const std::string& attribute, const AXValue& value) override {
@@ -64,6 +91,21 @@ public:
     }
 
 private:
+    // The staleAfter knob: a handle read too often goes stale; a batch counts as one read.
+    bool staleNow(const Engine& e) const {
+        return e.faults.staleAfter.mode == StaleAfter::Mode::afterReads && handle_.kind == Handle::Kind::node &&
+               ++reads_ > e.faults.staleAfter.reads;
+    }
+    static void readAll(Engine& e, const Handle& handle, const std::vector<std::string>& attributes,
+                        std::vector<platform::AXRead>& out) {
+        out.clear();
+        for (const auto& attribute : attributes) {
+            platform::AXRead read;
+            read.error = e.axRead(handle, attribute, read.value);
+            out.push_back(std::move(read));
+        }
+    }
+
     std::weak_ptr<Engine> engine_;
     const Engine* raw_;
     Handle handle_;

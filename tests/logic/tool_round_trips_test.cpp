@@ -1,0 +1,78 @@
+// Holds the Accessibility round trips of every agent tool on the demo song down, and checks that
+// kept answers and batched reads change nothing but their number.
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "test_support/temp_home.h"
+#include "test_support/tool_round_trips.h"
+
+namespace corvane::round_trips {
+namespace {
+
+// Per tool: the round trips of its first call and per call over kRuns calls, as measured when
+// they were last brought down. The simulated Logic Pro is deterministic, so any rise fails.
+struct Pinned {
+    long first;
+    double mean;
+};
+constexpr int kRuns = 4;
+
+const std::map<std::string, Pinned>& pinned() {
+    static const std::map<std::string, Pinned> counts{
+        {"list_tracks", {45, 45}},
+        {"get_transport", {43, 43}},
+        {"get_arrangement", {48, 45.5}},
+        {"control_transport", {44, 44}},
+        {"get_track_details", {509, 222.25}},
+        {"set_track_solo", {142, 142}},
+        {"set_track_mute", {66, 52.5}},
+        {"set_track_volume", {83, 65.25}},
+        {"set_track_pan", {65, 54.5}},
+        {"set_folder_expanded", {96, 87}},
+        {"rename_track", {131, 103.25}},
+        {"ensure_bus_track", {477, 478.5}},
+        {"ensure_master_track", {83, 53.75}},
+        {"set_send_level", {111, 99.5}},
+        {"get_plugin_parameters", {166, 151}},
+        {"set_plugin_parameter", {150, 158.25}},
+        {"set_plugin_bypass", {77, 79.25}},
+        {"add_plugin", {281, 269.75}},
+        {"remove_plugin", {102, 86.25}},
+        {"reorder_plugin", {132, 124.5}},
+        {"set_plugin_sidechain", {114, 146.25}},
+    };
+    return counts;
+}
+
+TEST(ToolRoundTrips, StayWithinTheirPinnedCounts) {
+    testing::TempHome home;
+    std::string failure;
+    const auto figures = measure(home.root(), kRuns, true, failure);
+    ASSERT_FALSE(figures.empty()) << failure;
+    ASSERT_EQ(figures.size(), pinned().size());
+    for (const auto& f : figures) {
+        const auto& p = pinned().at(f.tool);
+        EXPECT_LE(f.first, p.first) << f.tool << " first call";
+        EXPECT_LE(f.mean, p.mean) << f.tool << " per call";
+    }
+}
+
+TEST(ToolRoundTrips, KeptAnswersChangeNeitherResultsNorWhatReachesLogicPro) {
+    testing::TempHome home;
+    std::string failure;
+    const auto kept = measure(home.root() / "kept", 2, true, failure);
+    ASSERT_FALSE(kept.empty()) << failure;
+    const auto unkept = measure(home.root() / "unkept", 2, false, failure);
+    ASSERT_FALSE(unkept.empty()) << failure;
+    ASSERT_EQ(kept.size(), unkept.size());
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        EXPECT_EQ(kept[i].outputs, unkept[i].outputs) << kept[i].tool;
+        EXPECT_DOUBLE_EQ(kept[i].sleeps, unkept[i].sleeps) << kept[i].tool;
+        EXPECT_LT(kept[i].mean, unkept[i].mean) << kept[i].tool;
+    }
+}
+
+}  // namespace
+}  // namespace corvane::round_trips

@@ -1,0 +1,108 @@
+#pragma once
+
+// An Accessibility backend wrapper that counts the round trips made through it: every call that
+// reaches the wrapped backend, a batched read as one.
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/accessibility.h"
+
+namespace corvane::testing {
+
+// Counts every call made through it into Logic Pro, and hands out counting elements for the
+// elements it answers. It calls the wrapped backend directly, past any kept answer.
+class CountingElement final : public platform::AXElementImpl {
+public:
+    CountingElement(platform::AXElement inner, std::atomic<long>& calls) : inner_(std::move(inner)), calls_(calls) {}
+
+    static platform::AXElement wrap(const platform::AXElement& e, std::atomic<long>& calls) {
+        return e ? platform::AXElement(std::make_shared<CountingElement>(e, calls)) : e;
+    }
+
+    platform::AXError copyAttributeValue(const std::string& attribute, platform::AXValue& out) const override {
+        ++calls_;
+        auto error = inner().copyAttributeValue(attribute, out);
+        wrapValue(out);
+        return error;
+    }
+    platform::AXError copyMultipleAttributeValues(const std::vector<std::string>& attributes,
+                                                  std::vector<platform::AXRead>& out) const override {
+        ++calls_;
+        auto error = inner().copyMultipleAttributeValues(attributes, out);
+        for (auto& read : out) wrapValue(read.value);
+        return error;
+    }
+    platform::AXError copyChildrenWithAttributeValues(const std::vector<std::string>& attributes,
+                                                      std::vector<platform::AXChildRead>& out) const override {
+        ++calls_;
+        auto error = inner().copyChildrenWithAttributeValues(attributes, out);
+        for (auto& child : out) {
+            child.element = wrap(child.element, calls_);
+            for (auto& read : child.values) wrapValue(read.value);
+        }
+        return error;
+    }
+    platform::AXError setAttributeValue(const std::string& attribute, const platform::AXValue& value) override {
+        ++calls_;
+        return inner().setAttributeValue(attribute, value);
+    }
+    platform::AXError isAttributeSettable(const std::string& attribute, bool& out) const override {
+        ++calls_;
+        return inner().isAttributeSettable(attribute, out);
+    }
+    platform::AXError copyAttributeNames(std::vector<std::string>& out) const override {
+        ++calls_;
+        return inner().copyAttributeNames(out);
+    }
+    platform::AXError copyActionNames(std::vector<std::string>& out) const override {
+        ++calls_;
+        return inner().copyActionNames(out);
+    }
+    platform::AXError performAction(const std::string& action) override {
+        ++calls_;
+        return inner().performAction(action);
+    }
+    platform::AXError processIdentifier(int& out) const override {
+        ++calls_;
+        return inner().processIdentifier(out);
+    }
+    bool isSameElement(const platform::AXElementImpl& other) const override {
+        auto* counted = dynamic_cast<const CountingElement*>(&other);
+        return inner().isSameElement(counted ? counted->inner() : other);
+    }
+    std::size_t identityHash() const override { return inner().identityHash(); }
+
+private:
+    platform::AXElementImpl& inner() const { return *inner_.impl(); }
+    void wrapValue(platform::AXValue& value) const {
+        if (auto* element = std::get_if<platform::AXElement>(&value)) *element = wrap(*element, calls_);
+        if (auto* list = std::get_if<std::vector<platform::AXElement>>(&value))
+            for (auto& element : *list) element = wrap(element, calls_);
+    }
+
+    platform::AXElement inner_;
+    std::atomic<long>& calls_;
+};
+
+class CountingAccessibility final : public platform::Accessibility {
+public:
+    CountingAccessibility(platform::Accessibility& inner, std::atomic<long>& calls) : inner_(inner), calls_(calls) {}
+    platform::AXElement applicationElement(int pid) override {
+        ++calls_;
+        return CountingElement::wrap(inner_.applicationElement(pid), calls_);
+    }
+    platform::AXElement systemWideElement() override {
+        ++calls_;
+        return CountingElement::wrap(inner_.systemWideElement(), calls_);
+    }
+    bool isProcessTrusted(bool prompt) override { return inner_.isProcessTrusted(prompt); }
+
+private:
+    platform::Accessibility& inner_;
+    std::atomic<long>& calls_;
+};
+
+}  // namespace corvane::testing
