@@ -150,11 +150,13 @@ HTTPResponse BackendService::token(const HTTPRequest& request) {
         if (!email || !password) return authError(400, "invalid_request", "Email and password are required");
         const std::string key = accountKey(*email);
         if (const auto wait = throttle_.attempt(key, clock_.now())) {
-            // Routes set no headers of their own, so the wait (whole seconds) travels in the body.
-            return jsonResponse(429, {{"error", "over_request_rate_limit"},
-                                      {"error_description", "Too many failed sign-ins. Try again in " +
-                                                                std::to_string(wait->count()) + " s."},
-                                      {"retry_after", wait->count()}});
+            // The wait (whole seconds) in the header for HTTP clients and in the body for ours.
+            HTTPResponse refused = jsonResponse(429, {{"error", "over_request_rate_limit"},
+                                                      {"error_description", "Too many failed sign-ins. Try again in " +
+                                                                                std::to_string(wait->count()) + " s."},
+                                                      {"retry_after", wait->count()}});
+            refused.headers = {{"Retry-After", std::to_string(wait->count())}};
+            return refused;
         }
         // Unknown account and wrong password answer alike, so accounts cannot be probed.
         const auto account = accounts_.verify(*email, *password);

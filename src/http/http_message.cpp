@@ -180,7 +180,18 @@ std::string serializeResponse(const HTTPResponse& response, std::string_view rea
     out += contentType;
     out += "\r\nContent-Length: ";
     out += std::to_string(response.body.size());
-    out += "\r\nConnection: close\r\n\r\n";
+    out += "\r\nConnection: close\r\n";
+    for (const auto& [name, value] : response.headers) {
+        const bool token = !name.empty() && std::all_of(name.begin(), name.end(), [](unsigned char c) {
+            return std::isalnum(c) || c == '-';
+        });
+        if (!token) continue;
+        out += name;
+        out += ": ";
+        out += stripLineBreaks(value);
+        out += "\r\n";
+    }
+    out += "\r\n";
     out += response.body;
     return out;
 }

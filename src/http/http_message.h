@@ -9,6 +9,8 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 #include <string_view>
 
 namespace corvane::http {
@@ -42,13 +44,16 @@ struct HTTPResponse {
     int statusCode = 200;
     std::string contentType{};
     std::string body{};  // bytes, sent as is
+    // Further header lines (e.g. "Retry-After"); a name that is not a plain token is left out and
+    // line breaks in a value are removed, so no answer can carry a header it did not mean to.
+    std::vector<std::pair<std::string, std::string>> headers{};
 
     bool operator==(const HTTPResponse&) const = default;
 };
 
 // "Bad Request", "Forbidden", "Not Found", "Payload Too Large", "Internal Server Error", else "OK".
 std::string_view reasonPhrase(int statusCode);
-// The whole answer as sent: status line, the three headers, blank line, body.
+// The whole answer as sent: status line, the three headers and any further ones, blank line, body.
 std::string serializeResponse(const HTTPResponse& response);
 // The same with another reason phrase in the status line.
 std::string serializeResponse(const HTTPResponse& response, std::string_view reason);

@@ -304,6 +304,7 @@ TEST_F(SessionTest, FailedSignInsAreThrottledPerAccountAndForAllClients) {
     HTTPResponse refused = backend.service().handle(signInRequest(LocalBackend::kEmail, LocalBackend::kPassword));
     EXPECT_EQ(refused.statusCode, 429) << "even the right password waits";
     EXPECT_EQ(json::parse(refused.body)["retry_after"], 1);
+    EXPECT_EQ(refused.headers, (std::vector<std::pair<std::string, std::string>>{{"Retry-After", "1"}}));
     EXPECT_EQ(signIn("other@example.com", "guess"), 400) << "another account is not held up";
     backend.clock.sleep(std::chrono::seconds(1));
     EXPECT_EQ(signIn(LocalBackend::kEmail, "guess"), 400);

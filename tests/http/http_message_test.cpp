@@ -313,6 +313,11 @@ TEST(HTTPMessage, ResponseSerialisedHeadAndByteCountedLength) {
     EXPECT_EQ(serializeResponse({201, "text/plain\r\nSet-Cookie: x", "x"}),
               "HTTP/1.1 201 OK\r\nContent-Type: text/plainSet-Cookie: x\r\nContent-Length: 1\r\n"
               "Connection: close\r\n\r\nx");
+    // Further headers follow the fixed ones; neither a name nor a value can add a line of its own.
+    EXPECT_EQ(serializeResponse({429, "text/plain", "", {{"Retry-After", "4\r\nSet-Cookie: x"},
+                                                         {"Bad Name", "x"}, {"X:Y", "x"}, {"", "x"}}}),
+              "HTTP/1.1 429 OK\r\nContent-Type: text/plain\r\nContent-Length: 0\r\n"
+              "Connection: close\r\nRetry-After: 4Set-Cookie: x\r\n\r\n");
 }
 
 TEST(HTTPMessage, ResponseCannedAnswers) {
