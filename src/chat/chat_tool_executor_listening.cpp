@@ -103,15 +103,19 @@ void ensureAnalysisPlugin(ChatToolExecutor& executor, const std::string& name) {
 }
 
 // Plays for the duration; a stopped turn cuts the wait short and the listen ends as usual.
-void playFor(double seconds, const std::stop_token& stop) {
+// Answers how long it played.
+double playFor(double seconds, const std::stop_token& stop) {
     auto& clock = platform::clock();
-    const auto deadline = clock.now() + std::chrono::duration_cast<platform::Clock::TimePoint::duration>(
-                                            std::chrono::duration<double>(seconds));
+    const auto start = clock.now();
+    const auto deadline = start + std::chrono::duration_cast<platform::Clock::TimePoint::duration>(
+                                      std::chrono::duration<double>(seconds));
     while (!stop.stop_requested()) {
         const std::chrono::duration<double> left = deadline - clock.now();
         if (left.count() <= 0) break;
         clock.sleep(std::min(left, std::chrono::duration<double>(0.1)));
     }
+    const std::chrono::duration<double> played = clock.now() - start;
+    return std::clamp(played.count(), 0.0, seconds);
 }
 
 ChatToolExecutor::TrackAnalysisInfo infoFrom(const TrackAnalysisState& state) {
@@ -175,7 +179,8 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
         platform::pause(0.1);
     }
     logic.findAndClickButton(*window, "Play", 0, kTransportDepth);
-    playFor(duration, toolCall.stopToken);
+    // A Stop cuts the listen short: the result says how long it really played.
+    const double played = playFor(duration, toolCall.stopToken);
 
     // Read before stopping: these are the values at the end of the played stretch.
     const auto states = executor.trackAnalysis();
@@ -187,7 +192,7 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
     }
     platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
 
-    ListenResult result{"ok", duration, std::nullopt, {}, {}};
+    ListenResult result{"ok", played, std::nullopt, {}, {}};
     for (const auto& state : states)
         if (state.analysis && state.analysis->shortTermLufs > kSilentLufs) result.tracks.push_back(infoFrom(state));
     // A cached plug-in that reported nothing may have been removed since: scan it next time.
@@ -202,7 +207,7 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
         }
     }
 
-    const std::string seconds = formatFixed(duration, 0);
+    const std::string seconds = formatFixed(played, 0);
     const std::string count = std::to_string(result.tracks.size());
     result.summary = "Listened for " + seconds + "s across " + count + " monitored tracks.\n";
     for (std::size_t i = 0; i < result.tracks.size(); ++i)

@@ -409,6 +409,11 @@ TEST_F(ChatOrchestratorTest, OnTheWallClockAStopDuringAListenEndsTheTurnWithoutW
     EXPECT_FALSE(world().project().transport.playing);
     EXPECT_EQ(transport->requests().size(), 1u);
     EXPECT_TRUE(o.errors.empty());
+    // The listen's card tells how long it really played, not the 8 s it was asked for.
+    ASSERT_FALSE(o.completed.empty());
+    const std::string summary = o.completed[0].summary.value_or("");
+    EXPECT_NE(summary.find("Listened to full mix for "), std::string::npos) << summary;
+    EXPECT_EQ(summary.find("for 8s"), std::string::npos) << summary;
 }
 
 TEST_F(ChatOrchestratorTest, ABackendErrorSayingCancelledIsAnErrorNotAStop) {
