@@ -44,6 +44,7 @@
 #include "platform/platform.h"
 #include "platform/standin/world.h"
 #include "support/numbers.h"
+#include "test_support/free_port.h"
 
 extern char** environ;
 
@@ -371,21 +372,8 @@ int intake(double seconds) {
     return host.controller->trackAnalysis().size() == std::size_t(kInstances) ? 0 : 1;
 }
 
-// A loopback port nobody listens on now.
-std::uint16_t freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 int startup(const char* binary) {
-    const std::uint16_t port = freePort();
+    const std::uint16_t port = testing::freePort();
     const std::string portSetting = std::to_string(port);
     const auto start = SteadyClock::now();
     const pid_t child = ::fork();

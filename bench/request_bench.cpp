@@ -20,16 +20,12 @@
 #include <mutex>
 #include <utility>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "app/companion_controller.h"
 #include "chat/backend_chat_request_builder.h"
 #include "chat/chat_orchestrator.h"
 #include "platform/platform.h"
 #include "platform/standin/world.h"
+#include "test_support/free_port.h"
 
 namespace {
 
@@ -153,19 +149,6 @@ struct TurnFigures {
     bool ok = false;
 };
 
-// A free port on the loopback interface, for the simulated plug-ins' posts.
-std::uint16_t freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 // The program's own path: the controller that owns the stores and the agent loop, listening on
 // a port of its own where the simulated analysis plug-ins post, the simulated Logic Pro in
 // virtual time, and a chat backend that answers at once.
@@ -178,7 +161,7 @@ public:
             std::ifstream(std::filesystem::path(CORVANE_SOURCE_DIR) / "resources/Scenarios/demo-song.json")));
         installed_ = std::make_unique<platform::ScopedServices>(world_->services());
         app::CompanionController::Options options;
-        options.port = freePort();
+        options.port = testing::freePort();
         options.chatTransport = transport;
         controller = app::CompanionController::create(options);
         if (!controller->start()) std::abort();

@@ -14,27 +14,16 @@
 #include "platform/platform.h"
 #include "platform/standin/world.h"
 #include "test_support/temp_home.h"
+#include "test_support/free_port.h"
 
 namespace corvane::app {
 namespace {
-
-std::uint16_t freePort() {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(probe);
-    return ntohs(address.sin_port);
-}
 
 // Moved off the default port, the host must still hear its own analysis plug-ins: their posts
 // follow it, or the window waits for analysis that went to a port nobody serves.
 TEST(SimulatedHost, AnalysisPostsReachTheHostOnItsOwnPort) {
     corvane::testing::TempHome home;
-    const std::uint16_t port = freePort();
+    const std::uint16_t port = testing::freePort();
     SimulatedHost host({SimulatedHost::scenarioPathFromEnvironment(), port, nullptr, standin::ClockMode::virtualTime});
     ASSERT_TRUE(host.controller()->start());
     EXPECT_EQ(host.world().faults().analysisPort, port);
@@ -49,7 +38,7 @@ TEST(SimulatedHost, AnalysisPostsReachTheHostOnItsOwnPort) {
 TEST(SimulatedHost, RunsTheWorldOnTheWallClock) {
     using namespace std::chrono_literals;
     corvane::testing::TempHome home;
-    SimulatedHost host({SimulatedHost::scenarioPathFromEnvironment(), freePort(), nullptr});
+    SimulatedHost host({SimulatedHost::scenarioPathFromEnvironment(), testing::freePort(), nullptr});
     ASSERT_TRUE(host.controller()->start());
     const auto now = platform::clock().now();
     const auto real = std::chrono::system_clock::now();
@@ -66,7 +55,7 @@ TEST(SimulatedHost, RunsTheWorldOnTheWallClock) {
 TEST(SimulatedHost, AnalysisPlugInsPostSilenceWhileStoppedAndSoundWhilePlaying) {
     corvane::testing::TempHome home;
     SimulatedHost host(
-        {SimulatedHost::scenarioPathFromEnvironment(), freePort(), nullptr, standin::ClockMode::virtualTime});
+        {SimulatedHost::scenarioPathFromEnvironment(), testing::freePort(), nullptr, standin::ClockMode::virtualTime});
     ASSERT_TRUE(host.controller()->start());
     ASSERT_FALSE(host.world().project().transport.playing);
 
@@ -101,7 +90,7 @@ TEST(SimulatedHost, AnalysisPlugInsPostSilenceWhileStoppedAndSoundWhilePlaying) 
 TEST(SimulatedHost, TheEventLogKeepsOnlyTheMostRecentEvents) {
     corvane::testing::TempHome home;
     SimulatedHost host(
-        {SimulatedHost::scenarioPathFromEnvironment(), freePort(), nullptr, standin::ClockMode::virtualTime});
+        {SimulatedHost::scenarioPathFromEnvironment(), testing::freePort(), nullptr, standin::ClockMode::virtualTime});
     ASSERT_TRUE(host.controller()->start());
     standin::World& world = host.world();
     world.workspace().openURL("first");

@@ -28,6 +28,7 @@
 #include "support/app_paths.h"
 #include "support/files.h"
 #include "test_support/temp_home.h"
+#include "test_support/free_port.h"
 
 namespace corvane::testing {
 namespace {
@@ -100,18 +101,6 @@ private:
     FILE* stdin_ = nullptr;
     FILE* stdout_ = nullptr;
 };
-
-std::uint16_t freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 std::optional<http::testing::Answer> request(std::uint16_t port, const std::string& method, const std::string& path,
                                              const std::string& body, std::chrono::milliseconds timeout) {
@@ -227,7 +216,7 @@ TEST(SuiteEndToEnd, ARealSuiteChangesTheSongAndReportsTheOneFalseAssertion) {
     }
     ASSERT_TRUE(writeFileAtomically(cases / "e2e.suite.json", json{{"name", "End to end"}, {"tests", ids}}.dump()));
 
-    const std::uint16_t port = freePort();
+    const std::uint16_t port = testing::freePort();
     ::setenv("CORVANE_PORT", std::to_string(port).c_str(), 1);
     ::setenv("CORVANE_BACKEND_URL", backendURL.c_str(), 1);
     Child app({CORVANE_BINARY});
