@@ -85,8 +85,9 @@ std::optional<LogicInspector::ParsedTrackDescription> LogicInspector::parseTrack
 namespace {
 
 // The headers' walk; `parents`, when given, gets each element the headers were found in, once.
+// Without `folders` the folder flags are left for the caller to read of the headers it keeps.
 void collectHeaders(const AXElement& element, std::vector<LogicInspector::TrackHeader>& headers, int depth,
-                    int maxDepth, std::vector<std::pair<AXElement, int>>* parents) {
+                    int maxDepth, std::vector<std::pair<AXElement, int>>* parents, bool folders = true) {
     const AXElement* placed = nullptr;
     ax_tree::walk(
         element, maxDepth,
@@ -97,7 +98,6 @@ void collectHeaders(const AXElement& element, std::vector<LogicInspector::TrackH
                                                                    description.find(kLeftQuote) != std::string::npos);
             if (!candidate) return Next::children;
             bool muted = description.ends_with(", mute") || description.ends_with(", muted");
-            bool folder = hasDisclosureTriangle(e);
             auto parsed = LogicInspector::parseTrackDescription(description);
             if (!parsed) return Next::children;
             // The rows are placed by their frames; one read brings them for the whole list.
@@ -109,7 +109,8 @@ void collectHeaders(const AXElement& element, std::vector<LogicInspector::TrackH
                     std::none_of(parents->begin(), parents->end(), [&](const auto& p) { return p.first == *placed; }))
                     parents->emplace_back(*placed, step.depth - 1);
             }
-            headers.push_back(LogicInspector::TrackHeader{e, parsed->number, parsed->name, muted, folder, std::nullopt});
+            headers.push_back(LogicInspector::TrackHeader{e, parsed->number, parsed->name, muted,
+                                                          folders && hasDisclosureTriangle(e), std::nullopt});
             return Next::siblings;
         },
         depth);
@@ -139,12 +140,13 @@ std::vector<LogicInspector::TrackHeader> LogicInspector::findTrackHeaders(const 
                 found.clear();
                 break;
             }
-            collectHeaders(parent, found, depth, search_depth::kTrackHeaders, nullptr);
+            collectHeaders(parent, found, depth, search_depth::kTrackHeaders, nullptr, false);
         }
     }
     if (found.empty()) {
         std::vector<std::pair<AXElement, int>> parents;
-        collectHeaders(mainWindow, found, 0, search_depth::kTrackHeaders, kept.open > 0 ? &parents : nullptr);
+        collectHeaders(mainWindow, found, 0, search_depth::kTrackHeaders, kept.open > 0 ? &parents : nullptr,
+                       false);
         if (kept.open > 0) {
             kept.headersWindow = mainWindow;
             kept.headerParents = std::move(parents);
@@ -155,6 +157,8 @@ std::vector<LogicInspector::TrackHeader> LogicInspector::findTrackHeaders(const 
     std::vector<TrackHeader> unique;
     for (auto& h : found)
         if (unique.empty() || unique.back().trackNumber != h.trackNumber) unique.push_back(std::move(h));
+    // Only of the headers kept: a track's row in the contents repeats its header's description.
+    for (auto& h : unique) h.isFolder = hasDisclosureTriangle(h.element);
     return unique;
 }
 
