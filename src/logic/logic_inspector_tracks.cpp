@@ -113,13 +113,13 @@ void collectHeaders(const AXElement& element, std::vector<LogicInspector::TrackH
                                                           folders && hasDisclosureTriangle(e), std::nullopt});
             return Next::siblings;
         },
-        depth);
+        depth, {ax::kPosition, ax::kSize});  // with the rest of each list: the rows are placed by them
 }
 
 // A remembered element still answers as the same one: a handle to a vanished or rebuilt element
 // is refused. Reads what the walks read of it first, in the same round trip.
 bool stillThere(const AXElement& element) {
-    element.prefetch({ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren});
+    element.prefetch({ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren, ax::kPosition, ax::kSize});
     return element.string(ax::kRole).has_value();
 }
 
