@@ -131,6 +131,7 @@ AgentToolOutputPayload getTrackDetails(ToolCall& toolCall) {
     if (!names) return toolCall.fail(argumentFailure);
 
     const LogicInspector& logic = toolCall.executor.logicInspector();
+    const LogicInspector::KeptPlaces places;  // one track selected after another
     std::vector<TrackRead> reads;
     std::vector<TrackFailure> failures;
     for (const auto& name : *names) {

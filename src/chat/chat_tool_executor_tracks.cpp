@@ -76,6 +76,7 @@ AgentToolOutputPayload ensureBusTrack(ToolCall& toolCall) {
     auto label = args ? tool_args::text(*args, "bus_label") : std::nullopt;
     if (!source || !label) return failed(toolCall, kTool, "Missing source_track or bus_label.");
     const LogicInspector& logic = toolCall.executor.logicInspector();
+    const LogicInspector::KeptPlaces places;  // one track selected after another
     if (auto error = errorText(logic.ensureBusArrangeTrack(*source, *label))) return failed(toolCall, kTool, *error);
 
     const std::string busName = label->rfind("B ", 0) == 0 ? "Bus " + label->substr(2) : *label;

@@ -54,6 +54,19 @@ public:
         AXElement mainWindow;
     };
 
+    // While one is open on a thread, the searches for the track headers and the Mixer area
+    // remember where in the main window they found them: handles only, never values. A search
+    // after a pause then reads again just those elements, while they are still the same ones,
+    // instead of the whole window. Opened around loops that select one track after another;
+    // nothing is remembered once the outermost closes.
+    class KeptPlaces {
+    public:
+        KeptPlaces();
+        ~KeptPlaces();
+        KeptPlaces(const KeptPlaces&) = delete;
+        KeptPlaces& operator=(const KeptPlaces&) = delete;
+    };
+
     struct ParsedTrackDescription {
         std::int64_t number = 0;
         std::string name;

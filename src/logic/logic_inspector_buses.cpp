@@ -300,6 +300,7 @@ std::map<std::string, std::string> LogicInspector::findTracksForBuses(const std:
     if (!window) return found;
     std::set<std::string> wanted;
     for (const auto& label : busLabels) wanted.insert(canonicalize(label));
+    const KeptPlaces places;
 
     // Tracks named like returns first, then the rest from the bottom up: aux tracks sit low.
     std::vector<TrackHeader> candidates;
@@ -343,6 +344,7 @@ std::optional<AXElement> LogicInspector::findAutomationListButton(const AXElemen
 }
 
 nlohmann::json LogicInspector::ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const {
+    const KeptPlaces places;
     auto clicked = clickSendByBusLabel(trackName, busLabel);
     if (auto error = clicked.find("error"); error != clicked.end() && error->is_string())
         return {{"error", "Send click failed: " + error->get<std::string>()}};

@@ -165,6 +165,7 @@ bool LogicInspector::navigatePluginMenu(const std::string& pluginName) const {
 
 Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
                                   std::optional<int> slotIndex) const {
+    const KeptPlaces places;  // the chain is read back after each pause
     auto strip = firstMixerStrip(toTrackIn);
     if (!strip) return {false, logic_messages::kMixerAreaNotFound};
     auto slots = findTrackPluginSlots(toTrackIn);

@@ -49,5 +49,15 @@ inline std::optional<std::int64_t> rawKnobValue(const AXElement& knob) {
     return checkedInteger(*v, INT64_MIN / 2, INT64_MAX / 2);
 }
 
+// What an open LogicInspector::KeptPlaces remembers on this thread.
+struct KeptPlaces {
+    int open = 0;
+    AXElement headersWindow;
+    std::vector<std::pair<AXElement, int>> headerParents;  // with their depths, in walk order
+    AXElement mixerWindow;
+    AXElement mixer;
+};
+KeptPlaces& keptPlaces();
+
 }  // namespace detail
 }  // namespace corvane

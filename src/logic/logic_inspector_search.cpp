@@ -183,8 +183,35 @@ std::optional<AXElement> LogicInspector::findChildButton(const AXElement& in,
     return std::nullopt;
 }
 
+namespace detail {
+KeptPlaces& keptPlaces() {
+    thread_local KeptPlaces places;
+    return places;
+}
+}  // namespace detail
+
+LogicInspector::KeptPlaces::KeptPlaces() { ++detail::keptPlaces().open; }
+
+LogicInspector::KeptPlaces::~KeptPlaces() {
+    auto& kept = detail::keptPlaces();
+    if (--kept.open == 0) kept = {};
+}
+
 std::optional<AXElement> LogicInspector::findMixerArea(const AXElement& in) const {
-    return findDescendant(in, "Mixer", std::string("AXLayoutArea"), search_depth::kMixerArea);
+    auto& kept = detail::keptPlaces();
+    if (kept.open > 0 && kept.mixer && kept.mixerWindow == in) {
+        // Read anew: a handle to a vanished or rebuilt element is refused.
+        kept.mixer.prefetch({ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren});
+        if (kept.mixer.string(ax::kRole) == std::optional<std::string>("AXLayoutArea") &&
+            trimmed(kept.mixer, ax::kDescription) == "Mixer")
+            return kept.mixer;
+    }
+    auto found = findDescendant(in, "Mixer", std::string("AXLayoutArea"), search_depth::kMixerArea);
+    if (kept.open > 0) {
+        kept.mixerWindow = found ? in : AXElement{};
+        kept.mixer = found.value_or(AXElement{});
+    }
+    return found;
 }
 
 std::optional<AXElement> LogicInspector::firstMixerStrip(const AXElement& in) const {

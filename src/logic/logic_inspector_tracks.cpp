@@ -82,8 +82,12 @@ std::optional<LogicInspector::ParsedTrackDescription> LogicInspector::parseTrack
     return ParsedTrackDescription{*number, description.substr(nameStart, close->first - nameStart)};
 }
 
-void LogicInspector::findTrackHeaderElements(const AXElement& element, std::vector<TrackHeader>& headers, int depth,
-                                             int maxDepth) const {
+namespace {
+
+// The headers' walk; `parents`, when given, gets each element the headers were found in, once.
+// Without `folders` the folder flags are left for the caller to read of the headers it keeps.
+void collectHeaders(const AXElement& element, std::vector<LogicInspector::TrackHeader>& headers, int depth,
+                    int maxDepth, std::vector<std::pair<AXElement, int>>* parents, bool folders = true) {
     const AXElement* placed = nullptr;
     ax_tree::walk(
         element, maxDepth,
@@ -94,29 +98,67 @@ void LogicInspector::findTrackHeaderElements(const AXElement& element, std::vect
                                                                    description.find(kLeftQuote) != std::string::npos);
             if (!candidate) return Next::children;
             bool muted = description.ends_with(", mute") || description.ends_with(", muted");
-            bool folder = hasDisclosureTriangle(e);
-            auto parsed = parseTrackDescription(description);
+            auto parsed = LogicInspector::parseTrackDescription(description);
             if (!parsed) return Next::children;
             // The rows are placed by their frames; one read brings them for the whole list.
             if (step.parent && step.parent != placed) {
                 placed = step.parent;
                 placed->prefetchChildren(
                     {ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren, ax::kPosition, ax::kSize});
+                if (parents &&
+                    std::none_of(parents->begin(), parents->end(), [&](const auto& p) { return p.first == *placed; }))
+                    parents->emplace_back(*placed, step.depth - 1);
             }
-            headers.push_back(TrackHeader{e, parsed->number, parsed->name, muted, folder, std::nullopt});
+            headers.push_back(LogicInspector::TrackHeader{e, parsed->number, parsed->name, muted,
+                                                          folders && hasDisclosureTriangle(e), std::nullopt});
             return Next::siblings;
         },
-        depth);
+        depth, {ax::kPosition, ax::kSize});  // with the rest of each list: the rows are placed by them
+}
+
+// A remembered element still answers as the same one: a handle to a vanished or rebuilt element
+// is refused. Reads what the walks read of it first, in the same round trip.
+bool stillThere(const AXElement& element) {
+    element.prefetch({ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren, ax::kPosition, ax::kSize});
+    return element.string(ax::kRole).has_value();
+}
+
+}  // namespace
+
+void LogicInspector::findTrackHeaderElements(const AXElement& element, std::vector<TrackHeader>& headers, int depth,
+                                             int maxDepth) const {
+    collectHeaders(element, headers, depth, maxDepth, nullptr);
 }
 
 std::vector<LogicInspector::TrackHeader> LogicInspector::findTrackHeaders(const AXElement& mainWindow) const {
     std::vector<TrackHeader> found;
-    findTrackHeaderElements(mainWindow, found, 0, search_depth::kTrackHeaders);
+    auto& kept = detail::keptPlaces();
+    // Only the lists the last whole search found them in, read anew, while those are still there.
+    if (kept.open > 0 && kept.headersWindow == mainWindow && !kept.headerParents.empty()) {
+        for (const auto& [parent, depth] : kept.headerParents) {
+            if (!stillThere(parent)) {
+                found.clear();
+                break;
+            }
+            collectHeaders(parent, found, depth, search_depth::kTrackHeaders, nullptr, false);
+        }
+    }
+    if (found.empty()) {
+        std::vector<std::pair<AXElement, int>> parents;
+        collectHeaders(mainWindow, found, 0, search_depth::kTrackHeaders, kept.open > 0 ? &parents : nullptr,
+                       false);
+        if (kept.open > 0) {
+            kept.headersWindow = mainWindow;
+            kept.headerParents = std::move(parents);
+        }
+    }
     std::stable_sort(found.begin(), found.end(),
                      [](const TrackHeader& a, const TrackHeader& b) { return a.trackNumber < b.trackNumber; });
     std::vector<TrackHeader> unique;
     for (auto& h : found)
         if (unique.empty() || unique.back().trackNumber != h.trackNumber) unique.push_back(std::move(h));
+    // Only of the headers kept: a track's row in the contents repeats its header's description.
+    for (auto& h : unique) h.isFolder = hasDisclosureTriangle(h.element);
     return unique;
 }
 
@@ -172,6 +214,7 @@ std::optional<LogicInspector::SelectedTrack> LogicInspector::selectTrack(const s
 }
 
 bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXElement& mainWindow) const {
+    const KeptPlaces places;
     ensureInspectorOpen(mainWindow);
     auto headers = findTrackHeaders(mainWindow);
     if (headers.empty()) return false;

@@ -14,10 +14,19 @@ namespace {
 
 bool nonEmpty(const std::optional<std::string>& s) { return s && !s->empty(); }
 
+// What matching and reading a plug-in window's controls ask of them, beyond what every walk reads:
+// batched with their siblings instead of one round trip each.
+const std::vector<std::string>& controlReads() {
+    static const std::vector<std::string> reads{ax::kIdentifier,        ax::kHelp,     ax::kValue,
+                                                ax::kValueDescription, ax::kPosition, ax::kSize};
+    return reads;
+}
+
 }  // namespace
 
 std::optional<platform::AXElement> AXLocator::find(const AXTarget& target, const AXElement& in, int maxDepth) {
-    return ax_tree::findFirst(in, maxDepth, [&](const AXElement& e) { return matches(e, target); });
+    return ax_tree::findFirst(
+        in, maxDepth, [&](const AXElement& e) { return matches(e, target); }, 0, controlReads());
 }
 
 std::optional<platform::AXElement> AXLocator::findMenuItem(const std::string& title, const AXElement& in,
@@ -30,11 +39,14 @@ std::optional<platform::AXElement> AXLocator::findMenuItem(const std::string& ti
 std::vector<platform::AXElement> AXLocator::collect(const AXElement& in, const std::optional<std::string>& role,
                                                     int maxDepth, const std::function<bool(const AXElement&)>& where) {
     std::vector<AXElement> out;
-    ax_tree::walk(in, maxDepth, [&](const ax_tree::Step& step) {
-        if (role && textOf(step.element, ax::kRole) != *role) return ax_tree::Next::children;
-        if (where(step.element)) out.push_back(step.element);
-        return ax_tree::Next::children;
-    });
+    ax_tree::walk(
+        in, maxDepth,
+        [&](const ax_tree::Step& step) {
+            if (role && textOf(step.element, ax::kRole) != *role) return ax_tree::Next::children;
+            if (where(step.element)) out.push_back(step.element);
+            return ax_tree::Next::children;
+        },
+        0, controlReads());
     return out;
 }
 
