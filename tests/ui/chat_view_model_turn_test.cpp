@@ -229,12 +229,8 @@ TEST_F(ChatViewModelTurnTest, ATurnEndingInAnotherThreadLeavesTheShownThreadCurr
 
 // A harness run holds the agent loop: the message goes nowhere, and says so.
 TEST_F(ChatViewModelTurnTest, AMessageTheAgentLoopRefusesLeavesNoThreadAndSaysWhy) {
-    fakeTurns_ = false;
     Gate answer;
-    transport_->replyAfter(answer, respondReply("Harness done."));
-    ChatRequest harnessRequest;
-    harnessRequest.message = "harness";
-    auto harness = controller_->chatOrchestrator().handleChatStreaming(harnessRequest);
+    auto harness = holdAgentLoop(answer);
     model().loadConversations();
     const auto threadsBefore = controller_->conversationStore().conversationState().threads.size();
 

@@ -107,6 +107,15 @@ protected:
         ASSERT_TRUE(queue_.runUntil([&] { return !model().isTurnRunning() || model().streamingText().has_value(); }));
     }
     void advance(double seconds) { queue_.advance(seconds); }
+    // Another turn (as a harness run would) holds the controller's agent loop until `answer` opens;
+    // the view model then runs its turns on that loop too.
+    std::shared_ptr<AgentEventStream> holdAgentLoop(Gate& answer) {
+        fakeTurns_ = false;
+        transport_->replyAfter(answer, respondReply("Harness done."));
+        ChatRequest request;
+        request.message = "harness";
+        return controller_->chatOrchestrator().handleChatStreaming(request);
+    }
 
     std::vector<std::string> transcriptKinds() {
         std::vector<std::string> kinds;

@@ -64,12 +64,8 @@ TEST_F(BarBindingsTest, TheInputBarSendsTheTextAsTypedAndFollowsTheTurn) {
 
 // A harness run holds the agent loop: the text stays in the field with the reason.
 TEST_F(BarBindingsTest, AMessageTheAgentLoopRefusesStaysInTheFieldWithTheReason) {
-    fakeTurns_ = false;
     Gate answer;
-    transport_->replyAfter(answer, respondReply("Harness done."));
-    ChatRequest harnessRequest;
-    harnessRequest.message = "harness";
-    auto harness = controller_->chatOrchestrator().handleChatStreaming(harnessRequest);
+    auto harness = holdAgentLoop(answer);
     model();
     std::unique_ptr<MessageInputView> bar(makeInputBar(model_, [] {}));
     bar->show();
