@@ -106,6 +106,14 @@ protected:
     static bool mentions(const json& body, const std::string& text) {
         return body.dump().find(text) != std::string::npos;
     }
+    // A tool "held" that waits at whichever gate `gate` holds when it runs.
+    void registerHeldTool(std::shared_ptr<Gate>& gate) {
+        orchestrator->toolExecutor().registerTool("held", [&gate](ToolCall& call) {
+            gate->arrive();
+            call.record("held", true);
+            return ChatToolExecutor::makeJSONOutput(call.callID(), {{"status", "ok"}}, "{}");
+        });
+    }
     bool shieldUp() {
         world().drainMainQueue();
         return InputShield::shared().isTurnActive();
@@ -577,11 +585,7 @@ TEST_F(PreparedTurnTest, TheRealRespondEndsTheTurnWithItsDiagramFromTheRoundsLis
 
 TEST_F(ChatOrchestratorTest, ATurnStartedWhileAnotherRunsIsRefusedAndStopsOnlyItsOwnTurn) {
     auto gate = std::make_shared<Gate>();
-    orchestrator->toolExecutor().registerTool("held", [&gate](ToolCall& call) {
-        gate->arrive();
-        call.record("held", true);
-        return ChatToolExecutor::makeJSONOutput(call.callID(), {{"status", "ok"}}, "{}");
-    });
+    registerHeldTool(gate);
     transport->reply(callsReply({{"h", "held", "{}"}}));
     transport->reply(respondReply("First done"));
     auto first = orchestrator->handleChatStreaming(request("first"));
@@ -623,11 +627,7 @@ TEST_F(ChatOrchestratorTest, AReservationKeepsOutOtherTurnsAndTheWindowsStopReac
               std::vector<std::string>{ChatOrchestrator::kBusyMessage});
 
     auto gate = std::make_shared<Gate>();
-    orchestrator->toolExecutor().registerTool("held", [&gate](ToolCall& call) {
-        gate->arrive();
-        call.record("held", true);
-        return ChatToolExecutor::makeJSONOutput(call.callID(), {{"status", "ok"}}, "{}");
-    });
+    registerHeldTool(gate);
     transport->reply(callsReply({{"h", "held", "{}"}}));
     transport->reply(respondReply("Harness done"));
     auto harness = orchestrator->handleChatStreaming(reservation, request("harness"));
