@@ -25,7 +25,16 @@ bool LogicInspector::isLogicMainWindowTitle(const std::string& title) {
 std::optional<AXElement> LogicInspector::findMainWindow() const {
     auto logic = logicApplication();
     if (!logic) return std::nullopt;
-    auto app = platform::accessibility().applicationElement(logic->processIdentifier);
+    // The application's handle stands for its process, so it is kept while places are.
+    auto& kept = detail::keptPlaces();
+    AXElement app = kept.open > 0 && kept.applicationPid == logic->processIdentifier ? kept.application : AXElement{};
+    if (!app) {
+        app = platform::accessibility().applicationElement(logic->processIdentifier);
+        if (kept.open > 0) {
+            kept.application = app;
+            kept.applicationPid = logic->processIdentifier;
+        }
+    }
     auto windows = app.elements(ax::kWindows);
     if (!windows) return std::nullopt;
     // Only Logic Pro's own window titles: a plug-in window of a track named "Drum Tracks"
