@@ -92,9 +92,11 @@ const std::vector<std::string> kListReads{ax::kRole,     ax::kDescription, ax::k
 // The headers' walk; `parents`, when given, gets each element the headers were found in, once,
 // with the elements above it (`above` being those above the walk's first element).
 // Without `folders` the folder flags are left for the caller to read of the headers it keeps.
+// `mixer`, when given, gets the Inspector's Mixer area if the walk meets it before any header:
+// up to there the walk visits what the Mixer's own search does, in the same order.
 void collectHeaders(const AXElement& element, std::vector<LogicInspector::TrackHeader>& headers, int depth,
                     int maxDepth, std::vector<detail::HeaderParent>* parents, bool folders = true,
-                    const std::vector<AXElement>& above = {}) {
+                    const std::vector<AXElement>& above = {}, AXElement* mixer = nullptr) {
     const AXElement* placed = nullptr;
     std::vector<AXElement> path;  // the elements from the walk's first one down to the one visited
     ax_tree::walk(
@@ -105,6 +107,9 @@ void collectHeaders(const AXElement& element, std::vector<LogicInspector::TrackH
                 path.resize(static_cast<std::size_t>(step.depth - depth));
                 path.push_back(e);
             }
+            if (mixer && !*mixer && headers.empty() && step.depth < search_depth::kMixerArea &&
+                ax_read::trimmed(e, ax::kDescription) == "Mixer" && textOf(e, ax::kRole) == "AXLayoutArea")
+                *mixer = e;
             std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
             bool candidate = description.starts_with("Track ") && (description.find('"') != std::string::npos ||
                                                                    description.find(kLeftQuote) != std::string::npos);
@@ -180,10 +185,17 @@ std::vector<LogicInspector::TrackHeader> headersOf(const AXElement& mainWindow) 
     }
     if (found.empty()) {
         std::vector<detail::HeaderParent> parents;
-        collectHeaders(mainWindow, found, 0, search_depth::kTrackHeaders, kept.open > 0 ? &parents : nullptr, false);
-        if (kept.open > 0) {
+        AXElement mixer;
+        const bool keep = kept.open > 0;
+        collectHeaders(mainWindow, found, 0, search_depth::kTrackHeaders, keep ? &parents : nullptr, false, {},
+                       keep ? &mixer : nullptr);
+        if (keep) {
             kept.headersWindow = mainWindow;
             kept.headerParents = std::move(parents);
+            if (mixer) {
+                kept.mixerWindow = mainWindow;
+                kept.mixer = mixer;
+            }
         }
     }
     std::stable_sort(found.begin(), found.end(), [](const LogicInspector::TrackHeader& a,
