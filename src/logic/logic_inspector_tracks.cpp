@@ -107,10 +107,10 @@ void collectHeaders(const AXElement& element, std::vector<LogicInspector::TrackH
                 path.resize(static_cast<std::size_t>(step.depth - depth));
                 path.push_back(e);
             }
-            if (mixer && !*mixer && headers.empty() && step.depth < search_depth::kMixerArea &&
-                ax_read::trimmed(e, ax::kDescription) == "Mixer" && textOf(e, ax::kRole) == "AXLayoutArea")
-                *mixer = e;
             std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
+            if (mixer && !*mixer && headers.empty() && step.depth < search_depth::kMixerArea &&
+                description == "Mixer" && textOf(e, ax::kRole) == "AXLayoutArea")
+                *mixer = e;
             bool candidate = description.starts_with("Track ") && (description.find('"') != std::string::npos ||
                                                                    description.find(kLeftQuote) != std::string::npos);
             if (!candidate) return Next::children;
@@ -147,7 +147,8 @@ bool collectFromList(const detail::HeaderParent& list, std::vector<LogicInspecto
     list.element.prefetchChildren(kListReads);
     const auto rows = list.element.elements(ax::kChildren);
     if (!rows) return false;
-    for (const auto& row : *rows) collectHeaders(row, headers, list.depth + 1, search_depth::kTrackHeaders, nullptr, false);
+    for (const auto& row : *rows)
+        collectHeaders(row, headers, list.depth + 1, search_depth::kTrackHeaders, nullptr, false);
     return true;
 }
 
@@ -198,10 +199,10 @@ std::vector<LogicInspector::TrackHeader> headersOf(const AXElement& mainWindow) 
             }
         }
     }
-    std::stable_sort(found.begin(), found.end(), [](const LogicInspector::TrackHeader& a,
-                                                    const LogicInspector::TrackHeader& b) {
-        return a.trackNumber < b.trackNumber;
-    });
+    std::stable_sort(found.begin(), found.end(),
+                     [](const LogicInspector::TrackHeader& a, const LogicInspector::TrackHeader& b) {
+                         return a.trackNumber < b.trackNumber;
+                     });
     std::vector<LogicInspector::TrackHeader> unique;
     for (auto& h : found)
         if (unique.empty() || unique.back().trackNumber != h.trackNumber) unique.push_back(std::move(h));
