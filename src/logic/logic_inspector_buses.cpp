@@ -64,6 +64,9 @@ bool hasBusNameHint(const std::string& name) {
                        [&](const char* hint) { return lower.find(hint) != std::string::npos; });
 }
 
+// The send walks place the group and the knob by their frames: read with the rest.
+const std::vector<std::string> kPlaced{ax::kPosition, ax::kSize};
+
 bool isNamedStereoOut(const LogicInspector::TrackHeader& h) { return text::equalsIgnoringCase(h.name, "Stereo Out"); }
 
 // The strip at an index of the Inspector's mixer area, searched for an automation control.
@@ -88,11 +91,13 @@ void findAutomationChild(const AXElement& element, const char* role, const char*
         [&](const Step& step) {
             const std::string lower = text::lowercased(textOf(step.element, ax::kDescription));
             if (textOf(step.element, ax::kRole) == "AXGroup" && lower.ends_with(", automation")) {
-                for (const auto& child : step.element.children())
-                    if (textOf(child, ax::kRole) == role && textOf(child, ax::kDescription) == description) {
-                        result = child;
-                        return Next::stop;
-                    }
+                // Read as the walk reads them: the children with their roles and descriptions at once.
+                if (const auto& children = step.children())
+                    for (const auto& child : *children)
+                        if (textOf(child, ax::kRole) == role && textOf(child, ax::kDescription) == description) {
+                            result = child;
+                            return Next::stop;
+                        }
             }
             return Next::children;
         },
@@ -182,7 +187,7 @@ void LogicInspector::findSendGroup(const AXElement& in, const std::string& match
                    (text::equalsIgnoringCase(description, matching) ||
                     text::equalsIgnoringCase(description, compactBusForm(matching)));
         },
-        depth);
+        depth, kPlaced);
 }
 
 void LogicInspector::findSendKnobAtY(const AXElement& in, double y, std::optional<AXElement>& result, int depth,
@@ -194,7 +199,7 @@ void LogicInspector::findSendKnobAtY(const AXElement& in, double y, std::optiona
             return textOf(e, ax::kRole) == "AXSlider" && textOf(e, ax::kDescription) == "send knob" &&
                    std::fabs(frameForElement(e).y - y) < 2.0;
         },
-        depth);
+        depth, kPlaced);
 }
 
 std::optional<double> LogicInspector::readKnobDb(const AXElement& knob) {

@@ -40,7 +40,8 @@ nlohmann::json LogicInspector::readChannelStrip(const AXElement& mainWindow) con
 }
 
 void LogicInspector::readStripData(const AXElement& element, nlohmann::json& strip, int depth, int maxDepth) const {
-    static const std::vector<std::string> alsoRead{ax::kHelp, ax::kValue};
+    // Frames too, in the same round trips: the slots and sends read from the strip next are placed by them.
+    static const std::vector<std::string> alsoRead{ax::kHelp, ax::kValue, ax::kPosition, ax::kSize};
     ax_tree::walk(
         element, maxDepth,
         [&](const Step& step) {

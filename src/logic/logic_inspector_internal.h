@@ -49,11 +49,21 @@ inline std::optional<std::int64_t> rawKnobValue(const AXElement& knob) {
     return checkedInteger(*v, INT64_MIN / 2, INT64_MAX / 2);
 }
 
+// An element the track headers were found in, with its depth and the elements above it from
+// the main window down, so that a search can start again from the nearest one still there.
+struct HeaderParent {
+    AXElement element;
+    int depth = 0;
+    std::vector<AXElement> ancestors;
+};
+
 // What an open LogicInspector::KeptPlaces remembers on this thread.
 struct KeptPlaces {
     int open = 0;
+    int applicationPid = 0;
+    AXElement application;
     AXElement headersWindow;
-    std::vector<std::pair<AXElement, int>> headerParents;  // with their depths, in walk order
+    std::vector<HeaderParent> headerParents;  // in walk order
     AXElement mixerWindow;
     AXElement mixer;
 };

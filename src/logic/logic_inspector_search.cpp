@@ -25,8 +25,19 @@ bool LogicInspector::isLogicMainWindowTitle(const std::string& title) {
 std::optional<AXElement> LogicInspector::findMainWindow() const {
     auto logic = logicApplication();
     if (!logic) return std::nullopt;
-    auto app = platform::accessibility().applicationElement(logic->processIdentifier);
+    // The application's handle stands for its process, so it is kept while places are.
+    auto& kept = detail::keptPlaces();
+    const bool keptApp = kept.open > 0 && kept.application && kept.applicationPid == logic->processIdentifier;
+    AXElement app = keptApp ? kept.application : platform::accessibility().applicationElement(logic->processIdentifier);
     auto windows = app.elements(ax::kWindows);
+    if (!windows && keptApp) {  // a process that went away took its handle with it
+        app = platform::accessibility().applicationElement(logic->processIdentifier);
+        windows = app.elements(ax::kWindows);
+    }
+    if (kept.open > 0) {
+        kept.application = app;
+        kept.applicationPid = logic->processIdentifier;
+    }
     if (!windows) return std::nullopt;
     // Only Logic Pro's own window titles: a plug-in window of a track named "Drum Tracks"
     // must never be taken for the main window.

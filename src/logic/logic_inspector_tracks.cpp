@@ -84,30 +84,48 @@ std::optional<LogicInspector::ParsedTrackDescription> LogicInspector::parseTrack
 
 namespace {
 
-// The headers' walk; `parents`, when given, gets each element the headers were found in, once.
+// What a walk reads of each element of a list the headers are found in: the rows are placed by
+// their frames, so one read brings them for the whole list.
+const std::vector<std::string> kListReads{ax::kRole,     ax::kDescription, ax::kTitle,
+                                          ax::kChildren, ax::kPosition,    ax::kSize};
+
+// The headers' walk; `parents`, when given, gets each element the headers were found in, once,
+// with the elements above it (`above` being those above the walk's first element).
 // Without `folders` the folder flags are left for the caller to read of the headers it keeps.
+// `mixer`, when given, gets the Inspector's Mixer area if the walk meets it before any header:
+// up to there the walk visits what the Mixer's own search does, in the same order.
 void collectHeaders(const AXElement& element, std::vector<LogicInspector::TrackHeader>& headers, int depth,
-                    int maxDepth, std::vector<std::pair<AXElement, int>>* parents, bool folders = true) {
+                    int maxDepth, std::vector<detail::HeaderParent>* parents, bool folders = true,
+                    const std::vector<AXElement>& above = {}, AXElement* mixer = nullptr) {
     const AXElement* placed = nullptr;
+    std::vector<AXElement> path;  // the elements from the walk's first one down to the one visited
     ax_tree::walk(
         element, maxDepth,
         [&](const Step& step) {
             const AXElement& e = step.element;
+            if (parents) {
+                path.resize(static_cast<std::size_t>(step.depth - depth));
+                path.push_back(e);
+            }
             std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
+            if (mixer && !*mixer && headers.empty() && step.depth < search_depth::kMixerArea &&
+                description == "Mixer" && textOf(e, ax::kRole) == "AXLayoutArea")
+                *mixer = e;
             bool candidate = description.starts_with("Track ") && (description.find('"') != std::string::npos ||
                                                                    description.find(kLeftQuote) != std::string::npos);
             if (!candidate) return Next::children;
             bool muted = description.ends_with(", mute") || description.ends_with(", muted");
             auto parsed = LogicInspector::parseTrackDescription(description);
             if (!parsed) return Next::children;
-            // The rows are placed by their frames; one read brings them for the whole list.
             if (step.parent && step.parent != placed) {
                 placed = step.parent;
-                placed->prefetchChildren(
-                    {ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren, ax::kPosition, ax::kSize});
-                if (parents &&
-                    std::none_of(parents->begin(), parents->end(), [&](const auto& p) { return p.first == *placed; }))
-                    parents->emplace_back(*placed, step.depth - 1);
+                placed->prefetchChildren(kListReads);
+                if (parents && std::none_of(parents->begin(), parents->end(),
+                                            [&](const auto& p) { return p.element == *placed; })) {
+                    std::vector<AXElement> ancestors = above;
+                    ancestors.insert(ancestors.end(), path.begin(), path.end() - 2);
+                    parents->push_back({*placed, step.depth - 1, std::move(ancestors)});
+                }
             }
             headers.push_back(LogicInspector::TrackHeader{e, parsed->number, parsed->name, muted,
                                                           folders && hasDisclosureTriangle(e), std::nullopt});
@@ -119,8 +137,76 @@ void collectHeaders(const AXElement& element, std::vector<LogicInspector::TrackH
 // A remembered element still answers as the same one: a handle to a vanished or rebuilt element
 // is refused. Reads what the walks read of it first, in the same round trip.
 bool stillThere(const AXElement& element) {
-    element.prefetch({ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren, ax::kPosition, ax::kSize});
+    element.prefetch(kListReads);
     return element.string(ax::kRole).has_value();
+}
+
+// The headers under a list they were found in before, read with the list in one round trip;
+// false when the list is gone.
+bool collectFromList(const detail::HeaderParent& list, std::vector<LogicInspector::TrackHeader>& headers) {
+    list.element.prefetchChildren(kListReads);
+    const auto rows = list.element.elements(ax::kChildren);
+    if (!rows) return false;
+    for (const auto& row : *rows)
+        collectHeaders(row, headers, list.depth + 1, search_depth::kTrackHeaders, nullptr, false);
+    return true;
+}
+
+// The track headers in list order by number, without repeats and without folder flags.
+std::vector<LogicInspector::TrackHeader> headersOf(const AXElement& mainWindow) {
+    std::vector<LogicInspector::TrackHeader> found;
+    auto& kept = detail::keptPlaces();
+    // Only the lists the last search found them in, read anew while those are still there; a list
+    // that was rebuilt is looked for again from the nearest element above it that is still there.
+    if (kept.open > 0 && kept.headersWindow == mainWindow && !kept.headerParents.empty()) {
+        std::vector<detail::HeaderParent> renewed;
+        for (const auto& list : kept.headerParents) {
+            if (collectFromList(list, found)) {
+                if (std::none_of(renewed.begin(), renewed.end(),
+                                 [&](const auto& p) { return p.element == list.element; }))
+                    renewed.push_back(list);
+                continue;
+            }
+            // The ancestors run from the window at depth 0, one per depth.
+            long from = static_cast<long>(list.ancestors.size()) - 1;
+            while (from > 0 && !stillThere(list.ancestors[static_cast<std::size_t>(from)])) --from;
+            if (from <= 0) {  // only the window itself is left: search it whole
+                found.clear();
+                break;
+            }
+            const std::vector<AXElement> higher(list.ancestors.begin(), list.ancestors.begin() + from);
+            std::vector<detail::HeaderParent> again;
+            collectHeaders(list.ancestors[static_cast<std::size_t>(from)], found, static_cast<int>(from),
+                           search_depth::kTrackHeaders, &again, false, higher);
+            for (auto& p : again)
+                if (std::none_of(renewed.begin(), renewed.end(), [&](const auto& r) { return r.element == p.element; }))
+                    renewed.push_back(std::move(p));
+        }
+        if (!found.empty()) kept.headerParents = std::move(renewed);
+    }
+    if (found.empty()) {
+        std::vector<detail::HeaderParent> parents;
+        AXElement mixer;
+        const bool keep = kept.open > 0;
+        collectHeaders(mainWindow, found, 0, search_depth::kTrackHeaders, keep ? &parents : nullptr, false, {},
+                       keep ? &mixer : nullptr);
+        if (keep) {
+            kept.headersWindow = mainWindow;
+            kept.headerParents = std::move(parents);
+            if (mixer) {
+                kept.mixerWindow = mainWindow;
+                kept.mixer = mixer;
+            }
+        }
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const LogicInspector::TrackHeader& a, const LogicInspector::TrackHeader& b) {
+                         return a.trackNumber < b.trackNumber;
+                     });
+    std::vector<LogicInspector::TrackHeader> unique;
+    for (auto& h : found)
+        if (unique.empty() || unique.back().trackNumber != h.trackNumber) unique.push_back(std::move(h));
+    return unique;
 }
 
 }  // namespace
@@ -131,35 +217,10 @@ void LogicInspector::findTrackHeaderElements(const AXElement& element, std::vect
 }
 
 std::vector<LogicInspector::TrackHeader> LogicInspector::findTrackHeaders(const AXElement& mainWindow) const {
-    std::vector<TrackHeader> found;
-    auto& kept = detail::keptPlaces();
-    // Only the lists the last whole search found them in, read anew, while those are still there.
-    if (kept.open > 0 && kept.headersWindow == mainWindow && !kept.headerParents.empty()) {
-        for (const auto& [parent, depth] : kept.headerParents) {
-            if (!stillThere(parent)) {
-                found.clear();
-                break;
-            }
-            collectHeaders(parent, found, depth, search_depth::kTrackHeaders, nullptr, false);
-        }
-    }
-    if (found.empty()) {
-        std::vector<std::pair<AXElement, int>> parents;
-        collectHeaders(mainWindow, found, 0, search_depth::kTrackHeaders, kept.open > 0 ? &parents : nullptr,
-                       false);
-        if (kept.open > 0) {
-            kept.headersWindow = mainWindow;
-            kept.headerParents = std::move(parents);
-        }
-    }
-    std::stable_sort(found.begin(), found.end(),
-                     [](const TrackHeader& a, const TrackHeader& b) { return a.trackNumber < b.trackNumber; });
-    std::vector<TrackHeader> unique;
-    for (auto& h : found)
-        if (unique.empty() || unique.back().trackNumber != h.trackNumber) unique.push_back(std::move(h));
+    auto headers = headersOf(mainWindow);
     // Only of the headers kept: a track's row in the contents repeats its header's description.
-    for (auto& h : unique) h.isFolder = hasDisclosureTriangle(h.element);
-    return unique;
+    for (auto& h : headers) h.isFolder = hasDisclosureTriangle(h.element);
+    return headers;
 }
 
 std::vector<LogicInspector::IndentedHeader> LogicInspector::findTrackHeadersWithIndent(
@@ -180,25 +241,25 @@ std::vector<LogicInspector::IndentedHeader> LogicInspector::findTrackHeadersWith
 LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& named) const {
     auto window = findMainWindow();
     if (!window) return {};
-    auto headers = findTrackHeaders(*window);
+    // Only the header found needs its folder flag: one read instead of one per track.
+    auto headers = headersOf(*window);
     ResolvedTrack result;
     for (const auto& h : headers) result.availableNames.push_back(h.name);
+    auto take = [&](const TrackHeader& h) {
+        result.header = h;
+        result.header->isFolder = hasDisclosureTriangle(h.element);
+        return result;
+    };
 
     auto wanted = text::lowercased(named);
     for (const auto& h : headers)
-        if (text::lowercased(h.name) == wanted) {
-            result.header = h;
-            return result;
-        }
+        if (text::lowercased(h.name) == wanted) return take(h);
     static const Regex suffix(R"(\s*\[[^\]]*\]\s*$)");
     std::string stripped = suffix.replaceAll(wanted, "");
     stripped = std::string(text::trimSpacesAndTabs(stripped));
     if (stripped == wanted) return result;
     for (const auto& h : headers)
-        if (text::lowercased(h.name) == stripped) {
-            result.header = h;
-            return result;
-        }
+        if (text::lowercased(h.name) == stripped) return take(h);
     return result;
 }
 
@@ -216,7 +277,7 @@ std::optional<LogicInspector::SelectedTrack> LogicInspector::selectTrack(const s
 bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXElement& mainWindow) const {
     const KeptPlaces places;
     ensureInspectorOpen(mainWindow);
-    auto headers = findTrackHeaders(mainWindow);
+    auto headers = headersOf(mainWindow);  // placed by their frames; no folder flags needed
     if (headers.empty()) return false;
     std::vector<std::pair<TrackHeader, double>> rows;
     for (const auto& h : headers) rows.emplace_back(h, frameForElement(h.element).y);

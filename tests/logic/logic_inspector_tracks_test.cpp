@@ -134,6 +134,35 @@ TEST_F(LogicInspectorTracks, TrackContextListsTheTrackRowsWithTheirState) {
     EXPECT_FALSE(closed.hasSoloedTracks);
 }
 
+TEST_F(LogicInspectorTracks, KeptPlacesFollowTheTrackListAndLogicProThroughChanges) {
+    const LogicInspector::KeptPlaces places;
+    auto names = [&] {
+        std::vector<std::string> out;
+        auto window = inspector.findMainWindow();
+        if (!window) return out;
+        for (const auto& h : inspector.findTrackHeaders(*window)) out.push_back(h.isFolder ? h.name + "/" : h.name);
+        return out;
+    };
+    EXPECT_EQ(names(), (std::vector<std::string>{"Drums/", "Kick", "Snare", "Bass", "Lead Vox", "Keys", "Guitar"}));
+    // Collapsing a folder and showing the output track rebuild the list the headers were found in.
+    ASSERT_TRUE(inspector.setFolderExpanded(*inspector.resolveTrack("Drums").header, false).success);
+    EXPECT_EQ(names(), (std::vector<std::string>{"Drums/", "Bass", "Lead Vox", "Keys", "Guitar"}));
+    ASSERT_EQ(inspector.ensureMasterArrangeTrack()["message"], "Surfaced Stereo Out as Arrange track.");
+    EXPECT_EQ(names(), (std::vector<std::string>{"Drums/", "Bass", "Lead Vox", "Keys", "Guitar", "Stereo Out"}));
+    EXPECT_TRUE(inspector.resolveTrack("drums").header->isFolder);
+    EXPECT_FALSE(inspector.resolveTrack("Stereo Out").header->isFolder);
+    ASSERT_TRUE(inspector.selectTrack("Guitar"));
+    EXPECT_EQ(selectedName(), "Guitar");
+
+    // Logic Pro started again answers to new handles only.
+    world().quitLogic();
+    EXPECT_FALSE(inspector.findMainWindow());
+    world().launchLogic();
+    EXPECT_FALSE(names().empty());
+    ASSERT_TRUE(inspector.selectTrack("Bass"));
+    EXPECT_EQ(selectedName(), "Bass");
+}
+
 // --- On hand-built elements ------------------------------------------------------------------
 
 using testing::FakeElement;
