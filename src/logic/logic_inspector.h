@@ -194,6 +194,8 @@ public:
     std::vector<InsertSlot> findTrackPluginSlots(const AXElement& in) const;
     void findPluginSlots(const AXElement& in, std::vector<InsertSlot>& slots, int depth, int maxDepth) const;
     std::optional<AXElement> findPluginWindow(const AXElement& axApp, const AXElement& excluding) const;
+    // Logic Pro's application element: the handle KeptPlaces keep while they are open, else a new one.
+    static AXElement applicationElement(const platform::RunningApplication& logic);
     // Within a read scope, reads Logic Pro's windows' titles, roles, descriptions and children at once.
     static void readWindowsOf(const AXElement& axApp);
     // The "view" menu button of a plug-in window, which switches it between editor and Controls.

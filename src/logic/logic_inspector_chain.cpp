@@ -132,7 +132,6 @@ std::optional<AXElement> LogicInspector::findPreferredFormatLeaf(const AXElement
 bool LogicInspector::navigatePluginMenu(const AXElement& openedFrom, const std::string& pluginName) const {
     auto logic = logicApplication();
     if (!logic) return false;
-    auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
     std::string needle = text::lowercased(text::trimmingWhitespace(pluginName));
     const auto& aliases = pluginNameAliases();
     if (auto alias = aliases.find(needle); alias != aliases.end()) needle = alias->second;
@@ -157,6 +156,7 @@ bool LogicInspector::navigatePluginMenu(const AXElement& openedFrom, const std::
     findPluginMenuMatches(openedFrom, needle, matches, 0, maxDepth);
     if (pressFormatLeaf(matches)) return true;
     matches.clear();
+    const auto axApp = applicationElement(*logic);
     if (auto windows = axApp.elements(ax::kWindows))
         for (const auto& window : *windows) findPluginMenuMatches(window, needle, matches, 0, maxDepth);
     if (matches.empty())
@@ -237,7 +237,7 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
     platform::pause(pacing::kInsertedWindowOpens);
     auto logic = logicApplication();
     if (logic) {
-        auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+        auto axApp = applicationElement(*logic);
         if (auto window = findPluginWindow(axApp, toTrackIn)) {
             window->prefetchChildren({ax::kDescription});
             if (auto close = findChildButton(*window, "close")) {

@@ -85,6 +85,12 @@ void LogicInspector::findPluginSlots(const AXElement& in, std::vector<InsertSlot
         depth);
 }
 
+AXElement LogicInspector::applicationElement(const platform::RunningApplication& logic) {
+    const auto& kept = detail::keptPlaces();
+    if (kept.open > 0 && kept.application && kept.applicationPid == logic.processIdentifier) return kept.application;
+    return platform::accessibility().applicationElement(logic.processIdentifier);
+}
+
 void LogicInspector::readWindowsOf(const AXElement& axApp) {
     // The application's children are its windows (and its menu bar): one read brings what the
     // searches ask of each window first, titles included, and the value the view menu's search reads.
@@ -146,8 +152,7 @@ Outcome LogicInspector::chooseViewMenuItem(const AXElement& menuButton, const st
     auto item = belowButton();
     if (!item)
         if (auto logic = logicApplication())
-            item = findMenuItemByTitle(platform::accessibility().applicationElement(logic->processIdentifier),
-                                       itemTitle, search_depth::kOpenedMenuItems);
+            item = findMenuItemByTitle(applicationElement(*logic), itemTitle, search_depth::kOpenedMenuItems);
     if (item) {
         item->performAction(ax::kPress);
         platform::pause(pacing::kMenuChoiceTakesEffect);
@@ -182,7 +187,7 @@ Outcome LogicInspector::switchCurrentlyOpenPluginView(PluginViewPreference to) c
         log("[switchCurrentlyOpenPluginView] Logic not running");
         return {false, logic_messages::kLogicProNotRunning};
     }
-    auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+    auto axApp = applicationElement(*logic);
     auto windows = axApp.elements(ax::kWindows);
     if (!windows) {
         log("[switchCurrentlyOpenPluginView] Could not read windows");
@@ -225,7 +230,7 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
     const platform::AXReadScope reads;
     auto logic = logicApplication();
     if (!logic) return;
-    auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+    auto axApp = applicationElement(*logic);
     auto windows = axApp.elements(ax::kWindows);
     if (!windows || windows->empty()) return;
     readWindowsOf(axApp);

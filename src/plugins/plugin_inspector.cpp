@@ -92,7 +92,7 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
         return std::nullopt;
     }
     Opened opened;
-    opened.axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+    opened.axApp = LogicInspector::applicationElement(*logic);
     // The window in front must still be the one opened for this slot: a window another plug-in
     // opened since (an insert opens its plug-in's window) would take this slot's reads and writes.
     const bool reuse =
