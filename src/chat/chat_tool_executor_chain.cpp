@@ -108,6 +108,7 @@ AgentToolOutputPayload addPlugin(ToolCall& toolCall) {
 
     ChatToolExecutor& executor = toolCall.executor;
     const LogicInspector& logic = executor.logicInspector();
+    const LogicInspector::KeptPlaces places;  // the strip is read again after every pause
     std::string error;
     auto track = selectTrack(logic, *trackName, error);
     if (!track) return toolCall.fail(error);
@@ -223,6 +224,7 @@ AgentToolOutputPayload removePlugin(ToolCall& toolCall) {
     if (!trackName) return toolCall.fail(tool_messages::kMissingTrackName);
     ChatToolExecutor& executor = toolCall.executor;
     const LogicInspector& logic = executor.logicInspector();
+    const LogicInspector::KeptPlaces places;  // the strip is read again after every pause
     std::string error;
     auto track = selectTrack(logic, *trackName, error);
     if (!track) return toolCall.fail(error);
@@ -244,6 +246,7 @@ AgentToolOutputPayload reorderPlugin(ToolCall& toolCall) {
     auto to = args ? truncatedIndex(*args, "to_index") : std::nullopt;
     if (!trackName || !from || !to) return toolCall.fail("Missing track_name, from_index, or to_index.");
     const LogicInspector& logic = toolCall.executor.logicInspector();
+    const LogicInspector::KeptPlaces places;  // the strip is read again after every pause
     std::string error;
     auto track = selectTrack(logic, *trackName, error);
     if (!track) return toolCall.fail(error);
@@ -284,6 +287,7 @@ AgentToolOutputPayload setPluginSidechain(ToolCall& toolCall) {
         return toolCall.fail(resolved.error.value_or("Could not resolve sidechain source '" + *source + "'."));
 
     const LogicInspector& logic = toolCall.executor.logicInspector();
+    const LogicInspector::KeptPlaces places;  // the strip is read again after every pause
     std::string error;
     auto track = selectTrack(logic, *trackName, error);
     if (!track) return toolCall.fail(error);

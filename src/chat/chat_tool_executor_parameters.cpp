@@ -69,6 +69,7 @@ AgentToolOutputPayload getPluginParameters(ToolCall& toolCall) {
     auto args = json_fields::parseObject(toolCall.args());
     auto name = args ? tool_args::text(*args, "track_name") : std::nullopt;
     if (!name) return toolCall.fail(tool_messages::kMissingTrackName);
+    const LogicInspector::KeptPlaces places;  // the strip and the plug-in window outlast the pauses between
     std::string error;
     auto target = selectSlot(toolCall, *args, *name, error);
     if (!target) return toolCall.fail(error);
@@ -96,6 +97,7 @@ AgentToolOutputPayload setPluginParameter(ToolCall& toolCall) {
     if (!name || !parameter || !value)
         return toolCall.fail(
             "Missing parameters. Need: track_name, plugin_name or plugin_index, parameter_name, value.");
+    const LogicInspector::KeptPlaces places;  // the strip and the plug-in window outlast the pauses between
     std::string error;
     auto target = selectSlot(toolCall, *args, *name, error);
     if (!target) return toolCall.fail(error);
@@ -117,6 +119,7 @@ AgentToolOutputPayload setPluginBypass(ToolCall& toolCall) {
     auto name = args ? tool_args::text(*args, "track_name") : std::nullopt;
     if (!name) return toolCall.fail(tool_messages::kMissingTrackName);
     const LogicInspector& logic = toolCall.executor.logicInspector();
+    const LogicInspector::KeptPlaces places;  // the strip is read again after the press
     auto resolved = logic.resolveTrack(*name);
     if (!resolved.header) return toolCall.fail(notFound(logic, *name));
     auto window = logic.findMainWindow();

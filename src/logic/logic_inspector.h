@@ -194,6 +194,12 @@ public:
     std::vector<InsertSlot> findTrackPluginSlots(const AXElement& in) const;
     void findPluginSlots(const AXElement& in, std::vector<InsertSlot>& slots, int depth, int maxDepth) const;
     std::optional<AXElement> findPluginWindow(const AXElement& axApp, const AXElement& excluding) const;
+    // Logic Pro's application element: the handle KeptPlaces keep while they are open, else a new one.
+    static AXElement applicationElement(const platform::RunningApplication& logic);
+    // Within a read scope, reads Logic Pro's windows' titles, roles, descriptions and children at once.
+    static void readWindowsOf(const AXElement& axApp);
+    // The "view" menu button of a plug-in window, which switches it between editor and Controls.
+    std::optional<AXElement> findViewMenuButton(const AXElement& pluginWindow) const;
     std::optional<PluginViewPreference> readCurrentPluginView(const AXElement& menuButton) const;
     Outcome switchPluginWindowView(const AXElement& in, PluginViewPreference to) const;
     Outcome switchCurrentlyOpenPluginView(PluginViewPreference to) const;
@@ -226,7 +232,9 @@ private:
         AXElement element;
         int depth = 0;
     };
-    bool navigatePluginMenu(const std::string& pluginName) const;
+    bool navigatePluginMenu(const AXElement& openedFrom, const std::string& pluginName) const;
+    // Opens a plug-in window's view menu and picks the item, as pressMenuItemInOpenedMenu does.
+    Outcome chooseViewMenuItem(const AXElement& menuButton, const std::string& itemTitle) const;
     static const std::map<std::string, std::string>& pluginNameAliases();
     void findPluginMenuMatches(const AXElement& element, const std::string& needle, std::vector<MenuMatch>& matches,
                                int depth, int maxDepth) const;

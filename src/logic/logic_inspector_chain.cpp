@@ -72,6 +72,7 @@ const std::map<std::string, std::string>& LogicInspector::pluginNameAliases() {
 
 void LogicInspector::findInsertBars(const AXElement& in, std::vector<InsertBar>& results, int depth,
                                     int maxDepth) const {
+    AXElement placed;
     ax_tree::walk(
         in, maxDepth,
         [&](const Step& step) {
@@ -79,6 +80,7 @@ void LogicInspector::findInsertBars(const AXElement& in, std::vector<InsertBar>&
             const std::string role = textOf(e, ax::kRole);
             const std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
             if (role == "AXButton" && (description == "audio plug-in" || description == "insert bar")) {
+                detail::readFramesOfSiblings(step, placed);
                 results.push_back({e, static_cast<int>(results.size())});
                 return Next::siblings;
             }
@@ -127,16 +129,34 @@ std::optional<AXElement> LogicInspector::findPreferredFormatLeaf(const AXElement
     return leaves.front().second;
 }
 
-bool LogicInspector::navigatePluginMenu(const std::string& pluginName) const {
+bool LogicInspector::navigatePluginMenu(const AXElement& openedFrom, const std::string& pluginName) const {
     auto logic = logicApplication();
     if (!logic) return false;
-    auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
     std::string needle = text::lowercased(text::trimmingWhitespace(pluginName));
     const auto& aliases = pluginNameAliases();
     if (auto alias = aliases.find(needle); alias != aliases.end()) needle = alias->second;
 
+    // Pressing the format leaf is what inserts the plug-in; the item itself only opens a submenu.
+    auto pressFormatLeaf = [&](std::vector<MenuMatch>& found) {
+        std::stable_sort(found.begin(), found.end(),
+                         [](const MenuMatch& a, const MenuMatch& b) { return a.depth < b.depth; });
+        for (const auto& match : found) {
+            if (auto leaf = findPreferredFormatLeaf(match.element)) {
+                leaf->performAction(ax::kPress);
+                platform::pause(pacing::kPluginInserts);
+                return true;
+            }
+        }
+        return false;
+    };
     std::vector<MenuMatch> matches;
     const int maxDepth = search_depth::kInsertMenu;
+    // The menu opens below the bar that was pressed; Logic Pro's windows are searched only when
+    // nothing there leads to a format.
+    findPluginMenuMatches(openedFrom, needle, matches, 0, maxDepth);
+    if (pressFormatLeaf(matches)) return true;
+    matches.clear();
+    const auto axApp = applicationElement(*logic);
     if (auto windows = axApp.elements(ax::kWindows))
         for (const auto& window : *windows) findPluginMenuMatches(window, needle, matches, 0, maxDepth);
     if (matches.empty())
@@ -146,16 +166,7 @@ bool LogicInspector::navigatePluginMenu(const std::string& pluginName) const {
         log(fmt::format("[navigatePluginMenu] No AXMenuItem titled '{}' found in menu tree", pluginName));
         return false;
     }
-    std::stable_sort(matches.begin(), matches.end(),
-                     [](const MenuMatch& a, const MenuMatch& b) { return a.depth < b.depth; });
-    for (const auto& match : matches) {
-        // Pressing the format leaf is what inserts the plug-in; the item itself only opens a submenu.
-        if (auto leaf = findPreferredFormatLeaf(match.element)) {
-            leaf->performAction(ax::kPress);
-            platform::pause(pacing::kPluginInserts);
-            return true;
-        }
-    }
+    if (pressFormatLeaf(matches)) return true;
     log(
         fmt::format("[navigatePluginMenu] Found '{}' but no format leaf (Mono/Stereo) underneath \u2014 likely a "
                     "category, not a plugin",
@@ -215,7 +226,7 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
 
     bar->performAction(ax::kPress);
     platform::pause(pacing::kInsertMenuOpens);
-    if (!navigatePluginMenu(pluginName)) {
+    if (!navigatePluginMenu(*bar, pluginName)) {
         pressKey(key_code::kEscape);
         pressKey(key_code::kEscape);
         return {false, "Could not find '" + pluginName +
@@ -226,12 +237,14 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
     platform::pause(pacing::kInsertedWindowOpens);
     auto logic = logicApplication();
     if (logic) {
-        auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
-        if (auto window = findPluginWindow(axApp, toTrackIn))
+        auto axApp = applicationElement(*logic);
+        if (auto window = findPluginWindow(axApp, toTrackIn)) {
+            window->prefetchChildren({ax::kDescription});
             if (auto close = findChildButton(*window, "close")) {
                 close->performAction(ax::kPress);
                 platform::pause(pacing::kWindowCloses);
             }
+        }
     }
 
     // Success only once the chain reads back with the plug-in where it was asked for.

@@ -49,6 +49,14 @@ inline std::optional<std::int64_t> rawKnobValue(const AXElement& knob) {
     return checkedInteger(*v, INT64_MIN / 2, INT64_MAX / 2);
 }
 
+// Slots and insert bars are placed by their frames: the first found in a list brings the frames
+// of all its siblings in one read. `placed` is the element whose list was read last.
+inline void readFramesOfSiblings(const ax_tree::Step& step, AXElement& placed) {
+    if (!step.parent || *step.parent == placed) return;
+    placed = *step.parent;
+    placed.prefetchChildren({ax::kPosition, ax::kSize});
+}
+
 // An element the track headers were found in, with its depth and the elements above it from
 // the main window down, so that a search can start again from the nearest one still there.
 struct HeaderParent {

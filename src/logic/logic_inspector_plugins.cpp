@@ -6,6 +6,7 @@
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
+#include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_internal.h"
 #include "logic/logic_messages.h"
@@ -51,6 +52,8 @@ std::optional<LogicInspector::InsertSlot> LogicInspector::readInsertSlot(const A
     if (textOf(e, ax::kRole) != "AXGroup") return std::nullopt;
     const std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
     if (description.empty() || isNamedContainer(description)) return std::nullopt;
+    // The buttons' descriptions, roles and the bypass state come with the list in one read.
+    e.prefetchChildren({ax::kDescription, ax::kRole, ax::kValue});
     auto children = e.elements(ax::kChildren);
     if (!children) return std::nullopt;
     bool hasOpen = false, hasBypass = false, bypassed = false;
@@ -68,10 +71,12 @@ std::optional<LogicInspector::InsertSlot> LogicInspector::readInsertSlot(const A
 
 void LogicInspector::findPluginSlots(const AXElement& in, std::vector<InsertSlot>& slots, int depth,
                                      int maxDepth) const {
+    AXElement placed;
     ax_tree::walk(
         in, maxDepth,
         [&](const Step& step) {
             if (auto slot = readInsertSlot(step.element)) {
+                detail::readFramesOfSiblings(step, placed);
                 slots.push_back(std::move(*slot));
                 return Next::siblings;
             }
@@ -80,9 +85,22 @@ void LogicInspector::findPluginSlots(const AXElement& in, std::vector<InsertSlot
         depth);
 }
 
+AXElement LogicInspector::applicationElement(const platform::RunningApplication& logic) {
+    const auto& kept = detail::keptPlaces();
+    if (kept.open > 0 && kept.application && kept.applicationPid == logic.processIdentifier) return kept.application;
+    return platform::accessibility().applicationElement(logic.processIdentifier);
+}
+
+void LogicInspector::readWindowsOf(const AXElement& axApp) {
+    // The application's children are its windows (and its menu bar): one read brings what the
+    // searches ask of each window first, titles included, and the value the view menu's search reads.
+    axApp.prefetchChildren({ax::kTitle, ax::kRole, ax::kDescription, ax::kChildren, ax::kValue});
+}
+
 std::optional<AXElement> LogicInspector::findPluginWindow(const AXElement& axApp, const AXElement& excluding) const {
     auto windows = axApp.elements(ax::kWindows);
     if (!windows || windows->empty()) return std::nullopt;
+    readWindowsOf(axApp);
     const std::string excludedTitle = textOf(excluding, ax::kTitle);
     for (const auto& window : *windows) {
         const std::string title = textOf(window, ax::kTitle);
@@ -92,6 +110,16 @@ std::optional<AXElement> LogicInspector::findPluginWindow(const AXElement& axApp
         return window;
     }
     return std::nullopt;
+}
+
+std::optional<AXElement> LogicInspector::findViewMenuButton(const AXElement& pluginWindow) const {
+    // With the values: the view it shows is read next.
+    return ax_tree::findFirst(
+        pluginWindow, search_depth::kPluginWindow,
+        [](const AXElement& e) {
+            return textOf(e, ax::kRole) == "AXMenuButton" && text::lowercased(textOf(e, ax::kDescription)) == "view";
+        },
+        0, {ax::kValue});
 }
 
 std::optional<PluginViewPreference> LogicInspector::readCurrentPluginView(const AXElement& menuButton) const {
@@ -104,12 +132,40 @@ std::optional<PluginViewPreference> LogicInspector::readCurrentPluginView(const 
     return std::nullopt;
 }
 
+Outcome LogicInspector::chooseViewMenuItem(const AXElement& menuButton, const std::string& itemTitle) const {
+    menuButton.performAction(ax::kPress);
+    platform::pause(pacing::kMenuOpens);
+    // The menu opens below its button; only when its item is not there are Logic Pro's windows
+    // searched for it.
+    auto belowButton = [&]() -> std::optional<AXElement> {
+        const auto needle = text::lowercased(itemTitle);
+        menuButton.prefetchChildren({ax::kRole, ax::kChildren});
+        for (const auto& menu : menuButton.children()) {
+            if (textOf(menu, ax::kRole) != "AXMenu") continue;
+            menu.prefetchChildren({ax::kRole, ax::kTitle});
+            for (const auto& entry : menu.children())
+                if (textOf(entry, ax::kRole) == "AXMenuItem" && text::lowercased(textOf(entry, ax::kTitle)) == needle)
+                    return entry;
+        }
+        return std::nullopt;
+    };
+    auto item = belowButton();
+    if (!item)
+        if (auto logic = logicApplication())
+            item = findMenuItemByTitle(applicationElement(*logic), itemTitle, search_depth::kOpenedMenuItems);
+    if (item) {
+        item->performAction(ax::kPress);
+        platform::pause(pacing::kMenuChoiceTakesEffect);
+        return {true, "Chose '" + itemTitle + "'."};
+    }
+    log(fmt::format("[pressMenuItemInOpenedMenu] Could not find menu item '{}'", itemTitle));
+    pressKey(key_code::kEscape);
+    return {false, "Could not find menu item '" + itemTitle + "'."};
+}
+
 Outcome LogicInspector::switchPluginWindowView(const AXElement& in, PluginViewPreference to) const {
-    auto logic = logicApplication();
-    if (!logic) return {false, logic_messages::kLogicProNotRunning};
-    auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
-    std::optional<AXElement> menuButton;
-    findMenuButtonRecurse(in, "view", menuButton, 0, search_depth::kPluginWindow);
+    if (!logicApplication()) return {false, logic_messages::kLogicProNotRunning};
+    const auto menuButton = findViewMenuButton(in);
     if (!menuButton) {
         log("[switchPluginWindowView] Could not find 'view' menu button in plugin window");
         return {false, "Could not find the 'view' menu button in the plug-in window."};
@@ -119,8 +175,7 @@ Outcome LogicInspector::switchPluginWindowView(const AXElement& in, PluginViewPr
         log(fmt::format("[switchPluginWindowView] already at {} \u2014 no-op", toString(to)));
         return {true, "The plug-in window already shows its " + toString(to) + " view."};
     }
-    auto chosen =
-        pressMenuItemInOpenedMenu(*menuButton, to == PluginViewPreference::editor ? "Editor" : "Controls", axApp);
+    auto chosen = chooseViewMenuItem(*menuButton, to == PluginViewPreference::editor ? "Editor" : "Controls");
     if (!chosen.success) return chosen;
     log(fmt::format("[switchPluginWindowView] Switched plugin window to {}", toString(to)));
     return {true, "Switched the plug-in window to its " + toString(to) + " view."};
@@ -132,7 +187,7 @@ Outcome LogicInspector::switchCurrentlyOpenPluginView(PluginViewPreference to) c
         log("[switchCurrentlyOpenPluginView] Logic not running");
         return {false, logic_messages::kLogicProNotRunning};
     }
-    auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+    auto axApp = applicationElement(*logic);
     auto windows = axApp.elements(ax::kWindows);
     if (!windows) {
         log("[switchCurrentlyOpenPluginView] Could not read windows");
@@ -171,17 +226,21 @@ void LogicInspector::walkForSidechainDropdown(const AXElement& element, std::opt
 }
 
 void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
+    // Called between tool calls too, outside any call's scope: its own reads are kept for it alone.
+    const platform::AXReadScope reads;
     auto logic = logicApplication();
     if (!logic) return;
-    auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+    auto axApp = applicationElement(*logic);
     auto windows = axApp.elements(ax::kWindows);
     if (!windows || windows->empty()) return;
+    readWindowsOf(axApp);
     auto window = std::find_if(windows->begin(), windows->end(),
                                [](const AXElement& w) { return isPluginWindowTitle(textOf(w, ax::kTitle)); });
     if (window == windows->end()) return;
     // Leave it in its editor view, so that the next open shows the plug-in's own face.
     switchPluginWindowView(*window, PluginViewPreference::editor);
     platform::pause(pacing::kEditorViewRestored);
+    window->prefetchChildren({ax::kDescription});
     if (auto close = findChildButton(*window, "close")) {
         close->performAction(ax::kPress);
         platform::pause(pacing::kWindowCloses);

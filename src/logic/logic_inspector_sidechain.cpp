@@ -107,7 +107,7 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
                                                    const std::string& source) const {
     auto logic = logicApplication();
     if (!logic) return {false, logic_messages::kLogicNotRunning, std::nullopt};
-    auto axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+    auto axApp = applicationElement(*logic);
     auto open = findChildButton(pluginSlot.element, "open");
     if (!open) return {false, logic_messages::noOpenButtonFor(pluginSlot.name), std::nullopt};
 

@@ -14,15 +14,13 @@ namespace {
 
 bool nonEmpty(const std::optional<std::string>& s) { return s && !s->empty(); }
 
-// What matching and reading a plug-in window's controls ask of them, beyond what every walk reads:
-// batched with their siblings instead of one round trip each.
-const std::vector<std::string>& controlReads() {
+}  // namespace
+
+const std::vector<std::string>& AXLocator::controlReads() {
     static const std::vector<std::string> reads{ax::kIdentifier,        ax::kHelp,     ax::kValue,
                                                 ax::kValueDescription, ax::kPosition, ax::kSize};
     return reads;
 }
-
-}  // namespace
 
 std::optional<platform::AXElement> AXLocator::find(const AXTarget& target, const AXElement& in, int maxDepth) {
     return ax_tree::findFirst(

@@ -36,6 +36,10 @@ public:
     // (against AXTitle, else AXDescription, U+2028 read as a blank) and help prefix decides alone.
     // A target naming none of those three matches nothing.
     static bool matches(const AXElement& element, const AXTarget& target);
+
+    // What matching and reading a plug-in window's controls ask of each element, beyond what every
+    // walk reads: the searches here batch them with each element's siblings.
+    static const std::vector<std::string>& controlReads();
 };
 
 }  // namespace corvane

@@ -40,6 +40,12 @@ std::optional<double> canonicalReading(const platform::AXElement& r) {
 
 void writeRaw(const platform::AXElement& slider, std::int64_t raw) { slider.setAttributeValue(ax::kValue, raw); }
 
+// After each pause both the slider's raw value and the read-out's text are read; when the slider
+// is its own read-out, both come in one round trip.
+void readBoth(const platform::AXElement& main, const platform::AXElement& readoutSlider) {
+    if (main == readoutSlider) main.prefetch({ax::kValue, ax::kValueDescription});
+}
+
 std::string shownText(const platform::AXElement& r) {
     auto reading = readout(r);
     if (!reading) return "";
@@ -90,6 +96,7 @@ Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElemen
     bool normal = true;
     writeRaw(main, r0 + 5);
     platform::pause(pacing::kNudgeSettles);
+    readBoth(main, readoutSlider);
     const auto p = canonicalReading(readoutSlider);
     if (!p) {
         putBack();
@@ -145,6 +152,7 @@ Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElemen
         const bool up = normal ? *v < target : *v >= target;
         writeRaw(main, up ? raw + step : raw - step);
         platform::pause(pacing::kNudgeStep);
+        readBoth(main, readoutSlider);
         const auto moved = wholeNumber(main);
         if (moved && *moved != raw)
             unchanged = 0;

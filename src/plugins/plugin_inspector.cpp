@@ -1,14 +1,15 @@
 #include "plugins/plugin_inspector.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <fmt/format.h>
 
 #include "logic/ax_read.h"
 #include "logic/logic_timing.h"
-#include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
+#include "plugins/ax_locator.h"
 #include "plugins/controls_view_fallback.h"
 #include "plugins/mapped_reader.h"
 #include "plugins/mapped_writer.h"
@@ -91,7 +92,7 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
         return std::nullopt;
     }
     Opened opened;
-    opened.axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+    opened.axApp = LogicInspector::applicationElement(*logic);
     // The window in front must still be the one opened for this slot: a window another plug-in
     // opened since (an insert opens its plug-in's window) would take this slot's reads and writes.
     const bool reuse =
@@ -127,10 +128,13 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
 void PluginInspector::closeAllPluginWindows(const AXElement& axApp, const AXElement& mainWindow) const {
     const auto windows = axApp.elements(ax::kWindows);
     if (!windows) return;
+    bool read = false;
     for (const auto& window : *windows) {
         if (window == mainWindow) continue;
+        if (!std::exchange(read, true)) LogicInspector::readWindowsOf(axApp);
         const std::string title = textOf(window, ax::kTitle);
         if (!LogicInspector::isPluginWindowTitle(title)) continue;
+        window.prefetchChildren({ax::kDescription});
         if (auto close = logicInspector_.findChildButton(window, "close")) {
             close->performAction(ax::kPress);
             platform::pause(pacing::kWindowCloses);
@@ -147,8 +151,7 @@ std::optional<platform::AXElement> PluginInspector::switchAndReacquire(const AXE
         log(fmt::format("[switchAndReacquire] cache hit, already at {}", toString(to)));
         return window;
     }
-    std::optional<AXElement> menuButton;
-    logicInspector_.findMenuButtonRecurse(*window, "view", menuButton, 0, search_depth::kPluginWindow);
+    const auto menuButton = logicInspector_.findViewMenuButton(*window);
     if (menuButton) {
         if (const auto shown = logicInspector_.readCurrentPluginView(*menuButton)) {
             currentView_ = shown;
@@ -162,6 +165,15 @@ std::optional<platform::AXElement> PluginInspector::switchAndReacquire(const AXE
     logicInspector_.switchPluginWindowView(*window, to);
     platform::pause(pacing::kViewSwitchSettles);
     currentView_ = to;
+    // A view switch keeps the window: while its handle still answers as a plug-in window it is
+    // the one, and Logic Pro's window list is read again only when it does not. Its controls are
+    // read next, so what their search asks of the window comes along.
+    std::vector<std::string> reads{ax::kTitle, ax::kRole, ax::kDescription, ax::kChildren};
+    reads.insert(reads.end(), AXLocator::controlReads().begin(), AXLocator::controlReads().end());
+    window->prefetch(reads);
+    if (window->string(ax::kRole) == std::optional<std::string>("AXWindow") &&
+        LogicInspector::isPluginWindowTitle(textOf(*window, ax::kTitle)))
+        return window;
     return logicInspector_.findPluginWindow(axApp, mainWindow);
 }
 

@@ -157,6 +157,17 @@ TEST_F(LogicInspectorChain, TypedNamesFindTheirMenuItemAndTheStereoFormatIsPrefe
     }
 }
 
+TEST_F(LogicInspectorChain, AnInsertMenuHungUnderTheApplicationIsSearchedThere) {
+    world().setKnob("menuPlacement", "appLevel");
+    const auto before = world().project().track("Kick")->strip.inserts.size();
+    const auto result = inspector.addPlugin(main(), "Limiter", -1);
+    EXPECT_TRUE(result.success) << result.message;
+    const auto inserts = world().project().track("Kick")->strip.inserts;
+    ASSERT_EQ(inserts.size(), before + 1);
+    EXPECT_EQ(inserts.back().plugin, "Limiter");
+    EXPECT_EQ(world().ui().openMenu, "");
+}
+
 TEST_F(LogicInspectorChain, CategoryNameIsNoPluginAndItsMenusAreClosed) {
     platform::LogCapture logs;
     auto result = inspector.addPlugin(main(), "Dynamics", -1);

@@ -137,6 +137,17 @@ TEST_F(LogicInspectorPlugins, WindowIsSwitchedBetweenEditorAndControlsAndClosedI
     EXPECT_EQ(world().ui().pluginWindows.at(0).view, "Editor");
 }
 
+TEST_F(LogicInspectorPlugins, AViewMenuHungUnderTheApplicationIsFoundThere) {
+    world().setKnob("menuPlacement", "appLevel");
+    openSlot(1);
+    EXPECT_TRUE(inspector.switchCurrentlyOpenPluginView(PluginViewPreference::controls).success);
+    EXPECT_EQ(world().ui().pluginWindows.at(0).view, "Controls");
+    inspector.closeOpenPluginAndRestoreEditorView();
+    EXPECT_TRUE(world().ui().pluginWindows.empty());
+    EXPECT_EQ(slotView("Kick", 1), "Editor");
+    EXPECT_EQ(world().ui().openMenu, "");
+}
+
 TEST_F(LogicInspectorPlugins, CloseTakesOnlyTheFirstPluginWindow) {
     openSlot(0);
     openSlot(1);

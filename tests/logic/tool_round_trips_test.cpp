@@ -35,13 +35,13 @@ const std::map<std::string, Pinned>& pinned() {
         {"ensure_bus_track", {175, 176.5}},
         {"ensure_master_track", {67, 43.75}},
         {"set_send_level", {84, 75.75}},
-        {"get_plugin_parameters", {141, 126}},
-        {"set_plugin_parameter", {127, 135.25}},
-        {"set_plugin_bypass", {69, 71.25}},
-        {"add_plugin", {259, 253}},
-        {"remove_plugin", {87, 76.5}},
-        {"reorder_plugin", {117, 114.75}},
-        {"set_plugin_sidechain", {106, 136.75}},
+        {"get_plugin_parameters", {67, 57.25}},
+        {"set_plugin_parameter", {60, 68.25}},
+        {"set_plugin_bypass", {40, 42.25}},
+        {"add_plugin", {109, 103}},
+        {"remove_plugin", {60, 49.5}},
+        {"reorder_plugin", {62, 59.75}},
+        {"set_plugin_sidechain", {80, 100.5}},
     };
     return counts;
 }
