@@ -149,26 +149,30 @@ public:
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    // Runs f under the lock, then delivers the workspace notifications it raised.
+    // Runs f under the lock, then delivers the workspace notifications it raised. A call that
+    // raised none (every read) takes the lock once.
     template <class F>
     auto run(F&& f) -> decltype(f()) {
         if constexpr (std::is_void_v<decltype(f())>) {
+            bool news = false;
             {
                 std::lock_guard lock(mutex);
                 followWallClock();
                 f();
                 syncAnalysis();
                 wakeTimer();
+                news = hasNews();
             }
-            flushNotifications();
+            if (news) flushNotifications();
         } else {
             std::unique_lock lock(mutex);
             followWallClock();
             auto result = f();
             syncAnalysis();
             wakeTimer();
+            const bool news = hasNews();
             lock.unlock();
-            flushNotifications();
+            if (news) flushNotifications();
             return result;
         }
     }
@@ -263,6 +267,8 @@ public:
     std::map<std::uint64_t, std::pair<platform::WorkspaceNotification, platform::Workspace::Observer>> observers;
     std::uint64_t nextObserverToken = 1;
     void flushNotifications();  // call without holding mutex; also tells the screen's viewers
+    // Notifications or a screen change wait for flushNotifications (under mutex).
+    bool hasNews() const { return !pendingNotes.empty() || announcedScreenRevision != screenRevision; }
 
     // The screen's viewers (under observerMutex) and the revision they last heard of (under mutex).
     std::map<std::uint64_t, platform::ScreenChanges::Observer> screenObservers;
