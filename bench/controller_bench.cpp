@@ -43,6 +43,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/companion_controller.h"
+#include "app/json_answers.h"
 #include "app/simulated_host.h"
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -382,6 +383,19 @@ int handlerOnly(std::size_t calls) {
     request.path = "/health";
     request.host = "127.0.0.1";
     const platform::LogSink quiet = platform::setLogSink([](std::string_view) {});
+    {
+        const auto time = [&](const char* what, auto&& call) {
+            const auto start = SteadyClock::now();
+            for (std::size_t i = 0; i < calls; ++i) call();
+            std::printf("  %s: %.2f us per call\n", what,
+                        1e6 * std::chrono::duration<double>(SteadyClock::now() - start).count() / double(calls));
+        };
+        const HealthResponse health = host.controller->healthSnapshot();
+        time("health snapshot", [&] { return host.controller->healthSnapshot(); });
+        time("Logic Pro snapshot", [&] { return host.controller->logicInspector().snapshot(true); });
+        time("permissions", [&] { return host.controller->permissionService().currentSnapshot(); });
+        time("answer text", [&] { return app::healthAnswer(health); });
+    }
     for (const int threads : {1, 8}) {
         const auto start = SteadyClock::now();
         const double cpu0 = ownCpuSeconds();

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <variant>
@@ -47,6 +48,14 @@ std::vector<platform::AXRead> readBatch(const platform::AXElement& element, cons
     return reads;
 }
 
+// A title trimmed of Unicode white space and line breaks. A printable ASCII title with no blank at
+// either end (most of them) is its own trimmed form; only others go the full Unicode way.
+std::string trimmedTitle(const std::string& title) {
+    const bool plain = !title.empty() && title.front() != ' ' && title.back() != ' ' &&
+                       std::all_of(title.begin(), title.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    return plain ? title : text::trimmingWhitespaceAndNewlines(title);
+}
+
 }  // namespace
 
 std::vector<WindowSummary> LogicInspector::loadAccessibilityWindows(const platform::RunningApplication& app) const {
@@ -67,7 +76,7 @@ std::vector<WindowSummary> LogicInspector::loadAccessibilityWindows(const platfo
     for (const auto& w : *windows) {
         const auto reads = readBatch(w, kWindowAttributes);
         std::optional<std::string> candidate;
-        if (auto title = typedRead<std::string>(reads, 0)) candidate = text::trimmingWhitespaceAndNewlines(*title);
+        if (auto title = typedRead<std::string>(reads, 0)) candidate = trimmedTitle(*title);
         const auto position = typedRead<platform::Point>(reads, 1).value_or(platform::Point{});
         const auto size = typedRead<platform::Size>(reads, 2).value_or(platform::Size{});
         WindowSummary summary;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -29,9 +30,22 @@ platform::LogSink& sink() {
     static platform::LogSink s = systemLogSink;
     return s;
 }
+
+// The installed sink is the system log's (as always outside tests): every request thread logs,
+// and reaches it without the sink lock or a copy of the sink.
+std::atomic<bool> gSystemSink{true};
+
+bool isSystemSink(const platform::LogSink& s) {
+    const auto* target = s.target<void (*)(std::string_view)>();
+    return target && *target == &systemLogSink;
+}
 }  // namespace
 
 void log(std::string_view line) {
+    if (gSystemSink.load(std::memory_order_acquire)) {
+        systemLogSink(line);
+        return;
+    }
     platform::LogSink current;
     {
         std::lock_guard lock(gSinkMutex);
@@ -44,6 +58,7 @@ namespace platform {
 
 LogSink setLogSink(LogSink newSink) {
     std::lock_guard lock(gSinkMutex);
+    gSystemSink.store(isSystemSink(newSink), std::memory_order_release);
     return std::exchange(sink(), std::move(newSink));
 }
 
