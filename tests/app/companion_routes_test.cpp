@@ -120,11 +120,13 @@ TEST_F(ControllerTest, HealthAndContextAnswerTheSnapshotAsTheGenericWriterWrites
         {{"application", "AXFocusedWindow", -25212, -1}},
     };
     for (const auto& errors : states) {
+        // Each read below starts with the knobs fresh, so the same reads fail in each.
         knobs(errors);
         const auto health = get("/health");
+        knobs(errors);
         const auto context = get("/context");
         ASSERT_TRUE(health && context);
-        knobs(errors);  // the failing reads fail again for the reference
+        knobs(errors);
         const LogicContextSnapshot logic = controller().healthSnapshot().logic;
         knobs(errors);
         EXPECT_EQ(logic, windowsReadOneByOne(logic));
