@@ -125,6 +125,14 @@ void PrettyJSONWriter::number(double value) {
         return;
     }
     char buffer[64];
+    // Whole numbers of modest size (window frames, mostly) read as nlohmann writes them, "875.0",
+    // without the shortest-digits search.
+    if (value == std::trunc(value) && std::fabs(value) < 1e15 && !(value == 0 && std::signbit(value))) {
+        auto result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<std::int64_t>(value));
+        out_.append(buffer, result.ptr);
+        out_ += ".0";
+        return;
+    }
     char* end = nlohmann::detail::to_chars(buffer, buffer + sizeof buffer, value);
     out_.append(buffer, end);
 }

@@ -61,6 +61,8 @@ TEST(JsonAnswers, HealthAndContextBodiesAreTheGenericAnswersByteForByte) {
     unwritable.windows[1].title = "12345678\xC3\x28";
     LogicContextSnapshot odd;
     odd.windows.push_back(WindowSummary{"n", RectDTO{NAN, INFINITY, -INFINITY, 3}, false});
+    odd.windows.push_back(WindowSummary{"w", RectDTO{999999999999999.0, -1e14, 1e15, -0.5}, true});
+    odd.windows.push_back(WindowSummary{"v", RectDTO{-0.0, 4503599627370497.0, 1e300, -875}, true});
 
     for (const auto& logic : {LogicContextSnapshot{}, running, unwritable, odd}) {
         EXPECT_EQ(contextAnswer(logic).body, jsonAnswer(logic).body);
