@@ -10,6 +10,8 @@
 //                                             controller's CPU time is its alone)
 //   controller_bench intake [SECONDS]         30 instances posting twice a second: the
 //                                             controller's CPU as a share of one core
+//   controller_bench handler [N]              the /health handler alone (no sockets, no log): its time per
+//                                             call on 1 and 8 threads
 //   controller_bench startup CORVANE_BINARY   time from exec to accepting on a free port, resident
 //                                             memory then, and a clean exit on SIGTERM
 //
@@ -41,8 +43,10 @@
 #include <nlohmann/json.hpp>
 
 #include "app/companion_controller.h"
+#include "app/json_answers.h"
+#include "app/simulated_host.h"
+#include "platform/log.h"
 #include "platform/platform.h"
-#include "platform/standin/world.h"
 #include "support/numbers.h"
 #include "test_support/free_port.h"
 
@@ -80,16 +84,16 @@ std::string exchange(std::uint16_t port, const std::string& request, bool* ok = 
 
 const std::string kHealthRequest = "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
 
-// The controller in front of the demo song, on a free port, with the program's own log.
+// The controller in front of the demo song, on a free port, as the running program hosts it (the
+// world on the wall clock, its event log bounded), with the program's own log.
 struct Host {
-    Host()
-        : world(standin::World::fromFile(std::string(CORVANE_SOURCE_DIR) + "/resources/Scenarios/demo-song.json")),
-          services(world->services()) {
-        controller = app::CompanionController::create(app::CompanionController::Options{.port = 0});
+    Host() : host(app::SimulatedHost::Options{.scenarioPath = std::string(CORVANE_SOURCE_DIR) +
+                                                              "/resources/Scenarios/demo-song.json",
+                                              .port = 0}),
+             controller(host.controller()) {
         controller->start();
     }
-    std::unique_ptr<standin::World> world;
-    platform::ScopedServices services;
+    app::SimulatedHost host;
     std::shared_ptr<app::CompanionController> controller;
 };
 
@@ -372,6 +376,45 @@ int intake(double seconds) {
     return host.controller->trackAnalysis().size() == std::size_t(kInstances) ? 0 : 1;
 }
 
+int handlerOnly(std::size_t calls) {
+    Host host;
+    http::HTTPRequest request;
+    request.method = "GET";
+    request.path = "/health";
+    request.host = "127.0.0.1";
+    const platform::LogSink quiet = platform::setLogSink([](std::string_view) {});
+    {
+        const auto time = [&](const char* what, auto&& call) {
+            const auto start = SteadyClock::now();
+            for (std::size_t i = 0; i < calls; ++i) call();
+            std::printf("  %s: %.2f us per call\n", what,
+                        1e6 * std::chrono::duration<double>(SteadyClock::now() - start).count() / double(calls));
+        };
+        const HealthResponse health = host.controller->healthSnapshot();
+        time("health snapshot", [&] { return host.controller->healthSnapshot(); });
+        time("Logic Pro snapshot", [&] { return host.controller->logicInspector().snapshot(true); });
+        time("permissions", [&] { return host.controller->permissionService().currentSnapshot(); });
+        time("answer text", [&] { return app::healthAnswer(health); });
+    }
+    for (const int threads : {1, 8}) {
+        const auto start = SteadyClock::now();
+        const double cpu0 = ownCpuSeconds();
+        {
+            std::vector<std::jthread> workers;
+            for (int t = 0; t < threads; ++t)
+                workers.emplace_back([&] {
+                    for (std::size_t i = 0; i < calls; ++i) host.controller->handle(request);
+                });
+        }
+        const double wall = std::chrono::duration<double>(SteadyClock::now() - start).count();
+        const double total = double(calls) * threads;
+        std::printf("/health handler on %d thread%s: %.2f us wall per call, %.2f us CPU per call\n", threads,
+                    threads == 1 ? "" : "s", 1e6 * wall / total, 1e6 * (ownCpuSeconds() - cpu0) / total);
+    }
+    platform::setLogSink(quiet);
+    return 0;
+}
+
 int startup(const char* binary) {
     const std::uint16_t port = testing::freePort();
     const std::string portSetting = std::to_string(port);
@@ -422,8 +465,9 @@ int main(int argc, char** argv) {
         return loadClient(std::uint16_t(number(2, 0)), int(number(3, 1)), std::size_t(number(4, 1)));
     if (mode == "intake") return intake(argc > 2 ? readNumber(argv[2]).value_or(10) : 10);
     if (mode == "startup" && argc > 2) return startup(argv[2]);
+    if (mode == "handler") return handlerOnly(std::size_t(number(2, 20000)));
     std::fprintf(stderr,
                  "usage: controller_bench health-body | health NGINX_PORT NGINX_PID [N] [ROUNDS] | "
-                 "load PORT CLIENTS N | intake [S] | startup BINARY\n");
+                 "load PORT CLIENTS N | intake [S] | startup BINARY | handler [N]\n");
     return 2;
 }

@@ -1,5 +1,6 @@
 // The route table of the loopback API and the analysis intake.
 
+#include <string>
 #include <utility>
 
 #include "app/companion_controller.h"
@@ -23,14 +24,19 @@ HTTPResponse threadAnswer(const std::optional<ConversationStateResponse>& state,
 }  // namespace
 
 HTTPResponse CompanionController::handle(const HTTPRequest& request) {
-    log("[API] Local request " + request.method + " " + request.path);
+    {
+        // Built in the thread's own buffer: a line per request costs no allocation.
+        thread_local std::string line;
+        line.assign("[API] Local request ").append(request.method).append(" ").append(request.path);
+        log(line);
+        if (line.capacity() > 4096) std::string().swap(line);
+    }
     const std::string route = request.routePath();
     const std::string& method = request.method;
-    if (auto answer = handleTestRoute(*this, request)) return std::move(*answer);
 
     if (method == "GET") {
-        if (route == "/health") return jsonAnswer(healthSnapshot());
-        if (route == "/context") return jsonAnswer(healthSnapshot().logic);
+        if (route == "/health") return healthAnswer(healthSnapshot());
+        if (route == "/context") return contextAnswer(healthSnapshot().logic);
         if (route == "/conversations") return jsonAnswer(conversationStore_.conversationState(std::nullopt));
         if (route == "/tracks") return jsonAnswer(logicInspector_.trackContext());
         if (route.starts_with("/debug/")) {
@@ -46,6 +52,7 @@ HTTPResponse CompanionController::handle(const HTTPRequest& request) {
         if (route == "/song-brief") return handleSongBrief(request);
         if (route == "/analysis") return handleAnalysis(request);
     }
+    if (auto answer = handleTestRoute(*this, request)) return std::move(*answer);
     return notFoundAnswer();
 }
 

@@ -1,5 +1,8 @@
 #include "app/json_answers.h"
 
+#include <type_traits>
+
+#include "support/json_writer.h"
 #include "support/numbers.h"
 #include "support/unicode.h"
 
@@ -14,6 +17,52 @@ HTTPResponse badRequestAnswer(const std::string& message) {
 }
 
 HTTPResponse errorAnswer(const std::string& message) { return jsonDictAnswer(nlohmann::json{{"error", message}}); }
+
+namespace {
+
+// Keys in sorted order, as the nlohmann objects of to_json hold them.
+void writeHealth(PrettyJSONWriter& w, const HealthResponse& v) {
+    w.beginObject();
+    w.key("appName");
+    w.string(v.appName);
+    w.key("appVersion");
+    w.string(v.appVersion);
+    if (v.lastCapture) {
+        w.key("lastCapture");
+        writeJSON(w, *v.lastCapture);
+    }
+    w.key("logic");
+    writeJSON(w, v.logic);
+    w.key("permissions");
+    w.beginObject();
+    w.key("accessibilityTrusted");
+    w.boolean(v.permissions.accessibilityTrusted);
+    w.key("screenRecordingGranted");
+    w.boolean(v.permissions.screenRecordingGranted);
+    w.endObject();
+    w.key("serverPort");
+    w.integer(v.serverPort);
+    w.endObject();
+}
+
+template <class T>
+HTTPResponse writtenAnswer(const T& value) {
+    std::string body;
+    body.reserve(1024);
+    PrettyJSONWriter w(body, PrettyJSONWriter::Slashes::escaped);
+    if constexpr (std::is_same_v<T, HealthResponse>)
+        writeHealth(w, value);
+    else
+        writeJSON(w, value);
+    if (!w.valid()) body = "{}";
+    return HTTPResponse{200, "application/json", std::move(body)};
+}
+
+}  // namespace
+
+HTTPResponse healthAnswer(const HealthResponse& health) { return writtenAnswer(health); }
+
+HTTPResponse contextAnswer(const LogicContextSnapshot& logic) { return writtenAnswer(logic); }
 
 nlohmann::json trackRow(const LogicInspector::TrackHeader& header) {
     return {{"number", header.trackNumber}, {"name", header.name}, {"muted", header.isMuted}};

@@ -15,6 +15,7 @@
 #include "http/http_message.h"
 #include "http/json_answers.h"
 #include "logic/logic_inspector.h"
+#include "model/health_response.h"
 #include "plugins/plugin_map.h"
 
 namespace corvane::app {
@@ -33,6 +34,11 @@ HTTPResponse notFoundAnswer();          // 404 {"error":"Not found"}
 HTTPResponse badRequestAnswer(const std::string& message);
 // A diagnostic route's failure: 200 {"error": message}.
 HTTPResponse errorAnswer(const std::string& message);
+
+// "/health" and "/context": the text jsonAnswer gives for the same value, written straight from
+// the value (these are the routes polled most).
+HTTPResponse healthAnswer(const HealthResponse& health);
+HTTPResponse contextAnswer(const LogicContextSnapshot& logic);
 
 // Row shapes.
 nlohmann::json trackRow(const LogicInspector::TrackHeader& header);

@@ -108,13 +108,11 @@ int hexValue(char c) {
     return -1;
 }
 
-std::string stripLineBreaks(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
+// Appends `s` without its CR and LF bytes (no answer may carry a header it did not mean to).
+void appendWithoutLineBreaks(std::string& out, std::string_view s) {
     for (char c : s) {
         if (c != '\r' && c != '\n') out.push_back(c);
     }
-    return out;
 }
 
 }  // namespace
@@ -170,14 +168,13 @@ std::string serializeResponse(const HTTPResponse& response) {
 
 std::string serializeResponse(const HTTPResponse& response, std::string_view reason) {
     std::string out;
-    const std::string contentType = stripLineBreaks(response.contentType);
-    out.reserve(96 + reason.size() + contentType.size() + response.body.size());
+    out.reserve(96 + reason.size() + response.contentType.size() + response.body.size());
     out += "HTTP/1.1 ";
     out += std::to_string(response.statusCode);
     out += ' ';
-    out += stripLineBreaks(reason);
+    appendWithoutLineBreaks(out, reason);
     out += "\r\nContent-Type: ";
-    out += contentType;
+    appendWithoutLineBreaks(out, response.contentType);
     out += "\r\nContent-Length: ";
     out += std::to_string(response.body.size());
     out += "\r\nConnection: close\r\n";
@@ -188,7 +185,7 @@ std::string serializeResponse(const HTTPResponse& response, std::string_view rea
         if (!token) continue;
         out += name;
         out += ": ";
-        out += stripLineBreaks(value);
+        appendWithoutLineBreaks(out, value);
         out += "\r\n";
     }
     out += "\r\n";

@@ -635,7 +635,8 @@ struct HTTPServer::Core {
                 atOnce = false;  // not known to be short: a worker is the safe place
             }
         }
-        std::function<void()> job = [this, conn, request = std::move(request)]() mutable {
+        // Made a std::function (an allocation) only when it goes to a worker.
+        auto job = [this, conn, request = std::move(request)]() mutable {
             std::string answer;
             try {
                 answer = serialize(handler(std::move(request)));
@@ -658,7 +659,7 @@ struct HTTPServer::Core {
             });
         };
         if (atOnce && workers.tryRunHere(job)) return;
-        workers.post(std::move(job));
+        workers.post(std::function<void()>(std::move(job)));
     }
 
     std::string serialize(const HTTPResponse& response) const {

@@ -26,7 +26,8 @@ public:
     RequestWorkers& operator=(const RequestWorkers&) = delete;
 
     // Runs the job on this thread when it may; false (and nothing done) otherwise.
-    bool tryRunHere(const std::function<void()>& job) {
+    template <class Job>
+    bool tryRunHere(Job& job) {
         {
             std::lock_guard lock(mutex_);
             if (running_ >= maxRunning_ || here_ >= maxHere_ || !jobs_.empty()) return false;

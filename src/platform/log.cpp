@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -29,9 +30,22 @@ platform::LogSink& sink() {
     static platform::LogSink s = systemLogSink;
     return s;
 }
+
+// The installed sink is the system log's (as always outside tests): every request thread logs,
+// and reaches it without the sink lock or a copy of the sink.
+std::atomic<bool> gSystemSink{true};
+
+bool isSystemSink(const platform::LogSink& s) {
+    const auto* target = s.target<void (*)(std::string_view)>();
+    return target && *target == &systemLogSink;
+}
 }  // namespace
 
 void log(std::string_view line) {
+    if (gSystemSink.load(std::memory_order_acquire)) {
+        systemLogSink(line);
+        return;
+    }
     platform::LogSink current;
     {
         std::lock_guard lock(gSinkMutex);
@@ -44,6 +58,7 @@ namespace platform {
 
 LogSink setLogSink(LogSink newSink) {
     std::lock_guard lock(gSinkMutex);
+    gSystemSink.store(isSystemSink(newSink), std::memory_order_release);
     return std::exchange(sink(), std::move(newSink));
 }
 
@@ -60,7 +75,31 @@ std::chrono::nanoseconds SyslogWriter::now() const {
                         std::chrono::steady_clock::now().time_since_epoch());
 }
 
+namespace {
+// syslog(3)'s stamp of this second, formatted once a second per thread: localtime_r takes the C
+// library's time zone lock, which every request thread would otherwise queue on.
+std::string_view stampOfNow() {
+    struct Stamp {
+        std::time_t second = -1;
+        char text[32];
+        std::size_t length = 0;
+    };
+    thread_local Stamp stamp;  // trivially destructible: usable until the thread's very end
+    const std::time_t now = std::time(nullptr);
+    if (now != stamp.second) {
+        std::tm local{};
+        ::localtime_r(&now, &local);
+        stamp.length = std::strftime(stamp.text, sizeof stamp.text, "%h %e %T ", &local);
+        stamp.second = now;
+    }
+    return {stamp.text, stamp.length};
+}
+}  // namespace
+
 void SyslogWriter::write(std::string_view line) {
+    // While no log listens, the line is lost without touching the lock the senders share.
+    if (!connected_.load(std::memory_order_relaxed) && now().count() < retryAtNs_.load(std::memory_order_relaxed))
+        return;
     int fd = -1;
     {
         std::shared_lock lock(mutex_);
@@ -73,15 +112,24 @@ void SyslogWriter::write(std::string_view line) {
         fd = socket_;
     }
     // The wall time of the line, as syslog(3) stamps it, whatever clock paces the retries.
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&now, &local);
-    char stamp[32];
-    const std::size_t stampLength = std::strftime(stamp, sizeof stamp, "%h %e %T ", &local);
-    std::string text(kUserNotice);
-    text.append(stamp, stampLength);
-    text += tag_;
-    text += line;
+    const std::string_view stamp = stampOfNow();
+    // Most lines fit on the stack; a longer one is put together on the heap.
+    char small[1024];
+    std::string large;
+    std::string_view text;
+    const std::size_t length = kUserNotice.size() + stamp.size() + tag_.size() + line.size();
+    if (length <= sizeof small) {
+        char* at = small;
+        for (const std::string_view part : {kUserNotice, stamp, std::string_view(tag_), line}) {
+            std::memcpy(at, part.data(), part.size());
+            at += part.size();
+        }
+        text = std::string_view(small, length);
+    } else {
+        large.reserve(length);
+        large.append(kUserNotice).append(stamp).append(tag_).append(line);
+        text = large;
+    }
     for (int attempt = 0; attempt < 2; ++attempt) {
         {
             std::shared_lock lock(mutex_);
@@ -103,6 +151,7 @@ bool SyslogWriter::reconnect(int failedSocket) {
     if (socket_ >= 0) {
         ::close(socket_);
         socket_ = -1;
+        connected_.store(false, std::memory_order_relaxed);
     }
     const auto at = now();
     if (at.count() < retryAtNs_.load(std::memory_order_relaxed)) return false;
@@ -118,6 +167,7 @@ bool SyslogWriter::reconnect(int failedSocket) {
         return false;
     }
     socket_ = fd;
+    connected_.store(true, std::memory_order_relaxed);
     return true;
 }
 

@@ -48,6 +48,7 @@ private:
     Clock* const clock_;
     std::shared_mutex mutex_;  // shared while sending, unique while (re)connecting
     int socket_ = -1;
+    std::atomic<bool> connected_{false};  // socket_ >= 0, for the lock-free check of write()
     // Read without the lock too, so that lines while disconnected cost no lock.
     std::atomic<std::int64_t> retryAtNs_{std::numeric_limits<std::int64_t>::min()};
 };

@@ -1,6 +1,8 @@
 #include "platform/platform.h"
 
 #include <unistd.h>
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -85,10 +87,20 @@ Services defaults() {
     return {&ax, &input, &workspace, &capture, &clock, &mainQueue};
 }
 
+std::atomic<std::uint64_t> gInstalls{1};  // bumped by every install(), under gMutex
+
+// Every platform call looks up the installed services, from many threads at once: each thread
+// keeps a copy of them and takes the lock only when an install() came since.
 template <class T>
 T& pick(T* Services::*member) {
-    std::lock_guard lock(gMutex);
-    if (auto* p = gInstalled.*member) return *p;
+    thread_local Services copy;
+    thread_local std::uint64_t copied = 0;
+    if (copied != gInstalls.load(std::memory_order_acquire)) {
+        std::lock_guard lock(gMutex);
+        copy = gInstalled;
+        copied = gInstalls.load(std::memory_order_relaxed);
+    }
+    if (auto* p = copy.*member) return *p;
     return *(defaults().*member);
 }
 
@@ -193,7 +205,9 @@ MainQueue& mainQueue() { return pick(&Services::mainQueue); }
 
 Services install(const Services& services) {
     std::lock_guard lock(gMutex);
-    return std::exchange(gInstalled, services);
+    Services previous = std::exchange(gInstalled, services);
+    gInstalls.fetch_add(1, std::memory_order_release);
+    return previous;
 }
 
 Services installed() {

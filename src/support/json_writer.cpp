@@ -57,6 +57,13 @@ bool needsLook(std::uint64_t word) {
     const std::uint64_t below0x20 = (word - ones * 0x20) & ~word & highs;
     return ((word & highs) | below0x20 | hasZero(word ^ (ones * '"')) | hasZero(word ^ (ones * '\\'))) != 0;
 }
+
+bool hasSlash(std::uint64_t word) {
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t highs = 0x8080808080808080ull;
+    const std::uint64_t v = word ^ (ones * '/');
+    return ((v - ones) & ~v & highs) != 0;
+}
 }  // namespace
 
 void PrettyJSONWriter::newLine(size_t depth) {
@@ -118,6 +125,14 @@ void PrettyJSONWriter::number(double value) {
         return;
     }
     char buffer[64];
+    // Whole numbers of modest size (window frames, mostly) read as nlohmann writes them, "875.0",
+    // without the shortest-digits search.
+    if (value == std::trunc(value) && std::fabs(value) < 1e15 && !(value == 0 && std::signbit(value))) {
+        auto result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<std::int64_t>(value));
+        out_.append(buffer, result.ptr);
+        out_ += ".0";
+        return;
+    }
     char* end = nlohmann::detail::to_chars(buffer, buffer + sizeof buffer, value);
     out_.append(buffer, end);
 }
@@ -132,13 +147,13 @@ void PrettyJSONWriter::escaped(std::string_view text) {
         if (end - p >= 8) {
             std::uint64_t word;
             std::memcpy(&word, p, 8);
-            if (!needsLook(word)) {
+            if (!needsLook(word) && !(escapeSlashes_ && hasSlash(word))) {
                 p += 8;
                 continue;
             }
         }
         const unsigned char c = *p;
-        if (c >= 0x20 && c != '"' && c != '\\' && c < 0x80) {
+        if (c >= 0x20 && c != '"' && c != '\\' && c < 0x80 && !(c == '/' && escapeSlashes_)) {
             ++p;
             continue;
         }
@@ -155,6 +170,7 @@ void PrettyJSONWriter::escaped(std::string_view text) {
         switch (c) {
             case '"': out_ += "\\\""; break;
             case '\\': out_ += "\\\\"; break;
+            case '/': out_ += "\\/"; break;
             case '\b': out_ += "\\b"; break;
             case '\t': out_ += "\\t"; break;
             case '\n': out_ += "\\n"; break;

@@ -19,9 +19,13 @@ std::string jsonText(const nlohmann::json& value, std::string_view fallback);
 // document first: large store files are encoded in a fraction of the time. Object keys must be
 // given in sorted (byte) order, as nlohmann's objects hold them. A string that is not valid UTF-8
 // makes the output unusable (valid() false): nlohmann then writes it, replacing the bad bytes.
+// With `Slashes::escaped` every "/" in a text is written "\/": the text of jsonText, written
+// straight.
 class PrettyJSONWriter {
 public:
-    explicit PrettyJSONWriter(std::string& out) : out_(out) {}
+    enum class Slashes { plain, escaped };
+    explicit PrettyJSONWriter(std::string& out, Slashes slashes = Slashes::plain)
+        : out_(out), escapeSlashes_(slashes == Slashes::escaped) {}
 
     void beginObject() { open('{'); }
     void endObject() { close('}'); }
@@ -45,6 +49,7 @@ private:
 
     std::string& out_;
     std::vector<size_t> counts_;  // members written so far, per open container
+    const bool escapeSlashes_;
     bool afterKey_ = false;
     bool valid_ = true;
 };

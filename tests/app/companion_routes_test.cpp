@@ -6,7 +6,10 @@
 #include <algorithm>
 
 #include "app/controller_fixture.h"
+#include "app/json_answers.h"
+#include "platform/accessibility.h"
 #include "platform/log.h"
+#include "support/unicode.h"
 
 namespace corvane::app {
 namespace {
@@ -76,6 +79,67 @@ TEST_F(ControllerTest, AnswersCarryTheStoresState) {
     const Json tracks = Json::parse(get("/tracks")->body);
     EXPECT_TRUE(tracks.is_object());
     EXPECT_EQ(Json::parse(get("/context")->body)["logicIsRunning"], true);
+}
+
+// Logic Pro's windows as reading each attribute alone gives them (the answer reads them in batches).
+LogicContextSnapshot windowsReadOneByOne(const LogicContextSnapshot& running) {
+    namespace ax = platform::ax;
+    LogicContextSnapshot s = running;
+    s.windows.clear();
+    s.focusedWindowTitle.reset();
+    const auto app = platform::accessibility().applicationElement(*running.processIdentifier);
+    const auto windows = app.elements(ax::kWindows).value_or(std::vector<platform::AXElement>{});
+    std::optional<std::string> focusedTitle;
+    if (auto focused = app.element(ax::kFocusedWindow)) focusedTitle = focused->string(ax::kTitle);
+    for (const auto& w : windows) {
+        std::optional<std::string> title = w.string(ax::kTitle);
+        if (title) title = text::trimmingWhitespaceAndNewlines(*title);
+        const auto at = w.point(ax::kPosition).value_or(platform::Point{});
+        const auto size = w.size(ax::kSize).value_or(platform::Size{});
+        s.windows.push_back({title && !title->empty() ? *title : "Untitled Window",
+                             {at.x, at.y, size.width, size.height},
+                             title ? focusedTitle == *title : !focusedTitle});
+        if (s.windows.back().isFocused && !s.focusedWindowTitle) s.focusedWindowTitle = s.windows.back().title;
+    }
+    return s;
+}
+
+TEST_F(ControllerTest, HealthAndContextAnswerTheSnapshotAsTheGenericWriterWritesIt) {
+    const auto knobs = [&](std::vector<standin::AXErrorKnob> errors) {
+        world().updateFaults([&](standin::Faults& f) {
+            f.extraWindows = {{"  Mix 1/2 \"Alt\" \\ caf\xC3\xA9  ", {10, 20, 300, 200}, true},
+                              {"\t", {5, 5, 100, 100}, false}};
+            f.mixerWindow = true;
+            f.axErrors = std::move(errors);
+        });
+    };
+    const std::vector<std::vector<standin::AXErrorKnob>> states{
+        {},
+        {{"window", "AXPosition", -25204, 1}},
+        {{"window", "AXTitle", -25212, 2}},
+        {{"application", "AXFocusedWindow", -25212, -1}},
+    };
+    for (const auto& errors : states) {
+        // Each read below starts with the knobs fresh, so the same reads fail in each.
+        knobs(errors);
+        const auto health = get("/health");
+        knobs(errors);
+        const auto context = get("/context");
+        ASSERT_TRUE(health && context);
+        knobs(errors);
+        const LogicContextSnapshot logic = controller().healthSnapshot().logic;
+        knobs(errors);
+        EXPECT_EQ(logic, windowsReadOneByOne(logic));
+        EXPECT_EQ(logic.windows.size(), 4u);
+        knobs(errors);
+        EXPECT_EQ(health->body, jsonAnswer(controller().healthSnapshot()).body);
+        knobs(errors);
+        EXPECT_EQ(context->body, jsonAnswer(controller().healthSnapshot().logic).body);
+    }
+    world().quitLogic();
+    EXPECT_EQ(get("/health")->body, jsonAnswer(controller().healthSnapshot()).body);
+    EXPECT_EQ(get("/context")->body,
+              "{\n  \"logicIsFrontmost\": false,\n  \"logicIsRunning\": false,\n  \"windows\": []\n}");
 }
 
 TEST_F(ControllerTest, MalformedBodiesOnDestructiveRoutesChangeNothing) {

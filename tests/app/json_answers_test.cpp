@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 namespace corvane::app {
@@ -24,6 +25,64 @@ TEST(JsonAnswers, FixedBodiesAreExact) {
     EXPECT_EQ(notFoundAnswer().statusCode, 404);
     EXPECT_EQ(Json::parse(badRequestAnswer("no").body), (Json{{"error", "no"}}));
     EXPECT_EQ(badRequestAnswer("no").statusCode, 400);
+}
+
+// The written "/health" and "/context" bodies against what the generic answer writes for the same
+// values: texts with every kind of escape (also "/" inside and across the writer's 8-byte runs),
+// absent optional fields, odd numbers, and bytes that make the value unwritable.
+TEST(JsonAnswers, HealthAndContextBodiesAreTheGenericAnswersByteForByte) {
+    std::string controls;
+    for (char c = 1; c < 0x20; ++c) controls += c;
+    const std::string titles[] = {
+        "Demo Song - Tracks",
+        "",
+        "a/b",
+        "//////////////////",
+        "Mix 1/2 \\ \"quoted\" /path/to/Project.logicx/Alternatives/000",
+        controls + "\x7F tail/",
+        "caf\xC3\xA9 \xE2\x82\xAC/\xF0\x9F\x91\x8D \xF4\x8F\xBF\xBF",
+        std::string(37, 'a') + "/" + std::string(9, 'b') + "\"",
+    };
+    LogicContextSnapshot running;
+    running.logicIsRunning = true;
+    running.logicIsFrontmost = true;
+    running.bundleIdentifier = "com.apple.logic10";
+    running.processIdentifier = -4242;
+    running.appName = "Logic Pro";
+    for (const auto& title : titles) {
+        WindowSummary window;
+        window.title = title;
+        window.frame = RectDTO{-0.0, 25.5, 1e308, 0.1};
+        window.isFocused = !title.empty();
+        running.windows.push_back(window);
+    }
+    running.focusedWindowTitle = titles[4];
+    LogicContextSnapshot unwritable = running;
+    unwritable.windows[1].title = "12345678\xC3\x28";
+    LogicContextSnapshot odd;
+    odd.windows.push_back(WindowSummary{"n", RectDTO{NAN, INFINITY, -INFINITY, 3}, false});
+    odd.windows.push_back(WindowSummary{"w", RectDTO{999999999999999.0, -1e14, 1e15, -0.5}, true});
+    odd.windows.push_back(WindowSummary{"v", RectDTO{-0.0, 4503599627370497.0, 1e300, -875}, true});
+
+    for (const auto& logic : {LogicContextSnapshot{}, running, unwritable, odd}) {
+        EXPECT_EQ(contextAnswer(logic).body, jsonAnswer(logic).body);
+        for (const bool withCapture : {false, true}) {
+            HealthResponse health;
+            health.appName = "Corvane";
+            health.appVersion = "0.1.2";
+            health.serverPort = 65535;
+            health.permissions = {true, false};
+            health.logic = logic;
+            if (withCapture)
+                health.lastCapture = CaptureMetadata{"2026-12-07T23:01:02Z", CaptureMode::logicWindow,
+                                                     "/Users/me/Library/Application Support/Corvane/a b/1.png", logic};
+            const auto written = healthAnswer(health);
+            EXPECT_EQ(written.body, jsonAnswer(health).body) << written.body;
+            EXPECT_EQ(written.statusCode, 200);
+            EXPECT_EQ(written.contentType, "application/json");
+        }
+    }
+    EXPECT_EQ(contextAnswer(unwritable).body, "{}");
 }
 
 TEST(JsonAnswers, IntegerQueryValuesAreWholeDecimalTexts) {

@@ -141,6 +141,33 @@ struct Handle {
     bool noProcess = false;  // foreign: no such process
 };
 
+// The world's one lock. Every call holds it for one short read or change of the model, and many
+// request threads call at once: a waiter spins a moment before it sleeps, since a sleep and a
+// wake-up cost more than the holder's whole turn.
+class EngineMutex {
+public:
+    void lock() {
+        for (int spin = 0; spin < kSpins; ++spin) {
+            if (mutex_.try_lock()) return;
+            relax();
+        }
+        mutex_.lock();
+    }
+    bool try_lock() { return mutex_.try_lock(); }
+    void unlock() { mutex_.unlock(); }
+
+private:
+    static constexpr int kSpins = 100;
+    static void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#elif defined(__aarch64__)
+        asm volatile("yield");
+#endif
+    }
+    std::mutex mutex_;
+};
+
 class Engine : public std::enable_shared_from_this<Engine> {
 public:
     using Note = std::pair<platform::WorkspaceNotification, platform::RunningApplication>;
@@ -149,32 +176,36 @@ public:
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    // Runs f under the lock, then delivers the workspace notifications it raised.
+    // Runs f under the lock, then delivers the workspace notifications it raised. A call that
+    // raised none (every read) takes the lock once.
     template <class F>
     auto run(F&& f) -> decltype(f()) {
         if constexpr (std::is_void_v<decltype(f())>) {
+            bool news = false;
             {
                 std::lock_guard lock(mutex);
                 followWallClock();
                 f();
                 syncAnalysis();
                 wakeTimer();
+                news = hasNews();
             }
-            flushNotifications();
+            if (news) flushNotifications();
         } else {
             std::unique_lock lock(mutex);
             followWallClock();
             auto result = f();
             syncAnalysis();
             wakeTimer();
+            const bool news = hasNews();
             lock.unlock();
-            flushNotifications();
+            if (news) flushNotifications();
             return result;
         }
     }
 
     // ---- state, guarded by mutex -----------------------------------------------------------------
-    mutable std::mutex mutex;
+    mutable EngineMutex mutex;
     Project project;
     Faults faults;
     bool inspectorVisible = true;
@@ -263,6 +294,8 @@ public:
     std::map<std::uint64_t, std::pair<platform::WorkspaceNotification, platform::Workspace::Observer>> observers;
     std::uint64_t nextObserverToken = 1;
     void flushNotifications();  // call without holding mutex; also tells the screen's viewers
+    // Notifications or a screen change wait for flushNotifications (under mutex).
+    bool hasNews() const { return !pendingNotes.empty() || announcedScreenRevision != screenRevision; }
 
     // The screen's viewers (under observerMutex) and the revision they last heard of (under mutex).
     std::map<std::uint64_t, platform::ScreenChanges::Observer> screenObservers;
