@@ -259,7 +259,7 @@ void TranscriptView::setInputs(std::vector<TranscriptItem> items, std::optional<
     // Rows are kept by identity. An append leaves every row where it was, so each is first
     // looked for at its own place; the others by their ID.
     std::vector<bool> kept(rows_.size(), false);
-    std::unordered_multimap<std::string_view, size_t> previous;
+    std::unordered_multimap<std::string, size_t> previous;
     bool indexed = false;
     // A diagram in a reply reads the thread's listening results: redraw it when they change.
     auto reusable = [&](size_t i, const TranscriptItem& item) {
@@ -308,6 +308,7 @@ void TranscriptView::setInputs(std::vector<TranscriptItem> items, std::optional<
         streaming_ = new MessageBubbleWidget(ConversationRole::assistant, streamingMarkdown_.update(*streamingText),
                                              entries_, nullptr, clock_);
         streaming_->setParent(content_);
+        streaming_->installEventFilter(content_);
         if (content_->isVisible()) streaming_->show();
     }
     if (!streamingText) streamingMarkdown_ = GrowingMarkdown{};
@@ -512,9 +513,9 @@ void TranscriptView::place(int top, int bottom) {
 
 void TranscriptView::rowChanged(QWidget* widget) {
     auto row = std::find_if(rows_.begin(), rows_.end(), [&](const Row& r) { return r.widget == widget; });
-    if (row == rows_.end()) return;
+    if (row == rows_.end() && widget != streaming_) return;
     holdAnchor();
-    row->measured.clear();
+    if (row != rows_.end()) row->measured.clear();
     if (relayouting_) {
         relayoutAgain_ = true;
         return;

@@ -120,7 +120,6 @@ private:
     int estimate(const Row& row, int width) const;
     int contentHeight(int width);
     void layoutAt(int width);
-    bool measureSlot(size_t slot, bool build);
     void holdAnchor();
     void relayout();
     void place(int top, int bottom);
