@@ -248,12 +248,16 @@ void TranscriptView::releaseRow(Row& row) {
     row.widget = nullptr;
 }
 
-void TranscriptView::setInputs(std::vector<TranscriptItem> items, std::optional<std::string> streamingText,
+void TranscriptView::setInputs(const std::vector<TranscriptItem>& items, std::optional<std::string> streamingText,
                                const std::vector<ConversationEntry>& entries) {
     const bool entriesChanged = entries != entries_;
     const size_t itemCount = items.size();
     holdAnchor();
-    auto visible = streamingText ? TranscriptRows::visibleItems(items, streamingText) : std::move(items);
+    // Only a reveal leaves an item out; otherwise the rows are matched against the items as
+    // given, and only new ones are copied.
+    std::vector<TranscriptItem> shown;
+    if (streamingText) shown = TranscriptRows::visibleItems(items, streamingText);
+    const std::vector<TranscriptItem>& visible = streamingText ? shown : items;
     if (entriesChanged) entries_ = entries;
 
     // Rows are kept by identity. An append leaves every row where it was, so each is first
@@ -268,7 +272,7 @@ void TranscriptView::setInputs(std::vector<TranscriptItem> items, std::optional<
     std::vector<Row> next;
     next.reserve(visible.size());
     for (size_t k = 0; k < visible.size(); ++k) {
-        auto& item = visible[k];
+        const auto& item = visible[k];
         std::optional<size_t> match;
         std::string id;
         if (k < rows_.size() && reusable(k, item)) {
@@ -291,7 +295,7 @@ void TranscriptView::setInputs(std::vector<TranscriptItem> items, std::optional<
         Row row;
         row.id = std::move(id);
         row.draws = TranscriptRows::rowFor(item).kind != TranscriptRows::RowKind::none;
-        row.item = std::move(item);
+        row.item = item;
         next.push_back(std::move(row));
     }
     for (size_t i = 0; i < rows_.size(); ++i)

@@ -59,7 +59,7 @@ public:
 
     // The view model's `transcriptItems`, `streamingText` and `entries`. The first call shows a
     // thread where the scroll view puts it; later ones follow the newest content.
-    void setInputs(std::vector<TranscriptItem> items, std::optional<std::string> streamingText,
+    void setInputs(const std::vector<TranscriptItem>& items, std::optional<std::string> streamingText,
                    const std::vector<ConversationEntry>& entries);
     // The active call or a stored choice changed: cards re-read their open state.
     void refreshExpansion();
