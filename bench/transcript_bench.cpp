@@ -138,9 +138,13 @@ Round runRound(const std::vector<corvane::TranscriptItem>& thread, const QString
     corvane::TranscriptView view(corvane::TranscriptHooks{[](const corvane::ConversationEntry&) {}, {}}, clock);
     view.resize(kWidth, kHeight);
     auto items = thread;
+    // The thread's entries go along, as the view model hands them over (for the replies' diagrams).
+    std::vector<corvane::ConversationEntry> entries;
+    for (const auto& item : items)
+        if (auto* e = std::get_if<corvane::ConversationEntry>(&item.value)) entries.push_back(*e);
     PaintCounter painted(view.content());
     auto start = Clock::now();
-    view.setInputs(items, std::nullopt, {});
+    view.setInputs(items, std::nullopt, entries);
     view.show();
     frame();
     round.transcript = msSince(start);
@@ -176,7 +180,7 @@ Round runRound(const std::vector<corvane::TranscriptItem>& thread, const QString
         if (i % 2) item = toolMessage(kEntries + i / 2);
         start = Clock::now();
         items.push_back(std::move(item));
-        view.setInputs(items, std::nullopt, {});
+        view.setInputs(items, std::nullopt, entries);
         frame();
         (i % 2 ? bare : drawn).push_back(msSince(start));
         while (view.isScrollAnimating()) {

@@ -250,7 +250,13 @@ void TranscriptView::releaseRow(Row& row) {
 
 void TranscriptView::setInputs(const std::vector<TranscriptItem>& items, std::optional<std::string> streamingText,
                                const std::vector<ConversationEntry>& entries) {
-    const bool entriesChanged = entries != entries_;
+    // A thread mostly grows at its end: only what differs is copied.
+    const auto [mine, theirs] = std::mismatch(entries_.begin(), entries_.end(), entries.begin(), entries.end());
+    const bool entriesChanged = mine != entries_.end() || theirs != entries.end();
+    if (entriesChanged) {
+        entries_.erase(mine, entries_.end());
+        entries_.insert(entries_.end(), theirs, entries.end());
+    }
     const size_t itemCount = items.size();
     holdAnchor();
     // Only a reveal leaves an item out; otherwise the rows are matched against the items as
@@ -258,7 +264,6 @@ void TranscriptView::setInputs(const std::vector<TranscriptItem>& items, std::op
     std::vector<TranscriptItem> shown;
     if (streamingText) shown = TranscriptRows::visibleItems(items, streamingText);
     const std::vector<TranscriptItem>& visible = streamingText ? shown : items;
-    if (entriesChanged) entries_ = entries;
 
     // Rows are kept by identity. An append leaves every row where it was, so each is first
     // looked for at its own place; the others by their ID.

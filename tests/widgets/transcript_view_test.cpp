@@ -3,6 +3,7 @@
 #include <QScrollBar>
 #include <set>
 
+#include "widgets/analysis_diagrams.h"
 #include "widgets/message_bubble.h"
 #include "widget_pixels.h"
 
@@ -216,6 +217,32 @@ int builtIndex(const std::vector<QWidget*>& rows, bool last) {
     for (int k = 0; k < n; ++k)
         if (rows[size_t(last ? n - 1 - k : k)]) return last ? n - 1 - k : k;
     return -1;
+}
+
+// The thread's entries grow while its rows stay: a reply's diagram is drawn from the entries
+// as they are now, the earlier ones kept and the new one added.
+TEST(TranscriptView, AReplysDiagramFollowsTheThreadsListeningResults) {
+    Fixture f;
+    ConversationEntry question = entry("1", ConversationRole::user, "How loud is the vocal?");
+    ConversationEntry listened = entry("2", ConversationRole::toolCall, "");
+    listened.toolName = "listen_to_playback";
+    listened.resultJSON =
+        R"({"status":"ok","durationSeconds":8,"tracks":[{"trackName":"Vocal","isMaster":false,"shortTermLufs":-18}]})";
+    const auto reply = message("3", ConversationRole::assistant, "Here:\n[visual:levels_compare tracks=\"Vocal\"]");
+    auto diagrams = [&] {
+        const auto children = f.view.rows()[1]->findChildren<QWidget*>();
+        return std::count_if(children.begin(), children.end(),
+                             [](QWidget* w) { return dynamic_cast<DiagramChoiceWidget*>(w) != nullptr; });
+    };
+
+    f.view.setInputs({TranscriptItem::message(question), reply}, std::nullopt, {question});
+    EXPECT_EQ(diagrams(), 0);
+    f.view.setInputs({TranscriptItem::message(question), reply}, std::nullopt, {question, listened});
+    EXPECT_EQ(diagrams(), 1);
+    f.view.setInputs({TranscriptItem::message(question), reply}, std::nullopt, {listened});
+    EXPECT_EQ(diagrams(), 1);
+    f.view.setInputs({TranscriptItem::message(question), reply}, std::nullopt, {question});
+    EXPECT_EQ(diagrams(), 0);
 }
 
 TEST(TranscriptView, ALongThreadBuildsOnlyTheRowsNearTheViewAndAppendsOne) {
