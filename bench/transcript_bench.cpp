@@ -1,10 +1,11 @@
 // A 1,000-entry thread in the transcript, offscreen, in an 800 x 600 view: the time to its first
 // painted frame beside the same text as one plain QLabel in the same scroll view, the time per
-// appended entry (to the painted frame that shows it), and a scroll through the whole thread frame
-// by frame. One warm-up round, then several measured ones; each goal is printed as a ratio.
+// appended entry to the frame that follows it (then the frames of the scroll that brings it into
+// view), and a scroll through the whole thread frame by frame. One warm-up round, then several
+// measured ones; each goal is printed as a ratio.
 #include <QApplication>
-#include <QPaintEvent>
 #include <QLabel>
+#include <QPaintEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <algorithm>
@@ -88,7 +89,8 @@ protected:
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::Paint) {
             ++paints;
-            for (const QRect& r : static_cast<QPaintEvent*>(event)->region()) pixels += (long long)r.width() * r.height();
+            for (const QRect& r : static_cast<QPaintEvent*>(event)->region())
+                pixels += (long long)r.width() * r.height();
         }
         return false;
     }
@@ -191,7 +193,9 @@ Round runRound(const std::vector<corvane::TranscriptItem>& thread, const QString
             follow.push_back(msSince(start));
         }
     }
-    auto mean = [](const std::vector<double>& v) { return std::accumulate(v.begin(), v.end(), 0.0) / double(v.size()); };
+    auto mean = [](const std::vector<double>& v) {
+        return std::accumulate(v.begin(), v.end(), 0.0) / double(v.size());
+    };
     round.appendMean = mean(drawn);
     round.appendWorst = *std::max_element(drawn.begin(), drawn.end());
     round.bareAppendMean = mean(bare);
@@ -236,10 +240,12 @@ int main(int argc, char** argv) {
         std::printf(
             "round %d: first paint %.1f ms (label %.1f ms), append %.2f ms (worst %.2f, without a row %.2f, scroll to "
             "it worst frame %.2f), scroll %zu frames worst "
-            "%.2f ms p99 %.2f ms (%.0f%% of the view repainted), at most %zu rows built, content %d px estimated, %d px "
+            "%.2f ms p99 %.2f ms (%.0f%% of the view repainted), at most %zu rows built, content %d px estimated, %d "
+            "px "
             "measured\n",
-            r + 1, x.transcript, x.label, x.appendMean, x.appendWorst, x.bareAppendMean, x.followWorst, x.frames, x.frameWorst, x.frameP99,
-            100 * x.pixelsPerFrame / (kWidth * kHeight), x.mostRowsBuilt, x.estimatedHeight, x.measuredHeight);
+            r + 1, x.transcript, x.label, x.appendMean, x.appendWorst, x.bareAppendMean, x.followWorst, x.frames,
+            x.frameWorst, x.frameP99, 100 * x.pixelsPerFrame / (kWidth * kHeight), x.mostRowsBuilt, x.estimatedHeight,
+            x.measuredHeight);
     }
 
     std::printf("\ntranscript of %d entries, %d x %d view, median (min – max) of %d warm rounds:\n", kEntries, kWidth,
@@ -252,8 +258,7 @@ int main(int argc, char** argv) {
     printSpread("appended entry / 2 ms goal (< 1)",
                 spread(rounds, [](const Round& r) { return r.appendMean / kAppendGoalMs; }), " ");
     printSpread("worst appended entry", spread(rounds, [](const Round& r) { return r.appendWorst; }), " ms");
-    printSpread("appended entry without a row", spread(rounds, [](const Round& r) { return r.bareAppendMean; }),
-                " ms");
+    printSpread("appended entry without a row", spread(rounds, [](const Round& r) { return r.bareAppendMean; }), " ms");
     printSpread("  / 2 ms goal", spread(rounds, [](const Round& r) { return r.bareAppendMean / kAppendGoalMs; }), " ");
     printSpread("scroll to a new entry, worst frame", spread(rounds, [](const Round& r) { return r.followWorst; }),
                 " ms");
@@ -268,7 +273,6 @@ int main(int argc, char** argv) {
     const auto frame = spread(rounds, [](const Round& r) { return std::max(r.frameWorst, r.followWorst); });
     std::printf("goals (median): first paint %s, appended entry %s (without a row %s), scroll %s\n",
                 ratio.median <= kFirstPaintGoal ? "met" : "MISSED", append.median < kAppendGoalMs ? "met" : "MISSED",
-                bare.median < kAppendGoalMs ? "met" : "missed",
-                frame.median <= kFrameGoalMs ? "met" : "MISSED");
+                bare.median < kAppendGoalMs ? "met" : "missed", frame.median <= kFrameGoalMs ? "met" : "MISSED");
     return 0;
 }

@@ -67,8 +67,8 @@ int estimateMessage(const ConversationEntry& entry, int width, bool withReport) 
         return int(8 + lines * 16);
     }
     const BubbleStyle style = BubbleStyle::forRole(entry.role);
-    const double text = std::max(40.0, std::min(style.maxWidth, inner - style.minSpacer) -
-                                            2 * BubbleStyle::horizontalPadding);
+    const double text =
+        std::max(40.0, std::min(style.maxWidth, inner - style.minSpacer) - 2 * BubbleStyle::horizontalPadding);
     double height = 2 * BubbleStyle::verticalPadding;
     bool first = true;
     bool code = false;

@@ -94,7 +94,7 @@ private:
         TranscriptItem item;
         bool draws = false;  // a `tool`, `system` or `toolCall` message has no row
         QWidget* widget = nullptr;
-        bool hasVisual = false;  // a diagram reads the thread's entries (known once built)
+        bool hasVisual = false;                     // a diagram reads the thread's entries (known once built)
         std::vector<std::pair<int, int>> measured;  // width, height; the newest last
         std::pair<int, int> estimated{-1, 0};       // width, height
     };

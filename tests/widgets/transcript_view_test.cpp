@@ -3,9 +3,9 @@
 #include <QScrollBar>
 #include <set>
 
+#include "widget_pixels.h"
 #include "widgets/analysis_diagrams.h"
 #include "widgets/message_bubble.h"
-#include "widget_pixels.h"
 
 namespace corvane {
 namespace {
