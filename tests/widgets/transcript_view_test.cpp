@@ -1,9 +1,11 @@
 #include "widgets/transcript_view.h"
 
 #include <QScrollBar>
+#include <set>
 
-#include "widgets/message_bubble.h"
 #include "widget_pixels.h"
+#include "widgets/analysis_diagrams.h"
+#include "widgets/message_bubble.h"
 
 namespace corvane {
 namespace {
@@ -161,6 +163,197 @@ TEST(TranscriptView, OpeningACardGrowsItsRowAndMovesTheRowsBelow) {
     EXPECT_TRUE(open);
     EXPECT_GT(rows[0]->height(), closed);
     EXPECT_EQ(rows[1]->y(), belowTop + rows[0]->height() - closed);
+}
+
+// A thread of `count` items: user questions, long replies (their real height is far from what
+// their text suggests, wide letters wrapping sooner) and a one-card tool round every tenth item.
+std::vector<TranscriptItem> longThread(int count, int from = 0) {
+    std::vector<TranscriptItem> items;
+    std::string wide;
+    for (int i = 0; i < 30; ++i) wide += "WWWWWW ";
+    for (int i = from; i < from + count; ++i) {
+        const std::string stamp = std::to_string(100000 + i);
+        if (i % 10 == 9) {
+            ToolCallGroup group;
+            group.id = "g" + std::to_string(i);
+            ToolCallInfo call;
+            call.id = "c" + std::to_string(i);
+            call.toolName = "set_track_volume";
+            call.displayName = "Set Track Volume";
+            call.status = ToolCallStatus::completed;
+            call.summary = "Vocal set to -6 dB";
+            group.toolCalls = {call};
+            items.push_back(TranscriptItem::toolCallGroup(group));
+        } else if (i % 2) {
+            items.push_back(message(stamp, ConversationRole::assistant, "Reply " + stamp + "\n" + wide));
+        } else {
+            items.push_back(message(stamp, ConversationRole::user, "Question " + stamp));
+        }
+    }
+    return items;
+}
+
+// The built rows lie one under the other, 6 pt apart, each as tall as it measures at the
+// column's width.
+void expectStacked(const TranscriptView& view) {
+    const auto rows = view.rows();
+    const int inner = view.content()->width() - 16;
+    QWidget* previous = nullptr;
+    for (QWidget* row : rows) {
+        if (!row) {
+            previous = nullptr;
+            continue;
+        }
+        EXPECT_EQ(row->height(), row->heightForWidth(inner)) << row->y();
+        if (previous) {
+            EXPECT_EQ(row->y(), previous->y() + previous->height() + 6);
+        }
+        previous = row;
+    }
+}
+
+int builtIndex(const std::vector<QWidget*>& rows, bool last) {
+    const int n = int(rows.size());
+    for (int k = 0; k < n; ++k)
+        if (rows[size_t(last ? n - 1 - k : k)]) return last ? n - 1 - k : k;
+    return -1;
+}
+
+// The thread's entries grow while its rows stay: a reply's diagram is drawn from the entries
+// as they are now, the earlier ones kept and the new one added.
+TEST(TranscriptView, AReplysDiagramFollowsTheThreadsListeningResults) {
+    Fixture f;
+    ConversationEntry question = entry("1", ConversationRole::user, "How loud is the vocal?");
+    ConversationEntry listened = entry("2", ConversationRole::toolCall, "");
+    listened.toolName = "listen_to_playback";
+    listened.resultJSON =
+        R"({"status":"ok","durationSeconds":8,"tracks":[{"trackName":"Vocal","isMaster":false,"shortTermLufs":-18}]})";
+    const auto reply = message("3", ConversationRole::assistant, "Here:\n[visual:levels_compare tracks=\"Vocal\"]");
+    auto diagrams = [&] {
+        const auto children = f.view.rows()[1]->findChildren<QWidget*>();
+        return std::count_if(children.begin(), children.end(),
+                             [](QWidget* w) { return dynamic_cast<DiagramChoiceWidget*>(w) != nullptr; });
+    };
+
+    f.view.setInputs({TranscriptItem::message(question), reply}, std::nullopt, {question});
+    EXPECT_EQ(diagrams(), 0);
+    f.view.setInputs({TranscriptItem::message(question), reply}, std::nullopt, {question, listened});
+    EXPECT_EQ(diagrams(), 1);
+    f.view.setInputs({TranscriptItem::message(question), reply}, std::nullopt, {listened});
+    EXPECT_EQ(diagrams(), 1);
+    f.view.setInputs({TranscriptItem::message(question), reply}, std::nullopt, {question});
+    EXPECT_EQ(diagrams(), 0);
+}
+
+TEST(TranscriptView, ALongThreadBuildsOnlyTheRowsNearTheViewAndAppendsOne) {
+    Fixture f;
+    auto items = longThread(1000);
+    f.view.setInputs(items, std::nullopt, {});
+    auto rows = f.view.rows();
+    ASSERT_EQ(rows.size(), 1000u);
+    ASSERT_NE(rows[0], nullptr);
+    EXPECT_EQ(rows[0]->y(), 10);
+    EXPECT_EQ(rows.back(), nullptr);
+    const size_t built = f.view.builtRowCount();
+    EXPECT_GT(built, 2u);
+    EXPECT_LT(built, 40u);
+    expectStacked(f.view);
+
+    // An append builds its own row at most and leaves the others, hovered or not, alone.
+    auto* hovered = dynamic_cast<MessageBubbleWidget*>(rows[1]);
+    ASSERT_NE(hovered, nullptr);
+    hovered->setHovering(true);
+    const auto more = longThread(1, 1000);
+    items.insert(items.end(), more.begin(), more.end());
+    f.view.setInputs(items, std::nullopt, {});
+    EXPECT_EQ(f.view.rows()[1], hovered);
+    EXPECT_TRUE(hovered->isHovering());
+    EXPECT_LE(f.view.builtRowCount(), built + 1);
+
+    // The scroll to the new item ends on the last rows, built and stacked above the anchor.
+    f.clock.advance(0.2);
+    f.view.tick();
+    QScrollBar* bar = f.view.verticalScrollBar();
+    EXPECT_EQ(bar->value(), bar->maximum());
+    rows = f.view.rows();
+    ASSERT_NE(rows.back(), nullptr);
+    EXPECT_EQ(rows[1], nullptr);
+    EXPECT_LT(f.view.builtRowCount(), 40u);
+    EXPECT_EQ(f.view.bottomAnchor()->y(), rows.back()->y() + rows.back()->height() + 6);
+    EXPECT_EQ(f.view.content()->height(), f.view.bottomAnchor()->y() + 1 + 10);
+    expectStacked(f.view);
+
+    // Opening another long thread starts at its latest message.
+    f.view.verticalScrollBar()->setValue(0);
+    f.view.showLatest();
+    f.view.setInputs(longThread(1000, 5000), std::nullopt, {});
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_NE(f.view.rows().back(), nullptr);
+    EXPECT_LT(f.view.builtRowCount(), 40u);
+}
+
+TEST(TranscriptView, RowsBuiltAboveTheViewDoNotMoveWhatItShows) {
+    Fixture f;
+    f.view.setInputs(longThread(1000), std::nullopt, {});
+    QScrollBar* bar = f.view.verticalScrollBar();
+    bar->setValue(bar->maximum() / 2);
+    auto rows = f.view.rows();
+    const int first = builtIndex(rows, false);
+    ASSERT_GT(first, 100);
+    expectStacked(f.view);
+
+    // Upwards into rows never built, whose heights were only estimated: a row in view keeps its
+    // place on screen, lower by exactly the distance scrolled.
+    size_t index = size_t(first);
+    while (!rows[index] || rows[index]->mapTo(f.view.viewport(), QPoint()).y() < 0) ++index;
+    QWidget* shown = rows[index];
+    const int before = shown->mapTo(f.view.viewport(), QPoint()).y();
+    for (int step = 0; step < 5; ++step) {
+        bar->setValue(bar->value() - 40);
+        ASSERT_EQ(f.view.rows()[index], shown);
+        EXPECT_EQ(shown->mapTo(f.view.viewport(), QPoint()).y(), before + 40 * (step + 1));
+    }
+    rows = f.view.rows();
+    EXPECT_LT(builtIndex(rows, false), first);
+    expectStacked(f.view);
+}
+
+TEST(TranscriptView, ACardThatOpensOrClosesAwayFromTheViewChangesTheThreadsHeight) {
+    testing::ensureApplication();
+    ManualAnimationClock clock;
+    std::set<std::string> open{"c9"};
+    ToolCardHooks cards{[&](const std::string& id) { return open.count(id) > 0; }, {}};
+    TranscriptView view(TranscriptHooks{{}, cards}, clock);
+    view.resize(600, 1200);
+    view.show();
+    view.setInputs(longThread(1000), std::nullopt, {});
+    ASSERT_NE(view.rows()[9], nullptr);
+
+    // Its row is built no more, but its height is remembered: closing must forget it.
+    view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum());
+    ASSERT_EQ(view.rows()[9], nullptr);
+    const int withOpen = view.content()->height();
+    open.clear();
+    view.refreshExpansion();
+    EXPECT_LT(view.content()->height(), withOpen);
+
+    // A card never built opens too.
+    const int closed = view.content()->height();
+    open.insert("c509");
+    view.refreshExpansion();
+    EXPECT_GT(view.content()->height(), closed);
+}
+
+TEST(TranscriptView, AWidthChangeMeasuresTheRowsAtTheNewWidth) {
+    Fixture f;
+    f.view.setInputs(longThread(1000), std::nullopt, {});
+    f.view.verticalScrollBar()->setValue(5000);
+    const int wide = f.view.content()->height();
+    f.view.resize(380, 300);
+    expectStacked(f.view);
+    EXPECT_GT(f.view.content()->height(), wide);
+    f.view.resize(600, 300);
+    expectStacked(f.view);
 }
 
 TEST(ThinkingIndicatorWidget, DotsWaitDimUntilShownThenPulseInAStaggeredWave) {
