@@ -217,7 +217,20 @@ std::optional<AXElement> LogicInspector::findMixerArea(const AXElement& in) cons
             trimmed(kept.mixer, ax::kDescription) == "Mixer")
             return kept.mixer;
     }
-    auto found = findDescendant(in, "Mixer", std::string("AXLayoutArea"), search_depth::kMixerArea);
+    // A Mixer area is part of the window's own layout, never of a menu: the menu bar's items are
+    // left unread, and the search otherwise finds what findDescendant would.
+    std::optional<AXElement> found;
+    ax_tree::walk(in, search_depth::kMixerArea, [&](const Step& step) {
+        const AXElement& e = step.element;
+        const auto role = e.string(ax::kRole);
+        if (trimmed(e, ax::kDescription) == "Mixer" && role == std::optional<std::string>("AXLayoutArea")) {
+            found = e;
+            return Next::stop;
+        }
+        if (role == std::optional<std::string>("AXMenuBar") || role == std::optional<std::string>("AXMenu"))
+            return Next::siblings;
+        return Next::children;
+    });
     if (kept.open > 0) {
         kept.mixerWindow = found ? in : AXElement{};
         kept.mixer = found.value_or(AXElement{});
