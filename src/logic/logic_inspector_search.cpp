@@ -217,17 +217,19 @@ std::optional<AXElement> LogicInspector::findMixerArea(const AXElement& in) cons
             trimmed(kept.mixer, ax::kDescription) == "Mixer")
             return kept.mixer;
     }
-    // A Mixer area is part of the window's own layout, never of a menu: the menu bar's items are
-    // left unread, and the search otherwise finds what findDescendant would.
+    // A Mixer area is part of the window's own layout, never of a menu or the control bar: those
+    // are left unread (as the track headers' walk leaves them, which keeps the Mixer it meets), and
+    // the search otherwise finds what findDescendant would.
     std::optional<AXElement> found;
     ax_tree::walk(in, search_depth::kMixerArea, [&](const Step& step) {
         const AXElement& e = step.element;
-        const auto role = e.string(ax::kRole);
-        if (trimmed(e, ax::kDescription) == "Mixer" && role == std::optional<std::string>("AXLayoutArea")) {
+        const std::string role = e.string(ax::kRole).value_or("");
+        const std::string description = trimmed(e, ax::kDescription);
+        if (description == "Mixer" && role == "AXLayoutArea") {
             found = e;
             return Next::stop;
         }
-        if (role == std::optional<std::string>("AXMenuBar") || role == std::optional<std::string>("AXMenu"))
+        if (role == "AXMenuBar" || role == "AXMenu" || (role == "AXGroup" && description == "Control Bar"))
             return Next::siblings;
         return Next::children;
     });
