@@ -217,7 +217,22 @@ std::optional<AXElement> LogicInspector::findMixerArea(const AXElement& in) cons
             trimmed(kept.mixer, ax::kDescription) == "Mixer")
             return kept.mixer;
     }
-    auto found = findDescendant(in, "Mixer", std::string("AXLayoutArea"), search_depth::kMixerArea);
+    // A Mixer area is part of the window's own layout, never of a menu or the control bar: those
+    // are left unread (as the track headers' walk leaves them, which keeps the Mixer it meets), and
+    // the search otherwise finds what findDescendant would.
+    std::optional<AXElement> found;
+    ax_tree::walk(in, search_depth::kMixerArea, [&](const Step& step) {
+        const AXElement& e = step.element;
+        const std::string role = e.string(ax::kRole).value_or("");
+        const std::string description = trimmed(e, ax::kDescription);
+        if (description == "Mixer" && role == "AXLayoutArea") {
+            found = e;
+            return Next::stop;
+        }
+        if (role == "AXMenuBar" || role == "AXMenu" || (role == "AXGroup" && description == "Control Bar"))
+            return Next::siblings;
+        return Next::children;
+    });
     if (kept.open > 0) {
         kept.mixerWindow = found ? in : AXElement{};
         kept.mixer = found.value_or(AXElement{});

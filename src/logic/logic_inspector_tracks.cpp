@@ -94,9 +94,21 @@ const std::vector<std::string> kListReads{ax::kRole,     ax::kDescription, ax::k
 // Without `folders` the folder flags are left for the caller to read of the headers it keeps.
 // `mixer`, when given, gets the Inspector's Mixer area if the walk meets it before any header:
 // up to there the walk visits what the Mixer's own search does, in the same order.
+// `pruned` leaves out what cannot hold a header (see holdsNoHeaders).
+// The track list's headers sit in the main window's tracks area: never in a menu, never in the
+// control bar (transport and playhead), never among the channel strips of a Mixer area (the
+// Inspector's or the window's own), and never in the tracks' contents, whose rows only repeat
+// the headers' descriptions after the list. The role comes with the walk's own read.
+bool holdsNoHeaders(const AXElement& e, const std::string& description) {
+    const std::string role = textOf(e, ax::kRole);
+    return role == "AXMenuBar" || role == "AXMenu" ||
+           (role == "AXLayoutArea" && (description == "Mixer" || description == "Tracks contents")) ||
+           (role == "AXGroup" && description == "Control Bar");
+}
+
 void collectHeaders(const AXElement& element, std::vector<LogicInspector::TrackHeader>& headers, int depth,
                     int maxDepth, std::vector<detail::HeaderParent>* parents, bool folders = true,
-                    const std::vector<AXElement>& above = {}, AXElement* mixer = nullptr) {
+                    const std::vector<AXElement>& above = {}, AXElement* mixer = nullptr, bool pruned = false) {
     const AXElement* placed = nullptr;
     std::vector<AXElement> path;  // the elements from the walk's first one down to the one visited
     ax_tree::walk(
@@ -111,6 +123,7 @@ void collectHeaders(const AXElement& element, std::vector<LogicInspector::TrackH
             if (mixer && !*mixer && headers.empty() && step.depth < search_depth::kMixerArea &&
                 description == "Mixer" && textOf(e, ax::kRole) == "AXLayoutArea")
                 *mixer = e;
+            if (pruned && holdsNoHeaders(e, description)) return Next::siblings;
             bool candidate = description.starts_with("Track ") && (description.find('"') != std::string::npos ||
                                                                    description.find(kLeftQuote) != std::string::npos);
             if (!candidate) return Next::children;
@@ -189,7 +202,12 @@ std::vector<LogicInspector::TrackHeader> headersOf(const AXElement& mainWindow) 
         AXElement mixer;
         const bool keep = kept.open > 0;
         collectHeaders(mainWindow, found, 0, search_depth::kTrackHeaders, keep ? &parents : nullptr, false, {},
-                       keep ? &mixer : nullptr);
+                       keep ? &mixer : nullptr, true);
+        if (found.empty()) {  // none where they belong: look everywhere, as a window of another shape may need
+            parents.clear();
+            collectHeaders(mainWindow, found, 0, search_depth::kTrackHeaders, keep ? &parents : nullptr, false, {},
+                           keep ? &mixer : nullptr);
+        }
         if (keep) {
             kept.headersWindow = mainWindow;
             kept.headerParents = std::move(parents);

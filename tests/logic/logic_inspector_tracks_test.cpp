@@ -228,5 +228,27 @@ TEST(LogicInspectorTracksShapes, SortedUniqueMutedFoldersAndIndents) {
     EXPECT_EQ(levels, (std::vector<std::int64_t>{0, 1, 2, 2}));
 }
 
+TEST(LogicInspectorTracksShapes, HeadersOutsideTheTrackListAreStillFoundWhenTheListHasNone) {
+    LogicInspector inspector;
+    auto contents = el("AXLayoutArea", "Tracks contents")
+                        ->add(at(el("AXGroup", "Track 2 \u201CBass\u201D"), 300, 140))
+                        ->add(at(el("AXGroup", "Track 1 \u201CKick\u201D"), 300, 100));
+    auto strip = el("AXGroup")->add(at(el("AXGroup", "Track 3 \u201CVox\u201D"), 10, 100));
+    auto window = el("AXWindow")
+                      ->add(el("AXGroup", "Control Bar"))
+                      ->add(el("AXLayoutArea", "Mixer")->add(strip))
+                      ->add(el("AXGroup", "Tracks")->add(contents));
+    const std::vector<std::string> expected{"Kick", "Bass", "Vox"};
+    auto names = [&] {
+        std::vector<std::string> out;
+        for (const auto& h : inspector.findTrackHeaders(window->handle())) out.push_back(h.name);
+        return out;
+    };
+    EXPECT_EQ(names(), expected);
+    const LogicInspector::KeptPlaces places;  // found again from where they were found
+    EXPECT_EQ(names(), expected);
+    EXPECT_EQ(names(), expected);
+}
+
 }  // namespace
 }  // namespace corvane
