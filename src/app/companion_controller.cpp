@@ -30,12 +30,16 @@ CompanionController::CompanionController(Options options)
 
 CompanionController::~CompanionController() {
     // Handlers still running use the members below the server, so it goes first.
+    shutdown();
+}
+
+void CompanionController::shutdown() {
     std::unique_ptr<http::HTTPServer> server;
     {
         std::lock_guard lock(serverMutex_);
         server = std::move(server_);
     }
-    server.reset();
+    server.reset();  // waits for the requests in progress
 }
 
 bool CompanionController::start() {

@@ -71,6 +71,10 @@ public:
     std::string listenError() const;
     // Stops listening; requests in progress finish.
     void stop();
+    // Stops serving and waits for the requests in progress. An owner calls it before what the
+    // routes use (the simulated world) goes: a request in progress holds the controller, so
+    // dropping the owner's reference alone would end the controller later, on a server thread.
+    void shutdown();
     // The port listened on; 0 when not listening.
     std::uint16_t boundPort() const;
 

@@ -36,7 +36,7 @@ SimulatedHost::SimulatedHost(const Options& options) {
 }
 
 SimulatedHost::~SimulatedHost() {
-    if (controller_) controller_->stop();
+    if (controller_) controller_->shutdown();
     controller_.reset();
     services_.reset();
 }

@@ -27,6 +27,10 @@ using http::testing::exchange;
 class ControllerTest : public ::testing::Test {
 protected:
     void SetUp() override { startController(); }
+    // A request still in progress (its client timed out) must not outlive the world it reads.
+    void TearDown() override {
+        if (controller_) controller_->shutdown();
+    }
 
     // The stand-in's own clock unless the test injects another.
     void startController(platform::Clock* clock = nullptr) {

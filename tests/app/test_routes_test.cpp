@@ -36,6 +36,7 @@ protected:
         controller().backendChatService().setAuthTokenProvider([this] { return auth_->getValidToken(); });
     }
     void TearDown() override {
+        ControllerTest::TearDown();
         controller_.reset();
         world().drainMainQueue();
     }
