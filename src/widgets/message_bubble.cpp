@@ -25,10 +25,10 @@ using namespace diagram;
 namespace {
 
 // A wrapped, selectable line of a message. A QLabel lays its text out again for every question
-// asked of it (three passes to set up, two per height-for-width as it puts its own width back,
-// three after every resize), and its natural width wants a pass without wrapping that is thrown
-// away. A bubble asks these of every block while it is built, so the block answers from a
-// document of its own, laid out once per width and kept; the label's own pass then only paints.
+// asked of it (two passes per height-for-width, as it puts its own width back), and its natural
+// width wants a pass without wrapping that is thrown away. A bubble asks these of every block
+// while it is built, so the block answers from a document of its own, laid out once per width
+// and kept; the label lays its text out only to show it.
 class TextBlock : public QLabel {
 public:
     TextBlock(const QString& text, Qt::TextFormat format, const Font& font, const QColor& color) {
@@ -42,6 +42,7 @@ public:
         QSizePolicy policy = sizePolicy();
         policy.setHeightForWidth(true);
         setSizePolicy(policy);
+        prepared_ = true;
         prepare();
     }
 
@@ -69,7 +70,7 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override {
-        if (event->type() == QEvent::FontChange) prepare();
+        if (event->type() == QEvent::FontChange && prepared_) prepare();
         QLabel::changeEvent(event);
     }
 
@@ -101,8 +102,8 @@ private:
 
     // A width at which the text does not wrap lays it out as every wider width does.
     void layOut(int textWidth) const {
-        if (textWidth == laidOutWidth_ || (laidOutWidth_ >= 0 && !wraps_ && textWidth >= std::ceil(document_.idealWidth())))
-            return;
+        const bool fits = laidOutWidth_ >= 0 && !wraps_ && textWidth >= std::ceil(document_.idealWidth());
+        if (textWidth == laidOutWidth_ || fits) return;
         document_.setTextWidth(textWidth);
         laidOutWidth_ = textWidth;
         document_.size();  // a long text is laid out a part at a time: finish it before counting
@@ -113,6 +114,7 @@ private:
     }
 
     mutable QTextDocument document_{this};
+    bool prepared_ = false;  // the constructor's own font change comes before the text is set up
     mutable int laidOutWidth_ = -1;
     mutable bool wraps_ = false;
     mutable int askedWidth_ = -1;
