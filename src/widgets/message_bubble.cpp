@@ -4,6 +4,9 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -21,26 +24,128 @@ using namespace diagram;
 
 namespace {
 
-QLabel* textLabel(const QString& text, Qt::TextFormat format, const Font& font, const Color& color) {
-    auto* label = new QLabel;
-    label->setTextFormat(format);
-    label->setText(text);
-    label->setFont(diagramFont(font, label));
-    label->setWordWrap(true);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+// A wrapped, selectable line of a message. A QLabel lays its text out again for every question
+// asked of it (two passes per height-for-width, as it puts its own width back), and its natural
+// width wants a pass without wrapping that is thrown away. A bubble asks these of every block
+// while it is built, so the block answers from a document of its own, laid out once per width
+// and kept; the label lays its text out only to show it.
+class TextBlock : public QLabel {
+public:
+    TextBlock(const QString& text, Qt::TextFormat format, const Font& font, const QColor& color) {
+        setTextFormat(format);
+        setText(text);
+        setFont(diagramFont(font, this));
+        setWordWrap(true);
+        setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        setTextColor(this, color);
+        QSizePolicy policy = sizePolicy();
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+        prepared_ = true;
+        prepare();
+    }
+
+    // The width of the widest line left unwrapped, from a layout at `widest`, the most the block
+    // is ever given: a text that wraps there is at least that wide, which is all the bubble needs.
+    int naturalWidth(int widest) const {
+        layOut(std::max(0, widest - extraWidth()));
+        if (!wraps_) return int(std::ceil(document_.idealWidth())) + extraWidth();
+        return widest;
+    }
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override {
+        if (width != askedWidth_) {
+            layOut(std::max(0, width - extraWidth()));
+            askedWidth_ = width;
+            askedHeight_ = int(std::ceil(document_.size().height())) + extraHeight();
+        }
+        return askedHeight_;
+    }
+    QSize sizeHint() const override {
+        const int width = naturalWidth(QWIDGETSIZE_MAX);
+        return {width, heightForWidth(width)};
+    }
+
+protected:
+    void changeEvent(QEvent* event) override {
+        if (event->type() == QEvent::FontChange && prepared_) prepare();
+        QLabel::changeEvent(event);
+    }
+
+private:
+    int extraWidth() const {
+        const QMargins m = contentsMargins();
+        return m.left() + m.right() + 2 * margin();
+    }
+    int extraHeight() const {
+        const QMargins m = contentsMargins();
+        return m.top() + m.bottom() + 2 * margin();
+    }
+
+    // Everything but the width is set before the document has a layout, which costs no pass.
+    void prepare() {
+        document_.setDocumentMargin(0);
+        document_.setDefaultFont(font());
+        QTextOption option = document_.defaultTextOption();
+        option.setAlignment(alignment());
+        option.setWrapMode(QTextOption::WordWrap);
+        document_.setDefaultTextOption(option);
+        if (textFormat() == Qt::RichText)
+            document_.setHtml(text());
+        else
+            document_.setPlainText(text());
+        laidOutWidth_ = -1;
+        askedWidth_ = -1;
+    }
+
+    // A width at which the text does not wrap lays it out as every wider width does.
+    void layOut(int textWidth) const {
+        const bool fits = laidOutWidth_ >= 0 && !wraps_ && textWidth >= std::ceil(document_.idealWidth());
+        if (textWidth == laidOutWidth_ || fits) return;
+        document_.setTextWidth(textWidth);
+        laidOutWidth_ = textWidth;
+        document_.size();  // a long text is laid out a part at a time: finish it before counting
+        int lines = 0;
+        for (QTextBlock block = document_.begin(); block.isValid(); block = block.next())
+            lines += block.layout()->lineCount();
+        wraps_ = lines > document_.blockCount();
+    }
+
+    mutable QTextDocument document_{this};
+    bool prepared_ = false;  // the constructor's own font change comes before the text is set up
+    mutable int laidOutWidth_ = -1;
+    mutable bool wraps_ = false;
+    mutable int askedWidth_ = -1;
+    mutable int askedHeight_ = 0;
+};
+
+TextBlock* textLabel(const QString& text, Qt::TextFormat format, const Font& font, const Color& color) {
+    return new TextBlock(text, format, font, toQColor(color));
+}
+
+// A list's dot: one character, never wrapped or selected, so a plain label measures it cheaply.
+QLabel* dotLabel(double size, const Color& color) {
+    auto* label = new QLabel(QStringLiteral("\u2022"));
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(diagramFont(Font{size}, label));
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setTextColor(label, toQColor(color));
     return label;
 }
 
-QLabel* runsLabel(const std::string& text, const BlockStyle& style) {
+TextBlock* runsLabel(const std::string& text, const BlockStyle& style) {
     return textLabel(inlineRunsHtml(MessageMarkdown::renderMarkdownText(text)), Qt::RichText, style.font, style.color);
 }
 
 // A fenced code block: verbatim text on a faint rounded panel.
-class CodeBlock : public QLabel {
+class CodeBlock : public TextBlock {
 public:
-    CodeBlock() { setMargin(10); }
+    CodeBlock(const QString& text, const Font& font, const QColor& color)
+        : TextBlock(text, Qt::PlainText, font, color) {
+        setMargin(10);
+    }
 
 protected:
     void paintEvent(QPaintEvent* event) override {
@@ -67,17 +172,15 @@ public:
     }
 
     // `widget` null: a block that draws nothing but keeps the space above it.
-    void add(QWidget* widget, double top, bool fillsWidth) {
-        int natural = 0;
-        if (widget) {
-            widget->setParent(this);
-            if (auto* label = dynamic_cast<QLabel*>(widget); label && !fillsWidth) {
-                label->setWordWrap(false);
-                natural = label->sizeHint().width();
-                label->setWordWrap(true);
-            }
-        }
-        parts_.push_back({widget, top, fillsWidth, natural});
+    // A block that does not fill the width is a line of text, as wide as it is up to the frame.
+    void add(QWidget* widget, double top) {
+        if (widget) widget->setParent(this);
+        parts_.push_back({widget, nullptr, top});
+        cachedWidth_ = -1;
+    }
+    void addLine(TextBlock* line, double top) {
+        line->setParent(this);
+        parts_.push_back({line, line, top});
         cachedWidth_ = -1;
     }
 
@@ -111,16 +214,17 @@ protected:
 private:
     struct Part {
         QWidget* widget;
+        TextBlock* line;  // set when the block is as wide as its text
         double top;
-        bool fillsWidth;
-        int naturalWidth;
     };
+
+    int innerMaxWidth() const { return std::max(0, int(style_.maxWidth) - int(2 * BubbleStyle::horizontalPadding)); }
 
     int preferredWidth() const {
         int widest = 0;
         for (const auto& part : parts_) {
-            if (part.widget && part.fillsWidth) return int(style_.maxWidth);
-            widest = std::max(widest, part.naturalWidth);
+            if (part.widget && !part.line) return int(style_.maxWidth);
+            if (part.line) widest = std::max(widest, part.line->naturalWidth(innerMaxWidth()));
         }
         return std::min(int(style_.maxWidth), widest + int(2 * BubbleStyle::horizontalPadding));
     }
@@ -132,7 +236,7 @@ private:
         for (const auto& part : parts_) {
             y += part.top;
             if (!part.widget) continue;
-            const int w = part.fillsWidth ? inner : std::min(inner, part.naturalWidth + 1);
+            const int w = part.line ? std::min(inner, part.line->naturalWidth(innerMaxWidth()) + 1) : inner;
             const int h =
                 part.widget->hasHeightForWidth() ? part.widget->heightForWidth(w) : part.widget->sizeHint().height();
             if (apply) part.widget->setGeometry(int(BubbleStyle::horizontalPadding), int(std::lround(y)), w, h);
@@ -294,7 +398,7 @@ bool MessageBubbleWidget::hasVisualBlocks() const {
 void MessageBubbleWidget::buildInterimLine(const std::string& text) {
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
-    auto* bullet = textLabel(QStringLiteral("\u2022"), Qt::PlainText, Font{13}, diagram::white(0.35));
+    auto* bullet = dotLabel(13, diagram::white(0.35));
     bullet->setContentsMargins(0, 1, 0, 0);  // pushed down 1 pt
     bullet->setTextInteractionFlags(Qt::NoTextInteraction);
     // Shown as stored: no markdown, line breaks kept.
@@ -313,33 +417,25 @@ void MessageBubbleWidget::buildBubble(const std::vector<ConversationEntry>& entr
         const double top = MessageMarkdown::topPadding(i, blocks_);
         const BlockStyle look = BlockStyle::forBlock(block.type, style);
         switch (block.type) {
-            case MarkdownBlockType::spacer: body->add(nullptr, top, false); break;
+            case MarkdownBlockType::spacer: body->add(nullptr, top); break;
             case MarkdownBlockType::visual: {
                 auto choice = block.tag ? VisualDiagramRouter::choose(*block.tag, entries) : std::nullopt;
-                body->add(choice ? new DiagramChoiceWidget(std::move(*choice)) : nullptr, top, true);
+                body->add(choice ? new DiagramChoiceWidget(std::move(*choice)) : nullptr, top);
                 break;
             }
             case MarkdownBlockType::heading:
-                body->add(textLabel(qText(block.text), Qt::PlainText, look.font, look.color), top, false);
+                body->addLine(textLabel(qText(block.text), Qt::PlainText, look.font, look.color), top);
                 break;
             case MarkdownBlockType::paragraph:
-            case MarkdownBlockType::numbered: body->add(runsLabel(block.text, look), top, false); break;
+            case MarkdownBlockType::numbered: body->addLine(runsLabel(block.text, look), top); break;
             case MarkdownBlockType::bullet: {
-                auto* dot = textLabel(QStringLiteral("\u2022"), Qt::PlainText, Font{13}, diagram::white(0.4));
+                auto* dot = dotLabel(13, diagram::white(0.4));
                 dot->setTextInteractionFlags(Qt::NoTextInteraction);
-                body->add(new DotRow(dot, runsLabel(block.text, look), QMargins(), 0), top, true);
+                body->add(new DotRow(dot, runsLabel(block.text, look), QMargins(), 0), top);
                 break;
             }
             case MarkdownBlockType::code: {
-                auto* code = new CodeBlock;
-                code->setTextFormat(Qt::PlainText);
-                code->setText(qText(block.text));
-                code->setFont(diagramFont(look.font, code));
-                code->setWordWrap(true);
-                code->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-                code->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-                setTextColor(code, toQColor(look.color));
-                body->add(code, top, true);
+                body->add(new CodeBlock(qText(block.text), look.font, toQColor(look.color)), top);
                 break;
             }
         }

@@ -1,7 +1,9 @@
 #include "widgets/message_bubble.h"
 
 #include <QEnterEvent>
+#include <QAbstractTextDocumentLayout>
 #include <QLabel>
+#include <QTextDocument>
 
 #include "widget_pixels.h"
 
@@ -134,6 +136,37 @@ TEST(MessageBubbleWidget, LongParagraphWrapsInsideTheFrameAndAnUnknownVisualKeep
     render(withUnknown, 600);
     ASSERT_EQ(withUnknown.blocks().size(), 2u);
     EXPECT_EQ(withUnknown.bubble()->height(), plain.bubble()->height() + 10);
+}
+
+// A new message is built, measured and painted while the transcript waits for its frame: each
+// line of text is measured by one layout at its width (the label showing it then lays it out
+// for itself), not again for every question asked of it; and its heights are the label's own.
+TEST(MessageBubbleWidget, EachLineIsLaidOutOncePerWidthAndMeasuresAsItsLabel) {
+    testing::ensureApplication();
+    MessageBubbleWidget reply(ConversationRole::assistant,
+                              "## Low end\nThe **kick** and `Bass DI` fight around 80 Hz.\n- cut 2 dB at 250 Hz on the "
+                              "bass so the kick's body comes through, then check the whole mix again in mono\n1. Solo "
+                              "both\n```\nEQ 80 Hz -3\n```",
+                              {}, nullptr);
+    int passes = 0;
+    for (auto* document : reply.findChildren<QTextDocument*>())
+        QObject::connect(document->documentLayout(), &QAbstractTextDocumentLayout::update, [&] { ++passes; });
+    const auto lines = reply.findChildren<QLabel*>();
+    int textLines = 0;
+    for (auto* label : lines) textLines += label->text() != QStringLiteral("\u2022");
+    ASSERT_EQ(textLines, 5);
+
+    // One pass to measure, and the label's own to show: five, for its text, its options and width.
+    render(reply, 900);
+    EXPECT_LE(passes, 6 * textLines);
+    const int built = passes;
+    render(reply, 900);
+    EXPECT_EQ(passes, built);
+
+    for (auto* label : lines) {
+        SCOPED_TRACE(label->text().toStdString());
+        EXPECT_EQ(label->height(), label->QLabel::heightForWidth(label->width()));
+    }
 }
 
 TEST(MessageBubbleWidget, InlineRunsBecomeEscapedHtml) {
