@@ -109,8 +109,6 @@ public:
     Outcome setSliderValue(const AXElement& in, const std::string& description, double value, int maxDepth,
                            int depth = 0) const;
     Outcome findAndClickButton(const AXElement& in, const std::string& description, int depth, int maxDepth) const;
-    Outcome pressMenuItemInOpenedMenu(const AXElement& menuButton, const std::string& itemTitle,
-                                      const AXElement& axApp) const;
     void findMenuButtonRecurse(const AXElement& element, const std::string& needle, std::optional<AXElement>& result,
                                int depth, int maxDepth) const;
     std::optional<AXElement> findMenuItemByTitle(const AXElement& axApp, const std::string& title, int maxDepth) const;
@@ -233,7 +231,7 @@ private:
         int depth = 0;
     };
     bool navigatePluginMenu(const AXElement& openedFrom, const std::string& pluginName) const;
-    // Opens a plug-in window's view menu and picks the item, as pressMenuItemInOpenedMenu does.
+    // Opens a plug-in window's view menu and picks the item, pressing it once found.
     Outcome chooseViewMenuItem(const AXElement& menuButton, const std::string& itemTitle) const;
     static const std::map<std::string, std::string>& pluginNameAliases();
     void findPluginMenuMatches(const AXElement& element, const std::string& needle, std::vector<MenuMatch>& matches,

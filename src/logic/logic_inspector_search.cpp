@@ -135,20 +135,6 @@ Outcome LogicInspector::findAndClickButton(const AXElement& in, const std::strin
     return {true, "Pressed '" + description + "'."};
 }
 
-Outcome LogicInspector::pressMenuItemInOpenedMenu(const AXElement& menuButton, const std::string& itemTitle,
-                                                  const AXElement& axApp) const {
-    menuButton.performAction(ax::kPress);
-    platform::pause(pacing::kMenuOpens);
-    if (auto item = findMenuItemByTitle(axApp, itemTitle, search_depth::kOpenedMenuItems)) {
-        item->performAction(ax::kPress);
-        platform::pause(pacing::kMenuChoiceTakesEffect);
-        return {true, "Chose '" + itemTitle + "'."};
-    }
-    log(fmt::format("[pressMenuItemInOpenedMenu] Could not find menu item '{}'", itemTitle));
-    pressKey(key_code::kEscape);
-    return {false, "Could not find menu item '" + itemTitle + "'."};
-}
-
 void LogicInspector::findMenuButtonRecurse(const AXElement& element, const std::string& needle,
                                            std::optional<AXElement>& result, int depth, int maxDepth) const {
     if (result) return;
