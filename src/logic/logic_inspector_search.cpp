@@ -203,7 +203,7 @@ std::optional<AXElement> LogicInspector::findMixerArea(const AXElement& in) cons
             trimmed(kept.mixer, ax::kDescription) == "Mixer")
             return kept.mixer;
     }
-    // A Mixer area is part of the window's own layout, never of a menu or the control bar: those
+    // A Mixer area belongs to the window's own layout, never to a menu or the control bar: those
     // are left unread (as the track headers' walk leaves them, which keeps the Mixer it meets), and
     // the search otherwise finds what findDescendant would.
     std::optional<AXElement> found;

@@ -106,7 +106,7 @@ private:
         if (textWidth == laidOutWidth_ || fits) return;
         document_.setTextWidth(textWidth);
         laidOutWidth_ = textWidth;
-        document_.size();  // a long text is laid out a part at a time: finish it before counting
+        document_.size();  // a long text is laid out in stages: finish it before counting
         int lines = 0;
         for (QTextBlock block = document_.begin(); block.isValid(); block = block.next())
             lines += block.layout()->lineCount();

@@ -190,7 +190,7 @@ TranscriptView::TranscriptView(TranscriptHooks hooks, AnimationClock& clock, QWi
     content_->setPalette(palette);
     content_->setAutoFillBackground(true);
     // Rows repaint themselves when they move: the column's growing or shrinking repaints no more
-    // than the part that came into view.
+    // than the strip that came into view.
     content_->setAttribute(Qt::WA_StaticContents);
 }
 

@@ -141,33 +141,6 @@ struct Handle {
     bool noProcess = false;  // foreign: no such process
 };
 
-// The world's one lock. Every call holds it for one short read or change of the model, and many
-// request threads call at once: a waiter spins a moment before it sleeps, since a sleep and a
-// wake-up cost more than the holder's whole turn.
-class EngineMutex {
-public:
-    void lock() {
-        for (int spin = 0; spin < kSpins; ++spin) {
-            if (mutex_.try_lock()) return;
-            relax();
-        }
-        mutex_.lock();
-    }
-    bool try_lock() { return mutex_.try_lock(); }
-    void unlock() { mutex_.unlock(); }
-
-private:
-    static constexpr int kSpins = 100;
-    static void relax() {
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#elif defined(__aarch64__)
-        asm volatile("yield");
-#endif
-    }
-    std::mutex mutex_;
-};
-
 class Engine : public std::enable_shared_from_this<Engine> {
 public:
     using Note = std::pair<platform::WorkspaceNotification, platform::RunningApplication>;
@@ -205,7 +178,7 @@ public:
     }
 
     // ---- state, guarded by mutex -----------------------------------------------------------------
-    mutable EngineMutex mutex;
+    mutable std::mutex mutex;
     Project project;
     Faults faults;
     bool inspectorVisible = true;
