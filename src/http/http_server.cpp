@@ -1,6 +1,9 @@
 #include "http/http_server.h"
 
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <pthread.h>
+#include <sched.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -123,6 +126,57 @@ bool isListenerBroken(const asio::error_code& ec) {
            ec == asio::error::operation_not_supported;
 }
 
+// The CPUs this process may run on, in order.
+std::vector<int> allowedCPUs() {
+    std::vector<int> cpus;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) != 0) return cpus;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &set)) cpus.push_back(cpu);
+    return cpus;
+}
+
+// Each shard keeps to a CPU of its own when there are enough of them, and the kernel hands it the
+// connections whose handshake that CPU took (for a loopback peer, the peer's own CPU): a
+// connection is then accepted, read and answered where its bytes already are, and waking its
+// shard is a wake-up on the same CPU. With the port's hash instead, some shards had a queue while
+// others slept, and every wake-up crossed CPUs. -1: the shard is left to the scheduler.
+std::vector<int> shardCPUs(std::size_t shards) {
+    const std::vector<int> cpus = allowedCPUs();
+    if (cpus.size() < shards) return std::vector<int>(shards, -1);
+    return {cpus.begin(), cpus.begin() + std::ptrdiff_t(shards)};
+}
+
+void keepToCPU(int cpu) {
+    if (cpu < 0) return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    ::pthread_setaffinity_np(::pthread_self(), sizeof set, &set);  // else the scheduler places it
+}
+
+// The program the port's group runs to pick the listening socket of a new connection: the socket
+// of the shard kept to the CPU it arrived on, else (the shards are not kept to CPUs, or it arrived
+// on another) the CPU's number modulo the sockets. It picks only among the first `cpus.size()`
+// sockets of the group, so a socket that joins the port later gets no connection. Where the kernel
+// cannot take it, the hash stays.
+void steerByCPU(int listening, const std::vector<int>& cpus) {
+    const auto count = std::uint32_t(cpus.size());
+    std::vector<sock_filter> code;
+    code.push_back({BPF_LD | BPF_W | BPF_ABS, 0, 0, std::uint32_t(SKF_AD_OFF + SKF_AD_CPU)});
+    const std::uint32_t tests = cpus.front() >= 0 ? count : 0;
+    // Test i jumps to "return i": past the tests after it, the fallback's two instructions and
+    // the returns before it, tests + 1 in all.
+    for (std::uint32_t i = 0; i < tests; ++i)
+        code.push_back({BPF_JMP | BPF_JEQ | BPF_K, std::uint8_t(tests + 1), 0, std::uint32_t(cpus[i])});
+    code.push_back({BPF_ALU | BPF_MOD | BPF_K, 0, 0, count});
+    code.push_back({BPF_RET | BPF_A, 0, 0, 0});
+    for (std::uint32_t i = 0; i < tests; ++i) code.push_back({BPF_RET | BPF_K, 0, 0, i});
+    sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
+    ::setsockopt(listening, SOL_SOCKET, SO_ATTACH_REUSEPORT_CBPF, &program, sizeof program);
+}
+
 void runShard(asio::io_context& io) {
     for (;;) {
         try {
@@ -152,9 +206,16 @@ struct HTTPServer::Core {
         options.maxConnections = std::max<std::size_t>(options.maxConnections, 1);
         shards.resize(ioThreadsFor(options));
         for (auto& shard : shards) shard = std::make_unique<Shard>();
-        queue.async([this] { runShard(shards[0]->io); });
+        cpus = shardCPUs(shards.size());
+        queue.async([this] {
+            keepToCPU(cpus[0]);
+            runShard(shards[0]->io);
+        });
         for (std::size_t i = 1; i < shards.size(); ++i) {
-            shards[i]->thread = std::jthread([this, i] { runShard(shards[i]->io); });
+            shards[i]->thread = std::jthread([this, i] {
+                keepToCPU(cpus[i]);
+                runShard(shards[i]->io);
+            });
         }
         clockMoves = clock.onMoved([this] {
             for (auto& shard : shards) asio::post(shard->io, [this, s = shard.get()] { sweep(*s); });
@@ -194,9 +255,10 @@ struct HTTPServer::Core {
     // ---- listener
     //
     // One listening socket per shard, all on the port (SO_REUSEPORT), bound and shut down from the
-    // owner's thread: the kernel hands each connection to one of them, so one thread wakes for it
-    // (copies of a single socket woke every shard, and all but one found nothing to accept), and
-    // the connection is taken, read, handled and answered on that thread whenever possible.
+    // owner's thread: the kernel hands each connection to one of them (by the CPU it arrived on,
+    // see steerByCPU), so one thread wakes for it (copies of a single socket woke every shard, and
+    // all but one found nothing to accept), and the connection is taken, read, handled and
+    // answered on that thread whenever possible.
 
     // A socket listening on 127.0.0.1:port, or -1 with errno set (and `created` false when not
     // even the socket could be made).
@@ -266,6 +328,8 @@ struct HTTPServer::Core {
             const int fd = openListening(bound, more, created);
             if (fd >= 0) sockets.push_back(fd);  // else the shards that have one accept
         }
+        // Shard i takes the connections of socket i (below): the program learns whose CPU is whose.
+        steerByCPU(first, std::vector<int>(cpus.begin(), cpus.begin() + std::ptrdiff_t(sockets.size())));
         auto closed = std::make_shared<std::atomic<bool>>(false);
         {
             std::lock_guard lock(mutex);
@@ -794,6 +858,7 @@ struct HTTPServer::Core {
 
     platform::SerialQueue queue{"Quillmere.LocalHTTPServer"};
     std::vector<std::unique_ptr<Shard>> shards;
+    std::vector<int> cpus;  // the CPU each shard keeps to, or -1
     platform::Clock::Subscription clockMoves;
     std::atomic<std::uint16_t> boundPort{0};
 

@@ -43,7 +43,8 @@ struct HTTPServerOptions {
     // Connections open at once. A new one beyond this closes the oldest connection still sending
     // its head; when there is none, new connections wait in the listen backlog until one ends.
     std::size_t maxConnections = 1024;
-    // Threads taking, reading and answering connections; 0: one per core, at most 8.
+    // Threads taking, reading and answering connections; 0: one per core, at most 8. When the
+    // process may run on at least as many CPUs, each thread keeps to one of them.
     std::size_t ioThreads = 0;
     // A request that fails the loopback guard (isForbiddenRequest) is answered 403 before any handler.
     bool loopbackGuard = true;
@@ -76,7 +77,8 @@ public:
 
     // Creates the listener on 127.0.0.1:port (with address reuse, so a connection of an earlier
     // run in TIME-WAIT does not block it; one listening socket per I/O thread, sharing the port, so
-    // a connection wakes one thread only) and starts accepting, replacing any earlier one. True
+    // a connection wakes one thread only, the one kept to the CPU it arrived on; a socket another
+    // program adds to the port later gets none) and starts accepting, replacing any earlier one. True
     // when listening. A listener that cannot bind or listen (the port is taken) logs
     // "Quillmere HTTP server failed: ...", returns false and stays so until start() is called
     // again; listenError() tells why. Throws std::system_error when no listener can be created at all.

@@ -381,6 +381,28 @@ TEST_F(HTTPServerTest, APortTakenByAnotherProgramIsReportedToTheOwner) {
     EXPECT_EQ(server.listenError(), std::nullopt);
 }
 
+TEST_F(HTTPServerTest, ASocketThatJoinsThePortAfterTheServerGetsNoConnection) {
+    // Another program of the same user can share the port as the server's own sockets do; the
+    // connections still all reach the server, none waits unanswered in the newcomer's queue.
+    HTTPServerOptions options;
+    options.ioThreads = 2;
+    startServer(options);
+    const int intruder = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    const int one = 1;
+    ::setsockopt(intruder, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    ::setsockopt(intruder, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(intruder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(intruder, 64), 0);
+    for (int i = 0; i < 32; ++i) ASSERT_TRUE(RawClient(port()).connected());
+    EXPECT_LT(::accept(intruder, nullptr, nullptr), 0);
+    EXPECT_TRUE(ask(get("/")));
+    ::close(intruder);
+}
+
 TEST_F(HTTPServerTest, ARestartBindsThePortWhileTheLastRunsConnectionsAreInTimeWait) {
     startServer();
     const auto fixedPort = port();
