@@ -141,10 +141,11 @@ std::vector<int> allowedCPUs() {
 // connections whose handshake that CPU took (for a loopback peer, the peer's own CPU): a
 // connection is then accepted, read and answered where its bytes already are, and waking its
 // shard is a wake-up on the same CPU. With the port's hash instead, some shards had a queue while
-// others slept, and every wake-up crossed CPUs. -1: the shard is left to the scheduler.
+// others slept, and every wake-up crossed CPUs. A lone shard takes every connection anyway, and
+// is better left free to move. -1: the shard is left to the scheduler.
 std::vector<int> shardCPUs(std::size_t shards) {
     const std::vector<int> cpus = allowedCPUs();
-    if (cpus.size() < shards) return std::vector<int>(shards, -1);
+    if (shards < 2 || cpus.size() < shards) return std::vector<int>(shards, -1);
     return {cpus.begin(), cpus.begin() + std::ptrdiff_t(shards)};
 }
 
