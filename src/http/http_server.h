@@ -44,7 +44,7 @@ struct HTTPServerOptions {
     // its head; when there is none, new connections wait in the listen backlog until one ends.
     std::size_t maxConnections = 1024;
     // Threads taking, reading and answering connections; 0: one per core, at most 8. When the
-    // process may run on at least as many CPUs, each thread keeps to one of them.
+    // process may run on at least as many CPUs, each of several threads keeps to one of them.
     std::size_t ioThreads = 0;
     // A request that fails the loopback guard (isForbiddenRequest) is answered 403 before any handler.
     bool loopbackGuard = true;
