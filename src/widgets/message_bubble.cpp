@@ -4,9 +4,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QTextBlock>
-#include <QTextDocument>
-#include <QTextLayout>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -16,6 +13,7 @@
 #include "widgets/analysis_diagrams.h"
 #include "widgets/diagram_painter.h"
 #include "widgets/symbols.h"
+#include "widgets/text_block.h"
 #include "widgets/widget_parts.h"
 
 namespace corvane {
@@ -23,103 +21,6 @@ namespace corvane {
 using namespace diagram;
 
 namespace {
-
-// A wrapped, selectable line of a message. A QLabel lays its text out again for every question
-// asked of it (two passes per height-for-width, as it puts its own width back), and its natural
-// width wants a pass without wrapping that is thrown away. A bubble asks these of every block
-// while it is built, so the block answers from a document of its own, laid out once per width
-// and kept; the label lays its text out only to show it.
-class TextBlock : public QLabel {
-public:
-    TextBlock(const QString& text, Qt::TextFormat format, const Font& font, const QColor& color) {
-        setTextFormat(format);
-        setText(text);
-        setFont(diagramFont(font, this));
-        setWordWrap(true);
-        setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        setTextColor(this, color);
-        QSizePolicy policy = sizePolicy();
-        policy.setHeightForWidth(true);
-        setSizePolicy(policy);
-        prepared_ = true;
-        prepare();
-    }
-
-    // The width of the widest line left unwrapped, from a layout at `widest`, the most the block
-    // is ever given: a text that wraps there is at least that wide, which is all the bubble needs.
-    int naturalWidth(int widest) const {
-        layOut(std::max(0, widest - extraWidth()));
-        if (!wraps_) return int(std::ceil(document_.idealWidth())) + extraWidth();
-        return widest;
-    }
-
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override {
-        if (width != askedWidth_) {
-            layOut(std::max(0, width - extraWidth()));
-            askedWidth_ = width;
-            askedHeight_ = int(std::ceil(document_.size().height())) + extraHeight();
-        }
-        return askedHeight_;
-    }
-    QSize sizeHint() const override {
-        const int width = naturalWidth(QWIDGETSIZE_MAX);
-        return {width, heightForWidth(width)};
-    }
-
-protected:
-    void changeEvent(QEvent* event) override {
-        if (event->type() == QEvent::FontChange && prepared_) prepare();
-        QLabel::changeEvent(event);
-    }
-
-private:
-    int extraWidth() const {
-        const QMargins m = contentsMargins();
-        return m.left() + m.right() + 2 * margin();
-    }
-    int extraHeight() const {
-        const QMargins m = contentsMargins();
-        return m.top() + m.bottom() + 2 * margin();
-    }
-
-    // Everything but the width is set before the document has a layout, which costs no pass.
-    void prepare() {
-        document_.setDocumentMargin(0);
-        document_.setDefaultFont(font());
-        QTextOption option = document_.defaultTextOption();
-        option.setAlignment(alignment());
-        option.setWrapMode(QTextOption::WordWrap);
-        document_.setDefaultTextOption(option);
-        if (textFormat() == Qt::RichText)
-            document_.setHtml(text());
-        else
-            document_.setPlainText(text());
-        laidOutWidth_ = -1;
-        askedWidth_ = -1;
-    }
-
-    // A width at which the text does not wrap lays it out as every wider width does.
-    void layOut(int textWidth) const {
-        const bool fits = laidOutWidth_ >= 0 && !wraps_ && textWidth >= std::ceil(document_.idealWidth());
-        if (textWidth == laidOutWidth_ || fits) return;
-        document_.setTextWidth(textWidth);
-        laidOutWidth_ = textWidth;
-        document_.size();  // a long text is laid out in stages: finish it before counting
-        int lines = 0;
-        for (QTextBlock block = document_.begin(); block.isValid(); block = block.next())
-            lines += block.layout()->lineCount();
-        wraps_ = lines > document_.blockCount();
-    }
-
-    mutable QTextDocument document_{this};
-    bool prepared_ = false;  // the constructor's own font change comes before the text is set up
-    mutable int laidOutWidth_ = -1;
-    mutable bool wraps_ = false;
-    mutable int askedWidth_ = -1;
-    mutable int askedHeight_ = 0;
-};
 
 TextBlock* textLabel(const QString& text, Qt::TextFormat format, const Font& font, const Color& color) {
     return new TextBlock(text, format, font, toQColor(color));
@@ -149,13 +50,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QPainterPath path;
-        path.addRoundedRect(QRectF(rect()), 8, 8);
-        painter.fillPath(path, toQColor(CorvaneTheme::codeBackground));
-        painter.end();
-        QLabel::paintEvent(event);
+        {
+            QPainter painter(this);
+            painter.setRenderHint(QPainter::Antialiasing);
+            QPainterPath path;
+            path.addRoundedRect(QRectF(rect()), 8, 8);
+            painter.fillPath(path, toQColor(CorvaneTheme::codeBackground));
+        }
+        TextBlock::paintEvent(event);
     }
 };
 
@@ -255,7 +157,7 @@ private:
 // bubble's blocks (a box layout asks a wrapped label for the height of a narrower width).
 class DotRow : public QWidget {
 public:
-    DotRow(QLabel* dot, QLabel* text, QMargins margins, int trailingGap)
+    DotRow(QLabel* dot, TextBlock* text, QMargins margins, int trailingGap)
         : dot_(dot), text_(text), margins_(margins), trailingGap_(trailingGap) {
         QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         policy.setHeightForWidth(true);
@@ -294,7 +196,7 @@ private:
     }
 
     QLabel* dot_;
-    QLabel* text_;
+    TextBlock* text_;
     QMargins margins_;
     int trailingGap_;
     mutable int cachedWidth_ = -1;

@@ -118,7 +118,12 @@ public:
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override { return view_.contentHeight(width); }
-    QSize sizeHint() const override { return {600, heightForWidth(600)}; }
+    // At the width the rows were last laid out at, whose heights are known: the scroll area asks
+    // for this at every resize of the column.
+    QSize sizeHint() const override {
+        const int width = view_.layoutWidth_ > 0 ? view_.layoutWidth_ : 600;
+        return {width, heightForWidth(width)};
+    }
 
 protected:
     void resizeEvent(QResizeEvent*) override { view_.relayout(); }
@@ -274,13 +279,27 @@ void TranscriptView::setInputs(const std::vector<TranscriptItem>& items, std::op
     auto reusable = [&](size_t i, const TranscriptItem& item) {
         return !kept[i] && !(entriesChanged && rows_[i].hasVisual) && rows_[i].item == item;
     };
+    // The usual change, an item added at the end, keeps every row where it was: the rows are
+    // checked in place and only the new ones are added.
+    size_t inPlace = 0;
+    while (inPlace < std::min(rows_.size(), visible.size()) && reusable(inPlace, visible[inPlace])) ++inPlace;
+    const bool appended = inPlace == rows_.size();
+    if (appended) {
+        for (size_t k = inPlace; k < visible.size(); ++k) {
+            Row row;
+            row.id = visible[k].id();
+            row.draws = TranscriptRows::rowFor(visible[k]).kind != TranscriptRows::RowKind::none;
+            row.item = visible[k];
+            rows_.push_back(std::move(row));
+        }
+    }
     std::vector<Row> next;
-    next.reserve(visible.size());
-    for (size_t k = 0; k < visible.size(); ++k) {
+    if (!appended) next.reserve(visible.size());
+    for (size_t k = 0; k < visible.size() && !appended; ++k) {
         const auto& item = visible[k];
         std::optional<size_t> match;
         std::string id;
-        if (k < rows_.size() && reusable(k, item)) {
+        if (k < inPlace || (k < rows_.size() && reusable(k, item))) {
             match = k;
         } else {
             if (!indexed) {
@@ -303,9 +322,11 @@ void TranscriptView::setInputs(const std::vector<TranscriptItem>& items, std::op
         row.item = item;
         next.push_back(std::move(row));
     }
-    for (size_t i = 0; i < rows_.size(); ++i)
-        if (!kept[i]) releaseRow(rows_[i]);
-    rows_ = std::move(next);
+    if (!appended) {
+        for (size_t i = 0; i < rows_.size(); ++i)
+            if (!kept[i]) releaseRow(rows_[i]);
+        rows_ = std::move(next);
+    }
 
     const bool streamingChanged = streamingText != streamingText_;
     if (streaming_ && (streamingChanged || entriesChanged || !TranscriptRows::showsStreamingRow(streamingText))) {
