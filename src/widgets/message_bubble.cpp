@@ -22,8 +22,8 @@ using namespace diagram;
 
 namespace {
 
-TextBlock* textLabel(const QString& text, Qt::TextFormat format, const Font& font, const Color& color) {
-    return new TextBlock(text, format, font, toQColor(color));
+TextBlock* textLabel(const QString& text, const Font& font, const Color& color) {
+    return new TextBlock(text, font, toQColor(color));
 }
 
 // A list's dot: one character, never wrapped or selected, so a plain label measures it cheaply.
@@ -36,15 +36,18 @@ QLabel* dotLabel(double size, const Color& color) {
     return label;
 }
 
+// The runs go into the block's document as they are: no markup to write and parse again.
 TextBlock* runsLabel(const std::string& text, const BlockStyle& style) {
-    return textLabel(inlineRunsHtml(MessageMarkdown::renderMarkdownText(text)), Qt::RichText, style.font, style.color);
+    auto* block = new TextBlock(style.font, toQColor(style.color));
+    for (const auto& run : MessageMarkdown::renderMarkdownText(text))
+        block->append(qText(run.text), inlineRunFormat(run.style));
+    return block;
 }
 
 // A fenced code block: verbatim text on a faint rounded panel.
 class CodeBlock : public TextBlock {
 public:
-    CodeBlock(const QString& text, const Font& font, const QColor& color)
-        : TextBlock(text, Qt::PlainText, font, color) {
+    CodeBlock(const QString& text, const Font& font, const QColor& color) : TextBlock(text, font, color) {
         setMargin(10);
     }
 
@@ -205,24 +208,19 @@ private:
 
 }  // namespace
 
-QString inlineRunsHtml(const std::vector<InlineRun>& runs) {
-    QString html = QStringLiteral("<span style=\"white-space:pre-wrap\">");
-    const QColor code = toQColor(CorvaneTheme::liveAnalysisText);
-    for (const auto& run : runs) {
-        const QString text = qText(run.text).toHtmlEscaped();
-        switch (run.style) {
-            case InlineStyle::plain: html += text; break;
-            case InlineStyle::bold: html += QStringLiteral("<b>") + text + QStringLiteral("</b>"); break;
-            case InlineStyle::code:
-                html += QStringLiteral(
-                            "<span style=\"font-family:monospace; font-size:13px; font-weight:500; "
-                            "color:%1\">")
-                            .arg(code.name()) +
-                        text + QStringLiteral("</span>");
-                break;
-        }
+QTextCharFormat inlineRunFormat(InlineStyle style) {
+    QTextCharFormat format;
+    switch (style) {
+        case InlineStyle::plain: break;
+        case InlineStyle::bold: format.setFontWeight(QFont::Bold); break;
+        case InlineStyle::code:
+            format.setFontFamilies({QStringLiteral("monospace")});
+            format.setProperty(QTextFormat::FontPixelSize, 13);
+            format.setFontWeight(QFont::Medium);
+            format.setForeground(toQColor(CorvaneTheme::liveAnalysisText));
+            break;
     }
-    return html + QStringLiteral("</span>");
+    return format;
 }
 
 ReportButton::ReportButton(AnimationClock& clock, QWidget* parent)
@@ -304,8 +302,7 @@ void MessageBubbleWidget::buildInterimLine(const std::string& text) {
     bullet->setContentsMargins(0, 1, 0, 0);  // pushed down 1 pt
     bullet->setTextInteractionFlags(Qt::NoTextInteraction);
     // Shown as stored: no markdown, line breaks kept.
-    auto* line =
-        textLabel(qText(text), Qt::PlainText, Font{12.5, FontWeight::regular, false, false, true}, diagram::white(0.6));
+    auto* line = textLabel(qText(text), Font{12.5, FontWeight::regular, false, false, true}, diagram::white(0.6));
     stack->addWidget(new DotRow(bullet, line, QMargins(16, 4, 16, 4), 24));
 }
 
@@ -326,7 +323,7 @@ void MessageBubbleWidget::buildBubble(const std::vector<ConversationEntry>& entr
                 break;
             }
             case MarkdownBlockType::heading:
-                body->addLine(textLabel(qText(block.text), Qt::PlainText, look.font, look.color), top);
+                body->addLine(textLabel(qText(block.text), look.font, look.color), top);
                 break;
             case MarkdownBlockType::paragraph:
             case MarkdownBlockType::numbered: body->addLine(runsLabel(block.text, look), top); break;

@@ -87,9 +87,8 @@ QString menuText(const char* text, QKeySequence::StandardKey key) {
 
 }  // namespace
 
-TextBlock::TextBlock(const QString& text, Qt::TextFormat format, const diagram::Font& font, const QColor& color,
-                     QWidget* parent)
-    : QWidget(parent), text_(text), format_(format), color_(color) {
+TextBlock::TextBlock(const diagram::Font& font, const QColor& color, QWidget* parent)
+    : QWidget(parent), color_(color), cursor_(&document_) {
     static const bool accessible = (QAccessible::installFactory(accessibleTextBlock), true);
     (void)accessible;
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
@@ -106,11 +105,19 @@ TextBlock::TextBlock(const QString& text, Qt::TextFormat format, const diagram::
     option.setAlignment(Qt::AlignLeft | Qt::AlignTop);
     option.setWrapMode(QTextOption::WordWrap);
     document_.setDefaultTextOption(option);
-    if (format == Qt::RichText)
-        document_.setHtml(text);
-    else
-        document_.setPlainText(text);
-    cursor_ = QTextCursor(&document_);
+}
+
+TextBlock::TextBlock(const QString& text, const diagram::Font& font, const QColor& color, QWidget* parent)
+    : TextBlock(font, color, parent) {
+    append(text);
+}
+
+void TextBlock::append(const QString& text, const QTextCharFormat& format) {
+    QTextCursor end(&document_);
+    end.movePosition(QTextCursor::End);
+    end.insertText(text, format);
+    laidOutWidth_ = -1;
+    askedWidth_ = -1;
 }
 
 void TextBlock::setMargin(int margin) {
@@ -202,8 +209,7 @@ void TextBlock::paintEvent(QPaintEvent* event) {
 
 int TextBlock::positionAt(QPointF point) const {
     layOut(std::max(0, width() - 2 * margin_));
-    const int position =
-        document_.documentLayout()->hitTest(point - QPointF(margin_, margin_), Qt::FuzzyHit);
+    const int position = document_.documentLayout()->hitTest(point - QPointF(margin_, margin_), Qt::FuzzyHit);
     return std::max(0, position);
 }
 

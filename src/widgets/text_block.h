@@ -17,12 +17,13 @@ namespace corvane {
 // or the context menu.
 class TextBlock : public QWidget {
 public:
-    TextBlock(const QString& text, Qt::TextFormat format, const diagram::Font& font, const QColor& color,
-              QWidget* parent = nullptr);
+    // Empty: its text is added before it is first measured.
+    TextBlock(const diagram::Font& font, const QColor& color, QWidget* parent = nullptr);
+    TextBlock(const QString& text, const diagram::Font& font, const QColor& color, QWidget* parent = nullptr);
 
-    // As given: HTML for rich text.
-    const QString& text() const { return text_; }
-    Qt::TextFormat textFormat() const { return format_; }
+    // Adds a run in its own style (on the block's font and colour) at the end; a line break
+    // starts a new paragraph.
+    void append(const QString& text, const QTextCharFormat& format = {});
     // What the reader sees.
     QString plainText() const { return document_.toPlainText(); }
     QString selectedText() const;
@@ -60,11 +61,9 @@ private:
     void selectAll();
     void offerSelection() const;
 
-    QString text_;
-    Qt::TextFormat format_;
     QColor color_;
     int margin_ = 0;
-    mutable QTextDocument document_;
+    mutable QTextDocument document_{this};
     QTextCursor cursor_;
     // A drag after a double-click extends by words from the word it selected.
     enum class Drag { none, characters, words } drag_ = Drag::none;
