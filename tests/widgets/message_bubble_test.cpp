@@ -151,7 +151,7 @@ TEST(MessageBubbleWidget, TextIsSelectedAndCopiedByMouseKeyboardAndMenu) {
     MessageBubbleWidget reply(ConversationRole::assistant, "The **kick** is `too` loud\n\n- and the bass", {}, nullptr);
     render(reply, 800);
     const auto blocks = textBlocks(reply);
-    ASSERT_EQ(blocks.size(), 2u);
+    ASSERT_EQ(blocks.size(), 2u);  // the paragraph and the bullet's text
     TextBlock& line = *blocks[0];
     EXPECT_EQ(line.focusPolicy(), Qt::ClickFocus);
     EXPECT_EQ(line.cursor().shape(), Qt::IBeamCursor);
@@ -190,10 +190,6 @@ TEST(MessageBubbleWidget, TextIsSelectedAndCopiedByMouseKeyboardAndMenu) {
     all->trigger();
     EXPECT_EQ(line.selectedText(), "The kick is too loud");
     menu->close();
-
-    // Only the block read is selected; the other keeps its own.
-    EXPECT_FALSE(blocks[1]->document().toPlainText().isEmpty());
-    EXPECT_TRUE(blocks[1]->selectedText().isEmpty());
 
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&line);
     ASSERT_NE(accessible, nullptr);
