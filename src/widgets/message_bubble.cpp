@@ -179,7 +179,11 @@ public:
         }
         return cachedHeight_;
     }
-    QSize sizeHint() const override { return {400, heightForWidth(400)}; }
+    // Its height is always asked for the width it gets; laying the text out at a made-up width
+    // first would only be thrown away.
+    QSize sizeHint() const override {
+        return {400, cachedWidth_ >= 0 ? cachedHeight_ : margins_.top() + dotHeight() + margins_.bottom()};
+    }
     QSize minimumSizeHint() const override { return {0, 0}; }
 
 protected:

@@ -233,8 +233,8 @@ QString labelHtml(const std::string& text) {
 
 // A new message is built, measured and painted while the transcript waits for its frame: each
 // block of text is laid out once at its width, not again for every question asked of it or to
-// be painted. Its text shows as typed (markup characters included) and measures as the rich
-// label it replaced.
+// be painted, in a bubble or an interim line. Its text shows as typed (markup characters
+// included) and measures as the rich label it replaced.
 TEST(MessageBubbleWidget, EachBlockIsLaidOutOncePerWidthAndMeasuresAsALabel) {
     testing::ensureApplication();
     const std::string paragraph = "The **kick** and `Bass <DI>` fight around 80 Hz & <b>more</b>.";
@@ -250,10 +250,18 @@ TEST(MessageBubbleWidget, EachBlockIsLaidOutOncePerWidthAndMeasuresAsALabel) {
     const auto blocks = textBlocks(reply);
     ASSERT_EQ(blocks.size(), 5u);
 
+    MessageBubbleWidget update(ConversationRole::update,
+                               "Listening to the chorus with the vocal soloed, then with the whole mix, to compare", {},
+                               nullptr);
+    for (auto* document : update.findChildren<QTextDocument*>())
+        QObject::connect(document->documentLayout(), &QAbstractTextDocumentLayout::update, [&] { ++passes; });
+
     render(reply, 900);
-    EXPECT_EQ(passes, 5);
+    render(update, 900);
+    EXPECT_EQ(passes, 6);
     render(reply, 900);
-    EXPECT_EQ(passes, 5);
+    render(update, 900);
+    EXPECT_EQ(passes, 6);
 
     EXPECT_EQ(blocks[1]->plainText(), "The kick and Bass <DI> fight around 80 Hz & <b>more</b>.");
     const std::pair<TextBlock*, QString> rich[] = {{blocks[1], labelHtml(paragraph)}, {blocks[2], labelHtml(bullet)}};
