@@ -4,9 +4,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QTextBlock>
-#include <QTextDocument>
-#include <QTextLayout>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -16,6 +13,7 @@
 #include "widgets/analysis_diagrams.h"
 #include "widgets/diagram_painter.h"
 #include "widgets/symbols.h"
+#include "widgets/text_block.h"
 #include "widgets/widget_parts.h"
 
 namespace corvane {
@@ -24,105 +22,8 @@ using namespace diagram;
 
 namespace {
 
-// A wrapped, selectable line of a message. A QLabel lays its text out again for every question
-// asked of it (two passes per height-for-width, as it puts its own width back), and its natural
-// width wants a pass without wrapping that is thrown away. A bubble asks these of every block
-// while it is built, so the block answers from a document of its own, laid out once per width
-// and kept; the label lays its text out only to show it.
-class TextBlock : public QLabel {
-public:
-    TextBlock(const QString& text, Qt::TextFormat format, const Font& font, const QColor& color) {
-        setTextFormat(format);
-        setText(text);
-        setFont(diagramFont(font, this));
-        setWordWrap(true);
-        setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        setTextColor(this, color);
-        QSizePolicy policy = sizePolicy();
-        policy.setHeightForWidth(true);
-        setSizePolicy(policy);
-        prepared_ = true;
-        prepare();
-    }
-
-    // The width of the widest line left unwrapped, from a layout at `widest`, the most the block
-    // is ever given: a text that wraps there is at least that wide, which is all the bubble needs.
-    int naturalWidth(int widest) const {
-        layOut(std::max(0, widest - extraWidth()));
-        if (!wraps_) return int(std::ceil(document_.idealWidth())) + extraWidth();
-        return widest;
-    }
-
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override {
-        if (width != askedWidth_) {
-            layOut(std::max(0, width - extraWidth()));
-            askedWidth_ = width;
-            askedHeight_ = int(std::ceil(document_.size().height())) + extraHeight();
-        }
-        return askedHeight_;
-    }
-    QSize sizeHint() const override {
-        const int width = naturalWidth(QWIDGETSIZE_MAX);
-        return {width, heightForWidth(width)};
-    }
-
-protected:
-    void changeEvent(QEvent* event) override {
-        if (event->type() == QEvent::FontChange && prepared_) prepare();
-        QLabel::changeEvent(event);
-    }
-
-private:
-    int extraWidth() const {
-        const QMargins m = contentsMargins();
-        return m.left() + m.right() + 2 * margin();
-    }
-    int extraHeight() const {
-        const QMargins m = contentsMargins();
-        return m.top() + m.bottom() + 2 * margin();
-    }
-
-    // Everything but the width is set before the document has a layout, which costs no pass.
-    void prepare() {
-        document_.setDocumentMargin(0);
-        document_.setDefaultFont(font());
-        QTextOption option = document_.defaultTextOption();
-        option.setAlignment(alignment());
-        option.setWrapMode(QTextOption::WordWrap);
-        document_.setDefaultTextOption(option);
-        if (textFormat() == Qt::RichText)
-            document_.setHtml(text());
-        else
-            document_.setPlainText(text());
-        laidOutWidth_ = -1;
-        askedWidth_ = -1;
-    }
-
-    // A width at which the text does not wrap lays it out as every wider width does.
-    void layOut(int textWidth) const {
-        const bool fits = laidOutWidth_ >= 0 && !wraps_ && textWidth >= std::ceil(document_.idealWidth());
-        if (textWidth == laidOutWidth_ || fits) return;
-        document_.setTextWidth(textWidth);
-        laidOutWidth_ = textWidth;
-        document_.size();  // a long text is laid out in stages: finish it before counting
-        int lines = 0;
-        for (QTextBlock block = document_.begin(); block.isValid(); block = block.next())
-            lines += block.layout()->lineCount();
-        wraps_ = lines > document_.blockCount();
-    }
-
-    mutable QTextDocument document_{this};
-    bool prepared_ = false;  // the constructor's own font change comes before the text is set up
-    mutable int laidOutWidth_ = -1;
-    mutable bool wraps_ = false;
-    mutable int askedWidth_ = -1;
-    mutable int askedHeight_ = 0;
-};
-
-TextBlock* textLabel(const QString& text, Qt::TextFormat format, const Font& font, const Color& color) {
-    return new TextBlock(text, format, font, toQColor(color));
+TextBlock* textLabel(const QString& text, const Font& font, const Color& color) {
+    return new TextBlock(text, font, toQColor(color));
 }
 
 // A list's dot: one character, never wrapped or selected, so a plain label measures it cheaply.
@@ -135,27 +36,31 @@ QLabel* dotLabel(double size, const Color& color) {
     return label;
 }
 
+// The runs go into the block's document as they are: no markup to write and parse again.
 TextBlock* runsLabel(const std::string& text, const BlockStyle& style) {
-    return textLabel(inlineRunsHtml(MessageMarkdown::renderMarkdownText(text)), Qt::RichText, style.font, style.color);
+    auto* block = new TextBlock(style.font, toQColor(style.color));
+    for (const auto& run : MessageMarkdown::renderMarkdownText(text))
+        block->append(qText(run.text), inlineRunFormat(run.style));
+    return block;
 }
 
 // A fenced code block: verbatim text on a faint rounded panel.
 class CodeBlock : public TextBlock {
 public:
-    CodeBlock(const QString& text, const Font& font, const QColor& color)
-        : TextBlock(text, Qt::PlainText, font, color) {
+    CodeBlock(const QString& text, const Font& font, const QColor& color) : TextBlock(text, font, color) {
         setMargin(10);
     }
 
 protected:
     void paintEvent(QPaintEvent* event) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QPainterPath path;
-        path.addRoundedRect(QRectF(rect()), 8, 8);
-        painter.fillPath(path, toQColor(CorvaneTheme::codeBackground));
-        painter.end();
-        QLabel::paintEvent(event);
+        {
+            QPainter painter(this);
+            painter.setRenderHint(QPainter::Antialiasing);
+            QPainterPath path;
+            path.addRoundedRect(QRectF(rect()), 8, 8);
+            painter.fillPath(path, toQColor(CorvaneTheme::codeBackground));
+        }
+        TextBlock::paintEvent(event);
     }
 };
 
@@ -255,7 +160,7 @@ private:
 // bubble's blocks (a box layout asks a wrapped label for the height of a narrower width).
 class DotRow : public QWidget {
 public:
-    DotRow(QLabel* dot, QLabel* text, QMargins margins, int trailingGap)
+    DotRow(QLabel* dot, TextBlock* text, QMargins margins, int trailingGap)
         : dot_(dot), text_(text), margins_(margins), trailingGap_(trailingGap) {
         QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         policy.setHeightForWidth(true);
@@ -274,7 +179,11 @@ public:
         }
         return cachedHeight_;
     }
-    QSize sizeHint() const override { return {400, heightForWidth(400)}; }
+    // Its height is always asked for the width it gets; laying the text out at a made-up width
+    // first would only be thrown away.
+    QSize sizeHint() const override {
+        return {400, cachedWidth_ >= 0 ? cachedHeight_ : margins_.top() + dotHeight() + margins_.bottom()};
+    }
     QSize minimumSizeHint() const override { return {0, 0}; }
 
 protected:
@@ -294,7 +203,7 @@ private:
     }
 
     QLabel* dot_;
-    QLabel* text_;
+    TextBlock* text_;
     QMargins margins_;
     int trailingGap_;
     mutable int cachedWidth_ = -1;
@@ -303,24 +212,19 @@ private:
 
 }  // namespace
 
-QString inlineRunsHtml(const std::vector<InlineRun>& runs) {
-    QString html = QStringLiteral("<span style=\"white-space:pre-wrap\">");
-    const QColor code = toQColor(CorvaneTheme::liveAnalysisText);
-    for (const auto& run : runs) {
-        const QString text = qText(run.text).toHtmlEscaped();
-        switch (run.style) {
-            case InlineStyle::plain: html += text; break;
-            case InlineStyle::bold: html += QStringLiteral("<b>") + text + QStringLiteral("</b>"); break;
-            case InlineStyle::code:
-                html += QStringLiteral(
-                            "<span style=\"font-family:monospace; font-size:13px; font-weight:500; "
-                            "color:%1\">")
-                            .arg(code.name()) +
-                        text + QStringLiteral("</span>");
-                break;
-        }
+QTextCharFormat inlineRunFormat(InlineStyle style) {
+    QTextCharFormat format;
+    switch (style) {
+        case InlineStyle::plain: break;
+        case InlineStyle::bold: format.setFontWeight(QFont::Bold); break;
+        case InlineStyle::code:
+            format.setFontFamilies({QStringLiteral("monospace")});
+            format.setProperty(QTextFormat::FontPixelSize, 13);
+            format.setFontWeight(QFont::Medium);
+            format.setForeground(toQColor(CorvaneTheme::liveAnalysisText));
+            break;
     }
-    return html + QStringLiteral("</span>");
+    return format;
 }
 
 ReportButton::ReportButton(AnimationClock& clock, QWidget* parent)
@@ -402,8 +306,7 @@ void MessageBubbleWidget::buildInterimLine(const std::string& text) {
     bullet->setContentsMargins(0, 1, 0, 0);  // pushed down 1 pt
     bullet->setTextInteractionFlags(Qt::NoTextInteraction);
     // Shown as stored: no markdown, line breaks kept.
-    auto* line =
-        textLabel(qText(text), Qt::PlainText, Font{12.5, FontWeight::regular, false, false, true}, diagram::white(0.6));
+    auto* line = textLabel(qText(text), Font{12.5, FontWeight::regular, false, false, true}, diagram::white(0.6));
     stack->addWidget(new DotRow(bullet, line, QMargins(16, 4, 16, 4), 24));
 }
 
@@ -424,7 +327,7 @@ void MessageBubbleWidget::buildBubble(const std::vector<ConversationEntry>& entr
                 break;
             }
             case MarkdownBlockType::heading:
-                body->addLine(textLabel(qText(block.text), Qt::PlainText, look.font, look.color), top);
+                body->addLine(textLabel(qText(block.text), look.font, look.color), top);
                 break;
             case MarkdownBlockType::paragraph:
             case MarkdownBlockType::numbered: body->addLine(runsLabel(block.text, look), top); break;

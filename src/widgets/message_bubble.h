@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QTextCharFormat>
 #include <QWidget>
 #include <functional>
 #include <string>
@@ -75,7 +76,8 @@ private:
     bool hovering_ = false;
 };
 
-// The HTML of a block's styled runs (bold, code spans in the code style), for a rich-text label.
-QString inlineRunsHtml(const std::vector<InlineRun>& runs);
+// How a styled run of a block looks over the block's own font and colour: bold, or a code span
+// in the code style.
+QTextCharFormat inlineRunFormat(InlineStyle style);
 
 }  // namespace corvane

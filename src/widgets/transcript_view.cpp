@@ -118,7 +118,12 @@ public:
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override { return view_.contentHeight(width); }
-    QSize sizeHint() const override { return {600, heightForWidth(600)}; }
+    // At the width the rows were last laid out at, whose heights are known: the scroll area asks
+    // for this at every resize of the column.
+    QSize sizeHint() const override {
+        const int width = view_.layoutWidth_ > 0 ? view_.layoutWidth_ : 600;
+        return {width, heightForWidth(width)};
+    }
 
 protected:
     void resizeEvent(QResizeEvent*) override { view_.relayout(); }
@@ -230,6 +235,18 @@ QWidget* TranscriptView::makeRow(const TranscriptItem& item, const std::vector<C
     return nullptr;
 }
 
+TranscriptView::Row TranscriptView::newRow(const TranscriptItem& item, std::string id) {
+    Row row;
+    row.id = std::move(id);
+    const auto look = TranscriptRows::rowFor(item);
+    row.draws = look.kind != TranscriptRows::RowKind::none;
+    // A diagram needs a visual tag, and a tag its opening: a reply without one never reads them.
+    if (const auto* entry = std::get_if<ConversationEntry>(&item.value))
+        row.readsEntries = look.withThreadEntries && entry->content.find("[visual:") != std::string::npos;
+    row.item = item;
+    return row;
+}
+
 void TranscriptView::buildRow(Row& row) {
     row.widget = makeRow(row.item, entries_);
     if (!row.widget) {
@@ -250,12 +267,16 @@ void TranscriptView::releaseRow(Row& row) {
 
 void TranscriptView::setInputs(const std::vector<TranscriptItem>& items, std::optional<std::string> streamingText,
                                const std::vector<ConversationEntry>& entries) {
-    // A thread mostly grows at its end: only what differs is copied.
-    const auto [mine, theirs] = std::mismatch(entries_.begin(), entries_.end(), entries.begin(), entries.end());
-    const bool entriesChanged = mine != entries_.end() || theirs != entries.end();
-    if (entriesChanged) {
-        entries_.erase(mine, entries_.end());
-        entries_.insert(entries_.end(), theirs, entries.end());
+    // Only a diagram reads the thread's entries: a thread without one is spared comparing them.
+    // One that has them mostly grows at its end: only what differs is copied.
+    bool entriesChanged = false;
+    if (entriesKept_ && (entryReaders_ || streaming_ || streamingText)) {
+        const auto [mine, theirs] = std::mismatch(entries_.begin(), entries_.end(), entries.begin(), entries.end());
+        entriesChanged = mine != entries_.end() || theirs != entries.end();
+        if (entriesChanged) {
+            entries_.erase(mine, entries_.end());
+            entries_.insert(entries_.end(), theirs, entries.end());
+        }
     }
     const size_t itemCount = items.size();
     holdAnchor();
@@ -274,13 +295,24 @@ void TranscriptView::setInputs(const std::vector<TranscriptItem>& items, std::op
     auto reusable = [&](size_t i, const TranscriptItem& item) {
         return !kept[i] && !(entriesChanged && rows_[i].hasVisual) && rows_[i].item == item;
     };
+    // The usual change, an item added at the end, keeps every row where it was: the rows are
+    // checked in place and only the new ones are added.
+    size_t inPlace = 0;
+    while (inPlace < std::min(rows_.size(), visible.size()) && reusable(inPlace, visible[inPlace])) ++inPlace;
+    const bool appended = inPlace == rows_.size();
+    if (appended) {
+        for (size_t k = inPlace; k < visible.size(); ++k) {
+            rows_.push_back(newRow(visible[k], visible[k].id()));
+            entryReaders_ += rows_.back().readsEntries;
+        }
+    }
     std::vector<Row> next;
-    next.reserve(visible.size());
-    for (size_t k = 0; k < visible.size(); ++k) {
+    if (!appended) next.reserve(visible.size());
+    for (size_t k = 0; k < visible.size() && !appended; ++k) {
         const auto& item = visible[k];
         std::optional<size_t> match;
         std::string id;
-        if (k < rows_.size() && reusable(k, item)) {
+        if (k < inPlace || (k < rows_.size() && reusable(k, item))) {
             match = k;
         } else {
             if (!indexed) {
@@ -297,15 +329,23 @@ void TranscriptView::setInputs(const std::vector<TranscriptItem>& items, std::op
             next.push_back(std::move(rows_[*match]));
             continue;
         }
-        Row row;
-        row.id = std::move(id);
-        row.draws = TranscriptRows::rowFor(item).kind != TranscriptRows::RowKind::none;
-        row.item = item;
-        next.push_back(std::move(row));
+        next.push_back(newRow(item, std::move(id)));
     }
-    for (size_t i = 0; i < rows_.size(); ++i)
-        if (!kept[i]) releaseRow(rows_[i]);
-    rows_ = std::move(next);
+    if (!appended) {
+        for (size_t i = 0; i < rows_.size(); ++i)
+            if (!kept[i]) releaseRow(rows_[i]);
+        rows_ = std::move(next);
+        entryReaders_ = size_t(std::count_if(rows_.begin(), rows_.end(), [](const Row& r) { return r.readsEntries; }));
+    }
+    const bool readers = entryReaders_ || TranscriptRows::showsStreamingRow(streamingText);
+    if (readers && !entriesKept_) {
+        entries_ = entries;
+        entriesKept_ = true;
+        entriesChanged = true;
+    } else if (!readers && entriesKept_) {
+        entries_.clear();
+        entriesKept_ = false;
+    }
 
     const bool streamingChanged = streamingText != streamingText_;
     if (streaming_ && (streamingChanged || entriesChanged || !TranscriptRows::showsStreamingRow(streamingText))) {

@@ -94,6 +94,7 @@ private:
         TranscriptItem item;
         bool draws = false;  // a `tool`, `system` or `toolCall` message has no row
         QWidget* widget = nullptr;
+        bool readsEntries = false;                  // a reply with a visual tag: its diagram may read the entries
         bool hasVisual = false;                     // a diagram reads the thread's entries (known once built)
         std::vector<std::pair<int, int>> measured;  // width, height; the newest last
         std::pair<int, int> estimated{-1, 0};       // width, height
@@ -105,6 +106,7 @@ private:
         int offset;
     };
 
+    static Row newRow(const TranscriptItem& item, std::string id);
     QWidget* makeRow(const TranscriptItem& item, const std::vector<ConversationEntry>& entries);
     void buildRow(Row& row);
     void releaseRow(Row& row);
@@ -135,7 +137,11 @@ private:
     size_t itemCount_ = 0;
     std::optional<std::string> streamingText_;
     GrowingMarkdown streamingMarkdown_;  // the revealed reply, parsed as it grows
+    // The thread's entries, kept (and compared with each new list) only while a row or the
+    // reply being revealed may read them.
     std::vector<ConversationEntry> entries_;
+    bool entriesKept_ = false;
+    size_t entryReaders_ = 0;
     bool shownOnce_ = false;
     std::optional<double> scrollStart_;
     int scrollFrom_ = 0;

@@ -1,17 +1,33 @@
 #include "widgets/message_bubble.h"
 
-#include <QEnterEvent>
 #include <QAbstractTextDocumentLayout>
+#include <QAccessible>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QEnterEvent>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
 
 #include "widget_pixels.h"
+#include "widgets/text_block.h"
 
 namespace corvane {
 namespace {
 
 using testing::at;
 using testing::render;
+
+// The blocks of text of a message, in reading order.
+std::vector<TextBlock*> textBlocks(QWidget& message) {
+    std::vector<TextBlock*> blocks;
+    for (auto* child : message.findChildren<QWidget*>())
+        if (auto* block = dynamic_cast<TextBlock*>(child)) blocks.push_back(block);
+    return blocks;
+}
 
 void hover(QWidget& widget, bool inside) {
     if (inside) {
@@ -100,25 +116,85 @@ TEST(MessageBubbleWidget, ReportButtonBrightensOnlyWhileThePointerIsOverTheMessa
     EXPECT_DOUBLE_EQ(button.shownOpacity(), 0.35);
 }
 
-TEST(MessageBubbleWidget, TextIsSelectableAndBlocksTakeTheirWidth) {
+TEST(MessageBubbleWidget, BlocksTakeTheirWidthAndTheUsersSnapshotStaysHidden) {
     testing::ensureApplication();
     // A bullet takes the whole frame; a user's analysis snapshot stays hidden.
     MessageBubbleWidget reply(ConversationRole::assistant, "Hi\n- one\n```\n  code\n```", {}, nullptr);
     render(reply, 1000);
     EXPECT_EQ(reply.bubble()->width(), 720);
-    for (auto* label : reply.findChildren<QLabel*>()) {
-        if (label->text() == QStringLiteral("\u2022")) continue;
-        EXPECT_TRUE(label->textInteractionFlags() & Qt::TextSelectableByMouse) << label->text().toStdString();
-    }
+    EXPECT_EQ(textBlocks(reply).size(), 3u);
 
     MessageBubbleWidget user(ConversationRole::user,
                              "Make it **warmer**\n\n---\n[INTERNAL — Corvane plugin stream, NOT pasted by the user.\nx",
                              {}, nullptr);
     render(user, 600);
-    const auto labels = user.findChildren<QLabel*>();
-    ASSERT_EQ(labels.size(), 1);
-    EXPECT_TRUE(labels[0]->text().contains("<b>warmer</b>"));
-    EXPECT_FALSE(labels[0]->text().contains("INTERNAL"));
+    const auto blocks = textBlocks(user);
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_EQ(blocks[0]->plainText(), "Make it warmer");
+}
+
+void key(QWidget& widget, int code, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QKeyEvent press(QEvent::KeyPress, code, modifiers);
+    QApplication::sendEvent(&widget, &press);
+}
+
+void mouseAt(QWidget& widget, QEvent::Type type, QPointF at, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QMouseEvent event(type, at, widget.mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, modifiers);
+    QApplication::sendEvent(&widget, &event);
+}
+
+// A message's text is the reader's to select and copy: by dragging, by word, with the keyboard
+// and from the context menu; a screen reader reads it as static text.
+TEST(MessageBubbleWidget, TextIsSelectedAndCopiedByMouseKeyboardAndMenu) {
+    testing::ensureApplication();
+    MessageBubbleWidget reply(ConversationRole::assistant, "The **kick** is `too` loud\n\n- and the bass", {}, nullptr);
+    render(reply, 800);
+    const auto blocks = textBlocks(reply);
+    ASSERT_EQ(blocks.size(), 2u);  // the paragraph and the bullet's text
+    TextBlock& line = *blocks[0];
+    EXPECT_EQ(line.focusPolicy(), Qt::ClickFocus);
+    EXPECT_EQ(line.cursor().shape(), Qt::IBeamCursor);
+    const double middle = line.height() / 2.0;
+    const QTextLine first = line.document().firstBlock().layout()->lineAt(0);
+    auto xOf = [&](int position) { return first.cursorToX(position); };
+
+    mouseAt(line, QEvent::MouseButtonPress, {xOf(4), middle});
+    mouseAt(line, QEvent::MouseMove, {xOf(8) + 0.4, middle});
+    mouseAt(line, QEvent::MouseButtonRelease, {xOf(8) + 0.4, middle});
+    EXPECT_EQ(line.selectedText(), "kick");
+    key(line, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "kick");
+    mouseAt(line, QEvent::MouseButtonPress, {line.width() - 1.0, middle}, Qt::ShiftModifier);
+    EXPECT_EQ(line.selectedText(), "kick is too loud");
+
+    mouseAt(line, QEvent::MouseButtonDblClick, {xOf(13), middle});
+    EXPECT_EQ(line.selectedText(), "too");
+    key(line, Qt::Key_Home);
+    key(line, Qt::Key_Right, Qt::ShiftModifier);
+    key(line, Qt::Key_Right, Qt::ShiftModifier);
+    key(line, Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(line.selectedText(), "The");
+
+    // The menu copies the selection and selects the whole block.
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(2, 2), line.mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(&line, &menuEvent);
+    auto* menu = line.findChild<QMenu*>();
+    ASSERT_NE(menu, nullptr);
+    QAction* copy = menu->findChild<QAction*>("edit-copy");
+    QAction* all = menu->findChild<QAction*>("select-all");
+    ASSERT_TRUE(copy && all);
+    EXPECT_TRUE(copy->isEnabled());
+    copy->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "The");
+    all->trigger();
+    EXPECT_EQ(line.selectedText(), "The kick is too loud");
+    menu->close();
+
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&line);
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->role(), QAccessible::StaticText);
+    EXPECT_EQ(accessible->text(QAccessible::Name), "The kick is too loud");
 }
 
 TEST(MessageBubbleWidget, LongParagraphWrapsInsideTheFrameAndAnUnknownVisualKeepsItsSpace) {
@@ -138,43 +214,73 @@ TEST(MessageBubbleWidget, LongParagraphWrapsInsideTheFrameAndAnUnknownVisualKeep
     EXPECT_EQ(withUnknown.bubble()->height(), plain.bubble()->height() + 10);
 }
 
+// The old look of a block: its runs as HTML in a rich-text label.
+QString labelHtml(const std::string& text) {
+    QString html = QStringLiteral("<span style=\"white-space:pre-wrap\">");
+    for (const auto& run : MessageMarkdown::renderMarkdownText(text)) {
+        const QString escaped = qText(run.text).toHtmlEscaped();
+        switch (run.style) {
+            case InlineStyle::plain: html += escaped; break;
+            case InlineStyle::bold: html += "<b>" + escaped + "</b>"; break;
+            case InlineStyle::code:
+                html += "<span style=\"font-family:monospace; font-size:13px; font-weight:500; color:#78d2aa\">" +
+                        escaped + "</span>";
+                break;
+        }
+    }
+    return html + "</span>";
+}
+
 // A new message is built, measured and painted while the transcript waits for its frame: each
-// line of text is measured by one layout at its width (the label showing it then lays it out
-// for itself), not again for every question asked of it; and its heights are the label's own.
-TEST(MessageBubbleWidget, EachLineIsLaidOutOncePerWidthAndMeasuresAsItsLabel) {
+// block of text is laid out once at its width, not again for every question asked of it or to
+// be painted, in a bubble or an interim line. Its text shows as typed (markup characters
+// included) and measures as the rich label it replaced.
+TEST(MessageBubbleWidget, EachBlockIsLaidOutOncePerWidthAndMeasuresAsALabel) {
     testing::ensureApplication();
+    const std::string paragraph = "The **kick** and `Bass <DI>` fight around 80 Hz & <b>more</b>.";
+    const std::string bullet =
+        "cut 2 dB at `250 Hz` on the **bass** so the kick's body comes through, then check the whole mix again in "
+        "mono";
     MessageBubbleWidget reply(ConversationRole::assistant,
-                              "## Low end\nThe **kick** and `Bass DI` fight around 80 Hz.\n- cut 2 dB at 250 Hz on the "
-                              "bass so the kick's body comes through, then check the whole mix again in mono\n1. Solo "
-                              "both\n```\nEQ 80 Hz -3\n```",
+                              "## Low end\n" + paragraph + "\n- " + bullet + "\n1. Solo both\n```\nEQ 80 Hz -3\n```",
                               {}, nullptr);
     int passes = 0;
     for (auto* document : reply.findChildren<QTextDocument*>())
         QObject::connect(document->documentLayout(), &QAbstractTextDocumentLayout::update, [&] { ++passes; });
-    const auto lines = reply.findChildren<QLabel*>();
-    int textLines = 0;
-    for (auto* label : lines) textLines += label->text() != QStringLiteral("\u2022");
-    ASSERT_EQ(textLines, 5);
+    const auto blocks = textBlocks(reply);
+    ASSERT_EQ(blocks.size(), 5u);
 
-    // One pass to measure, and the label's own to show: five, for its text, its options and width.
-    render(reply, 900);
-    EXPECT_LE(passes, 6 * textLines);
-    const int built = passes;
-    render(reply, 900);
-    EXPECT_EQ(passes, built);
+    MessageBubbleWidget update(ConversationRole::update,
+                               "Listening to the chorus with the vocal soloed, then with the whole mix, to compare", {},
+                               nullptr);
+    for (auto* document : update.findChildren<QTextDocument*>())
+        QObject::connect(document->documentLayout(), &QAbstractTextDocumentLayout::update, [&] { ++passes; });
 
-    for (auto* label : lines) {
-        SCOPED_TRACE(label->text().toStdString());
-        EXPECT_EQ(label->height(), label->QLabel::heightForWidth(label->width()));
+    render(reply, 900);
+    render(update, 900);
+    EXPECT_EQ(passes, 6);
+    render(reply, 900);
+    render(update, 900);
+    EXPECT_EQ(passes, 6);
+
+    EXPECT_EQ(blocks[1]->plainText(), "The kick and Bass <DI> fight around 80 Hz & <b>more</b>.");
+    const std::pair<TextBlock*, QString> rich[] = {{blocks[1], labelHtml(paragraph)}, {blocks[2], labelHtml(bullet)}};
+    for (const auto& [block, html] : rich) {
+        SCOPED_TRACE(block->plainText().toStdString());
+        QLabel label;
+        label.setTextFormat(Qt::RichText);
+        label.setText(html);
+        label.setFont(block->font());
+        label.setWordWrap(true);
+        EXPECT_EQ(block->height(), label.heightForWidth(block->width()));
     }
-}
-
-TEST(MessageBubbleWidget, InlineRunsBecomeEscapedHtml) {
-    const QString html = inlineRunsHtml(MessageMarkdown::renderMarkdownText("a <b> **bold** and `x<y`"));
-    EXPECT_TRUE(html.contains("a &lt;b&gt; "));
-    EXPECT_TRUE(html.contains("<b>bold</b>"));
-    EXPECT_TRUE(html.contains("x&lt;y</span>"));
-    EXPECT_TRUE(html.contains("#78d2aa"));
+    QLabel code;
+    code.setTextFormat(Qt::PlainText);
+    code.setText(blocks[4]->plainText());
+    code.setFont(blocks[4]->font());
+    code.setWordWrap(true);
+    code.setMargin(blocks[4]->margin());
+    EXPECT_EQ(blocks[4]->height(), code.heightForWidth(blocks[4]->width()));
 }
 
 }  // namespace

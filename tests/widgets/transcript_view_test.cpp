@@ -235,6 +235,11 @@ TEST(TranscriptView, AReplysDiagramFollowsTheThreadsListeningResults) {
                              [](QWidget* w) { return dynamic_cast<DiagramChoiceWidget*>(w) != nullptr; });
     };
 
+    // Entries that change while no reply can draw a diagram still reach the first that can.
+    f.view.setInputs({TranscriptItem::message(question)}, std::nullopt, {question});
+    f.view.setInputs({TranscriptItem::message(question)}, std::nullopt, {question, listened});
+    f.view.setInputs({TranscriptItem::message(question), reply}, std::nullopt, {question, listened});
+    EXPECT_EQ(diagrams(), 1);
     f.view.setInputs({TranscriptItem::message(question), reply}, std::nullopt, {question});
     EXPECT_EQ(diagrams(), 0);
     f.view.setInputs({TranscriptItem::message(question), reply}, std::nullopt, {question, listened});
