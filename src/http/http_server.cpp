@@ -149,12 +149,17 @@ std::vector<int> shardCPUs(std::size_t shards) {
     return {cpus.begin(), cpus.begin() + std::ptrdiff_t(shards)};
 }
 
+// A shard kept to its CPU also waits its turn there rather than preempting on wake-up: a peer on
+// that CPU woke it by connecting, and would otherwise be put aside before it could send its request,
+// which the shard would then find missing and wait for. Either call may fail: the shard runs anyway.
 void keepToCPU(int cpu) {
     if (cpu < 0) return;
     cpu_set_t set;
     CPU_ZERO(&set);
     CPU_SET(cpu, &set);
-    ::pthread_setaffinity_np(::pthread_self(), sizeof set, &set);  // else the scheduler places it
+    ::pthread_setaffinity_np(::pthread_self(), sizeof set, &set);
+    const sched_param none{};
+    ::pthread_setschedparam(::pthread_self(), SCHED_BATCH, &none);
 }
 
 // The program the port's group runs to pick the listening socket of a new connection: the socket
