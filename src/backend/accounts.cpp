@@ -138,7 +138,8 @@ TokenService::TokenService(fs::path dataFolder, const AccountStore& accounts, To
       accounts_(accounts),
       lifetimes_(lifetimes),
       clock_(clock),
-      sessions_(StoreFile(folder_ / "refresh-tokens.json", "TokenService", {.mode = 0600}), &SessionTable::decode) {
+      sessions_(StoreFile(folder_ / "refresh-tokens.json", "TokenService", {.mode = 0600}), &SessionTable::decode, {},
+                &SessionTable::encode) {
     initialiseSodium();
     const fs::path secretFile = folder_ / "jwt-secret";
     const FileRead stored = readFile(secretFile);

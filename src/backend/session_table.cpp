@@ -75,6 +75,90 @@ void to_json(json& out, const SessionTable& table) {
     out = {{"sessions", std::move(sessions)}, {"tokens", std::move(tokens)}};
 }
 
+namespace {
+
+void appendString(std::string& out, std::string_view text) {
+    out += '"';
+    for (const char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    static constexpr char kHex[] = "0123456789abcdef";
+                    out += "\\u00";
+                    out += kHex[(c >> 4) & 0xf];
+                    out += kHex[c & 0xf];
+                } else {
+                    out += c;
+                }
+        }
+    }
+    out += '"';
+}
+
+// Writes `"name": {` … `}` with the members in key order, each written by `member`.
+template <class Map, class Member>
+bool appendObject(std::string& out, const char* name, const Map& map, Member&& member) {
+    out += "  \"";
+    out += name;
+    out += "\": ";
+    if (map.empty()) {
+        out += "{}";
+        return true;
+    }
+    std::vector<const typename Map::value_type*> entries;
+    entries.reserve(map.size());
+    for (const auto& entry : map) entries.push_back(&entry);
+    std::sort(entries.begin(), entries.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+    out += "{\n";
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!text::isValidUTF8(entries[i]->first)) return false;
+        out += "    ";
+        appendString(out, entries[i]->first);
+        out += ": {\n";
+        if (!member(entries[i]->second)) return false;
+        out += i + 1 < entries.size() ? "    },\n" : "    }\n";
+    }
+    out += "  }";
+    return true;
+}
+
+}  // namespace
+
+bool SessionTable::encode(const SessionTable& table, std::string& out) {
+    out += "{\n";
+    const bool sessionsWritten = appendObject(out, "sessions", table.sessions_, [&](const StoredSession& session) {
+        if (!text::isValidUTF8(session.email) || (session.stamp && !text::isValidUTF8(*session.stamp))) return false;
+        out += "      \"email\": ";
+        appendString(out, session.email);
+        out += ",\n      \"seq\": " + std::to_string(session.seq);
+        if (session.stamp) {
+            out += ",\n      \"stamp\": ";
+            appendString(out, *session.stamp);
+        }
+        out += '\n';
+        return true;
+    });
+    if (!sessionsWritten) return false;
+    out += ",\n";
+    const bool tokensWritten = appendObject(out, "tokens", table.tokens_, [&](const StoredToken& token) {
+        if (!text::isValidUTF8(token.session)) return false;
+        out += "      \"expires_at\": " + std::to_string(token.expiresAt) + ",\n      \"session\": ";
+        appendString(out, token.session);
+        out += token.used ? ",\n      \"used\": true\n" : ",\n      \"used\": false\n";
+        return true;
+    });
+    if (!tokensWritten) return false;
+    out += "\n}";
+    return true;
+}
+
 const StoredSession* SessionTable::session(const std::string& id) const {
     const auto found = sessions_.find(id);
     return found == sessions_.end() ? nullptr : &found->second;

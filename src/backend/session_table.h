@@ -48,6 +48,9 @@ public:
     void prune(std::int64_t now);
 
     std::size_t sessionCount() const { return sessions_.size(); }
+    // The file's text (as encodeJSONDocument would write it) straight from the table, without
+    // building a document of 100,000 objects first; false when a text is not valid UTF-8.
+    static bool encode(const SessionTable& table, std::string& out);
     friend void to_json(nlohmann::json& out, const SessionTable& table);
     friend void from_json(const nlohmann::json& document, SessionTable& table);
 
