@@ -680,6 +680,14 @@ TEST_F(ChatOrchestratorTest, AScriptedTurnAgainstTheLocalBackend) {
     ASSERT_EQ(o.completed.size(), 1u);
     EXPECT_EQ(o.completed[0].toolName, "list_tracks");
     EXPECT_EQ(o.completed[0].status, ToolCallStatus::completed);
+
+    auth.signOut();
+    const auto signedOut = run(request("Mute the guitar"));
+    EXPECT_FALSE(signedOut.response.ok);
+    ASSERT_EQ(signedOut.errors.size(), 1u);
+    EXPECT_NE(signedOut.errors[0].find("sign in again"), std::string::npos) << signedOut.errors[0];
+    EXPECT_EQ(signedOut.response.assistantMessage,
+              "I lost my sign-in. Sign out and back in from the menu and I'll be ready.");
     orchestrator.reset();
 }
 
