@@ -252,6 +252,10 @@ AgentToolOutputPayload ChatToolExecutor::dispatch(ToolCall& toolCall) {
     // A handler that throws or forgets its record would break the one-record-per-call pairing
     // the agent loop relies on; such a call answers an error and leaves exactly one record.
     const std::size_t recordsBefore = toolCall.toolsUsed.size();
+    // Stop ends the call at its next pause rather than at its end. The listen ends its playback
+    // itself on Stop and must still stop Logic Pro and put the playhead back, so its pauses run on.
+    std::optional<platform::StoppablePauses> stoppable;
+    if (call.name != kListenTool) stoppable.emplace(toolCall.stopToken);
     try {
         AgentToolOutputPayload output = handler(toolCall);
         const std::size_t records = toolCall.toolsUsed.size() - recordsBefore;
@@ -268,7 +272,39 @@ AgentToolOutputPayload ChatToolExecutor::dispatch(ToolCall& toolCall) {
     } catch (const std::exception& e) {
         toolCall.toolsUsed.resize(recordsBefore);
         return toolCall.fail(call.name + " failed: " + e.what());
+    } catch (const platform::PauseStopped&) {
+        const bool changed = stoppable && stoppable->changesSent() > 0;
+        stoppable.reset();
+        toolCall.toolsUsed.resize(recordsBefore);
+        return toolCall.fail(stoppedMidwayMessage(call.name, changed));
     }
+}
+
+std::string ChatToolExecutor::stoppedMidwayMessage(const std::string& toolName, bool changed) const {
+    std::string message = "Stopped by the user before " + toolName + " finished";
+    if (!changed) return message + "; nothing had been sent to Logic Pro, so nothing changed.";
+    message += "; it had already acted on Logic Pro";
+    // What it did is told by what Logic Pro shows now: the strip of the selected track.
+    if (auto window = services_.logicInspector.findMainWindow()) {
+        const nlohmann::json strip = services_.logicInspector.readChannelStrip(*window);
+        const auto text = [&](const char* key) -> std::optional<std::string> {
+            auto found = strip.find(key);
+            if (found == strip.end() || !found->is_string()) return std::nullopt;
+            return found->get<std::string>();
+        };
+        if (auto name = text("name")) {
+            message += ". The selected track is now '" + *name + "'";
+            if (auto level = text("volumeDisplay")) message += ", volume " + *level;
+            if (auto pan = text("pan")) message += ", pan " + *pan;
+            const auto on = [&](const char* key) {
+                const auto shown = text(key);
+                return shown && (*shown == "1" || text::equalsIgnoringCase(*shown, "on"));
+            };
+            if (on("mute")) message += ", muted";
+            if (on("solo")) message += ", soloed";
+        }
+    }
+    return message + ". Check it before doing more.";
 }
 
 void ChatToolExecutor::logCall(const AgentToolCall& call, const std::vector<ToolExecution>& toolsUsed,

@@ -211,6 +211,9 @@ public:
 
 private:
     AgentToolOutputPayload dispatch(ToolCall& toolCall);
+    // What a call stopped in the middle answers: whether it had acted on Logic Pro, and then what
+    // the selected track's strip shows now.
+    std::string stoppedMidwayMessage(const std::string& toolName, bool changed) const;
     void logCall(const AgentToolCall& call, const std::vector<ToolExecution>& toolsUsed,
                  const AgentToolOutputPayload& output, platform::Clock::TimePoint start, int roundIndex) const;
 

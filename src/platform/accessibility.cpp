@@ -162,6 +162,7 @@ void AXElement::prefetchChildren(const std::vector<std::string>& attributes) con
 
 AXError AXElement::setAttributeValue(const std::string& attribute, const AXValue& value) const {
     const AXError error = withImpl(impl_, [&](AXElementImpl& i) { return i.setAttributeValue(attribute, value); });
+    if (error == AXError::success) noteAccessibilityChange();
     invalidateAccessibilityReads();
     return error;
 }
@@ -176,6 +177,7 @@ AXError AXElement::copyActionNames(std::vector<std::string>& out) const {
 }
 AXError AXElement::performAction(const std::string& action) const {
     const AXError error = withImpl(impl_, [&](AXElementImpl& i) { return i.performAction(action); });
+    if (error == AXError::success) noteAccessibilityChange();
     invalidateAccessibilityReads();
     return error;
 }

@@ -137,6 +137,8 @@ public:
 // Ends every scope's kept answers, on every thread. The platform layer calls it on each input,
 // clock pause, AX action and write; code above it has no need to.
 void invalidateAccessibilityReads();
+// Counts a write or action that reached an application towards this thread's StoppablePauses.
+void noteAccessibilityChange();
 
 // Attribute and action names used across the program.
 namespace ax {

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <utility>
 
 namespace corvane::platform {
@@ -18,6 +19,9 @@ public:
     virtual ~Clock() = default;
     virtual TimePoint now() = 0;
     virtual void sleep(std::chrono::duration<double> duration) = 0;
+    // The same sleep, ended early once `stop` is requested; false when it was. A clock that knows
+    // no better sleeps in short slices.
+    virtual bool sleepUnlessStopped(std::chrono::duration<double> duration, std::stop_token stop);
 
     // Whoever keeps deadlines on this clock (the loopback server's connections) learns here when
     // a clock moved by hand jumps: such a clock reaches a moment without that time passing, so a
@@ -32,8 +36,35 @@ public:
     }
 };
 
-// Convenience: sleep for a number of seconds on the installed clock.
+// Convenience: sleep for a number of seconds on the installed clock. Within a StoppablePauses
+// scope whose stop was requested it ends early and throws PauseStopped.
 void pause(double seconds);
+
+// What pause() throws to end the work it paces. Deliberately no std::exception, so that code
+// catching failures of its own lets it pass.
+struct PauseStopped {};
+
+// Makes the pauses of this thread end the work they pace once `stop` is requested: the work ends
+// at its next pause (or in the middle of the one it is in) instead of running on to its end.
+// Never while this thread holds a key or mouse button down in another application, nor while an
+// exception already unwinds: such a pause runs its length, and the next one stops.
+class StoppablePauses {
+public:
+    explicit StoppablePauses(std::stop_token stop);
+    ~StoppablePauses();
+    StoppablePauses(const StoppablePauses&) = delete;
+    StoppablePauses& operator=(const StoppablePauses&) = delete;
+
+    // Synthetic input events, Accessibility writes and actions sent from this thread since the
+    // scope opened: whether the stopped work may have changed anything.
+    std::size_t changesSent() const;
+
+private:
+    friend void pause(double seconds);
+    std::stop_token stop_;
+    const StoppablePauses* outer_;
+    std::size_t changesAtStart_;
+};
 
 // The subscribers of a clock moved by hand: its onMoved() subscribes here, each move notifies.
 class ClockMoves {

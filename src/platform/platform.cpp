@@ -1,9 +1,14 @@
 #include "platform/platform.h"
 
 #include <unistd.h>
+#include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -13,13 +18,53 @@ namespace corvane::platform {
 
 namespace {
 
+bool sleepable(std::chrono::duration<double> d) { return d.count() > 0 && std::isfinite(d.count()); }
+
 class SystemClock final : public Clock {
 public:
     TimePoint now() override { return std::chrono::system_clock::now(); }
     void sleep(std::chrono::duration<double> d) override {
         if (d.count() > 0) std::this_thread::sleep_for(d);
     }
+    bool sleepUnlessStopped(std::chrono::duration<double> d, std::stop_token stop) override {
+        if (sleepable(d)) {
+            std::mutex mutex;
+            std::condition_variable_any woken;
+            std::unique_lock lock(mutex);
+            woken.wait_for(lock, stop, d, [] { return false; });
+        }
+        return !stop.stop_requested();
+    }
 };
+
+// What this thread's pauses need to know: the scope that may stop them, what the thread has sent
+// to other applications, and which of its keys and mouse button are still down there.
+struct PacedThread {
+    const StoppablePauses* scope = nullptr;
+    std::size_t changes = 0;
+    std::set<std::uint16_t> keysDown;
+    bool buttonDown = false;
+
+    bool holdsInput() const { return buttonDown || !keysDown.empty(); }
+};
+
+thread_local PacedThread tPaced;
+
+void noteKey(const KeyEvent& event, bool posted) {
+    if (!posted) return;
+    ++tPaced.changes;
+    if (event.keyDown)
+        tPaced.keysDown.insert(event.virtualKey);
+    else
+        tPaced.keysDown.erase(event.virtualKey);
+}
+
+void noteMouse(const MouseEvent& event, bool posted) {
+    if (!posted) return;
+    ++tPaced.changes;
+    if (event.type == MouseEventType::leftDown) tPaced.buttonDown = true;
+    if (event.type == MouseEventType::leftUp) tPaced.buttonDown = false;
+}
 
 // A host on which nothing can be reached: no trusted Accessibility, no applications, no capture.
 class AbsentAccessibility final : public Accessibility {
@@ -110,16 +155,24 @@ T& pick(T* Services::*member) {
 class ChangingInput final : public Input {
 public:
     bool postKeyToProcess(int pid, const KeyEvent& event) override {
-        return changed(pick(&Services::input).postKeyToProcess(pid, event));
+        const bool posted = pick(&Services::input).postKeyToProcess(pid, event);
+        noteKey(event, posted);
+        return changed(posted);
     }
     bool postMouseToProcess(int pid, const MouseEvent& event) override {
-        return changed(pick(&Services::input).postMouseToProcess(pid, event));
+        const bool posted = pick(&Services::input).postMouseToProcess(pid, event);
+        noteMouse(event, posted);
+        return changed(posted);
     }
     bool postKeyAtHIDTap(const KeyEvent& event) override {
-        return changed(pick(&Services::input).postKeyAtHIDTap(event));
+        const bool posted = pick(&Services::input).postKeyAtHIDTap(event);
+        noteKey(event, posted);
+        return changed(posted);
     }
     bool postMouseAtHIDTap(const MouseEvent& event) override {
-        return changed(pick(&Services::input).postMouseAtHIDTap(event));
+        const bool posted = pick(&Services::input).postMouseAtHIDTap(event);
+        noteMouse(event, posted);
+        return changed(posted);
     }
     std::optional<Point> cursorLocation() override { return pick(&Services::input).cursorLocation(); }
     void warpCursor(Point to) override {
@@ -180,6 +233,12 @@ public:
         pick(&Services::clock).sleep(duration);
         invalidateAccessibilityReads();
     }
+    bool sleepUnlessStopped(std::chrono::duration<double> duration, std::stop_token stop) override {
+        invalidateAccessibilityReads();
+        const bool whole = pick(&Services::clock).sleepUnlessStopped(duration, std::move(stop));
+        invalidateAccessibilityReads();
+        return whole;
+    }
     Subscription onMoved(std::function<void()> moved) override {
         return pick(&Services::clock).onMoved(std::move(moved));
     }
@@ -215,6 +274,45 @@ Services installed() {
     return gInstalled;
 }
 
-void pause(double seconds) { clock().sleep(std::chrono::duration<double>(seconds)); }
+bool Clock::sleepUnlessStopped(std::chrono::duration<double> duration, std::stop_token stop) {
+    constexpr double kSlice = 0.05;
+    if (!sleepable(duration)) {
+        sleep(duration);
+        return !stop.stop_requested();
+    }
+    for (double left = duration.count(); left > 0; left -= kSlice) {
+        if (stop.stop_requested()) return false;
+        sleep(std::chrono::duration<double>(std::min(left, kSlice)));
+    }
+    return true;
+}
+
+void noteAccessibilityChange() { ++tPaced.changes; }
+
+StoppablePauses::StoppablePauses(std::stop_token stop)
+    : stop_(std::move(stop)), outer_(tPaced.scope), changesAtStart_(tPaced.changes) {
+    tPaced.scope = this;
+}
+
+StoppablePauses::~StoppablePauses() { tPaced.scope = outer_; }
+
+std::size_t StoppablePauses::changesSent() const { return tPaced.changes - changesAtStart_; }
+
+void pause(double seconds) {
+    const auto duration = std::chrono::duration<double>(seconds);
+    const StoppablePauses* scope = tPaced.scope;
+    if (!scope) {
+        clock().sleep(duration);
+        return;
+    }
+    // A key or button left down, or a second exception during unwinding, would do more harm than
+    // the rest of one pause.
+    const auto mayStop = [] { return !tPaced.holdsInput() && std::uncaught_exceptions() == 0; };
+    if (!mayStop()) {
+        clock().sleep(duration);
+        return;
+    }
+    if (scope->stop_.stop_requested() || !clock().sleepUnlessStopped(duration, scope->stop_)) throw PauseStopped{};
+}
 
 }  // namespace corvane::platform

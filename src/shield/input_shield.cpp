@@ -109,11 +109,15 @@ void InputShield::showShield() {
     const auto target = frameFor(scope);
     auto w = window();
     if (!w) return;
-    // A window already up keeps its level: only its frame follows the new scope.
-    if (shown)
+    // A window already up keeps its level: only its frame follows the new scope. It goes back on
+    // top: the application just brought forward (Logic Pro, when it came to the front after the
+    // notice went up at the turn's start) raises its windows over it.
+    if (shown) {
         w->setFrame(target);
-    else
+        w->bringToFront();
+    } else {
         w->show(target, scope);
+    }
     {
         std::lock_guard lock(mutex_);
         shownFrame_ = target;

@@ -35,6 +35,8 @@ public:
         virtual void hide() = 0;
         // Moves the notice; has no effect while it is hidden.
         virtual void setFrame(platform::Rect frame) = 0;
+        // Puts the notice back above the other windows; has no effect while it is hidden.
+        virtual void bringToFront() {}
         virtual void setLabel(const std::string&) {}
     };
 

@@ -105,6 +105,10 @@ void AgentOverlay::setFrame(platform::Rect frame) {
     if (window_) place(frame);
 }
 
+void AgentOverlay::bringToFront() {
+    if (window_) window_->raise();
+}
+
 void AgentOverlay::setLabel(const std::string& text) {
     label_ = QString::fromStdString(text);
     if (window_) window_->content()->labelField()->setText(label_);

@@ -74,6 +74,7 @@ public:
     void show(platform::Rect frame, InputShield::Scope scope) override;
     void hide() override;
     void setFrame(platform::Rect frame) override;
+    void bringToFront() override;
     void setLabel(const std::string& text) override;
 
     ShieldWindow* window() const { return window_; }

@@ -19,13 +19,16 @@ using Scope = InputShield::Scope;
 struct RecordingWindow : InputShield::Window {
     void show(Rect f, Scope scope) override {
         visible = true;
+        onTop = true;
         frame = f;
         shownAtLevel.push_back(scope);
     }
     void hide() override { visible = false; }
     void setFrame(Rect f) override { frame = f; }
+    void bringToFront() override { onTop = visible; }
     void setLabel(const std::string& text) override { label = text; }
     bool visible = false;
+    bool onTop = false;  // no other window above it
     Rect frame;
     std::string label;
     std::vector<Scope> shownAtLevel;  // one entry per window put up, with the scope that chose its level
@@ -54,8 +57,10 @@ protected:
         shield.setWindow(nullptr);
         shield.setEnvironment({});
     }
+    // As the workspace delivers it: Logic Pro's windows come up over ours before the shield hears of it.
     void activate(bool logic) {
         logicInFront = logic;
+        if (logic) window->onTop = false;
         if (onActivation) onActivation();
     }
 
@@ -83,6 +88,17 @@ TEST_F(InputShieldTest, ShownOverLogicOnlyWhileLogicIsInFront) {
     shield.endTurn();
     EXPECT_FALSE(onActivation) << "the observer lives only while a turn runs";
     EXPECT_EQ(shield.toolName(), "Set Volume");  // kept until the next turn
+}
+
+// The turn's first tool may bring Logic Pro forward before the turn's start reaches the UI thread:
+// the notice then goes up at once, and Logic Pro's activation, heard after, raises its window over it.
+TEST_F(InputShieldTest, LogicComingForwardAfterTheNoticeWentUpLeavesItOnTop) {
+    logicInFront = true;
+    shield.beginTurn("");
+    ASSERT_TRUE(window->visible);
+    activate(true);
+    EXPECT_TRUE(window->onTop);
+    EXPECT_EQ(window->shownAtLevel.size(), 1u);
 }
 
 TEST_F(InputShieldTest, WithoutLogicsMainWindowTheNoticeCoversTheScreen) {

@@ -125,6 +125,26 @@ TEST_F(ChatViewModelProjectTest, PluginNoticeShowsAfterAMinuteWithoutAnalysisUnl
     EXPECT_FALSE(model().showPluginMissingBanner());
 }
 
+// The plug-ins post twice a second from the start (song stopped); each post reaches the window
+// as work queued for the UI thread. A UI thread that gets to that work only after the minute's
+// check fell due (here: the whole minute passes before the queue runs) must not call the plug-in
+// missing: what the controller has received counts.
+TEST_F(ChatViewModelProjectTest, PostsNotYetHandedToTheWindowKeepThePluginNoticeAway) {
+    ASSERT_TRUE(controller_->start());
+    world_->updateFaults([&](standin::Faults& faults) { faults.analysisPort = controller_->boundPort(); });
+    bool shown = false;
+    model().addObserver([&](ChatViewModel::Field field) {
+        shown = shown || (field == ChatViewModel::Field::showPluginMissingBanner && model().showPluginMissingBanner());
+    });
+    advance(70);
+    EXPECT_FALSE(world_->events(standin::EventKind::analysisPost).empty());
+    EXPECT_FALSE(shown);
+    EXPECT_FALSE(model().showPluginMissingBanner());
+    EXPECT_TRUE(model().pluginDetected());
+    EXPECT_EQ(model().trackAnalysisMap().size(), controller_->trackAnalysis().size());
+    controller_->shutdown();
+}
+
 TEST_F(ChatViewModelProjectTest, DescriptionsAreStoredByTrackNameAndLoadedByInstance) {
     model().updateTrackAnalysis({{"a1", liveState("a1", "Vox")},
                                  {"a2", liveState("a2", "Vox")},

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "platform/loopback_post.h"
@@ -292,6 +294,19 @@ void WallClock::sleep(std::chrono::duration<double> duration) {
             std::chrono::duration<double>(std::min(seconds, kLongest))));
     }
     deliverDuePosts(*e_);
+}
+
+bool WallClock::sleepUnlessStopped(std::chrono::duration<double> duration, std::stop_token stop) {
+    const double seconds = duration.count();
+    if (seconds > 0 && std::isfinite(seconds)) {
+        constexpr double kLongest = 365.0 * 24 * 3600;
+        std::mutex mutex;
+        std::condition_variable_any woken;
+        std::unique_lock lock(mutex);
+        woken.wait_for(lock, stop, std::chrono::duration<double>(std::min(seconds, kLongest)), [] { return false; });
+    }
+    deliverDuePosts(*e_);
+    return !stop.stop_requested();
 }
 
 void runWallClockTimer(Engine& e, std::stop_token stop) {

@@ -96,6 +96,7 @@ public:
     explicit WallClock(std::shared_ptr<Engine> e) : e_(std::move(e)) {}
     TimePoint now() override;
     void sleep(std::chrono::duration<double> duration) override;
+    bool sleepUnlessStopped(std::chrono::duration<double> duration, std::stop_token stop) override;
 
 private:
     std::shared_ptr<Engine> e_;

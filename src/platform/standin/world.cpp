@@ -284,6 +284,9 @@ double World::virtualSeconds() const {
     return engine_->seconds();
 }
 void World::advance(double seconds) { facades_->clock->sleep(std::chrono::duration<double>(seconds)); }
+void World::at(double virtualSeconds, std::function<void()> action) {
+    engine_->run([&] { engine_->schedule(virtualSeconds - engine_->seconds(), "test action", std::move(action)); });
+}
 
 double World::level(int raw) { return taper::level(raw); }
 int World::rawFor(double levelDb) { return taper::rawFor(levelDb); }

@@ -117,6 +117,10 @@ public:
 
     double virtualSeconds() const;  // the world's time since it started
     void advance(double seconds);   // the same as a sleep on the world's clock
+    // Runs `action` once, when the world's time reaches `virtualSeconds`, on whichever thread's
+    // sleep takes it there (as a user acting at that moment). It runs with the world locked, so it
+    // must not call the world.
+    void at(double virtualSeconds, std::function<void()> action);
 
     static double level(int raw);
     static int rawFor(double levelDb);
