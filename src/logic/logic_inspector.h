@@ -190,7 +190,7 @@ public:
     };
     // Measured from the playhead's place on the ruler; when its position does not give the scale
     // (within the first bar, or off a bar's downbeat), from a second place a few bars away, after
-    // which the playhead is put back. Otherwise the reason it cannot be measured.
+    // which the playhead is put back. Otherwise why it cannot be, or that the playhead stayed moved.
     std::variant<BarScale, std::string> measureBarScale(const AXElement& in) const;
     // A list of {"trackNumber", "name", "hasContent"[, "spans": [{"startBar", "endBar"}]]}, or
     // the one-entry list {"error": message}. No span reaches past the song's end.

@@ -110,10 +110,11 @@ std::optional<AXElement> LogicInspector::findTracksArea(const AXElement& window)
 // The "Tracks" group holds the track headers, the ruler and the arrangement area; a window of
 // another shape may show the arrangement area alone.
 bool LogicInspector::holdsTracksArea(const AXElement& window) const {
-    return nearest(window, search_depth::kArrangeArea, [](const AXElement& e, const std::string& described) {
-               return described == "Tracks contents" ||
-                      (described == "Tracks" && e.string(ax::kRole) == std::optional<std::string>("AXGroup"));
-           }).has_value();
+    auto tracksArea = [](const AXElement& e, const std::string& described) {
+        return described == "Tracks contents" ||
+               (described == "Tracks" && e.string(ax::kRole) == std::optional<std::string>("AXGroup"));
+    };
+    return nearest(window, search_depth::kArrangeArea, tracksArea).has_value();
 }
 
 std::optional<AXElement> LogicInspector::findDescendant(const AXElement& of, const std::string& description,

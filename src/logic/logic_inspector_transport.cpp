@@ -11,7 +11,6 @@
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_internal.h"
 #include "logic/search_depths.h"
-#include "platform/log.h"
 #include "platform/platform.h"
 #include "support/numbers.h"
 #include "support/unicode.h"
@@ -227,8 +226,10 @@ std::variant<LogicInspector::BarScale, std::string> LogicInspector::measureBarSc
     const auto moved = ax_read::wholeNumber(*barField);
     const auto movedTo = thumb->point(ax::kPosition);
     barField->setAttributeValue(ax::kValue, static_cast<double>(*bar));
+    // A read leaves the song as it found it, or says what it changed.
     if (ax_read::wholeNumber(*barField) != bar)
-        log(fmt::format("[readArrangement] the playhead was not put back on bar {}", *bar));
+        return fmt::format("The playhead was moved to measure the bar scale and could not be put back on bar {}.",
+                           *bar);
     if (!moved || *moved == *bar || !movedTo)
         return unmeasurable(fmt::format("the playhead did not leave bar {}.", *bar));
     return accept((movedTo->x - thumbX) / static_cast<double>(*moved - *bar));

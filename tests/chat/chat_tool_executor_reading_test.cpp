@@ -62,11 +62,12 @@ TEST_F(ChatToolExecutorReading, TheMixerWindowListedFirstIsNeverTakenForTheTrack
               json({{"status", "error"}, {"message", "Logic Pro is not running or no Tracks window found."}}));
     for (const char* tool : {"get_transport", "get_arrangement"}) {
         SCOPED_TRACE(tool);
-        EXPECT_EQ(oneJSON(tool),
-                  json({{"status", "error"}, {"message", "No Tracks window with the track list is open in Logic Pro."}}));
+        EXPECT_EQ(oneJSON(tool), json({{"status", "error"},
+                                       {"message", "No Tracks window with the track list is open in Logic Pro."}}));
     }
-    EXPECT_EQ(oneJSON("get_track_details", R"({"track_names":["Bass"]})")["failures"],
-              json::parse(R"([{"track":"Bass","error":"No Tracks window with the track list is open in Logic Pro."}])"));
+    EXPECT_EQ(
+        oneJSON("get_track_details", R"({"track_names":["Bass"]})")["failures"],
+        json::parse(R"([{"track":"Bass","error":"No Tracks window with the track list is open in Logic Pro."}])"));
 }
 
 TEST_F(ChatToolExecutorReading, TransportIsReadFromTheControlBarAndThePlayhead) {
