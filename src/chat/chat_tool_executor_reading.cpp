@@ -19,6 +19,12 @@ std::string joined(const std::vector<std::string>& names, std::size_t limit) {
     return text;
 }
 
+// No window shows the track list: Logic Pro is not running, or shows other windows only.
+AgentToolOutputPayload noMainWindow(ToolCall& toolCall) {
+    const bool running = toolCall.executor.logicInspector().logicApplication().has_value();
+    return toolCall.fail(running ? logic_messages::kNoTracksWindow : logic_messages::kLogicProNotRunning);
+}
+
 AgentToolOutputPayload listTracks(ToolCall& toolCall) {
     const LogicInspector& logic = toolCall.executor.logicInspector();
     auto window = logic.findMainWindow();
@@ -43,7 +49,7 @@ bool flagMember(const nlohmann::json& map, const char* key) {
 AgentToolOutputPayload getTransport(ToolCall& toolCall) {
     const LogicInspector& logic = toolCall.executor.logicInspector();
     auto window = logic.findMainWindow();
-    if (!window) return toolCall.fail(logic_messages::kLogicProNotRunning);
+    if (!window) return noMainWindow(toolCall);
     const nlohmann::json transport = logic.readTransport(*window);
     TransportResult result;
     result.status = "ok";
@@ -68,9 +74,12 @@ AgentToolOutputPayload getArrangement(ToolCall& toolCall) {
 
     const LogicInspector& logic = toolCall.executor.logicInspector();
     auto window = logic.findMainWindow();
-    if (!window) return toolCall.fail(logic_messages::kLogicProNotRunning);
+    if (!window) return noMainWindow(toolCall);
     nlohmann::json rows = logic.readArrangement(*window, trackName);
     if (!rows.is_array()) rows = nlohmann::json::array();
+    // The reader's one-entry error list: bars it cannot place are no arrangement.
+    if (rows.size() == 1 && rows[0].contains("error") && rows[0]["error"].is_string())
+        return toolCall.fail(rows[0]["error"].get<std::string>());
     toolCall.record("Read arrangement: " + std::to_string(rows.size()) + " tracks with regions.", true);
     return ChatToolExecutor::makeJSONOutput(toolCall.callID(), rows, "[]");
 }
@@ -82,7 +91,7 @@ AgentToolOutputPayload controlTransport(ToolCall& toolCall) {
 
     const LogicInspector& logic = toolCall.executor.logicInspector();
     auto window = logic.findMainWindow();
-    if (!window) return toolCall.fail(logic_messages::kLogicProNotRunning);
+    if (!window) return noMainWindow(toolCall);
 
     auto already = [&](const std::string& message) { return toolCall.succeed(message, ActionResult{"ok", message}); };
     std::string button;

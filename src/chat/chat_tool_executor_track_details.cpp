@@ -154,6 +154,10 @@ AgentToolOutputPayload getTrackDetails(ToolCall& toolCall) {
             log(logic_messages::selectTrackFailed(resolved.header->name));
         }
         // Found but not selected, or not in the track list at all (perhaps in a collapsed folder).
+        if (!window) {
+            failures.push_back({name, logic_messages::kNoTracksWindow});
+            continue;
+        }
         auto again = logic.resolveTrack(name);
         failures.push_back({name, again.header ? "track exists but selection didn't land \u2014 try again. This can "
                                                  "happen if a plugin window grabbed Logic's keyboard focus."

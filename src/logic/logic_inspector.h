@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -98,7 +100,16 @@ public:
     static std::string keyCodeName(std::uint16_t virtualKey);
 
     // --- Accessibility element search ----------------------------------------------------
+    // The first of Logic Pro's own windows that shows the track list (holdsTracksArea).
     std::optional<AXElement> findMainWindow() const;
+    // The arrangement area ("Tracks contents") the track rows lie in.
+    std::optional<AXElement> findTracksArea(const AXElement& window) const;
+    bool holdsTracksArea(const AXElement& window) const;
+    // The element with the description nearest below `in` (level by level, depths 1 to maxDepth-1)
+    // that `accepts` takes, if given; menus, the control bar and a Mixer area's strips are not
+    // searched.
+    std::optional<AXElement> findNearestDescendant(const AXElement& in, const std::string& description, int maxDepth,
+                                                   const std::function<bool(const AXElement&)>& accepts = {}) const;
     std::optional<AXElement> findDescendant(const AXElement& of, const std::string& description,
                                             const std::optional<std::string>& role, int maxDepth, int depth = 0) const;
     std::optional<Rect> findElementFrame(const AXElement& in, const std::string& description, int maxDepth,
@@ -180,8 +191,18 @@ public:
     // Writes bar, then beat, division and tick 1 to the lowest "Playhead Position" group;
     // success when the bar write was confirmed.
     Outcome movePlayhead(std::int64_t toBar, const AXElement& in) const;
+    // Where the arrangement's bars lie on screen, as the ruler shows them.
+    struct BarScale {
+        double startX = 0;  // where bar 1 begins
+        double pointsPerBar = 0;
+        std::optional<std::int64_t> lastBar;  // the song's last bar, as far as the playhead may go
+    };
+    // Measured from the playhead's place on the ruler; when its position does not give the scale
+    // (within the first bar, or off a bar's downbeat), from a second place a few bars away, after
+    // which the playhead is put back. Otherwise why it cannot be, or that the playhead stayed moved.
+    std::variant<BarScale, std::string> measureBarScale(const AXElement& in) const;
     // A list of {"trackNumber", "name", "hasContent"[, "spans": [{"startBar", "endBar"}]]}, or
-    // the one-entry list {"error": message}.
+    // the one-entry list {"error": message}. No span reaches past the song's end.
     nlohmann::json readArrangement(const AXElement& in, const std::optional<std::string>& trackName) const;
 
     // --- Insert slots and plug-in windows ------------------------------------------------

@@ -70,6 +70,7 @@ struct KeptPlaces {
     int open = 0;
     int applicationPid = 0;
     AXElement application;
+    AXElement mainWindow;  // the window found to hold the track list
     AXElement headersWindow;
     std::vector<HeaderParent> headerParents;  // in walk order
     AXElement mixerWindow;

@@ -1,5 +1,8 @@
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
 #include "logic/key_codes.h"
@@ -22,6 +25,53 @@ bool LogicInspector::isLogicMainWindowTitle(const std::string& title) {
     return title.find("- Tracks") != std::string::npos || title.find("- Mixer") != std::string::npos;
 }
 
+namespace {
+
+// What each element of a level is read with, its siblings in the same round trip: what the walks
+// of the main window that follow ask of the same elements (the header walk its frame, the
+// transport's its value), so that they find those answers kept.
+const std::vector<std::string> kLevelReads{ax::kRole,     ax::kDescription, ax::kTitle, ax::kChildren,
+                                           ax::kPosition, ax::kSize,        ax::kValue};
+
+// Menus, the control bar and a Mixer area's strips hold none of a window's own areas.
+bool holdsNoLayoutArea(const AXElement& e, const std::string& description) {
+    const std::string role = textOf(e, ax::kRole);
+    return role == "AXMenuBar" || role == "AXMenu" || (role == "AXLayoutArea" && description == "Mixer") ||
+           (role == "AXGroup" && description == "Control Bar");
+}
+
+// The first element, level by level from depth 1 to maxDepth-1, whose trimmed description
+// `accepts` takes.
+std::optional<AXElement> nearest(const AXElement& in, int maxDepth,
+                                 const std::function<bool(const AXElement&, const std::string&)>& accepts) {
+    std::vector<AXElement> level{in};
+    for (int depth = 1; depth < maxDepth && !level.empty(); ++depth) {
+        std::vector<AXElement> below;
+        for (const auto& parent : level) {
+            parent.prefetchChildren(kLevelReads);
+            for (const auto& e : parent.children()) {
+                const std::string described = trimmed(e, ax::kDescription);
+                if (accepts(e, described)) return e;
+                if (holdsNoLayoutArea(e, described)) continue;
+                // Read with the element's siblings: a leaf costs nothing more.
+                if (auto children = e.elements(ax::kChildren); children && !children->empty()) below.push_back(e);
+            }
+        }
+        level = std::move(below);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<AXElement> LogicInspector::findNearestDescendant(
+    const AXElement& in, const std::string& description, int maxDepth,
+    const std::function<bool(const AXElement&)>& accepts) const {
+    return nearest(in, maxDepth, [&](const AXElement& e, const std::string& described) {
+        return described == description && (!accepts || accepts(e));
+    });
+}
+
 std::optional<AXElement> LogicInspector::findMainWindow() const {
     auto logic = logicApplication();
     if (!logic) return std::nullopt;
@@ -39,11 +89,32 @@ std::optional<AXElement> LogicInspector::findMainWindow() const {
         kept.applicationPid = logic->processIdentifier;
     }
     if (!windows) return std::nullopt;
-    // Only Logic Pro's own window titles: a plug-in window of a track named "Drum Tracks"
-    // must never be taken for the main window.
-    for (const auto& w : *windows)
-        if (isLogicMainWindowTitle(textOf(w, ax::kTitle))) return w;
+    if (kept.open > 0 && kept.mainWindow &&
+        std::find(windows->begin(), windows->end(), kept.mainWindow) != windows->end())
+        return kept.mainWindow;
+    // Only Logic Pro's own window titles: a plug-in window of a track named "Drum Tracks" must
+    // never be taken for the main window. Of those, the one with the track list: Logic Pro's
+    // Mixer window, often in front, has a title of the same kind and only channel strips.
+    for (const auto& w : *windows) {
+        if (!isLogicMainWindowTitle(textOf(w, ax::kTitle)) || !holdsTracksArea(w)) continue;
+        if (kept.open > 0) kept.mainWindow = w;
+        return w;
+    }
     return std::nullopt;
+}
+
+std::optional<AXElement> LogicInspector::findTracksArea(const AXElement& window) const {
+    return findNearestDescendant(window, "Tracks contents", search_depth::kArrangeArea);
+}
+
+// The "Tracks" group holds the track headers, the ruler and the arrangement area; a window of
+// another shape may show the arrangement area alone.
+bool LogicInspector::holdsTracksArea(const AXElement& window) const {
+    auto tracksArea = [](const AXElement& e, const std::string& described) {
+        return described == "Tracks contents" ||
+               (described == "Tracks" && e.string(ax::kRole) == std::optional<std::string>("AXGroup"));
+    };
+    return nearest(window, search_depth::kArrangeArea, tracksArea).has_value();
 }
 
 std::optional<AXElement> LogicInspector::findDescendant(const AXElement& of, const std::string& description,

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <string>
+#include <variant>
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
@@ -33,8 +35,12 @@ struct Region {
     bool muted = false;
 };
 
-constexpr double kDefaultPointsPerBar = 9.0;
 constexpr double kMergeGap = 2.0;
+// How far the playhead is moved to measure the bar scale: far enough that a point's rounding
+// on screen hardly changes it.
+constexpr std::int64_t kMeasuringBars = 4;
+
+std::string unmeasurable(const std::string& why) { return "Cannot measure the bar scale: " + why; }
 
 }  // namespace
 
@@ -104,6 +110,49 @@ void LogicInspector::collectAllPlayheadGroups(const AXElement& root, std::vector
         depth);
 }
 
+namespace {
+
+struct Candidate {
+    AXElement group;
+    platform::Rect frame;
+    double sortY;
+};
+
+// Logic Pro may show a second, read-only position display higher up; the editable one is the
+// lowest on screen, the first found of equal ones.
+std::vector<Candidate> lowestFirst(const std::vector<AXElement>& groups) {
+    std::vector<Candidate> candidates;
+    for (const auto& g : groups) {
+        platform::Rect frame = LogicInspector::frameForElement(g);
+        candidates.push_back({g, frame, std::isfinite(frame.y) ? frame.y : 0.0});
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.sortY > b.sortY; });
+    return candidates;
+}
+
+// Every playhead position display, as collectAllPlayheadGroups finds them, leaving out what
+// holds none: menus, the channel strips and the tracks area.
+std::vector<AXElement> positionDisplays(const AXElement& in) {
+    std::vector<AXElement> groups;
+    ax_tree::walk(in, search_depth::kControlBar, [&](const Step& step) {
+        const AXElement& e = step.element;
+        const std::string role = textOf(e, ax::kRole);
+        const std::string description = trimmed(e, ax::kDescription);
+        if (role == "AXGroup" && description == "Playhead Position") {
+            groups.push_back(e);
+            return Next::siblings;
+        }
+        if (role == "AXMenuBar" || role == "AXMenu" || role == "AXLayoutArea" ||
+            (role == "AXGroup" && description == "Tracks"))
+            return Next::siblings;
+        return Next::children;
+    });
+    return groups;
+}
+
+}  // namespace
+
 Outcome LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) const {
     std::vector<AXElement> groups;
     collectAllPlayheadGroups(in, groups, 0, search_depth::kControlBar);
@@ -111,20 +160,7 @@ Outcome LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) co
         PlayheadDebug::log("no Playhead Position AXGroup found in window");
         return {false, "No playhead position display found."};
     }
-    // Logic Pro may show a second, read-only position display higher up; the editable one is
-    // the lowest on screen.
-    struct Candidate {
-        AXElement group;
-        Rect frame;
-        double sortY;
-    };
-    std::vector<Candidate> candidates;
-    for (const auto& g : groups) {
-        Rect frame = frameForElement(g);
-        candidates.push_back({g, frame, std::isfinite(frame.y) ? frame.y : 0.0});
-    }
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const Candidate& a, const Candidate& b) { return a.sortY > b.sortY; });
+    const auto candidates = lowestFirst(groups);
     const Candidate& chosen = candidates.front();
     PlayheadDebug::log(fmt::format("target bar={} candidates={} chose frame=(x={} y={} w={} h={})", toBar,
                                    candidates.size(), truncated(chosen.frame.x), truncated(chosen.frame.y),
@@ -140,20 +176,74 @@ Outcome LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) co
 
 // --- Arrangement -----------------------------------------------------------------------------
 
-nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::optional<std::string>& trackName) const {
-    auto contents = findDescendant(in, "Tracks contents", std::nullopt, search_depth::kArrangeArea);
-    if (!contents) return errorList("Tracks contents area not found");
+std::variant<LogicInspector::BarScale, std::string> LogicInspector::measureBarScale(const AXElement& in) const {
+    // Logic Pro does not expose its zoom: the ruler's start marker is where bar 1 begins, and the
+    // playhead's thumb on the ruler stands where the position display says.
+    auto onRuler = [&](const char* description) {
+        return findNearestDescendant(in, description, search_depth::kArrangeArea, [](const AXElement& e) {
+            const auto at = e.point(ax::kPosition);
+            return at && std::isfinite(at->x);
+        });
+    };
+    const auto start = onRuler("Start Marker");
+    const auto thumb = onRuler("Playhead thumb");
+    if (!start || !thumb) return unmeasurable("the ruler shows no start marker or playhead.");
+    const auto groups = positionDisplays(in);
+    if (groups.empty()) return unmeasurable("no playhead position display found.");
+    const AXElement display = lowestFirst(groups).front().group;
+    display.prefetchChildren({ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren, ax::kValue, ax::kMaxValue});
+    std::optional<std::int64_t> fields[4];
+    std::optional<AXElement> barField;
+    const char* names[4] = {"bar", "beat", "division", "tick"};
+    for (int i = 0; i < 4; ++i)
+        if (auto field = findSlider(display, names[i], search_depth::kPlayheadFields)) {
+            fields[i] = ax_read::wholeNumber(*field);
+            if (i == 0) barField = field;
+        }
+    const auto bar = fields[0];
+    if (!barField || !bar) return unmeasurable("the playhead's bar cannot be read.");
 
-    // Logic Pro does not expose its zoom, so the scale comes from the playhead's distance to the
-    // start marker; with the playhead on bar 1 there is nothing to measure and a guess stays.
-    double startX = findElementFrame(in, "Start Marker", search_depth::kArrangeArea).value_or(Rect{}).x;
-    double playheadX = findElementFrame(in, "Playhead thumb", search_depth::kArrangeArea).value_or(Rect{}).x;
-    double pointsPerBar = kDefaultPointsPerBar;
-    if (auto bar = currentBar(in); bar && *bar >= 2 && startX < playheadX) {
-        double measured = (playheadX - startX) / static_cast<double>(*bar - 1);
-        if (std::isfinite(measured) && measured > 0) pointsPerBar = measured;
-    }
-    auto barAt = [&](double x) { return checkedRounded((x - startX) / pointsPerBar + 1.0, INT32_MIN, INT32_MAX); };
+    BarScale scale;
+    scale.startX = start->point(ax::kPosition).value_or(Point{}).x;
+    scale.lastBar = ax_read::wholeNumber(*barField, ax::kMaxValue);
+    const double thumbX = thumb->point(ax::kPosition).value_or(Point{}).x;
+    auto accept = [&](double pointsPerBar) -> std::variant<BarScale, std::string> {
+        if (!std::isfinite(pointsPerBar) || !(pointsPerBar > 0) || !std::isfinite(scale.startX))
+            return unmeasurable("the ruler's marks do not follow the playhead.");
+        scale.pointsPerBar = pointsPerBar;
+        return scale;
+    };
+    const bool onDownbeat = fields[1] == 1 && fields[2] == 1 && fields[3] == 1;
+    if (onDownbeat && *bar >= 2) return accept((thumbX - scale.startX) / static_cast<double>(*bar - 1));
+
+    // A second place: only the bar changes, so the two places lie whole bars apart wherever in
+    // the bar the playhead stands.
+    std::int64_t other = *bar + kMeasuringBars;
+    if (scale.lastBar && other > *scale.lastBar) other = std::max<std::int64_t>(*scale.lastBar, 1);
+    if (other == *bar) other = std::max<std::int64_t>(*bar - kMeasuringBars, 1);
+    if (other == *bar) return unmeasurable("the song is one bar long.");
+    barField->setAttributeValue(ax::kValue, static_cast<double>(other));
+    const auto moved = ax_read::wholeNumber(*barField);
+    const auto movedTo = thumb->point(ax::kPosition);
+    barField->setAttributeValue(ax::kValue, static_cast<double>(*bar));
+    // A read leaves the song as it found it, or says what it changed.
+    if (ax_read::wholeNumber(*barField) != bar)
+        return fmt::format("The playhead was moved to measure the bar scale and could not be put back on bar {}.",
+                           *bar);
+    if (!moved || *moved == *bar || !movedTo)
+        return unmeasurable(fmt::format("the playhead did not leave bar {}.", *bar));
+    return accept((movedTo->x - thumbX) / static_cast<double>(*moved - *bar));
+}
+
+nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::optional<std::string>& trackName) const {
+    auto contents = findTracksArea(in);
+    if (!contents) return errorList("Tracks contents area not found");
+    const auto measured = measureBarScale(in);
+    if (const auto* why = std::get_if<std::string>(&measured)) return errorList(*why);
+    const BarScale& scale = std::get<BarScale>(measured);
+    auto barAt = [&](double x) {
+        return checkedRounded((x - scale.startX) / scale.pointsPerBar + 1.0, INT32_MIN, INT32_MAX);
+    };
 
     contents->prefetchChildren({ax::kDescription, ax::kChildren});
     auto rows = contents->elements(ax::kChildren);
@@ -198,8 +288,14 @@ nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::o
                          [](const Region& a, const Region& b) { return a.startX < b.startX; });
         nlohmann::json spans = nlohmann::json::array();
         auto emit = [&](const Region& run) {
-            spans.push_back({{"startBar", std::max<std::int64_t>(1, *barAt(run.startX))},
-                             {"endBar", std::max<std::int64_t>(1, *barAt(run.endX))}});
+            const auto startBar = std::max<std::int64_t>(1, *barAt(run.startX));
+            auto endBar = std::max<std::int64_t>(1, *barAt(run.endX));
+            // A region may run on past the song's end, where nothing plays.
+            if (scale.lastBar) {
+                if (startBar > *scale.lastBar) return;
+                endBar = std::min(endBar, *scale.lastBar + 1);
+            }
+            spans.push_back({{"startBar", startBar}, {"endBar", endBar}});
         };
         if (!audible.empty()) {
             Region run = audible.front();

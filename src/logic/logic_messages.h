@@ -10,6 +10,8 @@ namespace corvane::logic_messages {
 
 // Tool and edit outcomes.
 inline constexpr const char* kLogicProNotRunning = "Logic Pro is not running.";
+// Logic Pro runs, but none of its windows shows the track list (its Mixer window alone, say).
+inline constexpr const char* kNoTracksWindow = "No Tracks window with the track list is open in Logic Pro.";
 inline constexpr const char* kNothingTyped = "Logic Pro is not running; nothing was typed.";
 inline constexpr const char* kMixerStripNotFound = "Mixer strip not found.";
 

@@ -37,6 +37,39 @@ TEST_F(ChatToolExecutorReading, ListTracksGivesTheVisibleTrackListWithMuteAndFol
               (ToolExecution{"list_tracks", "Listed " + std::to_string(expected.size()) + " tracks.", true}));
 }
 
+TEST_F(ChatToolExecutorReading, TheMixerWindowListedFirstIsNeverTakenForTheTrackList) {
+    world().setKnob("mixerWindowFirst", true);
+    ASSERT_EQ(world().ui().windows.front(), "Demo Song - Mixer");
+    const auto project = world().project();
+
+    const auto listed = json::parse(one("list_tracks").outputJSON).get<ListTracksResult>();
+    EXPECT_EQ(listed.status, "ok");
+    ASSERT_EQ(listed.tracks.size(), project.visibleTrackIds().size());
+    EXPECT_EQ(listed.tracks.front().name, "Drums");
+
+    const json details = oneJSON("get_track_details", R"({"track_names":["Bass"]})");
+    EXPECT_EQ(world().project().selectedTrack()->name, "Bass");
+    ASSERT_EQ(details["tracks"].size(), 1u);
+    EXPECT_EQ(details["tracks"][0]["trackName"], "Bass");
+    EXPECT_EQ(details["tracks"][0]["status"], "ok");
+
+    // The Mixer window alone holds no track list: that is said, never an empty list.
+    auto close = find(app().elements(platform::ax::kWindows)->at(1), "close", "AXButton", 2);
+    ASSERT_TRUE(close);
+    ASSERT_EQ(close->performAction(platform::ax::kPress), platform::AXError::success);
+    ASSERT_EQ(world().ui().windows, std::vector<std::string>{"Demo Song - Mixer"});
+    EXPECT_EQ(oneJSON("list_tracks"),
+              json({{"status", "error"}, {"message", "Logic Pro is not running or no Tracks window found."}}));
+    for (const char* tool : {"get_transport", "get_arrangement"}) {
+        SCOPED_TRACE(tool);
+        EXPECT_EQ(oneJSON(tool), json({{"status", "error"},
+                                       {"message", "No Tracks window with the track list is open in Logic Pro."}}));
+    }
+    EXPECT_EQ(
+        oneJSON("get_track_details", R"({"track_names":["Bass"]})")["failures"],
+        json::parse(R"([{"track":"Bass","error":"No Tracks window with the track list is open in Logic Pro."}])"));
+}
+
 TEST_F(ChatToolExecutorReading, TransportIsReadFromTheControlBarAndThePlayhead) {
     world().mutateProject([](standin::Project& p) {
         p.transport.tempo = 96;
@@ -70,6 +103,50 @@ TEST_F(ChatToolExecutorReading, ArrangementIsABareArrayOfTheReadersRows) {
     EXPECT_EQ(snare[0]["spans"][0], json({{"startBar", 5}, {"endBar", 33}}));
 
     EXPECT_EQ(json::parse(one("get_arrangement", R"({"track_name":""})").outputJSON), all);
+}
+
+TEST_F(ChatToolExecutorReading, ArrangementBarsAreMeasuredWhereverThePlayheadStands) {
+    // Guitar's second region runs on past the song's 64 bars.
+    world().mutateProject([](standin::Project& p) { p.track("Guitar")->regions.push_back({"G2", 57, 16, false}); });
+    const json expected = json::parse(R"([
+        {"trackNumber":1,"name":"Drums","hasContent":false},
+        {"trackNumber":2,"name":"Kick","hasContent":true,"spans":[{"startBar":1,"endBar":33}]},
+        {"trackNumber":3,"name":"Snare","hasContent":true,"spans":[{"startBar":5,"endBar":33}]},
+        {"trackNumber":4,"name":"Bass","hasContent":true,"spans":[{"startBar":1,"endBar":17}]},
+        {"trackNumber":5,"name":"Lead Vox","hasContent":true,"spans":[{"startBar":9,"endBar":33}]},
+        {"trackNumber":6,"name":"Keys","hasContent":true,"spans":[{"startBar":1,"endBar":33}]},
+        {"trackNumber":7,"name":"Guitar","hasContent":true,
+         "spans":[{"startBar":17,"endBar":33},{"startBar":57,"endBar":65}]}])");
+    // As the song loads, off a bar's downbeat, on the last bar, and while playing.
+    const struct {
+        standin::PlayheadPosition at;
+        bool playing;
+    } cases[] = {{{1, 1, 1, 1}, false}, {{2, 3, 2, 100}, false}, {{64, 1, 1, 1}, false}, {{1, 2, 1, 1}, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.at.bar) + "." + std::to_string(c.at.beat));
+        world().mutateProject([&](standin::Project& p) {
+            p.transport.setPlayhead(c.at);
+            p.transport.playing = c.playing;
+        });
+        signature.reset();  // each call is a turn of its own, never a repeat
+        const json answer = oneJSON("get_arrangement");
+        if (!c.playing) {
+            EXPECT_EQ(world().project().transport.playhead(), c.at);
+        }
+        EXPECT_EQ(answer, expected);
+    }
+
+    // Nothing to measure the bars by: said so, and the playhead stays.
+    world().mutateProject([](standin::Project& p) {
+        p.transport.playing = false;
+        p.transport.setPlayhead({1, 1, 1, 1});
+    });
+    world().setKnob("axError", json{{"element", "Start Marker"}, {"attribute", "AXPosition"}});
+    signature.reset();
+    EXPECT_EQ(oneJSON("get_arrangement"),
+              json({{"status", "error"},
+                    {"message", "Cannot measure the bar scale: the ruler shows no start marker or playhead."}}));
+    EXPECT_EQ(world().project().transport.playhead(), (standin::PlayheadPosition{1, 1, 1, 1}));
 }
 
 TEST_F(ChatToolExecutorReading, ControlTransportPressesOnlyWhatChangesTheState) {

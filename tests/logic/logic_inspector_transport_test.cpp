@@ -167,10 +167,11 @@ protected:
         e->set("AXSize", platform::Size{w, h});
         return e;
     }
-    static Node playheadGroup(double y, std::int64_t bar) {
+    // The beat, division and tick fields all show `within`.
+    static Node playheadGroup(double y, std::int64_t bar, std::int64_t within = 2) {
         auto g = framed(el("AXGroup", "Playhead Position"), 0, y, 100, 20);
         for (const char* name : {"bar", "beat", "division", "tick"})
-            g->add(el("AXSlider", name)->set("AXValue", std::int64_t{std::string(name) == "bar" ? bar : 2}));
+            g->add(el("AXSlider", name)->set("AXValue", std::string(name) == "bar" ? bar : within));
         return g;
     }
     static Node slider(const Node& group, const std::string& name) {
@@ -178,12 +179,13 @@ protected:
             if (std::get<std::string>(c->attributes["AXDescription"]) == name) return c;
         return nullptr;
     }
-    // A ruler with the start marker at x 100 and the playhead at x 190 on bar 11: 9 points per bar.
+    // A ruler with the start marker at x 100 and the playhead at x 190 on bar 11's downbeat: 9
+    // points per bar.
     static Node arrangement(const std::vector<Node>& rows) {
         auto contents = el("AXLayoutArea", "Tracks contents");
         for (auto& r : rows) contents->add(r);
         return el("AXWindow")
-            ->add(playheadGroup(50, 11))
+            ->add(playheadGroup(50, 11, 1))
             ->add(framed(el("AXValueIndicator", "Start Marker"), 100, 80, 1, 20))
             ->add(framed(el("AXValueIndicator", "Playhead thumb"), 190, 80, 1, 20))
             ->add(contents);
@@ -276,16 +278,21 @@ TEST_F(LogicInspectorTransportShapes, UnplaceableRegionFramesAreLeftOutNotConver
     EXPECT_EQ(inspector.readArrangement(window->handle(), std::nullopt), (json{row(1, "Odd", {span(1, 5)})}));
 }
 
-TEST_F(LogicInspectorTransportShapes, CalibrationFallsBackWithoutFailingTheRead) {
-    // Playhead on bar 1: nothing to measure, 9 points per bar stays.
+TEST_F(LogicInspectorTransportShapes, AScaleTheRulerDoesNotShowIsSaidNeverGuessed) {
+    // Playhead on bar 1: it is moved a few bars to measure, but its thumb stays where it was.
     auto contents =
         el("AXLayoutArea", "Tracks contents")->add(el("AXGroup", "Track 1 \u201CA\u201D")->add(region(100, 136)));
+    auto group = playheadGroup(50, 1);
     auto window = el("AXWindow")
-                      ->add(playheadGroup(50, 1))
+                      ->add(group)
                       ->add(framed(el("AXValueIndicator", "Start Marker"), 100, 80, 1, 20))
-                      ->add(framed(el("AXValueIndicator", "Playhead thumb"), 900, 80, 1, 20))
+                      ->add(framed(el("AXValueIndicator", "Playhead thumb"), 100, 80, 1, 20))
                       ->add(contents);
-    EXPECT_EQ(inspector.readArrangement(window->handle(), std::nullopt), (json{row(1, "A", {span(1, 5)})}));
+    EXPECT_EQ(inspector.readArrangement(window->handle(), std::nullopt),
+              (json{{{"error", "Cannot measure the bar scale: the ruler's marks do not follow the playhead."}}}));
+    std::vector<double> written;
+    for (auto& w : slider(group, "bar")->writes) written.push_back(std::get<double>(w));
+    EXPECT_EQ(written, (std::vector<double>{5, 1}));  // and put back
 }
 
 }  // namespace
