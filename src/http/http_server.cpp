@@ -1,9 +1,6 @@
 #include "http/http_server.h"
 
 #include <fcntl.h>
-#include <linux/filter.h>
-#include <pthread.h>
-#include <sched.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -37,6 +34,7 @@ using TimePoint = platform::Clock::TimePoint;
 
 constexpr std::size_t kReceiveCap = 65536;  // each receive takes 1 to 65536 bytes
 constexpr std::chrono::milliseconds kAcceptBackoff{100};
+constexpr std::chrono::milliseconds kEvictionRetry{10};
 constexpr int kAcceptBatch = 32;  // connections taken in a row before the shard's other work runs
 constexpr TimePoint kNever = TimePoint::max();
 constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
@@ -46,11 +44,10 @@ constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
 constexpr std::chrono::milliseconds kLingerTime{2'000};
 constexpr std::size_t kLingerBytes = 1024 * 1024;
 
-// Short handlers run on the I/O threads, so these do most of the work: one per core (as a web
-// server's workers), up to a handful.
+// Short handlers run on the I/O threads, so a few of them serve one user's plug-ins and scripts.
 std::size_t ioThreadsFor(const HTTPServerOptions& options) {
     if (options.ioThreads > 0) return options.ioThreads;
-    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
 }
 
 struct Connection;
@@ -61,8 +58,8 @@ struct Listener {
     TimePoint retryAt = kNever;  // accepting again after running out of descriptors or memory
     bool acceptPending = false;
     bool failed = false;
-    // Shared by the shards' listening sockets: set when they are stopped, after which the errors
-    // their pending accepts end with are expected.
+    // Shared by the shards' copies of the listening socket: set when it is stopped, after which the
+    // errors their pending accepts end with are expected.
     std::shared_ptr<std::atomic<bool>> closed = std::make_shared<std::atomic<bool>>(false);
 };
 
@@ -87,8 +84,8 @@ struct Shard {
 struct Connection {
     enum class State { head, body, handling, sending, draining, closed };
 
-    Connection(int descriptor, RequestLimits limits, Shard& owner, std::uint64_t number)
-        : fd(descriptor), shard(owner), serial(number), parser(limits) {}
+    Connection(int descriptor, RequestLimits limits, Shard& owner, std::uint64_t number, TimePoint now)
+        : fd(descriptor), shard(owner), serial(number), acceptedAt(now), progressAt(now), parser(limits) {}
     ~Connection() {
         if (fd >= 0 && !watcher) ::close(fd);
     }
@@ -99,17 +96,20 @@ struct Connection {
     std::optional<tcp::socket> watcher;  // the descriptor in the reactor, from the first wait on
     Shard& shard;
     const std::uint64_t serial;  // order of acceptance
-    // Read when the connection first waits for its peer: a request that is in at once (the usual
-    // case) never reads the clock, whose every reading may cost a lock and a wake-up elsewhere.
-    TimePoint acceptedAt{};
-    bool timed = false;
-    // Closed unanswered once the clock passes this: the head or request time-out while
+    const TimePoint acceptedAt;
+    TimePoint bodyFrom = kNever;  // the end of the head, when a body follows
+    // Under Core::mutex: when bytes last arrived (its place among the connections that may be
+    // closed to make room), whether it is still among them, and whether it was picked.
+    TimePoint progressAt;
+    bool receiving = true;
+    bool evicted = false;
+    std::size_t bodyCharge = 0;  // under Core::mutex: its share of the bodies in flight
+    // Closed unanswered once the clock passes this: the head, body-rate or request time-out while
     // receiving, the send time-out while sending, never while the handler runs.
     TimePoint deadline = kNever;
     RequestParser parser;
     State state = State::head;
-    bool listed = false;   // in its shard's set (handled connections are not)
-    bool evicted = false;  // under Core::mutex: closed to make room for a newer connection
+    bool listed = false;  // in its shard's set (handled connections are not)
     std::string outgoing;
     std::size_t sent = 0;
     bool unread = false;  // answered before the peer was done sending
@@ -124,63 +124,6 @@ bool isResourceExhaustion(const asio::error_code& ec) {
 bool isListenerBroken(const asio::error_code& ec) {
     return ec == asio::error::bad_descriptor || ec == asio::error::invalid_argument || ec == asio::error::not_socket ||
            ec == asio::error::operation_not_supported;
-}
-
-// The CPUs this process may run on, in order.
-std::vector<int> allowedCPUs() {
-    std::vector<int> cpus;
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (::sched_getaffinity(0, sizeof set, &set) != 0) return cpus;
-    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
-        if (CPU_ISSET(cpu, &set)) cpus.push_back(cpu);
-    return cpus;
-}
-
-// Each shard keeps to a CPU of its own when there are enough of them, and the kernel hands it the
-// connections whose handshake that CPU took (for a loopback peer, the peer's own CPU): a
-// connection is then accepted, read and answered where its bytes already are, and waking its
-// shard is a wake-up on the same CPU. With the port's hash instead, some shards had a queue while
-// others slept, and every wake-up crossed CPUs. A lone shard takes every connection anyway, and
-// is better left free to move. -1: the shard is left to the scheduler.
-std::vector<int> shardCPUs(std::size_t shards) {
-    const std::vector<int> cpus = allowedCPUs();
-    if (shards < 2 || cpus.size() < shards) return std::vector<int>(shards, -1);
-    return {cpus.begin(), cpus.begin() + std::ptrdiff_t(shards)};
-}
-
-// A shard kept to its CPU also waits its turn there rather than preempting on wake-up: a peer on
-// that CPU woke it by connecting, and would otherwise be put aside before it could send its request,
-// which the shard would then find missing and wait for. Either call may fail: the shard runs anyway.
-void keepToCPU(int cpu) {
-    if (cpu < 0) return;
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    ::pthread_setaffinity_np(::pthread_self(), sizeof set, &set);
-    const sched_param none{};
-    ::pthread_setschedparam(::pthread_self(), SCHED_BATCH, &none);
-}
-
-// The program the port's group runs to pick the listening socket of a new connection: the socket
-// of the shard kept to the CPU it arrived on, else (the shards are not kept to CPUs, or it arrived
-// on another) the CPU's number modulo the sockets. It picks only among the first `cpus.size()`
-// sockets of the group, so a socket that joins the port later gets no connection. Where the kernel
-// cannot take it, the hash stays.
-void steerByCPU(int listening, const std::vector<int>& cpus) {
-    const auto count = std::uint32_t(cpus.size());
-    std::vector<sock_filter> code;
-    code.push_back({BPF_LD | BPF_W | BPF_ABS, 0, 0, std::uint32_t(SKF_AD_OFF + SKF_AD_CPU)});
-    const std::uint32_t tests = cpus.front() >= 0 ? count : 0;
-    // Test i jumps to "return i": past the tests after it, the fallback's two instructions and
-    // the returns before it, tests + 1 in all.
-    for (std::uint32_t i = 0; i < tests; ++i)
-        code.push_back({BPF_JMP | BPF_JEQ | BPF_K, std::uint8_t(tests + 1), 0, std::uint32_t(cpus[i])});
-    code.push_back({BPF_ALU | BPF_MOD | BPF_K, 0, 0, count});
-    code.push_back({BPF_RET | BPF_A, 0, 0, 0});
-    for (std::uint32_t i = 0; i < tests; ++i) code.push_back({BPF_RET | BPF_K, 0, 0, i});
-    sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
-    ::setsockopt(listening, SOL_SOCKET, SO_ATTACH_REUSEPORT_CBPF, &program, sizeof program);
 }
 
 void runShard(asio::io_context& io) {
@@ -198,9 +141,9 @@ void runShard(asio::io_context& io) {
 
 // The queue "Quillmere.LocalHTTPServer" runs the first shard's io_context for the server's whole
 // life, threads of their own the other shards'. A connection stays on the shard that accepted it:
-// the parsing and the 400, 403 and 413 answers run there, its handler there too or on a worker.
-// What the shards share (the counts against the limits, the connections still sending their head
-// in order of age, the listening socket and its error) is under `mutex`.
+// the parsing and the 400, 403, 413 and 503 answers run there, its handler there too or on a
+// worker. What the shards share (the counts against the limits, the connections still receiving
+// in order of their last progress, the listening socket and its error) is under `mutex`.
 struct HTTPServer::Core {
     Core(std::uint16_t portNumber, Handler requestHandler, HTTPServerOptions serverOptions,
          platform::Clock& serverClock)
@@ -212,17 +155,9 @@ struct HTTPServer::Core {
         options.maxConnections = std::max<std::size_t>(options.maxConnections, 1);
         shards.resize(ioThreadsFor(options));
         for (auto& shard : shards) shard = std::make_unique<Shard>();
-        cpus = shardCPUs(shards.size());
-        queue.async([this] {
-            keepToCPU(cpus[0]);
-            runShard(shards[0]->io);
-        });
-        for (std::size_t i = 1; i < shards.size(); ++i) {
-            shards[i]->thread = std::jthread([this, i] {
-                keepToCPU(cpus[i]);
-                runShard(shards[i]->io);
-            });
-        }
+        queue.async([this] { runShard(shards[0]->io); });
+        for (std::size_t i = 1; i < shards.size(); ++i)
+            shards[i]->thread = std::jthread([this, i] { runShard(shards[i]->io); });
         clockMoves = clock.onMoved([this] {
             for (auto& shard : shards) asio::post(shard->io, [this, s = shard.get()] { sweep(*s); });
         });
@@ -235,13 +170,13 @@ struct HTTPServer::Core {
         for (auto& shard : shards) {
             asio::post(shard->io, [this, s = shard.get()] {
                 // The server is gone: connections still receiving are cancelled.
-                std::vector<std::shared_ptr<Connection>> receiving;
+                std::vector<std::shared_ptr<Connection>> cancelled;
                 for (const auto& c : s->connections) {
                     if (c->state == Connection::State::head || c->state == Connection::State::body ||
                         c->state == Connection::State::draining)
-                        receiving.push_back(c);
+                        cancelled.push_back(c);
                 }
-                for (auto& c : receiving) finish(c);
+                for (auto& c : cancelled) finish(c);
             });
         }
         {
@@ -260,11 +195,8 @@ struct HTTPServer::Core {
 
     // ---- listener
     //
-    // One listening socket per shard, all on the port (SO_REUSEPORT), bound and shut down from the
-    // owner's thread: the kernel hands each connection to one of them (by the CPU it arrived on,
-    // see steerByCPU), so one thread wakes for it (copies of a single socket woke every shard, and
-    // all but one found nothing to accept), and the connection is taken, read, handled and
-    // answered on that thread whenever possible.
+    // One listening socket, bound and shut down from the owner's thread, of which each shard
+    // accepts through a copy of its own.
 
     // A socket listening on 127.0.0.1:port, or -1 with errno set (and `created` false when not
     // even the socket could be made).
@@ -274,7 +206,6 @@ struct HTTPServer::Core {
         if (fd < 0) return -1;
         const int one = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one);
         address = {};
         address.sin_family = AF_INET;
         address.sin_port = htons(onPort);
@@ -290,35 +221,13 @@ struct HTTPServer::Core {
         return fd;
     }
 
-    // Binds `onPort` alone for a moment: a port shared through SO_REUSEPORT would let a second
-    // copy of the program listen beside the first, each taking part of the connections, where the
-    // second must be told that the port is taken. 0 or errno.
-    static int probeExclusive(std::uint16_t onPort) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) return errno;
-        const int one = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(onPort);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const int error = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
-        ::close(fd);
-        return error;
-    }
-
     bool startListening() {
         stopListening();
         sockaddr_in address{};
         bool created = true;
-        int first = -1;
-        if (const int taken = port == 0 ? 0 : probeExclusive(port)) {
-            errno = taken;
-        } else {
-            first = openListening(port, address, created);
-        }
+        const int fd = openListening(port, address, created);
         if (!created) throw std::system_error(errno, std::system_category(), "Quillmere HTTP listener");
-        if (first < 0) {
+        if (fd < 0) {
             const std::string why = std::error_code(errno, std::system_category()).message();
             {
                 std::lock_guard lock(mutex);
@@ -327,43 +236,31 @@ struct HTTPServer::Core {
             corvane::log("Quillmere HTTP server failed: " + why);
             return false;
         }
-        const std::uint16_t bound = ntohs(address.sin_port);
-        std::vector<int> sockets{first};
-        for (std::size_t i = 1; i < shards.size(); ++i) {
-            sockaddr_in more{};
-            const int fd = openListening(bound, more, created);
-            if (fd >= 0) sockets.push_back(fd);  // else the shards that have one accept
-        }
-        // Shard i takes the connections of socket i (below): the program learns whose CPU is whose.
-        steerByCPU(first, std::vector<int>(cpus.begin(), cpus.begin() + std::ptrdiff_t(sockets.size())));
         auto closed = std::make_shared<std::atomic<bool>>(false);
         {
             std::lock_guard lock(mutex);
-            listening = sockets;
+            listening = fd;
             listeningClosed = closed;
         }
-        boundPort = bound;
-        for (std::size_t i = 0; i < sockets.size(); ++i) {
-            const int copy = ::fcntl(sockets[i], F_DUPFD_CLOEXEC, 0);
-            if (copy < 0) continue;
-            Shard* shard = shards[i].get();
-            asio::post(shard->io, [this, shard, copy, closed] { shareListener(*shard, copy, closed); });
+        boundPort = ntohs(address.sin_port);
+        for (auto& shard : shards) {
+            const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+            if (copy < 0) continue;  // the shards that have one accept
+            asio::post(shard->io, [this, s = shard.get(), copy, closed] { shareListener(*s, copy, closed); });
         }
         return true;
     }
 
-    // Stops the listening sockets for every shard at once (so connecting is refused from now on);
+    // Stops the listening socket for every shard at once (so connecting is refused from now on);
     // the shards close their copies when they get to it. Any thread.
     void stopListening() {
         {
             std::lock_guard lock(mutex);
-            if (!listening.empty()) {
+            if (listening >= 0) {
                 *listeningClosed = true;
-                for (const int fd : listening) {
-                    ::shutdown(fd, SHUT_RD);
-                    ::close(fd);
-                }
-                listening.clear();
+                ::shutdown(listening, SHUT_RD);
+                ::close(listening);
+                listening = -1;
             }
             listenError.reset();
         }
@@ -371,7 +268,7 @@ struct HTTPServer::Core {
         for (auto& shard : shards) asio::post(shard->io, [this, s = shard.get()] { closeListener(*s); });
     }
 
-    // A shard's own copy of its listening socket (on that shard).
+    // A shard's own copy of the listening socket (on that shard).
     void shareListener(Shard& shard, int descriptor, std::shared_ptr<std::atomic<bool>> closed) {
         closeListener(shard);
         if (*closed) {
@@ -412,13 +309,6 @@ struct HTTPServer::Core {
         auto l = shard.listener;
         if (!l || l->failed || l->acceptPending || !l->acceptor.is_open()) return;
         for (int taken = 0;; ++taken) {
-            {
-                std::lock_guard lock(mutex);
-                if (held >= options.maxConnections && awaitingHead.empty()) {
-                    acceptWaits = true;  // finish() resumes accepting
-                    return;
-                }
-            }
             if (taken == kAcceptBatch) {
                 l->acceptPending = true;
                 asio::post(shard.io, [this, l, &shard] {
@@ -427,9 +317,51 @@ struct HTTPServer::Core {
                 });
                 return;
             }
-            const int fd = ::accept4(l->acceptor.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-            if (fd < 0) {
-                const int error = errno;
+            const TimePoint now = clock.now();
+            std::shared_ptr<Connection> conn, evict;
+            int error = 0;
+            bool retry = false;
+            {
+                // The check against the cap, the accept and the count are one step: connections
+                // arriving on several shards at once cannot pass the cap together.
+                std::lock_guard lock(mutex);
+                const bool room = held < options.maxConnections;
+                // Slow or silent peers cannot keep a new request out: the one that has gone longest
+                // without sending anything gives its place to the new one, unless it made progress
+                // this very moment (then it has made no less than the newcomer, which waits).
+                const bool evictable = !receiving.empty() && receiving.begin()->first.first < now;
+                if (!room && !evictable) {
+                    acceptWaits = true;  // finish() resumes accepting
+                    retry = !receiving.empty();
+                } else {
+                    const int fd =
+                        ::accept4(l->acceptor.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+                    if (fd < 0) {
+                        error = errno;
+                    } else {
+                        if (room) {
+                            ++held;
+                        } else {
+                            evict = receiving.begin()->second;
+                            receiving.erase(receiving.begin());
+                            evict->receiving = false;
+                            evict->evicted = true;
+                        }
+                        conn = std::make_shared<Connection>(
+                            fd, RequestLimits{options.maxHeadBytes, options.maxBodyBytes}, shard, nextSerial++, now);
+                        ++alive;
+                        receiving.emplace(progressKey(*conn), conn);
+                    }
+                }
+            }
+            if (retry) {  // a peer still sending may fall behind the newcomer a moment from now
+                l->acceptPending = true;
+                l->retryAt = after(kEvictionRetry, now);
+                wakeBy(shard, l->retryAt);
+                return;
+            }
+            if (!conn && !error) return;  // at the cap: finish() resumes accepting
+            if (!conn) {
                 if (error == EINTR) continue;
                 if (*l->closed) return;
                 if (error == EAGAIN || error == EWOULDBLOCK) {
@@ -439,9 +371,19 @@ struct HTTPServer::Core {
                 }
                 return;
             }
-            admit(fd, shard);
+            if (evict) asio::post(evict->shard.io, [this, evict] { finish(evict); });
+            open(conn);
             if (l != shard.listener || *l->closed) return;
         }
+    }
+
+    // A place is free: accepting goes on at once, also where it was to be retried later.
+    void resumeAccepting(Shard& shard) {
+        if (auto l = shard.listener; l && l->retryAt != kNever) {
+            l->retryAt = kNever;
+            l->acceptPending = false;
+        }
+        acceptNext(shard);
     }
 
     void awaitConnection(Shard& shard, const std::shared_ptr<Listener>& l) {
@@ -473,26 +415,8 @@ struct HTTPServer::Core {
         wakeBy(shard, l->retryAt);
     }
 
-    // Counts the connection and, past the cap, makes room by closing the oldest one still
-    // sending its head: slow or silent peers cannot keep a new request out.
-    void admit(int fd, Shard& shard) {
-        std::shared_ptr<Connection> evict, conn;
-        {
-            std::lock_guard lock(mutex);
-            conn = std::make_shared<Connection>(fd, RequestLimits{options.maxHeadBytes, options.maxBodyBytes}, shard,
-                                                nextSerial++);
-            ++alive;
-            if (held >= options.maxConnections && !awaitingHead.empty()) {
-                evict = awaitingHead.begin()->second;
-                awaitingHead.erase(awaitingHead.begin());
-                evict->evicted = true;
-                --held;
-            }
-            ++held;
-            awaitingHead.emplace(conn->serial, conn);
-        }
-        if (evict) asio::post(evict->shard.io, [this, evict] { finish(evict); });
-        open(conn);
+    static std::pair<TimePoint, std::uint64_t> progressKey(const Connection& conn) {
+        return {conn.progressAt, conn.serial};
     }
 
     // ---- deadlines (each shard for its own connections and listener)
@@ -502,7 +426,8 @@ struct HTTPServer::Core {
     // wakes every sweeper at once. A wake that comes early only sets the timer again.
 
     TimePoint after(std::chrono::milliseconds delay, TimePoint from) {
-        if (delay >= std::chrono::duration_cast<std::chrono::milliseconds>(kNever - from)) return kNever;
+        if (from == kNever || delay >= std::chrono::duration_cast<std::chrono::milliseconds>(kNever - from))
+            return kNever;
         return from + delay;
     }
     TimePoint after(std::chrono::milliseconds delay) { return after(delay, clock.now()); }
@@ -554,16 +479,30 @@ struct HTTPServer::Core {
         receive(conn);  // the request has usually arrived with the connection
     }
 
-    // The head or request time-out, counted from accept (as near as the first wait is to it).
+    // Before a wait for the peer: the deadline is the head time-out (counted from accept), or the request time-out and the point
+    // where the body falls behind its minimum rate, whichever comes first.
     void awaitPeer(const std::shared_ptr<Connection>& conn) {
-        if (!conn->timed) {
-            conn->timed = true;
-            conn->acceptedAt = clock.now();
+        if (conn->state == Connection::State::head) {
+            setDeadline(conn, after(std::min(options.headTimeout, options.requestTimeout), conn->acceptedAt));
+            return;
         }
-        const auto limit = conn->state == Connection::State::head
-                               ? std::min(options.headTimeout, options.requestTimeout)
-                               : options.requestTimeout;
-        setDeadline(conn, after(limit, conn->acceptedAt));
+        TimePoint deadline = after(options.requestTimeout, conn->acceptedAt);
+        if (options.minBodyBytesPerSecond > 0) {
+            const auto paid = std::chrono::milliseconds(std::int64_t(conn->parser.bodyBytesReceived()) * 1000 /
+                                                        options.minBodyBytesPerSecond);
+            deadline = std::min(deadline, after(options.bodyGrace + paid, conn->bodyFrom));
+        }
+        setDeadline(conn, deadline);
+    }
+
+    void progressed(const std::shared_ptr<Connection>& conn) {
+        const TimePoint now = clock.now();
+        std::lock_guard lock(mutex);
+        if (!conn->receiving || conn->progressAt == now) return;
+        auto node = receiving.extract(progressKey(*conn));
+        conn->progressAt = now;
+        node.key() = progressKey(*conn);
+        receiving.insert(std::move(node));
     }
 
     // The connection's socket in the shard's reactor, for a wait (on the shard). Absent, with the
@@ -622,9 +561,12 @@ struct HTTPServer::Core {
         }
         if (received > 0) conn->parser.feed(std::string_view(conn->shard.receiveBuffer.data(), received));
         const ParseStatus status = conn->parser.status();
+        // Progress counts when it was read, for a request that is to wait for more (a whole one
+        // leaves the connections that may be closed to make room anyway).
+        if (received > 0 && status == ParseStatus::incomplete) progressed(conn);
         if (conn->state == Connection::State::head &&
             (status != ParseStatus::incomplete || conn->parser.headComplete() || ec == asio::error::eof)) {
-            if (!leaveHead(conn)) return;
+            if (!leaveHead(conn, ec == asio::error::eof)) return;
         }
         switch (status) {
             case ParseStatus::complete: {
@@ -657,23 +599,37 @@ struct HTTPServer::Core {
         receive(conn);
     }
 
-    // The head is in (or the peer gave up on it): the connection no longer counts as one that
-    // may be closed to make room, and the rest of the request gets the longer deadline. False
-    // when it was picked to make room meanwhile (it is closed then).
-    bool leaveHead(const std::shared_ptr<Connection>& conn) {
-        bool evicted = false;
-        {
-            std::lock_guard lock(mutex);
-            evicted = conn->evicted;
-            if (!evicted) awaitingHead.erase(conn->serial);
+    // The head is in (or the peer gave up on it): the body's route decides from the head alone
+    // what it may send, and the bodies in flight must have room for it, before any of it is kept.
+    // False when that answered the request.
+    bool leaveHead(const std::shared_ptr<Connection>& conn, bool peerDone) {
+        conn->state = Connection::State::body;
+        auto& parser = conn->parser;
+        if (!parser.headComplete()) return true;  // the parser's own refusal follows
+        BodyAllowance allowance{options.maxBodyBytes};
+        if (options.bodyAllowance) {
+            try {
+                allowance = options.bodyAllowance(parser.head());
+            } catch (...) {
+                allowance = BodyAllowance{options.maxBodyBytes};  // undecided: the server's own bound
+            }
         }
-        if (evicted) {
-            finish(conn);
+        const auto length = parser.contentLength();
+        const bool more = parser.status() == ParseStatus::incomplete && !peerDone;
+        if (std::int64_t(length) > std::min(allowance.maxBytes, options.maxBodyBytes)) {
+            conn->unread = more;
+            send(conn, serialize(allowance.refusal.value_or(options.answers.bodyTooLarge)));
             return false;
         }
-        conn->state = Connection::State::body;
-        if (conn->timed) setDeadline(conn, after(options.requestTimeout, conn->acceptedAt));
-        if (conn->parser.status() == ParseStatus::incomplete && conn->parser.expectsContinue()) {
+        if (length > 0 && !chargeBody(*conn, length)) {
+            conn->unread = more;
+            send(conn, serialize(options.answers.busy));
+            return false;
+        }
+        if (parser.status() != ParseStatus::incomplete) return true;
+        parser.reserveBody();
+        conn->bodyFrom = conn->progressAt;  // the head was just read
+        if (parser.expectsContinue()) {
             // Nothing was sent on this connection yet, so its send buffer takes these bytes at once.
             const ssize_t written = ::send(conn->fd, kContinue.data(), kContinue.size(), MSG_NOSIGNAL);
             if (written != ssize_t(kContinue.size())) {
@@ -687,12 +643,44 @@ struct HTTPServer::Core {
         return true;
     }
 
+    // A body's announced length against the bound on all bodies in flight; false when over it.
+    bool chargeBody(Connection& conn, std::size_t length) {
+        std::lock_guard lock(mutex);
+        if (length > options.maxBodyBytesInFlight - std::min(bodiesHeld, options.maxBodyBytesInFlight)) return false;
+        bodiesHeld += length;
+        conn.bodyCharge += length;
+        return true;
+    }
+
+    void releaseBody(Connection& conn) {
+        std::lock_guard lock(mutex);
+        bodiesHeld -= conn.bodyCharge;
+        conn.bodyCharge = 0;
+    }
+
+    // The request is whole or refused: the connection no longer counts as one that may be closed
+    // to make room. False when it was picked for that meanwhile (it is closed then).
+    bool claim(const std::shared_ptr<Connection>& conn) {
+        bool evicted = false;
+        {
+            std::lock_guard lock(mutex);
+            evicted = conn->evicted;
+            if (conn->receiving) {
+                receiving.erase(progressKey(*conn));
+                conn->receiving = false;
+            }
+        }
+        if (evicted) finish(conn);
+        return !evicted;
+    }
+
     // The thread that runs the handler also sends the answer when the socket takes it whole (as
     // it does for most): while the handler runs, the connection is out of its shard's set with
     // nothing pending on its socket, so no other thread touches it. A request declared to be
     // answered at once runs here (unless the cap on handlers is reached), every other on a worker,
     // so a handler that waits never holds up the connections of a shard.
     void dispatch(const std::shared_ptr<Connection>& conn, HTTPRequest request) {
+        if (!claim(conn)) return;
         conn->state = Connection::State::handling;
         conn->deadline = kNever;
         conn->shard.connections.erase(conn);
@@ -713,6 +701,7 @@ struct HTTPServer::Core {
             } catch (...) {
                 answer = serialize(options.answers.internalError);
             }
+            if (conn->bodyCharge > 0) releaseBody(*conn);  // the handler's copy of the body is gone
             conn->state = Connection::State::sending;
             conn->outgoing = std::move(answer);
             // The send time-out counts from the first byte sent. An answer that a fresh socket's
@@ -738,6 +727,7 @@ struct HTTPServer::Core {
 
     // An answer of the server itself, from the shard.
     void send(const std::shared_ptr<Connection>& conn, std::string bytes) {
+        if (!claim(conn)) return;
         conn->state = Connection::State::sending;
         conn->outgoing = std::move(bytes);
         if (writeSome(conn)) return;
@@ -840,20 +830,23 @@ struct HTTPServer::Core {
             conn->shard.connections.erase(conn);
             conn->listed = false;
         }
-        bool resumeAccepting = false;
+        bool resume = false;
         {
             std::lock_guard lock(mutex);
-            if (!conn->evicted) {
-                awaitingHead.erase(conn->serial);
+            if (!conn->evicted) {  // an evicted one gave its place to the connection that evicted it
+                if (conn->receiving) receiving.erase(progressKey(*conn));
                 --held;
             }
-            resumeAccepting = std::exchange(acceptWaits, false);
+            conn->receiving = false;
+            bodiesHeld -= conn->bodyCharge;
+            conn->bodyCharge = 0;
+            resume = std::exchange(acceptWaits, false);
             --alive;
         }
         // The server outlives this call: its destructor joins the thread making it.
         allClosed.notify_all();
         for (auto& shard : shards) {
-            if (resumeAccepting) asio::post(shard->io, [this, s = shard.get()] { acceptNext(*s); });
+            if (resume) asio::post(shard->io, [this, s = shard.get()] { resumeAccepting(*s); });
         }
     }
 
@@ -864,7 +857,6 @@ struct HTTPServer::Core {
 
     platform::SerialQueue queue{"Quillmere.LocalHTTPServer"};
     std::vector<std::unique_ptr<Shard>> shards;
-    std::vector<int> cpus;  // the CPU each shard keeps to, or -1
     platform::Clock::Subscription clockMoves;
     std::atomic<std::uint16_t> boundPort{0};
 
@@ -873,10 +865,12 @@ struct HTTPServer::Core {
     std::size_t alive = 0;  // connections accepted and not yet closed
     std::size_t held = 0;   // of those, the ones counted against maxConnections
     std::uint64_t nextSerial = 0;
-    std::map<std::uint64_t, std::shared_ptr<Connection>> awaitingHead;  // oldest first
+    // The connections still receiving their request, the one longest without progress first.
+    std::map<std::pair<TimePoint, std::uint64_t>, std::shared_ptr<Connection>> receiving;
+    std::size_t bodiesHeld = 0;  // the Content-Lengths of the bodies being received or handled
     bool acceptWaits = false;  // at the cap with nobody to make room: the next finish() resumes
     std::optional<std::string> listenError;
-    std::vector<int> listening;  // the listening sockets; the shards hold copies
+    int listening = -1;  // the listening socket; the shards hold copies
     std::shared_ptr<std::atomic<bool>> listeningClosed;
 
     detail::RequestWorkers workers;
