@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <limits>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -27,8 +26,9 @@ void HTTPServer::Core::open(const std::shared_ptr<Connection>& conn) {
     receive(conn);  // the request has usually arrived with the connection
 }
 
-// Before a wait for the peer: the deadline is the head time-out (counted from accept), or the request time-out and the
-// point where the body falls behind its minimum rate, whichever comes first.
+// Before a wait for the peer: the deadline is the head time-out (counted from accept), or the
+// request time-out and the point where the body falls behind its minimum rate, whichever comes
+// first.
 void HTTPServer::Core::awaitPeer(const std::shared_ptr<Connection>& conn) {
     if (conn->state == Connection::State::head) {
         setDeadline(conn, after(std::min(options.headTimeout, options.requestTimeout), conn->acceptedAt));
@@ -43,6 +43,7 @@ void HTTPServer::Core::awaitPeer(const std::shared_ptr<Connection>& conn) {
     setDeadline(conn, deadline);
 }
 
+// Bytes arrived: the connection goes behind every other that has gone longer without any.
 void HTTPServer::Core::progressed(const std::shared_ptr<Connection>& conn) {
     const TimePoint now = clock.now();
     std::lock_guard lock(mutex);
