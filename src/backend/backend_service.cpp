@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <limits>
 #include <string_view>
 
 #include "backend/request_checks.h"
@@ -45,6 +46,7 @@ std::string_view reasonPhrase(int status) {
         case 429: return "Too Many Requests";
         case 500: return "Internal Server Error";
         case 502: return "Bad Gateway";
+        case 503: return "Service Unavailable";
         default: return "Status";
     }
 }
@@ -93,15 +95,17 @@ fs::path BackendService::defaultDataFolder() {
     return folder;
 }
 
-http::HTTPServerOptions BackendService::serverOptions() {
+http::HTTPServerOptions BackendService::serverOptions() const {
     http::HTTPServerOptions options;
-    options.maxBodyBytes = 64 * 1024 * 1024;  // screenshots travel inline
+    options.maxBodyBytes = 64 * 1024 * 1024;  // screenshots travel inline, in a signed-in chat only
+    options.bodyAllowance = [this](const HTTPRequest& head) { return bodyAllowance(head); };
     // Web pages must not reach it: the same Host and Origin rules as the app's API.
     options.loopbackGuard = true;
     options.answers.badRequest = chatError(400, "Bad request");
     options.answers.headTooLarge = chatError(413, "Request head too large");
     options.answers.bodyTooLarge = chatError(413, "Request body too large");
     options.answers.internalError = chatError(500, "Internal error");
+    options.answers.busy = chatError(503, "Too many uploads at once; try again shortly");
     options.answers.reasonPhrase = &reasonPhrase;
     return options;
 }
@@ -178,6 +182,28 @@ std::optional<std::string> BackendService::bearerAccount(const HTTPRequest& requ
     const std::string authorization = request.header("authorization").value_or("");
     if (authorization.rfind("Bearer ", 0) != 0) return std::nullopt;
     return tokens_.verifyAccessToken(authorization.substr(7));
+}
+
+// The same limits and refusals as the routes apply to a body they have read, from the head alone
+// (whether a bearer token is present, not yet whether it is valid): a signed-out client cannot
+// make the backend hold a body of the size only a signed-in chat may send.
+http::BodyAllowance BackendService::bodyAllowance(const HTTPRequest& head) const {
+    const std::string path = head.routePath();
+    const bool bearer = head.header("authorization").value_or("").rfind("Bearer ", 0) == 0;
+    const auto limit = [](std::size_t bytes) { return static_cast<std::int64_t>(bytes); };
+    if (head.method == "POST" && path == "/auth/v1/token") {
+        return {limit(options_.maxTokenBodyBytes),
+                authError(413, "request_too_large", "The request body is too large")};
+    }
+    if (head.method == "POST" && path == "/api/ai/chat") {
+        if (!bearer) return {0, chatError(401, "Not authenticated")};
+        return {std::numeric_limits<std::int64_t>::max()};  // the server's own bound
+    }
+    if (head.method == "POST" && path == "/api/errors/report") {
+        const std::size_t bytes = reports_.quota(bearer).maxBodyBytes;
+        return {limit(bytes), chatError(413, "The report is larger than " + std::to_string(bytes) + " bytes")};
+    }
+    return {limit(options_.maxTokenBodyBytes)};  // no other route reads a body
 }
 
 HTTPResponse BackendService::chat(const HTTPRequest& request) {

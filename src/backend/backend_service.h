@@ -47,15 +47,17 @@ public:
 
     // CORVANE_BACKEND_HOME, else "Corvane Backend" in the user's data folder; created 0700.
     static std::filesystem::path defaultDataFolder();
-    // The shared server's caps and deadlines, its Host and Origin guard, room for screenshots
-    // sent inline, and the backend's own JSON refusals and reason phrases.
-    static http::HTTPServerOptions serverOptions();
+    // The shared server's caps and deadlines, its Host and Origin guard, each route's body limit
+    // (decided from the head, so a body over it is refused before it is read), and the backend's
+    // own JSON refusals and reason phrases. The server must not outlive the service.
+    http::HTTPServerOptions serverOptions() const;
 
 private:
     http::HTTPResponse token(const http::HTTPRequest& request);
     http::HTTPResponse chat(const http::HTTPRequest& request);
     http::HTTPResponse errorReport(const http::HTTPRequest& request);
     std::optional<std::string> bearerAccount(const http::HTTPRequest& request) const;
+    http::BodyAllowance bodyAllowance(const http::HTTPRequest& head) const;
 
     BackendOptions options_;
     std::unique_ptr<ChatModel> model_;

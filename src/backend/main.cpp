@@ -86,7 +86,7 @@ int serve(std::uint16_t port) {
     backend::BackendService service(options(), makeModel(mode));
     http::HTTPServer server(
         port, [&service](const http::HTTPRequest& request) { return service.handle(request); },
-        backend::BackendService::serverOptions());
+        service.serverOptions());
     if (!server.start()) {
         throw std::runtime_error("bind 127.0.0.1:" + std::to_string(port) + ": " +
                                  server.listenError().value_or("unknown error"));

@@ -199,6 +199,8 @@ HTTPResponse payloadTooLargeResponse() { return {413, "text/plain", "Payload Too
 
 HTTPResponse internalErrorResponse() { return {500, "text/plain", "Internal Server Error"}; }
 
+HTTPResponse serviceUnavailableResponse() { return {503, "text/plain", "Service Unavailable"}; }
+
 // ---------------------------------------------------------------------------------------------
 // Parsing
 

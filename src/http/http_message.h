@@ -63,6 +63,7 @@ std::string serializeResponse(const HTTPResponse& response, std::string_view rea
 HTTPResponse badRequestResponse();       // 400 text/plain "Bad Request"
 HTTPResponse payloadTooLargeResponse();  // 413 text/plain "Payload Too Large"
 HTTPResponse internalErrorResponse();    // 500 text/plain "Internal Server Error"
+HTTPResponse serviceUnavailableResponse();  // 503 text/plain "Service Unavailable"
 
 // Limits against hostile local traffic: a head (through its blank line) over maxHeadBytes, or a Content-Length
 // over maxBodyBytes, is refused.
@@ -108,6 +109,15 @@ public:
     bool headComplete() const { return headComplete_; }
     // That head carried "Expect: 100-continue" (the last Expect line counts).
     bool expectsContinue() const { return expectsContinue_; }
+    // Once the head is complete: the request so far (its body may still be partial) and the body's
+    // announced length and the bytes of it received.
+    const HTTPRequest& head() const { return request_; }
+    std::size_t contentLength() const { return contentLength_; }
+    std::size_t bodyBytesReceived() const { return phase_ == Phase::body ? buffer_.size() : request_.body.size(); }
+    // Makes room for the whole announced body at once, so it never holds more than that.
+    void reserveBody() {
+        if (phase_ == Phase::body) buffer_.reserve(contentLength_);
+    }
 
 private:
     enum class Phase { head, body, done };

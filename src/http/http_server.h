@@ -23,8 +23,16 @@ struct HTTPServerAnswers {
     HTTPResponse badRequest = badRequestResponse();  // unreadable, or ended by the peer before it is whole
     HTTPResponse headTooLarge = payloadTooLargeResponse();
     HTTPResponse bodyTooLarge = payloadTooLargeResponse();
+    HTTPResponse busy = serviceUnavailableResponse();  // the bodies in flight would pass their bound
     HTTPResponse internalError = internalErrorResponse();  // the handler threw
     std::string_view (*reasonPhrase)(int statusCode) = &http::reasonPhrase;
+};
+
+// What one request may send as its body, decided from its head alone: a Content-Length over
+// maxBytes is answered `refusal` (else answers.bodyTooLarge) at once, before any of the body is read.
+struct BodyAllowance {
+    std::int64_t maxBytes = 0;
+    std::optional<HTTPResponse> refusal{};
 };
 
 // The limits against hostile local traffic, each with its default, the I/O threads and the guard.
@@ -33,18 +41,29 @@ struct HTTPServerOptions {
     std::size_t maxHeadBytes = 64 * 1024;
     // A Content-Length above this is answered answers.bodyTooLarge without reading the body.
     std::int64_t maxBodyBytes = 16 * 1024 * 1024;
+    // Given the head (method, path, headers; its body not to be read), what its route accepts,
+    // within maxBodyBytes. Absent: maxBodyBytes for every request.
+    std::function<BodyAllowance(const HTTPRequest& head)> bodyAllowance{};
+    // The Content-Lengths of all bodies being received or handled at once stay within this; a head
+    // that would pass it is answered answers.busy at once.
+    std::size_t maxBodyBytesInFlight = 256 * 1024 * 1024;
     // Counted from accept and measured on the server's clock, a connection that has not completed
     // its head within headTimeout, or its whole request within requestTimeout, is closed
     // unanswered; requestTimeout also bounds the sending of an answer to a peer that does not read.
     std::chrono::milliseconds headTimeout{10'000};
     std::chrono::milliseconds requestTimeout{30'000};
+    // Once its head is in, a body that falls behind this rate (counted after the grace, from the
+    // end of the head) is closed unanswered, however far its request time-out is.
+    std::int64_t minBodyBytesPerSecond = 16 * 1024;
+    std::chrono::milliseconds bodyGrace{2'000};
     // Handlers running at once; further whole requests wait for one of them to return.
     std::size_t maxConcurrentRequests = 64;
-    // Connections open at once. A new one beyond this closes the oldest connection still sending
-    // its head; when there is none, new connections wait in the listen backlog until one ends.
+    // Connections open at once. A new one beyond this closes, of the connections still sending
+    // their request (head or body), the one that has gone longest without sending anything; when
+    // there is none (or it sent something this very moment), new connections wait in the listen
+    // backlog until one ends.
     std::size_t maxConnections = 1024;
-    // Threads taking, reading and answering connections; 0: one per core, at most 8. When the
-    // process may run on at least as many CPUs, each of several threads keeps to one of them.
+    // Threads taking, reading and answering connections; 0: one per core, at most 4.
     std::size_t ioThreads = 0;
     // A request that fails the loopback guard (isForbiddenRequest) is answered 403 before any handler.
     bool loopbackGuard = true;
@@ -76,9 +95,8 @@ public:
     HTTPServer& operator=(const HTTPServer&) = delete;
 
     // Creates the listener on 127.0.0.1:port (with address reuse, so a connection of an earlier
-    // run in TIME-WAIT does not block it; one listening socket per I/O thread, sharing the port, so
-    // a connection wakes one thread only, the one kept to the CPU it arrived on; a socket another
-    // program adds to the port later gets none) and starts accepting, replacing any earlier one. True
+    // run in TIME-WAIT does not block it, but not port reuse: no other socket can bind the port
+    // while it listens) and starts accepting, replacing any earlier one. True
     // when listening. A listener that cannot bind or listen (the port is taken) logs
     // "Quillmere HTTP server failed: ...", returns false and stays so until start() is called
     // again; listenError() tells why. Throws std::system_error when no listener can be created at all.

@@ -48,7 +48,7 @@ public:
         : service_(options(std::move(dataFolder), accessLifetime), std::move(model), clock),
           server_(
               0, [this](const http::HTTPRequest& request) { return service_.handle(request); },
-              backend::BackendService::serverOptions()) {
+              service_.serverOptions()) {
         std::filesystem::create_directories(service_.dataFolder());
         service_.accounts().addUser(kEmail, kPassword);
         if (!server_.start()) throw std::runtime_error("no loopback port for the backend");

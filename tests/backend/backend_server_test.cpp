@@ -71,8 +71,8 @@ TEST(BackendServer, RoutesMalformedOversizedAndFailingRequestsGetTheBackendsOwnA
         {longHead, answer("HTTP/1.1 413 Payload Too Large", error("Request head too large"))},
         {"POST / HTTP/1.1\r\nContent-Length: 67108865\r\n\r\n",
          answer("HTTP/1.1 413 Payload Too Large", error("Request body too large"))},
-        // Over the app's 16 MiB but within the backend's 64 MiB: awaited, then cut short by the peer.
-        {"POST / HTTP/1.1\r\nContent-Length: 20000000\r\n\r\nshort",
+        // Over the app's 16 MiB but within a chat's 64 MiB: awaited, then cut short by the peer.
+        {"POST /api/ai/chat HTTP/1.1\r\nAuthorization: Bearer t\r\nContent-Length: 20000000\r\n\r\nshort",
          answer("HTTP/1.1 400 Bad Request", error("Bad request"))},
     };
     for (const auto& [request, expected] : cases) {
@@ -80,10 +80,43 @@ TEST(BackendServer, RoutesMalformedOversizedAndFailingRequestsGetTheBackendsOwnA
     }
 }
 
+// Every route took 64 MiB and checked its own limit only once the body was in: a signed-out peer
+// could make the backend hold that much per connection. The head decides now, before the body.
+TEST(BackendServer, ABodyOverItsRoutesLimitIsRefusedFromTheHeadBeforeAByteOfItArrives) {
+    testing::TempHome home;
+    testing::LocalBackend backend(home.root() / "backend");
+    const std::string authTooLarge = "{\n  \"error\": \"request_too_large\",\n  \"error_description\": "
+                                     "\"The request body is too large\"\n}";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"POST /api/errors/report HTTP/1.1\r\nContent-Length: 65537\r\n",
+         answer("HTTP/1.1 413 Payload Too Large", error("The report is larger than 65536 bytes"))},
+        {"POST /auth/v1/token?grant_type=password HTTP/1.1\r\nContent-Length: 65537\r\n",
+         answer("HTTP/1.1 413 Payload Too Large", authTooLarge)},
+        {"POST /api/ai/chat HTTP/1.1\r\nContent-Length: 61865984\r\n",
+         answer("HTTP/1.1 401 Unauthorized", error("Not authenticated"))},
+        {"POST /api/ai/chat HTTP/1.1\r\nAuthorization: Basic eDp5\r\nContent-Length: 61865984\r\n",
+         answer("HTTP/1.1 401 Unauthorized", error("Not authenticated"))},
+        {"POST /nowhere HTTP/1.1\r\nContent-Length: 65537\r\n",
+         answer("HTTP/1.1 413 Payload Too Large", error("Request body too large"))},
+    };
+    for (const auto& [head, expected] : cases) {
+        http::testing::RawClient client(backend.port());
+        client.send(head + "\r\n");  // the head only, and the connection left open
+        const auto received = client.readAll(http::testing::kPatience);
+        EXPECT_TRUE(received.closed) << head;
+        EXPECT_EQ(received.bytes, expected) << head;
+    }
+    // Within the limits, the routes decide as before.
+    EXPECT_EQ(exchange(backend.port(), "POST /api/errors/report HTTP/1.1\r\nContent-Length: 2\r\n\r\n[]"),
+              answer("HTTP/1.1 400 Bad Request", error("The report must be a JSON object")));
+}
+
 TEST(BackendServer, AThrowingHandlerIsAnsweredWithTheBackendsInternalError) {
+    testing::TempHome home;
+    testing::LocalBackend backend(home.root() / "backend");
     http::HTTPServer server(
         0, [](const http::HTTPRequest&) -> http::HTTPResponse { throw std::runtime_error("boom"); },
-        BackendService::serverOptions());
+        backend.service().serverOptions());
     ASSERT_TRUE(server.start());
     EXPECT_EQ(exchange(server.boundPort(), "GET / HTTP/1.1\r\n\r\n"),
               answer("HTTP/1.1 500 Internal Server Error", error("Internal error")));
@@ -273,8 +306,9 @@ TEST(BackendServer, ARequestFedAByteAtATimeIsCutOffAtTheRequestDeadline) {
     testing::TempHome home;
     testing::LocalBackend backend(home.root() / "backend");
     http::testing::SteppedClock clock;
-    auto options = BackendService::serverOptions();
+    auto options = backend.service().serverOptions();
     options.ioThreads = 1;  // events in order, so a forbidden request shows all before it were handled
+    options.minBodyBytesPerSecond = 0;  // the request deadline alone
     http::HTTPServer server(
         0, [&](const http::HTTPRequest& r) { return backend.service().handle(r); }, options, clock);
     ASSERT_TRUE(server.start());

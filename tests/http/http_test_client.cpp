@@ -92,6 +92,11 @@ bool RawClient::readableWithin(std::chrono::milliseconds timeout) {
     return ::poll(&p, 1, static_cast<int>(timeout.count())) > 0;
 }
 
+bool RawClient::resetWithin(std::chrono::milliseconds timeout) {
+    pollfd p{fd_, 0, 0};  // no events asked: only an error or a hang-up wakes it
+    return ::poll(&p, 1, static_cast<int>(timeout.count())) > 0;
+}
+
 std::optional<Answer> parseAnswer(const std::string& raw) {
     const std::size_t end = raw.find("\r\n\r\n");
     if (end == std::string::npos) return std::nullopt;

@@ -38,6 +38,8 @@ public:
     std::string readAtMost(std::size_t count, std::chrono::milliseconds timeout = 10s);
     // True when something (bytes or the end) arrives within the time.
     bool readableWithin(std::chrono::milliseconds timeout);
+    // True when the connection is reset (or shut both ways) within the time, whatever is unread.
+    bool resetWithin(std::chrono::milliseconds timeout);
 
 private:
     int fd_ = -1;

@@ -15,7 +15,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <pthread.h>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -142,31 +141,6 @@ struct Handle {
     bool noProcess = false;  // foreign: no such process
 };
 
-// The world's one lock. Every call holds it for one short read or change of the model while the
-// loopback server's threads, one per CPU, call at once: glibc's adaptive mutex spins a moment
-// (backing off) before it sleeps, since a sleep and a wake-up cost more than the holder's turn.
-class EngineMutex {
-public:
-    EngineMutex() {
-        pthread_mutexattr_t attributes;
-        pthread_mutexattr_init(&attributes);
-#ifdef PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP
-        pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_ADAPTIVE_NP);
-#endif
-        pthread_mutex_init(&mutex_, &attributes);
-        pthread_mutexattr_destroy(&attributes);
-    }
-    ~EngineMutex() { pthread_mutex_destroy(&mutex_); }
-    EngineMutex(const EngineMutex&) = delete;
-    EngineMutex& operator=(const EngineMutex&) = delete;
-    void lock() { pthread_mutex_lock(&mutex_); }
-    bool try_lock() { return pthread_mutex_trylock(&mutex_) == 0; }
-    void unlock() { pthread_mutex_unlock(&mutex_); }
-
-private:
-    pthread_mutex_t mutex_;
-};
-
 class Engine : public std::enable_shared_from_this<Engine> {
 public:
     using Note = std::pair<platform::WorkspaceNotification, platform::RunningApplication>;
@@ -204,7 +178,7 @@ public:
     }
 
     // ---- state, guarded by mutex -----------------------------------------------------------------
-    mutable EngineMutex mutex;
+    mutable std::mutex mutex;
     Project project;
     Faults faults;
     bool inspectorVisible = true;

@@ -1,0 +1,403 @@
+// The shared server's connections, on their shard: reading and parsing a request, the limits
+// decided from its head, handing it to the handler, sending the answer and closing.
+
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "http/http_server_core.h"
+#include "http/loopback_guard.h"
+#include "platform/log.h"
+
+namespace corvane::http {
+
+using namespace detail;
+
+void HTTPServer::Core::open(const std::shared_ptr<Connection>& conn) {
+    conn->shard.connections.insert(conn);
+    conn->listed = true;
+    receive(conn);  // the request has usually arrived with the connection
+}
+
+// Before a wait for the peer: the deadline is the head time-out (counted from accept), or the
+// request time-out and the point where the body falls behind its minimum rate, whichever comes
+// first.
+void HTTPServer::Core::awaitPeer(const std::shared_ptr<Connection>& conn) {
+    if (conn->state == Connection::State::head) {
+        setDeadline(conn, after(std::min(options.headTimeout, options.requestTimeout), conn->acceptedAt));
+        return;
+    }
+    TimePoint deadline = after(options.requestTimeout, conn->acceptedAt);
+    if (options.minBodyBytesPerSecond > 0) {
+        const auto paid = std::chrono::milliseconds(std::int64_t(conn->parser.bodyBytesReceived()) * 1000 /
+                                                    options.minBodyBytesPerSecond);
+        deadline = std::min(deadline, after(options.bodyGrace + paid, conn->bodyFrom));
+    }
+    setDeadline(conn, deadline);
+}
+
+// Bytes arrived: the connection goes behind every other that has gone longer without any.
+void HTTPServer::Core::progressed(const std::shared_ptr<Connection>& conn) {
+    const TimePoint now = clock.now();
+    std::lock_guard lock(mutex);
+    if (!conn->receiving || conn->progressAt == now) return;
+    auto node = receiving.extract(progressKey(*conn));
+    conn->progressAt = now;
+    node.key() = progressKey(*conn);
+    receiving.insert(std::move(node));
+}
+
+// The connection's socket in the shard's reactor, for a wait (on the shard). Absent, with the
+// connection closed, when the reactor cannot take it.
+tcp::socket* HTTPServer::Core::watch(const std::shared_ptr<Connection>& conn) {
+    if (!conn->watcher) {
+        asio::error_code ec;
+        conn->watcher.emplace(conn->shard.io);
+        conn->watcher->assign(tcp::v4(), conn->fd, ec);
+        if (ec) {
+            conn->watcher.reset();  // the descriptor is still the connection's
+            corvane::log("Quillmere HTTP connection failed: " + ec.message());
+            finish(conn);
+            return nullptr;
+        }
+    }
+    return &*conn->watcher;
+}
+
+// One read into the shard's buffer: the bytes (0 at the end of the stream), or -1 with `ec`
+// set (would_block when nothing is there yet).
+ssize_t HTTPServer::Core::readSome(Connection& conn, asio::error_code& ec) {
+    auto& buffer = conn.shard.receiveBuffer;
+    for (;;) {
+        const ssize_t n = ::recv(conn.fd, buffer.data(), buffer.size(), 0);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        ec = errno == EAGAIN || errno == EWOULDBLOCK ? asio::error_code(asio::error::would_block)
+                                                     : asio::error_code(errno, asio::system_category());
+        return -1;
+    }
+}
+
+void HTTPServer::Core::receive(const std::shared_ptr<Connection>& conn) {
+    asio::error_code ec;
+    const ssize_t received = readSome(*conn, ec);
+    if (ec == asio::error::would_block) {
+        awaitPeer(conn);
+        auto* socket = watch(conn);
+        if (!socket) return;
+        socket->async_wait(tcp::socket::wait_read, [this, conn](const asio::error_code& waitError) {
+            if (conn->state != Connection::State::head && conn->state != Connection::State::body) return;
+            waitError ? onReceive(conn, waitError, 0) : receive(conn);
+        });
+        return;
+    }
+    if (received == 0) ec = asio::error::eof;
+    onReceive(conn, ec, received > 0 ? std::size_t(received) : 0);
+}
+
+void HTTPServer::Core::onReceive(const std::shared_ptr<Connection>& conn, const asio::error_code& ec,
+                                 std::size_t received) {
+    if (ec && ec != asio::error::eof) {
+        corvane::log("Quillmere HTTP receive error: " + ec.message());
+        finish(conn);
+        return;
+    }
+    if (received > 0) conn->parser.feed(std::string_view(conn->shard.receiveBuffer.data(), received));
+    const ParseStatus status = conn->parser.status();
+    // Progress counts when it was read, for a request that is to wait for more (a whole one
+    // leaves the connections that may be closed to make room anyway).
+    if (received > 0 && status == ParseStatus::incomplete) progressed(conn);
+    if (conn->state == Connection::State::head &&
+        (status != ParseStatus::incomplete || conn->parser.headComplete() || ec == asio::error::eof)) {
+        if (!leaveHead(conn, ec == asio::error::eof)) return;
+    }
+    switch (status) {
+        case ParseStatus::complete: {
+            HTTPRequest request = conn->parser.takeRequest();
+            if (options.loopbackGuard && isForbiddenRequest(request)) {
+                send(conn, serialize(forbiddenResponse(request)));
+            } else {
+                dispatch(conn, std::move(request));
+            }
+            return;
+        }
+        case ParseStatus::headTooLarge:
+            conn->unread = !ec;
+            send(conn, serialize(options.answers.headTooLarge));
+            return;
+        case ParseStatus::bodyTooLarge:
+            conn->unread = !ec;
+            send(conn, serialize(options.answers.bodyTooLarge));
+            return;
+        case ParseStatus::badRequest:
+            conn->unread = !ec;
+            send(conn, serialize(options.answers.badRequest));
+            return;
+        case ParseStatus::incomplete: break;
+    }
+    if (ec == asio::error::eof) {  // the peer finished sending before a whole request arrived
+        send(conn, serialize(options.answers.badRequest));
+        return;
+    }
+    receive(conn);
+}
+
+// The head is in (or the peer gave up on it): the body's route decides from the head alone
+// what it may send, and the bodies in flight must have room for it, before any of it is kept.
+// False when that answered the request.
+bool HTTPServer::Core::leaveHead(const std::shared_ptr<Connection>& conn, bool peerDone) {
+    conn->state = Connection::State::body;
+    auto& parser = conn->parser;
+    if (!parser.headComplete()) return true;  // the parser's own refusal follows
+    BodyAllowance allowance{options.maxBodyBytes};
+    if (options.bodyAllowance) {
+        try {
+            allowance = options.bodyAllowance(parser.head());
+        } catch (...) {
+            allowance = BodyAllowance{options.maxBodyBytes};  // undecided: the server's own bound
+        }
+    }
+    const auto length = parser.contentLength();
+    const bool more = parser.status() == ParseStatus::incomplete && !peerDone;
+    if (std::int64_t(length) > std::min(allowance.maxBytes, options.maxBodyBytes)) {
+        conn->unread = more;
+        send(conn, serialize(allowance.refusal.value_or(options.answers.bodyTooLarge)));
+        return false;
+    }
+    if (length > 0 && !chargeBody(*conn, length)) {
+        conn->unread = more;
+        send(conn, serialize(options.answers.busy));
+        return false;
+    }
+    if (parser.status() != ParseStatus::incomplete) return true;
+    parser.reserveBody();
+    conn->bodyFrom = conn->progressAt;  // the head was just read
+    if (parser.expectsContinue()) {
+        // Nothing was sent on this connection yet, so its send buffer takes these bytes at once.
+        const ssize_t written = ::send(conn->fd, kContinue.data(), kContinue.size(), MSG_NOSIGNAL);
+        if (written != ssize_t(kContinue.size())) {
+            corvane::log("Quillmere HTTP connection failed: " +
+                         (written < 0 ? std::error_code(errno, std::system_category()).message()
+                                      : std::string("100 Continue cut short")));
+            finish(conn);
+            return false;
+        }
+    }
+    return true;
+}
+
+// A body's announced length against the bound on all bodies in flight; false when over it.
+bool HTTPServer::Core::chargeBody(Connection& conn, std::size_t length) {
+    std::lock_guard lock(mutex);
+    if (length > options.maxBodyBytesInFlight - std::min(bodiesHeld, options.maxBodyBytesInFlight)) return false;
+    bodiesHeld += length;
+    conn.bodyCharge += length;
+    return true;
+}
+
+void HTTPServer::Core::releaseBody(Connection& conn) {
+    std::lock_guard lock(mutex);
+    bodiesHeld -= conn.bodyCharge;
+    conn.bodyCharge = 0;
+}
+
+// The request is whole or refused: the connection no longer counts as one that may be closed
+// to make room. False when it was picked for that meanwhile (it is closed then).
+bool HTTPServer::Core::claim(const std::shared_ptr<Connection>& conn) {
+    bool evicted = false;
+    {
+        std::lock_guard lock(mutex);
+        evicted = conn->evicted;
+        if (conn->receiving) {
+            receiving.erase(progressKey(*conn));
+            conn->receiving = false;
+        }
+    }
+    if (evicted) finish(conn);
+    return !evicted;
+}
+
+// The thread that runs the handler also sends the answer when the socket takes it whole (as
+// it does for most): while the handler runs, the connection is out of its shard's set with
+// nothing pending on its socket, so no other thread touches it. A request declared to be
+// answered at once runs here (unless the cap on handlers is reached), every other on a worker,
+// so a handler that waits never holds up the connections of a shard.
+void HTTPServer::Core::dispatch(const std::shared_ptr<Connection>& conn, HTTPRequest request) {
+    if (!claim(conn)) return;
+    conn->state = Connection::State::handling;
+    conn->deadline = kNever;
+    conn->shard.connections.erase(conn);
+    conn->listed = false;
+    bool atOnce = false;
+    if (options.answersAtOnce) {
+        try {
+            atOnce = options.answersAtOnce(request);
+        } catch (...) {
+            atOnce = false;  // not known to be short: a worker is the safe place
+        }
+    }
+    // Made a std::function (an allocation) only when it goes to a worker.
+    auto job = [this, conn, request = std::move(request)]() mutable {
+        std::string answer;
+        try {
+            answer = serialize(handler(std::move(request)));
+        } catch (...) {
+            answer = serialize(options.answers.internalError);
+        }
+        if (conn->bodyCharge > 0) releaseBody(*conn);  // the handler's copy of the body is gone
+        conn->state = Connection::State::sending;
+        conn->outgoing = std::move(answer);
+        // The send time-out counts from the first byte sent. An answer that a fresh socket's
+        // buffer surely takes whole goes out at once, so it reads the clock only if it waits.
+        const bool large = conn->outgoing.size() > kReceiveCap;
+        if (large) conn->deadline = after(options.requestTimeout);
+        if (writeSome(conn)) return;
+        if (!large) conn->deadline = after(options.requestTimeout);
+        asio::post(conn->shard.io, [this, conn] {
+            conn->shard.connections.insert(conn);
+            conn->listed = true;
+            setDeadline(conn, conn->deadline);
+            awaitRoom(conn);
+        });
+    };
+    if (atOnce && workers.tryRunHere(job)) return;
+    workers.post(std::function<void()>(std::move(job)));
+}
+
+std::string HTTPServer::Core::serialize(const HTTPResponse& response) const {
+    return serializeResponse(response, options.answers.reasonPhrase(response.statusCode));
+}
+
+// An answer of the server itself, from the shard.
+void HTTPServer::Core::send(const std::shared_ptr<Connection>& conn, std::string bytes) {
+    if (!claim(conn)) return;
+    conn->state = Connection::State::sending;
+    conn->outgoing = std::move(bytes);
+    if (writeSome(conn)) return;
+    setDeadline(conn, after(options.requestTimeout));
+    awaitRoom(conn);
+}
+
+// Writes what the socket takes now; true when that ended the connection (all sent, or an
+// error), false when the rest must wait for room.
+bool HTTPServer::Core::writeSome(const std::shared_ptr<Connection>& conn) {
+    while (conn->sent < conn->outgoing.size()) {
+        const ssize_t n =
+            ::send(conn->fd, conn->outgoing.data() + conn->sent, conn->outgoing.size() - conn->sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+        if (n < 0) {
+            corvane::log("Quillmere HTTP connection failed: " +
+                         std::error_code(errno, std::system_category()).message());
+            finish(conn);
+            return true;
+        }
+        conn->sent += std::size_t(n);
+    }
+    answered(conn);
+    return true;
+}
+
+void HTTPServer::Core::awaitRoom(const std::shared_ptr<Connection>& conn) {
+    auto* socket = watch(conn);
+    if (!socket) return;
+    socket->async_wait(tcp::socket::wait_write, [this, conn](const asio::error_code& ec) {
+        if (conn->state != Connection::State::sending) return;  // timed out
+        if (ec) {
+            corvane::log("Quillmere HTTP connection failed: " + ec.message());
+            finish(conn);
+        } else if (!writeSome(conn)) {
+            awaitRoom(conn);
+        }
+    });
+}
+
+// The whole answer is sent. A peer that may still be sending gets the end of the stream and
+// has what it sends read and dropped, within bounds, before the connection closes.
+void HTTPServer::Core::answered(const std::shared_ptr<Connection>& conn) {
+    int pending = 0;
+    if (!conn->unread && (::ioctl(conn->fd, FIONREAD, &pending) != 0 || pending == 0)) {
+        finish(conn);
+        return;
+    }
+    const TimePoint until = after(kLingerTime);  // read before the peer can see the end
+    ::shutdown(conn->fd, SHUT_WR);
+    conn->state = Connection::State::draining;
+    asio::dispatch(conn->shard.io, [this, conn, until] {
+        if (conn->state != Connection::State::draining) return;
+        if (!conn->listed) {
+            conn->shard.connections.insert(conn);
+            conn->listed = true;
+        }
+        setDeadline(conn, until);
+        drain(conn);
+    });
+}
+
+void HTTPServer::Core::drain(const std::shared_ptr<Connection>& conn) {
+    for (;;) {
+        asio::error_code ec;
+        const ssize_t received = readSome(*conn, ec);
+        if (ec == asio::error::would_block) {
+            auto* socket = watch(conn);
+            if (!socket) return;
+            socket->async_wait(tcp::socket::wait_read, [this, conn](const asio::error_code& waitError) {
+                if (conn->state != Connection::State::draining) return;
+                waitError ? finish(conn) : drain(conn);
+            });
+            return;
+        }
+        if (received > 0) conn->drained += std::size_t(received);
+        if (received <= 0 || conn->drained >= kLingerBytes) {  // the peer is done, or sends too much
+            finish(conn);
+            return;
+        }
+    }
+}
+
+// Cancels the connection and frees its place (which may let a waiting connection in). On the
+// shard, or on the worker that owns the connection while it is out of the shard's set.
+void HTTPServer::Core::finish(const std::shared_ptr<Connection>& conn) {
+    if (conn->state == Connection::State::closed) return;
+    conn->state = Connection::State::closed;
+    conn->deadline = kNever;
+    // With nothing left unread, closing ends the stream in order.
+    if (conn->watcher) {
+        asio::error_code ignored;
+        conn->watcher->close(ignored);
+    } else {
+        ::close(conn->fd);
+    }
+    conn->fd = -1;
+    if (conn->listed) {  // only a shard's own connections are listed, so this is the shard
+        conn->shard.connections.erase(conn);
+        conn->listed = false;
+    }
+    bool resume = false;
+    {
+        std::lock_guard lock(mutex);
+        if (!conn->evicted) {  // an evicted one gave its place to the connection that evicted it
+            if (conn->receiving) receiving.erase(progressKey(*conn));
+            --held;
+        }
+        conn->receiving = false;
+        bodiesHeld -= conn->bodyCharge;
+        conn->bodyCharge = 0;
+        resume = std::exchange(acceptWaits, false);
+        --alive;
+    }
+    // The server outlives this call: its destructor joins the thread making it.
+    allClosed.notify_all();
+    for (auto& shard : shards) {
+        if (resume) asio::post(shard->io, [this, s = shard.get()] { resumeAccepting(*s); });
+    }
+}
+
+}  // namespace corvane::http

@@ -1,0 +1,212 @@
+#pragma once
+
+// The inside of the shared server (private to its sources): its connections, its I/O threads
+// (shards) and what they share.
+
+#include <netinet/in.h>
+#include <asio.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "http/http_server.h"
+#include "http/http_server_workers.h"
+#include "platform/serial_queue.h"
+
+namespace corvane::http {
+
+namespace detail {
+
+using asio::ip::tcp;
+using TimePoint = platform::Clock::TimePoint;
+
+constexpr std::size_t kReceiveCap = 65536;  // each receive takes 1 to 65536 bytes
+constexpr std::chrono::milliseconds kAcceptBackoff{100};
+constexpr std::chrono::milliseconds kEvictionRetry{10};
+constexpr int kAcceptBatch = 32;  // connections taken in a row before the shard's other work runs
+constexpr TimePoint kNever = TimePoint::max();
+constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+// After answering a peer that may still be sending (a head or body refused before its end), the
+// server stops sending and reads what comes, up to these bounds, before it closes: closing with
+// bytes unread would reset the connection and could throw away the answer before the peer reads it.
+constexpr std::chrono::milliseconds kLingerTime{2'000};
+constexpr std::size_t kLingerBytes = 1024 * 1024;
+
+struct Connection;
+
+struct Listener {
+    explicit Listener(asio::io_context& io) : acceptor(io) {}
+    tcp::acceptor acceptor;
+    TimePoint retryAt = kNever;  // accepting again after running out of descriptors or memory
+    bool acceptPending = false;
+    bool failed = false;
+    // Shared by the shards' copies of the listening socket: set when it is stopped, after which the
+    // errors their pending accepts end with are expected.
+    std::shared_ptr<std::atomic<bool>> closed = std::make_shared<std::atomic<bool>>(false);
+};
+
+// One I/O thread with its own io_context: every callback of its connections runs there, one at
+// a time, so a connection's state needs no lock.
+struct Shard {
+    asio::io_context io{1};
+    asio::executor_work_guard<asio::io_context::executor_type> work = asio::make_work_guard(io);
+    asio::steady_timer sweepTimer{io};
+    TimePoint sweepAt = kNever;  // when the timer is set to wake the sweeper
+    std::unordered_set<std::shared_ptr<Connection>> connections;
+    // Receives go here and are parsed at once (a readiness wait, then a read), so one buffer
+    // serves every connection of the thread.
+    std::vector<char> receiveBuffer = std::vector<char>(kReceiveCap);
+    std::jthread thread;  // absent for the first shard, which the server's queue runs
+    std::shared_ptr<Listener> listener;
+};
+
+// Read, written and closed through its descriptor: the reactor learns of it (two more system
+// calls) only when it has to wait, which a request that arrives whole and an answer that the
+// socket takes whole never do.
+struct Connection {
+    enum class State { head, body, handling, sending, draining, closed };
+
+    Connection(int descriptor, RequestLimits limits, Shard& owner, std::uint64_t number, TimePoint now)
+        : fd(descriptor), shard(owner), serial(number), acceptedAt(now), progressAt(now), parser(limits) {}
+    ~Connection() {
+        if (fd >= 0 && !watcher) ::close(fd);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    int fd;                              // non-blocking; -1 once closed
+    std::optional<tcp::socket> watcher;  // the descriptor in the reactor, from the first wait on
+    Shard& shard;
+    const std::uint64_t serial;  // order of acceptance
+    const TimePoint acceptedAt;
+    TimePoint bodyFrom = kNever;  // the end of the head, when a body follows
+    // Under Core::mutex: when bytes last arrived (its place among the connections that may be
+    // closed to make room), whether it is still among them, and whether it was picked.
+    TimePoint progressAt;
+    bool receiving = true;
+    bool evicted = false;
+    std::size_t bodyCharge = 0;  // under Core::mutex: its share of the bodies in flight
+    // Closed unanswered once the clock passes this: the head, body-rate or request time-out while
+    // receiving, the send time-out while sending, never while the handler runs.
+    TimePoint deadline = kNever;
+    RequestParser parser;
+    State state = State::head;
+    bool listed = false;  // in its shard's set (handled connections are not)
+    std::string outgoing;
+    std::size_t sent = 0;
+    bool unread = false;  // answered before the peer was done sending
+    std::size_t drained = 0;
+};
+
+}  // namespace detail
+
+// The queue "Quillmere.LocalHTTPServer" runs the first shard's io_context for the server's whole
+// life, threads of their own the other shards'. A connection stays on the shard that accepted it:
+// the parsing and the 400, 403, 413 and 503 answers run there, its handler there too or on a
+// worker. What the shards share (the counts against the limits, the connections still receiving
+// in order of their last progress, the listening socket and its error) is under `mutex`.
+struct HTTPServer::Core {
+    using Connection = detail::Connection;
+    using Listener = detail::Listener;
+    using Shard = detail::Shard;
+    using TimePoint = detail::TimePoint;
+    using tcp = detail::tcp;
+
+    Core(std::uint16_t portNumber, Handler requestHandler, HTTPServerOptions serverOptions,
+         platform::Clock& serverClock);
+
+    ~Core();
+
+    // ---- listener
+    //
+    // One listening socket, bound and shut down from the owner's thread, of which each shard
+    // accepts through a copy of its own.
+
+    static int openListening(std::uint16_t onPort, sockaddr_in& address, bool& created);
+    bool startListening();
+    void stopListening();
+    void shareListener(Shard& shard, int descriptor, std::shared_ptr<std::atomic<bool>> closed);
+    void closeListener(Shard& shard);
+    void failListener(Shard& shard, const std::shared_ptr<Listener>& l, const asio::error_code& ec);
+    void acceptNext(Shard& shard);
+    void resumeAccepting(Shard& shard);
+    void awaitConnection(Shard& shard, const std::shared_ptr<Listener>& l);
+    void acceptFailed(Shard& shard, const std::shared_ptr<Listener>& l, const asio::error_code& ec);
+    static std::pair<TimePoint, std::uint64_t> progressKey(const Connection& conn) {
+        return {conn.progressAt, conn.serial};
+    }
+
+    // ---- deadlines (each shard for its own connections and listener)
+    //
+    // Connections and listeners carry the moment of their next timed step, read on the clock;
+    // one timer per shard wakes its sweeper at the earliest of them, and a clock moved by hand
+    // wakes every sweeper at once. A wake that comes early only sets the timer again.
+
+    TimePoint after(std::chrono::milliseconds delay, TimePoint from);
+    TimePoint after(std::chrono::milliseconds delay) { return after(delay, clock.now()); }
+
+    void setDeadline(const std::shared_ptr<Connection>& conn, TimePoint deadline);
+    void wakeBy(Shard& shard, TimePoint at);
+    void sweep(Shard& shard);
+
+    // ---- connections (on their shard)
+
+    void open(const std::shared_ptr<Connection>& conn);
+    void awaitPeer(const std::shared_ptr<Connection>& conn);
+    void progressed(const std::shared_ptr<Connection>& conn);
+    tcp::socket* watch(const std::shared_ptr<Connection>& conn);
+    static ssize_t readSome(Connection& conn, asio::error_code& ec);
+    void receive(const std::shared_ptr<Connection>& conn);
+    void onReceive(const std::shared_ptr<Connection>& conn, const asio::error_code& ec, std::size_t received);
+    bool leaveHead(const std::shared_ptr<Connection>& conn, bool peerDone);
+    bool chargeBody(Connection& conn, std::size_t length);
+    void releaseBody(Connection& conn);
+    bool claim(const std::shared_ptr<Connection>& conn);
+    void dispatch(const std::shared_ptr<Connection>& conn, HTTPRequest request);
+    std::string serialize(const HTTPResponse& response) const;
+    void send(const std::shared_ptr<Connection>& conn, std::string bytes);
+    bool writeSome(const std::shared_ptr<Connection>& conn);
+    void awaitRoom(const std::shared_ptr<Connection>& conn);
+    void answered(const std::shared_ptr<Connection>& conn);
+    void drain(const std::shared_ptr<Connection>& conn);
+    void finish(const std::shared_ptr<Connection>& conn);
+
+    const std::uint16_t port;
+    const Handler handler;
+    HTTPServerOptions options;
+    platform::Clock& clock;
+
+    platform::SerialQueue queue{"Quillmere.LocalHTTPServer"};
+    std::vector<std::unique_ptr<Shard>> shards;
+    platform::Clock::Subscription clockMoves;
+    std::atomic<std::uint16_t> boundPort{0};
+
+    std::mutex mutex;
+    std::condition_variable allClosed;
+    std::size_t alive = 0;  // connections accepted and not yet closed
+    std::size_t held = 0;   // of those, the ones counted against maxConnections
+    std::uint64_t nextSerial = 0;
+    // The connections still receiving their request, the one longest without progress first.
+    std::map<std::pair<TimePoint, std::uint64_t>, std::shared_ptr<Connection>> receiving;
+    std::size_t bodiesHeld = 0;  // the Content-Lengths of the bodies being received or handled
+    bool acceptWaits = false;    // at the cap with nobody to make room: the next finish() resumes
+    std::optional<std::string> listenError;
+    int listening = -1;  // the listening socket; the shards hold copies
+    std::shared_ptr<std::atomic<bool>> listeningClosed;
+
+    detail::RequestWorkers workers;
+};
+
+}  // namespace corvane::http
