@@ -81,6 +81,24 @@ TEST_F(ControllerTest, AnswersCarryTheStoresState) {
     EXPECT_EQ(Json::parse(get("/context")->body)["logicIsRunning"], true);
 }
 
+// Header toggles that show "On"/"Off": the track list reads a solo the same way the solo tool did.
+TEST_F(ControllerTest, TrackListSeesASoloShownAsText) {
+    world().setKnob("toggleValueText", true);
+    std::optional<InstalledPluginInventory> plugins;
+    std::vector<ToolExecution> used;
+    std::optional<std::string> signature;
+    const auto outputs = controller().chatOrchestrator().toolExecutor().executeToolCalls(
+        {{"call_1", "set_track_solo", R"({"enabled":true,"track_names":["Bass"]})"}},
+        ChatRequest{"Solo the bass", {}, {}, {}, ModelTier::standard}, "", 0, std::nullopt, plugins, used, signature);
+    EXPECT_TRUE(world().project().track("Bass")->soloed);
+    ASSERT_EQ(outputs.size(), 1u);
+    EXPECT_EQ(Json::parse(outputs[0].outputJSON)["status"], "ok") << outputs[0].outputJSON;
+
+    const Json tracks = Json::parse(get("/tracks")->body);
+    EXPECT_EQ(tracks["soloedTrackNames"], Json::array({"Bass"})) << tracks.dump(2);
+    EXPECT_EQ(tracks["hasSoloedTracks"], true);
+}
+
 // Logic Pro's windows as reading each attribute alone gives them (the answer reads them in batches).
 LogicContextSnapshot windowsReadOneByOne(const LogicContextSnapshot& running) {
     namespace ax = platform::ax;
