@@ -198,7 +198,7 @@ auto ConversationStore::run(const std::optional<std::string>& threadID, Change c
             const std::optional<std::string> failure = stored ? std::nullopt : file_.lastFailure();
             auto settle = [&](ConversationStateResponse& state) {
                 if (!stored && rewrite) {
-                    const auto& kept = file_.current().value;
+                    const auto& kept = file_.keptAfterFailedSave().value;
                     state = makeStateResponse(kept, resolveThreadID(kept.threads, state.currentThreadID));
                 }
                 state.ok = stored;

@@ -85,7 +85,7 @@ std::optional<bool> toggleState(const platform::AXElement& toggle) {
     if (auto* i = std::get_if<std::int64_t>(&*v)) return *i == 1;
     if (auto* d = std::get_if<double>(&*v)) return *d == 1.0;
     if (auto* b = std::get_if<bool>(&*v)) return *b;
-    if (auto* s = std::get_if<std::string>(&*v)) return parseBoolean(*s).value_or(false);
+    if (auto* s = std::get_if<std::string>(&*v)) return *s == "1" || text::lowercased(*s) == "on";
     return false;
 }
 

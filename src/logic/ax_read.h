@@ -47,8 +47,8 @@ std::string printed(double value);
 // "on", "1", "true", "yes", "enable", "enabled" and their opposites, any letter case, blanks around.
 std::optional<bool> parseBoolean(std::string_view value);
 
-// A toggle's AXValue, the one reading for every header and strip button: 1, true or a text
-// parseBoolean takes as on ("1", "On", …) is on, any other value off; absent when unreadable.
+// A toggle's AXValue, the one reading for every header and strip button: 1, true, "1" or "on"
+// in any letter case is on, any other value off; absent when unreadable.
 std::optional<bool> toggleState(const platform::AXElement& toggle);
 
 // A level as Logic Pro shows it ("-6.0 dB", "+2.5", "-∞"): the first number in the text, or
