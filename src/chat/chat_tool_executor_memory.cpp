@@ -79,7 +79,9 @@ AgentToolOutputPayload remember(ToolCall& toolCall) {
         return toolCall.fail("Unknown scope '" + word + "'. Valid: master, song, plugin, track.");
     }
 
-    Memory memory = toolCall.executor.memoryStore().add(scope, note);
+    const MemoryChange added = toolCall.executor.memoryStore().add(scope, note);
+    if (!added.memory) return toolCall.fail("The memory was not stored: " + added.failure.value_or("") + ".");
+    const Memory& memory = *added.memory;
     toolCall.record("Remembered [" + memory.id + "] (" + word + "): " + memory.note, true);
     return okWith(toolCall.callID(), "memory", memory);
 }
@@ -90,7 +92,9 @@ AgentToolOutputPayload forget(ToolCall& toolCall) {
     const std::string id = idText ? text::trimmingWhitespaceAndNewlines(*idText) : std::string();
     if (id.empty()) return toolCall.fail("Missing memory_id.");
 
-    auto removed = toolCall.executor.memoryStore().remove(id);
+    const MemoryChange change = toolCall.executor.memoryStore().remove(id);
+    if (change.failure) return toolCall.fail("Memory '" + id + "' was not forgotten: " + *change.failure + ".");
+    const auto& removed = change.memory;
     if (!removed) return toolCall.fail("No memory with id '" + id + "'. It may have already been forgotten.");
     toolCall.record("Forgot [" + removed->id + "]: " + removed->note, true);
     return okWith(toolCall.callID(), "removed", *removed);

@@ -194,9 +194,19 @@ auto ConversationStore::run(const std::optional<std::string>& threadID, Change c
             auto answer = change(operation);
             const bool rewrite = operation.write && (operation.changes || !ownWrite);
             const bool stored = rewrite ? file_.save() : readable;
-            if constexpr (std::is_same_v<Answer, ConversationStateResponse>) answer.ok = stored;
+            // A change the file did not take is dropped: the answer shows what is kept, and why.
+            const std::optional<std::string> failure = stored ? std::nullopt : file_.lastFailure();
+            auto settle = [&](ConversationStateResponse& state) {
+                if (!stored && rewrite) {
+                    const auto& kept = file_.keptAfterFailedSave().value;
+                    state = makeStateResponse(kept, resolveThreadID(kept.threads, state.currentThreadID));
+                }
+                state.ok = stored;
+                state.error = failure;
+            };
+            if constexpr (std::is_same_v<Answer, ConversationStateResponse>) settle(answer);
             if constexpr (std::is_same_v<Answer, std::optional<ConversationStateResponse>>)
-                if (answer) answer->ok = stored;
+                if (answer) settle(*answer);
             return answer;
         }
     });

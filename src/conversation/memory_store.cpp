@@ -20,6 +20,10 @@ std::string newMemoryID() {
     return text::lowercased(uuid.substr(0, 6));
 }
 
+std::string notStored(const CachedStoreFile<Memories>& file) {
+    return file.lastFailure().value_or(file.file().path().string() + " could not be written");
+}
+
 }  // namespace
 
 void to_json(json& j, const Memory& memory) {
@@ -43,26 +47,26 @@ std::vector<Memory> MemoryStore::all() {
     return queue_.sync([&] { return file_.current().value; });
 }
 
-Memory MemoryStore::add(const std::string& scope, const std::string& note) {
-    return queue_.sync([&] {
+MemoryChange MemoryStore::add(const std::string& scope, const std::string& note) {
+    return queue_.sync([&]() -> MemoryChange {
         Memories& memories = file_.current().value;
         Memory memory{newMemoryID(), scope, text::trimmingWhitespaceAndNewlines(note),
                       ISO8601::corvaneDefault(ISO8601::now())};
         memories.push_back(memory);
-        if (file_.save()) memory = file_.current().value.back();  // as stored: invalid text replaced
-        return memory;
+        if (!file_.save()) return {std::nullopt, notStored(file_)};
+        return {file_.current().value.back(), std::nullopt};  // as stored: invalid text replaced
     });
 }
 
-std::optional<Memory> MemoryStore::remove(const std::string& id) {
-    return queue_.sync([&]() -> std::optional<Memory> {
+MemoryChange MemoryStore::remove(const std::string& id) {
+    return queue_.sync([&]() -> MemoryChange {
         Memories& memories = file_.current().value;
         auto found = std::find_if(memories.begin(), memories.end(), [&](const Memory& m) { return m.id == id; });
-        if (found == memories.end()) return std::nullopt;
+        if (found == memories.end()) return {};
         Memory removed = *found;
         memories.erase(found);
-        file_.save();
-        return removed;
+        if (!file_.save()) return {std::nullopt, notStored(file_)};
+        return {removed, std::nullopt};
     });
 }
 

@@ -26,10 +26,17 @@ struct Memory {
 void to_json(nlohmann::json& j, const Memory& memory);
 void from_json(const nlohmann::json& j, Memory& memory);  // throws json_fields::DecodeError
 
+// What a change to the notes came to: the memory it added or removed, or why the file could not
+// take it (the change is then dropped). Neither: there was nothing to remove.
+struct MemoryChange {
+    std::optional<Memory> memory;
+    std::optional<std::string> failure;
+};
+
 // The remembered notes in "memories.json" of the application folder. The notes stay in memory
 // and the file is read again only when it changed on disk; an operation that changes something
-// writes the whole file again. One whose change did not reach the file keeps the reason in
-// lastFailure() and its change is dropped. Every operation may be called from any thread, but
+// writes the whole file again. One whose change did not reach the file says why, keeps the reason
+// in lastFailure() and its change is dropped. Every operation may be called from any thread, but
 // not from inside the store's own queue.
 class MemoryStore {
 public:
@@ -43,9 +50,9 @@ public:
     std::optional<std::string> lastFailure();
 
     std::vector<Memory> all();  // in the order they were added
-    Memory add(const std::string& scope, const std::string& note);
-    // Removes the first memory with exactly this id; absent when there is none.
-    std::optional<Memory> remove(const std::string& id);
+    MemoryChange add(const std::string& scope, const std::string& note);
+    // Removes the first memory with exactly this id; no memory when there is none.
+    MemoryChange remove(const std::string& id);
 
     std::vector<Memory> masterMemories();
     std::vector<Memory> songMemories(const std::string& song);

@@ -79,6 +79,16 @@ std::optional<bool> parseBoolean(std::string_view value) {
     return std::nullopt;
 }
 
+std::optional<bool> toggleState(const platform::AXElement& toggle) {
+    const auto v = valueOf(toggle);
+    if (!v) return std::nullopt;
+    if (auto* i = std::get_if<std::int64_t>(&*v)) return *i == 1;
+    if (auto* d = std::get_if<double>(&*v)) return *d == 1.0;
+    if (auto* b = std::get_if<bool>(&*v)) return *b;
+    if (auto* s = std::get_if<std::string>(&*v)) return *s == "1" || text::lowercased(*s) == "on";
+    return false;
+}
+
 std::optional<double> decibelsFromText(const std::string& raw) {
     const std::string shown = text::trimmingWhitespace(raw);
     if (text::lowercased(shown).find("inf") != std::string::npos || shown.find("\u221E") != std::string::npos)

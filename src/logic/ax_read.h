@@ -47,6 +47,10 @@ std::string printed(double value);
 // "on", "1", "true", "yes", "enable", "enabled" and their opposites, any letter case, blanks around.
 std::optional<bool> parseBoolean(std::string_view value);
 
+// A toggle's AXValue, the one reading for every header and strip button: 1, true, "1" or "on"
+// in any letter case is on, any other value off; absent when unreadable.
+std::optional<bool> toggleState(const platform::AXElement& toggle);
+
 // A level as Logic Pro shows it ("-6.0 dB", "+2.5", "-∞"): the first number in the text, or
 // minus infinity for an infinite level; absent when there is no number.
 std::optional<double> decibelsFromText(const std::string& shown);

@@ -579,10 +579,7 @@ bool LogicInspector::detectToggleState(const AXElement& element, const std::stri
                       text::lowercased(textOf(child, ax::kDescription)).find(labelHint) != std::string::npos ||
                       text::lowercased(textOf(child, ax::kIdentifier)).find(labelHint) != std::string::npos;
         if (!counts) continue;
-        if (const auto v = ax_read::valueOf(child)) {
-            if (auto* i = std::get_if<std::int64_t>(&*v); i && *i == 1) return true;
-            if (auto* s = std::get_if<std::string>(&*v); s && *s == "1") return true;
-        }
+        if (ax_read::toggleState(child) == std::optional<bool>(true)) return true;
         if (child.boolean(ax::kSelected) == std::optional<bool>(true)) {
             const auto selected = ax_read::valueOf(child, ax::kSelected);
             if (selected && std::holds_alternative<bool>(*selected)) return true;

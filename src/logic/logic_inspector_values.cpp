@@ -17,6 +17,7 @@
 
 namespace corvane {
 
+using ax_read::toggleState;
 using ax_read::wholeNumber;
 
 namespace {
@@ -24,17 +25,6 @@ namespace {
 bool withinOne(std::int64_t a, std::int64_t b) {
     if (a < b) std::swap(a, b);
     return static_cast<std::uint64_t>(a) - static_cast<std::uint64_t>(b) <= 1;
-}
-
-// A header toggle's state: 1 or "1"/"on" is on, any other value off; absent when unreadable.
-std::optional<bool> toggleState(const AXElement& button) {
-    const auto v = ax_read::valueOf(button);
-    if (!v) return std::nullopt;
-    if (auto* i = std::get_if<std::int64_t>(&*v)) return *i == 1;
-    if (auto* d = std::get_if<double>(&*v)) return *d == 1.0;
-    if (auto* b = std::get_if<bool>(&*v)) return *b;
-    if (auto* s = std::get_if<std::string>(&*v)) return *s == "1" || text::lowercased(*s) == "on";
-    return false;
 }
 
 std::optional<AXElement> findToggle(const std::vector<AXElement>& children, const std::string& hint) {

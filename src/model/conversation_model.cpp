@@ -192,6 +192,7 @@ void to_json(nlohmann::json& j, const ConversationStateResponse& v) {
          {"entries", v.entries},
          {"pendingCaptureCount", v.pendingCaptureCount}};
     put(j, "songBrief", v.songBrief);
+    put(j, "error", v.error);
 }
 
 void from_json(const nlohmann::json& j, ConversationStateResponse& v) {
@@ -202,6 +203,7 @@ void from_json(const nlohmann::json& j, ConversationStateResponse& v) {
     v.entries = value<std::vector<ConversationEntry>>(j, "entries");
     v.pendingCaptureCount = integer(j, "pendingCaptureCount");
     v.songBrief = optionalText(j, "songBrief");
+    v.error = optionalText(j, "error");
 }
 
 void to_json(nlohmann::json& j, const ConversationThreadRequest& v) {

@@ -79,6 +79,7 @@ struct ConversationStateResponse {
     std::vector<ConversationEntry> entries;
     std::int64_t pendingCaptureCount = 0;
     std::optional<std::string> songBrief;
+    std::optional<std::string> error;  // with `ok` false: why the change could not be stored
     friend bool operator==(const ConversationStateResponse&, const ConversationStateResponse&) = default;
 };
 

@@ -134,22 +134,27 @@ Result MappedPluginWriter::writeContinuous(const ParameterDef& def, const std::s
     if (!rangeComplete(def)) return {false, def.label + " map lacks range \u2014 can't convert display value", before};
     const auto raw = rawFromDisplay(*target, def);
     if (!raw) return {false, "Cannot convert '" + value + "' to a setting of " + def.label, before};
-    const double tolerance = std::max(0.05, 0.02 * std::fabs(*target));
+    // A value beyond the range sets the range's end, and is judged by that end.
+    const double rangeLo = std::min(*def.displayMin, *def.displayMax),
+                 rangeHi = std::max(*def.displayMin, *def.displayMax);
+    const double goal = std::clamp(*target, rangeLo, rangeHi);
+    const double tolerance = std::max(0.05, 0.02 * std::fabs(goal));
     const std::int64_t lo = *def.rawMin, hi = *def.rawMax;
+    const auto original = wholeNumber(*el);
     writeAndConverge(*el, std::clamp(*raw, lo, hi));
 
     for (int pass = 0; pass < 5; ++pass) {
         const std::string described(text::trimSpacesAndTabs(textOf(*el, ax::kValueDescription)));
         if (described.empty()) break;
         const auto shown = parseLeadingNumber(described, def.unit);
-        if (!shown || std::fabs(*target - *shown) <= tolerance) break;
+        if (!shown || std::fabs(goal - *shown) <= tolerance) break;
         const auto cur = wholeNumber(*el);
         if (!cur) break;
         const auto d0 = rawToDisplay(*cur, def), d1 = rawToDisplay(*cur + 1, def);
         if (!d0 || !d1 || !(std::fabs(*d1 - *d0) > 1e-9)) break;
         // A quotient beyond the whole range is cut to it: no step can usefully go further.
         const double span = static_cast<double>(hi) - static_cast<double>(lo) + 1;
-        const double quotient = std::clamp((*target - *shown) / (*d1 - *d0), -span, span);
+        const double quotient = std::clamp((goal - *shown) / (*d1 - *d0), -span, span);
         const auto delta = checkedRounded(quotient, INT64_MIN / 4, INT64_MAX / 4);
         if (!delta || *delta == 0) break;
         const std::int64_t next = std::clamp(*cur + *delta, lo, hi);
@@ -158,15 +163,16 @@ Result MappedPluginWriter::writeContinuous(const ParameterDef& def, const std::s
     }
 
     const std::optional<std::string> after = MappedPluginReader::read(def, window, nullptr).display;
-    if (reached(def, *el, *target, tolerance))
+    if (reached(def, *el, goal, tolerance))
         return {true, def.label + ": " + before.value_or("?") + kArrow + after.value_or(value), before};
-    const double rangeLo = std::min(*def.displayMin, *def.displayMax),
-                 rangeHi = std::max(*def.displayMin, *def.displayMax);
+    // A failed write leaves the parameter where the user had it.
     std::string message = "Could not set " + def.label + " to " + value;
-    if (*target < rangeLo || *target > rangeHi)
-        message += ": outside its range of " + MappedPluginReader::formatDisplay(rangeLo, def.unit) + " to " +
-                   MappedPluginReader::formatDisplay(rangeHi, def.unit);
-    message += "; it shows " + after.value_or("?") + " (was " + before.value_or("?") + ")";
+    if (original && wholeNumber(*el) != original) {
+        control_writes::restoreValue(*el, *original);
+        message += " (it came no nearer than " + after.value_or("?") + ")";
+    }
+    const std::optional<std::string> now = MappedPluginReader::read(def, window, nullptr).display;
+    message += "; it shows " + now.value_or("?") + " (was " + before.value_or("?") + ")";
     return {false, message, before};
 }
 

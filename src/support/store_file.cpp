@@ -88,7 +88,7 @@ bool StoreFile::saveBytes(Found found, const std::string& corruptBytes, const st
             options_.reportWriteFailure(reason);
         else
             log(fmt::format("[{}] Could not write {}: {}", storeName_, path_.string(), reason));
-        fail(fmt::format("{} could not be written", path_.string()));
+        fail(fmt::format("{} could not be written: {}", path_.string(), reason));
         return false;
     }
     lastFailure_.reset();

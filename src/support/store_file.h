@@ -62,6 +62,8 @@ public:
 
     // Why the last load or save could not read or write the file; absent when it could.
     const std::optional<std::string>& lastFailure() const { return lastFailure_; }
+    // Puts back a failure that a later read in the same operation would otherwise clear.
+    void keepFailure(std::string reason) { lastFailure_ = std::move(reason); }
 
     // Reads the file and decodes it with json_fields::decode<T>, or with `decode` (bytes to T,
     // throwing on anything it cannot read). An undecodable file is logged as "decode failed"
@@ -174,6 +176,15 @@ public:
             cached_ = true;
         }
         return contents_;
+    }
+
+    // After a save() that did not reach the file: the contents the file kept, read again, with
+    // that save's failure still the last one.
+    Contents& keptAfterFailedSave() {
+        const std::optional<std::string> failure = file_.lastFailure();
+        Contents& kept = current();
+        if (failure && !file_.lastFailure()) file_.keepFailure(*failure);
+        return kept;
     }
 
     // Writes current() as changed; whether it reached the file. When it did not, the changes

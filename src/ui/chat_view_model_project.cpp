@@ -181,7 +181,10 @@ void ChatViewModel::saveSongBriefForThread(const std::string& text, const std::o
         assign(threads_, state.threads, Field::threads);
         saved = state.songBrief && !state.songBrief->empty();
     }
-    setStatus(saved ? "Saved." : "Cleared the song brief.");
+    if (!state.ok)
+        setStatus("The song brief was not saved: " + state.error.value_or("it could not be stored") + ".");
+    else
+        setStatus(saved ? "Saved." : "Cleared the song brief.");
     endOperation();
 }
 

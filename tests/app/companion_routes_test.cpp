@@ -10,6 +10,7 @@
 #include "platform/accessibility.h"
 #include "platform/log.h"
 #include "support/unicode.h"
+#include "test_support/full_disk.h"
 
 namespace corvane::app {
 namespace {
@@ -79,6 +80,63 @@ TEST_F(ControllerTest, AnswersCarryTheStoresState) {
     const Json tracks = Json::parse(get("/tracks")->body);
     EXPECT_TRUE(tracks.is_object());
     EXPECT_EQ(Json::parse(get("/context")->body)["logicIsRunning"], true);
+}
+
+// Header toggles that show "On"/"Off": the track list reads a solo the same way the solo tool did.
+TEST_F(ControllerTest, TrackListSeesASoloShownAsText) {
+    world().setKnob("toggleValueText", true);
+    std::optional<InstalledPluginInventory> plugins;
+    std::vector<ToolExecution> used;
+    std::optional<std::string> signature;
+    const auto outputs = controller().chatOrchestrator().toolExecutor().executeToolCalls(
+        {{"call_1", "set_track_solo", R"({"enabled":true,"track_names":["Bass"]})"}},
+        ChatRequest{"Solo the bass", {}, {}, {}, ModelTier::standard}, "", 0, std::nullopt, plugins, used, signature);
+    EXPECT_TRUE(world().project().track("Bass")->soloed);
+    ASSERT_EQ(outputs.size(), 1u);
+    EXPECT_EQ(Json::parse(outputs[0].outputJSON)["status"], "ok") << outputs[0].outputJSON;
+
+    const Json tracks = Json::parse(get("/tracks")->body);
+    EXPECT_EQ(tracks["soloedTrackNames"], Json::array({"Bass"})) << tracks.dump(2);
+    EXPECT_EQ(tracks["hasSoloedTracks"], true);
+}
+
+// A thread change the disk refuses is answered as not made, with the reason, and the state shown is
+// the one kept.
+TEST_F(ControllerTest, RouteWritesTheDiskRefusesSaySoAndShowWhatIsKept) {
+    const Json created = Json::parse(post("/conversations/create")->body);
+    const std::string thread = created["currentThreadID"];
+    ASSERT_TRUE(controller().conversationStore().append(ConversationRole::user, "Hello", thread));
+    ASSERT_EQ(Json::parse(post("/song-brief", R"({"songBrief": "Dark"})")->body)["songBrief"], "Dark");
+    const std::string reason =
+        controller().conversationStore().fileURL().string() + " could not be written: File too large";
+    const struct {
+        const char* path;
+        std::string body;
+    } cases[] = {
+        {"/conversations/create", ""},
+        {"/conversations/clear", Json{{"threadID", thread}}.dump()},
+        {"/song-brief", Json{{"songBrief", "Bright"}, {"threadID", thread}}.dump()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::optional<http::testing::Answer> answer;
+        {
+            corvane::testing::FullDisk full;
+            answer = post(c.path, c.body);
+        }
+        const auto kept = controller().conversationStore().conversationState(thread);
+        EXPECT_EQ(kept.threads.size(), 1u);
+        EXPECT_EQ(kept.entries.size(), 1u);
+        EXPECT_EQ(kept.songBrief, "Dark");
+        ASSERT_TRUE(answer);
+        Json body = Json::parse(answer->body);
+        EXPECT_EQ(body["ok"], false);
+        EXPECT_EQ(body["error"], reason);
+        EXPECT_EQ(body["currentThreadID"], thread);
+        EXPECT_EQ(body["threads"].size(), 1u);
+        EXPECT_EQ(body["entries"].size(), 1u);
+        EXPECT_EQ(body["songBrief"], "Dark");
+    }
 }
 
 // Logic Pro's windows as reading each attribute alone gives them (the answer reads them in batches).

@@ -519,8 +519,8 @@ TEST_F(PreparedTurnTest, TheFirstRequestCarriesTheRecentHistorySnapshotBriefMemo
         conversations.append(i % 2 ? ConversationRole::user : ConversationRole::assistant, "old " + std::to_string(i),
                              threadID);
     conversations.updateSongBrief(std::string("Dark synth-pop, 104 BPM"), threadID);
-    const auto master = memories.add("master", "Prefer gentle EQ moves");
-    const auto song = memories.add("song:Demo Song", "The chorus starts at bar 17");
+    const auto master = memories.add("master", "Prefer gentle EQ moves").memory.value();
+    const auto song = memories.add("song:Demo Song", "The chorus starts at bar 17").memory.value();
     memories.add("song:Another Song", "Belongs elsewhere");
     transport->reply(respondReply("Done."));
     auto r = request("Mix it");

@@ -3,6 +3,7 @@
 #include "chat/chat_tool_executor.h"
 #include "chat/tool_executor_fixture.h"
 #include "support/unicode.h"
+#include "test_support/full_disk.h"
 
 namespace corvane::testing {
 namespace {
@@ -59,8 +60,8 @@ TEST_F(ChatToolExecutorMemory, RememberBuildsTheScopeOrSaysWhatIsMissing) {
 }
 
 TEST_F(ChatToolExecutorMemory, ForgetMatchesTheTrimmedIdExactly) {
-    const Memory kept = memories.add("master", "Keep");
-    const Memory gone = memories.add("plugin:EQ", "Gone");
+    const Memory kept = memories.add("master", "Keep").memory.value();
+    const Memory gone = memories.add("plugin:EQ", "Gone").memory.value();
 
     if (text::uppercased(gone.id) != gone.id) {  // ids are hexadecimal: some hold no letter
         EXPECT_EQ(oneJSON("forget", R"({"memory_id":")" + text::uppercased(gone.id) + R"("})")["message"],
@@ -73,6 +74,32 @@ TEST_F(ChatToolExecutorMemory, ForgetMatchesTheTrimmedIdExactly) {
               "No memory with id '" + gone.id + "'. It may have already been forgotten.");
     EXPECT_EQ(oneJSON("forget", R"({"memory_id":" "})")["message"], "Missing memory_id.");
     EXPECT_EQ(memories.all(), std::vector<Memory>{kept});
+}
+
+// A note the file could not take is neither claimed nor kept; one that could not be forgotten stays.
+TEST_F(ChatToolExecutorMemory, AWriteTheDiskRefusesIsAnErrorAndChangesNothing) {
+    const Memory kept = memories.add("master", "Keep").memory.value();
+    const std::string reason = memories.fileURL().string() + " could not be written: File too large.";
+    const struct {
+        const char* tool;
+        std::string args;
+        std::string message;
+    } cases[] = {
+        {"remember", R"({"scope":"master","note":"Likes it loud"})", "The memory was not stored: " + reason},
+        {"forget", R"({"memory_id":")" + kept.id + R"("})", "Memory '" + kept.id + "' was not forgotten: " + reason},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tool);
+        json answer;
+        {
+            FullDisk full;
+            answer = oneJSON(c.tool, c.args);
+        }
+        EXPECT_EQ(memories.all(), std::vector<Memory>{kept});
+        EXPECT_EQ(MemoryStore().all(), std::vector<Memory>{kept});
+        EXPECT_EQ(answer, json({{"status", "error"}, {"message", c.message}}));
+        EXPECT_EQ(lastRecord(), (ToolExecution{c.tool, c.message, false}));
+    }
 }
 
 TEST_F(ChatToolExecutorMemory, KeysComeFromTheArgumentsEachToolNamesTracksAndPluginsIn) {
@@ -109,10 +136,10 @@ TEST_F(ChatToolExecutorMemory, KeysComeFromTheArgumentsEachToolNamesTracksAndPlu
 }
 
 TEST_F(ChatToolExecutorMemory, MatchingMemoriesRideAlongOnceEachAndTheOutputIsResortedAtEveryLevel) {
-    const Memory comp = memories.add("plugin:compressor", "Slow attack");
-    const Memory kick = memories.add("track:KICK@Demo Song", "Tuned low");
+    const Memory comp = memories.add("plugin:compressor", "Slow attack").memory.value();
+    const Memory kick = memories.add("track:KICK@Demo Song", "Tuned low").memory.value();
     memories.add("track:Kick@Other Song", "Elsewhere");
-    const Memory both = memories.add("plugin:Compressor", "Second compressor note");
+    const Memory both = memories.add("plugin:Compressor", "Second compressor note").memory.value();
     executor->registerTool("set_plugin_bypass", [](ToolCall& call) {
         call.record("Bypassed.", true);
         return AgentToolOutputPayload{call.callID(), R"({"zeta":{"b":1,"a":2},"status":"ok"})", {}, {}};

@@ -73,6 +73,38 @@ TEST_F(ChatToolExecutorParameters, WritesThroughAMapAndThroughTheControlsView) {
               "Missing parameters. Need: track_name, plugin_name or plugin_index, parameter_name, value.");
 }
 
+// Never an error with the parameter moved: a value beyond the range sets its end and says so as
+// a success; a write that cannot land puts the value back.
+TEST_F(ChatToolExecutorParameters, AMappedWriteEitherLandsOrLeavesTheValueAsItWas) {
+    const struct {
+        const char* value;
+        int quantise;
+        double raw;
+        json answer;
+    } cases[] = {
+        {"200%", 0, 127, {{"status", "ok"}, {"message", "Drift Delay on Vox: Mix: 50% \u2192 100%"}}},
+        {"-5%", 0, 0, {{"status", "ok"}, {"message", "Drift Delay on Vox: Mix: 100% \u2192 0%"}}},
+        {"50%", 0, 64, {{"status", "ok"}, {"message", "Drift Delay on Vox: Mix: 0% \u2192 50%"}}},
+        // Steps of 8 cannot show 27%: the nearest is 25%, and the mix goes back to 50%.
+        {"27%",
+         8,
+         64,
+         {{"status", "error"},
+          {"message", "Could not set Mix to 27% (it came no nearer than 25%); it shows 50% (was 50%)"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        world().setKnob("quantise", c.quantise);
+        const auto answer = oneJSON("set_plugin_parameter", json{{"track_name", "Vox"},
+                                                                 {"plugin_name", "Drift Delay"},
+                                                                 {"parameter_name", "Mix"},
+                                                                 {"value", c.value}}
+                                                                .dump());
+        EXPECT_EQ(insert("Vox", 0).params.at("mix"), c.raw);
+        EXPECT_EQ(answer, c.answer);
+    }
+}
+
 TEST_F(ChatToolExecutorParameters, GenericParameterNamesAreRefusedAndNothingIsWritten) {
     const std::pair<const char*, bool> names[] = {
         {"12", true}, {" 3 ", true},   {"Param 4", true}, {"knob7", true},    {"CC 74", true},

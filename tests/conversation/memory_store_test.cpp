@@ -46,7 +46,7 @@ TEST_F(MemoryStoreTest, NothingIsWrittenUntilTheFirstAddWhichStoresATrimmedNote)
     EXPECT_TRUE(store.masterMemories().empty());
     EXPECT_FALSE(fs::exists(store.fileURL()));
 
-    Memory added = store.add("master", "  Prefers warm vocals \n");
+    Memory added = store.add("master", "  Prefers warm vocals \n").memory.value();
     EXPECT_EQ(added.note, "Prefers warm vocals");
     EXPECT_EQ(added.scope, "master");
     EXPECT_EQ(added.createdAt, "2026-12-06T15:24:00.123Z");
@@ -99,11 +99,11 @@ TEST_F(MemoryStoreTest, RemoveTakesOnlyTheFirstMatchAndLeavesTheFileAloneWhenNot
     const std::string original = memoriesJSON(stored) + "\n";  // not our own formatting
     testing::writeAll(store.fileURL(), original);
 
-    EXPECT_EQ(store.remove("ABC123"), std::nullopt);  // ids compare case-sensitively
-    EXPECT_EQ(store.remove("ffffff"), std::nullopt);
+    EXPECT_EQ(store.remove("ABC123").memory, std::nullopt);  // ids compare case-sensitively
+    EXPECT_EQ(store.remove("ffffff").memory, std::nullopt);
     EXPECT_EQ(testing::readAll(store.fileURL()), original);
 
-    EXPECT_EQ(store.remove("abc123"), stored[0]);
+    EXPECT_EQ(store.remove("abc123").memory, stored[0]);
     EXPECT_EQ(notesOf(store.all()), (std::vector<std::string>{"second", "third"}));
 }
 
@@ -131,11 +131,11 @@ TEST(MemoryStore, CorruptFileIsArchivedAndTheStoreStartsEmpty) {
         const fs::path backup = scene.backup();
         EXPECT_TRUE(logs.contains("[MemoryStore] Preserved corrupt file: " + backup.string()));
         EXPECT_EQ(testing::readAll(backup), c.contents);
-        EXPECT_EQ(store.remove("abc123"), std::nullopt);
+        EXPECT_EQ(store.remove("abc123").memory, std::nullopt);
         EXPECT_EQ(testing::readAll(store.fileURL()), c.contents);  // reads never write
 
         scene.clock.sleep(std::chrono::seconds(1));
-        Memory added = store.add("master", "fresh");
+        Memory added = store.add("master", "fresh").memory.value();
         EXPECT_EQ(store.all(), std::vector<Memory>{added});
         EXPECT_EQ(testing::readAll(backup), c.contents);
     }
@@ -156,7 +156,7 @@ TEST_F(MemoryStoreTest, CorruptFileThatCouldNotBeBackedUpIsNeverOverwritten) {
     EXPECT_TRUE(store.lastFailure());
 
     clock.sleep(std::chrono::seconds(1));  // a new second: the backup can be made now
-    Memory added = store.add("master", "note");
+    Memory added = store.add("master", "note").memory.value();
     EXPECT_EQ(store.all(), std::vector<Memory>{added});
     EXPECT_FALSE(store.lastFailure());
     EXPECT_EQ(testing::readAll(backup("2026-12-06T15-24-01Z")), "{second");
@@ -198,7 +198,7 @@ TEST(MemoryStore, UnreadableFileIsMovedAsideAndKept) {
         EXPECT_TRUE(store.all().empty());
         EXPECT_EQ(inodeOf(backup), before);
         EXPECT_TRUE(logs.contains("[MemoryStore] Moved unreadable file aside: " + backup.string()));
-        Memory added = store.add("master", "note");
+        Memory added = store.add("master", "note").memory.value();
         EXPECT_FALSE(store.lastFailure());
         EXPECT_EQ(MemoryStore().all(), std::vector<Memory>{added});
     }
@@ -207,7 +207,7 @@ TEST(MemoryStore, UnreadableFileIsMovedAsideAndKept) {
 // Whatever the store writes, a later run reads back, and the running store answers as it will.
 TEST_F(MemoryStoreTest, InvalidTextReadsBackInALaterRun) {
     MemoryStore store;
-    Memory added = store.add("song:\xFF", "note \xC3");
+    Memory added = store.add("song:\xFF", "note \xC3").memory.value();
     EXPECT_EQ(added.note, "note \uFFFD");
     platform::LogCapture logs;
     EXPECT_EQ(MemoryStore().all(), std::vector<Memory>{added});

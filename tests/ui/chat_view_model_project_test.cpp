@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "test_support/full_disk.h"
 #include "ui/view_model_fixture.h"
 
 namespace corvane::testing {
@@ -212,6 +213,18 @@ TEST_F(ChatViewModelProjectTest, SongBriefSavesOrClears) {
     EXPECT_EQ(model().songBrief(), "");
     EXPECT_EQ(model().statusMessage(), "Cleared the song brief.");
     EXPECT_FALSE(model().isBusy());
+
+    // One the disk refuses is not called saved, and the brief kept stays.
+    model().saveSongBrief("Dark");
+    {
+        FullDisk full;
+        model().saveSongBrief("Bright");
+    }
+    EXPECT_EQ(controller_->conversationStore().songBrief(), "Dark");
+    EXPECT_EQ(model().songBrief(), "Dark");
+    EXPECT_EQ(model().statusMessage(), "The song brief was not saved: " +
+                                           controller_->conversationStore().fileURL().string() +
+                                           " could not be written: File too large.");
 }
 
 TEST_F(ChatViewModelProjectTest, AgentsSongBriefGoesToItsTurnsThread) {
