@@ -31,7 +31,9 @@ bool writeAll(int fd, std::string_view bytes) {
 constexpr size_t kSuffixLength = 12;
 constexpr std::string_view kTempInfix = ".tmp-";
 
-std::string temporaryNamePrefix(const fs::path& path) { return "." + path.filename().string() + std::string(kTempInfix); }
+std::string temporaryNamePrefix(const fs::path& path) {
+    return "." + path.filename().string() + std::string(kTempInfix);
+}
 
 std::string randomSuffix() {
     static thread_local std::mt19937_64 rng{std::random_device{}()};
@@ -124,7 +126,8 @@ void removeLeftoverTemporaryFiles(const fs::path& folder, const std::function<bo
         // "." + the written file's name + ".tmp-" + the random suffix, as temporaryNamePrefix names it
         const std::string filename = it->path().filename().string();
         const std::string_view name(filename);
-        if (name.size() < 2 + tail || name[0] != '.' || name.substr(name.size() - tail, kTempInfix.size()) != kTempInfix)
+        if (name.size() < 2 + tail || name[0] != '.' ||
+            name.substr(name.size() - tail, kTempInfix.size()) != kTempInfix)
             continue;
         const std::string_view suffix = name.substr(name.size() - kSuffixLength);
         const bool random = std::all_of(suffix.begin(), suffix.end(),

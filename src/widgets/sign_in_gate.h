@@ -62,7 +62,7 @@ private:
 
     networking::AuthService* auth_;
     bool requestRunning_ = false;  // from the click until the service answered, on the UI thread
-    QTimer* answered_ = nullptr;    // started from the request's thread once the service answered
+    QTimer* answered_ = nullptr;   // started from the request's thread once the service answered
     std::jthread request_;
 };
 

@@ -184,7 +184,8 @@ TEST_F(ToolLoggerTest, TemporaryLogsACrashLeftGoWithTheFirstWriteAndNothingElseD
     const std::vector<std::string> leftovers = {".2026-12-05T09-00-00Z.json.tmp-0123456789ab",
                                                 ".2026-12-05T09-00-00Z_001.json.tmp-ffffffffffff"};
     const std::vector<std::string> kept = {"2026-12-05T09-00-00Z.json", ".notes.txt.tmp-0123456789ab",
-                                           ".2026-12-05T09-00-00Z.json.tmp-notes", "2026-12-05T09-00-00Z.json.tmp-0123456789ab"};
+                                           ".2026-12-05T09-00-00Z.json.tmp-notes",
+                                           "2026-12-05T09-00-00Z.json.tmp-0123456789ab"};
     for (const auto& name : leftovers) testing::writeAll(dir / name, "{\"userMessage\": \"half");
     for (const auto& name : kept) testing::writeAll(dir / name, "keep");
 
