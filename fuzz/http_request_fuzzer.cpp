@@ -31,7 +31,7 @@ bool isFinal(ParseStatus s) { return s != ParseStatus::incomplete; }
 
 void checkRequest(const HTTPRequest& request, const RequestLimits& limits) {
     require(static_cast<std::int64_t>(request.body.size()) <= limits.maxBodyBytes);
-    require(text::isValidUTF8(request.method) && text::isValidUTF8(request.path));
+    require(corvane::text::isValidUTF8(request.method) && corvane::text::isValidUTF8(request.path));
     const std::string route = request.routePath();
     require(request.path.compare(0, route.size(), route) == 0);
     require(route.find('?') == std::string::npos);
@@ -50,7 +50,8 @@ void checkRequest(const HTTPRequest& request, const RequestLimits& limits) {
     const auto json =
         jsonDictAnswer({{"path", request.path}, {"body", request.body}, {"host", request.host.value_or("")}});
     require(json.body == "{}" || nlohmann::json::accept(json.body));
-    require(json.body != "{}" || !text::isValidUTF8(request.body) || !text::isValidUTF8(request.host.value_or("")));
+    require(json.body != "{}" || !corvane::text::isValidUTF8(request.body) ||
+            !corvane::text::isValidUTF8(request.host.value_or("")));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <string_view>
 
 #include "platform/platform.h"
 #include "support/app_paths.h"
@@ -75,6 +76,14 @@ std::optional<platform::Display> CaptureService::chooseBestDisplay(
     if (auto best = chooseBestWindow(logicWindows)) return onDisplay(best->frame);
     if (displays.empty()) return std::nullopt;
     return displays.front();
+}
+
+CaptureService::CaptureService(const LogicInspector& logicInspector, const PermissionService& permissionService)
+    : logicInspector_(logicInspector), permissionService_(permissionService) {
+    // Only its own files: the folder also holds the images dropped into the chat.
+    removeLeftoverTemporaryFiles(AppPaths::appSupportDirectory() / "Captures", [](std::string_view name) {
+        return name.starts_with("logic-capture-") && name.ends_with(".png");
+    });
 }
 
 CaptureArtifact CaptureService::captureLogic(bool saveToDisk, std::optional<CaptureMode> requestedMode) const {

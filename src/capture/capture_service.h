@@ -48,8 +48,8 @@ private:
 // is on, as PNG, optionally stored in the "Captures" folder.
 class CaptureService {
 public:
-    CaptureService(const LogicInspector& logicInspector, const PermissionService& permissionService)
-        : logicInspector_(logicInspector), permissionService_(permissionService) {}
+    // Removes the screenshots that an earlier run's crash left half-written in the "Captures" folder.
+    CaptureService(const LogicInspector& logicInspector, const PermissionService& permissionService);
 
     // Throws CaptureError, also when the file cannot be stored (then nothing is left on disk).
     CaptureArtifact captureLogic(bool saveToDisk, std::optional<CaptureMode> requestedMode = std::nullopt) const;

@@ -3,8 +3,10 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <string_view>
 
 #include "support/app_paths.h"
+#include "support/files.h"
 #include "support/iso8601.h"
 #include "support/json_fields.h"
 #include "support/store_file.h"
@@ -123,6 +125,12 @@ void ToolLogger::closeTurn(int totalRounds, const std::optional<std::string>& ag
     turn.totalRounds = totalRounds;
     if (agentResponse) turn.agentResponse = text::graphemePrefix(*agentResponse, kReplyCharacters);
 
+    if (!leftoversRemoved_) {
+        // What a crash left mid-write; only the logger that writes removes it, as a reader of the
+        // folder made meanwhile would take a turn's file from under the write.
+        removeLeftoverTemporaryFiles(logsDir_, [](std::string_view name) { return name.ends_with(".json"); });
+        leftoversRemoved_ = true;
+    }
     try {
         writeJSONDocument(unusedLogPath(logsDir_, turn.turnTimestamp), turn);  // a lost log is not reported
     } catch (const std::exception&) {

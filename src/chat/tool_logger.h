@@ -48,6 +48,7 @@ void from_json(const nlohmann::json& j, TurnLog& turn);
 // Writes one JSON file per agent turn into the "tool-logs" folder and keeps the newest 100.
 // beginTurn, logToolCall and endTurn queue their work and return at once; the work runs in
 // call order. A file is on disk only once the closing work has run (see drain()).
+// Its first write removes what an earlier run's crash left mid-write in the folder.
 class ToolLogger final {
 public:
     struct LogFile {
@@ -89,6 +90,7 @@ private:
     std::optional<std::string> turnUserMessage_;
     std::optional<std::string> turnThreadID_;
     std::vector<ToolCallLog> pendingCalls_;
+    bool leftoversRemoved_ = false;  // of earlier runs' writes, before this logger's first
     // Last, so that it finishes the queued work before the state above goes away.
     platform::SerialQueue queue_{"Corvane.ToolLogger"};
 };

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <mutex>
+#include <set>
 #include <string_view>
 
 #include "platform/serial_queue.h"
@@ -97,6 +98,9 @@ void writeTo(const nlohmann::json& body, const std::string& sentAt, const fs::pa
         // The folder is gone (an application folder removed meanwhile): nothing to keep.
         std::error_code missing;
         if (!fs::is_directory(lastPath.parent_path(), missing)) return;
+        // A copy of a request that a crash left mid-write goes before this run's first.
+        static std::set<fs::path> cleaned;
+        if (cleaned.insert(lastPath).second) removeLeftoverTemporaryFiles(lastPath);
         writePrivateFile(lastPath, pretty);
         if (!isPlainFileOrMissing(logPath)) return;
         std::error_code error;

@@ -19,7 +19,8 @@ struct RequestDump {
     static std::filesystem::path lastRequestPath();  // "cv-last-request.json"
     static std::filesystem::path requestLogPath();   // "cv-requests.jsonl"; the previous one ends in ".1"
 
-    // Writes both files; every failure is ignored.
+    // Writes both files; every failure is ignored. The first write of a run to a folder removes
+    // the temporary files an earlier run's crash left there.
     static void write(const nlohmann::json& body);
     // The same on the dumps' own queue, in submission order, so that a request never waits for
     // its diagnostic copy to reach the disk.

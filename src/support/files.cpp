@@ -29,9 +29,11 @@ bool writeAll(int fd, std::string_view bytes) {
 }
 
 constexpr size_t kSuffixLength = 12;
-constexpr const char* kTempInfix = ".tmp-";
+constexpr std::string_view kTempInfix = ".tmp-";
 
-std::string temporaryNamePrefix(const fs::path& path) { return "." + path.filename().string() + kTempInfix; }
+std::string temporaryNamePrefix(const fs::path& path) {
+    return "." + path.filename().string() + std::string(kTempInfix);
+}
 
 std::string randomSuffix() {
     static thread_local std::mt19937_64 rng{std::random_device{}()};
@@ -112,16 +114,27 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned 
 }
 
 void removeLeftoverTemporaryFiles(const fs::path& path) {
-    const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-    const std::string prefix = temporaryNamePrefix(path);
+    const std::string name = path.filename().string();
+    removeLeftoverTemporaryFiles(path.parent_path().empty() ? fs::path(".") : path.parent_path(),
+                                 [&](std::string_view written) { return written == name; });
+}
+
+void removeLeftoverTemporaryFiles(const fs::path& folder, const std::function<bool(std::string_view)>& written) {
+    constexpr size_t tail = kTempInfix.size() + kSuffixLength;
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() != prefix.size() + kSuffixLength || !name.starts_with(prefix)) continue;
-        const bool ours = std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                                      [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+        // "." + the written file's name + ".tmp-" + the random suffix, as temporaryNamePrefix names it
+        const std::string filename = it->path().filename().string();
+        const std::string_view name(filename);
+        if (name.size() < 2 + tail || name[0] != '.' ||
+            name.substr(name.size() - tail, kTempInfix.size()) != kTempInfix)
+            continue;
+        const std::string_view suffix = name.substr(name.size() - kSuffixLength);
+        const bool random = std::all_of(suffix.begin(), suffix.end(),
+                                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+        if (!random || !written(name.substr(1, name.size() - 1 - tail))) continue;
         std::error_code ignored;
-        if (ours && it->is_regular_file(ignored) && !it->is_symlink(ignored)) ::unlink(it->path().c_str());
+        if (it->is_regular_file(ignored) && !it->is_symlink(ignored)) ::unlink(it->path().c_str());
     }
 }
 

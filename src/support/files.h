@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,6 +42,10 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view byt
 // (a crash between create and rename): only regular files named exactly as it names them. Only
 // for the file's one writer, at its start: a write under way would lose its temporary file.
 void removeLeftoverTemporaryFiles(const std::filesystem::path& path);
+// The same for a writer of many files in one folder: the leftovers of every file whose name
+// `written` accepts.
+void removeLeftoverTemporaryFiles(const std::filesystem::path& folder,
+                                  const std::function<bool(std::string_view fileName)>& written);
 
 // For files in shared folders such as /tmp: created 0600, never through a symbolic link.
 // Appends with O_APPEND, so concurrent writers never replace each other's lines.

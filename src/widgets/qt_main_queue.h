@@ -27,9 +27,11 @@ public:
     Handle schedule(std::chrono::duration<double> interval, bool repeats, std::function<void()> work) override;
 
 private:
-    void runNext();
+    void runPosted();
 
-    QObject* context_;  // lives on the UI thread; posted work dies with it
+    // A timer of the UI thread, named "Corvane.MainQueue", whose time-out runs the posted work;
+    // its undelivered wake-ups die with it.
+    QObject* context_;
     // The work itself crosses threads here rather than inside Qt's event, whose locks the race
     // detector cannot see (Qt is not built with it); Qt's event only says when to run it.
     std::mutex mutex_;

@@ -1,6 +1,7 @@
 #include "widgets/sign_in_gate.h"
 
 #include <QMetaObject>
+#include <QTimer>
 
 #include "networking/auth_service.h"
 #include "platform/platform.h"
@@ -25,6 +26,13 @@ SignInGate::SignInGate(QWidget* appContent, LoginForm::Actions actions, const st
         if (!actions_.onOpenURL)
             actions_.onOpenURL = [](const std::string& url) { platform::workspace().openURL(url); };
         actions_.onSubmit = [this](const std::string& email, const std::string& password) { signIn(email, password); };
+        answered_ = new QTimer(this);
+        answered_->setSingleShot(true);
+        answered_->setInterval(0);
+        connect(answered_, &QTimer::timeout, this, [this] {
+            requestRunning_ = false;
+            authServiceChanged();
+        });
         authServiceChanged();
     } else {
         setAuthState({});
@@ -68,13 +76,9 @@ void SignInGate::signIn(const std::string& email, const std::string& password) {
     if (request_.joinable()) request_.join();
     request_ = std::jthread([this, email, password] {
         auth_->signIn(email, password);
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                requestRunning_ = false;
-                authServiceChanged();
-            },
-            Qt::QueuedConnection);
+        // A queued call that Qt builds in its own library: nothing made on this thread is read
+        // on the UI thread through Qt's queue, which the race detector cannot see.
+        QMetaObject::invokeMethod(answered_, "start", Qt::QueuedConnection);
     });
 }
 

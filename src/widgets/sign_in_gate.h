@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <QStackedLayout>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <optional>
@@ -61,6 +62,7 @@ private:
 
     networking::AuthService* auth_;
     bool requestRunning_ = false;  // from the click until the service answered, on the UI thread
+    QTimer* answered_ = nullptr;   // started from the request's thread once the service answered
     std::jthread request_;
 };
 

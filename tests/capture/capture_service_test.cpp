@@ -72,6 +72,19 @@ TEST_F(CaptureServiceTest, StoredCapturesArePrivateAndAFailedStoreIsACaptureErro
     }
 }
 
+TEST_F(CaptureServiceTest, ScreenshotsACrashLeftHalfWrittenGoAtStartAndNothingElseDoes) {
+    const auto captures = home.appFolder() / "Captures";
+    std::filesystem::create_directories(captures);
+    const auto leftover = captures / ".logic-capture-2026-12-06T15-23-51.123Z.png.tmp-0123456789ab";
+    const std::vector<std::string> kept = {"logic-capture-2026-12-06T15-23-51.123Z.png",
+                                           ".drop-1F2E3D4C.png.tmp-0123456789ab"};
+    testing::writeAll(leftover, "\x89PNG half");
+    for (const auto& name : kept) testing::writeAll(captures / name, "keep");
+    CaptureService started{inspector, permissions};
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+    for (const auto& name : kept) EXPECT_EQ(testing::readAll(captures / name), "keep") << name;
+}
+
 TEST_F(CaptureServiceTest, EachFailureHasItsOwnText) {
     world().setKnob("contentError", "The user declined.");
     EXPECT_EQ(failure(), "Screen capture failed: The user declined.");

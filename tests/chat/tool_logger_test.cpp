@@ -178,6 +178,26 @@ TEST_F(ToolLoggerTest, OnlyTheNewestHundredLogsAreKeptAndOtherFilesAreLeftAlone)
     EXPECT_TRUE(logger.recentLogPaths(0).empty());
 }
 
+TEST_F(ToolLoggerTest, TemporaryLogsACrashLeftGoWithTheFirstWriteAndNothingElseDoes) {
+    ToolLogger logger;
+    const fs::path dir = logger.logsDir();
+    const std::vector<std::string> leftovers = {".2026-12-05T09-00-00Z.json.tmp-0123456789ab",
+                                                ".2026-12-05T09-00-00Z_001.json.tmp-ffffffffffff"};
+    const std::vector<std::string> kept = {"2026-12-05T09-00-00Z.json", ".notes.txt.tmp-0123456789ab",
+                                           ".2026-12-05T09-00-00Z.json.tmp-notes",
+                                           "2026-12-05T09-00-00Z.json.tmp-0123456789ab"};
+    for (const auto& name : leftovers) testing::writeAll(dir / name, "{\"userMessage\": \"half");
+    for (const auto& name : kept) testing::writeAll(dir / name, "keep");
+
+    logger.beginTurn("Hi");
+    logger.endTurn(1);
+    logger.drain();
+
+    for (const auto& name : leftovers) EXPECT_FALSE(fs::exists(dir / name)) << name;
+    for (const auto& name : kept) EXPECT_EQ(testing::readAll(dir / name), "keep") << name;
+    EXPECT_EQ(logger.recentLogPaths(1).at(0).filename, "2026-12-06T15-23-51Z.json");
+}
+
 TEST_F(ToolLoggerTest, InvalidUTF8InAMessageDoesNotLoseTheTurn) {
     ToolLogger logger;
     logger.beginTurn("bad \xFF byte");

@@ -60,6 +60,19 @@ TEST(RequestDump, NeverWritesThroughALink) {
     EXPECT_EQ(testing::readAll(target), "untouched");
 }
 
+TEST(RequestDump, ACopyOfARequestThatACrashLeftMidWriteGoesWithTheFirstDump) {
+    TempHome home;
+    const fs::path folder = RequestDump::folder();
+    const fs::path leftover = folder / ".cv-last-request.json.tmp-0123456789ab";
+    const fs::path other = folder / ".cv-other.json.tmp-0123456789ab";
+    testing::writeAll(leftover, R"({"password": "hunter2")");
+    testing::writeAll(other, "keep");
+    RequestDump::write(kBody);
+    EXPECT_FALSE(fs::exists(leftover));
+    EXPECT_EQ(testing::readAll(other), "keep");
+    EXPECT_EQ(json::parse(testing::readAll(RequestDump::lastRequestPath()))["password"], "<redacted>");
+}
+
 TEST(RequestDump, TheRequestLogIsRotatedAtTenMegabytes) {
     TempHome home;
     fs::create_directories(RequestDump::folder());
