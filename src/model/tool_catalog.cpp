@@ -18,23 +18,17 @@ constexpr MemoryArguments kTrackObjects{.trackObjects = true};
 
 // One line per tool. A new tool also needs its handler bound in chat/chat_tool_table.cpp and its
 // definition in tools.json.
+// clang-format off
 constexpr auto kTools = std::to_array<ToolDescriptor>({
-    {"list_installed_plugins", "List Installed Plugins", "square.grid.2x2", p::trackOrPlugin, false, kNoMemories,
-     reading},
-    {"update_track_description",
-     "Update Track Description",
-     "pencil",
-     p::describedTrackOrPlugin,
-     false,
-     {.trackKey = "trackName"},
-     reading},
+    // name, card title, icon, argument preview, has a visual, memory arguments, round-trip budget
+    {"list_installed_plugins", "List Installed Plugins", "square.grid.2x2", p::trackOrPlugin, false, kNoMemories, reading},
+    {"update_track_description", "Update Track Description", "pencil", p::describedTrackOrPlugin, false, {.trackKey = "trackName"}, reading},
     {"update_song_brief", "Update Song Brief", "doc.text", p::trackOrPlugin, false, kNoMemories, reading},
     {"update_user", "Note", "", p::trackOrPlugin, false, kNoMemories, reading},
     {"list_tracks", "List Tracks", "list.bullet", p::trackOrPlugin, true, kNoMemories, reading},
     {"get_transport", "Get Transport", "gauge", p::trackOrPlugin, false, kNoMemories, reading},
     {"get_track_details", "Get Track Details", "list.bullet", p::namedTracks, true, kTrackNames, wide},
-    {"get_plugin_parameters", "Get Plugin Parameters", "slider.horizontal.3", p::trackOrPlugin, true, kPluginOnTrack,
-     reading},
+    {"get_plugin_parameters", "Get Plugin Parameters", "slider.horizontal.3", p::trackOrPlugin, true, kPluginOnTrack, reading},
     {"set_track_solo", "Set Track Solo", "speaker.slash", p::namedTracks, false, kTrackNames, editing},
     {"set_track_mute", "Set Track Mute", "speaker.slash", p::namedTracks, false, kTrackNames, editing},
     {"set_plugin_bypass", "Set Plugin Bypass", "power", p::trackAndPlugin, false, kPluginOnTrack, editing},
@@ -60,6 +54,7 @@ constexpr auto kTools = std::to_array<ToolDescriptor>({
     {"remember", "", "", p::trackOrPlugin, false, kNoMemories, reading},
     {"forget", "", "", p::trackOrPlugin, false, kNoMemories, reading},
 });
+// clang-format on
 
 // Cards no agent call makes under its own name.
 constexpr auto kCardsOnly = std::to_array<ToolDescriptor>({
