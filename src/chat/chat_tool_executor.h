@@ -63,18 +63,38 @@ using ToolHandler = std::function<AgentToolOutputPayload(ToolCall&)>;
 // Tool names, matched exactly and case-sensitively, to their handlers.
 using ToolTable = std::unordered_map<std::string, ToolHandler>;
 
-// The tool groups; each adds its names to the table (chat_tool_table.cpp lists them).
-void registerInlineTools(ToolTable& table);
-void registerMemoryTools(ToolTable& table);
-void registerReadingTools(ToolTable& table);
-void registerTrackDetailsTool(ToolTable& table);
-void registerListeningTool(ToolTable& table);
-void registerRespondTool(ToolTable& table);
-void registerBulkTools(ToolTable& table);
-void registerFolderTools(ToolTable& table);
-void registerTrackTools(ToolTable& table);
-void registerParameterTools(ToolTable& table);
-void registerChainTools(ToolTable& table);
+// One handler per tool, bound to its name in chat_tool_table.cpp; the handler files define them.
+namespace tool_handlers {
+AgentToolOutputPayload listInstalledPlugins(ToolCall& toolCall);
+AgentToolOutputPayload updateTrackDescription(ToolCall& toolCall);
+AgentToolOutputPayload updateSongBrief(ToolCall& toolCall);
+AgentToolOutputPayload updateUser(ToolCall& toolCall);
+AgentToolOutputPayload listTracks(ToolCall& toolCall);
+AgentToolOutputPayload getTransport(ToolCall& toolCall);
+AgentToolOutputPayload getTrackDetails(ToolCall& toolCall);
+AgentToolOutputPayload getPluginParameters(ToolCall& toolCall);
+AgentToolOutputPayload setTrackSolo(ToolCall& toolCall);
+AgentToolOutputPayload setTrackMute(ToolCall& toolCall);
+AgentToolOutputPayload setPluginBypass(ToolCall& toolCall);
+AgentToolOutputPayload controlTransport(ToolCall& toolCall);
+AgentToolOutputPayload setTrackVolume(ToolCall& toolCall);
+AgentToolOutputPayload setTrackPan(ToolCall& toolCall);
+AgentToolOutputPayload setPluginParameter(ToolCall& toolCall);
+AgentToolOutputPayload getArrangement(ToolCall& toolCall);
+AgentToolOutputPayload respond(ToolCall& toolCall);
+AgentToolOutputPayload listenToPlayback(ToolCall& toolCall);
+AgentToolOutputPayload renameTrack(ToolCall& toolCall);
+AgentToolOutputPayload setSendLevel(ToolCall& toolCall);
+AgentToolOutputPayload ensureBusTrack(ToolCall& toolCall);
+AgentToolOutputPayload ensureMasterTrack(ToolCall& toolCall);
+AgentToolOutputPayload addPlugin(ToolCall& toolCall);
+AgentToolOutputPayload setPluginSidechain(ToolCall& toolCall);
+AgentToolOutputPayload removePlugin(ToolCall& toolCall);
+AgentToolOutputPayload reorderPlugin(ToolCall& toolCall);
+AgentToolOutputPayload setFolderExpanded(ToolCall& toolCall);  // also expand_folder and collapse_folder
+AgentToolOutputPayload remember(ToolCall& toolCall);
+AgentToolOutputPayload forget(ToolCall& toolCall);
+}  // namespace tool_handlers
 
 // Runs the model's tool calls against Logic Pro and the local stores and answers one JSON output
 // per call. One executor serves every turn of the process; two turns may call it at once (a
@@ -98,7 +118,8 @@ public:
     ChatToolExecutor(const ChatToolExecutor&) = delete;
     ChatToolExecutor& operator=(const ChatToolExecutor&) = delete;
 
-    // Every tool the executor knows at creation: the groups listed in chat_tool_table.cpp.
+    // Every tool the executor knows at creation: the handlers chat_tool_table.cpp binds to the
+    // names of the tool catalog (model/tool_catalog.h).
     static ToolTable defaultToolTable();
     // Adds a tool or replaces the handler of one; for tool groups that arrive later.
     void registerTool(const std::string& name, ToolHandler handler);

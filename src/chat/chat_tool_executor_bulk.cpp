@@ -337,18 +337,21 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
 
 }  // namespace
 
-void registerBulkTools(ToolTable& table) {
-    table["set_track_solo"] = [](ToolCall& c) {
-        return bulkToggle(c, {"set_track_solo", "solo", "Soloed", "Unsoloed"});
-    };
-    table["set_track_mute"] = [](ToolCall& c) { return bulkToggle(c, {"set_track_mute", "mute", "Muted", "Unmuted"}); };
-    table["set_track_volume"] = [](ToolCall& c) {
-        return bulkValueWrite(
-            c, {"set_track_volume", "volume", "volume fader", 255.0, "volume", {"volumeDisplay", "volume"}, true});
-    };
-    table["set_track_pan"] = [](ToolCall& c) {
-        return bulkValueWrite(c, {"set_track_pan", "pan", "pan", 64.0, "pan", {"pan"}, false});
-    };
+AgentToolOutputPayload tool_handlers::setTrackSolo(ToolCall& toolCall) {
+    return bulkToggle(toolCall, {"set_track_solo", "solo", "Soloed", "Unsoloed"});
+}
+
+AgentToolOutputPayload tool_handlers::setTrackMute(ToolCall& toolCall) {
+    return bulkToggle(toolCall, {"set_track_mute", "mute", "Muted", "Unmuted"});
+}
+
+AgentToolOutputPayload tool_handlers::setTrackVolume(ToolCall& toolCall) {
+    return bulkValueWrite(
+        toolCall, {"set_track_volume", "volume", "volume fader", 255.0, "volume", {"volumeDisplay", "volume"}, true});
+}
+
+AgentToolOutputPayload tool_handlers::setTrackPan(ToolCall& toolCall) {
+    return bulkValueWrite(toolCall, {"set_track_pan", "pan", "pan", 64.0, "pan", {"pan"}, false});
 }
 
 }  // namespace corvane

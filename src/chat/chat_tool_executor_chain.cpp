@@ -308,11 +308,11 @@ AgentToolOutputPayload setPluginSidechain(ToolCall& toolCall) {
 
 }  // namespace
 
-void registerChainTools(ToolTable& table) {
-    table["add_plugin"] = addPlugin;
-    table["remove_plugin"] = removePlugin;
-    table["reorder_plugin"] = reorderPlugin;
-    table["set_plugin_sidechain"] = setPluginSidechain;
+AgentToolOutputPayload tool_handlers::addPlugin(ToolCall& toolCall) { return corvane::addPlugin(toolCall); }
+AgentToolOutputPayload tool_handlers::removePlugin(ToolCall& toolCall) { return corvane::removePlugin(toolCall); }
+AgentToolOutputPayload tool_handlers::reorderPlugin(ToolCall& toolCall) { return corvane::reorderPlugin(toolCall); }
+AgentToolOutputPayload tool_handlers::setPluginSidechain(ToolCall& toolCall) {
+    return corvane::setPluginSidechain(toolCall);
 }
 
 }  // namespace corvane

@@ -60,9 +60,8 @@ AgentToolOutputPayload setFolderExpanded(ToolCall& toolCall) {
 
 }  // namespace
 
-void registerFolderTools(ToolTable& table) {
-    for (const char* name : {"set_folder_expanded", "expand_folder", "collapse_folder"})
-        table[name] = setFolderExpanded;
+AgentToolOutputPayload tool_handlers::setFolderExpanded(ToolCall& toolCall) {
+    return corvane::setFolderExpanded(toolCall);
 }
 
 }  // namespace corvane

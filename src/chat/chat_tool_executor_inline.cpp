@@ -90,11 +90,13 @@ AgentToolOutputPayload updateUser(ToolCall& toolCall) {
 
 }  // namespace
 
-void registerInlineTools(ToolTable& table) {
-    table["list_installed_plugins"] = listInstalledPlugins;
-    table["update_track_description"] = updateTrackDescription;
-    table["update_song_brief"] = updateSongBrief;
-    table["update_user"] = updateUser;
+AgentToolOutputPayload tool_handlers::listInstalledPlugins(ToolCall& toolCall) {
+    return corvane::listInstalledPlugins(toolCall);
 }
+AgentToolOutputPayload tool_handlers::updateTrackDescription(ToolCall& toolCall) {
+    return corvane::updateTrackDescription(toolCall);
+}
+AgentToolOutputPayload tool_handlers::updateSongBrief(ToolCall& toolCall) { return corvane::updateSongBrief(toolCall); }
+AgentToolOutputPayload tool_handlers::updateUser(ToolCall& toolCall) { return corvane::updateUser(toolCall); }
 
 }  // namespace corvane

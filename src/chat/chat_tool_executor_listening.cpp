@@ -221,6 +221,8 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
 
 }  // namespace
 
-void registerListeningTool(ToolTable& table) { table["listen_to_playback"] = listenToPlayback; }
+AgentToolOutputPayload tool_handlers::listenToPlayback(ToolCall& toolCall) {
+    return corvane::listenToPlayback(toolCall);
+}
 
 }  // namespace corvane

@@ -5,22 +5,13 @@
 #include <string>
 
 #include "chat/chat_tool_executor.h"
+#include "model/tool_catalog.h"
 #include "support/json_fields.h"
 #include "support/unicode.h"
 
 namespace corvane {
 
 namespace {
-
-// The tools whose arguments name plug-ins or tracks, and where.
-const std::set<std::string> kPluginNameTools{"add_plugin",           "remove_plugin",
-                                             "set_plugin_bypass",    "get_plugin_parameters",
-                                             "set_plugin_parameter", "set_plugin_sidechain"};
-const std::set<std::string> kTrackNameTools{"add_plugin",           "remove_plugin",         "set_plugin_bypass",
-                                            "reorder_plugin",       "get_plugin_parameters", "set_plugin_parameter",
-                                            "set_plugin_sidechain", "set_send_level",        "set_folder_expanded"};
-const std::set<std::string> kTrackListTools{"set_track_solo", "set_track_mute", "get_track_details"};
-const std::set<std::string> kTrackObjectTools{"set_track_volume", "set_track_pan"};
 
 nlohmann::json memoryObject(const Memory& memory) {
     return {{"id", memory.id}, {"scope", memory.scope}, {"note", memory.note}};
@@ -102,31 +93,24 @@ AgentToolOutputPayload forget(ToolCall& toolCall) {
 
 }  // namespace
 
-void registerMemoryTools(ToolTable& table) {
-    table["remember"] = remember;
-    table["forget"] = forget;
-}
+AgentToolOutputPayload tool_handlers::remember(ToolCall& toolCall) { return corvane::remember(toolCall); }
+AgentToolOutputPayload tool_handlers::forget(ToolCall& toolCall) { return corvane::forget(toolCall); }
 
 ChatToolExecutor::MemoryKeys ChatToolExecutor::memoryKeysFromArgs(const std::string& toolName,
                                                                   const nlohmann::json& args) {
     MemoryKeys keys;
-    if (!args.is_object()) return keys;
+    const ToolDescriptor* tool = findTool(toolName);
+    if (!tool || !args.is_object()) return keys;
+    const MemoryArguments& names = tool->memory;
     auto textOf = [&](const char* key) { return tool_args::text(args, key); };
 
-    if (kPluginNameTools.count(toolName))
+    if (names.pluginName)
         if (auto name = textOf("plugin_name")) addKey(keys.pluginKeys, *name);
-
-    if (kTrackNameTools.count(toolName))
-        if (auto name = textOf("track_name")) addKey(keys.trackKeys, *name);
-    const char* singleKey = toolName == "ensure_bus_track"           ? "source_track"
-                            : toolName == "rename_track"             ? "current_name"
-                            : toolName == "update_track_description" ? "trackName"
-                                                                     : nullptr;
-    if (singleKey)
-        if (auto name = textOf(singleKey)) addKey(keys.trackKeys, *name);
+    if (names.trackKey)
+        if (auto name = textOf(names.trackKey)) addKey(keys.trackKeys, *name);
 
     auto found = args.find("track_names");
-    if (kTrackListTools.count(toolName) && found != args.end() && found->is_array()) {
+    if (names.trackNames && found != args.end() && found->is_array()) {
         bool allText = true;
         for (const auto& element : *found) allText = allText && element.is_string();
         if (allText)
@@ -134,7 +118,7 @@ ChatToolExecutor::MemoryKeys ChatToolExecutor::memoryKeysFromArgs(const std::str
     }
 
     found = args.find("tracks");
-    if (kTrackObjectTools.count(toolName) && found != args.end() && found->is_array()) {
+    if (names.trackObjects && found != args.end() && found->is_array()) {
         bool allObjects = true;
         for (const auto& element : *found) allObjects = allObjects && element.is_object();
         if (allObjects)
@@ -142,11 +126,11 @@ ChatToolExecutor::MemoryKeys ChatToolExecutor::memoryKeysFromArgs(const std::str
                 if (auto name = tool_args::text(element, "track_name")) addKey(keys.trackKeys, *name);
     }
 
-    if (toolName == "listen_to_playback")
+    if (names.trackText)
         if (auto list = textOf("tracks")) addCommaPieces(keys.trackKeys, *list);
 
     found = args.find("visual");
-    if (toolName == "respond" && found != args.end() && found->is_object())
+    if (names.visualTracks && found != args.end() && found->is_object())
         if (auto list = tool_args::text(*found, "tracks")) addCommaPieces(keys.trackKeys, *list);
     return keys;
 }

@@ -141,10 +141,12 @@ AgentToolOutputPayload setPluginBypass(ToolCall& toolCall) {
 
 }  // namespace
 
-void registerParameterTools(ToolTable& table) {
-    table["get_plugin_parameters"] = getPluginParameters;
-    table["set_plugin_parameter"] = setPluginParameter;
-    table["set_plugin_bypass"] = setPluginBypass;
+AgentToolOutputPayload tool_handlers::getPluginParameters(ToolCall& toolCall) {
+    return corvane::getPluginParameters(toolCall);
 }
+AgentToolOutputPayload tool_handlers::setPluginParameter(ToolCall& toolCall) {
+    return corvane::setPluginParameter(toolCall);
+}
+AgentToolOutputPayload tool_handlers::setPluginBypass(ToolCall& toolCall) { return corvane::setPluginBypass(toolCall); }
 
 }  // namespace corvane

@@ -140,11 +140,11 @@ std::string ChatToolExecutor::collapsedFolderHint(const std::string& trackName,
            "this child track specifically.";
 }
 
-void registerReadingTools(ToolTable& table) {
-    table["list_tracks"] = listTracks;
-    table["get_transport"] = getTransport;
-    table["get_arrangement"] = getArrangement;
-    table["control_transport"] = controlTransport;
+AgentToolOutputPayload tool_handlers::listTracks(ToolCall& toolCall) { return corvane::listTracks(toolCall); }
+AgentToolOutputPayload tool_handlers::getTransport(ToolCall& toolCall) { return corvane::getTransport(toolCall); }
+AgentToolOutputPayload tool_handlers::getArrangement(ToolCall& toolCall) { return corvane::getArrangement(toolCall); }
+AgentToolOutputPayload tool_handlers::controlTransport(ToolCall& toolCall) {
+    return corvane::controlTransport(toolCall);
 }
 
 }  // namespace corvane

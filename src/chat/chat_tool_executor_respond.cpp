@@ -216,6 +216,6 @@ AgentToolOutputPayload respond(ToolCall& toolCall) {
 
 }  // namespace
 
-void registerRespondTool(ToolTable& table) { table["respond"] = respond; }
+AgentToolOutputPayload tool_handlers::respond(ToolCall& toolCall) { return corvane::respond(toolCall); }
 
 }  // namespace corvane

@@ -195,6 +195,6 @@ AgentToolOutputPayload getTrackDetails(ToolCall& toolCall) {
 
 }  // namespace
 
-void registerTrackDetailsTool(ToolTable& table) { table["get_track_details"] = getTrackDetails; }
+AgentToolOutputPayload tool_handlers::getTrackDetails(ToolCall& toolCall) { return corvane::getTrackDetails(toolCall); }
 
 }  // namespace corvane

@@ -171,11 +171,11 @@ AgentToolOutputPayload setSendLevel(ToolCall& toolCall) {
 
 }  // namespace
 
-void registerTrackTools(ToolTable& table) {
-    table["rename_track"] = renameTrack;
-    table["ensure_bus_track"] = ensureBusTrack;
-    table["ensure_master_track"] = ensureMasterTrack;
-    table["set_send_level"] = setSendLevel;
+AgentToolOutputPayload tool_handlers::renameTrack(ToolCall& toolCall) { return corvane::renameTrack(toolCall); }
+AgentToolOutputPayload tool_handlers::ensureBusTrack(ToolCall& toolCall) { return corvane::ensureBusTrack(toolCall); }
+AgentToolOutputPayload tool_handlers::ensureMasterTrack(ToolCall& toolCall) {
+    return corvane::ensureMasterTrack(toolCall);
 }
+AgentToolOutputPayload tool_handlers::setSendLevel(ToolCall& toolCall) { return corvane::setSendLevel(toolCall); }
 
 }  // namespace corvane

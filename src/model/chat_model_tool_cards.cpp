@@ -1,72 +1,15 @@
 #include <algorithm>
-#include <map>
+#include <initializer_list>
 #include <string_view>
 
 #include "model/chat_model.h"
+#include "model/tool_catalog.h"
 #include "support/numbers.h"
 #include "support/unicode.h"
 
 namespace corvane {
 
 namespace {
-
-const std::map<std::string, std::string>& displayNames() {
-    static const std::map<std::string, std::string> names{
-        {"list_tracks", "List Tracks"},
-        {"get_transport", "Get Transport"},
-        {"get_track_details", "Get Track Details"},
-        {"get_plugin_parameters", "Get Plugin Parameters"},
-        {"get_arrangement", "Get Arrangement"},
-        {"list_installed_plugins", "List Installed Plugins"},
-        {"set_track_solo", "Set Track Solo"},
-        {"set_track_mute", "Set Track Mute"},
-        {"set_track_volume", "Set Track Volume"},
-        {"set_track_pan", "Set Track Pan"},
-        {"set_plugin_bypass", "Set Plugin Bypass"},
-        {"set_plugin_parameter", "Set Plugin Parameter"},
-        {"add_plugin", "Add Plugin"},
-        {"remove_plugin", "Remove Plugin"},
-        {"reorder_plugin", "Reorder Plugin"},
-        {"control_transport", "Control Transport"},
-        {"listen_to_playback", "Listen to Playback"},
-        {"update_track_description", "Update Track Description"},
-        {"update_song_brief", "Update Song Brief"},
-        {"set_folder_expanded", "Set Folder Expanded"},
-        {"set_send_level", "Set Send Level"},
-        {"ensure_bus_track", "Surface Bus"},
-        {"ensure_master_track", "Surface Master"},
-        {"rename_track", "Rename Track"},
-        {"show_visual", "Analysis"},
-        {"set_plugin_sidechain", "Set Plugin Sidechain"},
-        {"update_user", "Note"},
-    };
-    return names;
-}
-
-const std::map<std::string, std::string>& icons() {
-    static const std::map<std::string, std::string> symbols{
-        {"list_tracks", "list.bullet"},
-        {"get_track_details", "list.bullet"},
-        {"get_plugin_parameters", "slider.horizontal.3"},
-        {"set_track_volume", "dial.medium"},
-        {"set_track_pan", "dial.medium"},
-        {"set_track_solo", "speaker.slash"},
-        {"set_track_mute", "speaker.slash"},
-        {"set_plugin_bypass", "power"},
-        {"control_transport", "play.circle"},
-        {"listen_to_playback", "ear"},
-        {"add_plugin", "puzzlepiece"},
-        {"remove_plugin", "puzzlepiece"},
-        {"reorder_plugin", "arrow.up.arrow.down"},
-        {"list_installed_plugins", "square.grid.2x2"},
-        {"get_arrangement", "rectangle.3.group"},
-        {"get_transport", "gauge"},
-        {"update_track_description", "pencil"},
-        {"update_song_brief", "doc.text"},
-        {"set_folder_expanded", "chevron.down.square"},
-    };
-    return symbols;
-}
 
 std::optional<std::string> stringMember(const nlohmann::json& args, const char* key) {
     auto it = args.find(key);
@@ -105,7 +48,7 @@ std::vector<std::string> listenedNames(const nlohmann::json& args) {
 }
 
 // "track_names" when it is a list of texts, else "track_name".
-std::vector<std::string> namedTracks(const nlohmann::json& args) {
+std::vector<std::string> trackNameList(const nlohmann::json& args) {
     std::vector<std::string> names;
     if (auto it = args.find("track_names"); it != args.end() && it->is_array()) {
         bool allText = true;
@@ -143,17 +86,12 @@ std::vector<std::string> writtenTracks(const nlohmann::json& args) {
     return writes;
 }
 
-// The one track a tool names under a key of its own, else "track_name".
-std::optional<std::string> singleTrack(const std::string& toolName, const nlohmann::json& args) {
-    if (toolName == "set_folder_expanded" || toolName == "expand_folder" || toolName == "collapse_folder") {
-        for (const char* key : {"track_name", "name", "folder", "folder_name"})
-            if (auto name = stringMember(args, key)) return name;
-        return std::nullopt;
-    }
-    if (toolName == "rename_track") return stringMember(args, "current_name");
-    if (toolName == "ensure_bus_track") return stringMember(args, "source_track");
-    if (toolName == "update_track_description") return stringMember(args, "trackName");
-    return stringMember(args, "track_name");
+// The first of `keys` that holds text, else the plug-in, else the action.
+std::optional<std::string> trackOrPluginUnder(const nlohmann::json& args, std::initializer_list<const char*> keys) {
+    for (const char* key : keys)
+        if (auto name = stringMember(args, key)) return name;
+    if (auto plugin = stringMember(args, "plugin_name")) return plugin;
+    return stringMember(args, "action");
 }
 
 // The targets on one line: joined, and cut short so the card keeps to one line.
@@ -169,48 +107,75 @@ std::optional<std::string> joinedTargets(const std::vector<std::string>& targets
 
 }  // namespace
 
+std::optional<std::string> tool_preview::trackOrPlugin(const nlohmann::json& args) {
+    return trackOrPluginUnder(args, {"track_name"});
+}
+
+std::optional<std::string> tool_preview::folderOrPlugin(const nlohmann::json& args) {
+    return trackOrPluginUnder(args, {"track_name", "name", "folder", "folder_name"});
+}
+
+std::optional<std::string> tool_preview::currentNameOrPlugin(const nlohmann::json& args) {
+    return trackOrPluginUnder(args, {"current_name"});
+}
+
+std::optional<std::string> tool_preview::sourceTrackOrPlugin(const nlohmann::json& args) {
+    return trackOrPluginUnder(args, {"source_track"});
+}
+
+std::optional<std::string> tool_preview::describedTrackOrPlugin(const nlohmann::json& args) {
+    return trackOrPluginUnder(args, {"trackName"});
+}
+
+std::optional<std::string> tool_preview::trackAndPlugin(const nlohmann::json& args) {
+    return joinPresent(stringMember(args, "track_name"), stringMember(args, "plugin_name"), " > ");
+}
+
+std::optional<std::string> tool_preview::parameterWrite(const nlohmann::json& args) {
+    auto parameter = stringMember(args, "parameter_name");
+    auto value = stringMember(args, "value");
+    if (parameter && value) return stringMember(args, "track_name").value_or("") + " > " + *parameter + kArrow + *value;
+    return trackAndPlugin(args);
+}
+
+std::optional<std::string> tool_preview::pluginOnTrack(const nlohmann::json& args) {
+    return joinPresent(stringMember(args, "plugin_name"), stringMember(args, "track_name"), " on ");
+}
+
+std::optional<std::string> tool_preview::trackWrites(const nlohmann::json& args) {
+    return joinedTargets(writtenTracks(args));
+}
+
+std::optional<std::string> tool_preview::namedTracks(const nlohmann::json& args) {
+    return joinedTargets(trackNameList(args));
+}
+
+std::optional<std::string> tool_preview::listened(const nlohmann::json& args) {
+    std::string label = joinedTargets(listenedNames(args)).value_or("full mix");
+    auto it = args.find("duration_seconds");
+    if (it == args.end() || !it->is_number()) return label;
+    auto seconds = checkedInteger(it->get<double>(), INT64_MIN, INT64_MAX);  // whole seconds toward zero
+    if (!seconds) return label;
+    return label + kDot + std::to_string(*seconds) + "s";
+}
+
+std::optional<std::string> tool_preview::action(const nlohmann::json& args) { return stringMember(args, "action"); }
+
 std::string ToolCallInfo::displayNameFor(const std::string& toolName) {
-    auto it = displayNames().find(toolName);
-    return it == displayNames().end() ? toolName : it->second;
+    const ToolDescriptor* tool = findCardTool(toolName);
+    return tool && !tool->title.empty() ? std::string(tool->title) : toolName;
 }
 
 std::string ToolCallInfo::icon(const std::string& toolName) {
-    auto it = icons().find(toolName);
-    return it == icons().end() ? "gearshape" : it->second;
+    const ToolDescriptor* tool = findCardTool(toolName);
+    return tool && !tool->icon.empty() ? std::string(tool->icon) : "gearshape";
 }
 
 std::optional<std::string> ToolCallInfo::argumentPreview() const {
     nlohmann::json args = nlohmann::json::parse(arguments, nullptr, false);
     if (!args.is_object()) return std::nullopt;  // also what a parse failure gives (discarded)
-
-    auto track = singleTrack(toolName, args);
-    auto plugin = stringMember(args, "plugin_name");
-    auto parameter = stringMember(args, "parameter_name");
-    auto value = stringMember(args, "value");
-    auto action = stringMember(args, "action");
-    std::optional<double> duration;
-    if (auto it = args.find("duration_seconds"); it != args.end() && it->is_number()) duration = it->get<double>();
-
-    if (toolName == "set_plugin_bypass") return joinPresent(track, plugin, " > ");
-    if (toolName == "set_plugin_parameter") {
-        if (parameter && value) return track.value_or("") + " > " + *parameter + kArrow + *value;
-        return joinPresent(track, plugin, " > ");
-    }
-    if (toolName == "set_track_volume" || toolName == "set_track_pan") return joinedTargets(writtenTracks(args));
-    if (toolName == "set_track_solo" || toolName == "set_track_mute" || toolName == "get_track_details")
-        return joinedTargets(namedTracks(args));
-    if (toolName == "listen_to_playback") {
-        std::string label = joinedTargets(listenedNames(args)).value_or("full mix");
-        if (!duration) return label;
-        auto seconds = checkedInteger(*duration, INT64_MIN, INT64_MAX);  // whole seconds toward zero
-        if (!seconds) return label;
-        return label + kDot + std::to_string(*seconds) + "s";
-    }
-    if (toolName == "control_transport") return action;
-    if (toolName == "add_plugin" || toolName == "remove_plugin") return joinPresent(plugin, track, " on ");
-    if (track) return track;
-    if (plugin) return plugin;
-    return action;
+    const ToolDescriptor* tool = findCardTool(toolName);
+    return tool && tool->preview ? tool->preview(args) : tool_preview::trackOrPlugin(args);
 }
 
 }  // namespace corvane

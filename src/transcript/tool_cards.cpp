@@ -2,17 +2,12 @@
 
 #include <algorithm>
 
+#include "model/tool_catalog.h"
 #include "transcript/theme.h"
 
 namespace corvane {
 
 using namespace diagram;
-
-const std::vector<std::string>& ToolCallCards::toolsWithVisual() {
-    static const std::vector<std::string> tools{"get_audio_analysis", "get_track_details", "get_plugin_parameters",
-                                                "list_tracks", "show_visual"};
-    return tools;
-}
 
 std::vector<bool> ToolCallCards::recoveredFlags(const ToolCallGroup& group) {
     const auto& calls = group.toolCalls;
@@ -29,9 +24,9 @@ std::vector<bool> ToolCallCards::recoveredFlags(const ToolCallGroup& group) {
 }
 
 bool ToolCallCards::hasVisual(const ToolCallInfo& call) {
-    const auto& tools = toolsWithVisual();
-    return call.resultJSON && !call.resultJSON->empty() && call.status == ToolCallStatus::completed &&
-           std::find(tools.begin(), tools.end(), call.toolName) != tools.end();
+    const ToolDescriptor* tool = findCardTool(call.toolName);
+    return call.resultJSON && !call.resultJSON->empty() && call.status == ToolCallStatus::completed && tool &&
+           tool->hasVisual;
 }
 
 bool ToolCallCards::canCollapse(const ToolCallInfo& call) {

@@ -14,12 +14,10 @@ struct ToolCallCards {
     static constexpr double trailingGap = 24;
     static constexpr double cardSpacing = 6;
 
-    // The tools whose stored result has a visual summary on the card.
-    static const std::vector<std::string>& toolsWithVisual();
-
     // Per call of the group: a failed call counts as recovered when a later call of the same
     // tool in the same group completed.
     static std::vector<bool> recoveredFlags(const ToolCallGroup& group);
+    // A completed call with a result, of a tool whose catalog entry has a visual.
     static bool hasVisual(const ToolCallInfo& call);
     static bool canCollapse(const ToolCallInfo& call);
     // The summary shows only on an open card that has one; the visual only on an open card

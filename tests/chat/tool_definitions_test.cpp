@@ -1,5 +1,5 @@
 // The tool definitions the model is given against what the executor really does: the tool names of
-// its dispatch table, and the keys and types each handler reads when called with its definition's
+// its catalog and dispatch table, and the keys and types each handler reads when called with its definition's
 // arguments.
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "chat/tool_executor_fixture.h"
+#include "model/tool_catalog.h"
 #include "support/app_paths.h"
 #include "support/files.h"
 
@@ -95,12 +96,16 @@ protected:
     }
 };
 
-TEST_F(ToolDefinitions, NameExactlyTheDispatchedToolsWithSchemasAStrictValidatorAccepts) {
+// A tool in one of the catalog, the dispatch table and tools.json but missing from another.
+TEST_F(ToolDefinitions, NameExactlyTheCatalogedAndDispatchedToolsWithSchemasAStrictValidatorAccepts) {
+    std::set<std::string> cataloged;
+    for (const auto& tool : toolCatalog()) EXPECT_TRUE(cataloged.emplace(tool.name).second) << tool.name << " twice";
     std::set<std::string> defined;
     for (const auto& tool : definitions()) defined.insert(tool["name"].get<std::string>());
     std::set<std::string> dispatched;
     for (const auto& [name, handler] : ChatToolExecutor::defaultToolTable()) dispatched.insert(name);
-    EXPECT_EQ(defined, dispatched);
+    EXPECT_EQ(defined, cataloged) << "tools.json against the catalog";
+    EXPECT_EQ(dispatched, cataloged) << "the handlers against the catalog";
 
     // Strict mode: one type per schema (alternatives through anyOf), known keywords only, and
     // required keys that exist.
