@@ -148,6 +148,32 @@ ChatOrchestrator::Providers CompanionController::orchestratorProviders() {
     return providers;
 }
 
+std::shared_ptr<AgentEventStream> CompanionController::startTurn(const ChatRequest& request) {
+    return chatOrchestrator().handleChatStreaming(request);
+}
+
+ChatWindowPorts CompanionController::windowPorts() {
+    // Each port shares the controller's ownership, so it stays as long as the window holds one.
+    const auto self = shared_from_this();
+    return ChatWindowPorts{
+        std::shared_ptr<ConversationStore>(self, &conversationStore_),
+        std::shared_ptr<ProjectDataStore>(self, &projectDataStore_),
+        std::shared_ptr<networking::BackendChatService>(self, &backendChatService_),
+        self,
+        self,
+        self,
+        self,
+    };
+}
+
+bool CompanionController::accessibilityTrusted() const {
+    return permissionService_.currentSnapshot().accessibilityTrusted;
+}
+
+LogicContextSnapshot CompanionController::logicContext(bool includeAccessibilityData) const {
+    return logicInspector_.snapshot(includeAccessibilityData);
+}
+
 bool CompanionController::storeTrackDescription(const std::string& instanceID, const std::string& description) {
     if (instanceID.empty()) return false;
     const auto live = trackAnalysis();
