@@ -3,7 +3,7 @@
 #include <exception>
 #include <utility>
 
-#include "app/json_answers.h"
+#include "app/route_answers.h"
 #include "chat/track_descriptions.h"
 #include "networking/auth_service.h"
 #include "platform/log.h"
