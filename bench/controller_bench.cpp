@@ -43,7 +43,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/companion_controller.h"
-#include "app/json_answers.h"
+#include "app/route_answers.h"
 #include "app/simulated_host.h"
 #include "platform/log.h"
 #include "platform/platform.h"

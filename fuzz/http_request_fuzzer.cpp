@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "http/http_message.h"
-#include "http/json_answers.h"
+#include "http/json_response.h"
 #include "http/loopback_guard.h"
 #include "support/unicode.h"
 

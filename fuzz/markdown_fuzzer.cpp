@@ -28,7 +28,7 @@ void require(bool condition) {
 std::optional<VisualTag> byPattern(std::string_view text) {
     static const Regex tag(VisualTagParser::tagPattern);
     static const Regex parameter(VisualTagParser::paramPattern);
-    const auto match = tag.firstMatch(plain_text::trimSpacesAndTabs(text));
+    const auto match = tag.firstMatch(plain_text::trimSpaceSeparatorsAndTabs(text));
     if (!match) return std::nullopt;
     VisualTag result;
     result.type = match->groups[1].value_or("");

@@ -3,7 +3,7 @@
 #include <exception>
 #include <utility>
 
-#include "app/json_answers.h"
+#include "app/route_answers.h"
 #include "chat/track_descriptions.h"
 #include "networking/auth_service.h"
 #include "platform/log.h"
@@ -146,6 +146,32 @@ ChatOrchestrator::Providers CompanionController::orchestratorProviders() {
         return self ? self->songSectionsStore() : std::vector<SongSection>{};
     };
     return providers;
+}
+
+std::shared_ptr<AgentEventStream> CompanionController::startTurn(const ChatRequest& request) {
+    return chatOrchestrator().handleChatStreaming(request);
+}
+
+ChatWindowPorts CompanionController::windowPorts() {
+    // Each port shares the controller's ownership, so it stays as long as the window holds one.
+    const auto self = shared_from_this();
+    return ChatWindowPorts{
+        std::shared_ptr<ConversationStore>(self, &conversationStore_),
+        std::shared_ptr<ProjectDataStore>(self, &projectDataStore_),
+        std::shared_ptr<networking::BackendChatService>(self, &backendChatService_),
+        self,
+        self,
+        self,
+        self,
+    };
+}
+
+bool CompanionController::accessibilityTrusted() const {
+    return permissionService_.currentSnapshot().accessibilityTrusted;
+}
+
+LogicContextSnapshot CompanionController::logicContext(bool includeAccessibilityData) const {
+    return logicInspector_.snapshot(includeAccessibilityData);
 }
 
 bool CompanionController::storeTrackDescription(const std::string& instanceID, const std::string& description) {

@@ -3,7 +3,8 @@
 // The one object that owns every service and store of the application: it builds them, serves the
 // loopback API through its route table, keeps the live analysis records the analysis plug-in posts,
 // mirrors the chat window's track descriptions and song sections for the agent, and offers the
-// callbacks through which the agent and the analysis route reach the window.
+// callbacks through which the agent and the analysis route reach the window; the window reaches
+// it only through the narrow ports it implements.
 //
 // Built through create() so that what it hands out (the server's handler, the agent loop's
 // providers and tool host) can hold it weakly.
@@ -20,6 +21,7 @@
 
 #include "capture/capture_service.h"
 #include "chat/chat_orchestrator.h"
+#include "chat/chat_window_ports.h"
 #include "chat/tool_host.h"
 #include "chat/tool_logger.h"
 #include "conversation/conversation_store.h"
@@ -49,12 +51,16 @@ struct CompanionControllerOptions {
     std::shared_ptr<http::HTTPTransport> chatTransport{};
 };
 
-class CompanionController : public std::enable_shared_from_this<CompanionController> {
+class CompanionController : public std::enable_shared_from_this<CompanionController>,
+                            public LogicContextPort,
+                            public LiveAnalysisPort,
+                            public SongNotesPort,
+                            public TurnPort {
 public:
     using Options = CompanionControllerOptions;
-    using AnalysisUpdateHandler = std::function<void(const std::string& instanceID)>;
-    using TrackDescriptionCallback = std::function<void(const std::string& trackName, const std::string& text)>;
-    using SongBriefCallback = std::function<void(const std::string& brief)>;
+    using AnalysisUpdateHandler = LiveAnalysisPort::AnalysisUpdateHandler;
+    using TrackDescriptionCallback = SongNotesPort::TrackDescriptionCallback;
+    using SongBriefCallback = SongNotesPort::SongBriefCallback;
 
     static constexpr std::uint16_t kServerPort = 51234;
     // Records older than this are dropped by the next update (of any instance).
@@ -96,14 +102,14 @@ public:
     std::optional<CaptureMetadata> lastCapture() const;
 
     // The live analysis store, kept on the queue "Quillmere.AnalysisState".
-    std::map<std::string, TrackAnalysisState> trackAnalysis() const;
+    std::map<std::string, TrackAnalysisState> trackAnalysis() const override;
     void updateTrackAnalysis(const std::string& instanceID, TrackAnalysisState state);
     // The values of a copy of the store in its own order: what the agent's tools read.
     std::vector<TrackAnalysisState> trackAnalysisValues() const;
 
-    void setAnalysisUpdateHandler(AnalysisUpdateHandler handler);
-    void setOnTrackDescriptionUpdate(TrackDescriptionCallback callback);
-    void setOnSongBriefUpdate(SongBriefCallback callback);
+    void setAnalysisUpdateHandler(AnalysisUpdateHandler handler) override;
+    void setOnTrackDescriptionUpdate(TrackDescriptionCallback callback) override;
+    void setOnSongBriefUpdate(SongBriefCallback callback) override;
     // What the agent's tools call: forwarded to the installed callback, nothing without one.
     void notifyTrackDescriptionUpdate(const std::string& trackName, const std::string& text) const;
     // False when no callback is installed (no window, as when headless): nothing took the brief.
@@ -123,12 +129,19 @@ public:
     // The agent loop's views of this controller, each holding it weakly and empty once it is gone.
     // Descriptions come keyed by lower-cased track name, as the request builder looks them up.
     ChatOrchestrator::Providers orchestratorProviders();
+    // A turn of the chat window, on the one agent loop.
+    std::shared_ptr<AgentEventStream> startTurn(const ChatRequest& request) override;
+
+    // The chat window's view of this controller; holding any of it keeps the controller alive.
+    ChatWindowPorts windowPorts();
+    bool accessibilityTrusted() const override;
+    LogicContextSnapshot logicContext(bool includeAccessibilityData) const override;
 
     // The chat window's mirrors, replaced and read as whole values.
     std::map<std::string, std::string> trackDescriptionsStore() const;
-    void setTrackDescriptionsStore(std::map<std::string, std::string> descriptions);
+    void setTrackDescriptionsStore(std::map<std::string, std::string> descriptions) override;
     std::vector<SongSection> songSectionsStore() const;
-    void setSongSectionsStore(std::vector<SongSection> sections);
+    void setSongSectionsStore(std::vector<SongSection> sections) override;
 
     PermissionService& permissionService() { return permissionService_; }
     LogicInspector& logicInspector() { return logicInspector_; }

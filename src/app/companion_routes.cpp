@@ -6,7 +6,7 @@
 #include "app/companion_controller.h"
 #include "app/companion_request_decoding.h"
 #include "app/debug_routes.h"
-#include "app/json_answers.h"
+#include "app/route_answers.h"
 #include "app/test_routes.h"
 #include "platform/log.h"
 

@@ -7,7 +7,7 @@
 
 #include "app/companion_controller.h"
 #include "app/debug_routes_common.h"
-#include "app/json_answers.h"
+#include "app/route_answers.h"
 #include "logic/logic_diagnostics.h"
 #include "logic/logic_messages.h"
 #include "support/numbers.h"

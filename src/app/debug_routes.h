@@ -6,7 +6,7 @@
 
 #include <optional>
 
-#include "app/json_answers.h"
+#include "app/route_answers.h"
 
 namespace corvane::app {
 

@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "app/json_answers.h"
+#include "app/route_answers.h"
 #include "logic/logic_inspector.h"
 
 namespace corvane {

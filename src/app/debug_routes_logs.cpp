@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/debug_routes_common.h"
-#include "app/json_answers.h"
+#include "app/route_answers.h"
 #include "chat/tool_logger.h"
 #include "support/files.h"
 #include "support/unicode.h"

@@ -5,7 +5,7 @@
 #include <array>
 
 #include "app/debug_routes_common.h"
-#include "app/json_answers.h"
+#include "app/route_answers.h"
 #include "logic/logic_diagnostics.h"
 #include "logic/logic_messages.h"
 #include "platform/accessibility.h"

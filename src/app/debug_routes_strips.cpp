@@ -2,7 +2,7 @@
 // Inspector's channel strips, one track's strip with its actions, and the automation menu.
 
 #include "app/debug_routes_common.h"
-#include "app/json_answers.h"
+#include "app/route_answers.h"
 #include "logic/logic_diagnostics.h"
 #include "logic/logic_messages.h"
 #include "platform/clock.h"

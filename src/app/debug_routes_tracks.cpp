@@ -2,7 +2,7 @@
 // header toggles, the fader, output routing, sends and bus tracks.
 
 #include "app/debug_routes_common.h"
-#include "app/json_answers.h"
+#include "app/route_answers.h"
 #include "logic/logic_diagnostics.h"
 #include "logic/logic_messages.h"
 #include "support/unicode.h"

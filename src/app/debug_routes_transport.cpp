@@ -2,7 +2,7 @@
 // reading the arrangement.
 
 #include "app/debug_routes_common.h"
-#include "app/json_answers.h"
+#include "app/route_answers.h"
 #include "logic/logic_messages.h"
 
 namespace corvane::app::debug {

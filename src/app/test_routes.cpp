@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/companion_controller.h"
-#include "app/json_answers.h"
+#include "app/route_answers.h"
 #include "support/json_fields.h"
 #include "support/json_writer.h"
 #include "support/unicode.h"

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "backend/request_checks.h"
-#include "http/json_answers.h"
+#include "http/json_response.h"
 #include "support/app_paths.h"
 #include "support/iso8601.h"
 #include "support/unicode.h"

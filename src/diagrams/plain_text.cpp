@@ -44,7 +44,7 @@ char32_t nextCodePoint(std::string_view s, size_t& at) {
     return c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
 }
 
-std::string_view trimSpacesAndTabs(std::string_view s) { return trim(s, isSpaceOrTab); }
+std::string_view trimSpaceSeparatorsAndTabs(std::string_view s) { return trim(s, isSpaceOrTab); }
 
 std::string_view trimLineBreaks(std::string_view s) { return trim(s, isLineBreak); }
 

@@ -8,7 +8,7 @@
 namespace corvane::plain_text {
 
 // Without the Unicode space separators (category Zs) and tabs at either end; line breaks stay.
-std::string_view trimSpacesAndTabs(std::string_view s);
+std::string_view trimSpaceSeparatorsAndTabs(std::string_view s);
 // Without LF, VT, FF, CR, NEL, LINE SEPARATOR and PARAGRAPH SEPARATOR at either end.
 std::string_view trimLineBreaks(std::string_view s);
 

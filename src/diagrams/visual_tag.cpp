@@ -77,7 +77,7 @@ std::optional<VisualTag> tagAt(std::string_view s, size_t at, std::vector<bool>&
 }  // namespace
 
 std::optional<VisualTag> VisualTagParser::parse(std::string_view text) {
-    const std::string_view trimmed = plain_text::trimSpacesAndTabs(text);
+    const std::string_view trimmed = plain_text::trimSpaceSeparatorsAndTabs(text);
     size_t opening = trimmed.find(kOpening);
     if (opening == std::string_view::npos) return std::nullopt;  // most lines
     std::vector<bool> deadEnds(trimmed.size() + 1, false);
@@ -96,7 +96,7 @@ std::vector<std::string> VisualTag::trackNames() const {
     while (start <= value.size()) {
         size_t comma = value.find(',', start);
         if (comma == std::string_view::npos) comma = value.size();
-        std::string_view piece = plain_text::trimSpacesAndTabs(value.substr(start, comma - start));
+        std::string_view piece = plain_text::trimSpaceSeparatorsAndTabs(value.substr(start, comma - start));
         if (!piece.empty()) names.emplace_back(piece);
         start = comma + 1;
     }

@@ -7,7 +7,7 @@ namespace corvane {
 
 namespace {
 using plain_text::removeAll;
-using plain_text::trimSpacesAndTabs;
+using plain_text::trimSpaceSeparatorsAndTabs;
 
 bool isUpperAscii(char c) { return c >= 'A' && c <= 'Z'; }
 
@@ -100,7 +100,7 @@ std::vector<MarkdownBlock> MessageMarkdown::parseBlocks(ConversationRole role, s
 
 void MarkdownBlockBuilder::addLine(std::string_view line) {
     auto lastIs = [&](MarkdownBlockType type) { return !blocks_.empty() && blocks_.back().type == type; };
-    const std::string_view trimmed = trimSpacesAndTabs(line);
+    const std::string_view trimmed = trimSpaceSeparatorsAndTabs(line);
     if (startsWith(trimmed, "```")) {
         if (inCode_) {
             blocks_.push_back({MarkdownBlockType::code, std::move(pending_), std::nullopt});
@@ -125,7 +125,7 @@ void MarkdownBlockBuilder::addLine(std::string_view line) {
         return;
     }
     const std::string withoutTags = removeBracketTags(trimmed);
-    const std::string_view cleaned = trimSpacesAndTabs(withoutTags);
+    const std::string_view cleaned = trimSpaceSeparatorsAndTabs(withoutTags);
     if (cleaned.empty()) return;
 
     MarkdownBlockType type = MarkdownBlockType::paragraph;
@@ -226,7 +226,7 @@ const std::vector<MarkdownBlock>& GrowingMarkdown::update(std::string_view text)
 std::string MessageMarkdown::normalizeText(MarkdownBlockType type, std::string_view line) {
     switch (type) {
         case MarkdownBlockType::bullet:
-            return std::string(trimSpacesAndTabs(line.substr(std::min<size_t>(2, line.size()))));
+            return std::string(trimSpaceSeparatorsAndTabs(line.substr(std::min<size_t>(2, line.size()))));
         case MarkdownBlockType::heading: {
             std::string s(line);
             removeAll(s, "**");
@@ -238,7 +238,7 @@ std::string MessageMarkdown::normalizeText(MarkdownBlockType type, std::string_v
         }
         case MarkdownBlockType::paragraph:
         case MarkdownBlockType::numbered:
-            if (startsWith(line, "> ")) return std::string(trimSpacesAndTabs(line.substr(2)));
+            if (startsWith(line, "> ")) return std::string(trimSpaceSeparatorsAndTabs(line.substr(2)));
             return std::string(line);
         default: return std::string(line);
     }

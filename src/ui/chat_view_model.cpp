@@ -8,19 +8,18 @@
 
 namespace corvane {
 
-std::shared_ptr<ChatViewModel> ChatViewModel::create(std::shared_ptr<app::CompanionController> controller,
-                                                     Environment environment) {
-    std::shared_ptr<ChatViewModel> model(new ChatViewModel(std::move(controller), std::move(environment)));
+std::shared_ptr<ChatViewModel> ChatViewModel::create(ChatWindowPorts ports, Environment environment) {
+    std::shared_ptr<ChatViewModel> model(new ChatViewModel(std::move(ports), std::move(environment)));
     model->start();
     return model;
 }
 
-ChatViewModel::ChatViewModel(std::shared_ptr<app::CompanionController> controller, Environment environment)
-    : controller_(std::move(controller)), environment_(std::move(environment)) {
+ChatViewModel::ChatViewModel(ChatWindowPorts ports, Environment environment)
+    : ports_(std::move(ports)), environment_(std::move(environment)) {
     selectedModelTier_ = environment_.userDefaults.string(kModelTierKey) == std::optional<std::string>("pro")
                              ? ModelTier::pro
                              : ModelTier::standard;
-    accessibilityTrusted_ = controller_->permissionService().currentSnapshot().accessibilityTrusted;
+    accessibilityTrusted_ = ports_.logic->accessibilityTrusted();
 }
 
 void ChatViewModel::start() {
@@ -42,7 +41,7 @@ void ChatViewModel::start() {
             if (model && app.processIdentifier == platform::workspace().currentApplication().processIdentifier)
                 model->refreshAccessibilityTrust();
         }));
-    installControllerCallbacks();
+    installPortCallbacks();
 
     pluginCheckTimer_.reset();
     pluginCheckTimer_ = environment_.timers.schedule(std::chrono::duration<double>(kPluginCheckDelay), false, [weak] {
@@ -50,22 +49,23 @@ void ChatViewModel::start() {
     });
 }
 
-void ChatViewModel::installControllerCallbacks() {
+void ChatViewModel::installPortCallbacks() {
     // Each callback comes on a request or turn thread and hops to the UI thread; once the view
     // model is gone it does nothing.
     const std::weak_ptr<ChatViewModel> weak = weak_from_this();
     auto& queue = environment_.mainQueue;
-    const std::weak_ptr<app::CompanionController> controller = controller_;
-    controller_->setAnalysisUpdateHandler([weak, controller, &queue](const std::string&) {
-        queue.async([weak, controller] {
+    const std::weak_ptr<LiveAnalysisPort> analysis = ports_.analysis;
+    ports_.analysis->setAnalysisUpdateHandler([weak, analysis, &queue](const std::string&) {
+        queue.async([weak, analysis] {
             auto model = weak.lock();
-            auto owner = controller.lock();
-            if (!model || !owner) return;
-            model->updateTrackAnalysis(owner->trackAnalysis());
+            auto source = analysis.lock();
+            if (!model || !source) return;
+            model->updateTrackAnalysis(source->trackAnalysis());
             model->detectLogicProject();
         });
     });
-    controller_->setOnTrackDescriptionUpdate([weak, &queue](const std::string& trackName, const std::string& text) {
+    ports_.songNotes->setOnTrackDescriptionUpdate([weak, &queue](const std::string& trackName,
+                                                                 const std::string& text) {
         queue.async([weak, trackName, text] {
             auto model = weak.lock();
             if (!model) return;
@@ -76,7 +76,7 @@ void ChatViewModel::installControllerCallbacks() {
             }
         });
     });
-    controller_->setOnSongBriefUpdate([weak, &queue](const std::string& brief) {
+    ports_.songNotes->setOnSongBriefUpdate([weak, &queue](const std::string& brief) {
         queue.async([weak, brief] {
             auto model = weak.lock();
             if (!model) return;
@@ -90,10 +90,10 @@ void ChatViewModel::installControllerCallbacks() {
 
 ChatViewModel::~ChatViewModel() {
     for (auto token : workspaceObserverTokens_) platform::workspace().removeObserver(token);
-    // The callbacks refer to the main queue, which need not outlive the controller.
-    controller_->setAnalysisUpdateHandler(nullptr);
-    controller_->setOnTrackDescriptionUpdate(nullptr);
-    controller_->setOnSongBriefUpdate(nullptr);
+    // The callbacks refer to the main queue, which need not outlive the ports.
+    ports_.analysis->setAnalysisUpdateHandler(nullptr);
+    ports_.songNotes->setOnTrackDescriptionUpdate(nullptr);
+    ports_.songNotes->setOnSongBriefUpdate(nullptr);
     if (turn_ && turn_->stream) {
         // The turn stops, and its reader thread no longer waits for events nobody will show.
         turn_->stream->stop();
@@ -205,7 +205,7 @@ void ChatViewModel::applyState(const ConversationStateResponse& state) {
 }
 
 void ChatViewModel::loadConversations() {
-    applyState(controller_->conversationStore().conversationState(std::nullopt));
+    applyState(ports_.conversations->conversationState(std::nullopt));
     detectLogicProject();
     setNavigation(NavigationState::projectPage(detectedProjectName_));
     loadProjectData();
@@ -220,14 +220,14 @@ void ChatViewModel::switchConversation(const std::string& threadID) {
         assign(transientUpdates_, {}, Field::transientUpdates);
     }
     assign(userExpandOverrides_, {}, Field::userExpandOverrides);
-    applyState(controller_->conversationStore().conversationState(threadID));
+    applyState(ports_.conversations->conversationState(threadID));
     endOperation();
 }
 
 void ChatViewModel::clearConversation() {
     beginOperation();
     setStatus("Clearing this chat...");
-    applyState(controller_->conversationStore().clearThread(currentThreadID_));
+    applyState(ports_.conversations->clearThread(currentThreadID_));
     setStatus("Cleared.");
     endOperation();
 }
@@ -258,7 +258,7 @@ void ChatViewModel::deleteThread(const std::string& threadID) {
         }
     if (!project) project = currentProjectName();
     const bool wasCurrent = threadID == currentThreadID_;
-    applyState(controller_->conversationStore().deleteThread(threadID));
+    applyState(ports_.conversations->deleteThread(threadID));
     if (wasCurrent) setNavigation(NavigationState::projectPage(project));
 }
 

@@ -18,9 +18,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/companion_controller.h"
 #include "chat/agent_event_stream.h"
+#include "chat/chat_window_ports.h"
 #include "conversation/project_data_store.h"
+#include "model/capture_models.h"
 #include "model/chat_model.h"
 #include "model/conversation_model.h"
 #include "model/track_analysis_state.h"
@@ -57,7 +58,7 @@ struct ViewModelAlert {
     std::optional<std::size_t> destructiveButton;  // index into buttons
 };
 
-// What the view model needs besides the controller; all of it outlives the view model.
+// What the view model needs besides its ports; all of it outlives the view model.
 struct ChatViewModelEnvironment {
     using TurnStarter = std::function<std::shared_ptr<AgentEventStream>(const ChatRequest&)>;
 
@@ -65,7 +66,7 @@ struct ChatViewModelEnvironment {
     platform::MainTimers& timers;
     UserDefaults& userDefaults;
     platform::Clock* clock = nullptr;  // null: platform::clock()
-    // Starts an agent turn; null: the controller's orchestrator.
+    // Starts an agent turn; null: the turns port.
     TurnStarter startTurn = nullptr;
 };
 
@@ -118,10 +119,10 @@ public:
         "Corvane is still working on the last message. Send this one when it has finished.";
 
     // Reads the persisted tier and the Accessibility trust, detects the project, installs the
-    // workspace observers and the controller's three window callbacks, and starts the 60 s
-    // plug-in check. Call on the main thread; the conversation list is not loaded yet.
-    static std::shared_ptr<ChatViewModel> create(std::shared_ptr<app::CompanionController> controller,
-                                                 Environment environment);
+    // workspace observers and the three window callbacks of the ports, and starts the 60 s
+    // plug-in check. Every port is set. Call on the main thread; the conversation list is not
+    // loaded yet.
+    static std::shared_ptr<ChatViewModel> create(ChatWindowPorts ports, Environment environment);
     // Stops a running turn and waits for the work it started elsewhere.
     ~ChatViewModel();
     ChatViewModel(const ChatViewModel&) = delete;
@@ -166,7 +167,7 @@ public:
     bool reportSentConfirmation() const { return reportSentConfirmation_; }
     const std::map<std::string, TrackAnalysisState>& trackAnalysisMap() const { return trackAnalysisMap_; }
     const std::vector<SongSection>& songSections() const { return songSections_; }
-    void setSongSections(std::vector<SongSection> sections);  // mirrored into the controller, saved
+    void setSongSections(std::vector<SongSection> sections);  // mirrored for the agent, saved
     std::optional<int> songStartBar() const { return songStartBar_; }
     void setSongStartBar(std::optional<int> bar);  // saved
     std::optional<int> songEndBar() const { return songEndBar_; }
@@ -227,9 +228,9 @@ public:
     void acceptDroppedImage(const std::string& data, const std::string& fileExtension);
 
 private:
-    ChatViewModel(std::shared_ptr<app::CompanionController> controller, Environment environment);
+    ChatViewModel(ChatWindowPorts ports, Environment environment);
     void start();
-    void installControllerCallbacks();
+    void installPortCallbacks();
     void notify(Field field);
     // Stores the value and notifies, unless it equals the current one; whether it changed.
     template <class T>
@@ -271,7 +272,7 @@ private:
     std::int64_t heldCaptureCount(const std::string& threadID) const;
     void runInBackground(std::function<void()> work);
 
-    std::shared_ptr<app::CompanionController> controller_;
+    ChatWindowPorts ports_;
     Environment environment_;
     AlertPresenter alertPresenter_;
     std::map<ObserverToken, Observer> observers_;

@@ -46,8 +46,8 @@ void ChatViewModel::detectLogicProject() {
         return;
     lastProjectDetection_ = now;
 
-    const bool trusted = controller_->permissionService().currentSnapshot().accessibilityTrusted;
-    const auto title = controller_->logicInspector().snapshot(trusted).focusedWindowTitle;
+    const bool trusted = ports_.logic->accessibilityTrusted();
+    const auto title = ports_.logic->logicContext(trusted).focusedWindowTitle;
     if (!title || title->empty()) return;
     const auto name = projectNameFromTitle(*title);
     if (!name || name == detectedProjectName_) return;
@@ -72,7 +72,7 @@ void ChatViewModel::resetProjectFields() {
 
 void ChatViewModel::loadProjectData() {
     if (!detectedProjectName_) return;
-    const auto record = controller_->projectDataStore().load(*detectedProjectName_);
+    const auto record = ports_.projectData->load(*detectedProjectName_);
     if (!record) return;
     // What is loaded is already stored: no save until the fields are whole again.
     ++loadingProjectData_;
@@ -91,13 +91,13 @@ void ChatViewModel::loadProjectData() {
     }
     setSongStartBar(record->songStartBar);
     setSongEndBar(record->songEndBar);
-    controller_->setTrackDescriptionsStore(trackDescriptions_);
+    ports_.songNotes->setTrackDescriptionsStore(trackDescriptions_);
     --loadingProjectData_;
 }
 
 void ChatViewModel::persistProjectData() {
     if (!detectedProjectName_ || loadingProjectData_ > 0) return;
-    auto& store = controller_->projectDataStore();
+    auto& store = *ports_.projectData;
 
     // Descriptions by track name. Tracks without a live analysis state keep what is stored; a
     // live track whose description was emptied loses it.
@@ -127,13 +127,13 @@ void ChatViewModel::persistProjectData() {
 
 void ChatViewModel::setSongSections(std::vector<SongSection> sections) {
     assign(songSections_, std::move(sections), Field::songSections);
-    controller_->setSongSectionsStore(songSections_);
+    ports_.songNotes->setSongSectionsStore(songSections_);
     persistProjectData();
 }
 
 void ChatViewModel::setTrackDescriptions(std::map<std::string, std::string> descriptions) {
     assign(trackDescriptions_, std::move(descriptions), Field::trackDescriptions);
-    controller_->setTrackDescriptionsStore(trackDescriptions_);
+    ports_.songNotes->setTrackDescriptionsStore(trackDescriptions_);
     persistProjectData();
 }
 
@@ -170,8 +170,8 @@ void ChatViewModel::saveSongBriefForThread(const std::string& text, const std::o
     beginOperation();
     const std::string target = threadID.value_or(currentThreadID_);
     const bool clearing = text::trimmingWhitespaceAndNewlines(text).empty();
-    const auto state = controller_->conversationStore().updateSongBrief(
-        clearing ? std::nullopt : std::optional<std::string>(text), target);
+    const auto state =
+        ports_.conversations->updateSongBrief(clearing ? std::nullopt : std::optional<std::string>(text), target);
     bool saved = false;
     if (target == currentThreadID_) {
         applyState(state);
@@ -189,8 +189,7 @@ void ChatViewModel::saveSongBriefForThread(const std::string& text, const std::o
 }
 
 void ChatViewModel::refreshAccessibilityTrust() {
-    assign(accessibilityTrusted_, controller_->permissionService().currentSnapshot().accessibilityTrusted,
-           Field::accessibilityTrusted);
+    assign(accessibilityTrusted_, ports_.logic->accessibilityTrusted(), Field::accessibilityTrusted);
 }
 
 void ChatViewModel::firePluginCheck() {

@@ -99,7 +99,7 @@ void ChatViewModel::generateTitle(const std::string& threadID, const std::string
                                   const std::string& assistantReply) {
     const std::weak_ptr<ChatViewModel> weak = weak_from_this();
     auto& queue = environment_.mainQueue;
-    auto& service = controller_->backendChatService();
+    auto& service = *ports_.backend;
     runInBackground([weak, &queue, &service, threadID, userMessage, assistantReply] {
         std::string title;
         try {
@@ -117,7 +117,7 @@ void ChatViewModel::generateTitle(const std::string& threadID, const std::string
 }
 
 void ChatViewModel::applyTitle(const std::string& threadID, const std::string& title) {
-    auto& store = controller_->conversationStore();
+    auto& store = *ports_.conversations;
     store.updateTitle(threadID, title);
     assign(threads_, store.conversationState(currentThreadID_).threads, Field::threads);
     if (threadID == currentThreadID_) assign(currentThreadTitle_, title, Field::currentThreadTitle);
@@ -154,7 +154,7 @@ void ChatViewModel::submitReport(const std::string& userDescription) {
 
     const std::weak_ptr<ChatViewModel> weak = weak_from_this();
     auto& queue = environment_.mainQueue;
-    auto& service = controller_->backendChatService();
+    auto& service = *ports_.backend;
     runInBackground([weak, &queue, &service, threadID = reporting.threadID, userMessage, content = reported.content,
                      records, userDescription] {
         const bool accepted = service.submitErrorReport(threadID, userMessage, content, records, userDescription);
@@ -199,13 +199,13 @@ void ChatViewModel::acceptDroppedImage(const std::string& data, const std::strin
     metadata.timestamp = ISO8601::corvaneDefault(clock().now());
     metadata.mode = CaptureMode::display;
     metadata.filePath = file.string();
-    const bool trusted = controller_->permissionService().currentSnapshot().accessibilityTrusted;
-    metadata.logicContext = controller_->logicInspector().snapshot(trusted);
+    const bool trusted = ports_.logic->accessibilityTrusted();
+    metadata.logicContext = ports_.logic->logicContext(trusted);
     if (turn_ && !turn_->eventsEnded) {
         // The running turn's end empties its thread's queue: held until then.
         heldCaptures_.push_back(HeldCapture{std::move(metadata), currentThreadID_});
     } else {
-        controller_->conversationStore().appendPendingCapture(metadata, currentThreadID_);
+        ports_.conversations->appendPendingCapture(metadata, currentThreadID_);
     }
     assign(pendingCaptureCount_, pendingCaptureCount_ + 1, Field::pendingCaptureCount);
     setStatus("Attached image.");

@@ -69,7 +69,7 @@ bool ChatViewModel::sendMessage(const std::string& text) {
 
     // The new thread is shown only once the agent loop took the message: a refused one leaves
     // no empty thread behind.
-    auto& store = controller_->conversationStore();
+    auto& store = *ports_.conversations;
     std::optional<ConversationStateResponse> created;
     if (!navigation_.isChat()) created = store.createThread(navigation_.projectName);
     const std::string threadID = created ? created->currentThreadID : currentThreadID_;
@@ -82,8 +82,7 @@ bool ChatViewModel::sendMessage(const std::string& text) {
     if (capturesSent) request.includePendingCaptures = true;
     request.modelTier = selectedModelTier_;
 
-    auto stream = environment_.startTurn ? environment_.startTurn(request)
-                                         : controller_->chatOrchestrator().handleChatStreaming(request);
+    auto stream = environment_.startTurn ? environment_.startTurn(request) : ports_.turns->startTurn(request);
     // A stream that ended before anyone read it is read here, once.
     std::optional<std::vector<AgentEvent>> ended;
     if (stream->finished()) ended = stream->collect();
@@ -196,10 +195,9 @@ void ChatViewModel::finishTurn(const ChatResponse& response) {
     // the next message.
     auto held = std::move(heldCaptures_);
     heldCaptures_.clear();
-    for (const auto& capture : held)
-        controller_->conversationStore().appendPendingCapture(capture.metadata, capture.threadID);
+    for (const auto& capture : held) ports_.conversations->appendPendingCapture(capture.metadata, capture.threadID);
 
-    auto& store = controller_->conversationStore();
+    auto& store = *ports_.conversations;
     // The window keeps the thread it shows: a turn that ran in another one only updates the list
     // (and a thread deleted while its turn ran is not brought back).
     const std::string& turnThread = turn_->threadID;

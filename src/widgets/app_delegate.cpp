@@ -179,7 +179,7 @@ void AppDelegate::showCustomAboutPanel() {
 void AppDelegate::createMainWindow() {
     authService_ = options_.makeAuthService ? options_.makeAuthService() : std::make_shared<networking::AuthService>();
     ChatViewModel::Environment environment{mainQueue_, timers_, *options_.userDefaults};
-    chatViewModel_ = ChatViewModel::create(controller_, environment);
+    chatViewModel_ = ChatViewModel::create(controller_->windowPorts(), environment);
 
     // The service is thread-safe, so the token is fetched on the asking thread; a turn never
     // waits for the UI thread.

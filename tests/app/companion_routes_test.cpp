@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "app/controller_fixture.h"
-#include "app/json_answers.h"
+#include "app/route_answers.h"
 #include "platform/accessibility.h"
 #include "platform/log.h"
 #include "support/unicode.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "http/http_server_fixture.h"
-#include "http/json_answers.h"
+#include "http/json_response.h"
 
 namespace corvane::http {
 namespace {

@@ -81,7 +81,7 @@ protected:
                     return streams_.back();
                 };
             }
-            model_ = ChatViewModel::create(controller_, environment);
+            model_ = ChatViewModel::create(controller_->windowPorts(), environment);
         }
         return *model_;
     }

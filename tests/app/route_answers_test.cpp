@@ -1,4 +1,4 @@
-#include "app/json_answers.h"
+#include "app/route_answers.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@ LogicInspector::InsertSlot slot(std::string name, bool bypassed = false) {
     return s;
 }
 
-TEST(JsonAnswers, FixedBodiesAreExact) {
+TEST(RouteAnswers, FixedBodiesAreExact) {
     EXPECT_EQ(analysisAcceptedAnswer().body, R"({"ok":true})");
     EXPECT_EQ(analysisAcceptedAnswer().body.size(), 11u);
     EXPECT_EQ(notFoundAnswer().body, R"({"error":"Not found"})");
@@ -30,7 +30,7 @@ TEST(JsonAnswers, FixedBodiesAreExact) {
 // The written "/health" and "/context" bodies against what the generic answer writes for the same
 // values: texts with every kind of escape (also "/" inside and across the writer's 8-byte runs),
 // absent optional fields, odd numbers, and bytes that make the value unwritable.
-TEST(JsonAnswers, HealthAndContextBodiesAreTheGenericAnswersByteForByte) {
+TEST(RouteAnswers, HealthAndContextBodiesAreTheGenericAnswersByteForByte) {
     std::string controls;
     for (char c = 1; c < 0x20; ++c) controls += c;
     const std::string titles[] = {
@@ -85,7 +85,7 @@ TEST(JsonAnswers, HealthAndContextBodiesAreTheGenericAnswersByteForByte) {
     EXPECT_EQ(contextAnswer(unwritable).body, "{}");
 }
 
-TEST(JsonAnswers, IntegerQueryValuesAreWholeDecimalTexts) {
+TEST(RouteAnswers, IntegerQueryValuesAreWholeDecimalTexts) {
     const struct {
         std::string text;
         std::optional<std::int64_t> value;
@@ -110,7 +110,7 @@ TEST(JsonAnswers, IntegerQueryValuesAreWholeDecimalTexts) {
     for (const auto& c : cases) EXPECT_EQ(parseIntegerQuery(c.text), c.value) << '"' << c.text << '"';
 }
 
-TEST(JsonAnswers, SlotListsAndLookups) {
+TEST(RouteAnswers, SlotListsAndLookups) {
     const std::vector<LogicInspector::InsertSlot> slots{slot("Channel EQ"), slot("Compressor", true)};
     EXPECT_EQ(numberedSlotList(slots), "[0] Channel EQ, [1] Compressor");
     EXPECT_EQ(numberedSlotList({}), "");

@@ -1,4 +1,4 @@
-#include "http/json_answers.h"
+#include "http/json_response.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ void to_json(Json& j, const Health& h) {
 struct Unencodable {};
 void to_json(Json&, const Unencodable&) { throw std::runtime_error("cannot encode"); }
 
-TEST(JsonAnswers, WriteSortedIndentedKeysWithEscapedSlashes) {
+TEST(JsonResponse, WriteSortedIndentedKeysWithEscapedSlashes) {
     const auto answer = jsonDictAnswer(Json{{"path", "/a/b"}, {"b", 1}, {"a/key", true}});
     EXPECT_EQ(answer.statusCode, 200);
     EXPECT_EQ(answer.contentType, "application/json");
@@ -38,7 +38,7 @@ TEST(JsonAnswers, WriteSortedIndentedKeysWithEscapedSlashes) {
     EXPECT_EQ(jsonArrayAnswer(Json::array({{{"k", "v"}}})).body, "[\n  {\n    \"k\": \"v\"\n  }\n]");
 }
 
-TEST(JsonAnswers, FallBackToEmptyBodiesWithTheCallersStatus) {
+TEST(JsonResponse, FallBackToEmptyBodiesWithTheCallersStatus) {
     const std::string invalidUtf8 = "\xff\xfe";
     const struct {
         HTTPResponse answer;
@@ -62,7 +62,7 @@ TEST(JsonAnswers, FallBackToEmptyBodiesWithTheCallersStatus) {
     EXPECT_EQ(jsonArrayAnswer(Json::array()).body, "[]");
 }
 
-TEST(JsonAnswers, NaNAndInfinityBecomeNull) {
+TEST(JsonResponse, NaNAndInfinityBecomeNull) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     EXPECT_EQ(jsonAnswer(Health{"x", 1, nan}).body,

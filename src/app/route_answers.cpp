@@ -1,4 +1,4 @@
-#include "app/json_answers.h"
+#include "app/route_answers.h"
 
 #include <type_traits>
 

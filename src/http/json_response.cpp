@@ -1,4 +1,4 @@
-#include "http/json_answers.h"
+#include "http/json_response.h"
 
 #include <algorithm>
 #include <utility>

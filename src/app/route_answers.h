@@ -1,8 +1,8 @@
 #pragma once
 
-// The JSON answers of the loopback API: the fixed bodies, and the row shapes and lookups the
-// diagnostic routes share. Every route answers through the http library's JSON answers (two-space
-// indentation, sorted keys, every "/" inside a text escaped as "\/").
+// The answers of the loopback API's routes: the fixed bodies, and the row shapes and lookups the
+// diagnostic routes share. Every route answers through the http library's JSON responses
+// (two-space indentation, sorted keys, every "/" inside a text escaped as "\/").
 
 #include <cstdint>
 #include <optional>
@@ -13,7 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "http/http_message.h"
-#include "http/json_answers.h"
+#include "http/json_response.h"
 #include "logic/logic_inspector.h"
 #include "model/health_response.h"
 #include "plugins/plugin_map.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-// The JSON answers every route of both servers is written through: two-space indentation,
+// The JSON responses every route of both servers is written through: two-space indentation,
 // sorted keys and every "/" inside a text escaped as "\/" (corvane::jsonText).
 
 #include <exception>

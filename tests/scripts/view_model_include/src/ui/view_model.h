@@ -1,0 +1,3 @@
+#pragma once
+
+#include "app/controller.h"
