@@ -196,7 +196,7 @@ void ChatViewModel::firePluginCheck() {
     // A post hands its analysis to this thread as queued work, which may still wait behind this
     // check: what the controller has received counts as arrived.
     if (!pluginDetected_) {
-        if (auto live = controller_->trackAnalysis(); !live.empty()) updateTrackAnalysis(live);
+        if (auto live = ports_.analysis->trackAnalysis(); !live.empty()) updateTrackAnalysis(live);
     }
     if (!pluginDetected_ && !pluginBannerDismissed_)
         assign(showPluginMissingBanner_, true, Field::showPluginMissingBanner);
