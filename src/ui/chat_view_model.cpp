@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "ui/dropped_image.h"
 
 namespace corvane {
 
@@ -24,6 +25,7 @@ ChatViewModel::ChatViewModel(std::shared_ptr<app::CompanionController> controlle
 }
 
 void ChatViewModel::start() {
+    DroppedImage::removeLeftovers();
     detectLogicProject();
 
     const std::weak_ptr<ChatViewModel> weak = weak_from_this();
