@@ -142,6 +142,7 @@ TokenService::TokenService(fs::path dataFolder, const AccountStore& accounts, To
                 &SessionTable::encode) {
     initialiseSodium();
     const fs::path secretFile = folder_ / "jwt-secret";
+    removeLeftoverTemporaryFiles(secretFile);
     const FileRead stored = readFile(secretFile);
     if (stored.ok()) {
         std::string bytes(crypto_auth_hmacsha256_KEYBYTES, '\0');

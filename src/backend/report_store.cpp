@@ -1,6 +1,7 @@
 #include "backend/report_store.h"
 
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "support/files.h"
@@ -11,7 +12,12 @@ namespace fs = std::filesystem;
 namespace corvane::backend {
 
 ReportStore::ReportStore(fs::path dataFolder, ReportQuotas quotas, platform::Clock& clock)
-    : dataFolder_(std::move(dataFolder)), quotas_(quotas), clock_(clock) {}
+    : dataFolder_(std::move(dataFolder)), quotas_(quotas), clock_(clock) {
+    // Reports half-written when the backend was killed: no quota counts them, so nothing else
+    // would ever remove them.
+    for (const bool signedIn : {true, false})
+        removeLeftoverTemporaryFiles(folder(signedIn), [](std::string_view name) { return name.ends_with(".json"); });
+}
 
 fs::path ReportStore::folder(bool signedIn) const {
     return signedIn ? dataFolder_ / "reports" : dataFolder_ / "reports" / "signed-out";

@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <optional>
+#include <set>
+#include <string_view>
 #include <variant>
 
 #include "logic/ax_read.h"
@@ -40,6 +43,34 @@ long long epochSeconds() {
 }
 
 json truncatedFrame(const platform::Rect& r) { return detail::frameJson(r, false); }
+
+bool isDigits(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The files the diagnostics write into the temporary folder.
+bool isProbeFile(std::string_view name) {
+    if (name == "insert-bar-menu-probe.json" || name == "plugin-insert-menu-probe.json") return true;
+    for (const auto& [prefix, suffix] :
+         {std::pair<std::string_view, std::string_view>{"insert-bar-crawl-", ".json"}, {"insert-bar-click-", ".png"}}) {
+        if (name.size() > prefix.size() + suffix.size() && name.starts_with(prefix) && name.ends_with(suffix) &&
+            isDigits(name.substr(prefix.size(), name.size() - prefix.size() - suffix.size())))
+            return true;
+    }
+    return false;
+}
+
+// Probe files a crash left half-written go before this run's first probe writes there, not at
+// start: the folder is shared, and another running copy of the app may be writing one now.
+bool writeProbeFile(const std::filesystem::path& path, std::string_view bytes) {
+    static std::mutex mutex;
+    static std::set<std::filesystem::path> cleaned;
+    {
+        std::lock_guard lock(mutex);
+        if (cleaned.insert(path.parent_path()).second) removeLeftoverTemporaryFiles(path.parent_path(), isProbeFile);
+    }
+    return writePrivateFile(path, bytes);
+}
 
 // The track's strip as a probe finds it before it opens a bar, and the bar it opens.
 struct Prepared {
@@ -202,7 +233,7 @@ json LogicDiagnostics::probeInsertBarMenu(const std::string& trackName, int slot
     const auto path = AppPaths::temporaryDirectory() / "insert-bar-menu-probe.json";
     const json file = {{"track", trackName}, {"snapshot", result}, {"allMenuItems", items}};
     // Best effort: the answer never depends on its file.
-    writePrivateFile(path, file.dump(2, ' ', false, json::error_handler_t::replace));
+    writeProbeFile(path, file.dump(2, ' ', false, json::error_handler_t::replace));
     result["fullDumpFile"] = path.string();
     return result;
 }
@@ -270,7 +301,7 @@ json LogicDiagnostics::crawlEverythingAfterInsertBarClick(const std::string& tra
     const auto path = AppPaths::temporaryDirectory() / fmt::format("insert-bar-crawl-{}.json", epochSeconds());
     const json file = {{"track", trackName},       {"slotIndex", slotIndex}, {"logicApp", logicApp},
                        {"systemWide", systemWide}, {"focused", focused},     {"menuOwners", owners}};
-    writePrivateFile(path, file.dump(2, ' ', false, json::error_handler_t::replace));
+    writeProbeFile(path, file.dump(2, ' ', false, json::error_handler_t::replace));
     return {{"dumpFile", path.string()},
             {"logicAppAttrs", attributeCount(logicApp)},
             {"systemWideAttrs", attributeCount(systemWide)},
@@ -295,7 +326,7 @@ json LogicDiagnostics::clickInsertBarAndScreenshot(const std::string& trackName,
         auto image = platform::screenCapture().captureDisplay(display->displayID);
         if (image.ok())
             if (auto rgba = toRGBA(*image.value))
-                if (auto png = encodePNG(*rgba)) ok = writePrivateFile(path, *png);
+                if (auto png = encodePNG(*rgba)) ok = writeProbeFile(path, *png);
     }
     return {{"targetBarFrame", truncatedFrame(frame)},
             {"screenshot", path.string()},

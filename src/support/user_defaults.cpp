@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/app_paths.h"
+#include "support/files.h"
 
 namespace corvane {
 
@@ -10,7 +11,10 @@ JSONFileUserDefaults::JSONFileUserDefaults()
     : JSONFileUserDefaults(AppPaths::appSupportDirectory() / "user-defaults.json") {}
 
 JSONFileUserDefaults::JSONFileUserDefaults(std::filesystem::path file)
-    : file_(std::move(file), "UserDefaults", {.mode = 0600}) {}
+    : file_(std::move(file), "UserDefaults", {.mode = 0600}) {
+    // Made once at start, like the stores: what a crash left mid-write goes now.
+    removeLeftoverTemporaryFiles(file_.path());
+}
 
 std::optional<std::string> JSONFileUserDefaults::string(const std::string& key) {
     std::lock_guard lock(mutex_);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <exception>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -53,6 +54,14 @@ TestRunner::TestRunner(Services services, std::filesystem::path testCasesDir, st
     std::error_code ignored;
     std::filesystem::create_directories(testCasesDir_, ignored);
     std::filesystem::create_directories(testResultsDir_, ignored);
+    // Screenshots half-written when a run was killed, in each test's folder.
+    for (std::filesystem::directory_iterator it(testResultsDir_, ignored), end; !ignored && it != end;
+         it.increment(ignored)) {
+        std::error_code unreadable;
+        if (it->is_directory(unreadable) && !it->is_symlink(unreadable))
+            removeLeftoverTemporaryFiles(
+                it->path(), [](std::string_view name) { return name == "before.png" || name == "after.png"; });
+    }
 }
 
 TestRunner::TestRunner(Services services)

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "ui/dropped_image.h"
 
 namespace corvane {
 
@@ -23,6 +24,7 @@ ChatViewModel::ChatViewModel(ChatWindowPorts ports, Environment environment)
 }
 
 void ChatViewModel::start() {
+    DroppedImage::removeLeftovers();
     detectLogicProject();
 
     const std::weak_ptr<ChatViewModel> weak = weak_from_this();

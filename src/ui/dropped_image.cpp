@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <limits>
+#include <string_view>
 
+#include "support/app_paths.h"
+#include "support/files.h"
 #include "support/image_encoding.h"
 
 namespace corvane {
@@ -96,6 +99,12 @@ std::string DroppedImage::fileExtension(const std::string& requested, Format for
         case Format::tiff: return "tiff";
     }
     return "png";
+}
+
+void DroppedImage::removeLeftovers() {
+    removeLeftoverTemporaryFiles(AppPaths::appSupportDirectory(std::string("Captures")), [](std::string_view name) {
+        return name.starts_with("drop-") && name.find('.') != std::string_view::npos;
+    });
 }
 
 }  // namespace corvane

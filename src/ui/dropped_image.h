@@ -17,6 +17,10 @@ struct DroppedImage {
     // The extension to store the file under: the caller's (its case kept) when it is a plain
     // name of letters and digits, else the format's own.
     static std::string fileExtension(const std::string& requested, Format format);
+    // Removes the images a crash left half-written in the Captures folder, where they are kept
+    // as "drop-<id>.<extension>"; the screenshots beside them are left to their own writer. At
+    // the chat's start, before its first drop.
+    static void removeLeftovers();
 };
 
 }  // namespace corvane

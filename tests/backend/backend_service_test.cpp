@@ -503,5 +503,46 @@ TEST(ReportStore, EachKindKeepsItsNewestReportsWithinItsCountAndBytes) {
     EXPECT_FALSE(store.store("v", json{{"pad", std::string(300, 'x')}}, false)) << "larger than the whole quota";
 }
 
+// A kill between create and rename leaves a temporary file that no quota counts; each writer
+// removes its own at start, and only its own.
+TEST(BackendFiles, WhatAKillLeftHalfWrittenGoesAtStartAndNothingElseDoes) {
+    struct Case {
+        const char* writer;
+        std::string folder;  // under the data folder
+        std::string leftover;
+        std::vector<std::string> kept;
+    };
+    const std::vector<Case> cases = {
+        {"token service",
+         "",
+         ".jwt-secret.tmp-0123456789ab",
+         {".jwt-secret.old.tmp-0123456789ab", "jwt-secret.tmp-0123456789ab"}},
+        {"reports",
+         "reports",
+         ".2026-12-06T15-23-51.123Z-a1.json.tmp-0123456789ab",
+         {".notes.txt.tmp-0123456789ab", ".2026-12-06T15-23-51.123Z-a1.json.tmp-01234567"}},
+        {"signed-out reports",
+         "reports/signed-out",
+         ".2026-12-06T15-23-51.123Z-b2.json.tmp-0a1b2c3d4e5f",
+         {"2026-12-06T15-23-51.123Z-b2.json", ".2026-12-06T15-23-51.123Z-b2.json.tmp-0A1B2C3D4E5F"}},
+    };
+    TempHome home;
+    testing::ManualClock clock;
+    const fs::path data = home.root() / "backend";
+    for (const Case& c : cases) {
+        fs::create_directories(data / c.folder);
+        testing::writeAll(data / c.folder / c.leftover, "half");
+        for (const auto& name : c.kept) testing::writeAll(data / c.folder / name, "keep");
+    }
+    AccountStore accounts(data, PasswordCost::minimum());
+    TokenService tokens(data, accounts, {}, clock);
+    ReportStore reports(data, {}, clock);
+    for (const Case& c : cases) {
+        EXPECT_FALSE(fs::exists(data / c.folder / c.leftover)) << c.writer;
+        for (const auto& name : c.kept)
+            EXPECT_EQ(testing::readAll(data / c.folder / name), "keep") << c.writer << ": " << name;
+    }
+}
+
 }  // namespace
 }  // namespace corvane::backend

@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "support/files.h"
 #include "support/iso8601.h"
+#include "support/user_defaults.h"
 #include "test_support/store_fixture.h"
 
 namespace corvane {
@@ -425,9 +426,9 @@ std::optional<size_t> storedEntryCount(const fs::path& file) {
 TEST_F(ConversationStoreFileTest, StoresRemoveOnlyTheirOwnLeftoverTemporaryFilesAtStart) {
     const fs::path folder = home.appFolder();
     fs::create_directories(folder);
-    const std::vector<std::string> leftovers = {".conversation.json.tmp-0123456789ab",
-                                                ".memories.json.tmp-ffffffffffff",
-                                                ".project-data.json.tmp-a1b2c3d4e5f6"};
+    const std::vector<std::string> leftovers = {
+        ".conversation.json.tmp-0123456789ab", ".memories.json.tmp-ffffffffffff", ".project-data.json.tmp-a1b2c3d4e5f6",
+        ".user-defaults.json.tmp-0a0b0c0d0e0f"};
     const std::vector<std::string> others = {
         ".conversation.json.tmp-notes",       ".conversation.json.tmp-0123456789abc",
         "conversation.json.tmp-0123456789ab", ".conversation.json.tmp-0123456789AB",
@@ -440,6 +441,7 @@ TEST_F(ConversationStoreFileTest, StoresRemoveOnlyTheirOwnLeftoverTemporaryFiles
     ConversationStore conversations;
     MemoryStore memories;
     ProjectDataStore projects;
+    JSONFileUserDefaults defaults;
 
     for (const auto& name : leftovers) EXPECT_FALSE(fs::exists(folder / name)) << name;
     for (const auto& name : others) EXPECT_TRUE(fs::exists(folder / name)) << name;

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "logic/logic_diagnostics.h"
 #include "platform/standin/standin_fixture.h"
@@ -96,6 +98,22 @@ TEST_F(LogicDiagnosticsProbes, MenuProbeListsTheOpenedMenuClosesItAndKeepsAPriva
     json snapshot = result;
     snapshot.erase("fullDumpFile");
     EXPECT_EQ(saved["snapshot"], snapshot);
+}
+
+// The temporary folder is shared with every other program: only the probes' own half-written files go.
+TEST_F(LogicDiagnosticsProbes, ProbeFilesACrashLeftHalfWrittenGoAtTheFirstProbeAndNothingElseDoes) {
+    const std::vector<std::string> leftovers = {
+        ".insert-bar-menu-probe.json.tmp-0123456789ab", ".insert-bar-crawl-1765000000.json.tmp-0123456789ab",
+        ".insert-bar-click-1765000000.png.tmp-abcdef012345", ".plugin-insert-menu-probe.json.tmp-0123456789ab"};
+    const std::vector<std::string> kept = {".insert-bar-crawl-x.json.tmp-0123456789ab",
+                                           ".insert-bar-click-1765000000.json.tmp-0123456789ab",
+                                           ".other-tool.json.tmp-0123456789ab", ".insert-bar-menu-probe.json.tmp-other",
+                                           "insert-bar-crawl-1765000000.json"};
+    for (const auto& name : leftovers) testing::writeAll(tmp_ / name, "half");
+    for (const auto& name : kept) testing::writeAll(tmp_ / name, "keep");
+    ASSERT_FALSE(diagnostics.probeInsertBarMenu("Kick", -1, false, 0).contains("error"));
+    for (const auto& name : leftovers) EXPECT_FALSE(fs::exists(tmp_ / name)) << name;
+    for (const auto& name : kept) EXPECT_EQ(testing::readAll(tmp_ / name), "keep") << name;
 }
 
 TEST_F(LogicDiagnosticsProbes, MenuProbePreviewStopsAtFortyWhileTheCountCoversAll) {

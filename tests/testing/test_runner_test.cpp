@@ -76,6 +76,19 @@ protected:
     TestRunner& runner() { return *runnerPtr; }
 };
 
+TEST_F(TestRunnerTest, ScreenshotsAKilledRunLeftHalfWrittenGoAtStartAndNothingElseDoes) {
+    const auto folder = home.root() / "results" / "mute-guitar";
+    std::filesystem::create_directories(folder);
+    const std::vector<std::string> leftovers = {".before.png.tmp-0123456789ab", ".after.png.tmp-abcdef012345"};
+    const std::vector<std::string> kept = {"before.png", ".before.png.tmp-0123", ".notes.png.tmp-0123456789ab"};
+    for (const auto& name : leftovers) writeAll(folder / name, "half");
+    for (const auto& name : kept) writeAll(folder / name, "keep");
+    TestRunner started(TestRunner::Services{logic, *orchestrator, conversations, capture, logger, platform::clock()},
+                       home.root() / "cases", home.root() / "results");
+    for (const auto& name : leftovers) EXPECT_FALSE(std::filesystem::exists(folder / name)) << name;
+    for (const auto& name : kept) EXPECT_EQ(readAll(folder / name), "keep") << name;
+}
+
 TEST_F(TestRunnerTest, ARunChecksTheSnapshotsTheReplyAndItsOwnTurnsLog) {
     // A newer log of another thread, as a window turn ending meanwhile would leave.
     TurnLog other;

@@ -212,6 +212,20 @@ TEST_F(ChatViewModelRevealTest, OnlyImagesOfAtMost20MBAreQueued) {
     EXPECT_TRUE(first.logicContext.logicIsRunning);
 }
 
+TEST_F(ChatViewModelRevealTest, ImagesACrashLeftHalfDroppedGoWhenTheChatStartsAndNothingElseDoes) {
+    const auto captures = home_.appFolder() / "Captures";
+    std::filesystem::create_directories(captures);
+    const auto leftover = captures / ".drop-1F2E3D4C-0000-4000-8000-00000000000A.PNG.tmp-0123456789ab";
+    const std::vector<std::string> kept = {"drop-1F2E3D4C-0000-4000-8000-00000000000A.PNG",
+                                           ".logic-capture-2026-12-06T15-23-51.123Z.png.tmp-0123456789ab",
+                                           ".drop-1F2E3D4C.png.tmp-mine"};
+    writeAll(leftover, "\x89PNG half");
+    for (const auto& name : kept) writeAll(captures / name, "keep");
+    model();
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+    for (const auto& name : kept) EXPECT_EQ(readAll(captures / name), "keep") << name;
+}
+
 TEST_F(ChatViewModelRevealTest, AnImageAttachedDuringATurnGoesWithTheNext) {
     model().sendMessage("Go");
     model().acceptDroppedImage(png(), "png");
