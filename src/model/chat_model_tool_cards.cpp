@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "model/chat_model.h"
+#include "support/json_fields.h"
 #include "support/numbers.h"
 #include "support/unicode.h"
 
@@ -68,11 +69,7 @@ const std::map<std::string, std::string>& icons() {
     return symbols;
 }
 
-std::optional<std::string> stringMember(const nlohmann::json& args, const char* key) {
-    auto it = args.find(key);
-    if (it == args.end() || !it->is_string()) return std::nullopt;
-    return it->get<std::string>();
-}
+constexpr auto& stringMember = json_fields::lenientText;
 
 std::string joinPresent(const std::optional<std::string>& a, const std::optional<std::string>& b,
                         const std::string& separator) {
