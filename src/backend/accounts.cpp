@@ -6,6 +6,7 @@
 
 #include "backend/jwt.h"
 #include "support/files.h"
+#include "support/json_fields.h"
 #include "support/unicode.h"
 
 namespace fs = std::filesystem;
@@ -126,10 +127,10 @@ std::optional<std::string> AccountStore::sessionStamp(const std::string& email) 
     std::lock_guard lock(mutex_);
     const auto& accounts = accountsLocked();
     const auto found = accounts.find(normalisedEmail(email));
-    if (found == accounts.end() || !found->is_object()) return std::nullopt;
-    const auto hash = found->find("password_hash");
-    if (hash == found->end() || !hash->is_string()) return std::nullopt;
-    return sha256Hex(hash->get<std::string>()).substr(0, 32);
+    if (found == accounts.end()) return std::nullopt;
+    const auto hash = json_fields::lenientText(*found, "password_hash");
+    if (!hash) return std::nullopt;
+    return sha256Hex(*hash).substr(0, 32);
 }
 
 TokenService::TokenService(fs::path dataFolder, const AccountStore& accounts, TokenLifetimes lifetimes,
@@ -171,12 +172,6 @@ std::optional<std::int64_t> integerMember(const nlohmann::json& object, const ch
     const auto found = object.find(key);
     if (found == object.end() || !found->is_number_integer()) return std::nullopt;
     return found->get<std::int64_t>();
-}
-
-std::optional<std::string> textMember(const nlohmann::json& object, const char* key) {
-    const auto found = object.find(key);
-    if (found == object.end() || !found->is_string()) return std::nullopt;
-    return found->get<std::string>();
 }
 
 }  // namespace
@@ -256,8 +251,8 @@ std::optional<std::string> TokenService::verifyAccessToken(const std::string& to
     if (!claims) return std::nullopt;
     const auto expires = integerMember(*claims, "exp");
     const auto issued = integerMember(*claims, "iat");
-    const auto email = textMember(*claims, "email");
-    const auto sessionID = textMember(*claims, "session_id");
+    const auto email = json_fields::lenientText(*claims, "email");
+    const auto sessionID = json_fields::lenientText(*claims, "session_id");
     if (!expires || !issued || !email || !sessionID) return std::nullopt;
     const auto now = nowSeconds();
     const auto lifetime = lifetimes_.access.count();

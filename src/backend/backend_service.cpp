@@ -10,6 +10,7 @@
 #include "http/json_response.h"
 #include "support/app_paths.h"
 #include "support/iso8601.h"
+#include "support/json_fields.h"
 #include "support/unicode.h"
 #include "support/uuid.h"
 
@@ -51,11 +52,7 @@ std::string_view reasonPhrase(int status) {
     }
 }
 
-std::optional<std::string> textMember(const json& object, const char* key) {
-    const auto found = object.find(key);
-    if (found == object.end() || !found->is_string()) return std::nullopt;
-    return found->get<std::string>();
-}
+constexpr auto& textMember = json_fields::lenientText;
 
 std::string queryValue(const HTTPRequest& request, const std::string& name) {
     const auto params = request.queryParams();

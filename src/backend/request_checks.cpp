@@ -2,17 +2,13 @@
 
 #include <array>
 
+#include "support/json_fields.h"
+
 namespace corvane::backend {
 
 using nlohmann::json;
 
 namespace {
-
-std::optional<std::string> textMember(const json& object, const char* key) {
-    const auto found = object.find(key);
-    if (found == object.end() || !found->is_string()) return std::nullopt;
-    return found->get<std::string>();
-}
 
 bool isKeyCharacter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
@@ -77,17 +73,17 @@ std::optional<json> parseBoundedObject(std::string_view bytes, std::size_t maxDe
 }
 
 std::optional<std::string> chatBodyProblem(const json& body) {
-    const auto tier = textMember(body, "tier");
+    const auto tier = json_fields::lenientText(body, "tier");
     if (tier != "standard" && tier != "pro") return "\"tier\" must be \"standard\" or \"pro\"";
     if (!body.contains("input") || !body["input"].is_array()) return "\"input\" must be an array";
     const bool continuation = body.contains("previous_response_id");
     if (continuation) {
-        const auto previous = textMember(body, "previous_response_id");
+        const auto previous = json_fields::lenientText(body, "previous_response_id");
         if (!previous || previous->empty()) return "\"previous_response_id\" must be a non-empty text";
         if (body.contains("kind")) return "a continuation names no \"kind\"";
         return std::nullopt;
     }
-    const auto kind = textMember(body, "kind");
+    const auto kind = json_fields::lenientText(body, "kind");
     if (kind != "agent" && kind != "title") return "\"kind\" must be \"agent\" or \"title\"";
     return std::nullopt;
 }

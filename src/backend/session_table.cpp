@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "support/json_fields.h"
 #include "support/store_file.h"
 #include "support/unicode.h"
 
@@ -15,12 +16,6 @@ std::optional<std::int64_t> integerMember(const json& object, const char* key) {
     const auto found = object.find(key);
     if (found == object.end() || !found->is_number_integer()) return std::nullopt;
     return found->get<std::int64_t>();
-}
-
-std::optional<std::string> textMember(const json& object, const char* key) {
-    const auto found = object.find(key);
-    if (found == object.end() || !found->is_string()) return std::nullopt;
-    return found->get<std::string>();
 }
 
 }  // namespace
@@ -37,9 +32,10 @@ void from_json(const json& document, SessionTable& table) {
     const auto sessions = document.find("sessions");
     if (sessions != document.end() && sessions->is_object()) {
         for (const auto& [id, record] : sessions->items()) {
-            const auto email = record.is_object() ? textMember(record, "email") : std::nullopt;
+            const auto email = json_fields::lenientText(record, "email");
             if (!email) continue;
-            StoredSession session{*email, textMember(record, "stamp"), integerMember(record, "seq").value_or(0), {}};
+            StoredSession session{
+                *email, json_fields::lenientText(record, "stamp"), integerMember(record, "seq").value_or(0), {}};
             table.nextSeq_ = std::max(table.nextSeq_, session.seq + 1);
             table.byAccount_[SessionTable::accountKey(*email)].emplace(session.seq, id);
             table.sessions_.emplace(id, std::move(session));
@@ -49,7 +45,7 @@ void from_json(const json& document, SessionTable& table) {
     if (tokens != document.end() && tokens->is_object()) {
         for (const auto& [hash, record] : tokens->items()) {
             if (!record.is_object()) continue;
-            const auto sessionID = textMember(record, "session");
+            const auto sessionID = json_fields::lenientText(record, "session");
             const auto expires = integerMember(record, "expires_at");
             const auto session = sessionID ? table.sessions_.find(*sessionID) : table.sessions_.end();
             if (!expires || session == table.sessions_.end()) continue;

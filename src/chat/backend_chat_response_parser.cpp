@@ -1,6 +1,7 @@
 #include "chat/backend_chat_response_parser.h"
 
 #include "networking/backend_chat_service.h"
+#include "support/json_fields.h"
 #include "support/unicode.h"
 
 namespace corvane {
@@ -8,16 +9,10 @@ namespace {
 
 using nlohmann::json;
 
-std::optional<std::string> textMember(const json& object, const char* key) {
-    const auto found = object.find(key);
-    if (found == object.end() || !found->is_string()) return std::nullopt;
-    return found->get<std::string>();
-}
-
 }  // namespace
 
 AgentStep BackendChatResponseParser::parseAgentStep(const json& reply) {
-    const auto id = reply.is_object() ? textMember(reply, "id") : std::nullopt;
+    const auto id = json_fields::lenientText(reply, "id");
     if (!id || id->empty()) {
         throw networking::BackendChatService::OpenAIClientError::invalidResponse("missing response id");
     }
@@ -33,20 +28,20 @@ std::vector<AgentToolCall> BackendChatResponseParser::parseToolCalls(const json&
         if (!item.is_object()) return {};
     }
     for (const auto& item : *output) {
-        if (textMember(item, "type") != "function_call") continue;
-        const auto name = textMember(item, "name");
+        if (json_fields::lenientText(item, "type") != "function_call") continue;
+        const auto name = json_fields::lenientText(item, "name");
         if (!name) continue;
-        auto callID = textMember(item, "call_id");
-        if (!callID) callID = textMember(item, "id");
+        auto callID = json_fields::lenientText(item, "call_id");
+        if (!callID) callID = json_fields::lenientText(item, "id");
         if (!callID || callID->empty()) continue;
-        calls.push_back(AgentToolCall{*callID, *name, textMember(item, "arguments").value_or("{}")});
+        calls.push_back(AgentToolCall{*callID, *name, json_fields::lenientText(item, "arguments").value_or("{}")});
     }
     return calls;
 }
 
 std::optional<std::string> BackendChatResponseParser::extractAssistantText(const json& reply) {
     if (!reply.is_object()) return std::nullopt;
-    if (const auto outputText = textMember(reply, "output_text");
+    if (const auto outputText = json_fields::lenientText(reply, "output_text");
         outputText && !text::trimmingWhitespaceAndNewlines(*outputText).empty()) {
         return outputText;
     }
@@ -55,15 +50,15 @@ std::optional<std::string> BackendChatResponseParser::extractAssistantText(const
     const auto output = reply.find("output");
     if (output != reply.end() && output->is_array()) {
         for (const auto& item : *output) {
-            if (!item.is_object() || textMember(item, "type") != "message") continue;
+            if (!item.is_object() || json_fields::lenientText(item, "type") != "message") continue;
             const auto content = item.find("content");
             if (content == item.end() || !content->is_array()) continue;
             bool allObjects = true;
             for (const auto& part : *content) allObjects = allObjects && part.is_object();
             if (!allObjects) continue;
             for (const auto& part : *content) {
-                const auto partText = textMember(part, "text");
-                if (textMember(part, "type") != "output_text" || !partText || partText->empty()) continue;
+                const auto partText = json_fields::lenientText(part, "text");
+                if (json_fields::lenientText(part, "type") != "output_text" || !partText || partText->empty()) continue;
                 if (!first) joined += "\n";
                 joined += *partText;
                 first = false;

@@ -6,8 +6,9 @@
 
 #include "chat/chat_response_composer.h"
 #include "platform/platform.h"
-#include "support/unicode.h"
 #include "shield/input_shield.h"
+#include "support/json_fields.h"
+#include "support/unicode.h"
 
 namespace corvane {
 
@@ -383,8 +384,7 @@ std::string ChatOrchestrator::endWithRespond(Turn& turn, const AgentToolCall& re
         card.roundIndex = turn.roundIndex;
         card.status = ToolCallStatus::completed;
         card.succeeded = true;
-        const auto summary = output.find("diagramSummary");
-        card.summary = summary != output.end() && summary->is_string() ? summary->get<std::string>() : "Analysis";
+        card.summary = json_fields::lenientText(output, "diagramSummary").value_or("Analysis");
         nlohmann::json visual = output;
         visual.erase("prose");
         visual.erase("diagramSummary");

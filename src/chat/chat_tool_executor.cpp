@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "support/iso8601.h"
+#include "support/json_fields.h"
 #include "support/unicode.h"
 
 namespace corvane {
@@ -55,9 +56,7 @@ void noteRead(const char* key, const char* type) {
 
 std::optional<std::string> text(const nlohmann::json& args, const char* key) {
     noteRead(key, "string");
-    auto found = args.find(key);
-    if (found == args.end() || !found->is_string()) return std::nullopt;
-    return found->get<std::string>();
+    return json_fields::lenientText(args, key);
 }
 
 std::optional<bool> boolean(const nlohmann::json& args, const char* key) {
@@ -287,11 +286,7 @@ std::string ChatToolExecutor::stoppedMidwayMessage(const std::string& toolName, 
     // What it did is told by what Logic Pro shows now: the strip of the selected track.
     if (auto window = services_.logicInspector.findMainWindow()) {
         const nlohmann::json strip = services_.logicInspector.readChannelStrip(*window);
-        const auto text = [&](const char* key) -> std::optional<std::string> {
-            auto found = strip.find(key);
-            if (found == strip.end() || !found->is_string()) return std::nullopt;
-            return found->get<std::string>();
-        };
+        const auto text = [&](const char* key) { return json_fields::lenientText(strip, key); };
         if (auto name = text("name")) {
             message += ". The selected track is now '" + *name + "'";
             if (auto level = text("volumeDisplay")) message += ", volume " + *level;

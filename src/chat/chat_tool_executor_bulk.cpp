@@ -67,10 +67,9 @@ std::optional<Selected> resolveAndSelect(const LogicInspector& logic, const std:
     if (logic.selectTrackViaKeyboard(*resolved.header, *window)) return Selected{*resolved.header, *window};
     log(logic_messages::selectTrackFailed(resolved.header->name));
     const nlohmann::json strip = logic.readChannelStrip(*window);
-    auto shown = strip.find("name");
     reason = "could not be selected";
-    if (shown != strip.end() && shown->is_string())
-        reason += " \u2014 Logic Pro's channel strip shows '" + shown->get<std::string>() + "'";
+    if (const auto shown = json_fields::lenientText(strip, "name"))
+        reason += " \u2014 Logic Pro's channel strip shows '" + *shown + "'";
     reason += "; nothing was changed.";
     return std::nullopt;
 }
@@ -166,12 +165,6 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
 }
 
 // --- Volume and pan -----------------------------------------------------------------------------
-
-std::optional<std::string> stripText(const nlohmann::json& strip, const char* key) {
-    auto found = strip.find(key);
-    if (found == strip.end() || !found->is_string()) return std::nullopt;
-    return found->get<std::string>();
-}
 
 std::string levelDisplay(double db) {
     return std::isinf(db) ? std::string("-\u221E dB") : fmt::format("{:+.1f} dB", db);
@@ -272,7 +265,7 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
         const nlohmann::json strip = logic.readChannelStrip(window);
         std::string before = "?";
         for (const char* key : tool.beforeKeys)
-            if (auto shown = stripText(strip, key)) {
+            if (auto shown = json_fields::lenientText(strip, key)) {
                 before = *shown;
                 break;
             }
@@ -307,7 +300,7 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
         }
         double value = *parsed;
         if (relative) {
-            auto current = stripText(strip, tool.currentKey);
+            auto current = json_fields::lenientText(strip, tool.currentKey);
             auto currentValue = current ? readNumber(*current) : std::nullopt;
             if (!currentValue || !std::isfinite(*currentValue)) {
                 failures.push_back({trackName, std::string("could not read current ") + tool.writeLabel});

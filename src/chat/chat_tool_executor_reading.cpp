@@ -35,12 +35,6 @@ AgentToolOutputPayload listTracks(ToolCall& toolCall) {
     return toolCall.succeed("Listed " + std::to_string(result.tracks.size()) + " tracks.", result);
 }
 
-std::optional<std::string> textMember(const nlohmann::json& map, const char* key) {
-    auto found = map.find(key);
-    if (found == map.end() || !found->is_string()) return std::nullopt;
-    return found->get<std::string>();
-}
-
 bool flagMember(const nlohmann::json& map, const char* key) {
     auto found = map.find(key);
     return found != map.end() && found->is_boolean() && found->get<bool>();
@@ -53,8 +47,8 @@ AgentToolOutputPayload getTransport(ToolCall& toolCall) {
     const nlohmann::json transport = logic.readTransport(*window);
     TransportResult result;
     result.status = "ok";
-    result.tempo = textMember(transport, "tempo");
-    result.timeSignature = textMember(transport, "timeSignature");
+    result.tempo = json_fields::lenientText(transport, "tempo");
+    result.timeSignature = json_fields::lenientText(transport, "timeSignature");
     result.playheadBar = logic.currentBar(*window);
     result.isPlaying = flagMember(transport, "isPlaying");
     result.isRecording = flagMember(transport, "isRecording");

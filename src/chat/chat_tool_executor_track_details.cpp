@@ -64,12 +64,6 @@ std::vector<std::string> sendsOf(const nlohmann::json& strip) {
     return sends;
 }
 
-std::optional<std::string> stripText(const nlohmann::json& strip, const char* key) {
-    auto found = strip.find(key);
-    if (found == strip.end() || !found->is_string()) return std::nullopt;
-    return found->get<std::string>();
-}
-
 TrackDetailsResult resultFor(const TrackRead& read, const std::map<std::string, std::string>& busMap) {
     TrackDetailsResult result;
     result.status = "ok";
@@ -77,13 +71,13 @@ TrackDetailsResult resultFor(const TrackRead& read, const std::map<std::string, 
     result.plugins = read.plugins;
     // A strip that could not be read reports no readings.
     if (!read.strip.is_object() || read.strip.contains("error")) return result;
-    result.volume = stripText(read.strip, "volume");
-    result.volumeDisplay = stripText(read.strip, "volumeDisplay");
-    result.pan = stripText(read.strip, "pan");
-    result.input = stripText(read.strip, "input");
-    result.inputBus = stripText(read.strip, "inputBus");
-    result.output = stripText(read.strip, "output");
-    result.channelMode = stripText(read.strip, "channelMode");
+    result.volume = json_fields::lenientText(read.strip, "volume");
+    result.volumeDisplay = json_fields::lenientText(read.strip, "volumeDisplay");
+    result.pan = json_fields::lenientText(read.strip, "pan");
+    result.input = json_fields::lenientText(read.strip, "input");
+    result.inputBus = json_fields::lenientText(read.strip, "inputBus");
+    result.output = json_fields::lenientText(read.strip, "output");
+    result.channelMode = json_fields::lenientText(read.strip, "channelMode");
     auto sends = read.strip.find("sends");
     bool allText = sends != read.strip.end() && sends->is_array();
     if (allText)

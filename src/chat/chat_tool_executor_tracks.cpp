@@ -28,11 +28,7 @@ AgentToolOutputPayload succeeded(ToolCall& toolCall, const char* tool, const std
     return ChatToolExecutor::makeJSONOutput(toolCall.callID(), output, "{}");
 }
 
-std::optional<std::string> errorText(const json& result) {
-    auto found = result.find("error");
-    if (found == result.end() || !found->is_string()) return std::nullopt;
-    return found->get<std::string>();
-}
+std::optional<std::string> errorText(const json& result) { return json_fields::lenientText(result, "error"); }
 
 // A selection that failed reads as "not found" from below; a track that is listed was found, so say
 // what did go wrong.
@@ -71,9 +67,8 @@ std::optional<std::string> trackForBus(const LogicInspector& logic, const std::s
             continue;
         }
         const json strip = logic.readChannelStrip(*again);
-        auto input = strip.find("inputBus");
-        if (input != strip.end() && input->is_string() && text::equalsIgnoringCase(input->get<std::string>(), busName))
-            return header.name;
+        const auto input = json_fields::lenientText(strip, "inputBus");
+        if (input && text::equalsIgnoringCase(*input, busName)) return header.name;
     }
     return std::nullopt;
 }
@@ -105,10 +100,8 @@ AgentToolOutputPayload ensureMasterTrack(ToolCall& toolCall) {
     constexpr const char* kTool = "ensure_master_track";
     const json result = toolCall.executor.logicInspector().ensureMasterArrangeTrack();
     if (auto error = errorText(result)) return failed(toolCall, kTool, *error);
-    auto said = result.find("message");
-    const std::string message = said != result.end() && said->is_string()
-                                    ? said->get<std::string>()
-                                    : "Stereo Out is now in the Arrange track list.";
+    const std::string message =
+        json_fields::lenientText(result, "message").value_or("Stereo Out is now in the Arrange track list.");
     return succeeded(toolCall, kTool, message,
                      {{"status", "ok"}, {"arrange_track_name", "Stereo Out"}, {"message", message}});
 }

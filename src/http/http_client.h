@@ -1,7 +1,9 @@
 #pragma once
 
 // The one HTTP client of the app and of corvane-backend: a request goes out, an HTTP answer or a
-// transport failure comes back. libcurl stands behind it; tests put a scripted server or a fake
+// transport failure comes back. Only the simulated analysis plug-in posts otherwise, through its
+// own socket (platform/loopback_post.h), as a plug-in outside the app would; scripts/check-includes
+// refuses any other. libcurl stands behind it; tests put a scripted server or a fake
 // behind it.
 
 #include <chrono>

@@ -4,6 +4,7 @@
 
 #include "model/chat_model.h"
 #include "model/tool_catalog.h"
+#include "support/json_fields.h"
 #include "support/numbers.h"
 #include "support/unicode.h"
 
@@ -11,11 +12,7 @@ namespace corvane {
 
 namespace {
 
-std::optional<std::string> stringMember(const nlohmann::json& args, const char* key) {
-    auto it = args.find(key);
-    if (it == args.end() || !it->is_string()) return std::nullopt;
-    return it->get<std::string>();
-}
+constexpr auto& stringMember = json_fields::lenientText;
 
 std::string joinPresent(const std::optional<std::string>& a, const std::optional<std::string>& b,
                         const std::string& separator) {

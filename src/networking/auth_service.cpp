@@ -17,13 +17,6 @@ std::optional<std::string> environment(const char* name) {
     return std::string(value);
 }
 
-std::optional<std::string> textMember(const nlohmann::json& object, const char* key) {
-    if (!object.is_object()) return std::nullopt;
-    const auto found = object.find(key);
-    if (found == object.end() || !found->is_string()) return std::nullopt;
-    return found->get<std::string>();
-}
-
 }  // namespace
 
 BackendConfiguration BackendConfiguration::fromEnvironment() {
@@ -128,11 +121,11 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
         if (!reply) {
             failure = "Invalid response.";
         } else if (response.statusCode != 200) {
-            failure =
-                textMember(*reply, "error_description").value_or(textMember(*reply, "msg").value_or("Sign in failed."));
+            failure = json_fields::lenientText(*reply, "error_description")
+                          .value_or(json_fields::lenientText(*reply, "msg").value_or("Sign in failed."));
         } else {
-            const auto access = textMember(*reply, "access_token");
-            const auto refresh = textMember(*reply, "refresh_token");
+            const auto access = json_fields::lenientText(*reply, "access_token");
+            const auto refresh = json_fields::lenientText(*reply, "refresh_token");
             if (!access || !refresh) {
                 failure = "Missing tokens in response.";
             } else {
@@ -140,7 +133,8 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
                     std::lock_guard lock(sessionMutex_);
                     saveSession(*access, *refresh);
                 }
-                signedInEmail = textMember(reply->value("user", nlohmann::json::object()), "email").value_or(email);
+                signedInEmail =
+                    json_fields::lenientText(reply->value("user", nlohmann::json::object()), "email").value_or(email);
             }
         }
     } catch (const http::TransportError&) {
@@ -219,8 +213,8 @@ std::optional<std::string> AuthService::performRefresh() {
         return KeychainStore::read(kAccessTokenKey);  // offline: the session stays as it is
     }
     const auto reply = json_fields::parseObject(response.body);
-    const auto access = reply ? textMember(*reply, "access_token") : std::nullopt;
-    const auto refresh = reply ? textMember(*reply, "refresh_token") : std::nullopt;
+    const auto access = reply ? json_fields::lenientText(*reply, "access_token") : std::nullopt;
+    const auto refresh = reply ? json_fields::lenientText(*reply, "refresh_token") : std::nullopt;
     std::lock_guard lock(sessionMutex_);
     // A sign-out or sign-in while the request was out wins over its answer, whatever the answer.
     if (KeychainStore::read(kRefreshTokenKey) != refreshToken) return std::nullopt;
@@ -273,8 +267,8 @@ std::optional<nlohmann::json> AuthService::decodeJWTPayload(const std::string& t
 std::optional<std::string> AuthService::emailFromJWT(const std::string& token) {
     const auto payload = decodeJWTPayload(token);
     if (!payload) return std::nullopt;
-    if (auto email = textMember(*payload, "email"); email && !email->empty()) return email;
-    if (auto nested = textMember(payload->value("user_metadata", nlohmann::json::object()), "email");
+    if (auto email = json_fields::lenientText(*payload, "email"); email && !email->empty()) return email;
+    if (auto nested = json_fields::lenientText(payload->value("user_metadata", nlohmann::json::object()), "email");
         nested && !nested->empty()) {
         return nested;
     }

@@ -1,7 +1,8 @@
 #pragma once
 
 // A minimal blocking HTTP/1.1 client for 127.0.0.1: one POST per connection, the answer read until
-// the server closes. What the simulated analysis plug-in posts through, as the real one would.
+// the server closes. What the simulated analysis plug-in posts through, as the real one would: a
+// program of its own, outside the app's HTTP client (http/), which everything else goes through.
 
 #include <chrono>
 #include <cstdint>

@@ -34,27 +34,13 @@ std::optional<T> readGeometry(const platform::AXElement& window, const char* att
 
 }  // namespace
 
-std::optional<Rect> logicMainWindowAXFrame() {
-    const auto apps = platform::workspace().runningApplications();
-    const auto logic = std::find_if(apps.begin(), apps.end(), [](const platform::RunningApplication& app) {
-        return app.bundleIdentifier == InputShield::logicBundleIdentifier;
-    });
-    if (logic == apps.end()) return std::nullopt;
-    const auto application = platform::accessibility().applicationElement(logic->processIdentifier);
-    platform::AXValue windows;
-    if (application.copyAttributeValue(platform::ax::kWindows, windows) != platform::AXError::success)
-        return std::nullopt;
-    const auto* list = std::get_if<std::vector<platform::AXElement>>(&windows);
-    if (!list) return std::nullopt;
-    for (const auto& window : *list) {
-        const std::string title = window.string(platform::ax::kTitle).value_or("");
-        if (title.find("- Tracks") == std::string::npos && title.find("- Mixer") == std::string::npos) continue;
-        const auto position = readGeometry<platform::Point>(window, platform::ax::kPosition);
-        const auto size = readGeometry<platform::Size>(window, platform::ax::kSize);
-        if (!position || !size) return std::nullopt;
-        return Rect{position->x, position->y, size->width, size->height};
-    }
-    return std::nullopt;
+std::optional<Rect> logicMainWindowAXFrame(const FindMainWindow& findMainWindow) {
+    const auto window = findMainWindow ? findMainWindow() : std::nullopt;
+    if (!window) return std::nullopt;
+    const auto position = readGeometry<platform::Point>(*window, platform::ax::kPosition);
+    const auto size = readGeometry<platform::Size>(*window, platform::ax::kSize);
+    if (!position || !size) return std::nullopt;
+    return Rect{position->x, position->y, size->width, size->height};
 }
 
 bool logicIsFrontmost() {
@@ -67,15 +53,16 @@ LabelLayout layoutLabels(double width, double height) {
     return {{(width - labelWidth) / 2, height / 2 - 20, labelWidth, 40}, {(width - 20) / 2, height / 2 - 48, 20, 20}};
 }
 
-InputShield::Environment platformEnvironment(Screens screens, platform::MainTimers* timers, LogicToDesktop toDesktop) {
+InputShield::Environment platformEnvironment(Screens screens, platform::MainTimers* timers,
+                                             FindMainWindow findMainWindow, LogicToDesktop toDesktop) {
     auto height = [screens] {
         return primaryScreenHeight(screens.all ? screens.all() : std::vector<Rect>{},
                                    screens.main ? screens.main() : std::nullopt);
     };
     InputShield::Environment environment;
     environment.logicIsFrontmost = [] { return logicIsFrontmost(); };
-    environment.logicMainWindowFrame = [height, toDesktop]() -> std::optional<Rect> {
-        auto frame = logicMainWindowAXFrame();
+    environment.logicMainWindowFrame = [height, findMainWindow, toDesktop]() -> std::optional<Rect> {
+        auto frame = logicMainWindowAXFrame(findMainWindow);
         if (frame && toDesktop) frame = toDesktop(*frame);
         if (!frame) return std::nullopt;
         return flipped(*frame, height());

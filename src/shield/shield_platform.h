@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/accessibility.h"
 #include "platform/geometry.h"
 #include "platform/main_timers.h"
 #include "shield/input_shield.h"
@@ -19,10 +20,13 @@ double primaryScreenHeight(const std::vector<platform::Rect>& screens, std::opti
 // same step goes either way.
 platform::Rect flipped(platform::Rect frame, double primaryHeight);
 
-// Logic Pro's main window (the first of its windows titled with "- Tracks" or "- Mixer") as the
-// Accessibility layer places it (top-left origin); none when Logic Pro is not running or cannot be
-// read.
-std::optional<platform::Rect> logicMainWindowAXFrame();
+// Logic Pro's main window, as the layer that drives Logic Pro chooses it: the notice must cover the
+// window the agent works in, and Logic Pro's Mixer window, often in front, looks much the same.
+using FindMainWindow = std::function<std::optional<platform::AXElement>()>;
+
+// That window as the Accessibility layer places it (top-left origin); none when there is none or
+// it cannot be read.
+std::optional<platform::Rect> logicMainWindowAXFrame(const FindMainWindow& findMainWindow);
 
 bool logicIsFrontmost();
 
@@ -43,6 +47,6 @@ struct Screens {
 // Pro draws on the desktop itself, elsewhere when its screen is shown inside a window.
 using LogicToDesktop = std::function<std::optional<platform::Rect>(platform::Rect)>;
 InputShield::Environment platformEnvironment(Screens screens, platform::MainTimers* timers,
-                                             LogicToDesktop toDesktop = {});
+                                             FindMainWindow findMainWindow, LogicToDesktop toDesktop = {});
 
 }  // namespace corvane::shield

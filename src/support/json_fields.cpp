@@ -43,6 +43,13 @@ std::optional<std::string> optionalText(const Json& object, const char* key) {
     return v->get<std::string>();
 }
 
+std::optional<std::string> lenientText(const Json& object, const char* key) {
+    if (!object.is_object()) return std::nullopt;
+    const auto found = object.find(key);
+    if (found == object.end() || !found->is_string()) return std::nullopt;
+    return found->get<std::string>();
+}
+
 bool boolean(const Json& object, const char* key) {
     const Json& v = required(object, key);
     if (!v.is_boolean()) fail(key, "a boolean");

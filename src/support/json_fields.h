@@ -13,7 +13,10 @@
 
 namespace corvane {
 
-// The one JSON vocabulary of the program: strict readers and absent-dropping writers. A missing
+// The JSON vocabulary of the program's own files and value types (the model, the stores, the maps,
+// the test records): strict readers and absent-dropping writers. corvane-backend's session table
+// reads its file by hand, keeping the records it can; what others send is read with the lenient
+// reads (parseObject, lenientText) or, member by member, where it is used. A missing
 // required key, a value of the wrong JSON type (a boolean is no number, 3.5 is no integer), an
 // unknown enumeration text or a document that is no JSON at all throws DecodeError and nothing
 // else; a missing or null optional key reads as absent; absent optionals are never written,
@@ -31,6 +34,9 @@ const Json* optionalField(const Json& object, const char* key);  // null when mi
 
 std::string text(const Json& object, const char* key);
 std::optional<std::string> optionalText(const Json& object, const char* key);
+// The lenient read of what others wrote (answers, arguments, strips): the member's text when it is
+// one; none when it is missing, of another kind, or `object` is no object. Never throws.
+std::optional<std::string> lenientText(const Json& object, const char* key);
 bool boolean(const Json& object, const char* key);
 std::optional<bool> optionalBoolean(const Json& object, const char* key);
 double number(const Json& object, const char* key);

@@ -8,8 +8,10 @@
 
 namespace corvane {
 
-// The one reader of numbers in text. It ignores the process locale (the window sets it from the
-// user's environment, where strtod would want a decimal comma). The whole text is the number:
+// The one reader of numbers in text above platform/, which sits below this folder and reads its
+// own with std::from_chars (scripts/check-includes refuses any other reader). It ignores the
+// process locale (the window sets it from the user's environment, where strtod would want a
+// decimal comma). The whole text is the number:
 // an optional "+" or "-", then digits with an optional fraction and exponent, or "inf",
 // "infinity" or "nan" in any case; no blanks, no hexadecimal. Callers refuse non-finite values
 // where they mean nothing.

@@ -4,6 +4,7 @@
 
 #include "support/app_paths.h"
 #include "support/files.h"
+#include "support/json_fields.h"
 
 namespace corvane {
 
@@ -19,9 +20,7 @@ JSONFileUserDefaults::JSONFileUserDefaults(std::filesystem::path file)
 std::optional<std::string> JSONFileUserDefaults::string(const std::string& key) {
     std::lock_guard lock(mutex_);
     const auto loaded = file_.load<nlohmann::json>(decodeJSONObject);
-    const auto found = loaded.value.find(key);
-    if (found == loaded.value.end() || !found->is_string()) return std::nullopt;
-    return found->get<std::string>();
+    return json_fields::lenientText(loaded.value, key.c_str());
 }
 
 void JSONFileUserDefaults::setString(const std::string& key, const std::string& value) {

@@ -32,12 +32,6 @@ std::int64_t wholeMilliseconds(double seconds) {
     return std::isfinite(ms) && ms >= 0 && ms < 9.0e18 ? static_cast<std::int64_t>(ms) : 0;
 }
 
-std::optional<std::string> textValue(const nlohmann::json& strip, const char* key) {
-    const auto found = strip.find(key);
-    if (found == strip.end() || !found->is_string()) return std::nullopt;
-    return found->get<std::string>();
-}
-
 // What a turn's events amount to, filled by the thread that reads its stream.
 struct TurnWatch {
     std::mutex mutex;
@@ -148,13 +142,13 @@ SnapshotMap TestRunner::snapshotTracks(const std::vector<std::string>& names) {
         services_.clock.sleep(std::chrono::duration<double>(kSelectionPause));
         const auto strip = logic.readChannelStrip(selected->mainWindow);
         snapshot.trackName = selected->header.name;
-        snapshot.volume = textValue(strip, "volume");
-        snapshot.volumeDisplay = textValue(strip, "volumeDisplay");
-        snapshot.pan = textValue(strip, "pan");
-        snapshot.solo = textValue(strip, "solo");
-        snapshot.mute = textValue(strip, "mute");
-        snapshot.output = textValue(strip, "output");
-        snapshot.channelMode = textValue(strip, "channelMode");
+        snapshot.volume = json_fields::lenientText(strip, "volume");
+        snapshot.volumeDisplay = json_fields::lenientText(strip, "volumeDisplay");
+        snapshot.pan = json_fields::lenientText(strip, "pan");
+        snapshot.solo = json_fields::lenientText(strip, "solo");
+        snapshot.mute = json_fields::lenientText(strip, "mute");
+        snapshot.output = json_fields::lenientText(strip, "output");
+        snapshot.channelMode = json_fields::lenientText(strip, "channelMode");
         std::int64_t index = 0;
         for (const auto& slot : logic.findTrackPluginSlots(selected->mainWindow))
             snapshot.plugins.push_back({index++, slot.name, slot.isBypassed});

@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <cmath>
 
+#include "logic/logic_inspector.h"
 #include "shield/shield_platform.h"
 #include "widgets/widget_parts.h"
 
@@ -135,7 +136,8 @@ std::optional<platform::Rect> AgentOverlay::mainScreen() {
 std::shared_ptr<AgentOverlay> installAgentOverlay(platform::MainTimers& timers, shield::LogicToDesktop toDesktop) {
     auto overlay = std::make_shared<AgentOverlay>();
     InputShield::shared().setEnvironment(shield::platformEnvironment(
-        {&AgentOverlay::screens, &AgentOverlay::mainScreen}, &timers, std::move(toDesktop)));
+        {&AgentOverlay::screens, &AgentOverlay::mainScreen}, &timers,
+        [logic = LogicInspector()] { return logic.findMainWindow(); }, std::move(toDesktop)));
     InputShield::shared().setWindow(overlay);
     return overlay;
 }

@@ -90,8 +90,8 @@ private:
     QString label_;
 };
 
-// Plugs the Qt notice into InputShield::shared(), finding Logic Pro through the platform services and
-// the screens through Qt; `timers` (the window's) run the watchdog and the frame following. Where
+// Plugs the Qt notice into InputShield::shared(), finding Logic Pro's main window as LogicInspector
+// does and the screens through Qt; `timers` (the window's) run the watchdog and the frame following. Where
 // Logic Pro's screen is shown inside a window of this desktop, `toDesktop` maps its frames there.
 std::shared_ptr<AgentOverlay> installAgentOverlay(platform::MainTimers& timers, shield::LogicToDesktop toDesktop = {});
 

@@ -48,10 +48,18 @@ protected:
     platform::ScopedServices services{world.services()};
 };
 
-TEST_F(ShieldOnTheStandin, FindsLogicsMainWindowAndFollowsWhatIsInFront) {
+TEST_F(ShieldOnTheStandin, PlacesTheWindowItIsGivenAndFollowsWhatIsInFront) {
     const auto ax = world.windowFrame("main");
     ASSERT_TRUE(ax);
-    EXPECT_EQ(shield::logicMainWindowAXFrame(), *ax);
+    // Which window is the main one is the caller's rule; here Logic Pro's only window.
+    const shield::FindMainWindow firstWindow = [this]() -> std::optional<platform::AXElement> {
+        const auto windows =
+            platform::accessibility().applicationElement(world.logicPid()).elements(platform::ax::kWindows);
+        if (!windows || windows->empty()) return std::nullopt;
+        return windows->front();
+    };
+    EXPECT_EQ(shield::logicMainWindowAXFrame(firstWindow), *ax);
+    EXPECT_EQ(shield::logicMainWindowAXFrame([] { return std::optional<platform::AXElement>(); }), std::nullopt);
 
     const shield::Screens screens{[] {
                                       return std::vector<Rect>{{0, 0, 1440, 900}};
@@ -59,7 +67,7 @@ TEST_F(ShieldOnTheStandin, FindsLogicsMainWindowAndFollowsWhatIsInFront) {
                                   [] {
                                       return std::optional<Rect>(Rect{0, 0, 1440, 900});
                                   }};
-    auto environment = shield::platformEnvironment(screens, &main);
+    auto environment = shield::platformEnvironment(screens, &main, firstWindow);
     EXPECT_EQ(environment.mainScreenFrame(), (Rect{0, 0, 1440, 900}));
     EXPECT_EQ(environment.logicMainWindowFrame(), shield::flipped(*ax, 900));
     // Logic Pro's screen shown at half size, 40 points in, on a desktop 1080 high.
@@ -69,7 +77,7 @@ TEST_F(ShieldOnTheStandin, FindsLogicsMainWindowAndFollowsWhatIsInFront) {
                                   [] {
                                       return std::optional<Rect>(Rect{0, 0, 1920, 1080});
                                   }};
-    auto shown = shield::platformEnvironment(desktop, &main, [](Rect r) {
+    auto shown = shield::platformEnvironment(desktop, &main, firstWindow, [](Rect r) {
         return std::optional<Rect>(Rect{40 + r.x / 2, 40 + r.y / 2, r.width / 2, r.height / 2});
     });
     EXPECT_EQ(shown.logicMainWindowFrame(),

@@ -9,8 +9,10 @@
 #include "platform/log.h"
 #include "platform/manual_main_queue.h"
 #include "platform/platform.h"
-#include "test_support/manual_clock.h"
+#include "platform/standin/standin_fixture.h"
+#include "platform/standin/world.h"
 #include "shield/shield_platform.h"
+#include "test_support/manual_clock.h"
 #include "widget_pixels.h"
 
 namespace corvane {
@@ -123,6 +125,34 @@ TEST_F(AgentOverlayTest, FollowsLogicsWindowAndGivesUpAfterTheWatchdog) {
     shield.updateTool("Listen");
     shield.escalate(Scope::logicWindow);
     EXPECT_EQ(overlay->window(), nullptr) << "later tool updates do not bring it back";
+}
+
+// Logic Pro's Mixer window, often open in front, has a title of the same kind as the main window's
+// and no track list: the notice covers the window the agent works in.
+TEST(AgentOverlayOnTheStandin, CoversTheMainWindowWhenTheMixerWindowIsListedFirst) {
+    testing::ensureApplication();
+    testing::ManualClock clock;
+    platform::ManualMainQueue main{&clock};
+    standin::World world{standin::testing::demoSong(), standin::WorldOptions{&main}};
+    platform::ScopedServices services{world.services()};
+    world.setKnob("mixerWindowFirst", true);
+    world.setFrontmost(world.logicPid());
+    main.drain();
+    const auto mainWindow = world.windowFrame("main");
+    ASSERT_TRUE(mainWindow);
+
+    auto overlay = installAgentOverlay(main);
+    InputShield& shield = InputShield::shared();
+    shield.beginTurn("");
+    main.drain();
+    ASSERT_NE(overlay->window(), nullptr);
+    EXPECT_EQ(world.ui().keyWindow, "Demo Song - Mixer") << "the notice leaves Logic Pro's windows as they are";
+    EXPECT_EQ(overlay->window()->geometry(),
+              QRect(int(mainWindow->x), int(mainWindow->y), int(mainWindow->width), int(mainWindow->height)));
+    shield.endTurn();
+    main.drain();
+    shield.setWindow(nullptr);
+    shield.setEnvironment({});
 }
 
 }  // namespace

@@ -38,28 +38,23 @@ std::optional<Rect> rectFrom(const json& v, Rect window) {
     return Rect{window.x + v[0].get<double>(), window.y + v[1].get<double>(), v[2].get<double>(), v[3].get<double>()};
 }
 
-std::string text(const json& obj, const char* key) {
-    auto it = obj.find(key);
-    return it != obj.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
 // One control of the editor layout and, below it, its nested controls. Sliders bound to a parameter
 // carry the raw value and a value description from the curve and unit; value-less buttons bound to a toggle
 // or an option show their state only in their painted probe region.
 void editorControlNode(Engine& e, int parent, const json& c, const std::string& path, const InsertSlot& slot,
                        const PluginDefinition& def, Rect window, const std::string& sig, int track) {
     Tree& t = e.tree;
-    const std::string role = text(c, "role").empty() ? "AXButton" : text(c, "role");
+    const std::string role = textOr(c, "role").empty() ? "AXButton" : textOr(c, "role");
     const Rect frame = rectFrom(c.value("frame", json()), window).value_or(Rect{window.x + 10, window.y + 60, 40, 20});
-    const std::string description = text(c, "description");
+    const std::string description = textOr(c, "description");
     int n = add(t, parent, "c" + path, role.c_str(), sig, frame,
                 description.empty() ? std::nullopt : std::optional<std::string>(description), Bind::pluginControl,
                 track, slot.uid, "e:" + path);
     Node& node = t[n];
-    if (!text(c, "title").empty()) node.title = text(c, "title");
-    if (!text(c, "help").empty()) node.help = text(c, "help");
-    if (!text(c, "identifier").empty()) node.identifier = text(c, "identifier");
-    const auto param = paramSpec(def, text(c, "bind"));
+    if (!textOr(c, "title").empty()) node.title = textOr(c, "title");
+    if (!textOr(c, "help").empty()) node.help = textOr(c, "help");
+    if (!textOr(c, "identifier").empty()) node.identifier = textOr(c, "identifier");
+    const auto param = paramSpec(def, textOr(c, "bind"));
     const double raw = param ? paramRaw(slot, *param) : 0;
     if (role == "AXSlider") {
         if (param) {
@@ -77,7 +72,7 @@ void editorControlNode(Engine& e, int parent, const json& c, const std::string& 
         if (param) node.value = intValue(raw != 0 ? 1 : 0);
         node.actions = {"AXPress"};
     } else if (role == "AXPopUpButton" || role == "AXMenuButton") {
-        node.value = Value{param ? displayText(*param, raw) : text(c, "value")};
+        node.value = Value{param ? displayText(*param, raw) : textOr(c, "value")};
         node.valueSettable = param.has_value();
         node.actions = {"AXPress", "AXShowMenu"};
     } else if (role == "AXStaticText") {

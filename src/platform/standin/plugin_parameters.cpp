@@ -17,11 +17,6 @@ using platform::AXError;
 
 namespace {
 
-std::string text(const json& obj, const char* key) {
-    auto it = obj.find(key);
-    return it != obj.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
 std::optional<std::pair<double, double>> pair(const json& obj, const char* key) {
     auto it = obj.find(key);
     if (it == obj.end() || !it->is_array() || it->size() != 2 || !(*it)[0].is_number() || !(*it)[1].is_number())
@@ -31,12 +26,12 @@ std::optional<std::pair<double, double>> pair(const json& obj, const char* key) 
 
 ParamSpec specFrom(const json& p) {
     ParamSpec s;
-    s.id = text(p, "id");
-    s.label = text(p, "label");
-    if (!text(p, "type").empty()) s.type = text(p, "type");
-    s.unit = text(p, "unit");
-    if (!text(p, "curve").empty()) s.curve = text(p, "curve");
-    s.controlsLabel = text(p, "controlsLabel");
+    s.id = textOr(p, "id");
+    s.label = textOr(p, "label");
+    if (!textOr(p, "type").empty()) s.type = textOr(p, "type");
+    s.unit = textOr(p, "unit");
+    if (!textOr(p, "curve").empty()) s.curve = textOr(p, "curve");
+    s.controlsLabel = textOr(p, "controlsLabel");
     if (auto options = p.find("options"); options != p.end() && options->is_array())
         for (const json& o : *options)
             if (o.is_string()) s.options.push_back(o.get<std::string>());
@@ -91,7 +86,7 @@ Control controlOf(const PluginDefinition& def, const std::string& ref) {
         c.part = "editor";
         c.editor = editorControl(def, ref.substr(2));
         if (!c.editor) return c;
-        c.param = paramSpec(def, text(*c.editor, "bind"));
+        c.param = paramSpec(def, textOr(*c.editor, "bind"));
         if (c.param && c.editor->contains("option")) c.option = optionIndex(*c.param, (*c.editor)["option"]);
     } else if (ref.rfind("k:", 0) == 0) {
         const auto colon = ref.find(':', 2);
@@ -121,6 +116,11 @@ double snapped(const ParamSpec& p, double raw, int quantise) {
 
 }  // namespace
 
+std::string textOr(const json& obj, const char* key) {
+    auto it = obj.find(key);
+    return it != obj.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
 double numberOr(const json& obj, const char* key, double fallback) {
     auto it = obj.find(key);
     return it != obj.end() && it->is_number() && std::isfinite(it->get<double>()) ? it->get<double>() : fallback;
@@ -142,7 +142,7 @@ std::vector<ParamSpec> paramSpecs(const PluginDefinition& def) {
 std::optional<ParamSpec> paramSpec(const PluginDefinition& def, const std::string& id) {
     if (id.empty() || !def.parameters.is_array()) return std::nullopt;
     for (const json& p : def.parameters)
-        if (p.is_object() && text(p, "id") == id) return specFrom(p);
+        if (p.is_object() && textOr(p, "id") == id) return specFrom(p);
     return std::nullopt;
 }
 

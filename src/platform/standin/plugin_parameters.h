@@ -58,6 +58,7 @@ std::string displayText(const ParamSpec& p, double raw);
 // given, so a wrong type must not throw while the tree is built).
 double numberOr(const nlohmann::json& obj, const char* key, double fallback);
 bool flagOr(const nlohmann::json& obj, const char* key, bool fallback);
+std::string textOr(const nlohmann::json& obj, const char* key);  // "" when not a text
 
 // The JSON of an editor control addressed by its path ("3", "3.0"), or null.
 const nlohmann::json* editorControl(const PluginDefinition& def, const std::string& path);
