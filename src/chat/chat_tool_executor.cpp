@@ -39,6 +39,12 @@ AgentToolOutputPayload ToolCall::fail(const std::string& message) const {
     return ChatToolExecutor::makeErrorToolOutput(callID(), message);
 }
 
+void ToolCall::planTracks(std::vector<std::string> names) { progress = {std::move(names), {}, {}}; }
+
+void ToolCall::noteDone(std::string change) { progress.done.push_back(std::move(change)); }
+
+void ToolCall::noteFailed(std::string failure) { progress.failed.push_back(std::move(failure)); }
+
 // --- Argument helpers ---------------------------------------------------------------------------
 
 namespace tool_args {
@@ -275,14 +281,30 @@ AgentToolOutputPayload ChatToolExecutor::dispatch(ToolCall& toolCall) {
         const bool changed = stoppable && stoppable->changesSent() > 0;
         stoppable.reset();
         toolCall.toolsUsed.resize(recordsBefore);
-        return toolCall.fail(stoppedMidwayMessage(call.name, changed));
+        return toolCall.fail(stoppedMidwayMessage(call.name, changed, toolCall.progress));
     }
 }
 
-std::string ChatToolExecutor::stoppedMidwayMessage(const std::string& toolName, bool changed) const {
+std::string ChatToolExecutor::stoppedMidwayMessage(const std::string& toolName, bool changed,
+                                                   const ToolCall::Progress& progress) const {
     std::string message = "Stopped by the user before " + toolName + " finished";
     if (!changed) return message + "; nothing had been sent to Logic Pro, so nothing changed.";
     message += "; it had already acted on Logic Pro";
+    const auto list = [](const std::vector<std::string>& items, std::size_t from, const char* separator) {
+        std::string text;
+        for (std::size_t i = from; i < items.size(); ++i) {
+            std::string_view item = items[i];
+            if (item.ends_with('.')) item.remove_suffix(1);
+            text += (i > from ? separator : "") + std::string(item);
+        }
+        return text;
+    };
+    // Tracks are settled in the planned order, so the ones after the settled count were not done;
+    // the one in hand may be half done, which the strip below shows.
+    const std::size_t settled = progress.done.size() + progress.failed.size();
+    if (!progress.done.empty()) message += ". Already done: " + list(progress.done, 0, "; ");
+    if (!progress.failed.empty()) message += ". Failed: " + list(progress.failed, 0, "; ");
+    if (settled < progress.planned.size()) message += ". Not done: " + list(progress.planned, settled, ", ");
     // What it did is told by what Logic Pro shows now: the strip of the selected track.
     if (auto window = services_.logicInspector.findMainWindow()) {
         const nlohmann::json strip = services_.logicInspector.readChannelStrip(*window);

@@ -57,6 +57,18 @@ struct ToolCall {
     // Records (call name, summary, true) and answers the encoded payload.
     template <class Payload>
     AgentToolOutputPayload succeed(const std::string& summary, const Payload& payload) const;
+
+    // A call that works through several tracks says which ones it will act on, in order, and settles
+    // each as it finishes it, so that a call Stop ends midway can say what it changed and what not.
+    void planTracks(std::vector<std::string> names);
+    void noteDone(std::string change);     // "Bass volume: -8.0 dB → -14.0 dB", "Keys muted"
+    void noteFailed(std::string failure);  // "'Guitar' — not found."
+    struct Progress {
+        std::vector<std::string> planned;
+        std::vector<std::string> done;
+        std::vector<std::string> failed;
+    };
+    Progress progress{};
 };
 
 using ToolHandler = std::function<AgentToolOutputPayload(ToolCall&)>;
@@ -232,9 +244,10 @@ public:
 
 private:
     AgentToolOutputPayload dispatch(ToolCall& toolCall);
-    // What a call stopped in the middle answers: whether it had acted on Logic Pro, and then what
-    // the selected track's strip shows now.
-    std::string stoppedMidwayMessage(const std::string& toolName, bool changed) const;
+    // What a call stopped in the middle answers: whether it had acted on Logic Pro, the tracks it
+    // had finished and those it had not, and what the selected track's strip shows now.
+    std::string stoppedMidwayMessage(const std::string& toolName, bool changed,
+                                     const ToolCall::Progress& progress) const;
     void logCall(const AgentToolCall& call, const std::vector<ToolExecution>& toolsUsed,
                  const AgentToolOutputPayload& output, platform::Clock::TimePoint start, int roundIndex) const;
 

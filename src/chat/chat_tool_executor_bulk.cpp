@@ -133,11 +133,16 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
     const LogicInspector& logic = toolCall.executor.logicInspector();
     std::vector<std::string> switched;
     std::vector<Failure> failures;
+    toolCall.planTracks(names);
+    const auto failed = [&](Failure failure) {
+        toolCall.noteFailed(failureList({failure}));
+        failures.push_back(std::move(failure));
+    };
     for (const auto& name : names) {
         std::string reason;
         auto selected = resolveAndSelect(logic, name, reason, 15);
         if (!selected) {
-            failures.push_back({name, reason});
+            failed({name, reason});
             continue;
         }
         const std::int64_t number = selected->header.trackNumber;
@@ -148,10 +153,13 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
             logic.clickTrackHeaderButton(selected->header, tool.buttonHint, *enabled, selected->window).success;
         const std::string strays =
             mayPress ? putBackStrays(logic, selected->window, tool.buttonHint, before, number) : std::string();
-        if (switchedHere && strays.empty())
+        if (switchedHere && strays.empty()) {
             switched.push_back(selected->header.name);
-        else
-            failures.push_back({selected->header.name, std::string("could not toggle ") + tool.buttonHint + strays});
+            toolCall.noteDone(selected->header.name + " " +
+                              text::lowercased(*enabled ? tool.verbPast : tool.verbPastNegated));
+        } else {
+            failed({selected->header.name, std::string("could not toggle ") + tool.buttonHint + strays});
+        }
     }
 
     const std::string verb = *enabled ? tool.verbPast : tool.verbPastNegated;
@@ -253,11 +261,22 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
     const LogicInspector& logic = toolCall.executor.logicInspector();
     std::vector<std::string> lines;
     std::vector<Failure> failures;
+    std::vector<std::string> planned;
+    for (const auto& entry : entries) planned.push_back(entry.name);
+    toolCall.planTracks(std::move(planned));
+    const auto failed = [&](Failure failure) {
+        toolCall.noteFailed(failureList({failure}));
+        failures.push_back(std::move(failure));
+    };
+    const auto done = [&](std::string line) {
+        toolCall.noteDone(line);
+        lines.push_back(std::move(line));
+    };
     for (const auto& entry : entries) {
         std::string reason;
         auto selected = resolveAndSelect(logic, entry.name, reason, 10);
         if (!selected) {
-            failures.push_back({entry.name, reason});
+            failed({entry.name, reason});
             continue;
         }
         const std::string trackName = selected->header.name;
@@ -273,29 +292,29 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
 
         if (auto target = tool.dbWrite && !entry.absolute ? parseDbTarget(entry.value) : std::nullopt) {
             if (!std::isfinite(*target) && !(std::isinf(*target) && *target < 0)) {
-                failures.push_back({trackName, "invalid value '" + entry.value + "'"});
+                failed({trackName, "invalid value '" + entry.value + "'"});
                 continue;
             }
             if (auto level = logic.readCurrentVolumeDb(window)) before = levelDisplay(*level);
             auto result = logic.setTrackVolumeToDb(window, *target);
             if (!result.success) {
-                failures.push_back({trackName, "dB write failed (target " + shortestDecimal(*target) + " dB)"});
+                failed({trackName, "dB write failed (target " + shortestDecimal(*target) + " dB)"});
                 continue;
             }
-            lines.push_back(head + before + " \u2192 " + levelDisplay(result.actualDb.value_or(*target)));
+            done(head + before + " \u2192 " + levelDisplay(result.actualDb.value_or(*target)));
             continue;
         }
 
         const bool relative = !entry.absolute && !entry.value.empty() && (entry.value[0] == '+' || entry.value[0] == '-');
         auto parsed = readNumber(entry.value);
         if (!parsed) {
-            failures.push_back({trackName, std::string(relative ? "invalid relative value '" : "invalid value '") +
-                                               entry.value + "'"});
+            failed({trackName,
+                    std::string(relative ? "invalid relative value '" : "invalid value '") + entry.value + "'"});
             continue;
         }
         // A value that is no finite number would end at an end stop nobody asked for.
         if (!std::isfinite(*parsed)) {
-            failures.push_back({trackName, "invalid value '" + entry.value + "'"});
+            failed({trackName, "invalid value '" + entry.value + "'"});
             continue;
         }
         double value = *parsed;
@@ -303,7 +322,7 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
             auto current = json_fields::lenientText(strip, tool.currentKey);
             auto currentValue = current ? readNumber(*current) : std::nullopt;
             if (!currentValue || !std::isfinite(*currentValue)) {
-                failures.push_back({trackName, std::string("could not read current ") + tool.writeLabel});
+                failed({trackName, std::string("could not read current ") + tool.writeLabel});
                 continue;
             }
             value += *currentValue;
@@ -312,12 +331,12 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
         value = std::clamp(value, lo, hi);
         const Outcome written = tool.dbWrite ? logic.setTrackVolume(window, value) : logic.setTrackPan(window, value);
         if (!written.success) {
-            failures.push_back({trackName, "AX write failed"});
+            failed({trackName, "AX write failed"});
             continue;
         }
         std::string line = head + before + " \u2192 " + std::to_string(static_cast<std::int64_t>(std::trunc(value)));
         if (relative) line += " (" + entry.value + ")";
-        lines.push_back(line);
+        done(line);
     }
 
     std::string message = lines.empty() ? "No changes applied." : joined(lines, lines.size(), ". ") + ".";

@@ -75,8 +75,8 @@ TEST_F(TurnStopTest, StopBetweenAToolsStepsEndsItAtItsNextPause) {
          "Stopped by the user before set_track_volume finished; nothing had been sent to Logic Pro, so nothing "
          "changed."},
         {"while the selection settles", 0.4, "Bass",
-         "Stopped by the user before set_track_volume finished; it had already acted on Logic Pro. The selected "
-         "track is now 'Bass', volume -8.0 dB, pan -10. Check it before doing more."},
+         "Stopped by the user before set_track_volume finished; it had already acted on Logic Pro. Not done: Bass. "
+         "The selected track is now 'Bass', volume -8.0 dB, pan -10. Check it before doing more."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -103,6 +103,53 @@ TEST_F(TurnStopTest, StopBetweenAToolsStepsEndsItAtItsNextPause) {
         EXPECT_EQ(response.toolsUsed[0].summary, c.answer);
         EXPECT_FALSE(response.toolsUsed[0].succeeded);
         EXPECT_EQ(response.toolsUsed[1].summary, ChatToolExecutor::kStoppedCallMessage);
+    }
+}
+
+// Stop between the tracks of a call that acts on several: the first track stays changed, the
+// second is not touched, and the answer names the one that was changed and the one that was not.
+TEST_F(TurnStopTest, StopBetweenTracksSaysWhichTracksWereChanged) {
+    struct Case {
+        const char* tool;
+        const char* args;
+        double stopAfter;  // after the first track's change, before the second's
+        std::string answer;
+    };
+    const std::vector<Case> cases{
+        {"set_track_volume",
+         R"({"tracks":[{"track_name":"Bass","value":"-14 dB"},{"track_name":"Guitar","value":"-10 dB"}]})", 1.3,
+         "Stopped by the user before set_track_volume finished; it had already acted on Logic Pro. Already done: Bass "
+         "volume: -8.0 dB \u2192 -14.0 dB. Not done: Guitar. The selected track is now 'Guitar', volume 0.0 dB, pan "
+         "20. "
+         "Check it before doing more."},
+        {"set_track_mute", R"({"track_names":["Bass","Guitar"],"enabled":true})", 1.0,
+         "Stopped by the user before set_track_mute finished; it had already acted on Logic Pro. Already done: Bass "
+         "muted. Not done: Guitar. The selected track is now 'Keys', volume 0.0 dB, pan 0, muted. Check it before "
+         "doing "
+         "more."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tool);
+        load(standin::testing::demoSong());
+        const auto guitarBefore = *world().project().track("Guitar");
+        transport->reply(callsReply({{"c", c.tool, c.args}}));
+
+        const double start = world().virtualSeconds();
+        world().at(start + c.stopAfter, [this] { orchestrator->cancelCurrentTurn(); });
+        const ChatResponse response = run();
+
+        const auto project = world().project();
+        const auto& bass = *project.track("Bass");
+        const auto& guitar = *project.track("Guitar");
+        if (std::string(c.tool) == "set_track_volume")
+            EXPECT_EQ(bass.strip.volume, standin::World::rawFor(-14.0));
+        else
+            EXPECT_TRUE(bass.muted);
+        EXPECT_EQ(guitar.strip.volume, guitarBefore.strip.volume);
+        EXPECT_EQ(guitar.muted, guitarBefore.muted);
+        ASSERT_EQ(response.toolsUsed.size(), 1u);
+        EXPECT_EQ(response.toolsUsed[0].summary, c.answer);
+        EXPECT_FALSE(response.toolsUsed[0].succeeded);
     }
 }
 
