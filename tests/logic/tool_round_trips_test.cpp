@@ -51,6 +51,11 @@ TEST(ToolRoundTrips, StayWithinTheirPinnedCounts) {
     std::string failure;
     const auto figures = measure(home.root(), kRuns, true, failure);
     ASSERT_FALSE(figures.empty()) << failure;
+    const auto large = measure(home.root() / "large", kRuns, true, failure, Session::large);
+    ASSERT_FALSE(large.empty()) << failure;
+    for (std::size_t i = 0; i < figures.size(); ++i)
+        std::printf("%-22s %6ld %8.2f | %6ld %8.2f\n", figures[i].tool.c_str(), figures[i].first, figures[i].mean,
+                    large[i].first, large[i].mean);
     ASSERT_EQ(figures.size(), pinned().size());
     for (const auto& f : figures) {
         const auto& p = pinned().at(f.tool);

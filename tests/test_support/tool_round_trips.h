@@ -1,9 +1,11 @@
 #pragma once
 
-// Counts the Accessibility round trips each agent tool makes on the demo song of the simulated
-// Logic Pro: shared by the tool bench and the test that holds the counts down. A round trip is one
-// call that reaches Logic Pro's process; a batched read is one, and an answer kept by a read scope
-// is none.
+// Counts the Accessibility round trips each agent tool makes on the simulated Logic Pro, on the demo
+// song and on a mixing-size session: shared by the tool bench and the test that holds the counts
+// down. A round trip is one call that reaches Logic Pro's process, counted as the host would: one
+// attribute, several attributes of one element, one write, one action, or the element at a point.
+// A list of children with attributes of each is one for the list and one per child; an answer kept
+// by a read scope is none.
 
 #include <atomic>
 #include <cstdlib>
@@ -118,10 +120,45 @@ inline double cpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-// Runs every tool `runs` times in turn on a fresh demo song in `folder` (the application folder
+enum class Session {
+    demo,   // the demo song: 7 tracks in the track list
+    large,  // the demo song and 57 more tracks with inserts, sends and regions: 64 in the list
+};
+inline constexpr int kAddedTracks = 57;
+
+inline nlohmann::json scenario(Session session) {
+    auto song = nlohmann::json::parse(
+        std::ifstream(std::filesystem::path(CORVANE_SOURCE_DIR) / "resources/Scenarios/demo-song.json"));
+    if (session == Session::demo) return song;
+    // Half of them above the demo's tracks and half below, so that a track found by name is never
+    // simply the first one looked at.
+    auto& tracks = song["project"]["tracks"];
+    nlohmann::json above = nlohmann::json::array();
+    nlohmann::json below = nlohmann::json::array();
+    for (int i = 1; i <= kAddedTracks; ++i) {
+        nlohmann::json track{{"name", fmt::format("Take {:02}", i)},
+                             {"kind", "audio"},
+                             {"volume", 150 + i},
+                             {"inserts", {{{"plugin", "Channel EQ"}}, {{"plugin", "Compressor"}}}},
+                             {"sends", {{{"bus", 1}, {"levelDb", -20.0}}}},
+                             {"regions", {{{"start", 1 + i % 8}, {"bars", 8}}, {{"start", 17 + i % 8}, {"bars", 16}}}}};
+        (i <= kAddedTracks / 2 ? above : below).push_back(std::move(track));
+    }
+    nlohmann::json all = nlohmann::json::array();
+    for (auto& t : above) all.push_back(std::move(t));
+    auto at = tracks.begin();
+    for (; at != tracks.end() && (*at).value("inArrange", true); ++at) all.push_back(*at);
+    for (auto& t : below) all.push_back(std::move(t));
+    for (; at != tracks.end(); ++at) all.push_back(*at);
+    tracks = std::move(all);
+    return song;
+}
+
+// Runs every tool `runs` times in turn on a fresh session in `folder` (the application folder
 // goes there); `kept` turns kept answers and batched reads on or off. Empty when a call failed;
 // `failure` then says which.
-inline std::vector<Figures> measure(const std::filesystem::path& folder, int runs, bool kept, std::string& failure) {
+inline std::vector<Figures> measure(const std::filesystem::path& folder, int runs, bool kept, std::string& failure,
+                                    Session session = Session::demo) {
     struct Switch {
         bool was = platform::AXReadScope::enabled();
         explicit Switch(bool on) { platform::AXReadScope::setEnabled(on); }
@@ -129,8 +166,7 @@ inline std::vector<Figures> measure(const std::filesystem::path& folder, int run
     } keptAnswers(kept);
 
     std::atomic<long> calls{0};
-    standin::World world(nlohmann::json::parse(
-        std::ifstream(std::filesystem::path(CORVANE_SOURCE_DIR) / "resources/Scenarios/demo-song.json")));
+    standin::World world(scenario(session));
     // The plug-ins' posts go where nobody listens: whether another program answers on the
     // well-known port must not change what the run records.
     world.updateFaults([](standin::Faults& faults) { faults.analysisPort = corvane::testing::freePort(); });
