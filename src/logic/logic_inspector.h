@@ -18,9 +18,9 @@
 
 namespace corvane {
 
-// The one service object that reads and drives Logic Pro. It keeps no element, process
-// handle or cache between calls: every operation looks Logic Pro up anew, so callers on
-// different threads share nothing here (their input still reaches the one Logic Pro).
+// The one service object that reads and drives Logic Pro. It keeps no values between calls, only
+// handles to where in Logic Pro's windows things were found (see KeptPlaces): every operation
+// reads what it reports anew, and checks a kept handle with a read before it uses it.
 class LogicInspector {
 public:
     using AXElement = platform::AXElement;
@@ -54,17 +54,24 @@ public:
         AXElement mainWindow;
     };
 
-    // While one is open on a thread, the searches for the track headers and the Mixer area
-    // remember where in the main window they found them: handles only, never values. A search
-    // after a pause then reads again just those elements, while they are still the same ones,
-    // instead of the whole window. Opened around loops that select one track after another;
-    // nothing is remembered once the outermost closes.
+    // While one is open on a thread, the searches for the application, the control bar, the
+    // tracks area, the track headers and the Mixer area remember where they found them: handles
+    // only, never values. A later search reads again just those elements, while they are still the
+    // same ones, instead of the whole window. Opened around each tool call and around loops that
+    // select one track after another; when the outermost closes, what it remembered is handed to
+    // the next one opened on any thread, so a session's tools do not look through every track
+    // again on each call. Logic Pro invalidates handles of elements that went away, so a kept one
+    // is used only after a read of it answers as before.
     class KeptPlaces {
     public:
         KeptPlaces();
         ~KeptPlaces();
         KeptPlaces(const KeptPlaces&) = delete;
         KeptPlaces& operator=(const KeptPlaces&) = delete;
+
+        // Off: nothing is handed on from one outermost KeptPlaces to the next (for comparisons).
+        static void setKeptBetweenCalls(bool kept);
+        static bool keptBetweenCalls();
     };
 
     struct ParsedTrackDescription {

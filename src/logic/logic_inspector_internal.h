@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "logic/ax_read.h"
@@ -74,8 +75,15 @@ struct KeptPlaces {
     std::vector<HeaderParent> headerParents;  // in walk order
     AXElement mixerWindow;
     AXElement mixer;
+    AXElement partsWindow;                       // the window the parts below belong to
+    std::vector<std::pair<std::string, AXElement>> parts;  // by description
 };
 KeptPlaces& keptPlaces();
+
+// The main window's own described part ("Control Bar", "Tracks"): among the window's children,
+// read one by one up to it, or the kept one while a read of it still answers with that description.
+// Absent when no child of the window is so described.
+std::optional<AXElement> windowPart(const AXElement& window, const std::string& description);
 
 }  // namespace detail
 }  // namespace corvane

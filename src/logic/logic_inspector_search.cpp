@@ -1,5 +1,8 @@
 #include <fmt/format.h>
 
+#include <atomic>
+#include <mutex>
+
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
 #include "logic/key_codes.h"
@@ -187,12 +190,70 @@ KeptPlaces& keptPlaces() {
 }
 }  // namespace detail
 
-LogicInspector::KeptPlaces::KeptPlaces() { ++detail::keptPlaces().open; }
+namespace {
+// What the last outermost KeptPlaces to close remembered, for the next one opened on any thread.
+std::mutex gHandedOnMutex;
+detail::KeptPlaces gHandedOn;
+std::atomic<bool> gKeptBetweenCalls{true};
+}  // namespace
+
+LogicInspector::KeptPlaces::KeptPlaces() {
+    auto& kept = detail::keptPlaces();
+    if (kept.open++ > 0 || !gKeptBetweenCalls.load()) return;
+    const std::lock_guard lock(gHandedOnMutex);
+    kept = gHandedOn;
+    kept.open = 1;
+}
 
 LogicInspector::KeptPlaces::~KeptPlaces() {
     auto& kept = detail::keptPlaces();
-    if (--kept.open == 0) kept = {};
+    if (--kept.open > 0) return;
+    if (gKeptBetweenCalls.load()) {
+        const std::lock_guard lock(gHandedOnMutex);
+        gHandedOn = kept;
+    }
+    kept = {};
 }
+
+void LogicInspector::KeptPlaces::setKeptBetweenCalls(bool kept) {
+    gKeptBetweenCalls = kept;
+    const std::lock_guard lock(gHandedOnMutex);
+    gHandedOn = {};
+}
+
+bool LogicInspector::KeptPlaces::keptBetweenCalls() { return gKeptBetweenCalls.load(); }
+
+namespace detail {
+std::optional<AXElement> windowPart(const AXElement& window, const std::string& description) {
+    // What a walk reads of each element first: a walk of the part then starts from these answers.
+    static const std::vector<std::string> kReads{ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren};
+    auto& kept = keptPlaces();
+    const bool keeping = kept.open > 0;
+    if (keeping && kept.partsWindow == window) {
+        for (const auto& [described, part] : kept.parts) {
+            if (described != description) continue;
+            part.prefetch(kReads);  // a handle to a vanished or rebuilt element answers nothing
+            if (trimmed(part, ax::kDescription) == description) return part;
+        }
+    }
+    std::optional<AXElement> found;
+    if (auto children = window.elements(ax::kChildren)) {
+        for (const auto& child : *children) {
+            child.prefetch(kReads);
+            if (trimmed(child, ax::kDescription) != description) continue;
+            found = child;
+            break;
+        }
+    }
+    if (keeping) {
+        if (kept.partsWindow != window) kept.parts.clear();
+        kept.partsWindow = window;
+        std::erase_if(kept.parts, [&](const auto& p) { return p.first == description; });
+        if (found) kept.parts.emplace_back(description, *found);
+    }
+    return found;
+}
+}  // namespace detail
 
 std::optional<AXElement> LogicInspector::findMixerArea(const AXElement& in) const {
     auto& kept = detail::keptPlaces();

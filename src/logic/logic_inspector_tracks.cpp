@@ -190,7 +190,7 @@ std::vector<LogicInspector::TrackHeader> headersOf(const AXElement& mainWindow) 
             const std::vector<AXElement> higher(list.ancestors.begin(), list.ancestors.begin() + from);
             std::vector<detail::HeaderParent> again;
             collectHeaders(list.ancestors[static_cast<std::size_t>(from)], found, static_cast<int>(from),
-                           search_depth::kTrackHeaders, &again, false, higher);
+                           search_depth::kTrackHeaders, &again, false, higher, nullptr, true);
             for (auto& p : again)
                 if (std::none_of(renewed.begin(), renewed.end(), [&](const auto& r) { return r.element == p.element; }))
                     renewed.push_back(std::move(p));
