@@ -92,7 +92,7 @@ void findAutomationChild(const AXElement& element, const char* role, const char*
             const std::string lower = text::lowercased(textOf(step.element, ax::kDescription));
             if (textOf(step.element, ax::kRole) == "AXGroup" && lower.ends_with(", automation")) {
                 // Read as the walk reads them: the children with their roles and descriptions at once.
-                if (const auto& children = step.children())
+                if (const auto& children = step.childrenRead())
                     for (const auto& child : *children)
                         if (textOf(child, ax::kRole) == role && textOf(child, ax::kDescription) == description) {
                             result = child;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -75,14 +76,29 @@ struct KeptPlaces {
     std::vector<HeaderParent> headerParents;  // in walk order
     AXElement mixerWindow;
     AXElement mixer;
-    AXElement partsWindow;                       // the window the parts below belong to
-    std::vector<std::pair<std::string, AXElement>> parts;  // by description
+    struct Part {
+        AXElement within;
+        std::string description;
+        AXElement element;
+    };
+    std::vector<Part> parts;  // described elements found within others ("Control Bar" in a window)
+    struct FolderFlag {
+        std::vector<AXElement> children;  // the header's children when it was told
+        bool isFolder = false;
+    };
+    std::unordered_map<AXElement, FolderFlag, platform::AXElementHash> folderFlags;  // by track header
 };
 KeptPlaces& keptPlaces();
 
-// The main window's own described part ("Control Bar", "Tracks"): among the window's children,
-// read one by one up to it, or the kept one while a read of it still answers with that description.
-// Absent when no child of the window is so described.
+// The element described so that was found within `within` before, while a read of it (with `reads`)
+// still answers with that description; else absent.
+std::optional<AXElement> keptPart(const AXElement& within, const std::string& description,
+                                  const std::vector<std::string>& reads);
+// Remembers it while places are kept (absent: forgets it).
+void keepPart(const AXElement& within, const std::string& description, const std::optional<AXElement>& element);
+
+// The main window's own described part ("Control Bar", "Tracks"): the kept one, else the first of the
+// window's children so described, read one by one up to it. Absent when no child is so described.
 std::optional<AXElement> windowPart(const AXElement& window, const std::string& description);
 
 }  // namespace detail

@@ -224,18 +224,32 @@ void LogicInspector::KeptPlaces::setKeptBetweenCalls(bool kept) {
 bool LogicInspector::KeptPlaces::keptBetweenCalls() { return gKeptBetweenCalls.load(); }
 
 namespace detail {
+std::optional<AXElement> keptPart(const AXElement& within, const std::string& description,
+                                  const std::vector<std::string>& reads) {
+    const auto& kept = keptPlaces();
+    if (kept.open == 0) return std::nullopt;
+    for (const auto& part : kept.parts) {
+        if (part.description != description || !(part.within == within)) continue;
+        part.element.prefetch(reads);  // a handle to a vanished or rebuilt element answers nothing
+        if (trimmed(part.element, ax::kDescription) == description) return part.element;
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+void keepPart(const AXElement& within, const std::string& description, const std::optional<AXElement>& element) {
+    auto& kept = keptPlaces();
+    if (kept.open == 0) return;
+    std::erase_if(kept.parts, [&](const auto& p) { return p.description == description && p.within == within; });
+    if (!element) return;
+    if (kept.parts.size() >= 16) kept.parts.erase(kept.parts.begin());  // those of windows gone by
+    kept.parts.push_back({within, description, *element});
+}
+
 std::optional<AXElement> windowPart(const AXElement& window, const std::string& description) {
     // What a walk reads of each element first: a walk of the part then starts from these answers.
     static const std::vector<std::string> kReads{ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren};
-    auto& kept = keptPlaces();
-    const bool keeping = kept.open > 0;
-    if (keeping && kept.partsWindow == window) {
-        for (const auto& [described, part] : kept.parts) {
-            if (described != description) continue;
-            part.prefetch(kReads);  // a handle to a vanished or rebuilt element answers nothing
-            if (trimmed(part, ax::kDescription) == description) return part;
-        }
-    }
+    if (auto part = keptPart(window, description, kReads)) return part;
     std::optional<AXElement> found;
     if (auto children = window.elements(ax::kChildren)) {
         for (const auto& child : *children) {
@@ -245,12 +259,7 @@ std::optional<AXElement> windowPart(const AXElement& window, const std::string& 
             break;
         }
     }
-    if (keeping) {
-        if (kept.partsWindow != window) kept.parts.clear();
-        kept.partsWindow = window;
-        std::erase_if(kept.parts, [&](const auto& p) { return p.first == description; });
-        if (found) kept.parts.emplace_back(description, *found);
-    }
+    keepPart(window, description, found);
     return found;
 }
 }  // namespace detail

@@ -47,10 +47,26 @@ const std::vector<std::string> kHeaderChildReads{ax::kRole,       ax::kTitle, ax
                                                  ax::kIdentifier, ax::kValue, ax::kSelected};
 
 bool hasDisclosureTriangle(const AXElement& header) {
+    // An element's role never changes: a header whose children are the same elements as when it
+    // was last looked at has the answer it had then, and its children need not be read again.
+    auto& kept = detail::keptPlaces();
+    const auto children = header.children();
+    if (kept.open > 0)
+        if (auto known = kept.folderFlags.find(header);
+            known != kept.folderFlags.end() && known->second.children == children)
+            return known->second.isFolder;
     header.prefetchChildren(kHeaderChildReads);
-    for (const auto& child : header.children())
-        if (child.string(ax::kRole) == std::optional<std::string>("AXDisclosureTriangle")) return true;
-    return false;
+    bool isFolder = false;
+    for (const auto& child : children)
+        if (child.string(ax::kRole) == std::optional<std::string>("AXDisclosureTriangle")) {
+            isFolder = true;
+            break;
+        }
+    if (kept.open > 0) {
+        if (kept.folderFlags.size() >= 4096) kept.folderFlags.clear();  // a session's worth, not more
+        kept.folderFlags[header] = {children, isFolder};
+    }
+    return isFolder;
 }
 
 std::string stripName(const nlohmann::json& strip) {

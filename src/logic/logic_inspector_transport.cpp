@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <tuple>
+#include <utility>
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
@@ -161,14 +163,87 @@ Outcome LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) co
 
 // --- Arrangement -----------------------------------------------------------------------------
 
+namespace {
+
+constexpr const char* kStartMarker = "Start Marker";
+constexpr const char* kPlayheadThumb = "Playhead thumb";
+
+// The frames of the start marker and the playhead thumb in the main window's tracks area, the first
+// of each with a frame, as findElementFrame finds them: the kept ones, else a walk of the area that
+// leaves out the contents and any list of track rows, where no marker is.
+std::pair<std::optional<platform::Rect>, std::optional<platform::Rect>> markerFrames(const AXElement& area) {
+    static const std::vector<std::string> kReads{ax::kRole,     ax::kDescription, ax::kTitle,
+                                                 ax::kChildren, ax::kPosition,    ax::kSize};
+    const char* names[2] = {kStartMarker, kPlayheadThumb};
+    std::optional<platform::Rect> frames[2];
+    bool searched = true;
+    for (int i = 0; i < 2; ++i) {
+        if (auto kept = detail::keptPart(area, names[i], kReads))
+            if (auto frame = LogicInspector::frameForElement(*kept); frame != platform::Rect{}) frames[i] = frame;
+        searched = searched && frames[i];
+    }
+    if (searched) return {frames[0], frames[1]};
+    std::optional<AXElement> found[2];
+    ax_tree::walk(
+        area, search_depth::kArrangeArea,
+        [&](const Step& step) {
+            const std::string description = trimmed(step.element, ax::kDescription);
+            for (int i = 0; i < 2; ++i) {
+                if (description != names[i]) continue;
+                if (found[i]) return Next::siblings;
+                const auto frame = LogicInspector::frameForElement(step.element);
+                if (frame == platform::Rect{}) return Next::siblings;
+                found[i] = step.element;
+                frames[i] = frame;
+                return found[0] && found[1] ? Next::stop : Next::siblings;
+            }
+            if (description == "Tracks contents") return Next::siblings;
+            // A list whose first element is a track's row or header holds tracks, not markers.
+            if (const auto& children = step.children(); children && !children->empty()) {
+                const AXElement& first = children->front();
+                first.prefetch(kReads);
+                if (LogicInspector::parseTrackDescription(trimmed(first, ax::kDescription))) return Next::siblings;
+            }
+            return Next::children;
+        },
+        1, {ax::kPosition, ax::kSize});
+    for (int i = 0; i < 2; ++i) detail::keepPart(area, names[i], found[i]);
+    return {frames[0], frames[1]};
+}
+
+}  // namespace
+
 nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::optional<std::string>& trackName) const {
-    auto contents = findDescendant(in, "Tracks contents", std::nullopt, search_depth::kArrangeArea);
+    // The tracks area's parts are looked for among its own children, leaving its track list unread;
+    // a window without the area is searched whole.
+    const auto area = detail::windowPart(in, "Tracks");
+    std::optional<AXElement> contents;
+    if (area) {
+        contents = detail::keptPart(*area, "Tracks contents", {ax::kRole, ax::kDescription, ax::kChildren});
+        if (!contents) {
+            if (auto parts = area->elements(ax::kChildren))
+                for (const auto& part : *parts) {
+                    part.prefetch({ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren});
+                    if (trimmed(part, ax::kDescription) == "Tracks contents") {
+                        contents = part;
+                        break;
+                    }
+                }
+            detail::keepPart(*area, "Tracks contents", contents);
+        }
+    }
+    if (!contents) contents = findDescendant(in, "Tracks contents", std::nullopt, search_depth::kArrangeArea);
     if (!contents) return errorList("Tracks contents area not found");
 
     // Logic Pro does not expose its zoom, so the scale comes from the playhead's distance to the
     // start marker; with the playhead on bar 1 there is nothing to measure and a guess stays.
-    double startX = findElementFrame(in, "Start Marker", search_depth::kArrangeArea).value_or(Rect{}).x;
-    double playheadX = findElementFrame(in, "Playhead thumb", search_depth::kArrangeArea).value_or(Rect{}).x;
+    std::optional<Rect> startFrame;
+    std::optional<Rect> playheadFrame;
+    if (area) std::tie(startFrame, playheadFrame) = markerFrames(*area);
+    if (!area || !startFrame) startFrame = findElementFrame(in, kStartMarker, search_depth::kArrangeArea);
+    if (!area || !playheadFrame) playheadFrame = findElementFrame(in, kPlayheadThumb, search_depth::kArrangeArea);
+    double startX = startFrame.value_or(Rect{}).x;
+    double playheadX = playheadFrame.value_or(Rect{}).x;
     double pointsPerBar = kDefaultPointsPerBar;
     if (auto bar = currentBar(in); bar && *bar >= 2 && startX < playheadX) {
         double measured = (playheadX - startX) / static_cast<double>(*bar - 1);
@@ -176,6 +251,7 @@ nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::o
     }
     auto barAt = [&](double x) { return checkedRounded((x - startX) / pointsPerBar + 1.0, INT32_MIN, INT32_MAX); };
 
+    // Each row and each region is one round trip: a row's children come with its description.
     contents->prefetchChildren({ax::kDescription, ax::kChildren});
     auto rows = contents->elements(ax::kChildren);
     if (!rows) return errorList("No track content areas found");
