@@ -2,7 +2,6 @@
 
 #include <sodium.h>
 
-#include <set>
 #include <stdexcept>
 
 #include "backend/jwt.h"
@@ -71,6 +70,7 @@ bool AccountStore::addUser(const std::string& email, const std::string& password
     std::lock_guard lock(mutex_);
     auto accounts = readObject(file_);
     accounts.value[key] = {{"email", text::trimmingWhitespaceAndNewlines(email)}, {"password_hash", std::string(hash)}};
+    cached_.reset();
     return file_.save(accounts, accounts.value);
 }
 
@@ -78,7 +78,17 @@ bool AccountStore::removeUser(const std::string& email) {
     std::lock_guard lock(mutex_);
     auto accounts = readObject(file_);
     if (accounts.value.erase(normalisedEmail(email)) == 0) return false;
+    cached_.reset();
     return file_.save(accounts, accounts.value);
+}
+
+const nlohmann::json& AccountStore::accountsLocked() const {
+    const auto stamp = fileStamp(file_.path());  // before the read: a change after it shows next time
+    if (cached_ && stamp && stamp == cachedStamp_) return *cached_;
+    auto contents = readObject(file_);
+    cached_ = std::move(contents.value);
+    cachedStamp_ = contents.found == StoreFile::Found::decoded ? stamp : std::nullopt;
+    return *cached_;
 }
 
 const std::string& AccountStore::decoyHash() const {
@@ -97,7 +107,7 @@ std::optional<std::string> AccountStore::verify(const std::string& email, const 
     nlohmann::json account;
     {
         std::lock_guard lock(mutex_);
-        const auto accounts = readObject(file_).value;
+        const auto& accounts = accountsLocked();
         const auto found = accounts.find(normalisedEmail(email));
         if (found != accounts.end() && found->is_object()) account = *found;
     }
@@ -114,7 +124,7 @@ std::optional<std::string> AccountStore::verify(const std::string& email, const 
 
 std::optional<std::string> AccountStore::sessionStamp(const std::string& email) const {
     std::lock_guard lock(mutex_);
-    const auto accounts = readObject(file_).value;
+    const auto& accounts = accountsLocked();
     const auto found = accounts.find(normalisedEmail(email));
     if (found == accounts.end() || !found->is_object()) return std::nullopt;
     const auto hash = found->find("password_hash");
@@ -126,9 +136,10 @@ TokenService::TokenService(fs::path dataFolder, const AccountStore& accounts, To
                            platform::Clock& clock)
     : folder_(std::move(dataFolder)),
       accounts_(accounts),
-      refreshTokens_(folder_ / "refresh-tokens.json", "TokenService", {.mode = 0600}),
       lifetimes_(lifetimes),
-      clock_(clock) {
+      clock_(clock),
+      sessions_(StoreFile(folder_ / "refresh-tokens.json", "TokenService", {.mode = 0600}), &SessionTable::decode, {},
+                &SessionTable::encode) {
     initialiseSodium();
     const fs::path secretFile = folder_ / "jwt-secret";
     const FileRead stored = readFile(secretFile);
@@ -155,17 +166,6 @@ std::int64_t TokenService::nowSeconds() const {
 
 namespace {
 
-// The store: {"sessions": {id: {"email", "stamp"}}, "tokens": {sha-256 of a refresh token:
-// {"session", "expires_at", "used"}}}. Used tokens stay until they expire, so that a copy coming
-// back is recognised. Anything else in the file (an older layout) is dropped.
-nlohmann::json normalisedStore(nlohmann::json store) {
-    nlohmann::json out = {{"sessions", nlohmann::json::object()}, {"tokens", nlohmann::json::object()}};
-    for (const char* part : {"sessions", "tokens"}) {
-        if (store.contains(part) && store[part].is_object()) out[part] = std::move(store[part]);
-    }
-    return out;
-}
-
 std::optional<std::int64_t> integerMember(const nlohmann::json& object, const char* key) {
     const auto found = object.find(key);
     if (found == object.end() || !found->is_number_integer()) return std::nullopt;
@@ -178,45 +178,9 @@ std::optional<std::string> textMember(const nlohmann::json& object, const char* 
     return found->get<std::string>();
 }
 
-void endSession(nlohmann::json& store, const std::string& sessionID) {
-    store["sessions"].erase(sessionID);
-    auto& tokens = store["tokens"];
-    for (auto token = tokens.begin(); token != tokens.end();) {
-        if (token->is_object() && textMember(*token, "session") == sessionID) {
-            token = tokens.erase(token);
-        } else {
-            ++token;
-        }
-    }
-}
-
-// Drops expired and malformed tokens, then the sessions no token is left of.
-void prune(nlohmann::json& store, std::int64_t now) {
-    std::set<std::string> live;
-    auto& tokens = store["tokens"];
-    for (auto token = tokens.begin(); token != tokens.end();) {
-        const auto expires = token->is_object() ? integerMember(*token, "expires_at") : std::nullopt;
-        const auto session = token->is_object() ? textMember(*token, "session") : std::nullopt;
-        if (!expires || !session || *expires <= now) {
-            token = tokens.erase(token);
-        } else {
-            live.insert(*session);
-            ++token;
-        }
-    }
-    auto& sessions = store["sessions"];
-    for (auto session = sessions.begin(); session != sessions.end();) {
-        if (live.count(session.key()) == 0 || !session->is_object()) {
-            session = sessions.erase(session);
-        } else {
-            ++session;
-        }
-    }
-}
-
 }  // namespace
 
-Session TokenService::issueLocked(const std::string& email, const std::string& sessionID, nlohmann::json& store) {
+Session TokenService::issueLocked(const std::string& email, const std::string& sessionID, SessionTable& table) {
     const auto now = nowSeconds();
     Session session;
     session.email = email;
@@ -230,53 +194,60 @@ Session TokenService::issueLocked(const std::string& email, const std::string& s
                                    {"jti", hex(randomBytes(8))}},
                                   secret_);
     session.refreshToken = hex(randomBytes(32));
-    store["tokens"][sha256Hex(session.refreshToken)] = {
-        {"session", sessionID}, {"expires_at", now + lifetimes_.refresh.count()}, {"used", false}};
+    table.addToken(sha256Hex(session.refreshToken), sessionID, now + lifetimes_.refresh.count());
     return session;
+}
+
+// One write per change; a write that fails drops the change (the file is read again) and throws.
+void TokenService::save(SessionTable& table) {
+    table.prune(nowSeconds());
+    if (!sessions_.save()) throw std::runtime_error("cannot store the sessions");
 }
 
 Session TokenService::issue(const std::string& email) {
     const auto stamp = accounts_.sessionStamp(email);
     if (!stamp) throw std::runtime_error("no account " + email);
     std::lock_guard lock(mutex_);
-    auto loaded = readObject(refreshTokens_);
-    auto store = normalisedStore(loaded.value);
-    prune(store, nowSeconds());
+    SessionTable& table = sessions_.current().value;
+    table.prune(nowSeconds());  // expired sessions do not count against the account's limit
     const std::string sessionID = hex(randomBytes(16));
-    store["sessions"][sessionID] = {{"email", email}, {"stamp", *stamp}};
-    Session session = issueLocked(email, sessionID, store);
-    if (!refreshTokens_.save(loaded, store)) throw std::runtime_error("cannot store the refresh token");
+    table.addSession(sessionID, email, *stamp);
+    table.limitSessions(email, kMaxSessionsPerAccount);
+    Session session = issueLocked(email, sessionID, table);
+    save(table);
     return session;
 }
 
 std::optional<Session> TokenService::refresh(const std::string& refreshToken) {
     std::lock_guard lock(mutex_);
-    auto loaded = readObject(refreshTokens_);
-    auto store = normalisedStore(loaded.value);
-    prune(store, nowSeconds());
-    const auto save = [&] {
-        if (!refreshTokens_.save(loaded, store)) throw std::runtime_error("cannot store the refresh tokens");
-    };
-    auto& tokens = store["tokens"];
-    const auto found = tokens.find(sha256Hex(refreshToken));
-    if (found == tokens.end()) {
-        save();
-        return std::nullopt;
+    const auto now = nowSeconds();
+    std::erase_if(rotations_,
+                  [&](const auto& entry) { return entry.second.at + lifetimes_.reuseGrace.count() <= now; });
+    SessionTable& table = sessions_.current().value;
+    const std::string hash = sha256Hex(refreshToken);
+    StoredToken* token = table.liveToken(hash, now);
+    if (token == nullptr) return std::nullopt;
+    const std::string sessionID = token->session;
+    const StoredSession* record = table.session(sessionID);
+    const bool bound = record != nullptr && record->stamp && accounts_.sessionStamp(record->email) == record->stamp;
+    if (bound && !token->used) {
+        token->used = true;
+        const std::string email = record->email;
+        Session next = issueLocked(email, sessionID, table);
+        save(table);
+        rotations_[hash] = {next, sha256Hex(next.refreshToken), now};
+        return next;
     }
-    const std::string sessionID = textMember(*found, "session").value_or("");
-    const auto record = store["sessions"].find(sessionID);
-    const auto email = record == store["sessions"].end() ? std::nullopt : textMember(*record, "email");
-    const bool used = found->value("used", true);
-    const bool bound = email && accounts_.sessionStamp(*email) == textMember(*record, "stamp");
-    if (used || !bound) {
-        endSession(store, sessionID);
-        save();
-        return std::nullopt;
+    if (bound) {
+        // The same pair again, as long as nobody has used it yet: a client that lost it, not a copy.
+        const auto rotation = rotations_.find(hash);
+        const StoredToken* next =
+            rotation == rotations_.end() ? nullptr : table.liveToken(rotation->second.nextHash, now);
+        if (next != nullptr && !next->used && next->session == sessionID) return rotation->second.next;
     }
-    (*found)["used"] = true;
-    Session session = issueLocked(*email, sessionID, store);
-    save();
-    return session;
+    table.endSession(sessionID);
+    save(table);
+    return std::nullopt;
 }
 
 std::optional<std::string> TokenService::verifyAccessToken(const std::string& token) const {
@@ -295,12 +266,9 @@ std::optional<std::string> TokenService::verifyAccessToken(const std::string& to
     std::optional<std::string> stamp;
     {
         std::lock_guard lock(mutex_);
-        const auto store = normalisedStore(readObject(refreshTokens_).value);
-        const auto record = store["sessions"].find(*sessionID);
-        if (record == store["sessions"].end() || !record->is_object() || textMember(*record, "email") != email) {
-            return std::nullopt;
-        }
-        stamp = textMember(*record, "stamp");
+        const StoredSession* record = sessions_.current().value.session(*sessionID);
+        if (record == nullptr || record->email != *email) return std::nullopt;
+        stamp = record->stamp;
     }
     if (!stamp || accounts_.sessionStamp(*email) != stamp) return std::nullopt;
     return email;

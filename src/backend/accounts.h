@@ -4,16 +4,19 @@
 // "jwt-secret" (the HS256 key, made on first start) and "refresh-tokens.json" (the sessions and
 // hashes of their refresh tokens, each good for one use). Every file is 0600. The two JSON files follow the
 // stores' policy (StoreFile): an undecodable one is archived beside itself and written over only
-// once that backup exists, so a damaged file never costs the accounts it held.
+// once that backup exists, so a damaged file never costs the accounts it held. Both are kept in
+// memory and read again only when they changed on disk ("add-user" runs as another process).
 
 #include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include <nlohmann/json.hpp>
 
+#include "backend/session_table.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
 #include "support/store_file.h"
@@ -46,8 +49,11 @@ public:
 
 private:
     const std::string& decoyHash() const;
+    const nlohmann::json& accountsLocked() const;
 
-    mutable StoreFile file_;  // guarded by mutex_
+    mutable StoreFile file_;  // guarded by mutex_, as are the two below
+    mutable std::optional<nlohmann::json> cached_;
+    mutable std::optional<FileStamp> cachedStamp_;
     PasswordCost cost_;
     mutable std::mutex mutex_;
     mutable std::once_flag decoyOnce_;
@@ -64,14 +70,21 @@ struct Session {
 struct TokenLifetimes {
     std::chrono::seconds access = std::chrono::hours(1);
     std::chrono::seconds refresh = std::chrono::hours(24 * 30);
+    // How long a just-used refresh token still gets the pair it was exchanged for.
+    std::chrono::seconds reuseGrace = std::chrono::seconds(60);
 };
 
 // Each sign-in starts a session; each refresh consumes its refresh token and gives the next pair
-// of the same session. A session ends when its account is removed or gets a new password, when
-// its last refresh token expires, and when a used refresh token comes back (someone holds a copy:
-// every token of the session, access tokens included, stops working).
+// of the same session. A client that died before storing that pair comes back with the used
+// token: within the grace, while the new pair is unused, it gets the same pair again. A session
+// ends when its account is removed or gets a new password, when its last refresh token expires,
+// when its account signs in more than kMaxSessionsPerAccount times after it (the oldest ends
+// first), and when a used refresh token comes back otherwise (someone holds a copy: every token
+// of the session, access tokens included, stops working).
 class TokenService {
 public:
+    static constexpr std::size_t kMaxSessionsPerAccount = 50;
+
     TokenService(std::filesystem::path dataFolder, const AccountStore& accounts, TokenLifetimes lifetimes = {},
                  platform::Clock& clock = platform::clock());
 
@@ -85,16 +98,25 @@ public:
     std::optional<std::string> verifyAccessToken(const std::string& token) const;
 
 private:
-    Session issueLocked(const std::string& email, const std::string& sessionID, nlohmann::json& store);
+    // The pair a refresh token was exchanged for, kept through the grace.
+    struct Rotation {
+        Session next;
+        std::string nextHash;
+        std::int64_t at = 0;
+    };
+
+    Session issueLocked(const std::string& email, const std::string& sessionID, SessionTable& table);
+    void save(SessionTable& table);
     std::int64_t nowSeconds() const;
 
     std::filesystem::path folder_;
     const AccountStore& accounts_;
-    mutable StoreFile refreshTokens_;  // guarded by mutex_
     TokenLifetimes lifetimes_;
     platform::Clock& clock_;
     std::string secret_;
     mutable std::mutex mutex_;
+    mutable CachedStoreFile<SessionTable> sessions_;       // guarded by mutex_, as is the map below
+    std::unordered_map<std::string, Rotation> rotations_;  // by hash of the used token
 };
 
 }  // namespace corvane::backend

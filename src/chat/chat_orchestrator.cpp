@@ -194,16 +194,13 @@ void ChatOrchestrator::runTurn(Turn& turn) {
     turn.userEntryIndex = static_cast<std::int64_t>(state.entries.size());
     turn.includeCaptures = request.includePendingCaptures.value_or(false);
     try {
-        // The history as it will be once the user's entry is stored: read before storing it, so
-        // that the store's write (and its flush to disk) runs beside the rest of the request's
-        // preparation and the first request, not ahead of them.
-        auto recent = store.recentEntries(turn.threadID, kHistoryEntries - 1);
+        // The history before the user's entry: read before storing it, so that the store's write
+        // (and its flush to disk) runs beside the rest of the request's preparation and the first
+        // request, not ahead of them. The new message goes once, as the request's last item, with
+        // its context.
+        const auto recent = store.recentEntries(turn.threadID, kHistoryEntries - 1);
         const auto songBrief = store.songBrief(turn.threadID);
         const auto attachments = attachmentLoader_.loadAttachedCaptureInput(turn.threadID, turn.includeCaptures);
-        ConversationEntry userEntry;
-        userEntry.role = ConversationRole::user;
-        userEntry.content = request.message;
-        recent.push_back(std::move(userEntry));
         // Joined before the reply is handled (or the turn ends), so every later entry of the
         // turn is stored after the user's.
         std::jthread storeUserEntry(

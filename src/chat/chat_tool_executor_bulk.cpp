@@ -7,6 +7,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <map>
 #include <string>
 
 #include "chat/chat_tool_executor.h"
@@ -48,22 +49,58 @@ struct Selected {
     AXElement window;
 };
 
-// Resolves and selects one track; on "not found" hands back the names the track list shows.
-std::optional<Selected> resolveAndSelect(const LogicInspector& logic, const std::string& name,
-                                         std::vector<std::string>& availableNames) {
-    if (auto window = logic.findMainWindow()) {
-        auto resolved = logic.resolveTrack(name);
-        if (resolved.header) {
-            logic.activateLogic();
-            if (logic.selectTrackViaKeyboard(*resolved.header, *window)) return Selected{*resolved.header, *window};
-            log(logic_messages::selectTrackFailed(resolved.header->name));
-        }
+// Resolves and selects one track; when that fails, `reason` says why (for the failure list).
+std::optional<Selected> resolveAndSelect(const LogicInspector& logic, const std::string& name, std::string& reason,
+                                         std::size_t namesListed) {
+    auto window = logic.findMainWindow();
+    auto resolved = window ? logic.resolveTrack(name) : LogicInspector::ResolvedTrack{};
+    if (!resolved.header) {
+        reason = "not found.";
+        if (!resolved.availableNames.empty()) reason += " Available: " + joined(resolved.availableNames, namesListed);
+        return std::nullopt;
     }
-    availableNames = logic.resolveTrack(name).availableNames;
+    if (resolved.matches.size() > 1) {
+        reason = LogicInspector::ambiguousTrackMessage(resolved);
+        return std::nullopt;
+    }
+    logic.activateLogic();
+    if (logic.selectTrackViaKeyboard(*resolved.header, *window)) return Selected{*resolved.header, *window};
+    log(logic_messages::selectTrackFailed(resolved.header->name));
+    const nlohmann::json strip = logic.readChannelStrip(*window);
+    auto shown = strip.find("name");
+    reason = "could not be selected";
+    if (shown != strip.end() && shown->is_string())
+        reason += " \u2014 Logic Pro's channel strip shows '" + shown->get<std::string>() + "'";
+    reason += "; nothing was changed.";
     return std::nullopt;
 }
 
 // --- Solo and mute ------------------------------------------------------------------------------
+
+// The mute or solo switch of every shown header, by track number.
+std::map<std::int64_t, std::pair<TrackHeader, bool>> switchStates(const LogicInspector& logic, const AXElement& window,
+                                                                  const std::string& hint) {
+    std::map<std::int64_t, std::pair<TrackHeader, bool>> states;
+    for (const auto& h : logic.findTrackHeaders(window))
+        states.emplace(h.trackNumber, std::make_pair(h, logic.detectToggleState(h.element, hint)));
+    return states;
+}
+
+// The M and S keys act on whatever Logic Pro has selected: a switch of another track that changed
+// with the press is put back. Says which, for the failure list; empty when none changed.
+std::string putBackStrays(const LogicInspector& logic, const AXElement& window, const std::string& hint,
+                          const std::map<std::int64_t, std::pair<TrackHeader, bool>>& before,
+                          std::int64_t targetNumber) {
+    std::string said;
+    for (const auto& [number, now] : switchStates(logic, window, hint)) {
+        auto was = before.find(number);
+        if (number == targetNumber || was == before.end() || was->second.second == now.second) continue;
+        const bool back = logic.clickTrackHeaderButton(now.first, hint, was->second.second, window).success;
+        said += "; the press reached '" + now.first.name + "' instead" +
+                (back ? ", which was put back" : " and it could not be put back");
+    }
+    return said;
+}
 
 struct ToggleTool {
     const char* toolName;
@@ -98,19 +135,24 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
     std::vector<std::string> switched;
     std::vector<Failure> failures;
     for (const auto& name : names) {
-        std::vector<std::string> available;
-        auto selected = resolveAndSelect(logic, name, available);
+        std::string reason;
+        auto selected = resolveAndSelect(logic, name, reason, 15);
         if (!selected) {
-            std::string reason = "not found.";
-            if (!available.empty()) reason += " Available: " + joined(available, 15);
             failures.push_back({name, reason});
             continue;
         }
+        const std::int64_t number = selected->header.trackNumber;
+        const auto before = switchStates(logic, selected->window, tool.buttonHint);
+        const bool mayPress = !before.count(number) || before.at(number).second != *enabled;
         // Only the header's read-back counts: a press that did not take is a failure.
-        if (logic.clickTrackHeaderButton(selected->header, tool.buttonHint, *enabled, selected->window).success)
+        const bool switchedHere =
+            logic.clickTrackHeaderButton(selected->header, tool.buttonHint, *enabled, selected->window).success;
+        const std::string strays =
+            mayPress ? putBackStrays(logic, selected->window, tool.buttonHint, before, number) : std::string();
+        if (switchedHere && strays.empty())
             switched.push_back(selected->header.name);
         else
-            failures.push_back({selected->header.name, std::string("could not toggle ") + tool.buttonHint});
+            failures.push_back({selected->header.name, std::string("could not toggle ") + tool.buttonHint + strays});
     }
 
     const std::string verb = *enabled ? tool.verbPast : tool.verbPastNegated;
@@ -219,10 +261,10 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
     std::vector<std::string> lines;
     std::vector<Failure> failures;
     for (const auto& entry : entries) {
-        std::vector<std::string> available;
-        auto selected = resolveAndSelect(logic, entry.name, available);
+        std::string reason;
+        auto selected = resolveAndSelect(logic, entry.name, reason, 10);
         if (!selected) {
-            failures.push_back({entry.name, "not found. Available: " + joined(available, 10)});
+            failures.push_back({entry.name, reason});
             continue;
         }
         const std::string trackName = selected->header.name;

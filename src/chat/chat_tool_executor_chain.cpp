@@ -58,7 +58,7 @@ struct Track {
 std::optional<Track> selectTrack(const LogicInspector& logic, const std::string& name, std::string& error) {
     auto selected = logic.selectTrack(name);
     if (!selected) {
-        error = "Track '" + name + "' not found. Available: " + joined(logic.resolveTrack(name).availableNames);
+        error = logic.selectionFailure(name);
         return std::nullopt;
     }
     return Track{selected->header.name, selected->mainWindow};

@@ -37,6 +37,7 @@ AgentToolOutputPayload setFolderExpanded(ToolCall& toolCall) {
         for (const auto& n : resolved.availableNames) available += (available.empty() ? "" : ", ") + n;
         return fail("Track '" + *name + "' not found. Available: " + available);
     }
+    if (resolved.matches.size() > 1) return fail("'" + *name + "': " + LogicInspector::ambiguousTrackMessage(resolved));
     const auto& header = *resolved.header;
     if (!header.isFolder)
         return fail("'" + header.name +

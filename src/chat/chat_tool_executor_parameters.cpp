@@ -20,13 +20,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr double kHeaderPressSelects = 0.25;  // a header pressed, before its strip's slots are read
-
-std::string notFound(const LogicInspector& logic, const std::string& name) {
-    std::string available;
-    for (const auto& n : logic.resolveTrack(name).availableNames) available += (available.empty() ? "" : ", ") + n;
-    return "Track '" + name + "' not found. Available: " + available;
-}
+std::string notFound(const LogicInspector& logic, const std::string& name) { return logic.selectionFailure(name); }
 
 // Numbered slots ("3", "Param 12", "P4") tell nobody what the control does.
 bool isGenericParameterName(const std::string& name) {
@@ -124,8 +118,10 @@ AgentToolOutputPayload setPluginBypass(ToolCall& toolCall) {
     if (!resolved.header) return toolCall.fail(notFound(logic, *name));
     auto window = logic.findMainWindow();
     if (!window) return toolCall.fail(logic_messages::kLogicProNotRunning);
-    (void)resolved.header->element.performAction(platform::ax::kPress);
-    platform::pause(kHeaderPressSelects);
+    // The strip is written: it must be known to show this track, never one of the same name.
+    logic.activateLogic();
+    if (resolved.matches.size() > 1 || !logic.selectTrackViaKeyboard(*resolved.header, *window))
+        return toolCall.fail(logic.selectionFailure(*name));
 
     const std::string& trackName = resolved.header->name;
     auto slot = ChatToolExecutor::resolvePluginSlot(*args, logic.findTrackPluginSlots(*window), trackName);

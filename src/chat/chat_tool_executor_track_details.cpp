@@ -137,6 +137,10 @@ AgentToolOutputPayload getTrackDetails(ToolCall& toolCall) {
     for (const auto& name : *names) {
         auto window = logic.findMainWindow();
         auto resolved = window ? logic.resolveTrack(name) : LogicInspector::ResolvedTrack{};
+        if (window && resolved.matches.size() > 1) {
+            failures.push_back({name, LogicInspector::ambiguousTrackMessage(resolved)});
+            continue;
+        }
         if (window && resolved.header) {
             logic.activateLogic();
             if (logic.selectTrackViaKeyboard(*resolved.header, *window)) {

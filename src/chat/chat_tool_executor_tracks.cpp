@@ -34,14 +34,23 @@ std::optional<std::string> errorText(const json& result) {
     return found->get<std::string>();
 }
 
+// A selection that failed reads as "not found" from below; a track that is listed was found, so say
+// what did go wrong.
+std::string selectionMessage(const LogicInspector& logic, const std::string& name, const std::string& message) {
+    if (message != "Track '" + name + "' not found." && message != logic_messages::trackNotFound(name)) return message;
+    const auto resolved = logic.resolveTrack(name);
+    return resolved.header ? logic.selectionFailure(name) : message;
+}
+
 AgentToolOutputPayload renameTrack(ToolCall& toolCall) {
     constexpr const char* kTool = "rename_track";
     auto args = json_fields::parseObject(toolCall.args());
     auto current = args ? tool_args::text(*args, "current_name") : std::nullopt;
     auto wanted = args ? tool_args::text(*args, "new_name") : std::nullopt;
     if (!current || !wanted) return failed(toolCall, kTool, "Missing current_name or new_name.");
-    const auto result = toolCall.executor.logicInspector().renameTrack(*current, *wanted);
-    if (!result.success) return failed(toolCall, kTool, result.message);
+    const LogicInspector& logic = toolCall.executor.logicInspector();
+    const auto result = logic.renameTrack(*current, *wanted);
+    if (!result.success) return failed(toolCall, kTool, selectionMessage(logic, *current, result.message));
     return succeeded(
         toolCall, kTool, result.message,
         {{"status", "ok"}, {"new_name", result.actualName.value_or(*wanted)}, {"message", result.message}});
@@ -139,7 +148,7 @@ AgentToolOutputPayload setSendLevel(ToolCall& toolCall) {
     double goal = target.value_or(0);
     if (delta) {
         const json knob = logic.readSendKnobValue(*track, *bus);
-        if (auto error = errorText(knob)) return failed(toolCall, kTool, *error);
+        if (auto error = errorText(knob)) return failed(toolCall, kTool, selectionMessage(logic, *track, *error));
         auto shown = knob.find("valueDescription");
         auto current =
             shown != knob.end() && shown->is_string() ? readNumber(shown->get_ref<const std::string&>()) : std::nullopt;
@@ -150,7 +159,7 @@ AgentToolOutputPayload setSendLevel(ToolCall& toolCall) {
         goal = *current + *delta;
     }
     const auto result = logic.setSendKnobToDb(*track, *bus, goal);
-    if (!result.success) return failed(toolCall, kTool, result.message);
+    if (!result.success) return failed(toolCall, kTool, selectionMessage(logic, *track, result.message));
     return succeeded(toolCall, kTool, result.message,
                      {{"status", "ok"},
                       {"track", *track},

@@ -45,8 +45,9 @@ public:
     };
 
     struct ResolvedTrack {
-        std::optional<TrackHeader> header;
+        std::optional<TrackHeader> header;  // the first of the matches
         std::vector<std::string> availableNames;
+        std::vector<TrackHeader> matches;  // every header of that name: more than one leaves it unclear
     };
 
     struct SelectedTrack {
@@ -142,7 +143,15 @@ public:
     static std::optional<ParsedTrackDescription> parseTrackDescription(const std::string& description);
     std::vector<IndentedHeader> findTrackHeadersWithIndent(const AXElement& mainWindow) const;
     ResolvedTrack resolveTrack(const std::string& named) const;
+    // Why a name that matches several tracks is not acted on, listing their numbers.
+    static std::string ambiguousTrackMessage(const ResolvedTrack& resolved);
+    // Why selectTrack(named) gave nothing, for a tool's answer: not found (with the names listed),
+    // several tracks of that name, or what the channel strip shows instead.
+    std::string selectionFailure(const std::string& named) const;
+    // Absent too when the name matches several tracks: the strip cannot show which one it is.
     std::optional<SelectedTrack> selectTrack(const std::string& named) const;
+    // True only once the target's header shows it selected and the channel strip shows it (waited
+    // for within a bound); false when another track of the same name is shown.
     bool selectTrackViaKeyboard(const TrackHeader& target, const AXElement& mainWindow) const;
     bool ensureInspectorOpen(const AXElement& mainWindow) const;
     std::optional<bool> isFolderExpanded(const TrackHeader& header) const;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
@@ -102,8 +103,9 @@ namespace {
 
 // What a walk reads of each element of a list the headers are found in: the rows are placed by
 // their frames, so one read brings them for the whole list.
-const std::vector<std::string> kListReads{ax::kRole,     ax::kDescription, ax::kTitle,
-                                          ax::kChildren, ax::kPosition,    ax::kSize};
+// AXSelected too: the selection is told by the header Logic Pro shows selected.
+const std::vector<std::string> kListReads{ax::kRole,     ax::kDescription, ax::kTitle, ax::kChildren,
+                                          ax::kPosition, ax::kSize,        ax::kSelected};
 
 // The headers' walk; `parents`, when given, gets each element the headers were found in, once,
 // with the elements above it (`above` being those above the walk's first element).
@@ -160,7 +162,7 @@ void collectHeaders(const AXElement& element, std::vector<LogicInspector::TrackH
                                                           folders && hasDisclosureTriangle(e), std::nullopt});
             return Next::siblings;
         },
-        depth, {ax::kPosition, ax::kSize});  // with the rest of each list: the rows are placed by them
+        depth, {ax::kPosition, ax::kSize, ax::kSelected});  // with the rest of each list: rows are placed by them
 }
 
 // A remembered element still answers as the same one: a handle to a vanished or rebuilt element
@@ -279,22 +281,49 @@ LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& na
     auto headers = headersOf(*window);
     ResolvedTrack result;
     for (const auto& h : headers) result.availableNames.push_back(h.name);
-    auto take = [&](const TrackHeader& h) {
-        result.header = h;
-        result.header->isFolder = hasDisclosureTriangle(h.element);
-        return result;
+    auto takeAll = [&](const std::string& lowered) {
+        for (const auto& h : headers)
+            if (text::lowercased(h.name) == lowered) result.matches.push_back(h);
+        if (result.matches.empty()) return false;
+        result.header = result.matches.front();
+        result.header->isFolder = hasDisclosureTriangle(result.header->element);
+        return true;
     };
 
     auto wanted = text::lowercased(named);
-    for (const auto& h : headers)
-        if (text::lowercased(h.name) == wanted) return take(h);
+    if (takeAll(wanted)) return result;
     static const Regex suffix(R"(\s*\[[^\]]*\]\s*$)");
     std::string stripped = suffix.replaceAll(wanted, "");
     stripped = std::string(text::trimSpacesAndTabs(stripped));
     if (stripped == wanted) return result;
-    for (const auto& h : headers)
-        if (text::lowercased(h.name) == stripped) return take(h);
+    takeAll(stripped);
     return result;
+}
+
+std::string LogicInspector::ambiguousTrackMessage(const ResolvedTrack& resolved) {
+    std::string numbers;
+    for (std::size_t i = 0; i < resolved.matches.size(); ++i)
+        numbers += (i == 0 ? "" : i + 1 == resolved.matches.size() ? " and " : ", ") +
+                   std::to_string(resolved.matches[i].trackNumber);
+    const std::string name = resolved.header ? resolved.header->name : std::string();
+    return "tracks " + numbers + " are all named '" + name +
+           "', so the one meant cannot be told apart; nothing was changed. Give them distinct names in Logic Pro, "
+           "then retry.";
+}
+
+std::string LogicInspector::selectionFailure(const std::string& named) const {
+    const auto resolved = resolveTrack(named);
+    if (!resolved.header) {
+        std::string available;
+        for (const auto& n : resolved.availableNames) available += (available.empty() ? "" : ", ") + n;
+        return "Track '" + named + "' not found. Available: " + available;
+    }
+    if (resolved.matches.size() > 1) return "Track '" + named + "': " + ambiguousTrackMessage(resolved);
+    std::string message = "Track '" + resolved.header->name + "' could not be selected";
+    if (auto window = findMainWindow())
+        if (auto shown = stripName(readChannelStrip(*window)); !shown.empty())
+            message += " \u2014 Logic Pro's channel strip shows '" + shown + "'";
+    return message + "; nothing was changed.";
 }
 
 std::optional<LogicInspector::SelectedTrack> LogicInspector::selectTrack(const std::string& named) const {
@@ -302,20 +331,51 @@ std::optional<LogicInspector::SelectedTrack> LogicInspector::selectTrack(const s
     if (!window) return std::nullopt;
     auto resolved = resolveTrack(named);
     if (!resolved.header) return std::nullopt;
+    if (resolved.matches.size() > 1) {
+        log(fmt::format("[selectTrack] {} tracks are named '{}'; none is selected", resolved.matches.size(),
+                        resolved.header->name));
+        return std::nullopt;
+    }
     activateLogic();
     if (selectTrackViaKeyboard(*resolved.header, *window)) return SelectedTrack{*resolved.header, *window};
     log(logic_messages::selectTrackFailed(resolved.header->name));
     return std::nullopt;
 }
 
+namespace {
+
+// How long the channel strip may lag the selection, and how often it is looked at meanwhile.
+constexpr double kStripCatchUpLimit = 3.0;
+constexpr double kStripCatchUpPoll = 0.25;
+
+using Row = std::pair<LogicInspector::TrackHeader, double>;
+
+// The shown headers in on-screen order, top to bottom.
+std::vector<Row> rowsOnScreen(const AXElement& mainWindow) {
+    std::vector<Row> rows;
+    for (const auto& h : headersOf(mainWindow)) rows.emplace_back(h, LogicInspector::frameForElement(h.element).y);
+    std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    return rows;
+}
+
+// The row whose header Logic Pro shows selected; -1 when none is (the selected track may be
+// hidden in a collapsed folder).
+long selectedRow(const std::vector<Row>& rows) {
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (selectedFlag(rows[i].first.element)) return static_cast<long>(i);
+    return -1;
+}
+
+}  // namespace
+
+// The track shown by the channel strip is the one a write reaches, and the one selected is the one
+// the M and S keys reach: both must be the target's row before anyone acts. The selection is told
+// by the selected header, never by the strip's name, which two tracks may share and which lags.
 bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXElement& mainWindow) const {
     const KeptPlaces places;
     ensureInspectorOpen(mainWindow);
-    auto headers = headersOf(mainWindow);  // placed by their frames; no folder flags needed
-    if (headers.empty()) return false;
-    std::vector<std::pair<TrackHeader, double>> rows;
-    for (const auto& h : headers) rows.emplace_back(h, frameForElement(h.element).y);
-    std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    auto rows = rowsOnScreen(mainWindow);
+    if (rows.empty()) return false;
 
     auto targetIt = std::find_if(rows.begin(), rows.end(),
                                  [&](const auto& r) { return r.first.trackNumber == target.trackNumber; });
@@ -324,35 +384,79 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
                         target.trackNumber));
         return false;
     }
-    long targetIndex = targetIt - rows.begin();
-
-    std::string current = stripName(readChannelStrip(mainWindow));
-    auto currentIt = std::find_if(rows.begin(), rows.end(),
-                                  [&](const auto& r) { return text::equalsIgnoringCase(r.first.name, current); });
-    if (currentIt == rows.end()) {
-        log(fmt::format("[selectTrackViaKeyboard] couldn't identify currently-selected track (strip name='{}')",
-                        current));
+    const long targetIndex = targetIt - rows.begin();
+    const auto sameName = std::count_if(rows.begin(), rows.end(), [&](const auto& r) {
+        return text::equalsIgnoringCase(r.first.name, target.name);
+    });
+    if (sameName > 1) {
+        log(fmt::format("[selectTrackViaKeyboard] {} tracks are named '{}': the strip cannot tell which it shows",
+                        sameName, target.name));
         return false;
     }
-    long currentIndex = currentIt - rows.begin();
-    long delta = targetIndex - currentIndex;
-    if (delta == 0) {
-        log(fmt::format("[selectTrackViaKeyboard] already on target '{}'", target.name));
-        return true;
+
+    auto shownStripName = [&](const AXElement& window) { return stripName(readChannelStrip(window)); };
+    // Strip reads until it shows `name`, within the bound; the last name read. An unreadable strip
+    // is not waited for.
+    auto awaitStrip = [&](const std::string& name, std::string shown, const std::function<bool()>& worthWaiting) {
+        for (double waited = 0; !text::equalsIgnoringCase(shown, name) && waited < kStripCatchUpLimit;
+             waited += kStripCatchUpPoll) {
+            if (shown.empty() || !worthWaiting()) break;
+            platform::pause(kStripCatchUpPoll);
+            shown = shownStripName(mainWindow);
+        }
+        return shown;
+    };
+
+    const long currentIndex = selectedRow(rows);
+    std::string current = shownStripName(mainWindow);
+    if (currentIndex >= 0) {
+        // A strip still following an earlier selection would change under a write later on.
+        current = awaitStrip(rows[static_cast<std::size_t>(currentIndex)].first.name, current, [] { return true; });
+        if (currentIndex == targetIndex) {
+            const bool shows = text::equalsIgnoringCase(current, target.name);
+            log(shows ? fmt::format("[selectTrackViaKeyboard] already on target '{}'", target.name)
+                      : fmt::format("[selectTrackViaKeyboard] '{}' is selected but the strip shows '{}'", target.name,
+                                    current));
+            return shows;
+        }
     }
-    long presses = std::labs(delta);
-    std::uint16_t key = delta > 0 ? key_code::kDown : key_code::kUp;
-    log(fmt::format("[selectTrackViaKeyboard] navigating from '{}' (idx {}) to '{}' (idx {}) via {} {} presses",
-                    current, currentIndex, target.name, targetIndex, presses, delta > 0 ? "↓" : "↑"));
-    activateLogic();
-    platform::pause(pacing::kBeforeArrowKeys);
-    for (long i = 0; i < presses; ++i) {
-        pressKey(key);
-        platform::pause(pacing::kArrowKeyRepeat);
+
+    if (currentIndex < 0) {
+        log(fmt::format("[selectTrackViaKeyboard] no shown header is selected (strip name='{}'); pressing '{}' (#{})",
+                        current, target.name, target.trackNumber));
+        activateLogic();
+        if (target.element.performAction(ax::kPress) != platform::AXError::success) {
+            log(fmt::format("[selectTrackViaKeyboard] the header of '{}' could not be pressed", target.name));
+            return false;
+        }
+        platform::pause(pacing::kSelectionSettles);
+    } else if (currentIndex != targetIndex) {
+        const long delta = targetIndex - currentIndex;
+        const long presses = std::labs(delta);
+        const std::uint16_t key = delta > 0 ? key_code::kDown : key_code::kUp;
+        log(fmt::format("[selectTrackViaKeyboard] navigating from '{}' (idx {}) to '{}' (idx {}) via {} {} presses",
+                        rows[static_cast<std::size_t>(currentIndex)].first.name, currentIndex, target.name,
+                        targetIndex, presses, delta > 0 ? "↓" : "↑"));
+        activateLogic();
+        platform::pause(pacing::kBeforeArrowKeys);
+        for (long i = 0; i < presses; ++i) {
+            pressKey(key);
+            platform::pause(pacing::kArrowKeyRepeat);
+        }
+        platform::pause(pacing::kSelectionSettles);
     }
-    platform::pause(pacing::kSelectionSettles);
-    std::string after = stripName(readChannelStrip(mainWindow));
-    bool verified = text::equalsIgnoringCase(after, target.name);
+
+    // The target's header must show it selected, and the strip must follow; a selection that did
+    // not move is not waited for.
+    auto targetSelected = [&] {
+        for (const auto& h : headersOf(mainWindow))
+            if (h.trackNumber == target.trackNumber) return selectedFlag(h.element);
+        return false;
+    };
+    const bool selected = targetSelected();
+    const std::string after = selected ? awaitStrip(target.name, shownStripName(mainWindow), targetSelected)
+                                       : shownStripName(mainWindow);
+    const bool verified = selected && text::equalsIgnoringCase(after, target.name) && targetSelected();
     log(fmt::format("[selectTrackViaKeyboard] after navigation, strip name='{}' (verified={})", after,
                     verified ? "yes" : "no"));
     return verified;
@@ -388,7 +492,11 @@ Outcome LogicInspector::setFolderExpanded(const TrackHeader& header, bool expand
     auto state = isFolderExpanded(header);
     if (state && *state == expanded)
         return {true, "Folder '" + header.name + "' is already " + (expanded ? "expanded" : "collapsed") + "."};
-    if (!selectTrack(header.name)) return {false, "Could not select folder '" + header.name + "'."};
+    // By its row: another track may carry the folder's name.
+    auto window = findMainWindow();
+    activateLogic();
+    if (!window || !selectTrackViaKeyboard(header, *window))
+        return {false, "Could not select folder '" + header.name + "'."};
     pressKeyChord(expanded ? key_code::kRight : key_code::kLeft, key_code::kCommandFlag | key_code::kControlFlag);
     platform::pause(pacing::kFolderToggles);
     return {true, std::string(expanded ? "Expanded folder '" : "Collapsed folder '") + header.name + "'."};

@@ -1,7 +1,10 @@
+#include <algorithm>
 #include <map>
+#include <string_view>
 
 #include "model/chat_model.h"
 #include "support/numbers.h"
+#include "support/unicode.h"
 
 namespace corvane {
 
@@ -81,6 +84,88 @@ std::string joinPresent(const std::optional<std::string>& a, const std::optional
 
 constexpr const char* kArrow = " \u2192 ";
 constexpr const char* kDot = " \u00B7 ";
+constexpr std::size_t kTargetsLength = 40;
+
+void addName(std::vector<std::string>& names, std::string_view name) {
+    if (auto trimmed = text::trimSpacesAndTabs(name); !trimmed.empty()) names.emplace_back(trimmed);
+}
+
+// "tracks" as a comma-separated text, else "track_name" read the same way.
+std::vector<std::string> listenedNames(const nlohmann::json& args) {
+    std::vector<std::string> names;
+    auto list = stringMember(args, "tracks");
+    if (!list) list = stringMember(args, "track_name");
+    if (!list) return names;
+    for (std::size_t start = 0; start <= list->size();) {
+        const std::size_t comma = std::min(list->find(',', start), list->size());
+        addName(names, std::string_view(*list).substr(start, comma - start));
+        start = comma + 1;
+    }
+    return names;
+}
+
+// "track_names" when it is a list of texts, else "track_name".
+std::vector<std::string> namedTracks(const nlohmann::json& args) {
+    std::vector<std::string> names;
+    if (auto it = args.find("track_names"); it != args.end() && it->is_array()) {
+        bool allText = true;
+        for (const auto& element : *it) allText = allText && element.is_string();
+        if (allText) {
+            for (const auto& element : *it) addName(names, element.get<std::string>());
+            return names;
+        }
+    }
+    if (auto single = stringMember(args, "track_name")) addName(names, *single);
+    return names;
+}
+
+// "tracks" when it is a list of objects, else the call's own "track_name" and "value"; a value
+// shows only as text.
+std::vector<std::string> writtenTracks(const nlohmann::json& args) {
+    std::vector<std::string> writes;
+    auto write = [&writes](const nlohmann::json& object) {
+        auto name = stringMember(object, "track_name");
+        if (!name) return;
+        std::string line(text::trimSpacesAndTabs(*name));
+        if (line.empty()) return;
+        if (auto value = stringMember(object, "value")) line += kArrow + *value;
+        writes.push_back(std::move(line));
+    };
+    if (auto it = args.find("tracks"); it != args.end() && it->is_array()) {
+        bool allObjects = true;
+        for (const auto& element : *it) allObjects = allObjects && element.is_object();
+        if (allObjects) {
+            for (const auto& element : *it) write(element);
+            return writes;
+        }
+    }
+    write(args);
+    return writes;
+}
+
+// The one track a tool names under a key of its own, else "track_name".
+std::optional<std::string> singleTrack(const std::string& toolName, const nlohmann::json& args) {
+    if (toolName == "set_folder_expanded" || toolName == "expand_folder" || toolName == "collapse_folder") {
+        for (const char* key : {"track_name", "name", "folder", "folder_name"})
+            if (auto name = stringMember(args, key)) return name;
+        return std::nullopt;
+    }
+    if (toolName == "rename_track") return stringMember(args, "current_name");
+    if (toolName == "ensure_bus_track") return stringMember(args, "source_track");
+    if (toolName == "update_track_description") return stringMember(args, "trackName");
+    return stringMember(args, "track_name");
+}
+
+// The targets on one line: joined, and cut short so the card keeps to one line.
+std::optional<std::string> joinedTargets(const std::vector<std::string>& targets) {
+    if (targets.empty()) return std::nullopt;
+    std::string joined = targets.front();
+    for (std::size_t i = 1; i < targets.size(); ++i) joined += ", " + targets[i];
+    if (text::graphemeCount(joined) <= kTargetsLength) return joined;
+    std::string cut = text::graphemePrefix(joined, kTargetsLength);
+    while (!cut.empty() && (cut.back() == ' ' || cut.back() == ',')) cut.pop_back();
+    return cut + "\u2026";
+}
 
 }  // namespace
 
@@ -98,7 +183,7 @@ std::optional<std::string> ToolCallInfo::argumentPreview() const {
     nlohmann::json args = nlohmann::json::parse(arguments, nullptr, false);
     if (!args.is_object()) return std::nullopt;  // also what a parse failure gives (discarded)
 
-    auto track = stringMember(args, "track_name");
+    auto track = singleTrack(toolName, args);
     auto plugin = stringMember(args, "plugin_name");
     auto parameter = stringMember(args, "parameter_name");
     auto value = stringMember(args, "value");
@@ -111,14 +196,11 @@ std::optional<std::string> ToolCallInfo::argumentPreview() const {
         if (parameter && value) return track.value_or("") + " > " + *parameter + kArrow + *value;
         return joinPresent(track, plugin, " > ");
     }
-    if (toolName == "set_track_volume" || toolName == "set_track_pan") {
-        if (!track) return std::nullopt;
-        if (!value) return track;
-        return *track + kArrow + *value;
-    }
-    if (toolName == "set_track_solo" || toolName == "set_track_mute") return track;
+    if (toolName == "set_track_volume" || toolName == "set_track_pan") return joinedTargets(writtenTracks(args));
+    if (toolName == "set_track_solo" || toolName == "set_track_mute" || toolName == "get_track_details")
+        return joinedTargets(namedTracks(args));
     if (toolName == "listen_to_playback") {
-        std::string label = track && !track->empty() ? *track : "full mix";
+        std::string label = joinedTargets(listenedNames(args)).value_or("full mix");
         if (!duration) return label;
         auto seconds = checkedInteger(*duration, INT64_MIN, INT64_MAX);  // whole seconds toward zero
         if (!seconds) return label;

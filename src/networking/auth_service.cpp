@@ -45,8 +45,9 @@ AuthService::AuthService(BackendConfiguration configuration, std::shared_ptr<htt
     if (!accessToken) return;
     fields_.isAuthenticated = true;
     fields_.userEmail = emailFromJWT(*accessToken);
-    // Refreshed at every start, expired or not; nobody waits for it.
-    startupRefresh_ = std::jthread([this] { refreshTokenIfNeeded(); });
+    // Refreshed only when near expiry: each refresh spends the refresh token, and a kill before
+    // the new pair is stored loses it. Nobody waits for it.
+    if (isTokenExpired(*accessToken)) startupRefresh_ = std::jthread([this] { refreshTokenIfNeeded(); });
 }
 
 AuthService::~AuthService() { waitForStartupRefresh(); }
@@ -108,8 +109,8 @@ http::HTTPClientRequest AuthService::tokenRequest(const std::string& grantType, 
 }
 
 void AuthService::saveSession(const std::string& accessToken, const std::string& refreshToken) {
-    KeychainStore::save(kAccessTokenKey, accessToken);
-    KeychainStore::save(kRefreshTokenKey, refreshToken);
+    // One write: written apart, a crash between them would keep a refresh token already spent.
+    KeychainStore::save({{kAccessTokenKey, accessToken}, {kRefreshTokenKey, refreshToken}});
 }
 
 void AuthService::signIn(const std::string& email, const std::string& password) {

@@ -36,7 +36,7 @@ struct BackendConfiguration {
 
 class AuthService {
 public:
-    // Restores a stored session; when there is one, refreshes it in the background at once.
+    // Restores a stored session; when its access token is near expiry, refreshes it in the background.
     explicit AuthService(BackendConfiguration configuration = BackendConfiguration::fromEnvironment(),
                          std::shared_ptr<http::HTTPTransport> transport = http::defaultTransport(),
                          platform::Clock& clock = platform::clock());

@@ -48,6 +48,11 @@ BackendChatService::OpenAIClientError BackendChatService::OpenAIClientError::mis
                                  kProjectFolderName + ".");
 }
 
+BackendChatService::OpenAIClientError BackendChatService::OpenAIClientError::signedOut() {
+    // Says "not authenticated", as a 401 does, so the turn's reply asks for the sign-in too.
+    return OpenAIClientError(Kind::signedOut, "", "Not authenticated. Please sign in again.");
+}
+
 BackendChatService::BackendChatService(std::string endpoint, std::string defaultModel,
                                        std::shared_ptr<http::HTTPTransport> transport)
     : endpoint_(std::move(endpoint)), defaultModel_(std::move(defaultModel)), transport_(std::move(transport)) {}
@@ -55,6 +60,11 @@ BackendChatService::BackendChatService(std::string endpoint, std::string default
 void BackendChatService::setAuthTokenProvider(TokenProvider provider) {
     std::lock_guard lock(providerMutex_);
     tokenProvider_ = std::move(provider);
+}
+
+bool BackendChatService::hasTokenProvider() {
+    std::lock_guard lock(providerMutex_);
+    return static_cast<bool>(tokenProvider_);
 }
 
 std::optional<std::string> BackendChatService::currentToken() {
@@ -68,8 +78,9 @@ std::optional<std::string> BackendChatService::currentToken() {
 }
 
 nlohmann::json BackendChatService::sendRequest(const nlohmann::json& body, std::stop_token stop) {
+    if (!hasTokenProvider()) throw OpenAIClientError::missingApiKey();
     const auto token = currentToken();
-    if (!token) throw OpenAIClientError::missingApiKey();
+    if (!token) throw OpenAIClientError::signedOut();
 
     http::HTTPClientRequest request;
     request.url = endpoint_;

@@ -25,9 +25,10 @@ public:
     // The one error of the client; what() is the text the user sees.
     class OpenAIClientError : public std::runtime_error {
     public:
-        enum class Kind { invalidResponse, missingApiKey };
+        enum class Kind { invalidResponse, missingApiKey, signedOut };
         static OpenAIClientError invalidResponse(const std::string& payload);
-        static OpenAIClientError missingApiKey();
+        static OpenAIClientError missingApiKey();  // no token provider installed
+        static OpenAIClientError signedOut();      // the provider has no token: the user must sign in
         Kind kind() const { return kind_; }
         const std::string& payload() const { return payload_; }
 
@@ -73,6 +74,7 @@ public:
 
 private:
     std::optional<std::string> currentToken();
+    bool hasTokenProvider();
 
     std::string endpoint_;
     std::string defaultModel_;

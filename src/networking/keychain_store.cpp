@@ -71,6 +71,14 @@ void KeychainStore::save(const std::string& key, const std::string& value) {
     writeAll(file, values);
 }
 
+void KeychainStore::save(const std::map<std::string, std::string>& members) {
+    std::lock_guard lock(storeMutex());
+    StoreFile file = storeFile();
+    auto values = readAll(file);
+    for (const auto& [key, value] : members) values.value[key] = value;
+    writeAll(file, values);
+}
+
 void KeychainStore::remove(const std::string& key) {
     std::lock_guard lock(storeMutex());
     StoreFile file = storeFile();

@@ -18,6 +18,8 @@ namespace corvane::networking {
 struct KeychainStore {
     static std::optional<std::string> read(const std::string& key);
     static void save(const std::string& key, const std::string& value);
+    // Several members in one write, so that a crash leaves all of them or none.
+    static void save(const std::map<std::string, std::string>& values);
     static void remove(const std::string& key);  // "delete" in the design; a keyword here
 
     // The file's location; sets the folder's mode to 0700 on every call.

@@ -4,6 +4,7 @@
 #include <sodium.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -149,6 +150,7 @@ TEST_F(BackendServiceTest, AccessTokensExpireAndRefreshTokensAreSingleUse) {
     EXPECT_NE(second["refresh_token"], first["refresh_token"]);
     EXPECT_EQ(second["user"]["email"], LocalBackend::kEmail);
     EXPECT_EQ(chat(agentBody("Mute the guitar"), second["access_token"]).statusCode, 200);
+    backend.clock.sleep(std::chrono::seconds(61));
     EXPECT_EQ(refresh(first["refresh_token"]).statusCode, 400) << "a used refresh token works once";
 }
 
@@ -253,15 +255,30 @@ TEST_F(SessionTest, AccountRemovalAndANewPasswordEndEverySessionOfTheAccount) {
     EXPECT_EQ(signIn(LocalBackend::kEmail, "a new password"), 200);
 }
 
-TEST_F(SessionTest, RefreshTokensExpireAndAReplayedOneEndsTheSessionItBelongsTo) {
+// A client killed after the rotation but before it stored the new pair presents the spent token
+// again at its next start; a copy presented later, or after the new pair was used, is theft.
+TEST_F(SessionTest, ASpentRefreshTokenGetsTheSamePairWithinTheGraceAndEndsItsSessionAfter) {
     const json first = session();
     const HTTPResponse rotated = refresh(first);
     ASSERT_EQ(rotated.statusCode, 200);
     const json second = json::parse(rotated.body);
+    backend.clock.sleep(std::chrono::seconds(59));
+    const HTTPResponse again = refresh(first);
+    ASSERT_EQ(again.statusCode, 200) << again.body;
+    EXPECT_EQ(json::parse(again.body)["refresh_token"], second["refresh_token"]);
+    EXPECT_EQ(json::parse(again.body)["access_token"], second["access_token"]);
     EXPECT_EQ(chatStatus(second), 200);
-    EXPECT_EQ(refresh(first).statusCode, 400) << "replayed";
+    backend.clock.sleep(std::chrono::seconds(2));
+    EXPECT_EQ(refresh(first).statusCode, 400) << "replayed past the grace";
     EXPECT_EQ(chatStatus(second), 401) << "the session of a replayed token is over";
     EXPECT_EQ(refresh(second).statusCode, 400);
+
+    const json third = session();
+    const json fourth = json::parse(refresh(third).body);
+    const HTTPResponse fifth = refresh(fourth);
+    ASSERT_EQ(fifth.statusCode, 200);
+    EXPECT_EQ(refresh(third).statusCode, 400) << "replayed within the grace, but after the new pair was used";
+    EXPECT_EQ(chatStatus(json::parse(fifth.body)), 401);
 
     const json bystander = session();  // a session of its own, untouched by the replay
     EXPECT_EQ(chatStatus(bystander), 200);
@@ -272,6 +289,47 @@ TEST_F(SessionTest, RefreshTokensExpireAndAReplayedOneEndsTheSessionItBelongsTo)
     backend.clock.sleep(std::chrono::hours(24));
     EXPECT_EQ(refresh(bystander).statusCode, 400) << "past the refresh lifetime";
     EXPECT_EQ(refresh(json::parse(kept.body)).statusCode, 200) << "each refresh gives a fresh lifetime";
+}
+
+TEST_F(SessionTest, AnAccountKeepsItsNewestSessionsAndEndsTheOldestFirst) {
+    ASSERT_TRUE(backend.service().accounts().addUser("other@example.com", "other password"));
+    const json other = json::parse(backend.service().handle(signInRequest("other@example.com", "other password")).body);
+    std::vector<json> sessions;
+    for (std::size_t i = 0; i <= TokenService::kMaxSessionsPerAccount; ++i) sessions.push_back(session());
+    EXPECT_EQ(chatStatus(sessions[0]), 401) << "the oldest ended";
+    EXPECT_EQ(refresh(sessions[0]).statusCode, 400);
+    EXPECT_EQ(chatStatus(sessions[1]), 200);
+    EXPECT_EQ(chatStatus(sessions.back()), 200);
+    EXPECT_EQ(chatStatus(other), 200) << "another account's sessions do not count";
+}
+
+// Every request checks its session; 50,000 sessions of other accounts must not make that slower.
+TEST_F(SessionTest, ARequestsSessionCheckDoesNotGrowWithTheStore) {
+    const json mine = session();
+    for (int i = 0; i < 9; ++i) session();
+    const auto medianChat = [&] {
+        std::vector<double> took;
+        for (int i = 0; i < 9; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(chatStatus(mine), 200);
+            took.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
+        std::sort(took.begin(), took.end());
+        return took[4];
+    };
+    const double few = medianChat();
+    const fs::path file = backend.service().dataFolder() / "refresh-tokens.json";
+    json store = json::parse(readFile(file).bytes);
+    const auto expires = claimsOf(mine["access_token"])["exp"].get<std::int64_t>() + 3600;
+    for (int i = 0; i < 50000; ++i) {
+        const std::string id = "session" + std::to_string(i);
+        store["sessions"][id] = {{"email", "user" + std::to_string(i % 1000) + "@example.com"}, {"stamp", "0"}};
+        store["tokens"]["token" + std::to_string(i)] = {{"session", id}, {"expires_at", expires}, {"used", false}};
+    }
+    ASSERT_TRUE(writeFileAtomically(file, store.dump(), 0600));
+    EXPECT_EQ(chatStatus(mine), 200);
+    const double many = medianChat();
+    EXPECT_LT(many, 4 * few + 0.005) << "10 sessions: " << few * 1000 << " ms, 50,000: " << many * 1000 << " ms";
 }
 
 TEST_F(SessionTest, ValidlySignedAccessTokensAreRefusedWhenTheyOutliveWhatTheServiceIssues) {

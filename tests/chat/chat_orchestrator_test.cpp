@@ -532,11 +532,10 @@ TEST_F(PreparedTurnTest, TheFirstRequestCarriesTheRecentHistorySnapshotBriefMemo
     const json& body = sent[0].body;
     EXPECT_EQ(body["kind"], "agent");
     const json& input = body["input"];
-    // The last 12 entries of the thread, the new message among them, then the new user item.
+    // The last 12 entries before the new message, then the new user item.
     ASSERT_EQ(input.size(), 13u) << body.dump(2);
-    EXPECT_EQ(input[0], (json{{"role", "assistant"}, {"content", {{{"type", "output_text"}, {"text", "old 20"}}}}}));
-    EXPECT_EQ(input[10]["content"][0]["text"], "old 30");
-    EXPECT_EQ(input[11]["content"][0]["text"], "Mix it");
+    EXPECT_EQ(input[0], (json{{"role", "user"}, {"content", {{{"type", "input_text"}, {"text", "old 19"}}}}}));
+    EXPECT_EQ(input[11]["content"][0]["text"], "old 30");
 
     const json& parts = input[12]["content"];
     EXPECT_EQ(input[12]["role"], "user");
@@ -681,6 +680,14 @@ TEST_F(ChatOrchestratorTest, AScriptedTurnAgainstTheLocalBackend) {
     ASSERT_EQ(o.completed.size(), 1u);
     EXPECT_EQ(o.completed[0].toolName, "list_tracks");
     EXPECT_EQ(o.completed[0].status, ToolCallStatus::completed);
+
+    auth.signOut();
+    const auto signedOut = run(request("Mute the guitar"));
+    EXPECT_FALSE(signedOut.response.ok);
+    ASSERT_EQ(signedOut.errors.size(), 1u);
+    EXPECT_NE(signedOut.errors[0].find("sign in again"), std::string::npos) << signedOut.errors[0];
+    EXPECT_EQ(signedOut.response.assistantMessage,
+              "I lost my sign-in. Sign out and back in from the menu and I'll be ready.");
     orchestrator.reset();
 }
 

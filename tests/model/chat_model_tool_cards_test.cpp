@@ -57,5 +57,37 @@ TEST(ChatModelToolCards, ArgumentPreviewShowsOnlyValuesOfTheExpectedType) {
     for (const auto& c : cases) EXPECT_EQ(preview(c.tool, c.arguments), c.expected) << c.tool << " " << c.arguments;
 }
 
+// Each tool names its tracks under its own keys; a card that reads only "track_name" shows the
+// wrong target (a listen to named tracks as the full mix) or none.
+TEST(ChatModelToolCards, ArgumentPreviewNamesTheTracksTheCallTargets) {
+    struct Case {
+        const char* tool;
+        const char* arguments;
+        std::optional<std::string> expected;
+    };
+    const Case cases[] = {
+        {"listen_to_playback", R"({"tracks":"Bass, Lead Vox","duration_seconds":8,"start_bar":1})",
+         "Bass, Lead Vox \u00B7 8s"},
+        {"listen_to_playback", R"({"tracks":" ,\t","track_name":"Bass","duration_seconds":8})", "full mix \u00B7 8s"},
+        {"set_track_mute", R"({"track_names":["Guitar"],"enabled":true})", "Guitar"},
+        {"set_track_solo", R"({"track_names":["Kick"," Snare ",""],"enabled":true})", "Kick, Snare"},
+        {"set_track_mute", R"({"track_names":["Kick In","Kick Out","Snare Top","Snare Bottom","Overheads"]})",
+         "Kick In, Kick Out, Snare Top, Snare Bott\u2026"},
+        {"set_track_volume", R"({"tracks":[{"track_name":"Keys","value":"-6 dB"}]})", "Keys \u2192 -6 dB"},
+        {"set_track_pan", R"({"tracks":[{"track_name":"Keys","value":"-20"},{"track_name":"Bass","value":0}]})",
+         "Keys \u2192 -20, Bass"},
+        {"get_track_details", R"({"track_names":["Bass","Lead Vox"]})", "Bass, Lead Vox"},
+        {"set_send_level", R"({"track_name":"Lead Vox","bus_label":"Bus 1","delta_db":-3})", "Lead Vox"},
+        {"set_plugin_parameter", R"({"track_name":"Bass","plugin_name":"EQ","parameter_name":"Gain","value":"2 dB"})",
+         "Bass > Gain \u2192 2 dB"},
+        {"remove_plugin", R"({"track_name":"Bass","plugin_name":"EQ"})", "EQ on Bass"},
+        {"set_folder_expanded", R"({"folder_name":"Drums","expanded":true})", "Drums"},
+        {"rename_track", R"({"current_name":"Audio 1","new_name":"Bass"})", "Audio 1"},
+        {"ensure_bus_track", R"({"source_track":"Lead Vox","bus_label":"Bus 1"})", "Lead Vox"},
+        {"update_track_description", R"({"trackName":"Bass","description":"Round and warm"})", "Bass"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(preview(c.tool, c.arguments), c.expected) << c.tool << " " << c.arguments;
+}
+
 }  // namespace
 }  // namespace corvane

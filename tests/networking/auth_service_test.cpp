@@ -1,7 +1,9 @@
 #include "networking/auth_service.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -50,7 +52,7 @@ protected:
     }
 };
 
-TEST_F(AuthServiceTest, SignInStoresAPrivateSessionThatTheNextStartRestoresAndRotates) {
+TEST_F(AuthServiceTest, SignInStoresAPrivateSessionThatTheNextStartRestoresWithoutRefreshingAValidToken) {
     const auto auth = signedIn();
     EXPECT_EQ(auth->userEmail(), LocalBackend::kEmail);
     EXPECT_FALSE(auth->isLoading());
@@ -72,7 +74,70 @@ TEST_F(AuthServiceTest, SignInStoresAPrivateSessionThatTheNextStartRestoresAndRo
     EXPECT_EQ(restarted.userEmail(), LocalBackend::kEmail);
     restarted.waitForStartupRefresh();
     EXPECT_TRUE(restarted.isAuthenticated());
-    EXPECT_NE(KeychainStore::read(AuthService::kRefreshTokenKey), refreshBefore) << "refreshed at start, rotated";
+    EXPECT_EQ(transport->refreshCalls, 0);
+    EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), refreshBefore);
+}
+
+// A kill after the backend rotated the pair but before the file held the new one: the next start
+// presents the spent refresh token.
+TEST_F(AuthServiceTest, AStartAfterAKillThatLostTheRotatedPairStaysSignedIn) {
+    signedIn().reset();
+    backend.clock.sleep(std::chrono::hours(1));  // the next start finds the access token expired
+    const auto spent = KeychainStore::read(AuthService::kRefreshTokenKey);
+    ASSERT_TRUE(spent);
+    const http::HTTPResponse lost =
+        backend.service().handle({.method = "POST",
+                                  .path = "/auth/v1/token?grant_type=refresh_token",
+                                  .body = json{{"refresh_token", *spent}}.dump(),
+                                  .headers = {{"apikey", BackendConfiguration::kDefaultPublishableKey}}});
+    ASSERT_EQ(lost.statusCode, 200);
+    const json pair = json::parse(lost.body);
+
+    backend.clock.sleep(std::chrono::seconds(5));
+    AuthService restarted(at(backend.baseURL()), transport, backend.clock);
+    restarted.waitForStartupRefresh();
+    EXPECT_TRUE(restarted.isAuthenticated());
+    EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), pair["refresh_token"].get<std::string>());
+    const auto token = restarted.getValidToken();
+    ASSERT_EQ(token, pair["access_token"].get<std::string>());
+    const json chat = {{"tier", "standard"}, {"kind", "agent"}, {"input", json::array()}};
+    EXPECT_EQ(backend.service()
+                  .handle({.method = "POST",
+                           .path = "/api/ai/chat",
+                           .body = chat.dump(),
+                           .headers = {{"authorization", "Bearer " + *token}}})
+                  .statusCode,
+              200);
+}
+
+// Written apart, a crash between the two writes leaves a new access token beside a spent refresh token.
+TEST_F(AuthServiceTest, TheTokenPairIsStoredInOneWrite) {
+    const int events = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(events, 0);
+    // Each atomic write renames its temporary file onto the file; with the moves away watched too,
+    // inotify never folds two of them into one event.
+    ASSERT_GE(::inotify_add_watch(events, KeychainStore::storeURL().parent_path().c_str(), IN_MOVED_FROM | IN_MOVED_TO),
+              0);
+    const auto writesOfTheFile = [&] {
+        int count = 0;
+        alignas(inotify_event) char buffer[4096];
+        ssize_t length;
+        while ((length = ::read(events, buffer, sizeof buffer)) > 0) {
+            for (char* at = buffer; at < buffer + length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                if ((event->mask & IN_MOVED_TO) && event->len > 0 && std::string(event->name) == "auth.json") ++count;
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        return count;
+    };
+    const auto auth = signedIn();
+    EXPECT_EQ(writesOfTheFile(), 1) << "sign-in";
+    backend.clock.sleep(std::chrono::hours(1));
+    ASSERT_TRUE(auth->getValidToken());
+    EXPECT_EQ(transport->refreshCalls, 1);
+    EXPECT_EQ(writesOfTheFile(), 1) << "refresh";
+    ::close(events);
 }
 
 TEST_F(AuthServiceTest, SignInFailuresShowTheTextsOfTheForm) {

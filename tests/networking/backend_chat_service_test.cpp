@@ -149,7 +149,7 @@ TEST_F(BackendChatServiceTest, NothingIsSentWithoutATokenOrInClearToAnotherHost)
     const std::string missing = BackendChatService::OpenAIClientError::missingApiKey().what();
     EXPECT_EQ(describe([&] { local.sendRequest(agentBody("x")); }), missing);
     local.setAuthTokenProvider([] { return std::nullopt; });
-    EXPECT_EQ(describe([&] { local.sendRequest(agentBody("x")); }), missing);
+    EXPECT_EQ(describe([&] { local.sendRequest(agentBody("x")); }), "Not authenticated. Please sign in again.");
     EXPECT_EQ(missing, "Missing OPENAI_API_KEY. Set it in the environment or place it in a .env file inside Corvane.");
 
     for (const char* endpoint : {"http://example.com/api/ai/chat", "http://127.0.0.1@example.com/api/ai/chat",
