@@ -87,6 +87,12 @@ struct KeptPlaces {
         bool isFolder = false;
     };
     std::unordered_map<AXElement, FolderFlag, platform::AXElementHash> folderFlags;  // by track header
+    struct Switches {
+        std::vector<AXElement> children;  // the header's children when they were told
+        // those of them that are buttons, check boxes or toggles, with their labels then
+        std::vector<std::pair<AXElement, std::string>> switches;
+    };
+    std::unordered_map<AXElement, Switches, platform::AXElementHash> switches;  // by track header
 };
 KeptPlaces& keptPlaces();
 

@@ -449,6 +449,11 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
     // The target's header must show it selected, and the strip must follow; a selection that did
     // not move is not waited for.
     auto targetSelected = [&] {
+        // Its own header answers, while it is still the target's; else the list is searched again.
+        target.element.prefetch(kListReads);
+        if (auto parsed = parseTrackDescription(textOf(target.element, ax::kDescription));
+            parsed && parsed->number == target.trackNumber)
+            return selectedFlag(target.element);
         for (const auto& h : headersOf(mainWindow))
             if (h.trackNumber == target.trackNumber) return selectedFlag(h.element);
         return false;
@@ -587,10 +592,34 @@ std::optional<std::string> LogicInspector::bestTrackName(const std::optional<std
 }
 
 bool LogicInspector::detectToggleState(const AXElement& element, const std::string& labelHint) const {
-    element.prefetchChildren(kHeaderChildReads);
-    for (const auto& child : element.children()) {
-        auto role = textOf(child, ax::kRole);
-        if (role != "AXButton" && role != "AXCheckBox" && role != "AXToggle") continue;
+    auto labels = [](const AXElement& child) {
+        return text::lowercased(textOf(child, ax::kTitle)) + "\n" + text::lowercased(textOf(child, ax::kDescription)) +
+               "\n" + text::lowercased(textOf(child, ax::kIdentifier));
+    };
+    // An element's role never changes, nor in practice a switch's label: of a header whose children
+    // are the same elements as when it was last looked at, only the switches labelled so are read
+    // again, and their labels with their values.
+    auto& kept = detail::keptPlaces();
+    const auto children = element.children();
+    std::vector<std::pair<AXElement, std::string>> switches;
+    if (auto known = kept.switches.find(element); kept.open > 0 && known != kept.switches.end() &&
+                                                  known->second.children == children) {
+        switches = known->second.switches;
+    } else {
+        element.prefetchChildren(kHeaderChildReads);
+        for (const auto& child : children) {
+            auto role = textOf(child, ax::kRole);
+            if (role == "AXButton" || role == "AXCheckBox" || role == "AXToggle")
+                switches.emplace_back(child, labels(child));
+        }
+        if (kept.open > 0) {
+            if (kept.switches.size() >= 4096) kept.switches.clear();  // a session's worth, not more
+            kept.switches[element] = {children, switches};
+        }
+    }
+    for (const auto& [child, labelled] : switches) {
+        if (labelled.find(labelHint) == std::string::npos) continue;
+        child.prefetch(kHeaderChildReads);
         bool counts = text::lowercased(textOf(child, ax::kTitle)).find(labelHint) != std::string::npos ||
                       text::lowercased(textOf(child, ax::kDescription)).find(labelHint) != std::string::npos ||
                       text::lowercased(textOf(child, ax::kIdentifier)).find(labelHint) != std::string::npos;
