@@ -222,7 +222,7 @@ std::vector<AgentToolOutputPayload> ChatToolExecutor::executeToolCalls(
             // Answers read from Logic Pro are kept for this call only; where they were found is
             // remembered for the next.
             platform::AXReadScope reads;
-            const LogicInspector::KeptPlaces places;
+            const LogicInspector::KeptPlaces places(services_.logicInspector);
             return dispatch(toolCall);
         }();
 

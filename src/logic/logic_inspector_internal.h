@@ -70,8 +70,10 @@ struct HeaderParent {
 // What an open LogicInspector::KeptPlaces remembers on this thread.
 struct KeptPlaces {
     int open = 0;
+    std::uint64_t owner = 0;  // the inspector they are kept for; 0 for none
     int applicationPid = 0;
     AXElement application;
+    bool applicationChecked = false;  // read since the outermost opened
     AXElement headersWindow;
     std::vector<HeaderParent> headerParents;  // in walk order
     AXElement mixerWindow;
@@ -93,6 +95,8 @@ struct KeptPlaces {
         std::vector<std::pair<AXElement, std::string>> switches;
     };
     std::unordered_map<AXElement, Switches, platform::AXElementHash> switches;  // by track header
+    AXElement namedHeadersWindow;
+    std::unordered_map<std::string, AXElement> namedHeaders;  // by lower-cased name, as last listed
 };
 KeptPlaces& keptPlaces();
 

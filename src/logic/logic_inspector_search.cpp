@@ -40,6 +40,7 @@ std::optional<AXElement> LogicInspector::findMainWindow() const {
     if (kept.open > 0) {
         kept.application = app;
         kept.applicationPid = logic->processIdentifier;
+        kept.applicationChecked = windows.has_value();
     }
     if (!windows) return std::nullopt;
     // Only Logic Pro's own window titles: a plug-in window of a track named "Drum Tracks"
@@ -191,24 +192,29 @@ KeptPlaces& keptPlaces() {
 }  // namespace detail
 
 namespace {
-// What the last outermost KeptPlaces to close remembered, for the next one opened on any thread.
+// What the last outermost KeptPlaces of an inspector to close remembered, for the next one opened
+// for it on any thread.
 std::mutex gHandedOnMutex;
 detail::KeptPlaces gHandedOn;
 std::atomic<bool> gKeptBetweenCalls{true};
 }  // namespace
 
-LogicInspector::KeptPlaces::KeptPlaces() {
+LogicInspector::KeptPlaces::KeptPlaces() { ++detail::keptPlaces().open; }
+
+LogicInspector::KeptPlaces::KeptPlaces(const LogicInspector& owner) {
     auto& kept = detail::keptPlaces();
     if (kept.open++ > 0 || !gKeptBetweenCalls.load()) return;
     const std::lock_guard lock(gHandedOnMutex);
-    kept = gHandedOn;
+    if (gHandedOn.owner == owner.keptPlacesOwner_) kept = gHandedOn;
     kept.open = 1;
+    kept.owner = owner.keptPlacesOwner_;
+    kept.applicationChecked = false;  // the process may have gone meanwhile
 }
 
 LogicInspector::KeptPlaces::~KeptPlaces() {
     auto& kept = detail::keptPlaces();
     if (--kept.open > 0) return;
-    if (gKeptBetweenCalls.load()) {
+    if (kept.owner != 0 && gKeptBetweenCalls.load()) {
         const std::lock_guard lock(gHandedOnMutex);
         gHandedOn = kept;
     }

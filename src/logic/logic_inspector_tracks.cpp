@@ -242,10 +242,35 @@ std::vector<LogicInspector::TrackHeader> headersOf(const AXElement& mainWindow) 
     std::vector<LogicInspector::TrackHeader> unique;
     for (auto& h : found)
         if (unique.empty() || unique.back().trackNumber != h.trackNumber) unique.push_back(std::move(h));
+    if (kept.open > 0) {
+        kept.namedHeadersWindow = mainWindow;
+        kept.namedHeaders.clear();
+        for (const auto& h : unique) kept.namedHeaders.emplace(text::lowercased(h.name), h.element);
+    }
     return unique;
 }
 
 }  // namespace
+
+std::vector<LogicInspector::TrackHeader> LogicInspector::findTrackHeadersByName(const AXElement& mainWindow) const {
+    return headersOf(mainWindow);
+}
+
+std::optional<LogicInspector::TrackHeader> LogicInspector::keptHeaderNamed(const AXElement& mainWindow,
+                                                                          const std::string& name) const {
+    const auto& kept = detail::keptPlaces();
+    if (kept.open == 0 || !(kept.namedHeadersWindow == mainWindow)) return std::nullopt;
+    const auto found = kept.namedHeaders.find(text::lowercased(name));
+    if (found == kept.namedHeaders.end()) return std::nullopt;
+    // Read anew: a header that went away answers nothing, and one renamed answers its new name.
+    found->second.prefetch(kListReads);
+    const std::string description = text::trimmingWhitespaceAndNewlines(textOf(found->second, ax::kDescription));
+    const auto parsed = parseTrackDescription(description);
+    if (!parsed || !text::equalsIgnoringCase(parsed->name, name)) return std::nullopt;
+    const bool muted = description.ends_with(", mute") || description.ends_with(", muted");
+    return TrackHeader{found->second, parsed->number, parsed->name, muted, hasDisclosureTriangle(found->second),
+                       std::nullopt};
+}
 
 void LogicInspector::findTrackHeaderElements(const AXElement& element, std::vector<TrackHeader>& headers, int depth,
                                              int maxDepth) const {

@@ -30,27 +30,27 @@ constexpr int kRuns = 4;
 
 const std::map<std::string, Pinned>& pinned() {
     static const std::map<std::string, Pinned> counts{
-        {"list_tracks", {0, 0, 0, 0}},
-        {"get_transport", {0, 0, 0, 0}},
-        {"get_arrangement", {0, 0, 0, 0}},
-        {"control_transport", {0, 0, 0, 0}},
-        {"get_track_details", {0, 0, 0, 0}},
-        {"set_track_solo", {0, 0, 0, 0}},
-        {"set_track_mute", {0, 0, 0, 0}},
-        {"set_track_volume", {0, 0, 0, 0}},
-        {"set_track_pan", {0, 0, 0, 0}},
-        {"set_folder_expanded", {0, 0, 0, 0}},
-        {"rename_track", {0, 0, 0, 0}},
-        {"ensure_bus_track", {0, 0, 0, 0}},
-        {"ensure_master_track", {0, 0, 0, 0}},
-        {"set_send_level", {0, 0, 0, 0}},
-        {"get_plugin_parameters", {0, 0, 0, 0}},
-        {"set_plugin_parameter", {0, 0, 0, 0}},
-        {"set_plugin_bypass", {0, 0, 0, 0}},
-        {"add_plugin", {0, 0, 0, 0}},
-        {"remove_plugin", {0, 0, 0, 0}},
-        {"reorder_plugin", {0, 0, 0, 0}},
-        {"set_plugin_sidechain", {0, 0, 0, 0}},
+        {"list_tracks", {52, 24.25, 280, 124}},
+        {"get_transport", {25, 23.5, 25, 23.5}},
+        {"get_arrangement", {45, 35, 216, 149}},
+        {"control_transport", {24, 24, 24, 24}},
+        {"get_track_details", {457, 205.25, 6874, 1909.25}},
+        {"set_track_solo", {216, 204, 843, 745.5}},
+        {"set_track_mute", {91, 67, 376, 309.25}},
+        {"set_track_volume", {80, 57, 137, 114}},
+        {"set_track_pan", {61, 43, 118, 100}},
+        {"set_folder_expanded", {73, 59.5, 187, 173.5}},
+        {"rename_track", {98, 63.5, 440, 234.5}},
+        {"ensure_bus_track", {162, 148.5, 276, 262.5}},
+        {"ensure_master_track", {40, 16.75, 154, 45.25}},
+        {"set_send_level", {100, 90.75, 157, 147.75}},
+        {"get_plugin_parameters", {136, 108.25, 193, 165.25}},
+        {"set_plugin_parameter", {105, 113.25, 162, 170.25}},
+        {"set_plugin_bypass", {74, 56, 131, 113}},
+        {"add_plugin", {278, 251, 335, 308}},
+        {"remove_plugin", {123, 93.75, 180, 150.75}},
+        {"reorder_plugin", {147, 129, 204, 186}},
+        {"set_plugin_sidechain", {148, 176.25, 262, 304.25}},
     };
     return counts;
 }
@@ -58,7 +58,11 @@ const std::map<std::string, Pinned>& pinned() {
 // Tools whose counts are still above their budget (see round_trips::budget): held at their pins
 // until they are brought within it.
 const std::set<std::string>& stillOverBudget() {
-    static const std::set<std::string> tools{};
+    static const std::set<std::string> tools{
+        "add_plugin",      "ensure_master_track", "get_plugin_parameters", "get_track_details",
+        "list_tracks",     "rename_track",        "set_plugin_sidechain",  "set_track_mute",
+        "set_track_solo",
+    };
     return tools;
 }
 
