@@ -59,6 +59,10 @@ inline void readFramesOfSiblings(const ax_tree::Step& step, AXElement& placed) {
     placed.prefetchChildren({ax::kPosition, ax::kSize});
 }
 
+// What the readings of a track header's children ask of each child, read in one round trip.
+inline const std::vector<std::string> kHeaderChildReads{ax::kRole,       ax::kTitle, ax::kDescription,
+                                                        ax::kIdentifier, ax::kValue, ax::kSelected};
+
 // An element the track headers were found in, with its depth and the elements above it from
 // the main window down, so that a search can start again from the nearest one still there.
 struct HeaderParent {
