@@ -54,13 +54,15 @@ bool hasDisclosureTriangle(const AXElement& header) {
         if (auto known = kept.folderFlags.find(header);
             known != kept.folderFlags.end() && known->second.children == children)
             return known->second.isFolder;
-    header.prefetchChildren(kHeaderChildReads);
+    // Read one by one: the first triangle settles it, and the children after it stay unread.
     bool isFolder = false;
-    for (const auto& child : children)
+    for (const auto& child : children) {
+        child.prefetch(kHeaderChildReads);
         if (child.string(ax::kRole) == std::optional<std::string>("AXDisclosureTriangle")) {
             isFolder = true;
             break;
         }
+    }
     if (kept.open > 0) {
         if (kept.folderFlags.size() >= 4096) kept.folderFlags.clear();  // a session's worth, not more
         kept.folderFlags[header] = {children, isFolder};
