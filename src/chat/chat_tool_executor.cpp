@@ -224,8 +224,10 @@ std::vector<AgentToolOutputPayload> ChatToolExecutor::executeToolCalls(
         ToolCall toolCall{*this,     call,  request, threadID, currentProjectName, installedPlugins,
                           toolsUsed, calls, i,       outputs,  stopToken};
         AgentToolOutputPayload output = [&] {
-            // Answers read from Logic Pro are kept for this call only.
+            // Answers read from Logic Pro are kept for this call only; where they were found is
+            // remembered for the next.
             platform::AXReadScope reads;
+            const LogicInspector::KeptPlaces places(services_.logicInspector);
             return dispatch(toolCall);
         }();
 

@@ -4,7 +4,6 @@
 
 #include "chat/chat_tool_executor.h"
 #include "logic/logic_messages.h"
-#include "logic/search_depths.h"
 #include "model/tool_result_payloads.h"
 #include "support/json_fields.h"
 #include "support/unicode.h"
@@ -102,7 +101,7 @@ AgentToolOutputPayload controlTransport(ToolCall& toolCall) {
         return toolCall.fail("Unknown action '" + *action + "'. Use: play, stop, go_to_beginning.");
     }
 
-    if (!logic.findAndClickButton(*window, button, 0, search_depth::kControlBar).success)
+    if (!logic.clickTransportButton(button, *window).success)
         return toolCall.fail("Could not find " + button + " button.");
     const std::string message = "Transport: " + *action + ".";
     return toolCall.succeed(message, ActionResult{"ok", message});

@@ -7,6 +7,7 @@
 
 #include "chat/chat_tool_executor.h"
 #include "logic/logic_messages.h"
+#include "logic/search_depths.h"
 #include "platform/log.h"
 #include "support/json_fields.h"
 #include "support/numbers.h"
@@ -56,6 +57,21 @@ AgentToolOutputPayload renameTrack(ToolCall& toolCall) {
 std::optional<std::string> trackForBus(const LogicInspector& logic, const std::string& busName) {
     auto window = logic.findMainWindow();
     if (!window) return std::nullopt;
+    // The send just clicked shows its bus's channel on the Inspector's right-hand strip: when that
+    // takes the bus as input and its name is one track's in the list, no track need be selected.
+    if (auto mixer = logic.findMixerArea(*window)) {
+        if (const auto strips = mixer->children(); strips.size() > 1) {
+            json strip = json::object();
+            logic.readStripData(strips[1], strip, 0, search_depth::kStripControls);
+            auto input = strip.find("inputBus");
+            auto name = strip.find("name");
+            if (input != strip.end() && input->is_string() && name != strip.end() && name->is_string() &&
+                text::equalsIgnoringCase(input->get<std::string>(), busName)) {
+                const auto resolved = logic.resolveTrack(name->get<std::string>());
+                if (resolved.header && resolved.matches.size() == 1) return resolved.header->name;
+            }
+        }
+    }
     for (const auto& header : logic.findTrackHeaders(*window)) {
         auto again = logic.findMainWindow();
         if (!again) continue;

@@ -3,18 +3,20 @@
 namespace corvane::ax_tree {
 
 namespace {
-// What nearly every visit asks of an element, and its children: one batched read of the parent
-// brings them for all its children, so a walk costs about one round trip per element it goes into
-// that has children.
+// What nearly every visit asks of an element, and its children: one batched read of each element
+// brings them, so a walk costs about one round trip per element it visits.
 const std::vector<std::string> kVisitReads{platform::ax::kRole, platform::ax::kDescription, platform::ax::kTitle,
                                            platform::ax::kChildren};
 }  // namespace
 
 const std::optional<std::vector<platform::AXElement>>& Step::children() const {
-    if (!children_) {
-        element.prefetchChildren(reads_);
-        children_ = element.elements(platform::ax::kChildren);
-    }
+    if (!children_) children_ = element.elements(platform::ax::kChildren);
+    return *children_;
+}
+
+const std::optional<std::vector<platform::AXElement>>& Step::childrenRead() const {
+    if (const auto& list = children())
+        for (const auto& child : *list) child.prefetch(reads_);
     return *children_;
 }
 
@@ -31,8 +33,10 @@ bool walkFrom(const platform::AXElement& element, const platform::AXElement* par
     }
     const auto& children = step.children();
     if (!children) return true;
-    for (std::size_t i = 0; i < children->size(); ++i)
+    for (std::size_t i = 0; i < children->size(); ++i) {
+        if (depth + 1 < maxDepth) (*children)[i].prefetch(reads);
         if (!walkFrom((*children)[i], &element, depth + 1, i, maxDepth, visit, reads)) return false;
+    }
     return true;
 }
 

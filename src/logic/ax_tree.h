@@ -34,8 +34,12 @@ public:
     const std::size_t index;                  // place among its parent's children; 0 for the first element
 
     // The element's AXChildren, read at most once, whether the visit asks first or the walk does;
-    // absent when unreadable.
+    // absent when unreadable. The walk reads each child only when it comes to it, so that a walk
+    // that ends early leaves the rest unread.
     const std::optional<std::vector<platform::AXElement>>& children() const;
+    // The same, with what the walk reads of each child read now for all of them: for a visit that
+    // looks at every child itself.
+    const std::optional<std::vector<platform::AXElement>>& childrenRead() const;
 
 private:
     const std::vector<std::string>& reads_;
@@ -49,8 +53,8 @@ using Visit = std::function<Next(const Step&)>;
 // depth 0, a limit of 15 visits depths 0 to 14. The children of an element the walk goes into are
 // read even when they lie beyond the limit. False when a visit ended the walk.
 //
-// Each element's role, description, title and children are read with its siblings in one round
-// trip (within a read scope); `alsoRead` names further attributes the visits read of most elements.
+// Each element's role, description, title and children are read in one round trip (within a read
+// scope) as the walk comes to it; `alsoRead` names further attributes the visits read of most elements.
 bool walk(const platform::AXElement& root, int maxDepth, const Visit& visit, int fromDepth = 0,
           const std::vector<std::string>& alsoRead = {});
 

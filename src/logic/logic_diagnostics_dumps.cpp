@@ -322,7 +322,7 @@ void LogicDiagnostics::collectMenuItemTitles(const AXElement& element, DumpList&
         element, maxDepth,
         [&](const Step& step) {
             const AXElement& e = step.element;
-            const auto& children = step.children();
+            const auto& children = step.childrenRead();
             if (hasRole(e, {"AXMenuItem"})) {
                 if (auto title = e.string(ax::kTitle); title && !title->empty()) {
                     bool submenu = false;

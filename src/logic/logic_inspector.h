@@ -20,9 +20,9 @@
 
 namespace corvane {
 
-// The one service object that reads and drives Logic Pro. It keeps no element, process
-// handle or cache between calls: every operation looks Logic Pro up anew, so callers on
-// different threads share nothing here (their input still reaches the one Logic Pro).
+// The one service object that reads and drives Logic Pro. It keeps no values between calls, only
+// handles to where in Logic Pro's windows things were found (see KeptPlaces): every operation
+// reads what it reports anew, and checks a kept handle with a read before it uses it.
 class LogicInspector {
 public:
     using AXElement = platform::AXElement;
@@ -57,17 +57,29 @@ public:
         AXElement mainWindow;
     };
 
-    // While one is open on a thread, the searches for the track headers and the Mixer area
-    // remember where in the main window they found them: handles only, never values. A search
-    // after a pause then reads again just those elements, while they are still the same ones,
-    // instead of the whole window. Opened around loops that select one track after another;
-    // nothing is remembered once the outermost closes.
+    // While one is open on a thread, the searches for the application, the control bar, the
+    // tracks area, the track headers and the Mixer area remember where they found them: handles
+    // only, never values. A later search reads again just those elements, while they are still the
+    // same ones, instead of the whole window. Opened around each tool call (for its inspector) and
+    // around loops that select one track after another; when an outermost one for an inspector
+    // closes, what it remembered is handed to the next one opened for it on any thread, so a
+    // session's tools do not look through every track again on each call. Logic Pro invalidates
+    // handles of elements that went away, so a kept one is used only after a read of it answers as
+    // before.
     class KeptPlaces {
     public:
+        // Remembers only while open; when outermost, starts from nothing and hands nothing on.
         KeptPlaces();
+        // When outermost, starts from what the last outermost one opened for this inspector handed
+        // on, and hands on what it remembered; nested, as the other.
+        explicit KeptPlaces(const LogicInspector& owner);
         ~KeptPlaces();
         KeptPlaces(const KeptPlaces&) = delete;
         KeptPlaces& operator=(const KeptPlaces&) = delete;
+
+        // Off: nothing is handed on from one outermost KeptPlaces to the next (for comparisons).
+        static void setKeptBetweenCalls(bool kept);
+        static bool keptBetweenCalls();
     };
 
     struct ParsedTrackDescription {
@@ -146,6 +158,11 @@ public:
                                  int maxDepth) const;
     static std::optional<ParsedTrackDescription> parseTrackDescription(const std::string& description);
     std::vector<IndentedHeader> findTrackHeadersWithIndent(const AXElement& mainWindow) const;
+    // The same without the folder flags (all false), for callers that look only at names and numbers.
+    std::vector<TrackHeader> findTrackHeadersByName(const AXElement& mainWindow) const;
+    // The header last listed under that name (any letter case), read anew, while it still shows
+    // the name; absent otherwise, or when no list was read while places are kept.
+    std::optional<TrackHeader> keptHeaderNamed(const AXElement& mainWindow, const std::string& name) const;
     ResolvedTrack resolveTrack(const std::string& named) const;
     // Why a name that matches several tracks is not acted on, listing their numbers.
     static std::string ambiguousTrackMessage(const ResolvedTrack& resolved);
@@ -341,6 +358,7 @@ private:
     bool isFrontmost(int processIdentifier) const;
 
     std::vector<std::string> supportedBundleIdentifiers_;
+    std::uint64_t keptPlacesOwner_;  // tells this inspector's kept places from another's
 };
 
 // The input trace log: every synthetic key press and playhead move, one timestamped line each.

@@ -92,7 +92,7 @@ void findAutomationChild(const AXElement& element, const char* role, const char*
             const std::string lower = text::lowercased(textOf(step.element, ax::kDescription));
             if (textOf(step.element, ax::kRole) == "AXGroup" && lower.ends_with(", automation")) {
                 // Read as the walk reads them: the children with their roles and descriptions at once.
-                if (const auto& children = step.children())
+                if (const auto& children = step.childrenRead())
                     for (const auto& child : *children)
                         if (textOf(child, ax::kRole) == role && textOf(child, ax::kDescription) == description) {
                             result = child;
@@ -380,7 +380,8 @@ nlohmann::json LogicInspector::ensureBusArrangeTrack(const std::string& trackNam
 nlohmann::json LogicInspector::ensureMasterArrangeTrack() const {
     auto window = findMainWindow();
     if (!window) return {{"error", "Logic not running or main window not found"}};
-    auto headers = findTrackHeaders(*window);
+    if (keptHeaderNamed(*window, "Stereo Out")) return {{"message", "Stereo Out was already in the Arrange track list."}};
+    auto headers = findTrackHeadersByName(*window);
     if (std::any_of(headers.begin(), headers.end(), isNamedStereoOut))
         return {{"message", "Stereo Out was already in the Arrange track list."}};
     auto logic = logicApplication();
@@ -390,7 +391,7 @@ nlohmann::json LogicInspector::ensureMasterArrangeTrack() const {
     if (!item) return {{"error", "Track > Show Output Track menu item not found"}};
     item->performAction(ax::kPress);
     platform::pause(pacing::kOutputTrackAppears);
-    headers = findTrackHeaders(*window);
+    headers = findTrackHeadersByName(*window);
     if (std::any_of(headers.begin(), headers.end(), isNamedStereoOut))
         return {{"message", "Surfaced Stereo Out as Arrange track."}};
     return {{"error", "Pressed Show Output Track but Stereo Out did not appear"}};

@@ -4,6 +4,8 @@
 #include <mutex>
 
 #include "logic/key_codes.h"
+#include <atomic>
+
 #include "logic/logic_inspector.h"
 #include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
@@ -24,7 +26,10 @@ platform::MouseEvent mouse(platform::MouseEventType type, platform::Point p) { r
 }  // namespace
 
 LogicInspector::LogicInspector(std::vector<std::string> supportedBundleIdentifiers)
-    : supportedBundleIdentifiers_(std::move(supportedBundleIdentifiers)) {}
+    : supportedBundleIdentifiers_(std::move(supportedBundleIdentifiers)), keptPlacesOwner_([] {
+          static std::atomic<std::uint64_t> inspectors{0};
+          return ++inspectors;
+      }()) {}
 
 std::optional<platform::RunningApplication> LogicInspector::logicApplication() const {
     for (const auto& app : platform::workspace().runningApplications()) {

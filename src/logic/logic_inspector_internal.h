@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "logic/ax_read.h"
@@ -57,6 +59,10 @@ inline void readFramesOfSiblings(const ax_tree::Step& step, AXElement& placed) {
     placed.prefetchChildren({ax::kPosition, ax::kSize});
 }
 
+// What the readings of a track header's children ask of each child, read in one round trip.
+inline const std::vector<std::string> kHeaderChildReads{ax::kRole,       ax::kTitle, ax::kDescription,
+                                                        ax::kIdentifier, ax::kValue, ax::kSelected};
+
 // An element the track headers were found in, with its depth and the elements above it from
 // the main window down, so that a search can start again from the nearest one still there.
 struct HeaderParent {
@@ -68,15 +74,47 @@ struct HeaderParent {
 // What an open LogicInspector::KeptPlaces remembers on this thread.
 struct KeptPlaces {
     int open = 0;
+    std::uint64_t owner = 0;  // the inspector they are kept for; 0 for none
     int applicationPid = 0;
     AXElement application;
     AXElement mainWindow;  // the window found to hold the track list
+    bool applicationChecked = false;  // read since the outermost opened
     AXElement headersWindow;
     std::vector<HeaderParent> headerParents;  // in walk order
     AXElement mixerWindow;
     AXElement mixer;
+    struct Part {
+        AXElement within;
+        std::string description;
+        AXElement element;
+    };
+    std::vector<Part> parts;  // described elements found within others ("Control Bar" in a window)
+    struct FolderFlag {
+        std::vector<AXElement> children;  // the header's children when it was told
+        bool isFolder = false;
+    };
+    std::unordered_map<AXElement, FolderFlag, platform::AXElementHash> folderFlags;  // by track header
+    struct Switches {
+        std::vector<AXElement> children;  // the header's children when they were told
+        // those of them that are buttons, check boxes or toggles, with their labels then
+        std::vector<std::pair<AXElement, std::string>> switches;
+    };
+    std::unordered_map<AXElement, Switches, platform::AXElementHash> switches;  // by track header
+    AXElement namedHeadersWindow;
+    std::unordered_map<std::string, AXElement> namedHeaders;  // by lower-cased name, as last listed
 };
 KeptPlaces& keptPlaces();
+
+// The element described so that was found within `within` before, while a read of it (with `reads`)
+// still answers with that description; else absent.
+std::optional<AXElement> keptPart(const AXElement& within, const std::string& description,
+                                  const std::vector<std::string>& reads);
+// Remembers it while places are kept (absent: forgets it).
+void keepPart(const AXElement& within, const std::string& description, const std::optional<AXElement>& element);
+
+// The main window's own described part ("Control Bar", "Tracks"): the kept one, else the first of the
+// window's children so described, read one by one up to it. Absent when no child is so described.
+std::optional<AXElement> windowPart(const AXElement& window, const std::string& description);
 
 }  // namespace detail
 }  // namespace corvane

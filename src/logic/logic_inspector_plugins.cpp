@@ -87,7 +87,8 @@ void LogicInspector::findPluginSlots(const AXElement& in, std::vector<InsertSlot
 
 AXElement LogicInspector::applicationElement(const platform::RunningApplication& logic) {
     const auto& kept = detail::keptPlaces();
-    if (kept.open > 0 && kept.application && kept.applicationPid == logic.processIdentifier) return kept.application;
+    if (kept.open > 0 && kept.application && kept.applicationChecked && kept.applicationPid == logic.processIdentifier)
+        return kept.application;
     return platform::accessibility().applicationElement(logic.processIdentifier);
 }
 

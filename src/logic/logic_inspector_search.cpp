@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <atomic>
+#include <mutex>
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
@@ -87,6 +89,7 @@ std::optional<AXElement> LogicInspector::findMainWindow() const {
     if (kept.open > 0) {
         kept.application = app;
         kept.applicationPid = logic->processIdentifier;
+        kept.applicationChecked = windows.has_value();
     }
     if (!windows) return std::nullopt;
     if (kept.open > 0 && kept.mainWindow &&
@@ -258,12 +261,84 @@ KeptPlaces& keptPlaces() {
 }
 }  // namespace detail
 
+namespace {
+// What the last outermost KeptPlaces of an inspector to close remembered, for the next one opened
+// for it on any thread.
+std::mutex gHandedOnMutex;
+detail::KeptPlaces gHandedOn;
+std::atomic<bool> gKeptBetweenCalls{true};
+}  // namespace
+
 LogicInspector::KeptPlaces::KeptPlaces() { ++detail::keptPlaces().open; }
+
+LogicInspector::KeptPlaces::KeptPlaces(const LogicInspector& owner) {
+    auto& kept = detail::keptPlaces();
+    if (kept.open++ > 0 || !gKeptBetweenCalls.load()) return;
+    const std::lock_guard lock(gHandedOnMutex);
+    if (gHandedOn.owner == owner.keptPlacesOwner_) kept = gHandedOn;
+    kept.open = 1;
+    kept.owner = owner.keptPlacesOwner_;
+    kept.applicationChecked = false;  // the process may have gone meanwhile
+}
 
 LogicInspector::KeptPlaces::~KeptPlaces() {
     auto& kept = detail::keptPlaces();
-    if (--kept.open == 0) kept = {};
+    if (--kept.open > 0) return;
+    if (kept.owner != 0 && gKeptBetweenCalls.load()) {
+        const std::lock_guard lock(gHandedOnMutex);
+        gHandedOn = kept;
+    }
+    kept = {};
 }
+
+void LogicInspector::KeptPlaces::setKeptBetweenCalls(bool kept) {
+    gKeptBetweenCalls = kept;
+    const std::lock_guard lock(gHandedOnMutex);
+    gHandedOn = {};
+}
+
+bool LogicInspector::KeptPlaces::keptBetweenCalls() { return gKeptBetweenCalls.load(); }
+
+namespace detail {
+std::optional<AXElement> keptPart(const AXElement& within, const std::string& description,
+                                  const std::vector<std::string>& reads) {
+    const auto& kept = keptPlaces();
+    if (kept.open == 0) return std::nullopt;
+    for (const auto& part : kept.parts) {
+        if (part.description != description || !(part.within == within)) continue;
+        part.element.prefetch(reads);  // a handle to a vanished or rebuilt element answers nothing
+        if (trimmed(part.element, ax::kDescription) == description) return part.element;
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+void keepPart(const AXElement& within, const std::string& description, const std::optional<AXElement>& element) {
+    auto& kept = keptPlaces();
+    if (kept.open == 0) return;
+    std::erase_if(kept.parts, [&](const auto& p) { return p.description == description && p.within == within; });
+    if (!element) return;
+    if (kept.parts.size() >= 16) kept.parts.erase(kept.parts.begin());  // those of windows gone by
+    kept.parts.push_back({within, description, *element});
+}
+
+std::optional<AXElement> windowPart(const AXElement& window, const std::string& description) {
+    // What a walk reads of each element first: a walk of the part then starts from these answers.
+    static const std::vector<std::string> kReads{ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren};
+    if (auto part = keptPart(window, description, kReads)) return part;
+    std::optional<AXElement> found;
+    if (auto children = window.elements(ax::kChildren)) {
+        for (const auto& child : *children) {
+            child.prefetch(kReads);
+            if (trimmed(child, ax::kDescription) != description) continue;
+            found = child;
+            break;
+        }
+    }
+    keepPart(window, description, found);
+    return found;
+}
+}  // namespace detail
 
 std::optional<AXElement> LogicInspector::findMixerArea(const AXElement& in) const {
     auto& kept = detail::keptPlaces();

@@ -43,15 +43,31 @@ bool selectedFlag(const AXElement& e) {
     return selected && std::holds_alternative<bool>(*selected) && std::get<bool>(*selected);
 }
 
-// What the readings of a track header's children ask of each child, read in one round trip.
-const std::vector<std::string> kHeaderChildReads{ax::kRole,       ax::kTitle, ax::kDescription,
-                                                 ax::kIdentifier, ax::kValue, ax::kSelected};
+using detail::kHeaderChildReads;
 
 bool hasDisclosureTriangle(const AXElement& header) {
-    header.prefetchChildren(kHeaderChildReads);
-    for (const auto& child : header.children())
-        if (child.string(ax::kRole) == std::optional<std::string>("AXDisclosureTriangle")) return true;
-    return false;
+    // An element's role never changes: a header whose children are the same elements as when it
+    // was last looked at has the answer it had then, and its children need not be read again.
+    auto& kept = detail::keptPlaces();
+    const auto children = header.children();
+    if (kept.open > 0)
+        if (auto known = kept.folderFlags.find(header);
+            known != kept.folderFlags.end() && known->second.children == children)
+            return known->second.isFolder;
+    // Read one by one: the first triangle settles it, and the children after it stay unread.
+    bool isFolder = false;
+    for (const auto& child : children) {
+        child.prefetch(kHeaderChildReads);
+        if (child.string(ax::kRole) == std::optional<std::string>("AXDisclosureTriangle")) {
+            isFolder = true;
+            break;
+        }
+    }
+    if (kept.open > 0) {
+        if (kept.folderFlags.size() >= 4096) kept.folderFlags.clear();  // a session's worth, not more
+        kept.folderFlags[header] = {children, isFolder};
+    }
+    return isFolder;
 }
 
 std::string stripName(const nlohmann::json& strip) {
@@ -192,7 +208,7 @@ std::vector<LogicInspector::TrackHeader> headersOf(const AXElement& mainWindow) 
             const std::vector<AXElement> higher(list.ancestors.begin(), list.ancestors.begin() + from);
             std::vector<detail::HeaderParent> again;
             collectHeaders(list.ancestors[static_cast<std::size_t>(from)], found, static_cast<int>(from),
-                           search_depth::kTrackHeaders, &again, false, higher);
+                           search_depth::kTrackHeaders, &again, false, higher, nullptr, true);
             for (auto& p : again)
                 if (std::none_of(renewed.begin(), renewed.end(), [&](const auto& r) { return r.element == p.element; }))
                     renewed.push_back(std::move(p));
@@ -226,10 +242,35 @@ std::vector<LogicInspector::TrackHeader> headersOf(const AXElement& mainWindow) 
     std::vector<LogicInspector::TrackHeader> unique;
     for (auto& h : found)
         if (unique.empty() || unique.back().trackNumber != h.trackNumber) unique.push_back(std::move(h));
+    if (kept.open > 0) {
+        kept.namedHeadersWindow = mainWindow;
+        kept.namedHeaders.clear();
+        for (const auto& h : unique) kept.namedHeaders.emplace(text::lowercased(h.name), h.element);
+    }
     return unique;
 }
 
 }  // namespace
+
+std::vector<LogicInspector::TrackHeader> LogicInspector::findTrackHeadersByName(const AXElement& mainWindow) const {
+    return headersOf(mainWindow);
+}
+
+std::optional<LogicInspector::TrackHeader> LogicInspector::keptHeaderNamed(const AXElement& mainWindow,
+                                                                          const std::string& name) const {
+    const auto& kept = detail::keptPlaces();
+    if (kept.open == 0 || !(kept.namedHeadersWindow == mainWindow)) return std::nullopt;
+    const auto found = kept.namedHeaders.find(text::lowercased(name));
+    if (found == kept.namedHeaders.end()) return std::nullopt;
+    // Read anew: a header that went away answers nothing, and one renamed answers its new name.
+    found->second.prefetch(kListReads);
+    const std::string description = text::trimmingWhitespaceAndNewlines(textOf(found->second, ax::kDescription));
+    const auto parsed = parseTrackDescription(description);
+    if (!parsed || !text::equalsIgnoringCase(parsed->name, name)) return std::nullopt;
+    const bool muted = description.ends_with(", mute") || description.ends_with(", muted");
+    return TrackHeader{found->second, parsed->number, parsed->name, muted, hasDisclosureTriangle(found->second),
+                       std::nullopt};
+}
 
 void LogicInspector::findTrackHeaderElements(const AXElement& element, std::vector<TrackHeader>& headers, int depth,
                                              int maxDepth) const {
@@ -433,6 +474,11 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
     // The target's header must show it selected, and the strip must follow; a selection that did
     // not move is not waited for.
     auto targetSelected = [&] {
+        // Its own header answers, while it is still the target's; else the list is searched again.
+        target.element.prefetch(kListReads);
+        if (auto parsed = parseTrackDescription(textOf(target.element, ax::kDescription));
+            parsed && parsed->number == target.trackNumber)
+            return selectedFlag(target.element);
         for (const auto& h : headersOf(mainWindow))
             if (h.trackNumber == target.trackNumber) return selectedFlag(h.element);
         return false;
@@ -568,24 +614,6 @@ std::optional<std::string> LogicInspector::bestTrackName(const std::optional<std
     if (title && !title->empty()) return title;
     if (description && !description->empty()) return description;
     return std::nullopt;
-}
-
-bool LogicInspector::detectToggleState(const AXElement& element, const std::string& labelHint) const {
-    element.prefetchChildren(kHeaderChildReads);
-    for (const auto& child : element.children()) {
-        auto role = textOf(child, ax::kRole);
-        if (role != "AXButton" && role != "AXCheckBox" && role != "AXToggle") continue;
-        bool counts = text::lowercased(textOf(child, ax::kTitle)).find(labelHint) != std::string::npos ||
-                      text::lowercased(textOf(child, ax::kDescription)).find(labelHint) != std::string::npos ||
-                      text::lowercased(textOf(child, ax::kIdentifier)).find(labelHint) != std::string::npos;
-        if (!counts) continue;
-        if (ax_read::toggleState(child) == std::optional<bool>(true)) return true;
-        if (child.boolean(ax::kSelected) == std::optional<bool>(true)) {
-            const auto selected = ax_read::valueOf(child, ax::kSelected);
-            if (selected && std::holds_alternative<bool>(*selected)) return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace corvane

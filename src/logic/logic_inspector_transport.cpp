@@ -5,6 +5,8 @@
 #include <iterator>
 #include <string>
 #include <variant>
+#include <tuple>
+#include <utility>
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
@@ -46,9 +48,23 @@ std::string unmeasurable(const std::string& why) { return "Cannot measure the ba
 
 // --- Transport -------------------------------------------------------------------------------
 
+namespace {
+// The transport's controls and the playhead position sit in the control bar: searched there, the
+// rest of the window, its tracks and strips, stays unread. A window without one is searched whole.
+struct ControlBarSearch {
+    AXElement root;
+    int depth = 0;
+};
+ControlBarSearch controlBarSearch(const AXElement& window) {
+    if (auto bar = detail::windowPart(window, "Control Bar")) return {*bar, 1};
+    return {window, 0};
+}
+}  // namespace
+
 nlohmann::json LogicInspector::readTransport(const AXElement& from) const {
     nlohmann::json transport = nlohmann::json::object();
-    readTransportElements(from, transport, 0, search_depth::kControlBar);
+    const auto search = controlBarSearch(from);
+    readTransportElements(search.root, transport, search.depth, search_depth::kControlBar);
     return transport;
 }
 
@@ -84,13 +100,20 @@ void LogicInspector::readTransportElements(const AXElement& from, nlohmann::json
 }
 
 Outcome LogicInspector::clickTransportButton(const std::string& description, const AXElement& in) const {
+    const auto search = controlBarSearch(in);
+    auto clicked = findAndClickButton(search.root, description, search.depth, search_depth::kControlBar);
+    if (clicked.success || search.depth == 0) return clicked;
     return findAndClickButton(in, description, 0, search_depth::kControlBar);
 }
 
 // --- Playhead --------------------------------------------------------------------------------
 
 std::optional<std::int64_t> LogicInspector::currentBar(const AXElement& in) const {
-    auto group = findDescendant(in, "Playhead Position", std::string("AXGroup"), search_depth::kControlBar);
+    const auto search = controlBarSearch(in);
+    auto group = findDescendant(search.root, "Playhead Position", std::string("AXGroup"), search_depth::kControlBar,
+                                search.depth);
+    if (!group && search.depth > 0)
+        group = findDescendant(in, "Playhead Position", std::string("AXGroup"), search_depth::kControlBar);
     if (!group) return std::nullopt;
     auto bar = findSlider(*group, "bar", search_depth::kPlayheadFields);
     if (!bar) return std::nullopt;
@@ -245,6 +268,7 @@ nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::o
         return checkedRounded((x - scale.startX) / scale.pointsPerBar + 1.0, INT32_MIN, INT32_MAX);
     };
 
+    // Each row and each region is one round trip: a row's children come with its description.
     contents->prefetchChildren({ax::kDescription, ax::kChildren});
     auto rows = contents->elements(ax::kChildren);
     if (!rows) return errorList("No track content areas found");

@@ -154,6 +154,49 @@ LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement&
 
 // --- Mute and solo ---------------------------------------------------------------------------
 
+bool LogicInspector::detectToggleState(const AXElement& element, const std::string& labelHint) const {
+    auto labels = [](const AXElement& child) {
+        return text::lowercased(textOf(child, ax::kTitle)) + "\n" + text::lowercased(textOf(child, ax::kDescription)) +
+               "\n" + text::lowercased(textOf(child, ax::kIdentifier));
+    };
+    // An element's role never changes, nor in practice a switch's label: of a header whose children
+    // are the same elements as when it was last looked at, only the switches labelled so are read
+    // again, and their labels with their values.
+    auto& kept = detail::keptPlaces();
+    const auto children = element.children();
+    std::vector<std::pair<AXElement, std::string>> switches;
+    if (auto known = kept.switches.find(element); kept.open > 0 && known != kept.switches.end() &&
+                                                  known->second.children == children) {
+        switches = known->second.switches;
+    } else {
+        element.prefetchChildren(detail::kHeaderChildReads);
+        for (const auto& child : children) {
+            auto role = textOf(child, ax::kRole);
+            if (role == "AXButton" || role == "AXCheckBox" || role == "AXToggle")
+                switches.emplace_back(child, labels(child));
+        }
+        if (kept.open > 0) {
+            if (kept.switches.size() >= 4096) kept.switches.clear();  // a session's worth, not more
+            kept.switches[element] = {children, switches};
+        }
+    }
+    for (const auto& [child, labelled] : switches) {
+        if (labelled.find(labelHint) == std::string::npos) continue;
+        child.prefetch(detail::kHeaderChildReads);
+        bool counts = text::lowercased(textOf(child, ax::kTitle)).find(labelHint) != std::string::npos ||
+                      text::lowercased(textOf(child, ax::kDescription)).find(labelHint) != std::string::npos ||
+                      text::lowercased(textOf(child, ax::kIdentifier)).find(labelHint) != std::string::npos;
+        if (!counts) continue;
+        if (ax_read::toggleState(child) == std::optional<bool>(true)) return true;
+        if (child.boolean(ax::kSelected) == std::optional<bool>(true)) {
+            const auto selected = ax_read::valueOf(child, ax::kSelected);
+            if (selected && std::holds_alternative<bool>(*selected)) return true;
+        }
+    }
+    return false;
+}
+
+
 LogicInspector::ToggleResult LogicInspector::clickTrackHeaderButton(const TrackHeader& header,
                                                                     const std::string& buttonHint, bool desiredState,
                                                                     const AXElement& window) const {

@@ -134,30 +134,23 @@ void AXElement::prefetch(const std::vector<std::string>& attributes) const {
 
 void AXElement::prefetchChildren(const std::vector<std::string>& attributes) const {
     if (!impl_ || !tCache.current()) return;
-    if (const AXRead* kept = tCache.find(*this, ax::kChildren)) {
-        if (kept->error != AXError::success) return;
-        const auto* list = std::get_if<std::vector<AXElement>>(&kept->value);
-        const bool complete = !list || std::all_of(list->begin(), list->end(), [&](const AXElement& child) {
-            return std::all_of(attributes.begin(), attributes.end(),
-                               [&](const std::string& a) { return !child || tCache.find(child, a); });
-        });
-        if (complete) return;
+    // The list read already (with the element's own attributes, say) is not read again, and a child
+    // is asked only what it has not answered yet: each read of a child is a round trip of its own.
+    const AXRead* kept = tCache.find(*this, ax::kChildren);
+    if (!kept) {
+        const auto readIn = tCache.generation;
+        AXRead read;
+        read.error = impl_->copyAttributeValue(ax::kChildren, read.value);
+        tCache.keep(readIn, *this, ax::kChildren, std::move(read));
+        kept = tCache.find(*this, ax::kChildren);
+        if (!kept) return;  // something changed while it was read
     }
-    const auto readIn = tCache.generation;
-    std::vector<AXChildRead> children;
-    const AXError error = impl_->copyChildrenWithAttributeValues(attributes, children);
-    if (error != AXError::success) {
-        tCache.keep(readIn, *this, ax::kChildren, AXRead{error, {}});
-        return;
-    }
-    std::vector<AXElement> list;
-    for (auto& child : children) {
-        list.push_back(child.element);
-        if (!child.element) continue;
-        for (std::size_t i = 0; i < attributes.size() && i < child.values.size(); ++i)
-            tCache.keep(readIn, child.element, attributes[i], std::move(child.values[i]));
-    }
-    tCache.keep(readIn, *this, ax::kChildren, AXRead{AXError::success, std::move(list)});
+    if (kept->error != AXError::success) return;
+    const auto* list = std::get_if<std::vector<AXElement>>(&kept->value);
+    if (!list) return;
+    const std::vector<AXElement> children = *list;
+    for (const auto& child : children)
+        if (child) child.prefetch(attributes);
 }
 
 AXError AXElement::setAttributeValue(const std::string& attribute, const AXValue& value) const {

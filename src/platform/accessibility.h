@@ -46,8 +46,9 @@ public:
     // A backend without a batched read answers them one by one.
     virtual AXError copyMultipleAttributeValues(const std::vector<std::string>& attributes,
                                                 std::vector<AXRead>& out) const;
-    // AXChildren and the given attributes of each child in one round trip.
-    virtual AXError copyChildrenWithAttributeValues(const std::vector<std::string>& attributes,
+    // AXChildren, then the given attributes of each child. The host has no call for this: it costs
+    // one round trip for the list and one per child, so no backend may answer it cheaper.
+    AXError copyChildrenWithAttributeValues(const std::vector<std::string>& attributes,
                                                     std::vector<AXChildRead>& out) const;
     virtual AXError setAttributeValue(const std::string& attribute, const AXValue& value) = 0;
     virtual AXError isAttributeSettable(const std::string& attribute, bool& out) const = 0;

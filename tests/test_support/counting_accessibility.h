@@ -1,7 +1,9 @@
 #pragma once
 
 // An Accessibility backend wrapper that counts the round trips made through it: every call that
-// reaches the wrapped backend, a batched read as one.
+// reaches the wrapped backend. Several attributes of one element read together are one, as the host
+// answers them in one call; a list of children with attributes of each is the list and one per child,
+// which is what the host costs for it.
 
 #include <atomic>
 #include <memory>
@@ -33,16 +35,6 @@ public:
         ++calls_;
         auto error = inner().copyMultipleAttributeValues(attributes, out);
         for (auto& read : out) wrapValue(read.value);
-        return error;
-    }
-    platform::AXError copyChildrenWithAttributeValues(const std::vector<std::string>& attributes,
-                                                      std::vector<platform::AXChildRead>& out) const override {
-        ++calls_;
-        auto error = inner().copyChildrenWithAttributeValues(attributes, out);
-        for (auto& child : out) {
-            child.element = wrap(child.element, calls_);
-            for (auto& read : child.values) wrapValue(read.value);
-        }
         return error;
     }
     platform::AXError setAttributeValue(const std::string& attribute, const platform::AXValue& value) override {

@@ -1,9 +1,11 @@
 #pragma once
 
-// Counts the Accessibility round trips each agent tool makes on the demo song of the simulated
-// Logic Pro: shared by the tool bench and the test that holds the counts down. A round trip is one
-// call that reaches Logic Pro's process; a batched read is one, and an answer kept by a read scope
-// is none.
+// Counts the Accessibility round trips each agent tool makes on the simulated Logic Pro, on the demo
+// song and on a mixing-size session: shared by the tool bench and the test that holds the counts
+// down. A round trip is one call that reaches Logic Pro's process, counted as the host would: one
+// attribute, several attributes of one element, one write, one action, or the element at a point.
+// A list of children with attributes of each is one for the list and one per child; an answer kept
+// by a read scope is none.
 
 #include <atomic>
 #include <cstdlib>
@@ -19,6 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "chat/chat_tool_executor.h"
+#include "logic/logic_inspector.h"
 #include "platform/platform.h"
 #include "platform/standin/world.h"
 #include "test_support/counting_accessibility.h"
@@ -28,76 +31,96 @@ namespace corvane::round_trips {
 
 using corvane::testing::CountingAccessibility;
 
+// What a tool looks through, which says how its count may grow with the session.
+enum class Reach {
+    noTrack,     // transport, master: no more round trips in a larger session
+    namedTrack,  // finds the tracks it is given by name: once, at most one more per added track
+    everyTrack,  // reports on every track: a few per track
+};
+
 struct Tool {
     const char* name;
     std::vector<std::string> arguments;  // used in turn
-    long goal;                           // the most round trips a call may make
+    long goal;                           // the most round trips a call may make on the demo song
+    Reach reach;
     // Puts the project back after each call (an added plug-in taken out); not counted.
     const char* undoName = nullptr;
     std::string undoArguments;
-    Tool(const char* n, std::vector<std::string> a, long g, const char* un = nullptr, std::string ua = {})
-        : name(n), arguments(std::move(a)), goal(g), undoName(un), undoArguments(std::move(ua)) {}
+    Tool(const char* n, std::vector<std::string> a, long g, Reach r, const char* un = nullptr, std::string ua = {})
+        : name(n), arguments(std::move(a)), goal(g), reach(r), undoName(un), undoArguments(std::move(ua)) {}
 };
 
 inline constexpr long kReadingGoal = 50;
 inline constexpr long kEditingGoal = 150;
 inline constexpr long kWideGoal = 300;  // the tools that read several whole channel strips
+// Reading a plug-in's parameters: a base and two per parameter it returns.
+inline constexpr long kParameterBase = 30;
+inline constexpr long kPerParameter = 2;
+// Reporting on every track, in any session.
+inline constexpr long kPerTrack = 3;
+inline constexpr long kEveryTrackBase = 30;
 
 inline const std::vector<Tool>& tools() {
     static const std::vector<Tool> all{
-        {"list_tracks", {"{}"}, kReadingGoal},
-        {"get_transport", {"{}"}, kReadingGoal},
-        {"get_arrangement", {"{}", R"({"track_name":"Bass"})"}, kReadingGoal},
-        {"control_transport", {R"({"action":"play"})", R"({"action":"stop"})"}, kEditingGoal},
-        {"get_track_details", {R"({"track_names":["Kick","Bass"]})", R"({"track_names":["Lead Vox"]})"}, kWideGoal},
+        {"list_tracks", {"{}"}, kReadingGoal, Reach::everyTrack},
+        {"get_transport", {"{}"}, kReadingGoal, Reach::noTrack},
+        {"get_arrangement", {"{}", R"({"track_name":"Bass"})"}, kReadingGoal, Reach::everyTrack},
+        {"control_transport", {R"({"action":"play"})", R"({"action":"stop"})"}, kEditingGoal, Reach::noTrack},
+        {"get_track_details",
+         {R"({"track_names":["Kick","Bass"]})", R"({"track_names":["Lead Vox"]})"},
+         kWideGoal,
+         Reach::namedTrack},
         {"set_track_solo",
          {R"({"enabled":true,"track_names":["Kick","Bass"]})", R"({"enabled":false,"track_names":["Kick","Bass"]})"},
-         kEditingGoal},
+         kEditingGoal, Reach::namedTrack},
         {"set_track_mute",
          {R"({"enabled":true,"track_name":"Guitar"})", R"({"enabled":false,"track_name":"Guitar"})"},
-         kEditingGoal},
+         kEditingGoal, Reach::namedTrack},
         {"set_track_volume",
          {R"({"tracks":[{"track_name":"Bass","value":"-6 dB"}]})", R"({"track_name":"Bass","value":"180"})"},
-         kEditingGoal},
+         kEditingGoal, Reach::namedTrack},
         {"set_track_pan",
          {R"({"track_name":"Guitar","value":"+5"})", R"({"track_name":"Guitar","value":"-5"})"},
-         kEditingGoal},
+         kEditingGoal, Reach::namedTrack},
         {"set_folder_expanded",
          {R"({"name":"Drums","expanded":false})", R"({"name":"Drums","expanded":true})"},
-         kEditingGoal},
+         kEditingGoal, Reach::namedTrack},
         {"rename_track",
          {R"({"current_name":"Guitar","new_name":"Gtr"})", R"({"current_name":"Gtr","new_name":"Guitar"})"},
-         kEditingGoal},
-        {"ensure_bus_track", {R"({"source_track":"Kick","bus_label":"Bus 1"})"}, kWideGoal},
-        {"ensure_master_track", {"{}"}, kEditingGoal},
+         kEditingGoal, Reach::namedTrack},
+        {"ensure_bus_track", {R"({"source_track":"Kick","bus_label":"Bus 1"})"}, kWideGoal, Reach::namedTrack},
+        {"ensure_master_track", {"{}"}, kEditingGoal, Reach::noTrack},
         {"set_send_level",
          {R"({"track_name":"Kick","bus_label":"Bus 1","target_db":-12})",
           R"({"track_name":"Kick","bus_label":"Bus 1","delta_db":"-3"})"},
-         kEditingGoal},
-        {"get_plugin_parameters", {R"({"track_name":"Bass","plugin_name":"Compressor"})"}, kReadingGoal},
+         kEditingGoal, Reach::namedTrack},
+        {"get_plugin_parameters",
+         {R"({"track_name":"Bass","plugin_name":"Compressor"})"},
+         kReadingGoal,
+         Reach::namedTrack},
         {"set_plugin_parameter",
          {R"({"track_name":"Bass","plugin_index":0,"parameter_name":"Threshold","value":"-20 dB"})",
           R"({"track_name":"Bass","plugin_index":0,"parameter_name":"Threshold","value":"-30 dB"})"},
-         kEditingGoal},
-        {"set_plugin_bypass", {R"({"track_name":"Kick","plugin_index":1})"}, kEditingGoal},
+         kEditingGoal, Reach::namedTrack},
+        {"set_plugin_bypass", {R"({"track_name":"Kick","plugin_index":1})"}, kEditingGoal, Reach::namedTrack},
         {"add_plugin",
          {R"({"track_name":"Lead Vox","plugin_name":"Limiter"})"},
-         kEditingGoal,
+         kEditingGoal, Reach::namedTrack,
          "remove_plugin",
          R"({"track_name":"Lead Vox","plugin_name":"Limiter"})"},
         {"remove_plugin",
          {R"({"track_name":"Bass","plugin_name":"Compressor"})"},
-         kEditingGoal,
+         kEditingGoal, Reach::namedTrack,
          "add_plugin",
          R"({"track_name":"Bass","plugin_name":"Compressor"})"},
         {"reorder_plugin",
          {R"({"track_name":"Kick","from_index":0,"to_index":1})",
           R"({"track_name":"Kick","from_index":1,"to_index":0})"},
-         kEditingGoal},
+         kEditingGoal, Reach::namedTrack},
         {"set_plugin_sidechain",
          {R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Bus 1"})",
           R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Kick"})"},
-         kEditingGoal},
+         kEditingGoal, Reach::namedTrack},
     };
     return all;
 }
@@ -107,6 +130,7 @@ struct Figures {
     long goal = 0;
     long first = 0;                    // round trips of the first call
     double mean = 0;                   // per call over all runs
+    long returned = 0;                 // the parameters the first call returned, if it returns any
     double cpuMs = 0;                  // CPU time per call
     double sleeps = 0;                 // prescribed pauses per call, virtual seconds
     std::vector<std::string> outputs;  // each call's answer, and the project after it
@@ -118,19 +142,65 @@ inline double cpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-// Runs every tool `runs` times in turn on a fresh demo song in `folder` (the application folder
-// goes there); `kept` turns kept answers and batched reads on or off. Empty when a call failed;
-// `failure` then says which.
-inline std::vector<Figures> measure(const std::filesystem::path& folder, int runs, bool kept, std::string& failure) {
+enum class Session {
+    demo,   // the demo song: 7 tracks in the track list
+    large,  // the demo song and 57 more tracks with inserts, sends and regions: 64 in the list
+};
+inline constexpr int kDemoTracks = 7;
+inline constexpr int kAddedTracks = 57;
+
+inline nlohmann::json scenario(Session session) {
+    auto song = nlohmann::json::parse(
+        std::ifstream(std::filesystem::path(CORVANE_SOURCE_DIR) / "resources/Scenarios/demo-song.json"));
+    if (session == Session::demo) return song;
+    // Half of them above the demo's tracks and half below, so that a track found by name is never
+    // simply the first one looked at.
+    auto& tracks = song["project"]["tracks"];
+    nlohmann::json above = nlohmann::json::array();
+    nlohmann::json below = nlohmann::json::array();
+    for (int i = 1; i <= kAddedTracks; ++i) {
+        nlohmann::json track{{"name", fmt::format("Take {:02}", i)},
+                             {"kind", "audio"},
+                             {"volume", 150 + i},
+                             {"inserts", {{{"plugin", "Channel EQ"}}, {{"plugin", "Compressor"}}}},
+                             {"sends", {{{"bus", 1}, {"levelDb", -20.0}}}},
+                             {"regions", {{{"start", 1 + i % 8}, {"bars", 8}}, {{"start", 17 + i % 8}, {"bars", 16}}}}};
+        (i <= kAddedTracks / 2 ? above : below).push_back(std::move(track));
+    }
+    nlohmann::json all = nlohmann::json::array();
+    for (auto& t : above) all.push_back(std::move(t));
+    auto at = tracks.begin();
+    for (; at != tracks.end() && (*at).value("inArrange", true); ++at) all.push_back(*at);
+    for (auto& t : below) all.push_back(std::move(t));
+    for (; at != tracks.end(); ++at) all.push_back(*at);
+    tracks = std::move(all);
+    return song;
+}
+
+struct Setup {
+    bool keptAnswers = true;  // a tool call's answers kept and batched (AXReadScope)
+    bool keptPlaces = true;   // where things were found handed on from one call to the next
+    Session session = Session::demo;
+};
+
+// Runs every tool `runs` times in turn on a fresh session in `folder` (the application folder
+// goes there). Empty when a call failed; `failure` then says which.
+inline std::vector<Figures> measure(const std::filesystem::path& folder, int runs, Setup setup, std::string& failure) {
     struct Switch {
         bool was = platform::AXReadScope::enabled();
         explicit Switch(bool on) { platform::AXReadScope::setEnabled(on); }
         ~Switch() { platform::AXReadScope::setEnabled(was); }
-    } keptAnswers(kept);
+    } keptAnswers(setup.keptAnswers);
+    // Also forgets what an earlier session's calls found.
+    struct PlacesSwitch {
+        bool was = LogicInspector::KeptPlaces::keptBetweenCalls();
+        explicit PlacesSwitch(bool on) { LogicInspector::KeptPlaces::setKeptBetweenCalls(on); }
+        ~PlacesSwitch() { LogicInspector::KeptPlaces::setKeptBetweenCalls(was); }
+    } keptPlaces(setup.keptPlaces);
+    const Session session = setup.session;
 
     std::atomic<long> calls{0};
-    standin::World world(nlohmann::json::parse(
-        std::ifstream(std::filesystem::path(CORVANE_SOURCE_DIR) / "resources/Scenarios/demo-song.json")));
+    standin::World world(scenario(session));
     // The plug-ins' posts go where nobody listens: whether another program answers on the
     // well-known port must not change what the run records.
     world.updateFaults([](standin::Faults& faults) { faults.analysisPort = corvane::testing::freePort(); });
@@ -184,7 +254,12 @@ inline std::vector<Figures> measure(const std::filesystem::path& folder, int run
             const double virtualBefore = world.virtualSeconds();
             if (!call(tool.name, tool.arguments[static_cast<std::size_t>(i) % tool.arguments.size()])) return {};
             const long made = calls.load() - before;
-            if (i == 0) f.first = made;
+            if (i == 0) {
+                f.first = made;
+                const auto answer = nlohmann::json::parse(answers.front(), nullptr, false);
+                if (answer.is_object() && answer.contains("parameters") && answer["parameters"].is_array())
+                    f.returned = static_cast<long>(answer["parameters"].size());
+            }
             counted += made;
             cpu += cpuSeconds() - cpuBefore;
             slept += world.virtualSeconds() - virtualBefore;
@@ -199,6 +274,26 @@ inline std::vector<Figures> measure(const std::filesystem::path& folder, int run
     }
     logger.drain();
     return figures;
+}
+
+// The most round trips a call may make, first and on average: on the demo song the tool's goal (for
+// a plug-in's parameters, a base and two per parameter returned); in the larger session the same
+// as on the demo song (within a tenth) for a tool that touches no track, the goal and one per added
+// track for one that finds tracks by name, and a few per track for one that reports on every track.
+struct Budget {
+    double first = 0;
+    double mean = 0;
+};
+inline Budget budget(const Tool& tool, const Figures& demo, Session session) {
+    const double goal = demo.returned > 0 ? double(kParameterBase + kPerParameter * demo.returned) : double(tool.goal);
+    if (session == Session::demo) return {goal, goal};
+    switch (tool.reach) {
+        case Reach::noTrack: return {1.1 * double(demo.first), 1.1 * demo.mean};
+        case Reach::namedTrack: return {goal + kAddedTracks, goal + kAddedTracks};
+        case Reach::everyTrack: break;
+    }
+    const double everyTrack = double(kPerTrack * (kDemoTracks + kAddedTracks) + kEveryTrackBase);
+    return {everyTrack, everyTrack};
 }
 
 }  // namespace corvane::round_trips

@@ -38,24 +38,6 @@ public:
             return AXError::success;
         });
     }
-    AXError copyChildrenWithAttributeValues(const std::vector<std::string>& attributes,
-                                            std::vector<platform::AXChildRead>& out) const override {
-        auto e = engine_.lock();
-        if (!e) return AXError::invalidUIElement;
-        return e->run([&] {
-            out.clear();
-            if (staleNow(*e)) return AXError::invalidUIElement;
-            AXValue children;
-            const AXError error = e->axRead(handle_, "AXChildren", children);
-            if (error != AXError::success) return error;
-            for (auto& child : std::get<std::vector<platform::AXElement>>(children)) {
-                platform::AXChildRead read{child, {}};
-                readAll(*e, static_cast<const ElementImpl*>(child.impl())->handle_, attributes, read.values);
-                out.push_back(std::move(read));
-            }
-            return AXError::success;
-        });
-    }
     AXError setAttributeValue(const std::string& attribute, const AXValue& value) override {
         auto e = engine_.lock();
         return e ? e->axWrite(handle_, attribute, value) : AXError::invalidUIElement;
