@@ -83,12 +83,12 @@ struct KeptPlaces {
     std::vector<HeaderParent> headerParents;  // in walk order
     AXElement mixerWindow;
     AXElement mixer;
-    struct Part {
+    struct Area {
         AXElement within;
         std::string description;
         AXElement element;
     };
-    std::vector<Part> parts;  // described elements found within others ("Control Bar" in a window)
+    std::vector<Area> areas;  // described elements found within others ("Control Bar" in a window)
     struct FolderFlag {
         std::vector<AXElement> children;  // the header's children when it was told
         bool isFolder = false;
@@ -107,14 +107,14 @@ KeptPlaces& keptPlaces();
 
 // The element described so that was found within `within` before, while a read of it (with `reads`)
 // still answers with that description; else absent.
-std::optional<AXElement> keptPart(const AXElement& within, const std::string& description,
+std::optional<AXElement> keptArea(const AXElement& within, const std::string& description,
                                   const std::vector<std::string>& reads);
 // Remembers it while places are kept (absent: forgets it).
-void keepPart(const AXElement& within, const std::string& description, const std::optional<AXElement>& element);
+void keepArea(const AXElement& within, const std::string& description, const std::optional<AXElement>& element);
 
-// The main window's own described part ("Control Bar", "Tracks"): the kept one, else the first of the
+// The main window's own described area ("Control Bar", "Tracks"): the kept one, else the first of the
 // window's children so described, read one by one up to it. Absent when no child is so described.
-std::optional<AXElement> windowPart(const AXElement& window, const std::string& description);
+std::optional<AXElement> windowArea(const AXElement& window, const std::string& description);
 
 }  // namespace detail
 }  // namespace corvane

@@ -300,32 +300,32 @@ void LogicInspector::KeptPlaces::setKeptBetweenCalls(bool kept) {
 bool LogicInspector::KeptPlaces::keptBetweenCalls() { return gKeptBetweenCalls.load(); }
 
 namespace detail {
-std::optional<AXElement> keptPart(const AXElement& within, const std::string& description,
+std::optional<AXElement> keptArea(const AXElement& within, const std::string& description,
                                   const std::vector<std::string>& reads) {
     const auto& kept = keptPlaces();
     if (kept.open == 0) return std::nullopt;
-    for (const auto& part : kept.parts) {
-        if (part.description != description || !(part.within == within)) continue;
-        part.element.prefetch(reads);  // a handle to a vanished or rebuilt element answers nothing
-        if (trimmed(part.element, ax::kDescription) == description) return part.element;
+    for (const auto& area : kept.areas) {
+        if (area.description != description || !(area.within == within)) continue;
+        area.element.prefetch(reads);  // a handle to a vanished or rebuilt element answers nothing
+        if (trimmed(area.element, ax::kDescription) == description) return area.element;
         return std::nullopt;
     }
     return std::nullopt;
 }
 
-void keepPart(const AXElement& within, const std::string& description, const std::optional<AXElement>& element) {
+void keepArea(const AXElement& within, const std::string& description, const std::optional<AXElement>& element) {
     auto& kept = keptPlaces();
     if (kept.open == 0) return;
-    std::erase_if(kept.parts, [&](const auto& p) { return p.description == description && p.within == within; });
+    std::erase_if(kept.areas, [&](const auto& p) { return p.description == description && p.within == within; });
     if (!element) return;
-    if (kept.parts.size() >= 16) kept.parts.erase(kept.parts.begin());  // those of windows gone by
-    kept.parts.push_back({within, description, *element});
+    if (kept.areas.size() >= 16) kept.areas.erase(kept.areas.begin());  // those of windows gone by
+    kept.areas.push_back({within, description, *element});
 }
 
-std::optional<AXElement> windowPart(const AXElement& window, const std::string& description) {
-    // What a walk reads of each element first: a walk of the part then starts from these answers.
+std::optional<AXElement> windowArea(const AXElement& window, const std::string& description) {
+    // What a walk reads of each element first: a walk of the area then starts from these answers.
     static const std::vector<std::string> kReads{ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren};
-    if (auto part = keptPart(window, description, kReads)) return part;
+    if (auto area = keptArea(window, description, kReads)) return area;
     std::optional<AXElement> found;
     if (auto children = window.elements(ax::kChildren)) {
         for (const auto& child : *children) {
@@ -335,7 +335,7 @@ std::optional<AXElement> windowPart(const AXElement& window, const std::string& 
             break;
         }
     }
-    keepPart(window, description, found);
+    keepArea(window, description, found);
     return found;
 }
 }  // namespace detail

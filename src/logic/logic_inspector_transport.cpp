@@ -56,7 +56,7 @@ struct ControlBarSearch {
     int depth = 0;
 };
 ControlBarSearch controlBarSearch(const AXElement& window) {
-    if (auto bar = detail::windowPart(window, "Control Bar")) return {*bar, 1};
+    if (auto bar = detail::windowArea(window, "Control Bar")) return {*bar, 1};
     return {window, 0};
 }
 }  // namespace

@@ -3,6 +3,7 @@
 // scripted reply, and once the local backend's script mode on a loopback port.
 
 #include "chat/chat_orchestrator.h"
+#include "chat/turn_services.h"
 
 #include <gtest/gtest.h>
 
@@ -56,7 +57,7 @@ Outcome outcomeOf(std::vector<AgentEvent> events) {
     return o;
 }
 
-class ChatOrchestratorTest : public standin::testing::StandinTest {
+class ChatOrchestratorTest : public standin::testing::StandinTest, protected TurnServices {
 protected:
     void SetUp() override {
         StandinTest::SetUp();
@@ -119,14 +120,6 @@ protected:
         return InputShield::shared().isTurnActive();
     }
 
-    TempHome home;
-    ConversationStore conversations;
-    MemoryStore memories;
-    ToolLogger logger;
-    PluginInventoryService inventory{home.root() / "system", home.root() / "home"};
-    LogicInspector logic;
-    PluginMapStore maps{std::string(CORVANE_SOURCE_DIR) + "/resources"};
-    PluginInspector plugins{logic, maps};
     std::shared_ptr<ScriptedChatBackend> transport = std::make_shared<ScriptedChatBackend>();
     networking::BackendChatService backend{"http://127.0.0.1:9/api/ai/chat", "gpt-5", transport};
     std::unique_ptr<ChatOrchestrator> orchestrator = std::make_unique<ChatOrchestrator>(

@@ -10,6 +10,7 @@
 
 #include "backend/backend_fixture.h"
 #include "chat/chat_orchestrator.h"
+#include "chat/turn_services.h"
 #include "http/http_client.h"
 #include "networking/auth_service.h"
 #include "platform/standin/standin_fixture.h"
@@ -41,7 +42,7 @@ json assistantItem(const std::string& text) {
     return {{"role", "assistant"}, {"content", json::array({{{"type", "output_text"}, {"text", text}}})}};
 }
 
-class RelayedTurnTest : public standin::testing::StandinTest {
+class RelayedTurnTest : public standin::testing::StandinTest, protected TurnServices {
 protected:
     void SetUp() override {
         StandinTest::SetUp();
@@ -107,19 +108,11 @@ protected:
                 {"tools", resource("ToolDefinitions/tools.json")}};
     }
 
-    TempHome home;
     int replies = 0;
     std::unique_ptr<ScriptedServer> provider;
     std::unique_ptr<LocalBackend> local;
     std::unique_ptr<networking::AuthService> auth;
     std::unique_ptr<networking::BackendChatService> service;
-    ConversationStore conversations;
-    MemoryStore memories;
-    ToolLogger logger;
-    PluginInventoryService inventory{home.root() / "system", home.root() / "home"};
-    LogicInspector logic;
-    PluginMapStore maps{std::string(CORVANE_SOURCE_DIR) + "/resources"};
-    PluginInspector plugins{logic, maps};
     std::unique_ptr<ChatOrchestrator> orchestrator;
     std::string threadID;
 };

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "chat/chat_orchestrator.h"
+#include "chat/turn_services.h"
 #include "platform/standin/standin_fixture.h"
 #include "plugins/plugin_map_store.h"
 #include "test_support/scripted_chat_backend.h"
@@ -18,7 +19,7 @@ namespace {
 
 using nlohmann::json;
 
-class TurnStopTest : public standin::testing::StandinTest {
+class TurnStopTest : public standin::testing::StandinTest, protected TurnServices {
 protected:
     void SetUp() override {
         StandinTest::SetUp();
@@ -44,14 +45,6 @@ protected:
         return response.value_or(ChatResponse{});
     }
 
-    TempHome home;
-    ConversationStore conversations;
-    MemoryStore memories;
-    ToolLogger logger;
-    PluginInventoryService inventory{home.root() / "system", home.root() / "home"};
-    LogicInspector logic;
-    PluginMapStore maps{std::string(CORVANE_SOURCE_DIR) + "/resources"};
-    PluginInspector plugins{logic, maps};
     std::shared_ptr<ScriptedChatBackend> transport = std::make_shared<ScriptedChatBackend>();
     networking::BackendChatService backend{"http://127.0.0.1:9/api/ai/chat", "gpt-5", transport};
     std::unique_ptr<ChatOrchestrator> orchestrator = std::make_unique<ChatOrchestrator>(
