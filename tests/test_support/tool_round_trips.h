@@ -22,6 +22,7 @@
 
 #include "chat/chat_tool_executor.h"
 #include "logic/logic_inspector.h"
+#include "model/tool_catalog.h"
 #include "platform/platform.h"
 #include "platform/standin/world.h"
 #include "test_support/counting_accessibility.h"
@@ -41,18 +42,19 @@ enum class Reach {
 struct Tool {
     const char* name;
     std::vector<std::string> arguments;  // used in turn
-    long goal;                           // the most round trips a call may make on the demo song
     Reach reach;
     // Puts the project back after each call (an added plug-in taken out); not counted.
     const char* undoName = nullptr;
     std::string undoArguments;
-    Tool(const char* n, std::vector<std::string> a, long g, Reach r, const char* un = nullptr, std::string ua = {})
-        : name(n), arguments(std::move(a)), goal(g), reach(r), undoName(un), undoArguments(std::move(ua)) {}
+    Tool(const char* n, std::vector<std::string> a, Reach r, const char* un = nullptr, std::string ua = {})
+        : name(n), arguments(std::move(a)), reach(r), undoName(un), undoArguments(std::move(ua)) {}
+    // The most round trips a call may make on the demo song, from the tool's line in the catalog.
+    long goal() const {
+        const ToolDescriptor* descriptor = findTool(name);
+        return descriptor ? roundTripGoal(descriptor->roundTrips) : 0;
+    }
 };
 
-inline constexpr long kReadingGoal = 50;
-inline constexpr long kEditingGoal = 150;
-inline constexpr long kWideGoal = 300;  // the tools that read several whole channel strips
 // Reading a plug-in's parameters: a base and two per parameter it returns.
 inline constexpr long kParameterBase = 30;
 inline constexpr long kPerParameter = 2;
@@ -62,65 +64,51 @@ inline constexpr long kEveryTrackBase = 30;
 
 inline const std::vector<Tool>& tools() {
     static const std::vector<Tool> all{
-        {"list_tracks", {"{}"}, kReadingGoal, Reach::everyTrack},
-        {"get_transport", {"{}"}, kReadingGoal, Reach::noTrack},
-        {"get_arrangement", {"{}", R"({"track_name":"Bass"})"}, kReadingGoal, Reach::everyTrack},
-        {"control_transport", {R"({"action":"play"})", R"({"action":"stop"})"}, kEditingGoal, Reach::noTrack},
+        {"list_tracks", {"{}"}, Reach::everyTrack},
+        {"get_transport", {"{}"}, Reach::noTrack},
+        {"get_arrangement", {"{}", R"({"track_name":"Bass"})"}, Reach::everyTrack},
+        {"control_transport", {R"({"action":"play"})", R"({"action":"stop"})"}, Reach::noTrack},
         {"get_track_details",
          {R"({"track_names":["Kick","Bass"]})", R"({"track_names":["Lead Vox"]})"},
-         kWideGoal,
          Reach::namedTrack},
         {"set_track_solo",
-         {R"({"enabled":true,"track_names":["Kick","Bass"]})", R"({"enabled":false,"track_names":["Kick","Bass"]})"},
-         kEditingGoal, Reach::namedTrack},
+         {R"({"enabled":true,"track_names":["Kick","Bass"]})", R"({"enabled":false,"track_names":["Kick","Bass"]})"}, Reach::namedTrack},
         {"set_track_mute",
-         {R"({"enabled":true,"track_name":"Guitar"})", R"({"enabled":false,"track_name":"Guitar"})"},
-         kEditingGoal, Reach::namedTrack},
+         {R"({"enabled":true,"track_name":"Guitar"})", R"({"enabled":false,"track_name":"Guitar"})"}, Reach::namedTrack},
         {"set_track_volume",
-         {R"({"tracks":[{"track_name":"Bass","value":"-6 dB"}]})", R"({"track_name":"Bass","value":"180"})"},
-         kEditingGoal, Reach::namedTrack},
+         {R"({"tracks":[{"track_name":"Bass","value":"-6 dB"}]})", R"({"track_name":"Bass","value":"180"})"}, Reach::namedTrack},
         {"set_track_pan",
-         {R"({"track_name":"Guitar","value":"+5"})", R"({"track_name":"Guitar","value":"-5"})"},
-         kEditingGoal, Reach::namedTrack},
+         {R"({"track_name":"Guitar","value":"+5"})", R"({"track_name":"Guitar","value":"-5"})"}, Reach::namedTrack},
         {"set_folder_expanded",
-         {R"({"name":"Drums","expanded":false})", R"({"name":"Drums","expanded":true})"},
-         kEditingGoal, Reach::namedTrack},
+         {R"({"name":"Drums","expanded":false})", R"({"name":"Drums","expanded":true})"}, Reach::namedTrack},
         {"rename_track",
-         {R"({"current_name":"Guitar","new_name":"Gtr"})", R"({"current_name":"Gtr","new_name":"Guitar"})"},
-         kEditingGoal, Reach::namedTrack},
-        {"ensure_bus_track", {R"({"source_track":"Kick","bus_label":"Bus 1"})"}, kWideGoal, Reach::namedTrack},
-        {"ensure_master_track", {"{}"}, kEditingGoal, Reach::noTrack},
+         {R"({"current_name":"Guitar","new_name":"Gtr"})", R"({"current_name":"Gtr","new_name":"Guitar"})"}, Reach::namedTrack},
+        {"ensure_bus_track", {R"({"source_track":"Kick","bus_label":"Bus 1"})"}, Reach::namedTrack},
+        {"ensure_master_track", {"{}"}, Reach::noTrack},
         {"set_send_level",
          {R"({"track_name":"Kick","bus_label":"Bus 1","target_db":-12})",
-          R"({"track_name":"Kick","bus_label":"Bus 1","delta_db":"-3"})"},
-         kEditingGoal, Reach::namedTrack},
+          R"({"track_name":"Kick","bus_label":"Bus 1","delta_db":"-3"})"}, Reach::namedTrack},
         {"get_plugin_parameters",
          {R"({"track_name":"Bass","plugin_name":"Compressor"})"},
-         kReadingGoal,
          Reach::namedTrack},
         {"set_plugin_parameter",
          {R"({"track_name":"Bass","plugin_index":0,"parameter_name":"Threshold","value":"-20 dB"})",
-          R"({"track_name":"Bass","plugin_index":0,"parameter_name":"Threshold","value":"-30 dB"})"},
-         kEditingGoal, Reach::namedTrack},
-        {"set_plugin_bypass", {R"({"track_name":"Kick","plugin_index":1})"}, kEditingGoal, Reach::namedTrack},
+          R"({"track_name":"Bass","plugin_index":0,"parameter_name":"Threshold","value":"-30 dB"})"}, Reach::namedTrack},
+        {"set_plugin_bypass", {R"({"track_name":"Kick","plugin_index":1})"}, Reach::namedTrack},
         {"add_plugin",
-         {R"({"track_name":"Lead Vox","plugin_name":"Limiter"})"},
-         kEditingGoal, Reach::namedTrack,
+         {R"({"track_name":"Lead Vox","plugin_name":"Limiter"})"}, Reach::namedTrack,
          "remove_plugin",
          R"({"track_name":"Lead Vox","plugin_name":"Limiter"})"},
         {"remove_plugin",
-         {R"({"track_name":"Bass","plugin_name":"Compressor"})"},
-         kEditingGoal, Reach::namedTrack,
+         {R"({"track_name":"Bass","plugin_name":"Compressor"})"}, Reach::namedTrack,
          "add_plugin",
          R"({"track_name":"Bass","plugin_name":"Compressor"})"},
         {"reorder_plugin",
          {R"({"track_name":"Kick","from_index":0,"to_index":1})",
-          R"({"track_name":"Kick","from_index":1,"to_index":0})"},
-         kEditingGoal, Reach::namedTrack},
+          R"({"track_name":"Kick","from_index":1,"to_index":0})"}, Reach::namedTrack},
         {"set_plugin_sidechain",
          {R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Bus 1"})",
-          R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Kick"})"},
-         kEditingGoal, Reach::namedTrack},
+          R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Kick"})"}, Reach::namedTrack},
     };
     return all;
 }
@@ -244,7 +232,7 @@ inline std::vector<Figures> measure(const std::filesystem::path& folder, int run
     for (const auto& tool : tools()) {
         Figures f;
         f.tool = tool.name;
-        f.goal = tool.goal;
+        f.goal = tool.goal();
         long counted = 0;
         double cpu = 0;
         double slept = 0;
@@ -285,7 +273,7 @@ struct Budget {
     double mean = 0;
 };
 inline Budget budget(const Tool& tool, const Figures& demo, Session session) {
-    const double goal = demo.returned > 0 ? double(kParameterBase + kPerParameter * demo.returned) : double(tool.goal);
+    const double goal = demo.returned > 0 ? double(kParameterBase + kPerParameter * demo.returned) : double(tool.goal());
     if (session == Session::demo) return {goal, goal};
     switch (tool.reach) {
         case Reach::noTrack: return {1.1 * double(demo.first), 1.1 * demo.mean};

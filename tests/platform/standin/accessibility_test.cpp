@@ -348,14 +348,15 @@ TEST_F(StandinTest, LayoutVariantsAddDecoysWithoutMovingTheRealElements) {
     EXPECT_EQ(names, 2);
 }
 
-TEST_F(StandinTest, MixerWindowFirstIsTakenForTheMainWindowAndShowsAnotherStrip) {
+TEST_F(StandinTest, AMixerWindowInFrontIsListedFirstAndItsFirstStripIsNotTheSelectedTracks) {
     world().setKnob("mixerWindowFirst", true);
     auto windows = app().elements(ax::kWindows);
     ASSERT_EQ(windows->size(), 2u);
     EXPECT_EQ((*windows)[0].string(ax::kTitle), "Demo Song - Mixer");
     EXPECT_EQ((*windows)[1].string(ax::kTitle), "Demo Song - Tracks");
     EXPECT_EQ(world().ui().keyWindow, "Demo Song - Mixer");
-    // The first strip of the window the program takes is the first track's, not the selected one's.
+    // Its first strip is the first track's, not the selected one's: a reader that took it for the
+    // window with the track list would report another track.
     EXPECT_EQ(mainWindow()->string(ax::kTitle), "Demo Song - Mixer");
     EXPECT_EQ(stripName(), "Drums");
     EXPECT_EQ(selectedName(), "Kick");

@@ -48,7 +48,8 @@ protected:
 
     platform::AXElement app() { return platform::accessibility().applicationElement(logicPid()); }
 
-    // The first window whose title contains "Tracks" or "Mixer" (how the program picks Logic's main window).
+    // The first window listed whose title contains "Tracks" or "Mixer": with the Mixer window in front,
+    // that one, which the program must not take for the window with the track list.
     std::optional<platform::AXElement> mainWindow() {
         auto windows = app().elements(platform::ax::kWindows);
         if (!windows) return std::nullopt;
