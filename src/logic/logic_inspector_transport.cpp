@@ -203,13 +203,15 @@ Outcome LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) co
 
 namespace {
 
-// What the search for the ruler's marks reads of each element: its place comes with it.
+// What the search for the tracks' contents and the ruler's marks reads of each element: a mark's
+// place comes with it.
 const std::vector<std::string> kMarkReads{ax::kRole,     ax::kDescription, ax::kTitle,
                                           ax::kChildren, ax::kPosition,    ax::kSize};
 const std::vector<std::string> kKeptMarkReads{ax::kDescription, ax::kPosition};
-// What the position display and its fields are read with: a walk of the display finds them kept.
-const std::vector<std::string> kFieldReads{ax::kValue, ax::kMaxValue};
+// A kept position display is checked with what a walk reads of it; its fields are read with their
+// value and range.
 const std::vector<std::string> kDisplayReads{ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren};
+const std::vector<std::string> kFieldReads{ax::kValue, ax::kMaxValue};
 
 bool placedOnScreen(const AXElement& mark) {
     const auto at = mark.point(ax::kPosition);
