@@ -58,14 +58,14 @@ public:
     };
 
     // While one is open on a thread, the searches for the application, the control bar, the
-    // tracks area, the track headers and the Mixer area remember where they found them: handles
-    // only, never values. A later search reads again just those elements, while they are still the
-    // same ones, instead of the whole window. Opened around each tool call (for its inspector) and
-    // around loops that select one track after another; when an outermost one for an inspector
-    // closes, what it remembered is handed to the next one opened for it on any thread, so a
-    // session's tools do not look through every track again on each call. Logic Pro invalidates
-    // handles of elements that went away, so a kept one is used only after a read of it answers as
-    // before.
+    // tracks area, its ruler's marks, the position display, the track headers and the Mixer area
+    // remember where they found them: handles only, never values. A later search reads again just
+    // those elements, while they are still the same ones, instead of the whole window. Opened
+    // around each tool call (for its inspector) and around loops that select one track after
+    // another; when an outermost one for an inspector closes, what it remembered is handed to the
+    // next one opened for it on any thread, so a session's tools do not look through every track
+    // again on each call. Logic Pro invalidates handles of elements that went away, so a kept one
+    // is used only after a read of it answers as before.
     class KeptPlaces {
     public:
         // Remembers only while open; when outermost, starts from nothing and hands nothing on.

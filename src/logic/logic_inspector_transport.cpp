@@ -155,10 +155,11 @@ std::vector<Candidate> lowestFirst(const std::vector<AXElement>& groups) {
 }
 
 // Every playhead position display, as collectAllPlayheadGroups finds them, leaving out what
-// holds none: menus, the channel strips and the tracks area.
+// holds none: menus, the Inspector and its channel strips, and the tracks area.
 std::vector<AXElement> positionDisplays(const AXElement& in) {
     std::vector<AXElement> groups;
-    ax_tree::walk(in, search_depth::kControlBar, [&](const Step& step) {
+    // From the window's children on: the window holds no position display itself.
+    const ax_tree::Visit visit = [&](const Step& step) {
         const AXElement& e = step.element;
         const std::string role = textOf(e, ax::kRole);
         const std::string description = trimmed(e, ax::kDescription);
@@ -167,10 +168,11 @@ std::vector<AXElement> positionDisplays(const AXElement& in) {
             return Next::siblings;
         }
         if (role == "AXMenuBar" || role == "AXMenu" || role == "AXLayoutArea" ||
-            (role == "AXGroup" && description == "Tracks"))
+            (role == "AXGroup" && (description == "Tracks" || description == "Inspector")))
             return Next::siblings;
         return Next::children;
-    });
+    };
+    for (const auto& child : in.children()) ax_tree::walk(child, search_depth::kControlBar, visit, 1);
     return groups;
 }
 
@@ -199,31 +201,112 @@ Outcome LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) co
 
 // --- Arrangement -----------------------------------------------------------------------------
 
+namespace {
+
+// What the search for the tracks' contents and the ruler's marks reads of each element: a mark's
+// place comes with it.
+const std::vector<std::string> kMarkReads{ax::kRole,     ax::kDescription, ax::kTitle,
+                                          ax::kChildren, ax::kPosition,    ax::kSize};
+const std::vector<std::string> kKeptMarkReads{ax::kDescription, ax::kPosition};
+// A kept position display is checked with what a walk reads of it; its fields are read with their
+// value and range.
+const std::vector<std::string> kDisplayReads{ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren};
+const std::vector<std::string> kFieldReads{ax::kValue, ax::kMaxValue};
+
+bool placedOnScreen(const AXElement& mark) {
+    const auto at = mark.point(ax::kPosition);
+    return at && std::isfinite(at->x);
+}
+
+// What holds neither the arrangement, nor its ruler, nor a position display: menus, the control
+// bar (for the arrangement) and the Inspector with its channel strips.
+bool holdsNoArrangement(const AXElement& e, const std::string& described) {
+    const std::string role = textOf(e, ax::kRole);
+    return role == "AXMenuBar" || role == "AXMenu" || (role == "AXLayoutArea" && described == "Mixer") ||
+           (role == "AXGroup" && (described == "Control Bar" || described == "Inspector"));
+}
+
+struct ArrangePlaces {
+    std::optional<AXElement> contents;  // looked for only when asked
+    std::optional<AXElement> start;
+    std::optional<AXElement> thumb;
+};
+
+// The tracks' contents, the start marker and the playhead thumb nearest below `in` (depths 1 to
+// kArrangeArea-1), in one search. A ruler holds a handful of marks where the track list and the
+// tracks' contents hold a row per track: at each depth the shorter lists are read first, so the
+// rows are read only while no ruler turned up.
+ArrangePlaces findArrangePlaces(const AXElement& in, bool withContents) {
+    ArrangePlaces found;
+    auto count = [](const AXElement& e) { return e.elements(ax::kChildren).value_or(std::vector<AXElement>{}).size(); };
+    std::vector<AXElement> level{in};
+    for (int depth = 1; depth < search_depth::kArrangeArea && !level.empty(); ++depth) {
+        std::stable_sort(level.begin(), level.end(),
+                         [&](const AXElement& a, const AXElement& b) { return count(a) < count(b); });
+        std::vector<AXElement> below;
+        for (const auto& parent : level) {
+            parent.prefetchChildren(kMarkReads);
+            for (const auto& e : parent.children()) {
+                const std::string described = trimmed(e, ax::kDescription);
+                if (withContents && !found.contents && described == "Tracks contents") found.contents = e;
+                if (!found.start && described == "Start Marker" && placedOnScreen(e)) found.start = e;
+                if (!found.thumb && described == "Playhead thumb" && placedOnScreen(e)) found.thumb = e;
+                if (found.start && found.thumb && (found.contents || !withContents)) return found;
+                if (holdsNoArrangement(e, described)) continue;
+                if (count(e) > 0) below.push_back(e);
+            }
+        }
+        level = std::move(below);
+    }
+    return found;
+}
+
+// A mark kept from an earlier call while it still says what it is and stands on screen, else the
+// one found now.
+std::optional<AXElement> keptMark(const AXElement& in, const char* description) {
+    auto mark = detail::keptArea(in, description, kKeptMarkReads);
+    if (mark && placedOnScreen(*mark)) return mark;
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::variant<LogicInspector::BarScale, std::string> LogicInspector::measureBarScale(const AXElement& in) const {
     // Logic Pro does not expose its zoom: the ruler's start marker is where bar 1 begins, and the
     // playhead's thumb on the ruler stands where the position display says.
-    auto onRuler = [&](const char* description) {
-        return findNearestDescendant(in, description, search_depth::kArrangeArea, [](const AXElement& e) {
-            const auto at = e.point(ax::kPosition);
-            return at && std::isfinite(at->x);
-        });
-    };
-    const auto start = onRuler("Start Marker");
-    const auto thumb = onRuler("Playhead thumb");
+    ArrangePlaces marks{std::nullopt, keptMark(in, "Start Marker"), keptMark(in, "Playhead thumb")};
+    if (!marks.start || !marks.thumb) {
+        marks = findArrangePlaces(in, false);
+        detail::keepArea(in, "Start Marker", marks.start);
+        detail::keepArea(in, "Playhead thumb", marks.thumb);
+    }
+    const auto& start = marks.start;
+    const auto& thumb = marks.thumb;
     if (!start || !thumb) return unmeasurable("the ruler shows no start marker or playhead.");
-    const auto groups = positionDisplays(in);
-    if (groups.empty()) return unmeasurable("no playhead position display found.");
-    const AXElement display = lowestFirst(groups).front().group;
-    display.prefetchChildren({ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren, ax::kValue, ax::kMaxValue});
-    std::optional<std::int64_t> fields[4];
-    std::optional<AXElement> barField;
-    const char* names[4] = {"bar", "beat", "division", "tick"};
-    for (int i = 0; i < 4; ++i)
-        if (auto field = findSlider(display, names[i], search_depth::kPlayheadFields)) {
-            fields[i] = ax_read::wholeNumber(*field);
-            if (i == 0) barField = field;
-        }
-    const auto bar = fields[0];
+    auto display = detail::keptArea(in, "Playhead Position", kDisplayReads);
+    if (!display) {
+        // One display alone needs no frames to be chosen.
+        const auto groups = positionDisplays(in);
+        if (groups.size() == 1) display = groups.front();
+        if (groups.size() > 1) display = lowestFirst(groups).front().group;
+        detail::keepArea(in, "Playhead Position", display);
+    }
+    if (!display) return unmeasurable("no playhead position display found.");
+    // Each field read when it is needed, its value and range with it; the display itself was read
+    // when it was found or checked.
+    auto field = [&](const char* name) -> std::optional<AXElement> {
+        for (const auto& child : display->children())
+            if (auto found = ax_tree::findFirst(
+                    child, search_depth::kPlayheadFields,
+                    [&](const AXElement& e) {
+                        return textOf(e, ax::kRole) == "AXSlider" && trimmed(e, ax::kDescription) == name;
+                    },
+                    1, kFieldReads))
+                return found;
+        return std::nullopt;
+    };
+    const auto barField = field("bar");
+    const auto bar = barField ? ax_read::wholeNumber(*barField) : std::nullopt;
     if (!barField || !bar) return unmeasurable("the playhead's bar cannot be read.");
 
     BarScale scale;
@@ -236,9 +319,13 @@ std::variant<LogicInspector::BarScale, std::string> LogicInspector::measureBarSc
         scale.pointsPerBar = pointsPerBar;
         return scale;
     };
-    const bool onDownbeat = fields[1] == 1 && fields[2] == 1 && fields[3] == 1;
-    if (onDownbeat && *bar >= 2) return accept((thumbX - scale.startX) / static_cast<double>(*bar - 1));
-
+    // Within the first bar the playhead is moved whatever its beat: the rest of its place is not read.
+    auto onFirstCount = [&](const char* name) {
+        const auto f = field(name);
+        return f && ax_read::wholeNumber(*f) == 1;
+    };
+    if (*bar >= 2 && onFirstCount("beat") && onFirstCount("division") && onFirstCount("tick"))
+        return accept((thumbX - scale.startX) / static_cast<double>(*bar - 1));
     // A second place: only the bar changes, so the two places lie whole bars apart wherever in
     // the bar the playhead stands.
     std::int64_t other = *bar + kMeasuringBars;
@@ -259,8 +346,52 @@ std::variant<LogicInspector::BarScale, std::string> LogicInspector::measureBarSc
 }
 
 nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::optional<std::string>& trackName) const {
-    auto contents = findTracksArea(in);
+    // Checked with the read that also lists its rows.
+    auto contents = detail::keptArea(in, "Tracks contents", {ax::kDescription, ax::kChildren});
+    if (!contents) {
+        // The ruler's marks are found on the way, and kept for the bar scale.
+        const auto places = findArrangePlaces(in, true);
+        contents = places.contents;
+        detail::keepArea(in, "Tracks contents", contents);
+        detail::keepArea(in, "Start Marker", places.start);
+        detail::keepArea(in, "Playhead thumb", places.thumb);
+    }
     if (!contents) return errorList("Tracks contents area not found");
+
+    // The rows are read before the scale is measured: moving the playhead moves no region, and what
+    // was read before it would have to be read again after. Each row and each region is one round
+    // trip: a row's children come with its description.
+    struct Row {
+        ParsedTrackDescription track;
+        std::optional<std::vector<Region>> regions;  // absent when the row's items cannot be listed
+    };
+    contents->prefetchChildren({ax::kDescription, ax::kChildren});
+    auto rowElements = contents->elements(ax::kChildren);
+    if (!rowElements) return errorList("No track content areas found");
+    std::string filter = trackName ? text::lowercased(*trackName) : std::string();
+    std::vector<Row> rows;
+    for (const auto& row : *rowElements) {
+        std::string description = trimmed(row, ax::kDescription);
+        if (description.rfind("Track ", 0) != 0) continue;
+        if (description.find('"') == std::string::npos && description.find("\u201C") == std::string::npos) continue;
+        auto parsed = parseTrackDescription(description);
+        if (!parsed) continue;
+        if (trackName && text::lowercased(parsed->name).find(filter) == std::string::npos) continue;
+        Row read{*parsed, std::nullopt};
+        row.prefetchChildren({ax::kRole, ax::kPosition, ax::kSize, ax::kDescription});
+        if (auto items = row.elements(ax::kChildren)) {
+            read.regions.emplace();
+            for (const auto& item : *items) {
+                if (textOf(item, ax::kRole) != "AXLayoutItem") continue;
+                Rect frame = frameForElement(item);
+                if (!(frame.width > 0)) continue;
+                read.regions->push_back({frame.x, frame.x + frame.width,
+                                         textOf(item, ax::kDescription).find("muted") != std::string::npos});
+            }
+        }
+        rows.push_back(std::move(read));
+    }
+
     const auto measured = measureBarScale(in);
     if (const auto* why = std::get_if<std::string>(&measured)) return errorList(*why);
     const BarScale& scale = std::get<BarScale>(measured);
@@ -268,38 +399,14 @@ nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::o
         return checkedRounded((x - scale.startX) / scale.pointsPerBar + 1.0, INT32_MIN, INT32_MAX);
     };
 
-    // Each row and each region is one round trip: a row's children come with its description.
-    contents->prefetchChildren({ax::kDescription, ax::kChildren});
-    auto rows = contents->elements(ax::kChildren);
-    if (!rows) return errorList("No track content areas found");
-
-    std::string filter = trackName ? text::lowercased(*trackName) : std::string();
     nlohmann::json arrangement = nlohmann::json::array();
-    for (const auto& row : *rows) {
-        std::string description = trimmed(row, ax::kDescription);
-        if (description.rfind("Track ", 0) != 0) continue;
-        if (description.find('"') == std::string::npos && description.find("\u201C") == std::string::npos) continue;
-        auto parsed = parseTrackDescription(description);
-        if (!parsed) continue;
-        if (trackName && text::lowercased(parsed->name).find(filter) == std::string::npos) continue;
-
-        nlohmann::json entry{{"trackNumber", parsed->number}, {"name", parsed->name}, {"hasContent", false}};
-        row.prefetchChildren({ax::kRole, ax::kPosition, ax::kSize, ax::kDescription});
-        auto items = row.elements(ax::kChildren);
-        if (!items) {
-            arrangement.push_back(std::move(entry));
-            continue;
-        }
+    for (const auto& row : rows) {
+        nlohmann::json entry{{"trackNumber", row.track.number}, {"name", row.track.name}, {"hasContent", false}};
         std::vector<Region> regions;
-        for (const auto& item : *items) {
-            if (textOf(item, ax::kRole) != "AXLayoutItem") continue;
-            Rect frame = frameForElement(item);
-            if (!(frame.width > 0)) continue;
-            Region r{frame.x, frame.x + frame.width, textOf(item, ax::kDescription).find("muted") != std::string::npos};
-            // A frame that cannot be placed on a bar is no region we can report.
-            if (!barAt(r.startX) || !barAt(r.endX)) continue;
-            regions.push_back(r);
-        }
+        // A frame that cannot be placed on a bar is no region we can report.
+        if (row.regions)
+            std::copy_if(row.regions->begin(), row.regions->end(), std::back_inserter(regions),
+                         [&](const Region& r) { return barAt(r.startX) && barAt(r.endX); });
         if (regions.empty()) {
             arrangement.push_back(std::move(entry));
             continue;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "chat/tool_executor_fixture.h"
@@ -79,6 +81,46 @@ TEST_F(KeptPlacesBetweenCalls, NoWriteLandsOnAnotherTrackAfterTracksWereDeletedM
     EXPECT_EQ(changedBy("set_track_mute", R"({"track_name":"Sub","enabled":false})", answer),
               std::vector<std::string>{"Sub mute"});
     EXPECT_EQ(answer["status"], "ok");
+}
+
+TEST_F(KeptPlacesBetweenCalls, ArrangementIsReadAnewAfterTracksThePlayheadOrTheWindowChanged) {
+    // Between two calls, each of these; the kept answer must be the one a reading with nothing kept gives.
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        {"nothing", [] {}},
+        {"Snare deleted, Guitar's regions moved",
+         [&] {
+             world().mutateProject([](Project& p) {
+                 std::erase_if(p.tracks, [](const standin::Track& t) { return t.name == "Snare"; });
+                 renumber(p);
+                 p.track("Guitar")->regions = {{"G1", 3, 2, false}, {"G2", 40, 8, false}};
+             });
+         }},
+        {"playhead on a downbeat",
+         [&] {
+             world().mutateProject([](Project& p) { p.transport.setPlayhead({12, 1, 1, 1}); });
+         }},
+        {"a read-only position display higher up, playhead off a downbeat",
+         [&] {
+             world().setKnob("secondPlayheadGroup", true);
+             world().mutateProject([](Project& p) { p.transport.setPlayhead({6, 2, 3, 40}); });
+         }},
+        {"Logic Pro relaunched",
+         [&] {
+             world().quitLogic();
+             world().launchLogic();
+         }},
+    };
+    for (const auto& [what, change] : cases) {
+        SCOPED_TRACE(what);
+        change();
+        const auto playhead = world().project().transport.playhead();
+        signature.reset();
+        const json answer = oneJSON("get_arrangement");
+        ASSERT_TRUE(answer.is_array()) << answer;
+        EXPECT_EQ(world().project().transport.playhead(), playhead);
+        EXPECT_EQ(answer, logic.readArrangement(*logic.findMainWindow(), std::nullopt));
+        EXPECT_EQ(world().project().transport.playhead(), playhead);
+    }
 }
 
 }  // namespace

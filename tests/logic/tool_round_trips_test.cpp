@@ -32,7 +32,7 @@ const std::map<std::string, Pinned>& pinned() {
     static const std::map<std::string, Pinned> counts{
         {"list_tracks", {58, 25, 286, 124.75}},
         {"get_transport", {24, 22.5, 24, 22.5}},
-        {"get_arrangement", {65, 62.5, 293, 233.5}},
+        {"get_arrangement", {50, 32.5, 221, 146.5}},
         {"control_transport", {23, 23, 23, 23}},
         {"get_track_details", {443, 200, 6803, 1889.75}},
         {"set_track_solo", {214, 202, 841, 743.5}},
@@ -59,7 +59,7 @@ const std::map<std::string, Pinned>& pinned() {
 // until they are brought within it.
 const std::set<std::string>& stillOverBudget() {
     static const std::set<std::string> tools{
-        "add_plugin",  "ensure_master_track", "get_arrangement",      "get_plugin_parameters", "get_track_details",
+        "add_plugin",  "ensure_master_track", "get_plugin_parameters", "get_track_details",
         "list_tracks", "rename_track",        "set_plugin_sidechain", "set_track_mute",        "set_track_solo",
     };
     return tools;
