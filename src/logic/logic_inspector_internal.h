@@ -100,6 +100,7 @@ struct KeptPlaces {
         std::vector<std::pair<AXElement, std::string>> switches;
     };
     std::unordered_map<AXElement, Switches, platform::AXElementHash> switches;  // by track header
+    std::unordered_map<AXElement, AXElement, platform::AXElementHash> stripNameFields;  // by channel strip
     AXElement namedHeadersWindow;
     std::unordered_map<std::string, AXElement> namedHeaders;  // by lower-cased name, as last listed
 };
