@@ -47,11 +47,12 @@ std::string failureList(const std::vector<Failure>& failures) {
 struct Selected {
     TrackHeader header;
     AXElement window;
+    std::vector<TrackHeader> selectedBefore;  // the headers shown selected before this one was
 };
 
 // Resolves and selects one track; when that fails, `reason` says why (for the failure list).
 std::optional<Selected> resolveAndSelect(const LogicInspector& logic, const std::string& name, std::string& reason,
-                                         std::size_t namesListed) {
+                                         std::size_t namesListed, bool stripReadNext = true) {
     auto window = logic.findMainWindow();
     auto resolved = window ? logic.resolveTrack(name) : LogicInspector::ResolvedTrack{};
     if (!resolved.header) {
@@ -63,8 +64,11 @@ std::optional<Selected> resolveAndSelect(const LogicInspector& logic, const std:
         reason = LogicInspector::ambiguousTrackMessage(resolved);
         return std::nullopt;
     }
+    // Read with the list just resolved from: no round trip more.
+    auto selectedBefore = logic.selectedTrackHeaders(*window);
     logic.activateLogic();
-    if (logic.selectTrackViaKeyboard(*resolved.header, *window)) return Selected{*resolved.header, *window};
+    if (logic.selectTrackViaKeyboard(*resolved.header, *window, stripReadNext))
+        return Selected{*resolved.header, *window, std::move(selectedBefore)};
     log(logic_messages::selectTrackFailed(resolved.header->name));
     const nlohmann::json strip = logic.readChannelStrip(*window);
     reason = "could not be selected";
@@ -85,13 +89,33 @@ std::map<std::int64_t, std::pair<TrackHeader, bool>> switchStates(const LogicIns
     return states;
 }
 
-// The M and S keys act on whatever Logic Pro has selected: a switch of another track that changed
-// with the press is put back. Says which, for the failure list; empty when none changed.
+// The switches of the headers given, by track number; those that no longer show their track are left out.
+std::map<std::int64_t, std::pair<TrackHeader, bool>> switchStates(const LogicInspector& logic,
+                                                                  const std::vector<TrackHeader>& headers,
+                                                                  const std::string& hint) {
+    std::map<std::int64_t, std::pair<TrackHeader, bool>> states;
+    for (const auto& h : headers)
+        if (auto state = logic.headerSwitchState(h, hint)) states.emplace(h.trackNumber, std::make_pair(h, *state));
+    return states;
+}
+
+// The M and S keys act on the tracks Logic Pro has selected: the target, and any shown selected
+// with it before the selection moved to it (a selection moved by the keyboard or a click on a
+// header is the target alone). A switch of such another track that changed with the press is put
+// back. Says which, for the failure list; empty when none changed.
 std::string putBackStrays(const LogicInspector& logic, const AXElement& window, const std::string& hint,
                           const std::map<std::int64_t, std::pair<TrackHeader, bool>>& before,
                           std::int64_t targetNumber) {
+    std::vector<TrackHeader> others;
+    for (const auto& [number, was] : before)
+        if (number != targetNumber) others.push_back(was.first);
+    auto after = switchStates(logic, others, hint);
+    if (after.size() < others.size()) {  // a header went or was rebuilt: its track is looked for in the list
+        for (const auto& [number, now] : switchStates(logic, window, hint))
+            if (before.count(number) && !after.count(number)) after.emplace(number, now);
+    }
     std::string said;
-    for (const auto& [number, now] : switchStates(logic, window, hint)) {
+    for (const auto& [number, now] : after) {
         auto was = before.find(number);
         if (number == targetNumber || was == before.end() || was->second.second == now.second) continue;
         const bool back = logic.clickTrackHeaderButton(now.first, hint, was->second.second, window).success;
@@ -140,13 +164,15 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
     };
     for (const auto& name : names) {
         std::string reason;
-        auto selected = resolveAndSelect(logic, name, reason, 15);
+        auto selected = resolveAndSelect(logic, name, reason, 15, false);
         if (!selected) {
             failed({name, reason});
             continue;
         }
         const std::int64_t number = selected->header.trackNumber;
-        const auto before = switchStates(logic, selected->window, tool.buttonHint);
+        std::vector<TrackHeader> reachable = selected->selectedBefore;
+        reachable.push_back(selected->header);
+        const auto before = switchStates(logic, reachable, tool.buttonHint);
         const bool mayPress = !before.count(number) || before.at(number).second != *enabled;
         // Only the header's read-back counts: a press that did not take is a failure.
         const bool switchedHere =

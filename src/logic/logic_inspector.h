@@ -170,10 +170,12 @@ public:
     // several tracks of that name, or what the channel strip shows instead.
     std::string selectionFailure(const std::string& named) const;
     // Absent too when the name matches several tracks: the strip cannot show which one it is.
-    std::optional<SelectedTrack> selectTrack(const std::string& named) const;
+    std::optional<SelectedTrack> selectTrack(const std::string& named, bool stripReadNext = true) const;
     // True only once the target's header shows it selected and the channel strip shows it (waited
-    // for within a bound); false when another track of the same name is shown.
-    bool selectTrackViaKeyboard(const TrackHeader& target, const AXElement& mainWindow) const;
+    // for within a bound); false when another track of the same name is shown. `stripReadNext`: the
+    // caller reads the channel strip next, so the read the answer rests on is a whole one, kept.
+    bool selectTrackViaKeyboard(const TrackHeader& target, const AXElement& mainWindow,
+                                bool stripReadNext = true) const;
     bool ensureInspectorOpen(const AXElement& mainWindow) const;
     std::optional<bool> isFolderExpanded(const TrackHeader& header) const;
     Outcome setFolderExpanded(const TrackHeader& header, bool expanded) const;
@@ -183,6 +185,11 @@ public:
     static std::optional<std::string> bestTrackName(const std::optional<std::string>& title,
                                                     const std::optional<std::string>& description);
     bool detectToggleState(const AXElement& element, const std::string& labelHint) const;
+    // The shown headers Logic Pro shows selected, in list order (the list as last read, when a read
+    // scope still holds it).
+    std::vector<TrackHeader> selectedTrackHeaders(const AXElement& mainWindow) const;
+    // The header's mute or solo switch, read anew; absent when the header no longer shows that track.
+    std::optional<bool> headerSwitchState(const TrackHeader& header, const std::string& labelHint) const;
 
     // --- Channel strip reading and routing -----------------------------------------------
     nlohmann::json readChannelStrip(const AXElement& mainWindow) const;

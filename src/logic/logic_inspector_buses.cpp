@@ -124,13 +124,15 @@ RenameResult LogicInspector::renameTrack(const std::string& currentName, const s
     if (name.empty()) return {false, "New name can't be empty.", std::nullopt};
     if (name == currentName) return {true, "Name already '" + name + "' \u2014 no-op.", name};
 
-    auto selected = selectTrack(currentName);
-    if (!selected) return {false, "Track '" + currentName + "' not found.", std::nullopt};
-    const std::int64_t number = selected->header.trackNumber;
     // Whether some track bore the new name already: then a header with that name proves nothing.
-    const auto before = findTrackHeaders(selected->mainWindow);
+    // Read with the list the selection resolves the track from.
+    const auto shownWindow = findMainWindow();
+    const auto before = shownWindow ? findTrackHeadersByName(*shownWindow) : std::vector<TrackHeader>{};
     const bool nameTakenBefore =
         std::any_of(before.begin(), before.end(), [&](const TrackHeader& h) { return h.name == name; });
+    auto selected = selectTrack(currentName, false);
+    if (!selected) return {false, "Track '" + currentName + "' not found.", std::nullopt};
+    const std::int64_t number = selected->header.trackNumber;
     platform::pause(pacing::kRenameSelectionSettles);
 
     auto logic = logicApplication();
@@ -152,7 +154,11 @@ RenameResult LogicInspector::renameTrack(const std::string& currentName, const s
 
     auto window = findMainWindow();
     if (!window) return {true, "Rename likely succeeded \u2014 couldn't verify (no main window).", name};
-    const auto headers = findTrackHeaders(*window);
+    // The renamed track's own header, read anew, while it still shows the track's number.
+    const auto renamed = parseTrackDescription(textOf(selected->header.element, ax::kDescription));
+    if (renamed && renamed->number == number && renamed->name == name)
+        return {true, "Renamed '" + currentName + "' \u2192 '" + name + "'.", name};
+    const auto headers = findTrackHeadersByName(*window);
     auto same =
         std::find_if(headers.begin(), headers.end(), [&](const TrackHeader& h) { return h.trackNumber == number; });
     if (same != headers.end() && same->name == name)

@@ -9,6 +9,7 @@
 #include <string>
 #include <unordered_map>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "logic/ax_read.h"
@@ -30,6 +31,12 @@ namespace detail {
 
 // Where an element's frame starts on screen; a missing position counts as 0.
 inline double topOf(const AXElement& e) { return LogicInspector::frameForElement(e).y; }
+
+// AXSelected holding the Boolean true; a number does not count.
+inline bool selectedFlag(const AXElement& e) {
+    const auto selected = ax_read::valueOf(e, ax::kSelected);
+    return selected && std::holds_alternative<bool>(*selected) && std::get<bool>(*selected);
+}
 
 // Slots, insert bars or anything else with an element, highest on screen first; equals keep their order.
 template <class Placed>
@@ -100,6 +107,7 @@ struct KeptPlaces {
         std::vector<std::pair<AXElement, std::string>> switches;
     };
     std::unordered_map<AXElement, Switches, platform::AXElementHash> switches;  // by track header
+    std::unordered_map<AXElement, AXElement, platform::AXElementHash> stripNameFields;  // by channel strip
     AXElement namedHeadersWindow;
     std::unordered_map<std::string, AXElement> namedHeaders;  // by lower-cased name, as last listed
 };

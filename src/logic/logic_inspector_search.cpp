@@ -30,10 +30,10 @@ bool LogicInspector::isLogicMainWindowTitle(const std::string& title) {
 namespace {
 
 // What each element of a level is read with, its siblings in the same round trip: what the walks
-// of the main window that follow ask of the same elements (the header walk its frame, the
-// transport's its value), so that they find those answers kept.
+// of the main window that follow ask of the same elements (the header walk its frame and selection,
+// the transport's its value), so that they find those answers kept.
 const std::vector<std::string> kLevelReads{ax::kRole,     ax::kDescription, ax::kTitle, ax::kChildren,
-                                           ax::kPosition, ax::kSize,        ax::kValue};
+                                           ax::kPosition, ax::kSize,        ax::kValue, ax::kSelected};
 
 // Menus, the control bar and a Mixer area's strips hold none of a window's own areas.
 bool holdsNoLayoutArea(const AXElement& e, const std::string& description) {

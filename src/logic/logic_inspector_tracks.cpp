@@ -20,8 +20,6 @@
 
 namespace corvane {
 
-using ax_read::trimmedOrAbsent;
-
 namespace {
 
 const std::string kLeftQuote = "\u201C";
@@ -37,13 +35,8 @@ std::optional<std::pair<size_t, size_t>> findQuote(const std::string& s, size_t 
     return std::make_pair(curly, typographic.size());
 }
 
-// AXSelected holding the Boolean true; a number does not count.
-bool selectedFlag(const AXElement& e) {
-    const auto selected = ax_read::valueOf(e, ax::kSelected);
-    return selected && std::holds_alternative<bool>(*selected) && std::get<bool>(*selected);
-}
-
 using detail::kHeaderChildReads;
+using detail::selectedFlag;
 
 bool hasDisclosureTriangle(const AXElement& header) {
     // An element's role never changes: a header whose children are the same elements as when it
@@ -351,7 +344,8 @@ std::string LogicInspector::selectionFailure(const std::string& named) const {
     return message + "; nothing was changed.";
 }
 
-std::optional<LogicInspector::SelectedTrack> LogicInspector::selectTrack(const std::string& named) const {
+std::optional<LogicInspector::SelectedTrack> LogicInspector::selectTrack(const std::string& named,
+                                                                         bool stripReadNext) const {
     auto window = findMainWindow();
     if (!window) return std::nullopt;
     auto resolved = resolveTrack(named);
@@ -362,7 +356,8 @@ std::optional<LogicInspector::SelectedTrack> LogicInspector::selectTrack(const s
         return std::nullopt;
     }
     activateLogic();
-    if (selectTrackViaKeyboard(*resolved.header, *window)) return SelectedTrack{*resolved.header, *window};
+    if (selectTrackViaKeyboard(*resolved.header, *window, stripReadNext))
+        return SelectedTrack{*resolved.header, *window};
     log(logic_messages::selectTrackFailed(resolved.header->name));
     return std::nullopt;
 }
@@ -383,6 +378,40 @@ std::vector<Row> rowsOnScreen(const AXElement& mainWindow) {
     return rows;
 }
 
+// The name the first channel strip shows, as its own name field (among its direct children) holds
+// it; empty when there is no strip. The field found is kept per strip, and read anew each time: a
+// strip that shows another track shows that track's name in it.
+std::string nameOnStrip(const LogicInspector& logic, const AXElement& mainWindow) {
+    // What a whole read of the strip asks of each element: one that follows finds these answers kept.
+    static const std::vector<std::string> kFieldReads{ax::kRole, ax::kDescription, ax::kTitle,    ax::kChildren,
+                                                      ax::kHelp, ax::kValue,       ax::kPosition, ax::kSize};
+    const auto strip = logic.firstMixerStrip(mainWindow);
+    if (!strip) return "";
+    strip->prefetch(kFieldReads);
+    auto isNameField = [](const AXElement& e) {
+        return textOf(e, ax::kRole) == "AXTextField" &&
+               text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription)) == "name";
+    };
+    auto& kept = detail::keptPlaces();
+    if (auto known = kept.stripNameFields.find(*strip); kept.open > 0 && known != kept.stripNameFields.end()) {
+        known->second.prefetch(kFieldReads);
+        if (isNameField(known->second))
+            if (auto name = ax_read::valueText(known->second)) return *name;
+    }
+    for (const auto& child : strip->children()) {
+        child.prefetch(kFieldReads);
+        if (!isNameField(child)) continue;
+        auto name = ax_read::valueText(child);
+        if (!name) continue;
+        if (kept.open > 0) {
+            if (kept.stripNameFields.size() >= 4096) kept.stripNameFields.clear();  // a session's worth, not more
+            kept.stripNameFields[*strip] = child;
+        }
+        return *name;
+    }
+    return "";
+}
+
 // The row whose header Logic Pro shows selected; -1 when none is (the selected track may be
 // hidden in a collapsed folder).
 long selectedRow(const std::vector<Row>& rows) {
@@ -396,7 +425,8 @@ long selectedRow(const std::vector<Row>& rows) {
 // The track shown by the channel strip is the one a write reaches, and the one selected is the one
 // the M and S keys reach: both must be the target's row before anyone acts. The selection is told
 // by the selected header, never by the strip's name, which two tracks may share and which lags.
-bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXElement& mainWindow) const {
+bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXElement& mainWindow,
+                                            bool stripReadNext) const {
     const KeptPlaces places;
     ensureInspectorOpen(mainWindow);
     auto rows = rowsOnScreen(mainWindow);
@@ -419,7 +449,12 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
         return false;
     }
 
-    auto shownStripName = [&](const AXElement& window) { return stripName(readChannelStrip(window)); };
+    // Only the name is read, except where the answer rests on the read and the caller reads the
+    // strip next: that read is whole, and its answers are found kept.
+    bool answerRead = false;
+    auto shownStripName = [&](const AXElement& window) {
+        return answerRead && stripReadNext ? stripName(readChannelStrip(window)) : nameOnStrip(*this, window);
+    };
     // Strip reads until it shows `name`, within the bound; the last name read. An unreadable strip
     // is not waited for.
     auto awaitStrip = [&](const std::string& name, std::string shown, const std::function<bool()>& worthWaiting) {
@@ -433,6 +468,7 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
     };
 
     const long currentIndex = selectedRow(rows);
+    answerRead = currentIndex == targetIndex;
     std::string current = shownStripName(mainWindow);
     if (currentIndex >= 0) {
         // A strip still following an earlier selection would change under a write later on.
@@ -484,12 +520,27 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
         return false;
     };
     const bool selected = targetSelected();
+    answerRead = selected;
     const std::string after = selected ? awaitStrip(target.name, shownStripName(mainWindow), targetSelected)
                                        : shownStripName(mainWindow);
     const bool verified = selected && text::equalsIgnoringCase(after, target.name) && targetSelected();
     log(fmt::format("[selectTrackViaKeyboard] after navigation, strip name='{}' (verified={})", after,
                     verified ? "yes" : "no"));
     return verified;
+}
+
+std::vector<LogicInspector::TrackHeader> LogicInspector::selectedTrackHeaders(const AXElement& mainWindow) const {
+    std::vector<TrackHeader> selected;
+    for (auto& h : headersOf(mainWindow))
+        if (selectedFlag(h.element)) selected.push_back(std::move(h));
+    return selected;
+}
+
+std::optional<bool> LogicInspector::headerSwitchState(const TrackHeader& header, const std::string& labelHint) const {
+    header.element.prefetch(kListReads);
+    const auto parsed = parseTrackDescription(textOf(header.element, ax::kDescription));
+    if (!parsed || parsed->number != header.trackNumber) return std::nullopt;
+    return detectToggleState(header.element, labelHint);
 }
 
 bool LogicInspector::ensureInspectorOpen(const AXElement& mainWindow) const {
@@ -530,90 +581,6 @@ Outcome LogicInspector::setFolderExpanded(const TrackHeader& header, bool expand
     pressKeyChord(expanded ? key_code::kRight : key_code::kLeft, key_code::kCommandFlag | key_code::kControlFlag);
     platform::pause(pacing::kFolderToggles);
     return {true, std::string(expanded ? "Expanded folder '" : "Collapsed folder '") + header.name + "'."};
-}
-
-TrackContextSnapshot LogicInspector::trackContext() const {
-    TrackContextSnapshot snapshot;
-    auto logic = logicApplication();
-    if (!logic) return snapshot;
-    auto app = platform::accessibility().applicationElement(logic->processIdentifier);
-    snapshot.tracks = findTracks(app);
-    for (const auto& t : snapshot.tracks) {
-        if (t.isSoloed) snapshot.soloedTrackNames.push_back(t.name);
-        if (t.isSelected) snapshot.selectedTrackNames.push_back(t.name);
-    }
-    snapshot.hasSoloedTracks = !snapshot.soloedTrackNames.empty();
-    return snapshot;
-}
-
-std::vector<TrackSummary> LogicInspector::findTracks(const AXElement& axApp) const {
-    std::vector<TrackSummary> tracks;
-    auto windows = axApp.elements(ax::kWindows);
-    if (!windows) return tracks;
-    for (const auto& w : *windows) {
-        if (isLogicMainWindowTitle(textOf(w, ax::kTitle))) {
-            // In Logic Pro's own window the rows are the track headers; a loose walk would
-            // also take the control bar's and the Inspector's described groups for tracks.
-            for (const auto& header : findTrackHeaders(w)) {
-                TrackSummary row;
-                row.name = header.name;
-                row.index = static_cast<int>(tracks.size());
-                row.isSoloed = detectToggleState(header.element, "solo");
-                row.isMuted = header.isMuted || detectToggleState(header.element, "mute");
-                row.isSelected = selectedFlag(header.element);
-                tracks.push_back(std::move(row));
-            }
-        } else {
-            findTrackElements(w, tracks, 0, search_depth::kLooseTrackRows);
-        }
-        if (!tracks.empty()) break;
-    }
-    return tracks;
-}
-
-void LogicInspector::findTrackElements(const AXElement& element, std::vector<TrackSummary>& tracks, int depth,
-                                       int maxDepth) const {
-    ax_tree::walk(
-        element, maxDepth,
-        [&](const Step& step) {
-            const AXElement& e = step.element;
-            auto role = e.string(ax::kRole);
-            auto title = trimmedOrAbsent(e, ax::kTitle);
-            auto description = trimmedOrAbsent(e, ax::kDescription);
-            auto identifier = e.string(ax::kIdentifier);
-            std::optional<std::string> lowerIdentifier;
-            if (identifier) lowerIdentifier = text::lowercased(*identifier);
-
-            bool candidate = false;
-            if (lowerIdentifier && lowerIdentifier->find("track") != std::string::npos) candidate = true;
-            if (role && (*role == "AXRow" || *role == "AXGroup" || *role == "AXCell") &&
-                ((title && !title->empty()) || (description && !description->empty())))
-                candidate = true;
-            if (description) {
-                auto lower = text::lowercased(*description);
-                if (lower.find("track") != std::string::npos || lower.find("channel") != std::string::npos)
-                    candidate = true;
-            }
-            if (!candidate) return Next::children;
-            auto name = bestTrackName(title, description);
-            if (!name) return Next::children;
-            TrackSummary row;
-            row.name = *name;
-            row.index = static_cast<int>(tracks.size());
-            row.isSoloed = detectToggleState(e, "solo");
-            row.isMuted = detectToggleState(e, "mute");
-            row.isSelected = selectedFlag(e);
-            tracks.push_back(std::move(row));
-            return Next::siblings;
-        },
-        depth);
-}
-
-std::optional<std::string> LogicInspector::bestTrackName(const std::optional<std::string>& title,
-                                                         const std::optional<std::string>& description) {
-    if (title && !title->empty()) return title;
-    if (description && !description->empty()) return description;
-    return std::nullopt;
 }
 
 }  // namespace corvane

@@ -81,6 +81,18 @@ TEST_F(KeptPlacesBetweenCalls, NoWriteLandsOnAnotherTrackAfterTracksWereDeletedM
     EXPECT_EQ(changedBy("set_track_mute", R"({"track_name":"Sub","enabled":false})", answer),
               std::vector<std::string>{"Sub mute"});
     EXPECT_EQ(answer["status"], "ok");
+
+    world().mutateProject([](Project& p) {  // Lead Vox moves to the top
+        auto vox = std::find_if(p.tracks.begin(), p.tracks.end(), [](const auto& t) { return t.name == "Lead Vox"; });
+        std::rotate(p.tracks.begin(), vox, vox + 1);
+        renumber(p);
+    });
+    EXPECT_EQ(changedBy("rename_track", R"({"current_name":"Guitar","new_name":"Gtr"})", answer),
+              std::vector<std::string>{"Guitar name"});
+    EXPECT_EQ(answer["status"], "ok");
+    EXPECT_EQ(changedBy("set_track_solo", R"({"track_names":["Gtr","Sub"],"enabled":true})", answer),
+              (std::vector<std::string>{"Gtr solo", "Sub solo"}));
+    EXPECT_EQ(answer["status"], "ok");
 }
 
 TEST_F(KeptPlacesBetweenCalls, ArrangementIsReadAnewAfterTracksThePlayheadOrTheWindowChanged) {

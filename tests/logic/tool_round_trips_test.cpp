@@ -30,17 +30,17 @@ constexpr int kRuns = 4;
 
 const std::map<std::string, Pinned>& pinned() {
     static const std::map<std::string, Pinned> counts{
-        {"list_tracks", {58, 25, 286, 124.75}},
+        {"list_tracks", {50, 23, 278, 122.75}},
         {"get_transport", {24, 22.5, 24, 22.5}},
         {"get_arrangement", {50, 32.5, 221, 146.5}},
         {"control_transport", {23, 23, 23, 23}},
         {"get_track_details", {443, 200, 6803, 1889.75}},
-        {"set_track_solo", {214, 202, 841, 743.5}},
-        {"set_track_mute", {90, 66, 375, 308.25}},
+        {"set_track_solo", {89, 77.75, 203, 191.75}},
+        {"set_track_mute", {41, 25.25, 98, 82.25}},
         {"set_track_volume", {79, 56, 136, 113}},
         {"set_track_pan", {60, 42, 117, 99}},
         {"set_folder_expanded", {71, 57.5, 185, 171.5}},
-        {"rename_track", {96, 61.5, 438, 232.5}},
+        {"rename_track", {56, 35, 113, 92}},
         {"ensure_bus_track", {159, 145.5, 273, 259.5}},
         {"ensure_master_track", {39, 15.75, 153, 44.25}},
         {"set_send_level", {99, 89.75, 156, 146.75}},
@@ -59,8 +59,8 @@ const std::map<std::string, Pinned>& pinned() {
 // until they are brought within it.
 const std::set<std::string>& stillOverBudget() {
     static const std::set<std::string> tools{
-        "add_plugin",  "ensure_master_track", "get_plugin_parameters", "get_track_details",
-        "list_tracks", "rename_track",        "set_plugin_sidechain", "set_track_mute",        "set_track_solo",
+        "add_plugin", "ensure_master_track", "get_plugin_parameters", "get_track_details", "list_tracks",
+        "set_plugin_sidechain",
     };
     return tools;
 }
