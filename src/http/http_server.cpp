@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -27,28 +29,141 @@ std::size_t ioThreadsFor(const HTTPServerOptions& options) {
     return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
 }
 
-bool isResourceExhaustion(const asio::error_code& ec) {
-    return ec == asio::error::no_descriptors || ec == asio::error::no_buffer_space || ec == asio::error::no_memory ||
-           ec == std::errc::too_many_files_open_in_system;
+bool isResourceExhaustion(const std::error_code& ec) {
+    return ec == std::errc::too_many_files_open || ec == std::errc::no_buffer_space ||
+           ec == std::errc::not_enough_memory || ec == std::errc::too_many_files_open_in_system;
 }
 
-bool isListenerBroken(const asio::error_code& ec) {
-    return ec == asio::error::bad_descriptor || ec == asio::error::invalid_argument || ec == asio::error::not_socket ||
-           ec == asio::error::operation_not_supported;
+bool isListenerBroken(const std::error_code& ec) {
+    return ec == std::errc::bad_file_descriptor || ec == std::errc::invalid_argument ||
+           ec == std::errc::not_a_socket || ec == std::errc::operation_not_supported;
 }
 
-void runShard(asio::io_context& io) {
-    for (;;) {
-        try {
-            io.run();
-            return;
-        } catch (const std::exception& e) {
-            corvane::log(std::string("Quillmere HTTP server failed: ") + e.what());
-        }
+std::error_code lastError() { return {errno, std::system_category()}; }
+
+constexpr int kEventsPerWait = 64;
+
+// A step of a shard's loop that failed is logged, and the loop goes on.
+template <class Step>
+void guarded(Step&& step) {
+    try {
+        step();
+    } catch (const std::exception& e) {
+        corvane::log(std::string("Quillmere HTTP server failed: ") + e.what());
     }
 }
 
 }  // namespace
+
+Shard::Shard()
+    : epoll(::epoll_create1(EPOLL_CLOEXEC)), wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.ptr = &wake;
+    if (epoll < 0 || wakeFd < 0 || ::epoll_ctl(epoll, EPOLL_CTL_ADD, wakeFd, &event) != 0) {
+        const std::error_code why = lastError();
+        if (epoll >= 0) ::close(epoll);
+        if (wakeFd >= 0) ::close(wakeFd);
+        throw std::system_error(why, "Quillmere HTTP server");
+    }
+}
+
+Shard::~Shard() {
+    ::close(wakeFd);
+    ::close(epoll);
+}
+
+void HTTPServer::Core::runShard(Shard& shard) {
+    shard.threadID = std::this_thread::get_id();
+    epoll_event events[kEventsPerWait];
+    for (;;) {
+        {
+            std::lock_guard lock(shard.postMutex);
+            if (shard.stopping) return;
+        }
+        runPosted(shard);
+        int timeout = -1;
+        {
+            std::lock_guard lock(shard.postMutex);
+            if (!shard.posted.empty()) timeout = 0;  // posted by what just ran, which wrote no wake
+        }
+        if (timeout < 0 && shard.sweepAt != kNever) {
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(shard.sweepAt - clock.now()).count();
+            timeout = int(std::clamp<std::int64_t>(wait, 0, INT_MAX));
+        }
+        const int count = ::epoll_wait(shard.epoll, events, kEventsPerWait, timeout);
+        if (count < 0 && errno != EINTR) {
+            corvane::log("Quillmere HTTP server failed: " + lastError().message());
+            continue;
+        }
+        // One at a time: an event that fails leaves the others of the wait to run.
+        for (int i = 0; i < count; ++i) guarded([&] { ready(shard, events[i]); });
+        if (shard.sweepAt != kNever && clock.now() >= shard.sweepAt) guarded([&] { sweep(shard); });
+    }
+}
+
+void HTTPServer::Core::runPosted(Shard& shard) {
+    std::vector<std::function<void()>> work;
+    {
+        std::lock_guard lock(shard.postMutex);
+        work.swap(shard.posted);
+    }
+    for (auto& step : work) guarded(step);
+}
+
+void HTTPServer::Core::ready(Shard& shard, const epoll_event& event) {
+    const auto* watched = static_cast<const Watched*>(event.data.ptr);
+    switch (watched->kind) {
+        case Watched::Kind::wake: {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto n = ::read(shard.wakeFd, &count, sizeof count);
+            return;  // the posted work runs before the next wait
+        }
+        case Watched::Kind::listener:
+            // Its copy may have been replaced since the wait began; the current one is asked anew.
+            if (shard.listener.get() == watched) acceptNext(shard);
+            return;
+        case Watched::Kind::connection: {
+            // A connection closed since the wait began is no longer listed.
+            const auto found = shard.connections.find(static_cast<const Connection*>(watched));
+            if (found == shard.connections.end()) return;
+            auto conn = found->second;
+            connectionReady(conn);
+            return;
+        }
+    }
+}
+
+void HTTPServer::Core::post(Shard& shard, std::function<void()> work) {
+    bool first = false;
+    {
+        std::lock_guard lock(shard.postMutex);
+        first = shard.posted.empty();
+        shard.posted.push_back(std::move(work));
+    }
+    // The shard's own thread runs what it posts before it waits again; another wakes it once.
+    if (first && !shard.onThread()) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto n = ::write(shard.wakeFd, &one, sizeof one);
+    }
+}
+
+void HTTPServer::Core::postOrRun(Shard& shard, std::function<void()> work) {
+    if (shard.onThread()) {
+        work();
+    } else {
+        post(shard, std::move(work));
+    }
+}
+
+void HTTPServer::Core::stopShard(Shard& shard) {
+    {
+        std::lock_guard lock(shard.postMutex);
+        shard.stopping = true;
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto n = ::write(shard.wakeFd, &one, sizeof one);
+}
 
 HTTPServer::Core::Core(std::uint16_t portNumber, Handler requestHandler, HTTPServerOptions serverOptions,
                        platform::Clock& serverClock)
@@ -60,11 +175,10 @@ HTTPServer::Core::Core(std::uint16_t portNumber, Handler requestHandler, HTTPSer
     options.maxConnections = std::max<std::size_t>(options.maxConnections, 1);
     shards.resize(ioThreadsFor(options));
     for (auto& shard : shards) shard = std::make_unique<Shard>();
-    queue.async([this] { runShard(shards[0]->io); });
-    for (std::size_t i = 1; i < shards.size(); ++i)
-        shards[i]->thread = std::jthread([this, i] { runShard(shards[i]->io); });
+    queue.async([this] { runShard(*shards[0]); });
+    for (std::size_t i = 1; i < shards.size(); ++i) shards[i]->thread = std::jthread([this, i] { runShard(*shards[i]); });
     clockMoves = clock.onMoved([this] {
-        for (auto& shard : shards) asio::post(shard->io, [this, s = shard.get()] { sweep(*s); });
+        for (auto& shard : shards) post(*shard, [this, s = shard.get()] { sweep(*s); });
     });
 }
 
@@ -73,10 +187,10 @@ HTTPServer::Core::~Core() {
     stopListening();
     // Not waited for one by one: a shard may be running a handler, which holds the server anyway.
     for (auto& shard : shards) {
-        asio::post(shard->io, [this, s = shard.get()] {
+        post(*shard, [this, s = shard.get()] {
             // The server is gone: connections still receiving are cancelled.
             std::vector<std::shared_ptr<Connection>> cancelled;
-            for (const auto& c : s->connections) {
+            for (const auto& [_, c] : s->connections) {
                 if (c->state == Connection::State::head || c->state == Connection::State::body ||
                     c->state == Connection::State::draining)
                     cancelled.push_back(c);
@@ -87,14 +201,11 @@ HTTPServer::Core::~Core() {
     {
         // Requests being handled hold the server until their answers are sent.
         std::unique_lock lock(mutex);
-        allClosed.wait(lock, [this] { return alive == 0; });
+        allClosed.wait(lock, [this] { return alive.load() == 0; });
     }
     workers.shutdown();
-    for (auto& shard : shards) {
-        shard->work.reset();
-        shard->io.stop();
-    }
-    queue.drain();  // the first shard's io.run() has returned
+    for (auto& shard : shards) stopShard(*shard);
+    queue.drain();  // the first shard's loop has returned
     for (auto& shard : shards) shard->thread = {};
 }
 
@@ -146,7 +257,7 @@ bool HTTPServer::Core::startListening() {
     for (auto& shard : shards) {
         const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
         if (copy < 0) continue;  // the shards that have one accept
-        asio::post(shard->io, [this, s = shard.get(), copy, closed] { shareListener(*s, copy, closed); });
+        post(*shard, [this, s = shard.get(), copy, closed] { shareListener(*s, copy, closed); });
     }
     return true;
 }
@@ -165,7 +276,7 @@ void HTTPServer::Core::stopListening() {
         listenError.reset();
     }
     boundPort = 0;
-    for (auto& shard : shards) asio::post(shard->io, [this, s = shard.get()] { closeListener(*s); });
+    for (auto& shard : shards) post(*shard, [this, s = shard.get()] { closeListener(*s); });
 }
 
 // A shard's own copy of the listening socket (on that shard).
@@ -175,26 +286,40 @@ void HTTPServer::Core::shareListener(Shard& shard, int descriptor, std::shared_p
         ::close(descriptor);
         return;
     }
-    auto copy = std::make_shared<Listener>(shard.io);
+    auto copy = std::make_shared<Listener>(descriptor);
     copy->closed = std::move(closed);
-    asio::error_code ec;
-    copy->acceptor.assign(tcp::v4(), descriptor, ec);
-    if (ec) {
-        ::close(descriptor);
-        return;  // the other shards accept
-    }
+    if (!watchListener(shard, *copy, true)) return;  // the other shards accept
     shard.listener = copy;
     acceptNext(shard);
 }
 
 void HTTPServer::Core::closeListener(Shard& shard) {
-    asio::error_code ignored;
-    if (shard.listener) shard.listener->acceptor.close(ignored);
+    // Copies of one socket share its place in the set: this one leaves it before it closes.
+    if (shard.listener) watchListener(shard, *shard.listener, false);
     shard.listener.reset();
 }
 
+// Puts the copy into the shard's set or takes it out; false when the set refuses it.
+bool HTTPServer::Core::watchListener(Shard& shard, Listener& l, bool watch) {
+    if (l.watched == watch) return true;
+    epoll_event event{};
+    event.events = EPOLLIN | (&shard == shards.front().get() ? 0u : std::uint32_t(EPOLLEXCLUSIVE));
+    event.data.ptr = &l;
+    if (::epoll_ctl(shard.epoll, watch ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, l.fd, &event) != 0) return false;
+    l.watched = watch;
+    return true;
+}
+
+// Not taking connections until resumed, or until `until` (kNever: until a place is free).
+void HTTPServer::Core::pauseAccepting(Shard& shard, const std::shared_ptr<Listener>& l, TimePoint until) {
+    l->paused = true;
+    watchListener(shard, *l, false);  // else the waiting connections would wake the shard again and again
+    l->retryAt = until;
+    if (until != kNever) wakeBy(shard, until);
+}
+
 // A listener that broke is logged and stays failed: not restarted.
-void HTTPServer::Core::failListener(Shard& shard, const std::shared_ptr<Listener>& l, const asio::error_code& ec) {
+void HTTPServer::Core::failListener(Shard& shard, const std::shared_ptr<Listener>& l, const std::error_code& ec) {
     l->failed = true;
     closeListener(shard);
     {
@@ -204,114 +329,112 @@ void HTTPServer::Core::failListener(Shard& shard, const std::shared_ptr<Listener
     corvane::log("Quillmere HTTP server failed: " + ec.message());
 }
 
-// Takes the connections waiting (a few at a time), then waits for the next.
+// Takes the connections waiting (a few at a time: the listener, still ready, wakes the shard
+// again after its other work), then waits for the next.
 void HTTPServer::Core::acceptNext(Shard& shard) {
     auto l = shard.listener;
-    if (!l || l->failed || l->acceptPending || !l->acceptor.is_open()) return;
-    for (int taken = 0;; ++taken) {
-        if (taken == kAcceptBatch) {
-            l->acceptPending = true;
-            asio::post(shard.io, [this, l, &shard] {
-                l->acceptPending = false;
-                if (l == shard.listener && !*l->closed) acceptNext(shard);
-            });
-            return;
-        }
+    if (!l || l->failed || l->paused) return;
+    for (int taken = 0; taken < kAcceptBatch; ++taken) {
         const TimePoint now = clock.now();
-        std::shared_ptr<Connection> conn, evict;
-        int error = 0;
+        std::shared_ptr<Connection> evict;
+        int fd = -1, error = 0;
         bool retry = false;
-        {
-            // The check against the cap, the accept and the count are one step: connections
-            // arriving on several shards at once cannot pass the cap together.
+        bool placed = reservePlace();
+        if (!placed) {
             std::lock_guard lock(mutex);
-            const bool room = held < options.maxConnections;
+            acceptWaits = true;  // whoever frees a place from here on resumes accepting
+            placed = reservePlace();
             // Slow or silent peers cannot keep a new request out: the one that has gone longest
             // without sending anything gives its place to the new one, unless it made progress
-            // this very moment (then it has made no less than the newcomer, which waits).
+            // this very moment (then it has made no less than the newcomer, which waits). The
+            // pick and the accept are one step, so no other shard picks it too.
             const bool evictable = !receiving.empty() && receiving.begin()->first.first < now;
-            if (!room && !evictable) {
-                acceptWaits = true;  // finish() resumes accepting
-                retry = !receiving.empty();
-            } else {
-                const int fd = ::accept4(l->acceptor.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (!placed && evictable) {
+                fd = ::accept4(l->fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
                 if (fd < 0) {
                     error = errno;
                 } else {
-                    if (room) {
-                        ++held;
-                    } else {
-                        evict = receiving.begin()->second;
-                        receiving.erase(receiving.begin());
-                        evict->receiving = false;
-                        evict->evicted = true;
-                    }
-                    conn = std::make_shared<Connection>(fd, RequestLimits{options.maxHeadBytes, options.maxBodyBytes},
-                                                        shard, nextSerial++, now);
-                    ++alive;
-                    receiving.emplace(progressKey(*conn), conn);
+                    evict = receiving.begin()->second;
+                    receiving.erase(receiving.begin());
+                    evict->receiving = false;
+                    evict->evicted = true;
                 }
+            } else if (!placed) {
+                retry = !receiving.empty();
             }
         }
-        if (retry) {  // a peer still sending may fall behind the newcomer a moment from now
-            l->acceptPending = true;
-            l->retryAt = after(kEvictionRetry, now);
-            wakeBy(shard, l->retryAt);
+        if (placed) {
+            fd = ::accept4(l->fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd < 0) {
+                error = errno;
+                releasePlace();
+            }
+        }
+        if (fd < 0 && !error) {
+            // At the cap: a peer still sending may fall behind the newcomer a moment from now;
+            // else the next place freed resumes accepting.
+            pauseAccepting(shard, l, retry ? after(kEvictionRetry, now) : kNever);
             return;
         }
-        if (!conn && !error) return;  // at the cap: finish() resumes accepting
-        if (!conn) {
+        if (fd < 0) {
             if (error == EINTR) continue;
-            if (*l->closed) return;
-            if (error == EAGAIN || error == EWOULDBLOCK) {
-                awaitConnection(shard, l);
-            } else {
-                acceptFailed(shard, l, asio::error_code(error, asio::system_category()));
+            if (*l->closed) {  // stopped: its copy goes when the shard gets to it
+                pauseAccepting(shard, l, kNever);
+                return;
             }
+            if (error == EAGAIN || error == EWOULDBLOCK) return;
+            acceptFailed(shard, l, std::error_code(error, std::system_category()));
             return;
         }
-        if (evict) asio::post(evict->shard.io, [this, evict] { finish(evict); });
+        auto conn = std::make_shared<Connection>(fd, RequestLimits{options.maxHeadBytes, options.maxBodyBytes}, shard,
+                                                 nextSerial.fetch_add(1), now);
+        ++alive;
+        if (evict) post(evict->shard, [this, evict] { finish(evict); });
         open(conn);
-        if (l != shard.listener || *l->closed) return;
+        if (l != shard.listener || l->paused || *l->closed) return;
     }
+}
+
+// A place under maxConnections for a connection about to be accepted; false at the cap.
+bool HTTPServer::Core::reservePlace() {
+    std::size_t count = held.load();
+    while (count < options.maxConnections) {
+        if (held.compare_exchange_weak(count, count + 1)) return true;
+    }
+    return false;
+}
+
+// Frees a place; the one that makes a full count go below the cap resumes the shards waiting.
+void HTTPServer::Core::releasePlace() {
+    if (held.fetch_sub(1) == options.maxConnections && acceptWaits.exchange(false)) resumeEveryShard();
+}
+
+void HTTPServer::Core::resumeEveryShard() {
+    for (auto& shard : shards) post(*shard, [this, s = shard.get()] { resumeAccepting(*s); });
 }
 
 // A place is free: accepting goes on at once, also where it was to be retried later.
 void HTTPServer::Core::resumeAccepting(Shard& shard) {
-    if (auto l = shard.listener; l && l->retryAt != kNever) {
-        l->retryAt = kNever;
-        l->acceptPending = false;
+    auto l = shard.listener;
+    if (!l || l->failed || !l->paused || *l->closed) return;
+    l->paused = false;
+    l->retryAt = kNever;
+    if (!watchListener(shard, *l, true)) {
+        failListener(shard, l, lastError());
+        return;
     }
     acceptNext(shard);
 }
 
-void HTTPServer::Core::awaitConnection(Shard& shard, const std::shared_ptr<Listener>& l) {
-    l->acceptPending = true;
-    l->acceptor.async_wait(tcp::acceptor::wait_read, [this, l, &shard](const asio::error_code& ec) {
-        l->acceptPending = false;
-        if (ec == asio::error::operation_aborted || l != shard.listener || *l->closed) return;
-        if (ec) {
-            acceptFailed(shard, l, ec);
-            return;
-        }
-        acceptNext(shard);
-    });
-}
-
-void HTTPServer::Core::acceptFailed(Shard& shard, const std::shared_ptr<Listener>& l, const asio::error_code& ec) {
+void HTTPServer::Core::acceptFailed(Shard& shard, const std::shared_ptr<Listener>& l, const std::error_code& ec) {
     if (isListenerBroken(ec)) {
         failListener(shard, l, ec);
         return;
     }
     corvane::log("Quillmere HTTP connection failed: " + ec.message());
-    if (!isResourceExhaustion(ec)) {
-        acceptNext(shard);
-        return;
-    }
-    // Out of descriptors or memory: try again shortly instead of spinning or giving up.
-    l->acceptPending = true;
-    l->retryAt = after(kAcceptBackoff);
-    wakeBy(shard, l->retryAt);
+    // Out of descriptors or memory: try again shortly instead of spinning or giving up. Any other
+    // failure was the one connection's: the listener, still ready, brings the next.
+    if (isResourceExhaustion(ec)) pauseAccepting(shard, l, after(kAcceptBackoff));
 }
 
 TimePoint HTTPServer::Core::after(std::chrono::milliseconds delay, TimePoint from) {
@@ -324,14 +447,9 @@ void HTTPServer::Core::setDeadline(const std::shared_ptr<Connection>& conn, Time
     wakeBy(conn->shard, deadline);
 }
 
+// On the shard, whose loop waits no longer than its earliest sweep.
 void HTTPServer::Core::wakeBy(Shard& shard, TimePoint at) {
-    if (at >= shard.sweepAt) return;
-    shard.sweepAt = at;
-    const auto wait = std::max(at - clock.now(), TimePoint::duration::zero());
-    shard.sweepTimer.expires_after(std::chrono::duration_cast<asio::steady_timer::duration>(wait));
-    shard.sweepTimer.async_wait([this, &shard](const asio::error_code& ec) {
-        if (!ec) sweep(shard);
-    });
+    if (at < shard.sweepAt) shard.sweepAt = at;
 }
 
 void HTTPServer::Core::sweep(Shard& shard) {
@@ -339,18 +457,16 @@ void HTTPServer::Core::sweep(Shard& shard) {
     shard.sweepAt = kNever;
     TimePoint next = kNever;
     std::vector<std::shared_ptr<Connection>> expired;
-    for (const auto& c : shard.connections) {
+    for (const auto& [_, c] : shard.connections) {
         if (c->deadline <= now)
             expired.push_back(c);
         else
             next = std::min(next, c->deadline);
     }
     for (auto& c : expired) finish(c);  // closed unanswered
-    if (auto l = shard.listener; l && l->retryAt != kNever) {
+    if (auto l = shard.listener; l && l->paused && l->retryAt != kNever) {
         if (l->retryAt <= now) {
-            l->retryAt = kNever;
-            l->acceptPending = false;
-            acceptNext(shard);
+            resumeAccepting(shard);
         } else {
             next = std::min(next, l->retryAt);
         }

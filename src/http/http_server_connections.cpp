@@ -21,9 +21,15 @@ namespace corvane::http {
 using namespace detail;
 
 void HTTPServer::Core::open(const std::shared_ptr<Connection>& conn) {
-    conn->shard.connections.insert(conn);
-    conn->listed = true;
     receive(conn);  // the request has usually arrived with the connection
+}
+
+// Among its shard's connections, which its deadlines and the server's end go through: from the
+// first time it waits (one handled while it is read is never seen by anything else of the shard).
+void HTTPServer::Core::list(const std::shared_ptr<Connection>& conn) {
+    if (conn->listed) return;
+    conn->shard.connections.emplace(conn.get(), conn);
+    conn->listed = true;
 }
 
 // Before a wait for the peer: the deadline is the head time-out (counted from accept), or the
@@ -43,9 +49,25 @@ void HTTPServer::Core::awaitPeer(const std::shared_ptr<Connection>& conn) {
     setDeadline(conn, deadline);
 }
 
+// The connection waits for the rest of its request: from now on it may be closed to make room.
+void HTTPServer::Core::joinReceiving(const std::shared_ptr<Connection>& conn) {
+    if (conn->waited) return;
+    conn->waited = true;
+    {
+        std::lock_guard lock(mutex);
+        conn->receiving = true;
+        receiving.emplace(progressKey(*conn), conn);
+    }
+    if (acceptWaits.exchange(false)) resumeEveryShard();  // one at the cap may make room now
+}
+
 // Bytes arrived: the connection goes behind every other that has gone longer without any.
 void HTTPServer::Core::progressed(const std::shared_ptr<Connection>& conn) {
     const TimePoint now = clock.now();
+    if (!conn->waited) {  // not among them yet: nobody else reads the moment
+        conn->progressAt = now;
+        return;
+    }
     std::lock_guard lock(mutex);
     if (!conn->receiving || conn->progressAt == now) return;
     auto node = receiving.extract(progressKey(*conn));
@@ -54,57 +76,67 @@ void HTTPServer::Core::progressed(const std::shared_ptr<Connection>& conn) {
     receiving.insert(std::move(node));
 }
 
-// The connection's socket in the shard's reactor, for a wait (on the shard). Absent, with the
-// connection closed, when the reactor cannot take it.
-tcp::socket* HTTPServer::Core::watch(const std::shared_ptr<Connection>& conn) {
-    if (!conn->watcher) {
-        asio::error_code ec;
-        conn->watcher.emplace(conn->shard.io);
-        conn->watcher->assign(tcp::v4(), conn->fd, ec);
-        if (ec) {
-            conn->watcher.reset();  // the descriptor is still the connection's
-            corvane::log("Quillmere HTTP connection failed: " + ec.message());
-            finish(conn);
-            return nullptr;
-        }
+// Waits (on the shard, once) for the connection's socket to be readable or writable: false,
+// with the connection closed, when the shard's set cannot take it.
+bool HTTPServer::Core::watch(const std::shared_ptr<Connection>& conn, std::uint32_t events) {
+    list(conn);
+    epoll_event event{};
+    event.events = events | EPOLLONESHOT;
+    event.data.ptr = static_cast<Watched*>(conn.get());
+    if (::epoll_ctl(conn->shard.epoll, conn->inEpoll ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, conn->fd, &event) != 0) {
+        corvane::log("Quillmere HTTP connection failed: " + std::error_code(errno, std::system_category()).message());
+        finish(conn);
+        return false;
     }
-    return &*conn->watcher;
+    conn->inEpoll = true;
+    return true;
+}
+
+// The socket the connection waited for is ready (or failed, which its next read or write tells).
+void HTTPServer::Core::connectionReady(const std::shared_ptr<Connection>& conn) {
+    switch (conn->state) {
+        case Connection::State::head:
+        case Connection::State::body: receive(conn); return;
+        case Connection::State::sending:
+            if (!writeSome(conn)) awaitRoom(conn);
+            return;
+        case Connection::State::draining: drain(conn); return;
+        case Connection::State::handling:
+        case Connection::State::closed: return;
+    }
 }
 
 // One read into the shard's buffer: the bytes (0 at the end of the stream), or -1 with `ec`
-// set (would_block when nothing is there yet).
-ssize_t HTTPServer::Core::readSome(Connection& conn, asio::error_code& ec) {
+// set (operation_would_block when nothing is there yet).
+ssize_t HTTPServer::Core::readSome(Connection& conn, std::error_code& ec) {
     auto& buffer = conn.shard.receiveBuffer;
     for (;;) {
         const ssize_t n = ::recv(conn.fd, buffer.data(), buffer.size(), 0);
         if (n >= 0) return n;
         if (errno == EINTR) continue;
-        ec = errno == EAGAIN || errno == EWOULDBLOCK ? asio::error_code(asio::error::would_block)
-                                                     : asio::error_code(errno, asio::system_category());
+        ec = errno == EAGAIN || errno == EWOULDBLOCK ? std::make_error_code(std::errc::operation_would_block)
+                                                     : std::error_code(errno, std::system_category());
         return -1;
     }
 }
 
 void HTTPServer::Core::receive(const std::shared_ptr<Connection>& conn) {
-    asio::error_code ec;
+    std::error_code ec;
     const ssize_t received = readSome(*conn, ec);
-    if (ec == asio::error::would_block) {
+    if (ec == std::errc::operation_would_block) {
+        joinReceiving(conn);
         awaitPeer(conn);
-        auto* socket = watch(conn);
-        if (!socket) return;
-        socket->async_wait(tcp::socket::wait_read, [this, conn](const asio::error_code& waitError) {
-            if (conn->state != Connection::State::head && conn->state != Connection::State::body) return;
-            waitError ? onReceive(conn, waitError, 0) : receive(conn);
-        });
+        watch(conn, EPOLLIN);
         return;
     }
-    if (received == 0) ec = asio::error::eof;
     onReceive(conn, ec, received > 0 ? std::size_t(received) : 0);
 }
 
-void HTTPServer::Core::onReceive(const std::shared_ptr<Connection>& conn, const asio::error_code& ec,
+// Nothing received and no error: the peer ended its stream.
+void HTTPServer::Core::onReceive(const std::shared_ptr<Connection>& conn, const std::error_code& ec,
                                  std::size_t received) {
-    if (ec && ec != asio::error::eof) {
+    const bool peerDone = !ec && received == 0;
+    if (ec) {
         corvane::log("Quillmere HTTP receive error: " + ec.message());
         finish(conn);
         return;
@@ -115,8 +147,8 @@ void HTTPServer::Core::onReceive(const std::shared_ptr<Connection>& conn, const 
     // leaves the connections that may be closed to make room anyway).
     if (received > 0 && status == ParseStatus::incomplete) progressed(conn);
     if (conn->state == Connection::State::head &&
-        (status != ParseStatus::incomplete || conn->parser.headComplete() || ec == asio::error::eof)) {
-        if (!leaveHead(conn, ec == asio::error::eof)) return;
+        (status != ParseStatus::incomplete || conn->parser.headComplete() || peerDone)) {
+        if (!leaveHead(conn, peerDone)) return;
     }
     switch (status) {
         case ParseStatus::complete: {
@@ -129,20 +161,20 @@ void HTTPServer::Core::onReceive(const std::shared_ptr<Connection>& conn, const 
             return;
         }
         case ParseStatus::headTooLarge:
-            conn->unread = !ec;
+            conn->unread = !peerDone;
             send(conn, serialize(options.answers.headTooLarge));
             return;
         case ParseStatus::bodyTooLarge:
-            conn->unread = !ec;
+            conn->unread = !peerDone;
             send(conn, serialize(options.answers.bodyTooLarge));
             return;
         case ParseStatus::badRequest:
-            conn->unread = !ec;
+            conn->unread = !peerDone;
             send(conn, serialize(options.answers.badRequest));
             return;
         case ParseStatus::incomplete: break;
     }
-    if (ec == asio::error::eof) {  // the peer finished sending before a whole request arrived
+    if (peerDone) {  // the peer finished sending before a whole request arrived
         send(conn, serialize(options.answers.badRequest));
         return;
     }
@@ -211,6 +243,7 @@ void HTTPServer::Core::releaseBody(Connection& conn) {
 // The request is whole or refused: the connection no longer counts as one that may be closed
 // to make room. False when it was picked for that meanwhile (it is closed then).
 bool HTTPServer::Core::claim(const std::shared_ptr<Connection>& conn) {
+    if (!conn->waited) return true;  // never among them
     bool evicted = false;
     {
         std::lock_guard lock(mutex);
@@ -233,8 +266,10 @@ void HTTPServer::Core::dispatch(const std::shared_ptr<Connection>& conn, HTTPReq
     if (!claim(conn)) return;
     conn->state = Connection::State::handling;
     conn->deadline = kNever;
-    conn->shard.connections.erase(conn);
-    conn->listed = false;
+    if (conn->listed) {
+        conn->shard.connections.erase(conn.get());
+        conn->listed = false;
+    }
     bool atOnce = false;
     if (options.answersAtOnce) {
         try {
@@ -260,9 +295,8 @@ void HTTPServer::Core::dispatch(const std::shared_ptr<Connection>& conn, HTTPReq
         if (large) conn->deadline = after(options.requestTimeout);
         if (writeSome(conn)) return;
         if (!large) conn->deadline = after(options.requestTimeout);
-        asio::post(conn->shard.io, [this, conn] {
-            conn->shard.connections.insert(conn);
-            conn->listed = true;
+        post(conn->shard, [this, conn] {
+            list(conn);
             setDeadline(conn, conn->deadline);
             awaitRoom(conn);
         });
@@ -305,19 +339,7 @@ bool HTTPServer::Core::writeSome(const std::shared_ptr<Connection>& conn) {
     return true;
 }
 
-void HTTPServer::Core::awaitRoom(const std::shared_ptr<Connection>& conn) {
-    auto* socket = watch(conn);
-    if (!socket) return;
-    socket->async_wait(tcp::socket::wait_write, [this, conn](const asio::error_code& ec) {
-        if (conn->state != Connection::State::sending) return;  // timed out
-        if (ec) {
-            corvane::log("Quillmere HTTP connection failed: " + ec.message());
-            finish(conn);
-        } else if (!writeSome(conn)) {
-            awaitRoom(conn);
-        }
-    });
-}
+void HTTPServer::Core::awaitRoom(const std::shared_ptr<Connection>& conn) { watch(conn, EPOLLOUT); }
 
 // The whole answer is sent. A peer that may still be sending gets the end of the stream and
 // has what it sends read and dropped, within bounds, before the connection closes.
@@ -330,12 +352,9 @@ void HTTPServer::Core::answered(const std::shared_ptr<Connection>& conn) {
     const TimePoint until = after(kLingerTime);  // read before the peer can see the end
     ::shutdown(conn->fd, SHUT_WR);
     conn->state = Connection::State::draining;
-    asio::dispatch(conn->shard.io, [this, conn, until] {
+    postOrRun(conn->shard, [this, conn, until] {
         if (conn->state != Connection::State::draining) return;
-        if (!conn->listed) {
-            conn->shard.connections.insert(conn);
-            conn->listed = true;
-        }
+        list(conn);
         setDeadline(conn, until);
         drain(conn);
     });
@@ -343,15 +362,10 @@ void HTTPServer::Core::answered(const std::shared_ptr<Connection>& conn) {
 
 void HTTPServer::Core::drain(const std::shared_ptr<Connection>& conn) {
     for (;;) {
-        asio::error_code ec;
+        std::error_code ec;
         const ssize_t received = readSome(*conn, ec);
-        if (ec == asio::error::would_block) {
-            auto* socket = watch(conn);
-            if (!socket) return;
-            socket->async_wait(tcp::socket::wait_read, [this, conn](const asio::error_code& waitError) {
-                if (conn->state != Connection::State::draining) return;
-                waitError ? finish(conn) : drain(conn);
-            });
+        if (ec == std::errc::operation_would_block) {
+            watch(conn, EPOLLIN);
             return;
         }
         if (received > 0) conn->drained += std::size_t(received);
@@ -368,35 +382,28 @@ void HTTPServer::Core::finish(const std::shared_ptr<Connection>& conn) {
     if (conn->state == Connection::State::closed) return;
     conn->state = Connection::State::closed;
     conn->deadline = kNever;
-    // With nothing left unread, closing ends the stream in order.
-    if (conn->watcher) {
-        asio::error_code ignored;
-        conn->watcher->close(ignored);
-    } else {
-        ::close(conn->fd);
-    }
+    // With nothing left unread, closing ends the stream in order (and takes it out of the set).
+    ::close(conn->fd);
     conn->fd = -1;
     if (conn->listed) {  // only a shard's own connections are listed, so this is the shard
-        conn->shard.connections.erase(conn);
+        conn->shard.connections.erase(conn.get());
         conn->listed = false;
     }
-    bool resume = false;
-    {
+    bool evicted = false;  // then it gave its place to the connection that evicted it
+    if (conn->waited || conn->bodyCharge > 0) {
         std::lock_guard lock(mutex);
-        if (!conn->evicted) {  // an evicted one gave its place to the connection that evicted it
-            if (conn->receiving) receiving.erase(progressKey(*conn));
-            --held;
-        }
+        evicted = conn->evicted;
+        if (conn->receiving) receiving.erase(progressKey(*conn));
         conn->receiving = false;
         bodiesHeld -= conn->bodyCharge;
         conn->bodyCharge = 0;
-        resume = std::exchange(acceptWaits, false);
-        --alive;
     }
-    // The server outlives this call: its destructor joins the thread making it.
-    allClosed.notify_all();
-    for (auto& shard : shards) {
-        if (resume) asio::post(shard->io, [this, s = shard.get()] { resumeAccepting(*s); });
+    if (!evicted) releasePlace();
+    if (--alive == 0) {
+        // The server outlives this call (its destructor joins the thread making it); the lock
+        // keeps the wake from passing between the destructor's check and its wait.
+        std::lock_guard lock(mutex);
+        allClosed.notify_all();
     }
 }
 

@@ -4,7 +4,8 @@
 // (shards) and what they share.
 
 #include <netinet/in.h>
-#include <asio.hpp>
+#include <sys/epoll.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -16,8 +17,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <functional>
+#include <system_error>
 #include <thread>
-#include <unordered_set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -29,7 +32,6 @@ namespace corvane::http {
 
 namespace detail {
 
-using asio::ip::tcp;
 using TimePoint = platform::Clock::TimePoint;
 
 constexpr std::size_t kReceiveCap = 65536;  // each receive takes 1 to 65536 bytes
@@ -46,25 +48,53 @@ constexpr std::size_t kLingerBytes = 1024 * 1024;
 
 struct Connection;
 
-struct Listener {
-    explicit Listener(asio::io_context& io) : acceptor(io) {}
-    tcp::acceptor acceptor;
+// What a shard's epoll set holds: its wake-up, its copy of the listening socket, connections.
+struct Watched {
+    enum class Kind { wake, listener, connection };
+    explicit Watched(Kind k) : kind(k) {}
+    const Kind kind;
+};
+
+// A shard's own copy of the listening socket, level-triggered in the shard's set. A connection
+// arriving wakes the first shard and one idle shard of the others (their copies are exclusive),
+// not all of them: two race for it, so one thread waiting for a CPU does not hold it up, and
+// the rest sleep on.
+struct Listener : Watched {
+    explicit Listener(int descriptor) : Watched(Kind::listener), fd(descriptor) {}
+    ~Listener() {
+        if (fd >= 0) ::close(fd);
+    }
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+    int fd;
+    bool watched = false;        // in its shard's set
+    bool paused = false;         // not taking connections until resumed (at the cap, or retryAt)
     TimePoint retryAt = kNever;  // accepting again after running out of descriptors or memory
-    bool acceptPending = false;
     bool failed = false;
     // Shared by the shards' copies of the listening socket: set when it is stopped, after which the
-    // errors their pending accepts end with are expected.
+    // errors their accepts end with are expected.
     std::shared_ptr<std::atomic<bool>> closed = std::make_shared<std::atomic<bool>>(false);
 };
 
-// One I/O thread with its own io_context: every callback of its connections runs there, one at
-// a time, so a connection's state needs no lock.
+// One I/O thread waiting in its own epoll set: every step of its connections runs there, one at
+// a time, so a connection's state needs no lock. Other threads reach it through `post`.
 struct Shard {
-    asio::io_context io{1};
-    asio::executor_work_guard<asio::io_context::executor_type> work = asio::make_work_guard(io);
-    asio::steady_timer sweepTimer{io};
-    TimePoint sweepAt = kNever;  // when the timer is set to wake the sweeper
-    std::unordered_set<std::shared_ptr<Connection>> connections;
+    Shard();
+    ~Shard();
+    Shard(const Shard&) = delete;
+    Shard& operator=(const Shard&) = delete;
+    bool onThread() const { return std::this_thread::get_id() == threadID.load(); }
+
+    int epoll = -1;
+    int wakeFd = -1;  // an eventfd in the set: written when work is posted to a shard asleep
+    Watched wake{Watched::Kind::wake};
+    std::atomic<std::thread::id> threadID{};
+    std::mutex postMutex;
+    std::vector<std::function<void()>> posted;  // under postMutex
+    bool stopping = false;                      // under postMutex
+    TimePoint sweepAt = kNever;                 // when the loop next runs the sweeper
+    // Its connections from their first wait on, by address (an event names it so).
+    std::unordered_map<const Connection*, std::shared_ptr<Connection>> connections;
     // Receives go here and are parsed at once (a readiness wait, then a read), so one buffer
     // serves every connection of the thread.
     std::vector<char> receiveBuffer = std::vector<char>(kReceiveCap);
@@ -72,38 +102,41 @@ struct Shard {
     std::shared_ptr<Listener> listener;
 };
 
-// Read, written and closed through its descriptor: the reactor learns of it (two more system
-// calls) only when it has to wait, which a request that arrives whole and an answer that the
+// Read, written and closed through its descriptor: its shard's set learns of it (a system call
+// per wait) only when it has to wait, which a request that arrives whole and an answer that the
 // socket takes whole never do.
-struct Connection {
+struct Connection : Watched {
     enum class State { head, body, handling, sending, draining, closed };
 
     Connection(int descriptor, RequestLimits limits, Shard& owner, std::uint64_t number, TimePoint now)
-        : fd(descriptor), shard(owner), serial(number), acceptedAt(now), progressAt(now), parser(limits) {}
+        : Watched(Kind::connection), fd(descriptor), shard(owner), serial(number), acceptedAt(now),
+          progressAt(now), parser(limits) {}
     ~Connection() {
-        if (fd >= 0 && !watcher) ::close(fd);
+        if (fd >= 0) ::close(fd);
     }
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    int fd;                              // non-blocking; -1 once closed
-    std::optional<tcp::socket> watcher;  // the descriptor in the reactor, from the first wait on
+    int fd;                   // non-blocking; -1 once closed (which takes it out of the set)
+    bool inEpoll = false;     // in its shard's set (one-shot), from the first wait on
     Shard& shard;
     const std::uint64_t serial;  // order of acceptance
     const TimePoint acceptedAt;
     TimePoint bodyFrom = kNever;  // the end of the head, when a body follows
-    // Under Core::mutex: when bytes last arrived (its place among the connections that may be
-    // closed to make room), whether it is still among them, and whether it was picked.
+    // When bytes last arrived: its place among the connections that may be closed to make room,
+    // which it joins (under Core::mutex, as are these fields from then on) only when it has to
+    // wait for its peer: a request that arrives whole never queues on the lock the shards share.
     TimePoint progressAt;
-    bool receiving = true;
-    bool evicted = false;
+    bool waited = false;     // its shard's own: it joined them once
+    bool receiving = false;  // still among them
+    bool evicted = false;    // picked to make room
     std::size_t bodyCharge = 0;  // under Core::mutex: its share of the bodies in flight
     // Closed unanswered once the clock passes this: the head, body-rate or request time-out while
     // receiving, the send time-out while sending, never while the handler runs.
     TimePoint deadline = kNever;
     RequestParser parser;
     State state = State::head;
-    bool listed = false;  // in its shard's set (handled connections are not)
+    bool listed = false;  // in its shard's set, from its first wait on (handled connections are not)
     std::string outgoing;
     std::size_t sent = 0;
     bool unread = false;  // answered before the peer was done sending
@@ -112,7 +145,7 @@ struct Connection {
 
 }  // namespace detail
 
-// The queue "Quillmere.LocalHTTPServer" runs the first shard's io_context for the server's whole
+// The queue "Quillmere.LocalHTTPServer" runs the first shard's loop for the server's whole
 // life, threads of their own the other shards'. A connection stays on the shard that accepted it:
 // the parsing and the 400, 403, 413 and 503 answers run there, its handler there too or on a
 // worker. What the shards share (the counts against the limits, the connections still receiving
@@ -122,12 +155,24 @@ struct HTTPServer::Core {
     using Listener = detail::Listener;
     using Shard = detail::Shard;
     using TimePoint = detail::TimePoint;
-    using tcp = detail::tcp;
+    using Watched = detail::Watched;
 
     Core(std::uint16_t portNumber, Handler requestHandler, HTTPServerOptions serverOptions,
          platform::Clock& serverClock);
 
     ~Core();
+
+    // ---- shards (http_server.cpp)
+    //
+    // Each runs its loop until stopped: posted work, then one wait in its epoll set (as long as
+    // its sweeper allows), then what became ready, then the sweeper when due.
+
+    void runShard(Shard& shard);
+    void runPosted(Shard& shard);
+    void ready(Shard& shard, const epoll_event& event);
+    static void post(Shard& shard, std::function<void()> work);
+    static void postOrRun(Shard& shard, std::function<void()> work);  // at once when on the shard
+    static void stopShard(Shard& shard);
 
     // ---- listener
     //
@@ -139,11 +184,12 @@ struct HTTPServer::Core {
     void stopListening();
     void shareListener(Shard& shard, int descriptor, std::shared_ptr<std::atomic<bool>> closed);
     void closeListener(Shard& shard);
-    void failListener(Shard& shard, const std::shared_ptr<Listener>& l, const asio::error_code& ec);
+    void failListener(Shard& shard, const std::shared_ptr<Listener>& l, const std::error_code& ec);
+    bool watchListener(Shard& shard, Listener& l, bool watch);
+    void pauseAccepting(Shard& shard, const std::shared_ptr<Listener>& l, TimePoint until);
     void acceptNext(Shard& shard);
     void resumeAccepting(Shard& shard);
-    void awaitConnection(Shard& shard, const std::shared_ptr<Listener>& l);
-    void acceptFailed(Shard& shard, const std::shared_ptr<Listener>& l, const asio::error_code& ec);
+    void acceptFailed(Shard& shard, const std::shared_ptr<Listener>& l, const std::error_code& ec);
     static std::pair<TimePoint, std::uint64_t> progressKey(const Connection& conn) {
         return {conn.progressAt, conn.serial};
     }
@@ -151,8 +197,8 @@ struct HTTPServer::Core {
     // ---- deadlines (each shard for its own connections and listener)
     //
     // Connections and listeners carry the moment of their next timed step, read on the clock;
-    // one timer per shard wakes its sweeper at the earliest of them, and a clock moved by hand
-    // wakes every sweeper at once. A wake that comes early only sets the timer again.
+    // each shard's wait ends by the earliest of them, and a clock moved by hand wakes every
+    // sweeper at once. A sweep that comes early only sets the next one.
 
     TimePoint after(std::chrono::milliseconds delay, TimePoint from);
     TimePoint after(std::chrono::milliseconds delay) { return after(delay, clock.now()); }
@@ -163,13 +209,20 @@ struct HTTPServer::Core {
 
     // ---- connections (on their shard)
 
+    bool reservePlace();
+    void releasePlace();
+    void resumeEveryShard();
+
     void open(const std::shared_ptr<Connection>& conn);
+    void list(const std::shared_ptr<Connection>& conn);
     void awaitPeer(const std::shared_ptr<Connection>& conn);
+    void joinReceiving(const std::shared_ptr<Connection>& conn);
     void progressed(const std::shared_ptr<Connection>& conn);
-    tcp::socket* watch(const std::shared_ptr<Connection>& conn);
-    static ssize_t readSome(Connection& conn, asio::error_code& ec);
+    bool watch(const std::shared_ptr<Connection>& conn, std::uint32_t events);
+    void connectionReady(const std::shared_ptr<Connection>& conn);
+    static ssize_t readSome(Connection& conn, std::error_code& ec);
     void receive(const std::shared_ptr<Connection>& conn);
-    void onReceive(const std::shared_ptr<Connection>& conn, const asio::error_code& ec, std::size_t received);
+    void onReceive(const std::shared_ptr<Connection>& conn, const std::error_code& ec, std::size_t received);
     bool leaveHead(const std::shared_ptr<Connection>& conn, bool peerDone);
     bool chargeBody(Connection& conn, std::size_t length);
     void releaseBody(Connection& conn);
@@ -193,15 +246,20 @@ struct HTTPServer::Core {
     platform::Clock::Subscription clockMoves;
     std::atomic<std::uint16_t> boundPort{0};
 
+    // Counted without the lock, which a connection takes only when it waits, carries a body or
+    // makes room. A place is taken before its accept (never past maxConnections), so shards
+    // accepting at once cannot pass the cap together; a shard that finds none sets acceptWaits
+    // and looks once more, and whoever frees a place from a full count then resumes it.
+    std::atomic<std::size_t> alive{0};  // connections accepted and not yet closed
+    std::atomic<std::size_t> held{0};   // of those (and of accepts under way), the ones counted against maxConnections
+    std::atomic<std::uint64_t> nextSerial{0};
+    std::atomic<bool> acceptWaits{false};  // at the cap with nobody to make room
+
     std::mutex mutex;
     std::condition_variable allClosed;
-    std::size_t alive = 0;  // connections accepted and not yet closed
-    std::size_t held = 0;   // of those, the ones counted against maxConnections
-    std::uint64_t nextSerial = 0;
-    // The connections still receiving their request, the one longest without progress first.
+    // The connections waiting for the rest of their request, the one longest without progress first.
     std::map<std::pair<TimePoint, std::uint64_t>, std::shared_ptr<Connection>> receiving;
     std::size_t bodiesHeld = 0;  // the Content-Lengths of the bodies being received or handled
-    bool acceptWaits = false;    // at the cap with nobody to make room: the next finish() resumes
     std::optional<std::string> listenError;
     int listening = -1;  // the listening socket; the shards hold copies
     std::shared_ptr<std::atomic<bool>> listeningClosed;
