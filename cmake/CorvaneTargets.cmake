@@ -18,7 +18,7 @@ target_compile_definitions(corvane_options INTERFACE
   CORVANE_VERSION="${PROJECT_VERSION}"
   CORVANE_BUILD_NUMBER="${CORVANE_BUILD_NUMBER}")
 if(CORVANE_TSAN)
-  # asio's fences are invisible to the race detector; GCC warns about each of them.
+  # GCC warns about every atomic fence the race detector cannot see, the standard library's included.
   target_compile_options(corvane_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer -Wno-tsan)
   target_link_options(corvane_options INTERFACE -fsanitize=thread)
 endif()
