@@ -287,6 +287,10 @@ private:
     // A filled insert slot: a described group with "open" and "bypass" children that is none of
     // Logic Pro's named containers.
     static std::optional<InsertSlot> readInsertSlot(const AXElement& element);
+    // An empty place of a chain: a button described "insert bar" or "audio plug-in".
+    static bool isInsertBar(const AXElement& element);
+    // The elements of every list below `in` that holds insert bars or filled slots, list by list.
+    static std::vector<AXElement> chainElements(const AXElement& in, int depth, int maxDepth);
     std::optional<Outcome> verifyAndMaybeSummarize(const AXElement& window, const std::string& movingPluginName,
                                                    int toIndex) const;
 

@@ -102,6 +102,9 @@ struct KeptPlaces {
     std::unordered_map<AXElement, Switches, platform::AXElementHash> switches;  // by track header
     AXElement namedHeadersWindow;
     std::unordered_map<std::string, AXElement> namedHeaders;  // by lower-cased name, as last listed
+    AXElement chainStrip;                  // the channel strip whose insert bars and slots were found last
+    std::vector<AXElement> chainStripChildren;  // its children then
+    std::vector<AXElement> chains;              // the lists they lay in
 };
 KeptPlaces& keptPlaces();
 

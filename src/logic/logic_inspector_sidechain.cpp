@@ -26,13 +26,16 @@ bool titleNamesSource(const std::string& title, const std::string& needle) {
            t.find("(" + needle + ")") != std::string::npos;
 }
 
-std::optional<AXElement> findSidechainMenuItem(const AXElement& axApp, const std::string& source) {
+std::optional<AXElement> findSidechainMenuItem(const AXElement& dropdown, const AXElement& axApp,
+                                               const std::string& source) {
     const std::string needle = text::trimmingWhitespace(text::lowercased(source));
     auto namesSource = [&](const AXElement& e) {
         if (textOf(e, ax::kRole) != "AXMenuItem") return false;
         const std::string title = textOf(e, ax::kTitle);
         return !title.empty() && titleNamesSource(title, needle);
     };
+    // The menu opens below the selector; Logic Pro's windows are searched only when it is not there.
+    if (auto item = ax_tree::findFirst(dropdown, search_depth::kListedMenuItems, namesSource)) return item;
     if (auto windows = axApp.elements(ax::kWindows))
         for (const auto& window : *windows)
             if (auto item = ax_tree::findFirst(window, search_depth::kListedMenuItems, namesSource)) return item;
@@ -68,7 +71,7 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AX
     platform::pause(pacing::kBeforeSelectorPress);
     dropdown.performAction(ax::kPress);
     platform::pause(pacing::kSelectorMenuOpens);
-    auto item = findSidechainMenuItem(axApp, source);
+    auto item = findSidechainMenuItem(dropdown, axApp, source);
     if (!item) {
         inspector.pressKey(key_code::kEscape);
         platform::pause(pacing::kMenuCloses);
