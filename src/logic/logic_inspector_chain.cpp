@@ -180,7 +180,7 @@ bool LogicInspector::navigatePluginMenu(const AXElement& openedFrom, const std::
 }
 
 Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
-                                  std::optional<int> slotIndex) const {
+                                  std::optional<int> slotIndex, std::vector<InsertSlot>* chainAfter) const {
     const KeptPlaces places;  // the chain is read back after each pause
     auto strip = firstMixerStrip(toTrackIn);
     if (!strip) return {false, logic_messages::kMixerAreaNotFound};
@@ -258,9 +258,11 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
     std::optional<int> landed;
     for (int attempt = 0; attempt < kReadBackTries; ++attempt) {
         if (attempt > 0) platform::pause(pacing::kChainReadBackRetry);
-        after = slotNames(findTrackPluginSlots(toTrackIn));
+        auto chain = findTrackPluginSlots(toTrackIn);
+        after = slotNames(chain);
         landed = insertedAt(before, after, asked, needle);
         if (landed && *landed == asked) {
+            if (chainAfter) *chainAfter = std::move(chain);
             if (!logic) return {true, "Added " + pluginName + " (could not close window)"};
             return {true, "Added " + pluginName + " to the channel strip"};
         }

@@ -44,13 +44,13 @@ const std::map<std::string, Pinned>& pinned() {
         {"ensure_bus_track", {159, 145.5, 273, 259.5}},
         {"ensure_master_track", {39, 15.75, 153, 44.25}},
         {"set_send_level", {99, 89.75, 156, 146.75}},
-        {"get_plugin_parameters", {135, 107.25, 192, 164.25}},
-        {"set_plugin_parameter", {104, 112.25, 161, 169.25}},
-        {"set_plugin_bypass", {73, 55, 130, 112}},
-        {"add_plugin", {277, 250, 334, 307}},
-        {"remove_plugin", {122, 92.75, 179, 149.75}},
-        {"reorder_plugin", {146, 128, 203, 185}},
-        {"set_plugin_sidechain", {147, 174.75, 261, 302.75}},
+        {"get_plugin_parameters", {110, 88.25, 167, 145.25}},
+        {"set_plugin_parameter", {87, 95.25, 144, 152.25}},
+        {"set_plugin_bypass", {65, 50, 122, 107}},
+        {"add_plugin", {147, 114, 204, 171}},
+        {"remove_plugin", {88, 58, 145, 115}},
+        {"reorder_plugin", {102, 75, 159, 132}},
+        {"set_plugin_sidechain", {109, 133.75, 166, 233.25}},
     };
     return counts;
 }
@@ -59,7 +59,7 @@ const std::map<std::string, Pinned>& pinned() {
 // until they are brought within it.
 const std::set<std::string>& stillOverBudget() {
     static const std::set<std::string> tools{
-        "add_plugin",  "ensure_master_track", "get_arrangement",      "get_plugin_parameters", "get_track_details",
+        "ensure_master_track", "get_arrangement",      "get_plugin_parameters", "get_track_details",
         "list_tracks", "rename_track",        "set_plugin_sidechain", "set_track_mute",        "set_track_solo",
     };
     return tools;
