@@ -297,8 +297,15 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
     const KeptPlaces places(*this);
     auto logic = logicApplication();
     if (!logic) return;
-    auto axApp = applicationElement(*logic);
+    // The last call's handle of the application, while its window list answers (as findMainWindow).
+    const auto& kept = detail::keptPlaces();
+    const bool keptApp = kept.application && kept.applicationPid == logic->processIdentifier;
+    auto axApp = keptApp ? kept.application : applicationElement(*logic);
     auto windows = axApp.elements(ax::kWindows);
+    if (!windows && keptApp) {
+        axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+        windows = axApp.elements(ax::kWindows);
+    }
     if (!windows || windows->empty()) return;
     auto window = std::find_if(windows->begin(), windows->end(), [](const AXElement& w) {
         w.prefetch(kWindowReads);

@@ -44,13 +44,13 @@ const std::map<std::string, Pinned>& pinned() {
         {"ensure_bus_track", {159, 145.5, 273, 259.5}},
         {"ensure_master_track", {39, 15.75, 153, 44.25}},
         {"set_send_level", {99, 89.75, 156, 146.75}},
-        {"get_plugin_parameters", {110, 88.25, 167, 145.25}},
-        {"set_plugin_parameter", {87, 95.25, 144, 152.25}},
-        {"set_plugin_bypass", {65, 50, 122, 107}},
-        {"add_plugin", {147, 114, 204, 171}},
-        {"remove_plugin", {88, 58, 145, 115}},
-        {"reorder_plugin", {102, 75, 159, 132}},
-        {"set_plugin_sidechain", {109, 133.75, 166, 233.25}},
+        {"get_plugin_parameters", {109, 87.25, 166, 144.25}},
+        {"set_plugin_parameter", {86, 94.25, 143, 151.25}},
+        {"set_plugin_bypass", {64, 49, 121, 106}},
+        {"add_plugin", {146, 113, 203, 170}},
+        {"remove_plugin", {87, 57, 144, 114}},
+        {"reorder_plugin", {101, 74, 158, 131}},
+        {"set_plugin_sidechain", {108, 132.75, 165, 232.25}},
     };
     return counts;
 }
