@@ -241,8 +241,6 @@ public:
     std::optional<AXElement> findPluginWindow(const AXElement& axApp, const AXElement& excluding) const;
     // Logic Pro's application element: the handle KeptPlaces keep while they are open, else a new one.
     static AXElement applicationElement(const platform::RunningApplication& logic);
-    // Within a read scope, reads Logic Pro's windows' titles, roles, descriptions and children at once.
-    static void readWindowsOf(const AXElement& axApp);
     // The "view" menu button of a plug-in window, which switches it between editor and Controls.
     std::optional<AXElement> findViewMenuButton(const AXElement& pluginWindow) const;
     std::optional<PluginViewPreference> readCurrentPluginView(const AXElement& menuButton) const;

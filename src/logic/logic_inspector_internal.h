@@ -105,6 +105,11 @@ struct KeptPlaces {
     AXElement chainStrip;                  // the channel strip whose insert bars and slots were found last
     std::vector<AXElement> chainStripChildren;  // its children then
     std::vector<AXElement> chains;              // the lists they lay in
+    struct SlotButtons {
+        std::vector<AXElement> children;  // the slot's children when they were told
+        std::size_t bypass = 0;           // which of them is its bypass switch
+    };
+    std::unordered_map<AXElement, SlotButtons, platform::AXElementHash> slotButtons;  // by filled slot
 };
 KeptPlaces& keptPlaces();
 

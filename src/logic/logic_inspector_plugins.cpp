@@ -62,21 +62,35 @@ std::optional<LogicInspector::InsertSlot> LogicInspector::readInsertSlot(const A
     if (description.empty() || isNamedContainer(description)) return std::nullopt;
     auto children = e.elements(ax::kChildren);
     if (!children) return std::nullopt;
+    auto isBypass = [](const AXElement& child) {
+        child.prefetch({ax::kDescription, ax::kRole, ax::kValue});
+        return text::lowercased(textOf(child, ax::kDescription)) == "bypass" &&
+               textOf(child, ax::kRole) == "AXCheckBox";
+    };
+    auto bypassed = [](const AXElement& bypass) { return valueText(bypass) == std::optional<std::string>("1"); };
+    // A slot told before, with the same children still, needs only its bypass state read again.
+    auto& kept = detail::keptPlaces();
+    if (kept.open > 0)
+        if (auto k = kept.slotButtons.find(e); k != kept.slotButtons.end() && k->second.children == *children &&
+                                               isBypass((*children)[k->second.bypass]))
+            return InsertSlot{description, e, bypassed((*children)[k->second.bypass])};
     // Each button read with its role and the bypass state in one round trip, and only until both
     // the open button and the bypass switch are known.
-    bool hasOpen = false, hasBypass = false, bypassed = false;
-    for (const auto& child : *children) {
-        child.prefetch({ax::kDescription, ax::kRole, ax::kValue});
-        const std::string childDescription = text::lowercased(textOf(child, ax::kDescription));
-        if (childDescription == "open") hasOpen = true;
-        if (childDescription == "bypass" && textOf(child, ax::kRole) == "AXCheckBox") {
-            hasBypass = true;
-            if (auto value = valueText(child)) bypassed = *value == "1";
-        }
-        if (hasOpen && hasBypass) break;
+    bool hasOpen = false;
+    std::optional<std::size_t> bypass;
+    for (std::size_t i = 0; i < children->size() && !(hasOpen && bypass); ++i) {
+        const AXElement& child = (*children)[i];
+        if (isBypass(child))
+            bypass = i;
+        else if (text::lowercased(textOf(child, ax::kDescription)) == "open")
+            hasOpen = true;
     }
-    if (!hasOpen || !hasBypass) return std::nullopt;
-    return InsertSlot{description, e, bypassed};
+    if (!hasOpen || !bypass) return std::nullopt;
+    if (kept.open > 0) {
+        if (kept.slotButtons.size() >= 64) kept.slotButtons.clear();  // those of strips gone by
+        kept.slotButtons[e] = {*children, *bypass};
+    }
+    return InsertSlot{description, e, bypassed((*children)[*bypass])};
 }
 
 bool LogicInspector::isInsertBar(const AXElement& e) {
@@ -140,12 +154,6 @@ AXElement LogicInspector::applicationElement(const platform::RunningApplication&
     if (kept.open > 0 && kept.application && kept.applicationChecked && kept.applicationPid == logic.processIdentifier)
         return kept.application;
     return platform::accessibility().applicationElement(logic.processIdentifier);
-}
-
-void LogicInspector::readWindowsOf(const AXElement& axApp) {
-    // The application's children are its windows (and its menu bar): one read brings what the
-    // searches ask of each window first, titles included, and the value the view menu's search reads.
-    axApp.prefetchChildren({ax::kTitle, ax::kRole, ax::kDescription, ax::kChildren, ax::kValue});
 }
 
 std::optional<AXElement> LogicInspector::findPluginWindow(const AXElement& axApp, const AXElement& excluding) const {

@@ -46,11 +46,11 @@ const std::map<std::string, Pinned>& pinned() {
         {"set_send_level", {99, 89.75, 156, 146.75}},
         {"get_plugin_parameters", {109, 87.25, 166, 144.25}},
         {"set_plugin_parameter", {86, 94.25, 143, 151.25}},
-        {"set_plugin_bypass", {64, 49, 121, 106}},
-        {"add_plugin", {146, 113, 203, 170}},
+        {"set_plugin_bypass", {64, 46.75, 121, 103.75}},
+        {"add_plugin", {146, 108.5, 203, 165.5}},
         {"remove_plugin", {87, 57, 144, 114}},
-        {"reorder_plugin", {101, 74, 158, 131}},
-        {"set_plugin_sidechain", {108, 132.75, 165, 232.25}},
+        {"reorder_plugin", {101, 71, 158, 128}},
+        {"set_plugin_sidechain", {108, 131.75, 165, 231.25}},
     };
     return counts;
 }
