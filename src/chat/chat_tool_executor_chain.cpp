@@ -133,10 +133,10 @@ AgentToolOutputPayload addPlugin(ToolCall& toolCall) {
     // Straight above the analysis plug-in when it is there, so it never has to leave its place.
     const bool aboveAnalysis = !addingAnalysis && analysisBefore.has_value();
     const int insertAt = aboveAnalysis ? static_cast<int>(*analysisBefore) : -1;
-    const Outcome inserted = logic.addPlugin(track->window, *plugin, insertAt);
+    // The insert succeeds only once the chain reads back with the plug-in in its place: that chain
+    // is the settled one.
+    const Outcome inserted = logic.addPlugin(track->window, *plugin, insertAt, &slots);
     if (!inserted.success) return toolCall.fail(inserted.message);
-    platform::pause(kChainEditSettles);
-    slots = logic.findTrackPluginSlots(track->window);
     std::optional<std::size_t> at;
     if (aboveAnalysis) at = *analysisBefore;
 

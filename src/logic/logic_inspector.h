@@ -248,8 +248,6 @@ public:
     std::optional<AXElement> findPluginWindow(const AXElement& axApp, const AXElement& excluding) const;
     // Logic Pro's application element: the handle KeptPlaces keep while they are open, else a new one.
     static AXElement applicationElement(const platform::RunningApplication& logic);
-    // Within a read scope, reads Logic Pro's windows' titles, roles, descriptions and children at once.
-    static void readWindowsOf(const AXElement& axApp);
     // The "view" menu button of a plug-in window, which switches it between editor and Controls.
     std::optional<AXElement> findViewMenuButton(const AXElement& pluginWindow) const;
     std::optional<PluginViewPreference> readCurrentPluginView(const AXElement& menuButton) const;
@@ -272,9 +270,11 @@ public:
         int index = 0;
     };
 
-    // slotIndex: -1 (or absent) appends, 0 inserts first, k inserts below slot k - 1.
+    // slotIndex: -1 (or absent) appends, 0 inserts first, k inserts below slot k - 1. On success,
+    // chainAfter (when given) receives the chain as it was read back with the plug-in in its place.
     Outcome addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
-                      std::optional<int> slotIndex = std::nullopt) const;
+                      std::optional<int> slotIndex = std::nullopt,
+                      std::vector<InsertSlot>* chainAfter = nullptr) const;
     void findInsertBars(const AXElement& in, std::vector<InsertBar>& results, int depth, int maxDepth) const;
     Outcome removePlugin(const AXElement& fromTrackIn, const InsertSlot& pluginSlot) const;
     Outcome reorderPlugin(const AXElement& inTrackWindow, int fromIndex, int toIndex) const;
@@ -294,6 +294,10 @@ private:
     // A filled insert slot: a described group with "open" and "bypass" children that is none of
     // Logic Pro's named containers.
     static std::optional<InsertSlot> readInsertSlot(const AXElement& element);
+    // An empty place of a chain: a button described "insert bar" or "audio plug-in".
+    static bool isInsertBar(const AXElement& element);
+    // The elements of every list below `in` that holds insert bars or filled slots, list by list.
+    static std::vector<AXElement> chainElements(const AXElement& in, int depth, int maxDepth);
     std::optional<Outcome> verifyAndMaybeSummarize(const AXElement& window, const std::string& movingPluginName,
                                                    int toIndex) const;
 

@@ -34,6 +34,12 @@ std::string withoutSpaces(std::string s) {
     return s;
 }
 
+// A plug-in menu item's title names the plug-in sought (lower-cased), blanks aside.
+bool titleMatches(const std::string& title, const std::string& needle) {
+    const std::string lower = text::lowercased(title);
+    return lower == needle || withoutSpaces(lower) == withoutSpaces(needle);
+}
+
 std::string joined(const std::vector<std::string>& names) { return fmt::format("{}", fmt::join(names, ", ")); }
 
 // Where the new plug-in sits: the index i at which `after` is `before` with one slot showing the
@@ -72,23 +78,10 @@ const std::map<std::string, std::string>& LogicInspector::pluginNameAliases() {
 
 void LogicInspector::findInsertBars(const AXElement& in, std::vector<InsertBar>& results, int depth,
                                     int maxDepth) const {
-    AXElement placed;
-    ax_tree::walk(
-        in, maxDepth,
-        [&](const Step& step) {
-            const AXElement& e = step.element;
-            const std::string role = textOf(e, ax::kRole);
-            const std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
-            if (role == "AXButton" && (description == "audio plug-in" || description == "insert bar")) {
-                detail::readFramesOfSiblings(step, placed);
-                results.push_back({e, static_cast<int>(results.size())});
-                return Next::siblings;
-            }
-            // A filled slot's own "audio plug-in" button opens the menu that replaces its plug-in.
-            if (role == "AXGroup" && readInsertSlot(e)) return Next::siblings;
-            return Next::children;
-        },
-        depth);
+    // A filled slot's own "audio plug-in" button opens the menu that replaces its plug-in: the
+    // chain's lists hold the slots, never their buttons.
+    for (const auto& e : chainElements(in, depth, maxDepth))
+        if (isInsertBar(e)) results.push_back({e, static_cast<int>(results.size())});
 }
 
 void LogicInspector::findPluginMenuMatches(const AXElement& element, const std::string& needle,
@@ -97,11 +90,8 @@ void LogicInspector::findPluginMenuMatches(const AXElement& element, const std::
         element, maxDepth,
         [&](const Step& step) {
             const AXElement& e = step.element;
-            if (textOf(e, ax::kRole) == "AXMenuItem") {
-                const std::string title = text::lowercased(textOf(e, ax::kTitle));
-                if (title == needle || withoutSpaces(title) == withoutSpaces(needle))
-                    matches.push_back({e, step.depth});
-            }
+            if (textOf(e, ax::kRole) == "AXMenuItem" && titleMatches(textOf(e, ax::kTitle), needle))
+                matches.push_back({e, step.depth});
             // A matched item's own submenu is searched too: a category may bear the plug-in's name.
             return Next::children;
         },
@@ -114,8 +104,10 @@ std::optional<AXElement> LogicInspector::findPreferredFormatLeaf(const AXElement
     static const char* const formats[] = {"mono", "stereo", "mono->stereo", "dual mono", "multi channel", "surround"};
     std::vector<std::pair<std::string, AXElement>> leaves;
     for (const auto& menu : *children) {
+        menu.prefetch({ax::kRole, ax::kChildren});
         if (textOf(menu, ax::kRole) != "AXMenu") continue;
         for (const auto& item : menu.children()) {
+            item.prefetch({ax::kRole, ax::kTitle});
             if (textOf(item, ax::kRole) != "AXMenuItem") continue;
             const std::string title = text::lowercased(textOf(item, ax::kTitle));
             if (std::any_of(std::begin(formats), std::end(formats), [&](const char* f) { return title == f; }))
@@ -151,11 +143,24 @@ bool LogicInspector::navigatePluginMenu(const AXElement& openedFrom, const std::
     };
     std::vector<MenuMatch> matches;
     const int maxDepth = search_depth::kInsertMenu;
-    // The menu opens below the bar that was pressed; Logic Pro's windows are searched only when
-    // nothing there leads to a format.
-    findPluginMenuMatches(openedFrom, needle, matches, 0, maxDepth);
-    if (pressFormatLeaf(matches)) return true;
-    matches.clear();
+    // The menu opens below the bar that was pressed, and is read there level by level: the
+    // shallowest item of that name that leads to a format wins, so nothing below it is read.
+    // Logic Pro's windows are searched only when nothing there leads to a format.
+    std::vector<AXElement> level{openedFrom};
+    for (int depth = 1; depth < maxDepth && !level.empty(); ++depth) {
+        std::vector<AXElement> below;
+        for (const auto& parent : level) {
+            for (const auto& e : parent.children()) {
+                e.prefetch({ax::kRole, ax::kTitle, ax::kChildren});
+                if (textOf(e, ax::kRole) == "AXMenuItem" && titleMatches(textOf(e, ax::kTitle), needle)) {
+                    std::vector<MenuMatch> one{{e, depth}};
+                    if (pressFormatLeaf(one)) return true;
+                }
+                if (auto children = e.elements(ax::kChildren); children && !children->empty()) below.push_back(e);
+            }
+        }
+        level = std::move(below);
+    }
     const auto axApp = applicationElement(*logic);
     if (auto windows = axApp.elements(ax::kWindows))
         for (const auto& window : *windows) findPluginMenuMatches(window, needle, matches, 0, maxDepth);
@@ -175,7 +180,7 @@ bool LogicInspector::navigatePluginMenu(const AXElement& openedFrom, const std::
 }
 
 Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
-                                  std::optional<int> slotIndex) const {
+                                  std::optional<int> slotIndex, std::vector<InsertSlot>* chainAfter) const {
     const KeptPlaces places;  // the chain is read back after each pause
     auto strip = firstMixerStrip(toTrackIn);
     if (!strip) return {false, logic_messages::kMixerAreaNotFound};
@@ -239,7 +244,6 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
     if (logic) {
         auto axApp = applicationElement(*logic);
         if (auto window = findPluginWindow(axApp, toTrackIn)) {
-            window->prefetchChildren({ax::kDescription});
             if (auto close = findChildButton(*window, "close")) {
                 close->performAction(ax::kPress);
                 platform::pause(pacing::kWindowCloses);
@@ -254,9 +258,11 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
     std::optional<int> landed;
     for (int attempt = 0; attempt < kReadBackTries; ++attempt) {
         if (attempt > 0) platform::pause(pacing::kChainReadBackRetry);
-        after = slotNames(findTrackPluginSlots(toTrackIn));
+        auto chain = findTrackPluginSlots(toTrackIn);
+        after = slotNames(chain);
         landed = insertedAt(before, after, asked, needle);
         if (landed && *landed == asked) {
+            if (chainAfter) *chainAfter = std::move(chain);
             if (!logic) return {true, "Added " + pluginName + " (could not close window)"};
             return {true, "Added " + pluginName + " to the channel strip"};
         }

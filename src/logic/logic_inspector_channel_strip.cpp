@@ -42,6 +42,9 @@ nlohmann::json LogicInspector::readChannelStrip(const AXElement& mainWindow) con
 void LogicInspector::readStripData(const AXElement& element, nlohmann::json& strip, int depth, int maxDepth) const {
     // Frames too, in the same round trips: the slots and sends read from the strip next are placed by them.
     static const std::vector<std::string> alsoRead{ax::kHelp, ax::kValue, ax::kPosition, ax::kSize};
+    // The list that holds the insert bars holds the filled slots too: nothing a strip reports lies
+    // within a slot, so a slot's own buttons are left unread.
+    AXElement chain;
     ax_tree::walk(
         element, maxDepth,
         [&](const Step& step) {
@@ -80,6 +83,8 @@ void LogicInspector::readStripData(const AXElement& element, nlohmann::json& str
                 if (!textList) sends = nlohmann::json::array();
                 if (std::find(sends.begin(), sends.end(), label) == sends.end()) sends.push_back(label);
             }
+            if (step.parent && isInsertBar(e)) chain = *step.parent;
+            if (role == "AXGroup" && chain && step.parent && *step.parent == chain) return Next::siblings;
             return Next::children;
         },
         depth, alsoRead);
@@ -103,22 +108,31 @@ std::optional<AXElement> LogicInspector::selectAndVerifyTrack(const std::string&
 
 void LogicInspector::collectRoutingButtons(const AXElement& element, std::vector<RoutingCandidate>& candidates,
                                            double& firstPluginY, int depth, int maxDepth) const {
+    // A filled slot lies in the list of insert bars: once a bar above it was seen, nothing within
+    // it can be a routing button or lie higher, so its buttons are left unread.
+    AXElement chain;
     ax_tree::walk(
         element, maxDepth,
         [&](const Step& step) {
             const AXElement& e = step.element;
-            if (textOf(e, ax::kRole) == "AXButton") {
+            const std::string role = textOf(e, ax::kRole);
+            if (role == "AXButton") {
                 std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
                 std::string lower = text::lowercased(description);
                 if (description == "Stereo Output" || lower.starts_with("bus ") || lower.starts_with("output ") ||
                     lower.starts_with("surround "))
                     candidates.push_back({description, frameForElement(e).y});
-                if (lower == "insert bar" || lower == "audio plug-in")
+                if (lower == "insert bar" || lower == "audio plug-in") {
                     firstPluginY = std::min(firstPluginY, frameForElement(e).y);
+                    if (step.parent) chain = *step.parent;
+                }
             }
+            if (role == "AXGroup" && chain && step.parent && *step.parent == chain &&
+                frameForElement(e).y >= firstPluginY)
+                return Next::siblings;
             return Next::children;
         },
-        depth);
+        depth, {ax::kPosition, ax::kSize});
 }
 
 namespace {

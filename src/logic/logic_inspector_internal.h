@@ -110,6 +110,14 @@ struct KeptPlaces {
     std::unordered_map<AXElement, AXElement, platform::AXElementHash> stripNameFields;  // by channel strip
     AXElement namedHeadersWindow;
     std::unordered_map<std::string, AXElement> namedHeaders;  // by lower-cased name, as last listed
+    AXElement chainStrip;                  // the channel strip whose insert bars and slots were found last
+    std::vector<AXElement> chainStripChildren;  // its children then
+    std::vector<AXElement> chains;              // the lists they lay in
+    struct SlotButtons {
+        std::vector<AXElement> children;  // the slot's children when they were told
+        std::size_t bypass = 0;           // which of them is its bypass switch
+    };
+    std::unordered_map<AXElement, SlotButtons, platform::AXElementHash> slotButtons;  // by filled slot
 };
 KeptPlaces& keptPlaces();
 

@@ -22,6 +22,14 @@ using ax_read::valueText;
 
 namespace {
 
+// What a walk of a strip's chain reads of each element with its role and description: the frames
+// that place slots and insert bars on screen.
+const std::vector<std::string> kChainReads{ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren, ax::kPosition,
+                                           ax::kSize};
+
+// What a search of Logic Pro's windows reads of each: what the searches within a window ask first.
+const std::vector<std::string> kWindowReads{ax::kTitle, ax::kRole, ax::kDescription, ax::kChildren, ax::kValue};
+
 // Groups Logic Pro also gives "open" and "bypass" children without being slots.
 bool isNamedContainer(const std::string& description) {
     static const char* const names[] = {"Control Bar", "Inspector", "Tracks", "Project", "Read, automation"};
@@ -52,37 +60,93 @@ std::optional<LogicInspector::InsertSlot> LogicInspector::readInsertSlot(const A
     if (textOf(e, ax::kRole) != "AXGroup") return std::nullopt;
     const std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
     if (description.empty() || isNamedContainer(description)) return std::nullopt;
-    // The buttons' descriptions, roles and the bypass state come with the list in one read.
-    e.prefetchChildren({ax::kDescription, ax::kRole, ax::kValue});
     auto children = e.elements(ax::kChildren);
     if (!children) return std::nullopt;
-    bool hasOpen = false, hasBypass = false, bypassed = false;
-    for (const auto& child : *children) {
-        const std::string childDescription = text::lowercased(textOf(child, ax::kDescription));
-        if (childDescription == "open") hasOpen = true;
-        if (childDescription == "bypass" && textOf(child, ax::kRole) == "AXCheckBox") {
-            hasBypass = true;
-            if (auto value = valueText(child)) bypassed = *value == "1";
-        }
+    auto isBypass = [](const AXElement& child) {
+        child.prefetch({ax::kDescription, ax::kRole, ax::kValue});
+        return text::lowercased(textOf(child, ax::kDescription)) == "bypass" &&
+               textOf(child, ax::kRole) == "AXCheckBox";
+    };
+    auto bypassed = [](const AXElement& bypass) { return valueText(bypass) == std::optional<std::string>("1"); };
+    // A slot told before, with the same children still, needs only its bypass state read again.
+    auto& kept = detail::keptPlaces();
+    if (kept.open > 0)
+        if (auto k = kept.slotButtons.find(e); k != kept.slotButtons.end() && k->second.children == *children &&
+                                               isBypass((*children)[k->second.bypass]))
+            return InsertSlot{description, e, bypassed((*children)[k->second.bypass])};
+    // Each button read with its role and the bypass state in one round trip, and only until both
+    // the open button and the bypass switch are known.
+    bool hasOpen = false;
+    std::optional<std::size_t> bypass;
+    for (std::size_t i = 0; i < children->size() && !(hasOpen && bypass); ++i) {
+        const AXElement& child = (*children)[i];
+        if (isBypass(child))
+            bypass = i;
+        else if (text::lowercased(textOf(child, ax::kDescription)) == "open")
+            hasOpen = true;
     }
-    if (!hasOpen || !hasBypass) return std::nullopt;
-    return InsertSlot{description, e, bypassed};
+    if (!hasOpen || !bypass) return std::nullopt;
+    if (kept.open > 0) {
+        if (kept.slotButtons.size() >= 64) kept.slotButtons.clear();  // those of strips gone by
+        kept.slotButtons[e] = {*children, *bypass};
+    }
+    return InsertSlot{description, e, bypassed((*children)[*bypass])};
+}
+
+bool LogicInspector::isInsertBar(const AXElement& e) {
+    if (textOf(e, ax::kRole) != "AXButton") return false;
+    const std::string description = text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription));
+    return description == "audio plug-in" || description == "insert bar";
+}
+
+std::vector<AXElement> LogicInspector::chainElements(const AXElement& in, int depth, int maxDepth) {
+    // Where the bars and slots of a strip lie is kept while places are: its lists are read again, with
+    // the strip's own children to tell that nothing was added or taken away around them.
+    auto& kept = detail::keptPlaces();
+    auto readList = [](const AXElement& list, std::vector<AXElement>& into) {
+        list.prefetch(kChainReads);
+        const auto children = list.elements(ax::kChildren);
+        if (!children || textOf(list, ax::kRole).empty()) return false;  // gone, or rebuilt
+        for (const auto& e : *children) e.prefetch(kChainReads);
+        into.insert(into.end(), children->begin(), children->end());
+        return true;
+    };
+    if (kept.open > 0 && !kept.chains.empty() && kept.chainStrip == in) {
+        in.prefetch(kChainReads);
+        std::vector<AXElement> elements;
+        bool same = in.elements(ax::kChildren) == std::optional<std::vector<AXElement>>(kept.chainStripChildren);
+        for (std::size_t i = 0; same && i < kept.chains.size(); ++i) same = readList(kept.chains[i], elements);
+        if (same) return elements;
+    }
+    // Every list is found by one walk that leaves the slots' own buttons out; the frames that place
+    // bars and slots on screen come with each element's read.
+    std::vector<AXElement> lists;
+    std::vector<AXElement> elements;
+    ax_tree::walk(
+        in, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            if (!isInsertBar(e) && !readInsertSlot(e)) return Next::children;
+            if (!step.parent)
+                elements.push_back(e);
+            else if (std::find(lists.begin(), lists.end(), *step.parent) == lists.end())
+                lists.push_back(*step.parent);
+            return Next::siblings;
+        },
+        depth, {ax::kPosition, ax::kSize});
+    for (const auto& list : lists) readList(list, elements);
+    if (kept.open > 0 && !lists.empty()) {
+        kept.chainStrip = in;
+        kept.chainStripChildren = in.elements(ax::kChildren).value_or(std::vector<AXElement>{});
+        kept.chains = lists;
+    }
+    return elements;
 }
 
 void LogicInspector::findPluginSlots(const AXElement& in, std::vector<InsertSlot>& slots, int depth,
                                      int maxDepth) const {
-    AXElement placed;
-    ax_tree::walk(
-        in, maxDepth,
-        [&](const Step& step) {
-            if (auto slot = readInsertSlot(step.element)) {
-                detail::readFramesOfSiblings(step, placed);
-                slots.push_back(std::move(*slot));
-                return Next::siblings;
-            }
-            return Next::children;
-        },
-        depth);
+    for (const auto& e : chainElements(in, depth, maxDepth))
+        if (auto slot = readInsertSlot(e)) slots.push_back(std::move(*slot));
 }
 
 AXElement LogicInspector::applicationElement(const platform::RunningApplication& logic) {
@@ -92,21 +156,20 @@ AXElement LogicInspector::applicationElement(const platform::RunningApplication&
     return platform::accessibility().applicationElement(logic.processIdentifier);
 }
 
-void LogicInspector::readWindowsOf(const AXElement& axApp) {
-    // The application's children are its windows (and its menu bar): one read brings what the
-    // searches ask of each window first, titles included, and the value the view menu's search reads.
-    axApp.prefetchChildren({ax::kTitle, ax::kRole, ax::kDescription, ax::kChildren, ax::kValue});
-}
-
 std::optional<AXElement> LogicInspector::findPluginWindow(const AXElement& axApp, const AXElement& excluding) const {
     auto windows = axApp.elements(ax::kWindows);
     if (!windows || windows->empty()) return std::nullopt;
-    readWindowsOf(axApp);
-    const std::string excludedTitle = textOf(excluding, ax::kTitle);
+    // Each window is read (with what the view menu's search asks of it first) only until the
+    // first plug-in window; the excluded one is told by its handle and not read at all.
+    std::optional<std::string> excludedTitle;
     for (const auto& window : *windows) {
+        if (window == excluding) continue;
+        window.prefetch(kWindowReads);
         const std::string title = textOf(window, ax::kTitle);
+        if (!isPluginWindowTitle(title)) continue;
         // A second Tracks or Mixer window is Logic Pro's own, never a plug-in window.
-        if (title == excludedTitle || !isPluginWindowTitle(title)) continue;
+        if (!excludedTitle) excludedTitle = textOf(excluding, ax::kTitle);
+        if (title == *excludedTitle) continue;
         if (window.string(ax::kRole) != std::optional<std::string>("AXWindow")) continue;
         return window;
     }
@@ -114,13 +177,21 @@ std::optional<AXElement> LogicInspector::findPluginWindow(const AXElement& axApp
 }
 
 std::optional<AXElement> LogicInspector::findViewMenuButton(const AXElement& pluginWindow) const {
+    // Kept while places are (the end of a turn puts the window back in its editor view through it):
+    // one read tells it is still there, with the value that says the view it shows.
+    static const std::vector<std::string> kReads{ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren, ax::kValue};
+    if (auto kept = detail::keptArea(pluginWindow, "view", kReads);
+        kept && textOf(*kept, ax::kRole) == "AXMenuButton")
+        return kept;
     // With the values: the view it shows is read next.
-    return ax_tree::findFirst(
+    auto found = ax_tree::findFirst(
         pluginWindow, search_depth::kPluginWindow,
         [](const AXElement& e) {
             return textOf(e, ax::kRole) == "AXMenuButton" && text::lowercased(textOf(e, ax::kDescription)) == "view";
         },
         0, {ax::kValue});
+    detail::keepArea(pluginWindow, "view", found);
+    return found;
 }
 
 std::optional<PluginViewPreference> LogicInspector::readCurrentPluginView(const AXElement& menuButton) const {
@@ -140,13 +211,14 @@ Outcome LogicInspector::chooseViewMenuItem(const AXElement& menuButton, const st
     // searched for it.
     auto belowButton = [&]() -> std::optional<AXElement> {
         const auto needle = text::lowercased(itemTitle);
-        menuButton.prefetchChildren({ax::kRole, ax::kChildren});
         for (const auto& menu : menuButton.children()) {
+            menu.prefetch({ax::kRole, ax::kChildren});
             if (textOf(menu, ax::kRole) != "AXMenu") continue;
-            menu.prefetchChildren({ax::kRole, ax::kTitle});
-            for (const auto& entry : menu.children())
+            for (const auto& entry : menu.children()) {
+                entry.prefetch({ax::kRole, ax::kTitle});
                 if (textOf(entry, ax::kRole) == "AXMenuItem" && text::lowercased(textOf(entry, ax::kTitle)) == needle)
                     return entry;
+            }
         }
         return std::nullopt;
     };
@@ -223,25 +295,34 @@ void LogicInspector::walkForSidechainDropdown(const AXElement& element, std::opt
             }
             return Next::children;
         },
-        depth);
+        depth, {ax::kHelp, ax::kPosition, ax::kSize, ax::kValue});
 }
 
 void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
-    // Called between tool calls too, outside any call's scope: its own reads are kept for it alone.
+    // Called between tool calls too, outside any call's scope: its own reads are kept for it alone,
+    // and where the last call found the window's view menu comes along.
     const platform::AXReadScope reads;
+    const KeptPlaces places(*this);
     auto logic = logicApplication();
     if (!logic) return;
-    auto axApp = applicationElement(*logic);
+    // The last call's handle of the application, while its window list answers (as findMainWindow).
+    const auto& kept = detail::keptPlaces();
+    const bool keptApp = kept.application && kept.applicationPid == logic->processIdentifier;
+    auto axApp = keptApp ? kept.application : applicationElement(*logic);
     auto windows = axApp.elements(ax::kWindows);
+    if (!windows && keptApp) {
+        axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+        windows = axApp.elements(ax::kWindows);
+    }
     if (!windows || windows->empty()) return;
-    readWindowsOf(axApp);
-    auto window = std::find_if(windows->begin(), windows->end(),
-                               [](const AXElement& w) { return isPluginWindowTitle(textOf(w, ax::kTitle)); });
+    auto window = std::find_if(windows->begin(), windows->end(), [](const AXElement& w) {
+        w.prefetch(kWindowReads);
+        return isPluginWindowTitle(textOf(w, ax::kTitle));
+    });
     if (window == windows->end()) return;
     // Leave it in its editor view, so that the next open shows the plug-in's own face.
     switchPluginWindowView(*window, PluginViewPreference::editor);
     platform::pause(pacing::kEditorViewRestored);
-    window->prefetchChildren({ax::kDescription});
     if (auto close = findChildButton(*window, "close")) {
         close->performAction(ax::kPress);
         platform::pause(pacing::kWindowCloses);

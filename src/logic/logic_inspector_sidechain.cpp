@@ -1,5 +1,8 @@
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
 #include "logic/key_codes.h"
@@ -26,13 +29,32 @@ bool titleNamesSource(const std::string& title, const std::string& needle) {
            t.find("(" + needle + ")") != std::string::npos;
 }
 
-std::optional<AXElement> findSidechainMenuItem(const AXElement& axApp, const std::string& source) {
+std::optional<AXElement> findSidechainMenuItem(const AXElement& dropdown, const AXElement& axApp,
+                                               const std::string& source) {
     const std::string needle = text::trimmingWhitespace(text::lowercased(source));
     auto namesSource = [&](const AXElement& e) {
         if (textOf(e, ax::kRole) != "AXMenuItem") return false;
         const std::string title = textOf(e, ax::kTitle);
         return !title.empty() && titleNamesSource(title, needle);
     };
+    // The menu opens below the selector, its sources grouped by kind ("Audio", "Inst", "Bus"): a
+    // source named with its kind's word ("Bus 1") is looked for in that group first, and a group is
+    // read only until the source is found. Logic Pro's windows are searched only when it is not there.
+    const std::string kind = needle.substr(0, needle.find(' '));
+    for (const auto& menu : dropdown.children()) {
+        menu.prefetch({ax::kRole, ax::kChildren});
+        if (textOf(menu, ax::kRole) != "AXMenu") continue;
+        std::vector<AXElement> groups;
+        for (const auto& item : menu.children()) {
+            item.prefetch({ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren});
+            if (namesSource(item)) return item;
+            if (auto below = item.elements(ax::kChildren); below && !below->empty()) groups.push_back(item);
+        }
+        std::stable_partition(groups.begin(), groups.end(),
+                              [&](const AXElement& g) { return text::lowercased(textOf(g, ax::kTitle)) == kind; });
+        for (const auto& group : groups)
+            if (auto item = ax_tree::findFirst(group, search_depth::kListedMenuItems, namesSource)) return item;
+    }
     if (auto windows = axApp.elements(ax::kWindows))
         for (const auto& window : *windows)
             if (auto item = ax_tree::findFirst(window, search_depth::kListedMenuItems, namesSource)) return item;
@@ -68,7 +90,7 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AX
     platform::pause(pacing::kBeforeSelectorPress);
     dropdown.performAction(ax::kPress);
     platform::pause(pacing::kSelectorMenuOpens);
-    auto item = findSidechainMenuItem(axApp, source);
+    auto item = findSidechainMenuItem(dropdown, axApp, source);
     if (!item) {
         inspector.pressKey(key_code::kEscape);
         platform::pause(pacing::kMenuCloses);

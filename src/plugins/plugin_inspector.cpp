@@ -128,13 +128,11 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
 void PluginInspector::closeAllPluginWindows(const AXElement& axApp, const AXElement& mainWindow) const {
     const auto windows = axApp.elements(ax::kWindows);
     if (!windows) return;
-    bool read = false;
     for (const auto& window : *windows) {
         if (window == mainWindow) continue;
-        if (!std::exchange(read, true)) LogicInspector::readWindowsOf(axApp);
+        window.prefetch({ax::kTitle, ax::kRole, ax::kDescription, ax::kChildren});
         const std::string title = textOf(window, ax::kTitle);
         if (!LogicInspector::isPluginWindowTitle(title)) continue;
-        window.prefetchChildren({ax::kDescription});
         if (auto close = logicInspector_.findChildButton(window, "close")) {
             close->performAction(ax::kPress);
             platform::pause(pacing::kWindowCloses);

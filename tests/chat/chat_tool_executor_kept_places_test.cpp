@@ -135,5 +135,36 @@ TEST_F(KeptPlacesBetweenCalls, ArrangementIsReadAnewAfterTracksThePlayheadOrTheW
     }
 }
 
+// The list a strip's slots lie in outlasts the calls; the slots in it never do.
+TEST_F(KeptPlacesBetweenCalls, PlugInEditsReachWhatIsInTheSlotNowAfterTheChainChangedBetweenCalls) {
+    auto chain = [&](const char* track) {
+        std::vector<std::string> shown;
+        const Project project = world().project();
+        for (const auto& slot : project.track(track)->strip.inserts)
+            shown.push_back(slot.plugin + (slot.bypassed ? " off" : " on"));
+        return shown;
+    };
+    EXPECT_EQ(oneJSON("set_plugin_bypass", R"({"track_name":"Kick","plugin_index":0,"bypassed":true})")["status"],
+              "ok");
+    EXPECT_EQ(chain("Kick"), (std::vector<std::string>{"Channel EQ off", "Compressor off"}));
+
+    // Taken out by hand: the first slot now holds the compressor.
+    world().mutateProject([](Project& p) {
+        auto& inserts = p.track("Kick")->strip.inserts;
+        inserts.erase(inserts.begin());
+    });
+    EXPECT_EQ(oneJSON("set_plugin_bypass", R"({"track_name":"Kick","plugin_index":0,"bypassed":false})")["status"],
+              "ok");
+    EXPECT_EQ(chain("Kick"), (std::vector<std::string>{"Compressor on"}));
+
+    // Another track now stands where Kick's strip was shown; its own chain is the one changed.
+    world().mutateProject([](Project& p) {
+        std::erase_if(p.tracks, [](const standin::Track& t) { return t.name == "Kick"; });
+        renumber(p);
+    });
+    EXPECT_EQ(oneJSON("remove_plugin", R"({"track_name":"Lead Vox","plugin_index":0})")["status"], "ok");
+    EXPECT_EQ(chain("Lead Vox"), (std::vector<std::string>{"Compressor on", "Corvane on"}));
+}
+
 }  // namespace
 }  // namespace corvane::testing

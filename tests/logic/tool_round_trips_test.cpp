@@ -44,13 +44,13 @@ const std::map<std::string, Pinned>& pinned() {
         {"ensure_bus_track", {159, 145.5, 273, 259.5}},
         {"ensure_master_track", {39, 15.75, 153, 44.25}},
         {"set_send_level", {99, 89.75, 156, 146.75}},
-        {"get_plugin_parameters", {135, 107.25, 192, 164.25}},
-        {"set_plugin_parameter", {104, 112.25, 161, 169.25}},
-        {"set_plugin_bypass", {73, 55, 130, 112}},
-        {"add_plugin", {277, 250, 334, 307}},
-        {"remove_plugin", {122, 92.75, 179, 149.75}},
-        {"reorder_plugin", {146, 128, 203, 185}},
-        {"set_plugin_sidechain", {147, 174.75, 261, 302.75}},
+        {"get_plugin_parameters", {109, 87.25, 166, 144.25}},
+        {"set_plugin_parameter", {86, 94.25, 143, 151.25}},
+        {"set_plugin_bypass", {64, 46.75, 121, 103.75}},
+        {"add_plugin", {146, 108.5, 203, 165.5}},
+        {"remove_plugin", {87, 57, 144, 114}},
+        {"reorder_plugin", {101, 71, 158, 128}},
+        {"set_plugin_sidechain", {108, 131.75, 165, 231.25}},
     };
     return counts;
 }
@@ -59,8 +59,7 @@ const std::map<std::string, Pinned>& pinned() {
 // until they are brought within it.
 const std::set<std::string>& stillOverBudget() {
     static const std::set<std::string> tools{
-        "add_plugin", "ensure_master_track", "get_plugin_parameters", "get_track_details", "list_tracks",
-        "set_plugin_sidechain",
+        "ensure_master_track", "get_plugin_parameters", "get_track_details", "list_tracks", "set_plugin_sidechain",
     };
     return tools;
 }
