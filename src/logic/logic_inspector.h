@@ -310,8 +310,13 @@ public:
     // Unreadable numbers are null: JSON cannot hold not-a-number.
     nlohmann::json readSendKnobValue(const std::string& trackName, const std::string& busLabel) const;
     SendLevelResult setSendKnobToDb(const std::string& trackName, const std::string& busLabel, double targetDb) const;
-    // Each given label whose bus some track takes as its input, mapped to that track's name.
-    std::map<std::string, std::string> findTracksForBuses(const std::vector<std::string>& busLabels) const;
+    // The track that receives a bus `track` sends to, as the Inspector's right-hand strip shows it
+    // once the send was clicked (a nudge up and back); put into the track list first when it is not
+    // there. Absent when that strip takes another input or no listed track bears its name. `track`
+    // was found in this call, and no other track bears its name.
+    std::optional<std::string> findTrackForBusThroughSend(const TrackHeader& track, const std::string& busLabel) const;
+    // The name on the Inspector's right-hand strip, while that strip takes the bus as its input.
+    std::optional<std::string> trackOnSecondStrip(const AXElement& window, const std::string& busLabel) const;
     nlohmann::json ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const;
     nlohmann::json ensureMasterArrangeTrack() const;
     void findSendGroup(const AXElement& in, const std::string& matching, std::optional<AXElement>& result, int depth,
@@ -326,6 +331,14 @@ public:
     void findAutomationPowerRecurse(const AXElement& element, std::optional<AXElement>& result, int depth,
                                     int maxDepth) const;
 
+private:
+    // Touches the named track's send on the strip shown (see clickSendByBusLabel).
+    nlohmann::json touchShownSend(const AXElement& window, const std::string& trackName,
+                                  const std::string& busLabel) const;
+    // Switches the automation of the Inspector's right-hand strip on and off again; the failure, if any.
+    std::optional<nlohmann::json> toggleSecondStripAutomation(const AXElement& window) const;
+
+public:
     // --- Volume, pan, mute/solo and side-chain writes ------------------------------------
     // Side-chain source of an inserted plug-in. beforeValue: what the selector showed before
     // the change, untrimmed; absent when it could not be read.

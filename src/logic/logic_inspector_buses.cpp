@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <set>
+#include <unordered_set>
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
@@ -55,19 +55,98 @@ std::string canonicalize(const std::string& label) {
     return "bus " + text::trimmingWhitespace(rest);
 }
 
-const char* const kBusNameHints[] = {"bus",  "aux",    "return",   "reverb", "verb",   "delay",
-                                     "echo", "chorus", "compress", "limit",  "master", "mix"};
-
-bool hasBusNameHint(const std::string& name) {
-    const std::string lower = text::lowercased(name);
-    return std::any_of(std::begin(kBusNameHints), std::end(kBusNameHints),
-                       [&](const char* hint) { return lower.find(hint) != std::string::npos; });
-}
-
 // The send walks place the group and the knob by their frames: read with the rest.
 const std::vector<std::string> kPlaced{ax::kPosition, ax::kSize};
 
 bool isNamedStereoOut(const LogicInspector::TrackHeader& h) { return text::equalsIgnoringCase(h.name, "Stereo Out"); }
+
+// What the header walks read of a row, so that a row read here costs them nothing more.
+const std::vector<std::string> kRowReads{ax::kRole,     ax::kDescription, ax::kTitle,   ax::kChildren,
+                                         ax::kPosition, ax::kSize,        ax::kSelected};
+
+// The row's track, when the row is a track header.
+std::optional<LogicInspector::ParsedTrackDescription> headerOfRow(const AXElement& row) {
+    row.prefetch(kRowReads);
+    return LogicInspector::parseTrackDescription(text::trimmingWhitespaceAndNewlines(textOf(row, ax::kDescription)));
+}
+
+// Whether a track of some name is in the track list, as far as the places kept from the last
+// listing tell it without reading the whole list again.
+struct Listing {
+    bool known = false;
+    std::optional<std::string> name;  // as its header shows it, when listed
+};
+
+Listing listingFromKeptPlaces(const LogicInspector& logic, const AXElement& window, const std::string& name) {
+    if (auto header = logic.keptHeaderNamed(window, name)) return {true, header->name};
+    // The kept lists' rows that the last listing had are known by their handles and bore other
+    // names then: only the others are read.
+    const auto& kept = detail::keptPlaces();
+    if (kept.open == 0 || !(kept.headersWindow == window) || !(kept.namedHeadersWindow == window) ||
+        kept.headerParents.empty())
+        return {};
+    std::unordered_set<AXElement, platform::AXElementHash> listed;
+    for (const auto& [lowered, header] : kept.namedHeaders) listed.insert(header);
+    Listing listing{true, std::nullopt};
+    for (const auto& list : kept.headerParents) {
+        const auto rows = list.element.elements(ax::kChildren);
+        if (!rows) return {};
+        for (const auto& row : *rows) {
+            if (listing.name || listed.count(row)) continue;
+            const auto header = headerOfRow(row);
+            if (!header) return {};  // it may hold headers of its own
+            if (text::equalsIgnoringCase(header->name, name)) listing.name = header->name;
+        }
+    }
+    return listing;
+}
+
+// The element that holds the last kept list of headers: Logic Pro rebuilds a list whose rows
+// change, within the same holder.
+std::optional<AXElement> keptListHolder(const AXElement& window) {
+    const auto& kept = detail::keptPlaces();
+    if (kept.open == 0 || !(kept.headersWindow == window) || kept.headerParents.empty() ||
+        kept.headerParents.back().ancestors.empty())
+        return std::nullopt;
+    return kept.headerParents.back().ancestors.back();
+}
+
+// The children of the kept list's holder, before Logic Pro is asked to add a track to the list.
+struct ListHolder {
+    AXElement element;
+    std::vector<AXElement> children;
+};
+std::optional<ListHolder> listHolderBeforeAdding(const AXElement& window) {
+    const auto holder = keptListHolder(window);
+    if (!holder) return std::nullopt;
+    auto children = holder->elements(ax::kChildren);
+    if (!children) return std::nullopt;
+    return ListHolder{*holder, std::move(*children)};
+}
+
+// Logic Pro puts a track it adds to the list at the end: the name of the last row of a list new in
+// the holder, when it is that name. Remembered under it, as a listing would.
+std::optional<std::string> addedLast(const AXElement& window, const ListHolder& holder, const std::string& name) {
+    const auto now = holder.element.elements(ax::kChildren);
+    if (!now) return std::nullopt;
+    for (const auto& list : *now) {
+        if (std::find(holder.children.begin(), holder.children.end(), list) != holder.children.end()) continue;
+        const auto rows = list.elements(ax::kChildren);
+        if (!rows || rows->empty()) continue;
+        auto header = headerOfRow(rows->back());
+        if (!header || !text::equalsIgnoringCase(header->name, name)) continue;
+        // Where the list and the header are now, as the next search would find them.
+        auto& kept = detail::keptPlaces();
+        if (kept.open > 0 && kept.headersWindow == window && !kept.headerParents.empty() &&
+            !kept.headerParents.back().ancestors.empty() &&
+            kept.headerParents.back().ancestors.back() == holder.element)
+            kept.headerParents.back().element = list;
+        if (kept.open > 0 && kept.namedHeadersWindow == window)
+            kept.namedHeaders[text::lowercased(header->name)] = rows->back();
+        return std::move(header->name);
+    }
+    return std::nullopt;
+}
 
 // The strip at an index of the Inspector's mixer area, searched for an automation control.
 template <class Recurse>
@@ -210,7 +289,12 @@ nlohmann::json LogicInspector::clickSendByBusLabel(const std::string& trackName,
     auto selected = selectTrack(trackName);
     if (!selected) return {{"error", logic_messages::trackNotFound(trackName)}};
     platform::pause(pacing::kStripFollowsSelection);
-    auto strip = firstMixerStrip(selected->mainWindow);
+    return touchShownSend(selected->mainWindow, trackName, busLabel);
+}
+
+nlohmann::json LogicInspector::touchShownSend(const AXElement& window, const std::string& trackName,
+                                              const std::string& busLabel) const {
+    auto strip = firstMixerStrip(window);
     if (!strip) return {{"error", logic_messages::mixerAreaNotFoundFor(trackName)}};
     std::optional<AXElement> group;
     findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
@@ -298,39 +382,6 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
 
 // --- Buses -----------------------------------------------------------------------------------
 
-std::map<std::string, std::string> LogicInspector::findTracksForBuses(const std::vector<std::string>& busLabels) const {
-    std::map<std::string, std::string> found;
-    if (busLabels.empty()) return found;
-    auto window = findMainWindow();
-    if (!window) return found;
-    std::set<std::string> wanted;
-    for (const auto& label : busLabels) wanted.insert(canonicalize(label));
-    const KeptPlaces places;
-
-    // Tracks named like returns first, then the rest from the bottom up: aux tracks sit low.
-    std::vector<TrackHeader> candidates;
-    const auto headers = findTrackHeaders(*window);
-    for (const auto& h : headers)
-        if (!h.isFolder && hasBusNameHint(h.name)) candidates.push_back(h);
-    for (auto it = headers.rbegin(); it != headers.rend(); ++it)
-        if (!it->isFolder && !hasBusNameHint(it->name)) candidates.push_back(*it);
-
-    for (const auto& candidate : candidates) {
-        if (wanted.empty()) break;
-        auto selected = selectTrack(candidate.name);
-        if (!selected) continue;
-        const auto strip = readChannelStrip(selected->mainWindow);
-        auto input = strip.find("inputBus");
-        if (input == strip.end() || !input->is_string()) continue;
-        const std::string form = canonicalize(input->get<std::string>());
-        if (!wanted.count(form)) continue;
-        for (const auto& label : busLabels)
-            if (canonicalize(label) == form) found[label] = candidate.name;
-        wanted.erase(form);
-    }
-    return found;
-}
-
 void LogicInspector::findAutomationListRecurse(const AXElement& element, std::optional<AXElement>& result, int depth,
                                                int maxDepth) const {
     findAutomationChild(element, "AXButton", "list", result, depth, maxDepth);
@@ -356,42 +407,106 @@ nlohmann::json LogicInspector::ensureBusArrangeTrack(const std::string& trackNam
     platform::pause(pacing::kBusStripAppears);
     auto window = findMainWindow();
     if (!window) return {{"error", logic_messages::kNoMainWindow}};
-    // The clicked send's bus now shows on the Inspector's right-hand strip.
+    if (auto failed = toggleSecondStripAutomation(*window)) return *failed;
+    return {{"ok", true}, {"bus", busLabel}, {"source_track", trackName}};
+}
+
+std::optional<nlohmann::json> LogicInspector::toggleSecondStripAutomation(const AXElement& window) const {
+    // The clicked send's bus shows on the Inspector's right-hand strip: switching its automation
+    // on and off again puts its track in the list.
     auto power = [&] {
-        return automationControl(*this, *window, 1,
+        return automationControl(*this, window, 1,
                                  [this](const AXElement& e, std::optional<AXElement>& r, int d, int m) {
                                      findAutomationPowerRecurse(e, r, d, m);
                                  });
     };
     auto box = power();
-    if (!box) return {{"error", "Could not find automation power checkbox on right Inspector strip"}};
+    if (!box) return nlohmann::json{{"error", "Could not find automation power checkbox on right Inspector strip"}};
     platform::pause(pacing::kBeforeAutomationPress);
     box->performAction(ax::kPress);
     platform::pause(pacing::kAutomationToggles);
     box = power();
     if (!box)
-        return {{"error", "Automation checkbox lost after first toggle"},
-                {"partial", "Track probably created but automation left OFF"}};
+        return nlohmann::json{{"error", "Automation checkbox lost after first toggle"},
+                              {"partial", "Track probably created but automation left OFF"}};
     box->performAction(ax::kPress);
     platform::pause(pacing::kAutomationToggles);
-    return {{"ok", true}, {"bus", busLabel}, {"source_track", trackName}};
+    return std::nullopt;
+}
+
+std::optional<std::string> LogicInspector::trackOnSecondStrip(const AXElement& window,
+                                                              const std::string& busLabel) const {
+    auto mixer = findMixerArea(window);
+    if (!mixer) return std::nullopt;
+    const auto strips = mixer->children();
+    if (strips.size() < 2) return std::nullopt;
+    nlohmann::json strip = nlohmann::json::object();
+    readStripData(strips[1], strip, 0, search_depth::kStripControls);
+    const auto input = json_fields::lenientText(strip, "inputBus");
+    const auto name = json_fields::lenientText(strip, "name");
+    if (!input || !name || canonicalize(*input) != canonicalize(busLabel)) return std::nullopt;
+    return name;
+}
+
+std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const TrackHeader& track,
+                                                                      const std::string& busLabel) const {
+    const KeptPlaces places;
+    // Still selected, and shown on the strip, as it was left: the send is touched without a new
+    // selection, which would read the whole track list again.
+    auto window = findMainWindow();
+    if (!window) return std::nullopt;
+    const auto parsed = headerOfRow(track.element);
+    const auto selectedFlag = ax_read::valueOf(track.element, ax::kSelected);
+    const auto strip = readChannelStrip(*window);
+    const bool stillShown = parsed && parsed->number == track.trackNumber && parsed->name == track.name &&
+                            selectedFlag && std::holds_alternative<bool>(*selectedFlag) &&
+                            std::get<bool>(*selectedFlag) &&
+                            text::equalsIgnoringCase(json_fields::lenientText(strip, "name").value_or(""), track.name);
+    const auto touched =
+        stillShown ? touchShownSend(*window, track.name, busLabel) : clickSendByBusLabel(track.name, busLabel);
+    if (touched.contains("error")) return std::nullopt;
+    platform::pause(pacing::kBusStripAppears);
+    window = findMainWindow();
+    if (!window) return std::nullopt;
+    const auto shown = trackOnSecondStrip(*window, busLabel);
+    if (!shown) return std::nullopt;
+    auto listing = listingFromKeptPlaces(*this, *window, *shown);
+    if (!listing.known) {
+        const auto resolved = resolveTrack(*shown);
+        if (resolved.header) return resolved.header->name;
+    }
+    if (listing.name) return listing.name;
+    const auto holder = listHolderBeforeAdding(*window);
+    if (toggleSecondStripAutomation(*window)) return std::nullopt;
+    if (holder)
+        if (auto added = addedLast(*window, *holder, *shown)) return added;
+    const auto resolved = resolveTrack(*shown);
+    if (resolved.header) return resolved.header->name;
+    return std::nullopt;
 }
 
 nlohmann::json LogicInspector::ensureMasterArrangeTrack() const {
     auto window = findMainWindow();
     if (!window) return {{"error", "Logic not running or main window not found"}};
-    if (keptHeaderNamed(*window, "Stereo Out")) return {{"message", "Stereo Out was already in the Arrange track list."}};
-    auto headers = findTrackHeadersByName(*window);
-    if (std::any_of(headers.begin(), headers.end(), isNamedStereoOut))
-        return {{"message", "Stereo Out was already in the Arrange track list."}};
+    // The menu item shows and hides the track: it is pressed only once the list is known not to hold it.
+    const auto listing = listingFromKeptPlaces(*this, *window, "Stereo Out");
+    bool listed = listing.name.has_value();
+    if (!listing.known) {
+        const auto headers = findTrackHeadersByName(*window);
+        listed = std::any_of(headers.begin(), headers.end(), isNamedStereoOut);
+    }
+    if (listed) return {{"message", "Stereo Out was already in the Arrange track list."}};
     auto logic = logicApplication();
     if (!logic) return {{"error", "Logic process not accessible"}};
     auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     auto item = findMenuItemByTitle(app, "Show Output Track", search_depth::kMainMenuItems);
     if (!item) return {{"error", "Track > Show Output Track menu item not found"}};
+    const auto holder = listHolderBeforeAdding(*window);
     item->performAction(ax::kPress);
     platform::pause(pacing::kOutputTrackAppears);
-    headers = findTrackHeadersByName(*window);
+    if (holder && addedLast(*window, *holder, "Stereo Out"))
+        return {{"message", "Surfaced Stereo Out as Arrange track."}};
+    const auto headers = findTrackHeadersByName(*window);
     if (std::any_of(headers.begin(), headers.end(), isNamedStereoOut))
         return {{"message", "Surfaced Stereo Out as Arrange track."}};
     return {{"error", "Pressed Show Output Track but Stereo Out did not appear"}};

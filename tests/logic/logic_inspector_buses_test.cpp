@@ -290,22 +290,30 @@ TEST_F(LogicInspectorBuses, SendGroupMatchesTheShortFormButNotTheReverseAndKnobs
 
 // --- Buses ---------------------------------------------------------------------------------------------
 
-TEST_F(LogicInspectorBuses, TracksFeedingEachBusAreFoundByAnyFormOfTheLabel) {
-    load(busSong());
-    auto found = inspector.findTracksForBuses({"B 3", "Bus 3", " b  3 ", "Bus 9", "Bus 5"});
-    EXPECT_EQ(found,
-              (std::map<std::string, std::string>{{"B 3", "FX Verb"}, {"Bus 3", "FX Verb"}, {" b  3 ", "FX Verb"}}));
-    // Buses nobody receives keep the search going to the last candidate: the top track.
-    EXPECT_EQ(selectedName(), "Kick");
-    EXPECT_TRUE(inspector.findTracksForBuses({}).empty());
-}
-
-TEST_F(LogicInspectorBuses, HintedTracksAreTriedBeforeOthersFromTheBottomUp) {
+TEST_F(LogicInspectorBuses, TheTrackOfABusIsTheOneItsNudgedSendShowsOnTheSecondStrip) {
     json j = busSong();
-    j["project"]["tracks"][4]["input"] = "Bus 3";  // Guitar, listed before FX Verb, takes bus 3 too
+    j["project"]["tracks"][0]["children"][1]["sends"] = json::array({{{"bus", 7}, {"levelDb", -12.0}}});  // Snare
     load(j);
-    EXPECT_EQ(inspector.findTracksForBuses({"Bus 3"}), (std::map<std::string, std::string>{{"Bus 3", "FX Verb"}}));
-    EXPECT_EQ(selectedName(), "FX Verb");  // found first: Guitar was never visited
+    auto header = [&](const std::string& name) { return *inspector.resolveTrack(name).header; };
+    // Bass is not the selected track: it is selected first. Its aux is listed, so nothing is surfaced.
+    ASSERT_EQ(selectedName(), "Kick");
+    EXPECT_EQ(inspector.findTrackForBusThroughSend(header("Bass"), "B 3"), "FX Verb");
+    EXPECT_EQ(selectedName(), "Bass");
+    EXPECT_EQ(sendDb("Bass"), -6.0);
+    EXPECT_FALSE(track("FX Verb").strip.automation.power);
+    EXPECT_FALSE(track("Reverb").inArrange);
+
+    // Kick's aux is not listed: it is surfaced and named as its header shows it.
+    EXPECT_EQ(inspector.findTrackForBusThroughSend(header("Kick"), "Bus 1"), "Reverb");
+    EXPECT_EQ(selectedName(), "Kick");
+    EXPECT_TRUE(track("Reverb").inArrange);
+    EXPECT_EQ(sendDb("Kick"), -18.0);
+
+    // No aux takes bus 7: the second strip shows the output's strip, whose automation is left alone.
+    EXPECT_EQ(inspector.findTrackForBusThroughSend(header("Snare"), "Bus 7"), std::nullopt);
+    EXPECT_FALSE(track("Stereo Out").inArrange);
+    EXPECT_FALSE(track("Stereo Out").strip.automation.power);
+    EXPECT_EQ(sendDb("Snare"), -12.0);
 }
 
 TEST_F(LogicInspectorBuses, BusAuxIsSurfacedIntoTheTrackListThroughItsAutomationPower) {

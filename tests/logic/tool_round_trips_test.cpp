@@ -34,15 +34,15 @@ const std::map<std::string, Pinned>& pinned() {
         {"get_transport", {24, 22.5, 24, 22.5}},
         {"get_arrangement", {65, 62.5, 293, 233.5}},
         {"control_transport", {23, 23, 23, 23}},
-        {"get_track_details", {443, 200, 6803, 1889.75}},
-        {"set_track_solo", {214, 202, 841, 743.5}},
+        {"get_track_details", {172, 142, 343, 241.75}},
+        {"set_track_solo", {229, 205.75, 856, 747.25}},
         {"set_track_mute", {90, 66, 375, 308.25}},
         {"set_track_volume", {79, 56, 136, 113}},
         {"set_track_pan", {60, 42, 117, 99}},
         {"set_folder_expanded", {71, 57.5, 185, 171.5}},
         {"rename_track", {96, 61.5, 438, 232.5}},
         {"ensure_bus_track", {159, 145.5, 273, 259.5}},
-        {"ensure_master_track", {39, 15.75, 153, 44.25}},
+        {"ensure_master_track", {19, 10.75, 19, 10.75}},
         {"set_send_level", {99, 89.75, 156, 146.75}},
         {"get_plugin_parameters", {135, 107.25, 192, 164.25}},
         {"set_plugin_parameter", {104, 112.25, 161, 169.25}},
@@ -59,8 +59,8 @@ const std::map<std::string, Pinned>& pinned() {
 // until they are brought within it.
 const std::set<std::string>& stillOverBudget() {
     static const std::set<std::string> tools{
-        "add_plugin",  "ensure_master_track", "get_arrangement",      "get_plugin_parameters", "get_track_details",
-        "list_tracks", "rename_track",        "set_plugin_sidechain", "set_track_mute",        "set_track_solo",
+        "add_plugin",   "get_arrangement",      "get_plugin_parameters", "list_tracks",
+        "rename_track", "set_plugin_sidechain", "set_track_mute",        "set_track_solo",
     };
     return tools;
 }
