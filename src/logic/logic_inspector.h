@@ -303,12 +303,25 @@ public:
         // JSON has no infinity: a level at "-∞" is written as null, an unreadable one left out.
         friend void to_json(nlohmann::json& j, const SendLevelResult& r);
     };
+    // A send knob as read; on failure, the message says what was not found.
+    struct SendKnobResult : Outcome {
+        std::optional<double> value;
+        std::string valueDescription;
+        std::optional<double> minValue;
+        std::optional<double> maxValue;
+        std::vector<std::string> supportedActions;
+        // The numbers that could not be read, or are not finite, are written as null.
+        friend void to_json(nlohmann::json& j, const SendKnobResult& r);
+    };
+    // A bus's track put into the track list; `partial` says what was left half done.
+    struct BusTrackResult : Outcome {
+        std::optional<std::string> partial;
+    };
     static constexpr std::int64_t kSendKnobDefaultMaxRaw = 2130706432;  // 0x7F000000
 
     RenameResult renameTrack(const std::string& currentName, const std::string& newName) const;
-    nlohmann::json clickSendByBusLabel(const std::string& trackName, const std::string& busLabel) const;
-    // Unreadable numbers are null: JSON cannot hold not-a-number.
-    nlohmann::json readSendKnobValue(const std::string& trackName, const std::string& busLabel) const;
+    Outcome clickSendByBusLabel(const std::string& trackName, const std::string& busLabel) const;
+    SendKnobResult readSendKnobValue(const std::string& trackName, const std::string& busLabel) const;
     SendLevelResult setSendKnobToDb(const std::string& trackName, const std::string& busLabel, double targetDb) const;
     // The track that receives a bus `track` sends to, as the Inspector's right-hand strip shows it
     // once the send was clicked (a nudge up and back); put into the track list first when it is not
@@ -317,8 +330,9 @@ public:
     std::optional<std::string> findTrackForBusThroughSend(const TrackHeader& track, const std::string& busLabel) const;
     // The name on the Inspector's right-hand strip, while that strip takes the bus as its input.
     std::optional<std::string> trackOnSecondStrip(const AXElement& window, const std::string& busLabel) const;
-    nlohmann::json ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const;
-    nlohmann::json ensureMasterArrangeTrack() const;
+    BusTrackResult ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const;
+    // The message says whether the output track was there already or was put there.
+    Outcome ensureMasterArrangeTrack() const;
     void findSendGroup(const AXElement& in, const std::string& matching, std::optional<AXElement>& result, int depth,
                        int maxDepth) const;
     void findSendKnobAtY(const AXElement& in, double y, std::optional<AXElement>& result, int depth,
@@ -333,10 +347,9 @@ public:
 
 private:
     // Touches the named track's send on the strip shown (see clickSendByBusLabel).
-    nlohmann::json touchShownSend(const AXElement& window, const std::string& trackName,
-                                  const std::string& busLabel) const;
-    // Switches the automation of the Inspector's right-hand strip on and off again; the failure, if any.
-    std::optional<nlohmann::json> toggleSecondStripAutomation(const AXElement& window) const;
+    Outcome touchShownSend(const AXElement& window, const std::string& trackName, const std::string& busLabel) const;
+    // Switches the automation of the Inspector's right-hand strip on and off again.
+    BusTrackResult toggleSecondStripAutomation(const AXElement& window) const;
 
 public:
     // --- Volume, pan, mute/solo and side-chain writes ------------------------------------

@@ -23,6 +23,8 @@ namespace corvane {
 
 using RenameResult = LogicInspector::RenameResult;
 using SendLevelResult = LogicInspector::SendLevelResult;
+using SendKnobResult = LogicInspector::SendKnobResult;
+using BusTrackResult = LogicInspector::BusTrackResult;
 using detail::rawKnobValue;
 
 namespace {
@@ -190,6 +192,15 @@ void to_json(nlohmann::json& j, const LogicInspector::RenameResult& r) {
     if (r.actualName) j["actualName"] = *r.actualName;
 }
 
+void to_json(nlohmann::json& j, const LogicInspector::SendKnobResult& r) {
+    auto number = [](const std::optional<double>& v) { return json_fields::jsonNumber(v.value_or(NAN)); };
+    j = {{"value", number(r.value)},
+         {"valueDescription", r.valueDescription},
+         {"minValue", number(r.minValue)},
+         {"maxValue", number(r.maxValue)},
+         {"supportedActions", r.supportedActions}};
+}
+
 void to_json(nlohmann::json& j, const LogicInspector::SendLevelResult& r) {
     j = {{"success", r.success}, {"message", r.message}};
     if (r.before) j["before"] = json_fields::jsonNumber(*r.before);
@@ -285,53 +296,54 @@ std::optional<double> LogicInspector::readKnobDb(const AXElement& knob) {
     return ax_read::decibelsFromText(textOf(knob, ax::kValueDescription));
 }
 
-nlohmann::json LogicInspector::clickSendByBusLabel(const std::string& trackName, const std::string& busLabel) const {
+Outcome LogicInspector::clickSendByBusLabel(const std::string& trackName, const std::string& busLabel) const {
     auto selected = selectTrack(trackName);
-    if (!selected) return {{"error", logic_messages::trackNotFound(trackName)}};
+    if (!selected) return {false, logic_messages::trackNotFound(trackName)};
     platform::pause(pacing::kStripFollowsSelection);
     return touchShownSend(selected->mainWindow, trackName, busLabel);
 }
 
-nlohmann::json LogicInspector::touchShownSend(const AXElement& window, const std::string& trackName,
-                                              const std::string& busLabel) const {
+Outcome LogicInspector::touchShownSend(const AXElement& window, const std::string& trackName,
+                                       const std::string& busLabel) const {
     auto strip = firstMixerStrip(window);
-    if (!strip) return {{"error", logic_messages::mixerAreaNotFoundFor(trackName)}};
+    if (!strip) return {false, logic_messages::mixerAreaNotFoundFor(trackName)};
     std::optional<AXElement> group;
     findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
     if (!group)
-        return {{"error", "No send with label '" + busLabel + "' on " + trackName +
-                              ". Check that the track has a send to that bus."}};
+        return {false, "No send with label '" + busLabel + "' on " + trackName +
+                           ". Check that the track has a send to that bus."};
     const double y = frameForElement(*group).y;
     std::optional<AXElement> knob;
     findSendKnobAtY(*strip, y, knob, 0, search_depth::kSendsAndAutomation);
-    if (!knob) return {{"error", "No send knob at y=" + ax_read::printed(y) + " in strip for " + busLabel}};
+    if (!knob) return {false, "No send knob at y=" + ax_read::printed(y) + " in strip for " + busLabel};
     // One step up and one back: the send counts as touched without changing its level.
     platform::pause(pacing::kSendKnobFocus);
     knob->performAction(ax::kIncrement);
     platform::pause(pacing::kSendKnobStep);
     knob->performAction(ax::kDecrement);
     platform::pause(pacing::kSendTouchSettles);
-    return {{"ok", true}, {"bus", busLabel}, {"track", trackName}};
+    return {true, "Touched the send to " + busLabel + " on " + trackName + "."};
 }
 
-nlohmann::json LogicInspector::readSendKnobValue(const std::string& trackName, const std::string& busLabel) const {
+SendKnobResult LogicInspector::readSendKnobValue(const std::string& trackName, const std::string& busLabel) const {
+    auto failed = [](std::string message) { return SendKnobResult{{false, std::move(message)}, {}, {}, {}, {}, {}}; };
     auto selected = selectTrack(trackName);
-    if (!selected) return {{"error", logic_messages::trackNotFound(trackName)}};
+    if (!selected) return failed(logic_messages::trackNotFound(trackName));
     auto strip = firstMixerStrip(selected->mainWindow);
-    if (!strip) return {{"error", logic_messages::kMixerAreaNotFound}};
+    if (!strip) return failed(logic_messages::kMixerAreaNotFound);
     std::optional<AXElement> group;
     findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
-    if (!group) return {{"error", "No send with label " + busLabel}};
+    if (!group) return failed("No send with label " + busLabel);
     std::optional<AXElement> knob;
     findSendKnobAtY(*strip, frameForElement(*group).y, knob, 0, search_depth::kSendsAndAutomation);
-    if (!knob) return {{"error", logic_messages::kKnobNotFound}};
-    auto number = [&](const char* attribute) { return json_fields::jsonNumber(knob->number(attribute).value_or(NAN)); };
-    return {{"bus", busLabel},
-            {"value", number(ax::kValue)},
-            {"valueDescription", textOf(*knob, ax::kValueDescription)},
-            {"minValue", number(ax::kMinValue)},
-            {"maxValue", number(ax::kMaxValue)},
-            {"supportedActions", actionNames(*knob)}};
+    if (!knob) return failed(logic_messages::kKnobNotFound);
+    SendKnobResult read{{true, "Read the send to " + busLabel + " on " + trackName + "."}, {}, {}, {}, {}, {}};
+    read.value = knob->number(ax::kValue);
+    read.valueDescription = textOf(*knob, ax::kValueDescription);
+    read.minValue = knob->number(ax::kMinValue);
+    read.maxValue = knob->number(ax::kMaxValue);
+    read.supportedActions = actionNames(*knob);
+    return read;
 }
 
 SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, const std::string& busLabel,
@@ -399,19 +411,19 @@ std::optional<AXElement> LogicInspector::findAutomationListButton(const AXElemen
                              });
 }
 
-nlohmann::json LogicInspector::ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const {
+BusTrackResult LogicInspector::ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const {
     const KeptPlaces places;
-    auto clicked = clickSendByBusLabel(trackName, busLabel);
-    if (auto error = clicked.find("error"); error != clicked.end() && error->is_string())
-        return {{"error", "Send click failed: " + error->get<std::string>()}};
+    const auto clicked = clickSendByBusLabel(trackName, busLabel);
+    if (!clicked.success) return {{false, "Send click failed: " + clicked.message}, std::nullopt};
     platform::pause(pacing::kBusStripAppears);
     auto window = findMainWindow();
-    if (!window) return {{"error", logic_messages::kNoMainWindow}};
-    if (auto failed = toggleSecondStripAutomation(*window)) return *failed;
-    return {{"ok", true}, {"bus", busLabel}, {"source_track", trackName}};
+    if (!window) return {{false, logic_messages::kNoMainWindow}, std::nullopt};
+    auto toggled = toggleSecondStripAutomation(*window);
+    if (toggled.success) toggled.message = "Put the track of " + busLabel + " into the track list.";
+    return toggled;
 }
 
-std::optional<nlohmann::json> LogicInspector::toggleSecondStripAutomation(const AXElement& window) const {
+BusTrackResult LogicInspector::toggleSecondStripAutomation(const AXElement& window) const {
     // The clicked send's bus shows on the Inspector's right-hand strip: switching its automation
     // on and off again puts its track in the list.
     auto power = [&] {
@@ -421,17 +433,17 @@ std::optional<nlohmann::json> LogicInspector::toggleSecondStripAutomation(const 
                                  });
     };
     auto box = power();
-    if (!box) return nlohmann::json{{"error", "Could not find automation power checkbox on right Inspector strip"}};
+    if (!box) return {{false, "Could not find automation power checkbox on right Inspector strip"}, std::nullopt};
     platform::pause(pacing::kBeforeAutomationPress);
     box->performAction(ax::kPress);
     platform::pause(pacing::kAutomationToggles);
     box = power();
     if (!box)
-        return nlohmann::json{{"error", "Automation checkbox lost after first toggle"},
-                              {"partial", "Track probably created but automation left OFF"}};
+        return {{false, "Automation checkbox lost after first toggle"},
+                "Track probably created but automation left OFF"};
     box->performAction(ax::kPress);
     platform::pause(pacing::kAutomationToggles);
-    return std::nullopt;
+    return {{true, "Switched the right-hand strip's automation on and off."}, std::nullopt};
 }
 
 std::optional<std::string> LogicInspector::trackOnSecondStrip(const AXElement& window,
@@ -464,7 +476,7 @@ std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const Trac
                             text::equalsIgnoringCase(json_fields::lenientText(strip, "name").value_or(""), track.name);
     const auto touched =
         stillShown ? touchShownSend(*window, track.name, busLabel) : clickSendByBusLabel(track.name, busLabel);
-    if (touched.contains("error")) return std::nullopt;
+    if (!touched.success) return std::nullopt;
     platform::pause(pacing::kBusStripAppears);
     window = findMainWindow();
     if (!window) return std::nullopt;
@@ -477,7 +489,7 @@ std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const Trac
     }
     if (listing.name) return listing.name;
     const auto holder = listHolderBeforeAdding(*window);
-    if (toggleSecondStripAutomation(*window)) return std::nullopt;
+    if (!toggleSecondStripAutomation(*window).success) return std::nullopt;
     if (holder)
         if (auto added = addedLast(*window, *holder, *shown)) return added;
     const auto resolved = resolveTrack(*shown);
@@ -485,9 +497,9 @@ std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const Trac
     return std::nullopt;
 }
 
-nlohmann::json LogicInspector::ensureMasterArrangeTrack() const {
+Outcome LogicInspector::ensureMasterArrangeTrack() const {
     auto window = findMainWindow();
-    if (!window) return {{"error", "Logic not running or main window not found"}};
+    if (!window) return {false, "Logic not running or main window not found"};
     // The menu item shows and hides the track: it is pressed only once the list is known not to hold it.
     const auto listing = listingFromKeptPlaces(*this, *window, "Stereo Out");
     bool listed = listing.name.has_value();
@@ -495,21 +507,20 @@ nlohmann::json LogicInspector::ensureMasterArrangeTrack() const {
         const auto headers = findTrackHeadersByName(*window);
         listed = std::any_of(headers.begin(), headers.end(), isNamedStereoOut);
     }
-    if (listed) return {{"message", "Stereo Out was already in the Arrange track list."}};
+    if (listed) return {true, "Stereo Out was already in the Arrange track list."};
     auto logic = logicApplication();
-    if (!logic) return {{"error", "Logic process not accessible"}};
+    if (!logic) return {false, "Logic process not accessible"};
     auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     auto item = findMenuItemByTitle(app, "Show Output Track", search_depth::kMainMenuItems);
-    if (!item) return {{"error", "Track > Show Output Track menu item not found"}};
+    if (!item) return {false, "Track > Show Output Track menu item not found"};
     const auto holder = listHolderBeforeAdding(*window);
     item->performAction(ax::kPress);
     platform::pause(pacing::kOutputTrackAppears);
-    if (holder && addedLast(*window, *holder, "Stereo Out"))
-        return {{"message", "Surfaced Stereo Out as Arrange track."}};
+    if (holder && addedLast(*window, *holder, "Stereo Out")) return {true, "Surfaced Stereo Out as Arrange track."};
     const auto headers = findTrackHeadersByName(*window);
     if (std::any_of(headers.begin(), headers.end(), isNamedStereoOut))
-        return {{"message", "Surfaced Stereo Out as Arrange track."}};
-    return {{"error", "Pressed Show Output Track but Stereo Out did not appear"}};
+        return {true, "Surfaced Stereo Out as Arrange track."};
+    return {false, "Pressed Show Output Track but Stereo Out did not appear"};
 }
 
 }  // namespace corvane
