@@ -102,14 +102,20 @@ HTTPResponse clickSend(const DebugRequest& request) {
     const auto track = request.param("track");
     const auto bus = request.param("bus");
     if (!track || !bus) return errorAnswer("Pass ?track=Name&bus=B%2023");
-    return jsonDictAnswer(request.logic().clickSendByBusLabel(*track, *bus));
+    const auto clicked = request.logic().clickSendByBusLabel(*track, *bus);
+    if (!clicked.success) return jsonDictAnswer({{"error", clicked.message}});
+    return jsonDictAnswer({{"ok", true}, {"bus", *bus}, {"track", *track}});
 }
 
 HTTPResponse ensureBusTrack(const DebugRequest& request) {
     const auto track = request.param("track");
     const auto bus = request.param("bus");
     if (!track || !bus) return errorAnswer("Pass ?track=<source_track>&bus=<bus_label>");
-    return jsonDictAnswer(request.logic().ensureBusArrangeTrack(*track, *bus));
+    const auto made = request.logic().ensureBusArrangeTrack(*track, *bus);
+    if (made.success) return jsonDictAnswer({{"ok", true}, {"bus", *bus}, {"source_track", *track}});
+    Json answer{{"error", made.message}};
+    if (made.partial) answer["partial"] = *made.partial;
+    return jsonDictAnswer(answer);
 }
 
 HTTPResponse sendKnobSetRaw(const DebugRequest& request) {
@@ -124,7 +130,11 @@ HTTPResponse sendKnobValue(const DebugRequest& request) {
     const auto track = request.param("track");
     const auto bus = request.param("bus");
     if (!track || !bus) return errorAnswer("Pass ?track=Name&bus=B%2023");
-    return jsonDictAnswer(request.logic().readSendKnobValue(*track, *bus));
+    const auto knob = request.logic().readSendKnobValue(*track, *bus);
+    if (!knob.success) return jsonDictAnswer({{"error", knob.message}});
+    Json answer = knob;
+    answer["bus"] = *bus;
+    return jsonDictAnswer(answer);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <map>
-#include <set>
 #include <string>
 
 #include "chat/chat_tool_executor.h"
@@ -86,37 +85,10 @@ TrackDetailsResult resultFor(const TrackRead& read, const std::map<std::string, 
     result.sends = sendsOf(read.strip);
     std::map<std::string, std::string> targets;
     for (const auto& label : *result.sends)
-        if (auto found = busMap.find(label); found != busMap.end()) targets[label] = found->second;
+        if (auto found = busMap.find(label); found != busMap.end() && !found->second.empty())
+            targets[label] = found->second;
     if (!targets.empty()) result.sendTargets = std::move(targets);
     return result;
-}
-
-// Which track receives each send; buses whose track is not in the track list are surfaced once
-// through a track that sends to them, then looked up again.
-std::map<std::string, std::string> busTargets(const LogicInspector& logic, const std::vector<TrackRead>& reads) {
-    std::set<std::string> labels;
-    for (const auto& read : reads)
-        for (const auto& label : sendsOf(read.strip)) labels.insert(label);
-    if (labels.empty()) return {};
-    std::map<std::string, std::string> busMap = logic.findTracksForBuses({labels.begin(), labels.end()});
-
-    std::vector<std::string> missing;
-    for (const auto& label : labels)
-        if (!busMap.count(label)) missing.push_back(label);
-    bool surfaced = false;
-    for (const auto& label : missing) {
-        for (const auto& read : reads) {
-            const auto sends = sendsOf(read.strip);
-            if (std::find(sends.begin(), sends.end(), label) == sends.end()) continue;
-            const nlohmann::json made = logic.ensureBusArrangeTrack(read.headerName, label);
-            auto ok = made.find("ok");
-            surfaced = surfaced || (ok != made.end() && ok->is_boolean() && ok->get<bool>());
-            break;
-        }
-    }
-    if (surfaced)
-        for (auto& [label, track] : logic.findTracksForBuses(missing)) busMap[label] = track;
-    return busMap;
 }
 
 AgentToolOutputPayload getTrackDetails(ToolCall& toolCall) {
@@ -128,6 +100,7 @@ AgentToolOutputPayload getTrackDetails(ToolCall& toolCall) {
     const LogicInspector::KeptPlaces places;  // one track selected after another
     std::vector<TrackRead> reads;
     std::vector<TrackFailure> failures;
+    std::map<std::string, std::string> busMap;  // "" for a bus whose track was not found
     for (const auto& name : *names) {
         auto window = logic.findMainWindow();
         auto resolved = window ? logic.resolveTrack(name) : LogicInspector::ResolvedTrack{};
@@ -142,6 +115,10 @@ AgentToolOutputPayload getTrackDetails(ToolCall& toolCall) {
                 const auto slots = logic.findTrackPluginSlots(*window);
                 for (std::size_t i = 0; i < slots.size(); ++i)
                     read.plugins.push_back({static_cast<std::int64_t>(i), slots[i].name, slots[i].isBypassed});
+                // Which track receives each send, asked while this track is still the selected one.
+                for (const auto& label : sendsOf(read.strip))
+                    if (!busMap.count(label))
+                        busMap[label] = logic.findTrackForBusThroughSend(*resolved.header, label).value_or("");
                 reads.push_back(std::move(read));
                 continue;
             }
@@ -158,7 +135,6 @@ AgentToolOutputPayload getTrackDetails(ToolCall& toolCall) {
                                                : toolCall.executor.collapsedFolderHint(name, again.availableNames)});
     }
 
-    const auto busMap = busTargets(logic, reads);
     nlohmann::json tracks = nlohmann::json::array();
     std::string readNames;
     for (const auto& read : reads) {

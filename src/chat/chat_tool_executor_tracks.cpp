@@ -29,8 +29,6 @@ AgentToolOutputPayload succeeded(ToolCall& toolCall, const char* tool, const std
     return ChatToolExecutor::makeJSONOutput(toolCall.callID(), output, "{}");
 }
 
-std::optional<std::string> errorText(const json& result) { return json_fields::lenientText(result, "error"); }
-
 // A selection that failed reads as "not found" from below; a track that is listed was found, so say
 // what did go wrong.
 std::string selectionMessage(const LogicInspector& logic, const std::string& name, const std::string& message) {
@@ -97,7 +95,8 @@ AgentToolOutputPayload ensureBusTrack(ToolCall& toolCall) {
     if (!source || !label) return failed(toolCall, kTool, "Missing source_track or bus_label.");
     const LogicInspector& logic = toolCall.executor.logicInspector();
     const LogicInspector::KeptPlaces places;  // one track selected after another
-    if (auto error = errorText(logic.ensureBusArrangeTrack(*source, *label))) return failed(toolCall, kTool, *error);
+    if (const auto made = logic.ensureBusArrangeTrack(*source, *label); !made.success)
+        return failed(toolCall, kTool, made.message);
 
     const std::string busName = label->rfind("B ", 0) == 0 ? "Bus " + label->substr(2) : *label;
     const auto found = trackForBus(logic, busName);
@@ -114,12 +113,10 @@ AgentToolOutputPayload ensureBusTrack(ToolCall& toolCall) {
 
 AgentToolOutputPayload ensureMasterTrack(ToolCall& toolCall) {
     constexpr const char* kTool = "ensure_master_track";
-    const json result = toolCall.executor.logicInspector().ensureMasterArrangeTrack();
-    if (auto error = errorText(result)) return failed(toolCall, kTool, *error);
-    const std::string message =
-        json_fields::lenientText(result, "message").value_or("Stereo Out is now in the Arrange track list.");
-    return succeeded(toolCall, kTool, message,
-                     {{"status", "ok"}, {"arrange_track_name", "Stereo Out"}, {"message", message}});
+    const auto result = toolCall.executor.logicInspector().ensureMasterArrangeTrack();
+    if (!result.success) return failed(toolCall, kTool, result.message);
+    return succeeded(toolCall, kTool, result.message,
+                     {{"status", "ok"}, {"arrange_track_name", "Stereo Out"}, {"message", result.message}});
 }
 
 // A JSON number, or text holding nothing but a number ("-12" with blanks around it; not "-12dB").
@@ -156,11 +153,9 @@ AgentToolOutputPayload setSendLevel(ToolCall& toolCall) {
     const LogicInspector& logic = toolCall.executor.logicInspector();
     double goal = target.value_or(0);
     if (delta) {
-        const json knob = logic.readSendKnobValue(*track, *bus);
-        if (auto error = errorText(knob)) return failed(toolCall, kTool, selectionMessage(logic, *track, *error));
-        auto shown = knob.find("valueDescription");
-        auto current =
-            shown != knob.end() && shown->is_string() ? readNumber(shown->get_ref<const std::string&>()) : std::nullopt;
+        const auto knob = logic.readSendKnobValue(*track, *bus);
+        if (!knob.success) return failed(toolCall, kTool, selectionMessage(logic, *track, knob.message));
+        const auto current = readNumber(knob.valueDescription);
         if (!current || !std::isfinite(*current))
             return failed(toolCall, kTool,
                           "Can't apply relative delta \u2014 current send is -\u221E (no signal). Use target_db to set "

@@ -314,17 +314,36 @@ public:
         // JSON has no infinity: a level at "-∞" is written as null, an unreadable one left out.
         friend void to_json(nlohmann::json& j, const SendLevelResult& r);
     };
+    // A send knob as read; on failure, the message says what was not found.
+    struct SendKnobResult : Outcome {
+        std::optional<double> value;
+        std::string valueDescription;
+        std::optional<double> minValue;
+        std::optional<double> maxValue;
+        std::vector<std::string> supportedActions;
+        // The numbers that could not be read, or are not finite, are written as null.
+        friend void to_json(nlohmann::json& j, const SendKnobResult& r);
+    };
+    // A bus's track put into the track list; `partial` says what was left half done.
+    struct BusTrackResult : Outcome {
+        std::optional<std::string> partial;
+    };
     static constexpr std::int64_t kSendKnobDefaultMaxRaw = 2130706432;  // 0x7F000000
 
     RenameResult renameTrack(const std::string& currentName, const std::string& newName) const;
-    nlohmann::json clickSendByBusLabel(const std::string& trackName, const std::string& busLabel) const;
-    // Unreadable numbers are null: JSON cannot hold not-a-number.
-    nlohmann::json readSendKnobValue(const std::string& trackName, const std::string& busLabel) const;
+    Outcome clickSendByBusLabel(const std::string& trackName, const std::string& busLabel) const;
+    SendKnobResult readSendKnobValue(const std::string& trackName, const std::string& busLabel) const;
     SendLevelResult setSendKnobToDb(const std::string& trackName, const std::string& busLabel, double targetDb) const;
-    // Each given label whose bus some track takes as its input, mapped to that track's name.
-    std::map<std::string, std::string> findTracksForBuses(const std::vector<std::string>& busLabels) const;
-    nlohmann::json ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const;
-    nlohmann::json ensureMasterArrangeTrack() const;
+    // The track that receives a bus `track` sends to, as the Inspector's right-hand strip shows it
+    // once the send was clicked (a nudge up and back); put into the track list first when it is not
+    // there. Absent when that strip takes another input or no listed track bears its name. `track`
+    // was found in this call, and no other track bears its name.
+    std::optional<std::string> findTrackForBusThroughSend(const TrackHeader& track, const std::string& busLabel) const;
+    // The name on the Inspector's right-hand strip, while that strip takes the bus as its input.
+    std::optional<std::string> trackOnSecondStrip(const AXElement& window, const std::string& busLabel) const;
+    BusTrackResult ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const;
+    // The message says whether the output track was there already or was put there.
+    Outcome ensureMasterArrangeTrack() const;
     void findSendGroup(const AXElement& in, const std::string& matching, std::optional<AXElement>& result, int depth,
                        int maxDepth) const;
     void findSendKnobAtY(const AXElement& in, double y, std::optional<AXElement>& result, int depth,
@@ -337,6 +356,13 @@ public:
     void findAutomationPowerRecurse(const AXElement& element, std::optional<AXElement>& result, int depth,
                                     int maxDepth) const;
 
+private:
+    // Touches the named track's send on the strip shown (see clickSendByBusLabel).
+    Outcome touchShownSend(const AXElement& window, const std::string& trackName, const std::string& busLabel) const;
+    // Switches the automation of the Inspector's right-hand strip on and off again.
+    BusTrackResult toggleSecondStripAutomation(const AXElement& window) const;
+
+public:
     // --- Volume, pan, mute/solo and side-chain writes ------------------------------------
     // Side-chain source of an inserted plug-in. beforeValue: what the selector showed before
     // the change, untrimmed; absent when it could not be read.

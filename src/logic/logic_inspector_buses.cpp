@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <set>
+#include <unordered_set>
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
@@ -23,6 +23,8 @@ namespace corvane {
 
 using RenameResult = LogicInspector::RenameResult;
 using SendLevelResult = LogicInspector::SendLevelResult;
+using SendKnobResult = LogicInspector::SendKnobResult;
+using BusTrackResult = LogicInspector::BusTrackResult;
 using detail::rawKnobValue;
 
 namespace {
@@ -55,19 +57,98 @@ std::string canonicalize(const std::string& label) {
     return "bus " + text::trimmingWhitespace(rest);
 }
 
-const char* const kBusNameHints[] = {"bus",  "aux",    "return",   "reverb", "verb",   "delay",
-                                     "echo", "chorus", "compress", "limit",  "master", "mix"};
-
-bool hasBusNameHint(const std::string& name) {
-    const std::string lower = text::lowercased(name);
-    return std::any_of(std::begin(kBusNameHints), std::end(kBusNameHints),
-                       [&](const char* hint) { return lower.find(hint) != std::string::npos; });
-}
-
 // The send walks place the group and the knob by their frames: read with the rest.
 const std::vector<std::string> kPlaced{ax::kPosition, ax::kSize};
 
 bool isNamedStereoOut(const LogicInspector::TrackHeader& h) { return text::equalsIgnoringCase(h.name, "Stereo Out"); }
+
+// What the header walks read of a row, so that a row read here costs them nothing more.
+const std::vector<std::string> kRowReads{ax::kRole,     ax::kDescription, ax::kTitle,   ax::kChildren,
+                                         ax::kPosition, ax::kSize,        ax::kSelected};
+
+// The row's track, when the row is a track header.
+std::optional<LogicInspector::ParsedTrackDescription> headerOfRow(const AXElement& row) {
+    row.prefetch(kRowReads);
+    return LogicInspector::parseTrackDescription(text::trimmingWhitespaceAndNewlines(textOf(row, ax::kDescription)));
+}
+
+// Whether a track of some name is in the track list, as far as the places kept from the last
+// listing tell it without reading the whole list again.
+struct Listing {
+    bool known = false;
+    std::optional<std::string> name;  // as its header shows it, when listed
+};
+
+Listing listingFromKeptPlaces(const LogicInspector& logic, const AXElement& window, const std::string& name) {
+    if (auto header = logic.keptHeaderNamed(window, name)) return {true, header->name};
+    // The kept lists' rows that the last listing had are known by their handles and bore other
+    // names then: only the others are read.
+    const auto& kept = detail::keptPlaces();
+    if (kept.open == 0 || !(kept.headersWindow == window) || !(kept.namedHeadersWindow == window) ||
+        kept.headerParents.empty())
+        return {};
+    std::unordered_set<AXElement, platform::AXElementHash> listed;
+    for (const auto& [lowered, header] : kept.namedHeaders) listed.insert(header);
+    Listing listing{true, std::nullopt};
+    for (const auto& list : kept.headerParents) {
+        const auto rows = list.element.elements(ax::kChildren);
+        if (!rows) return {};
+        for (const auto& row : *rows) {
+            if (listing.name || listed.count(row)) continue;
+            const auto header = headerOfRow(row);
+            if (!header) return {};  // it may hold headers of its own
+            if (text::equalsIgnoringCase(header->name, name)) listing.name = header->name;
+        }
+    }
+    return listing;
+}
+
+// The element that holds the last kept list of headers: Logic Pro rebuilds a list whose rows
+// change, within the same holder.
+std::optional<AXElement> keptListHolder(const AXElement& window) {
+    const auto& kept = detail::keptPlaces();
+    if (kept.open == 0 || !(kept.headersWindow == window) || kept.headerParents.empty() ||
+        kept.headerParents.back().ancestors.empty())
+        return std::nullopt;
+    return kept.headerParents.back().ancestors.back();
+}
+
+// The children of the kept list's holder, before Logic Pro is asked to add a track to the list.
+struct ListHolder {
+    AXElement element;
+    std::vector<AXElement> children;
+};
+std::optional<ListHolder> listHolderBeforeAdding(const AXElement& window) {
+    const auto holder = keptListHolder(window);
+    if (!holder) return std::nullopt;
+    auto children = holder->elements(ax::kChildren);
+    if (!children) return std::nullopt;
+    return ListHolder{*holder, std::move(*children)};
+}
+
+// Logic Pro puts a track it adds to the list at the end: the name of the last row of a list new in
+// the holder, when it is that name. Remembered under it, as a listing would.
+std::optional<std::string> addedLast(const AXElement& window, const ListHolder& holder, const std::string& name) {
+    const auto now = holder.element.elements(ax::kChildren);
+    if (!now) return std::nullopt;
+    for (const auto& list : *now) {
+        if (std::find(holder.children.begin(), holder.children.end(), list) != holder.children.end()) continue;
+        const auto rows = list.elements(ax::kChildren);
+        if (!rows || rows->empty()) continue;
+        auto header = headerOfRow(rows->back());
+        if (!header || !text::equalsIgnoringCase(header->name, name)) continue;
+        // Where the list and the header are now, as the next search would find them.
+        auto& kept = detail::keptPlaces();
+        if (kept.open > 0 && kept.headersWindow == window && !kept.headerParents.empty() &&
+            !kept.headerParents.back().ancestors.empty() &&
+            kept.headerParents.back().ancestors.back() == holder.element)
+            kept.headerParents.back().element = list;
+        if (kept.open > 0 && kept.namedHeadersWindow == window)
+            kept.namedHeaders[text::lowercased(header->name)] = rows->back();
+        return std::move(header->name);
+    }
+    return std::nullopt;
+}
 
 // The strip at an index of the Inspector's mixer area, searched for an automation control.
 template <class Recurse>
@@ -109,6 +190,15 @@ void findAutomationChild(const AXElement& element, const char* role, const char*
 void to_json(nlohmann::json& j, const LogicInspector::RenameResult& r) {
     j = {{"success", r.success}, {"message", r.message}};
     if (r.actualName) j["actualName"] = *r.actualName;
+}
+
+void to_json(nlohmann::json& j, const LogicInspector::SendKnobResult& r) {
+    auto number = [](const std::optional<double>& v) { return json_fields::jsonNumber(v.value_or(NAN)); };
+    j = {{"value", number(r.value)},
+         {"valueDescription", r.valueDescription},
+         {"minValue", number(r.minValue)},
+         {"maxValue", number(r.maxValue)},
+         {"supportedActions", r.supportedActions}};
 }
 
 void to_json(nlohmann::json& j, const LogicInspector::SendLevelResult& r) {
@@ -212,48 +302,54 @@ std::optional<double> LogicInspector::readKnobDb(const AXElement& knob) {
     return ax_read::decibelsFromText(textOf(knob, ax::kValueDescription));
 }
 
-nlohmann::json LogicInspector::clickSendByBusLabel(const std::string& trackName, const std::string& busLabel) const {
+Outcome LogicInspector::clickSendByBusLabel(const std::string& trackName, const std::string& busLabel) const {
     auto selected = selectTrack(trackName);
-    if (!selected) return {{"error", logic_messages::trackNotFound(trackName)}};
+    if (!selected) return {false, logic_messages::trackNotFound(trackName)};
     platform::pause(pacing::kStripFollowsSelection);
-    auto strip = firstMixerStrip(selected->mainWindow);
-    if (!strip) return {{"error", logic_messages::mixerAreaNotFoundFor(trackName)}};
+    return touchShownSend(selected->mainWindow, trackName, busLabel);
+}
+
+Outcome LogicInspector::touchShownSend(const AXElement& window, const std::string& trackName,
+                                       const std::string& busLabel) const {
+    auto strip = firstMixerStrip(window);
+    if (!strip) return {false, logic_messages::mixerAreaNotFoundFor(trackName)};
     std::optional<AXElement> group;
     findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
     if (!group)
-        return {{"error", "No send with label '" + busLabel + "' on " + trackName +
-                              ". Check that the track has a send to that bus."}};
+        return {false, "No send with label '" + busLabel + "' on " + trackName +
+                           ". Check that the track has a send to that bus."};
     const double y = frameForElement(*group).y;
     std::optional<AXElement> knob;
     findSendKnobAtY(*strip, y, knob, 0, search_depth::kSendsAndAutomation);
-    if (!knob) return {{"error", "No send knob at y=" + ax_read::printed(y) + " in strip for " + busLabel}};
+    if (!knob) return {false, "No send knob at y=" + ax_read::printed(y) + " in strip for " + busLabel};
     // One step up and one back: the send counts as touched without changing its level.
     platform::pause(pacing::kSendKnobFocus);
     knob->performAction(ax::kIncrement);
     platform::pause(pacing::kSendKnobStep);
     knob->performAction(ax::kDecrement);
     platform::pause(pacing::kSendTouchSettles);
-    return {{"ok", true}, {"bus", busLabel}, {"track", trackName}};
+    return {true, "Touched the send to " + busLabel + " on " + trackName + "."};
 }
 
-nlohmann::json LogicInspector::readSendKnobValue(const std::string& trackName, const std::string& busLabel) const {
+SendKnobResult LogicInspector::readSendKnobValue(const std::string& trackName, const std::string& busLabel) const {
+    auto failed = [](std::string message) { return SendKnobResult{{false, std::move(message)}, {}, {}, {}, {}, {}}; };
     auto selected = selectTrack(trackName);
-    if (!selected) return {{"error", logic_messages::trackNotFound(trackName)}};
+    if (!selected) return failed(logic_messages::trackNotFound(trackName));
     auto strip = firstMixerStrip(selected->mainWindow);
-    if (!strip) return {{"error", logic_messages::kMixerAreaNotFound}};
+    if (!strip) return failed(logic_messages::kMixerAreaNotFound);
     std::optional<AXElement> group;
     findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
-    if (!group) return {{"error", "No send with label " + busLabel}};
+    if (!group) return failed("No send with label " + busLabel);
     std::optional<AXElement> knob;
     findSendKnobAtY(*strip, frameForElement(*group).y, knob, 0, search_depth::kSendsAndAutomation);
-    if (!knob) return {{"error", logic_messages::kKnobNotFound}};
-    auto number = [&](const char* attribute) { return json_fields::jsonNumber(knob->number(attribute).value_or(NAN)); };
-    return {{"bus", busLabel},
-            {"value", number(ax::kValue)},
-            {"valueDescription", textOf(*knob, ax::kValueDescription)},
-            {"minValue", number(ax::kMinValue)},
-            {"maxValue", number(ax::kMaxValue)},
-            {"supportedActions", actionNames(*knob)}};
+    if (!knob) return failed(logic_messages::kKnobNotFound);
+    SendKnobResult read{{true, "Read the send to " + busLabel + " on " + trackName + "."}, {}, {}, {}, {}, {}};
+    read.value = knob->number(ax::kValue);
+    read.valueDescription = textOf(*knob, ax::kValueDescription);
+    read.minValue = knob->number(ax::kMinValue);
+    read.maxValue = knob->number(ax::kMaxValue);
+    read.supportedActions = actionNames(*knob);
+    return read;
 }
 
 SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, const std::string& busLabel,
@@ -304,39 +400,6 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
 
 // --- Buses -----------------------------------------------------------------------------------
 
-std::map<std::string, std::string> LogicInspector::findTracksForBuses(const std::vector<std::string>& busLabels) const {
-    std::map<std::string, std::string> found;
-    if (busLabels.empty()) return found;
-    auto window = findMainWindow();
-    if (!window) return found;
-    std::set<std::string> wanted;
-    for (const auto& label : busLabels) wanted.insert(canonicalize(label));
-    const KeptPlaces places;
-
-    // Tracks named like returns first, then the rest from the bottom up: aux tracks sit low.
-    std::vector<TrackHeader> candidates;
-    const auto headers = findTrackHeaders(*window);
-    for (const auto& h : headers)
-        if (!h.isFolder && hasBusNameHint(h.name)) candidates.push_back(h);
-    for (auto it = headers.rbegin(); it != headers.rend(); ++it)
-        if (!it->isFolder && !hasBusNameHint(it->name)) candidates.push_back(*it);
-
-    for (const auto& candidate : candidates) {
-        if (wanted.empty()) break;
-        auto selected = selectTrack(candidate.name);
-        if (!selected) continue;
-        const auto strip = readChannelStrip(selected->mainWindow);
-        auto input = strip.find("inputBus");
-        if (input == strip.end() || !input->is_string()) continue;
-        const std::string form = canonicalize(input->get<std::string>());
-        if (!wanted.count(form)) continue;
-        for (const auto& label : busLabels)
-            if (canonicalize(label) == form) found[label] = candidate.name;
-        wanted.erase(form);
-    }
-    return found;
-}
-
 void LogicInspector::findAutomationListRecurse(const AXElement& element, std::optional<AXElement>& result, int depth,
                                                int maxDepth) const {
     findAutomationChild(element, "AXButton", "list", result, depth, maxDepth);
@@ -354,53 +417,116 @@ std::optional<AXElement> LogicInspector::findAutomationListButton(const AXElemen
                              });
 }
 
-nlohmann::json LogicInspector::ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const {
+BusTrackResult LogicInspector::ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const {
     const KeptPlaces places;
-    auto clicked = clickSendByBusLabel(trackName, busLabel);
-    if (auto error = clicked.find("error"); error != clicked.end() && error->is_string())
-        return {{"error", "Send click failed: " + error->get<std::string>()}};
+    const auto clicked = clickSendByBusLabel(trackName, busLabel);
+    if (!clicked.success) return {{false, "Send click failed: " + clicked.message}, std::nullopt};
     platform::pause(pacing::kBusStripAppears);
     auto window = findMainWindow();
-    if (!window) return {{"error", logic_messages::kNoMainWindow}};
-    // The clicked send's bus now shows on the Inspector's right-hand strip.
+    if (!window) return {{false, logic_messages::kNoMainWindow}, std::nullopt};
+    auto toggled = toggleSecondStripAutomation(*window);
+    if (toggled.success) toggled.message = "Put the track of " + busLabel + " into the track list.";
+    return toggled;
+}
+
+BusTrackResult LogicInspector::toggleSecondStripAutomation(const AXElement& window) const {
+    // The clicked send's bus shows on the Inspector's right-hand strip: switching its automation
+    // on and off again puts its track in the list.
     auto power = [&] {
-        return automationControl(*this, *window, 1,
+        return automationControl(*this, window, 1,
                                  [this](const AXElement& e, std::optional<AXElement>& r, int d, int m) {
                                      findAutomationPowerRecurse(e, r, d, m);
                                  });
     };
     auto box = power();
-    if (!box) return {{"error", "Could not find automation power checkbox on right Inspector strip"}};
+    if (!box) return {{false, "Could not find automation power checkbox on right Inspector strip"}, std::nullopt};
     platform::pause(pacing::kBeforeAutomationPress);
     box->performAction(ax::kPress);
     platform::pause(pacing::kAutomationToggles);
     box = power();
     if (!box)
-        return {{"error", "Automation checkbox lost after first toggle"},
-                {"partial", "Track probably created but automation left OFF"}};
+        return {{false, "Automation checkbox lost after first toggle"},
+                "Track probably created but automation left OFF"};
     box->performAction(ax::kPress);
     platform::pause(pacing::kAutomationToggles);
-    return {{"ok", true}, {"bus", busLabel}, {"source_track", trackName}};
+    return {{true, "Switched the right-hand strip's automation on and off."}, std::nullopt};
 }
 
-nlohmann::json LogicInspector::ensureMasterArrangeTrack() const {
+std::optional<std::string> LogicInspector::trackOnSecondStrip(const AXElement& window,
+                                                              const std::string& busLabel) const {
+    auto mixer = findMixerArea(window);
+    if (!mixer) return std::nullopt;
+    const auto strips = mixer->children();
+    if (strips.size() < 2) return std::nullopt;
+    nlohmann::json strip = nlohmann::json::object();
+    readStripData(strips[1], strip, 0, search_depth::kStripControls);
+    const auto input = json_fields::lenientText(strip, "inputBus");
+    const auto name = json_fields::lenientText(strip, "name");
+    if (!input || !name || canonicalize(*input) != canonicalize(busLabel)) return std::nullopt;
+    return name;
+}
+
+std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const TrackHeader& track,
+                                                                      const std::string& busLabel) const {
+    const KeptPlaces places;
+    // Still selected, and shown on the strip, as it was left: the send is touched without a new
+    // selection, which would read the whole track list again.
     auto window = findMainWindow();
-    if (!window) return {{"error", "Logic not running or main window not found"}};
-    if (keptHeaderNamed(*window, "Stereo Out")) return {{"message", "Stereo Out was already in the Arrange track list."}};
-    auto headers = findTrackHeadersByName(*window);
-    if (std::any_of(headers.begin(), headers.end(), isNamedStereoOut))
-        return {{"message", "Stereo Out was already in the Arrange track list."}};
+    if (!window) return std::nullopt;
+    const auto parsed = headerOfRow(track.element);
+    const auto selectedFlag = ax_read::valueOf(track.element, ax::kSelected);
+    const auto strip = readChannelStrip(*window);
+    const bool stillShown = parsed && parsed->number == track.trackNumber && parsed->name == track.name &&
+                            selectedFlag && std::holds_alternative<bool>(*selectedFlag) &&
+                            std::get<bool>(*selectedFlag) &&
+                            text::equalsIgnoringCase(json_fields::lenientText(strip, "name").value_or(""), track.name);
+    const auto touched =
+        stillShown ? touchShownSend(*window, track.name, busLabel) : clickSendByBusLabel(track.name, busLabel);
+    if (!touched.success) return std::nullopt;
+    platform::pause(pacing::kBusStripAppears);
+    window = findMainWindow();
+    if (!window) return std::nullopt;
+    const auto shown = trackOnSecondStrip(*window, busLabel);
+    if (!shown) return std::nullopt;
+    auto listing = listingFromKeptPlaces(*this, *window, *shown);
+    if (!listing.known) {
+        const auto resolved = resolveTrack(*shown);
+        if (resolved.header) return resolved.header->name;
+    }
+    if (listing.name) return listing.name;
+    const auto holder = listHolderBeforeAdding(*window);
+    if (!toggleSecondStripAutomation(*window).success) return std::nullopt;
+    if (holder)
+        if (auto added = addedLast(*window, *holder, *shown)) return added;
+    const auto resolved = resolveTrack(*shown);
+    if (resolved.header) return resolved.header->name;
+    return std::nullopt;
+}
+
+Outcome LogicInspector::ensureMasterArrangeTrack() const {
+    auto window = findMainWindow();
+    if (!window) return {false, "Logic not running or main window not found"};
+    // The menu item shows and hides the track: it is pressed only once the list is known not to hold it.
+    const auto listing = listingFromKeptPlaces(*this, *window, "Stereo Out");
+    bool listed = listing.name.has_value();
+    if (!listing.known) {
+        const auto headers = findTrackHeadersByName(*window);
+        listed = std::any_of(headers.begin(), headers.end(), isNamedStereoOut);
+    }
+    if (listed) return {true, "Stereo Out was already in the Arrange track list."};
     auto logic = logicApplication();
-    if (!logic) return {{"error", "Logic process not accessible"}};
+    if (!logic) return {false, "Logic process not accessible"};
     auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     auto item = findMenuItemByTitle(app, "Show Output Track", search_depth::kMainMenuItems);
-    if (!item) return {{"error", "Track > Show Output Track menu item not found"}};
+    if (!item) return {false, "Track > Show Output Track menu item not found"};
+    const auto holder = listHolderBeforeAdding(*window);
     item->performAction(ax::kPress);
     platform::pause(pacing::kOutputTrackAppears);
-    headers = findTrackHeadersByName(*window);
+    if (holder && addedLast(*window, *holder, "Stereo Out")) return {true, "Surfaced Stereo Out as Arrange track."};
+    const auto headers = findTrackHeadersByName(*window);
     if (std::any_of(headers.begin(), headers.end(), isNamedStereoOut))
-        return {{"message", "Surfaced Stereo Out as Arrange track."}};
-    return {{"error", "Pressed Show Output Track but Stereo Out did not appear"}};
+        return {true, "Surfaced Stereo Out as Arrange track."};
+    return {false, "Pressed Show Output Track but Stereo Out did not appear"};
 }
 
 }  // namespace corvane

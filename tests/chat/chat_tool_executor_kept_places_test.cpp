@@ -166,5 +166,38 @@ TEST_F(KeptPlacesBetweenCalls, PlugInEditsReachWhatIsInTheSlotNowAfterTheChainCh
     EXPECT_EQ(chain("Lead Vox"), (std::vector<std::string>{"Compressor on", "Corvane on"}));
 }
 
+TEST_F(KeptPlacesBetweenCalls, TheOutputTrackAndBusTracksAreToldFromTheListAsItIsNow) {
+    auto stereoOutListed = [&] { return world().project().track("Stereo Out")->inArrange; };
+    auto again = [&](const std::string& tool, const std::string& args) {
+        signature.reset();  // each call a turn of its own: never skipped as a repeat
+        return oneJSON(tool, args);
+    };
+    oneJSON("list_tracks", "{}");  // a listing without the output track is kept
+    world().mutateProject([](Project& p) {
+        p.track("Stereo Out")->inArrange = true;
+        p.track("Stereo Out")->number = 8;
+    });
+    // Its menu item hides a shown output track: it must not be pressed now.
+    EXPECT_EQ(again("ensure_master_track", "{}")["message"], "Stereo Out was already in the Arrange track list.");
+    EXPECT_TRUE(stereoOutListed());
+    world().mutateProject([](Project& p) { p.track("Stereo Out")->inArrange = false; });
+    EXPECT_EQ(again("ensure_master_track", "{}")["message"], "Surfaced Stereo Out as Arrange track.");
+    EXPECT_TRUE(stereoOutListed());
+    EXPECT_EQ(again("ensure_master_track", "{}")["message"], "Stereo Out was already in the Arrange track list.");
+    EXPECT_TRUE(stereoOutListed());
+
+    json answer = again("get_track_details", R"({"track_name":"Kick"})");
+    EXPECT_EQ(answer["tracks"][0]["sendTargets"], json({{"Bus 1", "Reverb"}}));
+    world().mutateProject([](Project& p) { p.track("Reverb")->name = "Plate"; });
+    const Project before = world().project();
+    answer = again("get_track_details", R"({"track_name":"Kick"})");
+    EXPECT_EQ(answer["tracks"][0]["sendTargets"], json({{"Bus 1", "Plate"}}));
+    EXPECT_EQ(changes(before, world().project()), std::vector<std::string>{});
+    world().mutateProject([](Project& p) { p.track("Plate")->inArrange = false; });
+    answer = again("get_track_details", R"({"track_name":"Kick"})");
+    EXPECT_EQ(answer["tracks"][0]["sendTargets"], json({{"Bus 1", "Plate"}}));
+    EXPECT_TRUE(world().project().track("Plate")->inArrange);
+}
+
 }  // namespace
 }  // namespace corvane::testing

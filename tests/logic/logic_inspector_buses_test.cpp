@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "logic/logic_inspector.h"
 #include "platform/standin/standin_fixture.h"
@@ -131,22 +132,25 @@ TEST_F(LogicInspectorBuses, SendIsReadByItsFullOrShortBusLabel) {
     load(busSong());
     for (const char* label : {"Bus 3", "B 3", "b 3"}) {
         auto read = inspector.readSendKnobValue("Bass", label);
-        ASSERT_FALSE(read.contains("error")) << label << read.dump();
-        EXPECT_EQ(read["bus"], label);
-        EXPECT_EQ(read["value"], double(taper::sendDetentRaw(taper::nearestSendDetent(-6.0))));
-        EXPECT_EQ(read["valueDescription"], "-6.0");
-        EXPECT_EQ(read["minValue"], 0.0);
-        EXPECT_EQ(read["maxValue"], double(taper::kSendMaxRaw));
-        EXPECT_EQ(read["supportedActions"], (json{"AXIncrement", "AXDecrement"}));
-        EXPECT_EQ(read.size(), 6u);
+        ASSERT_TRUE(read.success) << label << read.message;
+        EXPECT_EQ(read.value, double(taper::sendDetentRaw(taper::nearestSendDetent(-6.0))));
+        EXPECT_EQ(read.valueDescription, "-6.0");
+        EXPECT_EQ(read.minValue, 0.0);
+        EXPECT_EQ(read.maxValue, double(taper::kSendMaxRaw));
+        EXPECT_EQ(read.supportedActions, (std::vector<std::string>{"AXIncrement", "AXDecrement"}));
     }
-    EXPECT_EQ(inspector.readSendKnobValue("Bass", "Bus 1"), (json{{"error", "No send with label Bus 1"}}));
-    EXPECT_EQ(inspector.readSendKnobValue("Nope", "Bus 3"), (json{{"error", "Track not found: Nope"}}));
+    for (const auto& [track, bus, message] : {std::tuple{"Bass", "Bus 1", "No send with label Bus 1"},
+                                              std::tuple{"Nope", "Bus 3", "Track not found: Nope"}}) {
+        const auto read = inspector.readSendKnobValue(track, bus);
+        EXPECT_FALSE(read.success);
+        EXPECT_EQ(read.message, message);
+        EXPECT_EQ(read.value, std::nullopt);
+    }
 }
 
 TEST_F(LogicInspectorBuses, UnreadableKnobNumbersBecomeNullNeverNaN) {
     world().setKnob("axError", json{{"element", "send knob"}, {"attribute", "AXMinValue"}, {"code", -25200}});
-    auto read = inspector.readSendKnobValue("Kick", "Bus 1");
+    const json read = inspector.readSendKnobValue("Kick", "Bus 1");
     ASSERT_TRUE(read.contains("minValue"));
     EXPECT_TRUE(read["minValue"].is_null());
     EXPECT_EQ(read.dump().find("nan"), std::string::npos);
@@ -232,16 +236,15 @@ TEST_F(LogicInspectorBuses, SendLevelFailuresNameTheMissingPiece) {
 }
 
 TEST_F(LogicInspectorBuses, ClickingASendNudgesItBackAndShowsItsAuxOnTheSecondStrip) {
-    auto clicked = inspector.clickSendByBusLabel("Snare", "Bus 1");
-    EXPECT_EQ(clicked, (json{{"ok", true}, {"bus", "Bus 1"}, {"track", "Snare"}}));
+    EXPECT_TRUE(inspector.clickSendByBusLabel("Snare", "Bus 1").success);
     EXPECT_EQ(sendDb("Snare"), -12.0);
     ASSERT_TRUE(world().ui().lastTouchedSend);
     EXPECT_EQ(world().ui().lastTouchedSend->bus, 1);
     EXPECT_EQ(find(*strip(1), "name", "AXTextField", 10)->string(platform::ax::kValue), "Reverb");
 
     EXPECT_EQ(inspector.clickSendByBusLabel("Snare", "Bus 4"),
-              (json{{"error", "No send with label 'Bus 4' on Snare. Check that the track has a send to that bus."}}));
-    EXPECT_EQ(inspector.clickSendByBusLabel("Nope", "Bus 1"), (json{{"error", "Track not found: Nope"}}));
+              (Outcome{false, "No send with label 'Bus 4' on Snare. Check that the track has a send to that bus."}));
+    EXPECT_EQ(inspector.clickSendByBusLabel("Nope", "Bus 1"), (Outcome{false, "Track not found: Nope"}));
 }
 
 TEST_F(LogicInspectorBuses, KnobLevelTextsReadAsDecibelsMinusInfinityOrNothing) {
@@ -290,52 +293,59 @@ TEST_F(LogicInspectorBuses, SendGroupMatchesTheShortFormButNotTheReverseAndKnobs
 
 // --- Buses ---------------------------------------------------------------------------------------------
 
-TEST_F(LogicInspectorBuses, TracksFeedingEachBusAreFoundByAnyFormOfTheLabel) {
-    load(busSong());
-    auto found = inspector.findTracksForBuses({"B 3", "Bus 3", " b  3 ", "Bus 9", "Bus 5"});
-    EXPECT_EQ(found,
-              (std::map<std::string, std::string>{{"B 3", "FX Verb"}, {"Bus 3", "FX Verb"}, {" b  3 ", "FX Verb"}}));
-    // Buses nobody receives keep the search going to the last candidate: the top track.
-    EXPECT_EQ(selectedName(), "Kick");
-    EXPECT_TRUE(inspector.findTracksForBuses({}).empty());
-}
-
-TEST_F(LogicInspectorBuses, HintedTracksAreTriedBeforeOthersFromTheBottomUp) {
+TEST_F(LogicInspectorBuses, TheTrackOfABusIsTheOneItsNudgedSendShowsOnTheSecondStrip) {
     json j = busSong();
-    j["project"]["tracks"][4]["input"] = "Bus 3";  // Guitar, listed before FX Verb, takes bus 3 too
+    j["project"]["tracks"][0]["children"][1]["sends"] = json::array({{{"bus", 7}, {"levelDb", -12.0}}});  // Snare
     load(j);
-    EXPECT_EQ(inspector.findTracksForBuses({"Bus 3"}), (std::map<std::string, std::string>{{"Bus 3", "FX Verb"}}));
-    EXPECT_EQ(selectedName(), "FX Verb");  // found first: Guitar was never visited
+    auto header = [&](const std::string& name) { return *inspector.resolveTrack(name).header; };
+    // Bass is not the selected track: it is selected first. Its aux is listed, so nothing is surfaced.
+    ASSERT_EQ(selectedName(), "Kick");
+    EXPECT_EQ(inspector.findTrackForBusThroughSend(header("Bass"), "B 3"), "FX Verb");
+    EXPECT_EQ(selectedName(), "Bass");
+    EXPECT_EQ(sendDb("Bass"), -6.0);
+    EXPECT_FALSE(track("FX Verb").strip.automation.power);
+    EXPECT_FALSE(track("Reverb").inArrange);
+
+    // Kick's aux is not listed: it is surfaced and named as its header shows it.
+    EXPECT_EQ(inspector.findTrackForBusThroughSend(header("Kick"), "Bus 1"), "Reverb");
+    EXPECT_EQ(selectedName(), "Kick");
+    EXPECT_TRUE(track("Reverb").inArrange);
+    EXPECT_EQ(sendDb("Kick"), -18.0);
+
+    // No aux takes bus 7: the second strip shows the output's strip, whose automation is left alone.
+    EXPECT_EQ(inspector.findTrackForBusThroughSend(header("Snare"), "Bus 7"), std::nullopt);
+    EXPECT_FALSE(track("Stereo Out").inArrange);
+    EXPECT_FALSE(track("Stereo Out").strip.automation.power);
+    EXPECT_EQ(sendDb("Snare"), -12.0);
 }
 
 TEST_F(LogicInspectorBuses, BusAuxIsSurfacedIntoTheTrackListThroughItsAutomationPower) {
     auto result = inspector.ensureBusArrangeTrack("Kick", "Bus 1");
-    EXPECT_EQ(result, (json{{"ok", true}, {"bus", "Bus 1"}, {"source_track", "Kick"}}));
+    EXPECT_TRUE(result.success) << result.message;
     EXPECT_TRUE(track("Reverb").inArrange);
     EXPECT_EQ(track("Reverb").number, 8);
     EXPECT_TRUE(hasHeader("Track 8 \u201CReverb\u201D"));
     EXPECT_FALSE(track("Reverb").strip.automation.power);  // toggled back
     EXPECT_EQ(sendDb("Kick"), -18.0);
 
-    EXPECT_EQ(
-        inspector.ensureBusArrangeTrack("Bass", "Bus 1"),
-        (json{
-            {"error",
-             "Send click failed: No send with label 'Bus 1' on Bass. Check that the track has a send to that bus."}}));
+    result = inspector.ensureBusArrangeTrack("Bass", "Bus 1");
+    EXPECT_FALSE(result.success);
+    EXPECT_EQ(result.message,
+              "Send click failed: No send with label 'Bus 1' on Bass. Check that the track has a send to that bus.");
 }
 
 TEST_F(LogicInspectorBuses, OutputTrackIsSurfacedOnceThroughTheTrackMenu) {
-    EXPECT_EQ(inspector.ensureMasterArrangeTrack(), (json{{"message", "Surfaced Stereo Out as Arrange track."}}));
+    EXPECT_EQ(inspector.ensureMasterArrangeTrack(), (Outcome{true, "Surfaced Stereo Out as Arrange track."}));
     EXPECT_EQ(track("Stereo Out").number, 8);
     world().clearEventLog();
     EXPECT_EQ(inspector.ensureMasterArrangeTrack(),
-              (json{{"message", "Stereo Out was already in the Arrange track list."}}));
+              (Outcome{true, "Stereo Out was already in the Arrange track list."}));
     EXPECT_TRUE(world().events(EventKind::axAction).empty());
     EXPECT_TRUE(track("Stereo Out").inArrange);
 
     load(standin::testing::demoSong());
     world().setKnob("mainMenuExposure", "appOnly");
-    EXPECT_EQ(inspector.ensureMasterArrangeTrack(), (json{{"error", "Track > Show Output Track menu item not found"}}));
+    EXPECT_EQ(inspector.ensureMasterArrangeTrack(), (Outcome{false, "Track > Show Output Track menu item not found"}));
     EXPECT_FALSE(track("Stereo Out").inArrange);
 }
 

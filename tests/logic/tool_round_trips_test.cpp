@@ -34,7 +34,7 @@ const std::map<std::string, Pinned>& pinned() {
         {"get_transport", {24, 22.5, 24, 22.5}},
         {"get_arrangement", {50, 32.5, 221, 146.5}},
         {"control_transport", {23, 23, 23, 23}},
-        {"get_track_details", {443, 200, 6803, 1889.75}},
+        {"get_track_details", {172, 142, 343, 241.75}},
         {"set_track_solo", {89, 77.75, 203, 191.75}},
         {"set_track_mute", {41, 25.25, 98, 82.25}},
         {"set_track_volume", {79, 56, 136, 113}},
@@ -42,7 +42,7 @@ const std::map<std::string, Pinned>& pinned() {
         {"set_folder_expanded", {71, 57.5, 185, 171.5}},
         {"rename_track", {56, 35, 113, 92}},
         {"ensure_bus_track", {159, 145.5, 273, 259.5}},
-        {"ensure_master_track", {39, 15.75, 153, 44.25}},
+        {"ensure_master_track", {19, 10.75, 19, 10.75}},
         {"set_send_level", {99, 89.75, 156, 146.75}},
         {"get_plugin_parameters", {109, 87.25, 166, 144.25}},
         {"set_plugin_parameter", {86, 94.25, 143, 151.25}},
@@ -59,7 +59,7 @@ const std::map<std::string, Pinned>& pinned() {
 // until they are brought within it.
 const std::set<std::string>& stillOverBudget() {
     static const std::set<std::string> tools{
-        "ensure_master_track", "get_plugin_parameters", "get_track_details", "list_tracks", "set_plugin_sidechain",
+        "get_plugin_parameters", "list_tracks", "set_plugin_sidechain",
     };
     return tools;
 }
