@@ -114,8 +114,6 @@ public:
     // --- Accessibility element search ----------------------------------------------------
     // The first of Logic Pro's own windows that shows the track list (holdsTracksArea).
     std::optional<AXElement> findMainWindow() const;
-    // The arrangement area ("Tracks contents") the track rows lie in.
-    std::optional<AXElement> findTracksArea(const AXElement& window) const;
     bool holdsTracksArea(const AXElement& window) const;
     // The element with the description nearest below `in` (level by level, depths 1 to maxDepth-1)
     // that `accepts` takes, if given; menus, the control bar and a Mixer area's strips are not

@@ -58,14 +58,6 @@ inline std::optional<std::int64_t> rawKnobValue(const AXElement& knob) {
     return checkedInteger(*v, INT64_MIN / 2, INT64_MAX / 2);
 }
 
-// Slots and insert bars are placed by their frames: the first found in a list brings the frames
-// of all its siblings in one read. `placed` is the element whose list was read last.
-inline void readFramesOfSiblings(const ax_tree::Step& step, AXElement& placed) {
-    if (!step.parent || *step.parent == placed) return;
-    placed = *step.parent;
-    placed.prefetchChildren({ax::kPosition, ax::kSize});
-}
-
 // What the readings of a track header's children ask of each child, read in one round trip.
 inline const std::vector<std::string> kHeaderChildReads{ax::kRole,       ax::kTitle, ax::kDescription,
                                                         ax::kIdentifier, ax::kValue, ax::kSelected};

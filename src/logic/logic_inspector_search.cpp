@@ -106,10 +106,6 @@ std::optional<AXElement> LogicInspector::findMainWindow() const {
     return std::nullopt;
 }
 
-std::optional<AXElement> LogicInspector::findTracksArea(const AXElement& window) const {
-    return findNearestDescendant(window, "Tracks contents", search_depth::kArrangeArea);
-}
-
 // The "Tracks" group holds the track headers, the ruler and the arrangement area; a window of
 // another shape may show the arrangement area alone.
 bool LogicInspector::holdsTracksArea(const AXElement& window) const {
