@@ -68,13 +68,11 @@ AgentToolOutputPayload getArrangement(ToolCall& toolCall) {
     const LogicInspector& logic = toolCall.executor.logicInspector();
     auto window = logic.findMainWindow();
     if (!window) return noMainWindow(toolCall);
-    nlohmann::json rows = logic.readArrangement(*window, trackName);
-    if (!rows.is_array()) rows = nlohmann::json::array();
-    // The reader's one-entry error list: bars it cannot place are no arrangement.
-    if (rows.size() == 1 && rows[0].contains("error") && rows[0]["error"].is_string())
-        return toolCall.fail(rows[0]["error"].get<std::string>());
-    toolCall.record("Read arrangement: " + std::to_string(rows.size()) + " tracks with regions.", true);
-    return ChatToolExecutor::makeJSONOutput(toolCall.callID(), rows, "[]");
+    const auto reading = logic.readArrangement(*window, trackName);
+    // Bars the reader cannot place are no arrangement.
+    if (reading.error) return toolCall.fail(*reading.error);
+    toolCall.record("Read arrangement: " + std::to_string(reading.rows.size()) + " tracks with regions.", true);
+    return ChatToolExecutor::makeJSONOutput(toolCall.callID(), reading, "[]");
 }
 
 AgentToolOutputPayload controlTransport(ToolCall& toolCall) {

@@ -223,9 +223,25 @@ public:
     // (within the first bar, or off a bar's downbeat), from a second place a few bars away, after
     // which the playhead is put back. Otherwise why it cannot be, or that the playhead stayed moved.
     std::variant<BarScale, std::string> measureBarScale(const AXElement& in) const;
-    // A list of {"trackNumber", "name", "hasContent"[, "spans": [{"startBar", "endBar"}]]}, or
-    // the one-entry list {"error": message}. No span reaches past the song's end.
-    nlohmann::json readArrangement(const AXElement& in, const std::optional<std::string>& trackName) const;
+    // Bars a track plays, from the first up to (not including) the end bar.
+    struct BarSpan {
+        std::int64_t startBar = 0;
+        std::int64_t endBar = 0;
+    };
+    struct ArrangementRow {
+        std::int64_t trackNumber = 0;
+        std::string name;
+        std::optional<std::vector<BarSpan>> spans;  // absent when the track has no region
+    };
+    // The rows, or why they cannot be read. In JSON a list of {"trackNumber", "name", "hasContent"
+    // [, "spans": [{"startBar", "endBar"}]]}, or the one-entry list {"error": message}.
+    struct ArrangementReading {
+        std::optional<std::string> error;
+        std::vector<ArrangementRow> rows;
+        friend void to_json(nlohmann::json& j, const ArrangementReading& r);
+    };
+    // No span reaches past the song's end.
+    ArrangementReading readArrangement(const AXElement& in, const std::optional<std::string>& trackName) const;
 
     // --- Insert slots and plug-in windows ------------------------------------------------
     // One occupied insert slot of a channel strip. Lists run top to bottom on screen and a

@@ -27,9 +27,7 @@ namespace {
 // Frame numbers for the trace line; a frame Logic Pro reports as NaN or infinite prints as 0.
 std::int64_t truncated(double v) { return checkedInteger(v, INT64_MIN / 2, INT64_MAX / 2).value_or(0); }
 
-nlohmann::json errorList(const std::string& message) {
-    return nlohmann::json::array({nlohmann::json{{"error", message}}});
-}
+LogicInspector::ArrangementReading unreadable(std::string why) { return {std::move(why), {}}; }
 
 struct Region {
     double startX = 0;
@@ -345,7 +343,7 @@ std::variant<LogicInspector::BarScale, std::string> LogicInspector::measureBarSc
     return accept((movedTo->x - thumbX) / static_cast<double>(*moved - *bar));
 }
 
-nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::optional<std::string>& trackName) const {
+LogicInspector::ArrangementReading LogicInspector::readArrangement(const AXElement& in, const std::optional<std::string>& trackName) const {
     // Checked with the read that also lists its rows.
     auto contents = detail::keptArea(in, "Tracks contents", {ax::kDescription, ax::kChildren});
     if (!contents) {
@@ -356,7 +354,7 @@ nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::o
         detail::keepArea(in, "Start Marker", places.start);
         detail::keepArea(in, "Playhead thumb", places.thumb);
     }
-    if (!contents) return errorList("Tracks contents area not found");
+    if (!contents) return unreadable("Tracks contents area not found");
 
     // The rows are read before the scale is measured: moving the playhead moves no region, and what
     // was read before it would have to be read again after. Each row and each region is one round
@@ -367,7 +365,7 @@ nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::o
     };
     contents->prefetchChildren({ax::kDescription, ax::kChildren});
     auto rowElements = contents->elements(ax::kChildren);
-    if (!rowElements) return errorList("No track content areas found");
+    if (!rowElements) return unreadable("No track content areas found");
     std::string filter = trackName ? text::lowercased(*trackName) : std::string();
     std::vector<Row> rows;
     for (const auto& row : *rowElements) {
@@ -393,22 +391,22 @@ nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::o
     }
 
     const auto measured = measureBarScale(in);
-    if (const auto* why = std::get_if<std::string>(&measured)) return errorList(*why);
+    if (const auto* why = std::get_if<std::string>(&measured)) return unreadable(*why);
     const BarScale& scale = std::get<BarScale>(measured);
     auto barAt = [&](double x) {
         return checkedRounded((x - scale.startX) / scale.pointsPerBar + 1.0, INT32_MIN, INT32_MAX);
     };
 
-    nlohmann::json arrangement = nlohmann::json::array();
+    ArrangementReading arrangement;
     for (const auto& row : rows) {
-        nlohmann::json entry{{"trackNumber", row.track.number}, {"name", row.track.name}, {"hasContent", false}};
+        ArrangementRow entry{row.track.number, row.track.name, std::nullopt};
         std::vector<Region> regions;
         // A frame that cannot be placed on a bar is no region we can report.
         if (row.regions)
             std::copy_if(row.regions->begin(), row.regions->end(), std::back_inserter(regions),
                          [&](const Region& r) { return barAt(r.startX) && barAt(r.endX); });
         if (regions.empty()) {
-            arrangement.push_back(std::move(entry));
+            arrangement.rows.push_back(std::move(entry));
             continue;
         }
 
@@ -417,7 +415,7 @@ nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::o
                      [](const Region& r) { return !r.muted; });
         std::stable_sort(audible.begin(), audible.end(),
                          [](const Region& a, const Region& b) { return a.startX < b.startX; });
-        nlohmann::json spans = nlohmann::json::array();
+        std::vector<BarSpan> spans;
         auto emit = [&](const Region& run) {
             const auto startBar = std::max<std::int64_t>(1, *barAt(run.startX));
             auto endBar = std::max<std::int64_t>(1, *barAt(run.endX));
@@ -426,7 +424,7 @@ nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::o
                 if (startBar > *scale.lastBar) return;
                 endBar = std::min(endBar, *scale.lastBar + 1);
             }
-            spans.push_back({{"startBar", startBar}, {"endBar", endBar}});
+            spans.push_back({startBar, endBar});
         };
         if (!audible.empty()) {
             Region run = audible.front();
@@ -440,11 +438,27 @@ nlohmann::json LogicInspector::readArrangement(const AXElement& in, const std::o
             }
             emit(run);
         }
-        entry["hasContent"] = true;
-        entry["spans"] = std::move(spans);
-        arrangement.push_back(std::move(entry));
+        entry.spans = std::move(spans);
+        arrangement.rows.push_back(std::move(entry));
     }
     return arrangement;
+}
+
+void to_json(nlohmann::json& j, const LogicInspector::ArrangementReading& r) {
+    j = nlohmann::json::array();
+    if (r.error) {
+        j.push_back({{"error", *r.error}});
+        return;
+    }
+    for (const auto& row : r.rows) {
+        nlohmann::json entry{{"trackNumber", row.trackNumber}, {"name", row.name}, {"hasContent", row.spans.has_value()}};
+        if (row.spans) {
+            entry["spans"] = nlohmann::json::array();
+            for (const auto& span : *row.spans)
+                entry["spans"].push_back({{"startBar", span.startBar}, {"endBar", span.endBar}});
+        }
+        j.push_back(std::move(entry));
+    }
 }
 
 }  // namespace corvane

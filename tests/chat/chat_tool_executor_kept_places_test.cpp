@@ -130,7 +130,7 @@ TEST_F(KeptPlacesBetweenCalls, ArrangementIsReadAnewAfterTracksThePlayheadOrTheW
         const json answer = oneJSON("get_arrangement");
         ASSERT_TRUE(answer.is_array()) << answer;
         EXPECT_EQ(world().project().transport.playhead(), playhead);
-        EXPECT_EQ(answer, logic.readArrangement(*logic.findMainWindow(), std::nullopt));
+        EXPECT_EQ(answer, nlohmann::json(logic.readArrangement(*logic.findMainWindow(), std::nullopt)));
         EXPECT_EQ(world().project().transport.playhead(), playhead);
     }
 }

@@ -94,7 +94,7 @@ TEST_F(ChatToolExecutorReading, ArrangementIsABareArrayOfTheReadersRows) {
     ASSERT_TRUE(logic.movePlayhead(11, *logic.findMainWindow()).success);
     const json all = json::parse(one("get_arrangement", "not json").outputJSON);
     ASSERT_TRUE(all.is_array());
-    EXPECT_EQ(all, logic.readArrangement(*logic.findMainWindow(), std::nullopt));
+    EXPECT_EQ(all, nlohmann::json(logic.readArrangement(*logic.findMainWindow(), std::nullopt)));
     EXPECT_EQ(lastRecord().summary, "Read arrangement: " + std::to_string(all.size()) + " tracks with regions.");
 
     const json snare = json::parse(one("get_arrangement", R"({"track_name":"Snare"})").outputJSON);

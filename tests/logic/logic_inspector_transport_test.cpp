@@ -116,7 +116,7 @@ TEST_F(LogicInspectorTransport, ReadOnlyPositionDisplayHigherUpIsNeverTheOneWrit
 TEST_F(LogicInspectorTransport, ArrangementSpansReadAsBarsOnceThePlayheadCalibratesTheScale) {
     ASSERT_TRUE(inspector.movePlayhead(11, window()).success);
     // Bass's second region is muted and Drums holds none; Keys is muted as a track, its region is not.
-    EXPECT_EQ(inspector.readArrangement(window(), std::nullopt),
+    EXPECT_EQ(nlohmann::json(inspector.readArrangement(window(), std::nullopt)),
               (json{row(1, "Drums"), row(2, "Kick", {span(1, 33)}), row(3, "Snare", {span(5, 33)}),
                     row(4, "Bass", {span(1, 17)}), row(5, "Lead Vox", {span(9, 33)}), row(6, "Keys", {span(1, 33)}),
                     row(7, "Guitar", {span(17, 33)})}));
@@ -126,9 +126,9 @@ TEST_F(LogicInspectorTransport, ArrangementSpansReadAsBarsOnceThePlayheadCalibra
         p.track("Guitar")->regions = {{"G1", 1, 4, false}, {"G2", 5, 4, false}, {"G3", 10, 2, false}};
         p.track("Kick")->regions = {{"K1", 3, 2, true}};
     });
-    EXPECT_EQ(inspector.readArrangement(window(), std::string("guitar")),
+    EXPECT_EQ(nlohmann::json(inspector.readArrangement(window(), std::string("guitar"))),
               (json{row(7, "Guitar", {span(1, 9), span(10, 12)})}));
-    EXPECT_EQ(inspector.readArrangement(window(), std::string("Kick")), (json{row(2, "Kick", json::array())}));
+    EXPECT_EQ(nlohmann::json(inspector.readArrangement(window(), std::string("Kick"))), (json{row(2, "Kick", json::array())}));
 }
 
 TEST_F(LogicInspectorTransport, TrackFilterMatchesNamesOnlyIgnoringCase) {
@@ -139,7 +139,7 @@ TEST_F(LogicInspectorTransport, TrackFilterMatchesNamesOnlyIgnoringCase) {
     });
     auto names = [&](const std::string& filter) {
         std::vector<std::string> out;
-        for (const auto& entry : inspector.readArrangement(window(), filter)) out.push_back(entry.value("name", "?"));
+        for (const auto& entry : nlohmann::json(inspector.readArrangement(window(), filter))) out.push_back(entry.value("name", "?"));
         return out;
     };
     EXPECT_EQ(names("BASS"), (std::vector<std::string>{"Bass", "Synth Bass", "Bass DI"}));
@@ -149,9 +149,9 @@ TEST_F(LogicInspectorTransport, TrackFilterMatchesNamesOnlyIgnoringCase) {
 
 TEST_F(LogicInspectorTransport, ArrangementFailuresComeBackAsOneErrorEntry) {
     world().setKnob("axError", json{{"element", "Tracks contents"}, {"attribute", "AXChildren"}});
-    EXPECT_EQ(inspector.readArrangement(window(), std::nullopt), (json{{{"error", "No track content areas found"}}}));
+    EXPECT_EQ(nlohmann::json(inspector.readArrangement(window(), std::nullopt)), (json{{{"error", "No track content areas found"}}}));
     auto bare = FakeElement::make("AXWindow")->add(FakeElement::make("AXGroup", "Tracks"));
-    EXPECT_EQ(inspector.readArrangement(bare->handle(), std::nullopt),
+    EXPECT_EQ(nlohmann::json(inspector.readArrangement(bare->handle(), std::nullopt)),
               (json{{{"error", "Tracks contents area not found"}}}));
 }
 
@@ -264,7 +264,7 @@ TEST_F(LogicInspectorTransportShapes, RegionsMergeWithinTwoPointsAndNeverReadBel
         el("AXGroup", "Track 6 Unquoted")->add(region(100, 136)),
         el("AXGroup", "Lane \u201CNot a track\u201D")->add(region(100, 136)),
     });
-    EXPECT_EQ(inspector.readArrangement(window->handle(), std::nullopt),
+    EXPECT_EQ(nlohmann::json(inspector.readArrangement(window->handle(), std::nullopt)),
               (json{row(1, "Merged", {span(1, 9)}), row(2, "Apart", {span(1, 5), span(5, 9)}),
                     row(3, "Early", {span(1, 1)}), row(4, "Muted", json::array()), row(5, "Empty")}));
 }
@@ -275,7 +275,7 @@ TEST_F(LogicInspectorTransportShapes, UnplaceableRegionFramesAreLeftOutNotConver
                                    ->add(framed(el("AXLayoutItem", "Far"), INFINITY, 120, 10, 30))
                                    ->add(framed(el("AXLayoutItem", "Huge"), 1e300, 120, 1e300, 30))
                                    ->add(region(100, 136))});
-    EXPECT_EQ(inspector.readArrangement(window->handle(), std::nullopt), (json{row(1, "Odd", {span(1, 5)})}));
+    EXPECT_EQ(nlohmann::json(inspector.readArrangement(window->handle(), std::nullopt)), (json{row(1, "Odd", {span(1, 5)})}));
 }
 
 TEST_F(LogicInspectorTransportShapes, AScaleTheRulerDoesNotShowIsSaidNeverGuessed) {
@@ -288,7 +288,7 @@ TEST_F(LogicInspectorTransportShapes, AScaleTheRulerDoesNotShowIsSaidNeverGuesse
                       ->add(framed(el("AXValueIndicator", "Start Marker"), 100, 80, 1, 20))
                       ->add(framed(el("AXValueIndicator", "Playhead thumb"), 100, 80, 1, 20))
                       ->add(contents);
-    EXPECT_EQ(inspector.readArrangement(window->handle(), std::nullopt),
+    EXPECT_EQ(nlohmann::json(inspector.readArrangement(window->handle(), std::nullopt)),
               (json{{{"error", "Cannot measure the bar scale: the ruler's marks do not follow the playhead."}}}));
     std::vector<double> written;
     for (auto& w : slider(group, "bar")->writes) written.push_back(std::get<double>(w));
