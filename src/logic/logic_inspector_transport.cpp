@@ -343,7 +343,8 @@ std::variant<LogicInspector::BarScale, std::string> LogicInspector::measureBarSc
     return accept((movedTo->x - thumbX) / static_cast<double>(*moved - *bar));
 }
 
-LogicInspector::ArrangementReading LogicInspector::readArrangement(const AXElement& in, const std::optional<std::string>& trackName) const {
+LogicInspector::ArrangementReading LogicInspector::readArrangement(const AXElement& in,
+                                                                   const std::optional<std::string>& trackName) const {
     // Checked with the read that also lists its rows.
     auto contents = detail::keptArea(in, "Tracks contents", {ax::kDescription, ax::kChildren});
     if (!contents) {
@@ -451,7 +452,8 @@ void to_json(nlohmann::json& j, const LogicInspector::ArrangementReading& r) {
         return;
     }
     for (const auto& row : r.rows) {
-        nlohmann::json entry{{"trackNumber", row.trackNumber}, {"name", row.name}, {"hasContent", row.spans.has_value()}};
+        nlohmann::json entry{
+            {"trackNumber", row.trackNumber}, {"name", row.name}, {"hasContent", row.spans.has_value()}};
         if (row.spans) {
             entry["spans"] = nlohmann::json::array();
             for (const auto& span : *row.spans)

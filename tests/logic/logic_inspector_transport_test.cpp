@@ -128,7 +128,8 @@ TEST_F(LogicInspectorTransport, ArrangementSpansReadAsBarsOnceThePlayheadCalibra
     });
     EXPECT_EQ(nlohmann::json(inspector.readArrangement(window(), std::string("guitar"))),
               (json{row(7, "Guitar", {span(1, 9), span(10, 12)})}));
-    EXPECT_EQ(nlohmann::json(inspector.readArrangement(window(), std::string("Kick"))), (json{row(2, "Kick", json::array())}));
+    EXPECT_EQ(nlohmann::json(inspector.readArrangement(window(), std::string("Kick"))),
+              (json{row(2, "Kick", json::array())}));
 }
 
 TEST_F(LogicInspectorTransport, TrackFilterMatchesNamesOnlyIgnoringCase) {
@@ -139,7 +140,8 @@ TEST_F(LogicInspectorTransport, TrackFilterMatchesNamesOnlyIgnoringCase) {
     });
     auto names = [&](const std::string& filter) {
         std::vector<std::string> out;
-        for (const auto& entry : nlohmann::json(inspector.readArrangement(window(), filter))) out.push_back(entry.value("name", "?"));
+        for (const auto& entry : nlohmann::json(inspector.readArrangement(window(), filter)))
+            out.push_back(entry.value("name", "?"));
         return out;
     };
     EXPECT_EQ(names("BASS"), (std::vector<std::string>{"Bass", "Synth Bass", "Bass DI"}));
@@ -149,7 +151,8 @@ TEST_F(LogicInspectorTransport, TrackFilterMatchesNamesOnlyIgnoringCase) {
 
 TEST_F(LogicInspectorTransport, ArrangementFailuresComeBackAsOneErrorEntry) {
     world().setKnob("axError", json{{"element", "Tracks contents"}, {"attribute", "AXChildren"}});
-    EXPECT_EQ(nlohmann::json(inspector.readArrangement(window(), std::nullopt)), (json{{{"error", "No track content areas found"}}}));
+    EXPECT_EQ(nlohmann::json(inspector.readArrangement(window(), std::nullopt)),
+              (json{{{"error", "No track content areas found"}}}));
     auto bare = FakeElement::make("AXWindow")->add(FakeElement::make("AXGroup", "Tracks"));
     EXPECT_EQ(nlohmann::json(inspector.readArrangement(bare->handle(), std::nullopt)),
               (json{{{"error", "Tracks contents area not found"}}}));
@@ -275,7 +278,8 @@ TEST_F(LogicInspectorTransportShapes, UnplaceableRegionFramesAreLeftOutNotConver
                                    ->add(framed(el("AXLayoutItem", "Far"), INFINITY, 120, 10, 30))
                                    ->add(framed(el("AXLayoutItem", "Huge"), 1e300, 120, 1e300, 30))
                                    ->add(region(100, 136))});
-    EXPECT_EQ(nlohmann::json(inspector.readArrangement(window->handle(), std::nullopt)), (json{row(1, "Odd", {span(1, 5)})}));
+    EXPECT_EQ(nlohmann::json(inspector.readArrangement(window->handle(), std::nullopt)),
+              (json{row(1, "Odd", {span(1, 5)})}));
 }
 
 TEST_F(LogicInspectorTransportShapes, AScaleTheRulerDoesNotShowIsSaidNeverGuessed) {
