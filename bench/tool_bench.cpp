@@ -54,7 +54,8 @@ int run() {
     };
     bool met = true;
     std::vector<Figures> demo;
-    for (const Size size : {Size{"demo song (7 tracks)", Session::demo, 100}, Size{"64 tracks", Session::large, 20}}) {
+    // The same number of calls at both sizes: a mean over more calls weighs the first call less.
+    for (const Size size : {Size{"demo song (7 tracks)", Session::demo, 20}, Size{"64 tracks", Session::large, 20}}) {
         const auto before = round_trips::measure(root / "before", size.runs,
                                                  {.keptPlaces = false, .session = size.session}, failure);
         const auto after =
