@@ -211,18 +211,17 @@ std::optional<AXElement> LogicInspector::findViewMenuButton(const AXElement& plu
     // With the values: the view it shows is read next.
     std::optional<AXElement> found;
     std::vector<std::size_t> path;
-    ax_tree::walk(
-        pluginWindow, search_depth::kPluginWindow,
-        [&](const Step& step) {
-            if (step.depth > 0) {
-                path.resize(static_cast<std::size_t>(step.depth - 1));
-                path.push_back(step.index);
-            }
-            if (!isViewButton(step.element)) return Next::children;
-            found = step.element;
-            return Next::stop;
-        },
-        0, {ax::kValue});
+    ax_tree::walk(pluginWindow, search_depth::kPluginWindow,
+                  [&](const Step& step) {
+                      if (step.depth > 0) {
+                          path.resize(static_cast<std::size_t>(step.depth - 1));
+                          path.push_back(step.index);
+                      }
+                      if (!isViewButton(step.element)) return Next::children;
+                      found = step.element;
+                      return Next::stop;
+                  },
+                  0, {ax::kValue});
     detail::keepArea(pluginWindow, "view", found);
     if (places.open > 0 && found) places.viewButtonPath = std::move(path);
     return found;
