@@ -45,7 +45,7 @@ struct Target {
 // Selects the track and resolves the slot; the failure text otherwise.
 std::optional<Target> selectSlot(ToolCall& toolCall, const json& args, const std::string& name, std::string& error) {
     const LogicInspector& logic = toolCall.executor.logicInspector();
-    auto selected = logic.selectTrack(name);
+    auto selected = logic.selectTrack(name, false);
     if (!selected) {
         error = notFound(logic, name);
         return std::nullopt;

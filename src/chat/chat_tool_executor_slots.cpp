@@ -128,6 +128,7 @@ ChatToolExecutor::SidechainSource ChatToolExecutor::resolveSidechainSource(const
     if (readInteger(t)) return {"Bus " + t, std::nullopt, "interpreted '" + t + "' as 'Bus " + t + "'"};
 
     const LogicInspector& logic = services_.logicInspector;
+    const LogicInspector::KeptPlaces places;  // the headers and the strip, for the source and the target after it
     auto resolved = logic.resolveTrack(t);
     if (!resolved.header) {
         std::string error =

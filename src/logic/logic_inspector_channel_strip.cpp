@@ -91,7 +91,8 @@ void LogicInspector::readStripData(const AXElement& element, nlohmann::json& str
 }
 
 std::optional<AXElement> LogicInspector::selectAndVerifyTrack(const std::string& named) const {
-    auto selected = selectTrack(named);
+    // The strip is read whole after the pause below: the selection's own check needs its name only.
+    auto selected = selectTrack(named, false);
     if (!selected) return std::nullopt;
     platform::pause(pacing::kStripFollowsSelection);
     std::string shown = stripName(readChannelStrip(selected->mainWindow));

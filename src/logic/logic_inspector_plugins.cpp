@@ -183,14 +183,47 @@ std::optional<AXElement> LogicInspector::findViewMenuButton(const AXElement& plu
     if (auto kept = detail::keptArea(pluginWindow, "view", kReads);
         kept && textOf(*kept, ax::kRole) == "AXMenuButton")
         return kept;
+    auto isViewButton = [](const AXElement& e) {
+        return textOf(e, ax::kRole) == "AXMenuButton" && text::lowercased(textOf(e, ax::kDescription)) == "view";
+    };
+    // A plug-in window is built anew each time it opens, laid out as the last one was: the button
+    // is looked for first where it lay in that one, one read per level down.
+    auto& places = detail::keptPlaces();
+    if (places.open > 0 && !places.viewButtonPath.empty()) {
+        std::optional<AXElement> at = pluginWindow;
+        for (const std::size_t index : places.viewButtonPath) {
+            at->prefetch(kReads);
+            const auto children = at->elements(ax::kChildren);
+            if (!children || index >= children->size()) {
+                at.reset();
+                break;
+            }
+            at = (*children)[index];
+        }
+        if (at) {
+            at->prefetch(kReads);
+            if (isViewButton(*at)) {
+                detail::keepArea(pluginWindow, "view", at);
+                return at;
+            }
+        }
+    }
     // With the values: the view it shows is read next.
-    auto found = ax_tree::findFirst(
-        pluginWindow, search_depth::kPluginWindow,
-        [](const AXElement& e) {
-            return textOf(e, ax::kRole) == "AXMenuButton" && text::lowercased(textOf(e, ax::kDescription)) == "view";
-        },
-        0, {ax::kValue});
+    std::optional<AXElement> found;
+    std::vector<std::size_t> path;
+    ax_tree::walk(pluginWindow, search_depth::kPluginWindow,
+                  [&](const Step& step) {
+                      if (step.depth > 0) {
+                          path.resize(static_cast<std::size_t>(step.depth - 1));
+                          path.push_back(step.index);
+                      }
+                      if (!isViewButton(step.element)) return Next::children;
+                      found = step.element;
+                      return Next::stop;
+                  },
+                  0, {ax::kValue});
     detail::keepArea(pluginWindow, "view", found);
+    if (places.open > 0 && found) places.viewButtonPath = std::move(path);
     return found;
 }
 

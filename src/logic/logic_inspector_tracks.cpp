@@ -398,17 +398,26 @@ std::string nameOnStrip(const LogicInspector& logic, const AXElement& mainWindow
         if (isNameField(known->second))
             if (auto name = ax_read::valueText(known->second)) return *name;
     }
-    for (const auto& child : strip->children()) {
+    const auto children = strip->children();
+    auto take = [&](std::size_t index) -> std::optional<std::string> {
+        const auto& child = children[index];
         child.prefetch(kFieldReads);
-        if (!isNameField(child)) continue;
+        if (!isNameField(child)) return std::nullopt;
         auto name = ax_read::valueText(child);
-        if (!name) continue;
+        if (!name) return std::nullopt;
         if (kept.open > 0) {
             if (kept.stripNameFields.size() >= 4096) kept.stripNameFields.clear();  // a session's worth, not more
             kept.stripNameFields[*strip] = child;
+            kept.stripNameIndex = index;
         }
-        return *name;
-    }
+        return name;
+    };
+    // A strip built anew for another track lays its children out as the last one did: the field is
+    // looked for first where it was then, and only if it is not there, child by child.
+    if (kept.open > 0 && kept.stripNameIndex < children.size())
+        if (auto name = take(kept.stripNameIndex)) return *name;
+    for (std::size_t i = 0; i < children.size(); ++i)
+        if (auto name = take(i)) return *name;
     return "";
 }
 

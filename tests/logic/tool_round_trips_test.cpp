@@ -34,23 +34,23 @@ const std::map<std::string, Pinned>& pinned() {
         {"get_transport", {24, 22.5, 24, 22.5}},
         {"get_arrangement", {50, 32.5, 221, 146.5}},
         {"control_transport", {23, 23, 23, 23}},
-        {"get_track_details", {172, 142, 343, 241.75}},
-        {"set_track_solo", {89, 77.75, 203, 191.75}},
-        {"set_track_mute", {41, 25.25, 98, 82.25}},
+        {"get_track_details", {156, 112.5, 327, 212.25}},
+        {"set_track_solo", {53, 50, 167, 164}},
+        {"set_track_mute", {30, 20.25, 87, 77.25}},
         {"set_track_volume", {79, 56, 136, 113}},
-        {"set_track_pan", {60, 42, 117, 99}},
-        {"set_folder_expanded", {71, 57.5, 185, 171.5}},
+        {"set_track_pan", {37, 34, 94, 91}},
+        {"set_folder_expanded", {54, 51, 168, 165}},
         {"rename_track", {56, 35, 113, 92}},
         {"ensure_bus_track", {159, 145.5, 273, 259.5}},
         {"ensure_master_track", {19, 10.75, 19, 10.75}},
         {"set_send_level", {99, 89.75, 156, 146.75}},
-        {"get_plugin_parameters", {109, 87.25, 166, 144.25}},
-        {"set_plugin_parameter", {86, 94.25, 143, 151.25}},
-        {"set_plugin_bypass", {64, 46.75, 121, 103.75}},
-        {"add_plugin", {146, 108.5, 203, 165.5}},
-        {"remove_plugin", {87, 57, 144, 114}},
-        {"reorder_plugin", {101, 71, 158, 128}},
-        {"set_plugin_sidechain", {108, 131.75, 165, 231.25}},
+        {"get_plugin_parameters", {88, 67.75, 145, 124.75}},
+        {"set_plugin_parameter", {67, 75.25, 124, 132.25}},
+        {"set_plugin_bypass", {48, 42.75, 105, 99.75}},
+        {"add_plugin", {125, 103.25, 182, 160.25}},
+        {"remove_plugin", {64, 51.25, 121, 108.25}},
+        {"reorder_plugin", {85, 67, 142, 124}},
+        {"set_plugin_sidechain", {87, 104.5, 144, 204}},
     };
     return counts;
 }
@@ -59,7 +59,7 @@ const std::map<std::string, Pinned>& pinned() {
 // until they are brought within it.
 const std::set<std::string>& stillOverBudget() {
     static const std::set<std::string> tools{
-        "get_plugin_parameters", "list_tracks", "set_plugin_sidechain",
+        "get_plugin_parameters", "list_tracks",
     };
     return tools;
 }
