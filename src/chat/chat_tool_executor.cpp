@@ -309,8 +309,8 @@ std::string ChatToolExecutor::stoppedMidwayMessage(const std::string& toolName, 
     if (settled < progress.planned.size()) message += ". Not done: " + list(progress.planned, settled, ", ");
     // What it did is told by what Logic Pro shows now: the strip of the selected track.
     if (auto window = services_.logicInspector.findMainWindow()) {
-        const nlohmann::json strip = services_.logicInspector.readChannelStrip(*window);
-        const auto text = [&](const char* key) { return json_fields::lenientText(strip, key); };
+        const auto strip = services_.logicInspector.readChannelStrip(*window);
+        const auto text = [&](const char* key) { return strip.text(key); };
         if (auto name = text("name")) {
             message += ". The selected track is now '" + *name + "'";
             if (auto level = text("volumeDisplay")) message += ", volume " + *level;

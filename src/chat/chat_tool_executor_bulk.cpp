@@ -70,10 +70,9 @@ std::optional<Selected> resolveAndSelect(const LogicInspector& logic, const std:
     if (logic.selectTrackViaKeyboard(*resolved.header, *window, stripReadNext))
         return Selected{*resolved.header, *window, std::move(selectedBefore)};
     log(logic_messages::selectTrackFailed(resolved.header->name));
-    const nlohmann::json strip = logic.readChannelStrip(*window);
+    const auto strip = logic.readChannelStrip(*window);
     reason = "could not be selected";
-    if (const auto shown = json_fields::lenientText(strip, "name"))
-        reason += " \u2014 Logic Pro's channel strip shows '" + *shown + "'";
+    if (const auto shown = strip.text("name")) reason += " \u2014 Logic Pro's channel strip shows '" + *shown + "'";
     reason += "; nothing was changed.";
     return std::nullopt;
 }
@@ -307,10 +306,10 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
         }
         const std::string trackName = selected->header.name;
         const AXElement& window = selected->window;
-        const nlohmann::json strip = logic.readChannelStrip(window);
+        const auto strip = logic.readChannelStrip(window);
         std::string before = "?";
         for (const char* key : tool.beforeKeys)
-            if (auto shown = json_fields::lenientText(strip, key)) {
+            if (auto shown = strip.text(key)) {
                 before = *shown;
                 break;
             }
@@ -345,7 +344,7 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
         }
         double value = *parsed;
         if (relative) {
-            auto current = json_fields::lenientText(strip, tool.currentKey);
+            auto current = strip.text(tool.currentKey);
             auto currentValue = current ? readNumber(*current) : std::nullopt;
             if (!currentValue || !std::isfinite(*currentValue)) {
                 failed({trackName, std::string("could not read current ") + tool.writeLabel});

@@ -83,7 +83,7 @@ void ensureAnalysisPlugin(ChatToolExecutor& executor, const std::string& name) {
     // The strip follows the selection a moment later; reading it early would show the old track.
     pollFor(kWaitForStrip, [&] {
         const auto strip = logic.readChannelStrip(*window);
-        return text::equalsIgnoringCase(json_fields::lenientText(strip, "name").value_or(""), name);
+        return text::equalsIgnoringCase(strip.text("name").value_or(""), name);
     });
     const auto slots = logic.findTrackPluginSlots(*window);
     std::string shown;

@@ -18,7 +18,7 @@ namespace {
 
 struct TrackRead {
     std::string headerName;
-    nlohmann::json strip;
+    LogicInspector::StripReading strip;
     std::vector<TrackDetailsResult::PluginSlotInfo> plugins;
 };
 
@@ -69,20 +69,20 @@ TrackDetailsResult resultFor(const TrackRead& read, const std::map<std::string, 
     result.trackName = read.headerName;
     result.plugins = read.plugins;
     // A strip that could not be read reports no readings.
-    if (!read.strip.is_object() || read.strip.contains("error")) return result;
-    result.volume = json_fields::lenientText(read.strip, "volume");
-    result.volumeDisplay = json_fields::lenientText(read.strip, "volumeDisplay");
-    result.pan = json_fields::lenientText(read.strip, "pan");
-    result.input = json_fields::lenientText(read.strip, "input");
-    result.inputBus = json_fields::lenientText(read.strip, "inputBus");
-    result.output = json_fields::lenientText(read.strip, "output");
-    result.channelMode = json_fields::lenientText(read.strip, "channelMode");
-    auto sends = read.strip.find("sends");
-    bool allText = sends != read.strip.end() && sends->is_array();
+    if (read.strip.error) return result;
+    result.volume = read.strip.text("volume");
+    result.volumeDisplay = read.strip.text("volumeDisplay");
+    result.pan = read.strip.text("pan");
+    result.input = read.strip.text("input");
+    result.inputBus = read.strip.text("inputBus");
+    result.output = read.strip.text("output");
+    result.channelMode = read.strip.text("channelMode");
+    auto sends = read.strip.values.find("sends");
+    bool allText = sends != read.strip.values.end() && sends->is_array();
     if (allText)
         for (const auto& send : *sends) allText = allText && send.is_string();
     if (!allText) return result;
-    result.sends = sendsOf(read.strip);
+    result.sends = sendsOf(read.strip.values);
     std::map<std::string, std::string> targets;
     for (const auto& label : *result.sends)
         if (auto found = busMap.find(label); found != busMap.end() && !found->second.empty())
@@ -116,7 +116,7 @@ AgentToolOutputPayload getTrackDetails(ToolCall& toolCall) {
                 for (std::size_t i = 0; i < slots.size(); ++i)
                     read.plugins.push_back({static_cast<std::int64_t>(i), slots[i].name, slots[i].isBypassed});
                 // Which track receives each send, asked while this track is still the selected one.
-                for (const auto& label : sendsOf(read.strip))
+                for (const auto& label : sendsOf(read.strip.values))
                     if (!busMap.count(label))
                         busMap[label] = logic.findTrackForBusThroughSend(*resolved.header, label).value_or("");
                 reads.push_back(std::move(read));

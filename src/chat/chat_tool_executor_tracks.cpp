@@ -80,8 +80,7 @@ std::optional<std::string> trackForBus(const LogicInspector& logic, const std::s
             log(logic_messages::selectTrackFailed(resolved.header->name));
             continue;
         }
-        const json strip = logic.readChannelStrip(*again);
-        const auto input = json_fields::lenientText(strip, "inputBus");
+        const auto input = logic.readChannelStrip(*again).text("inputBus");
         if (input && text::equalsIgnoringCase(*input, busName)) return header.name;
     }
     return std::nullopt;

@@ -190,7 +190,18 @@ public:
     std::optional<bool> headerSwitchState(const TrackHeader& header, const std::string& labelHint) const;
 
     // --- Channel strip reading and routing -----------------------------------------------
-    nlohmann::json readChannelStrip(const AXElement& mainWindow) const;
+    // The Inspector's first strip as read: its values by key ("name", "volume", "volumeDisplay",
+    // "pan", "mute", "solo", "channelMode", "input", "inputBus", "output", "sends", …), each only
+    // when its control was found; or why no strip could be read. In JSON the values, or
+    // {"error": message}.
+    struct StripReading {
+        std::optional<std::string> error;
+        nlohmann::json values = nlohmann::json::object();
+        // A text value; absent when not read, or not a text.
+        std::optional<std::string> text(const char* key) const;
+        friend void to_json(nlohmann::json& j, const StripReading& r);
+    };
+    StripReading readChannelStrip(const AXElement& mainWindow) const;
     void readStripData(const AXElement& element, nlohmann::json& strip, int depth, int maxDepth) const;
     std::optional<AXElement> selectAndVerifyTrack(const std::string& named) const;
     std::optional<std::string> readTrackOutput(const AXElement& mainWindow) const;

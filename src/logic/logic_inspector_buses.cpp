@@ -479,7 +479,7 @@ std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const Trac
     const bool stillShown = parsed && parsed->number == track.trackNumber && parsed->name == track.name &&
                             selectedFlag && std::holds_alternative<bool>(*selectedFlag) &&
                             std::get<bool>(*selectedFlag) &&
-                            text::equalsIgnoringCase(json_fields::lenientText(strip, "name").value_or(""), track.name);
+                            text::equalsIgnoringCase(strip.text("name").value_or(""), track.name);
     const auto touched =
         stillShown ? touchShownSend(*window, track.name, busLabel) : clickSendByBusLabel(track.name, busLabel);
     if (!touched.success) return std::nullopt;

@@ -13,6 +13,7 @@
 #include "logic/search_depths.h"
 #include "platform/log.h"
 #include "platform/platform.h"
+#include "support/json_fields.h"
 #include "support/regex.h"
 #include "support/unicode.h"
 
@@ -22,20 +23,25 @@ using ax_read::valueText;
 
 namespace {
 
-std::string stripName(const nlohmann::json& strip) {
-    auto it = strip.find("name");
-    return it != strip.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
+std::string stripName(const LogicInspector::StripReading& strip) { return strip.text("name").value_or(""); }
 
 }  // namespace
 
-nlohmann::json LogicInspector::readChannelStrip(const AXElement& mainWindow) const {
+std::optional<std::string> LogicInspector::StripReading::text(const char* key) const {
+    return json_fields::lenientText(values, key);
+}
+
+void to_json(nlohmann::json& j, const LogicInspector::StripReading& r) {
+    j = r.error ? nlohmann::json{{"error", *r.error}} : r.values;
+}
+
+LogicInspector::StripReading LogicInspector::readChannelStrip(const AXElement& mainWindow) const {
     auto mixer = findMixerArea(mainWindow);
-    if (!mixer) return {{"error", logic_messages::kMixerAreaNotFound}};
+    if (!mixer) return {logic_messages::kMixerAreaNotFound};
     auto strips = mixer->children();
-    if (strips.empty()) return {{"error", "No channel strip found"}};
-    nlohmann::json strip = nlohmann::json::object();
-    readStripData(strips.front(), strip, 0, search_depth::kStripControls);
+    if (strips.empty()) return {"No channel strip found"};
+    StripReading strip;
+    readStripData(strips.front(), strip.values, 0, search_depth::kStripControls);
     return strip;
 }
 

@@ -63,11 +63,7 @@ bool hasDisclosureTriangle(const AXElement& header) {
     return isFolder;
 }
 
-std::string stripName(const nlohmann::json& strip) {
-    auto it = strip.find("name");
-    if (it != strip.end() && it->is_string()) return it->get<std::string>();
-    return "";
-}
+std::string stripName(const LogicInspector::StripReading& strip) { return strip.text("name").value_or(""); }
 }  // namespace
 
 std::optional<LogicInspector::ParsedTrackDescription> LogicInspector::parseTrackDescription(

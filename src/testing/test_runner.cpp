@@ -142,13 +142,13 @@ SnapshotMap TestRunner::snapshotTracks(const std::vector<std::string>& names) {
         services_.clock.sleep(std::chrono::duration<double>(kSelectionPause));
         const auto strip = logic.readChannelStrip(selected->mainWindow);
         snapshot.trackName = selected->header.name;
-        snapshot.volume = json_fields::lenientText(strip, "volume");
-        snapshot.volumeDisplay = json_fields::lenientText(strip, "volumeDisplay");
-        snapshot.pan = json_fields::lenientText(strip, "pan");
-        snapshot.solo = json_fields::lenientText(strip, "solo");
-        snapshot.mute = json_fields::lenientText(strip, "mute");
-        snapshot.output = json_fields::lenientText(strip, "output");
-        snapshot.channelMode = json_fields::lenientText(strip, "channelMode");
+        snapshot.volume = strip.text("volume");
+        snapshot.volumeDisplay = strip.text("volumeDisplay");
+        snapshot.pan = strip.text("pan");
+        snapshot.solo = strip.text("solo");
+        snapshot.mute = strip.text("mute");
+        snapshot.output = strip.text("output");
+        snapshot.channelMode = strip.text("channelMode");
         std::int64_t index = 0;
         for (const auto& slot : logic.findTrackPluginSlots(selected->mainWindow))
             snapshot.plugins.push_back({index++, slot.name, slot.isBypassed});

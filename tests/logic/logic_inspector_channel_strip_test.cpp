@@ -28,7 +28,7 @@ TEST_F(LogicInspectorChannelStrip, StripOfATrackWithInsertsSendsAndABusInput) {
     world().mutateProject([](standin::Project& p) { p.track("Lead Vox")->strip.input = "Bus 4"; });
     auto window = inspector.selectAndVerifyTrack("Lead Vox");
     ASSERT_TRUE(window);
-    auto strip = inspector.readChannelStrip(*window);
+    const nlohmann::json strip = inspector.readChannelStrip(*window);
     EXPECT_EQ(strip["name"], "Lead Vox");
     EXPECT_EQ(strip["input"], "Bus 4");
     EXPECT_EQ(strip["inputBus"], "Bus 4");
@@ -64,7 +64,7 @@ TEST(LogicInspectorChannelStripShapes, ReadsKeysByDescriptionRoleAndValue) {
                      ->add(el("AXTextField", "name")->set("AXValue", std::string("Decoy")));
     auto window = el("AXWindow")->add(el("AXGroup", "Inspector")->add(el("AXLayoutArea", "Mixer")->add(strip)));
 
-    auto data = inspector.readChannelStrip(window->handle());
+    const nlohmann::json data = inspector.readChannelStrip(window->handle());
     EXPECT_EQ(data["name"], "Kick");
     EXPECT_EQ(data["volume"], "200");
     EXPECT_FALSE(data.contains("volumeDisplay"));  // a level field without a value says nothing
@@ -77,9 +77,9 @@ TEST(LogicInspectorChannelStripShapes, ReadsKeysByDescriptionRoleAndValue) {
     EXPECT_FALSE(data.contains("pan"));
 
     auto hidden = el("AXWindow")->add(el("AXGroup", "Tracks"));
-    EXPECT_EQ(inspector.readChannelStrip(hidden->handle()), (nlohmann::json{{"error", "Mixer area not found"}}));
+    EXPECT_EQ(inspector.readChannelStrip(hidden->handle()).error, "Mixer area not found");
     auto empty = el("AXWindow")->add(el("AXLayoutArea", "Mixer"));
-    EXPECT_EQ(inspector.readChannelStrip(empty->handle()), (nlohmann::json{{"error", "No channel strip found"}}));
+    EXPECT_EQ(inspector.readChannelStrip(empty->handle()).error, "No channel strip found");
 }
 
 TEST(LogicInspectorChannelStripShapes, OutputAndInputBusComeFromButtonPositionsAroundTheFirstSlot) {

@@ -56,7 +56,7 @@ TEST_F(LogicInspectorTracks, SelectingByNameMovesTheSelectionByKeysAndVerifiesTh
         ASSERT_TRUE(selected) << c.asked;
         EXPECT_EQ(selected->header.name, c.lands);
         EXPECT_EQ(selectedName(), c.lands);
-        EXPECT_EQ(inspector.readChannelStrip(selected->mainWindow)["name"], c.lands);
+        EXPECT_EQ(inspector.readChannelStrip(selected->mainWindow).text("name"), c.lands);
     }
     // Kick -> Guitar is five rows down: five Down presses, no more.
     load(standin::testing::demoSong());
@@ -97,7 +97,7 @@ TEST_F(LogicInspectorTracks, ASelectionThatDoesNotLandIsReportedNotTrusted) {
 TEST_F(LogicInspectorTracks, AHiddenInspectorIsOpenedWithTheIKey) {
     world().setKnob("inspectorVisible", false);
     auto window = inspector.findMainWindow();
-    EXPECT_EQ(inspector.readChannelStrip(*window), (nlohmann::json{{"error", "Mixer area not found"}}));
+    EXPECT_EQ(inspector.readChannelStrip(*window).error, "Mixer area not found");
     ASSERT_TRUE(inspector.selectTrack("Bass"));
     EXPECT_TRUE(world().ui().inspectorVisible);
 }

@@ -54,7 +54,7 @@ protected:
     }
     std::string strip(const std::string& track, const std::string& key) {
         const auto selected = logic.selectTrack(track);
-        return selected ? logic.readChannelStrip(selected->mainWindow).value(key, "") : "";
+        return selected ? logic.readChannelStrip(selected->mainWindow).text(key.c_str()).value_or("") : "";
     }
 
     TempHome home;
