@@ -57,7 +57,7 @@ Outcome outcomeOf(std::vector<AgentEvent> events) {
     return o;
 }
 
-class ChatOrchestratorTest : public standin::testing::StandinTest, protected TurnServices {
+class ChatOrchestratorTest : public standin::testing::StandinTest, protected ScriptedTurns {
 protected:
     void SetUp() override {
         StandinTest::SetUp();
@@ -120,11 +120,6 @@ protected:
         return InputShield::shared().isTurnActive();
     }
 
-    std::shared_ptr<ScriptedChatBackend> transport = std::make_shared<ScriptedChatBackend>();
-    networking::BackendChatService backend{"http://127.0.0.1:9/api/ai/chat", "gpt-5", transport};
-    std::unique_ptr<ChatOrchestrator> orchestrator = std::make_unique<ChatOrchestrator>(
-        ChatOrchestrator::Services{inventory, backend, conversations, memories, logic, plugins, logger, {}},
-        ChatOrchestrator::Providers{});
     std::string threadID;
 };
 

@@ -19,7 +19,7 @@ namespace {
 
 using nlohmann::json;
 
-class TurnStopTest : public standin::testing::StandinTest, protected TurnServices {
+class TurnStopTest : public standin::testing::StandinTest, protected ScriptedTurns {
 protected:
     void SetUp() override {
         StandinTest::SetUp();
@@ -45,11 +45,6 @@ protected:
         return response.value_or(ChatResponse{});
     }
 
-    std::shared_ptr<ScriptedChatBackend> transport = std::make_shared<ScriptedChatBackend>();
-    networking::BackendChatService backend{"http://127.0.0.1:9/api/ai/chat", "gpt-5", transport};
-    std::unique_ptr<ChatOrchestrator> orchestrator = std::make_unique<ChatOrchestrator>(
-        ChatOrchestrator::Services{inventory, backend, conversations, memories, logic, plugins, logger, {}},
-        ChatOrchestrator::Providers{});
     std::string threadID;
 };
 

@@ -50,6 +50,17 @@ protected:
         EXPECT_TRUE(auth->isAuthenticated()) << auth->errorMessage().value_or("");
         return auth;
     }
+
+    // What the backend answers a chat request carrying this access token.
+    int chatStatusWith(const std::string& token) {
+        const json chat = {{"tier", "standard"}, {"kind", "agent"}, {"input", json::array()}};
+        return backend.service()
+            .handle({.method = "POST",
+                     .path = "/api/ai/chat",
+                     .body = chat.dump(),
+                     .headers = {{"authorization", "Bearer " + token}}})
+            .statusCode;
+    }
 };
 
 TEST_F(AuthServiceTest, SignInStoresAPrivateSessionThatTheNextStartRestoresWithoutRefreshingAValidToken) {
@@ -100,14 +111,7 @@ TEST_F(AuthServiceTest, AStartAfterAKillThatLostTheRotatedPairStaysSignedIn) {
     EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), pair["refresh_token"].get<std::string>());
     const auto token = restarted.getValidToken();
     ASSERT_EQ(token, pair["access_token"].get<std::string>());
-    const json chat = {{"tier", "standard"}, {"kind", "agent"}, {"input", json::array()}};
-    EXPECT_EQ(backend.service()
-                  .handle({.method = "POST",
-                           .path = "/api/ai/chat",
-                           .body = chat.dump(),
-                           .headers = {{"authorization", "Bearer " + *token}}})
-                  .statusCode,
-              200);
+    EXPECT_EQ(chatStatusWith(*token), 200);
 }
 
 // Written apart, a crash between the two writes leaves a new access token beside a spent refresh token.
@@ -188,14 +192,7 @@ TEST_F(AuthServiceTest, AnExpiredTokenIsRefreshedBeforeUseAndAFreshOneIsSentAsIt
     ASSERT_TRUE(token);
     EXPECT_NE(token, stored);
     EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), token);
-    const json chat = {{"tier", "standard"}, {"kind", "agent"}, {"input", json::array()}};
-    EXPECT_EQ(backend.service()
-                  .handle({.method = "POST",
-                           .path = "/api/ai/chat",
-                           .body = chat.dump(),
-                           .headers = {{"authorization", "Bearer " + *token}}})
-                  .statusCode,
-              200);
+    EXPECT_EQ(chatStatusWith(*token), 200);
 }
 
 TEST_F(AuthServiceTest, TwoRefreshesRacingShareOneRequestAndKeepTheSession) {

@@ -17,6 +17,7 @@
 #include "platform/standin/standin_fixture.h"
 #include "plugins/plugin_map_store.h"
 #include "support/files.h"
+#include "chat/turn_services.h"
 #include "test_support/scripted_chat_backend.h"
 #include "test_support/temp_home.h"
 
@@ -25,7 +26,7 @@ namespace {
 
 using nlohmann::json;
 
-class TestRunnerTest : public standin::testing::StandinTest {
+class TestRunnerTest : public standin::testing::StandinTest, protected ScriptedTurns {
 protected:
     void SetUp() override {
         StandinTest::SetUp();
@@ -57,21 +58,8 @@ protected:
         return selected ? logic.readChannelStrip(selected->mainWindow).text(key.c_str()).value_or("") : "";
     }
 
-    TempHome home;
-    ConversationStore conversations;
-    MemoryStore memories;
-    ToolLogger logger;
-    PluginInventoryService inventory{home.root() / "system", home.root() / "home"};
-    LogicInspector logic;
     PermissionService permissions;
-    PluginMapStore maps{std::string(CORVANE_SOURCE_DIR) + "/resources"};
-    PluginInspector plugins{logic, maps};
     CaptureService capture{logic, permissions};
-    std::shared_ptr<ScriptedChatBackend> transport = std::make_shared<ScriptedChatBackend>();
-    networking::BackendChatService backend{"http://127.0.0.1:9/api/ai/chat", "gpt-5", transport};
-    std::unique_ptr<ChatOrchestrator> orchestrator = std::make_unique<ChatOrchestrator>(
-        ChatOrchestrator::Services{inventory, backend, conversations, memories, logic, plugins, logger, {}},
-        ChatOrchestrator::Providers{});
     std::unique_ptr<TestRunner> runnerPtr;
     TestRunner& runner() { return *runnerPtr; }
 };
