@@ -275,6 +275,10 @@ public:
     static AXElement applicationElement(const platform::RunningApplication& logic);
     // The "view" menu button of a plug-in window, which switches it between editor and Controls.
     std::optional<AXElement> findViewMenuButton(const AXElement& pluginWindow) const;
+    // The plug-in window's header (the element its view button was last found in, while places
+    // are kept): Logic Pro's own buttons for the window, never one of the plug-in's parameters.
+    // Answered from what was kept, without a round trip; absent when not known.
+    static std::optional<AXElement> pluginWindowHeader(const AXElement& pluginWindow);
     std::optional<PluginViewPreference> readCurrentPluginView(const AXElement& menuButton) const;
     Outcome switchPluginWindowView(const AXElement& in, PluginViewPreference to) const;
     Outcome switchCurrentlyOpenPluginView(PluginViewPreference to) const;

@@ -189,8 +189,14 @@ std::optional<AXElement> LogicInspector::findViewMenuButton(const AXElement& plu
     // A plug-in window is built anew each time it opens, laid out as the last one was: the button
     // is looked for first where it lay in that one, one read per level down.
     auto& places = detail::keptPlaces();
+    auto keepParent = [&](const AXElement* parent) {
+        if (places.open == 0) return;
+        places.viewButtonWindow = pluginWindow;
+        places.viewButtonParent = parent && !(*parent == pluginWindow) ? *parent : AXElement{};
+    };
     if (places.open > 0 && !places.viewButtonPath.empty()) {
         std::optional<AXElement> at = pluginWindow;
+        AXElement parent;
         for (const std::size_t index : places.viewButtonPath) {
             at->prefetch(kReads);
             const auto children = at->elements(ax::kChildren);
@@ -198,12 +204,14 @@ std::optional<AXElement> LogicInspector::findViewMenuButton(const AXElement& plu
                 at.reset();
                 break;
             }
+            parent = *at;
             at = (*children)[index];
         }
         if (at) {
             at->prefetch(kReads);
             if (isViewButton(*at)) {
                 detail::keepArea(pluginWindow, "view", at);
+                keepParent(&parent);
                 return at;
             }
         }
@@ -219,12 +227,20 @@ std::optional<AXElement> LogicInspector::findViewMenuButton(const AXElement& plu
                       }
                       if (!isViewButton(step.element)) return Next::children;
                       found = step.element;
+                      keepParent(step.parent);
                       return Next::stop;
                   },
                   0, {ax::kValue});
     detail::keepArea(pluginWindow, "view", found);
     if (places.open > 0 && found) places.viewButtonPath = std::move(path);
     return found;
+}
+
+std::optional<AXElement> LogicInspector::pluginWindowHeader(const AXElement& pluginWindow) {
+    const auto& places = detail::keptPlaces();
+    if (places.open == 0 || !places.viewButtonParent || !(places.viewButtonWindow == pluginWindow))
+        return std::nullopt;
+    return places.viewButtonParent;
 }
 
 std::optional<PluginViewPreference> LogicInspector::readCurrentPluginView(const AXElement& menuButton) const {

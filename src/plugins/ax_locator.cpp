@@ -35,11 +35,13 @@ std::optional<platform::AXElement> AXLocator::findMenuItem(const std::string& ti
 }
 
 std::vector<platform::AXElement> AXLocator::collect(const AXElement& in, const std::optional<std::string>& role,
-                                                    int maxDepth, const std::function<bool(const AXElement&)>& where) {
+                                                    int maxDepth, const std::function<bool(const AXElement&)>& where,
+                                                    const std::optional<AXElement>& leaveOut) {
     std::vector<AXElement> out;
     ax_tree::walk(
         in, maxDepth,
         [&](const ax_tree::Step& step) {
+            if (leaveOut && step.element == *leaveOut) return ax_tree::Next::siblings;
             if (role && textOf(step.element, ax::kRole) != *role) return ax_tree::Next::children;
             if (where(step.element)) out.push_back(step.element);
             return ax_tree::Next::children;

@@ -25,9 +25,10 @@ public:
 
     // Every element whose AXRole equals the role (every element without a role) and that the
     // predicate accepts. Elements of another role are not offered to the predicate, but their
-    // children are still walked.
+    // children are still walked; those of `leaveOut` are not.
     static std::vector<AXElement> collect(const AXElement& in, const std::optional<std::string>& role, int maxDepth,
-                                          const std::function<bool(const AXElement&)>& where);
+                                          const std::function<bool(const AXElement&)>& where,
+                                          const std::optional<AXElement>& leaveOut = std::nullopt);
 
     // The first AXMenuItem whose title equals the title, ignoring case.
     static std::optional<AXElement> findMenuItem(const std::string& title, const AXElement& in, int maxDepth);

@@ -20,9 +20,11 @@ using ax_read::wholeNumber;
 
 namespace {
 
+// The window's header holds Logic Pro's buttons for it, no parameter: its subtree is left unread.
 std::vector<platform::AXElement> all(const platform::AXElement& window, const std::string& role) {
-    return AXLocator::collect(window, role, search_depth::kPluginWindow,
-                              [](const platform::AXElement&) { return true; });
+    return AXLocator::collect(
+        window, role, search_depth::kPluginWindow, [](const platform::AXElement&) { return true; },
+        LogicInspector::pluginWindowHeader(window));
 }
 
 void replaceAll(std::string& s, const std::string& from, const std::string& to) {

@@ -3,6 +3,7 @@
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
+#include "logic/logic_inspector.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "platform/platform.h"
@@ -109,8 +110,10 @@ std::vector<platform::AXElement> ControlsViewFallback::findAllByResolvedLabel(
     const std::string& base, const AXElement& window, const std::vector<std::string>& roles,
     const std::vector<StaticTextLabel>& staticTexts) {
     std::vector<AXElement> found;
+    const auto header = LogicInspector::pluginWindowHeader(window);  // Logic Pro's buttons, no parameter
     ax_tree::walk(window, search_depth::kPluginWindow, [&](const ax_tree::Step& step) {
         const AXElement& e = step.element;
+        if (header && e == *header) return ax_tree::Next::siblings;
         const std::string role = textOf(e, ax::kRole);
         if (std::find(roles.begin(), roles.end(), role) == roles.end()) return ax_tree::Next::children;
         const std::string label = resolveLabel(e, staticTexts);
