@@ -279,6 +279,8 @@ public:
     // are kept): Logic Pro's own buttons for the window, never one of the plug-in's parameters.
     // Answered from what was kept, without a round trip; absent when not known.
     static std::optional<AXElement> pluginWindowHeader(const AXElement& pluginWindow);
+    // Presses the window's close button, if it has one, and waits for the window to go.
+    void closePluginWindow(const AXElement& pluginWindow) const;
     std::optional<PluginViewPreference> readCurrentPluginView(const AXElement& menuButton) const;
     Outcome switchPluginWindowView(const AXElement& in, PluginViewPreference to) const;
     Outcome switchCurrentlyOpenPluginView(PluginViewPreference to) const;

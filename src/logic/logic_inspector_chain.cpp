@@ -243,12 +243,7 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
     auto logic = logicApplication();
     if (logic) {
         auto axApp = applicationElement(*logic);
-        if (auto window = findPluginWindow(axApp, toTrackIn)) {
-            if (auto close = findChildButton(*window, "close")) {
-                close->performAction(ax::kPress);
-                platform::pause(pacing::kWindowCloses);
-            }
-        }
+        if (auto window = findPluginWindow(axApp, toTrackIn)) closePluginWindow(*window);
     }
 
     // Success only once the chain reads back with the plug-in where it was asked for.

@@ -1,3 +1,4 @@
+#include <utility>
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -171,6 +172,7 @@ std::optional<AXElement> LogicInspector::findPluginWindow(const AXElement& axApp
         if (!excludedTitle) excludedTitle = textOf(excluding, ax::kTitle);
         if (title == *excludedTitle) continue;
         if (window.string(ax::kRole) != std::optional<std::string>("AXWindow")) continue;
+        if (auto& places = detail::keptPlaces(); places.open > 0) places.pluginWindow = window;
         return window;
     }
     return std::nullopt;
@@ -355,24 +357,43 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
     auto logic = logicApplication();
     if (!logic) return;
     // The last call's handle of the application, while its window list answers (as findMainWindow).
-    const auto& kept = detail::keptPlaces();
-    const bool keptApp = kept.application && kept.applicationPid == logic->processIdentifier;
-    auto axApp = keptApp ? kept.application : applicationElement(*logic);
-    auto windows = axApp.elements(ax::kWindows);
-    if (!windows && keptApp) {
-        axApp = platform::accessibility().applicationElement(logic->processIdentifier);
-        windows = axApp.elements(ax::kWindows);
-    }
-    if (!windows || windows->empty()) return;
-    auto window = std::find_if(windows->begin(), windows->end(), [](const AXElement& w) {
+    auto& kept = detail::keptPlaces();
+    // Closed (or gone) by the end of this: no later call looks for it.
+    const AXElement opened = std::exchange(kept.pluginWindow, AXElement{});
+    auto isPluginWindow = [](const AXElement& w) {
         w.prefetch(kWindowReads);
-        return isPluginWindowTitle(textOf(w, ax::kTitle));
-    });
-    if (window == windows->end()) return;
+        return textOf(w, ax::kRole) == "AXWindow" && isPluginWindowTitle(textOf(w, ax::kTitle));
+    };
+    // The window the turn's calls opened, while one read still finds it a plug-in window;
+    // else the first plug-in window among Logic Pro's.
+    std::optional<AXElement> window;
+    if (opened && isPluginWindow(opened)) window = opened;
+    if (!window) {
+        const bool keptApp = kept.application && kept.applicationPid == logic->processIdentifier;
+        auto axApp = keptApp ? kept.application : applicationElement(*logic);
+        auto windows = axApp.elements(ax::kWindows);
+        if (!windows && keptApp) {
+            axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+            windows = axApp.elements(ax::kWindows);
+        }
+        if (!windows || windows->empty()) return;
+        auto found = std::find_if(windows->begin(), windows->end(),
+                                  [](const AXElement& w) {
+                                      w.prefetch(kWindowReads);
+                                      return isPluginWindowTitle(textOf(w, ax::kTitle));
+                                  });
+        if (found == windows->end()) return;
+        window = *found;
+    }
     // Leave it in its editor view, so that the next open shows the plug-in's own face.
     switchPluginWindowView(*window, PluginViewPreference::editor);
     platform::pause(pacing::kEditorViewRestored);
-    if (auto close = findChildButton(*window, "close")) {
+    closePluginWindow(*window);
+}
+
+void LogicInspector::closePluginWindow(const AXElement& pluginWindow) const {
+    if (auto& places = detail::keptPlaces(); places.pluginWindow == pluginWindow) places.pluginWindow = {};
+    if (auto close = findChildButton(pluginWindow, "close")) {
         close->performAction(ax::kPress);
         platform::pause(pacing::kWindowCloses);
     }

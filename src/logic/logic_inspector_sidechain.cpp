@@ -116,13 +116,6 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AX
     return {true, sidechainSuccessMessage(source, value, beforeValue), beforeValue};
 }
 
-void closeWindow(const LogicInspector& inspector, const AXElement& window) {
-    if (auto close = inspector.findChildButton(window, "close")) {
-        close->performAction(ax::kPress);
-        platform::pause(pacing::kWindowCloses);
-    }
-}
-
 }  // namespace
 
 SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const InsertSlot& pluginSlot,
@@ -146,7 +139,7 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     std::optional<SidechainDropdown> dropdown;
     walkForSidechainDropdown(*window, dropdown, 0, search_depth::kPluginHeader);
     if (!dropdown) {
-        closeWindow(*this, *window);
+        closePluginWindow(*window);
         return {false,
                 "Plugin '" + pluginSlot.name +
                     "' has no sidechain input (no 'Side Chain Source' dropdown found in plugin header).",
@@ -156,11 +149,11 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     const std::optional<std::string> beforeValue = dropdown->element.string(ax::kValue);
     if (text::equalsIgnoringCase(text::trimmingWhitespace(beforeValue.value_or("")),
                                  text::trimmingWhitespace(source))) {
-        closeWindow(*this, *window);
+        closePluginWindow(*window);
         return {true, "Side Chain already " + beforeValue.value_or(source), beforeValue};
     }
     auto result = writeSidechainDropdown(*this, dropdown->element, axApp, source, beforeValue);
-    closeWindow(*this, *window);
+    closePluginWindow(*window);
     return result;
 }
 

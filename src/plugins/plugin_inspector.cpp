@@ -133,10 +133,7 @@ void PluginInspector::closeAllPluginWindows(const AXElement& axApp, const AXElem
         window.prefetch({ax::kTitle, ax::kRole, ax::kDescription, ax::kChildren});
         const std::string title = textOf(window, ax::kTitle);
         if (!LogicInspector::isPluginWindowTitle(title)) continue;
-        if (auto close = logicInspector_.findChildButton(window, "close")) {
-            close->performAction(ax::kPress);
-            platform::pause(pacing::kWindowCloses);
-        }
+        logicInspector_.closePluginWindow(window);
     }
 }
 

@@ -199,5 +199,28 @@ TEST_F(KeptPlacesBetweenCalls, TheOutputTrackAndBusTracksAreToldFromTheListAsItI
     EXPECT_TRUE(world().project().track("Plate")->inArrange);
 }
 
+TEST_F(KeptPlacesBetweenCalls, TheEndOfATurnClosesThePlugInWindowOpenNowWhenTheOneItOpenedWentByHand) {
+    auto windows = [&] {
+        std::vector<std::string> open;
+        for (const auto& w : world().ui().pluginWindows) open.push_back(w.title + " " + w.view);
+        return open;
+    };
+    EXPECT_FALSE(
+        oneJSON("get_plugin_parameters", R"({"track_name":"Bass","plugin_name":"Compressor"})")["parameters"].empty());
+    EXPECT_EQ(windows(), std::vector<std::string>{"Bass: Compressor Controls"});
+    // By hand: that window closed, and the plug-in opened again from its slot (a window of its own).
+    auto shown = platform::accessibility().applicationElement(logicPid()).elements(platform::ax::kWindows);
+    ASSERT_TRUE(shown);
+    for (const auto& w : *shown)
+        if (w.string(platform::ax::kTitle) == std::optional<std::string>("Bass: Compressor"))
+            if (auto close = logic.findChildButton(w, "close")) close->performAction(platform::ax::kPress);
+    ASSERT_EQ(windows(), std::vector<std::string>{});
+    clickInProcess(standin::World::center(*world().slotFrame(0, 0)));
+    ASSERT_EQ(windows().size(), 1u);
+
+    logic.closeOpenPluginAndRestoreEditorView();
+    EXPECT_EQ(windows(), std::vector<std::string>{});
+}
+
 }  // namespace
 }  // namespace corvane::testing
