@@ -262,6 +262,10 @@ public:
         AXElement element;
         bool isBypassed = false;
     };
+    // A filled slot's "open" button: where it was when the slot was last told, while one read
+    // still finds it so described; else looked for among the slot's children.
+    std::optional<AXElement> slotOpenButton(const InsertSlot& slot) const;
+
     // The best side-chain source selector found so far: the highest one on screen.
     struct SidechainDropdown {
         AXElement element;

@@ -113,6 +113,7 @@ struct KeptPlaces {
     struct SlotButtons {
         std::vector<AXElement> children;  // the slot's children when they were told
         std::size_t bypass = 0;           // which of them is its bypass switch
+        std::size_t open = SIZE_MAX;      // and its open button, when that was read
     };
     std::unordered_map<AXElement, SlotButtons, platform::AXElementHash> slotButtons;  // by filled slot
 };

@@ -77,21 +77,32 @@ std::optional<LogicInspector::InsertSlot> LogicInspector::readInsertSlot(const A
             return InsertSlot{description, e, bypassed((*children)[k->second.bypass])};
     // Each button read with its role and the bypass state in one round trip, and only until both
     // the open button and the bypass switch are known.
-    bool hasOpen = false;
+    std::optional<std::size_t> open;
     std::optional<std::size_t> bypass;
-    for (std::size_t i = 0; i < children->size() && !(hasOpen && bypass); ++i) {
+    for (std::size_t i = 0; i < children->size() && !(open && bypass); ++i) {
         const AXElement& child = (*children)[i];
         if (isBypass(child))
             bypass = i;
         else if (text::lowercased(textOf(child, ax::kDescription)) == "open")
-            hasOpen = true;
+            open = i;
     }
-    if (!hasOpen || !bypass) return std::nullopt;
+    if (!open || !bypass) return std::nullopt;
     if (kept.open > 0) {
         if (kept.slotButtons.size() >= 64) kept.slotButtons.clear();  // those of strips gone by
-        kept.slotButtons[e] = {*children, *bypass};
+        kept.slotButtons[e] = {*children, *bypass, *open};
     }
     return InsertSlot{description, e, bypassed((*children)[*bypass])};
+}
+
+std::optional<AXElement> LogicInspector::slotOpenButton(const InsertSlot& slot) const {
+    const auto& kept = detail::keptPlaces();
+    if (kept.open > 0)
+        if (auto k = kept.slotButtons.find(slot.element);
+            k != kept.slotButtons.end() && k->second.open < k->second.children.size()) {
+            const AXElement& button = k->second.children[k->second.open];
+            if (text::lowercased(textOf(button, ax::kDescription)) == "open") return button;
+        }
+    return findChildButton(slot.element, "open");
 }
 
 bool LogicInspector::isInsertBar(const AXElement& e) {

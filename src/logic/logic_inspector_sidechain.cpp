@@ -123,7 +123,7 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     auto logic = logicApplication();
     if (!logic) return {false, logic_messages::kLogicNotRunning, std::nullopt};
     auto axApp = applicationElement(*logic);
-    auto open = findChildButton(pluginSlot.element, "open");
+    auto open = slotOpenButton(pluginSlot);
     if (!open) return {false, logic_messages::noOpenButtonFor(pluginSlot.name), std::nullopt};
 
     open->performAction(ax::kPress);

@@ -102,7 +102,7 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
         closeAllPluginWindows(opened.axApp, mainWindow);
         currentView_.reset();
         cachedDepValues_.clear();
-        const auto open = logicInspector_.findChildButton(slot.element, "open");
+        const auto open = logicInspector_.slotOpenButton(slot);
         if (!open) {
             failure = OpenFailure::couldNotOpen;
             return std::nullopt;

@@ -44,13 +44,13 @@ const std::map<std::string, Pinned>& pinned() {
         {"ensure_bus_track", {159, 145.5, 273, 259.5}},
         {"ensure_master_track", {19, 10.75, 19, 10.75}},
         {"set_send_level", {99, 89.75, 156, 146.75}},
-        {"get_plugin_parameters", {79, 58.75, 136, 115.75}},
-        {"set_plugin_parameter", {58, 66.25, 115, 123.25}},
+        {"get_plugin_parameters", {79, 58, 136, 115}},
+        {"set_plugin_parameter", {57, 65.25, 114, 122.25}},
         {"set_plugin_bypass", {48, 42.75, 105, 99.75}},
         {"add_plugin", {125, 103.25, 182, 160.25}},
         {"remove_plugin", {64, 51.25, 121, 108.25}},
         {"reorder_plugin", {85, 67, 142, 124}},
-        {"set_plugin_sidechain", {87, 104.5, 144, 204}},
+        {"set_plugin_sidechain", {87, 104.25, 144, 203.75}},
     };
     return counts;
 }
