@@ -55,10 +55,8 @@ struct Watched {
     const Kind kind;
 };
 
-// A shard's own copy of the listening socket, level-triggered in the shard's set. A connection
-// arriving wakes the first shard and one idle shard of the others (their copies are exclusive),
-// not all of them: two race for it, so one thread waiting for a CPU does not hold it up, and
-// the rest sleep on.
+// A shard's own copy of the listening socket, level-triggered and exclusive in the shard's set:
+// a connection arriving wakes one idle shard, not all of them.
 struct Listener : Watched {
     explicit Listener(int descriptor) : Watched(Kind::listener), fd(descriptor) {}
     ~Listener() {
@@ -188,6 +186,7 @@ struct HTTPServer::Core {
     bool watchListener(Shard& shard, Listener& l, bool watch);
     void pauseAccepting(Shard& shard, const std::shared_ptr<Listener>& l, TimePoint until);
     void acceptNext(Shard& shard);
+    void passTurn(Shard& shard, const std::shared_ptr<Listener>& l);
     void resumeAccepting(Shard& shard);
     void acceptFailed(Shard& shard, const std::shared_ptr<Listener>& l, const std::error_code& ec);
     static std::pair<TimePoint, std::uint64_t> progressKey(const Connection& conn) {
