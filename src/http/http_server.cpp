@@ -24,9 +24,11 @@ using namespace detail;
 namespace {
 
 // Short handlers run on the I/O threads, so a few of them serve one user's plug-ins and scripts.
+// Up to one per core: the shards take connections in turn (see passTurn), and the longer each has
+// slept, the more often it is run on the connecting peer's CPU rather than woken on its own.
 std::size_t ioThreadsFor(const HTTPServerOptions& options) {
     if (options.ioThreads > 0) return options.ioThreads;
-    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
 }
 
 bool isResourceExhaustion(const std::error_code& ec) {
@@ -336,12 +338,13 @@ void HTTPServer::Core::acceptNext(Shard& shard) {
     if (!l || l->failed || l->paused) return;
     bool took = false;
     for (int taken = 0; taken < kAcceptBatch; ++taken) {
-        const TimePoint now = clock.now();
+        TimePoint now = kNever;  // read only at the cap
         std::shared_ptr<Connection> evict;
         int fd = -1, error = 0;
         bool retry = false;
         bool placed = reservePlace();
         if (!placed) {
+            now = clock.now();
             std::lock_guard lock(mutex);
             acceptWaits = true;  // whoever frees a place from here on resumes accepting
             placed = reservePlace();
@@ -388,7 +391,7 @@ void HTTPServer::Core::acceptNext(Shard& shard) {
             return;
         }
         auto conn = std::make_shared<Connection>(fd, RequestLimits{options.maxHeadBytes, options.maxBodyBytes}, shard,
-                                                 nextSerial.fetch_add(1), now);
+                                                 nextSerial.fetch_add(1));
         ++alive;
         took = true;
         if (evict) post(evict->shard, [this, evict] { finish(evict); });
