@@ -118,9 +118,9 @@ struct Connection : Watched {
     bool inEpoll = false;     // in its shard's set (one-shot), from the first wait on
     Shard& shard;
     const std::uint64_t serial;  // order of acceptance
-    // Read on the clock (which may cost a lock another program's threads share) when the request
-    // first turns out not to have arrived whole, a moment after the accept; a request that
-    // arrives whole never reads it.
+    // Read on the clock (a simulated one's readings cost a lock) when the request first turns out
+    // not to have arrived whole, a moment after the accept: a request that arrives whole never
+    // reads it.
     TimePoint acceptedAt = kNever;
     TimePoint bodyFrom = kNever;  // the end of the head, when a body follows
     // When bytes last arrived: its place among the connections that may be closed to make room,
