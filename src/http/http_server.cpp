@@ -24,9 +24,11 @@ using namespace detail;
 namespace {
 
 // Short handlers run on the I/O threads, so a few of them serve one user's plug-ins and scripts.
+// Up to one per core: the shards take connections in turn (see passTurn), and the longer each has
+// slept, the more often it is run on the connecting peer's CPU rather than woken on its own.
 std::size_t ioThreadsFor(const HTTPServerOptions& options) {
     if (options.ioThreads > 0) return options.ioThreads;
-    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
 }
 
 bool isResourceExhaustion(const std::error_code& ec) {
@@ -303,7 +305,7 @@ void HTTPServer::Core::closeListener(Shard& shard) {
 bool HTTPServer::Core::watchListener(Shard& shard, Listener& l, bool watch) {
     if (l.watched == watch) return true;
     epoll_event event{};
-    event.events = EPOLLIN | (&shard == shards.front().get() ? 0u : std::uint32_t(EPOLLEXCLUSIVE));
+    event.events = EPOLLIN | EPOLLEXCLUSIVE;
     event.data.ptr = &l;
     if (::epoll_ctl(shard.epoll, watch ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, l.fd, &event) != 0) return false;
     l.watched = watch;
@@ -330,17 +332,19 @@ void HTTPServer::Core::failListener(Shard& shard, const std::shared_ptr<Listener
 }
 
 // Takes the connections waiting (a few at a time: the listener, still ready, wakes the shard
-// again after its other work), then waits for the next.
+// again after its other work), then waits for the next, behind the other shards.
 void HTTPServer::Core::acceptNext(Shard& shard) {
     auto l = shard.listener;
     if (!l || l->failed || l->paused) return;
+    bool took = false;
     for (int taken = 0; taken < kAcceptBatch; ++taken) {
-        const TimePoint now = clock.now();
+        TimePoint now = kNever;  // read only at the cap
         std::shared_ptr<Connection> evict;
         int fd = -1, error = 0;
         bool retry = false;
         bool placed = reservePlace();
         if (!placed) {
+            now = clock.now();
             std::lock_guard lock(mutex);
             acceptWaits = true;  // whoever frees a place from here on resumes accepting
             placed = reservePlace();
@@ -382,17 +386,31 @@ void HTTPServer::Core::acceptNext(Shard& shard) {
                 pauseAccepting(shard, l, kNever);
                 return;
             }
-            if (error == EAGAIN || error == EWOULDBLOCK) return;
+            if (error == EAGAIN || error == EWOULDBLOCK) break;
             acceptFailed(shard, l, std::error_code(error, std::system_category()));
             return;
         }
         auto conn = std::make_shared<Connection>(fd, RequestLimits{options.maxHeadBytes, options.maxBodyBytes}, shard,
-                                                 nextSerial.fetch_add(1), now);
+                                                 nextSerial.fetch_add(1));
         ++alive;
+        took = true;
         if (evict) post(evict->shard, [this, evict] { finish(evict); });
         open(conn);
         if (l != shard.listener || l->paused || *l->closed) return;
     }
+    if (took) passTurn(shard, l);
+}
+
+// Copies of the listening socket wait in the order they joined it, and a connection wakes the
+// first whose shard is idle. The shard that just took connections goes last, so the next one
+// wakes the shard idle longest: on a virtual machine the scheduler then tends to run it on the
+// CPU of the peer that connected, instead of waking the shard's own halted CPU; a shard that
+// always went first kept its own and paid that wake-up for every connection.
+void HTTPServer::Core::passTurn(Shard& shard, const std::shared_ptr<Listener>& l) {
+    if (shards.size() < 2 || !l->watched) return;
+    // Still ready when it joins again, it is reported to this shard at its next wait: no
+    // connection waits for the move.
+    if (!watchListener(shard, *l, false) || !watchListener(shard, *l, true)) failListener(shard, l, lastError());
 }
 
 // A place under maxConnections for a connection about to be accepted; false at the cap.

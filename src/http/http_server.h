@@ -63,7 +63,7 @@ struct HTTPServerOptions {
     // there is none (or it sent something this very moment), new connections wait in the listen
     // backlog until one ends.
     std::size_t maxConnections = 1024;
-    // Threads taking, reading and answering connections; 0: one per core, at most 4.
+    // Threads taking, reading and answering connections; 0: one per core, at most 8.
     std::size_t ioThreads = 0;
     // A request that fails the loopback guard (isForbiddenRequest) is answered 403 before any handler.
     bool loopbackGuard = true;

@@ -61,9 +61,17 @@ void HTTPServer::Core::joinReceiving(const std::shared_ptr<Connection>& conn) {
     if (acceptWaits.exchange(false)) resumeEveryShard();  // one at the cap may make room now
 }
 
+// The moment of the accept, on the clock, for a connection that is to wait for its peer.
+void HTTPServer::Core::accepted(Connection& conn, TimePoint now) {
+    if (conn.acceptedAt != kNever) return;
+    conn.acceptedAt = now;
+    conn.progressAt = now;
+}
+
 // Bytes arrived: the connection goes behind every other that has gone longer without any.
 void HTTPServer::Core::progressed(const std::shared_ptr<Connection>& conn) {
     const TimePoint now = clock.now();
+    accepted(*conn, now);
     if (!conn->waited) {  // not among them yet: nobody else reads the moment
         conn->progressAt = now;
         return;
@@ -124,6 +132,7 @@ void HTTPServer::Core::receive(const std::shared_ptr<Connection>& conn) {
     std::error_code ec;
     const ssize_t received = readSome(*conn, ec);
     if (ec == std::errc::operation_would_block) {
+        if (conn->acceptedAt == kNever) accepted(*conn, clock.now());
         joinReceiving(conn);
         awaitPeer(conn);
         watch(conn, EPOLLIN);

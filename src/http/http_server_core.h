@@ -55,10 +55,8 @@ struct Watched {
     const Kind kind;
 };
 
-// A shard's own copy of the listening socket, level-triggered in the shard's set. A connection
-// arriving wakes the first shard and one idle shard of the others (their copies are exclusive),
-// not all of them: two race for it, so one thread waiting for a CPU does not hold it up, and
-// the rest sleep on.
+// A shard's own copy of the listening socket, level-triggered and exclusive in the shard's set:
+// a connection arriving wakes one idle shard, not all of them.
 struct Listener : Watched {
     explicit Listener(int descriptor) : Watched(Kind::listener), fd(descriptor) {}
     ~Listener() {
@@ -108,9 +106,8 @@ struct Shard {
 struct Connection : Watched {
     enum class State { head, body, handling, sending, draining, closed };
 
-    Connection(int descriptor, RequestLimits limits, Shard& owner, std::uint64_t number, TimePoint now)
-        : Watched(Kind::connection), fd(descriptor), shard(owner), serial(number), acceptedAt(now),
-          progressAt(now), parser(limits) {}
+    Connection(int descriptor, RequestLimits limits, Shard& owner, std::uint64_t number)
+        : Watched(Kind::connection), fd(descriptor), shard(owner), serial(number), parser(limits) {}
     ~Connection() {
         if (fd >= 0) ::close(fd);
     }
@@ -121,12 +118,15 @@ struct Connection : Watched {
     bool inEpoll = false;     // in its shard's set (one-shot), from the first wait on
     Shard& shard;
     const std::uint64_t serial;  // order of acceptance
-    const TimePoint acceptedAt;
+    // Read on the clock (a simulated one's readings cost a lock) when the request first turns out
+    // not to have arrived whole, a moment after the accept: a request that arrives whole never
+    // reads it.
+    TimePoint acceptedAt = kNever;
     TimePoint bodyFrom = kNever;  // the end of the head, when a body follows
     // When bytes last arrived: its place among the connections that may be closed to make room,
     // which it joins (under Core::mutex, as are these fields from then on) only when it has to
     // wait for its peer: a request that arrives whole never queues on the lock the shards share.
-    TimePoint progressAt;
+    TimePoint progressAt = kNever;
     bool waited = false;     // its shard's own: it joined them once
     bool receiving = false;  // still among them
     bool evicted = false;    // picked to make room
@@ -188,6 +188,7 @@ struct HTTPServer::Core {
     bool watchListener(Shard& shard, Listener& l, bool watch);
     void pauseAccepting(Shard& shard, const std::shared_ptr<Listener>& l, TimePoint until);
     void acceptNext(Shard& shard);
+    void passTurn(Shard& shard, const std::shared_ptr<Listener>& l);
     void resumeAccepting(Shard& shard);
     void acceptFailed(Shard& shard, const std::shared_ptr<Listener>& l, const std::error_code& ec);
     static std::pair<TimePoint, std::uint64_t> progressKey(const Connection& conn) {
@@ -218,6 +219,7 @@ struct HTTPServer::Core {
     void awaitPeer(const std::shared_ptr<Connection>& conn);
     void joinReceiving(const std::shared_ptr<Connection>& conn);
     void progressed(const std::shared_ptr<Connection>& conn);
+    static void accepted(Connection& conn, TimePoint now);
     bool watch(const std::shared_ptr<Connection>& conn, std::uint32_t events);
     void connectionReady(const std::shared_ptr<Connection>& conn);
     static ssize_t readSome(Connection& conn, std::error_code& ec);
