@@ -106,6 +106,12 @@ void HTTPServer::Core::connectionReady(const std::shared_ptr<Connection>& conn) 
         case Connection::State::head:
         case Connection::State::body: receive(conn); return;
         case Connection::State::sending:
+            // Room that comes after the send time-out (with the wake that brings the sweep, say)
+            // sends nothing more: the time-out holds.
+            if (conn->deadline != kNever && clock.now() >= conn->deadline) {
+                finish(conn);
+                return;
+            }
             if (!writeSome(conn)) awaitRoom(conn);
             return;
         case Connection::State::draining: drain(conn); return;

@@ -134,8 +134,10 @@ TEST_F(StandinTest, OnTheWallClockSleepsTakeRealTimeAndTheWorldMovesWithoutASlee
         p.transport.setPlayhead({9, 1, 1, 1});
         p.transport.playing = true;
     });
-    const double from = world().project().transport.positionTicks;
+    // The real time is taken first, so that a pause between the two readings cannot make the
+    // song seem to play faster than time passed.
     started = Steady::now();
+    const double from = world().project().transport.positionTicks;
     std::this_thread::sleep_for(600ms);
     const auto t = world().project().transport;
     const double played = (t.positionTicks - from) / t.ticksPerSecond();
