@@ -106,12 +106,6 @@ void HTTPServer::Core::connectionReady(const std::shared_ptr<Connection>& conn) 
         case Connection::State::head:
         case Connection::State::body: receive(conn); return;
         case Connection::State::sending:
-            // Room that comes after the send time-out (with the wake that brings the sweep, say)
-            // sends nothing more: the time-out holds.
-            if (conn->deadline != kNever && clock.now() >= conn->deadline) {
-                finish(conn);
-                return;
-            }
             if (!writeSome(conn)) awaitRoom(conn);
             return;
         case Connection::State::draining: drain(conn); return;
@@ -329,6 +323,7 @@ void HTTPServer::Core::send(const std::shared_ptr<Connection>& conn, std::string
     if (!claim(conn)) return;
     conn->state = Connection::State::sending;
     conn->outgoing = std::move(bytes);
+    conn->deadline = kNever;  // the receiving time-out is over; the send time-out starts if it waits
     if (writeSome(conn)) return;
     setDeadline(conn, after(options.requestTimeout));
     awaitRoom(conn);
@@ -338,6 +333,12 @@ void HTTPServer::Core::send(const std::shared_ptr<Connection>& conn, std::string
 // error), false when the rest must wait for room.
 bool HTTPServer::Core::writeSome(const std::shared_ptr<Connection>& conn) {
     while (conn->sent < conn->outgoing.size()) {
+        // Past the send time-out nothing more goes out, even when the peer makes room before the
+        // sweep comes (or before the connection has joined its shard's set to be swept).
+        if (conn->deadline != kNever && clock.now() >= conn->deadline) {
+            finish(conn);
+            return true;
+        }
         const ssize_t n =
             ::send(conn->fd, conn->outgoing.data() + conn->sent, conn->outgoing.size() - conn->sent, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
