@@ -103,8 +103,8 @@ struct KeptPlaces {
     std::size_t stripNameIndex = SIZE_MAX;  // where among a strip's children its name field was last found
     std::vector<std::size_t> viewButtonPath;  // child indices from the last plug-in window down to its view button
     AXElement viewButtonWindow;               // the plug-in window whose view button was found last
-    AXElement pluginWindow;                   // the plug-in window a call found open last
     AXElement viewButtonParent;               // the element that button lies in, when not the window itself
+    AXElement pluginWindow;                   // the plug-in window a call found open last
     AXElement namedHeadersWindow;
     std::unordered_map<std::string, AXElement> namedHeaders;  // by lower-cased name, as last listed
     AXElement chainStrip;                  // the channel strip whose insert bars and slots were found last

@@ -1,9 +1,9 @@
-#include <utility>
 #include <fmt/format.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
@@ -367,7 +367,6 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
     const KeptPlaces places(*this);
     auto logic = logicApplication();
     if (!logic) return;
-    // The last call's handle of the application, while its window list answers (as findMainWindow).
     auto& kept = detail::keptPlaces();
     // Closed (or gone) by the end of this: no later call looks for it.
     const AXElement opened = std::exchange(kept.pluginWindow, AXElement{});
@@ -380,6 +379,7 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
     std::optional<AXElement> window;
     if (opened && isPluginWindow(opened)) window = opened;
     if (!window) {
+        // The last call's handle of the application, while its window list answers (as findMainWindow).
         const bool keptApp = kept.application && kept.applicationPid == logic->processIdentifier;
         auto axApp = keptApp ? kept.application : applicationElement(*logic);
         auto windows = axApp.elements(ax::kWindows);
@@ -388,11 +388,7 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
             windows = axApp.elements(ax::kWindows);
         }
         if (!windows || windows->empty()) return;
-        auto found = std::find_if(windows->begin(), windows->end(),
-                                  [](const AXElement& w) {
-                                      w.prefetch(kWindowReads);
-                                      return isPluginWindowTitle(textOf(w, ax::kTitle));
-                                  });
+        auto found = std::find_if(windows->begin(), windows->end(), isPluginWindow);
         if (found == windows->end()) return;
         window = *found;
     }
