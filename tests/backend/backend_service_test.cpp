@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <future>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -231,7 +232,9 @@ protected:
                                              json{{"refresh_token", session["refresh_token"]}}.dump(),
                                              {{"apikey", kKey}}));
     }
-    int chatStatus(const json& session) { return chat(agentBody("Mute the guitar"), session["access_token"]).statusCode; }
+    int chatStatus(const json& session) {
+        return chat(agentBody("Mute the guitar"), session["access_token"]).statusCode;
+    }
     int signIn(const std::string& email, const std::string& password) {
         return backend.service().handle(signInRequest(email, password)).statusCode;
     }
@@ -414,6 +417,20 @@ TEST(SignInThrottle, GuessesSentAtOnceAreHeldLikeGuessesInARow) {
     EXPECT_EQ(held.load(), kGuesses - refused.load());
 }
 
+// Beyond the hashes running and the sign-ins waiting for one, a sign-in is turned away at once;
+// one waiting gets the slot given back.
+TEST(HashSlots, WaitersBeyondTheQueueAreTurnedAwayAndAWaiterGetsTheSlotGivenBack) {
+    HashSlots slots(1, 1);
+    auto held = slots.acquire();
+    ASSERT_TRUE(held);
+    auto waiter = std::async(std::launch::async, [&] { return slots.acquire().has_value(); });
+    held.reset();
+    EXPECT_TRUE(waiter.get());
+    HashSlots none(1, 0);
+    const auto only = none.acquire();
+    EXPECT_FALSE(none.acquire());
+}
+
 TEST_F(BackendServiceTest, EveryJSONBodyIsRefusedPastTheNestingLimit) {
     const std::string token = session()["access_token"];
     const std::string deep = nested(20'000);
@@ -453,8 +470,8 @@ TEST_F(BackendServiceTest, ErrorReportsAreStoredCompactlyWithinTighterLimitsWith
     EXPECT_EQ(report(quotas.signedOut.maxBodyBytes + 1, true), 200);
     EXPECT_EQ(report(quotas.signedIn.maxBodyBytes + 1, true), 413);
     // A forged or stale token counts as none.
-    const HTTPResponse forged = backend.service().handle(post("/api/errors/report", std::string(100'000, ' ') + "{}",
-                                                              {{"authorization", "Bearer x.y.z"}}));
+    const HTTPResponse forged = backend.service().handle(
+        post("/api/errors/report", std::string(100'000, ' ') + "{}", {{"authorization", "Bearer x.y.z"}}));
     EXPECT_EQ(forged.statusCode, 413);
 
     const std::string deepest = R"({"r":)" + nested(kMaxJSONNesting - 1) + "}";
