@@ -200,8 +200,9 @@ std::vector<std::string> SessionTable::keepRecentSpent(const std::string& sessio
     std::vector<std::pair<std::int64_t, std::string>> older;  // by expiry, which follows the order of issue
     for (const auto& hash : session->second.tokens) {
         const auto token = tokens_.find(hash);
-        if (hash != spent && token != tokens_.end() && token->second.used)
+        if (hash != spent && token != tokens_.end() && token->second.used) {
             older.emplace_back(token->second.expiresAt, hash);
+        }
     }
     if (older.size() < keep) return forgotten;
     std::sort(older.begin(), older.end(), std::greater<>());
