@@ -114,8 +114,8 @@ std::optional<std::string> AccountStore::verify(const std::string& email, const 
     }
     const auto hash = account.find("password_hash");
     const auto stored = account.find("email");
-    const bool usable = account.is_object() && hash != account.end() && hash->is_string() &&
-                        stored != account.end() && stored->is_string();
+    const bool usable = account.is_object() && hash != account.end() && hash->is_string() && stored != account.end() &&
+                        stored->is_string();
     // The decoy is checked and the answer thrown away: the same work as a real account's.
     const std::string hashText = usable ? hash->get<std::string>() : decoyHash();
     const bool matches = crypto_pwhash_str_verify(hashText.c_str(), password.data(), password.size()) == 0;
@@ -228,6 +228,9 @@ std::optional<Session> TokenService::refresh(const std::string& refreshToken) {
     const bool bound = record != nullptr && record->stamp && accounts_.sessionStamp(record->email) == record->stamp;
     if (bound && !token->used) {
         token->used = true;
+        for (const auto& forgotten : table.keepRecentSpent(sessionID, hash, kSpentTokensPerSession)) {
+            rotations_.erase(forgotten);
+        }
         const std::string email = record->email;
         Session next = issueLocked(email, sessionID, table);
         save(table);

@@ -79,11 +79,14 @@ struct TokenLifetimes {
 // token: within the grace, while the new pair is unused, it gets the same pair again. A session
 // ends when its account is removed or gets a new password, when its last refresh token expires,
 // when its account signs in more than kMaxSessionsPerAccount times after it (the oldest ends
-// first), and when a used refresh token comes back otherwise (someone holds a copy: every token
-// of the session, access tokens included, stops working).
+// first), and when one of its last kSpentTokensPerSession used refresh tokens comes back otherwise
+// (someone holds a copy: every token of the session, access tokens included, stops working); an
+// older one is refused like an unknown token.
 class TokenService {
 public:
     static constexpr std::size_t kMaxSessionsPerAccount = 50;
+    // Spent refresh tokens remembered per session, to tell their replay.
+    static constexpr std::size_t kSpentTokensPerSession = 8;
 
     TokenService(std::filesystem::path dataFolder, const AccountStore& accounts, TokenLifetimes lifetimes = {},
                  platform::Clock& clock = platform::clock());

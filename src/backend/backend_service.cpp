@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include "support/app_paths.h"
 #include "support/iso8601.h"
 #include "support/json_fields.h"
+#include "support/numbers.h"
 #include "support/unicode.h"
 #include "support/uuid.h"
 
@@ -96,6 +98,8 @@ http::HTTPServerOptions BackendService::serverOptions() const {
     http::HTTPServerOptions options;
     options.maxBodyBytes = 64 * 1024 * 1024;  // screenshots travel inline, in a signed-in chat only
     options.bodyAllowance = [this](const HTTPRequest& head) { return bodyAllowance(head); };
+    // Sign-in, refresh and small reports never wait behind uploads that hold the budget.
+    options.unbudgetedBodyBytes = signedOutBodyBytes();
     // Web pages must not reach it: the same Host and Origin rules as the app's API.
     options.loopbackGuard = true;
     options.answers.badRequest = chatError(400, "Bad request");
@@ -114,6 +118,7 @@ BackendService::BackendService(BackendOptions options, std::unique_ptr<ChatModel
       accounts_(options_.dataFolder, options_.passwordCost),
       tokens_(options_.dataFolder, accounts_, {options_.accessTokenLifetime, options_.refreshTokenLifetime}, clock),
       throttle_(options_.signInThrottle),
+      hashSlots_(options_.maxConcurrentHashes, options_.maxWaitingHashes),
       reports_(options_.dataFolder, options_.reportQuotas, clock) {}
 
 HTTPResponse BackendService::handle(const HTTPRequest& request) {
@@ -159,6 +164,15 @@ HTTPResponse BackendService::token(const HTTPRequest& request) {
             refused.headers = {{"Retry-After", std::to_string(wait->count())}};
             return refused;
         }
+        const auto slot = hashSlots_.acquire();
+        if (!slot) {
+            HTTPResponse refused =
+                jsonResponse(429, {{"error", "over_request_rate_limit"},
+                                   {"error_description", "Too many sign-ins at once. Try again in 1 s."},
+                                   {"retry_after", 1}});
+            refused.headers = {{"Retry-After", "1"}};
+            return refused;
+        }
         // Unknown account and wrong password answer alike, so accounts cannot be probed.
         const auto account = accounts_.verify(*email, *password);
         if (!account) return authError(400, "invalid_grant", "Invalid login credentials");
@@ -181,23 +195,30 @@ std::optional<std::string> BackendService::bearerAccount(const HTTPRequest& requ
     return tokens_.verifyAccessToken(authorization.substr(7));
 }
 
-// The same limits and refusals as the routes apply to a body they have read, from the head alone
-// (whether a bearer token is present, not yet whether it is valid): a signed-out client cannot
-// make the backend hold a body of the size only a signed-in chat may send.
+std::size_t BackendService::signedOutBodyBytes() const {
+    return std::max(options_.maxTokenBodyBytes, reports_.quota(false).maxBodyBytes);
+}
+
+// The same limits and refusals as the routes apply to a body they have read, from the head alone.
+// A body larger than a signed-out client may send needs a bearer token that checks out (its
+// signature and its session): a made-up one must not hold the budget of large bodies.
 http::BodyAllowance BackendService::bodyAllowance(const HTTPRequest& head) const {
     const std::string path = head.routePath();
     const bool bearer = head.header("authorization").value_or("").rfind("Bearer ", 0) == 0;
+    const auto declared = readInteger(head.header("content-length").value_or("0"));
+    const bool large = !declared || *declared > static_cast<std::int64_t>(signedOutBodyBytes());
+    const bool signedIn = bearer && (!large || bearerAccount(head).has_value());
     const auto limit = [](std::size_t bytes) { return static_cast<std::int64_t>(bytes); };
     if (head.method == "POST" && path == "/auth/v1/token") {
         return {limit(options_.maxTokenBodyBytes),
                 authError(413, "request_too_large", "The request body is too large")};
     }
     if (head.method == "POST" && path == "/api/ai/chat") {
-        if (!bearer) return {0, chatError(401, "Not authenticated")};
+        if (!signedIn) return {0, chatError(401, "Not authenticated")};
         return {std::numeric_limits<std::int64_t>::max()};  // the server's own bound
     }
     if (head.method == "POST" && path == "/api/errors/report") {
-        const std::size_t bytes = reports_.quota(bearer).maxBodyBytes;
+        const std::size_t bytes = reports_.quota(signedIn).maxBodyBytes;
         return {limit(bytes), chatError(413, "The report is larger than " + std::to_string(bytes) + " bytes")};
     }
     return {limit(options_.maxTokenBodyBytes)};  // no other route reads a body

@@ -11,6 +11,7 @@
 
 #include "backend/accounts.h"
 #include "backend/chat_models.h"
+#include "backend/hash_slots.h"
 #include "backend/report_store.h"
 #include "backend/sign_in_throttle.h"
 #include "http/http_message.h"
@@ -34,6 +35,10 @@ struct BackendOptions {
     ReportQuotas reportQuotas{};
     // Sign-in and chat bodies; a chat carries its screenshots inline.
     std::size_t maxTokenBodyBytes = 64 * 1024;
+    // Password hashes at once (64 MiB each at the interactive cost), and sign-ins waiting for one;
+    // further sign-ins are answered 429 at once.
+    std::size_t maxConcurrentHashes = 2;
+    std::size_t maxWaitingHashes = 16;
 };
 
 class BackendService {
@@ -58,6 +63,7 @@ private:
     http::HTTPResponse errorReport(const http::HTTPRequest& request);
     std::optional<std::string> bearerAccount(const http::HTTPRequest& request) const;
     http::BodyAllowance bodyAllowance(const http::HTTPRequest& head) const;
+    std::size_t signedOutBodyBytes() const;
 
     BackendOptions options_;
     std::unique_ptr<ChatModel> model_;
@@ -65,6 +71,7 @@ private:
     AccountStore accounts_;
     TokenService tokens_;
     SignInThrottle throttle_;
+    mutable HashSlots hashSlots_;
     ReportStore reports_;
 };
 

@@ -1,7 +1,5 @@
-// corvane-backend: the chat backend and sign-in service for one machine.
-//   corvane-backend [--port N]        serves on 127.0.0.1 (default 51235) until SIGINT or SIGTERM
-//   corvane-backend add-user EMAIL    adds or replaces an account; the password is read from stdin
-//   corvane-backend remove-user EMAIL removes an account; its sessions end with it
+// corvane-backend: the chat backend and sign-in service for one machine. `corvane-backend --help`
+// tells its commands and settings.
 
 #include <signal.h>
 
@@ -9,6 +7,7 @@
 #include <iostream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "backend/backend_service.h"
 #include "http/http_server.h"
@@ -19,10 +18,43 @@ using namespace corvane;
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage: corvane-backend [--port N]         serve on 127.0.0.1:N (default 51235) until SIGINT or SIGTERM\n"
+    "       corvane-backend add-user EMAIL     add an account, or give it a new password (read from stdin)\n"
+    "       corvane-backend remove-user EMAIL  remove an account; its sessions end with it\n"
+    "       corvane-backend --help             show this\n";
+
+constexpr const char* kSettings =
+    "\n"
+    "Settings (environment):\n"
+    "  CORVANE_BACKEND_HOME        data folder: accounts, sessions, error reports\n"
+    "                              (default: \"Corvane Backend\" in the user's data folder)\n"
+    "  CORVANE_BACKEND_APIKEY      the publishable key sign-in requests must carry (the app reads it too)\n"
+    "  CORVANE_BACKEND_SCRIPT      script mode (the default): the chat script to answer from\n"
+    "                              (default: resources/Backend/demo-script.json)\n"
+    "  CORVANE_PROVIDER_URL        relay mode: an OpenAI-compatible Responses endpoint, https (plain http\n"
+    "                              only to a loopback host); with CORVANE_PROVIDER_KEY set, chats are\n"
+    "                              relayed there instead of answered from the script\n"
+    "  CORVANE_PROVIDER_KEY        relay mode: the provider's key\n"
+    "  CORVANE_PROVIDER_MODEL      relay mode: the model for standard chats (default: {standard})\n"
+    "  CORVANE_PROVIDER_MODEL_PRO  relay mode: the model for pro chats (default: {pro})\n"
+    "The port is --port; scripts/run takes it from CORVANE_BACKEND_PORT, and the app finds the\n"
+    "backend through CORVANE_BACKEND_URL (default http://127.0.0.1:51235).\n";
+
 int usage() {
-    std::cerr << "usage: corvane-backend [--port N]\n       corvane-backend add-user EMAIL  (password on stdin)\n"
-                 "       corvane-backend remove-user EMAIL\n";
+    std::cerr << kUsage << "corvane-backend --help tells its settings.\n";
     return 2;
+}
+
+int help() {
+    std::string settings = kSettings;
+    const backend::RelayConfiguration defaults;
+    for (const auto& [name, value] :
+         {std::pair<std::string, std::string>{"{standard}", defaults.standardModel}, {"{pro}", defaults.proModel}}) {
+        settings.replace(settings.find(name), name.size(), value);
+    }
+    std::cout << kUsage << settings;
+    return 0;
 }
 
 std::unique_ptr<backend::ChatModel> makeModel(std::string& mode) {
@@ -104,6 +136,7 @@ int serve(std::uint16_t port) {
 int main(int argc, char** argv) {
     try {
         const std::string first = argc > 1 ? argv[1] : "";
+        if (first == "--help" || first == "-h") return argc == 2 ? help() : usage();
         if (first == "add-user") return argc == 3 ? addUser(argv[2]) : usage();
         if (first == "remove-user") return argc == 3 ? removeUser(argv[2]) : usage();
         std::uint16_t port = backend::BackendOptions::kDefaultPort;

@@ -1,6 +1,7 @@
 #include "backend/session_table.h"
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "support/json_fields.h"
@@ -189,6 +190,28 @@ void SessionTable::endSession(const std::string& id) {
         if (account->second.empty()) byAccount_.erase(account);
     }
     sessions_.erase(session);
+}
+
+std::vector<std::string> SessionTable::keepRecentSpent(const std::string& sessionID, const std::string& spent,
+                                                       std::size_t keep) {
+    std::vector<std::string> forgotten;
+    const auto session = sessions_.find(sessionID);
+    if (session == sessions_.end() || keep == 0) return forgotten;
+    std::vector<std::pair<std::int64_t, std::string>> older;  // by expiry, which follows the order of issue
+    for (const auto& hash : session->second.tokens) {
+        const auto token = tokens_.find(hash);
+        if (hash != spent && token != tokens_.end() && token->second.used) {
+            older.emplace_back(token->second.expiresAt, hash);
+        }
+    }
+    if (older.size() < keep) return forgotten;
+    std::sort(older.begin(), older.end(), std::greater<>());
+    for (std::size_t i = keep - 1; i < older.size(); ++i) {
+        tokens_.erase(older[i].second);
+        session->second.tokens.erase(older[i].second);
+        forgotten.push_back(older[i].second);
+    }
+    return forgotten;
 }
 
 void SessionTable::limitSessions(const std::string& email, std::size_t keep) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -42,6 +43,10 @@ public:
     void addSession(const std::string& id, const std::string& email, const std::string& stamp);
     void addToken(const std::string& hash, const std::string& sessionID, std::int64_t expiresAt);
     void endSession(const std::string& id);
+    // Forgets the session's spent tokens but `spent` and the `keep` - 1 spent last before it, so
+    // that the table grows with its sessions, not with their refreshes; gives the hashes forgotten.
+    // A replay of a recent token is still told from an unknown one.
+    std::vector<std::string> keepRecentSpent(const std::string& sessionID, const std::string& spent, std::size_t keep);
     // Ends the account's oldest sessions until it has at most `keep`.
     void limitSessions(const std::string& email, std::size_t keep);
     // Drops expired tokens, then the sessions no token is left of.

@@ -47,6 +47,9 @@ struct HTTPServerOptions {
     // The Content-Lengths of all bodies being received or handled at once stay within this; a head
     // that would pass it is answered answers.busy at once.
     std::size_t maxBodyBytesInFlight = 256 * 1024 * 1024;
+    // Bodies of at most this many bytes are not counted against that bound, so that they never
+    // wait on large ones; with one request per connection they hold at most maxConnections times this.
+    std::size_t unbudgetedBodyBytes = 0;
     // Counted from accept and measured on the server's clock, a connection that has not completed
     // its head within headTimeout, or its whole request within requestTimeout, is closed
     // unanswered; requestTimeout also bounds the sending of an answer to a peer that does not read.

@@ -212,7 +212,7 @@ bool HTTPServer::Core::leaveHead(const std::shared_ptr<Connection>& conn, bool p
         send(conn, serialize(allowance.refusal.value_or(options.answers.bodyTooLarge)));
         return false;
     }
-    if (length > 0 && !chargeBody(*conn, length)) {
+    if (length > options.unbudgetedBodyBytes && !chargeBody(*conn, length)) {
         conn->unread = more;
         send(conn, serialize(options.answers.busy));
         return false;

@@ -85,5 +85,36 @@ TEST(TokenService, UndecodableSessionsFileIsArchivedAndNeverOverwrittenWithoutAB
     EXPECT_TRUE(tokens.refresh(session.refreshToken));
 }
 
+// Every spent refresh token used to stay in the file for its 30 days, and the file is written on
+// each refresh: one client refreshing in a loop grew it without bound. What tells a replay is
+// bounded per session now, and a replay of the last spent token still ends the session.
+TEST(TokenService, RefreshingInALoopKeepsTheSessionsFileSmallAndStillTellsAReplay) {
+    testing::StoreFixture scene("refresh-tokens.json");
+    fs::create_directories(scene.home.appFolder());
+    AccountStore accounts(scene.home.appFolder(), PasswordCost::minimum());
+    ASSERT_TRUE(accounts.addUser("mix@example.com", "secret"));
+    TokenService tokens(scene.home.appFolder(), accounts, {}, scene.clock);
+    const Session first = tokens.issue("mix@example.com");
+    Session current = first;
+    std::vector<std::string> spent;
+    std::uintmax_t sizeAfterTwenty = 0;
+    for (int i = 1; i <= 300; ++i) {
+        scene.clock.sleep(std::chrono::seconds(61));  // past the grace, as a client an hour apart would be
+        spent.push_back(current.refreshToken);
+        const auto next = tokens.refresh(current.refreshToken);
+        ASSERT_TRUE(next) << i;
+        current = *next;
+        if (i == 20) sizeAfterTwenty = fs::file_size(scene.file());
+    }
+    EXPECT_EQ(fs::file_size(scene.file()), sizeAfterTwenty);
+    scene.clock.sleep(std::chrono::seconds(61));
+
+    EXPECT_FALSE(tokens.refresh(first.refreshToken)) << "long spent";
+    EXPECT_TRUE(tokens.verifyAccessToken(current.accessToken)) << "an old token forgotten is no replay";
+    EXPECT_FALSE(tokens.refresh(spent.back())) << "the token spent last";
+    EXPECT_FALSE(tokens.verifyAccessToken(current.accessToken)) << "the replay ended the session";
+    EXPECT_FALSE(tokens.refresh(current.refreshToken));
+}
+
 }  // namespace
 }  // namespace corvane::backend

@@ -71,9 +71,9 @@ TEST(BackendServer, RoutesMalformedOversizedAndFailingRequestsGetTheBackendsOwnA
         {longHead, answer("HTTP/1.1 413 Payload Too Large", error("Request head too large"))},
         {"POST / HTTP/1.1\r\nContent-Length: 67108865\r\n\r\n",
          answer("HTTP/1.1 413 Payload Too Large", error("Request body too large"))},
-        // Over the app's 16 MiB but within a chat's 64 MiB: awaited, then cut short by the peer.
+        // A chat's large body is allowed only to a token that checks out.
         {"POST /api/ai/chat HTTP/1.1\r\nAuthorization: Bearer t\r\nContent-Length: 20000000\r\n\r\nshort",
-         answer("HTTP/1.1 400 Bad Request", error("Bad request"))},
+         answer("HTTP/1.1 401 Unauthorized", error("Not authenticated"))},
     };
     for (const auto& [request, expected] : cases) {
         EXPECT_EQ(exchange(backend.port(), request), expected) << request.substr(0, 60);
@@ -85,8 +85,9 @@ TEST(BackendServer, RoutesMalformedOversizedAndFailingRequestsGetTheBackendsOwnA
 TEST(BackendServer, ABodyOverItsRoutesLimitIsRefusedFromTheHeadBeforeAByteOfItArrives) {
     testing::TempHome home;
     testing::LocalBackend backend(home.root() / "backend");
-    const std::string authTooLarge = "{\n  \"error\": \"request_too_large\",\n  \"error_description\": "
-                                     "\"The request body is too large\"\n}";
+    const std::string authTooLarge =
+        "{\n  \"error\": \"request_too_large\",\n  \"error_description\": "
+        "\"The request body is too large\"\n}";
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"POST /api/errors/report HTTP/1.1\r\nContent-Length: 65537\r\n",
          answer("HTTP/1.1 413 Payload Too Large", error("The report is larger than 65536 bytes"))},
@@ -162,16 +163,19 @@ TEST(BackendServer, HostileRequestsGetTheirRefusals) {
         return exchange(backend.port(), request("POST", "/auth/v1/token?grant_type=password", apikey,
                                                 nlohmann::json{{"email", email}, {"password", password}}.dump()));
     };
-    const auto answered = http::testing::parseAnswer(signIn(testing::LocalBackend::kEmail, testing::LocalBackend::kPassword));
+    const auto answered =
+        http::testing::parseAnswer(signIn(testing::LocalBackend::kEmail, testing::LocalBackend::kPassword));
     ASSERT_TRUE(answered);
     ASSERT_EQ(answered->status, 200);
     const auto session = nlohmann::json::parse(answered->body);
     const std::string access = session["access_token"];
     const std::string bearer = "Authorization: Bearer " + access + "\r\n";
-    const auto refreshBody = [](const nlohmann::json& token) { return nlohmann::json{{"refresh_token", token}}.dump(); };
-    const auto rotated = http::testing::parseAnswer(
-        exchange(backend.port(), request("POST", "/auth/v1/token?grant_type=refresh_token", apikey,
-                                         refreshBody(session["refresh_token"]))));
+    const auto refreshBody = [](const nlohmann::json& token) {
+        return nlohmann::json{{"refresh_token", token}}.dump();
+    };
+    const auto rotated =
+        http::testing::parseAnswer(exchange(backend.port(), request("POST", "/auth/v1/token?grant_type=refresh_token",
+                                                                    apikey, refreshBody(session["refresh_token"]))));
     ASSERT_TRUE(rotated);
     ASSERT_EQ(rotated->status, 200);
     const auto current = nlohmann::json::parse(rotated->body);
@@ -179,8 +183,8 @@ TEST(BackendServer, HostileRequestsGetTheirRefusals) {
     const std::string currentBearer = "Authorization: Bearer " + current["access_token"].get<std::string>() + "\r\n";
 
     const std::string secret = testing::signingKey(backend.service().dataFolder());
-    auto claims = nlohmann::json::parse(*base64URLDecode(access.substr(access.find('.') + 1,
-                                                                       access.rfind('.') - access.find('.') - 1)));
+    auto claims = nlohmann::json::parse(
+        *base64URLDecode(access.substr(access.find('.') + 1, access.rfind('.') - access.find('.') - 1)));
     const auto withClaims = [&](const nlohmann::json& changes) {
         auto changed = claims;
         changed.update(changes);
@@ -189,8 +193,8 @@ TEST(BackendServer, HostileRequestsGetTheirRefusals) {
     const std::string reSigned = withClaims(nlohmann::json::object());
     std::string badSignature = reSigned;  // one signature byte changed (the last character has spare bits)
     badSignature[badSignature.size() - 4] = badSignature[badSignature.size() - 4] == 'A' ? 'B' : 'A';
-    const std::string unsignedToken = base64URLEncode(R"({"alg":"none","typ":"JWT"})") + "." +
-                                      base64URLEncode(claims.dump()) + ".";
+    const std::string unsignedToken =
+        base64URLEncode(R"({"alg":"none","typ":"JWT"})") + "." + base64URLEncode(claims.dump()) + ".";
     const std::string deep = std::string(20'000, '[') + std::string(20'000, ']');
     const std::string chat = R"({"tier":"standard","kind":"agent","input":[]})";
     const std::string textPlain = "Content-Type: text/plain\r\n";
@@ -203,51 +207,112 @@ TEST(BackendServer, HostileRequestsGetTheirRefusals) {
         // Web pages and DNS rebinding.
         {"foreign host", request("GET", "/health", "Host: attacker.example\r\n"), 403},
         {"loopback-looking host", request("GET", "/health", "Host: 127.0.0.1.attacker.example\r\n"), 403},
-        {"simple cross-site report", request("POST", "/api/errors/report",
-                                             "Host: 127.0.0.1:51235\r\nOrigin: http://evil.example\r\n" + textPlain, "{}"),
+        {"simple cross-site report",
+         request("POST", "/api/errors/report", "Host: 127.0.0.1:51235\r\nOrigin: http://evil.example\r\n" + textPlain,
+                 "{}"),
          403},
         {"opaque origin", request("POST", "/api/errors/report", "Origin: null\r\n" + textPlain, "{}"), 403},
         {"https origin", request("POST", "/api/errors/report", "Origin: https://127.0.0.1\r\n", "{}"), 403},
         {"cross-site fetch", request("POST", "/api/ai/chat", "Sec-Fetch-Site: cross-site\r\n" + bearer, chat), 403},
-        {"rebound sign-in", request("POST", "/auth/v1/token?grant_type=password", "Host: evil.example\r\n" + apikey, "{}"),
-         403},
+        {"rebound sign-in",
+         request("POST", "/auth/v1/token?grant_type=password", "Host: evil.example\r\n" + apikey, "{}"), 403},
         {"the app's own client", request("GET", "/health", "Host: 127.0.0.1:51235\r\n"), 200},
         {"a loopback page", request("GET", "/health", "Host: localhost\r\nOrigin: http://localhost:3000\r\n"), 200},
         // Forged and outlived tokens.
         {"alg none", request("POST", "/api/ai/chat", "Authorization: Bearer " + unsignedToken + "\r\n", chat), 401},
-        {"alg swapped", request("POST", "/api/ai/chat",
-                                "Authorization: Bearer " +
-                                    signedToken({{"alg", "HS512"}, {"typ", "JWT"}}, claims, secret) + "\r\n",
-                                chat),
+        {"alg swapped",
+         request("POST", "/api/ai/chat",
+                 "Authorization: Bearer " + signedToken({{"alg", "HS512"}, {"typ", "JWT"}}, claims, secret) + "\r\n",
+                 chat),
          401},
         {"bad signature", request("POST", "/api/ai/chat", badSignature, chat), 401},
         {"expired", request("POST", "/api/ai/chat", withClaims({{"exp", claims["iat"]}}), chat), 401},
         {"exp 1e308", request("POST", "/api/ai/chat", withClaims({{"exp", 1e308}}), chat), 401},
-        {"longer than issued", request("POST", "/api/ai/chat", withClaims({{"exp", claims["exp"].get<std::int64_t>() + 120}}), chat),
-         401},
-        {"replayed refresh token", request("POST", "/auth/v1/token?grant_type=refresh_token", apikey,
-                                           refreshBody(session["refresh_token"])),
+        {"longer than issued",
+         request("POST", "/api/ai/chat", withClaims({{"exp", claims["exp"].get<std::int64_t>() + 120}}), chat), 401},
+        {"replayed refresh token",
+         request("POST", "/auth/v1/token?grant_type=refresh_token", apikey, refreshBody(session["refresh_token"])),
          400},
         {"access token of the replayed session", request("POST", "/api/ai/chat", currentBearer, chat), 401},
-        {"refresh token of the replayed session", request("POST", "/auth/v1/token?grant_type=refresh_token", apikey,
-                                                          refreshBody(current["refresh_token"])),
+        {"refresh token of the replayed session",
+         request("POST", "/auth/v1/token?grant_type=refresh_token", apikey, refreshBody(current["refresh_token"])),
          400},
         // Bodies too deep or too large for their route.
         {"deep sign-in", request("POST", "/auth/v1/token?grant_type=password", apikey, R"({"email":)" + deep + "}"),
          400},
-        {"large sign-in", request("POST", "/auth/v1/token?grant_type=password", apikey,
-                                  R"({"email":")" + std::string(100'000, 'a') + "\"}"),
+        {"large sign-in",
+         request("POST", "/auth/v1/token?grant_type=password", apikey,
+                 R"({"email":")" + std::string(100'000, 'a') + "\"}"),
          413},
-        {"path-like e-mail", request("POST", "/auth/v1/token?grant_type=password", apikey,
-                                     R"({"email":"../../accounts.json","password":"x"})"),
+        {"path-like e-mail",
+         request("POST", "/auth/v1/token?grant_type=password", apikey,
+                 R"({"email":"../../accounts.json","password":"x"})"),
          400},
         {"deep report", request("POST", "/api/errors/report", "", R"({"r":)" + deep + "}"), 400},
-        {"large signed-out report", request("POST", "/api/errors/report", "", std::string(1024 * 1024, ' ') + "{}"), 413},
+        {"large signed-out report", request("POST", "/api/errors/report", "", std::string(1024 * 1024, ' ') + "{}"),
+         413},
         {"report past the server's cap", "POST /api/errors/report HTTP/1.1\r\nContent-Length: 67108865\r\n\r\n", 413},
         {"a local script's report", request("POST", "/api/errors/report", textPlain, R"({"message":"x"})"), 200},
     };
     for (const auto& c : cases) EXPECT_EQ(statusOf(exchange(backend.port(), c.bytes)), c.status) << c.name;
     EXPECT_EQ(reportsStored(backend.service().dataFolder()), 1u) << "only the local script's report";
+}
+
+// Any head whose Authorization began "Bearer " was granted a chat's 64 MiB, so four signed-out
+// uploads held every byte of the bodies in flight, and sign-in, refresh and every chat were
+// answered 503 for as long as they lasted. A large body needs a token that checks out now, and
+// small bodies never wait on large ones, even when signed-in uploads hold the whole budget.
+TEST(BackendServer, UploadsHoldingTheBodyBudgetNeverComeFromAMadeUpTokenNorHoldUpSignInOrChat) {
+    testing::TempHome home;
+    testing::LocalBackend backend(home.root() / "backend");
+    const std::string apikey = std::string("apikey: ") + BackendOptions::kDefaultPublishableKey + "\r\n";
+    const auto signedIn = http::testing::parseAnswer(exchange(
+        backend.port(),
+        request("POST", "/auth/v1/token?grant_type=password", apikey,
+                nlohmann::json{{"email", testing::LocalBackend::kEmail}, {"password", testing::LocalBackend::kPassword}}
+                    .dump())));
+    ASSERT_TRUE(signedIn);
+    ASSERT_EQ(signedIn->status, 200);
+    const auto session = nlohmann::json::parse(signedIn->body);
+    const std::string bearer = "Authorization: Bearer " + session["access_token"].get<std::string>() + "\r\n";
+    const auto upload = [&](const std::string& authorization) {
+        auto client = std::make_unique<http::testing::RawClient>(backend.port());
+        // Asking to be told to go on: the answer shows the head was taken (and its body charged).
+        client->send("POST /api/ai/chat HTTP/1.1\r\n" + authorization +
+                     "Expect: 100-continue\r\nContent-Length: 67108864\r\n\r\n");
+        return client;
+    };
+    const std::string goOn = "HTTP/1.1 100 Continue\r\n\r\n";
+
+    for (const char* madeUp : {"Authorization: Bearer x\r\n", "Authorization: Bearer a.b.c\r\n"}) {
+        for (int i = 0; i < 4; ++i) {
+            const auto received = upload(madeUp)->readAll(http::testing::kPatience);
+            EXPECT_TRUE(received.closed);
+            EXPECT_EQ(statusOf(received.bytes), 401) << madeUp;
+        }
+    }
+
+    std::vector<std::unique_ptr<http::testing::RawClient>> holders;
+    for (int i = 0; i < 4; ++i) {
+        holders.push_back(upload(bearer));
+        ASSERT_EQ(holders.back()->readAtMost(goOn.size(), http::testing::kPatience), goOn);
+        holders.back()->send("{");
+    }
+    EXPECT_EQ(statusOf(upload(bearer)->readAll(http::testing::kPatience).bytes), 503) << "the budget is taken";
+    const std::string chat = R"({"tier":"standard","kind":"agent","input":[{"role":"user","content":)"
+                             R"([{"type":"input_text","text":"Check the mix balance"}]}]})";
+    const std::vector<std::pair<const char*, std::string>> small = {
+        {"sign-in", request("POST", "/auth/v1/token?grant_type=password", apikey,
+                            nlohmann::json{{"email", testing::LocalBackend::kEmail},
+                                           {"password", testing::LocalBackend::kPassword}}
+                                .dump())},
+        {"refresh", request("POST", "/auth/v1/token?grant_type=refresh_token", apikey,
+                            nlohmann::json{{"refresh_token", session["refresh_token"]}}.dump())},
+        {"chat", request("POST", "/api/ai/chat", bearer, chat)},
+        {"report", request("POST", "/api/errors/report", "", R"({"message":"x"})")},
+    };
+    for (const auto& [name, bytes] : small) EXPECT_EQ(statusOf(exchange(backend.port(), bytes)), 200) << name;
+    for (auto& holder : holders) EXPECT_FALSE(holder->readableWithin(std::chrono::milliseconds(0))) << "still held";
 }
 
 TEST(BackendServer, TheAppsClientSignsInThroughTheGuard) {
@@ -257,8 +322,9 @@ TEST(BackendServer, TheAppsClientSignsInThroughTheGuard) {
     const auto response = client.send(
         {.url = backend.baseURL() + "/auth/v1/token?grant_type=password",
          .headers = {{"apikey", BackendOptions::kDefaultPublishableKey}, {"Content-Type", "application/json"}},
-         .body = nlohmann::json{{"email", testing::LocalBackend::kEmail}, {"password", testing::LocalBackend::kPassword}}
-                     .dump()});
+         .body =
+             nlohmann::json{{"email", testing::LocalBackend::kEmail}, {"password", testing::LocalBackend::kPassword}}
+                 .dump()});
     EXPECT_EQ(response.statusCode, 200) << response.body;
 }
 
@@ -272,11 +338,11 @@ std::size_t threadCount() {
 TEST(BackendServer, AThousandIdleConnectionsNeitherMultiplyThreadsNorHoldUpASignIn) {
     testing::TempHome home;
     testing::LocalBackend backend(home.root() / "backend");
-    const std::string signIn = request("POST", "/auth/v1/token?grant_type=password",
-                                       std::string("apikey: ") + BackendOptions::kDefaultPublishableKey + "\r\n",
-                                       nlohmann::json{{"email", testing::LocalBackend::kEmail},
-                                                      {"password", testing::LocalBackend::kPassword}}
-                                           .dump());
+    const std::string signIn =
+        request("POST", "/auth/v1/token?grant_type=password",
+                std::string("apikey: ") + BackendOptions::kDefaultPublishableKey + "\r\n",
+                nlohmann::json{{"email", testing::LocalBackend::kEmail}, {"password", testing::LocalBackend::kPassword}}
+                    .dump());
     const auto timedSignIn = [&] {
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(statusOf(exchange(backend.port(), signIn)), 200);
@@ -307,7 +373,7 @@ TEST(BackendServer, ARequestFedAByteAtATimeIsCutOffAtTheRequestDeadline) {
     testing::LocalBackend backend(home.root() / "backend");
     http::testing::SteppedClock clock;
     auto options = backend.service().serverOptions();
-    options.ioThreads = 1;  // events in order, so a forbidden request shows all before it were handled
+    options.ioThreads = 1;              // events in order, so a forbidden request shows all before it were handled
     options.minBodyBytesPerSecond = 0;  // the request deadline alone
     http::HTTPServer server(
         0, [&](const http::HTTPRequest& r) { return backend.service().handle(r); }, options, clock);
