@@ -247,9 +247,10 @@ std::optional<std::string> AuthService::getValidToken() {
     if (!isTokenExpired(*stored)) return stored;
     const auto refreshed = refresh();
     if (refreshed.serviceBusy) {
-        // In its last minute the backend still takes it; past that it would be answered 401,
-        // which tells the user to sign in again when only the service is busy.
-        if (refreshed.token && !isPastExpiry(*refreshed.token)) return refreshed.token;
+        // In its last minute the backend still takes it (with a few seconds to spare for the
+        // request's way); past that it would be answered 401, which tells the user to sign in
+        // again when only the service is busy.
+        if (refreshed.token && !expiresWithin(*refreshed.token, 10)) return refreshed.token;
         throw ServiceBusy();
     }
     if (refreshed.token) return refreshed.token;
@@ -290,8 +291,6 @@ std::optional<std::string> AuthService::emailFromJWT(const std::string& token) {
 }
 
 bool AuthService::isTokenExpired(const std::string& token) const { return expiresWithin(token, 60); }
-
-bool AuthService::isPastExpiry(const std::string& token) const { return expiresWithin(token, 0); }
 
 bool AuthService::expiresWithin(const std::string& token, double seconds) const {
     const auto payload = decodeJWTPayload(token);

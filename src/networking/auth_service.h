@@ -98,7 +98,6 @@ private:
     http::HTTPClientRequest tokenRequest(const std::string& grantType, const nlohmann::json& body) const;
     Refreshed refresh();
     Refreshed performRefresh();
-    bool isPastExpiry(const std::string& token) const;
     bool expiresWithin(const std::string& token, double seconds) const;
     void saveSession(const std::string& accessToken, const std::string& refreshToken);
     void signOutLocked();
