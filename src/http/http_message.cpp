@@ -153,12 +153,41 @@ std::map<std::string, std::string> HTTPRequest::queryParams() const {
 
 std::string_view reasonPhrase(int statusCode) {
     switch (statusCode) {
+        case 200: return "OK";
+        case 201: return "Created";
+        case 202: return "Accepted";
+        case 204: return "No Content";
+        case 301: return "Moved Permanently";
+        case 302: return "Found";
+        case 304: return "Not Modified";
         case 400: return "Bad Request";
+        case 401: return "Unauthorized";
         case 403: return "Forbidden";
         case 404: return "Not Found";
+        case 405: return "Method Not Allowed";
+        case 408: return "Request Timeout";
+        case 409: return "Conflict";
+        case 411: return "Length Required";
         case 413: return "Payload Too Large";
+        case 415: return "Unsupported Media Type";
+        case 422: return "Unprocessable Content";
+        case 429: return "Too Many Requests";
+        case 431: return "Request Header Fields Too Large";
         case 500: return "Internal Server Error";
-        default: return "OK";
+        case 501: return "Not Implemented";
+        case 502: return "Bad Gateway";
+        case 503: return "Service Unavailable";
+        case 504: return "Gateway Timeout";
+        default: break;
+    }
+    // A status of no name of its own is named by its class, never by another class's phrase.
+    switch (statusCode / 100) {
+        case 1: return "Informational";
+        case 2: return "Success";
+        case 3: return "Redirection";
+        case 4: return "Client Error";
+        case 5: return "Server Error";
+        default: return "Status";
     }
 }
 
@@ -179,9 +208,8 @@ std::string serializeResponse(const HTTPResponse& response, std::string_view rea
     out += std::to_string(response.body.size());
     out += "\r\nConnection: close\r\n";
     for (const auto& [name, value] : response.headers) {
-        const bool token = !name.empty() && std::all_of(name.begin(), name.end(), [](unsigned char c) {
-            return std::isalnum(c) || c == '-';
-        });
+        const bool token = !name.empty() && std::all_of(name.begin(), name.end(),
+                                                        [](unsigned char c) { return std::isalnum(c) || c == '-'; });
         if (!token) continue;
         out += name;
         out += ": ";
@@ -317,6 +345,5 @@ std::optional<std::string> percentDecode(std::string_view text) {
     if (!text::isValidUTF8(out)) return std::nullopt;
     return out;
 }
-
 
 }  // namespace corvane::http

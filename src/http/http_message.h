@@ -9,9 +9,9 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
-#include <string_view>
 
 namespace corvane::http {
 
@@ -51,7 +51,7 @@ struct HTTPResponse {
     bool operator==(const HTTPResponse&) const = default;
 };
 
-// "Bad Request", "Forbidden", "Not Found", "Payload Too Large", "Internal Server Error", else "OK".
+// The status's own name ("Service Unavailable" for 503), else its class's ("Client Error" for 418).
 std::string_view reasonPhrase(int statusCode);
 // The whole answer as sent: status line, the three headers and any further ones, blank line, body.
 std::string serializeResponse(const HTTPResponse& response);
@@ -60,9 +60,9 @@ std::string serializeResponse(const HTTPResponse& response, std::string_view rea
 
 // The canned answers of the server itself (the 403 of a refused request, which names its reason,
 // is in loopback_guard.h).
-HTTPResponse badRequestResponse();       // 400 text/plain "Bad Request"
-HTTPResponse payloadTooLargeResponse();  // 413 text/plain "Payload Too Large"
-HTTPResponse internalErrorResponse();    // 500 text/plain "Internal Server Error"
+HTTPResponse badRequestResponse();          // 400 text/plain "Bad Request"
+HTTPResponse payloadTooLargeResponse();     // 413 text/plain "Payload Too Large"
+HTTPResponse internalErrorResponse();       // 500 text/plain "Internal Server Error"
 HTTPResponse serviceUnavailableResponse();  // 503 text/plain "Service Unavailable"
 
 // Limits against hostile local traffic: a head (through its blank line) over maxHeadBytes, or a Content-Length

@@ -37,8 +37,8 @@ bool isResourceExhaustion(const std::error_code& ec) {
 }
 
 bool isListenerBroken(const std::error_code& ec) {
-    return ec == std::errc::bad_file_descriptor || ec == std::errc::invalid_argument ||
-           ec == std::errc::not_a_socket || ec == std::errc::operation_not_supported;
+    return ec == std::errc::bad_file_descriptor || ec == std::errc::invalid_argument || ec == std::errc::not_a_socket ||
+           ec == std::errc::operation_not_supported;
 }
 
 std::error_code lastError() { return {errno, std::system_category()}; }
@@ -57,8 +57,7 @@ void guarded(Step&& step) {
 
 }  // namespace
 
-Shard::Shard()
-    : epoll(::epoll_create1(EPOLL_CLOEXEC)), wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+Shard::Shard() : epoll(::epoll_create1(EPOLL_CLOEXEC)), wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.ptr = &wake;
@@ -178,7 +177,8 @@ HTTPServer::Core::Core(std::uint16_t portNumber, Handler requestHandler, HTTPSer
     shards.resize(ioThreadsFor(options));
     for (auto& shard : shards) shard = std::make_unique<Shard>();
     queue.async([this] { runShard(*shards[0]); });
-    for (std::size_t i = 1; i < shards.size(); ++i) shards[i]->thread = std::jthread([this, i] { runShard(*shards[i]); });
+    for (std::size_t i = 1; i < shards.size(); ++i)
+        shards[i]->thread = std::jthread([this, i] { runShard(*shards[i]); });
     clockMoves = clock.onMoved([this] {
         for (auto& shard : shards) post(*shard, [this, s = shard.get()] { sweep(*s); });
     });
@@ -348,20 +348,17 @@ void HTTPServer::Core::acceptNext(Shard& shard) {
             std::lock_guard lock(mutex);
             acceptWaits = true;  // whoever frees a place from here on resumes accepting
             placed = reservePlace();
-            // Slow or silent peers cannot keep a new request out: the one that has gone longest
-            // without sending anything gives its place to the new one, unless it made progress
-            // this very moment (then it has made no less than the newcomer, which waits). The
-            // pick and the accept are one step, so no other shard picks it too.
-            const bool evictable = !receiving.empty() && receiving.begin()->first.first < now;
-            if (!placed && evictable) {
+            // Peers cannot keep a new request out: a connection lingering after its answer gives
+            // its place to the new one first, else the one that has gone longest without
+            // sending anything, unless it made progress this very moment (then it has made no
+            // less than the newcomer, which waits). The pick and the accept are one step, so no
+            // other shard picks it too.
+            if (!placed && (!lingering.empty() || (!receiving.empty() && receiving.begin()->first.first < now))) {
                 fd = ::accept4(l->fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
                 if (fd < 0) {
                     error = errno;
                 } else {
-                    evict = receiving.begin()->second;
-                    receiving.erase(receiving.begin());
-                    evict->receiving = false;
-                    evict->evicted = true;
+                    evict = pickToMakeRoom();
                 }
             } else if (!placed) {
                 retry = !receiving.empty();
@@ -411,6 +408,23 @@ void HTTPServer::Core::passTurn(Shard& shard, const std::shared_ptr<Listener>& l
     // Still ready when it joins again, it is reported to this shard at its next wait: no
     // connection waits for the move.
     if (!watchListener(shard, *l, false) || !watchListener(shard, *l, true)) failListener(shard, l, lastError());
+}
+
+// The connection that gives its place to a newcomer at the cap: taken out of its set and marked,
+// so that its close does not free the place again. Under `mutex`, with one to pick.
+std::shared_ptr<Connection> HTTPServer::Core::pickToMakeRoom() {
+    std::shared_ptr<Connection> picked;
+    if (!lingering.empty()) {
+        picked = lingering.begin()->second;
+        lingering.erase(lingering.begin());
+        picked->lingering = false;
+    } else {
+        picked = receiving.begin()->second;
+        receiving.erase(receiving.begin());
+        picked->receiving = false;
+    }
+    picked->evicted = true;
+    return picked;
 }
 
 // A place under maxConnections for a connection about to be accepted; false at the cap.

@@ -23,7 +23,7 @@ struct HTTPServerAnswers {
     HTTPResponse badRequest = badRequestResponse();  // unreadable, or ended by the peer before it is whole
     HTTPResponse headTooLarge = payloadTooLargeResponse();
     HTTPResponse bodyTooLarge = payloadTooLargeResponse();
-    HTTPResponse busy = serviceUnavailableResponse();  // the bodies in flight would pass their bound
+    HTTPResponse busy = serviceUnavailableResponse();      // the bodies in flight would pass their bound
     HTTPResponse internalError = internalErrorResponse();  // the handler threw
     std::string_view (*reasonPhrase)(int statusCode) = &http::reasonPhrase;
 };
@@ -61,10 +61,11 @@ struct HTTPServerOptions {
     std::chrono::milliseconds bodyGrace{2'000};
     // Handlers running at once; further whole requests wait for one of them to return.
     std::size_t maxConcurrentRequests = 64;
-    // Connections open at once. A new one beyond this closes, of the connections still sending
-    // their request (head or body), the one that has gone longest without sending anything; when
-    // there is none (or it sent something this very moment), new connections wait in the listen
-    // backlog until one ends.
+    // Connections open at once. A new one beyond this closes a connection reading what its peer
+    // still sends after the answer (the one due to close first), else, of the connections still
+    // sending their request (head or body), the one that has gone longest without sending
+    // anything; when there is none (or it sent something this very moment), new connections wait
+    // in the listen backlog until one ends.
     std::size_t maxConnections = 1024;
     // Threads taking, reading and answering connections; 0: one per core, at most 8.
     std::size_t ioThreads = 0;

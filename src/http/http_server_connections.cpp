@@ -368,6 +368,13 @@ void HTTPServer::Core::answered(const std::shared_ptr<Connection>& conn) {
     const TimePoint until = after(kLingerTime);  // read before the peer can see the end
     ::shutdown(conn->fd, SHUT_WR);
     conn->state = Connection::State::draining;
+    {
+        std::lock_guard lock(mutex);
+        conn->lingering = true;
+        conn->lingerUntil = until;
+        lingering.emplace(std::pair{until, conn->serial}, conn);
+    }
+    if (acceptWaits.exchange(false)) resumeEveryShard();  // one at the cap may make room now
     postOrRun(conn->shard, [this, conn, until] {
         if (conn->state != Connection::State::draining) return;
         list(conn);
@@ -396,6 +403,7 @@ void HTTPServer::Core::drain(const std::shared_ptr<Connection>& conn) {
 // shard, or on the worker that owns the connection while it is out of the shard's set.
 void HTTPServer::Core::finish(const std::shared_ptr<Connection>& conn) {
     if (conn->state == Connection::State::closed) return;
+    const bool lingered = conn->state == Connection::State::draining;
     conn->state = Connection::State::closed;
     conn->deadline = kNever;
     // With nothing left unread, closing ends the stream in order (and takes it out of the set).
@@ -406,11 +414,13 @@ void HTTPServer::Core::finish(const std::shared_ptr<Connection>& conn) {
         conn->listed = false;
     }
     bool evicted = false;  // then it gave its place to the connection that evicted it
-    if (conn->waited || conn->bodyCharge > 0) {
+    if (conn->waited || conn->bodyCharge > 0 || lingered) {
         std::lock_guard lock(mutex);
         evicted = conn->evicted;
         if (conn->receiving) receiving.erase(progressKey(*conn));
         conn->receiving = false;
+        if (conn->lingering) lingering.erase(std::pair{conn->lingerUntil, conn->serial});
+        conn->lingering = false;
         bodiesHeld -= conn->bodyCharge;
         conn->bodyCharge = 0;
     }

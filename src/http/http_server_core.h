@@ -11,13 +11,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <functional>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -114,8 +114,8 @@ struct Connection : Watched {
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    int fd;                   // non-blocking; -1 once closed (which takes it out of the set)
-    bool inEpoll = false;     // in its shard's set (one-shot), from the first wait on
+    int fd;                // non-blocking; -1 once closed (which takes it out of the set)
+    bool inEpoll = false;  // in its shard's set (one-shot), from the first wait on
     Shard& shard;
     const std::uint64_t serial;  // order of acceptance
     // Read on the clock (a simulated one's readings cost a lock) when the request first turns out
@@ -127,9 +127,9 @@ struct Connection : Watched {
     // which it joins (under Core::mutex, as are these fields from then on) only when it has to
     // wait for its peer: a request that arrives whole never queues on the lock the shards share.
     TimePoint progressAt = kNever;
-    bool waited = false;     // its shard's own: it joined them once
-    bool receiving = false;  // still among them
-    bool evicted = false;    // picked to make room
+    bool waited = false;         // its shard's own: it joined them once
+    bool receiving = false;      // still among them
+    bool evicted = false;        // picked to make room
     std::size_t bodyCharge = 0;  // under Core::mutex: its share of the bodies in flight
     // Closed unanswered once the clock passes this: the head, body-rate or request time-out while
     // receiving, the send time-out while sending, never while the handler runs.
@@ -141,6 +141,10 @@ struct Connection : Watched {
     std::size_t sent = 0;
     bool unread = false;  // answered before the peer was done sending
     std::size_t drained = 0;
+    // Under Core::mutex: among the connections draining after their answer, the first that make
+    // room at the cap (a refused peer has its answer; closing it early costs it nothing else).
+    bool lingering = false;
+    TimePoint lingerUntil = kNever;
 };
 
 }  // namespace detail
@@ -235,6 +239,7 @@ struct HTTPServer::Core {
     bool writeSome(const std::shared_ptr<Connection>& conn);
     void awaitRoom(const std::shared_ptr<Connection>& conn);
     void answered(const std::shared_ptr<Connection>& conn);
+    std::shared_ptr<Connection> pickToMakeRoom();
     void drain(const std::shared_ptr<Connection>& conn);
     void finish(const std::shared_ptr<Connection>& conn);
 
@@ -261,6 +266,8 @@ struct HTTPServer::Core {
     std::condition_variable allClosed;
     // The connections waiting for the rest of their request, the one longest without progress first.
     std::map<std::pair<TimePoint, std::uint64_t>, std::shared_ptr<Connection>> receiving;
+    // The connections answered and draining what their peers still send, the one due to close first.
+    std::map<std::pair<TimePoint, std::uint64_t>, std::shared_ptr<Connection>> lingering;
     std::size_t bodiesHeld = 0;  // the Content-Lengths of the bodies being received or handled
     std::optional<std::string> listenError;
     int listening = -1;  // the listening socket; the shards hold copies

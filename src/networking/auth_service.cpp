@@ -166,9 +166,11 @@ void AuthService::signOut() {
     signOutLocked();
 }
 
-std::optional<std::string> AuthService::refreshTokenIfNeeded() {
-    std::promise<std::optional<std::string>> promise;
-    std::shared_future<std::optional<std::string>> pending;
+std::optional<std::string> AuthService::refreshTokenIfNeeded() { return refresh().token; }
+
+AuthService::Refreshed AuthService::refresh() {
+    std::promise<Refreshed> promise;
+    std::shared_future<Refreshed> pending;
     {
         std::lock_guard lock(refreshMutex_);
         if (refreshInFlight_) {
@@ -184,11 +186,11 @@ std::optional<std::string> AuthService::refreshTokenIfNeeded() {
         --refreshWaiters_;
         return result;
     }
-    std::optional<std::string> result;
+    Refreshed result;
     try {
         result = performRefresh();
     } catch (const std::exception&) {
-        result.reset();
+        result = {};
     }
     {
         std::lock_guard lock(refreshMutex_);
@@ -198,11 +200,11 @@ std::optional<std::string> AuthService::refreshTokenIfNeeded() {
     return result;
 }
 
-std::optional<std::string> AuthService::performRefresh() {
+AuthService::Refreshed AuthService::performRefresh() {
     const auto refreshToken = KeychainStore::read(kRefreshTokenKey);
     if (!refreshToken) {
         update([](Fields& f) { f.isAuthenticated = false; });
-        return std::nullopt;
+        return {};
     }
     http::HTTPClientResponse response;
     try {
@@ -210,14 +212,19 @@ std::optional<std::string> AuthService::performRefresh() {
         if (!http::isPermittedURL(request.url)) throw http::TransportError("plain HTTP is for the loopback host only");
         response = transport_->send(request);
     } catch (const http::TransportError&) {
-        return KeychainStore::read(kAccessTokenKey);  // offline: the session stays as it is
+        return {KeychainStore::read(kAccessTokenKey)};  // offline: the session stays as it is
+    }
+    // Too busy or failing (a full disk, say): the grant was not refused and the refresh token
+    // not spent, so the session stays as it is, as when offline.
+    if (response.statusCode == 429 || (response.statusCode >= 500 && response.statusCode <= 599)) {
+        return {KeychainStore::read(kAccessTokenKey), true};
     }
     const auto reply = json_fields::parseObject(response.body);
     const auto access = reply ? json_fields::lenientText(*reply, "access_token") : std::nullopt;
     const auto refresh = reply ? json_fields::lenientText(*reply, "refresh_token") : std::nullopt;
     std::lock_guard lock(sessionMutex_);
     // A sign-out or sign-in while the request was out wins over its answer, whatever the answer.
-    if (KeychainStore::read(kRefreshTokenKey) != refreshToken) return std::nullopt;
+    if (KeychainStore::read(kRefreshTokenKey) != refreshToken) return {};
     if (response.statusCode == 200 && access && refresh) {
         saveSession(*access, *refresh);
         const auto email = emailFromJWT(*access);
@@ -225,10 +232,10 @@ std::optional<std::string> AuthService::performRefresh() {
             f.isAuthenticated = true;
             if (email) f.userEmail = email;
         });
-        return access;
+        return {access};
     }
     signOutLocked();
-    return std::nullopt;
+    return {};
 }
 
 std::optional<std::string> AuthService::getValidToken() {
@@ -238,7 +245,15 @@ std::optional<std::string> AuthService::getValidToken() {
         return std::nullopt;
     }
     if (!isTokenExpired(*stored)) return stored;
-    if (auto refreshed = refreshTokenIfNeeded()) return refreshed;
+    const auto refreshed = refresh();
+    if (refreshed.serviceBusy) {
+        // In its last minute the backend still takes it (with a few seconds to spare for the
+        // request's way); past that it would be answered 401, which tells the user to sign in
+        // again when only the service is busy.
+        if (refreshed.token && !expiresWithin(*refreshed.token, 10)) return refreshed.token;
+        throw ServiceBusy();
+    }
+    if (refreshed.token) return refreshed.token;
     return stored;  // the backend answers 401 and the user is told to sign in again
 }
 
@@ -275,14 +290,16 @@ std::optional<std::string> AuthService::emailFromJWT(const std::string& token) {
     return std::nullopt;
 }
 
-bool AuthService::isTokenExpired(const std::string& token) const {
+bool AuthService::isTokenExpired(const std::string& token) const { return expiresWithin(token, 60); }
+
+bool AuthService::expiresWithin(const std::string& token, double seconds) const {
     const auto payload = decodeJWTPayload(token);
     if (!payload) return true;
     const auto exp = payload->find("exp");
     if (exp == payload->end() || !exp->is_number()) return true;
     const double now = std::chrono::duration<double>(clock_.now().time_since_epoch()).count();
     const double expiry = exp->get<double>();
-    return !std::isfinite(expiry) || expiry - 60 < now;
+    return !std::isfinite(expiry) || expiry - seconds < now;
 }
 
 }  // namespace corvane::networking

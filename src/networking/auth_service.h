@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -36,6 +37,14 @@ struct BackendConfiguration {
 
 class AuthService {
 public:
+    // The sign-in service could not refresh an expired token just now (it answered 429 or 5xx):
+    // the session is kept and the next request tries again. Its text is what the turn reports,
+    // instead of asking the user to sign in again.
+    class ServiceBusy : public std::runtime_error {
+    public:
+        ServiceBusy() : std::runtime_error("The sign-in service is busy. Try again in a moment.") {}
+    };
+
     // Restores a stored session; when its access token is near expiry, refreshes it in the background.
     explicit AuthService(BackendConfiguration configuration = BackendConfiguration::fromEnvironment(),
                          std::shared_ptr<http::HTTPTransport> transport = http::defaultTransport(),
@@ -56,7 +65,8 @@ public:
     // Blocks for the answer; the outcome is in the fields.
     void signIn(const std::string& email, const std::string& password);
     void signOut();
-    // The token to send, refreshed first when expired; none when signed out.
+    // The token to send, refreshed first when expired; none when signed out. Throws ServiceBusy
+    // when the refresh was put off and the stored token is past its expiry.
     std::optional<std::string> getValidToken();
     std::optional<std::string> refreshTokenIfNeeded();
     // Waits for the refresh started at construction, if any.
@@ -81,8 +91,14 @@ private:
         bool operator==(const Fields&) const = default;
     };
     void update(const std::function<void(Fields&)>& change);
+    struct Refreshed {
+        std::optional<std::string> token;
+        bool serviceBusy = false;  // put off: the session is as it was
+    };
     http::HTTPClientRequest tokenRequest(const std::string& grantType, const nlohmann::json& body) const;
-    std::optional<std::string> performRefresh();
+    Refreshed refresh();
+    Refreshed performRefresh();
+    bool expiresWithin(const std::string& token, double seconds) const;
     void saveSession(const std::string& accessToken, const std::string& refreshToken);
     void signOutLocked();
 
@@ -97,7 +113,7 @@ private:
     std::mutex sessionMutex_;  // the stored tokens' read-compare-write cycles
     mutable std::mutex refreshMutex_;
     int refreshWaiters_ = 0;
-    std::optional<std::shared_future<std::optional<std::string>>> refreshInFlight_;
+    std::optional<std::shared_future<Refreshed>> refreshInFlight_;
     std::jthread startupRefresh_;
 };
 

@@ -131,7 +131,13 @@ bool BackendChatService::submitErrorReport(const std::string& threadID, const st
         http::HTTPClientRequest request;
         request.url = errorReportURL(endpoint_);
         request.headers = {{"Content-Type", "application/json"}};
-        if (const auto token = currentToken()) request.headers["Authorization"] = "Bearer " + *token;
+        std::optional<std::string> token;
+        try {
+            token = currentToken();
+        } catch (const std::exception&) {
+            // No token to be had now (the sign-in service is busy): the report goes without one.
+        }
+        if (token) request.headers["Authorization"] = "Bearer " + *token;
         const nlohmann::json body = {{"thread_id", threadID},
                                      {"app_version", CORVANE_VERSION},
                                      {"user_message", userMessage.value_or("")},

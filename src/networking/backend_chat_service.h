@@ -47,7 +47,8 @@ public:
     // Never empty: a message without screenshots has none of these at all.
     using AttachedCaptureInput = std::vector<AttachedCapture>;
 
-    // Gives the current access token, or none; called on the requesting thread.
+    // Gives the current access token, or none; called on the requesting thread. What it throws
+    // (no token to be had just now) fails the request, its text the user's to see.
     using TokenProvider = std::function<std::optional<std::string>()>;
 
     // `endpoint` is the backend's base URL followed by "/api/ai/chat".
@@ -59,7 +60,8 @@ public:
     void setAuthTokenProvider(TokenProvider provider);
 
     // Posts one JSON object and gives the reply's object. Throws OpenAIClientError, TransportError
-    // (no answer, cancelled through `stop`) or nlohmann::json::parse_error (a reply that is not JSON).
+    // (no answer, cancelled through `stop`), nlohmann::json::parse_error (a reply that is not JSON)
+    // or what the token provider threw.
     nlohmann::json sendRequest(const nlohmann::json& body, std::stop_token stop = {});
 
     // True when the backend accepted the report (2xx); never throws.

@@ -31,10 +31,21 @@ bool sendAll(int fd, std::string_view bytes) {
     return true;
 }
 
+// Both ends one address and port: a connection the system made to a port nobody listened on,
+// from that same port (the simultaneous open of a socket with itself).
+bool connectedToItself(int fd) {
+    sockaddr_in local{}, remote{};
+    socklen_t localLength = sizeof local, remoteLength = sizeof remote;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
+        ::getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &remoteLength) != 0)
+        return false;
+    return local.sin_port == remote.sin_port && local.sin_addr.s_addr == remote.sin_addr.s_addr;
+}
+
 }  // namespace
 
 LoopbackPostResult postToLoopback(std::uint16_t port, std::string_view path, std::string_view contentType,
-                                  std::string_view body, std::chrono::milliseconds ioTimeout) {
+                                  std::string_view body, std::chrono::milliseconds ioTimeout, std::uint16_t fromPort) {
     LoopbackPostResult result;
     Socket s;
     s.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -50,14 +61,28 @@ LoopbackPostResult postToLoopback(std::uint16_t port, std::string_view path, std
 
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fromPort != 0) {
+        const int one = 1;
+        ::setsockopt(s.fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        address.sin_port = htons(fromPort);
+        if (::bind(s.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            result.error = std::string("bind: ") + std::strerror(errno);
+            return result;
+        }
+    }
+    address.sin_port = htons(port);
     int rc;
     do {
         rc = ::connect(s.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     } while (rc < 0 && errno == EINTR);
     if (rc < 0) {
         result.error = errno == ECONNREFUSED ? "connection refused" : std::string("connect: ") + std::strerror(errno);
+        return result;
+    }
+    // Connected to itself, it would read its own request back until the time-out.
+    if (connectedToItself(s.fd)) {
+        result.error = "connection refused";
         return result;
     }
 

@@ -19,9 +19,12 @@ struct LoopbackPostResult {
 };
 
 // `ioTimeout` bounds each blocking send and receive in wall time, so a server that never answers
-// cannot hold the caller for ever.
+// cannot hold the caller for ever. A connection to a port nobody listens on that the system
+// happened to give the very same port as its source (TCP then connects it to itself) counts as
+// refused. `fromPort` pins the source port (0: the system's pick), for tests of that case.
 LoopbackPostResult postToLoopback(std::uint16_t port, std::string_view path, std::string_view contentType,
                                   std::string_view body,
-                                  std::chrono::milliseconds ioTimeout = std::chrono::milliseconds(10'000));
+                                  std::chrono::milliseconds ioTimeout = std::chrono::milliseconds(10'000),
+                                  std::uint16_t fromPort = 0);
 
 }  // namespace corvane::platform

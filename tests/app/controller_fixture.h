@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "platform/standin/standin_fixture.h"
 #include "platform/standin/world.h"
+#include "test_support/free_port.h"
 #include "test_support/manual_clock.h"
 #include "test_support/temp_home.h"
 
@@ -26,7 +27,10 @@ using http::testing::exchange;
 
 class ControllerTest : public ::testing::Test {
 protected:
-    void SetUp() override { startController(); }
+    void SetUp() override {
+        world_->updateFaults([this](standin::Faults& faults) { faults.analysisPort = analysisPort_.port(); });
+        startController();
+    }
     // A request still in progress (its client timed out) must not outlive the world it reads.
     void TearDown() override {
         if (controller_) controller_->shutdown();
@@ -60,6 +64,7 @@ protected:
 
     corvane::testing::TempHome home_;
     corvane::testing::ManualClock manualClock_;  // for tests that inject their own clock
+    corvane::testing::ClosedPort analysisPort_;  // where the plug-ins post unless a test serves them
     std::unique_ptr<standin::World> world_ = std::make_unique<standin::World>(standin::testing::demoSong());
     platform::ScopedServices services_{world_->services()};
     std::shared_ptr<CompanionController> controller_;

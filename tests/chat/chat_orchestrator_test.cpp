@@ -18,6 +18,7 @@
 
 #include "backend/backend_fixture.h"
 #include "networking/auth_service.h"
+#include "networking/networking_fixture.h"
 #include "platform/standin/standin_fixture.h"
 #include "plugins/plugin_editors_fixture.h"
 #include "plugins/plugin_map_store.h"
@@ -529,7 +530,8 @@ TEST_F(PreparedTurnTest, TheFirstRequestCarriesTheRecentHistorySnapshotBriefMemo
     EXPECT_EQ(input[12]["role"], "user");
     ASSERT_EQ(parts.size(), 3u) << parts.dump(2);
     EXPECT_EQ(parts[0]["text"], "Mix it\n\nLIVE: Lead Vox -14.0 LUFS");
-    EXPECT_EQ(parts[1]["text"].get<std::string>().rfind("Saved song brief for this chat:\nDark synth-pop, 104 BPM", 0), 0u);
+    EXPECT_EQ(parts[1]["text"].get<std::string>().rfind("Saved song brief for this chat:\nDark synth-pop, 104 BPM", 0),
+              0u);
     const std::string context = parts[2]["text"];
     for (const std::string& expected :
          {std::string("- Running: true"), std::string("- Project: \"Demo Song\""),
@@ -645,7 +647,7 @@ TEST_F(ChatOrchestratorTest, AScriptedTurnAgainstTheLocalBackend) {
     LocalBackend local(home.root() / "backend");
     networking::BackendConfiguration configuration;
     configuration.baseURL = local.baseURL();
-    auto curl = std::make_shared<http::CurlTransport>();
+    auto curl = std::make_shared<HookedTransport>();
     networking::AuthService auth(configuration, curl, local.clock);
     auth.signIn(LocalBackend::kEmail, LocalBackend::kPassword);
     networking::BackendChatService service(configuration.chatEndpoint(), "gpt-5", curl);
@@ -668,6 +670,22 @@ TEST_F(ChatOrchestratorTest, AScriptedTurnAgainstTheLocalBackend) {
     ASSERT_EQ(o.completed.size(), 1u);
     EXPECT_EQ(o.completed[0].toolName, "list_tracks");
     EXPECT_EQ(o.completed[0].status, ToolCallStatus::completed);
+
+    // The token expires while the sign-in service answers 503: the turn says so, and the session
+    // stays for the turn after it.
+    curl->instead = [](const http::HTTPClientRequest& sent) -> std::optional<http::HTTPClientResponse> {
+        if (sent.url.find("refresh_token") == std::string::npos) return std::nullopt;
+        return http::HTTPClientResponse{503, R"({"error":"Service Unavailable"})"};
+    };
+    local.clock.sleep(std::chrono::hours(1));
+    const auto busy = run(request("Which tracks are in this song?"));
+    EXPECT_FALSE(busy.response.ok);
+    ASSERT_EQ(busy.errors.size(), 1u);
+    EXPECT_NE(busy.errors[0].find("sign-in service is busy"), std::string::npos) << busy.errors[0];
+    EXPECT_EQ(busy.response.assistantMessage, "The sign-in service is busy right now. Try that again in a moment.");
+    EXPECT_TRUE(auth.isAuthenticated());
+    curl->instead = nullptr;
+    EXPECT_TRUE(run(request("Which tracks are in this song?")).response.ok);
 
     auth.signOut();
     const auto signedOut = run(request("Mute the guitar"));

@@ -299,7 +299,15 @@ TEST(HTTPMessage, ResponseReasonPhrases) {
     EXPECT_EQ(reasonPhrase(404), "Not Found");
     EXPECT_EQ(reasonPhrase(413), "Payload Too Large");
     EXPECT_EQ(reasonPhrase(500), "Internal Server Error");
-    for (int other : {200, 201, 204, 301, 401, 405, 502, 0, -1}) EXPECT_EQ(reasonPhrase(other), "OK") << other;
+    // Every status its own phrase: an error never goes out named "OK".
+    EXPECT_EQ(reasonPhrase(200), "OK");
+    EXPECT_EQ(reasonPhrase(201), "Created");
+    EXPECT_EQ(reasonPhrase(401), "Unauthorized");
+    EXPECT_EQ(reasonPhrase(429), "Too Many Requests");
+    EXPECT_EQ(reasonPhrase(503), "Service Unavailable");
+    EXPECT_EQ(reasonPhrase(418), "Client Error");
+    EXPECT_EQ(reasonPhrase(599), "Server Error");
+    for (int other : {0, -1, 99, 600}) EXPECT_EQ(reasonPhrase(other), "Status") << other;
 }
 
 TEST(HTTPMessage, ResponseSerialisedHeadAndByteCountedLength) {
@@ -311,12 +319,14 @@ TEST(HTTPMessage, ResponseSerialisedHeadAndByteCountedLength) {
               "Connection: close\r\n\r\n");
     // A content type cannot smuggle header lines in.
     EXPECT_EQ(serializeResponse({201, "text/plain\r\nSet-Cookie: x", "x"}),
-              "HTTP/1.1 201 OK\r\nContent-Type: text/plainSet-Cookie: x\r\nContent-Length: 1\r\n"
+              "HTTP/1.1 201 Created\r\nContent-Type: text/plainSet-Cookie: x\r\nContent-Length: 1\r\n"
               "Connection: close\r\n\r\nx");
     // Further headers follow the fixed ones; neither a name nor a value can add a line of its own.
-    EXPECT_EQ(serializeResponse({429, "text/plain", "", {{"Retry-After", "4\r\nSet-Cookie: x"},
-                                                         {"Bad Name", "x"}, {"X:Y", "x"}, {"", "x"}}}),
-              "HTTP/1.1 429 OK\r\nContent-Type: text/plain\r\nContent-Length: 0\r\n"
+    EXPECT_EQ(serializeResponse({429,
+                                 "text/plain",
+                                 "",
+                                 {{"Retry-After", "4\r\nSet-Cookie: x"}, {"Bad Name", "x"}, {"X:Y", "x"}, {"", "x"}}}),
+              "HTTP/1.1 429 Too Many Requests\r\nContent-Type: text/plain\r\nContent-Length: 0\r\n"
               "Connection: close\r\nRetry-After: 4Set-Cookie: x\r\n\r\n");
 }
 

@@ -344,7 +344,7 @@ TEST_F(HTTPServerTest, AtTheConnectionCapThePeerLongestWithoutProgressMakesRoom)
     auto evicted = stalled.readAll(kPatience);
     EXPECT_TRUE(evicted.closed);
     EXPECT_EQ(evicted.bytes, "");  // closed unanswered
-    RawClient later(port());  // three again, and then a fourth: the earliest is next
+    RawClient later(port());       // three again, and then a fourth: the earliest is next
     ASSERT_TRUE(testing::exchange(port(), get("/health"), kHealthFault));
     EXPECT_TRUE(earliest.readAll(kPatience).closed);
     EXPECT_FALSE(silent.readableWithin(0ms));
@@ -353,6 +353,34 @@ TEST_F(HTTPServerTest, AtTheConnectionCapThePeerLongestWithoutProgressMakesRoom)
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, 200);
     EXPECT_FALSE(later.readableWithin(0ms));
+}
+
+// A refused head left its connection draining for two seconds, and only peers still sending
+// could make room: a client refused at the cap kept every newcomer out for that long (here, on
+// a clock that does not move by itself, for ever).
+TEST_F(HTTPServerTest, AtTheConnectionCapAConnectionLingeringAfterItsRefusalMakesRoomFirst) {
+    startServer({.maxBodyBytes = 1000, .maxConnections = 3});
+    std::vector<std::unique_ptr<RawClient>> refused;
+    for (int i = 0; i < 3; ++i) {  // each reads its answer, then neither sends nor closes
+        refused.push_back(std::make_unique<RawClient>(port()));
+        refused.back()->send("POST /analysis HTTP/1.1\r\nContent-Length: 5000\r\n\r\n");
+        ASSERT_EQ(refused.back()->readAtMost(kPayloadTooLargeAnswer.size()), kPayloadTooLargeAnswer) << i;
+    }
+    RawClient trickling(port());  // the cap again: a lingering one makes room, before this one too
+    trickling.send("POST /trickle HTTP/1.1\r\n");
+    clock_.advance(100ms);
+    for (int newcomer = 0; newcomer < 3; ++newcomer) {
+        const auto start = std::chrono::steady_clock::now();
+        auto health = testing::exchange(port(), get("/health"), kHealthFault);
+        ASSERT_TRUE(health) << newcomer;
+        EXPECT_EQ(health->status, 200);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, kHealthFault) << newcomer;
+    }
+    EXPECT_FALSE(trickling.readableWithin(0ms));  // a peer still sending goes after those answered
+    trickling.send("Content-Length: 0\r\n\r\n");
+    auto answer = testing::parseAnswer(trickling.readAll().bytes);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200);
 }
 
 // The check against the cap and the count of a new connection were two steps: threads accepting
@@ -402,7 +430,8 @@ TEST_F(HTTPServerTest, BodiesInFlightStayWithinTheirBoundAndAHeadBeyondItIsAnswe
     auto refused = over.readAll(kPatience);
     EXPECT_TRUE(refused.closed);
     EXPECT_EQ(refused.bytes,
-              "HTTP/1.1 503 OK\r\nContent-Type: text/plain\r\nContent-Length: 19\r\nConnection: close\r\n\r\n"
+              "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 19\r\nConnection: "
+              "close\r\n\r\n"
               "Service Unavailable");
     auto bodiless = ask(get("/health"));
     ASSERT_TRUE(bodiless);

@@ -241,7 +241,7 @@ TEST_F(HTTPServerTest, StatusCodesCarryTheirReasonPhrases) {
     std::atomic<int> next{0};
     const std::vector<std::pair<int, std::string>> cases = {
         {200, "HTTP/1.1 200 OK"},          {404, "HTTP/1.1 404 Not Found"}, {500, "HTTP/1.1 500 Internal Server Error"},
-        {400, "HTTP/1.1 400 Bad Request"}, {201, "HTTP/1.1 201 OK"},        {503, "HTTP/1.1 503 OK"}};
+        {400, "HTTP/1.1 400 Bad Request"}, {201, "HTTP/1.1 201 Created"},   {503, "HTTP/1.1 503 Service Unavailable"}};
     startServer({}, [&](const HTTPRequest&) { return HTTPResponse{cases[next++].first, "text/plain", ""}; });
     for (const auto& [status, line] : cases) {
         auto answer = ask(get("/"));

@@ -238,6 +238,48 @@ TEST_F(AuthServiceTest, ARejectedRefreshSignsOutOnlyWhileItsTokenIsStillTheStore
     EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), std::nullopt);
 }
 
+// A busy or failing sign-in service (429, 5xx) has not spent the refresh token: signing out
+// then threw away a session the backend still holds. Only a refused grant ends it.
+TEST_F(AuthServiceTest, ARefreshAnsweredBusyKeepsTheSessionAndOnlyARefusedGrantEndsIt) {
+    const auto auth = signedIn();
+    const auto access = KeychainStore::read(AuthService::kAccessTokenKey);
+    const auto refresh = KeychainStore::read(AuthService::kRefreshTokenKey);
+    int status = 0;  // 0: the backend's own answer
+    std::string body = R"({"error":"busy"})";
+    transport->instead = [&](const http::HTTPClientRequest& request) -> std::optional<http::HTTPClientResponse> {
+        if (request.url.find("refresh_token") == std::string::npos || status == 0) return std::nullopt;
+        return http::HTTPClientResponse{status, body};
+    };
+    backend.clock.sleep(std::chrono::seconds(3600 - 30));  // in its last minute: refreshed before use
+    for (int busy : {429, 500, 502, 503}) {
+        status = busy;
+        EXPECT_EQ(auth->refreshTokenIfNeeded(), access) << busy;
+        EXPECT_EQ(auth->getValidToken(), access) << busy << ": still taken by the backend";
+        EXPECT_TRUE(auth->isAuthenticated()) << busy;
+        EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), refresh) << busy;
+    }
+    backend.clock.sleep(std::chrono::seconds(31));  // past its expiry: no token to send
+    EXPECT_THROW(auth->getValidToken(), AuthService::ServiceBusy);
+    EXPECT_TRUE(auth->isAuthenticated());
+
+    status = 0;  // the service is back: the refresh token kept works
+    const auto fresh = auth->getValidToken();
+    ASSERT_TRUE(fresh);
+    EXPECT_NE(fresh, access);
+    EXPECT_EQ(chatStatusWith(*fresh), 200);
+
+    for (const auto& [refused, refusal] : std::vector<std::pair<int, std::string>>{
+             {401, R"({"error":"unauthorized"})"},
+             {400, R"({"error":"invalid_grant","error_description":"Invalid Refresh Token"})"}}) {
+        auto again = signedIn();
+        status = refused;
+        body = refusal;
+        EXPECT_EQ(again->refreshTokenIfNeeded(), std::nullopt) << refused;
+        EXPECT_FALSE(again->isAuthenticated()) << refused;
+        EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), std::nullopt) << refused;
+    }
+}
+
 TEST_F(AuthServiceTest, ASignOutDuringARefreshIsNotUndoneByItsAnswer) {
     const auto auth = signedIn();
     // The backend accepts the refresh; its answer is released only after the user signed out.

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "http/http_client.h"
@@ -14,6 +15,8 @@ namespace corvane::testing {
 class HookedTransport final : public http::HTTPTransport {
 public:
     std::function<void(const http::HTTPClientRequest&)> before;
+    // When it gives an answer, that answer comes back instead of the real one (nothing is sent).
+    std::function<std::optional<http::HTTPClientResponse>(const http::HTTPClientRequest&)> instead;
     std::atomic<int> calls{0};
     std::atomic<int> refreshCalls{0};
     bool forwards = true;  // false: answer 200 "{}" without sending
@@ -26,6 +29,9 @@ public:
             sent_.push_back(request);
         }
         if (before) before(request);
+        if (instead) {
+            if (auto answer = instead(request)) return *answer;
+        }
         if (!forwards) return {200, "{}"};
         return real_.send(request, stop);
     }

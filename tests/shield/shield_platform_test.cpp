@@ -4,8 +4,9 @@
 #include "platform/platform.h"
 #include "platform/standin/standin_fixture.h"
 #include "platform/standin/world.h"
-#include "test_support/manual_clock.h"
 #include "shield/shield_platform.h"
+#include "test_support/free_port.h"
+#include "test_support/manual_clock.h"
 
 namespace corvane {
 namespace {
@@ -46,6 +47,10 @@ protected:
     platform::ManualMainQueue main{&clock};
     standin::World world{standin::testing::demoSong(), standin::WorldOptions{&main}};
     platform::ScopedServices services{world.services()};
+    testing::ClosedPort analysisPort;
+    void SetUp() override {
+        world.updateFaults([this](standin::Faults& faults) { faults.analysisPort = analysisPort.port(); });
+    }
 };
 
 TEST_F(ShieldOnTheStandin, PlacesTheWindowItIsGivenAndFollowsWhatIsInFront) {

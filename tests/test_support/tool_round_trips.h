@@ -72,43 +72,53 @@ inline const std::vector<Tool>& tools() {
          {R"({"track_names":["Kick","Bass"]})", R"({"track_names":["Lead Vox"]})"},
          Reach::namedTrack},
         {"set_track_solo",
-         {R"({"enabled":true,"track_names":["Kick","Bass"]})", R"({"enabled":false,"track_names":["Kick","Bass"]})"}, Reach::namedTrack},
+         {R"({"enabled":true,"track_names":["Kick","Bass"]})", R"({"enabled":false,"track_names":["Kick","Bass"]})"},
+         Reach::namedTrack},
         {"set_track_mute",
-         {R"({"enabled":true,"track_name":"Guitar"})", R"({"enabled":false,"track_name":"Guitar"})"}, Reach::namedTrack},
+         {R"({"enabled":true,"track_name":"Guitar"})", R"({"enabled":false,"track_name":"Guitar"})"},
+         Reach::namedTrack},
         {"set_track_volume",
-         {R"({"tracks":[{"track_name":"Bass","value":"-6 dB"}]})", R"({"track_name":"Bass","value":"180"})"}, Reach::namedTrack},
+         {R"({"tracks":[{"track_name":"Bass","value":"-6 dB"}]})", R"({"track_name":"Bass","value":"180"})"},
+         Reach::namedTrack},
         {"set_track_pan",
-         {R"({"track_name":"Guitar","value":"+5"})", R"({"track_name":"Guitar","value":"-5"})"}, Reach::namedTrack},
+         {R"({"track_name":"Guitar","value":"+5"})", R"({"track_name":"Guitar","value":"-5"})"},
+         Reach::namedTrack},
         {"set_folder_expanded",
-         {R"({"name":"Drums","expanded":false})", R"({"name":"Drums","expanded":true})"}, Reach::namedTrack},
+         {R"({"name":"Drums","expanded":false})", R"({"name":"Drums","expanded":true})"},
+         Reach::namedTrack},
         {"rename_track",
-         {R"({"current_name":"Guitar","new_name":"Gtr"})", R"({"current_name":"Gtr","new_name":"Guitar"})"}, Reach::namedTrack},
+         {R"({"current_name":"Guitar","new_name":"Gtr"})", R"({"current_name":"Gtr","new_name":"Guitar"})"},
+         Reach::namedTrack},
         {"ensure_bus_track", {R"({"source_track":"Kick","bus_label":"Bus 1"})"}, Reach::namedTrack},
         {"ensure_master_track", {"{}"}, Reach::noTrack},
         {"set_send_level",
          {R"({"track_name":"Kick","bus_label":"Bus 1","target_db":-12})",
-          R"({"track_name":"Kick","bus_label":"Bus 1","delta_db":"-3"})"}, Reach::namedTrack},
-        {"get_plugin_parameters",
-         {R"({"track_name":"Bass","plugin_name":"Compressor"})"},
+          R"({"track_name":"Kick","bus_label":"Bus 1","delta_db":"-3"})"},
          Reach::namedTrack},
+        {"get_plugin_parameters", {R"({"track_name":"Bass","plugin_name":"Compressor"})"}, Reach::namedTrack},
         {"set_plugin_parameter",
          {R"({"track_name":"Bass","plugin_index":0,"parameter_name":"Threshold","value":"-20 dB"})",
-          R"({"track_name":"Bass","plugin_index":0,"parameter_name":"Threshold","value":"-30 dB"})"}, Reach::namedTrack},
+          R"({"track_name":"Bass","plugin_index":0,"parameter_name":"Threshold","value":"-30 dB"})"},
+         Reach::namedTrack},
         {"set_plugin_bypass", {R"({"track_name":"Kick","plugin_index":1})"}, Reach::namedTrack},
         {"add_plugin",
-         {R"({"track_name":"Lead Vox","plugin_name":"Limiter"})"}, Reach::namedTrack,
+         {R"({"track_name":"Lead Vox","plugin_name":"Limiter"})"},
+         Reach::namedTrack,
          "remove_plugin",
          R"({"track_name":"Lead Vox","plugin_name":"Limiter"})"},
         {"remove_plugin",
-         {R"({"track_name":"Bass","plugin_name":"Compressor"})"}, Reach::namedTrack,
+         {R"({"track_name":"Bass","plugin_name":"Compressor"})"},
+         Reach::namedTrack,
          "add_plugin",
          R"({"track_name":"Bass","plugin_name":"Compressor"})"},
         {"reorder_plugin",
          {R"({"track_name":"Kick","from_index":0,"to_index":1})",
-          R"({"track_name":"Kick","from_index":1,"to_index":0})"}, Reach::namedTrack},
+          R"({"track_name":"Kick","from_index":1,"to_index":0})"},
+         Reach::namedTrack},
         {"set_plugin_sidechain",
          {R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Bus 1"})",
-          R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Kick"})"}, Reach::namedTrack},
+          R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Kick"})"},
+         Reach::namedTrack},
     };
     return all;
 }
@@ -188,10 +198,11 @@ inline std::vector<Figures> measure(const std::filesystem::path& folder, int run
     const Session session = setup.session;
 
     std::atomic<long> calls{0};
-    standin::World world(scenario(session));
     // The plug-ins' posts go where nobody listens: whether another program answers on the
     // well-known port must not change what the run records.
-    world.updateFaults([](standin::Faults& faults) { faults.analysisPort = corvane::testing::freePort(); });
+    const corvane::testing::ClosedPort closed;
+    standin::World world(scenario(session));
+    world.updateFaults([&](standin::Faults& faults) { faults.analysisPort = closed.port(); });
     CountingAccessibility counting(world.accessibility(), calls);
     platform::Services services = world.services();
     services.accessibility = &counting;
@@ -273,7 +284,8 @@ struct Budget {
     double mean = 0;
 };
 inline Budget budget(const Tool& tool, const Figures& demo, Session session) {
-    const double goal = demo.returned > 0 ? double(kParameterBase + kPerParameter * demo.returned) : double(tool.goal());
+    const double goal =
+        demo.returned > 0 ? double(kParameterBase + kPerParameter * demo.returned) : double(tool.goal());
     if (session == Session::demo) return {goal, goal};
     switch (tool.reach) {
         case Reach::noTrack: return {1.1 * double(demo.first), 1.1 * demo.mean};

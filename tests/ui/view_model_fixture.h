@@ -19,6 +19,7 @@
 #include "platform/standin/standin_fixture.h"
 #include "platform/standin/world.h"
 #include "support/user_defaults.h"
+#include "test_support/free_port.h"
 #include "test_support/scripted_chat_backend.h"
 #include "test_support/temp_home.h"
 #include "ui/chat_view_model.h"
@@ -56,6 +57,7 @@ inline ToolCallInfo toolCall(const std::string& id, std::int64_t round, const st
 class ViewModelTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        world_->updateFaults([this](standin::Faults& faults) { faults.analysisPort = analysisPort_.port(); });
         transport_ = std::make_shared<ScriptedChatBackend>();
         app::CompanionController::Options options;
         options.port = 0;
@@ -135,6 +137,7 @@ protected:
 
     TempHome home_;
     platform::ManualMainQueue queue_;
+    ClosedPort analysisPort_;  // where the plug-ins post unless a test points them at the controller
     std::unique_ptr<standin::World> world_ =
         std::make_unique<standin::World>(standin::testing::demoSong(), standin::World::Options{&queue_});
     platform::ScopedServices services_{world_->services()};

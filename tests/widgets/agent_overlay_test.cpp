@@ -12,6 +12,7 @@
 #include "platform/standin/standin_fixture.h"
 #include "platform/standin/world.h"
 #include "shield/shield_platform.h"
+#include "test_support/free_port.h"
 #include "test_support/manual_clock.h"
 #include "widget_pixels.h"
 
@@ -133,8 +134,10 @@ TEST(AgentOverlayOnTheStandin, CoversTheMainWindowWhenTheMixerWindowIsListedFirs
     testing::ensureApplication();
     testing::ManualClock clock;
     platform::ManualMainQueue main{&clock};
+    testing::ClosedPort analysisPort;
     standin::World world{standin::testing::demoSong(), standin::WorldOptions{&main}};
     platform::ScopedServices services{world.services()};
+    world.setKnob("analysisPort", analysisPort.port());
     world.setKnob("mixerWindowFirst", true);
     world.setFrontmost(world.logicPid());
     main.drain();

@@ -5,20 +5,21 @@
 #include <QAbstractButton>
 #include <QClipboard>
 #include <QCoreApplication>
-#include <QGuiApplication>
-#include <QMessageBox>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <sstream>
 
 #include "platform/standin/world.h"
+#include "test_support/free_port.h"
 #include "test_support/temp_home.h"
 #include "transcript/theme.h"
-#include "widgets/diagram_painter.h"
-#include "widgets/qt_main_queue.h"
 #include "widget_events.h"
 #include "widget_pixels.h"
+#include "widgets/diagram_painter.h"
+#include "widgets/qt_main_queue.h"
 
 namespace corvane {
 namespace {
@@ -43,7 +44,10 @@ protected:
             nlohmann::json::parse(
                 testing::readAll(std::string(CORVANE_SOURCE_DIR) + "/resources/Scenarios/demo-song.json")),
             standin::World::Options{&queue_});
-        world_->updateFaults([&](standin::Faults& faults) { faults.accessibilityTrusted = trusted; });
+        world_->updateFaults([&](standin::Faults& faults) {
+            faults.accessibilityTrusted = trusted;
+            faults.analysisPort = analysisPort_.port();
+        });
         services_ = std::make_unique<platform::ScopedServices>(world_->services());
         app::CompanionController::Options controllerOptions;
         controllerOptions.port = 0;
@@ -80,6 +84,7 @@ protected:
     testing::TempHome home_;
     QtMainQueue queue_;
     platform::KeyEventHub hub_;
+    testing::ClosedPort analysisPort_;  // where the plug-ins post
     std::unique_ptr<standin::World> world_;
     std::unique_ptr<platform::ScopedServices> services_;
     std::unique_ptr<AppDelegate> delegate_;

@@ -227,11 +227,8 @@ TEST_F(AnalysisPluginTest, RenamesAndMovesKeepTheInstanceAndKnobsBendIt) {
 }
 
 TEST_F(AnalysisPluginTest, RefusedConnectionsAreLoggedAndDropped) {
-    const int closedPort = [] {
-        Receiver r;
-        return r.port();
-    }();
-    world().setKnob("analysisPort", closedPort);
+    const corvane::testing::ClosedPort closed;
+    world().setKnob("analysisPort", closed.port());
     play();
     world().advance(1);
     const auto events = world().events(EventKind::analysisPost);

@@ -16,6 +16,7 @@
 
 #include "platform/platform.h"
 #include "platform/standin/world.h"
+#include "test_support/free_port.h"
 
 namespace corvane::standin::testing {
 
@@ -40,6 +41,7 @@ protected:
     void load(const nlohmann::json& scenario, World::Options options = World::Options()) {
         scoped_.reset();
         world_ = std::make_unique<World>(scenario, options);
+        world_->updateFaults([this](Faults& faults) { faults.analysisPort = analysisPort_.port(); });
         scoped_ = std::make_unique<platform::ScopedServices>(world_->services());
     }
 
@@ -127,6 +129,7 @@ protected:
         platform::input().postMouseToProcess(logicPid(), {platform::MouseEventType::leftUp, p});
     }
 
+    corvane::testing::ClosedPort analysisPort_;  // where the plug-ins post unless a test serves them
     std::unique_ptr<World> world_;
     std::unique_ptr<platform::ScopedServices> scoped_;
 };
