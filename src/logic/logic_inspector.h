@@ -103,6 +103,14 @@ public:
     void activateLogic() const;
     void pressKey(std::uint16_t virtualKey) const;
     void pressKeyChord(std::uint16_t virtualKey, std::uint64_t modifiers) const;
+    // Closes with Escape what a stopped call or a turn left open in Logic Pro, where the next
+    // keys would land: every level of an open menu (nothing chosen), and the name field of a
+    // rename (its typing dropped, the old name kept). Says what it closed.
+    struct LeftOpen {
+        bool menu = false;
+        bool nameField = false;
+    };
+    LeftOpen closeMenusAndNameField() const;
     // Global clicks and drags go in at the HID tap: when Logic Pro could not be brought to
     // the front they post nothing and fail, since they would land in whatever is in front.
     Outcome mouseClickInLogic(Point at, ClickMode mode) const;
@@ -308,8 +316,7 @@ public:
     // slotIndex: -1 (or absent) appends, 0 inserts first, k inserts below slot k - 1. On success,
     // chainAfter (when given) receives the chain as it was read back with the plug-in in its place.
     Outcome addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
-                      std::optional<int> slotIndex = std::nullopt,
-                      std::vector<InsertSlot>* chainAfter = nullptr) const;
+                      std::optional<int> slotIndex = std::nullopt, std::vector<InsertSlot>* chainAfter = nullptr) const;
     void findInsertBars(const AXElement& in, std::vector<InsertBar>& results, int depth, int maxDepth) const;
     Outcome removePlugin(const AXElement& fromTrackIn, const InsertSlot& pluginSlot) const;
     Outcome reorderPlugin(const AXElement& inTrackWindow, int fromIndex, int toIndex) const;
