@@ -243,7 +243,7 @@ std::string shortestDecimal(double v) {
 
 struct Entry {
     std::string name;
-    std::string value;      // as requested, for the messages
+    std::string value;    // as requested, for the messages
     bool absolute = false;  // a JSON number: no sign makes it relative
 };
 
@@ -335,8 +335,7 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
             continue;
         }
 
-        const bool relative =
-            !entry.absolute && !entry.value.empty() && (entry.value[0] == '+' || entry.value[0] == '-');
+        const bool relative = !entry.absolute && !entry.value.empty() && (entry.value[0] == '+' || entry.value[0] == '-');
         auto parsed = readNumber(entry.value);
         if (!parsed) {
             failed({trackName,

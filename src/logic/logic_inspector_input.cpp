@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <mutex>
 
-#include <atomic>
 #include "logic/key_codes.h"
+#include <atomic>
 
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_internal.h"

@@ -530,8 +530,7 @@ TEST_F(PreparedTurnTest, TheFirstRequestCarriesTheRecentHistorySnapshotBriefMemo
     EXPECT_EQ(input[12]["role"], "user");
     ASSERT_EQ(parts.size(), 3u) << parts.dump(2);
     EXPECT_EQ(parts[0]["text"], "Mix it\n\nLIVE: Lead Vox -14.0 LUFS");
-    EXPECT_EQ(parts[1]["text"].get<std::string>().rfind("Saved song brief for this chat:\nDark synth-pop, 104 BPM", 0),
-              0u);
+    EXPECT_EQ(parts[1]["text"].get<std::string>().rfind("Saved song brief for this chat:\nDark synth-pop, 104 BPM", 0), 0u);
     const std::string context = parts[2]["text"];
     for (const std::string& expected :
          {std::string("- Running: true"), std::string("- Project: \"Demo Song\""),
