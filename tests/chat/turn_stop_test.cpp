@@ -394,5 +394,24 @@ TEST_F(TurnStopTest, AStopAnywhereInAListenEndsTheTurnAtOnceAndItsCardSaysStoppe
     }
 }
 
+// The end of a turn closes a menu a call left open, stopped or not, before the user's keys come.
+TEST_F(TurnStopTest, TheEndOfATurnClosesAMenuACallLeftOpen) {
+    orchestrator->toolExecutor().registerTool("open_slot_menu", [&](ToolCall& call) {
+        // The selected track's first slot menu, opened as Logic Pro's own list button opens it.
+        auto list = find(*mainWindow(), "list", "AXButton");
+        const bool pressed = list && list->performAction(platform::ax::kPress) == platform::AXError::success;
+        call.record("opened", pressed);
+        return ChatToolExecutor::makeJSONOutput(call.callID(), {{"status", "ok"}}, "{}");
+    });
+    transport->reply(callsReply({{"o", "open_slot_menu", "{}"}}));
+    transport->reply(respondReply("Done"));
+    const ChatResponse response = run();
+    ASSERT_FALSE(response.toolsUsed.empty());
+    EXPECT_TRUE(response.toolsUsed[0].succeeded);
+    expectNothingOpen();
+    EXPECT_EQ(chainOf(*world().project().track("Kick")), (std::vector<std::string>{"Channel EQ", "Compressor"}));
+    EXPECT_EQ(response.assistantMessage, "Done");
+}
+
 }  // namespace
 }  // namespace corvane::testing
