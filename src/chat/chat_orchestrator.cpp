@@ -403,6 +403,12 @@ std::string ChatOrchestrator::endWithRespond(Turn& turn, const AgentToolCall& re
 // --- Ending a turn ---------------------------------------------------------------------------------
 
 void ChatOrchestrator::cleanUpLogic() const {
+    // Whatever the turn left open where keys land (a menu, a name field) goes first: the user's
+    // own keys come next.
+    {
+        const platform::AXReadScope reads;
+        services_.logicInspector.closeMenusAndNameField();
+    }
     services_.logicInspector.closeOpenPluginAndRestoreEditorView();
     services_.pluginInspector.resetTurnState();
 }

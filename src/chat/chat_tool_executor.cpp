@@ -259,10 +259,9 @@ AgentToolOutputPayload ChatToolExecutor::dispatch(ToolCall& toolCall) {
     // A handler that throws or forgets its record would break the one-record-per-call pairing
     // the agent loop relies on; such a call answers an error and leaves exactly one record.
     const std::size_t recordsBefore = toolCall.toolsUsed.size();
-    // Stop ends the call at its next pause rather than at its end. The listen ends its playback
-    // itself on Stop and must still stop Logic Pro and put the playhead back, so its pauses run on.
-    std::optional<platform::StoppablePauses> stoppable;
-    if (call.name != kListenTool) stoppable.emplace(toolCall.stopToken);
+    // Stop ends the call at its next pause rather than at its end. The listen holds its pauses
+    // once it moves the transport, which it puts back itself.
+    std::optional<platform::StoppablePauses> stoppable(std::in_place, toolCall.stopToken);
     try {
         AgentToolOutputPayload output = handler(toolCall);
         const std::size_t records = toolCall.toolsUsed.size() - recordsBefore;
@@ -283,12 +282,15 @@ AgentToolOutputPayload ChatToolExecutor::dispatch(ToolCall& toolCall) {
         const bool changed = stoppable && stoppable->changesSent() > 0;
         stoppable.reset();
         toolCall.toolsUsed.resize(recordsBefore);
-        return toolCall.fail(stoppedMidwayMessage(call.name, changed, toolCall.progress));
+        // A menu or name field left open would take the next tool's keys.
+        const auto leftOpen = changed ? services_.logicInspector.closeMenusAndNameField() : LogicInspector::LeftOpen{};
+        return toolCall.fail(stoppedMidwayMessage(call.name, changed, toolCall.progress, leftOpen));
     }
 }
 
 std::string ChatToolExecutor::stoppedMidwayMessage(const std::string& toolName, bool changed,
-                                                   const ToolCall::Progress& progress) const {
+                                                   const ToolCall::Progress& progress,
+                                                   const LogicInspector::LeftOpen& leftOpen) const {
     std::string message = "Stopped by the user before " + toolName + " finished";
     if (!changed) return message + "; nothing had been sent to Logic Pro, so nothing changed.";
     message += "; it had already acted on Logic Pro";
@@ -307,6 +309,8 @@ std::string ChatToolExecutor::stoppedMidwayMessage(const std::string& toolName, 
     if (!progress.done.empty()) message += ". Already done: " + list(progress.done, 0, "; ");
     if (!progress.failed.empty()) message += ". Failed: " + list(progress.failed, 0, "; ");
     if (settled < progress.planned.size()) message += ". Not done: " + list(progress.planned, settled, ", ");
+    if (leftOpen.menu) message += ". A menu it had opened was closed with nothing chosen";
+    if (leftOpen.nameField) message += ". The name it was typing was dropped, so the track keeps its old name";
     // What it did is told by what Logic Pro shows now: the strip of the selected track.
     if (auto window = services_.logicInspector.findMainWindow()) {
         const auto strip = services_.logicInspector.readChannelStrip(*window);

@@ -245,9 +245,10 @@ public:
 private:
     AgentToolOutputPayload dispatch(ToolCall& toolCall);
     // What a call stopped in the middle answers: whether it had acted on Logic Pro, the tracks it
-    // had finished and those it had not, and what the selected track's strip shows now.
-    std::string stoppedMidwayMessage(const std::string& toolName, bool changed,
-                                     const ToolCall::Progress& progress) const;
+    // had finished and those it had not, what it closed that it had left open, and what the
+    // selected track's strip shows now.
+    std::string stoppedMidwayMessage(const std::string& toolName, bool changed, const ToolCall::Progress& progress,
+                                     const LogicInspector::LeftOpen& leftOpen) const;
     void logCall(const AgentToolCall& call, const std::vector<ToolExecution>& toolsUsed,
                  const AgentToolOutputPayload& output, platform::Clock::TimePoint start, int roundIndex) const;
 

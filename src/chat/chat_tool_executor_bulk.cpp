@@ -173,6 +173,8 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
         reachable.push_back(selected->header);
         const auto before = switchStates(logic, reachable, tool.buttonHint);
         const bool mayPress = !before.count(number) || before.at(number).second != *enabled;
+        // A Stop waits until this track is settled: a press is read back, and strays put back.
+        const platform::HeldPauses settling;
         // Only the header's read-back counts: a press that did not take is a failure.
         const bool switchedHere =
             logic.clickTrackHeaderButton(selected->header, tool.buttonHint, *enabled, selected->window).success;
@@ -321,6 +323,9 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
                 continue;
             }
             if (auto level = logic.readCurrentVolumeDb(window)) before = levelDisplay(*level);
+            // The search for the level runs to its end once begun: a Stop in it would leave the
+            // fader wherever the search had got to.
+            const platform::HeldPauses searching;
             auto result = logic.setTrackVolumeToDb(window, *target);
             if (!result.success) {
                 failed({trackName, "dB write failed (target " + shortestDecimal(*target) + " dB)"});
@@ -354,6 +359,7 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
         }
         const auto [lo, hi] = controlRange(logic, window, tool);
         value = std::clamp(value, lo, hi);
+        const platform::HeldPauses writing;  // written is settled
         const Outcome written = tool.dbWrite ? logic.setTrackVolume(window, value) : logic.setTrackPan(window, value);
         if (!written.success) {
             failed({trackName, "AX write failed"});

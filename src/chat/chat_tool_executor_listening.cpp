@@ -53,7 +53,7 @@ bool pollFor(double timeout, Check done) {
                                             std::chrono::duration<double>(timeout));
     while (clock.now() < deadline) {
         if (done()) return true;
-        clock.sleep(std::chrono::duration<double>(kPoll));
+        platform::pause(kPoll);
     }
     return done();
 }
@@ -155,10 +155,15 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
     ChatToolExecutor& executor = toolCall.executor;
     const LogicInspector& logic = executor.logicInspector();
     if (!logic.findMainWindow()) return toolCall.fail(logic_messages::kLogicProNotRunning);
+    // A Stop while the plug-ins are made sure of ends the call at its next pause, as any call.
     for (const auto& name : names) ensureAnalysisPlugin(executor, name);
     auto window = logic.findMainWindow();
     if (!window) return toolCall.fail(logic_messages::kLogicProNotRunning);
 
+    // From here the listen puts the transport back itself: its pauses run their length, and a
+    // Stop skips the steps not yet taken and plays no further.
+    const platform::HeldPauses transportSteps;
+    const auto stopped = [&] { return toolCall.stopToken.stop_requested(); };
     nlohmann::json transport = nlohmann::json::object();
     logic.readTransportElements(*window, transport, 0, kTransportDepth);
     auto flag = [&](const char* key) {
@@ -170,25 +175,37 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
         platform::pause(0.15);
     }
     const bool cycle = flag("cycleEnabled");
-    logic.movePlayhead(*startBar, *window);
-    platform::pause(0.2);
-    if (cycle) {
-        logic.pressKey(kCycleKey);
-        platform::pause(0.1);
+    bool cycleSwitchedOff = false;
+    bool started = false;
+    double played = 0.0;
+    std::vector<TrackAnalysisState> states;
+    if (!stopped()) {
+        logic.movePlayhead(*startBar, *window);
+        platform::pause(0.2);
+        if (cycle && !stopped()) {
+            logic.pressKey(kCycleKey);
+            platform::pause(0.1);
+            cycleSwitchedOff = true;
+        }
     }
-    logic.findAndClickButton(*window, "Play", 0, kTransportDepth);
-    // A Stop cuts the listen short: the result says how long it really played.
-    const double played = playFor(duration, toolCall.stopToken);
-
-    // Read before stopping: these are the values at the end of the played stretch.
-    const auto states = executor.trackAnalysis();
-    logic.findAndClickButton(*window, "Stop", 0, kTransportDepth);
-    logic.movePlayhead(*startBar, *window);
-    if (cycle) {
+    if (!stopped()) {
+        logic.findAndClickButton(*window, "Play", 0, kTransportDepth);
+        started = true;
+        // A Stop cuts the listen short: the result says how long it really played.
+        played = playFor(duration, toolCall.stopToken);
+        // Read before stopping: these are the values at the end of the played stretch.
+        states = executor.trackAnalysis();
+        logic.findAndClickButton(*window, "Stop", 0, kTransportDepth);
+        logic.movePlayhead(*startBar, *window);
+    }
+    if (cycleSwitchedOff) {
         logic.pressKey(kCycleKey);
         platform::pause(0.1);
     }
     platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
+    if (!started)
+        return toolCall.fail("Stopped by the user before the listen began playing; nothing was played" +
+                             std::string(cycleSwitchedOff ? ", and Cycle is on again." : "."));
 
     ListenResult result{"ok", played, std::nullopt, {}, {}};
     for (const auto& state : states)
@@ -214,6 +231,13 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
     std::string asked;
     for (std::size_t i = 0; i < names.size(); ++i) asked += (i ? ", " : "") + names[i];
     if (names.empty()) asked = "full mix";
+    // A listen the user stopped is no success, whatever it measured before the Stop.
+    if (stopped()) {
+        toolCall.record("Stopped by the user after listening to " + asked + " for " + seconds +
+                            "s; Logic Pro is stopped with the playhead back at bar " + std::to_string(*startBar) + ".",
+                        false);
+        return ChatToolExecutor::makeToolOutput(toolCall.callID(), result);
+    }
     return toolCall.succeed("Listened to " + asked + " for " + seconds + "s. " + count + " tracks monitored.", result);
 }
 

@@ -114,7 +114,7 @@ std::optional<std::vector<ChatToolExecutor::InsertSlot>> ChatToolExecutor::waitF
                 seenOnce = false;
             }
         }
-        clock.sleep(std::chrono::duration<double>(kSettlePollSeconds));
+        platform::pause(kSettlePollSeconds);  // where a Stop ends the call
     }
     return std::nullopt;
 }

@@ -103,6 +103,14 @@ public:
     void activateLogic() const;
     void pressKey(std::uint16_t virtualKey) const;
     void pressKeyChord(std::uint16_t virtualKey, std::uint64_t modifiers) const;
+    // Closes with Escape what a stopped call or a turn left open in Logic Pro, where the next
+    // keys would land: every level of an open menu (nothing chosen), and the name field of a
+    // rename (its typing dropped, the old name kept). Says what it closed.
+    struct LeftOpen {
+        bool menu = false;
+        bool nameField = false;
+    };
+    LeftOpen closeMenusAndNameField() const;
     // Global clicks and drags go in at the HID tap: when Logic Pro could not be brought to
     // the front they post nothing and fail, since they would land in whatever is in front.
     Outcome mouseClickInLogic(Point at, ClickMode mode) const;

@@ -322,11 +322,15 @@ Outcome LogicInspector::touchShownSend(const AXElement& window, const std::strin
     std::optional<AXElement> knob;
     findSendKnobAtY(*strip, y, knob, 0, search_depth::kSendsAndAutomation);
     if (!knob) return {false, "No send knob at y=" + ax_read::printed(y) + " in strip for " + busLabel};
-    // One step up and one back: the send counts as touched without changing its level.
+    // One step up and one back: the send counts as touched without changing its level. A Stop
+    // never comes between the two.
     platform::pause(pacing::kSendKnobFocus);
-    knob->performAction(ax::kIncrement);
-    platform::pause(pacing::kSendKnobStep);
-    knob->performAction(ax::kDecrement);
+    {
+        const platform::HeldPauses stepBack;
+        knob->performAction(ax::kIncrement);
+        platform::pause(pacing::kSendKnobStep);
+        knob->performAction(ax::kDecrement);
+    }
     platform::pause(pacing::kSendTouchSettles);
     return {true, "Touched the send to " + busLabel + " on " + trackName + "."};
 }
@@ -441,13 +445,17 @@ BusTrackResult LogicInspector::toggleSecondStripAutomation(const AXElement& wind
     auto box = power();
     if (!box) return {{false, "Could not find automation power checkbox on right Inspector strip"}, std::nullopt};
     platform::pause(pacing::kBeforeAutomationPress);
-    box->performAction(ax::kPress);
-    platform::pause(pacing::kAutomationToggles);
-    box = power();
-    if (!box)
-        return {{false, "Automation checkbox lost after first toggle"},
-                "Track probably created but automation left OFF"};
-    box->performAction(ax::kPress);
+    {
+        // Switched on, switched off again: a Stop never comes between the two.
+        const platform::HeldPauses switchBack;
+        box->performAction(ax::kPress);
+        platform::pause(pacing::kAutomationToggles);
+        box = power();
+        if (!box)
+            return {{false, "Automation checkbox lost after first toggle"},
+                    "Track probably created but automation left OFF"};
+        box->performAction(ax::kPress);
+    }
     platform::pause(pacing::kAutomationToggles);
     return {{true, "Switched the right-hand strip's automation on and off."}, std::nullopt};
 }

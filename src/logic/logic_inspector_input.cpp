@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "logic/logic_inspector.h"
+#include "logic/logic_inspector_internal.h"
 #include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "platform/log.h"
@@ -105,6 +106,33 @@ void LogicInspector::pressKeyChord(std::uint16_t vk, std::uint64_t modifiers) co
     input.postKeyToProcess(logic->processIdentifier, keyEvent(vk, true, modifiers));
     platform::pause(pacing::kKeyHold);
     input.postKeyToProcess(logic->processIdentifier, keyEvent(vk, false, modifiers));
+}
+
+LogicInspector::LeftOpen LogicInspector::closeMenusAndNameField() const {
+    LeftOpen closed;
+    auto logic = logicApplication();
+    if (!logic) return closed;
+    // While a menu is open the application's focused element is its outermost level, and Escape
+    // closes the innermost; while a track is being renamed it is the name field.
+    const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
+    constexpr int kDeepestMenu = 8;
+    for (int level = 0; level <= kDeepestMenu; ++level) {
+        auto focused = app.element(ax::kFocusedUIElement);
+        const std::string role = focused ? textOf(*focused, ax::kRole) : std::string();
+        if (role == "AXMenu") {
+            closed.menu = true;
+        } else if (role == "AXTextField" && !closed.nameField) {
+            closed.nameField = true;
+        } else {
+            break;
+        }
+        pressKey(key_code::kEscape);
+        platform::pause(pacing::kMenuKeyRepeat);
+    }
+    if (closed.menu || closed.nameField)
+        log(fmt::format("[LogicInspector] closed what was left open:{}{}", closed.menu ? " a menu" : "",
+                        closed.nameField ? " the name field" : ""));
+    return closed;
 }
 
 Outcome LogicInspector::mouseClickInLogic(Point at, ClickMode mode) const {

@@ -66,6 +66,17 @@ private:
     std::size_t changesAtStart_;
 };
 
+// Keeps this thread's pauses running their length while it lives, within a StoppablePauses scope
+// too: for steps that must not be split, such as a value stepped away and back again. The next
+// pause after it ends the work.
+class HeldPauses {
+public:
+    HeldPauses();
+    ~HeldPauses();
+    HeldPauses(const HeldPauses&) = delete;
+    HeldPauses& operator=(const HeldPauses&) = delete;
+};
+
 // The subscribers of a clock moved by hand: its onMoved() subscribes here, each move notifies.
 class ClockMoves {
 public:

@@ -44,6 +44,7 @@ struct PacedThread {
     std::size_t changes = 0;
     std::set<std::uint16_t> keysDown;
     bool buttonDown = false;
+    int held = 0;  // HeldPauses alive
 
     bool holdsInput() const { return buttonDown || !keysDown.empty(); }
 };
@@ -298,6 +299,10 @@ StoppablePauses::~StoppablePauses() { tPaced.scope = outer_; }
 
 std::size_t StoppablePauses::changesSent() const { return tPaced.changes - changesAtStart_; }
 
+HeldPauses::HeldPauses() { ++tPaced.held; }
+
+HeldPauses::~HeldPauses() { --tPaced.held; }
+
 void pause(double seconds) {
     const auto duration = std::chrono::duration<double>(seconds);
     const StoppablePauses* scope = tPaced.scope;
@@ -307,7 +312,7 @@ void pause(double seconds) {
     }
     // A key or button left down, or a second exception during unwinding, would do more harm than
     // the rest of one pause.
-    const auto mayStop = [] { return !tPaced.holdsInput() && std::uncaught_exceptions() == 0; };
+    const auto mayStop = [] { return tPaced.held == 0 && !tPaced.holdsInput() && std::uncaught_exceptions() == 0; };
     if (!mayStop()) {
         clock().sleep(duration);
         return;

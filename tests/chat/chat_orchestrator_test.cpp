@@ -406,10 +406,11 @@ TEST_F(ChatOrchestratorTest, OnTheWallClockAStopDuringAListenEndsTheTurnWithoutW
     EXPECT_FALSE(world().project().transport.playing);
     EXPECT_EQ(transport->requests().size(), 1u);
     EXPECT_TRUE(o.errors.empty());
-    // The listen's card tells how long it really played, not the 8 s it was asked for.
+    // The listen's card says it was stopped and how long it really played, not the 8 s it was asked for.
     ASSERT_FALSE(o.completed.empty());
     const std::string summary = o.completed[0].summary.value_or("");
-    EXPECT_NE(summary.find("Listened to full mix for "), std::string::npos) << summary;
+    EXPECT_EQ(o.completed[0].status, ToolCallStatus::failed);
+    EXPECT_NE(summary.find("Stopped by the user after listening to full mix for "), std::string::npos) << summary;
     EXPECT_EQ(summary.find("for 8s"), std::string::npos) << summary;
 }
 

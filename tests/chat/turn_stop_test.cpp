@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <memory>
+#include <optional>
+#include <stop_token>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -45,8 +50,70 @@ protected:
         return response.value_or(ChatResponse{});
     }
 
+    // One call through the tool dispatcher, with the user's Stop `after` virtual seconds into it
+    // (none: nothing stops it).
+    struct Call {
+        ToolExecution record;
+        double took = 0;  // virtual seconds from its start to its answer
+    };
+    Call call(const std::string& tool, const std::string& args, std::optional<double> after) {
+        auto stop = std::make_shared<std::stop_source>();
+        const double start = world().virtualSeconds();
+        if (after) world().at(start + *after, [stop] { stop->request_stop(); });
+        ChatRequest request;
+        request.message = "Mix it";
+        request.threadID = threadID;
+        std::optional<InstalledPluginInventory> installed;
+        std::vector<ToolExecution> used;
+        std::optional<std::string> signature;
+        orchestrator->toolExecutor().executeToolCalls({{"c", tool, args}}, request, threadID, 0,
+                                                      std::string("Demo Song"), installed, used, signature,
+                                                      stop->get_token());
+        return {used.at(0), world().virtualSeconds() - start};
+    }
+
+    // Every moment of a call on `scenario`, `step` apart, from its start to just past its end
+    // when nothing stops it.
+    std::vector<double> everyMoment(const json& scenario, const std::string& tool, const std::string& args,
+                                    double step = 0.05) {
+        load(scenario);
+        const double whole = call(tool, args, std::nullopt).took;
+        std::vector<double> moments;
+        for (int i = 0; i * step < whole + 0.1; ++i) moments.push_back(i * step);
+        return moments;
+    }
+
+    // What the mix is made of, per track: level, pan, switches, sends and automation.
+    using TrackMix = std::tuple<int, int, bool, bool, std::vector<int>, std::string, bool>;
+    std::map<std::string, TrackMix> mix() {
+        std::map<std::string, TrackMix> tracks;
+        for (const auto& t : world().project().tracks) {
+            std::vector<int> sends;
+            for (const auto& send : t.strip.sends) sends.push_back(send.detent);
+            tracks[t.name] = {t.strip.volume,          t.strip.pan, t.muted, t.soloed, sends, t.strip.automation.mode,
+                              t.strip.automation.power};
+        }
+        return tracks;
+    }
+
+    // Nothing left open where the next keys land.
+    void expectNothingOpen() {
+        const auto ui = world().ui();
+        EXPECT_EQ(ui.openMenu, "");
+        EXPECT_TRUE(ui.openSubmenus.empty());
+        EXPECT_FALSE(ui.renaming) << ui.renaming->text;
+    }
+
+    static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
     std::string threadID;
 };
+
+std::vector<std::string> chainOf(const standin::Track& track) {
+    std::vector<std::string> names;
+    for (const auto& slot : track.strip.inserts) names.push_back(slot.plugin);
+    return names;
+}
 
 // Stop comes while set_track_volume is between its steps, before the listen after it: the call
 // ends at its next pause, the turn within half a second of the click, the listen never starts,
@@ -139,6 +206,211 @@ TEST_F(TurnStopTest, StopBetweenTracksSaysWhichTracksWereChanged) {
         EXPECT_EQ(response.toolsUsed[0].summary, c.answer);
         EXPECT_FALSE(response.toolsUsed[0].succeeded);
     }
+}
+
+// A Stop at any moment of a call that opens a menu or the rename field: the call closes it (nothing
+// chosen, the old name kept) before it answers, within half a second, so the next tool's keys
+// reach the tracks; the project holds either the whole change or none of it.
+TEST_F(TurnStopTest, AStoppedCallLeavesNoMenuOrNameFieldOpen) {
+    struct Case {
+        const char* tool;
+        const char* args;
+        std::vector<std::vector<std::string>> chains;  // Kick's chain: as before, or as the whole call leaves it
+        std::vector<std::string> names;                // Kick's name: the same
+    };
+    const std::vector<Case> cases{
+        {"remove_plugin",
+         R"({"track_name":"Kick","plugin_name":"Channel EQ"})",
+         {{"Channel EQ", "Compressor"}, {"Compressor"}},
+         {"Kick"}},
+        {"add_plugin",
+         R"({"track_name":"Kick","plugin_name":"Limiter"})",
+         {{"Channel EQ", "Compressor"}, {"Channel EQ", "Compressor", "Limiter"}},
+         {"Kick"}},
+        {"rename_track",
+         R"({"current_name":"Kick","new_name":"Kik"})",
+         {{"Channel EQ", "Compressor"}},
+         {"Kick", "Kik"}},
+    };
+    for (const auto& c : cases) {
+        for (const double at : everyMoment(standin::testing::demoSong(), c.tool, c.args)) {
+            SCOPED_TRACE(std::string(c.tool) + " stopped at " + std::to_string(at));
+            load(standin::testing::demoSong());
+            const int kick = world().project().track("Kick")->id;
+            const auto before = *world().project().track("Kick");
+            const auto chainBefore = chainOf(before);
+
+            const auto stopped = call(c.tool, c.args, at);
+
+            EXPECT_LE(stopped.took, at + 0.5);
+            expectNothingOpen();
+            const auto after = *world().project().trackById(kick);
+            EXPECT_NE(std::find(c.chains.begin(), c.chains.end(), chainOf(after)), c.chains.end());
+            EXPECT_NE(std::find(c.names.begin(), c.names.end(), after.name), c.names.end()) << after.name;
+            const bool unchanged = chainOf(after) == chainBefore && after.name == before.name;
+            if (unchanged) {
+                EXPECT_FALSE(stopped.record.succeeded) << stopped.record.summary;
+                EXPECT_TRUE(has(stopped.record.summary, "Stopped by the user before")) << stopped.record.summary;
+            } else if (!stopped.record.succeeded) {
+                EXPECT_TRUE(has(stopped.record.summary, "it had already acted on Logic Pro")) << stopped.record.summary;
+            }
+
+            // The next tool's keys go to the track, and nothing else changes with them.
+            const auto muted =
+                call("set_track_mute", json{{"track_names", {after.name}}, {"enabled", true}}.dump(), std::nullopt);
+            const auto now = *world().project().trackById(kick);
+            EXPECT_TRUE(now.muted);
+            EXPECT_EQ(now.name, after.name);
+            EXPECT_TRUE(muted.record.succeeded) << muted.record.summary;
+        }
+    }
+}
+
+// A reading tool steps a send up and back, and switches a strip's automation on and off: a Stop
+// never splits such a pair, and the mix is as it was whatever moment the Stop comes.
+TEST_F(TurnStopTest, AStoppedReadingToolLeavesTheMixAsItFoundIt) {
+    struct Case {
+        const char* tool;
+        const char* args;
+    };
+    const std::vector<Case> cases{
+        {"get_track_details", R"({"track_name":"Kick"})"},
+        {"ensure_bus_track", R"({"source_track":"Kick","bus_label":"B 1"})"},
+    };
+    for (const auto& c : cases) {
+        for (const double at : everyMoment(standin::testing::demoSong(), c.tool, c.args)) {
+            SCOPED_TRACE(std::string(c.tool) + " stopped at " + std::to_string(at));
+            load(standin::testing::demoSong());
+            const auto before = mix();
+
+            const auto stopped = call(c.tool, c.args, at);
+
+            EXPECT_LE(stopped.took, at + 0.5);
+            EXPECT_EQ(mix(), before);
+            expectNothingOpen();
+            if (!stopped.record.succeeded) {
+                EXPECT_TRUE(has(stopped.record.summary, "Stopped by the user before")) << stopped.record.summary;
+            }
+        }
+    }
+}
+
+// A Stop while a track is being switched or its fader searched: the step is finished, and the
+// answer names every track that differs from before, never a changed one as not done.
+TEST_F(TurnStopTest, AStoppedTrackWriteNamesEveryTrackItChanged) {
+    struct Case {
+        const char* tool;
+        const char* args;
+        std::string done;  // what the answer says of Bass once it is changed
+    };
+    const std::vector<Case> cases{
+        {"set_track_mute", R"({"track_names":["Bass"],"enabled":true})", "Bass muted"},
+        {"set_track_volume", R"({"track_name":"Bass","value":"-14 dB"})", "Bass volume: -8.0 dB \u2192 -14.0 dB"},
+    };
+    for (const auto& c : cases) {
+        // The switch's own moment is short: every hundredth of a second.
+        for (const double at : everyMoment(standin::testing::demoSong(), c.tool, c.args, 0.01)) {
+            SCOPED_TRACE(std::string(c.tool) + " stopped at " + std::to_string(at));
+            load(standin::testing::demoSong());
+            auto before = mix();
+
+            const auto stopped = call(c.tool, c.args, at);
+
+            EXPECT_LE(stopped.took, at + 0.5);
+            const auto bass = *world().project().track("Bass");
+            const bool changed = std::string(c.tool) == "set_track_mute"
+                                     ? bass.muted
+                                     : bass.strip.volume != std::get<0>(before.at("Bass"));
+            if (std::string(c.tool) == "set_track_volume" && changed) {
+                EXPECT_EQ(bass.strip.volume, standin::World::rawFor(-14.0));
+            }
+            // Bass as the whole call leaves it, every other track as it was.
+            auto now = mix();
+            now["Bass"] = before["Bass"];
+            EXPECT_EQ(now, before);
+            const std::string& said = stopped.record.summary;
+            if (changed) {
+                EXPECT_FALSE(has(said, "Not done: Bass")) << said;
+                if (!stopped.record.succeeded) {
+                    EXPECT_TRUE(has(said, "Already done: " + c.done)) << said;
+                }
+            } else {
+                EXPECT_FALSE(stopped.record.succeeded) << said;
+                EXPECT_FALSE(has(said, "Already done")) << said;
+            }
+        }
+    }
+}
+
+// An insert whose new slot shows no frame yet keeps add_plugin waiting for it to settle: a Stop
+// in that wait ends the call at its next look, not at the end of the wait.
+TEST_F(TurnStopTest, AStopEndsTheWaitForANewSlotAtOnce) {
+    const char* args = R"({"track_name":"Guitar","plugin_name":"Limiter","slot_index":0})";
+    auto moments = everyMoment(standin::testing::demoSong(), "add_plugin", args);
+    for (const double at : moments) {
+        SCOPED_TRACE("stopped at " + std::to_string(at));
+        load(standin::testing::demoSong());
+        world().setKnob("newSlotZeroFrame", 1000);
+
+        const auto stopped = call("add_plugin", args, at);
+
+        EXPECT_LE(stopped.took, at + 0.5);
+        expectNothingOpen();
+        const auto chain = chainOf(*world().project().track("Guitar"));
+        EXPECT_TRUE(chain.empty() || chain == std::vector<std::string>{"Limiter"});
+        if (stopped.took > at) {
+            EXPECT_FALSE(stopped.record.succeeded) << stopped.record.summary;
+        }
+    }
+}
+
+// Stop as a listen makes sure of its analysis plug-ins, starts playing or plays: the turn ends
+// within half a second of the click, the transport is stopped with Cycle as it was, nothing is left
+// open, and the listen's card says it was stopped, never a success.
+TEST_F(TurnStopTest, AStopAnywhereInAListenEndsTheTurnAtOnceAndItsCardSaysStopped) {
+    const char* args = R"({"duration_seconds":2,"start_bar":1,"tracks":"Bass, Lead Vox"})";
+    for (const double at : everyMoment(standin::testing::demoSong(), "listen_to_playback", args)) {
+        SCOPED_TRACE("stopped at " + std::to_string(at));
+        load(standin::testing::demoSong());
+        // A new program with it: none that knows the plug-ins are there already.
+        orchestrator = std::make_unique<ChatOrchestrator>(
+            ChatOrchestrator::Services{inventory, backend, conversations, memories, logic, plugins, logger, {}},
+            ChatOrchestrator::Providers{});
+        const bool cycle = world().project().transport.cycleOn;
+        transport->reply(callsReply({{"l", "listen_to_playback", args}}));
+
+        const double start = world().virtualSeconds();
+        world().at(start + at, [this] { orchestrator->cancelCurrentTurn(); });
+        const ChatResponse response = run();
+        if (world().virtualSeconds() - start < at) continue;  // the turn had ended before the Stop
+
+        EXPECT_LE(world().virtualSeconds() - start, at + 0.5);
+        EXPECT_FALSE(world().project().transport.playing);
+        EXPECT_EQ(world().project().transport.cycleOn, cycle);
+        expectNothingOpen();
+        ASSERT_EQ(response.toolsUsed.size(), 1u);
+        EXPECT_FALSE(response.toolsUsed[0].succeeded) << response.toolsUsed[0].summary;
+        EXPECT_EQ(response.toolsUsed[0].summary.rfind("Stopped by the user", 0), 0u) << response.toolsUsed[0].summary;
+    }
+}
+
+// The end of a turn closes a menu a call left open, stopped or not, before the user's keys come.
+TEST_F(TurnStopTest, TheEndOfATurnClosesAMenuACallLeftOpen) {
+    orchestrator->toolExecutor().registerTool("open_slot_menu", [&](ToolCall& call) {
+        // The selected track's first slot menu, opened as Logic Pro's own list button opens it.
+        auto list = find(*mainWindow(), "list", "AXButton");
+        const bool pressed = list && list->performAction(platform::ax::kPress) == platform::AXError::success;
+        call.record("opened", pressed);
+        return ChatToolExecutor::makeJSONOutput(call.callID(), {{"status", "ok"}}, "{}");
+    });
+    transport->reply(callsReply({{"o", "open_slot_menu", "{}"}}));
+    transport->reply(respondReply("Done"));
+    const ChatResponse response = run();
+    ASSERT_FALSE(response.toolsUsed.empty());
+    EXPECT_TRUE(response.toolsUsed[0].succeeded);
+    expectNothingOpen();
+    EXPECT_EQ(chainOf(*world().project().track("Kick")), (std::vector<std::string>{"Channel EQ", "Compressor"}));
+    EXPECT_EQ(response.assistantMessage, "Done");
 }
 
 }  // namespace
