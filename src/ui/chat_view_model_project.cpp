@@ -202,6 +202,12 @@ void ChatViewModel::firePluginCheck() {
         assign(showPluginMissingBanner_, true, Field::showPluginMissingBanner);
 }
 
+void ChatViewModel::reportLoopbackUnavailable(const std::string& reason) {
+    pluginCheckTimer_.reset();
+    assign(showPluginMissingBanner_, false, Field::showPluginMissingBanner);
+    assign(loopbackProblem_, reason, Field::loopbackProblem);
+}
+
 void ChatViewModel::dismissPluginMissingBanner() {
     assign(pluginBannerDismissed_, true, Field::pluginBannerDismissed);
     assign(showPluginMissingBanner_, false, Field::showPluginMissingBanner);

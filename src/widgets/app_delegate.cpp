@@ -76,9 +76,14 @@ AppDelegate::~AppDelegate() {
 
 void AppDelegate::applicationDidFinishLaunching() {
     installMainMenu();
-    // A failure is logged by the controller; the window, hot key and flags come regardless.
-    controller_->start();
+    // The window, hot key and flags come regardless; without its port the window says so.
+    const bool listening = controller_->start();
     createMainWindow();
+    if (!listening)
+        chatViewModel_->reportLoopbackUnavailable(
+            "Corvane could not serve its local API on 127.0.0.1:" + std::to_string(controller_->requestedPort()) +
+            ": " + controller_->listenError() +
+            ". The Corvane plug-in and the test tools cannot reach Corvane until it is restarted with that port free.");
     installGlobalHotkey();
     handleLaunchFlags();
     auto& accessibility = platform::accessibility();

@@ -36,6 +36,33 @@ AccessibilityBanner::AccessibilityBanner(URLOpener openURL, QWidget* parent) : P
     row->addWidget(enable_, 0, Qt::AlignVCenter);
 }
 
+LoopbackBanner::LoopbackBanner(QWidget* parent) : PaintedBox(parent) {
+    setFill(rgb255(160, 40, 40, 0.18));
+    setBottomLine(rgb255(255, 80, 80, 0.3));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(14, 10, 14, 10);
+    row->setSpacing(10);
+    row->addWidget(
+        new SymbolView("exclamationmark.octagon.fill", 12, SymbolView::Weight::semibold, rgb255(255, 80, 80), this), 0,
+        Qt::AlignTop);
+    auto* column = new QVBoxLayout;
+    column->setSpacing(1);
+    column->addWidget(new ElidedLabel("Local API not available", uiFont(12, QFont::DemiBold), white(1)));
+    // The reason is the point of the banner: it wraps rather than being cut.
+    detail_ = new QLabel;
+    detail_->setWordWrap(true);
+    detail_->setFont(uiFont(11));
+    detail_->setTextFormat(Qt::PlainText);
+    detail_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setTextColor(detail_, white(0.7));
+    column->addWidget(detail_);
+    row->addLayout(column, 1);
+}
+
+void LoopbackBanner::setProblem(const std::string& problem) { detail_->setText(QString::fromStdString(problem)); }
+
+QString LoopbackBanner::problem() const { return detail_->text(); }
+
 std::string PluginMissingBanner::downloadURL(const std::string& siteURL) {
     const QUrl url(QString::fromStdString(siteURL + "/download"), QUrl::StrictMode);
     if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty()) return {};

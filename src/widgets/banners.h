@@ -1,7 +1,7 @@
 #pragma once
 
-// The two warnings above the page or chat: Accessibility permission missing, and no analysis
-// plug-in reporting yet. Each hands its address to the URL opener it is given.
+// The warnings above the page or chat: the local API not served, Accessibility permission
+// missing, and no analysis plug-in reporting yet. Each hands its address to the URL opener it is given.
 
 #include <functional>
 #include <string>
@@ -22,6 +22,17 @@ public:
 
 private:
     TextButton* enable_;
+};
+
+// The local API could not be served: why, in full, for as long as the program runs.
+class LoopbackBanner : public PaintedBox {
+public:
+    explicit LoopbackBanner(QWidget* parent = nullptr);
+    void setProblem(const std::string& problem);
+    QString problem() const;
+
+private:
+    QLabel* detail_;
 };
 
 class PluginMissingBanner : public PaintedBox {

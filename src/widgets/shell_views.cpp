@@ -25,6 +25,7 @@ ShellState shellState(const ChatViewModel& model) {
     state.songBrief = model.songBrief();
     state.accessibilityTrusted = model.accessibilityTrusted();
     state.showPluginMissingBanner = model.showPluginMissingBanner();
+    state.loopbackProblem = model.loopbackProblem();
     state.reporting = model.reportingEntry().has_value();
     return state;
 }

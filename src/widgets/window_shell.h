@@ -33,6 +33,7 @@ struct ShellState {
     std::string songBrief;
     bool accessibilityTrusted = true;
     bool showPluginMissingBanner = false;
+    std::string loopbackProblem;  // empty: the local API is served
     bool reporting = false;  // an entry is being reported
     friend bool operator==(const ShellState&, const ShellState&) = default;
 };
@@ -85,6 +86,7 @@ public:
     TopBar* topBar() const { return topBar_; }
     QWidget* inlineSidebar() const { return inlineHolder_; }
     QWidget* fullWindowSidebar() const { return fullSidebar_; }
+    LoopbackBanner* loopbackBanner() const { return loopbackBanner_; }
     AccessibilityBanner* accessibilityBanner() const { return accessibilityBanner_; }
     PluginMissingBanner* pluginBanner() const { return pluginBanner_; }
     QWidget* projectPage() const { return projectPage_; }
@@ -131,6 +133,7 @@ private:
     QWidget* fullSidebar_;
     QWidget* titleStrip_;
     TopBar* topBar_;
+    LoopbackBanner* loopbackBanner_;
     AccessibilityBanner* accessibilityBanner_;
     PluginMissingBanner* pluginBanner_;
     QWidget* pageHolder_;
