@@ -478,8 +478,8 @@ void ChatOrchestrator::endForMissingThread(Turn& turn) {
 
 void ChatOrchestrator::noteStored(Turn& turn, bool stored) const {
     if (stored || turn.saveError) return;
-    turn.saveError = services_.conversationStore.lastFailure().value_or(
-        services_.conversationStore.fileURL().string() + " could not be written");
+    turn.saveError = services_.conversationStore.lastFailure().value_or(services_.conversationStore.fileURL().string() +
+                                                                        " could not be written");
 }
 
 void ChatOrchestrator::reportSaveFailure(Turn& turn, ChatResponse& response) const {

@@ -339,7 +339,7 @@ private:
         bool capturesSent = false;
         bool eventsEnded = false;  // finalResponse handled; the reveal may still run
         std::shared_ptr<AgentEventStream> stream;
-        ConversationEntry userEntry;  // as the window showed it
+        ConversationEntry userEntry;   // as the window showed it
         std::size_t storedBefore = 0;  // the thread's stored entries when the turn began
     };
     // Entries of turns the conversation file did not take, by thread: shown in their threads

@@ -75,7 +75,8 @@ bool ChatViewModel::sendMessage(const std::string& text) {
         created = store.createThread(navigation_.projectName);
         // A refused create answers the kept state, whose current thread is another chat.
         if (!created->ok || created->currentThreadID.empty()) {
-            unsentReason_ = "The new chat could not be created: " + created->error.value_or("it could not be stored") + ".";
+            unsentReason_ =
+                "The new chat could not be created: " + created->error.value_or("it could not be stored") + ".";
             setStatus(unsentReason_);
             return false;
         }

@@ -34,7 +34,7 @@ struct ShellState {
     bool accessibilityTrusted = true;
     bool showPluginMissingBanner = false;
     std::string loopbackProblem;  // empty: the local API is served
-    bool reporting = false;  // an entry is being reported
+    bool reporting = false;       // an entry is being reported
     friend bool operator==(const ShellState&, const ShellState&) = default;
 };
 
