@@ -148,6 +148,13 @@ void ChatViewModel::setReportingEntry(std::optional<ConversationEntry> entry) {
 
 void ChatViewModel::setStatus(std::string text) { assign(statusMessage_, std::move(text), Field::statusMessage); }
 
+void ChatViewModel::tellStoreFailure(const std::string& text) {
+    setStatus(text);
+    assign(storeFailure_, text, Field::storeFailure);
+}
+
+void ChatViewModel::dismissStoreFailure() { assign(storeFailure_, std::string(), Field::storeFailure); }
+
 void ChatViewModel::beginOperation() {
     ++operationsRunning_;
     refreshBusy();
@@ -255,8 +262,10 @@ void ChatViewModel::clearConversation() {
     const auto state = ports_.conversations->clearThread(threadID);
     if (state.ok) unsavedEntries_.erase(threadID);
     applyState(state);
-    setStatus(state.ok ? std::string("Cleared.")
-                       : "This chat was not cleared: " + state.error.value_or("it could not be stored") + ".");
+    if (state.ok)
+        setStatus("Cleared.");
+    else
+        tellStoreFailure("This chat was not cleared: " + state.error.value_or("it could not be stored") + ".");
     endOperation();
 }
 
@@ -290,7 +299,7 @@ void ChatViewModel::deleteThread(const std::string& threadID) {
     if (!state.ok) {
         // The chat is still there: the window stays where it is, with the list as stored.
         assign(threads_, state.threads, Field::threads);
-        setStatus("The chat was not deleted: " + state.error.value_or("it could not be stored") + ".");
+        tellStoreFailure("The chat was not deleted: " + state.error.value_or("it could not be stored") + ".");
         return;
     }
     unsavedEntries_.erase(threadID);

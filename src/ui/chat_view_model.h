@@ -105,6 +105,7 @@ public:
         songEndBar,
         trackDescriptions,
         loopbackProblem,
+        storeFailure,
     };
     using Observer = std::function<void(Field)>;
     using ObserverToken = std::uint64_t;
@@ -158,6 +159,10 @@ public:
     bool accessibilityTrusted() const { return accessibilityTrusted_; }
     // Why the loopback API is not served (its port taken, say); empty while it is.
     const std::string& loopbackProblem() const { return loopbackProblem_; }
+    // The last change the disk refused (a chat not saved, cleared or deleted, an image not kept,
+    // a brief not saved), until dismissed; empty when there is none to tell.
+    const std::string& storeFailure() const { return storeFailure_; }
+    void dismissStoreFailure();
     const std::vector<TranscriptItem>& transcriptItems() const { return transcriptItems_; }
     const std::optional<std::string>& activeCallID() const { return activeCallID_; }
     const std::vector<std::string>& transientUpdates() const { return transientUpdates_; }
@@ -259,6 +264,8 @@ private:
     void endOperation();
     void refreshBusy();
     void setStatus(std::string text);
+    // A change the disk refused: the status line and the window's notice say so.
+    void tellStoreFailure(const std::string& text);
     void resetProjectFields();
     void persistProjectData();
     void saveSongBriefForThread(const std::string& text, const std::optional<std::string>& threadID);
@@ -300,6 +307,7 @@ private:
     std::string statusMessage_ = "Ready.";
     std::string turnEndStatus_;  // the status once the turn's reply is revealed; empty: "Ready."
     std::string loopbackProblem_;
+    std::string storeFailure_;
     std::string unsentReason_;
     bool isBusy_ = false;
     ModelTier selectedModelTier_ = ModelTier::standard;

@@ -209,8 +209,8 @@ void ChatViewModel::acceptDroppedImage(const std::string& data, const std::strin
         // Not queued, the image would never be sent: it is not attached, and its file goes.
         std::error_code ignored;
         std::filesystem::remove(file, ignored);
-        setStatus("Drop failed: the chat could not keep the image: " +
-                  ports_.conversations->lastFailure().value_or("it could not be stored") + ".");
+        tellStoreFailure("Drop failed: the chat could not keep the image: " +
+                         ports_.conversations->lastFailure().value_or("it could not be stored") + ".");
         return;
     }
     assign(pendingCaptureCount_, pendingCaptureCount_ + 1, Field::pendingCaptureCount);

@@ -218,6 +218,7 @@ void ChatViewModel::finishTurn(const ChatResponse& response) {
     const bool turnShown = threadExists && currentThreadID_ == turnThread;
     if (response.saveError) {
         turnEndStatus_ = ChatOrchestrator::notSavedMessage(*response.saveError);
+        tellStoreFailure(turnEndStatus_);
         if (threadExists) keepUnsavedEntries(response.assistantMessage);
     }
     applyState(store.conversationState(turnShown ? turnThread : currentThreadID_));

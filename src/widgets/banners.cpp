@@ -36,7 +36,8 @@ AccessibilityBanner::AccessibilityBanner(URLOpener openURL, QWidget* parent) : P
     row->addWidget(enable_, 0, Qt::AlignVCenter);
 }
 
-LoopbackBanner::LoopbackBanner(QWidget* parent) : PaintedBox(parent) {
+ProblemBanner::ProblemBanner(const QString& title, std::function<void()> dismiss, QWidget* parent)
+    : PaintedBox(parent) {
     setFill(rgb255(160, 40, 40, 0.18));
     setBottomLine(rgb255(255, 80, 80, 0.3));
     auto* row = new QHBoxLayout(this);
@@ -47,7 +48,7 @@ LoopbackBanner::LoopbackBanner(QWidget* parent) : PaintedBox(parent) {
         Qt::AlignTop);
     auto* column = new QVBoxLayout;
     column->setSpacing(1);
-    column->addWidget(new ElidedLabel("Local API not available", uiFont(12, QFont::DemiBold), white(1)));
+    column->addWidget(new ElidedLabel(title, uiFont(12, QFont::DemiBold), white(1)));
     // The reason is the point of the banner: it wraps rather than being cut.
     detail_ = new QLabel;
     detail_->setWordWrap(true);
@@ -57,11 +58,19 @@ LoopbackBanner::LoopbackBanner(QWidget* parent) : PaintedBox(parent) {
     setTextColor(detail_, white(0.7));
     column->addWidget(detail_);
     row->addLayout(column, 1);
+    if (!dismiss) return;
+    auto* dismissButton = new HoverButton(std::move(dismiss), [](bool) {
+        return centredInSquare(new SymbolView("xmark", 10, SymbolView::Weight::medium, white(0.5)), 16);
+    });
+    dismissButton->setFixedSize(16, 16);
+    dismissButton->setToolTip("Dismiss");
+    dismiss_ = dismissButton;
+    row->addWidget(dismiss_, 0, Qt::AlignTop);
 }
 
-void LoopbackBanner::setProblem(const std::string& problem) { detail_->setText(QString::fromStdString(problem)); }
+void ProblemBanner::setProblem(const std::string& problem) { detail_->setText(QString::fromStdString(problem)); }
 
-QString LoopbackBanner::problem() const { return detail_->text(); }
+QString ProblemBanner::problem() const { return detail_->text(); }
 
 std::string PluginMissingBanner::downloadURL(const std::string& siteURL) {
     const QUrl url(QString::fromStdString(siteURL + "/download"), QUrl::StrictMode);

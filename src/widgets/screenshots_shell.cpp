@@ -182,6 +182,15 @@ std::vector<ShellScreenshot> shellScreenshots() {
                  "plug-in and the test tools cannot reach Corvane until it is restarted with that port free.";
              return shell({1100, 700}, state);
          }},
+        {"window_chat_not_saved", 1100,
+         [] {
+             ShellState state = chatMidTurn();
+             state.isBusy = false;
+             state.storeFailure =
+                 "The chat could not be saved: /home/user/.local/share/Corvane/conversation.json could not be "
+                 "written: No space left on device.";
+             return shell({1100, 700}, state, true);
+         }},
         {"window_project_page", 1100,
          [] {
              return shell({1100, 700}, projectPage());

@@ -26,6 +26,7 @@ ShellState shellState(const ChatViewModel& model) {
     state.accessibilityTrusted = model.accessibilityTrusted();
     state.showPluginMissingBanner = model.showPluginMissingBanner();
     state.loopbackProblem = model.loopbackProblem();
+    state.storeFailure = model.storeFailure();
     state.reporting = model.reportingEntry().has_value();
     return state;
 }
@@ -132,6 +133,9 @@ CompanionRootView* makeCompanionRootView(const std::shared_ptr<ChatViewModel>& m
     };
     actions.dismissPluginBanner = [weak] {
         if (auto m = weak.lock()) m->dismissPluginMissingBanner();
+    };
+    actions.dismissStoreFailure = [weak] {
+        if (auto m = weak.lock()) m->dismissStoreFailure();
     };
     actions.endReport = [weak] {
         if (auto m = weak.lock()) m->setReportingEntry(std::nullopt);

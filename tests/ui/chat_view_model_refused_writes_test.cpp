@@ -95,6 +95,7 @@ TEST_F(ChatViewModelRefusedWritesTest, ATurnTheDiskRefusesSaysSoAndKeepsItsMessa
     revealAll();
     const std::string notSaved = "The chat could not be saved: " + refusal() + ".";
     EXPECT_EQ(model().statusMessage(), notSaved);
+    EXPECT_EQ(model().storeFailure(), notSaved) << "the window's notice";
     EXPECT_FALSE(model().isBusy());
     EXPECT_EQ(store().conversationState(chat).entries.size(), 2u) << "the file kept what it had";
     const std::vector<std::string> afterTurn{"user:Earlier", "assistant:Earlier reply", "user:Make it warmer",
@@ -112,6 +113,9 @@ TEST_F(ChatViewModelRefusedWritesTest, ATurnTheDiskRefusesSaysSoAndKeepsItsMessa
     waitForTurnEvents();
     revealAll();
     EXPECT_EQ(model().statusMessage(), "Ready.");
+    EXPECT_EQ(model().storeFailure(), notSaved) << "told until dismissed";
+    model().dismissStoreFailure();
+    EXPECT_EQ(model().storeFailure(), "");
     EXPECT_EQ(shown(), (std::vector<std::string>{"user:Earlier", "assistant:Earlier reply", "user:Make it warmer",
                                                  "assistant:Warmer now.", "user:And brighter", "assistant:Done."}));
     EXPECT_EQ(store().conversationState(chat).entries.size(), 4u);
@@ -129,6 +133,7 @@ TEST_F(ChatViewModelRefusedWritesTest, ARefusedClearDeleteOrDropSaysWhatFailedAn
         model().clearConversation();
     }
     EXPECT_EQ(model().statusMessage(), "This chat was not cleared: " + refusal() + ".");
+    EXPECT_EQ(model().storeFailure(), model().statusMessage());
     EXPECT_EQ(shown(), stored);
     EXPECT_FALSE(model().isBusy());
 
@@ -137,6 +142,7 @@ TEST_F(ChatViewModelRefusedWritesTest, ARefusedClearDeleteOrDropSaysWhatFailedAn
         model().deleteThread(chat);
     }
     EXPECT_EQ(model().statusMessage(), "The chat was not deleted: " + refusal() + ".");
+    EXPECT_EQ(model().storeFailure(), model().statusMessage());
     EXPECT_EQ(model().navigation(), NavigationState::chat(chat));
     EXPECT_EQ(model().currentThreadID(), chat);
     ASSERT_EQ(model().threads().size(), 1u);
@@ -148,6 +154,7 @@ TEST_F(ChatViewModelRefusedWritesTest, ARefusedClearDeleteOrDropSaysWhatFailedAn
         model().acceptDroppedImage(png, "png");
     }
     EXPECT_EQ(model().statusMessage(), "Drop failed: the chat could not keep the image: " + refusal() + ".");
+    EXPECT_EQ(model().storeFailure(), model().statusMessage());
     EXPECT_EQ(model().pendingCaptureCount(), 0);
     EXPECT_TRUE(store().pendingCaptures(chat).empty());
     const auto captures = home_.appFolder() / "Captures";
