@@ -288,6 +288,8 @@ private:
     void applyTitle(const std::string& threadID, const std::string& title);
     void showReportConfirmation();
     std::int64_t heldCaptureCount(const std::string& threadID) const;
+    // A dropped image the conversation file did not take: its file goes, and the user is told.
+    void forgetUnkeptImage(const CaptureMetadata& capture);
     void runInBackground(std::function<void()> work);
 
     ChatWindowPorts ports_;

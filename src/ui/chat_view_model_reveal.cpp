@@ -206,15 +206,19 @@ void ChatViewModel::acceptDroppedImage(const std::string& data, const std::strin
         // The running turn's end empties its thread's queue: held until then.
         heldCaptures_.push_back(HeldCapture{std::move(metadata), currentThreadID_});
     } else if (!ports_.conversations->appendPendingCapture(metadata, currentThreadID_)) {
-        // Not queued, the image would never be sent: it is not attached, and its file goes.
-        std::error_code ignored;
-        std::filesystem::remove(file, ignored);
-        tellStoreFailure("Drop failed: the chat could not keep the image: " +
-                         ports_.conversations->lastFailure().value_or("it could not be stored") + ".");
+        forgetUnkeptImage(metadata);
         return;
     }
     assign(pendingCaptureCount_, pendingCaptureCount_ + 1, Field::pendingCaptureCount);
     setStatus("Attached image.");
+}
+
+void ChatViewModel::forgetUnkeptImage(const CaptureMetadata& capture) {
+    // Not queued, the image would never be sent: it is not attached, and its file goes.
+    std::error_code ignored;
+    if (capture.filePath) std::filesystem::remove(*capture.filePath, ignored);
+    tellStoreFailure("Drop failed: the chat could not keep the image: " +
+                     ports_.conversations->lastFailure().value_or("it could not be stored") + ".");
 }
 
 std::int64_t ChatViewModel::heldCaptureCount(const std::string& threadID) const {

@@ -207,7 +207,9 @@ void ChatViewModel::finishTurn(const ChatResponse& response) {
     // the next message.
     auto held = std::move(heldCaptures_);
     heldCaptures_.clear();
-    for (const auto& capture : held) ports_.conversations->appendPendingCapture(capture.metadata, capture.threadID);
+    for (const auto& capture : held)
+        if (!ports_.conversations->appendPendingCapture(capture.metadata, capture.threadID))
+            forgetUnkeptImage(capture.metadata);
 
     auto& store = *ports_.conversations;
     // The window keeps the thread it shows: a turn that ran in another one only updates the list

@@ -160,6 +160,19 @@ TEST_F(ChatViewModelRefusedWritesTest, ARefusedClearDeleteOrDropSaysWhatFailedAn
     const auto captures = home_.appFolder() / "Captures";
     EXPECT_TRUE(!std::filesystem::exists(captures) || std::filesystem::is_empty(captures)) << "no orphaned image";
 
+    // One dropped while a turn runs is queued when the turn ends: the same there.
+    model().dismissStoreFailure();
+    model().sendMessage("Go");
+    model().acceptDroppedImage(png, "png");
+    EXPECT_EQ(model().pendingCaptureCount(), 1);
+    {
+        FullDisk full(roomForTheFileAsItIs());
+        finish("");
+    }
+    EXPECT_EQ(model().storeFailure(), "Drop failed: the chat could not keep the image: " + refusal() + ".");
+    EXPECT_EQ(model().pendingCaptureCount(), 0);
+    EXPECT_TRUE(std::filesystem::is_empty(captures)) << "no orphaned image";
+
     // With room, each goes through as before.
     model().acceptDroppedImage(png, "png");
     EXPECT_EQ(model().statusMessage(), "Attached image.");
