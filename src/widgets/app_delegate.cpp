@@ -14,6 +14,7 @@
 #include <iostream>
 #include <map>
 
+#include "app/port_holder.h"
 #include "platform/platform.h"
 #include "support/json_writer.h"
 #include "transcript/theme.h"
@@ -79,11 +80,14 @@ void AppDelegate::applicationDidFinishLaunching() {
     // The window, hot key and flags come regardless; without its port the window says so.
     const bool listening = controller_->start();
     createMainWindow();
-    if (!listening)
+    if (!listening) {
+        const auto port = controller_->requestedPort();
+        const auto holder = app::describePortHolder(port);
         chatViewModel_->reportLoopbackUnavailable(
-            "Corvane could not serve its local API on 127.0.0.1:" + std::to_string(controller_->requestedPort()) +
-            ": " + controller_->listenError() +
+            "Corvane could not serve its local API on 127.0.0.1:" + std::to_string(port) + ": " +
+            controller_->listenError() + (holder ? " (" + *holder + ")" : std::string()) +
             ". The Corvane plug-in and the test tools cannot reach Corvane until it is restarted with that port free.");
+    }
     installGlobalHotkey();
     handleLaunchFlags();
     auto& accessibility = platform::accessibility();
