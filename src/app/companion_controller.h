@@ -83,6 +83,8 @@ public:
     void shutdown();
     // The port listened on; 0 when not listening.
     std::uint16_t boundPort() const;
+    // The port it was asked to listen on (0: any free one).
+    std::uint16_t requestedPort() const { return options_.port; }
 
     // The handler the server calls: holds the controller weakly and answers 500 "Companion
     // controller unavailable" once it is gone.

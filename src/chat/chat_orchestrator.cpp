@@ -60,6 +60,7 @@ struct ChatOrchestrator::Turn {
     std::optional<std::string> previousToolSignature;
     bool freeTextNudgeAvailable = true;
     bool parameterNudgeSent = false;
+    std::optional<std::string> saveError;  // why an entry of the turn did not reach the file
 };
 
 ChatOrchestrator::ChatOrchestrator(Services services, Providers providers)
@@ -190,7 +191,13 @@ void ChatOrchestrator::runTurn(Turn& turn) {
     auto& store = services_.conversationStore;
     const ChatRequest& request = turn.request;
 
-    const auto state = store.conversationState(request.threadID);
+    // A chat gone since the message was typed: its turn never goes into another chat.
+    const auto existing = store.existingThreadState(request.threadID);
+    if (!existing) {
+        endForMissingThread(turn);
+        return;
+    }
+    const auto& state = *existing;
     turn.threadID = state.currentThreadID;
     turn.userEntryIndex = static_cast<std::int64_t>(state.entries.size());
     turn.includeCaptures = request.includePendingCaptures.value_or(false);
@@ -204,8 +211,9 @@ void ChatOrchestrator::runTurn(Turn& turn) {
         const auto attachments = attachmentLoader_.loadAttachedCaptureInput(turn.threadID, turn.includeCaptures);
         // Joined before the reply is handled (or the turn ends), so every later entry of the
         // turn is stored after the user's.
-        std::jthread storeUserEntry(
-            [&store, &turn] { store.append(ConversationRole::user, turn.request.message, turn.threadID); });
+        std::jthread storeUserEntry([this, &store, &turn] {
+            noteStored(turn, store.append(ConversationRole::user, turn.request.message, turn.threadID));
+        });
         toolExecutor_.setInterimUpdateHandler([stream = turn.stream](const std::string& text) {
             stream->yield(AgentEvent::interimAssistantMessage(text));
         });
@@ -338,7 +346,7 @@ std::optional<std::string> ChatOrchestrator::runToolRound(Turn& turn, const Agen
             info.succeeded = record->succeeded;
         }
         if (const auto* output = findOutput(call.callID)) info.resultJSON = output->outputJSON;
-        services_.conversationStore.appendToolCall(info, turn.userEntryIndex, turn.threadID);
+        noteStored(turn, services_.conversationStore.appendToolCall(info, turn.userEntryIndex, turn.threadID));
         turn.stream->yield(AgentEvent::toolCallCompleted(std::move(info)));
     }
 
@@ -394,7 +402,7 @@ std::string ChatOrchestrator::endWithRespond(Turn& turn, const AgentToolCall& re
             card.resultJSON.reset();  // text that is not UTF-8
         }
         turn.stream->yield(AgentEvent::toolCallStarted(card));
-        services_.conversationStore.appendToolCall(card, turn.userEntryIndex, turn.threadID);
+        noteStored(turn, services_.conversationStore.appendToolCall(card, turn.userEntryIndex, turn.threadID));
         turn.stream->yield(AgentEvent::toolCallCompleted(std::move(card)));
     }
     return output["prose"].get<std::string>();
@@ -420,11 +428,11 @@ void ChatOrchestrator::endWithReply(Turn& turn, const std::string& reply) {
         return;
     }
     auto& store = services_.conversationStore;
-    if (turn.includeCaptures) store.clearPendingCaptures(turn.threadID);
+    if (turn.includeCaptures) noteStored(turn, store.clearPendingCaptures(turn.threadID));
     cleanUpLogic();
     platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
     services_.toolLogger.endTurn(turn.roundIndex, reply);
-    store.append(ConversationRole::assistant, reply, turn.threadID);
+    noteStored(turn, store.append(ConversationRole::assistant, reply, turn.threadID));
     const auto state = store.conversationState(turn.threadID);
 
     ChatResponse response;
@@ -435,6 +443,7 @@ void ChatOrchestrator::endWithReply(Turn& turn, const std::string& reply) {
     response.threadID = state.currentThreadID;
     response.threadTitle = state.currentThreadTitle;
     response.availableThreads = state.threads;
+    reportSaveFailure(turn, response);
     finishTurn(turn, std::move(response));
 }
 
@@ -442,14 +451,13 @@ void ChatOrchestrator::endWithFailure(Turn& turn, const std::string& description
     auto& store = services_.conversationStore;
     cleanUpLogic();
     services_.toolLogger.endTurn(0, "ERROR: " + description);
-    if (turn.includeCaptures) store.clearPendingCaptures(turn.threadID);
+    if (turn.includeCaptures) noteStored(turn, store.clearPendingCaptures(turn.threadID));
     std::string reply;
     if (!cancelled) {
         reply = ChatResponseComposer::makeFallbackAssistantReply(turn.toolsUsed, description);
-        store.append(ConversationRole::assistant, reply, turn.threadID);
+        noteStored(turn, store.append(ConversationRole::assistant, reply, turn.threadID));
     }
     const auto state = store.conversationState(turn.threadID);
-    if (!cancelled) turn.stream->yield(AgentEvent::error(description));
 
     ChatResponse response;
     response.ok = cancelled;  // a stopped turn did what the user asked; a failed one did not
@@ -459,7 +467,33 @@ void ChatOrchestrator::endWithFailure(Turn& turn, const std::string& description
     response.threadID = state.currentThreadID;
     response.threadTitle = state.currentThreadTitle;
     response.availableThreads = state.threads;
+    reportSaveFailure(turn, response);
+    // The turn's own failure is the last error: it is what ended the turn.
+    if (!cancelled) turn.stream->yield(AgentEvent::error(description));
     finishTurn(turn, std::move(response));
+}
+
+void ChatOrchestrator::endForMissingThread(Turn& turn) {
+    turn.stream->yield(AgentEvent::error(kMissingThreadMessage));
+    ChatResponse response;
+    response.ok = false;
+    response.threadID = turn.request.threadID.value_or("");
+    response.availableThreads = services_.conversationStore.conversationState().threads;
+    finishTurn(turn, std::move(response));
+}
+
+void ChatOrchestrator::noteStored(Turn& turn, bool stored) const {
+    if (stored || turn.saveError) return;
+    turn.saveError = services_.conversationStore.lastFailure().value_or(services_.conversationStore.fileURL().string() +
+                                                                        " could not be written");
+}
+
+void ChatOrchestrator::reportSaveFailure(Turn& turn, ChatResponse& response) const {
+    if (!turn.saveError) return;
+    // Shown as it came back, the reply would pass for kept: the turn is not ok.
+    response.ok = false;
+    response.saveError = turn.saveError;
+    turn.stream->yield(AgentEvent::error(notSavedMessage(*turn.saveError)));
 }
 
 void ChatOrchestrator::finishTurn(Turn& turn, ChatResponse response) {

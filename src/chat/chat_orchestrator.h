@@ -96,6 +96,13 @@ public:
     static constexpr const char* kStoppedTurnDescription = "The turn was stopped by the user.";
     // A turn whose model never gave a reply the user can read.
     static constexpr const char* kNoReplyDescription = "The assistant ended the turn without a reply.";
+    // A turn asked for in a chat that no longer exists: nothing is sent or stored.
+    static constexpr const char* kMissingThreadMessage =
+        "The chat this message was sent to no longer exists, so nothing was sent.";
+    // What the user is told of a turn whose entries the conversation file did not take.
+    static std::string notSavedMessage(const std::string& reason) {
+        return "The chat could not be saved: " + reason + ".";
+    }
     // What the model gets back for a "respond" without prose.
     static constexpr const char* kBlankRespondMessage =
         "respond needs your reply to the user in `prose`; it was empty. Call respond again with the reply.";
@@ -164,6 +171,11 @@ private:
     void cleanUpLogic() const;
     void endWithReply(Turn& turn, const std::string& reply);
     void endWithFailure(Turn& turn, const std::string& description, bool cancelled);
+    void endForMissingThread(Turn& turn);
+    // Records why the turn's entries are not all stored when a store operation did not reach the file.
+    void noteStored(Turn& turn, bool stored) const;
+    // The save failure, when there was one, as the turn's error event and in its response.
+    void reportSaveFailure(Turn& turn, ChatResponse& response) const;
     void finishTurn(Turn& turn, ChatResponse response);
 
     Services services_;

@@ -46,6 +46,9 @@ struct ChatResponse {
     std::string threadID;
     std::string threadTitle;
     std::vector<ConversationSummary> availableThreads;
+    // Why some of the turn's entries could not be stored; absent when all were. Held in memory
+    // only: the JSON form leaves it out.
+    std::optional<std::string> saveError;
     friend bool operator==(const ChatResponse&, const ChatResponse&) = default;
 };
 

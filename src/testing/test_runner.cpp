@@ -66,6 +66,10 @@ std::string TestRunner::timedOutError(std::int64_t timeoutSeconds) {
     return "Agent timed out after " + std::to_string(timeoutSeconds) + "s";
 }
 
+std::string TestRunner::notCreatedError(const std::string& reason) {
+    return "The test's chat could not be created: " + reason + ".";
+}
+
 std::string TestRunner::notFoundError(const std::string& testID) { return "Test case '" + testID + "' not found"; }
 
 std::string TestRunner::unsafeNameError(const std::string& testID) {
@@ -189,9 +193,14 @@ TestRunner::PromptOutcome TestRunner::prompt(const std::string& text, std::int64
 
 TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const TurnReservation& reservation, const std::string& text,
                                                         std::int64_t timeoutSeconds) {
+    // A refused create answers the kept state, whose current thread is an older chat with its
+    // own earlier turns: the test's turn has no thread of its own, and does not run.
+    const auto created = services_.conversationStore.createThread(std::nullopt);
+    if (!created.ok || created.currentThreadID.empty())
+        return {{}, {}, notCreatedError(created.error.value_or("it could not be stored")), false};
     ChatRequest request;
     request.message = text;
-    request.threadID = services_.conversationStore.createThread(std::nullopt).currentThreadID;
+    request.threadID = created.currentThreadID;
     request.includePendingCaptures = false;
     request.modelTier = ModelTier::pro;
     const std::string threadID = *request.threadID;
@@ -255,19 +264,20 @@ TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const TurnReservation& r
             outcome.error = ChatOrchestrator::kStoppedTurnDescription;
         }
     }
-    outcome.turnLog = turnLogFor(threadID);
+    outcome.turnLog = turnLogFor(threadID, text);
     return outcome;
 }
 
-// The test's thread is new, so the log naming it is this turn's, whichever turns ended since.
-std::optional<TurnLog> TestRunner::turnLogFor(const std::string& threadID) {
+// The test's thread was made for this turn alone, so only this turn's log names it (none when the
+// log could not be written): never an earlier turn's log, however recent.
+std::optional<TurnLog> TestRunner::turnLogFor(const std::string& threadID, const std::string& prompt) {
     services_.toolLogger.drain();
     for (const auto& file : services_.toolLogger.recentLogPaths(ToolLogger::keptLogs)) {
         const auto read = readFile(file.url);
         if (!read.ok()) continue;
         try {
             auto turn = json_fields::decode<TurnLog>(read.bytes);
-            if (turn.threadID == threadID) return turn;
+            if (turn.threadID == threadID && turn.userMessage == prompt) return turn;
         } catch (const std::exception&) {
             continue;
         }

@@ -37,7 +37,7 @@ public:
         ChatOrchestrator& chatOrchestrator;
         ConversationStore& conversationStore;
         CaptureService& captureService;
-        // The logger the orchestrator writes to; each turn's log is found by its thread.
+        // The logger the orchestrator writes to; each turn's log is found by its own new thread.
         ToolLogger& toolLogger;
         platform::Clock& clock;
     };
@@ -89,6 +89,7 @@ public:
 
     static std::string timedOutError(std::int64_t timeoutSeconds);
     static std::string notFoundError(const std::string& testID);
+    static std::string notCreatedError(const std::string& reason);
     static std::string unsafeNameError(const std::string& testID);
 
 private:
@@ -97,7 +98,7 @@ private:
     PromptOutcome sendPromptAndWait(const TurnReservation& reservation, const std::string& text,
                                     std::int64_t timeoutSeconds);
     std::optional<std::string> captureScreenshot(const std::string& label, const std::string& testID);
-    std::optional<TurnLog> turnLogFor(const std::string& threadID);
+    std::optional<TurnLog> turnLogFor(const std::string& threadID, const std::string& prompt);
     void runScript(const char* source) const;
     double secondsSince(platform::Clock::TimePoint start) const;
 

@@ -148,6 +148,13 @@ void ChatViewModel::setReportingEntry(std::optional<ConversationEntry> entry) {
 
 void ChatViewModel::setStatus(std::string text) { assign(statusMessage_, std::move(text), Field::statusMessage); }
 
+void ChatViewModel::tellStoreFailure(const std::string& text) {
+    setStatus(text);
+    assign(storeFailure_, text, Field::storeFailure);
+}
+
+void ChatViewModel::dismissStoreFailure() { assign(storeFailure_, std::string(), Field::storeFailure); }
+
 void ChatViewModel::beginOperation() {
     ++operationsRunning_;
     refreshBusy();
@@ -194,7 +201,7 @@ void ChatViewModel::applyState(const ConversationStateResponse& state) {
     assign(currentThreadID_, state.currentThreadID, Field::currentThreadID);
     assign(currentThreadTitle_, state.currentThreadTitle, Field::currentThreadTitle);
     assign(threads_, state.threads, Field::threads);
-    assign(entries_, state.entries, Field::entries);
+    assign(entries_, withUnsavedEntries(state.currentThreadID, state.entries), Field::entries);
     assign(songBrief_, state.songBrief.value_or(""), Field::songBrief);
     assign(pendingCaptureCount_, state.pendingCaptureCount + heldCaptureCount(state.currentThreadID),
            Field::pendingCaptureCount);
@@ -226,11 +233,39 @@ void ChatViewModel::switchConversation(const std::string& threadID) {
     endOperation();
 }
 
+std::vector<ConversationEntry> ChatViewModel::withUnsavedEntries(const std::string& threadID,
+                                                                 const std::vector<ConversationEntry>& stored) const {
+    const auto found = unsavedEntries_.find(threadID);
+    if (found == unsavedEntries_.end()) return stored;
+    std::vector<ConversationEntry> entries;
+    entries.reserve(stored.size() + found->second.size());
+    auto unsaved = found->second.begin();
+    for (std::size_t i = 0; i <= stored.size(); ++i) {
+        for (; unsaved != found->second.end() && (unsaved->position <= i || i == stored.size()); ++unsaved)
+            entries.push_back(unsaved->entry);
+        if (i < stored.size()) entries.push_back(stored[i]);
+    }
+    return entries;
+}
+
+std::size_t ChatViewModel::storedEntryCount(const std::string& threadID) const {
+    if (threadID != currentThreadID_) return 0;  // a thread created for this message
+    const auto found = unsavedEntries_.find(threadID);
+    const std::size_t unsaved = found == unsavedEntries_.end() ? 0 : found->second.size();
+    return entries_.size() >= unsaved ? entries_.size() - unsaved : 0;
+}
+
 void ChatViewModel::clearConversation() {
     beginOperation();
     setStatus("Clearing this chat...");
-    applyState(ports_.conversations->clearThread(currentThreadID_));
-    setStatus("Cleared.");
+    const std::string threadID = currentThreadID_;
+    const auto state = ports_.conversations->clearThread(threadID);
+    if (state.ok) unsavedEntries_.erase(threadID);
+    applyState(state);
+    if (state.ok)
+        setStatus("Cleared.");
+    else
+        tellStoreFailure("This chat was not cleared: " + state.error.value_or("it could not be stored") + ".");
     endOperation();
 }
 
@@ -260,7 +295,15 @@ void ChatViewModel::deleteThread(const std::string& threadID) {
         }
     if (!project) project = currentProjectName();
     const bool wasCurrent = threadID == currentThreadID_;
-    applyState(ports_.conversations->deleteThread(threadID));
+    const auto state = ports_.conversations->deleteThread(threadID);
+    if (!state.ok) {
+        // The chat is still there: the window stays where it is, with the list as stored.
+        assign(threads_, state.threads, Field::threads);
+        tellStoreFailure("The chat was not deleted: " + state.error.value_or("it could not be stored") + ".");
+        return;
+    }
+    unsavedEntries_.erase(threadID);
+    applyState(state);
     if (wasCurrent) setNavigation(NavigationState::projectPage(project));
 }
 

@@ -104,6 +104,8 @@ public:
         songStartBar,
         songEndBar,
         trackDescriptions,
+        loopbackProblem,
+        storeFailure,
     };
     using Observer = std::function<void(Field)>;
     using ObserverToken = std::uint64_t;
@@ -155,6 +157,12 @@ public:
     bool showPluginMissingBanner() const { return showPluginMissingBanner_; }
     bool pluginBannerDismissed() const { return pluginBannerDismissed_; }
     bool accessibilityTrusted() const { return accessibilityTrusted_; }
+    // Why the loopback API is not served (its port taken, say); empty while it is.
+    const std::string& loopbackProblem() const { return loopbackProblem_; }
+    // The last change the disk refused (a chat not saved, cleared or deleted, an image not kept,
+    // a brief not saved), until dismissed; empty when there is none to tell.
+    const std::string& storeFailure() const { return storeFailure_; }
+    void dismissStoreFailure();
     const std::vector<TranscriptItem>& transcriptItems() const { return transcriptItems_; }
     const std::optional<std::string>& activeCallID() const { return activeCallID_; }
     const std::vector<std::string>& transientUpdates() const { return transientUpdates_; }
@@ -203,6 +211,9 @@ public:
     void saveSongBrief(const std::string& text, const std::string& threadID);
     void refreshAccessibilityTrust();  // the window calls it when the application becomes active
     void dismissPluginMissingBanner();
+    // The loopback API could not be served: the window says why, and the plug-in, which reports
+    // through that API, is not called missing.
+    void reportLoopbackUnavailable(const std::string& reason);
 
     // ---- the turn -------------------------------------------------------------------------------
     // Starts a turn and returns at once; whether the message went. A blank text does nothing; a
@@ -243,11 +254,18 @@ private:
     platform::Clock& clock() const;
 
     void applyState(const ConversationStateResponse& state);
+    // The thread's stored entries with the turn entries the file did not take, in their places.
+    std::vector<ConversationEntry> withUnsavedEntries(const std::string& threadID,
+                                                      const std::vector<ConversationEntry>& stored) const;
+    std::size_t storedEntryCount(const std::string& threadID) const;
+    void keepUnsavedEntries(const std::string& reply);
     // isBusy: a thread operation in progress or a turn whose reply is not yet revealed.
     void beginOperation();
     void endOperation();
     void refreshBusy();
     void setStatus(std::string text);
+    // A change the disk refused: the status line and the window's notice say so.
+    void tellStoreFailure(const std::string& text);
     void resetProjectFields();
     void persistProjectData();
     void saveSongBriefForThread(const std::string& text, const std::optional<std::string>& threadID);
@@ -270,6 +288,8 @@ private:
     void applyTitle(const std::string& threadID, const std::string& title);
     void showReportConfirmation();
     std::int64_t heldCaptureCount(const std::string& threadID) const;
+    // A dropped image the conversation file did not take: its file goes, and the user is told.
+    void forgetUnkeptImage(const CaptureMetadata& capture);
     void runInBackground(std::function<void()> work);
 
     ChatWindowPorts ports_;
@@ -287,6 +307,9 @@ private:
     std::string songBrief_;
     std::int64_t pendingCaptureCount_ = 0;
     std::string statusMessage_ = "Ready.";
+    std::string turnEndStatus_;  // the status once the turn's reply is revealed; empty: "Ready."
+    std::string loopbackProblem_;
+    std::string storeFailure_;
     std::string unsentReason_;
     bool isBusy_ = false;
     ModelTier selectedModelTier_ = ModelTier::standard;
@@ -326,7 +349,16 @@ private:
         bool capturesSent = false;
         bool eventsEnded = false;  // finalResponse handled; the reveal may still run
         std::shared_ptr<AgentEventStream> stream;
+        ConversationEntry userEntry;   // as the window showed it
+        std::size_t storedBefore = 0;  // the thread's stored entries when the turn began
     };
+    // Entries of turns the conversation file did not take, by thread: shown in their threads
+    // while the program runs, each after the first `position` stored entries.
+    struct UnsavedEntry {
+        std::size_t position = 0;
+        ConversationEntry entry;
+    };
+    std::map<std::string, std::vector<UnsavedEntry>> unsavedEntries_;
     std::optional<Turn> turn_;
     std::uint64_t nextTurnID_ = 1;
     // Images dropped while a turn runs, queued in the store once it has ended.

@@ -182,7 +182,7 @@ void ChatViewModel::saveSongBriefForThread(const std::string& text, const std::o
         saved = state.songBrief && !state.songBrief->empty();
     }
     if (!state.ok)
-        setStatus("The song brief was not saved: " + state.error.value_or("it could not be stored") + ".");
+        tellStoreFailure("The song brief was not saved: " + state.error.value_or("it could not be stored") + ".");
     else
         setStatus(saved ? "Saved." : "Cleared the song brief.");
     endOperation();
@@ -200,6 +200,12 @@ void ChatViewModel::firePluginCheck() {
     }
     if (!pluginDetected_ && !pluginBannerDismissed_)
         assign(showPluginMissingBanner_, true, Field::showPluginMissingBanner);
+}
+
+void ChatViewModel::reportLoopbackUnavailable(const std::string& reason) {
+    pluginCheckTimer_.reset();
+    assign(showPluginMissingBanner_, false, Field::showPluginMissingBanner);
+    assign(loopbackProblem_, reason, Field::loopbackProblem);
 }
 
 void ChatViewModel::dismissPluginMissingBanner() {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "chat/backend_chat_request_builder.h"
 #include "support/app_paths.h"
@@ -23,7 +24,7 @@ namespace corvane {
 void ChatViewModel::beginStreaming(const std::string& text) {
     if (text.empty()) {
         endTurn();
-        setStatus("Ready.");
+        setStatus(turnEndStatus_.empty() ? "Ready." : turnEndStatus_);
         return;
     }
     pendingFullResponse_ = text;
@@ -60,7 +61,7 @@ void ChatViewModel::finishStreaming() {
     stopReveal();
     assign(streamedLength_, std::int64_t{0}, Field::streamedLength);
     endTurn();
-    setStatus("Ready.");
+    setStatus(turnEndStatus_.empty() ? "Ready." : turnEndStatus_);
 }
 
 void ChatViewModel::stopReveal() {
@@ -204,11 +205,20 @@ void ChatViewModel::acceptDroppedImage(const std::string& data, const std::strin
     if (turn_ && !turn_->eventsEnded) {
         // The running turn's end empties its thread's queue: held until then.
         heldCaptures_.push_back(HeldCapture{std::move(metadata), currentThreadID_});
-    } else {
-        ports_.conversations->appendPendingCapture(metadata, currentThreadID_);
+    } else if (!ports_.conversations->appendPendingCapture(metadata, currentThreadID_)) {
+        forgetUnkeptImage(metadata);
+        return;
     }
     assign(pendingCaptureCount_, pendingCaptureCount_ + 1, Field::pendingCaptureCount);
     setStatus("Attached image.");
+}
+
+void ChatViewModel::forgetUnkeptImage(const CaptureMetadata& capture) {
+    // Not queued, the image would never be sent: it is not attached, and its file goes.
+    std::error_code ignored;
+    if (capture.filePath) std::filesystem::remove(*capture.filePath, ignored);
+    tellStoreFailure("Drop failed: the chat could not keep the image: " +
+                     ports_.conversations->lastFailure().value_or("it could not be stored") + ".");
 }
 
 std::int64_t ChatViewModel::heldCaptureCount(const std::string& threadID) const {

@@ -71,7 +71,16 @@ bool ChatViewModel::sendMessage(const std::string& text) {
     // no empty thread behind.
     auto& store = *ports_.conversations;
     std::optional<ConversationStateResponse> created;
-    if (!navigation_.isChat()) created = store.createThread(navigation_.projectName);
+    if (!navigation_.isChat()) {
+        created = store.createThread(navigation_.projectName);
+        // A refused create answers the kept state, whose current thread is another chat.
+        if (!created->ok || created->currentThreadID.empty()) {
+            unsentReason_ =
+                "The new chat could not be created: " + created->error.value_or("it could not be stored") + ".";
+            setStatus(unsentReason_);
+            return false;
+        }
+    }
     const std::string threadID = created ? created->currentThreadID : currentThreadID_;
 
     ChatRequest request;
@@ -102,8 +111,10 @@ bool ChatViewModel::sendMessage(const std::string& text) {
     turn.threadID = threadID;
     turn.capturesSent = capturesSent;
     turn.stream = stream;
+    turn.storedBefore = storedEntryCount(threadID);
     turn_ = std::move(turn);
     refreshBusy();
+    turnEndStatus_.clear();
     setStatus("Thinking...");
     currentTurnToolGroups_.clear();
     transientUpdates_.clear();
@@ -112,6 +123,7 @@ bool ChatViewModel::sendMessage(const std::string& text) {
     entry.timestamp = ISO8601::corvaneDefault(clock().now());
     entry.role = ConversationRole::user;
     entry.content = text;
+    turn_->userEntry = entry;
     auto entries = entries_;
     entries.push_back(std::move(entry));
     assign(entries_, std::move(entries), Field::entries);
@@ -195,7 +207,9 @@ void ChatViewModel::finishTurn(const ChatResponse& response) {
     // the next message.
     auto held = std::move(heldCaptures_);
     heldCaptures_.clear();
-    for (const auto& capture : held) ports_.conversations->appendPendingCapture(capture.metadata, capture.threadID);
+    for (const auto& capture : held)
+        if (!ports_.conversations->appendPendingCapture(capture.metadata, capture.threadID))
+            forgetUnkeptImage(capture.metadata);
 
     auto& store = *ports_.conversations;
     // The window keeps the thread it shows: a turn that ran in another one only updates the list
@@ -204,6 +218,11 @@ void ChatViewModel::finishTurn(const ChatResponse& response) {
     bool threadExists = false;
     for (const auto& summary : threads_) threadExists = threadExists || summary.threadID == turnThread;
     const bool turnShown = threadExists && currentThreadID_ == turnThread;
+    if (response.saveError) {
+        turnEndStatus_ = ChatOrchestrator::notSavedMessage(*response.saveError);
+        tellStoreFailure(turnEndStatus_);
+        if (threadExists) keepUnsavedEntries(response.assistantMessage);
+    }
     applyState(store.conversationState(turnShown ? turnThread : currentThreadID_));
 
     if (turnShown) {
@@ -227,6 +246,30 @@ void ChatViewModel::finishTurn(const ChatResponse& response) {
 
     // A reply is revealed in its own thread only; elsewhere it is in the list when opened.
     beginStreaming(turnShown ? response.assistantMessage : std::string());
+}
+
+void ChatViewModel::keepUnsavedEntries(const std::string& reply) {
+    const auto stored = ports_.conversations->existingThreadState(turn_->threadID);
+    if (!stored) return;
+    const auto& entries = stored->entries;
+    // What of the turn did reach the file is shown from there.
+    bool userStored = false, replyStored = reply.empty();
+    for (std::size_t i = std::min(turn_->storedBefore, entries.size()); i < entries.size(); ++i) {
+        const auto& entry = entries[i];
+        userStored = userStored || (entry.role == ConversationRole::user && entry.content == turn_->userEntry.content);
+        replyStored = replyStored || (entry.role == ConversationRole::assistant && entry.content == reply);
+    }
+    auto& kept = unsavedEntries_[turn_->threadID];
+    if (!userStored) kept.push_back({std::min(turn_->storedBefore, entries.size()), turn_->userEntry});
+    if (!replyStored) {
+        ConversationEntry entry;
+        entry.timestamp = ISO8601::corvaneDefault(clock().now());
+        entry.role = ConversationRole::assistant;
+        entry.content = reply;
+        kept.push_back({entries.size(), std::move(entry)});
+    }
+    std::stable_sort(kept.begin(), kept.end(),
+                     [](const UnsavedEntry& a, const UnsavedEntry& b) { return a.position < b.position; });
 }
 
 void ChatViewModel::removeThinkingIndicator() {

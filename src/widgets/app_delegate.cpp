@@ -14,6 +14,7 @@
 #include <iostream>
 #include <map>
 
+#include "app/port_holder.h"
 #include "platform/platform.h"
 #include "support/json_writer.h"
 #include "transcript/theme.h"
@@ -76,9 +77,17 @@ AppDelegate::~AppDelegate() {
 
 void AppDelegate::applicationDidFinishLaunching() {
     installMainMenu();
-    // A failure is logged by the controller; the window, hot key and flags come regardless.
-    controller_->start();
+    // The window, hot key and flags come regardless; without its port the window says so.
+    const bool listening = controller_->start();
     createMainWindow();
+    if (!listening) {
+        const auto port = controller_->requestedPort();
+        const auto holder = app::describePortHolder(port);
+        chatViewModel_->reportLoopbackUnavailable(
+            "Corvane could not serve its local API on 127.0.0.1:" + std::to_string(port) + ": " +
+            controller_->listenError() + (holder ? " (" + *holder + ")" : std::string()) +
+            ". The Corvane plug-in and the test tools cannot reach Corvane until it is restarted with that port free.");
+    }
     installGlobalHotkey();
     handleLaunchFlags();
     auto& accessibility = platform::accessibility();

@@ -36,6 +36,42 @@ AccessibilityBanner::AccessibilityBanner(URLOpener openURL, QWidget* parent) : P
     row->addWidget(enable_, 0, Qt::AlignVCenter);
 }
 
+ProblemBanner::ProblemBanner(const QString& title, std::function<void()> dismiss, QWidget* parent)
+    : PaintedBox(parent) {
+    setFill(rgb255(160, 40, 40, 0.18));
+    setBottomLine(rgb255(255, 80, 80, 0.3));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(14, 10, 14, 10);
+    row->setSpacing(10);
+    row->addWidget(
+        new SymbolView("exclamationmark.octagon.fill", 12, SymbolView::Weight::semibold, rgb255(255, 80, 80), this), 0,
+        Qt::AlignTop);
+    auto* column = new QVBoxLayout;
+    column->setSpacing(1);
+    column->addWidget(new ElidedLabel(title, uiFont(12, QFont::DemiBold), white(1)));
+    // The reason is the point of the banner: it wraps rather than being cut.
+    detail_ = new QLabel;
+    detail_->setWordWrap(true);
+    detail_->setFont(uiFont(11));
+    detail_->setTextFormat(Qt::PlainText);
+    detail_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setTextColor(detail_, white(0.7));
+    column->addWidget(detail_);
+    row->addLayout(column, 1);
+    if (!dismiss) return;
+    auto* dismissButton = new HoverButton(std::move(dismiss), [](bool) {
+        return centredInSquare(new SymbolView("xmark", 10, SymbolView::Weight::medium, white(0.5)), 16);
+    });
+    dismissButton->setFixedSize(16, 16);
+    dismissButton->setToolTip("Dismiss");
+    dismiss_ = dismissButton;
+    row->addWidget(dismiss_, 0, Qt::AlignTop);
+}
+
+void ProblemBanner::setProblem(const std::string& problem) { detail_->setText(QString::fromStdString(problem)); }
+
+QString ProblemBanner::problem() const { return detail_->text(); }
+
 std::string PluginMissingBanner::downloadURL(const std::string& siteURL) {
     const QUrl url(QString::fromStdString(siteURL + "/download"), QUrl::StrictMode);
     if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty()) return {};

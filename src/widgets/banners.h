@@ -1,7 +1,8 @@
 #pragma once
 
-// The two warnings above the page or chat: Accessibility permission missing, and no analysis
-// plug-in reporting yet. Each hands its address to the URL opener it is given.
+// The warnings above the page or chat: what could not be done (the local API not served, a
+// change not saved), Accessibility permission missing, and no analysis plug-in reporting yet.
+// Each hands its address to the URL opener it is given.
 
 #include <functional>
 #include <string>
@@ -22,6 +23,20 @@ public:
 
 private:
     TextButton* enable_;
+};
+
+// Something the user asked for or relies on did not happen: a title and the reason in full.
+// With `dismiss`, a close button calls it; without, it stays as long as its problem does.
+class ProblemBanner : public PaintedBox {
+public:
+    explicit ProblemBanner(const QString& title, std::function<void()> dismiss = nullptr, QWidget* parent = nullptr);
+    void setProblem(const std::string& problem);
+    QString problem() const;
+    QWidget* dismissButton() const { return dismiss_; }
+
+private:
+    QLabel* detail_;
+    QWidget* dismiss_ = nullptr;
 };
 
 class PluginMissingBanner : public PaintedBox {

@@ -174,6 +174,23 @@ std::vector<ShellScreenshot> shellScreenshots() {
              state.showPluginMissingBanner = true;
              return shell({1100, 700}, state);
          }},
+        {"window_local_api_unavailable", 1100,
+         [] {
+             ShellState state = projectPage();
+             state.loopbackProblem =
+                 "Corvane could not serve its local API on 127.0.0.1:51234: Address already in use. The Corvane "
+                 "plug-in and the test tools cannot reach Corvane until it is restarted with that port free.";
+             return shell({1100, 700}, state);
+         }},
+        {"window_chat_not_saved", 1100,
+         [] {
+             ShellState state = chatMidTurn();
+             state.isBusy = false;
+             state.storeFailure =
+                 "The chat could not be saved: /home/user/.local/share/Corvane/conversation.json could not be "
+                 "written: No space left on device.";
+             return shell({1100, 700}, state, true);
+         }},
         {"window_project_page", 1100,
          [] {
              return shell({1100, 700}, projectPage());

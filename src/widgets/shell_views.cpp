@@ -25,6 +25,8 @@ ShellState shellState(const ChatViewModel& model) {
     state.songBrief = model.songBrief();
     state.accessibilityTrusted = model.accessibilityTrusted();
     state.showPluginMissingBanner = model.showPluginMissingBanner();
+    state.loopbackProblem = model.loopbackProblem();
+    state.storeFailure = model.storeFailure();
     state.reporting = model.reportingEntry().has_value();
     return state;
 }
@@ -131,6 +133,9 @@ CompanionRootView* makeCompanionRootView(const std::shared_ptr<ChatViewModel>& m
     };
     actions.dismissPluginBanner = [weak] {
         if (auto m = weak.lock()) m->dismissPluginMissingBanner();
+    };
+    actions.dismissStoreFailure = [weak] {
+        if (auto m = weak.lock()) m->dismissStoreFailure();
     };
     actions.endReport = [weak] {
         if (auto m = weak.lock()) m->setReportingEntry(std::nullopt);

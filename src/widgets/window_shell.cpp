@@ -95,6 +95,12 @@ CompanionRootView::CompanionRootView(ShellActions actions, ShellViews views, dou
     auto* divider = line(white(0.05));
     divider->setFixedHeight(1);
     stack->addWidget(divider);
+    loopbackBanner_ = new ProblemBanner("Local API not available");
+    stack->addWidget(loopbackBanner_);
+    storeFailureBanner_ = new ProblemBanner("Not saved", [this] {
+        if (actions_.dismissStoreFailure) actions_.dismissStoreFailure();
+    });
+    stack->addWidget(storeFailureBanner_);
     accessibilityBanner_ = new AccessibilityBanner(actions_.openURL);
     stack->addWidget(accessibilityBanner_);
     pluginBanner_ = new PluginMissingBanner(actions_.siteURL, actions_.openURL, [this] {
@@ -159,6 +165,10 @@ void CompanionRootView::setState(const ShellState& state) {
     state_ = state;
     topBar_->setState(
         {sidebarVisible_, state.isChat, state.currentProjectName, state.threadTitle, state.isBusy, state.songBrief});
+    loopbackBanner_->setProblem(state.loopbackProblem);
+    loopbackBanner_->setVisible(!state.loopbackProblem.empty());
+    storeFailureBanner_->setProblem(state.storeFailure);
+    storeFailureBanner_->setVisible(!state.storeFailure.empty());
     accessibilityBanner_->setVisible(!state.accessibilityTrusted);
     pluginBanner_->setVisible(state.showPluginMissingBanner);
     if (pageChanged) rebuildProjectPage();

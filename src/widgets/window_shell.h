@@ -33,7 +33,9 @@ struct ShellState {
     std::string songBrief;
     bool accessibilityTrusted = true;
     bool showPluginMissingBanner = false;
-    bool reporting = false;  // an entry is being reported
+    std::string loopbackProblem;  // empty: the local API is served
+    std::string storeFailure;     // the last change the disk refused; empty: none to tell
+    bool reporting = false;       // an entry is being reported
     friend bool operator==(const ShellState&, const ShellState&) = default;
 };
 
@@ -43,6 +45,7 @@ struct ShellActions {
     std::function<void(const std::optional<std::string>& projectName)> showProjectPage;  // the back button
     std::function<void()> clearChat;
     std::function<void()> dismissPluginBanner;
+    std::function<void()> dismissStoreFailure;
     std::function<void()> endReport;  // the report sheet closed: the reported entry is let go
     URLOpener openURL;
     std::string siteURL;         // the plug-in download page's site
@@ -85,6 +88,8 @@ public:
     TopBar* topBar() const { return topBar_; }
     QWidget* inlineSidebar() const { return inlineHolder_; }
     QWidget* fullWindowSidebar() const { return fullSidebar_; }
+    ProblemBanner* loopbackBanner() const { return loopbackBanner_; }
+    ProblemBanner* storeFailureBanner() const { return storeFailureBanner_; }
     AccessibilityBanner* accessibilityBanner() const { return accessibilityBanner_; }
     PluginMissingBanner* pluginBanner() const { return pluginBanner_; }
     QWidget* projectPage() const { return projectPage_; }
@@ -131,6 +136,8 @@ private:
     QWidget* fullSidebar_;
     QWidget* titleStrip_;
     TopBar* topBar_;
+    ProblemBanner* loopbackBanner_;
+    ProblemBanner* storeFailureBanner_;
     AccessibilityBanner* accessibilityBanner_;
     PluginMissingBanner* pluginBanner_;
     QWidget* pageHolder_;

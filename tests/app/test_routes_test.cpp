@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "networking/auth_service.h"
 #include "support/app_paths.h"
 #include "support/files.h"
+#include "test_support/full_disk.h"
 
 namespace corvane::app::testing {
 namespace {
@@ -118,6 +120,38 @@ TEST_F(TestRoutesTest, PromptAnswersTheResponseAndItsTurnLog) {
     EXPECT_EQ(postJSON("/test/prompt", R"({"prompt":"Unmute the guitar","timeoutSeconds":0})"),
               (json{{"error", "Test timed out waiting for agent response"}}));
     EXPECT_FALSE(controller().chatOrchestrator().isTurnRunning());
+}
+
+// A full disk: the prompt's own chat cannot be made, so there is no turn and no tool log to
+// report, least of all the previous turn's; a chat made whose turn then does not fit says so.
+TEST_F(TestRoutesTest, APromptWhoseChatTheDiskRefusesSaysSoAndNeverReportsAnotherTurnsLog) {
+    auto& store = controller().conversationStore();
+    const auto first = postJSON("/test/prompt", R"({"prompt":"Mute the guitar"})");
+    ASSERT_EQ(first["turnLog"]["toolCalls"][0]["tool"], "set_track_mute");
+    const std::string firstThread = first["chatResponse"]["threadID"];
+    const auto firstEntries = store.conversationState(firstThread).entries.size();
+    const std::string refusal = store.fileURL().string() + " could not be written: File too large";
+
+    json refused;
+    {
+        corvane::testing::FullDisk full;
+        refused = postJSON("/test/prompt", R"({"prompt":"Unmute the guitar"})");
+    }
+    EXPECT_EQ(refused, (json{{"error", "The test's chat could not be created: " + refusal + "."}}));
+    EXPECT_EQ(store.conversationState(firstThread).entries.size(), firstEntries);
+    EXPECT_EQ(store.conversationState().threads.size(), 1u);
+
+    // Room for a new chat, not for the long prompt the turn then stores in it.
+    const std::string prompt = "Mute the guitar" + std::string(16384, '!');
+    {
+        corvane::testing::FullDisk full(std::filesystem::file_size(store.fileURL()) + 4096);
+        refused = postJSON("/test/prompt", json{{"prompt", prompt}}.dump());
+    }
+    EXPECT_EQ(refused["error"], "The chat could not be saved: " + refusal + ".") << refused.dump(2);
+    EXPECT_EQ(refused["chatResponse"]["ok"], false);
+    EXPECT_EQ(refused["chatResponse"]["assistantMessage"], "Guitar is muted.");
+    EXPECT_NE(refused["chatResponse"]["threadID"], firstThread);
+    EXPECT_FALSE(refused.contains("turnLog")) << "its log could not be written either";
 }
 
 TEST_F(TestRoutesTest, RunAndSuiteAnswerTheirResults) {

@@ -167,6 +167,20 @@ TEST_F(ChatOrchestratorTest, RespondEndsTheTurnAfterTheRoundsCardsAndThreadEntri
     EXPECT_FALSE(orchestrator->isTurnRunning());
 }
 
+// A chat deleted before its turn began: nothing is sent, and nothing lands in another chat.
+TEST_F(ChatOrchestratorTest, ATurnForAChatThatIsGoneSendsNothingAndStoresNothingElsewhere) {
+    conversations.append(ConversationRole::user, "Kept", threadID);
+    auto gone = request();
+    gone.threadID = "no-longer-there";
+    const auto o = run(gone);
+    EXPECT_FALSE(o.response.ok);
+    EXPECT_EQ(o.errors, std::vector<std::string>{ChatOrchestrator::kMissingThreadMessage});
+    EXPECT_TRUE(transport->requests().empty());
+    EXPECT_EQ(entries().size(), 1u);
+    EXPECT_FALSE(shieldUp());
+    EXPECT_FALSE(orchestrator->isTurnRunning());
+}
+
 TEST_F(ChatOrchestratorTest, TheReplyAtRoundFifteenEndsTheTurn) {
     struct Case {
         const char* label;

@@ -2,7 +2,8 @@
 
 // A disk that takes no more: while a FullDisk lives, every write of this process into a file fails
 // ("File too large"), as it would on a full disk; sockets and pipes still work. It holds for the
-// whole process, so a test keeps it around the one call it means.
+// whole process, so a test keeps it around the one call it means. Given room, files up to that
+// many bytes are still written: small ones go, a large one (a long chat) does not.
 
 #include <sys/resource.h>
 
@@ -12,11 +13,11 @@ namespace corvane::testing {
 
 class FullDisk {
 public:
-    FullDisk() {
+    explicit FullDisk(rlim_t room = 0) {
         ::getrlimit(RLIMIT_FSIZE, &previous_);
         previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);  // the write answers an error instead
         rlimit limit = previous_;
-        limit.rlim_cur = 0;
+        limit.rlim_cur = room;
         ::setrlimit(RLIMIT_FSIZE, &limit);
     }
     ~FullDisk() {

@@ -8,8 +8,14 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <sstream>
 
 #include "platform/standin/world.h"
@@ -39,7 +45,7 @@ class AppDelegateTest : public ::testing::Test {
 protected:
     void SetUp() override { testing::ensureApplication(); }
 
-    AppDelegate& launch(std::vector<std::string> arguments = {}, bool trusted = true) {
+    AppDelegate& launch(std::vector<std::string> arguments = {}, bool trusted = true, std::uint16_t port = 0) {
         world_ = std::make_unique<standin::World>(
             nlohmann::json::parse(
                 testing::readAll(std::string(CORVANE_SOURCE_DIR) + "/resources/Scenarios/demo-song.json")),
@@ -50,7 +56,7 @@ protected:
         });
         services_ = std::make_unique<platform::ScopedServices>(world_->services());
         app::CompanionController::Options controllerOptions;
-        controllerOptions.port = 0;
+        controllerOptions.port = port;
         auto updater = std::make_unique<NoUpdater>();
         updater_ = updater.get();
         AppDelegate::Options options;
@@ -143,6 +149,34 @@ TEST_F(AppDelegateTest, LaunchServesTheAPIAndShowsTheWindowWithItsMenus) {
 
     delegate.applicationWillTerminate();
     EXPECT_EQ(delegate.controller()->boundPort(), 0);
+}
+
+// Another program holds the port and never answers: the window says at once that the local API
+// is not served there, why, and by whom.
+TEST_F(AppDelegateTest, APortAlreadyTakenIsToldInTheWindow) {
+    const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(holder, 1), 0);
+    ::getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
+    const auto port = ntohs(address.sin_port);
+
+    auto& delegate = launch({}, true, port);
+    EXPECT_EQ(delegate.controller()->boundPort(), 0);
+    ASSERT_NE(delegate.rootView(), nullptr);  // what shows once signed in
+    QStringList told;
+    for (const QLabel* label : delegate.rootView()->findChildren<QLabel*>())
+        if (label->isVisibleTo(delegate.rootView()) && label->text().contains("127.0.0.1:" + QString::number(port)))
+            told << label->text();
+    ASSERT_EQ(told.size(), 1) << told.join("|").toStdString();
+    // The holder, as far as the system shows it: here this very test.
+    EXPECT_TRUE(told[0].contains("Address already in use (widgets_tests, process " + QString::number(::getpid()) + ")"))
+        << told[0].toStdString();
+    EXPECT_FALSE(delegate.chatViewModel()->showPluginMissingBanner());
+    ::close(holder);
 }
 
 TEST_F(AppDelegateTest, HelpItemsOpenTheirAddresses) {

@@ -25,6 +25,7 @@ struct Harness {
     int loads = 0;
     int zooms = 0;
     int reportsEnded = 0;
+    int storeFailuresDismissed = 0;
     std::unique_ptr<CompanionRootView> root;
 
     explicit Harness(int width, int height = 500, bool realSidebar = false) {
@@ -33,6 +34,7 @@ struct Harness {
         actions.loadConversations = [this] { ++loads; };
         actions.zoom = [this] { ++zooms; };
         actions.endReport = [this] { ++reportsEnded; };
+        actions.dismissStoreFailure = [this] { ++storeFailuresDismissed; };
         ShellViews views;
         views.sidebar = [this, realSidebar](std::function<void()> navigated) -> QWidget* {
             navigations.push_back(std::move(navigated));
@@ -157,6 +159,22 @@ TEST(CompanionRootView, PageOrChatAndBannersFollowTheState) {
     EXPECT_TRUE(h.root->chatPane()->isVisible());
     EXPECT_FALSE(h.root->accessibilityBanner()->isVisible());
     EXPECT_TRUE(h.root->pluginBanner()->isVisible());
+    EXPECT_FALSE(h.root->loopbackBanner()->isVisible());
+    EXPECT_FALSE(h.root->storeFailureBanner()->isVisible());
+
+    // What could not be done, in full; the local API's problem stays, a refused change can be dismissed.
+    state.loopbackProblem = "Corvane could not serve its local API on 127.0.0.1:51234: Address already in use.";
+    state.storeFailure =
+        "The chat could not be saved: conversation.json could not be written: No space left on device.";
+    h.root->setState(state);
+    EXPECT_TRUE(h.root->loopbackBanner()->isVisible());
+    EXPECT_EQ(h.root->loopbackBanner()->problem().toStdString(), state.loopbackProblem);
+    EXPECT_EQ(h.root->loopbackBanner()->dismissButton(), nullptr);
+    EXPECT_TRUE(h.root->storeFailureBanner()->isVisible());
+    EXPECT_EQ(h.root->storeFailureBanner()->problem().toStdString(), state.storeFailure);
+    ASSERT_NE(h.root->storeFailureBanner()->dismissButton(), nullptr);
+    testing::click(*h.root->storeFailureBanner()->dismissButton());
+    EXPECT_EQ(h.storeFailuresDismissed, 1);
 }
 
 TEST(CompanionRootView, ClosingTheReportSheetLetsTheEntryGo) {
