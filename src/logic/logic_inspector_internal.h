@@ -116,6 +116,16 @@ struct KeptPlaces {
         std::size_t open = SIZE_MAX;      // and its open button, when that was read
     };
     std::unordered_map<AXElement, SlotButtons, platform::AXElementHash> slotButtons;  // by filled slot
+    // The track list as read within this call, for the selections that follow in it: never handed
+    // on to the next call.
+    struct Listing {
+        AXElement window;
+        std::vector<std::pair<AXElement, std::vector<AXElement>>> lists;  // each list of headers, with its rows then
+        std::vector<LogicInspector::TrackHeader> headers;  // by number, without folder flags
+        std::vector<double> tops;                           // each header's top on screen, once read
+        std::optional<std::int64_t> selected;               // the track last told selected
+    };
+    Listing listing;
 };
 KeptPlaces& keptPlaces();
 

@@ -272,6 +272,7 @@ LogicInspector::KeptPlaces::KeptPlaces(const LogicInspector& owner) {
     if (kept.open++ > 0 || !gKeptBetweenCalls.load()) return;
     const std::lock_guard lock(gHandedOnMutex);
     if (gHandedOn.owner == owner.keptPlacesOwner_) kept = gHandedOn;
+    kept.listing = {};
     kept.open = 1;
     kept.owner = owner.keptPlacesOwner_;
     kept.applicationChecked = false;  // the process may have gone meanwhile

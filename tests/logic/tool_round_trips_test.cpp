@@ -55,15 +55,6 @@ const std::map<std::string, Pinned>& pinned() {
     return counts;
 }
 
-// Tools whose counts are still above their budget (see round_trips::budget): held at their pins
-// until they are brought within it.
-const std::set<std::string>& stillOverBudget() {
-    static const std::set<std::string> tools{
-        "get_plugin_parameters", "list_tracks",
-    };
-    return tools;
-}
-
 TEST(ToolRoundTrips, StayWithinTheirPinnedCountsAndBudgets) {
     testing::TempHome home;
     std::string failure;
@@ -74,22 +65,54 @@ TEST(ToolRoundTrips, StayWithinTheirPinnedCountsAndBudgets) {
     ASSERT_EQ(demo.size(), pinned().size());
     ASSERT_EQ(large.size(), pinned().size());
     for (std::size_t i = 0; i < demo.size(); ++i) {
-        const auto& tool = tools()[i];
-        const auto& p = pinned().at(tool.name);
-        std::printf("%-22s %6ld %8.2f | %6ld %8.2f\n", tool.name, demo[i].first, demo[i].mean, large[i].first,
-                    large[i].mean);
-        EXPECT_LE(demo[i].first, p.first) << tool.name << " first call, demo song";
-        EXPECT_LE(demo[i].mean, p.mean) << tool.name << " per call, demo song";
-        EXPECT_LE(large[i].first, p.largeFirst) << tool.name << " first call, 64 tracks";
-        EXPECT_LE(large[i].mean, p.largeMean) << tool.name << " per call, 64 tracks";
-        if (stillOverBudget().count(tool.name)) continue;
-        const auto small = budget(tool, demo[i], Session::demo);
-        EXPECT_LE(double(demo[i].first), small.first) << tool.name << " first call over budget, demo song";
-        EXPECT_LE(demo[i].mean, small.mean) << tool.name << " per call over budget, demo song";
-        const auto wide = budget(tool, demo[i], Session::large);
-        EXPECT_LE(double(large[i].first), wide.first) << tool.name << " first call over budget, 64 tracks";
-        EXPECT_LE(large[i].mean, wide.mean) << tool.name << " per call over budget, 64 tracks";
+        const auto& line = demo[i].tool;
+        ASSERT_TRUE(pinned().count(line)) << line << " has no pin";
+        const auto& p = pinned().at(line);
+        std::printf("%-30s %6ld %8.2f %6ld | %6ld %8.2f %6ld\n", line.c_str(), demo[i].first, demo[i].mean,
+                    demo[i].most, large[i].first, large[i].mean, large[i].most);
+        EXPECT_LE(demo[i].first, p.first) << line << " first call, demo song";
+        EXPECT_LE(demo[i].mean, p.mean) << line << " per call, demo song";
+        EXPECT_LE(large[i].first, p.largeFirst) << line << " first call, 64 tracks";
+        EXPECT_LE(large[i].mean, p.largeMean) << line << " per call, 64 tracks";
+        const auto small = budget(demo[i], demo[i], Session::demo);
+        EXPECT_LE(double(demo[i].first), small.first) << line << " first call over budget, demo song";
+        EXPECT_LE(demo[i].mean, small.mean) << line << " per call over budget, demo song";
+        EXPECT_LE(double(demo[i].most), small.most) << line << " a single call over budget, demo song";
+        const auto wide = budget(large[i], demo[i], Session::large);
+        EXPECT_LE(double(large[i].first), wide.first) << line << " first call over budget, 64 tracks";
+        EXPECT_LE(large[i].mean, wide.mean) << line << " per call over budget, 64 tracks";
+        EXPECT_LE(double(large[i].most), wide.most) << line << " a single call over budget, 64 tracks";
     }
+}
+
+// A tool that reaches Logic Pro has its line above: every other tool of the catalog, called with
+// arguments it acts on, makes no round trip.
+TEST(ToolRoundTrips, EveryToolThatReachesLogicProIsCounted) {
+    testing::TempHome home;
+    // What the tools not counted above are given, so that each gets as far as it would go.
+    const std::map<std::string, std::string> arguments{
+        {"update_track_description", R"({"trackName":"Bass","description":"Round bass"})"},
+        {"update_song_brief", R"({"brief":"A ballad"})"},
+        {"update_user", R"({"note":"Likes it dry"})"},
+        {"remember", R"({"content":"Bass is DI","scope":"song"})"},
+        {"forget", R"({"content":"Bass is DI"})"},
+        {"respond", R"({"message":"Done."})"},
+    };
+    std::set<std::string> counted;
+    for (const auto& tool : tools()) counted.insert(tool.name);
+    std::set<std::string> reaching;
+    {
+        Rig rig(home.root() / "rest", Session::demo);
+        for (const auto& tool : toolCatalog()) {
+            if (counted.count(tool.name) || tool.name == std::string("listen_to_playback")) continue;
+            const auto given = arguments.find(std::string(tool.name));
+            std::string failure;
+            const long before = rig.calls();
+            rig.call(tool.name.data(), given == arguments.end() ? "{}" : given->second, failure);
+            if (rig.calls() != before) reaching.insert(std::string(tool.name));
+        }
+    }
+    EXPECT_TRUE(reaching.empty()) << "reach Logic Pro without a round-trip line: " << *reaching.begin();
 }
 
 TEST(ToolRoundTrips, KeptAnswersAndPlacesChangeNeitherResultsNorWhatReachesLogicPro) {
