@@ -378,6 +378,7 @@ std::optional<AXElement> LogicInspector::firstMixerStrip(const AXElement& in) co
 }
 
 platform::Rect LogicInspector::frameForElement(const AXElement& element) {
+    element.prefetch({ax::kPosition, ax::kSize});  // one round trip for both
     auto position = element.point(ax::kPosition).value_or(platform::Point{});
     auto size = element.size(ax::kSize).value_or(platform::Size{});
     return {position.x, position.y, size.width, size.height};

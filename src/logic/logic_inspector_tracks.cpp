@@ -436,18 +436,29 @@ std::string nameOnStrip(const LogicInspector& logic, const AXElement& mainWindow
     // What a whole read of the strip asks of each element: one that follows finds these answers kept.
     static const std::vector<std::string> kFieldReads{ax::kRole, ax::kDescription, ax::kTitle,    ax::kChildren,
                                                       ax::kHelp, ax::kValue,       ax::kPosition, ax::kSize};
-    const auto strip = logic.firstMixerStrip(mainWindow);
-    if (!strip) return "";
-    strip->prefetch(kFieldReads);
     auto isNameField = [](const AXElement& e) {
         return textOf(e, ax::kRole) == "AXTextField" &&
                text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription)) == "name";
     };
     auto& kept = detail::keptPlaces();
+    // The field last found on the first strip, while one read of it still finds it so: Logic Pro
+    // shows the selected track on that strip, built anew (and its handles gone) when it shows another.
+    if (kept.open > 0 && kept.firstStripNameField && kept.firstStripWindow == mainWindow) {
+        kept.firstStripNameField.prefetch(kFieldReads);
+        if (isNameField(kept.firstStripNameField))
+            if (auto name = ax_read::valueText(kept.firstStripNameField)) return *name;
+    }
+    const auto strip = logic.firstMixerStrip(mainWindow);
+    if (!strip) return "";
+    strip->prefetch(kFieldReads);
     if (auto known = kept.stripNameFields.find(*strip); kept.open > 0 && known != kept.stripNameFields.end()) {
         known->second.prefetch(kFieldReads);
         if (isNameField(known->second))
-            if (auto name = ax_read::valueText(known->second)) return *name;
+            if (auto name = ax_read::valueText(known->second)) {
+                kept.firstStripWindow = mainWindow;
+                kept.firstStripNameField = known->second;
+                return *name;
+            }
     }
     const auto children = strip->children();
     auto take = [&](std::size_t index) -> std::optional<std::string> {
@@ -460,6 +471,8 @@ std::string nameOnStrip(const LogicInspector& logic, const AXElement& mainWindow
             if (kept.stripNameFields.size() >= 4096) kept.stripNameFields.clear();  // a session's worth, not more
             kept.stripNameFields[*strip] = child;
             kept.stripNameIndex = index;
+            kept.firstStripWindow = mainWindow;
+            kept.firstStripNameField = child;
         }
         return name;
     };

@@ -2,6 +2,7 @@
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
+#include "logic/logic_inspector.h"
 #include "support/unicode.h"
 
 namespace corvane {
@@ -23,8 +24,19 @@ const std::vector<std::string>& AXLocator::controlReads() {
 }
 
 std::optional<platform::AXElement> AXLocator::find(const AXTarget& target, const AXElement& in, int maxDepth) {
-    return ax_tree::findFirst(
-        in, maxDepth, [&](const AXElement& e) { return matches(e, target); }, 0, controlReads());
+    // The window's header holds Logic Pro's own buttons, never a control a map targets.
+    const auto header = LogicInspector::pluginWindowHeader(in);
+    std::optional<AXElement> found;
+    ax_tree::walk(
+        in, maxDepth,
+        [&](const ax_tree::Step& step) {
+            if (header && step.element == *header) return ax_tree::Next::siblings;
+            if (!matches(step.element, target)) return ax_tree::Next::children;
+            found = step.element;
+            return ax_tree::Next::stop;
+        },
+        0, controlReads());
+    return found;
 }
 
 std::optional<platform::AXElement> AXLocator::findMenuItem(const std::string& title, const AXElement& in,

@@ -78,10 +78,12 @@ TEST(ToolRoundTrips, StayWithinTheirPinnedCountsAndBudgets) {
         EXPECT_LE(double(demo[i].first), small.first) << line << " first call over budget, demo song";
         EXPECT_LE(demo[i].mean, small.mean) << line << " per call over budget, demo song";
         EXPECT_LE(double(demo[i].most), small.most) << line << " a single call over budget, demo song";
+        EXPECT_LE(demo[i].steady, small.steady) << line << " steady call over budget, demo song";
         const auto wide = budget(large[i], demo[i], Session::large);
         EXPECT_LE(double(large[i].first), wide.first) << line << " first call over budget, 64 tracks";
         EXPECT_LE(large[i].mean, wide.mean) << line << " per call over budget, 64 tracks";
         EXPECT_LE(double(large[i].most), wide.most) << line << " a single call over budget, 64 tracks";
+        EXPECT_LE(large[i].steady, wide.steady) << line << " steady call over budget, 64 tracks";
     }
 }
 
@@ -98,7 +100,7 @@ TEST(ToolRoundTrips, EveryToolThatReachesLogicProIsCounted) {
         {"forget", R"({"content":"Bass is DI"})"},
         {"respond", R"({"message":"Done."})"},
     };
-    std::set<std::string> counted;
+    std::set<std::string, std::less<>> counted;
     for (const auto& tool : tools()) counted.insert(tool.name);
     std::set<std::string> reaching;
     {
