@@ -29,19 +29,20 @@ using round_trips::Session;
 bool print(const char* title, const std::vector<Figures>& after, const std::vector<Figures>& before,
            const std::vector<Figures>& demo, Session session) {
     fmt::print("\n{}\n", title);
-    fmt::print("{:<30} | {:>6} {:>7} {:>6} | {:>7} {:>7} {:>6} | {:>6} {:>5} | {:>18} | {:>7} {:>7} | {:>8}\n",
-               "line", "first", "before", "ratio", "mean", "before", "ratio", "steady", "most", "budget f/m/1/s",
-               "CPU ms", "before", "sleeps s");
+    fmt::print("{:<30} | {:>6} {:>7} {:>6} | {:>7} {:>7} {:>6} | {:>6} {:>5} | {:>18} | {:>7} {:>7} | {:>8}\n", "line",
+               "first", "before", "ratio", "mean", "before", "ratio", "steady", "most", "budget f/m/1/s", "CPU ms",
+               "before", "sleeps s");
     bool met = true;
     for (std::size_t i = 0; i < after.size(); ++i) {
         const auto& a = after[i];
         const auto& b = before[i];
         const auto budget = round_trips::budget(a, demo[i], session);
-        const bool within = double(a.first) <= budget.first && a.mean <= budget.mean &&
-                            double(a.most) <= budget.most && a.steady <= budget.steady;
+        const bool within = double(a.first) <= budget.first && a.mean <= budget.mean && double(a.most) <= budget.most &&
+                            a.steady <= budget.steady;
         met = met && within;
         fmt::print(
-            "{:<30} | {:>6} {:>7} {:>6.3f} | {:>7.1f} {:>7.1f} {:>6.3f} | {:>6.1f} {:>5} | {:>3.0f}/{:>3.0f}/{:>3.0f}/{:>3.0f} "
+            "{:<30} | {:>6} {:>7} {:>6.3f} | {:>7.1f} {:>7.1f} {:>6.3f} | {:>6.1f} {:>5} | "
+            "{:>3.0f}/{:>3.0f}/{:>3.0f}/{:>3.0f} "
             "| {:>7.3f} {:>7.3f} | {:>8.3f}{}\n",
             a.tool, a.first, b.first, double(a.first) / double(b.first), a.mean, b.mean, a.mean / b.mean, a.steady,
             a.most, budget.first, budget.mean, budget.most, budget.steady, a.cpuMs, b.cpuMs, a.sleeps,
@@ -117,10 +118,11 @@ int run() {
     std::vector<Figures> demo;
     // The same number of calls at both sizes: a mean over more calls weighs the first call less.
     for (const Size size : {Size{"demo song (7 tracks)", Session::demo, 20}, Size{"64 tracks", Session::large, 20}}) {
-        const auto before = round_trips::measure(root / "before", size.runs,
-                                                 {.keptPlaces = false, .session = size.session}, failure);
-        const auto after =
-            before.empty() ? before : round_trips::measure(root / "after", size.runs, {.session = size.session}, failure);
+        const auto before =
+            round_trips::measure(root / "before", size.runs, {.keptPlaces = false, .session = size.session}, failure);
+        const auto after = before.empty()
+                               ? before
+                               : round_trips::measure(root / "after", size.runs, {.session = size.session}, failure);
         if (after.empty()) {
             std::filesystem::remove_all(folder);
             fmt::print(stderr, "{}\n", failure);

@@ -1,8 +1,8 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <functional>
 #include <atomic>
+#include <functional>
 #include <mutex>
 
 #include "logic/ax_read.h"

@@ -98,7 +98,8 @@ std::optional<AXElement> findSidechainMenuItem(const AXElement& dropdown, const 
                 for (const auto& submenu : group.children()) {
                     submenu.prefetch({ax::kRole, ax::kChildren});
                     if (textOf(submenu, ax::kRole) != "AXMenu") continue;
-                    if (auto item = bisectTrackItems(submenu.children(), order, needle, namesSource, settled)) return item;
+                    if (auto item = bisectTrackItems(submenu.children(), order, needle, namesSource, settled))
+                        return item;
                     if (!settled) break;
                 }
             if (settled) continue;  // by the order, not in this group

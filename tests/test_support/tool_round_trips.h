@@ -87,55 +87,70 @@ inline const std::vector<Tool>& tools() {
          {R"({"track_names":["Kick","Bass"]})", R"({"track_names":["Lead Vox"]})"},
          Reach::namedTrack},
         {"set_track_solo",
-         {R"({"enabled":true,"track_names":["Kick","Bass"]})", R"({"enabled":false,"track_names":["Kick","Bass"]})"}, Reach::namedTrack},
+         {R"({"enabled":true,"track_names":["Kick","Bass"]})", R"({"enabled":false,"track_names":["Kick","Bass"]})"},
+         Reach::namedTrack},
         {"set_track_mute",
-         {R"({"enabled":true,"track_name":"Guitar"})", R"({"enabled":false,"track_name":"Guitar"})"}, Reach::namedTrack},
+         {R"({"enabled":true,"track_name":"Guitar"})", R"({"enabled":false,"track_name":"Guitar"})"},
+         Reach::namedTrack},
         {"set_track_volume",
-         {R"({"tracks":[{"track_name":"Bass","value":"-6 dB"}]})", R"({"track_name":"Bass","value":"180"})"}, Reach::namedTrack},
+         {R"({"tracks":[{"track_name":"Bass","value":"-6 dB"}]})", R"({"track_name":"Bass","value":"180"})"},
+         Reach::namedTrack},
         {"set_track_pan",
-         {R"({"track_name":"Guitar","value":"+5"})", R"({"track_name":"Guitar","value":"-5"})"}, Reach::namedTrack},
+         {R"({"track_name":"Guitar","value":"+5"})", R"({"track_name":"Guitar","value":"-5"})"},
+         Reach::namedTrack},
         {"set_folder_expanded",
-         {R"({"name":"Drums","expanded":false})", R"({"name":"Drums","expanded":true})"}, Reach::namedTrack},
+         {R"({"name":"Drums","expanded":false})", R"({"name":"Drums","expanded":true})"},
+         Reach::namedTrack},
         {"rename_track",
-         {R"({"current_name":"Guitar","new_name":"Gtr"})", R"({"current_name":"Gtr","new_name":"Guitar"})"}, Reach::namedTrack},
+         {R"({"current_name":"Guitar","new_name":"Gtr"})", R"({"current_name":"Gtr","new_name":"Guitar"})"},
+         Reach::namedTrack},
         {"ensure_bus_track", {R"({"source_track":"Kick","bus_label":"Bus 1"})"}, Reach::namedTrack},
         {"ensure_master_track", {"{}"}, Reach::noTrack},
         {"set_send_level",
          {R"({"track_name":"Kick","bus_label":"Bus 1","target_db":-12})",
-          R"({"track_name":"Kick","bus_label":"Bus 1","delta_db":"-3"})"}, Reach::namedTrack},
-        {"get_plugin_parameters",
-         {R"({"track_name":"Bass","plugin_name":"Compressor"})"},
+          R"({"track_name":"Kick","bus_label":"Bus 1","delta_db":"-3"})"},
          Reach::namedTrack},
+        {"get_plugin_parameters", {R"({"track_name":"Bass","plugin_name":"Compressor"})"}, Reach::namedTrack},
         {"get_plugin_parameters",
          {R"({"track_name":"Lead Vox","plugin_name":"Channel EQ"})"},
-         Reach::namedTrack, nullptr, {}, "get_plugin_parameters, no map"},
+         Reach::namedTrack,
+         nullptr,
+         {},
+         "get_plugin_parameters, no map"},
         {"set_plugin_parameter",
          {R"({"track_name":"Bass","plugin_index":0,"parameter_name":"Threshold","value":"-20 dB"})",
-          R"({"track_name":"Bass","plugin_index":0,"parameter_name":"Threshold","value":"-30 dB"})"}, Reach::namedTrack},
+          R"({"track_name":"Bass","plugin_index":0,"parameter_name":"Threshold","value":"-30 dB"})"},
+         Reach::namedTrack},
         {"set_plugin_bypass", {R"({"track_name":"Kick","plugin_index":1})"}, Reach::namedTrack},
         {"add_plugin",
-         {R"({"track_name":"Lead Vox","plugin_name":"Limiter"})"}, Reach::namedTrack,
+         {R"({"track_name":"Lead Vox","plugin_name":"Limiter"})"},
+         Reach::namedTrack,
          "remove_plugin",
          R"({"track_name":"Lead Vox","plugin_name":"Limiter"})"},
         {"remove_plugin",
-         {R"({"track_name":"Bass","plugin_name":"Compressor"})"}, Reach::namedTrack,
+         {R"({"track_name":"Bass","plugin_name":"Compressor"})"},
+         Reach::namedTrack,
          "add_plugin",
          R"({"track_name":"Bass","plugin_name":"Compressor"})"},
         {"reorder_plugin",
          {R"({"track_name":"Kick","from_index":0,"to_index":1})",
-          R"({"track_name":"Kick","from_index":1,"to_index":0})"}, Reach::namedTrack},
+          R"({"track_name":"Kick","from_index":1,"to_index":0})"},
+         Reach::namedTrack},
         {"set_plugin_sidechain",
          {R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Bus 1"})",
           R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Kick"})",
-          R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Keys"})"}, Reach::namedTrack},
+          R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Keys"})"},
+         Reach::namedTrack},
         {"expand_folder", {R"({"name":"Drums"})"}, Reach::namedTrack},
         {"collapse_folder", {R"({"name":"Drums"})"}, Reach::namedTrack, "expand_folder", R"({"name":"Drums"})"},
+        // Last: its playback leaves the playhead where it ended.
+        {"listen_to_playback", {R"({"duration_seconds":2,"start_bar":1})"}, Reach::noTrack},
     };
     return all;
 }
 
 struct Figures {
-    std::string tool;                  // the line's name
+    std::string tool;  // the line's name
     long goal = 0;
     long first = 0;                    // round trips of the first call
     double mean = 0;                   // per call over all runs (for a turn's lines: over the later turns)
@@ -220,8 +235,9 @@ public:
         std::optional<InstalledPluginInventory> installedPlugins;
         std::vector<ToolExecution> toolsUsed;
         std::optional<std::string> signature;  // never a repeat
-        const auto outputs = executor_.executeToolCalls({{"call", name, args}}, ChatRequest{}, threadID_, 0,
-                                                        std::string("Demo Song"), installedPlugins, toolsUsed, signature);
+        const auto outputs =
+            executor_.executeToolCalls({{"call", name, args}}, ChatRequest{}, threadID_, 0, std::string("Demo Song"),
+                                       installedPlugins, toolsUsed, signature);
         for (const auto& output : outputs) answers.push_back(output.outputJSON);
         recordEvents();
         if (toolsUsed.size() == 1 && toolsUsed[0].succeeded) return true;
@@ -231,7 +247,8 @@ public:
     // The track listing a turn starts with.
     void startTurn() {
         for (const auto& t : ChatOrchestrator::collectAllTracks(logic_))
-            answers.push_back(fmt::format("{} {} {} {} {}", t.trackNumber, t.name, t.isFolder, t.isMuted, t.indentLevel));
+            answers.push_back(
+                fmt::format("{} {} {} {} {}", t.trackNumber, t.name, t.isFolder, t.isMuted, t.indentLevel));
         recordEvents();
     }
     // As the agent loop does at the end of a turn.
@@ -329,8 +346,10 @@ inline std::vector<Figures> measureTurns(const std::filesystem::path& folder, in
         Figures* lines[] = {&start, &list, &turn};
         for (int k = 0; k < 3; ++k) {
             Figures& f = *lines[k];
-            if (i == 0) f.first = made[k];
-            else f.mean += double(made[k]) / double(std::max(1, runs - 1));
+            if (i == 0)
+                f.first = made[k];
+            else
+                f.mean += double(made[k]) / double(std::max(1, runs - 1));
             f.most = std::max(f.most, made[k]);
         }
     }
@@ -420,7 +439,8 @@ inline Budget budget(const Figures& line, const Figures& demo, Session session) 
         const double most = double(session == Session::demo ? kScriptedTurnDemo : kScriptedTurnLarge);
         return {most, most, most, most};
     }
-    const auto tool = std::find_if(tools().begin(), tools().end(), [&](const Tool& t) { return line.tool == t.line(); });
+    const auto tool =
+        std::find_if(tools().begin(), tools().end(), [&](const Tool& t) { return line.tool == t.line(); });
     if (tool == tools().end()) return {};
     if (tool->name == std::string("get_plugin_parameters")) {
         const double steady = double(demo.mapped ? kMappedParameters : kUnmappedParameters) + added;
