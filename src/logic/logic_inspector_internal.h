@@ -76,7 +76,7 @@ struct KeptPlaces {
     std::uint64_t owner = 0;  // the inspector they are kept for; 0 for none
     int applicationPid = 0;
     AXElement application;
-    AXElement mainWindow;             // the window found to hold the track list
+    AXElement mainWindow;  // the window found to hold the track list
     bool applicationChecked = false;  // read since the outermost opened
     AXElement headersWindow;
     std::vector<HeaderParent> headerParents;  // in walk order
@@ -98,11 +98,11 @@ struct KeptPlaces {
         // those of them that are buttons, check boxes or toggles, with their labels then
         std::vector<std::pair<AXElement, std::string>> switches;
     };
-    std::unordered_map<AXElement, Switches, platform::AXElementHash> switches;          // by track header
+    std::unordered_map<AXElement, Switches, platform::AXElementHash> switches;  // by track header
     std::unordered_map<AXElement, AXElement, platform::AXElementHash> stripNameFields;  // by channel strip
-    std::size_t stripNameIndex = SIZE_MAX;    // where among a strip's children its name field was last found
-    AXElement firstStripWindow;               // the main window whose first strip's name field was last found
-    AXElement firstStripNameField;            // and that field
+    std::size_t stripNameIndex = SIZE_MAX;  // where among a strip's children its name field was last found
+    AXElement firstStripWindow;             // the main window whose first strip's name field was last found
+    AXElement firstStripNameField;          // and that field
     std::vector<std::size_t> viewButtonPath;  // child indices from the last plug-in window down to its view button
     AXElement viewButtonWindow;               // the plug-in window whose view button was found last
     AXElement viewButtonParent;               // the element that button lies in, when not the window itself
@@ -111,7 +111,7 @@ struct KeptPlaces {
     std::optional<PluginViewPreference> viewShown;  // and that view
     AXElement namedHeadersWindow;
     std::unordered_map<std::string, AXElement> namedHeaders;  // by lower-cased name, as last listed
-    AXElement chainStrip;                       // the channel strip whose insert bars and slots were found last
+    AXElement chainStrip;                  // the channel strip whose insert bars and slots were found last
     std::vector<AXElement> chainStripChildren;  // its children then
     std::vector<AXElement> chains;              // the lists they lay in
     std::vector<AXElement> chainBars;           // the insert bars among their elements then

@@ -25,8 +25,8 @@ namespace {
 
 // What a walk of a strip's chain reads of each element with its role and description: the frames
 // that place slots and insert bars on screen.
-const std::vector<std::string> kChainReads{ax::kRole,     ax::kDescription, ax::kTitle,
-                                           ax::kChildren, ax::kPosition,    ax::kSize};
+const std::vector<std::string> kChainReads{ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren, ax::kPosition,
+                                           ax::kSize};
 
 // What a search of Logic Pro's windows reads of each: what the searches within a window ask first,
 // and the frame and what a search for a plug-in's controls asks of the window it starts from (the
@@ -76,8 +76,8 @@ std::optional<LogicInspector::InsertSlot> LogicInspector::readInsertSlot(const A
     // A slot told before, with the same children still, needs only its bypass state read again.
     auto& kept = detail::keptPlaces();
     if (kept.open > 0)
-        if (auto k = kept.slotButtons.find(e);
-            k != kept.slotButtons.end() && k->second.children == *children && isBypass((*children)[k->second.bypass]))
+        if (auto k = kept.slotButtons.find(e); k != kept.slotButtons.end() && k->second.children == *children &&
+                                               isBypass((*children)[k->second.bypass]))
             return InsertSlot{description, e, bypassed((*children)[k->second.bypass])};
     // Each button read with its role and the bypass state in one round trip, and only until both
     // the open button and the bypass switch are known.
@@ -146,17 +146,18 @@ std::vector<AXElement> LogicInspector::chainElements(const AXElement& in, int de
     // bars and slots on screen come with each element's read.
     std::vector<AXElement> lists;
     std::vector<AXElement> elements;
-    ax_tree::walk(in, maxDepth,
-                  [&](const Step& step) {
-                      const AXElement& e = step.element;
-                      if (!isInsertBar(e) && !readInsertSlot(e)) return Next::children;
-                      if (!step.parent)
-                          elements.push_back(e);
-                      else if (std::find(lists.begin(), lists.end(), *step.parent) == lists.end())
-                          lists.push_back(*step.parent);
-                      return Next::siblings;
-                  },
-                  depth, {ax::kPosition, ax::kSize});
+    ax_tree::walk(
+        in, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            if (!isInsertBar(e) && !readInsertSlot(e)) return Next::children;
+            if (!step.parent)
+                elements.push_back(e);
+            else if (std::find(lists.begin(), lists.end(), *step.parent) == lists.end())
+                lists.push_back(*step.parent);
+            return Next::siblings;
+        },
+        depth, {ax::kPosition, ax::kSize});
     for (const auto& list : lists) readList(list, elements);
     if (kept.open > 0 && !lists.empty()) {
         kept.chainStrip = in;
@@ -215,7 +216,8 @@ std::optional<AXElement> LogicInspector::findViewMenuButton(const AXElement& plu
         }
         return button;
     };
-    if (auto kept = detail::keptArea(pluginWindow, "view", kReads); kept && textOf(*kept, ax::kRole) == "AXMenuButton")
+    if (auto kept = detail::keptArea(pluginWindow, "view", kReads);
+        kept && textOf(*kept, ax::kRole) == "AXMenuButton")
         return noteView(pluginWindow, kept);
     auto isViewButton = [](const AXElement& e) {
         return textOf(e, ax::kRole) == "AXMenuButton" && text::lowercased(textOf(e, ax::kDescription)) == "view";
@@ -272,7 +274,8 @@ std::optional<AXElement> LogicInspector::findViewMenuButton(const AXElement& plu
 
 std::optional<AXElement> LogicInspector::pluginWindowHeader(const AXElement& pluginWindow) {
     const auto& places = detail::keptPlaces();
-    if (places.open == 0 || !places.viewButtonParent || !(places.viewButtonWindow == pluginWindow)) return std::nullopt;
+    if (places.open == 0 || !places.viewButtonParent || !(places.viewButtonWindow == pluginWindow))
+        return std::nullopt;
     return places.viewButtonParent;
 }
 
@@ -362,24 +365,24 @@ Outcome LogicInspector::switchCurrentlyOpenPluginView(PluginViewPreference to) c
 
 void LogicInspector::walkForSidechainDropdown(const AXElement& element, std::optional<SidechainDropdown>& best,
                                               int depth, int maxDepth) const {
-    ax_tree::walk(element, maxDepth,
-                  [&](const Step& step) {
-                      const AXElement& e = step.element;
-                      const std::string role = textOf(e, ax::kRole);
-                      if (role == "AXPopUpButton" || role == "AXMenuButton") {
-                          static const char* const phrases[] = {"side chain source", "sidechain source",
-                                                                "side-chain source", "side chain input",
-                                                                "sidechain input",   "side-chain input"};
-                          const std::string help = text::lowercased(textOf(e, ax::kHelp));
-                          if (std::any_of(std::begin(phrases), std::end(phrases),
-                                          [&](const char* p) { return help.find(p) != std::string::npos; })) {
-                              const double y = frameForElement(e).y;
-                              if (!best || y < best->y) best = SidechainDropdown{e, y};
-                          }
-                      }
-                      return Next::children;
-                  },
-                  depth, {ax::kHelp, ax::kPosition, ax::kSize, ax::kValue});
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            const std::string role = textOf(e, ax::kRole);
+            if (role == "AXPopUpButton" || role == "AXMenuButton") {
+                static const char* const phrases[] = {"side chain source", "sidechain source", "side-chain source",
+                                                      "side chain input",  "sidechain input",  "side-chain input"};
+                const std::string help = text::lowercased(textOf(e, ax::kHelp));
+                if (std::any_of(std::begin(phrases), std::end(phrases),
+                                [&](const char* p) { return help.find(p) != std::string::npos; })) {
+                    const double y = frameForElement(e).y;
+                    if (!best || y < best->y) best = SidechainDropdown{e, y};
+                }
+            }
+            return Next::children;
+        },
+        depth, {ax::kHelp, ax::kPosition, ax::kSize, ax::kValue});
 }
 
 void LogicInspector::closeOpenPluginAndRestoreEditorView() const {

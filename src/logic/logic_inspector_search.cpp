@@ -1,8 +1,8 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
+#include <atomic>
 #include <mutex>
 
 #include "logic/ax_read.h"

@@ -93,7 +93,7 @@ namespace {
 // What a walk reads of each element of a list the headers are found in: the rows are placed by
 // their frames, so one read brings them for the whole list.
 // AXSelected too: the selection is told by the header Logic Pro shows selected.
-const std::vector<std::string> kListReads{ax::kRole,     ax::kDescription, ax::kTitle,   ax::kChildren,
+const std::vector<std::string> kListReads{ax::kRole,     ax::kDescription, ax::kTitle, ax::kChildren,
                                           ax::kPosition, ax::kSize,        ax::kSelected};
 
 // The headers' walk; `parents`, when given, gets each element the headers were found in, once,
@@ -267,7 +267,7 @@ std::vector<LogicInspector::TrackHeader> LogicInspector::findTrackHeadersByName(
 }
 
 std::optional<LogicInspector::TrackHeader> LogicInspector::keptHeaderNamed(const AXElement& mainWindow,
-                                                                           const std::string& name) const {
+                                                                          const std::string& name) const {
     const auto& kept = detail::keptPlaces();
     if (kept.open == 0 || !(kept.namedHeadersWindow == mainWindow)) return std::nullopt;
     const auto found = kept.namedHeaders.find(text::lowercased(name));
@@ -360,9 +360,7 @@ LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& na
 std::string LogicInspector::ambiguousTrackMessage(const ResolvedTrack& resolved) {
     std::string numbers;
     for (std::size_t i = 0; i < resolved.matches.size(); ++i)
-        numbers += (i == 0                             ? ""
-                    : i + 1 == resolved.matches.size() ? " and "
-                                                       : ", ") +
+        numbers += (i == 0 ? "" : i + 1 == resolved.matches.size() ? " and " : ", ") +
                    std::to_string(resolved.matches[i].trackNumber);
     const std::string name = resolved.header ? resolved.header->name : std::string();
     return "tracks " + numbers + " are all named '" + name +
@@ -517,8 +515,9 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
         return false;
     }
     const long targetIndex = targetIt - rows.begin();
-    const auto sameName = std::count_if(
-        rows.begin(), rows.end(), [&](const auto& r) { return text::equalsIgnoringCase(r.first.name, target.name); });
+    const auto sameName = std::count_if(rows.begin(), rows.end(), [&](const auto& r) {
+        return text::equalsIgnoringCase(r.first.name, target.name);
+    });
     if (sameName > 1) {
         log(fmt::format("[selectTrackViaKeyboard] {} tracks are named '{}': the strip cannot tell which it shows",
                         sameName, target.name));
@@ -567,8 +566,6 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
         }
     }
 
-    // The strip is built anew for the track selected next: the name field found on it goes.
-    detail::keptPlaces().firstStripNameField = {};
     if (currentIndex < 0) {
         log(fmt::format("[selectTrackViaKeyboard] no shown header is selected (strip name='{}'); pressing '{}' (#{})",
                         current, target.name, target.trackNumber));
@@ -583,8 +580,8 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
         const long presses = std::labs(delta);
         const std::uint16_t key = delta > 0 ? key_code::kDown : key_code::kUp;
         log(fmt::format("[selectTrackViaKeyboard] navigating from '{}' (idx {}) to '{}' (idx {}) via {} {} presses",
-                        rows[static_cast<std::size_t>(currentIndex)].first.name, currentIndex, target.name, targetIndex,
-                        presses, delta > 0 ? "↓" : "↑"));
+                        rows[static_cast<std::size_t>(currentIndex)].first.name, currentIndex, target.name,
+                        targetIndex, presses, delta > 0 ? "↓" : "↑"));
         activateLogic();
         platform::pause(pacing::kBeforeArrowKeys);
         for (long i = 0; i < presses; ++i) {
@@ -608,8 +605,8 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
     };
     const bool selected = targetSelected();
     answerRead = selected;
-    const std::string after =
-        selected ? awaitStrip(target.name, shownStripName(mainWindow), targetSelected) : shownStripName(mainWindow);
+    const std::string after = selected ? awaitStrip(target.name, shownStripName(mainWindow), targetSelected)
+                                       : shownStripName(mainWindow);
     const bool verified = selected && text::equalsIgnoringCase(after, target.name) && targetSelected();
     if (verified) listing.selected = target.trackNumber;
     log(fmt::format("[selectTrackViaKeyboard] after navigation, strip name='{}' (verified={})", after,

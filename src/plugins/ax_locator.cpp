@@ -18,7 +18,7 @@ bool nonEmpty(const std::optional<std::string>& s) { return s && !s->empty(); }
 }  // namespace
 
 const std::vector<std::string>& AXLocator::controlReads() {
-    static const std::vector<std::string> reads{ax::kIdentifier,       ax::kHelp,     ax::kValue,
+    static const std::vector<std::string> reads{ax::kIdentifier,        ax::kHelp,     ax::kValue,
                                                 ax::kValueDescription, ax::kPosition, ax::kSize};
     return reads;
 }
