@@ -118,10 +118,11 @@ int run() {
     std::vector<Figures> demo;
     // The same number of calls at both sizes: a mean over more calls weighs the first call less.
     for (const Size size : {Size{"demo song (7 tracks)", Session::demo, 20}, Size{"64 tracks", Session::large, 20}}) {
-        const auto before = round_trips::measure(root / "before", size.runs,
-                                                 {.keptPlaces = false, .session = size.session}, failure);
-        const auto after =
-            before.empty() ? before : round_trips::measure(root / "after", size.runs, {.session = size.session}, failure);
+        const auto before =
+            round_trips::measure(root / "before", size.runs, {.keptPlaces = false, .session = size.session}, failure);
+        const auto after = before.empty()
+                               ? before
+                               : round_trips::measure(root / "after", size.runs, {.session = size.session}, failure);
         if (after.empty()) {
             std::filesystem::remove_all(folder);
             fmt::print(stderr, "{}\n", failure);

@@ -566,6 +566,8 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
         }
     }
 
+    // The strip is built anew for the track selected next: the name field found on it goes.
+    detail::keptPlaces().firstStripNameField = {};
     if (currentIndex < 0) {
         log(fmt::format("[selectTrackViaKeyboard] no shown header is selected (strip name='{}'); pressing '{}' (#{})",
                         current, target.name, target.trackNumber));

@@ -143,6 +143,8 @@ inline const std::vector<Tool>& tools() {
          Reach::namedTrack},
         {"expand_folder", {R"({"name":"Drums"})"}, Reach::namedTrack},
         {"collapse_folder", {R"({"name":"Drums"})"}, Reach::namedTrack, "expand_folder", R"({"name":"Drums"})"},
+        // Last: its playback leaves the playhead where it ended.
+        {"listen_to_playback", {R"({"duration_seconds":2,"start_bar":1})"}, Reach::noTrack},
     };
     return all;
 }
