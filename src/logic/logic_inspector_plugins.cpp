@@ -194,9 +194,12 @@ std::optional<AXElement> LogicInspector::findPluginWindow(const AXElement& axApp
         window.prefetch(kWindowReads);
         const std::string title = textOf(window, ax::kTitle);
         if (!isPluginWindowTitle(title)) continue;
-        // A second Tracks or Mixer window is Logic Pro's own, never a plug-in window.
-        if (!excludedTitle) excludedTitle = textOf(excluding, ax::kTitle);
-        if (title == *excludedTitle) continue;
+        // A second Tracks or Mixer window is Logic Pro's own, never a plug-in window. The main window
+        // found this call was found by its title, which no plug-in window's can equal.
+        if (!(excluding == detail::keptPlaces().mainWindow)) {
+            if (!excludedTitle) excludedTitle = textOf(excluding, ax::kTitle);
+            if (title == *excludedTitle) continue;
+        }
         if (window.string(ax::kRole) != std::optional<std::string>("AXWindow")) continue;
         if (auto& places = detail::keptPlaces(); places.open > 0) places.pluginWindow = window;
         return window;
