@@ -92,6 +92,7 @@ std::optional<AXElement> findSidechainMenuItem(const AXElement& dropdown, const 
         // A track's name is looked for by where the track lies in the list this call read.
         std::vector<std::string> order;
         for (const auto& header : detail::keptPlaces().listing.headers) order.push_back(text::lowercased(header.name));
+        std::vector<AXElement> passed;  // groups that by the order do not hold it
         for (const auto& group : groups) {
             bool settled = false;
             if (!order.empty())
@@ -102,9 +103,15 @@ std::optional<AXElement> findSidechainMenuItem(const AXElement& dropdown, const 
                         return item;
                     if (!settled) break;
                 }
-            if (settled) continue;  // by the order, not in this group
+            if (settled) {
+                passed.push_back(group);
+                continue;
+            }
             if (auto item = ax_tree::findFirst(group, search_depth::kListedMenuItems, namesSource)) return item;
         }
+        // Items listed in another order than the tracks: read one by one after all.
+        for (const auto& group : passed)
+            if (auto item = ax_tree::findFirst(group, search_depth::kListedMenuItems, namesSource)) return item;
     }
     if (auto windows = axApp.elements(ax::kWindows))
         for (const auto& window : *windows)
