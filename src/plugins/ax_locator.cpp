@@ -24,19 +24,18 @@ const std::vector<std::string>& AXLocator::controlReads() {
 }
 
 std::optional<platform::AXElement> AXLocator::find(const AXTarget& target, const AXElement& in, int maxDepth) {
-    // The window's header holds Logic Pro's own buttons, never a control a map targets.
+    // The window's header holds Logic Pro's own buttons, never a control a map targets: it is left
+    // unread, and the rest is searched from the window's children.
     const auto header = LogicInspector::pluginWindowHeader(in);
-    std::optional<AXElement> found;
-    ax_tree::walk(
-        in, maxDepth,
-        [&](const ax_tree::Step& step) {
-            if (header && step.element == *header) return ax_tree::Next::siblings;
-            if (!matches(step.element, target)) return ax_tree::Next::children;
-            found = step.element;
-            return ax_tree::Next::stop;
-        },
-        0, controlReads());
-    return found;
+    auto accepts = [&](const AXElement& e) { return matches(e, target); };
+    if (!header) return ax_tree::findFirst(in, maxDepth, accepts, 0, controlReads());
+    if (maxDepth <= 0) return std::nullopt;
+    if (accepts(in)) return in;
+    for (const auto& child : in.children()) {
+        if (child == *header) continue;
+        if (auto found = ax_tree::findFirst(child, maxDepth, accepts, 1, controlReads())) return found;
+    }
+    return std::nullopt;
 }
 
 std::optional<platform::AXElement> AXLocator::findMenuItem(const std::string& title, const AXElement& in,

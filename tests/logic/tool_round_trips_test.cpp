@@ -45,9 +45,9 @@ const std::map<std::string, Pinned>& pinned() {
         {"ensure_bus_track", {128, 121.25, 185, 178.25}},
         {"ensure_master_track", {16, 7.75, 16, 7.75}},
         {"set_send_level", {88, 82.75, 145, 139.75}},
-        {"get_plugin_parameters", {63, 40.5, 120, 97.5}},
+        {"get_plugin_parameters", {62, 39.5, 119, 96.5}},
         {"get_plugin_parameters, no map", {78, 54.75, 135, 111.75}},
-        {"set_plugin_parameter", {58, 43.75, 115, 100.75}},
+        {"set_plugin_parameter", {57, 42.75, 114, 99.75}},
         {"set_plugin_bypass", {47, 42.5, 104, 99.5}},
         {"add_plugin", {121, 101.5, 178, 158.5}},
         {"remove_plugin", {64, 51.25, 121, 108.25}},
@@ -57,7 +57,7 @@ const std::map<std::string, Pinned>& pinned() {
         {"collapse_folder", {56, 53, 170, 167}},
         {"turn start", {45, 9, 273, 66}},
         {"list_tracks after turn start", {9, 9, 66, 66}},
-        {"scripted turn", {229, 153, 799, 495}},
+        {"scripted turn", {227, 151, 797, 493}},
     };
     return counts;
 }
