@@ -174,10 +174,16 @@ bool ChatOrchestrator::isTurnRunning() const {
 }
 
 std::vector<BackendChatRequestBuilder::TrackListEntry> ChatOrchestrator::collectAllTracks() const {
+    return collectAllTracks(services_.logicInspector);
+}
+
+std::vector<BackendChatRequestBuilder::TrackListEntry> ChatOrchestrator::collectAllTracks(const LogicInspector& logic) {
+    const platform::AXReadScope reads;
+    const LogicInspector::KeptPlaces places(logic);
     std::vector<BackendChatRequestBuilder::TrackListEntry> tracks;
-    auto window = services_.logicInspector.findMainWindow();
+    auto window = logic.findMainWindow();
     if (!window) return tracks;
-    for (const auto& row : services_.logicInspector.findTrackHeadersWithIndent(*window)) {
+    for (const auto& row : logic.findTrackHeadersWithIndent(*window)) {
         tracks.push_back({row.header.name, static_cast<int>(row.header.trackNumber), row.header.isFolder,
                           row.header.isMuted, static_cast<int>(row.indentLevel)});
     }

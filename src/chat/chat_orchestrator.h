@@ -152,8 +152,12 @@ public:
     bool isTurnRunning() const;
 
     ChatToolExecutor& toolExecutor() { return toolExecutor_; }
-    // The visible tracks of Logic Pro's main window, for the runtime context.
+    // The visible tracks of Logic Pro's main window, for the runtime context: the listing every turn
+    // starts with. Read as a tool call reads, with where the headers lie kept from the last call and
+    // handed on to the next, so that a later turn, and a list_tracks in the same turn, read only the
+    // lists the headers lie in.
     std::vector<BackendChatRequestBuilder::TrackListEntry> collectAllTracks() const;
+    static std::vector<BackendChatRequestBuilder::TrackListEntry> collectAllTracks(const LogicInspector& logic);
 
 private:
     friend class TurnReservation;

@@ -340,7 +340,8 @@ private:
     // An empty place of a chain: a button described "insert bar" or "audio plug-in".
     static bool isInsertBar(const AXElement& element);
     // The elements of every list below `in` that holds insert bars or filled slots, list by list.
-    static std::vector<AXElement> chainElements(const AXElement& in, int depth, int maxDepth);
+    // Without `bars`, the insert bars known from the lists' last read are left out, unread.
+    static std::vector<AXElement> chainElements(const AXElement& in, int depth, int maxDepth, bool bars = true);
     std::optional<Outcome> verifyAndMaybeSummarize(const AXElement& window, const std::string& movingPluginName,
                                                    int toIndex) const;
 

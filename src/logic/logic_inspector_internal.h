@@ -101,21 +101,36 @@ struct KeptPlaces {
     std::unordered_map<AXElement, Switches, platform::AXElementHash> switches;  // by track header
     std::unordered_map<AXElement, AXElement, platform::AXElementHash> stripNameFields;  // by channel strip
     std::size_t stripNameIndex = SIZE_MAX;  // where among a strip's children its name field was last found
+    AXElement firstStripWindow;             // the main window whose first strip's name field was last found
+    AXElement firstStripNameField;          // and that field
     std::vector<std::size_t> viewButtonPath;  // child indices from the last plug-in window down to its view button
     AXElement viewButtonWindow;               // the plug-in window whose view button was found last
     AXElement viewButtonParent;               // the element that button lies in, when not the window itself
     AXElement pluginWindow;                   // the plug-in window a call found open last
+    AXElement viewShownWindow;                // the plug-in window whose view was last read or chosen
+    std::optional<PluginViewPreference> viewShown;  // and that view
     AXElement namedHeadersWindow;
     std::unordered_map<std::string, AXElement> namedHeaders;  // by lower-cased name, as last listed
     AXElement chainStrip;                  // the channel strip whose insert bars and slots were found last
     std::vector<AXElement> chainStripChildren;  // its children then
     std::vector<AXElement> chains;              // the lists they lay in
+    std::vector<AXElement> chainBars;           // the insert bars among their elements then
     struct SlotButtons {
         std::vector<AXElement> children;  // the slot's children when they were told
         std::size_t bypass = 0;           // which of them is its bypass switch
         std::size_t open = SIZE_MAX;      // and its open button, when that was read
     };
     std::unordered_map<AXElement, SlotButtons, platform::AXElementHash> slotButtons;  // by filled slot
+    // The track list as read within this call, for the selections that follow in it: never handed
+    // on to the next call.
+    struct Listing {
+        AXElement window;
+        std::vector<std::pair<AXElement, std::vector<AXElement>>> lists;  // each list of headers, with its rows then
+        std::vector<LogicInspector::TrackHeader> headers;                 // by number, without folder flags
+        std::vector<double> tops;                                         // each header's top on screen, once read
+        std::optional<std::int64_t> selected;                             // the track last told selected
+    };
+    Listing listing;
 };
 KeptPlaces& keptPlaces();
 

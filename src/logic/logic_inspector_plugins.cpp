@@ -28,8 +28,12 @@ namespace {
 const std::vector<std::string> kChainReads{ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren, ax::kPosition,
                                            ax::kSize};
 
-// What a search of Logic Pro's windows reads of each: what the searches within a window ask first.
-const std::vector<std::string> kWindowReads{ax::kTitle, ax::kRole, ax::kDescription, ax::kChildren, ax::kValue};
+// What a search of Logic Pro's windows reads of each: what the searches within a window ask first,
+// and the frame and what a search for a plug-in's controls asks of the window it starts from (the
+// host answers them all in the one round trip).
+const std::vector<std::string> kWindowReads{
+    ax::kTitle,    ax::kRole, ax::kDescription, ax::kChildren, ax::kValue,
+    ax::kPosition, ax::kSize, ax::kIdentifier,  ax::kHelp,     ax::kValueDescription};
 
 // Groups Logic Pro also gives "open" and "bypass" children without being slots.
 bool isNamedContainer(const std::string& description) {
@@ -111,16 +115,23 @@ bool LogicInspector::isInsertBar(const AXElement& e) {
     return description == "audio plug-in" || description == "insert bar";
 }
 
-std::vector<AXElement> LogicInspector::chainElements(const AXElement& in, int depth, int maxDepth) {
+std::vector<AXElement> LogicInspector::chainElements(const AXElement& in, int depth, int maxDepth, bool bars) {
     // Where the bars and slots of a strip lie is kept while places are: its lists are read again, with
     // the strip's own children to tell that nothing was added or taken away around them.
     auto& kept = detail::keptPlaces();
-    auto readList = [](const AXElement& list, std::vector<AXElement>& into) {
+    // An element's role never changes: an insert bar read before is one still, while its handle holds.
+    auto knownBar = [&](const AXElement& e) {
+        return !bars && std::find(kept.chainBars.begin(), kept.chainBars.end(), e) != kept.chainBars.end();
+    };
+    auto readList = [&](const AXElement& list, std::vector<AXElement>& into) {
         list.prefetch(kChainReads);
         const auto children = list.elements(ax::kChildren);
         if (!children || textOf(list, ax::kRole).empty()) return false;  // gone, or rebuilt
-        for (const auto& e : *children) e.prefetch(kChainReads);
-        into.insert(into.end(), children->begin(), children->end());
+        for (const auto& e : *children) {
+            if (knownBar(e)) continue;
+            e.prefetch(kChainReads);
+            into.push_back(e);
+        }
         return true;
     };
     if (kept.open > 0 && !kept.chains.empty() && kept.chainStrip == in) {
@@ -130,6 +141,7 @@ std::vector<AXElement> LogicInspector::chainElements(const AXElement& in, int de
         for (std::size_t i = 0; same && i < kept.chains.size(); ++i) same = readList(kept.chains[i], elements);
         if (same) return elements;
     }
+    kept.chainBars.clear();
     // Every list is found by one walk that leaves the slots' own buttons out; the frames that place
     // bars and slots on screen come with each element's read.
     std::vector<AXElement> lists;
@@ -151,13 +163,16 @@ std::vector<AXElement> LogicInspector::chainElements(const AXElement& in, int de
         kept.chainStrip = in;
         kept.chainStripChildren = in.elements(ax::kChildren).value_or(std::vector<AXElement>{});
         kept.chains = lists;
+        for (const auto& e : elements)
+            if (isInsertBar(e)) kept.chainBars.push_back(e);
     }
+    if (!bars) std::erase_if(elements, isInsertBar);
     return elements;
 }
 
 void LogicInspector::findPluginSlots(const AXElement& in, std::vector<InsertSlot>& slots, int depth,
                                      int maxDepth) const {
-    for (const auto& e : chainElements(in, depth, maxDepth))
+    for (const auto& e : chainElements(in, depth, maxDepth, false))
         if (auto slot = readInsertSlot(e)) slots.push_back(std::move(*slot));
 }
 
@@ -179,9 +194,12 @@ std::optional<AXElement> LogicInspector::findPluginWindow(const AXElement& axApp
         window.prefetch(kWindowReads);
         const std::string title = textOf(window, ax::kTitle);
         if (!isPluginWindowTitle(title)) continue;
-        // A second Tracks or Mixer window is Logic Pro's own, never a plug-in window.
-        if (!excludedTitle) excludedTitle = textOf(excluding, ax::kTitle);
-        if (title == *excludedTitle) continue;
+        // A second Tracks or Mixer window is Logic Pro's own, never a plug-in window. The main window
+        // found this call was found by its title, which no plug-in window's can equal.
+        if (!(excluding == detail::keptPlaces().mainWindow)) {
+            if (!excludedTitle) excludedTitle = textOf(excluding, ax::kTitle);
+            if (title == *excludedTitle) continue;
+        }
         if (window.string(ax::kRole) != std::optional<std::string>("AXWindow")) continue;
         if (auto& places = detail::keptPlaces(); places.open > 0) places.pluginWindow = window;
         return window;
@@ -193,9 +211,17 @@ std::optional<AXElement> LogicInspector::findViewMenuButton(const AXElement& plu
     // Kept while places are (the end of a turn puts the window back in its editor view through it):
     // one read tells it is still there, with the value that says the view it shows.
     static const std::vector<std::string> kReads{ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren, ax::kValue};
+    // The view the button shows is noted with it, for the end of the turn.
+    auto noteView = [&](const AXElement& window, const std::optional<AXElement>& button) {
+        if (auto& places = detail::keptPlaces(); places.open > 0 && button) {
+            places.viewShownWindow = window;
+            places.viewShown = readCurrentPluginView(*button);
+        }
+        return button;
+    };
     if (auto kept = detail::keptArea(pluginWindow, "view", kReads);
         kept && textOf(*kept, ax::kRole) == "AXMenuButton")
-        return kept;
+        return noteView(pluginWindow, kept);
     auto isViewButton = [](const AXElement& e) {
         return textOf(e, ax::kRole) == "AXMenuButton" && text::lowercased(textOf(e, ax::kDescription)) == "view";
     };
@@ -225,7 +251,7 @@ std::optional<AXElement> LogicInspector::findViewMenuButton(const AXElement& plu
             if (isViewButton(*at)) {
                 detail::keepArea(pluginWindow, "view", at);
                 keepParent(&parent);
-                return at;
+                return noteView(pluginWindow, at);
             }
         }
     }
@@ -246,7 +272,7 @@ std::optional<AXElement> LogicInspector::findViewMenuButton(const AXElement& plu
                   0, {ax::kValue});
     detail::keepArea(pluginWindow, "view", found);
     if (places.open > 0 && found) places.viewButtonPath = std::move(path);
-    return found;
+    return noteView(pluginWindow, found);
 }
 
 std::optional<AXElement> LogicInspector::pluginWindowHeader(const AXElement& pluginWindow) {
@@ -311,6 +337,8 @@ Outcome LogicInspector::switchPluginWindowView(const AXElement& in, PluginViewPr
         return {true, "The plug-in window already shows its " + toString(to) + " view."};
     }
     auto chosen = chooseViewMenuItem(*menuButton, to == PluginViewPreference::editor ? "Editor" : "Controls");
+    if (auto& places = detail::keptPlaces(); places.open > 0 && places.viewShownWindow == in)
+        places.viewShown = chosen.success ? std::optional(to) : std::nullopt;
     if (!chosen.success) return chosen;
     log(fmt::format("[switchPluginWindowView] Switched plugin window to {}", toString(to)));
     return {true, "Switched the plug-in window to its " + toString(to) + " view."};
@@ -392,8 +420,10 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
         if (found == windows->end()) return;
         window = *found;
     }
-    // Leave it in its editor view, so that the next open shows the plug-in's own face.
-    switchPluginWindowView(*window, PluginViewPreference::editor);
+    // Leave it in its editor view, so that the next open shows the plug-in's own face; a window the
+    // turn's calls saw in its editor view and never switched is in it still.
+    const bool inEditor = kept.viewShownWindow == *window && kept.viewShown == PluginViewPreference::editor;
+    if (!inEditor) switchPluginWindowView(*window, PluginViewPreference::editor);
     platform::pause(pacing::kEditorViewRestored);
     closePluginWindow(*window);
 }

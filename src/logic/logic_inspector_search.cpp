@@ -272,6 +272,7 @@ LogicInspector::KeptPlaces::KeptPlaces(const LogicInspector& owner) {
     if (kept.open++ > 0 || !gKeptBetweenCalls.load()) return;
     const std::lock_guard lock(gHandedOnMutex);
     if (gHandedOn.owner == owner.keptPlacesOwner_) kept = gHandedOn;
+    kept.listing = {};
     kept.open = 1;
     kept.owner = owner.keptPlacesOwner_;
     kept.applicationChecked = false;  // the process may have gone meanwhile
@@ -377,6 +378,7 @@ std::optional<AXElement> LogicInspector::firstMixerStrip(const AXElement& in) co
 }
 
 platform::Rect LogicInspector::frameForElement(const AXElement& element) {
+    element.prefetch({ax::kPosition, ax::kSize});  // one round trip for both
     auto position = element.point(ax::kPosition).value_or(platform::Point{});
     auto size = element.size(ax::kSize).value_or(platform::Size{});
     return {position.x, position.y, size.width, size.height};

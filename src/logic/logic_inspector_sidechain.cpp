@@ -1,6 +1,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "logic/ax_read.h"
@@ -29,6 +30,42 @@ bool titleNamesSource(const std::string& title, const std::string& needle) {
            t.find("(" + needle + ")") != std::string::npos;
 }
 
+// Looks for the source among the items of a submenu that names tracks in the order of the track
+// list (`order`: the names as this call listed them, lower-cased), halving the items by where in
+// the list the track each names lies: a few reads of items, wherever the source stands. `settled`
+// tells whether the answer holds: false when an item named a track the list does not show (a
+// track in a collapsed folder), so that the order could not be told.
+std::optional<AXElement> bisectTrackItems(const std::vector<AXElement>& items, const std::vector<std::string>& order,
+                                          const std::string& needle,
+                                          const std::function<bool(const AXElement&)>& namesSource, bool& settled) {
+    settled = false;
+    auto rank = [&](const std::string& lowered) {
+        const auto at = std::find(order.begin(), order.end(), lowered);
+        return at == order.end() ? -1L : static_cast<long>(at - order.begin());
+    };
+    const long wanted = rank(needle);
+    if (wanted < 0) return std::nullopt;
+    long low = 0;
+    long high = static_cast<long>(items.size()) - 1;
+    while (low <= high) {
+        const long middle = low + (high - low) / 2;
+        const AXElement& item = items[static_cast<std::size_t>(middle)];
+        item.prefetch({ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren});
+        if (namesSource(item)) {
+            settled = true;
+            return item;
+        }
+        const long at = rank(text::lowercased(textOf(item, ax::kTitle)));
+        if (at < 0) return std::nullopt;
+        if (at < wanted)
+            low = middle + 1;
+        else
+            high = middle - 1;
+    }
+    settled = true;
+    return std::nullopt;
+}
+
 std::optional<AXElement> findSidechainMenuItem(const AXElement& dropdown, const AXElement& axApp,
                                                const std::string& source) {
     const std::string needle = text::trimmingWhitespace(text::lowercased(source));
@@ -52,7 +89,28 @@ std::optional<AXElement> findSidechainMenuItem(const AXElement& dropdown, const 
         }
         std::stable_partition(groups.begin(), groups.end(),
                               [&](const AXElement& g) { return text::lowercased(textOf(g, ax::kTitle)) == kind; });
-        for (const auto& group : groups)
+        // A track's name is looked for by where the track lies in the list this call read.
+        std::vector<std::string> order;
+        for (const auto& header : detail::keptPlaces().listing.headers) order.push_back(text::lowercased(header.name));
+        std::vector<AXElement> passed;  // groups that by the order do not hold it
+        for (const auto& group : groups) {
+            bool settled = false;
+            if (!order.empty())
+                for (const auto& submenu : group.children()) {
+                    submenu.prefetch({ax::kRole, ax::kChildren});
+                    if (textOf(submenu, ax::kRole) != "AXMenu") continue;
+                    if (auto item = bisectTrackItems(submenu.children(), order, needle, namesSource, settled))
+                        return item;
+                    if (!settled) break;
+                }
+            if (settled) {
+                passed.push_back(group);
+                continue;
+            }
+            if (auto item = ax_tree::findFirst(group, search_depth::kListedMenuItems, namesSource)) return item;
+        }
+        // Items listed in another order than the tracks: read one by one after all.
+        for (const auto& group : passed)
             if (auto item = ax_tree::findFirst(group, search_depth::kListedMenuItems, namesSource)) return item;
     }
     if (auto windows = axApp.elements(ax::kWindows))

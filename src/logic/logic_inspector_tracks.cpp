@@ -173,9 +173,23 @@ bool collectFromList(const detail::HeaderParent& list, std::vector<LogicInspecto
 }
 
 // The track headers in list order by number, without repeats and without folder flags.
-std::vector<LogicInspector::TrackHeader> headersOf(const AXElement& mainWindow) {
+// `sameCall`: the list as read earlier in this call, while each list the headers lie in still holds
+// the same rows (one read per list), for a caller that reads anew the header it goes on with;
+// `reused` tells whether it was.
+std::vector<LogicInspector::TrackHeader> headersOf(const AXElement& mainWindow, bool sameCall = false,
+                                                   bool* reused = nullptr) {
     std::vector<LogicInspector::TrackHeader> found;
     auto& kept = detail::keptPlaces();
+    auto& listing = kept.listing;
+    if (reused) *reused = false;
+    if (sameCall && kept.open > 0 && listing.window == mainWindow && !listing.lists.empty() &&
+        std::all_of(listing.lists.begin(), listing.lists.end(), [](const auto& list) {
+            const auto rows = list.first.elements(ax::kChildren);
+            return rows && *rows == list.second;
+        })) {
+        if (reused) *reused = true;
+        return listing.headers;
+    }
     // Only the lists the last search found them in, read anew while those are still there; a list
     // that was rebuilt is looked for again from the nearest element above it that is still there.
     if (kept.open > 0 && kept.headersWindow == mainWindow && !kept.headerParents.empty()) {
@@ -235,6 +249,13 @@ std::vector<LogicInspector::TrackHeader> headersOf(const AXElement& mainWindow) 
         kept.namedHeadersWindow = mainWindow;
         kept.namedHeaders.clear();
         for (const auto& h : unique) kept.namedHeaders.emplace(text::lowercased(h.name), h.element);
+        listing = {};
+        if (!unique.empty()) {
+            listing.window = mainWindow;
+            for (const auto& list : kept.headerParents)
+                if (auto rows = list.element.elements(ax::kChildren)) listing.lists.emplace_back(list.element, *rows);
+            listing.headers = unique;
+        }
     }
     return unique;
 }
@@ -288,30 +309,52 @@ std::vector<LogicInspector::IndentedHeader> LogicInspector::findTrackHeadersWith
     return out;
 }
 
+namespace {
+
+// The header as listed still shows that track under that name, read anew; its mute state as it
+// shows now.
+bool stillShows(LogicInspector::TrackHeader& header) {
+    header.element.prefetch(kListReads);
+    const std::string description = text::trimmingWhitespaceAndNewlines(textOf(header.element, ax::kDescription));
+    const auto parsed = LogicInspector::parseTrackDescription(description);
+    if (!parsed || parsed->number != header.trackNumber || parsed->name != header.name) return false;
+    header.isMuted = description.ends_with(", mute") || description.ends_with(", muted");
+    return true;
+}
+
+}  // namespace
+
 LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& named) const {
     auto window = findMainWindow();
     if (!window) return {};
-    // Only the header found needs its folder flag: one read instead of one per track.
-    auto headers = headersOf(*window);
-    ResolvedTrack result;
-    for (const auto& h : headers) result.availableNames.push_back(h.name);
-    auto takeAll = [&](const std::string& lowered) {
-        for (const auto& h : headers)
-            if (text::lowercased(h.name) == lowered) result.matches.push_back(h);
-        if (result.matches.empty()) return false;
-        result.header = result.matches.front();
-        result.header->isFolder = hasDisclosureTriangle(result.header->element);
-        return true;
-    };
-
-    auto wanted = text::lowercased(named);
-    if (takeAll(wanted)) return result;
-    static const Regex suffix(R"(\s*\[[^\]]*\]\s*$)");
-    std::string stripped = suffix.replaceAll(wanted, "");
-    stripped = std::string(text::trimSpacesAndTabs(stripped));
-    if (stripped == wanted) return result;
-    takeAll(stripped);
-    return result;
+    // A track list read earlier in this call is read once more only when a list of it changed, or
+    // the header found no longer shows the name: the list is what tells a name shared by several
+    // tracks, and reading it whole again for each track a call selects costs a round trip per track.
+    for (const bool sameCall : {true, false}) {
+        bool reused = false;
+        // Only the header found needs its folder flag: one read instead of one per track.
+        const auto headers = headersOf(*window, sameCall, &reused);
+        ResolvedTrack result;
+        for (const auto& h : headers) result.availableNames.push_back(h.name);
+        auto takeAll = [&](const std::string& lowered) {
+            for (const auto& h : headers)
+                if (text::lowercased(h.name) == lowered) result.matches.push_back(h);
+            if (result.matches.empty()) return false;
+            result.header = result.matches.front();
+            return true;
+        };
+        auto wanted = text::lowercased(named);
+        if (!takeAll(wanted)) {
+            static const Regex suffix(R"(\s*\[[^\]]*\]\s*$)");
+            std::string stripped = suffix.replaceAll(wanted, "");
+            stripped = std::string(text::trimSpacesAndTabs(stripped));
+            if (stripped != wanted) takeAll(stripped);
+        }
+        if (reused && (!result.header || !stillShows(*result.header))) continue;
+        if (result.header) result.header->isFolder = hasDisclosureTriangle(result.header->element);
+        return result;
+    }
+    return {};
 }
 
 std::string LogicInspector::ambiguousTrackMessage(const ResolvedTrack& resolved) {
@@ -366,10 +409,22 @@ constexpr double kStripCatchUpPoll = 0.25;
 
 using Row = std::pair<LogicInspector::TrackHeader, double>;
 
-// The shown headers in on-screen order, top to bottom.
-std::vector<Row> rowsOnScreen(const AXElement& mainWindow) {
+// The shown headers in on-screen order, top to bottom; `reused`: as listed earlier in this call
+// (see headersOf), with where they lay then.
+std::vector<Row> rowsOnScreen(const AXElement& mainWindow, bool& reused) {
+    // Only a listing whose places were read with it: the headers' places cost more read alone than
+    // with the list.
+    auto& listing = detail::keptPlaces().listing;
+    const bool placedBefore = !listing.tops.empty() && listing.tops.size() == listing.headers.size();
+    const auto headers = headersOf(mainWindow, placedBefore, &reused);
+    const bool placed = reused && listing.tops.size() == headers.size();
     std::vector<Row> rows;
-    for (const auto& h : headersOf(mainWindow)) rows.emplace_back(h, LogicInspector::frameForElement(h.element).y);
+    for (std::size_t i = 0; i < headers.size(); ++i)
+        rows.emplace_back(headers[i], placed ? listing.tops[i] : LogicInspector::frameForElement(headers[i].element).y);
+    if (!placed && listing.headers.size() == headers.size()) {
+        listing.tops.clear();
+        for (const auto& row : rows) listing.tops.push_back(row.second);
+    }
     std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
     return rows;
 }
@@ -381,18 +436,29 @@ std::string nameOnStrip(const LogicInspector& logic, const AXElement& mainWindow
     // What a whole read of the strip asks of each element: one that follows finds these answers kept.
     static const std::vector<std::string> kFieldReads{ax::kRole, ax::kDescription, ax::kTitle,    ax::kChildren,
                                                       ax::kHelp, ax::kValue,       ax::kPosition, ax::kSize};
-    const auto strip = logic.firstMixerStrip(mainWindow);
-    if (!strip) return "";
-    strip->prefetch(kFieldReads);
     auto isNameField = [](const AXElement& e) {
         return textOf(e, ax::kRole) == "AXTextField" &&
                text::trimmingWhitespaceAndNewlines(textOf(e, ax::kDescription)) == "name";
     };
     auto& kept = detail::keptPlaces();
+    // The field last found on the first strip, while one read of it still finds it so: Logic Pro
+    // shows the selected track on that strip, built anew (and its handles gone) when it shows another.
+    if (kept.open > 0 && kept.firstStripNameField && kept.firstStripWindow == mainWindow) {
+        kept.firstStripNameField.prefetch(kFieldReads);
+        if (isNameField(kept.firstStripNameField))
+            if (auto name = ax_read::valueText(kept.firstStripNameField)) return *name;
+    }
+    const auto strip = logic.firstMixerStrip(mainWindow);
+    if (!strip) return "";
+    strip->prefetch(kFieldReads);
     if (auto known = kept.stripNameFields.find(*strip); kept.open > 0 && known != kept.stripNameFields.end()) {
         known->second.prefetch(kFieldReads);
         if (isNameField(known->second))
-            if (auto name = ax_read::valueText(known->second)) return *name;
+            if (auto name = ax_read::valueText(known->second)) {
+                kept.firstStripWindow = mainWindow;
+                kept.firstStripNameField = known->second;
+                return *name;
+            }
     }
     const auto children = strip->children();
     auto take = [&](std::size_t index) -> std::optional<std::string> {
@@ -405,6 +471,8 @@ std::string nameOnStrip(const LogicInspector& logic, const AXElement& mainWindow
             if (kept.stripNameFields.size() >= 4096) kept.stripNameFields.clear();  // a session's worth, not more
             kept.stripNameFields[*strip] = child;
             kept.stripNameIndex = index;
+            kept.firstStripWindow = mainWindow;
+            kept.firstStripNameField = child;
         }
         return name;
     };
@@ -434,8 +502,10 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
                                             bool stripReadNext) const {
     const KeptPlaces places;
     ensureInspectorOpen(mainWindow);
-    auto rows = rowsOnScreen(mainWindow);
+    bool listed = false;
+    auto rows = rowsOnScreen(mainWindow, listed);
     if (rows.empty()) return false;
+    auto& listing = detail::keptPlaces().listing;
 
     auto targetIt = std::find_if(rows.begin(), rows.end(),
                                  [&](const auto& r) { return r.first.trackNumber == target.trackNumber; });
@@ -472,7 +542,15 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
         return shown;
     };
 
-    const long currentIndex = selectedRow(rows);
+    // The rows as listed earlier in this call: the one this call last selected, while it still
+    // shows selected, is the one to move from (one read instead of one per row above it).
+    long currentIndex = -1;
+    if (listed && listing.selected) {
+        const auto known = std::find_if(rows.begin(), rows.end(),
+                                        [&](const auto& r) { return r.first.trackNumber == *listing.selected; });
+        if (known != rows.end() && selectedFlag(known->first.element)) currentIndex = known - rows.begin();
+    }
+    if (currentIndex < 0) currentIndex = selectedRow(rows);
     answerRead = currentIndex == targetIndex;
     std::string current = shownStripName(mainWindow);
     if (currentIndex >= 0) {
@@ -483,10 +561,13 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
             log(shows ? fmt::format("[selectTrackViaKeyboard] already on target '{}'", target.name)
                       : fmt::format("[selectTrackViaKeyboard] '{}' is selected but the strip shows '{}'", target.name,
                                     current));
+            if (shows) listing.selected = target.trackNumber;
             return shows;
         }
     }
 
+    // The strip is built anew for the track selected next: the name field found on it goes.
+    detail::keptPlaces().firstStripNameField = {};
     if (currentIndex < 0) {
         log(fmt::format("[selectTrackViaKeyboard] no shown header is selected (strip name='{}'); pressing '{}' (#{})",
                         current, target.name, target.trackNumber));
@@ -529,6 +610,7 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
     const std::string after = selected ? awaitStrip(target.name, shownStripName(mainWindow), targetSelected)
                                        : shownStripName(mainWindow);
     const bool verified = selected && text::equalsIgnoringCase(after, target.name) && targetSelected();
+    if (verified) listing.selected = target.trackNumber;
     log(fmt::format("[selectTrackViaKeyboard] after navigation, strip name='{}' (verified={})", after,
                     verified ? "yes" : "no"));
     return verified;

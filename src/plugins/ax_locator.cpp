@@ -2,6 +2,7 @@
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
+#include "logic/logic_inspector.h"
 #include "support/unicode.h"
 
 namespace corvane {
@@ -23,8 +24,18 @@ const std::vector<std::string>& AXLocator::controlReads() {
 }
 
 std::optional<platform::AXElement> AXLocator::find(const AXTarget& target, const AXElement& in, int maxDepth) {
-    return ax_tree::findFirst(
-        in, maxDepth, [&](const AXElement& e) { return matches(e, target); }, 0, controlReads());
+    // The window's header holds Logic Pro's own buttons, never a control a map targets: it is left
+    // unread, and the rest is searched from the window's children.
+    const auto header = LogicInspector::pluginWindowHeader(in);
+    auto accepts = [&](const AXElement& e) { return matches(e, target); };
+    if (!header) return ax_tree::findFirst(in, maxDepth, accepts, 0, controlReads());
+    if (maxDepth <= 0) return std::nullopt;
+    if (accepts(in)) return in;
+    for (const auto& child : in.children()) {
+        if (child == *header) continue;
+        if (auto found = ax_tree::findFirst(child, maxDepth, accepts, 1, controlReads())) return found;
+    }
+    return std::nullopt;
 }
 
 std::optional<platform::AXElement> AXLocator::findMenuItem(const std::string& title, const AXElement& in,

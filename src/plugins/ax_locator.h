@@ -20,7 +20,8 @@ public:
 
     AXLocator() = delete;
 
-    // The first element that matches the target, or none.
+    // The first element that matches the target, or none; a plug-in window's header (see
+    // LogicInspector::pluginWindowHeader) is not looked through.
     static std::optional<AXElement> find(const AXTarget& target, const AXElement& in, int maxDepth);
 
     // Every element whose AXRole equals the role (every element without a role) and that the
