@@ -8,6 +8,7 @@
 #include "networking/auth_service.h"
 #include "platform/log.h"
 #include "platform/platform.h"
+#include "support/app_paths.h"
 #include "support/json_writer.h"
 
 namespace corvane::app {
@@ -25,6 +26,8 @@ CompanionController::CompanionController(Options options)
       clock_(options_.clock ? *options_.clock : platform::clock()),
       backendChatService_(networking::BackendConfiguration::fromEnvironment().chatEndpoint(), "gpt-5",
                           options_.chatTransport ? options_.chatTransport : http::defaultTransport()) {
+    // The chats, notes and logs are the user's alone, whatever an earlier version left readable.
+    AppPaths::narrowApplicationFolder();
     pluginMapStore_.reload();
 }
 

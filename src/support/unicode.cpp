@@ -3,6 +3,8 @@
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/utext.h>
+#include <unicode/utf8.h>
 
 #include <unicode/ustring.h>
 #include "support/icu_text.h"
@@ -62,33 +64,67 @@ std::string_view trimSpacesAndTabs(std::string_view s) {
     return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
-std::vector<std::string> graphemes(std::string_view s) {
-    std::vector<std::string> out;
-    icu::UnicodeString us = u(s);
+namespace {
+// Calls each(begin, end) with the byte range of every grapheme of valid UTF-8 text, in order,
+// until it returns false. Walks the text in place: a long text is never copied or split up.
+template <class Each>
+void forEachGrapheme(std::string_view s, Each each) {
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status)) {
-        for (int32_t i = 0; i < us.length();) {
-            UChar32 c = us.char32At(i);
-            out.push_back(utf8(icu::UnicodeString(c)));
-            i += U16_LENGTH(c);
+    std::unique_ptr<UText, UText* (*)(UText*)> text(
+        U_SUCCESS(status) ? utext_openUTF8(nullptr, s.data(), static_cast<int64_t>(s.size()), &status) : nullptr,
+        &utext_close);
+    if (U_SUCCESS(status) && text) it->setText(text.get(), status);
+    if (U_FAILURE(status) || !text) {  // one code point each
+        const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
+        const auto length = static_cast<int32_t>(s.size());
+        for (int32_t i = 0; i < length;) {
+            const int32_t begin = i;
+            UChar32 c;
+            U8_NEXT(bytes, i, length, c);
+            if (!each(static_cast<size_t>(begin), static_cast<size_t>(i))) return;
         }
-        return out;
+        return;
     }
-    it->setText(us);
-    int32_t start = it->first();
-    for (int32_t end = it->next(); end != icu::BreakIterator::DONE; start = end, end = it->next())
-        out.push_back(utf8(us.tempSubStringBetween(start, end)));
+    int32_t begin = it->first();
+    for (int32_t end = it->next(); end != icu::BreakIterator::DONE; begin = end, end = it->next())
+        if (!each(static_cast<size_t>(begin), static_cast<size_t>(end))) return;
+}
+
+// Invalid bytes read as U+FFFD, as everywhere else.
+std::string validUTF8(std::string_view s) { return utf8(u(s)); }
+}  // namespace
+
+std::vector<std::string> graphemes(std::string_view s) {
+    if (!isValidUTF8(s)) return graphemes(validUTF8(s));
+    std::vector<std::string> out;
+    forEachGrapheme(s, [&](size_t begin, size_t end) {
+        out.emplace_back(s.substr(begin, end - begin));
+        return true;
+    });
     return out;
 }
 
-size_t graphemeCount(std::string_view s) { return graphemes(s).size(); }
+size_t graphemeCount(std::string_view s) {
+    if (!isValidUTF8(s)) return graphemeCount(validUTF8(s));
+    size_t count = 0;
+    forEachGrapheme(s, [&](size_t, size_t) {
+        ++count;
+        return true;
+    });
+    return count;
+}
 
 std::string graphemePrefix(std::string_view s, size_t count) {
-    std::string out;
-    auto g = graphemes(s);
-    for (size_t i = 0; i < g.size() && i < count; ++i) out += g[i];
-    return out;
+    if (!isValidUTF8(s)) return graphemePrefix(validUTF8(s), count);
+    size_t taken = 0, bytes = 0;
+    if (count > 0) {
+        forEachGrapheme(s, [&](size_t, size_t end) {
+            bytes = end;
+            return ++taken < count;
+        });
+    }
+    return std::string(s.substr(0, bytes));
 }
 
 std::u16string toUTF16(std::string_view s) {

@@ -45,9 +45,9 @@ struct TurnWatch {
 
 TestRunner::TestRunner(Services services, std::filesystem::path testCasesDir, std::filesystem::path testResultsDir)
     : services_(services), testCasesDir_(std::move(testCasesDir)), testResultsDir_(std::move(testResultsDir)) {
+    createPrivateFolders(testCasesDir_);
+    createPrivateFolders(testResultsDir_);
     std::error_code ignored;
-    std::filesystem::create_directories(testCasesDir_, ignored);
-    std::filesystem::create_directories(testResultsDir_, ignored);
     // Screenshots half-written when a run was killed, in each test's folder.
     for (std::filesystem::directory_iterator it(testResultsDir_, ignored), end; !ignored && it != end;
          it.increment(ignored)) {
@@ -163,8 +163,7 @@ std::optional<std::string> TestRunner::captureScreenshot(const std::string& labe
     std::string why;
     try {
         const auto artifact = services_.captureService.captureLogic(false, CaptureMode::display);
-        std::error_code ignored;
-        std::filesystem::create_directories(folder, ignored);
+        createPrivateFolders(folder);
         if (writeFileAtomically(file, artifact.pngData)) return std::filesystem::absolute(file).string();
         why = "The file could not be written.";
     } catch (const std::exception& error) {
