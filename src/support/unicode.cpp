@@ -25,6 +25,26 @@ bool isSpace(UChar32 c, bool newlinesToo) {
 }
 
 std::string trim(std::string_view s, bool newlinesToo) {
+    if (isValidUTF8(s)) {  // in place: a long text is copied once, trimmed
+        const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
+        const auto length = static_cast<int32_t>(s.size());
+        int32_t start = 0, end = length;
+        while (start < end) {
+            int32_t next = start;
+            UChar32 c;
+            U8_NEXT(bytes, next, end, c);
+            if (!isSpace(c, newlinesToo)) break;
+            start = next;
+        }
+        while (end > start) {
+            int32_t previous = end;
+            UChar32 c;
+            U8_PREV(bytes, start, previous, c);
+            if (!isSpace(c, newlinesToo)) break;
+            end = previous;
+        }
+        return std::string(s.substr(static_cast<size_t>(start), static_cast<size_t>(end - start)));
+    }
     icu::UnicodeString us = u(s);
     int32_t start = 0, end = us.length();
     while (start < end) {

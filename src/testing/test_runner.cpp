@@ -176,6 +176,8 @@ std::optional<std::string> TestRunner::captureScreenshot(const std::string& labe
 // --- One agent turn ------------------------------------------------------------------------------
 
 TestRunner::PromptOutcome TestRunner::prompt(const std::string& text, std::int64_t timeoutSeconds) {
+    // Refused before Logic Pro is brought forward or a thread is made for it.
+    if (auto tooLong = ChatOrchestrator::messageProblem(text)) return {{}, {}, *tooLong, false};
     std::lock_guard harness(harnessMutex_);
     const auto reservation = services_.chatOrchestrator.reserveTurn(TurnOwner::harness);
     if (!reservation) return {{}, {}, ChatOrchestrator::kBusyMessage, false};
@@ -188,15 +190,18 @@ TestRunner::PromptOutcome TestRunner::prompt(const std::string& text, std::int64
 
 TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const TurnReservation& reservation, const std::string& text,
                                                         std::int64_t timeoutSeconds) {
-    ChatRequest request;
-    request.message = text;
-    request.threadID = services_.conversationStore.createThread(std::nullopt).currentThreadID;
-    request.includePendingCaptures = false;
-    request.modelTier = ModelTier::pro;
-    const std::string threadID = *request.threadID;
+    if (auto tooLong = ChatOrchestrator::messageProblem(text)) return {{}, {}, *tooLong, false};
+    const std::string threadID = services_.conversationStore.createThread(std::nullopt).currentThreadID;
+    const auto stream = [&] {
+        ChatRequest request;  // the turn keeps its own copy of the prompt; this one goes at once
+        request.message = text;
+        request.threadID = threadID;
+        request.includePendingCaptures = false;
+        request.modelTier = ModelTier::pro;
+        return services_.chatOrchestrator.handleChatStreaming(reservation, request);
+    }();
 
     auto watch = std::make_shared<TurnWatch>();
-    const auto stream = services_.chatOrchestrator.handleChatStreaming(reservation, request);
     std::jthread reader([watch, stream] {
         while (auto event = stream->next()) {
             std::lock_guard lock(watch->mutex);
