@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "logic/key_codes.h"
 #include <atomic>
+#include "logic/key_codes.h"
 
 #include "logic/logic_inspector.h"
 #include "logic/logic_messages.h"

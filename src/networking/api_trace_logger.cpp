@@ -101,8 +101,7 @@ std::string APITraceLogger::responseBlock(const std::string& label, const std::s
 }
 
 void APITraceLogger::logRequest(const std::string& label, const std::string& url,
-                                const std::map<std::string, std::string>& headers,
-                                const nlohmann::json& body) {
+                                const std::map<std::string, std::string>& headers, const nlohmann::json& body) {
     log(requestBlock(label, url, headers, body));
 }
 

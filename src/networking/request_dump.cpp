@@ -65,7 +65,8 @@ void stripInPlace(nlohmann::json& value) {
     }
     if (!value.is_object()) return;
     for (auto& [key, member] : value.items()) {
-        if (key == "image_url" && member.is_string() && member.get_ref<const std::string&>().rfind("data:image", 0) == 0) {
+        if (key == "image_url" && member.is_string() &&
+            member.get_ref<const std::string&>().rfind("data:image", 0) == 0) {
             member = "<base64-image redacted>";
         } else if (isCredentialKey(key) && member.is_string()) {
             member = "<redacted>";
