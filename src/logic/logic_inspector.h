@@ -308,7 +308,8 @@ public:
     // slotIndex: -1 (or absent) appends, 0 inserts first, k inserts below slot k - 1. On success,
     // chainAfter (when given) receives the chain as it was read back with the plug-in in its place.
     Outcome addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
-                      std::optional<int> slotIndex = std::nullopt, std::vector<InsertSlot>* chainAfter = nullptr) const;
+                      std::optional<int> slotIndex = std::nullopt,
+                      std::vector<InsertSlot>* chainAfter = nullptr) const;
     void findInsertBars(const AXElement& in, std::vector<InsertBar>& results, int depth, int maxDepth) const;
     Outcome removePlugin(const AXElement& fromTrackIn, const InsertSlot& pluginSlot) const;
     Outcome reorderPlugin(const AXElement& inTrackWindow, int fromIndex, int toIndex) const;

@@ -111,40 +111,48 @@ void forEachGrapheme(std::string_view s, Each each) {
         if (!each(static_cast<size_t>(begin), static_cast<size_t>(end))) return;
 }
 
-// Invalid bytes read as U+FFFD, as everywhere else.
-std::string validUTF8(std::string_view s) { return utf8(u(s)); }
+// Calls use(text) with the text itself, or with its invalid bytes read as U+FFFD, as everywhere else.
+template <class Use>
+auto withValidUTF8(std::string_view s, Use use) {
+    if (isValidUTF8(s)) return use(s);
+    const std::string valid = utf8(u(s));
+    return use(std::string_view(valid));
+}
 }  // namespace
 
 std::vector<std::string> graphemes(std::string_view s) {
-    if (!isValidUTF8(s)) return graphemes(validUTF8(s));
-    std::vector<std::string> out;
-    forEachGrapheme(s, [&](size_t begin, size_t end) {
-        out.emplace_back(s.substr(begin, end - begin));
-        return true;
+    return withValidUTF8(s, [](std::string_view text) {
+        std::vector<std::string> out;
+        forEachGrapheme(text, [&](size_t begin, size_t end) {
+            out.emplace_back(text.substr(begin, end - begin));
+            return true;
+        });
+        return out;
     });
-    return out;
 }
 
 size_t graphemeCount(std::string_view s) {
-    if (!isValidUTF8(s)) return graphemeCount(validUTF8(s));
-    size_t count = 0;
-    forEachGrapheme(s, [&](size_t, size_t) {
-        ++count;
-        return true;
+    return withValidUTF8(s, [](std::string_view text) {
+        size_t count = 0;
+        forEachGrapheme(text, [&](size_t, size_t) {
+            ++count;
+            return true;
+        });
+        return count;
     });
-    return count;
 }
 
 std::string graphemePrefix(std::string_view s, size_t count) {
-    if (!isValidUTF8(s)) return graphemePrefix(validUTF8(s), count);
-    size_t taken = 0, bytes = 0;
-    if (count > 0) {
-        forEachGrapheme(s, [&](size_t, size_t end) {
-            bytes = end;
-            return ++taken < count;
-        });
-    }
-    return std::string(s.substr(0, bytes));
+    return withValidUTF8(s, [count](std::string_view text) {
+        size_t taken = 0, bytes = 0;
+        if (count > 0) {
+            forEachGrapheme(text, [&](size_t, size_t end) {
+                bytes = end;
+                return ++taken < count;
+            });
+        }
+        return std::string(text.substr(0, bytes));
+    });
 }
 
 std::u16string toUTF16(std::string_view s) {
