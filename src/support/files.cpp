@@ -99,12 +99,11 @@ int createLockedTemporary(const fs::path& folder, const fs::path& path, unsigned
         temp = folder / (temporaryNamePrefix(path) + randomSuffix());
         int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd < 0) return -1;
-        int locked;
-        do {
-            locked = ::flock(fd, LOCK_EX);
-        } while (locked != 0 && errno == EINTR);
+        // A file system without locks leaves the write unlocked, as it was before.
+        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
         struct stat st {};
-        if (locked == 0 && ::fstat(fd, &st) == 0 && st.st_nlink > 0) return fd;
+        if (::fstat(fd, &st) == 0 && st.st_nlink > 0) return fd;
         ::close(fd);
     }
     errno = EAGAIN;
