@@ -82,7 +82,8 @@ ChatOrchestrator::~ChatOrchestrator() {
 
 namespace {
 
-// Two turns would post keys and clicks into the same Logic Pro at once.
+// A turn that never starts: by default because two turns would post keys and clicks into the same
+// Logic Pro at once.
 std::shared_ptr<AgentEventStream> refusedStream(const ChatRequest& request,
                                                 const std::string& why = ChatOrchestrator::kBusyMessage) {
     auto stream = std::make_shared<AgentEventStream>();
