@@ -1,6 +1,11 @@
 #include "app/companion_controller.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <exception>
+#include <mutex>
 #include <utility>
 
 #include "app/route_answers.h"
@@ -8,13 +13,25 @@
 #include "networking/auth_service.h"
 #include "platform/log.h"
 #include "platform/platform.h"
+#include "support/app_paths.h"
 #include "support/json_writer.h"
 
 namespace corvane::app {
 
 namespace {
 constexpr const char* kAppName = "Corvane";
+
+// A long prompt passes through several threads as buffers of megabytes. Left to itself, glibc
+// raises its mmap threshold after the first such free and keeps later ones in each thread's
+// arena, so the resident size grows with every copy ever made; a fixed threshold hands each
+// buffer back to the system when it is freed.
+void returnLargeBuffersWhenFreed() {
+#ifdef __GLIBC__
+    static std::once_flag once;
+    std::call_once(once, [] { ::mallopt(M_MMAP_THRESHOLD, 1024 * 1024); });
+#endif
 }
+}  // namespace
 
 std::shared_ptr<CompanionController> CompanionController::create(Options options) {
     return std::shared_ptr<CompanionController>(new CompanionController(std::move(options)));
@@ -25,6 +42,9 @@ CompanionController::CompanionController(Options options)
       clock_(options_.clock ? *options_.clock : platform::clock()),
       backendChatService_(networking::BackendConfiguration::fromEnvironment().chatEndpoint(), "gpt-5",
                           options_.chatTransport ? options_.chatTransport : http::defaultTransport()) {
+    returnLargeBuffersWhenFreed();
+    // The chats, notes and logs are the user's alone, whatever an earlier version left readable.
+    AppPaths::narrowApplicationFolder();
     pluginMapStore_.reload();
 }
 

@@ -83,14 +83,16 @@ ChatOrchestrator::~ChatOrchestrator() {
 
 namespace {
 
-std::shared_ptr<AgentEventStream> refusedStream(const ChatRequest& request) {
-    // Two turns would post keys and clicks into the same Logic Pro at once.
+// A turn that never starts: by default because two turns would post keys and clicks into the same
+// Logic Pro at once.
+std::shared_ptr<AgentEventStream> refusedStream(const ChatRequest& request,
+                                                const std::string& why = ChatOrchestrator::kBusyMessage) {
     auto stream = std::make_shared<AgentEventStream>();
     ChatResponse refused;
     refused.ok = false;
-    refused.assistantMessage = ChatOrchestrator::kBusyMessage;
+    refused.assistantMessage = why;
     refused.threadID = request.threadID.value_or("");
-    stream->yield(AgentEvent::error(ChatOrchestrator::kBusyMessage));
+    stream->yield(AgentEvent::error(why));
     stream->yield(AgentEvent::finalResponse(std::move(refused)));
     stream->finish();
     return stream;
@@ -128,7 +130,15 @@ void ChatOrchestrator::release(std::uint64_t reservationID) {
     if (!holder_->turnRunning) holder_.reset();
 }
 
+std::optional<std::string> ChatOrchestrator::messageProblem(const std::string& message) {
+    if (message.size() <= kMaxMessageBytes) return std::nullopt;
+    return "The message is too long to send: it holds " + std::to_string(message.size()) +
+           " bytes and the chat backend accepts at most " + std::to_string(kMaxMessageBytes) +
+           " (4 MiB). Shorten it and send it again.";
+}
+
 std::shared_ptr<AgentEventStream> ChatOrchestrator::handleChatStreaming(const ChatRequest& request) {
+    if (auto tooLong = messageProblem(request.message)) return refusedStream(request, *tooLong);
     std::lock_guard lock(turnMutex_);
     if (holder_) return refusedStream(request);
     holder_ = Holder{++nextReservationID_, TurnOwner::window, false, false};
@@ -137,6 +147,7 @@ std::shared_ptr<AgentEventStream> ChatOrchestrator::handleChatStreaming(const Ch
 
 std::shared_ptr<AgentEventStream> ChatOrchestrator::handleChatStreaming(const TurnReservation& reservation,
                                                                         const ChatRequest& request) {
+    if (auto tooLong = messageProblem(request.message)) return refusedStream(request, *tooLong);
     std::lock_guard lock(turnMutex_);
     if (reservation.owner_ != this || !holder_ || holder_->id != reservation.id_ || holder_->turnRunning)
         return refusedStream(request);
@@ -224,8 +235,10 @@ void ChatOrchestrator::runTurn(Turn& turn) {
             stream->yield(AgentEvent::interimAssistantMessage(text));
         });
 
-        std::string userText = request.message;
-        if (request.analysisSnapshot) userText += "\n\n" + *request.analysisSnapshot;
+        // The message itself unless a snapshot rides along: a long message is held once.
+        std::string withSnapshot;
+        if (request.analysisSnapshot) withSnapshot = request.message + "\n\n" + *request.analysisSnapshot;
+        const std::string& userText = request.analysisSnapshot ? withSnapshot : request.message;
         const HealthResponse health = providers_.healthSnapshot ? providers_.healthSnapshot() : HealthResponse{};
         for (const auto& summary : state.threads)
             if (summary.threadID == turn.threadID) turn.projectName = summary.projectName;

@@ -92,6 +92,11 @@ public:
     static constexpr const char* kBusyMessage =
         "Another chat turn is still working in Logic Pro. Wait for it to finish (or stop it), then send your message "
         "again.";
+    // The backend takes requests of at most 64 MiB, and a turn's first request carries its message
+    // beside up to eleven earlier ones: a longer message is refused before anything is stored.
+    static constexpr std::size_t kMaxMessageBytes = 4 * 1024 * 1024;
+    // Why the message cannot be sent (too long), or none.
+    static std::optional<std::string> messageProblem(const std::string& message);
     // The description of a turn stopped by the user, in its tool log.
     static constexpr const char* kStoppedTurnDescription = "The turn was stopped by the user.";
     // A turn whose model never gave a reply the user can read.
@@ -139,7 +144,8 @@ public:
     // The window's turn: reserves the loop, starts the turn on a thread of its own and returns its
     // stream at once; the reservation ends with the turn. While the loop is held (a turn running,
     // or the harness between its snapshots) the new turn is refused: its stream holds an error
-    // event and a final response with kBusyMessage, and nothing else happens.
+    // event and a final response with kBusyMessage, and nothing else happens; so is a message
+    // over kMaxMessageBytes, with messageProblem's text.
     std::shared_ptr<AgentEventStream> handleChatStreaming(const ChatRequest& request);
     // A turn under a reservation already held; refused as above when the reservation is not the
     // one holding the loop or its previous turn still runs. The reservation outlives the turn.

@@ -73,6 +73,15 @@ AgentToolOutputPayload remember(ToolCall& toolCall) {
     const MemoryChange added = toolCall.executor.memoryStore().add(scope, note);
     if (!added.memory) return toolCall.fail("The memory was not stored: " + added.failure.value_or("") + ".");
     const Memory& memory = *added.memory;
+    if (added.alreadyKept) {
+        // The model is told, so that it does not take the note for lost and store it again.
+        const std::string message = "Already remembered [" + memory.id + "] (" + word + "): " + memory.note;
+        toolCall.record(message, true);
+        return ChatToolExecutor::makeJSONOutput(
+            toolCall.callID(),
+            {{"status", "ok"}, {"memory", memoryObject(memory)}, {"alreadyRemembered", true}, {"message", message}},
+            R"({"status":"ok"})");
+    }
     toolCall.record("Remembered [" + memory.id + "] (" + word + "): " + memory.note, true);
     return okWith(toolCall.callID(), "memory", memory);
 }

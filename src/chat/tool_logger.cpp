@@ -120,8 +120,8 @@ void ToolLogger::closeTurn(int totalRounds, const std::optional<std::string>& ag
     TurnLog turn;
     turn.turnTimestamp = *turnTimestamp_;
     turn.threadID = turnThreadID_;
-    turn.userMessage = *turnUserMessage_;
-    turn.toolCalls = pendingCalls_;
+    turn.userMessage = std::move(*turnUserMessage_);  // the turn closes here: nothing else reads them
+    turn.toolCalls = std::move(pendingCalls_);
     turn.totalRounds = totalRounds;
     if (agentResponse) turn.agentResponse = text::graphemePrefix(*agentResponse, kReplyCharacters);
 

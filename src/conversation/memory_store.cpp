@@ -20,6 +20,12 @@ std::string newMemoryID() {
     return text::lowercased(uuid.substr(0, 6));
 }
 
+// As the lookups find them: "master" exactly, every other scope without regard to letter case.
+bool sameScope(const std::string& a, const std::string& b) {
+    if (a == "master" || b == "master") return a == b;
+    return text::equalsIgnoringCase(a, b);
+}
+
 std::string notStored(const CachedStoreFile<Memories>& file) {
     return file.lastFailure().value_or(file.file().path().string() + " could not be written");
 }
@@ -52,6 +58,16 @@ MemoryChange MemoryStore::add(const std::string& scope, const std::string& note)
         Memories& memories = file_.current().value;
         Memory memory{newMemoryID(), scope, text::trimmingWhitespaceAndNewlines(note),
                       ISO8601::corvaneDefault(ISO8601::now())};
+        const auto same = [&](const Memory& kept) { return kept.note == memory.note && sameScope(kept.scope, scope); };
+        const auto first = std::find_if(memories.begin(), memories.end(), same);
+        if (first != memories.end()) {
+            const Memory kept = *first;
+            const auto copies = std::remove_if(std::next(first), memories.end(), same);
+            if (copies == memories.end()) return {kept, std::nullopt, true};
+            memories.erase(copies, memories.end());
+            if (!file_.save()) return {std::nullopt, notStored(file_)};
+            return {kept, std::nullopt, true};
+        }
         memories.push_back(memory);
         if (!file_.save()) return {std::nullopt, notStored(file_)};
         return {file_.current().value.back(), std::nullopt};  // as stored: invalid text replaced

@@ -31,6 +31,7 @@ void from_json(const nlohmann::json& j, Memory& memory);  // throws json_fields:
 struct MemoryChange {
     std::optional<Memory> memory;
     std::optional<std::string> failure;
+    bool alreadyKept = false;  // an add found the same note under the same scope: `memory` is that one
 };
 
 // The remembered notes in "memories.json" of the application folder. The notes stay in memory
@@ -50,6 +51,9 @@ public:
     std::optional<std::string> lastFailure();
 
     std::vector<Memory> all();  // in the order they were added
+    // Adds the note unless the scope already holds it (scopes compared as the lookups below
+    // compare them, notes trimmed and exact): then that memory is given and copies of it that an
+    // earlier run stored are dropped, so a note is kept, and rides in requests, once.
     MemoryChange add(const std::string& scope, const std::string& note);
     // Removes the first memory with exactly this id; no memory when there is none.
     MemoryChange remove(const std::string& id);

@@ -443,7 +443,10 @@ private:
 };
 
 // The input trace log: every synthetic key press and playhead move, one timestamped line each.
+// A line that would take it past kMaxBytes first moves it to "<name>.1" (replacing the one
+// before), so a long session keeps the latest lines and the file cannot fill the disk.
 struct PlayheadDebug {
+    static constexpr std::uintmax_t kMaxBytes = 1024 * 1024;
     static std::filesystem::path url();
     static void log(const std::string& message);
 };

@@ -1,10 +1,12 @@
+#include <sys/stat.h>
+
 #include <fmt/format.h>
 
 #include <cstdlib>
 #include <mutex>
 
-#include "logic/key_codes.h"
 #include <atomic>
+#include "logic/key_codes.h"
 
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_internal.h"
@@ -271,7 +273,19 @@ std::filesystem::path PlayheadDebug::url() {
 
 void PlayheadDebug::log(const std::string& message) {
     std::string line = "[" + ISO8601::plainString(ISO8601::now()) + "] " + message + "\n";
-    appendToPrivateFile(url(), line);  // failures are never the caller's problem
+    const auto path = url();
+    // Every thread traces; one rotation must not move away another thread's fresh file.
+    static std::mutex rotation;
+    std::lock_guard lock(rotation);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<std::uintmax_t>(st.st_size) + line.size() > kMaxBytes) {
+        auto previous = path;
+        previous += ".1";
+        struct stat old {};
+        if (::lstat(previous.c_str(), &old) != 0 || S_ISREG(old.st_mode)) ::rename(path.c_str(), previous.c_str());
+    }
+    appendToPrivateFile(path, line);  // failures are never the caller's problem
 }
 
 }  // namespace corvane

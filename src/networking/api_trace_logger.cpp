@@ -69,7 +69,7 @@ std::string APITraceLogger::indent(const std::string& multiline) {
 
 std::string APITraceLogger::requestBlock(const std::string& label, const std::string& url,
                                          const std::map<std::string, std::string>& headers,
-                                         const std::optional<nlohmann::json>& body) {
+                                         const nlohmann::json& body) {
     std::string block = "[API] " + label + " request\n  POST " + url;
     if (!headers.empty()) {
         std::string map;
@@ -79,9 +79,9 @@ std::string APITraceLogger::requestBlock(const std::string& label, const std::st
         }
         block += "\n  headers: [" + map + "]";
     }
-    if (body && (body->is_object() || body->is_array())) {
+    if (body.is_object() || body.is_array()) {
         try {
-            const std::string text = body->dump(2, ' ', false, nlohmann::json::error_handler_t::strict);
+            const std::string text = body.dump(2, ' ', false, nlohmann::json::error_handler_t::strict);
             block += "\n  body:\n" + indent(sanitize(text));
         } catch (const nlohmann::json::exception&) {
             // A body that cannot be written is left out of the block.
@@ -101,8 +101,7 @@ std::string APITraceLogger::responseBlock(const std::string& label, const std::s
 }
 
 void APITraceLogger::logRequest(const std::string& label, const std::string& url,
-                                const std::map<std::string, std::string>& headers,
-                                const std::optional<nlohmann::json>& body) {
+                                const std::map<std::string, std::string>& headers, const nlohmann::json& body) {
     log(requestBlock(label, url, headers, body));
 }
 

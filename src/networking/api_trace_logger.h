@@ -12,16 +12,15 @@
 namespace corvane::networking {
 
 struct APITraceLogger {
+    // A body other than an object or an array (null: none) is left out of the block.
     static void logRequest(const std::string& label, const std::string& url,
-                           const std::map<std::string, std::string>& headers,
-                           const std::optional<nlohmann::json>& body);
+                           const std::map<std::string, std::string>& headers, const nlohmann::json& body);
     static void logResponse(const std::string& label, const std::string& url, std::optional<int> statusCode,
                             const std::optional<std::string>& bodyData);
 
     // The blocks as logged (exposed for the tests).
     static std::string requestBlock(const std::string& label, const std::string& url,
-                                    const std::map<std::string, std::string>& headers,
-                                    const std::optional<nlohmann::json>& body);
+                                    const std::map<std::string, std::string>& headers, const nlohmann::json& body);
     static std::string responseBlock(const std::string& label, const std::string& url, std::optional<int> statusCode,
                                      const std::optional<std::string>& bodyData);
 

@@ -56,24 +56,31 @@ fs::path RequestDump::folder() {
 fs::path RequestDump::lastRequestPath() { return folder() / "cv-last-request.json"; }
 fs::path RequestDump::requestLogPath() { return folder() / "cv-requests.jsonl"; }
 
-nlohmann::json RequestDump::stripImageData(const nlohmann::json& value) {
+namespace {
+// stripImageData on a value the caller owns: a request of megabytes is not copied once more.
+void stripInPlace(nlohmann::json& value) {
     if (value.is_array()) {
-        nlohmann::json out = nlohmann::json::array();
-        for (const auto& element : value) out.push_back(stripImageData(element));
-        return out;
+        for (auto& element : value) stripInPlace(element);
+        return;
     }
-    if (!value.is_object()) return value;
-    nlohmann::json out = nlohmann::json::object();
-    for (const auto& [key, member] : value.items()) {
-        if (key == "image_url" && member.is_string() && member.get<std::string>().rfind("data:image", 0) == 0) {
-            out[key] = "<base64-image redacted>";
+    if (!value.is_object()) return;
+    for (auto& [key, member] : value.items()) {
+        if (key == "image_url" && member.is_string() &&
+            member.get_ref<const std::string&>().rfind("data:image", 0) == 0) {
+            member = "<base64-image redacted>";
         } else if (isCredentialKey(key) && member.is_string()) {
-            out[key] = "<redacted>";
+            member = "<redacted>";
         } else {
-            out[key] = stripImageData(member);
+            stripInPlace(member);
         }
     }
-    return out;
+}
+}  // namespace
+
+nlohmann::json RequestDump::stripImageData(const nlohmann::json& value) {
+    nlohmann::json copy = value;
+    stripInPlace(copy);
+    return copy;
 }
 
 namespace {
@@ -83,16 +90,12 @@ platform::SerialQueue& dumpQueue() {
     return queue;
 }
 
-void writeTo(const nlohmann::json& body, const std::string& sentAt, const fs::path& lastPath,
-             const fs::path& logPath) {
+// One text of the request at a time: the copies of a long prompt stay few.
+void writeTo(nlohmann::json body, const std::string& sentAt, const fs::path& lastPath, const fs::path& logPath) {
     try {
-        const nlohmann::json copy = RequestDump::stripImageData(body);
-        if (!copy.is_object()) return;
-        const std::string pretty =
-            redactBearerTokens(copy.dump(2, ' ', false, nlohmann::json::error_handler_t::strict));
-        const std::string compact =
-            redactBearerTokens(copy.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict));
-        const std::string line = sentAt + " " + compact + "\n";
+        stripInPlace(body);
+        if (!body.is_object()) return;
+        std::string pretty = redactBearerTokens(body.dump(2, ' ', false, nlohmann::json::error_handler_t::strict));
 
         std::lock_guard lock(dumpMutex());
         // The folder is gone (an application folder removed meanwhile): nothing to keep.
@@ -102,7 +105,12 @@ void writeTo(const nlohmann::json& body, const std::string& sentAt, const fs::pa
         static std::set<fs::path> cleaned;
         if (cleaned.insert(lastPath).second) removeLeftoverTemporaryFiles(lastPath);
         writePrivateFile(lastPath, pretty);
+        std::string().swap(pretty);
         if (!isPlainFileOrMissing(logPath)) return;
+        std::string line = sentAt + " ";
+        line += redactBearerTokens(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict));
+        line += "\n";
+        body = nullptr;
         std::error_code error;
         const auto size = fs::file_size(logPath, error);
         if (!error && size + line.size() > RequestDump::kMaxLogBytes) {
@@ -127,7 +135,7 @@ void RequestDump::write(const nlohmann::json& body) {
 void RequestDump::writeLater(nlohmann::json body) {
     // The time and paths as they are now: the application folder may be another by the time it runs.
     dumpQueue().async([body = std::move(body), sentAt = timestampNow(), last = lastRequestPath(),
-                       log = requestLogPath()] { writeTo(body, sentAt, last, log); });
+                       log = requestLogPath()]() mutable { writeTo(std::move(body), sentAt, last, log); });
 }
 
 void RequestDump::drain() { dumpQueue().drain(); }

@@ -83,10 +83,11 @@ fs::path AppPaths::appSupportDirectory(const std::optional<std::string>& subdire
         folder = temporaryDirectory() / "Corvane";
     }
     if (subdirectory && !subdirectory->empty()) folder /= *subdirectory;
-    std::error_code ec;
-    fs::create_directories(folder, ec);  // failures surface later as failed reads and writes
+    createPrivateFolders(folder);  // failures surface later as failed reads and writes
     return folder;
 }
+
+void AppPaths::narrowApplicationFolder() { narrowToOwner(appSupportDirectory()); }
 
 namespace {
 constexpr int kMaxBackupsPerSecond = 1000;

@@ -8,11 +8,16 @@ namespace corvane {
 
 // The application folder and the rules its JSON stores share.
 struct AppPaths {
-    // The application folder, or a subfolder of it, created with its parents when missing.
+    // The application folder, or a subfolder of it, created with its parents when missing (new
+    // folders 0700).
     // CORVANE_HOME replaces the whole application folder; otherwise it is "Corvane" in the
     // user's data folder ($XDG_DATA_HOME, else ~/.local/share). Never fails: a folder that
     // cannot be created shows up later as failed reads and writes.
     static std::filesystem::path appSupportDirectory(const std::optional<std::string>& subdirectory = std::nullopt);
+
+    // Holds the user's chats and notes: made 0700, files in it 0600. Narrows what an earlier
+    // version (or the user) left readable by others to the user alone; for the program's start.
+    static void narrowApplicationFolder();
 
     // The user's data folder itself, created when missing; absent when it cannot be found.
     static std::optional<std::filesystem::path> userDataDirectory();

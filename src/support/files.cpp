@@ -1,6 +1,7 @@
 #include "support/files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,21 +90,44 @@ std::optional<FileStamp> fileStamp(const fs::path& path) {
     return stampOf(st);
 }
 
+namespace {
+// A temporary file of our own, locked for as long as it is written: another copy of the program
+// cleaning the folder at its start skips a file it cannot lock. The lock is taken after the
+// create, so a cleaner may still have taken the file in between; it is then made anew.
+int createLockedTemporary(const fs::path& folder, const fs::path& path, unsigned mode, fs::path& temp) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        temp = folder / (temporaryNamePrefix(path) + randomSuffix());
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd < 0) return -1;
+        // A file system without locks leaves the write unlocked, as it was before.
+        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && st.st_nlink > 0) return fd;
+        ::close(fd);
+    }
+    errno = EAGAIN;
+    return -1;
+}
+}  // namespace
+
 bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode, FileStamp* written) {
     fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-    fs::path temp = folder / (temporaryNamePrefix(path) + randomSuffix());
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    fs::path temp;
+    int fd = createLockedTemporary(folder, path, mode, temp);
     if (fd < 0) return false;
     bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
     struct stat st {};
     if (ok && written) ok = ::fstat(fd, &st) == 0;  // a rename keeps the inode and the times
-    ok = ::close(fd) == 0 && ok;
+    // Renamed while still locked: until then a cleaner could take the file for a leftover.
     if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
         int error = errno;  // the caller reports why
         ::unlink(temp.c_str());
+        ::close(fd);
         errno = error;
         return false;
     }
+    ::close(fd);  // the bytes were synced before the rename
     if (written) *written = stampOf(st);
     int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
@@ -112,6 +136,21 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned 
     }
     return true;
 }
+
+namespace {
+// A writer, in this process or another, holds the lock on its temporary file until it is renamed;
+// only a file nobody holds is a leftover.
+void removeIfUnlocked(const fs::path& file) {
+    int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat opened {
+    }, named{};
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+        ::lstat(file.c_str(), &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino)
+        ::unlink(file.c_str());
+    ::close(fd);
+}
+}  // namespace
 
 void removeLeftoverTemporaryFiles(const fs::path& path) {
     const std::string name = path.filename().string();
@@ -134,8 +173,42 @@ void removeLeftoverTemporaryFiles(const fs::path& folder, const std::function<bo
                                         [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
         if (!random || !written(name.substr(1, name.size() - 1 - tail))) continue;
         std::error_code ignored;
-        if (it->is_regular_file(ignored) && !it->is_symlink(ignored)) ::unlink(it->path().c_str());
+        if (it->is_regular_file(ignored) && !it->is_symlink(ignored)) removeIfUnlocked(it->path());
     }
+}
+
+bool createPrivateFolders(const fs::path& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    const fs::path parent = folder.parent_path();
+    if (!parent.empty() && parent != folder && !createPrivateFolders(parent)) return false;
+    if (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) return ::stat(folder.c_str(), &st) == 0;
+    return false;
+}
+
+namespace {
+void narrow(const fs::path& path, const struct stat& st) {
+    if ((st.st_mode & 077) != 0) ::chmod(path.c_str(), st.st_mode & 07700);
+}
+
+void narrowEntries(const fs::path& folder, int depthLeft) {
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        struct stat st {};
+        if (::lstat(it->path().c_str(), &st) != 0) continue;
+        if (S_ISREG(st.st_mode)) narrow(it->path(), st);
+        if (!S_ISDIR(st.st_mode)) continue;
+        narrow(it->path(), st);
+        if (depthLeft > 0) narrowEntries(it->path(), depthLeft - 1);
+    }
+}
+}  // namespace
+
+void narrowToOwner(const fs::path& folder, int maxDepth) {
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
+    narrow(folder, st);
+    narrowEntries(folder, maxDepth);
 }
 
 bool appendToPrivateFile(const fs::path& path, std::string_view bytes) {

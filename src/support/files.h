@@ -32,20 +32,30 @@ struct FileStamp {
 // The stamp of what is at the path now (following links); absent when nothing can be stat'ed there.
 std::optional<FileStamp> fileStamp(const std::filesystem::path& path);
 
-// Replaces the file atomically: a temporary file in the same folder, fsync, rename, fsync of
-// the folder. A reader sees the old or the new contents, never a mixture. New files get `mode`.
+// Replaces the file atomically: a temporary file in the same folder, locked while it is written,
+// fsync, rename, fsync of the folder. A reader sees the old or the new contents, never a mixture.
+// The file gets `mode` (less the umask); only the user may read what the program keeps.
 // `written`, when given, receives the stamp of the file written.
-bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, unsigned mode = 0644,
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, unsigned mode = 0600,
                          FileStamp* written = nullptr);
 
 // Removes the temporary files that an interrupted writeFileAtomically of `path` left beside it
-// (a crash between create and rename): only regular files named exactly as it names them. Only
-// for the file's one writer, at its start: a write under way would lose its temporary file.
+// (a crash between create and rename): only regular files named exactly as it names them, and
+// only those no writer holds: another copy of the program writing into the same folder keeps
+// its temporary file.
 void removeLeftoverTemporaryFiles(const std::filesystem::path& path);
 // The same for a writer of many files in one folder: the leftovers of every file whose name
 // `written` accepts.
 void removeLeftoverTemporaryFiles(const std::filesystem::path& folder,
                                   const std::function<bool(std::string_view fileName)>& written);
+
+// Creates the folder and whichever of its parents are missing, each new one 0700 (less the umask).
+// Whether the folder exists afterwards.
+bool createPrivateFolders(const std::filesystem::path& folder);
+
+// Takes the group's and others' permissions off the folder and everything in it, at most
+// `maxDepth` folders down; symbolic links are neither changed nor followed.
+void narrowToOwner(const std::filesystem::path& folder, int maxDepth = 8);
 
 // For files in shared folders such as /tmp: created 0600, never through a symbolic link.
 // Appends with O_APPEND, so concurrent writers never replace each other's lines.

@@ -2,9 +2,11 @@
 
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
+#include <unicode/utext.h>
 #include <unicode/utf16.h>
 
 #include "support/icu_text.h"
+#include "support/unicode.h"
 
 #include <stdexcept>
 
@@ -121,7 +123,24 @@ bool Regex::matches(std::string_view text) const {
     return U_SUCCESS(status) && r;
 }
 
+// Whether the pattern finds anything in the text, read in place: a long text without a match
+// (the usual case for redactions) costs no copy at all.
+bool Regex::findsInPlace(std::string_view text) const {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UText, UText* (*)(UText*)> in(
+        utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status), &utext_close);
+    if (U_FAILURE(status)) return true;
+    std::unique_ptr<icu::RegexMatcher> m(impl_->pattern->matcher(status));
+    if (U_FAILURE(status)) return true;
+    m->reset(in.get());
+    m->setTimeLimit(kTimeLimit, status);
+    const bool found = m->find(status);
+    return found || U_FAILURE(status);
+}
+
 std::string Regex::replaceAll(std::string_view text, std::string_view replacement) const {
+    // Invalid bytes come back as U+FFFD from the full pass below, so only valid text skips it.
+    if (text::isValidUTF8(text) && !findsInPlace(text)) return std::string(text);
     icu::UnicodeString us = u(text);
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::RegexMatcher> m(impl_->pattern->matcher(us, status));

@@ -38,6 +38,8 @@ public:
     std::string replaceAll(std::string_view text, std::string_view replacement) const;
 
 private:
+    bool findsInPlace(std::string_view text) const;
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

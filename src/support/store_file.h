@@ -20,7 +20,7 @@ namespace corvane {
 std::optional<std::string> encodeJSONDocument(const nlohmann::json& document, bool* replaced = nullptr);
 
 // Atomically replaces the file with the encoded document. Whether it was written.
-bool writeJSONDocument(const std::filesystem::path& path, const nlohmann::json& document, unsigned mode = 0644);
+bool writeJSONDocument(const std::filesystem::path& path, const nlohmann::json& document, unsigned mode = 0600);
 
 // Decodes a store file that must hold one JSON object, for stores that read its members one by one
 // and leave the ones they do not know alone. Throws json_fields::DecodeError on anything else.
@@ -45,7 +45,7 @@ public:
     };
 
     struct Options {
-        unsigned mode = 0644;  // the file's permissions after every write
+        unsigned mode = 0600;  // the file's permissions after every write
         // Whether a refused write says so in the log, with the file's path.
         bool reportRefusedWrites = true;
         // Logs a failed write, given the system's reason; null: "[<store>] Could not write <path>: <reason>".

@@ -3,6 +3,8 @@
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/utext.h>
+#include <unicode/utf8.h>
 
 #include <unicode/ustring.h>
 #include "support/icu_text.h"
@@ -23,6 +25,26 @@ bool isSpace(UChar32 c, bool newlinesToo) {
 }
 
 std::string trim(std::string_view s, bool newlinesToo) {
+    if (isValidUTF8(s)) {  // in place: a long text is copied once, trimmed
+        const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
+        const auto length = static_cast<int32_t>(s.size());
+        int32_t start = 0, end = length;
+        while (start < end) {
+            int32_t next = start;
+            UChar32 c;
+            U8_NEXT(bytes, next, end, c);
+            if (!isSpace(c, newlinesToo)) break;
+            start = next;
+        }
+        while (end > start) {
+            int32_t previous = end;
+            UChar32 c;
+            U8_PREV(bytes, start, previous, c);
+            if (!isSpace(c, newlinesToo)) break;
+            end = previous;
+        }
+        return std::string(s.substr(static_cast<size_t>(start), static_cast<size_t>(end - start)));
+    }
     icu::UnicodeString us = u(s);
     int32_t start = 0, end = us.length();
     while (start < end) {
@@ -62,33 +84,75 @@ std::string_view trimSpacesAndTabs(std::string_view s) {
     return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
-std::vector<std::string> graphemes(std::string_view s) {
-    std::vector<std::string> out;
-    icu::UnicodeString us = u(s);
+namespace {
+// Calls each(begin, end) with the byte range of every grapheme of valid UTF-8 text, in order,
+// until it returns false. Walks the text in place: a long text is never copied or split up.
+template <class Each>
+void forEachGrapheme(std::string_view s, Each each) {
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status)) {
-        for (int32_t i = 0; i < us.length();) {
-            UChar32 c = us.char32At(i);
-            out.push_back(utf8(icu::UnicodeString(c)));
-            i += U16_LENGTH(c);
+    std::unique_ptr<UText, UText* (*)(UText*)> text(
+        U_SUCCESS(status) ? utext_openUTF8(nullptr, s.data(), static_cast<int64_t>(s.size()), &status) : nullptr,
+        &utext_close);
+    if (U_SUCCESS(status) && text) it->setText(text.get(), status);
+    if (U_FAILURE(status) || !text) {  // one code point each
+        const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
+        const auto length = static_cast<int32_t>(s.size());
+        for (int32_t i = 0; i < length;) {
+            const int32_t begin = i;
+            UChar32 c;
+            U8_NEXT(bytes, i, length, c);
+            if (!each(static_cast<size_t>(begin), static_cast<size_t>(i))) return;
         }
-        return out;
+        return;
     }
-    it->setText(us);
-    int32_t start = it->first();
-    for (int32_t end = it->next(); end != icu::BreakIterator::DONE; start = end, end = it->next())
-        out.push_back(utf8(us.tempSubStringBetween(start, end)));
-    return out;
+    int32_t begin = it->first();
+    for (int32_t end = it->next(); end != icu::BreakIterator::DONE; begin = end, end = it->next())
+        if (!each(static_cast<size_t>(begin), static_cast<size_t>(end))) return;
 }
 
-size_t graphemeCount(std::string_view s) { return graphemes(s).size(); }
+// Calls use(text) with the text itself, or with its invalid bytes read as U+FFFD, as everywhere else.
+template <class Use>
+auto withValidUTF8(std::string_view s, Use use) {
+    if (isValidUTF8(s)) return use(s);
+    const std::string valid = utf8(u(s));
+    return use(std::string_view(valid));
+}
+}  // namespace
+
+std::vector<std::string> graphemes(std::string_view s) {
+    return withValidUTF8(s, [](std::string_view text) {
+        std::vector<std::string> out;
+        forEachGrapheme(text, [&](size_t begin, size_t end) {
+            out.emplace_back(text.substr(begin, end - begin));
+            return true;
+        });
+        return out;
+    });
+}
+
+size_t graphemeCount(std::string_view s) {
+    return withValidUTF8(s, [](std::string_view text) {
+        size_t count = 0;
+        forEachGrapheme(text, [&](size_t, size_t) {
+            ++count;
+            return true;
+        });
+        return count;
+    });
+}
 
 std::string graphemePrefix(std::string_view s, size_t count) {
-    std::string out;
-    auto g = graphemes(s);
-    for (size_t i = 0; i < g.size() && i < count; ++i) out += g[i];
-    return out;
+    return withValidUTF8(s, [count](std::string_view text) {
+        size_t taken = 0, bytes = 0;
+        if (count > 0) {
+            forEachGrapheme(text, [&](size_t, size_t end) {
+                bytes = end;
+                return ++taken < count;
+            });
+        }
+        return std::string(text.substr(0, bytes));
+    });
 }
 
 std::u16string toUTF16(std::string_view s) {

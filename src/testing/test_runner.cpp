@@ -45,9 +45,9 @@ struct TurnWatch {
 
 TestRunner::TestRunner(Services services, std::filesystem::path testCasesDir, std::filesystem::path testResultsDir)
     : services_(services), testCasesDir_(std::move(testCasesDir)), testResultsDir_(std::move(testResultsDir)) {
+    createPrivateFolders(testCasesDir_);
+    createPrivateFolders(testResultsDir_);
     std::error_code ignored;
-    std::filesystem::create_directories(testCasesDir_, ignored);
-    std::filesystem::create_directories(testResultsDir_, ignored);
     // Screenshots half-written when a run was killed, in each test's folder.
     for (std::filesystem::directory_iterator it(testResultsDir_, ignored), end; !ignored && it != end;
          it.increment(ignored)) {
@@ -167,8 +167,7 @@ std::optional<std::string> TestRunner::captureScreenshot(const std::string& labe
     std::string why;
     try {
         const auto artifact = services_.captureService.captureLogic(false, CaptureMode::display);
-        std::error_code ignored;
-        std::filesystem::create_directories(folder, ignored);
+        createPrivateFolders(folder);
         if (writeFileAtomically(file, artifact.pngData)) return std::filesystem::absolute(file).string();
         why = "The file could not be written.";
     } catch (const std::exception& error) {
@@ -181,6 +180,8 @@ std::optional<std::string> TestRunner::captureScreenshot(const std::string& labe
 // --- One agent turn ------------------------------------------------------------------------------
 
 TestRunner::PromptOutcome TestRunner::prompt(const std::string& text, std::int64_t timeoutSeconds) {
+    // Refused before Logic Pro is brought forward or a thread is made for it.
+    if (auto tooLong = ChatOrchestrator::messageProblem(text)) return {{}, {}, *tooLong, false};
     std::lock_guard harness(harnessMutex_);
     const auto reservation = services_.chatOrchestrator.reserveTurn(TurnOwner::harness);
     if (!reservation) return {{}, {}, ChatOrchestrator::kBusyMessage, false};
@@ -193,20 +194,23 @@ TestRunner::PromptOutcome TestRunner::prompt(const std::string& text, std::int64
 
 TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const TurnReservation& reservation, const std::string& text,
                                                         std::int64_t timeoutSeconds) {
+    if (auto tooLong = ChatOrchestrator::messageProblem(text)) return {{}, {}, *tooLong, false};
     // A refused create answers the kept state, whose current thread is an older chat with its
     // own earlier turns: the test's turn has no thread of its own, and does not run.
     const auto created = services_.conversationStore.createThread(std::nullopt);
     if (!created.ok || created.currentThreadID.empty())
         return {{}, {}, notCreatedError(created.error.value_or("it could not be stored")), false};
-    ChatRequest request;
-    request.message = text;
-    request.threadID = created.currentThreadID;
-    request.includePendingCaptures = false;
-    request.modelTier = ModelTier::pro;
-    const std::string threadID = *request.threadID;
+    const std::string threadID = created.currentThreadID;
+    const auto stream = [&] {
+        ChatRequest request;  // the turn keeps its own copy of the prompt; this one goes at once
+        request.message = text;
+        request.threadID = threadID;
+        request.includePendingCaptures = false;
+        request.modelTier = ModelTier::pro;
+        return services_.chatOrchestrator.handleChatStreaming(reservation, request);
+    }();
 
     auto watch = std::make_shared<TurnWatch>();
-    const auto stream = services_.chatOrchestrator.handleChatStreaming(reservation, request);
     std::jthread reader([watch, stream] {
         while (auto event = stream->next()) {
             std::lock_guard lock(watch->mutex);

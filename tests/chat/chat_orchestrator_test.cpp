@@ -620,6 +620,28 @@ TEST_F(ChatOrchestratorTest, ATurnStartedWhileAnotherRunsIsRefusedAndStopsOnlyIt
     EXPECT_EQ(outcomeOf(third->collect()).response.assistantMessage, "Third done");
 }
 
+// A message the backend could not take is refused before anything is sent or stored; one at the
+// bound is sent once, as the request's last item.
+TEST_F(ChatOrchestratorTest, AMessageOverTheBoundIsRefusedUpFrontAndOneAtItIsSent) {
+    const std::string atBound(ChatOrchestrator::kMaxMessageBytes, 'm');
+    const auto refused = run(request(atBound + "m"));
+    const std::string why =
+        "The message is too long to send: it holds 4194305 bytes and the chat backend accepts "
+        "at most 4194304 (4 MiB). Shorten it and send it again.";
+    EXPECT_EQ(refused.errors, std::vector<std::string>{why});
+    EXPECT_FALSE(refused.response.ok);
+    EXPECT_EQ(refused.response.assistantMessage, why);
+    EXPECT_TRUE(transport->requests().empty());
+    EXPECT_TRUE(entries().empty());
+
+    transport->reply(respondReply("Heard you"));
+    EXPECT_EQ(run(request(atBound)).response.assistantMessage, "Heard you");
+    ASSERT_EQ(transport->requests().size(), 1u);
+    const std::string sent = transport->requests()[0].body.dump();
+    EXPECT_EQ(sent.find(atBound), sent.rfind(atBound));
+    EXPECT_EQ(entries().at(0).content, atBound);
+}
+
 // The harness holds the loop around its turn: the window is refused meanwhile, and the window's
 // Stop does not reach the harness's turn.
 TEST_F(ChatOrchestratorTest, AReservationKeepsOutOtherTurnsAndTheWindowsStopReachesOnlyItsOwn) {

@@ -4,6 +4,7 @@
 #include "chat/tool_executor_fixture.h"
 #include "support/unicode.h"
 #include "test_support/full_disk.h"
+#include "test_support/temp_home.h"
 
 namespace corvane::testing {
 namespace {
@@ -57,6 +58,35 @@ TEST_F(ChatToolExecutorMemory, RememberBuildsTheScopeOrSaysWhatIsMissing) {
         EXPECT_FALSE(output.contains("memories"));
     }
     EXPECT_EQ(toolsUsed.front().summary, "Remembered [" + memories.all().front().id + "] (master): Likes it loud");
+}
+
+// A note asked for again is kept once, and the model hears that it was already there; copies an
+// earlier run stored go at that point too.
+TEST_F(ChatToolExecutorMemory, RememberingAKeptNoteAgainKeepsOneAndSaysSo) {
+    projectName = "Demo Song";
+    const Memory earlier{"aaaaaa", "plugin:compressor", "Slow attack", "2026-12-06T15:24:00.000Z"};
+    const Memory copy{"bbbbbb", "plugin:Compressor", "Slow attack", "2026-12-06T15:25:00.000Z"};
+    const Memory other{"cccccc", "master", "Slow attack", "2026-12-06T15:26:00.000Z"};
+    writeAll(memories.fileURL(), json(std::vector<Memory>{earlier, other, copy}).dump());
+
+    for (const char* args : {R"({"scope":"plugin","key":"Compressor","note":"Slow attack"})",
+                             R"({"scope":"PLUGIN","key":" COMPRESSOR ","note":" Slow attack\n"})"}) {
+        SCOPED_TRACE(args);
+        const std::string message = "Already remembered [aaaaaa] (plugin): Slow attack";
+        EXPECT_EQ(oneJSON("remember", args),
+                  json({{"status", "ok"},
+                        {"alreadyRemembered", true},
+                        {"message", message},
+                        {"memory", {{"id", "aaaaaa"}, {"scope", "plugin:compressor"}, {"note", "Slow attack"}}}}));
+        EXPECT_EQ(lastRecord(), (ToolExecution{"remember", message, true}));
+        EXPECT_EQ(MemoryStore().all(), (std::vector<Memory>{earlier, other}));
+    }
+
+    // Another scope or another note is a memory of its own.
+    oneJSON("remember", R"({"scope":"track","key":"Compressor","note":"Slow attack"})");
+    oneJSON("remember", R"({"scope":"plugin","key":"Compressor","note":"Slow attack, fast release"})");
+    EXPECT_EQ(memories.all().size(), 4u);
+    EXPECT_EQ(memories.pluginMemories("Compressor").size(), 2u);
 }
 
 TEST_F(ChatToolExecutorMemory, ForgetMatchesTheTrimmedIdExactly) {

@@ -216,7 +216,8 @@ TEST_F(ChatToolExecutorTest, TwoTurnsAtOnceKeepTheirOwnRecordsAndHooks) {
             executor->pluginInspector().resetTurnState();  // what each turn's end does
             auto outputs = executor->executeToolCalls(
                 {toolCall("a", "update_user", R"({"message":"working )" + std::to_string(n) + R"("})"),
-                 toolCall("b", "list_tracks"), toolCall("c", "remember", R"({"scope":"master","note":"n"})")},
+                 toolCall("b", "list_tracks"),
+                 toolCall("c", "remember", R"({"scope":"master","note":"n)" + std::to_string(n * 10 + r) + R"("})")},
                 request, threadID, r, projectName, inv, used, sig);
             EXPECT_EQ(outputs.size(), 3u);
             EXPECT_TRUE(executor->corvanePresence("Track " + std::to_string(n)).has_value());

@@ -112,6 +112,23 @@ TEST_F(LogicInspectorInput, KeysAndChordsReachLogicAndLeaveTraceLines) {
     EXPECT_EQ(message(traceLines().at(0)), "again");
 }
 
+// A long session traces a key press per action: the file keeps the latest lines within its bound.
+TEST_F(LogicInspectorInput, TheTraceIsRotatedAtItsBoundAndKeepsTheLatestLines) {
+    const std::string filler(1000, 'k');
+    const std::uintmax_t lines = PlayheadDebug::kMaxBytes / filler.size() * 3;
+    for (std::uintmax_t i = 0; i < lines; ++i) PlayheadDebug::log(std::to_string(i) + " " + filler);
+
+    auto previous = PlayheadDebug::url();
+    previous += ".1";
+    EXPECT_LE(std::filesystem::file_size(PlayheadDebug::url()), PlayheadDebug::kMaxBytes);
+    EXPECT_LE(std::filesystem::file_size(previous), PlayheadDebug::kMaxBytes);
+    EXPECT_GT(std::filesystem::file_size(previous), PlayheadDebug::kMaxBytes / 2);
+    EXPECT_EQ(message(traceLines().back()), std::to_string(lines - 1) + " " + filler);
+    struct stat st {};
+    ASSERT_EQ(::stat(previous.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 TEST_F(LogicInspectorInput, DragPostsTheGestureAtTheTapAndNeverIntoAnotherApplication) {
     auto from = standin::World::center(*world().slotFrame(0, 0));
     LogicInspector::Point to{from.x, from.y - 60};

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,6 +44,52 @@ TEST(Files, AtomicWriteLeavesOldOrNewContentEvenWhenTheWriterIsKilled) {
         auto text = readFile(f).bytes;
         EXPECT_TRUE(text == oldText || text == newText) << "torn file, size " << text.size();
     }
+}
+
+// Two copies of the program on one application folder: the one starting cleans the leftovers of
+// a crash, never the temporary file the other is writing at that moment.
+TEST(Files, CleaningLeftoversSparesAWriteUnderWayInAnotherProcess) {
+    testing::TempHome home;
+    const auto folder = home.root();
+    const auto image = folder / "drop-1.png";
+    const std::string bytes(1 << 20, 'p');
+    testing::writeAll(folder / ".drop-0.png.tmp-0123456789ab", "left by a crash");
+    const auto isDrop = [](std::string_view name) { return name.starts_with("drop-"); };
+
+    pid_t writer = ::fork();
+    if (writer == 0) {
+        bool all = true;
+        for (int i = 0; i < 30; ++i) all = writeFileAtomically(image, bytes) && all;
+        ::_exit(all ? 0 : 1);
+    }
+    int status = 0;
+    for (;;) {
+        removeLeftoverTemporaryFiles(folder, isDrop);
+        if (::waitpid(writer, &status, WNOHANG) == writer) break;
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "a write lost its temporary file to the cleaner";
+    EXPECT_EQ(testing::readAll(image), bytes);
+    EXPECT_FALSE(fs::exists(folder / ".drop-0.png.tmp-0123456789ab"));
+}
+
+// The same within one process: a file its writer still holds is not a leftover.
+TEST(Files, ATemporaryFileItsWriterHoldsIsKeptAndAnUnheldOneRemoved) {
+    testing::TempHome home;
+    const auto held = home.root() / ".store.json.tmp-0123456789ab";
+    const auto left = home.root() / ".store.json.tmp-ba9876543210";
+    testing::writeAll(held, "being written");
+    testing::writeAll(left, "left by a crash");
+    const int fd = ::open(held.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+
+    removeLeftoverTemporaryFiles(home.root() / "store.json");
+    EXPECT_TRUE(fs::exists(held));
+    EXPECT_FALSE(fs::exists(left));
+    ::close(fd);
+    removeLeftoverTemporaryFiles(home.root() / "store.json");
+    EXPECT_FALSE(fs::exists(held));
 }
 
 TEST(Files, PrivateFilesAre0600RefuseLinksAndAppendWithoutLosingLines) {

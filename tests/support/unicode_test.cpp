@@ -21,6 +21,11 @@ TEST(Unicode, CaseTrimAndGraphemes) {
     EXPECT_EQ(text::graphemeCount("e\u0301"), 1u);
     EXPECT_EQ(text::graphemeCount("🇩🇪ab"), 3u);
     EXPECT_EQ(text::graphemePrefix("e\u0301xyz", 2), "e\u0301x");
+    // Bytes that are not UTF-8 read as U+FFFD, whichever way the text is walked.
+    const std::string broken = std::string("a\xff") + "e\u0301 ";
+    EXPECT_EQ(text::graphemeCount(broken), 4u);
+    EXPECT_EQ(text::graphemePrefix(broken, 2), "a\uFFFD");
+    EXPECT_EQ(text::trimmingWhitespace(broken), "a\uFFFDe\u0301");
     EXPECT_EQ(text::toUTF16("e\u0301").size(), 2u);
     EXPECT_EQ(text::fromUTF16(text::toUTF16("“Kick”")), "“Kick”");
 }
