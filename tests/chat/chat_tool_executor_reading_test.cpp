@@ -91,6 +91,7 @@ TEST_F(ChatToolExecutorReading, TransportIsReadFromTheControlBarAndThePlayhead) 
         p.transport.playing = true;
         p.transport.cycleOn = true;
     });
+    signature.reset();
     const auto shown = json::parse(one("get_transport").outputJSON).get<TransportResult>();
     EXPECT_TRUE(shown.isPlaying);
     EXPECT_TRUE(shown.cycleEnabled);
