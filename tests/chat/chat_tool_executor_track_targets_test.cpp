@@ -205,7 +205,7 @@ TEST_F(ChatToolExecutorTrackTargets, ASendTargetIsTheBusTrackNeverAnotherTrackBe
 TEST_F(ChatToolExecutorTrackTargets, ASwitchThatReachedAnotherSelectedTrackIsPutBackOnThatTrackAlone) {
     struct Case {
         const char* tool;
-        bool standin::Track::* flag;
+        bool standin::Track::*flag;
         const char* verb;
     };
     for (const Case& c : {Case{"set_track_mute", &standin::Track::muted, "Muted"},
