@@ -12,10 +12,12 @@
 
 #include "chat/chat_tool_executor.h"
 #include "logic/logic_messages.h"
+#include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "model/tool_result_payloads.h"
 #include "platform/accessibility.h"
 #include "platform/log.h"
+#include "platform/platform.h"
 #include "support/json_fields.h"
 #include "support/numbers.h"
 #include "support/unicode.h"
@@ -98,13 +100,27 @@ std::map<std::int64_t, std::pair<TrackHeader, bool>> switchStates(const LogicIns
     return states;
 }
 
+// Selects the header's track alone, as a click on its header does; true once the list shows it so.
+bool selectAlone(const LogicInspector& logic, const AXElement& window, const TrackHeader& header) {
+    if (header.element.performAction(platform::ax::kPress) != platform::AXError::success) return false;
+    platform::pause(pacing::kSelectionSettles);
+    const auto selected = logic.selectedTrackHeaders(window);
+    return selected.size() == 1 && selected.front().trackNumber == header.trackNumber;
+}
+
+struct Stray {
+    std::string name;
+    bool putBack = false;
+};
+
 // The M and S keys act on the tracks Logic Pro has selected: the target, and any shown selected
 // with it before the selection moved to it (a selection moved by the keyboard or a click on a
 // header is the target alone). A switch of such another track that changed with the press is put
-// back. Says which, for the failure list; empty when none changed.
-std::string putBackStrays(const LogicInspector& logic, const AXElement& window, const std::string& hint,
-                          const std::map<std::int64_t, std::pair<TrackHeader, bool>>& before,
-                          std::int64_t targetNumber) {
+// back with that track selected alone, and the target is selected again after.
+std::vector<Stray> putBackStrays(const LogicInspector& logic, const AXElement& window, const std::string& hint,
+                                 const std::map<std::int64_t, std::pair<TrackHeader, bool>>& before,
+                                 const TrackHeader& target) {
+    const std::int64_t targetNumber = target.trackNumber;
     std::vector<TrackHeader> others;
     for (const auto& [number, was] : before)
         if (number != targetNumber) others.push_back(was.first);
@@ -113,15 +129,16 @@ std::string putBackStrays(const LogicInspector& logic, const AXElement& window, 
         for (const auto& [number, now] : switchStates(logic, window, hint))
             if (before.count(number) && !after.count(number)) after.emplace(number, now);
     }
-    std::string said;
+    std::vector<Stray> strays;
     for (const auto& [number, now] : after) {
         auto was = before.find(number);
         if (number == targetNumber || was == before.end() || was->second.second == now.second) continue;
-        const bool back = logic.clickTrackHeaderButton(now.first, hint, was->second.second, window).success;
-        said += "; the press reached '" + now.first.name + "' instead" +
-                (back ? ", which was put back" : " and it could not be put back");
+        const bool back = selectAlone(logic, window, now.first) &&
+                          logic.clickTrackHeaderButton(now.first, hint, was->second.second, window).success;
+        strays.push_back({now.first.name, back});
     }
-    return said;
+    if (!strays.empty()) selectAlone(logic, window, target);
+    return strays;
 }
 
 struct ToggleTool {
@@ -156,6 +173,7 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
     const LogicInspector& logic = toolCall.executor.logicInspector();
     std::vector<std::string> switched;
     std::vector<Failure> failures;
+    std::string notes;  // switches of other tracks that changed with a press and were put back
     toolCall.planTracks(names);
     const auto failed = [&](Failure failure) {
         toolCall.noteFailed(failureList({failure}));
@@ -178,20 +196,28 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
         // Only the header's read-back counts: a press that did not take is a failure.
         const bool switchedHere =
             logic.clickTrackHeaderButton(selected->header, tool.buttonHint, *enabled, selected->window).success;
-        const std::string strays =
-            mayPress ? putBackStrays(logic, selected->window, tool.buttonHint, before, number) : std::string();
-        if (switchedHere && strays.empty()) {
+        const auto strays = mayPress ? putBackStrays(logic, selected->window, tool.buttonHint, before, selected->header)
+                                     : std::vector<Stray>{};
+        const bool allBack =
+            std::all_of(strays.begin(), strays.end(), [](const Stray& stray) { return stray.putBack; });
+        if (switchedHere && allBack) {
+            for (const auto& stray : strays)
+                notes += " The press also reached '" + stray.name + "', which was put back.";
             switched.push_back(selected->header.name);
             toolCall.noteDone(selected->header.name + " " +
                               text::lowercased(*enabled ? tool.verbPast : tool.verbPastNegated));
         } else {
-            failed({selected->header.name, std::string("could not toggle ") + tool.buttonHint + strays});
+            std::string said;
+            for (const auto& stray : strays)
+                said += "; the press reached '" + stray.name + "' instead" +
+                        (stray.putBack ? ", which was put back" : " and it could not be put back");
+            failed({selected->header.name, std::string("could not toggle ") + tool.buttonHint + said});
         }
     }
 
     const std::string verb = *enabled ? tool.verbPast : tool.verbPastNegated;
     std::string message = switched.empty() ? "No tracks were " + text::lowercased(verb) + "."
-                                           : verb + " " + joined(switched, switched.size()) + ".";
+                                           : verb + " " + joined(switched, switched.size()) + "." + notes;
     if (!failures.empty()) message += " Failed: " + failureList(failures);
     if (switched.empty()) return fail(message);
     toolCall.record(tool.toolName, message, true);

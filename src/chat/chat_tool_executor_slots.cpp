@@ -136,6 +136,10 @@ ChatToolExecutor::SidechainSource ChatToolExecutor::resolveSidechainSource(const
         if (!resolved.availableNames.empty()) error += " Available tracks: " + joined(resolved.availableNames, 20);
         return {std::nullopt, error, std::nullopt};
     }
+    // Logic Pro's menu names both alike: the first of them would be taken.
+    if (resolved.matches.size() > 1)
+        return {std::nullopt, "Sidechain source '" + t + "': " + LogicInspector::ambiguousTrackMessage(resolved),
+                std::nullopt};
     const auto& header = *resolved.header;
     if (auto window = logic.selectAndVerifyTrack(t))
         if (auto bus = logic.readTrackInputBus(*window))

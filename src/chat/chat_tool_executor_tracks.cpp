@@ -52,7 +52,7 @@ AgentToolOutputPayload renameTrack(ToolCall& toolCall) {
 }
 
 // The track whose strip takes the bus as input, found by selecting one track after another.
-std::optional<std::string> trackForBus(const LogicInspector& logic, const std::string& busName) {
+std::optional<std::string> trackForBus(const LogicInspector& logic, const std::string& busLabel) {
     auto window = logic.findMainWindow();
     if (!window) return std::nullopt;
     // The send just clicked shows its bus's channel on the Inspector's right-hand strip: when that
@@ -64,7 +64,7 @@ std::optional<std::string> trackForBus(const LogicInspector& logic, const std::s
             auto input = strip.find("inputBus");
             auto name = strip.find("name");
             if (input != strip.end() && input->is_string() && name != strip.end() && name->is_string() &&
-                text::equalsIgnoringCase(input->get<std::string>(), busName)) {
+                LogicInspector::sameBus(input->get<std::string>(), busLabel)) {
                 const auto resolved = logic.resolveTrack(name->get<std::string>());
                 if (resolved.header && resolved.matches.size() == 1) return resolved.header->name;
             }
@@ -81,7 +81,7 @@ std::optional<std::string> trackForBus(const LogicInspector& logic, const std::s
             continue;
         }
         const auto input = logic.readChannelStrip(*again).text("inputBus");
-        if (input && text::equalsIgnoringCase(*input, busName)) return header.name;
+        if (input && LogicInspector::sameBus(*input, busLabel)) return header.name;
     }
     return std::nullopt;
 }
@@ -97,8 +97,7 @@ AgentToolOutputPayload ensureBusTrack(ToolCall& toolCall) {
     if (const auto made = logic.ensureBusArrangeTrack(*source, *label); !made.success)
         return failed(toolCall, kTool, made.message);
 
-    const std::string busName = label->rfind("B ", 0) == 0 ? "Bus " + label->substr(2) : *label;
-    const auto found = trackForBus(logic, busName);
+    const auto found = trackForBus(logic, *label);
     const std::string message =
         found ? "Bus " + *label + " is available as Arrange track '" + *found + "'."
               : "Bus " + *label + " surfacing attempted \u2014 rescan list_tracks to find the new aux track.";

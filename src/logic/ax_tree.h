@@ -1,8 +1,11 @@
 #pragma once
 
-// The one walk of an Accessibility tree that every search, collection and dump is written on:
-// depth first, each element before its children, children in their listed order, bounded in
-// depth, and able to skip a subtree or end the whole walk.
+// The depth-first walk of an Accessibility tree that the searches, collections and dumps are written
+// on: each element before its children, children in their listed order, bounded in depth, and able
+// to skip a subtree or end the whole walk. Three searches for the nearest element of a kind go level
+// by level instead, each list of children read in one round trip, and are written out where they
+// are: a window's own areas (logic_inspector_search.cpp), the ruler's marks
+// (logic_inspector_transport.cpp) and an item of a menu just opened (logic_inspector_chain.cpp).
 
 #include <cstddef>
 #include <functional>

@@ -20,9 +20,10 @@
 
 namespace corvane {
 
-// The one service object that reads and drives Logic Pro. It keeps no values between calls, only
-// handles to where in Logic Pro's windows things were found (see KeptPlaces): every operation
-// reads what it reports anew, and checks a kept handle with a read before it uses it.
+// The one service object that reads and drives Logic Pro. Between calls it keeps where in Logic
+// Pro's windows things were found, and a few facts about those elements that change only with them
+// (see KeptPlaces); every operation reads what it reports anew, and checks a kept thing with a read
+// before it uses it.
 class LogicInspector {
 public:
     using AXElement = platform::AXElement;
@@ -57,15 +58,37 @@ public:
         AXElement mainWindow;
     };
 
-    // While one is open on a thread, the searches for the application, the control bar, the
-    // tracks area, its ruler's marks, the position display, the track headers and the Mixer area
-    // remember where they found them: handles only, never values. A later search reads again just
-    // those elements, while they are still the same ones, instead of the whole window. Opened
-    // around each tool call (for its inspector) and around loops that select one track after
-    // another; when an outermost one for an inspector closes, what it remembered is handed to the
-    // next one opened for it on any thread, so a session's tools do not look through every track
-    // again on each call. Logic Pro invalidates handles of elements that went away, so a kept one
-    // is used only after a read of it answers as before.
+    // While one is open on a thread, the searches remember where they found things, so that a later
+    // search reads again just those elements instead of the whole window. Opened around each tool
+    // call (for its inspector) and around loops that select one track after another. When an
+    // outermost one for an inspector closes, what it remembered is handed to the next one opened for
+    // it on any thread (unless kept places are off between calls): what is kept lasts the session,
+    // until a newer search replaces it or its table outgrows its bound and is emptied.
+    //
+    // Logic Pro keeps a handle valid while its element lasts, through a rename too, and refuses one
+    // whose element went away. So nothing kept is used before a read answers for it:
+    //  - the application: its window list is read (a new handle is taken when that fails);
+    //  - the main window: used while that list holds it;
+    //  - a window's areas (control bar, tracks area, ruler marks, a plug-in window's view button):
+    //    read again, used while they carry the same description (marks: and stand on screen);
+    //  - the lists the track headers lie in, with the elements above them: each list read again
+    //    with its rows in one round trip; a list gone is looked for from the nearest element above
+    //    it that is still there;
+    //  - headers by name, as last listed: a header is read again and used only while it shows that
+    //    name; whether a name is listed at all is told by reading every row of the kept lists again,
+    //    but those a listing read within the same outermost one had under other names;
+    //  - a header's folder flag, and which of its children are its switches with their labels:
+    //    reused while its children, read again, are the same elements (a role never changes); the
+    //    switches' states are always read;
+    //  - the Mixer area, a strip's name field, and where among a strip's children that lay: read
+    //    again, used while role and description say what they are; the name itself is read anew;
+    //  - a strip's insert lists, and which child of a filled slot is its bypass and its open button:
+    //    reused while the strip's and the slot's children, read again, are the same elements and the
+    //    button still carries its description; the bypass state is read anew;
+    //  - the path down to a plug-in window's view button: followed one read per level, used when the
+    //    element at its end is a "view" menu button;
+    //  - the plug-in window a turn's calls opened: closed at its end only while a read still finds
+    //    it a plug-in window.
     class KeptPlaces {
     public:
         // Remembers only while open; when outermost, starts from nothing and hands nothing on.
@@ -379,9 +402,11 @@ public:
     SendKnobResult readSendKnobValue(const std::string& trackName, const std::string& busLabel) const;
     SendLevelResult setSendKnobToDb(const std::string& trackName, const std::string& busLabel, double targetDb) const;
     // The track that receives a bus `track` sends to, as the Inspector's right-hand strip shows it
-    // once the send was clicked (a nudge up and back); put into the track list first when it is not
-    // there. Absent when that strip takes another input or no listed track bears its name. `track`
-    // was found in this call, and no other track bears its name.
+    // once the send was clicked (a nudge up and back). The bus's track is asked into the track list
+    // each time: a listed track of that name is taken only when no other comes. When other tracks
+    // bear the name too, the answer says so with their numbers. Absent when that strip takes another
+    // input or no track of that name is listed. `track` was found in this call, and no other track
+    // bears its name.
     std::optional<std::string> findTrackForBusThroughSend(const TrackHeader& track, const std::string& busLabel) const;
     // The name on the Inspector's right-hand strip, while that strip takes the bus as its input.
     std::optional<std::string> trackOnSecondStrip(const AXElement& window, const std::string& busLabel) const;
@@ -394,6 +419,8 @@ public:
                          int maxDepth) const;
     static std::optional<double> readKnobDb(const AXElement& knob);
     static std::string compactBusForm(const std::string& label);
+    // Whether two bus labels name the same bus: "B 3", "b  3" and "Bus 3" all do.
+    static bool sameBus(const std::string& a, const std::string& b);
     std::optional<AXElement> findAutomationListButton(const AXElement& on, int stripIndex) const;
     void findAutomationListRecurse(const AXElement& element, std::optional<AXElement>& result, int depth,
                                    int maxDepth) const;

@@ -77,24 +77,31 @@ std::optional<LogicInspector::ParsedTrackDescription> headerOfRow(const AXElemen
 struct Listing {
     bool known = false;
     std::optional<std::string> name;  // as its header shows it, when listed
+    // the only header of that name, when a listing read within this call had no other
+    std::optional<LogicInspector::TrackHeader> alone;
 };
 
 Listing listingFromKeptPlaces(const LogicInspector& logic, const AXElement& window, const std::string& name) {
-    if (auto header = logic.keptHeaderNamed(window, name)) return {true, header->name};
-    // The kept lists' rows that the last listing had are known by their handles and bore other
-    // names then: only the others are read.
     const auto& kept = detail::keptPlaces();
-    if (kept.open == 0 || !(kept.headersWindow == window) || !(kept.namedHeadersWindow == window) ||
-        kept.headerParents.empty())
-        return {};
+    if (auto header = logic.keptHeaderNamed(window, name)) {
+        const bool alone = kept.listedNow && std::find(kept.sharedNames.begin(), kept.sharedNames.end(),
+                                                       text::lowercased(header->name)) == kept.sharedNames.end();
+        return {true, header->name, alone ? header : std::nullopt};
+    }
+    // The rows the last listing had bore other names then; a row keeps its handle through a
+    // rename, so they are taken as read only when that listing was read in this call.
+    if (kept.open == 0 || !(kept.headersWindow == window) || kept.headerParents.empty()) return {};
     std::unordered_set<AXElement, platform::AXElementHash> listed;
-    for (const auto& [lowered, header] : kept.namedHeaders) listed.insert(header);
-    Listing listing{true, std::nullopt};
+    if (kept.listedNow && kept.namedHeadersWindow == window)
+        for (const auto& [lowered, header] : kept.namedHeaders) listed.insert(header);
+    Listing listing{true, std::nullopt, std::nullopt};
     for (const auto& list : kept.headerParents) {
+        if (listing.name) break;
         const auto rows = list.element.elements(ax::kChildren);
         if (!rows) return {};
         for (const auto& row : *rows) {
-            if (listing.name || listed.count(row)) continue;
+            if (listing.name) break;
+            if (listed.count(row)) continue;
             const auto header = headerOfRow(row);
             if (!header) return {};  // it may hold headers of its own
             if (text::equalsIgnoringCase(header->name, name)) listing.name = header->name;
@@ -126,9 +133,10 @@ std::optional<ListHolder> listHolderBeforeAdding(const AXElement& window) {
     return ListHolder{*holder, std::move(*children)};
 }
 
-// Logic Pro puts a track it adds to the list at the end: the name of the last row of a list new in
-// the holder, when it is that name. Remembered under it, as a listing would.
-std::optional<std::string> addedLast(const AXElement& window, const ListHolder& holder, const std::string& name) {
+// Logic Pro puts a track it adds to the list at the end: the last row of a list new in the holder,
+// when it bears that name. Remembered under it, as a listing would.
+std::optional<LogicInspector::ParsedTrackDescription> addedLast(const AXElement& window, const ListHolder& holder,
+                                                                const std::string& name) {
     const auto now = holder.element.elements(ax::kChildren);
     if (!now) return std::nullopt;
     for (const auto& list : *now) {
@@ -145,9 +153,24 @@ std::optional<std::string> addedLast(const AXElement& window, const ListHolder& 
             kept.headerParents.back().element = list;
         if (kept.open > 0 && kept.namedHeadersWindow == window)
             kept.namedHeaders[text::lowercased(header->name)] = rows->back();
-        return std::move(header->name);
+        return header;
     }
     return std::nullopt;
+}
+
+// The bus track's name; when other listed tracks bear it too, with the numbers that tell them apart.
+std::string busTrackAnswer(const std::string& name, const std::optional<std::int64_t>& busTrack,
+                           const std::vector<LogicInspector::TrackHeader>& named) {
+    std::vector<std::int64_t> others;
+    for (const auto& h : named)
+        if (h.trackNumber != busTrack) others.push_back(h.trackNumber);
+    if (others.empty()) return name;
+    std::string numbers;
+    for (std::size_t i = 0; i < others.size(); ++i)
+        numbers += (i == 0 ? "" : i + 1 == others.size() ? " and " : ", ") + std::to_string(others[i]);
+    if (!busTrack) return fmt::format("{} (tracks {} are all named '{}')", name, numbers, name);
+    return fmt::format("{} (track {}; {} {} {} also named '{}')", name, *busTrack,
+                       others.size() == 1 ? "track" : "tracks", numbers, others.size() == 1 ? "is" : "are", name);
 }
 
 // The strip at an index of the Inspector's mixer area, searched for an automation control.
@@ -265,6 +288,8 @@ RenameResult LogicInspector::renameTrack(const std::string& currentName, const s
 }
 
 // --- Sends -----------------------------------------------------------------------------------
+
+bool LogicInspector::sameBus(const std::string& a, const std::string& b) { return canonicalize(a) == canonicalize(b); }
 
 std::string LogicInspector::compactBusForm(const std::string& label) {
     static const Regex full(R"(^Bus (\d{1,3})$)");
@@ -470,7 +495,7 @@ std::optional<std::string> LogicInspector::trackOnSecondStrip(const AXElement& w
     readStripData(strips[1], strip, 0, search_depth::kStripControls);
     const auto input = json_fields::lenientText(strip, "inputBus");
     const auto name = json_fields::lenientText(strip, "name");
-    if (!input || !name || canonicalize(*input) != canonicalize(busLabel)) return std::nullopt;
+    if (!input || !name || !sameBus(*input, busLabel)) return std::nullopt;
     return name;
 }
 
@@ -496,19 +521,35 @@ std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const Trac
     if (!window) return std::nullopt;
     const auto shown = trackOnSecondStrip(*window, busLabel);
     if (!shown) return std::nullopt;
-    auto listing = listingFromKeptPlaces(*this, *window, *shown);
-    if (!listing.known) {
-        const auto resolved = resolveTrack(*shown);
-        if (resolved.header) return resolved.header->name;
-    }
-    if (listing.name) return listing.name;
+    // A listed track of that name is the bus's only when its strip takes the bus: another track may
+    // have been given the name while the bus's own track is not listed. Its strip cannot be read
+    // without selecting it, and tracks that share a name cannot be told apart that way (the strip
+    // shows the name): the bus's track is asked into the list instead. When none comes, it is
+    // listed already.
+    const auto listing = listingFromKeptPlaces(*this, *window, *shown);
+    ResolvedTrack named;
+    if (listing.alone)
+        named.matches = {*listing.alone};
+    else if (!listing.known || listing.name)
+        named = resolveTrack(*shown);
     const auto holder = listHolderBeforeAdding(*window);
     if (!toggleSecondStripAutomation(*window).success) return std::nullopt;
-    if (holder)
-        if (auto added = addedLast(*window, *holder, *shown)) return added;
-    const auto resolved = resolveTrack(*shown);
-    if (resolved.header) return resolved.header->name;
-    return std::nullopt;
+    std::optional<std::int64_t> added;
+    bool listChanged = true;  // a list whose rows change is rebuilt in its holder
+    if (holder) {
+        if (auto last = addedLast(*window, *holder, *shown))
+            added = last->number;
+        else
+            listChanged = holder->element.elements(ax::kChildren) != std::optional(holder->children);
+    }
+    if (!added && listChanged)
+        for (const auto& h : resolveTrack(*shown).matches)
+            if (std::none_of(named.matches.begin(), named.matches.end(),
+                             [&](const TrackHeader& m) { return m.trackNumber == h.trackNumber; }))
+                added = h.trackNumber;
+    if (!added && named.matches.empty()) return std::nullopt;
+    if (!added && named.matches.size() == 1) return named.matches.front().name;
+    return busTrackAnswer(*shown, added, named.matches);
 }
 
 Outcome LogicInspector::ensureMasterArrangeTrack() const {

@@ -70,7 +70,8 @@ struct HeaderParent {
     std::vector<AXElement> ancestors;
 };
 
-// What an open LogicInspector::KeptPlaces remembers on this thread.
+// What an open LogicInspector::KeptPlaces remembers on this thread, and the read that checks each
+// thing before it is used, as described there.
 struct KeptPlaces {
     int open = 0;
     std::uint64_t owner = 0;  // the inspector they are kept for; 0 for none
@@ -111,6 +112,10 @@ struct KeptPlaces {
     std::optional<PluginViewPreference> viewShown;  // and that view
     AXElement namedHeadersWindow;
     std::unordered_map<std::string, AXElement> namedHeaders;  // by lower-cased name, as last listed
+    // lower-cased, the names several of the last listed headers bore
+    std::vector<std::string> sharedNames;
+    // that listing was read since the outermost opened
+    bool listedNow = false;
     AXElement chainStrip;                  // the channel strip whose insert bars and slots were found last
     std::vector<AXElement> chainStripChildren;  // its children then
     std::vector<AXElement> chains;              // the lists they lay in

@@ -1,8 +1,8 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <functional>
 #include <atomic>
+#include <functional>
 #include <mutex>
 
 #include "logic/ax_read.h"
@@ -276,6 +276,7 @@ LogicInspector::KeptPlaces::KeptPlaces(const LogicInspector& owner) {
     kept.open = 1;
     kept.owner = owner.keptPlacesOwner_;
     kept.applicationChecked = false;  // the process may have gone meanwhile
+    kept.listedNow = false;           // a row may have been renamed meanwhile
 }
 
 LogicInspector::KeptPlaces::~KeptPlaces() {

@@ -248,7 +248,11 @@ std::vector<LogicInspector::TrackHeader> headersOf(const AXElement& mainWindow, 
     if (kept.open > 0) {
         kept.namedHeadersWindow = mainWindow;
         kept.namedHeaders.clear();
-        for (const auto& h : unique) kept.namedHeaders.emplace(text::lowercased(h.name), h.element);
+        kept.sharedNames.clear();
+        kept.listedNow = true;
+        for (const auto& h : unique)
+            if (!kept.namedHeaders.emplace(text::lowercased(h.name), h.element).second)
+                kept.sharedNames.push_back(text::lowercased(h.name));
         listing = {};
         if (!unique.empty()) {
             listing.window = mainWindow;

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <iterator>
 #include <string>
-#include <variant>
 #include <tuple>
 #include <utility>
+#include <variant>
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
@@ -82,15 +82,14 @@ void LogicInspector::readTransportElements(const AXElement& from, nlohmann::json
         [&](const Step& step) {
             const AXElement& e = step.element;
             std::string description = trimmed(e, ax::kDescription);
-            if (auto value = valueText(e)) {
-                for (const Row& row : kRows) {
-                    if (description != row.description) continue;
-                    if (row.boolean)
-                        transport[row.key] = *value == "1";
-                    else
-                        transport[row.key] = *value;
-                    break;
+            for (const Row& row : kRows) {
+                if (description != row.description) continue;
+                if (row.boolean) {
+                    if (auto on = ax_read::toggleState(e)) transport[row.key] = *on;
+                } else if (auto value = valueText(e)) {
+                    transport[row.key] = *value;
                 }
+                break;
             }
             return Next::children;
         },

@@ -199,6 +199,22 @@ TEST_F(KeptPlacesBetweenCalls, TheOutputTrackAndBusTracksAreToldFromTheListAsItI
     EXPECT_TRUE(world().project().track("Plate")->inArrange);
 }
 
+TEST_F(KeptPlacesBetweenCalls, ARowRenamedByHandBetweenCallsIsReadUnderItsNameNow) {
+    const int output = world().project().track("Stereo Out")->id;
+    world().mutateProject([](Project& p) {
+        auto* out = p.track("Stereo Out");
+        out->name = "Main Out";
+        out->inArrange = true;
+        out->number = 8;
+    });
+    oneJSON("list_tracks", "{}");  // the output track is kept as "Main Out"
+    world().mutateProject([](Project& p) { p.track("Main Out")->name = "Stereo Out"; });
+    signature.reset();
+    // Its menu item would hide it.
+    EXPECT_EQ(oneJSON("ensure_master_track", "{}")["message"], "Stereo Out was already in the Arrange track list.");
+    EXPECT_TRUE(world().project().trackById(output)->inArrange);
+}
+
 TEST_F(KeptPlacesBetweenCalls, TheEndOfATurnClosesThePlugInWindowOpenNowWhenTheOneItOpenedWentByHand) {
     auto windows = [&] {
         std::vector<std::string> open;

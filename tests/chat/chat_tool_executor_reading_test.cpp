@@ -84,6 +84,20 @@ TEST_F(ChatToolExecutorReading, TransportIsReadFromTheControlBarAndThePlayhead) 
     EXPECT_EQ(result, (TransportResult{"ok", "96", "6/8", 9, transport.playing, transport.recording, transport.cycleOn,
                                        transport.globalSolo}));
     EXPECT_EQ(lastRecord().summary, "Read transport: bar=9, tempo=96, time sig=6/8.");
+
+    // Switches that show "On" and "Off" read as the header toggles do.
+    world().updateFaults([](standin::Faults& f) { f.toggleValueText = true; });
+    world().mutateProject([](standin::Project& p) {
+        p.transport.playing = true;
+        p.transport.cycleOn = true;
+    });
+    signature.reset();
+    const auto shown = json::parse(one("get_transport").outputJSON).get<TransportResult>();
+    EXPECT_TRUE(shown.isPlaying);
+    EXPECT_TRUE(shown.cycleEnabled);
+    EXPECT_FALSE(shown.isRecording);
+    EXPECT_EQ(oneJSON("control_transport", R"({"action":"stop"})")["message"], "Transport: stop.");
+    EXPECT_FALSE(world().project().transport.playing);
 }
 
 TEST_F(ChatToolExecutorReading, ArrangementIsABareArrayOfTheReadersRows) {

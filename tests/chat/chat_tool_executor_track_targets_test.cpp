@@ -165,5 +165,65 @@ TEST_F(ChatToolExecutorTrackTargets, ASelectedTrackInACollapsedFolderLeavesEvery
     }
 }
 
+TEST_F(ChatToolExecutorTrackTargets, ASideChainSourceTwoTracksShareIsRefused) {
+    world().mutateProject([](standin::Project& p) { p.track("Guitar")->name = "Bass"; });
+    const json answer =
+        oneJSON("set_plugin_sidechain", R"({"track_name":"Kick","plugin_name":"Compressor","source":"Bass"})");
+    EXPECT_EQ(world().project().track("Kick")->strip.inserts.at(1).sideChainSource, "None");
+    EXPECT_EQ(answer["status"], "error");
+    EXPECT_NE(answer.value("message", "").find("tracks 4 and 7 are all named 'Bass'"), std::string::npos)
+        << answer.dump();
+}
+
+TEST_F(ChatToolExecutorTrackTargets, ASendTargetIsTheBusTrackNeverAnotherTrackBearingItsName) {
+    // The bus track hidden from the list, as in the demo song, and Guitar renamed after it.
+    const int guitar = world().project().track("Guitar")->id;
+    const int reverb = world().project().track("Reverb")->id;
+    world().mutateProject([](standin::Project& p) { p.track("Guitar")->name = "Reverb"; });
+    auto sendTarget = [&] {
+        signature.reset();
+        const json answer = oneJSON("get_track_details", R"({"track_name":"Kick"})");
+        return answer.value(json::json_pointer("/tracks/0/sendTargets/Bus 1"), answer.dump());
+    };
+    // Hidden, the bus track is surfaced; then listed, it cannot be told from the other.
+    EXPECT_EQ(sendTarget(), "Reverb (track 8; track 7 is also named 'Reverb')");
+    EXPECT_TRUE(world().project().trackById(reverb)->inArrange);
+    EXPECT_EQ(sendTarget(), "Reverb (tracks 7 and 8 are all named 'Reverb')");
+    const json before = mixOf(world().project());
+    const json answer = oneJSON("set_track_volume", R"({"track_name":"Reverb","value":"-3 dB"})");
+    EXPECT_EQ(mixOf(world().project()), before);
+    EXPECT_EQ(world().project().trackById(guitar)->name, "Reverb");
+    EXPECT_NE(answer.value("message", "").find("are all named 'Reverb'"), std::string::npos) << answer.dump();
+
+    // Only a track whose strip takes the bus is its track.
+    load(standin::testing::demoSong());
+    world().mutateProject([](standin::Project& p) { p.track("Reverb")->inArrange = true; });
+    EXPECT_EQ(oneJSON("get_track_details", R"({"track_name":"Kick"})")["tracks"][0]["sendTargets"],
+              json({{"Bus 1", "Reverb"}}));
+}
+
+TEST_F(ChatToolExecutorTrackTargets, ASwitchThatReachedAnotherSelectedTrackIsPutBackOnThatTrackAlone) {
+    struct Case {
+        const char* tool;
+        bool standin::Track::*flag;
+        const char* verb;
+    };
+    for (const Case& c : {Case{"set_track_mute", &standin::Track::muted, "Muted"},
+                          Case{"set_track_solo", &standin::Track::soloed, "Soloed"}}) {
+        SCOPED_TRACE(c.tool);
+        load(standin::testing::demoSong());  // Kick selected and shown
+        world().shiftClickHeader("Bass");
+        const json answer = oneJSON(c.tool, R"({"enabled":true,"track_names":["Kick"]})");
+        const auto& p = world().project();
+        EXPECT_TRUE(p.track("Kick")->*c.flag);
+        EXPECT_FALSE(p.track("Bass")->*c.flag);
+        EXPECT_EQ(p.selectedTrackId, p.track("Kick")->id);
+        EXPECT_TRUE(p.alsoSelectedTrackIds.empty());
+        EXPECT_EQ(answer["status"], "ok") << answer.dump();
+        EXPECT_EQ(answer.value("message", ""),
+                  std::string(c.verb) + " Kick. The press also reached 'Bass', which was put back.");
+    }
+}
+
 }  // namespace
 }  // namespace corvane::testing

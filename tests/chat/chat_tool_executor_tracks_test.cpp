@@ -49,10 +49,14 @@ TEST_F(ChatToolExecutorTracks, BringsTheBusAndTheMasterIntoTheTrackList) {
                             {"arrange_track_name", "Reverb"},
                             {"message", "Bus B 1 is available as Arrange track 'Reverb'."}}));
 
-    // Compared as given: a lower-case "b " is not the bus's name.
+    // The short form in any letter case names the same bus, on the send and on the bus track's
+    // input alike: the track is told from the strip the send shows, no track selected in turn.
+    load(standin::testing::demoSong());
     answer = oneJSON("ensure_bus_track", R"({"source_track":"Kick","bus_label":"b 1"})");
-    EXPECT_EQ(answer["arrange_track_name"], "");
-    EXPECT_EQ(answer["message"], "Bus b 1 surfacing attempted \u2014 rescan list_tracks to find the new aux track.");
+    EXPECT_TRUE(world().project().track("Reverb")->inArrange);
+    EXPECT_EQ(world().project().selectedTrackId, world().project().track("Kick")->id);
+    EXPECT_EQ(answer["arrange_track_name"], "Reverb");
+    EXPECT_EQ(answer["message"], "Bus b 1 is available as Arrange track 'Reverb'.");
 
     EXPECT_EQ(oneJSON("ensure_bus_track", R"({"source_track":"Kick"})"), error("Missing source_track or bus_label."));
     EXPECT_EQ(oneJSON("ensure_bus_track", R"({"source_track":"Nope","bus_label":"Bus 1"})")["status"], "error");

@@ -105,7 +105,7 @@ inline const std::vector<Tool>& tools() {
          {R"({"current_name":"Guitar","new_name":"Gtr"})", R"({"current_name":"Gtr","new_name":"Guitar"})"},
          Reach::namedTrack},
         {"ensure_bus_track", {R"({"source_track":"Kick","bus_label":"Bus 1"})"}, Reach::namedTrack},
-        {"ensure_master_track", {"{}"}, Reach::noTrack},
+        {"ensure_master_track", {"{}"}, Reach::namedTrack},  // looks for "Stereo Out" among the tracks
         {"set_send_level",
          {R"({"track_name":"Kick","bus_label":"Bus 1","target_db":-12})",
           R"({"track_name":"Kick","bus_label":"Bus 1","delta_db":"-3"})"},

@@ -19,7 +19,8 @@ void Engine::setStripTrack(int id) {
 }
 
 void Engine::selectTrack(int id) {
-    if (!project.trackById(id) || project.selectedTrackId == id) return;
+    if (!project.trackById(id) || (project.selectedTrackId == id && project.alsoSelectedTrackIds.empty())) return;
+    project.alsoSelectedTrackIds.clear();
     project.selectedTrackId = id;
     changed();
     if (faults.lateStripUpdate > 0) {
@@ -30,6 +31,13 @@ void Engine::selectTrack(int id) {
     } else {
         setStripTrack(id);
     }
+}
+
+void Engine::addToSelection(int id) {
+    if (!project.isVisible(id) || project.isSelected(id)) return;
+    if (!project.trackById(project.selectedTrackId)) return selectTrack(id);
+    project.alsoSelectedTrackIds.push_back(id);
+    changed();
 }
 
 void Engine::setExpanded(int folderId, bool expanded) {
@@ -177,10 +185,17 @@ AXError Engine::press(int nodeIndex, const std::string& action) {
         case Bind::headerTriangle:
             if (track) setExpanded(track->id, !track->expanded);
             return AXError::success;
-        case Bind::headerMute:
-        case Bind::stripMute: toggleMute(b.track); return AXError::success;
-        case Bind::headerSolo:
-        case Bind::stripSolo: toggleSolo(b.track); return AXError::success;
+        case Bind::headerMute: toggleMute(b.track); return AXError::success;
+        case Bind::headerSolo: toggleSolo(b.track); return AXError::success;
+        // The strip's switches act on every selected track, as the keys do.
+        case Bind::stripMute:
+            for (int id : project.isSelected(b.track) ? project.selectedTrackIds() : std::vector<int>{b.track})
+                toggleMute(id);
+            return AXError::success;
+        case Bind::stripSolo:
+            for (int id : project.isSelected(b.track) ? project.selectedTrackIds() : std::vector<int>{b.track})
+                toggleSolo(id);
+            return AXError::success;
         case Bind::slotBypass:
             if (track && b.index >= 0 && b.index < int(track->strip.inserts.size())) {
                 auto& slot = track->strip.inserts[static_cast<std::size_t>(b.index)];

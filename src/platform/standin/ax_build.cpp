@@ -152,7 +152,7 @@ private:
                         Check{"Cycle", layout::kCycle, tr.cycleOn}, Check{"Solo", layout::kSolo, tr.globalSolo}}) {
             int i = node(cb, c.name, "AXCheckBox", base_, c.frame, c.name, Bind::transport);
             t_[i].title = c.name;
-            t_[i].value = intValue(c.on ? 1 : 0);
+            t_[i].value = toggle(c.on);
             t_[i].bind.name = c.name;
             t_[i].actions = {"AXPress"};
         }
@@ -391,7 +391,7 @@ private:
             const double hw = layout::kHeaderRight - hx;
             int h = node(column, "h:" + std::to_string(t.id), "AXGroup", listSig, {hx, hy, hw, rh - 2}, headerText(t),
                          Bind::header, t.id);
-            t_[h].selected = t.id == p.selectedTrackId;
+            t_[h].selected = p.isSelected(t.id);
             t_[h].focused = t.id == p.selectedTrackId;
             t_[h].actions = {"AXPress"};
             if (t.kind == TrackKind::folder) {

@@ -234,7 +234,7 @@ std::optional<Rgb> colourFor(const Engine& e, const Node& n) {
                                                                                             : palette::menu;
         }
         case Bind::header: {
-            const bool selected = t && t->id == e.project.selectedTrackId;
+            const bool selected = t && e.project.isSelected(t->id);
             const bool muted = t && t->muted;
             if (selected) return muted ? palette::headerSelectedMuted : palette::headerSelected;
             return muted ? palette::headerMuted : palette::header;

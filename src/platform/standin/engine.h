@@ -326,7 +326,8 @@ public:
     std::vector<const ScreenWindow*> visibleStack() const;  // front to back, by level then order
 
     // Model reactions (actions.cpp).
-    void selectTrack(int id);
+    void selectTrack(int id);  // that track alone
+    void addToSelection(int id);
     void setStripTrack(int id);
     void setExpanded(int folderId, bool expanded);
     void toggleMute(int id);

@@ -88,8 +88,12 @@ bool Engine::postKey(bool hid, int pid, const platform::KeyEvent& ev) {
             return done("handled");
         }
         case 34: toggleInspector(); return done("handled");
-        case 1: toggleSolo(project.selectedTrackId); return done("handled");
-        case 46: toggleMute(project.selectedTrackId); return done("handled");
+        case 1:
+            for (int id : project.selectedTrackIds()) toggleSolo(id);
+            return done("handled");
+        case 46:
+            for (int id : project.selectedTrackIds()) toggleMute(id);
+            return done("handled");
         case 8:
             project.transport.cycleOn = !project.transport.cycleOn;
             changed();

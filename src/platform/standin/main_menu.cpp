@@ -70,6 +70,7 @@ void Engine::toggleOutputTrack() {
     // Hidden again, it keeps its number; the selection moves off it.
     it->inArrange = false;
     const int id = it->id;
+    std::erase(project.alsoSelectedTrackIds, id);
     changed();
     if (project.selectedTrackId == id) {
         const std::vector<int> visible = project.visibleTrackIds();

@@ -82,6 +82,19 @@ bool Project::isAncestor(int ancestorId, int id) const {
     return false;
 }
 
+bool Project::isSelected(int id) const {
+    return id == selectedTrackId ||
+           std::find(alsoSelectedTrackIds.begin(), alsoSelectedTrackIds.end(), id) != alsoSelectedTrackIds.end();
+}
+
+std::vector<int> Project::selectedTrackIds() const {
+    std::vector<int> ids;
+    if (trackById(selectedTrackId)) ids.push_back(selectedTrackId);
+    for (int id : alsoSelectedTrackIds)
+        if (trackById(id)) ids.push_back(id);
+    return ids;
+}
+
 bool Project::isVisible(int id) const {
     const Track* t = trackById(id);
     if (!t || !t->inArrange) return false;

@@ -122,7 +122,8 @@ struct Project {
     std::string name = "Untitled";
     Transport transport;
     std::vector<Track> tracks;  // depth-first order; surfaced aux and output tracks move to the end
-    int selectedTrackId = -1;   // the one selected track
+    int selectedTrackId = -1;   // the selected track strip 0 follows
+    std::vector<int> alsoSelectedTrackIds;  // selected with it by a Shift-click on their headers
     int stripTrackId = -1;      // what strip 0 shows; lags the selection under lateStripUpdate
     std::vector<Bus> buses;
     std::vector<PluginDefinition> plugins;
@@ -132,6 +133,8 @@ struct Project {
     const Track* trackById(int id) const;
     Track* trackById(int id);
     const Track* selectedTrack() const { return trackById(selectedTrackId); }
+    bool isSelected(int id) const;
+    std::vector<int> selectedTrackIds() const;  // the selected track first
     const PluginDefinition* plugin(std::string_view name) const;
 
     int depthOf(int id) const;  // number of enclosing folders

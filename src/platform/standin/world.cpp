@@ -236,8 +236,15 @@ void World::mutateProject(const std::function<void(Project&)>& change) {
             e.project.selectedTrackId = visible.empty() ? -1 : visible.front();
         }
         if (!e.project.trackById(e.project.stripTrackId)) e.project.stripTrackId = e.project.selectedTrackId;
+        std::erase_if(e.project.alsoSelectedTrackIds, [&](int id) { return !e.project.trackById(id); });
         e.syncLogicWindows();
         e.changed();
+    });
+}
+
+void World::shiftClickHeader(std::string_view trackName) {
+    engine_->run([&] {
+        if (const Track* t = engine_->project.track(trackName)) engine_->addToSelection(t->id);
     });
 }
 

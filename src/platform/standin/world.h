@@ -103,6 +103,8 @@ public:
     void setKnob(std::string_view name, const nlohmann::json& value);
     // Changes the project directly (test set-up); the tree follows.
     void mutateProject(const std::function<void(Project&)>& change);
+    // As the user Shift-clicks the header of the first track of that name: it joins the selection.
+    void shiftClickHeader(std::string_view trackName);
 
     void launchLogic(bool makeFrontmost = true);
     void quitLogic();

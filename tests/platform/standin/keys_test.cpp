@@ -134,6 +134,26 @@ TEST_F(StandinTest, KeyCommandsToggleInspectorSoloMuteCycleAndPlay) {
     EXPECT_EQ(keys[keys.size() - 4].outcome, "ignored");
 }
 
+TEST_F(StandinTest, AShiftClickedHeaderJoinsTheSelectionAndTheKeysActOnEverySelectedTrack) {
+    world().shiftClickHeader("Bass");
+    EXPECT_EQ(findInMain("Track 2 \u201CKick\u201D")->boolean(ax::kSelected), true);
+    EXPECT_EQ(findInMain("Track 4 \u201CBass\u201D")->boolean(ax::kSelected), true);
+    EXPECT_EQ(stripName(), "Kick");
+    pressKey(46);
+    EXPECT_TRUE(world().project().track("Kick")->muted);
+    EXPECT_TRUE(world().project().track("Bass")->muted);
+    find(*strip(), "solo")->performAction(ax::kPress);
+    EXPECT_TRUE(world().project().track("Kick")->soloed);
+    EXPECT_TRUE(world().project().track("Bass")->soloed);
+
+    // A press on a header selects its track alone.
+    findInMain("Track 4 \u201CBass\u201D, muted")->performAction(ax::kPress);
+    EXPECT_EQ(findInMain("Track 2 \u201CKick\u201D, muted")->boolean(ax::kSelected), false);
+    pressKey(46);
+    EXPECT_TRUE(world().project().track("Kick")->muted);
+    EXPECT_FALSE(world().project().track("Bass")->muted);
+}
+
 TEST_F(StandinTest, LostKeyKnobsSilentlyDropSelectionAndToggles) {
     world().setKnob("arrowKeysIgnored", true);
     pressKey(125);
