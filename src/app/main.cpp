@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "app/port_holder.h"
 #include "app/simulated_host.h"
 #include "networking/auth_service.h"
 #include "platform/log.h"
@@ -68,7 +69,8 @@ int main(int argc, char** argv) {
     }
     // Without its port the program would run with no API at all: say so and stop.
     if (!listening) {
-        std::fprintf(stderr, "Corvane: cannot serve the loopback API: %s\n", controller.listenError().c_str());
+        std::fprintf(stderr, "Corvane: cannot serve the loopback API on 127.0.0.1:%u: %s\n", unsigned{*port},
+                     app::listenFailure(*port, controller.listenError()).c_str());
         return 2;
     }
 

@@ -61,4 +61,9 @@ std::optional<std::string> describePortHolder(std::uint16_t port) {
     return std::nullopt;
 }
 
+std::string listenFailure(std::uint16_t port, const std::string& error) {
+    const auto holder = describePortHolder(port);
+    return error + (holder ? " (" + *holder + ")" : std::string());
+}
+
 }  // namespace corvane::app

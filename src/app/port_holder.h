@@ -13,4 +13,8 @@ namespace corvane::app {
 // IPv6); absent when none is found or its owner cannot be seen.
 std::optional<std::string> describePortHolder(std::uint16_t port);
 
+// Why `port` could not be served, with its holder when one is found: "Address already in use
+// (corvane-headless, process 4321)".
+std::string listenFailure(std::uint16_t port, const std::string& error);
+
 }  // namespace corvane::app

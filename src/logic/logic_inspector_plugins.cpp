@@ -19,8 +19,6 @@
 
 namespace corvane {
 
-using ax_read::valueText;
-
 namespace {
 
 // What a walk of a strip's chain reads of each element with its role and description: the frames
@@ -72,7 +70,7 @@ std::optional<LogicInspector::InsertSlot> LogicInspector::readInsertSlot(const A
         return text::lowercased(textOf(child, ax::kDescription)) == "bypass" &&
                textOf(child, ax::kRole) == "AXCheckBox";
     };
-    auto bypassed = [](const AXElement& bypass) { return valueText(bypass) == std::optional<std::string>("1"); };
+    auto bypassed = [](const AXElement& bypass) { return ax_read::toggleState(bypass).value_or(false); };
     // A slot told before, with the same children still, needs only its bypass state read again.
     auto& kept = detail::keptPlaces();
     if (kept.open > 0)

@@ -82,10 +82,9 @@ void AppDelegate::applicationDidFinishLaunching() {
     createMainWindow();
     if (!listening) {
         const auto port = controller_->requestedPort();
-        const auto holder = app::describePortHolder(port);
         chatViewModel_->reportLoopbackUnavailable(
             "Corvane could not serve its local API on 127.0.0.1:" + std::to_string(port) + ": " +
-            controller_->listenError() + (holder ? " (" + *holder + ")" : std::string()) +
+            app::listenFailure(port, controller_->listenError()) +
             ". The Corvane plug-in and the test tools cannot reach Corvane until it is restarted with that port free.");
     }
     installGlobalHotkey();

@@ -9,20 +9,44 @@
 
 namespace corvane {
 
-AccessibilityBanner::AccessibilityBanner(URLOpener openURL, QWidget* parent) : PaintedBox(parent) {
-    setFill(rgb255(160, 40, 40, 0.18));
-    setBottomLine(rgb255(255, 80, 80, 0.3));
-    auto* row = new QHBoxLayout(this);
+namespace {
+
+struct BarLayout {
+    QHBoxLayout* row;
+    QVBoxLayout* column;  // in the row, stretched, headed by the title
+};
+
+// A red bar: the octagon sign, then the title over whatever the caller puts in the column.
+BarLayout problemBar(PaintedBox& bar, const QString& title, Qt::Alignment signAlignment) {
+    bar.setFill(rgb255(160, 40, 40, 0.18));
+    bar.setBottomLine(rgb255(255, 80, 80, 0.3));
+    auto* row = new QHBoxLayout(&bar);
     row->setContentsMargins(14, 10, 14, 10);
     row->setSpacing(10);
     row->addWidget(
-        new SymbolView("exclamationmark.octagon.fill", 12, SymbolView::Weight::semibold, rgb255(255, 80, 80), this), 0,
-        Qt::AlignVCenter);
+        new SymbolView("exclamationmark.octagon.fill", 12, SymbolView::Weight::semibold, rgb255(255, 80, 80), &bar), 0,
+        signAlignment);
     auto* column = new QVBoxLayout;
     column->setSpacing(1);
-    column->addWidget(new ElidedLabel("Accessibility permission required", uiFont(12, QFont::DemiBold), white(1)));
-    column->addWidget(new ElidedLabel("Corvane requires macOS Accessibility to operate.", uiFont(11), white(0.7)));
+    column->addWidget(new ElidedLabel(title, uiFont(12, QFont::DemiBold), white(1)));
     row->addLayout(column, 1);
+    return {row, column};
+}
+
+QWidget* newDismissButton(std::function<void()> dismiss) {
+    auto* button = new HoverButton(std::move(dismiss), [](bool) {
+        return centredInSquare(new SymbolView("xmark", 10, SymbolView::Weight::medium, white(0.5)), 16);
+    });
+    button->setFixedSize(16, 16);
+    button->setToolTip("Dismiss");
+    return button;
+}
+
+}  // namespace
+
+AccessibilityBanner::AccessibilityBanner(URLOpener openURL, QWidget* parent) : PaintedBox(parent) {
+    const auto [row, column] = problemBar(*this, "Accessibility permission required", Qt::AlignVCenter);
+    column->addWidget(new ElidedLabel("Corvane requires macOS Accessibility to operate.", uiFont(11), white(0.7)));
     enable_ = new TextButton("Enable Accessibility", {.font = uiFont(11, QFont::DemiBold),
                                                       .text = white(1),
                                                       .fill = rgb255(255, 80, 80, 0.9),
@@ -38,17 +62,7 @@ AccessibilityBanner::AccessibilityBanner(URLOpener openURL, QWidget* parent) : P
 
 ProblemBanner::ProblemBanner(const QString& title, std::function<void()> dismiss, QWidget* parent)
     : PaintedBox(parent) {
-    setFill(rgb255(160, 40, 40, 0.18));
-    setBottomLine(rgb255(255, 80, 80, 0.3));
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(14, 10, 14, 10);
-    row->setSpacing(10);
-    row->addWidget(
-        new SymbolView("exclamationmark.octagon.fill", 12, SymbolView::Weight::semibold, rgb255(255, 80, 80), this), 0,
-        Qt::AlignTop);
-    auto* column = new QVBoxLayout;
-    column->setSpacing(1);
-    column->addWidget(new ElidedLabel(title, uiFont(12, QFont::DemiBold), white(1)));
+    const auto [row, column] = problemBar(*this, title, Qt::AlignTop);
     // The reason is the point of the banner: it wraps rather than being cut.
     detail_ = new QLabel;
     detail_->setWordWrap(true);
@@ -57,14 +71,8 @@ ProblemBanner::ProblemBanner(const QString& title, std::function<void()> dismiss
     detail_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     setTextColor(detail_, white(0.7));
     column->addWidget(detail_);
-    row->addLayout(column, 1);
     if (!dismiss) return;
-    auto* dismissButton = new HoverButton(std::move(dismiss), [](bool) {
-        return centredInSquare(new SymbolView("xmark", 10, SymbolView::Weight::medium, white(0.5)), 16);
-    });
-    dismissButton->setFixedSize(16, 16);
-    dismissButton->setToolTip("Dismiss");
-    dismiss_ = dismissButton;
+    dismiss_ = newDismissButton(std::move(dismiss));
     row->addWidget(dismiss_, 0, Qt::AlignTop);
 }
 
@@ -101,12 +109,7 @@ PluginMissingBanner::PluginMissingBanner(std::string siteURL, URLOpener openURL,
                      });
     row->addWidget(install_, 0, Qt::AlignVCenter);
     row->addStretch(1);
-    auto* dismissButton = new HoverButton(std::move(dismiss), [](bool) {
-        return centredInSquare(new SymbolView("xmark", 10, SymbolView::Weight::medium, white(0.5)), 16);
-    });
-    dismissButton->setFixedSize(16, 16);
-    dismissButton->setToolTip("Dismiss");
-    dismiss_ = dismissButton;
+    dismiss_ = newDismissButton(std::move(dismiss));
     row->addWidget(dismiss_, 0, Qt::AlignVCenter);
 }
 

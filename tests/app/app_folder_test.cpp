@@ -4,14 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/controller_fixture.h"
-#include "backend/backend_fixture.h"
-#include "networking/auth_service.h"
 #include "networking/request_dump.h"
 #include "support/app_paths.h"
 
@@ -38,30 +34,9 @@ std::vector<std::string> readableByOthers(const fs::path& folder) {
     return wide;
 }
 
-class AppFolderTest : public ControllerTest {
+class AppFolderTest : public SignedInControllerTest {
 protected:
     void SetUp() override {}  // each test starts the controller once the folder is laid out
-
-    void startSignedIn() {
-        local_ = std::make_unique<corvane::testing::LocalBackend>(home_.root() / "backend");
-        ::setenv("CORVANE_BACKEND_URL", local_->baseURL().c_str(), 1);
-        startController();
-        ::unsetenv("CORVANE_BACKEND_URL");
-        networking::BackendConfiguration configuration;
-        configuration.baseURL = local_->baseURL();
-        auth_ = std::make_unique<networking::AuthService>(configuration, http::defaultTransport(), local_->clock);
-        auth_->signIn(corvane::testing::LocalBackend::kEmail, corvane::testing::LocalBackend::kPassword);
-        ASSERT_TRUE(auth_->isAuthenticated());
-        controller().backendChatService().setAuthTokenProvider([this] { return auth_->getValidToken(); });
-    }
-    void TearDown() override {
-        ControllerTest::TearDown();
-        controller_.reset();
-        world().drainMainQueue();
-    }
-
-    std::unique_ptr<corvane::testing::LocalBackend> local_;
-    std::unique_ptr<networking::AuthService> auth_;
 };
 
 TEST_F(AppFolderTest, EverythingKeptIsTheUsersAloneAndWhatWasLeftWiderIsNarrowedAtStart) {

@@ -1,10 +1,12 @@
 #pragma once
 
 // A running companion controller on an ephemeral loopback port, in front of the simulated Logic
-// Pro (the demo song) and a fresh application folder; requests go over a real socket.
+// Pro (the demo song) and a fresh application folder, signed in or not; requests go over a real
+// socket.
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,7 +14,9 @@
 #include <nlohmann/json.hpp>
 
 #include "app/companion_controller.h"
+#include "backend/backend_fixture.h"
 #include "http/http_test_client.h"
+#include "networking/auth_service.h"
 #include "platform/platform.h"
 #include "platform/standin/standin_fixture.h"
 #include "platform/standin/world.h"
@@ -68,6 +72,34 @@ protected:
     std::unique_ptr<standin::World> world_ = std::make_unique<standin::World>(standin::testing::demoSong());
     platform::ScopedServices services_{world_->services()};
     std::shared_ptr<CompanionController> controller_;
+};
+
+// The controller in front of the local backend (script mode) and signed in with its test account,
+// as the window signs in.
+class SignedInControllerTest : public ControllerTest {
+protected:
+    void SetUp() override { startSignedIn(); }
+    void TearDown() override {
+        ControllerTest::TearDown();
+        controller_.reset();
+        world().drainMainQueue();
+    }
+
+    void startSignedIn() {
+        local_ = std::make_unique<corvane::testing::LocalBackend>(home_.root() / "backend");
+        ::setenv("CORVANE_BACKEND_URL", local_->baseURL().c_str(), 1);
+        ControllerTest::SetUp();
+        ::unsetenv("CORVANE_BACKEND_URL");
+        networking::BackendConfiguration configuration;
+        configuration.baseURL = local_->baseURL();
+        auth_ = std::make_unique<networking::AuthService>(configuration, http::defaultTransport(), local_->clock);
+        auth_->signIn(corvane::testing::LocalBackend::kEmail, corvane::testing::LocalBackend::kPassword);
+        ASSERT_TRUE(auth_->isAuthenticated());
+        controller().backendChatService().setAuthTokenProvider([this] { return auth_->getValidToken(); });
+    }
+
+    std::unique_ptr<corvane::testing::LocalBackend> local_;
+    std::unique_ptr<networking::AuthService> auth_;
 };
 
 }  // namespace corvane::app::testing

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,14 +10,17 @@
 
 #include <nlohmann/json.hpp>
 
+#include "test_support/free_port.h"
 #include "test_support/temp_home.h"
 
 namespace corvane::app {
 namespace {
 
-std::string run(const std::string& arguments, int& status, const std::string& environment = "") {
+// Its standard output, and its errors too when asked.
+std::string run(const std::string& arguments, int& status, const std::string& environment = "", bool errors = false) {
     std::string out;
-    const std::string command = environment + " " + CORVANE_BINARY + " " + arguments + " 2>/dev/null";
+    const std::string command =
+        environment + " " + CORVANE_BINARY + " " + arguments + (errors ? " 2>&1" : " 2>/dev/null");
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return out;
     char buffer[4096];
@@ -49,20 +49,17 @@ TEST(Main, PrintHealthPrintsTheAnswerAndExits) {
 // A program that cannot bind its port has no API at all: it must say so and stop, not run on.
 TEST(Main, ATakenPortEndsHeadlessStartWithAnError) {
     corvane::testing::TempHome home;
-    const int taken = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(taken, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(taken, 1), 0);
-    ASSERT_EQ(::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const corvane::testing::TakenPort taken;
+    ASSERT_NE(taken.port(), 0);
     int status = -1;
-    run("", status, "CORVANE_PORT=" + std::to_string(ntohs(address.sin_port)));
-    ::close(taken);
+    const std::string told = run("", status, "CORVANE_PORT=" + std::to_string(taken.port()), true);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2);
+    // What holds the port, as the window names it: here this very test.
+    EXPECT_NE(told.find("127.0.0.1:" + std::to_string(taken.port()) + ": Address already in use (app_tests, process " +
+                        std::to_string(::getpid()) + ")"),
+              std::string::npos)
+        << told;
     run("", status, "CORVANE_PORT=99999");
     EXPECT_EQ(WEXITSTATUS(status), 2);
 }

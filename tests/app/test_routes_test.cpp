@@ -5,15 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/controller_fixture.h"
-#include "backend/backend_fixture.h"
-#include "networking/auth_service.h"
 #include "support/app_paths.h"
 #include "support/files.h"
 #include "test_support/full_disk.h"
@@ -23,26 +19,8 @@ namespace {
 
 using nlohmann::json;
 
-class TestRoutesTest : public ControllerTest {
+class TestRoutesTest : public SignedInControllerTest {
 protected:
-    void SetUp() override {
-        local_ = std::make_unique<corvane::testing::LocalBackend>(home_.root() / "backend");
-        ::setenv("CORVANE_BACKEND_URL", local_->baseURL().c_str(), 1);
-        ControllerTest::SetUp();
-        ::unsetenv("CORVANE_BACKEND_URL");
-        networking::BackendConfiguration configuration;
-        configuration.baseURL = local_->baseURL();
-        auth_ = std::make_unique<networking::AuthService>(configuration, http::defaultTransport(), local_->clock);
-        auth_->signIn(corvane::testing::LocalBackend::kEmail, corvane::testing::LocalBackend::kPassword);
-        ASSERT_TRUE(auth_->isAuthenticated());
-        controller().backendChatService().setAuthTokenProvider([this] { return auth_->getValidToken(); });
-    }
-    void TearDown() override {
-        ControllerTest::TearDown();
-        controller_.reset();
-        world().drainMainQueue();
-    }
-
     json postJSON(const std::string& path, const std::string& body) {
         const auto answer = post(path, body);
         EXPECT_TRUE(answer);
@@ -54,9 +32,6 @@ protected:
     void writeCase(const std::string& name, const json& content) {
         ASSERT_TRUE(writeFileAtomically(AppPaths::appSupportDirectory("test-cases") / name, content.dump()));
     }
-
-    std::unique_ptr<corvane::testing::LocalBackend> local_;
-    std::unique_ptr<networking::AuthService> auth_;
 };
 
 TEST_F(TestRoutesTest, BadRequestsAnswerTheirUsageWith200AndTouchNothing) {

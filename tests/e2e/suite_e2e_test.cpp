@@ -1,114 +1,25 @@
 // One real suite end to end: corvane-backend in script mode and the headless app on the simulated
 // Logic Pro, each its own process, the app signed in with a local account; POST "/test/suite" runs
 // six tests that change the song, five of which pass and one of which asserts something false.
-//
-// The processes run in wall time, so the waits here are real; every one is bounded.
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <optional>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "http/http_test_client.h"
-#include "networking/auth_service.h"
-#include "platform/clock.h"
-#include "platform/platform.h"
+#include "e2e/e2e_fixture.h"
 #include "support/app_paths.h"
 #include "support/files.h"
-#include "test_support/temp_home.h"
-#include "test_support/free_port.h"
 
 namespace corvane::testing {
 namespace {
 
 using nlohmann::json;
-using namespace std::chrono_literals;
 
-constexpr const char* kEmail = "e2e@example.com";
-constexpr const char* kPassword = "a long enough password";
-
-// A child process whose standard input and output are pipes; killed and reaped when dropped.
-class Child {
-public:
-    explicit Child(std::vector<std::string> argv) {
-        int in[2], out[2];
-        if (::pipe(in) != 0 || ::pipe(out) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(in[0], STDIN_FILENO);
-            ::dup2(out[1], STDOUT_FILENO);
-            ::close(in[1]);
-            ::close(out[0]);
-            std::vector<char*> args;
-            for (auto& a : argv) args.push_back(a.data());
-            args.push_back(nullptr);
-            ::execv(args[0], args.data());
-            ::_exit(127);
-        }
-        ::close(in[0]);
-        ::close(out[1]);
-        stdin_ = ::fdopen(in[1], "w");
-        stdout_ = ::fdopen(out[0], "r");
-    }
-    ~Child() {
-        if (stdin_) std::fclose(stdin_);
-        if (pid_ > 0 && !reaped_) {
-            ::kill(pid_, SIGTERM);
-            wait();
-        }
-        if (stdout_) std::fclose(stdout_);
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    void write(const std::string& text) {
-        std::fputs(text.c_str(), stdin_);
-        std::fclose(stdin_);
-        stdin_ = nullptr;
-    }
-    std::optional<std::string> readLine() {
-        char line[1024];
-        if (!std::fgets(line, sizeof line, stdout_)) return std::nullopt;
-        return std::string(line);
-    }
-    int wait() {
-        int status = -1;
-        ::waitpid(pid_, &status, 0);
-        reaped_ = true;
-        return status;
-    }
-    bool stop() {
-        ::kill(pid_, SIGTERM);
-        const int status = wait();
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }
-
-private:
-    pid_t pid_ = -1;
-    bool reaped_ = false;
-    FILE* stdin_ = nullptr;
-    FILE* stdout_ = nullptr;
-};
-
-std::optional<http::testing::Answer> request(std::uint16_t port, const std::string& method, const std::string& path,
-                                             const std::string& body, std::chrono::milliseconds timeout) {
-    std::string raw = method + " " + path +
-                      " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
-                      body;
-    return http::testing::exchange(port, raw, timeout);
-}
+using SuiteEndToEnd = EndToEndTest;
 
 json step(const std::string& tool, const json& arguments) {
     return {{"calls", json::array({{{"name", tool}, {"arguments", arguments}}})}};
@@ -178,36 +89,7 @@ std::vector<json> suiteCases() {
     };
 }
 
-TEST(SuiteEndToEnd, ARealSuiteChangesTheSongAndReportsTheOneFalseAssertion) {
-    TempHome home;
-    const auto backendHome = home.root() / "backend";
-    const auto script = home.root() / "script.json";
-    ASSERT_TRUE(writeFileAtomically(script, backendScript().dump()));
-    ::setenv("CORVANE_BACKEND_HOME", backendHome.c_str(), 1);
-    ::setenv("CORVANE_BACKEND_SCRIPT", script.c_str(), 1);
-
-    {
-        Child addUser({CORVANE_BACKEND_BINARY, "add-user", kEmail});
-        addUser.write(std::string(kPassword) + "\n");
-        const int status = addUser.wait();
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
-    Child backend({CORVANE_BACKEND_BINARY, "--port", "0"});
-    const auto banner = backend.readLine();
-    ASSERT_TRUE(banner);
-    const auto portAt = banner->find("127.0.0.1:");
-    ASSERT_NE(portAt, std::string::npos) << *banner;
-    const std::string backendURL = "http://127.0.0.1:" + std::to_string(std::stoi(banner->substr(portAt + 10)));
-
-    // The sign-in the window would make, kept in the application folder the app then reads.
-    networking::BackendConfiguration configuration;
-    configuration.baseURL = backendURL;
-    {
-        networking::AuthService auth(configuration);
-        auth.signIn(kEmail, kPassword);
-        ASSERT_TRUE(auth.isAuthenticated()) << auth.errorMessage().value_or("");
-    }
-
+TEST_F(SuiteEndToEnd, ARealSuiteChangesTheSongAndReportsTheOneFalseAssertion) {
     const auto cases = AppPaths::appSupportDirectory("test-cases");
     std::vector<std::string> ids;
     for (const auto& test : suiteCases()) {
@@ -215,19 +97,9 @@ TEST(SuiteEndToEnd, ARealSuiteChangesTheSongAndReportsTheOneFalseAssertion) {
         ASSERT_TRUE(writeFileAtomically(cases / (ids.back() + ".json"), test.dump(2)));
     }
     ASSERT_TRUE(writeFileAtomically(cases / "e2e.suite.json", json{{"name", "End to end"}, {"tests", ids}}.dump()));
+    ASSERT_NO_FATAL_FAILURE(start(backendScript()));
 
-    const std::uint16_t port = testing::freePort();
-    ::setenv("CORVANE_PORT", std::to_string(port).c_str(), 1);
-    ::setenv("CORVANE_BACKEND_URL", backendURL.c_str(), 1);
-    Child app({CORVANE_BINARY});
-    bool up = false;
-    for (int attempt = 0; attempt < 200 && !up; ++attempt) {
-        up = request(port, "GET", "/health", "", 1s).has_value();
-        if (!up) platform::pause(0.05);
-    }
-    ASSERT_TRUE(up);
-
-    const auto answer = request(port, "POST", "/test/suite", R"({"suite":"e2e"})", 100s);
+    const auto answer = post("/test/suite", R"({"suite":"e2e"})");
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, 200);
     const auto suite = json::parse(answer->body);
@@ -249,8 +121,8 @@ TEST(SuiteEndToEnd, ARealSuiteChangesTheSongAndReportsTheOneFalseAssertion) {
     ASSERT_TRUE(shots.contains("afterPath")) << shots.dump();
     EXPECT_TRUE(std::filesystem::exists(shots["afterPath"].get<std::string>()));
 
-    EXPECT_TRUE(app.stop());
-    EXPECT_TRUE(backend.stop());
+    EXPECT_TRUE(app_->stop());
+    EXPECT_TRUE(backend_->stop());
 }
 
 }  // namespace

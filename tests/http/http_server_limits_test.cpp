@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "http/http_server_fixture.h"
+#include "test_support/free_port.h"
 
 // The server under slow, silent and malformed peers, and its port.
 
@@ -508,21 +509,15 @@ TEST_F(HTTPServerTest, Expect100ContinueIsAnsweredBeforeTheBodyIsRead) {
 // The port
 
 TEST_F(HTTPServerTest, APortTakenByAnotherProgramIsReportedToTheOwner) {
-    const int other = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(other, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(other, 1), 0);
-    ::getsockname(other, reinterpret_cast<sockaddr*>(&address), &length);
+    corvane::testing::TakenPort other;
+    ASSERT_NE(other.port(), 0);
     HTTPServer server(
-        ntohs(address.sin_port), [](HTTPRequest) { return HTTPResponse{}; }, {}, clock_);
+        other.port(), [](HTTPRequest) { return HTTPResponse{}; }, {}, clock_);
     EXPECT_FALSE(server.start());
     EXPECT_EQ(server.boundPort(), 0);
     EXPECT_EQ(server.listenError(), "Address already in use");
     EXPECT_TRUE(logs_.contains("Quillmere HTTP server failed: Address already in use"));
-    ::close(other);
+    other.release();
     EXPECT_TRUE(server.start());  // free again: listening, and the error is gone
     EXPECT_EQ(server.listenError(), std::nullopt);
 }

@@ -45,19 +45,23 @@ TEST_F(LogicInspectorPlugins, SlotsReadTopToBottomWithTheirBypassStateOnEveryTra
         std::vector<std::string> names;
         std::vector<bool> bypassed;
     };
-    for (const Case& c :
-         {Case{"Kick", {"Channel EQ", "Compressor"}, {false, true}},
-          Case{"Lead Vox", {"Channel EQ", "Compressor", "Corvane"}, {false, false, false}}, Case{"Guitar", {}, {}}}) {
-        ASSERT_TRUE(inspector.selectTrack(c.track)) << c.track;
-        auto slots = inspector.findTrackPluginSlots(main());
-        std::vector<std::string> names;
-        std::vector<bool> bypassed;
-        for (const auto& s : slots) {
-            names.push_back(s.name);
-            bypassed.push_back(s.isBypassed);
+    // Bypass switches that show "On" and "Off" read as those that show 1 and 0.
+    for (const bool shownAsText : {false, true}) {
+        world().setKnob("toggleValueText", shownAsText);
+        for (const Case& c : {Case{"Kick", {"Channel EQ", "Compressor"}, {false, true}},
+                              Case{"Lead Vox", {"Channel EQ", "Compressor", "Corvane"}, {false, false, false}},
+                              Case{"Guitar", {}, {}}}) {
+            ASSERT_TRUE(inspector.selectTrack(c.track)) << c.track;
+            auto slots = inspector.findTrackPluginSlots(main());
+            std::vector<std::string> names;
+            std::vector<bool> bypassed;
+            for (const auto& s : slots) {
+                names.push_back(s.name);
+                bypassed.push_back(s.isBypassed);
+            }
+            EXPECT_EQ(names, c.names) << c.track;
+            EXPECT_EQ(bypassed, c.bypassed) << c.track << (shownAsText ? " shown as text" : "");
         }
-        EXPECT_EQ(names, c.names) << c.track;
-        EXPECT_EQ(bypassed, c.bypassed) << c.track;
     }
     // No Inspector, no strip: nothing to list rather than another strip's slots.
     world().setKnob("inspectorVisible", false);

@@ -1,7 +1,8 @@
 #pragma once
 
 // Loopback ports for tests: one nobody listens on now, for a server a test or benchmark starts
-// itself (another program may run on the well-known one), and one held closed for the test's life.
+// itself (another program may run on the well-known one), one held closed for the test's life, and
+// one held taken.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,18 +12,6 @@
 #include <cstdint>
 
 namespace corvane::testing {
-
-inline std::uint16_t freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 // A loopback port bound and never listened on while this lives: a connection to it is refused,
 // no other program can serve on it, and the system never gives it to an outgoing socket as its
@@ -42,15 +31,31 @@ public:
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
     }
-    ~ClosedPort() { ::close(fd_); }
+    ~ClosedPort() { release(); }
     ClosedPort(const ClosedPort&) = delete;
     ClosedPort& operator=(const ClosedPort&) = delete;
 
     std::uint16_t port() const { return port_; }
+    // Frees the port before this is dropped.
+    void release() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
 
-private:
+protected:
     int fd_;
     std::uint16_t port_ = 0;
+};
+
+inline std::uint16_t freePort() { return ClosedPort().port(); }
+
+// A loopback port another program listens on and never answers while this lives: a server asking
+// for it is refused it (address reuse notwithstanding) and can name this process as its holder.
+class TakenPort : public ClosedPort {
+public:
+    TakenPort() {
+        if (::listen(fd_, 1) != 0) port_ = 0;
+    }
 };
 
 }  // namespace corvane::testing

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QAbstractButton>
 #include <QClipboard>
 #include <QCoreApplication>
@@ -11,10 +12,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <sstream>
 
@@ -154,15 +151,9 @@ TEST_F(AppDelegateTest, LaunchServesTheAPIAndShowsTheWindowWithItsMenus) {
 // Another program holds the port and never answers: the window says at once that the local API
 // is not served there, why, and by whom.
 TEST_F(AppDelegateTest, APortAlreadyTakenIsToldInTheWindow) {
-    const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(holder, 1), 0);
-    ::getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
-    const auto port = ntohs(address.sin_port);
+    const corvane::testing::TakenPort holder;
+    const auto port = holder.port();
+    ASSERT_NE(port, 0);
 
     auto& delegate = launch({}, true, port);
     EXPECT_EQ(delegate.controller()->boundPort(), 0);
@@ -176,7 +167,6 @@ TEST_F(AppDelegateTest, APortAlreadyTakenIsToldInTheWindow) {
     EXPECT_TRUE(told[0].contains("Address already in use (widgets_tests, process " + QString::number(::getpid()) + ")"))
         << told[0].toStdString();
     EXPECT_FALSE(delegate.chatViewModel()->showPluginMissingBanner());
-    ::close(holder);
 }
 
 TEST_F(AppDelegateTest, HelpItemsOpenTheirAddresses) {

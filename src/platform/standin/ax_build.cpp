@@ -261,7 +261,7 @@ private:
             int by =
                 node(g, "bypass", "AXCheckBox", chainSig, {x + 1, sy, layout::kSlotBypassWidth, layout::kSlotHeight},
                      "bypass", Bind::slotBypass, id, i);
-            t_[by].value = intValue(slot.bypassed ? 1 : 0);
+            t_[by].value = toggle(slot.bypassed);
             t_[by].actions = {"AXPress"};
             int open = node(g, "open", "AXButton", chainSig,
                             {x + 1 + layout::kSlotBypassWidth, sy, layout::kSlotOpenEnd - layout::kSlotBypassWidth,
