@@ -251,10 +251,17 @@ public:
     void readTransportElements(const AXElement& from, nlohmann::json& transport, int depth, int maxDepth) const;
     Outcome clickTransportButton(const std::string& description, const AXElement& in) const;
     std::optional<std::int64_t> currentBar(const AXElement& in) const;
-    void collectAllPlayheadGroups(const AXElement& root, std::vector<AXElement>& into, int depth, int maxDepth) const;
     // Writes bar, then beat, division and tick 1 to the lowest "Playhead Position" group;
     // success when the bar write was confirmed.
     Outcome movePlayhead(std::int64_t toBar, const AXElement& in) const;
+    // The "Playhead Position" group a move writes to, among those found outside menus, the
+    // Inspector and the tracks area (or kept from an earlier search, see KeptPlaces).
+    struct PositionDisplay {
+        AXElement group;
+        std::size_t candidates = 0;           // how many were found; 0 when kept
+        std::optional<platform::Rect> frame;  // read only when several were compared
+    };
+    static std::optional<PositionDisplay> positionDisplay(const AXElement& in);
     // Where the arrangement's bars lie on screen, as the ruler shows them.
     struct BarScale {
         double startX = 0;  // where bar 1 begins
