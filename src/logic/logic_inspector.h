@@ -69,8 +69,9 @@ public:
     // whose element went away. So nothing kept is used before a read answers for it:
     //  - the application: its window list is read (a new handle is taken when that fails);
     //  - the main window: used while that list holds it;
-    //  - a window's areas (control bar, tracks area, ruler marks, a plug-in window's view button):
-    //    read again, used while they carry the same description (marks: and stand on screen);
+    //  - a window's areas (control bar, tracks area, ruler marks, the playhead's position display,
+    //    a plug-in window's view button): read again, used while they carry the same description
+    //    (marks: and stand on screen);
     //  - the lists the track headers lie in, with the elements above them: each list read again
     //    with its rows in one round trip; a list gone is looked for from the nearest element above
     //    it that is still there;
