@@ -24,7 +24,6 @@ constexpr const char* kMissingDuration = "Missing duration_seconds parameter.";
 constexpr const char* kMissingStartBar =
     "Missing start_bar parameter. Call get_arrangement first to find where content exists, then pass that bar number.";
 constexpr const char* kPluginName = "Corvane";
-constexpr int kTransportDepth = 8;
 constexpr std::uint16_t kCycleKey = 8;
 constexpr double kPoll = 0.05;
 constexpr double kWaitForStrip = 1.0;
@@ -164,14 +163,15 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
     // Stop skips the steps not yet taken and plays no further.
     const platform::HeldPauses transportSteps;
     const auto stopped = [&] { return toolCall.stopToken.stop_requested(); };
-    nlohmann::json transport = nlohmann::json::object();
-    logic.readTransportElements(*window, transport, 0, kTransportDepth);
+    // The transport is read and pressed in the control bar, as get_transport reads it: the track
+    // list is never walked for it.
+    const nlohmann::json transport = logic.readTransport(*window);
     auto flag = [&](const char* key) {
         const auto found = transport.find(key);
         return found != transport.end() && found->is_boolean() && found->get<bool>();
     };
     if (flag("isPlaying")) {
-        logic.findAndClickButton(*window, "Stop", 0, kTransportDepth);
+        logic.clickTransportButton("Stop", *window);
         platform::pause(0.15);
     }
     const bool cycle = flag("cycleEnabled");
@@ -189,13 +189,13 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
         }
     }
     if (!stopped()) {
-        logic.findAndClickButton(*window, "Play", 0, kTransportDepth);
+        logic.clickTransportButton("Play", *window);
         started = true;
         // A Stop cuts the listen short: the result says how long it really played.
         played = playFor(duration, toolCall.stopToken);
         // Read before stopping: these are the values at the end of the played stretch.
         states = executor.trackAnalysis();
-        logic.findAndClickButton(*window, "Stop", 0, kTransportDepth);
+        logic.clickTransportButton("Stop", *window);
         logic.movePlayhead(*startBar, *window);
     }
     if (cycleSwitchedOff) {

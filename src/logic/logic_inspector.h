@@ -69,8 +69,9 @@ public:
     // whose element went away. So nothing kept is used before a read answers for it:
     //  - the application: its window list is read (a new handle is taken when that fails);
     //  - the main window: used while that list holds it;
-    //  - a window's areas (control bar, tracks area, ruler marks, a plug-in window's view button):
-    //    read again, used while they carry the same description (marks: and stand on screen);
+    //  - a window's areas (control bar, tracks area, ruler marks, the playhead's position display,
+    //    a plug-in window's view button): read again, used while they carry the same description
+    //    (marks: and stand on screen);
     //  - the lists the track headers lie in, with the elements above them: each list read again
     //    with its rows in one round trip; a list gone is looked for from the nearest element above
     //    it that is still there;
@@ -251,10 +252,17 @@ public:
     void readTransportElements(const AXElement& from, nlohmann::json& transport, int depth, int maxDepth) const;
     Outcome clickTransportButton(const std::string& description, const AXElement& in) const;
     std::optional<std::int64_t> currentBar(const AXElement& in) const;
-    void collectAllPlayheadGroups(const AXElement& root, std::vector<AXElement>& into, int depth, int maxDepth) const;
     // Writes bar, then beat, division and tick 1 to the lowest "Playhead Position" group;
     // success when the bar write was confirmed.
     Outcome movePlayhead(std::int64_t toBar, const AXElement& in) const;
+    // The "Playhead Position" group a move writes to, among those found outside menus, the
+    // Inspector and the tracks area (or kept from an earlier search, see KeptPlaces).
+    struct PositionDisplay {
+        AXElement group;
+        std::size_t candidates = 0;           // how many were found; 0 when kept
+        std::optional<platform::Rect> frame;  // read only when several were compared
+    };
+    static std::optional<PositionDisplay> positionDisplay(const AXElement& in);
     // Where the arrangement's bars lie on screen, as the ruler shows them.
     struct BarScale {
         double startX = 0;  // where bar 1 begins

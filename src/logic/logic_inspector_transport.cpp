@@ -117,19 +117,6 @@ std::optional<std::int64_t> LogicInspector::currentBar(const AXElement& in) cons
     return ax_read::wholeNumber(*bar);
 }
 
-void LogicInspector::collectAllPlayheadGroups(const AXElement& root, std::vector<AXElement>& into, int depth,
-                                              int maxDepth) const {
-    ax_tree::walk(
-        root, maxDepth,
-        [&](const Step& step) {
-            const AXElement& e = step.element;
-            if (textOf(e, ax::kRole) == "AXGroup" && trimmed(e, ax::kDescription) == "Playhead Position")
-                into.push_back(e);
-            return Next::children;
-        },
-        depth);
-}
-
 namespace {
 
 struct Candidate {
@@ -151,8 +138,8 @@ std::vector<Candidate> lowestFirst(const std::vector<AXElement>& groups) {
     return candidates;
 }
 
-// Every playhead position display, as collectAllPlayheadGroups finds them, leaving out what
-// holds none: menus, the Inspector and its channel strips, and the tracks area.
+// Every "Playhead Position" group, leaving out what holds none: menus, the Inspector and its
+// channel strips, and the tracks area.
 std::vector<AXElement> positionDisplays(const AXElement& in) {
     std::vector<AXElement> groups;
     // From the window's children on: the window holds no position display itself.
@@ -173,25 +160,44 @@ std::vector<AXElement> positionDisplays(const AXElement& in) {
     return groups;
 }
 
+// A kept position display is checked with what a walk reads of it.
+const std::vector<std::string> kDisplayReads{ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren};
+
 }  // namespace
 
+// The editable position display: the one kept from an earlier search while a read still finds it
+// so described, else the lowest of those found now (then kept).
+std::optional<LogicInspector::PositionDisplay> LogicInspector::positionDisplay(const AXElement& in) {
+    if (auto kept = detail::keptArea(in, "Playhead Position", kDisplayReads)) return PositionDisplay{*kept, 0, {}};
+    const auto groups = positionDisplays(in);
+    std::optional<PositionDisplay> found;
+    // One display alone needs no frames to be chosen.
+    if (groups.size() == 1) found = PositionDisplay{groups.front(), 1, {}};
+    if (groups.size() > 1) {
+        const auto lowest = lowestFirst(groups).front();
+        found = PositionDisplay{lowest.group, groups.size(), lowest.frame};
+    }
+    detail::keepArea(in, "Playhead Position", found ? std::optional<AXElement>(found->group) : std::nullopt);
+    return found;
+}
+
 Outcome LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) const {
-    std::vector<AXElement> groups;
-    collectAllPlayheadGroups(in, groups, 0, search_depth::kControlBar);
-    if (groups.empty()) {
+    const auto display = positionDisplay(in);
+    if (!display) {
         PlayheadDebug::log("no Playhead Position AXGroup found in window");
         return {false, "No playhead position display found."};
     }
-    const auto candidates = lowestFirst(groups);
-    const Candidate& chosen = candidates.front();
-    PlayheadDebug::log(fmt::format("target bar={} candidates={} chose frame=(x={} y={} w={} h={})", toBar,
-                                   candidates.size(), truncated(chosen.frame.x), truncated(chosen.frame.y),
-                                   truncated(chosen.frame.width), truncated(chosen.frame.height)));
+    const platform::Rect frame = display->frame ? *display->frame : frameForElement(display->group);
+    // A display kept from an earlier search was the lowest of those found then.
+    const std::string among = display->candidates ? std::to_string(display->candidates) : std::string("kept");
+    PlayheadDebug::log(fmt::format("target bar={} candidates={} chose frame=(x={} y={} w={} h={})", toBar, among,
+                                   truncated(frame.x), truncated(frame.y), truncated(frame.width),
+                                   truncated(frame.height)));
     const bool moved =
-        setSliderValue(chosen.group, "bar", static_cast<double>(toBar), search_depth::kPlayheadFields, 0).success;
-    setSliderValue(chosen.group, "beat", 1, search_depth::kPlayheadFields, 0);
-    setSliderValue(chosen.group, "division", 1, search_depth::kPlayheadFields, 0);
-    setSliderValue(chosen.group, "tick", 1, search_depth::kPlayheadFields, 0);
+        setSliderValue(display->group, "bar", static_cast<double>(toBar), search_depth::kPlayheadFields, 0).success;
+    setSliderValue(display->group, "beat", 1, search_depth::kPlayheadFields, 0);
+    setSliderValue(display->group, "division", 1, search_depth::kPlayheadFields, 0);
+    setSliderValue(display->group, "tick", 1, search_depth::kPlayheadFields, 0);
     if (!moved) return {false, fmt::format("The playhead did not move to bar {}.", toBar)};
     return {true, fmt::format("Playhead at bar {}.", toBar)};
 }
@@ -205,9 +211,7 @@ namespace {
 const std::vector<std::string> kMarkReads{ax::kRole,     ax::kDescription, ax::kTitle,
                                           ax::kChildren, ax::kPosition,    ax::kSize};
 const std::vector<std::string> kKeptMarkReads{ax::kDescription, ax::kPosition};
-// A kept position display is checked with what a walk reads of it; its fields are read with their
-// value and range.
-const std::vector<std::string> kDisplayReads{ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren};
+// A position display's fields are read with their value and range.
 const std::vector<std::string> kFieldReads{ax::kValue, ax::kMaxValue};
 
 bool placedOnScreen(const AXElement& mark) {
@@ -280,15 +284,9 @@ std::variant<LogicInspector::BarScale, std::string> LogicInspector::measureBarSc
     const auto& start = marks.start;
     const auto& thumb = marks.thumb;
     if (!start || !thumb) return unmeasurable("the ruler shows no start marker or playhead.");
-    auto display = detail::keptArea(in, "Playhead Position", kDisplayReads);
-    if (!display) {
-        // One display alone needs no frames to be chosen.
-        const auto groups = positionDisplays(in);
-        if (groups.size() == 1) display = groups.front();
-        if (groups.size() > 1) display = lowestFirst(groups).front().group;
-        detail::keepArea(in, "Playhead Position", display);
-    }
-    if (!display) return unmeasurable("no playhead position display found.");
+    const auto chosen = positionDisplay(in);
+    if (!chosen) return unmeasurable("no playhead position display found.");
+    const AXElement* display = &chosen->group;
     // Each field read when it is needed, its value and range with it; the display itself was read
     // when it was found or checked.
     auto field = [&](const char* name) -> std::optional<AXElement> {

@@ -135,6 +135,42 @@ TEST_F(KeptPlacesBetweenCalls, ArrangementIsReadAnewAfterTracksThePlayheadOrTheW
     }
 }
 
+// A listen presses the transport and writes the playhead through what an earlier call found:
+// whatever changed in between, it stops a playing song, plays from its bar and puts the
+// transport back as it was.
+TEST_F(KeptPlacesBetweenCalls, AListenPutsTheTransportBackAfterTheWindowChangedBetweenCalls) {
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        {"nothing", [] {}},
+        {"playing with Cycle on",
+         [&] {
+             world().mutateProject([](Project& p) {
+                 p.transport.playing = true;
+                 p.transport.cycleOn = true;
+             });
+         }},
+        {"a read-only position display higher up", [&] { world().setKnob("secondPlayheadGroup", true); }},
+        {"Logic Pro relaunched, playing",
+         [&] {
+             world().quitLogic();
+             world().launchLogic();
+             world().mutateProject([](Project& p) { p.transport.playing = true; });
+         }},
+    };
+    for (const auto& [what, change] : cases) {
+        SCOPED_TRACE(what);
+        change();
+        const bool cycle = world().project().transport.cycleOn;
+        signature.reset();
+        const json answer = oneJSON("listen_to_playback", R"({"duration_seconds":2,"start_bar":5})");
+        ASSERT_EQ(answer["status"], "ok") << answer;
+        EXPECT_EQ(answer["durationSeconds"], 2.0);
+        const auto transport = world().project().transport;
+        EXPECT_FALSE(transport.playing);
+        EXPECT_EQ(transport.playhead(), (standin::PlayheadPosition{5, 1, 1, 1}));
+        EXPECT_EQ(transport.cycleOn, cycle);
+    }
+}
+
 // The list a strip's slots lie in outlasts the calls; the slots in it never do.
 TEST_F(KeptPlacesBetweenCalls, PlugInEditsReachWhatIsInTheSlotNowAfterTheChainChangedBetweenCalls) {
     auto chain = [&](const char* track) {

@@ -238,6 +238,10 @@ public:
         const auto outputs =
             executor_.executeToolCalls({{"call", name, args}}, ChatRequest{}, threadID_, 0, std::string("Demo Song"),
                                        installedPlugins, toolsUsed, signature);
+        // What the call left to the UI thread (a listen brings the application to the front) is done
+        // before anything else reaches Logic Pro: run at some moment of the next reads, it would end
+        // their kept answers there, and the count would follow the threads' timing.
+        world_.drainMainQueue();
         for (const auto& output : outputs) answers.push_back(output.outputJSON);
         recordEvents();
         if (toolsUsed.size() == 1 && toolsUsed[0].succeeded) return true;
