@@ -285,7 +285,9 @@ platform::Clock::TimePoint WallClock::now() {
     });
 }
 
-// The posts that fell due meanwhile have been sent when the sleeper resumes, as on the virtual clock.
+// The plug-ins post from the world's own thread, as the real ones post from Logic Pro's process:
+// a sleeper never waits for a post, so a server that holds the port and never answers cannot
+// hold up the program's work (on the virtual clock it must, for the order of events).
 void WallClock::sleep(std::chrono::duration<double> duration) {
     const double seconds = duration.count();
     if (seconds > 0 && std::isfinite(seconds)) {
@@ -293,7 +295,7 @@ void WallClock::sleep(std::chrono::duration<double> duration) {
         std::this_thread::sleep_for(std::chrono::duration_cast<std::chrono::nanoseconds>(
             std::chrono::duration<double>(std::min(seconds, kLongest))));
     }
-    deliverDuePosts(*e_);
+    e_->run([] {});  // the world catches up with the time slept
 }
 
 bool WallClock::sleepUnlessStopped(std::chrono::duration<double> duration, std::stop_token stop) {
@@ -305,7 +307,7 @@ bool WallClock::sleepUnlessStopped(std::chrono::duration<double> duration, std::
         std::unique_lock lock(mutex);
         woken.wait_for(lock, stop, std::chrono::duration<double>(std::min(seconds, kLongest)), [] { return false; });
     }
-    deliverDuePosts(*e_);
+    e_->run([] {});
     return !stop.stop_requested();
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "standin_fixture.h"
+#include "test_support/free_port.h"
 
 namespace corvane::standin::testing {
 namespace {
@@ -144,6 +145,21 @@ TEST_F(StandinTest, OnTheWallClockSleepsTakeRealTimeAndTheWorldMovesWithoutASlee
     EXPECT_GE(played, 0.45);
     EXPECT_LE(played, std::chrono::duration<double>(Steady::now() - started).count());
     EXPECT_EQ(world().frontmostPid(), logicPid());
+}
+
+// A server that takes the plug-ins' port and never answers holds each post for its time-out; the
+// program's pauses must not wait for it.
+TEST_F(StandinTest, OnTheWallClockAPauseNeverWaitsForAPostTheServerLeavesUnanswered) {
+    using namespace std::chrono_literals;
+    const corvane::testing::TakenPort holder;
+    World::Options options;
+    options.clock = ClockMode::wall;
+    load(demoSong(), options);
+    world().updateFaults([&](Faults& faults) { faults.analysisPort = holder.port(); });
+
+    const auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < 15; ++i) platform::pause(0.1);  // three rounds of posts fall due
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
 }
 
 }  // namespace
