@@ -66,6 +66,12 @@ bool ChatViewModel::sendMessage(const std::string& text) {
         unsentReason_ = kTurnRunningNotice;
         return false;
     }
+    // Refused before a chat is made for it: the caller keeps the text to shorten.
+    if (auto problem = ChatOrchestrator::messageProblem(text)) {
+        unsentReason_ = *problem;
+        setStatus(unsentReason_);
+        return false;
+    }
 
     // The new thread is shown only once the agent loop took the message: a refused one leaves
     // no empty thread behind.

@@ -76,6 +76,14 @@ TEST_F(ChatViewModelRefusedWritesTest, ANewChatTheDiskRefusesStartsNoTurnAndTouc
     EXPECT_EQ(kept.threads.size(), 1u);
     EXPECT_EQ(kept.entries.size(), 2u);
     EXPECT_EQ(store().pendingCaptures(other).size(), 1u);
+
+    // A message longer than the backend takes is refused the same way: no chat, the text kept.
+    const std::string tooLong(ChatOrchestrator::kMaxMessageBytes + 1, 'a');
+    EXPECT_FALSE(model().sendMessage(tooLong));
+    EXPECT_EQ(model().unsentReason(), ChatOrchestrator::messageProblem(tooLong).value_or("(none)"));
+    queue_.drain();
+    EXPECT_TRUE(transport_->requests().empty());
+    EXPECT_EQ(store().conversationState(other).threads.size(), 1u);
 }
 
 // On a full disk the turn still answers; the window says the chat was not saved and keeps showing
