@@ -334,9 +334,12 @@ Outcome LogicInspector::switchPluginWindowView(const AXElement& in, PluginViewPr
         log(fmt::format("[switchPluginWindowView] already at {} \u2014 no-op", toString(to)));
         return {true, "The plug-in window already shows its " + toString(to) + " view."};
     }
+    // Unknown while the choice is under way: a Stop in its pause must not leave the old view kept.
+    auto& places = detail::keptPlaces();
+    const bool keptHere = places.open > 0 && places.viewShownWindow == in;
+    if (keptHere) places.viewShown = std::nullopt;
     auto chosen = chooseViewMenuItem(*menuButton, to == PluginViewPreference::editor ? "Editor" : "Controls");
-    if (auto& places = detail::keptPlaces(); places.open > 0 && places.viewShownWindow == in)
-        places.viewShown = chosen.success ? std::optional(to) : std::nullopt;
+    if (keptHere && chosen.success) places.viewShown = to;
     if (!chosen.success) return chosen;
     log(fmt::format("[switchPluginWindowView] Switched plugin window to {}", toString(to)));
     return {true, "Switched the plug-in window to its " + toString(to) + " view."};

@@ -394,6 +394,25 @@ TEST_F(TurnStopTest, AStopAnywhereInAListenEndsTheTurnAtOnceAndItsCardSaysStoppe
     }
 }
 
+// A Stop while get_plugin_parameters switches a plug-in window to its Controls view and back: the
+// end of the turn still closes the window in its editor view, so that the next open shows the
+// plug-in's own face.
+TEST_F(TurnStopTest, AStopDuringAViewSwitchStillLeavesThePluginInItsEditorView) {
+    const std::string args = R"({"track_name":"Lead Vox","plugin_name":"Channel EQ"})";
+    for (const double at : everyMoment(standin::testing::demoSong(), "get_plugin_parameters", args)) {
+        SCOPED_TRACE("stopped at " + std::to_string(at));
+        load(standin::testing::demoSong());
+        call("get_plugin_parameters", args, at);
+        logic.closeMenusAndNameField();  // the end of the turn, as the agent loop makes it
+        logic.closeOpenPluginAndRestoreEditorView();
+        plugins.resetTurnState();
+        EXPECT_TRUE(world().ui().pluginWindows.empty());
+        const auto project = world().project();
+        for (const auto& slot : project.track("Lead Vox")->strip.inserts)
+            EXPECT_EQ(slot.windowView, "Editor") << slot.plugin;
+    }
+}
+
 // The end of a turn closes a menu a call left open, stopped or not, before the user's keys come.
 TEST_F(TurnStopTest, TheEndOfATurnClosesAMenuACallLeftOpen) {
     orchestrator->toolExecutor().registerTool("open_slot_menu", [&](ToolCall& call) {
