@@ -154,6 +154,16 @@ HTTPResponse BackendService::token(const HTTPRequest& request) {
         const auto email = textMember(*body, "email");
         const auto password = textMember(*body, "password");
         if (!email || !password) return authError(400, "invalid_request", "Email and password are required");
+        // The slot first: a sign-in turned away as busy is no failed guess.
+        auto slot = hashSlots_.acquire();
+        if (!slot) {
+            HTTPResponse refused =
+                jsonResponse(429, {{"error", "over_request_rate_limit"},
+                                   {"error_description", "Too many sign-ins at once. Try again in 1 s."},
+                                   {"retry_after", 1}});
+            refused.headers = {{"Retry-After", "1"}};
+            return refused;
+        }
         const std::string key = accountKey(*email);
         if (const auto wait = throttle_.attempt(key, clock_.now())) {
             // The wait (whole seconds) in the header for HTTP clients and in the body for ours.
@@ -164,17 +174,9 @@ HTTPResponse BackendService::token(const HTTPRequest& request) {
             refused.headers = {{"Retry-After", std::to_string(wait->count())}};
             return refused;
         }
-        const auto slot = hashSlots_.acquire();
-        if (!slot) {
-            HTTPResponse refused =
-                jsonResponse(429, {{"error", "over_request_rate_limit"},
-                                   {"error_description", "Too many sign-ins at once. Try again in 1 s."},
-                                   {"retry_after", 1}});
-            refused.headers = {{"Retry-After", "1"}};
-            return refused;
-        }
         // Unknown account and wrong password answer alike, so accounts cannot be probed.
         const auto account = accounts_.verify(*email, *password);
+        slot.reset();  // storing the session needs no hash's memory
         if (!account) return authError(400, "invalid_grant", "Invalid login credentials");
         throttle_.succeeded(key);
         return jsonResponse(200, sessionJSON(tokens_.issue(*account), options_.accessTokenLifetime.count()));

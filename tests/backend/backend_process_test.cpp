@@ -90,7 +90,7 @@ TEST(BackendProcess, SixtyFourSignInsAtOnceKeepThePeakWithinAFixedBound) {
               << statuses.count(200) << " signed in, " << statuses.count(400) << " refused, " << statuses.count(429)
               << " told to wait\n";
     EXPECT_EQ(statuses.count(200) + statuses.count(400) + statuses.count(429), 64u);
-    EXPECT_GE(statuses.count(200), 1u);
+    EXPECT_GE(statuses.count(200) + statuses.count(400), 2u) << "sign-ins were hashed";
     EXPECT_LT(peak, 400 * 1024);
 }
 
