@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fmt/format.h>
 
@@ -282,8 +283,9 @@ void PlayheadDebug::log(const std::string& message) {
         static_cast<std::uintmax_t>(st.st_size) + line.size() > kMaxBytes) {
         auto previous = path;
         previous += ".1";
-        struct stat old {};
-        if (::lstat(previous.c_str(), &old) != 0 || S_ISREG(old.st_mode)) ::rename(path.c_str(), previous.c_str());
+        // A rename replaces a link rather than follow it; where it cannot (a folder in the way) the
+        // log starts again, so that the bound holds whatever lies there.
+        if (::rename(path.c_str(), previous.c_str()) != 0) ::truncate(path.c_str(), 0);
     }
     appendToPrivateFile(path, line);  // failures are never the caller's problem
 }

@@ -78,6 +78,7 @@ std::int64_t ChildProcess::peakResidentKiB() const {
 }
 
 int ChildProcess::exitStatus() {
+    if (pid_ <= 0) return -1;  // never started: waitpid(-1) would reap another child
     if (!status_) {
         int status = -1;
         ::waitpid(pid_, &status, 0);
@@ -87,7 +88,7 @@ int ChildProcess::exitStatus() {
 }
 
 bool ChildProcess::stop() {
-    if (!status_) ::kill(pid_, SIGTERM);
+    if (pid_ > 0 && !status_) ::kill(pid_, SIGTERM);
     return exitStatus() == 0;
 }
 
