@@ -353,46 +353,66 @@ TEST_F(ChatToolExecutorTrackTargets, ASelectionExtendedUpwardsIsPutBackAsOneExte
             EXPECT_LT(world().virtualSeconds() - start, 3.0);
         }
     }
-    // A target other than the one the strip follows is reached from that one.
-    load(standin::testing::demoSong());
-    const int bass = world().project().track("Bass")->id;
-    world().mutateProject([&](standin::Project& p) { p.selectedTrackId = p.stripTrackId = bass; });
-    world().shiftClickHeader("Kick");
-    EXPECT_EQ(oneJSON("set_track_mute", R"({"enabled":true,"track_name":"Lead Vox"})"),
-              (json{{"status", "ok"}, {"message", "Muted Lead Vox."}}));
-    const auto& p = world().project();
-    EXPECT_TRUE(p.track("Lead Vox")->muted);
-    EXPECT_FALSE(p.track("Kick")->muted);
-    EXPECT_FALSE(p.track("Bass")->muted);
-    EXPECT_EQ(p.selectedTrackId, p.track("Lead Vox")->id);
+    // A target other than the one the strip follows, the Shift-clicked one too, is reached from
+    // that one, and selected alone.
+    for (const char* target : {"Lead Vox", "Kick"}) {
+        SCOPED_TRACE(target);
+        load(standin::testing::demoSong());
+        const int bass = world().project().track("Bass")->id;
+        world().mutateProject([&](standin::Project& p) { p.selectedTrackId = p.stripTrackId = bass; });
+        world().shiftClickHeader("Kick");
+        signature.reset();
+        EXPECT_EQ(oneJSON("set_track_mute", std::string(R"({"enabled":true,"track_name":")") + target + "\"}"),
+                  (json{{"status", "ok"}, {"message", std::string("Muted ") + target + "."}}));
+        const auto& p = world().project();
+        for (const char* track : {"Lead Vox", "Kick", "Bass"})
+            EXPECT_EQ(p.track(track)->muted, std::string(track) == target) << track;
+        EXPECT_EQ(p.selectedTrackId, p.track(target)->id);
+        EXPECT_TRUE(p.alsoSelectedTrackIds.empty());
+    }
 }
 
 // A Stop while a switch that reached another selected track is put back: every step is still
-// taken, without its pauses, and the call answers within half a second.
+// taken, without its pauses, and the call answers within half a second. The same at every moment
+// of a selection extended upwards or into a folder collapsed since.
 TEST_F(ChatToolExecutorTrackTargets, AStopWhileAStraySwitchIsPutBackIsAnsweredQuicklyAndLeavesItPutBack) {
-    auto run = [&](std::optional<double> stopAfter) {
-        load(standin::testing::demoSong());  // Kick selected and shown
-        world().shiftClickHeader("Bass");
-        signature.reset();
-        auto stop = std::make_shared<std::stop_source>();
-        const double start = world().virtualSeconds();
-        if (stopAfter) world().at(start + *stopAfter, [stop] { stop->request_stop(); });
-        executor->executeToolCalls({toolCall("c", "set_track_mute", R"({"enabled":true,"track_name":"Kick"})")},
-                                   request, threadID, roundIndex++, projectName, installedPlugins, toolsUsed, signature,
-                                   stop->get_token());
-        return world().virtualSeconds() - start;
+    struct Shape {
+        const char* target;
+        const char* extra;  // Shift-clicked
+        bool collapsed;     // Drums collapsed after
     };
-    const double whole = run(std::nullopt);
-    for (double at = 0; at < whole + 0.05; at += 0.01) {
-        SCOPED_TRACE("stopped at " + std::to_string(at));
-        const double took = run(at);
-        EXPECT_LE(took, at + 0.5);
-        const auto& p = world().project();
-        EXPECT_FALSE(p.track("Bass")->muted);
-        const std::string& said = lastRecord().summary;
-        if (p.track("Kick")->muted) {
-            EXPECT_EQ(p.selectedTrackId, p.track("Kick")->id);
-            EXPECT_EQ(said.find("Not done: Kick"), std::string::npos) << said;
+    for (const Shape& shape :
+         {Shape{"Kick", "Bass", false}, Shape{"Bass", "Kick", false}, Shape{"Bass", "Kick", true}}) {
+        auto run = [&](std::optional<double> stopAfter) {
+            load(standin::testing::demoSong());
+            const int target = world().project().track(shape.target)->id;
+            world().mutateProject([&](standin::Project& p) { p.selectedTrackId = p.stripTrackId = target; });
+            world().shiftClickHeader(shape.extra);
+            if (shape.collapsed) world().mutateProject([](standin::Project& p) { p.track("Drums")->expanded = false; });
+            signature.reset();
+            auto stop = std::make_shared<std::stop_source>();
+            const double start = world().virtualSeconds();
+            if (stopAfter) world().at(start + *stopAfter, [stop] { stop->request_stop(); });
+            executor->executeToolCalls(
+                {toolCall("c", "set_track_mute",
+                          std::string(R"({"enabled":true,"track_name":")") + shape.target + "\"}")},
+                request, threadID, roundIndex++, projectName, installedPlugins, toolsUsed, signature,
+                stop->get_token());
+            return world().virtualSeconds() - start;
+        };
+        const double whole = run(std::nullopt);
+        for (double at = 0; at < whole + 0.05; at += 0.01) {
+            SCOPED_TRACE(std::string(shape.target) + " with " + shape.extra + (shape.collapsed ? " hidden" : "") +
+                         ", stopped at " + std::to_string(at));
+            const double took = run(at);
+            EXPECT_LE(took, at + 0.5);
+            const auto& p = world().project();
+            EXPECT_FALSE(p.track(shape.extra)->muted);
+            const std::string& said = lastRecord().summary;
+            if (p.track(shape.target)->muted) {
+                EXPECT_EQ(p.selectedTrackId, p.track(shape.target)->id);
+                EXPECT_EQ(said.find(std::string("Not done: ") + shape.target), std::string::npos) << said;
+            }
         }
     }
 }
