@@ -81,6 +81,9 @@ std::optional<Selected> resolveAndSelect(const LogicInspector& logic, const std:
 
 // --- Solo and mute ------------------------------------------------------------------------------
 
+// The longest a pause of a switch's steps lasts once the user pressed Stop.
+constexpr double kSettleOnceStopped = 0.05;
+
 // The mute or solo switch of every shown header, by track number.
 std::map<std::int64_t, std::pair<TrackHeader, bool>> switchStates(const LogicInspector& logic, const AXElement& window,
                                                                   const std::string& hint) {
@@ -188,11 +191,25 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
         }
         const std::int64_t number = selected->header.trackNumber;
         std::vector<TrackHeader> reachable = selected->selectedBefore;
+        // Tracks selected with the target stay selected when the selection did not have to move
+        // to it, hidden ones too: those a collapsed folder hides could be neither read nor put
+        // back, so the target is selected alone first.
+        const bool wasSelected = std::any_of(reachable.begin(), reachable.end(),
+                                             [&](const TrackHeader& h) { return h.trackNumber == number; });
+        if (wasSelected && logic.mayHideTracks(selected->window)) {
+            if (!selectAlone(logic, selected->window, selected->header)) {
+                failed({selected->header.name, "could not be selected alone, and the " + std::string(tool.buttonHint) +
+                                                   " key would reach every selected track; nothing was changed."});
+                continue;
+            }
+            reachable.clear();
+        }
         reachable.push_back(selected->header);
         const auto before = switchStates(logic, reachable, tool.buttonHint);
         const bool mayPress = !before.count(number) || before.at(number).second != *enabled;
-        // A Stop waits until this track is settled: a press is read back, and strays put back.
-        const platform::HeldPauses settling;
+        // A Stop waits until this track is settled, a press read back and strays put back, with
+        // its pauses cut short: the Stop is answered within half a second.
+        const platform::HeldPauses settling(kSettleOnceStopped);
         // Only the header's read-back counts: a press that did not take is a failure.
         const bool switchedHere =
             logic.clickTrackHeaderButton(selected->header, tool.buttonHint, *enabled, selected->window).success;

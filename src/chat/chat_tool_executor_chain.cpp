@@ -296,11 +296,12 @@ AgentToolOutputPayload setPluginSidechain(ToolCall& toolCall) {
     const auto result = logic.setPluginSidechain(track->window, *slot.slot, *resolved.source);
     if (!result.success) return toolCall.fail(result.message);
 
+    // Said as Logic Pro shows it afterwards, which is what the menu item pressed made of the source.
     const std::string before(result.beforeValue ? text::trimSpacesAndTabs(*result.beforeValue) : "");
-    const std::string change =
-        !before.empty() && !text::equalsIgnoringCase(before, text::trimSpacesAndTabs(*resolved.source))
-            ? "Side Chain: " + before + " \u2192 " + *resolved.source
-            : "Side Chain \u2192 " + *resolved.source;
+    const std::string after = result.afterValue && !result.afterValue->empty() ? *result.afterValue : *resolved.source;
+    const std::string change = !before.empty() && !text::equalsIgnoringCase(before, text::trimSpacesAndTabs(after))
+                                   ? "Side Chain: " + before + " \u2192 " + after
+                                   : "Side Chain \u2192 " + after;
     std::string message = slot.slot->name + " on " + track->name + ": " + change;
     if (resolved.note) message += " (" + *resolved.note + ")";
     return toolCall.succeed(message, ActionResult{"ok", message});

@@ -218,6 +218,9 @@ public:
     // The shown headers Logic Pro shows selected, in list order (the list as last read, when a read
     // scope still holds it).
     std::vector<TrackHeader> selectedTrackHeaders(const AXElement& mainWindow) const;
+    // Whether Logic Pro may hold tracks the list does not show (hidden in a collapsed folder),
+    // which its menus list and its M and S keys reach when they are selected.
+    bool mayHideTracks(const AXElement& mainWindow) const;
     // The header's mute or solo switch, read anew; absent when the header no longer shows that track.
     std::optional<bool> headerSwitchState(const TrackHeader& header, const std::string& labelHint) const;
 
@@ -447,6 +450,7 @@ public:
     // the change, untrimmed; absent when it could not be read.
     struct SidechainResult : Outcome {
         std::optional<std::string> beforeValue;
+        std::optional<std::string> afterValue;  // what the selector shows once written, trimmed
     };
     SidechainResult setPluginSidechain(const AXElement& in, const InsertSlot& pluginSlot,
                                        const std::string& source) const;

@@ -139,6 +139,10 @@ struct KeptPlaces {
 };
 KeptPlaces& keptPlaces();
 
+// Whether the track list, as these headers (by number) show it, may leave out tracks Logic Pro
+// has (see LogicInspector::mayHideTracks).
+bool listMayHideTracks(const std::vector<LogicInspector::TrackHeader>& headers);
+
 // The element described so that was found within `within` before, while a read of it (with `reads`)
 // still answers with that description; else absent.
 std::optional<AXElement> keptArea(const AXElement& within, const std::string& description,

@@ -12,6 +12,7 @@
 #include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
+#include "logic/sidechain_source_search.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/unicode.h"
@@ -22,103 +23,80 @@ using SidechainResult = LogicInspector::SidechainResult;
 
 namespace {
 
-// Logic Pro names a source in its menu as itself, "Bus 1 ← Synth" or "Synth Pad (Bus 1)".
-bool titleNamesSource(const std::string& title, const std::string& needle) {
-    const std::string t = text::lowercased(title);
-    auto startsWith = [&](const std::string& prefix) { return t.rfind(prefix, 0) == 0; };
-    return t == needle || startsWith(needle + " ") || startsWith(needle + "\u2190") || startsWith(needle + " \u2190") ||
-           t.find("(" + needle + ")") != std::string::npos;
-}
+// What the side-chain menu offered for a source: the item to press, and how many items named it.
+struct MenuChoice {
+    std::optional<AXElement> item;
+    std::size_t matches = 0;
+};
 
-// Looks for the source among the items of a submenu that names tracks in the order of the track
-// list (`order`: the names as this call listed them, lower-cased), halving the items by where in
-// the list the track each names lies: a few reads of items, wherever the source stands. `settled`
-// tells whether the answer holds: false when an item named a track the list does not show (a
-// track in a collapsed folder), so that the order could not be told.
-std::optional<AXElement> bisectTrackItems(const std::vector<AXElement>& items, const std::vector<std::string>& order,
-                                          const std::string& needle,
-                                          const std::function<bool(const AXElement&)>& namesSource, bool& settled) {
-    settled = false;
-    auto rank = [&](const std::string& lowered) {
-        const auto at = std::find(order.begin(), order.end(), lowered);
-        return at == order.end() ? -1L : static_cast<long>(at - order.begin());
-    };
-    const long wanted = rank(needle);
-    if (wanted < 0) return std::nullopt;
-    long low = 0;
-    long high = static_cast<long>(items.size()) - 1;
-    while (low <= high) {
-        const long middle = low + (high - low) / 2;
-        const AXElement& item = items[static_cast<std::size_t>(middle)];
-        item.prefetch({ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren});
-        if (namesSource(item)) {
-            settled = true;
-            return item;
-        }
-        const long at = rank(text::lowercased(textOf(item, ax::kTitle)));
-        if (at < 0) return std::nullopt;
-        if (at < wanted)
-            low = middle + 1;
-        else
-            high = middle - 1;
-    }
-    settled = true;
-    return std::nullopt;
-}
-
-std::optional<AXElement> findSidechainMenuItem(const AXElement& dropdown, const AXElement& axApp,
-                                               const std::string& source) {
+MenuChoice findSidechainMenuItem(const AXElement& dropdown, const AXElement& axApp, const std::string& source) {
     const std::string needle = text::trimmingWhitespace(text::lowercased(source));
     auto namesSource = [&](const AXElement& e) {
         if (textOf(e, ax::kRole) != "AXMenuItem") return false;
-        const std::string title = textOf(e, ax::kTitle);
-        return !title.empty() && titleNamesSource(title, needle);
+        return sidechain_source::titleNames(textOf(e, ax::kTitle), needle);
     };
-    // The menu opens below the selector, its sources grouped by kind ("Audio", "Inst", "Bus"): a
-    // source named with its kind's word ("Bus 1") is looked for in that group first, and a group is
-    // read only until the source is found. Logic Pro's windows are searched only when it is not there.
-    const std::string kind = needle.substr(0, needle.find(' '));
+    // The menu opens below the selector, its sources grouped by kind ("Audio", "Inst", "Bus"); its
+    // own items ("None", "Internal") are read first. Logic Pro's windows are searched only when
+    // the menu is not found there.
     for (const auto& menu : dropdown.children()) {
         menu.prefetch({ax::kRole, ax::kChildren});
         if (textOf(menu, ax::kRole) != "AXMenu") continue;
-        std::vector<AXElement> groups;
+        // Each group's submenu and its items are read only when the search comes to that group.
+        std::vector<AXElement> groupItems;
         for (const auto& item : menu.children()) {
             item.prefetch({ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren});
-            if (namesSource(item)) return item;
-            if (auto below = item.elements(ax::kChildren); below && !below->empty()) groups.push_back(item);
-        }
-        std::stable_partition(groups.begin(), groups.end(),
-                              [&](const AXElement& g) { return text::lowercased(textOf(g, ax::kTitle)) == kind; });
-        // A track's name is looked for by where the track lies in the list this call read.
-        std::vector<std::string> order;
-        for (const auto& header : detail::keptPlaces().listing.headers) order.push_back(text::lowercased(header.name));
-        std::vector<AXElement> passed;  // groups that by the order do not hold it
-        for (const auto& group : groups) {
-            bool settled = false;
-            if (!order.empty())
-                for (const auto& submenu : group.children()) {
-                    submenu.prefetch({ax::kRole, ax::kChildren});
-                    if (textOf(submenu, ax::kRole) != "AXMenu") continue;
-                    if (auto item = bisectTrackItems(submenu.children(), order, needle, namesSource, settled))
-                        return item;
-                    if (!settled) break;
-                }
-            if (settled) {
-                passed.push_back(group);
+            auto below = item.elements(ax::kChildren);
+            if (!below || below->empty()) {
+                if (namesSource(item)) return {item, 1};
                 continue;
             }
-            if (auto item = ax_tree::findFirst(group, search_depth::kListedMenuItems, namesSource)) return item;
+            groupItems.push_back(item);
         }
-        // Items listed in another order than the tracks: read one by one after all.
-        for (const auto& group : passed)
-            if (auto item = ax_tree::findFirst(group, search_depth::kListedMenuItems, namesSource)) return item;
+        std::vector<std::optional<std::vector<AXElement>>> items(groupItems.size());
+        auto itemsOf = [&](std::size_t g) -> const std::vector<AXElement>& {
+            if (!items[g]) {
+                items[g].emplace();
+                for (const auto& submenu : groupItems[g].children()) {
+                    submenu.prefetch({ax::kRole, ax::kChildren});
+                    if (textOf(submenu, ax::kRole) != "AXMenu") continue;
+                    *items[g] = submenu.children();
+                    break;
+                }
+            }
+            return *items[g];
+        };
+        std::vector<sidechain_source::Group> groups;
+        for (std::size_t g = 0; g < groupItems.size(); ++g)
+            groups.push_back({textOf(groupItems[g], ax::kTitle), [&itemsOf, g] { return itemsOf(g).size(); },
+                              [&itemsOf, g](std::size_t i) {
+                                  const AXElement& item = itemsOf(g).at(i);
+                                  item.prefetch({ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren});
+                                  return textOf(item, ax::kRole) == "AXMenuItem" ? textOf(item, ax::kTitle)
+                                                                                 : std::string();
+                              }});
+        // A track is found by where it lies in the list this call read.
+        sidechain_source::Shown shown;
+        const auto& headers = detail::keptPlaces().listing.headers;
+        for (const auto& header : headers) shown.names.push_back(header.name);
+        shown.mayHideTracks = [&headers] { return detail::listMayHideTracks(headers); };
+        const auto found = sidechain_source::findMatches(groups, shown, needle);
+        if (found.size() == 1) return {itemsOf(found.front().group).at(found.front().item), 1};
+        if (!found.empty()) return {std::nullopt, found.size()};
     }
+    // Elsewhere, every item is read: a name two items bear is never taken.
+    std::vector<AXElement> found;
+    auto collect = [&](const AXElement& root) {
+        ax_tree::walk(root, search_depth::kListedMenuItems, [&](const ax_tree::Step& step) {
+            if (namesSource(step.element)) found.push_back(step.element);
+            return ax_tree::Next::children;
+        });
+    };
     if (auto windows = axApp.elements(ax::kWindows))
-        for (const auto& window : *windows)
-            if (auto item = ax_tree::findFirst(window, search_depth::kListedMenuItems, namesSource)) return item;
-    if (auto focused = axApp.element(ax::kFocusedUIElement))
-        return ax_tree::findFirst(*focused, search_depth::kListedMenuItems, namesSource);
-    return std::nullopt;
+        for (const auto& window : *windows) collect(window);
+    if (found.empty())
+        if (auto focused = axApp.element(ax::kFocusedUIElement)) collect(*focused);
+    if (found.size() == 1) return {found.front(), 1};
+    return {std::nullopt, found.size()};
 }
 
 std::string sidechainSuccessMessage(const std::string& source, const std::string& committed,
@@ -135,20 +113,41 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AX
                                        const AXElement& axApp, const std::string& source,
                                        const std::optional<std::string>& beforeValue) {
     log(fmt::format("[setPluginSidechain] Target source '{}' (before='{}')", source, beforeValue.value_or("nil")));
-    const auto code = dropdown.setAttributeValue(ax::kValue, source);
-    log(fmt::format("[setPluginSidechain] Direct set returned {}", platform::code(code)));
-    platform::pause(pacing::kSelectorDirectSetSettles);
-    if (auto value = dropdown.string(ax::kValue);
-        value && text::equalsIgnoringCase(text::trimmingWhitespace(*value), text::trimmingWhitespace(source))) {
-        log(fmt::format("[setPluginSidechain] Direct set succeeded: '{}'", *value));
-        return {true, sidechainSuccessMessage(source, *value, beforeValue), beforeValue};
+    // A value written directly would take any track of the name, one hidden in a collapsed
+    // folder too: only the menu tells whether another bears it.
+    const auto& headers = detail::keptPlaces().listing.headers;
+    const bool mayBeShared = sidechain_source::mayNameTrack(text::trimmingWhitespace(text::lowercased(source))) &&
+                             (headers.empty() || detail::listMayHideTracks(headers));
+    if (!mayBeShared) {
+        const auto code = dropdown.setAttributeValue(ax::kValue, source);
+        log(fmt::format("[setPluginSidechain] Direct set returned {}", platform::code(code)));
+        platform::pause(pacing::kSelectorDirectSetSettles);
+        if (auto value = dropdown.string(ax::kValue);
+            value && text::equalsIgnoringCase(text::trimmingWhitespace(*value), text::trimmingWhitespace(source))) {
+            log(fmt::format("[setPluginSidechain] Direct set succeeded: '{}'", *value));
+            return {true, sidechainSuccessMessage(source, *value, beforeValue), beforeValue,
+                    text::trimmingWhitespace(*value)};
+        }
     }
 
     log("[setPluginSidechain] Falling back to menu-click flow");
     platform::pause(pacing::kBeforeSelectorPress);
     dropdown.performAction(ax::kPress);
     platform::pause(pacing::kSelectorMenuOpens);
-    auto item = findSidechainMenuItem(dropdown, axApp, source);
+    const auto choice = findSidechainMenuItem(dropdown, axApp, source);
+    if (choice.matches > 1) {
+        // Logic Pro's menu lists the tracks hidden in collapsed folders too: pressing one of the
+        // items would take whichever it happens to be.
+        inspector.pressKey(key_code::kEscape);
+        platform::pause(pacing::kMenuCloses);
+        return {false,
+                "Sidechain source '" + text::trimmingWhitespace(source) + "': " + std::to_string(choice.matches) +
+                    " items of Logic Pro's side-chain menu are named so (tracks hidden in a collapsed folder are "
+                    "listed too), so the one meant cannot be told apart; nothing was changed. Give the tracks distinct "
+                    "names in Logic Pro, then retry.",
+                beforeValue, std::nullopt};
+    }
+    const auto& item = choice.item;
     if (!item) {
         inspector.pressKey(key_code::kEscape);
         platform::pause(pacing::kMenuCloses);
@@ -157,7 +156,7 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AX
                     "' \u2014 menu item not found. Logic's menu groups sources into Audio / Inst / Bus submenus; check "
                     "that the source "
                     "exists (a track name, 'Bus N', or 'Internal' to clear).",
-                beforeValue};
+                beforeValue, std::nullopt};
     }
     item->performAction(ax::kPress);
     platform::pause(pacing::kMenuChoiceTakesEffect);
@@ -167,11 +166,11 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AX
         return {false,
                 "Pressed menu item for '" + source +
                     "' but Side Chain reads as empty. Try changing it manually in the plugin window.",
-                beforeValue};
+                beforeValue, std::nullopt};
     }
     log(fmt::format("[setPluginSidechain] Menu press accepted. before='{}' new='{}' source='{}'",
                     text::trimmingWhitespace(beforeValue.value_or("")), value, source));
-    return {true, sidechainSuccessMessage(source, value, beforeValue), beforeValue};
+    return {true, sidechainSuccessMessage(source, value, beforeValue), beforeValue, value};
 }
 
 }  // namespace
@@ -179,10 +178,10 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AX
 SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const InsertSlot& pluginSlot,
                                                    const std::string& source) const {
     auto logic = logicApplication();
-    if (!logic) return {false, logic_messages::kLogicNotRunning, std::nullopt};
+    if (!logic) return {false, logic_messages::kLogicNotRunning, std::nullopt, std::nullopt};
     auto axApp = applicationElement(*logic);
     auto open = slotOpenButton(pluginSlot);
-    if (!open) return {false, logic_messages::noOpenButtonFor(pluginSlot.name), std::nullopt};
+    if (!open) return {false, logic_messages::noOpenButtonFor(pluginSlot.name), std::nullopt, std::nullopt};
 
     open->performAction(ax::kPress);
     platform::pause(pacing::kSidechainWindowOpens);
@@ -192,7 +191,7 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
         platform::pause(pacing::kSidechainWindowOpens);
         window = findPluginWindow(axApp, in);
     }
-    if (!window) return {false, logic_messages::kPluginWindowDidNotAppear, std::nullopt};
+    if (!window) return {false, logic_messages::kPluginWindowDidNotAppear, std::nullopt, std::nullopt};
 
     std::optional<SidechainDropdown> dropdown;
     walkForSidechainDropdown(*window, dropdown, 0, search_depth::kPluginHeader);
@@ -201,14 +200,14 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
         return {false,
                 "Plugin '" + pluginSlot.name +
                     "' has no sidechain input (no 'Side Chain Source' dropdown found in plugin header).",
-                std::nullopt};
+                std::nullopt, std::nullopt};
     }
 
     const std::optional<std::string> beforeValue = dropdown->element.string(ax::kValue);
     if (text::equalsIgnoringCase(text::trimmingWhitespace(beforeValue.value_or("")),
                                  text::trimmingWhitespace(source))) {
         closePluginWindow(*window);
-        return {true, "Side Chain already " + beforeValue.value_or(source), beforeValue};
+        return {true, "Side Chain already " + beforeValue.value_or(source), beforeValue, std::nullopt};
     }
     auto result = writeSidechainDropdown(*this, dropdown->element, axApp, source, beforeValue);
     closePluginWindow(*window);

@@ -12,6 +12,7 @@
 #include "logic/logic_messages.h"
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
+#include "logic/sidechain_source_search.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/numbers.h"
@@ -489,12 +490,13 @@ std::string nameOnStrip(const LogicInspector& logic, const AXElement& mainWindow
     return "";
 }
 
-// The row whose header Logic Pro shows selected; -1 when none is (the selected track may be
-// hidden in a collapsed folder).
-long selectedRow(const std::vector<Row>& rows) {
+// The rows whose headers Logic Pro shows selected; none when the selected track is hidden in a
+// collapsed folder.
+std::vector<long> selectedRows(const std::vector<Row>& rows) {
+    std::vector<long> selected;
     for (std::size_t i = 0; i < rows.size(); ++i)
-        if (selectedFlag(rows[i].first.element)) return static_cast<long>(i);
-    return -1;
+        if (selectedFlag(rows[i].first.element)) selected.push_back(static_cast<long>(i));
+    return selected;
 }
 
 }  // namespace
@@ -554,9 +556,30 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
                                         [&](const auto& r) { return r.first.trackNumber == *listing.selected; });
         if (known != rows.end() && selectedFlag(known->first.element)) currentIndex = known - rows.begin();
     }
-    if (currentIndex < 0) currentIndex = selectedRow(rows);
+    std::string current;
+    bool currentRead = false;
+    if (currentIndex < 0) {
+        const auto selected = selectedRows(rows);
+        if (selected.size() == 1) {
+            currentIndex = selected.front();
+        } else if (selected.size() > 1) {
+            // Shift-clicks select more than one: the strip, and the arrow keys, follow the track
+            // selected before them, which the strip's name tells when one of the selected bears it.
+            // When none or several do, the target's header is pressed instead, selecting it alone.
+            current = nameOnStrip(*this, mainWindow);
+            currentRead = true;
+            long named = -1;
+            int bearing = 0;
+            for (const long row : selected)
+                if (text::equalsIgnoringCase(rows[static_cast<std::size_t>(row)].first.name, current)) {
+                    named = row;
+                    ++bearing;
+                }
+            if (bearing == 1) currentIndex = named;
+        }
+    }
     answerRead = currentIndex == targetIndex;
-    std::string current = shownStripName(mainWindow);
+    if (!currentRead || (answerRead && stripReadNext)) current = shownStripName(mainWindow);
     if (currentIndex >= 0) {
         // A strip still following an earlier selection would change under a write later on.
         current = awaitStrip(rows[static_cast<std::size_t>(currentIndex)].first.name, current, [] { return true; });
@@ -625,6 +648,16 @@ std::vector<LogicInspector::TrackHeader> LogicInspector::selectedTrackHeaders(co
     for (auto& h : headersOf(mainWindow))
         if (selectedFlag(h.element)) selected.push_back(std::move(h));
     return selected;
+}
+
+bool LogicInspector::mayHideTracks(const AXElement& mainWindow) const {
+    return detail::listMayHideTracks(headersOf(mainWindow, true));
+}
+
+bool detail::listMayHideTracks(const std::vector<LogicInspector::TrackHeader>& headers) {
+    std::vector<std::int64_t> numbers;
+    for (const auto& h : headers) numbers.push_back(h.trackNumber);
+    return sidechain_source::mayHideTracks(numbers, [&] { return hasDisclosureTriangle(headers.back().element); });
 }
 
 std::optional<bool> LogicInspector::headerSwitchState(const TrackHeader& header, const std::string& labelHint) const {

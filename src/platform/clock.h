@@ -72,9 +72,15 @@ private:
 class HeldPauses {
 public:
     HeldPauses();
+    // The same, except that once the stop is requested each pause (the one under way included)
+    // lasts at most `atMostOnceStopped` seconds: the steps are still all taken, only quicker.
+    explicit HeldPauses(double atMostOnceStopped);
     ~HeldPauses();
     HeldPauses(const HeldPauses&) = delete;
     HeldPauses& operator=(const HeldPauses&) = delete;
+
+private:
+    double outerHurry_;
 };
 
 // The subscribers of a clock moved by hand: its onMoved() subscribes here, each move notifies.

@@ -44,7 +44,8 @@ struct PacedThread {
     std::size_t changes = 0;
     std::set<std::uint16_t> keysDown;
     bool buttonDown = false;
-    int held = 0;  // HeldPauses alive
+    int held = 0;       // HeldPauses alive
+    double hurry = -1;  // the innermost hurried HeldPauses' bound once stopped; negative: none
 
     bool holdsInput() const { return buttonDown || !keysDown.empty(); }
 };
@@ -299,9 +300,17 @@ StoppablePauses::~StoppablePauses() { tPaced.scope = outer_; }
 
 std::size_t StoppablePauses::changesSent() const { return tPaced.changes - changesAtStart_; }
 
-HeldPauses::HeldPauses() { ++tPaced.held; }
+HeldPauses::HeldPauses() : outerHurry_(tPaced.hurry) { ++tPaced.held; }
 
-HeldPauses::~HeldPauses() { --tPaced.held; }
+HeldPauses::HeldPauses(double atMostOnceStopped) : outerHurry_(tPaced.hurry) {
+    ++tPaced.held;
+    tPaced.hurry = std::max(0.0, atMostOnceStopped);
+}
+
+HeldPauses::~HeldPauses() {
+    --tPaced.held;
+    tPaced.hurry = outerHurry_;
+}
 
 void pause(double seconds) {
     const auto duration = std::chrono::duration<double>(seconds);
@@ -313,6 +322,18 @@ void pause(double seconds) {
     // A key or button left down, or a second exception during unwinding, would do more harm than
     // the rest of one pause.
     const auto mayStop = [] { return tPaced.held == 0 && !tPaced.holdsInput() && std::uncaught_exceptions() == 0; };
+    if (tPaced.held > 0 && tPaced.hurry >= 0 && !tPaced.holdsInput()) {
+        const auto hurried = std::chrono::duration<double>(std::min(seconds, tPaced.hurry));
+        if (scope->stop_.stop_requested()) {
+            clock().sleep(hurried);
+            return;
+        }
+        const auto start = clock().now();
+        if (clock().sleepUnlessStopped(duration, scope->stop_)) return;
+        const std::chrono::duration<double> slept = clock().now() - start;
+        if (slept < duration) clock().sleep(std::min(hurried, duration - slept));
+        return;
+    }
     if (!mayStop()) {
         clock().sleep(duration);
         return;

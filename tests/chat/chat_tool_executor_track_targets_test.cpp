@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <stop_token>
 
 #include "chat/chat_tool_executor.h"
 #include "chat/tool_executor_fixture.h"
@@ -222,6 +223,197 @@ TEST_F(ChatToolExecutorTrackTargets, ASwitchThatReachedAnotherSelectedTrackIsPut
         EXPECT_EQ(answer["status"], "ok") << answer.dump();
         EXPECT_EQ(answer.value("message", ""),
                   std::string(c.verb) + " Kick. The press also reached 'Bass', which was put back.");
+    }
+}
+
+// The menu lists every track, those in collapsed folders too, by its own name only.
+TEST_F(ChatToolExecutorTrackTargets, ASideChainTakesTheTrackOfExactlyThatNameAndSaysWhatLogicShows) {
+    const std::string vox = R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":)";
+    auto source = [this] { return world().project().track("Lead Vox")->strip.inserts.at(1).sideChainSource; };
+
+    // A name another track's name starts with, halved to from either side.
+    for (const char* renamed : {"Kick 2", "Kick Sub", "kick  2"}) {
+        SCOPED_TRACE(renamed);
+        load(standin::testing::demoSong());
+        world().mutateProject([&](standin::Project& p) { p.track("Bass")->name = renamed; });
+        auto answer = oneJSON("set_plugin_sidechain", vox + R"("Kick"})");
+        EXPECT_EQ(source(), "Kick");
+        EXPECT_EQ(answer,
+                  (json{{"status", "ok"}, {"message", "Compressor on Lead Vox: Side Chain: None \u2192 Kick"}}));
+        answer = oneJSON("set_plugin_sidechain", vox + "\"" + renamed + "\"}");
+        EXPECT_EQ(source(), renamed);
+        EXPECT_EQ(answer["message"], std::string("Compressor on Lead Vox: Side Chain: Kick \u2192 ") + renamed);
+    }
+
+    // A track inside a collapsed folder is still offered, under its own name.
+    load(standin::testing::demoSong());
+    world().mutateProject([](standin::Project& p) { p.track("Drums")->expanded = false; });
+    EXPECT_EQ(oneJSON("set_plugin_sidechain", vox + R"("Bass"})")["message"],
+              "Compressor on Lead Vox: Side Chain: None \u2192 Bass");
+    EXPECT_EQ(source(), "Bass");
+
+    // The answer names the source as the selector shows it.
+    EXPECT_EQ(oneJSON("set_plugin_sidechain", vox + R"("bus 1"})")["message"],
+              "Compressor on Lead Vox: Side Chain: Bass \u2192 Bus 1");
+    EXPECT_EQ(source(), "Bus 1");
+}
+
+TEST_F(ChatToolExecutorTrackTargets, ASideChainSourceNamedLikeAHiddenTrackIsRefused) {
+    const std::string vox = R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Kick"})";
+    auto refused = [&](const json& answer) {
+        EXPECT_EQ(answer["status"], "error") << answer.dump();
+        EXPECT_NE(answer.value("message", "").find("cannot be told apart; nothing was changed"), std::string::npos)
+            << answer.dump();
+        EXPECT_EQ(world().ui().openMenu, "");
+        EXPECT_TRUE(world().ui().pluginWindows.empty());
+    };
+    // Drums, holding Kick, collapsed, and Guitar renamed after it; a value written to the selector
+    // directly would take either.
+    for (const char* directSet : {"ignore", "accept"}) {
+        SCOPED_TRACE(directSet);
+        load(standin::testing::demoSong());
+        world().setKnob("popupDirectSet", directSet);
+        world().mutateProject([](standin::Project& p) {
+            p.track("Guitar")->name = "Kick";
+            p.track("Drums")->expanded = false;
+        });
+        signature.reset();
+        refused(oneJSON("set_plugin_sidechain", vox));
+        EXPECT_EQ(world().project().track("Lead Vox")->strip.inserts.at(1).sideChainSource, "None");
+    }
+
+    // A collapsed folder at the end of the list leaves no gap in the numbers shown.
+    load(standin::testing::demoSongWith({{"project",
+                                          {{"selected", "Lead Vox"},
+                                           {"tracks",
+                                            {{{"name", "Kick"}, {"kind", "audio"}},
+                                             {{"name", "Lead Vox"},
+                                              {"kind", "audio"},
+                                              {"inserts", {{{"plugin", "Compressor"}, {"sideChain", "None"}}}}},
+                                             {{"name", "Stack"},
+                                              {"kind", "folder"},
+                                              {"expanded", false},
+                                              {"children", {{{"name", "Kick"}, {"kind", "audio"}}}}}}}}}}));
+    refused(oneJSON("set_plugin_sidechain", R"({"track_name":"Lead Vox","plugin_index":0,"source":"Kick"})"));
+    EXPECT_EQ(world().project().track("Lead Vox")->strip.inserts.at(0).sideChainSource, "None");
+}
+
+// Logic Pro's M and S act on every selected track, those a collapsed folder hides too.
+TEST_F(ChatToolExecutorTrackTargets, ASwitchNeverReachesASelectedTrackInACollapsedFolder) {
+    struct Case {
+        const char* tool;
+        bool standin::Track::*flag;
+        const char* verb;
+    };
+    for (const Case& c : {Case{"set_track_mute", &standin::Track::muted, "Muted"},
+                          Case{"set_track_solo", &standin::Track::soloed, "Soloed"}}) {
+        SCOPED_TRACE(c.tool);
+        load(standin::testing::demoSong());
+        const int bass = world().project().track("Bass")->id;
+        world().mutateProject([&](standin::Project& p) { p.selectedTrackId = p.stripTrackId = bass; });
+        world().shiftClickHeader("Kick");
+        world().mutateProject([](standin::Project& p) { p.track("Drums")->expanded = false; });
+        signature.reset();
+
+        const json answer = oneJSON(c.tool, R"({"enabled":true,"track_name":"Bass"})");
+        const auto& p = world().project();
+        EXPECT_TRUE(p.track("Bass")->*c.flag);
+        EXPECT_FALSE(p.track("Kick")->*c.flag);
+        EXPECT_FALSE(p.track("Snare")->*c.flag);
+        EXPECT_EQ(answer, (json{{"status", "ok"}, {"message", std::string(c.verb) + " Bass."}}));
+    }
+}
+
+TEST_F(ChatToolExecutorTrackTargets, ASelectionExtendedUpwardsIsPutBackAsOneExtendedDownwards) {
+    struct Case {
+        const char* tool;
+        bool standin::Track::*flag;
+        const char* verb;
+    };
+    for (const Case& c : {Case{"set_track_mute", &standin::Track::muted, "Muted"},
+                          Case{"set_track_solo", &standin::Track::soloed, "Soloed"}}) {
+        for (const char* extra : {"Kick", "Drums", "Lead Vox"}) {
+            SCOPED_TRACE(std::string(c.tool) + " with " + extra);
+            load(standin::testing::demoSong());
+            const int bass = world().project().track("Bass")->id;
+            world().mutateProject([&](standin::Project& p) { p.selectedTrackId = p.stripTrackId = bass; });
+            world().shiftClickHeader(extra);
+            signature.reset();
+            const double start = world().virtualSeconds();
+
+            const json answer = oneJSON(c.tool, R"({"enabled":true,"track_name":"Bass"})");
+            const auto& p = world().project();
+            EXPECT_TRUE(p.track("Bass")->*c.flag);
+            EXPECT_FALSE(p.track(extra)->*c.flag);
+            EXPECT_EQ(p.selectedTrackId, bass);
+            EXPECT_TRUE(p.alsoSelectedTrackIds.empty());
+            EXPECT_EQ(answer, (json{{"status", "ok"},
+                                    {"message", std::string(c.verb) + " Bass. The press also reached '" + extra +
+                                                    "', which was put back."}}));
+            EXPECT_LT(world().virtualSeconds() - start, 3.0);
+        }
+    }
+    // A target other than the one the strip follows, the Shift-clicked one too, is reached from
+    // that one, and selected alone.
+    for (const char* target : {"Lead Vox", "Kick"}) {
+        SCOPED_TRACE(target);
+        load(standin::testing::demoSong());
+        const int bass = world().project().track("Bass")->id;
+        world().mutateProject([&](standin::Project& p) { p.selectedTrackId = p.stripTrackId = bass; });
+        world().shiftClickHeader("Kick");
+        signature.reset();
+        EXPECT_EQ(oneJSON("set_track_mute", std::string(R"({"enabled":true,"track_name":")") + target + "\"}"),
+                  (json{{"status", "ok"}, {"message", std::string("Muted ") + target + "."}}));
+        const auto& p = world().project();
+        for (const char* track : {"Lead Vox", "Kick", "Bass"})
+            EXPECT_EQ(p.track(track)->muted, std::string(track) == target) << track;
+        EXPECT_EQ(p.selectedTrackId, p.track(target)->id);
+        EXPECT_TRUE(p.alsoSelectedTrackIds.empty());
+    }
+}
+
+// A Stop while a switch that reached another selected track is put back: every step is still
+// taken, without its pauses, and the call answers within half a second. The same at every moment
+// of a selection extended upwards or into a folder collapsed since.
+TEST_F(ChatToolExecutorTrackTargets, AStopWhileAStraySwitchIsPutBackIsAnsweredQuicklyAndLeavesItPutBack) {
+    struct Shape {
+        const char* target;
+        const char* extra;  // Shift-clicked
+        bool collapsed;     // Drums collapsed after
+    };
+    for (const Shape& shape :
+         {Shape{"Kick", "Bass", false}, Shape{"Bass", "Kick", false}, Shape{"Bass", "Kick", true}}) {
+        auto run = [&](std::optional<double> stopAfter) {
+            load(standin::testing::demoSong());
+            const int target = world().project().track(shape.target)->id;
+            world().mutateProject([&](standin::Project& p) { p.selectedTrackId = p.stripTrackId = target; });
+            world().shiftClickHeader(shape.extra);
+            if (shape.collapsed) world().mutateProject([](standin::Project& p) { p.track("Drums")->expanded = false; });
+            signature.reset();
+            auto stop = std::make_shared<std::stop_source>();
+            const double start = world().virtualSeconds();
+            if (stopAfter) world().at(start + *stopAfter, [stop] { stop->request_stop(); });
+            executor->executeToolCalls(
+                {toolCall("c", "set_track_mute",
+                          std::string(R"({"enabled":true,"track_name":")") + shape.target + "\"}")},
+                request, threadID, roundIndex++, projectName, installedPlugins, toolsUsed, signature,
+                stop->get_token());
+            return world().virtualSeconds() - start;
+        };
+        const double whole = run(std::nullopt);
+        for (double at = 0; at < whole + 0.05; at += 0.01) {
+            SCOPED_TRACE(std::string(shape.target) + " with " + shape.extra + (shape.collapsed ? " hidden" : "") +
+                         ", stopped at " + std::to_string(at));
+            const double took = run(at);
+            EXPECT_LE(took, at + 0.5);
+            const auto& p = world().project();
+            EXPECT_FALSE(p.track(shape.extra)->muted);
+            const std::string& said = lastRecord().summary;
+            if (p.track(shape.target)->muted) {
+                EXPECT_EQ(p.selectedTrackId, p.track(shape.target)->id);
+                EXPECT_EQ(said.find(std::string("Not done: ") + shape.target), std::string::npos) << said;
+            }
+        }
     }
 }
 

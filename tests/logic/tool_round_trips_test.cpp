@@ -52,7 +52,7 @@ const std::map<std::string, Pinned>& pinned() {
         {"add_plugin", {121, 101.5, 178, 158.5}},
         {"remove_plugin", {64, 51.25, 121, 108.25}},
         {"reorder_plugin", {85, 67, 142, 124}},
-        {"set_plugin_sidechain", {86, 99.5, 143, 158}},
+        {"set_plugin_sidechain", {85, 100, 142, 158.5}},
         {"expand_folder", {17, 17, 74, 74}},
         {"collapse_folder", {56, 53, 170, 167}},
         {"listen_to_playback", {45, 43.5, 45, 43.5}},
