@@ -196,8 +196,8 @@ TEST(TokenService, TheEightTokensSpentLastAreKeptInTheOrderTheyWereSpent) {
 // A token check took the lock a refresh holds while it writes the sessions file (the whole file
 // and two fsyncs): the server checks the token of every large upload's head on its I/O thread,
 // so each head, and every connection of that thread after it, waited behind the refreshes. The
-// check reads the sessions as last stored, without waiting for a write. Real time: a few writes
-// of a file of 20,000 sessions.
+// check reads the sessions as last stored, so checks go on while the file is written. Real time:
+// a few writes of a file of 5,000 sessions.
 TEST(TokenService, ATokenCheckNeverWaitsForTheSessionsFileToBeWritten) {
     testing::StoreFixture scene("refresh-tokens.json");
     fs::create_directories(scene.home.appFolder());
@@ -207,7 +207,7 @@ TEST(TokenService, ATokenCheckNeverWaitsForTheSessionsFileToBeWritten) {
         std::chrono::duration_cast<std::chrono::seconds>(scene.clock.now().time_since_epoch()).count() + 86400;
     nlohmann::json sessions = nlohmann::json::object();
     nlohmann::json stored = nlohmann::json::object();
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 5000; ++i) {
         const std::string id = "session-" + std::to_string(i);
         sessions[id] = {{"email", "other" + std::to_string(i) + "@example.com"}, {"seq", i + 1}};
         stored[sha256Hex(id)] = {{"session", id}, {"expires_at", expires}, {"used", false}};
@@ -217,30 +217,26 @@ TEST(TokenService, ATokenCheckNeverWaitsForTheSessionsFileToBeWritten) {
     const Session checked = tokens.issue("mix@example.com");
     Session refreshed = tokens.issue("mix@example.com");
 
-    using Seconds = std::chrono::duration<double>;
+    std::atomic<bool> writing = false;
     std::atomic<bool> done = false;
-    Seconds shortestWrite = Seconds::max();
     std::thread writer([&] {
+        writing = true;
         for (int i = 0; i < 4; ++i) {
-            const auto start = std::chrono::steady_clock::now();
             const auto next = tokens.refresh(refreshed.refreshToken);
-            shortestWrite = std::min<Seconds>(shortestWrite, std::chrono::steady_clock::now() - start);
             if (next) refreshed = *next;
         }
         done = true;
     });
-    Seconds longestCheck{0};
+    while (!writing) std::this_thread::yield();
     int checks = 0;
     while (!done) {
-        const auto start = std::chrono::steady_clock::now();
         EXPECT_TRUE(tokens.verifyAccessToken(checked.accessToken));
-        longestCheck = std::max<Seconds>(longestCheck, std::chrono::steady_clock::now() - start);
         ++checks;
     }
     writer.join();
-    EXPECT_LT(longestCheck * 4, shortestWrite)
-        << checks << " checks, the longest " << longestCheck.count() * 1000 << " ms; the shortest write "
-        << shortestWrite.count() * 1000 << " ms";
+    // Waiting for the writes leaves a few dozen checks at most (between them, and before the first
+    // takes the lock); going on while they run, checks number in the thousands.
+    EXPECT_GE(checks, 400) << "checks while the file was written four times";
     EXPECT_TRUE(tokens.verifyAccessToken(refreshed.accessToken));
 }
 
