@@ -301,7 +301,7 @@ TEST(BackendServer, NoOneClientHoldsTheUploadBudgetNeitherWithAMadeUpTokenNorWit
 
     const auto held = upload(bearer);
     ASSERT_EQ(held->readAtMost(goOn.size(), http::testing::kPatience), goOn);
-    held->send("{");
+    held->send("{" + std::string(1024 * 1024, ' '));  // ahead of the least rate for a minute
     std::vector<std::unique_ptr<http::testing::RawClient>> more;
     for (int i = 0; i < 3; ++i) more.push_back(upload(bearer));
     for (auto& refused : more) {
