@@ -160,6 +160,8 @@ TokenService::TokenService(fs::path dataFolder, const AccountStore& accounts, To
             throw std::runtime_error("cannot write " + secretFile.string());
         }
     }
+    std::lock_guard lock(mutex_);
+    table();
 }
 
 std::int64_t TokenService::nowSeconds() const {
@@ -194,17 +196,43 @@ Session TokenService::issueLocked(const std::string& email, const std::string& s
     return session;
 }
 
+SessionTable& TokenService::table() {
+    SessionTable& current = sessions_.current().value;
+    publish(current);  // read again since the last write, if at all
+    return current;
+}
+
 // One write per change; a write that fails drops the change (the file is read again) and throws.
+// The checks learn of a change once it is stored.
 void TokenService::save(SessionTable& table) {
     table.prune(nowSeconds());
     if (!sessions_.save()) throw std::runtime_error("cannot store the sessions");
+    publish(table);
+}
+
+void TokenService::publish(SessionTable& table) {
+    const auto changes = table.takeChanges();
+    if (!changes.all && changes.sessions.empty()) return;
+    std::lock_guard lock(checkMutex_);
+    if (changes.all) {
+        checked_.clear();
+        for (const auto& [id, session] : table.sessions()) checked_[id] = {session.email, session.stamp};
+        return;
+    }
+    for (const auto& id : changes.sessions) {
+        if (const StoredSession* session = table.session(id)) {
+            checked_[id] = {session->email, session->stamp};
+        } else {
+            checked_.erase(id);
+        }
+    }
 }
 
 Session TokenService::issue(const std::string& email) {
     const auto stamp = accounts_.sessionStamp(email);
     if (!stamp) throw std::runtime_error("no account " + email);
     std::lock_guard lock(mutex_);
-    SessionTable& table = sessions_.current().value;
+    SessionTable& table = this->table();
     table.prune(nowSeconds());  // expired sessions do not count against the account's limit
     const std::string sessionID = hex(randomBytes(16));
     table.addSession(sessionID, email, *stamp);
@@ -219,7 +247,7 @@ std::optional<Session> TokenService::refresh(const std::string& refreshToken) {
     const auto now = nowSeconds();
     std::erase_if(rotations_,
                   [&](const auto& entry) { return entry.second.at + lifetimes_.reuseGrace.count() <= now; });
-    SessionTable& table = sessions_.current().value;
+    SessionTable& table = this->table();
     const std::string hash = sha256Hex(refreshToken);
     StoredToken* token = table.liveToken(hash, now);
     if (token == nullptr) return std::nullopt;
@@ -227,7 +255,7 @@ std::optional<Session> TokenService::refresh(const std::string& refreshToken) {
     const StoredSession* record = table.session(sessionID);
     const bool bound = record != nullptr && record->stamp && accounts_.sessionStamp(record->email) == record->stamp;
     if (bound && !token->used) {
-        token->used = true;
+        table.spend(*token);
         for (const auto& forgotten : table.keepRecentSpent(sessionID, hash, kSpentTokensPerSession)) {
             rotations_.erase(forgotten);
         }
@@ -264,10 +292,10 @@ std::optional<std::string> TokenService::verifyAccessToken(const std::string& to
     if (*expires <= now || *expires > now + lifetime || *issued < *expires - lifetime) return std::nullopt;
     std::optional<std::string> stamp;
     {
-        std::lock_guard lock(mutex_);
-        const StoredSession* record = sessions_.current().value.session(*sessionID);
-        if (record == nullptr || record->email != *email) return std::nullopt;
-        stamp = record->stamp;
+        std::lock_guard lock(checkMutex_);
+        const auto record = checked_.find(*sessionID);
+        if (record == checked_.end() || record->second.email != *email) return std::nullopt;
+        stamp = record->second.stamp;
     }
     if (!stamp || accounts_.sessionStamp(*email) != stamp) return std::nullopt;
     return email;

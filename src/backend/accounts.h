@@ -108,8 +108,17 @@ private:
         std::int64_t at = 0;
     };
 
+    // What a token check needs of a live session.
+    struct CheckedSession {
+        std::string email;
+        std::optional<std::string> stamp;
+    };
+
     Session issueLocked(const std::string& email, const std::string& sessionID, SessionTable& table);
+    // The table as the file holds it, its sessions published to the checks.
+    SessionTable& table();
     void save(SessionTable& table);
+    void publish(SessionTable& table);
     std::int64_t nowSeconds() const;
 
     std::filesystem::path folder_;
@@ -120,6 +129,10 @@ private:
     mutable std::mutex mutex_;
     mutable CachedStoreFile<SessionTable> sessions_;       // guarded by mutex_, as is the map below
     std::unordered_map<std::string, Rotation> rotations_;  // by hash of the used token
+    // The sessions as last stored, by id, for token checks: a check runs on the server's I/O
+    // thread and must not wait behind a refresh writing the file, which holds mutex_.
+    mutable std::mutex checkMutex_;
+    std::unordered_map<std::string, CheckedSession> checked_;  // guarded by checkMutex_
 };
 
 }  // namespace corvane::backend

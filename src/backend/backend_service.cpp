@@ -97,6 +97,9 @@ fs::path BackendService::defaultDataFolder() {
 http::HTTPServerOptions BackendService::serverOptions() const {
     http::HTTPServerOptions options;
     options.maxBodyBytes = 64 * 1024 * 1024;  // screenshots travel inline, in a signed-in chat only
+    // One account holds at most one largest body in flight: the rest of the budget stays for the
+    // other accounts, however many uploads one client opens.
+    options.maxBodyBytesInFlightPerHolder = static_cast<std::size_t>(options.maxBodyBytes);
     options.bodyAllowance = [this](const HTTPRequest& head) { return bodyAllowance(head); };
     // Sign-in, refresh and small reports never wait behind uploads that hold the budget.
     options.unbudgetedBodyBytes = signedOutBodyBytes();
@@ -154,8 +157,9 @@ HTTPResponse BackendService::token(const HTTPRequest& request) {
         const auto email = textMember(*body, "email");
         const auto password = textMember(*body, "password");
         if (!email || !password) return authError(400, "invalid_request", "Email and password are required");
+        const std::string key = accountKey(*email);
         // The slot first: a sign-in turned away as busy is no failed guess.
-        auto slot = hashSlots_.acquire();
+        auto slot = hashSlots_.acquire(key);
         if (!slot) {
             HTTPResponse refused =
                 jsonResponse(429, {{"error", "over_request_rate_limit"},
@@ -164,7 +168,6 @@ HTTPResponse BackendService::token(const HTTPRequest& request) {
             refused.headers = {{"Retry-After", "1"}};
             return refused;
         }
-        const std::string key = accountKey(*email);
         if (const auto wait = throttle_.attempt(key, clock_.now())) {
             // The wait (whole seconds) in the header for HTTP clients and in the body for ours.
             HTTPResponse refused = jsonResponse(429, {{"error", "over_request_rate_limit"},
@@ -209,7 +212,10 @@ http::BodyAllowance BackendService::bodyAllowance(const HTTPRequest& head) const
     const bool bearer = head.header("authorization").value_or("").rfind("Bearer ", 0) == 0;
     const auto declared = readInteger(head.header("content-length").value_or("0"));
     const bool large = !declared || *declared > static_cast<std::int64_t>(signedOutBodyBytes());
-    const bool signedIn = bearer && (!large || bearerAccount(head).has_value());
+    const auto account = bearer && large ? bearerAccount(head) : std::nullopt;
+    const bool signedIn = bearer && (!large || account.has_value());
+    // A large body counts against its account's share of the bodies in flight.
+    const std::string holder = account ? accountKey(*account) : "";
     const auto limit = [](std::size_t bytes) { return static_cast<std::int64_t>(bytes); };
     if (head.method == "POST" && path == "/auth/v1/token") {
         return {limit(options_.maxTokenBodyBytes),
@@ -217,11 +223,12 @@ http::BodyAllowance BackendService::bodyAllowance(const HTTPRequest& head) const
     }
     if (head.method == "POST" && path == "/api/ai/chat") {
         if (!signedIn) return {0, chatError(401, "Not authenticated")};
-        return {std::numeric_limits<std::int64_t>::max()};  // the server's own bound
+        return {std::numeric_limits<std::int64_t>::max(), std::nullopt, holder};  // the server's own bound
     }
     if (head.method == "POST" && path == "/api/errors/report") {
         const std::size_t bytes = reports_.quota(signedIn).maxBodyBytes;
-        return {limit(bytes), chatError(413, "The report is larger than " + std::to_string(bytes) + " bytes")};
+        return {limit(bytes), chatError(413, "The report is larger than " + std::to_string(bytes) + " bytes"),
+                holder};
     }
     return {limit(options_.maxTokenBodyBytes)};  // no other route reads a body
 }

@@ -2,24 +2,37 @@
 
 namespace corvane::backend {
 
-std::optional<HashSlots::Lease> HashSlots::acquire() {
+std::optional<HashSlots::Lease> HashSlots::acquire(const std::string& key) {
     std::unique_lock lock(mutex_);
-    if (busy_ >= count_) {
-        if (waiting_ >= maxWaiting_) return std::nullopt;
+    Account& account = accounts_[key];  // stays put as others come and go
+    const auto free = [&] { return busy_ < count_ && account.running == 0; };
+    if (!free()) {
+        if (account.waiting > 0 || waiting_ >= maxWaiting_) {
+            if (account.running == 0 && account.waiting == 0) accounts_.erase(key);
+            return std::nullopt;
+        }
         ++waiting_;
-        freed_.wait(lock, [this] { return busy_ < count_; });
+        ++account.waiting;
+        freed_.wait(lock, free);
         --waiting_;
+        --account.waiting;
     }
     ++busy_;
-    return Lease(this);
+    ++account.running;
+    return Lease(this, key);
 }
 
-void HashSlots::release() {
+void HashSlots::release(const std::string& key) {
     {
         std::lock_guard lock(mutex_);
         --busy_;
+        const auto account = accounts_.find(key);
+        if (account != accounts_.end() && --account->second.running == 0 && account->second.waiting == 0) {
+            accounts_.erase(account);
+        }
     }
-    freed_.notify_one();
+    // Every waiter: the one whose account this frees need not be the first to wake.
+    freed_.notify_all();
 }
 
 }  // namespace corvane::backend

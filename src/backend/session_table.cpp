@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
+#include <tuple>
 #include <vector>
 
 #include "support/json_fields.h"
@@ -51,8 +53,11 @@ void from_json(const json& document, SessionTable& table) {
             const auto session = sessionID ? table.sessions_.find(*sessionID) : table.sessions_.end();
             if (!expires || session == table.sessions_.end()) continue;
             const auto used = record.find("used");
+            const auto spentOrder = std::clamp<std::int64_t>(integerMember(record, "spent_order").value_or(0), 0,
+                                                             std::numeric_limits<std::int64_t>::max() - 1);
+            table.nextSpent_ = std::max(table.nextSpent_, spentOrder + 1);
             table.tokens_[hash] = {*sessionID, *expires,
-                                   used == record.end() || !used->is_boolean() || used->get<bool>()};
+                                   used == record.end() || !used->is_boolean() || used->get<bool>(), spentOrder};
             session->second.tokens.insert(hash);
         }
     }
@@ -68,6 +73,7 @@ void to_json(json& out, const SessionTable& table) {
     json tokens = json::object();
     for (const auto& [hash, token] : table.tokens_) {
         tokens[hash] = {{"session", token.session}, {"expires_at", token.expiresAt}, {"used", token.used}};
+        if (token.spentOrder > 0) tokens[hash]["spent_order"] = token.spentOrder;
     }
     out = {{"sessions", std::move(sessions)}, {"tokens", std::move(tokens)}};
 }
@@ -148,6 +154,7 @@ bool SessionTable::encode(const SessionTable& table, std::string& out) {
         if (!text::isValidUTF8(token.session)) return false;
         out += "      \"expires_at\": " + std::to_string(token.expiresAt) + ",\n      \"session\": ";
         appendString(out, token.session);
+        if (token.spentOrder > 0) out += ",\n      \"spent_order\": " + std::to_string(token.spentOrder);
         out += token.used ? ",\n      \"used\": true\n" : ",\n      \"used\": false\n";
         return true;
     });
@@ -171,6 +178,7 @@ void SessionTable::addSession(const std::string& id, const std::string& email, c
     const std::int64_t seq = nextSeq_++;
     sessions_[id] = {email, stamp, seq, {}};
     byAccount_[accountKey(email)].emplace(seq, id);
+    if (!changes_.all) changes_.sessions.push_back(id);
 }
 
 void SessionTable::addToken(const std::string& hash, const std::string& sessionID, std::int64_t expiresAt) {
@@ -178,6 +186,11 @@ void SessionTable::addToken(const std::string& hash, const std::string& sessionI
     if (session == sessions_.end()) return;
     tokens_[hash] = {sessionID, expiresAt, false};
     session->second.tokens.insert(hash);
+}
+
+void SessionTable::spend(StoredToken& token) {
+    token.used = true;
+    token.spentOrder = nextSpent_++;
 }
 
 void SessionTable::endSession(const std::string& id) {
@@ -189,27 +202,33 @@ void SessionTable::endSession(const std::string& id) {
         account->second.erase({session->second.seq, id});
         if (account->second.empty()) byAccount_.erase(account);
     }
+    if (!changes_.all) changes_.sessions.push_back(id);
     sessions_.erase(session);
 }
+
+SessionTable::Changes SessionTable::takeChanges() { return std::exchange(changes_, {}); }
 
 std::vector<std::string> SessionTable::keepRecentSpent(const std::string& sessionID, const std::string& spent,
                                                        std::size_t keep) {
     std::vector<std::string> forgotten;
     const auto session = sessions_.find(sessionID);
     if (session == sessions_.end() || keep == 0) return forgotten;
-    std::vector<std::pair<std::int64_t, std::string>> older;  // by expiry, which follows the order of issue
+    // By the order of spending; tokens from a file without it count as spent first, by expiry.
+    // (Expiries are whole seconds: several refreshes in one second tie on them.)
+    std::vector<std::tuple<std::int64_t, std::int64_t, std::string>> older;
     for (const auto& hash : session->second.tokens) {
         const auto token = tokens_.find(hash);
         if (hash != spent && token != tokens_.end() && token->second.used) {
-            older.emplace_back(token->second.expiresAt, hash);
+            older.emplace_back(token->second.spentOrder, token->second.expiresAt, hash);
         }
     }
     if (older.size() < keep) return forgotten;
     std::sort(older.begin(), older.end(), std::greater<>());
     for (std::size_t i = keep - 1; i < older.size(); ++i) {
-        tokens_.erase(older[i].second);
-        session->second.tokens.erase(older[i].second);
-        forgotten.push_back(older[i].second);
+        const std::string& hash = std::get<2>(older[i]);
+        session->second.tokens.erase(hash);
+        forgotten.push_back(hash);
+        tokens_.erase(hash);
     }
     return forgotten;
 }

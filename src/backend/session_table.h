@@ -3,8 +3,10 @@
 // The sessions and refresh-token hashes of "refresh-tokens.json", held in memory with the indexes
 // a request needs, so that checking one session costs the same with ten stored as with 50,000.
 // The file: {"sessions": {id: {"email", "stamp", "seq"}}, "tokens": {sha-256 of a refresh token:
-// {"session", "expires_at", "used"}}}. Used tokens stay until they expire, so that a copy coming
-// back is recognised. Anything else in the file (an older layout) is dropped.
+// {"session", "expires_at", "used", "spent_order"}}}. Used tokens stay until they expire, so that a
+// copy coming back is recognised. "spent_order" counts up across the table as tokens are spent;
+// files without it load, their spent tokens counting as spent before any that carry one. Anything
+// else in the file (an older layout) is dropped.
 
 #include <cstdint>
 #include <optional>
@@ -29,6 +31,8 @@ struct StoredToken {
     std::string session;
     std::int64_t expiresAt = 0;
     bool used = true;
+    // When it was spent, in the table's order of spending; 0 when unknown (older files).
+    std::int64_t spentOrder = 0;
 };
 
 class SessionTable {
@@ -42,6 +46,8 @@ public:
 
     void addSession(const std::string& id, const std::string& email, const std::string& stamp);
     void addToken(const std::string& hash, const std::string& sessionID, std::int64_t expiresAt);
+    // Marks the token used, as the one spent last.
+    void spend(StoredToken& token);
     void endSession(const std::string& id);
     // Forgets the session's spent tokens but `spent` and the `keep` - 1 spent last before it, so
     // that the table grows with its sessions, not with their refreshes; gives the hashes forgotten.
@@ -53,6 +59,14 @@ public:
     void prune(std::int64_t now);
 
     std::size_t sessionCount() const { return sessions_.size(); }
+    const std::unordered_map<std::string, StoredSession>& sessions() const { return sessions_; }
+
+    // The sessions added or ended since the last call (`all`: the table was read whole since).
+    struct Changes {
+        bool all = false;
+        std::vector<std::string> sessions;
+    };
+    Changes takeChanges();
     // The file's text (as encodeJSONDocument would write it) straight from the table, without
     // building a document of 100,000 objects first; false when a text is not valid UTF-8.
     static bool encode(const SessionTable& table, std::string& out);
@@ -67,6 +81,8 @@ private:
     // Account (e-mail lower-cased) → its sessions by sign-in order.
     std::unordered_map<std::string, std::set<std::pair<std::int64_t, std::string>>> byAccount_;
     std::int64_t nextSeq_ = 1;
+    std::int64_t nextSpent_ = 1;
+    Changes changes_{.all = true, .sessions = {}};  // a table made afresh is all new to whoever follows it
 };
 
 }  // namespace corvane::backend

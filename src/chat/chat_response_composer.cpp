@@ -32,6 +32,9 @@ std::string ChatResponseComposer::makeFallbackAssistantReply(const std::vector<T
     if (containsAny(description, {"sign-in service is busy"})) {
         return "The sign-in service is busy right now. Try that again in a moment.";
     }
+    if (containsAny(description, {"sign-in service could not be reached"})) {
+        return "I couldn't reach the sign-in service just now. Try that again in a moment.";
+    }
     if (containsAny(description, {"not authenticated", "401"})) {
         return "I lost my sign-in. Sign out and back in from the menu and I'll be ready.";
     }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,6 +34,8 @@ struct HTTPServerAnswers {
 struct BodyAllowance {
     std::int64_t maxBytes = 0;
     std::optional<HTTPResponse> refusal{};
+    // Whom the body counts against (an account, say) for maxBodyBytesInFlightPerHolder; empty: nobody.
+    std::string holder{};
 };
 
 // The limits against hostile local traffic, each with its default, the I/O threads and the guard.
@@ -47,6 +50,9 @@ struct HTTPServerOptions {
     // The Content-Lengths of all bodies being received or handled at once stay within this; a head
     // that would pass it is answered answers.busy at once.
     std::size_t maxBodyBytesInFlight = 256 * 1024 * 1024;
+    // The counted bodies of one holder (as bodyAllowance names it) stay within this, so that one
+    // client cannot take the whole bound above; a head that would pass it is answered answers.busy.
+    std::size_t maxBodyBytesInFlightPerHolder = std::numeric_limits<std::size_t>::max();
     // Bodies of at most this many bytes are not counted against that bound, so that they never
     // wait on large ones; with one request per connection they hold at most maxConnections times this.
     std::size_t unbudgetedBodyBytes = 0;

@@ -212,7 +212,7 @@ bool HTTPServer::Core::leaveHead(const std::shared_ptr<Connection>& conn, bool p
         send(conn, serialize(allowance.refusal.value_or(options.answers.bodyTooLarge)));
         return false;
     }
-    if (length > options.unbudgetedBodyBytes && !chargeBody(*conn, length)) {
+    if (length > options.unbudgetedBodyBytes && !chargeBody(*conn, length, allowance.holder)) {
         conn->unread = more;
         send(conn, serialize(options.answers.busy));
         return false;
@@ -234,19 +234,38 @@ bool HTTPServer::Core::leaveHead(const std::shared_ptr<Connection>& conn, bool p
     return true;
 }
 
-// A body's announced length against the bound on all bodies in flight; false when over it.
-bool HTTPServer::Core::chargeBody(Connection& conn, std::size_t length) {
+// A body's announced length against the bound on all bodies in flight and on its holder's;
+// false when over either.
+bool HTTPServer::Core::chargeBody(Connection& conn, std::size_t length, const std::string& holder) {
+    const auto room = [](std::size_t taken, std::size_t bound) { return bound - std::min(taken, bound); };
     std::lock_guard lock(mutex);
-    if (length > options.maxBodyBytesInFlight - std::min(bodiesHeld, options.maxBodyBytesInFlight)) return false;
+    if (length > room(bodiesHeld, options.maxBodyBytesInFlight)) return false;
+    if (!holder.empty()) {
+        const auto found = heldBy.find(holder);
+        const std::size_t taken = found == heldBy.end() ? 0 : found->second;
+        if (length > room(taken, options.maxBodyBytesInFlightPerHolder)) return false;
+        heldBy[holder] = taken + length;
+        conn.holder = holder;
+    }
     bodiesHeld += length;
     conn.bodyCharge += length;
     return true;
 }
 
+// Under mutex.
+void HTTPServer::Core::unchargeBody(Connection& conn) {
+    bodiesHeld -= conn.bodyCharge;
+    if (!conn.holder.empty()) {
+        const auto found = heldBy.find(conn.holder);
+        if (found != heldBy.end() && (found->second -= conn.bodyCharge) == 0) heldBy.erase(found);
+        conn.holder.clear();
+    }
+    conn.bodyCharge = 0;
+}
+
 void HTTPServer::Core::releaseBody(Connection& conn) {
     std::lock_guard lock(mutex);
-    bodiesHeld -= conn.bodyCharge;
-    conn.bodyCharge = 0;
+    unchargeBody(conn);
 }
 
 // The request is whole or refused: the connection no longer counts as one that may be closed
@@ -421,8 +440,7 @@ void HTTPServer::Core::finish(const std::shared_ptr<Connection>& conn) {
         conn->receiving = false;
         if (conn->lingering) lingering.erase(std::pair{conn->lingerUntil, conn->serial});
         conn->lingering = false;
-        bodiesHeld -= conn->bodyCharge;
-        conn->bodyCharge = 0;
+        unchargeBody(*conn);
     }
     if (!evicted) releasePlace();
     if (--alive == 0) {

@@ -131,6 +131,7 @@ struct Connection : Watched {
     bool receiving = false;      // still among them
     bool evicted = false;        // picked to make room
     std::size_t bodyCharge = 0;  // under Core::mutex: its share of the bodies in flight
+    std::string holder;          // whom that share counts against (set before it is charged)
     // Closed unanswered once the clock passes this: the head, body-rate or request time-out while
     // receiving, the send time-out while sending, never while the handler runs.
     TimePoint deadline = kNever;
@@ -230,8 +231,9 @@ struct HTTPServer::Core {
     void receive(const std::shared_ptr<Connection>& conn);
     void onReceive(const std::shared_ptr<Connection>& conn, const std::error_code& ec, std::size_t received);
     bool leaveHead(const std::shared_ptr<Connection>& conn, bool peerDone);
-    bool chargeBody(Connection& conn, std::size_t length);
+    bool chargeBody(Connection& conn, std::size_t length, const std::string& holder);
     void releaseBody(Connection& conn);
+    void unchargeBody(Connection& conn);
     bool claim(const std::shared_ptr<Connection>& conn);
     void dispatch(const std::shared_ptr<Connection>& conn, HTTPRequest request);
     std::string serialize(const HTTPResponse& response) const;
@@ -269,6 +271,7 @@ struct HTTPServer::Core {
     // The connections answered and draining what their peers still send, the one due to close first.
     std::map<std::pair<TimePoint, std::uint64_t>, std::shared_ptr<Connection>> lingering;
     std::size_t bodiesHeld = 0;  // the Content-Lengths of the bodies being received or handled
+    std::unordered_map<std::string, std::size_t> heldBy;  // of those, each named holder's (none at 0)
     std::optional<std::string> listenError;
     int listening = -1;  // the listening socket; the shards hold copies
     std::shared_ptr<std::atomic<bool>> listeningClosed;

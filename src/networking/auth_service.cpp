@@ -217,15 +217,22 @@ AuthService::Refreshed AuthService::performRefresh() {
     // Too busy or failing (a full disk, say): the grant was not refused and the refresh token
     // not spent, so the session stays as it is, as when offline.
     if (response.statusCode == 429 || (response.statusCode >= 500 && response.statusCode <= 599)) {
-        return {KeychainStore::read(kAccessTokenKey), true};
+        return {KeychainStore::read(kAccessTokenKey), Refreshed::PutOff::busy};
     }
     const auto reply = json_fields::parseObject(response.body);
     const auto access = reply ? json_fields::lenientText(*reply, "access_token") : std::nullopt;
     const auto refresh = reply ? json_fields::lenientText(*reply, "refresh_token") : std::nullopt;
+    const bool granted = response.statusCode == 200 && access && refresh;
+    // Only the service turning the token down ends the session: whatever else answered (a proxy
+    // timing out, a captive portal's page, a wrong address) may never have seen it.
+    const bool refused =
+        response.statusCode == 401 || response.statusCode == 403 ||
+        (response.statusCode == 400 && reply && json_fields::lenientText(*reply, "error") == "invalid_grant");
+    if (!granted && !refused) return {KeychainStore::read(kAccessTokenKey), Refreshed::PutOff::unreachable};
     std::lock_guard lock(sessionMutex_);
     // A sign-out or sign-in while the request was out wins over its answer, whatever the answer.
     if (KeychainStore::read(kRefreshTokenKey) != refreshToken) return {};
-    if (response.statusCode == 200 && access && refresh) {
+    if (granted) {
         saveSession(*access, *refresh);
         const auto email = emailFromJWT(*access);
         update([&](Fields& f) {
@@ -246,11 +253,12 @@ std::optional<std::string> AuthService::getValidToken() {
     }
     if (!isTokenExpired(*stored)) return stored;
     const auto refreshed = refresh();
-    if (refreshed.serviceBusy) {
+    if (refreshed.putOff != Refreshed::PutOff::no) {
         // In its last minute the backend still takes it (with a few seconds to spare for the
         // request's way); past that it would be answered 401, which tells the user to sign in
-        // again when only the service is busy.
+        // again when only the service is busy or out of reach.
         if (refreshed.token && !expiresWithin(*refreshed.token, 10)) return refreshed.token;
+        if (refreshed.putOff == Refreshed::PutOff::unreachable) throw ServiceUnreachable();
         throw ServiceBusy();
     }
     if (refreshed.token) return refreshed.token;

@@ -43,6 +43,16 @@ public:
     class ServiceBusy : public std::runtime_error {
     public:
         ServiceBusy() : std::runtime_error("The sign-in service is busy. Try again in a moment.") {}
+
+    protected:
+        explicit ServiceBusy(const std::string& text) : std::runtime_error(text) {}
+    };
+    // The refresh was answered with neither tokens nor a refusal of the grant (a time-out, a wrong
+    // address, a proxy's or captive portal's page): the token was likely never seen by the sign-in
+    // service, so the session is kept, as for a busy one.
+    class ServiceUnreachable : public ServiceBusy {
+    public:
+        ServiceUnreachable() : ServiceBusy("The sign-in service could not be reached. Try again in a moment.") {}
     };
 
     // Restores a stored session; when its access token is near expiry, refreshes it in the background.
@@ -66,7 +76,7 @@ public:
     void signIn(const std::string& email, const std::string& password);
     void signOut();
     // The token to send, refreshed first when expired; none when signed out. Throws ServiceBusy
-    // when the refresh was put off and the stored token is past its expiry.
+    // (or ServiceUnreachable) when the refresh was put off and the stored token is past its expiry.
     std::optional<std::string> getValidToken();
     std::optional<std::string> refreshTokenIfNeeded();
     // Waits for the refresh started at construction, if any.
@@ -92,8 +102,9 @@ private:
     };
     void update(const std::function<void(Fields&)>& change);
     struct Refreshed {
+        enum class PutOff { no, busy, unreachable };
         std::optional<std::string> token;
-        bool serviceBusy = false;  // put off: the session is as it was
+        PutOff putOff = PutOff::no;  // other than no: the session is as it was
     };
     http::HTTPClientRequest tokenRequest(const std::string& grantType, const nlohmann::json& body) const;
     Refreshed refresh();

@@ -135,7 +135,7 @@ bool BackendChatService::submitErrorReport(const std::string& threadID, const st
         try {
             token = currentToken();
         } catch (const std::exception&) {
-            // No token to be had now (the sign-in service is busy): the report goes without one.
+            // No token to be had now (the sign-in service is busy or out of reach): the report goes without one.
         }
         if (token) request.headers["Authorization"] = "Bearer " + *token;
         const nlohmann::json body = {{"thread_id", threadID},

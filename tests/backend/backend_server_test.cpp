@@ -258,23 +258,30 @@ TEST(BackendServer, HostileRequestsGetTheirRefusals) {
     EXPECT_EQ(reportsStored(backend.service().dataFolder()), 1u) << "only the local script's report";
 }
 
+std::string signInBody(const std::string& email, const std::string& password) {
+    return nlohmann::json{{"email", email}, {"password", password}}.dump();
+}
+
 // Any head whose Authorization began "Bearer " was granted a chat's 64 MiB, so four signed-out
-// uploads held every byte of the bodies in flight, and sign-in, refresh and every chat were
-// answered 503 for as long as they lasted. A large body needs a token that checks out now, and
-// small bodies never wait on large ones, even when signed-in uploads hold the whole budget.
-TEST(BackendServer, UploadsHoldingTheBodyBudgetNeverComeFromAMadeUpTokenNorHoldUpSignInOrChat) {
+// uploads held every byte of the bodies in flight; a made-up token no longer does. Then one
+// signed-in account did the same with its own valid token: four uploads of 64 MiB and every other
+// account's chat, 200 KiB or 1 MiB, was answered 503. One account holds at most one largest body
+// in flight now, and small bodies never wait on large ones.
+TEST(BackendServer, NoOneClientHoldsTheUploadBudgetNeitherWithAMadeUpTokenNorWithItsOwn) {
     testing::TempHome home;
     testing::LocalBackend backend(home.root() / "backend");
+    ASSERT_TRUE(backend.service().accounts().addUser("other@example.com", "other password"));
     const std::string apikey = std::string("apikey: ") + BackendOptions::kDefaultPublishableKey + "\r\n";
-    const auto signedIn = http::testing::parseAnswer(exchange(
-        backend.port(),
-        request("POST", "/auth/v1/token?grant_type=password", apikey,
-                nlohmann::json{{"email", testing::LocalBackend::kEmail}, {"password", testing::LocalBackend::kPassword}}
-                    .dump())));
-    ASSERT_TRUE(signedIn);
-    ASSERT_EQ(signedIn->status, 200);
-    const auto session = nlohmann::json::parse(signedIn->body);
-    const std::string bearer = "Authorization: Bearer " + session["access_token"].get<std::string>() + "\r\n";
+    const auto signIn = [&](const std::string& email, const std::string& password) {
+        const auto signedIn = http::testing::parseAnswer(exchange(
+            backend.port(), request("POST", "/auth/v1/token?grant_type=password", apikey, signInBody(email, password))));
+        EXPECT_TRUE(signedIn && signedIn->status == 200);
+        return signedIn ? nlohmann::json::parse(signedIn->body) : nlohmann::json::object();
+    };
+    const auto session = signIn(testing::LocalBackend::kEmail, testing::LocalBackend::kPassword);
+    const std::string bearer = "Authorization: Bearer " + session.value("access_token", "") + "\r\n";
+    const std::string otherBearer =
+        "Authorization: Bearer " + signIn("other@example.com", "other password").value("access_token", "") + "\r\n";
     const auto upload = [&](const std::string& authorization) {
         auto client = std::make_unique<http::testing::RawClient>(backend.port());
         // Asking to be told to go on: the answer shows the head was taken (and its body charged).
@@ -292,27 +299,38 @@ TEST(BackendServer, UploadsHoldingTheBodyBudgetNeverComeFromAMadeUpTokenNorHoldU
         }
     }
 
-    std::vector<std::unique_ptr<http::testing::RawClient>> holders;
-    for (int i = 0; i < 4; ++i) {
-        holders.push_back(upload(bearer));
-        ASSERT_EQ(holders.back()->readAtMost(goOn.size(), http::testing::kPatience), goOn);
-        holders.back()->send("{");
+    const auto held = upload(bearer);
+    ASSERT_EQ(held->readAtMost(goOn.size(), http::testing::kPatience), goOn);
+    held->send("{" + std::string(1024 * 1024, ' '));  // ahead of the least rate for a minute
+    std::vector<std::unique_ptr<http::testing::RawClient>> more;
+    for (int i = 0; i < 3; ++i) more.push_back(upload(bearer));
+    for (auto& refused : more) {
+        EXPECT_EQ(statusOf(refused->readAll(http::testing::kPatience).bytes), 503) << "the account holds its share";
     }
-    EXPECT_EQ(statusOf(upload(bearer)->readAll(http::testing::kPatience).bytes), 503) << "the budget is taken";
-    const std::string chat = R"({"tier":"standard","kind":"agent","input":[{"role":"user","content":)"
-                             R"([{"type":"input_text","text":"Check the mix balance"}]}]})";
+
+    const auto chatOf = [](std::size_t bytes) {
+        const std::string head = R"({"tier":"standard","kind":"agent","input":[{"role":"user","content":)"
+                                 R"([{"type":"input_text","text":"Check the mix balance )";
+        const std::string tail = R"("}]}]})";
+        return head + std::string(bytes - head.size() - tail.size(), 'x') + tail;
+    };
+    for (const std::size_t bytes : {std::size_t(200 * 1024), std::size_t(1024 * 1024)}) {
+        EXPECT_EQ(statusOf(exchange(backend.port(), request("POST", "/api/ai/chat", otherBearer, chatOf(bytes)))), 200)
+            << "another account's chat of " << bytes << " bytes";
+    }
+    const auto otherUpload = upload(otherBearer);
+    EXPECT_EQ(otherUpload->readAtMost(goOn.size(), http::testing::kPatience), goOn) << "another account's largest";
+
     const std::vector<std::pair<const char*, std::string>> small = {
         {"sign-in", request("POST", "/auth/v1/token?grant_type=password", apikey,
-                            nlohmann::json{{"email", testing::LocalBackend::kEmail},
-                                           {"password", testing::LocalBackend::kPassword}}
-                                .dump())},
+                            signInBody(testing::LocalBackend::kEmail, testing::LocalBackend::kPassword))},
         {"refresh", request("POST", "/auth/v1/token?grant_type=refresh_token", apikey,
                             nlohmann::json{{"refresh_token", session["refresh_token"]}}.dump())},
-        {"chat", request("POST", "/api/ai/chat", bearer, chat)},
+        {"chat", request("POST", "/api/ai/chat", bearer, chatOf(1024))},
         {"report", request("POST", "/api/errors/report", "", R"({"message":"x"})")},
     };
     for (const auto& [name, bytes] : small) EXPECT_EQ(statusOf(exchange(backend.port(), bytes)), 200) << name;
-    for (auto& holder : holders) EXPECT_FALSE(holder->readableWithin(std::chrono::milliseconds(0))) << "still held";
+    EXPECT_FALSE(held->readableWithin(std::chrono::milliseconds(0))) << "still held";
 }
 
 TEST(BackendServer, TheAppsClientSignsInThroughTheGuard) {

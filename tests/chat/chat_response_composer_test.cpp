@@ -28,6 +28,8 @@ TEST(ChatResponseComposer, FallbackReplyFollowsTheFirstMatchInOrder) {
         {"The operation was canceled.", general},
         {"OpenAI response could not be parsed: Not authenticated. Please sign in.", signIn},
         {"OpenAI response could not be parsed: HTTP 401: ", signIn},
+        {"The sign-in service could not be reached. Try again in a moment.",
+         "I couldn't reach the sign-in service just now. Try that again in a moment."},
         {"An SSL error occurred and a secure connection to the server cannot be made.", network},
         {"Network error: Could not connect to server", network},
         {"TLS handshake failed", network},

@@ -280,6 +280,56 @@ TEST_F(AuthServiceTest, ARefreshAnsweredBusyKeepsTheSessionAndOnlyARefusedGrantE
     }
 }
 
+// Every answer but a 200 with tokens signed out and deleted the stored session: a proxy's time-out,
+// a wrong address or a captive portal's page cost the user a session the sign-in service never
+// saw. Only the service refusing the grant (400 invalid_grant, 401, 403) ends it now.
+TEST_F(AuthServiceTest, ARefreshAnsweredByAnythingButARefusedGrantKeepsTheSessionAndSaysTheServiceIsOutOfReach) {
+    const auto auth = signedIn();
+    const auto access = KeychainStore::read(AuthService::kAccessTokenKey);
+    const auto refresh = KeychainStore::read(AuthService::kRefreshTokenKey);
+    std::optional<http::HTTPClientResponse> answer;  // none: the backend's own answer
+    transport->instead = [&](const http::HTTPClientRequest& request) -> std::optional<http::HTTPClientResponse> {
+        if (request.url.find("refresh_token") == std::string::npos) return std::nullopt;
+        return answer;
+    };
+    const std::vector<http::HTTPClientResponse> unrefused = {
+        {408, R"({"error":"timeout"})"},
+        {404, "<html><body>Not Found</body></html>"},
+        {413, R"({"error":"request_too_large"})"},
+        {400, R"({"error":"invalid_request","error_description":"Refresh token required"})"},
+        {400, "Bad Request"},
+        {200, "<html><body>Sign in to the hotel Wi-Fi</body></html>"},
+        {200, R"({"access_token":"a"})"},
+    };
+    backend.clock.sleep(std::chrono::seconds(3600 - 30));  // in its last minute: refreshed before use
+    for (const auto& unrefusing : unrefused) {
+        answer = unrefusing;
+        const std::string name = std::to_string(unrefusing.statusCode) + " " + unrefusing.body;
+        EXPECT_EQ(auth->refreshTokenIfNeeded(), access) << name;
+        EXPECT_EQ(auth->getValidToken(), access) << name << ": still taken by the backend";
+        EXPECT_TRUE(auth->isAuthenticated()) << name;
+        EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), refresh) << name;
+    }
+    backend.clock.sleep(std::chrono::seconds(31));  // past its expiry: no token to send
+    try {
+        auth->getValidToken();
+        ADD_FAILURE() << "a token past its expiry was given";
+    } catch (const std::runtime_error& unreachable) {
+        EXPECT_EQ(std::string(unreachable.what()), "The sign-in service could not be reached. Try again in a moment.");
+    }
+    EXPECT_TRUE(auth->isAuthenticated());
+
+    answer.reset();  // the service is there again: the refresh token kept works
+    const auto fresh = auth->getValidToken();
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(chatStatusWith(*fresh), 200);
+
+    answer = http::HTTPClientResponse{403, R"({"error":"forbidden"})"};
+    EXPECT_EQ(auth->refreshTokenIfNeeded(), std::nullopt);
+    EXPECT_FALSE(auth->isAuthenticated());
+    EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), std::nullopt);
+}
+
 TEST_F(AuthServiceTest, ASignOutDuringARefreshIsNotUndoneByItsAnswer) {
     const auto auth = signedIn();
     // The backend accepts the refresh; its answer is released only after the user signed out.
