@@ -1,6 +1,8 @@
 // Every tool that reaches Logic Pro, on projects and at Stop moments drawn from a seed, checked on
 // the simulated project before and after each call. RC_PARAMS sets the seed and the number of
-// cases; CORVANE_GENERATED_SKIP (tool names, comma-separated) leaves tools out of the draw.
+// cases; CORVANE_GENERATED_TOOLS (tool names, comma-separated) draws only those tools, and
+// CORVANE_GENERATED_SKIP leaves tools out of the draw; CORVANE_GENERATED_SHIFT_CLICKS=below keeps
+// every Shift-click below the selected track.
 
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
@@ -21,16 +23,24 @@
 namespace corvane::generated {
 namespace {
 
-std::vector<std::string> toolsToDraw() {
-    std::vector<std::string> skipped;
-    if (const char* env = std::getenv("CORVANE_GENERATED_SKIP")) {
+std::vector<std::string> listIn(const char* variable) {
+    std::vector<std::string> names;
+    if (const char* env = std::getenv(variable)) {
         std::stringstream s(env);
-        for (std::string tool; std::getline(s, tool, ',');)
-            if (!tool.empty()) skipped.push_back(tool);
+        for (std::string name; std::getline(s, name, ',');)
+            if (!name.empty()) names.push_back(name);
     }
+    return names;
+}
+
+std::vector<std::string> toolsToDraw() {
+    const auto only = listIn("CORVANE_GENERATED_TOOLS");
+    const auto skipped = listIn("CORVANE_GENERATED_SKIP");
     std::vector<std::string> tools;
     for (const auto& t : toolsReachingLogic())
-        if (std::find(skipped.begin(), skipped.end(), t) == skipped.end()) tools.push_back(t);
+        if ((only.empty() || std::find(only.begin(), only.end(), t) != only.end()) &&
+            std::find(skipped.begin(), skipped.end(), t) == skipped.end())
+            tools.push_back(t);
     return tools;
 }
 
@@ -106,6 +116,10 @@ void handBetweenCalls(standin::World& world) {
         RC_LOG() << "by hand: header of track " << id << " clicked\n";
         world.clickHeader(id);
     } else {
+        const char* direction = std::getenv("CORVANE_GENERATED_SHIFT_CLICKS");
+        const auto visible = project.visibleTrackIds();
+        const auto at = [&](int track) { return std::find(visible.begin(), visible.end(), track) - visible.begin(); };
+        if (direction && std::string(direction) == "below" && at(id) <= at(project.selectedTrackId)) return;
         RC_LOG() << "by hand: header of track " << id << " Shift-clicked\n";
         world.shiftClickHeader(id);
     }

@@ -1,6 +1,7 @@
 #include "generated/generated_project.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -10,9 +11,10 @@ namespace corvane::generated {
 using nlohmann::json;
 
 const std::vector<std::string>& namePool() {
-    static const std::vector<std::string> pool{"Kick",  "Kick 2",   "Kick Sub",  "kick",   "Kick ", "KICK",
-                                               "Snare", "Bass",     "Bass ",     "Lead Vox", "Lead  Vox",
-                                               "Keys",  "Guitar",   "Reverb",    "Delay",  "Bus 1", "Bus 2"};
+    // No name begins or ends in a space: requested names are trimmed, and such a track could not be named.
+    static const std::vector<std::string> pool{"Kick",     "Kick 2",    "Kick Sub", "kick",   "KICK",  "Snare",
+                                               "Bass",     "Lead Vox",  "Lead  Vox", "lead vox", "Keys", "Guitar",
+                                               "Reverb",   "Delay",     "Bus 1",    "Bus 2"};
     return pool;
 }
 
@@ -168,9 +170,14 @@ rc::Gen<ProjectShape> genProject() {
         p.playing = *rc::gen::weightedOneOf<bool>({{5, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         p.mixerInFront = *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         p.selected = *rc::gen::inRange(0, n);
+        // CORVANE_GENERATED_SHIFT_CLICKS=below keeps the Shift-clicks below the selected track (a
+        // run that looks past what upward selections show).
+        const char* direction = std::getenv("CORVANE_GENERATED_SHIFT_CLICKS");
+        const bool belowOnly = direction && std::string(direction) == "below";
+        const int lowest = belowOnly ? std::min(p.selected + 1, n - 1) : 0;
         p.shiftClicks = *rc::gen::weightedOneOf<std::vector<int>>(
             {{2, rc::gen::just(std::vector<int>{})},
-             {2, rc::gen::container<std::vector<int>>(*rc::gen::inRange(1, 3), rc::gen::inRange(0, n))}});
+             {2, rc::gen::container<std::vector<int>>(*rc::gen::inRange(1, 3), rc::gen::inRange(lowest, n))}});
         std::vector<int> folders;
         for (int i = 0; i < n; ++i)
             if (flat[static_cast<std::size_t>(i)]->kind == "folder") folders.push_back(i);

@@ -133,7 +133,14 @@ json genArgs(const std::string& tool, const standin::Project& project) {
             *rc::gen::elementOf(std::vector<std::string>{"Compressor", "Channel EQ", "Limiter", "Drift Delay", "Nope"});
         if (*rc::gen::arbitrary<bool>()) a["slot_index"] = *rc::gen::inRange(0, 5);
     } else if (tool == "set_plugin_sidechain") {
-        a["track_name"] = name();
+        // Mostly a track whose chain has a plug-in with a side chain.
+        std::vector<std::string> keyed;
+        for (const auto& t : project.tracks)
+            for (const auto& s : t.strip.inserts)
+                if (s.plugin == "Compressor") keyed.push_back(t.name);
+        a["track_name"] = keyed.empty() ? name()
+                                        : *rc::gen::weightedOneOf<std::string>(
+                                              {{3, rc::gen::elementOf(keyed)}, {1, genTrackName(project)}});
         if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}}))
             a["plugin_name"] = "Compressor";
         else
@@ -272,6 +279,13 @@ std::optional<std::string> unnamedChange(const std::string& summary, const json&
     return std::nullopt;
 }
 
+// Whether the fader stands where a level target puts it: at the bottom for -60 dB and below,
+// else within 0.15 dB or on a raw value next to the nearest one.
+bool levelReached(int raw, double db) {
+    if (db <= -60) return raw == 0;
+    return std::fabs(standin::World::level(raw) - db) < 0.15 || std::abs(raw - standin::World::rawFor(db)) <= 1;
+}
+
 const json* trackIn(const ProjectState& s, int id) {
     auto it = s.tracks.find(id);
     return it == s.tracks.end() ? nullptr : &it->second;
@@ -303,7 +317,7 @@ const json* slotIn(const json& track, int uid) {
 
 // What success must show on the target, read from the project after; a line per shortfall.
 void checkShown(const GeneratedCall& c, const standin::Project& bp, const ProjectState& after,
-                std::vector<std::string>& out) {
+                const std::string& summary, std::vector<std::string>& out) {
     const std::string trackName = c.args.value("track_name", std::string());
     const auto ids = idsNamed(bp, trackName);
     const standin::Track* target = ids.size() == 1 ? bp.trackById(ids.front()) : nullptr;
@@ -315,7 +329,11 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
         const char* key = c.tool == "set_track_mute" ? "muted" : "soloed";
         for (const auto& n : targetNames(c)) {
             auto named = idsNamed(bp, n);
-            if (named.size() != 1) continue;
+            if (named.size() != 1 || !bp.isVisible(named.front())) continue;
+            // A call on several tracks may fail some and say so.
+            if (const auto failed = summary.find("Failed:");
+                failed != std::string::npos && summary.find("'" + n + "'", failed) != std::string::npos)
+                continue;
             if (const json* t = trackIn(after, named.front()); t && (*t)[key].get<bool>() != wanted)
                 fail("'" + n + "' " + key + " is " + ((*t)[key].get<bool>() ? "on" : "off"));
         }
@@ -323,7 +341,7 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
         const json& v = c.args["value"];
         const int raw = (*now)["volume"].get<int>();
         if (auto db = absoluteDb(v); db && *db >= -96 && *db <= 6) {
-            if (std::fabs(standin::World::level(raw) - *db) > 0.15)
+            if (!levelReached(raw, *db))
                 fail("volume of '" + trackName + "' is " + standin::taper::levelText(raw) + ", asked " + v.dump());
         } else if (v.is_number() && v.get<double>() >= 0 && v.get<double>() <= 255 && raw != v.get<int>()) {
             fail("volume of '" + trackName + "' is raw " + std::to_string(raw) + ", asked " + v.dump());
@@ -389,7 +407,7 @@ void checkNoSplit(const GeneratedCall& c, const standin::Project& bp, const Proj
     if (c.tool == "set_track_volume" && c.args.contains("value")) {
         if (auto db = absoluteDb(c.args["value"]); db && *db >= -96 && *db <= 6) {
             const int raw = (*now)["volume"].get<int>();
-            if (raw != (*was)["volume"].get<int>() && std::fabs(standin::World::level(raw) - *db) > 0.15)
+            if (raw != (*was)["volume"].get<int>() && !levelReached(raw, *db))
                 out.push_back("step split: the fader stands at " + standin::taper::levelText(raw));
         }
     } else if (c.tool == "set_track_pan" && c.args["value"].is_number()) {
@@ -469,20 +487,32 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
     if (o.succeeded && !stopped) {
         // A name that is shared or missing cannot be the one the caller meant.
         // A call on several names may answer in part: its answer then names the ones it failed.
-        if (!isReadingTool(c.tool) && c.tool != "ensure_bus_track" && targetNames(c).size() == 1) {
+        // A listen names the tracks it measures; it changes them only to carry the analysis plug-in.
+        // A rename to the name a track has is answered as done without looking for the track.
+        const bool sameName = c.tool == "rename_track" &&
+                              trimmed(c.args["new_name"].get<std::string>()) == c.args["current_name"].get<std::string>();
+        if (!isReadingTool(c.tool) && c.tool != "ensure_bus_track" && c.tool != "listen_to_playback" && !sameName &&
+            targetNames(c).size() == 1) {
             for (const auto& n : targets.ambiguous) out.push_back("shared name taken: '" + n + "' names several tracks");
             for (const auto& n : targets.missing) out.push_back("missing name taken: no track is called '" + n + "'");
         }
         if (c.tool == "set_plugin_sidechain") {
+            // The side chain menu lists every audio and instrument track, hidden ones too; a bus
+            // label or number names the bus.
             const std::string source = c.args["source"].get<std::string>();
             auto sources = idsNamed(bp, source);
             std::erase_if(sources, [&](int id) {
                 const auto kind = bp.trackById(id)->kind;
                 return kind != standin::TrackKind::audio && kind != standin::TrackKind::instrument;
             });
-            if (sources.size() > 1) out.push_back("shared name taken: side chain source '" + source + "'");
+            const bool bus = lower(source).rfind("bus ", 0) == 0 || readNumber(source).has_value();
+            const bool hidden = std::any_of(sources.begin(), sources.end(), [&](int id) { return !bp.isVisible(id); });
+            if (sources.size() > 1 && !bus)
+                out.push_back("shared name taken: side chain source '" + source + "' names " +
+                              std::to_string(sources.size()) + " tracks" +
+                              (hidden ? ", one hidden in a collapsed folder" : ""));
         }
-        checkShown(c, bp, after, out);
+        checkShown(c, bp, after, o.summary, out);
     }
 
     // A call on one present track with a plain value does what it is asked.
