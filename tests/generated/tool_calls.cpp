@@ -118,8 +118,18 @@ json genArgs(const std::string& tool, const standin::Project& project) {
         a["new_name"] = *rc::gen::elementOf(std::vector<std::string>{"Kick", "Kick 2", "Lead", "Perc", "Bass 2",
                                                                      "Reverb", "Bus 1", "Kik"});
     } else if (tool == "set_send_level") {
-        a["track_name"] = name();
-        a["bus_label"] = *rc::gen::elementOf(std::vector<std::string>{"Bus 1", "Bus 2", "Bus 3", "bus 1"});
+        // Mostly a track with a send, on the bus it sends to.
+        std::vector<std::pair<std::string, std::string>> sends;
+        for (const auto& t : project.tracks)
+            for (const auto& send : t.strip.sends) sends.push_back({t.name, "Bus " + std::to_string(send.bus)});
+        if (!sends.empty() && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
+            const auto& [track, bus] = sends[static_cast<std::size_t>(*rc::gen::inRange<std::size_t>(0, sends.size()))];
+            a["track_name"] = track;
+            a["bus_label"] = bus;
+        } else {
+            a["track_name"] = name();
+            a["bus_label"] = *rc::gen::elementOf(std::vector<std::string>{"Bus 1", "Bus 2", "Bus 3", "bus 1"});
+        }
         if (*rc::gen::arbitrary<bool>())
             a["target_db"] = *rc::gen::elementOf(std::vector<json>{6, 0, -60, -100, 10, -12.5, "-3", -18});
         else
@@ -286,6 +296,9 @@ bool levelReached(int raw, double db) {
     return std::fabs(standin::World::level(raw) - db) < 0.15 || std::abs(raw - standin::World::rawFor(db)) <= 1;
 }
 
+// The detent a send's level target puts the knob on: the bottom for -60 dB and below.
+int sendDetentFor(double db) { return db <= -60 ? 0 : standin::taper::nearestSendDetent(db); }
+
 const json* trackIn(const ProjectState& s, int id) {
     auto it = s.tracks.find(id);
     return it == s.tracks.end() ? nullptr : &it->second;
@@ -372,7 +385,7 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
         const std::string label = c.args["bus_label"].get<std::string>();
         for (const auto& s : (*now)["sends"])
             if (db && *db >= -60 && *db <= 6 && label == "Bus " + s["bus"].dump() &&
-                s["detent"].get<int>() != standin::taper::nearestSendDetent(*db))
+                s["detent"].get<int>() != sendDetentFor(*db))
                 fail("send to " + label + " shows " + standin::taper::sendDetentText(s["detent"].get<int>()) +
                      ", asked " + c.args["target_db"].dump());
     } else if ((c.tool == "set_folder_expanded" || c.tool == "expand_folder" || c.tool == "collapse_folder") && now &&
@@ -421,7 +434,7 @@ void checkNoSplit(const GeneratedCall& c, const standin::Project& bp, const Proj
         const auto& a = (*now)["sends"];
         const auto& b = (*was)["sends"];
         for (std::size_t i = 0; i < a.size() && i < b.size(); ++i)
-            if (a[i] != b[i] && a[i]["detent"].get<int>() != standin::taper::nearestSendDetent(*db))
+            if (a[i] != b[i] && a[i]["detent"].get<int>() != sendDetentFor(*db))
                 out.push_back("step split: the send to Bus " + a[i]["bus"].dump() + " stands at " +
                               standin::taper::sendDetentText(a[i]["detent"].get<int>()));
     }
@@ -470,17 +483,20 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
         if (before.transport != after.transport) out.push_back("reading changed: the transport");
     }
 
-    // A track not named by the call is unchanged, or the answer names it as it is now.
+    // A track not named by the call is unchanged, or the answer names it as it is now. The tool's
+    // own name in the answer ("set_send_level") says nothing of what changed.
+    std::string said = o.summary;
+    for (auto at = said.find(c.tool); at != std::string::npos; at = said.find(c.tool)) said.erase(at, c.tool.size());
     for (const auto& [id, now] : after.tracks) {
         if (targets.clear.count(id) && !stopped && o.succeeded) continue;
         const json* was = trackIn(before, id);
         if (was && surfacedOnly(*was, now)) continue;
         if (!was) {
-            if (!mentions(o.summary, now["name"].get<std::string>()))
+            if (!mentions(said, now["name"].get<std::string>()))
                 out.push_back("unnamed change: track '" + now["name"].get<std::string>() + "' appeared");
             continue;
         }
-        if (auto why = unnamedChange(o.summary, *was, now))
+        if (auto why = unnamedChange(said, *was, now))
             out.push_back(std::string(targets.ids.count(id) ? "unnamed change on a target: " : "unnamed change: ") + *why);
     }
 
