@@ -159,9 +159,21 @@ json genArgs(const std::string& tool, const standin::Project& project) {
             {{4, genTrackName(project)},
              {1, rc::gen::elementOf(std::vector<std::string>{"Bus 1", "1", "Internal", "Reverb"})}});
     } else if (tool == "reorder_plugin") {
-        a["track_name"] = name();
-        a["from_index"] = *rc::gen::inRange(0, 5);
-        a["to_index"] = *rc::gen::inRange(0, 5);
+        // Mostly a track with two or more plug-ins to move between.
+        std::vector<const standin::Track*> chains;
+        for (const auto& t : project.tracks)
+            if (t.strip.inserts.size() >= 2) chains.push_back(&t);
+        if (!chains.empty() && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
+            const auto* t = chains[*rc::gen::inRange<std::size_t>(0, chains.size())];
+            const int slots = static_cast<int>(t->strip.inserts.size());
+            a["track_name"] = t->name;
+            a["from_index"] = *rc::gen::inRange(0, slots);
+            a["to_index"] = *rc::gen::inRange(0, slots);
+        } else {
+            a["track_name"] = name();
+            a["from_index"] = *rc::gen::inRange(0, 5);
+            a["to_index"] = *rc::gen::inRange(0, 5);
+        }
     } else if (tool == "set_folder_expanded" || tool == "expand_folder" || tool == "collapse_folder") {
         a["track_name"] = *genFolderName(project);
         if (tool == "set_folder_expanded" || *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}}))
