@@ -105,6 +105,12 @@ public:
     void mutateProject(const std::function<void(Project&)>& change);
     // As the user Shift-clicks the header of the first track of that name: it joins the selection.
     void shiftClickHeader(std::string_view trackName);
+    // The same hand actions on a track given by its id, for projects whose names repeat (hand.cpp).
+    void clickHeader(int trackId);              // that track alone is selected
+    void shiftClickHeader(int trackId);         // it joins the selection
+    void clickFolderTriangle(int folderId);     // the folder opens or closes
+    void renameByHand(int trackId, const std::string& name);
+    void openPluginWindowByHand(int trackId, int slot);  // a double-click on the filled slot
 
     void launchLogic(bool makeFrontmost = true);
     void quitLogic();

@@ -1,0 +1,161 @@
+// Every tool that reaches Logic Pro, on projects and at Stop moments drawn from a seed, checked on
+// the simulated project before and after each call. RC_PARAMS sets the seed and the number of
+// cases; CORVANE_GENERATED_TOOLS (tool names, comma-separated) draws only those tools, and
+// CORVANE_GENERATED_SKIP leaves tools out of the draw; CORVANE_GENERATED_SHIFT_CLICKS=below keeps
+// every Shift-click below the selected track.
+
+#include <gtest/gtest.h>
+#include <rapidcheck/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "chat/tool_executor_fixture.h"
+#include "generated/generated_project.h"
+#include "generated/project_state.h"
+#include "generated/tool_calls.h"
+#include "test_support/free_port.h"
+
+namespace corvane::generated {
+namespace {
+
+std::vector<std::string> listIn(const char* variable) {
+    std::vector<std::string> names;
+    if (const char* env = std::getenv(variable)) {
+        std::stringstream s(env);
+        for (std::string name; std::getline(s, name, ',');)
+            if (!name.empty()) names.push_back(name);
+    }
+    return names;
+}
+
+std::vector<std::string> toolsToDraw() {
+    const auto only = listIn("CORVANE_GENERATED_TOOLS");
+    const auto skipped = listIn("CORVANE_GENERATED_SKIP");
+    std::vector<std::string> tools;
+    for (const auto& t : toolsReachingLogic())
+        if ((only.empty() || std::find(only.begin(), only.end(), t) != only.end()) &&
+            std::find(skipped.begin(), skipped.end(), t) == skipped.end())
+            tools.push_back(t);
+    return tools;
+}
+
+// One generated project on a fresh simulated Logic Pro, with the executor and its stores.
+class Bench {
+public:
+    explicit Bench(const nlohmann::json& scenario) {
+        world_ = std::make_unique<standin::World>(scenario);
+        world_->updateFaults([this](standin::Faults& f) { f.analysisPort = analysisPort_.port(); });
+        scoped_ = std::make_unique<platform::ScopedServices>(world_->services());
+        threadID_ = conversations_.createThread(std::string("Generated")).currentThreadID;
+        logger_.beginTurn("Mix it", threadID_);
+    }
+    ~Bench() {
+        executor_.reset();
+        scoped_.reset();
+    }
+
+    standin::World& world() { return *world_; }
+
+    Outcome call(const GeneratedCall& c) {
+        auto stop = std::make_shared<std::stop_source>();
+        const double start = world_->virtualSeconds();
+        if (c.stopAfter) world_->at(start + *c.stopAfter, [stop] { stop->request_stop(); });
+        std::vector<ToolExecution> used;
+        std::optional<std::string> signature;  // each call afresh: the check repeats calls on purpose
+        executor_->executeToolCalls({{"call_" + std::to_string(round_), c.tool, c.args.dump()}}, request_, threadID_,
+                                    round_, std::string("Generated"), installed_, used, signature,
+                                    stop->get_token());
+        ++round_;
+        Outcome o;
+        o.took = world_->virtualSeconds() - start;
+        if (!used.empty()) {
+            o.summary = used.back().summary;
+            o.succeeded = used.back().succeeded;
+        }
+        return o;
+    }
+
+private:
+    corvane::testing::ClosedPort analysisPort_;
+    std::unique_ptr<standin::World> world_;
+    std::unique_ptr<platform::ScopedServices> scoped_;
+    corvane::testing::TempHome home_;
+    ConversationStore conversations_;
+    MemoryStore memories_;
+    ToolLogger logger_;
+    PluginInventoryService inventory_{home_.root() / "system", home_.root() / "home"};
+    LogicInspector logic_;
+    PluginMapStore maps_;
+    PluginInspector plugins_{logic_, maps_};
+    std::shared_ptr<corvane::testing::FakeToolHost> host_ = std::make_shared<corvane::testing::FakeToolHost>();
+    std::unique_ptr<ChatToolExecutor> executor_ = std::make_unique<ChatToolExecutor>(
+        ChatToolExecutor::Services{inventory_, conversations_, memories_, logic_, plugins_, logger_, host_});
+    ChatRequest request_{"Mix it", {}, {}, {}, ModelTier::standard};
+    std::string threadID_;
+    int round_ = 0;
+    std::optional<InstalledPluginInventory> installed_;
+};
+
+// The user's hand between two calls: nothing, a rename, a click or a Shift-click on a header.
+void handBetweenCalls(standin::World& world) {
+    const auto project = world.project();
+    const int n = static_cast<int>(project.tracks.size());
+    const int kind = *rc::gen::weightedOneOf<int>({{4, rc::gen::just(0)}, {1, rc::gen::inRange(1, 4)}});
+    if (kind == 0) return;
+    const int id = project.tracks[static_cast<std::size_t>(*rc::gen::inRange(0, n))].id;
+    if (kind == 1) {
+        const std::string name = *rc::gen::elementOf(namePool());
+        RC_LOG() << "by hand: track " << id << " renamed '" << name << "'\n";
+        world.renameByHand(id, name);
+    } else if (kind == 2) {
+        RC_LOG() << "by hand: header of track " << id << " clicked\n";
+        world.clickHeader(id);
+    } else {
+        const char* direction = std::getenv("CORVANE_GENERATED_SHIFT_CLICKS");
+        const auto visible = project.visibleTrackIds();
+        const auto at = [&](int track) { return std::find(visible.begin(), visible.end(), track) - visible.begin(); };
+        if (direction && std::string(direction) == "below" && at(id) <= at(project.selectedTrackId)) return;
+        RC_LOG() << "by hand: header of track " << id << " Shift-clicked\n";
+        world.shiftClickHeader(id);
+    }
+}
+
+RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
+    const auto tools = toolsToDraw();
+    const ProjectShape shape = *genProject();
+    Bench bench(scenarioOf(shape));
+    handActions(shape, bench.world());
+
+    const int calls = *rc::gen::inRange(1, 4);
+    for (int i = 0; i < calls; ++i) {
+        if (i > 0) handBetweenCalls(bench.world());
+        const standin::Project beforeProject = bench.world().project();
+        const GeneratedCall call = *genCall(beforeProject, tools);
+        const ProjectState before = ProjectState::read(bench.world());
+        const Outcome outcome = bench.call(call);
+        const ProjectState after = ProjectState::read(bench.world());
+        RC_LOG() << "call " << i << ": " << rc::toString(call) << "\n  answered in " << outcome.took << " s, "
+                 << (outcome.succeeded ? "ok" : "failed") << ": " << outcome.summary << "\n";
+        const auto broken = violations(call, beforeProject, before, after, outcome);
+        for (const auto& b : broken) RC_LOG() << "  broken: " << b << "\n";
+        RC_ASSERT(broken.empty());
+    }
+
+    // The next call works after whatever came before: a reading that succeeds and changes nothing.
+    const GeneratedCall list{"list_tracks", nlohmann::json::object(), std::nullopt};
+    const standin::Project beforeProject = bench.world().project();
+    const ProjectState before = ProjectState::read(bench.world());
+    const Outcome outcome = bench.call(list);
+    const auto broken = violations(list, beforeProject, before, ProjectState::read(bench.world()), outcome);
+    for (const auto& b : broken) RC_LOG() << "  broken after: " << b << "\n";
+    RC_ASSERT(outcome.succeeded);
+    RC_ASSERT(broken.empty());
+}
+
+}  // namespace
+}  // namespace corvane::generated

@@ -1,0 +1,243 @@
+#include "generated/generated_project.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+namespace corvane::generated {
+
+using nlohmann::json;
+
+const std::vector<std::string>& namePool() {
+    // No name begins or ends in a space: requested names are trimmed, and such a track could not be named.
+    static const std::vector<std::string> pool{"Kick",     "Kick 2",    "Kick Sub", "kick",   "KICK",  "Snare",
+                                               "Bass",     "Lead Vox",  "Lead  Vox", "lead vox", "Keys", "Guitar",
+                                               "Reverb",   "Delay",     "Bus 1",    "Bus 2"};
+    return pool;
+}
+
+const std::vector<std::string>& pluginPool() {
+    // Two with a shipped map (Compressor, Drift Delay), the rest read without one; Corvane is the analysis plug-in.
+    static const std::vector<std::string> pool{"Channel EQ", "Compressor", "Limiter", "Drift Delay", "Tube Saturator"};
+    return pool;
+}
+
+namespace {
+
+const std::vector<std::string> kFolderNames{"Drums", "Vox", "Kick", "Band"};
+const std::vector<std::string> kAuxNames{"Reverb", "Delay", "Kick", "Aux 1"};
+
+rc::Gen<int> edgeOr(std::vector<int> edges, int lo, int hiInclusive) {
+    return rc::gen::weightedOneOf<int>(
+        {{2, rc::gen::elementOf(edges)}, {1, rc::gen::inRange(lo, hiInclusive + 1)}});
+}
+
+TrackShape genTrack(const std::string& kind, int buses, const std::vector<std::string>& names) {
+    TrackShape t;
+    t.kind = kind;
+    t.name = *rc::gen::elementOf(names);
+    if (kind == "folder") {
+        t.collapsedAtLoad = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+        return t;
+    }
+    t.volume = *edgeOr({0, 1, 200, 225, 254, 255}, 0, 255);
+    t.pan = *edgeOr({-64, 0, 63}, -64, 63);
+    t.muted = *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+    t.soloed = *rc::gen::weightedOneOf<bool>({{6, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+    const int slots = *rc::gen::inRange(0, 4);
+    for (int i = 0; i < slots; ++i) {
+        SlotShape s;
+        s.plugin = *rc::gen::elementOf(pluginPool());
+        s.bypassed = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+        t.inserts.push_back(s);
+    }
+    if (*rc::gen::weightedOneOf<bool>({{2, rc::gen::just(false)}, {1, rc::gen::just(true)}}))
+        t.inserts.push_back({"Corvane", false, ""});
+    if (buses > 0) {
+        const int sends = *rc::gen::inRange(0, std::min(buses, 2) + 1);
+        for (int i = 0; i < sends; ++i) t.sends.push_back({i + 1, *edgeOr({0, 1, 9, 45, 56, 57}, 0, 57)});
+    }
+    return t;
+}
+
+void flatten(const std::vector<TrackShape>& tracks, std::vector<const TrackShape*>& out) {
+    for (const auto& t : tracks) {
+        out.push_back(&t);
+        flatten(t.children, out);
+    }
+}
+
+json trackJSON(const TrackShape& t) {
+    json j{{"name", t.name}, {"kind", t.kind}};
+    if (t.kind == "folder") {
+        j["expanded"] = !t.collapsedAtLoad;
+        j["children"] = json::array();
+        for (const auto& c : t.children) j["children"].push_back(trackJSON(c));
+        return j;
+    }
+    j["volume"] = t.volume;
+    j["pan"] = t.pan;
+    j["muted"] = t.muted;
+    j["soloed"] = t.soloed;
+    j["inserts"] = json::array();
+    for (const auto& s : t.inserts) {
+        json slot{{"plugin", s.plugin}, {"bypassed", s.bypassed}};
+        if (!s.sideChain.empty()) slot["sideChain"] = s.sideChain;
+        j["inserts"].push_back(slot);
+    }
+    j["sends"] = json::array();
+    for (const auto& s : t.sends) j["sends"].push_back({{"bus", s.bus}, {"detent", s.detent}});
+    j["regions"] = json::array({{{"start", 1}, {"bars", 16}}});
+    return j;
+}
+
+json readScenario(const std::string& file) {
+    std::ifstream in(std::string(CORVANE_SOURCE_DIR) + "/resources/Scenarios/" + file);
+    std::stringstream s;
+    s << in.rdbuf();
+    return json::parse(s.str());
+}
+
+// Every plug-in definition the shipped scenarios carry, once each.
+json pluginDefinitions() {
+    static const json all = [] {
+        json list = json::array();
+        for (const char* file : {"demo-song.json", "plugin-editors.json"}) {
+            const json scenario = readScenario(file);
+            for (const auto& p : scenario["plugins"]) {
+                const bool known = std::any_of(list.begin(), list.end(),
+                                               [&](const json& q) { return q["name"] == p["name"]; });
+                if (!known) list.push_back(p);
+            }
+        }
+        return list;
+    }();
+    return all;
+}
+
+}  // namespace
+
+int arrangeCount(const ProjectShape& shape) {
+    std::vector<const TrackShape*> flat;
+    flatten(shape.tracks, flat);
+    return static_cast<int>(flat.size());
+}
+
+rc::Gen<ProjectShape> genProject() {
+    return rc::gen::exec([] {
+        ProjectShape p;
+        const int buses = *rc::gen::inRange(0, 3);
+        for (int i = 0; i < buses; ++i) {
+            p.auxNames.push_back(*rc::gen::elementOf(kAuxNames));
+            p.auxShown.push_back(*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}}));
+        }
+        std::vector<std::string> names = namePool();
+        names.insert(names.end(), p.auxNames.begin(), p.auxNames.end());
+
+        // 3..40 tracks in the list, folders with their children counted.
+        const int wanted = *rc::gen::weightedOneOf<int>(
+            {{4, rc::gen::inRange(3, 9)}, {2, rc::gen::inRange(9, 20)}, {1, rc::gen::inRange(20, 41)}});
+        int count = 0;
+        while (count < wanted) {
+            const bool folder = wanted - count >= 2 && *rc::gen::weightedOneOf<bool>(
+                                                           {{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+            if (!folder) {
+                const std::string kind = *rc::gen::weightedOneOf<std::string>(
+                    {{3, rc::gen::just(std::string("audio"))}, {1, rc::gen::just(std::string("instrument"))}});
+                p.tracks.push_back(genTrack(kind, buses, names));
+                ++count;
+                continue;
+            }
+            TrackShape f = genTrack("folder", buses, kFolderNames);
+            const int children = *rc::gen::inRange(1, std::min(5, wanted - count));
+            for (int i = 0; i < children; ++i) f.children.push_back(genTrack("audio", buses, names));
+            count += 1 + children;
+            p.tracks.push_back(std::move(f));
+        }
+
+        std::vector<const TrackShape*> flat;
+        flatten(p.tracks, flat);
+        const int n = static_cast<int>(flat.size());
+        // Side chains keyed from a name of the project.
+        for (auto* t : flat)
+            for (auto& s : const_cast<TrackShape*>(t)->inserts)
+                if (s.plugin == "Compressor" &&
+                    *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}}))
+                    s.sideChain = flat[static_cast<std::size_t>(*rc::gen::inRange(0, n))]->name;
+
+        p.playing = *rc::gen::weightedOneOf<bool>({{5, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+        p.mixerInFront = *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+        p.selected = *rc::gen::inRange(0, n);
+        // CORVANE_GENERATED_SHIFT_CLICKS=below keeps the Shift-clicks below the selected track (a
+        // run that looks past what upward selections show).
+        const char* direction = std::getenv("CORVANE_GENERATED_SHIFT_CLICKS");
+        const bool belowOnly = direction && std::string(direction) == "below";
+        const int lowest = belowOnly ? std::min(p.selected + 1, n - 1) : 0;
+        p.shiftClicks = *rc::gen::weightedOneOf<std::vector<int>>(
+            {{2, rc::gen::just(std::vector<int>{})},
+             {2, rc::gen::container<std::vector<int>>(*rc::gen::inRange(1, 3), rc::gen::inRange(lowest, n))}});
+        std::vector<int> folders;
+        for (int i = 0; i < n; ++i)
+            if (flat[static_cast<std::size_t>(i)]->kind == "folder") folders.push_back(i);
+        if (!folders.empty() && *rc::gen::arbitrary<bool>())
+            p.collapsedByHand = {*rc::gen::elementOf(folders)};
+        std::vector<int> withSlots;
+        for (int i = 0; i < n; ++i)
+            if (!flat[static_cast<std::size_t>(i)]->inserts.empty()) withSlots.push_back(i);
+        if (!withSlots.empty() && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}})) {
+            const int t = *rc::gen::elementOf(withSlots);
+            const int slots = static_cast<int>(flat[static_cast<std::size_t>(t)]->inserts.size());
+            p.windowsOpened.push_back({t, *rc::gen::inRange(0, slots)});
+        }
+        return p;
+    });
+}
+
+json scenarioOf(const ProjectShape& shape) {
+    json scenario = readScenario("demo-song.json");
+    scenario["plugins"] = pluginDefinitions();
+    scenario["ui"]["mixerWindow"] = shape.mixerInFront;
+    json& project = scenario["project"];
+    project["name"] = "Generated";
+    project.erase("selected");
+    project["playing"] = shape.playing;
+    project["buses"] = json::array();
+    project["tracks"] = json::array();
+    for (const auto& t : shape.tracks) project["tracks"].push_back(trackJSON(t));
+    for (std::size_t i = 0; i < shape.auxNames.size(); ++i) {
+        const int bus = static_cast<int>(i) + 1;
+        project["buses"].push_back({{"number", bus}, {"aux", shape.auxNames[i]}});
+        project["tracks"].push_back({{"name", shape.auxNames[i]},
+                                     {"kind", "aux"},
+                                     {"input", "Bus " + std::to_string(bus)},
+                                     {"inArrange", shape.auxShown[i]},
+                                     {"inserts", json::array({{{"plugin", "Limiter"}}})}});
+    }
+    project["tracks"].push_back({{"name", "Stereo Out"}, {"kind", "output"}, {"inArrange", false}});
+    return scenario;
+}
+
+void handActions(const ProjectShape& shape, standin::World& world) {
+    // Load order is the depth-first order of the shape, so position and id agree.
+    const int n = arrangeCount(shape);
+    auto id = [&](int position) { return std::clamp(position, 0, n - 1); };
+    world.clickHeader(id(shape.selected));
+    for (int position : shape.shiftClicks) world.shiftClickHeader(id(position));
+    for (int position : shape.collapsedByHand) world.clickFolderTriangle(id(position));
+    for (const auto& [position, slot] : shape.windowsOpened) world.openPluginWindowByHand(id(position), slot);
+}
+
+void showValue(const ProjectShape& shape, std::ostream& os) {
+    json hand{{"selected", shape.selected},
+              {"shiftClicks", shape.shiftClicks},
+              {"collapsedByHand", shape.collapsedByHand},
+              {"windowsOpened", shape.windowsOpened}};
+    json brief = scenarioOf(shape)["project"];
+    brief["mixerInFront"] = shape.mixerInFront;
+    brief["byHand"] = hand;
+    os << brief.dump();
+}
+
+}  // namespace corvane::generated

@@ -1,0 +1,71 @@
+#pragma once
+
+// Projects drawn from a seed: the shape (tracks, folders, buses, chains, sends) goes into a scenario
+// for the simulated Logic Pro, and the user's own clicks (selection, Shift-clicks, folders closed,
+// plug-in windows opened) are made by hand once it is loaded.
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+#include <rapidcheck.h>
+
+#include "platform/standin/world.h"
+
+namespace corvane::generated {
+
+struct SlotShape {
+    std::string plugin;
+    bool bypassed = false;
+    std::string sideChain;  // empty: none
+};
+
+struct SendShape {
+    int bus = 1;
+    int detent = 0;
+};
+
+struct TrackShape {
+    std::string name;
+    std::string kind;  // audio, instrument or folder
+    int volume = 225;
+    int pan = 0;
+    bool muted = false;
+    bool soloed = false;
+    std::vector<SlotShape> inserts;
+    std::vector<SendShape> sends;
+    bool collapsedAtLoad = false;  // folders only
+    std::vector<TrackShape> children;
+};
+
+struct ProjectShape {
+    std::vector<TrackShape> tracks;        // the track list, top level
+    std::vector<std::string> auxNames;     // one aux per bus, bus k+1 feeds auxNames[k]
+    std::vector<bool> auxShown;            // whether that aux is in the track list
+    bool playing = false;
+    bool mixerInFront = false;
+    // Hand actions once loaded, by position in the depth-first track list.
+    int selected = 0;
+    std::vector<int> shiftClicks;
+    std::vector<int> collapsedByHand;  // folder triangles clicked after the Shift-clicks
+    std::vector<std::pair<int, int>> windowsOpened;  // track position, slot
+};
+
+// How many tracks the track list holds, folders counted.
+int arrangeCount(const ProjectShape& shape);
+
+rc::Gen<ProjectShape> genProject();
+
+// The scenario to load, and the clicks to make on the loaded world.
+nlohmann::json scenarioOf(const ProjectShape& shape);
+void handActions(const ProjectShape& shape, standin::World& world);
+
+// Names the tools are asked about: shared prefixes, case and space twins, bus labels and aux names.
+const std::vector<std::string>& namePool();
+const std::vector<std::string>& pluginPool();
+
+void showValue(const ProjectShape& shape, std::ostream& os);
+
+}  // namespace corvane::generated

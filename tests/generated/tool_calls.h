@@ -1,0 +1,45 @@
+#pragma once
+
+// Calls of every tool that reaches Logic Pro, with arguments drawn against the project as it is:
+// a present track, a shared name, a missing one, and the edge values of each parameter. And what
+// must hold after any of them, read from the simulated project.
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+#include <rapidcheck.h>
+
+#include "generated/project_state.h"
+#include "platform/standin/model.h"
+
+namespace corvane::generated {
+
+struct GeneratedCall {
+    std::string tool;
+    nlohmann::json args;
+    std::optional<double> stopAfter;  // the user's Stop, virtual seconds into the call
+};
+
+const std::vector<std::string>& toolsReachingLogic();
+bool isReadingTool(const std::string& tool);
+
+// `tools`: the tools to draw from (all of toolsReachingLogic() but those skipped).
+rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vector<std::string>& tools);
+
+// What the call did, as the check sees it.
+struct Outcome {
+    std::string summary;
+    bool succeeded = false;
+    double took = 0;  // virtual seconds
+};
+
+// Every property a call broke, one line each ("<property>: <what>"); empty when all hold.
+std::vector<std::string> violations(const GeneratedCall& call, const standin::Project& beforeProject,
+                                    const ProjectState& before, const ProjectState& after, const Outcome& outcome);
+
+void showValue(const GeneratedCall& call, std::ostream& os);
+
+}  // namespace corvane::generated
