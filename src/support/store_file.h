@@ -169,14 +169,11 @@ public:
     // Says why the operation changed nothing, as a failed write would.
     void keepFailure(std::string reason) { file_.keepFailure(std::move(reason)); }
     [[nodiscard]] FileLock lock() const { return file_.lock(); }
-    // Whether the file, as current() last found it, holds exactly what this store last wrote.
-    bool holdsOwnWrite() const { return cached_ && ownWrite_; }
 
     // The contents as the file holds them now; the caller may change them and then save().
     Contents& current() {
         if (cached_ && fileStamp(file_.path()) == held_.stamp()) return contents_;
         cached_ = false;
-        ownWrite_ = false;
         held_ = HeldVersion::open(file_.path());  // before the read: a later change shows
         contents_ = reportFailure_ ? file_.load<T>(decode_, reportFailure_) : file_.load<T>(decode_);
         // Only a file read whole is kept; a corrupt or unreadable one is looked at again each time.
@@ -226,7 +223,6 @@ public:
         held_ = HeldVersion::open(file_.path());
         if (held_.stamp() != written) return true;  // uncached: the next operation reads the file
         cached_ = true;
-        ownWrite_ = true;
         return true;
     }
 
@@ -239,7 +235,6 @@ private:
     size_t lastSize_ = 0;
     HeldVersion held_;
     bool cached_ = false;
-    bool ownWrite_ = false;
 };
 
 }  // namespace corvane
