@@ -365,7 +365,8 @@ std::optional<std::string> ChatOrchestrator::runToolRound(Turn& turn, const Agen
             info.succeeded = record->succeeded;
         }
         if (const auto* output = findOutput(call.callID)) info.resultJSON = output->outputJSON;
-        noteStored(turn, services_.conversationStore.appendToolCall(info, turn.userEntryIndex, turn.threadID));
+        noteStored(turn, !turn.saveError &&
+                             services_.conversationStore.appendToolCall(info, turn.userEntryIndex, turn.threadID));
         turn.stream->yield(AgentEvent::toolCallCompleted(std::move(info)));
     }
 
@@ -421,7 +422,8 @@ std::string ChatOrchestrator::endWithRespond(Turn& turn, const AgentToolCall& re
             card.resultJSON.reset();  // text that is not UTF-8
         }
         turn.stream->yield(AgentEvent::toolCallStarted(card));
-        noteStored(turn, services_.conversationStore.appendToolCall(card, turn.userEntryIndex, turn.threadID));
+        noteStored(turn, !turn.saveError &&
+                             services_.conversationStore.appendToolCall(card, turn.userEntryIndex, turn.threadID));
         turn.stream->yield(AgentEvent::toolCallCompleted(std::move(card)));
     }
     return output["prose"].get<std::string>();
@@ -451,7 +453,7 @@ void ChatOrchestrator::endWithReply(Turn& turn, const std::string& reply) {
     cleanUpLogic();
     platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
     services_.toolLogger.endTurn(turn.roundIndex, reply);
-    noteStored(turn, store.append(ConversationRole::assistant, reply, turn.threadID));
+    noteStored(turn, !turn.saveError && store.append(ConversationRole::assistant, reply, turn.threadID));
     const auto state = store.conversationState(turn.threadID);
 
     ChatResponse response;
@@ -474,7 +476,7 @@ void ChatOrchestrator::endWithFailure(Turn& turn, const std::string& description
     std::string reply;
     if (!cancelled) {
         reply = ChatResponseComposer::makeFallbackAssistantReply(turn.toolsUsed, description);
-        noteStored(turn, store.append(ConversationRole::assistant, reply, turn.threadID));
+        noteStored(turn, !turn.saveError && store.append(ConversationRole::assistant, reply, turn.threadID));
     }
     const auto state = store.conversationState(turn.threadID);
 
@@ -501,6 +503,9 @@ void ChatOrchestrator::endForMissingThread(Turn& turn) {
     finishTurn(turn, std::move(response));
 }
 
+// A turn's later entries are appended only while every earlier write of the turn was stored
+// (`!turn.saveError && …`): what the file holds is then always a whole prefix of the chat, and
+// a restart never finds a reply without its question. The rest is shown and told as not saved.
 void ChatOrchestrator::noteStored(Turn& turn, bool stored) const {
     if (stored || turn.saveError) return;
     turn.saveError = services_.conversationStore.lastFailure().value_or(services_.conversationStore.fileURL().string() +

@@ -93,8 +93,10 @@ ConversationStateResponse makeStateResponse(const StoredConversationState& state
     return response;
 }
 
-// The current form, else the legacy single-conversation form migrated into one thread.
-StoredConversationState decodeEitherForm(const std::string& bytes) {
+// The current form, else the legacy single-conversation form migrated into one thread (`migrated`
+// then set).
+StoredConversationState decodeEitherForm(const std::string& bytes, bool& migrated) {
+    migrated = false;
     nlohmann::json document;
     bool parsed = false;
     try {
@@ -107,6 +109,7 @@ StoredConversationState decodeEitherForm(const std::string& bytes) {
     }
     auto legacy = json_fields::as<StoredConversation>(document);
     log("[ConversationStore] migrating legacy conversation.json format");
+    migrated = true;
     std::string stamp = now();
     Thread thread;
     thread.threadID = makeUUID();
@@ -142,7 +145,7 @@ ConversationStore::ConversationStore()
     : file_(
           StoreFile(AppPaths::appSupportDirectory() / "conversation.json", "ConversationStore",
                     {.mode = 0600, .reportRefusedWrites = false}),
-          decodeEitherForm,
+          [this](const std::string& bytes) { return decodeEitherForm(bytes, unsavedMigration_); },
           [](const std::string&) {
               log("[ConversationStore] legacy-format decode also failed; archiving corrupt file");
           },
@@ -165,18 +168,32 @@ struct ConversationStore::Operation {
     Thread* thread;           // the thread to change or read; none when the named thread is gone
     bool namedThreadMissing;  // the caller named a thread and there is none with that ID
     bool write = true;        // false: the file stays exactly as it is
-    // false: a read. It still writes the file (a legacy or foreign file becomes the current form)
-    // unless the file holds this store's own last write, which would be rewritten byte for byte.
+    // false: a read. It writes the file only to bring it into the current form (a fresh
+    // installation, an undecodable file once backed up, a legacy file whose migrated thread's
+    // new ID the answer already names), never over a file that decoded.
     bool changes = true;
+    bool refused = false;  // a change to a thread that is gone: not ok, and nothing written
 
     ConversationStateResponse response(const std::string& currentThreadID) const {
         return makeStateResponse(state, currentThreadID);
     }
+    // The change named a thread that is gone: it is refused, never made to another thread.
+    bool refuseIfGone() {
+        if (!namedThreadMissing) return false;
+        write = false;
+        refused = true;
+        return true;
+    }
 };
+
+const char* const ConversationStore::kGoneThreadFailure = "the chat no longer exists";
 
 template <class Change>
 auto ConversationStore::run(const std::optional<std::string>& threadID, Change change) {
     return queue_.sync([&] {
+        // Held from the read to the rename: another copy sharing the folder changes the file
+        // only before the read (and is then read) or after the write.
+        const FileLock held = file_.lock();
         auto& loaded = file_.current();
         const bool readable = loaded.found != StoreFile::Found::unreadable;
         if (!readable) log("[ConversationStore] conversation.json could not be read; leaving it untouched");
@@ -185,15 +202,27 @@ auto ConversationStore::run(const std::optional<std::string>& threadID, Change c
         Thread* target = targetThread(threads, threadID, resolved);
         const bool missing = threadID && !threadID->empty() && !target;
         Operation operation{loaded.value, threads, std::move(resolved), target, missing};
-        const bool ownWrite = file_.holdsOwnWrite();
+        // Only a file not yet in the current form (none, undecodable and backed up, legacy) is
+        // written by a read: under the lock, that puts back nothing another copy wrote.
+        const bool currentForm = loaded.found == StoreFile::Found::decoded && !unsavedMigration_;
         using Answer = std::invoke_result_t<Change&, Operation&>;
+        auto store = [&] {
+            const bool stored = file_.save();
+            if (stored) unsavedMigration_ = false;
+            return stored;
+        };
         if constexpr (std::is_void_v<Answer>) {
             change(operation);
-            return operation.write ? file_.save() : readable;  // every void operation changes something
+            if (operation.refused) {
+                file_.keepFailure(kGoneThreadFailure);
+                return false;
+            }
+            return operation.write ? store() : readable;  // every void operation changes something
         } else {
             auto answer = change(operation);
-            const bool rewrite = operation.write && (operation.changes || !ownWrite);
-            const bool stored = rewrite ? file_.save() : readable;
+            const bool rewrite = operation.write && (operation.changes || !currentForm);
+            if (operation.refused) file_.keepFailure(kGoneThreadFailure);
+            const bool stored = rewrite ? store() : readable && !operation.refused;
             // A change the file did not take is dropped: the answer shows what is kept, and why.
             const std::optional<std::string> failure = stored ? std::nullopt : file_.lastFailure();
             auto settle = [&](ConversationStateResponse& state) {
@@ -247,6 +276,11 @@ ConversationStateResponse ConversationStore::deleteThread(const std::string& thr
 bool ConversationStore::updateTitle(const std::string& threadID, const std::string& title) {
     return run(std::nullopt, [&](Operation& op) {
         Thread* thread = findThread(op.threads, threadID);  // exactly this ID, never a fallback
+        if (!thread && !threadID.empty()) {
+            op.namedThreadMissing = true;
+            op.refuseIfGone();
+            return;
+        }
         std::string trimmed = thread ? text::trimmingWhitespaceAndNewlines(title) : std::string();
         if (trimmed.empty()) {
             op.write = false;
@@ -315,7 +349,7 @@ bool ConversationStore::append(ConversationRole role, const std::string& content
                                const std::optional<std::string>& threadID) {
     return run(threadID, [&](Operation& op) {
         Thread* thread = op.thread;
-        if (!thread) return;
+        if (op.refuseIfGone() || !thread) return;
         std::string stamp = now();
         ConversationEntry entry;
         entry.timestamp = stamp;
@@ -332,7 +366,7 @@ bool ConversationStore::appendToolCall(const ToolCallInfo& call, std::int64_t us
                                        const std::optional<std::string>& threadID) {
     return run(threadID, [&](Operation& op) {
         Thread* thread = op.thread;
-        if (!thread) return;
+        if (op.refuseIfGone() || !thread) return;
         std::string stamp = now();
         ConversationEntry entry;
         entry.timestamp = stamp;
@@ -354,7 +388,7 @@ bool ConversationStore::appendToolCall(const ToolCallInfo& call, std::int64_t us
 bool ConversationStore::updateLatestCapture(const std::optional<CaptureMetadata>& capture,
                                             const std::optional<std::string>& threadID) {
     return run(threadID, [&](Operation& op) {
-        if (!op.thread) return;
+        if (op.refuseIfGone() || !op.thread) return;
         op.thread->latestCapture = capture ? std::optional(asStored(*capture)) : std::nullopt;
         op.thread->updatedAt = now();
     });
@@ -363,7 +397,7 @@ bool ConversationStore::updateLatestCapture(const std::optional<CaptureMetadata>
 bool ConversationStore::appendPendingCapture(const CaptureMetadata& capture,
                                              const std::optional<std::string>& threadID) {
     return run(threadID, [&](Operation& op) {
-        if (!op.thread) return;
+        if (op.refuseIfGone() || !op.thread) return;
         if (!op.thread->pendingCaptures) op.thread->pendingCaptures.emplace();
         op.thread->pendingCaptures->push_back(asStored(capture));
         op.thread->updatedAt = now();
@@ -380,7 +414,7 @@ std::vector<CaptureMetadata> ConversationStore::pendingCaptures(const std::optio
 
 bool ConversationStore::clearPendingCaptures(const std::optional<std::string>& threadID) {
     return run(threadID, [](Operation& op) {
-        if (!op.thread) return;
+        if (op.refuseIfGone() || !op.thread) return;
         op.thread->pendingCaptures = std::vector<CaptureMetadata>{};
         op.thread->updatedAt = now();
     });
@@ -404,6 +438,25 @@ std::optional<ConversationStateResponse> ConversationStore::updateSongBriefOfExi
         if (op.thread) setBrief(*op.thread, songBrief);
         return op.response(op.resolvedID);
     });
+}
+
+ConversationStateResponse ConversationStore::updateSongBriefIfUnchanged(const std::optional<std::string>& expected,
+                                                                        const std::optional<std::string>& songBrief,
+                                                                        const std::string& threadID,
+                                                                        bool& changedMeanwhile) {
+    changedMeanwhile = false;
+    auto answer = run(threadID, [&](Operation& op) {
+        if (op.refuseIfGone() || !op.thread) return op.response(op.resolvedID);
+        const std::string stored = op.thread->songBrief.value_or("");
+        if (stored != text::trimmingWhitespaceAndNewlines(expected.value_or(""))) {
+            changedMeanwhile = true;
+            op.write = false;
+        } else {
+            setBrief(*op.thread, songBrief);
+        }
+        return op.response(op.resolvedID);
+    });
+    return answer;
 }
 
 std::optional<ConversationStateResponse> ConversationStore::existingThreadState(

@@ -14,11 +14,13 @@
 
 namespace corvane {
 
-// Keeps every chat thread in "conversation.json" and is the only code that touches that file.
-// The decoded threads stay in memory; each operation reads the file again only when it changed
-// on disk since this store last read or wrote it, changes the threads, writes the whole file
-// back and answers from them, alone on the store's queue. A read (state, entries, captures,
-// brief) rewrites the file only when it does not already hold this store's own last write.
+// Keeps every chat thread in "conversation.json" and is the only code in this process that
+// touches that file; other copies of the program sharing the folder may write it too. The
+// decoded threads stay in memory; each operation, alone on the store's queue and holding the
+// file's lock against the other copies, reads the file again when it changed on disk since this
+// store last read or wrote it, changes the threads, writes the whole file back and answers from
+// them. A read (state, entries, captures, brief) writes only a file not in the current form
+// (missing, undecodable once backed up, legacy), never one that decoded.
 //
 // Thread IDs: an absent (or empty) ID means the most recently updated thread. A state read
 // (`conversationState`) given an ID that names no thread answers for that most recent thread
@@ -28,12 +30,15 @@ namespace corvane {
 // The file is never written over when it could not be read and could not be moved aside (it
 // stays as it is) or when it was undecodable and no backup of it could be made. An operation
 // whose change did not reach the file says so: `ok` false in a state answer, false from the
-// others, and `lastFailure()` tells why; its change is then dropped.
+// others, and `lastFailure()` tells why; its change is then dropped. A change to a named thread
+// that is gone is refused the same way (kGoneThreadFailure).
 class ConversationStore {
 public:
     ConversationStore();
     ConversationStore(const ConversationStore&) = delete;
     ConversationStore& operator=(const ConversationStore&) = delete;
+
+    static const char* const kGoneThreadFailure;
 
     const std::filesystem::path& fileURL() const { return file_.file().path(); }
 
@@ -66,6 +71,13 @@ public:
     ConversationStateResponse updateSongBrief(const std::optional<std::string>& songBrief,
                                               const std::optional<std::string>& threadID = std::nullopt);
     std::optional<std::string> songBrief(const std::optional<std::string>& threadID = std::nullopt);
+    // As updateSongBrief for the thread with exactly this ID, but only while its brief is still
+    // `expected` (absent or blank: none); a brief changed since (by another copy, by the agent)
+    // is not written over: nothing is written, `changedMeanwhile` is set and the answer shows the
+    // brief as stored. A thread that is gone is refused (kGoneThreadFailure).
+    ConversationStateResponse updateSongBriefIfUnchanged(const std::optional<std::string>& expected,
+                                                         const std::optional<std::string>& songBrief,
+                                                         const std::string& threadID, bool& changedMeanwhile);
 
     // For callers outside the app that address a thread by ID: as the three above, but a named
     // thread that does not exist answers none and changes nothing, not another thread's state.
@@ -82,6 +94,7 @@ private:
     template <class Change>
     auto run(const std::optional<std::string>& threadID, Change change);
 
+    bool unsavedMigration_ = false;  // the threads were migrated from a legacy file not yet rewritten
     CachedStoreFile<StoredConversationState> file_;
     platform::SerialQueue queue_;
 };

@@ -55,6 +55,7 @@ std::vector<Memory> MemoryStore::all() {
 
 MemoryChange MemoryStore::add(const std::string& scope, const std::string& note) {
     return queue_.sync([&]() -> MemoryChange {
+        const FileLock held = file_.lock();  // from the read to the rename: another copy's change is kept
         Memories& memories = file_.current().value;
         Memory memory{newMemoryID(), scope, text::trimmingWhitespaceAndNewlines(note),
                       ISO8601::corvaneDefault(ISO8601::now())};
@@ -76,6 +77,7 @@ MemoryChange MemoryStore::add(const std::string& scope, const std::string& note)
 
 MemoryChange MemoryStore::remove(const std::string& id) {
     return queue_.sync([&]() -> MemoryChange {
+        const FileLock held = file_.lock();
         Memories& memories = file_.current().value;
         auto found = std::find_if(memories.begin(), memories.end(), [&](const Memory& m) { return m.id == id; });
         if (found == memories.end()) return {};

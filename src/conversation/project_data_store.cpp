@@ -54,6 +54,7 @@ std::optional<StoredProjectData> ProjectDataStore::load(const std::string& proje
 
 bool ProjectDataStore::save(const std::string& projectName, const StoredProjectData& data) {
     return queue_.sync([&] {
+        const FileLock held = file_.lock();  // from the read to the rename: another copy's change is kept
         file_.current().value[projectName] = data;
         return file_.save();
     });

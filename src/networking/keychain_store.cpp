@@ -66,6 +66,7 @@ std::optional<std::string> KeychainStore::read(const std::string& key) {
 void KeychainStore::save(const std::string& key, const std::string& value) {
     std::lock_guard lock(storeMutex());
     StoreFile file = storeFile();
+    const FileLock held = file.lock();  // from the read to the rename: another copy's change is kept
     auto values = readAll(file);
     values.value[key] = value;
     writeAll(file, values);
@@ -74,6 +75,7 @@ void KeychainStore::save(const std::string& key, const std::string& value) {
 void KeychainStore::save(const std::map<std::string, std::string>& members) {
     std::lock_guard lock(storeMutex());
     StoreFile file = storeFile();
+    const FileLock held = file.lock();  // from the read to the rename: another copy's change is kept
     auto values = readAll(file);
     for (const auto& [key, value] : members) values.value[key] = value;
     writeAll(file, values);
@@ -82,6 +84,7 @@ void KeychainStore::save(const std::map<std::string, std::string>& members) {
 void KeychainStore::remove(const std::string& key) {
     std::lock_guard lock(storeMutex());
     StoreFile file = storeFile();
+    const FileLock held = file.lock();  // from the read to the rename: another copy's change is kept
     auto values = readAll(file);
     values.value.erase(key);
     writeAll(file, values);

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <ctime>
 #include <random>
 
 namespace corvane {
@@ -27,6 +29,13 @@ bool writeAll(int fd, std::string_view bytes) {
         left -= static_cast<size_t>(n);
     }
     return true;
+}
+
+std::atomic<FlockFunction> flockFunction{nullptr};
+
+int lockFile(int fd, int operation) {
+    const FlockFunction replaced = flockFunction.load();
+    return replaced ? replaced(fd, operation) : ::flock(fd, operation);
 }
 
 constexpr size_t kSuffixLength = 12;
@@ -90,6 +99,28 @@ std::optional<FileStamp> fileStamp(const fs::path& path) {
     return stampOf(st);
 }
 
+HeldVersion& HeldVersion::operator=(HeldVersion&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+        stamp_ = std::exchange(other.stamp_, std::nullopt);
+    }
+    return *this;
+}
+
+HeldVersion::~HeldVersion() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+HeldVersion HeldVersion::open(const fs::path& path) {
+    HeldVersion version;
+    // O_PATH: the inode is held without reading it (a FIFO in the file's place opens at once).
+    version.fd_ = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    struct stat st {};
+    if (version.fd_ >= 0 && ::fstat(version.fd_, &st) == 0) version.stamp_ = stampOf(st);
+    return version;
+}
+
 namespace {
 // A temporary file of our own, locked for as long as it is written: another copy of the program
 // cleaning the folder at its start skips a file it cannot lock. The lock is taken after the
@@ -100,7 +131,7 @@ int createLockedTemporary(const fs::path& folder, const fs::path& path, unsigned
         int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd < 0) return -1;
         // A file system without locks leaves the write unlocked, as it was before.
-        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+        while (lockFile(fd, LOCK_EX) != 0 && errno == EINTR) {
         }
         struct stat st {};
         if (::fstat(fd, &st) == 0 && st.st_nlink > 0) return fd;
@@ -138,6 +169,14 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned 
 }
 
 namespace {
+// Without locks a writer cannot say it is at work: its file is taken for a leftover only once
+// it is older than any write lasts. File times are the system's, so is the time they are read at.
+bool olderThanAnyWrite(const struct stat& st) {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec - st.st_mtim.tv_sec > kLeftoverTemporaryAge.count();
+}
+
 // A writer, in this process or another, holds the lock on its temporary file until it is renamed;
 // only a file nobody holds is a leftover.
 void removeIfUnlocked(const fs::path& file) {
@@ -145,8 +184,11 @@ void removeIfUnlocked(const fs::path& file) {
     if (fd < 0) return;
     struct stat opened {
     }, named{};
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
-        ::lstat(file.c_str(), &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino)
+    const bool locked = lockFile(fd, LOCK_EX | LOCK_NB) == 0;
+    const bool noLocks = !locked && errno == ENOLCK;
+    if ((locked || noLocks) && ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+        (locked || olderThanAnyWrite(opened)) && ::lstat(file.c_str(), &named) == 0 && named.st_dev == opened.st_dev &&
+        named.st_ino == opened.st_ino)
         ::unlink(file.c_str());
     ::close(fd);
 }
@@ -176,6 +218,35 @@ void removeLeftoverTemporaryFiles(const fs::path& folder, const std::function<bo
         if (it->is_regular_file(ignored) && !it->is_symlink(ignored)) removeIfUnlocked(it->path());
     }
 }
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+FileLock::~FileLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing the last descriptor lets the lock go
+}
+
+FileLock FileLock::acquire(const fs::path& path) {
+    const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+    const fs::path lockPath = folder / ("." + path.filename().string() + ".lock");
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return {};
+    int result;
+    while ((result = lockFile(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (result != 0) {
+        ::close(fd);
+        return {};
+    }
+    return FileLock(fd);
+}
+
+void setFlockFunctionForTesting(FlockFunction flock) { flockFunction.store(flock); }
 
 bool createPrivateFolders(const fs::path& folder) {
     struct stat st {};

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace corvane {
 
@@ -32,6 +34,28 @@ struct FileStamp {
 // The stamp of what is at the path now (following links); absent when nothing can be stat'ed there.
 std::optional<FileStamp> fileStamp(const std::filesystem::path& path);
 
+// One version of a file held open, so that its stamp names no other: while a descriptor of it
+// stays open, the file system cannot give its inode to a file that replaces it, and a
+// replacement written within the same clock tick and of the same size still shows.
+class HeldVersion {
+public:
+    HeldVersion() = default;
+    HeldVersion(HeldVersion&& other) noexcept
+        : fd_(std::exchange(other.fd_, -1)), stamp_(std::exchange(other.stamp_, std::nullopt)) {}
+    HeldVersion& operator=(HeldVersion&& other) noexcept;
+    HeldVersion(const HeldVersion&) = delete;
+    HeldVersion& operator=(const HeldVersion&) = delete;
+    ~HeldVersion();
+
+    // What is at the path now; no stamp when nothing can be opened there.
+    static HeldVersion open(const std::filesystem::path& path);
+    const std::optional<FileStamp>& stamp() const { return stamp_; }
+
+private:
+    int fd_ = -1;
+    std::optional<FileStamp> stamp_;
+};
+
 // Replaces the file atomically: a temporary file in the same folder, locked while it is written,
 // fsync, rename, fsync of the folder. A reader sees the old or the new contents, never a mixture.
 // The file gets `mode` (less the umask); only the user may read what the program keeps.
@@ -42,12 +66,44 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view byt
 // Removes the temporary files that an interrupted writeFileAtomically of `path` left beside it
 // (a crash between create and rename): only regular files named exactly as it names them, and
 // only those no writer holds: another copy of the program writing into the same folder keeps
-// its temporary file.
+// its temporary file. Where the file system has no locks, only those older than
+// kLeftoverTemporaryAge go: no write takes that long.
 void removeLeftoverTemporaryFiles(const std::filesystem::path& path);
 // The same for a writer of many files in one folder: the leftovers of every file whose name
 // `written` accepts.
 void removeLeftoverTemporaryFiles(const std::filesystem::path& folder,
                                   const std::function<bool(std::string_view fileName)>& written);
+
+inline constexpr std::chrono::seconds kLeftoverTemporaryAge{3600};
+
+// The exclusive lock that every read-modify-write of a store file holds, from its read to its
+// rename, against the other copies of the program sharing the folder (and other stores of the
+// file in this process). It is taken on ".<name>.lock" beside the file, which is never removed:
+// a lock on a file that may be replaced is no lock. Where the file system has no locks, or the
+// lock file cannot be made, nothing is held and the writes go as they would alone.
+class FileLock {
+public:
+    FileLock() = default;
+    FileLock(FileLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    ~FileLock();
+
+    bool held() const { return fd_ >= 0; }
+
+    // Waits for whoever holds the lock of `path`.
+    static FileLock acquire(const std::filesystem::path& path);
+
+private:
+    explicit FileLock(int fd) : fd_(fd) {}
+    int fd_ = -1;
+};
+
+// The flock(2) every lock here goes through; tests put in one that answers as a file system
+// without locks would. Null puts the system's back.
+using FlockFunction = int (*)(int fd, int operation);
+void setFlockFunctionForTesting(FlockFunction flock);
 
 // Creates the folder and whichever of its parents are missing, each new one 0700 (less the umask).
 // Whether the folder exists afterwards.

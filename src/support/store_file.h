@@ -60,6 +60,10 @@ public:
     const std::filesystem::path& path() const { return path_; }
     const std::string& storeName() const { return storeName_; }
 
+    // Held across a read-modify-write, from the read to the rename: no other copy of the
+    // program sharing the folder writes the file in between.
+    [[nodiscard]] FileLock lock() const { return FileLock::acquire(path_); }
+
     // Why the last load or save could not read or write the file; absent when it could.
     const std::optional<std::string>& lastFailure() const { return lastFailure_; }
     // Puts back a failure that a later read in the same operation would otherwise clear.
@@ -135,7 +139,10 @@ private:
 
 // A store file whose decoded contents stay in memory between operations. The file is read again
 // only when it changed on disk (another writer, a restored backup), so an operation costs one
-// stat plus, when it changes something, one encode and one atomic write.
+// stat plus, when it changes something, one encode and one atomic write. The version in memory
+// is held open (HeldVersion), so that a replacement is always seen. An operation that changes
+// the file holds lock() from its current() to its save(), so that what it read is still the
+// file when it writes.
 template <class T>
 class CachedStoreFile {
 public:
@@ -159,20 +166,20 @@ public:
 
     const StoreFile& file() const { return file_; }
     const std::optional<std::string>& lastFailure() const { return file_.lastFailure(); }
-    // Whether the file, as current() last found it, holds exactly what this store last wrote.
-    bool holdsOwnWrite() const { return cached_ && ownWrite_; }
+    // Says why the operation changed nothing, as a failed write would.
+    void keepFailure(std::string reason) { file_.keepFailure(std::move(reason)); }
+    [[nodiscard]] FileLock lock() const { return file_.lock(); }
 
     // The contents as the file holds them now; the caller may change them and then save().
     Contents& current() {
-        std::optional<FileStamp> stamp = fileStamp(file_.path());  // before the read: a later change shows
-        if (cached_ && stamp == stamp_) return contents_;
+        if (cached_ && fileStamp(file_.path()) == held_.stamp()) return contents_;
         cached_ = false;
-        ownWrite_ = false;
+        held_ = HeldVersion::open(file_.path());  // before the read: a later change shows
         contents_ = reportFailure_ ? file_.load<T>(decode_, reportFailure_) : file_.load<T>(decode_);
         // Only a file read whole is kept; a corrupt or unreadable one is looked at again each time.
         if (contents_.found == StoreFile::Found::decoded || contents_.found == StoreFile::Found::missing) {
             // A missing file (or one just moved aside) is gone as of the read.
-            stamp_ = contents_.found == StoreFile::Found::missing ? std::nullopt : stamp;
+            if (contents_.found == StoreFile::Found::missing) held_ = HeldVersion();
             cached_ = true;
         }
         return contents_;
@@ -212,9 +219,10 @@ public:
                 return true;  // stays uncached: the next operation reads the file
             }
         }
-        stamp_ = written;
+        // What is at the path is this write unless a writer without the lock came in between.
+        held_ = HeldVersion::open(file_.path());
+        if (held_.stamp() != written) return true;  // uncached: the next operation reads the file
         cached_ = true;
-        ownWrite_ = true;
         return true;
     }
 
@@ -225,9 +233,8 @@ private:
     Encode encode_;
     Contents contents_;
     size_t lastSize_ = 0;
-    std::optional<FileStamp> stamp_;
+    HeldVersion held_;
     bool cached_ = false;
-    bool ownWrite_ = false;
 };
 
 }  // namespace corvane

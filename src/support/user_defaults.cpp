@@ -25,6 +25,7 @@ std::optional<std::string> JSONFileUserDefaults::string(const std::string& key) 
 
 void JSONFileUserDefaults::setString(const std::string& key, const std::string& value) {
     std::lock_guard lock(mutex_);
+    const FileLock held = file_.lock();  // from the read to the rename: another copy's change is kept
     // Re-read so that keys this process does not know survive; members that are not text are
     // kept as they are.
     auto loaded = file_.load<nlohmann::json>(decodeJSONObject);

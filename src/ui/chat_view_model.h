@@ -209,6 +209,14 @@ public:
     void saveSongBrief(const std::string& text);
     // The same for the thread the editor was opened for, whichever is open now.
     void saveSongBrief(const std::string& text, const std::string& threadID);
+    // The brief of the open thread as stored now (another copy of the program, or the agent, may
+    // have changed it): shown again, and what the song-brief editor opens with.
+    const std::string& reloadSongBrief();
+    // The editor's save over the brief it opened with (`openedWith`). A brief changed since is not
+    // written over: nothing is saved, the status says so, and the brief as stored is returned for
+    // the editor to show. Absent once the editor's part is done (saved, or a failure told).
+    std::optional<std::string> saveSongBrief(const std::string& text, const std::string& threadID,
+                                             const std::string& openedWith);
     void refreshAccessibilityTrust();  // the window calls it when the application becomes active
     void dismissPluginMissingBanner();
     // The loopback API could not be served: the window says why, and the plug-in, which reports

@@ -188,6 +188,37 @@ void ChatViewModel::saveSongBriefForThread(const std::string& text, const std::o
     endOperation();
 }
 
+const std::string& ChatViewModel::reloadSongBrief() {
+    if (!currentThreadID_.empty())
+        assign(songBrief_, ports_.conversations->songBrief(currentThreadID_).value_or(""), Field::songBrief);
+    return songBrief_;
+}
+
+std::optional<std::string> ChatViewModel::saveSongBrief(const std::string& text, const std::string& threadID,
+                                                        const std::string& openedWith) {
+    beginOperation();
+    const bool clearing = text::trimmingWhitespaceAndNewlines(text).empty();
+    bool changedMeanwhile = false;
+    const auto state = ports_.conversations->updateSongBriefIfUnchanged(
+        openedWith, clearing ? std::nullopt : std::optional<std::string>(text), threadID, changedMeanwhile);
+    std::optional<std::string> stored;
+    if (threadID == currentThreadID_ && state.currentThreadID == threadID) {
+        applyState(state);
+    } else {
+        assign(threads_, state.threads, Field::threads);
+    }
+    if (changedMeanwhile) {
+        stored = state.songBrief.value_or("");
+        setStatus("The song brief was changed elsewhere since you opened it: yours was not saved.");
+    } else if (!state.ok) {
+        tellStoreFailure("The song brief was not saved: " + state.error.value_or("it could not be stored") + ".");
+    } else {
+        setStatus(clearing ? "Cleared the song brief." : "Saved.");
+    }
+    endOperation();
+    return stored;
+}
+
 void ChatViewModel::refreshAccessibilityTrust() {
     assign(accessibilityTrusted_, ports_.logic->accessibilityTrusted(), Field::accessibilityTrusted);
 }

@@ -1,12 +1,15 @@
 #include "widgets/song_brief_sheet.h"
 
+#include <algorithm>
+
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
-#include "ui/chat_view_model.h"
 #include "transcript/theme.h"
+#include "ui/chat_view_model.h"
 #include "widgets/diagram_painter.h"
 #include "widgets/widget_parts.h"
 
@@ -20,7 +23,16 @@ constexpr int kEditorPadding = 10;
 
 SongBriefEditorSheet::SongBriefEditorSheet(std::string text, std::function<void(const std::string&)> onSave,
                                            QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), onSave_(std::move(onSave)) {
+    : SongBriefEditorSheet(std::move(text),
+                           CheckedSave([onSave = std::move(onSave)](const std::string& typed,
+                                                                    const std::string&) -> std::optional<std::string> {
+                               if (onSave) onSave(typed);
+                               return std::nullopt;
+                           }),
+                           parent) {}
+
+SongBriefEditorSheet::SongBriefEditorSheet(std::string text, CheckedSave onSave, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), onSave_(std::move(onSave)), openedWith_(text) {
     QVBoxLayout* stack = sheetColumn(this, QStringLiteral("Song brief"), white(1));
     auto* hint = makeLabel(QStringLiteral("Describe the genre, references, vibe, arrangement, and mix intent."),
                            uiFont(12), toQColor(CorvaneTheme::textSecondary));
@@ -36,6 +48,12 @@ SongBriefEditorSheet::SongBriefEditorSheet(std::string text, std::function<void(
     panel->setMinimumHeight(kEditorMinHeight);
     panel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     stack->addWidget(panel, 1);
+
+    notice_ = makeLabel(QString(), uiFont(12), toQColor(system_color::red));
+    notice_->setWordWrap(true);
+    notice_->setTextFormat(Qt::PlainText);
+    notice_->hide();
+    stack->addWidget(notice_);
 
     auto* buttons = new QHBoxLayout;
     cancel_ = new TextButton(QStringLiteral("Cancel"), {.font = uiFont(13),
@@ -66,9 +84,25 @@ SongBriefEditorSheet::SongBriefEditorSheet(std::string text, std::function<void(
 
 std::string SongBriefEditorSheet::text() const { return editorText(editor_); }
 
+std::string SongBriefEditorSheet::notice() const { return notice_->isVisible() ? notice_->text().toStdString() : ""; }
+
 void SongBriefEditorSheet::save() {
-    if (onSave_) onSave_(text());
-    accept();
+    const auto stored = onSave_ ? onSave_(text(), openedWith_) : std::nullopt;
+    if (!stored) {
+        accept();
+        return;
+    }
+    // Not written over unseen: the user sees what is stored now, and a second Save replaces it.
+    openedWith_ = *stored;
+    notice_->setText(
+        stored->empty()
+            ? QStringLiteral("This brief was removed elsewhere since you opened it. Save again to keep yours.")
+            : QStringLiteral("This brief was changed elsewhere since you opened it. As stored now:\n") +
+                  qText(*stored) + QStringLiteral("\nSave again to replace it with yours."));
+    notice_->show();
+    layout()->activate();
+    setMinimumHeight(layout()->totalHeightForWidth(kWidth));
+    resize(kWidth, std::max(height(), minimumHeight()));
 }
 
 // Without a window frame the sheet would melt into the window behind it, which has its colour.
@@ -88,12 +122,16 @@ void SongBriefEditorSheet::keyPressEvent(QKeyEvent* event) {
 
 SongBriefEditorSheet* makeSongBriefEditor(const std::shared_ptr<ChatViewModel>& viewModel, QWidget* parent) {
     std::weak_ptr<ChatViewModel> weak = viewModel;
-    // The brief belongs to the thread the sheet was opened for, whichever is open at Save.
+    // The brief belongs to the thread the sheet was opened for, whichever is open at Save; it is
+    // read from the store now, as another copy of the program may have changed it.
     return new SongBriefEditorSheet(
-        viewModel->songBrief(),
-        [weak, threadID = viewModel->currentThreadID()](const std::string& text) {
-            if (auto vm = weak.lock()) vm->saveSongBrief(text, threadID);
-        },
+        viewModel->reloadSongBrief(),
+        SongBriefEditorSheet::CheckedSave(
+            [weak, threadID = viewModel->currentThreadID()](
+                const std::string& text, const std::string& openedWith) -> std::optional<std::string> {
+                if (auto vm = weak.lock()) return vm->saveSongBrief(text, threadID, openedWith);
+                return std::nullopt;
+            }),
         parent);
 }
 

@@ -3,8 +3,10 @@
 #include <QDialog>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -15,12 +17,23 @@ class ChatViewModel;
 // The modal sheet in which the user writes the open thread's song brief. It edits a copy:
 // "Save" hands the text over exactly as typed, "Cancel" drops it. Neither button has a key:
 // Return and Escape do nothing here (Return in the editor starts a new line).
+//
+// With a checked save the owner may refuse a save because the brief changed since the sheet
+// opened (another copy of the program, the agent), answering the brief as stored now: the sheet
+// then stays open with the user's text, shows the stored one, and a second Save goes over it.
 class SongBriefEditorSheet : public QDialog {
 public:
+    // The brief as stored now, when the save was refused for it; absent once the save is done.
+    using CheckedSave =
+        std::function<std::optional<std::string>(const std::string& text, const std::string& openedWith)>;
+
     SongBriefEditorSheet(std::string text, std::function<void(const std::string& text)> onSave,
                          QWidget* parent = nullptr);
+    SongBriefEditorSheet(std::string text, CheckedSave onSave, QWidget* parent = nullptr);
 
     std::string text() const;
+    // What the sheet says about a brief changed since it opened; empty when it says nothing.
+    std::string notice() const;
     QPlainTextEdit* editor() const { return editor_; }
     QPushButton* cancelButton() const { return cancel_; }
     QPushButton* saveButton() const { return save_; }
@@ -32,14 +45,16 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    std::function<void(const std::string&)> onSave_;
+    CheckedSave onSave_;
+    std::string openedWith_;  // the brief as stored when the sheet opened, or as last shown stored
+    QLabel* notice_ = nullptr;
     QPlainTextEdit* editor_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QPushButton* save_ = nullptr;
 };
 
-// The window shell's song-brief editor: seeded with the view model's song brief, saving through
-// saveSongBrief().
+// The window shell's song-brief editor: seeded with the open thread's brief as stored now (shown
+// again by the view model too), saving through saveSongBrief() over that brief.
 SongBriefEditorSheet* makeSongBriefEditor(const std::shared_ptr<ChatViewModel>& viewModel, QWidget* parent);
 
 }  // namespace corvane

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -180,11 +181,14 @@ TEST_F(ConversationStoreTest, UnknownThreadIdNeverChangesAnotherThread) {
     const json before = onDisk();
 
     tick();
-    store.append(ConversationRole::user, "late", gone);
-    store.appendToolCall(listenCall("late", true), 0, gone);
-    store.appendPendingCapture(capture("/c/late.png"), gone);
-    store.updateLatestCapture(std::nullopt, gone);
-    store.clearPendingCaptures(gone);
+    // Refused, and said so: a turn's entries or a dropped image are not taken for kept.
+    EXPECT_FALSE(store.append(ConversationRole::user, "late", gone));
+    EXPECT_EQ(store.lastFailure(), "the chat no longer exists");
+    EXPECT_FALSE(store.appendToolCall(listenCall("late", true), 0, gone));
+    EXPECT_FALSE(store.appendPendingCapture(capture("/c/late.png"), gone));
+    EXPECT_FALSE(store.updateLatestCapture(std::nullopt, gone));
+    EXPECT_FALSE(store.clearPendingCaptures(gone));
+    EXPECT_FALSE(store.updateTitle(gone, "late title"));
     auto cleared = store.clearThread(gone);
     auto briefed = store.updateSongBrief(std::string("late brief"), gone);
     EXPECT_EQ(onDisk(), before);
@@ -396,7 +400,8 @@ TEST_F(ConversationStoreTest, HostileValuesReadBackInALaterRun) {
     EXPECT_EQ(onDisk()["threads"][0]["latestCapture"], onDisk()["threads"][0]["pendingCaptures"][0]);
 }
 
-// The store keeps the threads in memory; another writer's change must still be seen.
+// The store keeps the threads in memory; another writer's change must still be seen, and a read
+// never writes (it would put its own version back over a newer one another copy may write next).
 TEST_F(ConversationStoreTest, ChangesMadeOnDiskByAnotherWriterAreSeen) {
     std::string id = newThread();
     store.append(ConversationRole::user, "mine", id);
@@ -404,9 +409,34 @@ TEST_F(ConversationStoreTest, ChangesMadeOnDiskByAnotherWriterAreSeen) {
         ConversationStore other;
         other.append(ConversationRole::assistant, "theirs", id);
     }
+    const auto written = fileStamp(file());
     auto entries = store.recentEntries(id, 12);
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[1].content, "theirs");
+    EXPECT_EQ(store.conversationState(id).entries.size(), 2u);
+    EXPECT_EQ(fileStamp(file()), written) << "a read wrote the file";
+
+    // A replacement of the same size, written within the same clock tick, is seen too.
+    const json before = onDisk();
+    std::string text = testing::readAll(file());
+    text.replace(text.find("theirs"), 6, "THEIRS");
+    const struct stat old = [&] {
+        struct stat st {};
+        ::stat(file().c_str(), &st);
+        return st;
+    }();
+    // Until the file system gives the replacement the inode of the version the store read, as
+    // it often does with an inode just freed.
+    for (int round = 0; round < 50; ++round) {
+        const auto next = file().string() + ".next";
+        testing::writeAll(next, text);
+        const timespec times[2] = {old.st_atim, old.st_mtim};
+        ::utimensat(AT_FDCWD, next.c_str(), times, 0);
+        fs::rename(next, file());
+        if (fileStamp(file())->inode == old.st_ino) break;
+    }
+    ASSERT_NE(before, onDisk());
+    EXPECT_EQ(store.recentEntries(id, 12).at(1).content, "THEIRS");
 
     fs::remove(file());
     EXPECT_TRUE(store.conversationState().threads.empty());

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <ctime>
 #include <thread>
 #include <vector>
 
@@ -90,6 +92,38 @@ TEST(Files, ATemporaryFileItsWriterHoldsIsKeptAndAnUnheldOneRemoved) {
     ::close(fd);
     removeLeftoverTemporaryFiles(home.root() / "store.json");
     EXPECT_FALSE(fs::exists(held));
+}
+
+// A network mount without locks: flock answers ENOLCK. Writes still go; the cleaner cannot tell
+// a crashed writer's file from one being written, and goes by age.
+TEST(Files, WithoutLocksOnlyLeftoversOlderThanAnyWriteAreRemoved) {
+    struct NoLocks {
+        NoLocks() {
+            setFlockFunctionForTesting([](int, int) {
+                errno = ENOLCK;
+                return -1;
+            });
+        }
+        ~NoLocks() { setFlockFunctionForTesting(nullptr); }
+    } noLocks;
+    testing::TempHome home;
+    const auto store = home.root() / "store.json";
+    const auto crashed = home.root() / ".store.json.tmp-0123456789ab";
+    const auto recent = home.root() / ".store.json.tmp-ba9876543210";
+    testing::writeAll(crashed, "left by a crash");
+    testing::writeAll(recent, "perhaps being written");
+    const auto age = kLeftoverTemporaryAge + std::chrono::seconds(60);
+    const timespec times[2] = {{.tv_sec = ::time(nullptr) - age.count(), .tv_nsec = 0},
+                               {.tv_sec = ::time(nullptr) - age.count(), .tv_nsec = 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, crashed.c_str(), times, 0), 0);
+
+    removeLeftoverTemporaryFiles(store);
+    EXPECT_FALSE(fs::exists(crashed));
+    EXPECT_TRUE(fs::exists(recent));
+
+    EXPECT_FALSE(FileLock::acquire(store).held());
+    ASSERT_TRUE(writeFileAtomically(store, "{}"));
+    EXPECT_EQ(testing::readAll(store), "{}");
 }
 
 TEST(Files, PrivateFilesAre0600RefuseLinksAndAppendWithoutLosingLines) {

@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "conversation/conversation_store.h"
 #include "ui/chat_view_model.h"
 #include "ui/view_model_fixture.h"
 
@@ -94,6 +95,54 @@ TEST_F(SongBriefPresenterTest, SeedsWithTheThreadsBriefSavesThroughTheViewModelA
     // The store trims what the sheet hands over as typed.
     EXPECT_EQ(model().songBrief(), "Dream pop, 92 BPM");
     EXPECT_EQ(store.conversationState(id).songBrief, "Dream pop, 92 BPM");
+}
+
+// Another copy of the program on the same folder changes the brief: the sheet opens with the
+// brief as stored, the top bar shows it too, and a save over a brief changed while the sheet was
+// open is refused with the stored text shown; only a second Save replaces it.
+TEST_F(SongBriefPresenterTest, OpensWithTheStoredBriefAndNeverSilentlyOverwritesAnotherCopysChange) {
+    auto& store = controller_->conversationStore();
+    const auto id = store.createThread(std::string("Night Drive")).currentThreadID;
+    store.updateSongBrief(std::string("SECOND"), id);
+    model().loadConversations();
+    model().switchConversation(id);
+    model().setNavigation(NavigationState::chat(id));
+    ASSERT_EQ(model().songBrief(), "SECOND");
+    const auto otherCopySets = [&](const std::string& brief) {
+        ConversationStore other;
+        ASSERT_TRUE(other.updateSongBrief(brief, id).ok);
+    };
+
+    otherCopySets("THIRD");
+    std::unique_ptr<SongBriefEditorSheet> sheet(makeSongBriefEditor(model_, nullptr));
+    sheet->show();
+    EXPECT_EQ(sheet->text(), "THIRD");
+    EXPECT_EQ(model().songBrief(), "THIRD") << "the brief under the top bar";
+
+    otherCopySets("FOURTH");
+    sheet->editor()->setPlainText("THIRD + window edit");
+    sheet->saveButton()->click();
+    EXPECT_EQ(store.songBrief(id), "FOURTH") << "not written over";
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->text(), "THIRD + window edit") << "the user's text stays";
+    EXPECT_NE(sheet->notice().find("FOURTH"), std::string::npos) << sheet->notice();
+    EXPECT_EQ(model().songBrief(), "FOURTH");
+    EXPECT_NE(model().statusMessage().find("changed elsewhere"), std::string::npos);
+
+    sheet->saveButton()->click();
+    EXPECT_EQ(store.songBrief(id), "THIRD + window edit");
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_EQ(model().songBrief(), "THIRD + window edit");
+    EXPECT_EQ(model().statusMessage(), "Saved.");
+
+    // The chat deleted by the other copy meanwhile: told, and nothing brought back.
+    sheet.reset(makeSongBriefEditor(model_, nullptr));
+    sheet->show();
+    ConversationStore().deleteThread(id);
+    sheet->saveButton()->click();
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_EQ(model().storeFailure(), "The song brief was not saved: the chat no longer exists.");
+    EXPECT_TRUE(store.conversationState().threads.empty());
 }
 
 // B's sheet is open when A's turn ends: Save goes to B, A's brief stays.

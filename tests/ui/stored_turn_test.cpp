@@ -1,0 +1,71 @@
+// What the conversation file keeps of a turn when the disk or another copy of the program gets in
+// its way: always a whole beginning of the chat, and no image that no chat holds.
+
+#include <filesystem>
+
+#include "support/image_encoding.h"
+#include "test_support/full_disk.h"
+#include "ui/chat_view_model.h"
+#include "ui/view_model_fixture.h"
+
+namespace corvane::testing {
+namespace {
+
+class StoredTurnTest : public ViewModelTest {
+protected:
+    ConversationStore& store() { return controller_->conversationStore(); }
+    std::string chatWithOneExchange() {
+        const auto id = store().createThread(std::string("Demo Song")).currentThreadID;
+        store().append(ConversationRole::user, "Earlier", id);
+        store().append(ConversationRole::assistant, "Earlier reply", id);
+        model().loadConversations();
+        model().switchConversation(id);
+        model().setNavigation(NavigationState::chat(id));
+        return id;
+    }
+    std::vector<std::string> stored(const std::string& id) {
+        std::vector<std::string> lines;
+        for (const auto& entry : store().conversationState(id).entries)
+            lines.push_back(toString(entry.role) + ":" + entry.content.substr(0, 20));
+        return lines;
+    }
+};
+
+// A long message on a nearly full disk: its entry is refused, the reply would fit. Stored alone,
+// the reply would come back after a restart without its question, and the next turn's history
+// would lack the question the window shows.
+TEST_F(StoredTurnTest, AfterARefusedEntryNoLaterEntryOfTheTurnIsStored) {
+    fakeTurns_ = false;
+    const auto chat = chatWithOneExchange();
+    transport_->reply(respondReply("Louder now."));
+    const std::string longMessage = "Make the vocal louder " + std::string(200 * 1024, 'x');
+    {
+        FullDisk full(std::filesystem::file_size(store().fileURL()) + 16 * 1024);
+        ASSERT_TRUE(model().sendMessage(longMessage));
+        waitForTurnEvents();
+    }
+    EXPECT_EQ(stored(chat), (std::vector<std::string>{"user:Earlier", "assistant:Earlier reply"}));
+    EXPECT_NE(model().storeFailure().find("The chat could not be saved"), std::string::npos) << "and it is told";
+}
+
+// Another copy deletes the chat while its turn runs and an image waits for the turn's end: the
+// image's file goes, as for any drop the chat could not keep, instead of staying on disk for good.
+TEST_F(StoredTurnTest, AnImageDroppedDuringATurnGoesWhenItsChatWasDeletedMeanwhile) {
+    const auto chat = chatWithOneExchange();
+    ASSERT_TRUE(model().sendMessage("Go"));
+    model().acceptDroppedImage(*encodePNG(RGBAImage{2, 2, std::vector<std::uint8_t>(16, 200)}), "png");
+    const auto captures = home_.appFolder() / "Captures";
+    ASSERT_FALSE(std::filesystem::is_empty(captures));
+
+    EXPECT_TRUE(store().deleteThread(chat).ok);
+    EXPECT_FALSE(store().appendPendingCapture(CaptureMetadata{}, chat)) << "a chat that is gone takes nothing";
+    EXPECT_EQ(store().lastFailure(), ConversationStore::kGoneThreadFailure);
+    finish("");
+
+    EXPECT_TRUE(std::filesystem::is_empty(captures)) << "no orphaned image";
+    EXPECT_EQ(model().pendingCaptureCount(), 0);
+    EXPECT_TRUE(store().conversationState().threads.empty()) << "the deleted chat is not brought back";
+}
+
+}  // namespace
+}  // namespace corvane::testing
