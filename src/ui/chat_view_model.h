@@ -119,6 +119,8 @@ public:
     static constexpr double kReportConfirmationSeconds = 3.0;
     static constexpr const char* kTurnRunningNotice =
         "Corvane is still working on the last message. Send this one when it has finished.";
+    static constexpr const char* kDeletedChatNotice =
+        "This chat was deleted in another copy of Corvane, so the message was not sent. Start a new chat for it.";
 
     // Reads the persisted tier and the Accessibility trust, detects the project, installs the
     // workspace observers and the three window callbacks of the ports, and starts the 60 s
@@ -173,6 +175,10 @@ public:
     void setReportingEntry(std::optional<ConversationEntry> entry);
     const std::string& reportingThreadID() const { return reporting_.threadID; }
     bool reportSentConfirmation() const { return reportSentConfirmation_; }
+    // A report that could not be sent comes back as the reported entry again: the sheet then
+    // starts with the description it had and says why it was not sent. Empty for a new report.
+    const std::string& reportDraft() const { return reportDraft_; }
+    const std::string& reportProblem() const { return reportProblem_; }
     const std::map<std::string, TrackAnalysisState>& trackAnalysisMap() const { return trackAnalysisMap_; }
     const std::vector<SongSection>& songSections() const { return songSections_; }
     void setSongSections(std::vector<SongSection> sections);  // mirrored for the agent, saved
@@ -287,6 +293,8 @@ private:
     void generateTitle(const std::string& threadID, const std::string& userMessage, const std::string& assistantReply);
     void applyTitle(const std::string& threadID, const std::string& title);
     void showReportConfirmation();
+    struct Reporting;
+    void reportNotSent(const ConversationEntry& entry, const Reporting& reporting, const std::string& description);
     std::int64_t heldCaptureCount(const std::string& threadID) const;
     // A dropped image the conversation file did not take: its file goes, and the user is told.
     void forgetUnkeptImage(const CaptureMetadata& capture);
@@ -335,6 +343,8 @@ private:
         std::vector<ConversationEntry> entries;  // the thread's, when the entry was set
     } reporting_;
     bool reportSentConfirmation_ = false;
+    std::string reportDraft_;
+    std::string reportProblem_;
     std::vector<platform::MainTimers::Handle> reportConfirmationTimers_;
     std::map<std::string, TrackAnalysisState> trackAnalysisMap_;
     std::vector<SongSection> songSections_;

@@ -28,6 +28,7 @@ ShellState shellState(const ChatViewModel& model) {
     state.loopbackProblem = model.loopbackProblem();
     state.storeFailure = model.storeFailure();
     state.reporting = model.reportingEntry().has_value();
+    state.reportSent = model.reportSentConfirmation();
     return state;
 }
 
