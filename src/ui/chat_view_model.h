@@ -119,6 +119,8 @@ public:
     static constexpr double kReportConfirmationSeconds = 3.0;
     static constexpr const char* kTurnRunningNotice =
         "Corvane is still working on the last message. Send this one when it has finished.";
+    static constexpr const char* kReportNotSentNotice =
+        "The report was not sent: the service could not be reached, or you are signed out. Send it again, or cancel.";
     static constexpr const char* kDeletedChatNotice =
         "This chat was deleted in another copy of Corvane, so the message was not sent. Start a new chat for it.";
 

@@ -172,8 +172,6 @@ void ChatViewModel::submitReport(const std::string& userDescription) {
 
 void ChatViewModel::reportNotSent(const ConversationEntry& entry, const Reporting& reporting,
                                   const std::string& description) {
-    static const std::string problem =
-        "The report was not sent: the service could not be reached, or you are signed out. Send it again, or cancel.";
     // Another report's sheet is open: that one stays; this one is told at least.
     if (reportingEntry_) {
         setStatus("An earlier report was not sent.");
@@ -181,7 +179,7 @@ void ChatViewModel::reportNotSent(const ConversationEntry& entry, const Reportin
     }
     reporting_ = reporting;
     reportDraft_ = description;
-    reportProblem_ = problem;
+    reportProblem_ = kReportNotSentNotice;
     assign(reportingEntry_, std::optional<ConversationEntry>(entry), Field::reportingEntry);
 }
 
