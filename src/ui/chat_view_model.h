@@ -225,8 +225,9 @@ public:
 
     // ---- the turn -------------------------------------------------------------------------------
     // Starts a turn and returns at once; whether the message went. A blank text does nothing; a
-    // turn still running, or the agent loop refusing (another turn holds it), sends nothing,
-    // creates no thread and says why in unsentReason(), so the caller keeps the text and shows it.
+    // turn still running, the open chat deleted by another copy of the app, or the agent loop
+    // refusing (another turn holds it), sends nothing, creates no thread, opens no other chat and
+    // says why in unsentReason(), so the caller keeps the text and shows it.
     bool sendMessage(const std::string& text);
     // Why the last sendMessage() sent nothing; empty after one that went (or a blank text).
     const std::string& unsentReason() const { return unsentReason_; }
