@@ -138,6 +138,8 @@ void ChatViewModel::setSelectedModelTier(ModelTier tier) {
 }
 
 void ChatViewModel::setReportingEntry(std::optional<ConversationEntry> entry) {
+    reportDraft_.clear();
+    reportProblem_.clear();
     if (entry) {
         reporting_ = {currentThreadID_, entries_};
     } else {
@@ -271,7 +273,10 @@ void ChatViewModel::clearConversation() {
 
 void ChatViewModel::setAlertPresenter(AlertPresenter presenter) { alertPresenter_ = std::move(presenter); }
 
-void ChatViewModel::requestDeleteThread(const std::string& threadID) {
+void ChatViewModel::requestDeleteThread(const std::string& requested) {
+    // The question waits in an event loop of its own, where what `requested` refers to may go.
+    const std::string threadID = requested;
+    const AlertPresenter presenter = alertPresenter_;
     std::string title = "this chat";
     for (const auto& summary : threads_)
         if (summary.threadID == threadID) {
@@ -283,7 +288,7 @@ void ChatViewModel::requestDeleteThread(const std::string& threadID) {
     alert.informativeText = "This can't be undone.";
     alert.buttons = {"Delete", "Cancel"};
     alert.destructiveButton = 0;
-    if (alertPresenter_ && alertPresenter_(alert) == 0) deleteThread(threadID);
+    if (presenter && presenter(alert) == 0) deleteThread(threadID);
 }
 
 void ChatViewModel::deleteThread(const std::string& threadID) {

@@ -119,6 +119,10 @@ public:
     static constexpr double kReportConfirmationSeconds = 3.0;
     static constexpr const char* kTurnRunningNotice =
         "Corvane is still working on the last message. Send this one when it has finished.";
+    static constexpr const char* kReportNotSentNotice =
+        "The report was not sent: the service could not be reached, or you are signed out. Send it again, or cancel.";
+    static constexpr const char* kDeletedChatNotice =
+        "This chat was deleted in another copy of Corvane, so the message was not sent. Start a new chat for it.";
 
     // Reads the persisted tier and the Accessibility trust, detects the project, installs the
     // workspace observers and the three window callbacks of the ports, and starts the 60 s
@@ -173,6 +177,10 @@ public:
     void setReportingEntry(std::optional<ConversationEntry> entry);
     const std::string& reportingThreadID() const { return reporting_.threadID; }
     bool reportSentConfirmation() const { return reportSentConfirmation_; }
+    // A report that could not be sent comes back as the reported entry again: the sheet then
+    // starts with the description it had and says why it was not sent. Empty for a new report.
+    const std::string& reportDraft() const { return reportDraft_; }
+    const std::string& reportProblem() const { return reportProblem_; }
     const std::map<std::string, TrackAnalysisState>& trackAnalysisMap() const { return trackAnalysisMap_; }
     const std::vector<SongSection>& songSections() const { return songSections_; }
     void setSongSections(std::vector<SongSection> sections);  // mirrored for the agent, saved
@@ -225,8 +233,9 @@ public:
 
     // ---- the turn -------------------------------------------------------------------------------
     // Starts a turn and returns at once; whether the message went. A blank text does nothing; a
-    // turn still running, or the agent loop refusing (another turn holds it), sends nothing,
-    // creates no thread and says why in unsentReason(), so the caller keeps the text and shows it.
+    // turn still running, the open chat deleted by another copy of the app, or the agent loop
+    // refusing (another turn holds it), sends nothing, creates no thread, opens no other chat and
+    // says why in unsentReason(), so the caller keeps the text and shows it.
     bool sendMessage(const std::string& text);
     // Why the last sendMessage() sent nothing; empty after one that went (or a blank text).
     const std::string& unsentReason() const { return unsentReason_; }
@@ -295,6 +304,8 @@ private:
     void generateTitle(const std::string& threadID, const std::string& userMessage, const std::string& assistantReply);
     void applyTitle(const std::string& threadID, const std::string& title);
     void showReportConfirmation();
+    struct Reporting;
+    void reportNotSent(const ConversationEntry& entry, const Reporting& reporting, const std::string& description);
     std::int64_t heldCaptureCount(const std::string& threadID) const;
     // A dropped image the conversation file did not take: its file goes, and the user is told.
     void forgetUnkeptImage(const CaptureMetadata& capture);
@@ -343,6 +354,8 @@ private:
         std::vector<ConversationEntry> entries;  // the thread's, when the entry was set
     } reporting_;
     bool reportSentConfirmation_ = false;
+    std::string reportDraft_;
+    std::string reportProblem_;
     std::vector<platform::MainTimers::Handle> reportConfirmationTimers_;
     std::map<std::string, TrackAnalysisState> trackAnalysisMap_;
     std::vector<SongSection> songSections_;

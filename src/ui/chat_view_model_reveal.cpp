@@ -156,14 +156,31 @@ void ChatViewModel::submitReport(const std::string& userDescription) {
     const std::weak_ptr<ChatViewModel> weak = weak_from_this();
     auto& queue = environment_.mainQueue;
     auto& service = *ports_.backend;
-    runInBackground([weak, &queue, &service, threadID = reporting.threadID, userMessage, content = reported.content,
-                     records, userDescription] {
-        const bool accepted = service.submitErrorReport(threadID, userMessage, content, records, userDescription);
-        if (!accepted) return;
-        queue.async([weak] {
-            if (auto model = weak.lock()) model->showReportConfirmation();
+    runInBackground([weak, &queue, &service, reported, reporting, userMessage, records, userDescription] {
+        const bool accepted =
+            service.submitErrorReport(reporting.threadID, userMessage, reported.content, records, userDescription);
+        queue.async([weak, accepted, reported, reporting, userDescription] {
+            auto model = weak.lock();
+            if (!model) return;
+            if (accepted)
+                model->showReportConfirmation();
+            else
+                model->reportNotSent(reported, reporting, userDescription);
         });
     });
+}
+
+void ChatViewModel::reportNotSent(const ConversationEntry& entry, const Reporting& reporting,
+                                  const std::string& description) {
+    // Another report's sheet is open: that one stays; this one is told at least.
+    if (reportingEntry_) {
+        setStatus("An earlier report was not sent.");
+        return;
+    }
+    reporting_ = reporting;
+    reportDraft_ = description;
+    reportProblem_ = kReportNotSentNotice;
+    assign(reportingEntry_, std::optional<ConversationEntry>(entry), Field::reportingEntry);
 }
 
 void ChatViewModel::showReportConfirmation() {

@@ -76,6 +76,14 @@ bool ChatViewModel::sendMessage(const std::string& text) {
     // The new thread is shown only once the agent loop took the message: a refused one leaves
     // no empty thread behind.
     auto& store = *ports_.conversations;
+    // Another copy of the app sharing the folder may have deleted the open chat: the message
+    // would go nowhere (or into another chat), so it stays with the user, and the window stays.
+    if (navigation_.isChat() && !currentThreadID_.empty() && !store.existingThreadState(currentThreadID_)) {
+        unsentReason_ = kDeletedChatNotice;
+        setStatus(unsentReason_);
+        assign(threads_, store.conversationState(std::nullopt).threads, Field::threads);
+        return false;
+    }
     std::optional<ConversationStateResponse> created;
     if (!navigation_.isChat()) {
         created = store.createThread(navigation_.projectName);
@@ -220,16 +228,27 @@ void ChatViewModel::finishTurn(const ChatResponse& response) {
     auto& store = *ports_.conversations;
     // The window keeps the thread it shows: a turn that ran in another one only updates the list
     // (and a thread deleted while its turn ran is not brought back).
+    // As the file has it: another copy of the app may have deleted the thread meanwhile.
     const std::string& turnThread = turn_->threadID;
-    bool threadExists = false;
-    for (const auto& summary : threads_) threadExists = threadExists || summary.threadID == turnThread;
+    const bool threadExists = store.existingThreadState(turnThread).has_value();
     const bool turnShown = threadExists && currentThreadID_ == turnThread;
     if (response.saveError) {
         turnEndStatus_ = ChatOrchestrator::notSavedMessage(*response.saveError);
         tellStoreFailure(turnEndStatus_);
         if (threadExists) keepUnsavedEntries(response.assistantMessage);
     }
-    applyState(store.conversationState(turnShown ? turnThread : currentThreadID_));
+    if (!threadExists && currentThreadID_ == turnThread) {
+        // The store would answer for another chat: the window keeps this one as it was shown,
+        // and the next message is refused rather than sent there.
+        turnEndStatus_ =
+            "This chat was deleted in another copy of Corvane while Corvane worked on it: the reply was not kept.";
+        tellStoreFailure(turnEndStatus_);
+        assign(threads_, store.conversationState(std::nullopt).threads, Field::threads);
+        currentTurnToolGroups_.clear();
+        rebuildTranscriptFromEntries();
+    } else {
+        applyState(store.conversationState(turnShown ? turnThread : currentThreadID_));
+    }
 
     if (turnShown) {
         std::optional<std::string> lastCall;

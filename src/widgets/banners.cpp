@@ -4,6 +4,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "transcript/theme.h"
 #include "widgets/hover_button.h"
 #include "widgets/symbols.h"
 
@@ -75,6 +76,20 @@ ProblemBanner::ProblemBanner(const QString& title, std::function<void()> dismiss
     dismiss_ = newDismissButton(std::move(dismiss));
     row->addWidget(dismiss_, 0, Qt::AlignTop);
 }
+
+ConfirmationBanner::ConfirmationBanner(const QString& text, QWidget* parent) : PaintedBox(parent) {
+    setFill(withOpacity(system_color::green, 0.12));
+    setBottomLine(withOpacity(system_color::green, 0.3));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(14, 8, 14, 8);
+    row->setSpacing(8);
+    row->addWidget(new SymbolView("checkmark", 11, SymbolView::Weight::semibold, withOpacity(system_color::green), this),
+                   0, Qt::AlignVCenter);
+    text_ = new ElidedLabel(text, uiFont(12), white(0.85));
+    row->addWidget(text_, 1, Qt::AlignVCenter);
+}
+
+QString ConfirmationBanner::text() const { return static_cast<ElidedLabel*>(text_)->fullText(); }
 
 void ProblemBanner::setProblem(const std::string& problem) { detail_->setText(QString::fromStdString(problem)); }
 

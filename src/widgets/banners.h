@@ -39,6 +39,17 @@ private:
     QWidget* dismiss_ = nullptr;
 };
 
+// Something the user did went through (a report was sent): a quiet line that the caller shows for
+// a few seconds.
+class ConfirmationBanner : public PaintedBox {
+public:
+    explicit ConfirmationBanner(const QString& text, QWidget* parent = nullptr);
+    QString text() const;
+
+private:
+    QLabel* text_;
+};
+
 class PluginMissingBanner : public PaintedBox {
 public:
     // The download page is `siteURL` followed by "/download".

@@ -62,6 +62,10 @@ MessageInputView* makeInputBar(const std::shared_ptr<ChatViewModel>& viewModel, 
     follow<MessageInputView>(bar, viewModel, {Field::isBusy, Field::pendingCaptureCount, Field::selectedModelTier},
                              [](MessageInputView& view, const ChatViewModel& model) {
                                  view.setBusy(model.isBusy());
+                                 // "Still working" is over with the turn; the text waits to be sent.
+                                 if (!model.isTurnRunning() &&
+                                     view.noticeText() == QString(ChatViewModel::kTurnRunningNotice))
+                                     view.setNotice("");
                                  view.setPendingCaptureCount(model.pendingCaptureCount());
                                  view.setSelectedModelTier(model.selectedModelTier());
                              });

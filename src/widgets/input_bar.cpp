@@ -267,6 +267,7 @@ void MessageInputView::setPendingCaptureCount(std::int64_t count) {
 
 void MessageInputView::setBusy(bool busy) {
     busy_ = busy;
+    if (!busy) stopAsked_ = false;
     refresh();
 }
 
@@ -284,7 +285,20 @@ QString MessageInputView::captureChipText() const { return captureCountLabel_->t
 
 void MessageInputView::refresh() {
     if (textArea_->placeholderText() != placeholder()) textArea_->setPlaceholderText(placeholder());
-    textArea_->setEnabled(!busy_);
+    // After Stop the turn only winds down: the next message may be typed at once (it is sent
+    // once the turn has ended; the view model says so before).
+    const bool editable = !busy_ || stopAsked_;
+    if (!editable && textArea_->isEnabled() && window()->focusWidget() == textArea_) {
+        // Disabled, the field would hand the focus on to the next control (a reply's Report link,
+        // which the next space would press): the bar holds it until the field takes typing again.
+        focusParked_ = true;
+        setFocus(Qt::OtherFocusReason);
+    }
+    textArea_->setEnabled(editable);
+    if (editable && focusParked_) {
+        focusParked_ = false;
+        if (window()->focusWidget() == this) textArea_->setFocus(Qt::OtherFocusReason);
+    }
     tierPicker_->setTier(tier_);
     captureChip_->setVisible(captureCount_ >= 1);
     captureCountLabel_->setText(QString::number(captureCount_));
@@ -296,7 +310,9 @@ void MessageInputView::refresh() {
 
 void MessageInputView::sendPressed() {
     if (busy_) {
+        stopAsked_ = true;
         if (actions_.onStop) actions_.onStop();
+        refresh();
     } else if (actions_.onSend) {
         actions_.onSend();
     }

@@ -38,7 +38,8 @@ public:
         std::function<void(const std::string& data, const std::string& fileExtension)> onDropImage;
         // The tier menu's choice (the presenter stores it).
         std::function<void(ModelTier)> onSelectModelTier;
-        // The stop button while a turn runs: cancels the turn; the bar leaves the busy flag alone.
+        // The stop button while a turn runs: cancels the turn; the bar leaves the busy flag alone,
+    // but the field takes typing again at once, with the focus.
         std::function<void()> onStop;
     };
     // The open panel; answers the chosen file's path, none when cancelled.
@@ -120,6 +121,8 @@ private:
     ModelTier tier_ = ModelTier::standard;
     std::int64_t captureCount_ = 0;
     bool busy_ = false;
+    bool stopAsked_ = false;    // Stop was pressed during this busy spell
+    bool focusParked_ = false;  // the bar holds the field's focus while the field is disabled
     bool dropTargeted_ = false;
 
     QLabel* notice_ = nullptr;

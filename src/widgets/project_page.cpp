@@ -1,11 +1,13 @@
 #include "widgets/project_page.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <chrono>
@@ -76,11 +78,15 @@ QMessageBox* makeAlertBox(const ViewModelAlert& alert, QWidget* parent) {
 }
 
 std::size_t showViewModelAlert(const ViewModelAlert& alert, QWidget* parent) {
-    std::unique_ptr<QMessageBox> box(makeAlertBox(alert, parent));
+    // The parent may go while the box waits (it then takes the box with it): no answer then.
+    QPointer<QMessageBox> box(makeAlertBox(alert, parent));
     box->exec();
-    for (std::size_t i = 0; i < alert.buttons.size(); ++i)
-        if (box->clickedButton() && box->clickedButton()->text() == qText(alert.buttons[i])) return i;
-    return alert.buttons.size();
+    if (!box) return alert.buttons.size();
+    std::size_t chosen = alert.buttons.size();
+    for (std::size_t i = 0; i < alert.buttons.size() && chosen == alert.buttons.size(); ++i)
+        if (box->clickedButton() && box->clickedButton()->text() == qText(alert.buttons[i])) chosen = i;
+    delete box.data();
+    return chosen;
 }
 
 ProjectPageView::ProjectPageView(std::optional<std::string> projectName, Actions actions, ChatDateContext dates,
@@ -113,8 +119,13 @@ ProjectPageView::ProjectPageView(const std::shared_ptr<ChatViewModel>& viewModel
         if (auto vm = weak.lock()) vm->requestDeleteThread(threadID);
     };
     observerToken_ = viewModel->addObserver([this](ChatViewModel::Field field) {
-        if (field != ChatViewModel::Field::threads) return;
-        if (auto vm = viewModel_.lock()) setThreads(vm->threadsForProject(projectName_));
+        auto vm = viewModel_.lock();
+        if (!vm) return;
+        if (field == ChatViewModel::Field::threads) setThreads(vm->threadsForProject(projectName_));
+        // "Still working" is over with the turn; the text waits in the field to be sent.
+        if (field == ChatViewModel::Field::isBusy && !vm->isTurnRunning() &&
+            noticeText() == QString(ChatViewModel::kTurnRunningNotice))
+            notice_->hide();
     });
     setThreads(viewModel->threadsForProject(projectName_));
 }
@@ -264,7 +275,11 @@ void ProjectPageView::rebuildList() {
                     if (actions_.openThread) actions_.openThread(id);
                 },
                 [this, id] {
-                    if (actions_.deleteThread) actions_.deleteThread(id);
+                    // Asked once the row's own click or menu is over: the question waits in an event
+                    // loop of its own, where a turn's end may rebuild (and delete) these rows.
+                    if (auto action = actions_.deleteThread)
+                        QMetaObject::invokeMethod(
+                            qApp, [action = std::move(action), id] { action(id); }, Qt::QueuedConnection);
                 },
                 clock_);
             layout->addWidget(row);

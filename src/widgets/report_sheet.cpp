@@ -2,6 +2,7 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
@@ -155,6 +156,13 @@ ReportSheetView::ReportSheetView(std::string assistantSnippet, std::function<voi
     // The editor grows with its text from 80 to 120 points, then scrolls.
     QObject::connect(editor_->document(), &QTextDocument::contentsChanged, this, [this] { fitHeight(); });
 
+    // Why the last try did not go; shown only then.
+    problem_ = makeLabel(QString(), uiFont(11.5), rgb255(255, 110, 110));
+    problem_->setWordWrap(true);
+    problem_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    problem_->hide();
+    stack->addWidget(problem_);
+
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(10);
     buttons->addStretch(1);
@@ -169,6 +177,19 @@ ReportSheetView::ReportSheetView(std::string assistantSnippet, std::function<voi
     stack->addLayout(buttons);
     fitHeight();
 }
+
+void ReportSheetView::setDescription(const std::string& text) {
+    editor_->setPlainText(qText(text));
+    editor_->moveCursor(QTextCursor::End);
+}
+
+void ReportSheetView::setProblem(const std::string& text) {
+    problem_->setText(qText(text));
+    problem_->setVisible(!text.empty());
+    fitHeight();
+}
+
+QString ReportSheetView::problemText() const { return problem_->isHidden() ? QString() : problem_->text(); }
 
 QStringList ReportSheetView::shownPreviewLines() const {
     return static_cast<PreviewBox*>(preview_)->lines(kWidth - 40);
@@ -204,12 +225,16 @@ ReportSheetView* makeReportSheet(const std::shared_ptr<ChatViewModel>& viewModel
     const auto& entry = viewModel->reportingEntry();
     if (!entry) return nullptr;
     std::weak_ptr<ChatViewModel> weak = viewModel;
-    return new ReportSheetView(
+    auto* sheet = new ReportSheetView(
         entry->content,
         [weak](const std::string& description) {
             if (auto vm = weak.lock()) vm->submitReport(description);
         },
         parent);
+    // A report that did not go comes back with its text, to send again.
+    sheet->setDescription(viewModel->reportDraft());
+    sheet->setProblem(viewModel->reportProblem());
+    return sheet;
 }
 
 }  // namespace corvane

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -32,6 +33,12 @@ public:
     QPushButton* cancelButton() const { return cancel_; }
     QPushButton* sendButton() const { return send_; }
 
+    // The description to start with (a report that was not sent, to send again).
+    void setDescription(const std::string& text);
+    // Why the report was not sent the last time; empty hides it.
+    void setProblem(const std::string& text);
+    QString problemText() const;
+
     // "Send report": the trimmed description (maybe empty) to onSend, then closes.
     void sendReport();
 
@@ -47,6 +54,7 @@ private:
     QWidget* preview_ = nullptr;
     QWidget* editorPanel_ = nullptr;
     QPlainTextEdit* editor_ = nullptr;
+    QLabel* problem_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QPushButton* send_ = nullptr;
 };

@@ -235,6 +235,7 @@ std::vector<View> views() {
         {"project_page", 760, projectPageScreenshot},
         {"project_page_empty", 760, emptyProjectPageScreenshot},
         {"report_sheet", 440, reportSheetScreenshot},
+        {"report_sheet_not_sent", 440, reportSheetNotSentScreenshot},
         {"song_brief_sheet", 400, songBriefSheetScreenshot},
         {"thinking_indicator", 51,
          [] {

@@ -4,6 +4,7 @@
 
 #include "widgets/chat_row.h"
 #include "widgets/project_page.h"
+#include "ui/chat_view_model.h"
 #include "widgets/report_sheet.h"
 #include "widgets/song_brief_sheet.h"
 
@@ -72,13 +73,24 @@ std::unique_ptr<QWidget> shown(std::unique_ptr<Sheet> sheet) {
     return sheet;
 }
 
+namespace {
+const char* kReportedReply =
+    "\n# Vocal against the kick\nThe vocal sits **4 dB** under the kick, and both peak around `2.5 kHz`. I "
+    "lowered the kick fader by 1.5 dB and cut the kick at 3 kHz with the Channel EQ, so the vocal's presence "
+    "comes through without pushing its level. Play the chorus again and tell me if it is still buried; if it "
+    "is, the next step is a gentle compressor on the vocal bus.";
+}  // namespace
+
 std::unique_ptr<QWidget> reportSheetScreenshot() {
-    return shown(std::make_unique<ReportSheetView>(
-        "\n# Vocal against the kick\nThe vocal sits **4 dB** under the kick, and both peak around `2.5 kHz`. I "
-        "lowered the kick fader by 1.5 dB and cut the kick at 3 kHz with the Channel EQ, so the vocal's presence "
-        "comes through without pushing its level. Play the chorus again and tell me if it is still buried; if it "
-        "is, the next step is a gentle compressor on the vocal bus.",
-        [](const std::string&) {}));
+    return shown(std::make_unique<ReportSheetView>(kReportedReply, [](const std::string&) {}));
+}
+
+// A report that did not go, back with its text and why.
+std::unique_ptr<QWidget> reportSheetNotSentScreenshot() {
+    auto sheet = std::make_unique<ReportSheetView>(kReportedReply, [](const std::string&) {});
+    sheet->setDescription("It cut the kick, but I asked about the vocal's level.");
+    sheet->setProblem(ChatViewModel::kReportNotSentNotice);
+    return shown(std::move(sheet));
 }
 
 std::unique_ptr<QWidget> songBriefSheetScreenshot() {

@@ -9,6 +9,7 @@ namespace corvane {
 std::unique_ptr<QWidget> projectPageScreenshot();
 std::unique_ptr<QWidget> emptyProjectPageScreenshot();
 std::unique_ptr<QWidget> reportSheetScreenshot();
+std::unique_ptr<QWidget> reportSheetNotSentScreenshot();
 std::unique_ptr<QWidget> songBriefSheetScreenshot();
 
 }  // namespace corvane

@@ -207,6 +207,18 @@ std::vector<ShellScreenshot> shellScreenshots() {
          [] {
              return shell({700, 600}, chatMidTurn(), true, true);
          }},
+        // A title and a brief longer than the bar: both end in an ellipsis; a report just sent.
+        {"window_compact_long_title", 480,
+         [] {
+             ShellState state = chatMidTurn();
+             state.isBusy = false;
+             state.threadTitle = "the vocal feels buried, check the mix around the chorus and the bridge";
+             state.songBrief =
+                 "Dark synth-pop, 104 BPM, keep guitars wide and the lead vocal dry and upfront over the pads and "
+                 "the bass";
+             state.reportSent = true;
+             return shell({480, 600}, state, true);
+         }},
         // The window's dialogs take its dark palette.
         {"delete_confirmation", 420,
          [] {

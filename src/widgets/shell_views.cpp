@@ -28,10 +28,26 @@ ShellState shellState(const ChatViewModel& model) {
     state.loopbackProblem = model.loopbackProblem();
     state.storeFailure = model.storeFailure();
     state.reporting = model.reportingEntry().has_value();
+    state.reportSent = model.reportSentConfirmation();
     return state;
 }
 
 namespace {
+
+// The window the view model's questions belong to. The active window may be Logic Pro's, which
+// a running tool brings to the front: a question over it would not be the chat's.
+QWidget* chatWindow() {
+    // The root view has no meta-object of its own, so it is told apart by its C++ type.
+    auto holdsRootView = [](QWidget* window) {
+        if (dynamic_cast<CompanionRootView*>(window)) return true;
+        const auto children = window->findChildren<QWidget*>();
+        return std::any_of(children.begin(), children.end(),
+                           [](QWidget* child) { return dynamic_cast<CompanionRootView*>(child) != nullptr; });
+    };
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->isVisible() && holdsRootView(window)) return window;
+    return QApplication::activeWindow();
+}
 
 // The transcript follows the view model's rows, the revealed reply and the tool cards' state.
 QWidget* boundTranscript(const std::shared_ptr<ChatViewModel>& model) {
@@ -92,8 +108,7 @@ void AuthChangeFanout::notify() {
 
 ShellViews makeShellViews(const std::shared_ptr<ChatViewModel>& model, networking::AuthService& auth,
                           AuthChangeFanout& authChanges, URLOpener openURL) {
-    model->setAlertPresenter(
-        [](const ViewModelAlert& alert) { return showViewModelAlert(alert, QApplication::activeWindow()); });
+    model->setAlertPresenter([](const ViewModelAlert& alert) { return showViewModelAlert(alert, chatWindow()); });
     ShellViews views;
     views.transcript = [model] { return boundTranscript(model); };
     views.sidebar = [model, &auth, &authChanges, openURL](std::function<void()> navigated) -> QWidget* {

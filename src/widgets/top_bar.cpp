@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QPainter>
+#include <algorithm>
 
 #include "transcript/theme.h"
 #include "widgets/diagram_painter.h"
@@ -13,6 +14,10 @@ namespace corvane {
 namespace {
 
 constexpr int kSpinnerSide = 11;  // the small control size (16) scaled to 0.7
+
+// In a narrow window the long chat title shrinks first: the song's name keeps a few characters
+// (ending in "…") rather than vanishing from its back button.
+void keepSomeOf(ElidedLabel* label) { label->setMinimumWidth(std::min(label->sizeHint().width(), 64)); }
 
 }  // namespace
 
@@ -66,6 +71,7 @@ TopBar::TopBar(TopBarActions actions, QWidget* parent) : QWidget(parent), action
                              Qt::AlignVCenter);
             backLabel_ = new ElidedLabel(QString::fromStdString(state_.projectName.value_or("No project")), uiFont(12),
                                          white(0.5));
+            keepSomeOf(backLabel_);
             label->addWidget(backLabel_, 0, Qt::AlignVCenter);
             return capsule;
         });
@@ -108,7 +114,10 @@ void TopBar::setState(const TopBarState& state) {
     state_ = state;
     sidebarButton_->setToolTip(state.sidebarVisible ? "Hide songs sidebar" : "Show songs sidebar");
     backButton_->setVisible(state.isChat);
-    if (backLabel_) backLabel_->setFullText(QString::fromStdString(state.projectName.value_or("No project")));
+    if (backLabel_) {
+        backLabel_->setFullText(QString::fromStdString(state.projectName.value_or("No project")));
+        keepSomeOf(backLabel_);
+    }
     title_->setVisible(state.isChat);
     title_->setFullText(state.threadTitle.empty() ? QString("Chat") : QString::fromStdString(state.threadTitle));
     busy_->setVisible(state.isBusy);

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 
 #include "widgets/widget_parts.h"
 
@@ -10,11 +11,16 @@ namespace corvane {
 namespace {
 
 void showMessageBox(const networking::UpdateCheckMessage& message, bool isError) {
-    QMessageBox box(isError ? QMessageBox::Warning : QMessageBox::Information, QString::fromStdString(message.title),
-                    QString::fromStdString(message.title), QMessageBox::Ok, QApplication::activeWindow());
-    box.setInformativeText(QString::fromStdString(message.text));
-    useWindowPalette(&box);
-    box.exec();
+    // On the heap: the active window (a sheet, say) may close and take its children while the
+    // box waits.
+    QPointer<QMessageBox> box(new QMessageBox(isError ? QMessageBox::Warning : QMessageBox::Information,
+                                              QString::fromStdString(message.title),
+                                              QString::fromStdString(message.title), QMessageBox::Ok,
+                                              QApplication::activeWindow()));
+    box->setInformativeText(QString::fromStdString(message.text));
+    useWindowPalette(box);
+    box->exec();
+    delete box.data();
 }
 
 }  // namespace

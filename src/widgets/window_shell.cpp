@@ -48,7 +48,10 @@ QWidget* line(const QColor& color) { return new PaintedBox(0, color); }
 }  // namespace
 
 std::string CompanionRootView::songBriefPreview(const std::string& brief) {
-    return text::graphemePrefix(text::trimmingWhitespaceAndNewlines(brief), 80);
+    const std::string trimmed = text::trimmingWhitespaceAndNewlines(brief);
+    // A cut brief says so: the line would otherwise end mid-word as if that were all.
+    if (text::graphemeCount(trimmed) <= 80) return trimmed;
+    return text::graphemePrefix(trimmed, 80) + "\u2026";
 }
 
 CompanionRootView::CompanionRootView(ShellActions actions, ShellViews views, double compactSidebarThreshold,
@@ -107,6 +110,8 @@ CompanionRootView::CompanionRootView(ShellActions actions, ShellViews views, dou
         if (actions_.dismissPluginBanner) actions_.dismissPluginBanner();
     });
     stack->addWidget(pluginBanner_);
+    reportSentBanner_ = new ConfirmationBanner("Report sent. Thank you for telling us.");
+    stack->addWidget(reportSentBanner_);
 
     pageHolder_ = new QWidget;
     auto* pageLayout = new QVBoxLayout(pageHolder_);
@@ -171,6 +176,7 @@ void CompanionRootView::setState(const ShellState& state) {
     storeFailureBanner_->setVisible(!state.storeFailure.empty());
     accessibilityBanner_->setVisible(!state.accessibilityTrusted);
     pluginBanner_->setVisible(state.showPluginMissingBanner);
+    reportSentBanner_->setVisible(state.reportSent);
     if (pageChanged) rebuildProjectPage();
     chatPane_->setVisible(state.isChat);
     updateSongBriefStrip();

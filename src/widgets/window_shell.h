@@ -36,6 +36,7 @@ struct ShellState {
     std::string loopbackProblem;  // empty: the local API is served
     std::string storeFailure;     // the last change the disk refused; empty: none to tell
     bool reporting = false;       // an entry is being reported
+    bool reportSent = false;      // a report just went: its confirmation shows
     friend bool operator==(const ShellState&, const ShellState&) = default;
 };
 
@@ -92,6 +93,7 @@ public:
     ProblemBanner* storeFailureBanner() const { return storeFailureBanner_; }
     AccessibilityBanner* accessibilityBanner() const { return accessibilityBanner_; }
     PluginMissingBanner* pluginBanner() const { return pluginBanner_; }
+    ConfirmationBanner* reportSentBanner() const { return reportSentBanner_; }
     QWidget* projectPage() const { return projectPage_; }
     QWidget* chatPane() const { return chatPane_; }
     HoverButton* songBriefStrip() const { return songBriefStrip_; }
@@ -99,7 +101,8 @@ public:
     QWidget* titleStrip() const { return titleStrip_; }
     QDialog* reportSheet() const { return reportSheet_; }
 
-    // The first 80 characters of the trimmed brief; empty when the trimmed brief is.
+    // The first 80 characters of the trimmed brief, and "…" when there are more; empty when the
+    // trimmed brief is.
     static std::string songBriefPreview(const std::string& brief);
 
 protected:
@@ -140,6 +143,7 @@ private:
     ProblemBanner* storeFailureBanner_;
     AccessibilityBanner* accessibilityBanner_;
     PluginMissingBanner* pluginBanner_;
+    ConfirmationBanner* reportSentBanner_;
     QWidget* pageHolder_;
     QWidget* projectPage_ = nullptr;
     std::optional<std::optional<std::string>> shownPage_;

@@ -161,17 +161,21 @@ TEST_F(ChatViewModelRevealTest, AReportWalksBackToItsUserMessage) {
     advance(0.2);
     EXPECT_FALSE(model().reportSentConfirmation());
 
-    // An entry no longer in the thread: no user message and no calls; a refused report shows nothing.
+    // An entry no longer in the thread: no user message and no calls; a refused report comes back
+    // to be sent again, with its description, and is not called sent.
     ConversationEntry gone;
     gone.timestamp = "2020-01-01T00:00:00.000Z";
     gone.role = ConversationRole::assistant;
     gone.content = "old";
     model().setReportingEntry(gone);
-    model().submitReport("");
+    model().submitReport("stale");
     ASSERT_TRUE(queue_.runUntil([&] { return transport_->requests().size() == 2; }));
     EXPECT_EQ(transport_->requests().back().body["user_message"], "");
     EXPECT_EQ(transport_->requests().back().body["tool_calls"], nlohmann::json::array());
-    queue_.drain();
+    ASSERT_TRUE(queue_.runUntil([&] { return model().reportingEntry().has_value(); }));
+    EXPECT_EQ(model().reportingEntry()->content, "old");
+    EXPECT_EQ(model().reportDraft(), "stale");
+    EXPECT_EQ(model().reportProblem(), ChatViewModel::kReportNotSentNotice);
     EXPECT_FALSE(model().reportSentConfirmation());
 }
 

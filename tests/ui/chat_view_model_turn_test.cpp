@@ -4,6 +4,8 @@
 
 #include "ui/chat_view_model.h"
 
+#include <algorithm>
+
 #include "chat/chat_orchestrator.h"
 #include "ui/view_model_fixture.h"
 
@@ -17,6 +19,12 @@ protected:
         for (const auto& sent : transport_->requests())
             if (sent.body.value("kind", "") == "title") bodies.push_back(sent.body);
         return bodies;
+    }
+    // The turn's rounds; a title request may or may not have gone yet, as the threads run.
+    std::size_t agentRequests() {
+        const auto sent = transport_->requests();
+        return std::size_t(std::count_if(sent.begin(), sent.end(),
+                                         [](const auto& one) { return one.body.value("kind", "") != "title"; }));
     }
     void revealAll() {
         for (int i = 0; i < 200 && model().isBusy(); ++i) advance(ChatViewModel::kRevealInterval);
@@ -59,14 +67,12 @@ TEST_F(ChatViewModelTurnTest, StopEndsTheTurnBeforeItsNextRound) {
     Gate answer;
     transport_->replyAfter(answer, callsReply({{"c1", "list_tracks", "{}"}}));
     model().sendMessage("Check it");
-    ASSERT_TRUE(queue_.runUntil([&] { return transport_->requests().size() == 1; }));
+    ASSERT_TRUE(queue_.runUntil([&] { return agentRequests() == 1; }));
     model().stopTurn();
     answer.open();
     ASSERT_TRUE(queue_.runUntil([&] { return !model().isBusy(); }));
     EXPECT_EQ(model().statusMessage(), "Ready.");
-    // The chat's title is asked for beside the rounds, whenever the turn has ended: not counted.
-    ASSERT_TRUE(queue_.runUntil([&] { return titleRequests().size() == 1; }));
-    EXPECT_EQ(transport_->requests().size() - titleRequests().size(), 1u);
+    EXPECT_EQ(agentRequests(), 1u) << "no round after the stop";
 }
 
 TEST_F(ChatViewModelTurnTest, TheRequestCarriesTheTextAsTypedTheSnapshotAndQueuedImages) {

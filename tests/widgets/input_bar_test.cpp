@@ -7,6 +7,8 @@
 #include <QDragEnterEvent>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QVBoxLayout>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QTemporaryDir>
@@ -21,6 +23,7 @@
 #include "transcript/theme.h"
 #include "widgets/diagram_painter.h"
 #include "widgets/hover_button.h"
+#include "widgets/message_bubble.h"
 #include "widget_events.h"
 #include "widget_pixels.h"
 
@@ -109,6 +112,80 @@ TEST(MessageInputView, WhileBusyOnlyStopIsOfferedAndAttachAndTierStayUsable) {
     tierItem(bar.view, ModelTier::pro)->trigger();
     tierItem(bar.view, ModelTier::standard)->trigger();
     EXPECT_EQ(bar.tiers, std::vector<ModelTier>{ModelTier::standard});
+}
+
+// A window with the bar and, after it in the focus chain, a reply's Report link.
+struct FocusWindow {
+    ManualAnimationClock clock;
+    platform::ManualMainQueue queue;
+    int sends = 0, stops = 0, reports = 0;
+    QWidget window;
+    MessageInputView* bar = new MessageInputView({[this] { ++sends; }, {}, {}, [this] { ++stops; }}, &window, queue);
+    ReportButton* report = new ReportButton(clock, &window);
+    FocusWindow() {
+        auto* column = new QVBoxLayout(&window);
+        column->addWidget(bar);
+        column->addWidget(report);
+        QObject::connect(report, &QAbstractButton::clicked, [this] { ++reports; });
+        window.resize(560, 160);
+        window.show();
+        window.activateWindow();
+        EXPECT_TRUE(testing::pumpUntil([&] { return QApplication::activeWindow() == &window; }));
+        bar->textArea()->setFocus(Qt::MouseFocusReason);
+    }
+    // Typed as a person types: to whatever has the focus.
+    void type(const QString& text) {
+        for (const QChar c : text) {
+            QWidget* target = QApplication::focusWidget();
+            ASSERT_NE(target, nullptr);
+            const int code = c == ' ' ? int(Qt::Key_Space) : int(c.toUpper().unicode());
+            QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(target, &press);
+            QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(target, &release);
+        }
+    }
+};
+
+// Disabling the focused field would pass the focus on to the next control, a reply's Report link,
+// which the space bar then presses; after the turn (or at once after Stop) typing goes to the field.
+TEST(MessageInputView, TheFocusStaysWithTheBarWhileBusyAndTypingGoesToTheFieldAfterwards) {
+    FocusWindow w;
+    ASSERT_TRUE(w.bar->textArea()->hasFocus());
+    w.bar->setBusy(true);
+    EXPECT_FALSE(w.bar->textArea()->isEnabled());
+    EXPECT_FALSE(w.report->hasFocus());
+    w.type("make ");
+    EXPECT_EQ(w.reports, 0) << "a key typed while busy pressed the Report link";
+    w.bar->setBusy(false);
+    EXPECT_TRUE(w.bar->textArea()->hasFocus());
+    w.type("the kick punchier");
+    EXPECT_EQ(w.bar->messageText(), "the kick punchier");
+
+    // Stop: the turn only winds down, and the next message can be typed at once.
+    w.bar->setMessageText("");
+    w.bar->setBusy(true);
+    click(*w.bar->sendButton());
+    EXPECT_EQ(w.stops, 1);
+    EXPECT_TRUE(w.bar->isBusy());
+    EXPECT_TRUE(w.bar->textArea()->isEnabled());
+    EXPECT_TRUE(w.bar->textArea()->hasFocus());
+    w.type("make the kick punchier");
+    EXPECT_EQ(w.bar->messageText(), "make the kick punchier");
+    EXPECT_EQ(w.reports, 0);
+    w.bar->setBusy(false);
+    EXPECT_TRUE(w.bar->textArea()->hasFocus());
+    EXPECT_EQ(w.bar->messageText(), "make the kick punchier");
+    // The next turn disables the field again until its Stop or end.
+    w.bar->setBusy(true);
+    EXPECT_FALSE(w.bar->textArea()->isEnabled());
+
+    // Focus the user moved elsewhere meanwhile is not taken back.
+    QLineEdit elsewhere(&w.window);
+    elsewhere.show();
+    elsewhere.setFocus();
+    w.bar->setBusy(false);
+    EXPECT_TRUE(elsewhere.hasFocus());
 }
 
 TEST(MessageInputView, PlaceholderAndSendFollowTheStateAndTheTrimmedText) {

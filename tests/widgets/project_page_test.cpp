@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QEventLoop>
+#include <QMenu>
+#include <QTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -159,6 +163,8 @@ TEST_F(ProjectPageTest, RowsOpenAndDeleteTheirOwnThread) {
     ChatRowView* row = page->rows()[0];
     row->setHovered(true);
     row->deleteButton()->click();
+    EXPECT_TRUE(calls.deleted.empty()) << "asked only once the click is over";
+    QCoreApplication::sendPostedEvents();
     EXPECT_EQ(calls.deleted, std::vector<std::string>{"b"});
 }
 
@@ -216,6 +222,7 @@ TEST_F(BoundProjectPageTest, ListsItsProjectsThreadsOpensSendsAndDeletes) {
     model().setAlertPresenter([](const ViewModelAlert&) { return std::size_t{0}; });
     page.rows()[0]->setHovered(true);
     page.rows()[0]->deleteButton()->click();
+    QCoreApplication::sendPostedEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(ids(page), std::vector<std::string>{first});
 
@@ -240,6 +247,86 @@ TEST_F(BoundProjectPageTest, ListsItsProjectsThreadsOpensSendsAndDeletes) {
     EXPECT_FALSE(page.noticeLabel()->isHidden());
     page.newChatField()->setText("add reverb to the vocal");
     EXPECT_TRUE(page.noticeLabel()->isHidden()) << "an edit takes the stale reason away";
+}
+
+// The confirmation waits in an event loop of its own. A turn that ends meanwhile renames its chat
+// and so rebuilds the rows, the asking row and its menu with them: the answer still deletes the
+// chat that was asked about, and the rows built anew still work.
+TEST_F(BoundProjectPageTest, ADeleteConfirmedAfterTheRowsWereRebuiltDeletesThatChat) {
+    const auto other = thread(std::string("Night Drive"), "other");
+    const auto asked = thread(std::string("Night Drive"), "the vocal feels buried");
+    auto& store = controller_->conversationStore();
+    model().loadConversations();
+    model().switchConversation(asked);
+    model().setNavigation(NavigationState::chat(asked));
+    ASSERT_TRUE(model().sendMessage("listen to the chorus"));
+    model().setNavigation(NavigationState::projectPage(std::string("Night Drive")));
+
+    ProjectPageView page(model_, std::string("Night Drive"));
+    page.show();
+    ASSERT_EQ(ids(page), (std::vector<std::string>{asked, other}));
+
+    std::vector<std::string> questions;
+    std::size_t answer = 0;
+    model().setAlertPresenter([&](const ViewModelAlert& alert) {
+        questions.push_back(alert.messageText);
+        if (questions.size() > 1) return answer;
+        QEventLoop dialog;
+        QTimer::singleShot(0, &dialog, [&] {
+            store.updateTitle(asked, "Vocal level");
+            finish("Done.");
+            QTimer::singleShot(0, &dialog, [&] { dialog.quit(); });
+        });
+        dialog.exec();
+        return answer;
+    });
+    QMenu* menu = page.rows()[0]->makeContextMenu();
+    menu->actions().front()->trigger();
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    EXPECT_EQ(questions, std::vector<std::string>{"Delete \"the vocal feels buried\"?"});
+    EXPECT_FALSE(store.existingThreadState(asked));
+    EXPECT_TRUE(store.existingThreadState(other));
+    EXPECT_EQ(ids(page), std::vector<std::string>{other});
+
+    // The next right-click on the rebuilt list asks about its own chat; a cancel keeps it.
+    answer = 1;
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(60, 10), page.rows()[0]->mapToGlobal(QPoint(60, 10)));
+    QApplication::sendEvent(page.rows()[0], &rightClick);
+    auto* shown = page.rows()[0]->findChild<QMenu*>();
+    ASSERT_NE(shown, nullptr);
+    shown->actions().front()->trigger();
+    shown->close();
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_EQ(questions.size(), 2u);
+    EXPECT_EQ(questions[1], "Delete \"other\"?");
+    EXPECT_TRUE(store.existingThreadState(other));
+}
+
+// The reason a new chat's text was not sent is over with the turn that caused it.
+TEST_F(BoundProjectPageTest, TheStillWorkingNoticeGoesWhenTheTurnEnds) {
+    const auto running = thread(std::string("Night Drive"), "check the vocal");
+    model().loadConversations();
+    model().switchConversation(running);
+    model().setNavigation(NavigationState::chat(running));
+    ASSERT_TRUE(model().sendMessage("listen to the chorus"));
+    model().setNavigation(NavigationState::projectPage(std::string("Night Drive")));
+    ProjectPageView page(model_, std::string("Night Drive"));
+    page.show();
+    page.newChatField()->setText("add reverb");
+    page.submitNewChat();
+    ASSERT_EQ(page.noticeText().toStdString(), ChatViewModel::kTurnRunningNotice);
+    ASSERT_FALSE(page.noticeLabel()->isHidden());
+
+    finish("Done.", running);
+    advance(2.0);
+    ASSERT_FALSE(model().isBusy());
+    EXPECT_TRUE(page.noticeLabel()->isHidden());
+    EXPECT_EQ(page.newChatField()->text(), "add reverb");
+    page.submitNewChat();
+    EXPECT_EQ(requests_.size(), 2u);
 }
 
 TEST(ViewModelAlertBox, WarningWithItsButtonsInOrderDeleteDestructiveAndCancelOnEscape) {

@@ -12,6 +12,7 @@
 #include "ui/chat_view_model.h"
 #include "ui/view_model_fixture.h"
 #include "widget_pixels.h"
+#include "widgets/shell_views.h"
 
 namespace corvane {
 namespace {
@@ -135,6 +136,50 @@ TEST_F(BoundReportSheetTest, PreviewsTheReportedEntryAndSendsThroughTheViewModel
     ASSERT_TRUE(queue_.runUntil([&] { return model().reportSentConfirmation(); }));
     EXPECT_EQ(transport_->requests().back().body["user_description"], "Wrong band");
     EXPECT_EQ(transport_->requests().back().body["assistant_message"], entry.content);
+}
+
+// A report the service did not take is not dropped: it comes back with its text and why, to send
+// again; one it took is confirmed in the window for a few seconds.
+TEST_F(BoundReportSheetTest, AReportNotTakenComesBackWithItsTextAndATakenOneIsConfirmed) {
+    model();
+    ConversationEntry entry;
+    entry.timestamp = "2026-03-10T19:07:00.000Z";
+    entry.role = ConversationRole::assistant;
+    entry.content = "Cut 200 Hz on the bass.";
+    model().setReportingEntry(entry);
+    std::unique_ptr<ReportSheetView> sheet(makeReportSheet(model_, nullptr));
+    EXPECT_TRUE(sheet->problemText().isEmpty());
+    sheet->show();
+    transport_->status(503);
+    sheet->descriptionEditor()->setPlainText("Wrong band");
+    sheet->sendButton()->click();
+    EXPECT_FALSE(model().reportingEntry().has_value()) << "the sheet closes at once";
+
+    ASSERT_TRUE(queue_.runUntil([&] { return model().reportingEntry().has_value(); }))
+        << "a report that did not go is dropped without a word";
+    EXPECT_FALSE(model().reportSentConfirmation());
+    EXPECT_EQ(model().reportingEntry()->content, entry.content);
+    EXPECT_TRUE(shellState(model()).reporting) << "the window opens the sheet again";
+    std::unique_ptr<ReportSheetView> again(makeReportSheet(model_, nullptr));
+    EXPECT_EQ(again->descriptionEditor()->toPlainText(), "Wrong band");
+    EXPECT_TRUE(again->problemText().contains("not sent")) << again->problemText().toStdString();
+
+    transport_->status(200);
+    again->show();
+    again->sendButton()->click();
+    ASSERT_TRUE(queue_.runUntil([&] { return model().reportSentConfirmation(); }));
+    EXPECT_FALSE(model().reportingEntry().has_value());
+    EXPECT_TRUE(shellState(model()).reportSent);
+    ASSERT_EQ(transport_->requests().size(), 2u);
+    EXPECT_EQ(transport_->requests().back().body["user_description"], "Wrong band");
+    advance(ChatViewModel::kReportConfirmationSeconds + 0.1);
+    EXPECT_FALSE(shellState(model()).reportSent);
+
+    // The next report starts blank.
+    model().setReportingEntry(entry);
+    std::unique_ptr<ReportSheetView> fresh(makeReportSheet(model_, nullptr));
+    EXPECT_TRUE(fresh->descriptionEditor()->toPlainText().isEmpty());
+    EXPECT_TRUE(fresh->problemText().isEmpty());
 }
 
 }  // namespace

@@ -116,7 +116,7 @@ TEST(CompanionRootView, CrossingTheThresholdOverridesTheUsersChoice) {
     EXPECT_TRUE(h.inlineShown());
 }
 
-TEST(CompanionRootView, SongBriefStripShowsTheFirst80CharactersOfTheTrimmedBrief) {
+TEST(CompanionRootView, SongBriefStripShowsTheFirst80CharactersOfTheTrimmedBriefAndMarksACut) {
     Harness h(1000);
     ShellState state;
     state.isChat = true;
@@ -125,15 +125,18 @@ TEST(CompanionRootView, SongBriefStripShowsTheFirst80CharactersOfTheTrimmedBrief
         std::string shown;
     };
     const std::string eighty(80, 'x');
-    const Case cases[] = {{" \n\t \n", ""}, {"\n  Dark pop  \n", "Dark pop"}, {"  " + eighty + "yz", eighty}};
+    const Case cases[] = {{" \n\t \n", ""},
+                          {"\n  Dark pop  \n", "Dark pop"},
+                          {"  " + eighty + " \n", eighty},
+                          {"  " + eighty + "yz", eighty + "\u2026"}};
     for (const auto& c : cases) {
         state.songBrief = c.brief;
         h.root->setState(state);
         EXPECT_EQ(h.root->songBriefStrip()->isVisible(), !c.shown.empty()) << c.brief;
         EXPECT_EQ(h.root->songBriefStripText().toStdString(), c.shown);
     }
-    EXPECT_EQ(CompanionRootView::songBriefPreview("\u00E9\u0301" + std::string(85, 'a')).size(),
-              std::string("\u00E9\u0301").size() + 79);
+    EXPECT_EQ(CompanionRootView::songBriefPreview("\u00E9\u0301" + std::string(85, 'a')),
+              "\u00E9\u0301" + std::string(79, 'a') + "\u2026");
 }
 
 TEST(CompanionRootView, PageOrChatAndBannersFollowTheState) {
@@ -175,6 +178,16 @@ TEST(CompanionRootView, PageOrChatAndBannersFollowTheState) {
     ASSERT_NE(h.root->storeFailureBanner()->dismissButton(), nullptr);
     testing::click(*h.root->storeFailureBanner()->dismissButton());
     EXPECT_EQ(h.storeFailuresDismissed, 1);
+
+    // A report that went is told while the view model says so.
+    EXPECT_FALSE(h.root->reportSentBanner()->isVisible());
+    state.reportSent = true;
+    h.root->setState(state);
+    EXPECT_TRUE(h.root->reportSentBanner()->isVisible());
+    EXPECT_EQ(h.root->reportSentBanner()->text(), "Report sent. Thank you for telling us.");
+    state.reportSent = false;
+    h.root->setState(state);
+    EXPECT_FALSE(h.root->reportSentBanner()->isVisible());
 }
 
 TEST(CompanionRootView, ClosingTheReportSheetLetsTheEntryGo) {
