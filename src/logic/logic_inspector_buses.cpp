@@ -39,6 +39,9 @@ bool writeRaw(const AXElement& knob, std::int64_t raw) {
     return knob.setAttributeValue(ax::kValue, raw) == platform::AXError::success;
 }
 
+// Writes that may step a knob back to where it was: a write moves it one detent or more.
+constexpr int kPutBackWrites = 3;
+
 // "-∞ dB" for a muted send, "?" when unknown, else "%+.1f dB".
 std::string dbText(const std::optional<double>& db) {
     if (!db) return "?";
@@ -347,14 +350,24 @@ Outcome LogicInspector::touchShownSend(const AXElement& window, const std::strin
     std::optional<AXElement> knob;
     findSendKnobAtY(*strip, y, knob, 0, search_depth::kSendsAndAutomation);
     if (!knob) return {false, "No send knob at y=" + ax_read::printed(y) + " in strip for " + busLabel};
-    // One step up and one back: the send counts as touched without changing its level. A Stop
-    // never comes between the two.
+    // One step and one back: the send counts as touched without changing its level. At the top of
+    // its travel a step up goes nowhere, so there it steps down first. A Stop never comes between
+    // the two.
     platform::pause(pacing::kSendKnobFocus);
     {
         const platform::HeldPauses stepBack;
-        knob->performAction(ax::kIncrement);
+        const auto found = rawKnobValue(*knob);
+        const bool atTop = found && *found >= maxRaw(*knob);
+        knob->performAction(atTop ? ax::kDecrement : ax::kIncrement);
         platform::pause(pacing::kSendKnobStep);
-        knob->performAction(ax::kDecrement);
+        knob->performAction(atTop ? ax::kIncrement : ax::kDecrement);
+        // A knob that did not come back as found is written back to it: the touch is a read.
+        for (int i = 0; found && i < kPutBackWrites; ++i) {
+            const auto now = rawKnobValue(*knob);
+            if (!now || *now == *found) break;
+            writeRaw(*knob, *found);
+            platform::pause(pacing::kSendKnobWriteRetry);
+        }
     }
     platform::pause(pacing::kSendTouchSettles);
     return {true, "Touched the send to " + busLabel + " on " + trackName + "."};
@@ -401,6 +414,9 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
     platform::pause(pacing::kBeforeKnobRead);
     const auto before = readKnobDb(*knob);
     const std::int64_t top = maxRaw(*knob);
+    // The walk runs to its end once begun, as the fader's search does: a Stop in it would leave
+    // the send part-way, at a level nobody asked for. It is short (a detent per write).
+    const platform::HeldPauses walking;
     if (targetDb <= -60.0) {
         for (int i = 0; i < 80; ++i) {
             auto raw = rawKnobValue(*knob);
@@ -500,7 +516,9 @@ std::optional<std::string> LogicInspector::trackOnSecondStrip(const AXElement& w
 }
 
 std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const TrackHeader& track,
-                                                                      const std::string& busLabel) const {
+                                                                      const std::string& busLabel,
+                                                                      std::optional<std::string>* putInList) const {
+    if (putInList) putInList->reset();
     const KeptPlaces places;
     // Still selected, and shown on the strip, as it was left: the send is touched without a new
     // selection, which would read the whole track list again.
@@ -533,20 +551,30 @@ std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const Trac
     else if (!listing.known || listing.name)
         named = resolveTrack(*shown);
     const auto holder = listHolderBeforeAdding(*window);
-    if (!toggleSecondStripAutomation(*window).success) return std::nullopt;
-    std::optional<std::int64_t> added;
-    bool listChanged = true;  // a list whose rows change is rebuilt in its holder
-    if (holder) {
-        if (auto last = addedLast(*window, *holder, *shown))
-            added = last->number;
-        else
+    // The track that came into the list with the switch, if one did.
+    const auto cameIntoList = [&]() -> std::optional<std::int64_t> {
+        bool listChanged = true;  // a list whose rows change is rebuilt in its holder
+        if (holder) {
+            if (auto last = addedLast(*window, *holder, *shown)) return last->number;
             listChanged = holder->element.elements(ax::kChildren) != std::optional(holder->children);
+        }
+        std::optional<std::int64_t> came;
+        if (listChanged)
+            for (const auto& h : resolveTrack(*shown).matches)
+                if (std::none_of(named.matches.begin(), named.matches.end(),
+                                 [&](const TrackHeader& m) { return m.trackNumber == h.trackNumber; }))
+                    came = h.trackNumber;
+        return came;
+    };
+    try {
+        if (!toggleSecondStripAutomation(*window).success) return std::nullopt;
+    } catch (const platform::PauseStopped&) {
+        // Stopped once the switch was made: whether the track came is read, so that the answer can say so.
+        if (putInList && cameIntoList()) *putInList = *shown;
+        throw;
     }
-    if (!added && listChanged)
-        for (const auto& h : resolveTrack(*shown).matches)
-            if (std::none_of(named.matches.begin(), named.matches.end(),
-                             [&](const TrackHeader& m) { return m.trackNumber == h.trackNumber; }))
-                added = h.trackNumber;
+    const std::optional<std::int64_t> added = cameIntoList();
+    if (putInList && added) *putInList = *shown;
     if (!added && named.matches.empty()) return std::nullopt;
     if (!added && named.matches.size() == 1) return named.matches.front().name;
     return busTrackAnswer(*shown, added, named.matches);

@@ -220,7 +220,10 @@ Outcome LogicInspector::mouseDragInLogic(Point from, Point to, int steps) const 
     }
     platform::pause(pacing::kDragHoverBeforeDrop);
     input.postMouseAtHIDTap(mouse(platform::MouseEventType::leftUp, to));
-    platform::pause(pacing::kDragRelease);
+    {
+        const platform::HeldPauses cursorBack;  // a Stop still puts the cursor back
+        platform::pause(pacing::kDragRelease);
+    }
     input.warpCursor(home);
     return {true, "Dragged."};
 }

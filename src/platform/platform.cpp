@@ -313,6 +313,12 @@ void pause(double seconds) {
     // A key or button left down, or a second exception during unwinding, would do more harm than
     // the rest of one pause.
     const auto mayStop = [] { return tPaced.held == 0 && !tPaced.holdsInput() && std::uncaught_exceptions() == 0; };
+    // Input under way (a drag, a key held) is finished at once after a Stop: its remaining steps
+    // go without their pauses, so that the button or key comes up without delay.
+    if (tPaced.held == 0 && tPaced.holdsInput() && std::uncaught_exceptions() == 0) {
+        clock().sleepUnlessStopped(duration, scope->stop_);
+        return;
+    }
     if (!mayStop()) {
         clock().sleep(duration);
         return;
