@@ -39,9 +39,6 @@ bool writeRaw(const AXElement& knob, std::int64_t raw) {
     return knob.setAttributeValue(ax::kValue, raw) == platform::AXError::success;
 }
 
-// Writes that may step a knob back to where it was: a write moves it one detent or more.
-constexpr int kPutBackWrites = 3;
-
 // "-∞ dB" for a muted send, "?" when unknown, else "%+.1f dB".
 std::string dbText(const std::optional<double>& db) {
     if (!db) return "?";
@@ -60,8 +57,9 @@ std::string canonicalize(const std::string& label) {
     return "bus " + text::trimmingWhitespace(rest);
 }
 
-// The send walks place the group and the knob by their frames: read with the rest.
-const std::vector<std::string> kPlaced{ax::kPosition, ax::kSize};
+// The send walks place the group and the knob by their frames, and a touch leaves the knob where
+// it stood: read with the rest.
+const std::vector<std::string> kPlaced{ax::kPosition, ax::kSize, ax::kValue};
 
 bool isNamedStereoOut(const LogicInspector::TrackHeader& h) { return text::equalsIgnoringCase(h.name, "Stereo Out"); }
 
@@ -350,24 +348,17 @@ Outcome LogicInspector::touchShownSend(const AXElement& window, const std::strin
     std::optional<AXElement> knob;
     findSendKnobAtY(*strip, y, knob, 0, search_depth::kSendsAndAutomation);
     if (!knob) return {false, "No send knob at y=" + ax_read::printed(y) + " in strip for " + busLabel};
-    // One step and one back: the send counts as touched without changing its level. At the top of
-    // its travel a step up goes nowhere, so there it steps down first. A Stop never comes between
-    // the two.
+    // One step and one back: the send counts as touched without changing its level. Down first,
+    // as the top of its travel may not show as such where a step up would go nowhere; up first
+    // only from the bottom (-∞), where a step down goes nowhere. A Stop never comes between the two.
+    const auto found = rawKnobValue(*knob);  // as the search read it
+    const bool atBottom = found && *found <= 0;
     platform::pause(pacing::kSendKnobFocus);
     {
         const platform::HeldPauses stepBack;
-        const auto found = rawKnobValue(*knob);
-        const bool atTop = found && *found >= maxRaw(*knob);
-        knob->performAction(atTop ? ax::kDecrement : ax::kIncrement);
+        knob->performAction(atBottom ? ax::kIncrement : ax::kDecrement);
         platform::pause(pacing::kSendKnobStep);
-        knob->performAction(atTop ? ax::kIncrement : ax::kDecrement);
-        // A knob that did not come back as found is written back to it: the touch is a read.
-        for (int i = 0; found && i < kPutBackWrites; ++i) {
-            const auto now = rawKnobValue(*knob);
-            if (!now || *now == *found) break;
-            writeRaw(*knob, *found);
-            platform::pause(pacing::kSendKnobWriteRetry);
-        }
+        knob->performAction(atBottom ? ax::kDecrement : ax::kIncrement);
     }
     platform::pause(pacing::kSendTouchSettles);
     return {true, "Touched the send to " + busLabel + " on " + trackName + "."};
@@ -430,9 +421,13 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
                     readKnobDb(*knob)};
         return {{true, "Send " + trackName + " \u2192 " + busLabel + ": muted."}, before, readKnobDb(*knob)};
     }
+    std::optional<double> previous;
     for (int i = 0; i < 80; ++i) {
         auto current = readKnobDb(*knob);
         if (!current || std::fabs(*current - targetDb) < 0.4) break;
+        // A write up that left the level as it was, at the top of the travel: none takes it higher.
+        if (previous == current && targetDb > *current && rawKnobValue(*knob) >= top) break;
+        previous = current;
         writeRaw(*knob, targetDb > *current ? top : 0);
         platform::pause(pacing::kSendKnobWriteRetry);
     }

@@ -360,6 +360,7 @@ TEST_F(TurnStopTest, AStopNeverLeavesASendPartWay) {
     const std::vector<Case> cases{
         {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","target_db":0})", 9, {9, 45}},
         {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","target_db":-100})", 9, {9, 0}},
+        {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","target_db":12})", 9, {9, 57}},
         {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","delta_db":-3})", 57, {57, 51}},
         {"get_track_details", R"({"track_names":["Kick"]})", 57, {57}},
         {"get_track_details", R"({"track_names":["Kick"]})", 0, {0}},
