@@ -410,7 +410,7 @@ public:
     SendKnobResult readSendKnobValue(const std::string& trackName, const std::string& busLabel) const;
     SendLevelResult setSendKnobToDb(const std::string& trackName, const std::string& busLabel, double targetDb) const;
     // The track that receives a bus `track` sends to, as the Inspector's right-hand strip shows it
-    // once the send was clicked (a nudge up and back). The bus's track is asked into the track list
+    // once the send was clicked (a nudge and back). The bus's track is asked into the track list
     // each time: a listed track of that name is taken only when no other comes. When other tracks
     // bear the name too, the answer says so with their numbers. Absent when that strip takes another
     // input or no track of that name is listed. `track` was found in this call, and no other track
