@@ -220,8 +220,9 @@ Outcome LogicInspector::mouseDragInLogic(Point from, Point to, int steps) const 
     }
     platform::pause(pacing::kDragHoverBeforeDrop);
     input.postMouseAtHIDTap(mouse(platform::MouseEventType::leftUp, to));
-    {
-        const platform::HeldPauses cursorBack;  // a Stop still puts the cursor back
+    // A Stop still puts the cursor back, at once when it came before.
+    if (!platform::stopRequested()) {
+        const platform::HeldPauses cursorBack;
         platform::pause(pacing::kDragRelease);
     }
     input.warpCursor(home);

@@ -299,6 +299,8 @@ StoppablePauses::~StoppablePauses() { tPaced.scope = outer_; }
 
 std::size_t StoppablePauses::changesSent() const { return tPaced.changes - changesAtStart_; }
 
+bool stopRequested() { return tPaced.scope && tPaced.scope->stop_.stop_requested(); }
+
 HeldPauses::HeldPauses() { ++tPaced.held; }
 
 HeldPauses::~HeldPauses() { --tPaced.held; }

@@ -397,7 +397,7 @@ TEST_F(TurnStopTest, EveryEndOfATurnThatDraggedBringsCorvaneBack) {
     const std::vector<std::string> before{"Channel EQ", "Compressor"};
     const std::vector<std::string> moved{"Compressor", "Channel EQ"};
     std::vector<std::optional<double>> stops{std::nullopt};  // not stopped: the backend fails after the round
-    for (const double at : everyMoment(standin::testing::demoSong(), "reorder_plugin", args)) stops.push_back(at);
+    for (const double at : everyMoment(standin::testing::demoSong(), "reorder_plugin", args, 0.02)) stops.push_back(at);
     for (const auto& at : stops) {
         SCOPED_TRACE(at ? "stopped at " + std::to_string(*at) : std::string("failed after the round"));
         load(standin::testing::demoSong());
@@ -441,7 +441,7 @@ TEST_F(TurnStopTest, AListenStoppedBeforeItPlaysNamesEveryChangeItLeaves) {
     };
     shape();
     const double whole = call("listen_to_playback", args, std::nullopt).took;
-    for (double at = 0; at < whole; at += 0.05) {
+    for (double at = 0; at < whole; at += 0.03) {
         SCOPED_TRACE("stopped at " + std::to_string(at));
         shape();
         const bool cycle = world().project().transport.cycleOn;
