@@ -471,6 +471,9 @@ void ChatOrchestrator::endWithReply(Turn& turn, const std::string& reply) {
 void ChatOrchestrator::endWithFailure(Turn& turn, const std::string& description, bool cancelled) {
     auto& store = services_.conversationStore;
     cleanUpLogic();
+    // A stopped or failed turn may have hidden the window (a drag does) and left Logic Pro in
+    // front: the user comes back to Corvane whichever way the turn ended.
+    platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
     services_.toolLogger.endTurn(0, "ERROR: " + description);
     if (turn.includeCaptures) noteStored(turn, store.clearPendingCaptures(turn.threadID));
     std::string reply;

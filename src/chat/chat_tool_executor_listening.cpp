@@ -57,14 +57,24 @@ bool pollFor(double timeout, Check done) {
     return done();
 }
 
+// "Kick", "Kick and Bass", "Kick, Bass and Keys".
+std::string spokenList(const std::vector<std::string>& items) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    return text;
+}
+
 bool hasCorvane(const std::vector<ChatToolExecutor::InsertSlot>& slots) {
     return std::any_of(slots.begin(), slots.end(),
                        [](const auto& slot) { return ChatToolExecutor::isCorvaneSlot(slot.name); });
 }
 
 // Makes sure the analysis plug-in sits on the track; a track that cannot be prepared is left
-// out of the listen without an error.
-void ensureAnalysisPlugin(ChatToolExecutor& executor, const std::string& name) {
+// out of the listen without an error. A track it inserts the plug-in on is noted in `inserted`
+// and in the call's progress, which a stopped call's answer tells.
+void ensureAnalysisPlugin(ToolCall& toolCall, const std::string& name, std::vector<std::string>& inserted) {
+    ChatToolExecutor& executor = toolCall.executor;
     if (executor.corvanePresence(name) == true) {
         log("[listen_to_playback] '" + name + "' cached: has CV \u2014 skipping scan");
         return;
@@ -93,7 +103,22 @@ void ensureAnalysisPlugin(ChatToolExecutor& executor, const std::string& name) {
         executor.markCorvanePresent(name);
         return;
     }
-    if (!logic.addPlugin(*window, kPluginName, -1).success) return;
+    const auto noteInserted = [&] {
+        inserted.push_back(resolved.header->name);
+        toolCall.noteDone("the analysis plug-in was inserted on " + resolved.header->name + ", where it stays");
+    };
+    try {
+        if (!logic.addPlugin(*window, kPluginName, -1).success) return;
+    } catch (const platform::PauseStopped&) {
+        // Stopped within the insert: whether it landed is read, so that the answer can say so.
+        const platform::HeldPauses reading;
+        if (hasCorvane(logic.findTrackPluginSlots(*window))) {
+            noteInserted();
+            executor.markCorvanePresent(name);
+        }
+        throw;
+    }
+    noteInserted();
     log("[listen_to_playback] Auto-added Corvane to '" + name + "'");
     pollFor(kWaitForStrip, [&] { return hasCorvane(logic.findTrackPluginSlots(*window)); });
     executor.markCorvanePresent(name);
@@ -155,7 +180,8 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
     const LogicInspector& logic = executor.logicInspector();
     if (!logic.findMainWindow()) return toolCall.fail(logic_messages::kLogicProNotRunning);
     // A Stop while the plug-ins are made sure of ends the call at its next pause, as any call.
-    for (const auto& name : names) ensureAnalysisPlugin(executor, name);
+    std::vector<std::string> inserted;
+    for (const auto& name : names) ensureAnalysisPlugin(toolCall, name, inserted);
     auto window = logic.findMainWindow();
     if (!window) return toolCall.fail(logic_messages::kLogicProNotRunning);
 
@@ -170,7 +196,8 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
         const auto found = transport.find(key);
         return found != transport.end() && found->is_boolean() && found->get<bool>();
     };
-    if (flag("isPlaying")) {
+    const bool wasPlaying = flag("isPlaying");
+    if (wasPlaying) {
         logic.clickTransportButton("Stop", *window);
         platform::pause(0.15);
     }
@@ -179,8 +206,11 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
     bool started = false;
     double played = 0.0;
     std::vector<TrackAnalysisState> states;
+    std::optional<std::int64_t> barBefore;
+    bool playheadMoved = false;
     if (!stopped()) {
-        logic.movePlayhead(*startBar, *window);
+        barBefore = logic.currentBar(*window);
+        playheadMoved = logic.movePlayhead(*startBar, *window).success;
         platform::pause(0.2);
         if (cycle && !stopped()) {
             logic.pressKey(kCycleKey);
@@ -203,9 +233,20 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
         platform::pause(0.1);
     }
     platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
-    if (!started)
+    if (!started) {
+        // Nothing was played, but the listen's preparation may have changed what the user sees.
+        std::vector<std::string> changes;
+        if (wasPlaying) changes.push_back("Logic Pro, which was playing, is stopped");
+        if (playheadMoved && barBefore != startBar) {
+            const std::string from = barBefore ? "from bar " + std::to_string(*barBefore) + " " : "";
+            changes.push_back("the playhead moved " + from + "to bar " + std::to_string(*startBar));
+        }
+        if (cycleSwitchedOff) changes.push_back("Cycle is on again");
+        if (!inserted.empty())
+            changes.push_back("the analysis plug-in was inserted on " + spokenList(inserted) + ", where it stays");
         return toolCall.fail("Stopped by the user before the listen began playing; nothing was played" +
-                             std::string(cycleSwitchedOff ? ", and Cycle is on again." : "."));
+                             (changes.empty() ? "" : "; " + spokenList(changes)) + ".");
+    }
 
     ListenResult result{"ok", played, std::nullopt, {}, {}};
     for (const auto& state : states)
@@ -231,14 +272,19 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
     std::string asked;
     for (std::size_t i = 0; i < names.size(); ++i) asked += (i ? ", " : "") + names[i];
     if (names.empty()) asked = "full mix";
+    // The plug-ins it inserted stay in the project: the card says so.
+    const std::string insertedNote =
+        inserted.empty() ? "" : " The analysis plug-in was inserted on " + spokenList(inserted) + ", where it stays.";
     // A listen the user stopped is no success, whatever it measured before the Stop.
     if (stopped()) {
         toolCall.record("Stopped by the user after listening to " + asked + " for " + seconds +
-                            "s; Logic Pro is stopped with the playhead back at bar " + std::to_string(*startBar) + ".",
+                            "s; Logic Pro is stopped with the playhead back at bar " + std::to_string(*startBar) + "." +
+                            insertedNote,
                         false);
         return ChatToolExecutor::makeToolOutput(toolCall.callID(), result);
     }
-    return toolCall.succeed("Listened to " + asked + " for " + seconds + "s. " + count + " tracks monitored.", result);
+    return toolCall.succeed(
+        "Listened to " + asked + " for " + seconds + "s. " + count + " tracks monitored." + insertedNote, result);
 }
 
 }  // namespace

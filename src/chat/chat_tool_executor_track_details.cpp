@@ -8,6 +8,7 @@
 #include "chat/chat_tool_executor.h"
 #include "logic/logic_messages.h"
 #include "model/tool_result_payloads.h"
+#include "platform/clock.h"
 #include "platform/log.h"
 #include "support/json_fields.h"
 #include "support/unicode.h"
@@ -101,6 +102,7 @@ AgentToolOutputPayload getTrackDetails(ToolCall& toolCall) {
     std::vector<TrackRead> reads;
     std::vector<TrackFailure> failures;
     std::map<std::string, std::string> busMap;  // "" for a bus whose track was not found
+    std::vector<std::string> shownNow;          // bus tracks the reads put into the track list
     for (const auto& name : *names) {
         auto window = logic.findMainWindow();
         auto resolved = window ? logic.resolveTrack(name) : LogicInspector::ResolvedTrack{};
@@ -116,9 +118,23 @@ AgentToolOutputPayload getTrackDetails(ToolCall& toolCall) {
                 for (std::size_t i = 0; i < slots.size(); ++i)
                     read.plugins.push_back({static_cast<std::int64_t>(i), slots[i].name, slots[i].isBypassed});
                 // Which track receives each send, asked while this track is still the selected one.
-                for (const auto& label : sendsOf(read.strip.values))
-                    if (!busMap.count(label))
-                        busMap[label] = logic.findTrackForBusThroughSend(*resolved.header, label).value_or("");
+                // Logic Pro offers no way to take a bus's track out of the list again: the card says
+                // it is there now.
+                for (const auto& label : sendsOf(read.strip.values)) {
+                    if (busMap.count(label)) continue;
+                    std::optional<std::string> putInList;
+                    const auto shownNote = [&] {
+                        return *putInList + " (the track of " + label + ") is now shown in the track list";
+                    };
+                    try {
+                        busMap[label] =
+                            logic.findTrackForBusThroughSend(*resolved.header, label, &putInList).value_or("");
+                    } catch (const platform::PauseStopped&) {
+                        if (putInList) toolCall.noteDone(shownNote());  // for the stopped call's answer
+                        throw;
+                    }
+                    if (putInList) shownNow.push_back(shownNote());
+                }
                 reads.push_back(std::move(read));
                 continue;
             }
@@ -159,6 +175,7 @@ AgentToolOutputPayload getTrackDetails(ToolCall& toolCall) {
         summary += " Failed: " + failedNames;
         output["failures"] = std::move(list);
     }
+    for (const auto& shown : shownNow) summary += (failures.empty() ? " " : ". ") + shown + ".";
     toolCall.record(summary, !reads.empty());
     return ChatToolExecutor::makeJSONOutput(toolCall.callID(), output, "{}");
 }

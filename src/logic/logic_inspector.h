@@ -413,12 +413,14 @@ public:
     SendKnobResult readSendKnobValue(const std::string& trackName, const std::string& busLabel) const;
     SendLevelResult setSendKnobToDb(const std::string& trackName, const std::string& busLabel, double targetDb) const;
     // The track that receives a bus `track` sends to, as the Inspector's right-hand strip shows it
-    // once the send was clicked (a nudge up and back). The bus's track is asked into the track list
+    // once the send was clicked (a nudge and back). The bus's track is asked into the track list
     // each time: a listed track of that name is taken only when no other comes. When other tracks
     // bear the name too, the answer says so with their numbers. Absent when that strip takes another
     // input or no track of that name is listed. `track` was found in this call, and no other track
-    // bears its name.
-    std::optional<std::string> findTrackForBusThroughSend(const TrackHeader& track, const std::string& busLabel) const;
+    // bears its name. `putInList`, when given, receives the name of the bus's track when it came into
+    // the list now, also when a Stop ends the call after that.
+    std::optional<std::string> findTrackForBusThroughSend(const TrackHeader& track, const std::string& busLabel,
+                                                          std::optional<std::string>* putInList = nullptr) const;
     // The name on the Inspector's right-hand strip, while that strip takes the bus as its input.
     std::optional<std::string> trackOnSecondStrip(const AXElement& window, const std::string& busLabel) const;
     BusTrackResult ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const;

@@ -57,8 +57,9 @@ std::string canonicalize(const std::string& label) {
     return "bus " + text::trimmingWhitespace(rest);
 }
 
-// The send walks place the group and the knob by their frames: read with the rest.
-const std::vector<std::string> kPlaced{ax::kPosition, ax::kSize};
+// The send walks place the group and the knob by their frames, and a touch leaves the knob where
+// it stood: read with the rest.
+const std::vector<std::string> kPlaced{ax::kPosition, ax::kSize, ax::kValue};
 
 bool isNamedStereoOut(const LogicInspector::TrackHeader& h) { return text::equalsIgnoringCase(h.name, "Stereo Out"); }
 
@@ -347,14 +348,17 @@ Outcome LogicInspector::touchShownSend(const AXElement& window, const std::strin
     std::optional<AXElement> knob;
     findSendKnobAtY(*strip, y, knob, 0, search_depth::kSendsAndAutomation);
     if (!knob) return {false, "No send knob at y=" + ax_read::printed(y) + " in strip for " + busLabel};
-    // One step up and one back: the send counts as touched without changing its level. A Stop
-    // never comes between the two.
+    // One step and one back: the send counts as touched without changing its level. Down first,
+    // as the top of its travel may not show as such where a step up would go nowhere; up first
+    // only from the bottom (-∞), where a step down goes nowhere. A Stop never comes between the two.
+    const auto found = rawKnobValue(*knob);  // as the search read it
+    const bool atBottom = found && *found <= 0;
     platform::pause(pacing::kSendKnobFocus);
     {
         const platform::HeldPauses stepBack;
-        knob->performAction(ax::kIncrement);
+        knob->performAction(atBottom ? ax::kIncrement : ax::kDecrement);
         platform::pause(pacing::kSendKnobStep);
-        knob->performAction(ax::kDecrement);
+        knob->performAction(atBottom ? ax::kDecrement : ax::kIncrement);
     }
     platform::pause(pacing::kSendTouchSettles);
     return {true, "Touched the send to " + busLabel + " on " + trackName + "."};
@@ -401,6 +405,9 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
     platform::pause(pacing::kBeforeKnobRead);
     const auto before = readKnobDb(*knob);
     const std::int64_t top = maxRaw(*knob);
+    // The walk runs to its end once begun, as the fader's search does: a Stop in it would leave
+    // the send part-way, at a level nobody asked for. It is short (a detent per write).
+    const platform::HeldPauses walking;
     if (targetDb <= -60.0) {
         for (int i = 0; i < 80; ++i) {
             auto raw = rawKnobValue(*knob);
@@ -414,9 +421,13 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
                     readKnobDb(*knob)};
         return {{true, "Send " + trackName + " \u2192 " + busLabel + ": muted."}, before, readKnobDb(*knob)};
     }
+    std::optional<double> previous;
     for (int i = 0; i < 80; ++i) {
         auto current = readKnobDb(*knob);
         if (!current || std::fabs(*current - targetDb) < 0.4) break;
+        // A write up that left the level as it was, at the top of the travel: none takes it higher.
+        if (previous == current && targetDb > *current && rawKnobValue(*knob) >= top) break;
+        previous = current;
         writeRaw(*knob, targetDb > *current ? top : 0);
         platform::pause(pacing::kSendKnobWriteRetry);
     }
@@ -500,7 +511,9 @@ std::optional<std::string> LogicInspector::trackOnSecondStrip(const AXElement& w
 }
 
 std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const TrackHeader& track,
-                                                                      const std::string& busLabel) const {
+                                                                      const std::string& busLabel,
+                                                                      std::optional<std::string>* putInList) const {
+    if (putInList) putInList->reset();
     const KeptPlaces places;
     // Still selected, and shown on the strip, as it was left: the send is touched without a new
     // selection, which would read the whole track list again.
@@ -533,20 +546,30 @@ std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const Trac
     else if (!listing.known || listing.name)
         named = resolveTrack(*shown);
     const auto holder = listHolderBeforeAdding(*window);
-    if (!toggleSecondStripAutomation(*window).success) return std::nullopt;
-    std::optional<std::int64_t> added;
-    bool listChanged = true;  // a list whose rows change is rebuilt in its holder
-    if (holder) {
-        if (auto last = addedLast(*window, *holder, *shown))
-            added = last->number;
-        else
+    // The track that came into the list with the switch, if one did.
+    const auto cameIntoList = [&]() -> std::optional<std::int64_t> {
+        bool listChanged = true;  // a list whose rows change is rebuilt in its holder
+        if (holder) {
+            if (auto last = addedLast(*window, *holder, *shown)) return last->number;
             listChanged = holder->element.elements(ax::kChildren) != std::optional(holder->children);
+        }
+        std::optional<std::int64_t> came;
+        if (listChanged)
+            for (const auto& h : resolveTrack(*shown).matches)
+                if (std::none_of(named.matches.begin(), named.matches.end(),
+                                 [&](const TrackHeader& m) { return m.trackNumber == h.trackNumber; }))
+                    came = h.trackNumber;
+        return came;
+    };
+    try {
+        if (!toggleSecondStripAutomation(*window).success) return std::nullopt;
+    } catch (const platform::PauseStopped&) {
+        // Stopped once the switch was made: whether the track came is read, so that the answer can say so.
+        if (putInList && cameIntoList()) *putInList = *shown;
+        throw;
     }
-    if (!added && listChanged)
-        for (const auto& h : resolveTrack(*shown).matches)
-            if (std::none_of(named.matches.begin(), named.matches.end(),
-                             [&](const TrackHeader& m) { return m.trackNumber == h.trackNumber; }))
-                added = h.trackNumber;
+    const std::optional<std::int64_t> added = cameIntoList();
+    if (putInList && added) *putInList = *shown;
     if (!added && named.matches.empty()) return std::nullopt;
     if (!added && named.matches.size() == 1) return named.matches.front().name;
     return busTrackAnswer(*shown, added, named.matches);

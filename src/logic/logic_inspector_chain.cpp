@@ -68,6 +68,12 @@ public:
     FullscreenShield& operator=(const FullscreenShield&) = delete;
 };
 
+// The wait for a dropped slot to land, run whole: a Stop comes after it.
+void settleDrop() {
+    const platform::HeldPauses settling;
+    platform::pause(pacing::kDropSettles);
+}
+
 }  // namespace
 
 const std::map<std::string, std::string>& LogicInspector::pluginNameAliases() {
@@ -365,7 +371,9 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
     FullscreenShield shield;
     if (auto dragged = mouseDragInLogic(start, target, 24); !dragged.success)
         return {false, logic_messages::couldNotMove(name, dragged.message)};
-    platform::pause(pacing::kDropSettles);
+    // A drag that was dropped is read back even after a Stop, so that the answer says where the
+    // plug-in went.
+    settleDrop();
     if (auto moved = verifyAndMaybeSummarize(inTrackWindow, name, toIndex)) return *moved;
 
     log("[reorderPlugin] first drag missed \u2014 closing stray plugin window and retrying");
@@ -382,7 +390,7 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
                     found - again.begin(), retryStart.x, retryStart.y, target.x, target.y));
     if (auto dragged = mouseDragInLogic(retryStart, target, 24); !dragged.success)
         return {false, logic_messages::couldNotMove(name, dragged.message)};
-    platform::pause(pacing::kDropSettles);
+    settleDrop();
     if (auto moved = verifyAndMaybeSummarize(inTrackWindow, name, toIndex)) return *moved;
 
     closeOpenPluginAndRestoreEditorView();

@@ -220,7 +220,11 @@ Outcome LogicInspector::mouseDragInLogic(Point from, Point to, int steps) const 
     }
     platform::pause(pacing::kDragHoverBeforeDrop);
     input.postMouseAtHIDTap(mouse(platform::MouseEventType::leftUp, to));
-    platform::pause(pacing::kDragRelease);
+    // A Stop still puts the cursor back, at once when it came before.
+    if (!platform::stopRequested()) {
+        const platform::HeldPauses cursorBack;
+        platform::pause(pacing::kDragRelease);
+    }
     input.warpCursor(home);
     return {true, "Dragged."};
 }

@@ -61,10 +61,15 @@ public:
 
 private:
     friend void pause(double seconds);
+    friend bool stopRequested();
     std::stop_token stop_;
     const StoppablePauses* outer_;
     std::size_t changesAtStart_;
 };
+
+// Whether the work this thread's pauses pace was asked to stop (never outside a StoppablePauses
+// scope): for a step that a Stop makes needless, such as the wait before a cursor goes home.
+bool stopRequested();
 
 // Keeps this thread's pauses running their length while it lives, within a StoppablePauses scope
 // too: for steps that must not be split, such as a value stepped away and back again. The next

@@ -300,6 +300,8 @@ StoppablePauses::~StoppablePauses() { tPaced.scope = outer_; }
 
 std::size_t StoppablePauses::changesSent() const { return tPaced.changes - changesAtStart_; }
 
+bool stopRequested() { return tPaced.scope && tPaced.scope->stop_.stop_requested(); }
+
 HeldPauses::HeldPauses() : outerHurry_(tPaced.hurry) { ++tPaced.held; }
 
 HeldPauses::HeldPauses(double atMostOnceStopped) : outerHurry_(tPaced.hurry) {
@@ -332,6 +334,12 @@ void pause(double seconds) {
         if (clock().sleepUnlessStopped(duration, scope->stop_)) return;
         const std::chrono::duration<double> slept = clock().now() - start;
         if (slept < duration) clock().sleep(std::min(hurried, duration - slept));
+        return;
+    }
+    // Input under way (a drag, a key held) is finished at once after a Stop: its remaining steps
+    // go without their pauses, so that the button or key comes up without delay.
+    if (tPaced.held == 0 && tPaced.holdsInput() && std::uncaught_exceptions() == 0) {
+        clock().sleepUnlessStopped(duration, scope->stop_);
         return;
     }
     if (!mayStop()) {

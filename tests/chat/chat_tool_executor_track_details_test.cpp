@@ -29,9 +29,12 @@ TEST_F(ChatToolExecutorTrackDetails, ReadsStripsAndChainsAndNamesTheTrackOfABusI
     ASSERT_EQ(before.track("Kick")->strip.sends.at(0).bus, 1);
     ASSERT_TRUE(before.track("Guitar")->strip.sends.empty());
 
+    ASSERT_EQ(before.visibleTrackIds().size(), 7u);
+
     const auto output = one("get_track_details", R"({"track_names":["Kick","  ","Lead Vox ","Guitar"],
                                                      "track_name":"Bass"})");
     EXPECT_TRUE(world().project().track("Reverb")->inArrange);  // surfaced for the send
+    EXPECT_EQ(world().project().visibleTrackIds().size(), 8u);
     const json answer = json::parse(output.outputJSON);
     EXPECT_FALSE(answer.contains("status"));
     EXPECT_FALSE(answer.contains("failures"));
@@ -58,7 +61,43 @@ TEST_F(ChatToolExecutorTrackDetails, ReadsStripsAndChainsAndNamesTheTrackOfABusI
     EXPECT_TRUE(guitar.plugins.empty());
     EXPECT_TRUE(answer["tracks"][2]["plugins"].is_array());
 
-    EXPECT_EQ(lastRecord(), (ToolExecution{"get_track_details", "Read details for Kick, Lead Vox, Guitar.", true}));
+    // The track list changed: the card says how.
+    EXPECT_EQ(lastRecord(), (ToolExecution{"get_track_details",
+                                           "Read details for Kick, Lead Vox, Guitar. Reverb (the track of Bus 1) is "
+                                           "now shown in the track list.",
+                                           true}));
+
+    // Listed now: a second read leaves the list as it is and says nothing of it.
+    const json again = oneJSON("get_track_details", R"({"track_names":["Kick","Nope"]})");
+    EXPECT_EQ(again["tracks"][0]["sendTargets"], json({{"Bus 1", "Reverb"}}));
+    EXPECT_EQ(world().project().visibleTrackIds().size(), 8u);
+    EXPECT_EQ(lastRecord(), (ToolExecution{"get_track_details", "Read details for Kick. Failed: Nope", true}));
+}
+
+// The read touches each send with a step and a step back: at either end of the knob's travel, and
+// anywhere between, the send is left where it was found, in every project shape of that send.
+TEST_F(ChatToolExecutorTrackDetails, AReadLeavesASendAsFoundAtEitherEndOfItsTravel) {
+    struct Case {
+        const char* label;
+        int detent;  // 0 is -inf, 57 is +6 dB
+    };
+    const std::vector<Case> cases{
+        {"top", 57}, {"one below the top", 56}, {"bottom", 0}, {"one above the bottom", 1}, {"between", 9}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        load(standin::testing::demoSong());
+        world().mutateProject([&](standin::Project& p) { p.track("Kick")->strip.sends.at(0).detent = c.detent; });
+        const auto before = world().project();
+        signature.reset();  // a read of a new project, not a repeat
+
+        const json answer = oneJSON("get_track_details", R"({"track_names":["Kick"]})");
+
+        const auto after = world().project();
+        EXPECT_EQ(after.track("Kick")->strip.sends.at(0).detent, c.detent);
+        EXPECT_EQ(after.track("Reverb")->strip.automation.power, before.track("Reverb")->strip.automation.power);
+        EXPECT_EQ(after.track("Reverb")->strip.automation.mode, before.track("Reverb")->strip.automation.mode);
+        EXPECT_EQ(answer["tracks"][0]["sendTargets"], json({{"Bus 1", "Reverb"}})) << answer.dump();
+    }
 }
 
 TEST_F(ChatToolExecutorTrackDetails, AHiddenTrackIsExplainedByTheFolderHintOrTheTrackList) {

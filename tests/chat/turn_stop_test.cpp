@@ -291,6 +291,11 @@ TEST_F(TurnStopTest, AStoppedReadingToolLeavesTheMixAsItFoundIt) {
             if (!stopped.record.succeeded) {
                 EXPECT_TRUE(has(stopped.record.summary, "Stopped by the user before")) << stopped.record.summary;
             }
+            // The read's one lasting change, the bus's track put into the list, is named.
+            if (std::string(c.tool) == "get_track_details" && world().project().track("Reverb")->inArrange) {
+                EXPECT_TRUE(has(stopped.record.summary, "Reverb (the track of Bus 1) is now shown in the track list"))
+                    << stopped.record.summary;
+            }
         }
     }
 }
@@ -338,6 +343,126 @@ TEST_F(TurnStopTest, AStoppedTrackWriteNamesEveryTrackItChanged) {
                 EXPECT_FALSE(stopped.record.succeeded) << said;
                 EXPECT_FALSE(has(said, "Already done")) << said;
             }
+        }
+    }
+}
+
+// A Stop while a send is walked to its level, or while a reading tool steps a send at the top of
+// its travel up and back: the send ends where it was or where it was asked to go, never part-way,
+// and an answer that comes with the send changed names the send's level.
+TEST_F(TurnStopTest, AStopNeverLeavesASendPartWay) {
+    struct Case {
+        const char* tool;
+        const char* args;
+        int from;                  // Kick's send detent before (0 is -inf, 57 is +6 dB)
+        std::vector<int> allowed;  // where a Stop may leave it
+    };
+    const std::vector<Case> cases{
+        {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","target_db":0})", 9, {9, 45}},
+        {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","target_db":-100})", 9, {9, 0}},
+        {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","target_db":12})", 9, {9, 57}},
+        {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","delta_db":-3})", 57, {57, 51}},
+        {"get_track_details", R"({"track_names":["Kick"]})", 57, {57}},
+        {"get_track_details", R"({"track_names":["Kick"]})", 0, {0}},
+    };
+    for (const auto& c : cases) {
+        const auto shape = [&] {
+            load(standin::testing::demoSong());
+            world().mutateProject([&](standin::Project& p) { p.track("Kick")->strip.sends.at(0).detent = c.from; });
+        };
+        shape();
+        const double whole = call(c.tool, c.args, std::nullopt).took;
+        for (double at = 0; at < whole + 0.1; at += 0.02) {
+            SCOPED_TRACE(std::string(c.tool) + " " + c.args + " stopped at " + std::to_string(at));
+            shape();
+
+            const auto stopped = call(c.tool, c.args, at);
+
+            EXPECT_LE(stopped.took, at + 0.5);
+            expectNothingOpen();
+            const int now = world().project().track("Kick")->strip.sends.at(0).detent;
+            EXPECT_EQ(std::count(c.allowed.begin(), c.allowed.end(), now), 1) << "left at detent " << now;
+            if (now != c.from) {
+                EXPECT_TRUE(has(stopped.record.summary, "Send Kick \u2192 Bus 1: ")) << stopped.record.summary;
+            }
+        }
+    }
+}
+
+// A drag hides Corvane's window and brings Logic Pro to the front. However the turn ends, stopped
+// at any moment of the drag or failed after it, Corvane comes back to the front; a Stop during the
+// drag lets it drop at once and answers within half a second, saying where the plug-in went.
+TEST_F(TurnStopTest, EveryEndOfATurnThatDraggedBringsCorvaneBack) {
+    const char* args = R"({"track_name":"Kick","from_index":1,"to_index":0})";
+    const std::vector<std::string> before{"Channel EQ", "Compressor"};
+    const std::vector<std::string> moved{"Compressor", "Channel EQ"};
+    std::vector<std::optional<double>> stops{std::nullopt};  // not stopped: the backend fails after the round
+    for (const double at : everyMoment(standin::testing::demoSong(), "reorder_plugin", args, 0.02)) stops.push_back(at);
+    for (const auto& at : stops) {
+        SCOPED_TRACE(at ? "stopped at " + std::to_string(*at) : std::string("failed after the round"));
+        load(standin::testing::demoSong());
+        ASSERT_EQ(world().frontmostPid(), world().selfPid());
+        transport->reply(callsReply({{"r", "reorder_plugin", args}}));  // and no reply after it
+
+        const double start = world().virtualSeconds();
+        if (at) world().at(start + *at, [this] { orchestrator->cancelCurrentTurn(); });
+        const ChatResponse response = run();
+
+        EXPECT_EQ(world().frontmostPid(), world().selfPid());
+        const auto chain = chainOf(*world().project().track("Kick"));
+        EXPECT_TRUE(chain == before || chain == moved);
+        ASSERT_EQ(response.toolsUsed.size(), 1u);
+        const auto& record = response.toolsUsed[0];
+        if (chain == moved) {
+            EXPECT_TRUE(record.succeeded) << record.summary;
+            EXPECT_EQ(record.summary, "Moved plugin on Kick from slot 1 to slot 0.");
+        }
+        if (at && world().virtualSeconds() - start > *at) {
+            EXPECT_LE(world().virtualSeconds() - start, *at + 0.5);
+            expectNothingOpen();
+        }
+    }
+}
+
+// A listen stopped before it plays, in a song that was playing: the card names what the listen
+// left changed (the transport stopped, the playhead moved, the analysis plug-in it inserted).
+TEST_F(TurnStopTest, AListenStoppedBeforeItPlaysNamesEveryChangeItLeaves) {
+    const char* args = R"({"duration_seconds":2,"start_bar":1,"tracks":"Kick"})";
+    const auto shape = [&] {
+        load(standin::testing::demoSong());
+        world().mutateProject([](standin::Project& p) {
+            p.transport.positionTicks = 8 * p.transport.ticksPerBar();  // bar 9
+            p.transport.playing = true;
+        });
+        // A new program with it: none that knows whether Kick has the plug-in.
+        orchestrator = std::make_unique<ChatOrchestrator>(
+            ChatOrchestrator::Services{inventory, backend, conversations, memories, logic, plugins, logger, {}},
+            ChatOrchestrator::Providers{});
+    };
+    shape();
+    const double whole = call("listen_to_playback", args, std::nullopt).took;
+    for (double at = 0; at < whole; at += 0.03) {
+        SCOPED_TRACE("stopped at " + std::to_string(at));
+        shape();
+        const bool cycle = world().project().transport.cycleOn;
+
+        const auto stopped = call("listen_to_playback", args, at);
+
+        EXPECT_LE(stopped.took, at + 0.5);
+        expectNothingOpen();
+        const auto project = world().project();
+        EXPECT_EQ(project.transport.cycleOn, cycle);
+        const std::string& said = stopped.record.summary;
+        EXPECT_FALSE(stopped.record.succeeded) << said;
+        const auto kick = chainOf(*project.track("Kick"));
+        if (std::find(kick.begin(), kick.end(), "Corvane") != kick.end()) {
+            EXPECT_TRUE(has(said, "analysis plug-in was inserted on Kick")) << said;
+        }
+        if (!project.transport.playing) {
+            EXPECT_TRUE(has(said, "is stopped")) << said;
+        }
+        if (project.transport.playhead().bar == 1) {
+            EXPECT_TRUE(has(said, "bar 1")) << said;
         }
     }
 }
