@@ -7,6 +7,7 @@
 #include <string>
 
 #include "chat/chat_tool_executor.h"
+#include "logic/sidechain_source_search.h"
 #include "model/tool_result_payloads.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -276,18 +277,35 @@ AgentToolOutputPayload reorderPlugin(ToolCall& toolCall) {
                   {{"updatedPlugins", chainJSON(after)}});
 }
 
+// The source as a name the track list does not show while a collapsed folder may hide a track
+// of it; absent for anything else.
+std::optional<std::string> hiddenTrackName(const LogicInspector& logic, const std::string& source) {
+    const std::string name(text::trimSpacesAndTabs(source));
+    if (name.empty() || !sidechain_source::mayNameTrack(text::lowercased(name))) return std::nullopt;
+    if (logic.resolveTrack(name).header) return std::nullopt;
+    const auto window = logic.findMainWindow();
+    if (!window || !logic.mayHideTracks(*window)) return std::nullopt;
+    return name;
+}
+
 AgentToolOutputPayload setPluginSidechain(ToolCall& toolCall) {
     auto args = json_fields::parseObject(toolCall.args());
     auto trackName = args ? tool_args::text(*args, "track_name") : std::nullopt;
     auto source = args ? tool_args::text(*args, "source") : std::nullopt;
     if (!trackName || !source)
         return toolCall.fail("Missing parameters. Need: track_name, plugin_name or plugin_index, source.");
-    const auto resolved = toolCall.executor.resolveSidechainSource(*source);
-    if (!resolved.source)
-        return toolCall.fail(resolved.error.value_or("Could not resolve sidechain source '" + *source + "'."));
-
     const LogicInspector& logic = toolCall.executor.logicInspector();
     const LogicInspector::KeptPlaces places;  // the strip is read again after every pause
+    auto resolved = toolCall.executor.resolveSidechainSource(*source);
+    if (!resolved.source) {
+        // Logic Pro's menu lists the tracks a collapsed folder hides: a name no shown track bears
+        // is left to the menu, which takes exactly that name or refuses one several items share.
+        // The folder stays as it is.
+        auto hidden = hiddenTrackName(logic, *source);
+        if (!hidden)
+            return toolCall.fail(resolved.error.value_or("Could not resolve sidechain source '" + *source + "'."));
+        resolved = {hidden, std::nullopt, std::nullopt};
+    }
     std::string error;
     auto track = selectTrack(logic, *trackName, error);
     if (!track) return toolCall.fail(error);

@@ -33,6 +33,8 @@ AgentToolOutputPayload setFolderExpanded(ToolCall& toolCall) {
     if (!window) return fail(logic_messages::kLogicProNotRunning);
     auto resolved = logic.resolveTrack(*name);
     if (!resolved.header) {
+        // A folder inside a collapsed one is not listed, yet may be there.
+        if (logic.mayHideTracks(*window)) return fail(logic.selectionFailure(*name));
         std::string available;
         for (const auto& n : resolved.availableNames) available += (available.empty() ? "" : ", ") + n;
         return fail("Track '" + *name + "' not found. Available: " + available);

@@ -29,12 +29,14 @@ AgentToolOutputPayload succeeded(ToolCall& toolCall, const char* tool, const std
     return ChatToolExecutor::makeJSONOutput(toolCall.callID(), output, "{}");
 }
 
-// A selection that failed reads as "not found" from below; a track that is listed was found, so say
-// what did go wrong.
+// A selection that failed reads as "not found" from below; a track that is listed was found, and
+// one a collapsed folder may hold may be there, so say what did go wrong.
 std::string selectionMessage(const LogicInspector& logic, const std::string& name, const std::string& message) {
     if (message != "Track '" + name + "' not found." && message != logic_messages::trackNotFound(name)) return message;
-    const auto resolved = logic.resolveTrack(name);
-    return resolved.header ? logic.selectionFailure(name) : message;
+    if (logic.resolveTrack(name).header) return logic.selectionFailure(name);
+    // Unlisted: said as not found only when no collapsed folder may hold it.
+    const auto window = logic.findMainWindow();
+    return window && logic.mayHideTracks(*window) ? logic.selectionFailure(name) : message;
 }
 
 AgentToolOutputPayload renameTrack(ToolCall& toolCall) {

@@ -378,6 +378,13 @@ std::string LogicInspector::selectionFailure(const std::string& named) const {
     if (!resolved.header) {
         std::string available;
         for (const auto& n : resolved.availableNames) available += (available.empty() ? "" : ", ") + n;
+        // A track inside a collapsed folder has no header to select, so an unlisted name may still be a track.
+        if (auto window = findMainWindow(); window && mayHideTracks(*window))
+            return "Track '" + named +
+                   "' is not among the tracks Logic Pro's track list shows; a collapsed folder may hold it, and a "
+                   "track inside one cannot be selected. Nothing was changed: expand the folder that holds it "
+                   "(set_folder_expanded), then retry. Shown: " +
+                   available;
         return "Track '" + named + "' not found. Available: " + available;
     }
     if (resolved.matches.size() > 1) return "Track '" + named + "': " + ambiguousTrackMessage(resolved);

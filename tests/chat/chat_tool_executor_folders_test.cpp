@@ -57,6 +57,32 @@ TEST_F(ChatToolExecutorFolders, RefusesBadArgumentsUnknownTracksAndPlainTracks) 
     EXPECT_TRUE(drumsExpanded());
 }
 
+TEST_F(ChatToolExecutorFolders, AFolderInsideACollapsedOneIsRefusedAsUnlistedNotAsMissing) {
+    load(standin::testing::demoSongWith(
+        {{"project",
+          {{"selected", "Bass"},
+           {"tracks",
+            {{{"name", "Drums"},
+              {"kind", "folder"},
+              {"expanded", false},
+              {"children",
+               {{{"name", "Kick"}, {"kind", "audio"}},
+                {{"name", "Toms"},
+                 {"kind", "folder"},
+                 {"expanded", false},
+                 {"children", {{{"name", "Tom"}, {"kind", "audio"}}}}}}}},
+             {{"name", "Bass"}, {"kind", "audio"}}}}}}}));
+    const json answer = oneJSON("set_folder_expanded", R"({"name":"Toms","expanded":true})");
+    EXPECT_FALSE(drumsExpanded());
+    EXPECT_FALSE(world().project().track("Toms")->expanded);
+    EXPECT_EQ(answer["status"], "error");
+    const std::string message = answer.value("message", "");
+    EXPECT_NE(message.find("'Toms' is not among the tracks Logic Pro's track list shows; a collapsed folder may hold it"),
+              std::string::npos)
+        << message;
+    EXPECT_EQ(message.find("not found"), std::string::npos) << message;
+}
+
 TEST_F(ChatToolExecutorFolders, AKeyPressThatDidNotCloseTheFolderIsNoSuccess) {
     load(standin::testing::demoSongWith({{"project", {{"selected", "Drums"}}}}));
     world().updateFaults([](standin::Faults& f) { f.arrowKeysIgnored = true; });  // the chord is lost too

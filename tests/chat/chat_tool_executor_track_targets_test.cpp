@@ -258,6 +258,70 @@ TEST_F(ChatToolExecutorTrackTargets, ASideChainTakesTheTrackOfExactlyThatNameAnd
     EXPECT_EQ(source(), "Bus 1");
 }
 
+// A track a collapsed folder hides has no header to select: refused without saying it is missing,
+// and the folder left shut.
+TEST_F(ChatToolExecutorTrackTargets, ATargetACollapsedFolderHidesIsRefusedAsUnlistedNotAsMissing) {
+    std::vector<Call> calls;
+    for (const auto& call : editingCalls("Snare"))
+        if (call.tool != std::string("set_track_volume") && call.tool != std::string("set_track_pan") &&
+            call.tool != std::string("set_track_mute") && call.tool != std::string("set_track_solo"))
+            calls.push_back(call);
+    calls.push_back({"remove_plugin", R"({"track_name":"Snare","plugin_index":0})"});
+    calls.push_back({"set_plugin_parameter",
+                     R"({"track_name":"Snare","plugin_name":"Compressor","parameter_name":"Threshold","value":"-20"})"});
+    calls.push_back({"set_plugin_sidechain", R"({"track_name":"Snare","plugin_index":0,"source":"Kick"})"});
+    for (const auto& call : calls) {
+        SCOPED_TRACE(call.tool);
+        load(standin::testing::demoSong());
+        world().mutateProject([](standin::Project& p) { p.track("Drums")->expanded = false; });
+        const json before = mixOf(world().project());
+
+        const json answer = oneJSON(call.tool, call.args);
+        EXPECT_EQ(mixOf(world().project()), before);
+        EXPECT_FALSE(world().project().track("Drums")->expanded);
+        EXPECT_EQ(answer["status"], "error");
+        const std::string message = answer.value("message", "");
+        EXPECT_NE(message.find("'Snare' is not among the tracks Logic Pro's track list shows; a collapsed folder may "
+                               "hold it"),
+                  std::string::npos)
+            << message;
+        EXPECT_EQ(message.find("not found"), std::string::npos) << message;
+    }
+}
+
+TEST_F(ChatToolExecutorTrackTargets, ASideChainSourceOnlyACollapsedFolderHoldsIsTakenAndTheFolderLeftShut) {
+    const std::string vox = R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":)";
+    auto source = [this] { return world().project().track("Lead Vox")->strip.inserts.at(1).sideChainSource; };
+    auto untouched = [this] {
+        EXPECT_FALSE(world().project().track("Drums")->expanded);
+        EXPECT_EQ(world().ui().openMenu, "");
+        EXPECT_TRUE(world().ui().pluginWindows.empty());
+    };
+    for (const char* directSet : {"ignore", "accept"}) {
+        SCOPED_TRACE(directSet);
+        load(standin::testing::demoSong());
+        world().setKnob("popupDirectSet", directSet);
+        world().mutateProject([](standin::Project& p) { p.track("Drums")->expanded = false; });
+
+        json answer = oneJSON("set_plugin_sidechain", vox + R"("Kick"})");
+        EXPECT_EQ(source(), "Kick");
+        untouched();
+        EXPECT_EQ(answer, (json{{"status", "ok"}, {"message", "Compressor on Lead Vox: Side Chain: None \u2192 Kick"}}));
+
+        // Named in another case: the answer says what the selector shows.
+        answer = oneJSON("set_plugin_sidechain", vox + R"(" snare"})");
+        EXPECT_EQ(source(), "Snare");
+        untouched();
+        EXPECT_EQ(answer["message"], "Compressor on Lead Vox: Side Chain: Kick \u2192 Snare") << answer.dump();
+
+        // A name no track bears, shown or hidden, changes nothing.
+        answer = oneJSON("set_plugin_sidechain", vox + R"("Kik"})");
+        EXPECT_EQ(source(), "Snare");
+        untouched();
+        EXPECT_EQ(answer["status"], "error") << answer.dump();
+    }
+}
+
 TEST_F(ChatToolExecutorTrackTargets, ASideChainSourceNamedLikeAHiddenTrackIsRefused) {
     const std::string vox = R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Kick"})";
     auto refused = [&](const json& answer) {
