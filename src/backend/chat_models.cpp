@@ -61,7 +61,10 @@ std::string titleFrom(const std::string& titleRequest) {
         ++words;
         position = end == std::string::npos ? message.size() : end;
     }
-    return title.empty() ? "New chat" : title;
+    if (title.empty()) return "New chat";
+    // A title cut short says so, as the window shows it whole.
+    if (message.find_first_not_of(" \t\n", position) != std::string::npos) title += "…";
+    return title;
 }
 
 std::string environment(const char* name) {

@@ -244,6 +244,7 @@ void ChatViewModel::finishTurn(const ChatResponse& response) {
             "This chat was deleted in another copy of Corvane while Corvane worked on it: the reply was not kept.";
         tellStoreFailure(turnEndStatus_);
         assign(threads_, store.conversationState(std::nullopt).threads, Field::threads);
+        assign(pendingCaptureCount_, std::int64_t{0}, Field::pendingCaptureCount);
         currentTurnToolGroups_.clear();
         rebuildTranscriptFromEntries();
     } else {

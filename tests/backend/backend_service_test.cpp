@@ -197,7 +197,10 @@ TEST_F(BackendServiceTest, ScriptModeDrivesTheDemoExchangeAndKeepsEachConversati
     json title = agentBody("User: Check the levels of the drum bus tonight please\nAssistant: Done.");
     title["kind"] = "title";
     const json titled = json::parse(chat(title, token).body);
-    EXPECT_EQ(titled["output"][0]["content"][0]["text"], "Check the levels of the drum");
+    EXPECT_EQ(titled["output"][0]["content"][0]["text"], "Check the levels of the drum…");
+    title = agentBody("User: Check the drum bus \nAssistant: Done.");
+    title["kind"] = "title";
+    EXPECT_EQ(json::parse(chat(title, token).body)["output"][0]["content"][0]["text"], "Check the drum bus");
 }
 
 TEST_F(BackendServiceTest, ErrorReportsAreStoredAsPrivateJSONFilesWithTheAccount) {
