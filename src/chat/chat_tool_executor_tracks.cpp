@@ -120,16 +120,9 @@ bool stereoOutListed(const LogicInspector& logic) {
     });
 }
 
-// The tracks the list shows, by number.
-std::vector<LogicInspector::TrackHeader> listedTracks(const LogicInspector& logic) {
-    const auto window = logic.findMainWindow();
-    return window ? logic.findTrackHeadersByName(*window) : std::vector<LogicInspector::TrackHeader>{};
-}
-
 AgentToolOutputPayload ensureMasterTrack(ToolCall& toolCall) {
     constexpr const char* kTool = "ensure_master_track";
     const LogicInspector& logic = toolCall.executor.logicInspector();
-    const auto before = listedTracks(logic);
     Outcome result;
     try {
         result = logic.ensureMasterArrangeTrack();
@@ -138,17 +131,7 @@ AgentToolOutputPayload ensureMasterTrack(ToolCall& toolCall) {
         if (stereoOutListed(logic)) toolCall.noteDone("Stereo Out is now shown in the track list");
         throw;
     }
-    if (!result.success) {
-        // The menu item hides the output track when the list shows it already, under a name of
-        // the user's own too: a track the press took out of the list is named.
-        std::string message = result.message;
-        const auto after = listedTracks(logic);
-        for (const auto& h : before)
-            if (std::none_of(after.begin(), after.end(), [&](const auto& a) { return a.trackNumber == h.trackNumber; }))
-                message += "; the press took '" + h.name + "' out of the track list (press Track > Show Output "
-                           "Track in Logic Pro to show it again)";
-        return failed(toolCall, kTool, message);
-    }
+    if (!result.success) return failed(toolCall, kTool, result.message);
     return succeeded(toolCall, kTool, result.message,
                      {{"status", "ok"}, {"arrange_track_name", "Stereo Out"}, {"message", result.message}});
 }

@@ -129,18 +129,6 @@ std::vector<std::pair<std::string, std::string>> callsOn(const std::string& trac
     };
 }
 
-// The menu item hides the output track when the list shows it under a name of the user's own:
-// the answer names the track it took out of the list.
-TEST_F(ChatToolExecutorTracks, AnOutputTrackRenamedByHandThatThePressHidesIsNamed) {
-    (void)oneJSON("ensure_master_track");
-    world().mutateProject([](standin::Project& p) { p.track("Stereo Out")->name = "Main"; });
-    signature.reset();  // asked again on purpose
-    const json answer = oneJSON("ensure_master_track");
-    ASSERT_FALSE(world().project().track("Main")->inArrange);
-    EXPECT_EQ(answer["status"], "error");
-    EXPECT_NE(answer.dump().find("took 'Main' out of the track list"), std::string::npos) << answer.dump();
-}
-
 // Logic Pro lists no header for a track inside a collapsed folder: a name such a track shares with
 // a shown one is refused by every tool, and the folder is left closed.
 TEST_F(ChatToolExecutorTracks, ANameSharedWithATrackHiddenInACollapsedFolderIsRefused) {
