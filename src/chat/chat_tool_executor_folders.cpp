@@ -19,8 +19,11 @@ constexpr const char* kTool = "set_folder_expanded";
 std::optional<bool> shownExpanded(const LogicInspector& logic, const LogicInspector::TrackHeader& folder) {
     const auto window = logic.findMainWindow();
     if (!window) return std::nullopt;
-    for (const auto& h : logic.findTrackHeaders(*window))
-        if (h.trackNumber == folder.trackNumber) return logic.isFolderExpanded(h);
+    for (auto& h : logic.findTrackHeadersByName(*window))
+        if (h.trackNumber == folder.trackNumber) {
+            h.isFolder = true;  // the same track: its triangle alone is read
+            return logic.isFolderExpanded(h);
+        }
     return std::nullopt;
 }
 
@@ -41,7 +44,9 @@ AgentToolOutputPayload setFolderExpanded(ToolCall& toolCall) {
     const LogicInspector& logic = toolCall.executor.logicInspector();
     auto window = logic.findMainWindow();
     if (!window) return fail(logic_messages::kLogicProNotRunning);
-    auto resolved = logic.resolveTrack(*name);
+    // A folder is opened or closed by its own row, and doing so shows what it hides: the folders
+    // are not looked into first.
+    auto resolved = logic.resolveTrack(*name, false);
     if (!resolved.header) {
         std::string available;
         for (const auto& n : resolved.availableNames) available += (available.empty() ? "" : ", ") + n;

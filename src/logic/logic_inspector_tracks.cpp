@@ -430,7 +430,7 @@ std::vector<LogicInspector::TrackHeader> hiddenTracks(const AXElement& window,
 
 }  // namespace
 
-LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& named) const {
+LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& named, bool lookIntoFolders) const {
     auto window = findMainWindow();
     if (!window) return {};
     // A track list read earlier in this call is read once more only when a list of it changed, or
@@ -458,7 +458,7 @@ LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& na
         }
         if (reused && (!result.header || !stillShows(*result.header))) continue;
         // A name one shown track bears may be borne by a track a collapsed folder hides as well.
-        if (result.matches.size() == 1 && detail::listMayHideTracks(headers)) {
+        if (lookIntoFolders && result.matches.size() == 1 && detail::listMayHideTracks(headers)) {
             bool looked = false;
             const auto hidden = hiddenTracks(*window, headers, looked);
             if (looked)  // the folders opened and closed again may have rebuilt the list
