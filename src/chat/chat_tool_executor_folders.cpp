@@ -6,6 +6,7 @@
 #include "chat/chat_tool_executor.h"
 #include "logic/logic_messages.h"
 #include "model/tool_result_payloads.h"
+#include "platform/clock.h"
 #include "support/json_fields.h"
 
 namespace corvane {
@@ -13,6 +14,18 @@ namespace corvane {
 namespace {
 
 constexpr const char* kTool = "set_folder_expanded";
+
+// Whether the folder's header, found anew by its number, shows it open.
+std::optional<bool> shownExpanded(const LogicInspector& logic, const LogicInspector::TrackHeader& folder) {
+    const auto window = logic.findMainWindow();
+    if (!window) return std::nullopt;
+    for (auto& h : logic.findTrackHeadersByName(*window))
+        if (h.trackNumber == folder.trackNumber) {
+            h.isFolder = true;  // the same track: its triangle alone is read
+            return logic.isFolderExpanded(h);
+        }
+    return std::nullopt;
+}
 
 AgentToolOutputPayload setFolderExpanded(ToolCall& toolCall) {
     auto fail = [&](const std::string& message) {
@@ -31,7 +44,9 @@ AgentToolOutputPayload setFolderExpanded(ToolCall& toolCall) {
     const LogicInspector& logic = toolCall.executor.logicInspector();
     auto window = logic.findMainWindow();
     if (!window) return fail(logic_messages::kLogicProNotRunning);
-    auto resolved = logic.resolveTrack(*name);
+    // A folder is opened or closed by its own row, and doing so shows what it hides: the folders
+    // are not looked into first.
+    auto resolved = logic.resolveTrack(*name, false);
     if (!resolved.header) {
         // A folder inside a collapsed one is not listed, yet may be there.
         if (logic.mayHideTracks(*window)) return fail(logic.selectionFailure(*name));
@@ -45,11 +60,20 @@ AgentToolOutputPayload setFolderExpanded(ToolCall& toolCall) {
         return fail("'" + header.name +
                     "' is not a folder track \u2014 only folder tracks can be expanded or collapsed.");
 
-    const Outcome outcome = logic.setFolderExpanded(header, expanded);
+    // A Stop after the key press leaves the folder as it then shows: the answer says so.
+    const std::optional<bool> was = logic.isFolderExpanded(header);
+    Outcome outcome;
+    try {
+        outcome = logic.setFolderExpanded(header, expanded);
+    } catch (const platform::PauseStopped&) {
+        const std::optional<bool> shows = shownExpanded(logic, header);
+        if (was && shows && *shows != *was)
+            toolCall.noteDone(std::string(*shows ? "Expanded folder '" : "Collapsed folder '") + header.name + "'");
+        throw;
+    }
     if (!outcome.success) return fail(outcome.message);
     // The key press is not proof: report what the folder shows afterwards.
-    auto after = logic.resolveTrack(header.name);
-    const std::optional<bool> shows = after.header ? logic.isFolderExpanded(*after.header) : std::nullopt;
+    const std::optional<bool> shows = shownExpanded(logic, header);
     if (!shows)
         return fail("Could not read whether folder '" + header.name + "' is " + (expanded ? "expanded" : "collapsed") +
                     " after the key press.");

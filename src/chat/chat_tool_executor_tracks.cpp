@@ -8,6 +8,7 @@
 #include "chat/chat_tool_executor.h"
 #include "logic/logic_messages.h"
 #include "logic/search_depths.h"
+#include "platform/clock.h"
 #include "platform/log.h"
 #include "support/json_fields.h"
 #include "support/numbers.h"
@@ -111,9 +112,27 @@ AgentToolOutputPayload ensureBusTrack(ToolCall& toolCall) {
                       {"message", message}});
 }
 
+// Whether the track list shows Stereo Out now.
+bool stereoOutListed(const LogicInspector& logic) {
+    const auto window = logic.findMainWindow();
+    if (!window) return false;
+    const auto headers = logic.findTrackHeadersByName(*window);
+    return std::any_of(headers.begin(), headers.end(), [](const LogicInspector::TrackHeader& h) {
+        return text::equalsIgnoringCase(text::trimmingWhitespace(h.name), "Stereo Out");
+    });
+}
+
 AgentToolOutputPayload ensureMasterTrack(ToolCall& toolCall) {
     constexpr const char* kTool = "ensure_master_track";
-    const auto result = toolCall.executor.logicInspector().ensureMasterArrangeTrack();
+    const LogicInspector& logic = toolCall.executor.logicInspector();
+    Outcome result;
+    try {
+        result = logic.ensureMasterArrangeTrack();
+    } catch (const platform::PauseStopped&) {
+        // Stopped once the menu item was pressed: the track it brought into the list stays there.
+        if (stereoOutListed(logic)) toolCall.noteDone("Stereo Out is now shown in the track list");
+        throw;
+    }
     if (!result.success) return failed(toolCall, kTool, result.message);
     return succeeded(toolCall, kTool, result.message,
                      {{"status", "ok"}, {"arrange_track_name", "Stereo Out"}, {"message", result.message}});

@@ -193,7 +193,9 @@ public:
     // The header last listed under that name (any letter case), read anew, while it still shows
     // the name; absent otherwise, or when no list was read while places are kept.
     std::optional<TrackHeader> keptHeaderNamed(const AXElement& mainWindow, const std::string& name) const;
-    ResolvedTrack resolveTrack(const std::string& named) const;
+    // `lookIntoFolders`: whether a name one shown track bears is looked for among the tracks the
+    // collapsed folders hide too (by opening and closing them), to refuse it when one shares it.
+    ResolvedTrack resolveTrack(const std::string& named, bool lookIntoFolders = true) const;
     // Why a name that matches several tracks is not acted on, listing their numbers.
     static std::string ambiguousTrackMessage(const ResolvedTrack& resolved);
     // Why selectTrack(named) gave nothing, for a tool's answer: not found (with the names listed),

@@ -136,6 +136,11 @@ struct KeptPlaces {
         std::optional<std::int64_t> selected;                             // the track last told selected
     };
     Listing listing;
+    // The tracks the collapsed folders hid when the list showed `hiddenBehind` (number and name of
+    // each header): looked for once per call.
+    AXElement hiddenWindow;
+    std::vector<std::pair<std::int64_t, std::string>> hiddenBehind;
+    std::vector<LogicInspector::TrackHeader> hidden;
 };
 KeptPlaces& keptPlaces();
 

@@ -13,6 +13,7 @@
 #include "logic/logic_timing.h"
 #include "logic/search_depths.h"
 #include "logic/sidechain_source_search.h"
+#include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "support/numbers.h"
@@ -65,6 +66,11 @@ bool hasDisclosureTriangle(const AXElement& header) {
 }
 
 std::string stripName(const LogicInspector::StripReading& strip) { return strip.text("name").value_or(""); }
+
+// Names are told apart whole and in any case, without the blanks around them: a request comes
+// trimmed, so a header's or strip's name is trimmed too ("Bass " is reached as "Bass").
+std::string nameKey(std::string_view name) { return text::lowercased(text::trimmingWhitespace(name)); }
+bool namesMatch(std::string_view a, std::string_view b) { return nameKey(a) == nameKey(b); }
 }  // namespace
 
 std::optional<LogicInspector::ParsedTrackDescription> LogicInspector::parseTrackDescription(
@@ -329,7 +335,102 @@ bool stillShows(LogicInspector::TrackHeader& header) {
 
 }  // namespace
 
-LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& named) const {
+namespace {
+
+// Whether a folder's triangle shows it open; nothing when its value cannot be read.
+std::optional<bool> triangleOpen(const AXElement& triangle) {
+    const auto v = ax_read::valueOf(triangle);
+    if (!v) return std::nullopt;
+    if (auto* i = std::get_if<std::int64_t>(&*v)) return *i != 0;
+    if (auto* b = std::get_if<bool>(&*v)) return *b;
+    if (auto* d = std::get_if<double>(&*v)) return *d != 0;
+    return std::nullopt;
+}
+
+// A folder header's triangle, when it shows the folder collapsed.
+std::optional<AXElement> collapsedTriangle(const AXElement& header) {
+    header.prefetchChildren(kHeaderChildReads);
+    for (const auto& child : header.children())
+        if (child.string(ax::kRole) == std::optional<std::string>("AXDisclosureTriangle"))
+            return triangleOpen(child) == std::optional(false) ? std::optional(child) : std::nullopt;
+    return std::nullopt;
+}
+
+// How long each pause of a look into the folders lasts once Stop is pressed: the folders are
+// still closed again, only quicker.
+constexpr double kLookOnceStopped = 0.05;
+
+// Logic Pro lists no header for a track inside a collapsed folder, yet such a track may bear the
+// name asked for. The folders shown collapsed are opened one by one by their triangles (which
+// leaves the selection alone), the headers they hold read (those of folders collapsed within
+// too), and each closed again. `seen`: the numbers of the headers read so far.
+void lookIntoFolders(const AXElement& window, const std::vector<LogicInspector::TrackHeader>& shown,
+                     std::vector<std::int64_t>& seen, std::vector<LogicInspector::TrackHeader>& hidden, bool& opened,
+                     int depth) {
+    if (depth > 16) return;
+    std::vector<std::int64_t> folders;
+    for (const auto& h : shown)
+        if (hasDisclosureTriangle(h.element) && collapsedTriangle(h.element)) folders.push_back(h.trackNumber);
+    // The list may be rebuilt by each folder opened or closed: every header is found anew by number.
+    auto headerNumbered = [&](std::int64_t number) -> std::optional<LogicInspector::TrackHeader> {
+        for (auto& h : headersOf(window))
+            if (h.trackNumber == number) return h;
+        return std::nullopt;
+    };
+    for (const std::int64_t number : folders) {
+        const auto folder = headerNumbered(number);
+        const auto triangle = folder ? collapsedTriangle(folder->element) : std::nullopt;
+        if (!triangle) continue;
+        platform::pause(0);  // a Stop by now opens no further folder
+        const platform::HeldPauses whole(kLookOnceStopped);  // never left open by a Stop
+        if (triangle->performAction(ax::kPress) != platform::AXError::success) continue;
+        opened = true;
+        platform::pause(pacing::kFolderToggles);
+        std::vector<LogicInspector::TrackHeader> inside;
+        for (auto& h : headersOf(window))
+            if (std::find(seen.begin(), seen.end(), h.trackNumber) == seen.end()) {
+                seen.push_back(h.trackNumber);
+                inside.push_back(std::move(h));
+            }
+        hidden.insert(hidden.end(), inside.begin(), inside.end());
+        lookIntoFolders(window, inside, seen, hidden, opened, depth + 1);
+        if (const auto again = headerNumbered(number)) {
+            again->element.prefetchChildren(kHeaderChildReads);
+            for (const auto& child : again->element.children())
+                if (child.string(ax::kRole) == std::optional<std::string>("AXDisclosureTriangle") &&
+                    triangleOpen(child) == std::optional(true)) {
+                    child.performAction(ax::kPress);
+                    platform::pause(pacing::kFolderToggles);
+                }
+        }
+    }
+}
+
+// The tracks hidden in the collapsed folders of the list `shown`, as kept from earlier in this
+// call while the list shows the same; `looked` tells whether the folders were opened just now.
+std::vector<LogicInspector::TrackHeader> hiddenTracks(const AXElement& window,
+                                                      const std::vector<LogicInspector::TrackHeader>& shown,
+                                                      bool& looked) {
+    auto& kept = detail::keptPlaces();
+    std::vector<std::pair<std::int64_t, std::string>> behind;
+    for (const auto& h : shown) behind.emplace_back(h.trackNumber, h.name);
+    looked = false;
+    if (kept.open > 0 && kept.hiddenWindow == window && kept.hiddenBehind == behind) return kept.hidden;
+    std::vector<std::int64_t> seen;
+    for (const auto& h : shown) seen.push_back(h.trackNumber);
+    std::vector<LogicInspector::TrackHeader> hidden;
+    lookIntoFolders(window, shown, seen, hidden, looked, 0);
+    if (kept.open > 0) {
+        kept.hiddenWindow = window;
+        kept.hiddenBehind = std::move(behind);
+        kept.hidden = hidden;
+    }
+    return hidden;
+}
+
+}  // namespace
+
+LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& named, bool lookIntoFolders) const {
     auto window = findMainWindow();
     if (!window) return {};
     // A track list read earlier in this call is read once more only when a list of it changed, or
@@ -343,19 +444,31 @@ LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& na
         for (const auto& h : headers) result.availableNames.push_back(h.name);
         auto takeAll = [&](const std::string& lowered) {
             for (const auto& h : headers)
-                if (text::lowercased(h.name) == lowered) result.matches.push_back(h);
+                if (nameKey(h.name) == lowered) result.matches.push_back(h);
             if (result.matches.empty()) return false;
             result.header = result.matches.front();
             return true;
         };
-        auto wanted = text::lowercased(named);
+        auto wanted = nameKey(named);
         if (!takeAll(wanted)) {
             static const Regex suffix(R"(\s*\[[^\]]*\]\s*$)");
             std::string stripped = suffix.replaceAll(wanted, "");
             stripped = std::string(text::trimSpacesAndTabs(stripped));
-            if (stripped != wanted) takeAll(stripped);
+            if (stripped != wanted && takeAll(stripped)) wanted = stripped;
         }
         if (reused && (!result.header || !stillShows(*result.header))) continue;
+        // A name one shown track bears may be borne by a track a collapsed folder hides as well.
+        if (lookIntoFolders && result.matches.size() == 1 && detail::listMayHideTracks(headers)) {
+            bool looked = false;
+            const auto hidden = hiddenTracks(*window, headers, looked);
+            if (looked)  // the folders opened and closed again may have rebuilt the list
+                for (const auto& h : headersOf(*window))
+                    if (h.trackNumber == result.header->trackNumber) result.header = result.matches.front() = h;
+            for (const auto& h : hidden)
+                if (nameKey(h.name) == wanted) result.matches.push_back(h);
+            std::stable_sort(result.matches.begin(), result.matches.end(),
+                             [](const TrackHeader& a, const TrackHeader& b) { return a.trackNumber < b.trackNumber; });
+        }
         if (result.header) result.header->isFolder = hasDisclosureTriangle(result.header->element);
         return result;
     }
@@ -529,7 +642,7 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
     }
     const long targetIndex = targetIt - rows.begin();
     const auto sameName = std::count_if(rows.begin(), rows.end(), [&](const auto& r) {
-        return text::equalsIgnoringCase(r.first.name, target.name);
+        return namesMatch(r.first.name, target.name);
     });
     if (sameName > 1) {
         log(fmt::format("[selectTrackViaKeyboard] {} tracks are named '{}': the strip cannot tell which it shows",
@@ -546,7 +659,7 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
     // Strip reads until it shows `name`, within the bound; the last name read. An unreadable strip
     // is not waited for.
     auto awaitStrip = [&](const std::string& name, std::string shown, const std::function<bool()>& worthWaiting) {
-        for (double waited = 0; !text::equalsIgnoringCase(shown, name) && waited < kStripCatchUpLimit;
+        for (double waited = 0; !namesMatch(shown, name) && waited < kStripCatchUpLimit;
              waited += kStripCatchUpPoll) {
             if (shown.empty() || !worthWaiting()) break;
             platform::pause(kStripCatchUpPoll);
@@ -578,7 +691,7 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
             long named = -1;
             int bearing = 0;
             for (const long row : selected)
-                if (text::equalsIgnoringCase(rows[static_cast<std::size_t>(row)].first.name, current)) {
+                if (namesMatch(rows[static_cast<std::size_t>(row)].first.name, current)) {
                     named = row;
                     ++bearing;
                 }
@@ -591,7 +704,7 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
         // A strip still following an earlier selection would change under a write later on.
         current = awaitStrip(rows[static_cast<std::size_t>(currentIndex)].first.name, current, [] { return true; });
         if (currentIndex == targetIndex) {
-            const bool shows = text::equalsIgnoringCase(current, target.name);
+            const bool shows = namesMatch(current, target.name);
             log(shows ? fmt::format("[selectTrackViaKeyboard] already on target '{}'", target.name)
                       : fmt::format("[selectTrackViaKeyboard] '{}' is selected but the strip shows '{}'", target.name,
                                     current));
@@ -643,7 +756,7 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
     answerRead = selected;
     const std::string after = selected ? awaitStrip(target.name, shownStripName(mainWindow), targetSelected)
                                        : shownStripName(mainWindow);
-    const bool verified = selected && text::equalsIgnoringCase(after, target.name) && targetSelected();
+    const bool verified = selected && namesMatch(after, target.name) && targetSelected();
     if (verified) listing.selected = target.trackNumber;
     log(fmt::format("[selectTrackViaKeyboard] after navigation, strip name='{}' (verified={})", after,
                     verified ? "yes" : "no"));
@@ -690,11 +803,7 @@ std::optional<bool> LogicInspector::isFolderExpanded(const TrackHeader& header) 
     header.element.prefetchChildren(kHeaderChildReads);
     for (const auto& child : header.element.children()) {
         if (child.string(ax::kRole) != std::optional<std::string>("AXDisclosureTriangle")) continue;
-        const auto v = ax_read::valueOf(child);
-        if (!v) continue;
-        if (auto* i = std::get_if<std::int64_t>(&*v)) return *i != 0;
-        if (auto* b = std::get_if<bool>(&*v)) return *b;
-        if (auto* d = std::get_if<double>(&*v)) return *d != 0;
+        if (const auto open = triangleOpen(child)) return open;
     }
     return std::nullopt;
 }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <stop_token>
+
 #include "chat/chat_tool_executor.h"
 #include "chat/tool_executor_fixture.h"
 
@@ -89,6 +92,39 @@ TEST_F(ChatToolExecutorFolders, AKeyPressThatDidNotCloseTheFolderIsNoSuccess) {
     EXPECT_EQ(oneJSON("set_folder_expanded", R"({"track_name":"Drums","expanded":false})"),
               error("Folder 'Drums' did not close \u2014 it still shows expanded."));
     EXPECT_TRUE(drumsExpanded());
+}
+
+// Stopped at every moment, a folder either keeps its state or the answer says it opened or closed.
+TEST_F(ChatToolExecutorFolders, AStoppedFolderCallNamesTheFolderItOpenedOrClosed) {
+    for (const bool collapse : {true, false}) {
+        auto run = [&](std::optional<double> stopAfter) {
+            load(standin::testing::demoSong());
+            if (!collapse) world().mutateProject([](standin::Project& p) { p.track("Drums")->expanded = false; });
+            signature.reset();
+            auto stop = std::make_shared<std::stop_source>();
+            const double start = world().virtualSeconds();
+            if (stopAfter) world().at(start + *stopAfter, [stop] { stop->request_stop(); });
+            executor->executeToolCalls(
+                {toolCall("c", collapse ? "collapse_folder" : "expand_folder", R"({"track_name":"Drums"})")}, request,
+                threadID, roundIndex++, projectName, installedPlugins, toolsUsed, signature, stop->get_token());
+            return world().virtualSeconds() - start;
+        };
+        const double whole = run(std::nullopt);
+        ASSERT_EQ(drumsExpanded(), !collapse);
+        int changedWhenStopped = 0;
+        for (double at = 0; at < whole; at += 0.05) {
+            SCOPED_TRACE(std::string(collapse ? "collapse" : "expand") + " stopped at " + std::to_string(at));
+            run(at);
+            const std::string& said = lastRecord().summary;
+            if (drumsExpanded() == !collapse) {
+                ++changedWhenStopped;
+                EXPECT_NE(said.find(collapse ? "Collapsed folder 'Drums'" : "Expanded folder 'Drums'"),
+                          std::string::npos)
+                    << said;
+            }
+        }
+        EXPECT_GT(changedWhenStopped, 0);
+    }
 }
 
 }  // namespace

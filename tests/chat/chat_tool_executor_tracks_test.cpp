@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <memory>
+#include <stop_token>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "chat/chat_tool_executor.h"
 #include "chat/tool_executor_fixture.h"
@@ -66,6 +70,131 @@ TEST_F(ChatToolExecutorTracks, BringsTheBusAndTheMasterIntoTheTrackList) {
     EXPECT_TRUE(world().project().track("Stereo Out")->inArrange);
     EXPECT_EQ(answer["status"], "ok");
     EXPECT_EQ(answer["arrange_track_name"], "Stereo Out");
+}
+
+// Stopped at every moment, Stereo Out is either left out of the track list or named as shown there.
+TEST_F(ChatToolExecutorTracks, AStoppedOutputTrackCallNamesTheTrackItShowed) {
+    auto run = [&](std::optional<double> stopAfter) {
+        load(standin::testing::demoSong());
+        signature.reset();
+        auto stop = std::make_shared<std::stop_source>();
+        const double start = world().virtualSeconds();
+        if (stopAfter) world().at(start + *stopAfter, [stop] { stop->request_stop(); });
+        executor->executeToolCalls({toolCall("c", "ensure_master_track")}, request, threadID, roundIndex++,
+                                   projectName, installedPlugins, toolsUsed, signature, stop->get_token());
+        return world().virtualSeconds() - start;
+    };
+    const double whole = run(std::nullopt);
+    ASSERT_TRUE(world().project().track("Stereo Out")->inArrange);
+    int shownWhenStopped = 0;
+    for (double at = 0; at < whole; at += 0.05) {
+        SCOPED_TRACE("stopped at " + std::to_string(at));
+        run(at);
+        const std::string& said = lastRecord().summary;
+        if (world().project().track("Stereo Out")->inArrange) {
+            ++shownWhenStopped;
+            EXPECT_NE(said.find("Stereo Out is now shown in the track list"), std::string::npos) << said;
+        }
+    }
+    EXPECT_GT(shownWhenStopped, 0);
+}
+
+// What the tools may change of every track, by name.
+json mixOf(const standin::Project& p) {
+    json tracks = json::object();
+    for (const auto& t : p.tracks) {
+        json inserts = json::array();
+        for (const auto& slot : t.strip.inserts) inserts.push_back({slot.plugin, slot.bypassed});
+        json sends = json::array();
+        for (const auto& send : t.strip.sends) sends.push_back(send.detent);
+        tracks[std::to_string(t.id)] = {{"name", t.name},       {"volume", t.strip.volume}, {"pan", t.strip.pan},
+                                        {"muted", t.muted},     {"soloed", t.soloed},       {"inserts", inserts},
+                                        {"sends", sends},       {"expanded", t.expanded},   {"inArrange", t.inArrange}};
+    }
+    return tracks;
+}
+
+// The tools that look a track up by name, each aimed at `track`.
+std::vector<std::pair<std::string, std::string>> callsOn(const std::string& track) {
+    const std::string t = "\"" + track + "\"";
+    return {
+        {"set_track_volume", R"({"track_name":)" + t + R"(,"value":"-6 dB"})"},
+        {"set_track_pan", R"({"tracks":[{"track_name":)" + t + R"(,"value":"-20"}]})"},
+        {"set_track_mute", R"({"enabled":true,"track_name":)" + t + "}"},
+        {"set_track_solo", R"({"enabled":true,"track_names":[)" + t + "]}"},
+        {"set_send_level", R"({"track_name":)" + t + R"(,"bus_label":"Bus 1","target_db":-6})"},
+        {"rename_track", R"({"current_name":)" + t + R"(,"new_name":"Renamed"})"},
+        {"set_plugin_bypass", R"({"track_name":)" + t + R"(,"plugin_index":0})"},
+        {"get_track_details", R"({"track_names":[)" + t + "]}"},
+    };
+}
+
+// Logic Pro lists no header for a track inside a collapsed folder: a name such a track shares with
+// a shown one is refused by every tool, and the folder is left closed.
+TEST_F(ChatToolExecutorTracks, ANameSharedWithATrackHiddenInACollapsedFolderIsRefused) {
+    for (const auto& [tool, args] : callsOn("KICK")) {
+        SCOPED_TRACE(tool);
+        load(standin::testing::demoSong());
+        world().mutateProject([](standin::Project& p) {
+            p.track("Guitar")->name = "kick";
+            p.track("Kick")->name = "KICK";
+            p.track("Drums")->expanded = false;
+            p.selectedTrackId = p.stripTrackId = p.track("Bass")->id;
+        });
+        const json before = mixOf(world().project());
+        const json answer = oneJSON(tool, args);
+        EXPECT_EQ(mixOf(world().project()), before);
+        EXPECT_NE(answer.dump().find("are all named"), std::string::npos) << answer.dump();
+        EXPECT_FALSE(lastRecord().succeeded);
+    }
+}
+
+// A name no hidden track bears is reached as ever, at any moment of a Stop the folder looked into
+// is closed again, and the answer comes within half a second.
+TEST_F(ChatToolExecutorTracks, ATrackBesideACollapsedFolderIsReachedAndTheFolderStaysClosed) {
+    auto run = [&](std::optional<double> stopAfter) {
+        load(standin::testing::demoSong());
+        world().mutateProject([](standin::Project& p) { p.track("Drums")->expanded = false; });
+        signature.reset();
+        auto stop = std::make_shared<std::stop_source>();
+        const double start = world().virtualSeconds();
+        if (stopAfter) world().at(start + *stopAfter, [stop] { stop->request_stop(); });
+        executor->executeToolCalls({toolCall("c", "set_track_volume", R"({"track_name":"Bass","value":"-6 dB"})")},
+                                   request, threadID, roundIndex++, projectName, installedPlugins, toolsUsed,
+                                   signature, stop->get_token());
+        return world().virtualSeconds() - start;
+    };
+    const double whole = run(std::nullopt);
+    EXPECT_FALSE(world().project().track("Drums")->expanded);
+    EXPECT_NEAR(standin::World::level(world().project().track("Bass")->strip.volume), -6, 0.15);
+    EXPECT_TRUE(lastRecord().succeeded) << lastRecord().summary;
+    for (double at = 0; at < whole; at += 0.05) {
+        SCOPED_TRACE("stopped at " + std::to_string(at));
+        EXPECT_LE(run(at), at + 0.5);
+        EXPECT_FALSE(world().project().track("Drums")->expanded);
+    }
+}
+
+// A header's name with blanks around it is reached by the name without them, as asked.
+TEST_F(ChatToolExecutorTracks, ATrackNamedWithATrailingSpaceIsReached) {
+    auto bassWithBlank = [&] {
+        load(standin::testing::demoSong());
+        world().mutateProject([](standin::Project& p) { p.track("Bass")->name = "Bass "; });
+    };
+    bassWithBlank();
+    auto answer = oneJSON("set_track_volume", R"({"track_name":"Bass","value":"-6 dB"})");
+    EXPECT_NEAR(standin::World::level(world().project().track("Bass ")->strip.volume), -6, 0.15);
+    EXPECT_TRUE(lastRecord().succeeded) << answer.dump();
+
+    bassWithBlank();
+    answer = oneJSON("set_track_mute", R"({"enabled":true,"track_name":"bass"})");
+    EXPECT_TRUE(world().project().track("Bass ")->muted);
+    EXPECT_TRUE(lastRecord().succeeded) << answer.dump();
+
+    bassWithBlank();
+    answer = oneJSON("rename_track", R"({"current_name":"Bass","new_name":"Low End"})");
+    EXPECT_NE(world().project().track("Low End"), nullptr);
+    EXPECT_TRUE(lastRecord().succeeded) << answer.dump();
 }
 
 TEST_F(ChatToolExecutorTracks, SendLevelAbsoluteAndByDelta) {
