@@ -58,8 +58,17 @@ std::optional<Selected> resolveAndSelect(const LogicInspector& logic, const std:
     auto window = logic.findMainWindow();
     auto resolved = window ? logic.resolveTrack(name) : LogicInspector::ResolvedTrack{};
     if (!resolved.header) {
+        const std::string shown = joined(resolved.availableNames, namesListed);
+        // A track inside a collapsed folder has no header to select, so an unlisted name may still be a track.
+        if (window && logic.mayHideTracks(*window)) {
+            reason = "not among the tracks Logic Pro's track list shows; a collapsed folder may hold it, and a "
+                     "track inside one cannot be selected. Nothing was changed: expand the folder that holds it "
+                     "(set_folder_expanded), then retry.";
+            if (!shown.empty()) reason += " Shown: " + shown;
+            return std::nullopt;
+        }
         reason = "not found.";
-        if (!resolved.availableNames.empty()) reason += " Available: " + joined(resolved.availableNames, namesListed);
+        if (!shown.empty()) reason += " Available: " + shown;
         return std::nullopt;
     }
     if (resolved.matches.size() > 1) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "chat/chat_tool_executor.h"
@@ -65,6 +66,34 @@ std::optional<Track> selectTrack(const LogicInspector& logic, const std::string&
     return Track{selected->header.name, selected->mainWindow};
 }
 
+// A Stop ends a chain edit at its next pause, whatever it had already done to the chain: the chain
+// then shown is read back, and a change from the one found is named in the stopped call's answer.
+class ChainLeftOnStop {
+public:
+    ChainLeftOnStop(ToolCall& toolCall, const LogicInspector& logic, const Track& track,
+                    const std::vector<InsertSlot>& found)
+        : toolCall_(toolCall), logic_(logic), track_(track), found_(namesOf(found)) {}
+    ChainLeftOnStop(const ChainLeftOnStop&) = delete;
+    ChainLeftOnStop& operator=(const ChainLeftOnStop&) = delete;
+    ~ChainLeftOnStop() {
+        if (std::uncaught_exceptions() <= unwinding_) return;
+        try {
+            const auto now = namesOf(logic_.findTrackPluginSlots(track_.window));
+            if (now != found_)
+                toolCall_.noteDone(track_.name + "'s plug-ins are now: " + (now.empty() ? "none" : joined(now)) +
+                                   " (were: " + (found_.empty() ? "none" : joined(found_)) + ")");
+        } catch (...) {
+        }
+    }
+
+private:
+    ToolCall& toolCall_;
+    const LogicInspector& logic_;
+    const Track& track_;
+    std::vector<std::string> found_;
+    int unwinding_ = std::uncaught_exceptions();
+};
+
 AgentToolOutputPayload okJSON(ToolCall& toolCall, const std::string& message, json output) {
     toolCall.record(message, true);
     output["message"] = message;
@@ -116,6 +145,7 @@ AgentToolOutputPayload addPlugin(ToolCall& toolCall) {
     platform::pause(kTrackSelectSettles);
     auto slots = logic.findTrackPluginSlots(track->window);
     log("[add_plugin] '" + track->name + "' existing slots: " + joined(namesOf(slots)));
+    const ChainLeftOnStop stopNote(toolCall, logic, *track, slots);
 
     const bool addingAnalysis = ChatToolExecutor::isCorvaneSlot(*plugin);
     const auto analysisBefore = analysisSlot(slots);
@@ -230,7 +260,9 @@ AgentToolOutputPayload removePlugin(ToolCall& toolCall) {
     auto track = selectTrack(logic, *trackName, error);
     if (!track) return toolCall.fail(error);
     platform::pause(kTrackSelectSettles);
-    auto resolved = ChatToolExecutor::resolvePluginSlot(*args, logic.findTrackPluginSlots(track->window), track->name);
+    const auto found = logic.findTrackPluginSlots(track->window);
+    const ChainLeftOnStop stopNote(toolCall, logic, *track, found);
+    auto resolved = ChatToolExecutor::resolvePluginSlot(*args, found, track->name);
     if (!resolved.slot) return toolCall.fail(*resolved.error);
     // The removal reads the chain back: keys sent are no proof the plug-in is gone.
     const Outcome removed = logic.removePlugin(track->window, *resolved.slot);
@@ -253,6 +285,7 @@ AgentToolOutputPayload reorderPlugin(ToolCall& toolCall) {
     if (!track) return toolCall.fail(error);
     platform::pause(kTrackSelectSettles);
     const auto slots = logic.findTrackPluginSlots(track->window);
+    const ChainLeftOnStop stopNote(toolCall, logic, *track, slots);
     if (auto c = analysisSlot(slots)) {
         const auto analysis = static_cast<std::int64_t>(*c);
         if (from->value == analysis) return toolCall.fail("Corvane must stay last \u2014 don't move it.");
@@ -311,7 +344,17 @@ AgentToolOutputPayload setPluginSidechain(ToolCall& toolCall) {
     if (!track) return toolCall.fail(error);
     auto slot = ChatToolExecutor::resolvePluginSlot(*args, logic.findTrackPluginSlots(track->window), track->name);
     if (!slot.slot) return toolCall.fail(slot.error.value_or("Could not resolve plugin slot."));
-    const auto result = logic.setPluginSidechain(track->window, *slot.slot, *resolved.source);
+    // Its window and menu leave no trace in the chain: a Stop after the choice may have been made
+    // names the side chain as possibly changed.
+    const auto result = [&] {
+        try {
+            return logic.setPluginSidechain(track->window, *slot.slot, *resolved.source);
+        } catch (const platform::PauseStopped&) {
+            toolCall.noteDone("the side chain of " + slot.slot->name + " on " + track->name + " may now be " +
+                              *resolved.source + "; check it in the plug-in's window");
+            throw;
+        }
+    }();
     if (!result.success) return toolCall.fail(result.message);
 
     // Said as Logic Pro shows it afterwards, which is what the menu item pressed made of the source.

@@ -99,6 +99,14 @@ MenuChoice findSidechainMenuItem(const AXElement& dropdown, const AXElement& axA
     return {std::nullopt, found.size()};
 }
 
+// A value written directly would take any track of the name, one hidden in a collapsed folder
+// too: only the menu tells whether another bears it.
+bool mayBeShared(const std::string& source) {
+    const auto& headers = detail::keptPlaces().listing.headers;
+    return sidechain_source::mayNameTrack(text::trimmingWhitespace(text::lowercased(source))) &&
+           (headers.empty() || detail::listMayHideTracks(headers));
+}
+
 std::string sidechainSuccessMessage(const std::string& source, const std::string& committed,
                                     const std::optional<std::string>& beforeValue) {
     const std::string s = text::trimmingWhitespace(source);
@@ -113,12 +121,7 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AX
                                        const AXElement& axApp, const std::string& source,
                                        const std::optional<std::string>& beforeValue) {
     log(fmt::format("[setPluginSidechain] Target source '{}' (before='{}')", source, beforeValue.value_or("nil")));
-    // A value written directly would take any track of the name, one hidden in a collapsed
-    // folder too: only the menu tells whether another bears it.
-    const auto& headers = detail::keptPlaces().listing.headers;
-    const bool mayBeShared = sidechain_source::mayNameTrack(text::trimmingWhitespace(text::lowercased(source))) &&
-                             (headers.empty() || detail::listMayHideTracks(headers));
-    if (!mayBeShared) {
+    if (!mayBeShared(source)) {
         const auto code = dropdown.setAttributeValue(ax::kValue, source);
         log(fmt::format("[setPluginSidechain] Direct set returned {}", platform::code(code)));
         platform::pause(pacing::kSelectorDirectSetSettles);
@@ -204,8 +207,10 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     }
 
     const std::optional<std::string> beforeValue = dropdown->element.string(ax::kValue);
+    // A source already keyed is still looked up in the menu when another track may share its name.
     if (text::equalsIgnoringCase(text::trimmingWhitespace(beforeValue.value_or("")),
-                                 text::trimmingWhitespace(source))) {
+                                 text::trimmingWhitespace(source)) &&
+        !mayBeShared(source)) {
         closePluginWindow(*window);
         return {true, "Side Chain already " + beforeValue.value_or(source), beforeValue, std::nullopt};
     }

@@ -193,8 +193,15 @@ Outcome LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) co
     PlayheadDebug::log(fmt::format("target bar={} candidates={} chose frame=(x={} y={} w={} h={})", toBar, among,
                                    truncated(frame.x), truncated(frame.y), truncated(frame.width),
                                    truncated(frame.height)));
-    const bool moved =
-        setSliderValue(display->group, "bar", static_cast<double>(toBar), search_depth::kPlayheadFields, 0).success;
+    // Logic Pro clamps the bar field to the project's ends: the end is written, not a bar the field
+    // never shows, which would be written again and again.
+    double bar = static_cast<double>(toBar);
+    if (const auto field = findSlider(display->group, "bar", search_depth::kPlayheadFields, 0)) {
+        if (const auto highest = field->number(ax::kMaxValue); highest && bar > *highest) bar = *highest;
+        if (const auto lowest = field->number(ax::kMinValue); lowest && bar < *lowest) bar = *lowest;
+    }
+    const bool moved = setSliderValue(display->group, "bar", bar, search_depth::kPlayheadFields, 0).success &&
+                       bar == static_cast<double>(toBar);
     setSliderValue(display->group, "beat", 1, search_depth::kPlayheadFields, 0);
     setSliderValue(display->group, "division", 1, search_depth::kPlayheadFields, 0);
     setSliderValue(display->group, "tick", 1, search_depth::kPlayheadFields, 0);

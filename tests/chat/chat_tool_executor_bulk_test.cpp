@@ -47,6 +47,37 @@ TEST_F(ChatToolExecutorBulk, SoloAndMuteArgumentsAreCheckedBeforeLogicProIsTouch
     EXPECT_TRUE(world().eventLog().empty());
 }
 
+// A track a collapsed folder hides has no header to select: the answer says where it may be.
+TEST_F(ChatToolExecutorBulk, ATrackInACollapsedFolderIsSaidToBeHiddenNotMissing) {
+    const std::pair<const char*, const char*> calls[] = {
+        {"set_track_mute", R"({"enabled":true,"track_names":["Snare"]})"},
+        {"set_track_solo", R"({"enabled":true,"track_names":["Snare"]})"},
+        {"set_track_volume", R"({"track_name":"Snare","value":"-6 dB"})"},
+        {"set_track_pan", R"({"track_name":"Snare","value":20})"},
+    };
+    for (const auto& [tool, args] : calls) {
+        SCOPED_TRACE(tool);
+        load(standin::testing::demoSong());
+        world().mutateProject([](standin::Project& p) { p.track("Drums")->expanded = false; });
+        signature.reset();
+        const auto before = track("Snare");
+
+        const json answer = oneJSON(tool, args);
+
+        const auto& snare = track("Snare");
+        EXPECT_EQ(snare.muted, before.muted);
+        EXPECT_EQ(snare.soloed, before.soloed);
+        EXPECT_EQ(snare.strip.volume, before.strip.volume);
+        EXPECT_EQ(snare.strip.pan, before.strip.pan);
+        const std::string message = answer.value("message", "");
+        EXPECT_NE(message.find("'Snare' \u2014 not among the tracks Logic Pro's track list shows; a collapsed "
+                               "folder may hold it"),
+                  std::string::npos)
+            << message;
+        EXPECT_EQ(message.find("not found"), std::string::npos) << message;
+    }
+}
+
 TEST_F(ChatToolExecutorBulk, SoloesTheFoundTracksAndListsTheOthers) {
     auto answer = oneJSON("set_track_solo", R"({"enabled":true,"track_names":[" kick","Snare","Bas"]})");
     EXPECT_TRUE(track("Kick").soloed);

@@ -345,6 +345,16 @@ TEST_F(ChatToolExecutorTrackTargets, ASideChainSourceNamedLikeAHiddenTrackIsRefu
         refused(oneJSON("set_plugin_sidechain", vox));
         EXPECT_EQ(world().project().track("Lead Vox")->strip.inserts.at(1).sideChainSource, "None");
     }
+    // Already keyed from the name: which of the two is meant is still unknown.
+    load(standin::testing::demoSong());
+    world().mutateProject([](standin::Project& p) {
+        p.track("Guitar")->name = "Kick";
+        p.track("Drums")->expanded = false;
+        p.track("Lead Vox")->strip.inserts.at(1).sideChainSource = "Kick";
+    });
+    signature.reset();
+    refused(oneJSON("set_plugin_sidechain", vox));
+    EXPECT_EQ(world().project().track("Lead Vox")->strip.inserts.at(1).sideChainSource, "Kick");
 
     // A collapsed folder at the end of the list leaves no gap in the numbers shown.
     load(standin::testing::demoSongWith({{"project",

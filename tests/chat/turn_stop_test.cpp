@@ -493,29 +493,33 @@ TEST_F(TurnStopTest, AStopEndsTheWaitForANewSlotAtOnce) {
 // within half a second of the click, the transport is stopped with Cycle as it was, nothing is left
 // open, and the listen's card says it was stopped, never a success.
 TEST_F(TurnStopTest, AStopAnywhereInAListenEndsTheTurnAtOnceAndItsCardSaysStopped) {
-    const char* args = R"({"duration_seconds":2,"start_bar":1,"tracks":"Bass, Lead Vox"})";
-    for (const double at : everyMoment(standin::testing::demoSong(), "listen_to_playback", args)) {
-        SCOPED_TRACE("stopped at " + std::to_string(at));
-        load(standin::testing::demoSong());
-        // A new program with it: none that knows the plug-ins are there already.
-        orchestrator = std::make_unique<ChatOrchestrator>(
-            ChatOrchestrator::Services{inventory, backend, conversations, memories, logic, plugins, logger, {}},
-            ChatOrchestrator::Providers{});
-        const bool cycle = world().project().transport.cycleOn;
-        transport->reply(callsReply({{"l", "listen_to_playback", args}}));
+    // From bar 1, and from a bar past the song's last (64), which the playhead cannot take.
+    for (const char* args : {R"({"duration_seconds":2,"start_bar":1,"tracks":"Bass, Lead Vox"})",
+                             R"({"duration_seconds":2,"start_bar":70})"}) {
+        for (const double at : everyMoment(standin::testing::demoSong(), "listen_to_playback", args)) {
+            SCOPED_TRACE(std::string(args) + " stopped at " + std::to_string(at));
+            load(standin::testing::demoSong());
+            // A new program with it: none that knows the plug-ins are there already.
+            orchestrator = std::make_unique<ChatOrchestrator>(
+                ChatOrchestrator::Services{inventory, backend, conversations, memories, logic, plugins, logger, {}},
+                ChatOrchestrator::Providers{});
+            const bool cycle = world().project().transport.cycleOn;
+            transport->reply(callsReply({{"l", "listen_to_playback", args}}));
 
-        const double start = world().virtualSeconds();
-        world().at(start + at, [this] { orchestrator->cancelCurrentTurn(); });
-        const ChatResponse response = run();
-        if (world().virtualSeconds() - start < at) continue;  // the turn had ended before the Stop
+            const double start = world().virtualSeconds();
+            world().at(start + at, [this] { orchestrator->cancelCurrentTurn(); });
+            const ChatResponse response = run();
+            if (world().virtualSeconds() - start < at) continue;  // the turn had ended before the Stop
 
-        EXPECT_LE(world().virtualSeconds() - start, at + 0.5);
-        EXPECT_FALSE(world().project().transport.playing);
-        EXPECT_EQ(world().project().transport.cycleOn, cycle);
-        expectNothingOpen();
-        ASSERT_EQ(response.toolsUsed.size(), 1u);
-        EXPECT_FALSE(response.toolsUsed[0].succeeded) << response.toolsUsed[0].summary;
-        EXPECT_EQ(response.toolsUsed[0].summary.rfind("Stopped by the user", 0), 0u) << response.toolsUsed[0].summary;
+            EXPECT_LE(world().virtualSeconds() - start, at + 0.5);
+            EXPECT_FALSE(world().project().transport.playing);
+            EXPECT_EQ(world().project().transport.cycleOn, cycle);
+            expectNothingOpen();
+            ASSERT_EQ(response.toolsUsed.size(), 1u);
+            EXPECT_FALSE(response.toolsUsed[0].succeeded) << response.toolsUsed[0].summary;
+            EXPECT_EQ(response.toolsUsed[0].summary.rfind("Stopped by the user", 0), 0u)
+                << response.toolsUsed[0].summary;
+        }
     }
 }
 
@@ -539,6 +543,40 @@ TEST_F(TurnStopTest, AStopDuringAViewSwitchStillLeavesThePluginInItsEditorView) 
 }
 
 // The end of a turn closes a menu a call left open, stopped or not, before the user's keys come.
+// A Stop at any moment of an edit of a plug-in chain: whatever the chain or a side chain shows
+// afterwards that it did not before, the stopped answer names it.
+TEST_F(TurnStopTest, AStoppedChainEditNamesWhatItLeftChanged) {
+    struct Case {
+        const char* tool;
+        const char* args;
+        const char* track;
+        const char* named;  // what the answer says once it changed
+    };
+    const std::vector<Case> cases{
+        {"set_plugin_sidechain", R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Bus 1"})", "Lead Vox",
+         "the side chain of Compressor on Lead Vox"},
+        {"add_plugin", R"({"track_name":"Kick","plugin_name":"Channel EQ"})", "Kick", "Kick's plug-ins are now: "},
+        {"remove_plugin", R"({"track_name":"Lead Vox","plugin_index":1})", "Lead Vox", "Lead Vox's plug-ins are now: "},
+    };
+    for (const auto& c : cases) {
+        for (const double at : everyMoment(standin::testing::demoSong(), c.tool, c.args, 0.05)) {
+            SCOPED_TRACE(std::string(c.tool) + " stopped at " + std::to_string(at));
+            load(standin::testing::demoSong());
+            const auto before = *world().project().track(c.track);
+
+            const auto stopped = call(c.tool, c.args, at);
+
+            const auto now = *world().project().track(c.track);
+            bool changed = chainOf(now) != chainOf(before);
+            for (std::size_t i = 0; !changed && i < now.strip.inserts.size(); ++i)
+                changed = now.strip.inserts[i].sideChainSource != before.strip.inserts[i].sideChainSource;
+            if (changed && !stopped.record.succeeded) {
+                EXPECT_TRUE(has(stopped.record.summary, c.named)) << stopped.record.summary;
+            }
+        }
+    }
+}
+
 TEST_F(TurnStopTest, TheEndOfATurnClosesAMenuACallLeftOpen) {
     orchestrator->toolExecutor().registerTool("open_slot_menu", [&](ToolCall& call) {
         // The selected track's first slot menu, opened as Logic Pro's own list button opens it.
