@@ -236,7 +236,6 @@ void to_json(nlohmann::json& j, const LogicInspector::SendLevelResult& r) {
 RenameResult LogicInspector::renameTrack(const std::string& currentName, const std::string& newName) const {
     const std::string name = text::trimmingWhitespace(newName);
     if (name.empty()) return {false, "New name can't be empty.", std::nullopt};
-    if (name == currentName) return {true, "Name already '" + name + "' \u2014 no-op.", name};
 
     // Whether some track bore the new name already: then a header with that name proves nothing.
     // Read with the list the selection resolves the track from.
@@ -244,6 +243,8 @@ RenameResult LogicInspector::renameTrack(const std::string& currentName, const s
     const auto before = shownWindow ? findTrackHeadersByName(*shownWindow) : std::vector<TrackHeader>{};
     const bool nameTakenBefore =
         std::any_of(before.begin(), before.end(), [&](const TrackHeader& h) { return h.name == name; });
+    // Names are found whatever their case: "Kick" asked of a track called "KICK" is a rename.
+    if (name == currentName && nameTakenBefore) return {true, "Name already '" + name + "' \u2014 no-op.", name};
     auto selected = selectTrack(currentName, false);
     if (!selected) return {false, "Track '" + currentName + "' not found.", std::nullopt};
     const std::int64_t number = selected->header.trackNumber;
