@@ -599,6 +599,16 @@ Outcome LogicInspector::ensureMasterArrangeTrack() const {
     const auto headers = findTrackHeadersByName(*window);
     if (std::any_of(headers.begin(), headers.end(), isNamedStereoOut))
         return {true, "Surfaced Stereo Out as Arrange track."};
+    // The list changed without a Stereo Out: the output track was there under another name, and
+    // the press hid it. A second press puts the list back as the user had it.
+    if (holder && holder->element.elements(ax::kChildren) != std::optional(holder->children)) {
+        platform::HeldPauses whole;
+        item->performAction(ax::kPress);
+        platform::pause(pacing::kOutputTrackAppears);
+        return {false,
+                "Pressed Show Output Track but Stereo Out did not appear: the output track is shown under another "
+                "name, and a second press put the track list back as it was"};
+    }
     return {false, "Pressed Show Output Track but Stereo Out did not appear"};
 }
 

@@ -72,6 +72,16 @@ TEST_F(ChatToolExecutorTracks, BringsTheBusAndTheMasterIntoTheTrackList) {
     EXPECT_EQ(answer["arrange_track_name"], "Stereo Out");
 }
 
+// Shown already under a name of the user's: the press hides it, and a second one shows it again.
+TEST_F(ChatToolExecutorTracks, AnOutputTrackShownUnderAnotherNameStaysShown) {
+    world().mutateProject([](standin::Project& p) { p.track("Stereo Out")->inArrange = true; });
+    world().renameByHand(world().project().track("Stereo Out")->id, "Main Mix");
+    const auto answer = oneJSON("ensure_master_track");
+    EXPECT_TRUE(world().project().track("Main Mix")->inArrange);
+    EXPECT_EQ(answer["status"], "error");
+    EXPECT_NE(answer["message"].get<std::string>().find("put the track list back"), std::string::npos) << answer;
+}
+
 // Stopped at every moment, Stereo Out is either left out of the track list or named as shown there.
 TEST_F(ChatToolExecutorTracks, AStoppedOutputTrackCallNamesTheTrackItShowed) {
     auto run = [&](std::optional<double> stopAfter) {
