@@ -62,6 +62,29 @@ std::vector<Call> editingCalls(const std::string& track) {
     };
 }
 
+// Logic Pro lists no header for a track inside a collapsed folder: a name such a track shares with
+// a shown one is refused by every tool, and the folder is left closed.
+TEST_F(ChatToolExecutorTrackTargets, ANameSharedWithATrackHiddenInACollapsedFolderIsRefused) {
+    auto calls = editingCalls("KICK");
+    calls.push_back({"get_track_details", R"({"track_names":["KICK"]})"});
+    for (const auto& call : calls) {
+        SCOPED_TRACE(call.tool);
+        load(standin::testing::demoSong());
+        world().mutateProject([](standin::Project& p) {
+            p.track("Guitar")->name = "kick";
+            p.track("Kick")->name = "KICK";
+            p.track("Drums")->expanded = false;
+            p.selectedTrackId = p.stripTrackId = p.track("Bass")->id;
+        });
+        const json before = mixOf(world().project());
+        const json answer = oneJSON(call.tool, call.args);
+        EXPECT_EQ(mixOf(world().project()), before);
+        EXPECT_FALSE(world().project().track("Drums")->expanded);
+        EXPECT_NE(answer.dump().find("are all named"), std::string::npos) << answer.dump();
+        EXPECT_FALSE(lastRecord().succeeded);
+    }
+}
+
 TEST_F(ChatToolExecutorTrackTargets, ANameTwoTracksShareIsRefusedAndNeitherTrackChanges) {
     const json scenario = standin::testing::demoSongWith({{"project",
                                                            {{"selected", "Keys"},
