@@ -47,6 +47,15 @@ std::string firstTrackRead(const json& answer) {
 
 class ChatToolExecutorTrackTargets : public ToolExecutorTest {};
 
+// The two switch tools, the track flag each sets, and the verb its answer uses.
+struct SwitchTool {
+    const char* tool;
+    bool standin::Track::*flag;
+    const char* verb;
+};
+constexpr SwitchTool kSwitchTools[] = {{"set_track_mute", &standin::Track::muted, "Muted"},
+                                       {"set_track_solo", &standin::Track::soloed, "Soloed"}};
+
 // The writing and toggling tools, each aimed at `track`.
 std::vector<Call> editingCalls(const std::string& track) {
     const std::string t = "\"" + track + "\"";
@@ -227,13 +236,7 @@ TEST_F(ChatToolExecutorTrackTargets, ASendTargetIsTheBusTrackNeverAnotherTrackBe
 }
 
 TEST_F(ChatToolExecutorTrackTargets, ASwitchThatReachedAnotherSelectedTrackIsPutBackOnThatTrackAlone) {
-    struct Case {
-        const char* tool;
-        bool standin::Track::*flag;
-        const char* verb;
-    };
-    for (const Case& c : {Case{"set_track_mute", &standin::Track::muted, "Muted"},
-                          Case{"set_track_solo", &standin::Track::soloed, "Soloed"}}) {
+    for (const SwitchTool& c : kSwitchTools) {
         SCOPED_TRACE(c.tool);
         load(standin::testing::demoSong());  // Kick selected and shown
         world().shiftClickHeader("Bass");
@@ -397,13 +400,7 @@ TEST_F(ChatToolExecutorTrackTargets, ASideChainSourceNamedLikeAHiddenTrackIsRefu
 
 // Logic Pro's M and S act on every selected track, those a collapsed folder hides too.
 TEST_F(ChatToolExecutorTrackTargets, ASwitchNeverReachesASelectedTrackInACollapsedFolder) {
-    struct Case {
-        const char* tool;
-        bool standin::Track::*flag;
-        const char* verb;
-    };
-    for (const Case& c : {Case{"set_track_mute", &standin::Track::muted, "Muted"},
-                          Case{"set_track_solo", &standin::Track::soloed, "Soloed"}}) {
+    for (const SwitchTool& c : kSwitchTools) {
         SCOPED_TRACE(c.tool);
         load(standin::testing::demoSong());
         const int bass = world().project().track("Bass")->id;
@@ -422,13 +419,7 @@ TEST_F(ChatToolExecutorTrackTargets, ASwitchNeverReachesASelectedTrackInACollaps
 }
 
 TEST_F(ChatToolExecutorTrackTargets, ASelectionExtendedUpwardsIsPutBackAsOneExtendedDownwards) {
-    struct Case {
-        const char* tool;
-        bool standin::Track::*flag;
-        const char* verb;
-    };
-    for (const Case& c : {Case{"set_track_mute", &standin::Track::muted, "Muted"},
-                          Case{"set_track_solo", &standin::Track::soloed, "Soloed"}}) {
+    for (const SwitchTool& c : kSwitchTools) {
         for (const char* extra : {"Kick", "Drums", "Lead Vox"}) {
             SCOPED_TRACE(std::string(c.tool) + " with " + extra);
             load(standin::testing::demoSong());
