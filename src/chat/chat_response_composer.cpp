@@ -1,6 +1,7 @@
 #include "chat/chat_response_composer.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "support/unicode.h"
 
@@ -10,6 +11,19 @@ namespace {
 bool containsAny(const std::string& text, std::initializer_list<const char*> needles) {
     return std::any_of(needles.begin(), needles.end(),
                        [&](const char* needle) { return text.find(needle) != std::string::npos; });
+}
+
+// A refusal of the sign-in itself: the backend's own words, or its status 401 as the client
+// words it ("HTTP 401: …"). A bare "401" also turns up in port numbers and times of network
+// errors ("port 61401", "after 1401 ms"), which are no reason to sign out.
+bool refusesTheSignIn(const std::string& description) {
+    if (containsAny(description, {"not authenticated"})) return true;
+    constexpr std::string_view status = "http 401";
+    for (auto at = description.find(status); at != std::string::npos; at = description.find(status, at + 1)) {
+        const auto after = at + status.size();
+        if (after == description.size() || description[after] < '0' || description[after] > '9') return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -35,7 +49,13 @@ std::string ChatResponseComposer::makeFallbackAssistantReply(const std::vector<T
     if (containsAny(description, {"sign-in service could not be reached"})) {
         return "I couldn't reach the sign-in service just now. Try that again in a moment.";
     }
-    if (containsAny(description, {"not authenticated", "401"})) {
+    if (containsAny(description, {"sign-in service did not answer"})) {
+        return "The sign-in service didn't answer just now. Try that again in a moment.";
+    }
+    if (containsAny(description, {"sign-in service refused the app's key"})) {
+        return "The sign-in service refused this app's key. Check CORVANE_BACKEND_APIKEY and try again.";
+    }
+    if (refusesTheSignIn(description)) {
         return "I lost my sign-in. Sign out and back in from the menu and I'll be ready.";
     }
     if (containsAny(description, {"tls", "secure connection", "network"})) {
