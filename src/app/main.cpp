@@ -61,7 +61,8 @@ int main(int argc, char** argv) {
     log("Corvane " CORVANE_VERSION " started; application folder " + AppPaths::appSupportDirectory().string());
 
     auto& controller = *host->controller();
-    controller.backendChatService().setAuthTokenProvider([&auth] { return auth.getValidToken(); });
+    controller.backendChatService().setAuthTokenProvider(
+        [&auth](std::stop_token stop) { return auth.getValidToken(std::move(stop)); });
     const bool listening = controller.start();
     if (hasFlag(argc, argv, "--print-health")) {
         controller.printHealth(std::cout);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "networking/keychain_store.h"
+#include "platform/log.h"
 #include "support/base64.h"
 #include "support/files.h"
 #include "support/json_fields.h"
@@ -40,13 +41,23 @@ AuthService::AuthService(BackendConfiguration configuration, std::shared_ptr<htt
     fields_.userEmail = emailFromJWT(*accessToken);
     // Refreshed only when near expiry: each refresh spends the refresh token, and a kill before
     // the new pair is stored loses it. Nobody waits for it.
-    if (isTokenExpired(*accessToken)) startupRefresh_ = std::jthread([this] { refreshTokenIfNeeded(); });
+    if (isTokenExpired(*accessToken)) {
+        bool joined = false;
+        startupRefresh_ = startRefresh(joined);
+    }
 }
 
-AuthService::~AuthService() { waitForStartupRefresh(); }
+AuthService::~AuthService() {
+    // Quitting waits for no answer: what is still out is cancelled (the requests end at once).
+    refreshThread_.request_stop();
+    if (refreshThread_.joinable()) refreshThread_.join();
+    std::lock_guard lock(revocationsMutex_);
+    for (auto& revocation : revocations_) revocation.thread.request_stop();
+    revocations_.clear();
+}
 
 void AuthService::waitForStartupRefresh() {
-    if (startupRefresh_.joinable()) startupRefresh_.join();
+    if (startupRefresh_.valid()) startupRefresh_.wait();
 }
 
 int AuthService::refreshWaiters() const {
@@ -152,9 +163,7 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
     });
 }
 
-void AuthService::signOutLocked() {
-    KeychainStore::remove(kAccessTokenKey);
-    KeychainStore::remove(kRefreshTokenKey);
+void AuthService::markSignedOut() {
     update([](Fields& f) {
         f.isAuthenticated = false;
         f.userEmail.reset();
@@ -162,45 +171,127 @@ void AuthService::signOutLocked() {
 }
 
 void AuthService::signOut() {
-    std::lock_guard lock(sessionMutex_);
-    signOutLocked();
+    std::optional<std::string> accessToken;
+    std::optional<std::string> refreshToken;
+    {
+        std::lock_guard lock(sessionMutex_);
+        KeychainStore::update([&](std::map<std::string, std::string>& values) {
+            for (auto [key, taken] : {std::pair{kAccessTokenKey, &accessToken}, {kRefreshTokenKey, &refreshToken}}) {
+                if (const auto found = values.find(key); found != values.end()) *taken = found->second;
+                values.erase(key);
+            }
+            return accessToken || refreshToken;
+        });
+        markSignedOut();
+    }
+    if (!accessToken) return;
+    std::lock_guard lock(revocationsMutex_);
+    // A finished one is only joined here.
+    std::erase_if(revocations_, [](const Revocation& revocation) { return revocation.done->load(); });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    revocations_.push_back(
+        {done, std::jthread([this, done, access = *accessToken, refreshToken](std::stop_token stop) {
+             revoke(access, refreshToken, stop);
+             *done = true;
+         })});
 }
 
-std::optional<std::string> AuthService::refreshTokenIfNeeded() { return refresh().token; }
-
-AuthService::Refreshed AuthService::refresh() {
-    std::promise<Refreshed> promise;
-    std::shared_future<Refreshed> pending;
-    {
-        std::lock_guard lock(refreshMutex_);
-        if (refreshInFlight_) {
-            pending = *refreshInFlight_;
-            ++refreshWaiters_;
-        } else {
-            refreshInFlight_ = promise.get_future().share();
-        }
-    }
-    if (pending.valid()) {
-        const auto result = pending.get();
-        std::lock_guard lock(refreshMutex_);
-        --refreshWaiters_;
-        return result;
-    }
-    Refreshed result;
+void AuthService::revoke(std::string accessToken, const std::optional<std::string>& refreshToken,
+                         std::stop_token stop) {
     try {
-        result = performRefresh();
-    } catch (const std::exception&) {
-        result = {};
+        // The service takes a sign-out only with a live access token: an expired one is renewed
+        // first, and the pair it gives is never stored, only revoked with the session.
+        if (isTokenExpired(accessToken) && refreshToken) {
+            auto request = tokenRequest("refresh_token", {{"refresh_token", *refreshToken}});
+            request.timeout = kRequestTimeout;
+            if (!http::isPermittedURL(request.url)) return;
+            const auto response = transport_->send(request, stop);
+            const auto reply = json_fields::parseObject(response.body);
+            const auto renewed = reply ? json_fields::lenientText(*reply, "access_token") : std::nullopt;
+            if (response.statusCode == 200 && renewed && hasExpiry(*renewed)) accessToken = *renewed;
+        }
+        http::HTTPClientRequest request;
+        request.url = configuration_.baseURL + "/auth/v1/logout";
+        request.headers = {{"apikey", configuration_.publishableKey}, {"Authorization", "Bearer " + accessToken}};
+        request.timeout = kRequestTimeout;
+        if (!http::isPermittedURL(request.url)) return;
+        const auto response = transport_->send(request, stop);
+        if (response.statusCode < 200 || response.statusCode > 299) {
+            log("[AuthService] The sign-in service did not take the sign-out: HTTP " +
+                std::to_string(response.statusCode));
+        }
+    } catch (const http::TransportError& error) {
+        log(std::string("[AuthService] The sign-out did not reach the sign-in service: ") + error.what());
     }
-    {
-        std::lock_guard lock(refreshMutex_);
-        refreshInFlight_.reset();
-    }
-    promise.set_value(result);
-    return result;
 }
 
-AuthService::Refreshed AuthService::performRefresh() {
+std::optional<std::string> AuthService::refreshTokenIfNeeded() { return refresh({}).token; }
+
+std::shared_future<AuthService::Refreshed> AuthService::startRefresh(bool& joined) {
+    std::lock_guard lock(refreshMutex_);
+    if (refreshInFlight_) {
+        joined = true;
+        return *refreshInFlight_;
+    }
+    // The previous refresh has answered under this lock and has nothing left to do but end.
+    if (refreshThread_.joinable()) refreshThread_.join();
+    auto promise = std::make_shared<std::promise<Refreshed>>();
+    refreshInFlight_ = promise->get_future().share();
+    // On a thread of its own, so that whoever waits for it may give up without cancelling it for
+    // the others.
+    refreshThread_ = std::jthread([this, promise](std::stop_token stop) {
+        Refreshed result;
+        try {
+            result = performRefresh(stop);
+        } catch (const std::exception&) {
+            result = {};
+        }
+        {
+            std::lock_guard answered(refreshMutex_);
+            refreshInFlight_.reset();
+            promise->set_value(result);
+        }
+        refreshDone_.notify_all();
+    });
+    return *refreshInFlight_;
+}
+
+AuthService::Refreshed AuthService::refresh(std::stop_token stop) {
+    bool joined = false;
+    const auto pending = startRefresh(joined);
+    const auto deadline = clock_.now() + kServiceWait;
+    // A clock moved by hand reaches the deadline without the time passing: the wait hears of it.
+    const auto moves = clock_.onMoved([this] {
+        std::lock_guard lock(refreshMutex_);
+        refreshDone_.notify_all();
+    });
+    enum class Ended { answered, stopped, late } ended = Ended::answered;
+    {
+        std::unique_lock lock(refreshMutex_);
+        if (joined) ++refreshWaiters_;
+        const auto ready = [&] { return pending.wait_for(std::chrono::seconds(0)) == std::future_status::ready; };
+        while (!ready()) {
+            if (stop.stop_requested()) {
+                ended = Ended::stopped;
+                break;
+            }
+            lock.unlock();  // the clock's mover calls back under its own lock
+            const bool late = clock_.now() >= deadline;
+            lock.lock();
+            if (late && !ready()) {
+                ended = Ended::late;
+                break;
+            }
+            refreshDone_.wait_for(lock, stop, std::chrono::milliseconds(20), ready);
+        }
+        if (joined) --refreshWaiters_;
+    }
+    if (ended == Ended::stopped) throw http::TransportError("the request was cancelled");
+    if (ended == Ended::late) return {KeychainStore::read(kAccessTokenKey), Refreshed::PutOff::noAnswer};
+    return pending.get();
+}
+
+AuthService::Refreshed AuthService::performRefresh(std::stop_token stop) {
     const auto refreshToken = KeychainStore::read(kRefreshTokenKey);
     if (!refreshToken) {
         update([](Fields& f) { f.isAuthenticated = false; });
@@ -208,11 +299,13 @@ AuthService::Refreshed AuthService::performRefresh() {
     }
     http::HTTPClientResponse response;
     try {
-        const auto request = tokenRequest("refresh_token", {{"refresh_token", *refreshToken}});
+        auto request = tokenRequest("refresh_token", {{"refresh_token", *refreshToken}});
+        request.timeout = kRequestTimeout;
         if (!http::isPermittedURL(request.url)) throw http::TransportError("plain HTTP is for the loopback host only");
-        response = transport_->send(request);
+        response = transport_->send(request, stop);
     } catch (const http::TransportError&) {
-        return {KeychainStore::read(kAccessTokenKey)};  // offline: the session stays as it is
+        // Offline: the session stays as it is, and an expired token is not sent to be refused.
+        return {KeychainStore::read(kAccessTokenKey), Refreshed::PutOff::unreachable};
     }
     // Too busy or failing (a full disk, say): the grant was not refused and the refresh token
     // not spent, so the session stays as it is, as when offline.
@@ -220,46 +313,76 @@ AuthService::Refreshed AuthService::performRefresh() {
         return {KeychainStore::read(kAccessTokenKey), Refreshed::PutOff::busy};
     }
     const auto reply = json_fields::parseObject(response.body);
+    const auto errorCode = reply ? json_fields::lenientText(*reply, "error") : std::nullopt;
+    // A refusal of the app's key says nothing of the session.
+    if (response.statusCode == 401 && errorCode == "invalid_api_key") {
+        return {KeychainStore::read(kAccessTokenKey), Refreshed::PutOff::keyRefused};
+    }
     const auto access = reply ? json_fields::lenientText(*reply, "access_token") : std::nullopt;
     const auto refresh = reply ? json_fields::lenientText(*reply, "refresh_token") : std::nullopt;
-    const bool granted = response.statusCode == 200 && access && refresh;
+    // Stored, unusable tokens would outlive the working session they replaced.
+    const bool granted = response.statusCode == 200 && access && hasExpiry(*access) && refresh && !refresh->empty();
     // Only the service turning the token down ends the session: whatever else answered (a proxy
     // timing out, a captive portal's page, a wrong address) may never have seen it.
-    const bool refused =
-        response.statusCode == 401 || response.statusCode == 403 ||
-        (response.statusCode == 400 && reply && json_fields::lenientText(*reply, "error") == "invalid_grant");
+    const bool refused = response.statusCode == 401 || response.statusCode == 403 ||
+                         (response.statusCode == 400 && errorCode == "invalid_grant");
     if (!granted && !refused) return {KeychainStore::read(kAccessTokenKey), Refreshed::PutOff::unreachable};
     std::lock_guard lock(sessionMutex_);
-    // A sign-out or sign-in while the request was out wins over its answer, whatever the answer.
-    if (KeychainStore::read(kRefreshTokenKey) != refreshToken) return {};
-    if (granted) {
-        saveSession(*access, *refresh);
-        const auto email = emailFromJWT(*access);
-        update([&](Fields& f) {
-            f.isAuthenticated = true;
-            if (email) f.userEmail = email;
-        });
-        return {access};
+    // A pair stored while the request was out (by a sign-out or sign-in here, or by another copy
+    // of the app that refreshed the same session first) wins over this answer, whatever it is,
+    // and is the one to use. Compared and written under the file's lock, for those other copies.
+    bool stale = false;
+    std::optional<std::string> storedAccess;
+    KeychainStore::update([&](std::map<std::string, std::string>& values) {
+        const auto stored = values.find(kRefreshTokenKey);
+        if (stored == values.end() || stored->second != *refreshToken) {
+            stale = true;
+            if (const auto other = values.find(kAccessTokenKey); stored != values.end() && other != values.end())
+                storedAccess = other->second;
+            return false;
+        }
+        if (granted) {
+            // One write: written apart, a crash between them would keep a refresh token already spent.
+            values[kAccessTokenKey] = *access;
+            values[kRefreshTokenKey] = *refresh;
+        } else {
+            values.erase(kAccessTokenKey);
+            values.erase(kRefreshTokenKey);
+        }
+        return true;
+    });
+    if (stale) return {storedAccess};
+    if (!granted) {
+        markSignedOut();
+        return {};
     }
-    signOutLocked();
-    return {};
+    const auto email = emailFromJWT(*access);
+    update([&](Fields& f) {
+        f.isAuthenticated = true;
+        if (email) f.userEmail = email;
+    });
+    return {access};
 }
 
-std::optional<std::string> AuthService::getValidToken() {
+std::optional<std::string> AuthService::getValidToken(std::stop_token stop) {
     const auto stored = KeychainStore::read(kAccessTokenKey);
     if (!stored) {
         update([](Fields& f) { f.isAuthenticated = false; });
         return std::nullopt;
     }
     if (!isTokenExpired(*stored)) return stored;
-    const auto refreshed = refresh();
+    const auto refreshed = refresh(std::move(stop));
     if (refreshed.putOff != Refreshed::PutOff::no) {
         // In its last minute the backend still takes it (with a few seconds to spare for the
         // request's way); past that it would be answered 401, which tells the user to sign in
         // again when only the service is busy or out of reach.
         if (refreshed.token && !expiresWithin(*refreshed.token, 10)) return refreshed.token;
-        if (refreshed.putOff == Refreshed::PutOff::unreachable) throw ServiceUnreachable();
-        throw ServiceBusy();
+        switch (refreshed.putOff) {
+            case Refreshed::PutOff::unreachable: throw ServiceUnreachable();
+            case Refreshed::PutOff::noAnswer: throw NoAnswer();
+            case Refreshed::PutOff::keyRefused: throw KeyRefused();
+            default: throw ServiceBusy();
+        }
     }
     if (refreshed.token) return refreshed.token;
     return stored;  // the backend answers 401 and the user is told to sign in again
@@ -299,6 +422,13 @@ std::optional<std::string> AuthService::emailFromJWT(const std::string& token) {
 }
 
 bool AuthService::isTokenExpired(const std::string& token) const { return expiresWithin(token, 60); }
+
+bool AuthService::hasExpiry(const std::string& token) {
+    const auto payload = decodeJWTPayload(token);
+    if (!payload) return false;
+    const auto exp = payload->find("exp");
+    return exp != payload->end() && exp->is_number() && std::isfinite(exp->get<double>());
+}
 
 bool AuthService::expiresWithin(const std::string& token, double seconds) const {
     const auto payload = decodeJWTPayload(token);

@@ -4,14 +4,19 @@
 // hands out access tokens, refreshing an expired one first. Refreshes are coalesced: whoever
 // needs a token while a refresh runs waits for that refresh's result.
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -47,15 +52,33 @@ public:
     protected:
         explicit ServiceBusy(const std::string& text) : std::runtime_error(text) {}
     };
-    // The refresh was answered with neither tokens nor a refusal of the grant (a time-out, a wrong
-    // address, a proxy's or captive portal's page): the token was likely never seen by the sign-in
-    // service, so the session is kept, as for a busy one.
+    // The refresh was answered with neither tokens nor a refusal of the grant (no connection, a
+    // wrong address, a proxy's or captive portal's page): the token was likely never seen by the
+    // sign-in service, so the session is kept, as for a busy one.
     class ServiceUnreachable : public ServiceBusy {
     public:
         ServiceUnreachable() : ServiceBusy("The sign-in service could not be reached. Try again in a moment.") {}
     };
+    // No answer within kServiceWait: the turn goes on to say so rather than hang; the session is kept.
+    class NoAnswer : public ServiceBusy {
+    public:
+        NoAnswer() : ServiceBusy("The sign-in service did not answer. Try again in a moment.") {}
+    };
+    // The service turned down the app's own key (CORVANE_BACKEND_APIKEY) without looking at the
+    // session, which is therefore kept.
+    class KeyRefused : public ServiceBusy {
+    public:
+        KeyRefused()
+            : ServiceBusy("The sign-in service refused the app's key. Check CORVANE_BACKEND_APIKEY and try again.") {}
+    };
+
+    // How long a request waits for a refresh (on the platform clock), and the longest any request
+    // to the service is let run, so that a silent service never holds a turn or a thread for long.
+    static constexpr std::chrono::seconds kServiceWait{4};
+    static constexpr std::chrono::seconds kRequestTimeout{5};
 
     // Restores a stored session; when its access token is near expiry, refreshes it in the background.
+    // Whatever is still out to the service when it goes (a refresh, a sign-out) is cancelled.
     explicit AuthService(BackendConfiguration configuration = BackendConfiguration::fromEnvironment(),
                          std::shared_ptr<http::HTTPTransport> transport = http::defaultTransport(),
                          platform::Clock& clock = platform::clock());
@@ -74,14 +97,17 @@ public:
 
     // Blocks for the answer; the outcome is in the fields.
     void signIn(const std::string& email, const std::string& password);
+    // Ends the session here at once; the service is told in the background, so that it revokes the
+    // session too (a copy of the credential file then signs in nobody).
     void signOut();
     // The token to send, refreshed first when expired; none when signed out. Throws ServiceBusy
-    // (or ServiceUnreachable) when the refresh was put off and the stored token is past its expiry.
-    std::optional<std::string> getValidToken();
+    // (or one derived from it) when the refresh was put off and the stored token is past its
+    // expiry, and http::TransportError when `stop` ends the wait for a refresh.
+    std::optional<std::string> getValidToken(std::stop_token stop = {});
     std::optional<std::string> refreshTokenIfNeeded();
     // Waits for the refresh started at construction, if any.
     void waitForStartupRefresh();
-    // Callers waiting for another caller's refresh right now (for tests of the coalescing).
+    // Callers that joined a refresh another caller started, waiting right now (for tests of the coalescing).
     int refreshWaiters() const;
 
     static std::optional<std::string> emailFromJWT(const std::string& token);
@@ -102,16 +128,23 @@ private:
     };
     void update(const std::function<void(Fields&)>& change);
     struct Refreshed {
-        enum class PutOff { no, busy, unreachable };
+        enum class PutOff { no, busy, unreachable, noAnswer, keyRefused };
         std::optional<std::string> token;
         PutOff putOff = PutOff::no;  // other than no: the session is as it was
     };
+    struct Revocation {
+        std::shared_ptr<std::atomic<bool>> done;
+        std::jthread thread;
+    };
     http::HTTPClientRequest tokenRequest(const std::string& grantType, const nlohmann::json& body) const;
-    Refreshed refresh();
-    Refreshed performRefresh();
+    Refreshed refresh(std::stop_token stop);
+    std::shared_future<Refreshed> startRefresh(bool& joined);
+    Refreshed performRefresh(std::stop_token stop);
+    void revoke(std::string accessToken, const std::optional<std::string>& refreshToken, std::stop_token stop);
     bool expiresWithin(const std::string& token, double seconds) const;
+    static bool hasExpiry(const std::string& token);
     void saveSession(const std::string& accessToken, const std::string& refreshToken);
-    void signOutLocked();
+    void markSignedOut();
 
     BackendConfiguration configuration_;
     std::shared_ptr<http::HTTPTransport> transport_;
@@ -123,9 +156,13 @@ private:
 
     std::mutex sessionMutex_;  // the stored tokens' read-compare-write cycles
     mutable std::mutex refreshMutex_;
+    std::condition_variable_any refreshDone_;  // under refreshMutex_
     int refreshWaiters_ = 0;
     std::optional<std::shared_future<Refreshed>> refreshInFlight_;
-    std::jthread startupRefresh_;
+    std::jthread refreshThread_;  // the latest refresh; a new one starts only once it has answered
+    std::shared_future<Refreshed> startupRefresh_;
+    std::mutex revocationsMutex_;
+    std::vector<Revocation> revocations_;  // sign-outs on their way to the service
 };
 
 }  // namespace corvane::networking

@@ -57,9 +57,14 @@ BackendChatService::BackendChatService(std::string endpoint, std::string default
                                        std::shared_ptr<http::HTTPTransport> transport)
     : endpoint_(std::move(endpoint)), defaultModel_(std::move(defaultModel)), transport_(std::move(transport)) {}
 
-void BackendChatService::setAuthTokenProvider(TokenProvider provider) {
+void BackendChatService::setAuthTokenProvider(StoppableTokenProvider provider) {
     std::lock_guard lock(providerMutex_);
     tokenProvider_ = std::move(provider);
+}
+
+void BackendChatService::setAuthTokenProvider(TokenProvider provider) {
+    if (!provider) return setAuthTokenProvider(StoppableTokenProvider{});
+    setAuthTokenProvider([provider = std::move(provider)](std::stop_token) { return provider(); });
 }
 
 bool BackendChatService::hasTokenProvider() {
@@ -67,19 +72,19 @@ bool BackendChatService::hasTokenProvider() {
     return static_cast<bool>(tokenProvider_);
 }
 
-std::optional<std::string> BackendChatService::currentToken() {
-    TokenProvider provider;
+std::optional<std::string> BackendChatService::currentToken(std::stop_token stop) {
+    StoppableTokenProvider provider;
     {
         std::lock_guard lock(providerMutex_);
         provider = tokenProvider_;
     }
     if (!provider) return std::nullopt;
-    return provider();
+    return provider(std::move(stop));
 }
 
 nlohmann::json BackendChatService::sendRequest(const nlohmann::json& body, std::stop_token stop) {
     if (!hasTokenProvider()) throw OpenAIClientError::missingApiKey();
-    const auto token = currentToken();
+    const auto token = currentToken(stop);
     if (!token) throw OpenAIClientError::signedOut();
 
     http::HTTPClientRequest request;
@@ -133,7 +138,7 @@ bool BackendChatService::submitErrorReport(const std::string& threadID, const st
         request.headers = {{"Content-Type", "application/json"}};
         std::optional<std::string> token;
         try {
-            token = currentToken();
+            token = currentToken({});
         } catch (const std::exception&) {
             // No token to be had now (the sign-in service is busy or out of reach): the report goes without one.
         }

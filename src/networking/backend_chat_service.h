@@ -47,8 +47,10 @@ public:
     // Never empty: a message without screenshots has none of these at all.
     using AttachedCaptureInput = std::vector<AttachedCapture>;
 
-    // Gives the current access token, or none; called on the requesting thread. What it throws
-    // (no token to be had just now) fails the request, its text the user's to see.
+    // Gives the current access token, or none; called on the requesting thread with the request's
+    // stop token, which ends any wait for the token. What it throws (no token to be had just now)
+    // fails the request, its text the user's to see.
+    using StoppableTokenProvider = std::function<std::optional<std::string>(std::stop_token)>;
     using TokenProvider = std::function<std::optional<std::string>()>;
 
     // `endpoint` is the backend's base URL followed by "/api/ai/chat".
@@ -57,7 +59,8 @@ public:
 
     const std::string& endpoint() const { return endpoint_; }
     const std::string& defaultModel() const { return defaultModel_; }
-    void setAuthTokenProvider(TokenProvider provider);
+    void setAuthTokenProvider(StoppableTokenProvider provider);
+    void setAuthTokenProvider(TokenProvider provider);  // one that cannot be stopped
 
     // Posts one JSON object and gives the reply's object. Throws OpenAIClientError, TransportError
     // (no answer, cancelled through `stop`), nlohmann::json::parse_error (a reply that is not JSON)
@@ -75,14 +78,14 @@ public:
     static std::string errorReportURL(const std::string& endpoint);
 
 private:
-    std::optional<std::string> currentToken();
+    std::optional<std::string> currentToken(std::stop_token stop);
     bool hasTokenProvider();
 
     std::string endpoint_;
     std::string defaultModel_;
     std::shared_ptr<http::HTTPTransport> transport_;
     mutable std::mutex providerMutex_;
-    TokenProvider tokenProvider_;
+    StoppableTokenProvider tokenProvider_;
 };
 
 }  // namespace corvane::networking

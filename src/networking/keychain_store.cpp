@@ -64,30 +64,32 @@ std::optional<std::string> KeychainStore::read(const std::string& key) {
 }
 
 void KeychainStore::save(const std::string& key, const std::string& value) {
-    std::lock_guard lock(storeMutex());
-    StoreFile file = storeFile();
-    const FileLock held = file.lock();  // from the read to the rename: another copy's change is kept
-    auto values = readAll(file);
-    values.value[key] = value;
-    writeAll(file, values);
+    update([&](Values& values) {
+        values[key] = value;
+        return true;
+    });
 }
 
 void KeychainStore::save(const std::map<std::string, std::string>& members) {
-    std::lock_guard lock(storeMutex());
-    StoreFile file = storeFile();
-    const FileLock held = file.lock();  // from the read to the rename: another copy's change is kept
-    auto values = readAll(file);
-    for (const auto& [key, value] : members) values.value[key] = value;
-    writeAll(file, values);
+    update([&](Values& values) {
+        for (const auto& [key, value] : members) values[key] = value;
+        return true;
+    });
 }
 
 void KeychainStore::remove(const std::string& key) {
+    update([&](Values& values) {
+        values.erase(key);
+        return true;
+    });
+}
+
+void KeychainStore::update(const std::function<bool(Values&)>& change) {
     std::lock_guard lock(storeMutex());
     StoreFile file = storeFile();
     const FileLock held = file.lock();  // from the read to the rename: another copy's change is kept
     auto values = readAll(file);
-    values.value.erase(key);
-    writeAll(file, values);
+    if (change(values.value)) writeAll(file, values);
 }
 
 }  // namespace corvane::networking

@@ -7,6 +7,7 @@
 // that backup exists.
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -21,6 +22,10 @@ struct KeychainStore {
     // Several members in one write, so that a crash leaves all of them or none.
     static void save(const std::map<std::string, std::string>& values);
     static void remove(const std::string& key);  // "delete" in the design; a keyword here
+    // Hands the stored members to `change` and writes what it made of them, all under the file's
+    // lock, so that a decision on what another copy of the app stored meanwhile is not undone by
+    // it; nothing is written when `change` answers false.
+    static void update(const std::function<bool(std::map<std::string, std::string>&)>& change);
 
     // The file's location; sets the folder's mode to 0700 on every call.
     static std::filesystem::path storeURL();

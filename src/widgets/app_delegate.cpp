@@ -192,10 +192,11 @@ void AppDelegate::createMainWindow() {
     // The service is thread-safe, so the token is fetched on the asking thread; a turn never
     // waits for the UI thread.
     std::weak_ptr<networking::AuthService> weakAuth = authService_;
-    controller_->backendChatService().setAuthTokenProvider([weakAuth]() -> std::optional<std::string> {
-        if (auto auth = weakAuth.lock()) return auth->getValidToken();
-        return std::nullopt;
-    });
+    controller_->backendChatService().setAuthTokenProvider(
+        [weakAuth](std::stop_token stop) -> std::optional<std::string> {
+            if (auto auth = weakAuth.lock()) return auth->getValidToken(std::move(stop));
+            return std::nullopt;
+        });
 
     // The service has one observer slot and calls it on its own thread; the views that follow
     // sign-in hear of it on the UI thread.

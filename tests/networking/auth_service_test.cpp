@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <future>
 #include <thread>
 
 #include "backend/backend_fixture.h"
+#include "networking/backend_chat_service.h"
 #include "networking/keychain_store.h"
 #include "networking_fixture.h"
 #include "support/base64.h"
@@ -37,6 +40,51 @@ std::string jwtWith(const json& payload) {
     while (!text.empty() && text.back() == '=') text.pop_back();
     return "eyJhbGciOiJIUzI1NiJ9." + text + ".sig";
 }
+
+// How long a test waits for what should come at once before it calls it a failure.
+constexpr std::chrono::seconds kGuard{20};
+
+std::string describe(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+// A sign-in service that takes every request and answers none until released.
+class SilentServer {
+public:
+    ~SilentServer() { release(); }
+    std::string baseURL() const { return server_.baseURL(); }
+    void release() {
+        std::call_once(released_, [this] { release_.set_value(); });
+    }
+    // The requests it holds, once there are at least `count`.
+    std::vector<http::HTTPRequest> waitFor(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        EXPECT_TRUE(arrived_.wait_for(lock, kGuard, [&] { return held_.size() >= count; })) << "nothing arrived";
+        return held_;
+    }
+
+private:
+    std::promise<void> release_;
+    std::shared_future<void> releasedFuture_ = release_.get_future().share();
+    std::once_flag released_;
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::vector<http::HTTPRequest> held_;
+    ScriptedServer server_{[this](const http::HTTPRequest& request) {
+        {
+            std::lock_guard lock(mutex_);
+            held_.push_back(request);
+        }
+        arrived_.notify_all();
+        releasedFuture_.wait();
+        return http::HTTPResponse{503, "application/json", "{}"};
+    }};
+};
 
 class AuthServiceTest : public ::testing::Test {
 protected:
@@ -228,7 +276,7 @@ TEST_F(AuthServiceTest, ARejectedRefreshSignsOutOnlyWhileItsTokenIsStillTheStore
                                                .path = "/auth/v1/token?grant_type=refresh_token",
                                                .body = json{{"refresh_token", *usedToken}}.dump(),
                                                .headers = {{"apikey", BackendConfiguration::kDefaultPublishableKey}}});
-    EXPECT_EQ(auth->refreshTokenIfNeeded(), std::nullopt);
+    EXPECT_EQ(auth->refreshTokenIfNeeded(), "newer-access");  // the pair stored meanwhile is the one to use
     EXPECT_TRUE(auth->isAuthenticated());
     EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), "newer-refresh");
 
@@ -282,17 +330,23 @@ TEST_F(AuthServiceTest, ARefreshAnsweredBusyKeepsTheSessionAndOnlyARefusedGrantE
 
 // Every answer but a 200 with tokens signed out and deleted the stored session: a proxy's time-out,
 // a wrong address or a captive portal's page cost the user a session the sign-in service never
-// saw. Only the service refusing the grant (400 invalid_grant, 401, 403) ends it now.
-TEST_F(AuthServiceTest, ARefreshAnsweredByAnythingButARefusedGrantKeepsTheSessionAndSaysTheServiceIsOutOfReach) {
+// saw. Only the service refusing the grant (400 invalid_grant, 401, 403) ends it now. A 200 with
+// unusable tokens (empty, or an access token without a readable expiry) was stored over the
+// working session, and the next refresh sent an empty token; no connection at all let the
+// expired token go out, to be answered 401 as if the user had to sign in again.
+TEST_F(AuthServiceTest, ARefreshAnsweredByAnythingButUsableTokensOrARefusedGrantKeepsTheSessionAndSaysTheServiceIsOutOfReach) {
     const auto auth = signedIn();
     const auto access = KeychainStore::read(AuthService::kAccessTokenKey);
     const auto refresh = KeychainStore::read(AuthService::kRefreshTokenKey);
-    std::optional<http::HTTPClientResponse> answer;  // none: the backend's own answer
+    std::optional<http::HTTPClientResponse> answer;  // none: the backend's own answer; status 0: no connection
     transport->instead = [&](const http::HTTPClientRequest& request) -> std::optional<http::HTTPClientResponse> {
         if (request.url.find("refresh_token") == std::string::npos) return std::nullopt;
+        if (answer && answer->statusCode == 0) throw http::TransportError("Failed to connect to the sign-in service");
         return answer;
     };
+    const double later = std::chrono::duration<double>(backend.clock.now().time_since_epoch()).count() + 7200;
     const std::vector<http::HTTPClientResponse> unrefused = {
+        {0, ""},
         {408, R"({"error":"timeout"})"},
         {404, "<html><body>Not Found</body></html>"},
         {413, R"({"error":"request_too_large"})"},
@@ -300,6 +354,10 @@ TEST_F(AuthServiceTest, ARefreshAnsweredByAnythingButARefusedGrantKeepsTheSessio
         {400, "Bad Request"},
         {200, "<html><body>Sign in to the hotel Wi-Fi</body></html>"},
         {200, R"({"access_token":"a"})"},
+        {200, R"({"access_token":"","refresh_token":""})"},
+        {200, R"({"access_token":"not-a-jwt","refresh_token":"r2"})"},
+        {200, json{{"access_token", jwtWith({{"email", "mix@example.com"}})}, {"refresh_token", "r2"}}.dump()},
+        {200, json{{"access_token", jwtWith({{"exp", later}})}, {"refresh_token", ""}}.dump()},
     };
     backend.clock.sleep(std::chrono::seconds(3600 - 30));  // in its last minute: refreshed before use
     for (const auto& unrefusing : unrefused) {
@@ -311,13 +369,18 @@ TEST_F(AuthServiceTest, ARefreshAnsweredByAnythingButARefusedGrantKeepsTheSessio
         EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), refresh) << name;
     }
     backend.clock.sleep(std::chrono::seconds(31));  // past its expiry: no token to send
-    try {
-        auth->getValidToken();
-        ADD_FAILURE() << "a token past its expiry was given";
-    } catch (const std::runtime_error& unreachable) {
-        EXPECT_EQ(std::string(unreachable.what()), "The sign-in service could not be reached. Try again in a moment.");
+    for (const auto& unrefusing : {unrefused.front(), unrefused.back()}) {
+        answer = unrefusing;
+        try {
+            auth->getValidToken();
+            ADD_FAILURE() << unrefusing.statusCode << ": a token past its expiry was given";
+        } catch (const std::runtime_error& unreachable) {
+            EXPECT_EQ(std::string(unreachable.what()),
+                      "The sign-in service could not be reached. Try again in a moment.");
+        }
+        EXPECT_TRUE(auth->isAuthenticated());
+        EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), refresh);
     }
-    EXPECT_TRUE(auth->isAuthenticated());
 
     answer.reset();  // the service is there again: the refresh token kept works
     const auto fresh = auth->getValidToken();
@@ -357,6 +420,134 @@ TEST_F(AuthServiceTest, SignOutKeepsOtherKeysAndTheLastSignInError) {
     EXPECT_EQ(KeychainStore::read("other"), "kept");
     EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), std::nullopt);
     EXPECT_EQ(auth->getValidToken(), std::nullopt);
+}
+
+// Sign Out forgot the session in the window only: the service kept it, so a copy of the credential
+// file taken before stayed signed in for a month.
+TEST_F(AuthServiceTest, SignOutTellsTheServiceWhichSessionToRevokeAndWaitsForNoAnswer) {
+    signedIn().reset();
+    const auto access = KeychainStore::read(AuthService::kAccessTokenKey);
+    {
+        SilentServer silent;
+        auto auth = std::make_unique<AuthService>(at(silent.baseURL()), transport, backend.clock);
+        int changes = 0;
+        auth->setObserver([&] { ++changes; });
+        auth->signOut();
+        // Signed out at once, while the service has not answered.
+        EXPECT_EQ(changes, 1);
+        EXPECT_FALSE(auth->isAuthenticated());
+        EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), std::nullopt);
+        EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), std::nullopt);
+        const auto held = silent.waitFor(1);
+        ASSERT_EQ(held.size(), 1u);
+        EXPECT_EQ(held[0].method, "POST");
+        EXPECT_EQ(held[0].path, "/auth/v1/logout");
+        EXPECT_EQ(held[0].header("apikey"), BackendConfiguration::kDefaultPublishableKey);
+        EXPECT_EQ(held[0].header("authorization"), "Bearer " + *access);
+        const auto quitting = std::chrono::steady_clock::now();
+        auth.reset();
+        EXPECT_LT(std::chrono::steady_clock::now() - quitting, std::chrono::seconds(1)) << "quitting waited";
+    }
+
+    // An access token past its expiry would be turned away: the session is renewed for its sign-out.
+    signedIn().reset();
+    std::promise<std::string> bearer;
+    transport->instead = [&](const http::HTTPClientRequest& request) -> std::optional<http::HTTPClientResponse> {
+        if (request.url.find("/auth/v1/logout") == std::string::npos) return std::nullopt;
+        bearer.set_value(request.headers.at("Authorization"));
+        return http::HTTPClientResponse{204, ""};
+    };
+    AuthService auth(at(backend.baseURL()), transport, backend.clock);
+    backend.clock.sleep(std::chrono::hours(1));
+    auth.signOut();
+    auto sent = bearer.get_future();
+    ASSERT_EQ(sent.wait_for(kGuard), std::future_status::ready);
+    const std::string header = sent.get();
+    ASSERT_EQ(header.rfind("Bearer ", 0), 0u);
+    EXPECT_EQ(chatStatusWith(header.substr(7)), 200) << "a live token of the session";
+    EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), std::nullopt);
+}
+
+// A sign-in service that never answered held a turn for the request's 60 s, through the user's
+// Stop, and quitting waited as long.
+TEST_F(AuthServiceTest, ATurnWaitingOnASilentSignInServiceEndsAtItsStopOrAfterTheBoundAndQuittingWaitsForNothing) {
+    signedIn().reset();
+    const auto refresh = KeychainStore::read(AuthService::kRefreshTokenKey);
+    backend.clock.sleep(std::chrono::hours(1));
+    SilentServer silent;
+    auto auth = std::make_unique<AuthService>(at(silent.baseURL()), transport, backend.clock);
+    ASSERT_EQ(silent.waitFor(1).size(), 1u);  // the refresh of the start, left unanswered
+    BackendChatService chat(at(silent.baseURL()).chatEndpoint(), "gpt-5", transport);
+    chat.setAuthTokenProvider([&](std::stop_token stop) { return auth->getValidToken(std::move(stop)); });
+
+    std::stop_source stop;
+    auto turn = std::async(std::launch::async,
+                           [&] { return describe([&] { chat.sendRequest(json::object(), stop.get_token()); }); });
+    while (auth->refreshWaiters() == 0) std::this_thread::yield();
+    const auto stopped = std::chrono::steady_clock::now();
+    stop.request_stop();
+    ASSERT_EQ(turn.wait_for(kGuard), std::future_status::ready);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(500));
+    EXPECT_EQ(turn.get(), "Network error: the request was cancelled");
+
+    auto unstopped = std::async(std::launch::async, [&] { return describe([&] { auth->getValidToken(); }); });
+    while (auth->refreshWaiters() == 0) std::this_thread::yield();
+    backend.clock.sleep(AuthService::kServiceWait);
+    ASSERT_EQ(unstopped.wait_for(kGuard), std::future_status::ready);
+    EXPECT_EQ(unstopped.get(), "The sign-in service did not answer. Try again in a moment.");
+    EXPECT_TRUE(auth->isAuthenticated());
+    EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), refresh);
+    EXPECT_EQ(silent.waitFor(1).size(), 1u) << "one refresh out for every caller";
+
+    const auto quitting = std::chrono::steady_clock::now();
+    auth.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - quitting, std::chrono::seconds(1)) << "quitting waited";
+}
+
+// A mistyped CORVANE_BACKEND_APIKEY had the refresh refused for the app's key, and the app deleted
+// a session that the service still refreshes with the right key.
+TEST_F(AuthServiceTest, ARefreshRefusedForTheAppsKeyKeepsTheSessionAndSaysSo) {
+    signedIn().reset();
+    const auto refresh = KeychainStore::read(AuthService::kRefreshTokenKey);
+    backend.clock.sleep(std::chrono::hours(1));
+    BackendConfiguration mistyped = at(backend.baseURL());
+    mistyped.publishableKey = "sb_publishable_corvaneLocalBackendPublishable2";
+    AuthService auth(mistyped, transport, backend.clock);
+    auth.waitForStartupRefresh();
+    EXPECT_EQ(describe([&] { auth.getValidToken(); }),
+              "The sign-in service refused the app's key. Check CORVANE_BACKEND_APIKEY and try again.");
+    EXPECT_TRUE(auth.isAuthenticated());
+    EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), refresh);
+
+    AuthService rightKey(at(backend.baseURL()), transport, backend.clock);
+    const auto token = rightKey.getValidToken();
+    ASSERT_TRUE(token);
+    EXPECT_EQ(chatStatusWith(*token), 200);
+}
+
+// Two copies of the app share the folder and refresh the same expired session at once: the one
+// answered second threw its answer away as stale and sent its expired token, answered "Not
+// authenticated" while the session was good.
+TEST_F(AuthServiceTest, TheCopyThatLosesARefreshRaceUsesThePairTheOtherCopyStored) {
+    signedIn().reset();
+    auto loserTransport = std::make_shared<HookedTransport>();
+    AuthService loser(at(backend.baseURL()), loserTransport, backend.clock);
+    std::unique_ptr<AuthService> winner;
+    loserTransport->before = [&](const http::HTTPClientRequest& request) {
+        if (request.url.find("refresh_token") == std::string::npos || winner) return;
+        // The other copy refreshes and stores its pair while this one's request is on its way.
+        winner = std::make_unique<AuthService>(at(backend.baseURL()), transport, backend.clock);
+        winner->waitForStartupRefresh();
+    };
+    backend.clock.sleep(std::chrono::hours(1));
+    const auto token = loser.getValidToken();
+    ASSERT_TRUE(winner);
+    EXPECT_EQ(transport->refreshCalls, 1);
+    ASSERT_TRUE(token);
+    EXPECT_EQ(token, KeychainStore::read(AuthService::kAccessTokenKey));
+    EXPECT_EQ(chatStatusWith(*token), 200);
+    EXPECT_TRUE(loser.isAuthenticated());
+    EXPECT_TRUE(winner->isAuthenticated());
 }
 
 TEST(AuthServiceJWT, ReadsTheEmailAndExpiryTheWayTheServiceWritesThem) {

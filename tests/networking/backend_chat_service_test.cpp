@@ -80,7 +80,7 @@ TEST_F(BackendChatServiceTest, RunsAScriptedExchangeAgainstTheLocalBackendAndTra
 
     // The report is filed on the same host, with or without a token.
     EXPECT_TRUE(service.submitErrorReport("T1", std::nullopt, "reply", json::array(), "wrong track"));
-    service.setAuthTokenProvider(nullptr);
+    service.setAuthTokenProvider(BackendChatService::TokenProvider{});
     EXPECT_TRUE(service.submitErrorReport("T2", "hi", "reply", json::array({{{"name", "x"}}}), "again"));
     EXPECT_EQ(
         std::distance(fs::directory_iterator(backend.service().dataFolder() / "reports"), fs::directory_iterator()), 2);
