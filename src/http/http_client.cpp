@@ -25,16 +25,46 @@ size_t appendBody(char* data, size_t size, size_t count, void* target) {
     return size * count;
 }
 
-int checkStop(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<std::stop_token*>(stop)->stop_requested() ? 1 : 0;
-}
-
 struct CurlHandle {
     CURL* handle = curl_easy_init();
     curl_slist* headers = nullptr;
     ~CurlHandle() {
         curl_slist_free_all(headers);
         curl_easy_cleanup(handle);
+    }
+};
+
+// One transfer driven through a multi handle: a stop wakes its wait at once, where libcurl's
+// progress calls come up to a second apart while nothing arrives.
+struct CurlTransfer {
+    CURLM* multi = curl_multi_init();
+    CURL* easy;
+    explicit CurlTransfer(CURL* handle) : easy(handle) {
+        if (multi != nullptr) curl_multi_add_handle(multi, easy);
+    }
+    ~CurlTransfer() {
+        if (multi == nullptr) return;
+        curl_multi_remove_handle(multi, easy);
+        curl_multi_cleanup(multi);
+    }
+    CurlTransfer(const CurlTransfer&) = delete;
+    CurlTransfer& operator=(const CurlTransfer&) = delete;
+
+    CURLcode run(const std::stop_token& stop) {
+        if (multi == nullptr) return CURLE_OUT_OF_MEMORY;
+        std::stop_callback wake(stop, [this] { curl_multi_wakeup(multi); });
+        for (;;) {
+            if (stop.stop_requested()) return CURLE_ABORTED_BY_CALLBACK;
+            int running = 0;
+            if (curl_multi_perform(multi, &running) != CURLM_OK) return CURLE_FAILED_INIT;
+            if (running == 0) break;
+            if (curl_multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK) return CURLE_FAILED_INIT;
+        }
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+            if (message->msg == CURLMSG_DONE && message->easy_handle == easy) return message->data.result;
+        }
+        return CURLE_FAILED_INIT;
     }
 };
 
@@ -91,10 +121,8 @@ HTTPClientResponse CurlTransport::send(const HTTPClientRequest& request, std::st
     curl_easy_setopt(curl.handle, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(curl.handle, CURLOPT_WRITEDATA, &received);
     curl_easy_setopt(curl.handle, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(curl.handle, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl.handle, CURLOPT_XFERINFOFUNCTION, checkStop);
-    curl_easy_setopt(curl.handle, CURLOPT_XFERINFODATA, &stop);
-    const CURLcode code = curl_easy_perform(curl.handle);
+    CurlTransfer transfer(curl.handle);
+    const CURLcode code = transfer.run(stop);
     if (code == CURLE_ABORTED_BY_CALLBACK) throw TransportError("the request was cancelled");
     if (code != CURLE_OK) throw TransportError(errorText[0] != '\0' ? errorText : curl_easy_strerror(code));
     long status = 0;

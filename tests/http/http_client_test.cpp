@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "http/http_server.h"
@@ -70,6 +74,49 @@ TEST(HTTPTransport, ATransportForAnyHostSendsPlainHTTPBeyondTheLoopbackNames) {
     } catch (const TransportError& error) {
         EXPECT_EQ(std::string(error.what()).find("without TLS"), std::string::npos) << error.what();
     }
+}
+
+// A stop was seen only at libcurl's next progress call, up to a second apart while the server
+// said nothing: Stop, and quitting with a request out, waited that long.
+TEST(HTTPTransport, AStopEndsATransferToASilentServerAtOnce) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int arrived = 0;
+    bool released = false;
+    HTTPServer server(0, [&](HTTPRequest) {
+        std::unique_lock lock(mutex);
+        ++arrived;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+        return HTTPResponse{200, "text/plain", "late"};
+    });
+    ASSERT_TRUE(server.start());
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.boundPort()) + "/";
+    CurlTransport transport;
+    // Several, so that none is stopped just before a progress call by chance.
+    for (int i = 1; i <= 3; ++i) {
+        std::stop_source stop;
+        auto sent = std::async(std::launch::async, [&] {
+            try {
+                transport.send({"POST", url, {}, "{}"}, stop.get_token());
+            } catch (const TransportError& error) {
+                return std::string(error.what());
+            }
+            return std::string("answered");
+        });
+        {
+            std::unique_lock lock(mutex);
+            ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return arrived == i; }));
+        }
+        const auto stopped = std::chrono::steady_clock::now();
+        stop.request_stop();
+        ASSERT_EQ(sent.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(100)) << i;
+        EXPECT_EQ(sent.get(), "Network error: the request was cancelled");
+    }
+    std::lock_guard lock(mutex);
+    released = true;
+    changed.notify_all();
 }
 
 }  // namespace
