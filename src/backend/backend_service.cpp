@@ -299,15 +299,16 @@ HTTPResponse BackendService::errorReport(const HTTPRequest& request) {
         return chatError(413, "The report is larger than " + std::to_string(quota.maxBodyBytes) + " bytes");
     }
     if (const auto problem = boundsProblem(request.body, "The report")) return chatError(problem->first, problem->second);
-    auto body = parseBoundedObject(request.body);
-    if (!body) return chatError(400, "The report must be a JSON object");
-    // Signed-out clients share one place: an anonymous flood cannot keep an account's report out.
+    // Before the parse, so that a flood's refusals cost little. Signed-out clients share one
+    // place: an anonymous flood cannot keep an account's report out.
     const auto slot = reportSlots_.acquire(account ? "account " + accountKey(*account) : "signed out");
     if (!slot) {
         HTTPResponse refused = chatError(503, "Too many reports at once; try again shortly");
         refused.headers = {{"Retry-After", "1"}};
         return refused;
     }
+    auto body = parseBoundedObject(request.body);
+    if (!body) return chatError(400, "The report must be a JSON object");
     const std::string id = makeUUID();
     (*body)["received_at"] = ISO8601::plainString(clock_.now());
     if (account) (*body)["account"] = *account;
