@@ -11,17 +11,16 @@ std::chrono::seconds SignInThrottle::waitAfter(int failures, int freeFailures, s
     return over >= 31 ? longest : std::min(longest, std::chrono::seconds(std::int64_t{1} << (over - 1)));
 }
 
-// Closed, or closed as soon as the attempts in flight fail: a further one would go past the free
-// failures beside them. Rounded up, so that waiting the answer's whole seconds is always enough.
-std::optional<std::chrono::seconds> SignInThrottle::refusal(Count& count, int freeFailures,
-                                                            std::chrono::seconds longest, TimePoint now) const {
+// Closed (rounded up, so that waiting the answer's whole seconds is always enough), or to be
+// closed if the attempts in flight fail: a further one would go past the free failures beside
+// them. Their outcome is known within a second (a hash or two), and what they earn is theirs: a
+// right password among them closes nothing.
+std::optional<std::chrono::seconds> SignInThrottle::refusal(Count& count, int freeFailures, TimePoint now) const {
     if (count.failures > 0 && now - count.lastFailure >= policy_.forgetAfter) {
         count = Count{.pending = count.pending};
     }
     if (count.closedUntil > now) return std::chrono::ceil<std::chrono::seconds>(count.closedUntil - now);
-    if (count.pending > 0 && count.failures + count.pending > freeFailures) {
-        return std::max(std::chrono::seconds(1), waitAfter(count.failures + count.pending, freeFailures, longest));
-    }
+    if (count.pending > 0 && count.failures + count.pending > freeFailures) return std::chrono::seconds(1);
     return std::nullopt;
 }
 
@@ -34,12 +33,10 @@ void SignInThrottle::fail(Count& count, int freeFailures, std::chrono::seconds l
 
 SignInThrottle::Admission SignInThrottle::attempt(const std::string& accountKey, TimePoint now) {
     std::lock_guard lock(mutex_);
-    std::optional<std::chrono::seconds> wait =
-        refusal(overall_, policy_.freeFailuresOverall, policy_.longestWaitOverall, now);
+    std::optional<std::chrono::seconds> wait = refusal(overall_, policy_.freeFailuresOverall, now);
     auto found = accounts_.find(accountKey);
     if (found != accounts_.end()) {
-        const auto account =
-            refusal(found->second, policy_.freeFailuresPerAccount, policy_.longestWaitPerAccount, now);
+        const auto account = refusal(found->second, policy_.freeFailuresPerAccount, now);
         if (account && (!wait || *account > *wait)) wait = account;
     }
     if (wait) return {std::nullopt, *wait};

@@ -71,8 +71,7 @@ private:
         TimePoint closedUntil{};
     };
     std::chrono::seconds waitAfter(int failures, int freeFailures, std::chrono::seconds longest) const;
-    std::optional<std::chrono::seconds> refusal(Count& count, int freeFailures, std::chrono::seconds longest,
-                                                TimePoint now) const;
+    std::optional<std::chrono::seconds> refusal(Count& count, int freeFailures, TimePoint now) const;
     void fail(Count& count, int freeFailures, std::chrono::seconds longest, TimePoint now) const;
     void settle(const std::string& accountKey, std::optional<TimePoint> failedAt, bool succeeded);
 

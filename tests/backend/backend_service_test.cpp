@@ -14,6 +14,7 @@
 #include "backend/jwt.h"
 #include "backend/report_store.h"
 #include "backend/request_checks.h"
+#include "backend/sign_in_throttle.h"
 #include "support/files.h"
 #include "test_support/temp_home.h"
 
@@ -422,6 +423,28 @@ TEST_F(SessionTest, ARightPasswordNeitherClosesTheDoorForOthersNorKeepsAFloodsCo
     }
     EXPECT_EQ(signIn("typo@example.com", "x"), 400);
     EXPECT_EQ(signIn(kBob, kBobsPassword), 200) << "the flood's count outlived the hour after its last guess";
+}
+
+// After a flood, a sign-in in flight held the next user's for the whole wait the flood had earned
+// (429 with Retry-After 32 while a right password was being checked). It holds it only until its
+// outcome is known now, and a right one leaves the door as it was.
+TEST(SignInThrottle, AnAttemptInFlightHoldsOthersOnlyUntilItsOutcomeIsKnown) {
+    SignInThrottle throttle({.freeFailuresOverall = 2, .longestWaitOverall = std::chrono::seconds(60)});
+    SignInThrottle::TimePoint now{};
+    for (int i = 0; i < 12; ++i) {
+        auto guess = throttle.attempt("guess" + std::to_string(i), now);
+        if (guess.ticket) guess.ticket->failed(now);
+        EXPECT_LE(guess.wait, std::chrono::seconds(60));
+        now += guess.wait;
+    }
+    now += std::chrono::seconds(60);
+    auto first = throttle.attempt("alice", now);
+    ASSERT_TRUE(first.ticket);
+    const auto held = throttle.attempt("bob", now);
+    EXPECT_FALSE(held.ticket);
+    EXPECT_EQ(held.wait, std::chrono::seconds(1));
+    first.ticket->succeeded();
+    EXPECT_TRUE(throttle.attempt("bob", now).ticket) << "a right password closed the door";
 }
 
 // Signing out ended the session in the window only: the service had no sign-out, so a copy of the
