@@ -80,7 +80,8 @@ std::optional<std::pair<int, std::string>> boundsProblem(std::string_view body, 
     switch (jsonBounds(body)) {
         case JSONBounds::within: return std::nullopt;
         case JSONBounds::tooDeep:
-            return std::pair{400, std::string(what) + " nests deeper than " + std::to_string(kMaxJSONNesting) + " levels"};
+            return std::pair{400,
+                             std::string(what) + " nests deeper than " + std::to_string(kMaxJSONNesting) + " levels"};
         case JSONBounds::tooManyValues:
             return std::pair{413, std::string(what) + " holds more than " + std::to_string(kMaxJSONValues) + " values"};
     }
@@ -298,7 +299,9 @@ HTTPResponse BackendService::errorReport(const HTTPRequest& request) {
     if (request.body.size() > quota.maxBodyBytes) {
         return chatError(413, "The report is larger than " + std::to_string(quota.maxBodyBytes) + " bytes");
     }
-    if (const auto problem = boundsProblem(request.body, "The report")) return chatError(problem->first, problem->second);
+    if (const auto problem = boundsProblem(request.body, "The report")) {
+        return chatError(problem->first, problem->second);
+    }
     // Before the parse, so that a flood's refusals cost little. Signed-out clients share one
     // place: an anonymous flood cannot keep an account's report out.
     const auto slot = reportSlots_.acquire(account ? "account " + accountKey(*account) : "signed out");

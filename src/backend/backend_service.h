@@ -12,9 +12,9 @@
 
 #include "backend/accounts.h"
 #include "backend/chat_models.h"
-#include "backend/work_slots.h"
 #include "backend/report_store.h"
 #include "backend/sign_in_throttle.h"
+#include "backend/work_slots.h"
 #include "http/http_message.h"
 #include "http/http_server.h"
 #include "platform/clock.h"

@@ -228,16 +228,16 @@ TEST(BackendProcess, AnAnonymousReportFloodLeavesEveryOtherRouteAnsweredWithinAT
             const auto ask = [&](const char* route, const std::string& request) {
                 const auto start = std::chrono::steady_clock::now();
                 auto answer = http::testing::exchange(victim.port, request, 10s);
-                asked.push_back({route, answer ? answer->status : 0,
-                                 std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                                       start)});
+                asked.push_back(
+                    {route, answer ? answer->status : 0,
+                     std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)});
                 return answer;
             };
             ask("health", "GET /health HTTP/1.1\r\n\r\n");
-            const auto refreshed = ask(
-                "refresh", post("/auth/v1/token?grant_type=refresh_token",
-                                std::string("apikey: ") + BackendOptions::kDefaultPublishableKey + "\r\n",
-                                nlohmann::json{{"refresh_token", victim.session["refresh_token"]}}.dump()));
+            const auto refreshed =
+                ask("refresh", post("/auth/v1/token?grant_type=refresh_token",
+                                    std::string("apikey: ") + BackendOptions::kDefaultPublishableKey + "\r\n",
+                                    nlohmann::json{{"refresh_token", victim.session["refresh_token"]}}.dump()));
             if (refreshed && refreshed->status == 200) victim.session = nlohmann::json::parse(refreshed->body);
             ask("chat", chatRequest(victim.session["access_token"], chatBody));
         }
@@ -291,7 +291,8 @@ TEST(BackendProcess, ABodyOfManySmallValuesTakesNoMoreMemoryThanItsBytes) {
                                      {"a screenshot", screenshot, 200}};
     const std::int64_t before = victim.server->peakResidentKiB();
     for (const auto& [name, body, status] : cases) {
-        const auto answer = http::testing::exchange(victim.port, chatRequest(victim.session["access_token"], body), 60s);
+        const auto answer =
+            http::testing::exchange(victim.port, chatRequest(victim.session["access_token"], body), 60s);
         const std::int64_t peak = victim.server->peakResidentKiB();
         std::cout << name << ": " << (answer ? answer->status : 0) << ", peak " << peak / 1024 << " MiB, after "
                   << victim.server->residentKiB() / 1024 << " MiB (" << before / 1024 << " MiB before)\n";

@@ -454,8 +454,8 @@ TEST_F(SessionTest, SignOutEndsThatSessionsAccessAndRefreshTokensAndNoOther) {
         return backend.service().handle(post("/auth/v1/logout", "", std::move(headers)));
     };
     const auto bearer = [](const json& session) {
-        return std::map<std::string, std::string>{{"apikey", kKey},
-                                                  {"authorization", "Bearer " + session["access_token"].get<std::string>()}};
+        return std::map<std::string, std::string>{
+            {"apikey", kKey}, {"authorization", "Bearer " + session["access_token"].get<std::string>()}};
     };
     const json kept = session();
     const json ended = session();
