@@ -66,13 +66,14 @@ std::string spokenList(const std::vector<std::string>& items) {
     return text;
 }
 
-// Where the listen left the playhead against where it found it; empty when it cannot be read.
+// Where the listen left the playhead against where it found it ("playhead moved from bar 1 to
+// bar 9"); empty when it cannot be read.
 std::string playheadNote(std::optional<std::int64_t> before, std::optional<std::int64_t> after) {
     if (!after) return "";
     const std::string now = "bar " + std::to_string(*after);
-    if (!before) return "the playhead is at " + now;
-    if (*before == *after) return "the playhead is at " + now + ", where it was";
-    return "the playhead moved from bar " + std::to_string(*before) + " to " + now;
+    if (!before) return "playhead is at " + now;
+    if (*before == *after) return "playhead is at " + now + ", where it was";
+    return "playhead moved from bar " + std::to_string(*before) + " to " + now;
 }
 
 bool hasCorvane(const std::vector<ChatToolExecutor::InsertSlot>& slots) {
@@ -293,17 +294,13 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
     // A listen the user stopped is no success, whatever it measured before the Stop.
     if (stopped()) {
         toolCall.record("Stopped by the user after listening to " + asked + " for " + seconds +
-                            "s; Logic Pro is stopped" + (playhead.empty() ? "" : " and " + playhead) + "." +
+                            "s; Logic Pro is stopped" + (playhead.empty() ? "" : " and the " + playhead) + "." +
                             insertedNote,
                         false);
         return ChatToolExecutor::makeToolOutput(toolCall.callID(), result);
     }
     const bool moved = barBefore && barAfter && *barBefore != *barAfter;
-    std::string movedNote;
-    if (moved) {
-        movedNote = " " + playhead + ".";
-        movedNote[1] = 'T';  // "the playhead moved ..." opens a sentence here
-    }
+    const std::string movedNote = moved ? " The " + playhead + "." : "";
     return toolCall.succeed(
         "Listened to " + asked + " for " + seconds + "s. " + count + " tracks monitored." + movedNote + insertedNote,
         result);

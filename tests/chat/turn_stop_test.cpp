@@ -483,6 +483,8 @@ TEST_F(TurnStopTest, AListenCardSaysWhereThePlayheadWasAndWhereItIs) {
          "; Logic Pro is stopped and the playhead moved from bar 1 to bar 9."},
         {"stopped, in place", 9, R"({"duration_seconds":4,"start_bar":9})", 1.0, 9,
          "; Logic Pro is stopped and the playhead is at bar 9, where it was."},
+        {"stopped, past the song's last bar", 1, R"({"duration_seconds":4,"start_bar":70})", 1.0, 64,
+         "; Logic Pro is stopped and the playhead moved from bar 1 to bar 64."},
         {"finished, moved", 1, R"({"duration_seconds":2,"start_bar":9})", std::nullopt, 9,
          " tracks monitored. The playhead moved from bar 1 to bar 9."},
         {"finished, in place", 9, R"({"duration_seconds":2,"start_bar":9})", std::nullopt, 9, ""},
