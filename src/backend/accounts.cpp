@@ -58,6 +58,14 @@ PasswordCost PasswordCost::minimum() { return {crypto_pwhash_OPSLIMIT_MIN, crypt
 AccountStore::AccountStore(fs::path dataFolder, PasswordCost cost)
     : file_(std::move(dataFolder) / "accounts.json", "AccountStore", {.mode = 0600}), cost_(cost) {
     initialiseSodium();
+    // Made now, not at the first unknown e-mail: that one would take a hash longer than a known one.
+    const std::string decoy = randomBytes(16);
+    char hash[crypto_pwhash_STRBYTES];
+    if (crypto_pwhash_str_alg(hash, decoy.data(), decoy.size(), cost_.opsLimit, cost_.memLimit,
+                              crypto_pwhash_ALG_ARGON2ID13) != 0) {
+        throw std::runtime_error("no password hash could be made");
+    }
+    decoyHash_ = hash;
 }
 
 bool AccountStore::addUser(const std::string& email, const std::string& password) {
@@ -92,18 +100,6 @@ const nlohmann::json& AccountStore::accountsLocked() const {
     return *cached_;
 }
 
-const std::string& AccountStore::decoyHash() const {
-    std::call_once(decoyOnce_, [this] {
-        const std::string decoy = randomBytes(16);
-        char hash[crypto_pwhash_STRBYTES];
-        if (crypto_pwhash_str_alg(hash, decoy.data(), decoy.size(), cost_.opsLimit, cost_.memLimit,
-                                  crypto_pwhash_ALG_ARGON2ID13) == 0) {
-            decoyHash_ = hash;
-        }
-    });
-    return decoyHash_;
-}
-
 std::optional<std::string> AccountStore::verify(const std::string& email, const std::string& password) const {
     nlohmann::json account;
     {
@@ -117,7 +113,7 @@ std::optional<std::string> AccountStore::verify(const std::string& email, const 
     const bool usable = account.is_object() && hash != account.end() && hash->is_string() && stored != account.end() &&
                         stored->is_string();
     // The decoy is checked and the answer thrown away: the same work as a real account's.
-    const std::string hashText = usable ? hash->get<std::string>() : decoyHash();
+    const std::string hashText = usable ? hash->get<std::string>() : decoyHash_;
     const bool matches = crypto_pwhash_str_verify(hashText.c_str(), password.data(), password.size()) == 0;
     if (!usable || !matches) return std::nullopt;
     return stored->get<std::string>();
@@ -277,7 +273,7 @@ std::optional<Session> TokenService::refresh(const std::string& refreshToken) {
     return std::nullopt;
 }
 
-std::optional<std::string> TokenService::verifyAccessToken(const std::string& token) const {
+std::optional<TokenService::TokenSession> TokenService::checkAccessToken(const std::string& token) const {
     const auto claims = verifyJWT(token, secret_);
     if (!claims) return std::nullopt;
     const auto expires = integerMember(*claims, "exp");
@@ -298,7 +294,25 @@ std::optional<std::string> TokenService::verifyAccessToken(const std::string& to
         stamp = record->second.stamp;
     }
     if (!stamp || accounts_.sessionStamp(*email) != stamp) return std::nullopt;
-    return email;
+    return TokenSession{*email, *sessionID};
+}
+
+std::optional<std::string> TokenService::verifyAccessToken(const std::string& token) const {
+    auto session = checkAccessToken(token);
+    if (!session) return std::nullopt;
+    return std::move(session->email);
+}
+
+bool TokenService::signOut(const std::string& accessToken) {
+    const auto session = checkAccessToken(accessToken);
+    if (!session) return false;
+    std::lock_guard lock(mutex_);
+    SessionTable& table = this->table();
+    // Another sign-out (or a replay) may have ended it since the check.
+    if (table.session(session->id) == nullptr) return false;
+    table.endSession(session->id);
+    save(table);
+    return true;
 }
 
 }  // namespace corvane::backend

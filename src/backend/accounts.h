@@ -33,6 +33,7 @@ struct PasswordCost {
 
 class AccountStore {
 public:
+    // Throws std::runtime_error when no password hash can be made.
     AccountStore(std::filesystem::path dataFolder, PasswordCost cost = PasswordCost::interactive());
 
     // Adds or replaces the account; false when the e-mail or password is empty or the file
@@ -48,7 +49,6 @@ public:
     std::optional<std::string> sessionStamp(const std::string& email) const;
 
 private:
-    const std::string& decoyHash() const;
     const nlohmann::json& accountsLocked() const;
 
     mutable StoreFile file_;  // guarded by mutex_, as are the two below
@@ -56,8 +56,7 @@ private:
     mutable std::optional<FileStamp> cachedStamp_;
     PasswordCost cost_;
     mutable std::mutex mutex_;
-    mutable std::once_flag decoyOnce_;
-    mutable std::string decoyHash_;
+    std::string decoyHash_;  // what an unknown e-mail's password is checked against
 };
 
 struct Session {
@@ -77,7 +76,7 @@ struct TokenLifetimes {
 // Each sign-in starts a session; each refresh consumes its refresh token and gives the next pair
 // of the same session. A client that died before storing that pair comes back with the used
 // token: within the grace, while the new pair is unused, it gets the same pair again. A session
-// ends when its account is removed or gets a new password, when its last refresh token expires,
+// ends when it signs out, when its account is removed or gets a new password, when its last refresh token expires,
 // when its account signs in more than kMaxSessionsPerAccount times after it (the oldest ends
 // first), and when one of its last kSpentTokensPerSession used refresh tokens comes back otherwise
 // (someone holds a copy: every token of the session, access tokens included, stops working); an
@@ -99,6 +98,10 @@ public:
     // The e-mail of a validly signed access token of a live session, unexpired and with no longer
     // a lifetime than this service gives.
     std::optional<std::string> verifyAccessToken(const std::string& token) const;
+    // Ends the session of an access token that verifyAccessToken accepts: its access and refresh
+    // tokens stop working at once. False for any other token. Throws std::runtime_error when the
+    // change cannot be stored.
+    bool signOut(const std::string& accessToken);
 
 private:
     // The pair a refresh token was exchanged for, kept through the grace.
@@ -114,6 +117,11 @@ private:
         std::optional<std::string> stamp;
     };
 
+    struct TokenSession {
+        std::string email;
+        std::string id;
+    };
+    std::optional<TokenSession> checkAccessToken(const std::string& token) const;
     Session issueLocked(const std::string& email, const std::string& sessionID, SessionTable& table);
     // The table as the file holds it, its sessions published to the checks.
     SessionTable& table();

@@ -1,6 +1,9 @@
 #include "backend/backend_service.h"
 
 #include <sys/stat.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -40,6 +43,7 @@ HTTPResponse chatError(int status, const std::string& message) { return jsonResp
 std::string_view reasonPhrase(int status) {
     switch (status) {
         case 200: return "OK";
+        case 204: return "No Content";
         case 400: return "Bad Request";
         case 401: return "Unauthorized";
         case 403: return "Forbidden";
@@ -71,12 +75,31 @@ json sessionJSON(const Session& session, std::int64_t lifetime) {
             {"user", {{"email", session.email}}}};
 }
 
-std::string tooDeep(const char* what) {
-    return std::string(what) + " nests deeper than " + std::to_string(kMaxJSONNesting) + " levels";
+// Why a body is refused before it is parsed: its status and message; none when it may be parsed.
+std::optional<std::pair<int, std::string>> boundsProblem(std::string_view body, const char* what) {
+    switch (jsonBounds(body)) {
+        case JSONBounds::within: return std::nullopt;
+        case JSONBounds::tooDeep:
+            return std::pair{400,
+                             std::string(what) + " nests deeper than " + std::to_string(kMaxJSONNesting) + " levels"};
+        case JSONBounds::tooManyValues:
+            return std::pair{413, std::string(what) + " holds more than " + std::to_string(kMaxJSONValues) + " values"};
+    }
+    return std::nullopt;
 }
 
 std::string accountKey(const std::string& email) {
     return text::lowercased(text::trimmingWhitespaceAndNewlines(email));
+}
+
+// What a large body's parse freed stays in the allocator of the thread that parsed it, where no
+// other request may ever reuse it: the backend would keep its largest burst for good.
+constexpr std::size_t kTrimAfterBodyBytes = 1024 * 1024;
+
+void releaseFreedMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 }  // namespace
@@ -122,6 +145,7 @@ BackendService::BackendService(BackendOptions options, std::unique_ptr<ChatModel
       tokens_(options_.dataFolder, accounts_, {options_.accessTokenLifetime, options_.refreshTokenLifetime}, clock),
       throttle_(options_.signInThrottle),
       hashSlots_(options_.maxConcurrentHashes, options_.maxWaitingHashes),
+      reportSlots_(options_.maxConcurrentReports, options_.maxWaitingReports),
       reports_(options_.dataFolder, options_.reportQuotas, clock) {}
 
 HTTPResponse BackendService::handle(const HTTPRequest& request) {
@@ -131,13 +155,16 @@ HTTPResponse BackendService::handle(const HTTPRequest& request) {
         HTTPResponse (BackendService::*handler)(const HTTPRequest&);
     };
     static constexpr Route routes[] = {{"/auth/v1/token", &BackendService::token},
+                                       {"/auth/v1/logout", &BackendService::logout},
                                        {"/api/ai/chat", &BackendService::chat},
                                        {"/api/errors/report", &BackendService::errorReport}};
     if (path == "/health" && request.method == "GET") return jsonResponse(200, {{"ok", true}});
     for (const auto& route : routes) {
         if (path != route.path) continue;
         if (request.method != "POST") return chatError(405, "Method not allowed");
-        return (this->*route.handler)(request);
+        HTTPResponse answer = (this->*route.handler)(request);
+        if (request.body.size() >= kTrimAfterBodyBytes) releaseFreedMemory();
+        return answer;
     }
     return chatError(404, "Not found");
 }
@@ -149,7 +176,10 @@ HTTPResponse BackendService::token(const HTTPRequest& request) {
     if (request.body.size() > options_.maxTokenBodyBytes) {
         return authError(413, "request_too_large", "The request body is too large");
     }
-    if (!nestsWithin(request.body)) return authError(400, "invalid_request", tooDeep("The request body"));
+    if (const auto problem = boundsProblem(request.body, "The request body")) {
+        return authError(problem->first, problem->first == 413 ? "request_too_large" : "invalid_request",
+                         problem->second);
+    }
     const auto body = parseBoundedObject(request.body);
     if (!body) return authError(400, "invalid_request", "The request body must be a JSON object");
     const std::string grant = queryValue(request, "grant_type");
@@ -168,20 +198,25 @@ HTTPResponse BackendService::token(const HTTPRequest& request) {
             refused.headers = {{"Retry-After", "1"}};
             return refused;
         }
-        if (const auto wait = throttle_.attempt(key, clock_.now())) {
+        auto admission = throttle_.attempt(key, clock_.now());
+        if (!admission.ticket) {
+            const auto wait = admission.wait.count();
             // The wait (whole seconds) in the header for HTTP clients and in the body for ours.
-            HTTPResponse refused = jsonResponse(429, {{"error", "over_request_rate_limit"},
-                                                      {"error_description", "Too many failed sign-ins. Try again in " +
-                                                                                std::to_string(wait->count()) + " s."},
-                                                      {"retry_after", wait->count()}});
-            refused.headers = {{"Retry-After", std::to_string(wait->count())}};
+            HTTPResponse refused = jsonResponse(
+                429, {{"error", "over_request_rate_limit"},
+                      {"error_description", "Too many failed sign-ins. Try again in " + std::to_string(wait) + " s."},
+                      {"retry_after", wait}});
+            refused.headers = {{"Retry-After", std::to_string(wait)}};
             return refused;
         }
         // Unknown account and wrong password answer alike, so accounts cannot be probed.
         const auto account = accounts_.verify(*email, *password);
         slot.reset();  // storing the session needs no hash's memory
-        if (!account) return authError(400, "invalid_grant", "Invalid login credentials");
-        throttle_.succeeded(key);
+        if (!account) {
+            admission.ticket->failed(clock_.now());
+            return authError(400, "invalid_grant", "Invalid login credentials");
+        }
+        admission.ticket->succeeded();
         return jsonResponse(200, sessionJSON(tokens_.issue(*account), options_.accessTokenLifetime.count()));
     }
     if (grant == "refresh_token") {
@@ -192,6 +227,18 @@ HTTPResponse BackendService::token(const HTTPRequest& request) {
         return jsonResponse(200, sessionJSON(*session, options_.accessTokenLifetime.count()));
     }
     return authError(400, "unsupported_grant_type", "grant_type must be password or refresh_token");
+}
+
+// Ends the session of the bearer's access token; the client's own copy of its tokens is its to drop.
+HTTPResponse BackendService::logout(const HTTPRequest& request) {
+    if (request.header("apikey") != options_.publishableKey) {
+        return authError(401, "invalid_api_key", "Invalid API key");
+    }
+    const std::string authorization = request.header("authorization").value_or("");
+    if (authorization.rfind("Bearer ", 0) != 0 || !tokens_.signOut(authorization.substr(7))) {
+        return authError(401, "invalid_token", "Invalid or expired access token");
+    }
+    return {204, "", ""};
 }
 
 std::optional<std::string> BackendService::bearerAccount(const HTTPRequest& request) const {
@@ -235,7 +282,9 @@ http::BodyAllowance BackendService::bodyAllowance(const HTTPRequest& head) const
 
 HTTPResponse BackendService::chat(const HTTPRequest& request) {
     if (!bearerAccount(request)) return chatError(401, "Not authenticated");
-    if (!nestsWithin(request.body)) return chatError(400, tooDeep("The request body"));
+    if (const auto problem = boundsProblem(request.body, "The request body")) {
+        return chatError(problem->first, problem->second);
+    }
     const auto body = parseBoundedObject(request.body);
     if (!body) return chatError(400, "The request body must be a JSON object");
     if (const auto problem = chatBodyProblem(*body)) return chatError(400, *problem);
@@ -250,7 +299,17 @@ HTTPResponse BackendService::errorReport(const HTTPRequest& request) {
     if (request.body.size() > quota.maxBodyBytes) {
         return chatError(413, "The report is larger than " + std::to_string(quota.maxBodyBytes) + " bytes");
     }
-    if (!nestsWithin(request.body)) return chatError(400, tooDeep("The report"));
+    if (const auto problem = boundsProblem(request.body, "The report")) {
+        return chatError(problem->first, problem->second);
+    }
+    // Before the parse, so that a flood's refusals cost little. Signed-out clients share one
+    // place: an anonymous flood cannot keep an account's report out.
+    const auto slot = reportSlots_.acquire(account ? "account " + accountKey(*account) : "signed out");
+    if (!slot) {
+        HTTPResponse refused = chatError(503, "Too many reports at once; try again shortly");
+        refused.headers = {{"Retry-After", "1"}};
+        return refused;
+    }
     auto body = parseBoundedObject(request.body);
     if (!body) return chatError(400, "The report must be a JSON object");
     const std::string id = makeUUID();

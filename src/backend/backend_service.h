@@ -1,7 +1,8 @@
 #pragma once
 
-// The routes of corvane-backend: sign-in and refresh ("/auth/v1/token"), chat ("/api/ai/chat")
-// and error reports ("/api/errors/report"). Every bad input gets a status and an error member,
+// The routes of corvane-backend: sign-in and refresh ("/auth/v1/token"), sign-out
+// ("/auth/v1/logout"), chat ("/api/ai/chat") and error reports ("/api/errors/report"). Every bad
+// input gets a status and an error member,
 // never a crash.
 
 #include <chrono>
@@ -11,9 +12,9 @@
 
 #include "backend/accounts.h"
 #include "backend/chat_models.h"
-#include "backend/hash_slots.h"
 #include "backend/report_store.h"
 #include "backend/sign_in_throttle.h"
+#include "backend/work_slots.h"
 #include "http/http_message.h"
 #include "http/http_server.h"
 #include "platform/clock.h"
@@ -39,6 +40,11 @@ struct BackendOptions {
     // further sign-ins are answered 429 at once.
     std::size_t maxConcurrentHashes = 2;
     std::size_t maxWaitingHashes = 16;
+    // Reports being stored at once (one at a time goes to the disk) and reports waiting for it,
+    // at most one of each for all signed-out clients together and for any one account; further
+    // reports are answered 503 at once, so that a flood of them holds only these few workers.
+    std::size_t maxConcurrentReports = 1;
+    std::size_t maxWaitingReports = 8;
 };
 
 class BackendService {
@@ -59,6 +65,7 @@ public:
 
 private:
     http::HTTPResponse token(const http::HTTPRequest& request);
+    http::HTTPResponse logout(const http::HTTPRequest& request);
     http::HTTPResponse chat(const http::HTTPRequest& request);
     http::HTTPResponse errorReport(const http::HTTPRequest& request);
     std::optional<std::string> bearerAccount(const http::HTTPRequest& request) const;
@@ -71,7 +78,8 @@ private:
     AccountStore accounts_;
     TokenService tokens_;
     SignInThrottle throttle_;
-    mutable HashSlots hashSlots_;
+    mutable WorkSlots hashSlots_;
+    WorkSlots reportSlots_;
     ReportStore reports_;
 };
 

@@ -67,6 +67,36 @@ std::string titleFrom(const std::string& titleRequest) {
     return title;
 }
 
+// Corvane sends its live analysis after the user's message ("\n\n---\n[INTERNAL — ..."): the
+// script's rules are for the user's own words.
+std::string userWords(const std::string& message) {
+    const auto appended = message.find("\n\n---\n[INTERNAL");
+    return appended == std::string::npos ? message : message.substr(0, appended);
+}
+
+// What the first failed tool of a continuation said, when one failed.
+std::optional<std::string> toolFailure(const json& request) {
+    const auto input = request.find("input");
+    if (input == request.end() || !input->is_array()) return std::nullopt;
+    for (const auto& item : *input) {
+        if (!item.is_object() || item.value("type", json()) != "function_call_output") continue;
+        const auto text = item.find("output");
+        if (text == item.end() || !text->is_string()) continue;
+        const auto output = json::parse(text->get<std::string>(), nullptr, false);
+        if (!output.is_object() || output.value("status", json()) != "error") continue;
+        const auto message = output.find("message");
+        return message != output.end() && message->is_string() ? message->get<std::string>() : std::string();
+    }
+    return std::nullopt;
+}
+
+// A scripted reply never claims what a failed tool did not do: the exchange ends with the failure.
+std::string failureProse(const std::string& message) {
+    if (message.empty()) return "That step did not work, so I stopped there.";
+    const char last = message.back();
+    return "That step did not work, so I stopped there: " + message + (last == '.' || last == '!' ? "" : ".");
+}
+
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
     return value == nullptr ? "" : value;
@@ -168,11 +198,13 @@ ChatReply ScriptedModel::answer(const json& request) {
         const auto found = positions_.find(request["previous_response_id"].get<std::string>());
         if (found == positions_.end()) return {400, {{"error", "Unknown previous_response_id"}}};
         const Position position = found->second;
+        if (const auto failure = toolFailure(request))
+            return {200, reply(std::nullopt, {{"respond", failureProse(*failure)}})};
         const auto& steps = rules_[position.rule].steps;
         if (position.nextStep >= steps.size()) return {200, reply(std::nullopt, {{"respond", "Done."}})};
         return {200, reply(Position{position.rule, position.nextStep + 1}, steps[position.nextStep])};
     }
-    const std::string message = lastUserText(request);
+    const std::string message = userWords(lastUserText(request));
     for (std::size_t i = 0; i < rules_.size(); ++i) {
         if (rules_[i].pattern.search(message)) return {200, reply(Position{i, 1}, rules_[i].steps.front())};
     }

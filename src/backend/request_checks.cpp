@@ -1,6 +1,7 @@
 #include "backend/request_checks.h"
 
 #include <array>
+#include <limits>
 
 #include "support/json_fields.h"
 
@@ -39,8 +40,9 @@ bool looksLikeSecret(std::string_view word, std::string_view key) {
 
 }  // namespace
 
-bool nestsWithin(std::string_view text, std::size_t maxDepth) {
+JSONBounds jsonBounds(std::string_view text, std::size_t maxDepth, std::size_t maxValues) {
     std::size_t depth = 0;
+    std::size_t values = 1;  // every comma and opening bracket starts one more
     bool inString = false;
     bool escaped = false;
     for (const char c : text) {
@@ -57,16 +59,23 @@ bool nestsWithin(std::string_view text, std::size_t maxDepth) {
         if (c == '"') {
             inString = true;
         } else if (c == '[' || c == '{') {
-            if (++depth > maxDepth) return false;
+            if (++depth > maxDepth) return JSONBounds::tooDeep;
+            if (++values > maxValues) return JSONBounds::tooManyValues;
+        } else if (c == ',') {
+            if (++values > maxValues) return JSONBounds::tooManyValues;
         } else if ((c == ']' || c == '}') && depth > 0) {
             --depth;
         }
     }
-    return true;
+    return JSONBounds::within;
 }
 
-std::optional<json> parseBoundedObject(std::string_view bytes, std::size_t maxDepth) {
-    if (!nestsWithin(bytes, maxDepth)) return std::nullopt;
+bool nestsWithin(std::string_view text, std::size_t maxDepth) {
+    return jsonBounds(text, maxDepth, std::numeric_limits<std::size_t>::max()) != JSONBounds::tooDeep;
+}
+
+std::optional<json> parseBoundedObject(std::string_view bytes, std::size_t maxDepth, std::size_t maxValues) {
+    if (jsonBounds(bytes, maxDepth, maxValues) != JSONBounds::within) return std::nullopt;
     auto value = json::parse(bytes, nullptr, false);
     if (!value.is_object()) return std::nullopt;
     return value;

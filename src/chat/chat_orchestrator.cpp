@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "chat/chat_response_composer.h"
+#include "model/logic_snapshot_models.h"
 #include "platform/platform.h"
 #include "shield/input_shield.h"
 #include "support/json_fields.h"
@@ -242,6 +243,14 @@ void ChatOrchestrator::runTurn(Turn& turn) {
         const HealthResponse health = providers_.healthSnapshot ? providers_.healthSnapshot() : HealthResponse{};
         for (const auto& summary : state.threads)
             if (summary.threadID == turn.threadID) turn.projectName = summary.projectName;
+        // Whatever the turn reads or changes is in the song Logic Pro has open: when that is not the
+        // chat's, the user and the agent hear of it before any tool runs.
+        std::optional<std::string> otherSong;
+        if (const auto open = openProjectName(health.logic);
+            open && turn.projectName && !turn.projectName->empty() && *open != *turn.projectName)
+            otherSong = *open;
+        if (otherSong)
+            turn.stream->yield(AgentEvent::interimAssistantMessage(otherSongNotice(*turn.projectName, *otherSong)));
         const auto analysis = providers_.trackAnalysis ? providers_.trackAnalysis() : std::vector<TrackAnalysisState>{};
         const auto tracks = collectAllTracks();
         const auto descriptions =
@@ -255,13 +264,19 @@ void ChatOrchestrator::runTurn(Turn& turn) {
             auto song = services_.memoryStore.songMemories(*turn.projectName);
             memories.insert(memories.end(), song.begin(), song.end());
         }
-        const std::string context = requestBuilder_.makeRuntimeContext(health, turn.projectName, analysis, tracks,
-                                                                       descriptions, sections, memories);
+        std::string context = requestBuilder_.makeRuntimeContext(health, turn.projectName, analysis, tracks,
+                                                                 descriptions, sections, memories);
+        if (otherSong) context += "\n\n" + otherSongContext(*turn.projectName, *otherSong);
         const auto body =
             requestBuilder_.makeAgentRequestBody(request.modelTier, recent, userText, songBrief, context, attachments);
 
         nlohmann::json reply = send(turn, body);
         storeUserEntry.join();
+        // Kept after the user's message, so the chat still says which song the turn worked on.
+        if (otherSong)
+            noteStored(turn,
+                       !turn.saveError && store.append(ConversationRole::update,
+                                                       otherSongNotice(*turn.projectName, *otherSong), turn.threadID));
         for (;;) {
             if (turn.stop.stop_requested()) throw TurnStopped{};
             const AgentStep step = BackendChatResponseParser::parseAgentStep(reply);

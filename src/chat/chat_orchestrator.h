@@ -108,6 +108,18 @@ public:
     static std::string notSavedMessage(const std::string& reason) {
         return "The chat could not be saved: " + reason + ".";
     }
+    // The chat's song is not the one open in Logic Pro: what the window shows, and what the agent
+    // is told, before the turn reads or changes anything.
+    static std::string otherSongNotice(const std::string& chatSong, const std::string& openSong) {
+        return "Logic Pro has \"" + openSong + "\" open, not this chat's song \"" + chatSong +
+               "\": what Corvane reads and changes now is in \"" + openSong + "\". Open \"" + chatSong +
+               "\" in Logic Pro to work on it.";
+    }
+    static std::string otherSongContext(const std::string& chatSong, const std::string& openSong) {
+        return "Open project: Logic Pro has \"" + openSong + "\" open, but this chat is about \"" + chatSong +
+               "\". The tracks listed here and every tool act on \"" + openSong +
+               "\". Tell the user, and change nothing until they say to go on in \"" + openSong + "\".";
+    }
     // What the model gets back for a "respond" without prose.
     static constexpr const char* kBlankRespondMessage =
         "respond needs your reply to the user in `prose`; it was empty. Call respond again with the reply.";

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "chat/chat_tool_executor.h"
@@ -63,6 +64,16 @@ std::string spokenList(const std::vector<std::string>& items) {
     for (std::size_t i = 0; i < items.size(); ++i)
         text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
     return text;
+}
+
+// Where the listen left the playhead against where it found it ("playhead moved from bar 1 to
+// bar 9"); empty when it cannot be read.
+std::string playheadNote(std::optional<std::int64_t> before, std::optional<std::int64_t> after) {
+    if (!after) return "";
+    const std::string now = "bar " + std::to_string(*after);
+    if (!before) return "playhead is at " + now;
+    if (*before == *after) return "playhead is at " + now + ", where it was";
+    return "playhead moved from bar " + std::to_string(*before) + " to " + now;
 }
 
 bool hasCorvane(const std::vector<ChatToolExecutor::InsertSlot>& slots) {
@@ -207,6 +218,7 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
     double played = 0.0;
     std::vector<TrackAnalysisState> states;
     std::optional<std::int64_t> barBefore;
+    std::optional<std::int64_t> barAfter;
     bool playheadMoved = false;
     if (!stopped()) {
         barBefore = logic.currentBar(*window);
@@ -227,6 +239,8 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
         states = executor.trackAnalysis();
         logic.clickTransportButton("Stop", *window);
         logic.movePlayhead(*startBar, *window);
+        // Read, not assumed: a bar past the song's end is not where the playhead lands.
+        barAfter = logic.currentBar(*window);
     }
     if (cycleSwitchedOff) {
         logic.pressKey(kCycleKey);
@@ -275,16 +289,21 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
     // The plug-ins it inserted stay in the project: the card says so.
     const std::string insertedNote =
         inserted.empty() ? "" : " The analysis plug-in was inserted on " + spokenList(inserted) + ", where it stays.";
+    // The listen itself moves the playhead to its start bar: the card says from where.
+    const std::string playhead = playheadNote(barBefore, barAfter);
     // A listen the user stopped is no success, whatever it measured before the Stop.
     if (stopped()) {
         toolCall.record("Stopped by the user after listening to " + asked + " for " + seconds +
-                            "s; Logic Pro is stopped with the playhead back at bar " + std::to_string(*startBar) + "." +
+                            "s; Logic Pro is stopped" + (playhead.empty() ? "" : " and the " + playhead) + "." +
                             insertedNote,
                         false);
         return ChatToolExecutor::makeToolOutput(toolCall.callID(), result);
     }
+    const bool moved = barBefore && barAfter && *barBefore != *barAfter;
+    const std::string movedNote = moved ? " The " + playhead + "." : "";
     return toolCall.succeed(
-        "Listened to " + asked + " for " + seconds + "s. " + count + " tracks monitored." + insertedNote, result);
+        "Listened to " + asked + " for " + seconds + "s. " + count + " tracks monitored." + movedNote + insertedNote,
+        result);
 }
 
 }  // namespace

@@ -202,10 +202,15 @@ std::string serializeResponse(const HTTPResponse& response, std::string_view rea
     out += std::to_string(response.statusCode);
     out += ' ';
     appendWithoutLineBreaks(out, reason);
-    out += "\r\nContent-Type: ";
-    appendWithoutLineBreaks(out, response.contentType);
-    out += "\r\nContent-Length: ";
-    out += std::to_string(response.body.size());
+    // A 204 carries no content and must not announce any, even as a length of 0 (its body, if
+    // given, is not sent).
+    const bool content = response.statusCode != 204;
+    if (content) {
+        out += "\r\nContent-Type: ";
+        appendWithoutLineBreaks(out, response.contentType);
+        out += "\r\nContent-Length: ";
+        out += std::to_string(response.body.size());
+    }
     out += "\r\nConnection: close\r\n";
     for (const auto& [name, value] : response.headers) {
         const bool token = !name.empty() && std::all_of(name.begin(), name.end(),
@@ -217,7 +222,7 @@ std::string serializeResponse(const HTTPResponse& response, std::string_view rea
         out += "\r\n";
     }
     out += "\r\n";
-    out += response.body;
+    if (content) out += response.body;
     return out;
 }
 

@@ -39,7 +39,8 @@ struct HTTPRequest {
     bool operator==(const HTTPRequest&) const = default;
 };
 
-// One answer; sent with Content-Type, Content-Length and "Connection: close".
+// One answer; sent with Content-Type, Content-Length and "Connection: close" (a 204 with the last
+// alone).
 struct HTTPResponse {
     int statusCode = 200;
     std::string contentType{};

@@ -4,10 +4,28 @@
 
 #include "support/json_fields.h"
 #include "support/json_writer.h"
+#include "support/unicode.h"
 
 namespace corvane {
 
 using namespace json_fields;
+
+std::optional<std::string> projectNameFromWindowTitle(const std::string& title) {
+    const auto separator = title.rfind(" - ");
+    if (separator == std::string::npos) return std::nullopt;
+    std::string name = title.substr(0, separator);
+    static const std::string kSuffix = ".logicx";
+    for (auto at = name.find(kSuffix); at != std::string::npos; at = name.find(kSuffix, at))
+        name.erase(at, kSuffix.size());
+    name = text::trimmingWhitespaceAndNewlines(name);
+    if (name.empty() || name == "Logic Pro") return std::nullopt;
+    return name;
+}
+
+std::optional<std::string> openProjectName(const LogicContextSnapshot& snapshot) {
+    if (!snapshot.logicIsRunning || !snapshot.focusedWindowTitle) return std::nullopt;
+    return projectNameFromWindowTitle(*snapshot.focusedWindowTitle);
+}
 
 namespace {
 // JSON has no NaN or infinity: a frame number that is neither is written as 0 (as the
@@ -39,7 +57,7 @@ void to_json(nlohmann::json& j, const WindowSummary& v) {
 }
 
 void from_json(const nlohmann::json& j, WindowSummary& v) {
-    v.title = text(j, "title");
+    v.title = json_fields::text(j, "title");
     v.frame = value<RectDTO>(j, "frame");
     v.isFocused = boolean(j, "isFocused");
 }
@@ -125,7 +143,7 @@ void to_json(nlohmann::json& j, const TrackSummary& v) {
 }
 
 void from_json(const nlohmann::json& j, TrackSummary& v) {
-    v.name = text(j, "name");
+    v.name = json_fields::text(j, "name");
     v.index = integer(j, "index");
     v.isSoloed = boolean(j, "isSoloed");
     v.isMuted = boolean(j, "isMuted");

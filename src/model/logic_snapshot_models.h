@@ -43,6 +43,12 @@ struct LogicContextSnapshot {
     friend bool operator==(const LogicContextSnapshot&, const LogicContextSnapshot&) = default;
 };
 
+// The project a Logic Pro window title names ("My Song.logicx - Tracks" names "My Song"), or none.
+std::optional<std::string> projectNameFromWindowTitle(const std::string& title);
+
+// The project open in Logic Pro, as its focused window's title names it; none when unknown.
+std::optional<std::string> openProjectName(const LogicContextSnapshot& snapshot);
+
 // One row of Logic Pro's track list as the track context reads it.
 struct TrackSummary {
     std::string name;

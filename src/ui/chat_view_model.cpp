@@ -308,6 +308,12 @@ void ChatViewModel::deleteThread(const std::string& threadID) {
         return;
     }
     unsavedEntries_.erase(threadID);
+    // A turn has nothing left to work for once its chat is gone: it ends as Stop ends it, and what
+    // it can no longer store there is the user's own doing, not a failure to tell.
+    if (turn_ && turn_->threadID == threadID) {
+        turn_->threadDeletedHere = true;
+        stopTurn();
+    }
     applyState(state);
     if (wasCurrent) setNavigation(NavigationState::projectPage(project));
 }

@@ -368,7 +368,8 @@ private:
         std::uint64_t id = 0;
         std::string threadID;
         bool capturesSent = false;
-        bool eventsEnded = false;  // finalResponse handled; the reveal may still run
+        bool eventsEnded = false;        // finalResponse handled; the reveal may still run
+        bool threadDeletedHere = false;  // the user deleted its chat: stopped, and nothing of it is a failure
         std::shared_ptr<AgentEventStream> stream;
         ConversationEntry userEntry;   // as the window showed it
         std::size_t storedBefore = 0;  // the thread's stored entries when the turn began

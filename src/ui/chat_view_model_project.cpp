@@ -4,28 +4,12 @@
 #include <algorithm>
 #include <set>
 
+#include "model/logic_snapshot_models.h"
 #include "support/unicode.h"
 #include "support/uuid.h"
 #include "ui/chat_view_model.h"
 
 namespace corvane {
-
-namespace {
-
-// The project of a focused window title ("My Song.logicx - Tracks"), or nothing.
-std::optional<std::string> projectNameFromTitle(const std::string& title) {
-    const auto separator = title.rfind(" - ");
-    if (separator == std::string::npos) return std::nullopt;
-    std::string name = title.substr(0, separator);
-    static const std::string kSuffix = ".logicx";
-    for (auto at = name.find(kSuffix); at != std::string::npos; at = name.find(kSuffix, at))
-        name.erase(at, kSuffix.size());
-    name = text::trimmingWhitespaceAndNewlines(name);
-    if (name.empty() || name == "Logic Pro") return std::nullopt;
-    return name;
-}
-
-}  // namespace
 
 std::vector<TrackAnalysisState> ChatViewModel::activeTrackStates() const {
     std::vector<TrackAnalysisState> states;
@@ -49,7 +33,7 @@ void ChatViewModel::detectLogicProject() {
     const bool trusted = ports_.logic->accessibilityTrusted();
     const auto title = ports_.logic->logicContext(trusted).focusedWindowTitle;
     if (!title || title->empty()) return;
-    const auto name = projectNameFromTitle(*title);
+    const auto name = projectNameFromWindowTitle(*title);
     if (!name || name == detectedProjectName_) return;
 
     // The fields still hold the previous project's data; a save must never file it under the

@@ -203,7 +203,7 @@ void ChatViewModel::handleEvent(std::uint64_t turnID, const AgentEvent& event) {
                 assign(transientUpdates_, std::move(updates), Field::transientUpdates);
                 rebuildTranscriptFromEntries();
             } else if constexpr (std::is_same_v<E, AgentEvent::Error>) {
-                setStatus("Error: " + e.message);
+                if (!turn_->threadDeletedHere) setStatus("Error: " + e.message);
             } else if constexpr (std::is_same_v<E, AgentEvent::FinalResponse>) {
                 finishTurn(e.response);
             }
@@ -232,12 +232,13 @@ void ChatViewModel::finishTurn(const ChatResponse& response) {
     const std::string& turnThread = turn_->threadID;
     const bool threadExists = store.existingThreadState(turnThread).has_value();
     const bool turnShown = threadExists && currentThreadID_ == turnThread;
-    if (response.saveError) {
+    const bool deletedHere = turn_->threadDeletedHere;
+    if (response.saveError && !deletedHere) {
         turnEndStatus_ = ChatOrchestrator::notSavedMessage(*response.saveError);
         tellStoreFailure(turnEndStatus_);
         if (threadExists) keepUnsavedEntries(response.assistantMessage);
     }
-    if (!threadExists && currentThreadID_ == turnThread) {
+    if (!threadExists && currentThreadID_ == turnThread && !deletedHere) {
         // The store would answer for another chat: the window keeps this one as it was shown,
         // and the next message is refused rather than sent there.
         turnEndStatus_ =

@@ -14,6 +14,7 @@
 #include "backend/jwt.h"
 #include "backend/report_store.h"
 #include "backend/request_checks.h"
+#include "backend/sign_in_throttle.h"
 #include "support/files.h"
 #include "test_support/temp_home.h"
 
@@ -390,6 +391,109 @@ TEST_F(SessionTest, FailedSignInsAreThrottledPerAccountAndForAllClients) {
     EXPECT_EQ(signIn(LocalBackend::kEmail, LocalBackend::kPassword), 200);
 }
 
+// Every attempt, a right one too, counted as a failure until it was known and closed the door for
+// all clients: after a flood of guesses each right sign-in shut the next user out for the wait the
+// flood had earned, and kept the count from ever being forgotten. Only failures close it now.
+TEST_F(SessionTest, ARightPasswordNeitherClosesTheDoorForOthersNorKeepsAFloodsCountAlive) {
+    const ThrottlePolicy policy;
+    constexpr const char* kBob = "bob@example.com";
+    constexpr const char* kBobsPassword = "bob's password";
+    ASSERT_TRUE(backend.service().accounts().addUser(kBob, kBobsPassword));
+    // Guesses at unknown e-mails, each sent as soon as the door lets it, until the wait is the longest.
+    std::chrono::seconds earned{0};
+    for (int i = 0; earned < policy.longestWaitOverall && i < 200; ++i) {
+        const HTTPResponse r = backend.service().handle(signInRequest("guess" + std::to_string(i) + "@x.com", "x"));
+        if (r.statusCode != 429) continue;
+        earned = std::chrono::seconds(json::parse(r.body)["retry_after"].get<int>());
+        if (earned < policy.longestWaitOverall) backend.clock.sleep(earned);
+    }
+    ASSERT_EQ(earned, policy.longestWaitOverall);
+    EXPECT_EQ(signIn(LocalBackend::kEmail, LocalBackend::kPassword), 429) << "the wait the flood earned";
+    backend.clock.sleep(policy.longestWaitOverall);
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_EQ(signIn(LocalBackend::kEmail, LocalBackend::kPassword), 200) << round;
+        EXPECT_EQ(signIn(kBob, kBobsPassword), 200) << "the other user's right password closed the door";
+    }
+
+    // Right sign-ins every half hour after the flood: the count is forgotten an hour after the
+    // last failure, so that a single wrong guess then closes nothing.
+    for (int i = 0; i < 6; ++i) {
+        backend.clock.sleep(std::chrono::minutes(30));
+        EXPECT_EQ(signIn(LocalBackend::kEmail, LocalBackend::kPassword), 200) << i;
+    }
+    EXPECT_EQ(signIn("typo@example.com", "x"), 400);
+    EXPECT_EQ(signIn(kBob, kBobsPassword), 200) << "the flood's count outlived the hour after its last guess";
+}
+
+// After a flood, a sign-in in flight held the next user's for the whole wait the flood had earned
+// (429 with Retry-After 32 while a right password was being checked). It holds it only until its
+// outcome is known now, and a right one leaves the door as it was.
+TEST(SignInThrottle, AnAttemptInFlightHoldsOthersOnlyUntilItsOutcomeIsKnown) {
+    SignInThrottle throttle({.freeFailuresOverall = 2, .longestWaitOverall = std::chrono::seconds(60)});
+    SignInThrottle::TimePoint now{};
+    for (int i = 0; i < 12; ++i) {
+        auto guess = throttle.attempt("guess" + std::to_string(i), now);
+        if (guess.ticket) guess.ticket->failed(now);
+        EXPECT_LE(guess.wait, std::chrono::seconds(60));
+        now += guess.wait;
+    }
+    now += std::chrono::seconds(60);
+    auto first = throttle.attempt("alice", now);
+    ASSERT_TRUE(first.ticket);
+    const auto held = throttle.attempt("bob", now);
+    EXPECT_FALSE(held.ticket);
+    EXPECT_EQ(held.wait, std::chrono::seconds(1));
+    first.ticket->succeeded();
+    EXPECT_TRUE(throttle.attempt("bob", now).ticket) << "a right password closed the door";
+}
+
+// Signing out ended the session in the window only: the service had no sign-out, so a copy of the
+// tokens taken before it stayed signed in, renewed with each refresh.
+TEST_F(SessionTest, SignOutEndsThatSessionsAccessAndRefreshTokensAndNoOther) {
+    const auto logout = [&](std::map<std::string, std::string> headers) {
+        return backend.service().handle(post("/auth/v1/logout", "", std::move(headers)));
+    };
+    const auto bearer = [](const json& session) {
+        return std::map<std::string, std::string>{
+            {"apikey", kKey}, {"authorization", "Bearer " + session["access_token"].get<std::string>()}};
+    };
+    const json kept = session();
+    const json ended = session();
+    auto withoutKey = bearer(ended);
+    withoutKey.erase("apikey");
+    HTTPResponse refused = logout(withoutKey);
+    EXPECT_EQ(refused.statusCode, 401);
+    EXPECT_EQ(json::parse(refused.body)["error"], "invalid_api_key");
+    EXPECT_EQ(chatStatus(ended), 200) << "a refused sign-out ends nothing";
+
+    const HTTPResponse done = logout(bearer(ended));
+    EXPECT_EQ(done.statusCode, 204);
+    EXPECT_EQ(done.body, "");
+    EXPECT_EQ(chatStatus(ended), 401);
+    EXPECT_EQ(refresh(ended).statusCode, 400);
+    EXPECT_EQ(chatStatus(kept), 200) << "the account's other session goes on";
+    EXPECT_EQ(refresh(kept).statusCode, 200);
+
+    const json expired = session();
+    backend.clock.sleep(std::chrono::hours(1) + std::chrono::seconds(1));
+    struct Case {
+        const char* name;
+        std::map<std::string, std::string> headers;
+    };
+    const std::vector<Case> unknown = {
+        {"already signed out", bearer(ended)},
+        {"expired", bearer(expired)},
+        {"not a token", {{"apikey", kKey}, {"authorization", "Bearer x.y.z"}}},
+        {"no bearer", {{"apikey", kKey}}},
+    };
+    for (const auto& [name, headers] : unknown) {
+        refused = logout(headers);
+        EXPECT_EQ(refused.statusCode, 401) << name;
+        EXPECT_EQ(json::parse(refused.body)["error"], "invalid_token") << name;
+    }
+    EXPECT_EQ(refresh(expired).statusCode, 200) << "an expired access token signs nothing out";
+}
+
 // Guesses sent at once all reach the check before any hash is done; each must count from the start.
 // One account's guesses past the one hashing and the one waiting are turned away as busy; those
 // let through count with the guesses that follow.
@@ -447,6 +551,44 @@ TEST_F(BackendServiceTest, EveryJSONBodyIsRefusedPastTheNestingLimit) {
     std::tie(status, body) = response("/api/errors/report", R"({"r":)" + deep + "}", {});
     EXPECT_EQ(status, 400);
     EXPECT_EQ(body["error"], "The report nests deeper than 64 levels");
+}
+
+// The parse bounded depth, not the number of values: a chat body within one account's share of
+// uploads, {"input":[{},{},...]}, became a node of tens of bytes for every three bytes sent, and the
+// backend took gigabytes. Past a bound on values a body is refused before it is parsed.
+TEST_F(BackendServiceTest, ABodyOfManySmallValuesIsRefusedBeforeItIsParsed) {
+    const std::string token = session()["access_token"];
+    const auto many = [](const std::string& value, std::size_t count) {
+        std::string items;
+        for (std::size_t i = 0; i < count; ++i) items += (i == 0 ? "" : ",") + value;
+        return R"({"tier":"standard","kind":"agent","input":[)" + items + "]}";
+    };
+    struct Case {
+        const char* name;
+        std::string target;
+        std::string body;
+        std::map<std::string, std::string> headers;
+        int status;
+        const char* member;
+    };
+    const std::map<std::string, std::string> signedIn{{"authorization", "Bearer " + token}};
+    const std::vector<Case> cases = {
+        {"empty objects", "/api/ai/chat", many("{}", kMaxJSONValues), signedIn, 413, "error"},
+        {"zeros", "/api/ai/chat", many("0", kMaxJSONValues), signedIn, 413, "error"},
+        {"empty arrays", "/api/ai/chat", many("[]", kMaxJSONValues), signedIn, 413, "error"},
+        {"a report", "/api/errors/report", many("0", kMaxJSONValues), signedIn, 413, "error"},
+        {"values in a text", "/api/ai/chat", agentBody(std::string(3 * kMaxJSONValues, ',')).dump(), signedIn, 200,
+         nullptr},
+        {"just within", "/api/ai/chat", many("0", kMaxJSONValues - 8), signedIn, 200, nullptr},
+    };
+    for (const auto& c : cases) {
+        const HTTPResponse r = backend.service().handle(post(c.target, c.body, c.headers));
+        EXPECT_EQ(r.statusCode, c.status) << c.name << ": " << r.body.substr(0, 200);
+        if (c.member != nullptr) {
+            EXPECT_NE(json::parse(r.body)[c.member].get<std::string>().find("holds more than"), std::string::npos)
+                << c.name;
+        }
+    }
 }
 
 TEST_F(BackendServiceTest, ErrorReportsAreStoredCompactlyWithinTighterLimitsWithoutAToken) {

@@ -65,6 +65,72 @@ TEST(ScriptedModel, RefusesMalformedScripts) {
     }
 }
 
+// The prose of a scripted reply, or the name of the tool it calls.
+std::string scriptedAnswer(const json& reply) {
+    const json& first = reply.at("output").at(0);
+    if (first.at("name") != "respond") return "calls " + first.at("name").get<std::string>();
+    return json::parse(first.at("arguments").get<std::string>()).at("prose").get<std::string>();
+}
+
+json firstRequest(const std::string& text) {
+    return {{"tier", "standard"},
+            {"kind", "agent"},
+            {"input",
+             json::array({{{"role", "user"},
+                           {"content", json::array({{{"type", "input_text"}, {"text", text}},
+                                                    {{"type", "input_text"}, {"text", "Logic Pro context"}}})}}})}};
+}
+
+json continuation(const json& previous, const json& output) {
+    return {{"tier", "standard"},
+            {"previous_response_id", previous.at("id")},
+            {"input", json::array({{{"type", "function_call_output"},
+                                    {"call_id", previous.at("output").at(0).at("call_id")},
+                                    {"output", output.dump()}}})}};
+}
+
+TEST(ScriptedModel, RulesMatchTheUsersWordsNotTheAnalysisCorvaneAppends) {
+    ScriptedModel model(json::parse(R"({"rules":[
+        {"match":"\\bmaster\\b","steps":[{"respond":"About the master."}]},
+        {"match":"\\bbass\\b","steps":[{"respond":"About the bass."}]}]})"));
+    const std::string appended =
+        "\n\n---\n[INTERNAL — Corvane plugin stream, NOT pasted by the user.]\n"
+        "Stereo Out(master): LUFS:-14.3\n---";
+    struct Case {
+        std::string message;
+        std::string answer;
+    };
+    for (const Case& c : {Case{"Is the bass too loud?" + appended, "About the bass."},
+                          Case{"How is the master?" + appended, "About the master."},
+                          Case{"Make it warmer" + appended, "running offline"}}) {
+        SCOPED_TRACE(c.message);
+        const std::string answer = scriptedAnswer(model.answer(firstRequest(c.message)).body);
+        EXPECT_NE(answer.find(c.answer), std::string::npos) << answer;
+    }
+}
+
+TEST(ScriptedModel, AReplyAfterAFailedToolDoesNotClaimItsSuccess) {
+    ScriptedModel model(json::parse(R"({"rules":[{"match":"remove","steps":[
+        {"calls":[{"name":"remove_plugin","arguments":{"track_name":"Bass","plugin_name":"Channel EQ"}}]},
+        {"respond":"Removed Channel EQ from Bass."}]}]})"));
+    struct Case {
+        const char* label;
+        json output;
+        std::string reply;
+    };
+    for (const Case& c : {Case{"ok", {{"status", "ok"}, {"message", "Removed"}}, "Removed Channel EQ from Bass."},
+                          Case{"failed",
+                               {{"status", "error"}, {"message", "No plug-in named Channel EQ on Bass"}},
+                               "That step did not work, so I stopped there: No plug-in named Channel EQ on Bass."}}) {
+        SCOPED_TRACE(c.label);
+        const ChatReply call = model.answer(firstRequest("Remove the EQ from the bass"));
+        ASSERT_EQ(scriptedAnswer(call.body), "calls remove_plugin");
+        const ChatReply reply = model.answer(continuation(call.body, c.output));
+        EXPECT_EQ(reply.statusCode, 200);
+        EXPECT_EQ(scriptedAnswer(reply.body), c.reply);
+    }
+}
+
 TEST(RelayModel, ForwardsModelInstructionsToolsAndPreviousResponseAndPassesTheReplyBack) {
     const json providerReply = {{"id", "resp_provider"}, {"output", json::array()}, {"output_text", "hello"}};
     ScriptedServer provider([&](const HTTPRequest& request) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -555,6 +556,64 @@ TEST_F(PreparedTurnTest, TheFirstRequestCarriesTheRecentHistorySnapshotBriefMemo
           "- [" + song.id + "] (song) The chorus starts at bar 17"})
         EXPECT_NE(context.find(expected), std::string::npos) << expected << " in\n" << context;
     EXPECT_EQ(context.find("Belongs elsewhere"), std::string::npos);
+}
+
+// A chat of one song while Logic Pro has another open: the window (the turn's first event, then the
+// chat after the user's message) and the agent (its first request) hear of it before any tool runs;
+// a chat of the open song, or of none, hears nothing of it.
+TEST_F(ChatOrchestratorTest, AChatOfASongThatIsNotOpenSaysSoBeforeAnyToolRuns) {
+    struct Case {
+        const char* label;
+        std::optional<std::string> song;
+        bool told;
+    };
+    const std::string notice = ChatOrchestrator::otherSongNotice("Mix Night", "Demo Song");
+    for (const Case& c : {Case{"another song", std::string("Mix Night"), true},
+                          Case{"the open song", std::string("Demo Song"), false}, Case{"no song", std::nullopt, false}}) {
+        SCOPED_TRACE(c.label);
+        threadID = conversations.createThread(c.song).currentThreadID;
+        ChatOrchestrator::Providers providers;
+        providers.healthSnapshot = [this] {
+            HealthResponse health;
+            health.logic = logic.snapshot(true);
+            return health;
+        };
+        orchestrator = std::make_unique<ChatOrchestrator>(
+            ChatOrchestrator::Services{inventory, backend, conversations, memories, logic, plugins, logger, {}},
+            std::move(providers));
+        const auto sentBefore = transport->requests().size();
+        transport->reply(callsReply({{"l", "list_tracks", "{}"}}));
+        transport->reply(respondReply("Those are the tracks in the song."));
+
+        const Outcome o = run(request("Which tracks are in this song"));
+
+        EXPECT_EQ(world().project().track("Guitar")->muted, false);
+        ASSERT_FALSE(o.started.empty());
+        EXPECT_EQ(o.response.assistantMessage, "Those are the tracks in the song.");
+        const auto firstInterim = std::find_if(o.events.begin(), o.events.end(), [](const AgentEvent& e) {
+            return std::holds_alternative<AgentEvent::InterimAssistantMessage>(e.value);
+        });
+        const auto firstTool = std::find_if(o.events.begin(), o.events.end(), [](const AgentEvent& e) {
+            return std::holds_alternative<AgentEvent::ToolCallStarted>(e.value);
+        });
+        std::vector<std::string> roles;
+        for (const auto& entry : entries()) roles.push_back(toString(entry.role));
+        const json firstRequest = transport->requests().at(sentBefore).body;
+        if (c.told) {
+            ASSERT_EQ(o.interim, std::vector<std::string>{notice});
+            EXPECT_LT(firstInterim, firstTool);
+            EXPECT_TRUE(mentions(firstRequest, "Logic Pro has \\\"Demo Song\\\" open, but this chat is about "
+                                               "\\\"Mix Night\\\"")) << firstRequest.dump(2);
+            ASSERT_GE(roles.size(), 3u);
+            EXPECT_EQ(roles[0], "user");
+            EXPECT_EQ(roles[1], "update");
+            EXPECT_EQ(entries().at(1).content, notice);
+        } else {
+            EXPECT_TRUE(o.interim.empty());
+            EXPECT_FALSE(mentions(firstRequest, "Open project:"));
+            EXPECT_EQ(std::count(roles.begin(), roles.end(), "update"), 0);
+        }
+    }
 }
 
 TEST_F(PreparedTurnTest, TheRealRespondEndsTheTurnWithItsDiagramFromTheRoundsListen) {

@@ -67,6 +67,7 @@ protected:
 TEST_F(ListenToPlayback, InsertsTheMissingPluginListensAndRestoresTheTransport) {
     ASSERT_EQ(inserts("Bass").size(), 1u);
     const auto before = world().project().transport;
+    ASSERT_EQ(before.playhead().bar, 1);
     const double start = world().virtualSeconds();
 
     const json result =
@@ -87,11 +88,13 @@ TEST_F(ListenToPlayback, InsertsTheMissingPluginListensAndRestoresTheTransport) 
     EXPECT_FALSE(after.playing);
     EXPECT_EQ(after.playhead().bar, 9);
     EXPECT_EQ(after.cycleOn, before.cycleOn);
-    // The plug-in it inserted stays in the project: the card names it.
+    // The plug-in it inserted stays in the project, and the playhead where the listen began: the
+    // card says both.
     EXPECT_EQ(lastRecord(),
               (ToolExecution{"listen_to_playback",
                              "Listened to Lead Vox, Bass for 4s. " + std::to_string(result["tracks"].size()) +
-                                 " tracks monitored. The analysis plug-in was inserted on Bass, where it stays.",
+                                 " tracks monitored. The playhead moved from bar 1 to bar 9. The analysis plug-in "
+                                 "was inserted on Bass, where it stays.",
                              true}));
     EXPECT_EQ(result["summary"].get<std::string>().rfind("Listened for 4s across ", 0), 0u);
 }

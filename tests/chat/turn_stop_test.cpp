@@ -467,6 +467,49 @@ TEST_F(TurnStopTest, AListenStoppedBeforeItPlaysNamesEveryChangeItLeaves) {
     }
 }
 
+// The listen moves the playhead to its start bar and leaves it there: its card, stopped or not,
+// must not pass that off as where the playhead already was, nor name a bar it could not take.
+TEST_F(TurnStopTest, AListenCardSaysWhereThePlayheadWasAndWhereItIs) {
+    struct Case {
+        const char* label;
+        int fromBar;
+        const char* args;
+        std::optional<double> stopAfter;
+        int endBar;
+        std::string said;  // the part of the card about the playhead, "" for none
+    };
+    const std::vector<Case> cases{
+        {"stopped, moved", 1, R"({"duration_seconds":4,"start_bar":9})", 1.0, 9,
+         "; Logic Pro is stopped and the playhead moved from bar 1 to bar 9."},
+        {"stopped, in place", 9, R"({"duration_seconds":4,"start_bar":9})", 1.0, 9,
+         "; Logic Pro is stopped and the playhead is at bar 9, where it was."},
+        {"stopped, past the song's last bar", 1, R"({"duration_seconds":4,"start_bar":70})", 1.0, 64,
+         "; Logic Pro is stopped and the playhead moved from bar 1 to bar 64."},
+        {"finished, moved", 1, R"({"duration_seconds":2,"start_bar":9})", std::nullopt, 9,
+         " tracks monitored. The playhead moved from bar 1 to bar 9."},
+        {"finished, in place", 9, R"({"duration_seconds":2,"start_bar":9})", std::nullopt, 9, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        load(standin::testing::demoSong());
+        world().mutateProject(
+            [&](standin::Project& p) { p.transport.positionTicks = (c.fromBar - 1) * p.transport.ticksPerBar(); });
+
+        const auto listened = call("listen_to_playback", c.args, c.stopAfter);
+
+        const auto after = world().project().transport;
+        EXPECT_FALSE(after.playing);
+        EXPECT_EQ(after.playhead().bar, c.endBar);
+        const std::string& said = listened.record.summary;
+        EXPECT_EQ(listened.record.succeeded, !c.stopAfter) << said;
+        if (c.said.empty()) {
+            EXPECT_FALSE(has(said, "playhead")) << said;
+        } else {
+            EXPECT_TRUE(has(said, c.said)) << said;
+        }
+    }
+}
+
 // An insert whose new slot shows no frame yet keeps add_plugin waiting for it to settle: a Stop
 // in that wait ends the call at its next look, not at the end of the wait.
 TEST_F(TurnStopTest, AStopEndsTheWaitForANewSlotAtOnce) {

@@ -319,6 +319,9 @@ TEST(HTTPMessage, ResponseSerialisedHeadAndByteCountedLength) {
     EXPECT_EQ(serializeResponse({404, "application/json", ""}),
               "HTTP/1.1 404 Not Found\r\nContent-Type: application/json\r\nContent-Length: 0\r\n"
               "Connection: close\r\n\r\n");
+    // A 204 announces no content at all: a client may not accept a Content-Length on it.
+    EXPECT_EQ(serializeResponse({204, "application/json", "x", {{"X-Y", "z"}}}),
+              "HTTP/1.1 204 No Content\r\nConnection: close\r\nX-Y: z\r\n\r\n");
     // A content type cannot smuggle header lines in.
     EXPECT_EQ(serializeResponse({201, "text/plain\r\nSet-Cookie: x", "x"}),
               "HTTP/1.1 201 Created\r\nContent-Type: text/plainSet-Cookie: x\r\nContent-Length: 1\r\n"

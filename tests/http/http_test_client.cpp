@@ -117,7 +117,11 @@ std::optional<Answer> parseAnswer(const std::string& raw) {
         answer.headers[line.substr(0, colon)] = line.substr(colon + 2);
     }
     const auto length = answer.headers.find("Content-Length");
-    if (length == answer.headers.end() || std::to_string(answer.body.size()) != length->second) return std::nullopt;
+    if (answer.status == 204 && length == answer.headers.end()) {
+        if (!answer.body.empty()) return std::nullopt;
+    } else if (length == answer.headers.end() || std::to_string(answer.body.size()) != length->second) {
+        return std::nullopt;
+    }
     return answer;
 }
 

@@ -53,7 +53,8 @@ struct Answer {
     std::string headText;                        // everything before the blank line
     std::string body;
 };
-// Absent when the bytes are not one whole answer whose Content-Length matches its body.
+// Absent when the bytes are not one whole answer whose Content-Length matches its body (a 204: with
+// none and no body).
 std::optional<Answer> parseAnswer(const std::string& raw);
 
 // Connects, sends the request, reads the answer until the server closes.

@@ -67,10 +67,14 @@ std::string ChildProcess::output(const std::string& until) {
     return output_;
 }
 
-std::int64_t ChildProcess::peakResidentKiB() const {
+std::int64_t ChildProcess::peakResidentKiB() const { return statusKiB("VmHWM:"); }
+
+std::int64_t ChildProcess::residentKiB() const { return statusKiB("VmRSS:"); }
+
+std::int64_t ChildProcess::statusKiB(std::string_view field) const {
     std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
     for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) != 0) continue;
+        if (!line.starts_with(field)) continue;
         const auto digits = line.find_first_of("0123456789");
         return readInteger(line.substr(digits, line.find(' ', digits) - digits)).value_or(-1);
     }

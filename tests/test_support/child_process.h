@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace corvane::testing {
@@ -26,6 +27,8 @@ public:
     pid_t pid() const { return pid_; }
     // The peak of its resident size (VmHWM) in KiB, -1 when unreadable.
     std::int64_t peakResidentKiB() const;
+    // Its resident size now (VmRSS) in KiB, -1 when unreadable.
+    std::int64_t residentKiB() const;
     // What it wrote until `until` appears in it or it closes its output, within 10 s.
     std::string output(const std::string& until = "");
     // Its exit code, or 128 + the signal that ended it; waits for it to end.
@@ -34,6 +37,7 @@ public:
     bool stop();
 
 private:
+    std::int64_t statusKiB(std::string_view field) const;
     pid_t pid_ = -1;
     int out_ = -1;
     std::string output_;

@@ -5,8 +5,10 @@
 #include "ui/chat_view_model.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "chat/chat_orchestrator.h"
+#include "http/http_server.h"
 #include "ui/view_model_fixture.h"
 
 namespace corvane::testing {
@@ -73,6 +75,41 @@ TEST_F(ChatViewModelTurnTest, StopEndsTheTurnBeforeItsNextRound) {
     ASSERT_TRUE(queue_.runUntil([&] { return !model().isBusy(); }));
     EXPECT_EQ(model().statusMessage(), "Ready.");
     EXPECT_EQ(agentRequests(), 1u) << "no round after the stop";
+}
+
+// The user's delete of the chat whose turn runs: the turn ends as a Stop ends it (the listen plays
+// no further) and nothing of it is told as a failure.
+TEST_F(ChatViewModelTurnTest, DeletingTheChatOfARunningTurnStopsItsListenAndTellsNoFailure) {
+    fakeTurns_ = false;
+    // The first analysis post made while Logic Pro plays is held: the world's time stands there
+    // until the chat is deleted.
+    Gate deleted;
+    std::atomic<bool> held{false};
+    http::HTTPServer analysis(0, [&](const http::HTTPRequest&) {
+        if (world_->project().transport.playing && !held.exchange(true)) deleted.arrive();
+        return http::HTTPResponse{200, "application/json", "{}"};
+    });
+    ASSERT_TRUE(analysis.start());
+    world_->updateFaults([&](standin::Faults& faults) { faults.analysisPort = analysis.boundPort(); });
+    transport_->reply(callsReply({{"l", "listen_to_playback", R"({"duration_seconds":20,"start_bar":9})"}}));
+    transport_->reply(respondReply("Heard the whole chorus."));
+    model().loadConversations();
+    ASSERT_TRUE(model().sendMessage("Listen to the chorus"));
+    const std::string chat = model().currentThreadID();
+    deleted.waitForArrival();
+    const double deletedAt = world_->virtualSeconds();
+
+    model().deleteThread(chat);
+    deleted.open();
+    ASSERT_TRUE(queue_.runUntil([&] { return !model().isBusy(); }));
+
+    EXPECT_FALSE(world_->project().transport.playing);
+    EXPECT_LT(world_->virtualSeconds() - deletedAt, 1.0) << "the listen played on";
+    EXPECT_EQ(agentRequests(), 1u) << "no round after the delete";
+    EXPECT_TRUE(model().threads().empty());
+    EXPECT_EQ(model().navigation(), NavigationState::projectPage(std::string("Demo Song")));
+    EXPECT_EQ(model().storeFailure(), "");
+    EXPECT_EQ(model().statusMessage(), "Ready.");
 }
 
 TEST_F(ChatViewModelTurnTest, TheRequestCarriesTheTextAsTypedTheSnapshotAndQueuedImages) {

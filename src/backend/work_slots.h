@@ -1,12 +1,13 @@
 #pragma once
 
-// Bounds the password hashes running at once. Each takes the hashing cost's memory (64 MiB at the
-// interactive cost) for as long as it runs, so without a bound concurrent sign-ins take the
-// backend past a gigabyte; with it, its peak stays fixed whatever a client sends. A few more wait
-// for a slot (a hash ends within a fraction of a second); the rest are turned away at once, so
-// that no wait needs a time-out. The places are shared between accounts: one account has at most
-// one hash running and one waiting, so a client signing one account in over and over (with its
-// right password, which no failed-guess throttle counts) cannot keep the others out.
+// Bounds a costly kind of work running at once: password hashes (64 MiB each at the interactive
+// cost, so without a bound concurrent sign-ins take the backend past a gigabyte) and stored
+// reports (each waits its turn at the disk, holding a request's worker meanwhile). A few more wait
+// for a slot (the work ends within a fraction of a second); the rest are turned away at once, so
+// that no wait needs a time-out and the work never holds more than its share of the workers. The
+// places are shared between keys (accounts): one key has at most one running and one waiting, so
+// a client sending as one account over and over (signing in with its right password, which no
+// failed-guess throttle counts, or reporting without a token) cannot keep the others out.
 
 #include <condition_variable>
 #include <cstddef>
@@ -18,12 +19,12 @@
 
 namespace corvane::backend {
 
-class HashSlots {
+class WorkSlots {
 public:
     // A slot taken; given back when dropped.
     class Lease {
     public:
-        Lease(HashSlots* slots, std::string key) : slots_(slots), key_(std::move(key)) {}
+        Lease(WorkSlots* slots, std::string key) : slots_(slots), key_(std::move(key)) {}
         Lease(Lease&& other) noexcept : slots_(other.slots_), key_(std::move(other.key_)) { other.slots_ = nullptr; }
         Lease& operator=(Lease&&) = delete;
         ~Lease() {
@@ -31,13 +32,13 @@ public:
         }
 
     private:
-        HashSlots* slots_;
+        WorkSlots* slots_;
         std::string key_;
     };
 
-    HashSlots(std::size_t count, std::size_t maxWaiting) : count_(count), maxWaiting_(maxWaiting) {}
+    WorkSlots(std::size_t count, std::size_t maxWaiting) : count_(count), maxWaiting_(maxWaiting) {}
 
-    // A slot for the account `key`, at once or once one is given back (and the account's other
+    // A slot for `key`, at once or once one is given back (and the account's other
     // hash is done); none when the account already has one waiting, or when it would wait and
     // maxWaiting callers already do.
     std::optional<Lease> acquire(const std::string& key);

@@ -1,8 +1,8 @@
-#include "backend/hash_slots.h"
+#include "backend/work_slots.h"
 
 namespace corvane::backend {
 
-std::optional<HashSlots::Lease> HashSlots::acquire(const std::string& key) {
+std::optional<WorkSlots::Lease> WorkSlots::acquire(const std::string& key) {
     std::unique_lock lock(mutex_);
     Account& account = accounts_[key];  // stays put as others come and go
     const auto free = [&] { return busy_ < count_ && account.running == 0; };
@@ -22,7 +22,7 @@ std::optional<HashSlots::Lease> HashSlots::acquire(const std::string& key) {
     return Lease(this, key);
 }
 
-void HashSlots::release(const std::string& key) {
+void WorkSlots::release(const std::string& key) {
     {
         std::lock_guard lock(mutex_);
         --busy_;
