@@ -449,23 +449,40 @@ TEST_F(AuthServiceTest, SignOutTellsTheServiceWhichSessionToRevokeAndWaitsForNoA
         EXPECT_LT(std::chrono::steady_clock::now() - quitting, std::chrono::seconds(1)) << "quitting waited";
     }
 
-    // An access token past its expiry would be turned away: the session is renewed for its sign-out.
-    signedIn().reset();
-    std::promise<std::string> bearer;
-    transport->instead = [&](const http::HTTPClientRequest& request) -> std::optional<http::HTTPClientResponse> {
-        if (request.url.find("/auth/v1/logout") == std::string::npos) return std::nullopt;
-        bearer.set_value(request.headers.at("Authorization"));
-        return http::HTTPClientResponse{204, ""};
-    };
-    AuthService auth(at(backend.baseURL()), transport, backend.clock);
-    backend.clock.sleep(std::chrono::hours(1));
-    auth.signOut();
-    auto sent = bearer.get_future();
-    ASSERT_EQ(sent.wait_for(kGuard), std::future_status::ready);
-    const std::string header = sent.get();
-    ASSERT_EQ(header.rfind("Bearer ", 0), 0u);
-    EXPECT_EQ(chatStatusWith(header.substr(7)), 200) << "a live token of the session";
-    EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), std::nullopt);
+    // The service revokes the session: a copy of the file taken before signs in nobody. An access
+    // token past its expiry would be turned away, so the session is renewed for its sign-out.
+    for (const bool expired : {false, true}) {
+        signedIn().reset();
+        const auto copiedAccess = *KeychainStore::read(AuthService::kAccessTokenKey);
+        const auto copiedRefresh = *KeychainStore::read(AuthService::kRefreshTokenKey);
+        std::promise<std::pair<std::string, int>> answered;  // the bearer sent, the service's status
+        transport->instead = [&](const http::HTTPClientRequest& request) -> std::optional<http::HTTPClientResponse> {
+            if (request.url.find("/auth/v1/logout") == std::string::npos) return std::nullopt;
+            const auto response = http::CurlTransport().send(request);
+            answered.set_value({request.headers.at("Authorization"), response.statusCode});
+            return response;
+        };
+        AuthService auth(at(backend.baseURL()), transport, backend.clock);
+        if (expired) backend.clock.sleep(std::chrono::hours(1));
+        auth.signOut();
+        auto sent = answered.get_future();
+        ASSERT_EQ(sent.wait_for(kGuard), std::future_status::ready) << expired;
+        const auto [bearer, status] = sent.get();
+        EXPECT_EQ(status, 204) << expired;
+        if (!expired) {
+            EXPECT_EQ(bearer, "Bearer " + copiedAccess);
+        }
+        ASSERT_EQ(bearer.rfind("Bearer ", 0), 0u);
+        EXPECT_EQ(chatStatusWith(bearer.substr(7)), 401) << expired;
+        EXPECT_EQ(chatStatusWith(copiedAccess), 401) << expired;
+        const auto refreshed = backend.service().handle(
+            {.method = "POST",
+             .path = "/auth/v1/token?grant_type=refresh_token",
+             .body = json{{"refresh_token", copiedRefresh}}.dump(),
+             .headers = {{"apikey", BackendConfiguration::kDefaultPublishableKey}}});
+        EXPECT_NE(refreshed.statusCode, 200) << expired << ": the copied refresh token still refreshes";
+        transport->instead = nullptr;
+    }
 }
 
 // A sign-in service that never answered held a turn for the request's 60 s, through the user's
