@@ -20,6 +20,7 @@ namespace corvane::networking {
 namespace {
 
 using nlohmann::json;
+using testing::describe;
 using testing::HookedTransport;
 using testing::LocalBackend;
 using testing::ScriptedServer;
@@ -43,15 +44,6 @@ std::string jwtWith(const json& payload) {
 
 // How long a test waits for what should come at once before it calls it a failure.
 constexpr std::chrono::seconds kGuard{20};
-
-std::string describe(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "no error";
-}
 
 // A sign-in service that takes every request and answers none until released.
 class SilentServer {

@@ -14,6 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using testing::describe;
 using testing::HookedTransport;
 using testing::LocalBackend;
 using testing::ScriptedServer;
@@ -26,15 +27,6 @@ json agentBody(const std::string& message) {
         {"parallel_tool_calls", true},
         {"input",
          json::array({{{"role", "user"}, {"content", json::array({{{"type", "input_text"}, {"text", message}}})}}})}};
-}
-
-std::string describe(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "no error";
 }
 
 class BackendChatServiceTest : public ::testing::Test {

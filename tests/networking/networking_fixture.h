@@ -3,9 +3,11 @@
 // A transport that forwards to libcurl and lets a test step in before each request.
 
 #include <atomic>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "http/http_client.h"
@@ -45,5 +47,15 @@ private:
     mutable std::mutex mutex_;
     std::vector<http::HTTPClientRequest> sent_;
 };
+
+// The text of what `action` throws, or "no error".
+inline std::string describe(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "no error";
+}
 
 }  // namespace corvane::testing
