@@ -77,7 +77,8 @@ FocusRing::FocusRing(QObject* parent) : QObject(parent), style_(std::make_unique
 }
 
 FocusRing::~FocusRing() {
-    qApp->removeEventFilter(this);
+    // The shared ring goes with the application, which is no longer there to be told.
+    if (QCoreApplication* application = QCoreApplication::instance()) application->removeEventFilter(this);
     delete frame_.data();
 }
 
