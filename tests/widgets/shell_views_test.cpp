@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <functional>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTextEdit>
@@ -70,49 +71,51 @@ protected:
     std::string chat_;
 };
 
-// A chat opened from the song page left the focus nowhere: what was typed next was lost.
-TEST_F(ShellViewsTest, OpeningAChatLeavesTheFocusInItsMessageField) {
-    ASSERT_NE(page(), nullptr);
-    ASSERT_EQ(page()->rows().size(), 1u);
-    click(*page()->rows()[0]);
-    ASSERT_EQ(model().navigation(), NavigationState::chat(chat_));
-    type("louder");
-    EXPECT_EQ(bar()->messageText(), "louder");
-}
-
-// Started with Return in the song page's field, the chat's turn holds the field; once it has
-// ended, typing goes there.
-TEST_F(ShellViewsTest, AChatStartedFromTheSongPageTakesTypingOnceItsTurnHasEnded) {
-    page()->newChatField()->setFocus(Qt::MouseFocusReason);
-    type("Check it");
-    press(Qt::Key_Return);
-    ASSERT_EQ(requests_.size(), 1u);
-    ASSERT_TRUE(model().navigation().isChat());
-    EXPECT_FALSE(bar()->textArea()->isEnabled());
-    finish("Done.");
-    advance(1.0);  // the reveal
-    ASSERT_FALSE(model().isBusy());
-    type("louder");
-    EXPECT_EQ(bar()->messageText(), "louder");
-}
-
-// Chat rows could not take the focus, so no chat could be opened without the mouse; and nothing
-// showed where Tab had gone.
-TEST_F(ShellViewsTest, TabReachesAChatRowWithARingAroundItAndReturnOpensIt) {
-    page()->newChatField()->setFocus(Qt::MouseFocusReason);
-    press(Qt::Key_Tab);
-    ChatRowView* row = page()->rows()[0];
-    ASSERT_EQ(QApplication::focusWidget(), row);
-    const QImage shot = root_->grab().toImage();
-    const double scale = shot.width() / double(root_->width());
-    const QRect at(row->mapTo(root_.get(), QPoint(0, 0)), row->size());
-    const QColor beside = shot.pixelColor(int((at.left() - 2) * scale), int(at.center().y() * scale));
-    EXPECT_TRUE(beside.blue() > 150 && beside.blue() > beside.red() + 60) << "no ring beside the focused row";
-
-    press(Qt::Key_Return);
-    ASSERT_EQ(model().navigation(), NavigationState::chat(chat_));
-    type("louder");
-    EXPECT_EQ(bar()->messageText(), "louder");
+// A chat opened from the song page left the focus nowhere, so what was typed next was lost; a chat
+// row could not take the focus at all, and nothing showed where Tab had gone.
+TEST_F(ShellViewsTest, EveryWayOfOpeningAChatLeavesTheFocusInItsMessageField) {
+    const auto ringBeside = [&](QWidget* control) {
+        const QImage shot = root_->grab().toImage();
+        const double scale = shot.width() / double(root_->width());
+        const QRect at(control->mapTo(root_.get(), QPoint(0, 0)), control->size());
+        const QColor c = shot.pixelColor(int((at.left() - 2) * scale), int(at.center().y() * scale));
+        return c.blue() > 150 && c.blue() > c.red() + 60;
+    };
+    const struct {
+        const char* name;
+        std::function<void()> open;
+    } ways[] = {
+        {"Return in the song page's field, once the turn it starts has ended",
+         [&] {
+             page()->newChatField()->setFocus(Qt::MouseFocusReason);
+             type("Check it");
+             press(Qt::Key_Return);
+             ASSERT_EQ(requests_.size(), 1u);
+             EXPECT_FALSE(bar()->textArea()->isEnabled()) << "the turn holds the field";
+             finish("Done.");
+             advance(1.0);  // the reveal
+             ASSERT_FALSE(model().isBusy());
+         }},
+        {"a click on its row", [&] { click(*page()->rows()[0]); }},
+        {"Tab to its row, then Return",
+         [&] {
+             page()->newChatField()->setFocus(Qt::MouseFocusReason);
+             press(Qt::Key_Tab);
+             ASSERT_EQ(QApplication::focusWidget(), page()->rows()[0]);
+             EXPECT_TRUE(ringBeside(page()->rows()[0])) << "no ring shows where the focus is";
+             press(Qt::Key_Return);
+         }},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.name);
+        model().setNavigation(NavigationState::projectPage(std::string("Demo Song")));
+        QCoreApplication::processEvents();  // the page's rebuilt list shows
+        bar()->setMessageText("");
+        way.open();
+        ASSERT_TRUE(model().navigation().isChat());
+        type("louder");
+        EXPECT_EQ(bar()->messageText(), "louder");
+    }
 }
 
 }  // namespace
