@@ -6,7 +6,6 @@
 #include <QFocusFrame>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QProxyStyle>
 #include <QTextEdit>
