@@ -68,10 +68,13 @@ void ShieldContentView::layoutLabels() {
     spinner_->setGeometry(toQRect(shield::flipped(layout.spinner, height())));
 }
 
+// Never handed to a window manager, whatever the scope: one puts a frame of its own around a
+// window it manages, and that frame takes the clicks (Stop's too) the window lets through. A
+// window first shown over Logic Pro is the one a drag later widens to the whole screen.
 ShieldWindow::ShieldWindow(InputShield::Scope scope)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
                            Qt::WindowTransparentForInput | Qt::NoDropShadowWindowHint |
-                           (scope == InputShield::Scope::fullscreen ? Qt::X11BypassWindowManagerHint : Qt::Widget)),
+                           Qt::X11BypassWindowManagerHint),
       content_(new ShieldContentView(this)),
       level_(scope == InputShield::Scope::fullscreen ? kScreenSaverLevel : kModalPanelLevel) {
     setAttribute(Qt::WA_TranslucentBackground);

@@ -31,6 +31,13 @@ void follow(View* view, const std::shared_ptr<ChatViewModel>& viewModel, std::in
         if (const auto model = weak.lock()) model->removeObserver(token);
     });
 }
+// A chat is open that the list no longer holds: another copy of the app deleted it.
+bool showsDeletedChat(const ChatViewModel& model) {
+    if (!model.navigation().isChat()) return false;
+    const auto& threads = model.threads();
+    return std::none_of(threads.begin(), threads.end(),
+                        [&](const ConversationSummary& s) { return s.threadID == model.currentThreadID(); });
+}
 }  // namespace
 
 MessageInputView* makeInputBar(const std::shared_ptr<ChatViewModel>& viewModel, std::function<void()> onStop,
@@ -59,12 +66,19 @@ MessageInputView* makeInputBar(const std::shared_ptr<ChatViewModel>& viewModel, 
     };
     actions.onStop = std::move(onStop);
     bar->setActions(std::move(actions));
-    follow<MessageInputView>(bar, viewModel, {Field::isBusy, Field::pendingCaptureCount, Field::selectedModelTier},
+    follow<MessageInputView>(bar, viewModel,
+                             {Field::isBusy, Field::pendingCaptureCount, Field::selectedModelTier, Field::navigation,
+                              Field::currentThreadID, Field::threads},
                              [](MessageInputView& view, const ChatViewModel& model) {
                                  view.setBusy(model.isBusy());
                                  // "Still working" is over with the turn; the text waits to be sent.
                                  if (!model.isTurnRunning() &&
                                      view.noticeText() == QString(ChatViewModel::kTurnRunningNotice))
+                                     view.setNotice("");
+                                 // "Deleted in another copy" was said of the chat shown then; in
+                                 // another one the text may go.
+                                 if (!showsDeletedChat(model) &&
+                                     view.noticeText() == QString(ChatViewModel::kDeletedChatNotice))
                                      view.setNotice("");
                                  view.setPendingCaptureCount(model.pendingCaptureCount());
                                  view.setSelectedModelTier(model.selectedModelTier());

@@ -2,6 +2,7 @@
 
 #include <QContextMenuEvent>
 #include <QEnterEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -70,6 +71,7 @@ ChatRowView::ChatRowView(ConversationSummary chat, std::string date, std::functi
       frames_([this] { tick(); }),
       deleteButton_(new DeleteChatButton(this)) {
     setAttribute(Qt::WA_Hover);
+    setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     titleFont_ = uiFont(14, QFont::Medium);
     previewFont_ = uiFont(12);
@@ -187,6 +189,16 @@ void ChatRowView::mouseReleaseEvent(QMouseEvent* event) {
     pressed_ = false;
     event->accept();
     if (click && onOpen_) onOpen_();
+}
+
+void ChatRowView::keyPressEvent(QKeyEvent* event) {
+    const bool opens = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space;
+    if (!opens || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (onOpen_) onOpen_();
 }
 
 QMenu* ChatRowView::makeContextMenu() {

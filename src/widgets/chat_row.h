@@ -30,8 +30,9 @@ private:
 };
 
 // One chat of the project page: its title (or "Chat"), the last message's first line, and the
-// date, which the delete button replaces while hovered. A click anywhere opens the chat; the
-// context menu and the delete button both ask to delete it. Keeps only its hover flag.
+// date, which the delete button replaces while hovered. A click anywhere opens the chat, and so do
+// Return, Enter and Space once Tab has reached the row; the context menu and the delete button
+// both ask to delete it. Keeps only its hover flag.
 class ChatRowView : public QWidget {
 public:
     ChatRowView(ConversationSummary chat, std::string date, std::function<void()> onOpen,
@@ -65,6 +66,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     int contentHeight() const;

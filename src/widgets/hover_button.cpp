@@ -1,6 +1,7 @@
 #include "widgets/hover_button.h"
 
 #include <QEnterEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QVBoxLayout>
 
@@ -13,6 +14,7 @@ HoverButton::HoverButton(std::function<void()> action, LabelBuilder label, QWidg
     layout->setSpacing(0);
     setCursor(Qt::PointingHandCursor);
     setAttribute(Qt::WA_Hover);
+    setFocusPolicy(Qt::TabFocus);
     rebuildLabel();
 }
 
@@ -37,6 +39,16 @@ void HoverButton::mouseReleaseEvent(QMouseEvent* event) {
     pressed_ = false;
     event->accept();
     if (click && action_) action_();
+}
+
+void HoverButton::keyPressEvent(QKeyEvent* event) {
+    const bool press = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space;
+    if (!press || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier || event->isAutoRepeat()) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (action_) action_();
 }
 
 void HoverButton::setHovered(bool hovered) {

@@ -6,7 +6,8 @@
 namespace corvane {
 
 // A plain button (no bezel: the label draws it) whose label is rebuilt whenever the pointer
-// enters or leaves, so the label decides how hovering looks.
+// enters or leaves, so the label decides how hovering looks. Tab reaches it, and Return, Enter or
+// Space presses it.
 class HoverButton : public QWidget {
 public:
     using LabelBuilder = std::function<QWidget*(bool hovered)>;
@@ -21,6 +22,7 @@ protected:
     void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void setHovered(bool hovered);

@@ -308,6 +308,15 @@ void MessageInputView::refresh() {
     update();
 }
 
+void MessageInputView::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    // Parked: refresh() is taking the focus from the field it is about to disable.
+    if (!focusParked_ && textArea_->isEnabled())
+        textArea_->setFocus(event->reason());
+    else
+        focusParked_ = true;
+}
+
 void MessageInputView::sendPressed() {
     if (busy_) {
         stopAsked_ = true;

@@ -97,6 +97,9 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Focus given to the bar (a chat opened) goes to the field, or waits in the bar until the
+    // field takes typing.
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     class TextArea;

@@ -292,6 +292,12 @@ void ProjectPageView::rebuildList() {
     }
     // Under the header, the field and its notice, above the closing stretch.
     listLayout_->insertWidget(3, list_);
+    // Tab goes from the field down the rows, however late in the window these were built.
+    QWidget* previous = newChatField_;
+    for (ChatRowView* row : rows_) {
+        QWidget::setTabOrder(previous, row);
+        previous = row;
+    }
 }
 
 }  // namespace corvane

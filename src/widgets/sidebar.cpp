@@ -83,6 +83,7 @@ SidebarView::SidebarView(Actions actions, QWidget* parent) : QWidget(parent), ac
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    scroll->setFocusPolicy(Qt::NoFocus);  // Tab goes to its rows, and scrolls to the one it reaches
     scroll->setStyleSheet("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }");
     scroll->viewport()->setAutoFillBackground(false);
     auto* content = new QWidget;

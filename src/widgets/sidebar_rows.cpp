@@ -23,9 +23,8 @@ bool isCurrent(const SidebarState& state, const std::optional<std::string>& proj
     const auto thread = std::find_if(state.threads.begin(), state.threads.end(), [&](const ConversationSummary& s) {
         return s.threadID == state.navigation.threadID;
     });
-    // A chat the list does not know belongs to no project.
-    if (thread == state.threads.end()) return !projectName;
-    return thread->projectName == projectName;
+    // A chat the list does not hold (another copy of the app deleted it) is of no row shown.
+    return thread != state.threads.end() && thread->projectName == projectName;
 }
 
 std::vector<SidebarRow> sidebarRows(const SidebarState& state) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
@@ -43,6 +42,7 @@ SongBriefEditorSheet::SongBriefEditorSheet(std::string text, CheckedSave onSave,
     auto* panelLayout = new QVBoxLayout(panel);
     panelLayout->setContentsMargins(kEditorPadding, kEditorPadding, kEditorPadding, kEditorPadding);
     editor_ = plainEditor(13);
+    editor_->setTabChangesFocus(true);
     editor_->setPlainText(qText(text));
     panelLayout->addWidget(editor_);
     panel->setMinimumHeight(kEditorMinHeight);
@@ -109,15 +109,6 @@ void SongBriefEditorSheet::save() {
 void SongBriefEditorSheet::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
     paintSheetEdge(this);
-}
-
-void SongBriefEditorSheet::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-        case Qt::Key_Escape:
-        case Qt::Key_Return:
-        case Qt::Key_Enter: event->accept(); return;
-        default: QDialog::keyPressEvent(event);
-    }
 }
 
 SongBriefEditorSheet* makeSongBriefEditor(const std::shared_ptr<ChatViewModel>& viewModel, QWidget* parent) {

@@ -15,8 +15,9 @@ namespace corvane {
 class ChatViewModel;
 
 // The modal sheet in which the user writes the open thread's song brief. It edits a copy:
-// "Save" hands the text over exactly as typed, "Cancel" drops it. Neither button has a key:
-// Return and Escape do nothing here (Return in the editor starts a new line).
+// "Save" hands the text over exactly as typed, "Cancel" drops it, and so does Escape, as in the
+// window's other sheets. Return in the editor starts a new line and is no key of either button;
+// Tab moves on to the buttons.
 //
 // With a checked save the owner may refuse a save because the brief changed since the sheet
 // opened (another copy of the program, the agent), answering the brief as stored now: the sheet
@@ -41,7 +42,6 @@ public:
     void save();
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:

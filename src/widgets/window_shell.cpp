@@ -11,6 +11,7 @@
 #include "support/unicode.h"
 #include "transcript/theme.h"
 #include "widgets/diagram_painter.h"
+#include "widgets/focus_ring.h"
 #include "widgets/hover_button.h"
 #include "widgets/symbols.h"
 #include "widgets/widget_parts.h"
@@ -63,6 +64,8 @@ CompanionRootView::CompanionRootView(ShellActions actions, ShellViews views, dou
       clock_(clock),
       frames_([this] { tick(); }) {
     setMinimumSize(0, 0);
+    // The dark controls draw no focus of their own: the ring shows where Tab went.
+    FocusRing::shared();
     auto sidebar = [this](bool fullWindow) -> QWidget* {
         auto navigated = [this, fullWindow] {
             if (fullWindow) setSidebarVisible(false, false);
@@ -137,7 +140,8 @@ CompanionRootView::CompanionRootView(ShellActions actions, ShellViews views, dou
         });
     pane->addWidget(songBriefStrip_);
     pane->addWidget(padded(views_.transcript ? views_.transcript() : placeholder("Transcript"), 8, 0, 8, 0), 1);
-    pane->addWidget(padded(views_.inputBar ? views_.inputBar() : placeholder("Input bar"), 10, 6, 10, 10));
+    inputBar_ = views_.inputBar ? views_.inputBar() : placeholder("Input bar");
+    pane->addWidget(padded(inputBar_, 10, 6, 10, 10));
     stack->addWidget(chatPane_, 1);
     row->addWidget(column, 1);
 
@@ -179,6 +183,10 @@ void CompanionRootView::setState(const ShellState& state) {
     reportSentBanner_->setVisible(state.reportSent);
     if (pageChanged) rebuildProjectPage();
     chatPane_->setVisible(state.isChat);
+    // A chat just opened takes what is typed next; the page that opened it, and the field or row
+    // that had the focus there, are gone. The bar hands the focus to its field once that takes
+    // typing (after the turn a new chat starts with).
+    if (pageChanged && state.isChat) inputBar_->setFocus(Qt::OtherFocusReason);
     updateSongBriefStrip();
     if (reportingChanged) syncReportSheet();
 }

@@ -96,6 +96,7 @@ public:
     ConfirmationBanner* reportSentBanner() const { return reportSentBanner_; }
     QWidget* projectPage() const { return projectPage_; }
     QWidget* chatPane() const { return chatPane_; }
+    QWidget* inputBar() const { return inputBar_; }
     HoverButton* songBriefStrip() const { return songBriefStrip_; }
     QString songBriefStripText() const;
     QWidget* titleStrip() const { return titleStrip_; }
@@ -148,6 +149,7 @@ private:
     QWidget* projectPage_ = nullptr;
     std::optional<std::optional<std::string>> shownPage_;
     QWidget* chatPane_;
+    QWidget* inputBar_;
     HoverButton* songBriefStrip_;
     ElidedLabel* songBriefLabel_ = nullptr;  // the strip's current label
     std::string songBriefPreview_;

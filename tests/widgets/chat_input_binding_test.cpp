@@ -81,6 +81,21 @@ TEST_F(ChatInputBindingTest, AMessageInAChatAnotherCopyDeletedIsRefusedAndTheWin
     EXPECT_EQ(storedEntries(kept_), 1u);
 }
 
+// The refusal was told of the chat another copy deleted, and stayed over every other chat opened
+// after it.
+TEST_F(ChatInputBindingTest, TheDeletedChatsRefusalGoesWhenAnotherChatIsOpenedAndTheTextGoesThere) {
+    deleteInTheOtherCopy(open_);
+    type("Make the vocal louder");
+    ASSERT_EQ(bar_->noticeText().toStdString(), ChatViewModel::kDeletedChatNotice);
+    model().switchConversation(kept_);
+    model().setNavigation(NavigationState::chat(kept_));
+    EXPECT_TRUE(bar_->noticeLabel()->isHidden());
+    EXPECT_EQ(bar_->messageText(), "Make the vocal louder");
+    type("Make the vocal louder");
+    ASSERT_EQ(requests_.size(), 1u);
+    EXPECT_EQ(requests_[0].threadID, kept_);
+}
+
 // Deleted while its turn ran: the turn's end does not open another chat in its place, and the
 // next message is refused as above.
 TEST_F(ChatInputBindingTest, AChatDeletedDuringItsTurnStaysShownAndTakesNoFurtherMessage) {

@@ -4,11 +4,13 @@
 
 #include <QApplication>
 #include <QEnterEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <vector>
 
 #include "transcript/theme.h"
+#include "widget_events.h"
 #include "widget_pixels.h"
 
 namespace corvane {
@@ -30,6 +32,32 @@ TEST(CorvaneTheme, PaletteValues) {
     EXPECT_EQ(CorvaneTheme::surfaceBorder, CorvaneTheme::assistantBubbleBorder);
     EXPECT_EQ(CorvaneTheme::surfaceBorder, CorvaneTheme::buttonIdle);
     EXPECT_EQ(CorvaneTheme::buttonIdle, (diagram::Color{1, 1, 1, 0.06}));
+}
+
+// The window's plain buttons (the back button, the songs, the account entry, the song brief) could
+// not be reached without the mouse.
+TEST(HoverButton, TabReachesItAndReturnEnterOrSpacePressesIt) {
+    int presses = 0;
+    QWidget window;
+    auto* before = new QLabel("before", &window);
+    auto* button = new HoverButton([&] { ++presses; }, [](bool) { return new QLabel("Demo Song"); }, &window);
+    button->move(0, 30);
+    before->setFocusPolicy(Qt::StrongFocus);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(testing::pumpUntil([&] { return QApplication::activeWindow() == &window; }));
+    before->setFocus(Qt::MouseFocusReason);
+    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+    QApplication::sendEvent(before, &tab);
+    ASSERT_EQ(QApplication::focusWidget(), button);
+    for (const int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(button, &press);
+    }
+    EXPECT_EQ(presses, 3);
+    QKeyEvent other(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+    QApplication::sendEvent(button, &other);
+    EXPECT_EQ(presses, 3);
 }
 
 TEST(HoverButton, RebuildsItsLabelOnHoverAndRunsTheActionOncePerClick) {

@@ -11,6 +11,7 @@
 #include "ui/chat_view_model.h"
 #include "ui/view_model_fixture.h"
 
+#include "widget_events.h"
 #include "widget_pixels.h"
 
 namespace corvane {
@@ -46,23 +47,49 @@ TEST_F(SongBriefSheetTest, SaveHandsOverTheTextExactlyAsTyped) {
     EXPECT_EQ(saved.back(), "");
 }
 
-TEST_F(SongBriefSheetTest, CancelDropsTheEditsAndNoKeyPressesAButton) {
+TEST_F(SongBriefSheetTest, CancelDropsTheEdits) {
     auto sheet = open("");
     EXPECT_EQ(sheet->text(), "");
     sheet->editor()->setPlainText("half a thought");
-    EXPECT_FALSE(sheet->saveButton()->isDefault());
-    EXPECT_FALSE(sheet->saveButton()->autoDefault());
-    EXPECT_FALSE(sheet->cancelButton()->autoDefault());
-    key(sheet->saveButton(), Qt::Key_Return);
-    key(sheet.get(), Qt::Key_Escape);
-    key(sheet.get(), Qt::Key_Enter);
-    EXPECT_TRUE(sheet->isVisible());
-    EXPECT_TRUE(saved.empty());
-
     sheet->cancelButton()->click();
     EXPECT_FALSE(sheet->isVisible());
     EXPECT_TRUE(saved.empty());
     EXPECT_EQ(sheet->width(), 400);
+}
+
+// The sheet could be left only with the mouse: Escape, Return and Enter did nothing, and Tab
+// typed a tab. Keys go where a person's would, to what has the focus.
+TEST_F(SongBriefSheetTest, EscapeCancelsTabMovesOnAndReturnBreaksTheLineWithoutPressingAButton) {
+    auto sheet = open("half a thought");
+    sheet->activateWindow();
+    ASSERT_TRUE(testing::pumpUntil([&] { return QApplication::activeWindow() == sheet.get(); }));
+    sheet->editor()->setFocus(Qt::MouseFocusReason);
+    sheet->editor()->moveCursor(QTextCursor::End);
+    auto typed = [](int code) {
+        QWidget* target = QApplication::focusWidget();
+        ASSERT_NE(target, nullptr);
+        QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier,
+                        code == Qt::Key_Return || code == Qt::Key_Enter ? "\r" : code == Qt::Key_Tab ? "\t" : "");
+        QApplication::sendEvent(target, &press);
+    };
+    typed(Qt::Key_Return);
+    typed(Qt::Key_Enter);
+    EXPECT_EQ(sheet->text(), "half a thought\n\n");
+    EXPECT_TRUE(sheet->isVisible());
+
+    typed(Qt::Key_Tab);
+    EXPECT_EQ(sheet->text(), "half a thought\n\n") << "Tab typed into the brief";
+    EXPECT_EQ(QApplication::focusWidget(), sheet->cancelButton());
+    typed(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), sheet->saveButton());
+    typed(Qt::Key_Return);
+    EXPECT_TRUE(sheet->isVisible()) << "Save is no key of the sheet";
+    EXPECT_TRUE(saved.empty());
+
+    typed(Qt::Key_Escape);
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_EQ(sheet->result(), QDialog::Rejected);
+    EXPECT_TRUE(saved.empty());
 }
 
 }  // namespace
