@@ -55,7 +55,7 @@ const std::map<std::string, Pinned>& pinned() {
         {"set_plugin_sidechain", {85, 100.5, 142, 159}},
         {"expand_folder", {17, 17, 74, 74}},
         {"collapse_folder", {56, 53, 170, 167}},
-        {"listen_to_playback", {49, 47.5, 49, 47.5}},
+        {"listen_to_playback", {56, 54.5, 56, 54.5}},  // +7: the playhead read back for the card
         {"turn start", {45, 9, 273, 66}},
         {"list_tracks after turn start", {9, 9, 66, 66}},
         {"scripted turn", {227, 151, 797, 493}},
