@@ -29,6 +29,12 @@ namespace {
 const std::vector<std::string> kFolderNames{"Drums", "Vox", "Kick", "Band"};
 const std::vector<std::string> kAuxNames{"Reverb", "Delay", "Kick", "Aux 1"};
 
+int arrangeCountOf(const TrackShape& t) {
+    int n = 1;
+    for (const auto& c : t.children) n += arrangeCountOf(c);
+    return n;
+}
+
 rc::Gen<int> edgeOr(std::vector<int> edges, int lo, int hiInclusive) {
     return rc::gen::weightedOneOf<int>(
         {{2, rc::gen::elementOf(edges)}, {1, rc::gen::inRange(lo, hiInclusive + 1)}});
@@ -42,6 +48,7 @@ TrackShape genTrack(const std::string& kind, int buses, const std::vector<std::s
         t.collapsedAtLoad = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         return t;
     }
+    t.hidden = *rc::gen::weightedOneOf<bool>({{9, rc::gen::just(false)}, {1, rc::gen::just(true)}});
     t.volume = *edgeOr({0, 1, 200, 225, 254, 255}, 0, 255);
     t.pan = *edgeOr({-64, 0, 63}, -64, 63);
     t.muted = *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)}, {1, rc::gen::just(true)}});
@@ -62,6 +69,29 @@ TrackShape genTrack(const std::string& kind, int buses, const std::vector<std::s
     return t;
 }
 
+rc::Gen<std::string> genKind() {
+    return rc::gen::weightedOneOf<std::string>(
+        {{3, rc::gen::just(std::string("audio"))}, {1, rc::gen::just(std::string("instrument"))}});
+}
+
+// A folder of `room` tracks or fewer, itself counted; a folder two deep holds no folder.
+TrackShape genFolder(int room, int depth, int buses, const std::vector<std::string>& names) {
+    TrackShape f = genTrack("folder", buses, kFolderNames);
+    int left = *rc::gen::inRange(1, std::min(5, room - 1) + 1);
+    while (left > 0) {
+        const bool nested = depth < 2 && left >= 2 &&
+                            *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+        if (nested) {
+            f.children.push_back(genFolder(left, depth + 1, buses, names));
+            left -= arrangeCountOf(f.children.back());
+        } else {
+            f.children.push_back(genTrack(*genKind(), buses, names));
+            --left;
+        }
+    }
+    return f;
+}
+
 void flatten(const std::vector<TrackShape>& tracks, std::vector<const TrackShape*>& out) {
     for (const auto& t : tracks) {
         out.push_back(&t);
@@ -77,6 +107,7 @@ json trackJSON(const TrackShape& t) {
         for (const auto& c : t.children) j["children"].push_back(trackJSON(c));
         return j;
     }
+    if (t.hidden) j["inArrange"] = false;
     j["volume"] = t.volume;
     j["pan"] = t.pan;
     j["muted"] = t.muted;
@@ -117,6 +148,27 @@ json pluginDefinitions() {
     return all;
 }
 
+// Most projects run on a healthy Logic Pro; the rest on one whose elements go stale, whose strip
+// follows the selection late, or whose reads fail now and then.
+rc::Gen<json> genFaults() {
+    const auto stale = rc::gen::elementOf(std::vector<json>{"always", "afterReads 3", "afterReads 5", "afterReads 8"});
+    const auto error = rc::gen::exec([] {
+        const std::string element = *rc::gen::elementOf(std::vector<std::string>{"window", "application"});
+        const std::string attribute = *rc::gen::elementOf(
+            std::vector<std::string>{"AXChildren", "AXValue", "AXTitle", "AXPosition", "AXDescription"});
+        return json::array({{{"element", element},
+                             {"attribute", attribute},
+                             {"code", *rc::gen::elementOf(std::vector<int>{-25200, -25204, -25212})},
+                             {"times", *rc::gen::inRange(1, 3)}}});
+    });
+    return rc::gen::weightedOneOf<json>(
+        {{6, rc::gen::just(json::object())},
+         {2, rc::gen::map(stale, [](json v) { return json{{"staleAfter", v}}; })},
+         {1, rc::gen::map(rc::gen::elementOf(std::vector<double>{0.2, 0.5, 0.9}),
+                          [](double s) { return json{{"lateStripUpdate", s}}; })},
+         {1, rc::gen::map(error, [](json v) { return json{{"axError", v}}; })}});
+}
+
 }  // namespace
 
 int arrangeCount(const ProjectShape& shape) {
@@ -144,17 +196,12 @@ rc::Gen<ProjectShape> genProject() {
             const bool folder = wanted - count >= 2 && *rc::gen::weightedOneOf<bool>(
                                                            {{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
             if (!folder) {
-                const std::string kind = *rc::gen::weightedOneOf<std::string>(
-                    {{3, rc::gen::just(std::string("audio"))}, {1, rc::gen::just(std::string("instrument"))}});
-                p.tracks.push_back(genTrack(kind, buses, names));
+                p.tracks.push_back(genTrack(*genKind(), buses, names));
                 ++count;
                 continue;
             }
-            TrackShape f = genTrack("folder", buses, kFolderNames);
-            const int children = *rc::gen::inRange(1, std::min(5, wanted - count));
-            for (int i = 0; i < children; ++i) f.children.push_back(genTrack("audio", buses, names));
-            count += 1 + children;
-            p.tracks.push_back(std::move(f));
+            p.tracks.push_back(genFolder(wanted - count, 1, buses, names));
+            count += arrangeCountOf(p.tracks.back());
         }
 
         std::vector<const TrackShape*> flat;
@@ -167,6 +214,7 @@ rc::Gen<ProjectShape> genProject() {
                     *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}}))
                     s.sideChain = flat[static_cast<std::size_t>(*rc::gen::inRange(0, n))]->name;
 
+        p.faults = *genFaults();
         p.playing = *rc::gen::weightedOneOf<bool>({{5, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         p.mixerInFront = *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         p.selected = *rc::gen::inRange(0, n);
@@ -199,6 +247,10 @@ json scenarioOf(const ProjectShape& shape) {
     json scenario = readScenario("demo-song.json");
     scenario["plugins"] = pluginDefinitions();
     scenario["ui"]["mixerWindow"] = shape.mixerInFront;
+    if (!shape.faults.empty()) {
+        if (!scenario.contains("faults")) scenario["faults"] = json::object();
+        scenario["faults"].update(shape.faults);
+    }
     json& project = scenario["project"];
     project["name"] = "Generated";
     project.erase("selected");
@@ -236,6 +288,7 @@ void showValue(const ProjectShape& shape, std::ostream& os) {
               {"windowsOpened", shape.windowsOpened}};
     json brief = scenarioOf(shape)["project"];
     brief["mixerInFront"] = shape.mixerInFront;
+    if (!shape.faults.empty()) brief["faults"] = shape.faults;
     brief["byHand"] = hand;
     os << brief.dump();
 }

@@ -30,6 +30,7 @@ struct SendShape {
 struct TrackShape {
     std::string name;
     std::string kind;  // audio, instrument or folder
+    bool hidden = false;  // out of the track list (Hide Track), audio and instrument only
     int volume = 225;
     int pan = 0;
     bool muted = false;
@@ -46,6 +47,7 @@ struct ProjectShape {
     std::vector<bool> auxShown;            // whether that aux is in the track list
     bool playing = false;
     bool mixerInFront = false;
+    nlohmann::json faults = nlohmann::json::object();  // the stand-in's fault knobs, as a scenario gives them
     // Hand actions once loaded, by position in the depth-first track list.
     int selected = 0;
     std::vector<int> shiftClicks;

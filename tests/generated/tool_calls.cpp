@@ -459,10 +459,30 @@ rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vecto
         GeneratedCall c;
         c.tool = *rc::gen::elementOf(tools);
         c.args = genArgs(c.tool, project);
-        if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}}))
-            c.stopAfter = *rc::gen::inRange(0, 41) * 0.05;
         return c;
     });
+}
+
+rc::Gen<double> genStopMoment(double length) {
+    const double millis = std::max(0.0, std::floor(length * 1000));
+    const auto before = [millis](double last) { return std::max(0.0, millis - last * 1000) / 1000; };
+    return rc::gen::weightedOneOf<double>(
+        {{1, rc::gen::just(0.0)},
+         {4, rc::gen::map(rc::gen::inRange(0, 1000), [millis](int f) { return std::floor(millis * f / 1000) / 1000; })},
+         {2, rc::gen::map(rc::gen::elementOf(std::vector<double>{0.002, 0.01, 0.05, 0.2, 0.35, 0.65}), before)}});
+}
+
+std::optional<GeneratedCall> nextCall(const standin::Project& project) {
+    std::vector<std::string> unique;
+    for (const auto& t : project.tracks)
+        if ((t.kind == standin::TrackKind::audio || t.kind == standin::TrackKind::instrument) &&
+            project.isVisible(t.id) && idsNamed(project, t.name).size() == 1)
+            unique.push_back(t.name);
+    if (unique.empty()) return std::nullopt;
+    const std::string name = *rc::gen::elementOf(unique);
+    const standin::Track* t = project.track(name);
+    if (*rc::gen::arbitrary<bool>()) return GeneratedCall{"get_track_details", {{"track_name", name}}, std::nullopt};
+    return GeneratedCall{"set_track_mute", {{"track_name", name}, {"enabled", !(t && t->muted)}}, std::nullopt};
 }
 
 std::vector<std::string> violations(const GeneratedCall& c, const standin::Project& bp, const ProjectState& before,
