@@ -47,7 +47,8 @@ std::vector<std::string> toolsToDraw() {
 // One generated project on a fresh simulated Logic Pro, with the executor and its stores.
 class Bench {
 public:
-    explicit Bench(const nlohmann::json& scenario) {
+    explicit Bench(const nlohmann::json& scenario)
+        : readsMayFail_(scenario.contains("faults") && scenario["faults"].contains("axError")) {
         world_ = std::make_unique<standin::World>(scenario);
         world_->updateFaults([this](standin::Faults& f) { f.analysisPort = analysisPort_.port(); });
         scoped_ = std::make_unique<platform::ScopedServices>(world_->services());
@@ -72,6 +73,7 @@ public:
                                     stop->get_token());
         ++round_;
         Outcome o;
+        o.readsMayFail = readsMayFail_;
         o.took = world_->virtualSeconds() - start;
         if (!used.empty()) {
             o.summary = used.back().summary;
@@ -81,6 +83,7 @@ public:
     }
 
 private:
+    bool readsMayFail_ = false;
     corvane::testing::ClosedPort analysisPort_;
     std::unique_ptr<standin::World> world_;
     std::unique_ptr<platform::ScopedServices> scoped_;

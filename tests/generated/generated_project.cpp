@@ -14,7 +14,7 @@ const std::vector<std::string>& namePool() {
     // No name begins or ends in a space: requested names are trimmed, and such a track could not be named.
     static const std::vector<std::string> pool{"Kick",     "Kick 2",    "Kick Sub", "kick",   "KICK",  "Snare",
                                                "Bass",     "Lead Vox",  "Lead  Vox", "lead vox", "Keys", "Guitar",
-                                               "Reverb",   "Delay",     "Bus 1",    "Bus 2"};
+                                               "Reverb",   "Delay",     "Bus 1",    "Bus 2",    "Master"};
     return pool;
 }
 
@@ -215,6 +215,9 @@ rc::Gen<ProjectShape> genProject() {
                     s.sideChain = flat[static_cast<std::size_t>(*rc::gen::inRange(0, n))]->name;
 
         p.faults = *genFaults();
+        p.outputName = *rc::gen::weightedOneOf<std::string>(
+            {{4, rc::gen::just(std::string("Stereo Out"))}, {1, rc::gen::just(std::string("Master"))}});
+        p.outputShown = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         p.playing = *rc::gen::weightedOneOf<bool>({{5, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         p.mixerInFront = *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         p.selected = *rc::gen::inRange(0, n);
@@ -267,7 +270,7 @@ json scenarioOf(const ProjectShape& shape) {
                                      {"inArrange", shape.auxShown[i]},
                                      {"inserts", json::array({{{"plugin", "Limiter"}}})}});
     }
-    project["tracks"].push_back({{"name", "Stereo Out"}, {"kind", "output"}, {"inArrange", false}});
+    project["tracks"].push_back({{"name", shape.outputName}, {"kind", "output"}, {"inArrange", shape.outputShown}});
     return scenario;
 }
 

@@ -45,6 +45,8 @@ struct ProjectShape {
     std::vector<TrackShape> tracks;        // the track list, top level
     std::vector<std::string> auxNames;     // one aux per bus, bus k+1 feeds auxNames[k]
     std::vector<bool> auxShown;            // whether that aux is in the track list
+    std::string outputName = "Stereo Out";  // the user may have renamed the output track
+    bool outputShown = false;               // and shown it in the track list
     bool playing = false;
     bool mixerInFront = false;
     nlohmann::json faults = nlohmann::json::object();  // the stand-in's fault knobs, as a scenario gives them

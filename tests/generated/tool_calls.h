@@ -41,6 +41,7 @@ struct Outcome {
     std::string summary;
     bool succeeded = false;
     double took = 0;  // virtual seconds
+    bool readsMayFail = false;  // the simulated Logic Pro answers some reads with errors
 };
 
 // Every property a call broke, one line each ("<property>: <what>"); empty when all hold.
