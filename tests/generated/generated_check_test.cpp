@@ -200,7 +200,7 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
         history.push_back({std::nullopt, call});
 
         // The next call works after whatever came before.
-        if (auto next = nextCall(bench->world().project())) {
+        if (auto next = nextCall(bench->world().project(), tools)) {
             RC_ASSERT(checked(*bench, *next, "  then", true));
             history.push_back({std::nullopt, *next});
         }

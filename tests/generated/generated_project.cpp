@@ -77,10 +77,12 @@ rc::Gen<std::string> genKind() {
 // A folder of `room` tracks or fewer, itself counted; a folder two deep holds no folder.
 TrackShape genFolder(int room, int depth, int buses, const std::vector<std::string>& names) {
     TrackShape f = genTrack("folder", buses, kFolderNames);
+    // A folder within a folder is as often collapsed as not: the look into it must go two deep.
+    if (depth > 1) f.collapsedAtLoad = *rc::gen::arbitrary<bool>();
     int left = *rc::gen::inRange(1, std::min(5, room - 1) + 1);
     while (left > 0) {
         const bool nested = depth < 2 && left >= 2 &&
-                            *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+                            *rc::gen::weightedOneOf<bool>({{2, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         if (nested) {
             f.children.push_back(genFolder(left, depth + 1, buses, names));
             left -= arrangeCountOf(f.children.back());

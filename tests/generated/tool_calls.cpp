@@ -35,10 +35,17 @@ namespace {
 // ---- drawing arguments --------------------------------------------------------------------------
 
 rc::Gen<std::string> genTrackName(const standin::Project& project) {
-    std::vector<std::string> present;
-    for (const auto& t : project.tracks) present.push_back(t.name);
+    std::vector<std::string> present, folded;
+    for (const auto& t : project.tracks) {
+        present.push_back(t.name);
+        // In the list but inside a collapsed folder: found only by looking into it.
+        if (!project.isVisible(t.id) && t.inArrange && t.parent >= 0) folded.push_back(t.name);
+    }
+    if (folded.empty())
+        return rc::gen::weightedOneOf<std::string>(
+            {{3, rc::gen::elementOf(present)}, {1, rc::gen::elementOf(namePool())}});
     return rc::gen::weightedOneOf<std::string>(
-        {{3, rc::gen::elementOf(present)}, {1, rc::gen::elementOf(namePool())}});
+        {{3, rc::gen::elementOf(present)}, {1, rc::gen::elementOf(namePool())}, {2, rc::gen::elementOf(folded)}});
 }
 
 rc::Gen<std::string> genFolderName(const standin::Project& project) {
@@ -500,7 +507,9 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
             if (c.args.contains("delta_db"))
                 if (auto delta = numberIn(c.args["delta_db"]); delta && i < (*was)["sends"].size()) {
                     const double from = standin::taper::sendDetentDb((*was)["sends"][i]["detent"].get<int>());
-                    db = std::isinf(from) ? std::nullopt : std::optional<double>(std::clamp(from + *delta, -60.0, 6.0));
+                    // Below -60 dB lies only the bottom; either end of that gap is taken.
+                    db = std::isinf(from) || from + *delta < -60 ? std::nullopt
+                                                                 : std::optional<double>(std::min(from + *delta, 6.0));
                 }
             if (!db || *db < -60 || *db > 6) continue;
             const int detent = s["detent"].get<int>();
@@ -525,17 +534,25 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
     } else if (c.tool == "remove_plugin" && now) {
         if (auto uid = slotUidAsked(c, *target); uid && slotIn(*now, *uid)) fail("the slot is still there");
     } else if (c.tool == "add_plugin" && now) {
-        // The plug-in stands in the slot asked (the end of the chain without one or past it).
+        // The new slot holds the plug-in asked, in the slot asked; without one (or past the end) at
+        // the end of the chain, or just before the analysis plug-in that ends it.
         const auto& chain = (*now)["inserts"];
-        const std::size_t size = target->strip.inserts.size();
-        const std::size_t slot = c.args.contains("slot_index")
-                                     ? std::min<std::size_t>(c.args["slot_index"].get<std::size_t>(), size)
-                                     : size;
-        if (chain.size() != size + 1)
+        const auto& old = target->strip.inserts;
+        std::optional<std::size_t> added;
+        for (std::size_t i = 0; i < chain.size(); ++i)
+            if (std::none_of(old.begin(), old.end(), [&](const standin::InsertSlot& x) { return chain[i]["uid"] == x.uid; }))
+                added = i;
+        const std::size_t size = old.size();
+        const bool indexed = c.args.contains("slot_index") && c.args["slot_index"].get<std::size_t>() < size;
+        const bool analysisLast = size > 0 && old.back().plugin == "Corvane";
+        if (chain.size() != size + 1 || !added)
             fail("the chain did not grow by one");
-        else if (lower(chain[slot]["plugin"].get<std::string>()) != lower(c.args["plugin_name"].get<std::string>()))
-            fail("slot " + std::to_string(slot) + " holds " + chain[slot]["plugin"].dump() + ", asked " +
-                 c.args["plugin_name"].dump());
+        else if (lower(chain[*added]["plugin"].get<std::string>()) != lower(c.args["plugin_name"].get<std::string>()))
+            fail("the new slot holds " + chain[*added]["plugin"].dump() + ", asked " + c.args["plugin_name"].dump());
+        else if (indexed ? *added != c.args["slot_index"].get<std::size_t>()
+                         : *added != size && !(analysisLast && *added + 1 == size))
+            fail(c.args["plugin_name"].get<std::string>() + " went to slot " + std::to_string(*added) +
+                 (indexed ? ", asked slot " + c.args["slot_index"].dump() : ", not the end of the chain"));
     } else if (c.tool == "set_plugin_parameter" && now) {
         // A value the answer says was set is the one the slot holds now: it changed, unless it was there.
         if (auto uid = slotUidAsked(c, *target))
@@ -624,23 +641,21 @@ void checkSelection(const GeneratedCall& c, const standin::Project& bp, const Pr
     });
     const bool onTarget = after.selected.size() == 1 && reached.count(*after.selected.begin()) && !(keys && heldAll);
     if (onTarget) return;
-    std::vector<std::string> moved;
-    for (const auto* side : {&before.selected, &after.selected})
-        for (int id : *side)
-            if (before.selected.count(id) != after.selected.count(id))
-                if (const json* t = trackIn(after, id)) moved.push_back((*t)["name"].get<std::string>());
-    for (const auto& name : moved)
-        if (!namedWith(said, name, {"select"}, names)) {
-            auto list = [&](const std::set<int>& ids) {
-                std::string text;
-                for (int id : ids)
-                    if (const json* t = trackIn(after, id)) text += (text.empty() ? "" : ", ") + (*t)["name"].get<std::string>();
-                return "{" + text + "}";
-            };
-            out.push_back("unnamed change: the selection " + list(before.selected) + " became " +
-                          list(after.selected) + " and the answer does not say so");
-            return;
-        }
+    // Said: a sentence that speaks of the selection names each track selected now.
+    const bool told = !after.selected.empty() &&
+                       std::all_of(after.selected.begin(), after.selected.end(), [&](int id) {
+                           const json* t = trackIn(after, id);
+                           return t && namedWith(said, (*t)["name"].get<std::string>(), {"select"}, names);
+                       });
+    if (told) return;
+    auto list = [&](const std::set<int>& ids) {
+        std::string text;
+        for (int id : ids)
+            if (const json* t = trackIn(after, id)) text += (text.empty() ? "" : ", ") + (*t)["name"].get<std::string>();
+        return "{" + text + "}";
+    };
+    out.push_back("unnamed change: the selection " + list(before.selected) + " became " + list(after.selected) +
+                  " and the answer does not say so");
 }
 
 // Every window open before a call is open after it, unless the answer says it closed.
@@ -700,8 +715,10 @@ bool mustWork(const GeneratedCall& c, const standin::Project& bp) {
     }
     if (c.tool == "get_plugin_parameters" || c.tool == "set_plugin_bypass" || c.tool == "remove_plugin")
         return slot.has_value() && !analysis;
+    // The analysis plug-in stays last: it is neither moved nor passed.
+    const int movable = chain > 0 && t->strip.inserts.back().plugin == "Corvane" ? chain - 1 : chain;
     if (c.tool == "reorder_plugin")
-        return c.args["from_index"].get<int>() < chain && c.args["to_index"].get<int>() < chain;
+        return c.args["from_index"].get<int>() < movable && c.args["to_index"].get<int>() < movable;
     if (c.tool == "add_plugin") return c.args["plugin_name"] != "Nope" && chain < 8;
     if (c.tool == "rename_track") {
         const std::string wanted = c.args["new_name"].get<std::string>();
@@ -741,7 +758,7 @@ rc::Gen<double> genStopMoment(double length) {
          {2, rc::gen::map(rc::gen::elementOf(std::vector<double>{0.002, 0.01, 0.05, 0.2, 0.35, 0.65}), before)}});
 }
 
-std::optional<GeneratedCall> nextCall(const standin::Project& project) {
+std::optional<GeneratedCall> nextCall(const standin::Project& project, const std::vector<std::string>& tools) {
     std::vector<std::string> unique;
     for (const auto& t : project.tracks)
         if ((t.kind == standin::TrackKind::audio || t.kind == standin::TrackKind::instrument) &&
@@ -750,7 +767,8 @@ std::optional<GeneratedCall> nextCall(const standin::Project& project) {
     if (unique.empty()) return std::nullopt;
     const std::string name = *rc::gen::elementOf(unique);
     const standin::Track* t = project.track(name);
-    if (*rc::gen::arbitrary<bool>()) return GeneratedCall{"get_track_details", {{"track_name", name}}, std::nullopt};
+    const bool mute = std::find(tools.begin(), tools.end(), "set_track_mute") != tools.end();
+    if (!mute || *rc::gen::arbitrary<bool>()) return GeneratedCall{"get_track_details", {{"track_name", name}}, std::nullopt};
     return GeneratedCall{"set_track_mute", {{"track_name", name}, {"enabled", !(t && t->muted)}}, std::nullopt};
 }
 
@@ -786,7 +804,11 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
                               (aspects.empty() ? std::string("state") : aspects.front()) +
                               (now ? " " + was.dump() + " -> " + now->dump() : ""));
             }
-        if (before.transport != after.transport) out.push_back("reading changed: the transport");
+        // Playback may reach the project's end meanwhile and stop by itself.
+        json was = before.transport, now = after.transport;
+        if (was["playing"].get<bool>()) was.erase("playing"), now.erase("playing");
+        if (was != now) out.push_back("reading changed: the transport " + before.transport.dump() + " -> " +
+                                      after.transport.dump());
     }
 
     // A track not named by the call is unchanged, or the answer names it as it is now. The tool's

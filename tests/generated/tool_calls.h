@@ -33,8 +33,9 @@ rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vecto
 // along it, and its last moments.
 rc::Gen<double> genStopMoment(double length);
 
-// A call on a present track no other shares a name with, to see that the project still works.
-std::optional<GeneratedCall> nextCall(const standin::Project& project);
+// A call on a present track no other shares a name with, to see that the project still works: a
+// reading, or a mute when the mute is among `tools`.
+std::optional<GeneratedCall> nextCall(const standin::Project& project, const std::vector<std::string>& tools);
 
 // What the call did, as the check sees it.
 struct Outcome {
