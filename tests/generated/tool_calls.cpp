@@ -6,6 +6,7 @@
 #include <set>
 
 #include "generated/generated_project.h"
+#include "platform/standin/plugin_parameters.h"
 #include "platform/standin/taper.h"
 #include "platform/standin/world.h"
 #include "support/numbers.h"
@@ -414,6 +415,43 @@ const json* slotIn(const json& track, int uid) {
     return nullptr;
 }
 
+// A parameter set with success shows the value asked, as the slot's own display reads it: a switch
+// on or off, a level within a hundredth of the control's range (held at its ends).
+void checkParameterReached(const GeneratedCall& c, const standin::Project& bp, const standin::Track& target, int uid,
+                           const json& now, const std::string& summary, std::vector<std::string>& out) {
+    const json* slot = slotIn(now, uid);
+    const standin::PluginDefinition* def = slot ? bp.plugin((*slot)["plugin"].get<std::string>()) : nullptr;
+    if (!def) return;
+    std::optional<standin::detail::ParamSpec> spec;
+    for (const auto& p : standin::detail::paramSpecs(*def))
+        if (lower(p.label) == lower(c.args["parameter_name"].get<std::string>()) ||
+            lower(p.shownLabel()) == lower(c.args["parameter_name"].get<std::string>()))
+            spec = p;
+    if (!spec) return;
+    standin::InsertSlot held;
+    for (const auto& s : target.strip.inserts)
+        if (s.uid == uid) held = s;
+    held.params = (*slot)["params"].get<std::map<std::string, double>>();
+    const double raw = standin::detail::paramRaw(held, *spec);
+    const std::string asked = c.args["value"].get<std::string>();
+    const std::string shown = standin::detail::displayText(*spec, raw);
+    auto fail = [&] {
+        out.push_back("success not shown: " + spec->label + " of " + (*slot)["plugin"].dump() + " shows " + shown +
+                      ", asked '" + asked + "' (" + summary + ")");
+    };
+    if (spec->type == "toggle") {
+        if ((asked == "on" && raw == 0) || (asked == "off" && raw != 0)) fail();
+        return;
+    }
+    const auto space = asked.find(' ');
+    if (!spec->sliderLike() || space == std::string::npos || asked.substr(space + 1) != spec->unit) return;
+    const auto number = readNumber(asked.substr(0, space));
+    const auto value = standin::detail::displayValue(*spec, raw);
+    if (!number || !value) return;
+    const double lo = std::min(*spec->displayMin, *spec->displayMax), hi = std::max(*spec->displayMin, *spec->displayMax);
+    if (std::fabs(*value - std::clamp(*number, lo, hi)) > (hi - lo) / 100) fail();
+}
+
 // What success must show on the target, read from the project after; a line per shortfall.
 void checkShown(const GeneratedCall& c, const standin::Project& bp, const ProjectState& before,
                 const ProjectState& after, const std::string& summary, std::vector<std::string>& out) {
@@ -554,15 +592,7 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
             fail(c.args["plugin_name"].get<std::string>() + " went to slot " + std::to_string(*added) +
                  (indexed ? ", asked slot " + c.args["slot_index"].dump() : ", not the end of the chain"));
     } else if (c.tool == "set_plugin_parameter" && now) {
-        // A value the answer says was set is the one the slot holds now: it changed, unless it was there.
-        if (auto uid = slotUidAsked(c, *target))
-            if (const json* was = trackIn(before, target->id)) {
-                const json* slotNow = slotIn(*now, *uid);
-                const json* slotWas = slotIn(*was, *uid);
-                if (slotNow && slotWas && (*slotNow)["params"] == (*slotWas)["params"] &&
-                    !mentions(summary, "already") && !mentions(summary, "unchanged") && !mentions(summary, "no change"))
-                    fail("slot " + (*slotNow)["plugin"].dump() + " holds the same values as before");
-            }
+        if (auto uid = slotUidAsked(c, *target)) checkParameterReached(c, bp, *target, *uid, *now, summary, out);
     } else if (c.tool == "ensure_bus_track") {
         // The bus's aux track is in the track list.
         const std::string label = c.args["bus_label"].get<std::string>();
