@@ -206,6 +206,29 @@ rc::Gen<ProjectShape> genProject() {
             count += arrangeCountOf(p.tracks.back());
         }
 
+        // Now and then a track at the top bears the name of one that folders collapsed within
+        // collapsed folders hide, the deepest first: only a look into each of them tells the two apart.
+        std::vector<std::pair<int, const TrackShape*>> hidden;  // collapsed folders around it, track
+        std::function<void(const std::vector<TrackShape>&, int)> collect = [&](const std::vector<TrackShape>& ts,
+                                                                               int collapsed) {
+            for (const auto& t : ts) {
+                if (collapsed > 0 && t.kind != "folder") hidden.push_back({collapsed, &t});
+                collect(t.children, collapsed + (t.collapsedAtLoad ? 1 : 0));
+            }
+        };
+        collect(p.tracks, 0);
+        std::vector<TrackShape*> top;
+        for (auto& t : p.tracks)
+            if (t.kind != "folder" && !t.hidden) top.push_back(&t);
+        if (!hidden.empty() && !top.empty() && *rc::gen::arbitrary<bool>()) {
+            std::stable_sort(hidden.begin(), hidden.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+            const std::string name = hidden[*rc::gen::weightedOneOf<std::size_t>(
+                                                {{3, rc::gen::just<std::size_t>(0)},
+                                                 {1, rc::gen::inRange<std::size_t>(0, hidden.size())}})]
+                                         .second->name;
+            top[*rc::gen::inRange<std::size_t>(0, top.size())]->name = name;
+        }
+
         std::vector<const TrackShape*> flat;
         flatten(p.tracks, flat);
         const int n = static_cast<int>(flat.size());

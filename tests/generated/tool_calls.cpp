@@ -35,18 +35,26 @@ namespace {
 
 // ---- drawing arguments --------------------------------------------------------------------------
 
+std::string lower(std::string s);
+std::string trimmed(const std::string& s);
+
 rc::Gen<std::string> genTrackName(const standin::Project& project) {
-    std::vector<std::string> present, folded;
+    std::vector<std::string> present, folded, shared;
     for (const auto& t : project.tracks) {
         present.push_back(t.name);
-        // In the list but inside a collapsed folder: found only by looking into it.
-        if (!project.isVisible(t.id) && t.inArrange && t.parent >= 0) folded.push_back(t.name);
+        // In the list but inside a collapsed folder: found only by looking into it, and looked for
+        // only when a shown track bears the name too.
+        if (project.isVisible(t.id) || !t.inArrange || t.parent < 0) continue;
+        folded.push_back(t.name);
+        for (const auto& u : project.tracks)
+            if (project.isVisible(u.id) && lower(trimmed(u.name)) == lower(trimmed(t.name))) shared.push_back(u.name);
     }
-    if (folded.empty())
-        return rc::gen::weightedOneOf<std::string>(
-            {{3, rc::gen::elementOf(present)}, {1, rc::gen::elementOf(namePool())}});
-    return rc::gen::weightedOneOf<std::string>(
-        {{3, rc::gen::elementOf(present)}, {1, rc::gen::elementOf(namePool())}, {2, rc::gen::elementOf(folded)}});
+    if (folded.empty()) folded = present;
+    if (shared.empty()) shared = present;
+    return rc::gen::weightedOneOf<std::string>({{3, rc::gen::elementOf(present)},
+                                                {1, rc::gen::elementOf(namePool())},
+                                                {1, rc::gen::elementOf(folded)},
+                                                {2, rc::gen::elementOf(shared)}});
 }
 
 rc::Gen<std::string> genFolderName(const standin::Project& project) {
