@@ -2,7 +2,8 @@
 // the simulated project before and after each call. RC_PARAMS sets the seed and the number of
 // cases; CORVANE_GENERATED_TOOLS (tool names, comma-separated) draws only those tools, and
 // CORVANE_GENERATED_SKIP leaves tools out of the draw; CORVANE_GENERATED_SHIFT_CLICKS=below keeps
-// every Shift-click below the selected track.
+// every Shift-click below the selected track; CORVANE_GENERATED_FAULTS=none leaves the simulated
+// Logic Pro's faults out of the draw.
 
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
