@@ -2,7 +2,8 @@
 // the simulated project before and after each call. RC_PARAMS sets the seed and the number of
 // cases; CORVANE_GENERATED_TOOLS (tool names, comma-separated) draws only those tools, and
 // CORVANE_GENERATED_SKIP leaves tools out of the draw; CORVANE_GENERATED_SHIFT_CLICKS=below keeps
-// every Shift-click below the selected track.
+// every Shift-click below the selected track; CORVANE_GENERATED_FAULTS=none leaves the simulated
+// Logic Pro's faults out of the draw.
 
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
@@ -47,7 +48,8 @@ std::vector<std::string> toolsToDraw() {
 // One generated project on a fresh simulated Logic Pro, with the executor and its stores.
 class Bench {
 public:
-    explicit Bench(const nlohmann::json& scenario) {
+    explicit Bench(const nlohmann::json& scenario)
+        : readsMayFail_(scenario.contains("faults") && scenario["faults"].contains("axError")) {
         world_ = std::make_unique<standin::World>(scenario);
         world_->updateFaults([this](standin::Faults& f) { f.analysisPort = analysisPort_.port(); });
         scoped_ = std::make_unique<platform::ScopedServices>(world_->services());
@@ -72,6 +74,7 @@ public:
                                     stop->get_token());
         ++round_;
         Outcome o;
+        o.readsMayFail = readsMayFail_;
         o.took = world_->virtualSeconds() - start;
         if (!used.empty()) {
             o.summary = used.back().summary;
@@ -81,6 +84,7 @@ public:
     }
 
 private:
+    bool readsMayFail_ = false;
     corvane::testing::ClosedPort analysisPort_;
     std::unique_ptr<standin::World> world_;
     std::unique_ptr<platform::ScopedServices> scoped_;
@@ -102,59 +106,110 @@ private:
 };
 
 // The user's hand between two calls: nothing, a rename, a click or a Shift-click on a header.
-void handBetweenCalls(standin::World& world) {
+struct HandAction {
+    int kind = 0;  // 0 nothing, 1 rename, 2 click, 3 Shift-click
+    int id = -1;
+    std::string name;
+};
+
+HandAction drawHand(const standin::World& world) {
     const auto project = world.project();
     const int n = static_cast<int>(project.tracks.size());
-    const int kind = *rc::gen::weightedOneOf<int>({{4, rc::gen::just(0)}, {1, rc::gen::inRange(1, 4)}});
-    if (kind == 0) return;
-    const int id = project.tracks[static_cast<std::size_t>(*rc::gen::inRange(0, n))].id;
-    if (kind == 1) {
-        const std::string name = *rc::gen::elementOf(namePool());
-        RC_LOG() << "by hand: track " << id << " renamed '" << name << "'\n";
-        world.renameByHand(id, name);
-    } else if (kind == 2) {
-        RC_LOG() << "by hand: header of track " << id << " clicked\n";
-        world.clickHeader(id);
-    } else {
+    HandAction hand;
+    hand.kind = *rc::gen::weightedOneOf<int>({{4, rc::gen::just(0)}, {1, rc::gen::inRange(1, 4)}});
+    if (hand.kind == 0) return hand;
+    hand.id = project.tracks[static_cast<std::size_t>(*rc::gen::inRange(0, n))].id;
+    if (hand.kind == 1) hand.name = *rc::gen::elementOf(namePool());
+    if (hand.kind == 3) {
         const char* direction = std::getenv("CORVANE_GENERATED_SHIFT_CLICKS");
         const auto visible = project.visibleTrackIds();
         const auto at = [&](int track) { return std::find(visible.begin(), visible.end(), track) - visible.begin(); };
-        if (direction && std::string(direction) == "below" && at(id) <= at(project.selectedTrackId)) return;
-        RC_LOG() << "by hand: header of track " << id << " Shift-clicked\n";
-        world.shiftClickHeader(id);
+        if (direction && std::string(direction) == "below" && at(hand.id) <= at(project.selectedTrackId)) hand.kind = 0;
     }
+    return hand;
+}
+
+void apply(const HandAction& hand, standin::World& world) {
+    if (hand.kind == 1) world.renameByHand(hand.id, hand.name);
+    if (hand.kind == 2) world.clickHeader(hand.id);
+    if (hand.kind == 3) world.shiftClickHeader(hand.id);
+}
+
+std::string describe(const HandAction& hand) {
+    if (hand.kind == 1) return "by hand: track " + std::to_string(hand.id) + " renamed '" + hand.name + "'";
+    if (hand.kind == 2) return "by hand: header of track " + std::to_string(hand.id) + " clicked";
+    return "by hand: header of track " + std::to_string(hand.id) + " Shift-clicked";
+}
+
+// What happened to a project since it was loaded, to build its twin: the same project brought to
+// the same moment, on which a call runs unstopped to learn how long it takes.
+struct Step {
+    std::optional<HandAction> hand;
+    GeneratedCall call;
+};
+
+std::unique_ptr<Bench> loaded(const ProjectShape& shape, const std::vector<Step>& history) {
+    auto bench = std::make_unique<Bench>(scenarioOf(shape));
+    handActions(shape, bench->world());
+    for (const auto& step : history) {
+        if (step.hand)
+            apply(*step.hand, bench->world());
+        else
+            bench->call(step.call);
+    }
+    return bench;
+}
+
+// A call and what it did, checked; false when it broke a property (each logged).
+bool checked(Bench& bench, const GeneratedCall& call, const std::string& label, bool mustSucceed = false) {
+    const standin::Project beforeProject = bench.world().project();
+    const ProjectState before = ProjectState::read(bench.world());
+    const Outcome outcome = bench.call(call);
+    const ProjectState after = ProjectState::read(bench.world());
+    RC_LOG() << label << ": " << rc::toString(call) << "\n  answered in " << outcome.took << " s, "
+             << (outcome.succeeded ? "ok" : "failed") << ": " << outcome.summary << "\n";
+    const auto broken = violations(call, beforeProject, before, after, outcome);
+    for (const auto& b : broken) RC_LOG() << "  broken: " << call.tool << ": " << b << "\n";
+    if (mustSucceed && !outcome.succeeded) RC_LOG() << "  broken: " << call.tool << ": the next call failed\n";
+    return broken.empty() && (outcome.succeeded || !mustSucceed);
 }
 
 RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
     const auto tools = toolsToDraw();
     const ProjectShape shape = *genProject();
-    Bench bench(scenarioOf(shape));
-    handActions(shape, bench.world());
+    auto bench = loaded(shape, {});
+    std::vector<Step> history;
 
     const int calls = *rc::gen::inRange(1, 4);
     for (int i = 0; i < calls; ++i) {
-        if (i > 0) handBetweenCalls(bench.world());
-        const standin::Project beforeProject = bench.world().project();
-        const GeneratedCall call = *genCall(beforeProject, tools);
-        const ProjectState before = ProjectState::read(bench.world());
-        const Outcome outcome = bench.call(call);
-        const ProjectState after = ProjectState::read(bench.world());
-        RC_LOG() << "call " << i << ": " << rc::toString(call) << "\n  answered in " << outcome.took << " s, "
-                 << (outcome.succeeded ? "ok" : "failed") << ": " << outcome.summary << "\n";
-        const auto broken = violations(call, beforeProject, before, after, outcome);
-        for (const auto& b : broken) RC_LOG() << "  broken: " << b << "\n";
-        RC_ASSERT(broken.empty());
+        if (i > 0) {
+            const HandAction hand = drawHand(bench->world());
+            if (hand.kind != 0) {
+                RC_LOG() << describe(hand) << "\n";
+                apply(hand, bench->world());
+                history.push_back({hand, {}});
+            }
+        }
+        GeneratedCall call = *genCall(bench->world().project(), tools);
+        if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}})) {
+            // The Stop lands within the call's own length, learnt from its twin run unstopped.
+            const double length = loaded(shape, history)->call(call).took;
+            call.stopAfter = *genStopMoment(length);
+            RC_LOG() << "unstopped, the call takes " << length << " s\n";
+        }
+        RC_ASSERT(checked(*bench, call, "call " + std::to_string(i)));
+        history.push_back({std::nullopt, call});
+
+        // The next call works after whatever came before.
+        if (auto next = nextCall(bench->world().project(), tools)) {
+            RC_ASSERT(checked(*bench, *next, "  then", true));
+            history.push_back({std::nullopt, *next});
+        }
     }
 
-    // The next call works after whatever came before: a reading that succeeds and changes nothing.
+    // The project is still usable: a reading succeeds and changes nothing.
     const GeneratedCall list{"list_tracks", nlohmann::json::object(), std::nullopt};
-    const standin::Project beforeProject = bench.world().project();
-    const ProjectState before = ProjectState::read(bench.world());
-    const Outcome outcome = bench.call(list);
-    const auto broken = violations(list, beforeProject, before, ProjectState::read(bench.world()), outcome);
-    for (const auto& b : broken) RC_LOG() << "  broken after: " << b << "\n";
-    RC_ASSERT(outcome.succeeded);
-    RC_ASSERT(broken.empty());
+    RC_ASSERT(checked(*bench, list, "after", true));
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ const std::vector<std::string>& namePool() {
     // No name begins or ends in a space: requested names are trimmed, and such a track could not be named.
     static const std::vector<std::string> pool{"Kick",     "Kick 2",    "Kick Sub", "kick",   "KICK",  "Snare",
                                                "Bass",     "Lead Vox",  "Lead  Vox", "lead vox", "Keys", "Guitar",
-                                               "Reverb",   "Delay",     "Bus 1",    "Bus 2"};
+                                               "Reverb",   "Delay",     "Bus 1",    "Bus 2",    "Master"};
     return pool;
 }
 
@@ -29,6 +29,12 @@ namespace {
 const std::vector<std::string> kFolderNames{"Drums", "Vox", "Kick", "Band"};
 const std::vector<std::string> kAuxNames{"Reverb", "Delay", "Kick", "Aux 1"};
 
+int arrangeCountOf(const TrackShape& t) {
+    int n = 1;
+    for (const auto& c : t.children) n += arrangeCountOf(c);
+    return n;
+}
+
 rc::Gen<int> edgeOr(std::vector<int> edges, int lo, int hiInclusive) {
     return rc::gen::weightedOneOf<int>(
         {{2, rc::gen::elementOf(edges)}, {1, rc::gen::inRange(lo, hiInclusive + 1)}});
@@ -42,6 +48,7 @@ TrackShape genTrack(const std::string& kind, int buses, const std::vector<std::s
         t.collapsedAtLoad = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         return t;
     }
+    t.hidden = *rc::gen::weightedOneOf<bool>({{9, rc::gen::just(false)}, {1, rc::gen::just(true)}});
     t.volume = *edgeOr({0, 1, 200, 225, 254, 255}, 0, 255);
     t.pan = *edgeOr({-64, 0, 63}, -64, 63);
     t.muted = *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)}, {1, rc::gen::just(true)}});
@@ -62,6 +69,31 @@ TrackShape genTrack(const std::string& kind, int buses, const std::vector<std::s
     return t;
 }
 
+rc::Gen<std::string> genKind() {
+    return rc::gen::weightedOneOf<std::string>(
+        {{3, rc::gen::just(std::string("audio"))}, {1, rc::gen::just(std::string("instrument"))}});
+}
+
+// A folder of `room` tracks or fewer, itself counted; a folder two deep holds no folder.
+TrackShape genFolder(int room, int depth, int buses, const std::vector<std::string>& names) {
+    TrackShape f = genTrack("folder", buses, kFolderNames);
+    // A folder within a folder is as often collapsed as not: the look into it must go two deep.
+    if (depth > 1) f.collapsedAtLoad = *rc::gen::arbitrary<bool>();
+    int left = *rc::gen::inRange(1, std::min(5, room - 1) + 1);
+    while (left > 0) {
+        const bool nested = depth < 2 && left >= 2 &&
+                            *rc::gen::weightedOneOf<bool>({{2, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+        if (nested) {
+            f.children.push_back(genFolder(left, depth + 1, buses, names));
+            left -= arrangeCountOf(f.children.back());
+        } else {
+            f.children.push_back(genTrack(*genKind(), buses, names));
+            --left;
+        }
+    }
+    return f;
+}
+
 void flatten(const std::vector<TrackShape>& tracks, std::vector<const TrackShape*>& out) {
     for (const auto& t : tracks) {
         out.push_back(&t);
@@ -77,6 +109,7 @@ json trackJSON(const TrackShape& t) {
         for (const auto& c : t.children) j["children"].push_back(trackJSON(c));
         return j;
     }
+    if (t.hidden) j["inArrange"] = false;
     j["volume"] = t.volume;
     j["pan"] = t.pan;
     j["muted"] = t.muted;
@@ -117,6 +150,27 @@ json pluginDefinitions() {
     return all;
 }
 
+// Most projects run on a healthy Logic Pro; the rest on one whose elements go stale, whose strip
+// follows the selection late, or whose reads fail now and then.
+rc::Gen<json> genFaults() {
+    const auto stale = rc::gen::elementOf(std::vector<json>{"always", "afterReads 3", "afterReads 5", "afterReads 8"});
+    const auto error = rc::gen::exec([] {
+        const std::string element = *rc::gen::elementOf(std::vector<std::string>{"window", "application"});
+        const std::string attribute = *rc::gen::elementOf(
+            std::vector<std::string>{"AXChildren", "AXValue", "AXTitle", "AXPosition", "AXDescription"});
+        return json::array({{{"element", element},
+                             {"attribute", attribute},
+                             {"code", *rc::gen::elementOf(std::vector<int>{-25200, -25204, -25212})},
+                             {"times", *rc::gen::inRange(1, 3)}}});
+    });
+    return rc::gen::weightedOneOf<json>(
+        {{6, rc::gen::just(json::object())},
+         {2, rc::gen::map(stale, [](json v) { return json{{"staleAfter", v}}; })},
+         {1, rc::gen::map(rc::gen::elementOf(std::vector<double>{0.2, 0.5, 0.9}),
+                          [](double s) { return json{{"lateStripUpdate", s}}; })},
+         {1, rc::gen::map(error, [](json v) { return json{{"axError", v}}; })}});
+}
+
 }  // namespace
 
 int arrangeCount(const ProjectShape& shape) {
@@ -144,17 +198,35 @@ rc::Gen<ProjectShape> genProject() {
             const bool folder = wanted - count >= 2 && *rc::gen::weightedOneOf<bool>(
                                                            {{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
             if (!folder) {
-                const std::string kind = *rc::gen::weightedOneOf<std::string>(
-                    {{3, rc::gen::just(std::string("audio"))}, {1, rc::gen::just(std::string("instrument"))}});
-                p.tracks.push_back(genTrack(kind, buses, names));
+                p.tracks.push_back(genTrack(*genKind(), buses, names));
                 ++count;
                 continue;
             }
-            TrackShape f = genTrack("folder", buses, kFolderNames);
-            const int children = *rc::gen::inRange(1, std::min(5, wanted - count));
-            for (int i = 0; i < children; ++i) f.children.push_back(genTrack("audio", buses, names));
-            count += 1 + children;
-            p.tracks.push_back(std::move(f));
+            p.tracks.push_back(genFolder(wanted - count, 1, buses, names));
+            count += arrangeCountOf(p.tracks.back());
+        }
+
+        // Now and then a track at the top bears the name of one that folders collapsed within
+        // collapsed folders hide, the deepest first: only a look into each of them tells the two apart.
+        std::vector<std::pair<int, const TrackShape*>> hidden;  // collapsed folders around it, track
+        std::function<void(const std::vector<TrackShape>&, int)> collect = [&](const std::vector<TrackShape>& ts,
+                                                                               int collapsed) {
+            for (const auto& t : ts) {
+                if (collapsed > 0 && t.kind != "folder") hidden.push_back({collapsed, &t});
+                collect(t.children, collapsed + (t.collapsedAtLoad ? 1 : 0));
+            }
+        };
+        collect(p.tracks, 0);
+        std::vector<TrackShape*> top;
+        for (auto& t : p.tracks)
+            if (t.kind != "folder" && !t.hidden) top.push_back(&t);
+        if (!hidden.empty() && !top.empty() && *rc::gen::arbitrary<bool>()) {
+            std::stable_sort(hidden.begin(), hidden.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+            const std::string name = hidden[*rc::gen::weightedOneOf<std::size_t>(
+                                                {{3, rc::gen::just<std::size_t>(0)},
+                                                 {1, rc::gen::inRange<std::size_t>(0, hidden.size())}})]
+                                         .second->name;
+            top[*rc::gen::inRange<std::size_t>(0, top.size())]->name = name;
         }
 
         std::vector<const TrackShape*> flat;
@@ -167,6 +239,13 @@ rc::Gen<ProjectShape> genProject() {
                     *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}}))
                     s.sideChain = flat[static_cast<std::size_t>(*rc::gen::inRange(0, n))]->name;
 
+        // CORVANE_GENERATED_FAULTS=none draws a healthy Logic Pro only (a run that looks past the
+        // faults stale elements bring out).
+        const char* faults = std::getenv("CORVANE_GENERATED_FAULTS");
+        p.faults = faults && std::string(faults) == "none" ? json::object() : *genFaults();
+        p.outputName = *rc::gen::weightedOneOf<std::string>(
+            {{4, rc::gen::just(std::string("Stereo Out"))}, {1, rc::gen::just(std::string("Master"))}});
+        p.outputShown = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         p.playing = *rc::gen::weightedOneOf<bool>({{5, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         p.mixerInFront = *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         p.selected = *rc::gen::inRange(0, n);
@@ -199,6 +278,10 @@ json scenarioOf(const ProjectShape& shape) {
     json scenario = readScenario("demo-song.json");
     scenario["plugins"] = pluginDefinitions();
     scenario["ui"]["mixerWindow"] = shape.mixerInFront;
+    if (!shape.faults.empty()) {
+        if (!scenario.contains("faults")) scenario["faults"] = json::object();
+        scenario["faults"].update(shape.faults);
+    }
     json& project = scenario["project"];
     project["name"] = "Generated";
     project.erase("selected");
@@ -215,7 +298,7 @@ json scenarioOf(const ProjectShape& shape) {
                                      {"inArrange", shape.auxShown[i]},
                                      {"inserts", json::array({{{"plugin", "Limiter"}}})}});
     }
-    project["tracks"].push_back({{"name", "Stereo Out"}, {"kind", "output"}, {"inArrange", false}});
+    project["tracks"].push_back({{"name", shape.outputName}, {"kind", "output"}, {"inArrange", shape.outputShown}});
     return scenario;
 }
 
@@ -236,6 +319,7 @@ void showValue(const ProjectShape& shape, std::ostream& os) {
               {"windowsOpened", shape.windowsOpened}};
     json brief = scenarioOf(shape)["project"];
     brief["mixerInFront"] = shape.mixerInFront;
+    if (!shape.faults.empty()) brief["faults"] = shape.faults;
     brief["byHand"] = hand;
     os << brief.dump();
 }

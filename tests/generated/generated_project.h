@@ -30,6 +30,7 @@ struct SendShape {
 struct TrackShape {
     std::string name;
     std::string kind;  // audio, instrument or folder
+    bool hidden = false;  // out of the track list (Hide Track), audio and instrument only
     int volume = 225;
     int pan = 0;
     bool muted = false;
@@ -44,8 +45,11 @@ struct ProjectShape {
     std::vector<TrackShape> tracks;        // the track list, top level
     std::vector<std::string> auxNames;     // one aux per bus, bus k+1 feeds auxNames[k]
     std::vector<bool> auxShown;            // whether that aux is in the track list
+    std::string outputName = "Stereo Out";  // the user may have renamed the output track
+    bool outputShown = false;               // and shown it in the track list
     bool playing = false;
     bool mixerInFront = false;
+    nlohmann::json faults = nlohmann::json::object();  // the stand-in's fault knobs, as a scenario gives them
     // Hand actions once loaded, by position in the depth-first track list.
     int selected = 0;
     std::vector<int> shiftClicks;

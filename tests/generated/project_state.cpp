@@ -22,6 +22,7 @@ ProjectState ProjectState::read(const standin::World& world) {
         s.tracks[t.id] = {{"name", t.name},
                           {"kind", standin::to_string(t.kind)},
                           {"parent", t.parent},
+                          {"number", t.number},
                           {"expanded", t.expanded},
                           {"inArrange", t.inArrange},
                           {"muted", t.muted},
@@ -62,6 +63,8 @@ std::vector<std::string> ProjectState::changedAspects(const json& before, const 
     if (differs("automation")) aspects.push_back("automation");
     if (differs("expanded")) aspects.push_back("folder");
     if (differs("inArrange")) aspects.push_back("shown");
+    // A track shown or hidden takes or keeps its number with it; only a number of its own that moved is a change.
+    else if (differs("number")) aspects.push_back("number");
     if (differs("input") || differs("output")) aspects.push_back("routing");
     if (differs("inserts")) {
         // A side chain alone is named as such; any other slot change is a plug-in change.

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "generated/generated_project.h"
+#include "platform/standin/plugin_parameters.h"
 #include "platform/standin/taper.h"
 #include "platform/standin/world.h"
 #include "support/numbers.h"
@@ -34,11 +35,26 @@ namespace {
 
 // ---- drawing arguments --------------------------------------------------------------------------
 
+std::string lower(std::string s);
+std::string trimmed(const std::string& s);
+
 rc::Gen<std::string> genTrackName(const standin::Project& project) {
-    std::vector<std::string> present;
-    for (const auto& t : project.tracks) present.push_back(t.name);
-    return rc::gen::weightedOneOf<std::string>(
-        {{3, rc::gen::elementOf(present)}, {1, rc::gen::elementOf(namePool())}});
+    std::vector<std::string> present, folded, shared;
+    for (const auto& t : project.tracks) {
+        present.push_back(t.name);
+        // In the list but inside a collapsed folder: found only by looking into it, and looked for
+        // only when a shown track bears the name too.
+        if (project.isVisible(t.id) || !t.inArrange || t.parent < 0) continue;
+        folded.push_back(t.name);
+        for (const auto& u : project.tracks)
+            if (project.isVisible(u.id) && lower(trimmed(u.name)) == lower(trimmed(t.name))) shared.push_back(u.name);
+    }
+    if (folded.empty()) folded = present;
+    if (shared.empty()) shared = present;
+    return rc::gen::weightedOneOf<std::string>({{3, rc::gen::elementOf(present)},
+                                                {1, rc::gen::elementOf(namePool())},
+                                                {1, rc::gen::elementOf(folded)},
+                                                {2, rc::gen::elementOf(shared)}});
 }
 
 rc::Gen<std::string> genFolderName(const standin::Project& project) {
@@ -131,9 +147,11 @@ json genArgs(const std::string& tool, const standin::Project& project) {
             a["bus_label"] = *rc::gen::elementOf(std::vector<std::string>{"Bus 1", "Bus 2", "Bus 3", "bus 1"});
         }
         if (*rc::gen::arbitrary<bool>())
-            a["target_db"] = *rc::gen::elementOf(std::vector<json>{6, 0, -60, -100, 10, -12.5, "-3", -18});
+            // Below -18 dB the send has steps only at -60/-50/-40/-35/-30/-27/-24/-21: targets fall between them too.
+            a["target_db"] = *rc::gen::elementOf(
+                std::vector<json>{6, 0, -60, -100, 10, -12.5, "-3", -18, -44, -54, -19, -25.5, -32, -45, -57, "-22"});
         else
-            a["delta_db"] = *rc::gen::elementOf(std::vector<json>{1, -1, 0.5, 20, -20, "+2"});
+            a["delta_db"] = *rc::gen::elementOf(std::vector<json>{1, -1, 0.5, 20, -20, "+2", -7, 4, -13});
     } else if (tool == "ensure_bus_track") {
         a["source_track"] = name();
         a["bus_label"] = *rc::gen::elementOf(std::vector<std::string>{"Bus 1", "Bus 2", "Bus 4"});
@@ -193,6 +211,51 @@ bool mentions(const std::string& text, const std::string& part) {
     return lower(text).find(lower(part)) != std::string::npos;
 }
 
+bool isWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
+
+// Whether `text` names `name` whole: in its own case, with no letter or digit against either end,
+// and not as part of a longer name of the project standing at the same place ("Kick" is not named
+// by "Kick 2", nor "Vox" by "Lead Vox").
+bool namesWhole(const std::string& text, const std::string& name, const std::vector<std::string>& names) {
+    if (name.empty()) return false;
+    for (auto at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
+        const std::size_t end = at + name.size();
+        if ((at > 0 && isWordChar(text[at - 1])) || (end < text.size() && isWordChar(text[end]))) continue;
+        const bool inLonger = std::any_of(names.begin(), names.end(), [&](const std::string& longer) {
+            if (longer.size() <= name.size()) return false;
+            for (auto pos = longer.find(name); pos != std::string::npos; pos = longer.find(name, pos + 1))
+                if (pos <= at && text.compare(at - pos, longer.size(), longer) == 0) return true;
+            return false;
+        });
+        if (!inLonger) return true;
+    }
+    return false;
+}
+
+// The answer's sentences (and the items of its lists): a change is named where its track is.
+std::vector<std::string> sentencesOf(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t from = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        const bool end = i == text.size() || text[i] == ';' || text[i] == '\n' ||
+                         (text[i] == '.' && (i + 1 == text.size() || text[i + 1] == ' '));
+        if (!end) continue;
+        if (i > from) out.push_back(text.substr(from, i - from));
+        from = i + 1;
+    }
+    return out;
+}
+
+// Whether one sentence of the answer names the track whole and says one of the words.
+bool namedWith(const std::string& text, const std::string& name, const std::vector<std::string>& words,
+               const std::vector<std::string>& names) {
+    for (const auto& sentence : sentencesOf(text))
+        if (namesWhole(sentence, name, names) &&
+            std::any_of(words.begin(), words.end(), [&](const std::string& w) { return mentions(sentence, w); }))
+            return true;
+    return false;
+}
+
 std::string trimmed(const std::string& s) {
     const auto first = s.find_first_not_of(" \t\r\n");
     if (first == std::string::npos) return "";
@@ -219,6 +282,13 @@ std::vector<std::string> targetNames(const GeneratedCall& c) {
     return names;
 }
 
+// Whether the track is in the track list, shown or inside a collapsed folder.
+bool inList(const standin::Project& p, int id) {
+    for (const standin::Track* t = p.trackById(id); t; t = t->parent >= 0 ? p.trackById(t->parent) : nullptr)
+        if (!t->inArrange) return false;
+    return true;
+}
+
 struct Targets {
     std::set<int> ids;          // every track the call may change
     std::set<int> clear;        // those it names without doubt: a success may change them unnamed
@@ -235,8 +305,9 @@ Targets targetsOf(const GeneratedCall& c, const standin::Project& p) {
         if (folderTool)
             std::erase_if(ids, [&](int id) { return p.trackById(id)->kind != standin::TrackKind::folder; });
         t.ids.insert(ids.begin(), ids.end());
-        // A tool finds tracks by their headers: one hidden in a collapsed folder is out of its sight.
-        std::erase_if(ids, [&](int id) { return !p.isVisible(id); });
+        // A track hidden from the track list is out of a tool's sight; one in a collapsed folder is
+        // not: the folder can be looked into, so a name it shares is shared.
+        std::erase_if(ids, [&](int id) { return !inList(p, id); });
         if (ids.empty()) t.missing.push_back(name);
         if (ids.size() > 1) t.ambiguous.push_back(name);
         if (ids.size() == 1) t.clear.insert(ids.front());
@@ -275,7 +346,8 @@ std::vector<std::string> wordsFor(const std::string& aspect, const json& before,
     if (aspect == "solo") return {"solo"};
     if (aspect == "send") return {"send"};
     if (aspect == "folder") return {"expand", "collapse", "open", "clos", "folder"};
-    if (aspect == "shown") return {"show", "track list", "created", "added", "made"};
+    if (aspect == "shown") return {"show", "hid", "track list", "created", "added", "made"};
+    if (aspect == "number") return {"number", "#", "order", "position", "moved", "end of"};
     if (aspect == "routing") return {"output", "input", "bus", "rout"};
     if (aspect == "side chain") return {"side chain", "sidechain"};
     if (aspect == "plug-in") {
@@ -287,17 +359,18 @@ std::vector<std::string> wordsFor(const std::string& aspect, const json& before,
     return {aspect};
 }
 
-// Whether the answer names the track (as it is called now) and each thing that changed on it.
-std::optional<std::string> unnamedChange(const std::string& summary, const json& before, const json& after) {
+// Whether the answer names the track (as it is called now, whole) and, in the same sentence, each
+// thing that changed on it.
+std::optional<std::string> unnamedChange(const std::string& summary, const json& before, const json& after,
+                                         const std::vector<std::string>& names) {
     const auto aspects = ProjectState::changedAspects(before, after);
     if (aspects.empty()) return std::nullopt;
     const std::string name = after["name"].get<std::string>();
-    if (!mentions(summary, name)) return "'" + name + "' changed (" + aspects.front() + ") and the answer does not name it";
-    for (const auto& aspect : aspects) {
-        const auto words = wordsFor(aspect, before, after);
-        if (std::none_of(words.begin(), words.end(), [&](const std::string& w) { return mentions(summary, w); }))
+    if (!namesWhole(summary, name, names))
+        return "'" + name + "' changed (" + aspects.front() + ") and the answer does not name it";
+    for (const auto& aspect : aspects)
+        if (!namedWith(summary, name, wordsFor(aspect, before, after), names))
             return "'" + name + "' changed its " + aspect + " and the answer does not say so";
-    }
     return std::nullopt;
 }
 
@@ -310,6 +383,16 @@ bool levelReached(int raw, double db) {
 
 // The detent a send's level target puts the knob on: the bottom for -60 dB and below.
 int sendDetentFor(double db) { return db <= -60 ? 0 : standin::taper::nearestSendDetent(db); }
+
+// The send's steps either side of a level, the same one when the level is a step.
+std::pair<int, int> sendStepsAround(double db) {
+    int lower = 1;
+    for (int d = 1; d < standin::taper::kSendDetents; ++d)
+        if (standin::taper::sendDetentDb(d) <= db + 1e-9) lower = d;
+    if (std::fabs(standin::taper::sendDetentDb(lower) - db) < 1e-9 || lower + 1 >= standin::taper::kSendDetents)
+        return {lower, lower};
+    return {lower, lower + 1};
+}
 
 const json* trackIn(const ProjectState& s, int id) {
     auto it = s.tracks.find(id);
@@ -340,9 +423,46 @@ const json* slotIn(const json& track, int uid) {
     return nullptr;
 }
 
+// A parameter set with success shows the value asked, as the slot's own display reads it: a switch
+// on or off, a level within a hundredth of the control's range (held at its ends).
+void checkParameterReached(const GeneratedCall& c, const standin::Project& bp, const standin::Track& target, int uid,
+                           const json& now, const std::string& summary, std::vector<std::string>& out) {
+    const json* slot = slotIn(now, uid);
+    const standin::PluginDefinition* def = slot ? bp.plugin((*slot)["plugin"].get<std::string>()) : nullptr;
+    if (!def) return;
+    std::optional<standin::detail::ParamSpec> spec;
+    for (const auto& p : standin::detail::paramSpecs(*def))
+        if (lower(p.label) == lower(c.args["parameter_name"].get<std::string>()) ||
+            lower(p.shownLabel()) == lower(c.args["parameter_name"].get<std::string>()))
+            spec = p;
+    if (!spec) return;
+    standin::InsertSlot held;
+    for (const auto& s : target.strip.inserts)
+        if (s.uid == uid) held = s;
+    held.params = (*slot)["params"].get<std::map<std::string, double>>();
+    const double raw = standin::detail::paramRaw(held, *spec);
+    const std::string asked = c.args["value"].get<std::string>();
+    const std::string shown = standin::detail::displayText(*spec, raw);
+    auto fail = [&] {
+        out.push_back("success not shown: " + spec->label + " of " + (*slot)["plugin"].dump() + " shows " + shown +
+                      ", asked '" + asked + "' (" + summary + ")");
+    };
+    if (spec->type == "toggle") {
+        if ((asked == "on" && raw == 0) || (asked == "off" && raw != 0)) fail();
+        return;
+    }
+    const auto space = asked.find(' ');
+    if (!spec->sliderLike() || space == std::string::npos || asked.substr(space + 1) != spec->unit) return;
+    const auto number = readNumber(asked.substr(0, space));
+    const auto value = standin::detail::displayValue(*spec, raw);
+    if (!number || !value) return;
+    const double lo = std::min(*spec->displayMin, *spec->displayMax), hi = std::max(*spec->displayMin, *spec->displayMax);
+    if (std::fabs(*value - std::clamp(*number, lo, hi)) > (hi - lo) / 100) fail();
+}
+
 // What success must show on the target, read from the project after; a line per shortfall.
-void checkShown(const GeneratedCall& c, const standin::Project& bp, const ProjectState& after,
-                const std::string& summary, std::vector<std::string>& out) {
+void checkShown(const GeneratedCall& c, const standin::Project& bp, const ProjectState& before,
+                const ProjectState& after, const std::string& summary, std::vector<std::string>& out) {
     const std::string trackName = c.args.value("track_name", std::string());
     const auto ids = idsNamed(bp, trackName);
     const standin::Track* target = ids.size() == 1 ? bp.trackById(ids.front()) : nullptr;
@@ -362,19 +482,48 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
             if (const json* t = trackIn(after, named.front()); t && (*t)[key].get<bool>() != wanted)
                 fail("'" + n + "' " + key + " is " + ((*t)[key].get<bool>() ? "on" : "off"));
         }
-    } else if (c.tool == "set_track_volume" && now && c.args.contains("value")) {
-        const json& v = c.args["value"];
-        const int raw = (*now)["volume"].get<int>();
-        if (auto db = absoluteDb(v); db && *db >= -96 && *db <= 6) {
-            if (!levelReached(raw, *db))
-                fail("volume of '" + trackName + "' is " + standin::taper::levelText(raw) + ", asked " + v.dump());
-        } else if (v.is_number() && v.get<double>() >= 0 && v.get<double>() <= 255 && raw != v.get<int>()) {
-            fail("volume of '" + trackName + "' is raw " + std::to_string(raw) + ", asked " + v.dump());
+    } else if (c.tool == "set_track_volume" || c.tool == "set_track_pan") {
+        // Each track asked of, alone or in a list, unless the answer says it failed.
+        const bool volume = c.tool == "set_track_volume";
+        std::vector<std::pair<std::string, json>> asked;
+        if (c.args.contains("tracks"))
+            for (const auto& w : c.args["tracks"]) asked.push_back({w["track_name"].get<std::string>(), w["value"]});
+        else if (c.args.contains("value"))
+            asked.push_back({trackName, c.args["value"]});
+        const auto failedPart = summary.find("Failed");
+        for (std::size_t k = 0; k < asked.size(); ++k) {
+            const auto& [name, v] = asked[k];
+            // A track asked of twice ends where the later asks.
+            if (std::any_of(asked.begin() + static_cast<std::ptrdiff_t>(k) + 1, asked.end(),
+                            [&](const auto& later) { return lower(trimmed(later.first)) == lower(trimmed(name)); }))
+                continue;
+            const auto named = idsNamed(bp, name);
+            if (named.size() != 1) continue;
+            if (failedPart != std::string::npos && summary.find("'" + name + "'", failedPart) != std::string::npos)
+                continue;
+            const json* was = trackIn(before, named.front());
+            const json* is = trackIn(after, named.front());
+            if (!was || !is) continue;
+            const char* key = volume ? "volume" : "pan";
+            const int value = (*is)[key].get<int>();
+            const int lo = volume ? 0 : -64, hi = volume ? 255 : 63;
+            std::optional<int> wanted;
+            if (auto db = absoluteDb(v); volume && db) {
+                if (*db >= -96 && *db <= 6 && !levelReached(value, *db))
+                    fail("volume of '" + name + "' is " + standin::taper::levelText(value) + ", asked " + v.dump());
+                continue;
+            }
+            if (v.is_number()) {
+                if (v.get<double>() >= lo && v.get<double>() <= hi) wanted = static_cast<int>(std::trunc(v.get<double>()));
+            } else if (auto n = numberIn(v); n && v.is_string() && !v.get<std::string>().empty() &&
+                                            (v.get<std::string>()[0] == '+' || v.get<std::string>()[0] == '-')) {
+                // A signed text is a step from where the control stood, held at its ends.
+                wanted = static_cast<int>(std::trunc(std::clamp((*was)[key].get<double>() + *n, double(lo), double(hi))));
+            }
+            if (wanted && std::abs(value - *wanted) > (volume ? 1 : 0))
+                fail(std::string(key) + " of '" + name + "' is " + std::to_string(value) + ", asked " + v.dump() +
+                     " from " + (*was)[key].dump());
         }
-    } else if (c.tool == "set_track_pan" && now && c.args["value"].is_number()) {
-        const int v = c.args["value"].get<int>();
-        if (v >= -64 && v <= 63 && (*now)["pan"].get<int>() != v)
-            fail("pan of '" + trackName + "' is " + (*now)["pan"].dump() + ", asked " + std::to_string(v));
     } else if (c.tool == "rename_track") {
         const auto named = idsNamed(bp, c.args["current_name"].get<std::string>());
         if (named.size() == 1)
@@ -392,14 +541,38 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
                                                                    wanted->kind == standin::TrackKind::instrument))
             if (const json* s = slotIn(*now, *uid); s && (*s)["sideChain"] != wanted->name)
                 fail("side chain shows " + (*s)["sideChain"].dump() + ", asked '" + source + "'");
-    } else if (c.tool == "set_send_level" && now && c.args.contains("target_db")) {
-        const auto db = numberIn(c.args["target_db"]);
+    } else if (c.tool == "set_send_level" && now) {
+        // The level asked, or the one a change leads to from where the send stood; between two of
+        // the send's steps the nearest is taken (either at the middle) and the answer says so.
         const std::string label = c.args["bus_label"].get<std::string>();
-        for (const auto& s : (*now)["sends"])
-            if (db && *db >= -60 && *db <= 6 && label == "Bus " + s["bus"].dump() &&
-                s["detent"].get<int>() != sendDetentFor(*db))
-                fail("send to " + label + " shows " + standin::taper::sendDetentText(s["detent"].get<int>()) +
-                     ", asked " + c.args["target_db"].dump());
+        const json* was = trackIn(before, target->id);
+        for (std::size_t i = 0; was && i < (*now)["sends"].size(); ++i) {
+            const json& s = (*now)["sends"][i];
+            if (label != "Bus " + s["bus"].dump()) continue;
+            std::optional<double> db = c.args.contains("target_db") ? numberIn(c.args["target_db"]) : std::nullopt;
+            if (c.args.contains("delta_db"))
+                if (auto delta = numberIn(c.args["delta_db"]); delta && i < (*was)["sends"].size()) {
+                    const double from = standin::taper::sendDetentDb((*was)["sends"][i]["detent"].get<int>());
+                    // Below -60 dB lies only the bottom; either end of that gap is taken.
+                    db = std::isinf(from) || from + *delta < -60 ? std::nullopt
+                                                                 : std::optional<double>(std::min(from + *delta, 6.0));
+                }
+            if (!db || *db < -60 || *db > 6) continue;
+            const int detent = s["detent"].get<int>();
+            const auto [lower, upper] = sendStepsAround(*db);
+            const double gapLower = *db - standin::taper::sendDetentDb(lower);
+            const double gapUpper = standin::taper::sendDetentDb(upper) - *db;
+            const bool nearest = lower == upper ? detent == lower
+                                                : (detent == lower && gapLower <= gapUpper + 1e-9) ||
+                                                      (detent == upper && gapUpper <= gapLower + 1e-9);
+            if (!nearest)
+                fail("send to " + label + " shows " + standin::taper::sendDetentText(detent) + ", asked " +
+                     c.args.dump() + " (nearest step " +
+                     standin::taper::sendDetentText(gapLower <= gapUpper ? lower : upper) + ")");
+            else if (lower != upper && !mentions(summary, "between"))
+                fail("send to " + label + ": " + std::to_string(*db) +
+                     " dB falls between two steps and the answer does not say so");
+        }
     } else if ((c.tool == "set_folder_expanded" || c.tool == "expand_folder" || c.tool == "collapse_folder") && now &&
                target->kind == standin::TrackKind::folder) {
         const bool wanted = c.args.value("expanded", c.tool != "collapse_folder");
@@ -407,7 +580,44 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
     } else if (c.tool == "remove_plugin" && now) {
         if (auto uid = slotUidAsked(c, *target); uid && slotIn(*now, *uid)) fail("the slot is still there");
     } else if (c.tool == "add_plugin" && now) {
-        if ((*now)["inserts"].size() != target->strip.inserts.size() + 1) fail("the chain did not grow by one");
+        // The new slot holds the plug-in asked, in the slot asked; without one (or past the end) at
+        // the end of the chain, or just before the analysis plug-in that ends it.
+        const auto& chain = (*now)["inserts"];
+        const auto& old = target->strip.inserts;
+        std::optional<std::size_t> added;
+        for (std::size_t i = 0; i < chain.size(); ++i)
+            if (std::none_of(old.begin(), old.end(), [&](const standin::InsertSlot& x) { return chain[i]["uid"] == x.uid; }))
+                added = i;
+        const std::size_t size = old.size();
+        const bool indexed = c.args.contains("slot_index") && c.args["slot_index"].get<std::size_t>() < size;
+        const bool analysisLast = size > 0 && old.back().plugin == "Corvane";
+        if (chain.size() != size + 1 || !added)
+            fail("the chain did not grow by one");
+        else if (lower(chain[*added]["plugin"].get<std::string>()) != lower(c.args["plugin_name"].get<std::string>()))
+            fail("the new slot holds " + chain[*added]["plugin"].dump() + ", asked " + c.args["plugin_name"].dump());
+        else if (indexed ? *added != c.args["slot_index"].get<std::size_t>()
+                         : *added != size && !(analysisLast && *added + 1 == size))
+            fail(c.args["plugin_name"].get<std::string>() + " went to slot " + std::to_string(*added) +
+                 (indexed ? ", asked slot " + c.args["slot_index"].dump() : ", not the end of the chain"));
+    } else if (c.tool == "set_plugin_parameter" && now) {
+        if (auto uid = slotUidAsked(c, *target)) checkParameterReached(c, bp, *target, *uid, *now, summary, out);
+    } else if (c.tool == "ensure_bus_track") {
+        // The bus's aux track is in the track list.
+        const std::string label = c.args["bus_label"].get<std::string>();
+        for (const auto& [id, t] : after.tracks)
+            if (t["kind"] == "aux" && t["input"] == label && !t["inArrange"].get<bool>())
+                fail("the aux track of " + label + " is not in the track list");
+    } else if (c.tool == "ensure_master_track") {
+        // The output track is in the track list, and every other track keeps its place.
+        for (const auto& [id, t] : after.tracks) {
+            if (t["kind"] == "output" && !t["inArrange"].get<bool>())
+                fail("the output track '" + t["name"].get<std::string>() + "' is not in the track list");
+            const json* was = trackIn(before, id);
+            if (was && (*was)["inArrange"].get<bool>() && t["inArrange"].get<bool>() && (*was)["number"] != t["number"])
+                fail("'" + t["name"].get<std::string>() + "' moved from #" + (*was)["number"].dump() + " to #" +
+                     t["number"].dump());
+        }
+        if (before.selected != after.selected) fail("the selection changed");
     } else if (c.tool == "reorder_plugin" && now) {
         const int from = c.args["from_index"].get<int>(), to = c.args["to_index"].get<int>();
         const auto& chain = target->strip.inserts;
@@ -452,6 +662,120 @@ void checkNoSplit(const GeneratedCall& c, const standin::Project& bp, const Proj
     }
 }
 
+
+// The selection after a call is as it was, or on the call's target alone (a tool reaches a track by
+// selecting it), or the answer says how it changed. Mute and solo press the keys of every selected
+// track: a selection that already held every target need not move at all.
+void checkSelection(const GeneratedCall& c, const standin::Project& bp, const ProjectState& before,
+                    const ProjectState& after, const Targets& targets, const std::string& said,
+                    const std::vector<std::string>& names, std::vector<std::string>& out) {
+    if (before.selected == after.selected) return;
+    std::set<int> reached = targets.ids;
+    if (c.tool == "set_plugin_sidechain")  // its source is looked for by reading strips
+        for (int id : idsNamed(bp, c.args.value("source", std::string()))) reached.insert(id);
+    const bool keys = c.tool == "set_track_mute" || c.tool == "set_track_solo";
+    const bool heldAll = !targets.clear.empty() && std::all_of(targets.clear.begin(), targets.clear.end(), [&](int id) {
+        return before.selected.count(id) > 0;
+    });
+    const bool onTarget = after.selected.size() == 1 && reached.count(*after.selected.begin()) && !(keys && heldAll);
+    if (onTarget) return;
+    // Said: a sentence that speaks of the selection names each track selected now.
+    const bool told = !after.selected.empty() &&
+                       std::all_of(after.selected.begin(), after.selected.end(), [&](int id) {
+                           const json* t = trackIn(after, id);
+                           return t && namedWith(said, (*t)["name"].get<std::string>(), {"select"}, names);
+                       });
+    if (told) return;
+    auto list = [&](const std::set<int>& ids) {
+        std::string text;
+        for (int id : ids)
+            if (const json* t = trackIn(after, id)) text += (text.empty() ? "" : ", ") + (*t)["name"].get<std::string>();
+        return "{" + text + "}";
+    };
+    out.push_back("unnamed change: the selection " + list(before.selected) + " became " + list(after.selected) +
+                  " and the answer does not say so");
+}
+
+// Every window open before a call is open after it, unless the answer says it closed.
+void checkWindows(const GeneratedCall& c, const ProjectState& before, const ProjectState& after,
+                  const std::string& said, const std::vector<std::string>& names, std::vector<std::string>& out) {
+    std::set<std::string> pluginTitles;
+    for (const auto* state : {&before, &after})
+        for (const auto& w : state->ui["pluginWindows"]) pluginTitles.insert(w["title"].get<std::string>());
+    for (const auto& w : before.ui["pluginWindows"]) {
+        const bool open = std::any_of(after.ui["pluginWindows"].begin(), after.ui["pluginWindows"].end(),
+                                      [&](const json& x) { return x["slot"] == w["slot"]; });
+        bool slotGone = true;  // a plug-in removed takes its window with it
+        for (const auto& [id, t] : after.tracks)
+            if (slotIn(t, w["slot"].get<int>())) slotGone = false;
+        const std::string title = w["title"].get<std::string>();
+        const std::string track = title.substr(0, title.rfind(": "));
+        if (!open && !slotGone && !namedWith(said, track, {"window", "clos"}, names))
+            out.push_back("unnamed change: the plug-in window '" + title + "' open before " + c.tool + " is closed");
+    }
+    for (const auto& title : before.ui["windows"]) {
+        const std::string t = title.get<std::string>();
+        if (pluginTitles.count(t)) continue;
+        const bool open = std::any_of(after.ui["windows"].begin(), after.ui["windows"].end(),
+                                      [&](const json& x) { return x == title; });
+        if (!open && !mentions(said, t)) out.push_back("unnamed change: the window '" + t + "' closed");
+    }
+}
+
+// Whether the call asks what a healthy Logic Pro lets it do: its tracks present, each the only one
+// of its name and shown, and values each control takes.
+bool mustWork(const GeneratedCall& c, const standin::Project& bp) {
+    const auto names = targetNames(c);
+    auto plainTrack = [&](const std::string& n) {
+        const auto ids = idsNamed(bp, n);
+        const standin::Track* t = ids.size() == 1 ? bp.trackById(ids.front()) : nullptr;
+        return t && bp.isVisible(t->id) &&
+               (t->kind == standin::TrackKind::audio || t->kind == standin::TrackKind::instrument);
+    };
+    if (c.tool == "list_tracks" || c.tool == "get_transport" || c.tool == "ensure_master_track") return true;
+    if (c.tool == "control_transport") return true;
+    if (c.tool == "get_arrangement") return names.empty() || plainTrack(names.front());
+    if (names.empty() || !std::all_of(names.begin(), names.end(), plainTrack)) return false;
+    const standin::Track* t = bp.trackById(idsNamed(bp, names.front()).front());
+    const int chain = static_cast<int>(t->strip.inserts.size());
+    const auto slot = slotUidAsked(c, *t);
+    const bool analysis = c.args.value("plugin_name", std::string()) == "Corvane" ||
+                          std::any_of(t->strip.inserts.begin(), t->strip.inserts.end(), [&](const standin::InsertSlot& s) {
+                              return slot && s.uid == *slot && s.plugin == "Corvane";
+                          });
+    if (c.tool == "set_track_mute" || c.tool == "set_track_solo" || c.tool == "get_track_details") return true;
+    if (c.tool == "set_track_pan")
+        return c.args["value"].is_number() && std::fabs(c.args["value"].get<double>()) <= 63;
+    if (c.tool == "set_track_volume") {
+        if (!c.args.contains("value")) return false;
+        const auto db = absoluteDb(c.args["value"]);
+        return db && *db >= -60 && *db <= 6;
+    }
+    if (c.tool == "get_plugin_parameters" || c.tool == "set_plugin_bypass" || c.tool == "remove_plugin")
+        return slot.has_value() && !analysis;
+    // The analysis plug-in stays last: it is neither moved nor passed.
+    const int movable = chain > 0 && t->strip.inserts.back().plugin == "Corvane" ? chain - 1 : chain;
+    if (c.tool == "reorder_plugin")
+        return c.args["from_index"].get<int>() < movable && c.args["to_index"].get<int>() < movable;
+    if (c.tool == "add_plugin") return c.args["plugin_name"] != "Nope" && chain < 8;
+    if (c.tool == "rename_track") {
+        const std::string wanted = c.args["new_name"].get<std::string>();
+        return idsNamed(bp, wanted).empty();
+    }
+    if (c.tool == "set_send_level") {
+        const std::string label = c.args["bus_label"].get<std::string>();
+        const bool sends = std::any_of(t->strip.sends.begin(), t->strip.sends.end(),
+                                       [&](const standin::Send& s) { return label == "Bus " + std::to_string(s.bus); });
+        const auto db = c.args.contains("target_db") ? numberIn(c.args["target_db"]) : std::nullopt;
+        return sends && db && *db >= -60 && *db <= 6;
+    }
+    if (c.tool == "set_plugin_sidechain") {
+        const auto sources = idsNamed(bp, c.args["source"].get<std::string>());
+        return slot && !analysis && c.args.value("plugin_name", std::string()) == "Compressor" && sources.size() == 1 &&
+               plainTrack(c.args["source"].get<std::string>());
+    }
+    return false;
+}
 }  // namespace
 
 rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vector<std::string>& tools) {
@@ -459,10 +783,31 @@ rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vecto
         GeneratedCall c;
         c.tool = *rc::gen::elementOf(tools);
         c.args = genArgs(c.tool, project);
-        if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}}))
-            c.stopAfter = *rc::gen::inRange(0, 41) * 0.05;
         return c;
     });
+}
+
+rc::Gen<double> genStopMoment(double length) {
+    const double millis = std::max(0.0, std::floor(length * 1000));
+    const auto before = [millis](double last) { return std::max(0.0, millis - last * 1000) / 1000; };
+    return rc::gen::weightedOneOf<double>(
+        {{1, rc::gen::just(0.0)},
+         {4, rc::gen::map(rc::gen::inRange(0, 1000), [millis](int f) { return std::floor(millis * f / 1000) / 1000; })},
+         {2, rc::gen::map(rc::gen::elementOf(std::vector<double>{0.002, 0.01, 0.05, 0.2, 0.35, 0.65}), before)}});
+}
+
+std::optional<GeneratedCall> nextCall(const standin::Project& project, const std::vector<std::string>& tools) {
+    std::vector<std::string> unique;
+    for (const auto& t : project.tracks)
+        if ((t.kind == standin::TrackKind::audio || t.kind == standin::TrackKind::instrument) &&
+            project.isVisible(t.id) && idsNamed(project, t.name).size() == 1)
+            unique.push_back(t.name);
+    if (unique.empty()) return std::nullopt;
+    const std::string name = *rc::gen::elementOf(unique);
+    const standin::Track* t = project.track(name);
+    const bool mute = std::find(tools.begin(), tools.end(), "set_track_mute") != tools.end();
+    if (!mute || *rc::gen::arbitrary<bool>()) return GeneratedCall{"get_track_details", {{"track_name", name}}, std::nullopt};
+    return GeneratedCall{"set_track_mute", {{"track_name", name}, {"enabled", !(t && t->muted)}}, std::nullopt};
 }
 
 std::vector<std::string> violations(const GeneratedCall& c, const standin::Project& bp, const ProjectState& before,
@@ -470,6 +815,9 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
     std::vector<std::string> out;
     const Targets targets = targetsOf(c, bp);
     const bool stopped = c.stopAfter && o.took > *c.stopAfter;
+    std::vector<std::string> names;  // every name of the project, before and after: a longer one hides a shorter
+    for (const auto* state : {&before, &after})
+        for (const auto& [id, t] : state->tracks) names.push_back(t["name"].get<std::string>());
 
     // Nothing is left open where the next keys land.
     if (!after.ui["menu"].get<std::string>().empty())
@@ -480,8 +828,10 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
     // so reading moves it; and the track details surface the bus tracks its sends feed.
     auto surfacedOnly = [&](const json& was, const json& now) {
         json a = was, b = now;
-        a.erase("inArrange");
-        b.erase("inArrange");
+        for (const char* key : {"inArrange", "number"}) {
+            a.erase(key);
+            b.erase(key);
+        }
         return c.tool == "get_track_details" && a == b;
     };
     if (isReadingTool(c.tool)) {
@@ -492,7 +842,11 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
                               (aspects.empty() ? std::string("state") : aspects.front()) +
                               (now ? " " + was.dump() + " -> " + now->dump() : ""));
             }
-        if (before.transport != after.transport) out.push_back("reading changed: the transport");
+        // Playback may reach the project's end meanwhile and stop by itself.
+        json was = before.transport, now = after.transport;
+        if (was["playing"].get<bool>()) was.erase("playing"), now.erase("playing");
+        if (was != now) out.push_back("reading changed: the transport " + before.transport.dump() + " -> " +
+                                      after.transport.dump());
     }
 
     // A track not named by the call is unchanged, or the answer names it as it is now. The tool's
@@ -504,13 +858,20 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
         const json* was = trackIn(before, id);
         if (was && surfacedOnly(*was, now)) continue;
         if (!was) {
-            if (!mentions(said, now["name"].get<std::string>()))
+            if (!namesWhole(said, now["name"].get<std::string>(), names))
                 out.push_back("unnamed change: track '" + now["name"].get<std::string>() + "' appeared");
             continue;
         }
-        if (auto why = unnamedChange(said, *was, now))
+        if (auto why = unnamedChange(said, *was, now, names))
             out.push_back(std::string(targets.ids.count(id) ? "unnamed change on a target: " : "unnamed change: ") + *why);
     }
+
+    checkSelection(c, bp, before, after, targets, said, names, out);
+    checkWindows(c, before, after, said, names, out);
+    if (c.tool != "control_transport" && c.tool != "listen_to_playback" && !before.transport["playing"].get<bool>() &&
+        !after.transport["playing"].get<bool>() && before.playheadTicks != after.playheadTicks)
+        out.push_back("unnamed change: the playhead moved from " + std::to_string(before.playheadTicks) + " to " +
+                      std::to_string(after.playheadTicks) + " ticks");
 
     if (o.succeeded && !stopped) {
         // A name that is shared or missing cannot be the one the caller meant.
@@ -519,10 +880,17 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
         // A rename to the name a track has is answered as done without looking for the track.
         const bool sameName = c.tool == "rename_track" &&
                               trimmed(c.args["new_name"].get<std::string>()) == c.args["current_name"].get<std::string>();
-        if (!isReadingTool(c.tool) && c.tool != "ensure_bus_track" && c.tool != "listen_to_playback" && !sameName &&
-            targetNames(c).size() == 1) {
-            for (const auto& n : targets.ambiguous) out.push_back("shared name taken: '" + n + "' names several tracks");
-            for (const auto& n : targets.missing) out.push_back("missing name taken: no track is called '" + n + "'");
+        if (!isReadingTool(c.tool) && c.tool != "ensure_bus_track" && c.tool != "listen_to_playback" && !sameName) {
+            const bool several = targetNames(c).size() > 1;
+            const auto failedPart = o.summary.find("Failed");
+            auto toldFailed = [&](const std::string& n) {
+                return several && failedPart != std::string::npos &&
+                       o.summary.find("'" + n + "'", failedPart) != std::string::npos;
+            };
+            for (const auto& n : targets.ambiguous)
+                if (!toldFailed(n)) out.push_back("shared name taken: '" + n + "' names several tracks");
+            for (const auto& n : targets.missing)
+                if (!toldFailed(n)) out.push_back("missing name taken: no track is called '" + n + "'");
         }
         if (c.tool == "set_plugin_sidechain") {
             // The side chain menu lists every audio and instrument track, hidden ones too; a bus
@@ -540,27 +908,14 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
                               std::to_string(sources.size()) + " tracks" +
                               (hidden ? ", one hidden in a collapsed folder" : ""));
         }
-        checkShown(c, bp, after, o.summary, out);
+        checkShown(c, bp, before, after, o.summary, out);
     }
 
-    // A call on one present track with a plain value does what it is asked.
-    if (!o.succeeded && !c.stopAfter && targets.ambiguous.empty() && targets.missing.empty()) {
-        bool plain = false;
-        const auto names = targetNames(c);
-        const bool shown = std::all_of(names.begin(), names.end(), [&](const std::string& n) {
-            const auto ids = idsNamed(bp, n);
-            const standin::Track* t = ids.size() == 1 ? bp.trackById(ids.front()) : nullptr;
-            return t && bp.isVisible(t->id) &&
-                   (t->kind == standin::TrackKind::audio || t->kind == standin::TrackKind::instrument);
-        });
-        if (c.tool == "set_track_mute" || c.tool == "set_track_solo" || c.tool == "get_track_details") plain = true;
-        if (c.tool == "set_track_pan" && c.args.contains("value") && c.args["value"].is_number())
-            plain = std::fabs(c.args["value"].get<double>()) <= 63;
-        if (c.tool == "set_track_volume" && c.args.contains("value"))
-            if (auto db = absoluteDb(c.args["value"])) plain = *db >= -60 && *db <= 6;
-        if (plain && shown && !names.empty())
-            out.push_back("present track refused: " + o.summary);
-    }
+    // A call on present tracks, each the only one of its name and shown, with a value it can take,
+    // does what it is asked (a Logic Pro whose reads fail may refuse it, and says so).
+    if (!o.succeeded && !c.stopAfter && targets.ambiguous.empty() && targets.missing.empty() && !o.readsMayFail &&
+        mustWork(c, bp))
+        out.push_back("present track refused: " + o.summary);
 
     if (c.stopAfter) {
         if (o.took > *c.stopAfter + 0.5 + 1e-6)

@@ -29,11 +29,20 @@ bool isReadingTool(const std::string& tool);
 // `tools`: the tools to draw from (all of toolsReachingLogic() but those skipped).
 rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vector<std::string>& tools);
 
+// A Stop moment within a call that takes `length` virtual seconds unstopped: its start, anywhere
+// along it, and its last moments.
+rc::Gen<double> genStopMoment(double length);
+
+// A call on a present track no other shares a name with, to see that the project still works: a
+// reading, or a mute when the mute is among `tools`.
+std::optional<GeneratedCall> nextCall(const standin::Project& project, const std::vector<std::string>& tools);
+
 // What the call did, as the check sees it.
 struct Outcome {
     std::string summary;
     bool succeeded = false;
     double took = 0;  // virtual seconds
+    bool readsMayFail = false;  // the simulated Logic Pro answers some reads with errors
 };
 
 // Every property a call broke, one line each ("<property>: <what>"); empty when all hold.
