@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <unordered_set>
+#include <utility>
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
@@ -387,7 +388,8 @@ SendKnobResult LogicInspector::readSendKnobValue(const std::string& trackName, c
 }
 
 SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, const std::string& busLabel,
-                                                double targetDb) const {
+                                                double targetDb, std::optional<std::string>* leftWhenStopped) const {
+    if (leftWhenStopped) leftWhenStopped->reset();
     // Minus infinity means silence; NaN or plus infinity would walk the knob to an end.
     if (std::isnan(targetDb) || targetDb == INFINITY)
         return {{false, "Send level must be a number of dB."}, std::nullopt, std::nullopt};
@@ -406,15 +408,32 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
     platform::pause(pacing::kBeforeKnobRead);
     const auto before = readKnobDb(*knob);
     const std::int64_t top = maxRaw(*knob);
-    // The walk runs to its end once begun, as the fader's search does: a Stop in it would leave
-    // the send part-way, at a level nobody asked for. It is short (a detent per write).
-    const platform::HeldPauses walking;
-    if (targetDb <= -60.0) {
+    const bool muting = targetDb <= -60.0;
+    const std::string head = "Send " + trackName + " \u2192 " + busLabel + ": ";
+    // A write and the knob's time to take it go together: the send rests on a step between them.
+    const auto step = [&](std::int64_t raw) {
+        const platform::HeldPauses taking;
+        writeRaw(*knob, raw);
+        platform::pause(pacing::kSendKnobWriteRetry);
+    };
+    // Where a Stop may end the walk: on a step on the way, which the stopped call's answer names.
+    const auto mayStopHere = [&] {
+        try {
+            platform::pause(0);
+        } catch (const platform::PauseStopped&) {
+            const auto now = readKnobDb(*knob);
+            if (leftWhenStopped && now != before)
+                *leftWhenStopped = head + dbText(before) + " \u2192 " + dbText(now) + ", stopped on the way to " +
+                                   dbText(muting ? -INFINITY : targetDb);
+            throw;
+        }
+    };
+    if (muting) {
         for (int i = 0; i < 80; ++i) {
             auto raw = rawKnobValue(*knob);
             if (!raw || *raw == 0) break;
-            writeRaw(*knob, 0);
-            platform::pause(pacing::kSendKnobWriteRetry);
+            mayStopHere();
+            step(0);
         }
         if (rawKnobValue(*knob) != std::optional<std::int64_t>(0))
             return {{false, "Send " + trackName + " \u2192 " + busLabel + " could not be muted."},
@@ -423,20 +442,42 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
         return {{true, "Send " + trackName + " \u2192 " + busLabel + ": muted."}, before, readKnobDb(*knob)};
     }
     std::optional<double> previous;
+    std::optional<std::int64_t> previousRaw;
+    std::optional<std::pair<double, double>> between;  // the steps on either side of the target
+    std::optional<double> nearer;
+    bool asNear = false;
     for (int i = 0; i < 80; ++i) {
         auto current = readKnobDb(*knob);
         if (!current || std::fabs(*current - targetDb) < 0.4) break;
+        if (previous && (*previous < targetDb) != (*current < targetDb)) {
+            // The last step passed the target, which lies between two steps: the nearer is kept,
+            // the quieter of two as near. Going back is one step, never split by a Stop.
+            between = std::minmax(*previous, *current);
+            const double back = std::fabs(*previous - targetDb), here = std::fabs(*current - targetDb);
+            asNear = back == here;
+            nearer = back < here || (back == here && *previous < *current) ? *previous : *current;
+            if (*nearer == *previous && previousRaw) step(*previousRaw);
+            break;
+        }
         // A write up that left the level as it was, at the top of the travel: none takes it higher.
         if (previous == current && targetDb > *current && rawKnobValue(*knob) >= top) break;
+        mayStopHere();
         previous = current;
-        writeRaw(*knob, targetDb > *current ? top : 0);
-        platform::pause(pacing::kSendKnobWriteRetry);
+        previousRaw = rawKnobValue(*knob);
+        step(targetDb > *current ? top : 0);
     }
     const auto after = readKnobDb(*knob);
-    return {
-        {true, "Send " + trackName + " \u2192 " + busLabel + ": " + dbText(before) + " \u2192 " + dbText(after) + "."},
-        before,
-        after};
+    std::string message = head + dbText(before) + " \u2192 " + dbText(after) + ".";
+    if (between) {
+        message += " The " + dbText(targetDb) + " asked falls between the send's steps " + dbText(between->first) +
+                   " and " + dbText(between->second) + ": ";
+        if (after == nearer)
+            message += (asNear ? "both are as near, and it took the quieter, " : "it took the nearer, ") +
+                       dbText(after) + ".";
+        else
+            message += "the nearer, " + dbText(nearer) + ", did not take, and it shows " + dbText(after) + ".";
+    }
+    return {{true, message}, before, after};
 }
 
 // --- Buses -----------------------------------------------------------------------------------
@@ -458,19 +499,29 @@ std::optional<AXElement> LogicInspector::findAutomationListButton(const AXElemen
                              });
 }
 
-BusTrackResult LogicInspector::ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const {
+BusTrackResult LogicInspector::ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel,
+                                                     std::optional<std::string>* putInList) const {
+    if (putInList) putInList->reset();
     const KeptPlaces places;
     const auto clicked = clickSendByBusLabel(trackName, busLabel);
     if (!clicked.success) return {{false, "Send click failed: " + clicked.message}, std::nullopt};
     platform::pause(pacing::kBusStripAppears);
     auto window = findMainWindow();
     if (!window) return {{false, logic_messages::kNoMainWindow}, std::nullopt};
-    auto toggled = toggleSecondStripAutomation(*window);
+    bool switched = false;
+    BusTrackResult toggled;
+    try {
+        toggled = toggleSecondStripAutomation(*window, &switched);
+    } catch (const platform::PauseStopped&) {
+        // The strip still shows the bus's track, which the switch put into the list.
+        if (putInList && switched) *putInList = trackOnSecondStrip(*window, busLabel);
+        throw;
+    }
     if (toggled.success) toggled.message = "Put the track of " + busLabel + " into the track list.";
     return toggled;
 }
 
-BusTrackResult LogicInspector::toggleSecondStripAutomation(const AXElement& window) const {
+BusTrackResult LogicInspector::toggleSecondStripAutomation(const AXElement& window, bool* switched) const {
     // The clicked send's bus shows on the Inspector's right-hand strip: switching its automation
     // on and off again puts its track in the list.
     auto power = [&] {
@@ -493,6 +544,7 @@ BusTrackResult LogicInspector::toggleSecondStripAutomation(const AXElement& wind
                     "Track probably created but automation left OFF"};
         box->performAction(ax::kPress);
     }
+    if (switched) *switched = true;
     platform::pause(pacing::kAutomationToggles);
     return {{true, "Switched the right-hand strip's automation on and off."}, std::nullopt};
 }

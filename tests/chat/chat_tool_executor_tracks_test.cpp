@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -183,6 +184,41 @@ TEST_F(ChatToolExecutorTracks, SendLevelAbsoluteAndByDelta) {
     };
     for (const auto& [args, message] : refused) EXPECT_EQ(oneJSON("set_send_level", args), error(message)) << args;
     EXPECT_DOUBLE_EQ(sendDb("Kick"), -9.0);
+}
+
+// Below -18 dB the send has few steps: a level between two of them ends on the nearer, says so,
+// and comes in a few writes rather than flipping between the two until the walk runs out.
+TEST_F(ChatToolExecutorTracks, ASendLevelBetweenTwoStepsEndsOnTheNearerAndSaysSo) {
+    const std::vector<double> steps{-60, -50, -40, -35, -30, -27, -24, -21, -18};
+    for (const int from : {0, 57}) {  // -inf and +6 dB
+        for (int target = -59; target <= -19; ++target) {
+            SCOPED_TRACE(fmt::format("from detent {} to {} dB", from, target));
+            world().mutateProject([&](standin::Project& p) { p.track("Kick")->strip.sends.at(0).detent = from; });
+            const double start = world().virtualSeconds();
+            const auto answer = oneJSON(
+                "set_send_level", json{{"track_name", "Kick"}, {"bus_label", "Bus 1"}, {"target_db", target}}.dump());
+            const double took = world().virtualSeconds() - start;
+
+            double nearest = INFINITY;
+            for (const double step : steps) nearest = std::min(nearest, std::fabs(step - target));
+            const double now = sendDb("Kick");
+            EXPECT_EQ(std::fabs(now - target), nearest) << "left at " << now;
+            EXPECT_LT(took, 0.8);
+            EXPECT_EQ(answer["status"], "ok");
+            EXPECT_EQ(answer["afterDb"], now);
+            const std::string said = answer["message"];
+            if (nearest > 0) {
+                EXPECT_NE(said.find(fmt::format("The {:+.1f} dB asked falls between the send's steps", double(target))),
+                          std::string::npos)
+                    << said;
+                EXPECT_NE(said.find(fmt::format("took the {}, {:+.1f} dB.", nearest == 5 ? "quieter" : "nearer", now)),
+                          std::string::npos)
+                    << said;
+            } else {
+                EXPECT_EQ(said.find("falls between"), std::string::npos) << said;
+            }
+        }
+    }
 }
 
 TEST_F(ChatToolExecutorTracks, ADeltaOnASilentSendIsRefusedButATargetWorks) {
