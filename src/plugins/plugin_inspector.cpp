@@ -304,7 +304,9 @@ void PluginInspector::rememberWrittenValue(const ParameterDef& def, const std::s
 
 PluginInspector::WriteResult PluginInspector::writeParameter(const InsertSlot& slot, const AXElement& mainWindow,
                                                              const std::string& parameterName,
-                                                             const std::string& value) {
+                                                             const std::string& value,
+                                                             std::optional<std::string>* changedWhenStopped) {
+    if (changedWhenStopped) changedWhenStopped->reset();
     std::lock_guard lock(mutex_);
     OpenFailure failure{};
     const auto opened = openSlotWindow(slot, mainWindow, failure);
@@ -324,13 +326,13 @@ PluginInspector::WriteResult PluginInspector::writeParameter(const InsertSlot& s
         if (auto refused = checkHardDependencies(*def, *map, opened->axApp, mainWindow)) return *refused;
         const auto window = switchAndReacquire(opened->axApp, mainWindow, PluginViewPreference::editor);
         if (!window) return {false, kWindowLostInSwitch, std::nullopt};
-        WriteResult result = MappedPluginWriter::write(*def, value, *window, *map);
+        WriteResult result = MappedPluginWriter::write(*def, value, *window, *map, changedWhenStopped);
         rememberWrittenValue(*def, value, result);
         return result;
     }
     const auto window = switchAndReacquire(opened->axApp, mainWindow, PluginViewPreference::controls);
     if (!window) return {false, kWindowLostInSwitch, std::nullopt};
-    return ControlsViewFallback::write(parameterName, value, *window, opened->axApp);
+    return ControlsViewFallback::write(parameterName, value, *window, opened->axApp, changedWhenStopped);
 }
 
 }  // namespace corvane

@@ -37,8 +37,10 @@ public:
     // gone after a view switch.
     std::optional<PluginReadResult> readPlugin(const InsertSlot& slot, const AXElement& mainWindow,
                                                const std::string& trackName);
+    // `changedWhenStopped`, when given, receives what the parameter shows against what it
+    // showed before ("Threshold: -12.8 dB → -19.8 dB") when a Stop ends the write after it took.
     WriteResult writeParameter(const InsertSlot& slot, const AXElement& mainWindow, const std::string& parameterName,
-                               const std::string& value);
+                               const std::string& value, std::optional<std::string>* changedWhenStopped = nullptr);
     void resetTurnState();
 
     // The first definition whose id, else whose label, equals the name ignoring case.

@@ -592,6 +592,31 @@ TEST_F(TurnStopTest, AStoppedChainEditNamesWhatItLeftChanged) {
     }
 }
 
+// A Stop at any moment of a parameter write, the last hundredths of a second after the write took
+// included: once the plug-in shows another value, the answer names the parameter and what it shows.
+TEST_F(TurnStopTest, AStoppedParameterWriteNamesTheValueItLeft) {
+    const char* args = R"({"track_name":"Kick","plugin_name":"Compressor","parameter_name":"Threshold","value":"-20 dB"})";
+    load(standin::testing::demoSong());
+    const double whole = call("set_plugin_parameter", args, std::nullopt).took;
+    std::vector<double> moments;
+    for (double at = 0; at < whole - 0.03; at += 0.05) moments.push_back(at);
+    for (double at = whole - 0.03; at < whole + 0.005; at += 0.001) moments.push_back(at);
+    for (const double at : moments) {
+        SCOPED_TRACE("stopped at " + std::to_string(at));
+        load(standin::testing::demoSong());
+        const auto paramsOf = [&] { return world().project().track("Kick")->strip.inserts.at(1).params; };
+        const auto before = paramsOf();
+
+        const auto stopped = call("set_plugin_parameter", args, at);
+
+        EXPECT_LE(stopped.took, at + 0.5);
+        if (paramsOf() != before && !stopped.record.succeeded) {
+            EXPECT_TRUE(has(stopped.record.summary, "Already done: Compressor on Kick: Threshold: -12.8 dB \u2192 "))
+                << stopped.record.summary;
+        }
+    }
+}
+
 TEST_F(TurnStopTest, TheEndOfATurnClosesAMenuACallLeftOpen) {
     orchestrator->toolExecutor().registerTool("open_slot_menu", [&](ToolCall& call) {
         // The selected track's first slot menu, opened as Logic Pro's own list button opens it.
