@@ -123,30 +123,23 @@ AgentToolOutputPayload ensureBusTrack(ToolCall& toolCall) {
                       {"message", message}});
 }
 
-// Whether the track list shows Stereo Out now.
-bool stereoOutListed(const LogicInspector& logic) {
-    const auto window = logic.findMainWindow();
-    if (!window) return false;
-    const auto headers = logic.findTrackHeadersByName(*window);
-    return std::any_of(headers.begin(), headers.end(), [](const LogicInspector::TrackHeader& h) {
-        return text::equalsIgnoringCase(text::trimmingWhitespace(h.name), "Stereo Out");
-    });
-}
-
 AgentToolOutputPayload ensureMasterTrack(ToolCall& toolCall) {
     constexpr const char* kTool = "ensure_master_track";
     const LogicInspector& logic = toolCall.executor.logicInspector();
     Outcome result;
+    std::optional<std::string> listedAs;
     try {
-        result = logic.ensureMasterArrangeTrack();
+        result = logic.ensureMasterArrangeTrack(&listedAs);
     } catch (const platform::PauseStopped&) {
         // Stopped once the menu item was pressed: the track it brought into the list stays there.
-        if (stereoOutListed(logic)) toolCall.noteDone("Stereo Out is now shown in the track list");
+        if (listedAs) toolCall.noteDone(*listedAs + " is now shown in the track list");
         throw;
     }
     if (!result.success) return failed(toolCall, kTool, result.message);
     return succeeded(toolCall, kTool, result.message,
-                     {{"status", "ok"}, {"arrange_track_name", "Stereo Out"}, {"message", result.message}});
+                     {{"status", "ok"},
+                      {"arrange_track_name", listedAs.value_or("Stereo Out")},
+                      {"message", result.message}});
 }
 
 // A JSON number, or text holding nothing but a number ("-12" with blanks around it; not "-12dB").

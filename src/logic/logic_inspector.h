@@ -434,7 +434,9 @@ public:
     BusTrackResult ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel,
                                          std::optional<std::string>* putInList = nullptr) const;
     // The message says whether the output track was there already or was put there.
-    Outcome ensureMasterArrangeTrack() const;
+    // `listedAs`, when given, receives the name under which the press brought the output track into
+    // the list (Stereo Out, or a name the user gave it), also when a Stop ends the call after it.
+    Outcome ensureMasterArrangeTrack(std::optional<std::string>* listedAs = nullptr) const;
     void findSendGroup(const AXElement& in, const std::string& matching, std::optional<AXElement>& result, int depth,
                        int maxDepth) const;
     void findSendKnobAtY(const AXElement& in, double y, std::optional<AXElement>& result, int depth,

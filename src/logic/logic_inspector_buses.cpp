@@ -136,9 +136,9 @@ std::optional<ListHolder> listHolderBeforeAdding(const AXElement& window) {
 }
 
 // Logic Pro puts a track it adds to the list at the end: the last row of a list new in the holder,
-// when it bears that name. Remembered under it, as a listing would.
+// when it bears that name (any name, without one). Remembered under it, as a listing would.
 std::optional<LogicInspector::ParsedTrackDescription> addedLast(const AXElement& window, const ListHolder& holder,
-                                                                const std::string& name) {
+                                                                const std::optional<std::string>& name) {
     const auto now = holder.element.elements(ax::kChildren);
     if (!now) return std::nullopt;
     for (const auto& list : *now) {
@@ -146,7 +146,7 @@ std::optional<LogicInspector::ParsedTrackDescription> addedLast(const AXElement&
         const auto rows = list.elements(ax::kChildren);
         if (!rows || rows->empty()) continue;
         auto header = headerOfRow(rows->back());
-        if (!header || !text::equalsIgnoringCase(header->name, name)) continue;
+        if (!header || (name && !text::equalsIgnoringCase(header->name, *name))) continue;
         // Where the list and the header are now, as the next search would find them.
         auto& kept = detail::keptPlaces();
         if (kept.open > 0 && kept.headersWindow == window && !kept.headerParents.empty() &&
@@ -628,39 +628,65 @@ std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const Trac
     return busTrackAnswer(*shown, added, named.matches);
 }
 
-Outcome LogicInspector::ensureMasterArrangeTrack() const {
+Outcome LogicInspector::ensureMasterArrangeTrack(std::optional<std::string>* listedAs) const {
+    if (listedAs) listedAs->reset();
     auto window = findMainWindow();
     if (!window) return {false, "Logic not running or main window not found"};
     // The menu item shows and hides the track: it is pressed only once the list is known not to hold it.
     const auto listing = listingFromKeptPlaces(*this, *window, "Stereo Out");
     bool listed = listing.name.has_value();
+    std::optional<std::vector<TrackHeader>> headersBefore;
     if (!listing.known) {
-        const auto headers = findTrackHeadersByName(*window);
-        listed = std::any_of(headers.begin(), headers.end(), isNamedStereoOut);
+        headersBefore = findTrackHeadersByName(*window);
+        listed = std::any_of(headersBefore->begin(), headersBefore->end(), isNamedStereoOut);
     }
     if (listed) return {true, "Stereo Out was already in the Arrange track list."};
     auto logic = logicApplication();
     if (!logic) return {false, "Logic process not accessible"};
     auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     auto item = findMenuItemByTitle(app, "Show Output Track", search_depth::kMainMenuItems);
-    if (!item) return {false, "Track > Show Output Track menu item not found"};
-    const auto holder = listHolderBeforeAdding(*window);
-    item->performAction(ax::kPress);
-    platform::pause(pacing::kOutputTrackAppears);
-    if (holder && addedLast(*window, *holder, "Stereo Out")) return {true, "Surfaced Stereo Out as Arrange track."};
-    const auto headers = findTrackHeadersByName(*window);
-    if (std::any_of(headers.begin(), headers.end(), isNamedStereoOut))
-        return {true, "Surfaced Stereo Out as Arrange track."};
-    // The list changed without a Stereo Out: the output track was there under another name, and
-    // the press hid it. A second press puts the list back as the user had it.
-    if (holder && holder->element.elements(ax::kChildren) != std::optional(holder->children)) {
-        platform::HeldPauses whole;
-        item->performAction(ax::kPress);
-        platform::pause(pacing::kOutputTrackAppears);
-        return {false,
-                "Pressed Show Output Track but Stereo Out did not appear: the output track is shown under another "
-                "name, and a second press put the track list back as it was"};
+    if (!item) {
+        // Logic Pro names the item after what a press would do: while it offers to hide the output
+        // track, the list holds it under a name of the user's, and a press would hide it.
+        if (findMenuItemByTitle(app, "Hide Output Track", search_depth::kMainMenuItems))
+            return {false,
+                    "Stereo Out is not in the track list by that name, but the output track is, under a name the user "
+                    "gave it. Nothing was pressed, so the track list is as it was."};
+        return {false, "Track > Show Output Track menu item not found"};
     }
+    const auto holder = listHolderBeforeAdding(*window);
+    // The track the press brought into the list, under whatever name it bears: Logic Pro puts it at
+    // the end of the list.
+    const auto cameIntoList = [&]() -> std::optional<std::string> {
+        if (holder) {
+            if (addedLast(*window, *holder, "Stereo Out")) return "Stereo Out";
+            if (auto last = addedLast(*window, *holder, std::nullopt)) return last->name;
+        }
+        const auto headers = findTrackHeadersByName(*window);
+        const auto stereoOut = std::find_if(headers.begin(), headers.end(), isNamedStereoOut);
+        if (stereoOut != headers.end()) return stereoOut->name;
+        if (!headersBefore || headers.empty()) return std::nullopt;
+        const auto& last = headers.back();
+        const bool isNew = std::none_of(headersBefore->begin(), headersBefore->end(), [&](const TrackHeader& h) {
+            return h.trackNumber == last.trackNumber && h.name == last.name;
+        });
+        return isNew ? std::optional(last.name) : std::nullopt;
+    };
+    item->performAction(ax::kPress);
+    try {
+        platform::pause(pacing::kOutputTrackAppears);
+    } catch (const platform::PauseStopped&) {
+        // Read without waiting, so that the stopped answer can name what the list shows now.
+        const platform::HeldPauses quick(0.0);
+        if (listedAs) *listedAs = cameIntoList();
+        throw;
+    }
+    const auto came = cameIntoList();
+    if (listedAs) *listedAs = came;
+    if (came && text::equalsIgnoringCase(*came, "Stereo Out")) return {true, "Surfaced Stereo Out as Arrange track."};
+    if (came)
+        return {true, "Surfaced the output track as Arrange track '" + *came +
+                          "': Stereo Out bears that name in this project."};
     return {false, "Pressed Show Output Track but Stereo Out did not appear"};
 }
 
