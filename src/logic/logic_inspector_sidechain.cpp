@@ -23,6 +23,25 @@ using SidechainResult = LogicInspector::SidechainResult;
 
 namespace {
 
+// Logic Pro's windows as a call found them: the plug-in windows open, and the frontmost of its own.
+struct WindowsFound {
+    std::vector<AXElement> plugins;
+    std::optional<AXElement> frontOwn;
+};
+WindowsFound windowsFound(const AXElement& axApp) {
+    WindowsFound found;
+    const auto windows = axApp.elements(ax::kWindows);
+    if (!windows) return found;
+    for (const auto& window : *windows) {
+        window.prefetch({ax::kTitle, ax::kRole});
+        if (LogicInspector::isPluginWindowTitle(ax_read::textOf(window, ax::kTitle)))
+            found.plugins.push_back(window);
+        else if (!found.frontOwn)
+            found.frontOwn = window;
+    }
+    return found;
+}
+
 // What the side-chain menu offered for a source: the item to press, and how many items named it.
 struct MenuChoice {
     std::optional<AXElement> item;
@@ -186,6 +205,7 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     auto open = slotOpenButton(pluginSlot);
     if (!open) return {false, logic_messages::noOpenButtonFor(pluginSlot.name), std::nullopt, std::nullopt};
 
+    const auto before = windowsFound(axApp);
     open->performAction(ax::kPress);
     platform::pause(pacing::kSidechainWindowOpens);
     auto window = findPluginWindow(axApp, in);
@@ -195,11 +215,19 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
         window = findPluginWindow(axApp, in);
     }
     if (!window) return {false, logic_messages::kPluginWindowDidNotAppear, std::nullopt, std::nullopt};
+    // A window the user had open stays open; one opened here is closed, and the window the user
+    // had in front of Logic Pro's own comes back to the front, which the close takes from it.
+    const bool wasOpen = std::find(before.plugins.begin(), before.plugins.end(), *window) != before.plugins.end();
+    const auto leave = [&](const AXElement& opened) {
+        if (wasOpen) return;
+        closePluginWindow(opened);
+        if (before.frontOwn && !(*before.frontOwn == in)) before.frontOwn->performAction(ax::kRaise);
+    };
 
     std::optional<SidechainDropdown> dropdown;
     walkForSidechainDropdown(*window, dropdown, 0, search_depth::kPluginHeader);
     if (!dropdown) {
-        closePluginWindow(*window);
+        leave(*window);
         return {false,
                 "Plugin '" + pluginSlot.name +
                     "' has no sidechain input (no 'Side Chain Source' dropdown found in plugin header).",
@@ -211,11 +239,11 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     if (text::equalsIgnoringCase(text::trimmingWhitespace(beforeValue.value_or("")),
                                  text::trimmingWhitespace(source)) &&
         !mayBeShared(source)) {
-        closePluginWindow(*window);
+        leave(*window);
         return {true, "Side Chain already " + beforeValue.value_or(source), beforeValue, std::nullopt};
     }
     auto result = writeSidechainDropdown(*this, dropdown->element, axApp, source, beforeValue);
-    closePluginWindow(*window);
+    leave(*window);
     return result;
 }
 

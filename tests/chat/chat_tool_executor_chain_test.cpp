@@ -160,5 +160,34 @@ TEST_F(ChatToolExecutorChain, SideChainByBusNumberTrackNameAndKeyword) {
               "Missing plugin_name or plugin_index parameter.");
 }
 
+// A side-chain change on a plug-in whose window the user has open leaves that window open, and the
+// Mixer window the user had in front of the main window stays in front of it.
+TEST_F(ChatToolExecutorChain, APlugInWindowOpenedByHandSurvivesASideChainChangeOnIt) {
+    world().setKnob("mixerWindowFirst", true);
+    world().openPluginWindowByHand(world().project().track("Bass")->id, 0);
+    const auto ownWindows = [&] {
+        Names titles;
+        for (const auto& title : world().ui().windows)
+            if (title.ends_with(" - Mixer") || title.ends_with(" - Tracks")) titles.push_back(title);
+        return titles;
+    };
+    const auto pluginWindows = [&] {
+        Names titles;
+        for (const auto& w : world().ui().pluginWindows) titles.push_back(w.title);
+        return titles;
+    };
+    const auto ownBefore = ownWindows();
+    ASSERT_EQ(pluginWindows(), Names{"Bass: Compressor"});
+    ASSERT_TRUE(ownBefore.at(0).ends_with(" - Mixer")) << ::testing::PrintToString(world().ui().windows);
+
+    const auto answer =
+        oneJSON("set_plugin_sidechain", R"({"track_name":"Bass","plugin_name":"Compressor","source":"Bus 1"})");
+
+    EXPECT_EQ(sideChain("Bass", 0), "Bus 1");
+    EXPECT_EQ(pluginWindows(), Names{"Bass: Compressor"});
+    EXPECT_EQ(ownWindows(), ownBefore);
+    EXPECT_EQ(answer["status"], "ok") << answer;
+}
+
 }  // namespace
 }  // namespace corvane::testing
