@@ -447,6 +447,7 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
     std::optional<double> nearer;
     bool asNear = false;
     for (int i = 0; i < 80; ++i) {
+        knob->prefetch({ax::kValue, ax::kValueDescription});  // the level, and the raw value to come back to
         auto current = readKnobDb(*knob);
         if (!current || std::fabs(*current - targetDb) < 0.4) break;
         if (previous && (*previous < targetDb) != (*current < targetDb)) {
@@ -461,9 +462,10 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
         }
         // A write up that left the level as it was, at the top of the travel: none takes it higher.
         if (previous == current && targetDb > *current && rawKnobValue(*knob) >= top) break;
+        const auto raw = rawKnobValue(*knob);
         mayStopHere();
         previous = current;
-        previousRaw = rawKnobValue(*knob);
+        previousRaw = raw;
         step(targetDb > *current ? top : 0);
     }
     const auto after = readKnobDb(*knob);
