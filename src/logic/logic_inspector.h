@@ -329,6 +329,16 @@ public:
     static std::optional<AXElement> pluginWindowHeader(const AXElement& pluginWindow);
     // Presses the window's close button, if it has one, and waits for the window to go.
     void closePluginWindow(const AXElement& pluginWindow) const;
+    // Logic Pro's windows as a call found them: the plug-in windows open, and the frontmost of its own.
+    struct WindowsFound {
+        std::vector<AXElement> plugins;
+        std::optional<AXElement> frontOwn;
+    };
+    static WindowsFound windowsFound(const AXElement& axApp);
+    // Closes a plug-in window the call opened; the window the user had in front of Logic Pro's own,
+    // to which the close hands the focus of another, comes back to the front.
+    void closeOpenedPluginWindow(const AXElement& pluginWindow, const WindowsFound& before,
+                                 const AXElement& mainWindow) const;
     std::optional<PluginViewPreference> readCurrentPluginView(const AXElement& menuButton) const;
     Outcome switchPluginWindowView(const AXElement& in, PluginViewPreference to) const;
     Outcome switchCurrentlyOpenPluginView(PluginViewPreference to) const;

@@ -23,24 +23,6 @@ using SidechainResult = LogicInspector::SidechainResult;
 
 namespace {
 
-// Logic Pro's windows as a call found them: the plug-in windows open, and the frontmost of its own.
-struct WindowsFound {
-    std::vector<AXElement> plugins;
-    std::optional<AXElement> frontOwn;
-};
-WindowsFound windowsFound(const AXElement& axApp) {
-    WindowsFound found;
-    const auto windows = axApp.elements(ax::kWindows);
-    if (!windows) return found;
-    for (const auto& window : *windows) {
-        window.prefetch({ax::kTitle, ax::kRole});
-        if (LogicInspector::isPluginWindowTitle(ax_read::textOf(window, ax::kTitle)))
-            found.plugins.push_back(window);
-        else if (!found.frontOwn)
-            found.frontOwn = window;
-    }
-    return found;
-}
 
 // What the side-chain menu offered for a source: the item to press, and how many items named it.
 struct MenuChoice {
@@ -205,7 +187,7 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     auto open = slotOpenButton(pluginSlot);
     if (!open) return {false, logic_messages::noOpenButtonFor(pluginSlot.name), std::nullopt, std::nullopt};
 
-    const auto before = windowsFound(axApp);
+    const auto before = LogicInspector::windowsFound(axApp);
     open->performAction(ax::kPress);
     platform::pause(pacing::kSidechainWindowOpens);
     auto window = findPluginWindow(axApp, in);
@@ -219,9 +201,7 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     // had in front of Logic Pro's own comes back to the front, which the close takes from it.
     const bool wasOpen = std::find(before.plugins.begin(), before.plugins.end(), *window) != before.plugins.end();
     const auto leave = [&](const AXElement& opened) {
-        if (wasOpen) return;
-        closePluginWindow(opened);
-        if (before.frontOwn && !(*before.frontOwn == in)) before.frontOwn->performAction(ax::kRaise);
+        if (!wasOpen) closeOpenedPluginWindow(opened, before, in);
     };
 
     std::optional<SidechainDropdown> dropdown;

@@ -55,6 +55,7 @@ private:
         AXElement element;
         std::string name;
         AXElement window;  // the plug-in window that opened for it
+        bool ours = true;  // opened by this turn's calls, not by the user
     };
     enum class OpenFailure { notRunning, couldNotOpen };
     struct Opened {
@@ -63,7 +64,6 @@ private:
     };
 
     std::optional<Opened> openSlotWindow(const InsertSlot& slot, const AXElement& mainWindow, OpenFailure& failure);
-    void closeAllPluginWindows(const AXElement& axApp, const AXElement& mainWindow) const;
     std::optional<AXElement> switchAndReacquire(const AXElement& axApp, const AXElement& mainWindow,
                                                 PluginViewPreference to);
     std::vector<ParameterEntry> fillMissingStatesViaControlsView(std::vector<ParameterEntry> entries,
