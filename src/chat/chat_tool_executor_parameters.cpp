@@ -102,7 +102,16 @@ AgentToolOutputPayload setPluginParameter(ToolCall& toolCall) {
             "parameter labels via Accessibility, so writing to it would be a blind guess. If the user knows exactly "
             "which numbered knob they want nudged, they can say so explicitly; otherwise suggest a Logic-native "
             "equivalent (e.g. ES2 / Alchemy instead of an opaque third-party instrument).");
-    auto written = toolCall.executor.pluginInspector().writeParameter(target->slot, target->window, *parameter, *value);
+    ParameterWriteResult written;
+    std::optional<std::string> changedWhenStopped;
+    try {
+        written = toolCall.executor.pluginInspector().writeParameter(target->slot, target->window, *parameter, *value,
+                                                                      &changedWhenStopped);
+    } catch (const platform::PauseStopped&) {
+        if (changedWhenStopped)
+            toolCall.noteDone(target->slot.name + " on " + target->trackName + ": " + *changedWhenStopped);
+        throw;
+    }
     if (!written.success) return toolCall.fail(written.message);
     const std::string message = target->slot.name + " on " + target->trackName + ": " + written.message;
     return toolCall.succeed(message, ActionResult{"ok", message});

@@ -55,7 +55,9 @@ AgentToolOutputPayload renameTrack(ToolCall& toolCall) {
 }
 
 // The track whose strip takes the bus as input, found by selecting one track after another.
-std::optional<std::string> trackForBus(const LogicInspector& logic, const std::string& busLabel) {
+// `shown` receives the name the right-hand strip shows for the bus, before anything that may pause.
+std::optional<std::string> trackForBus(const LogicInspector& logic, const std::string& busLabel,
+                                       std::optional<std::string>& shown) {
     auto window = logic.findMainWindow();
     if (!window) return std::nullopt;
     // The send just clicked shows its bus's channel on the Inspector's right-hand strip: when that
@@ -68,6 +70,7 @@ std::optional<std::string> trackForBus(const LogicInspector& logic, const std::s
             auto name = strip.find("name");
             if (input != strip.end() && input->is_string() && name != strip.end() && name->is_string() &&
                 LogicInspector::sameBus(input->get<std::string>(), busLabel)) {
+                shown = name->get<std::string>();
                 const auto resolved = logic.resolveTrack(name->get<std::string>());
                 if (resolved.header && resolved.matches.size() == 1) return resolved.header->name;
             }
@@ -97,10 +100,18 @@ AgentToolOutputPayload ensureBusTrack(ToolCall& toolCall) {
     if (!source || !label) return failed(toolCall, kTool, "Missing source_track or bus_label.");
     const LogicInspector& logic = toolCall.executor.logicInspector();
     const LogicInspector::KeptPlaces places;  // one track selected after another
-    if (const auto made = logic.ensureBusArrangeTrack(*source, *label); !made.success)
-        return failed(toolCall, kTool, made.message);
-
-    const auto found = trackForBus(logic, *label);
+    // The bus's track, once the switch put it into the list: a Stop after that names it, as
+    // Logic Pro offers no way to take it out again.
+    std::optional<std::string> shown;
+    std::optional<std::string> found;
+    try {
+        if (const auto made = logic.ensureBusArrangeTrack(*source, *label, &shown); !made.success)
+            return failed(toolCall, kTool, made.message);
+        found = trackForBus(logic, *label, shown);
+    } catch (const platform::PauseStopped&) {
+        if (shown) toolCall.noteDone(*shown + " (the track of " + *label + ") is now shown in the track list");
+        throw;
+    }
     const std::string message =
         found ? "Bus " + *label + " is available as Arrange track '" + *found + "'."
               : "Bus " + *label + " surfacing attempted \u2014 rescan list_tracks to find the new aux track.";
@@ -112,30 +123,23 @@ AgentToolOutputPayload ensureBusTrack(ToolCall& toolCall) {
                       {"message", message}});
 }
 
-// Whether the track list shows Stereo Out now.
-bool stereoOutListed(const LogicInspector& logic) {
-    const auto window = logic.findMainWindow();
-    if (!window) return false;
-    const auto headers = logic.findTrackHeadersByName(*window);
-    return std::any_of(headers.begin(), headers.end(), [](const LogicInspector::TrackHeader& h) {
-        return text::equalsIgnoringCase(text::trimmingWhitespace(h.name), "Stereo Out");
-    });
-}
-
 AgentToolOutputPayload ensureMasterTrack(ToolCall& toolCall) {
     constexpr const char* kTool = "ensure_master_track";
     const LogicInspector& logic = toolCall.executor.logicInspector();
     Outcome result;
+    std::optional<std::string> listedAs;
     try {
-        result = logic.ensureMasterArrangeTrack();
+        result = logic.ensureMasterArrangeTrack(&listedAs);
     } catch (const platform::PauseStopped&) {
         // Stopped once the menu item was pressed: the track it brought into the list stays there.
-        if (stereoOutListed(logic)) toolCall.noteDone("Stereo Out is now shown in the track list");
+        if (listedAs) toolCall.noteDone(*listedAs + " is now shown in the track list");
         throw;
     }
     if (!result.success) return failed(toolCall, kTool, result.message);
     return succeeded(toolCall, kTool, result.message,
-                     {{"status", "ok"}, {"arrange_track_name", "Stereo Out"}, {"message", result.message}});
+                     {{"status", "ok"},
+                      {"arrange_track_name", listedAs.value_or("Stereo Out")},
+                      {"message", result.message}});
 }
 
 // A JSON number, or text holding nothing but a number ("-12" with blanks around it; not "-12dB").
@@ -181,7 +185,14 @@ AgentToolOutputPayload setSendLevel(ToolCall& toolCall) {
                           "an absolute dB.");
         goal = *current + *delta;
     }
-    const auto result = logic.setSendKnobToDb(*track, *bus, goal);
+    LogicInspector::SendLevelResult result;
+    std::optional<std::string> leftWhenStopped;
+    try {
+        result = logic.setSendKnobToDb(*track, *bus, goal, &leftWhenStopped);
+    } catch (const platform::PauseStopped&) {
+        if (leftWhenStopped) toolCall.noteDone(*leftWhenStopped);
+        throw;
+    }
     if (!result.success) return failed(toolCall, kTool, selectionMessage(logic, *track, result.message));
     return succeeded(toolCall, kTool, result.message,
                      {{"status", "ok"},

@@ -329,6 +329,16 @@ public:
     static std::optional<AXElement> pluginWindowHeader(const AXElement& pluginWindow);
     // Presses the window's close button, if it has one, and waits for the window to go.
     void closePluginWindow(const AXElement& pluginWindow) const;
+    // Logic Pro's windows as a call found them: the plug-in windows open, and the frontmost of its own.
+    struct WindowsFound {
+        std::vector<AXElement> plugins;
+        std::optional<AXElement> frontOwn;
+    };
+    static WindowsFound windowsFound(const AXElement& axApp);
+    // Closes a plug-in window the call opened; the window the user had in front of Logic Pro's own,
+    // to which the close hands the focus of another, comes back to the front.
+    void closeOpenedPluginWindow(const AXElement& pluginWindow, const WindowsFound& before,
+                                 const AXElement& mainWindow) const;
     std::optional<PluginViewPreference> readCurrentPluginView(const AXElement& menuButton) const;
     Outcome switchPluginWindowView(const AXElement& in, PluginViewPreference to) const;
     Outcome switchCurrentlyOpenPluginView(PluginViewPreference to) const;
@@ -413,7 +423,11 @@ public:
     RenameResult renameTrack(const std::string& currentName, const std::string& newName) const;
     Outcome clickSendByBusLabel(const std::string& trackName, const std::string& busLabel) const;
     SendKnobResult readSendKnobValue(const std::string& trackName, const std::string& busLabel) const;
-    SendLevelResult setSendKnobToDb(const std::string& trackName, const std::string& busLabel, double targetDb) const;
+    // The send walks one step per write toward the target and ends on the step nearest it. A Stop
+    // ends the walk between steps, never between an overshoot and its step back; `leftWhenStopped`,
+    // when given, then receives what the send shows against what it showed before.
+    SendLevelResult setSendKnobToDb(const std::string& trackName, const std::string& busLabel, double targetDb,
+                                    std::optional<std::string>* leftWhenStopped = nullptr) const;
     // The track that receives a bus `track` sends to, as the Inspector's right-hand strip shows it
     // once the send was clicked (a nudge and back). The bus's track is asked into the track list
     // each time: a listed track of that name is taken only when no other comes. When other tracks
@@ -425,9 +439,14 @@ public:
                                                           std::optional<std::string>* putInList = nullptr) const;
     // The name on the Inspector's right-hand strip, while that strip takes the bus as its input.
     std::optional<std::string> trackOnSecondStrip(const AXElement& window, const std::string& busLabel) const;
-    BusTrackResult ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const;
+    // `putInList`, when given, receives the name of the bus's track when a Stop ends the call once
+    // the switch that puts it into the list was made.
+    BusTrackResult ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel,
+                                         std::optional<std::string>* putInList = nullptr) const;
     // The message says whether the output track was there already or was put there.
-    Outcome ensureMasterArrangeTrack() const;
+    // `listedAs`, when given, receives the name under which the press brought the output track into
+    // the list (Stereo Out, or a name the user gave it), also when a Stop ends the call after it.
+    Outcome ensureMasterArrangeTrack(std::optional<std::string>* listedAs = nullptr) const;
     void findSendGroup(const AXElement& in, const std::string& matching, std::optional<AXElement>& result, int depth,
                        int maxDepth) const;
     void findSendKnobAtY(const AXElement& in, double y, std::optional<AXElement>& result, int depth,
@@ -445,8 +464,9 @@ public:
 private:
     // Touches the named track's send on the strip shown (see clickSendByBusLabel).
     Outcome touchShownSend(const AXElement& window, const std::string& trackName, const std::string& busLabel) const;
-    // Switches the automation of the Inspector's right-hand strip on and off again.
-    BusTrackResult toggleSecondStripAutomation(const AXElement& window) const;
+    // Switches the automation of the Inspector's right-hand strip on and off again; `switched`, when
+    // given, is set once both presses were made.
+    BusTrackResult toggleSecondStripAutomation(const AXElement& window, bool* switched = nullptr) const;
 
 public:
     // --- Volume, pan, mute/solo and side-chain writes ------------------------------------

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <unordered_set>
+#include <utility>
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
@@ -135,9 +136,9 @@ std::optional<ListHolder> listHolderBeforeAdding(const AXElement& window) {
 }
 
 // Logic Pro puts a track it adds to the list at the end: the last row of a list new in the holder,
-// when it bears that name. Remembered under it, as a listing would.
+// when it bears that name (any name, without one). Remembered under it, as a listing would.
 std::optional<LogicInspector::ParsedTrackDescription> addedLast(const AXElement& window, const ListHolder& holder,
-                                                                const std::string& name) {
+                                                                const std::optional<std::string>& name) {
     const auto now = holder.element.elements(ax::kChildren);
     if (!now) return std::nullopt;
     for (const auto& list : *now) {
@@ -145,7 +146,7 @@ std::optional<LogicInspector::ParsedTrackDescription> addedLast(const AXElement&
         const auto rows = list.elements(ax::kChildren);
         if (!rows || rows->empty()) continue;
         auto header = headerOfRow(rows->back());
-        if (!header || !text::equalsIgnoringCase(header->name, name)) continue;
+        if (!header || (name && !text::equalsIgnoringCase(header->name, *name))) continue;
         // Where the list and the header are now, as the next search would find them.
         auto& kept = detail::keptPlaces();
         if (kept.open > 0 && kept.headersWindow == window && !kept.headerParents.empty() &&
@@ -387,7 +388,8 @@ SendKnobResult LogicInspector::readSendKnobValue(const std::string& trackName, c
 }
 
 SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, const std::string& busLabel,
-                                                double targetDb) const {
+                                                double targetDb, std::optional<std::string>* leftWhenStopped) const {
+    if (leftWhenStopped) leftWhenStopped->reset();
     // Minus infinity means silence; NaN or plus infinity would walk the knob to an end.
     if (std::isnan(targetDb) || targetDb == INFINITY)
         return {{false, "Send level must be a number of dB."}, std::nullopt, std::nullopt};
@@ -406,15 +408,32 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
     platform::pause(pacing::kBeforeKnobRead);
     const auto before = readKnobDb(*knob);
     const std::int64_t top = maxRaw(*knob);
-    // The walk runs to its end once begun, as the fader's search does: a Stop in it would leave
-    // the send part-way, at a level nobody asked for. It is short (a detent per write).
-    const platform::HeldPauses walking;
-    if (targetDb <= -60.0) {
+    const bool muting = targetDb <= -60.0;
+    const std::string head = "Send " + trackName + " \u2192 " + busLabel + ": ";
+    // A write and the knob's time to take it go together: the send rests on a step between them.
+    const auto step = [&](std::int64_t raw) {
+        const platform::HeldPauses taking;
+        writeRaw(*knob, raw);
+        platform::pause(pacing::kSendKnobWriteRetry);
+    };
+    // Where a Stop may end the walk: on a step on the way, which the stopped call's answer names.
+    const auto mayStopHere = [&] {
+        try {
+            platform::pause(0);
+        } catch (const platform::PauseStopped&) {
+            const auto now = readKnobDb(*knob);
+            if (leftWhenStopped && now != before)
+                *leftWhenStopped = head + dbText(before) + " \u2192 " + dbText(now) + ", stopped on the way to " +
+                                   dbText(muting ? -INFINITY : targetDb);
+            throw;
+        }
+    };
+    if (muting) {
         for (int i = 0; i < 80; ++i) {
             auto raw = rawKnobValue(*knob);
             if (!raw || *raw == 0) break;
-            writeRaw(*knob, 0);
-            platform::pause(pacing::kSendKnobWriteRetry);
+            mayStopHere();
+            step(0);
         }
         if (rawKnobValue(*knob) != std::optional<std::int64_t>(0))
             return {{false, "Send " + trackName + " \u2192 " + busLabel + " could not be muted."},
@@ -423,20 +442,44 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
         return {{true, "Send " + trackName + " \u2192 " + busLabel + ": muted."}, before, readKnobDb(*knob)};
     }
     std::optional<double> previous;
+    std::optional<std::int64_t> previousRaw;
+    std::optional<std::pair<double, double>> between;  // the steps on either side of the target
+    std::optional<double> nearer;
+    bool asNear = false;
     for (int i = 0; i < 80; ++i) {
+        knob->prefetch({ax::kValue, ax::kValueDescription});  // the level, and the raw value to come back to
         auto current = readKnobDb(*knob);
         if (!current || std::fabs(*current - targetDb) < 0.4) break;
+        if (previous && (*previous < targetDb) != (*current < targetDb)) {
+            // The last step passed the target, which lies between two steps: the nearer is kept,
+            // the quieter of two as near. Going back is one step, never split by a Stop.
+            between = std::minmax(*previous, *current);
+            const double back = std::fabs(*previous - targetDb), here = std::fabs(*current - targetDb);
+            asNear = back == here;
+            nearer = back < here || (back == here && *previous < *current) ? *previous : *current;
+            if (*nearer == *previous && previousRaw) step(*previousRaw);
+            break;
+        }
         // A write up that left the level as it was, at the top of the travel: none takes it higher.
         if (previous == current && targetDb > *current && rawKnobValue(*knob) >= top) break;
+        const auto raw = rawKnobValue(*knob);
+        mayStopHere();
         previous = current;
-        writeRaw(*knob, targetDb > *current ? top : 0);
-        platform::pause(pacing::kSendKnobWriteRetry);
+        previousRaw = raw;
+        step(targetDb > *current ? top : 0);
     }
     const auto after = readKnobDb(*knob);
-    return {
-        {true, "Send " + trackName + " \u2192 " + busLabel + ": " + dbText(before) + " \u2192 " + dbText(after) + "."},
-        before,
-        after};
+    std::string message = head + dbText(before) + " \u2192 " + dbText(after) + ".";
+    if (between) {
+        message += " The " + dbText(targetDb) + " asked falls between the send's steps " + dbText(between->first) +
+                   " and " + dbText(between->second) + ": ";
+        if (after == nearer)
+            message += (asNear ? "both are as near, and it took the quieter, " : "it took the nearer, ") +
+                       dbText(after) + ".";
+        else
+            message += "the nearer, " + dbText(nearer) + ", did not take, and it shows " + dbText(after) + ".";
+    }
+    return {{true, message}, before, after};
 }
 
 // --- Buses -----------------------------------------------------------------------------------
@@ -458,19 +501,29 @@ std::optional<AXElement> LogicInspector::findAutomationListButton(const AXElemen
                              });
 }
 
-BusTrackResult LogicInspector::ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel) const {
+BusTrackResult LogicInspector::ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel,
+                                                     std::optional<std::string>* putInList) const {
+    if (putInList) putInList->reset();
     const KeptPlaces places;
     const auto clicked = clickSendByBusLabel(trackName, busLabel);
     if (!clicked.success) return {{false, "Send click failed: " + clicked.message}, std::nullopt};
     platform::pause(pacing::kBusStripAppears);
     auto window = findMainWindow();
     if (!window) return {{false, logic_messages::kNoMainWindow}, std::nullopt};
-    auto toggled = toggleSecondStripAutomation(*window);
+    bool switched = false;
+    BusTrackResult toggled;
+    try {
+        toggled = toggleSecondStripAutomation(*window, &switched);
+    } catch (const platform::PauseStopped&) {
+        // The strip still shows the bus's track, which the switch put into the list.
+        if (putInList && switched) *putInList = trackOnSecondStrip(*window, busLabel);
+        throw;
+    }
     if (toggled.success) toggled.message = "Put the track of " + busLabel + " into the track list.";
     return toggled;
 }
 
-BusTrackResult LogicInspector::toggleSecondStripAutomation(const AXElement& window) const {
+BusTrackResult LogicInspector::toggleSecondStripAutomation(const AXElement& window, bool* switched) const {
     // The clicked send's bus shows on the Inspector's right-hand strip: switching its automation
     // on and off again puts its track in the list.
     auto power = [&] {
@@ -493,6 +546,7 @@ BusTrackResult LogicInspector::toggleSecondStripAutomation(const AXElement& wind
                     "Track probably created but automation left OFF"};
         box->performAction(ax::kPress);
     }
+    if (switched) *switched = true;
     platform::pause(pacing::kAutomationToggles);
     return {{true, "Switched the right-hand strip's automation on and off."}, std::nullopt};
 }
@@ -576,39 +630,65 @@ std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const Trac
     return busTrackAnswer(*shown, added, named.matches);
 }
 
-Outcome LogicInspector::ensureMasterArrangeTrack() const {
+Outcome LogicInspector::ensureMasterArrangeTrack(std::optional<std::string>* listedAs) const {
+    if (listedAs) listedAs->reset();
     auto window = findMainWindow();
     if (!window) return {false, "Logic not running or main window not found"};
     // The menu item shows and hides the track: it is pressed only once the list is known not to hold it.
     const auto listing = listingFromKeptPlaces(*this, *window, "Stereo Out");
     bool listed = listing.name.has_value();
+    std::optional<std::vector<TrackHeader>> headersBefore;
     if (!listing.known) {
-        const auto headers = findTrackHeadersByName(*window);
-        listed = std::any_of(headers.begin(), headers.end(), isNamedStereoOut);
+        headersBefore = findTrackHeadersByName(*window);
+        listed = std::any_of(headersBefore->begin(), headersBefore->end(), isNamedStereoOut);
     }
     if (listed) return {true, "Stereo Out was already in the Arrange track list."};
     auto logic = logicApplication();
     if (!logic) return {false, "Logic process not accessible"};
     auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     auto item = findMenuItemByTitle(app, "Show Output Track", search_depth::kMainMenuItems);
-    if (!item) return {false, "Track > Show Output Track menu item not found"};
-    const auto holder = listHolderBeforeAdding(*window);
-    item->performAction(ax::kPress);
-    platform::pause(pacing::kOutputTrackAppears);
-    if (holder && addedLast(*window, *holder, "Stereo Out")) return {true, "Surfaced Stereo Out as Arrange track."};
-    const auto headers = findTrackHeadersByName(*window);
-    if (std::any_of(headers.begin(), headers.end(), isNamedStereoOut))
-        return {true, "Surfaced Stereo Out as Arrange track."};
-    // The list changed without a Stereo Out: the output track was there under another name, and
-    // the press hid it. A second press puts the list back as the user had it.
-    if (holder && holder->element.elements(ax::kChildren) != std::optional(holder->children)) {
-        platform::HeldPauses whole;
-        item->performAction(ax::kPress);
-        platform::pause(pacing::kOutputTrackAppears);
-        return {false,
-                "Pressed Show Output Track but Stereo Out did not appear: the output track is shown under another "
-                "name, and a second press put the track list back as it was"};
+    if (!item) {
+        // Logic Pro names the item after what a press would do: while it offers to hide the output
+        // track, the list holds it under a name of the user's, and a press would hide it.
+        if (findMenuItemByTitle(app, "Hide Output Track", search_depth::kMainMenuItems))
+            return {false,
+                    "Stereo Out is not in the track list by that name, but the output track is, under a name the user "
+                    "gave it. Nothing was pressed, so the track list is as it was."};
+        return {false, "Track > Show Output Track menu item not found"};
     }
+    const auto holder = listHolderBeforeAdding(*window);
+    // The track the press brought into the list, under whatever name it bears: Logic Pro puts it at
+    // the end of the list.
+    const auto cameIntoList = [&]() -> std::optional<std::string> {
+        if (holder) {
+            if (addedLast(*window, *holder, "Stereo Out")) return "Stereo Out";
+            if (auto last = addedLast(*window, *holder, std::nullopt)) return last->name;
+        }
+        const auto headers = findTrackHeadersByName(*window);
+        const auto stereoOut = std::find_if(headers.begin(), headers.end(), isNamedStereoOut);
+        if (stereoOut != headers.end()) return stereoOut->name;
+        if (!headersBefore || headers.empty()) return std::nullopt;
+        const auto& last = headers.back();
+        const bool isNew = std::none_of(headersBefore->begin(), headersBefore->end(), [&](const TrackHeader& h) {
+            return h.trackNumber == last.trackNumber && h.name == last.name;
+        });
+        return isNew ? std::optional(last.name) : std::nullopt;
+    };
+    item->performAction(ax::kPress);
+    try {
+        platform::pause(pacing::kOutputTrackAppears);
+    } catch (const platform::PauseStopped&) {
+        // Read without waiting, so that the stopped answer can name what the list shows now.
+        const platform::HeldPauses quick(0.0);
+        if (listedAs) *listedAs = cameIntoList();
+        throw;
+    }
+    const auto came = cameIntoList();
+    if (listedAs) *listedAs = came;
+    if (came && text::equalsIgnoringCase(*came, "Stereo Out")) return {true, "Surfaced Stereo Out as Arrange track."};
+    if (came)
+        return {true, "Surfaced the output track as Arrange track '" + *came +
+                          "': Stereo Out bears that name in this project."};
     return {false, "Pressed Show Output Track but Stereo Out did not appear"};
 }
 

@@ -429,6 +429,26 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
     closePluginWindow(*window);
 }
 
+LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp) {
+    WindowsFound found;
+    const auto windows = axApp.elements(ax::kWindows);
+    if (!windows) return found;
+    for (const auto& window : *windows) {
+        window.prefetch({ax::kTitle, ax::kRole});
+        if (isPluginWindowTitle(textOf(window, ax::kTitle)))
+            found.plugins.push_back(window);
+        else if (!found.frontOwn)
+            found.frontOwn = window;
+    }
+    return found;
+}
+
+void LogicInspector::closeOpenedPluginWindow(const AXElement& pluginWindow, const WindowsFound& before,
+                                             const AXElement& mainWindow) const {
+    closePluginWindow(pluginWindow);
+    if (before.frontOwn && !(*before.frontOwn == mainWindow)) before.frontOwn->performAction(ax::kRaise);
+}
+
 void LogicInspector::closePluginWindow(const AXElement& pluginWindow) const {
     if (auto& places = detail::keptPlaces(); places.pluginWindow == pluginWindow) places.pluginWindow = {};
     if (auto close = findChildButton(pluginWindow, "close")) {

@@ -23,6 +23,7 @@ using SidechainResult = LogicInspector::SidechainResult;
 
 namespace {
 
+
 // What the side-chain menu offered for a source: the item to press, and how many items named it.
 struct MenuChoice {
     std::optional<AXElement> item;
@@ -186,6 +187,7 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     auto open = slotOpenButton(pluginSlot);
     if (!open) return {false, logic_messages::noOpenButtonFor(pluginSlot.name), std::nullopt, std::nullopt};
 
+    const auto before = LogicInspector::windowsFound(axApp);
     open->performAction(ax::kPress);
     platform::pause(pacing::kSidechainWindowOpens);
     auto window = findPluginWindow(axApp, in);
@@ -195,11 +197,17 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
         window = findPluginWindow(axApp, in);
     }
     if (!window) return {false, logic_messages::kPluginWindowDidNotAppear, std::nullopt, std::nullopt};
+    // A window the user had open stays open; one opened here is closed, and the window the user
+    // had in front of Logic Pro's own comes back to the front, which the close takes from it.
+    const bool wasOpen = std::find(before.plugins.begin(), before.plugins.end(), *window) != before.plugins.end();
+    const auto leave = [&](const AXElement& opened) {
+        if (!wasOpen) closeOpenedPluginWindow(opened, before, in);
+    };
 
     std::optional<SidechainDropdown> dropdown;
     walkForSidechainDropdown(*window, dropdown, 0, search_depth::kPluginHeader);
     if (!dropdown) {
-        closePluginWindow(*window);
+        leave(*window);
         return {false,
                 "Plugin '" + pluginSlot.name +
                     "' has no sidechain input (no 'Side Chain Source' dropdown found in plugin header).",
@@ -211,11 +219,11 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     if (text::equalsIgnoringCase(text::trimmingWhitespace(beforeValue.value_or("")),
                                  text::trimmingWhitespace(source)) &&
         !mayBeShared(source)) {
-        closePluginWindow(*window);
+        leave(*window);
         return {true, "Side Chain already " + beforeValue.value_or(source), beforeValue, std::nullopt};
     }
     auto result = writeSidechainDropdown(*this, dropdown->element, axApp, source, beforeValue);
-    closePluginWindow(*window);
+    leave(*window);
     return result;
 }
 

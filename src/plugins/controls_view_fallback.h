@@ -72,8 +72,10 @@ public:
     static bool isExcludedLabel(const std::string& label);
 
     // --- Writing ---------------------------------------------------------------------------
+    // `changedWhenStopped`, when given, receives what a slider shows against what it showed before
+    // when a Stop ends its write after it moved.
     static Result write(const std::string& parameterName, const std::string& value, const AXElement& window,
-                        const AXElement& logicApp);
+                        const AXElement& logicApp, std::optional<std::string>* changedWhenStopped = nullptr);
     static std::pair<std::string, std::optional<std::int64_t>> parseLabelIndex(const std::string& name);
     static std::vector<SliderPair> findAllSliderPairs(const std::string& baseName, const AXElement& window);
     static std::vector<AXElement> findAllByResolvedLabel(const std::string& baseName, const AXElement& window,
@@ -84,7 +86,10 @@ public:
     static std::string missingIndexMessage(const std::string& name, std::size_t available);
 
     static Result writeSlider(const AXElement& main, const std::optional<AXElement>& readout, const std::string& label,
-                              const std::string& value);
+                              const std::string& value, std::optional<std::string>* changedWhenStopped = nullptr);
+    static Result writeSliderTo(const AXElement& main, const std::optional<AXElement>& readout,
+                                const std::string& label, const std::string& value,
+                                const std::optional<std::string>& before);
     // Moves the slider by raw steps while watching the read-out; a nudge that fails puts the slider
     // back where it was.
     static Result nudgeToTarget(const AXElement& main, const AXElement& readout, const std::string& label,

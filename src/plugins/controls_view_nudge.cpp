@@ -55,11 +55,28 @@ std::string shownText(const platform::AXElement& r) {
 }  // namespace
 
 Result ControlsViewFallback::writeSlider(const AXElement& main, const std::optional<AXElement>& readoutSlider,
-                                         const std::string& label, const std::string& value) {
-    std::optional<std::string> before;
-    if (readoutSlider) before = readoutSlider->string(ax::kValueDescription);
-    if (!before)
-        if (auto raw = wholeNumber(main)) before = std::to_string(*raw);
+                                         const std::string& label, const std::string& value,
+                                         std::optional<std::string>* changedWhenStopped) {
+    const auto shownNow = [&]() -> std::optional<std::string> {
+        if (readoutSlider)
+            if (auto described = readoutSlider->string(ax::kValueDescription)) return described;
+        if (auto raw = wholeNumber(main)) return std::to_string(*raw);
+        return std::nullopt;
+    };
+    const std::optional<std::string> before = shownNow();
+    try {
+        return writeSliderTo(main, readoutSlider, label, value, before);
+    } catch (const platform::PauseStopped&) {
+        // Stopped between its writes: the slider shows where they left it.
+        if (const auto now = shownNow(); changedWhenStopped && now != before)
+            *changedWhenStopped = label + ": " + before.value_or("?") + " \u2192 " + now.value_or("?");
+        throw;
+    }
+}
+
+Result ControlsViewFallback::writeSliderTo(const AXElement& main, const std::optional<AXElement>& readoutSlider,
+                                           const std::string& label, const std::string& value,
+                                           const std::optional<std::string>& before) {
     const auto parsed = parseValueAndUnit(value);
     if (parsed && readoutSlider) return nudgeToTarget(main, *readoutSlider, label, parsed->value, parsed->unit, before);
     std::optional<std::int64_t> target;

@@ -31,13 +31,14 @@ bool labelMatches(const std::string& label, const std::string& base) {
 }  // namespace
 
 Result ControlsViewFallback::write(const std::string& parameterName, const std::string& value, const AXElement& window,
-                                   const AXElement& logicApp) {
+                                   const AXElement& logicApp, std::optional<std::string>* changedWhenStopped) {
     // A name the reader reports ("Gain [2]", "Drive [2]" for a check box after a slider "Drive")
     // addresses exactly the control it was read from.
     for (const auto& c : labelledControls(window)) {
         if (!text::equalsIgnoringCase(c.label, text::trimSpacesAndTabs(parameterName))) continue;
         switch (c.type) {
-            case ParameterType::continuous: return writeSlider(c.element, c.readout, parameterName, value);
+            case ParameterType::continuous:
+                return writeSlider(c.element, c.readout, parameterName, value, changedWhenStopped);
             case ParameterType::toggle: return writeCheckbox(c.element, parameterName, value);
             default: return writePopup(c.element, parameterName, value, logicApp);
         }
@@ -51,7 +52,8 @@ Result ControlsViewFallback::write(const std::string& parameterName, const std::
         if (pick.kind == PickResult::Kind::ambiguous) return {false, ambiguousMessage(base, pick.count), std::nullopt};
         if (pick.kind == PickResult::Kind::outOfRange)
             return {false, missingIndexMessage(parameterName, pick.count), std::nullopt};
-        return writeSlider(pairs[pick.index].main, pairs[pick.index].readout, parameterName, value);
+        return writeSlider(pairs[pick.index].main, pairs[pick.index].readout, parameterName, value,
+                           changedWhenStopped);
     }
     const auto staticTexts = collectStaticTextLabels(window);
     const std::vector<std::vector<std::string>> roleLists = {

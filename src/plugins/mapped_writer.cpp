@@ -89,9 +89,23 @@ std::optional<bool> toggleState(const ParameterDef& def, const platform::AXEleme
 }  // namespace
 
 Result MappedPluginWriter::write(const ParameterDef& def, const std::string& value, const AXElement& window,
-                                 const PluginMap& map) {
+                                 const PluginMap& map, std::optional<std::string>* changedWhenStopped) {
     const std::optional<std::string> before = MappedPluginReader::read(def, window, nullptr).display;
     ensureWritePrereq(def, map, window);
+    try {
+        return writeAs(def, value, window, map, before);
+    } catch (const platform::PauseStopped&) {
+        // Stopped between its writes: the control shows where they left it.
+        if (changedWhenStopped) {
+            const auto now = MappedPluginReader::read(def, window, nullptr).display;
+            if (now != before) *changedWhenStopped = def.label + ": " + before.value_or("?") + kArrow + now.value_or("?");
+        }
+        throw;
+    }
+}
+
+Result MappedPluginWriter::writeAs(const ParameterDef& def, const std::string& value, const AXElement& window,
+                                   const PluginMap& map, const std::optional<std::string>& before) {
     switch (def.type) {
         case ParameterType::continuous:
         case ParameterType::discrete: return writeContinuous(def, value, window, map, before);

@@ -19,12 +19,16 @@ public:
 
     MappedPluginWriter() = delete;
 
+    // `changedWhenStopped`: as PluginInspector::writeParameter gives it.
     static Result write(const ParameterDef& def, const std::string& value, const AXElement& window,
-                        const PluginMap& map);
+                        const PluginMap& map, std::optional<std::string>* changedWhenStopped = nullptr);
 
     // Presses the option the map wants selected before this parameter is written, and waits.
     static void ensureWritePrereq(const ParameterDef& def, const PluginMap& map, const AXElement& window);
 
+    // The write the parameter's type calls for.
+    static Result writeAs(const ParameterDef& def, const std::string& value, const AXElement& window,
+                          const PluginMap& map, const std::optional<std::string>& before);
     // Converges on the target and reports success only when the control shows it (within the
     // tolerance, or as near as its steps allow inside its range).
     static Result writeContinuous(const ParameterDef& def, const std::string& value, const AXElement& window,

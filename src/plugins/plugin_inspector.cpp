@@ -99,7 +99,16 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
         lastOpenedSlot_ && lastOpenedSlot_->element == slot.element && lastOpenedSlot_->name == slot.name &&
         logicInspector_.findPluginWindow(opened.axApp, mainWindow) == std::optional<AXElement>(lastOpenedSlot_->window);
     if (!reuse) {
-        closeAllPluginWindows(opened.axApp, mainWindow);
+        // Only a window this turn's calls opened is closed: the ones the user opened stay open.
+        auto before = LogicInspector::windowsFound(opened.axApp);
+        if (lastOpenedSlot_ && lastOpenedSlot_->ours) {
+            const auto mine = std::find(before.plugins.begin(), before.plugins.end(), lastOpenedSlot_->window);
+            if (mine != before.plugins.end()) {
+                logicInspector_.closeOpenedPluginWindow(*mine, before, mainWindow);
+                before.plugins.erase(mine);
+            }
+        }
+        lastOpenedSlot_.reset();
         currentView_.reset();
         cachedDepValues_.clear();
         const auto open = logicInspector_.slotOpenButton(slot);
@@ -107,34 +116,31 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
             failure = OpenFailure::couldNotOpen;
             return std::nullopt;
         }
+        // The window in front once the press took: a new one, or the slot's own that was open
+        // already and came to the front, as its title ("<track>: <plug-in>") tells.
+        const auto slotWindow = [&]() -> std::optional<AXElement> {
+            const auto window = logicInspector_.findPluginWindow(opened.axApp, mainWindow);
+            if (!window || std::find(before.plugins.begin(), before.plugins.end(), *window) == before.plugins.end())
+                return window;
+            if (textOf(*window, ax::kTitle).ends_with(": " + slot.name)) return window;
+            return std::nullopt;
+        };
         open->performAction(ax::kPress);
         platform::pause(pacing::kPluginWindowOpens);
-        if (!logicInspector_.findPluginWindow(opened.axApp, mainWindow)) {
+        if (!slotWindow()) {
             open->performAction(ax::kPress);
             platform::pause(pacing::kPluginWindowOpens);
         }
-        const auto window = logicInspector_.findPluginWindow(opened.axApp, mainWindow);
+        const auto window = slotWindow();
         if (!window) {
-            lastOpenedSlot_.reset();
             failure = OpenFailure::couldNotOpen;
             return std::nullopt;
         }
-        lastOpenedSlot_ = OpenedSlot{slot.element, slot.name, *window};
+        const bool ours = std::find(before.plugins.begin(), before.plugins.end(), *window) == before.plugins.end();
+        lastOpenedSlot_ = OpenedSlot{slot.element, slot.name, *window, ours};
     }
     opened.map = mapStore_.mapForPlugin(slot.name);
     return opened;
-}
-
-void PluginInspector::closeAllPluginWindows(const AXElement& axApp, const AXElement& mainWindow) const {
-    const auto windows = axApp.elements(ax::kWindows);
-    if (!windows) return;
-    for (const auto& window : *windows) {
-        if (window == mainWindow) continue;
-        window.prefetch({ax::kTitle, ax::kRole, ax::kDescription, ax::kChildren});
-        const std::string title = textOf(window, ax::kTitle);
-        if (!LogicInspector::isPluginWindowTitle(title)) continue;
-        logicInspector_.closePluginWindow(window);
-    }
 }
 
 std::optional<platform::AXElement> PluginInspector::switchAndReacquire(const AXElement& axApp,
@@ -304,7 +310,9 @@ void PluginInspector::rememberWrittenValue(const ParameterDef& def, const std::s
 
 PluginInspector::WriteResult PluginInspector::writeParameter(const InsertSlot& slot, const AXElement& mainWindow,
                                                              const std::string& parameterName,
-                                                             const std::string& value) {
+                                                             const std::string& value,
+                                                             std::optional<std::string>* changedWhenStopped) {
+    if (changedWhenStopped) changedWhenStopped->reset();
     std::lock_guard lock(mutex_);
     OpenFailure failure{};
     const auto opened = openSlotWindow(slot, mainWindow, failure);
@@ -324,13 +332,13 @@ PluginInspector::WriteResult PluginInspector::writeParameter(const InsertSlot& s
         if (auto refused = checkHardDependencies(*def, *map, opened->axApp, mainWindow)) return *refused;
         const auto window = switchAndReacquire(opened->axApp, mainWindow, PluginViewPreference::editor);
         if (!window) return {false, kWindowLostInSwitch, std::nullopt};
-        WriteResult result = MappedPluginWriter::write(*def, value, *window, *map);
+        WriteResult result = MappedPluginWriter::write(*def, value, *window, *map, changedWhenStopped);
         rememberWrittenValue(*def, value, result);
         return result;
     }
     const auto window = switchAndReacquire(opened->axApp, mainWindow, PluginViewPreference::controls);
     if (!window) return {false, kWindowLostInSwitch, std::nullopt};
-    return ControlsViewFallback::write(parameterName, value, *window, opened->axApp);
+    return ControlsViewFallback::write(parameterName, value, *window, opened->axApp, changedWhenStopped);
 }
 
 }  // namespace corvane

@@ -37,8 +37,10 @@ public:
     // gone after a view switch.
     std::optional<PluginReadResult> readPlugin(const InsertSlot& slot, const AXElement& mainWindow,
                                                const std::string& trackName);
+    // `changedWhenStopped`, when given, receives what the parameter shows against what it
+    // showed before ("Threshold: -12.8 dB → -19.8 dB") when a Stop ends the write after it took.
     WriteResult writeParameter(const InsertSlot& slot, const AXElement& mainWindow, const std::string& parameterName,
-                               const std::string& value);
+                               const std::string& value, std::optional<std::string>* changedWhenStopped = nullptr);
     void resetTurnState();
 
     // The first definition whose id, else whose label, equals the name ignoring case.
@@ -53,6 +55,7 @@ private:
         AXElement element;
         std::string name;
         AXElement window;  // the plug-in window that opened for it
+        bool ours = true;  // opened by this turn's calls, not by the user
     };
     enum class OpenFailure { notRunning, couldNotOpen };
     struct Opened {
@@ -61,7 +64,6 @@ private:
     };
 
     std::optional<Opened> openSlotWindow(const InsertSlot& slot, const AXElement& mainWindow, OpenFailure& failure);
-    void closeAllPluginWindows(const AXElement& axApp, const AXElement& mainWindow) const;
     std::optional<AXElement> switchAndReacquire(const AXElement& axApp, const AXElement& mainWindow,
                                                 PluginViewPreference to);
     std::vector<ParameterEntry> fillMissingStatesViaControlsView(std::vector<ParameterEntry> entries,

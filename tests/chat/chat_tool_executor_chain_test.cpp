@@ -160,5 +160,52 @@ TEST_F(ChatToolExecutorChain, SideChainByBusNumberTrackNameAndKeyword) {
               "Missing plugin_name or plugin_index parameter.");
 }
 
+// A plug-in window the user opened by hand stays open through a call that opens plug-in windows,
+// on its own plug-in or another track's, and the Mixer window the user had in front of the main
+// window stays in front of it.
+TEST_F(ChatToolExecutorChain, APlugInWindowOpenedByHandSurvivesACallThatOpensPlugInWindows) {
+    struct Case {
+        const char* tool;
+        const char* args;
+    };
+    const std::vector<Case> cases{
+        {"set_plugin_sidechain", R"({"track_name":"Bass","plugin_name":"Compressor","source":"Bus 1"})"},
+        {"get_plugin_parameters", R"({"track_name":"Kick","plugin_name":"Compressor"})"},
+        {"set_plugin_parameter",
+         R"({"track_name":"Kick","plugin_name":"Compressor","parameter_name":"Threshold","value":"-20 dB"})"},
+    };
+    const auto ownWindows = [&] {
+        Names titles;
+        for (const auto& title : world().ui().windows)
+            if (title.ends_with(" - Mixer") || title.ends_with(" - Tracks")) titles.push_back(title);
+        return titles;
+    };
+    const auto pluginWindows = [&] {
+        Names titles;
+        for (const auto& w : world().ui().pluginWindows) titles.push_back(w.title);
+        return titles;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tool);
+        load(standin::testing::demoSong());
+        signature.reset();
+        world().setKnob("mixerWindowFirst", true);
+        world().openPluginWindowByHand(world().project().track("Bass")->id, 0);
+        const auto ownBefore = ownWindows();
+        ASSERT_EQ(pluginWindows(), Names{"Bass: Compressor"});
+        ASSERT_TRUE(ownBefore.at(0).ends_with(" - Mixer"));
+
+        const auto answer = oneJSON(c.tool, c.args);
+
+        const auto open = pluginWindows();
+        EXPECT_NE(std::find(open.begin(), open.end(), "Bass: Compressor"), open.end());
+        EXPECT_EQ(ownWindows(), ownBefore);
+        EXPECT_NE(answer.value("status", ""), "error") << answer;
+        if (std::string(c.tool) == "set_plugin_sidechain") {
+            EXPECT_EQ(sideChain("Bass", 0), "Bus 1");
+        }
+    }
+}
+
 }  // namespace
 }  // namespace corvane::testing

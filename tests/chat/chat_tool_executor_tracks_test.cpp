@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -72,41 +73,82 @@ TEST_F(ChatToolExecutorTracks, BringsTheBusAndTheMasterIntoTheTrackList) {
     EXPECT_EQ(answer["arrange_track_name"], "Stereo Out");
 }
 
-// Shown already under a name of the user's: the press hides it, and a second one shows it again.
-TEST_F(ChatToolExecutorTracks, AnOutputTrackShownUnderAnotherNameStaysShown) {
-    world().mutateProject([](standin::Project& p) { p.track("Stereo Out")->inArrange = true; });
-    world().renameByHand(world().project().track("Stereo Out")->id, "Main Mix");
-    const auto answer = oneJSON("ensure_master_track");
-    EXPECT_TRUE(world().project().track("Main Mix")->inArrange);
-    EXPECT_EQ(answer["status"], "error");
-    EXPECT_NE(answer["message"].get<std::string>().find("put the track list back"), std::string::npos) << answer;
-}
-
-// Stopped at every moment, Stereo Out is either left out of the track list or named as shown there.
-TEST_F(ChatToolExecutorTracks, AStoppedOutputTrackCallNamesTheTrackItShowed) {
-    auto run = [&](std::optional<double> stopAfter) {
-        load(standin::testing::demoSong());
-        signature.reset();
-        auto stop = std::make_shared<std::stop_source>();
-        const double start = world().virtualSeconds();
-        if (stopAfter) world().at(start + *stopAfter, [stop] { stop->request_stop(); });
-        executor->executeToolCalls({toolCall("c", "ensure_master_track")}, request, threadID, roundIndex++,
-                                   projectName, installedPlugins, toolsUsed, signature, stop->get_token());
-        return world().virtualSeconds() - start;
+// The output track under a name of the user's: shown, the call leaves the list as it was, order,
+// numbers and selection included, and says why; hidden, the call shows it and names it.
+TEST_F(ChatToolExecutorTracks, AnOutputTrackUnderTheUsersNameIsShownOnceAndNeverHidden) {
+    struct Case {
+        bool shown;
+        const char* status;
+        std::string message;
     };
-    const double whole = run(std::nullopt);
-    ASSERT_TRUE(world().project().track("Stereo Out")->inArrange);
-    int shownWhenStopped = 0;
-    for (double at = 0; at < whole; at += 0.05) {
-        SCOPED_TRACE("stopped at " + std::to_string(at));
-        run(at);
-        const std::string& said = lastRecord().summary;
-        if (world().project().track("Stereo Out")->inArrange) {
-            ++shownWhenStopped;
-            EXPECT_NE(said.find("Stereo Out is now shown in the track list"), std::string::npos) << said;
+    const std::vector<Case> cases{
+        {true, "error",
+         "Stereo Out is not in the track list by that name, but the output track is, under a name the user gave it. "
+         "Nothing was pressed, so the track list is as it was."},
+        {false, "ok", "Surfaced the output track as Arrange track 'Master': Stereo Out bears that name in this project."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shown ? "shown" : "hidden");
+        load(standin::testing::demoSong());
+        signature.reset();  // the same call again is a new one here
+        const int master = world().project().track("Stereo Out")->id;
+        if (c.shown) world().mutateProject([](standin::Project& p) { p.track("Stereo Out")->inArrange = true; });
+        world().renameByHand(master, "Master");
+        world().clickHeader(world().project().track("Kick")->id);
+        if (c.shown) world().shiftClickHeader(master);
+        const auto listed = [&] {
+            std::vector<std::pair<int, int>> rows;
+            const auto project = world().project();
+            for (const int id : project.visibleTrackIds()) rows.emplace_back(id, project.trackById(id)->number);
+            return rows;
+        };
+        const auto rowsBefore = listed();
+        const auto selectedBefore = world().project().selectedTrackIds();
+
+        const auto answer = oneJSON("ensure_master_track");
+
+        EXPECT_TRUE(world().project().trackById(master)->inArrange);
+        if (c.shown) {
+            EXPECT_EQ(listed(), rowsBefore);
+            EXPECT_EQ(world().project().selectedTrackIds(), selectedBefore);
+        }
+        EXPECT_EQ(answer["status"], c.status);
+        EXPECT_EQ(answer["message"], c.message);
+        if (!c.shown) {
+            EXPECT_EQ(answer.value("arrange_track_name", ""), "Master");
         }
     }
-    EXPECT_GT(shownWhenStopped, 0);
+}
+
+// Stopped at every moment, the output track is either left as it was or named as shown in the list,
+// under whatever name it bears.
+TEST_F(ChatToolExecutorTracks, AStoppedOutputTrackCallNamesTheTrackItShowed) {
+    for (const char* name : {"Stereo Out", "Master"}) {
+        auto run = [&](std::optional<double> stopAfter) {
+            load(standin::testing::demoSong());
+            world().renameByHand(world().project().track("Stereo Out")->id, name);
+            signature.reset();
+            auto stop = std::make_shared<std::stop_source>();
+            const double start = world().virtualSeconds();
+            if (stopAfter) world().at(start + *stopAfter, [stop] { stop->request_stop(); });
+            executor->executeToolCalls({toolCall("c", "ensure_master_track")}, request, threadID, roundIndex++,
+                                       projectName, installedPlugins, toolsUsed, signature, stop->get_token());
+            return world().virtualSeconds() - start;
+        };
+        const double whole = run(std::nullopt);
+        ASSERT_TRUE(world().project().track(name)->inArrange);
+        int shownWhenStopped = 0;
+        for (double at = 0; at < whole; at += 0.05) {
+            SCOPED_TRACE(std::string(name) + " stopped at " + std::to_string(at));
+            run(at);
+            const std::string& said = lastRecord().summary;
+            if (world().project().track(name)->inArrange) {
+                ++shownWhenStopped;
+                EXPECT_NE(said.find(std::string(name) + " is now shown in the track list"), std::string::npos) << said;
+            }
+        }
+        EXPECT_GT(shownWhenStopped, 0);
+    }
 }
 
 // A name no hidden track bears is reached as ever, at any moment of a Stop the folder looked into
@@ -183,6 +225,41 @@ TEST_F(ChatToolExecutorTracks, SendLevelAbsoluteAndByDelta) {
     };
     for (const auto& [args, message] : refused) EXPECT_EQ(oneJSON("set_send_level", args), error(message)) << args;
     EXPECT_DOUBLE_EQ(sendDb("Kick"), -9.0);
+}
+
+// Below -18 dB the send has few steps: a level between two of them ends on the nearer, says so,
+// and comes in a few writes rather than flipping between the two until the walk runs out.
+TEST_F(ChatToolExecutorTracks, ASendLevelBetweenTwoStepsEndsOnTheNearerAndSaysSo) {
+    const std::vector<double> steps{-60, -50, -40, -35, -30, -27, -24, -21, -18};
+    for (const int from : {0, 57}) {  // -inf and +6 dB
+        for (int target = -59; target <= -19; ++target) {
+            SCOPED_TRACE(fmt::format("from detent {} to {} dB", from, target));
+            world().mutateProject([&](standin::Project& p) { p.track("Kick")->strip.sends.at(0).detent = from; });
+            const double start = world().virtualSeconds();
+            const auto answer = oneJSON(
+                "set_send_level", json{{"track_name", "Kick"}, {"bus_label", "Bus 1"}, {"target_db", target}}.dump());
+            const double took = world().virtualSeconds() - start;
+
+            double nearest = INFINITY;
+            for (const double step : steps) nearest = std::min(nearest, std::fabs(step - target));
+            const double now = sendDb("Kick");
+            EXPECT_EQ(std::fabs(now - target), nearest) << "left at " << now;
+            EXPECT_LT(took, 0.8);
+            EXPECT_EQ(answer["status"], "ok");
+            EXPECT_EQ(answer["afterDb"], now);
+            const std::string said = answer["message"];
+            if (nearest > 0) {
+                EXPECT_NE(said.find(fmt::format("The {:+.1f} dB asked falls between the send's steps", double(target))),
+                          std::string::npos)
+                    << said;
+                EXPECT_NE(said.find(fmt::format("took the {}, {:+.1f} dB.", nearest == 5 ? "quieter" : "nearer", now)),
+                          std::string::npos)
+                    << said;
+            } else {
+                EXPECT_EQ(said.find("falls between"), std::string::npos) << said;
+            }
+        }
+    }
 }
 
 TEST_F(ChatToolExecutorTracks, ADeltaOnASilentSendIsRefusedButATargetWorks) {

@@ -1,5 +1,6 @@
 // The user's Stop while a tool is in the middle of its steps, on the stand-in in virtual time.
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -15,6 +16,7 @@
 #include "chat/chat_orchestrator.h"
 #include "chat/turn_services.h"
 #include "platform/standin/standin_fixture.h"
+#include "platform/standin/taper.h"
 #include "plugins/plugin_map_store.h"
 #include "test_support/scripted_chat_backend.h"
 #include "test_support/temp_home.h"
@@ -272,10 +274,12 @@ TEST_F(TurnStopTest, AStoppedReadingToolLeavesTheMixAsItFoundIt) {
     struct Case {
         const char* tool;
         const char* args;
+        const char* shown;  // what a stopped answer says once the bus's track is in the list
     };
     const std::vector<Case> cases{
-        {"get_track_details", R"({"track_name":"Kick"})"},
-        {"ensure_bus_track", R"({"source_track":"Kick","bus_label":"B 1"})"},
+        {"get_track_details", R"({"track_name":"Kick"})", "Reverb (the track of Bus 1) is now shown in the track list"},
+        {"ensure_bus_track", R"({"source_track":"Kick","bus_label":"B 1"})",
+         "Reverb (the track of B 1) is now shown in the track list"},
     };
     for (const auto& c : cases) {
         for (const double at : everyMoment(standin::testing::demoSong(), c.tool, c.args)) {
@@ -291,10 +295,11 @@ TEST_F(TurnStopTest, AStoppedReadingToolLeavesTheMixAsItFoundIt) {
             if (!stopped.record.succeeded) {
                 EXPECT_TRUE(has(stopped.record.summary, "Stopped by the user before")) << stopped.record.summary;
             }
-            // The read's one lasting change, the bus's track put into the list, is named.
-            if (std::string(c.tool) == "get_track_details" && world().project().track("Reverb")->inArrange) {
-                EXPECT_TRUE(has(stopped.record.summary, "Reverb (the track of Bus 1) is now shown in the track list"))
-                    << stopped.record.summary;
+            // The call's one lasting change, the bus's track put into the list, is named (the
+            // answer of ensure_bus_track that ends gives the track's name its own way).
+            const bool ended = stopped.record.succeeded && std::string(c.tool) == "ensure_bus_track";
+            if (world().project().track("Reverb")->inArrange && !ended) {
+                EXPECT_TRUE(has(stopped.record.summary, c.shown)) << stopped.record.summary;
             }
         }
     }
@@ -348,22 +353,29 @@ TEST_F(TurnStopTest, AStoppedTrackWriteNamesEveryTrackItChanged) {
 }
 
 // A Stop while a send is walked to its level, or while a reading tool steps a send at the top of
-// its travel up and back: the send ends where it was or where it was asked to go, never part-way,
-// and an answer that comes with the send changed names the send's level.
-TEST_F(TurnStopTest, AStopNeverLeavesASendPartWay) {
+// its travel up and back: the answer comes within half a second, the send rests on a step between
+// where it was and where it was asked to go, never on the step past the target that the walk
+// takes back, and an answer that comes with the send changed names the level it shows.
+TEST_F(TurnStopTest, AStoppedSendWalkEndsOnAStepOnTheWayAndNamesIt) {
     struct Case {
         const char* tool;
         const char* args;
-        int from;                  // Kick's send detent before (0 is -inf, 57 is +6 dB)
-        std::vector<int> allowed;  // where a Stop may leave it
+        int from;            // Kick's send detent before (0 is -inf, 57 is +6 dB)
+        int lowest, highest;  // where a Stop may leave it
     };
     const std::vector<Case> cases{
-        {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","target_db":0})", 9, {9, 45}},
-        {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","target_db":-100})", 9, {9, 0}},
-        {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","target_db":12})", 9, {9, 57}},
-        {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","delta_db":-3})", 57, {57, 51}},
-        {"get_track_details", R"({"track_names":["Kick"]})", 57, {57}},
-        {"get_track_details", R"({"track_names":["Kick"]})", 0, {0}},
+        {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","target_db":0})", 9, 9, 45},
+        {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","target_db":-100})", 9, 0, 9},
+        {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","target_db":12})", 9, 9, 57},
+        {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","delta_db":-3})", 57, 51, 57},
+        // Between -50 and -40 dB: the walk passes the target by one step and comes back.
+        {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","target_db":-44})", 57, 3, 57},
+        {"set_send_level", R"({"track_name":"Kick","bus_label":"Bus 1","target_db":-46})", 0, 0, 2},
+        {"get_track_details", R"({"track_names":["Kick"]})", 57, 57, 57},
+        {"get_track_details", R"({"track_names":["Kick"]})", 0, 0, 0},
+    };
+    const auto levelText = [](int detent) {
+        return detent == 0 ? std::string("-\u221E dB") : fmt::format("{:+.1f} dB", standin::taper::sendDetentDb(detent));
     };
     for (const auto& c : cases) {
         const auto shape = [&] {
@@ -381,9 +393,12 @@ TEST_F(TurnStopTest, AStopNeverLeavesASendPartWay) {
             EXPECT_LE(stopped.took, at + 0.5);
             expectNothingOpen();
             const int now = world().project().track("Kick")->strip.sends.at(0).detent;
-            EXPECT_EQ(std::count(c.allowed.begin(), c.allowed.end(), now), 1) << "left at detent " << now;
+            EXPECT_GE(now, c.lowest);
+            EXPECT_LE(now, c.highest);
             if (now != c.from) {
                 EXPECT_TRUE(has(stopped.record.summary, "Send Kick \u2192 Bus 1: ")) << stopped.record.summary;
+                const bool muted = stopped.record.succeeded && now == 0;  // "…: muted."
+                EXPECT_TRUE(muted || has(stopped.record.summary, "\u2192 " + levelText(now))) << stopped.record.summary;
             }
         }
     }
@@ -616,6 +631,31 @@ TEST_F(TurnStopTest, AStoppedChainEditNamesWhatItLeftChanged) {
             if (changed && !stopped.record.succeeded) {
                 EXPECT_TRUE(has(stopped.record.summary, c.named)) << stopped.record.summary;
             }
+        }
+    }
+}
+
+// A Stop at any moment of a parameter write, the last hundredths of a second after the write took
+// included: once the plug-in shows another value, the answer names the parameter and what it shows.
+TEST_F(TurnStopTest, AStoppedParameterWriteNamesTheValueItLeft) {
+    const char* args = R"({"track_name":"Kick","plugin_name":"Compressor","parameter_name":"Threshold","value":"-20 dB"})";
+    load(standin::testing::demoSong());
+    const double whole = call("set_plugin_parameter", args, std::nullopt).took;
+    std::vector<double> moments;
+    for (double at = 0; at < whole - 0.03; at += 0.05) moments.push_back(at);
+    for (double at = whole - 0.03; at < whole + 0.005; at += 0.001) moments.push_back(at);
+    for (const double at : moments) {
+        SCOPED_TRACE("stopped at " + std::to_string(at));
+        load(standin::testing::demoSong());
+        const auto paramsOf = [&] { return world().project().track("Kick")->strip.inserts.at(1).params; };
+        const auto before = paramsOf();
+
+        const auto stopped = call("set_plugin_parameter", args, at);
+
+        EXPECT_LE(stopped.took, at + 0.5);
+        if (paramsOf() != before && !stopped.record.succeeded) {
+            EXPECT_TRUE(has(stopped.record.summary, "Already done: Compressor on Kick: Threshold: -12.8 dB \u2192 "))
+                << stopped.record.summary;
         }
     }
 }

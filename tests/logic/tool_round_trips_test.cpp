@@ -44,21 +44,21 @@ const std::map<std::string, Pinned>& pinned() {
         {"rename_track", {56, 32, 113, 89}},
         {"ensure_bus_track", {128, 121.25, 185, 178.25}},
         {"ensure_master_track", {24, 9.75, 81, 24}},
-        {"set_send_level", {88, 82.75, 145, 139.75}},
-        {"get_plugin_parameters", {62, 39.5, 119, 96.5}},
-        {"get_plugin_parameters, no map", {78, 54.75, 135, 111.75}},
-        {"set_plugin_parameter", {57, 42.75, 114, 99.75}},
+        {"set_send_level", {89, 83.75, 146, 140.75}},
+        {"get_plugin_parameters", {63, 40.5, 120, 97.5}},
+        {"get_plugin_parameters, no map", {79, 55.75, 136, 112.75}},
+        {"set_plugin_parameter", {58, 43.75, 115, 100.75}},
         {"set_plugin_bypass", {47, 42.5, 104, 99.5}},
         {"add_plugin", {121, 101.5, 178, 158.5}},
         {"remove_plugin", {64, 51.25, 121, 108.25}},
         {"reorder_plugin", {85, 67, 142, 124}},
-        {"set_plugin_sidechain", {85, 100.5, 142, 159}},
+        {"set_plugin_sidechain", {87, 102.25, 144, 160.75}},
         {"expand_folder", {17, 17, 74, 74}},
         {"collapse_folder", {56, 53, 170, 167}},
         {"listen_to_playback", {56, 54.5, 56, 54.5}},  // +7: the playhead read back for the card
         {"turn start", {45, 9, 273, 66}},
         {"list_tracks after turn start", {9, 9, 66, 66}},
-        {"scripted turn", {227, 151, 797, 493}},
+        {"scripted turn", {228, 152, 798, 494}},
     };
     return counts;
 }
