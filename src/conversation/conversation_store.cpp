@@ -222,7 +222,10 @@ auto ConversationStore::run(const std::optional<std::string>& threadID, Change c
             auto answer = change(operation);
             const bool rewrite = operation.write && (operation.changes || !currentForm);
             if (operation.refused) file_.keepFailure(kGoneThreadFailure);
-            const bool stored = rewrite ? store() : readable && !operation.refused;
+            // Without the lock a read may answer from a file another copy is about to replace.
+            const std::optional<std::string>& unlocked = held.refusal();
+            if (unlocked && !rewrite) file_.keepFailure(*unlocked);
+            const bool stored = rewrite ? store() : readable && !operation.refused && !unlocked;
             // A change the file did not take is dropped: the answer shows what is kept, and why.
             const std::optional<std::string> failure = stored ? std::nullopt : file_.lastFailure();
             auto settle = [&](ConversationStateResponse& state) {

@@ -22,7 +22,7 @@ struct KeychainStore {
     static void save(const std::map<std::string, std::string>& values);
     static void remove(const std::string& key);  // "delete" in the design; a keyword here
 
-    // The file's location; sets the folder's mode to 0700 on every call.
+    // The file's location; takes the group's and others' permissions off the folder on every call.
     static std::filesystem::path storeURL();
 
 private:

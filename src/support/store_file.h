@@ -61,8 +61,15 @@ public:
     const std::string& storeName() const { return storeName_; }
 
     // Held across a read-modify-write, from the read to the rename: no other copy of the
-    // program sharing the folder writes the file in between.
-    [[nodiscard]] FileLock lock() const { return FileLock::acquire(path_); }
+    // program sharing the folder writes the file in between. Where no lock could be had, the
+    // writes until the next lock() are refused with its reason.
+    [[nodiscard]] FileLock lock() const {
+        FileLock held = FileLock::acquire(path_);
+        lockRefusal_ = held.refusal();
+        return held;
+    }
+    // Why the last lock() could not be had; absent when it was (or the file system has none).
+    const std::optional<std::string>& lockRefusal() const { return lockRefusal_; }
 
     // Why the last load or save could not read or write the file; absent when it could.
     const std::optional<std::string>& lastFailure() const { return lastFailure_; }
@@ -135,6 +142,7 @@ private:
     std::string storeName_;
     Options options_;
     std::optional<std::string> lastFailure_;
+    mutable std::optional<std::string> lockRefusal_;
 };
 
 // A store file whose decoded contents stay in memory between operations. The file is read again
