@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -9,6 +10,8 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <functional>
+#include <future>
 #include <thread>
 
 #include "conversation/conversation_store.h"
@@ -615,6 +618,110 @@ TEST_F(ConversationStoreFileTest, StoreThatCannotWriteSaysSoInEveryAnswer) {
     EXPECT_NE(store.lastFailure()->find("could not be written"), std::string::npos);
     EXPECT_TRUE(logs.contains("[ConversationStore] Could not write " + file().string()));
     EXPECT_TRUE(store.conversationState().threads.empty()) << "an unstored thread is not kept";
+}
+
+// The lock file beside conversation.json as another program, or a copy run as root, left it.
+enum class LockFile { regular, symlink, folder, fifo, readOnly, otherOwner };
+
+// Runs `check` as an unprivileged user when asked (root opens every file): its answer, or
+// absent when no such user can be had here.
+std::optional<bool> runAs(bool unprivileged, const std::filesystem::path& root, const std::function<bool()>& check) {
+    if (!unprivileged) return check();
+    ::chmod(root.c_str(), 0777);
+    pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 && ::setuid(65534) != 0) ::_exit(10);
+        ::_exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 10) return std::nullopt;
+    return WEXITSTATUS(status) == 0;
+}
+
+TEST_F(ConversationStoreFileTest, LockFileThatCannotBeOpenedForWritingNeverLetsAWriteGoUnlocked) {
+    struct Case {
+        LockFile kind;
+        bool unprivileged;
+        bool locks;  // else every write is refused with the reason
+    };
+    for (const Case c : {Case{LockFile::symlink, false, false}, Case{LockFile::fifo, false, false},
+                         Case{LockFile::otherOwner, true, false}, Case{LockFile::folder, false, true},
+                         Case{LockFile::readOnly, true, true}}) {
+        SCOPED_TRACE(static_cast<int>(c.kind));
+        fs::remove_all(home.root());
+        fs::create_directories(home.appFolder());
+        ::chmod(home.appFolder().c_str(), 0777);
+        const fs::path lock = home.appFolder() / ".conversation.json.lock";
+        const fs::path elsewhere = home.root() / "elsewhere";
+        testing::writeAll(elsewhere, "not a lock");
+        switch (c.kind) {
+            case LockFile::symlink: fs::create_symlink(elsewhere, lock); break;
+            case LockFile::fifo: ::mkfifo(lock.c_str(), 0600); break;
+            case LockFile::folder: fs::create_directory(lock); break;
+            case LockFile::otherOwner:  // root's, as a copy run as root leaves it
+            case LockFile::readOnly:
+            case LockFile::regular:
+                testing::writeAll(lock, "");
+                ::chmod(lock.c_str(), c.kind == LockFile::otherOwner ? 0600 : 0400);
+                if (c.kind == LockFile::readOnly && ::chown(lock.c_str(), 65534, 65534) != 0) GTEST_SKIP();
+                break;
+        }
+        const auto answered = runAs(c.unprivileged, home.root(), [&] {
+            // Another copy holds the lock: a lock file that can be read is a lock for both.
+            const int other = c.locks ? ::open(lock.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+            if (c.locks && ::flock(other, LOCK_EX) != 0) return false;
+            ConversationStore store;
+            const auto created = store.createThread(std::nullopt);
+            const std::string error = created.error.value_or("");
+            if (other >= 0) ::close(other);
+            const bool told = error.find(c.locks ? std::string(kFolderHeldByAnotherCopy) : ".conversation.json.lock") !=
+                              std::string::npos;
+            return !created.ok && told && !fs::exists(file());
+        });
+        if (!answered) GTEST_SKIP() << "no unprivileged user here";
+        EXPECT_TRUE(*answered) << "the create went ahead without the lock, or did not say why it was refused";
+        EXPECT_EQ(testing::readAll(elsewhere), "not a lock");
+    }
+}
+
+// A copy stopped while it holds the lock, or a FIFO in the file's place: the window asks on its
+// UI thread, so the answer must come.
+TEST_F(ConversationStoreFileTest, NeitherAStoppedCopyNorAFifoMakesAReadWaitWithoutEnd) {
+    for (const bool fifo : {false, true}) {
+        SCOPED_TRACE(fifo ? "fifo" : "lock held");
+        fs::remove_all(home.root());
+        fs::create_directories(home.appFolder());
+        const fs::path lock = home.appFolder() / ".conversation.json.lock";
+        int holder = -1;
+        if (fifo) {
+            ::mkfifo(file().c_str(), 0600);
+        } else {
+            holder = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+        }
+        const auto before = clock.now();
+        ConversationStore store;
+        auto asked = std::async(std::launch::async, [&] { return store.conversationState(); });
+        const bool answered = asked.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        if (holder >= 0 && !answered) ::close(holder), holder = -1;  // lets a wait without end end
+        while (fifo && !answered && asked.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+            ::close(::open(file().c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        const auto state = asked.get();
+        if (holder >= 0) ::close(holder);
+        EXPECT_TRUE(answered) << "the read waited without end";
+        if (!answered) continue;
+        EXPECT_FALSE(state.ok);
+        if (!fifo) {
+            EXPECT_NE(state.error.value_or("").find(kFolderHeldByAnotherCopy), std::string::npos) << *state.error;
+            EXPECT_GE(clock.now() - before, kLockWait) << "gave up before the bound";
+            EXPECT_TRUE(store.createThread(std::nullopt).ok) << "the lock let go: the writes go again";
+        } else {
+            EXPECT_FALSE(store.createThread(std::nullopt).ok);
+            struct stat st {};
+            EXPECT_TRUE(::lstat(file().c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) << "the FIFO was written over";
+        }
+    }
 }
 
 TEST(ConversationStore, KillDuringAWriteLeavesTheOldOrTheNewFileNeverATornOne) {
