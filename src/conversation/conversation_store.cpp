@@ -319,7 +319,7 @@ void setBrief(Thread& thread, const std::optional<std::string>& songBrief) {
 
 ConversationStateResponse ConversationStore::clearThread(const std::optional<std::string>& threadID) {
     return run(threadID, [](Operation& op) {
-        if (op.thread) clear(op.threads, *op.thread);
+        if (!op.refuseIfGone() && op.thread) clear(op.threads, *op.thread);
         return op.response(op.resolvedID);
     });
 }
@@ -426,7 +426,7 @@ bool ConversationStore::clearPendingCaptures(const std::optional<std::string>& t
 ConversationStateResponse ConversationStore::updateSongBrief(const std::optional<std::string>& songBrief,
                                                              const std::optional<std::string>& threadID) {
     return run(threadID, [&](Operation& op) {
-        if (op.thread) setBrief(*op.thread, songBrief);
+        if (!op.refuseIfGone() && op.thread) setBrief(*op.thread, songBrief);
         return op.response(op.resolvedID);
     });
 }

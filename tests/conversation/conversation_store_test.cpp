@@ -195,6 +195,10 @@ TEST_F(ConversationStoreTest, UnknownThreadIdNeverChangesAnotherThread) {
     auto cleared = store.clearThread(gone);
     auto briefed = store.updateSongBrief(std::string("late brief"), gone);
     EXPECT_EQ(onDisk(), before);
+    for (const auto& refused : {cleared, briefed}) {  // never "Cleared." for a chat another copy deleted
+        EXPECT_FALSE(refused.ok);
+        EXPECT_EQ(refused.error, "the chat no longer exists");
+    }
 
     // Reads of the gone thread find nothing rather than another thread's contents.
     EXPECT_TRUE(store.recentEntries(gone, 40).empty());
