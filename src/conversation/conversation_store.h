@@ -95,6 +95,11 @@ private:
     template <class Change>
     auto run(const std::optional<std::string>& threadID, Change change);
 
+    // The summaries of the threads as file_'s version summariesVersion_ holds them; reads only.
+    std::vector<ConversationSummary> summaries(const StoredConversationState& state);
+
+    std::vector<ConversationSummary> summaries_;
+    std::uint64_t summariesVersion_ = 0;
     bool unsavedMigration_ = false;  // the threads were migrated from a legacy file not yet rewritten
     CachedStoreFile<StoredConversationState> file_;
     platform::SerialQueue queue_;
