@@ -728,6 +728,52 @@ TEST_F(ConversationStoreFileTest, NeitherAStoppedCopyNorAFifoMakesAReadWaitWitho
     }
 }
 
+// The window lists on its UI thread: a list of a long-used installation's chats costs about what
+// a list of a few does until the file changes, and then shows the change.
+TEST_F(ConversationStoreFileTest, ListOfAThousandChatsIsNotRebuiltFromAnUnchangedFile) {
+    StoredConversationState state;
+    for (int n = 0; n < 1000; ++n) {
+        auto& thread = state.threads.emplace_back();
+        thread.threadID = "T" + std::to_string(n);
+        thread.title = "Chat";
+        thread.createdAt = thread.updatedAt = "2026-12-06T15:24:00.000Z";
+        for (int i = 0; i < 4; ++i) {
+            auto& entry = thread.entries.emplace_back();
+            entry.timestamp = "x";
+            entry.content = std::string(400, 'a');
+        }
+    }
+    prepare(json(state).dump());
+    auto median = [](const std::function<void()>& work) {
+        std::vector<double> times;
+        for (int round = 0; round < 9; ++round) {
+            const auto start = std::chrono::steady_clock::now();
+            work();
+            times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
+        std::sort(times.begin(), times.end());
+        return times[4];
+    };
+    {
+        ConversationStore store;
+        const auto listed = store.conversationState();
+        // The least a list costs: a copy of its answer.
+        const double copy = median([&] { auto threads = listed.threads; });
+        const double list = median([&] { (void)store.conversationState(); });
+        EXPECT_LT(list, 4 * copy) << "every list builds every chat's summary again";
+    }
+
+    ConversationStore store;
+    const auto before = store.conversationState();
+    clock.sleep(std::chrono::milliseconds(1));
+    ConversationStore other;  // another copy's store of the file
+    ASSERT_TRUE(other.append(ConversationRole::user, "changed elsewhere", "T500"));
+    const auto after = store.conversationState();
+    ASSERT_EQ(after.threads.size(), before.threads.size());
+    EXPECT_EQ(after.threads.front().threadID, "T500");
+    EXPECT_EQ(after.threads.front().lastMessagePreview, "changed elsewhere");
+}
+
 TEST(ConversationStore, KillDuringAWriteLeavesTheOldOrTheNewFileNeverATornOne) {
 #if defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "ThreadSanitizer cannot start threads in a child forked from a threaded process";
