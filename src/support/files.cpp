@@ -178,6 +178,30 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned 
     return true;
 }
 
+bool writeNewFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
+    fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+    fs::path temp;
+    int fd = createLockedTemporary(folder, path, mode, temp);
+    if (fd < 0) return false;
+    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    // A hard link fails where the name is taken, as a rename that may not replace does.
+    if (!ok || ::link(temp.c_str(), path.c_str()) != 0) {
+        int error = errno;
+        ::unlink(temp.c_str());
+        ::close(fd);
+        errno = error;
+        return false;
+    }
+    ::unlink(temp.c_str());
+    ::close(fd);
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
 namespace {
 // Without locks a writer cannot say it is at work: its file is taken for a leftover only once
 // it is older than any write lasts. File times are the system's, so is the time they are read at.

@@ -64,6 +64,11 @@ private:
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, unsigned mode = 0600,
                          FileStamp* written = nullptr);
 
+// As writeFileAtomically, but only where nothing is at the path yet: the name is taken
+// exclusively, so that two writers choosing the same free name never replace each other's file.
+// False with errno EEXIST when the name was taken.
+bool writeNewFileAtomically(const std::filesystem::path& path, std::string_view bytes, unsigned mode = 0600);
+
 // Removes the temporary files that an interrupted writeFileAtomically of `path` left beside it
 // (a crash between create and rename): only regular files named exactly as it names them, and
 // only those no writer holds: another copy of the program writing into the same folder keeps
