@@ -508,7 +508,7 @@ public:
         return {state};
     }
     bool storeTrackDescription(const std::string&, const std::string&) override { return false; }
-    bool updateSongBrief(const std::string&) override { return true; }
+    std::optional<std::string> updateSongBrief(const std::string&, const std::string&) override { return std::nullopt; }
 };
 
 class PreparedTurnTest : public ChatOrchestratorTest {

@@ -260,7 +260,7 @@ TEST_F(ChatViewModelProjectTest, AgentsSongBriefGoesToItsTurnsThread) {
     const auto turnThread = model().currentThreadID();
     model().switchConversation(other);
 
-    controller_->updateSongBrief("Warm ballad");  // what the agent's tool calls
+    controller_->updateSongBrief("Warm ballad", turnThread);  // what the agent's tool calls
     queue_.drain();
     auto& store = controller_->conversationStore();
     EXPECT_EQ(store.songBrief(turnThread), "Warm ballad");
