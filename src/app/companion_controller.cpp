@@ -207,7 +207,16 @@ bool CompanionController::storeTrackDescription(const std::string& instanceID, c
     return true;
 }
 
-bool CompanionController::updateSongBrief(const std::string& brief) const { return notifySongBriefUpdate(brief); }
+std::optional<std::string> CompanionController::updateSongBrief(const std::string& brief, const std::string& threadID) {
+    {
+        std::lock_guard lock(sharedMutex_);
+        if (!onSongBriefUpdate_) return ToolHost::kNoWindow;
+    }
+    const auto state = conversationStore_.updateSongBrief(brief, threadID);
+    if (!state.ok) return state.error.value_or("it could not be stored");
+    notifySongBriefUpdate(brief);  // stored: a window closed meanwhile shows it when next opened
+    return std::nullopt;
+}
 
 HealthResponse CompanionController::healthSnapshot() const {
     HealthResponse health;

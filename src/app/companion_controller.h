@@ -121,7 +121,9 @@ public:
     // instance streaming from the track and the window hears of it by the instance's track name;
     // false when there is no instance ID to keep it under.
     bool storeTrackDescription(const std::string& instanceID, const std::string& description);
-    bool updateSongBrief(const std::string& brief) const;
+    // The brief goes into the chat's record first, so that the agent hears what the store answered;
+    // then the window shows it. As ToolHost::updateSongBrief answers.
+    std::optional<std::string> updateSongBrief(const std::string& brief, const std::string& threadID);
     // The tools' view of this controller; holding it keeps the controller alive.
     std::shared_ptr<ToolHost> toolHost();
 
@@ -172,7 +174,9 @@ private:
         bool storeTrackDescription(const std::string& instanceID, const std::string& description) override {
             return owner_.storeTrackDescription(instanceID, description);
         }
-        bool updateSongBrief(const std::string& brief) override { return owner_.updateSongBrief(brief); }
+        std::optional<std::string> updateSongBrief(const std::string& brief, const std::string& threadID) override {
+            return owner_.updateSongBrief(brief, threadID);
+        }
 
     private:
         CompanionController& owner_;

@@ -13,6 +13,7 @@
 #include "backend/request_checks.h"
 #include "http/json_response.h"
 #include "support/app_paths.h"
+#include "support/files.h"
 #include "support/iso8601.h"
 #include "support/json_fields.h"
 #include "support/numbers.h"
@@ -113,7 +114,7 @@ fs::path BackendService::defaultDataFolder() {
     }
     std::error_code ignored;
     fs::create_directories(folder, ignored);
-    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ignored);
+    narrowFolderToOwner(folder);
     return folder;
 }
 

@@ -32,7 +32,7 @@ bool ReportStore::store(const std::string& id, const nlohmann::json& report, boo
     std::error_code ignored;
     for (const fs::path& made : {dataFolder_ / "reports", where}) {
         fs::create_directories(made, ignored);
-        fs::permissions(made, fs::perms::owner_all, fs::perm_options::replace, ignored);
+        narrowFolderToOwner(made);
     }
     std::string stamp = ISO8601::corvaneDefault(clock_.now());
     std::replace(stamp.begin(), stamp.end(), ':', '-');

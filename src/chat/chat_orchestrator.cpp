@@ -457,6 +457,16 @@ void ChatOrchestrator::cleanUpLogic() const {
     services_.pluginInspector.resetTurnState();
 }
 
+namespace {
+// The answer names the chat the turn was about, even one deleted meanwhile (whose state answer
+// shows the chat the window lands on instead).
+void nameTurnsThread(ChatResponse& response, const std::string& threadID, const ConversationStateResponse& state) {
+    response.threadID = threadID;
+    if (state.currentThreadID == threadID) response.threadTitle = state.currentThreadTitle;
+    response.availableThreads = state.threads;
+}
+}  // namespace
+
 void ChatOrchestrator::endWithReply(Turn& turn, const std::string& reply) {
     // An empty reply reported as a success would leave the user with nothing to read.
     if (isBlank(reply)) {
@@ -476,9 +486,7 @@ void ChatOrchestrator::endWithReply(Turn& turn, const std::string& reply) {
     response.assistantMessage = reply;
     response.toolsUsed = turn.toolsUsed;
     response.activitySummary = ChatResponseComposer::makeActivitySummary(turn.toolsUsed);
-    response.threadID = state.currentThreadID;
-    response.threadTitle = state.currentThreadTitle;
-    response.availableThreads = state.threads;
+    nameTurnsThread(response, turn.threadID, state);
     reportSaveFailure(turn, response);
     finishTurn(turn, std::move(response));
 }
@@ -503,9 +511,7 @@ void ChatOrchestrator::endWithFailure(Turn& turn, const std::string& description
     response.assistantMessage = reply;
     response.toolsUsed = turn.toolsUsed;
     response.activitySummary = ChatResponseComposer::makeActivitySummary(turn.toolsUsed);
-    response.threadID = state.currentThreadID;
-    response.threadTitle = state.currentThreadTitle;
-    response.availableThreads = state.threads;
+    nameTurnsThread(response, turn.threadID, state);
     reportSaveFailure(turn, response);
     // The turn's own failure is the last error: it is what ended the turn.
     if (!cancelled) turn.stream->yield(AgentEvent::error(description));

@@ -68,9 +68,12 @@ AgentToolOutputPayload updateSongBrief(ToolCall& toolCall) {
     if (!brief) return toolCall.fail(kInvalidArguments);
     // Headless, no window takes the brief: the model hears so rather than a success.
     auto controller = toolCall.executor.host();
-    if (!controller || !controller->updateSongBrief(*brief))
+    const auto refused = controller ? controller->updateSongBrief(*brief, toolCall.threadID)
+                                    : std::optional<std::string>(ToolHost::kNoWindow);
+    if (refused == ToolHost::kNoWindow)
         return toolCall.fail("The song brief was not stored: no chat window is open to keep it. Tell the user the "
                              "brief instead, or ask them to open the Corvane window and retry.");
+    if (refused) return toolCall.fail("The song brief was not stored: " + *refused + ".");
     toolCall.record("Saved song brief: " + *brief, true);
     return okOutput(toolCall);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,10 @@ public:
     // Keeps a track's description under the analysis instance that streams from the track;
     // false when it was not kept.
     virtual bool storeTrackDescription(const std::string& instanceID, const std::string& description) = 0;
-    // False when nothing took the brief (no chat window to keep it, as when headless).
-    virtual bool updateSongBrief(const std::string& brief) = 0;
+    // Stores the brief in the turn's chat and shows it; absent once stored, else why it was not:
+    // kNoWindow where no chat window keeps it (as when headless), or what the store answered.
+    virtual std::optional<std::string> updateSongBrief(const std::string& brief, const std::string& threadID) = 0;
+    static constexpr const char* kNoWindow = "no chat window is open to keep it";
 };
 
 }  // namespace corvane

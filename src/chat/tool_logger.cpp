@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <string_view>
 
 #include "support/app_paths.h"
@@ -39,15 +40,19 @@ std::vector<fs::path> logFilesNewestFirst(const fs::path& folder) {
 }
 
 // "2026-12-06T15-23-51Z.json"; a later turn of the same second gets "…Z_001.json", "…Z_002.json",
-// which sort after it, so the newest turn still comes first.
-fs::path unusedLogPath(const fs::path& folder, const std::string& turnTimestamp) {
+// which sort after it, so the newest turn still comes first. The name is taken exclusively:
+// another copy of the program ending a turn in the same second gets the next one.
+void writeLog(const fs::path& folder, const std::string& turnTimestamp, const std::string& bytes) {
     std::string base = turnTimestamp;
     std::replace(base.begin(), base.end(), ':', '-');
     fs::path path = folder / (base + ".json");
     std::error_code ec;
-    for (int ordinal = 1; fs::exists(fs::symlink_status(path, ec)); ++ordinal)
+    for (int ordinal = 1; ordinal < 1000; ++ordinal) {
+        // A name seen taken is skipped without writing; one taken meanwhile fails the write.
+        if (!fs::exists(fs::symlink_status(path, ec)) && (writeNewFileAtomically(path, bytes) || errno != EEXIST))
+            return;  // a lost log is not reported
         path = folder / fmt::format("{}_{:03}.json", base, ordinal);
-    return path;
+    }
 }
 
 }  // namespace
@@ -132,7 +137,7 @@ void ToolLogger::closeTurn(int totalRounds, const std::optional<std::string>& ag
         leftoversRemoved_ = true;
     }
     try {
-        writeJSONDocument(unusedLogPath(logsDir_, turn.turnTimestamp), turn);  // a lost log is not reported
+        if (const auto bytes = encodeJSONDocument(turn)) writeLog(logsDir_, turn.turnTimestamp, *bytes);
     } catch (const std::exception&) {
         // Nothing is written; the turn is closed all the same.
     }

@@ -74,14 +74,23 @@ ConversationSummary summarize(const Thread& thread) {
     return summary;
 }
 
-ConversationStateResponse makeStateResponse(const StoredConversationState& state, const std::string& currentThreadID) {
-    ConversationStateResponse response;
-    response.ok = true;
+// Newest first.
+std::vector<ConversationSummary> sortedSummaries(const StoredConversationState& state) {
     std::vector<const Thread*> sorted;  // not copies: the threads may hold megabytes
     for (const auto& thread : state.threads) sorted.push_back(&thread);
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const Thread* a, const Thread* b) { return a->updatedAt > b->updatedAt; });
-    for (const Thread* thread : sorted) response.threads.push_back(summarize(*thread));
+    std::vector<ConversationSummary> summaries;
+    summaries.reserve(sorted.size());
+    for (const Thread* thread : sorted) summaries.push_back(summarize(*thread));
+    return summaries;
+}
+
+ConversationStateResponse makeStateResponse(const StoredConversationState& state, const std::string& currentThreadID,
+                                            std::vector<ConversationSummary> summaries) {
+    ConversationStateResponse response;
+    response.ok = true;
+    response.threads = std::move(summaries);
     if (const Thread* current = findThread(state.threads, currentThreadID)) {
         response.currentThreadID = current->threadID;
         response.currentThreadTitle = current->title;
@@ -162,6 +171,7 @@ std::optional<std::string> ConversationStore::lastFailure() {
 
 // What one operation works on: the threads and the thread the caller means.
 struct ConversationStore::Operation {
+    ConversationStore& store;
     StoredConversationState& state;
     Threads& threads;         // state.threads
     std::string resolvedID;   // the named thread when it exists, else the most recent one, else ""
@@ -175,7 +185,7 @@ struct ConversationStore::Operation {
     bool refused = false;  // a change to a thread that is gone: not ok, and nothing written
 
     ConversationStateResponse response(const std::string& currentThreadID) const {
-        return makeStateResponse(state, currentThreadID);
+        return makeStateResponse(state, currentThreadID, changes ? sortedSummaries(state) : store.summaries(state));
     }
     // The change named a thread that is gone: it is refused, never made to another thread.
     bool refuseIfGone() {
@@ -185,6 +195,16 @@ struct ConversationStore::Operation {
         return true;
     }
 };
+
+// Building every thread's summary costs most of a list of many threads; one version of the
+// file always gives the same list.
+std::vector<ConversationSummary> ConversationStore::summaries(const StoredConversationState& state) {
+    if (summariesVersion_ != file_.version()) {
+        summaries_ = sortedSummaries(state);
+        summariesVersion_ = file_.version();
+    }
+    return summaries_;
+}
 
 const char* const ConversationStore::kGoneThreadFailure = "the chat no longer exists";
 
@@ -201,7 +221,7 @@ auto ConversationStore::run(const std::optional<std::string>& threadID, Change c
         std::string resolved = resolveThreadID(threads, threadID);
         Thread* target = targetThread(threads, threadID, resolved);
         const bool missing = threadID && !threadID->empty() && !target;
-        Operation operation{loaded.value, threads, std::move(resolved), target, missing};
+        Operation operation{*this, loaded.value, threads, std::move(resolved), target, missing};
         // Only a file not yet in the current form (none, undecodable and backed up, legacy) is
         // written by a read: under the lock, that puts back nothing another copy wrote.
         const bool currentForm = loaded.found == StoreFile::Found::decoded && !unsavedMigration_;
@@ -222,13 +242,17 @@ auto ConversationStore::run(const std::optional<std::string>& threadID, Change c
             auto answer = change(operation);
             const bool rewrite = operation.write && (operation.changes || !currentForm);
             if (operation.refused) file_.keepFailure(kGoneThreadFailure);
-            const bool stored = rewrite ? store() : readable && !operation.refused;
+            // Without the lock a read may answer from a file another copy is about to replace.
+            const std::optional<std::string>& unlocked = held.refusal();
+            if (unlocked && !rewrite) file_.keepFailure(*unlocked);
+            const bool stored = rewrite ? store() : readable && !operation.refused && !unlocked;
             // A change the file did not take is dropped: the answer shows what is kept, and why.
             const std::optional<std::string> failure = stored ? std::nullopt : file_.lastFailure();
             auto settle = [&](ConversationStateResponse& state) {
                 if (!stored && rewrite) {
                     const auto& kept = file_.keptAfterFailedSave().value;
-                    state = makeStateResponse(kept, resolveThreadID(kept.threads, state.currentThreadID));
+                    state = makeStateResponse(kept, resolveThreadID(kept.threads, state.currentThreadID),
+                                              sortedSummaries(kept));
                 }
                 state.ok = stored;
                 state.error = failure;
@@ -316,7 +340,7 @@ void setBrief(Thread& thread, const std::optional<std::string>& songBrief) {
 
 ConversationStateResponse ConversationStore::clearThread(const std::optional<std::string>& threadID) {
     return run(threadID, [](Operation& op) {
-        if (op.thread) clear(op.threads, *op.thread);
+        if (!op.refuseIfGone() && op.thread) clear(op.threads, *op.thread);
         return op.response(op.resolvedID);
     });
 }
@@ -423,7 +447,7 @@ bool ConversationStore::clearPendingCaptures(const std::optional<std::string>& t
 ConversationStateResponse ConversationStore::updateSongBrief(const std::optional<std::string>& songBrief,
                                                              const std::optional<std::string>& threadID) {
     return run(threadID, [&](Operation& op) {
-        if (op.thread) setBrief(*op.thread, songBrief);
+        if (!op.refuseIfGone() && op.thread) setBrief(*op.thread, songBrief);
         return op.response(op.resolvedID);
     });
 }

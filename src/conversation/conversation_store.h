@@ -53,6 +53,7 @@ public:
     // Renames the thread with exactly this ID; a title that is empty once trimmed is ignored.
     bool updateTitle(const std::string& threadID, const std::string& title);
     // Empties entries and captures, renumbers the title by stored position; keeps brief and project.
+    // A named thread that is gone is refused (kGoneThreadFailure), as by updateSongBrief.
     ConversationStateResponse clearThread(const std::optional<std::string>& threadID);
     // The last `limit` entries in stored order (none for a negative limit).
     std::vector<ConversationEntry> recentEntries(const std::optional<std::string>& threadID, int limit);
@@ -94,6 +95,11 @@ private:
     template <class Change>
     auto run(const std::optional<std::string>& threadID, Change change);
 
+    // The summaries of the threads as file_'s version summariesVersion_ holds them; reads only.
+    std::vector<ConversationSummary> summaries(const StoredConversationState& state);
+
+    std::vector<ConversationSummary> summaries_;
+    std::uint64_t summariesVersion_ = 0;
     bool unsavedMigration_ = false;  // the threads were migrated from a legacy file not yet rewritten
     CachedStoreFile<StoredConversationState> file_;
     platform::SerialQueue queue_;

@@ -60,4 +60,13 @@ bool ProjectDataStore::save(const std::string& projectName, const StoredProjectD
     });
 }
 
+bool ProjectDataStore::update(const std::string& projectName,
+                              const std::function<void(StoredProjectData&)>& change) {
+    return queue_.sync([&] {
+        const FileLock held = file_.lock();  // from the read to the rename: another copy's change is kept
+        change(file_.current().value[projectName]);
+        return file_.save();
+    });
+}
+
 }  // namespace corvane

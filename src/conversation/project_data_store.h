@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -71,6 +72,9 @@ public:
     // Replaces the record of that project; the other projects' records stay as they are.
     // Whether it reached the file (when not, lastFailure() tells why and nothing changed).
     bool save(const std::string& projectName, const StoredProjectData& data);
+    // Applies `change` to the record as stored now (an empty one when there is none), under the
+    // lock: what another copy stored meanwhile in the rest of the record stays. As save answers.
+    bool update(const std::string& projectName, const std::function<void(StoredProjectData&)>& change);
 
 private:
     CachedStoreFile<std::map<std::string, StoredProjectData>> file_;

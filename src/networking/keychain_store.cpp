@@ -6,6 +6,7 @@
 
 #include "platform/log.h"
 #include "support/app_paths.h"
+#include "support/files.h"
 #include "support/json_fields.h"
 
 namespace fs = std::filesystem;
@@ -26,8 +27,7 @@ void reportWriteFailure(const std::string& reason) { log("[KeychainStore] write 
 
 fs::path KeychainStore::storeURL() {
     const fs::path folder = AppPaths::appSupportDirectory();
-    std::error_code ignored;
-    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ignored);
+    narrowFolderToOwner(folder);
     return folder / "auth.json";
 }
 

@@ -27,7 +27,7 @@ struct KeychainStore {
     // it; nothing is written when `change` answers false.
     static void update(const std::function<bool(std::map<std::string, std::string>&)>& change);
 
-    // The file's location; sets the folder's mode to 0700 on every call.
+    // The file's location; takes the group's and others' permissions off the folder on every call.
     static std::filesystem::path storeURL();
 
 private:

@@ -48,8 +48,7 @@ std::mutex& dumpMutex() {
 
 fs::path RequestDump::folder() {
     const fs::path dir = AppPaths::appSupportDirectory("diagnostics");
-    std::error_code ignored;
-    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace, ignored);
+    narrowFolderToOwner(dir);
     return dir;
 }
 

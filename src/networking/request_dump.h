@@ -14,7 +14,7 @@ namespace corvane::networking {
 struct RequestDump {
     static constexpr std::uintmax_t kMaxLogBytes = 10 * 1024 * 1024;
 
-    // The folder ("diagnostics" in the application folder), set to 0700 on every call.
+    // The folder ("diagnostics" in the application folder), narrowed to the user on every call.
     static std::filesystem::path folder();
     static std::filesystem::path lastRequestPath();  // "cv-last-request.json"
     static std::filesystem::path requestLogPath();   // "cv-requests.jsonl"; the previous one ends in ".1"

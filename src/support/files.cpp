@@ -10,6 +10,10 @@
 #include <cerrno>
 #include <ctime>
 #include <random>
+#include <system_error>
+
+#include "platform/clock.h"
+#include "platform/platform.h"
 
 namespace corvane {
 
@@ -57,15 +61,21 @@ std::string randomSuffix() {
 
 FileRead readFile(const fs::path& path) {
     FileRead result;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO in the file's place opens at once, and is then refused rather than read.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         result.error = errno;
         result.status = errno == ENOENT || errno == ENOTDIR ? FileRead::Status::missing : FileRead::Status::unreadable;
         return result;
     }
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-        result.bytes.reserve(static_cast<size_t>(st.st_size));
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        result.error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;  // a folder is moved aside as before
+        ::close(fd);
+        result.status = FileRead::Status::unreadable;
+        return result;
+    }
+    if (st.st_size > 0) result.bytes.reserve(static_cast<size_t>(st.st_size));
     char buffer[65536];
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -168,6 +178,30 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned 
     return true;
 }
 
+bool writeNewFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
+    fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+    fs::path temp;
+    int fd = createLockedTemporary(folder, path, mode, temp);
+    if (fd < 0) return false;
+    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    // A hard link fails where the name is taken, as a rename that may not replace does.
+    if (!ok || ::link(temp.c_str(), path.c_str()) != 0) {
+        int error = errno;
+        ::unlink(temp.c_str());
+        ::close(fd);
+        errno = error;
+        return false;
+    }
+    ::unlink(temp.c_str());
+    ::close(fd);
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
 namespace {
 // Without locks a writer cannot say it is at work: its file is taken for a leftover only once
 // it is older than any write lasts. File times are the system's, so is the time they are read at.
@@ -223,6 +257,7 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
     if (this != &other) {
         if (fd_ >= 0) ::close(fd_);
         fd_ = std::exchange(other.fd_, -1);
+        refusal_ = std::exchange(other.refusal_, std::nullopt);
     }
     return *this;
 }
@@ -231,19 +266,42 @@ FileLock::~FileLock() {
     if (fd_ >= 0) ::close(fd_);  // closing the last descriptor lets the lock go
 }
 
-FileLock FileLock::acquire(const fs::path& path) {
+FileLock FileLock::acquire(const fs::path& path) { return acquire(path, kLockWait); }
+
+FileLock FileLock::acquire(const fs::path& path, std::chrono::milliseconds wait) {
     const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-    const fs::path lockPath = folder / ("." + path.filename().string() + ".lock");
-    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return {};
-    int result;
-    while ((result = lockFile(fd, LOCK_EX)) != 0 && errno == EINTR) {
-    }
-    if (result != 0) {
+    const std::string name = "." + path.filename().string() + ".lock";
+    const fs::path lockPath = folder / name;
+    auto refused = [&](const std::string& why) {
+        return FileLock(name + " could not be used to lock " + path.filename().string() + ": " + why);
+    };
+    // Never through a symbolic link: it may point at any file. O_NONBLOCK: a FIFO put in its place
+    // must not stall the open.
+    constexpr int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | flags, 0600);
+    if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EISDIR || errno == EROFS))
+        fd = ::open(lockPath.c_str(), O_RDONLY | flags);
+    if (fd < 0) return refused(std::generic_category().message(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
         ::close(fd);
-        return {};
+        return refused("it is neither a file nor a folder");
     }
-    return FileLock(fd);
+    auto& clock = platform::clock();
+    const auto deadline = clock.now() + wait;
+    for (;;) {
+        if (lockFile(fd, LOCK_EX | LOCK_NB) == 0) return FileLock(fd);
+        const int error = errno;
+        if (error == EINTR) continue;
+        if (error == EWOULDBLOCK && clock.now() < deadline) {
+            clock.sleep(std::chrono::milliseconds(5));
+            continue;
+        }
+        ::close(fd);
+        if (error == ENOLCK) return {};  // a file system without locks: the writes go uncoordinated
+        if (error == EWOULDBLOCK) return FileLock(std::string(kFolderHeldByAnotherCopy));
+        return refused(std::generic_category().message(error));
+    }
 }
 
 void setFlockFunctionForTesting(FlockFunction flock) { flockFunction.store(flock); }
@@ -274,6 +332,11 @@ void narrowEntries(const fs::path& folder, int depthLeft) {
     }
 }
 }  // namespace
+
+void narrowFolderToOwner(const fs::path& folder) {
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) narrow(folder, st);
+}
 
 void narrowToOwner(const fs::path& folder, int maxDepth) {
     struct stat st {};

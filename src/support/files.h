@@ -19,6 +19,7 @@ struct FileRead {
     bool ok() const { return status == Status::ok; }
 };
 
+// A file that is not a regular one (a FIFO, a device) is unreadable: it is never waited on.
 FileRead readFile(const std::filesystem::path& path);
 
 // One version of a file on disk. Every replacement of the file changes the inode; a rewrite in
@@ -63,6 +64,11 @@ private:
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, unsigned mode = 0600,
                          FileStamp* written = nullptr);
 
+// As writeFileAtomically, but only where nothing is at the path yet: the name is taken
+// exclusively, so that two writers choosing the same free name never replace each other's file.
+// False with errno EEXIST when the name was taken.
+bool writeNewFileAtomically(const std::filesystem::path& path, std::string_view bytes, unsigned mode = 0600);
+
 // Removes the temporary files that an interrupted writeFileAtomically of `path` left beside it
 // (a crash between create and rename): only regular files named exactly as it names them, and
 // only those no writer holds: another copy of the program writing into the same folder keeps
@@ -79,26 +85,40 @@ inline constexpr std::chrono::seconds kLeftoverTemporaryAge{3600};
 // The exclusive lock that every read-modify-write of a store file holds, from its read to its
 // rename, against the other copies of the program sharing the folder (and other stores of the
 // file in this process). It is taken on ".<name>.lock" beside the file, which is never removed:
-// a lock on a file that may be replaced is no lock. Where the file system has no locks, or the
-// lock file cannot be made, nothing is held and the writes go as they would alone.
+// a lock on a file that may be replaced is no lock. flock needs no write access, so a lock file
+// that can only be read still locks. Where the file system has no locks nothing is held and the
+// writes go as they would alone; where no lock can be had for any other reason (the lock file
+// is a symbolic link or cannot be opened, another copy holds it longer than kLockWait) the
+// lock says why, and the write it guards is refused.
 class FileLock {
 public:
     FileLock() = default;
-    FileLock(FileLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileLock(FileLock&& other) noexcept
+        : fd_(std::exchange(other.fd_, -1)), refusal_(std::exchange(other.refusal_, std::nullopt)) {}
     FileLock& operator=(FileLock&& other) noexcept;
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
     ~FileLock();
 
     bool held() const { return fd_ >= 0; }
+    // Why no lock could be had where the file system has locks; absent when held or without locks.
+    const std::optional<std::string>& refusal() const { return refusal_; }
 
-    // Waits for whoever holds the lock of `path`.
+    // Waits for whoever holds the lock of `path`, at most `wait` on the platform clock.
     static FileLock acquire(const std::filesystem::path& path);
+    static FileLock acquire(const std::filesystem::path& path, std::chrono::milliseconds wait);
 
 private:
     explicit FileLock(int fd) : fd_(fd) {}
+    explicit FileLock(std::string refusal) : refusal_(std::move(refusal)) {}
     int fd_ = -1;
+    std::optional<std::string> refusal_;
 };
+
+// Long enough for another copy's slowest write of a large store; short enough that a window
+// asking on its UI thread answers while the copy holding the lock is stopped.
+inline constexpr std::chrono::milliseconds kLockWait{3000};
+inline constexpr std::string_view kFolderHeldByAnotherCopy = "another copy of Corvane holds the folder";
 
 // The flock(2) every lock here goes through; tests put in one that answers as a file system
 // without locks would. Null puts the system's back.
@@ -112,6 +132,9 @@ bool createPrivateFolders(const std::filesystem::path& folder);
 // Takes the group's and others' permissions off the folder and everything in it, at most
 // `maxDepth` folders down; symbolic links are neither changed nor followed.
 void narrowToOwner(const std::filesystem::path& folder, int maxDepth = 8);
+// The same for one folder alone. Only takes permissions away: a folder the user made read-only
+// stays so.
+void narrowFolderToOwner(const std::filesystem::path& folder);
 
 // For files in shared folders such as /tmp: created 0600, never through a symbolic link.
 // Appends with O_APPEND, so concurrent writers never replace each other's lines.

@@ -82,8 +82,9 @@ std::optional<std::string> StoreFile::encode(const nlohmann::json& document, boo
 
 bool StoreFile::saveBytes(Found found, const std::string& corruptBytes, const std::string& bytes, FileStamp* written) {
     if (!mayOverwrite(found, corruptBytes)) return false;
-    if (!writeFileAtomically(path_, bytes, options_.mode, written)) {
-        const std::string reason = std::generic_category().message(errno);
+    const bool unlocked = lockRefusal_.has_value();  // another copy could write in between
+    if (unlocked || !writeFileAtomically(path_, bytes, options_.mode, written)) {
+        const std::string reason = unlocked ? *lockRefusal_ : std::generic_category().message(errno);
         if (options_.reportWriteFailure)
             options_.reportWriteFailure(reason);
         else

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -61,8 +62,15 @@ public:
     const std::string& storeName() const { return storeName_; }
 
     // Held across a read-modify-write, from the read to the rename: no other copy of the
-    // program sharing the folder writes the file in between.
-    [[nodiscard]] FileLock lock() const { return FileLock::acquire(path_); }
+    // program sharing the folder writes the file in between. Where no lock could be had, the
+    // writes until the next lock() are refused with its reason.
+    [[nodiscard]] FileLock lock() const {
+        FileLock held = FileLock::acquire(path_);
+        lockRefusal_ = held.refusal();
+        return held;
+    }
+    // Why the last lock() could not be had; absent when it was (or the file system has none).
+    const std::optional<std::string>& lockRefusal() const { return lockRefusal_; }
 
     // Why the last load or save could not read or write the file; absent when it could.
     const std::optional<std::string>& lastFailure() const { return lastFailure_; }
@@ -135,6 +143,7 @@ private:
     std::string storeName_;
     Options options_;
     std::optional<std::string> lastFailure_;
+    mutable std::optional<std::string> lockRefusal_;
 };
 
 // A store file whose decoded contents stay in memory between operations. The file is read again
@@ -170,10 +179,15 @@ public:
     void keepFailure(std::string reason) { file_.keepFailure(std::move(reason)); }
     [[nodiscard]] FileLock lock() const { return file_.lock(); }
 
+    // Changes whenever current() may hold other contents than before (read again, saved): what
+    // a caller built from them stays right while it is the same. Never 0.
+    std::uint64_t version() const { return version_; }
+
     // The contents as the file holds them now; the caller may change them and then save().
     Contents& current() {
         if (cached_ && fileStamp(file_.path()) == held_.stamp()) return contents_;
         cached_ = false;
+        ++version_;
         held_ = HeldVersion::open(file_.path());  // before the read: a later change shows
         contents_ = reportFailure_ ? file_.load<T>(decode_, reportFailure_) : file_.load<T>(decode_);
         // Only a file read whole is kept; a corrupt or unreadable one is looked at again each time.
@@ -198,6 +212,7 @@ public:
     // are dropped and the next operation reads the file again.
     bool save() {
         cached_ = false;
+        ++version_;
         bool replaced = false;
         std::optional<std::string> bytes;
         if (encode_) {
@@ -235,6 +250,7 @@ private:
     size_t lastSize_ = 0;
     HeldVersion held_;
     bool cached_ = false;
+    std::uint64_t version_ = 1;
 };
 
 }  // namespace corvane

@@ -79,46 +79,59 @@ void ChatViewModel::loadProjectData() {
     --loadingProjectData_;
 }
 
-void ChatViewModel::persistProjectData() {
+// Another copy's window may have changed the record since this one loaded it: only the part
+// changed here goes into the record as stored.
+void ChatViewModel::persistProjectData(ProjectDataPart changed) {
     if (!detectedProjectName_ || loadingProjectData_ > 0) return;
     auto& store = *ports_.projectData;
 
     // Descriptions by track name. Tracks without a live analysis state keep what is stored; a
     // live track whose description was emptied loses it.
-    StoredProjectData data;
-    if (auto stored = store.load(*detectedProjectName_)) data.trackDescriptions = std::move(stored->trackDescriptions);
     std::map<std::string, std::string> live;
     std::set<std::string> liveNames;
-    for (const auto& state : activeTrackStates()) {
-        const auto found = trackDescriptions_.find(state.id);
-        if (found == trackDescriptions_.end()) continue;
-        liveNames.insert(state.trackName);
-        if (!found->second.empty()) live[state.trackName] = found->second;
-    }
-    for (const auto& name : liveNames) {
-        if (auto found = live.find(name); found != live.end()) {
-            data.trackDescriptions[name] = found->second;
-        } else {
-            data.trackDescriptions.erase(name);
+    if (changed == ProjectDataPart::trackDescriptions)
+        for (const auto& state : activeTrackStates()) {
+            const auto found = trackDescriptions_.find(state.id);
+            if (found == trackDescriptions_.end()) continue;
+            liveNames.insert(state.trackName);
+            if (!found->second.empty()) live[state.trackName] = found->second;
         }
-    }
-    for (const auto& section : songSections_)
-        data.sections.push_back(StoredSection{section.name, section.startBar, section.endBar, section.colorIndex});
-    data.songStartBar = songStartBar_;
-    data.songEndBar = songEndBar_;
-    store.save(*detectedProjectName_, data);
+    const bool stored = store.update(*detectedProjectName_, [&](StoredProjectData& data) {
+        switch (changed) {
+            case ProjectDataPart::trackDescriptions:
+                for (const auto& name : liveNames) {
+                    if (auto found = live.find(name); found != live.end()) {
+                        data.trackDescriptions[name] = found->second;
+                    } else {
+                        data.trackDescriptions.erase(name);
+                    }
+                }
+                break;
+            case ProjectDataPart::sections:
+                data.sections.clear();
+                for (const auto& section : songSections_)
+                    data.sections.push_back(
+                        StoredSection{section.name, section.startBar, section.endBar, section.colorIndex});
+                break;
+            case ProjectDataPart::songStartBar: data.songStartBar = songStartBar_; break;
+            case ProjectDataPart::songEndBar: data.songEndBar = songEndBar_; break;
+        }
+    });
+    if (!stored)
+        tellStoreFailure("The project data was not saved: " + store.lastFailure().value_or("it could not be stored") +
+                         ".");
 }
 
 void ChatViewModel::setSongSections(std::vector<SongSection> sections) {
     assign(songSections_, std::move(sections), Field::songSections);
     ports_.songNotes->setSongSectionsStore(songSections_);
-    persistProjectData();
+    persistProjectData(ProjectDataPart::sections);
 }
 
 void ChatViewModel::setTrackDescriptions(std::map<std::string, std::string> descriptions) {
     assign(trackDescriptions_, std::move(descriptions), Field::trackDescriptions);
     ports_.songNotes->setTrackDescriptionsStore(trackDescriptions_);
-    persistProjectData();
+    persistProjectData(ProjectDataPart::trackDescriptions);
 }
 
 void ChatViewModel::setTrackDescription(const std::string& instanceID, const std::string& text) {
@@ -129,12 +142,12 @@ void ChatViewModel::setTrackDescription(const std::string& instanceID, const std
 
 void ChatViewModel::setSongStartBar(std::optional<int> bar) {
     assign(songStartBar_, bar, Field::songStartBar);
-    persistProjectData();
+    persistProjectData(ProjectDataPart::songStartBar);
 }
 
 void ChatViewModel::setSongEndBar(std::optional<int> bar) {
     assign(songEndBar_, bar, Field::songEndBar);
-    persistProjectData();
+    persistProjectData(ProjectDataPart::songEndBar);
 }
 
 void ChatViewModel::updateTrackAnalysis(const std::map<std::string, TrackAnalysisState>& incoming) {

@@ -142,12 +142,13 @@ TEST_F(ControllerTest, ARequestAfterTheControllerIsGoneGetsUnavailable) {
 TEST_F(ControllerTest, ASongBriefThatNoWindowTakesIsReportedAsNotStored) {
     auto& executor = controller().chatOrchestrator().toolExecutor();
     const ChatRequest request{"Remember the song", {}, {}, {}, ModelTier::standard};
+    std::string thread = "thread";
     auto brief = [&](const std::string& callID) {
         std::optional<InstalledPluginInventory> installed;
         std::vector<ToolExecution> toolsUsed;
         std::optional<std::string> signature;
         const auto outputs = executor.executeToolCalls({{callID, "update_song_brief", R"({"brief":"Dark, 104 BPM"})"}},
-                                                       request, "thread", 0, std::nullopt, installed, toolsUsed,
+                                                       request, thread, 0, std::nullopt, installed, toolsUsed,
                                                        signature);
         EXPECT_EQ(toolsUsed.size(), 1u);
         return std::make_pair(Json::parse(outputs.at(0).outputJSON), toolsUsed.at(0).succeeded);
@@ -159,10 +160,19 @@ TEST_F(ControllerTest, ASongBriefThatNoWindowTakesIsReportedAsNotStored) {
 
     std::vector<std::string> kept;
     controller().setOnSongBriefUpdate([&](const std::string& b) { kept.push_back(b); });
+    thread = controller().conversationStore().createThread().currentThreadID;
     const auto [windowed, windowedSucceeded] = brief("c2");
     EXPECT_EQ(windowed, Json({{"ok", true}}));
     EXPECT_TRUE(windowedSucceeded);
     EXPECT_EQ(kept, std::vector<std::string>{"Dark, 104 BPM"});
+    EXPECT_EQ(controller().conversationStore().songBrief(thread), "Dark, 104 BPM");
+
+    // The turn's chat deleted meanwhile (by another copy): the agent hears what the store answered.
+    controller().conversationStore().deleteThread(thread);
+    const auto [gone, goneSucceeded] = brief("c3");
+    EXPECT_EQ(gone.value("message", ""), "The song brief was not stored: the chat no longer exists.") << gone;
+    EXPECT_FALSE(goneSucceeded);
+    EXPECT_EQ(kept.size(), 1u) << "the window was told of a brief that was not stored";
 }
 
 TEST_F(ControllerTest, CallbacksForwardOnlyWhenInstalledAndMirrorsStayWhole) {

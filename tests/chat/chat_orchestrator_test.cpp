@@ -182,6 +182,21 @@ TEST_F(ChatOrchestratorTest, ATurnForAChatThatIsGoneSendsNothingAndStoresNothing
     EXPECT_FALSE(orchestrator->isTurnRunning());
 }
 
+// A chat deleted (by another copy, say) during its turn: the answer fails and still names that
+// chat, never the one the window lands on instead.
+TEST_F(ChatOrchestratorTest, AnswerOfATurnWhoseChatWasDeletedMeanwhileNamesThatChat) {
+    const std::string other = conversations.createThread(std::string("Demo Song")).currentThreadID;
+    transport->push([&](const json&, std::stop_token) {
+        conversations.deleteThread(threadID);
+        return http::HTTPClientResponse{200, textReply("Done").dump()};
+    });
+    const auto o = run();
+    EXPECT_FALSE(o.response.ok);
+    EXPECT_EQ(o.response.threadID, threadID);
+    EXPECT_EQ(o.response.threadTitle, "");
+    EXPECT_TRUE(conversations.conversationState(other).entries.empty()) << "the reply went into another chat";
+}
+
 TEST_F(ChatOrchestratorTest, TheReplyAtRoundFifteenEndsTheTurn) {
     struct Case {
         const char* label;
@@ -494,7 +509,7 @@ public:
         return {state};
     }
     bool storeTrackDescription(const std::string&, const std::string&) override { return false; }
-    bool updateSongBrief(const std::string&) override { return true; }
+    std::optional<std::string> updateSongBrief(const std::string&, const std::string&) override { return std::nullopt; }
 };
 
 class PreparedTurnTest : public ChatOrchestratorTest {

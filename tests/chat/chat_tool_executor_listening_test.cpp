@@ -22,7 +22,7 @@ public:
         : controller_(std::move(controller)) {}
     std::vector<TrackAnalysisState> trackAnalysis() override { return controller_->trackAnalysisValues(); }
     bool storeTrackDescription(const std::string&, const std::string&) override { return false; }
-    bool updateSongBrief(const std::string&) override { return true; }
+    std::optional<std::string> updateSongBrief(const std::string&, const std::string&) override { return std::nullopt; }
 
 private:
     std::shared_ptr<app::CompanionController> controller_;
@@ -168,7 +168,7 @@ public:
         return {};
     }
     bool storeTrackDescription(const std::string&, const std::string&) override { return false; }
-    bool updateSongBrief(const std::string&) override { return true; }
+    std::optional<std::string> updateSongBrief(const std::string&, const std::string&) override { return std::nullopt; }
     std::optional<standin::Transport> transport() {
         std::lock_guard lock(mutex_);
         return transport_;

@@ -40,10 +40,10 @@ public:
         descriptions_[instanceID] = description;
         return true;
     }
-    bool updateSongBrief(const std::string& brief) override {
+    std::optional<std::string> updateSongBrief(const std::string& brief, const std::string&) override {
         std::lock_guard lock(mutex_);
         briefs_.push_back(brief);
-        return true;
+        return std::nullopt;
     }
 
     void stream(const std::string& instanceID, const std::string& trackName) {

@@ -3,6 +3,9 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <set>
+
 #include "test_support/json_helpers.h"
 
 #include <nlohmann/json.hpp>
@@ -136,6 +139,24 @@ TEST_F(ToolLoggerTest, TurnsOfTheSameSecondNeverOverwriteEachOtherAndTheNewestLi
     EXPECT_EQ(names, (std::vector<std::string>{"2026-12-06T15-23-52Z.json", "2026-12-06T15-23-51Z_002.json",
                                                "2026-12-06T15-23-51Z_001.json", "2026-12-06T15-23-51Z.json"}));
     EXPECT_EQ(messages, (std::vector<std::string>{"next second", "third", "second", "first"}));
+}
+
+// Copies of the program share the folder: each takes a log's name for itself, so turns ending
+// in the same second never replace one another's log.
+TEST_F(ToolLoggerTest, CopiesEndingTurnsInTheSameSecondKeepEveryLog) {
+    std::vector<std::unique_ptr<ToolLogger>> copies;
+    for (int copy = 0; copy < 3; ++copy) copies.push_back(std::make_unique<ToolLogger>());
+    for (int turn = 0; turn < 30; ++turn)
+        for (size_t copy = 0; copy < copies.size(); ++copy) {
+            copies[copy]->beginTurn("turn " + std::to_string(turn) + " of copy " + std::to_string(copy));
+            copies[copy]->endTurn(1);
+        }
+    for (auto& copy : copies) copy->drain();
+
+    std::set<std::string> messages;
+    for (const auto& file : copies[0]->recentLogPaths(ToolLogger::keptLogs))
+        messages.insert(json::parse(testing::readAll(file.url)).at("userMessage").get<std::string>());
+    EXPECT_EQ(messages.size(), 90u) << "a turn's log replaced another's";
 }
 
 TEST_F(ToolLoggerTest, EndWithoutAnOpenTurnWritesNothingAndTheNextTurnHoldsOnlyItsOwnCalls) {

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -9,6 +10,8 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <functional>
+#include <future>
 #include <thread>
 
 #include "conversation/conversation_store.h"
@@ -192,6 +195,10 @@ TEST_F(ConversationStoreTest, UnknownThreadIdNeverChangesAnotherThread) {
     auto cleared = store.clearThread(gone);
     auto briefed = store.updateSongBrief(std::string("late brief"), gone);
     EXPECT_EQ(onDisk(), before);
+    for (const auto& refused : {cleared, briefed}) {  // never "Cleared." for a chat another copy deleted
+        EXPECT_FALSE(refused.ok);
+        EXPECT_EQ(refused.error, "the chat no longer exists");
+    }
 
     // Reads of the gone thread find nothing rather than another thread's contents.
     EXPECT_TRUE(store.recentEntries(gone, 40).empty());
@@ -615,6 +622,156 @@ TEST_F(ConversationStoreFileTest, StoreThatCannotWriteSaysSoInEveryAnswer) {
     EXPECT_NE(store.lastFailure()->find("could not be written"), std::string::npos);
     EXPECT_TRUE(logs.contains("[ConversationStore] Could not write " + file().string()));
     EXPECT_TRUE(store.conversationState().threads.empty()) << "an unstored thread is not kept";
+}
+
+// The lock file beside conversation.json as another program, or a copy run as root, left it.
+enum class LockFile { regular, symlink, folder, fifo, readOnly, otherOwner };
+
+// Runs `check` as an unprivileged user when asked (root opens every file): its answer, or
+// absent when no such user can be had here.
+std::optional<bool> runAs(bool unprivileged, const std::filesystem::path& root, const std::function<bool()>& check) {
+    if (!unprivileged) return check();
+    ::chmod(root.c_str(), 0777);
+    pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 && ::setuid(65534) != 0) ::_exit(10);
+        ::_exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 10) return std::nullopt;
+    return WEXITSTATUS(status) == 0;
+}
+
+TEST_F(ConversationStoreFileTest, LockFileThatCannotBeOpenedForWritingNeverLetsAWriteGoUnlocked) {
+    struct Case {
+        LockFile kind;
+        bool unprivileged;
+        bool locks;  // else every write is refused with the reason
+    };
+    for (const Case c : {Case{LockFile::symlink, false, false}, Case{LockFile::fifo, false, false},
+                         Case{LockFile::otherOwner, true, false}, Case{LockFile::folder, false, true},
+                         Case{LockFile::readOnly, true, true}}) {
+        SCOPED_TRACE(static_cast<int>(c.kind));
+        fs::remove_all(home.root());
+        fs::create_directories(home.appFolder());
+        ::chmod(home.appFolder().c_str(), 0777);
+        const fs::path lock = home.appFolder() / ".conversation.json.lock";
+        const fs::path elsewhere = home.root() / "elsewhere";
+        testing::writeAll(elsewhere, "not a lock");
+        switch (c.kind) {
+            case LockFile::symlink: fs::create_symlink(elsewhere, lock); break;
+            case LockFile::fifo: ::mkfifo(lock.c_str(), 0600); break;
+            case LockFile::folder: fs::create_directory(lock); break;
+            case LockFile::otherOwner:  // root's, as a copy run as root leaves it
+            case LockFile::readOnly:
+            case LockFile::regular:
+                testing::writeAll(lock, "");
+                ::chmod(lock.c_str(), c.kind == LockFile::otherOwner ? 0600 : 0400);
+                if (c.kind == LockFile::readOnly && ::chown(lock.c_str(), 65534, 65534) != 0) GTEST_SKIP();
+                break;
+        }
+        const auto answered = runAs(c.unprivileged, home.root(), [&] {
+            // Another copy holds the lock: a lock file that can be read is a lock for both.
+            const int other = c.locks ? ::open(lock.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+            if (c.locks && ::flock(other, LOCK_EX) != 0) return false;
+            ConversationStore store;
+            const auto created = store.createThread(std::nullopt);
+            const std::string error = created.error.value_or("");
+            if (other >= 0) ::close(other);
+            const bool told = error.find(c.locks ? std::string(kFolderHeldByAnotherCopy) : ".conversation.json.lock") !=
+                              std::string::npos;
+            return !created.ok && told && !fs::exists(file());
+        });
+        if (!answered) GTEST_SKIP() << "no unprivileged user here";
+        EXPECT_TRUE(*answered) << "the create went ahead without the lock, or did not say why it was refused";
+        EXPECT_EQ(testing::readAll(elsewhere), "not a lock");
+    }
+}
+
+// A copy stopped while it holds the lock, or a FIFO in the file's place: the window asks on its
+// UI thread, so the answer must come.
+TEST_F(ConversationStoreFileTest, NeitherAStoppedCopyNorAFifoMakesAReadWaitWithoutEnd) {
+    for (const bool fifo : {false, true}) {
+        SCOPED_TRACE(fifo ? "fifo" : "lock held");
+        fs::remove_all(home.root());
+        fs::create_directories(home.appFolder());
+        const fs::path lock = home.appFolder() / ".conversation.json.lock";
+        int holder = -1;
+        if (fifo) {
+            ::mkfifo(file().c_str(), 0600);
+        } else {
+            holder = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+        }
+        const auto before = clock.now();
+        ConversationStore store;
+        auto asked = std::async(std::launch::async, [&] { return store.conversationState(); });
+        const bool answered = asked.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        if (holder >= 0 && !answered) ::close(holder), holder = -1;  // lets a wait without end end
+        while (fifo && !answered && asked.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+            ::close(::open(file().c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        const auto state = asked.get();
+        if (holder >= 0) ::close(holder);
+        EXPECT_TRUE(answered) << "the read waited without end";
+        if (!answered) continue;
+        EXPECT_FALSE(state.ok);
+        if (!fifo) {
+            EXPECT_NE(state.error.value_or("").find(kFolderHeldByAnotherCopy), std::string::npos) << *state.error;
+            EXPECT_GE(clock.now() - before, kLockWait) << "gave up before the bound";
+            EXPECT_TRUE(store.createThread(std::nullopt).ok) << "the lock let go: the writes go again";
+        } else {
+            EXPECT_FALSE(store.createThread(std::nullopt).ok);
+            struct stat st {};
+            EXPECT_TRUE(::lstat(file().c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) << "the FIFO was written over";
+        }
+    }
+}
+
+// The window lists on its UI thread: a list of a long-used installation's chats costs about what
+// a list of a few does until the file changes, and then shows the change.
+TEST_F(ConversationStoreFileTest, ListOfAThousandChatsIsNotRebuiltFromAnUnchangedFile) {
+    StoredConversationState state;
+    for (int n = 0; n < 1000; ++n) {
+        auto& thread = state.threads.emplace_back();
+        thread.threadID = "T" + std::to_string(n);
+        thread.title = "Chat";
+        thread.createdAt = thread.updatedAt = "2026-12-06T15:24:00.000Z";
+        for (int i = 0; i < 4; ++i) {
+            auto& entry = thread.entries.emplace_back();
+            entry.timestamp = "x";
+            entry.content = std::string(400, 'a');
+        }
+    }
+    prepare(json(state).dump());
+    auto median = [](const std::function<void()>& work) {
+        std::vector<double> times;
+        for (int round = 0; round < 9; ++round) {
+            const auto start = std::chrono::steady_clock::now();
+            work();
+            times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
+        std::sort(times.begin(), times.end());
+        return times[4];
+    };
+    {
+        ConversationStore store;
+        const auto listed = store.conversationState();
+        // The least a list costs: a copy of its answer.
+        const double copy = median([&] { auto threads = listed.threads; });
+        const double list = median([&] { (void)store.conversationState(); });
+        EXPECT_LT(list, 4 * copy) << "every list builds every chat's summary again";
+    }
+
+    ConversationStore store;
+    const auto before = store.conversationState();
+    clock.sleep(std::chrono::milliseconds(1));
+    ConversationStore other;  // another copy's store of the file
+    ASSERT_TRUE(other.append(ConversationRole::user, "changed elsewhere", "T500"));
+    const auto after = store.conversationState();
+    ASSERT_EQ(after.threads.size(), before.threads.size());
+    EXPECT_EQ(after.threads.front().threadID, "T500");
+    EXPECT_EQ(after.threads.front().lastMessagePreview, "changed elsewhere");
 }
 
 TEST(ConversationStore, KillDuringAWriteLeavesTheOldOrTheNewFileNeverATornOne) {

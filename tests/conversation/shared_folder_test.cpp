@@ -2,10 +2,15 @@
 // what either acknowledged is on disk afterwards, whatever the other did meanwhile.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -59,15 +64,45 @@ bool decodes(const fs::path& file) {
     return read.ok() && !nlohmann::json::parse(read.bytes, nullptr, false).is_discarded();
 }
 
-TEST(SharedApplicationFolder, TwoCopiesWritingAtOnceLoseNoAcknowledgedChangeAndNeverTearAFile) {
-    testing::TempHome home;
+// The lock files as another program, or a copy run as root, may leave them.
+enum class LockFiles { made, symlink, folder, readOnly, otherOwner };
+
+struct Round {
+    size_t acknowledged = 0;
+    std::vector<std::string> lost;
+    int torn = 0;
+    bool exitedCleanly = true;
+};
+
+// `copies` store_writer processes on one folder for `milliseconds`: what they acknowledged and
+// what of it is not on disk afterwards.
+Round writeAtOnce(const testing::TempHome& home, int copies, LockFiles lockFiles, int milliseconds) {
     fs::create_directories(home.appFolder());
-    const fs::path ackA = home.root() / "acknowledged-a", ackB = home.root() / "acknowledged-b";
     const std::vector<fs::path> files = {home.appFolder() / "conversation.json", home.appFolder() / "memories.json",
                                          home.appFolder() / "project-data.json",
                                          home.appFolder() / "user-defaults.json"};
+    const bool unprivileged = lockFiles == LockFiles::readOnly || lockFiles == LockFiles::otherOwner;
+    if (unprivileged) {
+        ::chmod(home.root().c_str(), 0777);
+        ::chmod(home.appFolder().c_str(), 0777);
+    }
+    for (const auto& file : files) {
+        const fs::path lock = home.appFolder() / ("." + file.filename().string() + ".lock");
+        switch (lockFiles) {
+            case LockFiles::made: break;
+            case LockFiles::symlink: fs::create_symlink(home.root() / "elsewhere", lock); break;
+            case LockFiles::folder: fs::create_directory(lock); break;
+            case LockFiles::readOnly:
+            case LockFiles::otherOwner:
+                testing::writeAll(lock, "");
+                if (lockFiles == LockFiles::readOnly && ::chown(lock.c_str(), 65534, 65534) != 0) return {};
+                ::chmod(lock.c_str(), lockFiles == LockFiles::readOnly ? 0400 : 0600);
+                break;
+        }
+    }
 
-    // Every version either copy puts in place must read whole.
+    // Every version a copy puts in place must read whole.
+    Round round;
     std::atomic<bool> writing{true};
     std::atomic<int> tornReads{0};
     std::thread reader([&] {
@@ -75,26 +110,30 @@ TEST(SharedApplicationFolder, TwoCopiesWritingAtOnceLoseNoAcknowledgedChangeAndN
             for (const auto& file : files)
                 if (!decodes(file)) ++tornReads;
     });
-    int statusA, statusB;
+    std::vector<fs::path> acknowledgedFiles;
     {
-        testing::ChildProcess a({STORE_WRITER, "a", "2000", ackA.string()});
-        testing::ChildProcess b({STORE_WRITER, "b", "2000", ackB.string()});
-        statusA = a.exitStatus();
-        statusB = b.exitStatus();
+        std::vector<std::unique_ptr<testing::ChildProcess>> running;
+        for (int copy = 0; copy < copies; ++copy) {
+            const std::string tag(1, static_cast<char>('a' + copy));
+            acknowledgedFiles.push_back(home.root() / ("acknowledged-" + tag));
+            std::vector<std::string> argv = {STORE_WRITER, tag, std::to_string(milliseconds),
+                                             acknowledgedFiles.back().string()};
+            if (unprivileged) argv.push_back("unprivileged");
+            running.push_back(std::make_unique<testing::ChildProcess>(argv));
+        }
+        for (auto& copy : running) round.exitedCleanly = copy->exitStatus() == 0 && round.exitedCleanly;
     }
     writing = false;
     reader.join();
-    ASSERT_EQ(statusA, 0);
-    ASSERT_EQ(statusB, 0);
+    round.torn = tornReads;
 
     Acknowledged acknowledged;
-    acknowledged.read(ackA);
-    acknowledged.read(ackB);
-    ASSERT_GT(acknowledged.changes, 40u) << "the copies hardly wrote: the test shows nothing";
-    EXPECT_EQ(tornReads, 0);
-
-    std::vector<std::string> lost;
-    const auto stored = nlohmann::json::parse(testing::readAll(files[0])).get<StoredConversationState>();
+    for (const auto& file : acknowledgedFiles) acknowledged.read(file);
+    round.acknowledged = acknowledged.changes;
+    std::vector<std::string>& lost = round.lost;
+    const FileRead conversations = readFile(files[0]);
+    const auto stored = conversations.ok() ? nlohmann::json::parse(conversations.bytes).get<StoredConversationState>()
+                                           : StoredConversationState{};
     std::map<std::string, std::vector<std::string>> storedEntries;
     for (const auto& thread : stored.threads)
         for (const auto& entry : thread.entries) storedEntries[thread.threadID].push_back(entry.content);
@@ -120,9 +159,37 @@ TEST(SharedApplicationFolder, TwoCopiesWritingAtOnceLoseNoAcknowledgedChangeAndN
     JSONFileUserDefaults defaults;
     for (const auto& [key, value] : acknowledged.defaults)
         if (defaults.string(key) != value) lost.push_back("default " + key);
+    return round;
+}
 
-    EXPECT_TRUE(lost.empty()) << lost.size() << " of " << acknowledged.changes
-                              << " acknowledged changes lost, the first: " << lost.front();
+TEST(SharedApplicationFolder, TwoCopiesWritingAtOnceLoseNoAcknowledgedChangeAndNeverTearAFile) {
+    testing::TempHome home;
+    const Round round = writeAtOnce(home, 2, LockFiles::made, 2000);
+    ASSERT_TRUE(round.exitedCleanly);
+    ASSERT_GT(round.acknowledged, 40u) << "the copies hardly wrote: the test shows nothing";
+    EXPECT_EQ(round.torn, 0);
+    EXPECT_TRUE(round.lost.empty()) << round.lost.size() << " of " << round.acknowledged
+                                    << " acknowledged changes lost, the first: " << round.lost.front();
+}
+
+// A lock file that cannot be opened for writing: one that can be read still locks; otherwise
+// every write is refused, never made unlocked and acknowledged.
+TEST(SharedApplicationFolder, CopiesWithALockFileTheyCannotWriteLoseNoAcknowledgedChange) {
+    const char* names[] = {"made", "symlink", "folder", "read-only", "another user's"};
+    for (const LockFiles lockFiles :
+         {LockFiles::symlink, LockFiles::folder, LockFiles::readOnly, LockFiles::otherOwner})
+        for (const int copies : {2, 3}) {
+            const std::string row = std::to_string(copies) + " copies, lock files " + names[int(lockFiles)];
+            SCOPED_TRACE(row);
+            testing::TempHome home;
+            const Round round = writeAtOnce(home, copies, lockFiles, 1000);
+            std::printf("%s: %zu acknowledged, %zu lost, %d torn reads\n", row.c_str(), round.acknowledged,
+                        round.lost.size(), round.torn);
+            ASSERT_TRUE(round.exitedCleanly) << "no unprivileged user here?";
+            EXPECT_EQ(round.torn, 0);
+            EXPECT_TRUE(round.lost.empty()) << round.lost.size() << " of " << round.acknowledged
+                                            << " acknowledged changes lost, the first: " << round.lost.front();
+        }
 }
 
 }  // namespace

@@ -9,7 +9,10 @@
 //   forgot <id>            a memory of its own removed
 //   project <name> <n>     the project's data saved with <n> sections
 //   default <key> <value>  a user default set
-// Usage: store_writer <tag> <milliseconds> <file of acknowledged changes>
+// Usage: store_writer <tag> <milliseconds> <file of acknowledged changes> [unprivileged]
+// (unprivileged: run as nobody, as a user who cannot open root's files would)
+
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -25,7 +28,8 @@
 using namespace corvane;
 
 int main(int argc, char** argv) {
-    if (argc != 4) return 2;
+    if (argc != 4 && argc != 5) return 2;
+    if (argc == 5 && ::geteuid() == 0 && ::setuid(65534) != 0) return 3;
     const std::string tag = argv[1];
     const auto milliseconds = readInteger(argv[2]);
     if (!milliseconds) return 2;

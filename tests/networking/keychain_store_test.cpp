@@ -38,6 +38,20 @@ TEST_F(KeychainStoreTest, KeepsOtherMembersAndTheFileAndFolderPrivate) {
     EXPECT_EQ(modeOf(home.appFolder()), 0700u);
 }
 
+// Narrowing only takes permissions away: a folder the user made read-only is not made writable.
+TEST_F(KeychainStoreTest, LookupNeverWidensTheApplicationFolder) {
+    struct Case {
+        unsigned before, after;
+    };
+    for (const Case c : {Case{0755, 0700}, Case{0500, 0500}, Case{0550, 0500}, Case{0777, 0700}}) {
+        SCOPED_TRACE(c.before);
+        fs::create_directories(home.appFolder());
+        ::chmod(home.appFolder().c_str(), c.before);
+        (void)KeychainStore::storeURL();
+        EXPECT_EQ(modeOf(home.appFolder()), c.after);
+    }
+}
+
 // Whatever a damaged file held is kept beside it before the next sign-in writes over it, and
 // nothing of it reaches the log (it may hold the tokens).
 TEST_F(KeychainStoreTest, ContentThatIsNotAnObjectOfTextsIsKeptBesideItThenReplacedByTheNextSave) {

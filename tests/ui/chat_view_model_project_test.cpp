@@ -203,6 +203,32 @@ TEST_F(ChatViewModelProjectTest, LoadingAndSavingNeverLoseOrMisfileProjectData) 
     EXPECT_EQ(projects().load("Demo Song")->sections, stored.sections);
 }
 
+// Two windows on one folder: a change goes into the record as stored, so what the other copy
+// stored meanwhile stays; a change the store refused is told.
+TEST_F(ChatViewModelProjectTest, ProjectDataChangeKeepsWhatAnotherCopyStoredMeanwhile) {
+    projects().save("Demo Song", StoredProjectData{{{"Verse", 1, 8, 2}}, {}, 1, 64});
+    ASSERT_EQ(model().songEndBar(), 64);
+    const StoredProjectData otherCopys{{{"Verse", 1, 8, 2}, {"Chorus", 9, 16, 3}}, {}, 1, 96};
+    ASSERT_TRUE(ProjectDataStore().save("Demo Song", otherCopys));
+
+    model().updateTrackAnalysis({{"k", liveState("k", "Kick")}});
+    model().setTrackDescription("k", "punchy");
+    auto record = projects().load("Demo Song");
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->sections, otherCopys.sections);
+    EXPECT_EQ(record->songEndBar, 96);
+    EXPECT_EQ(record->trackDescriptions, (std::map<std::string, std::string>{{"Kick", "punchy"}}));
+    EXPECT_EQ(model().storeFailure(), "");
+
+    // No lock can be had on the record's file: the write is refused, and the window says so.
+    const auto lock = projects().fileURL().parent_path() / ".project-data.json.lock";
+    std::filesystem::remove(lock);
+    std::filesystem::create_symlink("/nowhere", lock);
+    model().setSongStartBar(5);
+    EXPECT_EQ(projects().load("Demo Song")->songStartBar, 1);
+    EXPECT_TRUE(model().storeFailure().starts_with("The project data was not saved: ")) << model().storeFailure();
+}
+
 TEST_F(ChatViewModelProjectTest, SongBriefSavesOrClears) {
     model().sendMessage("hi");
     finish("");
@@ -234,7 +260,7 @@ TEST_F(ChatViewModelProjectTest, AgentsSongBriefGoesToItsTurnsThread) {
     const auto turnThread = model().currentThreadID();
     model().switchConversation(other);
 
-    controller_->updateSongBrief("Warm ballad");  // what the agent's tool calls
+    controller_->updateSongBrief("Warm ballad", turnThread);  // what the agent's tool calls
     queue_.drain();
     auto& store = controller_->conversationStore();
     EXPECT_EQ(store.songBrief(turnThread), "Warm ballad");
