@@ -182,6 +182,35 @@ void ChatToolExecutor::forgetCorvanePresence(const std::string& trackName) {
     corvanePresenceCache_.erase(trackName);
 }
 
+namespace {
+
+// A folder a look into the collapsed ones opened and could not shut shows tracks the user had
+// hidden: the answer says so, whatever the tool did.
+AgentToolOutputPayload withFoldersLeftOpen(AgentToolOutputPayload output, std::vector<ToolExecution>& toolsUsed,
+                                           const std::vector<std::string>& folders) {
+    if (folders.empty()) return output;
+    std::string names;
+    for (std::size_t i = 0; i < folders.size(); ++i)
+        names += (i == 0 ? "" : i + 1 == folders.size() ? " and " : ", ") + ("'" + folders[i] + "'");
+    const std::string note = " Folder" + std::string(folders.size() > 1 ? "s " : " ") + names +
+                             (folders.size() > 1 ? " were" : " was") +
+                             " opened to read the tracks inside and could not be collapsed again: left expanded.";
+    if (!toolsUsed.empty()) toolsUsed.back().summary += note;
+    auto object = json_fields::parseObject(output.outputJSON);
+    if (!object) return output;
+    if (object->contains("message") && (*object)["message"].is_string())
+        (*object)["message"] = (*object)["message"].get<std::string>() + note;
+    else
+        (*object)["note"] = note.substr(1);
+    try {
+        output.outputJSON = object->dump();
+    } catch (const nlohmann::json::exception&) {
+    }
+    return output;
+}
+
+}  // namespace
+
 std::vector<AgentToolOutputPayload> ChatToolExecutor::executeToolCalls(
     const std::vector<AgentToolCall>& calls, const ChatRequest& request, const std::string& threadID, int roundIndex,
     const std::optional<std::string>& currentProjectName, std::optional<InstalledPluginInventory>& installedPlugins,
@@ -190,6 +219,8 @@ std::vector<AgentToolOutputPayload> ChatToolExecutor::executeToolCalls(
     std::vector<AgentToolOutputPayload> outputs;
     outputs.reserve(calls.size());
     bool listened = false;
+    // Between turns the user may have renamed or moved a track a collapsed folder hides.
+    if (roundIndex == 0) LogicInspector::KeptPlaces::startTurn();
 
     for (std::size_t i = 0; i < calls.size(); ++i) {
         const AgentToolCall& call = calls[i];
@@ -228,7 +259,8 @@ std::vector<AgentToolOutputPayload> ChatToolExecutor::executeToolCalls(
             // remembered for the next.
             platform::AXReadScope reads;
             const LogicInspector::KeptPlaces places(services_.logicInspector);
-            return dispatch(toolCall);
+            auto answer = dispatch(toolCall);
+            return withFoldersLeftOpen(std::move(answer), toolsUsed, LogicInspector::KeptPlaces::foldersLeftOpen());
         }();
 
         if (call.name != "remember" && call.name != "forget") {

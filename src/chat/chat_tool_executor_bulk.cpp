@@ -57,6 +57,7 @@ std::optional<Selected> resolveAndSelect(const LogicInspector& logic, const std:
                                          std::size_t namesListed, bool stripReadNext = true) {
     auto window = logic.findMainWindow();
     auto resolved = window ? logic.resolveTrack(name) : LogicInspector::ResolvedTrack{};
+    if (resolved.window) window = resolved.window;
     if (!resolved.header) {
         const std::string shown = joined(resolved.availableNames, namesListed);
         // A track inside a collapsed folder has no header to select, so an unlisted name may still be a track.

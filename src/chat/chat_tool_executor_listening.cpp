@@ -95,6 +95,7 @@ void ensureAnalysisPlugin(ToolCall& toolCall, const std::string& name, std::vect
     if (!window) return;
     auto resolved = logic.resolveTrack(name);
     if (!resolved.header) return;
+    if (resolved.window) window = resolved.window;
     logic.activateLogic();
     if (!logic.selectTrackViaKeyboard(*resolved.header, *window)) {
         log(logic_messages::selectTrackFailed(resolved.header->name));

@@ -106,6 +106,7 @@ AgentToolOutputPayload getTrackDetails(ToolCall& toolCall) {
     for (const auto& name : *names) {
         auto window = logic.findMainWindow();
         auto resolved = window ? logic.resolveTrack(name) : LogicInspector::ResolvedTrack{};
+        if (resolved.window) window = resolved.window;
         if (window && resolved.matches.size() > 1) {
             failures.push_back({name, LogicInspector::ambiguousTrackMessage(resolved)});
             continue;

@@ -81,6 +81,7 @@ std::optional<std::string> trackForBus(const LogicInspector& logic, const std::s
         if (!again) continue;
         auto resolved = logic.resolveTrack(header.name);
         if (!resolved.header) continue;
+        if (resolved.window) again = resolved.window;
         logic.activateLogic();
         if (!logic.selectTrackViaKeyboard(*resolved.header, *again)) {
             log(logic_messages::selectTrackFailed(resolved.header->name));

@@ -51,6 +51,9 @@ public:
         std::optional<TrackHeader> header;  // the first of the matches
         std::vector<std::string> availableNames;
         std::vector<TrackHeader> matches;  // every header of that name: more than one leaves it unclear
+        // The main window found anew after a look into the collapsed folders rebuilt the one held
+        // before: a caller's earlier handle to it may no longer answer.
+        std::optional<platform::AXElement> window;
     };
 
     struct SelectedTrack {
@@ -89,7 +92,9 @@ public:
     //  - the path down to a plug-in window's view button: followed one read per level, used when the
     //    element at its end is a "view" menu button;
     //  - the plug-in window a turn's calls opened: closed at its end only while a read still finds
-    //    it a plug-in window.
+    //    it a plug-in window;
+    //  - the tracks a look into the collapsed folders found: used while the list read shows the same
+    //    numbers and names as when it looked, and never in a later turn (see startTurn).
     class KeptPlaces {
     public:
         // Remembers only while open; when outermost, starts from nothing and hands nothing on.
@@ -104,6 +109,11 @@ public:
         // Off: nothing is handed on from one outermost KeptPlaces to the next (for comparisons).
         static void setKeptBetweenCalls(bool kept);
         static bool keptBetweenCalls();
+        // A turn starts: what the looks into collapsed folders learned is forgotten, as the user may
+        // have renamed or moved a track they hide since.
+        static void startTurn();
+        // The folders a look into them opened within the open places and could not shut again.
+        static std::vector<std::string> foldersLeftOpen();
     };
 
     struct ParsedTrackDescription {

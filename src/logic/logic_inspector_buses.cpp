@@ -600,6 +600,7 @@ std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const Trac
         named.matches = {*listing.alone};
     else if (!listing.known || listing.name)
         named = resolveTrack(*shown);
+    if (named.window) window = named.window;
     const auto holder = listHolderBeforeAdding(*window);
     // The track that came into the list with the switch, if one did.
     const auto cameIntoList = [&]() -> std::optional<std::int64_t> {

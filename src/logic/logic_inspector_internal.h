@@ -137,10 +137,12 @@ struct KeptPlaces {
     };
     Listing listing;
     // The tracks the collapsed folders hid when the list showed `hiddenBehind` (number and name of
-    // each header): looked for once per call.
-    AXElement hiddenWindow;
+    // each header): kept while every list read shows just that, forgotten when a turn starts.
+    bool hiddenLooked = false;
     std::vector<std::pair<std::int64_t, std::string>> hiddenBehind;
     std::vector<LogicInspector::TrackHeader> hidden;
+    // The folders a look opened in this call and could not shut again, by name.
+    std::vector<std::string> foldersLeftOpen;
 };
 KeptPlaces& keptPlaces();
 

@@ -83,6 +83,8 @@ std::optional<AXElement> LogicInspector::findMainWindow() const {
     AXElement app = keptApp ? kept.application : platform::accessibility().applicationElement(logic->processIdentifier);
     auto windows = app.elements(ax::kWindows);
     if (!windows && keptApp) {  // a process that went away took its handle with it
+        // The kept handle's failure is kept for this call too, and a new handle is the same element.
+        platform::invalidateAccessibilityReads();
         app = platform::accessibility().applicationElement(logic->processIdentifier);
         windows = app.elements(ax::kWindows);
     }
@@ -92,9 +94,10 @@ std::optional<AXElement> LogicInspector::findMainWindow() const {
         kept.applicationChecked = windows.has_value();
     }
     if (!windows) return std::nullopt;
-    if (kept.open > 0 && kept.mainWindow &&
-        std::find(windows->begin(), windows->end(), kept.mainWindow) != windows->end())
-        return kept.mainWindow;
+    // The handle just listed, not the one kept: the same element, yet one read too often may go stale.
+    if (kept.open > 0 && kept.mainWindow)
+        if (const auto listed = std::find(windows->begin(), windows->end(), kept.mainWindow); listed != windows->end())
+            return kept.mainWindow = *listed;
     // Only Logic Pro's own window titles: a plug-in window of a track named "Drum Tracks" must
     // never be taken for the main window. Of those, the one with the track list: Logic Pro's
     // Mixer window, often in front, has a title of the same kind and only channel strips.
@@ -277,6 +280,7 @@ LogicInspector::KeptPlaces::KeptPlaces(const LogicInspector& owner) {
     kept.owner = owner.keptPlacesOwner_;
     kept.applicationChecked = false;  // the process may have gone meanwhile
     kept.listedNow = false;           // a row may have been renamed meanwhile
+    kept.foldersLeftOpen.clear();
 }
 
 LogicInspector::KeptPlaces::~KeptPlaces() {
@@ -296,6 +300,15 @@ void LogicInspector::KeptPlaces::setKeptBetweenCalls(bool kept) {
 }
 
 bool LogicInspector::KeptPlaces::keptBetweenCalls() { return gKeptBetweenCalls.load(); }
+
+void LogicInspector::KeptPlaces::startTurn() {
+    const std::lock_guard lock(gHandedOnMutex);
+    gHandedOn.hiddenLooked = false;
+    gHandedOn.hiddenBehind.clear();
+    gHandedOn.hidden.clear();
+}
+
+std::vector<std::string> LogicInspector::KeptPlaces::foldersLeftOpen() { return detail::keptPlaces().foldersLeftOpen; }
 
 namespace detail {
 std::optional<AXElement> keptArea(const AXElement& within, const std::string& description,

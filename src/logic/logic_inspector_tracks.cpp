@@ -179,6 +179,14 @@ bool collectFromList(const detail::HeaderParent& list, std::vector<LogicInspecto
     return true;
 }
 
+bool sameList(const std::vector<LogicInspector::TrackHeader>& headers,
+              const std::vector<std::pair<std::int64_t, std::string>>& list) {
+    return headers.size() == list.size() &&
+           std::equal(headers.begin(), headers.end(), list.begin(), [](const auto& h, const auto& entry) {
+               return h.trackNumber == entry.first && h.name == entry.second;
+           });
+}
+
 // The track headers in list order by number, without repeats and without folder flags.
 // `sameCall`: the list as read earlier in this call, while each list the headers lie in still holds
 // the same rows (one read per list), for a caller that reads anew the header it goes on with;
@@ -253,6 +261,13 @@ std::vector<LogicInspector::TrackHeader> headersOf(const AXElement& mainWindow, 
     for (auto& h : found)
         if (unique.empty() || unique.back().trackNumber != h.trackNumber) unique.push_back(std::move(h));
     if (kept.open > 0) {
+        // What a look into the folders learned holds only for the list it looked behind; a list
+        // that could not be read at all changed nothing.
+        if (kept.hiddenLooked && !unique.empty() && !sameList(unique, kept.hiddenBehind)) {
+            kept.hiddenLooked = false;
+            kept.hiddenBehind.clear();
+            kept.hidden.clear();
+        }
         kept.namedHeadersWindow = mainWindow;
         kept.namedHeaders.clear();
         kept.sharedNames.clear();
@@ -347,85 +362,188 @@ std::optional<bool> triangleOpen(const AXElement& triangle) {
     return std::nullopt;
 }
 
-// A folder header's triangle, when it shows the folder collapsed.
-std::optional<AXElement> collapsedTriangle(const AXElement& header) {
-    header.prefetchChildren(kHeaderChildReads);
-    for (const auto& child : header.children())
-        if (child.string(ax::kRole) == std::optional<std::string>("AXDisclosureTriangle"))
-            return triangleOpen(child) == std::optional(false) ? std::optional(child) : std::nullopt;
-    return std::nullopt;
-}
-
 // How long each pause of a look into the folders lasts once Stop is pressed: the folders are
 // still closed again, only quicker.
 constexpr double kLookOnceStopped = 0.05;
 
+// How often a folder's header is found anew for one step of the look before it is given up: on a
+// screen whose elements go stale, each change may rebuild the window and everything in it.
+constexpr int kLookAttempts = 4;
+
 // Logic Pro lists no header for a track inside a collapsed folder, yet such a track may bear the
 // name asked for. The folders shown collapsed are opened one by one by their triangles (which
 // leaves the selection alone), the headers they hold read (those of folders collapsed within
-// too), and each closed again. `seen`: the numbers of the headers read so far.
-void lookIntoFolders(const AXElement& window, const std::vector<LogicInspector::TrackHeader>& shown,
-                     std::vector<std::int64_t>& seen, std::vector<LogicInspector::TrackHeader>& hidden, bool& opened,
-                     int depth) {
-    if (depth > 16) return;
-    std::vector<std::int64_t> folders;
-    for (const auto& h : shown)
-        if (hasDisclosureTriangle(h.element) && collapsedTriangle(h.element)) folders.push_back(h.trackNumber);
-    // The list may be rebuilt by each folder opened or closed: every header is found anew by number.
-    auto headerNumbered = [&](std::int64_t number) -> std::optional<LogicInspector::TrackHeader> {
-        for (auto& h : headersOf(window))
-            if (h.trackNumber == number) return h;
-        return std::nullopt;
-    };
-    for (const std::int64_t number : folders) {
-        const auto folder = headerNumbered(number);
-        const auto triangle = folder ? collapsedTriangle(folder->element) : std::nullopt;
-        if (!triangle) continue;
-        platform::pause(0);  // a Stop by now opens no further folder
-        const platform::HeldPauses whole(kLookOnceStopped);  // never left open by a Stop
-        if (triangle->performAction(ax::kPress) != platform::AXError::success) continue;
-        opened = true;
-        platform::pause(pacing::kFolderToggles);
-        std::vector<LogicInspector::TrackHeader> inside;
-        for (auto& h : headersOf(window))
-            if (std::find(seen.begin(), seen.end(), h.trackNumber) == seen.end()) {
-                seen.push_back(h.trackNumber);
-                inside.push_back(std::move(h));
-            }
-        hidden.insert(hidden.end(), inside.begin(), inside.end());
-        lookIntoFolders(window, inside, seen, hidden, opened, depth + 1);
-        if (const auto again = headerNumbered(number)) {
-            again->element.prefetchChildren(kHeaderChildReads);
-            for (const auto& child : again->element.children())
-                if (child.string(ax::kRole) == std::optional<std::string>("AXDisclosureTriangle") &&
-                    triangleOpen(child) == std::optional(true)) {
-                    child.performAction(ax::kPress);
+// too), and each closed again. Every step finds the folder anew by its number, the window too when
+// it was rebuilt, as the press before it may have rebuilt either.
+class FolderLook {
+public:
+    FolderLook(const LogicInspector& logic, AXElement held, const std::vector<LogicInspector::TrackHeader>& shown)
+        : window(std::move(held)), logic_(logic) {
+        for (const auto& h : shown) seen.push_back(h.trackNumber);
+    }
+
+    void into(const std::vector<LogicInspector::TrackHeader>& shown, int depth) {
+        if (depth > 16) return;
+        std::vector<std::int64_t> folders;
+        for (const auto& h : shown)
+            if (collapsed(h)) folders.push_back(h.trackNumber);
+        for (const std::int64_t number : folders) {
+            platform::pause(0);  // a Stop by now opens no further folder
+            const platform::HeldPauses whole(kLookOnceStopped);  // never left open by a Stop
+            auto folder = triangleOf(number);
+            if (!folder || folder->open) continue;
+            bool open = false;
+            for (int attempt = 0; attempt < kLookAttempts && !open; ++attempt) {
+                if (attempt > 0) {
+                    folder = triangleOf(number);
+                    if (!folder) break;
+                    if (folder->open) {  // a press answered with an error yet acted
+                        open = true;
+                        break;
+                    }
+                }
+                if (folder->triangle.performAction(ax::kPress) == platform::AXError::success) {
+                    open = true;
                     platform::pause(pacing::kFolderToggles);
                 }
+            }
+            if (!open) continue;
+            opened = true;
+            std::vector<LogicInspector::TrackHeader> inside;
+            for (auto& h : listNow(number))
+                if (std::find(seen.begin(), seen.end(), h.trackNumber) == seen.end()) {
+                    seen.push_back(h.trackNumber);
+                    inside.push_back(std::move(h));
+                }
+            hidden.insert(hidden.end(), inside.begin(), inside.end());
+            into(inside, depth + 1);
+            shut(number, folder->name);
         }
     }
-}
 
-// The tracks hidden in the collapsed folders of the list `shown`, as kept from earlier in this
-// call while the list shows the same; `looked` tells whether the folders were opened just now.
-std::vector<LogicInspector::TrackHeader> hiddenTracks(const AXElement& window,
+    AXElement window;  // found anew whenever the one held no longer answers
+    std::vector<std::int64_t> seen;  // the numbers of the headers read so far
+    std::vector<LogicInspector::TrackHeader> hidden;
+    bool opened = false;
+    std::vector<std::string> leftOpen;  // the folders it opened and could not shut again
+
+private:
+    struct Folder {
+        AXElement triangle;
+        bool open = false;
+        std::string name;
+    };
+
+    // The main window found anew. The answers kept for this call go first: a handle gone stale
+    // answered an error that a new handle to the same element would be given from them.
+    std::optional<AXElement> windowAnew() const {
+        platform::invalidateAccessibilityReads();
+        return logic_.findMainWindow();
+    }
+
+    // The list as it shows now; with the window found anew when the one held lists nothing or not
+    // the header numbered `expected`.
+    std::vector<LogicInspector::TrackHeader> listNow(std::optional<std::int64_t> expected = std::nullopt) {
+        auto headers = headersOf(window);
+        const auto holds = [&] {
+            return !headers.empty() &&
+                   (!expected || std::any_of(headers.begin(), headers.end(),
+                                             [&](const auto& h) { return h.trackNumber == *expected; }));
+        };
+        if (!holds())
+            if (auto again = windowAnew()) {
+                window = *again;
+                headers = headersOf(window);
+            }
+        return headers;
+    }
+
+    // The triangle of the folder numbered so, and whether it shows the folder open, read from its
+    // header found anew; nothing when no header so numbered has a triangle that answers.
+    std::optional<Folder> triangleOf(std::int64_t number) {
+        for (int attempt = 0; attempt < kLookAttempts; ++attempt) {
+            if (attempt > 0)
+                if (auto again = windowAnew()) window = *again;
+            for (const auto& h : attempt == 0 ? listNow(number) : headersOf(window)) {
+                if (h.trackNumber != number) continue;
+                if (auto folder = triangleIn(h)) return folder;
+                break;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // The header's triangle as it reads now; nothing when the header has none or does not answer.
+    static std::optional<Folder> triangleIn(const LogicInspector::TrackHeader& header) {
+        header.element.prefetchChildren(kHeaderChildReads);
+        for (const auto& child : header.element.children())
+            if (child.string(ax::kRole) == std::optional<std::string>("AXDisclosureTriangle")) {
+                const auto open = triangleOpen(child);
+                if (!open) return std::nullopt;
+                return Folder{child, *open, header.name};
+            }
+        return std::nullopt;
+    }
+
+    // Whether the header is a folder shown collapsed; a header that no longer answers is found anew.
+    bool collapsed(const LogicInspector::TrackHeader& header) {
+        header.element.prefetchChildren(kHeaderChildReads);
+        const auto children = header.element.children();
+        if (!children.empty()) {
+            for (const auto& child : children)
+                if (child.string(ax::kRole) == std::optional<std::string>("AXDisclosureTriangle")) {
+                    if (const auto open = triangleOpen(child)) return !*open;
+                    break;
+                }
+            // A header that answers and holds no triangle is no folder.
+            if (std::none_of(children.begin(), children.end(), [](const AXElement& c) { return !c.string(ax::kRole); }))
+                return false;
+        }
+        const auto folder = triangleOf(header.trackNumber);
+        return folder && !folder->open;
+    }
+
+    // Closes the folder numbered so again: read before each press, so that no press opens it anew.
+    void shut(std::int64_t number, const std::string& name) {
+        for (int attempt = 0; attempt < kLookAttempts; ++attempt) {
+            const auto folder = triangleOf(number);
+            if (!folder) break;
+            if (!folder->open) return;
+            if (folder->triangle.performAction(ax::kPress) == platform::AXError::success)
+                platform::pause(pacing::kFolderToggles);
+        }
+        // Read once more: the last press may have shut it.
+        if (const auto folder = triangleOf(number); folder && !folder->open) return;
+        leftOpen.push_back(name);
+        log(fmt::format("[lookIntoFolders] folder '{}' (#{}) could not be shut again", name, number));
+    }
+
+    const LogicInspector& logic_;
+};
+
+// The tracks hidden in the collapsed folders of the list `shown`, as kept from an earlier look in
+// this turn while the list shows the same (see headersOf); `looked` tells whether the folders were
+// opened just now. `window` is found anew when a look rebuilt it.
+std::vector<LogicInspector::TrackHeader> hiddenTracks(const LogicInspector& logic, AXElement& window,
                                                       const std::vector<LogicInspector::TrackHeader>& shown,
                                                       bool& looked) {
     auto& kept = detail::keptPlaces();
     std::vector<std::pair<std::int64_t, std::string>> behind;
     for (const auto& h : shown) behind.emplace_back(h.trackNumber, h.name);
     looked = false;
-    if (kept.open > 0 && kept.hiddenWindow == window && kept.hiddenBehind == behind) return kept.hidden;
-    std::vector<std::int64_t> seen;
-    for (const auto& h : shown) seen.push_back(h.trackNumber);
-    std::vector<LogicInspector::TrackHeader> hidden;
-    lookIntoFolders(window, shown, seen, hidden, looked, 0);
-    if (kept.open > 0) {
-        kept.hiddenWindow = window;
+    if (kept.open > 0 && kept.hiddenLooked && kept.hiddenBehind == behind) return kept.hidden;
+    FolderLook look(logic, window, shown);
+    look.into(shown, 0);
+    looked = look.opened;
+    window = look.window;
+    kept.foldersLeftOpen.insert(kept.foldersLeftOpen.end(), look.leftOpen.begin(), look.leftOpen.end());
+    // A folder left open shows tracks the list will not show once it is shut: nothing is kept.
+    if (kept.open > 0 && look.leftOpen.empty()) {
+        kept.hiddenLooked = true;
         kept.hiddenBehind = std::move(behind);
-        kept.hidden = hidden;
+        kept.hidden = look.hidden;
     }
-    return hidden;
+    return look.hidden;
 }
 
 }  // namespace
@@ -460,10 +578,23 @@ LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& na
         // A name one shown track bears may be borne by a track a collapsed folder hides as well.
         if (lookIntoFolders && result.matches.size() == 1 && detail::listMayHideTracks(headers)) {
             bool looked = false;
-            const auto hidden = hiddenTracks(*window, headers, looked);
-            if (looked)  // the folders opened and closed again may have rebuilt the list
-                for (const auto& h : headersOf(*window))
-                    if (h.trackNumber == result.header->trackNumber) result.header = result.matches.front() = h;
+            const auto hidden = hiddenTracks(*this, *window, headers, looked);
+            if (looked) {  // the folders opened and closed again may have rebuilt the list, or the window
+                const auto refind = [&] {
+                    for (const auto& h : headersOf(*window))
+                        if (h.trackNumber == result.header->trackNumber) {
+                            result.header = result.matches.front() = h;
+                            return true;
+                        }
+                    return false;
+                };
+                if (!refind()) {
+                    platform::invalidateAccessibilityReads();  // see FolderLook::windowAnew
+                    if ((window = findMainWindow())) refind();
+                }
+                if (!window) return {};
+                result.window = window;
+            }
             for (const auto& h : hidden)
                 if (nameKey(h.name) == wanted) result.matches.push_back(h);
             std::stable_sort(result.matches.begin(), result.matches.end(),
@@ -514,6 +645,7 @@ std::optional<LogicInspector::SelectedTrack> LogicInspector::selectTrack(const s
     if (!window) return std::nullopt;
     auto resolved = resolveTrack(named);
     if (!resolved.header) return std::nullopt;
+    if (resolved.window) window = resolved.window;
     if (resolved.matches.size() > 1) {
         log(fmt::format("[selectTrack] {} tracks are named '{}'; none is selected", resolved.matches.size(),
                         resolved.header->name));

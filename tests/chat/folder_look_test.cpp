@@ -1,0 +1,76 @@
+// The look into collapsed folders: what a tool learns there of the tracks they hide, and that the
+// folders it opened are shut again even on a screen whose elements go stale.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "chat/chat_tool_executor.h"
+#include "chat/tool_executor_fixture.h"
+
+namespace corvane::testing {
+namespace {
+
+using nlohmann::json;
+
+json track(const std::string& name, const char* kind = "audio") { return {{"name", name}, {"kind", kind}}; }
+
+json folder(const std::string& name, bool expanded, json children) {
+    return {{"name", name}, {"kind", "folder"}, {"expanded", expanded}, {"children", std::move(children)}};
+}
+
+// Band (collapsed) holds Drums (collapsed) holding `hidden`; Lead Vox and Kick at the top.
+json nestedSong(const std::string& hidden) {
+    return standin::testing::demoSongWith(
+        {{"project",
+          {{"selected", "Bass"},
+           {"tracks",
+            {track("Kick"), folder("Band", false, {folder("Drums", false, {track(hidden)}), track("Snare")}),
+             track("Bass"), track("Lead Vox"), folder("Keys Group", false, {track("Keys", "instrument")}),
+             {{"name", "Stereo Out"}, {"kind", "output"}, {"inArrange", false}}}}}}});
+}
+
+class FolderLook : public ToolExecutorTest {
+protected:
+    bool expanded(const std::string& name) { return world().project().track(name)->expanded; }
+    bool allShut() { return !expanded("Band") && !expanded("Drums") && !expanded("Keys Group"); }
+    std::string message(const AgentToolOutputPayload& out) { return json::parse(out.outputJSON).value("message", ""); }
+    void newTurn() { roundIndex = 0; }
+};
+
+// Whatever goes stale meanwhile, every folder the look opened is shut again, the tool does on its
+// target what it does with the folders expanded, and a name a hidden track shares is refused.
+TEST_F(FolderLook, TheFoldersOpenedAreShutAgainOnAScreenWhoseElementsGoStale) {
+    for (const char* stale : {"always", "afterReads 3", "afterReads 5", "onRebuild"}) {
+        SCOPED_TRACE(stale);
+        const auto muteLeadVox = [&](bool collapsed) {
+            json song = nestedSong("kick");
+            for (auto& t : song["project"]["tracks"])
+                if (t.contains("expanded")) t["expanded"] = !collapsed;
+            load(song);
+            signature.reset();
+            roundIndex = 0;
+            world().updateFaults([&](standin::Faults& f) { f.staleAfter = standin::parseStaleAfter(stale); });
+            return message(one("set_track_mute", R"({"enabled":true,"track_name":"Lead Vox"})"));
+        };
+        const std::string expanded = muteLeadVox(false);
+        const bool mutedExpanded = world().project().track("Lead Vox")->muted;
+
+        const std::string collapsed = muteLeadVox(true);
+        EXPECT_TRUE(allShut());
+        EXPECT_EQ(world().project().track("Lead Vox")->muted, mutedExpanded);
+        EXPECT_EQ(collapsed, expanded);
+        if (std::string(stale) == "onRebuild") {
+            EXPECT_EQ(collapsed, "Muted Lead Vox.");
+        }
+
+        const auto refused = message(one("set_track_mute", R"({"enabled":true,"track_name":"Kick"})"));
+        EXPECT_TRUE(allShut());
+        EXPECT_FALSE(world().project().track("Kick")->muted);
+        EXPECT_FALSE(world().project().track("kick")->muted);
+        EXPECT_NE(refused.find("are all named 'Kick'"), std::string::npos) << refused;
+    }
+}
+
+}  // namespace
+}  // namespace corvane::testing
