@@ -35,7 +35,19 @@ protected:
     bool expanded(const std::string& name) { return world().project().track(name)->expanded; }
     bool allShut() { return !expanded("Band") && !expanded("Drums") && !expanded("Keys Group"); }
     std::string message(const AgentToolOutputPayload& out) { return json::parse(out.outputJSON).value("message", ""); }
-    void newTurn() { roundIndex = 0; }
+    // The presses on folder triangles so far.
+    std::size_t trianglePresses() {
+        std::size_t n = 0;
+        for (const auto& e : world().eventLog())
+            if (e.kind == standin::EventKind::axAction && e.name == "AXPress" &&
+                e.element.starts_with("AXDisclosureTriangle"))
+                ++n;
+        return n;
+    }
+    void newTurn() {
+        roundIndex = 0;
+        signature.reset();
+    }
 };
 
 // Whatever goes stale meanwhile, every folder the look opened is shut again, the tool does on its
@@ -70,6 +82,48 @@ TEST_F(FolderLook, TheFoldersOpenedAreShutAgainOnAScreenWhoseElementsGoStale) {
         EXPECT_FALSE(world().project().track("kick")->muted);
         EXPECT_NE(refused.find("are all named 'Kick'"), std::string::npos) << refused;
     }
+}
+
+// What a look learned is kept while the list shows the same, within the turn: the folders are
+// opened once for several calls, and again once the list changed.
+TEST_F(FolderLook, AFolderIsLookedIntoOncePerTurnUnlessTheListChanges) {
+    load(nestedSong("Perc"));
+    EXPECT_EQ(message(one("set_track_mute", R"({"enabled":true,"track_name":"Kick"})")), "Muted Kick.");
+    const std::size_t firstLook = trianglePresses();
+    EXPECT_EQ(firstLook, 6u);  // Band, Drums within it, Keys Group: each opened and shut
+    EXPECT_EQ(message(one("set_track_solo", R"({"enabled":true,"track_names":["Bass"]})")), "Soloed Bass.");
+    EXPECT_EQ(message(one("set_track_mute", R"({"enabled":true,"track_name":"Lead Vox"})")), "Muted Lead Vox.");
+    EXPECT_EQ(trianglePresses(), firstLook);
+    EXPECT_TRUE(allShut());
+
+    // A shown track renamed: the list changed, so the folders are looked into again.
+    EXPECT_EQ(lastRecord().succeeded, true);
+    (void)one("rename_track", R"({"current_name":"Bass","new_name":"Bass DI"})");
+    ASSERT_NE(world().project().track("Bass DI"), nullptr);
+    EXPECT_EQ(message(one("set_track_mute", R"({"enabled":false,"track_name":"Kick"})")), "Unmuted Kick.");
+    EXPECT_GT(trianglePresses(), firstLook);
+    EXPECT_FALSE(world().project().track("Kick")->muted);
+    EXPECT_TRUE(allShut());
+}
+
+// Between turns the user may rename a track a collapsed folder hides: what the last turn's look
+// learned is not taken for what the folders hide now, neither to accept nor to refuse a name.
+TEST_F(FolderLook, ATrackRenamedInsideACollapsedFolderBetweenTurnsIsSeen) {
+    load(nestedSong("Perc"));
+    EXPECT_EQ(message(one("set_track_mute", R"({"enabled":true,"track_name":"Kick"})")), "Muted Kick.");
+
+    newTurn();
+    world().renameByHand(world().project().track("Perc")->id, "kick");
+    const std::string refused = message(one("set_track_mute", R"({"enabled":false,"track_name":"Kick"})"));
+    EXPECT_TRUE(world().project().track("Kick")->muted);
+    EXPECT_TRUE(allShut());
+    EXPECT_NE(refused.find("tracks 1 and 4 are all named 'Kick'"), std::string::npos) << refused;
+
+    newTurn();
+    world().renameByHand(world().project().track("kick")->id, "Perc");
+    EXPECT_EQ(message(one("set_track_mute", R"({"enabled":false,"track_name":"Kick"})")), "Unmuted Kick.");
+    EXPECT_FALSE(world().project().track("Kick")->muted);
+    EXPECT_TRUE(allShut());
 }
 
 }  // namespace

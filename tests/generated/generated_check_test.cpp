@@ -62,6 +62,8 @@ public:
     }
 
     standin::World& world() { return *world_; }
+    // The user acted between two calls: the next one starts a turn, as a new message would.
+    void newTurn() { round_ = 0; }
 
     Outcome call(const GeneratedCall& c) {
         auto stop = std::make_shared<std::stop_source>();
@@ -69,8 +71,8 @@ public:
         if (c.stopAfter) world_->at(start + *c.stopAfter, [stop] { stop->request_stop(); });
         std::vector<ToolExecution> used;
         std::optional<std::string> signature;  // each call afresh: the check repeats calls on purpose
-        executor_->executeToolCalls({{"call_" + std::to_string(round_), c.tool, c.args.dump()}}, request_, threadID_,
-                                    round_, std::string("Generated"), installed_, used, signature,
+        executor_->executeToolCalls({{"call_" + std::to_string(calls_++), c.tool, c.args.dump()}}, request_,
+                                    threadID_, round_, std::string("Generated"), installed_, used, signature,
                                     stop->get_token());
         ++round_;
         Outcome o;
@@ -102,6 +104,7 @@ private:
     ChatRequest request_{"Mix it", {}, {}, {}, ModelTier::standard};
     std::string threadID_;
     int round_ = 0;
+    int calls_ = 0;
     std::optional<InstalledPluginInventory> installed_;
 };
 
@@ -152,9 +155,10 @@ std::unique_ptr<Bench> loaded(const ProjectShape& shape, const std::vector<Step>
     auto bench = std::make_unique<Bench>(scenarioOf(shape));
     handActions(shape, bench->world());
     for (const auto& step : history) {
-        if (step.hand)
+        if (step.hand) {
             apply(*step.hand, bench->world());
-        else
+            bench->newTurn();
+        } else
             bench->call(step.call);
     }
     return bench;
@@ -187,6 +191,7 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
             if (hand.kind != 0) {
                 RC_LOG() << describe(hand) << "\n";
                 apply(hand, bench->world());
+                bench->newTurn();
                 history.push_back({hand, {}});
             }
         }
