@@ -1,6 +1,7 @@
 // "set_folder_expanded" (also "expand_folder" and "collapse_folder"): opens or closes a folder
 // track, so the tracks it hides can be found by name.
 
+#include <algorithm>
 #include <string>
 
 #include "chat/chat_tool_executor.h"
@@ -44,8 +45,7 @@ AgentToolOutputPayload setFolderExpanded(ToolCall& toolCall) {
     const LogicInspector& logic = toolCall.executor.logicInspector();
     auto window = logic.findMainWindow();
     if (!window) return fail(logic_messages::kLogicProNotRunning);
-    // A folder is opened or closed by its own row, and doing so shows what it hides: the folders
-    // are not looked into first.
+    // The shown headers first; a track a collapsed folder hides is looked for below.
     auto resolved = logic.resolveTrack(*name, false);
     if (!resolved.header) {
         // A folder inside a collapsed one is not listed, yet may be there.
@@ -54,14 +54,26 @@ AgentToolOutputPayload setFolderExpanded(ToolCall& toolCall) {
         for (const auto& n : resolved.availableNames) available += (available.empty() ? "" : ", ") + n;
         return fail("Track '" + *name + "' not found. Available: " + available);
     }
-    if (resolved.matches.size() > 1) return fail("'" + *name + "': " + LogicInspector::ambiguousTrackMessage(resolved));
-    const auto& header = *resolved.header;
+    const auto ambiguous = [&](const LogicInspector::ResolvedTrack& all) {
+        return fail("'" + *name + "': " + LogicInspector::ambiguousTrackMessage(all));
+    };
+    if (resolved.matches.size() > 1) return ambiguous(resolved);
+    auto header = *resolved.header;
     if (!header.isFolder)
         return fail("'" + header.name +
                     "' is not a folder track \u2014 only folder tracks can be expanded or collapsed.");
 
     // A Stop after the key press leaves the folder as it then shows: the answer says so.
     const std::optional<bool> was = logic.isFolderExpanded(header);
+    // A track a collapsed folder hides may bear the name too, and the row would be taken for the
+    // wrong one. A folder to be opened is opened first: what it hides then shows, and only the
+    // other collapsed folders need a look, which a lone collapsed folder is thereby spared.
+    const bool openFirst = expanded && was == std::optional(false);
+    if (!openFirst) {
+        const auto all = logic.resolveTrack(*name);
+        if (all.matches.size() > 1) return ambiguous(all);
+        if (all.header) header = *all.header;  // found anew: a look may have rebuilt the list
+    }
     Outcome outcome;
     try {
         outcome = logic.setFolderExpanded(header, expanded);
@@ -72,6 +84,22 @@ AgentToolOutputPayload setFolderExpanded(ToolCall& toolCall) {
         throw;
     }
     if (!outcome.success) return fail(outcome.message);
+    if (openFirst)
+        if (auto all = logic.resolveTrack(*name); all.matches.size() > 1) {
+            const platform::HeldPauses whole(0.05);  // closed again even after a Stop
+            auto again = std::find_if(all.matches.begin(), all.matches.end(),
+                                      [&](const auto& h) { return h.trackNumber == header.trackNumber; });
+            if (again != all.matches.end()) again->isFolder = true;  // the same track, found anew
+            const bool closed = again != all.matches.end() && logic.setFolderExpanded(*again, false).success &&
+                                shownExpanded(logic, *again) == std::optional(false);
+            if (closed) return ambiguous(all);
+            std::string message = LogicInspector::ambiguousTrackMessage(all);
+            if (const auto at = message.find("; nothing was changed."); at != std::string::npos)
+                message.replace(at, 22, ".");
+            return fail("'" + *name + "': " + message + " Folder '" + header.name +
+                        "' was opened before the other tracks of that name showed, and could not be collapsed again: "
+                        "it is left expanded.");
+        }
     // The key press is not proof: report what the folder shows afterwards.
     const std::optional<bool> shows = shownExpanded(logic, header);
     if (!shows)

@@ -384,14 +384,15 @@ public:
 
     void into(const std::vector<LogicInspector::TrackHeader>& shown, int depth) {
         if (depth > 16) return;
-        std::vector<std::int64_t> folders;
+        std::vector<std::pair<std::int64_t, Folder>> folders;
         for (const auto& h : shown)
-            if (collapsed(h)) folders.push_back(h.trackNumber);
-        for (const std::int64_t number : folders) {
+            if (auto folder = collapsed(h)) folders.emplace_back(h.trackNumber, std::move(*folder));
+        for (auto& [number, held] : folders) {
             platform::pause(0);  // a Stop by now opens no further folder
             const platform::HeldPauses whole(kLookOnceStopped);  // never left open by a Stop
-            auto folder = triangleOf(number);
-            if (!folder || folder->open) continue;
+            // The triangle as read, until a press on it fails: a folder opened before may have
+            // rebuilt the list, and a press on a handle gone stale does nothing.
+            std::optional<Folder> folder = std::move(held);
             bool open = false;
             for (int attempt = 0; attempt < kLookAttempts && !open; ++attempt) {
                 if (attempt > 0) {
@@ -485,22 +486,16 @@ private:
         return std::nullopt;
     }
 
-    // Whether the header is a folder shown collapsed; a header that no longer answers is found anew.
-    bool collapsed(const LogicInspector::TrackHeader& header) {
-        header.element.prefetchChildren(kHeaderChildReads);
-        const auto children = header.element.children();
-        if (!children.empty()) {
-            for (const auto& child : children)
-                if (child.string(ax::kRole) == std::optional<std::string>("AXDisclosureTriangle")) {
-                    if (const auto open = triangleOpen(child)) return !*open;
-                    break;
-                }
-            // A header that answers and holds no triangle is no folder.
-            if (std::none_of(children.begin(), children.end(), [](const AXElement& c) { return !c.string(ax::kRole); }))
-                return false;
+    // The triangle of a folder shown collapsed; a header that no longer answers is found anew.
+    std::optional<Folder> collapsed(const LogicInspector::TrackHeader& header) {
+        // Every header has children: one without answers no more. Only a folder's are read one
+        // by one; the others' flags are kept (see hasDisclosureTriangle).
+        if (!header.element.children().empty()) {
+            if (!hasDisclosureTriangle(header.element)) return std::nullopt;
+            if (auto folder = triangleIn(header)) return folder->open ? std::nullopt : folder;
         }
-        const auto folder = triangleOf(header.trackNumber);
-        return folder && !folder->open;
+        auto folder = triangleOf(header.trackNumber);
+        return folder && !folder->open ? folder : std::nullopt;
     }
 
     // Closes the folder numbered so again: read before each press, so that no press opens it anew.
@@ -509,11 +504,11 @@ private:
             const auto folder = triangleOf(number);
             if (!folder) break;
             if (!folder->open) return;
-            if (folder->triangle.performAction(ax::kPress) == platform::AXError::success)
+            if (folder->triangle.performAction(ax::kPress) == platform::AXError::success) {
                 platform::pause(pacing::kFolderToggles);
+                return;
+            }
         }
-        // Read once more: the last press may have shut it.
-        if (const auto folder = triangleOf(number); folder && !folder->open) return;
         leftOpen.push_back(name);
         log(fmt::format("[lookIntoFolders] folder '{}' (#{}) could not be shut again", name, number));
     }

@@ -126,5 +126,40 @@ TEST_F(FolderLook, ATrackRenamedInsideACollapsedFolderBetweenTurnsIsSeen) {
     EXPECT_TRUE(allShut());
 }
 
+// The folder tools and a side chain's source take a name as the other tools do: one that a track a
+// collapsed folder hides shares is refused, and nothing is opened, closed or keyed.
+TEST_F(FolderLook, AFolderOrSideChainSourceNamedAsAHiddenTrackIsRefused) {
+    const auto song = [](bool drumsExpanded) {
+        return standin::testing::demoSongWith(
+            {{"project",
+              {{"selected", "Bass"},
+               {"tracks",
+                {folder("Drums", drumsExpanded, {track("Snare")}),
+                 folder("Band", false, {folder("drums", false, {track("Kick")}), track("lead vox")}),
+                 {{"name", "Bass"}, {"kind", "audio"}, {"inserts", {{{"plugin", "Compressor"}}}}}, track("Lead Vox"),
+                 {{"name", "Stereo Out"}, {"kind", "output"}, {"inArrange", false}}}}}}});
+    };
+    for (const bool drumsExpanded : {true, false})
+        for (const char* tool : {"set_folder_expanded", "expand_folder", "collapse_folder"}) {
+            SCOPED_TRACE(std::string(tool) + (drumsExpanded ? " on Drums expanded" : " on Drums collapsed"));
+            load(song(drumsExpanded));
+            const std::string answer =
+                message(one(tool, json{{"track_name", "Drums"}, {"expanded", !drumsExpanded}}.dump()));
+            EXPECT_EQ(expanded("Drums"), drumsExpanded) << answer;
+            EXPECT_FALSE(expanded("Band"));
+            EXPECT_FALSE(expanded("drums"));
+            EXPECT_FALSE(lastRecord().succeeded);
+            EXPECT_NE(answer.find("tracks 1 and 4 are all named 'Drums'"), std::string::npos) << answer;
+        }
+
+    load(song(true));
+    const std::string answer =
+        message(one("set_plugin_sidechain", R"({"track_name":"Bass","plugin_name":"Compressor","source":"Lead Vox"})"));
+    EXPECT_EQ(world().project().track("Bass")->strip.inserts.at(0).sideChainSource, "None");
+    EXPECT_FALSE(expanded("Band"));
+    EXPECT_FALSE(lastRecord().succeeded);
+    EXPECT_NE(answer.find("are all named 'Lead Vox'"), std::string::npos) << answer;
+}
+
 }  // namespace
 }  // namespace corvane::testing

@@ -40,7 +40,7 @@ const std::map<std::string, Pinned>& pinned() {
         {"set_track_mute", {29, 19.25, 86, 76.25}},
         {"set_track_volume", {61, 49.25, 118, 106.25}},
         {"set_track_pan", {37, 34, 94, 91}},
-        {"set_folder_expanded", {54, 51, 168, 165}},
+        {"set_folder_expanded", {54, 53, 168, 167}},  // a folder that is not opened reads what others hide
         {"rename_track", {56, 32, 113, 89}},
         {"ensure_bus_track", {128, 121.25, 185, 178.25}},
         {"ensure_master_track", {24, 9.75, 81, 24}},
