@@ -10,9 +10,14 @@
 // With CORVANE_TRACE=<line> set, the round trips of that line's first call on the demo song are
 // printed one by one, each with what it asked and of which element; CORVANE_TRACE_CALL=<n> traces its
 // n-th call instead (counting from 1), and CORVANE_TRACE_LARGE=1 takes the 64-track session.
+//
+// Last, the demo song with ten folders more, collapsed, against the same song with them expanded:
+// set_track_mute on the tracks at the top, several calls a turn, the first call of each turn (which
+// looks into the folders) apart from the later ones (which use what that look learned).
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -98,6 +103,97 @@ void trace(const std::filesystem::path& root, const std::string& line) {
     for (std::size_t i = 0; i < steps.size(); ++i) fmt::print("{:>4} {}\n", i + 1, steps[i]);
 }
 
+// The demo song with ten folders of two tracks each after its own tracks, collapsed or not.
+nlohmann::json withFolders(bool collapsed) {
+    auto song = round_trips::scenario(Session::demo);
+    auto& tracks = song["project"]["tracks"];
+    nlohmann::json all = nlohmann::json::array();
+    auto at = tracks.begin();
+    for (; at != tracks.end() && (*at).value("inArrange", true); ++at) all.push_back(*at);
+    for (int i = 1; i <= 10; ++i) {
+        nlohmann::json children = nlohmann::json::array();
+        for (const char* part : {"a", "b"})
+            children.push_back({{"name", fmt::format("Take {:02}{}", i, part)}, {"kind", "audio"}});
+        all.push_back(
+            {{"name", fmt::format("Group {:02}", i)}, {"kind", "folder"}, {"expanded", !collapsed}, {"children", children}});
+    }
+    for (; at != tracks.end(); ++at) all.push_back(*at);
+    tracks = std::move(all);
+    return song;
+}
+
+struct TurnFigures {
+    double firstCalls = 0, firstSeconds = 0;  // the turn's first call
+    double laterCalls = 0, laterSeconds = 0;  // per later call
+};
+
+// `turns` turns of `perTurn` mutes each on the tracks at the top; empty on a failure.
+std::vector<TurnFigures> muteTurns(const std::filesystem::path& root, bool collapsed, int turns, int perTurn,
+                                   std::string& failure) {
+    static const char* const kTracks[] = {"Bass", "Lead Vox", "Keys", "Guitar"};
+    round_trips::Rig rig(root, withFolders(collapsed));
+    std::vector<TurnFigures> figures;
+    for (int t = 0; t < turns; ++t) {
+        TurnFigures f;
+        for (int r = 0; r < perTurn; ++r) {
+            const long before = rig.calls();
+            const double start = rig.virtualSeconds();
+            const auto args = nlohmann::json{{"track_name", kTracks[r % 4]}, {"enabled", t % 2 == 0}}.dump();
+            if (!rig.call("set_track_mute", args, failure, r)) return {};
+            const double calls = double(rig.calls() - before);
+            const double seconds = rig.virtualSeconds() - start;
+            if (r == 0) {
+                f.firstCalls = calls;
+                f.firstSeconds = seconds;
+            } else {
+                f.laterCalls += calls / (perTurn - 1);
+                f.laterSeconds += seconds / (perTurn - 1);
+            }
+        }
+        rig.endTurn();
+        figures.push_back(f);
+    }
+    return figures;
+}
+
+// Collapsed against expanded, turn by turn: the ratios' mean and spread.
+bool printFolders(const std::filesystem::path& root, std::string& failure) {
+    constexpr int kTurns = 6;
+    constexpr int kPerTurn = 5;
+    const auto expanded = muteTurns(root / "expanded", false, kTurns, kPerTurn, failure);
+    const auto collapsed = expanded.empty() ? expanded : muteTurns(root / "collapsed", true, kTurns, kPerTurn, failure);
+    if (collapsed.empty()) return false;
+    fmt::print("\nten collapsed folders against the same expanded: set_track_mute, {} turns of {} calls\n", kTurns,
+               kPerTurn);
+    fmt::print("{:<22} | {:>9} {:>9} | {:>6} {:>6} {:>6} | {:>8} {:>8} | {:>6} {:>6} {:>6}\n", "call", "trips",
+               "expanded", "ratio", "min", "max", "seconds", "expanded", "ratio", "min", "max");
+    bool met = true;
+    const auto line = [&](const char* title, double TurnFigures::*calls, double TurnFigures::*seconds, bool held) {
+        double c = 0, ce = 0, s = 0, se = 0;
+        double cMin = 1e9, cMax = 0, sMin = 1e9, sMax = 0;
+        for (std::size_t t = 0; t < collapsed.size(); ++t) {
+            c += collapsed[t].*calls / kTurns;
+            ce += expanded[t].*calls / kTurns;
+            s += collapsed[t].*seconds / kTurns;
+            se += expanded[t].*seconds / kTurns;
+            const double cr = collapsed[t].*calls / expanded[t].*calls;
+            const double sr = collapsed[t].*seconds / expanded[t].*seconds;
+            cMin = std::min(cMin, cr);
+            cMax = std::max(cMax, cr);
+            sMin = std::min(sMin, sr);
+            sMax = std::max(sMax, sr);
+        }
+        const bool within = !held || (cMax <= 1.2 && sMax <= 1.2);
+        met = met && within;
+        fmt::print("{:<22} | {:>9.1f} {:>9.1f} | {:>6.3f} {:>6.3f} {:>6.3f} | {:>8.3f} {:>8.3f} | {:>6.3f} {:>6.3f} "
+                   "{:>6.3f}{}\n",
+                   title, c, ce, c / ce, cMin, cMax, s, se, s / se, sMin, sMax, within ? "" : "  over 1.2x");
+    };
+    line("first of a turn", &TurnFigures::firstCalls, &TurnFigures::firstSeconds, false);
+    line("later (per call)", &TurnFigures::laterCalls, &TurnFigures::laterSeconds, true);
+    return met;
+}
+
 int run() {
     char folder[] = "/tmp/corvane-tool-bench-XXXXXX";
     if (!mkdtemp(folder)) return 1;
@@ -131,8 +227,16 @@ int run() {
         if (size.session == Session::demo) demo = after;
         met = print(size.title, after, before, demo, size.session) && met;
     }
+    if (!printFolders(root / "folders", failure)) {
+        if (!failure.empty()) {
+            std::filesystem::remove_all(folder);
+            fmt::print(stderr, "{}\n", failure);
+            return 1;
+        }
+        met = false;
+    }
     std::filesystem::remove_all(folder);
-    fmt::print("\n{}\n", met ? "every line within its budget" : "some lines over their budget");
+    fmt::print("\n{}\n", met ? "every line within its budget" : "some lines over their budget or ratio");
     return 0;
 }
 

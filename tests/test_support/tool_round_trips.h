@@ -213,8 +213,9 @@ struct Setup {
 // shipped plug-in maps loaded), counting every round trip that reaches it.
 class Rig {
 public:
-    Rig(const std::filesystem::path& folder, Session session)
-        : world_(scenario(session)), inventory_{folder / "system", folder / "home"} {
+    Rig(const std::filesystem::path& folder, Session session) : Rig(folder, scenario(session)) {}
+    Rig(const std::filesystem::path& folder, const nlohmann::json& song)
+        : world_(song), inventory_{folder / "system", folder / "home"} {
         // The plug-ins' posts go where nobody listens: whether another program answers on the
         // well-known port must not change what the run records.
         world_.updateFaults([this](standin::Faults& faults) { faults.analysisPort = closed_.port(); });
@@ -231,13 +232,14 @@ public:
     double virtualSeconds() { return world_.virtualSeconds(); }
 
     // One tool call, as a round of a turn makes it; false (with `failure` saying why) when it failed.
-    bool call(const char* name, const std::string& args, std::string& failure) {
+    // `round`: of the turn, 0 for its first (which starts the turn).
+    bool call(const char* name, const std::string& args, std::string& failure, int round = 0) {
         std::optional<InstalledPluginInventory> installedPlugins;
         std::vector<ToolExecution> toolsUsed;
         std::optional<std::string> signature;  // never a repeat
         const auto outputs =
-            executor_.executeToolCalls({{"call", name, args}}, ChatRequest{}, threadID_, 0, std::string("Demo Song"),
-                                       installedPlugins, toolsUsed, signature);
+            executor_.executeToolCalls({{"call", name, args}}, ChatRequest{}, threadID_, round,
+                                       std::string("Demo Song"), installedPlugins, toolsUsed, signature);
         // What the call left to the UI thread (a listen brings the application to the front) is done
         // before anything else reaches Logic Pro: run at some moment of the next reads, it would end
         // their kept answers there, and the count would follow the threads' timing.

@@ -1,0 +1,161 @@
+// What a look into collapsed folders learned, kept between the calls of a turn, against the plain
+// way that looks anew in every call: on projects drawn with folders collapsed within collapsed
+// ones and names several tracks share, with the user renaming tracks between turns, the same
+// calls give the same answers and leave the same project.
+
+#include <gtest/gtest.h>
+#include <rapidcheck/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "chat/tool_executor_fixture.h"
+#include "platform/standin/standin_fixture.h"
+#include "test_support/free_port.h"
+
+namespace corvane::testing {
+namespace {
+
+using nlohmann::json;
+
+const std::vector<std::string> kNames{"Kick", "kick", "Snare", "Bass", "Drums", "Lead Vox"};
+
+// A folder's or track's scenario entry, with folders inside folders down to `depth`.
+json drawEntry(int depth) {
+    const bool isFolder = depth > 0 && *rc::gen::weightedElement<int>({{2, 0}, {1, 1}}) == 1;
+    const std::string name = *rc::gen::elementOf(kNames);
+    if (!isFolder) return {{"name", name}, {"kind", "audio"}};
+    json children = json::array();
+    const int count = *rc::gen::inRange(1, 4);
+    for (int i = 0; i < count; ++i) children.push_back(drawEntry(depth - 1));
+    return {{"name", name},
+            {"kind", "folder"},
+            {"expanded", *rc::gen::weightedElement<int>({{3, 0}, {1, 1}}) == 1},
+            {"children", children}};
+}
+
+// The project: a track at the top to start selected, then tracks and folders.
+json drawSong() {
+    json tracks = json::array({{{"name", "Lead Vox"}, {"kind", "audio"}}});
+    const int count = *rc::gen::inRange(2, 7);
+    for (int i = 0; i < count; ++i) tracks.push_back(drawEntry(2));
+    tracks.push_back({{"name", "Stereo Out"}, {"kind", "output"}, {"inArrange", false}});
+    return standin::testing::demoSongWith({{"project", {{"selected", "Lead Vox"}, {"tracks", tracks}}}});
+}
+
+struct Step {
+    int renameIndex = -1;  // the user renames the track at this index first (and a turn starts)
+    std::string renameTo;
+    std::string tool;
+    std::string args;
+};
+
+std::vector<Step> drawSteps(int tracks) {
+    std::vector<Step> steps;
+    const int count = *rc::gen::inRange(2, 7);
+    for (int i = 0; i < count; ++i) {
+        Step s;
+        if (i > 0 && *rc::gen::weightedElement<int>({{3, 0}, {1, 1}}) == 1) {
+            s.renameIndex = *rc::gen::inRange(0, tracks);
+            s.renameTo = *rc::gen::elementOf(kNames);
+        }
+        const std::string name = *rc::gen::elementOf(kNames);
+        const bool on = *rc::gen::arbitrary<bool>();
+        switch (*rc::gen::inRange(0, 4)) {
+            case 0:
+                s.tool = "set_track_mute";
+                s.args = json{{"track_name", name}, {"enabled", on}}.dump();
+                break;
+            case 1:
+                s.tool = "set_track_solo";
+                s.args = json{{"track_names", {name}}, {"enabled", on}}.dump();
+                break;
+            case 2:
+                s.tool = "set_folder_expanded";
+                s.args = json{{"name", name}, {"expanded", on}}.dump();
+                break;
+            default:
+                s.tool = "get_track_details";
+                s.args = json{{"track_names", {name}}}.dump();
+                break;
+        }
+        steps.push_back(std::move(s));
+    }
+    return steps;
+}
+
+// What a call may change, read from the simulated project.
+json projectOf(const standin::Project& p) {
+    json tracks = json::array();
+    for (const auto& t : p.tracks)
+        tracks.push_back({t.name, t.muted, t.soloed, t.expanded});
+    return {{"tracks", tracks}, {"selected", p.selectedTrackId}};
+}
+
+// The steps run on a fresh simulated Logic Pro: after each, its answer and the project.
+std::vector<json> run(const json& song, const std::vector<Step>& steps, bool kept) {
+    LogicInspector::KeptPlaces::setKeptBetweenCalls(kept);
+    ClosedPort port;
+    standin::World world(song);
+    world.updateFaults([&](standin::Faults& f) { f.analysisPort = port.port(); });
+    const platform::ScopedServices scoped(world.services());
+    TempHome home;
+    ConversationStore conversations;
+    MemoryStore memories;
+    ToolLogger logger;
+    PluginInventoryService inventory{home.root() / "system", home.root() / "home"};
+    LogicInspector logic;
+    PluginMapStore maps;
+    PluginInspector plugins{logic, maps};
+    auto host = std::make_shared<FakeToolHost>();
+    ChatToolExecutor executor({inventory, conversations, memories, logic, plugins, logger, host});
+    const std::string thread = conversations.createThread(std::string("Demo Song")).currentThreadID;
+    logger.beginTurn("Mix it", thread);
+    const ChatRequest request{"Mix it", {}, {}, {}, ModelTier::standard};
+    std::optional<InstalledPluginInventory> installed;
+    std::vector<json> seen;
+    int round = 0;
+    int id = 0;
+    for (const auto& step : steps) {
+        if (step.renameIndex >= 0) {
+            world.renameByHand(world.project().tracks.at(static_cast<std::size_t>(step.renameIndex)).id,
+                               step.renameTo);
+            round = 0;
+        }
+        std::vector<ToolExecution> used;
+        std::optional<std::string> signature;
+        const auto out = executor.executeToolCalls({{"call_" + std::to_string(id++), step.tool, step.args}}, request,
+                                                   thread, round++, std::string("Demo Song"), installed, used,
+                                                   signature);
+        seen.push_back({{"answer", json::parse(out.at(0).outputJSON)}, {"project", projectOf(world.project())}});
+    }
+    LogicInspector::KeptPlaces::setKeptBetweenCalls(true);
+    return seen;
+}
+
+int countTracks(const json& entries) {
+    int n = 0;
+    for (const auto& e : entries) n += 1 + (e.contains("children") ? countTracks(e["children"]) : 0);
+    return n;
+}
+
+RC_GTEST_PROP(KeptLook, GivesThePlainWaysAnswersAndProject, ()) {
+    const json song = *rc::gen::exec(drawSong);
+    const auto steps = *rc::gen::exec([&] { return drawSteps(countTracks(song["project"]["tracks"]) - 1); });
+    for (const auto& s : steps) {
+        if (s.renameIndex >= 0) RC_LOG() << "by hand: track at " << s.renameIndex << " renamed '" << s.renameTo << "'\n";
+        RC_LOG() << s.tool << " " << s.args << "\n";
+    }
+    const auto plain = run(song, steps, false);
+    const auto kept = run(song, steps, true);
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        RC_LOG() << "plain: " << plain[i].dump() << "\nkept:  " << kept[i].dump() << "\n";
+        RC_ASSERT(plain[i] == kept[i]);
+    }
+}
+
+}  // namespace
+}  // namespace corvane::testing
