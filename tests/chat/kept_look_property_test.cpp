@@ -53,18 +53,20 @@ struct Step {
     std::string args;
 };
 
-std::vector<Step> drawSteps(int tracks) {
+// Calls on the song's own names mostly; folders opened and closed within a turn change the list
+// behind which a look learned what the folders hide.
+std::vector<Step> drawSteps(int tracks, const std::vector<std::string>& names, const std::vector<std::string>& folders) {
     std::vector<Step> steps;
-    const int count = *rc::gen::inRange(2, 7);
+    const int count = *rc::gen::inRange(2, 9);
     for (int i = 0; i < count; ++i) {
         Step s;
         if (i > 0 && *rc::gen::weightedElement<int>({{3, 0}, {1, 1}}) == 1) {
             s.renameIndex = *rc::gen::inRange(0, tracks);
             s.renameTo = *rc::gen::elementOf(kNames);
         }
-        const std::string name = *rc::gen::elementOf(kNames);
+        const std::string name = *rc::gen::elementOf(*rc::gen::weightedElement<int>({{1, 0}, {3, 1}}) ? names : kNames);
         const bool on = *rc::gen::arbitrary<bool>();
-        switch (*rc::gen::inRange(0, 4)) {
+        switch (*rc::gen::weightedElement<int>({{2, 0}, {1, 1}, {3, 2}, {1, 3}})) {
             case 0:
                 s.tool = "set_track_mute";
                 s.args = json{{"track_name", name}, {"enabled", on}}.dump();
@@ -75,7 +77,7 @@ std::vector<Step> drawSteps(int tracks) {
                 break;
             case 2:
                 s.tool = "set_folder_expanded";
-                s.args = json{{"name", name}, {"expanded", on}}.dump();
+                s.args = json{{"name", folders.empty() ? name : *rc::gen::elementOf(folders)}, {"expanded", on}}.dump();
                 break;
             default:
                 s.tool = "get_track_details";
@@ -136,15 +138,25 @@ std::vector<json> run(const json& song, const std::vector<Step>& steps, bool kep
     return seen;
 }
 
-int countTracks(const json& entries) {
+// Every entry's name, and the folders' apart; the number of entries.
+int namesIn(const json& entries, std::vector<std::string>& names, std::vector<std::string>& folders) {
     int n = 0;
-    for (const auto& e : entries) n += 1 + (e.contains("children") ? countTracks(e["children"]) : 0);
+    for (const auto& e : entries) {
+        ++n;
+        names.push_back(e["name"]);
+        if (e.contains("children")) {
+            folders.push_back(e["name"]);
+            n += namesIn(e["children"], names, folders);
+        }
+    }
     return n;
 }
 
 RC_GTEST_PROP(KeptLook, GivesThePlainWaysAnswersAndProject, ()) {
     const json song = *rc::gen::exec(drawSong);
-    const auto steps = *rc::gen::exec([&] { return drawSteps(countTracks(song["project"]["tracks"]) - 1); });
+    std::vector<std::string> names, folders;
+    const int tracks = namesIn(song["project"]["tracks"], names, folders) - 1;  // the output track is no row
+    const auto steps = *rc::gen::exec([&] { return drawSteps(tracks, names, folders); });
     for (const auto& s : steps) {
         if (s.renameIndex >= 0) RC_LOG() << "by hand: track at " << s.renameIndex << " renamed '" << s.renameTo << "'\n";
         RC_LOG() << s.tool << " " << s.args << "\n";
