@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <stop_token>
 #include <string>
@@ -64,6 +65,8 @@ public:
     standin::World& world() { return *world_; }
     // The user acted between two calls: the next one starts a turn, as a new message would.
     void newTurn() { round_ = 0; }
+    // The plug-in windows (by slot) the calls so far opened.
+    std::set<int>& openedByCalls() { return openedByCalls_; }
 
     Outcome call(const GeneratedCall& c) {
         auto stop = std::make_shared<std::stop_source>();
@@ -106,6 +109,7 @@ private:
     int round_ = 0;
     int calls_ = 0;
     std::optional<InstalledPluginInventory> installed_;
+    std::set<int> openedByCalls_;
 };
 
 // The user's hand between two calls: nothing, a rename, a click or a Shift-click on a header.
@@ -168,8 +172,14 @@ std::unique_ptr<Bench> loaded(const ProjectShape& shape, const std::vector<Step>
 bool checked(Bench& bench, const GeneratedCall& call, const std::string& label, bool mustSucceed = false) {
     const standin::Project beforeProject = bench.world().project();
     const ProjectState before = ProjectState::read(bench.world());
-    const Outcome outcome = bench.call(call);
+    Outcome outcome = bench.call(call);
     const ProjectState after = ProjectState::read(bench.world());
+    outcome.openedByTurn = bench.openedByCalls();
+    for (const auto& w : after.ui["pluginWindows"]) {
+        const bool opened = std::none_of(before.ui["pluginWindows"].begin(), before.ui["pluginWindows"].end(),
+                                       [&](const nlohmann::json& x) { return x["slot"] == w["slot"]; });
+        if (opened) bench.openedByCalls().insert(w["slot"].get<int>());
+    }
     RC_LOG() << label << ": " << rc::toString(call) << "\n  answered in " << outcome.took << " s, "
              << (outcome.succeeded ? "ok" : "failed") << ": " << outcome.summary << "\n";
     const auto broken = violations(call, beforeProject, before, after, outcome);

@@ -697,7 +697,7 @@ void checkSelection(const GeneratedCall& c, const standin::Project& bp, const Pr
 }
 
 // Every window open before a call is open after it, unless the answer says it closed.
-void checkWindows(const GeneratedCall& c, const ProjectState& before, const ProjectState& after,
+void checkWindows(const GeneratedCall& c, const ProjectState& before, const ProjectState& after, const Outcome& o,
                   const std::string& said, const std::vector<std::string>& names, std::vector<std::string>& out) {
     std::set<std::string> pluginTitles;
     for (const auto* state : {&before, &after})
@@ -710,7 +710,8 @@ void checkWindows(const GeneratedCall& c, const ProjectState& before, const Proj
             if (slotIn(t, w["slot"].get<int>())) slotGone = false;
         const std::string title = w["title"].get<std::string>();
         const std::string track = title.substr(0, title.rfind(": "));
-        if (!open && !slotGone && !namedWith(said, track, {"window", "clos"}, names))
+        if (!open && !slotGone && !o.openedByTurn.count(w["slot"].get<int>()) &&
+            !namedWith(said, track, {"window", "clos"}, names))
             out.push_back("unnamed change: the plug-in window '" + title + "' open before " + c.tool + " is closed");
     }
     for (const auto& title : before.ui["windows"]) {
@@ -867,7 +868,7 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
     }
 
     checkSelection(c, bp, before, after, targets, said, names, out);
-    checkWindows(c, before, after, said, names, out);
+    checkWindows(c, before, after, o, said, names, out);
     if (c.tool != "control_transport" && c.tool != "listen_to_playback" && !before.transport["playing"].get<bool>() &&
         !after.transport["playing"].get<bool>() && before.playheadTicks != after.playheadTicks)
         out.push_back("unnamed change: the playhead moved from " + std::to_string(before.playheadTicks) + " to " +

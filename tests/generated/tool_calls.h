@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,9 @@ struct Outcome {
     bool succeeded = false;
     double took = 0;  // virtual seconds
     bool readsMayFail = false;  // the simulated Logic Pro answers some reads with errors
+    // The plug-in windows (by slot) that earlier calls of the same turn opened: a turn shows one
+    // plug-in window at a time and closes those it opened, so a later call may close them unsaid.
+    std::set<int> openedByTurn;
 };
 
 // Every property a call broke, one line each ("<property>: <what>"); empty when all hold.
