@@ -101,15 +101,21 @@ void flatten(const std::vector<TrackShape>& tracks, std::vector<const TrackShape
     }
 }
 
-json trackJSON(const TrackShape& t) {
+// `number`: the track's place in the depth-first list, counting hidden tracks too.
+json trackJSON(const TrackShape& t, int& number) {
     json j{{"name", t.name}, {"kind", t.kind}};
+    ++number;
     if (t.kind == "folder") {
         j["expanded"] = !t.collapsedAtLoad;
         j["children"] = json::array();
-        for (const auto& c : t.children) j["children"].push_back(trackJSON(c));
+        for (const auto& c : t.children) j["children"].push_back(trackJSON(c, number));
         return j;
     }
-    if (t.hidden) j["inArrange"] = false;
+    if (t.hidden) {
+        // Logic Pro's hidden tracks keep their numbers: the list shows a gap where one is.
+        j["inArrange"] = false;
+        j["number"] = number;
+    }
     j["volume"] = t.volume;
     j["pan"] = t.pan;
     j["muted"] = t.muted;
@@ -288,7 +294,8 @@ json scenarioOf(const ProjectShape& shape) {
     project["playing"] = shape.playing;
     project["buses"] = json::array();
     project["tracks"] = json::array();
-    for (const auto& t : shape.tracks) project["tracks"].push_back(trackJSON(t));
+    int number = 0;
+    for (const auto& t : shape.tracks) project["tracks"].push_back(trackJSON(t, number));
     for (std::size_t i = 0; i < shape.auxNames.size(); ++i) {
         const int bus = static_cast<int>(i) + 1;
         project["buses"].push_back({{"number", bus}, {"aux", shape.auxNames[i]}});

@@ -907,7 +907,7 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
             if (sources.size() > 1 && !bus)
                 out.push_back("shared name taken: side chain source '" + source + "' names " +
                               std::to_string(sources.size()) + " tracks" +
-                              (hidden ? ", one hidden in a collapsed folder" : ""));
+                              (hidden ? ", one not shown in the track list" : ""));
         }
         checkShown(c, bp, before, after, o.summary, out);
     }
