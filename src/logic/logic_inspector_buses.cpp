@@ -761,7 +761,10 @@ Outcome LogicInspector::ensureMasterArrangeTrack(std::optional<std::string>* lis
         if (!move.shown && move.hidden) {
             // The list held the output track under another name, and the press hid it: a second
             // press shows it again, at the end of the list.
-            if (auto again = findMenuItemByTitle(app, "Show Output Track", search_depth::kMainMenuItems)) item = again;
+            // Found again from a new handle of the application: the press may have left the old ones stale.
+            const auto appNow = platform::accessibility().applicationElement(logic->processIdentifier);
+            if (auto again = findMenuItemByTitle(appNow, "Show Output Track", search_depth::kMainMenuItems))
+                item = again;
             item->performAction(ax::kPress);
             platform::pause(pacing::kOutputTrackAppears);
             readChange();
