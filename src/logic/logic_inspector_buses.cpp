@@ -760,8 +760,8 @@ Outcome LogicInspector::ensureMasterArrangeTrack(std::optional<std::string>* lis
         if (!readChange()) return {false, "Pressed Show Output Track but Stereo Out did not appear"};
         if (!move.shown && move.hidden) {
             // The list held the output track under another name, and the press hid it: a second
-            // press shows it again, at the end of the list.
-            // Found again from a new handle of the application: the press may have left the old ones stale.
+            // press shows it again, at the end of the list. The item is found again from a new
+            // handle of the application, as the press may have left the old ones stale.
             const auto appNow = platform::accessibility().applicationElement(logic->processIdentifier);
             if (auto again = findMenuItemByTitle(appNow, "Show Output Track", search_depth::kMainMenuItems))
                 item = again;
