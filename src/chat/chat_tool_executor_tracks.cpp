@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "chat/chat_tool_executor.h"
 #include "logic/logic_messages.h"
@@ -55,9 +57,11 @@ AgentToolOutputPayload renameTrack(ToolCall& toolCall) {
 }
 
 // The track whose strip takes the bus as input, found by selecting one track after another.
-// `shown` receives the name the right-hand strip shows for the bus, before anything that may pause.
+// `shown` receives the name the right-hand strip shows for the bus, before anything that may pause;
+// `selectedBefore` receives the tracks selected before the first of them was.
 std::optional<std::string> trackForBus(const LogicInspector& logic, const std::string& busLabel,
-                                       std::optional<std::string>& shown) {
+                                       std::optional<std::string>& shown,
+                                       std::optional<std::vector<LogicInspector::TrackHeader>>& selectedBefore) {
     auto window = logic.findMainWindow();
     if (!window) return std::nullopt;
     // The send just clicked shows its bus's channel on the Inspector's right-hand strip: when that
@@ -82,6 +86,7 @@ std::optional<std::string> trackForBus(const LogicInspector& logic, const std::s
         auto resolved = logic.resolveTrack(header.name);
         if (!resolved.header) continue;
         if (resolved.window) again = resolved.window;
+        if (!selectedBefore) selectedBefore = logic.selectedTrackHeaders(*again);
         logic.activateLogic();
         if (!logic.selectTrackViaKeyboard(*resolved.header, *again)) {
             log(logic_messages::selectTrackFailed(resolved.header->name));
@@ -91,6 +96,28 @@ std::optional<std::string> trackForBus(const LogicInspector& logic, const std::s
         if (input && LogicInspector::sameBus(*input, busLabel)) return header.name;
     }
     return std::nullopt;
+}
+
+// Selects again the one track selected before (by its number, as names may repeat); when that
+// cannot be, what is selected now, for the answer.
+std::optional<std::string> selectAgain(const LogicInspector& logic,
+                                       const std::vector<LogicInspector::TrackHeader>& selectedBefore) {
+    const auto window = logic.findMainWindow();
+    if (!window) return std::nullopt;
+    if (selectedBefore.size() == 1) {
+        for (const auto& header : logic.findTrackHeaders(*window)) {
+            if (header.trackNumber != selectedBefore.front().trackNumber) continue;
+            logic.activateLogic();
+            if (logic.selectTrackViaKeyboard(header, *window, false)) return std::nullopt;
+            break;
+        }
+    }
+    const auto selected = logic.selectedTrackHeaders(*window);
+    std::string names;
+    for (std::size_t i = 0; i < selected.size(); ++i)
+        names += (i == 0 ? "" : i + 1 == selected.size() ? " and " : ", ") + selected[i].name;
+    if (names.empty()) return "No track is selected now.";
+    return "Looking for the bus's track selected one track after another: the selection is now " + names + ".";
 }
 
 AgentToolOutputPayload ensureBusTrack(ToolCall& toolCall) {
@@ -105,17 +132,23 @@ AgentToolOutputPayload ensureBusTrack(ToolCall& toolCall) {
     // Logic Pro offers no way to take it out again.
     std::optional<std::string> shown;
     std::optional<std::string> found;
+    std::optional<std::string> selectionSaid;
     try {
         if (const auto made = logic.ensureBusArrangeTrack(*source, *label, &shown); !made.success)
             return failed(toolCall, kTool, made.message);
-        found = trackForBus(logic, *label, shown);
+        // The send's click selected the source track: a search through the tracks that moves the
+        // selection puts it back there.
+        std::optional<std::vector<LogicInspector::TrackHeader>> selectedBefore;
+        found = trackForBus(logic, *label, shown, selectedBefore);
+        if (selectedBefore) selectionSaid = selectAgain(logic, *selectedBefore);
     } catch (const platform::PauseStopped&) {
         if (shown) toolCall.noteDone(*shown + " (the track of " + *label + ") is now shown in the track list");
         throw;
     }
-    const std::string message =
+    std::string message =
         found ? "Bus " + *label + " is available as Arrange track '" + *found + "'."
               : "Bus " + *label + " surfacing attempted \u2014 rescan list_tracks to find the new aux track.";
+    if (selectionSaid) message += " " + *selectionSaid;
     return succeeded(toolCall, kTool, message,
                      {{"status", "ok"},
                       {"bus_label", *label},
@@ -129,11 +162,12 @@ AgentToolOutputPayload ensureMasterTrack(ToolCall& toolCall) {
     const LogicInspector& logic = toolCall.executor.logicInspector();
     Outcome result;
     std::optional<std::string> listedAs;
+    std::vector<std::string> left;
     try {
-        result = logic.ensureMasterArrangeTrack(&listedAs);
+        result = logic.ensureMasterArrangeTrack(&listedAs, &left);
     } catch (const platform::PauseStopped&) {
-        // Stopped once the menu item was pressed: the track it brought into the list stays there.
-        if (listedAs) toolCall.noteDone(*listedAs + " is now shown in the track list");
+        // Stopped once the menu item was pressed: what the presses did to the list stays.
+        for (auto& change : left) toolCall.noteDone(std::move(change));
         throw;
     }
     if (!result.success) return failed(toolCall, kTool, result.message);

@@ -453,10 +453,14 @@ public:
     // the switch that puts it into the list was made.
     BusTrackResult ensureBusArrangeTrack(const std::string& trackName, const std::string& busLabel,
                                          std::optional<std::string>* putInList = nullptr) const;
-    // The message says whether the output track was there already or was put there.
-    // `listedAs`, when given, receives the name under which the press brought the output track into
-    // the list (Stereo Out, or a name the user gave it), also when a Stop ends the call after it.
-    Outcome ensureMasterArrangeTrack(std::optional<std::string>* listedAs = nullptr) const;
+    // The message says whether the output track was there already or was put there, under which
+    // name and number. The menu item shows and hides the output track: one listed under a name the
+    // user gave it is hidden by the press, shown again by a second (at the end of the list), and the
+    // selection put back as far as a click on a header can. `listedAs`, when given, receives the
+    // name the output track is listed under once a press showed it; `leftWhenStopped`, once a Stop
+    // ends the call after a press, what the list shows of it and of the selection.
+    Outcome ensureMasterArrangeTrack(std::optional<std::string>* listedAs = nullptr,
+                                     std::vector<std::string>* leftWhenStopped = nullptr) const;
     void findSendGroup(const AXElement& in, const std::string& matching, std::optional<AXElement>& result, int depth,
                        int maxDepth) const;
     void findSendKnobAtY(const AXElement& in, double y, std::optional<AXElement>& result, int depth,

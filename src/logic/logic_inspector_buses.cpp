@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 #include <unordered_set>
 #include <utility>
 
@@ -137,8 +138,8 @@ std::optional<ListHolder> listHolderBeforeAdding(const AXElement& window) {
 
 // Logic Pro puts a track it adds to the list at the end: the last row of a list new in the holder,
 // when it bears that name (any name, without one). Remembered under it, as a listing would.
-std::optional<LogicInspector::ParsedTrackDescription> addedLast(const AXElement& window, const ListHolder& holder,
-                                                                const std::optional<std::string>& name) {
+std::optional<LogicInspector::TrackHeader> addedLast(const AXElement& window, const ListHolder& holder,
+                                                     const std::optional<std::string>& name) {
     const auto now = holder.element.elements(ax::kChildren);
     if (!now) return std::nullopt;
     for (const auto& list : *now) {
@@ -155,7 +156,7 @@ std::optional<LogicInspector::ParsedTrackDescription> addedLast(const AXElement&
             kept.headerParents.back().element = list;
         if (kept.open > 0 && kept.namedHeadersWindow == window)
             kept.namedHeaders[text::lowercased(header->name)] = rows->back();
-        return header;
+        return LogicInspector::TrackHeader{rows->back(), header->number, header->name, false, false, std::nullopt};
     }
     return std::nullopt;
 }
@@ -210,6 +211,70 @@ void findAutomationChild(const AXElement& element, const char* role, const char*
         depth);
 }
 
+// The headers of one reading that another lacks, by number.
+std::vector<LogicInspector::TrackHeader> onlyIn(const std::vector<LogicInspector::TrackHeader>& these,
+                                                const std::vector<LogicInspector::TrackHeader>& other) {
+    std::vector<LogicInspector::TrackHeader> out;
+    for (const auto& h : these)
+        if (std::none_of(other.begin(), other.end(),
+                         [&](const LogicInspector::TrackHeader& o) { return o.trackNumber == h.trackNumber; }))
+            out.push_back(h);
+    return out;
+}
+
+std::set<std::int64_t> selectedNumbers(const std::vector<LogicInspector::TrackHeader>& headers) {
+    std::set<std::int64_t> numbers;
+    for (const auto& h : headers)
+        if (detail::selectedFlag(h.element)) numbers.insert(h.trackNumber);
+    return numbers;
+}
+
+// "Kick", "Kick and Bass", "Kick, Bass and Keys": the tracks of those numbers, in list order.
+std::string trackNames(const std::vector<LogicInspector::TrackHeader>& headers, const std::set<std::int64_t>& numbers) {
+    std::vector<std::string> names;
+    for (const auto& h : headers)
+        if (numbers.count(h.trackNumber)) names.push_back(h.name);
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    return text;
+}
+
+// The output track as Show Output Track presses moved it: listed before under a name of the
+// user's and hidden by a press, shown by a press, or both.
+struct OutputTrackMove {
+    std::optional<LogicInspector::TrackHeader> hidden;  // as it was listed before
+    std::optional<LogicInspector::TrackHeader> shown;   // as it is listed now
+};
+
+std::optional<std::string> outputTrackNow(const OutputTrackMove& move) {
+    if (move.hidden && move.shown)
+        return fmt::format(
+            "{} (the output track) moved from track {} to track {}, at the end of the track list: it was listed "
+            "already, Show Output Track hid it, and a second press showed it again",
+            move.shown->name, move.hidden->trackNumber, move.shown->trackNumber);
+    if (move.shown)
+        return fmt::format("{} is now shown in the track list as track {}", move.shown->name, move.shown->trackNumber);
+    if (move.hidden)
+        return fmt::format(
+            "{} (the output track, track {}) is now hidden from the track list, where it was listed already; "
+            "Track > Show Output Track shows it again, at the end of the list",
+            move.hidden->name, move.hidden->trackNumber);
+    return std::nullopt;
+}
+
+// What is selected now, when that is not what was selected before.
+std::optional<std::string> selectionNow(const std::vector<LogicInspector::TrackHeader>& before,
+                                        const std::set<std::int64_t>& selectedBefore,
+                                        const std::set<std::int64_t>& wanted,
+                                        const std::vector<LogicInspector::TrackHeader>& now) {
+    const auto selected = selectedNumbers(now);
+    if (selected == wanted) return std::nullopt;
+    std::string said =
+        selected.empty() ? "No track is selected now" : "The selection is now " + trackNames(now, selected);
+    if (!selectedBefore.empty()) said += " (it was " + trackNames(before, selectedBefore) + ")";
+    return said;
+}
 }  // namespace
 
 void to_json(nlohmann::json& j, const LogicInspector::RenameResult& r) {
@@ -606,7 +671,7 @@ std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const Trac
     const auto cameIntoList = [&]() -> std::optional<std::int64_t> {
         bool listChanged = true;  // a list whose rows change is rebuilt in its holder
         if (holder) {
-            if (auto last = addedLast(*window, *holder, *shown)) return last->number;
+            if (auto last = addedLast(*window, *holder, *shown)) return last->trackNumber;
             listChanged = holder->element.elements(ax::kChildren) != std::optional(holder->children);
         }
         std::optional<std::int64_t> came;
@@ -631,66 +696,124 @@ std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const Trac
     return busTrackAnswer(*shown, added, named.matches);
 }
 
-Outcome LogicInspector::ensureMasterArrangeTrack(std::optional<std::string>* listedAs) const {
+Outcome LogicInspector::ensureMasterArrangeTrack(std::optional<std::string>* listedAs,
+                                                 std::vector<std::string>* leftWhenStopped) const {
     if (listedAs) listedAs->reset();
+    if (leftWhenStopped) leftWhenStopped->clear();
     auto window = findMainWindow();
     if (!window) return {false, "Logic not running or main window not found"};
-    // The menu item shows and hides the track: it is pressed only once the list is known not to hold it.
     const auto listing = listingFromKeptPlaces(*this, *window, "Stereo Out");
-    bool listed = listing.name.has_value();
-    std::optional<std::vector<TrackHeader>> headersBefore;
-    if (!listing.known) {
-        headersBefore = findTrackHeadersByName(*window);
-        listed = std::any_of(headersBefore->begin(), headersBefore->end(), isNamedStereoOut);
-    }
-    if (listed) return {true, "Stereo Out was already in the Arrange track list."};
+    if (listing.name) return {true, "Stereo Out was already in the Arrange track list."};
+    // Read whole even when the kept places tell the name is not listed: the press is judged by
+    // what it changed, as the output track may be listed under a name of the user's.
+    const auto before = findTrackHeadersByName(*window);
+    if (std::any_of(before.begin(), before.end(), isNamedStereoOut))
+        return {true, "Stereo Out was already in the Arrange track list."};
     auto logic = logicApplication();
     if (!logic) return {false, "Logic process not accessible"};
-    auto app = platform::accessibility().applicationElement(logic->processIdentifier);
+    const auto app = platform::accessibility().applicationElement(logic->processIdentifier);
     auto item = findMenuItemByTitle(app, "Show Output Track", search_depth::kMainMenuItems);
-    if (!item) {
-        // Logic Pro names the item after what a press would do: while it offers to hide the output
-        // track, the list holds it under a name of the user's, and a press would hide it.
-        if (findMenuItemByTitle(app, "Hide Output Track", search_depth::kMainMenuItems))
-            return {false,
-                    "Stereo Out is not in the track list by that name, but the output track is, under a name the user "
-                    "gave it. Nothing was pressed, so the track list is as it was."};
-        return {false, "Track > Show Output Track menu item not found"};
-    }
+    if (!item) return {false, "Track > Show Output Track menu item not found"};
+
+    OutputTrackMove move;
+    std::vector<TrackHeader> now = before;
     const auto holder = listHolderBeforeAdding(*window);
-    // The track the press brought into the list, under whatever name it bears: Logic Pro puts it at
-    // the end of the list.
-    const auto cameIntoList = [&]() -> std::optional<std::string> {
-        if (holder) {
-            if (addedLast(*window, *holder, "Stereo Out")) return "Stereo Out";
-            if (auto last = addedLast(*window, *holder, std::nullopt)) return last->name;
-        }
-        const auto headers = findTrackHeadersByName(*window);
-        const auto stereoOut = std::find_if(headers.begin(), headers.end(), isNamedStereoOut);
-        if (stereoOut != headers.end()) return stereoOut->name;
-        if (!headersBefore || headers.empty()) return std::nullopt;
-        const auto& last = headers.back();
-        const bool isNew = std::none_of(headersBefore->begin(), headersBefore->end(), [&](const TrackHeader& h) {
-            return h.trackNumber == last.trackNumber && h.name == last.name;
-        });
-        return isNew ? std::optional(last.name) : std::nullopt;
+    std::int64_t lastBefore = 0;
+    for (const auto& h : before) lastBefore = std::max(lastBefore, h.trackNumber);
+    // What the last press changed in the list: only the output track comes or goes with it.
+    const auto readChange = [&] {
+        // Shown, it is the last row of the list Logic Pro rebuilds in the holder, under a number
+        // no listed track had; the rest of the list is as it was, selection included.
+        if (holder && !move.hidden)
+            if (auto last = addedLast(*window, *holder, std::nullopt); last && last->trackNumber > lastBefore) {
+                move.shown = last;
+                now = before;
+                now.push_back(*last);
+                return true;
+            }
+        // A window whose elements went stale with the change is found again.
+        if (auto again = findMainWindow()) window = std::move(again);
+        now = findTrackHeadersByName(*window);
+        const auto came = onlyIn(now, before);
+        const auto went = onlyIn(before, now);
+        move.shown = came.size() == 1 ? std::optional(came.front()) : std::nullopt;
+        if (came.empty() && went.size() == 1) move.hidden = went.front();
+        return !came.empty() || !went.empty();
+    };
+    // The selection as it would be with the output track at its new number.
+    const auto selectedAtFirst = selectedNumbers(before);
+    const auto selectedBefore = [&] {
+        auto numbers = selectedAtFirst;
+        if (move.hidden && move.shown && numbers.erase(move.hidden->trackNumber))
+            numbers.insert(move.shown->trackNumber);
+        return numbers;
+    };
+    const auto tellLeft = [&] {
+        if (!leftWhenStopped) return;
+        if (auto said = outputTrackNow(move)) leftWhenStopped->push_back(*said);
+        // Only a hide moves the selection.
+        if (!move.hidden) return;
+        if (auto said = selectionNow(before, selectedAtFirst, selectedBefore(), now)) leftWhenStopped->push_back(*said);
     };
     item->performAction(ax::kPress);
     try {
         platform::pause(pacing::kOutputTrackAppears);
+        if (!readChange()) return {false, "Pressed Show Output Track but Stereo Out did not appear"};
+        if (!move.shown && move.hidden) {
+            // The list held the output track under another name, and the press hid it: a second
+            // press shows it again, at the end of the list. The item is found again from a new
+            // handle of the application, as the press may have left the old ones stale.
+            const auto appNow = platform::accessibility().applicationElement(logic->processIdentifier);
+            if (auto again = findMenuItemByTitle(appNow, "Show Output Track", search_depth::kMainMenuItems))
+                item = again;
+            item->performAction(ax::kPress);
+            platform::pause(pacing::kOutputTrackAppears);
+            readChange();
+        }
+        // Hidden, a selected output track lost the selection, and when it was the one whose strip
+        // showed, the first track took it alone. A click on its header selects it alone again: a
+        // selection of several cannot be made by the program.
+        if (move.hidden && move.shown) {
+            const auto wanted = selectedBefore();
+            const auto selected = selectedNumbers(now);
+            const bool movedAway =
+                std::any_of(selected.begin(), selected.end(), [&](std::int64_t n) { return wanted.count(n) == 0; });
+            if (wanted.count(move.shown->trackNumber) && !selected.count(move.shown->trackNumber) &&
+                (wanted.size() == 1 || movedAway)) {
+                move.shown->element.performAction(ax::kPress);
+                platform::pause(pacing::kStripFollowsSelection);
+                readChange();
+            }
+        }
     } catch (const platform::PauseStopped&) {
-        // Read without waiting, so that the stopped answer can name what the list shows now.
+        // Read without waiting, so that the stopped answer can say what the list shows now.
         const platform::HeldPauses quick(0.0);
-        if (listedAs) *listedAs = cameIntoList();
+        readChange();
+        if (listedAs && move.shown) *listedAs = move.shown->name;
+        tellLeft();
         throw;
     }
-    const auto came = cameIntoList();
-    if (listedAs) *listedAs = came;
-    if (came && text::equalsIgnoringCase(*came, "Stereo Out")) return {true, "Surfaced Stereo Out as Arrange track."};
-    if (came)
-        return {true, "Surfaced the output track as Arrange track '" + *came +
-                          "': Stereo Out bears that name in this project."};
-    return {false, "Pressed Show Output Track but Stereo Out did not appear"};
+    if (listedAs && move.shown) *listedAs = move.shown->name;
+    if (!move.shown) {
+        if (auto said = outputTrackNow(move)) return {false, "Pressed Show Output Track twice: " + *said + "."};
+        return {false,
+                "Pressed Show Output Track, but the track list read after it does not tell which track came or went; "
+                "list_tracks shows what it holds now."};
+    }
+    std::string message;
+    if (move.hidden)
+        message = *outputTrackNow(move) + ".";
+    else if (isNamedStereoOut(*move.shown))
+        message = fmt::format("Surfaced Stereo Out as Arrange track {}, at the end of the track list.",
+                              move.shown->trackNumber);
+    else
+        message = fmt::format(
+            "Surfaced the output track as Arrange track {}, '{}', at the end of the track list: Stereo Out bears "
+            "that name in this project.",
+            move.shown->trackNumber, move.shown->name);
+    if (move.hidden)
+        if (auto said = selectionNow(before, selectedAtFirst, selectedBefore(), now)) message += " " + *said + ".";
+    return {true, message};
 }
 
 }  // namespace corvane

@@ -23,6 +23,13 @@ struct ReadCache {
     int depth = 0;
     std::uint64_t generation = 0;
     std::unordered_map<AXElement, Answers, AXElementHash> answers;
+    // A handle refused as stale says nothing of the element: other handles to it may still be
+    // answered. Its refusals are kept for that handle alone (held, so that its address stays its own).
+    struct Refused {
+        AXElement handle;
+        Answers answers;
+    };
+    std::unordered_map<const AXElementImpl*, Refused> refused;
 
     // The kept answers, emptied first when anything changed since they were read; null outside
     // a scope.
@@ -31,6 +38,7 @@ struct ReadCache {
         const auto now = gGeneration.load();
         if (now != generation) {
             answers.clear();
+            refused.clear();
             generation = now;
         }
         return &answers;
@@ -39,6 +47,8 @@ struct ReadCache {
     const AXRead* find(const AXElement& element, const std::string& attribute) {
         auto* kept = current();
         if (!kept) return nullptr;
+        if (auto r = refused.find(element.impl()); r != refused.end())
+            if (auto a = r->second.answers.find(attribute); a != r->second.answers.end()) return &a->second;
         auto e = kept->find(element);
         if (e == kept->end()) return nullptr;
         auto a = e->second.find(attribute);
@@ -49,6 +59,12 @@ struct ReadCache {
     void keep(std::uint64_t readIn, const AXElement& element, const std::string& attribute, AXRead read) {
         auto* kept = current();
         if (!kept || generation != readIn) return;
+        if (read.error == AXError::invalidUIElement) {
+            auto& r = refused[element.impl()];
+            r.handle = element;
+            r.answers[attribute] = std::move(read);
+            return;
+        }
         (*kept)[element][attribute] = std::move(read);
     }
 };
@@ -60,7 +76,10 @@ thread_local ReadCache tCache;
 AXReadScope::AXReadScope() { ++tCache.depth; }
 
 AXReadScope::~AXReadScope() {
-    if (--tCache.depth == 0) tCache.answers.clear();
+    if (--tCache.depth == 0) {
+        tCache.answers.clear();
+        tCache.refused.clear();
+    }
 }
 
 void AXReadScope::setEnabled(bool enabled) {

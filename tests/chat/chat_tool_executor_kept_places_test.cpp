@@ -217,7 +217,8 @@ TEST_F(KeptPlacesBetweenCalls, TheOutputTrackAndBusTracksAreToldFromTheListAsItI
     EXPECT_EQ(again("ensure_master_track", "{}")["message"], "Stereo Out was already in the Arrange track list.");
     EXPECT_TRUE(stereoOutListed());
     world().mutateProject([](Project& p) { p.track("Stereo Out")->inArrange = false; });
-    EXPECT_EQ(again("ensure_master_track", "{}")["message"], "Surfaced Stereo Out as Arrange track.");
+    EXPECT_EQ(again("ensure_master_track", "{}")["message"],
+              "Surfaced Stereo Out as Arrange track 9, at the end of the track list.");
     EXPECT_TRUE(stereoOutListed());
     EXPECT_EQ(again("ensure_master_track", "{}")["message"], "Stereo Out was already in the Arrange track list.");
     EXPECT_TRUE(stereoOutListed());

@@ -1,9 +1,11 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <memory>
+#include <set>
 #include <stop_token>
 #include <string>
 #include <utility>
@@ -73,60 +75,152 @@ TEST_F(ChatToolExecutorTracks, BringsTheBusAndTheMasterIntoTheTrackList) {
     EXPECT_EQ(answer["arrange_track_name"], "Stereo Out");
 }
 
-// The output track under a name of the user's: shown, the call leaves the list as it was, order,
-// numbers and selection included, and says why; hidden, the call shows it and names it.
-TEST_F(ChatToolExecutorTracks, AnOutputTrackUnderTheUsersNameIsShownOnceAndNeverHidden) {
-    struct Case {
-        bool shown;
-        const char* status;
-        std::string message;
-    };
-    const std::vector<Case> cases{
-        {true, "error",
-         "Stereo Out is not in the track list by that name, but the output track is, under a name the user gave it. "
-         "Nothing was pressed, so the track list is as it was."},
-        {false, "ok", "Surfaced the output track as Arrange track 'Master': Stereo Out bears that name in this project."},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.shown ? "shown" : "hidden");
-        load(standin::testing::demoSong());
-        signature.reset();  // the same call again is a new one here
-        const int master = world().project().track("Stereo Out")->id;
-        if (c.shown) world().mutateProject([](standin::Project& p) { p.track("Stereo Out")->inArrange = true; });
-        world().renameByHand(master, "Master");
-        world().clickHeader(world().project().track("Kick")->id);
-        if (c.shown) world().shiftClickHeader(master);
-        const auto listed = [&] {
-            std::vector<std::pair<int, int>> rows;
-            const auto project = world().project();
-            for (const int id : project.visibleTrackIds()) rows.emplace_back(id, project.trackById(id)->number);
-            return rows;
-        };
-        const auto rowsBefore = listed();
-        const auto selectedBefore = world().project().selectedTrackIds();
-
-        const auto answer = oneJSON("ensure_master_track");
-
-        EXPECT_TRUE(world().project().trackById(master)->inArrange);
-        if (c.shown) {
-            EXPECT_EQ(listed(), rowsBefore);
-            EXPECT_EQ(world().project().selectedTrackIds(), selectedBefore);
-        }
-        EXPECT_EQ(answer["status"], c.status);
-        EXPECT_EQ(answer["message"], c.message);
-        if (!c.shown) {
-            EXPECT_EQ(answer.value("arrange_track_name", ""), "Master");
-        }
+// The demo song with its output track called "Master" by the user and listed as track 8, between
+// Guitar (7) and Reverb (9); `selected` clicks the first header, Shift-clicks the others.
+void listMasterBeforeReverb(standin::World& world, const std::vector<const char*>& selected) {
+    world.mutateProject([](standin::Project& p) {
+        p.track("Stereo Out")->inArrange = true;
+        p.track("Stereo Out")->number = 8;
+        p.track("Reverb")->inArrange = true;
+        p.track("Reverb")->number = 9;
+        const auto reverb =
+            std::find_if(p.tracks.begin(), p.tracks.end(), [](const standin::Track& t) { return t.name == "Reverb"; });
+        std::rotate(reverb, reverb + 1, p.tracks.end());
+    });
+    world.renameByHand(world.project().track("Stereo Out")->id, "Master");
+    for (std::size_t i = 0; i < selected.size(); ++i) {
+        const int id = world.project().track(selected[i])->id;
+        if (i == 0)
+            world.clickHeader(id);
+        else
+            world.shiftClickHeader(id);
     }
 }
 
-// Stopped at every moment, the output track is either left as it was or named as shown in the list,
-// under whatever name it bears.
-TEST_F(ChatToolExecutorTracks, AStoppedOutputTrackCallNamesTheTrackItShowed) {
-    for (const char* name : {"Stereo Out", "Master"}) {
+// Each shown track as (id, number), top to bottom.
+std::vector<std::pair<int, int>> listedRows(const standin::Project& project) {
+    std::vector<std::pair<int, int>> rows;
+    for (const int id : project.visibleTrackIds()) rows.emplace_back(id, project.trackById(id)->number);
+    return rows;
+}
+
+// A bus track whose name another track bears cannot be told from the strip: looking for it selects
+// one track after another, and the selection goes back to the source track whose send was clicked.
+TEST_F(ChatToolExecutorTracks, ABusTrackSearchedTrackByTrackLeavesTheSourceSelected) {
+    world().renameByHand(world().project().track("Guitar")->id, "Reverb");
+    const int kick = world().project().track("Kick")->id;
+    world().clickHeader(world().project().track("Bass")->id);
+    const auto rowsBefore = listedRows(world().project());
+
+    const auto answer = oneJSON("ensure_bus_track", R"({"source_track":"Kick","bus_label":"Bus 1"})");
+
+    const auto project = world().project();
+    const standin::Track* aux = nullptr;
+    for (const auto& t : project.tracks)
+        if (t.kind == standin::TrackKind::aux) aux = &t;
+    ASSERT_NE(aux, nullptr);
+    EXPECT_TRUE(aux->inArrange);
+    auto rowsAfter = rowsBefore;
+    rowsAfter.emplace_back(aux->id, 8);
+    EXPECT_EQ(listedRows(project), rowsAfter);
+    EXPECT_EQ(project.selectedTrackIds(), std::vector<int>{kick});
+    EXPECT_EQ(answer["status"], "ok");
+}
+
+// Listed under a name of the user's, the output track is hidden by the press and shown again by a
+// second at the end of the list: the answer gives its new number, and the selection is put back
+// where one click can, else said.
+TEST_F(ChatToolExecutorTracks, AnOutputTrackListedUnderTheUsersNameEndsListedAndItsMoveIsSaid) {
+    const std::string moved =
+        "Master (the output track) moved from track 8 to track 10, at the end of the track list: it was listed "
+        "already, Show Output Track hid it, and a second press showed it again.";
+    struct Case {
+        std::vector<const char*> selected;
+        std::vector<const char*> selectedAfter;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        {{"Kick"}, {"Kick"}, moved},
+        {{"Master"}, {"Master"}, moved},
+        {{"Kick", "Master"}, {"Kick"}, moved + " The selection is now Kick (it was Kick and Master)."},
+        {{"Master", "Kick"}, {"Master"}, moved + " The selection is now Master (it was Kick and Master)."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.selected));
+        load(standin::testing::demoSong());
+        signature.reset();  // the same call again is a new one here
+        listMasterBeforeReverb(world(), c.selected);
+        const int master = world().project().track("Master")->id;
+        auto rowsAfter = listedRows(world().project());
+        std::erase(rowsAfter, std::pair(master, 8));
+        rowsAfter.emplace_back(master, 10);
+        std::vector<int> selectedAfter;
+        for (const char* name : c.selectedAfter) selectedAfter.push_back(world().project().track(name)->id);
+
+        const auto answer = oneJSON("ensure_master_track");
+
+        EXPECT_EQ(listedRows(world().project()), rowsAfter);
+        EXPECT_EQ(world().project().selectedTrackIds(), selectedAfter);
+        EXPECT_EQ(answer["status"], "ok");
+        EXPECT_EQ(answer["message"], c.message);
+        EXPECT_EQ(answer["arrange_track_name"], "Master");
+    }
+
+    // Hidden under that name, one press shows it, named with its number.
+    load(standin::testing::demoSong());
+    signature.reset();
+    world().renameByHand(world().project().track("Stereo Out")->id, "Master");
+    const auto selected = world().project().selectedTrackIds();
+    const auto answer = oneJSON("ensure_master_track");
+    EXPECT_TRUE(world().project().track("Master")->inArrange);
+    EXPECT_EQ(world().project().visibleTrackIds().back(), world().project().track("Master")->id);
+    EXPECT_EQ(world().project().selectedTrackIds(), selected);
+    EXPECT_EQ(answer["message"],
+              "Surfaced the output track as Arrange track 8, 'Master', at the end of the track list: Stereo Out bears "
+              "that name in this project.");
+    EXPECT_EQ(answer["arrange_track_name"], "Master");
+}
+
+// Handles that go stale after a few reads, or with every change: each call finds the window, the
+// list and the menu again, and the call after it works too.
+TEST_F(ChatToolExecutorTracks, OutputTrackCallsInARowWorkWhereHandlesGoStale) {
+    for (const auto stale : {standin::StaleAfter{standin::StaleAfter::Mode::afterReads, 3},
+                             standin::StaleAfter{standin::StaleAfter::Mode::always, 0}}) {
+        SCOPED_TRACE(static_cast<int>(stale.mode));
+        load(standin::testing::demoSong());
+        world().updateFaults([&](standin::Faults& f) { f.staleAfter = stale; });
+        listMasterBeforeReverb(world(), {"Kick"});
+        const int master = world().project().track("Master")->id;
+        for (const int number : {10, 11}) {
+            SCOPED_TRACE(number);
+            signature.reset();
+            const auto answer = oneJSON("ensure_master_track");
+            EXPECT_EQ(world().project().visibleTrackIds().back(), master);
+            EXPECT_EQ(world().project().trackById(master)->number, number);
+            EXPECT_EQ(world().project().selectedTrackIds(), std::vector<int>{world().project().track("Kick")->id});
+            EXPECT_EQ(answer["status"], "ok") << answer;
+        }
+        if (stale.mode == standin::StaleAfter::Mode::always) continue;  // get_track_details itself fails there as yet
+        const auto answer = oneJSON("get_track_details", R"({"track_name":"Bass"})");
+        EXPECT_EQ(answer.value("/tracks/0/trackName"_json_pointer, json()), "Bass") << answer;
+    }
+}
+
+// Stopped at any moment, within half a second, the answer names the output track as the presses
+// left it: shown with its number, hidden, or moved to the end; and the selection, when it changed.
+TEST_F(ChatToolExecutorTracks, AStoppedOutputTrackCallNamesWhatItLeftHiddenOrShown) {
+    struct Setup {
+        const char* name;
+        bool listed;
+    };
+    for (const Setup setup : {Setup{"Stereo Out", false}, Setup{"Master", false}, Setup{"Master", true}}) {
+        const std::string name = setup.name;
         auto run = [&](std::optional<double> stopAfter) {
             load(standin::testing::demoSong());
-            world().renameByHand(world().project().track("Stereo Out")->id, name);
+            if (setup.listed)
+                listMasterBeforeReverb(world(), {"Kick", "Master"});
+            else
+                world().renameByHand(world().project().track("Stereo Out")->id, name);
             signature.reset();
             auto stop = std::make_shared<std::stop_source>();
             const double start = world().virtualSeconds();
@@ -137,17 +231,37 @@ TEST_F(ChatToolExecutorTracks, AStoppedOutputTrackCallNamesTheTrackItShowed) {
         };
         const double whole = run(std::nullopt);
         ASSERT_TRUE(world().project().track(name)->inArrange);
-        int shownWhenStopped = 0;
+        std::set<std::string> outcomes;
         for (double at = 0; at < whole; at += 0.05) {
-            SCOPED_TRACE(std::string(name) + " stopped at " + std::to_string(at));
-            run(at);
+            SCOPED_TRACE(name + (setup.listed ? " listed" : " hidden") + ", stopped at " + std::to_string(at));
+            const double took = run(at);
+            const auto project = world().project();
+            const standin::Track& output = *project.track(name);
             const std::string& said = lastRecord().summary;
-            if (world().project().track(name)->inArrange) {
-                ++shownWhenStopped;
-                EXPECT_NE(said.find(std::string(name) + " is now shown in the track list"), std::string::npos) << said;
+            EXPECT_LE(took, at + 0.5);
+            if (!output.inArrange) {
+                ASSERT_TRUE(setup.listed);
+                outcomes.insert("hidden");
+                EXPECT_NE(said.find("Master (the output track, track 8) is now hidden from the track list"),
+                          std::string::npos)
+                    << said;
+            } else if (setup.listed) {
+                ASSERT_EQ(output.number, 10);
+                outcomes.insert("moved");
+                EXPECT_NE(said.find("Master (the output track) moved from track 8 to track 10"), std::string::npos)
+                    << said;
+            } else {
+                outcomes.insert("shown");
+                EXPECT_NE(said.find(name + " is now shown in the track list as track 8"), std::string::npos) << said;
+            }
+            if (setup.listed) {
+                ASSERT_EQ(project.selectedTrackIds(), std::vector<int>{project.track("Kick")->id});
+                EXPECT_NE(said.find("The selection is now Kick (it was Kick and Master)"), std::string::npos) << said;
             }
         }
-        EXPECT_GT(shownWhenStopped, 0);
+        const std::set<std::string> expected =
+            setup.listed ? std::set<std::string>{"hidden", "moved"} : std::set<std::string>{"shown"};
+        EXPECT_EQ(outcomes, expected);
     }
 }
 

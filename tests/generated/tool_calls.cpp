@@ -608,16 +608,44 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
             if (t["kind"] == "aux" && t["input"] == label && !t["inArrange"].get<bool>())
                 fail("the aux track of " + label + " is not in the track list");
     } else if (c.tool == "ensure_master_track") {
-        // The output track is in the track list, and every other track keeps its place.
+        // The output track is in the track list, and every other track keeps its place. The menu
+        // item that shows it hides it while listed: shown again, it moves to the end, and the
+        // answer gives its new number. The selection is as it was, or the answer says what it is.
+        std::vector<std::string> names;
+        for (const auto* state : {&before, &after})
+            for (const auto& [id, t] : state->tracks) names.push_back(t["name"].get<std::string>());
+        // One sentence names the track and "track N" (N whole).
+        auto placeNamed = [&](const std::string& name, const std::string& number) {
+            for (const auto& sentence : sentencesOf(summary)) {
+                if (!namesWhole(sentence, name, names)) continue;
+                const std::string place = "track " + number;
+                for (auto at = sentence.find(place); at != std::string::npos; at = sentence.find(place, at + 1))
+                    if (at + place.size() == sentence.size() ||
+                        !std::isdigit(static_cast<unsigned char>(sentence[at + place.size()])))
+                        return true;
+            }
+            return false;
+        };
         for (const auto& [id, t] : after.tracks) {
-            if (t["kind"] == "output" && !t["inArrange"].get<bool>())
-                fail("the output track '" + t["name"].get<std::string>() + "' is not in the track list");
+            const bool output = t["kind"] == "output";
+            const std::string name = t["name"].get<std::string>();
+            if (output && !t["inArrange"].get<bool>()) fail("the output track '" + name + "' is not in the track list");
             const json* was = trackIn(before, id);
-            if (was && (*was)["inArrange"].get<bool>() && t["inArrange"].get<bool>() && (*was)["number"] != t["number"])
-                fail("'" + t["name"].get<std::string>() + "' moved from #" + (*was)["number"].dump() + " to #" +
-                     t["number"].dump());
+            if (!was || !(*was)["inArrange"].get<bool>() || !t["inArrange"].get<bool>() ||
+                (*was)["number"] == t["number"])
+                continue;
+            if (!output)
+                fail("'" + name + "' moved from #" + (*was)["number"].dump() + " to #" + t["number"].dump());
+            else if (!placeNamed(name, t["number"].dump()))
+                fail("the output track '" + name + "' moved from #" + (*was)["number"].dump() + " to #" +
+                     t["number"].dump() + " and the answer does not give its new number");
         }
-        if (before.selected != after.selected) fail("the selection changed");
+        const bool told =
+            !after.selected.empty() && std::all_of(after.selected.begin(), after.selected.end(), [&](int id) {
+                const json* t = trackIn(after, id);
+                return t && namedWith(summary, (*t)["name"].get<std::string>(), {"select"}, names);
+            });
+        if (before.selected != after.selected && !told) fail("the selection changed and the answer does not say so");
     } else if (c.tool == "reorder_plugin" && now) {
         const int from = c.args["from_index"].get<int>(), to = c.args["to_index"].get<int>();
         const auto& chain = target->strip.inserts;

@@ -345,7 +345,8 @@ TEST_F(LogicInspectorBuses, BusAuxIsSurfacedIntoTheTrackListThroughItsAutomation
 }
 
 TEST_F(LogicInspectorBuses, OutputTrackIsSurfacedOnceThroughTheTrackMenu) {
-    EXPECT_EQ(inspector.ensureMasterArrangeTrack(), (Outcome{true, "Surfaced Stereo Out as Arrange track."}));
+    EXPECT_EQ(inspector.ensureMasterArrangeTrack(),
+              (Outcome{true, "Surfaced Stereo Out as Arrange track 8, at the end of the track list."}));
     EXPECT_EQ(track("Stereo Out").number, 8);
     world().clearEventLog();
     EXPECT_EQ(inspector.ensureMasterArrangeTrack(),

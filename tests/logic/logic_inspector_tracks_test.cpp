@@ -149,7 +149,8 @@ TEST_F(LogicInspectorTracks, KeptPlacesFollowTheTrackListAndLogicProThroughChang
     // Collapsing a folder and showing the output track rebuild the list the headers were found in.
     ASSERT_TRUE(inspector.setFolderExpanded(*inspector.resolveTrack("Drums").header, false).success);
     EXPECT_EQ(names(), (std::vector<std::string>{"Drums/", "Bass", "Lead Vox", "Keys", "Guitar"}));
-    ASSERT_EQ(inspector.ensureMasterArrangeTrack().message, "Surfaced Stereo Out as Arrange track.");
+    ASSERT_EQ(inspector.ensureMasterArrangeTrack().message,
+              "Surfaced Stereo Out as Arrange track 8, at the end of the track list.");
     EXPECT_EQ(names(), (std::vector<std::string>{"Drums/", "Bass", "Lead Vox", "Keys", "Guitar", "Stereo Out"}));
     EXPECT_TRUE(inspector.resolveTrack("drums").header->isFolder);
     EXPECT_FALSE(inspector.resolveTrack("Stereo Out").header->isFolder);

@@ -12,15 +12,8 @@ namespace corvane::standin::detail {
 using platform::AXError;
 
 namespace {
+const char* const kItems[] = {"Rename Track", "Show Output Track"};
 constexpr double kTrackMenuX = 220;
-
-// Logic Pro names the item after what a press does: it shows the output track while the track list
-// lacks it, and hides it while the list holds it, whatever name it bears there.
-std::string outputTrackItem(const Project& project) {
-    const bool listed = std::any_of(project.tracks.begin(), project.tracks.end(),
-                                    [](const Track& t) { return t.kind == TrackKind::output && t.inArrange; });
-    return listed ? "Hide Output Track" : "Show Output Track";
-}
 }  // namespace
 
 void buildMainMenu(Engine& e, int menuBar, const std::string& sig) {
@@ -31,10 +24,9 @@ void buildMainMenu(Engine& e, int menuBar, const std::string& sig) {
     t[item].frame = {kTrackMenuX, barFrame.y, 50, barFrame.height};
     t[item].actions = {"AXPress"};
     int menu = t.add(item, "menu", "AXMenu", sig);
-    const std::string items[] = {"Rename Track", outputTrackItem(e.project)};
-    t[menu].frame = {kTrackMenuX, barFrame.maxY(), layout::kMenuWidth, layout::kMenuItemHeight * std::size(items)};
+    t[menu].frame = {kTrackMenuX, barFrame.maxY(), layout::kMenuWidth, layout::kMenuItemHeight * std::size(kItems)};
     double y = barFrame.maxY();
-    for (const std::string& title : items) {
+    for (const char* title : kItems) {
         int i = t.add(menu, title, "AXMenuItem", sig);
         Node& n = t[i];
         n.title = title;
@@ -51,7 +43,7 @@ AXError Engine::pressMainMenuItem(int nodeIndex) {
     closeMenus();
     if (title == "Rename Track")
         startRenaming();
-    else if (title == "Show Output Track" || title == "Hide Output Track")
+    else if (title == "Show Output Track")
         toggleOutputTrack();
     return AXError::success;
 }

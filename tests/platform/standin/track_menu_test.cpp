@@ -106,19 +106,32 @@ TEST_F(TrackMenuTest, RenameIgnoresInputLeavesTheOldNameAfterReturn) {
     EXPECT_EQ(world().project().track("Kick 2"), nullptr);
 }
 
-// The item says what a press does: "Show Output Track" while the list lacks the output track,
-// "Hide Output Track" while it holds it, under whatever name.
-TEST_F(TrackMenuTest, TheOutputTrackItemShowsStereoOutWithTheNextNumberAndIsThenNamedToHideIt) {
-    findTitled(app(), "AXMenuItem", "Show Output Track", 5)->performAction(ax::kPress);
+// One item, whatever the list shows: it shows the output track at the end of the list, and hides
+// it again under whatever name it bears there, the selection moving off it; shown again, it takes
+// the next number.
+TEST_F(TrackMenuTest, ShowOutputTrackTogglesTheOutputTrackUnderAnyName) {
+    auto item = [&] { return *findTitled(app(), "AXMenuItem", "Show Output Track", 5); };
+    item().performAction(ax::kPress);
     EXPECT_TRUE(track("Stereo Out").inArrange);
     EXPECT_EQ(track("Stereo Out").number, 8);
     EXPECT_TRUE(hasHeader("Track 8 \u201CStereo Out\u201D"));
-    EXPECT_FALSE(findTitled(app(), "AXMenuItem", "Show Output Track", 5));
-    world().renameByHand(track("Stereo Out").id, "Master");
-    findTitled(app(), "AXMenuItem", "Hide Output Track", 5)->performAction(ax::kPress);
+    EXPECT_FALSE(findTitled(app(), "AXMenuItem", "Hide Output Track", 5));
+
+    const int output = track("Stereo Out").id;
+    world().renameByHand(output, "Master");
+    world().clickHeader(track("Kick").id);
+    world().shiftClickHeader(output);
+    item().performAction(ax::kPress);
     EXPECT_FALSE(track("Master").inArrange);
+    EXPECT_EQ(track("Master").number, 8);
     EXPECT_FALSE(hasHeader("Track 8 \u201CMaster\u201D"));
-    EXPECT_TRUE(findTitled(app(), "AXMenuItem", "Show Output Track", 5));
+    EXPECT_EQ(world().project().selectedTrackIds(), std::vector<int>{track("Kick").id});
+
+    item().performAction(ax::kPress);
+    EXPECT_TRUE(track("Master").inArrange);
+    EXPECT_EQ(track("Master").number, 9);
+    EXPECT_TRUE(hasHeader("Track 9 \u201CMaster\u201D"));
+    EXPECT_EQ(world().project().visibleTrackIds().back(), output);
 }
 
 TEST_F(TrackMenuTest, SendKnobWritesFollowTheSendWritesKnobAndTouchTheSend) {
