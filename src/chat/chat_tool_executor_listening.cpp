@@ -124,7 +124,9 @@ void ensureAnalysisPlugin(ToolCall& toolCall, const std::string& name, std::vect
     } catch (const platform::PauseStopped&) {
         // Stopped within the insert: whether it landed is read, so that the answer can say so.
         const platform::HeldPauses reading;
-        if (hasCorvane(logic.findTrackPluginSlots(*window))) {
+        // Found anew: the insert may have left the window's handle stale.
+        const auto now = logic.findMainWindow();
+        if (hasCorvane(logic.findTrackPluginSlots(now ? *now : *window))) {
             noteInserted();
             executor.markCorvanePresent(name);
         }
@@ -221,8 +223,15 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
     std::optional<std::int64_t> barBefore;
     std::optional<std::int64_t> barAfter;
     bool playheadMoved = false;
+    bool playheadPressed = false;
+    // A handle read often may have gone stale: the window is found again for the reads that tell.
+    const auto readBar = [&] {
+        const auto now = logic.findMainWindow();
+        return logic.currentBar(now ? *now : *window);
+    };
     if (!stopped()) {
         barBefore = logic.currentBar(*window);
+        playheadPressed = true;
         playheadMoved = logic.movePlayhead(*startBar, *window).success;
         platform::pause(0.2);
         if (cycle && !stopped()) {
@@ -241,7 +250,7 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
         logic.clickTransportButton("Stop", *window);
         logic.movePlayhead(*startBar, *window);
         // Read, not assumed: a bar past the song's end is not where the playhead lands.
-        barAfter = logic.currentBar(*window);
+        barAfter = readBar();
     }
     if (cycleSwitchedOff) {
         logic.pressKey(kCycleKey);
@@ -252,9 +261,12 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
         // Nothing was played, but the listen's preparation may have changed what the user sees.
         std::vector<std::string> changes;
         if (wasPlaying) changes.push_back("Logic Pro, which was playing, is stopped");
-        if (playheadMoved && barBefore != startBar) {
+        // Read, not assumed: a move whose read-back failed may still have landed.
+        const auto barNow = playheadPressed ? readBar() : std::nullopt;
+        const auto landed = barNow ? barNow : playheadMoved ? startBar : std::nullopt;
+        if (landed && barBefore != landed) {
             const std::string from = barBefore ? "from bar " + std::to_string(*barBefore) + " " : "";
-            changes.push_back("the playhead moved " + from + "to bar " + std::to_string(*startBar));
+            changes.push_back("the playhead moved " + from + "to bar " + std::to_string(*landed));
         }
         if (cycleSwitchedOff) changes.push_back("Cycle is on again");
         if (!inserted.empty())

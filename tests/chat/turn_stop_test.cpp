@@ -360,7 +360,7 @@ TEST_F(TurnStopTest, AStoppedSendWalkEndsOnAStepOnTheWayAndNamesIt) {
     struct Case {
         const char* tool;
         const char* args;
-        int from;            // Kick's send detent before (0 is -inf, 57 is +6 dB)
+        int from;             // Kick's send detent before (0 is -inf, 57 is +6 dB)
         int lowest, highest;  // where a Stop may leave it
     };
     const std::vector<Case> cases{
@@ -375,7 +375,8 @@ TEST_F(TurnStopTest, AStoppedSendWalkEndsOnAStepOnTheWayAndNamesIt) {
         {"get_track_details", R"({"track_names":["Kick"]})", 0, 0, 0},
     };
     const auto levelText = [](int detent) {
-        return detent == 0 ? std::string("-\u221E dB") : fmt::format("{:+.1f} dB", standin::taper::sendDetentDb(detent));
+        return detent == 0 ? std::string("-\u221E dB")
+                           : fmt::format("{:+.1f} dB", standin::taper::sendDetentDb(detent));
     };
     for (const auto& c : cases) {
         const auto shape = [&] {
@@ -440,44 +441,52 @@ TEST_F(TurnStopTest, EveryEndOfATurnThatDraggedBringsCorvaneBack) {
 }
 
 // A listen stopped before it plays, in a song that was playing: the card names what the listen
-// left changed (the transport stopped, the playhead moved, the analysis plug-in it inserted).
+// left changed (the transport stopped, the playhead moved, the analysis plug-in it inserted), also
+// where the insert leaves the handles read before it stale.
 TEST_F(TurnStopTest, AListenStoppedBeforeItPlaysNamesEveryChangeItLeaves) {
-    const char* args = R"({"duration_seconds":2,"start_bar":1,"tracks":"Kick"})";
-    const auto shape = [&] {
-        load(standin::testing::demoSong());
-        world().mutateProject([](standin::Project& p) {
-            p.transport.positionTicks = 8 * p.transport.ticksPerBar();  // bar 9
-            p.transport.playing = true;
-        });
-        // A new program with it: none that knows whether Kick has the plug-in.
-        orchestrator = std::make_unique<ChatOrchestrator>(
-            ChatOrchestrator::Services{inventory, backend, conversations, memories, logic, plugins, logger, {}},
-            ChatOrchestrator::Providers{});
-    };
-    shape();
-    const double whole = call("listen_to_playback", args, std::nullopt).took;
-    for (double at = 0; at < whole; at += 0.03) {
-        SCOPED_TRACE("stopped at " + std::to_string(at));
+    for (const int staleAfterReads : {0, 3}) {
+        SCOPED_TRACE("handles stale after reads: " + std::to_string(staleAfterReads));
+        const char* args = R"({"duration_seconds":2,"start_bar":1,"tracks":"Kick"})";
+        const auto shape = [&] {
+            load(standin::testing::demoSong());
+            if (staleAfterReads > 0)
+                world().updateFaults([&](standin::Faults& f) {
+                    f.staleAfter = {standin::StaleAfter::Mode::afterReads, staleAfterReads};
+                });
+            world().mutateProject([](standin::Project& p) {
+                p.transport.positionTicks = 8 * p.transport.ticksPerBar();  // bar 9
+                p.transport.playing = true;
+            });
+            // A new program with it: none that knows whether Kick has the plug-in.
+            orchestrator = std::make_unique<ChatOrchestrator>(
+                ChatOrchestrator::Services{inventory, backend, conversations, memories, logic, plugins, logger, {}},
+                ChatOrchestrator::Providers{});
+        };
         shape();
-        const bool cycle = world().project().transport.cycleOn;
+        const double whole = call("listen_to_playback", args, std::nullopt).took;
+        for (double at = 0; at < whole; at += 0.03) {
+            SCOPED_TRACE("stopped at " + std::to_string(at));
+            shape();
+            const bool cycle = world().project().transport.cycleOn;
 
-        const auto stopped = call("listen_to_playback", args, at);
+            const auto stopped = call("listen_to_playback", args, at);
 
-        EXPECT_LE(stopped.took, at + 0.5);
-        expectNothingOpen();
-        const auto project = world().project();
-        EXPECT_EQ(project.transport.cycleOn, cycle);
-        const std::string& said = stopped.record.summary;
-        EXPECT_FALSE(stopped.record.succeeded) << said;
-        const auto kick = chainOf(*project.track("Kick"));
-        if (std::find(kick.begin(), kick.end(), "Corvane") != kick.end()) {
-            EXPECT_TRUE(has(said, "analysis plug-in was inserted on Kick")) << said;
-        }
-        if (!project.transport.playing) {
-            EXPECT_TRUE(has(said, "is stopped")) << said;
-        }
-        if (project.transport.playhead().bar == 1) {
-            EXPECT_TRUE(has(said, "bar 1")) << said;
+            EXPECT_LE(stopped.took, at + 0.5);
+            expectNothingOpen();
+            const auto project = world().project();
+            EXPECT_EQ(project.transport.cycleOn, cycle);
+            const std::string& said = stopped.record.summary;
+            EXPECT_FALSE(stopped.record.succeeded) << said;
+            const auto kick = chainOf(*project.track("Kick"));
+            if (std::find(kick.begin(), kick.end(), "Corvane") != kick.end()) {
+                EXPECT_TRUE(has(said, "analysis plug-in was inserted on Kick")) << said;
+            }
+            if (!project.transport.playing) {
+                EXPECT_TRUE(has(said, "is stopped")) << said;
+            }
+            if (project.transport.playhead().bar == 1) {
+                EXPECT_TRUE(has(said, "bar 1")) << said;
+            }
         }
     }
 }
@@ -638,7 +647,8 @@ TEST_F(TurnStopTest, AStoppedChainEditNamesWhatItLeftChanged) {
 // A Stop at any moment of a parameter write, the last hundredths of a second after the write took
 // included: once the plug-in shows another value, the answer names the parameter and what it shows.
 TEST_F(TurnStopTest, AStoppedParameterWriteNamesTheValueItLeft) {
-    const char* args = R"({"track_name":"Kick","plugin_name":"Compressor","parameter_name":"Threshold","value":"-20 dB"})";
+    const char* args =
+        R"({"track_name":"Kick","plugin_name":"Compressor","parameter_name":"Threshold","value":"-20 dB"})";
     load(standin::testing::demoSong());
     const double whole = call("set_plugin_parameter", args, std::nullopt).took;
     std::vector<double> moments;
