@@ -184,8 +184,14 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
         // cut short: the Stop is answered within half a second.
         const platform::HeldPauses settling(kSettleOnceStopped);
         // Only the header's read-back counts: a press that did not take is a failure.
-        const bool switchedHere =
-            logic.clickTrackHeaderButton(target, tool.buttonHint, *enabled, window).success;
+        bool switchedHere = logic.clickTrackHeaderButton(target, tool.buttonHint, *enabled, window).success;
+        // A header gone stale since the selection is found anew by its number: the press reads the
+        // switch before it presses, so trying again never undoes one that took.
+        if (!switchedHere)
+            if (const auto again = logic.findMainWindow())
+                for (const auto& h : logic.findTrackHeaders(*again))
+                    if (h.trackNumber == target.trackNumber && !(h.element == target.element))
+                        switchedHere = logic.clickTrackHeaderButton(h, tool.buttonHint, *enabled, *again).success;
         if (withOthers && !logic.reselectTracks(before, window))
             selectionNote = " The selection could not be put back as it was: " + selectedNow(logic, window) +
                             " selected now.";
