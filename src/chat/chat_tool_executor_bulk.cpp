@@ -94,17 +94,27 @@ std::optional<Selected> resolveAndSelect(const LogicInspector& logic, const std:
 constexpr double kSettleOnceStopped = 0.05;
 
 // Selects the header's track alone, as a click on its header does; true once the list shows it so.
+// A window or header gone stale is found anew, the header by its number.
 bool selectAlone(const LogicInspector& logic, const AXElement& window, const TrackHeader& header) {
-    if (header.element.performAction(platform::ax::kPress) != platform::AXError::success) return false;
+    AXElement now = window;
+    auto pressed = header.element.performAction(platform::ax::kPress);
+    if (pressed != platform::AXError::success) {
+        if (auto again = logic.findMainWindow()) now = *again;
+        for (const auto& h : logic.findTrackHeaders(now))
+            if (h.trackNumber == header.trackNumber) pressed = h.element.performAction(platform::ax::kPress);
+    }
+    if (pressed != platform::AXError::success) return false;
     platform::pause(pacing::kSelectionSettles);
-    const auto selected = logic.selectedTrackHeaders(window);
+    auto selected = logic.selectedTrackHeaders(now);
+    if (selected.empty())
+        if (auto again = logic.findMainWindow()) selected = logic.selectedTrackHeaders(*again);
     return selected.size() == 1 && selected.front().trackNumber == header.trackNumber;
 }
 
 // "Kick is", "Kick, Bass are": the shown tracks selected now, for a sentence about the selection.
 std::string selectedNow(const LogicInspector& logic, const AXElement& window) {
     std::vector<std::string> names;
-    for (const auto& h : logic.selectedTrackHeaders(window)) names.push_back(h.name);
+    for (const auto& h : logic.selectedTrackHeaders(logic.mainWindowAnew(window))) names.push_back(h.name);
     if (names.empty()) return "no shown track is";
     return joined(names, names.size()) + (names.size() == 1 ? " is" : " are");
 }
@@ -190,7 +200,7 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
         if (!switchedHere)
             if (const auto again = logic.findMainWindow())
                 for (const auto& h : logic.findTrackHeaders(*again))
-                    if (h.trackNumber == target.trackNumber && !(h.element == target.element))
+                    if (h.trackNumber == target.trackNumber)
                         switchedHere = logic.clickTrackHeaderButton(h, tool.buttonHint, *enabled, *again).success;
         if (withOthers && !logic.reselectTracks(before, window))
             selectionNote = " The selection could not be put back as it was: " + selectedNow(logic, window) +

@@ -228,6 +228,9 @@ public:
         std::optional<std::int64_t> leading;
     };
     TrackSelection trackSelection(const AXElement& mainWindow) const;
+    // The main window as held while that handle still answers; else a new handle of it (a held one
+    // goes stale when a change rebuilds the window, or on some hosts after a number of reads).
+    AXElement mainWindowAnew(const AXElement& held) const;
     // Selects exactly those tracks again, as a click on the leading one and Shift-clicks on the
     // others do, each header found anew by its number; the windows in front of the main window are
     // put back in front. True once the list shows exactly them selected.

@@ -92,9 +92,12 @@ std::optional<AXElement> LogicInspector::findMainWindow() const {
         kept.applicationChecked = windows.has_value();
     }
     if (!windows) return std::nullopt;
-    if (kept.open > 0 && kept.mainWindow &&
-        std::find(windows->begin(), windows->end(), kept.mainWindow) != windows->end())
-        return kept.mainWindow;
+    // The handle just listed, not the kept one: the same window, but a held handle may have gone stale.
+    if (kept.open > 0 && kept.mainWindow)
+        if (const auto listed = std::find(windows->begin(), windows->end(), kept.mainWindow); listed != windows->end()) {
+            kept.mainWindow = *listed;
+            return *listed;
+        }
     // Only Logic Pro's own window titles: a plug-in window of a track named "Drum Tracks" must
     // never be taken for the main window. Of those, the one with the track list: Logic Pro's
     // Mixer window, often in front, has a title of the same kind and only channel strips.

@@ -634,16 +634,7 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
     AXElement window = mainWindow;
     auto renewWindow = [&] {
         if (window.string(ax::kRole)) return false;
-        // A handle of the same window, new: a kept one may be the very handle that went stale.
-        if (const auto logic = logicApplication())
-            if (const auto windows = applicationElement(*logic).elements(ax::kWindows))
-                if (const auto same = std::find(windows->begin(), windows->end(), window); same != windows->end()) {
-                    window = *same;
-                    return true;
-                }
-        auto found = findMainWindow();
-        if (!found) return false;
-        window = *found;
+        window = mainWindowAnew(window);
         return true;
     };
     ensureInspectorOpen(window);
@@ -804,6 +795,16 @@ std::vector<LogicInspector::TrackHeader> LogicInspector::selectedTrackHeaders(co
     return selected;
 }
 
+LogicInspector::AXElement LogicInspector::mainWindowAnew(const AXElement& held) const {
+    if (held.string(ax::kRole)) return held;
+    // A handle of the same window, new: a kept one may be the very handle that went stale.
+    if (const auto logic = logicApplication())
+        if (const auto windows = applicationElement(*logic).elements(ax::kWindows))
+            if (const auto same = std::find(windows->begin(), windows->end(), held); same != windows->end())
+                return *same;
+    return findMainWindow().value_or(held);
+}
+
 LogicInspector::TrackSelection LogicInspector::trackSelection(const AXElement& mainWindow) const {
     TrackSelection selection{selectedTrackHeaders(mainWindow), std::nullopt};
     if (selection.headers.size() == 1) selection.leading = selection.headers.front().trackNumber;
@@ -819,8 +820,9 @@ LogicInspector::TrackSelection LogicInspector::trackSelection(const AXElement& m
     return selection;
 }
 
-bool LogicInspector::reselectTracks(const TrackSelection& selection, const AXElement& mainWindow) const {
+bool LogicInspector::reselectTracks(const TrackSelection& selection, const AXElement& heldWindow) const {
     if (selection.headers.empty()) return true;
+    AXElement mainWindow = mainWindowAnew(heldWindow);
     std::set<std::int64_t> wanted;
     for (const auto& h : selection.headers) wanted.insert(h.trackNumber);
     const std::int64_t leading = selection.leading.value_or(selection.headers.front().trackNumber);
@@ -842,6 +844,7 @@ bool LogicInspector::reselectTracks(const TrackSelection& selection, const AXEle
     if (before != std::set<std::int64_t>{leading}) {
         if (headers.at(leading).element.performAction(ax::kPress) != platform::AXError::success) return false;
         platform::pause(pacing::kSelectionSettles);
+        mainWindow = mainWindowAnew(mainWindow);
     }
     const auto logic = logicApplication();
     if (!logic) return false;
@@ -871,6 +874,7 @@ bool LogicInspector::reselectTracks(const TrackSelection& selection, const AXEle
         }
         platform::pause(pacing::kSelectionExtends);
         for (auto w = inFront.rbegin(); w != inFront.rend(); ++w) w->performAction(ax::kRaise);
+        mainWindow = mainWindowAnew(mainWindow);
     }
     return selectedNow() == wanted;
 }
