@@ -228,6 +228,9 @@ public:
         std::optional<std::int64_t> leading;
     };
     TrackSelection trackSelection(const AXElement& mainWindow) const;
+    // Which of the headers Logic Pro gives the focus (the track a click selected before
+    // Shift-clicks added others to it), by its number; absent when none of them has it.
+    std::optional<std::int64_t> focusedHeader(const std::vector<TrackHeader>& headers) const;
     // The main window as held while that handle still answers; else a new handle of it (a held one
     // goes stale when a change rebuilds the window, or on some hosts after a number of reads).
     AXElement mainWindowAnew(const AXElement& held) const;

@@ -700,18 +700,26 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
             currentIndex = selected.front();
         } else if (selected.size() > 1) {
             // Shift-clicks select more than one: the strip, and the arrow keys, follow the track
-            // selected before them, which the strip's name tells when one of the selected bears it.
-            // When none or several do, the target's header is pressed instead, selecting it alone.
-            current = nameOnStrip(*this, window);
-            currentRead = true;
-            long named = -1;
-            int bearing = 0;
-            for (const long row : selected)
-                if (namesMatch(rows[static_cast<std::size_t>(row)].first.name, current)) {
-                    named = row;
-                    ++bearing;
-                }
-            if (bearing == 1) currentIndex = named;
+            // selected before them, whose header has the focus, or else whose name the strip shows
+            // when one of the selected bears it (a strip that lags shows an earlier one). When none
+            // or several do, the target's header is pressed instead, selecting it alone.
+            std::vector<TrackHeader> shown;
+            for (const long row : selected) shown.push_back(rows[static_cast<std::size_t>(row)].first);
+            if (const auto focused = focusedHeader(shown)) {
+                for (const long row : selected)
+                    if (rows[static_cast<std::size_t>(row)].first.trackNumber == *focused) currentIndex = row;
+            } else {
+                current = nameOnStrip(*this, window);
+                currentRead = true;
+                long named = -1;
+                int bearing = 0;
+                for (const long row : selected)
+                    if (namesMatch(rows[static_cast<std::size_t>(row)].first.name, current)) {
+                        named = row;
+                        ++bearing;
+                    }
+                if (bearing == 1) currentIndex = named;
+            }
         }
     }
     answerRead = currentIndex == targetIndex;
@@ -795,6 +803,16 @@ std::vector<LogicInspector::TrackHeader> LogicInspector::selectedTrackHeaders(co
     return selected;
 }
 
+std::optional<std::int64_t> LogicInspector::focusedHeader(const std::vector<TrackHeader>& headers) const {
+    const auto logic = logicApplication();
+    if (!logic) return std::nullopt;
+    const auto focused = applicationElement(*logic).element(ax::kFocusedUIElement);
+    if (!focused) return std::nullopt;
+    for (const auto& h : headers)
+        if (h.element == *focused) return h.trackNumber;
+    return std::nullopt;
+}
+
 LogicInspector::AXElement LogicInspector::mainWindowAnew(const AXElement& held) const {
     if (held.string(ax::kRole)) return held;
     // A handle of the same window, new: a kept one may be the very handle that went stale.
@@ -809,6 +827,7 @@ LogicInspector::TrackSelection LogicInspector::trackSelection(const AXElement& m
     TrackSelection selection{selectedTrackHeaders(mainWindow), std::nullopt};
     if (selection.headers.size() == 1) selection.leading = selection.headers.front().trackNumber;
     if (selection.headers.size() < 2) return selection;
+    if ((selection.leading = focusedHeader(selection.headers))) return selection;
     const std::string shown = nameOnStrip(*this, mainWindow);
     int bearing = 0;
     for (const auto& h : selection.headers)

@@ -217,5 +217,24 @@ TEST_F(ChatToolExecutorBulk, ATrackIsReachedOnAScreenWhoseElementsGoStale) {
     }
 }
 
+// A strip that lags a click still shows the track selected before it, here one Shift-clicked back
+// in: the track the selection follows is told by its header's focus, so the keys start from it and
+// the selection is put back around it.
+TEST_F(ChatToolExecutorBulk, ASelectionWhoseStripLagsKeepsTheTrackItFollows) {
+    for (const char* target : {"Bass", "Kick"}) {
+        SCOPED_TRACE(target);
+        load(standin::testing::demoSong());  // Kick selected
+        world().setKnob("lateStripUpdate", 0.9);
+        world().clickHeader(track("Bass").id);
+        world().shiftClickHeader("Kick");
+        const json answer = oneJSON("set_track_mute", std::string(R"({"enabled":true,"track_name":")") + target + "\"}");
+        EXPECT_EQ(world().project().selectedTrackIds(), (std::vector<int>{track("Bass").id, track("Kick").id}));
+        world().advance(1);  // the strip follows in its own time
+        EXPECT_EQ(world().project().stripTrackId, track("Bass").id);
+        for (const char* name : {"Kick", "Snare", "Bass"}) EXPECT_EQ(track(name).muted, std::string(name) == target) << name;
+        EXPECT_EQ(answer, (json{{"status", "ok"}, {"message", std::string("Muted ") + target + "."}}));
+    }
+}
+
 }  // namespace
 }  // namespace corvane::testing
