@@ -49,12 +49,13 @@ std::string failureList(const std::vector<Failure>& failures) {
 struct Selected {
     TrackHeader header;
     AXElement window;
-    std::vector<TrackHeader> selectedBefore;  // the headers shown selected before this one was
 };
 
 // Resolves and selects one track; when that fails, `reason` says why (for the failure list).
+// `selectionBefore`, when given, gets the selection as it was before it moved to the track.
 std::optional<Selected> resolveAndSelect(const LogicInspector& logic, const std::string& name, std::string& reason,
-                                         std::size_t namesListed, bool stripReadNext = true) {
+                                         std::size_t namesListed, bool stripReadNext = true,
+                                         LogicInspector::TrackSelection* selectionBefore = nullptr) {
     auto window = logic.findMainWindow();
     auto resolved = window ? logic.resolveTrack(name) : LogicInspector::ResolvedTrack{};
     if (resolved.window) window = resolved.window;
@@ -76,11 +77,10 @@ std::optional<Selected> resolveAndSelect(const LogicInspector& logic, const std:
         reason = LogicInspector::ambiguousTrackMessage(resolved);
         return std::nullopt;
     }
-    // Read with the list just resolved from: no round trip more.
-    auto selectedBefore = logic.selectedTrackHeaders(*window);
+    if (selectionBefore) *selectionBefore = logic.trackSelection(*window);
     logic.activateLogic();
     if (logic.selectTrackViaKeyboard(*resolved.header, *window, stripReadNext))
-        return Selected{*resolved.header, *window, std::move(selectedBefore)};
+        return Selected{*resolved.header, *window};
     log(logic_messages::selectTrackFailed(resolved.header->name));
     const auto strip = logic.readChannelStrip(*window);
     reason = "could not be selected";
@@ -94,64 +94,30 @@ std::optional<Selected> resolveAndSelect(const LogicInspector& logic, const std:
 // The longest a pause of a switch's steps lasts once the user pressed Stop.
 constexpr double kSettleOnceStopped = 0.05;
 
-// The mute or solo switch of every shown header, by track number.
-std::map<std::int64_t, std::pair<TrackHeader, bool>> switchStates(const LogicInspector& logic, const AXElement& window,
-                                                                  const std::string& hint) {
-    std::map<std::int64_t, std::pair<TrackHeader, bool>> states;
-    for (const auto& h : logic.findTrackHeaders(window))
-        states.emplace(h.trackNumber, std::make_pair(h, logic.detectToggleState(h.element, hint)));
-    return states;
-}
-
-// The switches of the headers given, by track number; those that no longer show their track are left out.
-std::map<std::int64_t, std::pair<TrackHeader, bool>> switchStates(const LogicInspector& logic,
-                                                                  const std::vector<TrackHeader>& headers,
-                                                                  const std::string& hint) {
-    std::map<std::int64_t, std::pair<TrackHeader, bool>> states;
-    for (const auto& h : headers)
-        if (auto state = logic.headerSwitchState(h, hint)) states.emplace(h.trackNumber, std::make_pair(h, *state));
-    return states;
-}
-
 // Selects the header's track alone, as a click on its header does; true once the list shows it so.
+// A window or header gone stale is found anew, the header by its number.
 bool selectAlone(const LogicInspector& logic, const AXElement& window, const TrackHeader& header) {
-    if (header.element.performAction(platform::ax::kPress) != platform::AXError::success) return false;
+    AXElement now = window;
+    auto pressed = header.element.performAction(platform::ax::kPress);
+    if (pressed != platform::AXError::success) {
+        if (auto again = logic.findMainWindow()) now = *again;
+        for (const auto& h : logic.findTrackHeaders(now))
+            if (h.trackNumber == header.trackNumber) pressed = h.element.performAction(platform::ax::kPress);
+    }
+    if (pressed != platform::AXError::success) return false;
     platform::pause(pacing::kSelectionSettles);
-    const auto selected = logic.selectedTrackHeaders(window);
+    auto selected = logic.selectedTrackHeaders(now);
+    if (selected.empty())
+        if (auto again = logic.findMainWindow()) selected = logic.selectedTrackHeaders(*again);
     return selected.size() == 1 && selected.front().trackNumber == header.trackNumber;
 }
 
-struct Stray {
-    std::string name;
-    bool putBack = false;
-};
-
-// The M and S keys act on the tracks Logic Pro has selected: the target, and any shown selected
-// with it before the selection moved to it (a selection moved by the keyboard or a click on a
-// header is the target alone). A switch of such another track that changed with the press is put
-// back with that track selected alone, and the target is selected again after.
-std::vector<Stray> putBackStrays(const LogicInspector& logic, const AXElement& window, const std::string& hint,
-                                 const std::map<std::int64_t, std::pair<TrackHeader, bool>>& before,
-                                 const TrackHeader& target) {
-    const std::int64_t targetNumber = target.trackNumber;
-    std::vector<TrackHeader> others;
-    for (const auto& [number, was] : before)
-        if (number != targetNumber) others.push_back(was.first);
-    auto after = switchStates(logic, others, hint);
-    if (after.size() < others.size()) {  // a header went or was rebuilt: its track is looked for in the list
-        for (const auto& [number, now] : switchStates(logic, window, hint))
-            if (before.count(number) && !after.count(number)) after.emplace(number, now);
-    }
-    std::vector<Stray> strays;
-    for (const auto& [number, now] : after) {
-        auto was = before.find(number);
-        if (number == targetNumber || was == before.end() || was->second.second == now.second) continue;
-        const bool back = selectAlone(logic, window, now.first) &&
-                          logic.clickTrackHeaderButton(now.first, hint, was->second.second, window).success;
-        strays.push_back({now.first.name, back});
-    }
-    if (!strays.empty()) selectAlone(logic, window, target);
-    return strays;
+// "Kick is", "Kick, Bass are": the shown tracks selected now, for a sentence about the selection.
+std::string selectedNow(const LogicInspector& logic, const AXElement& window) {
+    std::vector<std::string> names;
+    for (const auto& h : logic.selectedTrackHeaders(logic.mainWindowAnew(window))) names.push_back(h.name);
+    if (names.empty()) return "no shown track is";
+    return joined(names, names.size()) + (names.size() == 1 ? " is" : " are");
 }
 
 struct ToggleTool {
@@ -161,6 +127,9 @@ struct ToggleTool {
     const char* verbPastNegated;
 };
 
+// The M and S keys act on every track Logic Pro has selected, those a collapsed folder hides too.
+// A target selected with others is selected alone for the press, and the selection is put back
+// after it with a click and Shift-clicks; what cannot be put back is said.
 AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
     auto fail = [&](const std::string& message) {
         toolCall.record(tool.toolName, message, false);
@@ -186,7 +155,7 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
     const LogicInspector& logic = toolCall.executor.logicInspector();
     std::vector<std::string> switched;
     std::vector<Failure> failures;
-    std::string notes;  // switches of other tracks that changed with a press and were put back
+    std::string selectionNote;  // how the last press left the selection, where it is not as it was
     toolCall.planTracks(names);
     const auto failed = [&](Failure failure) {
         toolCall.noteFailed(failureList({failure}));
@@ -194,58 +163,66 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
     };
     for (const auto& name : names) {
         std::string reason;
-        auto selected = resolveAndSelect(logic, name, reason, 15, false);
+        LogicInspector::TrackSelection before;
+        auto selected = resolveAndSelect(logic, name, reason, 15, false, &before);
         if (!selected) {
             failed({name, reason});
             continue;
         }
-        const std::int64_t number = selected->header.trackNumber;
-        std::vector<TrackHeader> reachable = selected->selectedBefore;
-        // Tracks selected with the target stay selected when the selection did not have to move
-        // to it, hidden ones too: those a collapsed folder hides could be neither read nor put
-        // back, so the target is selected alone first.
-        const bool wasSelected = std::any_of(reachable.begin(), reachable.end(),
-                                             [&](const TrackHeader& h) { return h.trackNumber == number; });
-        if (wasSelected && logic.mayHideTracks(selected->window)) {
-            if (!selectAlone(logic, selected->window, selected->header)) {
-                failed({selected->header.name, "could not be selected alone, and the " + std::string(tool.buttonHint) +
-                                                   " key would reach every selected track; nothing was changed."});
+        selectionNote.clear();
+        const TrackHeader& target = selected->header;
+        const AXElement& window = selected->window;
+        const bool wasSelected = std::any_of(before.headers.begin(), before.headers.end(),
+                                             [&](const TrackHeader& h) { return h.trackNumber == target.trackNumber; });
+        const bool withOthers = wasSelected && before.headers.size() > 1;
+        // A selection moved off the target (to reach it, or to press it alone) took any track a
+        // collapsed folder hides with it: those cannot be selected again.
+        const bool mayHide = wasSelected && logic.mayHideTracks(window);
+        // Alone for the press only where it is pressed: a switch already as asked needs none.
+        bool madeAlone = false;
+        if ((withOthers || mayHide) && logic.headerSwitchState(target, tool.buttonHint) != *enabled) {
+            if (!selectAlone(logic, window, target)) {
+                std::string said = withOthers && !logic.reselectTracks(before, window)
+                                       ? " " + selectedNow(logic, window) + " selected now."
+                                       : std::string();
+                failed({target.name, "could not be selected alone, and the " + std::string(tool.buttonHint) +
+                                         " key would reach every selected track; nothing was changed." + said});
                 continue;
             }
-            reachable.clear();
+            madeAlone = true;
         }
-        reachable.push_back(selected->header);
-        const auto before = switchStates(logic, reachable, tool.buttonHint);
-        const bool mayPress = !before.count(number) || before.at(number).second != *enabled;
-        // A Stop waits until this track is settled, a press read back and strays put back, with
-        // its pauses cut short: the Stop is answered within half a second.
+        // A Stop waits until the press is read back and the selection put back, with its pauses
+        // cut short: the Stop is answered within half a second.
         const platform::HeldPauses settling(kSettleOnceStopped);
         // Only the header's read-back counts: a press that did not take is a failure.
-        const bool switchedHere =
-            logic.clickTrackHeaderButton(selected->header, tool.buttonHint, *enabled, selected->window).success;
-        const auto strays = mayPress ? putBackStrays(logic, selected->window, tool.buttonHint, before, selected->header)
-                                     : std::vector<Stray>{};
-        const bool allBack =
-            std::all_of(strays.begin(), strays.end(), [](const Stray& stray) { return stray.putBack; });
-        if (switchedHere && allBack) {
-            for (const auto& stray : strays)
-                notes += " The press also reached '" + stray.name + "', which was put back.";
-            switched.push_back(selected->header.name);
-            toolCall.noteDone(selected->header.name + " " +
-                              text::lowercased(*enabled ? tool.verbPast : tool.verbPastNegated));
+        bool switchedHere = logic.clickTrackHeaderButton(target, tool.buttonHint, *enabled, window).success;
+        // A header gone stale since the selection is found anew by its number: the press reads the
+        // switch before it presses, so trying again never undoes one that took.
+        if (!switchedHere)
+            if (const auto again = logic.findMainWindow())
+                for (const auto& h : logic.findTrackHeaders(*again))
+                    if (h.trackNumber == target.trackNumber)
+                        switchedHere = logic.clickTrackHeaderButton(h, tool.buttonHint, *enabled, *again).success;
+        if (withOthers && !logic.reselectTracks(before, window))
+            selectionNote = " The selection could not be put back as it was: " + selectedNow(logic, window) +
+                            " selected now.";
+        else if (mayHide && (madeAlone || (withOthers && before.leading != target.trackNumber)))
+            selectionNote = " " + selectedNow(logic, window) +
+                            " selected now, without any track a collapsed folder hides, which the press would "
+                            "have reached too.";
+        if (switchedHere) {
+            switched.push_back(target.name);
+            toolCall.noteDone(target.name + " " + text::lowercased(*enabled ? tool.verbPast : tool.verbPastNegated));
         } else {
-            std::string said;
-            for (const auto& stray : strays)
-                said += "; the press reached '" + stray.name + "' instead" +
-                        (stray.putBack ? ", which was put back" : " and it could not be put back");
-            failed({selected->header.name, std::string("could not toggle ") + tool.buttonHint + said});
+            failed({target.name, std::string("could not toggle ") + tool.buttonHint});
         }
     }
 
     const std::string verb = *enabled ? tool.verbPast : tool.verbPastNegated;
     std::string message = switched.empty() ? "No tracks were " + text::lowercased(verb) + "."
-                                           : verb + " " + joined(switched, switched.size()) + "." + notes;
+                                           : verb + " " + joined(switched, switched.size()) + ".";
     if (!failures.empty()) message += " Failed: " + failureList(failures);
+    message += selectionNote;
     if (switched.empty()) return fail(message);
     toolCall.record(tool.toolName, message, true);
     return ChatToolExecutor::makeToolOutput(toolCall.callID(),

@@ -230,6 +230,24 @@ public:
     // The shown headers Logic Pro shows selected, in list order (the list as last read, when a read
     // scope still holds it).
     std::vector<TrackHeader> selectedTrackHeaders(const AXElement& mainWindow) const;
+    // The shown headers selected, and the one the channel strip follows among them (the track a
+    // click selected before Shift-clicks added the others): told by the strip's name, read only
+    // when several are selected; absent when the name does not single one out.
+    struct TrackSelection {
+        std::vector<TrackHeader> headers;
+        std::optional<std::int64_t> leading;
+    };
+    TrackSelection trackSelection(const AXElement& mainWindow) const;
+    // Which of the headers Logic Pro gives the focus (the track a click selected before
+    // Shift-clicks added others to it), by its number; absent when none of them has it.
+    std::optional<std::int64_t> focusedHeader(const std::vector<TrackHeader>& headers) const;
+    // The main window as held while that handle still answers; else a new handle of it (a held one
+    // goes stale when a change rebuilds the window, or on some hosts after a number of reads).
+    AXElement mainWindowAnew(const AXElement& held) const;
+    // Selects exactly those tracks again, as a click on the leading one and Shift-clicks on the
+    // others do, each header found anew by its number; the windows in front of the main window are
+    // put back in front. True once the list shows exactly them selected.
+    bool reselectTracks(const TrackSelection& selection, const AXElement& mainWindow) const;
     // Whether Logic Pro may hold tracks the list does not show (hidden in a collapsed folder),
     // which its menus list and its M and S keys reach when they are selected.
     bool mayHideTracks(const AXElement& mainWindow) const;

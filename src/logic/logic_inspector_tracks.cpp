@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <map>
+#include <set>
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
@@ -754,9 +756,18 @@ std::vector<long> selectedRows(const std::vector<Row>& rows) {
 bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXElement& mainWindow,
                                             bool stripReadNext) const {
     const KeptPlaces places;
-    ensureInspectorOpen(mainWindow);
+    // Each change may rebuild the window and everything in it (stale handles): where the held window
+    // finds nothing, it is found anew, and what was looked for looked for again.
+    AXElement window = mainWindow;
+    auto renewWindow = [&] {
+        if (window.string(ax::kRole)) return false;
+        window = mainWindowAnew(window);
+        return true;
+    };
+    ensureInspectorOpen(window);
     bool listed = false;
-    auto rows = rowsOnScreen(mainWindow, listed);
+    auto rows = rowsOnScreen(window, listed);
+    if (rows.empty() && renewWindow()) rows = rowsOnScreen(window, listed);
     if (rows.empty()) return false;
     auto& listing = detail::keptPlaces().listing;
 
@@ -780,8 +791,13 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
     // Only the name is read, except where the answer rests on the read and the caller reads the
     // strip next: that read is whole, and its answers are found kept.
     bool answerRead = false;
-    auto shownStripName = [&](const AXElement& window) {
-        return answerRead && stripReadNext ? stripName(readChannelStrip(window)) : nameOnStrip(*this, window);
+    auto shownStripName = [&] {
+        auto read = [&] {
+            return answerRead && stripReadNext ? stripName(readChannelStrip(window)) : nameOnStrip(*this, window);
+        };
+        std::string shown = read();
+        if (shown.empty() && renewWindow()) shown = read();
+        return shown;
     };
     // Strip reads until it shows `name`, within the bound; the last name read. An unreadable strip
     // is not waited for.
@@ -790,7 +806,7 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
              waited += kStripCatchUpPoll) {
             if (shown.empty() || !worthWaiting()) break;
             platform::pause(kStripCatchUpPoll);
-            shown = shownStripName(mainWindow);
+            shown = shownStripName();
         }
         return shown;
     };
@@ -811,22 +827,30 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
             currentIndex = selected.front();
         } else if (selected.size() > 1) {
             // Shift-clicks select more than one: the strip, and the arrow keys, follow the track
-            // selected before them, which the strip's name tells when one of the selected bears it.
-            // When none or several do, the target's header is pressed instead, selecting it alone.
-            current = nameOnStrip(*this, mainWindow);
-            currentRead = true;
-            long named = -1;
-            int bearing = 0;
-            for (const long row : selected)
-                if (namesMatch(rows[static_cast<std::size_t>(row)].first.name, current)) {
-                    named = row;
-                    ++bearing;
-                }
-            if (bearing == 1) currentIndex = named;
+            // selected before them, whose header has the focus, or else whose name the strip shows
+            // when one of the selected bears it (a strip that lags shows an earlier one). When none
+            // or several do, the target's header is pressed instead, selecting it alone.
+            std::vector<TrackHeader> shown;
+            for (const long row : selected) shown.push_back(rows[static_cast<std::size_t>(row)].first);
+            if (const auto focused = focusedHeader(shown)) {
+                for (const long row : selected)
+                    if (rows[static_cast<std::size_t>(row)].first.trackNumber == *focused) currentIndex = row;
+            } else {
+                current = nameOnStrip(*this, window);
+                currentRead = true;
+                long named = -1;
+                int bearing = 0;
+                for (const long row : selected)
+                    if (namesMatch(rows[static_cast<std::size_t>(row)].first.name, current)) {
+                        named = row;
+                        ++bearing;
+                    }
+                if (bearing == 1) currentIndex = named;
+            }
         }
     }
     answerRead = currentIndex == targetIndex;
-    if (!currentRead || (answerRead && stripReadNext)) current = shownStripName(mainWindow);
+    if (!currentRead || (answerRead && stripReadNext)) current = shownStripName();
     if (currentIndex >= 0) {
         // A strip still following an earlier selection would change under a write later on.
         current = awaitStrip(rows[static_cast<std::size_t>(currentIndex)].first.name, current, [] { return true; });
@@ -846,7 +870,13 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
         log(fmt::format("[selectTrackViaKeyboard] no shown header is selected (strip name='{}'); pressing '{}' (#{})",
                         current, target.name, target.trackNumber));
         activateLogic();
-        if (target.element.performAction(ax::kPress) != platform::AXError::success) {
+        auto pressed = target.element.performAction(ax::kPress);
+        if (pressed != platform::AXError::success) {  // by its number, in the list read anew
+            renewWindow();
+            for (const auto& h : headersOf(window))
+                if (h.trackNumber == target.trackNumber) pressed = h.element.performAction(ax::kPress);
+        }
+        if (pressed != platform::AXError::success) {
             log(fmt::format("[selectTrackViaKeyboard] the header of '{}' could not be pressed", target.name));
             return false;
         }
@@ -875,14 +905,17 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
         if (auto parsed = parseTrackDescription(textOf(target.element, ax::kDescription));
             parsed && parsed->number == target.trackNumber)
             return selectedFlag(target.element);
-        for (const auto& h : headersOf(mainWindow))
-            if (h.trackNumber == target.trackNumber) return selectedFlag(h.element);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            for (const auto& h : headersOf(window))
+                if (h.trackNumber == target.trackNumber) return selectedFlag(h.element);
+            if (!renewWindow()) break;
+        }
         return false;
     };
     const bool selected = targetSelected();
     answerRead = selected;
-    const std::string after = selected ? awaitStrip(target.name, shownStripName(mainWindow), targetSelected)
-                                       : shownStripName(mainWindow);
+    const std::string after = selected ? awaitStrip(target.name, shownStripName(), targetSelected)
+                                       : shownStripName();
     const bool verified = selected && namesMatch(after, target.name) && targetSelected();
     if (verified) listing.selected = target.trackNumber;
     log(fmt::format("[selectTrackViaKeyboard] after navigation, strip name='{}' (verified={})", after,
@@ -895,6 +928,101 @@ std::vector<LogicInspector::TrackHeader> LogicInspector::selectedTrackHeaders(co
     for (auto& h : headersOf(mainWindow))
         if (selectedFlag(h.element)) selected.push_back(std::move(h));
     return selected;
+}
+
+std::optional<std::int64_t> LogicInspector::focusedHeader(const std::vector<TrackHeader>& headers) const {
+    const auto logic = logicApplication();
+    if (!logic) return std::nullopt;
+    const auto focused = applicationElement(*logic).element(ax::kFocusedUIElement);
+    if (!focused) return std::nullopt;
+    for (const auto& h : headers)
+        if (h.element == *focused) return h.trackNumber;
+    return std::nullopt;
+}
+
+LogicInspector::AXElement LogicInspector::mainWindowAnew(const AXElement& held) const {
+    if (held.string(ax::kRole)) return held;
+    // A handle of the same window, new: a kept one may be the very handle that went stale.
+    if (const auto logic = logicApplication())
+        if (const auto windows = applicationElement(*logic).elements(ax::kWindows))
+            if (const auto same = std::find(windows->begin(), windows->end(), held); same != windows->end())
+                return *same;
+    return findMainWindow().value_or(held);
+}
+
+LogicInspector::TrackSelection LogicInspector::trackSelection(const AXElement& mainWindow) const {
+    TrackSelection selection{selectedTrackHeaders(mainWindow), std::nullopt};
+    if (selection.headers.size() == 1) selection.leading = selection.headers.front().trackNumber;
+    if (selection.headers.size() < 2) return selection;
+    if ((selection.leading = focusedHeader(selection.headers))) return selection;
+    const std::string shown = nameOnStrip(*this, mainWindow);
+    int bearing = 0;
+    for (const auto& h : selection.headers)
+        if (namesMatch(h.name, shown)) {
+            selection.leading = h.trackNumber;
+            ++bearing;
+        }
+    if (bearing != 1) selection.leading.reset();
+    return selection;
+}
+
+bool LogicInspector::reselectTracks(const TrackSelection& selection, const AXElement& heldWindow) const {
+    if (selection.headers.empty()) return true;
+    AXElement mainWindow = mainWindowAnew(heldWindow);
+    std::set<std::int64_t> wanted;
+    for (const auto& h : selection.headers) wanted.insert(h.trackNumber);
+    const std::int64_t leading = selection.leading.value_or(selection.headers.front().trackNumber);
+    auto selectedNow = [&] {
+        std::set<std::int64_t> numbers;
+        for (const auto& h : selectedTrackHeaders(mainWindow)) numbers.insert(h.trackNumber);
+        return numbers;
+    };
+    // By number: a header handle may have gone stale since the selection was read.
+    auto shown = [&] {
+        std::map<std::int64_t, TrackHeader> byNumber;
+        for (auto& h : headersOf(mainWindow)) byNumber.emplace(h.trackNumber, std::move(h));
+        return byNumber;
+    };
+    const auto before = selectedNow();
+    if (before == wanted) return true;
+    auto headers = shown();
+    if (!headers.count(leading)) return false;
+    if (before != std::set<std::int64_t>{leading}) {
+        if (headers.at(leading).element.performAction(ax::kPress) != platform::AXError::success) return false;
+        platform::pause(pacing::kSelectionSettles);
+        mainWindow = mainWindowAnew(mainWindow);
+    }
+    const auto logic = logicApplication();
+    if (!logic) return false;
+    if (wanted.size() > 1) {
+        // A click lands on the frontmost window under the pointer and brings the main window to the
+        // front: the windows before it go back in front afterwards, the frontmost last.
+        std::vector<AXElement> inFront;
+        if (const auto windows = applicationElement(*logic).elements(ax::kWindows)) {
+            const auto main = std::find(windows->begin(), windows->end(), mainWindow);
+            if (main != windows->end()) inFront.assign(windows->begin(), main);
+        }
+        if (!inFront.empty()) mainWindow.performAction(ax::kRaise);
+        headers = shown();  // the click before rebuilt the list
+        auto& input = platform::input();
+        for (const std::int64_t number : wanted) {
+            const auto h = headers.find(number);
+            if (number == leading || h == headers.end()) continue;
+            // Near its top edge, clear of the header's own switches and fields.
+            const Rect frame = frameForElement(h->second.element);
+            const Point at{frame.x + frame.width / 2, frame.y + std::min(4.0, frame.height / 4)};
+            using platform::MouseEventType;
+            input.postMouseToProcess(logic->processIdentifier, {MouseEventType::moved, at, 0});
+            platform::pause(pacing::kTargetedClickPointerSettle);
+            input.postMouseToProcess(logic->processIdentifier, {MouseEventType::leftDown, at, platform::modifier::kShift});
+            platform::pause(pacing::kTargetedClickHold);
+            input.postMouseToProcess(logic->processIdentifier, {MouseEventType::leftUp, at, platform::modifier::kShift});
+        }
+        platform::pause(pacing::kSelectionExtends);
+        for (auto w = inFront.rbegin(); w != inFront.rend(); ++w) w->performAction(ax::kRaise);
+        mainWindow = mainWindowAnew(mainWindow);
+    }
+    return selectedNow() == wanted;
 }
 
 bool LogicInspector::mayHideTracks(const AXElement& mainWindow) const {
@@ -916,6 +1044,9 @@ std::optional<bool> LogicInspector::headerSwitchState(const TrackHeader& header,
 
 bool LogicInspector::ensureInspectorOpen(const AXElement& mainWindow) const {
     if (findMixerArea(mainWindow)) return true;
+    // A window gone stale shows no Mixer area: I would hide the Inspector it still shows.
+    if (!mainWindow.string(ax::kRole))
+        if (auto window = findMainWindow(); window && findMixerArea(*window)) return true;
     activateLogic();
     platform::pause(pacing::kBeforeInspectorKey);
     pressKey(key_code::kI);

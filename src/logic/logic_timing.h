@@ -30,6 +30,7 @@ inline constexpr double kTypedCharacter = 0.06;      // between the characters o
 inline constexpr double kBeforeArrowKeys = 0.1;          // Logic Pro in front, before the first arrow key
 inline constexpr double kArrowKeyRepeat = 0.03;          // between arrow keys moving the selection
 inline constexpr double kSelectionSettles = 0.5;         // after the last arrow key, before the strip is read
+inline constexpr double kSelectionExtends = 0.15;        // Shift-clicks on headers, before the list is read
 inline constexpr double kBeforeInspectorKey = 0.08;      // Logic Pro in front, before I
 inline constexpr double kInspectorOpens = 0.25;          // after I
 inline constexpr double kFolderToggles = 0.35;           // a folder opened or closed

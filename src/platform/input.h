@@ -28,6 +28,7 @@ enum class MouseEventType { moved, leftDown, leftUp, leftDragged };
 struct MouseEvent {
     MouseEventType type = MouseEventType::moved;
     Point location;
+    std::uint64_t flags = 0;  // modifier keys held, as for keys
 };
 
 // Synthetic input. Posting returns false when the event could not be created or posted.

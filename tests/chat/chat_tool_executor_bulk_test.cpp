@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "chat/chat_tool_executor.h"
+#include "platform/log.h"
 #include "chat/tool_executor_fixture.h"
 
 namespace corvane::testing {
@@ -191,6 +192,48 @@ TEST_F(ChatToolExecutorBulk, EntryListFallbacksAndRelativeWritesThatCannotReadTh
     EXPECT_EQ(answer["message"],
               "No changes applied. Failed: 'Nowhere' \u2014 not found. Available: Drums, Kick, Snare, Bass, Lead Vox, "
               "Keys, Guitar");
+}
+
+// Held elements that go stale at every change (while playing, all the time) or after a few reads:
+// the window and the headers are found anew, and a present track is switched.
+TEST_F(ChatToolExecutorBulk, ATrackIsReachedOnAScreenWhoseElementsGoStale) {
+    for (const char* stale : {"always", "afterReads 5"}) {
+        for (const bool playing : {false, true}) {
+            for (const char* target : {"Bass", "Guitar", "Kick"}) {
+                SCOPED_TRACE(std::string(stale) + (playing ? ", playing, " : ", ") + target);
+                load(standin::testing::demoSong());
+                world().setKnob("staleAfter", stale);
+                if (playing) world().mutateProject([](standin::Project& p) { p.transport.playing = true; });
+                const std::string name = std::string(R"("track_name":")") + target + "\"";
+                const json muted = oneJSON("set_track_mute", "{\"enabled\":true," + name + "}");
+                EXPECT_TRUE(track(target).muted);
+                EXPECT_EQ(muted["status"], "ok") << muted.dump();
+                EXPECT_EQ(muted.value("message", "").rfind(std::string("Muted ") + target + ".", 0), 0u) << muted.dump();
+                const json soloed = oneJSON("set_track_solo", "{\"enabled\":true," + name + "}");
+                EXPECT_TRUE(track(target).soloed);
+                EXPECT_EQ(soloed["status"], "ok") << soloed.dump();
+            }
+        }
+    }
+}
+
+// A strip that lags a click still shows the track selected before it, here one Shift-clicked back
+// in: the track the selection follows is told by its header's focus, so the keys start from it and
+// the selection is put back around it.
+TEST_F(ChatToolExecutorBulk, ASelectionWhoseStripLagsKeepsTheTrackItFollows) {
+    for (const char* target : {"Bass", "Kick"}) {
+        SCOPED_TRACE(target);
+        load(standin::testing::demoSong());  // Kick selected
+        world().setKnob("lateStripUpdate", 0.9);
+        world().clickHeader(track("Bass").id);
+        world().shiftClickHeader("Kick");
+        const json answer = oneJSON("set_track_mute", std::string(R"({"enabled":true,"track_name":")") + target + "\"}");
+        EXPECT_EQ(world().project().selectedTrackIds(), (std::vector<int>{track("Bass").id, track("Kick").id}));
+        world().advance(1);  // the strip follows in its own time
+        EXPECT_EQ(world().project().stripTrackId, track("Bass").id);
+        for (const char* name : {"Kick", "Snare", "Bass"}) EXPECT_EQ(track(name).muted, std::string(name) == target) << name;
+        EXPECT_EQ(answer, (json{{"status", "ok"}, {"message", std::string("Muted ") + target + "."}}));
+    }
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <functional>
 #include <stop_token>
 
@@ -235,21 +237,59 @@ TEST_F(ChatToolExecutorTrackTargets, ASendTargetIsTheBusTrackNeverAnotherTrackBe
               json({{"Bus 1", "Reverb"}}));
 }
 
-TEST_F(ChatToolExecutorTrackTargets, ASwitchThatReachedAnotherSelectedTrackIsPutBackOnThatTrackAlone) {
+// Logic Pro's M and S act on every selected track: a target selected with others is pressed alone,
+// and the selection, with the track the strip follows and the windows in front, is put back.
+TEST_F(ChatToolExecutorTrackTargets, ASwitchOnATrackSelectedWithOthersLeavesTheSelectionAsItWas) {
+    struct Shape {
+        const char* leading;
+        std::vector<const char*> shiftClicked;
+        std::vector<const char*> targets;
+        bool mixerInFront;
+    };
+    const Shape shapes[] = {{"Kick", {"Bass"}, {"Kick"}, false},
+                            {"Bass", {"Kick"}, {"Kick"}, false},
+                            {"Bass", {"Drums", "Lead Vox"}, {"Lead Vox", "Bass"}, false},
+                            {"Kick", {"Bass"}, {"Kick"}, true}};
     for (const SwitchTool& c : kSwitchTools) {
-        SCOPED_TRACE(c.tool);
-        load(standin::testing::demoSong());  // Kick selected and shown
-        world().shiftClickHeader("Bass");
-        const json answer = oneJSON(c.tool, R"({"enabled":true,"track_names":["Kick"]})");
-        const auto& p = world().project();
-        EXPECT_TRUE(p.track("Kick")->*c.flag);
-        EXPECT_FALSE(p.track("Bass")->*c.flag);
-        EXPECT_EQ(p.selectedTrackId, p.track("Kick")->id);
-        EXPECT_TRUE(p.alsoSelectedTrackIds.empty());
-        EXPECT_EQ(answer["status"], "ok") << answer.dump();
-        EXPECT_EQ(answer.value("message", ""),
-                  std::string(c.verb) + " Kick. The press also reached 'Bass', which was put back.");
+        for (const Shape& shape : shapes) {
+            SCOPED_TRACE(std::string(c.tool) + " leading " + shape.leading + (shape.mixerInFront ? ", Mixer in front" : ""));
+            load(standin::testing::demoSong());
+            if (shape.mixerInFront) world().setKnob("mixerWindowFirst", true);
+            const int leading = world().project().track(shape.leading)->id;
+            world().mutateProject([&](standin::Project& p) { p.selectedTrackId = p.stripTrackId = leading; });
+            for (const char* extra : shape.shiftClicked) world().shiftClickHeader(extra);
+            const auto selectedBefore = world().project().selectedTrackIds();
+            const auto windowsBefore = world().ui().windows;
+            std::map<std::string, bool> was;
+            for (const auto& t : world().project().tracks) was[t.name] = t.*c.flag;
+            signature.reset();
+            json names = json::array();
+            for (const char* t : shape.targets) names.push_back(t);
+
+            const json answer = oneJSON(c.tool, json{{"enabled", true}, {"track_names", names}}.dump());
+            const auto& p = world().project();
+            for (const auto& t : p.tracks) {
+                const bool target = std::any_of(shape.targets.begin(), shape.targets.end(),
+                                                [&](const char* n) { return t.name == n; });
+                EXPECT_EQ(t.*c.flag, target || was[t.name]) << t.name;
+            }
+            EXPECT_EQ(p.selectedTrackIds(), selectedBefore);
+            EXPECT_EQ(p.stripTrackId, leading);
+            EXPECT_EQ(world().ui().windows, windowsBefore);
+            std::string said = std::string(c.verb) + " ";
+            for (std::size_t i = 0; i < shape.targets.size(); ++i) said += (i ? ", " : "") + std::string(shape.targets[i]);
+            EXPECT_EQ(answer, (json{{"status", "ok"}, {"message", said + "."}}));
+        }
     }
+    // A target outside the selection is reached from the track the strip follows, and selected alone.
+    load(standin::testing::demoSong());
+    const int bass = world().project().track("Bass")->id;
+    world().mutateProject([&](standin::Project& p) { p.selectedTrackId = p.stripTrackId = bass; });
+    world().shiftClickHeader("Kick");
+    EXPECT_EQ(oneJSON("set_track_mute", R"({"enabled":true,"track_name":"Lead Vox"})"),
+              (json{{"status", "ok"}, {"message", "Muted Lead Vox."}}));
+    EXPECT_EQ(world().project().selectedTrackIds(), std::vector<int>{world().project().track("Lead Vox")->id});
+    for (const char* other : {"Kick", "Bass"}) EXPECT_FALSE(world().project().track(other)->muted) << other;
 }
 
 // The menu lists every track, those in collapsed folders too, by its own name only.
@@ -398,85 +438,57 @@ TEST_F(ChatToolExecutorTrackTargets, ASideChainSourceNamedLikeAHiddenTrackIsRefu
     EXPECT_EQ(world().project().track("Lead Vox")->strip.inserts.at(0).sideChainSource, "None");
 }
 
-// Logic Pro's M and S act on every selected track, those a collapsed folder hides too.
+// Logic Pro's M and S act on every selected track, those a collapsed folder hides too: the target
+// is pressed alone, and the answer says the hidden one is no longer selected.
 TEST_F(ChatToolExecutorTrackTargets, ASwitchNeverReachesASelectedTrackInACollapsedFolder) {
     for (const SwitchTool& c : kSwitchTools) {
-        SCOPED_TRACE(c.tool);
-        load(standin::testing::demoSong());
-        const int bass = world().project().track("Bass")->id;
-        world().mutateProject([&](standin::Project& p) { p.selectedTrackId = p.stripTrackId = bass; });
-        world().shiftClickHeader("Kick");
-        world().mutateProject([](standin::Project& p) { p.track("Drums")->expanded = false; });
-        signature.reset();
-
-        const json answer = oneJSON(c.tool, R"({"enabled":true,"track_name":"Bass"})");
-        const auto& p = world().project();
-        EXPECT_TRUE(p.track("Bass")->*c.flag);
-        EXPECT_FALSE(p.track("Kick")->*c.flag);
-        EXPECT_FALSE(p.track("Snare")->*c.flag);
-        EXPECT_EQ(answer, (json{{"status", "ok"}, {"message", std::string(c.verb) + " Bass."}}));
-    }
-}
-
-TEST_F(ChatToolExecutorTrackTargets, ASelectionExtendedUpwardsIsPutBackAsOneExtendedDownwards) {
-    for (const SwitchTool& c : kSwitchTools) {
-        for (const char* extra : {"Kick", "Drums", "Lead Vox"}) {
-            SCOPED_TRACE(std::string(c.tool) + " with " + extra);
+        for (const bool withShown : {false, true}) {
+            SCOPED_TRACE(std::string(c.tool) + (withShown ? " with Guitar selected too" : ""));
             load(standin::testing::demoSong());
             const int bass = world().project().track("Bass")->id;
             world().mutateProject([&](standin::Project& p) { p.selectedTrackId = p.stripTrackId = bass; });
-            world().shiftClickHeader(extra);
+            world().shiftClickHeader("Kick");
+            if (withShown) world().shiftClickHeader("Guitar");
+            world().mutateProject([](standin::Project& p) { p.track("Drums")->expanded = false; });
             signature.reset();
-            const double start = world().virtualSeconds();
 
             const json answer = oneJSON(c.tool, R"({"enabled":true,"track_name":"Bass"})");
             const auto& p = world().project();
             EXPECT_TRUE(p.track("Bass")->*c.flag);
-            EXPECT_FALSE(p.track(extra)->*c.flag);
-            EXPECT_EQ(p.selectedTrackId, bass);
-            EXPECT_TRUE(p.alsoSelectedTrackIds.empty());
+            EXPECT_FALSE(p.track("Kick")->*c.flag);
+            EXPECT_FALSE(p.track("Snare")->*c.flag);
+            EXPECT_FALSE(p.track("Guitar")->*c.flag);
+            std::vector<int> selected{bass};
+            if (withShown) selected.push_back(p.track("Guitar")->id);
+            EXPECT_EQ(p.selectedTrackIds(), selected);
             EXPECT_EQ(answer, (json{{"status", "ok"},
-                                    {"message", std::string(c.verb) + " Bass. The press also reached '" + extra +
-                                                    "', which was put back."}}));
-            EXPECT_LT(world().virtualSeconds() - start, 3.0);
+                                    {"message", std::string(c.verb) + " Bass. " + (withShown ? "Bass, Guitar are" : "Bass is") +
+                                                    " selected now, without any track a collapsed folder hides, "
+                                                    "which the press would have reached too."}}));
         }
-    }
-    // A target other than the one the strip follows, the Shift-clicked one too, is reached from
-    // that one, and selected alone.
-    for (const char* target : {"Lead Vox", "Kick"}) {
-        SCOPED_TRACE(target);
-        load(standin::testing::demoSong());
-        const int bass = world().project().track("Bass")->id;
-        world().mutateProject([&](standin::Project& p) { p.selectedTrackId = p.stripTrackId = bass; });
-        world().shiftClickHeader("Kick");
-        signature.reset();
-        EXPECT_EQ(oneJSON("set_track_mute", std::string(R"({"enabled":true,"track_name":")") + target + "\"}"),
-                  (json{{"status", "ok"}, {"message", std::string("Muted ") + target + "."}}));
-        const auto& p = world().project();
-        for (const char* track : {"Lead Vox", "Kick", "Bass"})
-            EXPECT_EQ(p.track(track)->muted, std::string(track) == target) << track;
-        EXPECT_EQ(p.selectedTrackId, p.track(target)->id);
-        EXPECT_TRUE(p.alsoSelectedTrackIds.empty());
     }
 }
 
-// A Stop while a switch that reached another selected track is put back: every step is still
-// taken, without its pauses, and the call answers within half a second. The same at every moment
-// of a selection extended upwards or into a folder collapsed since.
-TEST_F(ChatToolExecutorTrackTargets, AStopWhileAStraySwitchIsPutBackIsAnsweredQuicklyAndLeavesItPutBack) {
+// A Stop while the selection is put back: every step is still taken, without its pauses, and the
+// call answers within half a second, with the selection as it was or the target alone and said.
+// The same at every moment of a selection extended upwards or into a folder collapsed since.
+TEST_F(ChatToolExecutorTrackTargets, AStopWhileTheSelectionIsPutBackIsAnsweredQuicklyAndLeavesItWhole) {
     struct Shape {
-        const char* target;
+        const char* leading;
         const char* extra;  // Shift-clicked
-        bool collapsed;     // Drums collapsed after
+        const char* target;
+        bool collapsed;  // Drums collapsed after
     };
-    for (const Shape& shape :
-         {Shape{"Kick", "Bass", false}, Shape{"Bass", "Kick", false}, Shape{"Bass", "Kick", true}}) {
+    for (const Shape& shape : {Shape{"Kick", "Bass", "Kick", false}, Shape{"Bass", "Kick", "Bass", false},
+                               Shape{"Bass", "Kick", "Kick", false}, Shape{"Bass", "Kick", "Bass", true}}) {
+        std::vector<int> selectedBefore;
         auto run = [&](std::optional<double> stopAfter) {
             load(standin::testing::demoSong());
-            const int target = world().project().track(shape.target)->id;
-            world().mutateProject([&](standin::Project& p) { p.selectedTrackId = p.stripTrackId = target; });
+            const int leading = world().project().track(shape.leading)->id;
+            world().mutateProject([&](standin::Project& p) { p.selectedTrackId = p.stripTrackId = leading; });
             world().shiftClickHeader(shape.extra);
             if (shape.collapsed) world().mutateProject([](standin::Project& p) { p.track("Drums")->expanded = false; });
+            selectedBefore = world().project().selectedTrackIds();
             signature.reset();
             auto stop = std::make_shared<std::stop_source>();
             const double start = world().virtualSeconds();
@@ -490,15 +502,24 @@ TEST_F(ChatToolExecutorTrackTargets, AStopWhileAStraySwitchIsPutBackIsAnsweredQu
         };
         const double whole = run(std::nullopt);
         for (double at = 0; at < whole + 0.05; at += 0.01) {
-            SCOPED_TRACE(std::string(shape.target) + " with " + shape.extra + (shape.collapsed ? " hidden" : "") +
-                         ", stopped at " + std::to_string(at));
+            SCOPED_TRACE(std::string(shape.target) + " of " + shape.leading + " with " + shape.extra +
+                         (shape.collapsed ? " hidden" : "") + ", stopped at " + std::to_string(at));
             const double took = run(at);
             EXPECT_LE(took, at + 0.5);
             const auto& p = world().project();
-            EXPECT_FALSE(p.track(shape.extra)->muted);
+            for (const char* other : {shape.leading, shape.extra})
+                if (std::string(other) != shape.target) {
+                    EXPECT_FALSE(p.track(other)->muted) << other;
+                }
             const std::string& said = lastRecord().summary;
+            const auto selected = p.selectedTrackIds();
+            if (selected != selectedBefore) {  // a Stop amid the keys leaves one track selected on the way
+                ASSERT_EQ(selected.size(), 1u);
+                const std::string name = p.trackById(selected.front())->name;
+                EXPECT_TRUE(said.find("select") != std::string::npos && said.find(name) != std::string::npos)
+                    << said;
+            }
             if (p.track(shape.target)->muted) {
-                EXPECT_EQ(p.selectedTrackId, p.track(shape.target)->id);
                 EXPECT_EQ(said.find(std::string("Not done: ") + shape.target), std::string::npos) << said;
             }
         }

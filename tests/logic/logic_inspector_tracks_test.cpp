@@ -94,6 +94,24 @@ TEST_F(LogicInspectorTracks, ASelectionThatDoesNotLandIsReportedNotTrusted) {
     EXPECT_TRUE(slow.contains("(verified=no)"));
 }
 
+// Held elements may go stale at every change (while playing, all the time): the
+// selection finds the window, the headers and the strip anew, and lands where it was sent.
+TEST_F(LogicInspectorTracks, ASelectionOnAScreenWhoseElementsGoStaleLandsAndIsVerified) {
+    for (const char* stale : {"always"}) {
+        for (const bool playing : {false, true}) {
+            SCOPED_TRACE(std::string(stale) + (playing ? ", playing" : ""));
+            load(standin::testing::demoSong());
+            world().setKnob("staleAfter", stale);
+            if (playing) world().mutateProject([](standin::Project& p) { p.transport.playing = true; });
+            for (const char* target : {"Bass", "Guitar", "Kick", "Lead Vox"}) {
+                auto selected = inspector.selectTrack(target);
+                EXPECT_TRUE(selected) << target;
+                EXPECT_EQ(selectedName(), target);
+            }
+        }
+    }
+}
+
 TEST_F(LogicInspectorTracks, AHiddenInspectorIsOpenedWithTheIKey) {
     world().setKnob("inspectorVisible", false);
     auto window = inspector.findMainWindow();

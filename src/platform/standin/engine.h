@@ -87,6 +87,7 @@ struct ClickState {
     platform::Point at;
     std::uint64_t nodeId = 0;
     std::uint64_t nodeGen = 0;
+    std::uint64_t flags = 0;  // the modifiers held at button down
 };
 
 // One entry of an open menu; entries with children open a submenu.

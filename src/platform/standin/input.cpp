@@ -153,6 +153,7 @@ bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
     e.kind = EventKind::mouse;
     e.mouseType = ev.type;
     e.point = ev.location;
+    e.flags = ev.flags;
     ClickState& click = hid ? hidClick : processClick;
     const ScreenWindow* win = nullptr;
     if (hid) {
@@ -210,6 +211,7 @@ bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
             }
             click.down = true;
             click.at = ev.location;
+            click.flags = ev.flags & kModifierMask;
             click.nodeId = tree[hit].id;
             click.nodeGen = tree[hit].gen;
             e.element = describeNode(hit);
@@ -245,7 +247,14 @@ bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
                     target = tree[target].parent;
                 }
                 const std::string windowKey = win ? win->logicKey : std::string();
-                if (target >= 0) {
+                if (target >= 0 && click.flags == platform::modifier::kShift &&
+                    tree[target].bind.kind == Bind::header) {
+                    // A Shift-click on a header adds its track to the selection.
+                    e.element = describeNode(target);
+                    e.place = placeOf(target);
+                    addToSelection(tree[target].bind.track);
+                    e.outcome = "click";
+                } else if (target >= 0) {
                     e.element = describeNode(target);
                     e.place = placeOf(target);
                     e.code = platform::code(press(target, "AXPress"));

@@ -56,6 +56,30 @@ TEST_F(StandinTest, ProcessClicksReachLogicWhateverIsFrontmost) {
     EXPECT_EQ(world().cursor(), (platform::Point{720, 450}));
 }
 
+// Only a click on a header itself extends the selection; Shift on a header's switch is a plain click.
+TEST_F(StandinTest, AShiftClickOnAHeaderAddsItsTrackToTheSelection) {
+    auto shiftClick = [&](platform::Point p) {
+        for (auto type : {MouseEventType::moved, MouseEventType::leftDown, MouseEventType::leftUp})
+            platform::input().postMouseToProcess(logicPid(), {type, p, platform::modifier::kShift});
+    };
+    auto selected = [&] {
+        std::vector<std::string> names;
+        for (int id : world().project().selectedTrackIds()) names.push_back(world().project().trackById(id)->name);
+        return names;
+    };
+    shiftClick(World::center(*world().headerFrame("Bass")));
+    shiftClick(World::center(*world().headerControlFrame("Guitar", "track name")));
+    EXPECT_EQ(selected(), (std::vector<std::string>{"Kick", "Bass", "Guitar"}));
+    EXPECT_EQ(world().project().stripTrackId, world().project().track("Kick")->id);  // the strip stays
+
+    shiftClick(World::center(*world().headerControlFrame("Lead Vox", "mute")));
+    EXPECT_TRUE(world().project().track("Lead Vox")->muted);
+    EXPECT_EQ(selected(), (std::vector<std::string>{"Kick", "Bass", "Guitar"}));
+
+    clickInProcess(World::center(*world().headerFrame("Bass")));
+    EXPECT_EQ(selected(), (std::vector<std::string>{"Bass"}));
+}
+
 TEST_F(StandinTest, SlotClickAreasSplitIntoBypassOpenAndList) {
     const auto slot = *world().slotFrame(0, 0);  // Kick: Channel EQ
     EXPECT_EQ(slot.width, 78);
