@@ -250,7 +250,8 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
         logic.clickTransportButton("Stop", *window);
         logic.movePlayhead(*startBar, *window);
         // Read, not assumed: a bar past the song's end is not where the playhead lands.
-        barAfter = readBar();
+        barAfter = logic.currentBar(*window);
+        if (!barAfter) barAfter = readBar();
     }
     if (cycleSwitchedOff) {
         logic.pressKey(kCycleKey);

@@ -121,7 +121,9 @@ TEST_F(FolderLook, ATrackRenamedInsideACollapsedFolderBetweenTurnsIsSeen) {
 
     newTurn();
     world().renameByHand(world().project().track("kick")->id, "Perc");
-    EXPECT_EQ(message(one("set_track_mute", R"({"enabled":false,"track_name":"Kick"})")), "Unmuted Kick.");
+    // Selected alone for the press, which the answer may add: a selected track a folder hides is let go.
+    const std::string unmuted = message(one("set_track_mute", R"({"enabled":false,"track_name":"Kick"})"));
+    EXPECT_EQ(unmuted.rfind("Unmuted Kick.", 0), 0u) << unmuted;
     EXPECT_FALSE(world().project().track("Kick")->muted);
     EXPECT_TRUE(allShut());
 }

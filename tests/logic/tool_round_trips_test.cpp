@@ -37,7 +37,7 @@ const std::map<std::string, Pinned>& pinned() {
         {"control_transport", {20, 20, 20, 20}},
         {"get_track_details", {160, 131, 331, 216.5}},
         {"set_track_solo", {53, 49.25, 167, 163.25}},
-        {"set_track_mute", {29, 19.25, 86, 76.25}},
+        {"set_track_mute", {29, 19.75, 86, 76.75}},  // +0.5: the selection read before the press, to put it back
         {"set_track_volume", {61, 49.25, 118, 106.25}},
         {"set_track_pan", {37, 34, 94, 91}},
         {"set_folder_expanded", {54, 53, 168, 167}},  // a folder that is not opened reads what others hide
