@@ -12,9 +12,9 @@ using nlohmann::json;
 
 const std::vector<std::string>& namePool() {
     // No name begins or ends in a space: requested names are trimmed, and such a track could not be named.
-    static const std::vector<std::string> pool{"Kick",     "Kick 2",    "Kick Sub", "kick",   "KICK",  "Snare",
-                                               "Bass",     "Lead Vox",  "Lead  Vox", "lead vox", "Keys", "Guitar",
-                                               "Reverb",   "Delay",     "Bus 1",    "Bus 2",    "Master"};
+    static const std::vector<std::string> pool{"Kick",   "Kick 2",   "Kick Sub",  "kick",     "KICK",  "Snare",
+                                               "Bass",   "Lead Vox", "Lead  Vox", "lead vox", "Keys",  "Guitar",
+                                               "Reverb", "Delay",    "Bus 1",     "Bus 2",    "Master"};
     return pool;
 }
 
@@ -36,8 +36,7 @@ int arrangeCountOf(const TrackShape& t) {
 }
 
 rc::Gen<int> edgeOr(std::vector<int> edges, int lo, int hiInclusive) {
-    return rc::gen::weightedOneOf<int>(
-        {{2, rc::gen::elementOf(edges)}, {1, rc::gen::inRange(lo, hiInclusive + 1)}});
+    return rc::gen::weightedOneOf<int>({{2, rc::gen::elementOf(edges)}, {1, rc::gen::inRange(lo, hiInclusive + 1)}});
 }
 
 TrackShape genTrack(const std::string& kind, int buses, const std::vector<std::string>& names) {
@@ -146,8 +145,8 @@ json pluginDefinitions() {
         for (const char* file : {"demo-song.json", "plugin-editors.json"}) {
             const json scenario = readScenario(file);
             for (const auto& p : scenario["plugins"]) {
-                const bool known = std::any_of(list.begin(), list.end(),
-                                               [&](const json& q) { return q["name"] == p["name"]; });
+                const bool known =
+                    std::any_of(list.begin(), list.end(), [&](const json& q) { return q["name"] == p["name"]; });
                 if (!known) list.push_back(p);
             }
         }
@@ -158,8 +157,28 @@ json pluginDefinitions() {
 
 // Most projects run on a healthy Logic Pro; the rest on one whose elements go stale, whose strip
 // follows the selection late, or whose reads fail now and then.
+// The kinds of fault drawn: CORVANE_GENERATED_FAULTS names them (comma-separated: "always" and
+// "afterReads" for handles that go stale, "lateStrip", "axError"; "none" for a healthy Logic Pro
+// only); unset, every kind.
+std::vector<std::string> faultKinds() {
+    std::vector<std::string> kinds{"always", "afterReads", "lateStrip", "axError"};
+    if (const char* env = std::getenv("CORVANE_GENERATED_FAULTS")) {
+        std::vector<std::string> named;
+        std::stringstream s(env);
+        for (std::string k; std::getline(s, k, ',');)
+            if (std::find(kinds.begin(), kinds.end(), k) != kinds.end()) named.push_back(k);
+        kinds = named;
+    }
+    return kinds;
+}
+
 rc::Gen<json> genFaults() {
-    const auto stale = rc::gen::elementOf(std::vector<json>{"always", "afterReads 3", "afterReads 5", "afterReads 8"});
+    const auto kinds = faultKinds();
+    const auto has = [&](const char* k) { return std::find(kinds.begin(), kinds.end(), k) != kinds.end(); };
+    std::vector<json> staleModes;
+    if (has("always")) staleModes.push_back("always");
+    if (has("afterReads"))
+        for (const char* m : {"afterReads 3", "afterReads 5", "afterReads 8"}) staleModes.push_back(m);
     const auto error = rc::gen::exec([] {
         const std::string element = *rc::gen::elementOf(std::vector<std::string>{"window", "application"});
         const std::string attribute = *rc::gen::elementOf(
@@ -169,12 +188,26 @@ rc::Gen<json> genFaults() {
                              {"code", *rc::gen::elementOf(std::vector<int>{-25200, -25204, -25212})},
                              {"times", *rc::gen::inRange(1, 3)}}});
     });
-    return rc::gen::weightedOneOf<json>(
-        {{6, rc::gen::just(json::object())},
-         {2, rc::gen::map(stale, [](json v) { return json{{"staleAfter", v}}; })},
-         {1, rc::gen::map(rc::gen::elementOf(std::vector<double>{0.2, 0.5, 0.9}),
-                          [](double s) { return json{{"lateStripUpdate", s}}; })},
-         {1, rc::gen::map(error, [](json v) { return json{{"axError", v}}; })}});
+    std::vector<std::pair<std::size_t, rc::Gen<json>>> draws{{6, rc::gen::just(json::object())}};
+    if (!staleModes.empty())
+        draws.push_back({2, rc::gen::map(rc::gen::elementOf(staleModes), [](json v) {
+                             return json{{"staleAfter", v}};
+                         })});
+    if (has("lateStrip"))
+        draws.push_back({1, rc::gen::map(rc::gen::elementOf(std::vector<double>{0.2, 0.5, 0.9}), [](double s) {
+                             return json{{"lateStripUpdate", s}};
+                         })});
+    if (has("axError")) draws.push_back({1, rc::gen::map(error, [](json v) { return json{{"axError", v}}; })});
+    return rc::gen::exec([draws] {
+        std::size_t total = 0;
+        for (const auto& d : draws) total += d.first;
+        std::size_t at = *rc::gen::inRange<std::size_t>(0, total);
+        for (const auto& d : draws) {
+            if (at < d.first) return *d.second;
+            at -= d.first;
+        }
+        return json::object();
+    });
 }
 
 }  // namespace
@@ -201,8 +234,8 @@ rc::Gen<ProjectShape> genProject() {
             {{4, rc::gen::inRange(3, 9)}, {2, rc::gen::inRange(9, 20)}, {1, rc::gen::inRange(20, 41)}});
         int count = 0;
         while (count < wanted) {
-            const bool folder = wanted - count >= 2 && *rc::gen::weightedOneOf<bool>(
-                                                           {{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+            const bool folder = wanted - count >= 2 &&
+                                *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
             if (!folder) {
                 p.tracks.push_back(genTrack(*genKind(), buses, names));
                 ++count;
@@ -227,11 +260,12 @@ rc::Gen<ProjectShape> genProject() {
         for (auto& t : p.tracks)
             if (t.kind != "folder" && !t.hidden) top.push_back(&t);
         if (!hidden.empty() && !top.empty() && *rc::gen::arbitrary<bool>()) {
-            std::stable_sort(hidden.begin(), hidden.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-            const std::string name = hidden[*rc::gen::weightedOneOf<std::size_t>(
-                                                {{3, rc::gen::just<std::size_t>(0)},
-                                                 {1, rc::gen::inRange<std::size_t>(0, hidden.size())}})]
-                                         .second->name;
+            std::stable_sort(hidden.begin(), hidden.end(),
+                             [](const auto& a, const auto& b) { return a.first > b.first; });
+            const std::string name =
+                hidden[*rc::gen::weightedOneOf<std::size_t>(
+                           {{3, rc::gen::just<std::size_t>(0)}, {1, rc::gen::inRange<std::size_t>(0, hidden.size())}})]
+                    .second->name;
             top[*rc::gen::inRange<std::size_t>(0, top.size())]->name = name;
         }
 
@@ -245,10 +279,7 @@ rc::Gen<ProjectShape> genProject() {
                     *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}}))
                     s.sideChain = flat[static_cast<std::size_t>(*rc::gen::inRange(0, n))]->name;
 
-        // CORVANE_GENERATED_FAULTS=none draws a healthy Logic Pro only (a run that looks past the
-        // faults stale elements bring out).
-        const char* faults = std::getenv("CORVANE_GENERATED_FAULTS");
-        p.faults = faults && std::string(faults) == "none" ? json::object() : *genFaults();
+        p.faults = *genFaults();
         p.outputName = *rc::gen::weightedOneOf<std::string>(
             {{4, rc::gen::just(std::string("Stereo Out"))}, {1, rc::gen::just(std::string("Master"))}});
         p.outputShown = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
@@ -266,12 +297,12 @@ rc::Gen<ProjectShape> genProject() {
         std::vector<int> folders;
         for (int i = 0; i < n; ++i)
             if (flat[static_cast<std::size_t>(i)]->kind == "folder") folders.push_back(i);
-        if (!folders.empty() && *rc::gen::arbitrary<bool>())
-            p.collapsedByHand = {*rc::gen::elementOf(folders)};
+        if (!folders.empty() && *rc::gen::arbitrary<bool>()) p.collapsedByHand = {*rc::gen::elementOf(folders)};
         std::vector<int> withSlots;
         for (int i = 0; i < n; ++i)
             if (!flat[static_cast<std::size_t>(i)]->inserts.empty()) withSlots.push_back(i);
-        if (!withSlots.empty() && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}})) {
+        if (!withSlots.empty() &&
+            *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}})) {
             const int t = *rc::gen::elementOf(withSlots);
             const int slots = static_cast<int>(flat[static_cast<std::size_t>(t)]->inserts.size());
             p.windowsOpened.push_back({t, *rc::gen::inRange(0, slots)});
