@@ -17,12 +17,11 @@ using nlohmann::json;
 
 const std::vector<std::string>& toolsReachingLogic() {
     static const std::vector<std::string> tools{
-        "list_tracks",      "get_transport",     "get_track_details",    "get_plugin_parameters",
-        "get_arrangement",  "set_track_solo",    "set_track_mute",       "set_plugin_bypass",
-        "control_transport", "set_track_volume", "set_track_pan",        "set_plugin_parameter",
-        "listen_to_playback", "rename_track",    "set_send_level",       "ensure_bus_track",
-        "ensure_master_track", "add_plugin",     "set_plugin_sidechain", "remove_plugin",
-        "reorder_plugin",   "set_folder_expanded", "expand_folder",      "collapse_folder"};
+        "list_tracks",      "get_transport",        "get_track_details",  "get_plugin_parameters", "get_arrangement",
+        "set_track_solo",   "set_track_mute",       "set_plugin_bypass",  "control_transport",     "set_track_volume",
+        "set_track_pan",    "set_plugin_parameter", "listen_to_playback", "rename_track",          "set_send_level",
+        "ensure_bus_track", "ensure_master_track",  "add_plugin",         "set_plugin_sidechain",  "remove_plugin",
+        "reorder_plugin",   "set_folder_expanded",  "expand_folder",      "collapse_folder"};
     return tools;
 }
 
@@ -105,15 +104,15 @@ json genArgs(const std::string& tool, const standin::Project& project) {
     } else if (tool == "control_transport") {
         a["action"] = *rc::gen::elementOf(std::vector<std::string>{"play", "stop", "go_to_beginning"});
     } else if (tool == "set_track_volume") {
-        const json value = *rc::gen::elementOf(std::vector<json>{"-6 dB", "0 dB", "+6 dB", "6 dB", "-96 dB",
-                                                                 "-20 dB", "-60 dB", "3.4 dB", 0, 255, 225, 128,
-                                                                 "+3", "-10", "+40", "12 dB"});
+        const json value =
+            *rc::gen::elementOf(std::vector<json>{"-6 dB", "0 dB", "+6 dB", "6 dB", "-96 dB", "-20 dB", "-60 dB",
+                                                  "3.4 dB", 0, 255, 225, 128, "+3", "-10", "+40", "12 dB"});
         if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
             a["track_name"] = name();
             a["value"] = value;
         } else {
-            a["tracks"] = json::array({{{"track_name", name()}, {"value", value}},
-                                       {{"track_name", name()}, {"value", "-10 dB"}}});
+            a["tracks"] = json::array(
+                {{{"track_name", name()}, {"value", value}}, {{"track_name", name()}, {"value", "-10 dB"}}});
         }
     } else if (tool == "set_track_pan") {
         a["track_name"] = name();
@@ -131,8 +130,8 @@ json genArgs(const std::string& tool, const standin::Project& project) {
         if (*rc::gen::arbitrary<bool>()) a["track_name"] = name();
     } else if (tool == "rename_track") {
         a["current_name"] = name();
-        a["new_name"] = *rc::gen::elementOf(std::vector<std::string>{"Kick", "Kick 2", "Lead", "Perc", "Bass 2",
-                                                                     "Reverb", "Bus 1", "Kik"});
+        a["new_name"] = *rc::gen::elementOf(
+            std::vector<std::string>{"Kick", "Kick 2", "Lead", "Perc", "Bass 2", "Reverb", "Bus 1", "Kik"});
     } else if (tool == "set_send_level") {
         // Mostly a track with a send, on the bus it sends to.
         std::vector<std::pair<std::string, std::string>> sends;
@@ -166,9 +165,10 @@ json genArgs(const std::string& tool, const standin::Project& project) {
         for (const auto& t : project.tracks)
             for (const auto& s : t.strip.inserts)
                 if (s.plugin == "Compressor") keyed.push_back(t.name);
-        a["track_name"] = keyed.empty() ? name()
-                                        : *rc::gen::weightedOneOf<std::string>(
-                                              {{3, rc::gen::elementOf(keyed)}, {1, genTrackName(project)}});
+        a["track_name"] =
+            keyed.empty()
+                ? name()
+                : *rc::gen::weightedOneOf<std::string>({{3, rc::gen::elementOf(keyed)}, {1, genTrackName(project)}});
         if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}}))
             a["plugin_name"] = "Compressor";
         else
@@ -194,7 +194,8 @@ json genArgs(const std::string& tool, const standin::Project& project) {
         }
     } else if (tool == "set_folder_expanded" || tool == "expand_folder" || tool == "collapse_folder") {
         a["track_name"] = *genFolderName(project);
-        if (tool == "set_folder_expanded" || *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}}))
+        if (tool == "set_folder_expanded" ||
+            *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}}))
             a["expanded"] = *rc::gen::arbitrary<bool>();
     }
     return a;
@@ -290,8 +291,8 @@ bool inList(const standin::Project& p, int id) {
 }
 
 struct Targets {
-    std::set<int> ids;          // every track the call may change
-    std::set<int> clear;        // those it names without doubt: a success may change them unnamed
+    std::set<int> ids;                   // every track the call may change
+    std::set<int> clear;                 // those it names without doubt: a success may change them unnamed
     std::vector<std::string> ambiguous;  // names matching more than one track
     std::vector<std::string> missing;    // names matching none
 };
@@ -302,8 +303,7 @@ Targets targetsOf(const GeneratedCall& c, const standin::Project& p) {
     for (const auto& name : targetNames(c)) {
         auto ids = idsNamed(p, name);
         // The folder tools look among folders only.
-        if (folderTool)
-            std::erase_if(ids, [&](int id) { return p.trackById(id)->kind != standin::TrackKind::folder; });
+        if (folderTool) std::erase_if(ids, [&](int id) { return p.trackById(id)->kind != standin::TrackKind::folder; });
         t.ids.insert(ids.begin(), ids.end());
         // A track hidden from the track list is out of a tool's sight; one in a collapsed folder is
         // not: the folder can be looked into, so a name it shares is shared.
@@ -456,7 +456,8 @@ void checkParameterReached(const GeneratedCall& c, const standin::Project& bp, c
     const auto number = readNumber(asked.substr(0, space));
     const auto value = standin::detail::displayValue(*spec, raw);
     if (!number || !value) return;
-    const double lo = std::min(*spec->displayMin, *spec->displayMax), hi = std::max(*spec->displayMin, *spec->displayMax);
+    const double lo = std::min(*spec->displayMin, *spec->displayMax),
+                 hi = std::max(*spec->displayMin, *spec->displayMax);
     if (std::fabs(*value - std::clamp(*number, lo, hi)) > (hi - lo) / 100) fail();
 }
 
@@ -514,11 +515,13 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
                 continue;
             }
             if (v.is_number()) {
-                if (v.get<double>() >= lo && v.get<double>() <= hi) wanted = static_cast<int>(std::trunc(v.get<double>()));
+                if (v.get<double>() >= lo && v.get<double>() <= hi)
+                    wanted = static_cast<int>(std::trunc(v.get<double>()));
             } else if (auto n = numberIn(v); n && v.is_string() && !v.get<std::string>().empty() &&
-                                            (v.get<std::string>()[0] == '+' || v.get<std::string>()[0] == '-')) {
+                                             (v.get<std::string>()[0] == '+' || v.get<std::string>()[0] == '-')) {
                 // A signed text is a step from where the control stood, held at its ends.
-                wanted = static_cast<int>(std::trunc(std::clamp((*was)[key].get<double>() + *n, double(lo), double(hi))));
+                wanted =
+                    static_cast<int>(std::trunc(std::clamp((*was)[key].get<double>() + *n, double(lo), double(hi))));
             }
             if (wanted && std::abs(value - *wanted) > (volume ? 1 : 0))
                 fail(std::string(key) + " of '" + name + "' is " + std::to_string(value) + ", asked " + v.dump() +
@@ -537,8 +540,9 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
         const std::string source = c.args["source"].get<std::string>();
         const auto sources = idsNamed(bp, source);
         const standin::Track* wanted = sources.size() == 1 ? bp.trackById(sources.front()) : nullptr;
-        if (auto uid = slotUidAsked(c, *target); uid && wanted && (wanted->kind == standin::TrackKind::audio ||
-                                                                   wanted->kind == standin::TrackKind::instrument))
+        if (auto uid = slotUidAsked(c, *target);
+            uid && wanted &&
+            (wanted->kind == standin::TrackKind::audio || wanted->kind == standin::TrackKind::instrument))
             if (const json* s = slotIn(*now, *uid); s && (*s)["sideChain"] != wanted->name)
                 fail("side chain shows " + (*s)["sideChain"].dump() + ", asked '" + source + "'");
     } else if (c.tool == "set_send_level" && now) {
@@ -576,7 +580,8 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
     } else if ((c.tool == "set_folder_expanded" || c.tool == "expand_folder" || c.tool == "collapse_folder") && now &&
                target->kind == standin::TrackKind::folder) {
         const bool wanted = c.args.value("expanded", c.tool != "collapse_folder");
-        if ((*now)["expanded"].get<bool>() != wanted) fail("folder '" + trackName + "' expanded is " + (*now)["expanded"].dump());
+        if ((*now)["expanded"].get<bool>() != wanted)
+            fail("folder '" + trackName + "' expanded is " + (*now)["expanded"].dump());
     } else if (c.tool == "remove_plugin" && now) {
         if (auto uid = slotUidAsked(c, *target); uid && slotIn(*now, *uid)) fail("the slot is still there");
     } else if (c.tool == "add_plugin" && now) {
@@ -586,7 +591,8 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
         const auto& old = target->strip.inserts;
         std::optional<std::size_t> added;
         for (std::size_t i = 0; i < chain.size(); ++i)
-            if (std::none_of(old.begin(), old.end(), [&](const standin::InsertSlot& x) { return chain[i]["uid"] == x.uid; }))
+            if (std::none_of(old.begin(), old.end(),
+                             [&](const standin::InsertSlot& x) { return chain[i]["uid"] == x.uid; }))
                 added = i;
         const std::size_t size = old.size();
         const bool indexed = c.args.contains("slot_index") && c.args["slot_index"].get<std::size_t>() < size;
@@ -661,7 +667,7 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
 
 // Where a stopped walk may stand: as found, or as asked.
 void checkNoSplit(const GeneratedCall& c, const standin::Project& bp, const ProjectState& before,
-                  const ProjectState& after, std::vector<std::string>& out) {
+                  const ProjectState& after, const std::string& said, std::vector<std::string>& out) {
     const auto ids = idsNamed(bp, c.args.value("track_name", std::string()));
     if (ids.size() != 1) return;
     const json* was = trackIn(before, ids.front());
@@ -684,12 +690,13 @@ void checkNoSplit(const GeneratedCall& c, const standin::Project& bp, const Proj
         const auto& a = (*now)["sends"];
         const auto& b = (*was)["sends"];
         for (std::size_t i = 0; i < a.size() && i < b.size(); ++i)
-            if (a[i] != b[i] && a[i]["detent"].get<int>() != sendDetentFor(*db))
-                out.push_back("step split: the send to Bus " + a[i]["bus"].dump() + " stands at " +
-                              standin::taper::sendDetentText(a[i]["detent"].get<int>()));
+            // The walk goes one step a write: stopped, it stands on a step on the way, which it names.
+            if (const std::string at = standin::taper::sendDetentText(a[i]["detent"].get<int>());
+                a[i] != b[i] && a[i]["detent"].get<int>() != sendDetentFor(*db) && !mentions(said, at + " dB"))
+                out.push_back("step split: the send to Bus " + a[i]["bus"].dump() + " stands at " + at +
+                              " and the answer does not say so");
     }
 }
-
 
 // The selection after a call is as it was, or on the call's target alone (a tool reaches a track by
 // selecting it), or the answer says how it changed. Mute and solo press the keys of every selected
@@ -702,22 +709,21 @@ void checkSelection(const GeneratedCall& c, const standin::Project& bp, const Pr
     if (c.tool == "set_plugin_sidechain")  // its source is looked for by reading strips
         for (int id : idsNamed(bp, c.args.value("source", std::string()))) reached.insert(id);
     const bool keys = c.tool == "set_track_mute" || c.tool == "set_track_solo";
-    const bool heldAll = !targets.clear.empty() && std::all_of(targets.clear.begin(), targets.clear.end(), [&](int id) {
-        return before.selected.count(id) > 0;
-    });
+    const bool heldAll = !targets.clear.empty() && std::all_of(targets.clear.begin(), targets.clear.end(),
+                                                               [&](int id) { return before.selected.count(id) > 0; });
     const bool onTarget = after.selected.size() == 1 && reached.count(*after.selected.begin()) && !(keys && heldAll);
     if (onTarget) return;
     // Said: a sentence that speaks of the selection names each track selected now.
-    const bool told = !after.selected.empty() &&
-                       std::all_of(after.selected.begin(), after.selected.end(), [&](int id) {
-                           const json* t = trackIn(after, id);
-                           return t && namedWith(said, (*t)["name"].get<std::string>(), {"select"}, names);
-                       });
+    const bool told = !after.selected.empty() && std::all_of(after.selected.begin(), after.selected.end(), [&](int id) {
+        const json* t = trackIn(after, id);
+        return t && namedWith(said, (*t)["name"].get<std::string>(), {"select"}, names);
+    });
     if (told) return;
     auto list = [&](const std::set<int>& ids) {
         std::string text;
         for (int id : ids)
-            if (const json* t = trackIn(after, id)) text += (text.empty() ? "" : ", ") + (*t)["name"].get<std::string>();
+            if (const json* t = trackIn(after, id))
+                text += (text.empty() ? "" : ", ") + (*t)["name"].get<std::string>();
         return "{" + text + "}";
     };
     out.push_back("unnamed change: the selection " + list(before.selected) + " became " + list(after.selected) +
@@ -768,13 +774,12 @@ bool mustWork(const GeneratedCall& c, const standin::Project& bp) {
     const standin::Track* t = bp.trackById(idsNamed(bp, names.front()).front());
     const int chain = static_cast<int>(t->strip.inserts.size());
     const auto slot = slotUidAsked(c, *t);
-    const bool analysis = c.args.value("plugin_name", std::string()) == "Corvane" ||
-                          std::any_of(t->strip.inserts.begin(), t->strip.inserts.end(), [&](const standin::InsertSlot& s) {
-                              return slot && s.uid == *slot && s.plugin == "Corvane";
-                          });
+    const bool analysis =
+        c.args.value("plugin_name", std::string()) == "Corvane" ||
+        std::any_of(t->strip.inserts.begin(), t->strip.inserts.end(),
+                    [&](const standin::InsertSlot& s) { return slot && s.uid == *slot && s.plugin == "Corvane"; });
     if (c.tool == "set_track_mute" || c.tool == "set_track_solo" || c.tool == "get_track_details") return true;
-    if (c.tool == "set_track_pan")
-        return c.args["value"].is_number() && std::fabs(c.args["value"].get<double>()) <= 63;
+    if (c.tool == "set_track_pan") return c.args["value"].is_number() && std::fabs(c.args["value"].get<double>()) <= 63;
     if (c.tool == "set_track_volume") {
         if (!c.args.contains("value")) return false;
         const auto db = absoluteDb(c.args["value"]);
@@ -835,7 +840,8 @@ std::optional<GeneratedCall> nextCall(const standin::Project& project, const std
     const std::string name = *rc::gen::elementOf(unique);
     const standin::Track* t = project.track(name);
     const bool mute = std::find(tools.begin(), tools.end(), "set_track_mute") != tools.end();
-    if (!mute || *rc::gen::arbitrary<bool>()) return GeneratedCall{"get_track_details", {{"track_name", name}}, std::nullopt};
+    if (!mute || *rc::gen::arbitrary<bool>())
+        return GeneratedCall{"get_track_details", {{"track_name", name}}, std::nullopt};
     return GeneratedCall{"set_track_mute", {{"track_name", name}, {"enabled", !(t && t->muted)}}, std::nullopt};
 }
 
@@ -849,8 +855,7 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
         for (const auto& [id, t] : state->tracks) names.push_back(t["name"].get<std::string>());
 
     // Nothing is left open where the next keys land.
-    if (!after.ui["menu"].get<std::string>().empty())
-        out.push_back("left open: menu " + after.ui["menu"].dump());
+    if (!after.ui["menu"].get<std::string>().empty()) out.push_back("left open: menu " + after.ui["menu"].dump());
     if (after.ui["renaming"].get<bool>()) out.push_back("left open: a track's name field");
 
     // A reading tool changes nothing at all. The selection is how Logic Pro shows a track's strip,
@@ -874,8 +879,9 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
         // Playback may reach the project's end meanwhile and stop by itself.
         json was = before.transport, now = after.transport;
         if (was["playing"].get<bool>()) was.erase("playing"), now.erase("playing");
-        if (was != now) out.push_back("reading changed: the transport " + before.transport.dump() + " -> " +
-                                      after.transport.dump());
+        if (was != now)
+            out.push_back("reading changed: the transport " + before.transport.dump() + " -> " +
+                          after.transport.dump());
     }
 
     // A track not named by the call is unchanged, or the answer names it as it is now. The tool's
@@ -892,7 +898,8 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
             continue;
         }
         if (auto why = unnamedChange(said, *was, now, names))
-            out.push_back(std::string(targets.ids.count(id) ? "unnamed change on a target: " : "unnamed change: ") + *why);
+            out.push_back(std::string(targets.ids.count(id) ? "unnamed change on a target: " : "unnamed change: ") +
+                          *why);
     }
 
     checkSelection(c, bp, before, after, targets, said, names, out);
@@ -907,8 +914,8 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
         // A call on several names may answer in part: its answer then names the ones it failed.
         // A listen names the tracks it measures; it changes them only to carry the analysis plug-in.
         // A rename to the name a track has is answered as done without looking for the track.
-        const bool sameName = c.tool == "rename_track" &&
-                              trimmed(c.args["new_name"].get<std::string>()) == c.args["current_name"].get<std::string>();
+        const bool sameName = c.tool == "rename_track" && trimmed(c.args["new_name"].get<std::string>()) ==
+                                                              c.args["current_name"].get<std::string>();
         if (!isReadingTool(c.tool) && c.tool != "ensure_bus_track" && c.tool != "listen_to_playback" && !sameName) {
             const bool several = targetNames(c).size() > 1;
             const auto failedPart = o.summary.find("Failed");
@@ -949,7 +956,7 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
     if (c.stopAfter) {
         if (o.took > *c.stopAfter + 0.5 + 1e-6)
             out.push_back("stop late: answered " + std::to_string(o.took - *c.stopAfter) + " s after the Stop");
-        if (stopped) checkNoSplit(c, bp, before, after, out);
+        if (stopped) checkNoSplit(c, bp, before, after, o.summary, out);
     }
     return out;
 }
