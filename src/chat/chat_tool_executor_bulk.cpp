@@ -338,7 +338,11 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
         }
         const std::string trackName = selected->header.name;
         const AXElement& window = selected->window;
-        const auto strip = logic.readChannelStrip(window);
+        // A strip read through handles gone stale shows nothing: it is read again from the window
+        // found anew, so a relative value is not refused for want of the current one.
+        auto strip = logic.readChannelStrip(window);
+        for (int attempt = 0; attempt < 3 && !strip.text(tool.currentKey); ++attempt)
+            strip = logic.readChannelStrip(logic.mainWindowAnew(window));
         std::string before = "?";
         for (const char* key : tool.beforeKeys)
             if (auto shown = strip.text(key)) {

@@ -197,7 +197,7 @@ TEST_F(ChatToolExecutorBulk, EntryListFallbacksAndRelativeWritesThatCannotReadTh
 // Held elements that go stale at every change (while playing, all the time) or after a few reads:
 // the window and the headers are found anew, and a present track is switched.
 TEST_F(ChatToolExecutorBulk, ATrackIsReachedOnAScreenWhoseElementsGoStale) {
-    for (const char* stale : {"always", "afterReads 5"}) {
+    for (const char* stale : {"always", "afterReads 3", "afterReads 5"}) {
         for (const bool playing : {false, true}) {
             for (const char* target : {"Bass", "Guitar", "Kick"}) {
                 SCOPED_TRACE(std::string(stale) + (playing ? ", playing, " : ", ") + target);
@@ -214,6 +214,28 @@ TEST_F(ChatToolExecutorBulk, ATrackIsReachedOnAScreenWhoseElementsGoStale) {
                 EXPECT_EQ(soloed["status"], "ok") << soloed.dump();
             }
         }
+    }
+}
+
+// A fader or knob whose handle goes stale while it is written: the write is confirmed through
+// handles found anew, and a value that took is said to have taken.
+TEST_F(ChatToolExecutorBulk, AValueWrittenThroughHandlesThatGoStaleIsSaidToHaveTaken) {
+    for (const char* stale : {"always", "afterReads 3"}) {
+        SCOPED_TRACE(stale);
+        load(standin::testing::demoSong());
+        world().setKnob("staleAfter", stale);
+        const json panned = oneJSON("set_track_pan", R"({"track_name":"Guitar","value":-30})");
+        EXPECT_EQ(track("Guitar").strip.pan, -30);
+        EXPECT_EQ(panned, (json{{"status", "ok"}, {"message", "Guitar pan: 20 \u2192 -30."}}));
+
+        const json raw = oneJSON("set_track_volume", R"({"track_name":"Snare","value":150})");
+        EXPECT_EQ(track("Snare").strip.volume, 150);
+        EXPECT_EQ(raw["status"], "ok") << raw.dump();
+
+        const json level = oneJSON("set_track_volume", R"({"track_name":"Kick","value":"-6 dB"})");
+        EXPECT_NEAR(world().level(track("Kick").strip.volume), -6.0, 0.3);
+        EXPECT_EQ(level["status"], "ok") << level.dump();
+        EXPECT_NE(level.value("message", "").find("Kick volume: "), std::string::npos) << level.dump();
     }
 }
 
