@@ -256,11 +256,17 @@ struct ValueTool {
 // The control's own range, where it shows one.
 std::pair<double, double> controlRange(const LogicInspector& logic, const AXElement& window, const ValueTool& tool) {
     std::pair<double, double> range{-tool.maxValue, tool.maxValue};
-    if (auto strip = logic.firstMixerStrip(window))
-        if (auto slider = logic.findSlider(*strip, tool.control, search_depth::kStripControls)) {
-            if (auto lo = slider->number(platform::ax::kMinValue)) range.first = std::max(range.first, *lo);
-            if (auto hi = slider->number(platform::ax::kMaxValue)) range.second = std::min(range.second, *hi);
-        }
+    // Read through handles found anew where the held ones went stale: a value past the control's
+    // end would be moved to its end stop and then not be shown.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        auto strip = logic.firstMixerStrip(attempt == 0 ? window : logic.mainWindowAnew(window));
+        auto slider = strip ? logic.findSlider(*strip, tool.control, search_depth::kStripControls) : std::nullopt;
+        if (!slider) continue;
+        auto lo = slider->number(platform::ax::kMinValue);
+        auto hi = lo ? slider->number(platform::ax::kMaxValue) : std::nullopt;
+        if (!lo || !hi) continue;
+        return {std::max(range.first, *lo), std::min(range.second, *hi)};
+    }
     return range;
 }
 

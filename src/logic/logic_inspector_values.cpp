@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_internal.h"
@@ -41,13 +42,19 @@ const char* onOff(bool on) { return on ? "ON" : "OFF"; }
 // Handles tried this many times at most, the first held and the others found anew.
 constexpr int kHandleAttempts = 4;
 
+// A new handle of the main window: the held one, read once more, may still answer the check of a
+// handle kept and then go stale in the search that follows it.
+AXElement windowAnew(const LogicInspector& inspector, const AXElement& held) {
+    return inspector.findMainWindow().value_or(held);
+}
+
 Outcome writeFirstStripSlider(const LogicInspector& inspector, const AXElement& in, const std::string& description,
                               double value) {
     // A write that failed may have taken before its handle went stale: the slider is found anew
     // and written again, which reads its value before it writes.
     Outcome written{false, logic_messages::kMixerStripNotFound};
     for (int attempt = 0; attempt < kHandleAttempts && !written.success; ++attempt) {
-        auto strip = inspector.firstMixerStrip(attempt == 0 ? in : inspector.mainWindowAnew(in));
+        auto strip = inspector.firstMixerStrip(attempt == 0 ? in : windowAnew(inspector, in));
         if (strip) written = inspector.setSliderValue(*strip, description, value, search_depth::kStripControls, 0);
     }
     return written;
@@ -99,7 +106,7 @@ std::optional<double> LogicInspector::readDbFromFader(const AXElement& readout) 
 std::optional<double> LogicInspector::readCurrentVolumeDb(const AXElement& in) const {
     std::optional<double> shown;
     for (int attempt = 0; attempt < kHandleAttempts && !shown; ++attempt) {
-        auto strip = firstMixerStrip(attempt == 0 ? in : mainWindowAnew(in));
+        auto strip = firstMixerStrip(attempt == 0 ? in : windowAnew(*this, in));
         auto readout = strip ? findDescendant(*strip, "volume fader level", std::string("AXTextField"),
                                               search_depth::kStripControls)
                              : std::nullopt;
@@ -123,11 +130,19 @@ LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement&
         auto strip = firstMixerStrip(window);
         stripFound = strip.has_value();
         if (!strip) return false;
-        fader = findDescendant(*strip, "volume fader", std::string("AXSlider"), search_depth::kStripControls);
-        readout = findDescendant(*strip, "volume fader level", std::string("AXTextField"), search_depth::kStripControls);
+        // One walk for both: a strip's handle read twice over may go stale between two walks.
+        ax_tree::walk(*strip, search_depth::kStripControls, [&](const ax_tree::Step& step) {
+            const std::string description = ax_read::trimmed(step.element, ax::kDescription);
+            if (!fader && description == "volume fader" && textOf(step.element, ax::kRole) == "AXSlider")
+                fader = step.element;
+            else if (!readout && description == "volume fader level" &&
+                     textOf(step.element, ax::kRole) == "AXTextField")
+                readout = step.element;
+            return fader && readout ? ax_tree::Next::stop : ax_tree::Next::children;
+        });
         return fader && readout;
     };
-    if (!find(in) && !find(mainWindowAnew(in))) {
+    if (!find(in) && !find(windowAnew(*this, in))) {
         return volumeNotSet(stripFound ? "The volume fader or its level read-out was not found."
                                        : logic_messages::kMixerStripNotFound);
     }
@@ -136,13 +151,13 @@ LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement&
     auto write = [&](std::int64_t raw) {
         Outcome written = setVolumeFaderRaw(*fader, raw);
         for (int attempt = 1; attempt < kHandleAttempts && !written.success; ++attempt)
-            if (find(mainWindowAnew(in))) written = setVolumeFaderRaw(*fader, raw);
+            if (find(windowAnew(*this, in))) written = setVolumeFaderRaw(*fader, raw);
         return written;
     };
     auto level = [&]() {
         std::optional<double> shown = readDbFromFader(*readout);
         for (int attempt = 1; attempt < kHandleAttempts && !shown; ++attempt)
-            if (find(mainWindowAnew(in))) shown = readDbFromFader(*readout);
+            if (find(windowAnew(*this, in))) shown = readDbFromFader(*readout);
         return shown;
     };
 

@@ -232,10 +232,20 @@ TEST_F(ChatToolExecutorBulk, AValueWrittenThroughHandlesThatGoStaleIsSaidToHaveT
         EXPECT_EQ(track("Snare").strip.volume, 150);
         EXPECT_EQ(raw["status"], "ok") << raw.dump();
 
-        const json level = oneJSON("set_track_volume", R"({"track_name":"Kick","value":"-6 dB"})");
+        // Past the knob's end stop: the range is read anew too, so the end is asked for, not beyond it.
+        const json beyond = oneJSON("set_track_pan", R"({"track_name":"Bass","value":100})");
+        EXPECT_EQ(track("Bass").strip.pan, 63);
+        EXPECT_EQ(beyond["status"], "ok") << beyond.dump();
+
+        // Playing, the search for a level reads the fader more often than the pauses it waits.
+        world().mutateProject([](standin::Project& p) { p.transport.playing = true; });
+        const json levels = oneJSON("set_track_volume", R"({"tracks":[{"track_name":"Kick","value":"-6 dB"},
+                                                                   {"track_name":"Keys","value":"-20 dB"}]})");
         EXPECT_NEAR(world().level(track("Kick").strip.volume), -6.0, 0.3);
-        EXPECT_EQ(level["status"], "ok") << level.dump();
-        EXPECT_NE(level.value("message", "").find("Kick volume: "), std::string::npos) << level.dump();
+        EXPECT_NEAR(world().level(track("Keys").strip.volume), -20.0, 0.3);
+        EXPECT_EQ(levels["status"], "ok") << levels.dump();
+        for (const char* name : {"Kick volume: ", "Keys volume: "})
+            EXPECT_NE(levels.value("message", "").find(name), std::string::npos) << levels.dump();
     }
 }
 
