@@ -368,7 +368,14 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
             const platform::HeldPauses searching;
             auto result = logic.setTrackVolumeToDb(window, *target);
             if (!result.success) {
-                failed({trackName, "dB write failed (target " + shortestDecimal(*target) + " dB)"});
+                // A search that ended midway may have left the fader elsewhere: where it stands is said.
+                std::string why = "dB write failed (target " + shortestDecimal(*target) + " dB): " + result.message;
+                const auto rawBefore = strip.text("volume");
+                const auto rawAfter = logic.readChannelStrip(logic.mainWindowAnew(window)).text("volume");
+                if (rawBefore && rawAfter && *rawBefore != *rawAfter)
+                    why += " The fader was moved on the way: it stands at " + *rawAfter + ", not " + *rawBefore +
+                              " as before.";
+                failed({trackName, why});
                 continue;
             }
             done(head + before + " \u2192 " + levelDisplay(result.actualDb.value_or(*target)));

@@ -188,6 +188,16 @@ TEST_F(ChatToolExecutorBulk, EntryListFallbacksAndRelativeWritesThatCannotReadTh
     EXPECT_EQ(track("Kick").strip.pan, 0);
     EXPECT_EQ(answer, (json{{"status", "ok"}, {"message", "Guitar pan: 20 \u2192 7."}}));
 
+    // A level that cannot be read stops the search with the fader moved: the answer says where it stands.
+    world().setKnob("axError", json{{"element", "volume fader level"}, {"attribute", "AXTitle"}});
+    answer = oneJSON("set_track_volume", R"({"track_name":"Kick","value":"-20 dB"})");
+    const int moved = track("Kick").strip.volume;
+    EXPECT_NE(moved, 200);
+    EXPECT_EQ(answer["message"], "No changes applied. Failed: 'Kick' \u2014 dB write failed (target -20.0 dB): The volume "
+                                 "fader's level could not be read. The fader was moved on the way: it stands at " +
+                                     std::to_string(moved) + ", not 200 as before.");
+    world().setKnob("axError", json::array());
+
     answer = oneJSON("set_track_volume", R"({"track_name":"Nowhere","value":"+3 dB"})");
     EXPECT_EQ(answer["message"],
               "No changes applied. Failed: 'Nowhere' \u2014 not found. Available: Drums, Kick, Snare, Bass, Lead Vox, "
