@@ -256,11 +256,17 @@ struct ValueTool {
 // The control's own range, where it shows one.
 std::pair<double, double> controlRange(const LogicInspector& logic, const AXElement& window, const ValueTool& tool) {
     std::pair<double, double> range{-tool.maxValue, tool.maxValue};
-    if (auto strip = logic.firstMixerStrip(window))
-        if (auto slider = logic.findSlider(*strip, tool.control, search_depth::kStripControls)) {
-            if (auto lo = slider->number(platform::ax::kMinValue)) range.first = std::max(range.first, *lo);
-            if (auto hi = slider->number(platform::ax::kMaxValue)) range.second = std::min(range.second, *hi);
-        }
+    // Read through handles found anew where the held ones went stale: a value past the control's
+    // end would be moved to its end stop and then not be shown.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        auto strip = logic.firstMixerStrip(attempt == 0 ? window : logic.mainWindowAnew(window));
+        auto slider = strip ? logic.findSlider(*strip, tool.control, search_depth::kStripControls) : std::nullopt;
+        if (!slider) continue;
+        auto lo = slider->number(platform::ax::kMinValue);
+        auto hi = lo ? slider->number(platform::ax::kMaxValue) : std::nullopt;
+        if (!lo || !hi) continue;
+        return {std::max(range.first, *lo), std::min(range.second, *hi)};
+    }
     return range;
 }
 
@@ -338,7 +344,11 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
         }
         const std::string trackName = selected->header.name;
         const AXElement& window = selected->window;
-        const auto strip = logic.readChannelStrip(window);
+        // A strip read through handles gone stale shows nothing: it is read again from the window
+        // found anew, so a relative value is not refused for want of the current one.
+        auto strip = logic.readChannelStrip(window);
+        for (int attempt = 0; attempt < 3 && !strip.text(tool.currentKey); ++attempt)
+            strip = logic.readChannelStrip(logic.mainWindowAnew(window));
         std::string before = "?";
         for (const char* key : tool.beforeKeys)
             if (auto shown = strip.text(key)) {
@@ -358,7 +368,14 @@ AgentToolOutputPayload bulkValueWrite(ToolCall& toolCall, const ValueTool& tool)
             const platform::HeldPauses searching;
             auto result = logic.setTrackVolumeToDb(window, *target);
             if (!result.success) {
-                failed({trackName, "dB write failed (target " + shortestDecimal(*target) + " dB)"});
+                // A search that ended midway may have left the fader elsewhere: where it stands is said.
+                std::string why = "dB write failed (target " + shortestDecimal(*target) + " dB): " + result.message;
+                const auto rawBefore = strip.text("volume");
+                const auto rawAfter = logic.readChannelStrip(logic.mainWindowAnew(window)).text("volume");
+                if (rawBefore && rawAfter && *rawBefore != *rawAfter)
+                    why += " The fader was moved on the way: it stands at " + *rawAfter + ", not " + *rawBefore +
+                              " as before.";
+                failed({trackName, why});
                 continue;
             }
             done(head + before + " \u2192 " + levelDisplay(result.actualDb.value_or(*target)));

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "logic/ax_read.h"
+#include "logic/ax_tree.h"
 #include "logic/key_codes.h"
 #include "logic/logic_inspector.h"
 #include "logic/logic_inspector_internal.h"
@@ -38,11 +39,25 @@ std::optional<AXElement> findToggle(const std::vector<AXElement>& children, cons
 
 const char* onOff(bool on) { return on ? "ON" : "OFF"; }
 
+// Handles tried this many times at most, the first held and the others found anew.
+constexpr int kHandleAttempts = 4;
+
+// A new handle of the main window: the held one, read once more, may still answer the check of a
+// handle kept and then go stale in the search that follows it.
+AXElement windowAnew(const LogicInspector& inspector, const AXElement& held) {
+    return inspector.findMainWindow().value_or(held);
+}
+
 Outcome writeFirstStripSlider(const LogicInspector& inspector, const AXElement& in, const std::string& description,
                               double value) {
-    auto strip = inspector.firstMixerStrip(in);
-    if (!strip) return {false, logic_messages::kMixerStripNotFound};
-    return inspector.setSliderValue(*strip, description, value, search_depth::kStripControls, 0);
+    // A write that failed may have taken before its handle went stale: the slider is found anew
+    // and written again, which reads its value before it writes.
+    Outcome written{false, logic_messages::kMixerStripNotFound};
+    for (int attempt = 0; attempt < kHandleAttempts && !written.success; ++attempt) {
+        auto strip = inspector.firstMixerStrip(attempt == 0 ? in : windowAnew(inspector, in));
+        if (strip) written = inspector.setSliderValue(*strip, description, value, search_depth::kStripControls, 0);
+    }
+    return written;
 }
 
 // "-6.0 dB", "-∞ dB" for silence.
@@ -89,28 +104,67 @@ std::optional<double> LogicInspector::readDbFromFader(const AXElement& readout) 
 }
 
 std::optional<double> LogicInspector::readCurrentVolumeDb(const AXElement& in) const {
-    auto strip = firstMixerStrip(in);
-    if (!strip) return std::nullopt;
-    auto readout =
-        findDescendant(*strip, "volume fader level", std::string("AXTextField"), search_depth::kStripControls);
-    if (!readout) return std::nullopt;
-    return readDbFromFader(*readout);
+    std::optional<double> shown;
+    for (int attempt = 0; attempt < kHandleAttempts && !shown; ++attempt) {
+        auto strip = firstMixerStrip(attempt == 0 ? in : windowAnew(*this, in));
+        auto readout = strip ? findDescendant(*strip, "volume fader level", std::string("AXTextField"),
+                                              search_depth::kStripControls)
+                             : std::nullopt;
+        if (readout) shown = readDbFromFader(*readout);
+    }
+    return shown;
 }
 
 LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement& in, double targetDb) const {
     // No fader position is nearest to "not a number" or to +∞; minus infinity is silence.
     if (std::isnan(targetDb) || targetDb == INFINITY) return volumeNotSet("The volume must be a number of dB.");
-    auto strip = firstMixerStrip(in);
-    if (!strip) return volumeNotSet(logic_messages::kMixerStripNotFound);
-    auto fader = findDescendant(*strip, "volume fader", std::string("AXSlider"), search_depth::kStripControls);
-    auto readout =
-        findDescendant(*strip, "volume fader level", std::string("AXTextField"), search_depth::kStripControls);
-    if (!fader || !readout) return volumeNotSet("The volume fader or its level read-out was not found.");
+
+    // The fader and its read-out, found anew from the window whenever a read or a write through
+    // them fails: a handle may go stale between two steps of the search.
+    std::optional<AXElement> fader;
+    std::optional<AXElement> readout;
+    bool stripFound = false;
+    auto find = [&](const AXElement& window) {
+        fader.reset();
+        readout.reset();
+        auto strip = firstMixerStrip(window);
+        stripFound = strip.has_value();
+        if (!strip) return false;
+        // One walk for both: a strip's handle read twice over may go stale between two walks.
+        ax_tree::walk(*strip, search_depth::kStripControls, [&](const ax_tree::Step& step) {
+            const std::string description = ax_read::trimmed(step.element, ax::kDescription);
+            if (!fader && description == "volume fader" && textOf(step.element, ax::kRole) == "AXSlider")
+                fader = step.element;
+            else if (!readout && description == "volume fader level" &&
+                     textOf(step.element, ax::kRole) == "AXTextField")
+                readout = step.element;
+            return fader && readout ? ax_tree::Next::stop : ax_tree::Next::children;
+        });
+        return fader && readout;
+    };
+    if (!find(in) && !find(windowAnew(*this, in))) {
+        return volumeNotSet(stripFound ? "The volume fader or its level read-out was not found."
+                                       : logic_messages::kMixerStripNotFound);
+    }
+    // The raw write reads the fader before it writes: written again through new handles, it never
+    // moves a fader that already shows the value.
+    auto write = [&](std::int64_t raw) {
+        Outcome written = setVolumeFaderRaw(*fader, raw);
+        for (int attempt = 1; attempt < kHandleAttempts && !written.success; ++attempt)
+            if (find(windowAnew(*this, in))) written = setVolumeFaderRaw(*fader, raw);
+        return written;
+    };
+    auto level = [&]() {
+        std::optional<double> shown = readDbFromFader(*readout);
+        for (int attempt = 1; attempt < kHandleAttempts && !shown; ++attempt)
+            if (find(windowAnew(*this, in))) shown = readDbFromFader(*readout);
+        return shown;
+    };
 
     // Everything from -60 dB down is the bottom of the fader; the write is confirmed like any other.
     if (targetDb <= -60.0) {
-        if (auto written = setVolumeFaderRaw(*fader, 0); !written.success) return volumeNotSet(written.message);
-        return volumeSet(readDbFromFader(*readout));
+        if (auto written = write(0); !written.success) return volumeNotSet(written.message);
+        return volumeSet(level());
     }
 
     // The shown level rises with the raw value, so bisect on what Logic Pro displays.
@@ -119,12 +173,12 @@ LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement&
     std::int64_t hi = 255;
     for (int round = 0; round < 14 && hi - lo >= 2; ++round) {
         std::int64_t mid = (lo + hi) / 2;
-        if (auto written = setVolumeFaderRaw(*fader, mid); !written.success) return volumeNotSet(written.message);
+        if (auto written = write(mid); !written.success) return volumeNotSet(written.message);
         platform::pause(pacing::kFaderReadoutSettles);
-        auto level = readDbFromFader(*readout);
-        if (!level) return volumeNotSet(unreadable);
-        if (std::fabs(*level - targetDb) < 0.15) return volumeSet(level);
-        if (targetDb < *level)
+        auto shown = level();
+        if (!shown) return volumeNotSet(unreadable);
+        if (std::fabs(*shown - targetDb) < 0.15) return volumeSet(shown);
+        if (targetDb < *shown)
             hi = mid;
         else
             lo = mid;
@@ -132,14 +186,14 @@ LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement&
 
     std::string failure;
     auto settle = [&](std::int64_t raw) -> std::optional<std::optional<double>> {
-        if (auto written = setVolumeFaderRaw(*fader, raw); !written.success) {
+        if (auto written = write(raw); !written.success) {
             failure = written.message;
             return std::nullopt;
         }
         platform::pause(pacing::kFaderReadoutSettles);
-        return readDbFromFader(*readout);
+        return level();
     };
-    auto distance = [&](const std::optional<double>& level) { return level ? std::fabs(*level - targetDb) : INFINITY; };
+    auto distance = [&](const std::optional<double>& shown) { return shown ? std::fabs(*shown - targetDb) : INFINITY; };
     auto low = settle(lo);
     if (!low) return volumeNotSet(failure);
     auto high = settle(hi);

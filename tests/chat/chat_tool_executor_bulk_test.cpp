@@ -188,6 +188,16 @@ TEST_F(ChatToolExecutorBulk, EntryListFallbacksAndRelativeWritesThatCannotReadTh
     EXPECT_EQ(track("Kick").strip.pan, 0);
     EXPECT_EQ(answer, (json{{"status", "ok"}, {"message", "Guitar pan: 20 \u2192 7."}}));
 
+    // A level that cannot be read stops the search with the fader moved: the answer says where it stands.
+    world().setKnob("axError", json{{"element", "volume fader level"}, {"attribute", "AXTitle"}});
+    answer = oneJSON("set_track_volume", R"({"track_name":"Kick","value":"-20 dB"})");
+    const int moved = track("Kick").strip.volume;
+    EXPECT_NE(moved, 200);
+    EXPECT_EQ(answer["message"], "No changes applied. Failed: 'Kick' \u2014 dB write failed (target -20.0 dB): The volume "
+                                 "fader's level could not be read. The fader was moved on the way: it stands at " +
+                                     std::to_string(moved) + ", not 200 as before.");
+    world().setKnob("axError", json::array());
+
     answer = oneJSON("set_track_volume", R"({"track_name":"Nowhere","value":"+3 dB"})");
     EXPECT_EQ(answer["message"],
               "No changes applied. Failed: 'Nowhere' \u2014 not found. Available: Drums, Kick, Snare, Bass, Lead Vox, "
@@ -197,7 +207,7 @@ TEST_F(ChatToolExecutorBulk, EntryListFallbacksAndRelativeWritesThatCannotReadTh
 // Held elements that go stale at every change (while playing, all the time) or after a few reads:
 // the window and the headers are found anew, and a present track is switched.
 TEST_F(ChatToolExecutorBulk, ATrackIsReachedOnAScreenWhoseElementsGoStale) {
-    for (const char* stale : {"always", "afterReads 5"}) {
+    for (const char* stale : {"always", "afterReads 3", "afterReads 5"}) {
         for (const bool playing : {false, true}) {
             for (const char* target : {"Bass", "Guitar", "Kick"}) {
                 SCOPED_TRACE(std::string(stale) + (playing ? ", playing, " : ", ") + target);
@@ -214,6 +224,38 @@ TEST_F(ChatToolExecutorBulk, ATrackIsReachedOnAScreenWhoseElementsGoStale) {
                 EXPECT_EQ(soloed["status"], "ok") << soloed.dump();
             }
         }
+    }
+}
+
+// A fader or knob whose handle goes stale while it is written: the write is confirmed through
+// handles found anew, and a value that took is said to have taken.
+TEST_F(ChatToolExecutorBulk, AValueWrittenThroughHandlesThatGoStaleIsSaidToHaveTaken) {
+    for (const char* stale : {"always", "afterReads 3"}) {
+        SCOPED_TRACE(stale);
+        load(standin::testing::demoSong());
+        world().setKnob("staleAfter", stale);
+        const json panned = oneJSON("set_track_pan", R"({"track_name":"Guitar","value":-30})");
+        EXPECT_EQ(track("Guitar").strip.pan, -30);
+        EXPECT_EQ(panned, (json{{"status", "ok"}, {"message", "Guitar pan: 20 \u2192 -30."}}));
+
+        const json raw = oneJSON("set_track_volume", R"({"track_name":"Snare","value":150})");
+        EXPECT_EQ(track("Snare").strip.volume, 150);
+        EXPECT_EQ(raw["status"], "ok") << raw.dump();
+
+        // Past the knob's end stop: the range is read anew too, so the end is asked for, not beyond it.
+        const json beyond = oneJSON("set_track_pan", R"({"track_name":"Bass","value":100})");
+        EXPECT_EQ(track("Bass").strip.pan, 63);
+        EXPECT_EQ(beyond["status"], "ok") << beyond.dump();
+
+        // Playing, the search for a level reads the fader more often than the pauses it waits.
+        world().mutateProject([](standin::Project& p) { p.transport.playing = true; });
+        const json levels = oneJSON("set_track_volume", R"({"tracks":[{"track_name":"Kick","value":"-6 dB"},
+                                                                   {"track_name":"Keys","value":"-20 dB"}]})");
+        EXPECT_NEAR(world().level(track("Kick").strip.volume), -6.0, 0.3);
+        EXPECT_NEAR(world().level(track("Keys").strip.volume), -20.0, 0.3);
+        EXPECT_EQ(levels["status"], "ok") << levels.dump();
+        for (const char* name : {"Kick volume: ", "Keys volume: "})
+            EXPECT_NE(levels.value("message", "").find(name), std::string::npos) << levels.dump();
     }
 }
 
