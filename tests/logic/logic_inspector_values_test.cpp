@@ -77,27 +77,6 @@ TEST_F(LogicInspectorValues, VolumeInDecibelsReadsBackWithinTheToleranceAndMatch
     EXPECT_EQ(inspector.setTrackVolumeToDb(window, -6.0).actualDb, -6.0);
 }
 
-// The search writes and reads the fader many times: handles that go stale on the way are found
-// anew, and the level reached is the one reported.
-TEST_F(LogicInspectorValues, VolumeInDecibelsIsReachedThroughHandlesThatGoStale) {
-    auto window = selected("Bass");
-    for (const char* stale : {"always", "afterReads 3"}) {
-        world().setKnob("staleAfter", stale);
-        const platform::AXReadScope scope;  // as a tool call reads
-        for (double target : {-20.0, -6.0}) {
-            auto result = inspector.setTrackVolumeToDb(window, target);
-            ASSERT_TRUE(result.success) << stale << " " << target << ": " << result.message;
-            ASSERT_TRUE(result.actualDb) << stale << " " << target;
-            EXPECT_NEAR(standin::World::level(track("Bass").strip.volume), *result.actualDb, 0.05) << stale;
-            EXPECT_EQ(inspector.readCurrentVolumeDb(window), result.actualDb) << stale << " " << target;
-        }
-        EXPECT_TRUE(inspector.setTrackVolumeToDb(window, -70.0).success) << stale;
-        EXPECT_EQ(track("Bass").strip.volume, 0) << stale;
-        EXPECT_TRUE(inspector.setTrackPan(window, -30).success) << stale;
-        EXPECT_EQ(track("Bass").strip.pan, -30) << stale;
-    }
-}
-
 TEST_F(LogicInspectorValues, TargetsAtOrBelowSixtyDecibelsDownSilenceTheFader) {
     auto window = selected("Snare");
     for (double target : {-60.0, -90.0, -double(INFINITY)}) {
