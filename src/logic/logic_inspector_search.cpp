@@ -364,18 +364,25 @@ std::optional<AXElement> LogicInspector::findMixerArea(const AXElement& in) cons
     // are left unread (as the track headers' walk leaves them, which keeps the Mixer it meets), and
     // the search otherwise finds what findDescendant would.
     std::optional<AXElement> found;
-    ax_tree::walk(in, search_depth::kMixerArea, [&](const Step& step) {
-        const AXElement& e = step.element;
-        const std::string role = e.string(ax::kRole).value_or("");
-        const std::string description = trimmed(e, ax::kDescription);
-        if (description == "Mixer" && role == "AXLayoutArea") {
-            found = e;
-            return Next::stop;
-        }
-        if (role == "AXMenuBar" || role == "AXMenu" || (role == "AXGroup" && description == "Control Bar"))
-            return Next::siblings;
-        return Next::children;
-    });
+    const auto search = [&](const AXElement& window) {
+        ax_tree::walk(window, search_depth::kMixerArea, [&](const Step& step) {
+            const AXElement& e = step.element;
+            const std::string role = e.string(ax::kRole).value_or("");
+            const std::string description = trimmed(e, ax::kDescription);
+            if (description == "Mixer" && role == "AXLayoutArea") {
+                found = e;
+                return Next::stop;
+            }
+            if (role == "AXMenuBar" || role == "AXMenu" || (role == "AXGroup" && description == "Control Bar"))
+                return Next::siblings;
+            return Next::children;
+        });
+    };
+    search(in);
+    // A window rebuilt by a change, or read too often, answers nothing: the main window found anew
+    // shows the Mixer area it still shows.
+    if (!found && !in.string(ax::kRole))
+        if (const auto window = findMainWindow(); window && !(*window == in)) search(*window);
     if (kept.open > 0) {
         kept.mixerWindow = found ? in : AXElement{};
         kept.mixer = found.value_or(AXElement{});
