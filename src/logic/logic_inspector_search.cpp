@@ -101,12 +101,14 @@ std::optional<AXElement> LogicInspector::findMainWindow() const {
     // Only Logic Pro's own window titles: a plug-in window of a track named "Drum Tracks" must
     // never be taken for the main window. Of those, the one with the track list: Logic Pro's
     // Mixer window, often in front, has a title of the same kind and only channel strips.
-    // A window whose children could not be read is read again: a failed read is no window without
-    // a track list.
+    // A window whose title or children could not be read is read again: a failed read is no window
+    // without a track list.
     for (int attempt = 0; attempt < 3; ++attempt) {
         bool unanswered = false;
         for (const auto& w : *windows) {
-            if (!isLogicMainWindowTitle(textOf(w, ax::kTitle))) continue;
+            const auto title = w.string(ax::kTitle);
+            if (!title) unanswered = true;
+            if (!title || !isLogicMainWindowTitle(*title)) continue;
             if (holdsTracksArea(w)) {
                 if (kept.open > 0) kept.mainWindow = w;
                 return w;
