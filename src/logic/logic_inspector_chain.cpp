@@ -237,7 +237,18 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
 
     bar->performAction(ax::kPress);
     platform::pause(pacing::kInsertMenuOpens);
-    if (!navigatePluginMenu(*bar, pluginName)) {
+    // The menu hangs below the bar pressed. A press that rebuilt the strip leaves the bar's handle
+    // answering nothing: the menu is then looked for below the bar found anew in the same place.
+    auto menuFromBarFoundAgain = [&] {
+        if (bar->string(ax::kRole)) return false;
+        const auto place = std::find_if(bars.begin(), bars.end(), [&](const InsertBar& b) { return b.element == *bar; });
+        std::vector<InsertBar> again;
+        if (auto shown = firstMixerStrip(toTrackIn)) findInsertBars(*shown, again, 0, search_depth::kStripControls);
+        sortTopToBottom(again);
+        if (place == bars.end() || again.size() != bars.size()) return false;
+        return navigatePluginMenu(again[static_cast<std::size_t>(place - bars.begin())].element, pluginName);
+    };
+    if (!navigatePluginMenu(*bar, pluginName) && !menuFromBarFoundAgain()) {
         pressKey(key_code::kEscape);
         pressKey(key_code::kEscape);
         return {false, "Could not find '" + pluginName +

@@ -101,10 +101,22 @@ std::optional<AXElement> LogicInspector::findMainWindow() const {
     // Only Logic Pro's own window titles: a plug-in window of a track named "Drum Tracks" must
     // never be taken for the main window. Of those, the one with the track list: Logic Pro's
     // Mixer window, often in front, has a title of the same kind and only channel strips.
-    for (const auto& w : *windows) {
-        if (!isLogicMainWindowTitle(textOf(w, ax::kTitle)) || !holdsTracksArea(w)) continue;
-        if (kept.open > 0) kept.mainWindow = w;
-        return w;
+    // A window whose title or children could not be read is read again: a failed read is no window
+    // without a track list.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        bool unanswered = false;
+        for (const auto& w : *windows) {
+            const auto title = w.string(ax::kTitle);
+            if (!title) unanswered = true;
+            if (!title || !isLogicMainWindowTitle(*title)) continue;
+            if (holdsTracksArea(w)) {
+                if (kept.open > 0) kept.mainWindow = w;
+                return w;
+            }
+            if (!w.elements(ax::kChildren)) unanswered = true;
+        }
+        if (!unanswered) break;
+        platform::invalidateAccessibilityReads();
     }
     return std::nullopt;
 }
@@ -364,18 +376,30 @@ std::optional<AXElement> LogicInspector::findMixerArea(const AXElement& in) cons
     // are left unread (as the track headers' walk leaves them, which keeps the Mixer it meets), and
     // the search otherwise finds what findDescendant would.
     std::optional<AXElement> found;
-    ax_tree::walk(in, search_depth::kMixerArea, [&](const Step& step) {
-        const AXElement& e = step.element;
-        const std::string role = e.string(ax::kRole).value_or("");
-        const std::string description = trimmed(e, ax::kDescription);
-        if (description == "Mixer" && role == "AXLayoutArea") {
-            found = e;
-            return Next::stop;
-        }
-        if (role == "AXMenuBar" || role == "AXMenu" || (role == "AXGroup" && description == "Control Bar"))
-            return Next::siblings;
-        return Next::children;
-    });
+    bool unanswered = false;
+    const auto search = [&](const AXElement& window) {
+        ax_tree::walk(window, search_depth::kMixerArea, [&](const Step& step) {
+            const AXElement& e = step.element;
+            const auto read = e.string(ax::kRole);
+            if (!read) unanswered = true;
+            const std::string role = read.value_or("");
+            const std::string description = trimmed(e, ax::kDescription);
+            if (description == "Mixer" && role == "AXLayoutArea") {
+                found = e;
+                return Next::stop;
+            }
+            if (role == "AXMenuBar" || role == "AXMenu" || (role == "AXGroup" && description == "Control Bar"))
+                return Next::siblings;
+            return Next::children;
+        });
+    };
+    search(in);
+    // A window rebuilt by a change, or an element read too often, answers nothing: the main window
+    // found anew, with answers read anew, shows the Mixer area it still shows.
+    if (!found && (unanswered || !in.elements(ax::kChildren))) {
+        platform::invalidateAccessibilityReads();
+        if (const auto window = findMainWindow()) search(*window);
+    }
     if (kept.open > 0) {
         kept.mixerWindow = found ? in : AXElement{};
         kept.mixer = found.value_or(AXElement{});

@@ -282,22 +282,30 @@ std::optional<AXElement> keptMark(const AXElement& in, const char* description) 
 std::variant<LogicInspector::BarScale, std::string> LogicInspector::measureBarScale(const AXElement& in) const {
     // Logic Pro does not expose its zoom: the ruler's start marker is where bar 1 begins, and the
     // playhead's thumb on the ruler stands where the position display says.
-    ArrangePlaces marks{std::nullopt, keptMark(in, "Start Marker"), keptMark(in, "Playhead thumb")};
-    if (!marks.start || !marks.thumb) {
-        marks = findArrangePlaces(in, false);
-        detail::keepArea(in, "Start Marker", marks.start);
-        detail::keepArea(in, "Playhead thumb", marks.thumb);
-    }
+    ArrangePlaces marks;
+    std::optional<PositionDisplay> chosen;
+    auto locate = [&](const AXElement& window) {
+        marks = {std::nullopt, keptMark(window, "Start Marker"), keptMark(window, "Playhead thumb")};
+        if (!marks.start || !marks.thumb) {
+            marks = findArrangePlaces(window, false);
+            detail::keepArea(window, "Start Marker", marks.start);
+            detail::keepArea(window, "Playhead thumb", marks.thumb);
+        }
+        chosen = positionDisplay(window);
+    };
+    locate(in);
+    // A window that no longer answers is found again: what it failed to show was not read.
+    if ((!marks.start || !marks.thumb || !chosen) && !in.string(ax::kRole))
+        if (const auto window = findMainWindow()) locate(*window);
     const auto& start = marks.start;
-    const auto& thumb = marks.thumb;
+    auto thumb = marks.thumb;
     if (!start || !thumb) return unmeasurable("the ruler shows no start marker or playhead.");
-    const auto chosen = positionDisplay(in);
     if (!chosen) return unmeasurable("no playhead position display found.");
-    const AXElement* display = &chosen->group;
+    AXElement display = chosen->group;
     // Each field read when it is needed, its value and range with it; the display itself was read
     // when it was found or checked.
     auto field = [&](const char* name) -> std::optional<AXElement> {
-        for (const auto& child : display->children())
+        for (const auto& child : display.children())
             if (auto found = ax_tree::findFirst(
                     child, search_depth::kPlayheadFields,
                     [&](const AXElement& e) {
@@ -307,14 +315,41 @@ std::variant<LogicInspector::BarScale, std::string> LogicInspector::measureBarSc
                 return found;
         return std::nullopt;
     };
-    const auto barField = field("bar");
-    const auto bar = barField ? ax_read::wholeNumber(*barField) : std::nullopt;
+    auto barField = field("bar");
+    // Logic Pro may rebuild its window on any change, or a handle may stop answering after a few
+    // reads: the display, its bar field and the thumb are then found again from the main window.
+    auto findAgain = [&]() -> bool {
+        const auto window = findMainWindow();
+        if (!window) return false;
+        const auto again = positionDisplay(*window);
+        if (!again) return false;
+        auto thumbAgain = keptMark(*window, "Playhead thumb");
+        if (!thumbAgain) {
+            thumbAgain = findArrangePlaces(*window, false).thumb;
+            detail::keepArea(*window, "Playhead thumb", thumbAgain);
+        }
+        // What was held is kept unless all is found again.
+        const AXElement held = display;
+        display = again->group;
+        auto fieldAgain = field("bar");
+        if (!fieldAgain || !thumbAgain) {
+            display = held;
+            return false;
+        }
+        barField = std::move(fieldAgain);
+        thumb = std::move(thumbAgain);
+        return true;
+    };
+    auto bar = barField ? ax_read::wholeNumber(*barField) : std::nullopt;
+    if (!bar && findAgain()) bar = ax_read::wholeNumber(*barField);
     if (!barField || !bar) return unmeasurable("the playhead's bar cannot be read.");
 
     BarScale scale;
     scale.startX = start->point(ax::kPosition).value_or(Point{}).x;
     scale.lastBar = ax_read::wholeNumber(*barField, ax::kMaxValue);
-    const double thumbX = thumb->point(ax::kPosition).value_or(Point{}).x;
+    auto thumbAt = thumb->point(ax::kPosition);
+    if (!thumbAt && findAgain()) thumbAt = thumb->point(ax::kPosition);
+    const double thumbX = thumbAt.value_or(Point{}).x;
     auto accept = [&](double pointsPerBar) -> std::variant<BarScale, std::string> {
         if (!std::isfinite(pointsPerBar) || !(pointsPerBar > 0) || !std::isfinite(scale.startX))
             return unmeasurable("the ruler's marks do not follow the playhead.");
@@ -334,12 +369,22 @@ std::variant<LogicInspector::BarScale, std::string> LogicInspector::measureBarSc
     if (scale.lastBar && other > *scale.lastBar) other = std::max<std::int64_t>(*scale.lastBar, 1);
     if (other == *bar) other = std::max<std::int64_t>(*bar - kMeasuringBars, 1);
     if (other == *bar) return unmeasurable("the song is one bar long.");
-    barField->setAttributeValue(ax::kValue, static_cast<double>(other));
-    const auto moved = ax_read::wholeNumber(*barField);
-    const auto movedTo = thumb->point(ax::kPosition);
-    barField->setAttributeValue(ax::kValue, static_cast<double>(*bar));
-    // A read leaves the song as it found it, or says what it changed.
-    if (ax_read::wholeNumber(*barField) != bar)
+    if (barField->setAttributeValue(ax::kValue, static_cast<double>(other)) != platform::AXError::success &&
+        findAgain())
+        barField->setAttributeValue(ax::kValue, static_cast<double>(other));
+    auto moved = ax_read::wholeNumber(*barField);
+    auto movedTo = thumb->point(ax::kPosition);
+    if ((!moved || !movedTo) && findAgain()) {
+        moved = ax_read::wholeNumber(*barField);
+        movedTo = thumb->point(ax::kPosition);
+    }
+    // A read leaves the song as it found it, or says what it changed: a write or read-back that
+    // failed on a handle gone stale is tried again on the field found again.
+    auto putBack = [&] {
+        barField->setAttributeValue(ax::kValue, static_cast<double>(*bar));
+        return ax_read::wholeNumber(*barField) == bar;
+    };
+    if (!putBack() && !(findAgain() && (ax_read::wholeNumber(*barField) == bar || putBack())))
         return fmt::format("The playhead was moved to measure the bar scale and could not be put back on bar {}.",
                            *bar);
     if (!moved || *moved == *bar || !movedTo)
@@ -349,18 +394,6 @@ std::variant<LogicInspector::BarScale, std::string> LogicInspector::measureBarSc
 
 LogicInspector::ArrangementReading LogicInspector::readArrangement(const AXElement& in,
                                                                    const std::optional<std::string>& trackName) const {
-    // Checked with the read that also lists its rows.
-    auto contents = detail::keptArea(in, "Tracks contents", {ax::kDescription, ax::kChildren});
-    if (!contents) {
-        // The ruler's marks are found on the way, and kept for the bar scale.
-        const auto places = findArrangePlaces(in, true);
-        contents = places.contents;
-        detail::keepArea(in, "Tracks contents", contents);
-        detail::keepArea(in, "Start Marker", places.start);
-        detail::keepArea(in, "Playhead thumb", places.thumb);
-    }
-    if (!contents) return unreadable("Tracks contents area not found");
-
     // The rows are read before the scale is measured: moving the playhead moves no region, and what
     // was read before it would have to be read again after. Each row and each region is one round
     // trip: a row's children come with its description.
@@ -368,34 +401,73 @@ LogicInspector::ArrangementReading LogicInspector::readArrangement(const AXEleme
         ParsedTrackDescription track;
         std::optional<std::vector<Region>> regions;  // absent when the row's items cannot be listed
     };
-    contents->prefetchChildren({ax::kDescription, ax::kChildren});
-    auto rowElements = contents->elements(ax::kChildren);
-    if (!rowElements) return unreadable("No track content areas found");
     std::string filter = trackName ? text::lowercased(*trackName) : std::string();
     std::vector<Row> rows;
-    for (const auto& row : *rowElements) {
-        std::string description = trimmed(row, ax::kDescription);
-        if (description.rfind("Track ", 0) != 0) continue;
-        if (description.find('"') == std::string::npos && description.find("\u201C") == std::string::npos) continue;
-        auto parsed = parseTrackDescription(description);
-        if (!parsed) continue;
-        if (trackName && text::lowercased(parsed->name).find(filter) == std::string::npos) continue;
-        Row read{*parsed, std::nullopt};
-        row.prefetchChildren({ax::kRole, ax::kPosition, ax::kSize, ax::kDescription});
-        if (auto items = row.elements(ax::kChildren)) {
-            read.regions.emplace();
-            for (const auto& item : *items) {
-                if (textOf(item, ax::kRole) != "AXLayoutItem") continue;
-                Rect frame = frameForElement(item);
-                if (!(frame.width > 0)) continue;
-                read.regions->push_back({frame.x, frame.x + frame.width,
-                                         textOf(item, ax::kDescription).find("muted") != std::string::npos});
-            }
+    // Nothing when every row was read, else why not.
+    auto readRows = [&](const AXElement& window) -> std::optional<std::string> {
+        rows.clear();
+        // Checked with the read that also lists its rows.
+        auto contents = detail::keptArea(window, "Tracks contents", {ax::kDescription, ax::kChildren});
+        if (!contents) {
+            // The ruler's marks are found on the way, and kept for the bar scale.
+            const auto places = findArrangePlaces(window, true);
+            contents = places.contents;
+            detail::keepArea(window, "Tracks contents", contents);
+            detail::keepArea(window, "Start Marker", places.start);
+            detail::keepArea(window, "Playhead thumb", places.thumb);
         }
-        rows.push_back(std::move(read));
+        if (!contents) return "Tracks contents area not found";
+        contents->prefetchChildren({ax::kDescription, ax::kChildren});
+        auto rowElements = contents->elements(ax::kChildren);
+        if (!rowElements) return "No track content areas found";
+        bool everyRow = true;
+        for (const auto& row : *rowElements) {
+            std::string description = trimmed(row, ax::kDescription);
+            if (description.rfind("Track ", 0) != 0) continue;
+            if (description.find('"') == std::string::npos && description.find("\u201C") == std::string::npos)
+                continue;
+            auto parsed = parseTrackDescription(description);
+            if (!parsed) continue;
+            if (trackName && text::lowercased(parsed->name).find(filter) == std::string::npos) continue;
+            Row read{*parsed, std::nullopt};
+            row.prefetchChildren({ax::kRole, ax::kPosition, ax::kSize, ax::kDescription});
+            if (auto items = row.elements(ax::kChildren)) {
+                read.regions.emplace();
+                for (const auto& item : *items) {
+                    if (textOf(item, ax::kRole) != "AXLayoutItem") continue;
+                    Rect frame = frameForElement(item);
+                    if (!(frame.width > 0)) continue;
+                    read.regions->push_back({frame.x, frame.x + frame.width,
+                                             textOf(item, ax::kDescription).find("muted") != std::string::npos});
+                }
+            } else {
+                everyRow = false;
+            }
+            rows.push_back(std::move(read));
+        }
+        if (!everyRow) return "A track's content area could not be read";
+        return std::nullopt;
+    };
+    // A handle may stop answering after a few reads, or a change rebuild the window: what could not
+    // be read is read again from handles found anew, from the main window when the one given no
+    // longer answers.
+    AXElement window = in;
+    auto failed = readRows(window);
+    bool fromApplication = false;
+    for (int again = 0; failed && again < 2; ++again) {
+        if (fromApplication || !in.string(ax::kRole))
+            if (auto now = findMainWindow()) {
+                window = *now;
+                fromApplication = true;
+            }
+        detail::keepArea(window, "Tracks contents", std::nullopt);
+        failed = readRows(window);
     }
+    // A row that still cannot be listed is told as holding nothing known, as before.
+    if (failed && !rows.empty()) failed.reset();
+    if (failed) return unreadable(*failed);
 
-    const auto measured = measureBarScale(in);
+    const auto measured = measureBarScale(window);
     if (const auto* why = std::get_if<std::string>(&measured)) return unreadable(*why);
     const BarScale& scale = std::get<BarScale>(measured);
     auto barAt = [&](double x) {

@@ -37,6 +37,28 @@ TEST_F(ChatToolExecutorReading, ListTracksGivesTheVisibleTrackListWithMuteAndFol
               (ToolExecution{"list_tracks", "Listed " + std::to_string(expected.size()) + " tracks.", true}));
 }
 
+// Handles that stop answering after a few reads, or a window whose title or children fail to read
+// a few times, are read again: the list is the one a healthy Logic Pro gives, folders told as folders.
+TEST_F(ChatToolExecutorReading, ListTracksReadsAgainWhatFailedToAnswer) {
+    const auto healthy = json::parse(one("list_tracks").outputJSON).get<ListTracksResult>();
+    ASSERT_TRUE(healthy.tracks.front().isFolder);
+    for (const json& fault : {json{{"staleAfter", "afterReads 3"}},
+                              json{{"axError", {{"element", "window"}, {"attribute", "AXChildren"},
+                                                {"code", -25204}, {"times", 2}}}},
+                              json{{"axError", {{"element", "window"}, {"attribute", "AXTitle"},
+                                                {"code", -25212}, {"times", 2}}}}}) {
+        SCOPED_TRACE(fault.dump());
+        load(standin::testing::demoSong());
+        for (const auto& [knob, value] : fault.items()) world().setKnob(knob, value);
+        signature.reset();  // a call of its own, not the agent repeating itself
+
+        const json answer = oneJSON("list_tracks");
+
+        ASSERT_EQ(answer.value("status", ""), "ok") << answer.dump();
+        EXPECT_EQ(answer.get<ListTracksResult>().tracks, healthy.tracks);
+    }
+}
+
 TEST_F(ChatToolExecutorReading, TheMixerWindowListedFirstIsNeverTakenForTheTrackList) {
     world().setKnob("mixerWindowFirst", true);
     ASSERT_EQ(world().ui().windows.front(), "Demo Song - Mixer");

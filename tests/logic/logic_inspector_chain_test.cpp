@@ -256,6 +256,30 @@ TEST_F(LogicInspectorChain, RemoveTakesThePluginOutAndSaysSoOnlyWhenItIsGone) {
     EXPECT_EQ(world().ui().openMenu, "");
 }
 
+// Where every change rebuilds Logic Pro's window, the window held from before the selection no
+// longer answers: the Mixer area is found in the window found anew, and each edit lands and says so.
+TEST_F(LogicInspectorChain, AWindowHeldFromBeforeAChangeStillLeadsToTheChain) {
+    reload(standin::testing::demoSong());
+    world().setKnob("staleAfter", "always");
+    const auto held = main();
+    ASSERT_TRUE(inspector.selectTrack("Lead Vox"));
+
+    const auto added = inspector.addPlugin(held, "Limiter", -1);
+    EXPECT_EQ(chain("Lead Vox"), (Names{"Channel EQ", "Compressor", "Corvane", "Limiter"}));
+    EXPECT_TRUE(added.success) << added.message;
+
+    const auto moved = inspector.reorderPlugin(held, 3, 0);
+    EXPECT_EQ(chain("Lead Vox"), (Names{"Limiter", "Channel EQ", "Compressor", "Corvane"}));
+    EXPECT_TRUE(moved.success) << moved.message;
+
+    const auto slots = inspector.findTrackPluginSlots(held);
+    ASSERT_EQ(slots.size(), 4u);
+    const auto removed = inspector.removePlugin(held, slots[0]);
+    EXPECT_EQ(chain("Lead Vox"), (Names{"Channel EQ", "Compressor", "Corvane"}));
+    EXPECT_EQ(removed.message, "Removed Limiter");
+    EXPECT_TRUE(world().ui().pluginWindows.empty());
+}
+
 TEST_F(LogicInspectorChain, ReorderDragsUnderTheFullScreenShieldAndConfirms) {
     struct Case {
         int from, to;

@@ -132,6 +132,24 @@ TEST_F(LogicInspectorTransport, ArrangementSpansReadAsBarsOnceThePlayheadCalibra
               (json{row(2, "Kick", json::array())}));
 }
 
+// Measuring the scale moves the playhead; where that move rebuilds the window, or handles stop
+// answering after a few reads, the playhead is still put back and the arrangement read.
+TEST_F(LogicInspectorTransport, APlayheadMovedToMeasureIsPutBackWhereHandlesGoStale) {
+    for (const char* stale : {"always", "afterReads 3"}) {
+        SCOPED_TRACE(stale);
+        load(standin::testing::demoSong());
+        world().setKnob("staleAfter", stale);
+        // As a tool call reads: answers kept until a change, places kept for the call.
+        const platform::AXReadScope reads;
+        const LogicInspector::KeptPlaces places(inspector);
+
+        const auto read = nlohmann::json(inspector.readArrangement(window(), std::string("Bass")));
+
+        EXPECT_EQ(playhead(), standin::PlayheadPosition{});
+        EXPECT_EQ(read, (json{row(4, "Bass", {span(1, 17)})}));
+    }
+}
+
 TEST_F(LogicInspectorTransport, TrackFilterMatchesNamesOnlyIgnoringCase) {
     ASSERT_TRUE(inspector.movePlayhead(2, window()).success);
     world().mutateProject([](standin::Project& p) {
