@@ -425,7 +425,23 @@ Outcome LogicInspector::touchShownSend(const AXElement& window, const std::strin
         const platform::HeldPauses stepBack;
         knob->performAction(atBottom ? ax::kIncrement : ax::kDecrement);
         platform::pause(pacing::kSendKnobStep);
-        knob->performAction(atBottom ? ax::kDecrement : ax::kIncrement);
+        if (knob->performAction(atBottom ? ax::kDecrement : ax::kIncrement) != platform::AXError::success) {
+            // The step rebuilt the strip: the step back goes to the knob found again, or the send
+            // would be left a step off its level.
+            std::optional<AXElement> again;
+            if (const auto now = findMainWindow())
+                if (const auto fresh = firstMixerStrip(*now)) {
+                    std::optional<AXElement> freshGroup;
+                    findSendGroup(*fresh, busLabel, freshGroup, 0, search_depth::kSendsAndAutomation);
+                    if (freshGroup)
+                        findSendKnobAtY(*fresh, frameForElement(*freshGroup).y, again, 0,
+                                        search_depth::kSendsAndAutomation);
+                }
+            if (!again ||
+                again->performAction(atBottom ? ax::kDecrement : ax::kIncrement) != platform::AXError::success)
+                return {false, "The send to " + busLabel + " on " + trackName +
+                                   " was moved a step to be touched and could not be moved back: check its level."};
+        }
     }
     platform::pause(pacing::kSendTouchSettles);
     return {true, "Touched the send to " + busLabel + " on " + trackName + "."};
@@ -539,8 +555,8 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
         message += " The " + dbText(targetDb) + " asked falls between the send's steps " + dbText(between->first) +
                    " and " + dbText(between->second) + ": ";
         if (after == nearer)
-            message += (asNear ? "both are as near, and it took the quieter, " : "it took the nearer, ") +
-                       dbText(after) + ".";
+            message +=
+                (asNear ? "both are as near, and it took the quieter, " : "it took the nearer, ") + dbText(after) + ".";
         else
             message += "the nearer, " + dbText(nearer) + ", did not take, and it shows " + dbText(after) + ".";
     }

@@ -76,16 +76,24 @@ TEST_F(ChatToolExecutorTrackDetails, ReadsStripsAndChainsAndNamesTheTrackOfABusI
 
 // The read touches each send with a step and a step back: at either end of the knob's travel, and
 // anywhere between, the send is left where it was found, in every project shape of that send.
+// Also where each step rebuilds the strip, leaving the knob's handle stale for the step back.
 TEST_F(ChatToolExecutorTrackDetails, AReadLeavesASendAsFoundAtEitherEndOfItsTravel) {
     struct Case {
         const char* label;
         int detent;  // 0 is -inf, 57 is +6 dB
+        const char* stale = "onRebuild";
     };
-    const std::vector<Case> cases{
-        {"top", 57}, {"one below the top", 56}, {"bottom", 0}, {"one above the bottom", 1}, {"between", 9}};
+    const std::vector<Case> cases{{"top", 57},
+                                  {"one below the top", 56},
+                                  {"bottom", 0},
+                                  {"one above the bottom", 1},
+                                  {"between", 9},
+                                  {"between, stale", 45, "always"},
+                                  {"bottom, stale", 0, "always"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         load(standin::testing::demoSong());
+        world().setKnob("staleAfter", c.stale);
         world().mutateProject([&](standin::Project& p) { p.track("Kick")->strip.sends.at(0).detent = c.detent; });
         const auto before = world().project();
         signature.reset();  // a read of a new project, not a repeat
