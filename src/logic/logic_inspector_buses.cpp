@@ -421,27 +421,27 @@ Outcome LogicInspector::touchShownSend(const AXElement& window, const std::strin
     const auto found = rawKnobValue(*knob);  // as the search read it
     const bool atBottom = found && *found <= 0;
     platform::pause(pacing::kSendKnobFocus);
+    // A step on a handle the strip's rebuild made stale does nothing: taken on the knob found anew.
+    const auto step = [&](const char* action) {
+        if (knob->performAction(action) == platform::AXError::success) return true;
+        knob.reset();
+        if (const auto now = findMainWindow())
+            if (const auto fresh = firstMixerStrip(*now)) {
+                std::optional<AXElement> freshGroup;
+                findSendGroup(*fresh, busLabel, freshGroup, 0, search_depth::kSendsAndAutomation);
+                if (freshGroup)
+                    findSendKnobAtY(*fresh, frameForElement(*freshGroup).y, knob, 0, search_depth::kSendsAndAutomation);
+            }
+        return knob && knob->performAction(action) == platform::AXError::success;
+    };
     {
         const platform::HeldPauses stepBack;
-        knob->performAction(atBottom ? ax::kIncrement : ax::kDecrement);
+        if (!step(atBottom ? ax::kIncrement : ax::kDecrement))
+            return {false, "The send to " + busLabel + " on " + trackName + " could not be touched."};
         platform::pause(pacing::kSendKnobStep);
-        if (knob->performAction(atBottom ? ax::kDecrement : ax::kIncrement) != platform::AXError::success) {
-            // The step rebuilt the strip: the step back goes to the knob found again, or the send
-            // would be left a step off its level.
-            std::optional<AXElement> again;
-            if (const auto now = findMainWindow())
-                if (const auto fresh = firstMixerStrip(*now)) {
-                    std::optional<AXElement> freshGroup;
-                    findSendGroup(*fresh, busLabel, freshGroup, 0, search_depth::kSendsAndAutomation);
-                    if (freshGroup)
-                        findSendKnobAtY(*fresh, frameForElement(*freshGroup).y, again, 0,
-                                        search_depth::kSendsAndAutomation);
-                }
-            if (!again ||
-                again->performAction(atBottom ? ax::kDecrement : ax::kIncrement) != platform::AXError::success)
-                return {false, "The send to " + busLabel + " on " + trackName +
-                                   " was moved a step to be touched and could not be moved back: check its level."};
-        }
+        if (!step(atBottom ? ax::kDecrement : ax::kIncrement))
+            return {false, "The send to " + busLabel + " on " + trackName +
+                               " was moved a step to be touched and could not be moved back: check its level."};
     }
     platform::pause(pacing::kSendTouchSettles);
     return {true, "Touched the send to " + busLabel + " on " + trackName + "."};
@@ -608,24 +608,36 @@ BusTrackResult LogicInspector::toggleSecondStripAutomation(const AXElement& wind
     // The clicked send's bus shows on the Inspector's right-hand strip: switching its automation
     // on and off again puts its track in the list.
     auto power = [&] {
-        return automationControl(*this, window, 1,
-                                 [this](const AXElement& e, std::optional<AXElement>& r, int d, int m) {
-                                     findAutomationPowerRecurse(e, r, d, m);
-                                 });
+        const auto find = [&](const AXElement& in) {
+            return automationControl(*this, in, 1,
+                                     [this](const AXElement& e, std::optional<AXElement>& r, int d, int m) {
+                                         findAutomationPowerRecurse(e, r, d, m);
+                                     });
+        };
+        auto found = find(window);
+        // A press rebuilds the strip and may leave the window's handle stale: found again from the top.
+        if (!found)
+            if (const auto now = findMainWindow()) found = find(*now);
+        return found;
     };
     auto box = power();
     if (!box) return {{false, "Could not find automation power checkbox on right Inspector strip"}, std::nullopt};
     platform::pause(pacing::kBeforeAutomationPress);
+    // A press on a handle the strip's rebuild made stale does nothing: pressed again, found anew.
+    const auto press = [&] {
+        if (box->performAction(ax::kPress) == platform::AXError::success) return true;
+        box = power();
+        return box && box->performAction(ax::kPress) == platform::AXError::success;
+    };
     {
         // Switched on, switched off again: a Stop never comes between the two.
         const platform::HeldPauses switchBack;
-        box->performAction(ax::kPress);
+        if (!press()) return {{false, "Could not press the automation power checkbox on right Inspector strip"}, {}};
         platform::pause(pacing::kAutomationToggles);
         box = power();
-        if (!box)
+        if (!box || !press())
             return {{false, "Automation checkbox lost after first toggle"},
                     "Track probably created but automation left OFF"};
-        box->performAction(ax::kPress);
     }
     if (switched) *switched = true;
     platform::pause(pacing::kAutomationToggles);
