@@ -81,32 +81,47 @@ std::optional<AXElement> LogicInspector::findMainWindow() const {
     auto& kept = detail::keptPlaces();
     const bool keptApp = kept.open > 0 && kept.application && kept.applicationPid == logic->processIdentifier;
     AXElement app = keptApp ? kept.application : platform::accessibility().applicationElement(logic->processIdentifier);
-    auto windows = app.elements(ax::kWindows);
-    if (!windows && keptApp) {  // a process that went away took its handle with it
-        // The kept handle's failure is kept for this call too, and a new handle is the same element.
+    // A read that failed is kept for the rest of the call, yet Logic Pro often answers it the next
+    // time: only a failure is read again, from the application down, a few times.
+    constexpr int kReadsAfterFailure = 3;
+    for (int attempt = 0;; ++attempt) {
+        auto windows = app.elements(ax::kWindows);
+        if (!windows && (keptApp || attempt > 0)) {  // a process that went away took its handle with it
+            // The kept handle's failure is kept for this call too, and a new handle is the same element.
+            platform::invalidateAccessibilityReads();
+            app = platform::accessibility().applicationElement(logic->processIdentifier);
+            windows = app.elements(ax::kWindows);
+        }
+        if (kept.open > 0) {
+            kept.application = app;
+            kept.applicationPid = logic->processIdentifier;
+            kept.applicationChecked = windows.has_value();
+        }
+        bool readFailed = !windows;
+        if (windows) {
+            // The handle just listed, not the one kept: the same element, yet one read too often may go stale.
+            if (kept.open > 0 && kept.mainWindow)
+                if (const auto listed = std::find(windows->begin(), windows->end(), kept.mainWindow);
+                    listed != windows->end())
+                    return kept.mainWindow = *listed;
+            // Only Logic Pro's own window titles: a plug-in window of a track named "Drum Tracks" must
+            // never be taken for the main window. Of those, the one with the track list: Logic Pro's
+            // Mixer window, often in front, has a title of the same kind and only channel strips.
+            for (const auto& w : *windows) {
+                const auto title = w.string(ax::kTitle);
+                if (!title) readFailed = true;
+                if (!title || !isLogicMainWindowTitle(*title)) continue;
+                if (!holdsTracksArea(w)) {
+                    if (!w.elements(ax::kChildren)) readFailed = true;
+                    continue;
+                }
+                if (kept.open > 0) kept.mainWindow = w;
+                return w;
+            }
+        }
+        if (!readFailed || attempt == kReadsAfterFailure) return std::nullopt;
         platform::invalidateAccessibilityReads();
-        app = platform::accessibility().applicationElement(logic->processIdentifier);
-        windows = app.elements(ax::kWindows);
     }
-    if (kept.open > 0) {
-        kept.application = app;
-        kept.applicationPid = logic->processIdentifier;
-        kept.applicationChecked = windows.has_value();
-    }
-    if (!windows) return std::nullopt;
-    // The handle just listed, not the one kept: the same element, yet one read too often may go stale.
-    if (kept.open > 0 && kept.mainWindow)
-        if (const auto listed = std::find(windows->begin(), windows->end(), kept.mainWindow); listed != windows->end())
-            return kept.mainWindow = *listed;
-    // Only Logic Pro's own window titles: a plug-in window of a track named "Drum Tracks" must
-    // never be taken for the main window. Of those, the one with the track list: Logic Pro's
-    // Mixer window, often in front, has a title of the same kind and only channel strips.
-    for (const auto& w : *windows) {
-        if (!isLogicMainWindowTitle(textOf(w, ax::kTitle)) || !holdsTracksArea(w)) continue;
-        if (kept.open > 0) kept.mainWindow = w;
-        return w;
-    }
-    return std::nullopt;
 }
 
 // The "Tracks" group holds the track headers, the ruler and the arrangement area; a window of
