@@ -98,6 +98,7 @@ std::optional<AXElement> LogicInspector::findMainWindow() const {
             kept.applicationChecked = windows.has_value();
         }
         bool readFailed = !windows;
+        std::vector<AXElement> withoutTracks;  // asked whether they could be read only when none is the one
         if (windows) {
             // The handle just listed, not the one kept: the same element, yet one read too often may go stale.
             if (kept.open > 0 && kept.mainWindow)
@@ -112,13 +113,15 @@ std::optional<AXElement> LogicInspector::findMainWindow() const {
                 if (!title) readFailed = true;
                 if (!title || !isLogicMainWindowTitle(*title)) continue;
                 if (!holdsTracksArea(w)) {
-                    if (!w.elements(ax::kChildren)) readFailed = true;
+                    withoutTracks.push_back(w);
                     continue;
                 }
                 if (kept.open > 0) kept.mainWindow = w;
                 return w;
             }
         }
+        for (const auto& w : withoutTracks)
+            if (!w.elements(ax::kChildren)) readFailed = true;
         if (!readFailed || attempt == kReadsAfterFailure) return std::nullopt;
         platform::invalidateAccessibilityReads();
     }
