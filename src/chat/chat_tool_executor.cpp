@@ -343,11 +343,19 @@ std::string ChatToolExecutor::stoppedMidwayMessage(const std::string& toolName, 
     if (settled < progress.planned.size()) message += ". Not done: " + list(progress.planned, settled, ", ");
     if (leftOpen.menu) message += ". A menu it had opened was closed with nothing chosen";
     if (leftOpen.nameField) message += ". The name it was typing was dropped, so the track keeps its old name";
-    // What it did is told by what Logic Pro shows now: the strip of the selected track.
+    // What it did is told by what Logic Pro shows now: the selected headers, and the strip of the
+    // selected track once it shows that track (a strip may lag the selection).
     if (auto window = services_.logicInspector.findMainWindow()) {
+        const auto selected = services_.logicInspector.selectedTrackHeaders(*window);
         const auto strip = services_.logicInspector.readChannelStrip(*window);
         const auto text = [&](const char* key) { return strip.text(key); };
-        if (auto name = text("name")) {
+        const auto name = text("name");
+        if (selected.size() > 1 || (selected.size() == 1 && !(name && text::equalsIgnoringCase(*name, selected[0].name)))) {
+            std::string names;
+            for (std::size_t i = 0; i < selected.size(); ++i) names += (i ? ", '" : "'") + selected[i].name + "'";
+            message += selected.size() == 1 ? ". The selected track is now " + names
+                                            : ". The selected tracks are now " + names;
+        } else if (name) {
             message += ". The selected track is now '" + *name + "'";
             if (auto level = text("volumeDisplay")) message += ", volume " + *level;
             if (auto pan = text("pan")) message += ", pan " + *pan;

@@ -58,7 +58,12 @@ std::optional<Selected> resolveAndSelect(const LogicInspector& logic, const std:
                                          LogicInspector::TrackSelection* selectionBefore = nullptr) {
     auto window = logic.findMainWindow();
     auto resolved = window ? logic.resolveTrack(name) : LogicInspector::ResolvedTrack{};
+    if (!window) resolved.unreadable = logic.logicApplication().has_value();
     if (resolved.window) window = resolved.window;
+    if (resolved.unreadable) {
+        reason = "not looked for: Logic Pro's track list could not be read, even when read again; retry in a moment.";
+        return std::nullopt;
+    }
     if (!resolved.header) {
         const std::string shown = joined(resolved.availableNames, namesListed);
         // A track inside a collapsed folder has no header to select, so an unlisted name may still be a track.

@@ -36,7 +36,8 @@ AgentToolOutputPayload succeeded(ToolCall& toolCall, const char* tool, const std
 // one a collapsed folder may hold may be there, so say what did go wrong.
 std::string selectionMessage(const LogicInspector& logic, const std::string& name, const std::string& message) {
     if (message != "Track '" + name + "' not found." && message != logic_messages::trackNotFound(name)) return message;
-    if (logic.resolveTrack(name).header) return logic.selectionFailure(name);
+    if (const auto resolved = logic.resolveTrack(name); resolved.header || resolved.unreadable)
+        return logic.selectionFailure(name);
     // Unlisted: said as not found only when no collapsed folder may hold it.
     const auto window = logic.findMainWindow();
     return window && logic.mayHideTracks(*window) ? logic.selectionFailure(name) : message;

@@ -54,6 +54,8 @@ public:
         // The main window found anew after a look into the collapsed folders rebuilt the one held
         // before: a caller's earlier handle to it may no longer answer.
         std::optional<platform::AXElement> window;
+        // Logic Pro runs, yet its window or track list could not be read, even when read again.
+        bool unreadable = false;
     };
 
     struct SelectedTrack {
@@ -208,6 +210,8 @@ public:
     ResolvedTrack resolveTrack(const std::string& named, bool lookIntoFolders = true) const;
     // Why a name that matches several tracks is not acted on, listing their numbers.
     static std::string ambiguousTrackMessage(const ResolvedTrack& resolved);
+    // Why a track was not acted on when Logic Pro's track list could not be read.
+    static std::string unreadableListMessage(const std::string& named);
     // Why selectTrack(named) gave nothing, for a tool's answer: not found (with the names listed),
     // several tracks of that name, or what the channel strip shows instead.
     std::string selectionFailure(const std::string& named) const;

@@ -81,44 +81,50 @@ std::optional<AXElement> LogicInspector::findMainWindow() const {
     auto& kept = detail::keptPlaces();
     const bool keptApp = kept.open > 0 && kept.application && kept.applicationPid == logic->processIdentifier;
     AXElement app = keptApp ? kept.application : platform::accessibility().applicationElement(logic->processIdentifier);
-    auto windows = app.elements(ax::kWindows);
-    if (!windows && keptApp) {  // a process that went away took its handle with it
-        // The kept handle's failure is kept for this call too, and a new handle is the same element.
-        platform::invalidateAccessibilityReads();
-        app = platform::accessibility().applicationElement(logic->processIdentifier);
-        windows = app.elements(ax::kWindows);
-    }
-    if (kept.open > 0) {
-        kept.application = app;
-        kept.applicationPid = logic->processIdentifier;
-        kept.applicationChecked = windows.has_value();
-    }
-    if (!windows) return std::nullopt;
-    // The handle just listed, not the one kept: the same element, yet one read too often may go stale.
-    if (kept.open > 0 && kept.mainWindow)
-        if (const auto listed = std::find(windows->begin(), windows->end(), kept.mainWindow); listed != windows->end())
-            return kept.mainWindow = *listed;
-    // Only Logic Pro's own window titles: a plug-in window of a track named "Drum Tracks" must
-    // never be taken for the main window. Of those, the one with the track list: Logic Pro's
-    // Mixer window, often in front, has a title of the same kind and only channel strips.
-    // A window whose title or children could not be read is read again: a failed read is no window
-    // without a track list.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        bool unanswered = false;
-        for (const auto& w : *windows) {
-            const auto title = w.string(ax::kTitle);
-            if (!title) unanswered = true;
-            if (!title || !isLogicMainWindowTitle(*title)) continue;
-            if (holdsTracksArea(w)) {
+    // A read that failed is kept for the rest of the call, yet Logic Pro often answers it the next
+    // time: only a failure is read again, from the application down, a few times.
+    constexpr int kReadsAfterFailure = 3;
+    for (int attempt = 0;; ++attempt) {
+        auto windows = app.elements(ax::kWindows);
+        if (!windows && (keptApp || attempt > 0)) {  // a process that went away took its handle with it
+            // The kept handle's failure is kept for this call too, and a new handle is the same element.
+            platform::invalidateAccessibilityReads();
+            app = platform::accessibility().applicationElement(logic->processIdentifier);
+            windows = app.elements(ax::kWindows);
+        }
+        if (kept.open > 0) {
+            kept.application = app;
+            kept.applicationPid = logic->processIdentifier;
+            kept.applicationChecked = windows.has_value();
+        }
+        bool readFailed = !windows;
+        std::vector<AXElement> withoutTracks;  // asked whether they could be read only when none is the one
+        if (windows) {
+            // The handle just listed, not the one kept: the same element, yet one read too often may go stale.
+            if (kept.open > 0 && kept.mainWindow)
+                if (const auto listed = std::find(windows->begin(), windows->end(), kept.mainWindow);
+                    listed != windows->end())
+                    return kept.mainWindow = *listed;
+            // Only Logic Pro's own window titles: a plug-in window of a track named "Drum Tracks" must
+            // never be taken for the main window. Of those, the one with the track list: Logic Pro's
+            // Mixer window, often in front, has a title of the same kind and only channel strips.
+            for (const auto& w : *windows) {
+                const auto title = w.string(ax::kTitle);
+                if (!title) readFailed = true;
+                if (!title || !isLogicMainWindowTitle(*title)) continue;
+                if (!holdsTracksArea(w)) {
+                    withoutTracks.push_back(w);
+                    continue;
+                }
                 if (kept.open > 0) kept.mainWindow = w;
                 return w;
             }
-            if (!w.elements(ax::kChildren)) unanswered = true;
         }
-        if (!unanswered) break;
+        for (const auto& w : withoutTracks)
+            if (!w.elements(ax::kChildren)) readFailed = true;
+        if (!readFailed || attempt == kReadsAfterFailure) return std::nullopt;
         platform::invalidateAccessibilityReads();
     }
-    return std::nullopt;
 }
 
 // The "Tracks" group holds the track headers, the ruler and the arrangement area; a window of

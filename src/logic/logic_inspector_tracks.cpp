@@ -193,8 +193,13 @@ bool sameList(const std::vector<LogicInspector::TrackHeader>& headers,
 // `sameCall`: the list as read earlier in this call, while each list the headers lie in still holds
 // the same rows (one read per list), for a caller that reads anew the header it goes on with;
 // `reused` tells whether it was.
+// How often a list that could not be read is read again, and whether the last one read stayed unread.
+constexpr int kReadsAfterFailure = 3;
+thread_local bool tListUnreadable = false;
+
 std::vector<LogicInspector::TrackHeader> headersOf(const AXElement& mainWindow, bool sameCall = false,
                                                    bool* reused = nullptr) {
+    tListUnreadable = false;
     std::vector<LogicInspector::TrackHeader> found;
     auto& kept = detail::keptPlaces();
     auto& listing = kept.listing;
@@ -242,6 +247,18 @@ std::vector<LogicInspector::TrackHeader> headersOf(const AXElement& mainWindow, 
         collectHeaders(mainWindow, found, 0, search_depth::kTrackHeaders, keep ? &parents : nullptr, false, {},
                        keep ? &mixer : nullptr, true);
         if (found.empty()) {  // none where they belong: look everywhere, as a window of another shape may need
+            parents.clear();
+            collectHeaders(mainWindow, found, 0, search_depth::kTrackHeaders, keep ? &parents : nullptr, false, {},
+                           keep ? &mixer : nullptr);
+        }
+        // A window whose rows could not be read shows no tracks only for now: a failed read is kept
+        // for the call, so it is read anew, and one that keeps failing is told apart from an empty list.
+        for (int again = 0; found.empty() && !mainWindow.elements(ax::kChildren); ++again) {
+            if (again == kReadsAfterFailure) {
+                tListUnreadable = true;
+                break;
+            }
+            platform::invalidateAccessibilityReads();
             parents.clear();
             collectHeaders(mainWindow, found, 0, search_depth::kTrackHeaders, keep ? &parents : nullptr, false, {},
                            keep ? &mixer : nullptr);
@@ -547,7 +564,11 @@ std::vector<LogicInspector::TrackHeader> hiddenTracks(const LogicInspector& logi
 
 LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& named, bool lookIntoFolders) const {
     auto window = findMainWindow();
-    if (!window) return {};
+    if (!window) {
+        ResolvedTrack none;
+        none.unreadable = logicApplication().has_value();
+        return none;
+    }
     // A track list read earlier in this call is read once more only when a list of it changed, or
     // the header found no longer shows the name: the list is what tells a name shared by several
     // tracks, and reading it whole again for each track a call selects costs a round trip per track.
@@ -556,6 +577,7 @@ LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& na
         // Only the header found needs its folder flag: one read instead of one per track.
         const auto headers = headersOf(*window, sameCall, &reused);
         ResolvedTrack result;
+        result.unreadable = tListUnreadable;
         for (const auto& h : headers) result.availableNames.push_back(h.name);
         auto takeAll = [&](const std::string& lowered) {
             for (const auto& h : headers)
@@ -614,8 +636,15 @@ std::string LogicInspector::ambiguousTrackMessage(const ResolvedTrack& resolved)
            "then retry.";
 }
 
+std::string LogicInspector::unreadableListMessage(const std::string& named) {
+    return "Track '" + named +
+           "' was not looked for: Logic Pro's track list could not be read, even when read again. Nothing was "
+           "changed; retry in a moment.";
+}
+
 std::string LogicInspector::selectionFailure(const std::string& named) const {
     const auto resolved = resolveTrack(named);
+    if (resolved.unreadable) return unreadableListMessage(named);
     if (!resolved.header) {
         std::string available;
         for (const auto& n : resolved.availableNames) available += (available.empty() ? "" : ", ") + n;

@@ -278,5 +278,26 @@ TEST_F(ChatToolExecutorBulk, ASelectionWhoseStripLagsKeepsTheTrackItFollows) {
     }
 }
 
+// Logic Pro's window refusing a read for a moment hides no track: it is read again and the
+// change is made; one that keeps refusing is said to be unreadable, never a missing track.
+TEST_F(ChatToolExecutorBulk, AWindowThatFailsAReadIsReadAgainNotTakenForAMissingTrack) {
+    for (const auto& [attribute, name] : {std::pair{"AXChildren", "Bass"}, std::pair{"AXTitle", "Guitar"}}) {
+        SCOPED_TRACE(attribute);
+        load(standin::testing::demoSong());
+        world().setKnob("axError", json{{"element", "window"}, {"attribute", attribute}, {"code", -25200}, {"times", 3}});
+        const json answer = oneJSON("set_track_mute", fmt::format(R"({{"enabled":true,"track_names":["{}"]}})", name));
+        EXPECT_TRUE(track(name).muted);
+        EXPECT_EQ(answer, (json{{"status", "ok"}, {"message", fmt::format("Muted {}.", name)}}));
+    }
+    load(standin::testing::demoSong());
+    world().setKnob("axError", json{{"element", "window"}, {"attribute", "AXChildren"}, {"code", -25200}});
+    const json answer = oneJSON("set_track_mute", R"({"enabled":true,"track_names":["Kick"]})");
+    EXPECT_FALSE(track("Kick").muted);
+    const std::string message = answer.value("message", "");
+    EXPECT_NE(message.find("'Kick' \u2014 not looked for: Logic Pro's track list could not be read"), std::string::npos)
+        << message;
+    EXPECT_EQ(message.find("not found"), std::string::npos) << message;
+}
+
 }  // namespace
 }  // namespace corvane::testing

@@ -163,6 +163,23 @@ TEST_F(TurnStopTest, StopBetweenAToolsStepsEndsItAtItsNextPause) {
     }
 }
 
+// A strip that lags the selection still shows the track selected before: the stopped call's
+// answer names the track the list shows selected, not the strip's.
+TEST_F(TurnStopTest, AStoppedCallNamesTheSelectedTrackWhileTheStripLags) {
+    load(standin::testing::demoSong());
+    world().setKnob("lateStripUpdate", 0.9);
+    transport->reply(callsReply({{"v", "set_track_volume", R"({"track_name":"Bass","value":"-6 dB"})"}}));
+    const double start = world().virtualSeconds();
+    world().at(start + 0.4, [this] { orchestrator->cancelCurrentTurn(); });
+    const ChatResponse response = run();
+
+    EXPECT_EQ(world().project().selectedTrack()->name, "Bass");
+    ASSERT_EQ(response.toolsUsed.size(), 1u);
+    EXPECT_EQ(response.toolsUsed[0].summary,
+              "Stopped by the user before set_track_volume finished; it had already acted on Logic Pro. Not done: "
+              "Bass. The selected track is now 'Bass'. Check it before doing more.");
+}
+
 // Stop between the tracks of a call that acts on several: the first track stays changed, the
 // second is not touched, and the answer names the one that was changed and the one that was not.
 TEST_F(TurnStopTest, StopBetweenTracksSaysWhichTracksWereChanged) {
