@@ -486,8 +486,33 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
     findSendKnobAtY(*strip, frameForElement(*group).y, knob, 0, search_depth::kSendsAndAutomation);
     if (!knob) return {{false, "Could not locate send knob for " + busLabel + "."}, std::nullopt, std::nullopt};
 
+    // The walk reads and writes the knob many times: a handle that stops answering is found again.
+    const auto refind = [&] {
+        std::optional<AXElement> found;
+        if (const auto now = findMainWindow())
+            if (const auto fresh = firstMixerStrip(*now)) {
+                std::optional<AXElement> freshGroup;
+                findSendGroup(*fresh, busLabel, freshGroup, 0, search_depth::kSendsAndAutomation);
+                if (freshGroup)
+                    findSendKnobAtY(*fresh, frameForElement(*freshGroup).y, found, 0,
+                                    search_depth::kSendsAndAutomation);
+            }
+        if (found) knob = found;
+        return found.has_value();
+    };
+    const auto levelNow = [&] {
+        auto level = readKnobDb(*knob);
+        if (!level && refind()) level = readKnobDb(*knob);
+        return level;
+    };
+    const auto rawNow = [&] {
+        auto raw = rawKnobValue(*knob);
+        if (!raw && refind()) raw = rawKnobValue(*knob);
+        return raw;
+    };
+
     platform::pause(pacing::kBeforeKnobRead);
-    const auto before = readKnobDb(*knob);
+    const auto before = levelNow();
     const std::int64_t top = maxRaw(*knob);
     const bool muting = targetDb <= -60.0;
     const std::string head = "Send " + trackName + " \u2192 " + busLabel + ": ";
@@ -502,7 +527,7 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
         try {
             platform::pause(0);
         } catch (const platform::PauseStopped&) {
-            const auto now = readKnobDb(*knob);
+            const auto now = levelNow();
             if (leftWhenStopped && now != before)
                 *leftWhenStopped = head + dbText(before) + " \u2192 " + dbText(now) + ", stopped on the way to " +
                                    dbText(muting ? -INFINITY : targetDb);
@@ -511,16 +536,14 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
     };
     if (muting) {
         for (int i = 0; i < 80; ++i) {
-            auto raw = rawKnobValue(*knob);
+            auto raw = rawNow();
             if (!raw || *raw == 0) break;
             mayStopHere();
             step(0);
         }
-        if (rawKnobValue(*knob) != std::optional<std::int64_t>(0))
-            return {{false, "Send " + trackName + " \u2192 " + busLabel + " could not be muted."},
-                    before,
-                    readKnobDb(*knob)};
-        return {{true, "Send " + trackName + " \u2192 " + busLabel + ": muted."}, before, readKnobDb(*knob)};
+        if (rawNow() != std::optional<std::int64_t>(0))
+            return {{false, "Send " + trackName + " \u2192 " + busLabel + " could not be muted."}, before, levelNow()};
+        return {{true, "Send " + trackName + " \u2192 " + busLabel + ": muted."}, before, levelNow()};
     }
     std::optional<double> previous;
     std::optional<std::int64_t> previousRaw;
@@ -529,7 +552,7 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
     bool asNear = false;
     for (int i = 0; i < 80; ++i) {
         knob->prefetch({ax::kValue, ax::kValueDescription});  // the level, and the raw value to come back to
-        auto current = readKnobDb(*knob);
+        auto current = levelNow();
         if (!current || std::fabs(*current - targetDb) < 0.4) break;
         if (previous && (*previous < targetDb) != (*current < targetDb)) {
             // The last step passed the target, which lies between two steps: the nearer is kept,
@@ -542,14 +565,17 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, co
             break;
         }
         // A write up that left the level as it was, at the top of the travel: none takes it higher.
-        if (previous == current && targetDb > *current && rawKnobValue(*knob) >= top) break;
-        const auto raw = rawKnobValue(*knob);
+        if (previous == current && targetDb > *current && rawNow() >= top) break;
+        const auto raw = rawNow();
         mayStopHere();
         previous = current;
         previousRaw = raw;
         step(targetDb > *current ? top : 0);
     }
-    const auto after = readKnobDb(*knob);
+    const auto after = levelNow();
+    if (!after)
+        return {
+            {false, head + dbText(before) + " \u2192 ?: the level it reached could not be read back."}, before, after};
     std::string message = head + dbText(before) + " \u2192 " + dbText(after) + ".";
     if (between) {
         message += " The " + dbText(targetDb) + " asked falls between the send's steps " + dbText(between->first) +

@@ -276,8 +276,8 @@ TEST_F(ChatToolExecutorTracks, ATrackBesideACollapsedFolderIsReachedAndTheFolder
         const double start = world().virtualSeconds();
         if (stopAfter) world().at(start + *stopAfter, [stop] { stop->request_stop(); });
         executor->executeToolCalls({toolCall("c", "set_track_volume", R"({"track_name":"Bass","value":"-6 dB"})")},
-                                   request, threadID, roundIndex++, projectName, installedPlugins, toolsUsed,
-                                   signature, stop->get_token());
+                                   request, threadID, roundIndex++, projectName, installedPlugins, toolsUsed, signature,
+                                   stop->get_token());
         return world().virtualSeconds() - start;
     };
     const double whole = run(std::nullopt);
@@ -371,6 +371,28 @@ TEST_F(ChatToolExecutorTracks, ASendLevelBetweenTwoStepsEndsOnTheNearerAndSaysSo
                     << said;
             } else {
                 EXPECT_EQ(said.find("falls between"), std::string::npos) << said;
+            }
+        }
+    }
+}
+
+// The walk reads the knob more often than a handle may answer: found again, it reaches the level
+// and reports it, or says it could not read it, never an unread level as done.
+TEST_F(ChatToolExecutorTracks, ASendWalkReachesItsLevelWhereHandlesGoStale) {
+    for (const char* stale : {"afterReads 3", "afterReads 5", "always"}) {
+        for (const auto& [from, target] : std::vector<std::pair<int, double>>{{0, -18}, {57, -57}, {30, -6}}) {
+            SCOPED_TRACE(fmt::format("{}: from detent {} to {} dB", stale, from, target));
+            load(standin::testing::demoSong());
+            world().mutateProject([&](standin::Project& p) { p.track("Kick")->strip.sends.at(0).detent = from; });
+            world().setKnob("staleAfter", stale);
+            const auto answer = oneJSON(
+                "set_send_level", json{{"track_name", "Kick"}, {"bus_label", "Bus 1"}, {"target_db", target}}.dump());
+            const double now = sendDb("Kick");
+            if (answer["status"] == "ok") {
+                EXPECT_LE(std::fabs(now - target), 5.0) << answer.dump();
+                EXPECT_EQ(answer["afterDb"], now) << answer.dump();
+            } else {
+                EXPECT_NE(answer["message"].get<std::string>().find("could not"), std::string::npos) << answer.dump();
             }
         }
     }
