@@ -8,6 +8,7 @@
 #include "chat/chat_tool_executor.h"
 #include "logic/logic_messages.h"
 #include "model/tool_result_payloads.h"
+#include "platform/accessibility.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "support/json_fields.h"
@@ -68,6 +69,14 @@ AgentToolOutputPayload getPluginParameters(ToolCall& toolCall) {
     auto target = selectSlot(toolCall, *args, *name, error);
     if (!target) return toolCall.fail(error);
     auto read = toolCall.executor.pluginInspector().readPlugin(target->slot, target->window, target->trackName);
+    // The slot and window found before the plug-in window opened may no longer answer: found again once.
+    if (!read) {
+        platform::invalidateAccessibilityReads();
+        if (auto again = selectSlot(toolCall, *args, *name, error)) {
+            target = std::move(again);
+            read = toolCall.executor.pluginInspector().readPlugin(target->slot, target->window, target->trackName);
+        }
+    }
     if (!read)
         return toolCall.fail("Failed to read plugin '" + target->slot.name + "' on '" + target->trackName + "'.");
 
