@@ -561,7 +561,8 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
                     db = std::isinf(from) || from + *delta < -60 ? std::nullopt
                                                                  : std::optional<double>(std::min(from + *delta, 6.0));
                 }
-            if (!db || *db < -60 || *db > 6) continue;
+            // -60 dB and below the send is silenced, as the volume is.
+            if (!db || *db <= -60 || *db > 6) continue;
             const int detent = s["detent"].get<int>();
             const auto [lower, upper] = sendStepsAround(*db);
             const double gapLower = *db - standin::taper::sendDetentDb(lower);
