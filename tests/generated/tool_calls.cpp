@@ -906,7 +906,9 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
     checkSelection(c, bp, before, after, targets, said, names, out);
     checkWindows(c, before, after, o, said, names, out);
     if (c.tool != "control_transport" && c.tool != "listen_to_playback" && !before.transport["playing"].get<bool>() &&
-        !after.transport["playing"].get<bool>() && before.playheadTicks != after.playheadTicks)
+        !after.transport["playing"].get<bool>() &&
+        // Logic Pro's position display shows whole ticks: a playhead put back through it keeps no fraction.
+        std::fabs(before.playheadTicks - after.playheadTicks) >= 1)
         out.push_back("unnamed change: the playhead moved from " + std::to_string(before.playheadTicks) + " to " +
                       std::to_string(after.playheadTicks) + " ticks");
 
