@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "chat/tool_executor_fixture.h"
+#include "chat/turn_services.h"
 #include "platform/standin/standin_fixture.h"
 #include "test_support/free_port.h"
 
@@ -104,18 +105,11 @@ std::vector<json> run(const json& song, const std::vector<Step>& steps, bool kep
     standin::World world(song);
     world.updateFaults([&](standin::Faults& f) { f.analysisPort = port.port(); });
     const platform::ScopedServices scoped(world.services());
-    TempHome home;
-    ConversationStore conversations;
-    MemoryStore memories;
-    ToolLogger logger;
-    PluginInventoryService inventory{home.root() / "system", home.root() / "home"};
-    LogicInspector logic;
-    PluginMapStore maps;
-    PluginInspector plugins{logic, maps};
+    TurnServices s;
     auto host = std::make_shared<FakeToolHost>();
-    ChatToolExecutor executor({inventory, conversations, memories, logic, plugins, logger, host});
-    const std::string thread = conversations.createThread(std::string("Demo Song")).currentThreadID;
-    logger.beginTurn("Mix it", thread);
+    ChatToolExecutor executor({s.inventory, s.conversations, s.memories, s.logic, s.plugins, s.logger, host});
+    const std::string thread = s.conversations.createThread(std::string("Demo Song")).currentThreadID;
+    s.logger.beginTurn("Mix it", thread);
     const ChatRequest request{"Mix it", {}, {}, {}, ModelTier::standard};
     std::optional<InstalledPluginInventory> installed;
     std::vector<json> seen;
