@@ -112,8 +112,8 @@ nlohmann::json withFolders(bool collapsed) {
     for (; at != tracks.end() && (*at).value("inArrange", true); ++at) all.push_back(*at);
     for (int i = 1; i <= 10; ++i) {
         nlohmann::json children = nlohmann::json::array();
-        for (const char* part : {"a", "b"})
-            children.push_back({{"name", fmt::format("Take {:02}{}", i, part)}, {"kind", "audio"}});
+        for (const char* take : {"a", "b"})
+            children.push_back({{"name", fmt::format("Take {:02}{}", i, take)}, {"kind", "audio"}});
         all.push_back(
             {{"name", fmt::format("Group {:02}", i)}, {"kind", "folder"}, {"expanded", !collapsed}, {"children", children}});
     }

@@ -284,8 +284,8 @@ private:
     // A change the disk refused: the status line and the window's notice say so.
     void tellStoreFailure(const std::string& text);
     void resetProjectFields();
-    enum class ProjectDataPart { sections, trackDescriptions, songStartBar, songEndBar };
-    void persistProjectData(ProjectDataPart changed);
+    enum class ProjectDataChange { sections, trackDescriptions, songStartBar, songEndBar };
+    void persistProjectData(ProjectDataChange changed);
     void saveSongBriefForThread(const std::string& text, const std::optional<std::string>& threadID);
     void firePluginCheck();
 

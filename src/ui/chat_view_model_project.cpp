@@ -79,9 +79,9 @@ void ChatViewModel::loadProjectData() {
     --loadingProjectData_;
 }
 
-// Another copy's window may have changed the record since this one loaded it: only the part
-// changed here goes into the record as stored.
-void ChatViewModel::persistProjectData(ProjectDataPart changed) {
+// Another copy's window may have changed the record since this one loaded it: only what changed
+// here goes into the record as stored.
+void ChatViewModel::persistProjectData(ProjectDataChange changed) {
     if (!detectedProjectName_ || loadingProjectData_ > 0) return;
     auto& store = *ports_.projectData;
 
@@ -89,7 +89,7 @@ void ChatViewModel::persistProjectData(ProjectDataPart changed) {
     // live track whose description was emptied loses it.
     std::map<std::string, std::string> live;
     std::set<std::string> liveNames;
-    if (changed == ProjectDataPart::trackDescriptions)
+    if (changed == ProjectDataChange::trackDescriptions)
         for (const auto& state : activeTrackStates()) {
             const auto found = trackDescriptions_.find(state.id);
             if (found == trackDescriptions_.end()) continue;
@@ -98,7 +98,7 @@ void ChatViewModel::persistProjectData(ProjectDataPart changed) {
         }
     const bool stored = store.update(*detectedProjectName_, [&](StoredProjectData& data) {
         switch (changed) {
-            case ProjectDataPart::trackDescriptions:
+            case ProjectDataChange::trackDescriptions:
                 for (const auto& name : liveNames) {
                     if (auto found = live.find(name); found != live.end()) {
                         data.trackDescriptions[name] = found->second;
@@ -107,14 +107,14 @@ void ChatViewModel::persistProjectData(ProjectDataPart changed) {
                     }
                 }
                 break;
-            case ProjectDataPart::sections:
+            case ProjectDataChange::sections:
                 data.sections.clear();
                 for (const auto& section : songSections_)
                     data.sections.push_back(
                         StoredSection{section.name, section.startBar, section.endBar, section.colorIndex});
                 break;
-            case ProjectDataPart::songStartBar: data.songStartBar = songStartBar_; break;
-            case ProjectDataPart::songEndBar: data.songEndBar = songEndBar_; break;
+            case ProjectDataChange::songStartBar: data.songStartBar = songStartBar_; break;
+            case ProjectDataChange::songEndBar: data.songEndBar = songEndBar_; break;
         }
     });
     if (!stored)
@@ -125,13 +125,13 @@ void ChatViewModel::persistProjectData(ProjectDataPart changed) {
 void ChatViewModel::setSongSections(std::vector<SongSection> sections) {
     assign(songSections_, std::move(sections), Field::songSections);
     ports_.songNotes->setSongSectionsStore(songSections_);
-    persistProjectData(ProjectDataPart::sections);
+    persistProjectData(ProjectDataChange::sections);
 }
 
 void ChatViewModel::setTrackDescriptions(std::map<std::string, std::string> descriptions) {
     assign(trackDescriptions_, std::move(descriptions), Field::trackDescriptions);
     ports_.songNotes->setTrackDescriptionsStore(trackDescriptions_);
-    persistProjectData(ProjectDataPart::trackDescriptions);
+    persistProjectData(ProjectDataChange::trackDescriptions);
 }
 
 void ChatViewModel::setTrackDescription(const std::string& instanceID, const std::string& text) {
@@ -142,12 +142,12 @@ void ChatViewModel::setTrackDescription(const std::string& instanceID, const std
 
 void ChatViewModel::setSongStartBar(std::optional<int> bar) {
     assign(songStartBar_, bar, Field::songStartBar);
-    persistProjectData(ProjectDataPart::songStartBar);
+    persistProjectData(ProjectDataChange::songStartBar);
 }
 
 void ChatViewModel::setSongEndBar(std::optional<int> bar) {
     assign(songEndBar_, bar, Field::songEndBar);
-    persistProjectData(ProjectDataPart::songEndBar);
+    persistProjectData(ProjectDataChange::songEndBar);
 }
 
 void ChatViewModel::updateTrackAnalysis(const std::map<std::string, TrackAnalysisState>& incoming) {

@@ -517,7 +517,7 @@ TEST_F(TurnStopTest, AListenCardSaysWhereThePlayheadWasAndWhereItIs) {
         const char* args;
         std::optional<double> stopAfter;
         int endBar;
-        std::string said;  // the part of the card about the playhead, "" for none
+        std::string said;  // what the card says of the playhead, "" for none
     };
     const std::vector<Case> cases{
         {"stopped, moved", 1, R"({"duration_seconds":4,"start_bar":9})", 1.0, 9,

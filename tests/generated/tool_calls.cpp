@@ -215,7 +215,7 @@ bool mentions(const std::string& text, const std::string& part) {
 bool isWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
 
 // Whether `text` names `name` whole: in its own case, with no letter or digit against either end,
-// and not as part of a longer name of the project standing at the same place ("Kick" is not named
+// and not within a longer name of the project standing at the same place ("Kick" is not named
 // by "Kick 2", nor "Vox" by "Lead Vox").
 bool namesWhole(const std::string& text, const std::string& name, const std::vector<std::string>& names) {
     if (name.empty()) return false;
@@ -430,34 +430,34 @@ void checkParameterReached(const GeneratedCall& c, const standin::Project& bp, c
     const json* slot = slotIn(now, uid);
     const standin::PluginDefinition* def = slot ? bp.plugin((*slot)["plugin"].get<std::string>()) : nullptr;
     if (!def) return;
-    std::optional<standin::detail::ParamSpec> spec;
-    for (const auto& p : standin::detail::paramSpecs(*def))
-        if (lower(p.label) == lower(c.args["parameter_name"].get<std::string>()) ||
-            lower(p.shownLabel()) == lower(c.args["parameter_name"].get<std::string>()))
-            spec = p;
-    if (!spec) return;
+    const auto params = standin::detail::paramSpecs(*def);
+    const std::string named = lower(c.args["parameter_name"].get<std::string>());
+    const auto param = std::find_if(params.begin(), params.end(), [&](const auto& p) {
+        return lower(p.label) == named || lower(p.shownLabel()) == named;
+    });
+    if (param == params.end()) return;
     standin::InsertSlot held;
     for (const auto& s : target.strip.inserts)
         if (s.uid == uid) held = s;
     held.params = (*slot)["params"].get<std::map<std::string, double>>();
-    const double raw = standin::detail::paramRaw(held, *spec);
+    const double raw = standin::detail::paramRaw(held, *param);
     const std::string asked = c.args["value"].get<std::string>();
-    const std::string shown = standin::detail::displayText(*spec, raw);
+    const std::string shown = standin::detail::displayText(*param, raw);
     auto fail = [&] {
-        out.push_back("success not shown: " + spec->label + " of " + (*slot)["plugin"].dump() + " shows " + shown +
+        out.push_back("success not shown: " + param->label + " of " + (*slot)["plugin"].dump() + " shows " + shown +
                       ", asked '" + asked + "' (" + summary + ")");
     };
-    if (spec->type == "toggle") {
+    if (param->type == "toggle") {
         if ((asked == "on" && raw == 0) || (asked == "off" && raw != 0)) fail();
         return;
     }
     const auto space = asked.find(' ');
-    if (!spec->sliderLike() || space == std::string::npos || asked.substr(space + 1) != spec->unit) return;
+    if (!param->sliderLike() || space == std::string::npos || asked.substr(space + 1) != param->unit) return;
     const auto number = readNumber(asked.substr(0, space));
-    const auto value = standin::detail::displayValue(*spec, raw);
+    const auto value = standin::detail::displayValue(*param, raw);
     if (!number || !value) return;
-    const double lo = std::min(*spec->displayMin, *spec->displayMax),
-                 hi = std::max(*spec->displayMin, *spec->displayMax);
+    const double lo = std::min(*param->displayMin, *param->displayMax),
+                 hi = std::max(*param->displayMin, *param->displayMax);
     if (std::fabs(*value - std::clamp(*number, lo, hi)) > (hi - lo) / 100) fail();
 }
 
