@@ -75,8 +75,11 @@ AgentToolOutputPayload setFolderExpanded(ToolCall& toolCall) {
         if (all.header) header = *all.header;  // found anew: a look may have rebuilt the list
     }
     Outcome outcome;
+    std::optional<LogicInspector::ResolvedTrack> opened;  // what the list shows with the folder open
     try {
         outcome = logic.setFolderExpanded(header, expanded);
+        // The look at the other collapsed folders takes a while: a Stop within it leaves this one open.
+        if (outcome.success && openFirst) opened = logic.resolveTrack(*name);
     } catch (const platform::PauseStopped&) {
         const std::optional<bool> shows = shownExpanded(logic, header);
         if (was && shows && *shows != *was)
@@ -84,8 +87,8 @@ AgentToolOutputPayload setFolderExpanded(ToolCall& toolCall) {
         throw;
     }
     if (!outcome.success) return fail(outcome.message);
-    if (openFirst)
-        if (auto all = logic.resolveTrack(*name); all.matches.size() > 1) {
+    if (opened)
+        if (auto& all = *opened; all.matches.size() > 1) {
             const platform::HeldPauses whole(0.05);  // closed again even after a Stop
             auto again = std::find_if(all.matches.begin(), all.matches.end(),
                                       [&](const auto& h) { return h.trackNumber == header.trackNumber; });

@@ -359,8 +359,9 @@ public:
     // are kept): Logic Pro's own buttons for the window, never one of the plug-in's parameters.
     // Answered from what was kept, without a round trip; absent when not known.
     static std::optional<AXElement> pluginWindowHeader(const AXElement& pluginWindow);
-    // Presses the window's close button, if it has one, and waits for the window to go.
-    void closePluginWindow(const AXElement& pluginWindow) const;
+    // Presses the window's close button, if it has one, and waits for the window to go; false
+    // when no close button was found (a handle gone stale finds none).
+    bool closePluginWindow(const AXElement& pluginWindow) const;
     // Logic Pro's windows as a call found them: the plug-in windows open, and the frontmost of its own.
     struct WindowsFound {
         std::vector<AXElement> plugins;
@@ -368,8 +369,9 @@ public:
     };
     static WindowsFound windowsFound(const AXElement& axApp);
     // Closes a plug-in window the call opened; the window the user had in front of Logic Pro's own,
-    // to which the close hands the focus of another, comes back to the front.
-    void closeOpenedPluginWindow(const AXElement& pluginWindow, const WindowsFound& before,
+    // to which the close hands the focus of another, comes back to the front. False, with nothing
+    // raised, when the window's close button was not found.
+    bool closeOpenedPluginWindow(const AXElement& pluginWindow, const WindowsFound& before,
                                  const AXElement& mainWindow) const;
     std::optional<PluginViewPreference> readCurrentPluginView(const AXElement& menuButton) const;
     Outcome switchPluginWindowView(const AXElement& in, PluginViewPreference to) const;

@@ -443,18 +443,20 @@ LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp
     return found;
 }
 
-void LogicInspector::closeOpenedPluginWindow(const AXElement& pluginWindow, const WindowsFound& before,
+bool LogicInspector::closeOpenedPluginWindow(const AXElement& pluginWindow, const WindowsFound& before,
                                              const AXElement& mainWindow) const {
-    closePluginWindow(pluginWindow);
+    if (!closePluginWindow(pluginWindow)) return false;
     if (before.frontOwn && !(*before.frontOwn == mainWindow)) before.frontOwn->performAction(ax::kRaise);
+    return true;
 }
 
-void LogicInspector::closePluginWindow(const AXElement& pluginWindow) const {
+bool LogicInspector::closePluginWindow(const AXElement& pluginWindow) const {
     if (auto& places = detail::keptPlaces(); places.pluginWindow == pluginWindow) places.pluginWindow = {};
-    if (auto close = findChildButton(pluginWindow, "close")) {
-        close->performAction(ax::kPress);
-        platform::pause(pacing::kWindowCloses);
-    }
+    auto close = findChildButton(pluginWindow, "close");
+    if (!close) return false;
+    close->performAction(ax::kPress);
+    platform::pause(pacing::kWindowCloses);
+    return true;
 }
 
 }  // namespace corvane

@@ -118,15 +118,26 @@ std::string sidechainSuccessMessage(const std::string& source, const std::string
     return "Side Chain \u2192 " + shown;
 }
 
-SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AXElement& dropdown,
-                                       const AXElement& axApp, const std::string& source,
-                                       const std::optional<std::string>& beforeValue) {
+// Each write or press may build the plug-in window anew: the selector's value is read through the
+// handle held while it answers, else through the selector found again.
+std::optional<std::string> selectorValue(AXElement& dropdown,
+                                         const std::function<std::optional<AXElement>()>& findAgain) {
+    if (auto value = dropdown.string(ax::kValue)) return value;
+    auto again = findAgain();
+    if (!again) return std::nullopt;
+    dropdown = *again;
+    return dropdown.string(ax::kValue);
+}
+
+SidechainResult writeSidechainDropdown(const LogicInspector& inspector, AXElement dropdown, const AXElement& axApp,
+                                       const std::string& source, const std::optional<std::string>& beforeValue,
+                                       const std::function<std::optional<AXElement>()>& findAgain) {
     log(fmt::format("[setPluginSidechain] Target source '{}' (before='{}')", source, beforeValue.value_or("nil")));
     if (!mayBeShared(source)) {
         const auto code = dropdown.setAttributeValue(ax::kValue, source);
         log(fmt::format("[setPluginSidechain] Direct set returned {}", platform::code(code)));
         platform::pause(pacing::kSelectorDirectSetSettles);
-        if (auto value = dropdown.string(ax::kValue);
+        if (auto value = selectorValue(dropdown, findAgain);
             value && text::equalsIgnoringCase(text::trimmingWhitespace(*value), text::trimmingWhitespace(source))) {
             log(fmt::format("[setPluginSidechain] Direct set succeeded: '{}'", *value));
             return {true, sidechainSuccessMessage(source, *value, beforeValue), beforeValue,
@@ -136,7 +147,11 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AX
 
     log("[setPluginSidechain] Falling back to menu-click flow");
     platform::pause(pacing::kBeforeSelectorPress);
-    dropdown.performAction(ax::kPress);
+    if (dropdown.performAction(ax::kPress) == platform::AXError::invalidUIElement)
+        if (auto again = findAgain()) {
+            dropdown = *again;
+            dropdown.performAction(ax::kPress);
+        }
     platform::pause(pacing::kSelectorMenuOpens);
     const auto choice = findSidechainMenuItem(dropdown, axApp, source);
     if (choice.matches > 1) {
@@ -164,7 +179,7 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, const AX
     }
     item->performAction(ax::kPress);
     platform::pause(pacing::kMenuChoiceTakesEffect);
-    const std::string value = text::trimmingWhitespace(textOf(dropdown, ax::kValue));
+    const std::string value = text::trimmingWhitespace(selectorValue(dropdown, findAgain).value_or(""));
     if (value.empty()) {
         log(fmt::format("[setPluginSidechain] Menu press failed \u2014 value nil/empty. source='{}'", source));
         return {false,
@@ -201,11 +216,19 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     // had in front of Logic Pro's own comes back to the front, which the close takes from it.
     const bool wasOpen = std::find(before.plugins.begin(), before.plugins.end(), *window) != before.plugins.end();
     const auto leave = [&](const AXElement& opened) {
-        if (!wasOpen) closeOpenedPluginWindow(opened, before, in);
+        if (wasOpen || closeOpenedPluginWindow(opened, before, in)) return;
+        // The window in front is the one opened here: found again when the held handle is gone.
+        if (auto again = findPluginWindow(axApp, in); again && !(*again == opened))
+            closeOpenedPluginWindow(*again, before, in);
     };
 
     std::optional<SidechainDropdown> dropdown;
     walkForSidechainDropdown(*window, dropdown, 0, search_depth::kPluginHeader);
+    if (!dropdown && !window->string(ax::kRole))  // the handle went stale before the walk ended
+        if (auto again = findPluginWindow(axApp, in)) {
+            window = again;
+            walkForSidechainDropdown(*window, dropdown, 0, search_depth::kPluginHeader);
+        }
     if (!dropdown) {
         leave(*window);
         return {false,
@@ -222,7 +245,16 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
         leave(*window);
         return {true, "Side Chain already " + beforeValue.value_or(source), beforeValue, std::nullopt};
     }
-    auto result = writeSidechainDropdown(*this, dropdown->element, axApp, source, beforeValue);
+    auto result = writeSidechainDropdown(*this, dropdown->element, axApp, source, beforeValue, [&] {
+        std::optional<AXElement> found;
+        if (auto again = findPluginWindow(axApp, in)) {
+            window = again;
+            std::optional<SidechainDropdown> selector;
+            walkForSidechainDropdown(*again, selector, 0, search_depth::kPluginHeader);
+            if (selector) found = selector->element;
+        }
+        return found;
+    });
     leave(*window);
     return result;
 }

@@ -80,24 +80,64 @@ bool reached(const ParameterDef& def, const platform::AXElement& el, double targ
     return miss <= std::max(tolerance, step);
 }
 
-std::optional<bool> toggleState(const ParameterDef& def, const platform::AXElement& window) {
-    const auto reading = MappedPluginReader::read(def, window, nullptr);
-    if (!reading.display) return std::nullopt;
-    return *reading.display == "on";
+std::optional<bool> toggleState(const std::optional<std::string>& shown) {
+    if (!shown) return std::nullopt;
+    return *shown == "on";
 }
+
+// Whether the read just made of the attribute failed because the handle no longer answers (the
+// failure is kept within the read scope: asking again costs no round trip).
+bool gone(const platform::AXElement& e, const std::string& attribute) {
+    platform::AXValue value;
+    return e.copyAttributeValue(attribute, value) == platform::AXError::invalidUIElement;
+}
+
+// The window and the parameter's control as a write goes on: both are found again when a read
+// through them fails on a handle gone stale, never otherwise, so a write costs no extra reads.
+struct Held {
+    const ParameterDef& def;
+    platform::AXElement window;
+    const MappedPluginWriter::WindowAgain& again;
+    std::optional<platform::AXElement> el = control(def, window);
+
+    bool found() { return el || findAgain(); }
+    bool findAgain() {
+        if (!again) return false;
+        if (gone(window, ax::kRole)) {
+            auto found = again();
+            if (!found) return false;
+            window = *found;
+        }
+        auto found = control(def, window);
+        if (!found) return false;
+        el = found;
+        return true;
+    }
+    std::optional<std::string> shown() {
+        auto display = MappedPluginReader::read(def, window, nullptr).display;
+        if (!display && findAgain()) display = MappedPluginReader::read(def, window, nullptr).display;
+        return display;
+    }
+    std::optional<std::string> controlText(const std::string& attribute) {
+        auto value = el->string(attribute);
+        if (!value && gone(*el, attribute) && findAgain()) value = el->string(attribute);
+        return value;
+    }
+};
 
 }  // namespace
 
 Result MappedPluginWriter::write(const ParameterDef& def, const std::string& value, const AXElement& window,
-                                 const PluginMap& map, std::optional<std::string>* changedWhenStopped) {
+                                 const PluginMap& map, std::optional<std::string>* changedWhenStopped,
+                                 const WindowAgain& again) {
     const std::optional<std::string> before = MappedPluginReader::read(def, window, nullptr).display;
     ensureWritePrereq(def, map, window);
     try {
-        return writeAs(def, value, window, map, before);
+        return writeAs(def, value, window, map, before, again);
     } catch (const platform::PauseStopped&) {
         // Stopped between its writes: the control shows where they left it.
         if (changedWhenStopped) {
-            const auto now = MappedPluginReader::read(def, window, nullptr).display;
+            const auto now = Held{def, window, again}.shown();
             if (now != before) *changedWhenStopped = def.label + ": " + before.value_or("?") + kArrow + now.value_or("?");
         }
         throw;
@@ -105,13 +145,14 @@ Result MappedPluginWriter::write(const ParameterDef& def, const std::string& val
 }
 
 Result MappedPluginWriter::writeAs(const ParameterDef& def, const std::string& value, const AXElement& window,
-                                   const PluginMap& map, const std::optional<std::string>& before) {
+                                   const PluginMap& map, const std::optional<std::string>& before,
+                                   const WindowAgain& again) {
     switch (def.type) {
         case ParameterType::continuous:
-        case ParameterType::discrete: return writeContinuous(def, value, window, map, before);
-        case ParameterType::toggle: return writeToggle(def, value, window, map, before);
+        case ParameterType::discrete: return writeContinuous(def, value, window, map, before, again);
+        case ParameterType::toggle: return writeToggle(def, value, window, map, before, again);
         case ParameterType::radio:
-        case ParameterType::selector: return writeSelector(def, value, window, map, before);
+        case ParameterType::selector: return writeSelector(def, value, window, map, before, again);
         case ParameterType::momentary: {
             const auto el = control(def, window);
             if (!el) return controlMissing(def, map, before);
@@ -140,9 +181,11 @@ void MappedPluginWriter::ensureWritePrereq(const ParameterDef& def, const Plugin
 }
 
 Result MappedPluginWriter::writeContinuous(const ParameterDef& def, const std::string& value, const AXElement& window,
-                                           const PluginMap& map, const std::optional<std::string>& before) {
-    const auto el = control(def, window);
-    if (!el) return controlMissing(def, map, before);
+                                           const PluginMap& map, const std::optional<std::string>& before,
+                                           const WindowAgain& again) {
+    Held held{def, window, again};
+    auto& el = held.el;
+    if (!held.found()) return controlMissing(def, map, before);
     const auto target = parseLeadingNumber(value, def.unit);
     if (!target) return {false, "Could not parse numeric value from '" + value + "'", before};
     if (!rangeComplete(def)) return {false, def.label + " map lacks range \u2014 can't convert display value", before};
@@ -158,7 +201,7 @@ Result MappedPluginWriter::writeContinuous(const ParameterDef& def, const std::s
     writeAndConverge(*el, std::clamp(*raw, lo, hi));
 
     for (int pass = 0; pass < 5; ++pass) {
-        const std::string described(text::trimSpacesAndTabs(textOf(*el, ax::kValueDescription)));
+        const std::string described(text::trimSpacesAndTabs(held.controlText(ax::kValueDescription).value_or("")));
         if (described.empty()) break;
         const auto shown = parseLeadingNumber(described, def.unit);
         if (!shown || std::fabs(goal - *shown) <= tolerance) break;
@@ -176,8 +219,10 @@ Result MappedPluginWriter::writeContinuous(const ParameterDef& def, const std::s
         writeAndConverge(*el, next);
     }
 
-    const std::optional<std::string> after = MappedPluginReader::read(def, window, nullptr).display;
-    if (reached(def, *el, goal, tolerance))
+    const std::optional<std::string> after = held.shown();
+    bool done = reached(def, *el, goal, tolerance);
+    if (!done && gone(*el, ax::kValueDescription) && held.findAgain()) done = reached(def, *el, goal, tolerance);
+    if (done)
         return {true, def.label + ": " + before.value_or("?") + kArrow + after.value_or(value), before};
     // A failed write leaves the parameter where the user had it.
     std::string message = "Could not set " + def.label + " to " + value;
@@ -185,36 +230,38 @@ Result MappedPluginWriter::writeContinuous(const ParameterDef& def, const std::s
         control_writes::restoreValue(*el, *original);
         message += " (it came no nearer than " + after.value_or("?") + ")";
     }
-    const std::optional<std::string> now = MappedPluginReader::read(def, window, nullptr).display;
+    const std::optional<std::string> now = held.shown();
     message += "; it shows " + now.value_or("?") + " (was " + before.value_or("?") + ")";
     return {false, message, before};
 }
 
 Result MappedPluginWriter::writeToggle(const ParameterDef& def, const std::string& value, const AXElement& window,
-                                       const PluginMap& map, const std::optional<std::string>& before) {
-    const auto el = control(def, window);
-    if (!el) return controlMissing(def, map, before);
+                                       const PluginMap& map, const std::optional<std::string>& before,
+                                       const WindowAgain& again) {
+    Held held{def, window, again};
+    if (!held.found()) return controlMissing(def, map, before);
     const auto want = parseBoolean(value);
     if (!want) return {false, "Invalid toggle value '" + value + "' for " + def.label + ". Use on/off.", before};
-    const auto state = toggleState(def, window);
+    const auto state = toggleState(held.shown());
     if (state == want) return {true, def.label + " already " + onOff(*want), before};
     if (!state)
         return {false,
                 "Could not tell whether " + def.label +
                     " is on or off, so it was not pressed (a press could switch it the wrong way)",
                 before};
-    const auto code = el->performAction(ax::kPress);
+    const auto code = held.el->performAction(ax::kPress);
     if (code != platform::AXError::success)
         return {false, pressFailedMessage(def.label) + " (AX error " + std::to_string(platform::code(code)) + ")",
                 before};
     platform::pause(pacing::kTogglePressSettles);
-    if (const auto now = toggleState(def, window); now && *now != *want)
+    if (const auto now = toggleState(held.shown()); now && *now != *want)
         return {false, def.label + " did not switch " + onOff(*want) + "; it is still " + onOff(*now), before};
     return {true, def.label + kArrow + onOff(*want), before};
 }
 
 Result MappedPluginWriter::writeSelector(const ParameterDef& def, const std::string& value, const AXElement& window,
-                                         const PluginMap& map, const std::optional<std::string>& before) {
+                                         const PluginMap& map, const std::optional<std::string>& before,
+                                         const WindowAgain& again) {
     if (!def.options || def.options->empty()) return {false, def.label + " has no options defined in map", before};
     const ParameterOption* chosen = nullptr;
     for (const auto& o : *def.options)
@@ -227,20 +274,24 @@ Result MappedPluginWriter::writeSelector(const ParameterDef& def, const std::str
         return {false, def.label + ": unknown option '" + value + "'. Available: " + available, before};
     }
     const std::string success = def.label + kArrow + chosen->label;
-    if (const auto el = control(def, window)) {
+    Held held{def, window, again};
+    if (def.editorAX && held.found()) {
+        const auto& el = held.el;
         const std::string role = textOf(*el, ax::kRole);
         if (role == "AXPopUpButton" || role == "AXMenuButton") {
-            auto shows = [&] { return text::equalsIgnoringCase(el->string(ax::kValue).value_or(""), chosen->label); };
+            auto shows = [&] {
+                return text::equalsIgnoringCase(held.controlText(ax::kValue).value_or(""), chosen->label);
+            };
             if (el->setAttributeValue(ax::kValue, chosen->label) == platform::AXError::success) {
                 platform::pause(pacing::kEditorPopupDirectSetSettles);
-                if (el->string(ax::kValue) && shows()) return {true, success, before};
+                if (shows()) return {true, success, before};
             }
             if (pressPopupMenuItem(*el, chosen->label) && shows()) return {true, success, before};
             return {false, def.label + ": popup didn't accept value '" + chosen->label + "'", before};
         }
     }
     if (!chosen->editorAX) return controlMissing(def, map, before);
-    const auto button = AXLocator::find(*chosen->editorAX, window, search_depth::kPluginWindow);
+    const auto button = AXLocator::find(*chosen->editorAX, held.window, search_depth::kPluginWindow);
     if (!button) return controlMissing(def, map, before);
     if (button->performAction(ax::kPress) != platform::AXError::success)
         return {false, pressFailedMessage(def.label) + kArrow + chosen->label, before};

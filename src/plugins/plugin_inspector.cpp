@@ -332,7 +332,9 @@ PluginInspector::WriteResult PluginInspector::writeParameter(const InsertSlot& s
         if (auto refused = checkHardDependencies(*def, *map, opened->axApp, mainWindow)) return *refused;
         const auto window = switchAndReacquire(opened->axApp, mainWindow, PluginViewPreference::editor);
         if (!window) return {false, kWindowLostInSwitch, std::nullopt};
-        WriteResult result = MappedPluginWriter::write(*def, value, *window, *map, changedWhenStopped);
+        WriteResult result =
+            MappedPluginWriter::write(*def, value, *window, *map, changedWhenStopped,
+                                      [&] { return logicInspector_.findPluginWindow(opened->axApp, mainWindow); });
         rememberWrittenValue(*def, value, result);
         return result;
     }

@@ -3,6 +3,8 @@
 #include <memory>
 #include <stop_token>
 
+#include <fmt/format.h>
+
 #include "chat/chat_tool_executor.h"
 #include "chat/tool_executor_fixture.h"
 
@@ -94,11 +96,22 @@ TEST_F(ChatToolExecutorFolders, AKeyPressThatDidNotCloseTheFolderIsNoSuccess) {
     EXPECT_TRUE(drumsExpanded());
 }
 
-// Stopped at every moment, a folder either keeps its state or the answer says it opened or closed.
+// Stopped at every moment, a folder either keeps its state or the answer says it opened or closed;
+// also while the other collapsed folders are looked into for a folder of the same name (which
+// refuses the call when nothing stops it).
 TEST_F(ChatToolExecutorFolders, AStoppedFolderCallNamesTheFolderItOpenedOrClosed) {
-    for (const bool collapse : {true, false}) {
+    auto folder = [](const char* name, json child) {
+        return json{{"name", name}, {"kind", "folder"}, {"expanded", false}, {"children", {std::move(child)}}};
+    };
+    const json others{folder("Strings", {{"name", "Violin"}, {"kind", "audio"}}),
+                      folder("Band", folder("Drums", {{"name", "Tom"}, {"kind", "audio"}}))};
+    for (const int setup : {0, 1, 2}) {
+        const bool collapse = setup == 0;
         auto run = [&](std::optional<double> stopAfter) {
-            load(standin::testing::demoSong());
+            auto scenario = standin::testing::demoSong();
+            if (setup == 2)
+                for (const auto& f : others) scenario["project"]["tracks"].push_back(f);
+            load(scenario);
             if (!collapse) world().mutateProject([](standin::Project& p) { p.track("Drums")->expanded = false; });
             signature.reset();
             auto stop = std::make_shared<std::stop_source>();
@@ -110,10 +123,10 @@ TEST_F(ChatToolExecutorFolders, AStoppedFolderCallNamesTheFolderItOpenedOrClosed
             return world().virtualSeconds() - start;
         };
         const double whole = run(std::nullopt);
-        ASSERT_EQ(drumsExpanded(), !collapse);
+        ASSERT_EQ(drumsExpanded(), setup == 1);
         int changedWhenStopped = 0;
         for (double at = 0; at < whole; at += 0.05) {
-            SCOPED_TRACE(std::string(collapse ? "collapse" : "expand") + " stopped at " + std::to_string(at));
+            SCOPED_TRACE(fmt::format("setup {} stopped at {}", setup, at));
             run(at);
             const std::string& said = lastRecord().summary;
             if (drumsExpanded() == !collapse) {

@@ -145,5 +145,23 @@ TEST_F(ChatToolExecutorParameters, BypassTogglesAndAnswersANoOpForTheStateItHas)
     EXPECT_EQ(oneJSON("set_plugin_bypass", R"({"plugin_index":0})")["message"], "Missing track_name parameter.");
 }
 
+// While the song plays every moment is a change: where each change leaves every handle held
+// before it stale, a plug-in window opened is still found, read and written.
+TEST_F(ChatToolExecutorParameters, APlayingSongWhoseHandlesGoStaleOnEveryChangeIsReadAndWritten) {
+    auto scenario = pluginEditorsScenario();
+    scenario["project"]["playing"] = true;
+    load(scenario);
+    world().setKnob("staleAfter", "always");
+    auto mapped = oneJSON("get_plugin_parameters", R"({"track_name":"Vox","plugin_name":"Drift Delay"})");
+    EXPECT_EQ(mapped.value("mapApplied", false), true) << mapped;
+    auto controls = oneJSON("get_plugin_parameters", R"({"track_name":"Vox","plugin_index":1})");
+    EXPECT_EQ(controls.value("viewUsed", ""), "controls") << controls;
+    auto answer = oneJSON("set_plugin_parameter",
+                          R"({"track_name":"Vox","plugin_name":"Drift Delay","parameter_name":"Mix","value":"25%"})");
+    EXPECT_EQ(insert("Vox", 0).params.at("mix"), 32);
+    EXPECT_EQ(answer["status"], "ok") << answer;
+    EXPECT_TRUE(world().project().transport.playing);
+}
+
 }  // namespace
 }  // namespace corvane::testing

@@ -38,23 +38,33 @@ protected:
     LogicInspector inspector;
 };
 
+// Also where every press or write leaves the handles held before it stale.
 TEST_F(LogicInspectorSidechain, SourceChosenFromTheMenuReadsBackInThePlugin) {
     struct Case {
         const char* asked;
         const char* shows;
         const char* message;
     };
-    for (const Case& c : {Case{"Bus 1", "Bus 1", "Side Chain: None \u2192 Bus 1"},  // listed as "Bus 1 ← Reverb"
-                          Case{"Kick", "Kick", "Side Chain: Bus 1 \u2192 Kick"},
-                          Case{"keys", "Keys", "Side Chain: Kick \u2192 keys (Logic shows as Keys)"},
-                          Case{"Internal", "Internal", "Side Chain: Keys \u2192 Internal"}}) {
-        auto result = inspector.setPluginSidechain(main(), slot(1), c.asked);
-        EXPECT_TRUE(result.success) << c.asked << ": " << result.message;
-        EXPECT_EQ(result.message, c.message);
-        EXPECT_EQ(source(), c.shows);
-        // The window it opened is closed again, and its menu with it.
-        EXPECT_TRUE(world().ui().pluginWindows.empty()) << c.asked;
-        EXPECT_EQ(world().ui().openMenu, "") << c.asked;
+    for (const char* stale : {"onRebuild", "afterReads 3", "always"}) {
+        load(standin::testing::demoSong());
+        ASSERT_TRUE(inspector.selectTrack("Lead Vox"));
+        for (const Case& c : {Case{"Bus 1", "Bus 1", "Side Chain: None \u2192 Bus 1"},  // listed as "Bus 1 ← Reverb"
+                              Case{"Kick", "Kick", "Side Chain: Bus 1 \u2192 Kick"},
+                              Case{"keys", "Keys", "Side Chain: Kick \u2192 keys (Logic shows as Keys)"},
+                              Case{"Internal", "Internal", "Side Chain: Keys \u2192 Internal"}}) {
+            SCOPED_TRACE(std::string(stale) + ": " + c.asked);
+            world().setKnob("staleAfter", stale);
+            const platform::AXReadScope reads;  // as a tool call reads
+            const auto in = main();
+            const auto at = slot(1);
+            auto result = inspector.setPluginSidechain(in, at, c.asked);
+            EXPECT_EQ(source(), c.shows);
+            EXPECT_TRUE(result.success) << result.message;
+            EXPECT_EQ(result.message, c.message);
+            // The window it opened is closed again, and its menu with it.
+            EXPECT_TRUE(world().ui().pluginWindows.empty());
+            EXPECT_EQ(world().ui().openMenu, "");
+        }
     }
 }
 

@@ -31,7 +31,8 @@ public:
     void build() {
         t_.clear();
         if (!e_.logicRunning) return;
-        int app = t_.add(-1, "app", "AXApplication", base_);
+        // The application's element stands for the process: only a quit and relaunch ends it.
+        int app = t_.add(-1, "app", "AXApplication", fmt::format("L{}", e_.launchCount));
         Node& a = t_[app];
         a.title = e_.logicApp.name.value_or("Logic Pro");
         a.hasFrame = false;

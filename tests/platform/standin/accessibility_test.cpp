@@ -260,9 +260,12 @@ TEST_F(StandinTest, StaleAfterKnobMakesHeldHandlesFail) {
 
     world().setKnob("staleAfter", "always");
     auto tempo = findInMain("Tempo");
+    const auto application = app();
     ASSERT_EQ(tempo->copyAttributeValue(ax::kValue, v), AXError::success);
     pressKey(8);  // any change rebuilds everything
     EXPECT_EQ(tempo->copyAttributeValue(ax::kValue, v), AXError::invalidUIElement);
+    // but the application's element, which stands for the process
+    EXPECT_EQ(application.copyAttributeValue(ax::kWindows, v), AXError::success);
 }
 
 TEST_F(StandinTest, QuittingLogicInvalidatesEveryHandle) {
