@@ -319,9 +319,10 @@ RenameResult LogicInspector::renameTrack(const std::string& currentName, const s
     auto logic = logicApplication();
     if (!logic) return {false, "Logic process not accessible.", std::nullopt};
     auto app = platform::accessibility().applicationElement(logic->processIdentifier);
+    // Found once the pause is over: while the song plays, a handle held through it may no longer answer.
+    platform::pause(pacing::kBeforeMenuItemPress);
     auto item = findMenuItemByTitle(app, "Rename Track", search_depth::kMainMenuItems);
     if (!item) return {false, "Track > Rename Track menu item not found.", std::nullopt};
-    platform::pause(pacing::kBeforeMenuItemPress);
     item->performAction(ax::kPress);
     platform::pause(pacing::kRenameFieldOpens);
 

@@ -183,6 +183,10 @@ AXElement LogicInspector::applicationElement(const platform::RunningApplication&
 
 std::optional<AXElement> LogicInspector::findPluginWindow(const AXElement& axApp, const AXElement& excluding) const {
     auto windows = axApp.elements(ax::kWindows);
+    // A held handle read too often may no longer answer: one made anew stands for the same process.
+    if (!windows)
+        if (const auto logic = logicApplication())
+            windows = platform::accessibility().applicationElement(logic->processIdentifier).elements(ax::kWindows);
     if (!windows || windows->empty()) return std::nullopt;
     // Each window is read (with what the view menu's search asks of it first) only until the
     // first plug-in window; the excluded one is told by its handle and not read at all.

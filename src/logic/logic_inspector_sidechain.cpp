@@ -100,12 +100,11 @@ MenuChoice findSidechainMenuItem(const AXElement& dropdown, const AXElement& axA
     return {std::nullopt, found.size()};
 }
 
-// A value written directly would take any track of the name, one hidden in a collapsed folder
-// too: only the menu tells whether another bears it.
+// A value written directly would take any track of the name, one hidden from the list too (in a
+// collapsed folder, or after the last track listed, which leaves no gap in the numbers): only the
+// menu tells whether another bears it.
 bool mayBeShared(const std::string& source) {
-    const auto& headers = detail::keptPlaces().listing.headers;
-    return sidechain_source::mayNameTrack(text::trimmingWhitespace(text::lowercased(source))) &&
-           (headers.empty() || detail::listMayHideTracks(headers));
+    return sidechain_source::mayNameTrack(text::trimmingWhitespace(text::lowercased(source)));
 }
 
 std::string sidechainSuccessMessage(const std::string& source, const std::string& committed,
@@ -153,6 +152,9 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, AXElemen
             dropdown.performAction(ax::kPress);
         }
     platform::pause(pacing::kSelectorMenuOpens);
+    // The menu hangs under the selector: the one found again when the press left its handle stale.
+    if (!dropdown.elements(ax::kChildren))
+        if (auto again = findAgain()) dropdown = *again;
     const auto choice = findSidechainMenuItem(dropdown, axApp, source);
     if (choice.matches > 1) {
         // Logic Pro's menu lists the tracks hidden in collapsed folders too: pressing one of the

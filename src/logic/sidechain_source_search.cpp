@@ -102,14 +102,46 @@ std::vector<Match> findMatches(const std::vector<Group>& groups, const Shown& sh
     if (isBusName(needle) || wanted == places.end() || wanted->second < 0 || !shown.mayHideTracks ||
         shown.mayHideTracks())
         return scan(groups, others, needle);
+    // A hidden track keeps its number, so the list shows a gap where one lies, except after the
+    // list's last track: such a track is the last item of its group, and the menu then holds more
+    // tracks than the list rows. Each group's last item is read first: it must be a track the list
+    // shows under a name of its own, or the source with a track before it that lies before it.
+    std::size_t menuTracks = 0;
+    for (const std::size_t g : others)
+        if (text::lowercased(groups[g].title) != "bus") menuTracks += groups[g].size();
+    if (menuTracks > shown.names.size()) return scan(groups, others, needle);
+    auto placeOf = [&](const std::string& title) {
+        const auto place = places.find(text::lowercased(title));
+        return place == places.end() ? -1L : place->second;
+    };
+    std::vector<Match> found;
     for (const std::size_t g : others) {
+        const Group& group = groups[g];
+        if (text::lowercased(group.title) == "bus") continue;  // read whole below when no track is found
+        const std::size_t size = group.size();
+        if (size == 0) continue;
+        Group before = group;  // every item but the last
+        before.size = [size] { return size - 1; };
+        const std::string last = group.itemTitle(size - 1);
+        if (titleNames(last, needle)) {
+            if (size > 1) {
+                const std::string previous = group.itemTitle(size - 2);
+                if (titleNames(previous, needle)) return scan(groups, others, needle);
+                const long place = placeOf(previous);
+                if (place < 0 || place > wanted->second) return scan(groups, others, needle);
+            }
+            found.push_back({g, size - 1});
+            continue;
+        }
+        if (placeOf(last) < 0) return scan(groups, others, needle);
         std::size_t at = 0;
-        switch (halve(groups[g], places, wanted->second, needle, at)) {
-            case Halved::found: return {{g, at}};
-            case Halved::absent: continue;
+        switch (halve(before, places, wanted->second, needle, at)) {
+            case Halved::found: found.push_back({g, at}); break;
+            case Halved::absent: break;
             case Halved::unsettled: return scan(groups, others, needle);
         }
     }
+    if (!found.empty()) return found;
     // Items listed in another order than the tracks: read one by one after all.
     return scan(groups, others, needle);
 }

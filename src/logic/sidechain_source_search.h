@@ -57,7 +57,10 @@ std::vector<Match> everyMatch(const std::vector<Group>& groups, std::string_view
 
 // The same answer as everyMatch: none, the one item, or several (which the caller refuses). When
 // the list shows every track and one track bears the name, the track groups are halved by where
-// each item's track lies in the list instead of being read whole.
+// each item's track lies in the list instead of being read whole. Tracks hidden after the list's
+// last track leave no gap in its numbers: only the last item of a group tells of them, and that
+// one only when it is the last to be hidden (two hidden in a row, the first sharing the source's
+// name and the second another listed track's, pass unseen).
 std::vector<Match> findMatches(const std::vector<Group>& groups, const Shown& shown, std::string_view needle);
 
 }  // namespace corvane::sidechain_source

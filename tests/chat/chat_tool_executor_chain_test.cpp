@@ -129,6 +129,22 @@ TEST_F(ChatToolExecutorChain, ReorderKeepsTheAnalysisPlugInLast) {
     EXPECT_EQ(answer["updatedPlugins"].size(), 3u);
 }
 
+// A track hidden from the list after its last track keeps its number and so leaves no gap, yet
+// the menu lists it: a source sharing its name is refused, not taken for the listed one.
+TEST_F(ChatToolExecutorChain, ASideChainSourceSharingItsNameWithATrackHiddenAtTheEndIsRefused) {
+    auto scenario = standin::testing::demoSong();
+    auto& tracks = scenario["project"]["tracks"];
+    tracks.insert(tracks.begin() + 5, json{{"name", "Bass"}, {"kind", "audio"}, {"inArrange", false}, {"number", 8}});
+    load(scenario);
+    const auto answer = oneJSON("set_plugin_sidechain",
+                                R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Bass"})");
+    EXPECT_EQ(sideChain("Lead Vox", 1), "None");
+    EXPECT_EQ(answer["status"], "error") << answer;
+    EXPECT_NE(answer.value("message", "").find("2 items of Logic Pro's side-chain menu are named so"),
+              std::string::npos)
+        << answer;
+}
+
 TEST_F(ChatToolExecutorChain, SideChainByBusNumberTrackNameAndKeyword) {
     load(standin::testing::demoSongWith(
         {{"project", {{"buses", {{{"number", 1}, {"aux", "Reverb"}}, {{"number", 14}}}}}}}));

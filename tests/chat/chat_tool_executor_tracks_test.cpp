@@ -29,6 +29,18 @@ protected:
     static json error(const std::string& message) { return {{"status", "error"}, {"message", message}}; }
 };
 
+// While the song plays every moment is a change: where each leaves every handle held before it
+// stale, the rename still lands and is read back.
+TEST_F(ChatToolExecutorTracks, RenamesWhileThePlayingSongsHandlesGoStale) {
+    auto scenario = standin::testing::demoSong();
+    scenario["project"]["playing"] = true;
+    load(scenario);
+    world().setKnob("staleAfter", "always");
+    const auto answer = oneJSON("rename_track", R"({"current_name":"Guitar","new_name":"Gtr DI"})");
+    EXPECT_NE(world().project().track("Gtr DI"), nullptr);
+    EXPECT_EQ(answer["status"], "ok") << answer;
+}
+
 TEST_F(ChatToolExecutorTracks, RenamesThroughTheTrackMenuAndChecksTheHeader) {
     auto answer = oneJSON("rename_track", R"({"current_name":"guitar","new_name":"Gtr DI"})");
     ASSERT_NE(world().project().track("Gtr DI"), nullptr);

@@ -162,6 +162,25 @@ TEST_F(LogicInspectorPlugins, CloseTakesOnlyTheFirstPluginWindow) {
     EXPECT_EQ(ui.pluginWindows[0].title, "Kick: Channel EQ");
 }
 
+// An application handle held through a call may be read too often to answer: the plug-in window
+// is found through one made anew.
+TEST_F(LogicInspectorPlugins, APluginWindowIsFoundThroughAnApplicationHandleGoneStale) {
+    openSlot(0);
+    const auto in = main();
+    auto app = platform::accessibility().applicationElement(world().logicPid());
+    world().setKnob("staleAfter", "afterReads 1");
+    ASSERT_TRUE(app.elements(platform::ax::kWindows));
+    ASSERT_FALSE(app.elements(platform::ax::kWindows));
+    std::optional<platform::AXElement> window;
+    {
+        const platform::AXReadScope reads;  // as a tool call reads
+        window = inspector.findPluginWindow(app, in);
+    }
+    ASSERT_TRUE(window);
+    world().setKnob("staleAfter", "onRebuild");
+    EXPECT_EQ(window->string(platform::ax::kTitle), "Kick: Channel EQ");
+}
+
 TEST_F(LogicInspectorPlugins, LogicsOwnMixerWindowIsNeverTakenForAPluginWindow) {
     world().setKnob("mixerWindow", true);
     auto app = this->app();

@@ -264,7 +264,7 @@ TEST_F(StandinTest, StaleAfterKnobMakesHeldHandlesFail) {
     ASSERT_EQ(tempo->copyAttributeValue(ax::kValue, v), AXError::success);
     pressKey(8);  // any change rebuilds everything
     EXPECT_EQ(tempo->copyAttributeValue(ax::kValue, v), AXError::invalidUIElement);
-    // but the application's element, which stands for the process
+    // but the application's element, which stands for the process and is never rebuilt
     EXPECT_EQ(application.copyAttributeValue(ax::kWindows, v), AXError::success);
 }
 
