@@ -152,9 +152,15 @@ AgentToolOutputPayload bulkToggle(ToolCall& toolCall, const ToggleTool& tool) {
     } else {
         return fail("Missing `track_names` parameter (array of track name strings).");
     }
+    // A track named twice is switched once: a second press would start from the selection the
+    // first left, not the user's.
     std::vector<std::string> names;
     for (const auto& name : requested)
-        if (auto trimmed = text::trimSpacesAndTabs(name); !trimmed.empty()) names.emplace_back(trimmed);
+        if (auto trimmed = text::trimSpacesAndTabs(name);
+            !trimmed.empty() && std::none_of(names.begin(), names.end(), [&](const std::string& n) {
+                return text::equalsIgnoringCase(n, trimmed);
+            }))
+            names.emplace_back(trimmed);
     if (names.empty()) return fail("No valid track names provided in `track_names`.");
 
     const LogicInspector& logic = toolCall.executor.logicInspector();

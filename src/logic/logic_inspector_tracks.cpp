@@ -1031,7 +1031,13 @@ bool LogicInspector::reselectTracks(const TrackSelection& selection, const AXEle
             const auto main = std::find(windows->begin(), windows->end(), mainWindow);
             if (main != windows->end()) inFront.assign(windows->begin(), main);
         }
-        if (!inFront.empty()) mainWindow.performAction(ax::kRaise);
+        // Their titles find them again where a raise or click leaves the handles stale.
+        std::vector<std::string> inFrontTitles;
+        for (const auto& w : inFront) inFrontTitles.push_back(textOf(w, ax::kTitle));
+        if (!inFront.empty()) {
+            mainWindow.performAction(ax::kRaise);
+            mainWindow = mainWindowAnew(mainWindow);
+        }
         headers = shown();  // the click before rebuilt the list
         auto& input = platform::input();
         for (const std::int64_t number : wanted) {
@@ -1048,14 +1054,26 @@ bool LogicInspector::reselectTracks(const TrackSelection& selection, const AXEle
             input.postMouseToProcess(logic->processIdentifier, {MouseEventType::leftUp, at, platform::modifier::kShift});
         }
         platform::pause(pacing::kSelectionExtends);
-        for (auto w = inFront.rbegin(); w != inFront.rend(); ++w) w->performAction(ax::kRaise);
+        for (std::size_t i = inFront.size(); i-- > 0;) {
+            if (inFront[i].performAction(ax::kRaise) != platform::AXError::invalidUIElement) continue;
+            if (const auto windows = applicationElement(*logic).elements(ax::kWindows))
+                for (const auto& w : *windows)
+                    if (!inFrontTitles[i].empty() && textOf(w, ax::kTitle) == inFrontTitles[i]) {
+                        w.performAction(ax::kRaise);
+                        break;
+                    }
+        }
         mainWindow = mainWindowAnew(mainWindow);
     }
     return selectedNow() == wanted;
 }
 
 bool LogicInspector::mayHideTracks(const AXElement& mainWindow) const {
-    return detail::listMayHideTracks(headersOf(mainWindow, true));
+    auto headers = headersOf(mainWindow, true);
+    // No rows read through a window handle gone stale: through the window found anew.
+    if (headers.empty())
+        if (const auto again = mainWindowAnew(mainWindow); !(again == mainWindow)) headers = headersOf(again, true);
+    return detail::listMayHideTracks(headers);
 }
 
 bool detail::listMayHideTracks(const std::vector<LogicInspector::TrackHeader>& headers) {

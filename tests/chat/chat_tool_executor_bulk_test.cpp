@@ -80,7 +80,7 @@ TEST_F(ChatToolExecutorBulk, ATrackInACollapsedFolderIsSaidToBeHiddenNotMissing)
 }
 
 TEST_F(ChatToolExecutorBulk, SoloesTheFoundTracksAndListsTheOthers) {
-    auto answer = oneJSON("set_track_solo", R"({"enabled":true,"track_names":[" kick","Snare","Bas"]})");
+    auto answer = oneJSON("set_track_solo", R"({"enabled":true,"track_names":[" kick","Snare","Bas","KICK"]})");
     EXPECT_TRUE(track("Kick").soloed);
     EXPECT_TRUE(track("Snare").soloed);
     EXPECT_FALSE(track("Bass").soloed);

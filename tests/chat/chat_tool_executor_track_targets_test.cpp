@@ -245,16 +245,24 @@ TEST_F(ChatToolExecutorTrackTargets, ASwitchOnATrackSelectedWithOthersLeavesTheS
         std::vector<const char*> shiftClicked;
         std::vector<const char*> targets;
         bool mixerInFront;
+        bool staleAlways = false;  // and a plug-in window the user opened in front
     };
     const Shape shapes[] = {{"Kick", {"Bass"}, {"Kick"}, false},
                             {"Bass", {"Kick"}, {"Kick"}, false},
                             {"Bass", {"Drums", "Lead Vox"}, {"Lead Vox", "Bass"}, false},
-                            {"Kick", {"Bass"}, {"Kick"}, true}};
+                            {"Kick", {"Bass"}, {"Kick"}, true},
+                            {"Bass", {"Kick"}, {"Bass"}, false, true},
+                            {"Lead Vox", {"Kick"}, {"Kick"}, false, true}};
     for (const SwitchTool& c : kSwitchTools) {
         for (const Shape& shape : shapes) {
-            SCOPED_TRACE(std::string(c.tool) + " leading " + shape.leading + (shape.mixerInFront ? ", Mixer in front" : ""));
+            SCOPED_TRACE(std::string(c.tool) + " leading " + shape.leading + (shape.mixerInFront ? ", Mixer in front" : "") +
+                         (shape.staleAlways ? ", stale handles" : ""));
             load(standin::testing::demoSong());
             if (shape.mixerInFront) world().setKnob("mixerWindowFirst", true);
+            if (shape.staleAlways) {
+                world().openPluginWindowByHand(world().project().track("Kick")->id, 0);
+                world().setKnob("staleAfter", "always");
+            }
             const int leading = world().project().track(shape.leading)->id;
             world().mutateProject([&](standin::Project& p) { p.selectedTrackId = p.stripTrackId = leading; });
             for (const char* extra : shape.shiftClicked) world().shiftClickHeader(extra);

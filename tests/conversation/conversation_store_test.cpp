@@ -746,7 +746,7 @@ TEST_F(ConversationStoreFileTest, ListOfAThousandChatsIsNotRebuiltFromAnUnchange
         }
     }
     prepare(json(state).dump());
-    // The fastest of a few rounds: what a busy machine adds to some rounds is no part of the cost.
+    // The fastest of a few rounds: what a busy machine adds to some rounds is not what a list costs.
     auto fastest = [](const std::function<void()>& work) {
         double best = std::numeric_limits<double>::infinity();
         for (int round = 0; round < 9; ++round) {
