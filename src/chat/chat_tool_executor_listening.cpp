@@ -257,13 +257,18 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
         logic.pressKey(kCycleKey);
         platform::pause(0.1);
     }
-    platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
+    // The window comes back to the front once Logic Pro has been read for the last time: its
+    // activation runs on the main thread, whenever that comes to it.
+    const auto backToTheWindow = [] {
+        platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
+    };
     if (!started) {
         // Nothing was played, but the listen's preparation may have changed what the user sees.
         std::vector<std::string> changes;
         if (wasPlaying) changes.push_back("Logic Pro, which was playing, is stopped");
         // Read, not assumed: a move whose read-back failed may still have landed.
         const auto barNow = playheadPressed ? readBar() : std::nullopt;
+        backToTheWindow();
         const auto landed = barNow ? barNow : playheadMoved ? startBar : std::nullopt;
         if (landed && barBefore != landed) {
             const std::string from = barBefore ? "from bar " + std::to_string(*barBefore) + " " : "";
@@ -276,6 +281,7 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
                              (changes.empty() ? "" : "; " + spokenList(changes)) + ".");
     }
 
+    backToTheWindow();
     ListenResult result{"ok", played, std::nullopt, {}, {}};
     for (const auto& state : states)
         if (state.analysis && state.analysis->shortTermLufs > kSilentLufs) result.tracks.push_back(infoFrom(state));
