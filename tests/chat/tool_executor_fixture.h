@@ -83,8 +83,10 @@ protected:
     // One round through the executor; toolsUsed and the repeat signature carry over between
     // rounds as the agent loop keeps them.
     std::vector<AgentToolOutputPayload> round(const std::vector<AgentToolCall>& calls) {
-        return executor->executeToolCalls(calls, request, threadID, roundIndex++, projectName, installedPlugins,
-                                          toolsUsed, signature);
+        auto outputs = executor->executeToolCalls(calls, request, threadID, roundIndex++, projectName,
+                                                  installedPlugins, toolsUsed, signature);
+        world().drainMainQueue();  // what the calls left to the main thread, run before the next
+        return outputs;
     }
     AgentToolOutputPayload one(const std::string& name, const std::string& args = "{}") {
         auto outputs = round({toolCall("call_" + std::to_string(roundIndex), name, args)});

@@ -77,6 +77,10 @@ public:
         executor_->executeToolCalls({{"call_" + std::to_string(calls_++), c.tool, c.args.dump()}}, request_,
                                     threadID_, round_, std::string("Generated"), installed_, used, signature,
                                     stop->get_token());
+        // What the call left to the main thread (a listen gives the window the focus back) runs
+        // before the next call, as the UI thread would run it within moments; not at a random
+        // point of the next call's virtual time.
+        world_->drainMainQueue();
         ++round_;
         Outcome o;
         o.readsMayFail = readsMayFail_;
