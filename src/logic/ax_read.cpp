@@ -19,6 +19,11 @@ std::optional<platform::AXValue> valueOf(const platform::AXElement& element, con
     return v;
 }
 
+bool gone(const platform::AXElement& element, const std::string& attribute) {
+    platform::AXValue v;
+    return element.copyAttributeValue(attribute, v) == platform::AXError::invalidUIElement;
+}
+
 std::string textOf(const platform::AXElement& element, const char* attribute) {
     return element.string(attribute).value_or("");
 }

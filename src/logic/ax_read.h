@@ -36,6 +36,11 @@ std::optional<std::string> valueText(const platform::AXElement& element);
 std::optional<std::int64_t> wholeNumber(const platform::AXElement& element,
                                         const char* attribute = platform::ax::kValue);
 
+// Whether a read of the attribute fails because the handle no longer answers (Logic Pro rebuilt
+// the element). Asked after a failed read of the same attribute, it costs no round trip within a
+// read scope, which keeps the failure.
+bool gone(const platform::AXElement& element, const std::string& attribute = platform::ax::kValue);
+
 // --- Texts as Logic Pro shows them -----------------------------------------------------------
 
 // Logic Pro breaks long labels with U+2028; each becomes a blank.

@@ -170,10 +170,17 @@ public:
                                          int depth = 0) const;
     std::optional<AXElement> findSlider(const AXElement& in, const std::string& description, int maxDepth,
                                         int depth = 0) const;
+    // The writes a slider search may still make, shared by the searches of one write when its
+    // slider is found anew, and whether the last search ended on a handle gone stale.
+    struct SliderWrites {
+        int left = 300;
+        bool stale = false;
+    };
     // Success when a matching slider shows the value's whole part (within 1); a slider that does not
-    // take it leaves the search going on with the next one.
+    // take it leaves the search going on with the next one. A handle gone stale ends the search,
+    // and `writes` (when given) says so.
     Outcome setSliderValue(const AXElement& in, const std::string& description, double value, int maxDepth,
-                           int depth = 0) const;
+                           int depth = 0, SliderWrites* writes = nullptr) const;
     Outcome findAndClickButton(const AXElement& in, const std::string& description, int depth, int maxDepth) const;
     void findMenuButtonRecurse(const AXElement& element, const std::string& needle, std::optional<AXElement>& result,
                                int depth, int maxDepth) const;

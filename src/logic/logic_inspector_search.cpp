@@ -172,41 +172,56 @@ std::optional<AXElement> LogicInspector::findSlider(const AXElement& in, const s
 
 namespace {
 
-// Writes the whole part of the value until the slider shows it, and counts one step off as shown.
-bool writeSliderUntilShown(const AXElement& slider, double value) {
-    // A caller's value that is not finite or not representable is refused, never converted.
-    auto target = checkedInteger(value, INT64_MIN / 2, INT64_MAX / 2);
-    if (!target) return false;
-    for (int i = 0; i < 300; ++i) {
+enum class SliderWrite { shown, notShown, stale };
+
+// Writes the value until the slider shows it, spending the writes left, and counts one step off as
+// shown. A refused write ends it; a handle that stops answering is told apart from a value not
+// reached, which writing again through a handle found anew cannot change.
+SliderWrite writeSliderUntilShown(const AXElement& slider, std::int64_t target, int& left) {
+    while (left > 0) {
         auto current = wholeNumber(slider);
         if (!current) break;
-        if (*current == *target) return true;
-        if (slider.setAttributeValue(ax::kValue, static_cast<double>(*target)) != platform::AXError::success)
-            return false;
+        if (*current == target) return SliderWrite::shown;
+        const auto code = slider.setAttributeValue(ax::kValue, static_cast<double>(target));
+        if (code == platform::AXError::invalidUIElement) return SliderWrite::stale;
+        if (code != platform::AXError::success) return SliderWrite::notShown;
+        --left;
         platform::pause(pacing::kSliderWriteRetry);
     }
     auto last = wholeNumber(slider);
-    return last && std::llabs(*last - *target) <= 1;
+    if (last && std::llabs(*last - target) <= 1) return SliderWrite::shown;
+    return !last && ax_read::gone(slider) ? SliderWrite::stale : SliderWrite::notShown;
 }
 
 }  // namespace
 
 Outcome LogicInspector::setSliderValue(const AXElement& in, const std::string& description, double value, int maxDepth,
-                                       int depth) const {
+                                       int depth, SliderWrites* writes) const {
+    // A caller's value that is not finite or not representable is refused, never converted.
+    const auto whole = checkedInteger(value, INT64_MIN / 2, INT64_MAX / 2);
+    if (!whole) return {false, fmt::format("{} is no value for '{}'.", value, description)};
+    SliderWrites own;
+    SliderWrites& budget = writes ? *writes : own;
+    budget.stale = false;
     bool confirmed = false;
+    bool matched = false;
     ax_tree::walk(
         in, maxDepth,
         [&](const Step& step) {
             if (step.element.string(ax::kRole) != std::optional<std::string>("AXSlider") ||
                 trimmed(step.element, ax::kDescription) != description)
                 return Next::children;
-            // Not confirmed: the search goes on with the next matching slider.
-            confirmed = writeSliderUntilShown(step.element, value);
-            return confirmed ? Next::stop : Next::siblings;
+            matched = true;
+            const SliderWrite written = writeSliderUntilShown(step.element, *whole, budget.left);
+            confirmed = written == SliderWrite::shown;
+            budget.stale = written == SliderWrite::stale;
+            // Not confirmed: the search goes on with the next matching slider, unless the tree
+            // it walks was rebuilt.
+            return confirmed || budget.stale ? Next::stop : Next::siblings;
         },
         depth);
-    const auto whole = checkedInteger(value, INT64_MIN / 2, INT64_MAX / 2);
-    if (!whole) return {false, fmt::format("{} is no value for '{}'.", value, description)};
+    // An element searched that no longer answers finds no slider at all.
+    if (!matched && ax_read::gone(in, ax::kChildren)) budget.stale = true;
     if (!confirmed) return {false, fmt::format("No slider '{}' took the value {}.", description, *whole)};
     return {true, fmt::format("Set '{}' to {}.", description, *whole)};
 }

@@ -50,12 +50,16 @@ AXElement windowAnew(const LogicInspector& inspector, const AXElement& held) {
 
 Outcome writeFirstStripSlider(const LogicInspector& inspector, const AXElement& in, const std::string& description,
                               double value) {
-    // A write that failed may have taken before its handle went stale: the slider is found anew
-    // and written again, which reads its value before it writes.
+    // A write that failed on a handle gone stale may have taken before: the slider is found anew
+    // and written again, which reads its value before it writes, with the writes left. A refusal or
+    // a value not reached is the answer.
+    LogicInspector::SliderWrites writes;
     Outcome written{false, logic_messages::kMixerStripNotFound};
-    for (int attempt = 0; attempt < kHandleAttempts && !written.success; ++attempt) {
+    for (int attempt = 0; attempt < kHandleAttempts; ++attempt) {
         auto strip = inspector.firstMixerStrip(attempt == 0 ? in : windowAnew(inspector, in));
-        if (strip) written = inspector.setSliderValue(*strip, description, value, search_depth::kStripControls, 0);
+        if (!strip) continue;
+        written = inspector.setSliderValue(*strip, description, value, search_depth::kStripControls, 0, &writes);
+        if (written.success || !writes.stale) break;
     }
     return written;
 }

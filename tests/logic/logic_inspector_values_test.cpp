@@ -127,6 +127,19 @@ TEST_F(LogicInspectorValues, RawVolumeAndPanLandOnTheSelectedTrackOnly) {
     }
     EXPECT_EQ(track("Kick").strip.pan, 0);
     EXPECT_EQ(track("Bass").strip.pan, -10);
+
+    // A value the slider never reaches is not written again through handles found anew: the
+    // answer comes within one search's writes.
+    for (const bool volume : {true, false}) {
+        world().clearEventLog();
+        const double start = world().virtualSeconds();
+        const auto beyond = volume ? inspector.setTrackVolume(window, 300) : inspector.setTrackPan(window, -100);
+        EXPECT_EQ(track("Guitar").strip.volume, 255);
+        EXPECT_EQ(track("Guitar").strip.pan, volume ? 63 : -64);
+        EXPECT_FALSE(beyond.success) << volume;
+        EXPECT_LE(world().events(EventKind::axWrite).size(), 300u) << volume;
+        EXPECT_LE(world().virtualSeconds() - start, 1.6) << volume;
+    }
 }
 
 TEST_F(LogicInspectorValues, AHiddenInspectorFailsEveryStripWrite) {
