@@ -8,13 +8,25 @@
 
 namespace corvane::control_writes {
 
-void restoreValue(const platform::AXElement& control, std::int64_t raw) {
+bool restoreValue(const platform::AXElement& held, std::int64_t raw, const ControlAgain& again) {
+    platform::AXElement control = held;
+    auto foundAgain = [&] {
+        auto found = again ? again() : std::nullopt;
+        if (found) control = *found;
+        return found.has_value();
+    };
     // A control that takes writes only after several identical ones still ends where it was.
     for (int i = 0; i < 20; ++i) {
-        if (ax_read::wholeNumber(control) == std::optional<std::int64_t>(raw)) return;
-        if (control.setAttributeValue(platform::ax::kValue, raw) != platform::AXError::success) return;
+        auto now = ax_read::wholeNumber(control);
+        if (!now && ax_read::gone(control) && foundAgain()) now = ax_read::wholeNumber(control);
+        if (now == std::optional<std::int64_t>(raw)) return true;
+        auto code = control.setAttributeValue(platform::ax::kValue, raw);
+        if (code == platform::AXError::invalidUIElement && foundAgain())
+            code = control.setAttributeValue(platform::ax::kValue, raw);
+        if (code != platform::AXError::success) return false;
         platform::pause(pacing::kControlWriteRetry);
     }
+    return ax_read::wholeNumber(control) == std::optional<std::int64_t>(raw);
 }
 
 void pressEscapeToLogic() {

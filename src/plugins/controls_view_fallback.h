@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -72,10 +73,32 @@ public:
     static bool isExcludedLabel(const std::string& label);
 
     // --- Writing ---------------------------------------------------------------------------
+    // The plug-in window found again: where Logic Pro builds it anew on a write, handles held from
+    // before no longer answer.
+    using WindowAgain = std::function<std::optional<AXElement>()>;
+    // A slider and its read-out as a write goes on: both are found again when a read or write
+    // through one of them fails on a handle gone stale, never otherwise, so a write costs no
+    // extra reads. Without `again` they are never found again.
+    struct HeldSlider {
+        AXElement main;
+        std::optional<AXElement> readout;
+        std::function<std::optional<SliderPair>()> again;
+
+        bool findAgain();
+        std::optional<std::int64_t> raw();
+        std::optional<std::string> described();  // the read-out's value description
+        platform::AXError write(std::int64_t raw);
+        // Puts the main slider back to a raw value it held; false when it does not read back so.
+        bool restore(std::int64_t raw);
+    };
+
     // `changedWhenStopped`, when given, receives what a slider shows against what it showed before
     // when a Stop ends its write after it moved.
     static Result write(const std::string& parameterName, const std::string& value, const AXElement& window,
-                        const AXElement& logicApp, std::optional<std::string>* changedWhenStopped = nullptr);
+                        const AXElement& logicApp, std::optional<std::string>* changedWhenStopped = nullptr,
+                        const WindowAgain& again = {});
+    // The slider (with its read-out) a name addresses, as write finds it; none for another control.
+    static std::optional<SliderPair> sliderNamed(const std::string& parameterName, const AXElement& window);
     static std::pair<std::string, std::optional<std::int64_t>> parseLabelIndex(const std::string& name);
     static std::vector<SliderPair> findAllSliderPairs(const std::string& baseName, const AXElement& window);
     static std::vector<AXElement> findAllByResolvedLabel(const std::string& baseName, const AXElement& window,
@@ -85,17 +108,15 @@ public:
     static std::string ambiguousMessage(const std::string& parameterName, std::size_t count);
     static std::string missingIndexMessage(const std::string& name, std::size_t available);
 
-    static Result writeSlider(const AXElement& main, const std::optional<AXElement>& readout, const std::string& label,
-                              const std::string& value, std::optional<std::string>* changedWhenStopped = nullptr);
-    static Result writeSliderTo(const AXElement& main, const std::optional<AXElement>& readout,
-                                const std::string& label, const std::string& value,
+    static Result writeSlider(HeldSlider& slider, const std::string& label, const std::string& value,
+                              std::optional<std::string>* changedWhenStopped = nullptr);
+    static Result writeSliderTo(HeldSlider& slider, const std::string& label, const std::string& value,
                                 const std::optional<std::string>& before);
     // Moves the slider by raw steps while watching the read-out; a nudge that fails puts the slider
-    // back where it was.
-    static Result nudgeToTarget(const AXElement& main, const AXElement& readout, const std::string& label,
-                                double targetNum, const std::string& unit,
-                                const std::optional<std::string>& beforeDisplay);
-    static Result writeSliderRaw(const AXElement& main, const std::string& label, std::int64_t target,
+    // back where it was, or says where it was left.
+    static Result nudgeToTarget(HeldSlider& slider, const std::string& label, double targetNum,
+                                const std::string& unit, const std::optional<std::string>& beforeDisplay);
+    static Result writeSliderRaw(HeldSlider& slider, const std::string& label, std::int64_t target,
                                  const std::optional<std::string>& beforeDisplay);
     static Result writeCheckbox(const AXElement& checkbox, const std::string& label, const std::string& value);
     // Looks for the value only in the menu the pop-up opened, and closes that menu again when the

@@ -23,130 +23,169 @@ using ax_read::textOf;
 using ax_read::wholeNumber;
 using Result = ControlsViewFallback::Result;
 
+using HeldSlider = ControlsViewFallback::HeldSlider;
+
 namespace {
 
-std::optional<ControlsViewFallback::ParsedValue> readout(const platform::AXElement& r) {
-    auto described = r.string(ax::kValueDescription);
+std::optional<ControlsViewFallback::ParsedValue> readout(HeldSlider& slider) {
+    auto described = slider.described();
     if (!described) return std::nullopt;
     return ControlsViewFallback::parseValueAndUnit(*described);
 }
 
 // The read-out's value converted to the target's canonical unit (its own unit decides the scale).
-std::optional<double> canonicalReading(const platform::AXElement& r) {
-    auto reading = readout(r);
+std::optional<double> canonicalReading(HeldSlider& slider) {
+    auto reading = readout(slider);
     if (!reading) return std::nullopt;
     return ControlsViewFallback::toCanonical(reading->value, reading->unit);
 }
 
-void writeRaw(const platform::AXElement& slider, std::int64_t raw) { slider.setAttributeValue(ax::kValue, raw); }
-
 // After each pause both the slider's raw value and the read-out's text are read; when the slider
 // is its own read-out, both come in one round trip.
-void readBoth(const platform::AXElement& main, const platform::AXElement& readoutSlider) {
-    if (main == readoutSlider) main.prefetch({ax::kValue, ax::kValueDescription});
+void readBoth(const HeldSlider& slider) {
+    if (slider.main == slider.readout) slider.main.prefetch({ax::kValue, ax::kValueDescription});
 }
 
-std::string shownText(const platform::AXElement& r) {
-    auto reading = readout(r);
+std::string shownText(HeldSlider& slider) {
+    auto reading = readout(slider);
     if (!reading) return "";
     return printed(reading->value) + " " + reading->unit;
 }
 
+// What the slider shows: its read-out's text, else its raw value.
+std::optional<std::string> shownNow(HeldSlider& slider) {
+    if (slider.readout)
+        if (auto described = slider.described()) return described;
+    if (auto raw = slider.raw()) return std::to_string(*raw);
+    return std::nullopt;
+}
+
+// A failed write leaves the parameter where the user had it; one that cannot be put back says
+// where it was left.
+Result failed(HeldSlider& slider, std::optional<std::int64_t> original, std::string message, const std::string& label,
+              const std::optional<std::string>& before) {
+    if (original && !slider.restore(*original)) {
+        const bool sentence = !message.empty() && message.back() == '.';
+        if (sentence) message.pop_back();
+        message += "; " + label + " could not be put back and shows " + shownNow(slider).value_or("?") + " (was " +
+                   before.value_or("?") + ")" + (sentence ? "." : "");
+    }
+    return {false, std::move(message), before};
+}
+
 }  // namespace
 
-Result ControlsViewFallback::writeSlider(const AXElement& main, const std::optional<AXElement>& readoutSlider,
-                                         const std::string& label, const std::string& value,
+bool HeldSlider::findAgain() {
+    auto found = again ? again() : std::nullopt;
+    if (!found) return false;
+    main = found->main;
+    readout = found->readout;
+    return true;
+}
+
+std::optional<std::int64_t> HeldSlider::raw() {
+    auto value = wholeNumber(main);
+    if (!value && ax_read::gone(main) && findAgain()) value = wholeNumber(main);
+    return value;
+}
+
+std::optional<std::string> HeldSlider::described() {
+    if (!readout) return std::nullopt;
+    auto value = readout->string(ax::kValueDescription);
+    if (!value && ax_read::gone(*readout, ax::kValueDescription) && findAgain() && readout)
+        value = readout->string(ax::kValueDescription);
+    return value;
+}
+
+platform::AXError HeldSlider::write(std::int64_t raw) {
+    auto code = main.setAttributeValue(ax::kValue, raw);
+    if (code == platform::AXError::invalidUIElement && findAgain()) code = main.setAttributeValue(ax::kValue, raw);
+    return code;
+}
+
+bool HeldSlider::restore(std::int64_t raw) {
+    return control_writes::restoreValue(main, raw, [this]() -> std::optional<platform::AXElement> {
+        if (!findAgain()) return std::nullopt;
+        return main;
+    });
+}
+
+Result ControlsViewFallback::writeSlider(HeldSlider& slider, const std::string& label, const std::string& value,
                                          std::optional<std::string>* changedWhenStopped) {
-    const auto shownNow = [&]() -> std::optional<std::string> {
-        if (readoutSlider)
-            if (auto described = readoutSlider->string(ax::kValueDescription)) return described;
-        if (auto raw = wholeNumber(main)) return std::to_string(*raw);
-        return std::nullopt;
-    };
-    const std::optional<std::string> before = shownNow();
+    const std::optional<std::string> before = shownNow(slider);
     try {
-        return writeSliderTo(main, readoutSlider, label, value, before);
+        return writeSliderTo(slider, label, value, before);
     } catch (const platform::PauseStopped&) {
         // Stopped between its writes: the slider shows where they left it.
-        if (const auto now = shownNow(); changedWhenStopped && now != before)
+        if (const auto now = shownNow(slider); changedWhenStopped && now != before)
             *changedWhenStopped = label + ": " + before.value_or("?") + " \u2192 " + now.value_or("?");
         throw;
     }
 }
 
-Result ControlsViewFallback::writeSliderTo(const AXElement& main, const std::optional<AXElement>& readoutSlider,
-                                           const std::string& label, const std::string& value,
+Result ControlsViewFallback::writeSliderTo(HeldSlider& slider, const std::string& label, const std::string& value,
                                            const std::optional<std::string>& before) {
     const auto parsed = parseValueAndUnit(value);
-    if (parsed && readoutSlider) return nudgeToTarget(main, *readoutSlider, label, parsed->value, parsed->unit, before);
+    if (parsed && slider.readout) return nudgeToTarget(slider, label, parsed->value, parsed->unit, before);
     std::optional<std::int64_t> target;
     if (parsed)
         target = checkedInteger(parsed->value, INT64_MIN / 4, INT64_MAX / 4);
     else if (const auto whole = readInteger(value); whole && *whole >= INT64_MIN / 4 && *whole <= INT64_MAX / 4)
         target = whole;
     if (!target) return {false, "Invalid value '" + value + "' for " + label, before};
-    return writeSliderRaw(main, label, *target, before);
+    return writeSliderRaw(slider, label, *target, before);
 }
 
-Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElement& readoutSlider,
-                                           const std::string& label, double t, const std::string& u,
-                                           const std::optional<std::string>& B) {
+Result ControlsViewFallback::nudgeToTarget(HeldSlider& slider, const std::string& label, double t,
+                                           const std::string& u, const std::optional<std::string>& B) {
     const std::string was = " (was " + B.value_or("?") + ")";
     const double target = toCanonical(t, u);
     const std::string cu = canonicalUnit(u);
     const double tol = canonicalTolerance(cu);
-    const auto first = readout(readoutSlider);
+    const auto first = readout(slider);
     if (!first) return {false, label + " readout has no AXValueDescription", B};
     if (canonicalUnit(first->unit) != cu)
         return {false, "Unit mismatch: " + label + " reads as " + first->unit + ", target is " + u, B};
     const double cur = toCanonical(first->value, first->unit);
     if (std::fabs(cur - target) <= tol) return {true, label + " already " + formatCanonical(cur, cu), B};
 
-    const auto original = wholeNumber(main);
+    const auto original = slider.raw();
     const std::int64_t r0 = original.value_or(0);
-    // Whatever happens below, a failure leaves the parameter where the user had it.
-    auto putBack = [&] {
-        if (original) control_writes::restoreValue(main, *original);
-    };
+    auto fail = [&](std::string message) { return failed(slider, original, std::move(message), label, B); };
 
     // Which way does the display move when the raw value goes up?
     bool normal = true;
-    writeRaw(main, r0 + 5);
+    slider.write(r0 + 5);
     platform::pause(pacing::kNudgeSettles);
-    readBoth(main, readoutSlider);
-    const auto p = canonicalReading(readoutSlider);
-    if (!p) {
-        putBack();
-        return {false, "Probe failed for " + label, B};
-    }
+    readBoth(slider);
+    const auto p = canonicalReading(slider);
+    if (!p) return fail("Probe failed for " + label);
     if (*p > cur + 0.1 * tol)
         normal = true;
     else if (*p < cur - 0.1 * tol)
         normal = false;
     else {
-        writeRaw(main, r0 - 5);
+        slider.write(r0 - 5);
         platform::pause(pacing::kNudgeSettles);
-        const auto q = canonicalReading(readoutSlider);
+        const auto q = canonicalReading(slider);
         if (q && *q < cur - 0.1 * tol)
             normal = true;
         else if (q && *q > cur + 0.1 * tol)
             normal = false;
-        else {
-            putBack();
-            return {false, label + " doesn't respond to AX writes", B};
-        }
+        else
+            return fail(label + " doesn't respond to AX writes");
     }
 
-    double best = canonicalReading(readoutSlider).value_or(0);
-    std::int64_t bestRaw = wholeNumber(main).value_or(0);
+    double best = canonicalReading(slider).value_or(0);
+    std::int64_t bestRaw = slider.raw().value_or(0);
     double last = best;
     std::int64_t step = 10;
     bool stepOneCrossed = false;
     int unchanged = 0;
     for (int budget = 300; budget > 0; --budget) {
-        const auto v = canonicalReading(readoutSlider);
+        const auto v = canonicalReading(slider);
         if (!v) break;
-        const std::int64_t raw = wholeNumber(main).value_or(0);
+        const std::int64_t raw = slider.raw().value_or(0);
         if (std::fabs(*v - target) < std::fabs(best - target)) {
             best = *v;
             bestRaw = raw;
@@ -159,18 +198,18 @@ Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElemen
                 stepOneCrossed = true;
             else {
                 // Crossed twice at the finest step: the target lies between two positions.
-                writeRaw(main, bestRaw);
+                slider.write(bestRaw);
                 platform::pause(pacing::kNudgeSettles);
-                std::string shown = shownText(readoutSlider);
+                std::string shown = shownText(slider);
                 if (shown.empty()) shown = formatCanonical(best, cu);
                 return {true, "Set " + label + " to " + shown + " (closest to " + printed(t) + " " + u + ")" + was, B};
             }
         }
         const bool up = normal ? *v < target : *v >= target;
-        writeRaw(main, up ? raw + step : raw - step);
+        slider.write(up ? raw + step : raw - step);
         platform::pause(pacing::kNudgeStep);
-        readBoth(main, readoutSlider);
-        const auto moved = wholeNumber(main);
+        readBoth(slider);
+        const auto moved = slider.raw();
         if (moved && *moved != raw)
             unchanged = 0;
         else if (++unchanged >= 3) {
@@ -180,58 +219,48 @@ Result ControlsViewFallback::nudgeToTarget(const AXElement& main, const AXElemen
         }
         last = *v;
     }
-    writeRaw(main, bestRaw);
-    std::string shown = shownText(readoutSlider);
+    slider.write(bestRaw);
+    std::string shown = shownText(slider);
     if (shown.empty()) shown = "?";
     if (std::fabs(best - target) <= 2 * tol) return {true, "Set " + label + " to " + shown + was, B};
-    putBack();
-    return {false, "Could not reach " + printed(t) + " " + u + " for " + label + ". Closest was " + shown + ".", B};
+    return fail("Could not reach " + printed(t) + " " + u + " for " + label + ". Closest was " + shown + ".");
 }
 
-Result ControlsViewFallback::writeSliderRaw(const AXElement& main, const std::string& label, std::int64_t T,
+Result ControlsViewFallback::writeSliderRaw(HeldSlider& slider, const std::string& label, std::int64_t T,
                                             const std::optional<std::string>& B) {
     const std::string was = " (was " + B.value_or("?") + ")";
-    const auto original = wholeNumber(main);
-    auto putBack = [&] {
-        if (original) control_writes::restoreValue(main, *original);
-    };
+    const auto original = slider.raw();
+    auto fail = [&](std::string message) { return failed(slider, original, std::move(message), label, B); };
     auto finalCheck = [&]() -> Result {
-        const auto v = wholeNumber(main);
+        const auto v = slider.raw();
         if (v && std::llabs(*v - T) <= 1) return {true, "Set " + label + " to " + std::to_string(*v) + was, B};
-        putBack();
-        return {false, "Could not reach " + std::to_string(T) + " for " + label, B};
+        return fail("Could not reach " + std::to_string(T) + " for " + label);
     };
     if (!original) return finalCheck();
     if (*original == T) return {true, "Set " + label + " to " + std::to_string(T) + was, B};
     auto writeOnce = [&]() -> std::optional<Result> {
-        const auto code = main.setAttributeValue(ax::kValue, T);
+        const auto code = slider.write(T);
         if (code == platform::AXError::success) return std::nullopt;
-        putBack();
-        return Result{false, "AX write failed for " + label + " (error " + std::to_string(platform::code(code)) + ")",
-                      B};
+        return fail("AX write failed for " + label + " (error " + std::to_string(platform::code(code)) + ")");
     };
-    if (auto failed = writeOnce()) return *failed;
+    if (auto refused = writeOnce()) return *refused;
     platform::pause(pacing::kControlWriteRetry);
     std::optional<std::int64_t> previous = original;
     int same = 0;
     for (int i = 0; i < 499; ++i) {
-        const auto v = wholeNumber(main);
+        const auto v = slider.raw();
         if (!v) return finalCheck();
         if (*v == T) return {true, "Set " + label + " to " + std::to_string(T) + was, B};
         if (previous && *v == *previous) {
-            if (same >= 9) {
-                putBack();
-                return {false,
-                        label + " stuck at " + std::to_string(*v) + "; target " + std::to_string(T) +
-                            " is likely out of range",
-                        B};
-            }
+            if (same >= 9)
+                return fail(label + " stuck at " + std::to_string(*v) + "; target " + std::to_string(T) +
+                            " is likely out of range");
             ++same;
         } else {
             same = 0;
         }
         previous = v;
-        if (auto failed = writeOnce()) return *failed;
+        if (auto refused = writeOnce()) return *refused;
         platform::pause(pacing::kControlWriteRetry);
     }
     return finalCheck();

@@ -31,14 +31,32 @@ bool labelMatches(const std::string& label, const std::string& base) {
 }  // namespace
 
 Result ControlsViewFallback::write(const std::string& parameterName, const std::string& value, const AXElement& window,
-                                   const AXElement& logicApp, std::optional<std::string>* changedWhenStopped) {
+                                   const AXElement& logicApp, std::optional<std::string>* changedWhenStopped,
+                                   const WindowAgain& again) {
+    // A slider is written step by step; where a step rebuilds the window, it is found again by
+    // the same name in the window found again.
+    AXElement shown = window;
+    auto sliderAgain = [&]() -> std::optional<SliderPair> {
+        if (!again) return std::nullopt;
+        if (ax_read::gone(shown, ax::kRole)) {
+            auto found = again();
+            if (!found) return std::nullopt;
+            shown = *found;
+        }
+        return sliderNamed(parameterName, shown);
+    };
+    auto held = [&](const AXElement& main, const std::optional<AXElement>& readout) {
+        return HeldSlider{main, readout, sliderAgain};
+    };
     // A name the reader reports ("Gain [2]", "Drive [2]" for a check box after a slider "Drive")
     // addresses exactly the control it was read from.
     for (const auto& c : labelledControls(window)) {
         if (!text::equalsIgnoringCase(c.label, text::trimSpacesAndTabs(parameterName))) continue;
         switch (c.type) {
-            case ParameterType::continuous:
-                return writeSlider(c.element, c.readout, parameterName, value, changedWhenStopped);
+            case ParameterType::continuous: {
+                HeldSlider slider = held(c.element, c.readout);
+                return writeSlider(slider, parameterName, value, changedWhenStopped);
+            }
             case ParameterType::toggle: return writeCheckbox(c.element, parameterName, value);
             default: return writePopup(c.element, parameterName, value, logicApp);
         }
@@ -52,8 +70,8 @@ Result ControlsViewFallback::write(const std::string& parameterName, const std::
         if (pick.kind == PickResult::Kind::ambiguous) return {false, ambiguousMessage(base, pick.count), std::nullopt};
         if (pick.kind == PickResult::Kind::outOfRange)
             return {false, missingIndexMessage(parameterName, pick.count), std::nullopt};
-        return writeSlider(pairs[pick.index].main, pairs[pick.index].readout, parameterName, value,
-                           changedWhenStopped);
+        HeldSlider slider = held(pairs[pick.index].main, pairs[pick.index].readout);
+        return writeSlider(slider, parameterName, value, changedWhenStopped);
     }
     const auto staticTexts = collectStaticTextLabels(window);
     const std::vector<std::vector<std::string>> roleLists = {
@@ -71,6 +89,20 @@ Result ControlsViewFallback::write(const std::string& parameterName, const std::
         return writeButton(el, parameterName);
     }
     return {false, "Parameter '" + parameterName + "' not found in Controls view", std::nullopt};
+}
+
+std::optional<ControlsViewFallback::SliderPair> ControlsViewFallback::sliderNamed(const std::string& parameterName,
+                                                                                 const AXElement& window) {
+    for (const auto& c : labelledControls(window)) {
+        if (!text::equalsIgnoringCase(c.label, text::trimSpacesAndTabs(parameterName))) continue;
+        if (c.type != ParameterType::continuous) return std::nullopt;
+        return SliderPair{c.element, c.readout};
+    }
+    const auto [base, index] = parseLabelIndex(parameterName);
+    const auto pairs = findAllSliderPairs(text::lowercased(base), window);
+    const PickResult pick = pickByIndex(pairs.size(), index);
+    if (pairs.empty() || pick.kind != PickResult::Kind::one) return std::nullopt;
+    return pairs[pick.index];
 }
 
 std::pair<std::string, std::optional<std::int64_t>> ControlsViewFallback::parseLabelIndex(const std::string& name) {

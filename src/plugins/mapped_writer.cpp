@@ -85,12 +85,7 @@ std::optional<bool> toggleState(const std::optional<std::string>& shown) {
     return *shown == "on";
 }
 
-// Whether the read just made of the attribute failed because the handle no longer answers (the
-// failure is kept within the read scope: asking again costs no round trip).
-bool gone(const platform::AXElement& e, const std::string& attribute) {
-    platform::AXValue value;
-    return e.copyAttributeValue(attribute, value) == platform::AXError::invalidUIElement;
-}
+using ax_read::gone;
 
 // The window and the parameter's control as a write goes on: both are found again when a read
 // through them fails on a handle gone stale, never otherwise, so a write costs no extra reads.
@@ -227,7 +222,10 @@ Result MappedPluginWriter::writeContinuous(const ParameterDef& def, const std::s
     // A failed write leaves the parameter where the user had it.
     std::string message = "Could not set " + def.label + " to " + value;
     if (original && wholeNumber(*el) != original) {
-        control_writes::restoreValue(*el, *original);
+        control_writes::restoreValue(*el, *original, [&]() -> std::optional<platform::AXElement> {
+            if (!held.findAgain()) return std::nullopt;
+            return held.el;
+        });
         message += " (it came no nearer than " + after.value_or("?") + ")";
     }
     const std::optional<std::string> now = held.shown();

@@ -340,7 +340,8 @@ PluginInspector::WriteResult PluginInspector::writeParameter(const InsertSlot& s
     }
     const auto window = switchAndReacquire(opened->axApp, mainWindow, PluginViewPreference::controls);
     if (!window) return {false, kWindowLostInSwitch, std::nullopt};
-    return ControlsViewFallback::write(parameterName, value, *window, opened->axApp, changedWhenStopped);
+    return ControlsViewFallback::write(parameterName, value, *window, opened->axApp, changedWhenStopped,
+                                       [&] { return logicInspector_.findPluginWindow(opened->axApp, mainWindow); });
 }
 
 }  // namespace corvane

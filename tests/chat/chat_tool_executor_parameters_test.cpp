@@ -160,6 +160,10 @@ TEST_F(ChatToolExecutorParameters, APlayingSongWhoseHandlesGoStaleOnEveryChangeI
                           R"({"track_name":"Vox","plugin_name":"Drift Delay","parameter_name":"Mix","value":"25%"})");
     EXPECT_EQ(insert("Vox", 0).params.at("mix"), 32);
     EXPECT_EQ(answer["status"], "ok") << answer;
+    answer = oneJSON("set_plugin_parameter",
+                     R"({"track_name":"Vox","plugin_index":1,"parameter_name":"Drive","value":"6 dB"})");
+    EXPECT_EQ(insert("Vox", 1).params.at("drive"), 60);
+    EXPECT_EQ(answer["message"], "Tube Saturator on Vox: Set Drive to 6.0 dB (was 0.0 dB)");
     EXPECT_TRUE(world().project().transport.playing);
 }
 

@@ -1,9 +1,12 @@
-// Which control a written name addresses: an index in brackets, and a name several controls share.
+// Which control a written name addresses (an index in brackets, a name several controls share),
+// and what a failed slider write leaves.
 
 #include <gtest/gtest.h>
 
 #include "plugins/controls_view_fallback.h"
+#include "platform/platform.h"
 #include "test_support/fake_ax.h"
+#include "test_support/manual_clock.h"
 
 namespace corvane {
 namespace {
@@ -45,6 +48,29 @@ TEST(ControlsViewWriter, AShortNameSharedByTwoControlsAsksWhichOne) {
         "'Freq' is ambiguous \u2014 2 controls have that label. Specify which one with a suffix, e.g. 'Freq [2]'. "
         "Available: [1], [2].");
     EXPECT_TRUE(window->children[1]->writes.empty());
+}
+
+// A probe that moved the slider and then could not read it, on a slider that no longer takes
+// writes: the answer says where the parameter was left.
+TEST(ControlsViewWriter, ASliderThatCannotBePutBackIsNamedWithItsValue) {
+    testing::ManualClock clock;
+    platform::ScopedServices services({nullptr, nullptr, nullptr, nullptr, &clock, nullptr});
+    auto main = placed(
+        FakeElement::make("AXSlider")->set("AXHelp", std::string("Freq slider"))->set("AXValue", std::int64_t{3}),
+        120, 100, 200, 20);
+    auto readout = placed(FakeElement::make("AXSlider")->set("AXValueDescription", std::string("3.0 dB")), 330, 100,
+                          40, 20);
+    main->writeTransform = [&](const platform::AXValue& v) {
+        main->rejectWrites = true;
+        readout->attributes.erase("AXValueDescription");
+        return v;
+    };
+    auto window = FakeElement::make("AXWindow");
+    window->add(main)->add(readout);
+    const auto r = CV::write("Freq", "6 dB", window->handle(), window->handle());
+    EXPECT_EQ(main->attributes["AXValue"], platform::AXValue(std::int64_t{8}));
+    EXPECT_FALSE(r.success);
+    EXPECT_EQ(r.message, "Probe failed for Freq; Freq could not be put back and shows 8 (was 3.0 dB)");
 }
 
 }  // namespace

@@ -311,6 +311,16 @@ TEST_F(PluginInspectorTest, ANudgeThatFailsPutsTheParameterBack) {
     auto gate = inspector.writeParameter(slotOf("Bass", "Inverse Gate"), main(), "Threshold", "-30 dB");
     EXPECT_TRUE(gate.success) << gate.message;
     EXPECT_EQ(param("Bass", "Inverse Gate", "threshold"), 100);
+
+    // Where every write rebuilds the window, the slider and its read-out are found again for the
+    // probe, each step and the put-back.
+    world().setKnob("staleAfter", "always");
+    auto stale = writeTube("Drive", "6 dB");
+    EXPECT_EQ(tube("drive"), 60);
+    EXPECT_EQ(stale.message, "Set Drive to 6.0 dB (was 0.0 dB)");
+    auto staleBeyond = writeTube("Drive", "30 dB");
+    EXPECT_EQ(tube("drive"), 60);
+    EXPECT_EQ(staleBeyond.message, "Could not reach 30.0 dB for Drive. Closest was 24.0 dB.");
 }
 
 TEST_F(PluginInspectorTest, APopUpWriteLooksOnlyInItsOwnMenuAndClosesIt) {
