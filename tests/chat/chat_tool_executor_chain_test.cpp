@@ -129,6 +129,22 @@ TEST_F(ChatToolExecutorChain, ReorderKeepsTheAnalysisPlugInLast) {
     EXPECT_EQ(answer["updatedPlugins"].size(), 3u);
 }
 
+// While the song plays every moment is a change: where each change leaves every handle held
+// before it stale, a plug-in is still moved and added where asked.
+TEST_F(ChatToolExecutorChain, APlayingSongWhoseHandlesGoStaleOnEveryChangeHasItsPlugInsMoved) {
+    auto scenario = standin::testing::demoSong();
+    scenario["project"]["playing"] = true;
+    load(scenario);
+    world().setKnob("staleAfter", "always");
+    auto answer = oneJSON("reorder_plugin", R"({"track_name":"Kick","from_index":1,"to_index":0})");
+    EXPECT_EQ(chain("Kick"), (Names{"Compressor", "Channel EQ"}));
+    EXPECT_EQ(answer["status"], "ok") << answer;
+    answer = oneJSON("add_plugin", R"({"track_name":"Kick","plugin_name":"Limiter","slot_index":0})");
+    EXPECT_EQ(chain("Kick"), (Names{"Limiter", "Compressor", "Channel EQ"}));
+    EXPECT_EQ(answer["message"].get<std::string>().rfind("Added Limiter to Kick at slot 0.", 0), 0u) << answer;
+    EXPECT_TRUE(world().project().transport.playing);
+}
+
 // A track hidden from the list after its last track keeps its number and so leaves no gap, yet
 // the menu lists it: a source sharing its name is refused, not taken for the listed one.
 TEST_F(ChatToolExecutorChain, ASideChainSourceSharingItsNameWithATrackHiddenAtTheEndIsRefused) {

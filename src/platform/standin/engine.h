@@ -87,7 +87,9 @@ struct ClickState {
     platform::Point at;
     std::uint64_t nodeId = 0;
     std::uint64_t nodeGen = 0;
-    std::uint64_t flags = 0;  // the modifiers held at button down
+    std::string nodeSig;         // the node's rebuild signature at button down
+    std::uint64_t nodeEpoch = 0;  // the stale epoch at button down
+    std::uint64_t flags = 0;      // the modifiers held at button down
 };
 
 // One entry of an open menu; entries with children open a submenu.
@@ -397,6 +399,8 @@ public:
     bool postKey(bool hid, int pid, const platform::KeyEvent& event);
     bool postMouse(bool hid, int pid, const platform::MouseEvent& event);
     int hitTest(std::string_view windowKey, platform::Point p);
+    void holdNode(ClickState& click, int node) const;  // what a button down hit
+    int heldNode(const ClickState& click) const;       // the same node at the release, or -1
     const ScreenWindow* topmostAt(platform::Point p, bool forMouse) const;
 
     // Capture (capture.cpp).

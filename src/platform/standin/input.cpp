@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <fmt/format.h>
+
 #include "platform/standin/engine.h"
 
 namespace corvane::standin::detail {
@@ -148,6 +150,28 @@ int Engine::hitTest(std::string_view windowKey, platform::Point p) {
     }
 }
 
+void Engine::holdNode(ClickState& click, int node) const {
+    click.nodeId = tree[node].id;
+    click.nodeGen = tree[node].gen;
+    click.nodeSig = tree[node].sig;
+    click.nodeEpoch = staleEpoch;
+}
+
+// What the button holds is the control itself, not a handle: where staleAfter always renewed every
+// node's generation while the button was down, a node whose signature differs only by the stale
+// epoch is the same control, and a click or drop acts on it as Logic Pro's would.
+int Engine::heldNode(const ClickState& click) const {
+    const int i = tree.findById(click.nodeId);
+    if (i < 0) return -1;
+    const Node& n = tree[i];
+    if (n.gen == click.nodeGen) return i;
+    const std::string was = fmt::format("L{}E{}", launchCount, click.nodeEpoch);
+    const std::string now = fmt::format("L{}E{}", launchCount, staleEpoch);
+    const std::string& sig = click.nodeSig;
+    const bool based = sig.rfind(was, 0) == 0 && (sig.size() == was.size() || sig[was.size()] == '|');
+    return based && n.sig == now + sig.substr(was.size()) ? i : -1;
+}
+
 bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
     Event e;
     e.kind = EventKind::mouse;
@@ -197,8 +221,7 @@ bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
                 }
                 click.down = true;
                 click.at = ev.location;
-                click.nodeId = tree[item].id;
-                click.nodeGen = tree[item].gen;
+                holdNode(click, item);
                 e.element = describeNode(item);
                 e.place = placeOf(item);
                 e.outcome = "down";
@@ -212,8 +235,7 @@ bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
             click.down = true;
             click.at = ev.location;
             click.flags = ev.flags & kModifierMask;
-            click.nodeId = tree[hit].id;
-            click.nodeGen = tree[hit].gen;
+            holdNode(click, hit);
             e.element = describeNode(hit);
             e.place = placeOf(hit);
             e.outcome = "down";
@@ -228,7 +250,7 @@ bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
             e.outcome = "up";
             if (click.down && click.dragging) {
                 ensureTree();
-                int source = tree.find(click.nodeId, click.nodeGen);
+                int source = heldNode(click);
                 // Only a drag that began on a slot's "open" area carries a plug-in.
                 if (source >= 0 && tree[source].bind.kind == Bind::slotOpen) {
                     e.element = describeNode(source);
@@ -239,7 +261,7 @@ bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
             }
             if (isClick) {
                 ensureTree();
-                int target = tree.find(click.nodeId, click.nodeGen);
+                int target = heldNode(click);
                 // A click acts like AXPress on the deepest element hit, or on its nearest pressable ancestor.
                 while (target >= 0) {
                     const auto& actions = tree[target].actions;
