@@ -151,10 +151,12 @@ LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement&
                                        : logic_messages::kMixerStripNotFound);
     }
     // The raw write reads the fader before it writes: written again through new handles, it never
-    // moves a fader that already shows the value.
+    // moves a fader that already shows the value. Only a fader gone stale is written again; one
+    // that refused the value or never reached it is the answer.
     auto write = [&](std::int64_t raw) {
         Outcome written = setVolumeFaderRaw(*fader, raw);
-        for (int attempt = 1; attempt < kHandleAttempts && !written.success; ++attempt)
+        for (int attempt = 1; attempt < kHandleAttempts && !written.success && fader && ax_read::gone(*fader);
+             ++attempt)
             if (find(windowAnew(*this, in))) written = setVolumeFaderRaw(*fader, raw);
         return written;
     };

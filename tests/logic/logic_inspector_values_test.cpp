@@ -344,6 +344,13 @@ TEST_F(LogicInspectorValuesShapes, AFaderThatRefusesWritesIsNeverReportedAsSet) 
         EXPECT_FALSE(result.success) << target;
         EXPECT_FALSE(result.actualDb) << target;
     }
+    // A fader that takes no value is written one fader write's worth, not again through handles
+    // found anew.
+    coarseStrip(100);
+    fader->writeTransform = [](const platform::AXValue&) { return platform::AXValue(std::int64_t{100}); };
+    EXPECT_FALSE(inspector.setTrackVolumeToDb(window->handle(), -6.0).success);
+    EXPECT_EQ(faderValue(), 100);
+    EXPECT_EQ(fader->writes.size(), 400u);
     // An unreadable read-out mid-way stops the bisection at once.
     coarseStrip(100);
     fader->writeTransform = [](const platform::AXValue& v) { return v; };
