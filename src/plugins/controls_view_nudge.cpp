@@ -60,11 +60,11 @@ std::optional<std::string> shownNow(HeldSlider& slider) {
     return std::nullopt;
 }
 
-// A failed write leaves the parameter where the user had it; one that cannot be put back says
-// where it was left.
+// A failed write leaves the parameter where the user had it; one that cannot be put back (or
+// whose raw value was never read) says where it was left.
 Result failed(HeldSlider& slider, std::optional<std::int64_t> original, std::string message, const std::string& label,
               const std::optional<std::string>& before) {
-    if (original && !slider.restore(*original)) {
+    if (original ? !slider.restore(*original) : shownNow(slider) != before) {
         const bool sentence = !message.empty() && message.back() == '.';
         if (sentence) message.pop_back();
         message += "; " + label + " could not be put back and shows " + shownNow(slider).value_or("?") + " (was " +

@@ -51,26 +51,29 @@ TEST(ControlsViewWriter, AShortNameSharedByTwoControlsAsksWhichOne) {
 }
 
 // A probe that moved the slider and then could not read it, on a slider that no longer takes
-// writes: the answer says where the parameter was left.
+// writes or whose raw value was never read: the answer says where the parameter was left.
 TEST(ControlsViewWriter, ASliderThatCannotBePutBackIsNamedWithItsValue) {
     testing::ManualClock clock;
     platform::ScopedServices services({nullptr, nullptr, nullptr, nullptr, &clock, nullptr});
-    auto main = placed(
-        FakeElement::make("AXSlider")->set("AXHelp", std::string("Freq slider"))->set("AXValue", std::int64_t{3}),
-        120, 100, 200, 20);
-    auto readout = placed(FakeElement::make("AXSlider")->set("AXValueDescription", std::string("3.0 dB")), 330, 100,
-                          40, 20);
-    main->writeTransform = [&](const platform::AXValue& v) {
-        main->rejectWrites = true;
-        readout->attributes.erase("AXValueDescription");
-        return v;
-    };
-    auto window = FakeElement::make("AXWindow");
-    window->add(main)->add(readout);
-    const auto r = CV::write("Freq", "6 dB", window->handle(), window->handle());
-    EXPECT_EQ(main->attributes["AXValue"], platform::AXValue(std::int64_t{8}));
-    EXPECT_FALSE(r.success);
-    EXPECT_EQ(r.message, "Probe failed for Freq; Freq could not be put back and shows 8 (was 3.0 dB)");
+    for (const bool rawRead : {true, false}) {
+        auto main = placed(FakeElement::make("AXSlider")->set("AXHelp", std::string("Freq slider")), 120, 100, 200, 20);
+        if (rawRead) main->set("AXValue", std::int64_t{3});
+        auto readout = placed(FakeElement::make("AXSlider")->set("AXValueDescription", std::string("3.0 dB")), 330,
+                              100, 40, 20);
+        main->writeTransform = [&](const platform::AXValue& v) {
+            main->rejectWrites = true;
+            readout->attributes.erase("AXValueDescription");
+            return v;
+        };
+        auto window = FakeElement::make("AXWindow");
+        window->add(main)->add(readout);
+        const auto r = CV::write("Freq", "6 dB", window->handle(), window->handle());
+        const std::int64_t left = rawRead ? 8 : 5;
+        EXPECT_EQ(main->attributes["AXValue"], platform::AXValue(left));
+        EXPECT_FALSE(r.success);
+        EXPECT_EQ(r.message, "Probe failed for Freq; Freq could not be put back and shows " + std::to_string(left) +
+                                 " (was 3.0 dB)");
+    }
 }
 
 }  // namespace
