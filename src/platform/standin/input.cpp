@@ -165,6 +165,7 @@ int Engine::heldNode(const ClickState& click) const {
     if (i < 0) return -1;
     const Node& n = tree[i];
     if (n.gen == click.nodeGen) return i;
+    if (click.nodeEpoch == staleEpoch) return -1;
     const std::string was = fmt::format("L{}E{}", launchCount, click.nodeEpoch);
     const std::string now = fmt::format("L{}E{}", launchCount, staleEpoch);
     const std::string& sig = click.nodeSig;
