@@ -62,6 +62,9 @@ struct ChatOrchestrator::Turn {
     bool freeTextNudgeAvailable = true;
     bool parameterNudgeSent = false;
     std::optional<std::string> saveError;  // why an entry of the turn did not reach the file
+    // Where the question landed; the turn's later entries go only after it, while it is there.
+    std::optional<ConversationStore::TurnAnchor> anchor;
+    FileLock chatLock;  // the chat's turn, against other copies sharing the folder
 };
 
 ChatOrchestrator::ChatOrchestrator(Services services, Providers providers)
@@ -138,12 +141,23 @@ std::optional<std::string> ChatOrchestrator::messageProblem(const std::string& m
            " (4 MiB). Shorten it and send it again.";
 }
 
+std::optional<FileLock> ChatOrchestrator::lockChat(const ChatRequest& request) {
+    if (!request.threadID || request.threadID->empty()) return FileLock{};
+    auto held = services_.conversationStore.lockChatTurn(*request.threadID);
+    // A folder without usable locks leaves the copies uncoordinated, as the stores are then.
+    if (!held.held() && held.refusal() == std::optional<std::string>(std::string(kFolderHeldByAnotherCopy)))
+        return std::nullopt;
+    return held;
+}
+
 std::shared_ptr<AgentEventStream> ChatOrchestrator::handleChatStreaming(const ChatRequest& request) {
     if (auto tooLong = messageProblem(request.message)) return refusedStream(request, *tooLong);
     std::lock_guard lock(turnMutex_);
     if (holder_) return refusedStream(request);
+    auto chatLock = lockChat(request);
+    if (!chatLock) return refusedStream(request, kChatBusyElsewhereMessage);
     holder_ = Holder{++nextReservationID_, TurnOwner::window, false, false};
-    return startTurn(request);
+    return startTurn(request, std::move(*chatLock));
 }
 
 std::shared_ptr<AgentEventStream> ChatOrchestrator::handleChatStreaming(const TurnReservation& reservation,
@@ -152,10 +166,12 @@ std::shared_ptr<AgentEventStream> ChatOrchestrator::handleChatStreaming(const Tu
     std::lock_guard lock(turnMutex_);
     if (reservation.owner_ != this || !holder_ || holder_->id != reservation.id_ || holder_->turnRunning)
         return refusedStream(request);
-    return startTurn(request);
+    auto chatLock = lockChat(request);
+    if (!chatLock) return refusedStream(request, kChatBusyElsewhereMessage);
+    return startTurn(request, std::move(*chatLock));
 }
 
-std::shared_ptr<AgentEventStream> ChatOrchestrator::startTurn(const ChatRequest& request) {
+std::shared_ptr<AgentEventStream> ChatOrchestrator::startTurn(const ChatRequest& request, FileLock chatLock) {
     // The previous turn has let go of the loop and does nothing after that but finish its stream.
     if (currentTurnThread_.joinable()) currentTurnThread_.join();
     holder_->turnRunning = true;
@@ -164,6 +180,7 @@ std::shared_ptr<AgentEventStream> ChatOrchestrator::startTurn(const ChatRequest&
     auto turn = std::make_shared<Turn>();
     turn->request = request;
     turn->stream = stream;
+    turn->chatLock = std::move(chatLock);
     currentTurnThread_ = std::jthread([this, turn](std::stop_token stop) {
         turn->stop = std::move(stop);
         runTurn(*turn);
@@ -230,7 +247,8 @@ void ChatOrchestrator::runTurn(Turn& turn) {
         // Joined before the reply is handled (or the turn ends), so every later entry of the
         // turn is stored after the user's.
         std::jthread storeUserEntry([this, &store, &turn] {
-            noteStored(turn, store.append(ConversationRole::user, turn.request.message, turn.threadID));
+            turn.anchor = store.appendTurnQuestion(turn.request.message, turn.threadID);
+            noteStored(turn, turn.anchor.has_value());
         });
         toolExecutor_.setInterimUpdateHandler([stream = turn.stream](const std::string& text) {
             stream->yield(AgentEvent::interimAssistantMessage(text));
@@ -272,11 +290,13 @@ void ChatOrchestrator::runTurn(Turn& turn) {
 
         nlohmann::json reply = send(turn, body);
         storeUserEntry.join();
+        if (turn.anchor) {
+            turn.userEntryIndex = static_cast<std::int64_t>(turn.anchor->index);
+            toolExecutor_.setTurnAnchor(turn.anchor);
+        }
         // Kept after the user's message, so the chat still says which song the turn worked on.
         if (otherSong)
-            noteStored(turn,
-                       !turn.saveError && store.append(ConversationRole::update,
-                                                       otherSongNotice(*turn.projectName, *otherSong), turn.threadID));
+            noteStored(turn, storeEntry(turn, ConversationRole::update, otherSongNotice(*turn.projectName, *otherSong)));
         for (;;) {
             if (turn.stop.stop_requested()) throw TurnStopped{};
             const AgentStep step = BackendChatResponseParser::parseAgentStep(reply);
@@ -380,8 +400,7 @@ std::optional<std::string> ChatOrchestrator::runToolRound(Turn& turn, const Agen
             info.succeeded = record->succeeded;
         }
         if (const auto* output = findOutput(call.callID)) info.resultJSON = output->outputJSON;
-        noteStored(turn, !turn.saveError &&
-                             services_.conversationStore.appendToolCall(info, turn.userEntryIndex, turn.threadID));
+        noteStored(turn, storeToolCall(turn, info));
         turn.stream->yield(AgentEvent::toolCallCompleted(std::move(info)));
     }
 
@@ -437,8 +456,7 @@ std::string ChatOrchestrator::endWithRespond(Turn& turn, const AgentToolCall& re
             card.resultJSON.reset();  // text that is not UTF-8
         }
         turn.stream->yield(AgentEvent::toolCallStarted(card));
-        noteStored(turn, !turn.saveError &&
-                             services_.conversationStore.appendToolCall(card, turn.userEntryIndex, turn.threadID));
+        noteStored(turn, storeToolCall(turn, card));
         turn.stream->yield(AgentEvent::toolCallCompleted(std::move(card)));
     }
     return output["prose"].get<std::string>();
@@ -478,7 +496,7 @@ void ChatOrchestrator::endWithReply(Turn& turn, const std::string& reply) {
     cleanUpLogic();
     platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
     services_.toolLogger.endTurn(turn.roundIndex, reply);
-    noteStored(turn, !turn.saveError && store.append(ConversationRole::assistant, reply, turn.threadID));
+    noteStored(turn, storeEntry(turn, ConversationRole::assistant, reply));
     const auto state = store.conversationState(turn.threadID);
 
     ChatResponse response;
@@ -502,7 +520,7 @@ void ChatOrchestrator::endWithFailure(Turn& turn, const std::string& description
     std::string reply;
     if (!cancelled) {
         reply = ChatResponseComposer::makeFallbackAssistantReply(turn.toolsUsed, description);
-        noteStored(turn, !turn.saveError && store.append(ConversationRole::assistant, reply, turn.threadID));
+        noteStored(turn, storeEntry(turn, ConversationRole::assistant, reply));
     }
     const auto state = store.conversationState(turn.threadID);
 
@@ -527,6 +545,18 @@ void ChatOrchestrator::endForMissingThread(Turn& turn) {
     finishTurn(turn, std::move(response));
 }
 
+// A turn that failed before its question was stored stores nothing after it: there is nothing it
+// could follow.
+bool ChatOrchestrator::storeEntry(Turn& turn, ConversationRole role, const std::string& content) {
+    if (turn.saveError) return false;
+    return !turn.anchor || services_.conversationStore.appendTurnEntry(*turn.anchor, role, content);
+}
+
+bool ChatOrchestrator::storeToolCall(Turn& turn, const ToolCallInfo& call) {
+    if (turn.saveError) return false;
+    return !turn.anchor || services_.conversationStore.appendTurnToolCall(*turn.anchor, call);
+}
+
 // A turn's later entries are appended only while every earlier write of the turn was stored
 // (`!turn.saveError && …`): what the file holds is then always a whole prefix of the chat, and
 // a restart never finds a reply without its question. The rest is shown and told as not saved.
@@ -548,6 +578,8 @@ void ChatOrchestrator::finishTurn(Turn& turn, ChatResponse response) {
     // The shield's end is posted before the next turn may post its start, so a turn started on
     // this final response keeps its shield up.
     InputShield::shared().endTurn();
+    toolExecutor_.setTurnAnchor(std::nullopt);
+    turn.chatLock = FileLock{};  // the chat is free for the next turn, in any copy
     {
         std::lock_guard lock(turnMutex_);
         if (holder_) {

@@ -101,6 +101,11 @@ public:
     static constexpr const char* kStoppedTurnDescription = "The turn was stopped by the user.";
     // A turn whose model never gave a reply the user can read.
     static constexpr const char* kNoReplyDescription = "The assistant ended the turn without a reply.";
+    // Another copy of the program sharing the folder runs a turn in the same chat: its entries and
+    // this turn's would interleave.
+    static constexpr const char* kChatBusyElsewhereMessage =
+        "Another copy of Corvane is still working in this chat. Wait for its reply (or stop it there), then send your "
+        "message again.";
     // A turn asked for in a chat that no longer exists: nothing is sent or stored.
     static constexpr const char* kMissingThreadMessage =
         "The chat this message was sent to no longer exists, so nothing was sent.";
@@ -180,7 +185,10 @@ public:
 private:
     friend class TurnReservation;
     struct Turn;
-    std::shared_ptr<AgentEventStream> startTurn(const ChatRequest& request);  // under turnMutex_
+    std::shared_ptr<AgentEventStream> startTurn(const ChatRequest& request, FileLock chatLock);  // under turnMutex_
+    // The request's chat held for its turn (an empty lock for a request naming none); none while
+    // another copy runs a turn there.
+    std::optional<FileLock> lockChat(const ChatRequest& request);
     void release(std::uint64_t reservationID);
     void runTurn(Turn& turn);
     nlohmann::json send(Turn& turn, const nlohmann::json& body);
@@ -194,6 +202,9 @@ private:
     void endWithReply(Turn& turn, const std::string& reply);
     void endWithFailure(Turn& turn, const std::string& description, bool cancelled);
     void endForMissingThread(Turn& turn);
+    // The turn's entries after its question; false when not stored (or not tried after an earlier failure).
+    bool storeEntry(Turn& turn, ConversationRole role, const std::string& content);
+    bool storeToolCall(Turn& turn, const ToolCallInfo& call);
     // Records why the turn's entries are not all stored when a store operation did not reach the file.
     void noteStored(Turn& turn, bool stored) const;
     // The save failure, when there was one, as the turn's error event and in its response.

@@ -39,7 +39,10 @@ AgentToolOutputPayload ToolCall::fail(const std::string& message) const {
     return ChatToolExecutor::makeErrorToolOutput(callID(), message);
 }
 
-void ToolCall::planTracks(std::vector<std::string> names) { progress = {std::move(names), {}, {}}; }
+void ToolCall::planTracks(std::vector<std::string> names) {
+    progress = {};
+    progress.planned = std::move(names);
+}
 
 void ToolCall::noteDone(std::string change) { progress.done.push_back(std::move(change)); }
 
@@ -148,6 +151,23 @@ void ChatToolExecutor::setInterimUpdateHandler(std::function<void(const std::str
     onInterimUpdate_ = std::move(handler);
 }
 
+void ChatToolExecutor::setTurnAnchor(std::optional<ConversationStore::TurnAnchor> anchor) {
+    std::lock_guard lock(interimMutex_);
+    turnAnchor_ = std::move(anchor);
+}
+
+void ChatToolExecutor::appendToolNote(const std::string& message, const std::string& threadID) const {
+    std::optional<ConversationStore::TurnAnchor> anchor;
+    {
+        std::lock_guard lock(interimMutex_);
+        anchor = turnAnchor_;
+    }
+    if (anchor && anchor->threadID == threadID)
+        services_.conversationStore.appendTurnEntry(*anchor, ConversationRole::tool, message);
+    else
+        services_.conversationStore.append(ConversationRole::tool, message, threadID);
+}
+
 void ChatToolExecutor::sendInterimUpdate(const std::string& message) const {
     std::function<void(const std::string&)> handler;
     {
@@ -246,7 +266,7 @@ std::vector<AgentToolOutputPayload> ChatToolExecutor::executeToolCalls(
         if (previousToolSignature && *previousToolSignature == signature) {
             const std::string message = "Skipped repeated tool call: " + call.name + ".";
             toolsUsed.push_back({call.name, message, false});
-            services_.conversationStore.append(ConversationRole::tool, message, threadID);
+            appendToolNote(message, threadID);
             outputs.push_back(makeErrorToolOutput(call.callID, message));
             continue;
         }
@@ -284,7 +304,7 @@ AgentToolOutputPayload ChatToolExecutor::dispatch(ToolCall& toolCall) {
     if (!handler) {
         const std::string message = "Model requested unknown tool: " + call.name;
         toolCall.record(message, false);
-        services_.conversationStore.append(ConversationRole::tool, message, toolCall.threadID);
+        appendToolNote(message, toolCall.threadID);
         return makeErrorToolOutput(call.callID, message);
     }
 
@@ -341,6 +361,7 @@ std::string ChatToolExecutor::stoppedMidwayMessage(const std::string& toolName, 
     if (!progress.done.empty()) message += ". Already done: " + list(progress.done, 0, "; ");
     if (!progress.failed.empty()) message += ". Failed: " + list(progress.failed, 0, "; ");
     if (settled < progress.planned.size()) message += ". Not done: " + list(progress.planned, settled, ", ");
+    if (!progress.untouched.empty()) message += ". " + list(progress.untouched, 0, ". ");
     if (leftOpen.menu) message += ". A menu it had opened was closed with nothing chosen";
     if (leftOpen.nameField) message += ". The name it was typing was dropped, so the track keeps its old name";
     // What it did is told by what Logic Pro shows now: the selected headers, and the strip of the

@@ -64,6 +64,8 @@ struct ToolCall {
     void noteDone(std::string change);     // "Bass volume: -8.0 dB → -14.0 dB", "Keys muted"
     void noteFailed(std::string failure);  // "'Guitar' — not found."
     struct Progress {
+        // What a stopped call left as it was, said after what it did ("Kick's plug-ins ... as they were").
+        std::vector<std::string> untouched;
         std::vector<std::string> planned;
         std::vector<std::string> done;
         std::vector<std::string> failed;
@@ -179,6 +181,10 @@ public:
     // The agent loop routes each turn's interim messages ("update_user") to that turn's stream.
     void setInterimUpdateHandler(std::function<void(const std::string&)> handler);
     void sendInterimUpdate(const std::string& message) const;
+    // The running turn's question in its chat: the calls' notes go after it only while it is there.
+    void setTurnAnchor(std::optional<ConversationStore::TurnAnchor> anchor);
+    // A call's note in the chat, as the turn's other entries are stored.
+    void appendToolNote(const std::string& message, const std::string& threadID) const;
 
     // Whether the analysis plug-in sits on a track, by the name the model used; kept for the
     // executor's life.
@@ -258,6 +264,7 @@ private:
     ToolTable table_;
 
     mutable std::mutex interimMutex_;
+    std::optional<ConversationStore::TurnAnchor> turnAnchor_;  // under interimMutex_
     std::function<void(const std::string&)> onInterimUpdate_;
 
     mutable std::mutex presenceMutex_;

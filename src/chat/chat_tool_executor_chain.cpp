@@ -82,6 +82,10 @@ public:
             if (now != found_)
                 toolCall_.noteDone(track_.name + "'s plug-ins are now: " + (now.empty() ? "none" : joined(now)) +
                                    " (were: " + (found_.empty() ? "none" : joined(found_)) + ")");
+            else
+                // Selecting the track acted on Logic Pro; the chain, which the user asked about, did not change.
+                toolCall_.progress.untouched.push_back("No plug-in was moved, added or removed: " + track_.name +
+                                                       "'s plug-ins are still " + (now.empty() ? "none" : joined(now)));
         } catch (...) {
         }
     }

@@ -33,7 +33,7 @@ AgentToolOutputPayload listInstalledPlugins(ToolCall& toolCall) {
         "Found " + std::to_string(inventory.totalCount) + " installed plugins. Examples: " + examples + ".";
 
     toolCall.record(message, true);
-    toolCall.executor.conversationStore().append(ConversationRole::tool, message, toolCall.threadID);
+    toolCall.executor.appendToolNote(message, toolCall.threadID);
     return ChatToolExecutor::makePluginInventoryToolOutput(toolCall.callID(), "ok", toolCall.installedPlugins, message);
 }
 

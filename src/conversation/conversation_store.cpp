@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <type_traits>
 
 #include "platform/log.h"
@@ -500,6 +501,99 @@ std::optional<std::string> ConversationStore::songBrief(const std::optional<std:
         op.changes = false;
         return op.thread ? op.thread->songBrief : std::nullopt;
     });
+}
+
+// ---- a turn's entries --------------------------------------------------------------------------
+
+const char* const ConversationStore::kClearedThreadFailure = "the chat was cleared while this turn ran";
+
+namespace {
+
+ConversationEntry toolCallEntry(const ToolCallInfo& call, std::int64_t userEntryIndex, const std::string& stamp) {
+    ConversationEntry entry;
+    entry.timestamp = stamp;
+    entry.role = ConversationRole::toolCall;
+    entry.content = call.summary.value_or("");
+    entry.toolCallID = call.id;
+    entry.toolName = call.toolName;
+    entry.arguments = call.arguments;
+    entry.roundIndex = call.roundIndex;
+    entry.succeeded = call.succeeded;
+    entry.summary = call.summary;
+    entry.resultJSON = call.resultJSON;
+    entry.userEntryIndex = userEntryIndex;
+    return entry;
+}
+
+}  // namespace
+
+std::optional<ConversationStore::TurnAnchor> ConversationStore::appendTurnQuestion(const std::string& content,
+                                                                                   const std::string& threadID) {
+    std::optional<TurnAnchor> anchor;
+    const bool stored = run(threadID, [&](Operation& op) {
+        Thread* thread = op.thread;
+        if (op.refuseIfGone() || !thread) return;
+        ConversationEntry entry;
+        entry.timestamp = now();
+        entry.role = ConversationRole::user;
+        entry.content = content;
+        anchor = TurnAnchor{thread->threadID, thread->entries.size(), entry.timestamp};
+        thread->entries.push_back(std::move(entry));
+        thread->updatedAt = anchor->timestamp;
+        if (thread->entries.size() == 1)
+            if (auto title = automaticTitle(content)) thread->title = *title;
+    });
+    if (!stored) return std::nullopt;
+    return anchor;
+}
+
+template <class Fill>
+bool ConversationStore::appendAnchored(const TurnAnchor& anchor, Fill fill) {
+    bool cleared = false;
+    const bool stored = run(anchor.threadID, [&](Operation& op) {
+        Thread* thread = op.thread;
+        if (op.refuseIfGone() || !thread) return;
+        const auto& entries = thread->entries;
+        if (anchor.index >= entries.size() || entries[anchor.index].role != ConversationRole::user ||
+            entries[anchor.index].timestamp != anchor.timestamp) {
+            cleared = true;
+            op.write = false;
+            return;
+        }
+        ConversationEntry entry = fill(now());
+        thread->updatedAt = entry.timestamp;
+        thread->entries.push_back(std::move(entry));
+    });
+    if (!cleared) return stored;
+    queue_.sync([&] { file_.keepFailure(kClearedThreadFailure); });
+    return false;
+}
+
+bool ConversationStore::appendTurnEntry(const TurnAnchor& anchor, ConversationRole role, const std::string& content) {
+    return appendAnchored(anchor, [&](const std::string& stamp) {
+        ConversationEntry entry;
+        entry.timestamp = stamp;
+        entry.role = role;
+        entry.content = content;
+        return entry;
+    });
+}
+
+bool ConversationStore::appendTurnToolCall(const TurnAnchor& anchor, const ToolCallInfo& call) {
+    return appendAnchored(anchor, [&](const std::string& stamp) {
+        return toolCallEntry(call, static_cast<std::int64_t>(anchor.index), stamp);
+    });
+}
+
+FileLock ConversationStore::lockChatTurn(const std::string& threadID) {
+    // A name of the ID's hash: an ID read from the file may hold any text.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const unsigned char c : threadID) hash = (hash ^ c) * 1099511628211ull;
+    char name[32];
+    std::snprintf(name, sizeof name, "chat-%016llx", static_cast<unsigned long long>(hash));
+    const auto folder = fileURL().parent_path() / "Turns";
+    createPrivateFolders(folder);
+    return FileLock::acquire(folder / name, std::chrono::milliseconds(0));
 }
 
 }  // namespace corvane

@@ -10,6 +10,7 @@
 #include "model/chat_model.h"
 #include "model/conversation_model.h"
 #include "platform/serial_queue.h"
+#include "support/files.h"
 #include "support/store_file.h"
 
 namespace corvane {
@@ -87,8 +88,30 @@ public:
     std::optional<ConversationStateResponse> updateSongBriefOfExistingThread(
         const std::optional<std::string>& songBrief, const std::optional<std::string>& threadID);
 
+    // ---- a turn's entries ----------------------------------------------------------------------
+    // Where a turn's question landed. The turn's later entries go after it only while it is still
+    // there: a clear (in this copy or another sharing the folder) takes it away, and the rest of
+    // the turn is then refused (kClearedThreadFailure), so the chat never holds a reply without
+    // its question.
+    struct TurnAnchor {
+        std::string threadID;
+        std::size_t index = 0;
+        std::string timestamp;
+    };
+    static const char* const kClearedThreadFailure;
+    std::optional<TurnAnchor> appendTurnQuestion(const std::string& content, const std::string& threadID);
+    bool appendTurnEntry(const TurnAnchor& anchor, ConversationRole role, const std::string& content);
+    bool appendTurnToolCall(const TurnAnchor& anchor, const ToolCallInfo& call);
+    // Held while a turn runs in the chat, against every copy sharing the folder (and let go when
+    // the holding process ends). Not held with refusal() kFolderHeldByAnotherCopy: another copy
+    // runs a turn there.
+    FileLock lockChatTurn(const std::string& threadID);
+
 private:
     struct Operation;
+    // The anchored append: `add` fills the entry after the anchor's question was found in place.
+    template <class Fill>
+    bool appendAnchored(const TurnAnchor& anchor, Fill fill);
 
     // Every operation: alone on the queue, take the threads as the file holds them, resolve the
     // thread the caller means, let `change` work on them (and answer from them), write them back.

@@ -4,6 +4,7 @@
 #include <set>
 #include <utility>
 
+#include "chat/chat_orchestrator.h"
 #include "platform/platform.h"
 #include "ui/dropped_image.h"
 
@@ -182,6 +183,17 @@ std::optional<std::string> ChatViewModel::currentProjectName() const {
     return detectedProjectName_;
 }
 
+std::string ChatViewModel::otherSongNotice() const {
+    if (!navigation_.isChat() || !detectedProjectName_ || detectedProjectName_->empty()) return {};
+    for (const auto& summary : threads_)
+        if (summary.threadID == navigation_.threadID) {
+            if (!summary.projectName || summary.projectName->empty() || *summary.projectName == *detectedProjectName_)
+                return {};
+            return ChatOrchestrator::otherSongNotice(*summary.projectName, *detectedProjectName_);
+        }
+    return {};
+}
+
 std::vector<std::string> ChatViewModel::projectNames() const {
     std::set<std::string> names;
     for (const auto& summary : threads_)
@@ -257,10 +269,27 @@ std::size_t ChatViewModel::storedEntryCount(const std::string& threadID) const {
     return entries_.size() >= unsaved ? entries_.size() - unsaved : 0;
 }
 
+void ChatViewModel::requestClearConversation() {
+    const AlertPresenter presenter = alertPresenter_;
+    ViewModelAlert alert;
+    alert.messageText = "Clear \"" + (currentThreadTitle_.empty() ? std::string("this chat") : currentThreadTitle_) +
+                        "\"?";
+    alert.informativeText = "Every message in this chat will be removed. This can't be undone.";
+    alert.buttons = {"Clear", "Cancel"};
+    alert.destructiveButton = 0;
+    if (presenter && presenter(alert) == 0) clearConversation();
+}
+
 void ChatViewModel::clearConversation() {
     beginOperation();
     setStatus("Clearing this chat...");
     const std::string threadID = currentThreadID_;
+    // The turn's later entries would follow no question: it ends as Stop ends it, and what the
+    // store then refuses of it is the user's own doing.
+    if (turn_ && turn_->threadID == threadID && !turn_->eventsEnded) {
+        turn_->threadDeletedHere = true;
+        stopTurn();
+    }
     const auto state = ports_.conversations->clearThread(threadID);
     if (state.ok) unsavedEntries_.erase(threadID);
     applyState(state);

@@ -121,6 +121,12 @@ public:
         "Corvane is still working on the last message. Send this one when it has finished.";
     static constexpr const char* kReportNotSentNotice =
         "The report was not sent: the service could not be reached, or you are signed out. Send it again, or cancel.";
+    static constexpr const char* kClearedChatNotice =
+        "This chat was cleared elsewhere while Corvane worked on it: the rest of this turn was not kept.";
+    // Under a chat's last message when it has no reply and no turn works on it (the program quit
+    // or stopped mid-turn).
+    static constexpr const char* kUnansweredNote =
+        "No reply was stored for this message: the turn was stopped, or Corvane closed, before it answered.";
     static constexpr const char* kDeletedChatNotice =
         "This chat was deleted in another copy of Corvane, so the message was not sent. Start a new chat for it.";
 
@@ -196,6 +202,9 @@ public:
     // ---- computed -------------------------------------------------------------------------------
     std::optional<std::string> currentProjectName() const;
     std::vector<std::string> projectNames() const;
+    // The open chat is about another song than Logic Pro has open: what the window says about it
+    // for as long as that holds; empty otherwise.
+    std::string otherSongNotice() const;
     std::vector<ConversationSummary> threadsForProject(const std::optional<std::string>& projectName) const;
     // Master states first, then by track name, then by instance ID.
     std::vector<TrackAnalysisState> activeTrackStates() const;
@@ -203,6 +212,9 @@ public:
     // ---- navigation and threads -----------------------------------------------------------------
     void loadConversations();
     void switchConversation(const std::string& threadID);
+    // Asks through the alert presenter (nothing happens without one), then clears the open chat.
+    void requestClearConversation();
+    // A turn running in the open chat is stopped first, as a delete stops it.
     void clearConversation();
     // Asks through the alert presenter (nothing happens without one), then deletes.
     void requestDeleteThread(const std::string& threadID);
@@ -245,7 +257,7 @@ public:
     // Whether an agent turn of this view model is running (its reply not yet revealed).
     bool isTurnRunning() const { return turn_.has_value(); }
     // The input bar's stop: the agent loop stops this turn, which still ends with its final
-    // response (and so its reveal); nothing once the agent loop has answered.
+    // response, shown whole; a reply being revealed is shown whole at once and the turn ends.
     void stopTurn();
 
     // ---- report and dropped images --------------------------------------------------------------
@@ -370,7 +382,8 @@ private:
         std::string threadID;
         bool capturesSent = false;
         bool eventsEnded = false;        // finalResponse handled; the reveal may still run
-        bool threadDeletedHere = false;  // the user deleted its chat: stopped, and nothing of it is a failure
+        bool stopRequested = false;      // the reply is shown whole, not revealed
+        bool threadDeletedHere = false;  // the user deleted or cleared its chat: stopped, and nothing of it is a failure
         std::shared_ptr<AgentEventStream> stream;
         ConversationEntry userEntry;   // as the window showed it
         std::size_t storedBefore = 0;  // the thread's stored entries when the turn began
@@ -383,6 +396,8 @@ private:
     };
     std::map<std::string, std::vector<UnsavedEntry>> unsavedEntries_;
     std::optional<Turn> turn_;
+    std::set<std::string> threadsTurnedHere_;  // a turn of this view model ran there: its end was seen
+    bool lastQuestionUnanswered() const;
     std::uint64_t nextTurnID_ = 1;
     // Images dropped while a turn runs, queued in the store once it has ended.
     struct HeldCapture {

@@ -22,7 +22,8 @@ namespace corvane {
 // ---- the reveal ------------------------------------------------------------------------------------
 
 void ChatViewModel::beginStreaming(const std::string& text) {
-    if (text.empty()) {
+    // A turn the user stopped is not typed out: its stored reply shows whole.
+    if (text.empty() || (turn_ && turn_->stopRequested)) {
         endTurn();
         setStatus(turnEndStatus_.empty() ? "Ready." : turnEndStatus_);
         return;

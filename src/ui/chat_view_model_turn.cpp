@@ -46,13 +46,17 @@ std::string ChatViewModel::makeAnalysisSnapshot() const {
 
 namespace {
 
-// The agent loop's answer when another turn (a harness run) holds it: a stream that has already
-// ended, and nothing of the message was stored.
-bool isRefusal(const std::vector<AgentEvent>& events) {
+// The agent loop's answer when another turn holds it (a harness run, or another copy of the app
+// in this chat): a stream that has already ended, and nothing of the message was stored.
+std::optional<std::string> refusal(const std::vector<AgentEvent>& events) {
     for (const auto& event : events)
-        if (const auto* final = std::get_if<AgentEvent::FinalResponse>(&event.value))
-            return !final->response.ok && final->response.assistantMessage == ChatOrchestrator::kBusyMessage;
-    return false;
+        if (const auto* final = std::get_if<AgentEvent::FinalResponse>(&event.value)) {
+            const auto& message = final->response.assistantMessage;
+            if (!final->response.ok &&
+                (message == ChatOrchestrator::kBusyMessage || message == ChatOrchestrator::kChatBusyElsewhereMessage))
+                return message;
+        }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -109,9 +113,9 @@ bool ChatViewModel::sendMessage(const std::string& text) {
     // A stream that ended before anyone read it is read here, once.
     std::optional<std::vector<AgentEvent>> ended;
     if (stream->finished()) ended = stream->collect();
-    if (ended && isRefusal(*ended)) {
+    if (const auto refused = ended ? refusal(*ended) : std::nullopt) {
         if (created) store.deleteThread(threadID);
-        unsentReason_ = ChatOrchestrator::kBusyMessage;
+        unsentReason_ = *refused;
         setStatus(unsentReason_);
         return false;
     }
@@ -127,6 +131,7 @@ bool ChatViewModel::sendMessage(const std::string& text) {
     turn.stream = stream;
     turn.storedBefore = storedEntryCount(threadID);
     turn_ = std::move(turn);
+    threadsTurnedHere_.insert(threadID);
     refreshBusy();
     turnEndStatus_.clear();
     setStatus("Thinking...");
@@ -170,7 +175,14 @@ bool ChatViewModel::sendMessage(const std::string& text) {
 }
 
 void ChatViewModel::stopTurn() {
-    if (turn_ && !turn_->eventsEnded && turn_->stream) turn_->stream->stop();
+    if (!turn_) return;
+    turn_->stopRequested = true;
+    if (!turn_->eventsEnded) {
+        if (turn_->stream) turn_->stream->stop();
+        return;
+    }
+    // The reply is stored already: shown whole at once, the turn ends now.
+    if (pendingFullResponse_) finishStreaming();
 }
 
 void ChatViewModel::handleEvent(std::uint64_t turnID, const AgentEvent& event) {
@@ -234,7 +246,9 @@ void ChatViewModel::finishTurn(const ChatResponse& response) {
     const bool turnShown = threadExists && currentThreadID_ == turnThread;
     const bool deletedHere = turn_->threadDeletedHere;
     if (response.saveError && !deletedHere) {
-        turnEndStatus_ = ChatOrchestrator::notSavedMessage(*response.saveError);
+        turnEndStatus_ = *response.saveError == ConversationStore::kClearedThreadFailure
+                             ? std::string(kClearedChatNotice)
+                             : ChatOrchestrator::notSavedMessage(*response.saveError);
         tellStoreFailure(turnEndStatus_);
         if (threadExists) keepUnsavedEntries(response.assistantMessage);
     }
@@ -378,6 +392,13 @@ void ChatViewModel::rebuildTranscriptFromEntries() {
         }
     }
     flush();
+    if (lastQuestionUnanswered()) {
+        ConversationEntry note;
+        note.timestamp = "unanswered";
+        note.role = ConversationRole::update;
+        note.content = kUnansweredNote;
+        items.push_back(TranscriptItem::message(std::move(note)));
+    }
     if (liveShown) {
         for (const auto& group : currentTurnToolGroups_) items.push_back(TranscriptItem::toolCallGroup(group));
         for (std::size_t i = 0; i < transientUpdates_.size(); ++i) {
@@ -389,6 +410,15 @@ void ChatViewModel::rebuildTranscriptFromEntries() {
         }
     }
     assign(transcriptItems_, std::move(items), Field::transcriptItems);
+}
+
+bool ChatViewModel::lastQuestionUnanswered() const {
+    if (entries_.empty() || entries_.back().role != ConversationRole::user) return false;
+    // A turn this program ran there is shown as it ends, whichever way; one of another copy may
+    // still be working.
+    if (threadsTurnedHere_.count(currentThreadID_)) return false;
+    const FileLock free = ports_.conversations->lockChatTurn(currentThreadID_);
+    return free.held() || free.refusal() != std::optional<std::string>(std::string(kFolderHeldByAnotherCopy));
 }
 
 void ChatViewModel::toggleToolCallExpanded(const std::string& callID, bool currentlyExpanded) {

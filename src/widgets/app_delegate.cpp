@@ -40,9 +40,13 @@ std::uint16_t letterKeyCode(int qtKey) {
     return found == codes.end() ? 0xFFFF : found->second;
 }
 
-// Sends an edit command to whatever has the keyboard focus, when it takes it.
+// Sends an edit command to whatever has the keyboard focus, when it takes it (a button takes none).
 void sendToFirstResponder(const char* command) {
-    if (QWidget* focus = QApplication::focusWidget()) QMetaObject::invokeMethod(focus, command);
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus) return;
+    const QByteArray signature = QByteArray(command) + "()";
+    if (focus->metaObject()->indexOfMethod(signature.constData()) < 0) return;
+    QMetaObject::invokeMethod(focus, command);
 }
 
 }  // namespace
@@ -171,6 +175,7 @@ QMessageBox* makeUnopenedURLNotice(const std::string& url, QWidget* parent) {
     useWindowPalette(notice);
     notice->setInformativeText(QString::fromStdString(url));
     notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    notice->setEscapeButton(notice->button(QMessageBox::Ok));  // two buttons: Escape needs telling
     QPushButton* copy = notice->addButton("Copy Address", QMessageBox::ActionRole);
     QObject::connect(copy, &QPushButton::clicked, notice,
                      [url] { QGuiApplication::clipboard()->setText(QString::fromStdString(url)); });
@@ -242,6 +247,11 @@ void AppDelegate::bringMainWindowToFront() {
     if (mainWindow_->isMinimized()) mainWindow_->showNormal();
     mainWindow_->raise();
     mainWindow_->activateWindow();
+    // Closed, the window let its focus go (activation hands it to the first control it finds):
+    // what is typed next goes where the page takes it, unless a field has it already.
+    QWidget* focus = mainWindow_->focusWidget();
+    const bool typing = focus && focus->isVisible() && focus->testAttribute(Qt::WA_InputMethodEnabled);
+    if (!typing && rootView_ && rootView_->isVisible()) rootView_->focusTypingPlace();
 }
 
 bool AppDelegate::isShowWindowHotKey(const platform::KeyEvent& event) {
@@ -276,7 +286,15 @@ void AppDelegate::installGlobalHotkey() {
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
-        const auto key = keyEventFromQt(*static_cast<QKeyEvent*>(event));
+        const auto& pressed = *static_cast<QKeyEvent*>(event);
+        // The menu's Quit answers in the chat window only; the program's other windows (the
+        // simulated Logic Pro's, a turn's notice) quit on it as well.
+        if (pressed.key() == Qt::Key_Q && (pressed.modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier &&
+            static_cast<QWidget*>(watched)->window() != mainWindow_) {
+            terminate();
+            return true;
+        }
+        const auto key = keyEventFromQt(pressed);
         if (isShowWindowHotKey(key)) {
             handleKeyDown(key);
             return true;

@@ -86,6 +86,12 @@ QWidget* FocusRing::ringed() const { return frame_ && frame_->isVisible() ? fram
 QWidget* FocusRing::ringWidget() const { return frame_ && frame_->isVisible() ? frame_.data() : nullptr; }
 
 bool FocusRing::eventFilter(QObject* watched, QEvent* event) {
+    // A click shows where the pointer works: the ring left from the keyboard goes, whether or not
+    // what was clicked takes the focus.
+    if (event->type() == QEvent::MouseButtonPress) {
+        if (frame_ && frame_->isVisible() && watched->isWidgetType()) ring(nullptr);
+        return false;
+    }
     if (event->type() != QEvent::FocusIn && event->type() != QEvent::FocusOut) return false;
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!widget) return false;

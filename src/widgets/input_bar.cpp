@@ -124,6 +124,7 @@ public:
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         setCursor(Qt::PointingHandCursor);
         setToolTip("Standard handles every mixing question reliably. Pro is coming soon.");
+        setFocusPolicy(Qt::TabFocus);
     }
     void setTier(ModelTier tier) { label_->setText(tierTitle(tier)); }
     QString text() const { return label_->text(); }
@@ -131,6 +132,17 @@ public:
 protected:
     void mousePressEvent(QMouseEvent* event) override {
         if (event->button() != Qt::LeftButton) return;
+        event->accept();
+        bar_->tierMenu_->popup(mapToGlobal(QPoint(0, height())));
+    }
+    // Reached by Tab, it opens as the window's other controls press.
+    void keyPressEvent(QKeyEvent* event) override {
+        const int key = event->key();
+        const bool opens = key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space || key == Qt::Key_Down;
+        if (!opens || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier || event->isAutoRepeat()) {
+            QWidget::keyPressEvent(event);
+            return;
+        }
         event->accept();
         bar_->tierMenu_->popup(mapToGlobal(QPoint(0, height())));
     }

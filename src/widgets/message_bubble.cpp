@@ -249,6 +249,16 @@ void ReportButton::tick() {
     update();
 }
 
+void ReportButton::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (!enter || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier || event->isAutoRepeat()) {
+        QAbstractButton::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    click();
+}
+
 double ReportButton::shownOpacity() const { return opacity_.value(clock_.seconds()); }
 
 QSize ReportButton::sizeHint() const {

@@ -27,6 +27,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Return and Enter press it too, as they do the window's other buttons.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     AnimationClock& clock_;

@@ -138,6 +138,8 @@ void ProjectPageView::unbind() {
 }
 
 void ProjectPageView::build() {
+    // The page is scrolled, never typed into: Tab and clicks leave the focus with its controls.
+    setFocusPolicy(Qt::NoFocus);
     setFrameShape(QFrame::NoFrame);
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -53,7 +53,8 @@ ToolCallInfo call(std::string id, std::string tool, ToolCallStatus status, std::
     return info;
 }
 
-QWidget* midTurnTranscript() {
+QWidget* midTurnTranscript(
+    const std::string& message = "The vocal feels buried in the chorus. Can you check the balance?") {
     // As the view model has it mid-turn: the card of the call started last is the active one,
     // open until the next call starts; the others are closed.
     static const std::string active = "c3";
@@ -64,7 +65,7 @@ QWidget* midTurnTranscript() {
     ConversationEntry user;
     user.timestamp = "t1";
     user.role = ConversationRole::user;
-    user.content = "The vocal feels buried in the chorus. Can you check the balance?";
+    user.content = message;
     ToolCallGroup group;
     group.id = "round-1";
     group.toolCalls = {call("c1", "list_tracks", ToolCallStatus::completed, "{}", "6 tracks"),
@@ -100,9 +101,12 @@ std::vector<ConversationSummary> sampleThreads() {
 }
 
 // The real views, filled with sample values instead of a view model.
-ShellViews sampleViews(const ShellState& state, bool withTranscript) {
+ShellViews sampleViews(const ShellState& state, bool withTranscript, const std::string& message) {
     ShellViews views;
-    if (withTranscript) views.transcript = [] { return midTurnTranscript(); };
+    if (withTranscript)
+        views.transcript = [message] {
+            return message.empty() ? midTurnTranscript() : midTurnTranscript(message);
+        };
     views.sidebar = [state](std::function<void()>) -> QWidget* {
         auto* sidebar = new SidebarView({});
         sidebar->setState(
@@ -131,8 +135,8 @@ ShellViews sampleViews(const ShellState& state, bool withTranscript) {
 }
 
 std::unique_ptr<QWidget> shell(QSize size, const ShellState& state, bool withTranscript = false,
-                               bool openSidebar = false) {
-    auto* root = new CompanionRootView({}, sampleViews(state, withTranscript), 780, still());
+                               bool openSidebar = false, const std::string& message = {}) {
+    auto* root = new CompanionRootView({}, sampleViews(state, withTranscript, message), 780, still());
     root->setState(state);
     auto frame = std::make_unique<Frame>(root, size);
     frame->setAttribute(Qt::WA_DontShowOnScreen);
@@ -199,6 +203,18 @@ std::vector<ShellScreenshot> shellScreenshots() {
          [] {
              return shell({1100, 700}, chatMidTurn(), true);
          }},
+        // The chat's song is not the one open, said for as long as the chat shows; a long path in the
+        // user's message breaks across lines.
+        {"window_chat_other_song", 1100,
+         [] {
+             ShellState state = chatMidTurn();
+             state.otherSong =
+                 "Logic Pro has \"Basement Demo\" open, not this chat's song \"Midnight Drive\": what Corvane reads "
+                 "and changes now is in \"Basement Demo\". Open \"Midnight Drive\" in Logic Pro to work on it.";
+             return shell({1100, 700}, state, true, false,
+                          "Use the vocal from /Users/me/Music/Projects/Midnight_Drive/Audio_Files/" +
+                              std::string(120, 'x') + ".wav please");
+         }},
         {"window_compact", 700,
          [] {
              return shell({700, 600}, chatMidTurn(), true);
@@ -226,6 +242,15 @@ std::vector<ShellScreenshot> shellScreenshots() {
                                   "Delete \"Vocal balance in the chorus\"?",
                                   "This can't be undone.",
                                   {"Delete", "Cancel"},
+                                  0};
+             return std::unique_ptr<QWidget>(makeAlertBox(alert));
+         }},
+        {"clear_confirmation", 420,
+         [] {
+             ViewModelAlert alert{ViewModelAlert::Style::warning,
+                                  "Clear \"Vocal balance in the chorus\"?",
+                                  "Every message in this chat will be removed. This can't be undone.",
+                                  {"Clear", "Cancel"},
                                   0};
              return std::unique_ptr<QWidget>(makeAlertBox(alert));
          }},

@@ -27,6 +27,7 @@ ShellState shellState(const ChatViewModel& model) {
     state.showPluginMissingBanner = model.showPluginMissingBanner();
     state.loopbackProblem = model.loopbackProblem();
     state.storeFailure = model.storeFailure();
+    state.otherSong = model.otherSongNotice();
     state.reporting = model.reportingEntry().has_value();
     state.reportSent = model.reportSentConfirmation();
     return state;
@@ -144,7 +145,7 @@ CompanionRootView* makeCompanionRootView(const std::shared_ptr<ChatViewModel>& m
         if (auto m = weak.lock()) m->setNavigation(NavigationState::projectPage(name));
     };
     actions.clearChat = [weak] {
-        if (auto m = weak.lock()) m->clearConversation();
+        if (auto m = weak.lock()) m->requestClearConversation();
     };
     actions.dismissPluginBanner = [weak] {
         if (auto m = weak.lock()) m->dismissPluginMissingBanner();

@@ -43,8 +43,11 @@ SignInGate::~SignInGate() = default;
 
 void SignInGate::setAuthState(const AuthState& state) {
     if (state.isAuthenticated) {
+        // The form had the focus: typing goes on in the content (its field), not nowhere.
+        const bool formShown = form_ && stack_->currentWidget() == form_;
         stack_->setCurrentWidget(content_);
         delete form_.data();
+        if (formShown) content_->setFocus(Qt::OtherFocusReason);
         return;
     }
     if (!form_) {

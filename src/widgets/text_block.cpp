@@ -103,7 +103,8 @@ TextBlock::TextBlock(const diagram::Font& font, const QColor& color, QWidget* pa
     document_.setDefaultFont(this->font());
     QTextOption option = document_.defaultTextOption();
     option.setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    option.setWrapMode(QTextOption::WordWrap);
+    // A word longer than the line (a path, an address) breaks rather than running out of sight.
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     document_.setDefaultTextOption(option);
 }
 

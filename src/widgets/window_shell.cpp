@@ -3,6 +3,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -107,6 +108,8 @@ CompanionRootView::CompanionRootView(ShellActions actions, ShellViews views, dou
         if (actions_.dismissStoreFailure) actions_.dismissStoreFailure();
     });
     stack->addWidget(storeFailureBanner_);
+    otherSongBanner_ = new ProblemBanner("Another song is open");
+    stack->addWidget(otherSongBanner_);
     accessibilityBanner_ = new AccessibilityBanner(actions_.openURL);
     stack->addWidget(accessibilityBanner_);
     pluginBanner_ = new PluginMissingBanner(actions_.siteURL, actions_.openURL, [this] {
@@ -178,17 +181,33 @@ void CompanionRootView::setState(const ShellState& state) {
     loopbackBanner_->setVisible(!state.loopbackProblem.empty());
     storeFailureBanner_->setProblem(state.storeFailure);
     storeFailureBanner_->setVisible(!state.storeFailure.empty());
+    otherSongBanner_->setProblem(state.otherSong);
+    otherSongBanner_->setVisible(state.isChat && !state.otherSong.empty());
     accessibilityBanner_->setVisible(!state.accessibilityTrusted);
     pluginBanner_->setVisible(state.showPluginMissingBanner);
     reportSentBanner_->setVisible(state.reportSent);
     if (pageChanged) rebuildProjectPage();
     chatPane_->setVisible(state.isChat);
-    // A chat just opened takes what is typed next; the page that opened it, and the field or row
-    // that had the focus there, are gone. The bar hands the focus to its field once that takes
-    // typing (after the turn a new chat starts with).
-    if (pageChanged && state.isChat) inputBar_->setFocus(Qt::OtherFocusReason);
+    // A chat or song page just opened takes what is typed next; the page that opened it, and the
+    // field or row that had the focus there, are gone. The bar hands the focus to its field once
+    // that takes typing (after the turn a new chat starts with).
+    if (pageChanged) focusTypingPlace();
     updateSongBriefStrip();
     if (reportingChanged) syncReportSheet();
+}
+
+void CompanionRootView::focusTypingPlace() {
+    if (state_.isChat) {
+        inputBar_->setFocus(Qt::OtherFocusReason);
+    } else if (projectPage_) {
+        auto* field = projectPage_->findChild<QLineEdit*>();
+        (field ? static_cast<QWidget*>(field) : projectPage_)->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void CompanionRootView::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    focusTypingPlace();
 }
 
 void CompanionRootView::rebuildProjectPage() {

@@ -35,6 +35,7 @@ struct ShellState {
     bool showPluginMissingBanner = false;
     std::string loopbackProblem;  // empty: the local API is served
     std::string storeFailure;     // the last change the disk refused; empty: none to tell
+    std::string otherSong;        // the open chat's song is not the one Logic Pro has open; empty: it is
     bool reporting = false;       // an entry is being reported
     bool reportSent = false;      // a report just went: its confirmation shows
     friend bool operator==(const ShellState&, const ShellState&) = default;
@@ -76,6 +77,9 @@ public:
                       AnimationClock& clock = AnimationClock::system(), QWidget* parent = nullptr);
     void setState(const ShellState& state);
     const ShellState& state() const { return state_; }
+    // What is typed next goes where the page takes it: the chat's message field, or the song page's
+    // new-chat field.
+    void focusTypingPlace();
 
     bool isCompact() const { return width() < threshold_; }
     bool sidebarVisible() const { return sidebarVisible_; }
@@ -91,6 +95,7 @@ public:
     QWidget* fullWindowSidebar() const { return fullSidebar_; }
     ProblemBanner* loopbackBanner() const { return loopbackBanner_; }
     ProblemBanner* storeFailureBanner() const { return storeFailureBanner_; }
+    ProblemBanner* otherSongBanner() const { return otherSongBanner_; }
     AccessibilityBanner* accessibilityBanner() const { return accessibilityBanner_; }
     PluginMissingBanner* pluginBanner() const { return pluginBanner_; }
     ConfirmationBanner* reportSentBanner() const { return reportSentBanner_; }
@@ -112,6 +117,8 @@ protected:
     void showEvent(QShowEvent* event) override;
     // A double click in the title strip that no view under it took.
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    // Given the focus as a whole (signed in, the window back), it hands it to the typing place.
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     void setSidebarVisible(bool visible, bool animated);
@@ -141,6 +148,7 @@ private:
     QWidget* titleStrip_;
     TopBar* topBar_;
     ProblemBanner* loopbackBanner_;
+    ProblemBanner* otherSongBanner_ = nullptr;
     ProblemBanner* storeFailureBanner_;
     AccessibilityBanner* accessibilityBanner_;
     PluginMissingBanner* pluginBanner_;

@@ -250,6 +250,10 @@ TEST_F(TurnStopTest, AStoppedCallLeavesNoMenuOrNameFieldOpen) {
          R"({"current_name":"Kick","new_name":"Kik"})",
          {{"Channel EQ", "Compressor"}},
          {"Kick", "Kik"}},
+        {"reorder_plugin",
+         R"({"track_name":"Kick","from_index":0,"to_index":1})",
+         {{"Channel EQ", "Compressor"}, {"Compressor", "Channel EQ"}},
+         {"Kick"}},
     };
     for (const auto& c : cases) {
         for (const double at : everyMoment(standin::testing::demoSong(), c.tool, c.args)) {
@@ -272,6 +276,13 @@ TEST_F(TurnStopTest, AStoppedCallLeavesNoMenuOrNameFieldOpen) {
                 EXPECT_TRUE(has(stopped.record.summary, "Stopped by the user before")) << stopped.record.summary;
             } else if (!stopped.record.succeeded) {
                 EXPECT_TRUE(has(stopped.record.summary, "it had already acted on Logic Pro")) << stopped.record.summary;
+            }
+            // Acting on Logic Pro (a track selected) says whether the chain asked about was touched.
+            if (chainOf(after) == chainBefore && std::string(c.tool) != "rename_track" &&
+                has(stopped.record.summary, "it had already acted on Logic Pro")) {
+                EXPECT_TRUE(has(stopped.record.summary, "No plug-in was moved, added or removed: Kick's plug-ins are "
+                                                        "still Channel EQ, Compressor"))
+                    << stopped.record.summary;
             }
 
             // The next tool's keys go to the track, and nothing else changes with them.

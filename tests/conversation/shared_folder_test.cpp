@@ -192,5 +192,47 @@ TEST(SharedApplicationFolder, CopiesWithALockFileTheyCannotWriteLoseNoAcknowledg
         }
 }
 
+// Two copies on one chat: a turn's entries never follow a clear by the other copy (the chat would
+// hold a reply without its question), a later turn stores again, and only one turn at a time runs
+// in a chat.
+TEST(SharedApplicationFolder, ATurnStoresNothingAfterAnotherCopyClearedItsChatAndOneTurnRunsPerChat) {
+    testing::TempHome home;
+    ConversationStore one, other;
+    const std::string chat = one.createThread().currentThreadID;
+    ToolCallInfo call;
+    call.id = "c1";
+    call.toolName = "mute_track";
+
+    const auto turn = one.appendTurnQuestion("Check the mix balance", chat);
+    ASSERT_TRUE(turn);
+    ASSERT_TRUE(one.appendTurnToolCall(*turn, call));
+    ASSERT_TRUE(other.clearThread(chat).ok);
+    EXPECT_FALSE(one.appendTurnToolCall(*turn, call));
+    EXPECT_EQ(one.lastFailure(), ConversationStore::kClearedThreadFailure);
+    EXPECT_FALSE(one.appendTurnEntry(*turn, ConversationRole::assistant, "I muted Guitar."));
+    EXPECT_TRUE(other.conversationState(chat).entries.empty());
+
+    // A question that only looks like the cleared one, at its place, is another turn's.
+    const auto next = other.appendTurnQuestion("Check the mix balance", chat);
+    ASSERT_TRUE(next);
+    EXPECT_TRUE(other.appendTurnEntry(*next, ConversationRole::assistant, "Balanced."));
+    if (next->timestamp != turn->timestamp) {
+        EXPECT_FALSE(one.appendTurnEntry(*turn, ConversationRole::assistant, "I muted Guitar."));
+    }
+    std::vector<std::string> stored;
+    for (const auto& entry : one.conversationState(chat).entries) stored.push_back(entry.content);
+    EXPECT_EQ(stored, (std::vector<std::string>{"Check the mix balance", "Balanced."}));
+
+    {
+        const FileLock running = one.lockChatTurn(chat);
+        ASSERT_TRUE(running.held());
+        const FileLock second = other.lockChatTurn(chat);
+        EXPECT_FALSE(second.held());
+        EXPECT_EQ(second.refusal(), std::optional<std::string>(std::string(kFolderHeldByAnotherCopy)));
+        EXPECT_TRUE(other.lockChatTurn(other.createThread().currentThreadID).held()) << "another chat is free";
+    }
+    EXPECT_TRUE(other.lockChatTurn(chat).held()) << "free once the turn ended";
+}
+
 }  // namespace
 }  // namespace corvane

@@ -61,6 +61,26 @@ TEST_F(ChatViewModelRevealTest, RevealStepsFollowTheReplysLength) {
     }
 }
 
+// Stop while the reply is typed out, or before it came: the turn ends at once, with the reply as
+// stored shown whole.
+TEST_F(ChatViewModelRevealTest, StopDuringTheRevealEndsTheTurnAtOnce) {
+    const std::string reply(3000, 'a');
+    for (const bool stopBeforeReply : {false, true}) {
+        model().sendMessage("Go");
+        if (stopBeforeReply) model().stopTurn();
+        finish(reply);
+        if (!stopBeforeReply) {
+            advance(ChatViewModel::kRevealInterval);
+            ASSERT_TRUE(model().streamingText().has_value());
+            model().stopTurn();
+        }
+        EXPECT_FALSE(model().isBusy()) << stopBeforeReply;
+        EXPECT_FALSE(model().isTurnRunning()) << stopBeforeReply;
+        EXPECT_FALSE(model().streamingText().has_value()) << stopBeforeReply;
+        EXPECT_EQ(model().statusMessage(), "Ready.");
+    }
+}
+
 TEST_F(ChatViewModelRevealTest, AnEmojiWithItsSkinToneIsOneCharacter) {
     const std::string thumbs = "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD";  // thumbs up, medium skin tone
     model().sendMessage("Go");

@@ -87,6 +87,31 @@ TEST_F(ChatViewModelTest, ProjectNamesAndThreadsFollowTheStoredProjects) {
     EXPECT_EQ(model().currentProjectName(), "Other Song");
 }
 
+// Clear asks as Delete does, and a Cancel keeps every entry.
+TEST_F(ChatViewModelTest, ClearingAChatAsksFirst) {
+    const auto chat = thread(std::string("Demo Song"), "Check the mix balance");
+    model().loadConversations();
+    model().switchConversation(chat);
+    model().setNavigation(NavigationState::chat(chat));
+    std::vector<ViewModelAlert> asked;
+    std::size_t answer = 1;  // Cancel
+    model().setAlertPresenter([&](const ViewModelAlert& alert) {
+        asked.push_back(alert);
+        return answer;
+    });
+    model().requestClearConversation();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].messageText, "Clear \"Check the mix balance\"?");
+    EXPECT_EQ(asked[0].informativeText, "Every message in this chat will be removed. This can't be undone.");
+    EXPECT_EQ(asked[0].buttons, (std::vector<std::string>{"Clear", "Cancel"}));
+    EXPECT_EQ(asked[0].destructiveButton, 0u);
+    EXPECT_EQ(model().entries().size(), 2u);
+    answer = 0;
+    model().requestClearConversation();
+    EXPECT_TRUE(model().entries().empty());
+    EXPECT_EQ(model().statusMessage(), "Cleared.");
+}
+
 TEST_F(ChatViewModelTest, DeletingTheOpenThreadShowsItsProjectAndAnotherLeavesTheChatOpen) {
     const auto loose = thread(std::nullopt);
     const auto other = thread(std::string("Other Song"));

@@ -272,6 +272,79 @@ TEST_F(ChatViewModelTurnTest, ATurnEndingInAnotherThreadLeavesTheShownThreadCurr
     EXPECT_EQ(transport_->requests().back().body["user_message"], "B question");
 }
 
+// A clear of the chat whose turn runs, in this window or by another copy sharing the folder: the
+// chat never keeps the rest of the turn without its question. Here the turn stops, as a delete
+// stops it; cleared elsewhere, it goes on, stores nothing more and says so.
+TEST_F(ChatViewModelTurnTest, AClearDuringATurnLeavesNoReplyWithoutItsQuestion) {
+    fakeTurns_ = false;
+    // Cleared here, the turn stops before its second reply, which the backend keeps: that case goes last.
+    for (const bool elsewhere : {true, false}) {
+        Gate answer;
+        transport_->replyAfter(answer, callsReply({{"m1", "list_tracks", "{}"}}));
+        transport_->reply(respondReply("I muted Guitar and set Keys to -6 dB."));
+        model().loadConversations();
+        const auto firstRound = agentRequests() + 1;
+        ASSERT_TRUE(model().sendMessage("Check the mix balance"));
+        const std::string chat = model().currentThreadID();
+        auto& store = controller_->conversationStore();
+        ASSERT_TRUE(queue_.runUntil([&] {
+            return agentRequests() == firstRound && store.existingThreadState(chat)->entries.size() == 1;
+        }));
+
+        if (elsewhere) {
+            ConversationStore otherCopy;
+            ASSERT_TRUE(otherCopy.clearThread(chat).ok);
+        } else {
+            model().clearConversation();
+        }
+        answer.open();
+        waitForTurnEvents();
+        revealAll();
+        ASSERT_FALSE(model().isTurnRunning()) << elsewhere;
+
+        EXPECT_TRUE(store.existingThreadState(chat)->entries.empty()) << elsewhere;
+        if (elsewhere) {
+            EXPECT_EQ(model().storeFailure(), ChatViewModel::kClearedChatNotice);
+            std::vector<std::string> shown;
+            for (const auto& entry : model().entries()) shown.push_back(entry.content);
+            EXPECT_EQ(shown, (std::vector<std::string>{"Check the mix balance", "I muted Guitar and set Keys to -6 dB."}))
+                << "the exchange stays shown, whole and in order, while the program runs";
+        } else {
+            EXPECT_EQ(agentRequests(), firstRound) << "no round after the clear";
+            EXPECT_EQ(model().storeFailure(), "");
+            EXPECT_TRUE(model().entries().empty());
+        }
+        model().dismissStoreFailure();
+        model().deleteThread(chat);
+    }
+}
+
+// Another copy sharing the folder runs a turn in this chat: the message is refused, kept, and why
+// is said, rather than its entries interleaving with the other turn's.
+TEST_F(ChatViewModelTurnTest, AMessageToAChatAnotherCopyIsWorkingInIsRefused) {
+    fakeTurns_ = false;
+    model().loadConversations();
+    const auto chat = controller_->conversationStore().createThread(std::string("Demo Song")).currentThreadID;
+    model().switchConversation(chat);
+    model().setNavigation(NavigationState::chat(chat));
+    ConversationStore otherCopy;
+    {
+        const FileLock otherTurn = otherCopy.lockChatTurn(chat);
+        ASSERT_TRUE(otherTurn.held());
+        EXPECT_FALSE(model().sendMessage("Make the vocal louder"));
+        EXPECT_EQ(model().unsentReason(), ChatOrchestrator::kChatBusyElsewhereMessage);
+        EXPECT_FALSE(model().isBusy());
+        EXPECT_TRUE(controller_->conversationStore().existingThreadState(chat)->entries.empty());
+    }
+    Gate answer;
+    transport_->replyAfter(answer, respondReply("Louder now."));
+    EXPECT_TRUE(model().sendMessage("Make the vocal louder")) << "the chat is free once the other turn ended";
+    EXPECT_FALSE(otherCopy.lockChatTurn(chat).held()) << "held while this copy's turn runs";
+    answer.open();
+    ASSERT_TRUE(queue_.runUntil([&] { return !model().isTurnRunning() || model().streamingText(); }));
+    EXPECT_TRUE(otherCopy.lockChatTurn(chat).held());
+}
+
 // A harness run holds the agent loop: the message goes nowhere, and says so.
 TEST_F(ChatViewModelTurnTest, AMessageTheAgentLoopRefusesLeavesNoThreadAndSaysWhy) {
     Gate answer;

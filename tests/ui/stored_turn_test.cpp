@@ -67,5 +67,27 @@ TEST_F(StoredTurnTest, AnImageDroppedDuringATurnGoesWhenItsChatWasDeletedMeanwhi
     EXPECT_TRUE(store().conversationState().threads.empty()) << "the deleted chat is not brought back";
 }
 
+// The program quit mid-turn: after the restart the chat ends with the question alone, which says
+// why; not while another copy sharing the folder is still working on it.
+TEST_F(StoredTurnTest, AQuestionLeftWithoutItsReplySaysWhyAfterARestart) {
+    const auto id = store().createThread(std::string("Demo Song")).currentThreadID;
+    store().append(ConversationRole::user, "Check the mix balance", id);
+    auto lastShown = [&] {
+        model().switchConversation(id);
+        const auto& items = model().transcriptItems();
+        const auto* entry = items.empty() ? nullptr : std::get_if<ConversationEntry>(&items.back().value);
+        return entry ? entry->content : std::string();
+    };
+    model().loadConversations();
+    {
+        ConversationStore otherCopy;
+        const FileLock working = otherCopy.lockChatTurn(id);
+        EXPECT_EQ(lastShown(), "Check the mix balance");
+    }
+    EXPECT_EQ(lastShown(), ChatViewModel::kUnansweredNote);
+    store().append(ConversationRole::assistant, "Balanced.", id);
+    EXPECT_EQ(lastShown(), "Balanced.");
+}
+
 }  // namespace
 }  // namespace corvane::testing

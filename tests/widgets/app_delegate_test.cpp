@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 #include <QAbstractButton>
+#include <QApplication>
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -11,10 +12,15 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
 
 #include <sstream>
 
+#include "http/http_client.h"
+#include "networking/auth_service.h"
 #include "platform/standin/world.h"
 #include "test_support/free_port.h"
 #include "test_support/temp_home.h"
@@ -30,6 +36,14 @@ namespace {
 using corvane::testing::pumpUntil;
 
 namespace mod = platform::modifier;
+
+// The sign-in service's token answer, for any request.
+class TokenTransport final : public http::HTTPTransport {
+public:
+    http::HTTPClientResponse send(const http::HTTPClientRequest&, std::stop_token) override {
+        return {200, R"({"access_token":"a.e30.s","refresh_token":"refresh"})"};
+    }
+};
 
 class NoUpdater final : public Updater {
 public:
@@ -63,6 +77,13 @@ protected:
             return browserTakesURLs_;
         };
         options.terminate = [this] { ++terminations_; };
+        if (signedIn_)
+            options.makeAuthService = [] {
+                auto auth = std::make_shared<networking::AuthService>(networking::BackendConfiguration{},
+                                                                      std::make_shared<TokenTransport>());
+                auth->signIn("ada@example.com", "secret");
+                return auth;
+            };
         options.out = &out_;
         delegate_ = std::make_unique<AppDelegate>(app::CompanionController::create(controllerOptions),
                                                   std::move(updater), hub_, queue_, queue_, std::move(options));
@@ -95,6 +116,7 @@ protected:
     std::vector<std::string> opened_;
     bool browserTakesURLs_ = true;
     int terminations_ = 0;
+    bool signedIn_ = false;
     std::ostringstream out_;
 };
 
@@ -201,7 +223,43 @@ TEST_F(AppDelegateTest, AnAddressNoBrowserTakesIsShownToCopy) {
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "https://corvane.app/terms");
 }
 
+// The program's keys where the chat window's menu does not reach: Control+Q in its other windows
+// (the simulated Logic Pro's), Select All with a button focused (nothing to select, nothing said),
+// Escape in the notice of a link no browser took.
+TEST_F(AppDelegateTest, ProgramKeysAnswerInEveryWindowAndOnlyWhereTheyApply) {
+    launch();
+    QWidget logicWindow;
+    logicWindow.show();
+    QKeyEvent quit(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier);
+    QApplication::sendEvent(&logicWindow, &quit);
+    EXPECT_EQ(terminations_, 1);
+
+    static QStringList warnings;
+    warnings.clear();
+    const auto previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+        warnings << text;
+    });
+    auto* button = new QPushButton("Go", delegate_->mainWindow());
+    button->show();
+    delegate_->mainWindow()->activateWindow();
+    ASSERT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == delegate_->mainWindow(); }));
+    button->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), button);
+    menuItem("Edit", "Select All")->trigger();
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join("\n").toStdString();
+
+    browserTakesURLs_ = false;
+    menuItem("Help", "Terms of Service")->trigger();
+    QPointer<QMessageBox> notice = delegate_->unopenedURLNotice();
+    ASSERT_NE(notice, nullptr);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(notice, &escape);
+    EXPECT_TRUE(!notice || !notice->isVisible());
+}
+
 TEST_F(AppDelegateTest, HotKeyBringsTheClosedWindowBack) {
+    signedIn_ = true;
     auto& delegate = launch();
     QMainWindow* window = delegate.mainWindow();
     window->close();
@@ -215,6 +273,9 @@ TEST_F(AppDelegateTest, HotKeyBringsTheClosedWindowBack) {
     ASSERT_TRUE(pumpUntil([&] { return window->isVisible(); }));
     EXPECT_EQ(delegate.mainWindow(), window);
     EXPECT_EQ(world_->frontmostPid(), world_->selfPid());  // the application was activated
+    // Typing goes on where the page takes it.
+    ASSERT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == window; }));
+    EXPECT_NE(qobject_cast<QLineEdit*>(window->focusWidget()), nullptr) << "the song page's new-chat field";
 }
 
 TEST_F(AppDelegateTest, AboutPanelIsMadeOnceAndReused) {

@@ -51,6 +51,13 @@ TEST(FocusRing, FollowsTabButNotAClickOrATextField) {
     EXPECT_EQ(ring.ringed(), nullptr);
     button->setFocus(Qt::MouseFocusReason);  // as a click gives it
     EXPECT_EQ(ring.ringed(), nullptr);
+
+    // A click on what takes no focus leaves the focus where it is, and takes the ring away.
+    press(Qt::Key_Tab);
+    ASSERT_EQ(ring.ringed(), report);
+    testing::clickAt(window, QPointF(1, 1));
+    EXPECT_EQ(QApplication::focusWidget(), report);
+    EXPECT_EQ(ring.ringed(), nullptr);
 }
 
 }  // namespace

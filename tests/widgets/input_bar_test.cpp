@@ -147,6 +147,25 @@ struct FocusWindow {
     }
 };
 
+// Tab goes from the field through the bar's controls, the tier label among them, and a key opens
+// its menu as a click does.
+TEST(MessageInputView, TabReachesTheTierLabelWhichOpensItsMenuByKey) {
+    FocusWindow w;
+    bool reached = false;
+    for (int i = 0; i < 8 && !reached; ++i) {
+        QWidget* target = QApplication::focusWidget();
+        ASSERT_NE(target, nullptr);
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(target, &tab);
+        reached = QApplication::focusWidget() == w.bar->tierPicker();
+    }
+    ASSERT_TRUE(reached);
+    QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+    QApplication::sendEvent(w.bar->tierPicker(), &space);
+    EXPECT_TRUE(w.bar->tierMenu()->isVisible());
+    w.bar->tierMenu()->close();
+}
+
 // Disabling the focused field would pass the focus on to the next control, a reply's Report link,
 // which the space bar then presses; after the turn (or at once after Stop) typing goes to the field.
 TEST(MessageInputView, TheFocusStaysWithTheBarWhileBusyAndTypingGoesToTheFieldAfterwards) {

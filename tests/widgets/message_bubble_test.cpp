@@ -78,7 +78,15 @@ TEST(MessageBubbleWidget, EachRoleHasItsPlaceFillAndReportButton) {
         }
         if (c.reportShown) {
             message.reportButton()->click();
-            EXPECT_EQ(reports, 1);
+            for (const auto& [key, modifiers] : {std::pair{Qt::Key_Return, Qt::NoModifier},
+                                                 std::pair{Qt::Key_Enter, Qt::KeypadModifier},
+                                                 std::pair{Qt::Key_Space, Qt::NoModifier}}) {
+                QKeyEvent press(QEvent::KeyPress, key, modifiers);
+                QKeyEvent release(QEvent::KeyRelease, key, modifiers);
+                QApplication::sendEvent(message.reportButton(), &press);
+                QApplication::sendEvent(message.reportButton(), &release);
+            }
+            EXPECT_EQ(reports, 4) << "a click, Return, keypad Enter and Space press it";
         }
     }
 }
@@ -205,6 +213,14 @@ TEST(MessageBubbleWidget, LongParagraphWrapsInsideTheFrameAndAnUnknownVisualKeep
     render(longOne, 1200);
     EXPECT_EQ(longOne.bubble()->width(), 720);
     EXPECT_GT(longOne.bubble()->height(), 400);
+
+    // A word longer than the bubble breaks across lines inside it, in the user's bubble as in any.
+    MessageBubbleWidget twoLines(ConversationRole::user, "Open\n\nxxx", {}, nullptr);
+    MessageBubbleWidget longWord(ConversationRole::user, "Open " + std::string(300, 'x'), {}, nullptr);
+    render(twoLines, 1200);
+    render(longWord, 1200);
+    EXPECT_LE(longWord.bubble()->width(), 720);
+    EXPECT_GT(longWord.bubble()->height(), twoLines.bubble()->height()) << "the word runs out of sight";
 
     MessageBubbleWidget plain(ConversationRole::assistant, "Text", {}, nullptr);
     MessageBubbleWidget withUnknown(ConversationRole::assistant, "Text\n[visual:nonsense tracks=\"A\"]", {}, nullptr);

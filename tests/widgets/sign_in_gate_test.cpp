@@ -6,6 +6,9 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <future>
 
 #include "networking/auth_service.h"
@@ -22,7 +25,13 @@ void pressReturn(QWidget* target) {
 
 TEST(SignInGate, SwitchesAtOnceAndBringsBackAFreshForm) {
     testing::ensureApplication();
-    auto* content = new QLabel("the window");
+    // The window's content: a control, then the field typing belongs in.
+    auto* content = new QWidget;
+    auto* column = new QVBoxLayout(content);
+    column->addWidget(new QPushButton("Songs"));
+    auto* field = new QLineEdit("the window");
+    column->addWidget(field);
+    content->setFocusProxy(field);
     SignInGate gate(content, {}, "https://site.test");
     gate.resize(800, 600);
     gate.show();
@@ -30,10 +39,12 @@ TEST(SignInGate, SwitchesAtOnceAndBringsBackAFreshForm) {
     EXPECT_FALSE(gate.showsAppContent());
     EXPECT_FALSE(content->isVisible());
     gate.loginForm()->emailField()->edit()->setText("me@example.com");
+    gate.loginForm()->emailField()->edit()->setFocus();
 
     gate.setAuthState({.isAuthenticated = true});
     EXPECT_TRUE(gate.showsAppContent());
     EXPECT_TRUE(content->isVisible());
+    EXPECT_EQ(gate.focusWidget(), field) << "typing goes on in the window";
     EXPECT_EQ(gate.loginForm(), nullptr) << "the form's state goes with it";
 
     gate.setAuthState({.isAuthenticated = false, .errorMessage = "Session expired"});

@@ -6,7 +6,9 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
+#include <QVBoxLayout>
 #include <vector>
 
 #include "widgets/hover_button.h"
@@ -40,6 +42,11 @@ struct Harness {
             navigations.push_back(std::move(navigated));
             if (realSidebar) return new SidebarView({});
             return new QLabel("Songs");
+        };
+        views.projectPage = [](const std::optional<std::string>&) -> QWidget* {
+            auto* page = new QWidget;
+            (new QVBoxLayout(page))->addWidget(new QLineEdit);
+            return page;
         };
         root = std::make_unique<CompanionRootView>(actions, views, 780, clock);
         root->setAttribute(Qt::WA_DontShowOnScreen);
@@ -151,6 +158,8 @@ TEST(CompanionRootView, PageOrChatAndBannersFollowTheState) {
     h.root->setState(state);
     EXPECT_TRUE(first && !first->isVisible());
     EXPECT_TRUE(h.root->projectPage()->isVisible());
+    // However the page was reached, typing goes into its new-chat field.
+    EXPECT_EQ(h.root->focusWidget(), h.root->projectPage()->findChild<QLineEdit*>());
     EXPECT_FALSE(h.root->chatPane()->isVisible());
     EXPECT_TRUE(h.root->accessibilityBanner()->isVisible());
     EXPECT_FALSE(h.root->pluginBanner()->isVisible());
@@ -164,6 +173,15 @@ TEST(CompanionRootView, PageOrChatAndBannersFollowTheState) {
     EXPECT_TRUE(h.root->pluginBanner()->isVisible());
     EXPECT_FALSE(h.root->loopbackBanner()->isVisible());
     EXPECT_FALSE(h.root->storeFailureBanner()->isVisible());
+    EXPECT_FALSE(h.root->otherSongBanner()->isVisible());
+    // The chat's song is not the one open: said for as long as the chat shows, not once per turn.
+    state.otherSong = "Logic Pro has \"B\" open, not this chat's song \"A\".";
+    h.root->setState(state);
+    EXPECT_TRUE(h.root->otherSongBanner()->isVisible());
+    EXPECT_EQ(h.root->otherSongBanner()->problem().toStdString(), state.otherSong);
+    state.otherSong.clear();
+    h.root->setState(state);
+    EXPECT_FALSE(h.root->otherSongBanner()->isVisible());
 
     // What could not be done, in full; the local API's problem stays, a refused change can be dismissed.
     state.loopbackProblem = "Corvane could not serve its local API on 127.0.0.1:51234: Address already in use.";
