@@ -89,6 +89,19 @@ std::optional<std::pair<int, std::string>> boundsProblem(std::string_view body, 
     return std::nullopt;
 }
 
+// The token of an "Authorization: Bearer <token>" header; the scheme's case is the client's.
+std::optional<std::string> bearerToken(const HTTPRequest& request) {
+    const std::string authorization = request.header("authorization").value_or("");
+    constexpr std::string_view kScheme = "bearer";
+    if (authorization.size() <= kScheme.size() + 1 || authorization[kScheme.size()] != ' ' ||
+        !text::equalsIgnoringCase(std::string_view(authorization).substr(0, kScheme.size()), kScheme)) {
+        return std::nullopt;
+    }
+    const auto start = authorization.find_first_not_of(' ', kScheme.size());
+    if (start == std::string::npos) return std::nullopt;
+    return authorization.substr(start);
+}
+
 std::string accountKey(const std::string& email) {
     return text::lowercased(text::trimmingWhitespaceAndNewlines(email));
 }
@@ -235,17 +248,17 @@ HTTPResponse BackendService::logout(const HTTPRequest& request) {
     if (request.header("apikey") != options_.publishableKey) {
         return authError(401, "invalid_api_key", "Invalid API key");
     }
-    const std::string authorization = request.header("authorization").value_or("");
-    if (authorization.rfind("Bearer ", 0) != 0 || !tokens_.signOut(authorization.substr(7))) {
+    const auto token = bearerToken(request);
+    if (!token || !tokens_.signOut(*token)) {
         return authError(401, "invalid_token", "Invalid or expired access token");
     }
     return {204, "", ""};
 }
 
 std::optional<std::string> BackendService::bearerAccount(const HTTPRequest& request) const {
-    const std::string authorization = request.header("authorization").value_or("");
-    if (authorization.rfind("Bearer ", 0) != 0) return std::nullopt;
-    return tokens_.verifyAccessToken(authorization.substr(7));
+    const auto token = bearerToken(request);
+    if (!token) return std::nullopt;
+    return tokens_.verifyAccessToken(*token);
 }
 
 std::size_t BackendService::signedOutBodyBytes() const {
@@ -257,7 +270,7 @@ std::size_t BackendService::signedOutBodyBytes() const {
 // signature and its session): a made-up one must not hold the budget of large bodies.
 http::BodyAllowance BackendService::bodyAllowance(const HTTPRequest& head) const {
     const std::string path = head.routePath();
-    const bool bearer = head.header("authorization").value_or("").rfind("Bearer ", 0) == 0;
+    const bool bearer = bearerToken(head).has_value();
     const auto declared = readInteger(head.header("content-length").value_or("0"));
     const bool large = !declared || *declared > static_cast<std::int64_t>(signedOutBodyBytes());
     const auto account = bearer && large ? bearerAccount(head) : std::nullopt;

@@ -494,7 +494,14 @@ TEST_F(SessionTest, SignOutEndsThatSessionsAccessAndRefreshTokensAndNoOther) {
     EXPECT_EQ(json::parse(refused.body)["error"], "invalid_api_key");
     EXPECT_EQ(chatStatus(ended), 200) << "a refused sign-out ends nothing";
 
-    const HTTPResponse done = logout(bearer(ended));
+    auto lowerCase = bearer(ended);
+    lowerCase["authorization"].replace(0, 6, "bearer");  // the scheme's case is free
+    EXPECT_EQ(backend.service()
+                  .handle(post("/api/ai/chat", agentBody("Mute the guitar").dump(),
+                               {{"authorization", lowerCase["authorization"]}}))
+                  .statusCode,
+              200);
+    const HTTPResponse done = logout(lowerCase);
     EXPECT_EQ(done.statusCode, 204);
     EXPECT_EQ(done.body, "");
     EXPECT_EQ(chatStatus(ended), 401);
