@@ -40,6 +40,14 @@ HTTPResponse authError(int status, const std::string& error, const std::string& 
 
 HTTPResponse chatError(int status, const std::string& message) { return jsonResponse(status, {{"error", message}}); }
 
+HTTPResponse reportsBusy() {
+    HTTPResponse refused = chatError(503, "Too many reports at once; try again shortly");
+    refused.headers = {{"Retry-After", "1"}};
+    return refused;
+}
+
+constexpr const char* kSignedOutReports = "signed out";
+
 // The backend names each status it sends (the app's API calls every status it does not list "OK").
 std::string_view reasonPhrase(int status) {
     switch (status) {
@@ -138,6 +146,10 @@ http::HTTPServerOptions BackendService::serverOptions() const {
     // other accounts, however many uploads one client opens.
     options.maxBodyBytesInFlightPerHolder = static_cast<std::size_t>(options.maxBodyBytes);
     options.bodyAllowance = [this](const HTTPRequest& head) { return bodyAllowance(head); };
+    // Nothing to wait for: never queued behind the handlers of a flood.
+    options.answersAtOnce = [](const HTTPRequest& request) {
+        return request.method == "GET" && request.routePath() == "/health";
+    };
     // Sign-in, refresh and small reports never wait behind uploads that hold the budget.
     options.unbudgetedBodyBytes = signedOutBodyBytes();
     // Web pages must not reach it: the same Host and Origin rules as the app's API.
@@ -287,6 +299,9 @@ http::BodyAllowance BackendService::bodyAllowance(const HTTPRequest& head) const
         return {std::numeric_limits<std::int64_t>::max(), std::nullopt, holder};  // the server's own bound
     }
     if (head.method == "POST" && path == "/api/errors/report") {
+        // A flood's refusal from its head, before its body is read or a handler taken: refusing
+        // costs the other routes next to nothing.
+        if (!bearer && reportSlots_.wouldRefuse(kSignedOutReports)) return {-1, reportsBusy()};
         const std::size_t bytes = reports_.quota(signedIn).maxBodyBytes;
         return {limit(bytes), chatError(413, "The report is larger than " + std::to_string(bytes) + " bytes"),
                 holder};
@@ -318,12 +333,8 @@ HTTPResponse BackendService::errorReport(const HTTPRequest& request) {
     }
     // Before the parse, so that a flood's refusals cost little. Signed-out clients share one
     // place: an anonymous flood cannot keep an account's report out.
-    const auto slot = reportSlots_.acquire(account ? "account " + accountKey(*account) : "signed out");
-    if (!slot) {
-        HTTPResponse refused = chatError(503, "Too many reports at once; try again shortly");
-        refused.headers = {{"Retry-After", "1"}};
-        return refused;
-    }
+    const auto slot = reportSlots_.acquire(account ? "account " + accountKey(*account) : kSignedOutReports);
+    if (!slot) return reportsBusy();
     auto body = parseBoundedObject(request.body);
     if (!body) return chatError(400, "The report must be a JSON object");
     const std::string id = makeUUID();
