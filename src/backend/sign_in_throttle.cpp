@@ -38,11 +38,11 @@ std::optional<std::chrono::seconds> SignInThrottle::refusal(Count& count, TimePo
 // Past the free failures of all accounts (those in flight counted as failures to come), an
 // attempt needs the turn, which is held for those told to wait before it until a moment past the
 // time each was told. Places are kept by account and ordered by their first wait, so that a
-// client asking under ever new e-mails only ever queues behind those who asked before it, one
-// that never comes back holds the turn only for that moment, and one that comes back late still
-// goes before those who asked after it, also before one that was let through while it waited and
-// asks again at once (a client signing in over and over would take every turn). The wait told is
-// at most two turns: a client further back asks again and keeps its place.
+// client asking under ever new e-mails only ever queues behind those who asked before it, and
+// one that never comes back holds the turn only for that moment. One that came back late keeps
+// its place before those who asked after it, and the turn is kept for it from one let through
+// meanwhile (a client signing in over and over would take every turn). The wait told is at most
+// two turns: a client further back asks again and keeps its place.
 std::optional<std::chrono::seconds> SignInThrottle::turnRefusal(const std::string& accountKey, TimePoint now) {
     Overall& overall = overall_;
     if (overall.failures > 0 && now - overall.lastFailure >= policy_.forgetAfter) {
@@ -52,14 +52,16 @@ std::optional<std::chrono::seconds> SignInThrottle::turnRefusal(const std::strin
     std::erase_if(overall.waiting, [&](const auto& place) { return place.second.asked + policy_.placeKept <= now; });
     std::erase_if(overall.through, [&](const auto& through) { return through.second + policy_.afterLetThrough <= now; });
     auto mine = overall.waiting.find(accountKey);
-    const TimePoint since = mine == overall.waiting.end() ? now : mine->second.since;
     const auto through = overall.through.find(accountKey);
+    const TimePoint since = mine == overall.waiting.end() ? now : mine->second.since;
     std::size_t before = 0;
     for (const auto& [key, place] : overall.waiting) {
         if (key == accountKey || std::tie(place.since, key) >= std::tie(since, accountKey)) continue;
-        // One not back when told goes after those who are, but not after one just let through.
+        // One not back when told goes after those who are, but one that came back before, late,
+        // still goes before one let through while it waited.
         const bool back = now < place.due + policy_.placeHeld;
-        if (back || (through != overall.through.end() && place.since < through->second)) ++before;
+        const bool cameBack = place.asked > place.since;
+        if (back || (cameBack && through != overall.through.end() && place.since < through->second)) ++before;
     }
     if (now >= overall.nextTurn && before == 0) {
         if (mine != overall.waiting.end()) overall.waiting.erase(mine);
@@ -72,7 +74,7 @@ std::optional<std::chrono::seconds> SignInThrottle::turnRefusal(const std::strin
                                  std::max(std::chrono::seconds(1), 2 * policy_.turn));
     if (mine == overall.waiting.end()) {
         if (overall.waiting.size() >= policy_.maxWaiting) return wait;
-        mine = overall.waiting.emplace(accountKey, Place{now, now, now}).first;
+        mine = overall.waiting.emplace(accountKey, Place{since, now, now}).first;
     }
     mine->second.asked = now;
     mine->second.due = now + wait;
