@@ -50,8 +50,9 @@ int exchange(std::uint16_t port, const std::string& request) {
 }
 
 std::string post(const std::string& target, const std::string& body) {
-    return "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\n\r\n" + body;
+    return "POST " + target +
+           " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
 }
 
 }  // namespace
@@ -91,10 +92,13 @@ int main(int argc, char** argv) {
     stop = true;
     for (auto& thread : flood) thread.join();
     std::sort(times.begin(), times.end());
-    const auto at = [&](double q) { return times[std::min(times.size() - 1, static_cast<std::size_t>(q * times.size()))]; };
-    std::printf("%d reporters, %d s: %ld stored, %ld refused, %ld otherwise; /health x%zu (%d not 200): "
-                "p50 %.4f s, p90 %.4f s, p99 %.4f s, max %.4f s\n",
-                threads, seconds, stored.load(), refused.load(), otherwise.load(), times.size(), failed, at(0.5),
-                at(0.9), at(0.99), times.back());
+    const auto at = [&](double q) {
+        return times[std::min(times.size() - 1, static_cast<std::size_t>(q * times.size()))];
+    };
+    std::printf(
+        "%d reporters, %d s: %ld stored, %ld refused, %ld otherwise; /health x%zu (%d not 200): "
+        "p50 %.4f s, p90 %.4f s, p99 %.4f s, max %.4f s\n",
+        threads, seconds, stored.load(), refused.load(), otherwise.load(), times.size(), failed, at(0.5), at(0.9),
+        at(0.99), times.back());
     return 0;
 }

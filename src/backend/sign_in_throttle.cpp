@@ -50,7 +50,8 @@ std::optional<std::chrono::seconds> SignInThrottle::turnRefusal(const std::strin
     }
     if (overall.failures + overall.pending < policy_.freeFailuresOverall) return std::nullopt;
     std::erase_if(overall.waiting, [&](const auto& place) { return place.second.asked + policy_.placeKept <= now; });
-    std::erase_if(overall.through, [&](const auto& through) { return through.second + policy_.afterLetThrough <= now; });
+    std::erase_if(overall.through,
+                  [&](const auto& through) { return through.second + policy_.afterLetThrough <= now; });
     auto mine = overall.waiting.find(accountKey);
     const auto through = overall.through.find(accountKey);
     const TimePoint since = mine == overall.waiting.end() ? now : mine->second.since;

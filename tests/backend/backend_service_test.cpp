@@ -395,7 +395,8 @@ TEST_F(SessionTest, FailedSignInsAreThrottledPerAccountAndForAllClients) {
         refused = backend.service().handle(signInRequest(LocalBackend::kEmail, LocalBackend::kPassword));
         if (refused.statusCode != 429 || waited > 5) break;
         const int wait = json::parse(refused.body)["retry_after"].get<int>();
-        EXPECT_EQ(refused.headers, (std::vector<std::pair<std::string, std::string>>{{"Retry-After", std::to_string(wait)}}));
+        EXPECT_EQ(refused.headers,
+                  (std::vector<std::pair<std::string, std::string>>{{"Retry-After", std::to_string(wait)}}));
         backend.clock.sleep(std::chrono::seconds(wait));
         waited += wait;
     }
@@ -419,7 +420,7 @@ TEST(SignInThrottle, NoAttackerKeepsARightPasswordOutPastItsTurn) {
     const ThrottlePolicy policy;
     struct Attack {
         const char* name;
-        bool guesses;  // a wrong guess under a new e-mail each time it is told; else right passwords
+        bool guesses;                     // a wrong guess under a new e-mail each time it is told; else right passwords
         std::chrono::seconds victimLate;  // how long after the time told the victim comes back
     };
     const std::vector<Attack> attacks = {
