@@ -38,11 +38,12 @@ std::optional<std::chrono::seconds> SignInThrottle::refusal(Count& count, TimePo
 // Past the free failures of all accounts (those in flight counted as failures to come), an
 // attempt needs the turn, which is held for those told to wait before it until a moment past the
 // time each was told. Places are kept by account and ordered by their first wait, so that a
-// client asking under ever new e-mails only ever queues behind those who asked before it, and
-// one that never comes back holds the turn only for that moment. One that came back late keeps
-// its place before those who asked after it, and the turn is kept for it from one let through
-// meanwhile (a client signing in over and over would take every turn). The wait told is at most
-// two turns: a client further back asks again and keeps its place.
+// client asking under ever new e-mails only ever queues behind those who asked before it, one
+// that never comes back holds the turn only for that moment, and one just let through queues
+// behind those who ask before the next turn. One that came back late keeps its place before
+// those who asked after it, and the turn is kept for it from one let through meanwhile (a client
+// signing in over and over would take every turn). The wait told is at most two turns: a client
+// further back asks again and keeps its place.
 std::optional<std::chrono::seconds> SignInThrottle::turnRefusal(const std::string& accountKey, TimePoint now) {
     Overall& overall = overall_;
     if (overall.failures > 0 && now - overall.lastFailure >= policy_.forgetAfter) {
@@ -54,7 +55,9 @@ std::optional<std::chrono::seconds> SignInThrottle::turnRefusal(const std::strin
                   [&](const auto& through) { return through.second + policy_.afterLetThrough <= now; });
     auto mine = overall.waiting.find(accountKey);
     const auto through = overall.through.find(accountKey);
-    const TimePoint since = mine == overall.waiting.end() ? now : mine->second.since;
+    // One let through in the last turn queues behind those who ask before the next.
+    TimePoint since = mine == overall.waiting.end() ? now : mine->second.since;
+    if (through != overall.through.end()) since = std::max(since, through->second + policy_.turn);
     std::size_t before = 0;
     for (const auto& [key, place] : overall.waiting) {
         if (key == accountKey || std::tie(place.since, key) >= std::tie(since, accountKey)) continue;
