@@ -42,8 +42,8 @@ std::optional<std::chrono::seconds> SignInThrottle::refusal(Count& count, TimePo
 // that never comes back holds the turn only for that moment, and one just let through queues
 // behind those who ask before the next turn. One that came back late keeps its place before
 // those who asked after it, and the turn is kept for it from one let through meanwhile (a client
-// signing in over and over would take every turn). The wait told is at most two turns: a client
-// further back asks again and keeps its place.
+// signing in over and over would take every turn). The wait told is the time to the next turn:
+// a client further back asks again and keeps its place.
 std::optional<std::chrono::seconds> SignInThrottle::turnRefusal(const std::string& accountKey, TimePoint now) {
     Overall& overall = overall_;
     if (overall.failures > 0 && now - overall.lastFailure >= policy_.forgetAfter) {
@@ -74,8 +74,8 @@ std::optional<std::chrono::seconds> SignInThrottle::turnRefusal(const std::strin
         return std::nullopt;
     }
     const auto untilTurn = std::max(overall.nextTurn - now, TimePoint::duration::zero());
-    const auto wait = std::clamp(roundedUp(untilTurn + before * policy_.turn), std::chrono::seconds(1),
-                                 std::max(std::chrono::seconds(1), 2 * policy_.turn));
+    // Those ahead may never come back.
+    const auto wait = std::max(roundedUp(untilTurn), std::chrono::seconds(1));
     if (mine == overall.waiting.end()) {
         if (overall.waiting.size() >= policy_.maxWaiting) return wait;
         mine = overall.waiting.emplace(accountKey, Place{since, now, now}).first;
