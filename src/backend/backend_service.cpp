@@ -40,6 +40,14 @@ HTTPResponse authError(int status, const std::string& error, const std::string& 
 
 HTTPResponse chatError(int status, const std::string& message) { return jsonResponse(status, {{"error", message}}); }
 
+HTTPResponse reportsBusy() {
+    HTTPResponse refused = chatError(503, "Too many reports at once; try again shortly");
+    refused.headers = {{"Retry-After", "1"}};
+    return refused;
+}
+
+constexpr const char* kSignedOutReports = "signed out";
+
 // The backend names each status it sends (the app's API calls every status it does not list "OK").
 std::string_view reasonPhrase(int status) {
     switch (status) {
@@ -89,6 +97,19 @@ std::optional<std::pair<int, std::string>> boundsProblem(std::string_view body, 
     return std::nullopt;
 }
 
+// The token of an "Authorization: Bearer <token>" header; the scheme's case is the client's.
+std::optional<std::string> bearerToken(const HTTPRequest& request) {
+    const std::string authorization = request.header("authorization").value_or("");
+    constexpr std::string_view kScheme = "bearer";
+    if (authorization.size() <= kScheme.size() + 1 || authorization[kScheme.size()] != ' ' ||
+        !text::equalsIgnoringCase(std::string_view(authorization).substr(0, kScheme.size()), kScheme)) {
+        return std::nullopt;
+    }
+    const auto start = authorization.find_first_not_of(' ', kScheme.size());
+    if (start == std::string::npos) return std::nullopt;
+    return authorization.substr(start);
+}
+
 std::string accountKey(const std::string& email) {
     return text::lowercased(text::trimmingWhitespaceAndNewlines(email));
 }
@@ -125,6 +146,10 @@ http::HTTPServerOptions BackendService::serverOptions() const {
     // other accounts, however many uploads one client opens.
     options.maxBodyBytesInFlightPerHolder = static_cast<std::size_t>(options.maxBodyBytes);
     options.bodyAllowance = [this](const HTTPRequest& head) { return bodyAllowance(head); };
+    // Nothing to wait for: never queued behind the handlers of a flood.
+    options.answersAtOnce = [](const HTTPRequest& request) {
+        return request.method == "GET" && request.routePath() == "/health";
+    };
     // Sign-in, refresh and small reports never wait behind uploads that hold the budget.
     options.unbudgetedBodyBytes = signedOutBodyBytes();
     // Web pages must not reach it: the same Host and Origin rules as the app's API.
@@ -235,17 +260,17 @@ HTTPResponse BackendService::logout(const HTTPRequest& request) {
     if (request.header("apikey") != options_.publishableKey) {
         return authError(401, "invalid_api_key", "Invalid API key");
     }
-    const std::string authorization = request.header("authorization").value_or("");
-    if (authorization.rfind("Bearer ", 0) != 0 || !tokens_.signOut(authorization.substr(7))) {
+    const auto token = bearerToken(request);
+    if (!token || !tokens_.signOut(*token)) {
         return authError(401, "invalid_token", "Invalid or expired access token");
     }
     return {204, "", ""};
 }
 
 std::optional<std::string> BackendService::bearerAccount(const HTTPRequest& request) const {
-    const std::string authorization = request.header("authorization").value_or("");
-    if (authorization.rfind("Bearer ", 0) != 0) return std::nullopt;
-    return tokens_.verifyAccessToken(authorization.substr(7));
+    const auto token = bearerToken(request);
+    if (!token) return std::nullopt;
+    return tokens_.verifyAccessToken(*token);
 }
 
 std::size_t BackendService::signedOutBodyBytes() const {
@@ -257,7 +282,7 @@ std::size_t BackendService::signedOutBodyBytes() const {
 // signature and its session): a made-up one must not hold the budget of large bodies.
 http::BodyAllowance BackendService::bodyAllowance(const HTTPRequest& head) const {
     const std::string path = head.routePath();
-    const bool bearer = head.header("authorization").value_or("").rfind("Bearer ", 0) == 0;
+    const bool bearer = bearerToken(head).has_value();
     const auto declared = readInteger(head.header("content-length").value_or("0"));
     const bool large = !declared || *declared > static_cast<std::int64_t>(signedOutBodyBytes());
     const auto account = bearer && large ? bearerAccount(head) : std::nullopt;
@@ -274,6 +299,9 @@ http::BodyAllowance BackendService::bodyAllowance(const HTTPRequest& head) const
         return {std::numeric_limits<std::int64_t>::max(), std::nullopt, holder};  // the server's own bound
     }
     if (head.method == "POST" && path == "/api/errors/report") {
+        // A flood's refusal from its head, before its body is read or a handler taken: refusing
+        // costs the other routes next to nothing.
+        if (!bearer && reportSlots_.wouldRefuse(kSignedOutReports)) return {-1, reportsBusy()};
         const std::size_t bytes = reports_.quota(signedIn).maxBodyBytes;
         return {limit(bytes), chatError(413, "The report is larger than " + std::to_string(bytes) + " bytes"),
                 holder};
@@ -305,18 +333,14 @@ HTTPResponse BackendService::errorReport(const HTTPRequest& request) {
     }
     // Before the parse, so that a flood's refusals cost little. Signed-out clients share one
     // place: an anonymous flood cannot keep an account's report out.
-    const auto slot = reportSlots_.acquire(account ? "account " + accountKey(*account) : "signed out");
-    if (!slot) {
-        HTTPResponse refused = chatError(503, "Too many reports at once; try again shortly");
-        refused.headers = {{"Retry-After", "1"}};
-        return refused;
-    }
+    const auto slot = reportSlots_.acquire(account ? "account " + accountKey(*account) : kSignedOutReports);
+    if (!slot) return reportsBusy();
     auto body = parseBoundedObject(request.body);
     if (!body) return chatError(400, "The report must be a JSON object");
     const std::string id = makeUUID();
     (*body)["received_at"] = ISO8601::plainString(clock_.now());
     if (account) (*body)["account"] = *account;
-    if (!reports_.store(id, *body, account.has_value())) return chatError(500, "The report could not be stored");
+    if (!reports_.store(id, *body, account)) return chatError(500, "The report could not be stored");
     return jsonResponse(200, {{"ok", true}, {"id", id}});
 }
 

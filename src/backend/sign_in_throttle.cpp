@@ -5,41 +5,93 @@
 
 namespace corvane::backend {
 
-std::chrono::seconds SignInThrottle::waitAfter(int failures, int freeFailures, std::chrono::seconds longest) const {
-    const int over = failures - freeFailures;
+namespace {
+
+std::chrono::seconds roundedUp(SignInThrottle::TimePoint::duration wait) {
+    // Waiting the answer's whole seconds must always be enough.
+    return std::chrono::ceil<std::chrono::seconds>(wait);
+}
+
+}  // namespace
+
+std::chrono::seconds SignInThrottle::waitAfter(int failures) const {
+    const int over = failures - policy_.freeFailuresPerAccount;
     if (over <= 0) return std::chrono::seconds(0);
+    const auto longest = policy_.longestWaitPerAccount;
     return over >= 31 ? longest : std::min(longest, std::chrono::seconds(std::int64_t{1} << (over - 1)));
 }
 
-// Closed (rounded up, so that waiting the answer's whole seconds is always enough), or to be
-// closed if the attempts in flight fail: a further one would go past the free failures beside
-// them. Their outcome is known within a second (a hash or two), and what they earn is theirs: a
-// right password among them closes nothing.
-std::optional<std::chrono::seconds> SignInThrottle::refusal(Count& count, int freeFailures, TimePoint now) const {
+// Closed, or to be closed if the attempts in flight fail: a further one would go past the free
+// failures beside them. Their outcome is known within a second (a hash or two), and what they
+// earn is theirs: a right password among them closes nothing.
+std::optional<std::chrono::seconds> SignInThrottle::refusal(Count& count, TimePoint now) const {
     if (count.failures > 0 && now - count.lastFailure >= policy_.forgetAfter) {
         count = Count{.pending = count.pending};
     }
-    if (count.closedUntil > now) return std::chrono::ceil<std::chrono::seconds>(count.closedUntil - now);
-    if (count.pending > 0 && count.failures + count.pending > freeFailures) return std::chrono::seconds(1);
+    if (count.closedUntil > now) return roundedUp(count.closedUntil - now);
+    if (count.pending > 0 && count.failures + count.pending > policy_.freeFailuresPerAccount) {
+        return std::chrono::seconds(1);
+    }
     return std::nullopt;
 }
 
-void SignInThrottle::fail(Count& count, int freeFailures, std::chrono::seconds longest, TimePoint now) const {
-    ++count.failures;
-    count.lastFailure = now;
-    const auto wait = waitAfter(count.failures, freeFailures, longest);
-    if (wait > std::chrono::seconds(0)) count.closedUntil = std::max(count.closedUntil, now + wait);
+// Past the free failures of all accounts (those in flight counted as failures to come), an
+// attempt needs the turn, which is held for those told to wait before it until a moment past the
+// time each was told. Places are kept by account and ordered by their first wait, so that a
+// client asking under ever new e-mails only ever queues behind those who asked before it, one
+// that never comes back holds the turn only for that moment, and one just let through queues
+// behind those who ask before the next turn. One that came back late keeps its place before
+// those who asked after it, and the turn is kept for it from one let through meanwhile (a client
+// signing in over and over would take every turn). The wait told is the time to the next turn:
+// a client further back asks again and keeps its place.
+std::optional<std::chrono::seconds> SignInThrottle::turnRefusal(const std::string& accountKey, TimePoint now) {
+    Overall& overall = overall_;
+    if (overall.failures > 0 && now - overall.lastFailure >= policy_.forgetAfter) {
+        overall = Overall{.pending = overall.pending, .waiting = {}, .through = {}};
+    }
+    if (overall.failures + overall.pending < policy_.freeFailuresOverall) return std::nullopt;
+    std::erase_if(overall.waiting, [&](const auto& place) { return place.second.asked + policy_.placeKept <= now; });
+    std::erase_if(overall.through,
+                  [&](const auto& through) { return through.second + policy_.afterLetThrough <= now; });
+    auto mine = overall.waiting.find(accountKey);
+    const auto through = overall.through.find(accountKey);
+    // One let through in the last turn queues behind those who ask before the next.
+    TimePoint since = mine == overall.waiting.end() ? now : mine->second.since;
+    if (through != overall.through.end()) since = std::max(since, through->second + policy_.turn);
+    std::size_t before = 0;
+    for (const auto& [key, place] : overall.waiting) {
+        if (key == accountKey || std::tie(place.since, key) >= std::tie(since, accountKey)) continue;
+        // One not back when told goes after those who are, but one that came back before, late,
+        // still goes before one let through while it waited.
+        const bool back = now < place.due + policy_.placeHeld;
+        const bool cameBack = place.asked > place.since;
+        if (back || (cameBack && through != overall.through.end() && place.since < through->second)) ++before;
+    }
+    if (now >= overall.nextTurn && before == 0) {
+        if (mine != overall.waiting.end()) overall.waiting.erase(mine);
+        overall.through[accountKey] = now;
+        overall.nextTurn = now + policy_.turn;
+        return std::nullopt;
+    }
+    const auto untilTurn = std::max(overall.nextTurn - now, TimePoint::duration::zero());
+    // Those ahead may never come back.
+    const auto wait = std::max(roundedUp(untilTurn), std::chrono::seconds(1));
+    if (mine == overall.waiting.end()) {
+        if (overall.waiting.size() >= policy_.maxWaiting) return wait;
+        mine = overall.waiting.emplace(accountKey, Place{since, now, now}).first;
+    }
+    mine->second.asked = now;
+    mine->second.due = now + wait;
+    return wait;
 }
 
 SignInThrottle::Admission SignInThrottle::attempt(const std::string& accountKey, TimePoint now) {
     std::lock_guard lock(mutex_);
-    std::optional<std::chrono::seconds> wait = refusal(overall_, policy_.freeFailuresOverall, now);
     auto found = accounts_.find(accountKey);
     if (found != accounts_.end()) {
-        const auto account = refusal(found->second, policy_.freeFailuresPerAccount, now);
-        if (account && (!wait || *account > *wait)) wait = account;
+        if (const auto wait = refusal(found->second, now)) return {std::nullopt, *wait};
     }
-    if (wait) return {std::nullopt, *wait};
+    if (const auto wait = turnRefusal(accountKey, now)) return {std::nullopt, *wait};
     if (found == accounts_.end()) {
         if (accounts_.size() >= policy_.maxAccounts) {
             // Never one with an attempt in flight, whose outcome would find its count gone.
@@ -59,13 +111,19 @@ SignInThrottle::Admission SignInThrottle::attempt(const std::string& accountKey,
 void SignInThrottle::settle(const std::string& accountKey, std::optional<TimePoint> failedAt, bool succeeded) {
     std::lock_guard lock(mutex_);
     --overall_.pending;
-    if (failedAt) fail(overall_, policy_.freeFailuresOverall, policy_.longestWaitOverall, *failedAt);
+    if (failedAt) {
+        ++overall_.failures;
+        overall_.lastFailure = std::max(overall_.lastFailure, *failedAt);
+    }
     const auto found = accounts_.find(accountKey);
     if (found == accounts_.end()) return;
     Count& account = found->second;
     --account.pending;
     if (failedAt) {
-        fail(account, policy_.freeFailuresPerAccount, policy_.longestWaitPerAccount, *failedAt);
+        ++account.failures;
+        account.lastFailure = *failedAt;
+        const auto wait = waitAfter(account.failures);
+        if (wait > std::chrono::seconds(0)) account.closedUntil = std::max(account.closedUntil, *failedAt + wait);
     } else if (succeeded) {
         account = Count{.pending = account.pending};
     }

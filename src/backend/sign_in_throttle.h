@@ -1,11 +1,15 @@
 #pragma once
 
 // Slows password guessing: failed sign-ins are counted per account and for all clients together
-// (every client of a loopback service comes from the same address). Past a few free failures each
-// further one closes that door for twice as long as the last, up to a ceiling; a successful
-// sign-in clears its account's count. Only failures close a door or keep a count alive: a right
-// password, which anyone may send at any time, must not shut everyone else out. Time is the
-// caller's clock.
+// (every client of a loopback service comes from the same address). Past an account's few free
+// failures each further one closes its door for twice as long as the last, up to a ceiling; a
+// successful sign-in clears its account's count. Past the free failures of all accounts together
+// no door closes for everyone (one client guessing each time it opened kept everyone out for
+// good): one sign-in is let through per turn instead, to the account that has waited longest as
+// told, so that a client asking under ever new e-mails never gets ahead of those who asked before
+// it, while guessing across accounts stays at one a turn. Only failures keep a count alive: a
+// right password, which anyone may send at any time, must not shut everyone else out. Time is
+// the caller's clock.
 
 #include <chrono>
 #include <cstddef>
@@ -21,7 +25,16 @@ struct ThrottlePolicy {
     int freeFailuresPerAccount = 5;
     int freeFailuresOverall = 20;
     std::chrono::seconds longestWaitPerAccount{15 * 60};
-    std::chrono::seconds longestWaitOverall{60};
+    // Past the free failures of all accounts, one sign-in is let through per turn.
+    std::chrono::seconds turn{1};
+    // An account told to wait holds the turn for those behind it until placeHeld past the time it
+    // was told to come back, and keeps its place in the queue while it asks again within
+    // placeKept. At most maxWaiting accounts wait at once.
+    std::chrono::milliseconds placeHeld{250};
+    std::chrono::seconds placeKept{30};
+    // An account let through goes after those who were waiting then, for this long.
+    std::chrono::seconds afterLetThrough{5};
+    std::size_t maxWaiting = 1024;
     // A count with no failure for this long starts again from nothing.
     std::chrono::seconds forgetAfter{60 * 60};
     // Accounts remembered at once (unknown e-mails count too); the stalest go first.
@@ -70,15 +83,28 @@ private:
         TimePoint lastFailure{};
         TimePoint closedUntil{};
     };
-    std::chrono::seconds waitAfter(int failures, int freeFailures, std::chrono::seconds longest) const;
-    std::optional<std::chrono::seconds> refusal(Count& count, int freeFailures, TimePoint now) const;
-    void fail(Count& count, int freeFailures, std::chrono::seconds longest, TimePoint now) const;
+    struct Place {
+        TimePoint since;  // first told to wait
+        TimePoint asked;  // last told to wait
+        TimePoint due;    // told to come back then
+    };
+    struct Overall {
+        int failures = 0;
+        int pending = 0;
+        TimePoint lastFailure{};
+        TimePoint nextTurn{};
+        std::map<std::string, Place> waiting;      // by account
+        std::map<std::string, TimePoint> through;  // let through within afterLetThrough, by account
+    };
+    std::chrono::seconds waitAfter(int failures) const;
+    std::optional<std::chrono::seconds> refusal(Count& count, TimePoint now) const;
+    std::optional<std::chrono::seconds> turnRefusal(const std::string& accountKey, TimePoint now);
     void settle(const std::string& accountKey, std::optional<TimePoint> failedAt, bool succeeded);
 
     ThrottlePolicy policy_;
     std::mutex mutex_;
     std::map<std::string, Count> accounts_;
-    Count overall_;
+    Overall overall_;
 };
 
 }  // namespace corvane::backend

@@ -22,6 +22,14 @@ std::optional<WorkSlots::Lease> WorkSlots::acquire(const std::string& key) {
     return Lease(this, key);
 }
 
+bool WorkSlots::wouldRefuse(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    const auto found = accounts_.find(key);
+    const Account account = found == accounts_.end() ? Account{} : found->second;
+    if (busy_ < count_ && account.running == 0) return false;
+    return account.waiting > 0 || waiting_ >= maxWaiting_;
+}
+
 void WorkSlots::release(const std::string& key) {
     {
         std::lock_guard lock(mutex_);

@@ -42,6 +42,8 @@ public:
     // hash is done); none when the account already has one waiting, or when it would wait and
     // maxWaiting callers already do.
     std::optional<Lease> acquire(const std::string& key);
+    // Whether acquire would turn `key` away now (a moment later it may not).
+    bool wouldRefuse(const std::string& key) const;
 
 private:
     struct Account {
@@ -53,7 +55,7 @@ private:
 
     const std::size_t count_;
     const std::size_t maxWaiting_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable freed_;
     std::size_t busy_ = 0;
     std::size_t waiting_ = 0;

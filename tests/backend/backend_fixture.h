@@ -44,8 +44,9 @@ public:
     static constexpr const char* kPassword = "correct horse battery";
 
     explicit LocalBackend(std::filesystem::path dataFolder, std::unique_ptr<backend::ChatModel> model = demoScript(),
-                          std::chrono::seconds accessLifetime = std::chrono::hours(1))
-        : service_(options(std::move(dataFolder), accessLifetime), std::move(model), clock),
+                          std::chrono::seconds accessLifetime = std::chrono::hours(1),
+                          const std::function<void(backend::BackendOptions&)>& adjust = {})
+        : service_(options(std::move(dataFolder), accessLifetime, adjust), std::move(model), clock),
           server_(
               0, [this](const http::HTTPRequest& request) { return service_.handle(request); },
               service_.serverOptions()) {
@@ -59,12 +60,14 @@ public:
     backend::BackendService& service() { return service_; }
 
 private:
-    static backend::BackendOptions options(std::filesystem::path folder, std::chrono::seconds lifetime) {
+    static backend::BackendOptions options(std::filesystem::path folder, std::chrono::seconds lifetime,
+                                           const std::function<void(backend::BackendOptions&)>& adjust) {
         std::filesystem::create_directories(folder);
         backend::BackendOptions o;
         o.dataFolder = std::move(folder);
         o.accessTokenLifetime = lifetime;
         o.passwordCost = backend::PasswordCost::minimum();
+        if (adjust) adjust(o);
         return o;
     }
 

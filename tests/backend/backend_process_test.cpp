@@ -268,6 +268,14 @@ TEST(BackendProcess, AnAnonymousReportFloodLeavesEveryOtherRouteAnsweredWithinAT
 // 1.44 GB. Such bodies are refused before they are parsed now; a large body of few values (a
 // screenshot) is still answered. 16 MiB bodies here, which took the backend past half a gigabyte.
 TEST(BackendProcess, ABodyOfManySmallValuesTakesNoMoreMemoryThanItsBytes) {
+#if defined(__SANITIZE_THREAD__)
+    // The race detector's shadow memory holds four bytes of its own for every byte the program
+    // touches, and counts in the program's resident memory (a screenshot: the backend's own
+    // memory +56 MB, the shadow's +259 MB).
+    constexpr std::int64_t kBuildOverhead = 5;
+#else
+    constexpr std::int64_t kBuildOverhead = 1;
+#endif
     SignedInBackend victim({"ASAN_OPTIONS=quarantine_size_mb=0:detect_leaks=0"});
     ASSERT_TRUE(victim.ready()) << victim.session.dump();
     constexpr std::size_t kBytes = 16 * 1024 * 1024;
@@ -299,7 +307,7 @@ TEST(BackendProcess, ABodyOfManySmallValuesTakesNoMoreMemoryThanItsBytes) {
         ASSERT_TRUE(answer) << name;
         EXPECT_EQ(answer->status, status) << name << ": " << answer->body.substr(0, 200);
         // The body is held as received and as handed to the handler; a parse may take it once more.
-        EXPECT_LT(peak - before, 4 * static_cast<std::int64_t>(kBytes / 1024) + 64 * 1024) << name;
+        EXPECT_LT(peak - before, kBuildOverhead * (4 * static_cast<std::int64_t>(kBytes / 1024) + 64 * 1024)) << name;
     }
 }
 

@@ -110,6 +110,21 @@ TEST(BackendServer, ABodyOverItsRoutesLimitIsRefusedFromTheHeadBeforeAByteOfItAr
     // Within the limits, the routes decide as before.
     EXPECT_EQ(exchange(backend.port(), "POST /api/errors/report HTTP/1.1\r\nContent-Length: 2\r\n\r\n[]"),
               answer("HTTP/1.1 400 Bad Request", error("The report must be a JSON object")));
+
+    // With no place for a report, a signed-out one is refused from its head too: a flood's
+    // refusals take neither the reading of its bodies nor a handler from the other routes.
+    testing::LocalBackend full(home.root() / "full", testing::demoScript(), std::chrono::hours(1),
+                               [](BackendOptions& options) {
+                                   options.maxConcurrentReports = 0;
+                                   options.maxWaitingReports = 0;
+                               });
+    http::testing::RawClient client(full.port());
+    client.send("POST /api/errors/report HTTP/1.1\r\nContent-Length: 1000\r\n\r\n");
+    const auto received = client.readAll(http::testing::kPatience);
+    EXPECT_TRUE(received.closed);
+    EXPECT_TRUE(received.bytes.starts_with("HTTP/1.1 503 Service Unavailable\r\n")) << received.bytes;
+    EXPECT_NE(received.bytes.find("\r\nRetry-After: 1\r\n"), std::string::npos) << received.bytes;
+    EXPECT_TRUE(received.bytes.ends_with(error("Too many reports at once; try again shortly"))) << received.bytes;
 }
 
 TEST(BackendServer, AThrowingHandlerIsAnsweredWithTheBackendsInternalError) {
