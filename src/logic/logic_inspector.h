@@ -208,6 +208,9 @@ public:
     // `lookIntoFolders`: whether a name one shown track bears is looked for among the tracks the
     // collapsed folders hide too (by opening and closing them), to refuse it when one shares it.
     ResolvedTrack resolveTrack(const std::string& named, bool lookIntoFolders = true) const;
+    // Off: the look into collapsed folders opens and shuts them one at a time, each press with its
+    // own pause, as it first did (for comparisons). On (the default): a level's folders together.
+    static void setFoldersOpenedTogether(bool together);
     // Why a name that matches several tracks is not acted on, listing their numbers.
     static std::string ambiguousTrackMessage(const ResolvedTrack& resolved);
     // Why a track was not acted on when Logic Pro's track list could not be read.
