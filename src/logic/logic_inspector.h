@@ -366,11 +366,12 @@ public:
     // when no close button was found (a handle gone stale finds none).
     bool closePluginWindow(const AXElement& pluginWindow) const;
     // Logic Pro's windows as a call found them: the plug-in windows open, and the frontmost of its own.
+    // `mainWindow`, the main window as this call found it, is told by its handle without a read.
     struct WindowsFound {
         std::vector<AXElement> plugins;
         std::optional<AXElement> frontOwn;
     };
-    static WindowsFound windowsFound(const AXElement& axApp);
+    static WindowsFound windowsFound(const AXElement& axApp, const AXElement& mainWindow = {});
     // Closes a plug-in window the call opened; the window the user had in front of Logic Pro's own,
     // to which the close hands the focus of another, comes back to the front. False, with nothing
     // raised, when the window's close button was not found.
