@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <map>
 #include <utility>
 
 #include "logic/ax_read.h"
@@ -53,12 +54,17 @@ public:
     // at the end every folder opened is shut, the deepest first, and the list read until it shows
     // what it showed before. Each wait lasts until the list changed, as long as one pause at most.
     void together(const std::vector<LogicInspector::TrackHeader>& shown) {
+        auto folders = collapsedAmong(shown);  // read before the pause, with the list
+        notePlaces(shown);
         platform::pause(0);  // a Stop by now opens no folder
         const platform::HeldPauses whole(kLookOnceStopped);  // never left open by a Stop
-        std::vector<std::pair<std::int64_t, std::string>> toShut;  // in the order opened
-        level(shown, 0, toShut);
+        std::vector<std::pair<std::int64_t, std::string>> toShut;
+        level(std::move(folders), 0, toShut);
+        // From the bottom of the list up: a folder within another lies below it, and each press
+        // leaves the rows above it where they were.
+        std::sort(toShut.begin(), toShut.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
         bool pressed = false;
-        for (auto f = toShut.rbegin(); f != toShut.rend(); ++f) pressed = shutPress(f->first, f->second) || pressed;
+        for (const auto& [number, name] : toShut) pressed = shutPress(number, name, true) || pressed;
         if (!pressed || shown.empty()) return;
         std::vector<std::int64_t> before;
         for (const auto& h : shown) before.push_back(h.trackNumber);
@@ -77,12 +83,12 @@ public:
             platform::pause(0);  // a Stop by now opens no further folder
             const platform::HeldPauses whole(kLookOnceStopped);  // never left open by a Stop
             const auto name = held.name;
-            if (!openPress(number, std::move(held))) continue;
+            if (!openPress(number, std::move(held), false)) continue;
             opened = true;
             platform::pause(pacing::kFolderToggles);
             const auto inside = newlyListed(listNow(number));
             oneByOne(inside, depth + 1);
-            if (shutPress(number, name)) platform::pause(pacing::kFolderToggles);
+            if (shutPress(number, name, false)) platform::pause(pacing::kFolderToggles);
         }
     }
 
@@ -98,14 +104,26 @@ private:
         bool open = false;
         std::string name;
     };
+    struct List {
+        AXElement element;
+        AXElement above;        // the element it lies in, when known
+        std::size_t index = 0;  // among the children of that
+    };
+    struct Place {
+        std::size_t list = 0;  // of lists_
+        std::size_t index = 0;
+    };
 
-    void level(const std::vector<LogicInspector::TrackHeader>& shown, int depth,
+    // The collapsed folders of one level, and those they hold.
+    void level(std::vector<std::pair<std::int64_t, Folder>> folders, int depth,
                std::vector<std::pair<std::int64_t, std::string>>& toShut) {
         if (depth > kLookDepth) return;
         std::vector<std::int64_t> pressed;
-        for (auto& [number, held] : collapsedAmong(shown)) {
+        // From the bottom up, as they are shut.
+        for (auto f = folders.rbegin(); f != folders.rend(); ++f) {
+            auto& [number, held] = *f;
             const auto name = held.name;
-            if (!openPress(number, std::move(held))) continue;
+            if (!openPress(number, std::move(held), true)) continue;
             toShut.emplace_back(number, name);
             pressed.push_back(number);
         }
@@ -124,7 +142,7 @@ private:
                 return folder && folder->open;
             });
         });
-        level(newlyListed(listed), depth + 1, toShut);
+        level(collapsedAmong(newlyListed(listed)), depth + 1, toShut);
     }
 
     // The list read after presses until `settled` holds of it, again after each short pause, for
@@ -151,11 +169,12 @@ private:
 
     // Presses the folder's triangle, as read, until a press on it succeeds: a folder opened before
     // may have rebuilt the list, and a press on a handle gone stale does nothing. Whether it opened.
-    bool openPress(std::int64_t number, Folder held) {
+    // `byPlace`: found anew where the last list read had it first (see triangleAt).
+    bool openPress(std::int64_t number, Folder held, bool byPlace) {
         std::optional<Folder> folder = std::move(held);
         for (int attempt = 0; attempt < kLookAttempts; ++attempt) {
             if (attempt > 0) {
-                folder = triangleOf(number);
+                folder = byPlace && attempt == 1 ? triangleAt(number) : triangleOf(number);
                 if (!folder) return false;
                 if (folder->open) return true;  // a press answered with an error yet acted
             }
@@ -198,7 +217,63 @@ private:
                 window = *again;
                 headers = detail::listedHeaders(window);
             }
+        notePlaces(headers);
         return headers;
+    }
+
+    // Where each of these headers, just read, lies: its list, and the list's place in the element
+    // above it.
+    void notePlaces(const std::vector<LogicInspector::TrackHeader>& headers) {
+        places_.clear();
+        lists_.clear();
+        for (const auto& parent : detail::keptPlaces().headerParents) {
+            const auto rows = parent.element.elements(ax::kChildren);
+            if (!rows) continue;
+            List list{parent.element, {}, 0};
+            if (!parent.ancestors.empty()) {
+                list.above = parent.ancestors.back();
+                const auto siblings = list.above.elements(ax::kChildren);
+                const auto at = siblings ? std::find(siblings->begin(), siblings->end(), parent.element)
+                                         : std::vector<AXElement>::const_iterator{};
+                if (siblings && at != siblings->end()) list.index = static_cast<std::size_t>(at - siblings->begin());
+                else list.above = {};
+            }
+            lists_.push_back(std::move(list));
+            for (const auto& h : headers)
+                if (const auto at = std::find(rows->begin(), rows->end(), h.element); at != rows->end())
+                    places_[h.trackNumber] = {lists_.size() - 1, static_cast<std::size_t>(at - rows->begin())};
+        }
+    }
+
+    // The rows of a list noted, through the element above it when the press rebuilt the list.
+    std::optional<std::vector<AXElement>> rowsOf(List& list) {
+        if (auto rows = list.element.elements(ax::kChildren)) return rows;
+        if (!list.above) return std::nullopt;
+        const auto siblings = list.above.elements(ax::kChildren);
+        if (!siblings || list.index >= siblings->size()) return std::nullopt;
+        list.element = (*siblings)[list.index];
+        return list.element.elements(ax::kChildren);
+    }
+
+    // The folder's triangle read from the row where the last list read had its header, while that
+    // row still shows it: a few round trips, not a read of the whole list. The list read anew
+    // otherwise (see triangleOf).
+    std::optional<Folder> triangleAt(std::int64_t number) {
+        if (const auto place = places_.find(number); place != places_.end()) {
+            const auto rows = rowsOf(lists_[place->second.list]);
+            if (rows && place->second.index < rows->size()) {
+                LogicInspector::TrackHeader header;
+                header.element = (*rows)[place->second.index];
+                header.element.prefetch({ax::kRole, ax::kDescription, ax::kChildren});
+                const auto parsed = LogicInspector::parseTrackDescription(textOf(header.element, ax::kDescription));
+                if (parsed && parsed->number == number) {
+                    header.trackNumber = number;
+                    header.name = parsed->name;
+                    if (auto folder = triangleIn(header)) return folder;
+                }
+            }
+        }
+        return triangleOf(number);
     }
 
     // The triangle of the folder numbered so, and whether it shows the folder open, read from its
@@ -217,14 +292,16 @@ private:
     }
 
     // The header's triangle as it reads now; nothing when the header has none or does not answer.
+    // Its children are read one at a time: the triangle comes first, and the rest stay unread.
     static std::optional<Folder> triangleIn(const LogicInspector::TrackHeader& header) {
-        header.element.prefetchChildren(kHeaderChildReads);
-        for (const auto& child : header.element.children())
+        for (const auto& child : header.element.children()) {
+            child.prefetch(kHeaderChildReads);
             if (child.string(ax::kRole) == std::optional<std::string>("AXDisclosureTriangle")) {
                 const auto open = detail::triangleOpen(child);
                 if (!open) return std::nullopt;
                 return Folder{child, *open, header.name};
             }
+        }
         return std::nullopt;
     }
 
@@ -242,9 +319,9 @@ private:
 
     // Presses the folder numbered so shut again, read before each press so that no press opens it
     // anew; whether a press was made. One that cannot be shut is noted.
-    bool shutPress(std::int64_t number, const std::string& name) {
+    bool shutPress(std::int64_t number, const std::string& name, bool byPlace) {
         for (int attempt = 0; attempt < kLookAttempts; ++attempt) {
-            const auto folder = triangleOf(number);
+            const auto folder = byPlace && attempt == 0 ? triangleAt(number) : triangleOf(number);
             if (!folder) break;
             if (!folder->open) return false;
             if (folder->triangle.performAction(ax::kPress) == platform::AXError::success) return true;
@@ -254,6 +331,8 @@ private:
         return false;
     }
 
+    std::vector<List> lists_;               // the lists the last list read found headers in
+    std::map<std::int64_t, Place> places_;  // by number, as the last list read had them
     const LogicInspector& logic_;
 };
 
