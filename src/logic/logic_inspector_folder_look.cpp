@@ -51,8 +51,8 @@ public:
 
     // Each collapsed folder of a level is pressed open right after the other, then the list is read
     // once it shows what they all hold; the folders collapsed among those are opened likewise, and
-    // at the end every folder opened is shut, the deepest first, and the list read until it shows
-    // what it showed before. Each wait lasts until the list changed, as long as one pause at most.
+    // at the end every folder opened is shut, from the bottom of the list up, and the list read
+    // until it shows what it showed before. Each wait lasts until the list changed, one pause at most.
     void together(const std::vector<LogicInspector::TrackHeader>& shown) {
         auto folders = collapsedAmong(shown);  // read before the pause, with the list
         notePlaces(shown);
