@@ -215,6 +215,9 @@ public:
     // `lookIntoFolders`: whether a name one shown track bears is looked for among the tracks the
     // collapsed folders hide too (by opening and closing them), to refuse it when one shares it.
     ResolvedTrack resolveTrack(const std::string& named, bool lookIntoFolders = true) const;
+    // Off: the look into collapsed folders opens and shuts them one at a time, each press with its
+    // own pause, as it first did (for comparisons). On (the default): a level's folders together.
+    static void setFoldersOpenedTogether(bool together);
     // Why a name that matches several tracks is not acted on, listing their numbers.
     static std::string ambiguousTrackMessage(const ResolvedTrack& resolved);
     // Why a track was not acted on when Logic Pro's track list could not be read.
@@ -370,11 +373,12 @@ public:
     // when no close button was found (a handle gone stale finds none).
     bool closePluginWindow(const AXElement& pluginWindow) const;
     // Logic Pro's windows as a call found them: the plug-in windows open, and the frontmost of its own.
+    // `mainWindow`, the main window as this call found it, is told by its handle without a read.
     struct WindowsFound {
         std::vector<AXElement> plugins;
         std::optional<AXElement> frontOwn;
     };
-    static WindowsFound windowsFound(const AXElement& axApp);
+    static WindowsFound windowsFound(const AXElement& axApp, const AXElement& mainWindow = {});
     // Closes a plug-in window the call opened; the window the user had in front of Logic Pro's own,
     // to which the close hands the focus of another, comes back to the front. False, with nothing
     // raised, when the window's close button was not found.

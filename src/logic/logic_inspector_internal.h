@@ -150,6 +150,27 @@ KeptPlaces& keptPlaces();
 // has (see LogicInspector::mayHideTracks).
 bool listMayHideTracks(const std::vector<LogicInspector::TrackHeader>& headers);
 
+// Whether a folder's triangle shows it open; nothing when its value cannot be read.
+inline std::optional<bool> triangleOpen(const AXElement& triangle) {
+    const auto v = ax_read::valueOf(triangle);
+    if (!v) return std::nullopt;
+    if (auto* i = std::get_if<std::int64_t>(&*v)) return *i != 0;
+    if (auto* b = std::get_if<bool>(&*v)) return *b;
+    if (auto* d = std::get_if<double>(&*v)) return *d != 0;
+    return std::nullopt;
+}
+// The track headers as listed now, by number (see LogicInspector::findTrackHeadersByName).
+std::vector<LogicInspector::TrackHeader> listedHeaders(const AXElement& mainWindow);
+// Whether the header has a disclosure triangle, kept while its children stay the same elements.
+bool hasFolderTriangle(const AXElement& header);
+
+// The tracks hidden in the collapsed folders of the list `shown`, as kept from an earlier look in
+// this turn while the list shows the same; `looked` tells whether the folders were opened just now.
+// `window` is found anew when a look rebuilt it.
+std::vector<LogicInspector::TrackHeader> hiddenTracks(const LogicInspector& logic, AXElement& window,
+                                                      const std::vector<LogicInspector::TrackHeader>& shown,
+                                                      bool& looked);
+
 // The element described so that was found within `within` before, while a read of it (with `reads`)
 // still answers with that description; else absent.
 std::optional<AXElement> keptArea(const AXElement& within, const std::string& description,

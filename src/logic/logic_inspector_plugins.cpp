@@ -433,11 +433,15 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
     closePluginWindow(*window);
 }
 
-LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp) {
+LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp, const AXElement& mainWindow) {
     WindowsFound found;
     const auto windows = axApp.elements(ax::kWindows);
     if (!windows) return found;
     for (const auto& window : *windows) {
+        if (mainWindow && window == mainWindow) {  // found by its title, which no plug-in window's can equal
+            if (!found.frontOwn) found.frontOwn = window;
+            continue;
+        }
         window.prefetch({ax::kTitle, ax::kRole});
         if (isPluginWindowTitle(textOf(window, ax::kTitle)))
             found.plugins.push_back(window);

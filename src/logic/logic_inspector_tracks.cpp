@@ -369,198 +369,11 @@ bool stillShows(LogicInspector::TrackHeader& header) {
 
 }  // namespace
 
-namespace {
-
-// Whether a folder's triangle shows it open; nothing when its value cannot be read.
-std::optional<bool> triangleOpen(const AXElement& triangle) {
-    const auto v = ax_read::valueOf(triangle);
-    if (!v) return std::nullopt;
-    if (auto* i = std::get_if<std::int64_t>(&*v)) return *i != 0;
-    if (auto* b = std::get_if<bool>(&*v)) return *b;
-    if (auto* d = std::get_if<double>(&*v)) return *d != 0;
-    return std::nullopt;
+std::vector<LogicInspector::TrackHeader> detail::listedHeaders(const AXElement& mainWindow) {
+    return headersOf(mainWindow);
 }
 
-// How long each pause of a look into the folders lasts once Stop is pressed: the folders are
-// still closed again, only quicker.
-constexpr double kLookOnceStopped = 0.05;
-
-// How often a folder's header is found anew for one step of the look before it is given up: on a
-// screen whose elements go stale, each change may rebuild the window and everything in it.
-constexpr int kLookAttempts = 4;
-
-// Logic Pro lists no header for a track inside a collapsed folder, yet such a track may bear the
-// name asked for. The folders shown collapsed are opened one by one by their triangles (which
-// leaves the selection alone), the headers they hold read (those of folders collapsed within
-// too), and each closed again. Every step finds the folder anew by its number, the window too when
-// it was rebuilt, as the press before it may have rebuilt either.
-class FolderLook {
-public:
-    FolderLook(const LogicInspector& logic, AXElement held, const std::vector<LogicInspector::TrackHeader>& shown)
-        : window(std::move(held)), logic_(logic) {
-        for (const auto& h : shown) seen.push_back(h.trackNumber);
-    }
-
-    void into(const std::vector<LogicInspector::TrackHeader>& shown, int depth) {
-        if (depth > 16) return;
-        std::vector<std::pair<std::int64_t, Folder>> folders;
-        for (const auto& h : shown)
-            if (auto folder = collapsed(h)) folders.emplace_back(h.trackNumber, std::move(*folder));
-        for (auto& [number, held] : folders) {
-            platform::pause(0);  // a Stop by now opens no further folder
-            const platform::HeldPauses whole(kLookOnceStopped);  // never left open by a Stop
-            // The triangle as read, until a press on it fails: a folder opened before may have
-            // rebuilt the list, and a press on a handle gone stale does nothing.
-            std::optional<Folder> folder = std::move(held);
-            bool open = false;
-            for (int attempt = 0; attempt < kLookAttempts && !open; ++attempt) {
-                if (attempt > 0) {
-                    folder = triangleOf(number);
-                    if (!folder) break;
-                    if (folder->open) {  // a press answered with an error yet acted
-                        open = true;
-                        break;
-                    }
-                }
-                if (folder->triangle.performAction(ax::kPress) == platform::AXError::success) {
-                    open = true;
-                    platform::pause(pacing::kFolderToggles);
-                }
-            }
-            if (!open) continue;
-            opened = true;
-            std::vector<LogicInspector::TrackHeader> inside;
-            for (auto& h : listNow(number))
-                if (std::find(seen.begin(), seen.end(), h.trackNumber) == seen.end()) {
-                    seen.push_back(h.trackNumber);
-                    inside.push_back(std::move(h));
-                }
-            hidden.insert(hidden.end(), inside.begin(), inside.end());
-            into(inside, depth + 1);
-            shut(number, folder->name);
-        }
-    }
-
-    AXElement window;  // found anew whenever the one held no longer answers
-    std::vector<std::int64_t> seen;  // the numbers of the headers read so far
-    std::vector<LogicInspector::TrackHeader> hidden;
-    bool opened = false;
-    std::vector<std::string> leftOpen;  // the folders it opened and could not shut again
-
-private:
-    struct Folder {
-        AXElement triangle;
-        bool open = false;
-        std::string name;
-    };
-
-    // The main window found anew. The answers kept for this call go first: a handle gone stale
-    // answered an error that a new handle to the same element would be given from them.
-    std::optional<AXElement> windowAnew() const {
-        platform::invalidateAccessibilityReads();
-        return logic_.findMainWindow();
-    }
-
-    // The list as it shows now; with the window found anew when the one held lists nothing or not
-    // the header numbered `expected`.
-    std::vector<LogicInspector::TrackHeader> listNow(std::optional<std::int64_t> expected = std::nullopt) {
-        auto headers = headersOf(window);
-        const auto holds = [&] {
-            return !headers.empty() &&
-                   (!expected || std::any_of(headers.begin(), headers.end(),
-                                             [&](const auto& h) { return h.trackNumber == *expected; }));
-        };
-        if (!holds())
-            if (auto again = windowAnew()) {
-                window = *again;
-                headers = headersOf(window);
-            }
-        return headers;
-    }
-
-    // The triangle of the folder numbered so, and whether it shows the folder open, read from its
-    // header found anew; nothing when no header so numbered has a triangle that answers.
-    std::optional<Folder> triangleOf(std::int64_t number) {
-        for (int attempt = 0; attempt < kLookAttempts; ++attempt) {
-            if (attempt > 0)
-                if (auto again = windowAnew()) window = *again;
-            for (const auto& h : attempt == 0 ? listNow(number) : headersOf(window)) {
-                if (h.trackNumber != number) continue;
-                if (auto folder = triangleIn(h)) return folder;
-                break;
-            }
-        }
-        return std::nullopt;
-    }
-
-    // The header's triangle as it reads now; nothing when the header has none or does not answer.
-    static std::optional<Folder> triangleIn(const LogicInspector::TrackHeader& header) {
-        header.element.prefetchChildren(kHeaderChildReads);
-        for (const auto& child : header.element.children())
-            if (child.string(ax::kRole) == std::optional<std::string>("AXDisclosureTriangle")) {
-                const auto open = triangleOpen(child);
-                if (!open) return std::nullopt;
-                return Folder{child, *open, header.name};
-            }
-        return std::nullopt;
-    }
-
-    // The triangle of a folder shown collapsed; a header that no longer answers is found anew.
-    std::optional<Folder> collapsed(const LogicInspector::TrackHeader& header) {
-        // Every header has children: one without answers no more. Only a folder's are read one
-        // by one; the others' flags are kept (see hasDisclosureTriangle).
-        if (!header.element.children().empty()) {
-            if (!hasDisclosureTriangle(header.element)) return std::nullopt;
-            if (auto folder = triangleIn(header)) return folder->open ? std::nullopt : folder;
-        }
-        auto folder = triangleOf(header.trackNumber);
-        return folder && !folder->open ? folder : std::nullopt;
-    }
-
-    // Closes the folder numbered so again: read before each press, so that no press opens it anew.
-    void shut(std::int64_t number, const std::string& name) {
-        for (int attempt = 0; attempt < kLookAttempts; ++attempt) {
-            const auto folder = triangleOf(number);
-            if (!folder) break;
-            if (!folder->open) return;
-            if (folder->triangle.performAction(ax::kPress) == platform::AXError::success) {
-                platform::pause(pacing::kFolderToggles);
-                return;
-            }
-        }
-        leftOpen.push_back(name);
-        log(fmt::format("[lookIntoFolders] folder '{}' (#{}) could not be shut again", name, number));
-    }
-
-    const LogicInspector& logic_;
-};
-
-// The tracks hidden in the collapsed folders of the list `shown`, as kept from an earlier look in
-// this turn while the list shows the same (see headersOf); `looked` tells whether the folders were
-// opened just now. `window` is found anew when a look rebuilt it.
-std::vector<LogicInspector::TrackHeader> hiddenTracks(const LogicInspector& logic, AXElement& window,
-                                                      const std::vector<LogicInspector::TrackHeader>& shown,
-                                                      bool& looked) {
-    auto& kept = detail::keptPlaces();
-    std::vector<std::pair<std::int64_t, std::string>> behind;
-    for (const auto& h : shown) behind.emplace_back(h.trackNumber, h.name);
-    looked = false;
-    if (kept.open > 0 && kept.hiddenLooked && kept.hiddenBehind == behind) return kept.hidden;
-    FolderLook look(logic, window, shown);
-    look.into(shown, 0);
-    looked = look.opened;
-    window = look.window;
-    kept.foldersLeftOpen.insert(kept.foldersLeftOpen.end(), look.leftOpen.begin(), look.leftOpen.end());
-    // A folder left open shows tracks the list will not show once it is shut: nothing is kept.
-    if (kept.open > 0 && look.leftOpen.empty()) {
-        kept.hiddenLooked = true;
-        kept.hiddenBehind = std::move(behind);
-        kept.hidden = look.hidden;
-    }
-    return look.hidden;
-}
-
-}  // namespace
+bool detail::hasFolderTriangle(const AXElement& header) { return hasDisclosureTriangle(header); }
 
 LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& named, bool lookIntoFolders) const {
     auto window = findMainWindow();
@@ -597,7 +410,7 @@ LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& na
         // A name one shown track bears may be borne by a track a collapsed folder hides as well.
         if (lookIntoFolders && result.matches.size() == 1 && detail::listMayHideTracks(headers)) {
             bool looked = false;
-            const auto hidden = hiddenTracks(*this, *window, headers, looked);
+            const auto hidden = detail::hiddenTracks(*this, *window, headers, looked);
             if (looked) {  // the folders opened and closed again may have rebuilt the list, or the window
                 const auto refind = [&] {
                     for (const auto& h : headersOf(*window))
@@ -1108,7 +921,7 @@ std::optional<bool> LogicInspector::isFolderExpanded(const TrackHeader& header) 
     header.element.prefetchChildren(kHeaderChildReads);
     for (const auto& child : header.element.children()) {
         if (child.string(ax::kRole) != std::optional<std::string>("AXDisclosureTriangle")) continue;
-        if (const auto open = triangleOpen(child)) return open;
+        if (const auto open = detail::triangleOpen(child)) return open;
     }
     return std::nullopt;
 }

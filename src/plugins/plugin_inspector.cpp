@@ -100,7 +100,7 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
         logicInspector_.findPluginWindow(opened.axApp, mainWindow) == std::optional<AXElement>(lastOpenedSlot_->window);
     if (!reuse) {
         // Only a window this turn's calls opened is closed: the ones the user opened stay open.
-        auto before = LogicInspector::windowsFound(opened.axApp);
+        auto before = LogicInspector::windowsFound(opened.axApp, mainWindow);
         if (lastOpenedSlot_ && lastOpenedSlot_->ours) {
             const auto mine = std::find(before.plugins.begin(), before.plugins.end(), lastOpenedSlot_->window);
             if (mine != before.plugins.end()) {

@@ -1,5 +1,6 @@
-// The look into collapsed folders: what a tool learns there of the tracks they hide, and that the
-// folders it opened are shut again even on a screen whose elements go stale.
+// The look into collapsed folders: what a tool learns there of the tracks they hide, that the
+// folders it opened are shut again even on a screen whose elements go stale, and that it waits for
+// a level of folders at a time.
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 
 #include "chat/chat_tool_executor.h"
 #include "chat/tool_executor_fixture.h"
+#include "logic/logic_timing.h"
 
 namespace corvane::testing {
 namespace {
@@ -55,6 +57,7 @@ protected:
 TEST_F(FolderLook, TheFoldersOpenedAreShutAgainOnAScreenWhoseElementsGoStale) {
     for (const char* stale : {"always", "afterReads 3", "afterReads 5", "onRebuild"}) {
         SCOPED_TRACE(stale);
+        double seconds = 0;  // of the last mute, in virtual time
         const auto muteLeadVox = [&](bool collapsed) {
             json song = nestedSong("kick");
             for (auto& t : song["project"]["tracks"])
@@ -63,12 +66,19 @@ TEST_F(FolderLook, TheFoldersOpenedAreShutAgainOnAScreenWhoseElementsGoStale) {
             signature.reset();
             roundIndex = 0;
             world().updateFaults([&](standin::Faults& f) { f.staleAfter = standin::parseStaleAfter(stale); });
-            return message(one("set_track_mute", R"({"enabled":true,"track_name":"Lead Vox"})"));
+            const double start = world().virtualSeconds();
+            const auto answer = message(one("set_track_mute", R"({"enabled":true,"track_name":"Lead Vox"})"));
+            seconds = world().virtualSeconds() - start;
+            return answer;
         };
         const std::string expanded = muteLeadVox(false);
+        const double expandedSeconds = seconds;
         const bool mutedExpanded = world().project().track("Lead Vox")->muted;
 
         const std::string collapsed = muteLeadVox(true);
+        // Two levels of folders: at most a pause to open each level and one to shut them all, not
+        // two for every folder.
+        EXPECT_LE(seconds, expandedSeconds + 3 * pacing::kFolderToggles + 1e-9);
         EXPECT_TRUE(allShut());
         EXPECT_EQ(world().project().track("Lead Vox")->muted, mutedExpanded);
         EXPECT_EQ(collapsed, expanded);

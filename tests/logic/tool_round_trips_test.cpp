@@ -45,9 +45,9 @@ const std::map<std::string, Pinned>& pinned() {
         {"ensure_bus_track", {128, 121.25, 185, 178.25}},
         {"ensure_master_track", {24, 9.75, 81, 24}},
         {"set_send_level", {89, 83.75, 146, 140.75}},
-        {"get_plugin_parameters", {63, 40.5, 120, 97.5}},
-        {"get_plugin_parameters, no map", {79, 55.75, 136, 112.75}},
-        {"set_plugin_parameter", {58, 43.75, 115, 100.75}},
+        {"get_plugin_parameters", {62, 39.5, 119, 96.5}},
+        {"get_plugin_parameters, no map", {78, 54.75, 135, 111.75}},
+        {"set_plugin_parameter", {57, 42.75, 114, 99.75}},
         {"set_plugin_bypass", {47, 42.5, 104, 99.5}},
         {"add_plugin", {121, 101.5, 178, 158.5}},
         {"remove_plugin", {64, 51.25, 121, 108.25}},
@@ -58,7 +58,7 @@ const std::map<std::string, Pinned>& pinned() {
         {"listen_to_playback", {56, 54.5, 56, 54.5}},  // +7: the playhead read back for the card
         {"turn start", {45, 9, 273, 66}},
         {"list_tracks after turn start", {9, 9, 66, 66}},
-        {"scripted turn", {228, 152, 798, 494}},
+        {"scripted turn", {227, 151, 797, 493}},
     };
     return counts;
 }
@@ -87,12 +87,12 @@ TEST(ToolRoundTrips, StayWithinTheirPinnedCountsAndBudgets) {
         EXPECT_LE(large[i].mean, p.largeMean) << line << " per call, 64 tracks";
         const auto small = budget(demo[i], demo[i], Session::demo);
         EXPECT_LE(double(demo[i].first), small.first) << line << " first call over budget, demo song";
-        EXPECT_LE(demo[i].mean, small.mean) << line << " per call over budget, demo song";
+        EXPECT_LE(benchMean(demo[i]), small.mean) << line << " per call over budget, demo song";
         EXPECT_LE(double(demo[i].most), small.most) << line << " a single call over budget, demo song";
         EXPECT_LE(demo[i].steady, small.steady) << line << " steady call over budget, demo song";
         const auto wide = budget(large[i], demo[i], Session::large);
         EXPECT_LE(double(large[i].first), wide.first) << line << " first call over budget, 64 tracks";
-        EXPECT_LE(large[i].mean, wide.mean) << line << " per call over budget, 64 tracks";
+        EXPECT_LE(benchMean(large[i]), wide.mean) << line << " per call over budget, 64 tracks";
         EXPECT_LE(double(large[i].most), wide.most) << line << " a single call over budget, 64 tracks";
         EXPECT_LE(large[i].steady, wide.steady) << line << " steady call over budget, 64 tracks";
     }
