@@ -9,6 +9,7 @@
 // Built through create() so that what it hands out (the server's handler, the agent loop's
 // providers and tool host) can hold it weakly.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -65,6 +66,26 @@ public:
     static constexpr std::uint16_t kServerPort = 51234;
     // Records older than this are dropped by the next update (of any instance).
     static constexpr std::chrono::seconds kAnalysisLifetime{30};
+    // Whatever the plug-ins (or anyone on the loopback interface) post, the store keeps at most
+    // this many instances, of each the last kMaxBarsPerInstance bars, and about kMaxAnalysisBytes
+    // in all; past them the instances updated longest ago go first, never the one just posted.
+    static constexpr std::size_t kMaxAnalysisInstances = 128;
+    static constexpr std::size_t kMaxBarsPerInstance = 4096;
+    static constexpr std::size_t kMaxAnalysisBytes = 32 * 1024 * 1024;
+
+    // What the routes read of a body at most, decided from the head (nothing past it is received).
+    static constexpr std::int64_t kMaxAnalysisBodyBytes = 4 * 1024 * 1024;
+    static constexpr std::int64_t kMaxSongBriefBodyBytes = 512 * 1024;
+    static constexpr std::int64_t kMaxTestBodyBytes = 1024 * 1024;
+    static constexpr std::int64_t kMaxOtherBodyBytes = 64 * 1024;
+    // The test harness's bodies become test cases and results that grow with every value.
+    static constexpr std::size_t kMaxTestBodyValues = 10'000;
+    // A song brief, in bytes of UTF-8: many pages of text, and a bound on what every later turn
+    // sends the model.
+    static constexpr std::size_t kMaxSongBriefBytes = 64 * 1024;
+    // Analysis posts up to this size are parsed on the I/O thread that read them; larger ones on a
+    // worker, so that no parse holds the threads that answer others.
+    static constexpr std::size_t kInlineAnalysisBytes = 64 * 1024;
 
     static std::shared_ptr<CompanionController> create(Options options = {});
     ~CompanionController();
@@ -94,6 +115,8 @@ public:
     // The routes that answer at once (never waiting on Logic Pro's controls, a turn or the
     // network), which the server may handle on the thread that read them.
     static bool answersAtOnce(const http::HTTPRequest& request);
+    // The server's bodyAllowance: each route's bound, refused 413 with a JSON error.
+    static http::BodyAllowance bodyAllowance(const http::HTTPRequest& head);
 
     HealthResponse healthSnapshot() const;
     // The health answer as pretty-printed JSON and a line break, for "--print-health"; false (and
