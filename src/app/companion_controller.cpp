@@ -31,6 +31,16 @@ void returnLargeBuffersWhenFreed() {
     std::call_once(once, [] { ::mallopt(M_MMAP_THRESHOLD, 1024 * 1024); });
 #endif
 }
+// What a large body's parse freed (many small nodes) stays in the allocator arena of the worker
+// that parsed it, where later requests may never reuse it: the app would keep its largest burst
+// for good.
+constexpr std::size_t kTrimAfterBodyBytes = 1024 * 1024;
+
+void releaseFreedMemory() {
+#ifdef __GLIBC__
+    ::malloc_trim(0);
+#endif
+}
 }  // namespace
 
 std::shared_ptr<CompanionController> CompanionController::create(Options options) {
@@ -103,8 +113,11 @@ std::uint16_t CompanionController::boundPort() const {
 
 http::HTTPServer::Handler CompanionController::makeHandler(std::weak_ptr<CompanionController> controller) {
     return [controller = std::move(controller)](HTTPRequest request) {
-        if (auto self = controller.lock()) return self->handle(request);
-        return HTTPResponse{500, "text/plain", "Companion controller unavailable"};
+        auto self = controller.lock();
+        if (!self) return HTTPResponse{500, "text/plain", "Companion controller unavailable"};
+        auto answer = self->handle(request);
+        if (request.body.size() >= kTrimAfterBodyBytes) releaseFreedMemory();
+        return answer;
     };
 }
 

@@ -9,6 +9,7 @@
 // Built through create() so that what it hands out (the server's handler, the agent loop's
 // providers and tool host) can hold it weakly.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <semaphore>
 #include <string>
 #include <vector>
 
@@ -86,6 +88,12 @@ public:
     // Analysis posts up to this size are parsed on the I/O thread that read them; larger ones on a
     // worker, so that no parse holds the threads that answer others.
     static constexpr std::size_t kInlineAnalysisBytes = 64 * 1024;
+    // Larger analysis posts and briefs are handled this many at a time: a burst of them would
+    // otherwise take every core from the threads that answer others.
+    // Past kMaxLargeBodiesWaiting more waiting, one is answered 503 with "Retry-After", so that
+    // waiting ones never take every worker.
+    static constexpr std::ptrdiff_t kLargeBodiesAtOnce = 2;
+    static constexpr std::size_t kMaxLargeBodiesWaiting = 16;
 
     static std::shared_ptr<CompanionController> create(Options options = {});
     ~CompanionController();
@@ -238,6 +246,11 @@ private:
     SongBriefCallback onSongBriefUpdate_;
     std::map<std::string, std::string> trackDescriptionsStore_;
     std::vector<SongSection> songSectionsStore_;
+
+    // A place among the large bodies handled at once; false when too many wait for one already.
+    bool takeLargeBodySlot();
+    std::counting_semaphore<kLargeBodiesAtOnce> largeBodySlots_{kLargeBodiesAtOnce};
+    std::atomic<std::size_t> largeBodiesWaiting_{0};
 
     // The live analysis map is touched only inside this queue.
     mutable platform::SerialQueue analysisQueue_{"Quillmere.AnalysisState"};

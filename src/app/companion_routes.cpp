@@ -22,6 +22,12 @@ HTTPResponse threadAnswer(const std::optional<ConversationStateResponse>& state,
     return jsonAnswer(*state);
 }
 
+HTTPResponse tooManyLargeBodiesAnswer() {
+    auto answer = http::jsonDictAnswer(nlohmann::json{{"error", "Too many large bodies at once; try again shortly"}}, 503);
+    answer.headers.emplace_back("Retry-After", "1");
+    return answer;
+}
+
 bool readsBody(const std::string& route) {
     return route == "/conversations/load" || route == "/conversations/clear" || route == "/song-brief" ||
            route == "/analysis" || route == "/test/prompt" || route == "/test/run" || route == "/test/suite";
@@ -60,6 +66,17 @@ http::BodyAllowance CompanionController::bodyAllowance(const HTTPRequest& head) 
     return {limit, payloadTooLargeAnswer("Body too large: at most " + std::to_string(limit) + " bytes")};
 }
 
+bool CompanionController::takeLargeBodySlot() {
+    if (largeBodySlots_.try_acquire()) return true;
+    if (largeBodiesWaiting_.fetch_add(1) >= kMaxLargeBodiesWaiting) {
+        largeBodiesWaiting_.fetch_sub(1);
+        return false;
+    }
+    largeBodySlots_.acquire();
+    largeBodiesWaiting_.fetch_sub(1);
+    return true;
+}
+
 HTTPResponse CompanionController::handle(const HTTPRequest& request) {
     {
         // Built in the thread's own buffer: a line per request costs no allocation.
@@ -89,8 +106,17 @@ HTTPResponse CompanionController::handle(const HTTPRequest& request) {
             return threadAnswer(conversationStore_.existingThreadState(body.threadID), body.threadID);
         }
         if (route == "/conversations/clear") return handleConversationClear(request);
-        if (route == "/song-brief") return handleSongBrief(request);
-        if (route == "/analysis") return handleAnalysis(request);
+        if (route == "/song-brief" || route == "/analysis") {
+            const bool large = request.body.size() > kInlineAnalysisBytes;
+            if (large && !takeLargeBodySlot()) return tooManyLargeBodiesAnswer();
+            struct Release {
+                std::counting_semaphore<kLargeBodiesAtOnce>* slots;
+                ~Release() {
+                    if (slots) slots->release();
+                }
+            } release{large ? &largeBodySlots_ : nullptr};
+            return route == "/analysis" ? handleAnalysis(request) : handleSongBrief(request);
+        }
     }
     if (auto answer = handleTestRoute(*this, request)) return std::move(*answer);
     return notFoundAnswer();
