@@ -78,7 +78,10 @@ public:
     // What the routes read of a body at most, decided from the head (nothing past it is received).
     static constexpr std::int64_t kMaxAnalysisBodyBytes = 4 * 1024 * 1024;
     static constexpr std::int64_t kMaxSongBriefBodyBytes = 512 * 1024;
-    static constexpr std::int64_t kMaxTestBodyBytes = 1024 * 1024;
+    // A prompt (of "/test/prompt", or of an inline test case) may hold up to 4 MiB of text,
+    // which JSON escapes may make several times longer.
+    static constexpr std::int64_t kMaxPromptBodyBytes = 16 * 1024 * 1024;
+    static constexpr std::int64_t kMaxSuiteBodyBytes = 1024 * 1024;
     static constexpr std::int64_t kMaxOtherBodyBytes = 64 * 1024;
     // The test harness's bodies become test cases and results that grow with every value.
     static constexpr std::size_t kMaxTestBodyValues = 10'000;

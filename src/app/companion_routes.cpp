@@ -59,8 +59,10 @@ http::BodyAllowance CompanionController::bodyAllowance(const HTTPRequest& head) 
             limit = kMaxAnalysisBodyBytes;
         } else if (route == "/song-brief") {
             limit = kMaxSongBriefBodyBytes;
-        } else if (route.starts_with("/test/")) {
-            limit = kMaxTestBodyBytes;
+        } else if (route == "/test/prompt" || route == "/test/run") {
+            limit = kMaxPromptBodyBytes;
+        } else if (route == "/test/suite") {
+            limit = kMaxSuiteBodyBytes;
         }
     }
     return {limit, payloadTooLargeAnswer("Body too large: at most " + std::to_string(limit) + " bytes")};
