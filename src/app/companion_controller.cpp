@@ -31,6 +31,16 @@ void returnLargeBuffersWhenFreed() {
     std::call_once(once, [] { ::mallopt(M_MMAP_THRESHOLD, 1024 * 1024); });
 #endif
 }
+// What a large body's parse freed (many small nodes) stays in the allocator arena of the worker
+// that parsed it, where later requests may never reuse it: the app would keep its largest burst
+// for good.
+constexpr std::size_t kTrimAfterBodyBytes = 1024 * 1024;
+
+void releaseFreedMemory() {
+#ifdef __GLIBC__
+    ::malloc_trim(0);
+#endif
+}
 }  // namespace
 
 std::shared_ptr<CompanionController> CompanionController::create(Options options) {
@@ -68,6 +78,7 @@ bool CompanionController::start() {
         if (!server_) {
             auto serverOptions = options_.serverOptions;
             if (!serverOptions.answersAtOnce) serverOptions.answersAtOnce = &CompanionController::answersAtOnce;
+            if (!serverOptions.bodyAllowance) serverOptions.bodyAllowance = &CompanionController::bodyAllowance;
             server_ = std::make_unique<http::HTTPServer>(options_.port, makeHandler(weak_from_this()),
                                                          std::move(serverOptions), clock_);
         }
@@ -102,8 +113,11 @@ std::uint16_t CompanionController::boundPort() const {
 
 http::HTTPServer::Handler CompanionController::makeHandler(std::weak_ptr<CompanionController> controller) {
     return [controller = std::move(controller)](HTTPRequest request) {
-        if (auto self = controller.lock()) return self->handle(request);
-        return HTTPResponse{500, "text/plain", "Companion controller unavailable"};
+        auto self = controller.lock();
+        if (!self) return HTTPResponse{500, "text/plain", "Companion controller unavailable"};
+        auto answer = self->handle(request);
+        if (request.body.size() >= kTrimAfterBodyBytes) releaseFreedMemory();
+        return answer;
     };
 }
 
@@ -271,11 +285,36 @@ std::map<std::string, TrackAnalysisState> CompanionController::trackAnalysis() c
     return analysisQueue_.sync([&] { return liveAnalysis_; });
 }
 
+namespace {
+// What a record holds, roughly: enough to bound the store, not an exact account of the heap.
+std::size_t keptBytes(const TrackAnalysisState& state) {
+    std::size_t bytes = sizeof(TrackAnalysisState) + state.id.size() + state.trackName.size() +
+                        state.barMap.capacity() * sizeof(BarAnalysisEntry);
+    if (state.analysis) bytes += state.analysis->source.size();
+    return bytes;
+}
+}  // namespace
+
 void CompanionController::updateTrackAnalysis(const std::string& instanceID, TrackAnalysisState state) {
+    if (state.barMap.size() > kMaxBarsPerInstance) {
+        state.barMap = std::vector<BarAnalysisEntry>(state.barMap.end() - kMaxBarsPerInstance, state.barMap.end());
+    }
     const auto cutoff = clock_.now() - kAnalysisLifetime;
     analysisQueue_.sync([&] {
-        liveAnalysis_[instanceID] = std::move(state);
+        liveAnalysis_.insert_or_assign(instanceID, std::move(state));
         std::erase_if(liveAnalysis_, [&](const auto& entry) { return !(entry.second.lastUpdateTime > cutoff); });
+        std::size_t total = 0;
+        for (const auto& [id, kept] : liveAnalysis_) total += keptBytes(kept);
+        while (liveAnalysis_.size() > 1 && (liveAnalysis_.size() > kMaxAnalysisInstances || total > kMaxAnalysisBytes)) {
+            auto oldest = liveAnalysis_.end();
+            for (auto it = liveAnalysis_.begin(); it != liveAnalysis_.end(); ++it) {
+                if (it->first == instanceID) continue;
+                if (oldest == liveAnalysis_.end() || it->second.lastUpdateTime < oldest->second.lastUpdateTime)
+                    oldest = it;
+            }
+            total -= keptBytes(oldest->second);
+            liveAnalysis_.erase(oldest);
+        }
     });
 }
 

@@ -9,6 +9,8 @@
 // Built through create() so that what it hands out (the server's handler, the agent loop's
 // providers and tool host) can hold it weakly.
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -16,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <semaphore>
 #include <string>
 #include <vector>
 
@@ -65,6 +68,35 @@ public:
     static constexpr std::uint16_t kServerPort = 51234;
     // Records older than this are dropped by the next update (of any instance).
     static constexpr std::chrono::seconds kAnalysisLifetime{30};
+    // Whatever the plug-ins (or anyone on the loopback interface) post, the store keeps at most
+    // this many instances, of each the last kMaxBarsPerInstance bars, and about kMaxAnalysisBytes
+    // in all; past them the instances updated longest ago go first, never the one just posted.
+    static constexpr std::size_t kMaxAnalysisInstances = 128;
+    static constexpr std::size_t kMaxBarsPerInstance = 4096;
+    static constexpr std::size_t kMaxAnalysisBytes = 32 * 1024 * 1024;
+
+    // What the routes read of a body at most, decided from the head (nothing past it is received).
+    static constexpr std::int64_t kMaxAnalysisBodyBytes = 4 * 1024 * 1024;
+    static constexpr std::int64_t kMaxSongBriefBodyBytes = 512 * 1024;
+    // A prompt (of "/test/prompt", or of an inline test case) may hold up to 4 MiB of text,
+    // which JSON escapes may make several times longer.
+    static constexpr std::int64_t kMaxPromptBodyBytes = 16 * 1024 * 1024;
+    static constexpr std::int64_t kMaxSuiteBodyBytes = 1024 * 1024;
+    static constexpr std::int64_t kMaxOtherBodyBytes = 64 * 1024;
+    // The test harness's bodies become test cases and results that grow with every value.
+    static constexpr std::size_t kMaxTestBodyValues = 10'000;
+    // A song brief, in bytes of UTF-8: many pages of text, and a bound on what every later turn
+    // sends the model.
+    static constexpr std::size_t kMaxSongBriefBytes = 64 * 1024;
+    // Analysis posts up to this size are parsed on the I/O thread that read them; larger ones on a
+    // worker, so that no parse holds the threads that answer others.
+    static constexpr std::size_t kInlineAnalysisBytes = 64 * 1024;
+    // Larger analysis posts and briefs are handled this many at a time: a burst of them would
+    // otherwise take every core from the threads that answer others.
+    // Past kMaxLargeBodiesWaiting more waiting, one is answered 503 with "Retry-After", so that
+    // waiting ones never take every worker.
+    static constexpr std::ptrdiff_t kLargeBodiesAtOnce = 2;
+    static constexpr std::size_t kMaxLargeBodiesWaiting = 16;
 
     static std::shared_ptr<CompanionController> create(Options options = {});
     ~CompanionController();
@@ -94,6 +126,8 @@ public:
     // The routes that answer at once (never waiting on Logic Pro's controls, a turn or the
     // network), which the server may handle on the thread that read them.
     static bool answersAtOnce(const http::HTTPRequest& request);
+    // The server's bodyAllowance: each route's bound, refused 413 with a JSON error.
+    static http::BodyAllowance bodyAllowance(const http::HTTPRequest& head);
 
     HealthResponse healthSnapshot() const;
     // The health answer as pretty-printed JSON and a line break, for "--print-health"; false (and
@@ -215,6 +249,11 @@ private:
     SongBriefCallback onSongBriefUpdate_;
     std::map<std::string, std::string> trackDescriptionsStore_;
     std::vector<SongSection> songSectionsStore_;
+
+    // A place among the large bodies handled at once; false when too many wait for one already.
+    bool takeLargeBodySlot();
+    std::counting_semaphore<kLargeBodiesAtOnce> largeBodySlots_{kLargeBodiesAtOnce};
+    std::atomic<std::size_t> largeBodiesWaiting_{0};
 
     // The live analysis map is touched only inside this queue.
     mutable platform::SerialQueue analysisQueue_{"Quillmere.AnalysisState"};

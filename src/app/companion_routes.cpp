@@ -9,6 +9,7 @@
 #include "app/route_answers.h"
 #include "app/test_routes.h"
 #include "platform/log.h"
+#include "support/json_fields.h"
 
 namespace corvane::app {
 namespace {
@@ -21,7 +22,62 @@ HTTPResponse threadAnswer(const std::optional<ConversationStateResponse>& state,
     return jsonAnswer(*state);
 }
 
+HTTPResponse tooManyLargeBodiesAnswer() {
+    auto answer = http::jsonDictAnswer(nlohmann::json{{"error", "Too many large bodies at once; try again shortly"}}, 503);
+    answer.headers.emplace_back("Retry-After", "1");
+    return answer;
+}
+
+bool readsBody(const std::string& route) {
+    return route == "/conversations/load" || route == "/conversations/clear" || route == "/song-brief" ||
+           route == "/analysis" || route == "/test/prompt" || route == "/test/run" || route == "/test/suite";
+}
+
+// A body is measured before it is parsed: its values and nesting, not its bytes, decide what
+// parsing it takes.
+std::optional<HTTPResponse> unboundedBodyAnswer(const std::string& route, const std::string& body) {
+    const std::size_t maxValues =
+        route.starts_with("/test/") ? CompanionController::kMaxTestBodyValues : json_fields::kMaxValues;
+    switch (json_fields::bounds(body, json_fields::kMaxNesting, maxValues)) {
+        case json_fields::Bounds::within: return std::nullopt;
+        case json_fields::Bounds::tooDeep:
+            return payloadTooLargeAnswer("Body too large: nested deeper than " +
+                                         std::to_string(json_fields::kMaxNesting) + " levels");
+        case json_fields::Bounds::tooManyValues:
+            return payloadTooLargeAnswer("Body too large: more than " + std::to_string(maxValues) + " values");
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+http::BodyAllowance CompanionController::bodyAllowance(const HTTPRequest& head) {
+    const std::string route = head.routePath();
+    std::int64_t limit = kMaxOtherBodyBytes;
+    if (head.method == "POST") {
+        if (route == "/analysis") {
+            limit = kMaxAnalysisBodyBytes;
+        } else if (route == "/song-brief") {
+            limit = kMaxSongBriefBodyBytes;
+        } else if (route == "/test/prompt" || route == "/test/run") {
+            limit = kMaxPromptBodyBytes;
+        } else if (route == "/test/suite") {
+            limit = kMaxSuiteBodyBytes;
+        }
+    }
+    return {limit, payloadTooLargeAnswer("Body too large: at most " + std::to_string(limit) + " bytes")};
+}
+
+bool CompanionController::takeLargeBodySlot() {
+    if (largeBodySlots_.try_acquire()) return true;
+    if (largeBodiesWaiting_.fetch_add(1) >= kMaxLargeBodiesWaiting) {
+        largeBodiesWaiting_.fetch_sub(1);
+        return false;
+    }
+    largeBodySlots_.acquire();
+    largeBodiesWaiting_.fetch_sub(1);
+    return true;
+}
 
 HTTPResponse CompanionController::handle(const HTTPRequest& request) {
     {
@@ -43,14 +99,26 @@ HTTPResponse CompanionController::handle(const HTTPRequest& request) {
             if (auto answer = handleDebugRoute(*this, request)) return std::move(*answer);
         }
     } else if (method == "POST") {
+        if (readsBody(route)) {
+            if (auto refusal = unboundedBodyAnswer(route, request.body)) return std::move(*refusal);
+        }
         if (route == "/conversations/create") return jsonAnswer(conversationStore_.createThread(std::nullopt));
         if (route == "/conversations/load") {
             const auto body = CompanionRequestDecoding::decodeConversationThreadRequest(request.body);
             return threadAnswer(conversationStore_.existingThreadState(body.threadID), body.threadID);
         }
         if (route == "/conversations/clear") return handleConversationClear(request);
-        if (route == "/song-brief") return handleSongBrief(request);
-        if (route == "/analysis") return handleAnalysis(request);
+        if (route == "/song-brief" || route == "/analysis") {
+            const bool large = request.body.size() > kInlineAnalysisBytes;
+            if (large && !takeLargeBodySlot()) return tooManyLargeBodiesAnswer();
+            struct Release {
+                std::counting_semaphore<kLargeBodiesAtOnce>* slots;
+                ~Release() {
+                    if (slots) slots->release();
+                }
+            } release{large ? &largeBodySlots_ : nullptr};
+            return route == "/analysis" ? handleAnalysis(request) : handleSongBrief(request);
+        }
     }
     if (auto answer = handleTestRoute(*this, request)) return std::move(*answer);
     return notFoundAnswer();
@@ -59,7 +127,7 @@ HTTPResponse CompanionController::handle(const HTTPRequest& request) {
 bool CompanionController::answersAtOnce(const HTTPRequest& request) {
     const std::string route = request.routePath();
     if (request.method == "GET") return route == "/health" || route == "/context";
-    return request.method == "POST" && route == "/analysis";
+    return request.method == "POST" && route == "/analysis" && request.body.size() <= kInlineAnalysisBytes;
 }
 
 // Clearing deletes a thread's entries: a body that cannot be read is refused rather than taken
@@ -75,6 +143,10 @@ HTTPResponse CompanionController::handleConversationClear(const HTTPRequest& req
 HTTPResponse CompanionController::handleSongBrief(const HTTPRequest& request) {
     const auto decoded = CompanionRequestDecoding::decodeSongBriefRequestStrictly(request.body);
     if (!decoded.request) return badRequestAnswer(decoded.error);
+    if (decoded.request->songBrief.size() > kMaxSongBriefBytes) {
+        return payloadTooLargeAnswer("Song brief too long: at most " + std::to_string(kMaxSongBriefBytes) +
+                                     " bytes");
+    }
     const auto& threadID = decoded.request->threadID;
     return threadAnswer(conversationStore_.updateSongBriefOfExistingThread(decoded.request->songBrief, threadID),
                         threadID);

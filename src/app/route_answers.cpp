@@ -16,6 +16,10 @@ HTTPResponse badRequestAnswer(const std::string& message) {
     return jsonDictAnswer(nlohmann::json{{"error", message}}, 400);
 }
 
+HTTPResponse payloadTooLargeAnswer(const std::string& message) {
+    return jsonDictAnswer(nlohmann::json{{"error", message}}, 413);
+}
+
 HTTPResponse errorAnswer(const std::string& message) { return jsonDictAnswer(nlohmann::json{{"error", message}}); }
 
 namespace {

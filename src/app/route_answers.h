@@ -32,6 +32,8 @@ HTTPResponse analysisAcceptedAnswer();  // 200 {"ok":true}
 HTTPResponse notFoundAnswer();          // 404 {"error":"Not found"}
 // A body refused by a route that would delete or overwrite data: 400 {"error": message}.
 HTTPResponse badRequestAnswer(const std::string& message);
+// A body past its route's bounds: 413 {"error": message}.
+HTTPResponse payloadTooLargeAnswer(const std::string& message);
 // A diagnostic route's failure: 200 {"error": message}.
 HTTPResponse errorAnswer(const std::string& message);
 

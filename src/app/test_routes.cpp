@@ -24,6 +24,14 @@ constexpr const char* kRunNotFound = "Test case not found. Pass 'testID' or inli
 constexpr const char* kSuiteUsage = "POST JSON with 'suite' name or 'tests' array";
 constexpr const char* kSuiteNotFound = "Suite not found. Pass 'suite' name or 'tests' array.";
 constexpr const char* kEncodeFailure = "Failed to encode response";
+// Each test of a suite adds its result to one answer (and runs a turn): a list of IDs must not
+// make it unbounded.
+constexpr std::size_t kMaxSuiteTests = 256;
+
+std::string suiteTooLongError(std::size_t count) {
+    return "A suite runs at most " + std::to_string(kMaxSuiteTests) + " tests; this one lists " +
+           std::to_string(count) + ".";
+}
 
 template <class T>
 HTTPResponse encodableResponse(const T& value) {
@@ -67,9 +75,10 @@ HTTPResponse handleSnapshot(TestRunner& runner, const HTTPRequest& request) {
     const auto tracks = query.find("tracks");
     if (tracks == query.end() || tracks->second.empty()) return errorAnswer(kSnapshotUsage);
     const auto names = trackNames(tracks->second);
-    if (auto tooMany = TestRunner::snapshotListError(names)) return errorAnswer(*tooMany);
+    // The refusals of our own making (none of the harness's usage errors) carry a client-error status.
+    if (auto tooMany = TestRunner::snapshotListError(names)) return badRequestAnswer(*tooMany);
     const auto snapshots = runner.snapshot(names);
-    if (!snapshots) return errorAnswer(ChatOrchestrator::kBusyMessage);
+    if (!snapshots) return jsonDictAnswer(json{{"error", ChatOrchestrator::kBusyMessage}}, 409);
     return encodableResponse(*snapshots);
 }
 
@@ -96,11 +105,11 @@ HTTPResponse handleRun(TestRunner& runner, const HTTPRequest& request) {
     if (!body) return errorAnswer(kRunUsage);
     std::optional<TestCase> test = body->test;
     if (!test && body->testID) {
-        if (!isSafeTestName(*body->testID)) return errorAnswer(TestRunner::unsafeNameError(*body->testID));
+        if (!isSafeTestName(*body->testID)) return badRequestAnswer(TestRunner::unsafeNameError(*body->testID));
         test = runner.loadTestCase(*body->testID);
     }
     if (!test) return errorAnswer(kRunNotFound);
-    if (!isSafeTestName(test->id)) return errorAnswer(TestRunner::unsafeNameError(test->id));
+    if (!isSafeTestName(test->id)) return badRequestAnswer(TestRunner::unsafeNameError(test->id));
     return encodableResponse(runner.runTest(*test));
 }
 
@@ -109,12 +118,14 @@ HTTPResponse handleSuite(TestRunner& runner, const HTTPRequest& request) {
     if (!body) return errorAnswer(kSuiteUsage);
     std::optional<std::vector<std::string>> ids;
     if (body->tests && !body->tests->empty()) {
+        if (body->tests->size() > kMaxSuiteTests) return payloadTooLargeAnswer(suiteTooLongError(body->tests->size()));
         ids = body->tests;
     } else if (body->suite) {
-        if (!isSafeTestName(*body->suite)) return errorAnswer(unsafeSuiteError(*body->suite));
+        if (!isSafeTestName(*body->suite)) return badRequestAnswer(unsafeSuiteError(*body->suite));
         if (auto suite = runner.loadSuite(*body->suite)) ids = std::move(suite->tests);
     }
     if (!ids) return errorAnswer(kSuiteNotFound);
+    if (ids->size() > kMaxSuiteTests) return badRequestAnswer(suiteTooLongError(ids->size()));
     return encodableResponse(runner.runSuite(*ids));
 }
 

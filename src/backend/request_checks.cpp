@@ -41,33 +41,7 @@ bool looksLikeSecret(std::string_view word, std::string_view key) {
 }  // namespace
 
 JSONBounds jsonBounds(std::string_view text, std::size_t maxDepth, std::size_t maxValues) {
-    std::size_t depth = 0;
-    std::size_t values = 1;  // every comma and opening bracket starts one more
-    bool inString = false;
-    bool escaped = false;
-    for (const char c : text) {
-        if (inString) {
-            if (escaped) {
-                escaped = false;
-            } else if (c == '\\') {
-                escaped = true;
-            } else if (c == '"') {
-                inString = false;
-            }
-            continue;
-        }
-        if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > maxDepth) return JSONBounds::tooDeep;
-            if (++values > maxValues) return JSONBounds::tooManyValues;
-        } else if (c == ',') {
-            if (++values > maxValues) return JSONBounds::tooManyValues;
-        } else if ((c == ']' || c == '}') && depth > 0) {
-            --depth;
-        }
-    }
-    return JSONBounds::within;
+    return json_fields::bounds(text, maxDepth, maxValues);
 }
 
 bool nestsWithin(std::string_view text, std::size_t maxDepth) {
@@ -75,10 +49,7 @@ bool nestsWithin(std::string_view text, std::size_t maxDepth) {
 }
 
 std::optional<json> parseBoundedObject(std::string_view bytes, std::size_t maxDepth, std::size_t maxValues) {
-    if (jsonBounds(bytes, maxDepth, maxValues) != JSONBounds::within) return std::nullopt;
-    auto value = json::parse(bytes, nullptr, false);
-    if (!value.is_object()) return std::nullopt;
-    return value;
+    return json_fields::parseObject(bytes, maxDepth, maxValues);
 }
 
 std::optional<std::string> chatBodyProblem(const json& body) {

@@ -10,22 +10,18 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/json_fields.h"
+
 namespace corvane::backend {
 
-// Deeper than any request the app sends; deep enough nesting would overflow the stack of
-// whatever walks the value recursively (writing, copying, comparing).
-constexpr std::size_t kMaxJSONNesting = 64;
+// The bounds the app's loopback API counts too (support/json_fields.h): deeper than any request
+// the app sends, and far more values than it sends (its screenshots are single texts).
+constexpr std::size_t kMaxJSONNesting = json_fields::kMaxNesting;
+constexpr std::size_t kMaxJSONValues = json_fields::kMaxValues;
 
-// Values (members, elements and what holds them) in one body. Each becomes a node of the parsed
-// document, tens of bytes for the one or two it takes in the text: a 64 MiB body of "{}," would
-// take gigabytes. Far above what the app sends; its screenshots are single texts.
-constexpr std::size_t kMaxJSONValues = 100'000;
+using JSONBounds = json_fields::Bounds;
 
-enum class JSONBounds { within, tooDeep, tooManyValues };
-
-// Whether the arrays and objects of the text nest no deeper than maxDepth and it holds at most
-// maxValues values. Looks only at brackets and commas outside strings, so it answers for any
-// bytes, JSON or not, without recursion, and counts generously (an empty array counts too).
+// json_fields::bounds, under the backend's name.
 JSONBounds jsonBounds(std::string_view text, std::size_t maxDepth = kMaxJSONNesting,
                       std::size_t maxValues = kMaxJSONValues);
 bool nestsWithin(std::string_view text, std::size_t maxDepth = kMaxJSONNesting);

@@ -97,6 +97,22 @@ std::optional<ParsedHead> parseHead(std::string_view head) {
     return parsed;
 }
 
+// A line feed without its carriage return, from `from` to `to` (positions in the whole head).
+// Such a head can never be read as its sender meant it: a client ending its lines in LF alone
+// would otherwise wait, unanswered, for a blank line that never comes.
+bool hasBareLineFeed(std::string_view head, std::size_t from, std::size_t to) {
+    for (std::size_t i = head.find('\n', from); i < to; i = head.find('\n', i + 1)) {
+        if (i == 0 || head[i - 1] != '\r') return true;
+    }
+    return false;
+}
+
+// How much of the buffer belongs to the head as far as can be told: through its blank line, or
+// all of it, never past the head's bound.
+std::size_t headScope(std::string_view buffer, std::size_t end, std::size_t maxHeadBytes) {
+    return std::min(end == std::string_view::npos ? buffer.size() : end + kHeadEnd.size(), maxHeadBytes);
+}
+
 bool bodyLengthRefused(std::int64_t contentLength, const RequestLimits& limits) {
     return contentLength < 0 || contentLength > limits.maxBodyBytes;
 }
@@ -239,6 +255,9 @@ HTTPResponse serviceUnavailableResponse() { return {503, "text/plain", "Service 
 
 ParseResult parseRequest(std::string_view buffer, const RequestLimits& limits) {
     const std::size_t end = buffer.find(kHeadEnd);
+    if (hasBareLineFeed(buffer, 0, headScope(buffer, end, limits.maxHeadBytes))) {
+        return {ParseStatus::badRequest, std::nullopt};
+    }
     if (end == std::string_view::npos) {
         // The head, through its blank line, will be at least one byte longer than the buffer.
         return {buffer.size() >= limits.maxHeadBytes ? ParseStatus::headTooLarge : ParseStatus::incomplete,
@@ -273,6 +292,14 @@ ParseStatus RequestParser::feed(std::string_view bytes) {
     const std::string_view view(buffer_);
     const std::size_t end = view.find(kHeadEnd, searchFrom_);
     scanned_ += view.size() - std::min(searchFrom_, view.size());
+    const std::size_t scope = headScope(view, end, limits_.maxHeadBytes);
+    if (hasBareLineFeed(view, lineFeedsFrom_, scope)) {
+        status_ = ParseStatus::badRequest;
+        phase_ = Phase::done;
+        std::string().swap(buffer_);
+        return status_;
+    }
+    lineFeedsFrom_ = std::max(lineFeedsFrom_, scope);
     if (end == std::string_view::npos) {
         if (buffer_.size() >= limits_.maxHeadBytes) {
             status_ = ParseStatus::headTooLarge;

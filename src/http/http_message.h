@@ -80,7 +80,8 @@ enum class ParseStatus {
     bodyTooLarge,  // Content-Length over maxBodyBytes (decided as soon as the head is)
     // A whole head that makes no request (not UTF-8, no space after the method) or whose body
     // cannot be read correctly: a Content-Length other than plain digits, two that differ, or any
-    // Transfer-Encoding.
+    // Transfer-Encoding. Also, as soon as it arrives, a line feed in the head without its
+    // carriage return.
     badRequest,
 };
 
@@ -131,6 +132,7 @@ private:
     ParseStatus status_ = ParseStatus::incomplete;
     std::string buffer_;  // the head while it is sought, then only the body
     std::size_t searchFrom_ = 0;
+    std::size_t lineFeedsFrom_ = 0;  // the head before it has no bare LF
     std::size_t scanned_ = 0;
     std::size_t contentLength_ = 0;
     bool headComplete_ = false;

@@ -123,8 +123,38 @@ Json parse(std::string_view bytes) {
     }
 }
 
-std::optional<Json> parseObject(std::string_view bytes) {
-    if (bytes.empty()) return std::nullopt;
+Bounds bounds(std::string_view text, std::size_t maxDepth, std::size_t maxValues) {
+    std::size_t depth = 0;
+    std::size_t values = 1;  // every comma and opening bracket starts one more
+    bool inString = false;
+    bool escaped = false;
+    for (const char c : text) {
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                inString = false;
+            }
+            continue;
+        }
+        if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > maxDepth) return Bounds::tooDeep;
+            if (++values > maxValues) return Bounds::tooManyValues;
+        } else if (c == ',') {
+            if (++values > maxValues) return Bounds::tooManyValues;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return Bounds::within;
+}
+
+std::optional<Json> parseObject(std::string_view bytes, std::size_t maxDepth, std::size_t maxValues) {
+    if (bytes.empty() || bounds(bytes, maxDepth, maxValues) != Bounds::within) return std::nullopt;
     Json parsed = Json::parse(bytes, nullptr, /*allow_exceptions=*/false);
     if (parsed.is_discarded() || !parsed.is_object()) return std::nullopt;
     return parsed;

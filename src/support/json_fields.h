@@ -107,9 +107,25 @@ auto enumeration(const Json& value, const char* what, FromString fromString) {
 
 // A whole document: its syntax, then its shape.
 Json parse(std::string_view bytes);
-// The one lenient reader of request and argument bodies: a JSON object, or absent for anything
-// else (empty text, bad syntax, another kind of value). Never throws.
-std::optional<Json> parseObject(std::string_view bytes);
+
+// What others send is bounded before it is parsed: each value becomes a node of tens of bytes for
+// the one or two it takes in the text (16 MiB of "{}," would take gigabytes), and deep enough
+// nesting overflows the stack of whatever walks the value recursively. Far above any body or
+// argument list the program exchanges.
+constexpr std::size_t kMaxNesting = 64;
+constexpr std::size_t kMaxValues = 100'000;
+
+enum class Bounds { within, tooDeep, tooManyValues };
+
+// Whether the arrays and objects of the text nest no deeper than maxDepth and it holds at most
+// maxValues values. Looks only at brackets and commas outside strings, so it answers for any
+// bytes, JSON or not, without recursion, and counts generously (an empty array counts too).
+Bounds bounds(std::string_view text, std::size_t maxDepth = kMaxNesting, std::size_t maxValues = kMaxValues);
+
+// The one lenient reader of request and argument bodies: a JSON object within the bounds, or
+// absent for anything else (empty text, bad syntax, another kind of value, past a bound). Never throws.
+std::optional<Json> parseObject(std::string_view bytes, std::size_t maxDepth = kMaxNesting,
+                                std::size_t maxValues = kMaxValues);
 
 template <class T>
 T decode(std::string_view bytes) {

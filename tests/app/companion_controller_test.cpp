@@ -70,6 +70,42 @@ TEST_F(ControllerTest, RecordsAgeOutAtExactlyThirtySecondsAndOnlyOnAnUpdate) {
     EXPECT_EQ(controller().trackAnalysis().count("B"), 0u);
 }
 
+// However many instances post, and however much, the store stays bounded: the last bars of each,
+// the instances updated longest ago going first, the one just posted never.
+TEST_F(ControllerTest, TheLiveAnalysisStoreLetsTheOldestGoPastItsBounds) {
+    auto& clock = manualClock_;
+    startController(&clock);
+    const auto t0 = clock.now();
+    const auto postAt = [&](const std::string& id, std::chrono::milliseconds after, TrackAnalysisState state) {
+        clock.set(t0 + after);
+        state.id = id;
+        state.lastUpdateTime = clock.now();
+        controller().updateTrackAnalysis(id, std::move(state));
+    };
+    const std::size_t cap = CompanionController::kMaxAnalysisInstances;
+    for (std::size_t i = 0; i <= cap; ++i) postAt("i" + std::to_string(cap - i), std::chrono::milliseconds(i), {});
+    auto kept = controller().trackAnalysis();
+    EXPECT_EQ(kept.size(), cap);
+    EXPECT_EQ(kept.count("i" + std::to_string(cap)), 0u) << "the first posted goes, whatever its name";
+
+    TrackAnalysisState long_;
+    for (std::size_t bar = 1; bar <= CompanionController::kMaxBarsPerInstance + 10; ++bar)
+        long_.barMap.push_back(BarAnalysisEntry{.bar = static_cast<std::int64_t>(bar)});
+    postAt("long", 1s, long_);
+    const auto bars = controller().trackAnalysis().at("long").barMap;
+    ASSERT_EQ(bars.size(), CompanionController::kMaxBarsPerInstance);
+    EXPECT_EQ(bars.front().bar, 11);
+
+    TrackAnalysisState wide;
+    wide.trackName = std::string(CompanionController::kMaxAnalysisBytes / 2, 'w');
+    postAt("wide-1", 2s, wide);
+    postAt("wide-2", 3s, wide);
+    kept = controller().trackAnalysis();
+    EXPECT_EQ(kept.count("wide-2"), 1u);
+    EXPECT_EQ(kept.count("wide-1"), 0u);
+    EXPECT_EQ(kept.count("long"), 0u) << "older than wide-1, so gone before it";
+}
+
 TEST_F(ControllerTest, LazyServicesAreCreatedOnceWhenThreadsAskFirstTogether) {
     for (int round = 0; round < 20; ++round) {
         startController();

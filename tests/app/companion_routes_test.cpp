@@ -232,6 +232,59 @@ TEST_F(ControllerTest, MalformedBodiesOnDestructiveRoutesChangeNothing) {
     EXPECT_TRUE(controller().conversationStore().conversationState(thread).entries.empty());
 }
 
+// A hostile body is refused 413 before any route parses or keeps it: past its route's bytes
+// (told from the head alone), past the values or nesting any caller sends, or a brief past its cap.
+TEST_F(ControllerTest, BodiesPastTheirBoundsAreRefusedBeforeAnyRouteReadsThem) {
+    const std::string thread = Json::parse(post("/conversations/create")->body)["currentThreadID"];
+    controller().conversationStore().updateSongBrief("Keep", thread);
+    std::string manyBars = R"({"instanceID":"flood","barAnalysisMap":[)";
+    for (int i = 0; i < 100'000; ++i) manyBars += i ? R"(,{"bar":1})" : R"({"bar":1})";
+    manyBars += "]}";
+    const std::string deep = R"({"instanceID":"deep","barAnalysisMap":)" + std::string(64, '[') + std::string(64, ']') + "}";
+    const std::string longBrief = Json{{"songBrief", std::string(CompanionController::kMaxSongBriefBytes + 1, 'a')},
+                                       {"threadID", thread}}
+                                      .dump();
+    const struct {
+        std::string path, body, error;
+    } cases[] = {
+        {"/analysis", manyBars, "Body too large: more than 100000 values"},
+        {"/analysis", deep, "Body too large: nested deeper than 64 levels"},
+        {"/conversations/load", deep, "Body too large: nested deeper than 64 levels"},
+        {"/conversations/clear", std::string(64 * 1024 + 1, ' '), "Body too large: at most 65536 bytes"},
+        {"/song-brief", longBrief, "Song brief too long: at most 65536 bytes"},
+        {"/song-brief", R"({"songBrief":")" + std::string(512 * 1024, 'a') + "\"}",
+         "Body too large: at most 524288 bytes"},
+    };
+    for (const auto& c : cases) {
+        const auto answer = post(c.path, c.body);
+        ASSERT_TRUE(answer) << c.path;
+        EXPECT_EQ(answer->status, 413) << c.path;
+        EXPECT_EQ(Json::parse(answer->body), (Json{{"error", c.error}})) << c.path;
+    }
+    EXPECT_TRUE(controller().trackAnalysis().empty());
+    EXPECT_EQ(controller().conversationStore().conversationState(thread).songBrief, "Keep");
+
+    // Past its route's bytes, the head alone is answered: the body is never sent.
+    http::testing::RawClient client(port());
+    ASSERT_TRUE(client.send("POST /analysis HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                            std::to_string(CompanionController::kMaxAnalysisBodyBytes + 1) + "\r\n\r\n"));
+    client.shutdownWrite();
+    const auto refused = http::testing::parseAnswer(client.readAll().bytes);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 413);
+    EXPECT_EQ(Json::parse(refused->body), (Json{{"error", "Body too large: at most 4194304 bytes"}}));
+}
+
+// Only short analysis posts are parsed on the I/O thread that read them: a long parse there would
+// hold every connection that thread answers.
+TEST(CompanionRoutes, OnlyShortAnalysisPostsAreHandledOnTheIOThread) {
+    http::HTTPRequest post{"POST", "/analysis"};
+    post.body = std::string(CompanionController::kInlineAnalysisBytes, ' ');
+    EXPECT_TRUE(CompanionController::answersAtOnce(post));
+    post.body.push_back(' ');
+    EXPECT_FALSE(CompanionController::answersAtOnce(post));
+}
+
 TEST_F(ControllerTest, UnknownThreadIdIsAnsweredAsMissingAndChangesNothing) {
     const std::string thread = Json::parse(post("/conversations/create")->body)["currentThreadID"];
     controller().conversationStore().append(ConversationRole::user, "keep me", thread);

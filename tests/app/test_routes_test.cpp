@@ -34,16 +34,25 @@ protected:
     }
 };
 
-TEST_F(TestRoutesTest, BadRequestsAnswerTheirUsageWith200AndTouchNothing) {
+// The harness's own usage errors answer 200 with "error"; refusals of our own making (unsafe
+// names, lists past their bounds) a client-error status.
+TEST_F(TestRoutesTest, BadRequestsAnswerTheirUsageOrAClientErrorAndTouchNothing) {
     const std::string unsafeID = "Test ID '../x' must be a plain file name (no '/', '\\\\', '..' or NUL)";
     struct Case {
         std::string method, path, body, error;
+        int status = 200;
     };
     std::string manyNames = "Guitar";
     for (int i = 0; i < 1000; ++i) manyNames += ",Guitar";
+    json manyTests = json::array();
+    for (int i = 0; i < 257; ++i) manyTests.push_back("t" + std::to_string(i));
+    std::string manyValues = R"({"test":{"id":"x","prompt":"p","assertions":[)";
+    for (int i = 0; i < 10'000; ++i) manyValues += i ? ",{}" : "{}";
+    manyValues += "]}}";
+    writeCase("long.suite.json", json{{"name", "long"}, {"tests", manyTests}});
     const std::vector<Case> cases{
         {"GET", "/test/snapshot?tracks=" + manyNames, "",
-         "snapshotTracks lists 1001 tracks; at most 64 can be snapshotted in one run."},
+         "snapshotTracks lists 1001 tracks; at most 64 can be snapshotted in one run.", 400},
         {"GET", "/test/snapshot", "", "Pass ?tracks=Drums,Bass,Keys"},
         {"GET", "/test/snapshot?tracks=", "", "Pass ?tracks=Drums,Bass,Keys"},
         {"POST", "/test/prompt", R"({"prompt":"Hi","timeoutSeconds":2.5})", "POST JSON body with 'prompt' field"},
@@ -53,21 +62,25 @@ TEST_F(TestRoutesTest, BadRequestsAnswerTheirUsageWith200AndTouchNothing) {
          "POST JSON with 'testID' or inline 'test' object"},
         {"POST", "/test/run", "{}", "Test case not found. Pass 'testID' or inline 'test'."},
         {"POST", "/test/run", R"({"testID":"nowhere"})", "Test case not found. Pass 'testID' or inline 'test'."},
-        {"POST", "/test/run", R"({"testID":"../x"})", unsafeID},
-        {"POST", "/test/run", R"({"test":{"id":"../x","prompt":"p","assertions":[]}})", unsafeID},
+        {"POST", "/test/run", R"({"testID":"../x"})", unsafeID, 400},
+        {"POST", "/test/run", R"({"test":{"id":"../x","prompt":"p","assertions":[]}})", unsafeID, 400},
+        {"POST", "/test/run", manyValues, "Body too large: more than 10000 values", 413},
         {"POST", "/test/suite", "[]", "POST JSON with 'suite' name or 'tests' array"},
         {"POST", "/test/suite", R"({"tests":[]})", "Suite not found. Pass 'suite' name or 'tests' array."},
         {"POST", "/test/suite", R"({"suite":"nowhere"})", "Suite not found. Pass 'suite' name or 'tests' array."},
         {"POST", "/test/suite", R"({"suite":"/etc/x"})",
-         "Suite name '/etc/x' must be a plain file name (no '/', '\\\\', '..' or NUL)"},
+         "Suite name '/etc/x' must be a plain file name (no '/', '\\\\', '..' or NUL)", 400},
+        {"POST", "/test/suite", json{{"tests", manyTests}}.dump(), "A suite runs at most 256 tests; this one lists 257.",
+         413},
+        {"POST", "/test/suite", R"({"suite":"long"})", "A suite runs at most 256 tests; this one lists 257.", 400},
     };
     for (const auto& c : cases) {
         const auto answer = request(c.method, c.path, c.body);
-        ASSERT_TRUE(answer) << c.path << " " << c.body;
-        EXPECT_EQ(answer->status, 200) << c.path << " " << c.body;
+        ASSERT_TRUE(answer) << c.path << " " << c.body.substr(0, 80);
+        EXPECT_EQ(answer->status, c.status) << c.path << " " << c.body.substr(0, 80);
         EXPECT_EQ(answer->headers.at("Content-Type"), "application/json");
         EXPECT_EQ(json::parse(answer->body), (json{{"error", json::parse("\"" + c.error + "\"")}}))
-            << c.path << " " << c.body;
+            << c.path << " " << c.body.substr(0, 80);
     }
     EXPECT_FALSE(controller().chatOrchestrator().isTurnRunning());
     EXPECT_TRUE(std::filesystem::is_empty(AppPaths::appSupportDirectory("test-results")));

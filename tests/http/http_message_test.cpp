@@ -34,11 +34,18 @@ TEST(HTTPMessage, ParseRequestReadsMethodPathHostAndBody) {
     EXPECT_FALSE(r.secFetchSite.has_value());
 }
 
-TEST(HTTPMessage, ParseRequestNoRequestWithoutTheBlankLineOrWithAHeadEndingInLFLF) {
+// A line feed without its carriage return never ends a line: the head is refused as soon as one
+// arrives, rather than waiting for a blank line its sender will never send.
+TEST(HTTPMessage, ParseRequestNoRequestWithoutTheBlankLineAndABareLineFeedIsABadRequestAtOnce) {
     EXPECT_EQ(statusOf(""), ParseStatus::incomplete);
     EXPECT_EQ(statusOf("GET / HTTP/1.1\r\nHost: localhost\r\n"), ParseStatus::incomplete);
-    EXPECT_EQ(statusOf("GET / HTTP/1.1\nHost: localhost\n\n"), ParseStatus::incomplete);
     EXPECT_EQ(statusOf("GET / HTTP/1.1\r\n\r\n"), ParseStatus::complete);
+    EXPECT_EQ(statusOf("GET / HTTP/1.1\r\n\r\nbody\n"), ParseStatus::complete);
+    EXPECT_EQ(statusOf("GET / HTTP/1.1\n"), ParseStatus::badRequest);
+    EXPECT_EQ(statusOf("\n"), ParseStatus::badRequest);
+    EXPECT_EQ(statusOf("GET / HTTP/1.1\nHost: localhost\n\n"), ParseStatus::badRequest);
+    EXPECT_EQ(statusOf("GET / HTTP/1.1\r\nX: a\nb\r\n\r\n"), ParseStatus::badRequest);
+    EXPECT_EQ(statusOf("GET / HTTP/1.1\r\n\n"), ParseStatus::badRequest);
 }
 
 TEST(HTTPMessage, ParseRequestAWholeHeadThatIsNotUTF8OrHasNoTargetIsABadRequest) {
@@ -71,9 +78,8 @@ TEST(HTTPMessage, ParseRequestHeaderLinesSplitAtTheFirstColonOnly) {
     // A value of blanks only is not empty before trimming: the Host is present and empty.
     r = mustParse("GET / HTTP/1.1\r\nHost: \t \r\n\r\n");
     EXPECT_EQ(r.host, "");
-    // A bare LF is no line break.
-    r = mustParse("GET / HTTP/1.1\r\nX-A: 1\nHost: evil\r\n\r\n");
-    EXPECT_FALSE(r.host.has_value());
+    // A bare LF is no line break: a Host behind one is never read, nor the line before it.
+    EXPECT_EQ(statusOf("GET / HTTP/1.1\r\nX-A: 1\nHost: evil\r\n\r\n"), ParseStatus::badRequest);
 }
 
 TEST(HTTPMessage, ParseRequestTheLastHostLineWinsAndRepeatedContentLengthsMustAgree) {
@@ -203,6 +209,9 @@ TEST(HTTPMessage, RequestParserAgreesWithTheWholeBufferParseForEverySplit) {
         "POST /a?b=c HTTP/1.1\r\nHost: localhost\r\nContent-Length: 4\r\n\r\nbody-and-more",
         "GET / HTTP/1.1\r\n\r\n",
         "GET / HTTP/1.1\nHost: x\n\n",
+        "GET / HTTP/1.1\r\nX: a\nb\r\n\r\n",
+        "POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\n\n\n\n",
+        std::string(62, 'y') + "\r\n\n",
         "GET /\xff HTTP/1.1\r\n\r\nContent-Length: 3\r\n\r\nabc",
         "POST / HTTP/1.1\r\nContent-Length: 20\r\n\r\nshort",
         "POST / HTTP/1.1\r\nContent-Length: 40\r\n\r\nshort",

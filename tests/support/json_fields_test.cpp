@@ -120,5 +120,32 @@ TEST(JsonFields, NumbersJsonCannotHoldAreNullOrLeftOut) {
     EXPECT_EQ(j.dump(), R"({"b":1.5})");
 }
 
+// A hostile body must be refused before nlohmann builds its nodes; brackets and commas inside
+// texts (escaped quotes included) are no values.
+TEST(JsonFields, ObjectsPastTheNestingOrValueBoundAreNeverParsed) {
+    const auto nested = [](std::size_t depth) {
+        return "{\"a\":" + std::string(depth - 1, '[') + std::string(depth - 1, ']') + "}";
+    };
+    const auto values = [](std::size_t count) {
+        std::string text = "{\"a\":[";
+        for (std::size_t i = 1; i + 1 < count; ++i) text += i == 1 ? "0" : ",0";
+        return text + "]}";
+    };
+    const struct {
+        std::string text;
+        jf::Bounds bounds;
+    } cases[] = {
+        {nested(jf::kMaxNesting), jf::Bounds::within},
+        {nested(jf::kMaxNesting + 1), jf::Bounds::tooDeep},
+        {values(jf::kMaxValues), jf::Bounds::within},
+        {values(jf::kMaxValues + 1), jf::Bounds::tooManyValues},
+        {"{\"a\":\"" + std::string(200, '[') + "\\\"" + std::string(200'000, ',') + "\"}", jf::Bounds::within},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(jf::bounds(c.text), c.bounds) << c.text.substr(0, 80);
+        EXPECT_EQ(jf::parseObject(c.text).has_value(), c.bounds == jf::Bounds::within) << c.text.substr(0, 80);
+    }
+}
+
 }  // namespace
 }  // namespace corvane
