@@ -83,8 +83,17 @@ std::optional<std::string> StoreFile::encode(const nlohmann::json& document, boo
 bool StoreFile::saveBytes(Found found, const std::string& corruptBytes, const std::string& bytes, FileStamp* written) {
     if (!mayOverwrite(found, corruptBytes)) return false;
     const bool unlocked = lockRefusal_.has_value();  // another copy could write in between
-    if (unlocked || !writeFileAtomically(path_, bytes, options_.mode, written)) {
-        const std::string reason = unlocked ? *lockRefusal_ : std::generic_category().message(errno);
+    // Asked last before the rename: a copy that took a new lock file since may have read the file.
+    bool lockLost = false;
+    auto stillLocked = [&] {
+        lockLost = locked_ && !locked_->stillNamed();
+        return !lockLost;
+    };
+    if (unlocked || !writeFileAtomically(path_, bytes, options_.mode, written, stillLocked)) {
+        const std::string reason = unlocked   ? *lockRefusal_
+                                   : lockLost ? "its lock file " + locked_->lockPath.filename().string() +
+                                                    " was removed or replaced while this copy held it"
+                                              : std::generic_category().message(errno);
         if (options_.reportWriteFailure)
             options_.reportWriteFailure(reason);
         else

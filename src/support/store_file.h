@@ -67,6 +67,7 @@ public:
     [[nodiscard]] FileLock lock() const {
         FileLock held = FileLock::acquire(path_);
         lockRefusal_ = held.refusal();
+        locked_ = held.lockedFile();
         return held;
     }
     // Why the last lock() could not be had; absent when it was (or the file system has none).
@@ -144,6 +145,7 @@ private:
     Options options_;
     std::optional<std::string> lastFailure_;
     mutable std::optional<std::string> lockRefusal_;
+    mutable std::optional<LockedFile> locked_;
 };
 
 // A store file whose decoded contents stay in memory between operations. The file is read again
