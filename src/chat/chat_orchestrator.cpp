@@ -2,6 +2,7 @@
 
 #include <array>
 #include <exception>
+#include <future>
 #include <utility>
 
 #include "chat/chat_response_composer.h"
@@ -62,6 +63,7 @@ struct ChatOrchestrator::Turn {
     bool freeTextNudgeAvailable = true;
     bool parameterNudgeSent = false;
     std::optional<std::string> saveError;  // why an entry of the turn did not reach the file
+    std::future<std::optional<std::string>> logWritten;  // the first end of the turn's tool log
 };
 
 ChatOrchestrator::ChatOrchestrator(Services services, Providers providers)
@@ -329,7 +331,7 @@ std::optional<std::string> ChatOrchestrator::handleReply(Turn& turn, const Agent
     if (turn.roundIndex >= kRoundLimit) {
         cleanUpLogic();
         platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
-        services_.toolLogger.endTurn(turn.roundIndex, std::nullopt);
+        endToolLog(turn, turn.roundIndex, std::nullopt);
         throw AgentLoopError::roundLimit();
     }
     if (!step.toolCalls.empty()) return runToolRound(turn, step, nextReply);
@@ -477,7 +479,7 @@ void ChatOrchestrator::endWithReply(Turn& turn, const std::string& reply) {
     if (turn.includeCaptures) noteStored(turn, store.clearPendingCaptures(turn.threadID));
     cleanUpLogic();
     platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
-    services_.toolLogger.endTurn(turn.roundIndex, reply);
+    endToolLog(turn, turn.roundIndex, reply);
     noteStored(turn, !turn.saveError && store.append(ConversationRole::assistant, reply, turn.threadID));
     const auto state = store.conversationState(turn.threadID);
 
@@ -497,7 +499,7 @@ void ChatOrchestrator::endWithFailure(Turn& turn, const std::string& description
     // A stopped or failed turn may have hidden the window (a drag does) and left Logic Pro in
     // front: the user comes back to Corvane whichever way the turn ended.
     platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
-    services_.toolLogger.endTurn(0, "ERROR: " + description);
+    endToolLog(turn, 0, "ERROR: " + description);
     if (turn.includeCaptures) noteStored(turn, store.clearPendingCaptures(turn.threadID));
     std::string reply;
     if (!cancelled) {
@@ -544,7 +546,16 @@ void ChatOrchestrator::reportSaveFailure(Turn& turn, ChatResponse& response) con
     turn.stream->yield(AgentEvent::error(notSavedMessage(*turn.saveError)));
 }
 
+void ChatOrchestrator::endToolLog(Turn& turn, int rounds, const std::optional<std::string>& reply) {
+    auto written = services_.toolLogger.endTurn(rounds, reply);
+    if (!turn.logWritten.valid()) turn.logWritten = std::move(written);
+}
+
 void ChatOrchestrator::finishTurn(Turn& turn, ChatResponse response) {
+    // A turn whose log is missing would pass for one that used no tools.
+    if (turn.logWritten.valid())
+        if (const auto failure = turn.logWritten.get())
+            turn.stream->yield(AgentEvent::error(toolLogNotWrittenMessage(*failure)));
     // The shield's end is posted before the next turn may post its start, so a turn started on
     // this final response keeps its shield up.
     InputShield::shared().endTurn();

@@ -169,6 +169,10 @@ std::optional<std::string> ConversationStore::lastFailure() {
     return queue_.sync([&] { return file_.lastFailure(); });
 }
 
+std::uint64_t ConversationStore::listsBuilt() {
+    return queue_.sync([&] { return summariesBuilt_; });
+}
+
 // What one operation works on: the threads and the thread the caller means.
 struct ConversationStore::Operation {
     ConversationStore& store;
@@ -202,6 +206,7 @@ std::vector<ConversationSummary> ConversationStore::summaries(const StoredConver
     if (summariesVersion_ != file_.version()) {
         summaries_ = sortedSummaries(state);
         summariesVersion_ = file_.version();
+        ++summariesBuilt_;
     }
     return summaries_;
 }
