@@ -84,9 +84,13 @@ bool StoreFile::saveBytes(Found found, const std::string& corruptBytes, const st
     if (!mayOverwrite(found, corruptBytes)) return false;
     const bool unlocked = lockRefusal_.has_value();  // another copy could write in between
     // Asked last before the rename: a copy that took a new lock file since may have read the file.
+    // The lock is then taken again, and the write goes only where nobody wrote the file meanwhile.
     bool lockLost = false;
+    FileLock retaken;
     auto stillLocked = [&] {
-        lockLost = locked_ && !locked_->stillNamed();
+        if (!locked_ || locked_->stillNamed()) return true;
+        retaken = FileLock::acquire(path_);
+        lockLost = !retaken.held() || fileStamp(path_) != lockedVersion_.stamp();
         return !lockLost;
     };
     if (unlocked || !writeFileAtomically(path_, bytes, options_.mode, written, stillLocked)) {

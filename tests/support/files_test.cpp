@@ -210,7 +210,7 @@ struct Rival {
         if (holder >= 0) ::close(holder);
         holder = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         ::flock(holder, LOCK_EX);
-        ::pwrite(holder, "other-holder", 12, 0);
+        (void)!::pwrite(holder, "other-holder", 12, 0);
     }
     static int flock(int fd, int operation) {
         const int call = calls++;
@@ -220,7 +220,7 @@ struct Rival {
         }
         if (progressEvery > 0 && call % progressEvery == 0) {
             const std::string token = "holder-" + std::to_string(call);
-            ::pwrite(holder, token.data(), token.size(), 0);
+            (void)!::pwrite(holder, token.data(), token.size(), 0);
         }
         if (call == letGoOnCall) ::close(std::exchange(holder, -1));
         return ::flock(fd, operation);
@@ -290,7 +290,7 @@ TEST(FileLock, OnlyAHolderThatMakesNoProgressForTheWholeBoundIsGivenUpOn) {
     for (int queued = 0; queued < 13; ++queued) EXPECT_FALSE(FileLock::acquire(store).held());
     EXPECT_LT(clock.now() - start, std::chrono::milliseconds(100)) << "each request behind the refusal waited again";
 
-    ::pwrite(Rival::holder, "a new holder", 12, 0);  // the lock changed hands: waited on again
+    (void)!::pwrite(Rival::holder, "a new holder", 12, 0);  // the lock changed hands: waited on again
     start = clock.now();
     EXPECT_FALSE(FileLock::acquire(store).held());
     EXPECT_GE(clock.now() - start, kLockWait);

@@ -74,6 +74,14 @@ TEST(StoreFile, AWriteWhoseLockFileWasReplacedWhileHeldIsRefused) {
         EXPECT_NE(first.lastFailure().value_or("").find(".store.json.lock"), std::string::npos);
     }
     EXPECT_EQ(testing::readAll(path), "[\n  1,\n  2\n]");
+
+    // Deleted while nobody wrote the file: the lock is taken again and the write goes.
+    const FileLock held = first.lock();
+    auto loaded = first.load<std::vector<int>>();
+    std::filesystem::remove(path.parent_path() / ".store.json.lock");
+    loaded.value.push_back(3);
+    EXPECT_TRUE(first.save(loaded, json(loaded.value)));
+    EXPECT_EQ(testing::readAll(path), "[\n  1,\n  2,\n  3\n]");
 }
 
 }  // namespace
