@@ -228,6 +228,7 @@ int queue(const fs::path& folder) {
     const fs::path lock = folder / ".conversation.json.lock";
     const int holder = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (holder < 0 || ::flock(holder, LOCK_EX) != 0) return 1;
+    std::fflush(stdout);  // else the child prints it again
     const pid_t child = ::fork();
     if (child == 0) {  // the copy asking; the parent stands for the stopped one
         ConversationStore store;

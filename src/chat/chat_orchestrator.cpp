@@ -489,6 +489,7 @@ void ChatOrchestrator::endWithReply(Turn& turn, const std::string& reply) {
     response.toolsUsed = turn.toolsUsed;
     response.activitySummary = ChatResponseComposer::makeActivitySummary(turn.toolsUsed);
     nameTurnsThread(response, turn.threadID, state);
+    reportLogFailure(turn);
     reportSaveFailure(turn, response);
     finishTurn(turn, std::move(response));
 }
@@ -514,6 +515,7 @@ void ChatOrchestrator::endWithFailure(Turn& turn, const std::string& description
     response.toolsUsed = turn.toolsUsed;
     response.activitySummary = ChatResponseComposer::makeActivitySummary(turn.toolsUsed);
     nameTurnsThread(response, turn.threadID, state);
+    reportLogFailure(turn);
     reportSaveFailure(turn, response);
     // The turn's own failure is the last error: it is what ended the turn.
     if (!cancelled) turn.stream->yield(AgentEvent::error(description));
@@ -551,11 +553,15 @@ void ChatOrchestrator::endToolLog(Turn& turn, int rounds, const std::optional<st
     if (!turn.logWritten.valid()) turn.logWritten = std::move(written);
 }
 
-void ChatOrchestrator::finishTurn(Turn& turn, ChatResponse response) {
+// Before a failure to store the chat, which is the one the turn's answer ends with.
+void ChatOrchestrator::reportLogFailure(Turn& turn) {
     // A turn whose log is missing would pass for one that used no tools.
     if (turn.logWritten.valid())
         if (const auto failure = turn.logWritten.get())
             turn.stream->yield(AgentEvent::error(toolLogNotWrittenMessage(*failure)));
+}
+
+void ChatOrchestrator::finishTurn(Turn& turn, ChatResponse response) {
     // The shield's end is posted before the next turn may post its start, so a turn started on
     // this final response keeps its shield up.
     InputShield::shared().endTurn();

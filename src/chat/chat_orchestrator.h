@@ -204,6 +204,7 @@ private:
     void reportSaveFailure(Turn& turn, ChatResponse& response) const;
     // Closes the turn's tool log; the first close is the one the answer reports on.
     void endToolLog(Turn& turn, int rounds, const std::optional<std::string>& reply);
+    void reportLogFailure(Turn& turn);
     void finishTurn(Turn& turn, ChatResponse response);
 
     Services services_;

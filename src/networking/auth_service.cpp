@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <string_view>
 
 #include "networking/keychain_store.h"
 #include "platform/log.h"
@@ -150,7 +151,8 @@ void AuthService::storePendingSession() {
 std::optional<std::string> AuthService::sessionToken(const char* key) {
     std::lock_guard lock(sessionMutex_);
     storePendingSession();
-    if (pending_) return key == kAccessTokenKey ? pending_->accessToken : pending_->refreshToken;
+    if (pending_)
+        return std::string_view(key) == kAccessTokenKey ? pending_->accessToken : pending_->refreshToken;
     return KeychainStore::read(key);
 }
 
@@ -177,7 +179,7 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
             const auto refresh = json_fields::lenientText(*reply, "refresh_token");
             if (!access || !refresh) {
                 failure = "Missing tokens in response.";
-            } else if (!hasExpiry(*access) || refresh->empty()) {
+            } else if (!usablePair(*access, *refresh)) {
                 // Stored, they would sign in a session that every request and refresh turns down.
                 failure = "The sign-in service answered with tokens that cannot be used.";
             } else {
@@ -368,7 +370,7 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop) {
     const auto access = reply ? json_fields::lenientText(*reply, "access_token") : std::nullopt;
     const auto refresh = reply ? json_fields::lenientText(*reply, "refresh_token") : std::nullopt;
     // Stored, unusable tokens would outlive the working session they replaced.
-    const bool granted = response.statusCode == 200 && access && hasExpiry(*access) && refresh && !refresh->empty();
+    const bool granted = response.statusCode == 200 && access && refresh && usablePair(*access, *refresh);
     // Only the service turning the token down ends the session: whatever else answered (a proxy
     // timing out, a captive portal's page, a wrong address) may never have seen it.
     const bool refused = response.statusCode == 401 || response.statusCode == 403 ||
@@ -483,6 +485,10 @@ std::optional<std::string> AuthService::emailFromJWT(const std::string& token) {
 }
 
 bool AuthService::isTokenExpired(const std::string& token) const { return expiresWithin(token, 60); }
+
+bool AuthService::usablePair(const std::string& accessToken, const std::string& refreshToken) {
+    return hasExpiry(accessToken) && !refreshToken.empty();
+}
 
 bool AuthService::hasExpiry(const std::string& token) {
     const auto payload = decodeJWTPayload(token);

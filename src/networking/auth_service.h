@@ -146,6 +146,8 @@ private:
     void revoke(std::string accessToken, const std::optional<std::string>& refreshToken, std::stop_token stop);
     bool expiresWithin(const std::string& token, double seconds) const;
     static bool hasExpiry(const std::string& token);
+    // What a sign-in and a refresh store: an access token whose expiry can be read, and a refresh token.
+    static bool usablePair(const std::string& accessToken, const std::string& refreshToken);
     // Whether the file took the pair; when it did not, the pair is kept in pending_.
     bool saveSession(const std::string& accessToken, const std::string& refreshToken,
                      const std::optional<std::string>& replaces);
