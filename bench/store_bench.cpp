@@ -2,11 +2,14 @@
 // the same bytes (temporary file, fsync, rename: the least any store write costs), in one run:
 //
 //   store_bench [file size in MB (default 10)] [rounds (default 20)]
-//   store_bench chats [number of chats (default 1000)] [rounds (default 20)]
+//   store_bench chats [number of chats (default 1000)] [rounds (default 20)] [entries per chat (default 12)]
 //
 // Prints the median time of each and the ratios append / raw and recentEntries(12) / raw. With
-// "chats": a list of that many short chats (about 6.4 KB each) on a copy alone and after each write
-// of a second copy (another store of the file, as another process has one), each as the median ratio to the raw rewrite with its spread (10th to 90th percentile).
+// "chats": a list of that many short chats (about 0.5 KB an entry) on a copy alone and after each
+// write of a second copy (another store of the file, as another process has one), and a create
+// of a chat, each as the median ratio to the raw rewrite with its spread (10th to 90th
+// percentile). Ten thousand chats of one entry each (about 10 MB), as a long-used installation
+// holds them: store_bench chats 10000 10 1
 // Works in a fresh folder under the temporary folder, which it removes afterwards.
 
 #include <unistd.h>
@@ -75,7 +78,7 @@ StoredConversationState largeState(size_t bytes) {
 }
 
 // Many short chats, as a long-used installation holds them.
-StoredConversationState manyChats(int count) {
+StoredConversationState manyChats(int count, int entries) {
     StoredConversationState state;
     const std::string text(415, 'x');
     for (int n = 0; n < count; ++n) {
@@ -84,7 +87,7 @@ StoredConversationState manyChats(int count) {
         thread.title = "Chat " + std::to_string(n + 1);
         thread.createdAt = thread.updatedAt = "2026-12-06T15:24:00.000Z";
         thread.pendingCaptures = std::vector<CaptureMetadata>{};
-        for (int i = 0; i < 12; ++i) {
+        for (int i = 0; i < entries; ++i) {
             ConversationEntry& entry = thread.entries.emplace_back();
             entry.timestamp = "2026-12-06T15:24:00.000Z";
             entry.role = i % 2 ? ConversationRole::assistant : ConversationRole::user;
@@ -114,9 +117,9 @@ std::vector<double> timesOf(int rounds, const std::function<void()>& work) {
     return times;
 }
 
-int benchChats(const fs::path& folder, int count, int rounds) {
+int benchChats(const fs::path& folder, int count, int rounds, int entries) {
     const fs::path file = folder / "conversation.json";
-    const std::string bytes = nlohmann::json(manyChats(count)).dump(2);
+    const std::string bytes = nlohmann::json(manyChats(count, entries)).dump(2);
     if (!writeFileAtomically(file, bytes, 0600)) return 1;
     std::printf("conversation.json: %d chats, %.1f MB, %d rounds\n", count,
                 static_cast<double>(bytes.size()) / (1024 * 1024), rounds);
@@ -144,6 +147,7 @@ int benchChats(const fs::path& folder, int count, int rounds) {
         afterWrites.push_back(timesOf(1, [&] { (void)store.conversationState(); }).front());
     }
     line("list after a second copy's write", afterWrites);
+    line("create", timesOf(rounds, [&] { (void)store.createThread(std::nullopt); }));
     return 0;
 }
 
@@ -153,10 +157,11 @@ int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "chats") {
         const int count = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1000;
         const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 20;
+        const int entries = argc > 4 ? std::max(0, std::atoi(argv[4])) : 12;
         std::string pattern = (fs::temp_directory_path() / "corvane-store-bench-XXXXXX").string();
         if (!::mkdtemp(pattern.data())) return 1;
         ::setenv("CORVANE_HOME", pattern.c_str(), 1);
-        const int status = benchChats(pattern, count, rounds);
+        const int status = benchChats(pattern, count, rounds, entries);
         std::error_code ec;
         fs::remove_all(pattern, ec);
         return status;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <exception>
+#include <future>
 #include <utility>
 
 #include "chat/chat_response_composer.h"
@@ -65,6 +66,7 @@ struct ChatOrchestrator::Turn {
     // Where the question landed; the turn's later entries go only after it, while it is there.
     std::optional<ConversationStore::TurnAnchor> anchor;
     FileLock chatLock;  // the chat's turn, against other copies sharing the folder
+    std::future<std::optional<std::string>> logWritten;  // the first end of the turn's tool log
 };
 
 ChatOrchestrator::ChatOrchestrator(Services services, Providers providers)
@@ -349,7 +351,7 @@ std::optional<std::string> ChatOrchestrator::handleReply(Turn& turn, const Agent
     if (turn.roundIndex >= kRoundLimit) {
         cleanUpLogic();
         platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
-        services_.toolLogger.endTurn(turn.roundIndex, std::nullopt);
+        endToolLog(turn, turn.roundIndex, std::nullopt);
         throw AgentLoopError::roundLimit();
     }
     if (!step.toolCalls.empty()) return runToolRound(turn, step, nextReply);
@@ -495,7 +497,7 @@ void ChatOrchestrator::endWithReply(Turn& turn, const std::string& reply) {
     if (turn.includeCaptures) noteStored(turn, store.clearPendingCaptures(turn.threadID));
     cleanUpLogic();
     platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
-    services_.toolLogger.endTurn(turn.roundIndex, reply);
+    endToolLog(turn, turn.roundIndex, reply);
     noteStored(turn, storeEntry(turn, ConversationRole::assistant, reply));
     const auto state = store.conversationState(turn.threadID);
 
@@ -505,6 +507,7 @@ void ChatOrchestrator::endWithReply(Turn& turn, const std::string& reply) {
     response.toolsUsed = turn.toolsUsed;
     response.activitySummary = ChatResponseComposer::makeActivitySummary(turn.toolsUsed);
     nameTurnsThread(response, turn.threadID, state);
+    reportLogFailure(turn);
     reportSaveFailure(turn, response);
     finishTurn(turn, std::move(response));
 }
@@ -515,7 +518,7 @@ void ChatOrchestrator::endWithFailure(Turn& turn, const std::string& description
     // A stopped or failed turn may have hidden the window (a drag does) and left Logic Pro in
     // front: the user comes back to Corvane whichever way the turn ended.
     platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
-    services_.toolLogger.endTurn(0, "ERROR: " + description);
+    endToolLog(turn, 0, "ERROR: " + description);
     if (turn.includeCaptures) noteStored(turn, store.clearPendingCaptures(turn.threadID));
     std::string reply;
     if (!cancelled) {
@@ -530,6 +533,7 @@ void ChatOrchestrator::endWithFailure(Turn& turn, const std::string& description
     response.toolsUsed = turn.toolsUsed;
     response.activitySummary = ChatResponseComposer::makeActivitySummary(turn.toolsUsed);
     nameTurnsThread(response, turn.threadID, state);
+    reportLogFailure(turn);
     reportSaveFailure(turn, response);
     // The turn's own failure is the last error: it is what ended the turn.
     if (!cancelled) turn.stream->yield(AgentEvent::error(description));
@@ -572,6 +576,19 @@ void ChatOrchestrator::reportSaveFailure(Turn& turn, ChatResponse& response) con
     response.ok = false;
     response.saveError = turn.saveError;
     turn.stream->yield(AgentEvent::error(notSavedMessage(*turn.saveError)));
+}
+
+void ChatOrchestrator::endToolLog(Turn& turn, int rounds, const std::optional<std::string>& reply) {
+    auto written = services_.toolLogger.endTurn(rounds, reply);
+    if (!turn.logWritten.valid()) turn.logWritten = std::move(written);
+}
+
+// Before a failure to store the chat, which is the one the turn's answer ends with.
+void ChatOrchestrator::reportLogFailure(Turn& turn) {
+    // A turn whose log is missing would pass for one that used no tools.
+    if (turn.logWritten.valid())
+        if (const auto failure = turn.logWritten.get())
+            turn.stream->yield(AgentEvent::error(toolLogNotWrittenMessage(*failure)));
 }
 
 void ChatOrchestrator::finishTurn(Turn& turn, ChatResponse response) {

@@ -113,6 +113,10 @@ public:
     static std::string notSavedMessage(const std::string& reason) {
         return "The chat could not be saved: " + reason + ".";
     }
+    // What the user is told of a turn whose tool log could not be written.
+    static std::string toolLogNotWrittenMessage(const std::string& reason) {
+        return "The turn's tool log could not be written: " + reason + ".";
+    }
     // The chat's song is not the one open in Logic Pro: what the window shows, and what the agent
     // is told, before the turn reads or changes anything.
     static std::string otherSongNotice(const std::string& chatSong, const std::string& openSong) {
@@ -209,6 +213,9 @@ private:
     void noteStored(Turn& turn, bool stored) const;
     // The save failure, when there was one, as the turn's error event and in its response.
     void reportSaveFailure(Turn& turn, ChatResponse& response) const;
+    // Closes the turn's tool log; the first close is the one the answer reports on.
+    void endToolLog(Turn& turn, int rounds, const std::optional<std::string>& reply);
+    void reportLogFailure(Turn& turn);
     void finishTurn(Turn& turn, ChatResponse response);
 
     Services services_;

@@ -41,18 +41,22 @@ std::vector<fs::path> logFilesNewestFirst(const fs::path& folder) {
 
 // "2026-12-06T15-23-51Z.json"; a later turn of the same second gets "…Z_001.json", "…Z_002.json",
 // which sort after it, so the newest turn still comes first. The name is taken exclusively:
-// another copy of the program ending a turn in the same second gets the next one.
-void writeLog(const fs::path& folder, const std::string& turnTimestamp, const std::string& bytes) {
+// another copy of the program ending a turn in the same second gets the next one. Why the file
+// could not be written; none when it was.
+std::optional<std::string> writeLog(const fs::path& folder, const std::string& turnTimestamp, const std::string& bytes) {
     std::string base = turnTimestamp;
     std::replace(base.begin(), base.end(), ':', '-');
     fs::path path = folder / (base + ".json");
     std::error_code ec;
     for (int ordinal = 1; ordinal < 1000; ++ordinal) {
         // A name seen taken is skipped without writing; one taken meanwhile fails the write.
-        if (!fs::exists(fs::symlink_status(path, ec)) && (writeNewFileAtomically(path, bytes) || errno != EEXIST))
-            return;  // a lost log is not reported
+        if (!fs::exists(fs::symlink_status(path, ec))) {
+            if (writeNewFileAtomically(path, bytes)) return std::nullopt;
+            if (errno != EEXIST) return std::generic_category().message(errno);
+        }
         path = folder / fmt::format("{}_{:03}.json", base, ordinal);
     }
+    return "every name for its second is taken";
 }
 
 }  // namespace
@@ -115,12 +119,18 @@ void ToolLogger::logToolCall(const ToolCallLog& call) {
     queue_.async([this, call] { pendingCalls_.push_back(call); });
 }
 
-void ToolLogger::endTurn(int totalRounds, const std::optional<std::string>& agentResponse) {
-    queue_.async([this, totalRounds, agentResponse] { closeTurn(totalRounds, agentResponse); });
+std::future<std::optional<std::string>> ToolLogger::endTurn(int totalRounds,
+                                                            const std::optional<std::string>& agentResponse) {
+    auto written = std::make_shared<std::promise<std::optional<std::string>>>();
+    auto answer = written->get_future();
+    queue_.async([this, totalRounds, agentResponse, written] {
+        written->set_value(closeTurn(totalRounds, agentResponse));
+    });
+    return answer;
 }
 
-void ToolLogger::closeTurn(int totalRounds, const std::optional<std::string>& agentResponse) {
-    if (!turnTimestamp_ || !turnUserMessage_) return;  // no open turn: the records stay pending
+std::optional<std::string> ToolLogger::closeTurn(int totalRounds, const std::optional<std::string>& agentResponse) {
+    if (!turnTimestamp_ || !turnUserMessage_) return std::nullopt;  // no open turn: the records stay pending
 
     TurnLog turn;
     turn.turnTimestamp = *turnTimestamp_;
@@ -136,8 +146,9 @@ void ToolLogger::closeTurn(int totalRounds, const std::optional<std::string>& ag
         removeLeftoverTemporaryFiles(logsDir_, [](std::string_view name) { return name.ends_with(".json"); });
         leftoversRemoved_ = true;
     }
+    std::optional<std::string> failure = "it could not be encoded";
     try {
-        if (const auto bytes = encodeJSONDocument(turn)) writeLog(logsDir_, turn.turnTimestamp, *bytes);
+        if (const auto bytes = encodeJSONDocument(turn)) failure = writeLog(logsDir_, turn.turnTimestamp, *bytes);
     } catch (const std::exception&) {
         // Nothing is written; the turn is closed all the same.
     }
@@ -147,6 +158,7 @@ void ToolLogger::closeTurn(int totalRounds, const std::optional<std::string>& ag
     turnUserMessage_.reset();
     turnThreadID_.reset();
     pruneOldLogs(keptLogs);
+    return failure;
 }
 
 void ToolLogger::pruneOldLogs(std::size_t keep) {

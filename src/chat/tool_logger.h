@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -72,7 +73,10 @@ public:
     // Collected whether or not a turn is open.
     void logToolCall(const ToolCallLog& call);
     // Writes the open turn's file and closes the turn; without an open turn nothing happens.
-    void endTurn(int totalRounds, const std::optional<std::string>& agentResponse = std::nullopt);
+    // The future answers, once that work has run, why the file could not be written (none when
+    // it was, or when no turn was open).
+    std::future<std::optional<std::string>> endTurn(int totalRounds,
+                                                    const std::optional<std::string>& agentResponse = std::nullopt);
 
     // The newest `count` log files, newest first. Runs on the caller's thread.
     std::vector<LogFile> recentLogPaths(std::size_t count) const;
@@ -81,7 +85,7 @@ public:
     void drain() { queue_.drain(); }
 
 private:
-    void closeTurn(int totalRounds, const std::optional<std::string>& agentResponse);
+    std::optional<std::string> closeTurn(int totalRounds, const std::optional<std::string>& agentResponse);
     void pruneOldLogs(std::size_t keep);
 
     std::filesystem::path logsDir_;

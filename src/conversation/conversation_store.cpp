@@ -170,6 +170,10 @@ std::optional<std::string> ConversationStore::lastFailure() {
     return queue_.sync([&] { return file_.lastFailure(); });
 }
 
+std::uint64_t ConversationStore::listsBuilt() {
+    return queue_.sync([&] { return summariesBuilt_; });
+}
+
 // What one operation works on: the threads and the thread the caller means.
 struct ConversationStore::Operation {
     ConversationStore& store;
@@ -203,6 +207,7 @@ std::vector<ConversationSummary> ConversationStore::summaries(const StoredConver
     if (summariesVersion_ != file_.version()) {
         summaries_ = sortedSummaries(state);
         summariesVersion_ = file_.version();
+        ++summariesBuilt_;
     }
     return summaries_;
 }

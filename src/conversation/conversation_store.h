@@ -45,6 +45,8 @@ public:
 
     // Why the last operation could not read or store the threads; absent when it could.
     std::optional<std::string> lastFailure();
+    // How many times a read built the list of chats: once for each version of the file it reads.
+    std::uint64_t listsBuilt();
 
     ConversationStateResponse conversationState(const std::optional<std::string>& threadID = std::nullopt);
     ConversationStateResponse createThread(const std::optional<std::string>& projectName = std::nullopt);
@@ -123,6 +125,7 @@ private:
 
     std::vector<ConversationSummary> summaries_;
     std::uint64_t summariesVersion_ = 0;
+    std::uint64_t summariesBuilt_ = 0;
     bool unsavedMigration_ = false;  // the threads were migrated from a legacy file not yet rewritten
     CachedStoreFile<StoredConversationState> file_;
     platform::SerialQueue queue_;

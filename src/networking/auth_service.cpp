@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <string_view>
 
 #include "networking/keychain_store.h"
 #include "platform/log.h"
@@ -112,9 +113,47 @@ http::HTTPClientRequest AuthService::tokenRequest(const std::string& grantType, 
     return request;
 }
 
-void AuthService::saveSession(const std::string& accessToken, const std::string& refreshToken) {
+bool AuthService::saveSession(const std::string& accessToken, const std::string& refreshToken,
+                              const std::optional<std::string>& replaces) {
     // One write: written apart, a crash between them would keep a refresh token already spent.
-    KeychainStore::save({{kAccessTokenKey, accessToken}, {kRefreshTokenKey, refreshToken}});
+    if (KeychainStore::save({{kAccessTokenKey, accessToken}, {kRefreshTokenKey, refreshToken}})) {
+        pending_.reset();
+        return true;
+    }
+    log("[AuthService] The session could not be stored; it is kept until it can be");
+    pending_ = PendingSession{accessToken, refreshToken, replaces};
+    return false;
+}
+
+void AuthService::storePendingSession() {
+    if (!pending_) return;
+    bool dropped = false;
+    const bool stored = KeychainStore::update([&](std::map<std::string, std::string>& values) {
+        const auto held = values.find(kRefreshTokenKey);
+        const std::optional<std::string> holds =
+            held == values.end() ? std::nullopt : std::optional<std::string>(held->second);
+        if (holds != pending_->replaces) {
+            dropped = true;
+            return false;
+        }
+        values[kAccessTokenKey] = pending_->accessToken;
+        values[kRefreshTokenKey] = pending_->refreshToken;
+        return true;
+    });
+    if (!stored) return;
+    if (dropped) log("[AuthService] A session stored meanwhile replaces the one kept in memory");
+    pending_.reset();
+    update([](Fields& f) {
+        if (f.errorMessage == kSessionNotSaved) f.errorMessage.reset();
+    });
+}
+
+std::optional<std::string> AuthService::sessionToken(const char* key) {
+    std::lock_guard lock(sessionMutex_);
+    storePendingSession();
+    if (pending_)
+        return std::string_view(key) == kAccessTokenKey ? pending_->accessToken : pending_->refreshToken;
+    return KeychainStore::read(key);
 }
 
 void AuthService::signIn(const std::string& email, const std::string& password) {
@@ -124,6 +163,7 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
     });
     std::optional<std::string> failure;
     std::optional<std::string> signedInEmail;
+    std::optional<std::string> notSaved;  // signed in for this run only
     try {
         const auto request = tokenRequest("password", {{"email", email}, {"password", password}});
         if (!http::isPermittedURL(request.url)) throw http::TransportError("plain HTTP is for the loopback host only");
@@ -139,10 +179,14 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
             const auto refresh = json_fields::lenientText(*reply, "refresh_token");
             if (!access || !refresh) {
                 failure = "Missing tokens in response.";
+            } else if (!usablePair(*access, *refresh)) {
+                // Stored, they would sign in a session that every request and refresh turns down.
+                failure = "The sign-in service answered with tokens that cannot be used.";
             } else {
                 {
                     std::lock_guard lock(sessionMutex_);
-                    saveSession(*access, *refresh);
+                    if (!saveSession(*access, *refresh, KeychainStore::read(kRefreshTokenKey)))
+                        notSaved = kSessionNotSaved;
                 }
                 signedInEmail =
                     json_fields::lenientText(reply->value("user", nlohmann::json::object()), "email").value_or(email);
@@ -158,7 +202,7 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
         } else {
             f.userEmail = signedInEmail;
             f.isAuthenticated = true;
-            f.errorMessage.reset();
+            f.errorMessage = notSaved;
         }
     });
 }
@@ -175,6 +219,7 @@ void AuthService::signOut() {
     std::optional<std::string> refreshToken;
     {
         std::lock_guard lock(sessionMutex_);
+        const std::optional<PendingSession> kept = std::exchange(pending_, std::nullopt);
         KeychainStore::update([&](std::map<std::string, std::string>& values) {
             for (auto [key, taken] : {std::pair{kAccessTokenKey, &accessToken}, {kRefreshTokenKey, &refreshToken}}) {
                 if (const auto found = values.find(key); found != values.end()) *taken = found->second;
@@ -182,6 +227,10 @@ void AuthService::signOut() {
             }
             return accessToken || refreshToken;
         });
+        if (kept) {  // the live pair, not the spent one the file kept
+            accessToken = kept->accessToken;
+            refreshToken = kept->refreshToken;
+        }
         markSignedOut();
     }
     if (!accessToken) return;
@@ -287,12 +336,12 @@ AuthService::Refreshed AuthService::refresh(std::stop_token stop) {
         if (joined) --refreshWaiters_;
     }
     if (ended == Ended::stopped) throw http::TransportError("the request was cancelled");
-    if (ended == Ended::late) return {KeychainStore::read(kAccessTokenKey), Refreshed::PutOff::noAnswer};
+    if (ended == Ended::late) return {sessionToken(kAccessTokenKey), Refreshed::PutOff::noAnswer};
     return pending.get();
 }
 
 AuthService::Refreshed AuthService::performRefresh(std::stop_token stop) {
-    const auto refreshToken = KeychainStore::read(kRefreshTokenKey);
+    const auto refreshToken = sessionToken(kRefreshTokenKey);
     if (!refreshToken) {
         update([](Fields& f) { f.isAuthenticated = false; });
         return {};
@@ -305,37 +354,42 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop) {
         response = transport_->send(request, stop);
     } catch (const http::TransportError&) {
         // Offline: the session stays as it is, and an expired token is not sent to be refused.
-        return {KeychainStore::read(kAccessTokenKey), Refreshed::PutOff::unreachable};
+        return {sessionToken(kAccessTokenKey), Refreshed::PutOff::unreachable};
     }
     // Too busy or failing (a full disk, say): the grant was not refused and the refresh token
     // not spent, so the session stays as it is, as when offline.
     if (response.statusCode == 429 || (response.statusCode >= 500 && response.statusCode <= 599)) {
-        return {KeychainStore::read(kAccessTokenKey), Refreshed::PutOff::busy};
+        return {sessionToken(kAccessTokenKey), Refreshed::PutOff::busy};
     }
     const auto reply = json_fields::parseObject(response.body);
     const auto errorCode = reply ? json_fields::lenientText(*reply, "error") : std::nullopt;
     // A refusal of the app's key says nothing of the session.
     if (response.statusCode == 401 && errorCode == "invalid_api_key") {
-        return {KeychainStore::read(kAccessTokenKey), Refreshed::PutOff::keyRefused};
+        return {sessionToken(kAccessTokenKey), Refreshed::PutOff::keyRefused};
     }
     const auto access = reply ? json_fields::lenientText(*reply, "access_token") : std::nullopt;
     const auto refresh = reply ? json_fields::lenientText(*reply, "refresh_token") : std::nullopt;
     // Stored, unusable tokens would outlive the working session they replaced.
-    const bool granted = response.statusCode == 200 && access && hasExpiry(*access) && refresh && !refresh->empty();
+    const bool granted = response.statusCode == 200 && access && refresh && usablePair(*access, *refresh);
     // Only the service turning the token down ends the session: whatever else answered (a proxy
     // timing out, a captive portal's page, a wrong address) may never have seen it.
     const bool refused = response.statusCode == 401 || response.statusCode == 403 ||
                          (response.statusCode == 400 && errorCode == "invalid_grant");
-    if (!granted && !refused) return {KeychainStore::read(kAccessTokenKey), Refreshed::PutOff::unreachable};
+    if (!granted && !refused) return {sessionToken(kAccessTokenKey), Refreshed::PutOff::unreachable};
     std::lock_guard lock(sessionMutex_);
+    storePendingSession();
+    // The refresh token the file holds for this session: the spent one while a pair is pending.
+    const std::optional<std::string> filed =
+        pending_ && pending_->refreshToken == *refreshToken ? pending_->replaces : refreshToken;
+    if (pending_ && pending_->refreshToken != *refreshToken) return {pending_->accessToken};  // replaced meanwhile
     // A pair stored while the request was out (by a sign-out or sign-in here, or by another copy
     // of the app that refreshed the same session first) wins over this answer, whatever it is,
     // and is the one to use. Compared and written under the file's lock, for those other copies.
     bool stale = false;
     std::optional<std::string> storedAccess;
-    KeychainStore::update([&](std::map<std::string, std::string>& values) {
+    const bool saved = KeychainStore::update([&](std::map<std::string, std::string>& values) {
         const auto stored = values.find(kRefreshTokenKey);
-        if (stored == values.end() || stored->second != *refreshToken) {
+        if (stored == values.end() || stored->second != filed) {
             stale = true;
             if (const auto other = values.find(kAccessTokenKey); stored != values.end() && other != values.end())
                 storedAccess = other->second;
@@ -353,19 +407,28 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop) {
     });
     if (stale) return {storedAccess};
     if (!granted) {
+        pending_.reset();
         markSignedOut();
         return {};
+    }
+    // The service spent the old refresh token: a pair the file refused lives on in memory.
+    if (saved) {
+        pending_.reset();
+    } else {
+        log("[AuthService] The renewed session could not be stored; it is kept until it can be");
+        pending_ = PendingSession{*access, *refresh, filed};
     }
     const auto email = emailFromJWT(*access);
     update([&](Fields& f) {
         f.isAuthenticated = true;
         if (email) f.userEmail = email;
+        if (!saved) f.errorMessage = kSessionNotSaved;
     });
     return {access};
 }
 
 std::optional<std::string> AuthService::getValidToken(std::stop_token stop) {
-    const auto stored = KeychainStore::read(kAccessTokenKey);
+    const auto stored = sessionToken(kAccessTokenKey);
     if (!stored) {
         update([](Fields& f) { f.isAuthenticated = false; });
         return std::nullopt;
@@ -422,6 +485,10 @@ std::optional<std::string> AuthService::emailFromJWT(const std::string& token) {
 }
 
 bool AuthService::isTokenExpired(const std::string& token) const { return expiresWithin(token, 60); }
+
+bool AuthService::usablePair(const std::string& accessToken, const std::string& refreshToken) {
+    return hasExpiry(accessToken) && !refreshToken.empty();
+}
 
 bool AuthService::hasExpiry(const std::string& token) {
     const auto payload = decodeJWTPayload(token);

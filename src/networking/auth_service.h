@@ -115,6 +115,9 @@ public:
     // Expired 60 s before "exp", and when the expiry cannot be read.
     bool isTokenExpired(const std::string& token) const;
 
+    static constexpr const char* kSessionNotSaved =
+        "The session could not be saved: you will be asked to sign in again after Corvane quits.";
+
     static constexpr const char* kAccessTokenKey = "supabase_access_token";
     static constexpr const char* kRefreshTokenKey = "supabase_refresh_token";
 
@@ -143,8 +146,17 @@ private:
     void revoke(std::string accessToken, const std::optional<std::string>& refreshToken, std::stop_token stop);
     bool expiresWithin(const std::string& token, double seconds) const;
     static bool hasExpiry(const std::string& token);
-    void saveSession(const std::string& accessToken, const std::string& refreshToken);
+    // What a sign-in and a refresh store: an access token whose expiry can be read, and a refresh token.
+    static bool usablePair(const std::string& accessToken, const std::string& refreshToken);
+    // Whether the file took the pair; when it did not, the pair is kept in pending_.
+    bool saveSession(const std::string& accessToken, const std::string& refreshToken,
+                     const std::optional<std::string>& replaces);
     void markSignedOut();
+    // The session's token: the pending pair's while the file has not taken it, else the file's.
+    std::optional<std::string> sessionToken(const char* key);
+    // Stores the pending pair once the file takes it; dropped when the file no longer holds the
+    // pair it replaces (a sign-out, a sign-in or a refresh elsewhere wins). Under sessionMutex_.
+    void storePendingSession();
 
     BackendConfiguration configuration_;
     std::shared_ptr<http::HTTPTransport> transport_;
@@ -154,7 +166,15 @@ private:
     Fields fields_;
     std::function<void()> observer_;
 
-    std::mutex sessionMutex_;  // the stored tokens' read-compare-write cycles
+    std::mutex sessionMutex_;  // the stored tokens' read-compare-write cycles, and pending_
+    // A pair the credential file refused (its lock held by another process, a root-owned file):
+    // the session goes on with it for the program's life, and it is stored at the next chance.
+    struct PendingSession {
+        std::string accessToken;
+        std::string refreshToken;
+        std::optional<std::string> replaces;  // the refresh token the file holds instead
+    };
+    std::optional<PendingSession> pending_;
     mutable std::mutex refreshMutex_;
     std::condition_variable_any refreshDone_;  // under refreshMutex_
     int refreshWaiters_ = 0;

@@ -41,17 +41,15 @@ StoreFile::Contents<KeychainStore::Values> KeychainStore::readAll(StoreFile& fil
                              [](const std::string&) {});
 }
 
-void KeychainStore::writeAll(StoreFile& file, const StoreFile::Contents<Values>& values) {
+bool KeychainStore::writeAll(StoreFile& file, const StoreFile::Contents<Values>& values) {
     std::string bytes;
     try {
         bytes = nlohmann::json(values.value).dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
     } catch (const nlohmann::json::exception&) {
-        return;
+        reportWriteFailure("the session is not valid text");
+        return false;
     }
-    if (!file.saveBytes(values, bytes)) return;
-    std::error_code error;
-    fs::permissions(file.path(), fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace, error);
-    if (error) reportWriteFailure(error.message());
+    return file.saveBytes(values, bytes);
 }
 
 std::optional<std::string> KeychainStore::read(const std::string& key) {
@@ -63,33 +61,34 @@ std::optional<std::string> KeychainStore::read(const std::string& key) {
     return found->second;
 }
 
-void KeychainStore::save(const std::string& key, const std::string& value) {
-    update([&](Values& values) {
+bool KeychainStore::save(const std::string& key, const std::string& value) {
+    return update([&](Values& values) {
         values[key] = value;
         return true;
     });
 }
 
-void KeychainStore::save(const std::map<std::string, std::string>& members) {
-    update([&](Values& values) {
+bool KeychainStore::save(const std::map<std::string, std::string>& members) {
+    return update([&](Values& values) {
         for (const auto& [key, value] : members) values[key] = value;
         return true;
     });
 }
 
-void KeychainStore::remove(const std::string& key) {
-    update([&](Values& values) {
+bool KeychainStore::remove(const std::string& key) {
+    return update([&](Values& values) {
         values.erase(key);
         return true;
     });
 }
 
-void KeychainStore::update(const std::function<bool(Values&)>& change) {
+bool KeychainStore::update(const std::function<bool(Values&)>& change) {
     std::lock_guard lock(storeMutex());
     StoreFile file = storeFile();
     const FileLock held = file.lock();  // from the read to the rename: another copy's change is kept
     auto values = readAll(file);
-    if (change(values.value)) writeAll(file, values);
+    if (!change(values.value)) return !held.refusal();
+    return writeAll(file, values);
 }
 
 }  // namespace corvane::networking

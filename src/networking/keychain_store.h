@@ -18,14 +18,17 @@ namespace corvane::networking {
 
 struct KeychainStore {
     static std::optional<std::string> read(const std::string& key);
-    static void save(const std::string& key, const std::string& value);
+    // Each says whether the file holds the change: false when the file could not be locked, read
+    // or written (the reason is logged).
+    static bool save(const std::string& key, const std::string& value);
     // Several members in one write, so that a crash leaves all of them or none.
-    static void save(const std::map<std::string, std::string>& values);
-    static void remove(const std::string& key);  // "delete" in the design; a keyword here
+    static bool save(const std::map<std::string, std::string>& values);
+    static bool remove(const std::string& key);  // "delete" in the design; a keyword here
     // Hands the stored members to `change` and writes what it made of them, all under the file's
     // lock, so that a decision on what another copy of the app stored meanwhile is not undone by
-    // it; nothing is written when `change` answers false.
-    static void update(const std::function<bool(std::map<std::string, std::string>&)>& change);
+    // it; nothing is written when `change` answers false. False when the lock could not be had
+    // or the write failed.
+    static bool update(const std::function<bool(std::map<std::string, std::string>&)>& change);
 
     // The file's location; takes the group's and others' permissions off the folder on every call.
     static std::filesystem::path storeURL();
@@ -34,7 +37,7 @@ private:
     using Values = std::map<std::string, std::string>;
     static StoreFile storeFile();
     static StoreFile::Contents<Values> readAll(StoreFile& file);
-    static void writeAll(StoreFile& file, const StoreFile::Contents<Values>& values);
+    static bool writeAll(StoreFile& file, const StoreFile::Contents<Values>& values);
 };
 
 }  // namespace corvane::networking

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cerrno>
 #include <ctime>
+#include <map>
+#include <mutex>
 #include <random>
 #include <system_error>
 
@@ -36,10 +38,16 @@ bool writeAll(int fd, std::string_view bytes) {
 }
 
 std::atomic<FlockFunction> flockFunction{nullptr};
+std::atomic<LinkFunction> linkFunction{nullptr};
 
 int lockFile(int fd, int operation) {
     const FlockFunction replaced = flockFunction.load();
     return replaced ? replaced(fd, operation) : ::flock(fd, operation);
+}
+
+int linkFile(const char* existing, const char* created) {
+    const LinkFunction replaced = linkFunction.load();
+    return replaced ? replaced(existing, created) : ::link(existing, created);
 }
 
 constexpr size_t kSuffixLength = 12;
@@ -152,14 +160,29 @@ int createLockedTemporary(const fs::path& folder, const fs::path& path, unsigned
 }
 }  // namespace
 
-bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode, FileStamp* written) {
+namespace {
+// The owner may always read what the program keeps; any other permission the replaced file
+// lacked, the new one lacks too.
+unsigned keptMode(const fs::path& path, unsigned mode) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return mode;
+    return mode & ((st.st_mode & 0777) | 0400);
+}
+}  // namespace
+
+bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode, FileStamp* written,
+                         const std::function<bool()>& mayReplace) {
     fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
     fs::path temp;
-    int fd = createLockedTemporary(folder, path, mode, temp);
+    int fd = createLockedTemporary(folder, path, keptMode(path, mode), temp);
     if (fd < 0) return false;
     bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
     struct stat st {};
     if (ok && written) ok = ::fstat(fd, &st) == 0;  // a rename keeps the inode and the times
+    if (ok && mayReplace && !mayReplace()) {
+        ok = false;
+        errno = ENOLCK;
+    }
     // Renamed while still locked: until then a cleaner could take the file for a leftover.
     if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
         int error = errno;  // the caller reports why
@@ -185,15 +208,29 @@ bool writeNewFileAtomically(const fs::path& path, std::string_view bytes, unsign
     if (fd < 0) return false;
     bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
     // A hard link fails where the name is taken, as a rename that may not replace does.
-    if (!ok || ::link(temp.c_str(), path.c_str()) != 0) {
-        int error = errno;
-        ::unlink(temp.c_str());
-        ::close(fd);
+    bool linked = ok && linkFile(temp.c_str(), path.c_str()) == 0;
+    bool renamed = false;
+    if (ok && !linked && errno != EEXIST) {
+        // No hard links here: the name is claimed empty, then the whole file renamed onto it.
+        const int claim = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        ok = claim >= 0 && ::close(claim) == 0;
+        if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+            const int error = errno;
+            ::unlink(path.c_str());  // our own empty claim
+            errno = error;
+            ok = false;
+        }
+        renamed = ok;
+    } else {
+        ok = linked;
+    }
+    const int error = errno;
+    if (!renamed) ::unlink(temp.c_str());
+    ::close(fd);
+    if (!ok) {
         errno = error;
         return false;
     }
-    ::unlink(temp.c_str());
-    ::close(fd);
     int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
@@ -258,12 +295,78 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
         if (fd_ >= 0) ::close(fd_);
         fd_ = std::exchange(other.fd_, -1);
         refusal_ = std::exchange(other.refusal_, std::nullopt);
+        lockPath_ = std::move(other.lockPath_);
     }
     return *this;
 }
 
 FileLock::~FileLock() {
     if (fd_ >= 0) ::close(fd_);  // closing the last descriptor lets the lock go
+}
+
+namespace {
+bool namesFile(const fs::path& path, int fd) {
+    struct stat opened {}, named{};
+    return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
+           opened.st_ino == named.st_ino;
+}
+
+// Every holder writes a token of its own into the lock file as it takes it: a waiter sees the
+// lock change hands even while the file it guards does not change (a read). A lock file that
+// can only be read keeps its token; the guarded file's changes then tell alone.
+std::string holderToken(int fd) {
+    char token[kSuffixLength];
+    const ssize_t n = ::pread(fd, token, sizeof token, 0);
+    return n > 0 ? std::string(token, static_cast<size_t>(n)) : std::string();
+}
+
+void writeHolderToken(int fd) {
+    const std::string token = randomSuffix();
+    (void)!::pwrite(fd, token.data(), token.size(), 0);
+}
+
+// The last refusal of each lock while its holder kept it: the requests that waited behind it
+// are answered at once rather than each waiting the whole bound again.
+struct Progress {
+    std::string token;
+    std::optional<FileStamp> guarded;
+    bool operator==(const Progress&) const = default;
+};
+struct Refusal {
+    Progress seen;
+    platform::Clock::TimePoint at;
+};
+std::mutex refusalsMutex;
+std::map<std::string, Refusal> refusals;
+
+bool refusedJustNow(const fs::path& lockPath, const Progress& now, platform::Clock::TimePoint time,
+                    std::chrono::milliseconds wait) {
+    const std::lock_guard lock(refusalsMutex);
+    const auto found = refusals.find(lockPath.string());
+    return found != refusals.end() && found->second.seen == now && time - found->second.at < wait;
+}
+
+void rememberRefusal(const fs::path& lockPath, const Progress& seen, platform::Clock::TimePoint time) {
+    const std::lock_guard lock(refusalsMutex);
+    refusals[lockPath.string()] = Refusal{seen, time};
+}
+
+void forgetRefusal(const fs::path& lockPath) {
+    const std::lock_guard lock(refusalsMutex);
+    refusals.erase(lockPath.string());
+}
+}  // namespace
+
+bool LockedFile::stillNamed() const {
+    struct stat named {};
+    return ::lstat(lockPath.c_str(), &named) == 0 && static_cast<std::uint64_t>(named.st_dev) == device &&
+           static_cast<std::uint64_t>(named.st_ino) == inode;
+}
+
+std::optional<LockedFile> FileLock::lockedFile() const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return std::nullopt;
+    return LockedFile{lockPath_, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 FileLock FileLock::acquire(const fs::path& path) { return acquire(path, kLockWait); }
@@ -275,36 +378,68 @@ FileLock FileLock::acquire(const fs::path& path, std::chrono::milliseconds wait)
     auto refused = [&](const std::string& why) {
         return FileLock(name + " could not be used to lock " + path.filename().string() + ": " + why);
     };
-    // Never through a symbolic link: it may point at any file. O_NONBLOCK: a FIFO put in its place
-    // must not stall the open.
-    constexpr int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | flags, 0600);
-    if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EISDIR || errno == EROFS))
-        fd = ::open(lockPath.c_str(), O_RDONLY | flags);
-    if (fd < 0) return refused(std::generic_category().message(errno));
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
-        ::close(fd);
-        return refused("it is neither a file nor a folder");
-    }
     auto& clock = platform::clock();
-    const auto deadline = clock.now() + wait;
+    auto deadline = clock.now() + wait;
+    bool firstTry = true;
+    // Once for each lock file found at the name: one deleted or replaced meanwhile is no lock.
     for (;;) {
-        if (lockFile(fd, LOCK_EX | LOCK_NB) == 0) return FileLock(fd);
-        const int error = errno;
-        if (error == EINTR) continue;
-        if (error == EWOULDBLOCK && clock.now() < deadline) {
+        // Never through a symbolic link: it may point at any file. O_NONBLOCK: a FIFO put in its
+        // place must not stall the open.
+        constexpr int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+        int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | flags, 0600);
+        if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EISDIR || errno == EROFS)) {
+            const int first = errno;  // the cause; a read-only retry in an empty folder finds no file
+            fd = ::open(lockPath.c_str(), O_RDONLY | flags);
+            if (fd < 0) errno = first;
+        }
+        if (fd < 0) return refused(std::generic_category().message(errno));
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+            ::close(fd);
+            return refused("it is neither a file nor a folder");
+        }
+        Progress seen{holderToken(fd), fileStamp(path)};
+        for (;;) {
+            if (lockFile(fd, LOCK_EX | LOCK_NB) == 0) {
+                if (!namesFile(lockPath, fd)) break;  // locked a file no longer at the name
+                writeHolderToken(fd);
+                forgetRefusal(lockPath);
+                return FileLock(fd, lockPath);
+            }
+            const int error = errno;
+            if (error == EINTR) continue;
+            if (error != EWOULDBLOCK) {
+                ::close(fd);
+                if (error == ENOLCK) return {};  // a file system without locks: the writes go uncoordinated
+                return refused(std::generic_category().message(error));
+            }
+            const auto now = clock.now();
+            if (firstTry && refusedJustNow(lockPath, seen, now, wait)) {
+                ::close(fd);
+                return FileLock(std::string(kFolderHeldByAnotherCopy));
+            }
+            firstTry = false;
+            // Only a holder that lets nothing move for the whole bound is refused.
+            if (Progress moved{holderToken(fd), fileStamp(path)}; moved != seen) {
+                seen = std::move(moved);
+                deadline = now + wait;
+            }
+            if (now >= deadline) {
+                ::close(fd);
+                rememberRefusal(lockPath, seen, now);
+                return FileLock(std::string(kFolderHeldByAnotherCopy));
+            }
+            if (!namesFile(lockPath, fd)) break;  // wait on what the name holds now
             clock.sleep(std::chrono::milliseconds(5));
-            continue;
         }
         ::close(fd);
-        if (error == ENOLCK) return {};  // a file system without locks: the writes go uncoordinated
-        if (error == EWOULDBLOCK) return FileLock(std::string(kFolderHeldByAnotherCopy));
-        return refused(std::generic_category().message(error));
+        if (clock.now() >= deadline) return FileLock(std::string(kFolderHeldByAnotherCopy));
     }
 }
 
 void setFlockFunctionForTesting(FlockFunction flock) { flockFunction.store(flock); }
+
+void setLinkFunctionForTesting(LinkFunction link) { linkFunction.store(link); }
 
 bool createPrivateFolders(const fs::path& folder) {
     struct stat st {};

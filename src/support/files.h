@@ -59,14 +59,17 @@ private:
 
 // Replaces the file atomically: a temporary file in the same folder, locked while it is written,
 // fsync, rename, fsync of the folder. A reader sees the old or the new contents, never a mixture.
-// The file gets `mode` (less the umask); only the user may read what the program keeps.
-// `written`, when given, receives the stamp of the file written.
+// The file gets `mode` (less the umask), narrowed to what the file it replaces allowed: a
+// permission the user took away stays away; only the user may read what the program keeps.
+// `written`, when given, receives the stamp of the file written. `mayReplace`, when given, is
+// asked last before the rename; false leaves the file as it was (errno ENOLCK).
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, unsigned mode = 0600,
-                         FileStamp* written = nullptr);
+                         FileStamp* written = nullptr, const std::function<bool()>& mayReplace = {});
 
 // As writeFileAtomically, but only where nothing is at the path yet: the name is taken
 // exclusively, so that two writers choosing the same free name never replace each other's file.
-// False with errno EEXIST when the name was taken.
+// False with errno EEXIST when the name was taken. Where no hard link can be made (FAT, exFAT)
+// the name is claimed with an exclusive create and the whole file renamed onto the claim.
 bool writeNewFileAtomically(const std::filesystem::path& path, std::string_view bytes, unsigned mode = 0600);
 
 // Removes the temporary files that an interrupted writeFileAtomically of `path` left beside it
@@ -88,13 +91,24 @@ inline constexpr std::chrono::seconds kLeftoverTemporaryAge{3600};
 // a lock on a file that may be replaced is no lock. flock needs no write access, so a lock file
 // that can only be read still locks. Where the file system has no locks nothing is held and the
 // writes go as they would alone; where no lock can be had for any other reason (the lock file
-// is a symbolic link or cannot be opened, another copy holds it longer than kLockWait) the
-// lock says why, and the write it guards is refused.
+// is a symbolic link or cannot be opened, another copy holds it and makes no progress for
+// kLockWait) the lock says why, and the write it guards is refused.
+// The file a lock was taken on. A lock file deleted or replaced while held lets another copy
+// take a new lock beside this one: the name must still name the file locked.
+struct LockedFile {
+    std::filesystem::path lockPath;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool stillNamed() const;
+};
+
 class FileLock {
 public:
     FileLock() = default;
     FileLock(FileLock&& other) noexcept
-        : fd_(std::exchange(other.fd_, -1)), refusal_(std::exchange(other.refusal_, std::nullopt)) {}
+        : fd_(std::exchange(other.fd_, -1)),
+          refusal_(std::exchange(other.refusal_, std::nullopt)),
+          lockPath_(std::move(other.lockPath_)) {}
     FileLock& operator=(FileLock&& other) noexcept;
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
@@ -103,16 +117,22 @@ public:
     bool held() const { return fd_ >= 0; }
     // Why no lock could be had where the file system has locks; absent when held or without locks.
     const std::optional<std::string>& refusal() const { return refusal_; }
+    // What is held, to ask before a write whether it is still the lock; absent when nothing is.
+    std::optional<LockedFile> lockedFile() const;
 
-    // Waits for whoever holds the lock of `path`, at most `wait` on the platform clock.
+    // Waits for whoever holds the lock of `path` while the holders make progress (the lock
+    // changes hands or the file changes); refused once nothing has moved for `wait` on the
+    // platform clock. After such a refusal the requests behind it are answered at once while
+    // the same holder keeps it, so that none waits longer than the bound.
     static FileLock acquire(const std::filesystem::path& path);
     static FileLock acquire(const std::filesystem::path& path, std::chrono::milliseconds wait);
 
 private:
-    explicit FileLock(int fd) : fd_(fd) {}
+    FileLock(int fd, std::filesystem::path lockPath) : fd_(fd), lockPath_(std::move(lockPath)) {}
     explicit FileLock(std::string refusal) : refusal_(std::move(refusal)) {}
     int fd_ = -1;
     std::optional<std::string> refusal_;
+    std::filesystem::path lockPath_;
 };
 
 // Long enough for another copy's slowest write of a large store; short enough that a window
@@ -124,6 +144,9 @@ inline constexpr std::string_view kFolderHeldByAnotherCopy = "another copy of Co
 // without locks would. Null puts the system's back.
 using FlockFunction = int (*)(int fd, int operation);
 void setFlockFunctionForTesting(FlockFunction flock);
+// The same for link(2), for a file system without hard links.
+using LinkFunction = int (*)(const char* existing, const char* created);
+void setLinkFunctionForTesting(LinkFunction link);
 
 // Creates the folder and whichever of its parents are missing, each new one 0700 (less the umask).
 // Whether the folder exists afterwards.

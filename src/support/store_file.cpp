@@ -83,8 +83,21 @@ std::optional<std::string> StoreFile::encode(const nlohmann::json& document, boo
 bool StoreFile::saveBytes(Found found, const std::string& corruptBytes, const std::string& bytes, FileStamp* written) {
     if (!mayOverwrite(found, corruptBytes)) return false;
     const bool unlocked = lockRefusal_.has_value();  // another copy could write in between
-    if (unlocked || !writeFileAtomically(path_, bytes, options_.mode, written)) {
-        const std::string reason = unlocked ? *lockRefusal_ : std::generic_category().message(errno);
+    // Asked last before the rename: a copy that took a new lock file since may have read the file.
+    // The lock is then taken again, and the write goes only where nobody wrote the file meanwhile.
+    bool lockLost = false;
+    FileLock retaken;
+    auto stillLocked = [&] {
+        if (!locked_ || locked_->stillNamed()) return true;
+        retaken = FileLock::acquire(path_);
+        lockLost = !retaken.held() || fileStamp(path_) != lockedVersion_.stamp();
+        return !lockLost;
+    };
+    if (unlocked || !writeFileAtomically(path_, bytes, options_.mode, written, stillLocked)) {
+        const std::string reason = unlocked   ? *lockRefusal_
+                                   : lockLost ? "its lock file " + locked_->lockPath.filename().string() +
+                                                    " was removed or replaced while this copy held it"
+                                              : std::generic_category().message(errno);
         if (options_.reportWriteFailure)
             options_.reportWriteFailure(reason);
         else

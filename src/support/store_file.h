@@ -67,6 +67,8 @@ public:
     [[nodiscard]] FileLock lock() const {
         FileLock held = FileLock::acquire(path_);
         lockRefusal_ = held.refusal();
+        locked_ = held.lockedFile();
+        lockedVersion_ = HeldVersion::open(path_);
         return held;
     }
     // Why the last lock() could not be had; absent when it was (or the file system has none).
@@ -144,6 +146,8 @@ private:
     Options options_;
     std::optional<std::string> lastFailure_;
     mutable std::optional<std::string> lockRefusal_;
+    mutable std::optional<LockedFile> locked_;
+    mutable HeldVersion lockedVersion_;  // the file as lock() found it
 };
 
 // A store file whose decoded contents stay in memory between operations. The file is read again

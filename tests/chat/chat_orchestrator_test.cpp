@@ -297,6 +297,12 @@ TEST_F(ChatOrchestratorTest, EveryEndingClearsTheCapturesAndLogsItsRoundsAndErro
         std::string logged;
         int assistant;
         bool errorEvent;
+        bool logWritten = true;
+    };
+    // A folder in the logs' place makes every log write fail.
+    const auto logsUnwritable = [&] {
+        std::filesystem::remove_all(logger.logsDir());
+        writeAll(logger.logsDir(), "");
     };
     const std::vector<Case> cases{
         {"respond", [&] { transport->reply(emptyReply()), transport->reply(respondReply("Fine")); }, 1, "Fine", 1,
@@ -310,6 +316,8 @@ TEST_F(ChatOrchestratorTest, EveryEndingClearsTheCapturesAndLogsItsRoundsAndErro
              });
          },
          0, "ERROR: The turn was stopped by the user.", 0, false},
+        {"respond, its log not written", [&] { logsUnwritable(), transport->reply(respondReply("Fine")); }, 1, "", 1,
+         true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -324,9 +332,15 @@ TEST_F(ChatOrchestratorTest, EveryEndingClearsTheCapturesAndLogsItsRoundsAndErro
         const auto o = run(r);
 
         EXPECT_TRUE(conversations.pendingCaptures(threadID).empty());
-        const auto log = lastLog();
-        EXPECT_EQ(log.totalRounds, c.rounds);
-        EXPECT_EQ(log.agentResponse.value_or("").rfind(c.logged, 0), 0u) << log.agentResponse.value_or("");
+        if (c.logWritten) {
+            const auto log = lastLog();
+            EXPECT_EQ(log.totalRounds, c.rounds);
+            EXPECT_EQ(log.agentResponse.value_or("").rfind(c.logged, 0), 0u) << log.agentResponse.value_or("");
+        } else {
+            ASSERT_EQ(o.errors.size(), 1u) << "a lost log went unsaid";
+            EXPECT_EQ(o.errors[0], ChatOrchestrator::toolLogNotWrittenMessage("Not a directory"));
+            EXPECT_TRUE(o.response.ok);
+        }
         EXPECT_EQ(assistantEntries() - assistantBefore, c.assistant);
         EXPECT_EQ(o.errors.size(), c.errorEvent ? 1u : 0u);
         if (c.assistant == 0) {

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/platform.h"
+#include "support/files.h"
 #include "support/iso8601.h"
 #include "support/unicode.h"
 #include "test_support/manual_clock.h"
@@ -143,20 +144,32 @@ TEST_F(ToolLoggerTest, TurnsOfTheSameSecondNeverOverwriteEachOtherAndTheNewestLi
 
 // Copies of the program share the folder: each takes a log's name for itself, so turns ending
 // in the same second never replace one another's log.
+// Where no hard link can be made (FAT, exFAT) the name is taken another way.
 TEST_F(ToolLoggerTest, CopiesEndingTurnsInTheSameSecondKeepEveryLog) {
-    std::vector<std::unique_ptr<ToolLogger>> copies;
-    for (int copy = 0; copy < 3; ++copy) copies.push_back(std::make_unique<ToolLogger>());
-    for (int turn = 0; turn < 30; ++turn)
-        for (size_t copy = 0; copy < copies.size(); ++copy) {
-            copies[copy]->beginTurn("turn " + std::to_string(turn) + " of copy " + std::to_string(copy));
-            copies[copy]->endTurn(1);
-        }
-    for (auto& copy : copies) copy->drain();
+    for (const bool hardLinks : {true, false}) {
+        SCOPED_TRACE(hardLinks ? "hard links" : "no hard links");
+        fs::remove_all(home.appFolder() / "tool-logs");
+        setLinkFunctionForTesting(hardLinks ? nullptr : +[](const char*, const char*) {
+            errno = EPERM;
+            return -1;
+        });
+        std::vector<std::unique_ptr<ToolLogger>> copies;
+        for (int copy = 0; copy < 3; ++copy) copies.push_back(std::make_unique<ToolLogger>());
+        std::vector<std::future<std::optional<std::string>>> written;
+        for (int turn = 0; turn < 30; ++turn)
+            for (size_t copy = 0; copy < copies.size(); ++copy) {
+                copies[copy]->beginTurn("turn " + std::to_string(turn) + " of copy " + std::to_string(copy));
+                written.push_back(copies[copy]->endTurn(1));
+            }
+        for (auto& copy : copies) copy->drain();
+        setLinkFunctionForTesting(nullptr);
 
-    std::set<std::string> messages;
-    for (const auto& file : copies[0]->recentLogPaths(ToolLogger::keptLogs))
-        messages.insert(json::parse(testing::readAll(file.url)).at("userMessage").get<std::string>());
-    EXPECT_EQ(messages.size(), 90u) << "a turn's log replaced another's";
+        std::set<std::string> messages;
+        for (const auto& file : copies[0]->recentLogPaths(ToolLogger::keptLogs))
+            messages.insert(json::parse(testing::readAll(file.url)).at("userMessage").get<std::string>());
+        EXPECT_EQ(messages.size(), 90u) << "a turn's log replaced another's or was lost";
+        for (auto& failure : written) EXPECT_EQ(failure.get(), std::nullopt);
+    }
 }
 
 TEST_F(ToolLoggerTest, EndWithoutAnOpenTurnWritesNothingAndTheNextTurnHoldsOnlyItsOwnCalls) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include <algorithm>
+#include <chrono>
 #include <atomic>
 #include <map>
 #include <memory>
@@ -64,8 +65,9 @@ bool decodes(const fs::path& file) {
     return read.ok() && !nlohmann::json::parse(read.bytes, nullptr, false).is_discarded();
 }
 
-// The lock files as another program, or a copy run as root, may leave them.
-enum class LockFiles { made, symlink, folder, readOnly, otherOwner };
+// The lock files as another program, or a copy run as root, may leave them, or a user told that
+// another copy holds the folder may delete them (every 2 ms here).
+enum class LockFiles { made, symlink, folder, readOnly, otherOwner, deletedMeanwhile };
 
 struct Round {
     size_t acknowledged = 0;
@@ -89,7 +91,8 @@ Round writeAtOnce(const testing::TempHome& home, int copies, LockFiles lockFiles
     for (const auto& file : files) {
         const fs::path lock = home.appFolder() / ("." + file.filename().string() + ".lock");
         switch (lockFiles) {
-            case LockFiles::made: break;
+            case LockFiles::made:
+            case LockFiles::deletedMeanwhile: break;
             case LockFiles::symlink: fs::create_symlink(home.root() / "elsewhere", lock); break;
             case LockFiles::folder: fs::create_directory(lock); break;
             case LockFiles::readOnly:
@@ -110,6 +113,12 @@ Round writeAtOnce(const testing::TempHome& home, int copies, LockFiles lockFiles
             for (const auto& file : files)
                 if (!decodes(file)) ++tornReads;
     });
+    std::thread deleter([&] {
+        while (writing && lockFiles == LockFiles::deletedMeanwhile) {
+            for (const auto& file : files) fs::remove(home.appFolder() / ("." + file.filename().string() + ".lock"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));  // the pace of a storm, not a bound
+        }
+    });
     std::vector<fs::path> acknowledgedFiles;
     {
         std::vector<std::unique_ptr<testing::ChildProcess>> running;
@@ -125,6 +134,7 @@ Round writeAtOnce(const testing::TempHome& home, int copies, LockFiles lockFiles
     }
     writing = false;
     reader.join();
+    deleter.join();
     round.torn = tornReads;
 
     Acknowledged acknowledged;
@@ -173,11 +183,12 @@ TEST(SharedApplicationFolder, TwoCopiesWritingAtOnceLoseNoAcknowledgedChangeAndN
 }
 
 // A lock file that cannot be opened for writing: one that can be read still locks; otherwise
-// every write is refused, never made unlocked and acknowledged.
+// every write is refused, never made unlocked and acknowledged. One deleted while held is no
+// lock: the write it guarded is refused, or made under the lock taken again.
 TEST(SharedApplicationFolder, CopiesWithALockFileTheyCannotWriteLoseNoAcknowledgedChange) {
-    const char* names[] = {"made", "symlink", "folder", "read-only", "another user's"};
-    for (const LockFiles lockFiles :
-         {LockFiles::symlink, LockFiles::folder, LockFiles::readOnly, LockFiles::otherOwner})
+    const char* names[] = {"made", "symlink", "folder", "read-only", "another user's", "deleted meanwhile"};
+    for (const LockFiles lockFiles : {LockFiles::symlink, LockFiles::folder, LockFiles::readOnly,
+                                      LockFiles::otherOwner, LockFiles::deletedMeanwhile})
         for (const int copies : {2, 3}) {
             const std::string row = std::to_string(copies) + " copies, lock files " + names[int(lockFiles)];
             SCOPED_TRACE(row);

@@ -193,13 +193,19 @@ TEST_F(AuthServiceTest, SignInFailuresShowTheTextsOfTheForm) {
         std::string body;
         std::string message;
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {400, R"({"error_description":"Invalid login credentials","msg":"m"})", "Invalid login credentials"},
         {400, R"({"msg":"Too many attempts"})", "Too many attempts"},
         {400, "{}", "Sign in failed."},
         {500, "not json", "Invalid response."},
         {200, R"({"access_token":"a"})", "Missing tokens in response."},
     };
+    // Tokens no request or refresh could use are not stored either.
+    const std::string unusable = "The sign-in service answered with tokens that cannot be used.";
+    const std::string expiring = jwtWith({{"exp", 4102444800}, {"email", "who@example.com"}});
+    for (const auto& [access, refresh] : std::vector<std::pair<std::string, std::string>>{
+             {"", ""}, {"not-a-jwt", "r"}, {jwtWith({{"email", "who@example.com"}}), "r"}, {expiring, ""}})
+        cases.push_back({200, json{{"access_token", access}, {"refresh_token", refresh}}.dump(), unusable});
     for (const auto& c : cases) {
         ScriptedServer server([&](const http::HTTPRequest&) {
             return http::HTTPResponse{c.status, "application/json", c.body};
@@ -209,6 +215,7 @@ TEST_F(AuthServiceTest, SignInFailuresShowTheTextsOfTheForm) {
         EXPECT_EQ(auth.errorMessage(), c.message) << c.body;
         EXPECT_FALSE(auth.isAuthenticated());
         EXPECT_FALSE(auth.isLoading());
+        EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), std::nullopt) << c.body;
     }
     AuthService offline(at(closedURL), transport, backend.clock);
     offline.signIn("who@example.com", "pw");
@@ -383,6 +390,42 @@ TEST_F(AuthServiceTest, ARefreshAnsweredByAnythingButUsableTokensOrARefusedGrant
     EXPECT_EQ(auth->refreshTokenIfNeeded(), std::nullopt);
     EXPECT_FALSE(auth->isAuthenticated());
     EXPECT_EQ(KeychainStore::read(AuthService::kRefreshTokenKey), std::nullopt);
+}
+
+// A lock file the program cannot use (another process's, a root-owned one) makes the credential
+// file refuse every write: a renewed pair it refused was lost with the spent token still stored,
+// and the session ended at the next expiry.
+TEST_F(AuthServiceTest, APairTheCredentialFileRefusedKeepsTheSessionAndIsStoredAtTheNextChance) {
+    const auto auth = signedIn();
+    const auto lock = KeychainStore::storeURL().parent_path() / ".auth.json.lock";
+    const auto refuseWrites = [&] {
+        std::filesystem::remove(lock);
+        std::filesystem::create_symlink(home.root() / "elsewhere", lock);
+    };
+    refuseWrites();
+    backend.clock.sleep(std::chrono::hours(1));
+    const auto renewed = auth->getValidToken();
+    ASSERT_TRUE(renewed);
+    EXPECT_EQ(auth->errorMessage(), AuthService::kSessionNotSaved);
+    backend.clock.sleep(std::chrono::seconds(65));
+    EXPECT_EQ(auth->getValidToken(), renewed) << "the spent pair in the file was used";
+    EXPECT_TRUE(auth->isAuthenticated());
+    EXPECT_EQ(transport->refreshCalls, 1);
+
+    std::filesystem::remove(lock);
+    EXPECT_EQ(auth->getValidToken(), renewed);
+    EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), renewed) << "not stored at the next chance";
+    EXPECT_EQ(auth->errorMessage(), std::nullopt);
+    EXPECT_EQ(chatStatusWith(*renewed), 200);
+
+    refuseWrites();
+    auth->signIn(LocalBackend::kEmail, LocalBackend::kPassword);
+    EXPECT_TRUE(auth->isAuthenticated());
+    EXPECT_EQ(auth->errorMessage(), AuthService::kSessionNotSaved);
+    const auto signedInToken = auth->getValidToken();
+    ASSERT_TRUE(signedInToken);
+    EXPECT_NE(signedInToken, renewed);
+    EXPECT_EQ(chatStatusWith(*signedInToken), 200);
 }
 
 TEST_F(AuthServiceTest, ASignOutDuringARefreshIsNotUndoneByItsAnswer) {

@@ -5,12 +5,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/platform.h"
 #include "support/files.h"
+#include "test_support/manual_clock.h"
 #include "test_support/temp_home.h"
 
 namespace corvane {
@@ -152,6 +156,169 @@ TEST(Files, PrivateFilesAre0600RefuseLinksAndAppendWithoutLosingLines) {
     ASSERT_TRUE(writePrivateFile(p, "{}"));
     ASSERT_EQ(::stat(p.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// A file that already exists is replaced in the program's mode, but never with a permission the
+// user took away from it.
+TEST(Files, AReplacedFileKeepsANarrowerModeItsUserChose) {
+    testing::TempHome home;
+    const auto f = home.root() / "store.json";
+    struct Case {
+        unsigned before, after;
+    };
+    for (const Case c : {Case{0400, 0400}, Case{0600, 0600}, Case{0644, 0600}, Case{0200, 0600}}) {
+        SCOPED_TRACE(c.before);
+        testing::writeAll(f, "old");
+        ASSERT_EQ(::chmod(f.c_str(), c.before), 0);
+        ASSERT_TRUE(writeFileAtomically(f, "new"));
+        struct stat st {};
+        ASSERT_EQ(::stat(f.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, c.after);
+        EXPECT_EQ(testing::readAll(f), "new");
+    }
+}
+
+// FAT and exFAT make no hard links: the name is still taken exclusively, and whole.
+TEST(Files, ANewFileWhereHardLinksFailIsStillWrittenAndItsNameTakenOnce) {
+    struct NoLinks {
+        NoLinks() {
+            setLinkFunctionForTesting([](const char*, const char*) {
+                errno = EPERM;
+                return -1;
+            });
+        }
+        ~NoLinks() { setLinkFunctionForTesting(nullptr); }
+    } noLinks;
+    testing::TempHome home;
+    const auto f = home.root() / "turn.json";
+    ASSERT_TRUE(writeNewFileAtomically(f, "first")) << std::generic_category().message(errno);
+    EXPECT_FALSE(writeNewFileAtomically(f, "second"));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(testing::readAll(f), "first");
+    EXPECT_EQ(std::distance(fs::directory_iterator(home.root()), fs::directory_iterator()), 1) << "a leftover";
+}
+
+// What the flock seam does for the lock tests: another copy's doings at the moment a lock is tried.
+struct Rival {
+    static inline fs::path lockPath;
+    static inline std::atomic<int> calls{0};
+    static inline int holder = -1;             // the other copy's descriptor of the lock file
+    static inline int replaceOnCall = -1;      // the lock file deleted and made anew, held by the other copy
+    static inline int progressEvery = 0;       // the other copy takes the lock again every so many tries
+    static inline int letGoOnCall = -1;        // the other copy lets go
+    static void hold() {
+        if (holder >= 0) ::close(holder);
+        holder = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ::flock(holder, LOCK_EX);
+        (void)!::pwrite(holder, "other-holder", 12, 0);
+    }
+    static int flock(int fd, int operation) {
+        const int call = calls++;
+        if (call == replaceOnCall) {
+            ::unlink(lockPath.c_str());
+            hold();
+        }
+        if (progressEvery > 0 && call % progressEvery == 0) {
+            const std::string token = "holder-" + std::to_string(call);
+            (void)!::pwrite(holder, token.data(), token.size(), 0);
+        }
+        if (call == letGoOnCall) ::close(std::exchange(holder, -1));
+        return ::flock(fd, operation);
+    }
+    explicit Rival(const fs::path& path) {
+        lockPath = path;
+        calls = 0;
+        replaceOnCall = letGoOnCall = -1;
+        progressEvery = 0;
+        setFlockFunctionForTesting(&Rival::flock);
+    }
+    ~Rival() {
+        setFlockFunctionForTesting(nullptr);
+        if (holder >= 0) ::close(std::exchange(holder, -1));
+    }
+};
+
+// A lock taken on a lock file that another copy deleted and made anew meanwhile is no lock: it is
+// taken on what the name holds now, which the other copy holds.
+TEST(FileLock, ALockFileReplacedAsItIsLockedIsTakenAgainOnWhatTheNameHolds) {
+    testing::TempHome home;
+    testing::ManualClock clock;
+    platform::ScopedServices services{{.clock = &clock}};
+    const auto store = home.root() / "store.json";
+    Rival rival(home.root() / ".store.json.lock");
+    Rival::replaceOnCall = 0;
+    const FileLock lock = FileLock::acquire(store, std::chrono::milliseconds(100));
+    EXPECT_FALSE(lock.held()) << "two copies hold the lock at once";
+    EXPECT_EQ(lock.refusal().value_or(""), kFolderHeldByAnotherCopy);
+
+    ::close(std::exchange(Rival::holder, -1));
+    const FileLock again = FileLock::acquire(store, std::chrono::milliseconds(100));
+    ASSERT_TRUE(again.held());
+    ASSERT_TRUE(again.lockedFile());
+    EXPECT_TRUE(again.lockedFile()->stillNamed());
+    ::unlink((home.root() / ".store.json.lock").c_str());
+    EXPECT_FALSE(again.lockedFile()->stillNamed());
+}
+
+// The bound is for a copy that holds the lock and lets nothing move: a folder busy with copies
+// that take turns is waited on, and the requests queued behind a refusal are not each made to
+// wait the whole bound again.
+TEST(FileLock, OnlyAHolderThatMakesNoProgressForTheWholeBoundIsGivenUpOn) {
+    testing::TempHome home;
+    testing::ManualClock clock;
+    platform::ScopedServices services{{.clock = &clock}};
+    const auto store = home.root() / "store.json";
+    Rival rival(home.root() / ".store.json.lock");
+    Rival::hold();
+
+    // Turns taken every 100 tries (half a second) for ten seconds, then the lock let go.
+    Rival::progressEvery = 100;
+    Rival::letGoOnCall = 2000;
+    auto start = clock.now();
+    EXPECT_TRUE(FileLock::acquire(store).held()) << "refused while the other copies made progress";
+    EXPECT_GE(clock.now() - start, std::chrono::seconds(9));
+
+    Rival::calls = 0;
+    Rival::progressEvery = 0;
+    Rival::letGoOnCall = -1;
+    Rival::hold();
+    start = clock.now();
+    EXPECT_EQ(FileLock::acquire(store).refusal().value_or(""), kFolderHeldByAnotherCopy);
+    EXPECT_GE(clock.now() - start, kLockWait);
+    EXPECT_LT(clock.now() - start, kLockWait + std::chrono::milliseconds(100));
+    start = clock.now();
+    for (int queued = 0; queued < 13; ++queued) EXPECT_FALSE(FileLock::acquire(store).held());
+    EXPECT_LT(clock.now() - start, std::chrono::milliseconds(100)) << "each request behind the refusal waited again";
+
+    (void)!::pwrite(Rival::holder, "a new holder", 12, 0);  // the lock changed hands: waited on again
+    start = clock.now();
+    EXPECT_FALSE(FileLock::acquire(store).held());
+    EXPECT_GE(clock.now() - start, kLockWait);
+    ::close(std::exchange(Rival::holder, -1));
+    EXPECT_TRUE(FileLock::acquire(store).held());
+}
+
+// In an empty folder the user may not write, the refusal names the permission, not what the
+// read-only retry found (no lock file).
+TEST(FileLock, ARefusalInAFolderThatCannotBeWrittenNamesThePermission) {
+    testing::TempHome home;
+    const auto folder = home.root() / "read-only";
+    fs::create_directories(folder);
+    ::chmod(home.root().c_str(), 0755);
+    const bool root = ::geteuid() == 0;
+    if (root && ::chown(folder.c_str(), 65534, 65534) != 0) GTEST_SKIP() << "no unprivileged user here";
+    ::chmod(folder.c_str(), 0500);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (root && ::setuid(65534) != 0) ::_exit(10);
+        const std::string refusal = FileLock::acquire(folder / "store.json").refusal().value_or("");
+        ::_exit(refusal.find(std::generic_category().message(EACCES)) != std::string::npos ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 10) GTEST_SKIP() << "no unprivileged user here";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the refusal does not name the permission";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <vector>
 
 #include "platform/log.h"
@@ -47,6 +48,40 @@ TEST(StoreFile, WritesArePrettySortedAndInTheStoresMode) {
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// A copy stopped while it holds the lock, its lock file deleted meanwhile (as a user told that
+// another copy holds the folder may do), another copy taking a new lock and writing: the first
+// copy's write, of what it read before, must not replace the other's.
+TEST(StoreFile, AWriteWhoseLockFileWasReplacedWhileHeldIsRefused) {
+    testing::StoreFixture scene("store.json");
+    const auto path = scene.file();
+    scene.prepare("[1]");
+    StoreFile first(path, "TestStore"), second(path, "TestStore");
+    {
+        const FileLock held = first.lock();
+        auto loaded = first.load<std::vector<int>>();
+        std::filesystem::remove(path.parent_path() / ".store.json.lock");
+        {
+            const FileLock other = second.lock();
+            ASSERT_TRUE(other.held());
+            auto read = second.load<std::vector<int>>();
+            read.value.push_back(2);
+            ASSERT_TRUE(second.save(read, json(read.value)));
+        }
+        loaded.value.push_back(3);
+        EXPECT_FALSE(first.save(loaded, json(loaded.value)));
+        EXPECT_NE(first.lastFailure().value_or("").find(".store.json.lock"), std::string::npos);
+    }
+    EXPECT_EQ(testing::readAll(path), "[\n  1,\n  2\n]");
+
+    // Deleted while nobody wrote the file: the lock is taken again and the write goes.
+    const FileLock held = first.lock();
+    auto loaded = first.load<std::vector<int>>();
+    std::filesystem::remove(path.parent_path() / ".store.json.lock");
+    loaded.value.push_back(3);
+    EXPECT_TRUE(first.save(loaded, json(loaded.value)));
+    EXPECT_EQ(testing::readAll(path), "[\n  1,\n  2,\n  3\n]");
 }
 
 }  // namespace

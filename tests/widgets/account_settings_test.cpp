@@ -23,7 +23,7 @@ using corvane::testing::click;
 class TokenTransport final : public http::HTTPTransport {
 public:
     http::HTTPClientResponse send(const http::HTTPClientRequest&, std::stop_token) override {
-        return {200, R"({"access_token":"a.e30.s","refresh_token":"refresh"})"};
+        return {200, R"({"access_token":"a.eyJleHAiOjQxMDI0NDQ4MDB9.s","refresh_token":"refresh"})"};
     }
 };
 

@@ -61,7 +61,7 @@ public:
         ++calls;
         body = request.body.value_or("");
         released.wait();
-        return {200, R"({"access_token":"a.b.c","refresh_token":"r","user":{"email":"me@example.com"}})"};
+        return {200, R"({"access_token":"a.eyJleHAiOjQxMDI0NDQ4MDB9.c","refresh_token":"r","user":{"email":"me@example.com"}})"};
     }
     std::atomic<int> calls{0};
     std::string body;
