@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <functional>
 
 #include "generated/call_text.h"
 #include "generated/generated_project.h"
@@ -54,6 +56,93 @@ void drawPlugin(json& args, const standin::Project& project) {
         args["plugin_index"] = *rc::gen::inRange(0, 5);
 }
 
+bool mostly() { return *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}}); }
+
+// Audio and instrument tracks that `keep` takes and that a name reaches alone, shown or inside a
+// collapsed folder: the tracks a call can work on. Without them the draw falls back on any name.
+// Drawn by id: a value a replay keeps must not point into the project a former run drew from.
+std::vector<int> plainTracks(const standin::Project& project, const std::function<bool(const standin::Track&)>& keep) {
+    std::vector<int> shown, folded;
+    for (const auto& t : project.tracks)
+        if ((t.kind == standin::TrackKind::audio || t.kind == standin::TrackKind::instrument) && inList(project, t.id) &&
+            idsNamed(project, t.name).size() == 1 && keep(t))
+            (project.isVisible(t.id) ? shown : folded).push_back(t.id);
+    // Mostly the shown ones; one a collapsed folder holds now and then.
+    if (shown.empty() || (!folded.empty() && *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)},
+                                                                            {1, rc::gen::just(true)}})))
+        return folded;
+    return shown;
+}
+
+// One of the track's slots `pick` takes, by the name the slot shows (now and then in another
+// case) or by its index; false when none is taken.
+bool drawSlotOf(json& args, const standin::Track& t, const std::function<bool(const standin::InsertSlot&)>& pick,
+                std::size_t* chosen = nullptr) {
+    std::vector<std::size_t> slots;
+    for (std::size_t i = 0; i < t.strip.inserts.size(); ++i)
+        if (pick(t.strip.inserts[i])) slots.push_back(i);
+    if (slots.empty()) return false;
+    const std::size_t i = *rc::gen::elementOf(slots);
+    if (chosen) *chosen = i;
+    if (mostly())
+        args["plugin_name"] = *rc::gen::weightedOneOf<std::string>(
+            {{4, rc::gen::just(t.strip.inserts[i].plugin)}, {1, rc::gen::just(lower(t.strip.inserts[i].plugin))}});
+    else
+        args["plugin_index"] = static_cast<int>(i);
+    return true;
+}
+
+// A track fit for the call and one of its slots, mostly; else any name and any plug-in.
+void drawTrackAndSlot(json& args, const standin::Project& project,
+                      const std::function<bool(const standin::InsertSlot&)>& pick) {
+    const auto fit = plainTracks(project, [&](const standin::Track& t) {
+        return std::any_of(t.strip.inserts.begin(), t.strip.inserts.end(), pick);
+    });
+    if (!fit.empty() && mostly()) {
+        const standin::Track* t = project.trackById(*rc::gen::elementOf(fit));
+        args["track_name"] = t->name;
+        drawSlotOf(args, *t, pick);
+        return;
+    }
+    args["track_name"] = *genTrackName(project);
+    drawPlugin(args, project);
+}
+
+// The parameters a call may name on a plug-in: shown in its Controls view, and set by a value.
+std::vector<standin::detail::ParamSpec> settableParams(const standin::Project& project, const std::string& plugin) {
+    std::vector<standin::detail::ParamSpec> out;
+    if (const standin::PluginDefinition* def = project.plugin(plugin))
+        for (const auto& p : standin::detail::paramSpecs(*def))
+            if (!p.hidden && (p.sliderLike() || p.type == "toggle" || p.hasOptions())) out.push_back(p);
+    return out;
+}
+
+std::string printed(double v, int decimals) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, v);
+    return text;
+}
+
+// A value the parameter takes, as a user types it: a level within its range or at an end in its
+// unit, a switch's state, an option's label; now and then past an end.
+std::string drawValueFor(const standin::detail::ParamSpec& p) {
+    if (p.type == "toggle") return *rc::gen::elementOf(std::vector<std::string>{"on", "off"});
+    if (p.hasOptions() && !p.options.empty())
+        return *rc::gen::weightedOneOf<std::string>(
+            {{3, rc::gen::elementOf(p.options)},
+             {1, rc::gen::map(rc::gen::elementOf(p.options), [](std::string o) { return lower(o); })}});
+    const double lo = p.displayMin.value_or(p.rawMin), hi = p.displayMax.value_or(p.rawMax);
+    const double span = hi - lo;
+    const int decimals = p.type == "discrete" ? 0 : span < 2 ? 2 : span < 50 ? 1 : 0;
+    const double v = *rc::gen::weightedOneOf<double>(
+        {{4, rc::gen::map(rc::gen::inRange(0, 101), [=](int f) { return lo + span * f / 100; })},
+         {2, rc::gen::elementOf(std::vector<double>{lo, hi})},
+         {1, rc::gen::elementOf(std::vector<double>{lo - span / 2, hi + span / 2})}});
+    const std::string number = printed(v, decimals);
+    if (p.unit.empty()) return number;
+    return number + (p.unit[0] == ':' ? "" : " ") + p.unit;
+}
+
 json genArgs(const std::string& tool, const standin::Project& project) {
     json a = json::object();
     auto name = [&] { return *genTrackName(project); };
@@ -66,16 +155,14 @@ json genArgs(const std::string& tool, const standin::Project& project) {
     if (tool == "get_track_details") {
         oneOrMany("track_names");
     } else if (tool == "get_plugin_parameters" || tool == "remove_plugin") {
-        a["track_name"] = name();
-        drawPlugin(a, project);
+        drawTrackAndSlot(a, project, [](const standin::InsertSlot&) { return true; });
     } else if (tool == "get_arrangement") {
         if (*rc::gen::arbitrary<bool>()) a["track_name"] = name();
     } else if (tool == "set_track_solo" || tool == "set_track_mute") {
         oneOrMany("track_names");
         a["enabled"] = *rc::gen::arbitrary<bool>();
     } else if (tool == "set_plugin_bypass") {
-        a["track_name"] = name();
-        drawPlugin(a, project);
+        drawTrackAndSlot(a, project, [](const standin::InsertSlot&) { return true; });
         a["bypassed"] = *rc::gen::arbitrary<bool>();
     } else if (tool == "control_transport") {
         a["action"] = *rc::gen::elementOf(std::vector<std::string>{"play", "stop", "go_to_beginning"});
@@ -94,6 +181,22 @@ json genArgs(const std::string& tool, const standin::Project& project) {
         a["track_name"] = name();
         a["value"] = *rc::gen::elementOf(std::vector<json>{-64, 63, 0, 20, -30, 100, -100, "+10", "-10", "+127"});
     } else if (tool == "set_plugin_parameter") {
+        // Mostly a parameter of the plug-in in the slot named, by its label or the Controls view's,
+        // with a value it takes.
+        const auto hasParams = [&](const standin::InsertSlot& s) { return !settableParams(project, s.plugin).empty(); };
+        const auto fit = plainTracks(project, [&](const standin::Track& t) {
+            return std::any_of(t.strip.inserts.begin(), t.strip.inserts.end(), hasParams);
+        });
+        std::size_t slot = 0;
+        if (!fit.empty() && mostly()) {
+            const standin::Track* t = project.trackById(*rc::gen::elementOf(fit));
+            a["track_name"] = t->name;
+            drawSlotOf(a, *t, hasParams, &slot);
+            const auto param = *rc::gen::elementOf(settableParams(project, t->strip.inserts[slot].plugin));
+            a["parameter_name"] = *rc::gen::elementOf(std::vector<std::string>{param.label, param.shownLabel()});
+            a["value"] = drawValueFor(param);
+            return a;
+        }
         a["track_name"] = name();
         drawPlugin(a, project);
         a["parameter_name"] =
@@ -111,8 +214,9 @@ json genArgs(const std::string& tool, const standin::Project& project) {
     } else if (tool == "set_send_level") {
         // Mostly a track with a send, on the bus it sends to.
         std::vector<std::pair<std::string, std::string>> sends;
-        for (const auto& t : project.tracks)
-            for (const auto& send : t.strip.sends) sends.push_back({t.name, "Bus " + std::to_string(send.bus)});
+        for (int id : plainTracks(project, [](const standin::Track& t) { return !t.strip.sends.empty(); }))
+            for (const auto& send : project.trackById(id)->strip.sends)
+                sends.push_back({project.trackById(id)->name, "Bus " + std::to_string(send.bus)});
         if (!sends.empty() && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
             const auto& [track, bus] = sends[static_cast<std::size_t>(*rc::gen::inRange<std::size_t>(0, sends.size()))];
             a["track_name"] = track;
@@ -128,38 +232,58 @@ json genArgs(const std::string& tool, const standin::Project& project) {
         else
             a["delta_db"] = *rc::gen::elementOf(std::vector<json>{1, -1, 0.5, 20, -20, "+2", -7, 4, -13});
     } else if (tool == "ensure_bus_track") {
-        a["source_track"] = name();
-        a["bus_label"] = *rc::gen::elementOf(std::vector<std::string>{"Bus 1", "Bus 2", "Bus 4"});
+        // Mostly a track that sends to the bus: the bus's strip is reached through that send.
+        const auto senders = plainTracks(project, [](const standin::Track& t) { return !t.strip.sends.empty(); });
+        if (!senders.empty() && mostly()) {
+            const standin::Track* t = project.trackById(*rc::gen::elementOf(senders));
+            a["source_track"] = t->name;
+            a["bus_label"] = "Bus " + std::to_string((*rc::gen::elementOf(t->strip.sends)).bus);
+        } else {
+            a["source_track"] = name();
+            a["bus_label"] = *rc::gen::elementOf(std::vector<std::string>{"Bus 1", "Bus 2", "Bus 4"});
+        }
     } else if (tool == "add_plugin") {
-        a["track_name"] = name();
+        const auto fit = plainTracks(project, [](const standin::Track&) { return true; });
+        a["track_name"] = !fit.empty() && mostly() ? project.trackById(*rc::gen::elementOf(fit))->name : name();
         a["plugin_name"] =
             *rc::gen::elementOf(std::vector<std::string>{"Compressor", "Channel EQ", "Limiter", "Drift Delay", "Nope"});
         if (*rc::gen::arbitrary<bool>()) a["slot_index"] = *rc::gen::inRange(0, 5);
     } else if (tool == "set_plugin_sidechain") {
         // Mostly a track whose chain has a plug-in with a side chain.
-        std::vector<std::string> keyed;
-        for (const auto& t : project.tracks)
-            for (const auto& s : t.strip.inserts)
-                if (s.plugin == "Compressor") keyed.push_back(t.name);
+        std::vector<std::string> keyed, sources;
+        for (int id : plainTracks(project, [](const standin::Track& t) {
+                 return std::any_of(t.strip.inserts.begin(), t.strip.inserts.end(),
+                                    [](const standin::InsertSlot& s) { return s.plugin == "Compressor"; });
+             }))
+            keyed.push_back(project.trackById(id)->name);
+        // Mostly a source the side chain menu lists once: an audio or instrument track of its own name.
+        for (int id : plainTracks(project, [](const standin::Track&) { return true; }))
+            sources.push_back(project.trackById(id)->name);
         a["track_name"] =
             keyed.empty()
                 ? name()
-                : *rc::gen::weightedOneOf<std::string>({{3, rc::gen::elementOf(keyed)}, {1, genTrackName(project)}});
+                : *rc::gen::weightedOneOf<std::string>({{6, rc::gen::elementOf(keyed)}, {1, genTrackName(project)}});
         if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}}))
             a["plugin_name"] = "Compressor";
         else
             drawPlugin(a, project);
+        if (sources.empty()) sources.push_back(*genTrackName(project));
         a["source"] = *rc::gen::weightedOneOf<std::string>(
-            {{4, genTrackName(project)},
+            {{8, rc::gen::elementOf(sources)},
+             {2, genTrackName(project)},
              {1, rc::gen::elementOf(std::vector<std::string>{"Bus 1", "1", "Internal", "Reverb"})}});
     } else if (tool == "reorder_plugin") {
         // Mostly a track with two or more plug-ins to move between.
-        std::vector<const standin::Track*> chains;
-        for (const auto& t : project.tracks)
-            if (t.strip.inserts.size() >= 2) chains.push_back(&t);
-        if (!chains.empty() && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
-            const auto* t = chains[*rc::gen::inRange<std::size_t>(0, chains.size())];
-            const int slots = static_cast<int>(t->strip.inserts.size());
+        // The analysis plug-in that ends a chain stays there: mostly the slots above it.
+        const auto movable = [](const standin::Track& t) {
+            const auto& chain = t.strip.inserts;
+            return static_cast<int>(chain.size()) - (!chain.empty() && chain.back().plugin == "Corvane" ? 1 : 0);
+        };
+        const auto chains = plainTracks(project, [&](const standin::Track& t) { return movable(t) >= 2; });
+        if (!chains.empty() && mostly()) {
+            const standin::Track* t = project.trackById(*rc::gen::elementOf(chains));
+            const int slots = *rc::gen::weightedOneOf<int>(
+                {{4, rc::gen::just(movable(*t))}, {1, rc::gen::just(static_cast<int>(t->strip.inserts.size()))}});
             a["track_name"] = t->name;
             a["from_index"] = *rc::gen::inRange(0, slots);
             a["to_index"] = *rc::gen::inRange(0, slots);

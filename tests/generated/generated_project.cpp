@@ -221,7 +221,8 @@ int arrangeCount(const ProjectShape& shape) {
 rc::Gen<ProjectShape> genProject() {
     return rc::gen::exec([] {
         ProjectShape p;
-        const int buses = *rc::gen::inRange(0, 3);
+        // Most projects have buses: sends, their aux tracks and side chains need them.
+        const int buses = *rc::gen::weightedOneOf<int>({{1, rc::gen::just(0)}, {3, rc::gen::inRange(1, 3)}});
         for (int i = 0; i < buses; ++i) {
             p.auxNames.push_back(*rc::gen::elementOf(kAuxNames));
             p.auxShown.push_back(*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}}));
