@@ -5,6 +5,7 @@
 #include <cmath>
 #include <set>
 
+#include "generated/answer_checks.h"
 #include "generated/call_text.h"
 #include "generated/generated_project.h"
 #include "platform/standin/plugin_parameters.h"
@@ -130,24 +131,6 @@ std::pair<int, int> sendStepsAround(double db) {
     if (std::fabs(standin::taper::sendDetentDb(lower) - db) < 1e-9 || lower + 1 >= standin::taper::kSendDetents)
         return {lower, lower};
     return {lower, lower + 1};
-}
-
-// The slot a call names on a track of the project before it ran, when it names exactly one.
-std::optional<int> slotUidAsked(const GeneratedCall& c, const standin::Track& t) {
-    const auto& inserts = t.strip.inserts;
-    if (c.args.contains("plugin_index")) {
-        const int i = c.args["plugin_index"].get<int>();
-        if (i < 0 || i >= static_cast<int>(inserts.size())) return std::nullopt;
-        return inserts[static_cast<std::size_t>(i)].uid;
-    }
-    if (!c.args.contains("plugin_name")) return std::nullopt;
-    std::optional<int> found;
-    for (const auto& s : inserts)
-        if (lower(s.plugin) == lower(c.args["plugin_name"].get<std::string>())) {
-            if (found) return std::nullopt;
-            found = s.uid;
-        }
-    return found;
 }
 
 // A parameter set with success shows the value asked, as the slot's own display reads it: a switch
@@ -540,6 +523,23 @@ bool mustWork(const GeneratedCall& c, const standin::Project& bp) {
 }
 }  // namespace
 
+std::optional<int> slotUidAsked(const GeneratedCall& c, const standin::Track& t) {
+    const auto& inserts = t.strip.inserts;
+    if (c.args.contains("plugin_index")) {
+        const int i = c.args["plugin_index"].get<int>();
+        if (i < 0 || i >= static_cast<int>(inserts.size())) return std::nullopt;
+        return inserts[static_cast<std::size_t>(i)].uid;
+    }
+    if (!c.args.contains("plugin_name")) return std::nullopt;
+    std::optional<int> found;
+    for (const auto& s : inserts)
+        if (lower(s.plugin) == lower(c.args["plugin_name"].get<std::string>())) {
+            if (found) return std::nullopt;
+            found = s.uid;
+        }
+    return found;
+}
+
 std::vector<std::string> violations(const GeneratedCall& c, const standin::Project& bp, const ProjectState& before,
                                     const ProjectState& after, const Outcome& o) {
     std::vector<std::string> out;
@@ -599,6 +599,10 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
 
     checkSelection(c, bp, before, after, targets, said, names, out);
     checkWindows(c, before, after, o, said, names, out);
+    checkStatedValues(c, bp, after, said, out);
+    if (stopped) checkChainStated(before, after, said, out);
+    checkWindowOrder(c, before, after, out);
+    checkPlayhead(c, before, after, o.took, stopped, said, out);
     if (c.tool != "control_transport" && c.tool != "listen_to_playback" && !before.transport["playing"].get<bool>() &&
         !after.transport["playing"].get<bool>() &&
         // Logic Pro's position display shows whole ticks: a playhead put back through it keeps no fraction.
