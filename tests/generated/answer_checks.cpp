@@ -255,14 +255,20 @@ void checkPlayhead(const GeneratedCall& c, const ProjectState& before, const Pro
         return;
     }
     if (c.tool != "control_transport") return;
-    // A transport call moves the playhead only as it says: to the start, or on with playback.
+    // A transport call moves the playhead only as it says: to the start, or on with playback as
+    // the simulated Logic Pro plays (back to the cycle's start at its end, held at the project's end).
     const std::string action = c.args["action"].get<std::string>();
     const double start = action == "go_to_beginning" ? 0 : before.playheadTicks;
     const bool plays = wasPlaying || after.transport["playing"].get<bool>();
     const double span = plays ? after.ticksPerSecond * took + 1 : 1;
-    // A loop or the project's end may send playback back; a Stop may come before the press.
-    if (after.transport["cycle"].get<bool>() || start + span >= after.endTicks) return;
-    const bool asSaid = after.playheadTicks >= start - 1 && after.playheadTicks <= start + span;
+    const double cycleStart = (after.transport["cycleStart"].get<int>() - 1) * after.ticksPerBar;
+    const double cycleEnd = (after.transport["cycleEnd"].get<int>() - 1) * after.ticksPerBar;
+    const auto within = [&](double lo, double hi) { return after.playheadTicks >= lo - 1 && after.playheadTicks <= hi; };
+    const bool wraps = plays && after.transport["cycle"].get<bool>() && cycleEnd > cycleStart && start < cycleEnd &&
+                       start + span >= cycleEnd;
+    const bool asSaid = within(start, start + span) || (wraps && within(cycleStart, cycleStart + start + span - cycleEnd)) ||
+                        (plays && start + span >= after.endTicks && within(after.endTicks, after.endTicks));
+    // A Stop may come before the press.
     const bool untouched = stopped && std::fabs(after.playheadTicks - before.playheadTicks) < 1;
     if (!asSaid && !untouched) out.push_back("unnamed change: " + moved + " on '" + action + "'");
 }

@@ -285,7 +285,8 @@ rc::Gen<ProjectShape> genProject() {
             {{4, rc::gen::just(std::string("Stereo Out"))}, {1, rc::gen::just(std::string("Master"))}});
         p.outputShown = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         p.playing = *rc::gen::weightedOneOf<bool>({{5, rc::gen::just(false)}, {1, rc::gen::just(true)}});
-        p.mixerInFront = *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+        p.mixerWindow = *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+        if (p.mixerWindow) p.mixerFirst = *rc::gen::arbitrary<bool>();
         p.selected = *rc::gen::inRange(0, n);
         // CORVANE_GENERATED_SHIFT_CLICKS=below keeps the Shift-clicks below the selected track (a
         // run that looks past what upward selections show).
@@ -315,7 +316,8 @@ rc::Gen<ProjectShape> genProject() {
 json scenarioOf(const ProjectShape& shape) {
     json scenario = readScenario("demo-song.json");
     scenario["plugins"] = pluginDefinitions();
-    scenario["ui"]["mixerWindow"] = shape.mixerInFront;
+    scenario["ui"]["mixerWindow"] = shape.mixerWindow;
+    scenario["ui"]["mixerWindowFirst"] = shape.mixerFirst;
     if (!shape.faults.empty()) {
         if (!scenario.contains("faults")) scenario["faults"] = json::object();
         scenario["faults"].update(shape.faults);
@@ -357,7 +359,7 @@ void showValue(const ProjectShape& shape, std::ostream& os) {
               {"collapsedByHand", shape.collapsedByHand},
               {"windowsOpened", shape.windowsOpened}};
     json brief = scenarioOf(shape)["project"];
-    brief["mixerInFront"] = shape.mixerInFront;
+    brief["mixerWindow"] = shape.mixerFirst ? "in front" : shape.mixerWindow ? "behind" : "none";
     if (!shape.faults.empty()) brief["faults"] = shape.faults;
     brief["byHand"] = hand;
     os << brief.dump();
