@@ -67,8 +67,8 @@ std::vector<int> plainTracks(const standin::Project& project, const std::functio
         if ((t.kind == standin::TrackKind::audio || t.kind == standin::TrackKind::instrument) && inList(project, t.id) &&
             idsNamed(project, t.name).size() == 1 && keep(t))
             (project.isVisible(t.id) ? shown : folded).push_back(t.id);
-    // Mostly the shown ones; one a collapsed folder holds now and then.
-    if (shown.empty() || (!folded.empty() && *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)},
+    // Mostly the shown ones (a call selects its track); one a collapsed folder holds now and then.
+    if (shown.empty() || (!folded.empty() && *rc::gen::weightedOneOf<bool>({{9, rc::gen::just(false)},
                                                                             {1, rc::gen::just(true)}})))
         return folded;
     return shown;
