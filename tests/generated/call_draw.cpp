@@ -56,7 +56,11 @@ void drawPlugin(json& args, const standin::Project& project) {
         args["plugin_index"] = *rc::gen::inRange(0, 5);
 }
 
-bool mostly() { return *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}}); }
+// Most draws are calls a healthy Logic Pro lets succeed; `of` in `of + 1` for those that need the
+// most to line up (a send, a side chain and its source).
+bool mostly(std::size_t of = 3) {
+    return *rc::gen::weightedOneOf<bool>({{of, rc::gen::just(true)}, {1, rc::gen::just(false)}});
+}
 
 // Audio and instrument tracks that `keep` takes and that a name reaches alone, shown or inside a
 // collapsed folder: the tracks a call can work on. Without them the draw falls back on any name.
@@ -217,7 +221,7 @@ json genArgs(const std::string& tool, const standin::Project& project) {
         for (int id : plainTracks(project, [](const standin::Track& t) { return !t.strip.sends.empty(); }))
             for (const auto& send : project.trackById(id)->strip.sends)
                 sends.push_back({project.trackById(id)->name, "Bus " + std::to_string(send.bus)});
-        if (!sends.empty() && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
+        if (!sends.empty() && mostly(6)) {
             const auto& [track, bus] = sends[static_cast<std::size_t>(*rc::gen::inRange<std::size_t>(0, sends.size()))];
             a["track_name"] = track;
             a["bus_label"] = bus;
@@ -234,7 +238,7 @@ json genArgs(const std::string& tool, const standin::Project& project) {
     } else if (tool == "ensure_bus_track") {
         // Mostly a track that sends to the bus: the bus's strip is reached through that send.
         const auto senders = plainTracks(project, [](const standin::Track& t) { return !t.strip.sends.empty(); });
-        if (!senders.empty() && mostly()) {
+        if (!senders.empty() && mostly(6)) {
             const standin::Track* t = project.trackById(*rc::gen::elementOf(senders));
             a["source_track"] = t->name;
             a["bus_label"] = "Bus " + std::to_string((*rc::gen::elementOf(t->strip.sends)).bus);
@@ -263,7 +267,7 @@ json genArgs(const std::string& tool, const standin::Project& project) {
             keyed.empty()
                 ? name()
                 : *rc::gen::weightedOneOf<std::string>({{6, rc::gen::elementOf(keyed)}, {1, genTrackName(project)}});
-        if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}}))
+        if (mostly(6))
             a["plugin_name"] = "Compressor";
         else
             drawPlugin(a, project);

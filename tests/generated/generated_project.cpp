@@ -55,7 +55,9 @@ TrackShape genTrack(const std::string& kind, int buses, const std::vector<std::s
     const int slots = *rc::gen::inRange(0, 4);
     for (int i = 0; i < slots; ++i) {
         SlotShape s;
-        s.plugin = *rc::gen::elementOf(pluginPool());
+        // The Compressor twice as often: it has a side chain and parameters a call can set.
+        s.plugin = *rc::gen::weightedOneOf<std::string>(
+            {{1, rc::gen::elementOf(pluginPool())}, {1, rc::gen::just(std::string("Compressor"))}});
         s.bypassed = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         t.inserts.push_back(s);
     }
