@@ -236,7 +236,7 @@ void checkWindowOrder(const GeneratedCall& c, const ProjectState& before, const 
 }
 
 void checkPlayhead(const GeneratedCall& c, const ProjectState& before, const ProjectState& after, double took,
-                   bool stopped, const std::string& said, std::vector<std::string>& out) {
+                   bool stopped, bool succeeded, const std::string& said, std::vector<std::string>& out) {
     const bool wasPlaying = before.transport["playing"].get<bool>();
     const auto barOf = [&](double ticks) { return static_cast<int>(std::floor(ticks / after.ticksPerBar)) + 1; };
     const std::string moved =
@@ -252,6 +252,14 @@ void checkPlayhead(const GeneratedCall& c, const ProjectState& before, const Pro
                           std::to_string(barOf(after.playheadTicks)));
         if (!named && !wasPlaying && barOf(before.playheadTicks) != barOf(after.playheadTicks))
             out.push_back("unnamed change: " + moved);
+        // A listen that played to its end leaves the playhead on its start bar, held at the project's last.
+        if (succeeded && c.args.contains("start_bar") && c.args["start_bar"].is_number_integer()) {
+            const int last = static_cast<int>(std::lround(after.endTicks / after.ticksPerBar));
+            const int startBar = std::clamp(c.args["start_bar"].get<int>(), 1, last);
+            if (barOf(after.playheadTicks) != startBar)
+                out.push_back("playhead not put back: the listen from bar " + std::to_string(startBar) +
+                              " left it on bar " + std::to_string(barOf(after.playheadTicks)));
+        }
         return;
     }
     if (c.tool != "control_transport") return;

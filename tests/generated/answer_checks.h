@@ -25,8 +25,9 @@ void checkChainStated(const ProjectState& before, const ProjectState& after, con
 // A reading tool leaves Logic Pro's windows in the order it found them.
 void checkWindowOrder(const GeneratedCall& c, const ProjectState& before, const ProjectState& after,
                       std::vector<std::string>& out);
-// A listen names the bar it leaves the playhead on; a transport call moves it only as it says.
+// A listen names the bar it leaves the playhead on, its start bar once it played to the end; a
+// transport call moves the playhead only as it says.
 void checkPlayhead(const GeneratedCall& c, const ProjectState& before, const ProjectState& after, double took,
-                   bool stopped, const std::string& said, std::vector<std::string>& out);
+                   bool stopped, bool succeeded, const std::string& said, std::vector<std::string>& out);
 
 }  // namespace corvane::generated

@@ -611,7 +611,7 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
     checkStatedValues(c, bp, after, said, out);
     if (stopped) checkChainStated(before, after, said, out);
     checkWindowOrder(c, before, after, out);
-    checkPlayhead(c, before, after, o.took, stopped, said, out);
+    checkPlayhead(c, before, after, o.took, stopped, o.succeeded, said, out);
     if (c.tool != "control_transport" && c.tool != "listen_to_playback" && !before.transport["playing"].get<bool>() &&
         !after.transport["playing"].get<bool>() &&
         // Logic Pro's position display shows whole ticks: a playhead put back through it keeps no fraction.
