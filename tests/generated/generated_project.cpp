@@ -55,7 +55,9 @@ TrackShape genTrack(const std::string& kind, int buses, const std::vector<std::s
     const int slots = *rc::gen::inRange(0, 4);
     for (int i = 0; i < slots; ++i) {
         SlotShape s;
-        s.plugin = *rc::gen::elementOf(pluginPool());
+        // The Compressor twice as often: it has a side chain and parameters a call can set.
+        s.plugin = *rc::gen::weightedOneOf<std::string>(
+            {{1, rc::gen::elementOf(pluginPool())}, {1, rc::gen::just(std::string("Compressor"))}});
         s.bypassed = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         t.inserts.push_back(s);
     }
@@ -221,7 +223,8 @@ int arrangeCount(const ProjectShape& shape) {
 rc::Gen<ProjectShape> genProject() {
     return rc::gen::exec([] {
         ProjectShape p;
-        const int buses = *rc::gen::inRange(0, 3);
+        // Most projects have buses: sends, their aux tracks and side chains need them.
+        const int buses = *rc::gen::weightedOneOf<int>({{1, rc::gen::just(0)}, {3, rc::gen::inRange(1, 3)}});
         for (int i = 0; i < buses; ++i) {
             p.auxNames.push_back(*rc::gen::elementOf(kAuxNames));
             p.auxShown.push_back(*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}}));
@@ -284,7 +287,8 @@ rc::Gen<ProjectShape> genProject() {
             {{4, rc::gen::just(std::string("Stereo Out"))}, {1, rc::gen::just(std::string("Master"))}});
         p.outputShown = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         p.playing = *rc::gen::weightedOneOf<bool>({{5, rc::gen::just(false)}, {1, rc::gen::just(true)}});
-        p.mixerInFront = *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+        p.mixerWindow = *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+        if (p.mixerWindow) p.mixerFirst = *rc::gen::arbitrary<bool>();
         p.selected = *rc::gen::inRange(0, n);
         // CORVANE_GENERATED_SHIFT_CLICKS=below keeps the Shift-clicks below the selected track (a
         // run that looks past what upward selections show).
@@ -314,7 +318,8 @@ rc::Gen<ProjectShape> genProject() {
 json scenarioOf(const ProjectShape& shape) {
     json scenario = readScenario("demo-song.json");
     scenario["plugins"] = pluginDefinitions();
-    scenario["ui"]["mixerWindow"] = shape.mixerInFront;
+    scenario["ui"]["mixerWindow"] = shape.mixerWindow;
+    scenario["ui"]["mixerWindowFirst"] = shape.mixerFirst;
     if (!shape.faults.empty()) {
         if (!scenario.contains("faults")) scenario["faults"] = json::object();
         scenario["faults"].update(shape.faults);
@@ -356,7 +361,7 @@ void showValue(const ProjectShape& shape, std::ostream& os) {
               {"collapsedByHand", shape.collapsedByHand},
               {"windowsOpened", shape.windowsOpened}};
     json brief = scenarioOf(shape)["project"];
-    brief["mixerInFront"] = shape.mixerInFront;
+    brief["mixerWindow"] = shape.mixerFirst ? "in front" : shape.mixerWindow ? "behind" : "none";
     if (!shape.faults.empty()) brief["faults"] = shape.faults;
     brief["byHand"] = hand;
     os << brief.dump();

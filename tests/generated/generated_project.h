@@ -48,7 +48,8 @@ struct ProjectShape {
     std::string outputName = "Stereo Out";  // the user may have renamed the output track
     bool outputShown = false;               // and shown it in the track list
     bool playing = false;
-    bool mixerInFront = false;
+    bool mixerWindow = false;  // a Mixer window open, behind the Tracks window
+    bool mixerFirst = false;   // and in front of it
     nlohmann::json faults = nlohmann::json::object();  // the stand-in's fault knobs, as a scenario gives them
     // Hand actions once loaded, by position in the depth-first track list.
     int selected = 0;

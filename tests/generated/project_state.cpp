@@ -41,6 +41,9 @@ ProjectState ProjectState::read(const standin::World& world) {
     s.transport = {{"playing", t.playing},   {"recording", t.recording},   {"cycle", t.cycleOn},
                    {"cycleStart", t.cycleStartBar}, {"cycleEnd", t.cycleEndBar}, {"tempo", t.tempo}};
     s.playheadTicks = t.positionTicks;
+    s.ticksPerBar = t.ticksPerBar();
+    s.ticksPerSecond = t.ticksPerSecond();
+    s.endTicks = t.endTicks();
     json windows = json::array();
     for (const auto& w : ui.pluginWindows) windows.push_back({{"title", w.title}, {"slot", w.slotUid}, {"view", w.view}});
     s.ui = {{"menu", ui.openMenu},

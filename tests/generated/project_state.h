@@ -20,6 +20,7 @@ struct ProjectState {
     int focused = -1;                      // the one the strip follows
     nlohmann::json transport;              // playing, recording, cycle, tempo (not the moving playhead)
     double playheadTicks = 0;
+    double ticksPerBar = 3840, ticksPerSecond = 1920, endTicks = 0;
     nlohmann::json ui;                     // open menu, name field, plug-in windows, windows
 
     static ProjectState read(const standin::World& world);

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <set>
 
+#include "generated/answer_checks.h"
+#include "generated/call_text.h"
 #include "generated/generated_project.h"
 #include "platform/standin/plugin_parameters.h"
 #include "platform/standin/taper.h"
@@ -32,263 +34,6 @@ bool isReadingTool(const std::string& tool) {
 
 namespace {
 
-// ---- drawing arguments --------------------------------------------------------------------------
-
-std::string lower(std::string s);
-std::string trimmed(const std::string& s);
-
-rc::Gen<std::string> genTrackName(const standin::Project& project) {
-    std::vector<std::string> present, folded, shared;
-    for (const auto& t : project.tracks) {
-        present.push_back(t.name);
-        // In the list but inside a collapsed folder: found only by looking into it, and looked for
-        // only when a shown track bears the name too.
-        if (project.isVisible(t.id) || !t.inArrange || t.parent < 0) continue;
-        folded.push_back(t.name);
-        for (const auto& u : project.tracks)
-            if (project.isVisible(u.id) && lower(trimmed(u.name)) == lower(trimmed(t.name))) shared.push_back(u.name);
-    }
-    if (folded.empty()) folded = present;
-    if (shared.empty()) shared = present;
-    return rc::gen::weightedOneOf<std::string>({{3, rc::gen::elementOf(present)},
-                                                {1, rc::gen::elementOf(namePool())},
-                                                {1, rc::gen::elementOf(folded)},
-                                                {2, rc::gen::elementOf(shared)}});
-}
-
-rc::Gen<std::string> genFolderName(const standin::Project& project) {
-    std::vector<std::string> folders;
-    for (const auto& t : project.tracks)
-        if (t.kind == standin::TrackKind::folder) folders.push_back(t.name);
-    if (folders.empty()) return genTrackName(project);
-    return rc::gen::weightedOneOf<std::string>({{3, rc::gen::elementOf(folders)}, {1, genTrackName(project)}});
-}
-
-// The plug-in by name (as the slot shows it, or in another case) or by slot index.
-void drawPlugin(json& args, const standin::Project& project) {
-    const standin::Track* t = project.track(args.value("track_name", std::string()));
-    std::vector<std::string> names = pluginPool();
-    names.push_back("compressor");
-    names.push_back("Corvane");
-    if (t)
-        for (const auto& s : t->strip.inserts) names.push_back(s.plugin);
-    if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}}))
-        args["plugin_name"] = *rc::gen::elementOf(names);
-    else
-        args["plugin_index"] = *rc::gen::inRange(0, 5);
-}
-
-json genArgs(const std::string& tool, const standin::Project& project) {
-    json a = json::object();
-    auto name = [&] { return *genTrackName(project); };
-    auto oneOrMany = [&](const char* many) {
-        if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}}))
-            a["track_name"] = name();
-        else
-            a[many] = json::array({name(), name()});
-    };
-    if (tool == "get_track_details") {
-        oneOrMany("track_names");
-    } else if (tool == "get_plugin_parameters" || tool == "remove_plugin") {
-        a["track_name"] = name();
-        drawPlugin(a, project);
-    } else if (tool == "get_arrangement") {
-        if (*rc::gen::arbitrary<bool>()) a["track_name"] = name();
-    } else if (tool == "set_track_solo" || tool == "set_track_mute") {
-        oneOrMany("track_names");
-        a["enabled"] = *rc::gen::arbitrary<bool>();
-    } else if (tool == "set_plugin_bypass") {
-        a["track_name"] = name();
-        drawPlugin(a, project);
-        a["bypassed"] = *rc::gen::arbitrary<bool>();
-    } else if (tool == "control_transport") {
-        a["action"] = *rc::gen::elementOf(std::vector<std::string>{"play", "stop", "go_to_beginning"});
-    } else if (tool == "set_track_volume") {
-        const json value =
-            *rc::gen::elementOf(std::vector<json>{"-6 dB", "0 dB", "+6 dB", "6 dB", "-96 dB", "-20 dB", "-60 dB",
-                                                  "3.4 dB", 0, 255, 225, 128, "+3", "-10", "+40", "12 dB"});
-        if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
-            a["track_name"] = name();
-            a["value"] = value;
-        } else {
-            a["tracks"] = json::array(
-                {{{"track_name", name()}, {"value", value}}, {{"track_name", name()}, {"value", "-10 dB"}}});
-        }
-    } else if (tool == "set_track_pan") {
-        a["track_name"] = name();
-        a["value"] = *rc::gen::elementOf(std::vector<json>{-64, 63, 0, 20, -30, 100, -100, "+10", "-10", "+127"});
-    } else if (tool == "set_plugin_parameter") {
-        a["track_name"] = name();
-        drawPlugin(a, project);
-        a["parameter_name"] =
-            *rc::gen::elementOf(std::vector<std::string>{"Threshold", "Auto Gain", "Time", "Mix", "Feedback", "Nope"});
-        a["value"] = *rc::gen::elementOf(
-            std::vector<std::string>{"-20 dB", "-60 dB", "0 dB", "on", "off", "500 ms", "50 %", "100 %", "999"});
-    } else if (tool == "listen_to_playback") {
-        a["duration_seconds"] = *rc::gen::elementOf(std::vector<double>{1, 2});
-        a["start_bar"] = *rc::gen::elementOf(std::vector<int>{1, 9, 70});
-        if (*rc::gen::arbitrary<bool>()) a["track_name"] = name();
-    } else if (tool == "rename_track") {
-        a["current_name"] = name();
-        a["new_name"] = *rc::gen::elementOf(
-            std::vector<std::string>{"Kick", "Kick 2", "Lead", "Perc", "Bass 2", "Reverb", "Bus 1", "Kik"});
-    } else if (tool == "set_send_level") {
-        // Mostly a track with a send, on the bus it sends to.
-        std::vector<std::pair<std::string, std::string>> sends;
-        for (const auto& t : project.tracks)
-            for (const auto& send : t.strip.sends) sends.push_back({t.name, "Bus " + std::to_string(send.bus)});
-        if (!sends.empty() && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
-            const auto& [track, bus] = sends[static_cast<std::size_t>(*rc::gen::inRange<std::size_t>(0, sends.size()))];
-            a["track_name"] = track;
-            a["bus_label"] = bus;
-        } else {
-            a["track_name"] = name();
-            a["bus_label"] = *rc::gen::elementOf(std::vector<std::string>{"Bus 1", "Bus 2", "Bus 3", "bus 1"});
-        }
-        if (*rc::gen::arbitrary<bool>())
-            // Below -18 dB the send has steps only at -60/-50/-40/-35/-30/-27/-24/-21: targets fall between them too.
-            a["target_db"] = *rc::gen::elementOf(
-                std::vector<json>{6, 0, -60, -100, 10, -12.5, "-3", -18, -44, -54, -19, -25.5, -32, -45, -57, "-22"});
-        else
-            a["delta_db"] = *rc::gen::elementOf(std::vector<json>{1, -1, 0.5, 20, -20, "+2", -7, 4, -13});
-    } else if (tool == "ensure_bus_track") {
-        a["source_track"] = name();
-        a["bus_label"] = *rc::gen::elementOf(std::vector<std::string>{"Bus 1", "Bus 2", "Bus 4"});
-    } else if (tool == "add_plugin") {
-        a["track_name"] = name();
-        a["plugin_name"] =
-            *rc::gen::elementOf(std::vector<std::string>{"Compressor", "Channel EQ", "Limiter", "Drift Delay", "Nope"});
-        if (*rc::gen::arbitrary<bool>()) a["slot_index"] = *rc::gen::inRange(0, 5);
-    } else if (tool == "set_plugin_sidechain") {
-        // Mostly a track whose chain has a plug-in with a side chain.
-        std::vector<std::string> keyed;
-        for (const auto& t : project.tracks)
-            for (const auto& s : t.strip.inserts)
-                if (s.plugin == "Compressor") keyed.push_back(t.name);
-        a["track_name"] =
-            keyed.empty()
-                ? name()
-                : *rc::gen::weightedOneOf<std::string>({{3, rc::gen::elementOf(keyed)}, {1, genTrackName(project)}});
-        if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}}))
-            a["plugin_name"] = "Compressor";
-        else
-            drawPlugin(a, project);
-        a["source"] = *rc::gen::weightedOneOf<std::string>(
-            {{4, genTrackName(project)},
-             {1, rc::gen::elementOf(std::vector<std::string>{"Bus 1", "1", "Internal", "Reverb"})}});
-    } else if (tool == "reorder_plugin") {
-        // Mostly a track with two or more plug-ins to move between.
-        std::vector<const standin::Track*> chains;
-        for (const auto& t : project.tracks)
-            if (t.strip.inserts.size() >= 2) chains.push_back(&t);
-        if (!chains.empty() && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
-            const auto* t = chains[*rc::gen::inRange<std::size_t>(0, chains.size())];
-            const int slots = static_cast<int>(t->strip.inserts.size());
-            a["track_name"] = t->name;
-            a["from_index"] = *rc::gen::inRange(0, slots);
-            a["to_index"] = *rc::gen::inRange(0, slots);
-        } else {
-            a["track_name"] = name();
-            a["from_index"] = *rc::gen::inRange(0, 5);
-            a["to_index"] = *rc::gen::inRange(0, 5);
-        }
-    } else if (tool == "set_folder_expanded" || tool == "expand_folder" || tool == "collapse_folder") {
-        a["track_name"] = *genFolderName(project);
-        if (tool == "set_folder_expanded" ||
-            *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}}))
-            a["expanded"] = *rc::gen::arbitrary<bool>();
-    }
-    return a;
-}
-
-// ---- reading what was asked ----------------------------------------------------------------------
-
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-bool mentions(const std::string& text, const std::string& part) {
-    return lower(text).find(lower(part)) != std::string::npos;
-}
-
-bool isWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
-
-// Whether `text` names `name` whole: in its own case, with no letter or digit against either end,
-// and not within a longer name of the project standing at the same place ("Kick" is not named
-// by "Kick 2", nor "Vox" by "Lead Vox").
-bool namesWhole(const std::string& text, const std::string& name, const std::vector<std::string>& names) {
-    if (name.empty()) return false;
-    for (auto at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
-        const std::size_t end = at + name.size();
-        if ((at > 0 && isWordChar(text[at - 1])) || (end < text.size() && isWordChar(text[end]))) continue;
-        const bool inLonger = std::any_of(names.begin(), names.end(), [&](const std::string& longer) {
-            if (longer.size() <= name.size()) return false;
-            for (auto pos = longer.find(name); pos != std::string::npos; pos = longer.find(name, pos + 1))
-                if (pos <= at && text.compare(at - pos, longer.size(), longer) == 0) return true;
-            return false;
-        });
-        if (!inLonger) return true;
-    }
-    return false;
-}
-
-// The answer's sentences (and the items of its lists): a change is named where its track is.
-std::vector<std::string> sentencesOf(const std::string& text) {
-    std::vector<std::string> out;
-    std::size_t from = 0;
-    for (std::size_t i = 0; i <= text.size(); ++i) {
-        const bool end = i == text.size() || text[i] == ';' || text[i] == '\n' ||
-                         (text[i] == '.' && (i + 1 == text.size() || text[i + 1] == ' '));
-        if (!end) continue;
-        if (i > from) out.push_back(text.substr(from, i - from));
-        from = i + 1;
-    }
-    return out;
-}
-
-// Whether one sentence of the answer names the track whole and says one of the words.
-bool namedWith(const std::string& text, const std::string& name, const std::vector<std::string>& words,
-               const std::vector<std::string>& names) {
-    for (const auto& sentence : sentencesOf(text))
-        if (namesWhole(sentence, name, names) &&
-            std::any_of(words.begin(), words.end(), [&](const std::string& w) { return mentions(sentence, w); }))
-            return true;
-    return false;
-}
-
-std::string trimmed(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return "";
-    return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-// The tracks a name reaches: names are told apart whole, trimmed, in any case (as headers read).
-std::vector<int> idsNamed(const standin::Project& p, const std::string& name) {
-    std::vector<int> ids;
-    for (const auto& t : p.tracks)
-        if (lower(trimmed(t.name)) == lower(trimmed(name))) ids.push_back(t.id);
-    return ids;
-}
-
-// The track names a call addresses as its targets (the side chain's source is not one).
-std::vector<std::string> targetNames(const GeneratedCall& c) {
-    std::vector<std::string> names;
-    for (const char* key : {"track_name", "current_name", "source_track"})
-        if (c.args.contains(key) && c.args[key].is_string()) names.push_back(c.args[key].get<std::string>());
-    if (c.args.contains("track_names"))
-        for (const auto& n : c.args["track_names"]) names.push_back(n.get<std::string>());
-    if (c.args.contains("tracks") && c.args["tracks"].is_array())
-        for (const auto& w : c.args["tracks"]) names.push_back(w["track_name"].get<std::string>());
-    return names;
-}
-
-// Whether the track is in the track list, shown or inside a collapsed folder.
-bool inList(const standin::Project& p, int id) {
-    for (const standin::Track* t = p.trackById(id); t; t = t->parent >= 0 ? p.trackById(t->parent) : nullptr)
-        if (!t->inArrange) return false;
-    return true;
-}
 
 struct Targets {
     std::set<int> ids;                   // every track the call may change
@@ -320,12 +65,6 @@ Targets targetsOf(const GeneratedCall& c, const standin::Project& p) {
             }
     }
     return t;
-}
-
-std::optional<double> numberIn(const json& v) {
-    if (v.is_number()) return v.get<double>();
-    if (v.is_string()) return readNumber(v.get<std::string>());
-    return std::nullopt;
 }
 
 // An absolute level in dB asked of the fader ("-6 dB"), if that is what the value is.
@@ -394,35 +133,6 @@ std::pair<int, int> sendStepsAround(double db) {
     return {lower, lower + 1};
 }
 
-const json* trackIn(const ProjectState& s, int id) {
-    auto it = s.tracks.find(id);
-    return it == s.tracks.end() ? nullptr : &it->second;
-}
-
-// The slot a call names on a track of the project before it ran, when it names exactly one.
-std::optional<int> slotUidAsked(const GeneratedCall& c, const standin::Track& t) {
-    const auto& inserts = t.strip.inserts;
-    if (c.args.contains("plugin_index")) {
-        const int i = c.args["plugin_index"].get<int>();
-        if (i < 0 || i >= static_cast<int>(inserts.size())) return std::nullopt;
-        return inserts[static_cast<std::size_t>(i)].uid;
-    }
-    if (!c.args.contains("plugin_name")) return std::nullopt;
-    std::optional<int> found;
-    for (const auto& s : inserts)
-        if (lower(s.plugin) == lower(c.args["plugin_name"].get<std::string>())) {
-            if (found) return std::nullopt;
-            found = s.uid;
-        }
-    return found;
-}
-
-const json* slotIn(const json& track, int uid) {
-    for (const auto& s : track["inserts"])
-        if (s["uid"] == uid) return &s;
-    return nullptr;
-}
-
 // A parameter set with success shows the value asked, as the slot's own display reads it: a switch
 // on or off, a level within a hundredth of the control's range (held at its ends).
 void checkParameterReached(const GeneratedCall& c, const standin::Project& bp, const standin::Track& target, int uid,
@@ -458,7 +168,14 @@ void checkParameterReached(const GeneratedCall& c, const standin::Project& bp, c
     if (!number || !value) return;
     const double lo = std::min(*param->displayMin, *param->displayMax),
                  hi = std::max(*param->displayMin, *param->displayMax);
-    if (std::fabs(*value - std::clamp(*number, lo, hi)) > (hi - lo) / 100) fail();
+    const double wanted = std::clamp(*number, lo, hi);
+    // On a coarse curve the nearest raw step may lie further than that: it counts as reached.
+    const auto off = [&](double r) {
+        const auto v = standin::detail::displayValue(*param, std::clamp(r, param->rawMin, param->rawMax));
+        return v ? std::fabs(*v - wanted) : HUGE_VAL;
+    };
+    const bool nearestStep = off(raw) <= off(raw - 1) + 1e-9 && off(raw) <= off(raw + 1) + 1e-9;
+    if (std::fabs(*value - wanted) > (hi - lo) / 100 && !nearestStep) fail();
 }
 
 // What success must show on the target, read from the project after; a line per shortfall.
@@ -813,44 +530,30 @@ bool mustWork(const GeneratedCall& c, const standin::Project& bp) {
 }
 }  // namespace
 
-rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vector<std::string>& tools) {
-    return rc::gen::exec([project, tools] {
-        GeneratedCall c;
-        c.tool = *rc::gen::elementOf(tools);
-        c.args = genArgs(c.tool, project);
-        return c;
-    });
-}
-
-rc::Gen<double> genStopMoment(double length) {
-    const double millis = std::max(0.0, std::floor(length * 1000));
-    const auto before = [millis](double last) { return std::max(0.0, millis - last * 1000) / 1000; };
-    return rc::gen::weightedOneOf<double>(
-        {{1, rc::gen::just(0.0)},
-         {4, rc::gen::map(rc::gen::inRange(0, 1000), [millis](int f) { return std::floor(millis * f / 1000) / 1000; })},
-         {2, rc::gen::map(rc::gen::elementOf(std::vector<double>{0.002, 0.01, 0.05, 0.2, 0.35, 0.65}), before)}});
-}
-
-std::optional<GeneratedCall> nextCall(const standin::Project& project, const std::vector<std::string>& tools) {
-    std::vector<std::string> unique;
-    for (const auto& t : project.tracks)
-        if ((t.kind == standin::TrackKind::audio || t.kind == standin::TrackKind::instrument) &&
-            project.isVisible(t.id) && idsNamed(project, t.name).size() == 1)
-            unique.push_back(t.name);
-    if (unique.empty()) return std::nullopt;
-    const std::string name = *rc::gen::elementOf(unique);
-    const standin::Track* t = project.track(name);
-    const bool mute = std::find(tools.begin(), tools.end(), "set_track_mute") != tools.end();
-    if (!mute || *rc::gen::arbitrary<bool>())
-        return GeneratedCall{"get_track_details", {{"track_name", name}}, std::nullopt};
-    return GeneratedCall{"set_track_mute", {{"track_name", name}, {"enabled", !(t && t->muted)}}, std::nullopt};
+std::optional<int> slotUidAsked(const GeneratedCall& c, const standin::Track& t) {
+    const auto& inserts = t.strip.inserts;
+    if (c.args.contains("plugin_index")) {
+        const int i = c.args["plugin_index"].get<int>();
+        if (i < 0 || i >= static_cast<int>(inserts.size())) return std::nullopt;
+        return inserts[static_cast<std::size_t>(i)].uid;
+    }
+    if (!c.args.contains("plugin_name")) return std::nullopt;
+    std::optional<int> found;
+    for (const auto& s : inserts)
+        if (lower(s.plugin) == lower(c.args["plugin_name"].get<std::string>())) {
+            if (found) return std::nullopt;
+            found = s.uid;
+        }
+    return found;
 }
 
 std::vector<std::string> violations(const GeneratedCall& c, const standin::Project& bp, const ProjectState& before,
                                     const ProjectState& after, const Outcome& o) {
     std::vector<std::string> out;
     const Targets targets = targetsOf(c, bp);
-    const bool stopped = c.stopAfter && o.took > *c.stopAfter;
+    // A call that answers success after a Stop landed past its last pause has done all it was
+    // asked: it is held to what a success shows.
+    const bool stopped = c.stopAfter && o.took > *c.stopAfter && !o.succeeded;
     std::vector<std::string> names;  // every name of the project, before and after: a longer one hides a shorter
     for (const auto* state : {&before, &after})
         for (const auto& [id, t] : state->tracks) names.push_back(t["name"].get<std::string>());
@@ -905,6 +608,10 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
 
     checkSelection(c, bp, before, after, targets, said, names, out);
     checkWindows(c, before, after, o, said, names, out);
+    checkStatedValues(c, bp, after, said, out);
+    if (stopped) checkChainStated(before, after, said, out);
+    checkWindowOrder(c, before, after, out);
+    checkPlayhead(c, before, after, o.took, stopped, o.succeeded, said, out);
     if (c.tool != "control_transport" && c.tool != "listen_to_playback" && !before.transport["playing"].get<bool>() &&
         !after.transport["playing"].get<bool>() &&
         // Logic Pro's position display shows whole ticks: a playhead put back through it keeps no fraction.

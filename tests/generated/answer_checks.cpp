@@ -1,0 +1,284 @@
+#include "generated/answer_checks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <regex>
+#include <set>
+
+#include "generated/call_text.h"
+#include "platform/standin/plugin_parameters.h"
+#include "platform/standin/taper.h"
+#include "platform/standin/world.h"
+#include "support/numbers.h"
+
+namespace corvane::generated {
+
+using nlohmann::json;
+
+namespace {
+
+const std::string kArrow = "\u2192";
+
+// The one track of the state that bears the name exactly, as the answer quotes its header.
+const json* trackNamed(const ProjectState& s, const std::string& name) {
+    const json* found = nullptr;
+    for (const auto& [id, t] : s.tracks)
+        if (t["name"] == name) {
+            if (found) return nullptr;
+            found = &t;
+        }
+    return found;
+}
+
+// A stated number against a shown one, each as exact as its text: "500.0" and "500" agree, as do
+// "-12.3" and "-12.25".
+int decimalsOf(const std::string& number) {
+    const auto dot = number.find('.');
+    if (dot == std::string::npos) return 0;
+    int n = 0;
+    for (std::size_t i = dot + 1; i < number.size() && std::isdigit(static_cast<unsigned char>(number[i])); ++i) ++n;
+    return n;
+}
+
+// `shownDecimals` absent: the shown value is exact (a raw value, a level computed from one).
+bool sameNumber(const std::string& stated, double shown, std::optional<int> shownDecimals = std::nullopt) {
+    const auto value = readNumber(stated);
+    if (!value) return true;  // not a number: nothing to compare
+    const int places = decimalsOf(stated);
+    const double tolerance = (places > 0 ? 0.5 * std::pow(10.0, -places) : 0) +
+                             (shownDecimals ? 0.5 * std::pow(10.0, -*shownDecimals) : 0) + 1e-9;
+    return std::fabs(*value - shown) <= tolerance;
+}
+
+// The leading number of a value's text ("-12.0 dB" -> "-12.0").
+std::string numberPart(const std::string& text) {
+    const auto end = text.find(' ');
+    return trimmed(text.substr(0, end));
+}
+
+// Volume and pan, one sentence per track: "Kick volume: -6.0 dB → -10.0 dB", "Kick pan: 0 → -20 (-20)".
+// A track written twice in one call ends where its later sentence says: `seen` keeps those read.
+void checkStrip(const std::string& sentence, const ProjectState& after, std::set<std::string>& seen,
+                std::vector<std::string>& out) {
+    static const std::regex line("^\\s*(.+) (volume|pan): .* \u2192 ([^ (]+( dB)?)");
+    std::smatch m;
+    if (!std::regex_search(sentence, m, line)) return;
+    if (!seen.insert(m[1].str() + "/" + m[2].str()).second) return;
+    const json* t = trackNamed(after, m[1].str());
+    if (!t) return;
+    const std::string stated = m[3].str();
+    if (m[2] == "pan") {
+        if (!sameNumber(stated, (*t)["pan"].get<double>()))
+            out.push_back("stated value differs: '" + sentence + "' and the pan shows " + (*t)["pan"].dump());
+        return;
+    }
+    const int raw = (*t)["volume"].get<int>();
+    const bool db = m[4].matched;
+    const bool agrees = !db ? sameNumber(stated, raw)
+                        : stated.rfind("-\u221e", 0) == 0 ? raw == 0
+                                                          : raw > 0 && sameNumber(numberPart(stated), standin::World::level(raw));
+    if (!agrees)
+        out.push_back("stated value differs: '" + sentence + "' and the fader shows " +
+                      standin::taper::levelText(raw) + " (raw " + std::to_string(raw) + ")");
+}
+
+// "Send Kick → Bus 1: -6.0 dB → -12.0 dB", stopped or not: the last level is where the knob is.
+void checkSend(const std::string& sentence, const ProjectState& after, std::vector<std::string>& out) {
+    static const std::regex line("Send (.+) \u2192 (Bus [0-9]+): .* \u2192 (-\u221e|[-+]?[0-9.]+) dB");
+    std::smatch m;
+    if (!std::regex_search(sentence, m, line)) return;
+    const json* t = trackNamed(after, m[1].str());
+    if (!t) return;
+    for (const auto& s : (*t)["sends"]) {
+        if ("Bus " + s["bus"].dump() != m[2].str()) continue;
+        const int detent = s["detent"].get<int>();
+        const std::string stated = m[3].str();
+        const bool agrees = stated == "-\u221e" ? detent == 0
+                                                : detent > 0 && sameNumber(stated, standin::taper::sendDetentDb(detent));
+        if (!agrees)
+            out.push_back("stated value differs: '" + sentence + "' and the send shows " +
+                          standin::taper::sendDetentText(detent) + " dB");
+    }
+}
+
+// A plug-in's parameter, bypass or side chain, on the slot the call named.
+void checkSlot(const GeneratedCall& c, const standin::Project& bp, const std::string& said, const ProjectState& after,
+               std::vector<std::string>& out) {
+    const auto ids = idsNamed(bp, c.args.value("track_name", std::string()));
+    if (ids.size() != 1) return;
+    const standin::Track* target = bp.trackById(ids.front());
+    const json* now = trackIn(after, ids.front());
+    const auto uid = target && now ? slotUidAsked(c, *target) : std::nullopt;
+    const json* slot = uid ? slotIn(*now, *uid) : nullptr;
+    if (!slot) return;
+    if (c.tool == "set_plugin_bypass") {
+        const auto at = said.find(kArrow);
+        if (at == std::string::npos) return;
+        const std::string stated = trimmed(said.substr(at + kArrow.size()));
+        if ((stated.rfind("bypassed", 0) == 0) != (*slot)["bypassed"].get<bool>())
+            out.push_back("stated value differs: '" + said + "' and the slot's bypass is " + (*slot)["bypassed"].dump());
+        return;
+    }
+    if (c.tool == "set_plugin_sidechain") {
+        static const std::regex line("Side Chain(: .*)? \u2192 (.+)$");
+        std::smatch m;
+        for (const auto& sentence : sentencesOf(said))
+            // "Bus 1 (interpreted '1' as 'Bus 1')": the note after the value is no part of it.
+            if (std::regex_search(sentence, m, line) &&
+                trimmed(m[2].str().substr(0, m[2].str().find(" ("))) != (*slot)["sideChain"].get<std::string>())
+                out.push_back("stated value differs: '" + sentence + "' and the side chain shows " +
+                              (*slot)["sideChain"].dump());
+        return;
+    }
+    if (c.tool != "set_plugin_parameter") return;
+    const standin::PluginDefinition* def = bp.plugin((*slot)["plugin"].get<std::string>());
+    if (!def) return;
+    // "Set Time to 500.0 ms (was 400 ms)" or "Time: 400 ms → 500 ms".
+    static const std::regex set("Set (.+?) to (.+?)( \\((was|closest) .*)?$");
+    static const std::regex arrow("^\\s*(.+?): .* \u2192 (.+)$");
+    for (const auto& sentence : sentencesOf(said)) {
+        std::smatch m;
+        if (!std::regex_search(sentence, m, set) && !std::regex_search(sentence, m, arrow)) continue;
+        const std::string label = lower(trimmed(m[1].str()));
+        const std::string stated = trimmed(m[2].str());
+        const auto params = standin::detail::paramSpecs(*def);
+        const auto param = std::find_if(params.begin(), params.end(), [&](const auto& p) {
+            return lower(p.label) == label || lower(p.shownLabel()) == label;
+        });
+        if (param == params.end()) continue;
+        standin::InsertSlot held;
+        for (const auto& s : target->strip.inserts)
+            if (s.uid == *uid) held = s;
+        held.params = (*slot)["params"].get<std::map<std::string, double>>();
+        const double raw = standin::detail::paramRaw(held, *param);
+        const std::string shown = standin::detail::displayText(*param, raw);
+        bool agrees = true;
+        if (param->type == "toggle")
+            agrees = lower(stated) == "on" ? raw != 0 : lower(stated) == "off" ? raw == 0 : true;
+        else if (param->hasOptions())
+            agrees = lower(stated) == lower(shown);
+        else if (const auto unit = trimmed(stated.substr(numberPart(stated).size())); unit == trimmed(shown.substr(numberPart(shown).size())))
+            // The display may change its unit along the range ("950 ms", "1.06 s"): compared as shown.
+            agrees = sameNumber(numberPart(stated), readNumber(numberPart(shown)).value_or(0), decimalsOf(numberPart(shown)));
+        else if (const auto value = standin::detail::displayValue(*param, raw); value && unit == param->unit)
+            agrees = sameNumber(numberPart(stated), *value, 2);
+        if (!agrees)
+            out.push_back("stated value differs: '" + sentence + "' and " + param->label + " shows " + shown);
+    }
+}
+
+std::string chainText(const json& track) {
+    std::string text;
+    for (const auto& s : track["inserts"]) text += (text.empty() ? "" : ", ") + s["plugin"].get<std::string>();
+    return text.empty() ? "none" : text;
+}
+
+}  // namespace
+
+void checkStatedValues(const GeneratedCall& c, const standin::Project& bp, const ProjectState& after,
+                       const std::string& said, std::vector<std::string>& out) {
+    if (c.tool == "set_track_volume" || c.tool == "set_track_pan") {
+        std::set<std::string> seen;
+        const auto sentences = sentencesOf(said);
+        for (auto it = sentences.rbegin(); it != sentences.rend(); ++it) checkStrip(*it, after, seen, out);
+    }
+    if (c.tool == "set_send_level")
+        for (const auto& sentence : sentencesOf(said)) checkSend(sentence, after, out);
+    if (c.tool == "set_plugin_parameter" || c.tool == "set_plugin_bypass" || c.tool == "set_plugin_sidechain")
+        checkSlot(c, bp, said, after, out);
+}
+
+void checkChainStated(const ProjectState& before, const ProjectState& after, const std::string& said,
+                      std::vector<std::string>& out) {
+    static const std::regex line("(.+)'s plug-ins are now: (.*) \\(were: (.*)\\)");
+    std::smatch m;
+    if (!std::regex_search(said, m, line)) return;
+    // The name may follow a sentence's opening words: the longest track name it ends with.
+    const std::string head = m[1].str();
+    const json* was = nullptr;
+    const json* now = nullptr;
+    std::size_t longest = 0;
+    for (const auto& [id, t] : after.tracks) {
+        const std::string name = t["name"].get<std::string>();
+        if (name.size() <= longest || head.size() < name.size() ||
+            head.compare(head.size() - name.size(), name.size(), name) != 0)
+            continue;
+        longest = name.size();
+        now = &t;
+        was = trackIn(before, id);
+    }
+    if (!now || !was || !trackNamed(after, (*now)["name"].get<std::string>())) return;
+    if (m[2].str() != chainText(*now))
+        out.push_back("stated chain differs: now '" + m[2].str() + "', the chain shows '" + chainText(*now) + "'");
+    if (m[3].str() != chainText(*was))
+        out.push_back("stated chain differs: were '" + m[3].str() + "', the chain was '" + chainText(*was) + "'");
+}
+
+void checkWindowOrder(const GeneratedCall& c, const ProjectState& before, const ProjectState& after,
+                      std::vector<std::string>& out) {
+    if (!isReadingTool(c.tool)) return;
+    std::vector<std::string> plugins;
+    for (const auto* state : {&before, &after})
+        for (const auto& w : state->ui["pluginWindows"]) plugins.push_back(w["title"].get<std::string>());
+    // Logic Pro's own windows, front to back, that were open both before and after.
+    auto common = [&](const json& these, const json& others) {
+        std::vector<std::string> order;
+        for (const auto& w : these)
+            if (std::find(plugins.begin(), plugins.end(), w) == plugins.end() &&
+                std::find(others.begin(), others.end(), w) != others.end())
+                order.push_back(w.get<std::string>());
+        return order;
+    };
+    const auto was = common(before.ui["windows"], after.ui["windows"]);
+    const auto is = common(after.ui["windows"], before.ui["windows"]);
+    if (was != is)
+        out.push_back("reading changed: the windows' order " + json(was).dump() + " -> " + json(is).dump());
+}
+
+void checkPlayhead(const GeneratedCall& c, const ProjectState& before, const ProjectState& after, double took,
+                   bool stopped, bool succeeded, const std::string& said, std::vector<std::string>& out) {
+    const bool wasPlaying = before.transport["playing"].get<bool>();
+    const auto barOf = [&](double ticks) { return static_cast<int>(std::floor(ticks / after.ticksPerBar)) + 1; };
+    const std::string moved =
+        "the playhead moved from " + std::to_string(before.playheadTicks) + " to " + std::to_string(after.playheadTicks) + " ticks";
+    if (c.tool == "listen_to_playback") {
+        // The listen speaks of bars: the bar it left the playhead on is the one it names, and a
+        // playhead left on another bar than it found it (stopped) is named.
+        static const std::regex bar("playhead (moved from bar [0-9]+ to|is at) bar ([0-9]+)");
+        std::smatch m;
+        const bool named = std::regex_search(said, m, bar);
+        if (named && std::stoi(m[2].str()) != barOf(after.playheadTicks))
+            out.push_back("stated playhead differs: '" + m[0].str() + "', the playhead is at bar " +
+                          std::to_string(barOf(after.playheadTicks)));
+        if (!named && !wasPlaying && barOf(before.playheadTicks) != barOf(after.playheadTicks))
+            out.push_back("unnamed change: " + moved);
+        // A listen that played to its end leaves the playhead on its start bar, held at the project's last.
+        if (succeeded && c.args.contains("start_bar") && c.args["start_bar"].is_number_integer()) {
+            const int last = static_cast<int>(std::lround(after.endTicks / after.ticksPerBar));
+            const int startBar = std::clamp(c.args["start_bar"].get<int>(), 1, last);
+            if (barOf(after.playheadTicks) != startBar)
+                out.push_back("playhead not put back: the listen from bar " + std::to_string(startBar) +
+                              " left it on bar " + std::to_string(barOf(after.playheadTicks)));
+        }
+        return;
+    }
+    if (c.tool != "control_transport") return;
+    // A transport call moves the playhead only as it says: to the start, or on with playback as
+    // the simulated Logic Pro plays (back to the cycle's start at its end, held at the project's end).
+    const std::string action = c.args["action"].get<std::string>();
+    const double start = action == "go_to_beginning" ? 0 : before.playheadTicks;
+    const bool plays = wasPlaying || after.transport["playing"].get<bool>();
+    const double span = plays ? after.ticksPerSecond * took + 1 : 1;
+    const double cycleStart = (after.transport["cycleStart"].get<int>() - 1) * after.ticksPerBar;
+    const double cycleEnd = (after.transport["cycleEnd"].get<int>() - 1) * after.ticksPerBar;
+    const auto within = [&](double lo, double hi) { return after.playheadTicks >= lo - 1 && after.playheadTicks <= hi; };
+    const bool wraps = plays && after.transport["cycle"].get<bool>() && cycleEnd > cycleStart && start < cycleEnd &&
+                       start + span >= cycleEnd;
+    const bool asSaid = within(start, start + span) || (wraps && within(cycleStart, cycleStart + start + span - cycleEnd)) ||
+                        (plays && start + span >= after.endTicks && within(after.endTicks, after.endTicks));
+    // A Stop may come before the press.
+    const bool untouched = stopped && std::fabs(after.playheadTicks - before.playheadTicks) < 1;
+    if (!asSaid && !untouched) out.push_back("unnamed change: " + moved + " on '" + action + "'");
+}
+
+}  // namespace corvane::generated

@@ -1,0 +1,33 @@
+#pragma once
+
+// What the answer states, compared with what the simulated Logic Pro shows: values said as
+// reached, a stopped chain edit's chain, and what a call did to the windows and the playhead.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "generated/project_state.h"
+#include "generated/tool_calls.h"
+#include "platform/standin/model.h"
+
+namespace corvane::generated {
+
+// The slot a call names on a track of the project before it ran, when it names exactly one.
+std::optional<int> slotUidAsked(const GeneratedCall& c, const standin::Track& t);
+
+// Every value the answer states as reached (after "to", after "→") is the one the control shows.
+void checkStatedValues(const GeneratedCall& c, const standin::Project& bp, const ProjectState& after,
+                       const std::string& said, std::vector<std::string>& out);
+// A stopped chain edit's "now: …" and "(were: …)" are the chain after and before.
+void checkChainStated(const ProjectState& before, const ProjectState& after, const std::string& said,
+                      std::vector<std::string>& out);
+// A reading tool leaves Logic Pro's windows in the order it found them.
+void checkWindowOrder(const GeneratedCall& c, const ProjectState& before, const ProjectState& after,
+                      std::vector<std::string>& out);
+// A listen names the bar it leaves the playhead on, its start bar once it played to the end; a
+// transport call moves the playhead only as it says.
+void checkPlayhead(const GeneratedCall& c, const ProjectState& before, const ProjectState& after, double took,
+                   bool stopped, bool succeeded, const std::string& said, std::vector<std::string>& out);
+
+}  // namespace corvane::generated

@@ -1,0 +1,343 @@
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+#include "generated/call_text.h"
+#include "generated/generated_project.h"
+#include "generated/tool_calls.h"
+#include "platform/standin/plugin_parameters.h"
+
+namespace corvane::generated {
+
+using nlohmann::json;
+
+namespace {
+
+
+rc::Gen<std::string> genTrackName(const standin::Project& project) {
+    std::vector<std::string> present, folded, shared;
+    for (const auto& t : project.tracks) {
+        present.push_back(t.name);
+        // In the list but inside a collapsed folder: found only by looking into it, and looked for
+        // only when a shown track bears the name too.
+        if (project.isVisible(t.id) || !t.inArrange || t.parent < 0) continue;
+        folded.push_back(t.name);
+        for (const auto& u : project.tracks)
+            if (project.isVisible(u.id) && lower(trimmed(u.name)) == lower(trimmed(t.name))) shared.push_back(u.name);
+    }
+    if (folded.empty()) folded = present;
+    if (shared.empty()) shared = present;
+    return rc::gen::weightedOneOf<std::string>({{3, rc::gen::elementOf(present)},
+                                                {1, rc::gen::elementOf(namePool())},
+                                                {1, rc::gen::elementOf(folded)},
+                                                {2, rc::gen::elementOf(shared)}});
+}
+
+rc::Gen<std::string> genFolderName(const standin::Project& project) {
+    std::vector<std::string> folders;
+    for (const auto& t : project.tracks)
+        if (t.kind == standin::TrackKind::folder) folders.push_back(t.name);
+    if (folders.empty()) return genTrackName(project);
+    return rc::gen::weightedOneOf<std::string>({{3, rc::gen::elementOf(folders)}, {1, genTrackName(project)}});
+}
+
+// The plug-in by name (as the slot shows it, or in another case) or by slot index.
+void drawPlugin(json& args, const standin::Project& project) {
+    const standin::Track* t = project.track(args.value("track_name", std::string()));
+    std::vector<std::string> names = pluginPool();
+    names.push_back("compressor");
+    names.push_back("Corvane");
+    if (t)
+        for (const auto& s : t->strip.inserts) names.push_back(s.plugin);
+    if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}}))
+        args["plugin_name"] = *rc::gen::elementOf(names);
+    else
+        args["plugin_index"] = *rc::gen::inRange(0, 5);
+}
+
+// Most draws are calls a healthy Logic Pro lets succeed; `of` in `of + 1` for those that need the
+// most to line up (a send, a side chain and its source).
+bool mostly(std::size_t of = 3) {
+    return *rc::gen::weightedOneOf<bool>({{of, rc::gen::just(true)}, {1, rc::gen::just(false)}});
+}
+
+// Audio and instrument tracks that `keep` takes and that a name reaches alone, shown or inside a
+// collapsed folder: the tracks a call can work on. Without them the draw falls back on any name.
+// Drawn by id: a value a replay keeps must not point into the project a former run drew from.
+std::vector<int> plainTracks(const standin::Project& project, const std::function<bool(const standin::Track&)>& keep) {
+    std::vector<int> shown, folded;
+    for (const auto& t : project.tracks)
+        if ((t.kind == standin::TrackKind::audio || t.kind == standin::TrackKind::instrument) && inList(project, t.id) &&
+            idsNamed(project, t.name).size() == 1 && keep(t))
+            (project.isVisible(t.id) ? shown : folded).push_back(t.id);
+    // Mostly the shown ones (a call selects its track); one a collapsed folder holds now and then.
+    if (shown.empty() || (!folded.empty() && *rc::gen::weightedOneOf<bool>({{9, rc::gen::just(false)},
+                                                                            {1, rc::gen::just(true)}})))
+        return folded;
+    return shown;
+}
+
+// One of the track's slots `pick` takes, by the name the slot shows (now and then in another
+// case) or by its index; false when none is taken.
+bool drawSlotOf(json& args, const standin::Track& t, const std::function<bool(const standin::InsertSlot&)>& pick,
+                std::size_t* chosen = nullptr) {
+    std::vector<std::size_t> slots;
+    for (std::size_t i = 0; i < t.strip.inserts.size(); ++i)
+        if (pick(t.strip.inserts[i])) slots.push_back(i);
+    if (slots.empty()) return false;
+    const std::size_t i = *rc::gen::elementOf(slots);
+    if (chosen) *chosen = i;
+    if (mostly())
+        args["plugin_name"] = *rc::gen::weightedOneOf<std::string>(
+            {{4, rc::gen::just(t.strip.inserts[i].plugin)}, {1, rc::gen::just(lower(t.strip.inserts[i].plugin))}});
+    else
+        args["plugin_index"] = static_cast<int>(i);
+    return true;
+}
+
+// A track fit for the call and one of its slots, mostly; else any name and any plug-in.
+void drawTrackAndSlot(json& args, const standin::Project& project,
+                      const std::function<bool(const standin::InsertSlot&)>& pick) {
+    const auto fit = plainTracks(project, [&](const standin::Track& t) {
+        return std::any_of(t.strip.inserts.begin(), t.strip.inserts.end(), pick);
+    });
+    if (!fit.empty() && mostly()) {
+        const standin::Track* t = project.trackById(*rc::gen::elementOf(fit));
+        args["track_name"] = t->name;
+        drawSlotOf(args, *t, pick);
+        return;
+    }
+    args["track_name"] = *genTrackName(project);
+    drawPlugin(args, project);
+}
+
+// The parameters a call may name on a plug-in: shown in its Controls view, and set by a value.
+std::vector<standin::detail::ParamSpec> settableParams(const standin::Project& project, const std::string& plugin) {
+    std::vector<standin::detail::ParamSpec> out;
+    if (const standin::PluginDefinition* def = project.plugin(plugin))
+        for (const auto& p : standin::detail::paramSpecs(*def))
+            if (!p.hidden && (p.sliderLike() || p.type == "toggle" || p.hasOptions())) out.push_back(p);
+    return out;
+}
+
+std::string printed(double v, int decimals) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, v);
+    return text;
+}
+
+// A value the parameter takes, as a user types it: a level within its range or at an end in its
+// unit, a switch's state, an option's label; now and then past an end.
+std::string drawValueFor(const standin::detail::ParamSpec& p) {
+    if (p.type == "toggle") return *rc::gen::elementOf(std::vector<std::string>{"on", "off"});
+    if (p.hasOptions() && !p.options.empty())
+        return *rc::gen::weightedOneOf<std::string>(
+            {{3, rc::gen::elementOf(p.options)},
+             {1, rc::gen::map(rc::gen::elementOf(p.options), [](std::string o) { return lower(o); })}});
+    const double lo = p.displayMin.value_or(p.rawMin), hi = p.displayMax.value_or(p.rawMax);
+    const double span = hi - lo;
+    const int decimals = p.type == "discrete" ? 0 : span < 2 ? 2 : span < 50 ? 1 : 0;
+    const double v = *rc::gen::weightedOneOf<double>(
+        {{4, rc::gen::map(rc::gen::inRange(0, 101), [=](int f) { return lo + span * f / 100; })},
+         {2, rc::gen::elementOf(std::vector<double>{lo, hi})},
+         {1, rc::gen::elementOf(std::vector<double>{lo - span / 2, hi + span / 2})}});
+    const std::string number = printed(v, decimals);
+    if (p.unit.empty()) return number;
+    return number + (p.unit[0] == ':' ? "" : " ") + p.unit;
+}
+
+json genArgs(const std::string& tool, const standin::Project& project) {
+    json a = json::object();
+    auto name = [&] { return *genTrackName(project); };
+    auto oneOrMany = [&](const char* many) {
+        if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}}))
+            a["track_name"] = name();
+        else
+            a[many] = json::array({name(), name()});
+    };
+    if (tool == "get_track_details") {
+        oneOrMany("track_names");
+    } else if (tool == "get_plugin_parameters" || tool == "remove_plugin") {
+        drawTrackAndSlot(a, project, [](const standin::InsertSlot&) { return true; });
+    } else if (tool == "get_arrangement") {
+        if (*rc::gen::arbitrary<bool>()) a["track_name"] = name();
+    } else if (tool == "set_track_solo" || tool == "set_track_mute") {
+        oneOrMany("track_names");
+        a["enabled"] = *rc::gen::arbitrary<bool>();
+    } else if (tool == "set_plugin_bypass") {
+        drawTrackAndSlot(a, project, [](const standin::InsertSlot&) { return true; });
+        a["bypassed"] = *rc::gen::arbitrary<bool>();
+    } else if (tool == "control_transport") {
+        a["action"] = *rc::gen::elementOf(std::vector<std::string>{"play", "stop", "go_to_beginning"});
+    } else if (tool == "set_track_volume") {
+        const json value =
+            *rc::gen::elementOf(std::vector<json>{"-6 dB", "0 dB", "+6 dB", "6 dB", "-96 dB", "-20 dB", "-60 dB",
+                                                  "3.4 dB", 0, 255, 225, 128, "+3", "-10", "+40", "12 dB"});
+        if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
+            a["track_name"] = name();
+            a["value"] = value;
+        } else {
+            a["tracks"] = json::array(
+                {{{"track_name", name()}, {"value", value}}, {{"track_name", name()}, {"value", "-10 dB"}}});
+        }
+    } else if (tool == "set_track_pan") {
+        a["track_name"] = name();
+        a["value"] = *rc::gen::elementOf(std::vector<json>{-64, 63, 0, 20, -30, 100, -100, "+10", "-10", "+127"});
+    } else if (tool == "set_plugin_parameter") {
+        // Mostly a parameter of the plug-in in the slot named, by its label or the Controls view's,
+        // with a value it takes.
+        const auto hasParams = [&](const standin::InsertSlot& s) { return !settableParams(project, s.plugin).empty(); };
+        const auto fit = plainTracks(project, [&](const standin::Track& t) {
+            return std::any_of(t.strip.inserts.begin(), t.strip.inserts.end(), hasParams);
+        });
+        std::size_t slot = 0;
+        if (!fit.empty() && mostly()) {
+            const standin::Track* t = project.trackById(*rc::gen::elementOf(fit));
+            a["track_name"] = t->name;
+            drawSlotOf(a, *t, hasParams, &slot);
+            const auto param = *rc::gen::elementOf(settableParams(project, t->strip.inserts[slot].plugin));
+            a["parameter_name"] = *rc::gen::elementOf(std::vector<std::string>{param.label, param.shownLabel()});
+            a["value"] = drawValueFor(param);
+            return a;
+        }
+        a["track_name"] = name();
+        drawPlugin(a, project);
+        a["parameter_name"] =
+            *rc::gen::elementOf(std::vector<std::string>{"Threshold", "Auto Gain", "Time", "Mix", "Feedback", "Nope"});
+        a["value"] = *rc::gen::elementOf(
+            std::vector<std::string>{"-20 dB", "-60 dB", "0 dB", "on", "off", "500 ms", "50 %", "100 %", "999"});
+    } else if (tool == "listen_to_playback") {
+        a["duration_seconds"] = *rc::gen::elementOf(std::vector<double>{1, 2});
+        a["start_bar"] = *rc::gen::elementOf(std::vector<int>{1, 9, 70});
+        if (*rc::gen::arbitrary<bool>()) a["track_name"] = name();
+    } else if (tool == "rename_track") {
+        a["current_name"] = name();
+        a["new_name"] = *rc::gen::elementOf(
+            std::vector<std::string>{"Kick", "Kick 2", "Lead", "Perc", "Bass 2", "Reverb", "Bus 1", "Kik"});
+    } else if (tool == "set_send_level") {
+        // Mostly a track with a send, on the bus it sends to.
+        std::vector<std::pair<std::string, std::string>> sends;
+        for (int id : plainTracks(project, [](const standin::Track& t) { return !t.strip.sends.empty(); }))
+            for (const auto& send : project.trackById(id)->strip.sends)
+                sends.push_back({project.trackById(id)->name, "Bus " + std::to_string(send.bus)});
+        if (!sends.empty() && mostly(6)) {
+            const auto& [track, bus] = sends[static_cast<std::size_t>(*rc::gen::inRange<std::size_t>(0, sends.size()))];
+            a["track_name"] = track;
+            a["bus_label"] = bus;
+        } else {
+            a["track_name"] = name();
+            a["bus_label"] = *rc::gen::elementOf(std::vector<std::string>{"Bus 1", "Bus 2", "Bus 3", "bus 1"});
+        }
+        if (*rc::gen::arbitrary<bool>())
+            // Below -18 dB the send has steps only at -60/-50/-40/-35/-30/-27/-24/-21: targets fall between them too.
+            a["target_db"] = *rc::gen::elementOf(
+                std::vector<json>{6, 0, -60, -100, 10, -12.5, "-3", -18, -44, -54, -19, -25.5, -32, -45, -57, "-22"});
+        else
+            a["delta_db"] = *rc::gen::elementOf(std::vector<json>{1, -1, 0.5, 20, -20, "+2", -7, 4, -13});
+    } else if (tool == "ensure_bus_track") {
+        // Mostly a track that sends to the bus: the bus's strip is reached through that send.
+        const auto senders = plainTracks(project, [](const standin::Track& t) { return !t.strip.sends.empty(); });
+        if (!senders.empty() && mostly(6)) {
+            const standin::Track* t = project.trackById(*rc::gen::elementOf(senders));
+            a["source_track"] = t->name;
+            a["bus_label"] = "Bus " + std::to_string((*rc::gen::elementOf(t->strip.sends)).bus);
+        } else {
+            a["source_track"] = name();
+            a["bus_label"] = *rc::gen::elementOf(std::vector<std::string>{"Bus 1", "Bus 2", "Bus 4"});
+        }
+    } else if (tool == "add_plugin") {
+        const auto fit = plainTracks(project, [](const standin::Track&) { return true; });
+        a["track_name"] = !fit.empty() && mostly() ? project.trackById(*rc::gen::elementOf(fit))->name : name();
+        a["plugin_name"] =
+            *rc::gen::elementOf(std::vector<std::string>{"Compressor", "Channel EQ", "Limiter", "Drift Delay", "Nope"});
+        if (*rc::gen::arbitrary<bool>()) a["slot_index"] = *rc::gen::inRange(0, 5);
+    } else if (tool == "set_plugin_sidechain") {
+        // Mostly a track whose chain has a plug-in with a side chain.
+        std::vector<std::string> keyed, sources;
+        for (int id : plainTracks(project, [](const standin::Track& t) {
+                 return std::any_of(t.strip.inserts.begin(), t.strip.inserts.end(),
+                                    [](const standin::InsertSlot& s) { return s.plugin == "Compressor"; });
+             }))
+            keyed.push_back(project.trackById(id)->name);
+        // Mostly a source the side chain menu lists once: an audio or instrument track of its own name.
+        for (int id : plainTracks(project, [](const standin::Track&) { return true; }))
+            sources.push_back(project.trackById(id)->name);
+        a["track_name"] =
+            keyed.empty()
+                ? name()
+                : *rc::gen::weightedOneOf<std::string>({{6, rc::gen::elementOf(keyed)}, {1, genTrackName(project)}});
+        if (mostly(6))
+            a["plugin_name"] = "Compressor";
+        else
+            drawPlugin(a, project);
+        if (sources.empty()) sources.push_back(*genTrackName(project));
+        a["source"] = *rc::gen::weightedOneOf<std::string>(
+            {{8, rc::gen::elementOf(sources)},
+             {2, genTrackName(project)},
+             {1, rc::gen::elementOf(std::vector<std::string>{"Bus 1", "1", "Internal", "Reverb"})}});
+    } else if (tool == "reorder_plugin") {
+        // Mostly a track with two or more plug-ins to move between.
+        // The analysis plug-in that ends a chain stays there: mostly the slots above it.
+        const auto movable = [](const standin::Track& t) {
+            const auto& chain = t.strip.inserts;
+            return static_cast<int>(chain.size()) - (!chain.empty() && chain.back().plugin == "Corvane" ? 1 : 0);
+        };
+        const auto chains = plainTracks(project, [&](const standin::Track& t) { return movable(t) >= 2; });
+        if (!chains.empty() && mostly()) {
+            const standin::Track* t = project.trackById(*rc::gen::elementOf(chains));
+            const int slots = *rc::gen::weightedOneOf<int>(
+                {{4, rc::gen::just(movable(*t))}, {1, rc::gen::just(static_cast<int>(t->strip.inserts.size()))}});
+            a["track_name"] = t->name;
+            a["from_index"] = *rc::gen::inRange(0, slots);
+            a["to_index"] = *rc::gen::inRange(0, slots);
+        } else {
+            a["track_name"] = name();
+            a["from_index"] = *rc::gen::inRange(0, 5);
+            a["to_index"] = *rc::gen::inRange(0, 5);
+        }
+    } else if (tool == "set_folder_expanded" || tool == "expand_folder" || tool == "collapse_folder") {
+        a["track_name"] = *genFolderName(project);
+        if (tool == "set_folder_expanded" ||
+            *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}}))
+            a["expanded"] = *rc::gen::arbitrary<bool>();
+    }
+    return a;
+}
+
+}  // namespace
+
+rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vector<std::string>& tools) {
+    return rc::gen::exec([project, tools] {
+        GeneratedCall c;
+        c.tool = *rc::gen::elementOf(tools);
+        c.args = genArgs(c.tool, project);
+        return c;
+    });
+}
+
+rc::Gen<double> genStopMoment(double length) {
+    const double millis = std::max(0.0, std::floor(length * 1000));
+    const auto before = [millis](double last) { return std::max(0.0, millis - last * 1000) / 1000; };
+    return rc::gen::weightedOneOf<double>(
+        {{1, rc::gen::just(0.0)},
+         {4, rc::gen::map(rc::gen::inRange(0, 1000), [millis](int f) { return std::floor(millis * f / 1000) / 1000; })},
+         {2, rc::gen::map(rc::gen::elementOf(std::vector<double>{0.002, 0.01, 0.05, 0.2, 0.35, 0.65}), before)}});
+}
+
+std::optional<GeneratedCall> nextCall(const standin::Project& project, const std::vector<std::string>& tools) {
+    std::vector<std::string> unique;
+    for (const auto& t : project.tracks)
+        if ((t.kind == standin::TrackKind::audio || t.kind == standin::TrackKind::instrument) &&
+            project.isVisible(t.id) && idsNamed(project, t.name).size() == 1)
+            unique.push_back(t.name);
+    if (unique.empty()) return std::nullopt;
+    const std::string name = *rc::gen::elementOf(unique);
+    const standin::Track* t = project.track(name);
+    const bool mute = std::find(tools.begin(), tools.end(), "set_track_mute") != tools.end();
+    if (!mute || *rc::gen::arbitrary<bool>())
+        return GeneratedCall{"get_track_details", {{"track_name", name}}, std::nullopt};
+    return GeneratedCall{"set_track_mute", {{"track_name", name}, {"enabled", !(t && t->muted)}}, std::nullopt};
+}
+
+}  // namespace corvane::generated

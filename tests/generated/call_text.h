@@ -1,0 +1,40 @@
+#pragma once
+
+// Reading names and answers as the generated check compares them: names told apart whole,
+// trimmed and in any case, as Logic Pro's headers read them.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "generated/project_state.h"
+#include "platform/standin/model.h"
+
+namespace corvane::generated {
+
+struct GeneratedCall;
+
+std::string lower(std::string s);
+std::string trimmed(const std::string& s);
+bool mentions(const std::string& text, const std::string& part);
+// Whether `text` names `name` whole: no letter or digit against either end, and not within a
+// longer name of `names` standing at the same place ("Kick" is not named by "Kick 2").
+bool namesWhole(const std::string& text, const std::string& name, const std::vector<std::string>& names);
+// The answer's sentences (and the items of its lists).
+std::vector<std::string> sentencesOf(const std::string& text);
+// Whether one sentence of the answer names the track whole and says one of the words.
+bool namedWith(const std::string& text, const std::string& name, const std::vector<std::string>& words,
+               const std::vector<std::string>& names);
+// The tracks a name reaches.
+std::vector<int> idsNamed(const standin::Project& p, const std::string& name);
+// The track names a call addresses as its targets (the side chain's source is not one).
+std::vector<std::string> targetNames(const GeneratedCall& c);
+// Whether the track is in the track list, shown or inside a collapsed folder.
+bool inList(const standin::Project& p, int id);
+std::optional<double> numberIn(const nlohmann::json& v);
+const nlohmann::json* trackIn(const ProjectState& s, int id);
+const nlohmann::json* slotIn(const nlohmann::json& track, int uid);
+
+}  // namespace corvane::generated
