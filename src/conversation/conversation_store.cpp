@@ -392,25 +392,33 @@ bool ConversationStore::append(ConversationRole role, const std::string& content
     });
 }
 
+namespace {
+
+ConversationEntry toolCallEntry(const ToolCallInfo& call, std::int64_t userEntryIndex, const std::string& stamp) {
+    ConversationEntry entry;
+    entry.timestamp = stamp;
+    entry.role = ConversationRole::toolCall;
+    entry.content = call.summary.value_or("");
+    entry.toolCallID = call.id;
+    entry.toolName = call.toolName;
+    entry.arguments = call.arguments;
+    entry.roundIndex = call.roundIndex;
+    entry.succeeded = call.succeeded;
+    entry.summary = call.summary;
+    entry.resultJSON = call.resultJSON;
+    entry.userEntryIndex = userEntryIndex;
+    return entry;
+}
+
+}  // namespace
+
 bool ConversationStore::appendToolCall(const ToolCallInfo& call, std::int64_t userEntryIndex,
                                        const std::optional<std::string>& threadID) {
     return run(threadID, [&](Operation& op) {
         Thread* thread = op.thread;
         if (op.refuseIfGone() || !thread) return;
         std::string stamp = now();
-        ConversationEntry entry;
-        entry.timestamp = stamp;
-        entry.role = ConversationRole::toolCall;
-        entry.content = call.summary.value_or("");
-        entry.toolCallID = call.id;
-        entry.toolName = call.toolName;
-        entry.arguments = call.arguments;
-        entry.roundIndex = call.roundIndex;
-        entry.succeeded = call.succeeded;
-        entry.summary = call.summary;
-        entry.resultJSON = call.resultJSON;
-        entry.userEntryIndex = userEntryIndex;
-        thread->entries.push_back(std::move(entry));
+        thread->entries.push_back(toolCallEntry(call, userEntryIndex, stamp));
         thread->updatedAt = stamp;
     });
 }
@@ -512,25 +520,6 @@ std::optional<std::string> ConversationStore::songBrief(const std::optional<std:
 
 const char* const ConversationStore::kClearedThreadFailure = "the chat was cleared while this turn ran";
 
-namespace {
-
-ConversationEntry toolCallEntry(const ToolCallInfo& call, std::int64_t userEntryIndex, const std::string& stamp) {
-    ConversationEntry entry;
-    entry.timestamp = stamp;
-    entry.role = ConversationRole::toolCall;
-    entry.content = call.summary.value_or("");
-    entry.toolCallID = call.id;
-    entry.toolName = call.toolName;
-    entry.arguments = call.arguments;
-    entry.roundIndex = call.roundIndex;
-    entry.succeeded = call.succeeded;
-    entry.summary = call.summary;
-    entry.resultJSON = call.resultJSON;
-    entry.userEntryIndex = userEntryIndex;
-    return entry;
-}
-
-}  // namespace
 
 std::optional<ConversationStore::TurnAnchor> ConversationStore::appendTurnQuestion(const std::string& content,
                                                                                    const std::string& threadID) {
