@@ -211,15 +211,6 @@ Outcome LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) co
 // Whether the playhead reached the bar; none where the bar field could not be written.
 std::optional<bool> LogicInspector::movePlayheadOn(const PositionDisplay& display, std::int64_t toBar,
                                                    SliderWrites& writes) const {
-    // A display kept from an earlier search was the lowest of those found then. Its frame is read
-    // only where frames were compared: every read counts against a handle that may go stale.
-    const std::string among = display.candidates ? std::to_string(display.candidates) : std::string("kept");
-    if (const auto frame = display.frame)
-        PlayheadDebug::log(fmt::format("target bar={} candidates={} chose frame=(x={} y={} w={} h={})", toBar, among,
-                                       truncated(frame->x), truncated(frame->y), truncated(frame->width),
-                                       truncated(frame->height)));
-    else
-        PlayheadDebug::log(fmt::format("target bar={} candidates={}", toBar, among));
     // Logic Pro clamps the bar field to the project's ends: the end is written, not a bar the field
     // never shows, which would be written again and again.
     double bar = static_cast<double>(toBar);
@@ -229,11 +220,25 @@ std::optional<bool> LogicInspector::movePlayheadOn(const PositionDisplay& displa
         if (const auto lowest = field->number(ax::kMinValue); lowest && bar < *lowest) bar = *lowest;
     }
     const bool written = setSliderValue(display.group, "bar", bar, search_depth::kPlayheadFields, 0, &writes).success;
-    if (!written) return std::nullopt;
+    // The frame is read once the fields are written: every read counts against a handle that may
+    // go stale, and the trace waits for it.
+    const auto trace = [&] {
+        const platform::Rect frame = display.frame ? *display.frame : frameForElement(display.group);
+        // A display kept from an earlier search was the lowest of those found then.
+        const std::string among = display.candidates ? std::to_string(display.candidates) : std::string("kept");
+        PlayheadDebug::log(fmt::format("target bar={} candidates={} chose frame=(x={} y={} w={} h={})", toBar, among,
+                                       truncated(frame.x), truncated(frame.y), truncated(frame.width),
+                                       truncated(frame.height)));
+    };
+    if (!written && writes.stale) {
+        trace();
+        return std::nullopt;
+    }
     setSliderValue(display.group, "beat", 1, search_depth::kPlayheadFields, 0);
     setSliderValue(display.group, "division", 1, search_depth::kPlayheadFields, 0);
     setSliderValue(display.group, "tick", 1, search_depth::kPlayheadFields, 0);
-    return bar == static_cast<double>(toBar);
+    trace();
+    return written && bar == static_cast<double>(toBar);
 }
 
 // --- Arrangement -----------------------------------------------------------------------------
