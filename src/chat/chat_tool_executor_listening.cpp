@@ -224,6 +224,7 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
     std::optional<std::int64_t> barAfter;
     bool playheadMoved = false;
     bool playheadPressed = false;
+    bool putBack = false;
     // A handle read often may have gone stale: the window is found again for the reads that tell.
     const auto readBar = [&] {
         const auto now = logic.findMainWindow();
@@ -231,6 +232,7 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
     };
     if (!stopped()) {
         barBefore = logic.currentBar(*window);
+        if (!barBefore) barBefore = readBar();
         playheadPressed = true;
         playheadMoved = logic.movePlayhead(*startBar, *window).success;
         platform::pause(0.2);
@@ -248,7 +250,7 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
         // Read before stopping: these are the values at the end of the played stretch.
         states = executor.trackAnalysis();
         logic.clickTransportButton("Stop", *window);
-        logic.movePlayhead(*startBar, *window);
+        putBack = logic.movePlayhead(*startBar, *window).success;
         // Read, not assumed: a bar past the song's end is not where the playhead lands.
         barAfter = logic.currentBar(*window);
         if (!barAfter) barAfter = readBar();
@@ -320,7 +322,10 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
         return ChatToolExecutor::makeToolOutput(toolCall.callID(), result);
     }
     const bool moved = barBefore && barAfter && *barBefore != *barAfter;
-    const std::string movedNote = moved ? " The " + playhead + "." : "";
+    std::string movedNote = moved ? " The " + playhead + "." : "";
+    // Where it stands unread, a put-back that failed is said.
+    if (!putBack && !barAfter)
+        movedNote = " The playhead could not be put back on bar " + std::to_string(*startBar) + ".";
     return toolCall.succeed(
         "Listened to " + asked + " for " + seconds + "s. " + count + " tracks monitored." + movedNote + insertedNote,
         result);

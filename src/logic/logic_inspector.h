@@ -310,6 +310,8 @@ public:
         std::optional<platform::Rect> frame;  // read only when several were compared
     };
     static std::optional<PositionDisplay> positionDisplay(const AXElement& in);
+    // Whether a move on one display reached the bar; none where its bar field went stale.
+    std::optional<bool> movePlayheadOn(const PositionDisplay& display, std::int64_t toBar, SliderWrites& writes) const;
     // Where the arrangement's bars lie on screen, as the ruler shows them.
     struct BarScale {
         double startX = 0;  // where bar 1 begins

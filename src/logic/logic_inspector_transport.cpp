@@ -182,31 +182,63 @@ std::optional<LogicInspector::PositionDisplay> LogicInspector::positionDisplay(c
 }
 
 Outcome LogicInspector::movePlayhead(std::int64_t toBar, const AXElement& in) const {
-    const auto display = positionDisplay(in);
-    if (!display) {
+    // A display (kept, or found through a held window) may answer its check and go stale in the
+    // writes that follow: the move is tried again on a display found anew through the window
+    // found anew, only after a stale handle, as the strip's sliders are.
+    SliderWrites writes;
+    std::optional<bool> reached;
+    bool shown = false;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const AXElement window = attempt == 0 ? in : findMainWindow().value_or(in);
+        if (attempt > 0) detail::keepArea(window, "Playhead Position", std::nullopt);
+        const auto display = positionDisplay(window);
+        if (!display) {
+            if (attempt == 0 && ax_read::gone(in, ax::kChildren)) continue;
+            break;
+        }
+        shown = true;
+        reached = movePlayheadOn(*display, toBar, writes);
+        if (reached || !writes.stale) break;
+    }
+    if (!shown) {
         PlayheadDebug::log("no Playhead Position AXGroup found in window");
         return {false, "No playhead position display found."};
     }
-    const platform::Rect frame = display->frame ? *display->frame : frameForElement(display->group);
-    // A display kept from an earlier search was the lowest of those found then.
-    const std::string among = display->candidates ? std::to_string(display->candidates) : std::string("kept");
-    PlayheadDebug::log(fmt::format("target bar={} candidates={} chose frame=(x={} y={} w={} h={})", toBar, among,
-                                   truncated(frame.x), truncated(frame.y), truncated(frame.width),
-                                   truncated(frame.height)));
+    if (!reached || !*reached) return {false, fmt::format("The playhead did not move to bar {}.", toBar)};
+    return {true, fmt::format("Playhead at bar {}.", toBar)};
+}
+
+// Whether the playhead reached the bar; none where the bar field could not be written.
+std::optional<bool> LogicInspector::movePlayheadOn(const PositionDisplay& display, std::int64_t toBar,
+                                                   SliderWrites& writes) const {
     // Logic Pro clamps the bar field to the project's ends: the end is written, not a bar the field
     // never shows, which would be written again and again.
     double bar = static_cast<double>(toBar);
-    if (const auto field = findSlider(display->group, "bar", search_depth::kPlayheadFields, 0)) {
+    if (const auto field = findSlider(display.group, "bar", search_depth::kPlayheadFields, 0)) {
+        field->prefetch({ax::kMaxValue, ax::kMinValue});
         if (const auto highest = field->number(ax::kMaxValue); highest && bar > *highest) bar = *highest;
         if (const auto lowest = field->number(ax::kMinValue); lowest && bar < *lowest) bar = *lowest;
     }
-    const bool moved = setSliderValue(display->group, "bar", bar, search_depth::kPlayheadFields, 0).success &&
-                       bar == static_cast<double>(toBar);
-    setSliderValue(display->group, "beat", 1, search_depth::kPlayheadFields, 0);
-    setSliderValue(display->group, "division", 1, search_depth::kPlayheadFields, 0);
-    setSliderValue(display->group, "tick", 1, search_depth::kPlayheadFields, 0);
-    if (!moved) return {false, fmt::format("The playhead did not move to bar {}.", toBar)};
-    return {true, fmt::format("Playhead at bar {}.", toBar)};
+    const bool written = setSliderValue(display.group, "bar", bar, search_depth::kPlayheadFields, 0, &writes).success;
+    // The frame is read once the fields are written: every read counts against a handle that may
+    // go stale, and the trace waits for it.
+    const auto trace = [&] {
+        const platform::Rect frame = display.frame ? *display.frame : frameForElement(display.group);
+        // A display kept from an earlier search was the lowest of those found then.
+        const std::string among = display.candidates ? std::to_string(display.candidates) : std::string("kept");
+        PlayheadDebug::log(fmt::format("target bar={} candidates={} chose frame=(x={} y={} w={} h={})", toBar, among,
+                                       truncated(frame.x), truncated(frame.y), truncated(frame.width),
+                                       truncated(frame.height)));
+    };
+    if (!written && writes.stale) {
+        trace();
+        return std::nullopt;
+    }
+    setSliderValue(display.group, "beat", 1, search_depth::kPlayheadFields, 0);
+    setSliderValue(display.group, "division", 1, search_depth::kPlayheadFields, 0);
+    setSliderValue(display.group, "tick", 1, search_depth::kPlayheadFields, 0);
+    trace();
+    return written && bar == static_cast<double>(toBar);
 }
 
 // --- Arrangement -----------------------------------------------------------------------------

@@ -99,6 +99,8 @@ public:
                         const WindowAgain& again = {});
     // The slider (with its read-out) a name addresses, as write finds it; none for another control.
     static std::optional<SliderPair> sliderNamed(const std::string& parameterName, const AXElement& window);
+    // The pop-up (or menu button) a name addresses, as write finds it; none for another control.
+    static std::optional<AXElement> popupNamed(const std::string& parameterName, const AXElement& window);
     static std::pair<std::string, std::optional<std::int64_t>> parseLabelIndex(const std::string& name);
     static std::vector<SliderPair> findAllSliderPairs(const std::string& baseName, const AXElement& window);
     static std::vector<AXElement> findAllByResolvedLabel(const std::string& baseName, const AXElement& window,
@@ -121,8 +123,12 @@ public:
     static Result writeCheckbox(const AXElement& checkbox, const std::string& label, const std::string& value);
     // Looks for the value only in the menu the pop-up opened, and closes that menu again when the
     // value is not in it.
+    // A control found again by the name it was written under, in the window found again.
+    using ControlAgain = std::function<std::optional<AXElement>()>;
+    // `changedWhenStopped` and `again` as for a slider.
     static Result writePopup(const AXElement& popup, const std::string& label, const std::string& value,
-                             const AXElement& logicApp);
+                             const AXElement& logicApp, std::optional<std::string>* changedWhenStopped = nullptr,
+                             const ControlAgain& again = {});
     static Result writeButton(const AXElement& button, const std::string& label);
 
     static std::optional<ParsedValue> parseValueAndUnit(const std::string& text);

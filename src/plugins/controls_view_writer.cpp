@@ -48,6 +48,15 @@ Result ControlsViewFallback::write(const std::string& parameterName, const std::
     auto held = [&](const AXElement& main, const std::optional<AXElement>& readout) {
         return HeldSlider{main, readout, sliderAgain};
     };
+    const ControlAgain popupAgain = [&]() -> std::optional<AXElement> {
+        if (!again) return std::nullopt;
+        if (ax_read::gone(shown, ax::kRole)) {
+            auto found = again();
+            if (!found) return std::nullopt;
+            shown = *found;
+        }
+        return popupNamed(parameterName, shown);
+    };
     // A name the reader reports ("Gain [2]", "Drive [2]" for a check box after a slider "Drive")
     // addresses exactly the control it was read from.
     for (const auto& c : labelledControls(window)) {
@@ -58,7 +67,7 @@ Result ControlsViewFallback::write(const std::string& parameterName, const std::
                 return writeSlider(slider, parameterName, value, changedWhenStopped);
             }
             case ParameterType::toggle: return writeCheckbox(c.element, parameterName, value);
-            default: return writePopup(c.element, parameterName, value, logicApp);
+            default: return writePopup(c.element, parameterName, value, logicApp, changedWhenStopped, popupAgain);
         }
     }
 
@@ -85,7 +94,7 @@ Result ControlsViewFallback::write(const std::string& parameterName, const std::
             return {false, missingIndexMessage(parameterName, pick.count), std::nullopt};
         const AXElement& el = found[pick.index];
         if (list == 0) return writeCheckbox(el, parameterName, value);
-        if (list == 1) return writePopup(el, parameterName, value, logicApp);
+        if (list == 1) return writePopup(el, parameterName, value, logicApp, changedWhenStopped, popupAgain);
         return writeButton(el, parameterName);
     }
     return {false, "Parameter '" + parameterName + "' not found in Controls view", std::nullopt};
@@ -103,6 +112,21 @@ std::optional<ControlsViewFallback::SliderPair> ControlsViewFallback::sliderName
     const PickResult pick = pickByIndex(pairs.size(), index);
     if (pairs.empty() || pick.kind != PickResult::Kind::one) return std::nullopt;
     return pairs[pick.index];
+}
+
+std::optional<platform::AXElement> ControlsViewFallback::popupNamed(const std::string& parameterName,
+                                                                   const AXElement& window) {
+    for (const auto& c : labelledControls(window)) {
+        if (!text::equalsIgnoringCase(c.label, text::trimSpacesAndTabs(parameterName))) continue;
+        if (c.type == ParameterType::continuous || c.type == ParameterType::toggle) return std::nullopt;
+        return c.element;
+    }
+    const auto [base, index] = parseLabelIndex(parameterName);
+    const auto found = findAllByResolvedLabel(text::lowercased(base), window, {"AXPopUpButton", "AXMenuButton"},
+                                              collectStaticTextLabels(window));
+    const PickResult pick = pickByIndex(found.size(), index);
+    if (found.empty() || pick.kind != PickResult::Kind::one) return std::nullopt;
+    return found[pick.index];
 }
 
 std::pair<std::string, std::optional<std::int64_t>> ControlsViewFallback::parseLabelIndex(const std::string& name) {
@@ -195,34 +219,65 @@ Result ControlsViewFallback::writeCheckbox(const AXElement& checkbox, const std:
 }
 
 Result ControlsViewFallback::writePopup(const AXElement& popup, const std::string& label, const std::string& value,
-                                        const AXElement& logicApp) {
-    const std::optional<std::string> before = popup.string(ax::kValue);
+                                        const AXElement& logicApp, std::optional<std::string>* changedWhenStopped,
+                                        const ControlAgain& again) {
+    // Where Logic Pro rebuilds the window on a change, the held pop-up no longer answers: it is
+    // found again by its name, only after a failure on a handle gone stale.
+    AXElement held = popup;
+    auto findAgain = [&] {
+        auto found = again ? again() : std::nullopt;
+        if (found) held = *found;
+        return found.has_value();
+    };
+    auto shownValue = [&]() -> std::optional<std::string> {
+        auto now = held.string(ax::kValue);
+        if (!now && ax_read::gone(held, ax::kValue) && findAgain()) now = held.string(ax::kValue);
+        return now;
+    };
+    auto act = [&](auto&& action) {
+        auto code = action(held);
+        if (code == platform::AXError::invalidUIElement && findAgain()) code = action(held);
+        return code;
+    };
+    const std::optional<std::string> before = shownValue();
     if (before && text::equalsIgnoringCase(*before, value)) return {true, label + " already " + value, before};
     const Result set{true, "Set " + label + " to " + value + " (was " + before.value_or("?") + ")", before};
     auto shows = [&] {
-        const auto now = popup.string(ax::kValue);
+        const auto now = shownValue();
         return now && text::equalsIgnoringCase(*now, value);
     };
-    if (popup.setAttributeValue(ax::kValue, value) == platform::AXError::success) {
-        platform::pause(pacing::kControlsPopupDirectSetSettles);
-        if (shows()) return set;
-    }
-    popup.performAction(ax::kPress);
-    platform::pause(pacing::kMenuOpens);
-    // Only the menu this pop-up opened: below the pop-up itself, or, where Logic Pro hangs open menus
-    // under the application, the focused menu. Never the main menus, whose items could share a title.
-    std::optional<AXElement> item = AXLocator::findMenuItem(value, popup, search_depth::kPluginWindow);
-    if (!item)
-        if (auto focused = logicApp.element(ax::kFocusedUIElement); focused && textOf(*focused, ax::kRole) == "AXMenu")
-            item = AXLocator::findMenuItem(value, *focused, search_depth::kPluginWindow);
-    if (!item) {
-        control_writes::pressEscapeToLogic();
-        return {false, "Could not set " + label + " to '" + value + "' \u2014 menu item not found", before};
-    }
-    item->performAction(ax::kPress);
-    for (int poll = 0; poll < 20; ++poll) {
-        platform::pause(pacing::kPopupChoicePoll);
-        if (shows()) return set;
+    try {
+        if (act([&](const AXElement& e) { return e.setAttributeValue(ax::kValue, value); }) ==
+            platform::AXError::success) {
+            platform::pause(pacing::kControlsPopupDirectSetSettles);
+            if (shows()) return set;
+        }
+        act([](const AXElement& e) { return e.performAction(ax::kPress); });
+        platform::pause(pacing::kMenuOpens);
+        // Only the menu this pop-up opened: below the pop-up itself, or, where Logic Pro hangs open
+        // menus under the application, the focused menu. Never the main menus, whose items could
+        // share a title.
+        std::optional<AXElement> item = AXLocator::findMenuItem(value, held, search_depth::kPluginWindow);
+        if (!item && ax_read::gone(held, ax::kRole) && findAgain())
+            item = AXLocator::findMenuItem(value, held, search_depth::kPluginWindow);
+        if (!item)
+            if (auto focused = logicApp.element(ax::kFocusedUIElement);
+                focused && textOf(*focused, ax::kRole) == "AXMenu")
+                item = AXLocator::findMenuItem(value, *focused, search_depth::kPluginWindow);
+        if (!item) {
+            control_writes::pressEscapeToLogic();
+            return {false, "Could not set " + label + " to '" + value + "' \u2014 menu item not found", before};
+        }
+        item->performAction(ax::kPress);
+        for (int poll = 0; poll < 20; ++poll) {
+            platform::pause(pacing::kPopupChoicePoll);
+            if (shows()) return set;
+        }
+    } catch (const platform::PauseStopped&) {
+        // Stopped after the choice may have landed: the pop-up shows what it was left on.
+        if (const auto now = shownValue(); changedWhenStopped && now != before)
+            *changedWhenStopped = label + ": " + before.value_or("?") + " \u2192 " + now.value_or("?");
+        throw;
     }
     return {false, "Menu item '" + value + "' pressed but " + label + " didn't change", before};
 }

@@ -117,10 +117,14 @@ TEST_F(ListenToPlayback, DurationIsClampedAndArgumentsChecked) {
     struct Case {
         const char* args;
         double duration;
+        const char* staleAfter = "onRebuild";
     };
+    // Handles read a few times go stale: the playhead is still put back where the listen began.
     for (const Case& c : {Case{R"({"duration_seconds":0.2,"start_bar":9})", 1.0},
-                          Case{R"({"duration_seconds":120,"start_bar":9.9})", 30.0}}) {
+                          Case{R"({"duration_seconds":120,"start_bar":9.9})", 30.0},
+                          Case{R"({"duration_seconds":2,"start_bar":9})", 2.0, "afterReads 3"}}) {
         SCOPED_TRACE(c.args);
+        world().setKnob("staleAfter", c.staleAfter);
         const double start = world().virtualSeconds();
         const json result = oneJSON("listen_to_playback", c.args);
         EXPECT_EQ(result["durationSeconds"], c.duration);

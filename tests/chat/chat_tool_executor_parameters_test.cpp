@@ -164,6 +164,10 @@ TEST_F(ChatToolExecutorParameters, APlayingSongWhoseHandlesGoStaleOnEveryChangeI
                      R"({"track_name":"Vox","plugin_index":1,"parameter_name":"Drive","value":"6 dB"})");
     EXPECT_EQ(insert("Vox", 1).params.at("drive"), 60);
     EXPECT_EQ(answer["message"], "Tube Saturator on Vox: Set Drive to 6.0 dB (was 0.0 dB)");
+    answer = oneJSON("set_plugin_parameter",
+                     R"({"track_name":"Vox","plugin_index":1,"parameter_name":"Character","value":"Bright"})");
+    EXPECT_EQ(insert("Vox", 1).params.at("character"), 1);
+    EXPECT_EQ(answer["message"], "Tube Saturator on Vox: Set Character to Bright (was Warm)");
     EXPECT_TRUE(world().project().transport.playing);
 }
 

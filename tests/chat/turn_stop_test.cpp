@@ -17,6 +17,7 @@
 #include "chat/turn_services.h"
 #include "platform/standin/standin_fixture.h"
 #include "platform/standin/taper.h"
+#include "plugins/plugin_editors_fixture.h"
 #include "plugins/plugin_map_store.h"
 #include "test_support/scripted_chat_backend.h"
 #include "test_support/temp_home.h"
@@ -675,25 +676,40 @@ TEST_F(TurnStopTest, AStoppedChainEditNamesWhatItLeftChanged) {
 // A Stop at any moment of a parameter write, the last hundredths of a second after the write took
 // included: once the plug-in shows another value, the answer names the parameter and what it shows.
 TEST_F(TurnStopTest, AStoppedParameterWriteNamesTheValueItLeft) {
-    const char* args =
-        R"({"track_name":"Kick","plugin_name":"Compressor","parameter_name":"Threshold","value":"-20 dB"})";
-    load(standin::testing::demoSong());
-    const double whole = call("set_plugin_parameter", args, std::nullopt).took;
-    std::vector<double> moments;
-    for (double at = 0; at < whole - 0.03; at += 0.05) moments.push_back(at);
-    for (double at = whole - 0.03; at < whole + 0.005; at += 0.001) moments.push_back(at);
-    for (const double at : moments) {
-        SCOPED_TRACE("stopped at " + std::to_string(at));
-        load(standin::testing::demoSong());
-        const auto paramsOf = [&] { return world().project().track("Kick")->strip.inserts.at(1).params; };
-        const auto before = paramsOf();
+    struct Case {
+        json scenario;
+        std::string track;
+        std::size_t slot;
+        std::string args;
+        std::string named;
+    };
+    const std::vector<Case> cases{
+        {standin::testing::demoSong(), "Kick", 1,
+         R"({"track_name":"Kick","plugin_name":"Compressor","parameter_name":"Threshold","value":"-20 dB"})",
+         "Already done: Compressor on Kick: Threshold: -12.8 dB \u2192 "},
+        // A pop-up of the Controls view.
+        {pluginEditorsScenario(), "Vox", 1,
+         R"({"track_name":"Vox","plugin_index":1,"parameter_name":"Character","value":"Dark"})",
+         "Already done: Tube Saturator on Vox: Character: Warm \u2192 Dark"},
+    };
+    for (const auto& c : cases) {
+        load(c.scenario);
+        const double whole = call("set_plugin_parameter", c.args, std::nullopt).took;
+        std::vector<double> moments;
+        for (double at = 0; at < whole - 0.03; at += 0.05) moments.push_back(at);
+        for (double at = whole - 0.03; at < whole + 0.005; at += 0.001) moments.push_back(at);
+        for (const double at : moments) {
+            SCOPED_TRACE(c.track + " stopped at " + std::to_string(at));
+            load(c.scenario);
+            const auto paramsOf = [&] { return world().project().track(c.track)->strip.inserts.at(c.slot).params; };
+            const auto before = paramsOf();
 
-        const auto stopped = call("set_plugin_parameter", args, at);
+            const auto stopped = call("set_plugin_parameter", c.args, at);
 
-        EXPECT_LE(stopped.took, at + 0.5);
-        if (paramsOf() != before && !stopped.record.succeeded) {
-            EXPECT_TRUE(has(stopped.record.summary, "Already done: Compressor on Kick: Threshold: -12.8 dB \u2192 "))
-                << stopped.record.summary;
+            EXPECT_LE(stopped.took, at + 0.5);
+            if (paramsOf() != before && !stopped.record.succeeded) {
+                EXPECT_TRUE(has(stopped.record.summary, c.named)) << stopped.record.summary;
+            }
         }
     }
 }
