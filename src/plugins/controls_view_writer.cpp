@@ -36,25 +36,25 @@ Result ControlsViewFallback::write(const std::string& parameterName, const std::
     // A slider is written step by step; where a step rebuilds the window, it is found again by
     // the same name in the window found again.
     AXElement shown = window;
-    auto sliderAgain = [&]() -> std::optional<SliderPair> {
-        if (!again) return std::nullopt;
+    // The window as it stands now, found again only where the held one stopped answering.
+    auto windowShown = [&]() -> bool {
+        if (!again) return false;
         if (ax_read::gone(shown, ax::kRole)) {
             auto found = again();
-            if (!found) return std::nullopt;
+            if (!found) return false;
             shown = *found;
         }
+        return true;
+    };
+    auto sliderAgain = [&]() -> std::optional<SliderPair> {
+        if (!windowShown()) return std::nullopt;
         return sliderNamed(parameterName, shown);
     };
     auto held = [&](const AXElement& main, const std::optional<AXElement>& readout) {
         return HeldSlider{main, readout, sliderAgain};
     };
     const ControlAgain popupAgain = [&]() -> std::optional<AXElement> {
-        if (!again) return std::nullopt;
-        if (ax_read::gone(shown, ax::kRole)) {
-            auto found = again();
-            if (!found) return std::nullopt;
-            shown = *found;
-        }
+        if (!windowShown()) return std::nullopt;
         return popupNamed(parameterName, shown);
     };
     // A name the reader reports ("Gain [2]", "Drive [2]" for a check box after a slider "Drive")
