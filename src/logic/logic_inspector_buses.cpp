@@ -314,6 +314,8 @@ RenameResult LogicInspector::renameTrack(const std::string& currentName, const s
     auto selected = selectTrack(currentName, false);
     if (!selected) return {false, "Track '" + currentName + "' not found.", std::nullopt};
     const std::int64_t number = selected->header.trackNumber;
+    // Said by the name the list shows: a name asked in another case may be another track's exactly.
+    const std::string& was = selected->header.name;
     platform::pause(pacing::kRenameSelectionSettles);
 
     auto logic = logicApplication();
@@ -339,12 +341,12 @@ RenameResult LogicInspector::renameTrack(const std::string& currentName, const s
     // The renamed track's own header, read anew, while it still shows the track's number.
     const auto renamed = parseTrackDescription(textOf(selected->header.element, ax::kDescription));
     if (renamed && renamed->number == number && renamed->name == name)
-        return {true, "Renamed '" + currentName + "' \u2192 '" + name + "'.", name};
+        return {true, "Renamed '" + was + "' \u2192 '" + name + "'.", name};
     const auto headers = findTrackHeadersByName(*window);
     auto same =
         std::find_if(headers.begin(), headers.end(), [&](const TrackHeader& h) { return h.trackNumber == number; });
     if (same != headers.end() && same->name == name)
-        return {true, "Renamed '" + currentName + "' \u2192 '" + name + "'.", name};
+        return {true, "Renamed '" + was + "' \u2192 '" + name + "'.", name};
     // The track keeps its number through a rename, so its own header decides; another track
     // that happens to bear the name only counts when the renamed track's header is gone and
     // no track had that name before.
@@ -469,14 +471,16 @@ SendKnobResult LogicInspector::readSendKnobValue(const std::string& trackName, c
     return read;
 }
 
-SendLevelResult LogicInspector::setSendKnobToDb(const std::string& trackName, const std::string& busLabel,
+SendLevelResult LogicInspector::setSendKnobToDb(const std::string& asked, const std::string& busLabel,
                                                 double targetDb, std::optional<std::string>* leftWhenStopped) const {
     if (leftWhenStopped) leftWhenStopped->reset();
     // Minus infinity means silence; NaN or plus infinity would walk the knob to an end.
     if (std::isnan(targetDb) || targetDb == INFINITY)
         return {{false, "Send level must be a number of dB."}, std::nullopt, std::nullopt};
-    auto selected = selectTrack(trackName);
-    if (!selected) return {{false, "Track '" + trackName + "' not found."}, std::nullopt, std::nullopt};
+    auto selected = selectTrack(asked);
+    if (!selected) return {{false, "Track '" + asked + "' not found."}, std::nullopt, std::nullopt};
+    // Said by the name the list shows: a name asked in another case may be another track's exactly.
+    const std::string& trackName = selected->header.name;
     platform::pause(pacing::kSendStripFollowsSelection);
     auto strip = firstMixerStrip(selected->mainWindow);
     if (!strip) return {{false, "Mixer strip not found for " + trackName + "."}, std::nullopt, std::nullopt};

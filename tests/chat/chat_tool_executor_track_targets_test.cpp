@@ -134,6 +134,33 @@ TEST_F(ChatToolExecutorTrackTargets, ANameTwoTracksShareIsRefusedAndNeitherTrack
     }
 }
 
+// A name asked in another case reaches the one listed track it names ignoring case, never a track
+// hidden from the list that bears it exactly, and the answer calls the track by its own name: said
+// as asked, it would name the hidden track.
+TEST_F(ChatToolExecutorTrackTargets, ANameInAnotherCaseIsAnsweredWithTheNameOfTheTrackReached) {
+    for (const auto& call : editingCalls("lead vox")) {
+        SCOPED_TRACE(call.tool);
+        load(standin::testing::demoSong());
+        world().mutateProject([](standin::Project& p) {
+            standin::Track* guitar = p.track("Guitar");
+            guitar->name = "lead vox";
+            guitar->inArrange = false;
+            guitar->strip.sends = p.track("Lead Vox")->strip.sends;
+        });
+        const auto& tracks = world().project().tracks;
+        const auto twin = static_cast<std::size_t>(
+            std::find_if(tracks.begin(), tracks.end(), [](const standin::Track& t) { return t.name == "lead vox"; }) -
+            tracks.begin());
+        const auto before = mixOf(world().project());
+        oneJSON(call.tool, call.args);
+        const auto after = mixOf(world().project());
+        EXPECT_TRUE(lastRecord().succeeded) << lastRecord().summary;
+        EXPECT_NE(after, before);
+        EXPECT_EQ(after.at(twin), before.at(twin));
+        EXPECT_EQ(lastRecord().summary.find("lead vox"), std::string::npos) << lastRecord().summary;
+    }
+}
+
 TEST_F(ChatToolExecutorTrackTargets, AStripThatLagsTheSelectionIsWaitedForNeverWrittenBeside) {
     // Within the wait: the strip catches up, and the switch reaches the track asked for.
     world().updateFaults([](standin::Faults& f) { f.lateStripUpdate = 2; });
