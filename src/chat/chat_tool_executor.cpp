@@ -371,7 +371,7 @@ std::string ChatToolExecutor::stoppedMidwayMessage(const std::string& toolName, 
         const auto strip = services_.logicInspector.readChannelStrip(*window);
         const auto text = [&](const char* key) { return strip.text(key); };
         const auto name = text("name");
-        if (selected.size() > 1 || (selected.size() == 1 && !(name && text::equalsIgnoringCase(*name, selected[0].name)))) {
+        if (selected.size() > 1 || (selected.size() == 1 && !(name && *name == selected[0].name))) {
             std::string names;
             for (std::size_t i = 0; i < selected.size(); ++i) names += (i ? ", '" : "'") + selected[i].name + "'";
             message += selected.size() == 1 ? ". The selected track is now " + names

@@ -165,20 +165,31 @@ TEST_F(TurnStopTest, StopBetweenAToolsStepsEndsItAtItsNextPause) {
 }
 
 // A strip that lags the selection still shows the track selected before: the stopped call's
-// answer names the track the list shows selected, not the strip's.
+// answer names the track the list shows selected, not the strip's, even when the strip's track
+// bears its name in another case.
 TEST_F(TurnStopTest, AStoppedCallNamesTheSelectedTrackWhileTheStripLags) {
-    load(standin::testing::demoSong());
-    world().setKnob("lateStripUpdate", 0.9);
-    transport->reply(callsReply({{"v", "set_track_volume", R"({"track_name":"Bass","value":"-6 dB"})"}}));
-    const double start = world().virtualSeconds();
-    world().at(start + 0.4, [this] { orchestrator->cancelCurrentTurn(); });
-    const ChatResponse response = run();
+    for (const bool caseTwinShownBefore : {false, true}) {
+        SCOPED_TRACE(caseTwinShownBefore ? "strip on a track named 'bass', hidden from the list" : "strip on Kick");
+        load(standin::testing::demoSong());
+        if (caseTwinShownBefore)
+            world().mutateProject([](standin::Project& p) {
+                standin::Track* guitar = p.track("Guitar");
+                guitar->name = "bass";
+                guitar->inArrange = false;
+                p.selectedTrackId = p.stripTrackId = guitar->id;
+            });
+        world().setKnob("lateStripUpdate", 0.9);
+        transport->reply(callsReply({{"v", "set_track_volume", R"({"track_name":"Bass","value":"-6 dB"})"}}));
+        const double start = world().virtualSeconds();
+        world().at(start + 0.4, [this] { orchestrator->cancelCurrentTurn(); });
+        const ChatResponse response = run();
 
-    EXPECT_EQ(world().project().selectedTrack()->name, "Bass");
-    ASSERT_EQ(response.toolsUsed.size(), 1u);
-    EXPECT_EQ(response.toolsUsed[0].summary,
-              "Stopped by the user before set_track_volume finished; it had already acted on Logic Pro. Not done: "
-              "Bass. The selected track is now 'Bass'. Check it before doing more.");
+        EXPECT_EQ(world().project().selectedTrack()->name, "Bass");
+        ASSERT_EQ(response.toolsUsed.size(), 1u);
+        EXPECT_EQ(response.toolsUsed[0].summary,
+                  "Stopped by the user before set_track_volume finished; it had already acted on Logic Pro. Not done: "
+                  "Bass. The selected track is now 'Bass'. Check it before doing more.");
+    }
 }
 
 // Stop between the tracks of a call that acts on several: the first track stays changed, the
