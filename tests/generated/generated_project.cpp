@@ -64,7 +64,9 @@ TrackShape genTrack(const std::string& kind, int buses, const std::vector<std::s
     if (*rc::gen::weightedOneOf<bool>({{2, rc::gen::just(false)}, {1, rc::gen::just(true)}}))
         t.inserts.push_back({"Corvane", false, ""});
     if (buses > 0) {
-        const int sends = *rc::gen::inRange(0, std::min(buses, 2) + 1);
+        // Most tracks send: a send, its bus's track and its level need one to reach.
+        const int sends = *rc::gen::weightedOneOf<int>(
+            {{1, rc::gen::just(0)}, {3, rc::gen::inRange(1, std::min(buses, 2) + 1)}});
         for (int i = 0; i < sends; ++i) t.sends.push_back({i + 1, *edgeOr({0, 1, 9, 45, 56, 57}, 0, 57)});
     }
     return t;
