@@ -284,7 +284,7 @@ json genArgs(const std::string& tool, const standin::Project& project) {
             return static_cast<int>(chain.size()) - (!chain.empty() && chain.back().plugin == "Corvane" ? 1 : 0);
         };
         const auto chains = plainTracks(project, [&](const standin::Track& t) { return movable(t) >= 2; });
-        if (!chains.empty() && mostly()) {
+        if (!chains.empty() && mostly(5)) {
             const standin::Track* t = project.trackById(*rc::gen::elementOf(chains));
             const int slots = *rc::gen::weightedOneOf<int>(
                 {{4, rc::gen::just(movable(*t))}, {1, rc::gen::just(static_cast<int>(t->strip.inserts.size()))}});

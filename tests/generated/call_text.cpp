@@ -119,4 +119,14 @@ const json* slotIn(const json& track, int uid) {
     return nullptr;
 }
 
+// An absolute level in dB asked of the fader ("-6 dB"), if that is what the value is.
+std::optional<double> absoluteDb(const nlohmann::json& v) {
+    if (!v.is_string()) return std::nullopt;
+    std::string s = v.get<std::string>();
+    if (s.size() < 3 || s.substr(s.size() - 2) != "dB" || s[0] == '+') return std::nullopt;
+    s.resize(s.size() - 2);
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return readNumber(s);
+}
+
 }  // namespace corvane::generated

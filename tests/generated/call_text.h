@@ -34,6 +34,8 @@ std::vector<std::string> targetNames(const GeneratedCall& c);
 // Whether the track is in the track list, shown or inside a collapsed folder.
 bool inList(const standin::Project& p, int id);
 std::optional<double> numberIn(const nlohmann::json& v);
+// An absolute level in dB asked of the fader ("-6 dB"), if that is what the value is.
+std::optional<double> absoluteDb(const nlohmann::json& v);
 const nlohmann::json* trackIn(const ProjectState& s, int id);
 const nlohmann::json* slotIn(const nlohmann::json& track, int uid);
 
