@@ -101,10 +101,24 @@ void checkSend(const std::string& sentence, const ProjectState& after, std::vect
     }
 }
 
+// "Renamed 'Kick' → 'Kick 2'": the track now called so was called exactly that before.
+void checkRenamed(const standin::Project& bp, const std::string& said, const ProjectState& after,
+                  std::vector<std::string>& out) {
+    static const std::regex line("Renamed '(.+)' \u2192 '(.+)'");
+    std::smatch m;
+    if (!std::regex_search(said, m, line)) return;
+    for (const auto& [id, t] : after.tracks) {
+        const standin::Track* was = bp.trackById(id);
+        if (t["name"] != m[2].str() || !was || was->name == m[2].str() || was->name == m[1].str()) continue;
+        out.push_back("stated value differs: '" + m[0].str() + "' and the track renamed was called '" + was->name +
+                      "'");
+    }
+}
+
 // A plug-in's parameter, bypass or side chain, on the slot the call named.
 void checkSlot(const GeneratedCall& c, const standin::Project& bp, const std::string& said, const ProjectState& after,
                std::vector<std::string>& out) {
-    const auto ids = idsNamed(bp, c.args.value("track_name", std::string()));
+    const auto ids = listedIdsNamed(bp, c.args.value("track_name", std::string()));
     if (ids.size() != 1) return;
     const standin::Track* target = bp.trackById(ids.front());
     const json* now = trackIn(after, ids.front());
@@ -186,6 +200,7 @@ void checkStatedValues(const GeneratedCall& c, const standin::Project& bp, const
         for (const auto& sentence : sentencesOf(said)) checkSend(sentence, after, out);
     if (c.tool == "set_plugin_parameter" || c.tool == "set_plugin_bypass" || c.tool == "set_plugin_sidechain")
         checkSlot(c, bp, said, after, out);
+    if (c.tool == "rename_track") checkRenamed(bp, said, after, out);
 }
 
 void checkChainStated(const ProjectState& before, const ProjectState& after, const std::string& said,

@@ -69,13 +69,25 @@ std::vector<int> plainTracks(const standin::Project& project, const std::functio
     std::vector<int> shown, folded;
     for (const auto& t : project.tracks)
         if ((t.kind == standin::TrackKind::audio || t.kind == standin::TrackKind::instrument) && inList(project, t.id) &&
-            idsNamed(project, t.name).size() == 1 && keep(t))
+            listedIdsNamed(project, t.name).size() == 1 && keep(t))
             (project.isVisible(t.id) ? shown : folded).push_back(t.id);
     // Mostly the shown ones (a call selects its track); one a collapsed folder holds now and then.
     if (shown.empty() || (!folded.empty() && *rc::gen::weightedOneOf<bool>({{9, rc::gen::just(false)},
                                                                             {1, rc::gen::just(true)}})))
         return folded;
     return shown;
+}
+
+// The name a call asks a track by: mostly as the list shows it; now and then in another case,
+// that of a track hidden from the list when one bears it so. A tool reaches the listed track and
+// must answer with its name, not the hidden one's.
+std::string askedName(const standin::Project& project, const standin::Track& t) {
+    if (mostly(5)) return t.name;
+    std::vector<std::string> variants{lower(t.name)};
+    for (const auto& u : project.tracks)
+        if (!u.inArrange && u.name != t.name && lower(trimmed(u.name)) == lower(trimmed(t.name)))
+            variants.push_back(u.name);
+    return *rc::gen::elementOf(variants);
 }
 
 // One of the track's slots `pick` takes, by the name the slot shows (now and then in another
@@ -104,7 +116,7 @@ void drawTrackAndSlot(json& args, const standin::Project& project,
     });
     if (!fit.empty() && mostly()) {
         const standin::Track* t = project.trackById(*rc::gen::elementOf(fit));
-        args["track_name"] = t->name;
+        args["track_name"] = askedName(project, *t);
         drawSlotOf(args, *t, pick);
         return;
     }
@@ -194,7 +206,7 @@ json genArgs(const std::string& tool, const standin::Project& project) {
         std::size_t slot = 0;
         if (!fit.empty() && mostly()) {
             const standin::Track* t = project.trackById(*rc::gen::elementOf(fit));
-            a["track_name"] = t->name;
+            a["track_name"] = askedName(project, *t);
             drawSlotOf(a, *t, hasParams, &slot);
             const auto param = *rc::gen::elementOf(settableParams(project, t->strip.inserts[slot].plugin));
             a["parameter_name"] = *rc::gen::elementOf(std::vector<std::string>{param.label, param.shownLabel()});
@@ -212,18 +224,20 @@ json genArgs(const std::string& tool, const standin::Project& project) {
         a["start_bar"] = *rc::gen::elementOf(std::vector<int>{1, 9, 70});
         if (*rc::gen::arbitrary<bool>()) a["track_name"] = name();
     } else if (tool == "rename_track") {
-        a["current_name"] = name();
+        const auto fit = plainTracks(project, [](const standin::Track&) { return true; });
+        a["current_name"] =
+            !fit.empty() && mostly() ? askedName(project, *project.trackById(*rc::gen::elementOf(fit))) : name();
         a["new_name"] = *rc::gen::elementOf(
             std::vector<std::string>{"Kick", "Kick 2", "Lead", "Perc", "Bass 2", "Reverb", "Bus 1", "Kik"});
     } else if (tool == "set_send_level") {
         // Mostly a track with a send, on the bus it sends to.
-        std::vector<std::pair<std::string, std::string>> sends;
+        std::vector<std::pair<int, std::string>> sends;
         for (int id : plainTracks(project, [](const standin::Track& t) { return !t.strip.sends.empty(); }))
             for (const auto& send : project.trackById(id)->strip.sends)
-                sends.push_back({project.trackById(id)->name, "Bus " + std::to_string(send.bus)});
+                sends.push_back({id, "Bus " + std::to_string(send.bus)});
         if (!sends.empty() && mostly(6)) {
-            const auto& [track, bus] = sends[static_cast<std::size_t>(*rc::gen::inRange<std::size_t>(0, sends.size()))];
-            a["track_name"] = track;
+            const auto& [id, bus] = sends[static_cast<std::size_t>(*rc::gen::inRange<std::size_t>(0, sends.size()))];
+            a["track_name"] = askedName(project, *project.trackById(id));
             a["bus_label"] = bus;
         } else {
             a["track_name"] = name();
@@ -240,7 +254,7 @@ json genArgs(const std::string& tool, const standin::Project& project) {
         const auto senders = plainTracks(project, [](const standin::Track& t) { return !t.strip.sends.empty(); });
         if (!senders.empty() && mostly(6)) {
             const standin::Track* t = project.trackById(*rc::gen::elementOf(senders));
-            a["source_track"] = t->name;
+            a["source_track"] = askedName(project, *t);
             a["bus_label"] = "Bus " + std::to_string((*rc::gen::elementOf(t->strip.sends)).bus);
         } else {
             a["source_track"] = name();
@@ -248,7 +262,8 @@ json genArgs(const std::string& tool, const standin::Project& project) {
         }
     } else if (tool == "add_plugin") {
         const auto fit = plainTracks(project, [](const standin::Track&) { return true; });
-        a["track_name"] = !fit.empty() && mostly() ? project.trackById(*rc::gen::elementOf(fit))->name : name();
+        a["track_name"] =
+            !fit.empty() && mostly() ? askedName(project, *project.trackById(*rc::gen::elementOf(fit))) : name();
         a["plugin_name"] =
             *rc::gen::elementOf(std::vector<std::string>{"Compressor", "Channel EQ", "Limiter", "Drift Delay", "Nope"});
         if (*rc::gen::arbitrary<bool>()) a["slot_index"] = *rc::gen::inRange(0, 5);
@@ -288,7 +303,7 @@ json genArgs(const std::string& tool, const standin::Project& project) {
             const standin::Track* t = project.trackById(*rc::gen::elementOf(chains));
             const int slots = *rc::gen::weightedOneOf<int>(
                 {{4, rc::gen::just(movable(*t))}, {1, rc::gen::just(static_cast<int>(t->strip.inserts.size()))}});
-            a["track_name"] = t->name;
+            a["track_name"] = askedName(project, *t);
             a["from_index"] = *rc::gen::inRange(0, slots);
             a["to_index"] = *rc::gen::inRange(0, slots);
         } else {
@@ -329,7 +344,7 @@ std::optional<GeneratedCall> nextCall(const standin::Project& project, const std
     std::vector<std::string> unique;
     for (const auto& t : project.tracks)
         if ((t.kind == standin::TrackKind::audio || t.kind == standin::TrackKind::instrument) &&
-            project.isVisible(t.id) && idsNamed(project, t.name).size() == 1)
+            project.isVisible(t.id) && listedIdsNamed(project, t.name).size() == 1)
             unique.push_back(t.name);
     if (unique.empty()) return std::nullopt;
     const std::string name = *rc::gen::elementOf(unique);

@@ -83,6 +83,12 @@ std::vector<int> idsNamed(const standin::Project& p, const std::string& name) {
     return ids;
 }
 
+std::vector<int> listedIdsNamed(const standin::Project& p, const std::string& name) {
+    auto ids = idsNamed(p, name);
+    std::erase_if(ids, [&](int id) { return !inList(p, id); });
+    return ids;
+}
+
 // The track names a call addresses as its targets (the side chain's source is not one).
 std::vector<std::string> targetNames(const GeneratedCall& c) {
     std::vector<std::string> names;

@@ -27,8 +27,11 @@ std::vector<std::string> sentencesOf(const std::string& text);
 // Whether one sentence of the answer names the track whole and says one of the words.
 bool namedWith(const std::string& text, const std::string& name, const std::vector<std::string>& words,
                const std::vector<std::string>& names);
-// The tracks a name reaches.
+// The tracks bearing a name, trimmed and in any case.
 std::vector<int> idsNamed(const standin::Project& p, const std::string& name);
+// Those a tool that selects its track reaches: in the track list, shown or inside a collapsed
+// folder; a track hidden from the list is out of its sight.
+std::vector<int> listedIdsNamed(const standin::Project& p, const std::string& name);
 // The track names a call addresses as its targets (the side chain's source is not one).
 std::vector<std::string> targetNames(const GeneratedCall& c);
 // Whether the track is in the track list, shown or inside a collapsed folder.

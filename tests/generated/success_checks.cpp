@@ -87,7 +87,7 @@ void checkParameterReached(const GeneratedCall& c, const standin::Project& bp, c
 void checkShown(const GeneratedCall& c, const standin::Project& bp, const ProjectState& before,
                 const ProjectState& after, const std::string& summary, std::vector<std::string>& out) {
     const std::string trackName = c.args.value("track_name", std::string());
-    const auto ids = idsNamed(bp, trackName);
+    const auto ids = listedIdsNamed(bp, trackName);
     const standin::Track* target = ids.size() == 1 ? bp.trackById(ids.front()) : nullptr;
     const json* now = target ? trackIn(after, target->id) : nullptr;
     auto fail = [&](const std::string& what) { out.push_back("success not shown: " + what); };
@@ -96,7 +96,7 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
         const bool wanted = c.args["enabled"].get<bool>();
         const char* key = c.tool == "set_track_mute" ? "muted" : "soloed";
         for (const auto& n : targetNames(c)) {
-            auto named = idsNamed(bp, n);
+            auto named = listedIdsNamed(bp, n);
             if (named.size() != 1 || !bp.isVisible(named.front())) continue;
             // A call on several tracks may fail some and say so.
             if (const auto failed = summary.find("Failed:");
@@ -120,7 +120,7 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
             if (std::any_of(asked.begin() + static_cast<std::ptrdiff_t>(k) + 1, asked.end(),
                             [&](const auto& later) { return lower(trimmed(later.first)) == lower(trimmed(name)); }))
                 continue;
-            const auto named = idsNamed(bp, name);
+            const auto named = listedIdsNamed(bp, name);
             if (named.size() != 1) continue;
             if (failedPart != std::string::npos && summary.find("'" + name + "'", failedPart) != std::string::npos)
                 continue;
@@ -150,7 +150,7 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
                      " from " + (*was)[key].dump());
         }
     } else if (c.tool == "rename_track") {
-        const auto named = idsNamed(bp, c.args["current_name"].get<std::string>());
+        const auto named = listedIdsNamed(bp, c.args["current_name"].get<std::string>());
         if (named.size() == 1)
             if (const json* t = trackIn(after, named.front()); t && (*t)["name"] != c.args["new_name"])
                 fail("the track is called " + (*t)["name"].dump());
@@ -291,7 +291,7 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
 // Where a stopped walk may stand: as found, or as asked.
 void checkNoSplit(const GeneratedCall& c, const standin::Project& bp, const ProjectState& before,
                   const ProjectState& after, const std::string& said, std::vector<std::string>& out) {
-    const auto ids = idsNamed(bp, c.args.value("track_name", std::string()));
+    const auto ids = listedIdsNamed(bp, c.args.value("track_name", std::string()));
     if (ids.size() != 1) return;
     const json* was = trackIn(before, ids.front());
     const json* now = trackIn(after, ids.front());

@@ -166,7 +166,7 @@ void checkWindows(const GeneratedCall& c, const ProjectState& before, const Proj
 bool mustWork(const GeneratedCall& c, const standin::Project& bp) {
     const auto names = targetNames(c);
     auto plainTrack = [&](const std::string& n) {
-        const auto ids = idsNamed(bp, n);
+        const auto ids = listedIdsNamed(bp, n);
         const standin::Track* t = ids.size() == 1 ? bp.trackById(ids.front()) : nullptr;
         return t && bp.isVisible(t->id) &&
                (t->kind == standin::TrackKind::audio || t->kind == standin::TrackKind::instrument);
@@ -175,7 +175,7 @@ bool mustWork(const GeneratedCall& c, const standin::Project& bp) {
     if (c.tool == "control_transport") return true;
     if (c.tool == "get_arrangement") return names.empty() || plainTrack(names.front());
     if (names.empty() || !std::all_of(names.begin(), names.end(), plainTrack)) return false;
-    const standin::Track* t = bp.trackById(idsNamed(bp, names.front()).front());
+    const standin::Track* t = bp.trackById(listedIdsNamed(bp, names.front()).front());
     const int chain = static_cast<int>(t->strip.inserts.size());
     const auto slot = slotUidAsked(c, *t);
     const bool analysis =
