@@ -453,6 +453,9 @@ LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp
 
 bool LogicInspector::closeOpenedPluginWindow(const AXElement& pluginWindow, const WindowsFound& before,
                                              const AXElement& mainWindow) const {
+    // A closed plug-in window hands the front to the main window: the window that was in front
+    // goes back there with no Stop between the two.
+    const platform::HeldPauses closing;
     if (!closePluginWindow(pluginWindow)) return false;
     if (before.frontOwn && !(*before.frontOwn == mainWindow)) before.frontOwn->performAction(ax::kRaise);
     return true;

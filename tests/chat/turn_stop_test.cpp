@@ -649,6 +649,33 @@ TEST_F(TurnStopTest, AStopDuringAViewSwitchStillLeavesThePluginInItsEditorView) 
     }
 }
 
+// A plug-in read closes the window an earlier call of its turn opened, which hands the front to
+// the Tracks window: stopped at any moment, it leaves the Mixer window in front as it found it.
+TEST_F(TurnStopTest, AStoppedPluginReadLeavesTheMixerWindowInFront) {
+    const json scenario = standin::testing::demoSongWith({{"ui", {{"mixerWindow", true}, {"mixerWindowFirst", true}}}});
+    const std::string first = R"({"track_name":"Lead Vox","plugin_index":0})";
+    const std::string second = R"({"track_name":"Lead Vox","plugin_index":1})";
+    const auto mainWindows = [&] {
+        std::vector<std::string> titles;
+        for (const auto& title : world().ui().windows)
+            if (title.ends_with(" - Mixer") || title.ends_with(" - Tracks")) titles.push_back(title);
+        return titles;
+    };
+    load(scenario);
+    call("get_plugin_parameters", first, std::nullopt);
+    const double whole = call("get_plugin_parameters", second, std::nullopt).took;
+    for (double at = 0; at < whole + 0.1; at += 0.05) {
+        SCOPED_TRACE("stopped at " + std::to_string(at));
+        load(scenario);
+        call("get_plugin_parameters", first, std::nullopt);
+        const auto before = mainWindows();
+        ASSERT_EQ(before.size(), 2u);
+        ASSERT_TRUE(before.front().ends_with(" - Mixer"));
+        call("get_plugin_parameters", second, at);
+        EXPECT_EQ(mainWindows(), before);
+    }
+}
+
 // The end of a turn closes a menu a call left open, stopped or not, before the user's keys come.
 // A Stop at any moment of an edit of a plug-in chain: whatever the chain or a side chain shows
 // afterwards that it did not before, the stopped answer names it.
