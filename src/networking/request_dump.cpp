@@ -27,10 +27,12 @@ bool isCredentialKey(std::string_view key) {
     return false;
 }
 
-std::string redactBearerTokens(const std::string& text) {
+const Regex& bearerPattern() {
     static const Regex bearer(R"(Bearer\s+[A-Za-z0-9_\-\.]+)");
-    return bearer.replaceAll(text, "Bearer <redacted>");
+    return bearer;
 }
+
+std::string redactBearerTokens(const std::string& text) { return bearerPattern().replaceAll(text, "Bearer <redacted>"); }
 
 bool isPlainFileOrMissing(const fs::path& path) {
     struct stat st {};
@@ -42,6 +44,12 @@ bool isPlainFileOrMissing(const fs::path& path) {
 std::mutex& dumpMutex() {
     static std::mutex mutex;
     return mutex;
+}
+
+// The request logs whose leftovers from a crash were removed in this run.
+std::set<fs::path>& cleanedLogs() {
+    static std::set<fs::path> cleaned;
+    return cleaned;
 }
 
 }  // namespace
@@ -85,6 +93,11 @@ nlohmann::json RequestDump::stripImageData(const nlohmann::json& value) {
 namespace {
 
 platform::SerialQueue& dumpQueue() {
+    // The queue runs what is left of its work as the program exits: what that work uses is made
+    // before the queue, so that it is destroyed after it.
+    bearerPattern();
+    dumpMutex();
+    cleanedLogs();
     static platform::SerialQueue queue("Corvane.RequestDump");
     return queue;
 }
@@ -101,8 +114,7 @@ void writeTo(nlohmann::json body, const std::string& sentAt, const fs::path& las
         std::error_code missing;
         if (!fs::is_directory(lastPath.parent_path(), missing)) return;
         // A copy of a request that a crash left mid-write goes before this run's first.
-        static std::set<fs::path> cleaned;
-        if (cleaned.insert(lastPath).second) removeLeftoverTemporaryFiles(lastPath);
+        if (cleanedLogs().insert(lastPath).second) removeLeftoverTemporaryFiles(lastPath);
         writePrivateFile(lastPath, pretty);
         std::string().swap(pretty);
         if (!isPlainFileOrMissing(logPath)) return;

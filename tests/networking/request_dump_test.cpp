@@ -86,5 +86,20 @@ TEST(RequestDump, TheRequestLogIsRotatedAtTenMegabytes) {
     EXPECT_EQ(fs::file_size(previous), RequestDump::kMaxLogBytes - 10) << "only a full log is rotated";
 }
 
+// Requests still queued when the program exits are written as it exits, with everything their
+// writing uses still there.
+TEST(RequestDumpDeathTest, RequestsQueuedAtExitAreWrittenWithoutACrash) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TempHome home;
+    EXPECT_EXIT(
+        {
+            RequestDump::writeLater(kBody);
+            RequestDump::drain();
+            for (int i = 0; i < 50; ++i) RequestDump::writeLater(kBody);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
 }  // namespace corvane::networking
