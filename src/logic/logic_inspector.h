@@ -378,7 +378,10 @@ public:
     // `mainWindow`, the main window as this call found it, is told by its handle without a read.
     struct WindowsFound {
         std::vector<AXElement> plugins;
+        std::vector<std::string> pluginTitles;  // as read then: a handle may go stale before it is compared
         std::optional<AXElement> frontOwn;
+        // Whether the plug-in window was among them, by its handle or, once handles went stale, its title.
+        bool holds(const AXElement& window) const;
     };
     static WindowsFound windowsFound(const AXElement& axApp, const AXElement& mainWindow = {});
     // Closes a plug-in window the call opened; the window the user had in front of Logic Pro's own,

@@ -443,12 +443,20 @@ LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp
             continue;
         }
         window.prefetch({ax::kTitle, ax::kRole});
-        if (isPluginWindowTitle(textOf(window, ax::kTitle)))
+        if (const std::string title = textOf(window, ax::kTitle); isPluginWindowTitle(title)) {
             found.plugins.push_back(window);
-        else if (!found.frontOwn)
+            found.pluginTitles.push_back(title);
+        } else if (!found.frontOwn) {
             found.frontOwn = window;
+        }
     }
     return found;
+}
+
+bool LogicInspector::WindowsFound::holds(const AXElement& window) const {
+    if (std::find(plugins.begin(), plugins.end(), window) != plugins.end()) return true;
+    const std::string title = textOf(window, ax::kTitle);
+    return !title.empty() && std::find(pluginTitles.begin(), pluginTitles.end(), title) != pluginTitles.end();
 }
 
 bool LogicInspector::closeOpenedPluginWindow(const AXElement& pluginWindow, const WindowsFound& before,

@@ -216,7 +216,7 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     if (!window) return {false, logic_messages::kPluginWindowDidNotAppear, std::nullopt, std::nullopt};
     // A window the user had open stays open; one opened here is closed, and the window the user
     // had in front of Logic Pro's own comes back to the front, which the close takes from it.
-    const bool wasOpen = std::find(before.plugins.begin(), before.plugins.end(), *window) != before.plugins.end();
+    const bool wasOpen = before.holds(*window);
     const auto leave = [&](const AXElement& opened) {
         if (wasOpen || closeOpenedPluginWindow(opened, before, in)) return;
         // The window in front is the one opened here: found again when the held handle is gone.

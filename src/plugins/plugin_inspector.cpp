@@ -120,8 +120,7 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
         // already and came to the front, as its title ("<track>: <plug-in>") tells.
         const auto slotWindow = [&]() -> std::optional<AXElement> {
             const auto window = logicInspector_.findPluginWindow(opened.axApp, mainWindow);
-            if (!window || std::find(before.plugins.begin(), before.plugins.end(), *window) == before.plugins.end())
-                return window;
+            if (!window || !before.holds(*window)) return window;
             if (textOf(*window, ax::kTitle).ends_with(": " + slot.name)) return window;
             return std::nullopt;
         };
@@ -136,7 +135,7 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
             failure = OpenFailure::couldNotOpen;
             return std::nullopt;
         }
-        const bool ours = std::find(before.plugins.begin(), before.plugins.end(), *window) == before.plugins.end();
+        const bool ours = !before.holds(*window);
         lastOpenedSlot_ = OpenedSlot{slot.element, slot.name, *window, ours};
     }
     opened.map = mapStore_.mapForPlugin(slot.name);

@@ -110,7 +110,8 @@ TEST_F(ChatToolExecutorChain, ReorderKeepsTheAnalysisPlugInLast) {
     const std::pair<const char*, const char*> outOfRange[] = {
         {R"({"track_name":"Kick","from_index":0,"to_index":1000000000000000000})",
          "toIndex 1000000000000000000 out of range (0..2)"},
-        {R"({"track_name":"Kick","from_index":-3000000000,"to_index":1})", "fromIndex -3000000000 out of range (chain size 2)"},
+        {R"({"track_name":"Kick","from_index":-3000000000,"to_index":1})",
+         "fromIndex -3000000000 out of range (chain size 2)"},
         {R"({"track_name":"Kick","from_index":0,"to_index":1e30})", "toIndex 1e+30 out of range (0..2)"},
         {R"({"track_name":"Lead Vox","from_index":0,"to_index":18446744073709551615})",
          "Target slot 18446744073709551615 is at or past Corvane (slot 2) \u2014 CV must stay last. Use toIndex <= 1."},
@@ -120,8 +121,9 @@ TEST_F(ChatToolExecutorChain, ReorderKeepsTheAnalysisPlugInLast) {
     EXPECT_EQ(chain("Kick"), (Names{"Channel EQ", "Compressor"}));
     auto added = oneJSON("add_plugin", R"({"track_name":"Kick","plugin_name":"Limiter","slot_index":4294967298})");
     EXPECT_EQ(chain("Kick"), (Names{"Channel EQ", "Compressor", "Limiter"}));
-    EXPECT_EQ(added["message"],
-              "Added Limiter to Kick at slot 2. (slot_index 4294967298 out of range (0..2) \u2014 left at end of chain)");
+    EXPECT_EQ(
+        added["message"],
+        "Added Limiter to Kick at slot 2. (slot_index 4294967298 out of range (0..2) \u2014 left at end of chain)");
 
     auto answer = oneJSON("reorder_plugin", R"({"track_name":"Lead Vox","from_index":1.9,"to_index":0})");
     EXPECT_EQ(chain("Lead Vox"), (Names{"Compressor", "Channel EQ", "Corvane"}));
@@ -152,8 +154,8 @@ TEST_F(ChatToolExecutorChain, ASideChainSourceSharingItsNameWithATrackHiddenAtTh
     auto& tracks = scenario["project"]["tracks"];
     tracks.insert(tracks.begin() + 5, json{{"name", "Bass"}, {"kind", "audio"}, {"inArrange", false}, {"number", 8}});
     load(scenario);
-    const auto answer = oneJSON("set_plugin_sidechain",
-                                R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Bass"})");
+    const auto answer =
+        oneJSON("set_plugin_sidechain", R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Bass"})");
     EXPECT_EQ(sideChain("Lead Vox", 1), "None");
     EXPECT_EQ(answer["status"], "error") << answer;
     EXPECT_NE(answer.value("message", "").find("2 items of Logic Pro's side-chain menu are named so"),
@@ -194,7 +196,8 @@ TEST_F(ChatToolExecutorChain, SideChainByBusNumberTrackNameAndKeyword) {
 
 // A plug-in window the user opened by hand stays open through a call that opens plug-in windows,
 // on its own plug-in or another track's, and the Mixer window the user had in front of the main
-// window stays in front of it.
+// window stays in front of it, also where handles go stale on every change (the window is then
+// known by its title).
 TEST_F(ChatToolExecutorChain, APlugInWindowOpenedByHandSurvivesACallThatOpensPlugInWindows) {
     struct Case {
         const char* tool;
@@ -217,26 +220,30 @@ TEST_F(ChatToolExecutorChain, APlugInWindowOpenedByHandSurvivesACallThatOpensPlu
         for (const auto& w : world().ui().pluginWindows) titles.push_back(w.title);
         return titles;
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.tool);
-        load(standin::testing::demoSong());
-        signature.reset();
-        world().setKnob("mixerWindowFirst", true);
-        world().openPluginWindowByHand(world().project().track("Bass")->id, 0);
-        const auto ownBefore = ownWindows();
-        ASSERT_EQ(pluginWindows(), Names{"Bass: Compressor"});
-        ASSERT_TRUE(ownBefore.at(0).ends_with(" - Mixer"));
+    for (const auto& c : cases)
+        for (const bool stale : {false, true}) {
+            SCOPED_TRACE(std::string(c.tool) + (stale ? ", playing, handles going stale on every change" : ""));
+            auto scenario = standin::testing::demoSong();
+            scenario["project"]["playing"] = stale;
+            load(scenario);
+            signature.reset();
+            world().setKnob("mixerWindowFirst", true);
+            if (stale) world().setKnob("staleAfter", "always");
+            world().openPluginWindowByHand(world().project().track("Bass")->id, 0);
+            const auto ownBefore = ownWindows();
+            ASSERT_EQ(pluginWindows(), Names{"Bass: Compressor"});
+            ASSERT_TRUE(ownBefore.at(0).ends_with(" - Mixer"));
 
-        const auto answer = oneJSON(c.tool, c.args);
+            const auto answer = oneJSON(c.tool, c.args);
 
-        const auto open = pluginWindows();
-        EXPECT_NE(std::find(open.begin(), open.end(), "Bass: Compressor"), open.end());
-        EXPECT_EQ(ownWindows(), ownBefore);
-        EXPECT_NE(answer.value("status", ""), "error") << answer;
-        if (std::string(c.tool) == "set_plugin_sidechain") {
-            EXPECT_EQ(sideChain("Bass", 0), "Bus 1");
+            const auto open = pluginWindows();
+            EXPECT_NE(std::find(open.begin(), open.end(), "Bass: Compressor"), open.end());
+            EXPECT_EQ(ownWindows(), ownBefore);
+            EXPECT_NE(answer.value("status", ""), "error") << answer;
+            if (std::string(c.tool) == "set_plugin_sidechain") {
+                EXPECT_EQ(sideChain("Bass", 0), "Bus 1");
+            }
         }
-    }
 }
 
 }  // namespace
