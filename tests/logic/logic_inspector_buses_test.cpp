@@ -93,13 +93,14 @@ TEST_F(LogicInspectorBuses, SameNameOrBlankNameNeverTouchesLogic) {
     }
     EXPECT_EQ(track("Bass").number, 4);
 
-    // Asked by a name that differs from the track's only in case, the same name is a rename.
+    // Asked by a name that differs from the track's only in case, the same name is a rename, said
+    // with the name the track had.
     ASSERT_TRUE(inspector.renameTrack("Bass", "BASS").success);
     const auto recased = inspector.renameTrack("Bass", "Bass");
     EXPECT_NE(world().project().track("Bass"), nullptr);
     EXPECT_EQ(world().project().track("BASS"), nullptr);
     EXPECT_TRUE(recased.success);
-    EXPECT_EQ(recased.message, "Renamed 'Bass' \u2192 'Bass'.");
+    EXPECT_EQ(recased.message, "Renamed 'BASS' \u2192 'Bass'.");
 }
 
 TEST_F(LogicInspectorBuses, RenameFailuresSayWhereItStoppedAndNeverTypeBlind) {
