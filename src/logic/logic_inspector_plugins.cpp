@@ -407,30 +407,40 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
         w.prefetch(kWindowReads);
         return textOf(w, ax::kRole) == "AXWindow" && isPluginWindowTitle(textOf(w, ax::kTitle));
     };
-    // The window the turn's calls opened, while one read still finds it a plug-in window;
-    // else the first plug-in window among Logic Pro's.
-    std::optional<AXElement> window;
-    if (opened && isPluginWindow(opened)) window = opened;
-    if (!window) {
-        // The last call's handle of the application, while its window list answers (as findMainWindow).
-        const bool keptApp = kept.application && kept.applicationPid == logic->processIdentifier;
-        auto axApp = keptApp ? kept.application : applicationElement(*logic);
+    // The last call's handle of the application, while its window list answers (as findMainWindow).
+    const bool keptApp = kept.application && kept.applicationPid == logic->processIdentifier;
+    auto axApp = keptApp ? kept.application : applicationElement(*logic);
+    const auto windowsNow = [&] {
         auto windows = axApp.elements(ax::kWindows);
         if (!windows && keptApp) {
             axApp = platform::accessibility().applicationElement(logic->processIdentifier);
             windows = axApp.elements(ax::kWindows);
         }
-        if (!windows || windows->empty()) return;
-        auto found = std::find_if(windows->begin(), windows->end(), isPluginWindow);
-        if (found == windows->end()) return;
+        return windows.value_or(std::vector<AXElement>{});
+    };
+    // The window the turn's calls opened, while one read still finds it a plug-in window;
+    // else the first plug-in window among Logic Pro's.
+    std::optional<AXElement> window;
+    if (opened && isPluginWindow(opened)) window = opened;
+    if (!window) {
+        const auto windows = windowsNow();
+        auto found = std::find_if(windows.begin(), windows.end(), isPluginWindow);
+        if (found == windows.end()) return;
         window = *found;
     }
+    const std::string title = textOf(*window, ax::kTitle);
     // Leave it in its editor view, so that the next open shows the plug-in's own face; a window the
     // turn's calls saw in its editor view and never switched is in it still.
     const bool inEditor = kept.viewShownWindow == *window && kept.viewShown == PluginViewPreference::editor;
     if (!inEditor) switchPluginWindowView(*window, PluginViewPreference::editor);
     platform::pause(pacing::kEditorViewRestored);
-    closePluginWindow(*window);
+    if (closePluginWindow(*window) || title.empty()) return;
+    // The switch may have left the handle stale: the window is found again by its title.
+    for (const auto& w : windowsNow())
+        if (textOf(w, ax::kTitle) == title) {
+            closePluginWindow(w);
+            return;
+        }
 }
 
 LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp, const AXElement& mainWindow) {

@@ -101,18 +101,39 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
     if (!reuse) {
         // Only a window this turn's calls opened is closed: the ones the user opened stay open.
         auto before = LogicInspector::windowsFound(opened.axApp, mainWindow);
+        // Where the slot lies, once a close is to come: the close may leave the slot's handle stale.
+        std::optional<std::size_t> slotIndex;
         if (lastOpenedSlot_ && lastOpenedSlot_->ours) {
-            const auto mine = std::find(before.plugins.begin(), before.plugins.end(), lastOpenedSlot_->window);
+            auto mine = std::find(before.plugins.begin(), before.plugins.end(), lastOpenedSlot_->window);
+            if (mine == before.plugins.end() && !lastOpenedSlot_->title.empty())
+                if (const auto titled = std::find(before.pluginTitles.begin(), before.pluginTitles.end(),
+                                                  lastOpenedSlot_->title);
+                    titled != before.pluginTitles.end())
+                    mine = before.plugins.begin() + (titled - before.pluginTitles.begin());
             if (mine != before.plugins.end()) {
+                const auto slots = logicInspector_.findTrackPluginSlots(mainWindow);
+                for (std::size_t i = 0; i < slots.size(); ++i)
+                    if (slots[i].element == slot.element) slotIndex = i;
                 logicInspector_.closeOpenedPluginWindow(*mine, before, mainWindow);
+                before.pluginTitles.erase(before.pluginTitles.begin() + (mine - before.plugins.begin()));
                 before.plugins.erase(mine);
             }
         }
         lastOpenedSlot_.reset();
         currentView_.reset();
         cachedDepValues_.clear();
-        const auto open = logicInspector_.slotOpenButton(slot);
-        if (!open) {
+        InsertSlot target = slot;
+        auto open = logicInspector_.slotOpenButton(target);
+        const auto slotAnew = [&] {
+            if (!slotIndex) return false;
+            const auto slots = logicInspector_.findTrackPluginSlots(logicInspector_.mainWindowAnew(mainWindow));
+            if (*slotIndex >= slots.size() || slots[*slotIndex].name != slot.name) return false;
+            target = slots[*slotIndex];
+            open = logicInspector_.slotOpenButton(target);
+            slotIndex.reset();  // found anew once
+            return open.has_value();
+        };
+        if (!open && !slotAnew()) {
             failure = OpenFailure::couldNotOpen;
             return std::nullopt;
         }
@@ -124,19 +145,20 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
             if (textOf(*window, ax::kTitle).ends_with(": " + slot.name)) return window;
             return std::nullopt;
         };
-        open->performAction(ax::kPress);
-        platform::pause(pacing::kPluginWindowOpens);
-        if (!slotWindow()) {
-            open->performAction(ax::kPress);
+        const auto press = [&] {
+            if (open->performAction(ax::kPress) != platform::AXError::success && slotAnew())
+                open->performAction(ax::kPress);
             platform::pause(pacing::kPluginWindowOpens);
-        }
+        };
+        press();
+        if (!slotWindow()) press();
         const auto window = slotWindow();
         if (!window) {
             failure = OpenFailure::couldNotOpen;
             return std::nullopt;
         }
         const bool ours = !before.holds(*window);
-        lastOpenedSlot_ = OpenedSlot{slot.element, slot.name, *window, ours};
+        lastOpenedSlot_ = OpenedSlot{target.element, slot.name, *window, textOf(*window, ax::kTitle), ours};
     }
     opened.map = mapStore_.mapForPlugin(slot.name);
     return opened;

@@ -55,7 +55,8 @@ private:
         AXElement element;
         std::string name;
         AXElement window;  // the plug-in window that opened for it
-        bool ours = true;  // opened by this turn's calls, not by the user
+        std::string title;  // the window's, which finds it again once its handle went stale
+        bool ours = true;   // opened by this turn's calls, not by the user
     };
     enum class OpenFailure { notRunning, couldNotOpen };
     struct Opened {

@@ -676,6 +676,22 @@ TEST_F(TurnStopTest, AStoppedPluginReadLeavesTheMixerWindowInFront) {
     }
 }
 
+// A turn shows one plug-in window of its own at a time and closes it at its end, also where
+// handles go stale on every change.
+TEST_F(TurnStopTest, ATurnLeavesNoPlugInWindowOfItsOwnOpen) {
+    auto scenario = standin::testing::demoSong();
+    scenario["project"]["playing"] = true;
+    load(scenario);
+    world().setKnob("staleAfter", "always");
+    call("get_plugin_parameters", R"({"track_name":"Lead Vox","plugin_index":0})", std::nullopt);
+    call("get_plugin_parameters", R"({"track_name":"Lead Vox","plugin_index":1})", std::nullopt);
+    EXPECT_EQ(world().ui().pluginWindows.size(), 1u);
+    logic.closeMenusAndNameField();
+    logic.closeOpenPluginAndRestoreEditorView();
+    plugins.resetTurnState();
+    EXPECT_TRUE(world().ui().pluginWindows.empty());
+}
+
 // The end of a turn closes a menu a call left open, stopped or not, before the user's keys come.
 // A Stop at any moment of an edit of a plug-in chain: whatever the chain or a side chain shows
 // afterwards that it did not before, the stopped answer names it.
