@@ -380,6 +380,7 @@ public:
         std::vector<AXElement> plugins;
         std::vector<std::string> pluginTitles;  // as read then: a handle may go stale before it is compared
         std::optional<AXElement> frontOwn;
+        std::string frontOwnTitle;  // when it is not the main window, which is raised again by it
         // Whether the plug-in window was among them, by its handle or, once handles went stale, its title.
         bool holds(const AXElement& window) const;
     };

@@ -458,6 +458,7 @@ LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp
             found.pluginTitles.push_back(title);
         } else if (!found.frontOwn) {
             found.frontOwn = window;
+            found.frontOwnTitle = title;
         }
     }
     return found;
@@ -475,7 +476,18 @@ bool LogicInspector::closeOpenedPluginWindow(const AXElement& pluginWindow, cons
     // goes back there with no Stop between the two.
     const platform::HeldPauses closing;
     if (!closePluginWindow(pluginWindow)) return false;
-    if (before.frontOwn && !(*before.frontOwn == mainWindow)) before.frontOwn->performAction(ax::kRaise);
+    if (!before.frontOwn || *before.frontOwn == mainWindow) return true;
+    if (before.frontOwn->performAction(ax::kRaise) != platform::AXError::invalidUIElement ||
+        before.frontOwnTitle.empty())
+        return true;
+    // Its handle went stale: found again by its title.
+    if (const auto logic = logicApplication())
+        if (const auto windows = applicationElement(*logic).elements(ax::kWindows))
+            for (const auto& w : *windows)
+                if (textOf(w, ax::kTitle) == before.frontOwnTitle) {
+                    w.performAction(ax::kRaise);
+                    break;
+                }
     return true;
 }
 

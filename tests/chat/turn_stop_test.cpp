@@ -676,16 +676,25 @@ TEST_F(TurnStopTest, AStoppedPluginReadLeavesTheMixerWindowInFront) {
     }
 }
 
-// A turn shows one plug-in window of its own at a time and closes it at its end, also where
-// handles go stale on every change.
+// A turn shows one plug-in window of its own at a time and closes it at its end, and the Mixer
+// window the user had in front stays there, also where handles go stale on every change.
 TEST_F(TurnStopTest, ATurnLeavesNoPlugInWindowOfItsOwnOpen) {
-    auto scenario = standin::testing::demoSong();
+    auto scenario = standin::testing::demoSongWith({{"ui", {{"mixerWindow", true}, {"mixerWindowFirst", true}}}});
     scenario["project"]["playing"] = true;
     load(scenario);
     world().setKnob("staleAfter", "always");
+    const auto mixerInFront = [&] {
+        for (const auto& title : world().ui().windows) {
+            if (title.ends_with(" - Mixer")) return true;
+            if (title.ends_with(" - Tracks")) return false;
+        }
+        return false;
+    };
+    ASSERT_TRUE(mixerInFront());
     call("get_plugin_parameters", R"({"track_name":"Lead Vox","plugin_index":0})", std::nullopt);
     call("get_plugin_parameters", R"({"track_name":"Lead Vox","plugin_index":1})", std::nullopt);
     EXPECT_EQ(world().ui().pluginWindows.size(), 1u);
+    EXPECT_TRUE(mixerInFront());
     logic.closeMenusAndNameField();
     logic.closeOpenPluginAndRestoreEditorView();
     plugins.resetTurnState();
