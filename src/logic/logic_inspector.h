@@ -381,9 +381,12 @@ public:
         std::vector<std::string> pluginTitles;  // as read then: a handle may go stale before it is compared
         std::optional<AXElement> frontOwn;
         std::string frontOwnTitle;  // when it is not the main window, which is raised again by it
-        // Whether the plug-in window was among them, by its handle or, once handles went stale, its title.
+        // Where the plug-in window is among them, by its handle or, once handles went stale, its title.
+        std::optional<std::size_t> indexOf(const AXElement& window, const std::string& title) const;
         bool holds(const AXElement& window) const;
     };
+    // Logic Pro's window of that title, for one whose held handle went stale.
+    std::optional<AXElement> windowTitled(const std::string& title) const;
     static WindowsFound windowsFound(const AXElement& axApp, const AXElement& mainWindow = {});
     // Closes a plug-in window the call opened; the window the user had in front of Logic Pro's own,
     // to which the close hands the focus of another, comes back to the front. False, with nothing

@@ -407,25 +407,22 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
         w.prefetch(kWindowReads);
         return textOf(w, ax::kRole) == "AXWindow" && isPluginWindowTitle(textOf(w, ax::kTitle));
     };
-    // The last call's handle of the application, while its window list answers (as findMainWindow).
-    const bool keptApp = kept.application && kept.applicationPid == logic->processIdentifier;
-    auto axApp = keptApp ? kept.application : applicationElement(*logic);
-    const auto windowsNow = [&] {
-        auto windows = axApp.elements(ax::kWindows);
-        if (!windows && keptApp) {
-            axApp = platform::accessibility().applicationElement(logic->processIdentifier);
-            windows = axApp.elements(ax::kWindows);
-        }
-        return windows.value_or(std::vector<AXElement>{});
-    };
     // The window the turn's calls opened, while one read still finds it a plug-in window;
     // else the first plug-in window among Logic Pro's.
     std::optional<AXElement> window;
     if (opened && isPluginWindow(opened)) window = opened;
     if (!window) {
-        const auto windows = windowsNow();
-        auto found = std::find_if(windows.begin(), windows.end(), isPluginWindow);
-        if (found == windows.end()) return;
+        // The last call's handle of the application, while its window list answers (as findMainWindow).
+        const bool keptApp = kept.application && kept.applicationPid == logic->processIdentifier;
+        auto axApp = keptApp ? kept.application : applicationElement(*logic);
+        auto windows = axApp.elements(ax::kWindows);
+        if (!windows && keptApp) {
+            axApp = platform::accessibility().applicationElement(logic->processIdentifier);
+            windows = axApp.elements(ax::kWindows);
+        }
+        if (!windows || windows->empty()) return;
+        auto found = std::find_if(windows->begin(), windows->end(), isPluginWindow);
+        if (found == windows->end()) return;
         window = *found;
     }
     const std::string title = textOf(*window, ax::kTitle);
@@ -434,13 +431,9 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
     const bool inEditor = kept.viewShownWindow == *window && kept.viewShown == PluginViewPreference::editor;
     if (!inEditor) switchPluginWindowView(*window, PluginViewPreference::editor);
     platform::pause(pacing::kEditorViewRestored);
-    if (closePluginWindow(*window) || title.empty()) return;
+    if (closePluginWindow(*window)) return;
     // The switch may have left the handle stale: the window is found again by its title.
-    for (const auto& w : windowsNow())
-        if (textOf(w, ax::kTitle) == title) {
-            closePluginWindow(w);
-            return;
-        }
+    if (const auto again = windowTitled(title)) closePluginWindow(*again);
 }
 
 LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp, const AXElement& mainWindow) {
@@ -464,10 +457,28 @@ LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp
     return found;
 }
 
+std::optional<std::size_t> LogicInspector::WindowsFound::indexOf(const AXElement& window,
+                                                                  const std::string& title) const {
+    if (const auto held = std::find(plugins.begin(), plugins.end(), window); held != plugins.end())
+        return static_cast<std::size_t>(held - plugins.begin());
+    if (const auto titled = std::find(pluginTitles.begin(), pluginTitles.end(), title);
+        !title.empty() && titled != pluginTitles.end())
+        return static_cast<std::size_t>(titled - pluginTitles.begin());
+    return std::nullopt;
+}
+
 bool LogicInspector::WindowsFound::holds(const AXElement& window) const {
-    if (std::find(plugins.begin(), plugins.end(), window) != plugins.end()) return true;
-    const std::string title = textOf(window, ax::kTitle);
-    return !title.empty() && std::find(pluginTitles.begin(), pluginTitles.end(), title) != pluginTitles.end();
+    return std::find(plugins.begin(), plugins.end(), window) != plugins.end() ||
+           indexOf(window, textOf(window, ax::kTitle)).has_value();
+}
+
+std::optional<AXElement> LogicInspector::windowTitled(const std::string& title) const {
+    if (title.empty()) return std::nullopt;
+    if (const auto logic = logicApplication())
+        if (const auto windows = applicationElement(*logic).elements(ax::kWindows))
+            for (const auto& w : *windows)
+                if (textOf(w, ax::kTitle) == title) return w;
+    return std::nullopt;
 }
 
 bool LogicInspector::closeOpenedPluginWindow(const AXElement& pluginWindow, const WindowsFound& before,
@@ -477,17 +488,9 @@ bool LogicInspector::closeOpenedPluginWindow(const AXElement& pluginWindow, cons
     const platform::HeldPauses closing;
     if (!closePluginWindow(pluginWindow)) return false;
     if (!before.frontOwn || *before.frontOwn == mainWindow) return true;
-    if (before.frontOwn->performAction(ax::kRaise) != platform::AXError::invalidUIElement ||
-        before.frontOwnTitle.empty())
-        return true;
+    if (before.frontOwn->performAction(ax::kRaise) != platform::AXError::invalidUIElement) return true;
     // Its handle went stale: found again by its title.
-    if (const auto logic = logicApplication())
-        if (const auto windows = applicationElement(*logic).elements(ax::kWindows))
-            for (const auto& w : *windows)
-                if (textOf(w, ax::kTitle) == before.frontOwnTitle) {
-                    w.performAction(ax::kRaise);
-                    break;
-                }
+    if (const auto again = windowTitled(before.frontOwnTitle)) again->performAction(ax::kRaise);
     return true;
 }
 

@@ -104,19 +104,13 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
         // Where the slot lies, once a close is to come: the close may leave the slot's handle stale.
         std::optional<std::size_t> slotIndex;
         if (lastOpenedSlot_ && lastOpenedSlot_->ours) {
-            auto mine = std::find(before.plugins.begin(), before.plugins.end(), lastOpenedSlot_->window);
-            if (mine == before.plugins.end() && !lastOpenedSlot_->title.empty())
-                if (const auto titled = std::find(before.pluginTitles.begin(), before.pluginTitles.end(),
-                                                  lastOpenedSlot_->title);
-                    titled != before.pluginTitles.end())
-                    mine = before.plugins.begin() + (titled - before.pluginTitles.begin());
-            if (mine != before.plugins.end()) {
+            if (const auto mine = before.indexOf(lastOpenedSlot_->window, lastOpenedSlot_->title)) {
                 const auto slots = logicInspector_.findTrackPluginSlots(mainWindow);
                 for (std::size_t i = 0; i < slots.size(); ++i)
                     if (slots[i].element == slot.element) slotIndex = i;
-                logicInspector_.closeOpenedPluginWindow(*mine, before, mainWindow);
-                before.pluginTitles.erase(before.pluginTitles.begin() + (mine - before.plugins.begin()));
-                before.plugins.erase(mine);
+                logicInspector_.closeOpenedPluginWindow(before.plugins[*mine], before, mainWindow);
+                before.plugins.erase(before.plugins.begin() + static_cast<std::ptrdiff_t>(*mine));
+                before.pluginTitles.erase(before.pluginTitles.begin() + static_cast<std::ptrdiff_t>(*mine));
             }
         }
         lastOpenedSlot_.reset();
