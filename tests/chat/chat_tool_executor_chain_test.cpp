@@ -110,8 +110,7 @@ TEST_F(ChatToolExecutorChain, ReorderKeepsTheAnalysisPlugInLast) {
     const std::pair<const char*, const char*> outOfRange[] = {
         {R"({"track_name":"Kick","from_index":0,"to_index":1000000000000000000})",
          "toIndex 1000000000000000000 out of range (0..2)"},
-        {R"({"track_name":"Kick","from_index":-3000000000,"to_index":1})",
-         "fromIndex -3000000000 out of range (chain size 2)"},
+        {R"({"track_name":"Kick","from_index":-3000000000,"to_index":1})", "fromIndex -3000000000 out of range (chain size 2)"},
         {R"({"track_name":"Kick","from_index":0,"to_index":1e30})", "toIndex 1e+30 out of range (0..2)"},
         {R"({"track_name":"Lead Vox","from_index":0,"to_index":18446744073709551615})",
          "Target slot 18446744073709551615 is at or past Corvane (slot 2) \u2014 CV must stay last. Use toIndex <= 1."},
@@ -121,9 +120,8 @@ TEST_F(ChatToolExecutorChain, ReorderKeepsTheAnalysisPlugInLast) {
     EXPECT_EQ(chain("Kick"), (Names{"Channel EQ", "Compressor"}));
     auto added = oneJSON("add_plugin", R"({"track_name":"Kick","plugin_name":"Limiter","slot_index":4294967298})");
     EXPECT_EQ(chain("Kick"), (Names{"Channel EQ", "Compressor", "Limiter"}));
-    EXPECT_EQ(
-        added["message"],
-        "Added Limiter to Kick at slot 2. (slot_index 4294967298 out of range (0..2) \u2014 left at end of chain)");
+    EXPECT_EQ(added["message"],
+              "Added Limiter to Kick at slot 2. (slot_index 4294967298 out of range (0..2) \u2014 left at end of chain)");
 
     auto answer = oneJSON("reorder_plugin", R"({"track_name":"Lead Vox","from_index":1.9,"to_index":0})");
     EXPECT_EQ(chain("Lead Vox"), (Names{"Compressor", "Channel EQ", "Corvane"}));
@@ -154,8 +152,8 @@ TEST_F(ChatToolExecutorChain, ASideChainSourceSharingItsNameWithATrackHiddenAtTh
     auto& tracks = scenario["project"]["tracks"];
     tracks.insert(tracks.begin() + 5, json{{"name", "Bass"}, {"kind", "audio"}, {"inArrange", false}, {"number", 8}});
     load(scenario);
-    const auto answer =
-        oneJSON("set_plugin_sidechain", R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Bass"})");
+    const auto answer = oneJSON("set_plugin_sidechain",
+                                R"({"track_name":"Lead Vox","plugin_name":"Compressor","source":"Bass"})");
     EXPECT_EQ(sideChain("Lead Vox", 1), "None");
     EXPECT_EQ(answer["status"], "error") << answer;
     EXPECT_NE(answer.value("message", "").find("2 items of Logic Pro's side-chain menu are named so"),
