@@ -41,8 +41,12 @@ PaintedBox* rowFace(std::optional<QColor> fill, int padX, int padY) {
 }  // namespace
 
 SettingsView::SettingsView(networking::AuthService& authService, std::string dashboardURL, OpenURL openURL,
-                           QWidget* parent)
-    : QDialog(parent), authService_(authService), dashboardURL_(std::move(dashboardURL)), openURL_(std::move(openURL)) {
+                           std::function<void()> stopTurns, QWidget* parent)
+    : QDialog(parent),
+      authService_(authService),
+      dashboardURL_(std::move(dashboardURL)),
+      openURL_(std::move(openURL)),
+      stopTurns_(std::move(stopTurns)) {
     setModal(true);
     setFixedSize(kWidth, kHeight);
     setWindowTitle("Account");
@@ -125,6 +129,9 @@ SettingsView::SettingsView(networking::AuthService& authService, std::string das
     // Neither answer is the one Return picks.
     for (QPushButton* button : {confirmSignOut_, cancelSignOut_}) clearKeyboardDefault(button);
     connect(confirmSignOut_, &QPushButton::clicked, this, [this] {
+        // A turn left running would go on driving Logic Pro behind the sign-in form, and end as if
+        // the sign-in had been lost rather than given up.
+        if (stopTurns_) stopTurns_();
         authService_.signOut();
         accept();
     });

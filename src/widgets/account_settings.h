@@ -21,9 +21,10 @@ class SettingsView : public QDialog {
 public:
     using OpenURL = std::function<void(const std::string& url)>;
 
-    // `openURL` hands the dashboard address to the system's browser.
+    // `openURL` hands the dashboard address to the system's browser; `stopTurns` stops the
+    // window's running turn, as its Stop does, before the sign-in it works with goes.
     SettingsView(networking::AuthService& authService, std::string dashboardURL, OpenURL openURL,
-                 QWidget* parent = nullptr);
+                 std::function<void()> stopTurns = {}, QWidget* parent = nullptr);
 
     // Reads the signed-in e-mail again; the window calls it when the sign-in state changed.
     void refresh();
@@ -49,6 +50,7 @@ private:
     networking::AuthService& authService_;
     std::string dashboardURL_;
     OpenURL openURL_;
+    std::function<void()> stopTurns_;
     ElidedLabel* email_ = nullptr;
     HoverButton* close_ = nullptr;
     HoverButton* dashboard_ = nullptr;

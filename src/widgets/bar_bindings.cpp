@@ -95,8 +95,11 @@ SidebarView* makeSidebar(const std::shared_ptr<ChatViewModel>& viewModel, networ
         if (const auto model = weak.lock()) model->setNavigation(navigation);
     };
     actions.onNavigate = std::move(onNavigate);
-    actions.makeSettingsSheet = [&authService, openURL = std::move(openURL)](QWidget* sheetParent) -> QDialog* {
-        return new SettingsView(authService, dashboardURL(), openURL, sheetParent);
+    actions.makeSettingsSheet = [&authService, weak, openURL = std::move(openURL)](QWidget* sheetParent) -> QDialog* {
+        const auto stopTurns = [weak] {
+            if (const auto model = weak.lock()) model->stopTurn();
+        };
+        return new SettingsView(authService, dashboardURL(), openURL, stopTurns, sheetParent);
     };
     auto* sidebar = new SidebarView(std::move(actions), parent);
     follow<SidebarView>(sidebar, viewModel, {Field::navigation, Field::detectedProjectName, Field::threads},

@@ -46,7 +46,8 @@ protected:
         window.resize(600, 400);
         window.show();
         sheet = new SettingsView(
-            auth, "https://corvane.app/dashboard", [this](const std::string& url) { opened.push_back(url); }, &window);
+            auth, "https://corvane.app/dashboard", [this](const std::string& url) { opened.push_back(url); }, {},
+            &window);
         sheet->open();
     }
 };

@@ -125,6 +125,50 @@ TEST_F(BarBindingsTest, StopEndsTheWindowsTurnAndLeavesTheNoticeToTheTurnsEnd) {
     EXPECT_FALSE(InputShield::shared().isTurnActive());
 }
 
+// The sign-in the turn works with goes with Sign Out: the turn is stopped first, as the window's
+// Stop would, rather than driving Logic Pro on behind the sign-in form and ending as if the
+// sign-in had been lost.
+TEST_F(BarBindingsTest, SignOutDuringATurnStopsItFirst) {
+    fakeTurns_ = false;
+    Gate answer;
+    transport_->replyAfter(answer, callsReply({{"c1", "list_tracks", "{}"}}));
+    transport_->reply(respondReply("Balanced."));
+    class TokenTransport final : public http::HTTPTransport {
+    public:
+        http::HTTPClientResponse send(const http::HTTPClientRequest&, std::stop_token) override {
+            return {200, R"({"access_token":"a.eyJleHAiOjQxMDI0NDQ4MDB9.s","refresh_token":"refresh"})"};
+        }
+    };
+    // Shared with the provider: the chat's title is asked for from another thread after the turn.
+    auto auth = std::make_shared<networking::AuthService>(networking::BackendConfiguration{},
+                                                          std::make_shared<TokenTransport>());
+    auth->signIn("ada@example.com", "secret");
+    controller_->backendChatService().setAuthTokenProvider(
+        [auth](std::stop_token stop) { return auth->getValidToken(std::move(stop)); });
+    model();
+    std::unique_ptr<SidebarView> sidebar(makeSidebar(model_, *auth, {}, {}));
+    sidebar->show();
+
+    model().sendMessage("Check the mix balance");
+    ASSERT_TRUE(queue_.runUntil([&] { return rounds() == 1; }));
+    queue_.drain();
+    ASSERT_TRUE(InputShield::shared().isTurnActive());
+    click(*sidebar->accountButton());
+    auto* sheet = dynamic_cast<SettingsView*>(sidebar->settingsSheet());
+    ASSERT_NE(sheet, nullptr);
+    click(*sheet->signOutRow());
+    sheet->confirmSignOutButton()->click();
+    ASSERT_FALSE(auth->isAuthenticated());
+    answer.open();
+    ASSERT_TRUE(queue_.runUntil([&] { return !model().isBusy(); }));
+    queue_.drain();
+    for (const auto& entry : model().entries()) {
+        EXPECT_EQ(entry.content.find("lost my sign-in"), std::string::npos) << entry.content;
+        EXPECT_NE(entry.role, ConversationRole::toolCall) << "a tool ran after the Sign Out";
+    }
+    EXPECT_FALSE(InputShield::shared().isTurnActive());
+}
+
 // Opening a long chat from the project page shows its latest message, not its first.
 TEST_F(BarBindingsTest, AnOpenedChatStartsAtItsLatestMessage) {
     auto& store = controller_->conversationStore();
