@@ -64,6 +64,7 @@ QMessageBox* makeAlertBox(const ViewModelAlert& alert, QWidget* parent) {
     box->setIcon(QMessageBox::Warning);
     box->setText(qText(alert.messageText));
     box->setInformativeText(qText(alert.informativeText));
+    QPushButton* keyboardDefault = nullptr;
     for (std::size_t i = 0; i < alert.buttons.size(); ++i) {
         const bool destructive = alert.destructiveButton == i;
         const QString title = qText(alert.buttons[i]);
@@ -71,9 +72,14 @@ QMessageBox* makeAlertBox(const ViewModelAlert& alert, QWidget* parent) {
             title, destructive
                        ? QMessageBox::DestructiveRole
                        : (title == QStringLiteral("Cancel") ? QMessageBox::RejectRole : QMessageBox::ActionRole));
-        if (i == 0) box->setDefaultButton(button);
+        // What cannot be undone is never done by a Return: it takes a click, or the focus and Space.
+        if (destructive)
+            clearKeyboardDefault(button);
+        else if (!keyboardDefault)
+            keyboardDefault = button;
         if (title == QStringLiteral("Cancel")) box->setEscapeButton(button);
     }
+    if (keyboardDefault) box->setDefaultButton(keyboardDefault);
     return box;
 }
 

@@ -329,7 +329,9 @@ TEST_F(BoundProjectPageTest, TheStillWorkingNoticeGoesWhenTheTurnEnds) {
     EXPECT_EQ(requests_.size(), 2u);
 }
 
-TEST(ViewModelAlertBox, WarningWithItsButtonsInOrderDeleteDestructiveAndCancelOnEscape) {
+// Return answers Cancel, in the Delete question as in the Clear one; the destructive button takes
+// a click, or the focus and Space.
+TEST(ViewModelAlertBox, WarningWithItsButtonsInOrderDeleteDestructiveAndCancelOnEscapeAndReturn) {
     ViewModelAlert alert{
         ViewModelAlert::Style::warning, "Delete \"Vocals\"?", "This can't be undone.", {"Delete", "Cancel"}, 0};
     std::unique_ptr<QMessageBox> box(makeAlertBox(alert));
@@ -337,12 +339,28 @@ TEST(ViewModelAlertBox, WarningWithItsButtonsInOrderDeleteDestructiveAndCancelOn
     EXPECT_EQ(box->text(), "Delete \"Vocals\"?");
     EXPECT_EQ(box->informativeText(), "This can't be undone.");
     ASSERT_EQ(box->buttons().size(), 2);
-    QAbstractButton* remove = box->defaultButton();
+    QAbstractButton* remove = nullptr;
+    for (QAbstractButton* button : box->buttons())
+        if (button->text() == "Delete") remove = button;
     ASSERT_NE(remove, nullptr);
-    EXPECT_EQ(remove->text(), "Delete");
     EXPECT_EQ(box->buttonRole(remove), QMessageBox::DestructiveRole);
     ASSERT_NE(box->escapeButton(), nullptr);
     EXPECT_EQ(box->escapeButton()->text(), "Cancel");
+    ASSERT_NE(box->defaultButton(), nullptr);
+    EXPECT_EQ(box->defaultButton()->text(), "Cancel");
+    for (const char* title : {"Delete", "Clear"}) {
+        ViewModelAlert question = alert;
+        question.buttons[0] = title;
+        std::unique_ptr<QMessageBox> shown(makeAlertBox(question));
+        shown->show();
+        QApplication::processEvents();
+        ASSERT_NE(shown->focusWidget(), nullptr);
+        EXPECT_EQ(static_cast<QAbstractButton*>(shown->focusWidget())->text(), "Cancel") << title;
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+        QApplication::sendEvent(shown->focusWidget(), &enter);
+        ASSERT_NE(shown->clickedButton(), nullptr) << title;
+        EXPECT_EQ(shown->clickedButton()->text(), "Cancel") << title;
+    }
     // Dark like the window, whatever the desktop's colours.
     box->resize(420, 160);
     const QImage image = box->grab().toImage();
