@@ -119,7 +119,7 @@ ToolCallGroup sampleGroup() {
         toolCall("c3", "set_plugin_parameter", ToolCallStatus::completed,
                  R"({"track_name":"Vocal","parameter_name":"Threshold","value":"-24"})", "Threshold set to -24 dB"),
         toolCall("c4", "set_track_volume", ToolCallStatus::failed, R"({"track_name":"Bass","value":"-3 dB"})",
-                 "No track named Bass."),
+                 "No track named Bass. Read https://example.com/help?topic=" + std::string(96, 'q') + "."),
         toolCall("c5", "listen_to_playback", ToolCallStatus::running, R"({"duration_seconds":8})"),
     };
     return group;

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -12,6 +11,7 @@
 #include "transcript/theme.h"
 #include "widgets/diagram_painter.h"
 #include "widgets/symbols.h"
+#include "widgets/text_block.h"
 #include "widgets/tool_result_widgets.h"
 
 namespace corvane {
@@ -138,7 +138,9 @@ ToolCallCardWidget::ToolCallCardWidget(ToolCallInfo info, bool isRecovered, Tool
 
 bool ToolCallCardWidget::isOpen() const { return hooks_.isExpanded && hooks_.isExpanded(info_.id); }
 
-QLabel* ToolCallCardWidget::summaryLabel() const { return summaryBox_ ? summaryBox_->findChild<QLabel*>() : nullptr; }
+TextBlock* ToolCallCardWidget::summaryText() const {
+    return summaryBox_ ? summaryBox_->findChild<TextBlock*>() : nullptr;
+}
 
 QWidget* ToolCallCardWidget::visualWidget() const {
     return visualBox_ ? visualBox_->findChild<ToolResultVisualWidget*>() : nullptr;
@@ -149,14 +151,9 @@ void ToolCallCardWidget::refresh() {
     auto* stack = static_cast<QVBoxLayout*>(layout());
     const bool wantSummary = ToolCallCards::showsSummary(info_, open);
     if (wantSummary && !summaryBox_) {
-        auto* text = new QLabel(qText(*info_.summary));
-        text->setTextFormat(Qt::PlainText);
-        text->setWordWrap(true);
-        text->setFont(diagramFont(Font{11}, text));
-        text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        QPalette palette = text->palette();
-        palette.setColor(QPalette::WindowText, toQColor(look().summaryColor));
-        text->setPalette(palette);
+        // Wrapped as a bubble's text is: a word wider than the card (a long name, an address)
+        // breaks across lines rather than being cut.
+        auto* text = new TextBlock(qText(*info_.summary), Font{11}, toQColor(look().summaryColor));
         summaryBox_ = paddedBox(text, 34, 7);
         stack->insertWidget(1, summaryBox_);
         if (isVisible()) summaryBox_->show();

@@ -9,9 +9,9 @@
 #include "transcript/tool_cards.h"
 #include "widgets/animation_clock.h"
 
-class QLabel;
-
 namespace corvane {
+
+class TextBlock;
 
 // Where a card's open or closed state lives: the view model, per call ID.
 struct ToolCardHooks {
@@ -36,7 +36,7 @@ public:
     double shownChevronDegrees() const { return chevron_.value(clock_.seconds()); }
     QWidget* header() const { return header_; }
     // Null while hidden.
-    QLabel* summaryLabel() const;
+    TextBlock* summaryText() const;
     QWidget* visualWidget() const;
 
     void refresh();

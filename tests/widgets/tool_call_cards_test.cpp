@@ -4,6 +4,7 @@
 #include <map>
 
 #include "widget_pixels.h"
+#include "widgets/text_block.h"
 
 namespace corvane {
 namespace {
@@ -101,10 +102,19 @@ TEST(ToolCallCardWidget, ChevronOpensAndClosesThroughTheStoredChoice) {
     render(card, 500);
     ASSERT_TRUE(card.showsChevron());
     EXPECT_TRUE(card.isOpen());
-    ASSERT_NE(card.summaryLabel(), nullptr);
-    EXPECT_EQ(card.summaryLabel()->text(), "Vocal to -6 dB");
+    ASSERT_NE(card.summaryText(), nullptr);
+    EXPECT_EQ(card.summaryText()->plainText(), "Vocal to -6 dB");
     EXPECT_EQ(card.look().chevronRotationDegrees, 0);
     const int openHeight = card.heightForWidth(500);
+    // A word wider than the card (a long track name, an address with a long query) breaks across
+    // lines, as in the bubbles, instead of being cut at the card's edge.
+    for (const std::string& summary :
+         {std::string(300, 'x'), "https://example.com/search?q=" + std::string(126, 'q')}) {
+        ToolCallCardWidget wide(call("a", "set_track_volume", ToolCallStatus::completed, summary), false,
+                                expansion.hooks(), clock);
+        render(wide, 500);
+        EXPECT_GE(wide.heightForWidth(500), openHeight + 20) << summary.size() << " characters on one cut line";
+    }
 
     card.click();
     EXPECT_EQ(expansion.choices.at("a"), false);
@@ -112,11 +122,11 @@ TEST(ToolCallCardWidget, ChevronOpensAndClosesThroughTheStoredChoice) {
     EXPECT_NEAR(card.shownChevronDegrees(), -45, 1);
     clock.advance(0.09);
     EXPECT_EQ(card.shownChevronDegrees(), -90);
-    EXPECT_EQ(card.summaryLabel(), nullptr);
+    EXPECT_EQ(card.summaryText(), nullptr);
     EXPECT_EQ(card.look().chevronRotationDegrees, -90);
     EXPECT_LT(card.heightForWidth(500), openHeight);
     card.click();
-    EXPECT_NE(card.summaryLabel(), nullptr);
+    EXPECT_NE(card.summaryText(), nullptr);
 
     // Nothing to show: no chevron, and a click stores nothing.
     ToolCallCardWidget bare(call("b", "set_track_volume", ToolCallStatus::completed, "", ""), false, expansion.hooks(),
