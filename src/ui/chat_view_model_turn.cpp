@@ -355,10 +355,27 @@ void ChatViewModel::rebuildTranscriptFromEntries() {
         for (auto& [round, group] : pending) items.push_back(TranscriptItem::toolCallGroup(std::move(group)));
         pending.clear();
     };
-    for (const auto& entry : entries_) {
+    auto unansweredNote = [](std::string id) {
+        ConversationEntry note;
+        note.timestamp = std::move(id);
+        note.role = ConversationRole::update;
+        note.content = kUnansweredNote;
+        return TranscriptItem::message(std::move(note));
+    };
+    // A question whose turn stored no reply keeps its note when another question follows it.
+    std::optional<std::size_t> openQuestion;
+    for (std::size_t index = 0; index < entries_.size(); ++index) {
+        const auto& entry = entries_[index];
         switch (entry.role) {
             case ConversationRole::user:
+                flush();
+                if (openQuestion) items.push_back(unansweredNote("unanswered-" + std::to_string(*openQuestion)));
+                openQuestion = index;
+                items.push_back(TranscriptItem::message(entry));
+                break;
             case ConversationRole::assistant:
+                openQuestion.reset();
+                [[fallthrough]];
             case ConversationRole::update:
                 flush();
                 items.push_back(TranscriptItem::message(entry));
@@ -392,13 +409,7 @@ void ChatViewModel::rebuildTranscriptFromEntries() {
         }
     }
     flush();
-    if (lastQuestionUnanswered()) {
-        ConversationEntry note;
-        note.timestamp = "unanswered";
-        note.role = ConversationRole::update;
-        note.content = kUnansweredNote;
-        items.push_back(TranscriptItem::message(std::move(note)));
-    }
+    if (lastQuestionUnanswered()) items.push_back(unansweredNote("unanswered"));
     if (liveShown) {
         for (const auto& group : currentTurnToolGroups_) items.push_back(TranscriptItem::toolCallGroup(group));
         for (std::size_t i = 0; i < transientUpdates_.size(); ++i) {

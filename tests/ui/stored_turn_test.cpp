@@ -87,6 +87,17 @@ TEST_F(StoredTurnTest, AQuestionLeftWithoutItsReplySaysWhyAfterARestart) {
     EXPECT_EQ(lastShown(), ChatViewModel::kUnansweredNote);
     store().append(ConversationRole::assistant, "Balanced.", id);
     EXPECT_EQ(lastShown(), "Balanced.");
+
+    // A later question does not take the note from the one left without its reply.
+    store().append(ConversationRole::user, "Check the vocal", id);
+    store().append(ConversationRole::user, "Check the drums", id);
+    store().append(ConversationRole::assistant, "Tight.", id);
+    lastShown();
+    std::vector<std::string> shown;
+    for (const auto& item : model().transcriptItems())
+        if (const auto* entry = std::get_if<ConversationEntry>(&item.value)) shown.push_back(entry->content);
+    EXPECT_EQ(shown, (std::vector<std::string>{"Check the mix balance", "Balanced.", "Check the vocal",
+                                               ChatViewModel::kUnansweredNote, "Check the drums", "Tight."}));
 }
 
 }  // namespace
