@@ -193,12 +193,15 @@ void ChatRowView::mouseReleaseEvent(QMouseEvent* event) {
 
 void ChatRowView::keyPressEvent(QKeyEvent* event) {
     const bool opens = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space;
-    if (!opens || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+    // The Delete key asks as the row's delete button does.
+    const bool deletes = event->key() == Qt::Key_Delete;
+    if (!(opens || deletes) || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
         QWidget::keyPressEvent(event);
         return;
     }
     event->accept();
-    if (onOpen_) onOpen_();
+    const auto& action = deletes ? onDelete_ : onOpen_;
+    if (action) action();
 }
 
 QMenu* ChatRowView::makeContextMenu() {

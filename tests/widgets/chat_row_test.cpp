@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QEnterEvent>
+#include <QKeyEvent>
 #include <QMenu>
 
 #include "widget_pixels.h"
@@ -91,6 +92,11 @@ TEST(ChatRow, ContextMenuAndButtonBothAskToDelete) {
     row.setHovered(true);
     row.deleteButton()->click();
     EXPECT_EQ(deleted, 2);
+
+    // The keyboard's way, on the focused row.
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QApplication::sendEvent(&row, &key);
+    EXPECT_EQ(deleted, 3);
     EXPECT_EQ(opened, 0);
 }
 
