@@ -61,6 +61,13 @@ InputShield::Environment platformEnvironment(Screens screens, platform::MainTime
     };
     InputShield::Environment environment;
     environment.logicIsFrontmost = [] { return logicIsFrontmost(); };
+    if (toDesktop)
+        // Logic Pro's screen is a window beside Corvane's here, in view whichever window the user
+        // activates: the notice stays over it for as long as the window shows it.
+        environment.logicIsFrontmost = [findMainWindow, toDesktop] {
+            const auto frame = logicMainWindowAXFrame(findMainWindow);
+            return frame && toDesktop(*frame);
+        };
     environment.logicMainWindowFrame = [height, findMainWindow, toDesktop]() -> std::optional<Rect> {
         auto frame = logicMainWindowAXFrame(findMainWindow);
         if (frame && toDesktop) frame = toDesktop(*frame);

@@ -44,7 +44,8 @@ struct Screens {
     std::function<std::optional<platform::Rect>()> main;
 };
 // Where a frame of Logic Pro's screen lies on the desktop (top-left): the same frame where Logic
-// Pro draws on the desktop itself, elsewhere when its screen is shown inside a window.
+// Pro draws on the desktop itself, elsewhere when its screen is shown inside a window. Shown inside
+// a window, Logic Pro counts as in front for the notice while that window shows its main window.
 using LogicToDesktop = std::function<std::optional<platform::Rect>(platform::Rect)>;
 InputShield::Environment platformEnvironment(Screens screens, platform::MainTimers* timers,
                                              FindMainWindow findMainWindow, LogicToDesktop toDesktop = {});

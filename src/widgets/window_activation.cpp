@@ -41,10 +41,17 @@ void WindowActivation::bringForward(app::DesktopApplication application) {
     // A closed chat window stays closed, as activating an application leaves its closed windows
     // closed; Logic Pro's window shows what Logic Pro shows, so it comes back whenever it is activated.
     if (application == app::DesktopApplication::corvane && !window->isVisible()) return;
+    // The agent bringing Logic Pro forward leaves the keyboard where the user typed: what they type
+    // in the chat window during a turn stays there.
+    const bool keepKeyboard =
+        application == app::DesktopApplication::logicPro && mainWindow_ && mainWindow_->isActiveWindow();
+    const bool quiet = window->testAttribute(Qt::WA_ShowWithoutActivating);
+    if (keepKeyboard) window->setAttribute(Qt::WA_ShowWithoutActivating);
     if (window->isMinimized()) window->showNormal();
     window->show();
     window->raise();
-    window->activateWindow();
+    window->setAttribute(Qt::WA_ShowWithoutActivating, quiet);
+    if (!keepKeyboard) window->activateWindow();
 }
 
 }  // namespace corvane

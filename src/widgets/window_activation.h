@@ -3,7 +3,8 @@
 // Keeps the simulated desktop's frontmost application in step with the real windows: activating
 // the window that shows the simulated Logic Pro makes Logic Pro frontmost, activating Corvane's
 // makes Corvane frontmost, and the workspace making one of them frontmost (the agent activating
-// Logic Pro, Corvane activating itself at a turn's end) brings that window forward. The notice
+// Logic Pro, Corvane activating itself at a turn's end) brings that window forward (Logic Pro's
+// without taking the keyboard from Corvane's window). The notice
 // over Logic Pro shows only while it is frontmost, so without this it would never be seen.
 
 #include <QObject>

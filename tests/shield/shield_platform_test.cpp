@@ -94,6 +94,12 @@ TEST_F(ShieldOnTheStandin, PlacesTheWindowItIsGivenAndFollowsWhatIsInFront) {
     world.setFrontmost(world.selfPid());
     main.drain();
     EXPECT_FALSE(environment.logicIsFrontmost());
+    // Shown in a window beside Corvane's, Logic Pro stays in view whichever window is active; not
+    // while that window is hidden.
+    EXPECT_TRUE(shown.logicIsFrontmost());
+    EXPECT_FALSE(shield::platformEnvironment(desktop, &main, firstWindow, [](Rect) {
+                     return std::optional<Rect>();
+                 }).logicIsFrontmost());
     world.setFrontmost(world.logicPid());
     main.drain();
     EXPECT_TRUE(environment.logicIsFrontmost());
@@ -107,6 +113,7 @@ TEST_F(ShieldOnTheStandin, PlacesTheWindowItIsGivenAndFollowsWhatIsInFront) {
     world.quitLogic();
     EXPECT_EQ(environment.logicMainWindowFrame(), std::nullopt);
     EXPECT_EQ(shown.logicMainWindowFrame(), std::nullopt);
+    EXPECT_FALSE(shown.logicIsFrontmost());
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include "platform/platform.h"
 #include "platform/standin/world.h"
+#include "shield/input_shield.h"
+#include "widgets/agent_overlay.h"
 #include "widgets/qt_main_queue.h"
 
 namespace corvane {
@@ -82,14 +84,21 @@ TEST_F(WindowActivationTest, TheAgentActivatingLogicProBringsItsWindowForward) {
 
     mainWindow.activateWindow();
     ASSERT_TRUE(processUntil([&] { return frontmostIs(self) && focused(mainWindow); }));
-    logicWindow.hide();
-
+    // What the user types in the chat window during the turn still lands there.
     ASSERT_TRUE(platform::workspace().activate(logic, platform::activation::kAllWindows));
-    EXPECT_TRUE(processUntil([&] { return focused(logicWindow); }));
-    EXPECT_TRUE(logicWindow.isVisible());
+    EXPECT_TRUE(processUntil([&] { return frontmostIs(logic); }));
+    for (int round = 0; round < 20; ++round) QCoreApplication::processEvents();
+    EXPECT_TRUE(focused(mainWindow)) << "the keyboard went to Logic Pro's window";
+
+    host.world().setFrontmost(self);
+    logicWindow.hide();
+    ASSERT_TRUE(platform::workspace().activate(logic, platform::activation::kAllWindows));
+    EXPECT_TRUE(processUntil([&] { return logicWindow.isVisible(); }));
     EXPECT_TRUE(frontmostIs(logic));
 
     // Corvane activating itself at a turn's end brings its own window back.
+    logicWindow.activateWindow();
+    ASSERT_TRUE(processUntil([&] { return focused(logicWindow); }));
     platform::workspace().activateCurrentApplication(true);
     EXPECT_TRUE(processUntil([&] { return focused(mainWindow); }));
     EXPECT_TRUE(frontmostIs(self));
@@ -111,6 +120,34 @@ TEST_F(WindowActivationTest, ClickingLogicProsWindowWhileItDoesNotRunLeavesCorva
     logicWindow.activateWindow();
     ASSERT_TRUE(processUntil([&] { return focused(logicWindow); }));
     EXPECT_TRUE(frontmostIs(host.world().selfPid()));
+}
+
+// The user going back to the chat window during a turn (a click on the transcript, another chat,
+// the Account entry) leaves Logic Pro's window in view beside it, and the notice over it.
+TEST_F(WindowActivationTest, TheNoticeStaysOverLogicProWhicheverWindowTheUserActivates) {
+    WindowActivation activation(host, logicWindow, mainWindow);
+    auto overlay = installAgentOverlay(mainQueue, [this](platform::Rect frame) -> std::optional<platform::Rect> {
+        if (!logicWindow.isVisible()) return std::nullopt;
+        return platform::Rect{double(logicWindow.x()) + frame.x / 4, double(logicWindow.y()) + frame.y / 4,
+                              frame.width / 4, frame.height / 4};
+    });
+    InputShield& shield = InputShield::shared();
+    logicWindow.activateWindow();
+    ASSERT_TRUE(processUntil([&] { return frontmostIs(host.world().logicPid()); }));
+    shield.beginTurn("Listen");
+    ASSERT_TRUE(processUntil([&] { return overlay->window() && overlay->window()->isVisible(); }));
+
+    mainWindow.activateWindow();
+    ASSERT_TRUE(processUntil([&] { return frontmostIs(host.world().selfPid()); }));
+    for (int round = 0; round < 20; ++round) QCoreApplication::processEvents();
+    ASSERT_NE(overlay->window(), nullptr) << "the notice went with the chat window's activation";
+    EXPECT_TRUE(overlay->window()->isVisible());
+    EXPECT_TRUE(shield.isShown());
+
+    shield.endTurn();
+    for (int round = 0; round < 20; ++round) QCoreApplication::processEvents();
+    shield.setWindow(nullptr);
+    shield.setEnvironment({});
 }
 
 }  // namespace
