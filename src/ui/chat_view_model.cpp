@@ -234,6 +234,16 @@ void ChatViewModel::loadConversations() {
     loadProjectData();
 }
 
+void ChatViewModel::reloadThreadTitles() {
+    // Read only: a chat another copy deleted is left to the paths that tell of it.
+    const auto state = ports_.conversations->existingThreadState(
+        currentThreadID_.empty() ? std::nullopt : std::optional<std::string>(currentThreadID_));
+    if (!state) return;
+    assign(threads_, state->threads, Field::threads);
+    if (state->currentThreadID == currentThreadID_)
+        assign(currentThreadTitle_, state->currentThreadTitle, Field::currentThreadTitle);
+}
+
 void ChatViewModel::switchConversation(const std::string& threadID) {
     beginOperation();
     // The running turn keeps its cards and progress lines; they show again with its thread.

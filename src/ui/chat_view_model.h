@@ -211,6 +211,9 @@ public:
 
     // ---- navigation and threads -----------------------------------------------------------------
     void loadConversations();
+    // The list of chats and the open chat's title as stored now: another copy of the program
+    // sharing the folder may have named or renamed chats. The window calls it when it is activated.
+    void reloadThreadTitles();
     void switchConversation(const std::string& threadID);
     // Asks through the alert presenter (nothing happens without one), then clears the open chat.
     void requestClearConversation();

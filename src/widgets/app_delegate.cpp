@@ -285,6 +285,9 @@ void AppDelegate::installGlobalHotkey() {
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    // Back in the chat window: another copy may have named chats meanwhile.
+    if (event->type() == QEvent::WindowActivate && watched == mainWindow_ && chatViewModel_)
+        chatViewModel_->reloadThreadTitles();
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
         const auto& pressed = *static_cast<QKeyEvent*>(event);
         // The menu's Quit answers in the chat window only; the program's other windows (the

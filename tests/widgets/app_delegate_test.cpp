@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "http/http_client.h"
+#include "conversation/conversation_store.h"
 #include "networking/auth_service.h"
 #include "platform/standin/world.h"
 #include "test_support/free_port.h"
@@ -276,6 +277,24 @@ TEST_F(AppDelegateTest, HotKeyBringsTheClosedWindowBack) {
     // Typing goes on where the page takes it.
     ASSERT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == window; }));
     EXPECT_NE(qobject_cast<QLineEdit*>(window->focusWidget()), nullptr) << "the song page's new-chat field";
+}
+
+// Another copy sharing the folder names a chat: this window shows the name once the user comes
+// back to it, not only once the chat is opened again.
+TEST_F(AppDelegateTest, ComingBackToTheWindowShowsChatTitlesAnotherCopyChanged) {
+    auto& delegate = launch();
+    ChatViewModel& model = *delegate.chatViewModel();
+    const auto id = delegate.controller()->conversationStore().createThread(std::string("Demo Song")).currentThreadID;
+    model.switchConversation(id);
+    ASSERT_EQ(model.currentThreadTitle(), "Chat 1");
+    ConversationStore otherCopy;
+    ASSERT_TRUE(otherCopy.updateTitle(id, "Check the mix balance"));
+
+    QEvent activated(QEvent::WindowActivate);
+    QApplication::sendEvent(delegate.mainWindow(), &activated);
+    EXPECT_EQ(model.currentThreadTitle(), "Check the mix balance");
+    ASSERT_FALSE(model.threads().empty());
+    EXPECT_EQ(model.threads().front().title, "Check the mix balance");
 }
 
 TEST_F(AppDelegateTest, AboutPanelIsMadeOnceAndReused) {
