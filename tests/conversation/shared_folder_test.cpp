@@ -243,6 +243,19 @@ TEST(SharedApplicationFolder, ATurnStoresNothingAfterAnotherCopyClearedItsChatAn
         EXPECT_TRUE(other.lockChatTurn(other.createThread().currentThreadID).held()) << "another chat is free";
     }
     EXPECT_TRUE(other.lockChatTurn(chat).held()) << "free once the turn ended";
+
+    // A deleted chat's lock file goes with it, unless a turn in another copy still holds it.
+    std::filesystem::path lockFile;
+    {
+        const FileLock running = one.lockChatTurn(chat);
+        lockFile = running.lockedFile()->lockPath;
+        ASSERT_TRUE(other.deleteThread(chat).ok);
+        EXPECT_TRUE(std::filesystem::exists(lockFile)) << "removed under a running turn";
+    }
+    const std::string deleted = one.createThread().currentThreadID;
+    const auto deletedLock = one.lockChatTurn(deleted).lockedFile()->lockPath;
+    ASSERT_TRUE(other.deleteThread(deleted).ok);
+    EXPECT_FALSE(std::filesystem::exists(deletedLock));
 }
 
 }  // namespace
