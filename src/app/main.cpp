@@ -16,6 +16,7 @@
 #include "networking/auth_service.h"
 #include "platform/log.h"
 #include "support/app_paths.h"
+#include "support/files.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    refuseWritesPastFileSizeLimit();
     // Every thread started from here on leaves SIGINT and SIGTERM to sigwait below.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);

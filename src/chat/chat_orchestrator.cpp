@@ -143,34 +143,36 @@ std::optional<std::string> ChatOrchestrator::messageProblem(const std::string& m
            " (4 MiB). Shorten it and send it again.";
 }
 
-std::optional<FileLock> ChatOrchestrator::lockChat(const ChatRequest& request) {
+FileLock ChatOrchestrator::lockChat(const ChatRequest& request) {
     if (!request.threadID || request.threadID->empty()) return FileLock{};
-    auto held = services_.conversationStore.lockChatTurn(*request.threadID);
-    // A folder without usable locks leaves the copies uncoordinated, as the stores are then.
-    if (!held.held() && held.refusal() == std::optional<std::string>(std::string(kFolderHeldByAnotherCopy)))
-        return std::nullopt;
-    return held;
+    return services_.conversationStore.lockChatTurn(*request.threadID);
 }
 
 std::shared_ptr<AgentEventStream> ChatOrchestrator::handleChatStreaming(const ChatRequest& request) {
     if (auto tooLong = messageProblem(request.message)) return refusedStream(request, *tooLong);
-    std::lock_guard lock(turnMutex_);
-    if (holder_) return refusedStream(request);
-    auto chatLock = lockChat(request);
-    if (!chatLock) return refusedStream(request, kChatBusyElsewhereMessage);
-    holder_ = Holder{++nextReservationID_, TurnOwner::window, false, false};
-    return startTurn(request, std::move(*chatLock));
+    const TurnReservation reservation = reserveTurn(TurnOwner::window);
+    if (!reservation) return refusedStream(request);
+    return handleChatStreaming(reservation, request);
 }
 
 std::shared_ptr<AgentEventStream> ChatOrchestrator::handleChatStreaming(const TurnReservation& reservation,
                                                                         const ChatRequest& request) {
     if (auto tooLong = messageProblem(request.message)) return refusedStream(request, *tooLong);
-    std::lock_guard lock(turnMutex_);
-    if (reservation.owner_ != this || !holder_ || holder_->id != reservation.id_ || holder_->turnRunning)
-        return refusedStream(request);
+    const auto holds = [&] {
+        return reservation.owner_ == this && holder_ && holder_->id == reservation.id_ && !holder_->turnRunning;
+    };
+    {
+        std::lock_guard lock(turnMutex_);
+        if (!holds()) return refusedStream(request);
+    }
+    // Taken outside turnMutex_: the lock's wait reads the clock, and a Stop may come from the clock.
     auto chatLock = lockChat(request);
-    if (!chatLock) return refusedStream(request, kChatBusyElsewhereMessage);
-    return startTurn(request, std::move(*chatLock));
+    if (const auto& refusal = chatLock.refusal())
+        return refusedStream(request, *refusal == kFolderHeldByAnotherCopy ? std::string(kChatBusyElsewhereMessage)
+                                                                           : chatNotLockedMessage(*refusal));
+    std::lock_guard lock(turnMutex_);
+    if (!holds()) return refusedStream(request);
+    return startTurn(request, std::move(chatLock));
 }
 
 std::shared_ptr<AgentEventStream> ChatOrchestrator::startTurn(const ChatRequest& request, FileLock chatLock) {
@@ -249,7 +251,7 @@ void ChatOrchestrator::runTurn(Turn& turn) {
         // Joined before the reply is handled (or the turn ends), so every later entry of the
         // turn is stored after the user's.
         std::jthread storeUserEntry([this, &store, &turn] {
-            turn.anchor = store.appendTurnQuestion(turn.request.message, turn.threadID);
+            turn.anchor = store.appendTurnQuestion(turn.request.message, turn.threadID, turn.chatLock.lockedFile());
             noteStored(turn, turn.anchor.has_value());
         });
         toolExecutor_.setInterimUpdateHandler([stream = turn.stream](const std::string& text) {

@@ -106,6 +106,11 @@ public:
     static constexpr const char* kChatBusyElsewhereMessage =
         "Another copy of Corvane is still working in this chat. Wait for its reply (or stop it there), then send your "
         "message again.";
+    // The chat's lock file could not be used (as a store's write is then refused): its turns would
+    // interleave with another copy's.
+    static std::string chatNotLockedMessage(const std::string& reason) {
+        return "This chat could not be kept from other copies of Corvane, so nothing was sent: " + reason + ".";
+    }
     // A turn asked for in a chat that no longer exists: nothing is sent or stored.
     static constexpr const char* kMissingThreadMessage =
         "The chat this message was sent to no longer exists, so nothing was sent.";
@@ -190,9 +195,10 @@ private:
     friend class TurnReservation;
     struct Turn;
     std::shared_ptr<AgentEventStream> startTurn(const ChatRequest& request, FileLock chatLock);  // under turnMutex_
-    // The request's chat held for its turn (an empty lock for a request naming none); none while
-    // another copy runs a turn there.
-    std::optional<FileLock> lockChat(const ChatRequest& request);
+    // The request's chat held for its turn (an empty lock for a request naming none, or where the
+    // file system has no locks); refused while another copy runs a turn there, or where the lock
+    // file cannot be used.
+    FileLock lockChat(const ChatRequest& request);
     void release(std::uint64_t reservationID);
     void runTurn(Turn& turn);
     nlohmann::json send(Turn& turn, const nlohmann::json& body);

@@ -297,10 +297,13 @@ ConversationStateResponse ConversationStore::createThread(const std::optional<st
 }
 
 ConversationStateResponse ConversationStore::deleteThread(const std::string& threadID) {
-    return run(std::nullopt, [&](Operation& op) {
+    auto answer = run(std::nullopt, [&](Operation& op) {
         std::erase_if(op.threads, [&](const Thread& t) { return t.threadID == threadID; });
         return op.response(mostRecentlyUpdatedThreadID(op.threads).value_or(""));
     });
+    // The chat's turn lock goes with it, unless a turn (in any copy) still holds it.
+    if (answer.ok) FileLock::removeUnheld(turnLockTarget(threadID));
+    return answer;
 }
 
 bool ConversationStore::updateTitle(const std::string& threadID, const std::string& title) {
@@ -521,32 +524,52 @@ std::optional<std::string> ConversationStore::songBrief(const std::optional<std:
 const char* const ConversationStore::kClearedThreadFailure = "the chat was cleared while this turn ran";
 
 
+namespace {
+// Checked under the file's lock, so that no turn of another copy writes between the check and the write.
+std::optional<std::string> lostTurnLock(const std::optional<LockedFile>& turnLock) {
+    if (turnLock && !turnLock->stillNamed()) return turnLock->lostReason();
+    return std::nullopt;
+}
+}  // namespace
+
 std::optional<ConversationStore::TurnAnchor> ConversationStore::appendTurnQuestion(const std::string& content,
-                                                                                   const std::string& threadID) {
+                                                                                   const std::string& threadID,
+                                                                                   std::optional<LockedFile> turnLock) {
     std::optional<TurnAnchor> anchor;
+    std::optional<std::string> lost;
     const bool stored = run(threadID, [&](Operation& op) {
         Thread* thread = op.thread;
         if (op.refuseIfGone() || !thread) return;
+        if ((lost = lostTurnLock(turnLock))) {
+            op.write = false;
+            return;
+        }
         ConversationEntry entry;
         entry.timestamp = now();
         entry.role = ConversationRole::user;
         entry.content = content;
-        anchor = TurnAnchor{thread->threadID, thread->entries.size(), entry.timestamp};
+        anchor = TurnAnchor{thread->threadID, thread->entries.size(), entry.timestamp, turnLock};
         thread->entries.push_back(std::move(entry));
         thread->updatedAt = anchor->timestamp;
         if (thread->entries.size() == 1)
             if (auto title = automaticTitle(content)) thread->title = *title;
     });
-    if (!stored) return std::nullopt;
+    if (lost) queue_.sync([&] { file_.keepFailure(*lost); });
+    if (!stored || lost) return std::nullopt;
     return anchor;
 }
 
 template <class Fill>
 bool ConversationStore::appendAnchored(const TurnAnchor& anchor, Fill fill) {
     bool cleared = false;
+    std::optional<std::string> lost;
     const bool stored = run(anchor.threadID, [&](Operation& op) {
         Thread* thread = op.thread;
         if (op.refuseIfGone() || !thread) return;
+        if ((lost = lostTurnLock(anchor.turnLock))) {
+            op.write = false;
+            return;
+        }
         const auto& entries = thread->entries;
         if (anchor.index >= entries.size() || entries[anchor.index].role != ConversationRole::user ||
             entries[anchor.index].timestamp != anchor.timestamp) {
@@ -558,8 +581,8 @@ bool ConversationStore::appendAnchored(const TurnAnchor& anchor, Fill fill) {
         thread->updatedAt = entry.timestamp;
         thread->entries.push_back(std::move(entry));
     });
-    if (!cleared) return stored;
-    queue_.sync([&] { file_.keepFailure(kClearedThreadFailure); });
+    if (!cleared && !lost) return stored;
+    queue_.sync([&] { file_.keepFailure(lost.value_or(kClearedThreadFailure)); });
     return false;
 }
 
@@ -579,15 +602,19 @@ bool ConversationStore::appendTurnToolCall(const TurnAnchor& anchor, const ToolC
     });
 }
 
-FileLock ConversationStore::lockChatTurn(const std::string& threadID) {
+std::filesystem::path ConversationStore::turnLockTarget(const std::string& threadID) const {
     // A name of the ID's hash: an ID read from the file may hold any text.
     std::uint64_t hash = 14695981039346656037ull;
     for (const unsigned char c : threadID) hash = (hash ^ c) * 1099511628211ull;
     char name[32];
     std::snprintf(name, sizeof name, "chat-%016llx", static_cast<unsigned long long>(hash));
-    const auto folder = fileURL().parent_path() / "Turns";
-    createPrivateFolders(folder);
-    return FileLock::acquire(folder / name, std::chrono::milliseconds(0));
+    return fileURL().parent_path() / "Turns" / name;
+}
+
+FileLock ConversationStore::lockChatTurn(const std::string& threadID) {
+    const auto target = turnLockTarget(threadID);
+    createPrivateFolders(target.parent_path());
+    return FileLock::acquire(target, std::chrono::milliseconds(0));
 }
 
 }  // namespace corvane

@@ -95,22 +95,30 @@ public:
     // there: a clear (in this copy or another sharing the folder) takes it away, and the rest of
     // the turn is then refused (kClearedThreadFailure), so the chat never holds a reply without
     // its question.
+    // A turn run under lockChatTurn gives its lock: each of the turn's writes goes only while the
+    // lock file is still the one locked, and is otherwise refused with LockedFile::lostReason(),
+    // as a store's write is.
     struct TurnAnchor {
         std::string threadID;
         std::size_t index = 0;
         std::string timestamp;
+        std::optional<LockedFile> turnLock;
     };
     static const char* const kClearedThreadFailure;
-    std::optional<TurnAnchor> appendTurnQuestion(const std::string& content, const std::string& threadID);
+    std::optional<TurnAnchor> appendTurnQuestion(const std::string& content, const std::string& threadID,
+                                                 std::optional<LockedFile> turnLock = std::nullopt);
     bool appendTurnEntry(const TurnAnchor& anchor, ConversationRole role, const std::string& content);
     bool appendTurnToolCall(const TurnAnchor& anchor, const ToolCallInfo& call);
     // Held while a turn runs in the chat, against every copy sharing the folder (and let go when
     // the holding process ends). Not held with refusal() kFolderHeldByAnotherCopy: another copy
-    // runs a turn there.
+    // runs a turn there; with any other refusal the lock file cannot be used, and the turn may
+    // not run either, as a store refuses its write.
     FileLock lockChatTurn(const std::string& threadID);
 
 private:
     struct Operation;
+    // What the chat's turn lock is taken for (its lock file beside it, in "Turns").
+    std::filesystem::path turnLockTarget(const std::string& threadID) const;
     // The anchored append: `add` fills the entry after the anchor's question was found in place.
     template <class Fill>
     bool appendAnchored(const TurnAnchor& anchor, Fill fill);

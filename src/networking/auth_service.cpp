@@ -52,6 +52,13 @@ AuthService::~AuthService() {
     // Quitting waits for no answer: what is still out is cancelled (the requests end at once).
     refreshThread_.request_stop();
     if (refreshThread_.joinable()) refreshThread_.join();
+    std::jthread retry;
+    {
+        std::lock_guard lock(sessionMutex_);
+        retry = std::move(pendingRetry_);
+    }
+    retry.request_stop();
+    if (retry.joinable()) retry.join();
     std::lock_guard lock(revocationsMutex_);
     for (auto& revocation : revocations_) revocation.thread.request_stop();
     revocations_.clear();
@@ -116,19 +123,64 @@ http::HTTPClientRequest AuthService::tokenRequest(const std::string& grantType, 
 bool AuthService::saveSession(const std::string& accessToken, const std::string& refreshToken,
                               const std::optional<std::string>& replaces) {
     // One write: written apart, a crash between them would keep a refresh token already spent.
-    if (KeychainStore::save({{kAccessTokenKey, accessToken}, {kRefreshTokenKey, refreshToken}})) {
+    if (updateStored([&](std::map<std::string, std::string>& values) {
+            values[kAccessTokenKey] = accessToken;
+            values[kRefreshTokenKey] = refreshToken;
+            return true;
+        })) {
         pending_.reset();
+        letGoOfFileLockWhenDone();
         return true;
     }
     log("[AuthService] The session could not be stored; it is kept until it can be");
     pending_ = PendingSession{accessToken, refreshToken, replaces};
+    retryPendingSession();
     return false;
+}
+
+bool AuthService::updateStored(const std::function<bool(std::map<std::string, std::string>&)>& change) {
+    std::shared_ptr<FileLock> held;
+    {
+        std::lock_guard lock(fileLockMutex_);
+        held = fileLock_;
+    }
+    return held ? KeychainStore::update(*held, change) : KeychainStore::update(change);
+}
+
+void AuthService::letGoOfFileLockWhenDone() {
+    if (pending_ || refreshing_) return;
+    std::lock_guard lock(fileLockMutex_);
+    fileLock_.reset();
+}
+
+void AuthService::retryPendingSession() {
+    if (retrying_ || !pending_) return;
+    retrying_ = true;
+    pendingRetry_ = std::jthread([this](std::stop_token stop) {
+        std::mutex waitMutex;
+        std::condition_variable_any wake;
+        for (;;) {
+            // On the platform clock, looked at in short slices: a clock moved by hand is heard too.
+            const auto due = clock_.now() + kPendingRetry;
+            while (clock_.now() < due) {
+                std::unique_lock lock(waitMutex);
+                wake.wait_for(lock, stop, std::chrono::milliseconds(20), [] { return false; });
+                if (stop.stop_requested()) return;
+            }
+            std::lock_guard lock(sessionMutex_);
+            storePendingSession();
+            if (!pending_) {
+                retrying_ = false;
+                return;
+            }
+        }
+    });
 }
 
 void AuthService::storePendingSession() {
     if (!pending_) return;
     bool dropped = false;
-    const bool stored = KeychainStore::update([&](std::map<std::string, std::string>& values) {
+    const bool stored = updateStored([&](std::map<std::string, std::string>& values) {
         const auto held = values.find(kRefreshTokenKey);
         const std::optional<std::string> holds =
             held == values.end() ? std::nullopt : std::optional<std::string>(held->second);
@@ -143,6 +195,7 @@ void AuthService::storePendingSession() {
     if (!stored) return;
     if (dropped) log("[AuthService] A session stored meanwhile replaces the one kept in memory");
     pending_.reset();
+    letGoOfFileLockWhenDone();
     update([](Fields& f) {
         if (f.errorMessage == kSessionNotSaved) f.errorMessage.reset();
     });
@@ -220,7 +273,7 @@ void AuthService::signOut() {
     {
         std::lock_guard lock(sessionMutex_);
         const std::optional<PendingSession> kept = std::exchange(pending_, std::nullopt);
-        KeychainStore::update([&](std::map<std::string, std::string>& values) {
+        updateStored([&](std::map<std::string, std::string>& values) {
             for (auto [key, taken] : {std::pair{kAccessTokenKey, &accessToken}, {kRefreshTokenKey, &refreshToken}}) {
                 if (const auto found = values.find(key); found != values.end()) *taken = found->second;
                 values.erase(key);
@@ -231,6 +284,7 @@ void AuthService::signOut() {
             accessToken = kept->accessToken;
             refreshToken = kept->refreshToken;
         }
+        letGoOfFileLockWhenDone();
         markSignedOut();
     }
     if (!accessToken) return;
@@ -341,6 +395,37 @@ AuthService::Refreshed AuthService::refresh(std::stop_token stop) {
 }
 
 AuthService::Refreshed AuthService::performRefresh(std::stop_token stop) {
+    // The refresh token is read, spent and replaced under the credential file's lock, held
+    // throughout: no other copy spends it too, nor reads it once spent and before the pair
+    // replacing it is stored. A file that cannot be locked is no place for a new pair: the token
+    // is not spent.
+    bool heldAlready = false;
+    {
+        std::lock_guard fileLock(fileLockMutex_);
+        heldAlready = fileLock_ != nullptr;  // a pair the file refused keeps it
+    }
+    if (!heldAlready) {
+        // Taken with no mutex held: the wait for another copy may last kLockWait.
+        auto held = std::make_shared<FileLock>(KeychainStore::lock());
+        if (const auto& refusal = held->refusal()) {
+            log("[AuthService] The session is not renewed: " + *refusal);
+            return {sessionToken(kAccessTokenKey), Refreshed::PutOff::locked, *refusal};
+        }
+        std::lock_guard fileLock(fileLockMutex_);
+        fileLock_ = std::move(held);
+    }
+    {
+        std::lock_guard lock(sessionMutex_);
+        refreshing_ = true;
+    }
+    struct LetGo {
+        AuthService& self;
+        ~LetGo() {
+            std::lock_guard lock(self.sessionMutex_);
+            self.refreshing_ = false;
+            self.letGoOfFileLockWhenDone();
+        }
+    } letGo{*this};
     const auto refreshToken = sessionToken(kRefreshTokenKey);
     if (!refreshToken) {
         update([](Fields& f) { f.isAuthenticated = false; });
@@ -382,12 +467,11 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop) {
     const std::optional<std::string> filed =
         pending_ && pending_->refreshToken == *refreshToken ? pending_->replaces : refreshToken;
     if (pending_ && pending_->refreshToken != *refreshToken) return {pending_->accessToken};  // replaced meanwhile
-    // A pair stored while the request was out (by a sign-out or sign-in here, or by another copy
-    // of the app that refreshed the same session first) wins over this answer, whatever it is,
-    // and is the one to use. Compared and written under the file's lock, for those other copies.
+    // A pair stored while the request was out (by a sign-out or sign-in here, or by a writer
+    // that took no lock) wins over this answer, whatever it is, and is the one to use.
     bool stale = false;
     std::optional<std::string> storedAccess;
-    const bool saved = KeychainStore::update([&](std::map<std::string, std::string>& values) {
+    const bool saved = updateStored([&](std::map<std::string, std::string>& values) {
         const auto stored = values.find(kRefreshTokenKey);
         if (stored == values.end() || stored->second != filed) {
             stale = true;
@@ -417,6 +501,7 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop) {
     } else {
         log("[AuthService] The renewed session could not be stored; it is kept until it can be");
         pending_ = PendingSession{*access, *refresh, filed};
+        retryPendingSession();
     }
     const auto email = emailFromJWT(*access);
     update([&](Fields& f) {
@@ -444,6 +529,7 @@ std::optional<std::string> AuthService::getValidToken(std::stop_token stop) {
             case Refreshed::PutOff::unreachable: throw ServiceUnreachable();
             case Refreshed::PutOff::noAnswer: throw NoAnswer();
             case Refreshed::PutOff::keyRefused: throw KeyRefused();
+            case Refreshed::PutOff::locked: throw SessionFileLocked(refreshed.lockRefusal);
             default: throw ServiceBusy();
         }
     }

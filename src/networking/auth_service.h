@@ -16,6 +16,7 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <map>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -23,6 +24,7 @@
 #include "http/http_client.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
+#include "support/files.h"
 
 namespace corvane::networking {
 
@@ -64,6 +66,14 @@ public:
     public:
         NoAnswer() : ServiceBusy("The sign-in service did not answer. Try again in a moment.") {}
     };
+    // The credential file could not be locked (another copy renews the session right now, or
+    // holds the file while stopped; the lock file cannot be used): the refresh token is not spent,
+    // since the pair that replaces it might not be stored, and the session is kept.
+    class SessionFileLocked : public ServiceBusy {
+    public:
+        explicit SessionFileLocked(const std::string& reason)
+            : ServiceBusy("The sign-in could not be renewed: " + reason + ". Try again in a moment.") {}
+    };
     // The service turned down the app's own key (CORVANE_BACKEND_APIKEY) without looking at the
     // session, which is therefore kept.
     class KeyRefused : public ServiceBusy {
@@ -76,6 +86,8 @@ public:
     // to the service is let run, so that a silent service never holds a turn or a thread for long.
     static constexpr std::chrono::seconds kServiceWait{4};
     static constexpr std::chrono::seconds kRequestTimeout{5};
+    // How soon a pair the credential file refused is offered to it again.
+    static constexpr std::chrono::seconds kPendingRetry{2};
 
     // Restores a stored session; when its access token is near expiry, refreshes it in the background.
     // Whatever is still out to the service when it goes (a refresh, a sign-out) is cancelled.
@@ -131,9 +143,10 @@ private:
     };
     void update(const std::function<void(Fields&)>& change);
     struct Refreshed {
-        enum class PutOff { no, busy, unreachable, noAnswer, keyRefused };
+        enum class PutOff { no, busy, unreachable, noAnswer, keyRefused, locked };
         std::optional<std::string> token;
         PutOff putOff = PutOff::no;  // other than no: the session is as it was
+        std::string lockRefusal = {};  // why the credential file could not be locked
     };
     struct Revocation {
         std::shared_ptr<std::atomic<bool>> done;
@@ -157,6 +170,13 @@ private:
     // Stores the pending pair once the file takes it; dropped when the file no longer holds the
     // pair it replaces (a sign-out, a sign-in or a refresh elsewhere wins). Under sessionMutex_.
     void storePendingSession();
+    // A change of the credential file, under the lock this copy holds (a refresh under way, a
+    // pair the file refused) or else under the file's lock taken for it.
+    bool updateStored(const std::function<bool(std::map<std::string, std::string>&)>& change);
+    // Lets the file's lock go once no refresh runs and no pair waits for the file. Under sessionMutex_.
+    void letGoOfFileLockWhenDone();
+    // Offers the pending pair to the file every kPendingRetry until it takes it. Under sessionMutex_.
+    void retryPendingSession();
 
     BackendConfiguration configuration_;
     std::shared_ptr<http::HTTPTransport> transport_;
@@ -175,6 +195,14 @@ private:
         std::optional<std::string> replaces;  // the refresh token the file holds instead
     };
     std::optional<PendingSession> pending_;
+    // The credential file's lock, held from the read of the refresh token to the store of the pair
+    // that replaces it, and on while that pair waits for the file: no other copy spends a refresh
+    // token this copy spent. Under fileLockMutex_ (taken after sessionMutex_).
+    std::mutex fileLockMutex_;
+    std::shared_ptr<FileLock> fileLock_;
+    bool refreshing_ = false;    // under sessionMutex_
+    bool retrying_ = false;      // under sessionMutex_
+    std::jthread pendingRetry_;  // under sessionMutex_
     mutable std::mutex refreshMutex_;
     std::condition_variable_any refreshDone_;  // under refreshMutex_
     int refreshWaiters_ = 0;

@@ -53,6 +53,12 @@ BackendChatService::OpenAIClientError BackendChatService::OpenAIClientError::sig
     return OpenAIClientError(Kind::signedOut, "", "Not authenticated. Please sign in again.");
 }
 
+BackendChatService::OpenAIClientError BackendChatService::OpenAIClientError::sessionEnded() {
+    // The sign-in ended (signed out or revoked elsewhere): the user is told so, not of an answer
+    // that could not be parsed.
+    return OpenAIClientError(Kind::signedOut, "", "Not authenticated: the sign-in has ended. Please sign in again.");
+}
+
 BackendChatService::BackendChatService(std::string endpoint, std::string defaultModel,
                                        std::shared_ptr<http::HTTPTransport> transport)
     : endpoint_(std::move(endpoint)), defaultModel_(std::move(defaultModel)), transport_(std::move(transport)) {}
@@ -104,7 +110,7 @@ nlohmann::json BackendChatService::sendRequest(const nlohmann::json& body, std::
     const http::HTTPClientResponse response = transport_->send(request, stop);
     APITraceLogger::logResponse(kTraceLabel, endpoint_, response.statusCode, response.body);
 
-    if (response.statusCode == 401) throw OpenAIClientError::invalidResponse("Not authenticated. Please sign in.");
+    if (response.statusCode == 401) throw OpenAIClientError::sessionEnded();
     if (response.statusCode < 200 || response.statusCode > 299) {
         const std::string detail = text::isValidUTF8(response.body) ? response.body : "unknown error";
         throw OpenAIClientError::invalidResponse("HTTP " + std::to_string(response.statusCode) + ": " + detail);

@@ -29,6 +29,7 @@ public:
         static OpenAIClientError invalidResponse(const std::string& payload);
         static OpenAIClientError missingApiKey();  // no token provider installed
         static OpenAIClientError signedOut();      // the provider has no token: the user must sign in
+        static OpenAIClientError sessionEnded();   // the backend turned the token down (401)
         Kind kind() const { return kind_; }
         const std::string& payload() const { return payload_; }
 

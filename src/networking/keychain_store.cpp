@@ -84,8 +84,16 @@ bool KeychainStore::remove(const std::string& key) {
 
 bool KeychainStore::update(const std::function<bool(Values&)>& change) {
     std::lock_guard lock(storeMutex());
+    const FileLock held = KeychainStore::lock();  // from the read to the rename: another copy's change is kept
+    return update(held, change);
+}
+
+FileLock KeychainStore::lock() { return FileLock::acquire(storeURL()); }
+
+bool KeychainStore::update(const FileLock& held, const std::function<bool(Values&)>& change) {
+    std::lock_guard lock(storeMutex());
     StoreFile file = storeFile();
-    const FileLock held = file.lock();  // from the read to the rename: another copy's change is kept
+    file.lockedBy(held);
     auto values = readAll(file);
     if (!change(values.value)) return !held.refusal();
     return writeAll(file, values);

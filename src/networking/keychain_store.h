@@ -29,6 +29,11 @@ struct KeychainStore {
     // it; nothing is written when `change` answers false. False when the lock could not be had
     // or the write failed.
     static bool update(const std::function<bool(std::map<std::string, std::string>&)>& change);
+    // The file's lock, for a caller that keeps other copies away across more than one step (a
+    // refresh: its refresh token read, spent and replaced). The update below given it works
+    // under it, never locking again.
+    static FileLock lock();
+    static bool update(const FileLock& held, const std::function<bool(std::map<std::string, std::string>&)>& change);
 
     // The file's location; takes the group's and others' permissions off the folder on every call.
     static std::filesystem::path storeURL();

@@ -123,20 +123,29 @@ bool renameNoReplace(const fs::path& from, const fs::path& to, int& error) {
 }  // namespace
 
 void AppPaths::archiveCorruptFile(const fs::path& file, const std::string& context) {
-    std::error_code ec;
-    if (!fs::exists(file, ec)) return;
+    const FileRead read = readFile(file);
+    if (read.status == FileRead::Status::missing) return;
     const std::string stamp = backupStamp();
     fs::path backup;
-    for (int n = 1; n <= kMaxBackupsPerSecond; ++n) {
+    int error = read.error;
+    // Written whole or not at all: a copy cut short (a full disk) is no backup, and would be
+    // made again at every load.
+    for (int n = 1; read.ok() && n <= kMaxBackupsPerSecond; ++n) {
         backup = backupPath(file, stamp, n);
-        ec.clear();
-        fs::copy_file(file, backup, fs::copy_options::none, ec);
-        if (ec != std::errc::file_exists) break;
+        struct stat st {};
+        // A link where the backup goes is neither followed nor passed over, as before.
+        if (::lstat(backup.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            error = ELOOP;
+            break;
+        }
+        error = writeNewFileAtomically(backup, read.bytes, 0600) ? 0 : errno;
+        if (error != EEXIST) break;
     }
-    if (!ec) {
+    if (error == 0) {
         log(fmt::format("[{}] Preserved corrupt file: {}", context, backup.string()));
     } else {
-        log(fmt::format("[{}] Could not preserve corrupt file {}: {}", context, file.string(), ec.message()));
+        log(fmt::format("[{}] Could not preserve corrupt file {}: {}", context, file.string(),
+                        std::generic_category().message(error)));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "support/files.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <system_error>
 
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/platform.h"
 
 namespace corvane {
@@ -211,15 +213,18 @@ bool writeNewFileAtomically(const fs::path& path, std::string_view bytes, unsign
     bool linked = ok && linkFile(temp.c_str(), path.c_str()) == 0;
     bool renamed = false;
     if (ok && !linked && errno != EEXIST) {
-        // No hard links here: the name is claimed empty, then the whole file renamed onto it.
+        // No hard links here: the name is claimed empty, then the whole file renamed onto it. The
+        // claim is held locked until then: one nobody holds was left by a writer that was killed.
         const int claim = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        ok = claim >= 0 && ::close(claim) == 0;
+        ok = claim >= 0;
+        if (ok) lockFile(claim, LOCK_EX);
         if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
             const int error = errno;
             ::unlink(path.c_str());  // our own empty claim
             errno = error;
             ok = false;
         }
+        if (claim >= 0) ::close(claim);
         renamed = ok;
     } else {
         ok = linked;
@@ -249,8 +254,8 @@ bool olderThanAnyWrite(const struct stat& st) {
 }
 
 // A writer, in this process or another, holds the lock on its temporary file until it is renamed;
-// only a file nobody holds is a leftover.
-void removeIfUnlocked(const fs::path& file) {
+// only a file nobody holds is a leftover. `emptyOnly`: only an empty one.
+void removeIfUnlocked(const fs::path& file, bool emptyOnly = false) {
     int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return;
     struct stat opened {
@@ -258,37 +263,53 @@ void removeIfUnlocked(const fs::path& file) {
     const bool locked = lockFile(fd, LOCK_EX | LOCK_NB) == 0;
     const bool noLocks = !locked && errno == ENOLCK;
     if ((locked || noLocks) && ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
-        (locked || olderThanAnyWrite(opened)) && ::lstat(file.c_str(), &named) == 0 && named.st_dev == opened.st_dev &&
-        named.st_ino == opened.st_ino)
+        (!emptyOnly || opened.st_size == 0) && (locked || olderThanAnyWrite(opened)) &&
+        ::lstat(file.c_str(), &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino)
         ::unlink(file.c_str());
     ::close(fd);
 }
 }  // namespace
 
+namespace {
+void removeLeftovers(const fs::path& folder, const std::function<bool(std::string_view)>& written, bool claims);
+}  // namespace
+
 void removeLeftoverTemporaryFiles(const fs::path& path) {
     const std::string name = path.filename().string();
-    removeLeftoverTemporaryFiles(path.parent_path().empty() ? fs::path(".") : path.parent_path(),
-                                 [&](std::string_view written) { return written == name; });
+    // A store's own file is never taken for a claim, empty or not.
+    removeLeftovers(path.parent_path().empty() ? fs::path(".") : path.parent_path(),
+                    [&](std::string_view written) { return written == name; }, false);
 }
 
 void removeLeftoverTemporaryFiles(const fs::path& folder, const std::function<bool(std::string_view)>& written) {
+    removeLeftovers(folder, written, true);
+}
+
+namespace {
+void removeLeftovers(const fs::path& folder, const std::function<bool(std::string_view)>& written, bool claims) {
     constexpr size_t tail = kTempInfix.size() + kSuffixLength;
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         // "." + the written file's name + ".tmp-" + the random suffix, as temporaryNamePrefix names it
         const std::string filename = it->path().filename().string();
         const std::string_view name(filename);
+        std::error_code ignored;
         if (name.size() < 2 + tail || name[0] != '.' ||
-            name.substr(name.size() - tail, kTempInfix.size()) != kTempInfix)
+            name.substr(name.size() - tail, kTempInfix.size()) != kTempInfix) {
+            // An empty claim of writeNewFileAtomically that its writer, killed, never filled.
+            if (claims && written(name) && it->is_regular_file(ignored) && !it->is_symlink(ignored) &&
+                it->file_size(ignored) == 0)
+                removeIfUnlocked(it->path(), true);
             continue;
+        }
         const std::string_view suffix = name.substr(name.size() - kSuffixLength);
         const bool random = std::all_of(suffix.begin(), suffix.end(),
                                         [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
         if (!random || !written(name.substr(1, name.size() - 1 - tail))) continue;
-        std::error_code ignored;
         if (it->is_regular_file(ignored) && !it->is_symlink(ignored)) removeIfUnlocked(it->path());
     }
 }
+}  // namespace
 
 FileLock& FileLock::operator=(FileLock&& other) noexcept {
     if (this != &other) {
@@ -357,6 +378,10 @@ void forgetRefusal(const fs::path& lockPath) {
 }
 }  // namespace
 
+std::string LockedFile::lostReason() const {
+    return "its lock file " + lockPath.filename().string() + " was removed or replaced while this copy held it";
+}
+
 bool LockedFile::stillNamed() const {
     struct stat named {};
     return ::lstat(lockPath.c_str(), &named) == 0 && static_cast<std::uint64_t>(named.st_dev) == device &&
@@ -379,7 +404,9 @@ FileLock FileLock::acquire(const fs::path& path, std::chrono::milliseconds wait)
         return FileLock(name + " could not be used to lock " + path.filename().string() + ": " + why);
     };
     auto& clock = platform::clock();
-    auto deadline = clock.now() + wait;
+    const auto start = clock.now();
+    const auto latest = start + wait * kLockWaitRounds;
+    auto deadline = start + wait;
     bool firstTry = true;
     // Once for each lock file found at the name: one deleted or replaced meanwhile is no lock.
     for (;;) {
@@ -410,7 +437,14 @@ FileLock FileLock::acquire(const fs::path& path, std::chrono::milliseconds wait)
             if (error == EINTR) continue;
             if (error != EWOULDBLOCK) {
                 ::close(fd);
-                if (error == ENOLCK) return {};  // a file system without locks: the writes go uncoordinated
+                if (error == ENOLCK) {  // a file system without locks: the writes go uncoordinated
+                    static std::once_flag said;
+                    std::call_once(said, [&] {
+                        log("[FileLock] The file system of " + folder.string() +
+                            " has no locks: copies of Corvane sharing it are not kept apart");
+                    });
+                    return {};
+                }
                 return refused(std::generic_category().message(error));
             }
             const auto now = clock.now();
@@ -422,7 +456,7 @@ FileLock FileLock::acquire(const fs::path& path, std::chrono::milliseconds wait)
             // Only a holder that lets nothing move for the whole bound is refused.
             if (Progress moved{holderToken(fd), fileStamp(path)}; moved != seen) {
                 seen = std::move(moved);
-                deadline = now + wait;
+                deadline = std::min(now + wait, latest);
             }
             if (now >= deadline) {
                 ::close(fd);
@@ -437,9 +471,16 @@ FileLock FileLock::acquire(const fs::path& path, std::chrono::milliseconds wait)
     }
 }
 
+void FileLock::removeUnheld(const fs::path& path) {
+    const FileLock held = acquire(path, std::chrono::milliseconds(0));
+    if (held.held() && namesFile(held.lockPath_, held.fd_)) ::unlink(held.lockPath_.c_str());
+}
+
 void setFlockFunctionForTesting(FlockFunction flock) { flockFunction.store(flock); }
 
 void setLinkFunctionForTesting(LinkFunction link) { linkFunction.store(link); }
+
+void refuseWritesPastFileSizeLimit() { ::signal(SIGXFSZ, SIG_IGN); }
 
 bool createPrivateFolders(const fs::path& folder) {
     struct stat st {};

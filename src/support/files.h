@@ -79,7 +79,8 @@ bool writeNewFileAtomically(const std::filesystem::path& path, std::string_view 
 // kLeftoverTemporaryAge go: no write takes that long.
 void removeLeftoverTemporaryFiles(const std::filesystem::path& path);
 // The same for a writer of many files in one folder: the leftovers of every file whose name
-// `written` accepts.
+// `written` accepts, and such files left empty that nobody holds (the claim of a
+// writeNewFileAtomically killed before it filled it, where hard links fail).
 void removeLeftoverTemporaryFiles(const std::filesystem::path& folder,
                                   const std::function<bool(std::string_view fileName)>& written);
 
@@ -100,6 +101,8 @@ struct LockedFile {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     bool stillNamed() const;
+    // Why a write guarded by a lock that is no longer named is refused.
+    std::string lostReason() const;
 };
 
 class FileLock {
@@ -122,10 +125,15 @@ public:
 
     // Waits for whoever holds the lock of `path` while the holders make progress (the lock
     // changes hands or the file changes); refused once nothing has moved for `wait` on the
-    // platform clock. After such a refusal the requests behind it are answered at once while
-    // the same holder keeps it, so that none waits longer than the bound.
+    // platform clock, and in any case after kLockWaitRounds times `wait`: copies that keep
+    // handing the lock on do not hold a waiter for good. After such a refusal the requests
+    // behind it are answered at once while the same holder keeps it, so that none waits longer
+    // than the bound. A file system without locks is logged once.
     static FileLock acquire(const std::filesystem::path& path);
     static FileLock acquire(const std::filesystem::path& path, std::chrono::milliseconds wait);
+    // Removes the lock file of `path` where nobody holds it (taken and removed while held, so that
+    // a copy waiting on it takes the next one); left where it is held or the file system has no locks.
+    static void removeUnheld(const std::filesystem::path& path);
 
 private:
     FileLock(int fd, std::filesystem::path lockPath) : fd_(fd), lockPath_(std::move(lockPath)) {}
@@ -138,6 +146,7 @@ private:
 // Long enough for another copy's slowest write of a large store; short enough that a window
 // asking on its UI thread answers while the copy holding the lock is stopped.
 inline constexpr std::chrono::milliseconds kLockWait{3000};
+inline constexpr int kLockWaitRounds = 4;
 inline constexpr std::string_view kFolderHeldByAnotherCopy = "another copy of Corvane holds the folder";
 
 // The flock(2) every lock here goes through; tests put in one that answers as a file system
@@ -147,6 +156,11 @@ void setFlockFunctionForTesting(FlockFunction flock);
 // The same for link(2), for a file system without hard links.
 using LinkFunction = int (*)(const char* existing, const char* created);
 void setLinkFunctionForTesting(LinkFunction link);
+
+// Called once at the start of each program: a write past the file-size limit (ulimit -f) then
+// fails with EFBIG and is refused with its reason, as on a full disk, rather than ending the
+// program (SIGXFSZ) with the request unanswered.
+void refuseWritesPastFileSizeLimit();
 
 // Creates the folder and whichever of its parents are missing, each new one 0700 (less the umask).
 // Whether the folder exists afterwards.

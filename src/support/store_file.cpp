@@ -95,8 +95,7 @@ bool StoreFile::saveBytes(Found found, const std::string& corruptBytes, const st
     };
     if (unlocked || !writeFileAtomically(path_, bytes, options_.mode, written, stillLocked)) {
         const std::string reason = unlocked   ? *lockRefusal_
-                                   : lockLost ? "its lock file " + locked_->lockPath.filename().string() +
-                                                    " was removed or replaced while this copy held it"
+                                   : lockLost ? locked_->lostReason()
                                               : std::generic_category().message(errno);
         if (options_.reportWriteFailure)
             options_.reportWriteFailure(reason);

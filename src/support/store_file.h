@@ -66,10 +66,14 @@ public:
     // writes until the next lock() are refused with its reason.
     [[nodiscard]] FileLock lock() const {
         FileLock held = FileLock::acquire(path_);
+        lockedBy(held);
+        return held;
+    }
+    // As lock(), for a lock the caller took before and keeps across several operations.
+    void lockedBy(const FileLock& held) const {
         lockRefusal_ = held.refusal();
         locked_ = held.lockedFile();
         lockedVersion_ = HeldVersion::open(path_);
-        return held;
     }
     // Why the last lock() could not be had; absent when it was (or the file system has none).
     const std::optional<std::string>& lockRefusal() const { return lockRefusal_; }

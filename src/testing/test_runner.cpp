@@ -266,6 +266,9 @@ TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const TurnReservation& r
         } else if (text::trimmingWhitespaceAndNewlines(watch->response->assistantMessage).empty()) {
             // Only a stopped turn ends "ok" without a reply.
             outcome.error = ChatOrchestrator::kStoppedTurnDescription;
+        } else if (watch->lastError) {
+            // An ok turn's error says its tool log could not be written: it has none to check.
+            outcome.error = watch->lastError;
         }
     }
     outcome.turnLog = turnLogFor(threadID, text);

@@ -26,6 +26,7 @@
 #include "networking/auth_service.h"
 #include "networking/update_check.h"
 #include "platform/log.h"
+#include "support/files.h"
 #include "widgets/agent_overlay.h"
 #include "widgets/app_delegate.h"
 #include "widgets/logic_pro_window.h"
@@ -120,6 +121,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     applyDarkAppearance(application);
     quitOnStopSignals(application);
+    refuseWritesPastFileSizeLimit();
 
     const auto port = app::SimulatedHost::portFromEnvironment();
     if (!port) {

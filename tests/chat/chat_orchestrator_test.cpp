@@ -6,6 +6,7 @@
 #include "chat/turn_services.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -24,6 +25,7 @@
 #include "plugins/plugin_editors_fixture.h"
 #include "plugins/plugin_map_store.h"
 #include "shield/input_shield.h"
+#include "support/store_file.h"
 #include "test_support/scripted_chat_backend.h"
 #include "test_support/temp_home.h"
 
@@ -764,6 +766,101 @@ TEST_F(ChatOrchestratorTest, AReservationKeepsOutOtherTurnsAndTheWindowsStopReac
     const auto stopped = outcomeOf(window->collect());
     EXPECT_TRUE(stopped.response.ok);
     EXPECT_TRUE(stopped.response.assistantMessage.empty());
+}
+
+// The lock files another program, a copy run as root or a user may leave: the chat's turn lock
+// answers as the stores' locks do. Refused with the same reason, or taken; one removed or replaced
+// while held lets another copy in, so the holder's later writes are refused.
+TEST_F(ChatOrchestratorTest, TheTurnLockAnswersOddLockFilesAsTheStoresLocksDo) {
+    enum class Odd { symlink, fifo, folder, deletedWhileHeld, replacedWhileHeld };
+    const auto place = [&](Odd odd, const std::filesystem::path& lock) {
+        std::filesystem::remove(lock);
+        if (odd == Odd::symlink) std::filesystem::create_symlink(home.root() / "elsewhere", lock);
+        if (odd == Odd::fifo) {
+            ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0);
+        }
+        if (odd == Odd::folder) std::filesystem::create_directory(lock);
+        if (odd == Odd::replacedWhileHeld) writeAll(lock, "");
+    };
+    const bool midway[] = {false, false, false, true, true};
+    // The lock's own file names aside: "lost" for a lock no longer named, else the system's reason.
+    const auto cause = [](const std::optional<std::string>& reason) -> std::string {
+        if (!reason) return "taken";
+        if (reason->find("was removed or replaced while this copy held it") != std::string::npos) return "lost";
+        std::string tail = reason->substr(reason->rfind(": ") + 2);
+        if (!tail.empty() && tail.back() == '.') tail.pop_back();
+        return tail;
+    };
+    std::filesystem::path turnLock;
+    {
+        const FileLock taken = conversations.lockChatTurn(threadID);
+        ASSERT_TRUE(taken.lockedFile());
+        turnLock = taken.lockedFile()->lockPath;
+    }
+    for (const Odd odd : {Odd::symlink, Odd::fifo, Odd::folder, Odd::deletedWhileHeld, Odd::replacedWhileHeld}) {
+        SCOPED_TRACE(static_cast<int>(odd));
+        // A store's write, the other copy writing midway where its lock file goes.
+        const auto storePath = home.root() / "store.json";
+        writeAll(storePath, "[1]");
+        StoreFile first(storePath, "TestStore"), second(storePath, "TestStore");
+        const auto storeLock = home.root() / ".store.json.lock";
+        if (!midway[static_cast<int>(odd)]) place(odd, storeLock);
+        std::optional<std::string> storeAnswer;
+        {
+            const FileLock held = first.lock();
+            auto loaded = first.load<std::vector<int>>();
+            if (midway[static_cast<int>(odd)]) {
+                place(odd, storeLock);
+                const FileLock other = second.lock();
+                auto read = second.load<std::vector<int>>();
+                read.value.push_back(2);
+                ASSERT_TRUE(second.save(read, json(read.value)));
+            }
+            loaded.value.push_back(3);
+            if (!first.save(loaded, json(loaded.value))) storeAnswer = first.lastFailure();
+        }
+
+        // The turn, another copy starting one in the same chat midway.
+        const auto before = entries().size();
+        if (!midway[static_cast<int>(odd)]) place(odd, turnLock);
+        auto gate = std::make_shared<Gate>();
+        registerHeldTool(gate);
+        const auto sent = transport->requests().size();
+        if (!storeAnswer || midway[static_cast<int>(odd)]) {
+            transport->reply(callsReply({{"h", "held", "{}"}}));
+            transport->reply(respondReply("Done"));
+        }
+        auto stream = orchestrator->handleChatStreaming(request("q-A"));
+        ConversationStore otherCopy;
+        std::optional<FileLock> otherTurn;
+        if (midway[static_cast<int>(odd)]) {
+            gate->waitForArrival();
+            place(odd, turnLock);
+            otherTurn = otherCopy.lockChatTurn(threadID);
+            ASSERT_TRUE(otherTurn->held()) << "the other copy could not start its turn";
+            ASSERT_TRUE(otherCopy.appendTurnQuestion("q-B", threadID, otherTurn->lockedFile()));
+        }
+        gate->open();
+        const auto turn = outcomeOf(stream->collect());
+        world().drainMainQueue();
+        std::optional<std::string> turnAnswer;
+        if (!turn.response.ok) turnAnswer = turn.errors.empty() ? "no reason" : turn.errors.back();
+        EXPECT_EQ(cause(turnAnswer), cause(storeAnswer)) << turnAnswer.value_or("") << " / " << storeAnswer.value_or("");
+        if (storeAnswer && !midway[static_cast<int>(odd)]) {
+            EXPECT_EQ(entries().size(), before) << "a refused turn stored its question";
+            EXPECT_EQ(transport->requests().size(), sent) << "a refused turn was sent";
+        }
+        if (midway[static_cast<int>(odd)]) {
+            std::vector<std::string> after;
+            const auto stored = entries();
+            for (auto e = stored.begin() + static_cast<std::ptrdiff_t>(before); e < stored.end(); ++e)
+                after.push_back(e->content);
+            EXPECT_EQ(after, (std::vector<std::string>{"q-A", "q-B"})) << "the copies' turns interleaved";
+        }
+        otherTurn.reset();
+        std::filesystem::remove_all(turnLock);
+        std::filesystem::remove_all(storeLock);
+    }
 }
 
 // --- The local backend's script mode -------------------------------------------------------------------

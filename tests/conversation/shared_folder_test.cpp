@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -243,6 +244,71 @@ TEST(SharedApplicationFolder, ATurnStoresNothingAfterAnotherCopyClearedItsChatAn
         EXPECT_TRUE(other.lockChatTurn(other.createThread().currentThreadID).held()) << "another chat is free";
     }
     EXPECT_TRUE(other.lockChatTurn(chat).held()) << "free once the turn ended";
+
+    // A deleted chat's lock file goes with it, unless a turn in another copy still holds it.
+    std::filesystem::path lockFile;
+    {
+        const FileLock running = one.lockChatTurn(chat);
+        lockFile = running.lockedFile()->lockPath;
+        ASSERT_TRUE(other.deleteThread(chat).ok);
+        EXPECT_TRUE(std::filesystem::exists(lockFile)) << "removed under a running turn";
+    }
+    const std::string deleted = one.createThread().currentThreadID;
+    const auto deletedLock = one.lockChatTurn(deleted).lockedFile()->lockPath;
+    ASSERT_TRUE(other.deleteThread(deleted).ok);
+    EXPECT_FALSE(std::filesystem::exists(deletedLock));
+}
+
+// Lock files a copy run as root left, met by a user who may not open them (unreadable, another
+// user's): a chat's turn lock is refused with the reason a store's lock is refused with.
+TEST(SharedApplicationFolder, AChatsTurnLockIsRefusedWhereAStoresLockIsAndForTheSameReason) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to leave root's lock files";
+    testing::TempHome home;
+    ConversationStore store;
+    const std::string chat = store.createThread().currentThreadID;
+    fs::path turnLock;
+    {
+        const FileLock taken = store.lockChatTurn(chat);
+        ASSERT_TRUE(taken.lockedFile());
+        turnLock = taken.lockedFile()->lockPath;
+    }
+    const fs::path storeLock = home.appFolder() / ".conversation.json.lock";
+    for (const auto& folder : {home.root(), home.appFolder(), turnLock.parent_path()}) ::chmod(folder.c_str(), 0777);
+    const auto cause = [](const std::optional<std::string>& refusal) {
+        return refusal ? refusal->substr(refusal->rfind(": ") + 2) : std::string("taken");
+    };
+    for (const unsigned mode : {0000u, 0600u}) {  // unreadable, another user's
+        SCOPED_TRACE(mode);
+        for (const auto& lock : {storeLock, turnLock}) {
+            fs::remove(lock);
+            testing::writeAll(lock, "");
+            ::chmod(lock.c_str(), mode);
+        }
+        int answers[2] = {-1, -1};
+        ASSERT_EQ(::pipe(answers), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setuid(65534) != 0) ::_exit(10);
+            const auto storeAnswer = cause(FileLock::acquire(home.appFolder() / "conversation.json").refusal());
+            const auto turnAnswer = cause(store.lockChatTurn(chat).refusal());
+            const std::string said = storeAnswer + "\n" + turnAnswer;
+            (void)!::write(answers[1], said.data(), said.size());
+            ::_exit(0);
+        }
+        ::close(answers[1]);
+        std::string said;
+        char buffer[256];
+        for (ssize_t n; (n = ::read(answers[0], buffer, sizeof buffer)) > 0;) said.append(buffer, static_cast<size_t>(n));
+        ::close(answers[0]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        if (WEXITSTATUS(status) == 10) GTEST_SKIP() << "no unprivileged user here";
+        const auto line = said.find('\n');
+        ASSERT_NE(line, std::string::npos) << said;
+        EXPECT_EQ(said.substr(line + 1), said.substr(0, line));
+        EXPECT_EQ(said.substr(0, line), std::generic_category().message(EACCES));
+    }
 }
 
 }  // namespace

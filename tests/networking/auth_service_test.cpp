@@ -7,13 +7,16 @@
 
 #include <condition_variable>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "backend/backend_fixture.h"
 #include "networking/backend_chat_service.h"
 #include "networking/keychain_store.h"
 #include "networking_fixture.h"
+#include "platform/platform.h"
 #include "support/base64.h"
+#include "support/files.h"
 #include "test_support/temp_home.h"
 
 namespace corvane::networking {
@@ -263,11 +266,13 @@ TEST_F(AuthServiceTest, TwoRefreshesRacingShareOneRequestAndKeepTheSession) {
 
 TEST_F(AuthServiceTest, ARejectedRefreshSignsOutOnlyWhileItsTokenIsStillTheStoredOne) {
     const auto auth = signedIn();
-    // A sign-in lands while the refresh with the old token is on its way.
+    // A pair lands while the refresh with the old token is on its way, from a writer that takes
+    // no lock (a copy of the file put back, an older program).
     transport->before = [](const http::HTTPClientRequest& request) {
         if (request.url.find("refresh_token") == std::string::npos) return;
-        KeychainStore::save(AuthService::kAccessTokenKey, "newer-access");
-        KeychainStore::save(AuthService::kRefreshTokenKey, "newer-refresh");
+        writeFileAtomically(KeychainStore::storeURL(), json{{AuthService::kAccessTokenKey, "newer-access"},
+                                                            {AuthService::kRefreshTokenKey, "newer-refresh"}}
+                                                           .dump());
     };
     const auto usedToken = KeychainStore::read(AuthService::kRefreshTokenKey);
     // The stored refresh token is used up elsewhere.
@@ -395,34 +400,78 @@ TEST_F(AuthServiceTest, ARefreshAnsweredByAnythingButUsableTokensOrARefusedGrant
 // A lock file the program cannot use (another process's, a root-owned one) makes the credential
 // file refuse every write: a renewed pair it refused was lost with the spent token still stored,
 // and the session ended at the next expiry.
-TEST_F(AuthServiceTest, APairTheCredentialFileRefusedKeepsTheSessionAndIsStoredAtTheNextChance) {
-    const auto auth = signedIn();
+// Two copies on one folder (two services, each with its own hold on the credential file, as two
+// processes have): a refresh token is spent only under the file's lock, held until the pair that
+// replaces it is stored, so that no copy spends a token another copy spent. A copy that cannot
+// lock the file spends nothing and keeps the session; a pair the file refused keeps the lock and
+// is offered to the file again within seconds.
+TEST_F(AuthServiceTest, NoCopySpendsARefreshTokenAnotherCopySpentAndARefusedPairIsStoredWithinSeconds) {
+    platform::ScopedServices services{{.clock = &backend.clock}};
+    signedIn().reset();
+    auto otherTransport = std::make_shared<HookedTransport>();
+    AuthService a(at(backend.baseURL()), transport, backend.clock);
+    AuthService b(at(backend.baseURL()), otherTransport, backend.clock);
     const auto lock = KeychainStore::storeURL().parent_path() / ".auth.json.lock";
-    const auto refuseWrites = [&] {
+    const auto notRenewed = [](AuthService& copy) {
+        return describe([&] { copy.getValidToken(); }).find("could not be renewed") != std::string::npos;
+    };
+    backend.clock.sleep(std::chrono::hours(1));
+
+    // A stopped copy holds the file: neither copy renews the session, neither is signed out.
+    {
+        const FileLock stopped = FileLock::acquire(KeychainStore::storeURL());
+        ASSERT_TRUE(stopped.held());
+        EXPECT_TRUE(notRenewed(a));
+        backend.clock.sleep(std::chrono::seconds(65));
+        EXPECT_TRUE(notRenewed(b));
+        EXPECT_EQ(transport->refreshCalls + otherTransport->refreshCalls, 0) << "a token spent that could not be replaced";
+    }
+    EXPECT_TRUE(a.isAuthenticated());
+    EXPECT_TRUE(b.isAuthenticated());
+
+    // The file refuses A's new pair (its lock file turned into a link meanwhile): A goes on with
+    // it and keeps the lock; B, finding no usable lock, spends nothing.
+    transport->before = [&](const http::HTTPClientRequest& request) {
+        if (request.url.find("refresh_token") == std::string::npos) return;
         std::filesystem::remove(lock);
         std::filesystem::create_symlink(home.root() / "elsewhere", lock);
     };
-    refuseWrites();
-    backend.clock.sleep(std::chrono::hours(1));
-    const auto renewed = auth->getValidToken();
+    std::mutex observed;
+    std::condition_variable changed;
+    a.setObserver([&] {
+        std::lock_guard hold(observed);
+        changed.notify_all();
+    });
+    const auto renewed = a.getValidToken();
     ASSERT_TRUE(renewed);
-    EXPECT_EQ(auth->errorMessage(), AuthService::kSessionNotSaved);
-    backend.clock.sleep(std::chrono::seconds(65));
-    EXPECT_EQ(auth->getValidToken(), renewed) << "the spent pair in the file was used";
-    EXPECT_TRUE(auth->isAuthenticated());
-    EXPECT_EQ(transport->refreshCalls, 1);
+    transport->before = nullptr;
+    EXPECT_EQ(a.errorMessage(), AuthService::kSessionNotSaved);
+    EXPECT_TRUE(notRenewed(b));
+    EXPECT_EQ(otherTransport->refreshCalls, 0);
 
+    // Once the file takes it, the pair is stored within seconds, before anyone needs a token.
     std::filesystem::remove(lock);
-    EXPECT_EQ(auth->getValidToken(), renewed);
-    EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), renewed) << "not stored at the next chance";
-    EXPECT_EQ(auth->errorMessage(), std::nullopt);
+    backend.clock.sleep(AuthService::kPendingRetry);
+    {
+        std::unique_lock hold(observed);  // a bound against a hang, not a pace: the retry runs at once
+        changed.wait_for(hold, std::chrono::seconds(30),
+                         [&] { return a.errorMessage() != AuthService::kSessionNotSaved; });
+    }
+    EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), renewed) << "not stored once the file took it";
+    EXPECT_EQ(b.getValidToken(), renewed);
+    EXPECT_EQ(otherTransport->refreshCalls, 0);
+    EXPECT_EQ(transport->refreshCalls, 1);
     EXPECT_EQ(chatStatusWith(*renewed), 200);
+    EXPECT_TRUE(a.isAuthenticated());
+    EXPECT_TRUE(b.isAuthenticated());
 
-    refuseWrites();
-    auth->signIn(LocalBackend::kEmail, LocalBackend::kPassword);
-    EXPECT_TRUE(auth->isAuthenticated());
-    EXPECT_EQ(auth->errorMessage(), AuthService::kSessionNotSaved);
-    const auto signedInToken = auth->getValidToken();
+    // A sign-in the file refuses is still signed in, and says its session is not saved.
+    std::filesystem::remove(lock);
+    std::filesystem::create_symlink(home.root() / "elsewhere", lock);
+    a.signIn(LocalBackend::kEmail, LocalBackend::kPassword);
+    EXPECT_TRUE(a.isAuthenticated());
+    EXPECT_EQ(a.errorMessage(), AuthService::kSessionNotSaved);
+    const auto signedInToken = a.getValidToken();
     ASSERT_TRUE(signedInToken);
     EXPECT_NE(signedInToken, renewed);
     EXPECT_EQ(chatStatusWith(*signedInToken), 200);
@@ -580,26 +629,30 @@ TEST_F(AuthServiceTest, ARefreshRefusedForTheAppsKeyKeepsTheSessionAndSaysSo) {
 // Two copies of the app share the folder and refresh the same expired session at once: the one
 // answered second threw its answer away as stale and sent its expired token, answered "Not
 // authenticated" while the session was good.
-TEST_F(AuthServiceTest, TheCopyThatLosesARefreshRaceUsesThePairTheOtherCopyStored) {
+// A copy that needs a token while another renews the session waits for the file, spends nothing
+// and uses the pair the other stored.
+TEST_F(AuthServiceTest, TheCopyThatFindsARefreshUnderWayUsesThePairTheOtherCopyStored) {
+    platform::ScopedServices services{{.clock = &backend.clock}};
     signedIn().reset();
-    auto loserTransport = std::make_shared<HookedTransport>();
-    AuthService loser(at(backend.baseURL()), loserTransport, backend.clock);
-    std::unique_ptr<AuthService> winner;
-    loserTransport->before = [&](const http::HTTPClientRequest& request) {
-        if (request.url.find("refresh_token") == std::string::npos || winner) return;
-        // The other copy refreshes and stores its pair while this one's request is on its way.
-        winner = std::make_unique<AuthService>(at(backend.baseURL()), transport, backend.clock);
-        winner->waitForStartupRefresh();
+    auto latecomerTransport = std::make_shared<HookedTransport>();
+    AuthService first(at(backend.baseURL()), transport, backend.clock);
+    std::unique_ptr<AuthService> latecomer;
+    transport->before = [&](const http::HTTPClientRequest& request) {
+        if (request.url.find("refresh_token") == std::string::npos || latecomer) return;
+        // The other copy starts, its token expired, while this one's request is on its way.
+        latecomer = std::make_unique<AuthService>(at(backend.baseURL()), latecomerTransport, backend.clock);
+        latecomer->waitForStartupRefresh();
     };
     backend.clock.sleep(std::chrono::hours(1));
-    const auto token = loser.getValidToken();
-    ASSERT_TRUE(winner);
-    EXPECT_EQ(transport->refreshCalls, 1);
+    const auto token = first.getValidToken();
+    ASSERT_TRUE(latecomer);
     ASSERT_TRUE(token);
+    EXPECT_EQ(latecomerTransport->refreshCalls, 0) << "the token being spent was spent again";
+    EXPECT_EQ(latecomer->getValidToken(), token);
     EXPECT_EQ(token, KeychainStore::read(AuthService::kAccessTokenKey));
     EXPECT_EQ(chatStatusWith(*token), 200);
-    EXPECT_TRUE(loser.isAuthenticated());
-    EXPECT_TRUE(winner->isAuthenticated());
+    EXPECT_TRUE(first.isAuthenticated());
+    EXPECT_TRUE(latecomer->isAuthenticated());
 }
 
 TEST(AuthServiceJWT, ReadsTheEmailAndExpiryTheWayTheServiceWritesThem) {

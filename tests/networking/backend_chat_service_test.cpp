@@ -114,7 +114,7 @@ TEST_F(BackendChatServiceTest, FailureAnswersBecomeTheClientErrorTexts) {
     };
     const std::string prefix = "OpenAI response could not be parsed: ";
     const std::vector<Case> cases = {
-        {401, R"({"id":"resp_1","output":[]})", prefix + "Not authenticated. Please sign in."},
+        {401, R"({"id":"resp_1","output":[]})", "Not authenticated: the sign-in has ended. Please sign in again."},
         {500, "", prefix + "HTTP 500: "},
         {502, "bad gateway", prefix + "HTTP 502: bad gateway"},
         {503, std::string("\xff\xfe busy", 7), prefix + "HTTP 503: unknown error"},

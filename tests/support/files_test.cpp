@@ -126,6 +126,7 @@ TEST(Files, WithoutLocksOnlyLeftoversOlderThanAnyWriteAreRemoved) {
     EXPECT_TRUE(fs::exists(recent));
 
     EXPECT_FALSE(FileLock::acquire(store).held());
+    EXPECT_FALSE(FileLock::acquire(store).refusal()) << "only a file system without locks runs unlocked";
     ASSERT_TRUE(writeFileAtomically(store, "{}"));
     EXPECT_EQ(testing::readAll(store), "{}");
 }
@@ -196,6 +197,19 @@ TEST(Files, ANewFileWhereHardLinksFailIsStillWrittenAndItsNameTakenOnce) {
     EXPECT_EQ(errno, EEXIST);
     EXPECT_EQ(testing::readAll(f), "first");
     EXPECT_EQ(std::distance(fs::directory_iterator(home.root()), fs::directory_iterator()), 1) << "a leftover";
+
+    // The empty claim of a writer killed before its rename goes at the next start; one a writer
+    // still holds, and an empty file of another name, stay.
+    const auto killed = home.root() / "killed.json", held = home.root() / "held.json", other = home.root() / "notes";
+    for (const auto& file : {killed, held, other}) testing::writeAll(file, "");
+    const int holder = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
+    ::flock(holder, LOCK_EX);
+    removeLeftoverTemporaryFiles(home.root(), [](std::string_view name) { return name.ends_with(".json"); });
+    ::close(holder);
+    EXPECT_FALSE(fs::exists(killed)) << "an empty log left by a killed writer stays";
+    EXPECT_TRUE(fs::exists(held));
+    EXPECT_TRUE(fs::exists(other));
+    EXPECT_EQ(testing::readAll(f), "first");
 }
 
 // What the flock seam does for the lock tests: another copy's doings at the moment a lock is tried.
@@ -277,6 +291,15 @@ TEST(FileLock, OnlyAHolderThatMakesNoProgressForTheWholeBoundIsGivenUpOn) {
     auto start = clock.now();
     EXPECT_TRUE(FileLock::acquire(store).held()) << "refused while the other copies made progress";
     EXPECT_GE(clock.now() - start, std::chrono::seconds(9));
+
+    // Copies that keep handing the lock on for good: the wait has an overall bound all the same.
+    Rival::calls = 0;
+    Rival::letGoOnCall = 20000;  // 100 s
+    Rival::hold();
+    start = clock.now();
+    EXPECT_EQ(FileLock::acquire(store).refusal().value_or(""), kFolderHeldByAnotherCopy);
+    EXPECT_LE(clock.now() - start, kLockWait * kLockWaitRounds + std::chrono::milliseconds(100));
+    ::close(std::exchange(Rival::holder, -1));
 
     Rival::calls = 0;
     Rival::progressEvery = 0;

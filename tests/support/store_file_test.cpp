@@ -1,7 +1,10 @@
 #include "support/store_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <vector>
@@ -82,6 +85,42 @@ TEST(StoreFile, AWriteWhoseLockFileWasReplacedWhileHeldIsRefused) {
     loaded.value.push_back(3);
     EXPECT_TRUE(first.save(loaded, json(loaded.value)));
     EXPECT_EQ(testing::readAll(path), "[\n  1,\n  2,\n  3\n]");
+}
+
+// Under a file-size limit (ulimit -f) below the store's size, a write is refused with its reason,
+// as on a full disk, rather than ending the program; a backup of an undecodable store that
+// cannot be written whole leaves nothing behind, however often the store is read.
+TEST(StoreFile, PastTheFileSizeLimitAWriteIsRefusedAndABackupCutShortIsRemoved) {
+    testing::StoreFixture scene("store.json");
+    const auto path = scene.file();
+    const std::string large(350 * 1024, 'x');
+    scene.prepare("[\"" + large);  // undecodable, and larger than the limit
+    const pid_t child = ::fork();
+    if (child == 0) {
+        refuseWritesPastFileSizeLimit();
+        const rlimit limit{64 * 1024, 64 * 1024};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(10);
+        StoreFile file(path, "TestStore");
+        for (int request = 0; request < 5; ++request) {
+            auto loaded = file.load<json>();
+            if (loaded.found != StoreFile::Found::corrupt || file.save(loaded, json::array())) ::_exit(1);
+        }
+        StoreFile other(path.parent_path() / "other.json", "TestStore");
+        auto empty = other.load<json>();
+        if (other.save(empty, json::array({large}))) ::_exit(2);
+        const auto failure = other.lastFailure().value_or("");
+        ::_exit(failure.find(std::generic_category().message(EFBIG)) != std::string::npos ? 0 : 3);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(path.parent_path()))
+        if (entry.path().filename() != "store.json" && !entry.path().filename().string().ends_with(".lock"))
+            left.push_back(entry.path().filename().string());
+    EXPECT_TRUE(left.empty()) << left.size() << " files left, the first: " << left.front();
+    EXPECT_EQ(testing::readAll(path), "[\"" + large);
 }
 
 }  // namespace

@@ -131,6 +131,13 @@ TEST_F(TestRunnerTest, ATurnThatFailsFailsTheTestWhateverItsAssertions) {
     };
     const std::vector<Case> cases{
         {"backend error", [this] { transport->status(500); }, ""},
+        {"tool log not written",
+         [this] {
+             std::filesystem::remove_all(logger.logsDir());
+             writeAll(logger.logsDir(), "a file where the folder was");
+             transport->reply(respondReply("Guitar is muted."));
+         },
+         ""},
         {"no sign-in token", [this] { backend.setAuthTokenProvider([] { return std::optional<std::string>(); }); }, ""},
     };
     for (const auto& c : cases) {
