@@ -12,6 +12,9 @@ namespace corvane::app {
 
 class CompanionController;
 
+// Whether the request is for one of the "/test/" routes (which wait on the harness).
+bool isTestRoute(const http::HTTPRequest& request);
+
 // The answer of a "/test/" route, or absent when the request is for none of them (the runner is
 // then not created).
 std::optional<http::HTTPResponse> handleTestRoute(CompanionController& controller, const http::HTTPRequest& request);
