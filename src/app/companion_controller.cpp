@@ -78,7 +78,9 @@ bool CompanionController::start() {
         if (!server_) {
             auto serverOptions = options_.serverOptions;
             if (!serverOptions.answersAtOnce) serverOptions.answersAtOnce = &CompanionController::answersAtOnce;
-            if (!serverOptions.bodyAllowance) serverOptions.bodyAllowance = &CompanionController::bodyAllowance;
+            // The server goes before the controller's members (see shutdown).
+            if (!serverOptions.bodyAllowance)
+                serverOptions.bodyAllowance = [this](const HTTPRequest& head) { return bodyAllowance(head); };
             server_ = std::make_unique<http::HTTPServer>(options_.port, makeHandler(weak_from_this()),
                                                          std::move(serverOptions), clock_);
         }

@@ -18,7 +18,6 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
-#include <semaphore>
 #include <string>
 #include <vector>
 
@@ -33,6 +32,7 @@
 #include "http/http_client.h"
 #include "http/http_message.h"
 #include "http/http_server.h"
+#include "http/work_slots.h"
 #include "logic/logic_inspector.h"
 #include "model/health_response.h"
 #include "model/track_analysis_state.h"
@@ -88,15 +88,19 @@ public:
     // A song brief, in bytes of UTF-8: many pages of text, and a bound on what every later turn
     // sends the model.
     static constexpr std::size_t kMaxSongBriefBytes = 64 * 1024;
-    // Analysis posts up to this size are parsed on the I/O thread that read them; larger ones on a
-    // worker, so that no parse holds the threads that answer others.
-    static constexpr std::size_t kInlineAnalysisBytes = 64 * 1024;
+    // Analysis posts up to this size (the servers' small-body lane) are parsed on the I/O thread
+    // that read them; larger ones on a worker, so that no parse holds the threads that answer others.
+    static constexpr std::size_t kInlineAnalysisBytes = http::kSmallBodyBytes;
     // Larger analysis posts and briefs are handled this many at a time: a burst of them would
     // otherwise take every core from the threads that answer others.
     // Past kMaxLargeBodiesWaiting more waiting, one is answered 503 with "Retry-After", so that
     // waiting ones never take every worker.
-    static constexpr std::ptrdiff_t kLargeBodiesAtOnce = 2;
+    static constexpr std::size_t kLargeBodiesAtOnce = 2;
     static constexpr std::size_t kMaxLargeBodiesWaiting = 16;
+    // The "/test/" routes wait on the harness, one turn at a time: past kMaxHarnessWaiting more
+    // waiting, one is answered 503 with "Retry-After" from its head, so that a flood of them never
+    // takes the workers that answer others.
+    static constexpr std::size_t kMaxHarnessWaiting = 8;
 
     static std::shared_ptr<CompanionController> create(Options options = {});
     ~CompanionController();
@@ -126,8 +130,9 @@ public:
     // The routes that answer at once (never waiting on Logic Pro's controls, a turn or the
     // network), which the server may handle on the thread that read them.
     static bool answersAtOnce(const http::HTTPRequest& request);
-    // The server's bodyAllowance: each route's bound, refused 413 with a JSON error.
-    static http::BodyAllowance bodyAllowance(const http::HTTPRequest& head);
+    // The server's bodyAllowance: each route's bound, refused 413 with a JSON error, and the
+    // "/test/" routes refused 503 while the harness has as many waiting as it takes.
+    http::BodyAllowance bodyAllowance(const http::HTTPRequest& head) const;
 
     HealthResponse healthSnapshot() const;
     // The health answer as pretty-printed JSON and a line break, for "--print-health"; false (and
@@ -250,10 +255,10 @@ private:
     std::map<std::string, std::string> trackDescriptionsStore_;
     std::vector<SongSection> songSectionsStore_;
 
-    // A place among the large bodies handled at once; false when too many wait for one already.
-    bool takeLargeBodySlot();
-    std::counting_semaphore<kLargeBodiesAtOnce> largeBodySlots_{kLargeBodiesAtOnce};
-    std::atomic<std::size_t> largeBodiesWaiting_{0};
+    // One key each: the places are not shared out between clients, which the loopback API cannot tell apart.
+    http::WorkSlots largeBodySlots_{kLargeBodiesAtOnce, kMaxLargeBodiesWaiting, kLargeBodiesAtOnce,
+                                    kMaxLargeBodiesWaiting};
+    http::WorkSlots harnessSlots_{1, kMaxHarnessWaiting, 1, kMaxHarnessWaiting};
 
     // The live analysis map is touched only inside this queue.
     mutable platform::SerialQueue analysisQueue_{"Quillmere.AnalysisState"};

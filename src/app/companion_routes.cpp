@@ -22,11 +22,15 @@ HTTPResponse threadAnswer(const std::optional<ConversationStateResponse>& state,
     return jsonAnswer(*state);
 }
 
-HTTPResponse tooManyLargeBodiesAnswer() {
-    auto answer = http::jsonDictAnswer(nlohmann::json{{"error", "Too many large bodies at once; try again shortly"}}, 503);
+HTTPResponse busyAnswer(const std::string& error) {
+    auto answer = http::jsonDictAnswer(nlohmann::json{{"error", error}}, 503);
     answer.headers.emplace_back("Retry-After", "1");
     return answer;
 }
+
+HTTPResponse tooManyLargeBodiesAnswer() { return busyAnswer("Too many large bodies at once; try again shortly"); }
+
+HTTPResponse harnessBusyAnswer() { return busyAnswer("Too many test requests waiting; try again shortly"); }
 
 bool readsBody(const std::string& route) {
     return route == "/conversations/load" || route == "/conversations/clear" || route == "/song-brief" ||
@@ -51,7 +55,9 @@ std::optional<HTTPResponse> unboundedBodyAnswer(const std::string& route, const 
 
 }  // namespace
 
-http::BodyAllowance CompanionController::bodyAllowance(const HTTPRequest& head) {
+http::BodyAllowance CompanionController::bodyAllowance(const HTTPRequest& head) const {
+    // Refused before its body is read or a worker taken: refusing costs the other routes nothing.
+    if (isTestRoute(head) && harnessSlots_.wouldRefuse("")) return {-1, harnessBusyAnswer()};
     const std::string route = head.routePath();
     std::int64_t limit = kMaxOtherBodyBytes;
     if (head.method == "POST") {
@@ -66,17 +72,6 @@ http::BodyAllowance CompanionController::bodyAllowance(const HTTPRequest& head) 
         }
     }
     return {limit, payloadTooLargeAnswer("Body too large: at most " + std::to_string(limit) + " bytes")};
-}
-
-bool CompanionController::takeLargeBodySlot() {
-    if (largeBodySlots_.try_acquire()) return true;
-    if (largeBodiesWaiting_.fetch_add(1) >= kMaxLargeBodiesWaiting) {
-        largeBodiesWaiting_.fetch_sub(1);
-        return false;
-    }
-    largeBodySlots_.acquire();
-    largeBodiesWaiting_.fetch_sub(1);
-    return true;
 }
 
 HTTPResponse CompanionController::handle(const HTTPRequest& request) {
@@ -109,18 +104,20 @@ HTTPResponse CompanionController::handle(const HTTPRequest& request) {
         }
         if (route == "/conversations/clear") return handleConversationClear(request);
         if (route == "/song-brief" || route == "/analysis") {
-            const bool large = request.body.size() > kInlineAnalysisBytes;
-            if (large && !takeLargeBodySlot()) return tooManyLargeBodiesAnswer();
-            struct Release {
-                std::counting_semaphore<kLargeBodiesAtOnce>* slots;
-                ~Release() {
-                    if (slots) slots->release();
-                }
-            } release{large ? &largeBodySlots_ : nullptr};
-            return route == "/analysis" ? handleAnalysis(request) : handleSongBrief(request);
+            const auto answer = [&] {
+                return route == "/analysis" ? handleAnalysis(request) : handleSongBrief(request);
+            };
+            if (request.body.size() <= kInlineAnalysisBytes) return answer();
+            const auto slot = largeBodySlots_.acquire("");
+            if (!slot) return tooManyLargeBodiesAnswer();
+            return answer();
         }
     }
-    if (auto answer = handleTestRoute(*this, request)) return std::move(*answer);
+    if (isTestRoute(request)) {
+        const auto slot = harnessSlots_.acquire("");
+        if (!slot) return harnessBusyAnswer();
+        if (auto answer = handleTestRoute(*this, request)) return std::move(*answer);
+    }
     return notFoundAnswer();
 }
 

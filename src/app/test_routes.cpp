@@ -131,6 +131,12 @@ HTTPResponse handleSuite(TestRunner& runner, const HTTPRequest& request) {
 
 }  // namespace
 
+bool isTestRoute(const HTTPRequest& request) {
+    const std::string route = request.routePath();
+    if (request.method == "GET") return route == "/test/snapshot";
+    return request.method == "POST" && (route == "/test/prompt" || route == "/test/run" || route == "/test/suite");
+}
+
 std::optional<HTTPResponse> handleTestRoute(CompanionController& controller, const HTTPRequest& request) {
     const std::string route = request.routePath();
     if (request.method == "GET" && route == "/test/snapshot") return handleSnapshot(controller.testRunner(), request);

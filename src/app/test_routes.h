@@ -2,7 +2,8 @@
 
 // The "/test/" routes of the loopback API: GET "/test/snapshot", POST "/test/prompt",
 // "/test/run" and "/test/suite", answered by the controller's test runner. Every answer, errors
-// included, has status 200 and a JSON body; errors are told by an "error" member.
+// included, has status 200 and a JSON body; errors are told by an "error" member. (The
+// controller turns one away 503 before it gets here while the harness has all the waiting it takes.)
 
 #include <optional>
 
@@ -11,6 +12,9 @@
 namespace corvane::app {
 
 class CompanionController;
+
+// Whether the request is for one of the "/test/" routes (which wait on the harness).
+bool isTestRoute(const http::HTTPRequest& request);
 
 // The answer of a "/test/" route, or absent when the request is for none of them (the runner is
 // then not created).

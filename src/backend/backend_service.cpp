@@ -224,7 +224,9 @@ HTTPResponse BackendService::token(const HTTPRequest& request) {
             refused.headers = {{"Retry-After", "1"}};
             return refused;
         }
-        auto admission = throttle_.attempt(key, clock_.now());
+        // Whether it exists decides only its line for a turn: it is answered as a wrong password either way.
+        const bool known = accounts_.sessionStamp(*email).has_value();
+        auto admission = throttle_.attempt(key, clock_.now(), known);
         if (!admission.ticket) {
             const auto wait = admission.wait.count();
             // The wait (whole seconds) in the header for HTTP clients and in the body for ours.

@@ -14,9 +14,9 @@
 #include "backend/chat_models.h"
 #include "backend/report_store.h"
 #include "backend/sign_in_throttle.h"
-#include "backend/work_slots.h"
 #include "http/http_message.h"
 #include "http/http_server.h"
+#include "http/work_slots.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
 
@@ -78,8 +78,8 @@ private:
     AccountStore accounts_;
     TokenService tokens_;
     SignInThrottle throttle_;
-    mutable WorkSlots hashSlots_;
-    WorkSlots reportSlots_;
+    mutable http::WorkSlots hashSlots_;
+    http::WorkSlots reportSlots_;
     ReportStore reports_;
 };
 

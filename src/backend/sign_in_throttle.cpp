@@ -36,7 +36,7 @@ std::optional<std::chrono::seconds> SignInThrottle::refusal(Count& count, TimePo
 }
 
 // Past the free failures of all accounts (those in flight counted as failures to come), an
-// attempt needs the turn, which is held for those told to wait before it until a moment past the
+// attempt needs the turn of its line, which is held for those told to wait before it until a moment past the
 // time each was told. Places are kept by account and ordered by their first wait, so that a
 // client asking under ever new e-mails only ever queues behind those who asked before it, one
 // that never comes back holds the turn only for that moment, and one just let through queues
@@ -44,54 +44,56 @@ std::optional<std::chrono::seconds> SignInThrottle::refusal(Count& count, TimePo
 // those who asked after it, and the turn is kept for it from one let through meanwhile (a client
 // signing in over and over would take every turn). The wait told is the time to the next turn:
 // a client further back asks again and keeps its place.
-std::optional<std::chrono::seconds> SignInThrottle::turnRefusal(const std::string& accountKey, TimePoint now) {
-    Overall& overall = overall_;
-    if (overall.failures > 0 && now - overall.lastFailure >= policy_.forgetAfter) {
-        overall = Overall{.pending = overall.pending, .waiting = {}, .through = {}};
-    }
-    if (overall.failures + overall.pending < policy_.freeFailuresOverall) return std::nullopt;
-    std::erase_if(overall.waiting, [&](const auto& place) { return place.second.asked + policy_.placeKept <= now; });
-    std::erase_if(overall.through,
-                  [&](const auto& through) { return through.second + policy_.afterLetThrough <= now; });
-    auto mine = overall.waiting.find(accountKey);
-    const auto through = overall.through.find(accountKey);
+std::optional<std::chrono::seconds> SignInThrottle::turnRefusal(const std::string& accountKey, Line& line,
+                                                                TimePoint now) {
+    std::erase_if(line.waiting, [&](const auto& place) { return place.second.asked + policy_.placeKept <= now; });
+    std::erase_if(line.through, [&](const auto& through) { return through.second + policy_.afterLetThrough <= now; });
+    auto mine = line.waiting.find(accountKey);
+    const auto through = line.through.find(accountKey);
     // One let through in the last turn queues behind those who ask before the next.
-    TimePoint since = mine == overall.waiting.end() ? now : mine->second.since;
-    if (through != overall.through.end()) since = std::max(since, through->second + policy_.turn);
+    TimePoint since = mine == line.waiting.end() ? now : mine->second.since;
+    if (through != line.through.end()) since = std::max(since, through->second + policy_.turn);
     std::size_t before = 0;
-    for (const auto& [key, place] : overall.waiting) {
+    for (const auto& [key, place] : line.waiting) {
         if (key == accountKey || std::tie(place.since, key) >= std::tie(since, accountKey)) continue;
         // One not back when told goes after those who are, but one that came back before, late,
         // still goes before one let through while it waited.
         const bool back = now < place.due + policy_.placeHeld;
         const bool cameBack = place.asked > place.since;
-        if (back || (cameBack && through != overall.through.end() && place.since < through->second)) ++before;
+        if (back || (cameBack && through != line.through.end() && place.since < through->second)) ++before;
     }
-    if (now >= overall.nextTurn && before == 0) {
-        if (mine != overall.waiting.end()) overall.waiting.erase(mine);
-        overall.through[accountKey] = now;
-        overall.nextTurn = now + policy_.turn;
+    if (now >= line.nextTurn && before == 0) {
+        if (mine != line.waiting.end()) line.waiting.erase(mine);
+        line.through[accountKey] = now;
+        line.nextTurn = now + policy_.turn;
         return std::nullopt;
     }
-    const auto untilTurn = std::max(overall.nextTurn - now, TimePoint::duration::zero());
+    const auto untilTurn = std::max(line.nextTurn - now, TimePoint::duration::zero());
     // Those ahead may never come back.
     const auto wait = std::max(roundedUp(untilTurn), std::chrono::seconds(1));
-    if (mine == overall.waiting.end()) {
-        if (overall.waiting.size() >= policy_.maxWaiting) return wait;
-        mine = overall.waiting.emplace(accountKey, Place{since, now, now}).first;
+    if (mine == line.waiting.end()) {
+        if (line.waiting.size() >= policy_.maxWaiting) return wait;
+        mine = line.waiting.emplace(accountKey, Place{since, now, now}).first;
     }
     mine->second.asked = now;
     mine->second.due = now + wait;
     return wait;
 }
 
-SignInThrottle::Admission SignInThrottle::attempt(const std::string& accountKey, TimePoint now) {
+SignInThrottle::Admission SignInThrottle::attempt(const std::string& accountKey, TimePoint now, bool known) {
     std::lock_guard lock(mutex_);
     auto found = accounts_.find(accountKey);
     if (found != accounts_.end()) {
         if (const auto wait = refusal(found->second, now)) return {std::nullopt, *wait};
     }
-    if (const auto wait = turnRefusal(accountKey, now)) return {std::nullopt, *wait};
+    if (overall_.failures > 0 && now - overall_.lastFailure >= policy_.forgetAfter) {
+        overall_ = Overall{.pending = overall_.pending, .known = {}, .unknown = {}};
+    }
+    const bool ownFailures = found != accounts_.end() && found->second.failures > 0;
+    if (overall_.failures + overall_.pending >= policy_.freeFailuresOverall && (ownFailures || !known)) {
+        if (const auto wait = turnRefusal(accountKey, known ? overall_.known : overall_.unknown, now))
+            return {std::nullopt, *wait};
+    }
     if (found == accounts_.end()) {
         if (accounts_.size() >= policy_.maxAccounts) {
             // Never one with an attempt in flight, whose outcome would find its count gone.

@@ -7,7 +7,10 @@
 // no door closes for everyone (one client guessing each time it opened kept everyone out for
 // good): one sign-in is let through per turn instead, to the account that has waited longest as
 // told, so that a client asking under ever new e-mails never gets ahead of those who asked before
-// it, while guessing across accounts stays at one a turn. Only failures keep a count alive: a
+// it, while guessing across accounts stays at one a turn. Known accounts and unknown e-mails
+// take their turns apart, so that a flood under ever new e-mails never stands before an account;
+// and a known account with no failures of its own takes no turn at all: the turns bound guessing,
+// not right passwords (its first failure puts it in line). Only failures keep a count alive: a
 // right password, which anyone may send at any time, must not shut everyone else out. Time is
 // the caller's clock.
 
@@ -25,11 +28,12 @@ struct ThrottlePolicy {
     int freeFailuresPerAccount = 5;
     int freeFailuresOverall = 20;
     std::chrono::seconds longestWaitPerAccount{15 * 60};
-    // Past the free failures of all accounts, one sign-in is let through per turn.
+    // Past the free failures of all accounts, one sign-in is let through per turn, for known
+    // accounts and for unknown e-mails each.
     std::chrono::seconds turn{1};
     // An account told to wait holds the turn for those behind it until placeHeld past the time it
     // was told to come back, and keeps its place in the queue while it asks again within
-    // placeKept. At most maxWaiting accounts wait at once.
+    // placeKept. At most maxWaiting accounts wait at once in each line.
     std::chrono::milliseconds placeHeld{250};
     std::chrono::seconds placeKept{30};
     // An account let through goes after those who were waiting then, for this long.
@@ -69,12 +73,12 @@ public:
 
     // How long the caller must wait before a sign-in to this account is tried, or the ticket to
     // try it now. Attempts in flight count as failures that may come, so that guesses sent at once
-    // are held as well as guesses sent one after another.
+    // are held as well as guesses sent one after another. `known`: the key is an existing account.
     struct Admission {
         std::optional<Ticket> ticket;
         std::chrono::seconds wait{0};
     };
-    Admission attempt(const std::string& accountKey, TimePoint now);
+    Admission attempt(const std::string& accountKey, TimePoint now, bool known = false);
 
 private:
     struct Count {
@@ -88,17 +92,22 @@ private:
         TimePoint asked;  // last told to wait
         TimePoint due;    // told to come back then
     };
-    struct Overall {
-        int failures = 0;
-        int pending = 0;
-        TimePoint lastFailure{};
+    // The turns of known accounts, or of unknown e-mails.
+    struct Line {
         TimePoint nextTurn{};
         std::map<std::string, Place> waiting;      // by account
         std::map<std::string, TimePoint> through;  // let through within afterLetThrough, by account
     };
+    struct Overall {
+        int failures = 0;
+        int pending = 0;
+        TimePoint lastFailure{};
+        Line known;
+        Line unknown;
+    };
     std::chrono::seconds waitAfter(int failures) const;
     std::optional<std::chrono::seconds> refusal(Count& count, TimePoint now) const;
-    std::optional<std::chrono::seconds> turnRefusal(const std::string& accountKey, TimePoint now);
+    std::optional<std::chrono::seconds> turnRefusal(const std::string& accountKey, Line& line, TimePoint now);
     void settle(const std::string& accountKey, std::optional<TimePoint> failedAt, bool succeeded);
 
     ThrottlePolicy policy_;

@@ -73,8 +73,9 @@ std::optional<ParsedHead> parseHead(std::string_view head) {
         const std::size_t colon = line.find(':');
         if (colon == std::string_view::npos) continue;
         const std::string_view name = line.substr(0, colon);
-        // Chunked or any other coding: we cannot read it, and guessing invites smuggling.
-        if (equalsIgnoringASCIICase(name, "transfer-encoding")) return std::nullopt;
+        // Chunked or any other coding: we cannot read it, and guessing invites smuggling (also
+        // "Transfer-Encoding : chunked", which some read as that header and others as none).
+        if (equalsIgnoringASCIICase(text::trimSpacesAndTabs(name), "transfer-encoding")) return std::nullopt;
         const std::string_view rawValue = line.substr(colon + 1);
         if (name.empty() || rawValue.empty()) continue;
         const std::string_view value = text::trimSpacesAndTabs(rawValue);

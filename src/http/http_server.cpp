@@ -16,6 +16,7 @@
 
 #include "http/http_server_core.h"
 #include "platform/log.h"
+#include "support/unicode.h"
 
 namespace corvane::http {
 
@@ -174,6 +175,11 @@ HTTPServer::Core::Core(std::uint16_t portNumber, Handler requestHandler, HTTPSer
       clock(serverClock),
       workers(std::max<std::size_t>(options.maxConcurrentRequests, 1), ioThreadsFor(options)) {
     options.maxConnections = std::max<std::size_t>(options.maxConnections, 1);
+    // A refusal for want of room says when to come back: room frees as bodies finish.
+    auto& busyHeaders = options.answers.busy.headers;
+    if (std::none_of(busyHeaders.begin(), busyHeaders.end(),
+                     [](const auto& header) { return text::equalsIgnoringCase(header.first, "Retry-After"); }))
+        busyHeaders.emplace_back("Retry-After", "1");
     shards.resize(ioThreadsFor(options));
     for (auto& shard : shards) shard = std::make_unique<Shard>();
     queue.async([this] { runShard(*shards[0]); });

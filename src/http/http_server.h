@@ -24,13 +24,18 @@ struct HTTPServerAnswers {
     HTTPResponse badRequest = badRequestResponse();  // unreadable, or ended by the peer before it is whole
     HTTPResponse headTooLarge = payloadTooLargeResponse();
     HTTPResponse bodyTooLarge = payloadTooLargeResponse();
-    HTTPResponse busy = serviceUnavailableResponse();      // the bodies in flight would pass their bound
+    // The bodies in flight would pass their bound; sent with "Retry-After: 1" unless it names its own.
+    HTTPResponse busy = serviceUnavailableResponse();
     HTTPResponse internalError = internalErrorResponse();  // the handler threw
     std::string_view (*reasonPhrase)(int statusCode) = &http::reasonPhrase;
 };
 
+// The small-body lane of both servers: bodies up to this size never wait on large ones.
+constexpr std::size_t kSmallBodyBytes = 64 * 1024;
+
 // What one request may send as its body, decided from its head alone: a Content-Length over
-// maxBytes is answered `refusal` (else answers.bodyTooLarge) at once, before any of the body is read.
+// maxBytes is answered `refusal` (else answers.bodyTooLarge) at once, before any of the body is read
+// (a negative maxBytes refuses every request of the route from its head, a lane that is full, say).
 struct BodyAllowance {
     std::int64_t maxBytes = 0;
     std::optional<HTTPResponse> refusal{};
@@ -47,15 +52,18 @@ struct HTTPServerOptions {
     // Given the head (method, path, headers; its body not to be read), what its route accepts,
     // within maxBodyBytes. Absent: maxBodyBytes for every request.
     std::function<BodyAllowance(const HTTPRequest& head)> bodyAllowance{};
-    // The Content-Lengths of all bodies being received or handled at once stay within this; a head
-    // that would pass it is answered answers.busy at once.
+    // The bodies being received or handled at once stay within this, each counted as its bytes
+    // arrive (a head that announces a body holds nothing until the body comes); a body whose next
+    // bytes would pass it is answered answers.busy at once.
     std::size_t maxBodyBytesInFlight = 256 * 1024 * 1024;
-    // The counted bodies of one holder (as bodyAllowance names it) stay within this, so that one
-    // client cannot take the whole bound above; a head that would pass it is answered answers.busy.
+    // The counted bodies of one holder (as bodyAllowance names it), each by its announced length,
+    // stay within this, so that one client cannot take the whole bound above; a head that would
+    // pass it is answered answers.busy at once.
     std::size_t maxBodyBytesInFlightPerHolder = std::numeric_limits<std::size_t>::max();
-    // Bodies of at most this many bytes are not counted against that bound, so that they never
-    // wait on large ones; with one request per connection they hold at most maxConnections times this.
-    std::size_t unbudgetedBodyBytes = 0;
+    // Bodies of at most this many bytes are not counted against those bounds, so that small
+    // requests never wait on large ones; with one request per connection they hold at most
+    // maxConnections times this.
+    std::size_t unbudgetedBodyBytes = kSmallBodyBytes;
     // Counted from accept and measured on the server's clock, a connection that has not completed
     // its head within headTimeout, or its whole request within requestTimeout, is closed
     // unanswered; requestTimeout also bounds the sending of an answer to a peer that does not read.
@@ -65,7 +73,8 @@ struct HTTPServerOptions {
     // end of the head) is closed unanswered, however far its request time-out is.
     std::int64_t minBodyBytesPerSecond = 16 * 1024;
     std::chrono::milliseconds bodyGrace{2'000};
-    // Handlers running at once; further whole requests wait for one of them to return.
+    // Handlers running at once on workers; further whole requests wait for one of them to return.
+    // Those that answer at once (answersAtOnce) run on the I/O threads beside them, never waiting.
     std::size_t maxConcurrentRequests = 64;
     // Connections open at once. A new one beyond this closes a connection reading what its peer
     // still sends after the answer (the one due to close first), else, of the connections still
@@ -79,8 +88,9 @@ struct HTTPServerOptions {
     bool loopbackGuard = true;
     // Tells, on the I/O thread that read a request, whether its handler returns at once (no
     // waiting on another program, a turn, the network or a long lock). Such a request is handled
-    // on that thread, where a hand-over to a worker would cost more than the handler; while it
-    // runs, the thread takes no new connection. Absent, or false: handled on a worker.
+    // on that thread, where a hand-over to a worker would cost more than the handler, even when
+    // every worker is taken; while it runs, the thread takes no new connection. Absent, or false:
+    // handled on a worker.
     std::function<bool(const HTTPRequest&)> answersAtOnce{};
     HTTPServerAnswers answers{};
 };

@@ -151,6 +151,12 @@ void HTTPServer::Core::onReceive(const std::shared_ptr<Connection>& conn, const 
         return;
     }
     if (received > 0) conn->parser.feed(std::string_view(conn->shard.receiveBuffer.data(), received));
+    // A body counts as its bytes arrive: a head alone holds none of the budget.
+    if (conn->state == Connection::State::body && conn->counted && !chargeArrived(*conn)) {
+        conn->unread = !peerDone && conn->parser.status() == ParseStatus::incomplete;
+        send(conn, serialize(options.answers.busy));
+        return;
+    }
     const ParseStatus status = conn->parser.status();
     // Progress counts when it was read, for a request that is to wait for more (a whole one
     // leaves the connections that may be closed to make room anyway).
@@ -212,10 +218,13 @@ bool HTTPServer::Core::leaveHead(const std::shared_ptr<Connection>& conn, bool p
         send(conn, serialize(allowance.refusal.value_or(options.answers.bodyTooLarge)));
         return false;
     }
-    if (length > options.unbudgetedBodyBytes && !chargeBody(*conn, length, allowance.holder)) {
-        conn->unread = more;
-        send(conn, serialize(options.answers.busy));
-        return false;
+    if (length > options.unbudgetedBodyBytes) {
+        conn->counted = true;
+        if (!claimShare(*conn, allowance.holder, length) || !chargeArrived(*conn)) {
+            conn->unread = more;
+            send(conn, serialize(options.answers.busy));
+            return false;
+        }
     }
     if (parser.status() != ParseStatus::incomplete) return true;
     parser.reserveBody();
@@ -234,21 +243,32 @@ bool HTTPServer::Core::leaveHead(const std::shared_ptr<Connection>& conn, bool p
     return true;
 }
 
-// A body's announced length against the bound on all bodies in flight and on its holder's;
-// false when over either.
-bool HTTPServer::Core::chargeBody(Connection& conn, std::size_t length, const std::string& holder) {
-    const auto room = [](std::size_t taken, std::size_t bound) { return bound - std::min(taken, bound); };
+// The bytes of a counted body received since its last charge, against the bound on all bodies in
+// flight; false when over it.
+bool HTTPServer::Core::chargeArrived(Connection& conn) {
+    const std::size_t arrived = std::min(conn.parser.bodyBytesReceived(), conn.parser.contentLength());
+    if (arrived <= conn.bodyCharge) return true;
+    const std::size_t length = arrived - conn.bodyCharge;
     std::lock_guard lock(mutex);
-    if (length > room(bodiesHeld, options.maxBodyBytesInFlight)) return false;
-    if (!holder.empty()) {
-        const auto found = heldBy.find(holder);
-        const std::size_t taken = found == heldBy.end() ? 0 : found->second;
-        if (length > room(taken, options.maxBodyBytesInFlightPerHolder)) return false;
-        heldBy[holder] = taken + length;
-        conn.holder = holder;
-    }
+    if (length > options.maxBodyBytesInFlight - std::min(bodiesHeld, options.maxBodyBytesInFlight)) return false;
     bodiesHeld += length;
     conn.bodyCharge += length;
+    return true;
+}
+
+// A named holder's bodies count whole, as announced, against its own share: a client that can be
+// told apart holds only what it was given, whatever it announces. False when over it.
+bool HTTPServer::Core::claimShare(Connection& conn, const std::string& holder, std::size_t length) {
+    if (holder.empty()) return true;
+    std::lock_guard lock(mutex);
+    auto& taken = heldBy[holder];
+    if (length > options.maxBodyBytesInFlightPerHolder - std::min(taken, options.maxBodyBytesInFlightPerHolder)) {
+        if (taken == 0) heldBy.erase(holder);
+        return false;
+    }
+    taken += length;
+    conn.holder = holder;
+    conn.shareCharge = length;
     return true;
 }
 
@@ -257,10 +277,12 @@ void HTTPServer::Core::unchargeBody(Connection& conn) {
     bodiesHeld -= conn.bodyCharge;
     if (!conn.holder.empty()) {
         const auto found = heldBy.find(conn.holder);
-        if (found != heldBy.end() && (found->second -= conn.bodyCharge) == 0) heldBy.erase(found);
+        if (found != heldBy.end() && (found->second -= conn.shareCharge) == 0) heldBy.erase(found);
         conn.holder.clear();
     }
     conn.bodyCharge = 0;
+    conn.shareCharge = 0;
+    conn.counted = false;
 }
 
 void HTTPServer::Core::releaseBody(Connection& conn) {
@@ -314,7 +336,7 @@ void HTTPServer::Core::dispatch(const std::shared_ptr<Connection>& conn, HTTPReq
         } catch (...) {
             answer = serialize(options.answers.internalError);
         }
-        if (conn->bodyCharge > 0) releaseBody(*conn);  // the handler's copy of the body is gone
+        if (conn->counted) releaseBody(*conn);  // the handler's copy of the body is gone
         conn->state = Connection::State::sending;
         conn->outgoing = std::move(answer);
         // The send time-out counts from the first byte sent. An answer that a fresh socket's
@@ -340,6 +362,7 @@ std::string HTTPServer::Core::serialize(const HTTPResponse& response) const {
 // An answer of the server itself, from the shard.
 void HTTPServer::Core::send(const std::shared_ptr<Connection>& conn, std::string bytes) {
     if (!claim(conn)) return;
+    if (conn->counted) releaseBody(*conn);  // what it sent is dropped, not kept
     conn->state = Connection::State::sending;
     conn->outgoing = std::move(bytes);
     conn->deadline = kNever;  // the receiving time-out is over; the send time-out starts if it waits
@@ -433,7 +456,7 @@ void HTTPServer::Core::finish(const std::shared_ptr<Connection>& conn) {
         conn->listed = false;
     }
     bool evicted = false;  // then it gave its place to the connection that evicted it
-    if (conn->waited || conn->bodyCharge > 0 || lingered) {
+    if (conn->waited || conn->counted || lingered) {
         std::lock_guard lock(mutex);
         evicted = conn->evicted;
         if (conn->receiving) receiving.erase(progressKey(*conn));

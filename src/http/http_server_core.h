@@ -131,7 +131,9 @@ struct Connection : Watched {
     bool receiving = false;      // still among them
     bool evicted = false;        // picked to make room
     std::size_t bodyCharge = 0;  // under Core::mutex: its share of the bodies in flight
-    std::string holder;          // whom that share counts against (set before it is charged)
+    bool counted = false;        // its body counts against that bound, as it arrives
+    std::string holder;          // whom its announced length counts against, as shareCharge
+    std::size_t shareCharge = 0;
     // Closed unanswered once the clock passes this: the head, body-rate or request time-out while
     // receiving, the send time-out while sending, never while the handler runs.
     TimePoint deadline = kNever;
@@ -231,7 +233,8 @@ struct HTTPServer::Core {
     void receive(const std::shared_ptr<Connection>& conn);
     void onReceive(const std::shared_ptr<Connection>& conn, const std::error_code& ec, std::size_t received);
     bool leaveHead(const std::shared_ptr<Connection>& conn, bool peerDone);
-    bool chargeBody(Connection& conn, std::size_t length, const std::string& holder);
+    bool chargeArrived(Connection& conn);
+    bool claimShare(Connection& conn, const std::string& holder, std::size_t length);
     void releaseBody(Connection& conn);
     void unchargeBody(Connection& conn);
     bool claim(const std::shared_ptr<Connection>& conn);
@@ -270,8 +273,8 @@ struct HTTPServer::Core {
     std::map<std::pair<TimePoint, std::uint64_t>, std::shared_ptr<Connection>> receiving;
     // The connections answered and draining what their peers still send, the one due to close first.
     std::map<std::pair<TimePoint, std::uint64_t>, std::shared_ptr<Connection>> lingering;
-    std::size_t bodiesHeld = 0;  // the Content-Lengths of the bodies being received or handled
-    std::unordered_map<std::string, std::size_t> heldBy;  // of those, each named holder's (none at 0)
+    std::size_t bodiesHeld = 0;                           // the bytes of the counted bodies being received or handled
+    std::unordered_map<std::string, std::size_t> heldBy;  // each named holder's announced lengths (none at 0)
     std::optional<std::string> listenError;
     int listening = -1;  // the listening socket; the shards hold copies
     std::shared_ptr<std::atomic<bool>> listeningClosed;

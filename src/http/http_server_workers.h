@@ -1,9 +1,9 @@
 #pragma once
 
-// The server's handlers (private to http_server.cpp): at most a fixed number run at once,
-// on a pool of threads that grows on demand and keeps them, or on the caller's own thread when a
-// place is free, nobody is waiting and the caller may spend the time (handing a short handler to
-// another thread costs more than running it).
+// The server's handlers (private to http_server.cpp): at most a fixed number run at once on a
+// pool of threads that grows on demand and keeps them; short ones run on the caller's own thread
+// beside them (handing a short handler to another thread costs more than running it), also when
+// every worker is taken, so that they never queue behind handlers that wait.
 
 #include <condition_variable>
 #include <cstddef>
@@ -19,7 +19,7 @@ namespace corvane::http::detail {
 
 class RequestWorkers {
 public:
-    // At most `maxRunning` handlers at once, of which at most `maxHere` on callers' threads.
+    // At most `maxRunning` handlers at once on workers, and at most `maxHere` on callers' threads.
     RequestWorkers(std::size_t maxRunning, std::size_t maxHere) : maxRunning_(maxRunning), maxHere_(maxHere) {}
     ~RequestWorkers() { shutdown(); }
     RequestWorkers(const RequestWorkers&) = delete;
@@ -30,15 +30,12 @@ public:
     bool tryRunHere(Job& job) {
         {
             std::lock_guard lock(mutex_);
-            if (running_ >= maxRunning_ || here_ >= maxHere_ || !jobs_.empty()) return false;
-            ++running_;
+            if (here_ >= maxHere_) return false;
             ++here_;
         }
         job();
-        std::unique_lock lock(mutex_);
-        --running_;
+        std::lock_guard lock(mutex_);
         --here_;
-        wakeOneIfRunnable(lock);
         return true;
     }
 

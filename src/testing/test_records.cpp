@@ -1,5 +1,10 @@
 #include "testing/test_records.h"
 
+#include <algorithm>
+#include <system_error>
+#include <tuple>
+#include <utility>
+
 #include "support/json_fields.h"
 
 namespace corvane {
@@ -234,6 +239,23 @@ void from_json(const json& j, SuiteResult& v) {
     v.passedCount = jf::integer(j, "passedCount");
     v.failedCount = jf::integer(j, "failedCount");
     v.totalDurationMs = jf::integer(j, "totalDurationMs");
+}
+
+void keepNewestTestResults(const std::filesystem::path& resultsFolder, const std::filesystem::path& current,
+                           std::size_t keep) {
+    namespace fs = std::filesystem;
+    std::vector<std::pair<fs::file_time_type, fs::path>> folders;
+    std::error_code ignored;
+    for (fs::directory_iterator it(resultsFolder, ignored), end; !ignored && it != end; it.increment(ignored)) {
+        std::error_code unreadable;
+        if (!it->is_directory(unreadable) || it->is_symlink(unreadable) || it->path() == current) continue;
+        const auto written = fs::last_write_time(it->path(), unreadable);
+        if (!unreadable) folders.emplace_back(written, it->path());
+    }
+    const std::size_t others = keep > 0 ? keep - 1 : 0;  // the current one is kept besides
+    if (folders.size() <= others) return;
+    std::sort(folders.begin(), folders.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (std::size_t i = others; i < folders.size(); ++i) fs::remove_all(folders[i].second, ignored);
 }
 
 }  // namespace corvane

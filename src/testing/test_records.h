@@ -8,7 +8,9 @@
 // such as 3.0 counts as an integer); members a record does not define are ignored. Defaults are
 // applied by the runner, never while reading. Absent optionals are left out when writing.
 
+#include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -173,5 +175,13 @@ void from_json(const nlohmann::json& j, SuiteResult& v);
 // test folders: false for "", ".", and any name holding "/", "\\", ".." or NUL (which also rules
 // out absolute paths), since such a name would reach outside them.
 bool isSafeTestName(const std::string& name);
+
+// The test-results folder keeps the screenshots of this many tests, the newest; each run under a
+// new ID adds a folder of its own.
+constexpr std::size_t kKeptTestResults = 100;
+// Removes the test folders in `resultsFolder` past the `keep` written last, never `current` (the
+// one being written). Files and links beside them are left alone.
+void keepNewestTestResults(const std::filesystem::path& resultsFolder, const std::filesystem::path& current,
+                           std::size_t keep = kKeptTestResults);
 
 }  // namespace corvane

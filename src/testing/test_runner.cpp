@@ -168,6 +168,7 @@ std::optional<std::string> TestRunner::captureScreenshot(const std::string& labe
     try {
         const auto artifact = services_.captureService.captureLogic(false, CaptureMode::display);
         createPrivateFolders(folder);
+        keepNewestTestResults(testResultsDir_, folder);
         if (writeFileAtomically(file, artifact.pngData)) return std::filesystem::absolute(file).string();
         why = "The file could not be written.";
     } catch (const std::exception& error) {

@@ -46,6 +46,7 @@ protected:
         CompanionController::Options options;
         options.port = 0;
         options.clock = clock;
+        options.chatTransport = chatTransport_;
         controller_ = CompanionController::create(options);
         controller_->start();
         ASSERT_NE(controller_->boundPort(), 0);
@@ -72,6 +73,7 @@ protected:
     std::unique_ptr<standin::World> world_ = std::make_unique<standin::World>(standin::testing::demoSong());
     platform::ScopedServices services_{world_->services()};
     std::shared_ptr<CompanionController> controller_;
+    std::shared_ptr<http::HTTPTransport> chatTransport_;  // null: over HTTP
 };
 
 // The controller in front of the local backend (script mode) and signed in with its test account,

@@ -6,13 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/controller_fixture.h"
+#include "http/server_test_doubles.h"
 #include "support/app_paths.h"
 #include "support/files.h"
 #include "test_support/full_disk.h"
+#include "testing/test_records.h"
 
 namespace corvane::app::testing {
 namespace {
@@ -143,6 +147,10 @@ TEST_F(TestRoutesTest, APromptWhoseChatTheDiskRefusesSaysSoAndNeverReportsAnothe
 }
 
 TEST_F(TestRoutesTest, RunAndSuiteAnswerTheirResults) {
+    // Each run under a new ID kept a folder of screenshots, without end: the newest are kept.
+    const auto results = AppPaths::appSupportDirectory("test-results");
+    for (int i = 0; i < 120; ++i) std::filesystem::create_directories(results / ("old" + std::to_string(i)));
+
     const json mute{{"id", "mute"},
                     {"snapshotTracks", {"Guitar"}},
                     {"prompt", "Mute the guitar"},
@@ -168,6 +176,58 @@ TEST_F(TestRoutesTest, RunAndSuiteAnswerTheirResults) {
     EXPECT_EQ(suite["failedCount"], 2);
     EXPECT_EQ(suite["results"][0]["assertionResults"][0]["message"], "Guitar mute: 1 -> 1 (unchanged)");
     EXPECT_EQ(suite["results"][1]["error"], "Test case 'missing' not found");
+    std::size_t kept = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(results)) ++kept;
+    EXPECT_EQ(kept, kKeptTestResults);
+    EXPECT_TRUE(std::filesystem::exists(results / "mute" / "after.png"));
+}
+
+// A turn that waits on the chat backend until the test lets it go, holding the harness meanwhile.
+class HeldChat final : public http::HTTPTransport {
+public:
+    http::HTTPClientResponse send(const http::HTTPClientRequest&, std::stop_token) override {
+        gate.pass();
+        throw http::TransportError("let go");
+    }
+    http::testing::Gate gate;
+};
+
+// More clients on the test routes than there are request workers, each waiting on the harness,
+// took them all: health, the plug-ins' small posts and new chats waited for the harness too.
+// The routes' waiting is bounded now, the rest refused at once, and the others never wait on them.
+TEST_F(ControllerTest, AFloodOnTheTestRoutesLeavesTheOtherRoutesAnsweredAtOnce) {
+    auto held = std::make_shared<HeldChat>();
+    chatTransport_ = held;
+    startController();
+    controller().backendChatService().setAuthTokenProvider(
+        networking::BackendChatService::TokenProvider([] { return std::optional<std::string>("token"); }));
+    http::testing::RawClient turn(port());
+    const std::string prompt = R"({"prompt":"Mute the guitar","timeoutSeconds":600})";
+    turn.send("POST /test/prompt HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(prompt.size()) +
+              "\r\n\r\n" + prompt);
+    ASSERT_TRUE(held->gate.awaitArrivals(1));
+    std::vector<std::unique_ptr<http::testing::RawClient>> flood;
+    for (int i = 0; i < 100; ++i) {
+        flood.push_back(std::make_unique<http::testing::RawClient>(port()));
+        flood.back()->send("GET /test/snapshot?tracks=Kick HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    }
+    for (const auto& [method, path, body] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"GET", "/health", ""}, {"POST", "/analysis", "{}"}, {"POST", "/conversations/create", ""}}) {
+        const auto answer = request(method, path, body);
+        ASSERT_TRUE(answer) << path;
+        EXPECT_EQ(answer->status, 200) << path;
+    }
+    held->gate.allow();
+    int refused = 0;
+    for (auto& client : flood) {
+        const auto answer = http::testing::parseAnswer(client->readAll().bytes);
+        ASSERT_TRUE(answer);
+        if (answer->status != 503) continue;
+        ++refused;
+        EXPECT_EQ(answer->headers.at("Retry-After"), "1");
+    }
+    EXPECT_GE(refused, 100 - int(CompanionController::kMaxHarnessWaiting));
+    EXPECT_TRUE(turn.readAll().closed);
 }
 
 }  // namespace

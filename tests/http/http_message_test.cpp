@@ -119,7 +119,8 @@ TEST(HTTPMessage, ParseRequestContentLengthValues) {
 
 TEST(HTTPMessage, ParseRequestAnyTransferEncodingIsABadRequest) {
     for (std::string header : {"Transfer-Encoding: chunked", "transfer-encoding: identity",
-                               "Transfer-Encoding:", "Content-Length: 4\r\nTransfer-Encoding: chunked"}) {
+                               "Transfer-Encoding:", "Content-Length: 4\r\nTransfer-Encoding: chunked",
+                               "Transfer-Encoding : chunked", "Content-Length: 4\r\nTransfer-Encoding\t: chunked"}) {
         EXPECT_EQ(statusOf("POST / HTTP/1.1\r\n" + header + "\r\n\r\n4\r\nabcd\r\n0\r\n\r\n"), ParseStatus::badRequest)
             << header;
     }

@@ -252,9 +252,12 @@ TEST_F(HTTPServerTest, TwoSlowHandlersAreAnsweredInParallelAndHoldUpNoOtherReque
     }
 }
 
+// Once every worker was taken, the requests that answer at once queued behind the others too.
 TEST_F(HTTPServerTest, AtMostTheLimitOfRequestsIsHandledAtOnceAndTheOthersWait) {
-    startServer({.maxConcurrentRequests = 2, .ioThreads = 3}, [this](const HTTPRequest&) {
-        gate_.pass();
+    HTTPServerOptions options{.maxConcurrentRequests = 2, .ioThreads = 3};
+    options.answersAtOnce = [](const HTTPRequest& request) { return request.path == "/health"; };
+    startServer(options, [this](const HTTPRequest& request) {
+        if (request.path != "/health") gate_.pass();
         return HTTPResponse{200, "text/plain", "done"};
     });
     std::vector<std::unique_ptr<RawClient>> clients;
@@ -262,6 +265,10 @@ TEST_F(HTTPServerTest, AtMostTheLimitOfRequestsIsHandledAtOnceAndTheOthersWait) 
         clients.push_back(std::make_unique<RawClient>(port()));
         clients.back()->send(get("/n" + std::to_string(i)));
     }
+    ASSERT_TRUE(gate_.awaitArrivals(2));
+    auto health = testing::exchange(port(), get("/health"), kPatience);
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200);
     // Let one through each time two are in: a third let in early shows in mostAtOnce.
     for (int released = 0; released < 5; ++released) {
         ASSERT_TRUE(gate_.awaitArrivals(std::min(released + 2, 5))) << released;
@@ -273,8 +280,8 @@ TEST_F(HTTPServerTest, AtMostTheLimitOfRequestsIsHandledAtOnceAndTheOthersWait) 
         ASSERT_TRUE(answer);
         EXPECT_EQ(answer->body, "done");
     }
-    EXPECT_EQ(recorder_->mostAtOnce.load(), 2);
-    EXPECT_EQ(recorder_->count(), 5u);
+    EXPECT_EQ(recorder_->mostAtOnce.load(), 3);  // the two held, and the health check beside them
+    EXPECT_EQ(recorder_->count(), 6u);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -415,34 +422,50 @@ TEST_F(HTTPServerTest, TheConnectionCapHoldsWhenConnectionsArriveOnSeveralThread
     EXPECT_EQ(recorder_->mostAtOnce.load(), 2);
 }
 
-// Every body announced was kept in memory up to the per-request limit, with no bound on them all.
-TEST_F(HTTPServerTest, BodiesInFlightStayWithinTheirBoundAndAHeadBeyondItIsAnswered503AtOnce) {
+// Every body announced was kept in memory up to the per-request limit, with no bound on them all;
+// then each head counted its whole announced length, so that 16 heads that never sent their
+// bodies refused every other post 503, without saying when to come back. Bodies count as they
+// arrive now, small ones never, and a body that finds no room is told to come back.
+TEST_F(HTTPServerTest, BodiesInFlightCountAsTheyArriveAndSmallOnesNeverWait) {
     startServer();  // 16 MiB per body, 256 MiB for all
     const std::string fullSize = "POST /upload HTTP/1.1\r\nContent-Length: 16777216\r\n\r\nx";
-    std::vector<std::unique_ptr<RawClient>> uploads;
+    std::vector<std::unique_ptr<RawClient>> heads;
     for (int i = 0; i < 16; ++i) {
-        uploads.push_back(std::make_unique<RawClient>(port()));
-        uploads.back()->send(fullSize);
+        heads.push_back(std::make_unique<RawClient>(port()));
+        heads.back()->send(fullSize);
     }
     settle();
-    const std::string oneByte = "POST /upload HTTP/1.1\r\nContent-Length: 1\r\n\r\n";
-    RawClient over(port());  // the head only: refused before the body
-    over.send(oneByte);
-    auto refused = over.readAll(kPatience);
+    for (const std::size_t size : {std::size_t(2), kSmallBodyBytes, std::size_t(1024 * 1024)}) {
+        auto posted = ask("POST /small HTTP/1.1\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n" +
+                          std::string(size, 'y'));
+        ASSERT_TRUE(posted) << size;
+        EXPECT_EQ(posted->status, 200) << size;
+    }
+    heads.clear();
+    server_.reset();
+
+    // Bodies that do arrive stay within the bound; one that would pass it is refused as it comes.
+    startServer({.maxBodyBytesInFlight = 256 * 1024});
+    const std::string large = "POST /upload HTTP/1.1\r\nContent-Length: 204800\r\n\r\n" + std::string(150 * 1024, 'x');
+    RawClient first(port());
+    first.send(large);
+    settle();
+    RawClient second(port());
+    second.send(large);
+    auto refused = second.readAll(kPatience);
     EXPECT_TRUE(refused.closed);
     EXPECT_EQ(refused.bytes,
               "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 19\r\nConnection: "
-              "close\r\n\r\n"
+              "close\r\nRetry-After: 1\r\n\r\n"
               "Service Unavailable");
-    auto bodiless = ask(get("/health"));
-    ASSERT_TRUE(bodiless);
-    EXPECT_EQ(bodiless->status, 200);
-    uploads.front()->close();  // its share of the bound is free again
+    auto small = ask("POST /small HTTP/1.1\r\nContent-Length: 2\r\n\r\nok");
+    ASSERT_TRUE(small);
+    EXPECT_EQ(small->status, 200);
+    first.close();  // its share of the bound is free again
     settle();
-    auto fits = ask(oneByte + "y");
+    auto fits = ask("POST /upload HTTP/1.1\r\nContent-Length: 204800\r\n\r\n" + std::string(200 * 1024, 'z'));
     ASSERT_TRUE(fits);
     EXPECT_EQ(fits->status, 200);
-    EXPECT_EQ(recorder_->count(), 2u);
 }
 
 TEST_F(HTTPServerTest, AtTheCapWithNoHeadPendingNewPeersWaitForAPlace) {

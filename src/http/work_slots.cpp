@@ -1,19 +1,18 @@
-#include "backend/work_slots.h"
+#include "http/work_slots.h"
 
-namespace corvane::backend {
+namespace corvane::http {
 
 std::optional<WorkSlots::Lease> WorkSlots::acquire(const std::string& key) {
     std::unique_lock lock(mutex_);
     Account& account = accounts_[key];  // stays put as others come and go
-    const auto free = [&] { return busy_ < count_ && account.running == 0; };
-    if (!free()) {
-        if (account.waiting > 0 || waiting_ >= maxWaiting_) {
+    if (!free(account)) {
+        if (refuses(account)) {
             if (account.running == 0 && account.waiting == 0) accounts_.erase(key);
             return std::nullopt;
         }
         ++waiting_;
         ++account.waiting;
-        freed_.wait(lock, free);
+        freed_.wait(lock, [&] { return free(account); });
         --waiting_;
         --account.waiting;
     }
@@ -26,8 +25,7 @@ bool WorkSlots::wouldRefuse(const std::string& key) const {
     std::lock_guard lock(mutex_);
     const auto found = accounts_.find(key);
     const Account account = found == accounts_.end() ? Account{} : found->second;
-    if (busy_ < count_ && account.running == 0) return false;
-    return account.waiting > 0 || waiting_ >= maxWaiting_;
+    return !free(account) && refuses(account);
 }
 
 void WorkSlots::release(const std::string& key) {
@@ -39,8 +37,8 @@ void WorkSlots::release(const std::string& key) {
             accounts_.erase(account);
         }
     }
-    // Every waiter: the one whose account this frees need not be the first to wake.
+    // Every waiter: the one whose key this frees need not be the first to wake.
     freed_.notify_all();
 }
 
-}  // namespace corvane::backend
+}  // namespace corvane::http
