@@ -313,6 +313,12 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
         }
         RC_ASSERT(checked(*bench, call, "call " + std::to_string(i), false, shape.faults.empty()));
         history.push_back({std::nullopt, call});
+        // The user's Stop ends the turn.
+        if (call.stopAfter) {
+            RC_ASSERT(turnEnded(*bench, turnStart));
+            history.push_back({std::nullopt, {}, true});
+            turnStart = ProjectState::read(bench->world());
+        }
 
         // The next call works after whatever came before.
         if (auto next = nextCall(bench->world().project(), tools)) {
