@@ -208,6 +208,14 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     if (!open) return {false, logic_messages::noOpenButtonFor(pluginSlot.name), std::nullopt, std::nullopt};
 
     const auto before = LogicInspector::windowsFound(axApp);
+    // The window opened here, or the user's, is never the one the turn's end closes: that stays
+    // the window the turn's other calls work in.
+    struct TurnsWindowKept {
+        AXElement held = detail::keptPlaces().pluginWindow;
+        ~TurnsWindowKept() {
+            if (auto& places = detail::keptPlaces(); places.open > 0) places.pluginWindow = held;
+        }
+    } turnsWindow;
     try {
         return setSidechainInOpenedWindow(in, pluginSlot, source, axApp, *open, before);
     } catch (const platform::PauseStopped&) {
