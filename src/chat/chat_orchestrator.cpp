@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "chat/chat_response_composer.h"
+#include "chat/turn_end.h"
 #include "model/logic_snapshot_models.h"
 #include "platform/platform.h"
 #include "shield/input_shield.h"
@@ -469,14 +470,7 @@ std::string ChatOrchestrator::endWithRespond(Turn& turn, const AgentToolCall& re
 // --- Ending a turn ---------------------------------------------------------------------------------
 
 void ChatOrchestrator::cleanUpLogic() const {
-    // Whatever the turn left open where keys land (a menu, a name field) goes first: the user's
-    // own keys come next.
-    {
-        const platform::AXReadScope reads;
-        services_.logicInspector.closeMenusAndNameField();
-    }
-    services_.logicInspector.closeOpenPluginAndRestoreEditorView();
-    services_.pluginInspector.resetTurnState();
+    cleanUpLogicAfterTurn(services_.logicInspector, services_.pluginInspector);
 }
 
 namespace {

@@ -556,6 +556,10 @@ public:
                                         const AXElement& window) const;
 
 private:
+    // setPluginSidechain from the press of the slot's "open" button on.
+    SidechainResult setSidechainInOpenedWindow(const AXElement& in, const InsertSlot& pluginSlot,
+                                               const std::string& source, const AXElement& axApp,
+                                               const AXElement& open, const WindowsFound& before) const;
     std::vector<WindowSummary> loadAccessibilityWindows(const platform::RunningApplication& app) const;
     bool isFrontmost(int processIdentifier) const;
 

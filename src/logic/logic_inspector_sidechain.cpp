@@ -196,6 +196,9 @@ SidechainResult writeSidechainDropdown(const LogicInspector& inspector, AXElemen
 
 }  // namespace
 
+// How long each pause of a close after a Stop lasts at most.
+constexpr double kClosingOnceStopped = 0.05;
+
 SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const InsertSlot& pluginSlot,
                                                    const std::string& source) const {
     auto logic = logicApplication();
@@ -205,11 +208,34 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     if (!open) return {false, logic_messages::noOpenButtonFor(pluginSlot.name), std::nullopt, std::nullopt};
 
     const auto before = LogicInspector::windowsFound(axApp);
-    open->performAction(ax::kPress);
+    // The window opened here, or the user's, is never the one the turn's end closes: that stays
+    // the window the turn's other calls work in.
+    struct TurnsWindowKept {
+        AXElement held = detail::keptPlaces().pluginWindow;
+        ~TurnsWindowKept() {
+            if (auto& places = detail::keptPlaces(); places.open > 0) places.pluginWindow = held;
+        }
+    } turnsWindow;
+    try {
+        return setSidechainInOpenedWindow(in, pluginSlot, source, axApp, *open, before);
+    } catch (const platform::PauseStopped&) {
+        // Stopped with the window it opened still open: closed as the call would have closed it,
+        // its pauses cut short, so that the turn's end has only its own window to close.
+        const platform::HeldPauses closing(kClosingOnceStopped);
+        if (auto opened = findPluginWindow(axApp, in); opened && !before.holds(*opened))
+            closeOpenedPluginWindow(*opened, before, in);
+        throw;
+    }
+}
+
+SidechainResult LogicInspector::setSidechainInOpenedWindow(const AXElement& in, const InsertSlot& pluginSlot,
+                                                           const std::string& source, const AXElement& axApp,
+                                                           const AXElement& open, const WindowsFound& before) const {
+    open.performAction(ax::kPress);
     platform::pause(pacing::kSidechainWindowOpens);
     auto window = findPluginWindow(axApp, in);
     if (!window) {
-        open->performAction(ax::kPress);
+        open.performAction(ax::kPress);
         platform::pause(pacing::kSidechainWindowOpens);
         window = findPluginWindow(axApp, in);
     }

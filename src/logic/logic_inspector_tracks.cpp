@@ -839,17 +839,39 @@ bool LogicInspector::reselectTracks(const TrackSelection& selection, const AXEle
     if (wanted.size() > 1) {
         // A click lands on the frontmost window under the pointer and brings the main window to the
         // front: the windows before it go back in front afterwards, the frontmost last.
-        std::vector<AXElement> inFront;
-        if (const auto windows = applicationElement(*logic).elements(ax::kWindows)) {
-            const auto main = std::find(windows->begin(), windows->end(), mainWindow);
-            if (main != windows->end()) inFront.assign(windows->begin(), main);
-        }
+        // A handle made anew since may not equal the one listed: the main window is then told by its
+        // title, which no other window's can equal.
+        const std::string mainTitle = textOf(mainWindow, ax::kTitle);
+        auto frontOf = [&](const std::vector<AXElement>& windows) {
+            auto main = std::find(windows.begin(), windows.end(), mainWindow);
+            if (main == windows.end() && !mainTitle.empty())
+                main = std::find_if(windows.begin(), windows.end(),
+                                    [&](const AXElement& w) { return textOf(w, ax::kTitle) == mainTitle; });
+            return main;
+        };
+        // A held application handle read too often may no longer answer: one made anew stands for
+        // the same process. Windows that cannot be listed are no place to click blind.
+        auto listed = [&] {
+            auto windows = applicationElement(*logic).elements(ax::kWindows);
+            if (!windows)
+                windows = platform::accessibility().applicationElement(logic->processIdentifier).elements(ax::kWindows);
+            return windows;
+        };
+        const auto windows = listed();
+        if (!windows) return false;
+        const auto main = frontOf(*windows);
+        if (main == windows->end()) return false;
+        const std::vector<AXElement> inFront(windows->begin(), main);
         // Their titles find them again where a raise or click leaves the handles stale.
         std::vector<std::string> inFrontTitles;
         for (const auto& w : inFront) inFrontTitles.push_back(textOf(w, ax::kTitle));
         if (!inFront.empty()) {
-            mainWindow.performAction(ax::kRaise);
+            if (mainWindow.performAction(ax::kRaise) == platform::AXError::invalidUIElement)
+                mainWindow = mainWindowAnew(mainWindow), mainWindow.performAction(ax::kRaise);
             mainWindow = mainWindowAnew(mainWindow);
+            // A click lands on whatever window is in front: none is made unless the main window is.
+            const auto raised = listed();
+            if (!raised || frontOf(*raised) != raised->begin()) return false;
         }
         headers = shown();  // the click before rebuilt the list
         auto& input = platform::input();
@@ -869,8 +891,8 @@ bool LogicInspector::reselectTracks(const TrackSelection& selection, const AXEle
         platform::pause(pacing::kSelectionExtends);
         for (std::size_t i = inFront.size(); i-- > 0;) {
             if (inFront[i].performAction(ax::kRaise) != platform::AXError::invalidUIElement) continue;
-            if (const auto windows = applicationElement(*logic).elements(ax::kWindows))
-                for (const auto& w : *windows)
+            if (const auto again = listed())
+                for (const auto& w : *again)
                     if (!inFrontTitles[i].empty() && textOf(w, ax::kTitle) == inFrontTitles[i]) {
                         w.performAction(ax::kRaise);
                         break;

@@ -98,11 +98,15 @@ struct Held {
     bool found() { return el || findAgain(); }
     bool findAgain() {
         if (!again) return false;
+        bool renewed = false;
         if (gone(window, ax::kRole)) {
             auto found = again();
             if (!found) return false;
             window = *found;
+            renewed = true;
         }
+        // Options pressed by their own buttons are read through the window alone.
+        if (!def.editorAX) return renewed;
         auto found = control(def, window);
         if (!found) return false;
         el = found;
@@ -126,14 +130,25 @@ Result MappedPluginWriter::write(const ParameterDef& def, const std::string& val
                                  const PluginMap& map, std::optional<std::string>* changedWhenStopped,
                                  const WindowAgain& again) {
     const std::optional<std::string> before = MappedPluginReader::read(def, window, nullptr).display;
-    ensureWritePrereq(def, map, window);
+    // The option pressed first is part of the write: a Stop after its press names it as well.
+    const ParameterDef* prereq = def.writePrereq ? definition(map, def.writePrereq->parameterId) : nullptr;
+    const std::optional<std::string> prereqBefore =
+        prereq && changedWhenStopped ? MappedPluginReader::read(*prereq, window, nullptr).display : std::nullopt;
     try {
+        ensureWritePrereq(def, map, window);
         return writeAs(def, value, window, map, before, again);
     } catch (const platform::PauseStopped&) {
-        // Stopped between its writes: the control shows where they left it.
+        // Stopped between its writes: the controls show where they left them.
         if (changedWhenStopped) {
-            const auto now = Held{def, window, again}.shown();
-            if (now != before) *changedWhenStopped = def.label + ": " + before.value_or("?") + kArrow + now.value_or("?");
+            std::string changed;
+            auto note = [&](const ParameterDef& d, const std::optional<std::string>& was) {
+                const auto now = Held{d, window, again}.shown();
+                if (now != was)
+                    changed += (changed.empty() ? "" : "; ") + d.label + ": " + was.value_or("?") + kArrow + now.value_or("?");
+            };
+            if (prereq) note(*prereq, prereqBefore);
+            note(def, before);
+            if (!changed.empty()) *changedWhenStopped = changed;
         }
         throw;
     }

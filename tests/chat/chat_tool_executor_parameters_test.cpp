@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
+#include <stop_token>
+
 #include "chat/chat_tool_executor.h"
 #include "chat/tool_executor_fixture.h"
 #include "plugins/plugin_editors_fixture.h"
@@ -143,6 +147,47 @@ TEST_F(ChatToolExecutorParameters, BypassTogglesAndAnswersANoOpForTheStateItHas)
     answer = oneJSON("set_plugin_bypass", R"({"track_name":"Vox","plugin_index":0})");  // no state: toggles
     EXPECT_TRUE(insert("Vox", 0).bypassed);
     EXPECT_EQ(oneJSON("set_plugin_bypass", R"({"plugin_index":0})")["message"], "Missing track_name parameter.");
+}
+
+// A Stop at any moment of a mapped write that first presses the option the map asks for (Wow
+// wants the Tape mode): every control it left changed is named with what it shows now.
+TEST_F(ChatToolExecutorParameters, AStoppedMappedWriteNamesEveryControlItChanged) {
+    const struct {
+        const char* value;
+        const char* stale;  // the knob `staleAfter`
+    } cases[] = {{"0 %", "onRebuild"}, {"40 %", "always"}};
+    for (const auto& c : cases) {
+        const std::string args =
+            json{{"track_name", "Vox"}, {"plugin_index", 0}, {"parameter_name", "Wow"}, {"value", c.value}}.dump();
+        auto run = [&](std::optional<double> stopAfter) {
+            load(pluginEditorsScenario());
+            world().setKnob("staleAfter", c.stale);
+            signature.reset();
+            auto stop = std::make_shared<std::stop_source>();
+            const double start = world().virtualSeconds();
+            if (stopAfter) world().at(start + *stopAfter, [stop] { stop->request_stop(); });
+            executor->executeToolCalls({toolCall("c", "set_plugin_parameter", args)}, request, threadID,
+                                       roundIndex++, projectName, installedPlugins, toolsUsed, signature,
+                                       stop->get_token());
+            world().drainMainQueue();
+            return world().virtualSeconds() - start;
+        };
+        const double whole = run(std::nullopt);
+        ASSERT_TRUE(lastRecord().succeeded) << lastRecord().summary;
+        for (double at = 0; at < whole + 0.02; at += 0.02) {
+            SCOPED_TRACE(std::string(c.value) + ", " + c.stale + ", stopped at " + std::to_string(at));
+            run(at);
+            const auto& params = insert("Vox", 0).params;
+            const std::string& said = lastRecord().summary;
+            if (lastRecord().succeeded) continue;
+            if (params.at("mode") != 1) {
+                EXPECT_NE(said.find("Mode: Digital \u2192 Tape"), std::string::npos) << said;
+            }
+            if (params.at("wow") != 0) {
+                EXPECT_NE(said.find("Wow: 0% \u2192 "), std::string::npos) << said;
+            }
+        }
+    }
 }
 
 // While the song plays every moment is a change: where each change leaves every handle held

@@ -40,20 +40,20 @@ int decimalsOf(const std::string& number) {
     return n;
 }
 
-// `shownDecimals` absent: the shown value is exact (a raw value, a level computed from one).
+// `shownDecimals` absent: the shown value is exact (a raw value, a level computed from one). The
+// two agree within half a step of the coarser text: "-31.1" does not pass for "-31.2 dB".
 bool sameNumber(const std::string& stated, double shown, std::optional<int> shownDecimals = std::nullopt) {
     const auto value = readNumber(stated);
     if (!value) return true;  // not a number: nothing to compare
-    const int places = decimalsOf(stated);
-    const double tolerance = (places > 0 ? 0.5 * std::pow(10.0, -places) : 0) +
-                             (shownDecimals ? 0.5 * std::pow(10.0, -*shownDecimals) : 0) + 1e-9;
-    return std::fabs(*value - shown) <= tolerance;
+    const int places = shownDecimals ? std::min(decimalsOf(stated), *shownDecimals) : decimalsOf(stated);
+    return std::fabs(*value - shown) <= 0.5 * std::pow(10.0, -places) + 1e-9;
 }
 
-// The leading number of a value's text ("-12.0 dB" -> "-12.0").
+// The leading number of a value's text ("-12.0 dB" -> "-12.0", "40%" -> "40").
 std::string numberPart(const std::string& text) {
-    const auto end = text.find(' ');
-    return trimmed(text.substr(0, end));
+    const std::string t = trimmed(text);
+    const auto end = t.find_first_not_of("+-0123456789.");
+    return t.substr(0, end);
 }
 
 // Volume and pan, one sentence per track: "Kick volume: -6.0 dB → -10.0 dB", "Kick pan: 0 → -20 (-20)".
@@ -147,18 +147,42 @@ void checkSlot(const GeneratedCall& c, const standin::Project& bp, const std::st
     if (c.tool != "set_plugin_parameter") return;
     const standin::PluginDefinition* def = bp.plugin((*slot)["plugin"].get<std::string>());
     if (!def) return;
-    // "Set Time to 500.0 ms (was 400 ms)" or "Time: 400 ms → 500 ms".
+    // "Set Time to 500.0 ms (was 400 ms)", or the mapped writer's "Drift Delay on Kick: Time: 400 ms
+    // → 500 ms" and "…: Mode → Tape"; a stopped one's "Mode: Digital → Tape; Wow: 0% → 12%".
     static const std::regex set("Set (.+?) to (.+?)( \\((was|closest) .*)?$");
-    static const std::regex arrow("^\\s*(.+?): .* \u2192 (.+)$");
-    for (const auto& sentence : sentencesOf(said)) {
-        std::smatch m;
-        if (!std::regex_search(sentence, m, set) && !std::regex_search(sentence, m, arrow)) continue;
-        const std::string label = lower(trimmed(m[1].str()));
-        const std::string stated = trimmed(m[2].str());
-        const auto params = standin::detail::paramSpecs(*def);
-        const auto param = std::find_if(params.begin(), params.end(), [&](const auto& p) {
+    const auto params = standin::detail::paramSpecs(*def);
+    auto paramLabelled = [&](const std::string& text) {
+        const std::string label = lower(trimmed(text));
+        return std::find_if(params.begin(), params.end(), [&](const auto& p) {
             return lower(p.label) == label || lower(p.shownLabel()) == label;
         });
+    };
+    std::vector<std::string> parts;
+    for (const auto& sentence : sentencesOf(said))
+        for (std::size_t from = 0, at = 0; at != std::string::npos; from = at + 2) {
+            at = sentence.find("; ", from);
+            parts.push_back(sentence.substr(from, at == std::string::npos ? std::string::npos : at - from));
+        }
+    for (const auto& sentence : parts) {
+        std::smatch m;
+        auto param = params.end();
+        std::string stated;
+        if (std::regex_search(sentence, m, set)) {
+            param = paramLabelled(m[1].str());
+            stated = trimmed(m[2].str());
+        } else if (const auto arrowAt = sentence.rfind(kArrow); arrowAt != std::string::npos) {
+            // The label is the last part before the arrow, or the one before it when that part is
+            // the value the control had (a ratio's "4.0:1" holds no ": ").
+            std::vector<std::string> before;
+            const std::string head = sentence.substr(0, arrowAt);
+            for (std::size_t from = 0, at = 0; at != std::string::npos; from = at + 2) {
+                at = head.find(": ", from);
+                before.push_back(head.substr(from, at == std::string::npos ? std::string::npos : at - from));
+            }
+            param = paramLabelled(before.back());
+            if (param == params.end() && before.size() > 1) param = paramLabelled(before[before.size() - 2]);
+            stated = trimmed(sentence.substr(arrowAt + kArrow.size()));
+        }
         if (param == params.end()) continue;
         standin::InsertSlot held;
         for (const auto& s : target->strip.inserts)

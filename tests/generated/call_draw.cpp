@@ -100,11 +100,11 @@ bool drawSlotOf(json& args, const standin::Track& t, const std::function<bool(co
     if (slots.empty()) return false;
     const std::size_t i = *rc::gen::elementOf(slots);
     if (chosen) *chosen = i;
+    // A name another slot shows too is refused; with an index beside it, the index decides.
     if (mostly())
         args["plugin_name"] = *rc::gen::weightedOneOf<std::string>(
             {{4, rc::gen::just(t.strip.inserts[i].plugin)}, {1, rc::gen::just(lower(t.strip.inserts[i].plugin))}});
-    else
-        args["plugin_index"] = static_cast<int>(i);
+    if (!args.contains("plugin_name") || !mostly(4)) args["plugin_index"] = static_cast<int>(i);
     return true;
 }
 
@@ -241,7 +241,8 @@ json genArgs(const std::string& tool, const standin::Project& project) {
             a["bus_label"] = bus;
         } else {
             a["track_name"] = name();
-            a["bus_label"] = *rc::gen::elementOf(std::vector<std::string>{"Bus 1", "Bus 2", "Bus 3", "bus 1"});
+            a["bus_label"] =
+                *rc::gen::elementOf(std::vector<std::string>{"Bus 1", "Bus 2", "Bus 3", "bus 1", "Bus 10", "Bus 12"});
         }
         if (*rc::gen::arbitrary<bool>())
             // Below -18 dB the send has steps only at -60/-50/-40/-35/-30/-27/-24/-21: targets fall between them too.
@@ -258,7 +259,7 @@ json genArgs(const std::string& tool, const standin::Project& project) {
             a["bus_label"] = "Bus " + std::to_string((*rc::gen::elementOf(t->strip.sends)).bus);
         } else {
             a["source_track"] = name();
-            a["bus_label"] = *rc::gen::elementOf(std::vector<std::string>{"Bus 1", "Bus 2", "Bus 4"});
+            a["bus_label"] = *rc::gen::elementOf(std::vector<std::string>{"Bus 1", "Bus 2", "Bus 4", "Bus 11"});
         }
     } else if (tool == "add_plugin") {
         const auto fit = plainTracks(project, [](const standin::Track&) { return true; });

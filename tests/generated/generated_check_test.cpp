@@ -21,8 +21,11 @@
 #include <vector>
 
 #include "chat/tool_executor_fixture.h"
+#include "chat/turn_end.h"
 #include "generated/generated_project.h"
 #include "generated/project_state.h"
+#include "generated/answer_checks.h"
+#include "generated/call_text.h"
 #include "generated/tool_calls.h"
 #include "test_support/free_port.h"
 
@@ -77,12 +80,15 @@ public:
 class Bench {
 public:
     explicit Bench(const nlohmann::json& scenario)
-        : readsMayFail_(scenario.contains("faults") && scenario["faults"].contains("axError")) {
+        : readsMayFail_(scenario.contains("faults") &&
+                        (scenario["faults"].contains("axError") || scenario["faults"].contains("axWriteError"))) {
         world_ = std::make_unique<standin::World>(scenario);
         world_->updateFaults([this](standin::Faults& f) { f.analysisPort = analysisPort_.port(); });
         scoped_ = std::make_unique<platform::ScopedServices>(world_->services());
         threadID_ = conversations_.createThread(std::string("Generated")).currentThreadID;
         logger_.beginTurn("Mix it", threadID_);
+        // The shipped plug-in maps, loaded as the app loads them at its start.
+        maps_.reload();
     }
     ~Bench() {
         executor_.reset();
@@ -90,8 +96,15 @@ public:
     }
 
     standin::World& world() { return *world_; }
-    // The user acted between two calls: the next one starts a turn, as a new message would.
-    void newTurn() { round_ = 0; }
+    // The turn's last call has run: what the agent loop does at a turn's end, and the next call
+    // starts a turn, as a new message would.
+    void endTurn() {
+        cleanUpLogicAfterTurn(logic_, plugins_);
+        world_->drainMainQueue();
+        round_ = 0;
+        openedByCalls_.clear();
+    }
+    const PluginMapStore& maps() const { return maps_; }
     // The plug-in windows (by slot) the calls so far opened.
     std::set<int>& openedByCalls() { return openedByCalls_; }
 
@@ -99,6 +112,7 @@ public:
         auto stop = std::make_shared<std::stop_source>();
         const double start = world_->virtualSeconds();
         if (c.stopAfter) world_->at(start + *c.stopAfter, [stop] { stop->request_stop(); });
+        const std::size_t writesBefore = world_->events(standin::EventKind::axWrite).size();
         std::vector<ToolExecution> used;
         std::optional<std::string> signature;  // each call afresh: the check repeats calls on purpose
         executor_->executeToolCalls({{"call_" + std::to_string(calls_++), c.tool, c.args.dump()}}, request_,
@@ -115,6 +129,17 @@ public:
         if (!used.empty()) {
             o.summary = used.back().summary;
             o.succeeded = used.back().succeeded;
+        }
+        // A strip control that refused a write (its handle answering) and was written again.
+        const auto writes = world_->events(standin::EventKind::axWrite);
+        std::set<std::string> refused;
+        for (std::size_t i = writesBefore; i < writes.size() && o.rewrittenAfterRefusal.empty(); ++i) {
+            const auto& e = writes[i];
+            if (refused.count(e.element)) o.rewrittenAfterRefusal = e.element;
+            const bool strip = e.element.find("\"volume fader\"") != std::string::npos ||
+                               e.element.find("\"pan\"") != std::string::npos;
+            if (strip && e.code != 0 && e.code != platform::code(platform::AXError::invalidUIElement))
+                refused.insert(e.element);
         }
         return o;
     }
@@ -184,19 +209,32 @@ std::string describe(const HandAction& hand) {
 struct Step {
     std::optional<HandAction> hand;
     GeneratedCall call;
+    bool endsTurn = false;
 };
 
 std::unique_ptr<Bench> loaded(const ProjectShape& shape, const std::vector<Step>& history) {
     auto bench = std::make_unique<Bench>(scenarioOf(shape));
     handActions(shape, bench->world());
     for (const auto& step : history) {
-        if (step.hand) {
+        if (step.endsTurn)
+            bench->endTurn();
+        else if (step.hand)
             apply(*step.hand, bench->world());
-            bench->newTurn();
-        } else
+        else
             bench->call(step.call);
     }
     return bench;
+}
+
+// The turn's end, checked against the project as the turn found it; false when it broke a property.
+bool turnEnded(Bench& bench, const ProjectState& turnStart) {
+    const ProjectState before = ProjectState::read(bench.world());
+    bench.endTurn();
+    const ProjectState after = ProjectState::read(bench.world());
+    RC_LOG() << "the turn ends\n";
+    const auto broken = turnEndViolations(turnStart, before, after);
+    for (const auto& b : broken) RC_LOG() << "  broken: the turn's end: " << b << "\n";
+    return broken.empty();
 }
 
 // A call and what it did, checked; false when it broke a property (each logged).
@@ -213,14 +251,26 @@ bool checked(Bench& bench, const GeneratedCall& call, const std::string& label, 
         if (opened) bench.openedByCalls().insert(w["slot"].get<int>());
     }
     if (healthy) {  // a drawn call
-        Tally& t = tallies()[call.tool];
         const bool stopped = call.stopAfter && outcome.took > *call.stopAfter;
-        ++t.calls;
-        t.succeeded += outcome.succeeded ? 1 : 0;
-        t.stopped += stopped ? 1 : 0;
-        if (*healthy && !call.stopAfter) {
-            ++t.healthy;
-            t.healthySucceeded += outcome.succeeded ? 1 : 0;
+        // A parameter call on a plug-in with a shipped map goes through the mapped reader and
+        // writer: counted apart as well.
+        std::vector<std::string> rows{call.tool};
+        if (call.tool == "get_plugin_parameters" || call.tool == "set_plugin_parameter") {
+            const auto ids = listedIdsNamed(beforeProject, call.args.value("track_name", std::string()));
+            const standin::Track* t = ids.size() == 1 ? beforeProject.trackById(ids.front()) : nullptr;
+            const auto uid = t ? slotUidAsked(call, *t) : std::nullopt;
+            for (const auto& s : t ? t->strip.inserts : std::vector<standin::InsertSlot>{})
+                if (uid && s.uid == *uid && bench.maps().mapForPlugin(s.plugin)) rows.push_back(call.tool + ":mapped");
+        }
+        for (const auto& row : rows) {
+            Tally& t = tallies()[row];
+            ++t.calls;
+            t.succeeded += outcome.succeeded ? 1 : 0;
+            t.stopped += stopped ? 1 : 0;
+            if (*healthy && !call.stopAfter) {
+                ++t.healthy;
+                t.healthySucceeded += outcome.succeeded ? 1 : 0;
+            }
         }
     }
     RC_LOG() << label << ": " << rc::toString(call) << "\n  answered in " << outcome.took << " s, "
@@ -236,19 +286,31 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
     const ProjectShape shape = *genProject();
     auto bench = loaded(shape, {});
     std::vector<Step> history;
+    ProjectState turnStart = ProjectState::read(bench->world());
 
     const int calls = *rc::gen::inRange(1, 4);
     for (int i = 0; i < calls; ++i) {
         if (i > 0) {
+            // The user's hand comes between two turns; a new message may come without it.
             const HandAction hand = drawHand(bench->world());
+            if (hand.kind != 0 || *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}})) {
+                RC_ASSERT(turnEnded(*bench, turnStart));
+                history.push_back({std::nullopt, {}, true});
+            }
             if (hand.kind != 0) {
                 RC_LOG() << describe(hand) << "\n";
                 apply(hand, bench->world());
-                bench->newTurn();
                 history.push_back({hand, {}});
             }
+            if (history.back().endsTurn || history.back().hand) turnStart = ProjectState::read(bench->world());
         }
-        GeneratedCall call = *genCall(bench->world().project(), tools);
+        // A Logic Pro that refuses strip writes is mostly asked to write the strip.
+        std::vector<std::string> strip;
+        for (const auto& t : tools)
+            if (shape.faults.contains("axWriteError") && (t == "set_track_volume" || t == "set_track_pan"))
+                strip.push_back(t);
+        const bool toStrip = !strip.empty() && *rc::gen::arbitrary<bool>();
+        GeneratedCall call = *genCall(bench->world().project(), toStrip ? strip : tools);
         if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}})) {
             // The Stop lands within the call's own length, learnt from its twin run unstopped.
             const double length = loaded(shape, history)->call(call).took;
@@ -257,6 +319,12 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
         }
         RC_ASSERT(checked(*bench, call, "call " + std::to_string(i), false, shape.faults.empty()));
         history.push_back({std::nullopt, call});
+        // The user's Stop ends the turn.
+        if (call.stopAfter) {
+            RC_ASSERT(turnEnded(*bench, turnStart));
+            history.push_back({std::nullopt, {}, true});
+            turnStart = ProjectState::read(bench->world());
+        }
 
         // The next call works after whatever came before.
         if (auto next = nextCall(bench->world().project(), tools)) {
@@ -265,9 +333,67 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
         }
     }
 
+    RC_ASSERT(turnEnded(*bench, turnStart));
+
     // The project is still usable: a reading succeeds and changes nothing.
     const GeneratedCall list{"list_tracks", nlohmann::json::object(), std::nullopt};
     RC_ASSERT(checked(*bench, list, "after", true));
+}
+
+}  // namespace
+}  // namespace corvane::generated
+
+namespace corvane::generated {
+namespace {
+
+// Cases the long run once found, replayed on every run: each keeps its project and calls as found.
+TEST(GeneratedCheckCases, AMuteThatPutsASelectionBackClicksOnlyTheTracksWindow) {
+    // Elements stale after 5 reads, the Mixer in front, a plug-in window the user opened; then a
+    // listen, a mute, a Shift-click on a folder's header, a refused call and a mute again: the
+    // clicks that put the selection back land on the Tracks window, never on a Mixer slot.
+    nlohmann::json scenario = scenarioOf(ProjectShape{});
+    scenario["project"] = nlohmann::json::parse(
+        R"({"buses":[{"aux":"Delay","number":1},{"aux":"Kick","number":2}],"cycle":{"end":17,"on":true,"start":)"
+        R"(9},"lengthBars":64,"name":"Generated","playhead":{"bar":1},"playing":false,"tempo":120,"timeSignatur)"
+        R"(e":[4,4],"tracks":[{"children":[{"children":[{"inserts":[{"bypassed":false,"plugin":"Tube Saturator")"
+        R"(},{"bypassed":false,"plugin":"Tube Saturator"},{"bypassed":false,"plugin":"Corvane"}],"kind":"audio")"
+        R"(,"muted":false,"name":"Kick","pan":-64,"regions":[{"bars":16,"start":1}],"sends":[{"bus":1,"detent":)"
+        R"(57},{"bus":2,"detent":0}],"soloed":false,"volume":254}],"expanded":true,"kind":"folder","name":"Drum)"
+        R"(s"}],"expanded":true,"kind":"folder","name":"Vox"},{"inserts":[],"kind":"instrument","muted":true,"n)"
+        R"(ame":"Kick","pan":-64,"regions":[{"bars":16,"start":1}],"sends":[{"bus":1,"detent":1}],"soloed":fals)"
+        R"(e,"volume":200},{"inserts":[],"kind":"audio","muted":false,"name":"Kick 2","pan":-64,"regions":[{"ba)"
+        R"(rs":16,"start":1}],"sends":[{"bus":1,"detent":57},{"bus":2,"detent":0}],"soloed":true,"volume":0},{")"
+        R"(inserts":[{"bypassed":true,"plugin":"Compressor"},{"bypassed":false,"plugin":"Tube Saturator"}],"kin)"
+        R"(d":"instrument","muted":false,"name":"lead vox","pan":63,"regions":[{"bars":16,"start":1}],"sends":[)"
+        R"({"bus":1,"detent":56},{"bus":2,"detent":57}],"soloed":false,"volume":254},{"children":[{"inserts":[{)"
+        R"("bypassed":false,"plugin":"Corvane"}],"kind":"audio","muted":false,"name":"Kick","pan":-64,"regions")"
+        R"(:[{"bars":16,"start":1}],"sends":[{"bus":1,"detent":0}],"soloed":false,"volume":1},{"inserts":[],"ki)"
+        R"(nd":"instrument","muted":false,"name":"Guitar","pan":-64,"regions":[{"bars":16,"start":1}],"sends":[)"
+        R"({"bus":1,"detent":56}],"soloed":false,"volume":1}],"expanded":false,"kind":"folder","name":"Drums"},)"
+        R"({"inserts":[],"kind":"audio","muted":false,"name":"Kick 2","pan":0,"regions":[{"bars":16,"start":1}])"
+        R"(,"sends":[{"bus":1,"detent":0}],"soloed":false,"volume":255},{"inArrange":false,"inserts":[{"bypasse)"
+        R"(d":true,"plugin":"Compressor","sideChain":"Vox"},{"bypassed":false,"plugin":"Compressor"},{"bypassed)"
+        R"(":false,"plugin":"Corvane"}],"kind":"audio","muted":false,"name":"lead vox","number":11,"pan":-64,"r)"
+        R"(egions":[{"bars":16,"start":1}],"sends":[],"soloed":false,"volume":255},{"inArrange":true,"input":"B)"
+        R"(us 1","inserts":[{"plugin":"Limiter"}],"kind":"aux","name":"Delay"},{"inArrange":false,"input":"Bus )"
+        R"(2","inserts":[{"plugin":"Limiter"}],"kind":"aux","name":"Kick"},{"inArrange":false,"kind":"output",")"
+        R"(name":"Stereo Out"}]})");
+    scenario["ui"]["mixerWindow"] = true;
+    scenario["ui"]["mixerWindowFirst"] = true;
+    scenario["faults"]["staleAfter"] = "afterReads 5";
+    Bench bench(scenario);
+    bench.world().clickHeader(0);
+    bench.world().openPluginWindowByHand(7, 0);
+    const std::vector<GeneratedCall> calls{
+        {"listen_to_playback", {{"duration_seconds", 2.0}, {"start_bar", 9}}, std::nullopt},
+        {"set_track_mute", {{"enabled", true}, {"track_name", "lead vox"}}, std::nullopt},
+        {"expand_folder", {{"expanded", false}, {"track_name", "Drums"}}, std::nullopt},
+        {"set_track_mute", {{"enabled", false}, {"track_name", "lead vox"}}, std::nullopt}};
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        if (i == 2) bench.world().shiftClickHeader(1);
+        const Outcome o = bench.call(calls[i]);
+        EXPECT_EQ(bench.world().ui().openMenu, "") << calls[i].tool << ": " << o.summary;
+    }
 }
 
 }  // namespace

@@ -64,10 +64,19 @@ TrackShape genTrack(const std::string& kind, int buses, const std::vector<std::s
     if (*rc::gen::weightedOneOf<bool>({{2, rc::gen::just(false)}, {1, rc::gen::just(true)}}))
         t.inserts.push_back({"Corvane", false, ""});
     if (buses > 0) {
-        // Most tracks send: a send, its bus's track and its level need one to reach.
+        // Most tracks send: a send, its bus's track and its level need one to reach. With ten buses
+        // or more, mostly to buses whose names start alike ("Bus 1", "Bus 10"), in either order.
         const int sends = *rc::gen::weightedOneOf<int>(
-            {{1, rc::gen::just(0)}, {3, rc::gen::inRange(1, std::min(buses, 2) + 1)}});
-        for (int i = 0; i < sends; ++i) t.sends.push_back({i + 1, *edgeOr({0, 1, 9, 45, 56, 57}, 0, 57)});
+            {{1, rc::gen::just(0)}, {3, rc::gen::inRange(1, std::min(buses, 3) + 1)}});
+        std::vector<int> pool;
+        for (int bus = 1; bus <= buses; ++bus) pool.push_back(bus);
+        if (buses >= 10 && *rc::gen::weightedOneOf<bool>({{1, rc::gen::just(false)}, {2, rc::gen::just(true)}}))
+            pool = {1, *rc::gen::inRange(10, buses + 1)};
+        for (int i = 0; i < sends && !pool.empty(); ++i) {
+            const std::size_t at = *rc::gen::inRange<std::size_t>(0, pool.size());
+            t.sends.push_back({pool[at], *edgeOr({0, 1, 9, 45, 56, 57}, 0, 57)});
+            pool.erase(pool.begin() + static_cast<std::ptrdiff_t>(at));
+        }
     }
     return t;
 }
@@ -160,12 +169,12 @@ json pluginDefinitions() {
 }
 
 // Most projects run on a healthy Logic Pro; the rest on one whose elements go stale, whose strip
-// follows the selection late, or whose reads fail now and then.
+// follows the selection late, whose reads fail now and then, or which refuses a fader or pan write.
 // The kinds of fault drawn: CORVANE_GENERATED_FAULTS names them (comma-separated: "always" and
-// "afterReads" for handles that go stale, "lateStrip", "axError"; "none" for a healthy Logic Pro
-// only); unset, every kind.
+// "afterReads" for handles that go stale, "lateStrip", "axError", "writeError"; "none" for a
+// healthy Logic Pro only); unset, every kind.
 std::vector<std::string> faultKinds() {
-    std::vector<std::string> kinds{"always", "afterReads", "lateStrip", "axError"};
+    std::vector<std::string> kinds{"always", "afterReads", "lateStrip", "axError", "writeError"};
     if (const char* env = std::getenv("CORVANE_GENERATED_FAULTS")) {
         std::vector<std::string> named;
         std::stringstream s(env);
@@ -202,6 +211,15 @@ rc::Gen<json> genFaults() {
                              return json{{"lateStripUpdate", s}};
                          })});
     if (has("axError")) draws.push_back({1, rc::gen::map(error, [](json v) { return json{{"axError", v}}; })});
+    // A strip write refused (never through a handle gone stale): once, a few times or always.
+    const auto refusal = rc::gen::exec([] {
+        return json::array({{{"element", *rc::gen::elementOf(std::vector<std::string>{"volume fader", "pan"})},
+                             {"attribute", "AXValue"},
+                             {"code", *rc::gen::elementOf(std::vector<int>{-25200, -25204})},
+                             {"times", *rc::gen::elementOf(std::vector<int>{1, 2, -1})}}});
+    });
+    if (has("writeError"))
+        draws.push_back({1, rc::gen::map(refusal, [](json v) { return json{{"axWriteError", v}}; })});
     return rc::gen::exec([draws] {
         std::size_t total = 0;
         for (const auto& d : draws) total += d.first;
@@ -225,8 +243,10 @@ int arrangeCount(const ProjectShape& shape) {
 rc::Gen<ProjectShape> genProject() {
     return rc::gen::exec([] {
         ProjectShape p;
-        // Most projects have buses: sends, their aux tracks and side chains need them.
-        const int buses = *rc::gen::weightedOneOf<int>({{1, rc::gen::just(0)}, {3, rc::gen::inRange(1, 3)}});
+        // Most projects have buses: sends, their aux tracks and side chains need them; now and then
+        // up to a dozen, whose names start alike.
+        const int buses = *rc::gen::weightedOneOf<int>(
+            {{2, rc::gen::just(0)}, {4, rc::gen::inRange(1, 3)}, {2, rc::gen::inRange(10, 13)}});
         for (int i = 0; i < buses; ++i) {
             p.auxNames.push_back(*rc::gen::elementOf(kAuxNames));
             p.auxShown.push_back(*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}}));

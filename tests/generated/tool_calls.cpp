@@ -135,8 +135,8 @@ void checkSelection(const GeneratedCall& c, const standin::Project& bp, const Pr
 }
 
 // Every window open before a call is open after it, unless the answer says it closed.
-void checkWindows(const GeneratedCall& c, const ProjectState& before, const ProjectState& after, const Outcome& o,
-                  const std::string& said, const std::vector<std::string>& names, std::vector<std::string>& out) {
+void checkWindows(const GeneratedCall& c, const standin::Project& bp, const ProjectState& before,
+                  const ProjectState& after, const Outcome& o, const std::string& said, const std::vector<std::string>& names, std::vector<std::string>& out) {
     std::set<std::string> pluginTitles;
     for (const auto* state : {&before, &after})
         for (const auto& w : state->ui["pluginWindows"]) pluginTitles.insert(w["title"].get<std::string>());
@@ -151,6 +151,24 @@ void checkWindows(const GeneratedCall& c, const ProjectState& before, const Proj
         if (!open && !slotGone && !o.openedByTurn.count(w["slot"].get<int>()) &&
             !namedWith(said, track, {"window", "clos"}, names))
             out.push_back("unnamed change: the plug-in window '" + title + "' open before " + c.tool + " is closed");
+    }
+    // The turn's end closes one plug-in window: a call leaves open no other beside the one its turn
+    // works in (that of the slot it named), or its answer names it.
+    const auto ids = listedIdsNamed(bp, c.args.value("track_name", std::string()));
+    const standin::Track* target = ids.size() == 1 ? bp.trackById(ids.front()) : nullptr;
+    const auto asked = target ? slotUidAsked(c, *target) : std::nullopt;
+    std::vector<json> turns;  // open, and opened by this call or an earlier one of its turn
+    for (const auto& w : after.ui["pluginWindows"])
+        if (o.openedByTurn.count(w["slot"].get<int>()) ||
+            std::none_of(before.ui["pluginWindows"].begin(), before.ui["pluginWindows"].end(),
+                         [&](const json& x) { return x["slot"] == w["slot"]; }))
+            turns.push_back(w);
+    for (const auto& w : turns) {
+        const std::string title = w["title"].get<std::string>();
+        const std::string track = title.substr(0, title.rfind(": "));
+        if (turns.size() > 1 && !o.openedByTurn.count(w["slot"].get<int>()) && !(asked && w["slot"] == *asked) &&
+            !namedWith(said, track, {"window", "open"}, names))
+            out.push_back("left open: the plug-in window '" + title + "' the call opened beside another of its turn");
     }
     for (const auto& title : before.ui["windows"]) {
         const std::string t = title.get<std::string>();
@@ -292,8 +310,54 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
                           *why);
     }
 
+    // The transport's switches stay as the call found them unless it is asked to play or stop (a
+    // listen plays and stops); playing on, the song may reach its end and stop by itself.
+    if (!isReadingTool(c.tool)) {
+        json was = before.transport, now = after.transport;
+        const std::string action = c.tool == "control_transport" ? c.args["action"].get<std::string>() : "";
+        if (action == "play" || action == "stop" || c.tool == "listen_to_playback" || was["playing"].get<bool>())
+            was.erase("playing"), now.erase("playing");
+        if (was != now)
+            out.push_back("unnamed change: the transport " + before.transport.dump() + " -> " + after.transport.dump());
+    }
+
+    // A slot call changes the slot it names and no other of its track's, a send call the send to
+    // the bus it names and no other; a plug-in name two slots share names neither.
+    if (const json* now = targets.clear.size() == 1 ? trackIn(after, *targets.clear.begin()) : nullptr) {
+        const standin::Track* t = bp.trackById(*targets.clear.begin());
+        const bool slotTool = c.tool == "set_plugin_parameter" || c.tool == "set_plugin_bypass" ||
+                              c.tool == "set_plugin_sidechain" || c.tool == "get_plugin_parameters";
+        const bool byIndex = c.args.contains("plugin_index") && c.args["plugin_index"].get<int>() >= 0;
+        const auto asked = slotUidAsked(c, *t);
+        if (slotTool && !byIndex && c.args.contains("plugin_name") && !asked && o.succeeded && !stopped) {
+            const auto sharing = std::count_if(t->strip.inserts.begin(), t->strip.inserts.end(), [&](const auto& s) {
+                return lower(s.plugin) == lower(c.args["plugin_name"].get<std::string>());
+            });
+            if (sharing > 1)
+                out.push_back("shared name taken: plug-in " + c.args["plugin_name"].dump() + " names " +
+                              std::to_string(sharing) + " slots of '" + t->name + "'");
+        }
+        const json* was = trackIn(before, t->id);
+        if (slotTool && was)
+            for (const auto& s : (*now)["inserts"])
+                if (const json* old = slotIn(*was, s["uid"].get<int>()); old && *old != s && !(asked && s["uid"] == *asked))
+                    out.push_back("unnamed change on a target: slot " + s["plugin"].dump() + " of '" + t->name +
+                                  "' changed, not the one the call named");
+        if (c.tool == "set_send_level" && was && (*was)["sends"].size() == (*now)["sends"].size())
+            for (std::size_t i = 0; i < (*now)["sends"].size(); ++i)
+                if (const json& s = (*now)["sends"][i];
+                    s != (*was)["sends"][i] && "Bus " + s["bus"].dump() != c.args["bus_label"].get<std::string>())
+                    out.push_back("unnamed change on a target: the send to Bus " + s["bus"].dump() + " of '" + t->name +
+                                  "' changed, asked " + c.args["bus_label"].dump());
+    }
+
+    // A fader or pan write the control refused is the answer: it is not written again.
+    if (!o.rewrittenAfterRefusal.empty() && c.args.contains("track_name") &&
+        (c.tool == "set_track_volume" || c.tool == "set_track_pan"))
+        out.push_back("written again after a refusal: " + o.rewrittenAfterRefusal);
+
     checkSelection(c, bp, before, after, targets, said, names, out);
-    checkWindows(c, before, after, o, said, names, out);
+    checkWindows(c, bp, before, after, o, said, names, out);
     checkStatedValues(c, bp, after, said, out);
     if (stopped) checkChainStated(before, after, said, out);
     checkWindowOrder(c, before, after, out);
@@ -354,6 +418,39 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
             out.push_back("stop late: answered " + std::to_string(o.took - *c.stopAfter) + " s after the Stop");
         if (stopped) checkNoSplit(c, bp, before, after, o.summary, out);
     }
+    return out;
+}
+
+std::vector<std::string> turnEndViolations(const ProjectState& turnStart, const ProjectState& before,
+                                           const ProjectState& after) {
+    // With none of its own to close, the end closes the first plug-in window it finds, one the
+    // user opened too: only what the turn opened is looked at.
+    std::vector<std::string> out;
+    if (!after.ui["menu"].get<std::string>().empty()) out.push_back("left open: menu " + after.ui["menu"].dump());
+    if (after.ui["renaming"].get<bool>()) out.push_back("left open: a track's name field");
+    auto hasSlot = [](const ProjectState& s, const json& w) {
+        return std::any_of(s.ui["pluginWindows"].begin(), s.ui["pluginWindows"].end(),
+                           [&](const json& x) { return x["slot"] == w["slot"]; });
+    };
+    for (const auto& w : after.ui["pluginWindows"])
+        if (!hasSlot(turnStart, w))
+            out.push_back("left open: the plug-in window " + w["title"].dump() + " the turn opened");
+    std::set<std::string> pluginTitles;
+    for (const auto* state : {&before, &after})
+        for (const auto& w : state->ui["pluginWindows"]) pluginTitles.insert(w["title"].get<std::string>());
+    for (const auto& title : before.ui["windows"])
+        if (!pluginTitles.count(title.get<std::string>()) &&
+            std::find(after.ui["windows"].begin(), after.ui["windows"].end(), title) == after.ui["windows"].end())
+            out.push_back("unnamed change: the window " + title.dump() + " closed");
+    for (const auto& [id, was] : before.tracks)
+        if (const json* now = trackIn(after, id); !now || *now != was)
+            out.push_back("unnamed change: the turn's end changed '" + was["name"].get<std::string>() + "'");
+    if (before.selected != after.selected) out.push_back("unnamed change: the turn's end moved the selection");
+    json was = before.transport, now = after.transport;
+    if (was["playing"].get<bool>()) was.erase("playing"), now.erase("playing");
+    if (was != now)
+        out.push_back("unnamed change: the turn's end changed the transport " + before.transport.dump() + " -> " +
+                      after.transport.dump());
     return out;
 }
 

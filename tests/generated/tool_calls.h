@@ -47,11 +47,19 @@ struct Outcome {
     // The plug-in windows (by slot) that earlier calls of the same turn opened: a turn shows one
     // plug-in window at a time and closes those it opened, so a later call may close them unsaid.
     std::set<int> openedByTurn;
+    // A fader or pan control written again after it refused a write within the call (empty: none).
+    std::string rewrittenAfterRefusal;
 };
 
 // Every property a call broke, one line each ("<property>: <what>"); empty when all hold.
 std::vector<std::string> violations(const GeneratedCall& call, const standin::Project& beforeProject,
                                     const ProjectState& before, const ProjectState& after, const Outcome& outcome);
+
+// What the turn's end broke: `turnStart` as the turn found the project, `before` and `after` either
+// side of the end. It closes what the turn left open: the windows the turn opened go, and the
+// project is as its calls left it.
+std::vector<std::string> turnEndViolations(const ProjectState& turnStart, const ProjectState& before,
+                                           const ProjectState& after);
 
 void showValue(const GeneratedCall& call, std::ostream& os);
 

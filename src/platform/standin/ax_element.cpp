@@ -222,24 +222,7 @@ AXError Engine::axRead(const Handle& h, const std::string& attribute, AXValue& o
     if (check != AXError::success) return check;
 
     // The axError knob: a chosen read fails.
-    if (axErrorUses.size() != faults.axErrors.size()) axErrorUses.assign(faults.axErrors.size(), 0);
-    for (std::size_t k = 0; k < faults.axErrors.size(); ++k) {
-        const AXErrorKnob& knob = faults.axErrors[k];
-        if (knob.attribute != attribute) continue;
-        bool matches = false;
-        if (h.kind == Handle::Kind::systemWide)
-            matches = knob.element == "systemWide";
-        else if (i >= 0) {
-            const Node& n = tree[i];
-            matches = (knob.element == "application" && n.bind.kind == Bind::app) ||
-                      (knob.element == "window" && n.role == "AXWindow") ||
-                      (n.description && *n.description == knob.element);
-        }
-        if (matches && (knob.times < 0 || axErrorUses[k] < knob.times)) {
-            ++axErrorUses[k];
-            return static_cast<AXError>(knob.code);
-        }
-    }
+    if (const auto error = knobError(faults.axErrors, axErrorUses, h, i, attribute)) return *error;
 
     if (h.kind == Handle::Kind::systemWide) {
         if (attribute == "AXRole") {
@@ -419,6 +402,29 @@ AXError Engine::axSettable(const Handle& h, const std::string& attribute, bool& 
     });
 }
 
+std::optional<AXError> Engine::knobError(const std::vector<AXErrorKnob>& knobs, std::vector<int>& uses,
+                                         const Handle& h, int i, const std::string& attribute) {
+    if (uses.size() != knobs.size()) uses.assign(knobs.size(), 0);
+    for (std::size_t k = 0; k < knobs.size(); ++k) {
+        const AXErrorKnob& knob = knobs[k];
+        if (knob.attribute != attribute) continue;
+        bool matches = false;
+        if (h.kind == Handle::Kind::systemWide)
+            matches = knob.element == "systemWide";
+        else if (i >= 0) {
+            const Node& n = tree[i];
+            matches = (knob.element == "application" && n.bind.kind == Bind::app) ||
+                      (knob.element == "window" && n.role == "AXWindow") ||
+                      (n.description && *n.description == knob.element);
+        }
+        if (matches && (knob.times < 0 || uses[k] < knob.times)) {
+            ++uses[k];
+            return static_cast<AXError>(knob.code);
+        }
+    }
+    return std::nullopt;
+}
+
 AXError Engine::axWrite(const Handle& h, const std::string& attribute, const AXValue& v) {
     return run([&] {
         int i = -1;
@@ -431,7 +437,9 @@ AXError Engine::axWrite(const Handle& h, const std::string& attribute, const AXV
         if (code == AXError::success) {
             e.element = h.kind == Handle::Kind::systemWide ? "AXSystemWide" : describeNode(i);
             e.place = placeOf(i);
-            if (h.kind == Handle::Kind::node && attribute == "AXMinimized" && tree[i].minimised) {
+            if (const auto refused = knobError(faults.axWriteErrors, axWriteErrorUses, h, i, attribute)) {
+                code = *refused;  // the axWriteError knob: the value is refused and kept
+            } else if (h.kind == Handle::Kind::node && attribute == "AXMinimized" && tree[i].minimised) {
                 const bool* flag = std::get_if<bool>(&v);
                 code = flag ? AXError::success : AXError::illegalArgument;
                 if (flag) setMinimised(tree[i].bind.name, *flag);

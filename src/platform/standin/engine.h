@@ -247,6 +247,7 @@ public:
     std::uint64_t staleEpoch = 0;  // bumped on every change under staleAfter always
     int launchCount = 1;
     std::vector<int> axErrorUses;
+    std::vector<int> axWriteErrorUses;
     ClickState processClick;
     ClickState hidClick;
 
@@ -386,6 +387,9 @@ public:
     platform::AXError axCheck(const Handle& h, int& nodeIndex);
     platform::AXError axRead(const Handle& h, const std::string& attribute, platform::AXValue& out);
     platform::AXError axWrite(const Handle& h, const std::string& attribute, const platform::AXValue& v);
+    // The code an axError or axWriteError knob gives this access to node `i`, when one does.
+    std::optional<platform::AXError> knobError(const std::vector<AXErrorKnob>& knobs, std::vector<int>& uses,
+                                               const Handle& h, int i, const std::string& attribute);
     platform::AXError axSettable(const Handle& h, const std::string& attribute, bool& out);
     platform::AXError axAttributeNames(const Handle& h, std::vector<std::string>& out);
     platform::AXError axActionNames(const Handle& h, std::vector<std::string>& out);

@@ -196,12 +196,13 @@ bool applyFault(Faults& f, std::string_view name, const nlohmann::json& v) {
     else if (name == "backgroundKeys") {
         if (!v.is_string() || (v != "ignore" && v != "deliver")) bad(name, v);
         f.backgroundKeysIgnore = v == "ignore";
-    } else if (name == "axError") {
-        f.axErrors.clear();
+    } else if (name == "axError" || name == "axWriteError") {
+        auto& knobs = name == "axError" ? f.axErrors : f.axWriteErrors;
+        knobs.clear();
         if (v.is_array())
-            for (const auto& e : v) f.axErrors.push_back(axError(e));
+            for (const auto& e : v) knobs.push_back(axError(e));
         else if (!v.is_null())
-            f.axErrors.push_back(axError(v));
+            knobs.push_back(axError(v));
     } else if (name == "extraWindows") {
         f.extraWindows.clear();
         if (!v.is_array() && !v.is_null()) bad(name, v);

@@ -84,6 +84,8 @@ struct Faults {
     bool arrowKeysIgnored = false;
     bool backgroundKeysIgnore = false;
     std::vector<AXErrorKnob> axErrors;
+    // The same for writes: Logic refuses the value with the code and keeps the one it has.
+    std::vector<AXErrorKnob> axWriteErrors;
     std::vector<ExtraWindow> extraWindows;
     bool mixerWindow = false;
     bool mixerWindowFirst = false;

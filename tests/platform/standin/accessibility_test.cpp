@@ -314,7 +314,7 @@ TEST_F(StandinTest, UntrustedAccessibilityRefusesEveryCallAndCountsPrompts) {
     EXPECT_EQ(fader->number(ax::kValue), 200);
 }
 
-TEST_F(StandinTest, AXErrorKnobFailsTheChosenRead) {
+TEST_F(StandinTest, AXErrorKnobsFailTheChosenReadAndWrite) {
     world().setKnob("axError", {{"element", "application"}, {"attribute", "AXRole"}, {"code", -25204}});
     AXValue v;
     EXPECT_EQ(app().copyAttributeValue(ax::kRole, v), AXError::cannotComplete);
@@ -323,6 +323,16 @@ TEST_F(StandinTest, AXErrorKnobFailsTheChosenRead) {
     auto fader = find(*strip(), "volume fader");
     EXPECT_EQ(fader->copyAttributeValue(ax::kValue, v), AXError::failure);
     EXPECT_EQ(fader->copyAttributeValue(ax::kValue, v), AXError::success);
+
+    // A refused write keeps the value; reads go on answering.
+    world().setKnob("axError", nullptr);
+    world().setKnob("axWriteError", {{"element", "volume fader"}, {"attribute", "AXValue"}, {"code", -25204}, {"times", 1}});
+    const auto was = fader->number(ax::kValue);
+    EXPECT_EQ(fader->setAttributeValue(ax::kValue, 100), AXError::cannotComplete);
+    EXPECT_EQ(fader->number(ax::kValue), was);
+    EXPECT_EQ(world().events(EventKind::axWrite).back().code, -25204);
+    EXPECT_EQ(fader->setAttributeValue(ax::kValue, 100), AXError::success);
+    EXPECT_EQ(fader->number(ax::kValue), 100);
 }
 
 TEST_F(StandinTest, SystemWideFocusIsLogicsOnlyWhileLogicIsFrontmost) {
