@@ -15,6 +15,7 @@
 #include "backend/backend_service.h"
 #include "http/http_server.h"
 #include "support/app_paths.h"
+#include "support/files.h"
 #include "support/numbers.h"
 
 using namespace corvane;
@@ -143,6 +144,7 @@ int serve(std::uint16_t port) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    refuseWritesPastFileSizeLimit();
     try {
         const std::string first = argc > 1 ? argv[1] : "";
         if (first == "--help" || first == "-h") return argc == 2 ? help() : usage();

@@ -51,6 +51,15 @@ TEST(BackendProcess, HelpNamesEverySettingAndExitsZeroWhileAnUnknownOptionStillF
     }
 }
 
+// Accounts are stored as other files are: a write past the file-size limit is refused with its
+// reason, where the limit's signal used to end the program.
+TEST(BackendProcess, AWritePastTheFileSizeLimitIsRefusedRatherThanEndingTheProgram) {
+    testing::TempHome home;
+    ChildProcess add({"/bin/sh", "-c", "ulimit -f 0 && exec \"$0\" add-user mix@example.com", CORVANE_BACKEND_BINARY},
+                     "right password\n", {"CORVANE_BACKEND_HOME=" + (home.root() / "backend").string()});
+    EXPECT_EQ(add.exitStatus(), 1) << "128 + 25 is the file-size signal";
+}
+
 // Each password hash takes 64 MiB, and only the throttle bounded how many ran at once: 64 sign-ins
 // sent together took the backend past a gigabyte. The hashes at once are bounded now, and whatever
 // could not get one in time is told when to try again.
