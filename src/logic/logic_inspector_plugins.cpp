@@ -438,7 +438,11 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
 
 LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp, const AXElement& mainWindow) {
     WindowsFound found;
-    const auto windows = axApp.elements(ax::kWindows);
+    auto windows = axApp.elements(ax::kWindows);
+    // A held handle read too often may no longer answer: one made anew stands for the same process.
+    // Listed as none, the windows open would be taken for ones a call opened.
+    if (int pid = 0; !windows && axApp.processIdentifier(pid) == platform::AXError::success)
+        windows = platform::accessibility().applicationElement(pid).elements(ax::kWindows);
     if (!windows) return found;
     for (const auto& window : *windows) {
         if (mainWindow && window == mainWindow) {  // found by its title, which no plug-in window's can equal

@@ -396,5 +396,75 @@ TEST(GeneratedCheckCases, AMuteThatPutsASelectionBackClicksOnlyTheTracksWindow) 
     }
 }
 
+TEST(GeneratedCheckCases, APlugInWindowAnEarlierCallOpenedIsClosedWhereTheApplicationHandleWentStale) {
+    // Elements stale after 3 reads; two mapped writes on two tracks in one turn: the second call
+    // lists Logic Pro's windows through a handle made anew, so it closes the first call's window
+    // rather than forgetting it, and the turn's end leaves none of the turn's windows open.
+    nlohmann::json scenario = scenarioOf(ProjectShape{});
+    scenario["project"] = nlohmann::json::parse(
+        R"({"buses":[{"aux":"Reverb","number":1}],"cycle":{"end":17,"on":true,"start":9},"lengthBars":64,"name")"
+        R"(:"Generated","playhead":{"bar":1},"playing":true,"tempo":120,"timeSignature":[4,4],"tracks":[{"inser)"
+        R"(ts":[{"bypassed":false,"plugin":"Compressor"},{"bypassed":false,"plugin":"Corvane"}],"kind":"audio",)"
+        R"("muted":false,"name":"Bus 2","pan":0,"regions":[{"bars":16,"start":1}],"sends":[{"bus":1,"detent":57)"
+        R"(}],"soloed":false,"volume":0},{"inserts":[{"bypassed":false,"plugin":"Tube Saturator"},{"bypassed":t)"
+        R"(rue,"plugin":"Compressor"},{"bypassed":false,"plugin":"Corvane"}],"kind":"instrument","muted":false,)"
+        R"("name":"Bus 1","pan":-64,"regions":[{"bars":16,"start":1}],"sends":[],"soloed":false,"volume":0},{"i)"
+        R"(nserts":[{"bypassed":true,"plugin":"Channel EQ"}],"kind":"instrument","muted":false,"name":"lead vox)"
+        R"(","pan":0,"regions":[{"bars":16,"start":1}],"sends":[{"bus":1,"detent":45}],"soloed":true,"volume":1)"
+        R"(},{"inserts":[],"kind":"audio","muted":false,"name":"Kick 2","pan":-64,"regions":[{"bars":16,"start")"
+        R"(:1}],"sends":[{"bus":1,"detent":56}],"soloed":false,"volume":225},{"inserts":[],"kind":"audio","mute)"
+        R"(d":false,"name":"Kick","pan":63,"regions":[{"bars":16,"start":1}],"sends":[{"bus":1,"detent":0}],"so)"
+        R"(loed":false,"volume":0},{"children":[{"inserts":[{"bypassed":false,"plugin":"Compressor","sideChain")"
+        R"(:"Bus 2"},{"bypassed":false,"plugin":"Corvane"}],"kind":"audio","muted":true,"name":"Bass","pan":63,)"
+        R"("regions":[{"bars":16,"start":1}],"sends":[{"bus":1,"detent":57}],"soloed":false,"volume":1}],"expan)"
+        R"(ded":false,"kind":"folder","name":"Vox"},{"inserts":[{"bypassed":false,"plugin":"Compressor"}],"kind)"
+        R"(":"audio","muted":false,"name":"Kick Sub","pan":-64,"regions":[{"bars":16,"start":1}],"sends":[{"bus)"
+        R"(":1,"detent":9}],"soloed":false,"volume":1},{"inserts":[],"kind":"instrument","muted":false,"name":")"
+        R"(Guitar","pan":-64,"regions":[{"bars":16,"start":1}],"sends":[{"bus":1,"detent":9}],"soloed":true,"vo)"
+        R"(lume":254},{"inserts":[{"bypassed":false,"plugin":"Compressor"}],"kind":"instrument","muted":true,"n)"
+        R"(ame":"lead vox","pan":-64,"regions":[{"bars":16,"start":1}],"sends":[{"bus":1,"detent":9}],"soloed":)"
+        R"(false,"volume":0},{"inserts":[],"kind":"audio","muted":false,"name":"Lead  Vox","pan":-64,"regions":)"
+        R"([{"bars":16,"start":1}],"sends":[{"bus":1,"detent":9}],"soloed":false,"volume":255},{"inserts":[{"by)"
+        R"(passed":false,"plugin":"Compressor"}],"kind":"audio","muted":false,"name":"Keys","pan":0,"regions":[)"
+        R"({"bars":16,"start":1}],"sends":[{"bus":1,"detent":0}],"soloed":false,"volume":1},{"inArrange":false,)"
+        R"("inserts":[{"bypassed":false,"plugin":"Compressor","sideChain":"Bus 2"},{"bypassed":true,"plugin":"C)"
+        R"(hannel EQ"}],"kind":"instrument","muted":false,"name":"Kick Sub","number":13,"pan":63,"regions":[{"b)"
+        R"(ars":16,"start":1}],"sends":[{"bus":1,"detent":0}],"soloed":false,"volume":0},{"inserts":[{"bypassed)"
+        R"(":false,"plugin":"Limiter"},{"bypassed":false,"plugin":"Corvane"}],"kind":"audio","muted":true,"name)"
+        R"(":"Snare","pan":-64,"regions":[{"bars":16,"start":1}],"sends":[{"bus":1,"detent":57}],"soloed":false)"
+        R"(,"volume":0},{"inArrange":false,"inserts":[{"bypassed":false,"plugin":"Compressor","sideChain":"Bus )"
+        R"(2"}],"kind":"audio","muted":true,"name":"Kick Sub","number":15,"pan":-64,"regions":[{"bars":16,"star)"
+        R"(t":1}],"sends":[{"bus":1,"detent":9}],"soloed":false,"volume":255},{"inserts":[{"bypassed":false,"pl)"
+        R"(ugin":"Compressor","sideChain":"Bus 2"},{"bypassed":false,"plugin":"Limiter"},{"bypassed":false,"plu)"
+        R"(gin":"Corvane"}],"kind":"audio","muted":false,"name":"Kick 2","pan":-64,"regions":[{"bars":16,"start)"
+        R"(":1}],"sends":[{"bus":1,"detent":56}],"soloed":false,"volume":0},{"children":[{"children":[{"inArran)"
+        R"(ge":false,"inserts":[],"kind":"audio","muted":false,"name":"Lead Vox","number":19,"pan":-64,"regions)"
+        R"(":[{"bars":16,"start":1}],"sends":[{"bus":1,"detent":1}],"soloed":false,"volume":254}],"expanded":tr)"
+        R"(ue,"kind":"folder","name":"Vox"},{"inserts":[],"kind":"audio","muted":true,"name":"Kick","pan":63,"r)"
+        R"(egions":[{"bars":16,"start":1}],"sends":[{"bus":1,"detent":0}],"soloed":false,"volume":0}],"expanded)"
+        R"(":true,"kind":"folder","name":"Drums"},{"inserts":[{"bypassed":false,"plugin":"Compressor"},{"bypass)"
+        R"(ed":false,"plugin":"Compressor"},{"bypassed":false,"plugin":"Corvane"}],"kind":"audio","muted":false)"
+        R"(,"name":"Bus 1","pan":0,"regions":[{"bars":16,"start":1}],"sends":[],"soloed":false,"volume":0},{"in)"
+        R"(Arrange":false,"input":"Bus 1","inserts":[{"plugin":"Limiter"}],"kind":"aux","name":"Reverb"},{"inAr)"
+        R"(range":false,"kind":"output","name":"Master"}]})");
+    scenario["faults"]["staleAfter"] = "afterReads 3";
+    Bench bench(scenario);
+    const ProjectState turnStart = ProjectState::read(bench.world());
+    const std::vector<GeneratedCall> calls{
+        {"set_plugin_parameter",
+         {{"parameter_name", "Threshold"}, {"plugin_index", 0}, {"plugin_name", "Compressor"}, {"track_name", "Kick Sub"},
+          {"value", "-90 dB"}},
+         std::nullopt},
+        {"set_track_mute", {{"enabled", true}, {"track_name", "Guitar"}}, std::nullopt},
+        {"set_plugin_parameter",
+         {{"parameter_name", "Threshold"}, {"plugin_index", 0}, {"track_name", "Keys"}, {"value", "-60 dB"}},
+         std::nullopt},
+        {"set_track_mute", {{"enabled", true}, {"track_name", "Lead  Vox"}}, std::nullopt}};
+    for (const auto& call : calls) bench.call(call);
+    const ProjectState before = ProjectState::read(bench.world());
+    bench.endTurn();
+    EXPECT_EQ(turnEndViolations(turnStart, before, ProjectState::read(bench.world())), std::vector<std::string>{});
+}
+
 }  // namespace
 }  // namespace corvane::generated
