@@ -78,6 +78,7 @@ bool CompanionController::start() {
         if (!server_) {
             auto serverOptions = options_.serverOptions;
             if (!serverOptions.answersAtOnce) serverOptions.answersAtOnce = &CompanionController::answersAtOnce;
+            if (!serverOptions.workLane) serverOptions.workLane = &CompanionController::workLane;
             // The server goes before the controller's members (see shutdown).
             if (!serverOptions.bodyAllowance)
                 serverOptions.bodyAllowance = [this](const HTTPRequest& head) { return bodyAllowance(head); };

@@ -130,6 +130,10 @@ public:
     // The routes that answer at once (never waiting on Logic Pro's controls, a turn or the
     // network), which the server may handle on the thread that read them.
     static bool answersAtOnce(const http::HTTPRequest& request);
+    // Where a request that goes to a worker waits: the conversation store's routes and the
+    // analysis intake are prompt (large bodies within their own slots), the test routes wait for
+    // the harness within its bound, and every other route is slow, within the bounds of its own.
+    static http::WorkLane workLane(const http::HTTPRequest& request);
     // The server's bodyAllowance: each route's bound, refused 413 with a JSON error, and the
     // "/test/" routes refused 503 while the harness has as many waiting as it takes.
     http::BodyAllowance bodyAllowance(const http::HTTPRequest& head) const;

@@ -127,6 +127,34 @@ bool CompanionController::answersAtOnce(const HTTPRequest& request) {
     return request.method == "POST" && route == "/analysis" && request.body.size() <= kInlineAnalysisBytes;
 }
 
+http::WorkLane CompanionController::workLane(const HTTPRequest& request) {
+    const std::string route = request.routePath();
+    http::WorkLane lane;
+    if (request.method == "GET" && route == "/conversations") {
+        lane.prompt = true;  // the store answers from memory and its file
+    } else if (request.method == "POST" && (route == "/conversations/create" || route == "/conversations/load" ||
+                                            route == "/conversations/clear")) {
+        lane.prompt = true;
+    } else if (request.method == "POST" && (route == "/analysis" || route == "/song-brief")) {
+        lane.prompt = true;
+        // Large ones wait for their slots on the workers: as many as run or wait there, no more.
+        if (request.body.size() > kInlineAnalysisBytes) {
+            lane.key = "large bodies";
+            lane.maxRunning = kLargeBodiesAtOnce + kMaxLargeBodiesWaiting;
+            lane.maxWaiting = 0;
+            lane.refusal = tooManyLargeBodiesAnswer();
+        }
+    } else if (isTestRoute(request)) {
+        // Slow: they wait for the harness's turn on the workers, as many as it lets wait.
+        lane.key = "test harness";
+        lane.maxRunning = 1 + kMaxHarnessWaiting;
+        lane.maxWaiting = 0;
+        lane.refusal = harnessBusyAnswer();
+    }
+    // Every other route ("/tracks", "/debug/...", any added later) is slow, in a lane of its own.
+    return lane;
+}
+
 // Clearing deletes a thread's entries: a body that cannot be read is refused rather than taken
 // to mean the current thread.
 HTTPResponse CompanionController::handleConversationClear(const HTTPRequest& request) {

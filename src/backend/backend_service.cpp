@@ -46,7 +46,25 @@ HTTPResponse reportsBusy() {
     return refused;
 }
 
+HTTPResponse signInsBusy() {
+    HTTPResponse refused = jsonResponse(429, {{"error", "over_request_rate_limit"},
+                                              {"error_description", "Too many sign-ins at once. Try again in 1 s."},
+                                              {"retry_after", 1}});
+    refused.headers = {{"Retry-After", "1"}};
+    return refused;
+}
+
+HTTPResponse chatsBusy() {
+    HTTPResponse refused = chatError(503, "Too many chats at once; try again shortly");
+    refused.headers = {{"Retry-After", "1"}};
+    return refused;
+}
+
 constexpr const char* kSignedOutReports = "signed out";
+// Requests of a route with slots of its own that may wait for a worker beyond those the slots hold.
+constexpr std::size_t kWaitingForSlots = 64;
+// Chats waiting on the model at once, and as many more waiting for a worker.
+constexpr std::size_t kChatsAtOnce = 32;
 
 // The backend names each status it sends (the app's API calls every status it does not list "OK").
 std::string_view reasonPhrase(int status) {
@@ -150,6 +168,26 @@ http::HTTPServerOptions BackendService::serverOptions() const {
     options.answersAtOnce = [](const HTTPRequest& request) {
         return request.method == "GET" && request.routePath() == "/health";
     };
+    // Sign-ins and reports wait for their slots on the workers, within those slots' bounds; a chat
+    // waits on the model, and every other route is slow within the bounds of its own.
+    options.workLane = [this](const HTTPRequest& request) {
+        const std::string path = request.routePath();
+        http::WorkLane lane;
+        if (path == "/auth/v1/token") {
+            lane = {.prompt = true, .key = path, .maxRunning = options_.maxConcurrentHashes + options_.maxWaitingHashes,
+                    .maxWaiting = kWaitingForSlots, .refusal = signInsBusy()};
+        } else if (path == "/api/errors/report") {
+            lane = {.prompt = true, .key = path,
+                    .maxRunning = options_.maxConcurrentReports + options_.maxWaitingReports,
+                    .maxWaiting = kWaitingForSlots, .refusal = reportsBusy()};
+        } else if (path == "/auth/v1/logout") {
+            lane.prompt = true;
+        } else if (path == "/api/ai/chat") {
+            lane = {.prompt = false, .key = path, .maxRunning = kChatsAtOnce, .maxWaiting = kChatsAtOnce,
+                    .refusal = chatsBusy()};
+        }
+        return lane;
+    };
     // Sign-in, refresh and small reports never wait behind uploads that hold the budget.
     options.unbudgetedBodyBytes = signedOutBodyBytes();
     // Web pages must not reach it: the same Host and Origin rules as the app's API.
@@ -216,14 +254,7 @@ HTTPResponse BackendService::token(const HTTPRequest& request) {
         const std::string key = accountKey(*email);
         // The slot first: a sign-in turned away as busy is no failed guess.
         auto slot = hashSlots_.acquire(key);
-        if (!slot) {
-            HTTPResponse refused =
-                jsonResponse(429, {{"error", "over_request_rate_limit"},
-                                   {"error_description", "Too many sign-ins at once. Try again in 1 s."},
-                                   {"retry_after", 1}});
-            refused.headers = {{"Retry-After", "1"}};
-            return refused;
-        }
+        if (!slot) return signInsBusy();
         // Whether it exists decides only its line for a turn: it is answered as a wrong password either way.
         const bool known = accounts_.sessionStamp(*email).has_value();
         auto admission = throttle_.attempt(key, clock_.now(), known);

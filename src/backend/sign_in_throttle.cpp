@@ -37,7 +37,8 @@ std::optional<std::chrono::seconds> SignInThrottle::refusal(Count& count, TimePo
 
 // Past the free failures of all accounts (those in flight counted as failures to come), an
 // attempt needs the turn of its line, which is held for those told to wait before it until a moment past the
-// time each was told. Places are kept by account and ordered by their first wait, so that a
+// time each was told. Places are kept by account and ordered by their first wait (known accounts
+// by their failures and the latest failure first), so that a
 // client asking under ever new e-mails only ever queues behind those who asked before it, one
 // that never comes back holds the turn only for that moment, and one just let through queues
 // behind those who ask before the next turn. One that came back late keeps its place before
@@ -45,7 +46,7 @@ std::optional<std::chrono::seconds> SignInThrottle::refusal(Count& count, TimePo
 // signing in over and over would take every turn). The wait told is the time to the next turn:
 // a client further back asks again and keeps its place.
 std::optional<std::chrono::seconds> SignInThrottle::turnRefusal(const std::string& accountKey, Line& line,
-                                                                TimePoint now) {
+                                                                TimePoint now, bool fewerFailuresFirst) {
     std::erase_if(line.waiting, [&](const auto& place) { return place.second.asked + policy_.placeKept <= now; });
     std::erase_if(line.through, [&](const auto& through) { return through.second + policy_.afterLetThrough <= now; });
     auto mine = line.waiting.find(accountKey);
@@ -53,9 +54,22 @@ std::optional<std::chrono::seconds> SignInThrottle::turnRefusal(const std::strin
     // One let through in the last turn queues behind those who ask before the next.
     TimePoint since = mine == line.waiting.end() ? now : mine->second.since;
     if (through != line.through.end()) since = std::max(since, through->second + policy_.turn);
+    // Among known accounts fewer failures go first, and of as many the latest to fail: a right
+    // password after a typo never waits behind accounts that an attacker keeps failing, however
+    // many (each turn they take adds to their count, and their first failures came before). Unknown
+    // e-mails are all new: there the first to ask goes first.
+    const auto rank = [&](const std::string& key) {
+        if (!fewerFailuresFirst) return std::pair<int, TimePoint::rep>{0, 0};
+        const auto found = accounts_.find(key);
+        if (found == accounts_.end()) return std::pair<int, TimePoint::rep>{0, 0};
+        return std::pair{found->second.failures, -found->second.lastFailure.time_since_epoch().count()};
+    };
+    const auto myRank = rank(accountKey);
     std::size_t before = 0;
     for (const auto& [key, place] : line.waiting) {
-        if (key == accountKey || std::tie(place.since, key) >= std::tie(since, accountKey)) continue;
+        if (key == accountKey) continue;
+        const auto theirRank = rank(key);
+        if (std::tie(theirRank, place.since, key) >= std::tie(myRank, since, accountKey)) continue;
         // One not back when told goes after those who are, but one that came back before, late,
         // still goes before one let through while it waited.
         const bool back = now < place.due + policy_.placeHeld;
@@ -91,7 +105,7 @@ SignInThrottle::Admission SignInThrottle::attempt(const std::string& accountKey,
     }
     const bool ownFailures = found != accounts_.end() && found->second.failures > 0;
     if (overall_.failures + overall_.pending >= policy_.freeFailuresOverall && (ownFailures || !known)) {
-        if (const auto wait = turnRefusal(accountKey, known ? overall_.known : overall_.unknown, now))
+        if (const auto wait = turnRefusal(accountKey, known ? overall_.known : overall_.unknown, now, known))
             return {std::nullopt, *wait};
     }
     if (found == accounts_.end()) {

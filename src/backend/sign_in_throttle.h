@@ -7,7 +7,9 @@
 // no door closes for everyone (one client guessing each time it opened kept everyone out for
 // good): one sign-in is let through per turn instead, to the account that has waited longest as
 // told, so that a client asking under ever new e-mails never gets ahead of those who asked before
-// it, while guessing across accounts stays at one a turn. Known accounts and unknown e-mails
+// it, while guessing across accounts stays at one a turn; among known accounts the one with fewer
+// failures goes first (of as many, the latest to fail), so that a user who mistyped never waits
+// behind accounts that an attacker keeps failing, however many. Known accounts and unknown e-mails
 // take their turns apart, so that a flood under ever new e-mails never stands before an account;
 // and a known account with no failures of its own takes no turn at all: the turns bound guessing,
 // not right passwords (its first failure puts it in line). Only failures keep a count alive: a
@@ -107,7 +109,8 @@ private:
     };
     std::chrono::seconds waitAfter(int failures) const;
     std::optional<std::chrono::seconds> refusal(Count& count, TimePoint now) const;
-    std::optional<std::chrono::seconds> turnRefusal(const std::string& accountKey, Line& line, TimePoint now);
+    std::optional<std::chrono::seconds> turnRefusal(const std::string& accountKey, Line& line, TimePoint now,
+                                                    bool fewerFailuresFirst);
     void settle(const std::string& accountKey, std::optional<TimePoint> failedAt, bool succeeded);
 
     ThrottlePolicy policy_;

@@ -173,7 +173,13 @@ HTTPServer::Core::Core(std::uint16_t portNumber, Handler requestHandler, HTTPSer
       handler(std::move(requestHandler)),
       options(std::move(serverOptions)),
       clock(serverClock),
-      workers(std::max<std::size_t>(options.maxConcurrentRequests, 1), ioThreadsFor(options)) {
+      workers(RequestWorkers::Bounds{
+          .maxRunning = std::max<std::size_t>(options.maxConcurrentRequests, 1),
+          .maxHere = ioThreadsFor(options),
+          .maxSlowRunning = std::clamp<std::size_t>(options.maxSlowRequests, 1,
+                                                    std::max<std::size_t>(options.maxConcurrentRequests, 1)),
+          .maxSlowWaiting = std::max<std::size_t>(options.maxSlowRequests, 1),
+          .maxWaiting = std::max<std::size_t>(options.maxWaitingRequests, 1)}) {
     options.maxConnections = std::max<std::size_t>(options.maxConnections, 1);
     // A refusal for want of room says when to come back: room frees as bodies finish.
     auto& busyHeaders = options.answers.busy.headers;
@@ -199,6 +205,7 @@ HTTPServer::Core::~Core() {
             // The server is gone: connections still receiving are cancelled.
             std::vector<std::shared_ptr<Connection>> cancelled;
             for (const auto& [_, c] : s->connections) {
+                if (c->ticket) continue;  // a worker's, or to be (its handler answers it)
                 if (c->state == Connection::State::head || c->state == Connection::State::body ||
                     c->state == Connection::State::draining)
                     cancelled.push_back(c);
@@ -496,6 +503,7 @@ void HTTPServer::Core::sweep(Shard& shard) {
     TimePoint next = kNever;
     std::vector<std::shared_ptr<Connection>> expired;
     for (const auto& [_, c] : shard.connections) {
+        if (c->ticket) continue;  // waiting for a worker (no deadline), or a worker's
         if (c->deadline <= now)
             expired.push_back(c);
         else

@@ -43,6 +43,21 @@ struct BodyAllowance {
     std::string holder{};
 };
 
+// Where a request handled on a worker waits for one, decided by its route when it is whole. Its
+// lane (`key`) runs at most maxRunning handlers at once with at most maxWaiting more waiting; a
+// request past them is answered `refusal` (else answers.busy) at once. A prompt request's handler
+// never waits long on another program, a turn, the network or a lock (or waits within bounds of
+// its own): without a key it is bounded only by the workers and the requests waiting in all.
+// Every other is slow: an empty key is its method and route, and the slow lanes together take at
+// most maxSlowRequests workers, so that they never hold those that the prompt ones need.
+struct WorkLane {
+    bool prompt = false;
+    std::string key{};
+    std::size_t maxRunning = 4;
+    std::size_t maxWaiting = 8;
+    std::optional<HTTPResponse> refusal{};
+};
+
 // The limits against hostile local traffic, each with its default, the I/O threads and the guard.
 struct HTTPServerOptions {
     // A head (through its blank line) longer than this is answered answers.headTooLarge at once.
@@ -76,11 +91,21 @@ struct HTTPServerOptions {
     // Handlers running at once on workers; further whole requests wait for one of them to return.
     // Those that answer at once (answersAtOnce) run on the I/O threads beside them, never waiting.
     std::size_t maxConcurrentRequests = 64;
+    // Of those, the handlers of slow lanes (see WorkLane) at once, so that the prompt ones always
+    // find workers; as many slow requests again may wait, and at most maxWaitingRequests in all.
+    std::size_t maxSlowRequests = 32;
+    std::size_t maxWaitingRequests = 512;
+    // The lane of a whole request that goes to a worker. Absent (or throwing): the slow lane of its
+    // method and route, with WorkLane's bounds, so that no route an owner forgot is unbounded.
+    std::function<WorkLane(const HTTPRequest&)> workLane{};
     // Connections open at once. A new one beyond this closes a connection reading what its peer
     // still sends after the answer (the one due to close first), else, of the connections still
     // sending their request (head or body), the one that has gone longest without sending
     // anything; when there is none (or it sent something this very moment), new connections wait
-    // in the listen backlog until one ends.
+    // in the listen backlog until one ends. A request handed to a worker (waiting or handled) holds
+    // no place: it is bounded by its lane, and new connections are never kept out by it. While it
+    // waits its socket is watched, and once its peer has hung up (or ended its side) it is
+    // dropped before its handler runs.
     std::size_t maxConnections = 1024;
     // Threads taking, reading and answering connections; 0: one per core, at most 8.
     std::size_t ioThreads = 0;

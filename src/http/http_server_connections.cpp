@@ -102,6 +102,15 @@ bool HTTPServer::Core::watch(const std::shared_ptr<Connection>& conn, std::uint3
 
 // The socket the connection waited for is ready (or failed, which its next read or write tells).
 void HTTPServer::Core::connectionReady(const std::shared_ptr<Connection>& conn) {
+    if (conn->ticket) {
+        // Waiting for a worker, it waits only for its peer to hang up: the request is dropped before
+        // its handler runs, unless a worker has taken it (then the connection is the worker's).
+        if (workers.drop(conn->ticket)) {
+            conn->ticket.reset();
+            finish(conn);
+        }
+        return;
+    }
     switch (conn->state) {
         case Connection::State::head:
         case Connection::State::body: receive(conn); return;
@@ -328,8 +337,14 @@ void HTTPServer::Core::dispatch(const std::shared_ptr<Connection>& conn, HTTPReq
             atOnce = false;  // not known to be short: a worker is the safe place
         }
     }
+    std::optional<HTTPResponse> refusal;
+    // One declared to answer at once is prompt when it has to go to a worker after all.
+    detail::RequestWorkers::Lane lane;
+    lane.prompt = true;
+    if (!atOnce) lane = laneOf(request, refusal);
     // Made a std::function (an allocation) only when it goes to a worker.
     auto job = [this, conn, request = std::move(request)]() mutable {
+        retakePlace(*conn);  // running, it counts against the cap as it did before it waited
         std::string answer;
         try {
             answer = serialize(handler(std::move(request)));
@@ -346,13 +361,50 @@ void HTTPServer::Core::dispatch(const std::shared_ptr<Connection>& conn, HTTPReq
         if (writeSome(conn)) return;
         if (!large) conn->deadline = after(options.requestTimeout);
         post(conn->shard, [this, conn] {
+            backOnShard(conn);
             list(conn);
             setDeadline(conn, conn->deadline);
             awaitRoom(conn);
         });
     };
     if (atOnce && workers.tryRunHere(job)) return;
-    workers.post(std::function<void()>(std::move(job)));
+    // Its socket is watched for the peer hanging up while it waits for a worker; watched before
+    // it is posted, since from then on a worker may own it.
+    list(conn);
+    if (!watch(conn, EPOLLRDHUP)) return;
+    bool waits = false;
+    auto ticket = workers.post(std::move(lane), std::function<void()>(std::move(job)), waits);
+    if (!ticket) {
+        send(conn, serialize(refusal.value_or(options.answers.busy)));
+        return;
+    }
+    conn->ticket = std::move(ticket);
+    // Waiting, it holds no place that new connections need (its lane bounds how many wait).
+    if (waits && !conn->placeFreed.exchange(true)) releasePlace();
+}
+
+detail::RequestWorkers::Lane HTTPServer::Core::laneOf(const HTTPRequest& request,
+                                                      std::optional<HTTPResponse>& refusal) const {
+    WorkLane lane;
+    if (options.workLane) {
+        try {
+            lane = options.workLane(request);
+        } catch (...) {
+            lane = WorkLane{};  // undecided: a slow lane of its own
+        }
+    }
+    refusal = std::move(lane.refusal);
+    if (!lane.prompt && lane.key.empty()) lane.key = request.method + " " + request.routePath();
+    return {lane.prompt, std::move(lane.key), std::max<std::size_t>(lane.maxRunning, 1), lane.maxWaiting};
+}
+
+// On the shard: a connection a worker had is its shard's again.
+void HTTPServer::Core::backOnShard(const std::shared_ptr<Connection>& conn) { conn->ticket.reset(); }
+
+// On the worker that took it: it counts against maxConnections again (past the cap if need be: new
+// connections then wait until enough have closed).
+void HTTPServer::Core::retakePlace(Connection& conn) {
+    if (conn.placeFreed.exchange(false)) held.fetch_add(1);
 }
 
 std::string HTTPServer::Core::serialize(const HTTPResponse& response) const {
@@ -418,6 +470,7 @@ void HTTPServer::Core::answered(const std::shared_ptr<Connection>& conn) {
     }
     if (acceptWaits.exchange(false)) resumeEveryShard();  // one at the cap may make room now
     postOrRun(conn->shard, [this, conn, until] {
+        backOnShard(conn);
         if (conn->state != Connection::State::draining) return;
         list(conn);
         setDeadline(conn, until);
@@ -451,9 +504,15 @@ void HTTPServer::Core::finish(const std::shared_ptr<Connection>& conn) {
     // With nothing left unread, closing ends the stream in order (and takes it out of the set).
     ::close(conn->fd);
     conn->fd = -1;
-    if (conn->listed) {  // only a shard's own connections are listed, so this is the shard
+    if (conn->listed && conn->shard.onThread()) {
         conn->shard.connections.erase(conn.get());
         conn->listed = false;
+    } else if (conn->listed) {  // a worker's, listed while it waited: its shard forgets it
+        post(conn->shard, [conn] {
+            if (!conn->listed) return;
+            conn->shard.connections.erase(conn.get());
+            conn->listed = false;
+        });
     }
     bool evicted = false;  // then it gave its place to the connection that evicted it
     if (conn->waited || conn->counted || lingered) {
@@ -465,7 +524,7 @@ void HTTPServer::Core::finish(const std::shared_ptr<Connection>& conn) {
         conn->lingering = false;
         unchargeBody(*conn);
     }
-    if (!evicted) releasePlace();
+    if (!evicted && !conn->placeFreed.exchange(true)) releasePlace();
     if (--alive == 0) {
         // The server outlives this call (its destructor joins the thread making it); the lock
         // keeps the wake from passing between the destructor's check and its wait.

@@ -148,6 +148,14 @@ struct Connection : Watched {
     // room at the cap (a refused peer has its answer; closing it early costs it nothing else).
     bool lingering = false;
     TimePoint lingerUntil = kNever;
+    // Its shard's own: the request posted to a worker, from then until the connection is back on
+    // its shard (to wait for room to send, or to drain). While it is set and taken, the worker
+    // owns the connection and the shard touches nothing of it but this.
+    std::shared_ptr<RequestWorkers::Ticket> ticket;
+    // Its place under maxConnections is given back while it waits for a worker (its lane bounds
+    // those), taken again by the worker that runs it; set by whichever of them, or of its close,
+    // comes first, so that a place is given back once.
+    std::atomic<bool> placeFreed{false};
 };
 
 }  // namespace detail
@@ -239,6 +247,9 @@ struct HTTPServer::Core {
     void unchargeBody(Connection& conn);
     bool claim(const std::shared_ptr<Connection>& conn);
     void dispatch(const std::shared_ptr<Connection>& conn, HTTPRequest request);
+    detail::RequestWorkers::Lane laneOf(const HTTPRequest& request, std::optional<HTTPResponse>& refusal) const;
+    void backOnShard(const std::shared_ptr<Connection>& conn);
+    void retakePlace(Connection& conn);
     std::string serialize(const HTTPResponse& response) const;
     void send(const std::shared_ptr<Connection>& conn, std::string bytes);
     bool writeSome(const std::shared_ptr<Connection>& conn);

@@ -1,17 +1,26 @@
 #pragma once
 
-// The server's handlers (private to http_server.cpp): at most a fixed number run at once on a
-// pool of threads that grows on demand and keeps them; short ones run on the caller's own thread
-// beside them (handing a short handler to another thread costs more than running it), also when
-// every worker is taken, so that they never queue behind handlers that wait.
+// The server's handlers (private to the server's sources): at most a fixed number run at once on
+// a pool of threads that grows on demand and keeps them; short ones run on the caller's own
+// thread beside them (handing a short handler to another thread costs more than running it), also
+// when every worker is taken, so that they never queue behind handlers that wait. Jobs wait in
+// lanes, each within its own bounds (the one prompt lane without a key: the workers' alone); slow
+// lanes together also within a share of the workers, so that no flood of slow routes holds the
+// workers that the others need. A job still waiting can be dropped (its client went).
 
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <iterator>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -19,8 +28,34 @@ namespace corvane::http::detail {
 
 class RequestWorkers {
 public:
-    // At most `maxRunning` handlers at once on workers, and at most `maxHere` on callers' threads.
-    RequestWorkers(std::size_t maxRunning, std::size_t maxHere) : maxRunning_(maxRunning), maxHere_(maxHere) {}
+    struct Bounds {
+        std::size_t maxRunning = 64;      // handlers on workers at once
+        std::size_t maxHere = 1;          // handlers on callers' threads at once
+        std::size_t maxSlowRunning = 32;  // of maxRunning, the slow lanes' together
+        std::size_t maxSlowWaiting = 32;  // the slow lanes' waiting together
+        std::size_t maxWaiting = 512;     // every lane's waiting together
+    };
+    struct Lane {
+        bool prompt = false;
+        std::string key;
+        std::size_t maxRunning = 1;
+        std::size_t maxWaiting = 0;
+    };
+    // A job posted; `taken` once a worker runs it (read by the poster without the lock).
+    class Ticket {
+    public:
+        bool taken() const { return taken_.load(std::memory_order_acquire); }
+
+    private:
+        friend class RequestWorkers;
+        Ticket(Lane lane, std::function<void()> job) : lane_(std::move(lane)), job_(std::move(job)) {}
+        Lane lane_;
+        std::function<void()> job_;
+        std::atomic<bool> taken_{false};
+        bool dropped_ = false;  // under the workers' lock
+    };
+
+    explicit RequestWorkers(Bounds bounds) : bounds_(bounds) {}
     ~RequestWorkers() { shutdown(); }
     RequestWorkers(const RequestWorkers&) = delete;
     RequestWorkers& operator=(const RequestWorkers&) = delete;
@@ -30,7 +65,7 @@ public:
     bool tryRunHere(Job& job) {
         {
             std::lock_guard lock(mutex_);
-            if (here_ >= maxHere_) return false;
+            if (here_ >= bounds_.maxHere) return false;
             ++here_;
         }
         job();
@@ -39,24 +74,63 @@ public:
         return true;
     }
 
-    void post(std::function<void()> job) {
+    // The job, waiting in its lane for a worker; none (and the job dropped) when the lane or the
+    // waiting in all are full. `waits`: no worker was free for it as it came.
+    std::shared_ptr<Ticket> post(Lane lane, std::function<void()> job, bool& waits) {
+        // A prompt lane with no key of its own is every prompt job's: bounded by the workers alone.
+        if (lane.prompt && lane.key.empty()) {
+            lane.maxRunning = bounds_.maxRunning;
+            lane.maxWaiting = bounds_.maxWaiting;
+        }
+        lane.key.insert(0, lane.prompt ? "prompt " : "slow ");
         std::unique_lock lock(mutex_);
-        jobs_.push_back(std::move(job));
-        if (jobs_.size() > idle_ && threads_.size() < maxRunning_) {
+        auto& counts = lanes_[lane.key];
+        const bool full = counts.running + counts.waiting >= lane.maxRunning + lane.maxWaiting;
+        if (full || waiting_ >= bounds_.maxWaiting || (!lane.prompt && slowWaiting_ >= bounds_.maxSlowWaiting)) {
+            if (counts.running == 0 && counts.waiting == 0) lanes_.erase(lane.key);
+            lock.unlock();
+            return nullptr;
+        }
+        ++counts.waiting;
+        ++waiting_;
+        if (!lane.prompt) ++slowWaiting_;
+        auto ticket = std::shared_ptr<Ticket>(new Ticket(std::move(lane), std::move(job)));
+        jobs_.push_back(ticket);
+        const bool first = nextRunnable() == std::prev(jobs_.end());
+        waits = !first || (idle_ == 0 && threads_.size() >= bounds_.maxRunning);
+        if (idle_ == 0 && threads_.size() < bounds_.maxRunning && nextRunnable() != jobs_.end()) {
             try {
                 threads_.emplace_back([this] { run(); });
-                return;
+                return ticket;
             } catch (const std::system_error&) {
                 if (threads_.empty()) {  // no thread at all could run it: run it here
-                    auto inlineJob = std::move(jobs_.back());
                     jobs_.pop_back();
+                    start(*ticket);
                     lock.unlock();
-                    inlineJob();
-                    return;
+                    runTaken(ticket);
+                    return ticket;
                 }
             }
         }
-        wakeOneIfRunnable(lock);
+        const bool wake = idle_ > 0 && nextRunnable() != jobs_.end();
+        lock.unlock();
+        if (wake) wake_.notify_one();
+        return ticket;
+    }
+
+    // True when the job was still waiting: it never runs (and is destroyed here). False when a
+    // worker has taken it.
+    bool drop(const std::shared_ptr<Ticket>& ticket) {
+        std::function<void()> job;
+        {
+            std::lock_guard lock(mutex_);
+            if (ticket->taken() || ticket->dropped_) return false;
+            ticket->dropped_ = true;
+            std::erase(jobs_, ticket);
+            leaveWaiting(*ticket);
+            job = std::move(ticket->job_);
+        }
+        return true;
     }
 
     // Lets the jobs already posted finish, then joins every thread.
@@ -72,38 +146,86 @@ public:
     }
 
 private:
-    bool runnable() const { return !jobs_.empty() && running_ < maxRunning_; }
+    struct Counts {
+        std::size_t running = 0;
+        std::size_t waiting = 0;
+    };
 
-    void wakeOneIfRunnable(std::unique_lock<std::mutex>& lock) {
-        const bool wake = runnable() && idle_ > 0;
-        lock.unlock();
-        if (wake) wake_.notify_one();
+    bool runnable(const Ticket& ticket) const {
+        if (running_ >= bounds_.maxRunning) return false;
+        if (!ticket.lane_.prompt && slowRunning_ >= bounds_.maxSlowRunning) return false;
+        return lanes_.find(ticket.lane_.key)->second.running < ticket.lane_.maxRunning;
+    }
+
+    // The first job in the order posted whose lane has a worker for it.
+    std::deque<std::shared_ptr<Ticket>>::iterator nextRunnable() {
+        if (running_ >= bounds_.maxRunning) return jobs_.end();
+        return std::find_if(jobs_.begin(), jobs_.end(), [&](const auto& ticket) { return runnable(*ticket); });
+    }
+
+    void leaveWaiting(const Ticket& ticket) {
+        --waiting_;
+        if (!ticket.lane_.prompt) --slowWaiting_;
+        const auto counts = lanes_.find(ticket.lane_.key);
+        --counts->second.waiting;
+        if (counts->second.running == 0 && counts->second.waiting == 0) lanes_.erase(counts);
+    }
+
+    // Under the lock: the job leaves its lane's waiting for its running.
+    void start(Ticket& ticket) {
+        leaveWaiting(ticket);
+        ++lanes_[ticket.lane_.key].running;
+        ++running_;
+        if (!ticket.lane_.prompt) ++slowRunning_;
+        ticket.taken_.store(true, std::memory_order_release);
+    }
+
+    // Without the lock: runs the job taken, then gives its place back.
+    void runTaken(const std::shared_ptr<Ticket>& ticket) {
+        auto job = std::move(ticket->job_);
+        job();
+        job = nullptr;
+        std::lock_guard lock(mutex_);
+        --running_;
+        if (!ticket->lane_.prompt) --slowRunning_;
+        const auto counts = lanes_.find(ticket->lane_.key);
+        --counts->second.running;
+        if (counts->second.running == 0 && counts->second.waiting == 0) lanes_.erase(counts);
     }
 
     void run() {
         std::unique_lock lock(mutex_);
         for (;;) {
             ++idle_;
-            wake_.wait(lock, [&] { return runnable() || (stopping_ && jobs_.empty()); });
+            auto next = jobs_.end();
+            wake_.wait(lock, [&] {
+                next = nextRunnable();
+                return next != jobs_.end() || (stopping_ && jobs_.empty());
+            });
             --idle_;
-            if (!runnable()) return;
-            auto job = std::move(jobs_.front());
-            jobs_.pop_front();
-            ++running_;
+            if (next == jobs_.end()) return;
+            auto ticket = std::move(*next);
+            jobs_.erase(next);
+            start(*ticket);
+            // What this job frees may let another run; one finishing wakes the next itself.
+            const bool more = idle_ > 0 && nextRunnable() != jobs_.end();
             lock.unlock();
-            job();
+            if (more) wake_.notify_one();
+            runTaken(ticket);
             lock.lock();
-            --running_;
         }
     }
 
-    const std::size_t maxRunning_;
-    const std::size_t maxHere_;
+    const Bounds bounds_;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<std::function<void()>> jobs_;
+    std::deque<std::shared_ptr<Ticket>> jobs_;
+    std::unordered_map<std::string, Counts> lanes_;  // those running or waiting
     std::size_t idle_ = 0;
     std::size_t running_ = 0;
+    std::size_t slowRunning_ = 0;
+    std::size_t waiting_ = 0;
+    std::size_t slowWaiting_ = 0;
     std::size_t here_ = 0;
     bool stopping_ = false;
     std::vector<std::jthread> threads_;

@@ -26,7 +26,7 @@
 namespace corvane::backend {
 namespace {
 
-// Sends the bytes, half-closes, and gives everything the server answered.
+// Sends the bytes and gives everything the server answered.
 std::string exchange(std::uint16_t port, const std::string& bytes) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -37,8 +37,8 @@ std::string exchange(std::uint16_t port, const std::string& bytes) {
         ::close(fd);
         return "connect failed";
     }
+    // Not followed by a half-close: a peer that ends its side before its answer has gone, to the server.
     ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    ::shutdown(fd, SHUT_WR);
     std::string answer;
     char chunk[4096];
     for (ssize_t n; (n = ::recv(fd, chunk, sizeof chunk, 0)) > 0;) answer.append(chunk, static_cast<std::size_t>(n));

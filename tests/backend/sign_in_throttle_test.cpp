@@ -79,5 +79,64 @@ TEST(SignInThrottle, NoAttackerKeepsARightPasswordOutPastItsTurn) {
     }
 }
 
+// Past the free failures of all accounts, a user who mistyped once queued behind every known account
+// an attacker kept asking about: about a turn and a half for each (37 accounts: 51 s). Among known
+// accounts fewer failures go first now, and of as many the latest to fail: those the attacker keeps
+// asking about failed before and fail again at every turn they get, so the right password is in
+// within two turns however many there are, while guessing across accounts stays at one a turn.
+TEST(SignInThrottle, AUserWhoMistypedOnceWaitsForNoAccountThatKeepsFailing) {
+    using namespace std::chrono_literals;
+    using TimePoint = SignInThrottle::TimePoint;
+    const ThrottlePolicy policy;
+    for (const int accounts : {7, 37, 150}) {
+        SignInThrottle throttle(policy);
+        TimePoint now{std::chrono::hours(1000)};
+        const TimePoint start = now;
+        for (int i = 0; i < policy.freeFailuresOverall; ++i) {
+            auto guess = throttle.attempt("flood" + std::to_string(i), now);
+            ASSERT_TRUE(guess.ticket);
+            guess.ticket->failed(now);
+        }
+        // The attacker asks each of its known accounts again about every 0.7 s while refused, with a
+        // wrong password whenever let through (the first of each takes no turn); 5 s on, the user
+        // mistypes once.
+        std::vector<TimePoint> asksAt(static_cast<std::size_t>(accounts), now);
+        const TimePoint typo = now + 5s;
+        std::optional<TimePoint> victimAsks;
+        std::optional<std::chrono::milliseconds> victimWaited;
+        int attackerThrough = 0;
+        for (; now < typo + 30s && !victimWaited; now += 50ms) {
+            for (int i = 0; i < accounts; ++i) {
+                auto& at = asksAt[static_cast<std::size_t>(i)];
+                if (now < at) continue;
+                auto attempt = throttle.attempt("known" + std::to_string(i), now, true);
+                at = now + 700ms;
+                if (!attempt.ticket) continue;
+                ++attackerThrough;
+                attempt.ticket->failed(now);
+            }
+            if (now >= typo && !victimAsks) {
+                auto mistyped = throttle.attempt("victim", now, true);
+                ASSERT_TRUE(mistyped.ticket) << accounts;  // no failure of its own yet: no turn to take
+                mistyped.ticket->failed(now);
+                victimAsks = now;
+            } else if (victimAsks && now >= *victimAsks) {
+                auto right = throttle.attempt("victim", now, true);
+                if (right.ticket) {
+                    right.ticket->succeeded();
+                    victimWaited = std::chrono::duration_cast<std::chrono::milliseconds>(now - typo);
+                } else {
+                    victimAsks = now + right.wait;
+                }
+            }
+        }
+        ASSERT_TRUE(victimWaited) << accounts << " accounts: the right password not in within 30 s";
+        EXPECT_LE(*victimWaited, 2 * policy.turn + policy.placeHeld) << accounts << " accounts";
+        // Each account's first guess takes no turn; every other one does.
+        const auto turns = std::chrono::duration_cast<std::chrono::seconds>(now - start) / policy.turn;
+        EXPECT_LE(attackerThrough, accounts + turns + 1) << accounts << " accounts: more than one guess a turn";
+    }
+}
+
 }  // namespace
 }  // namespace corvane::backend

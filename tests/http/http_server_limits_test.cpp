@@ -284,6 +284,70 @@ TEST_F(HTTPServerTest, AtMostTheLimitOfRequestsIsHandledAtOnceAndTheOthersWait) 
     EXPECT_EQ(recorder_->count(), 6u);
 }
 
+// A flood of one slow route held every worker (every other worker route waited as long as it ran),
+// its requests kept their places among the connections while they waited (so even "/health" stayed
+// in the listen backlog), and the handler of a request whose peer had gone still ran. A slow lane
+// runs and queues within its own bounds now, past which it is answered 503 at once; a request
+// waiting for a worker holds no place; one whose peer hung up is dropped before its handler runs.
+TEST_F(HTTPServerTest, AFloodOfASlowRouteKeepsOutNoOtherRequestAndRunsNoHandlerForAPeerThatLeft) {
+    for (const bool peersLeave : {true, false}) {
+        SCOPED_TRACE(peersLeave ? "each flooding peer closes at once" : "each flooding peer waits");
+        recorder_ = std::make_shared<testing::Recorder>();
+        testing::Gate gate;
+        HTTPServerOptions options{.maxConcurrentRequests = 4, .maxConnections = 8, .ioThreads = 1};
+        options.maxSlowRequests = 2;
+        options.answersAtOnce = [](const HTTPRequest& request) { return request.path == "/health"; };
+        options.workLane = [](const HTTPRequest& request) {
+            WorkLane lane;
+            lane.prompt = request.path == "/prompt";
+            return lane;  // "/slow": the lane of its route, with the default bounds
+        };
+        startServer(options, [&gate](const HTTPRequest& request) {
+            if (request.path == "/slow") gate.pass();
+            return HTTPResponse{200, "text/plain", "done"};
+        });
+        constexpr int kFlood = 40;
+        std::vector<std::unique_ptr<RawClient>> flood;
+        for (int i = 0; i < kFlood; ++i) {
+            flood.push_back(std::make_unique<RawClient>(port()));
+            ASSERT_TRUE(flood.back()->send(get("/slow")));
+            if (peersLeave) flood.back()->close();
+        }
+        ASSERT_TRUE(gate.awaitArrivals(2));
+        settle();  // the flood read, and the hang-ups of its peers seen
+        for (const char* path : {"/health", "/prompt"}) {
+            const auto answer = testing::exchange(port(), get(path), kPatience);
+            ASSERT_TRUE(answer) << path;
+            EXPECT_EQ(answer->status, 200) << path;
+        }
+        const auto slowHandled = [&] {
+            const auto all = recorder_->all();
+            return std::count_if(all.begin(), all.end(), [](const auto& r) { return r.path == "/slow"; });
+        };
+        EXPECT_EQ(slowHandled(), 2);  // the slow lanes' share of the workers, however many wait
+        gate.allow();
+        if (peersLeave) {
+            // One more behind whatever still waits in the lane: answered once they have all run.
+            const auto last = testing::exchange(port(), get("/slow"), kPatience);
+            ASSERT_TRUE(last);
+            EXPECT_EQ(last->status, 200);
+            EXPECT_EQ(slowHandled(), 3);  // the two running when their peers left, and the last
+        } else {
+            int done = 0, busy = 0;
+            for (auto& peer : flood) {
+                auto answer = testing::parseAnswer(peer->readAll().bytes);
+                ASSERT_TRUE(answer);
+                if (answer->status == 200) ++done;
+                if (answer->status == 503 && answer->headers["Retry-After"] == "1") ++busy;
+            }
+            EXPECT_EQ(done + busy, kFlood);
+            EXPECT_LE(done, 4);  // two running, two waiting: the slow lanes' bounds
+            EXPECT_EQ(slowHandled(), done);
+        }
+        server_.reset();
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Slow peers
 
