@@ -3,12 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "app/controller_fixture.h"
+#include "http/server_test_doubles.h"
 #include "chat/tool_logger.h"
 #include "support/base64.h"
 #include "support/files.h"
@@ -267,6 +272,93 @@ TEST_F(DebugRoutesTest, InsertBarProbesAnswerPicturesAndNineSweepRowsEvenWhenPro
             if (name == "Nope") {
                 EXPECT_EQ(row["menuItems"], 0);
             }
+        }
+    }
+}
+
+// The world's clock, except that each pause of `held` seconds waits for the test to let it pass:
+// a route that pauses so takes as long as the test wants, whatever the machine's speed.
+class HeldPauses final : public platform::Clock {
+public:
+    HeldPauses(platform::Clock& inner, double held) : inner_(inner), held_(held) {}
+    TimePoint now() override { return inner_.now(); }
+    void sleep(std::chrono::duration<double> duration) override {
+        if (duration.count() == held_) {
+            ++pauses;
+            gate.pass();
+        }
+        inner_.sleep(duration);
+    }
+    Subscription onMoved(std::function<void()> moved) override { return inner_.onMoved(std::move(moved)); }
+
+    http::testing::Gate gate;
+    std::atomic<int> pauses{0};
+
+private:
+    platform::Clock& inner_;
+    const double held_;
+};
+
+// A burst of slow "/debug/..." requests took every worker (so "/conversations/create" waited as long
+// as they ran), held their places while they waited (so "/health" and small analysis posts waited
+// in the listen backlog) and ran to the end after their clients had gone. Now every route the
+// controller does not name prompt is slow within the bounds of its own lane, the rest of the burst
+// is refused at once, and a request whose client left while it waited is never run.
+TEST_F(DebugRoutesTest, ABurstOfASlowDebugRouteLeavesEveryOtherRouteAnsweredAtOnce) {
+    const std::string sweep = "GET /debug/sweep-insert-bar?track=Kick&slot=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    constexpr int kSweepPauses = 9;
+    for (const bool clientsLeave : {true, false}) {
+        SCOPED_TRACE(clientsLeave ? "each client closes at once" : "each client waits");
+        HeldPauses clock(world().clock(), 0.6);  // the sweep's pause after each probe
+        auto services = world().services();
+        services.clock = &clock;
+        platform::ScopedServices held(services);
+        constexpr int kBurst = 1100;  // past every worker and every connection place
+        std::vector<std::unique_ptr<http::testing::RawClient>> burst;
+        for (int i = 0; i < kBurst; ++i) {
+            burst.push_back(std::make_unique<http::testing::RawClient>(port()));
+            ASSERT_TRUE(burst.back()->send(sweep)) << i;
+            if (clientsLeave) burst.back()->close();
+        }
+        const int laneRunning = static_cast<int>(http::WorkLane{}.maxRunning);  // a slow route's own bound
+        ASSERT_TRUE(clock.gate.awaitArrivals(laneRunning));
+        const auto ask = [&](const std::string& method, const std::string& path, const std::string& body) {
+            std::string raw = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+            if (method == "POST") raw += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+            return http::testing::exchange(port(), raw + "\r\n" + body, http::testing::kPatience);
+        };
+        for (int round = 0; round < 3; ++round) {
+            for (const auto& [method, path, body] : std::vector<std::tuple<std::string, std::string, std::string>>{
+                     {"GET", "/health", ""},
+                     {"GET", "/context", ""},
+                     {"POST", "/analysis", R"({"trackName":"Kick","instanceID":"k"})"},
+                     {"POST", "/conversations/create", "{}"},
+                     {"GET", "/conversations", ""}}) {
+                const auto answer = ask(method, path, body);
+                ASSERT_TRUE(answer) << path << " unanswered while the sweeps are held";
+                EXPECT_LT(answer->status, 300) << path;
+            }
+        }
+        const int started = clock.pauses.load();  // each sweep held at its first pause
+        EXPECT_EQ(started, laneRunning) << "the sweeps took more than their lane's share of the workers";
+        clock.gate.allow();
+        if (clientsLeave) {
+            // One more behind whatever still waits in the sweep's lane: answered once they have run.
+            const auto last = http::testing::exchange(port(), sweep, http::testing::kPatience);
+            ASSERT_TRUE(last);
+            EXPECT_EQ(last->status, 200);
+            EXPECT_EQ(clock.pauses.load(), (started + 1) * kSweepPauses) << "a sweep ran for a client that had gone";
+        } else {
+            int swept = 0, busy = 0;
+            for (auto& client : burst) {
+                auto answer = http::testing::parseAnswer(client->readAll().bytes);
+                ASSERT_TRUE(answer);
+                swept += answer->status == 200;
+                busy += answer->status == 503 && answer->headers["Retry-After"] == "1";
+            }
+            EXPECT_EQ(swept + busy, kBurst);
+            EXPECT_EQ(clock.pauses.load(), swept * kSweepPauses);
+            EXPECT_LE(swept, laneRunning + static_cast<int>(http::WorkLane{}.maxWaiting));  // nothing past its lane
         }
     }
 }
