@@ -96,8 +96,11 @@ public:
         if (!lane.prompt) ++slowWaiting_;
         auto ticket = std::shared_ptr<Ticket>(new Ticket(std::move(lane), std::move(job)));
         jobs_.push_back(ticket);
-        const bool first = nextRunnable() == std::prev(jobs_.end());
-        waits = !first || (idle_ == 0 && threads_.size() >= bounds_.maxRunning);
+        // It waits when its lane (or the slow lanes' share, or every worker) is taken, counting the
+        // jobs ahead that will run first; a job merely behind others that start now does not.
+        const auto ahead = std::count_if(jobs_.begin(), std::prev(jobs_.end()),
+                                         [&](const auto& other) { return runnable(*other); });
+        waits = !runnable(*ticket) || running_ + std::size_t(ahead) >= bounds_.maxRunning;
         if (idle_ == 0 && threads_.size() < bounds_.maxRunning && nextRunnable() != jobs_.end()) {
             try {
                 threads_.emplace_back([this] { run(); });

@@ -313,7 +313,10 @@ TEST_F(HTTPServerTest, AFloodOfASlowRouteKeepsOutNoOtherRequestAndRunsNoHandlerF
             ASSERT_TRUE(flood.back()->send(get("/slow")));
             if (peersLeave) flood.back()->close();
         }
-        ASSERT_TRUE(gate.awaitArrivals(2));
+        // Peers that leave at once may be gone before a worker takes even the first.
+        if (!peersLeave) {
+            ASSERT_TRUE(gate.awaitArrivals(2));
+        }
         settle();  // the flood read, and the hang-ups of its peers seen
         for (const char* path : {"/health", "/prompt"}) {
             const auto answer = testing::exchange(port(), get(path), kPatience);
@@ -324,14 +327,18 @@ TEST_F(HTTPServerTest, AFloodOfASlowRouteKeepsOutNoOtherRequestAndRunsNoHandlerF
             const auto all = recorder_->all();
             return std::count_if(all.begin(), all.end(), [](const auto& r) { return r.path == "/slow"; });
         };
-        EXPECT_EQ(slowHandled(), 2);  // the slow lanes' share of the workers, however many wait
+        const auto started = slowHandled();
+        EXPECT_LE(started, 2);  // the slow lanes' share of the workers, however many wait
+        if (!peersLeave) {
+            EXPECT_EQ(started, 2);
+        }
         gate.allow();
         if (peersLeave) {
             // One more behind whatever still waits in the lane: answered once they have all run.
             const auto last = testing::exchange(port(), get("/slow"), kPatience);
             ASSERT_TRUE(last);
             EXPECT_EQ(last->status, 200);
-            EXPECT_EQ(slowHandled(), 3);  // the two running when their peers left, and the last
+            EXPECT_EQ(slowHandled(), started + 1);  // those running when their peers left, and the last
         } else {
             int done = 0, busy = 0;
             for (auto& peer : flood) {
