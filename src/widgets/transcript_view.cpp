@@ -615,8 +615,14 @@ void TranscriptView::showEvent(QShowEvent* event) {
 }
 
 void TranscriptView::resizeEvent(QResizeEvent* event) {
+    // A thread shown at its end stays there when the view's height changes (a banner coming or
+    // going, the window coming back): otherwise the first row in view keeps its place and the
+    // newest message goes below the fold.
+    QScrollBar* bar = verticalScrollBar();
+    const bool atEnd = isVisible() && bar->value() >= bar->maximum();
     QScrollArea::resizeEvent(event);
     relayout();
+    if (atEnd && !scrollStart_) bar->setValue(scrollBottom());
 }
 
 void TranscriptView::scrollContentsBy(int dx, int dy) {

@@ -297,6 +297,34 @@ TEST(TranscriptView, ALongThreadBuildsOnlyTheRowsNearTheViewAndAppendsOne) {
     EXPECT_LT(f.view.builtRowCount(), 40u);
 }
 
+// The sign-in form covers the chat while a turn goes on storing its reply; once signed in again
+// the chat shows its end, the reply included, and stays there as banners or the window change its
+// height, however the new rows measured against their estimates.
+TEST(TranscriptView, AThreadAtItsEndShowsItsEndAfterGrowingHiddenAndAsItsHeightChanges) {
+    for (const int added : {1, 3, 12}) {
+        SCOPED_TRACE(added);
+        Fixture f;
+        auto items = longThread(200);
+        f.view.setInputs(items, std::nullopt, {});
+        f.view.showLatest();
+        QScrollBar* bar = f.view.verticalScrollBar();
+        ASSERT_EQ(bar->value(), bar->maximum());
+
+        f.view.hide();
+        const auto more = longThread(added, 1000);
+        items.insert(items.end(), more.begin(), more.end());
+        f.view.setInputs(items, std::nullopt, {});
+        f.clock.advance(0.2);
+        f.view.tick();
+        f.view.resize(600, 300 - 40 * added / 3);
+        f.view.show();
+        EXPECT_EQ(bar->value(), bar->maximum());
+        EXPECT_NE(f.view.rows().back(), nullptr) << "the newest row is not in view";
+        f.view.resize(600, 200);
+        EXPECT_EQ(bar->value(), bar->maximum());
+    }
+}
+
 TEST(TranscriptView, RowsBuiltAboveTheViewDoNotMoveWhatItShows) {
     Fixture f;
     f.view.setInputs(longThread(1000), std::nullopt, {});
