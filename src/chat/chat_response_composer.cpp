@@ -55,6 +55,11 @@ std::string ChatResponseComposer::makeFallbackAssistantReply(const std::vector<T
     if (containsAny(description, {"sign-in service refused the app's key"})) {
         return "The sign-in service refused this app's key. Check CORVANE_BACKEND_APIKEY and try again.";
     }
+    // The sign-in has ended here (signed out, or revoked by a copy that signed out): the window
+    // shows the sign-in form, where signing out cannot be done.
+    if (containsAny(description, {"please sign in again"})) {
+        return "I lost my sign-in. Sign in again and I'll be ready.";
+    }
     if (refusesTheSignIn(description)) {
         return "I lost my sign-in. Sign out and back in from the menu and I'll be ready.";
     }

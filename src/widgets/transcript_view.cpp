@@ -383,6 +383,7 @@ void TranscriptView::setInputs(const std::vector<TranscriptItem>& items, std::op
             verticalScrollBar()->setValue(scrollBottom());
             break;
     }
+    if (!isVisible() && scroll != TranscriptRows::Scroll::none) endWhenShown_ = true;
     if (latestPending_ && isVisible()) scrollToLatest();
 }
 
@@ -608,15 +609,31 @@ void TranscriptView::showLatest() {
     latestPending_ = true;
 }
 
+// The chat hidden behind the sign-in form comes back as an opened chat does, at its end, when it
+// was there or grew meanwhile: its rows, measured anew once shown, would otherwise push the end
+// (a turn's reply, its stop note) below the fold.
 void TranscriptView::showEvent(QShowEvent* event) {
     QScrollArea::showEvent(event);
     relayout();
-    if (latestPending_) scrollToLatest();
+    if (latestPending_ || endWhenShown_) scrollToLatest();
+    endWhenShown_ = false;
+}
+
+void TranscriptView::hideEvent(QHideEvent* event) {
+    QScrollArea::hideEvent(event);
+    const QScrollBar* bar = verticalScrollBar();
+    endWhenShown_ = endWhenShown_ || bar->value() >= bar->maximum();
 }
 
 void TranscriptView::resizeEvent(QResizeEvent* event) {
+    // A thread shown at its end stays there when the view's height changes (a banner coming or
+    // going, the window coming back): otherwise the first row in view keeps its place and the
+    // newest message goes below the fold.
+    QScrollBar* bar = verticalScrollBar();
+    const bool atEnd = isVisible() && bar->value() >= bar->maximum();
     QScrollArea::resizeEvent(event);
     relayout();
+    if (atEnd && !scrollStart_) bar->setValue(scrollBottom());
 }
 
 void TranscriptView::scrollContentsBy(int dx, int dy) {

@@ -84,6 +84,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
@@ -146,6 +147,7 @@ private:
     std::optional<double> scrollStart_;
     int scrollFrom_ = 0;
     bool latestPending_ = false;  // showLatest() waits for the view to be shown
+    bool endWhenShown_ = false;   // hidden at its end, or grown while hidden
 
     // The column laid out at one width: each slot's height and top, and the whole height.
     int layoutWidth_ = -1;

@@ -1,6 +1,6 @@
 #include "widgets/window_activation.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QWindow>
 
 namespace corvane {
@@ -33,25 +33,46 @@ bool WindowActivation::belongsToMainWindow(const QWindow* window) const {
     return false;
 }
 
+bool WindowActivation::corvaneIsActive() const {
+    // Every window of this process but Logic Pro's is Corvane's: the chat window, its sheets,
+    // questions and menus, the About panel. The notice never takes focus.
+    const QWidget* active = QApplication::activeWindow();
+    return active && !(logicWindow_ && active == logicWindow_->window());
+}
+
+QWidget* WindowActivation::keyWindowOfMain() const {
+    // A question or sheet over the chat window blocks it: activating the chat window itself would
+    // leave the keyboard where neither Escape nor Return reaches anything.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal->isVisible() && belongsToMainWindow(modal->windowHandle())) return modal;
+    return mainWindow_.data();
+}
+
 void WindowActivation::bringForward(app::DesktopApplication application) {
-    QWidget* window = application == app::DesktopApplication::logicPro ? logicWindow_.data() : mainWindow_.data();
+    const bool corvane = application == app::DesktopApplication::corvane;
+    QWidget* window = corvane ? mainWindow_.data() : logicWindow_.data();
+    if (!window) return;
     // Already in front: activating it again would only queue an activation that could land after
-    // the user has moved on to another window.
-    if (!window || window->isActiveWindow()) return;
+    // the user has moved on to another window. A click on a question or sheet of Corvane's makes
+    // Corvane frontmost while that window, not the chat window, is the active one; activating the
+    // chat window then, between the press and the release, would take the release from the click.
+    if (corvane ? corvaneIsActive() : window->isActiveWindow()) return;
     // A closed chat window stays closed, as activating an application leaves its closed windows
     // closed; Logic Pro's window shows what Logic Pro shows, so it comes back whenever it is activated.
-    if (application == app::DesktopApplication::corvane && !window->isVisible()) return;
+    if (corvane && !window->isVisible()) return;
     // The agent bringing Logic Pro forward leaves the keyboard where the user typed: what they type
-    // in the chat window during a turn stays there.
-    const bool keepKeyboard =
-        application == app::DesktopApplication::logicPro && mainWindow_ && mainWindow_->isActiveWindow();
+    // in the chat window, or a question over it, during a turn stays there.
+    const bool keepKeyboard = !corvane && corvaneIsActive();
     const bool quiet = window->testAttribute(Qt::WA_ShowWithoutActivating);
     if (keepKeyboard) window->setAttribute(Qt::WA_ShowWithoutActivating);
     if (window->isMinimized()) window->showNormal();
     window->show();
     window->raise();
     window->setAttribute(Qt::WA_ShowWithoutActivating, quiet);
-    if (!keepKeyboard) window->activateWindow();
+    if (keepKeyboard) return;
+    QWidget* key = corvane ? keyWindowOfMain() : window;
+    if (key != window) key->raise();
+    key->activateWindow();
 }
 
 }  // namespace corvane

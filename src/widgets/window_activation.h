@@ -4,7 +4,7 @@
 // the window that shows the simulated Logic Pro makes Logic Pro frontmost, activating Corvane's
 // makes Corvane frontmost, and the workspace making one of them frontmost (the agent activating
 // Logic Pro, Corvane activating itself at a turn's end) brings that window forward (Logic Pro's
-// without taking the keyboard from Corvane's window). The notice
+// without taking the keyboard from Corvane's windows). The notice
 // over Logic Pro shows only while it is frontmost, so without this it would never be seen.
 
 #include <QObject>
@@ -28,6 +28,8 @@ private:
     void focusWindowChanged(QWindow* window);
     void bringForward(app::DesktopApplication application);
     bool belongsToMainWindow(const QWindow* window) const;
+    bool corvaneIsActive() const;
+    QWidget* keyWindowOfMain() const;
 
     app::SimulatedHost& host_;
     QPointer<QWidget> logicWindow_;

@@ -914,8 +914,7 @@ TEST_F(ChatOrchestratorTest, AScriptedTurnAgainstTheLocalBackend) {
     EXPECT_FALSE(signedOut.response.ok);
     ASSERT_EQ(signedOut.errors.size(), 1u);
     EXPECT_NE(signedOut.errors[0].find("sign in again"), std::string::npos) << signedOut.errors[0];
-    EXPECT_EQ(signedOut.response.assistantMessage,
-              "I lost my sign-in. Sign out and back in from the menu and I'll be ready.");
+    EXPECT_EQ(signedOut.response.assistantMessage, "I lost my sign-in. Sign in again and I'll be ready.");
     orchestrator.reset();
 }
 

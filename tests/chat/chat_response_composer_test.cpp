@@ -18,6 +18,7 @@ TEST(ChatResponseComposer, FallbackReplyFollowsTheFirstMatchInOrder) {
         "shelf on the snare by 3 dB\" instead of \"fix the snare\" \u2014 and I'll make that single change.";
     const std::string stopped = "Stopped that one.";
     const std::string signIn = "I lost my sign-in. Sign out and back in from the menu and I'll be ready.";
+    const std::string signInAgain = "I lost my sign-in. Sign in again and I'll be ready.";
     const std::string network = "Network hiccup on my end. Try that again in a second.";
     const std::string general =
         "Something went wrong on my side. Try that again, or rephrase what you want \u2014 happy to take another pass.";
@@ -28,6 +29,9 @@ TEST(ChatResponseComposer, FallbackReplyFollowsTheFirstMatchInOrder) {
         {"The operation was canceled.", general},
         {"OpenAI response could not be parsed: Not authenticated. Please sign in.", signIn},
         {"OpenAI response could not be parsed: HTTP 401: ", signIn},
+        // The client's own words where the sign-in has ended: the window shows the sign-in form.
+        {"Not authenticated: the sign-in has ended. Please sign in again.", signInAgain},
+        {"Not authenticated. Please sign in again.", signInAgain},
         {"The sign-in service could not be reached. Try again in a moment.",
          "I couldn't reach the sign-in service just now. Try that again in a moment."},
         {"The sign-in service did not answer. Try again in a moment.",

@@ -1,6 +1,7 @@
 #include "widgets/transcript_view.h"
 
 #include <QScrollBar>
+#include <QVBoxLayout>
 #include <set>
 
 #include "widget_pixels.h"
@@ -295,6 +296,59 @@ TEST(TranscriptView, ALongThreadBuildsOnlyTheRowsNearTheViewAndAppendsOne) {
     EXPECT_EQ(bar->value(), bar->maximum());
     EXPECT_NE(f.view.rows().back(), nullptr);
     EXPECT_LT(f.view.builtRowCount(), 40u);
+}
+
+// The sign-in form covers the chat (the view's holder is hidden) while a turn goes on storing its
+// reply; once signed in again the chat shows its end, the reply and its Report link included, and
+// stays there as banners or the window change its height, however the new rows measured against
+// their estimates.
+TEST(TranscriptView, AThreadAtItsEndShowsItsEndAfterGrowingHiddenAndAsItsHeightChanges) {
+    testing::ensureApplication();
+    for (const int added : {1, 2, 3, 12}) {
+        SCOPED_TRACE(added);
+        ManualAnimationClock clock;
+        QWidget holder;
+        auto* column = new QVBoxLayout(&holder);
+        column->setContentsMargins(0, 0, 0, 0);
+        bool open = false;  // every tool card
+        ToolCardHooks cards{[&](const std::string&) { return open; }, [&](const std::string&, bool) {}};
+        auto* view = new TranscriptView(TranscriptHooks{[](const ConversationEntry&) {}, cards}, clock);
+        auto* banner = new QWidget;
+        banner->setFixedHeight(40);
+        banner->hide();
+        column->addWidget(banner);
+        column->addWidget(view, 1);
+        holder.resize(600, 300);
+        holder.show();
+        auto items = longThread(200);
+        items.push_back(longThread(1, 9).front());  // a tool card last
+        view->setInputs(items, std::nullopt, {});
+        view->showLatest();
+        QScrollBar* bar = view->verticalScrollBar();
+        ASSERT_EQ(bar->value(), bar->maximum());
+
+        holder.hide();
+        const auto more = longThread(added, 1000);
+        items.insert(items.end(), more.begin(), more.end());
+        view->setInputs(items, std::nullopt, {});
+        clock.advance(0.2);
+        view->tick();
+        // The turn's end shows its last card's detail.
+        open = true;
+        view->refreshExpansion();
+        // The turn's reply, revealed a step at a time, then stored with its Report link.
+        const std::string reply = "I lost my sign-in. Sign in again and I'll be ready.";
+        items.push_back(message("2000", ConversationRole::assistant, reply));
+        for (size_t shown = 10; shown < reply.size(); shown += 10) view->setInputs(items, reply.substr(0, shown), {});
+        view->setInputs(items, std::nullopt, {});
+        banner->setVisible(added % 2);  // a banner comes with the window, or the window is as it was
+        holder.show();
+        for (int round = 0; round < 5; ++round) QCoreApplication::sendPostedEvents();
+        EXPECT_EQ(bar->value(), bar->maximum());
+        EXPECT_NE(view->rows().back(), nullptr) << "the newest row is not in view";
+        holder.resize(600, 200);
+        EXPECT_EQ(bar->value(), bar->maximum());
+    }
 }
 
 TEST(TranscriptView, RowsBuiltAboveTheViewDoNotMoveWhatItShows) {

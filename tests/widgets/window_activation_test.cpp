@@ -2,7 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
 #include <QApplication>
+#include <QDialog>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QWindow>
 
 #include "platform/platform.h"
@@ -24,8 +32,8 @@ bool processUntil(Predicate done) {
 class WindowActivationTest : public ::testing::Test {
 protected:
     QtMainQueue mainQueue;
-    app::SimulatedHost host{{app::SimulatedHost::scenarioPathFromEnvironment(), 0, &mainQueue,
-                             standin::ClockMode::virtualTime}};
+    app::SimulatedHost host{
+        {app::SimulatedHost::scenarioPathFromEnvironment(), 0, &mainQueue, standin::ClockMode::virtualTime}};
     QWidget logicWindow;
     QWidget mainWindow;
     QWidget sheet{&mainWindow, Qt::Dialog};
@@ -42,6 +50,39 @@ protected:
 
     bool frontmostIs(int pid) { return host.world().frontmostPid() == pid; }
     bool focused(const QWidget& window) { return QGuiApplication::focusWindow() == window.windowHandle(); }
+    void settle() {
+        for (int round = 0; round < 20; ++round) QCoreApplication::processEvents();
+    }
+};
+
+// A question over a sheet of the chat window, made as the account sheet makes its Sign Out question.
+struct Question {
+    QDialog sheet;
+    QMessageBox box{&sheet};
+    QPushButton* signOut = nullptr;
+    int taken = 0;
+
+    explicit Question(QWidget& mainWindow) : sheet(&mainWindow) {
+        sheet.setModal(true);
+        sheet.resize(200, 150);
+        box.setWindowModality(Qt::WindowModal);
+        box.setText("Sign out of Corvane?");
+        signOut = box.addButton("Sign Out", QMessageBox::DestructiveRole);
+        box.addButton("Cancel", QMessageBox::RejectRole);
+        QObject::connect(signOut, &QPushButton::clicked, [this] { ++taken; });
+        sheet.open();
+        box.open();
+    }
+
+    // What the window system hands the question's window: the event goes to the window, which
+    // finds the button under the point, as for a click on the screen.
+    void mouse(QEvent::Type type) {
+        QWindow* window = box.windowHandle();
+        const QPointF at = signOut->mapTo(&box, QPointF(signOut->width() / 2.0, signOut->height() / 2.0));
+        QMouseEvent event(type, at, window->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QGuiApplication::sendEvent(window, &event);
+    }
 };
 
 TEST_F(WindowActivationTest, FrontmostFollowsTheWindowTheUserActivatesBothWays) {
@@ -148,6 +189,64 @@ TEST_F(WindowActivationTest, TheNoticeStaysOverLogicProWhicheverWindowTheUserAct
     for (int round = 0; round < 20; ++round) QCoreApplication::processEvents();
     shield.setWindow(nullptr);
     shield.setEnvironment({});
+}
+
+// A person's click is a press, a moment held and a release; the window manager activates the
+// window pressed on in between, and the activation must not move the click's window.
+TEST_F(WindowActivationTest, APersonsClickOnAQuestionOverTheChatWindowIsTakenWhicheverWindowWasActive) {
+    WindowActivation activation(host, logicWindow, mainWindow);
+    const int logic = host.world().logicPid();
+    struct Case {
+        const char* before;
+        std::function<void()> activate;
+    };
+    const std::vector<Case> cases = {
+        {"the question itself", [] {}},
+        {"Logic Pro's window, clicked by the user", [&] { logicWindow.activateWindow(); }},
+        {"Logic Pro brought forward by the agent",
+         [&] { ASSERT_TRUE(platform::workspace().activate(logic, platform::activation::kAllWindows)); }},
+    };
+    for (const auto& [before, activate] : cases) {
+        SCOPED_TRACE(before);
+        Question question(mainWindow);
+        ASSERT_TRUE(processUntil([&] { return focused(question.box); }));
+        activate();
+        settle();
+
+        question.mouse(QEvent::MouseMove);
+        question.mouse(QEvent::MouseButtonPress);
+        // The window manager's click to focus, then the button held while events are handled.
+        question.box.activateWindow();
+        settle();
+        EXPECT_TRUE(focused(question.box)) << "the activation moved away from the question mid-click";
+        question.mouse(QEvent::MouseButtonRelease);
+        EXPECT_EQ(question.taken, 1);
+    }
+}
+
+// Corvane coming forward (a turn's end, a click on its window) gives the keyboard to the question
+// over the chat window, where Escape answers it; the agent bringing Logic Pro forward leaves it there.
+TEST_F(WindowActivationTest, TheKeyboardStaysInAQuestionOverTheChatWindow) {
+    WindowActivation activation(host, logicWindow, mainWindow);
+    const int logic = host.world().logicPid();
+    Question question(mainWindow);
+    ASSERT_TRUE(processUntil([&] { return focused(question.box); }));
+
+    ASSERT_TRUE(platform::workspace().activate(logic, platform::activation::kAllWindows));
+    ASSERT_TRUE(processUntil([&] { return frontmostIs(logic); }));
+    settle();
+    EXPECT_TRUE(focused(question.box)) << "the agent took the keyboard from the question";
+
+    logicWindow.activateWindow();
+    ASSERT_TRUE(processUntil([&] { return focused(logicWindow); }));
+    platform::workspace().activateCurrentApplication(true);
+    ASSERT_TRUE(processUntil([&] { return frontmostIs(host.world().selfPid()); }));
+    settle();
+    ASSERT_TRUE(focused(question.box)) << "the keyboard went to the chat window the question blocks";
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QGuiApplication::sendEvent(QGuiApplication::focusWindow(), &escape);
+    EXPECT_FALSE(question.box.isVisible());
+    EXPECT_TRUE(question.sheet.isVisible());
 }
 
 }  // namespace

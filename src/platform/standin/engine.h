@@ -90,6 +90,7 @@ struct ClickState {
     std::string nodeSig;         // the node's rebuild signature at button down
     std::uint64_t nodeEpoch = 0;  // the stale epoch at button down
     std::uint64_t flags = 0;      // the modifiers held at button down
+    std::string windowKey;        // the Logic window the press went to
 };
 
 // One entry of an open menu; entries with children open a submenu.

@@ -181,7 +181,20 @@ bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
     e.flags = ev.flags;
     ClickState& click = hid ? hidClick : processClick;
     const ScreenWindow* win = nullptr;
-    if (hid) {
+    // With the button held since a press Logic's window took, the rest of the gesture goes to that
+    // window, wherever the pointer is and whichever application the user activated meanwhile, as
+    // the window server hands it on: a click on another application's window leaves a drag alone.
+    const bool heldGesture =
+        ev.type == platform::MouseEventType::leftDragged || ev.type == platform::MouseEventType::leftUp;
+    const ScreenWindow* held = hid && heldGesture && click.down && logicRunning && !click.windowKey.empty()
+                                   ? logicWindow(click.windowKey)
+                                   : nullptr;
+    if (held && held->visible && !held->minimised) {
+        cursor = ev.location;
+        e.pid = held->pid;
+        e.route = "hid";
+        win = held;
+    } else if (hid) {
         cursor = ev.location;
         const ScreenWindow* top = topmostAt(ev.location, true);
         e.pid = top ? top->pid : 0;
@@ -236,6 +249,7 @@ bool Engine::postMouse(bool hid, int pid, const platform::MouseEvent& ev) {
             click.down = true;
             click.at = ev.location;
             click.flags = ev.flags & kModifierMask;
+            click.windowKey = win->logicKey;
             holdNode(click, hit);
             e.element = describeNode(hit);
             e.place = placeOf(hit);

@@ -51,10 +51,12 @@ protected:
         return found;
     }
     // The program's drag gesture at the HID tap: down, 12 pt toward the end, 24 steps, up.
-    void drag(platform::Point from, platform::Point to) {
+    // `midway` runs once the drag has started.
+    void drag(platform::Point from, platform::Point to, const std::function<void()>& midway = {}) {
         auto& in = platform::input();
         in.postMouseAtHIDTap({MouseEventType::leftDown, from});
         in.postMouseAtHIDTap({MouseEventType::leftDragged, {from.x, from.y + (to.y >= from.y ? 12 : -12)}});
+        if (midway) midway();
         for (int i = 1; i <= 24; ++i)
             in.postMouseAtHIDTap(
                 {MouseEventType::leftDragged, {from.x + (to.x - from.x) * i / 24, from.y + (to.y - from.y) * i / 24}});
@@ -222,6 +224,39 @@ TEST_F(PluginWindowsTest, DropsMoveAPluginOnlyIntoAGapOfItsStrip) {
     EXPECT_EQ(chain("Lead Vox"), unchanged);
     EXPECT_EQ(world().ui().pluginWindows.at(0).title, "Lead Vox: Channel EQ");
     EXPECT_EQ(world().faults().dropMisses, 0);
+}
+
+// The user's clicks on another application's windows during a drag are not the drag's: the held
+// button's events go on to Logic's window, and only a new press needs Logic in front.
+TEST_F(PluginWindowsTest, ADragHeldInLogicGoesOnWhateverTheUserActivatesMeanwhile) {
+    auto slot = [&](int i) { return *world().slotFrame(0, i); };
+    const std::vector<std::string> moved{"Compressor", "Channel EQ", "Corvane"};
+    struct Case {
+        const char* midway;
+        std::function<void()> act;
+    };
+    for (const Case& c : {
+             Case{"the user activates Corvane", [&] { world().setFrontmost(world().selfPid()); }},
+             Case{"Corvane's window comes up over the strip",
+                  [&] {
+                      WindowSpec chat{0, "Corvane", {slot(0).x - 10, slot(0).y - 10, 400, 300}};
+                      chat.level = WindowSpec::Level::floating;
+                      world().addWindow(chat);
+                      world().setFrontmost(world().selfPid());
+                  }},
+         }) {
+        load(demoSong());
+        select("Lead Vox");
+        world().setFrontmost(logicPid());
+        drag({slot(0).x + 24, slot(0).y + 10}, World::center(*world().insertBarFrame(0, 2)), c.act);
+        EXPECT_EQ(chain("Lead Vox"), moved) << c.midway;
+        EXPECT_EQ(world().events(EventKind::mouse).back().outcome, "drop") << c.midway;
+
+        // A new press with Corvane in front is no drag of Logic's.
+        drag({slot(0).x + 24, slot(0).y + 10}, World::center(*world().insertBarFrame(0, 2)));
+        EXPECT_EQ(chain("Lead Vox"), moved) << c.midway;
+        EXPECT_EQ(world().events(EventKind::mouse).back().route, "stray") << c.midway;
+    }
 }
 
 TEST_F(PluginWindowsTest, SlotVariantsShowInTheTreeAndKeysStayWithThePluginWindow) {
