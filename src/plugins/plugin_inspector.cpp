@@ -104,7 +104,7 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
         // Where the slot lies, once a close is to come: the close may leave the slot's handle stale.
         std::optional<std::size_t> slotIndex;
         if (lastOpenedSlot_ && lastOpenedSlot_->ours) {
-            if (const auto mine = before.indexOf(lastOpenedSlot_->window, lastOpenedSlot_->title)) {
+            if (const auto mine = before.indexOf(lastOpenedSlot_->window, lastOpenedSlot_->title, lastOpenedSlot_->origin)) {
                 const auto slots = logicInspector_.findTrackPluginSlots(mainWindow);
                 for (std::size_t i = 0; i < slots.size(); ++i)
                     if (slots[i].element == slot.element) slotIndex = i;
@@ -152,7 +152,8 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
             return std::nullopt;
         }
         const bool ours = !before.holds(*window);
-        lastOpenedSlot_ = OpenedSlot{target.element, slot.name, *window, textOf(*window, ax::kTitle), ours};
+        lastOpenedSlot_ = OpenedSlot{target.element, slot.name, *window, textOf(*window, ax::kTitle),
+                                     window->point(ax::kPosition).value_or(platform::Point{}), ours};
     }
     opened.map = mapStore_.mapForPlugin(slot.name);
     return opened;

@@ -468,3 +468,74 @@ TEST(GeneratedCheckCases, APlugInWindowAnEarlierCallOpenedIsClosedWhereTheApplic
 
 }  // namespace
 }  // namespace corvane::generated
+
+namespace corvane::generated {
+namespace {
+
+// The same plug-in twice on one track, the user's window open on the first; a call on the second
+// opens a window of the same title, which is the turn's own and closed by its end, whatever the
+// handles do meanwhile.
+TEST(GeneratedCheckCases, APlugInWindowOfTheSameTitleAsTheUsersIsTheTurnsOwn) {
+    const nlohmann::json project = nlohmann::json::parse(R"({"buses":[],"lengthBars":64,"name":"Generated","tracks":[
+        {"inserts":[{"plugin":"Compressor"},{"plugin":"Compressor"}],"kind":"audio","name":"Kick"},
+        {"inserts":[{"plugin":"Channel EQ"}],"kind":"audio","name":"Bass"},
+        {"inArrange":false,"kind":"output","name":"Stereo Out"}]})");
+    const std::vector<std::vector<GeneratedCall>> turns{
+        {{"get_plugin_parameters", {{"plugin_index", 1}, {"track_name", "Kick"}}, std::nullopt},
+         {"get_plugin_parameters", {{"plugin_index", 0}, {"track_name", "Bass"}}, std::nullopt}},
+        {{"set_plugin_parameter",
+          {{"parameter_name", "Threshold"}, {"plugin_index", 1}, {"track_name", "Kick"}, {"value", "-20 dB"}},
+          std::nullopt},
+         {"set_track_mute", {{"enabled", true}, {"track_name", "Bass"}}, std::nullopt}},
+        {{"set_plugin_sidechain", {{"plugin_index", 1}, {"source", "Bass"}, {"track_name", "Kick"}}, std::nullopt},
+         {"get_plugin_parameters", {{"plugin_index", 0}, {"track_name", "Bass"}}, std::nullopt}}};
+    for (const char* stale : {"", "always", "afterReads 3"}) {
+        for (const auto& calls : turns) {
+            nlohmann::json scenario = scenarioOf(ProjectShape{});
+            scenario["project"] = project;
+            if (*stale) scenario["faults"]["staleAfter"] = stale;
+            Bench bench(scenario);
+            bench.world().openPluginWindowByHand(0, 0);
+            bench.world().drainMainQueue();
+            const ProjectState turnStart = ProjectState::read(bench.world());
+            for (const auto& call : calls) bench.call(call);
+            const ProjectState before = ProjectState::read(bench.world());
+            bench.endTurn();
+            EXPECT_EQ(turnEndViolations(turnStart, before, ProjectState::read(bench.world())),
+                      std::vector<std::string>{})
+                << "stale: '" << stale << "', first call " << calls.front().tool;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace corvane::generated
+
+namespace corvane::generated {
+namespace {
+
+// A twin run on its own inspector between two calls (as the check's run that learns a call's
+// length) leaves the checked run's inspector as it was: the turn's end still closes the window the
+// turn opened, never the user's that came to the front meanwhile.
+TEST(GeneratedCheckCases, ATwinRunOnAnotherInspectorLeavesTheCheckedRunAsItWas) {
+    nlohmann::json scenario = scenarioOf(ProjectShape{});
+    scenario["project"] = nlohmann::json::parse(R"({"buses":[],"lengthBars":64,"name":"Generated","tracks":[
+        {"inserts":[{"plugin":"Compressor"}],"kind":"audio","name":"Kick"},
+        {"inserts":[{"plugin":"Channel EQ"}],"kind":"audio","name":"Bass"},
+        {"inArrange":false,"kind":"output","name":"Stereo Out"}]})");
+    const GeneratedCall read{"get_plugin_parameters", {{"plugin_index", 0}, {"track_name", "Bass"}}, std::nullopt};
+    for (const bool twin : {false, true}) {
+        Bench bench(scenario);
+        bench.world().openPluginWindowByHand(0, 0);
+        bench.call(read);
+        if (twin) Bench(scenario).call(read);
+        bench.world().openPluginWindowByHand(0, 0);  // the user's window comes to the front
+        bench.endTurn();
+        std::vector<std::string> open;
+        for (const auto& w : bench.world().ui().pluginWindows) open.push_back(w.title);
+        EXPECT_EQ(open, std::vector<std::string>{"Kick: Compressor"}) << (twin ? "with" : "without") << " a twin";
+    }
+}
+
+}  // namespace
+}  // namespace corvane::generated
