@@ -412,6 +412,9 @@ public:
     // raised, when the window's close button was not found.
     bool closeOpenedPluginWindow(const AXElement& pluginWindow, const WindowsFound& before,
                                  const AXElement& mainWindow) const;
+    // The window of Logic Pro's own the user had in front (when not the main window) back in front,
+    // where a plug-in window that closed handed the front to the main window.
+    void raiseFrontOwn(const WindowsFound& before, const AXElement& mainWindow) const;
     std::optional<PluginViewPreference> readCurrentPluginView(const AXElement& menuButton) const;
     Outcome switchPluginWindowView(const AXElement& in, PluginViewPreference to) const;
     Outcome switchCurrentlyOpenPluginView(PluginViewPreference to) const;

@@ -432,10 +432,31 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
     const bool inEditor = kept.viewShownWindow == *window && kept.viewShown == PluginViewPreference::editor;
     if (!inEditor) switchPluginWindowView(*window, PluginViewPreference::editor);
     platform::pause(pacing::kEditorViewRestored);
-    if (closePluginWindow(*window)) return;
+    // The close hands the front to the main window: the one of Logic Pro's own the user had in
+    // front (the Mixer) goes back there. Only the windows up to it are read; the one closed and the
+    // main window are told by their handles.
+    WindowsFound before;
+    auto windowsNow = applicationElement(*logic).elements(ax::kWindows);
+    if (!windowsNow)  // a held handle gone stale: one made anew stands for the same process
+        windowsNow = platform::accessibility().applicationElement(logic->processIdentifier).elements(ax::kWindows);
+    if (const auto& windows = windowsNow)
+        for (const auto& w : *windows) {
+            if (w == *window) continue;
+            if (kept.mainWindow && w == kept.mainWindow) break;
+            w.prefetch({ax::kTitle, ax::kRole});
+            if (const std::string t = textOf(w, ax::kTitle); !isPluginWindowTitle(t)) {
+                // The Tracks window, unknown where no places were handed on, is raised by the close.
+                if (t.find("- Tracks") != std::string::npos) break;
+                before.frontOwn = w;
+                before.frontOwnTitle = t;
+                break;
+            }
+        }
+    if (closeOpenedPluginWindow(*window, before, AXElement{})) return;
     // The switch may have left the handle stale: the window is found again by its title and place,
     // never the user's window of the same plug-in on the same track.
-    if (const auto again = windowTitled(title, origin.value_or(Point{}))) closePluginWindow(*again);
+    if (const auto again = windowTitled(title, origin.value_or(Point{})))
+        closeOpenedPluginWindow(*again, before, AXElement{});
 }
 
 LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp, const AXElement& mainWindow) {
@@ -503,11 +524,15 @@ bool LogicInspector::closeOpenedPluginWindow(const AXElement& pluginWindow, cons
     // goes back there with no Stop between the two.
     const platform::HeldPauses closing;
     if (!closePluginWindow(pluginWindow)) return false;
-    if (!before.frontOwn || *before.frontOwn == mainWindow) return true;
-    if (before.frontOwn->performAction(ax::kRaise) != platform::AXError::invalidUIElement) return true;
+    raiseFrontOwn(before, mainWindow);
+    return true;
+}
+
+void LogicInspector::raiseFrontOwn(const WindowsFound& before, const AXElement& mainWindow) const {
+    if (!before.frontOwn || *before.frontOwn == mainWindow) return;
+    if (before.frontOwn->performAction(ax::kRaise) != platform::AXError::invalidUIElement) return;
     // Its handle went stale: found again by its title.
     if (const auto again = windowTitled(before.frontOwnTitle)) again->performAction(ax::kRaise);
-    return true;
 }
 
 bool LogicInspector::closePluginWindow(const AXElement& pluginWindow) const {

@@ -256,7 +256,11 @@ std::optional<AXElement> LogicInspector::findMenuItemByTitle(const AXElement& ax
     auto titled = [&](const AXElement& e) {
         return textOf(e, ax::kRole) == "AXMenuItem" && text::lowercased(textOf(e, ax::kTitle)) == needle;
     };
-    if (auto windows = axApp.elements(ax::kWindows))
+    auto windows = axApp.elements(ax::kWindows);
+    // A held handle read too often may no longer answer: one made anew stands for the same process.
+    if (int pid = 0; !windows && axApp.processIdentifier(pid) == platform::AXError::success)
+        windows = platform::accessibility().applicationElement(pid).elements(ax::kWindows);
+    if (windows)
         for (const auto& w : *windows)
             if (auto item = ax_tree::findFirst(w, maxDepth, titled)) return item;
     if (auto focused = axApp.element(ax::kFocusedUIElement)) return ax_tree::findFirst(*focused, maxDepth, titled);

@@ -64,9 +64,10 @@ struct Tool {
 // Reading a plug-in's parameters on the demo song, per call over the bench's run and steady:
 // through its map, and through the Controls view (whose two view switches cost their own round
 // trips) when it has none. A first call also looks through the window for what later ones find
-// where it lay, and the calls after it make up for that within the run.
-inline constexpr long kMappedParameters = 34;
-inline constexpr long kUnmappedParameters = 50;
+// where it lay, and the calls after it make up for that within the run. Each run's turn end lists
+// Logic Pro's windows up to the one of its own in front, which the close gives the front back to.
+inline constexpr long kMappedParameters = 36;
+inline constexpr long kUnmappedParameters = 52;
 inline constexpr long kFirstPluginWindow = 35;
 // Reporting on every track, in any session.
 inline constexpr long kPerTrack = 4;
