@@ -240,7 +240,7 @@ std::vector<AgentToolOutputPayload> ChatToolExecutor::executeToolCalls(
     outputs.reserve(calls.size());
     bool listened = false;
     // Between turns the user may have renamed or moved a track a collapsed folder hides.
-    if (roundIndex == 0) LogicInspector::KeptPlaces::startTurn();
+    if (roundIndex == 0) LogicInspector::KeptPlaces::startTurn(services_.logicInspector);
 
     for (std::size_t i = 0; i < calls.size(); ++i) {
         const AgentToolCall& call = calls[i];

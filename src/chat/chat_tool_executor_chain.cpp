@@ -66,9 +66,6 @@ std::optional<Track> selectTrack(const LogicInspector& logic, const std::string&
     return Track{selected->header.name, selected->mainWindow};
 }
 
-// How long each pause of a step finished after a Stop lasts at most.
-constexpr double kClosingOnceStopped = 0.05;
-
 // A Stop ends a chain edit at its next pause, whatever it had already done to the chain: the chain
 // then shown is read back, and a change from the one found is named in the stopped call's answer.
 class ChainLeftOnStop {
@@ -81,18 +78,8 @@ public:
     ~ChainLeftOnStop() {
         if (std::uncaught_exceptions() <= unwinding_) return;
         try {
+            // A plug-in inserted opens its window: the insert closes it when stopped.
             const auto now = namesOf(logic_.findTrackPluginSlots(track_.window));
-            // A plug-in inserted opens its window, which the edit would have closed next: closed
-            // here, its pauses cut short, so the turn's end has only its own window to close.
-            if (now.size() > found_.size()) {
-                const platform::HeldPauses closing(kClosingOnceStopped);
-                auto added = now;
-                for (const auto& name : found_)
-                    if (const auto at = std::find(added.begin(), added.end(), name); at != added.end()) added.erase(at);
-                for (const auto& name : added)
-                    if (const auto window = logic_.windowTitled(track_.name + ": " + name))
-                        logic_.closePluginWindow(*window);
-            }
             if (now != found_)
                 toolCall_.noteDone(track_.name + "'s plug-ins are now: " + (now.empty() ? "none" : joined(now)) +
                                    " (were: " + (found_.empty() ? "none" : joined(found_)) + ")");

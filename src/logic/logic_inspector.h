@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -19,6 +20,10 @@
 #include "platform/workspace.h"
 
 namespace corvane {
+
+namespace detail {
+struct InspectorPlaces;
+}
 
 // The one service object that reads and drives Logic Pro. Between calls it keeps where in Logic
 // Pro's windows things were found, and a few facts about those elements that change only with them
@@ -108,12 +113,13 @@ public:
         KeptPlaces(const KeptPlaces&) = delete;
         KeptPlaces& operator=(const KeptPlaces&) = delete;
 
-        // Off: nothing is handed on from one outermost KeptPlaces to the next (for comparisons).
-        static void setKeptBetweenCalls(bool kept);
-        static bool keptBetweenCalls();
+        // Off: nothing is handed on from one outermost KeptPlaces of the inspector to the next (for
+        // comparisons).
+        static void setKeptBetweenCalls(const LogicInspector& owner, bool kept);
+        static bool keptBetweenCalls(const LogicInspector& owner);
         // A turn starts: what the looks into collapsed folders learned is forgotten, as the user may
         // have renamed or moved a track they hide since.
-        static void startTurn();
+        static void startTurn(const LogicInspector& owner);
         // The folders a look into them opened within the open places and could not shut again.
         static std::vector<std::string> foldersLeftOpen();
     };
@@ -131,6 +137,10 @@ public:
     static constexpr const char* kLogicBundleIdentifier = "com.apple.logic10";
 
     explicit LogicInspector(std::vector<std::string> supportedBundleIdentifiers = {kLogicBundleIdentifier});
+    ~LogicInspector();
+    // A copy is an inspector of its own: it starts with no places kept and shares none.
+    LogicInspector(const LogicInspector& other);
+    LogicInspector& operator=(const LogicInspector& other);
 
     const std::vector<std::string>& supportedBundleIdentifiers() const { return supportedBundleIdentifiers_; }
 
@@ -217,7 +227,8 @@ public:
     ResolvedTrack resolveTrack(const std::string& named, bool lookIntoFolders = true) const;
     // Off: the look into collapsed folders opens and shuts them one at a time, each press with its
     // own pause, as it first did (for comparisons). On (the default): a level's folders together.
-    static void setFoldersOpenedTogether(bool together);
+    void setFoldersOpenedTogether(bool together) const;
+    bool foldersOpenedTogether() const;
     // Why a name that matches several tracks is not acted on, listing their numbers.
     static std::string ambiguousTrackMessage(const ResolvedTrack& resolved);
     // Why a track was not acted on when Logic Pro's track list could not be read.
@@ -378,21 +389,32 @@ public:
     // `mainWindow`, the main window as this call found it, is told by its handle without a read.
     struct WindowsFound {
         std::vector<AXElement> plugins;
-        std::vector<std::string> pluginTitles;  // as read then: a handle may go stale before it is compared
+        // As read then: a handle may go stale before it is compared.
+        std::vector<std::string> pluginTitles;
+        std::vector<Point> pluginOrigins;  // each window's top-left corner
         std::optional<AXElement> frontOwn;
         std::string frontOwnTitle;  // when it is not the main window, which is raised again by it
-        // Where the plug-in window is among them, by its handle or, once handles went stale, its title.
-        std::optional<std::size_t> indexOf(const AXElement& window, const std::string& title) const;
+        // Where a window held since earlier is among them: by its handle or, only where that handle
+        // went stale, as the window of its title and place on screen (the same plug-in twice on a
+        // track gives two windows one title).
+        std::optional<std::size_t> indexOf(const AXElement& held, const std::string& title, Point origin) const;
+        // Whether a window just found is one of them: the same handle or, only where the handle
+        // listed went stale, the window of the same title and place on screen.
         bool holds(const AXElement& window) const;
     };
-    // Logic Pro's window of that title, for one whose held handle went stale.
-    std::optional<AXElement> windowTitled(const std::string& title) const;
+    // Logic Pro's window of that title, for one whose held handle went stale; given `origin`, only
+    // one there (another window of the same plug-in on the same track has the same title).
+    std::optional<AXElement> windowTitled(const std::string& title,
+                                          std::optional<Point> origin = std::nullopt) const;
     static WindowsFound windowsFound(const AXElement& axApp, const AXElement& mainWindow = {});
     // Closes a plug-in window the call opened; the window the user had in front of Logic Pro's own,
     // to which the close hands the focus of another, comes back to the front. False, with nothing
     // raised, when the window's close button was not found.
     bool closeOpenedPluginWindow(const AXElement& pluginWindow, const WindowsFound& before,
                                  const AXElement& mainWindow) const;
+    // The window of Logic Pro's own the user had in front (when not the main window) back in front,
+    // where a plug-in window that closed handed the front to the main window.
+    void raiseFrontOwn(const WindowsFound& before, const AXElement& mainWindow) const;
     std::optional<PluginViewPreference> readCurrentPluginView(const AXElement& menuButton) const;
     Outcome switchPluginWindowView(const AXElement& in, PluginViewPreference to) const;
     Outcome switchCurrentlyOpenPluginView(PluginViewPreference to) const;
@@ -564,7 +586,9 @@ private:
     bool isFrontmost(int processIdentifier) const;
 
     std::vector<std::string> supportedBundleIdentifiers_;
-    std::uint64_t keptPlacesOwner_;  // tells this inspector's kept places from another's
+    // What the last outermost KeptPlaces opened for this inspector handed on to the next, and how
+    // it searches: this inspector's alone, so that another one (a twin run's) never touches them.
+    std::unique_ptr<detail::InspectorPlaces> places_;
 };
 
 // The input trace log: every synthetic key press and playhead move, one timestamped line each.

@@ -1,6 +1,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <exception>
 #include <optional>
 
 #include "logic/ax_read.h"
@@ -185,6 +186,9 @@ bool LogicInspector::navigatePluginMenu(const AXElement& openedFrom, const std::
     return false;
 }
 
+// How long each pause of a close after a Stop lasts at most.
+constexpr double kClosingOnceStopped = 0.05;
+
 Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string& pluginName,
                                   std::optional<int> slotIndex, std::vector<InsertSlot>* chainAfter) const {
     const KeptPlaces places;  // the chain is read back after each pause
@@ -235,6 +239,29 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
     const std::vector<std::string> before = slotNames(stripWasEmpty ? findTrackPluginSlots(toTrackIn) : slots);
     const int asked = k == -1 ? static_cast<int>(before.size()) : k;
 
+    // The windows before the insert opens its plug-in's: only that one is closed, and the window the
+    // user had in front of Logic Pro's own comes back there.
+    const auto logic = logicApplication();
+    const auto windowsBefore = logic ? windowsFound(applicationElement(*logic), toTrackIn) : WindowsFound{};
+    // Stopped from the press on: the window the insert opened is closed all the same, its pauses cut
+    // short, so that the turn's end has only its own window to close.
+    struct ClosedWhenStopped {
+        const LogicInspector& inspector;
+        const std::optional<platform::RunningApplication>& logic;
+        const WindowsFound& before;
+        const AXElement& in;
+        int unwinding = std::uncaught_exceptions();
+        ~ClosedWhenStopped() {
+            if (std::uncaught_exceptions() <= unwinding || !logic) return;
+            try {
+                const platform::HeldPauses closing(kClosingOnceStopped);
+                if (auto window = inspector.findPluginWindow(applicationElement(*logic), in);
+                    window && !before.holds(*window))
+                    inspector.closeOpenedPluginWindow(*window, before, in);
+            } catch (...) {
+            }
+        }
+    } closedWhenStopped{*this, logic, windowsBefore, toTrackIn};
     bar->performAction(ax::kPress);
     platform::pause(pacing::kInsertMenuOpens);
     // The menu hangs below the bar pressed. A press that rebuilt the strip leaves the bar's handle
@@ -257,11 +284,9 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
     }
 
     platform::pause(pacing::kInsertedWindowOpens);
-    auto logic = logicApplication();
-    if (logic) {
-        auto axApp = applicationElement(*logic);
-        if (auto window = findPluginWindow(axApp, toTrackIn)) closePluginWindow(*window);
-    }
+    if (logic)
+        if (auto window = findPluginWindow(applicationElement(*logic), toTrackIn); window && !windowsBefore.holds(*window))
+            closeOpenedPluginWindow(*window, windowsBefore, toTrackIn);
 
     // Success only once the chain reads back with the plug-in where it was asked for.
     std::string needle = text::lowercased(text::trimmingWhitespace(pluginName));
@@ -295,6 +320,14 @@ Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertS
         return {false, fmt::format("Could not find {} in the selected track's chain. Chain: {}", pluginSlot.name,
                                    joined(before))};
 
+    // A plug-in window of the slot closes with it and hands the front to the main window: the window
+    // of Logic Pro's own the user had in front goes back there.
+    const auto logic = logicApplication();
+    const auto windowsBefore = logic ? windowsFound(applicationElement(*logic), fromTrackIn) : WindowsFound{};
+    const auto frontBack = [&] {
+        if (logic && windowsFound(applicationElement(*logic), fromTrackIn).plugins.size() < windowsBefore.plugins.size())
+            raiseFrontOwn(windowsBefore, fromTrackIn);
+    };
     listButton->performAction(ax::kPress);
     platform::pause(pacing::kMenuOpens);
     // The second entry of the slot's menu takes the plug-in out of the slot.
@@ -310,8 +343,10 @@ Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertS
         if (attempt > 0) platform::pause(pacing::kChainReadBackRetry);
         after = slotNames(findTrackPluginSlots(fromTrackIn));
         if (after.size() + 1 == before.size() &&
-            std::count(after.begin(), after.end(), pluginSlot.name) + 1 == instances)
+            std::count(after.begin(), after.end(), pluginSlot.name) + 1 == instances) {
+            frontBack();
             return {true, "Removed " + pluginSlot.name};
+        }
     }
     return {false,
             fmt::format("Could not remove {}: it is still in the chain. Chain: {}", pluginSlot.name, joined(after))};

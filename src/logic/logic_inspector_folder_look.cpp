@@ -26,8 +26,6 @@ namespace {
 
 using detail::kHeaderChildReads;
 
-std::atomic<bool> gOpenedTogether{true};
-
 // How long each pause of a look into the folders lasts once Stop is pressed: the folders are
 // still closed again, only quicker.
 constexpr double kLookOnceStopped = 0.05;
@@ -338,7 +336,9 @@ private:
 
 }  // namespace
 
-void LogicInspector::setFoldersOpenedTogether(bool together) { gOpenedTogether = together; }
+void LogicInspector::setFoldersOpenedTogether(bool together) const { places_->foldersOpenedTogether = together; }
+
+bool LogicInspector::foldersOpenedTogether() const { return places_->foldersOpenedTogether.load(); }
 
 std::vector<LogicInspector::TrackHeader> detail::hiddenTracks(const LogicInspector& logic, AXElement& window,
                                                               const std::vector<LogicInspector::TrackHeader>& shown,
@@ -349,7 +349,7 @@ std::vector<LogicInspector::TrackHeader> detail::hiddenTracks(const LogicInspect
     looked = false;
     if (kept.open > 0 && kept.hiddenLooked && kept.hiddenBehind == behind) return kept.hidden;
     FolderLook look(logic, window, shown);
-    if (gOpenedTogether)
+    if (logic.foldersOpenedTogether())
         look.together(shown);
     else
         look.oneByOne(shown, 0);

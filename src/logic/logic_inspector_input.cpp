@@ -30,10 +30,20 @@ platform::MouseEvent mouse(platform::MouseEventType type, platform::Point p) { r
 }  // namespace
 
 LogicInspector::LogicInspector(std::vector<std::string> supportedBundleIdentifiers)
-    : supportedBundleIdentifiers_(std::move(supportedBundleIdentifiers)), keptPlacesOwner_([] {
-          static std::atomic<std::uint64_t> inspectors{0};
-          return ++inspectors;
-      }()) {}
+    : supportedBundleIdentifiers_(std::move(supportedBundleIdentifiers)),
+      places_(std::make_unique<detail::InspectorPlaces>()) {}
+
+LogicInspector::~LogicInspector() = default;
+
+LogicInspector::LogicInspector(const LogicInspector& other) : LogicInspector(other.supportedBundleIdentifiers_) {}
+
+LogicInspector& LogicInspector::operator=(const LogicInspector& other) {
+    if (this != &other) {
+        supportedBundleIdentifiers_ = other.supportedBundleIdentifiers_;
+        places_ = std::make_unique<detail::InspectorPlaces>();
+    }
+    return *this;
+}
 
 std::optional<platform::RunningApplication> LogicInspector::logicApplication() const {
     for (const auto& app : platform::workspace().runningApplications()) {

@@ -4,7 +4,9 @@
 // Accessibility vocabulary with, and the small readings several of them share.
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -74,7 +76,7 @@ struct HeaderParent {
 // thing before it is used, as described there.
 struct KeptPlaces {
     int open = 0;
-    std::uint64_t owner = 0;  // the inspector they are kept for; 0 for none
+    InspectorPlaces* owner = nullptr;  // where the outermost hands them on; none for an owner-less one
     int applicationPid = 0;
     AXElement application;
     AXElement mainWindow;  // the window found to hold the track list
@@ -145,6 +147,14 @@ struct KeptPlaces {
     std::vector<std::string> foldersLeftOpen;
 };
 KeptPlaces& keptPlaces();
+
+// An inspector's own: what its last outermost KeptPlaces handed on, and its search switches.
+struct InspectorPlaces {
+    std::mutex mutex;
+    KeptPlaces handedOn;  // guarded by mutex
+    std::atomic<bool> keptBetweenCalls{true};
+    std::atomic<bool> foldersOpenedTogether{true};
+};
 
 // Whether the track list, as these headers (by number) show it, may leave out tracks Logic Pro
 // has (see LogicInspector::mayHideTracks).

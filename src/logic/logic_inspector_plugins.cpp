@@ -426,14 +426,37 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
         window = *found;
     }
     const std::string title = textOf(*window, ax::kTitle);
+    const auto origin = window->point(ax::kPosition);
     // Leave it in its editor view, so that the next open shows the plug-in's own face; a window the
     // turn's calls saw in its editor view and never switched is in it still.
     const bool inEditor = kept.viewShownWindow == *window && kept.viewShown == PluginViewPreference::editor;
     if (!inEditor) switchPluginWindowView(*window, PluginViewPreference::editor);
     platform::pause(pacing::kEditorViewRestored);
-    if (closePluginWindow(*window)) return;
-    // The switch may have left the handle stale: the window is found again by its title.
-    if (const auto again = windowTitled(title)) closePluginWindow(*again);
+    // The close hands the front to the main window: the one of Logic Pro's own the user had in
+    // front (the Mixer) goes back there. Only the windows up to it are read; the one closed and the
+    // main window are told by their handles.
+    WindowsFound before;
+    auto windowsNow = applicationElement(*logic).elements(ax::kWindows);
+    if (!windowsNow)  // a held handle gone stale: one made anew stands for the same process
+        windowsNow = platform::accessibility().applicationElement(logic->processIdentifier).elements(ax::kWindows);
+    if (const auto& windows = windowsNow)
+        for (const auto& w : *windows) {
+            if (w == *window) continue;
+            if (kept.mainWindow && w == kept.mainWindow) break;
+            w.prefetch({ax::kTitle, ax::kRole});
+            if (const std::string t = textOf(w, ax::kTitle); !isPluginWindowTitle(t)) {
+                // The Tracks window, unknown where no places were handed on, is raised by the close.
+                if (t.find("- Tracks") != std::string::npos) break;
+                before.frontOwn = w;
+                before.frontOwnTitle = t;
+                break;
+            }
+        }
+    if (closeOpenedPluginWindow(*window, before, AXElement{})) return;
+    // The switch may have left the handle stale: the window is found again by its title and place,
+    // never the user's window of the same plug-in on the same track.
+    if (const auto again = windowTitled(title, origin.value_or(Point{})))
+        closeOpenedPluginWindow(*again, before, AXElement{});
 }
 
 LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp, const AXElement& mainWindow) {
@@ -449,10 +472,11 @@ LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp
             if (!found.frontOwn) found.frontOwn = window;
             continue;
         }
-        window.prefetch({ax::kTitle, ax::kRole});
+        window.prefetch({ax::kTitle, ax::kRole, ax::kPosition});
         if (const std::string title = textOf(window, ax::kTitle); isPluginWindowTitle(title)) {
             found.plugins.push_back(window);
             found.pluginTitles.push_back(title);
+            found.pluginOrigins.push_back(window.point(ax::kPosition).value_or(Point{}));
         } else if (!found.frontOwn) {
             found.frontOwn = window;
             found.frontOwnTitle = title;
@@ -461,27 +485,36 @@ LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp
     return found;
 }
 
-std::optional<std::size_t> LogicInspector::WindowsFound::indexOf(const AXElement& window,
-                                                                  const std::string& title) const {
-    if (const auto held = std::find(plugins.begin(), plugins.end(), window); held != plugins.end())
-        return static_cast<std::size_t>(held - plugins.begin());
-    if (const auto titled = std::find(pluginTitles.begin(), pluginTitles.end(), title);
-        !title.empty() && titled != pluginTitles.end())
-        return static_cast<std::size_t>(titled - pluginTitles.begin());
+std::optional<std::size_t> LogicInspector::WindowsFound::indexOf(const AXElement& held, const std::string& title,
+                                                                  Point origin) const {
+    if (const auto same = std::find(plugins.begin(), plugins.end(), held); same != plugins.end())
+        return static_cast<std::size_t>(same - plugins.begin());
+    if (title.empty() || !ax_read::gone(held, ax::kTitle)) return std::nullopt;
+    for (std::size_t i = 0; i < plugins.size(); ++i)
+        if (pluginTitles[i] == title && pluginOrigins[i] == origin) return i;
     return std::nullopt;
 }
 
 bool LogicInspector::WindowsFound::holds(const AXElement& window) const {
-    return std::find(plugins.begin(), plugins.end(), window) != plugins.end() ||
-           indexOf(window, textOf(window, ax::kTitle)).has_value();
+    if (std::find(plugins.begin(), plugins.end(), window) != plugins.end()) return true;
+    window.prefetch({ax::kTitle, ax::kPosition});
+    const std::string title = textOf(window, ax::kTitle);
+    const auto origin = window.point(ax::kPosition);
+    if (title.empty() || !origin) return false;
+    for (std::size_t i = 0; i < plugins.size(); ++i)
+        if (pluginTitles[i] == title && pluginOrigins[i] == *origin && ax_read::gone(plugins[i], ax::kTitle))
+            return true;
+    return false;
 }
 
-std::optional<AXElement> LogicInspector::windowTitled(const std::string& title) const {
+std::optional<AXElement> LogicInspector::windowTitled(const std::string& title, std::optional<Point> origin) const {
     if (title.empty()) return std::nullopt;
     if (const auto logic = logicApplication())
         if (const auto windows = applicationElement(*logic).elements(ax::kWindows))
-            for (const auto& w : *windows)
-                if (textOf(w, ax::kTitle) == title) return w;
+            for (const auto& w : *windows) {
+                w.prefetch({ax::kTitle, ax::kPosition});
+                if (textOf(w, ax::kTitle) == title && (!origin || w.point(ax::kPosition) == origin)) return w;
+            }
     return std::nullopt;
 }
 
@@ -491,11 +524,15 @@ bool LogicInspector::closeOpenedPluginWindow(const AXElement& pluginWindow, cons
     // goes back there with no Stop between the two.
     const platform::HeldPauses closing;
     if (!closePluginWindow(pluginWindow)) return false;
-    if (!before.frontOwn || *before.frontOwn == mainWindow) return true;
-    if (before.frontOwn->performAction(ax::kRaise) != platform::AXError::invalidUIElement) return true;
+    raiseFrontOwn(before, mainWindow);
+    return true;
+}
+
+void LogicInspector::raiseFrontOwn(const WindowsFound& before, const AXElement& mainWindow) const {
+    if (!before.frontOwn || *before.frontOwn == mainWindow) return;
+    if (before.frontOwn->performAction(ax::kRaise) != platform::AXError::invalidUIElement) return;
     // Its handle went stale: found again by its title.
     if (const auto again = windowTitled(before.frontOwnTitle)) again->performAction(ax::kRaise);
-    return true;
 }
 
 bool LogicInspector::closePluginWindow(const AXElement& pluginWindow) const {

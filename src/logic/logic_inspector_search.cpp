@@ -1,9 +1,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
-#include <mutex>
 
 #include "logic/ax_read.h"
 #include "logic/ax_tree.h"
@@ -258,7 +256,11 @@ std::optional<AXElement> LogicInspector::findMenuItemByTitle(const AXElement& ax
     auto titled = [&](const AXElement& e) {
         return textOf(e, ax::kRole) == "AXMenuItem" && text::lowercased(textOf(e, ax::kTitle)) == needle;
     };
-    if (auto windows = axApp.elements(ax::kWindows))
+    auto windows = axApp.elements(ax::kWindows);
+    // A held handle read too often may no longer answer: one made anew stands for the same process.
+    if (int pid = 0; !windows && axApp.processIdentifier(pid) == platform::AXError::success)
+        windows = platform::accessibility().applicationElement(pid).elements(ax::kWindows);
+    if (windows)
         for (const auto& w : *windows)
             if (auto item = ax_tree::findFirst(w, maxDepth, titled)) return item;
     if (auto focused = axApp.element(ax::kFocusedUIElement)) return ax_tree::findFirst(*focused, maxDepth, titled);
@@ -293,24 +295,19 @@ KeptPlaces& keptPlaces() {
 }
 }  // namespace detail
 
-namespace {
-// What the last outermost KeptPlaces of an inspector to close remembered, for the next one opened
-// for it on any thread.
-std::mutex gHandedOnMutex;
-detail::KeptPlaces gHandedOn;
-std::atomic<bool> gKeptBetweenCalls{true};
-}  // namespace
-
 LogicInspector::KeptPlaces::KeptPlaces() { ++detail::keptPlaces().open; }
 
 LogicInspector::KeptPlaces::KeptPlaces(const LogicInspector& owner) {
     auto& kept = detail::keptPlaces();
-    if (kept.open++ > 0 || !gKeptBetweenCalls.load()) return;
-    const std::lock_guard lock(gHandedOnMutex);
-    if (gHandedOn.owner == owner.keptPlacesOwner_) kept = gHandedOn;
+    if (kept.open++ > 0 || !owner.places_->keptBetweenCalls.load()) return;
+    auto& own = *owner.places_;
+    {
+        const std::lock_guard lock(own.mutex);
+        kept = own.handedOn;
+    }
     kept.listing = {};
     kept.open = 1;
-    kept.owner = owner.keptPlacesOwner_;
+    kept.owner = &own;
     kept.applicationChecked = false;  // the process may have gone meanwhile
     kept.listedNow = false;           // a row may have been renamed meanwhile
     kept.foldersLeftOpen.clear();
@@ -319,26 +316,29 @@ LogicInspector::KeptPlaces::KeptPlaces(const LogicInspector& owner) {
 LogicInspector::KeptPlaces::~KeptPlaces() {
     auto& kept = detail::keptPlaces();
     if (--kept.open > 0) return;
-    if (kept.owner != 0 && gKeptBetweenCalls.load()) {
-        const std::lock_guard lock(gHandedOnMutex);
-        gHandedOn = kept;
+    if (kept.owner && kept.owner->keptBetweenCalls.load()) {
+        const std::lock_guard lock(kept.owner->mutex);
+        kept.owner->handedOn = kept;
     }
     kept = {};
 }
 
-void LogicInspector::KeptPlaces::setKeptBetweenCalls(bool kept) {
-    gKeptBetweenCalls = kept;
-    const std::lock_guard lock(gHandedOnMutex);
-    gHandedOn = {};
+void LogicInspector::KeptPlaces::setKeptBetweenCalls(const LogicInspector& owner, bool kept) {
+    owner.places_->keptBetweenCalls = kept;
+    const std::lock_guard lock(owner.places_->mutex);
+    owner.places_->handedOn = {};
 }
 
-bool LogicInspector::KeptPlaces::keptBetweenCalls() { return gKeptBetweenCalls.load(); }
+bool LogicInspector::KeptPlaces::keptBetweenCalls(const LogicInspector& owner) {
+    return owner.places_->keptBetweenCalls.load();
+}
 
-void LogicInspector::KeptPlaces::startTurn() {
-    const std::lock_guard lock(gHandedOnMutex);
-    gHandedOn.hiddenLooked = false;
-    gHandedOn.hiddenBehind.clear();
-    gHandedOn.hidden.clear();
+void LogicInspector::KeptPlaces::startTurn(const LogicInspector& owner) {
+    const std::lock_guard lock(owner.places_->mutex);
+    auto& handedOn = owner.places_->handedOn;
+    handedOn.hiddenLooked = false;
+    handedOn.hiddenBehind.clear();
+    handedOn.hidden.clear();
 }
 
 std::vector<std::string> LogicInspector::KeptPlaces::foldersLeftOpen() { return detail::keptPlaces().foldersLeftOpen; }

@@ -142,7 +142,10 @@ Result MappedPluginWriter::write(const ParameterDef& def, const std::string& val
         if (changedWhenStopped) {
             std::string changed;
             auto note = [&](const ParameterDef& d, const std::optional<std::string>& was) {
-                const auto now = Held{d, window, again}.shown();
+                auto now = Held{d, window, again}.shown();
+                // Read through the window found anew where what the write held no longer answers.
+                if (!now && again)
+                    if (const auto anew = again()) now = MappedPluginReader::read(d, *anew, nullptr).display;
                 if (now != was)
                     changed += (changed.empty() ? "" : "; ") + d.label + ": " + was.value_or("?") + kArrow + now.value_or("?");
             };

@@ -104,11 +104,23 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
         // Where the slot lies, once a close is to come: the close may leave the slot's handle stale.
         std::optional<std::size_t> slotIndex;
         if (lastOpenedSlot_ && lastOpenedSlot_->ours) {
-            if (const auto mine = before.indexOf(lastOpenedSlot_->window, lastOpenedSlot_->title)) {
+            if (const auto mine = before.indexOf(lastOpenedSlot_->window, lastOpenedSlot_->title, lastOpenedSlot_->origin)) {
                 const auto slots = logicInspector_.findTrackPluginSlots(mainWindow);
                 for (std::size_t i = 0; i < slots.size(); ++i)
                     if (slots[i].element == slot.element) slotIndex = i;
-                logicInspector_.closeOpenedPluginWindow(before.plugins[*mine], before, mainWindow);
+                // A plug-in window opens in the view it closed in: one left in its Controls view
+                // would open there for the user.
+                AXElement mineNow = before.plugins[*mine];
+                if (currentView_ != PluginViewPreference::editor) {
+                    logicInspector_.switchPluginWindowView(mineNow, PluginViewPreference::editor);
+                    platform::pause(pacing::kEditorViewRestored);
+                    // The switch may have left the handle stale: found again by its title and place.
+                    if (ax_read::gone(mineNow, ax::kTitle))
+                        if (const auto again =
+                                logicInspector_.windowTitled(before.pluginTitles[*mine], before.pluginOrigins[*mine]))
+                            mineNow = *again;
+                }
+                logicInspector_.closeOpenedPluginWindow(mineNow, before, mainWindow);
                 before.plugins.erase(before.plugins.begin() + static_cast<std::ptrdiff_t>(*mine));
                 before.pluginTitles.erase(before.pluginTitles.begin() + static_cast<std::ptrdiff_t>(*mine));
             }
@@ -152,7 +164,8 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
             return std::nullopt;
         }
         const bool ours = !before.holds(*window);
-        lastOpenedSlot_ = OpenedSlot{target.element, slot.name, *window, textOf(*window, ax::kTitle), ours};
+        lastOpenedSlot_ = OpenedSlot{target.element, slot.name, *window, textOf(*window, ax::kTitle),
+                                     window->point(ax::kPosition).value_or(platform::Point{}), ours};
     }
     opened.map = mapStore_.mapForPlugin(slot.name);
     return opened;

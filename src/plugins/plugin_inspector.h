@@ -55,7 +55,8 @@ private:
         AXElement element;
         std::string name;
         AXElement window;  // the plug-in window that opened for it
-        std::string title;  // the window's, which finds it again once its handle went stale
+        std::string title;  // the window's, which with its place finds it again once its handle went stale
+        platform::Point origin;
         bool ours = true;   // opened by this turn's calls, not by the user
     };
     enum class OpenFailure { notRunning, couldNotOpen };

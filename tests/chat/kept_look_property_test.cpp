@@ -101,8 +101,6 @@ json projectOf(const standin::Project& p) {
 
 // The steps run on a fresh simulated Logic Pro: after each, its answer and the project.
 std::vector<json> run(const json& song, const std::vector<Step>& steps, const std::string& stale, bool quick) {
-    LogicInspector::KeptPlaces::setKeptBetweenCalls(quick);
-    LogicInspector::setFoldersOpenedTogether(quick);
     ClosedPort port;
     standin::World world(song);
     world.updateFaults([&](standin::Faults& f) {
@@ -111,6 +109,8 @@ std::vector<json> run(const json& song, const std::vector<Step>& steps, const st
     });
     const platform::ScopedServices scoped(world.services());
     TurnServices s;
+    LogicInspector::KeptPlaces::setKeptBetweenCalls(s.logic, quick);
+    s.logic.setFoldersOpenedTogether(quick);
     auto host = std::make_shared<FakeToolHost>();
     ChatToolExecutor executor({s.inventory, s.conversations, s.memories, s.logic, s.plugins, s.logger, host});
     const std::string thread = s.conversations.createThread(std::string("Demo Song")).currentThreadID;
@@ -133,8 +133,6 @@ std::vector<json> run(const json& song, const std::vector<Step>& steps, const st
                                                    signature);
         seen.push_back({{"answer", json::parse(out.at(0).outputJSON)}, {"project", projectOf(world.project())}});
     }
-    LogicInspector::KeptPlaces::setKeptBetweenCalls(true);
-    LogicInspector::setFoldersOpenedTogether(true);
     return seen;
 }
 

@@ -253,9 +253,27 @@ void checkChainStated(const ProjectState& before, const ProjectState& after, con
         out.push_back("stated chain differs: were '" + m[3].str() + "', the chain was '" + chainText(*was) + "'");
 }
 
-void checkWindowOrder(const GeneratedCall& c, const ProjectState& before, const ProjectState& after,
-                      std::vector<std::string>& out) {
-    if (!isReadingTool(c.tool)) return;
+void checkReopenViews(const ProjectState& start, const ProjectState& before, const ProjectState& after,
+                      const std::string& by, std::vector<std::string>& out) {
+    const auto open = [](const ProjectState& s, int slot) {
+        return std::any_of(s.ui["pluginWindows"].begin(), s.ui["pluginWindows"].end(),
+                           [&](const json& w) { return w["slot"] == slot; });
+    };
+    // Only windows closed at both ends: an open window's view is the one it shows.
+    for (const auto& [slot, view] : after.reopenViews) {
+        const auto was = start.reopenViews.find(slot);
+        if (was == start.reopenViews.end() || was->second == view || open(start, slot) || open(after, slot)) continue;
+        std::string title;
+        for (const auto* state : {&before, &start})
+            for (const auto& w : state->ui["pluginWindows"])
+                if (w["slot"] == slot && title.empty()) title = w["title"].get<std::string>();
+        out.push_back("left behind: " + by + " leaves the plug-in window of slot " + std::to_string(slot) +
+                      (title.empty() ? "" : " ('" + title + "')") + " to open in its " + view + " view, not " +
+                      was->second);
+    }
+}
+
+std::optional<std::string> windowOrderChange(const ProjectState& before, const ProjectState& after) {
     std::vector<std::string> plugins;
     for (const auto* state : {&before, &after})
         for (const auto& w : state->ui["pluginWindows"]) plugins.push_back(w["title"].get<std::string>());
@@ -270,8 +288,14 @@ void checkWindowOrder(const GeneratedCall& c, const ProjectState& before, const 
     };
     const auto was = common(before.ui["windows"], after.ui["windows"]);
     const auto is = common(after.ui["windows"], before.ui["windows"]);
-    if (was != is)
-        out.push_back("reading changed: the windows' order " + json(was).dump() + " -> " + json(is).dump());
+    if (was == is) return std::nullopt;
+    return "the windows' order " + json(was).dump() + " -> " + json(is).dump();
+}
+
+void checkWindowOrder(const GeneratedCall& c, const ProjectState& before, const ProjectState& after,
+                      std::vector<std::string>& out) {
+    if (const auto change = windowOrderChange(before, after))
+        out.push_back(std::string(isReadingTool(c.tool) ? "reading changed: " : "unnamed change: ") + *change);
 }
 
 void checkPlayhead(const GeneratedCall& c, const ProjectState& before, const ProjectState& after, double took,

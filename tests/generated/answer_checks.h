@@ -22,7 +22,13 @@ void checkStatedValues(const GeneratedCall& c, const standin::Project& bp, const
 // A stopped chain edit's "now: …" and "(were: …)" are the chain after and before.
 void checkChainStated(const ProjectState& before, const ProjectState& after, const std::string& said,
                       std::vector<std::string>& out);
-// A reading tool leaves Logic Pro's windows in the order it found them.
+// A plug-in window closed at `start` and after `after` opens again in the view it did at `start`
+// (`before`: just before the call or the turn's end that `by` names).
+void checkReopenViews(const ProjectState& start, const ProjectState& before, const ProjectState& after,
+                      const std::string& by, std::vector<std::string>& out);
+// How Logic Pro's own windows open both before and after changed their order, if they did.
+std::optional<std::string> windowOrderChange(const ProjectState& before, const ProjectState& after);
+// Every call leaves Logic Pro's own windows in the order it found them.
 void checkWindowOrder(const GeneratedCall& c, const ProjectState& before, const ProjectState& after,
                       std::vector<std::string>& out);
 // A listen names the bar it leaves the playhead on, its start bar once it played to the end; a

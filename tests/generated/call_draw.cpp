@@ -184,8 +184,12 @@ json genArgs(const std::string& tool, const standin::Project& project) {
         a["action"] = *rc::gen::elementOf(std::vector<std::string>{"play", "stop", "go_to_beginning"});
     } else if (tool == "set_track_volume") {
         const json value =
-            *rc::gen::elementOf(std::vector<json>{"-6 dB", "0 dB", "+6 dB", "6 dB", "-96 dB", "-20 dB", "-60 dB",
-                                                  "3.4 dB", 0, 255, 225, 128, "+3", "-10", "+40", "12 dB"});
+            *rc::gen::weightedOneOf<json>({{4, rc::gen::elementOf(std::vector<json>{
+                                                   "-6 dB", "0 dB", "+6 dB", "6 dB", "-96 dB", "-20 dB", "-60 dB",
+                                                   "3.4 dB", 0, 255, 225, 128, "+3", "-10", "+40", "12 dB"})},
+                                           // between two of the fader's steps: the level shown is not the one asked
+                                           {1, rc::gen::elementOf(std::vector<json>{"-6.1 dB", "-12.3 dB",
+                                                                                    "-33.3 dB"})}});
         if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
             a["track_name"] = name();
             a["value"] = value;
@@ -332,13 +336,46 @@ rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vecto
     });
 }
 
-rc::Gen<double> genStopMoment(double length) {
+rc::Gen<double> genStopMoment(double length, const std::vector<double>& presses) {
     const double millis = std::max(0.0, std::floor(length * 1000));
     const auto before = [millis](double last) { return std::max(0.0, millis - last * 1000) / 1000; };
-    return rc::gen::weightedOneOf<double>(
-        {{1, rc::gen::just(0.0)},
-         {4, rc::gen::map(rc::gen::inRange(0, 1000), [millis](int f) { return std::floor(millis * f / 1000) / 1000; })},
-         {2, rc::gen::map(rc::gen::elementOf(std::vector<double>{0.002, 0.01, 0.05, 0.2, 0.35, 0.65}), before)}});
+    const auto start = rc::gen::just(0.0);
+    const auto along =
+        rc::gen::map(rc::gen::inRange(0, 1000), [millis](int f) { return std::floor(millis * f / 1000) / 1000; });
+    const auto last = rc::gen::map(rc::gen::elementOf(std::vector<double>{0.002, 0.01, 0.05, 0.2, 0.35, 0.65}), before);
+    if (presses.empty()) return rc::gen::weightedOneOf<double>({{1, start}, {4, along}, {2, last}});
+    const auto afterPress =
+        rc::gen::map(rc::gen::elementOf(presses), [](double at) { return std::floor(at * 1000) / 1000 + 0.001; });
+    return rc::gen::weightedOneOf<double>({{1, start}, {4, along}, {2, last}, {3, afterPress}});
+}
+
+std::optional<GeneratedCall> prerequisiteWrite(const standin::Project& project, const PluginMapStore& maps) {
+    std::vector<std::pair<int, std::size_t>> slots;  // track id, slot
+    for (int id : plainTracks(project, [](const standin::Track&) { return true; })) {
+        const auto& inserts = project.trackById(id)->strip.inserts;
+        for (std::size_t i = 0; i < inserts.size(); ++i)
+            if (const PluginMap* map = maps.mapForPlugin(inserts[i].plugin))
+                if (std::any_of(map->parameters.begin(), map->parameters.end(),
+                                [](const ParameterDef& d) { return d.writePrereq.has_value(); }))
+                    slots.push_back({id, i});
+    }
+    if (slots.empty()) return std::nullopt;
+    const auto [id, slot] = *rc::gen::elementOf(slots);
+    const standin::Track* t = project.trackById(id);
+    const std::string plugin = t->strip.inserts[slot].plugin;
+    std::vector<std::string> labels;
+    for (const auto& d : maps.mapForPlugin(plugin)->parameters)
+        if (d.writePrereq) labels.push_back(d.label);
+    const std::string label = *rc::gen::elementOf(labels);
+    std::string value = "50";
+    for (const auto& p : settableParams(project, plugin))
+        if (p.label == label) value = drawValueFor(p);
+    return GeneratedCall{"set_plugin_parameter",
+                         {{"track_name", t->name},
+                          {"plugin_index", static_cast<int>(slot)},
+                          {"parameter_name", label},
+                          {"value", value}},
+                         std::nullopt};
 }
 
 std::optional<GeneratedCall> nextCall(const standin::Project& project, const std::vector<std::string>& tools) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -79,9 +80,7 @@ public:
 // One generated project on a fresh simulated Logic Pro, with the executor and its stores.
 class Bench {
 public:
-    explicit Bench(const nlohmann::json& scenario)
-        : readsMayFail_(scenario.contains("faults") &&
-                        (scenario["faults"].contains("axError") || scenario["faults"].contains("axWriteError"))) {
+    explicit Bench(const nlohmann::json& scenario) : readsMayFail_(readsMayFail(scenario)) {
         world_ = std::make_unique<standin::World>(scenario);
         world_->updateFaults([this](standin::Faults& f) { f.analysisPort = analysisPort_.port(); });
         scoped_ = std::make_unique<platform::ScopedServices>(world_->services());
@@ -93,6 +92,16 @@ public:
     ~Bench() {
         executor_.reset();
         scoped_.reset();
+    }
+
+    // Whether Logic Pro may fail a read or write the call needs; a handle that went stale is made
+    // anew, so it is no such failure.
+    static bool readsMayFail(const nlohmann::json& scenario) {
+        const nlohmann::json faults = scenario.value("faults", nlohmann::json::object());
+        if (faults.contains("axWriteError")) return true;
+        for (const auto& knob : faults.value("axError", nlohmann::json::array()))
+            if (knob.value("code", 0) != platform::code(platform::AXError::invalidUIElement)) return true;
+        return false;
     }
 
     standin::World& world() { return *world_; }
@@ -113,6 +122,7 @@ public:
         const double start = world_->virtualSeconds();
         if (c.stopAfter) world_->at(start + *c.stopAfter, [stop] { stop->request_stop(); });
         const std::size_t writesBefore = world_->events(standin::EventKind::axWrite).size();
+        const std::size_t eventsBefore = world_->eventLog().size();
         std::vector<ToolExecution> used;
         std::optional<std::string> signature;  // each call afresh: the check repeats calls on purpose
         executor_->executeToolCalls({{"call_" + std::to_string(calls_++), c.tool, c.args.dump()}}, request_,
@@ -130,6 +140,13 @@ public:
             o.summary = used.back().summary;
             o.succeeded = used.back().succeeded;
         }
+        const auto events = world_->eventLog();
+        for (std::size_t i = eventsBefore; i < events.size(); ++i)
+            if (events[i].kind == standin::EventKind::axAction || events[i].kind == standin::EventKind::axWrite) {
+                o.presses.push_back(events[i].time - start);
+                if (events[i].kind == standin::EventKind::axAction && events[i].element.starts_with("AXMenuItem"))
+                    o.choices.push_back(events[i].time - start);
+            }
         // A strip control that refused a write (its handle answering) and was written again.
         const auto writes = world_->events(standin::EventKind::axWrite);
         std::set<std::string> refused;
@@ -304,18 +321,35 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
             }
             if (history.back().endsTurn || history.back().hand) turnStart = ProjectState::read(bench->world());
         }
-        // A Logic Pro that refuses strip writes is mostly asked to write the strip.
+        // A Logic Pro that refuses strip writes is mostly asked to write the control that refuses.
         std::vector<std::string> strip;
-        for (const auto& t : tools)
-            if (shape.faults.contains("axWriteError") && (t == "set_track_volume" || t == "set_track_pan"))
-                strip.push_back(t);
-        const bool toStrip = !strip.empty() && *rc::gen::arbitrary<bool>();
+        for (const auto& knob : shape.faults.value("axWriteError", nlohmann::json::array())) {
+            const std::string tool = knob.value("element", "") == "pan" ? "set_track_pan" : "set_track_volume";
+            if (std::find(tools.begin(), tools.end(), tool) != tools.end()) strip.push_back(tool);
+        }
+        const bool toStrip =
+            !strip.empty() && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}});
         GeneratedCall call = *genCall(bench->world().project(), toStrip ? strip : tools);
-        if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}})) {
+        // Now and then a write that chooses another parameter's option first, stopped right after a
+        // choice: the option chosen must be named.
+        const bool mapped = std::find(tools.begin(), tools.end(), "set_plugin_parameter") != tools.end();
+        std::optional<GeneratedCall> prerequisite =
+            mapped && !toStrip && *rc::gen::weightedOneOf<bool>({{15, rc::gen::just(false)}, {1, rc::gen::just(true)}})
+                ? prerequisiteWrite(bench->world().project(), bench->maps())
+                : std::nullopt;
+        if (prerequisite) call = *prerequisite;
+        // Half of those write the fader a raw value, not a level, on a track the write reaches.
+        if (toStrip && call.tool == "set_track_volume" && *rc::gen::arbitrary<bool>())
+            if (const auto reachable = nextCall(bench->world().project(), {"get_track_details"}))
+                call.args = {{"track_name", reachable->args["track_name"]},
+                             {"value", *rc::gen::elementOf(std::vector<int>{0, 100, 128, 200, 225, 255})}};
+        if (prerequisite || *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}})) {
             // The Stop lands within the call's own length, learnt from its twin run unstopped.
-            const double length = loaded(shape, history)->call(call).took;
-            call.stopAfter = *genStopMoment(length);
-            RC_LOG() << "unstopped, the call takes " << length << " s\n";
+            const Outcome twin = loaded(shape, history)->call(call);
+            call.stopAfter = prerequisite && !twin.choices.empty()
+                                 ? std::floor(*rc::gen::elementOf(twin.choices) * 1000) / 1000 + 0.001
+                                 : *genStopMoment(twin.took, twin.presses);
+            RC_LOG() << "unstopped, the call takes " << twin.took << " s\n";
         }
         RC_ASSERT(checked(*bench, call, "call " + std::to_string(i), false, shape.faults.empty()));
         history.push_back({std::nullopt, call});
@@ -464,6 +498,241 @@ TEST(GeneratedCheckCases, APlugInWindowAnEarlierCallOpenedIsClosedWhereTheApplic
     const ProjectState before = ProjectState::read(bench.world());
     bench.endTurn();
     EXPECT_EQ(turnEndViolations(turnStart, before, ProjectState::read(bench.world())), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace corvane::generated
+
+namespace corvane::generated {
+namespace {
+
+// The same plug-in twice on one track, the user's window open on the first; a call on the second
+// opens a window of the same title, which is the turn's own and closed by its end, whatever the
+// handles do meanwhile.
+TEST(GeneratedCheckCases, APlugInWindowOfTheSameTitleAsTheUsersIsTheTurnsOwn) {
+    const nlohmann::json project = nlohmann::json::parse(R"({"buses":[],"lengthBars":64,"name":"Generated","tracks":[
+        {"inserts":[{"plugin":"Compressor"},{"plugin":"Compressor"}],"kind":"audio","name":"Kick"},
+        {"inserts":[{"plugin":"Channel EQ"}],"kind":"audio","name":"Bass"},
+        {"inArrange":false,"kind":"output","name":"Stereo Out"}]})");
+    const std::vector<std::vector<GeneratedCall>> turns{
+        {{"get_plugin_parameters", {{"plugin_index", 1}, {"track_name", "Kick"}}, std::nullopt},
+         {"get_plugin_parameters", {{"plugin_index", 0}, {"track_name", "Bass"}}, std::nullopt}},
+        {{"set_plugin_parameter",
+          {{"parameter_name", "Threshold"}, {"plugin_index", 1}, {"track_name", "Kick"}, {"value", "-20 dB"}},
+          std::nullopt},
+         {"set_track_mute", {{"enabled", true}, {"track_name", "Bass"}}, std::nullopt}},
+        {{"set_plugin_sidechain", {{"plugin_index", 1}, {"source", "Bass"}, {"track_name", "Kick"}}, std::nullopt},
+         {"get_plugin_parameters", {{"plugin_index", 0}, {"track_name", "Bass"}}, std::nullopt}}};
+    for (const char* stale : {"", "always", "afterReads 3"}) {
+        for (const auto& calls : turns) {
+            nlohmann::json scenario = scenarioOf(ProjectShape{});
+            scenario["project"] = project;
+            if (*stale) scenario["faults"]["staleAfter"] = stale;
+            Bench bench(scenario);
+            bench.world().openPluginWindowByHand(0, 0);
+            bench.world().drainMainQueue();
+            const ProjectState turnStart = ProjectState::read(bench.world());
+            for (const auto& call : calls) bench.call(call);
+            const ProjectState before = ProjectState::read(bench.world());
+            bench.endTurn();
+            EXPECT_EQ(turnEndViolations(turnStart, before, ProjectState::read(bench.world())),
+                      std::vector<std::string>{})
+                << "stale: '" << stale << "', first call " << calls.front().tool;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace corvane::generated
+
+namespace corvane::generated {
+namespace {
+
+// A twin run on its own inspector between two calls (as the check's run that learns a call's
+// length) leaves the checked run's inspector as it was: the turn's end still closes the window the
+// turn opened, never the user's that came to the front meanwhile.
+TEST(GeneratedCheckCases, ATwinRunOnAnotherInspectorLeavesTheCheckedRunAsItWas) {
+    nlohmann::json scenario = scenarioOf(ProjectShape{});
+    scenario["project"] = nlohmann::json::parse(R"({"buses":[],"lengthBars":64,"name":"Generated","tracks":[
+        {"inserts":[{"plugin":"Compressor"}],"kind":"audio","name":"Kick"},
+        {"inserts":[{"plugin":"Channel EQ"}],"kind":"audio","name":"Bass"},
+        {"inArrange":false,"kind":"output","name":"Stereo Out"}]})");
+    const GeneratedCall read{"get_plugin_parameters", {{"plugin_index", 0}, {"track_name", "Bass"}}, std::nullopt};
+    for (const bool twin : {false, true}) {
+        Bench bench(scenario);
+        bench.world().openPluginWindowByHand(0, 0);
+        bench.call(read);
+        if (twin) Bench(scenario).call(read);
+        bench.world().openPluginWindowByHand(0, 0);  // the user's window comes to the front
+        bench.endTurn();
+        std::vector<std::string> open;
+        for (const auto& w : bench.world().ui().pluginWindows) open.push_back(w.title);
+        EXPECT_EQ(open, std::vector<std::string>{"Kick: Compressor"}) << (twin ? "with" : "without") << " a twin";
+    }
+}
+
+}  // namespace
+}  // namespace corvane::generated
+
+namespace corvane::generated {
+namespace {
+
+// The Mixer the user had in front, a plug-in window of theirs open: a write that opens and closes
+// a plug-in window of its own, or removes the plug-in whose window is open, gives the front back to
+// the Mixer, as does the turn's end.
+TEST(GeneratedCheckCases, AWriteThroughAPlugInWindowLeavesTheMixerInFront) {
+    nlohmann::json scenario = scenarioOf(ProjectShape{});
+    scenario["project"] = nlohmann::json::parse(R"({"buses":[],"lengthBars":64,"name":"Generated","tracks":[
+        {"inserts":[{"plugin":"Compressor"}],"kind":"audio","name":"Kick"},
+        {"inserts":[{"plugin":"Compressor"}],"kind":"audio","name":"Bass"},
+        {"inArrange":false,"kind":"output","name":"Stereo Out"}]})");
+    scenario["ui"]["mixerWindow"] = true;
+    scenario["ui"]["mixerWindowFirst"] = true;
+    const std::vector<GeneratedCall> calls{
+        {"add_plugin", {{"plugin_name", "Drift Delay"}, {"track_name", "Bass"}}, std::nullopt},
+        {"remove_plugin", {{"plugin_name", "Compressor"}, {"track_name", "Kick"}}, std::nullopt},
+        {"set_plugin_sidechain", {{"plugin_name", "Compressor"}, {"source", "Kick"}, {"track_name", "Bass"}},
+         std::nullopt},
+        {"set_plugin_parameter",
+         {{"parameter_name", "Threshold"}, {"plugin_index", 0}, {"track_name", "Bass"}, {"value", "-20 dB"}},
+         std::nullopt}};
+    for (const auto& call : calls) {
+        Bench bench(scenario);
+        bench.world().openPluginWindowByHand(0, 0);
+        const ProjectState turnStart = ProjectState::read(bench.world());
+        const Outcome o = bench.call(call);
+        const ProjectState before = ProjectState::read(bench.world());
+        bench.endTurn();
+        std::vector<std::string> broken = turnEndViolations(turnStart, before, ProjectState::read(bench.world()));
+        checkWindowOrder(call, turnStart, before, broken);
+        EXPECT_EQ(broken, std::vector<std::string>{}) << call.tool << ": " << o.summary;
+    }
+}
+
+}  // namespace
+}  // namespace corvane::generated
+
+namespace corvane::generated {
+namespace {
+
+// The application's held handle goes stale just as Logic Pro's windows are listed through it, at
+// each of a call's first listings in turn: a handle made anew lists them, and the call does its work.
+TEST(GeneratedCheckCases, AWindowListingThroughAStaleApplicationHandleFindsTheWindows) {
+    nlohmann::json scenario = scenarioOf(ProjectShape{});
+    scenario["project"] = nlohmann::json::parse(R"({"buses":[],"lengthBars":64,"name":"Generated","tracks":[
+        {"inserts":[{"plugin":"Compressor"}],"kind":"audio","name":"Kick"},
+        {"inArrange":false,"kind":"output","name":"Stereo Out"}]})");
+    const std::vector<GeneratedCall> calls{
+        {"rename_track", {{"current_name", "Kick"}, {"new_name", "Kik"}}, std::nullopt},
+        {"ensure_master_track", nlohmann::json::object(), std::nullopt}};
+    for (const auto& call : calls)
+        for (int after = 0; after < 4; ++after) {
+            scenario["faults"]["axError"] = nlohmann::json::array({{{"element", "application"},
+                                                                   {"attribute", "AXWindows"},
+                                                                   {"code", -25202},
+                                                                   {"times", 1},
+                                                                   {"after", after}}});
+            Bench bench(scenario);
+            const Outcome o = bench.call(call);
+            EXPECT_TRUE(o.succeeded) << call.tool << ", stale after " << after << " listings: " << o.summary;
+        }
+}
+
+}  // namespace
+}  // namespace corvane::generated
+
+namespace corvane::generated {
+namespace {
+
+// A plug-in read through its Controls view, then another plug-in's window opened by the next call:
+// the first window, closed, opens in its editor view again for the user.
+TEST(GeneratedCheckCases, APlugInWindowTheTurnClosesOpensInItsEditorViewAgain) {
+    nlohmann::json scenario = scenarioOf(ProjectShape{});
+    scenario["project"] = nlohmann::json::parse(R"({"buses":[],"lengthBars":64,"name":"Generated","tracks":[
+        {"inserts":[{"plugin":"Compressor"},{"plugin":"Corvane"}],"kind":"audio","name":"Kick"},
+        {"inserts":[{"plugin":"Compressor"}],"kind":"audio","name":"Bass"},
+        {"inArrange":false,"kind":"output","name":"Stereo Out"}]})");
+    for (const char* second : {"Kick", "Bass"}) {
+        Bench bench(scenario);
+        const ProjectState turnStart = ProjectState::read(bench.world());
+        bench.call({"get_plugin_parameters", {{"plugin_name", "Corvane"}, {"track_name", "Kick"}}, std::nullopt});
+        bench.call({"set_plugin_parameter",
+                    {{"parameter_name", "Threshold"}, {"plugin_name", "Compressor"}, {"track_name", second},
+                     {"value", "-30 dB"}},
+                    std::nullopt});
+        const ProjectState before = ProjectState::read(bench.world());
+        bench.endTurn();
+        EXPECT_EQ(turnEndViolations(turnStart, before, ProjectState::read(bench.world())), std::vector<std::string>{})
+            << "then a write on " << second;
+    }
+}
+
+// A plug-in insert stopped at any moment, the Mixer in front: the window the insert opened is
+// closed and the Mixer stays in front.
+TEST(GeneratedCheckCases, AStoppedInsertLeavesTheMixerInFront) {
+    nlohmann::json scenario = scenarioOf(ProjectShape{});
+    scenario["project"] = nlohmann::json::parse(R"({"buses":[],"lengthBars":64,"name":"Generated","tracks":[
+        {"inserts":[{"plugin":"Compressor"}],"kind":"audio","name":"Kick"},
+        {"inArrange":false,"kind":"output","name":"Stereo Out"}]})");
+    scenario["ui"]["mixerWindow"] = true;
+    scenario["ui"]["mixerWindowFirst"] = true;
+    const GeneratedCall insert{"add_plugin", {{"plugin_name", "Limiter"}, {"track_name", "Kick"}}, std::nullopt};
+    const double length = Bench(scenario).call(insert).took;
+    for (double at = 0.05; at < length; at += 0.05) {
+        Bench bench(scenario);
+        GeneratedCall stopped = insert;
+        stopped.stopAfter = at;
+        const ProjectState turnStart = ProjectState::read(bench.world());
+        const Outcome o = bench.call(stopped);
+        const ProjectState before = ProjectState::read(bench.world());
+        bench.endTurn();
+        std::vector<std::string> broken = turnEndViolations(turnStart, before, ProjectState::read(bench.world()));
+        checkWindowOrder(stopped, turnStart, before, broken);
+        EXPECT_EQ(broken, std::vector<std::string>{}) << "stopped at " << at << " s: " << o.summary;
+    }
+}
+
+}  // namespace
+}  // namespace corvane::generated
+
+namespace corvane::generated {
+namespace {
+
+// Elements stale after 5 reads; a stopped chain edit, a mute, then a write that chooses the delay's
+// Mode before its Wow stopped right after the choice: the answer names the Mode it chose, read
+// through the window found anew.
+TEST(GeneratedCheckCases, AStoppedPrerequisiteWriteNamesTheOptionItChose) {
+    nlohmann::json scenario = scenarioOf(ProjectShape{});
+    scenario["project"] = nlohmann::json::parse(
+        R"({"buses":[],"cycle":{"end":17,"on":true,"start":9},"lengthBars":64,"name":"Generated","playhead":{"b)"
+        R"(ar":1},"playing":true,"tempo":120,"timeSignature":[4,4],"tracks":[{"inserts":[{"bypassed":false,"plu)"
+        R"(gin":"Tube Saturator"}],"kind":"audio","muted":false,"name":"Bass","pan":63,"regions":[{"bars":16,"s)"
+        R"(tart":1}],"sends":[],"soloed":false,"volume":200},{"inserts":[{"bypassed":false,"plugin":"Corvane"}])"
+        R"(,"kind":"audio","muted":true,"name":"kick","pan":-64,"regions":[{"bars":16,"start":1}],"sends":[],"s)"
+        R"(oloed":true,"volume":0},{"inserts":[{"bypassed":false,"plugin":"Compressor"},{"bypassed":false,"plug)"
+        R"(in":"Limiter"},{"bypassed":true,"plugin":"Tube Saturator"}],"kind":"audio","muted":false,"name":"kic)"
+        R"(k","pan":-64,"regions":[{"bars":16,"start":1}],"sends":[],"soloed":false,"volume":225},{"inserts":[{)"
+        R"("bypassed":false,"plugin":"Compressor"},{"bypassed":false,"plugin":"Drift Delay"},{"bypassed":false,)"
+        R"("plugin":"Corvane"}],"kind":"audio","muted":false,"name":"Lead  Vox","pan":-64,"regions":[{"bars":16)"
+        R"(,"start":1}],"sends":[],"soloed":false,"volume":225},{"inArrange":false,"kind":"output","name":"Mast)"
+        R"(er"}]})");
+    scenario["ui"]["mixerWindow"] = true;
+    scenario["faults"]["staleAfter"] = "afterReads 5";
+    Bench bench(scenario);
+    bench.world().clickHeader(0);
+    bench.call({"reorder_plugin", {{"from_index", 0}, {"to_index", 0}, {"track_name", "Lead  Vox"}}, 1.1});
+    bench.endTurn();
+    bench.call({"set_track_mute", {{"enabled", true}, {"track_name", "Bass"}}, std::nullopt});
+    bench.endTurn();
+    const GeneratedCall write{
+        "set_plugin_parameter",
+        {{"parameter_name", "Wow"}, {"plugin_index", 1}, {"track_name", "Lead  Vox"}, {"value", "1 %"}},
+        1.292};
+    const standin::Project project = bench.world().project();
+    const ProjectState before = ProjectState::read(bench.world());
+    const Outcome o = bench.call(write);
+    EXPECT_EQ(violations(write, project, before, ProjectState::read(bench.world()), o), std::vector<std::string>{})
+        << o.summary;
 }
 
 }  // namespace

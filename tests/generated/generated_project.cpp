@@ -206,6 +206,18 @@ rc::Gen<json> genFaults() {
         draws.push_back({2, rc::gen::map(rc::gen::elementOf(staleModes), [](json v) {
                              return json{{"staleAfter", v}};
                          })});
+    // The application's handle held since an earlier read goes stale just as Logic Pro's windows are
+    // listed through it, at any one of the listings.
+    if (has("afterReads"))
+        draws.push_back({2, rc::gen::map(rc::gen::weightedOneOf<int>({{3, rc::gen::inRange(0, 3)},
+                                                                     {1, rc::gen::inRange(3, 12)}}),
+                                         [](int after) {
+                             return json{{"axError", json::array({{{"element", "application"},
+                                                                   {"attribute", "AXWindows"},
+                                                                   {"code", -25202},
+                                                                   {"times", 1},
+                                                                   {"after", after}}})}};
+                         })});
     if (has("lateStrip"))
         draws.push_back({1, rc::gen::map(rc::gen::elementOf(std::vector<double>{0.2, 0.5, 0.9}), [](double s) {
                              return json{{"lateStripUpdate", s}};

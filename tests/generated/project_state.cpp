@@ -10,6 +10,7 @@ ProjectState ProjectState::read(const standin::World& world) {
     ProjectState s;
     for (const auto& t : p.tracks) {
         json inserts = json::array();
+        for (const auto& slot : t.strip.inserts) s.reopenViews[slot.uid] = slot.windowView;
         for (const auto& slot : t.strip.inserts)
             inserts.push_back({{"uid", slot.uid},
                                {"plugin", slot.plugin},

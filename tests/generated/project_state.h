@@ -22,6 +22,7 @@ struct ProjectState {
     double playheadTicks = 0;
     double ticksPerBar = 3840, ticksPerSecond = 1920, endTicks = 0;
     nlohmann::json ui;                     // open menu, name field, plug-in windows, windows
+    std::map<int, std::string> reopenViews;  // by slot: the view its plug-in window opens (or shows) in
 
     static ProjectState read(const standin::World& world);
     // The aspects of one track that differ ("volume", "pan", "mute", "sends", ...), empty when the same.

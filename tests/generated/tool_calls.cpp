@@ -108,7 +108,15 @@ std::optional<std::string> unnamedChange(const std::string& summary, const json&
 void checkSelection(const GeneratedCall& c, const standin::Project& bp, const ProjectState& before,
                     const ProjectState& after, const Targets& targets, const std::string& said,
                     const std::vector<std::string>& names, std::vector<std::string>& out) {
-    if (before.selected == after.selected) return;
+    if (before.selected == after.selected) {
+        // The same tracks selected, yet the strip and the inspector may follow another of them.
+        const json* focused = trackIn(after, after.focused);
+        if (before.focused != after.focused &&
+            !(focused && namedWith(said, (*focused)["name"].get<std::string>(), {"select", "focus"}, names)))
+            out.push_back("unnamed change: the focused track " + std::to_string(before.focused) + " became " +
+                          std::to_string(after.focused) + " within the same selection");
+        return;
+    }
     std::set<int> reached = targets.ids;
     if (c.tool == "set_plugin_sidechain")  // its source is looked for by reading strips
         for (int id : idsNamed(bp, c.args.value("source", std::string()))) reached.insert(id);
@@ -361,6 +369,7 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
     checkStatedValues(c, bp, after, said, out);
     if (stopped) checkChainStated(before, after, said, out);
     checkWindowOrder(c, before, after, out);
+    checkReopenViews(before, before, after, "the call", out);
     checkPlayhead(c, before, after, o.took, stopped, o.succeeded, said, out);
     if (c.tool != "control_transport" && c.tool != "listen_to_playback" && !before.transport["playing"].get<bool>() &&
         !after.transport["playing"].get<bool>() &&
@@ -446,6 +455,9 @@ std::vector<std::string> turnEndViolations(const ProjectState& turnStart, const 
         if (const json* now = trackIn(after, id); !now || *now != was)
             out.push_back("unnamed change: the turn's end changed '" + was["name"].get<std::string>() + "'");
     if (before.selected != after.selected) out.push_back("unnamed change: the turn's end moved the selection");
+    else if (before.focused != after.focused) out.push_back("unnamed change: the turn's end moved the focused track");
+    if (const auto change = windowOrderChange(before, after)) out.push_back("unnamed change: the turn's end changed " + *change);
+    checkReopenViews(turnStart, before, after, "the turn", out);
     json was = before.transport, now = after.transport;
     if (was["playing"].get<bool>()) was.erase("playing"), now.erase("playing");
     if (was != now)

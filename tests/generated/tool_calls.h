@@ -14,6 +14,7 @@
 #include <rapidcheck.h>
 
 #include "generated/project_state.h"
+#include "plugins/plugin_map_store.h"
 #include "platform/standin/model.h"
 
 namespace corvane::generated {
@@ -31,8 +32,13 @@ bool isReadingTool(const std::string& tool);
 rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vector<std::string>& tools);
 
 // A Stop moment within a call that takes `length` virtual seconds unstopped: its start, anywhere
-// along it, and its last moments.
-rc::Gen<double> genStopMoment(double length);
+// along it, its last moments, and the pause right after one of its `presses` (a press that another
+// must follow, as an option chosen before the parameter that needs it).
+rc::Gen<double> genStopMoment(double length, const std::vector<double>& presses = {});
+
+// A mapped write of a parameter that needs an option of another chosen first (a delay's Wow, its
+// Mode on Tape), on a track of the project that has such a plug-in; none when none has.
+std::optional<GeneratedCall> prerequisiteWrite(const standin::Project& project, const PluginMapStore& maps);
 
 // A call on a present track no other shares a name with, to see that the project still works: a
 // reading, or a mute when the mute is among `tools`.
@@ -49,6 +55,10 @@ struct Outcome {
     std::set<int> openedByTurn;
     // A fader or pan control written again after it refused a write within the call (empty: none).
     std::string rewrittenAfterRefusal;
+    // When each press or write of the call reached Logic Pro, seconds into it, and each press on a
+    // menu item (an option chosen).
+    std::vector<double> presses;
+    std::vector<double> choices;
 };
 
 // Every property a call broke, one line each ("<property>: <what>"); empty when all hold.

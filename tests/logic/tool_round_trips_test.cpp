@@ -45,12 +45,12 @@ const std::map<std::string, Pinned>& pinned() {
         {"ensure_bus_track", {128, 121.25, 185, 178.25}},
         {"ensure_master_track", {24, 9.75, 81, 24}},
         {"set_send_level", {89, 83.75, 146, 140.75}},
-        {"get_plugin_parameters", {62, 39.5, 119, 96.5}},
-        {"get_plugin_parameters, no map", {78, 54.75, 135, 111.75}},
-        {"set_plugin_parameter", {57, 42.75, 114, 99.75}},
+        {"get_plugin_parameters", {64, 41.5, 121, 98.5}},  // +2: the turn end lists the windows in front
+        {"get_plugin_parameters, no map", {80, 56.75, 137, 113.75}},
+        {"set_plugin_parameter", {59, 44.75, 116, 101.75}},
         {"set_plugin_bypass", {47, 42.5, 104, 99.5}},
-        {"add_plugin", {121, 101.5, 178, 158.5}},
-        {"remove_plugin", {64, 51.25, 121, 108.25}},
+        {"add_plugin", {122, 102.5, 179, 159.5}},  // +1: the windows before the insert opens one
+        {"remove_plugin", {66, 53.25, 123, 110.25}},  // +2: the windows before and after the removal
         {"reorder_plugin", {85, 67, 142, 124}},
         {"set_plugin_sidechain", {87, 102.25, 144, 160.75}},
         {"expand_folder", {17, 17, 74, 74}},
@@ -58,7 +58,7 @@ const std::map<std::string, Pinned>& pinned() {
         {"listen_to_playback", {56, 54.5, 56, 54.5}},  // +7: the playhead read back for the card
         {"turn start", {45, 9, 273, 66}},
         {"list_tracks after turn start", {9, 9, 66, 66}},
-        {"scripted turn", {227, 151, 797, 493}},
+        {"scripted turn", {229, 153, 799, 495}},
     };
     return counts;
 }

@@ -64,9 +64,10 @@ struct Tool {
 // Reading a plug-in's parameters on the demo song, per call over the bench's run and steady:
 // through its map, and through the Controls view (whose two view switches cost their own round
 // trips) when it has none. A first call also looks through the window for what later ones find
-// where it lay, and the calls after it make up for that within the run.
-inline constexpr long kMappedParameters = 34;
-inline constexpr long kUnmappedParameters = 50;
+// where it lay, and the calls after it make up for that within the run. Each run's turn end lists
+// Logic Pro's windows up to the one of its own in front, which the close gives the front back to.
+inline constexpr long kMappedParameters = 36;
+inline constexpr long kUnmappedParameters = 52;
 inline constexpr long kFirstPluginWindow = 35;
 // Reporting on every track, in any session.
 inline constexpr long kPerTrack = 4;
@@ -232,6 +233,8 @@ public:
     ~Rig() { logger_.drain(); }
 
     long calls() const { return calls_.load(); }
+    // Off: where things were found is not handed on from one call to the next.
+    void keepPlaces(bool on) { LogicInspector::KeptPlaces::setKeptBetweenCalls(logic_, on); }
     double virtualSeconds() { return world_.virtualSeconds(); }
 
     // One tool call, as a round of a turn makes it; false (with `failure` saying why) when it failed.
@@ -323,19 +326,14 @@ struct Switches {
         explicit KeptAnswers(bool on) { platform::AXReadScope::setEnabled(on); }
         ~KeptAnswers() { platform::AXReadScope::setEnabled(was); }
     } keptAnswers;
-    // Also forgets what an earlier session's calls found.
-    struct KeptPlaces {
-        bool was = LogicInspector::KeptPlaces::keptBetweenCalls();
-        explicit KeptPlaces(bool on) { LogicInspector::KeptPlaces::setKeptBetweenCalls(on); }
-        ~KeptPlaces() { LogicInspector::KeptPlaces::setKeptBetweenCalls(was); }
-    } keptPlaces;
 };
 
 // The scripted turn `runs` times on a fresh session: its start, the list_tracks after it, and the
 // whole turn, each first in the first turn and per turn over the later ones.
 inline std::vector<Figures> measureTurns(const std::filesystem::path& folder, int runs, Session session,
-                                         std::string& failure) {
+                                         std::string& failure, bool keptPlaces = true) {
     Rig rig(folder, session);
+    rig.keepPlaces(keptPlaces);
     Figures start, list, turn;
     start.tool = kTurnStart;
     list.tool = kListAfterTurnStart;
@@ -375,10 +373,11 @@ inline std::vector<Figures> measureTurns(const std::filesystem::path& folder, in
 // goes there), then the scripted turn as many times on another (see measureTurns). Empty when a
 // call failed; `failure` then says which.
 inline std::vector<Figures> measure(const std::filesystem::path& folder, int runs, Setup setup, std::string& failure) {
-    const Switches switches{Switches::KeptAnswers(setup.keptAnswers), Switches::KeptPlaces(setup.keptPlaces)};
+    const Switches switches{Switches::KeptAnswers(setup.keptAnswers)};
     std::vector<Figures> figures;
     {
         Rig rig(folder / "tools", setup.session);
+        rig.keepPlaces(setup.keptPlaces);
         for (const auto& tool : tools()) {
             Figures f;
             f.tool = tool.line();
@@ -417,7 +416,7 @@ inline std::vector<Figures> measure(const std::filesystem::path& folder, int run
             figures.push_back(std::move(f));
         }
     }
-    auto turns = measureTurns(folder / "turns", runs, setup.session, failure);
+    auto turns = measureTurns(folder / "turns", runs, setup.session, failure, setup.keptPlaces);
     if (turns.empty()) return {};
     for (auto& t : turns) figures.push_back(std::move(t));
     return figures;

@@ -1,6 +1,7 @@
 // Accessibility handles and attribute access on the materialised tree.
 
 #include <algorithm>
+#include <climits>
 #include <functional>
 
 #include <fmt/format.h>
@@ -417,10 +418,10 @@ std::optional<AXError> Engine::knobError(const std::vector<AXErrorKnob>& knobs, 
                       (knob.element == "window" && n.role == "AXWindow") ||
                       (n.description && *n.description == knob.element);
         }
-        if (matches && (knob.times < 0 || uses[k] < knob.times)) {
-            ++uses[k];
+        if (!matches) continue;
+        const int use = uses[k] < INT_MAX ? uses[k]++ : uses[k];
+        if (use >= knob.after && (knob.times < 0 || use - knob.after < knob.times))
             return static_cast<AXError>(knob.code);
-        }
     }
     return std::nullopt;
 }

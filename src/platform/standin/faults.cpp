@@ -74,6 +74,7 @@ AXErrorKnob axError(const nlohmann::json& v) {
     k.attribute = v["attribute"].get<std::string>();
     k.code = v.value("code", -25200);
     k.times = v.value("times", -1);
+    k.after = std::max(0, v.value("after", 0));
     return k;
 }
 

@@ -33,12 +33,14 @@ struct StaleAfter {
 };
 
 // One attribute read that fails with a code. `element` is "application", "systemWide", "window" (any
-// window) or an AXDescription; `times` < 0 means every read while the knob is set.
+// window) or an AXDescription; `times` < 0 means every read while the knob is set. The first `after`
+// such reads are answered (a handle that goes stale at a later moment).
 struct AXErrorKnob {
     std::string element;
     std::string attribute;
     int code = -25200;
     int times = -1;
+    int after = 0;
 };
 
 // How Logic answers an AXValue write of text to a pop-up (parameter or side-chain source).

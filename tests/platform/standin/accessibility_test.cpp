@@ -323,6 +323,11 @@ TEST_F(StandinTest, AXErrorKnobsFailTheChosenReadAndWrite) {
     auto fader = find(*strip(), "volume fader");
     EXPECT_EQ(fader->copyAttributeValue(ax::kValue, v), AXError::failure);
     EXPECT_EQ(fader->copyAttributeValue(ax::kValue, v), AXError::success);
+    // Failing later: the reads before it are answered.
+    world().setKnob("axError", {{"element", "application"}, {"attribute", "AXWindows"}, {"code", -25202},
+                                {"times", 1}, {"after", 2}});
+    for (const AXError expected : {AXError::success, AXError::success, AXError::invalidUIElement, AXError::success})
+        EXPECT_EQ(app().copyAttributeValue(ax::kWindows, v), expected);
 
     // A refused write keeps the value; reads go on answering.
     world().setKnob("axError", nullptr);
