@@ -202,7 +202,7 @@ SessionTable& TokenService::table() {
 // The checks learn of a change once it is stored.
 void TokenService::save(SessionTable& table) {
     table.prune(nowSeconds());
-    if (!sessions_.save()) throw std::runtime_error("cannot store the sessions");
+    if (!sessions_.save()) throw SessionsNotStored(sessions_.lastFailure().value_or("the sessions file was not written"));
     publish(table);
 }
 

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 
@@ -66,6 +67,13 @@ struct Session {
     std::string email;
 };
 
+// The sessions file refused a change (a full disk, the file-size limit): its reason, for the answer.
+class SessionsNotStored : public std::runtime_error {
+public:
+    explicit SessionsNotStored(const std::string& reason)
+        : std::runtime_error("The session could not be stored: " + reason) {}
+};
+
 struct TokenLifetimes {
     std::chrono::seconds access = std::chrono::hours(1);
     std::chrono::seconds refresh = std::chrono::hours(24 * 30);
@@ -90,7 +98,7 @@ public:
     TokenService(std::filesystem::path dataFolder, const AccountStore& accounts, TokenLifetimes lifetimes = {},
                  platform::Clock& clock = platform::clock());
 
-    // Throws std::runtime_error when the session cannot be stored.
+    // Throws SessionsNotStored when the session cannot be stored.
     Session issue(const std::string& email);
     // Consumes the refresh token and gives the session's next pair; none for an unknown, expired
     // or used token, or a session that ended.
@@ -99,7 +107,7 @@ public:
     // a lifetime than this service gives.
     std::optional<std::string> verifyAccessToken(const std::string& token) const;
     // Ends the session of an access token that verifyAccessToken accepts: its access and refresh
-    // tokens stop working at once. False for any other token. Throws std::runtime_error when the
+    // tokens stop working at once. False for any other token. Throws SessionsNotStored when the
     // change cannot be stored.
     bool signOut(const std::string& accessToken);
 

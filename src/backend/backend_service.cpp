@@ -226,7 +226,14 @@ HTTPResponse BackendService::handle(const HTTPRequest& request) {
     for (const auto& route : routes) {
         if (path != route.path) continue;
         if (request.method != "POST") return chatError(405, "Method not allowed");
-        HTTPResponse answer = (this->*route.handler)(request);
+        HTTPResponse answer = [&] {
+            try {
+                return (this->*route.handler)(request);
+            } catch (const SessionsNotStored& refused) {
+                // Told why, as the app tells its user, rather than a bare "Internal error".
+                return authError(500, "unexpected_failure", refused.what());
+            }
+        }();
         if (request.body.size() >= kTrimAfterBodyBytes) releaseFreedMemory();
         return answer;
     }

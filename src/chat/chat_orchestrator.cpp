@@ -64,8 +64,8 @@ struct ChatOrchestrator::Turn {
     bool freeTextNudgeAvailable = true;
     bool parameterNudgeSent = false;
     std::optional<std::string> saveError;  // why an entry of the turn did not reach the file
-    // Where the question landed; the turn's later entries go only after it, while it is there.
-    std::optional<ConversationStore::TurnAnchor> anchor;
+    // Every write of the turn to its chat, the tools' notes included; made once the chat is known.
+    std::unique_ptr<TurnWriter> writer;
     FileLock chatLock;  // the chat's turn, against other copies sharing the folder
     std::future<std::optional<std::string>> logWritten;  // the first end of the turn's tool log
 };
@@ -240,6 +240,7 @@ void ChatOrchestrator::runTurn(Turn& turn) {
     const auto& state = *existing;
     turn.threadID = state.currentThreadID;
     turn.userEntryIndex = static_cast<std::int64_t>(state.entries.size());
+    turn.writer = std::make_unique<TurnWriter>(store, turn.threadID, turn.chatLock.lockedFile());
     turn.includeCaptures = request.includePendingCaptures.value_or(false);
     try {
         // The history before the user's entry: read before storing it, so that the store's write
@@ -251,10 +252,7 @@ void ChatOrchestrator::runTurn(Turn& turn) {
         const auto attachments = attachmentLoader_.loadAttachedCaptureInput(turn.threadID, turn.includeCaptures);
         // Joined before the reply is handled (or the turn ends), so every later entry of the
         // turn is stored after the user's.
-        std::jthread storeUserEntry([this, &store, &turn] {
-            turn.anchor = store.appendTurnQuestion(turn.request.message, turn.threadID, turn.chatLock.lockedFile());
-            noteStored(turn, turn.anchor.has_value());
-        });
+        std::jthread storeUserEntry([this, &turn] { noteStored(turn, turn.writer->question(turn.request.message)); });
         toolExecutor_.setInterimUpdateHandler([stream = turn.stream](const std::string& text) {
             stream->yield(AgentEvent::interimAssistantMessage(text));
         });
@@ -295,10 +293,7 @@ void ChatOrchestrator::runTurn(Turn& turn) {
 
         nlohmann::json reply = send(turn, body);
         storeUserEntry.join();
-        if (turn.anchor) {
-            turn.userEntryIndex = static_cast<std::int64_t>(turn.anchor->index);
-            toolExecutor_.setTurnAnchor(turn.anchor);
-        }
+        if (const auto index = turn.writer->questionIndex()) turn.userEntryIndex = static_cast<std::int64_t>(*index);
         // Kept after the user's message, so the chat still says which song the turn worked on.
         if (otherSong)
             noteStored(turn, storeEntry(turn, ConversationRole::update, otherSongNotice(*turn.projectName, *otherSong)));
@@ -380,7 +375,8 @@ std::optional<std::string> ChatOrchestrator::runToolRound(Turn& turn, const Agen
 
     auto outputs =
         toolExecutor_.executeToolCalls(calls, turn.request, turn.threadID, turn.roundIndex, turn.projectName,
-                                       turn.installedPlugins, turn.toolsUsed, turn.previousToolSignature, turn.stop);
+                                       turn.installedPlugins, turn.toolsUsed, turn.previousToolSignature, turn.stop,
+                                       turn.writer.get());
 
     const auto findOutput = [&outputs](const std::string& callID) -> AgentToolOutputPayload* {
         for (auto& output : outputs)
@@ -490,7 +486,7 @@ void ChatOrchestrator::endWithReply(Turn& turn, const std::string& reply) {
         return;
     }
     auto& store = services_.conversationStore;
-    if (turn.includeCaptures) noteStored(turn, store.clearPendingCaptures(turn.threadID));
+    if (turn.includeCaptures) noteStored(turn, turn.writer->clearPendingCaptures());
     cleanUpLogic();
     platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
     endToolLog(turn, turn.roundIndex, reply);
@@ -515,7 +511,7 @@ void ChatOrchestrator::endWithFailure(Turn& turn, const std::string& description
     // front: the user comes back to Corvane whichever way the turn ended.
     platform::mainQueue().async([] { platform::workspace().activateCurrentApplication(true); });
     endToolLog(turn, 0, "ERROR: " + description);
-    if (turn.includeCaptures) noteStored(turn, store.clearPendingCaptures(turn.threadID));
+    if (turn.includeCaptures) noteStored(turn, turn.writer->clearPendingCaptures());
     std::string reply;
     if (!cancelled) {
         reply = ChatResponseComposer::makeFallbackAssistantReply(turn.toolsUsed, description);
@@ -545,28 +541,24 @@ void ChatOrchestrator::endForMissingThread(Turn& turn) {
     finishTurn(turn, std::move(response));
 }
 
-// A turn that failed before its question was stored stores nothing after it: there is nothing it
-// could follow.
 bool ChatOrchestrator::storeEntry(Turn& turn, ConversationRole role, const std::string& content) {
-    if (turn.saveError) return false;
-    return !turn.anchor || services_.conversationStore.appendTurnEntry(*turn.anchor, role, content);
+    return turn.writer->entry(role, content);
 }
 
-bool ChatOrchestrator::storeToolCall(Turn& turn, const ToolCallInfo& call) {
-    if (turn.saveError) return false;
-    return !turn.anchor || services_.conversationStore.appendTurnToolCall(*turn.anchor, call);
-}
+bool ChatOrchestrator::storeToolCall(Turn& turn, const ToolCallInfo& call) { return turn.writer->toolCall(call); }
 
-// A turn's later entries are appended only while every earlier write of the turn was stored
-// (`!turn.saveError && …`): what the file holds is then always a whole prefix of the chat, and
-// a restart never finds a reply without its question. The rest is shown and told as not saved.
+// The writer stores a turn's later entries only while every earlier write of the turn was
+// stored: what the file holds is then always a whole prefix of the chat, and a restart never
+// finds a reply without its question. The rest is shown and told as not saved.
 void ChatOrchestrator::noteStored(Turn& turn, bool stored) const {
     if (stored || turn.saveError) return;
-    turn.saveError = services_.conversationStore.lastFailure().value_or(services_.conversationStore.fileURL().string() +
-                                                                        " could not be written");
+    turn.saveError = turn.writer->failure().value_or(services_.conversationStore.fileURL().string() +
+                                                     " could not be written");
 }
 
 void ChatOrchestrator::reportSaveFailure(Turn& turn, ChatResponse& response) const {
+    // A note a tool wrote may have been the refused one.
+    if (!turn.saveError && turn.writer) turn.saveError = turn.writer->failure();
     if (!turn.saveError) return;
     // Shown as it came back, the reply would pass for kept: the turn is not ok.
     response.ok = false;
@@ -591,8 +583,8 @@ void ChatOrchestrator::finishTurn(Turn& turn, ChatResponse response) {
     // The shield's end is posted before the next turn may post its start, so a turn started on
     // this final response keeps its shield up.
     InputShield::shared().endTurn();
-    toolExecutor_.setTurnAnchor(std::nullopt);
-    turn.chatLock = FileLock{};  // the chat is free for the next turn, in any copy
+    // The chat is free for the next turn, in any copy.
+    services_.conversationStore.releaseChatTurn(std::move(turn.chatLock), turn.request.threadID.value_or(""));
     {
         std::lock_guard lock(turnMutex_);
         if (holder_) {

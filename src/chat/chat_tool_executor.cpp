@@ -34,6 +34,10 @@ void ToolCall::record(const std::string& tool, const std::string& summary, bool 
     toolsUsed.push_back({tool, summary, succeeded});
 }
 
+void ToolCall::note(const std::string& message) const {
+    if (turnWriter) turnWriter->entry(ConversationRole::tool, message);
+}
+
 AgentToolOutputPayload ToolCall::fail(const std::string& message) const {
     record(message, false);
     return ChatToolExecutor::makeErrorToolOutput(callID(), message);
@@ -151,23 +155,6 @@ void ChatToolExecutor::setInterimUpdateHandler(std::function<void(const std::str
     onInterimUpdate_ = std::move(handler);
 }
 
-void ChatToolExecutor::setTurnAnchor(std::optional<ConversationStore::TurnAnchor> anchor) {
-    std::lock_guard lock(interimMutex_);
-    turnAnchor_ = std::move(anchor);
-}
-
-void ChatToolExecutor::appendToolNote(const std::string& message, const std::string& threadID) const {
-    std::optional<ConversationStore::TurnAnchor> anchor;
-    {
-        std::lock_guard lock(interimMutex_);
-        anchor = turnAnchor_;
-    }
-    if (anchor && anchor->threadID == threadID)
-        services_.conversationStore.appendTurnEntry(*anchor, ConversationRole::tool, message);
-    else
-        services_.conversationStore.append(ConversationRole::tool, message, threadID);
-}
-
 void ChatToolExecutor::sendInterimUpdate(const std::string& message) const {
     std::function<void(const std::string&)> handler;
     {
@@ -235,7 +222,7 @@ std::vector<AgentToolOutputPayload> ChatToolExecutor::executeToolCalls(
     const std::vector<AgentToolCall>& calls, const ChatRequest& request, const std::string& threadID, int roundIndex,
     const std::optional<std::string>& currentProjectName, std::optional<InstalledPluginInventory>& installedPlugins,
     std::vector<ToolExecution>& toolsUsed, std::optional<std::string>& previousToolSignature,
-    std::stop_token stopToken) {
+    std::stop_token stopToken, TurnWriter* turnWriter) {
     std::vector<AgentToolOutputPayload> outputs;
     outputs.reserve(calls.size());
     bool listened = false;
@@ -266,14 +253,15 @@ std::vector<AgentToolOutputPayload> ChatToolExecutor::executeToolCalls(
         if (previousToolSignature && *previousToolSignature == signature) {
             const std::string message = "Skipped repeated tool call: " + call.name + ".";
             toolsUsed.push_back({call.name, message, false});
-            appendToolNote(message, threadID);
+            // A refused note fails the turn through the writer, as its next entry would.
+            if (turnWriter) turnWriter->entry(ConversationRole::tool, message);
             outputs.push_back(makeErrorToolOutput(call.callID, message));
             continue;
         }
         previousToolSignature = std::move(signature);
 
         ToolCall toolCall{*this,     call,  request, threadID, currentProjectName, installedPlugins,
-                          toolsUsed, calls, i,       outputs,  stopToken};
+                          toolsUsed, calls, i,       outputs,  stopToken, turnWriter};
         AgentToolOutputPayload output = [&] {
             // Answers read from Logic Pro are kept for this call only; where they were found is
             // remembered for the next.
@@ -304,7 +292,7 @@ AgentToolOutputPayload ChatToolExecutor::dispatch(ToolCall& toolCall) {
     if (!handler) {
         const std::string message = "Model requested unknown tool: " + call.name;
         toolCall.record(message, false);
-        appendToolNote(message, toolCall.threadID);
+        toolCall.note(message);
         return makeErrorToolOutput(call.callID, message);
     }
 

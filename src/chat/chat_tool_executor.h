@@ -46,12 +46,15 @@ struct ToolCall {
     std::size_t index;
     const std::vector<AgentToolOutputPayload>& outputs;  // of the calls before this one
     std::stop_token stopToken;
+    TurnWriter* turnWriter = nullptr;  // the turn's one way into its chat; none: notes are not kept
 
     const std::string& callID() const { return call.callID; }
     const std::string& args() const { return call.argumentsJSON; }
 
     void record(const std::string& summary, bool succeeded) const;
     void record(const std::string& tool, const std::string& summary, bool succeeded) const;
+    // A note in the chat after the turn's earlier entries, as they are stored.
+    void note(const std::string& message) const;
     // Records (call name, message, false) and answers the error output.
     AgentToolOutputPayload fail(const std::string& message) const;
     // Records (call name, summary, true) and answers the encoded payload.
@@ -120,7 +123,7 @@ public:
 
     struct Services {
         PluginInventoryService& pluginInventoryService;
-        ConversationStore& conversationStore;
+        ConversationReader conversations;  // tools read the chats; the turn's writer writes
         MemoryStore& memoryStore;
         const LogicInspector& logicInspector;
         PluginInspector& pluginInspector;
@@ -141,12 +144,13 @@ public:
     // Runs one round's calls in order; exactly one output per call, in order, and exactly one
     // record appended to toolsUsed per call. previousToolSignature belongs to the caller, who
     // keeps it across the rounds of a turn. Once `stopToken` is stopped no further call runs;
-    // each answers kStoppedCallMessage.
+    // each answers kStoppedCallMessage. The calls' notes go to the chat through `turnWriter` alone.
     std::vector<AgentToolOutputPayload> executeToolCalls(
         const std::vector<AgentToolCall>& calls, const ChatRequest& request, const std::string& threadID,
         int roundIndex, const std::optional<std::string>& currentProjectName,
         std::optional<InstalledPluginInventory>& installedPlugins, std::vector<ToolExecution>& toolsUsed,
-        std::optional<std::string>& previousToolSignature, std::stop_token stopToken = {});
+        std::optional<std::string>& previousToolSignature, std::stop_token stopToken = {},
+        TurnWriter* turnWriter = nullptr);
 
     // --- Output makers ----------------------------------------------------------------------
     // {"message":…,"status":"error"}; "{}" when the message cannot be written (not UTF-8).
@@ -170,7 +174,7 @@ public:
 
     // --- What handlers use ------------------------------------------------------------------
     PluginInventoryService& pluginInventoryService() const { return services_.pluginInventoryService; }
-    ConversationStore& conversationStore() const { return services_.conversationStore; }
+    const ConversationReader& conversations() const { return services_.conversations; }
     MemoryStore& memoryStore() const { return services_.memoryStore; }
     const LogicInspector& logicInspector() const { return services_.logicInspector; }
     PluginInspector& pluginInspector() const { return services_.pluginInspector; }
@@ -181,10 +185,6 @@ public:
     // The agent loop routes each turn's interim messages ("update_user") to that turn's stream.
     void setInterimUpdateHandler(std::function<void(const std::string&)> handler);
     void sendInterimUpdate(const std::string& message) const;
-    // The running turn's question in its chat: the calls' notes go after it only while it is there.
-    void setTurnAnchor(std::optional<ConversationStore::TurnAnchor> anchor);
-    // A call's note in the chat, as the turn's other entries are stored.
-    void appendToolNote(const std::string& message, const std::string& threadID) const;
 
     // Whether the analysis plug-in sits on a track, by the name the model used; kept for the
     // executor's life.
@@ -264,7 +264,6 @@ private:
     ToolTable table_;
 
     mutable std::mutex interimMutex_;
-    std::optional<ConversationStore::TurnAnchor> turnAnchor_;  // under interimMutex_
     std::function<void(const std::string&)> onInterimUpdate_;
 
     mutable std::mutex presenceMutex_;

@@ -33,7 +33,7 @@ AgentToolOutputPayload listInstalledPlugins(ToolCall& toolCall) {
         "Found " + std::to_string(inventory.totalCount) + " installed plugins. Examples: " + examples + ".";
 
     toolCall.record(message, true);
-    toolCall.executor.appendToolNote(message, toolCall.threadID);
+    toolCall.note(message);
     return ChatToolExecutor::makePluginInventoryToolOutput(toolCall.callID(), "ok", toolCall.installedPlugins, message);
 }
 

@@ -177,7 +177,7 @@ AgentToolOutputPayload respond(ToolCall& toolCall) {
 
     const auto prior =
         priorTracks(ChatToolExecutor::findRecentListenJSON(toolCall.roundCalls, toolCall.outputs), names);
-    const auto entries = toolCall.executor.conversationStore().conversationState(toolCall.threadID).entries;
+    const auto entries = toolCall.executor.conversations().entries(toolCall.threadID);
     std::vector<std::vector<TrackAnalysisInfo>> resolved;
     if (beforeAfter || prior.empty()) resolved = AnalysisResolver::resolve(names, entries, beforeAfter ? 2 : 1);
 

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <type_traits>
 
+#include <unistd.h>
+
 #include "platform/log.h"
 #include "support/app_paths.h"
 #include "support/iso8601.h"
@@ -532,9 +534,8 @@ std::optional<std::string> lostTurnLock(const std::optional<LockedFile>& turnLoc
 }
 }  // namespace
 
-std::optional<ConversationStore::TurnAnchor> ConversationStore::appendTurnQuestion(const std::string& content,
-                                                                                   const std::string& threadID,
-                                                                                   std::optional<LockedFile> turnLock) {
+std::optional<ConversationStore::TurnAnchor> ConversationStore::appendTurnQuestion(
+    const std::string& content, const std::string& threadID, const std::optional<LockedFile>& turnLock) {
     std::optional<TurnAnchor> anchor;
     std::optional<std::string> lost;
     const bool stored = run(threadID, [&](Operation& op) {
@@ -559,8 +560,8 @@ std::optional<ConversationStore::TurnAnchor> ConversationStore::appendTurnQuesti
     return anchor;
 }
 
-template <class Fill>
-bool ConversationStore::appendAnchored(const TurnAnchor& anchor, Fill fill) {
+template <class Change>
+bool ConversationStore::changeAnchored(const TurnAnchor& anchor, Change change) {
     bool cleared = false;
     std::optional<std::string> lost;
     const bool stored = run(anchor.threadID, [&](Operation& op) {
@@ -577,9 +578,7 @@ bool ConversationStore::appendAnchored(const TurnAnchor& anchor, Fill fill) {
             op.write = false;
             return;
         }
-        ConversationEntry entry = fill(now());
-        thread->updatedAt = entry.timestamp;
-        thread->entries.push_back(std::move(entry));
+        change(*thread);
     });
     if (!cleared && !lost) return stored;
     queue_.sync([&] { file_.keepFailure(lost.value_or(kClearedThreadFailure)); });
@@ -587,18 +586,28 @@ bool ConversationStore::appendAnchored(const TurnAnchor& anchor, Fill fill) {
 }
 
 bool ConversationStore::appendTurnEntry(const TurnAnchor& anchor, ConversationRole role, const std::string& content) {
-    return appendAnchored(anchor, [&](const std::string& stamp) {
+    return changeAnchored(anchor, [&](Thread& thread) {
         ConversationEntry entry;
-        entry.timestamp = stamp;
+        entry.timestamp = now();
         entry.role = role;
         entry.content = content;
-        return entry;
+        thread.updatedAt = entry.timestamp;
+        thread.entries.push_back(std::move(entry));
     });
 }
 
 bool ConversationStore::appendTurnToolCall(const TurnAnchor& anchor, const ToolCallInfo& call) {
-    return appendAnchored(anchor, [&](const std::string& stamp) {
-        return toolCallEntry(call, static_cast<std::int64_t>(anchor.index), stamp);
+    return changeAnchored(anchor, [&](Thread& thread) {
+        auto entry = toolCallEntry(call, static_cast<std::int64_t>(anchor.index), now());
+        thread.updatedAt = entry.timestamp;
+        thread.entries.push_back(std::move(entry));
+    });
+}
+
+bool ConversationStore::clearTurnCaptures(const TurnAnchor& anchor) {
+    return changeAnchored(anchor, [](Thread& thread) {
+        thread.pendingCaptures = std::vector<CaptureMetadata>{};
+        thread.updatedAt = now();
     });
 }
 
@@ -615,6 +624,67 @@ FileLock ConversationStore::lockChatTurn(const std::string& threadID) {
     const auto target = turnLockTarget(threadID);
     createPrivateFolders(target.parent_path());
     return FileLock::acquire(target, std::chrono::milliseconds(0));
+}
+
+void ConversationStore::releaseChatTurn(FileLock turnLock, const std::string& threadID) {
+    const auto locked = turnLock.lockedFile();
+    if (!locked || threadID.empty()) return;
+    // A delete while the lock was held left its file for the holder to remove: removed while
+    // still held, so that no copy takes a lock on a file about to go.
+    if (!existingThreadState(threadID) && locked->stillNamed()) ::unlink(locked->lockPath.c_str());
+}
+
+// ---- TurnWriter --------------------------------------------------------------------------------
+
+TurnWriter::TurnWriter(ConversationStore& store, std::string threadID, std::optional<LockedFile> turnLock)
+    : store_(store), threadID_(std::move(threadID)), turnLock_(std::move(turnLock)) {}
+
+template <class Write>
+bool TurnWriter::write(Write write) {
+    std::lock_guard lock(mutex_);
+    if (failure_) return false;
+    if (!anchor_) return !asked_;  // before its question nothing is stored, nor refused
+    if (write(*anchor_)) return true;
+    failure_ = store_.lastFailure().value_or(store_.fileURL().string() + " could not be written");
+    return false;
+}
+
+bool TurnWriter::question(const std::string& content) {
+    std::lock_guard lock(mutex_);
+    if (asked_) return false;
+    asked_ = true;
+    anchor_ = store_.appendTurnQuestion(content, threadID_, turnLock_);
+    if (anchor_) return true;
+    failure_ = store_.lastFailure().value_or(store_.fileURL().string() + " could not be written");
+    return false;
+}
+
+bool TurnWriter::entry(ConversationRole role, const std::string& content) {
+    return write([&](const ConversationStore::TurnAnchor& anchor) { return store_.appendTurnEntry(anchor, role, content); });
+}
+
+bool TurnWriter::toolCall(const ToolCallInfo& call) {
+    return write([&](const ConversationStore::TurnAnchor& anchor) { return store_.appendTurnToolCall(anchor, call); });
+}
+
+bool TurnWriter::clearPendingCaptures() {
+    return write([&](const ConversationStore::TurnAnchor& anchor) { return store_.clearTurnCaptures(anchor); });
+}
+
+std::optional<std::size_t> TurnWriter::questionIndex() const {
+    std::lock_guard lock(mutex_);
+    if (!anchor_) return std::nullopt;
+    return anchor_->index;
+}
+
+std::optional<std::string> TurnWriter::failure() const {
+    std::lock_guard lock(mutex_);
+    return failure_;
+}
+
+std::vector<ConversationEntry> ConversationReader::entries(const std::string& threadID) const {
+    const auto state = store_.existingThreadState(threadID);
+    return state ? state->entries : std::vector<ConversationEntry>{};
 }
 
 }  // namespace corvane

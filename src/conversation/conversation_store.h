@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -90,38 +91,43 @@ public:
     std::optional<ConversationStateResponse> updateSongBriefOfExistingThread(
         const std::optional<std::string>& songBrief, const std::optional<std::string>& threadID);
 
-    // ---- a turn's entries ----------------------------------------------------------------------
-    // Where a turn's question landed. The turn's later entries go after it only while it is still
-    // there: a clear (in this copy or another sharing the folder) takes it away, and the rest of
-    // the turn is then refused (kClearedThreadFailure), so the chat never holds a reply without
-    // its question.
-    // A turn run under lockChatTurn gives its lock: each of the turn's writes goes only while the
-    // lock file is still the one locked, and is otherwise refused with LockedFile::lostReason(),
-    // as a store's write is.
+    // ---- a turn's entries: only through a TurnWriter -------------------------------------------
+    static const char* const kClearedThreadFailure;
+    // Held while a turn runs in the chat, against every copy sharing the folder (and let go when
+    // the holding process ends). Not held with refusal() kFolderHeldByAnotherCopy: another copy
+    // runs a turn there; with any other refusal the lock file cannot be used, and the turn may
+    // not run either, as a store refuses its write.
+    // The lock file goes with a deleted chat: at the delete when no turn holds it, else when the
+    // turn holding it lets it go (releaseChatTurn).
+    FileLock lockChatTurn(const std::string& threadID);
+    // Lets the turn's lock go, and removes its lock file when the chat was deleted meanwhile.
+    void releaseChatTurn(FileLock turnLock, const std::string& threadID);
+
+private:
+    friend class TurnWriter;
+    struct Operation;
+    // Where a turn's question landed. Its later entries go after it only while it is still there:
+    // a clear (in this copy or another sharing the folder) takes it away, and the rest of the
+    // turn is then refused (kClearedThreadFailure), so the chat never holds a reply without its
+    // question. Each write of a turn holding its chat's lock goes only while the lock file is
+    // still the one locked, checked under the file's lock, and is otherwise refused with
+    // LockedFile::lostReason(), as a store's write is.
     struct TurnAnchor {
         std::string threadID;
         std::size_t index = 0;
         std::string timestamp;
         std::optional<LockedFile> turnLock;
     };
-    static const char* const kClearedThreadFailure;
     std::optional<TurnAnchor> appendTurnQuestion(const std::string& content, const std::string& threadID,
-                                                 std::optional<LockedFile> turnLock = std::nullopt);
+                                                 const std::optional<LockedFile>& turnLock);
     bool appendTurnEntry(const TurnAnchor& anchor, ConversationRole role, const std::string& content);
     bool appendTurnToolCall(const TurnAnchor& anchor, const ToolCallInfo& call);
-    // Held while a turn runs in the chat, against every copy sharing the folder (and let go when
-    // the holding process ends). Not held with refusal() kFolderHeldByAnotherCopy: another copy
-    // runs a turn there; with any other refusal the lock file cannot be used, and the turn may
-    // not run either, as a store refuses its write.
-    FileLock lockChatTurn(const std::string& threadID);
-
-private:
-    struct Operation;
+    bool clearTurnCaptures(const TurnAnchor& anchor);
     // What the chat's turn lock is taken for (its lock file beside it, in "Turns").
     std::filesystem::path turnLockTarget(const std::string& threadID) const;
-    // The anchored append: `add` fills the entry after the anchor's question was found in place.
-    template <class Fill>
-    bool appendAnchored(const TurnAnchor& anchor, Fill fill);
+    // A change of the turn's chat (`change` given the thread) once the anchor's question was found in place.
+    template <class Change>
+    bool changeAnchored(const TurnAnchor& anchor, Change change);
 
     // Every operation: alone on the queue, take the threads as the file holds them, resolve the
     // thread the caller means, let `change` work on them (and answer from them), write them back.
@@ -137,6 +143,54 @@ private:
     bool unsavedMigration_ = false;  // the threads were migrated from a legacy file not yet rewritten
     CachedStoreFile<StoredConversationState> file_;
     platform::SerialQueue queue_;
+};
+
+// The one way a turn writes its chat: its question first, then each of its entries after it in
+// order (the tool calls' cards, the tools' notes, the reply) and the clearing of the captures it
+// sent. Once one of its writes is refused (the disk, a lost turn lock, the chat cleared or
+// deleted), nothing more of the turn is stored, so the file always holds a whole prefix of the
+// turn; every later write answers false, and failure() says why the first was refused. The turn
+// and the tools it runs share it, on any thread. Before the question was asked to be stored
+// nothing is: there is nothing an entry could follow.
+class TurnWriter {
+public:
+    // `turnLock`: the chat's lock the turn holds (lockChatTurn), looked at before each write.
+    TurnWriter(ConversationStore& store, std::string threadID, std::optional<LockedFile> turnLock = std::nullopt);
+    TurnWriter(const TurnWriter&) = delete;
+    TurnWriter& operator=(const TurnWriter&) = delete;
+
+    const std::string& threadID() const { return threadID_; }
+    // Each answers whether its change reached the file.
+    bool question(const std::string& content);
+    bool entry(ConversationRole role, const std::string& content);
+    bool toolCall(const ToolCallInfo& call);
+    bool clearPendingCaptures();
+    // Where the question landed in the chat, once it is stored.
+    std::optional<std::size_t> questionIndex() const;
+    std::optional<std::string> failure() const;
+
+private:
+    template <class Write>
+    bool write(Write write);
+
+    ConversationStore& store_;
+    const std::string threadID_;
+    const std::optional<LockedFile> turnLock_;
+    mutable std::mutex mutex_;  // one write at a time, in the order they come
+    bool asked_ = false;
+    std::optional<ConversationStore::TurnAnchor> anchor_;
+    std::optional<std::string> failure_;
+};
+
+// What the tools of a turn may read of the chats: they write only through the turn's TurnWriter.
+class ConversationReader {
+public:
+    ConversationReader(ConversationStore& store) : store_(store) {}  // NOLINT: implicit, a narrowed view
+    // The entries of the chat with exactly this ID; none when it is gone.
+    std::vector<ConversationEntry> entries(const std::string& threadID) const;
+
+private:
+    ConversationStore& store_;
 };
 
 }  // namespace corvane

@@ -44,12 +44,21 @@ AuthService::AuthService(BackendConfiguration configuration, std::shared_ptr<htt
     // the new pair is stored loses it. Nobody waits for it.
     if (isTokenExpired(*accessToken)) {
         bool joined = false;
-        startupRefresh_ = startRefresh(joined);
+        startupRefresh_ = startRefresh(joined, accessToken);
     }
 }
 
 AuthService::~AuthService() {
     // Quitting waits for no answer: what is still out is cancelled (the requests end at once).
+    // The re-asking first: it would start refreshes.
+    std::jthread reask;
+    {
+        std::lock_guard lock(sessionMutex_);
+        quitting_ = true;
+        reask = std::move(reask_);
+    }
+    reask.request_stop();
+    if (reask.joinable()) reask.join();
     refreshThread_.request_stop();
     if (refreshThread_.joinable()) refreshThread_.join();
     std::jthread retry;
@@ -175,6 +184,61 @@ void AuthService::retryPendingSession() {
             }
         }
     });
+}
+
+bool AuthService::waitUntil(platform::Clock::TimePoint due, std::stop_token stop) {
+    std::mutex waitMutex;
+    std::condition_variable_any wake;
+    // On the platform clock, looked at in short slices: a clock moved by hand is heard too.
+    while (clock_.now() < due) {
+        std::unique_lock lock(waitMutex);
+        wake.wait_for(lock, stop, std::chrono::milliseconds(20), [] { return false; });
+        if (stop.stop_requested()) return false;
+    }
+    return true;
+}
+
+void AuthService::noteUnanswered() {
+    std::lock_guard lock(sessionMutex_);
+    if (!unansweredSince_) unansweredSince_ = clock_.now();
+    if (reasking_ || quitting_) return;
+    reasking_ = true;
+    if (reask_.joinable()) reask_.join();  // it ended when it last cleared reasking_
+    reask_ = std::jthread([this](std::stop_token stop) {
+        for (;;) {
+            if (!waitUntil(clock_.now() + kUnansweredRetry, stop)) return;
+            {
+                std::lock_guard held(sessionMutex_);
+                // Past the window the service no longer gives the pair again: asked now, the
+                // spent token would end the session. The next refresh a turn needs asks.
+                if (unansweredSince_ && clock_.now() - *unansweredSince_ > kUnansweredWindow) {
+                    log("[AuthService] The sign-in service answered none of the refreshes in time");
+                    unansweredSince_.reset();
+                }
+                if (!unansweredSince_) {
+                    reasking_ = false;
+                    return;
+                }
+            }
+            // Collected meanwhile, by another copy or a turn here: nothing left to ask for.
+            const auto stored = sessionToken(kAccessTokenKey);
+            if (!stored || !isTokenExpired(*stored)) {
+                std::lock_guard held(sessionMutex_);
+                unansweredSince_.reset();
+                reasking_ = false;
+                return;
+            }
+            bool joined = false;
+            const auto asked = startRefresh(joined, stored);
+            while (asked.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+                if (stop.stop_requested()) return;
+        }
+    });
+}
+
+void AuthService::answered() {
+    std::lock_guard lock(sessionMutex_);
+    unansweredSince_.reset();
 }
 
 void AuthService::storePendingSession() {
@@ -330,7 +394,8 @@ void AuthService::revoke(std::string accessToken, const std::optional<std::strin
 
 std::optional<std::string> AuthService::refreshTokenIfNeeded() { return refresh({}).token; }
 
-std::shared_future<AuthService::Refreshed> AuthService::startRefresh(bool& joined) {
+std::shared_future<AuthService::Refreshed> AuthService::startRefresh(bool& joined,
+                                                                  std::optional<std::string> foundExpired) {
     std::lock_guard lock(refreshMutex_);
     if (refreshInFlight_) {
         joined = true;
@@ -342,10 +407,10 @@ std::shared_future<AuthService::Refreshed> AuthService::startRefresh(bool& joine
     refreshInFlight_ = promise->get_future().share();
     // On a thread of its own, so that whoever waits for it may give up without cancelling it for
     // the others.
-    refreshThread_ = std::jthread([this, promise](std::stop_token stop) {
+    refreshThread_ = std::jthread([this, promise, foundExpired = std::move(foundExpired)](std::stop_token stop) {
         Refreshed result;
         try {
-            result = performRefresh(stop);
+            result = performRefresh(stop, foundExpired);
         } catch (const std::exception&) {
             result = {};
         }
@@ -359,9 +424,9 @@ std::shared_future<AuthService::Refreshed> AuthService::startRefresh(bool& joine
     return *refreshInFlight_;
 }
 
-AuthService::Refreshed AuthService::refresh(std::stop_token stop) {
+AuthService::Refreshed AuthService::refresh(std::stop_token stop, const std::optional<std::string>& foundExpired) {
     bool joined = false;
-    const auto pending = startRefresh(joined);
+    const auto pending = startRefresh(joined, foundExpired);
     const auto deadline = clock_.now() + kServiceWait;
     // A clock moved by hand reaches the deadline without the time passing: the wait hears of it.
     const auto moves = clock_.onMoved([this] {
@@ -394,7 +459,8 @@ AuthService::Refreshed AuthService::refresh(std::stop_token stop) {
     return pending.get();
 }
 
-AuthService::Refreshed AuthService::performRefresh(std::stop_token stop) {
+AuthService::Refreshed AuthService::performRefresh(std::stop_token stop,
+                                                   const std::optional<std::string>& foundExpired) {
     // The refresh token is read, spent and replaced under the credential file's lock, held
     // throughout: no other copy spends it too, nor reads it once spent and before the pair
     // replacing it is stored. A file that cannot be locked is no place for a new pair: the token
@@ -426,21 +492,40 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop) {
             self.letGoOfFileLockWhenDone();
         }
     } letGo{*this};
+    // Another copy may have renewed the session since this one found it expired: its pair is
+    // used, and the refresh token it stored is kept for the next expiry.
+    if (const auto stored = sessionToken(kAccessTokenKey);
+        foundExpired && stored && stored != foundExpired && !isTokenExpired(*stored)) {
+        answered();
+        return {stored};
+    }
     const auto refreshToken = sessionToken(kRefreshTokenKey);
     if (!refreshToken) {
         update([](Fields& f) { f.isAuthenticated = false; });
         return {};
     }
+    auto request = tokenRequest("refresh_token", {{"refresh_token", *refreshToken}});
+    request.timeout = kRequestTimeout;
+    if (!http::isPermittedURL(request.url)) return {sessionToken(kAccessTokenKey), Refreshed::PutOff::unreachable};
     http::HTTPClientResponse response;
-    try {
-        auto request = tokenRequest("refresh_token", {{"refresh_token", *refreshToken}});
-        request.timeout = kRequestTimeout;
-        if (!http::isPermittedURL(request.url)) throw http::TransportError("plain HTTP is for the loopback host only");
-        response = transport_->send(request, stop);
-    } catch (const http::TransportError&) {
-        // Offline: the session stays as it is, and an expired token is not sent to be refused.
-        return {sessionToken(kAccessTokenKey), Refreshed::PutOff::unreachable};
+    for (int attempt = 1;; ++attempt) {
+        const auto sent = clock_.now();
+        try {
+            response = transport_->send(request, stop);
+            break;
+        } catch (const http::TransportError&) {
+            // The service may have spent the token and issued a pair this copy never heard of.
+            // A copy stopped while the request was out asks again at once; otherwise it asks
+            // again by itself, while the service still gives that pair.
+            if (stop.stop_requested())
+                return {sessionToken(kAccessTokenKey), Refreshed::PutOff::unreachable};
+            if (attempt == 1 && clock_.now() - sent > kStoppedMeanwhile) continue;
+            noteUnanswered();
+            // Offline: the session stays as it is, and an expired token is not sent to be refused.
+            return {sessionToken(kAccessTokenKey), Refreshed::PutOff::unreachable};
+        }
     }
+    answered();
     // Too busy or failing (a full disk, say): the grant was not refused and the refresh token
     // not spent, so the session stays as it is, as when offline.
     if (response.statusCode == 429 || (response.statusCode >= 500 && response.statusCode <= 599)) {
@@ -519,7 +604,7 @@ std::optional<std::string> AuthService::getValidToken(std::stop_token stop) {
         return std::nullopt;
     }
     if (!isTokenExpired(*stored)) return stored;
-    const auto refreshed = refresh(std::move(stop));
+    const auto refreshed = refresh(std::move(stop), stored);
     if (refreshed.putOff != Refreshed::PutOff::no) {
         // In its last minute the backend still takes it (with a few seconds to spare for the
         // request's way); past that it would be answered 401, which tells the user to sign in

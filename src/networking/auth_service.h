@@ -88,6 +88,13 @@ public:
     static constexpr std::chrono::seconds kRequestTimeout{5};
     // How soon a pair the credential file refused is offered to it again.
     static constexpr std::chrono::seconds kPendingRetry{2};
+    // A refresh that got no answer may have spent the refresh token all the same; the service
+    // gives the pair it issued again for a minute after. The app asks again by itself every
+    // kUnansweredRetry for kUnansweredWindow after the first unanswered request, and at once
+    // when the request outlasted its time-out by far (the copy was stopped meanwhile).
+    static constexpr std::chrono::seconds kUnansweredRetry{10};
+    static constexpr std::chrono::seconds kUnansweredWindow{40};
+    static constexpr std::chrono::seconds kStoppedMeanwhile{kRequestTimeout + std::chrono::seconds(2)};
 
     // Restores a stored session; when its access token is near expiry, refreshes it in the background.
     // Whatever is still out to the service when it goes (a refresh, a sign-out) is cancelled.
@@ -153,9 +160,12 @@ private:
         std::jthread thread;
     };
     http::HTTPClientRequest tokenRequest(const std::string& grantType, const nlohmann::json& body) const;
-    Refreshed refresh(std::stop_token stop);
-    std::shared_future<Refreshed> startRefresh(bool& joined);
-    Refreshed performRefresh(std::stop_token stop);
+    // `foundExpired`: the access token the caller found expired. Another copy may have stored a
+    // fresh pair since: under the file's lock that pair is used, and no refresh token is spent.
+    // Without it the refresh goes whatever the file holds.
+    Refreshed refresh(std::stop_token stop, const std::optional<std::string>& foundExpired = std::nullopt);
+    std::shared_future<Refreshed> startRefresh(bool& joined, std::optional<std::string> foundExpired);
+    Refreshed performRefresh(std::stop_token stop, const std::optional<std::string>& foundExpired);
     void revoke(std::string accessToken, const std::optional<std::string>& refreshToken, std::stop_token stop);
     bool expiresWithin(const std::string& token, double seconds) const;
     static bool hasExpiry(const std::string& token);
@@ -177,6 +187,12 @@ private:
     void letGoOfFileLockWhenDone();
     // Offers the pending pair to the file every kPendingRetry until it takes it. Under sessionMutex_.
     void retryPendingSession();
+    // A refresh request that got no answer: asked again by itself while the service still gives
+    // the same pair. Any answer ends the re-asking (answered()).
+    void noteUnanswered();
+    void answered();
+    // Waits on the platform clock until `due`, in short slices; false when `stop` came first.
+    bool waitUntil(platform::Clock::TimePoint due, std::stop_token stop);
 
     BackendConfiguration configuration_;
     std::shared_ptr<http::HTTPTransport> transport_;
@@ -203,6 +219,11 @@ private:
     bool refreshing_ = false;    // under sessionMutex_
     bool retrying_ = false;      // under sessionMutex_
     std::jthread pendingRetry_;  // under sessionMutex_
+    // Since when the refresh requests of this copy got no answer; unset once one is answered.
+    std::optional<platform::Clock::TimePoint> unansweredSince_;  // under sessionMutex_
+    bool reasking_ = false;                                      // under sessionMutex_
+    bool quitting_ = false;                                      // under sessionMutex_
+    std::jthread reask_;                                         // under sessionMutex_
     mutable std::mutex refreshMutex_;
     std::condition_variable_any refreshDone_;  // under refreshMutex_
     int refreshWaiters_ = 0;

@@ -53,10 +53,15 @@ TEST(BackendProcess, HelpNamesEverySettingAndExitsZeroWhileAnUnknownOptionStillF
 
 // Accounts are stored as other files are: a write past the file-size limit is refused with its
 // reason, where the limit's signal used to end the program.
+// The ThreadSanitizer runtime fills a 512 KiB file in $TMPDIR (else /tmp) before main runs, where
+// no program can ignore the signal yet: given a TMPDIR that names no folder it makes none, and the
+// program's own writes are the ones the limit meets (its temporary folder is then /tmp).
 TEST(BackendProcess, AWritePastTheFileSizeLimitIsRefusedRatherThanEndingTheProgram) {
     testing::TempHome home;
     ChildProcess add({"/bin/sh", "-c", "ulimit -f 0 && exec \"$0\" add-user mix@example.com", CORVANE_BACKEND_BINARY},
-                     "right password\n", {"CORVANE_BACKEND_HOME=" + (home.root() / "backend").string()});
+                     "right password\n",
+                     {"CORVANE_BACKEND_HOME=" + (home.root() / "backend").string(),
+                      "TMPDIR=" + (home.root() / "no-such-folder").string()});
     EXPECT_EQ(add.exitStatus(), 1) << "128 + 25 is the file-size signal";
 }
 

@@ -21,6 +21,7 @@
 #include "http/http_test_client.h"
 #include "http/server_test_doubles.h"
 #include "support/files.h"
+#include "test_support/full_disk.h"
 #include "test_support/temp_home.h"
 
 namespace corvane::backend {
@@ -165,6 +166,41 @@ std::size_t reportsStored(const std::filesystem::path& dataFolder) {
         if (it->is_regular_file()) ++count;
     }
     return count;
+}
+
+// Past the file-size limit a sign-in and a refresh were answered 500 "Internal error": the client
+// learnt nothing of the reason the backend logged. The answer carries it, as the app's refusals do,
+// and whatever the file refused changed nothing.
+TEST(BackendServer, ASessionTheDiskRefusesIsAnsweredWithItsReason) {
+    testing::TempHome home;
+    testing::LocalBackend backend(home.root() / "backend");
+    const std::string apikey = std::string("apikey: ") + BackendOptions::kDefaultPublishableKey + "\r\n";
+    const std::string signIn =
+        request("POST", "/auth/v1/token?grant_type=password", apikey,
+                nlohmann::json{{"email", testing::LocalBackend::kEmail}, {"password", testing::LocalBackend::kPassword}}
+                    .dump());
+    const auto session = http::testing::parseAnswer(exchange(backend.port(), signIn));
+    ASSERT_TRUE(session);
+    const std::string refreshToken = nlohmann::json::parse(session->body)["refresh_token"];
+    const std::string refresh = request("POST", "/auth/v1/token?grant_type=refresh_token", apikey,
+                                        nlohmann::json{{"refresh_token", refreshToken}}.dump());
+    for (const auto& [name, bytes] : {std::pair{"sign-in", signIn}, {"refresh", refresh}}) {
+        SCOPED_TRACE(name);
+        std::optional<http::testing::Answer> refused;
+        {
+            const testing::FullDisk disk;
+            refused = http::testing::parseAnswer(exchange(backend.port(), bytes));
+        }
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->status, 500);
+        const auto body = nlohmann::json::parse(refused->body);
+        EXPECT_EQ(body["error"], "unexpected_failure");
+        const std::string description = body["error_description"];
+        EXPECT_TRUE(description.starts_with("The session could not be stored: ")) << description;
+        EXPECT_NE(description.find("File too large"), std::string::npos) << description;
+    }
+    // The refused refresh spent nothing: the token still gets its pair.
+    EXPECT_EQ(statusOf(exchange(backend.port(), refresh)), 200);
 }
 
 // What an attacker on this machine or a web page in its browser would try, each with the status

@@ -26,6 +26,7 @@
 #include "plugins/plugin_map_store.h"
 #include "shield/input_shield.h"
 #include "support/store_file.h"
+#include "test_support/full_disk.h"
 #include "test_support/scripted_chat_backend.h"
 #include "test_support/temp_home.h"
 
@@ -197,6 +198,32 @@ TEST_F(ChatOrchestratorTest, AnswerOfATurnWhoseChatWasDeletedMeanwhileNamesThatC
     EXPECT_EQ(o.response.threadID, threadID);
     EXPECT_EQ(o.response.threadTitle, "");
     EXPECT_TRUE(conversations.conversationState(other).entries.empty()) << "the reply went into another chat";
+}
+
+// A chat another copy deleted while this copy's turn held its lock kept its lock file in "Turns"
+// for good: the delete leaves a held lock alone. The turn letting it go removes it; a chat that
+// is still there keeps its own.
+TEST_F(ChatOrchestratorTest, TheTurnLettingGoOfADeletedChatsLockRemovesItsLockFile) {
+    const auto lockFileOf = [&](const std::string& chat) {
+        const FileLock taken = conversations.lockChatTurn(chat);
+        EXPECT_TRUE(taken.lockedFile());
+        return taken.lockedFile() ? taken.lockedFile()->lockPath : std::filesystem::path();
+    };
+    const auto deleted = lockFileOf(threadID);
+    ConversationStore otherCopy;
+    transport->push([&](const json&, std::stop_token) {
+        EXPECT_TRUE(otherCopy.deleteThread(threadID).ok);
+        EXPECT_TRUE(std::filesystem::exists(deleted)) << "removed while a turn held it";
+        return http::HTTPClientResponse{200, textReply("Done").dump()};
+    });
+    run();
+    EXPECT_FALSE(std::filesystem::exists(deleted));
+
+    threadID = conversations.createThread(std::string("Demo Song")).currentThreadID;
+    const auto kept = lockFileOf(threadID);
+    transport->reply(respondReply("Done"));
+    EXPECT_TRUE(run().response.ok);
+    EXPECT_TRUE(std::filesystem::exists(kept));
 }
 
 TEST_F(ChatOrchestratorTest, TheReplyAtRoundFifteenEndsTheTurn) {
@@ -838,7 +865,7 @@ TEST_F(ChatOrchestratorTest, TheTurnLockAnswersOddLockFilesAsTheStoresLocksDo) {
             place(odd, turnLock);
             otherTurn = otherCopy.lockChatTurn(threadID);
             ASSERT_TRUE(otherTurn->held()) << "the other copy could not start its turn";
-            ASSERT_TRUE(otherCopy.appendTurnQuestion("q-B", threadID, otherTurn->lockedFile()));
+            ASSERT_TRUE(TurnWriter(otherCopy, threadID, otherTurn->lockedFile()).question("q-B"));
         }
         gate->open();
         const auto turn = outcomeOf(stream->collect());
@@ -860,6 +887,76 @@ TEST_F(ChatOrchestratorTest, TheTurnLockAnswersOddLockFilesAsTheStoresLocksDo) {
         otherTurn.reset();
         std::filesystem::remove_all(turnLock);
         std::filesystem::remove_all(storeLock);
+    }
+}
+
+// A tool's note took a way of its own into the chat: stored after a refused question (with no
+// question to follow) and after a refused entry, and without the turn lock's check. Every kind
+// of a turn's entries (question, note, tool call card with its result, diagram card, reply) is
+// stored only while every earlier write of the turn was: the chat holds a whole prefix of the
+// turn, and the turn says it was not saved.
+TEST_F(ChatOrchestratorTest, NoEntryOfATurnIsStoredAfterARefusedWriteOrALostLockNotesIncluded) {
+    enum class Fault { none, fullDisk, lift, loseLock };
+    struct Case {
+        const char* name;
+        Fault beforeTurn, first, second, third;  // the three "fault" calls, in the order they run
+        std::size_t stored;                      // how many of the turn's entries reach the file
+    };
+    const Case cases[] = {
+        {"nothing refused", Fault::none, Fault::none, Fault::none, Fault::none, 8},
+        {"the disk refuses the question", Fault::fullDisk, Fault::lift, Fault::none, Fault::none, 0},
+        {"the disk refuses a tool's note", Fault::none, Fault::fullDisk, Fault::lift, Fault::none, 1},
+        {"the disk refuses a tool call", Fault::none, Fault::none, Fault::fullDisk, Fault::lift, 2},
+        {"the disk refuses the last round", Fault::none, Fault::none, Fault::none, Fault::fullDisk, 5},
+        {"the lock is lost before a tool's note", Fault::none, Fault::loseLock, Fault::none, Fault::none, 1},
+        {"the lock is lost before a tool call", Fault::none, Fault::none, Fault::loseLock, Fault::none, 2},
+        {"the lock is lost before the last round", Fault::none, Fault::none, Fault::none, Fault::loseLock, 5},
+    };
+    const std::vector<std::string> wholeTurn = {"user",           "tool",           "toolCall fault", "toolCall list_installed_plugins",
+                                                "toolCall fault", "toolCall fault", "toolCall show_visual", "assistant"};
+    std::filesystem::path turnLock;
+    {
+        const FileLock taken = conversations.lockChatTurn(threadID);
+        ASSERT_TRUE(taken.lockedFile());
+        turnLock = taken.lockedFile()->lockPath;
+    }
+    std::optional<FullDisk> disk;
+    const auto apply = [&](Fault fault) {
+        if (fault == Fault::fullDisk) disk.emplace();
+        if (fault == Fault::lift) disk.reset();
+        if (fault == Fault::loseLock) std::filesystem::remove(turnLock);
+    };
+    orchestrator->toolExecutor().registerTool("fault", [&](ToolCall& call) {
+        apply(static_cast<Fault>(json::parse(call.args()).at("fault").get<int>()));
+        call.record("fault", true);
+        return ChatToolExecutor::makeJSONOutput(call.callID(), {{"status", "ok"}}, "{}");
+    });
+    const auto faultCall = [](const char* id, Fault fault) {
+        return AgentToolCall{id, "fault", json{{"fault", static_cast<int>(fault)}, {"call", id}}.dump()};
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto before = entries().size();
+        transport->reply(callsReply({faultCall("c1", c.first), {"c2", "list_installed_plugins", "{}"},
+                                     faultCall("c3", c.second)}));
+        transport->reply(callsReply({faultCall("c4", c.third),
+                                     {"c5", "respond", R"({"prose":"Done","diagramType":"freq_curve"})"}}));
+        apply(c.beforeTurn);
+        const auto turn = run();
+        disk.reset();
+
+        std::vector<std::string> stored;
+        const auto chat = entries();
+        for (auto e = chat.begin() + static_cast<std::ptrdiff_t>(before); e < chat.end(); ++e)
+            stored.push_back(toString(e->role) + (e->toolName ? " " + *e->toolName : ""));
+        EXPECT_EQ(stored, std::vector<std::string>(wholeTurn.begin(),
+                                                   wholeTurn.begin() + static_cast<std::ptrdiff_t>(c.stored)));
+        EXPECT_EQ(turn.response.ok, c.stored == wholeTurn.size());
+        const bool toldNotSaved = std::any_of(turn.errors.begin(), turn.errors.end(), [](const std::string& error) {
+            return error.starts_with("The chat could not be saved: ");
+        });
+        EXPECT_EQ(toldNotSaved, c.stored < wholeTurn.size());
+        EXPECT_EQ(turn.response.saveError.has_value(), c.stored < wholeTurn.size());
     }
 }
 

@@ -84,7 +84,7 @@ protected:
     // rounds as the agent loop keeps them.
     std::vector<AgentToolOutputPayload> round(const std::vector<AgentToolCall>& calls) {
         auto outputs = executor->executeToolCalls(calls, request, threadID, roundIndex++, projectName,
-                                                  installedPlugins, toolsUsed, signature);
+                                                  installedPlugins, toolsUsed, signature, {}, writer.get());
         world().drainMainQueue();  // what the calls left to the main thread, run before the next
         return outputs;
     }
@@ -111,6 +111,8 @@ protected:
     void SetUp() override {
         StandinTest::SetUp();
         threadID = conversations.createThread(std::string("Demo Song")).currentThreadID;
+        writer = std::make_unique<TurnWriter>(conversations, threadID);
+        ASSERT_TRUE(writer->question("Mix it"));
         logger.beginTurn("Mix it", threadID);
     }
 
@@ -128,6 +130,7 @@ protected:
 
     ChatRequest request{"Mix it", {}, {}, {}, ModelTier::standard};
     std::string threadID;
+    std::unique_ptr<TurnWriter> writer;  // the turn the rounds belong to
     int roundIndex = 0;
     std::optional<std::string> projectName = std::string("Demo Song");
     std::optional<InstalledPluginInventory> installedPlugins;

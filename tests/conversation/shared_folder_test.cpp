@@ -215,22 +215,20 @@ TEST(SharedApplicationFolder, ATurnStoresNothingAfterAnotherCopyClearedItsChatAn
     call.id = "c1";
     call.toolName = "mute_track";
 
-    const auto turn = one.appendTurnQuestion("Check the mix balance", chat);
-    ASSERT_TRUE(turn);
-    ASSERT_TRUE(one.appendTurnToolCall(*turn, call));
+    TurnWriter turn(one, chat);
+    ASSERT_TRUE(turn.question("Check the mix balance"));
+    ASSERT_TRUE(turn.toolCall(call));
     ASSERT_TRUE(other.clearThread(chat).ok);
-    EXPECT_FALSE(one.appendTurnToolCall(*turn, call));
-    EXPECT_EQ(one.lastFailure(), ConversationStore::kClearedThreadFailure);
-    EXPECT_FALSE(one.appendTurnEntry(*turn, ConversationRole::assistant, "I muted Guitar."));
+    EXPECT_FALSE(turn.toolCall(call));
+    EXPECT_EQ(turn.failure(), ConversationStore::kClearedThreadFailure);
+    EXPECT_FALSE(turn.entry(ConversationRole::assistant, "I muted Guitar."));
     EXPECT_TRUE(other.conversationState(chat).entries.empty());
 
     // A question that only looks like the cleared one, at its place, is another turn's.
-    const auto next = other.appendTurnQuestion("Check the mix balance", chat);
-    ASSERT_TRUE(next);
-    EXPECT_TRUE(other.appendTurnEntry(*next, ConversationRole::assistant, "Balanced."));
-    if (next->timestamp != turn->timestamp) {
-        EXPECT_FALSE(one.appendTurnEntry(*turn, ConversationRole::assistant, "I muted Guitar."));
-    }
+    TurnWriter next(other, chat);
+    ASSERT_TRUE(next.question("Check the mix balance"));
+    EXPECT_TRUE(next.entry(ConversationRole::assistant, "Balanced."));
+    EXPECT_FALSE(turn.entry(ConversationRole::assistant, "I muted Guitar."));
     std::vector<std::string> stored;
     for (const auto& entry : one.conversationState(chat).entries) stored.push_back(entry.content);
     EXPECT_EQ(stored, (std::vector<std::string>{"Check the mix balance", "Balanced."}));

@@ -655,6 +655,99 @@ TEST_F(AuthServiceTest, TheCopyThatFindsARefreshUnderWayUsesThePairTheOtherCopyS
     EXPECT_TRUE(latecomer->isAuthenticated());
 }
 
+// Three copies with one expired session: a copy that found it expired while another renewed it
+// spent the renewed pair's refresh token again once it had the file's lock (two refreshes for one
+// expiry). Under the lock a stored pair that is still fresh is used, not spent.
+TEST_F(AuthServiceTest, CopiesThatFoundTheSessionExpiredWhileAnotherRenewedItUseThatPairAndSpendNothing) {
+    signedIn().reset();
+    auto latecomersTransport = std::make_shared<HookedTransport>();
+    AuthService first(at(backend.baseURL()), transport, backend.clock);
+    std::vector<std::unique_ptr<AuthService>> latecomers;
+    transport->before = [&](const http::HTTPClientRequest& request) {
+        if (request.url.find("refresh_token") == std::string::npos || !latecomers.empty()) return;
+        // Two more copies start while this one's refresh is out: they find the session expired,
+        // and their refreshes wait for the file's lock this copy holds.
+        for (int i = 0; i < 2; ++i)
+            latecomers.push_back(std::make_unique<AuthService>(at(backend.baseURL()), latecomersTransport, backend.clock));
+    };
+    backend.clock.sleep(std::chrono::hours(1));
+    const auto token = first.getValidToken();
+    ASSERT_TRUE(token);
+    ASSERT_EQ(latecomers.size(), 2u);
+    for (const auto& copy : latecomers) copy->waitForStartupRefresh();
+    EXPECT_EQ(transport->refreshCalls + latecomersTransport->refreshCalls, 1);
+    EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), token);
+    for (const auto& copy : latecomers) {
+        EXPECT_EQ(copy->getValidToken(), token);
+        EXPECT_TRUE(copy->isAuthenticated());
+    }
+    EXPECT_EQ(chatStatusWith(*token), 200);
+}
+
+// A refresh the service answered after the app gave up had spent the refresh token and issued a
+// pair; the app kept the spent token and asked again only when a turn needed one, past the minute
+// in which the service gives that pair again: every copy on the folder was signed out. The app
+// asks again by itself well within that minute (at once where the copy was stopped while the
+// request was out), collects the pair, and the copies keep the session.
+TEST_F(AuthServiceTest, ARefreshAnsweredAfterTheAppGaveUpIsAskedAgainInTimeAndNoCopyIsSignedOut) {
+    platform::ScopedServices services{{.clock = &backend.clock}};
+    struct Case {
+        const char* name;
+        std::chrono::seconds stoppedFor;  // how long the copy was stopped while its request was out
+        bool answeredAtOnce;
+    };
+    const Case cases[] = {{"the service answers after the time-out", std::chrono::seconds(0), false},
+                          {"the copy was stopped mid-request", std::chrono::seconds(8), true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        transport->instead = nullptr;
+        const auto a = signedIn();
+        auto otherTransport = std::make_shared<HookedTransport>();
+        AuthService b(at(backend.baseURL()), otherTransport, backend.clock);
+        const int sentBefore = transport->refreshCalls;
+        // The first refresh reaches the service over the socket, which spends the token and
+        // answers; the answer comes after the app gave up on it.
+        http::CurlTransport wire;
+        bool lost = false;
+        transport->instead = [&](const http::HTTPClientRequest& request) -> std::optional<http::HTTPClientResponse> {
+            if (request.url.find("refresh_token") == std::string::npos || lost) return std::nullopt;
+            lost = true;
+            backend.clock.sleep(c.stoppedFor);
+            EXPECT_EQ(wire.send(request, {}).statusCode, 200);
+            throw http::TransportError("Timeout was reached");
+        };
+        backend.clock.sleep(std::chrono::hours(1));
+        std::optional<std::string> token;
+        const auto firstAnswer = describe([&] { token = a->getValidToken(); });
+        if (c.answeredAtOnce) {
+            EXPECT_EQ(firstAnswer, "no error");
+        } else {
+            EXPECT_EQ(firstAnswer, "The sign-in service could not be reached. Try again in a moment.");
+            // Nobody needs a token; the app asks again by itself.
+            backend.clock.sleep(AuthService::kUnansweredRetry);
+            const auto until = std::chrono::steady_clock::now() + kGuard;  // a bound against a hang, not a pace
+            while (std::chrono::steady_clock::now() < until &&
+                   (transport->refreshCalls - sentBefore < 2 ||
+                    a->isTokenExpired(KeychainStore::read(AuthService::kAccessTokenKey).value_or(""))))
+                std::this_thread::yield();
+            token = KeychainStore::read(AuthService::kAccessTokenKey);
+        }
+        EXPECT_EQ(transport->refreshCalls - sentBefore, 2) << "the pair was not asked for again";
+        ASSERT_TRUE(token);
+        EXPECT_FALSE(a->isTokenExpired(*token));
+        EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), token);
+
+        // Past the service's minute, every copy still has the session.
+        backend.clock.sleep(std::chrono::seconds(61));
+        EXPECT_EQ(b.getValidToken(), token);
+        EXPECT_EQ(a->getValidToken(), token);
+        EXPECT_EQ(otherTransport->refreshCalls, 0);
+        EXPECT_TRUE(a->isAuthenticated());
+        EXPECT_TRUE(b.isAuthenticated());
+        EXPECT_EQ(chatStatusWith(*token), 200);
+    }
+}
+
 TEST(AuthServiceJWT, ReadsTheEmailAndExpiryTheWayTheServiceWritesThem) {
     testing::ManualClock clock;
     const double now = std::chrono::duration<double>(clock.now().time_since_epoch()).count();
