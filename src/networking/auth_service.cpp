@@ -204,9 +204,12 @@ void AuthService::noteUnanswered() {
     if (reasking_ || quitting_) return;
     reasking_ = true;
     if (reask_.joinable()) reask_.join();  // it ended when it last cleared reasking_
-    reask_ = std::jthread([this](std::stop_token stop) {
+    // Due times count from the unanswered request, not from when this thread gets to run: a
+    // thread slow to start must not put the next ask past the service's grace.
+    reask_ = std::jthread([this, due = clock_.now()](std::stop_token stop) mutable {
         for (;;) {
-            if (!waitUntil(clock_.now() + kUnansweredRetry, stop)) return;
+            due += kUnansweredRetry;
+            if (!waitUntil(due, stop)) return;
             {
                 std::lock_guard held(sessionMutex_);
                 // Past the window the service no longer gives the pair again: asked now, the

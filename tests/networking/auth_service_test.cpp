@@ -694,11 +694,9 @@ TEST_F(AuthServiceTest, ARefreshAnsweredAfterTheAppGaveUpIsAskedAgainInTimeAndNo
     struct Case {
         const char* name;
         std::chrono::seconds stoppedFor;  // how long the copy was stopped while its request was out
-        bool answeredAtOnce;
     };
-    // The stopped-copy row ({"the copy was stopped mid-request", 8 s, true}) is out until its wait
-    // stops depending on the machine's load: under a loaded parallel run it timed out.
-    const Case cases[] = {{"the service answers after the time-out", std::chrono::seconds(0), false}};
+    const Case cases[] = {{"the service answers after the time-out", std::chrono::seconds(0)},
+                          {"the copy was stopped mid-request", std::chrono::seconds(8)}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         transport->instead = nullptr;
@@ -720,19 +718,23 @@ TEST_F(AuthServiceTest, ARefreshAnsweredAfterTheAppGaveUpIsAskedAgainInTimeAndNo
         backend.clock.sleep(std::chrono::hours(1));
         std::optional<std::string> token;
         const auto firstAnswer = describe([&] { token = a->getValidToken(); });
-        if (c.answeredAtOnce) {
-            EXPECT_EQ(firstAnswer, "no error");
-        } else {
+        if (c.stoppedFor == std::chrono::seconds(0)) {
             EXPECT_EQ(firstAnswer, "The sign-in service could not be reached. Try again in a moment.");
             // Nobody needs a token; the app asks again by itself.
             backend.clock.sleep(AuthService::kUnansweredRetry);
-            const auto until = std::chrono::steady_clock::now() + kGuard;  // a bound against a hang, not a pace
-            while (std::chrono::steady_clock::now() < until &&
-                   (transport->refreshCalls - sentBefore < 2 ||
-                    a->isTokenExpired(KeychainStore::read(AuthService::kAccessTokenKey).value_or(""))))
-                std::this_thread::yield();
-            token = KeychainStore::read(AuthService::kAccessTokenKey);
+        } else {
+            // The turn's wait was stopped with the copy: it may give up before the ask made at
+            // once on resuming is answered.
+            EXPECT_TRUE(firstAnswer == "no error" ||
+                        firstAnswer == "The sign-in service did not answer. Try again in a moment.")
+                << firstAnswer;
         }
+        const auto until = std::chrono::steady_clock::now() + kGuard;  // a bound against a hang, not a pace
+        while (std::chrono::steady_clock::now() < until &&
+               (transport->refreshCalls - sentBefore < 2 ||
+                a->isTokenExpired(KeychainStore::read(AuthService::kAccessTokenKey).value_or(""))))
+            std::this_thread::yield();
+        token = KeychainStore::read(AuthService::kAccessTokenKey);
         EXPECT_EQ(transport->refreshCalls - sentBefore, 2) << "the pair was not asked for again";
         ASSERT_TRUE(token);
         EXPECT_FALSE(a->isTokenExpired(*token));
