@@ -328,6 +328,20 @@ Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertS
         if (logic && windowsFound(applicationElement(*logic), fromTrackIn).plugins.size() < windowsBefore.plugins.size())
             raiseFrontOwn(windowsBefore, fromTrackIn);
     };
+    // Stopped once the removal took the window with it: the front goes back all the same, its
+    // pauses cut short.
+    struct FrontBackWhenStopped {
+        const decltype(frontBack)& back;
+        int unwinding = std::uncaught_exceptions();
+        ~FrontBackWhenStopped() {
+            if (std::uncaught_exceptions() <= unwinding) return;
+            try {
+                const platform::HeldPauses closing(kClosingOnceStopped);
+                back();
+            } catch (...) {
+            }
+        }
+    } frontBackWhenStopped{frontBack};
     listButton->performAction(ax::kPress);
     platform::pause(pacing::kMenuOpens);
     // The second entry of the slot's menu takes the plug-in out of the slot.

@@ -25,6 +25,12 @@ bool mentions(const std::string& text, const std::string& part) {
     return lower(text).find(lower(part)) != std::string::npos;
 }
 
+bool toldFailed(const std::string& answer, const std::string& name) {
+    const auto failed = answer.find("Failed");
+    return failed != std::string::npos &&
+           lower(answer).find("'" + lower(trimmed(name)) + "'", failed) != std::string::npos;
+}
+
 
 // Whether `text` names `name` whole: in its own case, with no letter or digit against either end,
 // and not within a longer name of the project standing at the same place ("Kick" is not named

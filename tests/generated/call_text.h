@@ -19,6 +19,9 @@ struct GeneratedCall;
 std::string lower(std::string s);
 std::string trimmed(const std::string& s);
 bool mentions(const std::string& text, const std::string& part);
+// Whether the answer's "Failed" part names the track asked by `name`, in quotes: as asked or as
+// Logic Pro shows it, in another case.
+bool toldFailed(const std::string& answer, const std::string& name);
 // Whether `text` names `name` whole: no letter or digit against either end, and not within a
 // longer name of `names` standing at the same place ("Kick" is not named by "Kick 2").
 bool namesWhole(const std::string& text, const std::string& name, const std::vector<std::string>& names);

@@ -144,8 +144,7 @@ public:
         for (std::size_t i = eventsBefore; i < events.size(); ++i)
             if (events[i].kind == standin::EventKind::axAction || events[i].kind == standin::EventKind::axWrite) {
                 o.presses.push_back(events[i].time - start);
-                if (events[i].kind == standin::EventKind::axAction && events[i].element.starts_with("AXMenuItem"))
-                    o.choices.push_back(events[i].time - start);
+                if (events[i].kind == standin::EventKind::axAction) o.actions.push_back(events[i].time - start);
             }
         // A strip control that refused a write (its handle answering) and was written again.
         const auto writes = world_->events(standin::EventKind::axWrite);
@@ -227,6 +226,12 @@ struct Step {
     std::optional<HandAction> hand;
     GeneratedCall call;
     bool endsTurn = false;
+    std::optional<int> staleListing;  // the application's handle goes stale after that many listings
+
+    static Step turnEnd() { return {std::nullopt, {}, true, std::nullopt}; }
+    static Step byHand(const HandAction& hand) { return {hand, {}, false, std::nullopt}; }
+    static Step of(const GeneratedCall& call) { return {std::nullopt, call, false, std::nullopt}; }
+    static Step staleAfter(int listings) { return {std::nullopt, {}, false, listings}; }
 };
 
 std::unique_ptr<Bench> loaded(const ProjectShape& shape, const std::vector<Step>& history) {
@@ -237,6 +242,8 @@ std::unique_ptr<Bench> loaded(const ProjectShape& shape, const std::vector<Step>
             bench->endTurn();
         else if (step.hand)
             apply(*step.hand, bench->world());
+        else if (step.staleListing)
+            bench->world().setKnob("axError", staleListingKnob(*step.staleListing));
         else
             bench->call(step.call);
     }
@@ -312,12 +319,12 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
             const HandAction hand = drawHand(bench->world());
             if (hand.kind != 0 || *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}})) {
                 RC_ASSERT(turnEnded(*bench, turnStart));
-                history.push_back({std::nullopt, {}, true});
+                history.push_back(Step::turnEnd());
             }
             if (hand.kind != 0) {
                 RC_LOG() << describe(hand) << "\n";
                 apply(hand, bench->world());
-                history.push_back({hand, {}});
+                history.push_back(Step::byHand(hand));
             }
             if (history.back().endsTurn || history.back().hand) turnStart = ProjectState::read(bench->world());
         }
@@ -329,12 +336,21 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
         }
         const bool toStrip =
             !strip.empty() && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}});
-        GeneratedCall call = *genCall(bench->world().project(), toStrip ? strip : tools);
+        // One whose application handle goes stale at a window listing is mostly asked for a call
+        // that lists Logic Pro's windows (a plug-in window opened, a menu searched).
+        std::vector<std::string> listing;
+        if (staleAtListing(shape.faults))
+            for (const char* tool : {"get_plugin_parameters", "set_plugin_parameter", "set_plugin_sidechain",
+                                     "add_plugin", "remove_plugin", "rename_track"})
+                if (std::find(tools.begin(), tools.end(), tool) != tools.end()) listing.push_back(tool);
+        const bool toListing =
+            !listing.empty() && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}});
+        GeneratedCall call = *genCall(bench->world().project(), toStrip ? strip : toListing ? listing : tools);
         // Now and then a write that chooses another parameter's option first, stopped right after a
         // choice: the option chosen must be named.
         const bool mapped = std::find(tools.begin(), tools.end(), "set_plugin_parameter") != tools.end();
         std::optional<GeneratedCall> prerequisite =
-            mapped && !toStrip && *rc::gen::weightedOneOf<bool>({{15, rc::gen::just(false)}, {1, rc::gen::just(true)}})
+            mapped && !toStrip && *rc::gen::weightedOneOf<bool>({{6, rc::gen::just(false)}, {1, rc::gen::just(true)}})
                 ? prerequisiteWrite(bench->world().project(), bench->maps())
                 : std::nullopt;
         if (prerequisite) call = *prerequisite;
@@ -343,27 +359,38 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
             if (const auto reachable = nextCall(bench->world().project(), {"get_track_details"}))
                 call.args = {{"track_name", reachable->args["track_name"]},
                              {"value", *rc::gen::elementOf(std::vector<int>{0, 100, 128, 200, 225, 255})}};
+        // The handle goes stale at one of this call's listings, mostly its second: the first finds
+        // the main window.
+        if (staleAtListing(shape.faults)) {
+            const int after = *rc::gen::weightedOneOf<int>({{3, rc::gen::just(1)}, {1, rc::gen::inRange(0, 4)}});
+            RC_LOG() << "the application's handle goes stale after " << after << " listings\n";
+            bench->world().setKnob("axError", staleListingKnob(after));
+            history.push_back(Step::staleAfter(after));
+        }
         if (prerequisite || *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}})) {
-            // The Stop lands within the call's own length, learnt from its twin run unstopped.
+            // The Stop lands within the call's own length, learnt from its twin run unstopped; a
+            // prerequisite write's mostly right after its last press, the choice of the option.
             const Outcome twin = loaded(shape, history)->call(call);
-            call.stopAfter = prerequisite && !twin.choices.empty()
-                                 ? std::floor(*rc::gen::elementOf(twin.choices) * 1000) / 1000 + 0.001
+            call.stopAfter = prerequisite && !twin.actions.empty()
+                                 ? std::floor(*rc::gen::weightedOneOf<double>({{3, rc::gen::just(twin.actions.back())},
+                                                                               {1, rc::gen::elementOf(twin.actions)}}) *
+                                              1000) / 1000 + 0.001
                                  : *genStopMoment(twin.took, twin.presses);
             RC_LOG() << "unstopped, the call takes " << twin.took << " s\n";
         }
         RC_ASSERT(checked(*bench, call, "call " + std::to_string(i), false, shape.faults.empty()));
-        history.push_back({std::nullopt, call});
+        history.push_back(Step::of(call));
         // The user's Stop ends the turn.
         if (call.stopAfter) {
             RC_ASSERT(turnEnded(*bench, turnStart));
-            history.push_back({std::nullopt, {}, true});
+            history.push_back(Step::turnEnd());
             turnStart = ProjectState::read(bench->world());
         }
 
         // The next call works after whatever came before.
         if (auto next = nextCall(bench->world().project(), tools)) {
             RC_ASSERT(checked(*bench, *next, "  then", true));
-            history.push_back({std::nullopt, *next});
+            history.push_back(Step::of(*next));
         }
     }
 
@@ -374,11 +401,24 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
     RC_ASSERT(checked(*bench, list, "after", true));
 }
 
-}  // namespace
-}  // namespace corvane::generated
-
-namespace corvane::generated {
-namespace {
+// A project of audio tracks, each with its chain (plug-ins by name), and the output track; the
+// Mixer in front of the Tracks window when asked.
+nlohmann::json scenarioOfTracks(const std::vector<std::pair<std::string, std::vector<std::string>>>& tracks,
+                                bool mixerInFront = false) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& [name, plugins] : tracks) {
+        nlohmann::json inserts = nlohmann::json::array();
+        for (const auto& plugin : plugins) inserts.push_back({{"plugin", plugin}});
+        list.push_back({{"inserts", inserts}, {"kind", "audio"}, {"name", name}});
+    }
+    list.push_back({{"inArrange", false}, {"kind", "output"}, {"name", "Stereo Out"}});
+    nlohmann::json scenario = scenarioOf(ProjectShape{});
+    scenario["project"] = {
+        {"buses", nlohmann::json::array()}, {"lengthBars", 64}, {"name", "Generated"}, {"tracks", list}};
+    scenario["ui"]["mixerWindow"] = mixerInFront;
+    scenario["ui"]["mixerWindowFirst"] = mixerInFront;
+    return scenario;
+}
 
 // Cases the long run once found, replayed on every run: each keeps its project and calls as found.
 TEST(GeneratedCheckCases, AMuteThatPutsASelectionBackClicksOnlyTheTracksWindow) {
@@ -500,20 +540,10 @@ TEST(GeneratedCheckCases, APlugInWindowAnEarlierCallOpenedIsClosedWhereTheApplic
     EXPECT_EQ(turnEndViolations(turnStart, before, ProjectState::read(bench.world())), std::vector<std::string>{});
 }
 
-}  // namespace
-}  // namespace corvane::generated
-
-namespace corvane::generated {
-namespace {
-
 // The same plug-in twice on one track, the user's window open on the first; a call on the second
 // opens a window of the same title, which is the turn's own and closed by its end, whatever the
 // handles do meanwhile.
 TEST(GeneratedCheckCases, APlugInWindowOfTheSameTitleAsTheUsersIsTheTurnsOwn) {
-    const nlohmann::json project = nlohmann::json::parse(R"({"buses":[],"lengthBars":64,"name":"Generated","tracks":[
-        {"inserts":[{"plugin":"Compressor"},{"plugin":"Compressor"}],"kind":"audio","name":"Kick"},
-        {"inserts":[{"plugin":"Channel EQ"}],"kind":"audio","name":"Bass"},
-        {"inArrange":false,"kind":"output","name":"Stereo Out"}]})");
     const std::vector<std::vector<GeneratedCall>> turns{
         {{"get_plugin_parameters", {{"plugin_index", 1}, {"track_name", "Kick"}}, std::nullopt},
          {"get_plugin_parameters", {{"plugin_index", 0}, {"track_name", "Bass"}}, std::nullopt}},
@@ -525,8 +555,7 @@ TEST(GeneratedCheckCases, APlugInWindowOfTheSameTitleAsTheUsersIsTheTurnsOwn) {
          {"get_plugin_parameters", {{"plugin_index", 0}, {"track_name", "Bass"}}, std::nullopt}}};
     for (const char* stale : {"", "always", "afterReads 3"}) {
         for (const auto& calls : turns) {
-            nlohmann::json scenario = scenarioOf(ProjectShape{});
-            scenario["project"] = project;
+            auto scenario = scenarioOfTracks({{"Kick", {"Compressor", "Compressor"}}, {"Bass", {"Channel EQ"}}});
             if (*stale) scenario["faults"]["staleAfter"] = stale;
             Bench bench(scenario);
             bench.world().openPluginWindowByHand(0, 0);
@@ -542,21 +571,11 @@ TEST(GeneratedCheckCases, APlugInWindowOfTheSameTitleAsTheUsersIsTheTurnsOwn) {
     }
 }
 
-}  // namespace
-}  // namespace corvane::generated
-
-namespace corvane::generated {
-namespace {
-
 // A twin run on its own inspector between two calls (as the check's run that learns a call's
 // length) leaves the checked run's inspector as it was: the turn's end still closes the window the
 // turn opened, never the user's that came to the front meanwhile.
 TEST(GeneratedCheckCases, ATwinRunOnAnotherInspectorLeavesTheCheckedRunAsItWas) {
-    nlohmann::json scenario = scenarioOf(ProjectShape{});
-    scenario["project"] = nlohmann::json::parse(R"({"buses":[],"lengthBars":64,"name":"Generated","tracks":[
-        {"inserts":[{"plugin":"Compressor"}],"kind":"audio","name":"Kick"},
-        {"inserts":[{"plugin":"Channel EQ"}],"kind":"audio","name":"Bass"},
-        {"inArrange":false,"kind":"output","name":"Stereo Out"}]})");
+    const auto scenario = scenarioOfTracks({{"Kick", {"Compressor"}}, {"Bass", {"Channel EQ"}}});
     const GeneratedCall read{"get_plugin_parameters", {{"plugin_index", 0}, {"track_name", "Bass"}}, std::nullopt};
     for (const bool twin : {false, true}) {
         Bench bench(scenario);
@@ -571,23 +590,11 @@ TEST(GeneratedCheckCases, ATwinRunOnAnotherInspectorLeavesTheCheckedRunAsItWas) 
     }
 }
 
-}  // namespace
-}  // namespace corvane::generated
-
-namespace corvane::generated {
-namespace {
-
 // The Mixer the user had in front, a plug-in window of theirs open: a write that opens and closes
 // a plug-in window of its own, or removes the plug-in whose window is open, gives the front back to
 // the Mixer, as does the turn's end.
 TEST(GeneratedCheckCases, AWriteThroughAPlugInWindowLeavesTheMixerInFront) {
-    nlohmann::json scenario = scenarioOf(ProjectShape{});
-    scenario["project"] = nlohmann::json::parse(R"({"buses":[],"lengthBars":64,"name":"Generated","tracks":[
-        {"inserts":[{"plugin":"Compressor"}],"kind":"audio","name":"Kick"},
-        {"inserts":[{"plugin":"Compressor"}],"kind":"audio","name":"Bass"},
-        {"inArrange":false,"kind":"output","name":"Stereo Out"}]})");
-    scenario["ui"]["mixerWindow"] = true;
-    scenario["ui"]["mixerWindowFirst"] = true;
+    const auto scenario = scenarioOfTracks({{"Kick", {"Compressor"}}, {"Bass", {"Compressor"}}}, true);
     const std::vector<GeneratedCall> calls{
         {"add_plugin", {{"plugin_name", "Drift Delay"}, {"track_name", "Bass"}}, std::nullopt},
         {"remove_plugin", {{"plugin_name", "Compressor"}, {"track_name", "Kick"}}, std::nullopt},
@@ -609,49 +616,26 @@ TEST(GeneratedCheckCases, AWriteThroughAPlugInWindowLeavesTheMixerInFront) {
     }
 }
 
-}  // namespace
-}  // namespace corvane::generated
-
-namespace corvane::generated {
-namespace {
-
 // The application's held handle goes stale just as Logic Pro's windows are listed through it, at
 // each of a call's first listings in turn: a handle made anew lists them, and the call does its work.
 TEST(GeneratedCheckCases, AWindowListingThroughAStaleApplicationHandleFindsTheWindows) {
-    nlohmann::json scenario = scenarioOf(ProjectShape{});
-    scenario["project"] = nlohmann::json::parse(R"({"buses":[],"lengthBars":64,"name":"Generated","tracks":[
-        {"inserts":[{"plugin":"Compressor"}],"kind":"audio","name":"Kick"},
-        {"inArrange":false,"kind":"output","name":"Stereo Out"}]})");
+    auto scenario = scenarioOfTracks({{"Kick", {"Compressor"}}});
     const std::vector<GeneratedCall> calls{
         {"rename_track", {{"current_name", "Kick"}, {"new_name", "Kik"}}, std::nullopt},
         {"ensure_master_track", nlohmann::json::object(), std::nullopt}};
     for (const auto& call : calls)
         for (int after = 0; after < 4; ++after) {
-            scenario["faults"]["axError"] = nlohmann::json::array({{{"element", "application"},
-                                                                   {"attribute", "AXWindows"},
-                                                                   {"code", -25202},
-                                                                   {"times", 1},
-                                                                   {"after", after}}});
+            scenario["faults"]["axError"] = staleListingKnob(after);
             Bench bench(scenario);
             const Outcome o = bench.call(call);
             EXPECT_TRUE(o.succeeded) << call.tool << ", stale after " << after << " listings: " << o.summary;
         }
 }
 
-}  // namespace
-}  // namespace corvane::generated
-
-namespace corvane::generated {
-namespace {
-
 // A plug-in read through its Controls view, then another plug-in's window opened by the next call:
 // the first window, closed, opens in its editor view again for the user.
 TEST(GeneratedCheckCases, APlugInWindowTheTurnClosesOpensInItsEditorViewAgain) {
-    nlohmann::json scenario = scenarioOf(ProjectShape{});
-    scenario["project"] = nlohmann::json::parse(R"({"buses":[],"lengthBars":64,"name":"Generated","tracks":[
-        {"inserts":[{"plugin":"Compressor"},{"plugin":"Corvane"}],"kind":"audio","name":"Kick"},
-        {"inserts":[{"plugin":"Compressor"}],"kind":"audio","name":"Bass"},
-        {"inArrange":false,"kind":"output","name":"Stereo Out"}]})");
+    const auto scenario = scenarioOfTracks({{"Kick", {"Compressor", "Corvane"}}, {"Bass", {"Compressor"}}});
     for (const char* second : {"Kick", "Bass"}) {
         Bench bench(scenario);
         const ProjectState turnStart = ProjectState::read(bench.world());
@@ -667,36 +651,41 @@ TEST(GeneratedCheckCases, APlugInWindowTheTurnClosesOpensInItsEditorViewAgain) {
     }
 }
 
-// A plug-in insert stopped at any moment, the Mixer in front: the window the insert opened is
-// closed and the Mixer stays in front.
-TEST(GeneratedCheckCases, AStoppedInsertLeavesTheMixerInFront) {
-    nlohmann::json scenario = scenarioOf(ProjectShape{});
-    scenario["project"] = nlohmann::json::parse(R"({"buses":[],"lengthBars":64,"name":"Generated","tracks":[
-        {"inserts":[{"plugin":"Compressor"}],"kind":"audio","name":"Kick"},
-        {"inArrange":false,"kind":"output","name":"Stereo Out"}]})");
-    scenario["ui"]["mixerWindow"] = true;
-    scenario["ui"]["mixerWindowFirst"] = true;
-    const GeneratedCall insert{"add_plugin", {{"plugin_name", "Limiter"}, {"track_name", "Kick"}}, std::nullopt};
-    const double length = Bench(scenario).call(insert).took;
-    for (double at = 0.05; at < length; at += 0.05) {
-        Bench bench(scenario);
-        GeneratedCall stopped = insert;
-        stopped.stopAfter = at;
-        const ProjectState turnStart = ProjectState::read(bench.world());
-        const Outcome o = bench.call(stopped);
-        const ProjectState before = ProjectState::read(bench.world());
-        bench.endTurn();
-        std::vector<std::string> broken = turnEndViolations(turnStart, before, ProjectState::read(bench.world()));
-        checkWindowOrder(stopped, turnStart, before, broken);
-        EXPECT_EQ(broken, std::vector<std::string>{}) << "stopped at " << at << " s: " << o.summary;
+// A plug-in insert, or the removal of a plug-in whose window the user has open, stopped at any
+// moment, the Mixer in front: the window the call opened or took away leaves the Mixer in front.
+TEST(GeneratedCheckCases, AStoppedInsertOrRemovalLeavesTheMixerInFront) {
+    const auto scenario = scenarioOfTracks({{"Kick", {"Compressor", "Corvane"}}}, true);
+    struct Row {
+        GeneratedCall call;
+        bool usersWindow;  // open on the slot removed
+        double every;      // seconds between two Stop moments
+    };
+    const std::vector<Row> rows{
+        {{"add_plugin", {{"plugin_name", "Limiter"}, {"track_name", "Kick"}}, std::nullopt}, false, 0.05},
+        {{"remove_plugin", {{"plugin_name", "Corvane"}, {"track_name", "Kick"}}, std::nullopt}, true, 0.1}};
+    for (const auto& [call, usersWindow, every] : rows) {
+        const auto loaded = [&, usersWindow = usersWindow] {
+            auto bench = std::make_unique<Bench>(scenario);
+            if (usersWindow) bench->world().openPluginWindowByHand(0, 1);
+            return bench;
+        };
+        const double length = loaded()->call(call).took;
+        std::vector<double> moments{length - 0.002};
+        for (double at = every; at < length; at += every) moments.push_back(at);
+        for (const double at : moments) {
+            auto bench = loaded();
+            GeneratedCall stopped = call;
+            stopped.stopAfter = at;
+            const ProjectState turnStart = ProjectState::read(bench->world());
+            const Outcome o = bench->call(stopped);
+            const ProjectState before = ProjectState::read(bench->world());
+            bench->endTurn();
+            std::vector<std::string> broken = turnEndViolations(turnStart, before, ProjectState::read(bench->world()));
+            checkWindowOrder(stopped, turnStart, before, broken);
+            EXPECT_EQ(broken, std::vector<std::string>{}) << call.tool << " stopped at " << at << " s: " << o.summary;
+        }
     }
 }
-
-}  // namespace
-}  // namespace corvane::generated
-
-namespace corvane::generated {
-namespace {
 
 // Elements stale after 5 reads; a stopped chain edit, a mute, then a write that chooses the delay's
 // Mode before its Wow stopped right after the choice: the answer names the Mode it chose, read

@@ -211,13 +211,7 @@ rc::Gen<json> genFaults() {
     if (has("afterReads"))
         draws.push_back({2, rc::gen::map(rc::gen::weightedOneOf<int>({{3, rc::gen::inRange(0, 3)},
                                                                      {1, rc::gen::inRange(3, 12)}}),
-                                         [](int after) {
-                             return json{{"axError", json::array({{{"element", "application"},
-                                                                   {"attribute", "AXWindows"},
-                                                                   {"code", -25202},
-                                                                   {"times", 1},
-                                                                   {"after", after}}})}};
-                         })});
+                                         [](int after) { return json{{"axError", staleListingKnob(after)}}; })});
     if (has("lateStrip"))
         draws.push_back({1, rc::gen::map(rc::gen::elementOf(std::vector<double>{0.2, 0.5, 0.9}), [](double s) {
                              return json{{"lateStripUpdate", s}};
@@ -232,19 +226,25 @@ rc::Gen<json> genFaults() {
     });
     if (has("writeError"))
         draws.push_back({1, rc::gen::map(refusal, [](json v) { return json{{"axWriteError", v}}; })});
-    return rc::gen::exec([draws] {
-        std::size_t total = 0;
-        for (const auto& d : draws) total += d.first;
-        std::size_t at = *rc::gen::inRange<std::size_t>(0, total);
-        for (const auto& d : draws) {
-            if (at < d.first) return *d.second;
-            at -= d.first;
-        }
-        return json::object();
-    });
+    // Each kind as often as its weight says at every size of case: a ranged number shrinks with
+    // the case's size and would leave the kinds drawn last to the largest cases alone.
+    std::vector<std::size_t> weighted;
+    for (std::size_t d = 0; d < draws.size(); ++d) weighted.insert(weighted.end(), draws[d].first, d);
+    return rc::gen::exec([draws, weighted] { return *draws[*rc::gen::elementOf(weighted)].second; });
 }
 
 }  // namespace
+
+bool staleAtListing(const json& faults) {
+    for (const auto& knob : faults.value("axError", json::array()))
+        if (knob.value("element", "") == "application" && knob.value("attribute", "") == "AXWindows") return true;
+    return false;
+}
+
+json staleListingKnob(int after) {
+    return json::array(
+        {{{"element", "application"}, {"attribute", "AXWindows"}, {"code", -25202}, {"times", 1}, {"after", after}}});
+}
 
 int arrangeCount(const ProjectShape& shape) {
     std::vector<const TrackShape*> flat;
@@ -321,7 +321,10 @@ rc::Gen<ProjectShape> genProject() {
             {{4, rc::gen::just(std::string("Stereo Out"))}, {1, rc::gen::just(std::string("Master"))}});
         p.outputShown = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         p.playing = *rc::gen::weightedOneOf<bool>({{5, rc::gen::just(false)}, {1, rc::gen::just(true)}});
-        p.mixerWindow = *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+        // Where the application's handle goes stale at a listing, the windows a call lists matter
+        // most: the Mixer in front and a plug-in window of the user's are drawn more often.
+        const std::size_t listed = staleAtListing(p.faults) ? 3 : 1;
+        p.mixerWindow = *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)}, {listed, rc::gen::just(true)}});
         if (p.mixerWindow) p.mixerFirst = *rc::gen::arbitrary<bool>();
         p.selected = *rc::gen::inRange(0, n);
         // CORVANE_GENERATED_SHIFT_CLICKS=below keeps the Shift-clicks below the selected track (a
@@ -340,7 +343,7 @@ rc::Gen<ProjectShape> genProject() {
         for (int i = 0; i < n; ++i)
             if (!flat[static_cast<std::size_t>(i)]->inserts.empty()) withSlots.push_back(i);
         if (!withSlots.empty() &&
-            *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}})) {
+            *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {listed, rc::gen::just(true)}})) {
             const int t = *rc::gen::elementOf(withSlots);
             const int slots = static_cast<int>(flat[static_cast<std::size_t>(t)]->inserts.size());
             p.windowsOpened.push_back({t, *rc::gen::inRange(0, slots)});

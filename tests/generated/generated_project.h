@@ -58,6 +58,11 @@ struct ProjectShape {
     std::vector<std::pair<int, int>> windowsOpened;  // track position, slot
 };
 
+// Whether the faults make the application's handle go stale at one of Logic Pro's window listings.
+bool staleAtListing(const nlohmann::json& faults);
+// That knob: the listing after the first `after` (counted from when it is set) fails, once.
+nlohmann::json staleListingKnob(int after);
+
 // How many tracks the track list holds, folders counted.
 int arrangeCount(const ProjectShape& shape);
 

@@ -99,9 +99,7 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
             auto named = listedIdsNamed(bp, n);
             if (named.size() != 1 || !bp.isVisible(named.front())) continue;
             // A call on several tracks may fail some and say so.
-            if (const auto failed = summary.find("Failed:");
-                failed != std::string::npos && summary.find("'" + n + "'", failed) != std::string::npos)
-                continue;
+            if (toldFailed(summary, n)) continue;
             if (const json* t = trackIn(after, named.front()); t && (*t)[key].get<bool>() != wanted)
                 fail("'" + n + "' " + key + " is " + ((*t)[key].get<bool>() ? "on" : "off"));
         }
@@ -113,7 +111,6 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
             for (const auto& w : c.args["tracks"]) asked.push_back({w["track_name"].get<std::string>(), w["value"]});
         else if (c.args.contains("value"))
             asked.push_back({trackName, c.args["value"]});
-        const auto failedPart = summary.find("Failed");
         for (std::size_t k = 0; k < asked.size(); ++k) {
             const auto& [name, v] = asked[k];
             // A track asked of twice ends where the later asks.
@@ -122,8 +119,7 @@ void checkShown(const GeneratedCall& c, const standin::Project& bp, const Projec
                 continue;
             const auto named = listedIdsNamed(bp, name);
             if (named.size() != 1) continue;
-            if (failedPart != std::string::npos && summary.find("'" + name + "'", failedPart) != std::string::npos)
-                continue;
+            if (toldFailed(summary, name)) continue;
             const json* was = trackIn(before, named.front());
             const json* is = trackIn(after, named.front());
             if (!was || !is) continue;

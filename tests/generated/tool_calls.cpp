@@ -387,15 +387,12 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
                                                               c.args["current_name"].get<std::string>();
         if (!isReadingTool(c.tool) && c.tool != "ensure_bus_track" && c.tool != "listen_to_playback" && !sameName) {
             const bool several = targetNames(c).size() > 1;
-            const auto failedPart = o.summary.find("Failed");
-            auto toldFailed = [&](const std::string& n) {
-                return several && failedPart != std::string::npos &&
-                       o.summary.find("'" + n + "'", failedPart) != std::string::npos;
-            };
             for (const auto& n : targets.ambiguous)
-                if (!toldFailed(n)) out.push_back("shared name taken: '" + n + "' names several tracks");
+                if (!several || !toldFailed(o.summary, n))
+                    out.push_back("shared name taken: '" + n + "' names several tracks");
             for (const auto& n : targets.missing)
-                if (!toldFailed(n)) out.push_back("missing name taken: no track is called '" + n + "'");
+                if (!several || !toldFailed(o.summary, n))
+                    out.push_back("missing name taken: no track is called '" + n + "'");
         }
         if (c.tool == "set_plugin_sidechain") {
             // The side chain menu lists every audio and instrument track, hidden ones too; a bus

@@ -55,10 +55,10 @@ struct Outcome {
     std::set<int> openedByTurn;
     // A fader or pan control written again after it refused a write within the call (empty: none).
     std::string rewrittenAfterRefusal;
-    // When each press or write of the call reached Logic Pro, seconds into it, and each press on a
-    // menu item (an option chosen).
+    // When each press or write of the call reached Logic Pro, seconds into it, and each press alone
+    // (a window opened, an option chosen: a mapped write chooses its prerequisite last of all).
     std::vector<double> presses;
-    std::vector<double> choices;
+    std::vector<double> actions;
 };
 
 // Every property a call broke, one line each ("<property>: <what>"); empty when all hold.
