@@ -37,6 +37,23 @@ std::set<std::string> listeningInodes(std::uint16_t port) {
     return inodes;
 }
 
+// The program's name in full. The kernel's own name for it ("comm") is cut at 15 characters
+// ("corvane-headles"): the executable's or the command line's first word is taken instead, when it
+// starts as that name does (a program may rewrite its command line into anything).
+std::string programName(const fs::path& process) {
+    std::string shortName;
+    std::getline(std::ifstream(process / "comm"), shortName);
+    std::error_code noLink;
+    std::string executable = fs::read_symlink(process / "exe", noLink).filename().string();
+    if (executable.ends_with(" (deleted)")) executable.resize(executable.size() - 10);
+    std::string command;
+    std::getline(std::ifstream(process / "cmdline"), command, '\0');
+    command = fs::path(command).filename().string();
+    for (const std::string& full : {executable, command})
+        if (!full.empty() && full.starts_with(shortName)) return full;
+    return shortName;
+}
+
 }  // namespace
 
 std::optional<std::string> describePortHolder(std::uint16_t port) {
@@ -53,8 +70,7 @@ std::optional<std::string> describePortHolder(std::uint16_t port) {
             const std::string target = fs::read_symlink(fd->path(), noLink).string();
             if (noLink || !target.starts_with("socket:[") || !target.ends_with("]")) continue;
             if (!inodes.count(target.substr(8, target.size() - 9))) continue;
-            std::string name;
-            std::getline(std::ifstream(process->path() / "comm"), name);
+            const std::string name = programName(process->path());
             return (name.empty() ? std::string("a program") : name) + ", process " + pid;
         }
     }

@@ -106,8 +106,9 @@ json sessionJSON(const Session& session, std::int64_t lifetime) {
 std::optional<std::pair<int, std::string>> boundsProblem(std::string_view body, const char* what) {
     switch (jsonBounds(body)) {
         case JSONBounds::within: return std::nullopt;
+        // Too deep is too large, as the app's loopback API answers it: one answer for both servers.
         case JSONBounds::tooDeep:
-            return std::pair{400,
+            return std::pair{413,
                              std::string(what) + " nests deeper than " + std::to_string(kMaxJSONNesting) + " levels"};
         case JSONBounds::tooManyValues:
             return std::pair{413, std::string(what) + " holds more than " + std::to_string(kMaxJSONValues) + " values"};
@@ -248,8 +249,7 @@ HTTPResponse BackendService::token(const HTTPRequest& request) {
         return authError(413, "request_too_large", "The request body is too large");
     }
     if (const auto problem = boundsProblem(request.body, "The request body")) {
-        return authError(problem->first, problem->first == 413 ? "request_too_large" : "invalid_request",
-                         problem->second);
+        return authError(problem->first, "request_too_large", problem->second);
     }
     const auto body = parseBoundedObject(request.body);
     if (!body) return authError(400, "invalid_request", "The request body must be a JSON object");

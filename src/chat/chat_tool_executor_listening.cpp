@@ -326,9 +326,10 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
     // Where it stands unread, a put-back that failed is said.
     if (!putBack && !barAfter)
         movedNote = " The playhead could not be put back on bar " + std::to_string(*startBar) + ".";
-    return toolCall.succeed(
-        "Listened to " + asked + " for " + seconds + "s. " + count + " tracks monitored." + movedNote + insertedNote,
-        result);
+    return toolCall.succeed("Listened to " + asked + " for " + seconds + "s. " + count +
+                                (result.tracks.size() == 1 ? " track monitored." : " tracks monitored.") + movedNote +
+                                insertedNote,
+                            result);
 }
 
 }  // namespace

@@ -151,12 +151,37 @@ void ChatViewModel::setReportingEntry(std::optional<ConversationEntry> entry) {
 
 void ChatViewModel::setStatus(std::string text) { assign(statusMessage_, std::move(text), Field::statusMessage); }
 
-void ChatViewModel::tellStoreFailure(const std::string& text) {
+void ChatViewModel::tellFailure(const std::string& text) {
     setStatus(text);
+    // A turn's error event and the notice of the same refused save say one thing.
+    auto withoutPrefix = [](std::string_view line) { return line.starts_with("Error: ") ? line.substr(7) : line; };
+    if (std::any_of(statusFailures_.begin(), statusFailures_.end(),
+                    [&](const std::string& told) { return withoutPrefix(told) == withoutPrefix(text); }))
+        return;
+    auto failures = statusFailures_;
+    failures.push_back(text);
+    assign(statusFailures_, std::move(failures), Field::statusFailures);
+}
+
+void ChatViewModel::letGoOfFailures() { assign(statusFailures_, {}, Field::statusFailures); }
+
+void ChatViewModel::tellStoreFailure(const std::string& text, const std::string& scope) {
+    tellFailure(text);
+    storeFailureScope_ = scope;
     assign(storeFailure_, text, Field::storeFailure);
 }
 
-void ChatViewModel::dismissStoreFailure() { assign(storeFailure_, std::string(), Field::storeFailure); }
+void ChatViewModel::storeSaved(const std::string& scope) {
+    // The notice would name a failure that is no longer true; what the file still lacks of that
+    // chat stays marked in its transcript.
+    if (storeFailure_.empty() || storeFailureScope_ != scope) return;
+    dismissStoreFailure();
+}
+
+void ChatViewModel::dismissStoreFailure() {
+    storeFailureScope_.clear();
+    assign(storeFailure_, std::string(), Field::storeFailure);
+}
 
 void ChatViewModel::beginOperation() {
     ++operationsRunning_;
@@ -245,6 +270,7 @@ void ChatViewModel::reloadThreadTitles() {
 }
 
 void ChatViewModel::switchConversation(const std::string& threadID) {
+    letGoOfFailures();
     beginOperation();
     // The running turn keeps its cards and progress lines; they show again with its thread.
     if (!turn_) {
@@ -291,6 +317,7 @@ void ChatViewModel::requestClearConversation() {
 }
 
 void ChatViewModel::clearConversation() {
+    letGoOfFailures();
     beginOperation();
     setStatus("Clearing this chat...");
     const std::string threadID = currentThreadID_;
@@ -303,10 +330,13 @@ void ChatViewModel::clearConversation() {
     const auto state = ports_.conversations->clearThread(threadID);
     if (state.ok) unsavedEntries_.erase(threadID);
     applyState(state);
-    if (state.ok)
+    if (state.ok) {
         setStatus("Cleared.");
-    else
-        tellStoreFailure("This chat was not cleared: " + state.error.value_or("it could not be stored") + ".");
+        storeSaved(threadID);
+    } else {
+        tellStoreFailure("This chat was not cleared: " + state.error.value_or("it could not be stored") + ".",
+                         threadID);
+    }
     endOperation();
 }
 
@@ -339,14 +369,16 @@ void ChatViewModel::deleteThread(const std::string& threadID) {
         }
     if (!project) project = currentProjectName();
     const bool wasCurrent = threadID == currentThreadID_;
+    letGoOfFailures();
     const auto state = ports_.conversations->deleteThread(threadID);
     if (!state.ok) {
         // The chat is still there: the window stays where it is, with the list as stored.
         assign(threads_, state.threads, Field::threads);
-        tellStoreFailure("The chat was not deleted: " + state.error.value_or("it could not be stored") + ".");
+        tellStoreFailure("The chat was not deleted: " + state.error.value_or("it could not be stored") + ".", threadID);
         return;
     }
     unsavedEntries_.erase(threadID);
+    storeSaved(threadID);
     // A turn has nothing left to work for once its chat is gone: it ends as Stop ends it, and what
     // it can no longer store there is the user's own doing, not a failure to tell.
     if (turn_ && turn_->threadID == threadID) {

@@ -106,6 +106,7 @@ public:
         trackDescriptions,
         loopbackProblem,
         storeFailure,
+        statusFailures,
     };
     using Observer = std::function<void(Field)>;
     using ObserverToken = std::uint64_t;
@@ -123,10 +124,13 @@ public:
         "The report was not sent: the service could not be reached, or you are signed out. Send it again, or cancel.";
     static constexpr const char* kClearedChatNotice =
         "This chat was cleared elsewhere while Corvane worked on it: the rest of this turn was not kept.";
-    // Under a chat's last message when it has no reply and no turn works on it (the program quit
-    // or stopped mid-turn).
+    // Under a chat's last question when no reply follows it and no turn works on it (the program
+    // quit or stopped mid-turn, before or after the turn's tool calls).
     static constexpr const char* kUnansweredNote =
         "No reply was stored for this message: the turn was stopped, or Corvane closed, before it answered.";
+    // After a turn's entries that the conversation file did not take, for as long as they are shown.
+    static constexpr const char* kUnsavedTurnNote =
+        "Not saved: the chat file does not hold this turn, so it is gone once Corvane closes.";
     static constexpr const char* kDeletedChatNotice =
         "This chat was deleted in another copy of Corvane, so the message was not sent. Start a new chat for it.";
 
@@ -156,6 +160,10 @@ public:
     const std::string& songBrief() const { return songBrief_; }
     std::int64_t pendingCaptureCount() const { return pendingCaptureCount_; }
     const std::string& statusMessage() const { return statusMessage_; }
+    // The failures told since the user's last action (a turn's errors, a refused drop, a report
+    // not sent, a change not saved), oldest first: the status line keeps them in sight, whatever
+    // progress follows, until the user does something else.
+    const std::vector<std::string>& statusFailures() const { return statusFailures_; }
     // True from sendMessage() until the reply's reveal ends, and during the thread operations.
     bool isBusy() const { return isBusy_; }
     ModelTier selectedModelTier() const { return selectedModelTier_; }
@@ -170,7 +178,8 @@ public:
     // Why the loopback API is not served (its port taken, say); empty while it is.
     const std::string& loopbackProblem() const { return loopbackProblem_; }
     // The last change the disk refused (a chat not saved, cleared or deleted, an image not kept,
-    // a brief not saved), until dismissed; empty when there is none to tell.
+    // a brief not saved), until dismissed or until what it names is saved; empty when there is
+    // none to tell.
     const std::string& storeFailure() const { return storeFailure_; }
     void dismissStoreFailure();
     const std::vector<TranscriptItem>& transcriptItems() const { return transcriptItems_; }
@@ -296,8 +305,15 @@ private:
     void endOperation();
     void refreshBusy();
     void setStatus(std::string text);
-    // A change the disk refused: the status line and the window's notice say so.
-    void tellStoreFailure(const std::string& text);
+    // A failure: the status line says it, and keeps it until the user's next action.
+    void tellFailure(const std::string& text);
+    // The user did something new: the failures told before it leave the status line.
+    void letGoOfFailures();
+    // A change the disk refused: the status line and the window's notice say so. `scope` is what
+    // the notice names (a thread ID, or kProjectDataScope); it goes once that is saved again.
+    void tellStoreFailure(const std::string& text, const std::string& scope);
+    void storeSaved(const std::string& scope);
+    static constexpr const char* kProjectDataScope = "project-data";
     void resetProjectFields();
     enum class ProjectDataChange { sections, trackDescriptions, songStartBar, songEndBar };
     void persistProjectData(ProjectDataChange changed);
@@ -324,7 +340,7 @@ private:
     void reportNotSent(const ConversationEntry& entry, const Reporting& reporting, const std::string& description);
     std::int64_t heldCaptureCount(const std::string& threadID) const;
     // A dropped image the conversation file did not take: its file goes, and the user is told.
-    void forgetUnkeptImage(const CaptureMetadata& capture);
+    void forgetUnkeptImage(const CaptureMetadata& capture, const std::string& threadID);
     void runInBackground(std::function<void()> work);
 
     ChatWindowPorts ports_;
@@ -345,6 +361,8 @@ private:
     std::string turnEndStatus_;  // the status once the turn's reply is revealed; empty: "Ready."
     std::string loopbackProblem_;
     std::string storeFailure_;
+    std::string storeFailureScope_;
+    std::vector<std::string> statusFailures_;
     std::string unsentReason_;
     bool isBusy_ = false;
     ModelTier selectedModelTier_ = ModelTier::standard;

@@ -117,9 +117,12 @@ void ChatViewModel::persistProjectData(ProjectDataChange changed) {
             case ProjectDataChange::songEndBar: data.songEndBar = songEndBar_; break;
         }
     });
-    if (!stored)
-        tellStoreFailure("The project data was not saved: " + store.lastFailure().value_or("it could not be stored") +
-                         ".");
+    if (stored)
+        storeSaved(kProjectDataScope);
+    else
+        tellStoreFailure(
+            "The project data was not saved: " + store.lastFailure().value_or("it could not be stored") + ".",
+            kProjectDataScope);
 }
 
 void ChatViewModel::setSongSections(std::vector<SongSection> sections) {
@@ -157,9 +160,13 @@ void ChatViewModel::updateTrackAnalysis(const std::map<std::string, TrackAnalysi
     assign(showPluginMissingBanner_, false, Field::showPluginMissingBanner);
 }
 
-void ChatViewModel::saveSongBrief(const std::string& text) { saveSongBriefForThread(text, std::nullopt); }
+void ChatViewModel::saveSongBrief(const std::string& text) {
+    letGoOfFailures();
+    saveSongBriefForThread(text, std::nullopt);
+}
 
 void ChatViewModel::saveSongBrief(const std::string& text, const std::string& threadID) {
+    letGoOfFailures();
     saveSongBriefForThread(text, threadID);
 }
 
@@ -178,10 +185,13 @@ void ChatViewModel::saveSongBriefForThread(const std::string& text, const std::o
         assign(threads_, state.threads, Field::threads);
         saved = state.songBrief && !state.songBrief->empty();
     }
-    if (!state.ok)
-        tellStoreFailure("The song brief was not saved: " + state.error.value_or("it could not be stored") + ".");
-    else
+    if (!state.ok) {
+        tellStoreFailure("The song brief was not saved: " + state.error.value_or("it could not be stored") + ".",
+                         target);
+    } else {
         setStatus(saved ? "Saved." : "Cleared the song brief.");
+        storeSaved(target);
+    }
     endOperation();
 }
 
@@ -193,6 +203,7 @@ const std::string& ChatViewModel::reloadSongBrief() {
 
 std::optional<std::string> ChatViewModel::saveSongBrief(const std::string& text, const std::string& threadID,
                                                         const std::string& openedWith) {
+    letGoOfFailures();
     beginOperation();
     const bool clearing = text::trimmingWhitespaceAndNewlines(text).empty();
     bool changedMeanwhile = false;
@@ -206,11 +217,13 @@ std::optional<std::string> ChatViewModel::saveSongBrief(const std::string& text,
     }
     if (changedMeanwhile) {
         stored = state.songBrief.value_or("");
-        setStatus("The song brief was changed elsewhere since you opened it: yours was not saved.");
+        tellFailure("The song brief was changed elsewhere since you opened it: yours was not saved.");
     } else if (!state.ok) {
-        tellStoreFailure("The song brief was not saved: " + state.error.value_or("it could not be stored") + ".");
+        tellStoreFailure("The song brief was not saved: " + state.error.value_or("it could not be stored") + ".",
+                         threadID);
     } else {
         setStatus(clearing ? "Cleared the song brief." : "Saved.");
+        storeSaved(threadID);
     }
     endOperation();
     return stored;

@@ -129,6 +129,7 @@ void ChatViewModel::applyTitle(const std::string& threadID, const std::string& t
 
 void ChatViewModel::submitReport(const std::string& userDescription) {
     if (!reportingEntry_) return;
+    letGoOfFailures();
     const ConversationEntry reported = *reportingEntry_;
     // The thread the reply was reported in, as it was then: the window may show another by now.
     const Reporting reporting = reporting_;
@@ -175,7 +176,7 @@ void ChatViewModel::reportNotSent(const ConversationEntry& entry, const Reportin
                                   const std::string& description) {
     // Another report's sheet is open: that one stays; this one is told at least.
     if (reportingEntry_) {
-        setStatus("An earlier report was not sent.");
+        tellFailure("An earlier report was not sent.");
         return;
     }
     reporting_ = reporting;
@@ -197,13 +198,14 @@ void ChatViewModel::showReportConfirmation() {
 // ---- dropped images ------------------------------------------------------------------------------------
 
 void ChatViewModel::acceptDroppedImage(const std::string& data, const std::string& fileExtension) {
+    letGoOfFailures();
     if (data.size() > DroppedImage::kMaxBytes) {
-        setStatus("Drop failed: the image is larger than 20 MB.");
+        tellFailure("Drop failed: the image is larger than 20 MB.");
         return;
     }
     const auto format = DroppedImage::format(data);
     if (!format) {
-        setStatus("Drop failed: the file is not a PNG, JPEG or TIFF image.");
+        tellFailure("Drop failed: the file is not a PNG, JPEG or TIFF image.");
         return;
     }
     const auto folder = AppPaths::appSupportDirectory(std::string("Captures"));
@@ -211,7 +213,7 @@ void ChatViewModel::acceptDroppedImage(const std::string& data, const std::strin
     errno = 0;
     if (!writeFileAtomically(file, data, 0600)) {
         const int error = errno;
-        setStatus("Drop failed: " + std::string(error ? std::strerror(error) : "the image could not be written."));
+        tellFailure("Drop failed: " + std::string(error ? std::strerror(error) : "the image could not be written."));
         return;
     }
     CaptureMetadata metadata;
@@ -224,19 +226,22 @@ void ChatViewModel::acceptDroppedImage(const std::string& data, const std::strin
         // The running turn's end empties its thread's queue: held until then.
         heldCaptures_.push_back(HeldCapture{std::move(metadata), currentThreadID_});
     } else if (!ports_.conversations->appendPendingCapture(metadata, currentThreadID_)) {
-        forgetUnkeptImage(metadata);
+        forgetUnkeptImage(metadata, currentThreadID_);
         return;
+    } else {
+        storeSaved(currentThreadID_);
     }
     assign(pendingCaptureCount_, pendingCaptureCount_ + 1, Field::pendingCaptureCount);
     setStatus("Attached image.");
 }
 
-void ChatViewModel::forgetUnkeptImage(const CaptureMetadata& capture) {
+void ChatViewModel::forgetUnkeptImage(const CaptureMetadata& capture, const std::string& threadID) {
     // Not queued, the image would never be sent: it is not attached, and its file goes.
     std::error_code ignored;
     if (capture.filePath) std::filesystem::remove(*capture.filePath, ignored);
     tellStoreFailure("Drop failed: the chat could not keep the image: " +
-                     ports_.conversations->lastFailure().value_or("it could not be stored") + ".");
+                         ports_.conversations->lastFailure().value_or("it could not be stored") + ".",
+                     threadID);
 }
 
 std::int64_t ChatViewModel::heldCaptureCount(const std::string& threadID) const {

@@ -70,10 +70,11 @@ bool ChatViewModel::sendMessage(const std::string& text) {
         unsentReason_ = kTurnRunningNotice;
         return false;
     }
+    letGoOfFailures();
     // Refused before a chat is made for it: the caller keeps the text to shorten.
     if (auto problem = ChatOrchestrator::messageProblem(text)) {
         unsentReason_ = *problem;
-        setStatus(unsentReason_);
+        tellFailure(unsentReason_);
         return false;
     }
 
@@ -84,7 +85,7 @@ bool ChatViewModel::sendMessage(const std::string& text) {
     // would go nowhere (or into another chat), so it stays with the user, and the window stays.
     if (navigation_.isChat() && !currentThreadID_.empty() && !store.existingThreadState(currentThreadID_)) {
         unsentReason_ = kDeletedChatNotice;
-        setStatus(unsentReason_);
+        tellFailure(unsentReason_);
         assign(threads_, store.conversationState(std::nullopt).threads, Field::threads);
         return false;
     }
@@ -95,7 +96,7 @@ bool ChatViewModel::sendMessage(const std::string& text) {
         if (!created->ok || created->currentThreadID.empty()) {
             unsentReason_ =
                 "The new chat could not be created: " + created->error.value_or("it could not be stored") + ".";
-            setStatus(unsentReason_);
+            tellFailure(unsentReason_);
             return false;
         }
     }
@@ -116,7 +117,7 @@ bool ChatViewModel::sendMessage(const std::string& text) {
     if (const auto refused = ended ? refusal(*ended) : std::nullopt) {
         if (created) store.deleteThread(threadID);
         unsentReason_ = *refused;
-        setStatus(unsentReason_);
+        tellFailure(unsentReason_);
         return false;
     }
     if (created) {
@@ -215,7 +216,7 @@ void ChatViewModel::handleEvent(std::uint64_t turnID, const AgentEvent& event) {
                 assign(transientUpdates_, std::move(updates), Field::transientUpdates);
                 rebuildTranscriptFromEntries();
             } else if constexpr (std::is_same_v<E, AgentEvent::Error>) {
-                if (!turn_->threadDeletedHere) setStatus("Error: " + e.message);
+                if (!turn_->threadDeletedHere) tellFailure("Error: " + e.message);
             } else if constexpr (std::is_same_v<E, AgentEvent::FinalResponse>) {
                 finishTurn(e.response);
             }
@@ -229,13 +230,17 @@ void ChatViewModel::finishTurn(const ChatResponse& response) {
     assign(transientUpdates_, {}, Field::transientUpdates);
     if (turn_->capturesSent && pendingCaptureCount_ != 0)
         assign(pendingCaptureCount_, std::int64_t{0}, Field::pendingCaptureCount);
+    // Every entry of the turn was stored: a notice that its chat was not saved is no longer true
+    // (told before the images below, which the file may still refuse).
+    if (!response.saveError && !turn_->threadDeletedHere && ports_.conversations->existingThreadState(turn_->threadID))
+        storeSaved(turn_->threadID);
     // Images dropped during the turn: the turn's end cleared the thread's queue, these go with
     // the next message.
     auto held = std::move(heldCaptures_);
     heldCaptures_.clear();
     for (const auto& capture : held)
         if (!ports_.conversations->appendPendingCapture(capture.metadata, capture.threadID))
-            forgetUnkeptImage(capture.metadata);
+            forgetUnkeptImage(capture.metadata, capture.threadID);
 
     auto& store = *ports_.conversations;
     // The window keeps the thread it shows: a turn that ran in another one only updates the list
@@ -249,7 +254,7 @@ void ChatViewModel::finishTurn(const ChatResponse& response) {
         turnEndStatus_ = *response.saveError == ConversationStore::kClearedThreadFailure
                              ? std::string(kClearedChatNotice)
                              : ChatOrchestrator::notSavedMessage(*response.saveError);
-        tellStoreFailure(turnEndStatus_);
+        tellStoreFailure(turnEndStatus_, turnThread);
         if (threadExists) keepUnsavedEntries(response.assistantMessage);
     }
     if (!threadExists && currentThreadID_ == turnThread && !deletedHere) {
@@ -257,7 +262,7 @@ void ChatViewModel::finishTurn(const ChatResponse& response) {
         // and the next message is refused rather than sent there.
         turnEndStatus_ =
             "This chat was deleted in another copy of Corvane while Corvane worked on it: the reply was not kept.";
-        tellStoreFailure(turnEndStatus_);
+        tellStoreFailure(turnEndStatus_, turnThread);
         assign(threads_, store.conversationState(std::nullopt).threads, Field::threads);
         assign(pendingCaptureCount_, std::int64_t{0}, Field::pendingCaptureCount);
         currentTurnToolGroups_.clear();
@@ -300,14 +305,51 @@ void ChatViewModel::keepUnsavedEntries(const std::string& reply) {
         userStored = userStored || (entry.role == ConversationRole::user && entry.content == turn_->userEntry.content);
         replyStored = replyStored || (entry.role == ConversationRole::assistant && entry.content == reply);
     }
+    std::set<std::string> storedCalls;
+    std::optional<std::int64_t> userIndex;
+    for (std::size_t i = std::min(turn_->storedBefore, entries.size()); i < entries.size(); ++i) {
+        if (entries[i].toolCallID) storedCalls.insert(*entries[i].toolCallID);
+        if (entries[i].role == ConversationRole::user && !userIndex) userIndex = static_cast<std::int64_t>(i);
+    }
     auto& kept = unsavedEntries_[turn_->threadID];
-    if (!userStored) kept.push_back({std::min(turn_->storedBefore, entries.size()), turn_->userEntry});
+    const std::size_t keptBefore = kept.size();
+    const std::size_t end = entries.size();
+    if (!userStored) {
+        userIndex = static_cast<std::int64_t>(std::min(turn_->storedBefore, end));
+        kept.push_back({std::min(turn_->storedBefore, end), turn_->userEntry});
+    }
+    // The calls the file did not take keep their cards: the file holds a prefix of the turn, so
+    // they all come after what it holds.
+    for (const auto& group : currentTurnToolGroups_)
+        for (const auto& call : group.toolCalls) {
+            if (storedCalls.count(call.id)) continue;
+            ConversationEntry entry;
+            entry.timestamp = ISO8601::corvaneDefault(clock().now());
+            entry.role = ConversationRole::toolCall;
+            entry.toolCallID = call.id;
+            entry.toolName = call.toolName;
+            entry.arguments = call.arguments;
+            entry.roundIndex = call.roundIndex;
+            entry.succeeded = call.succeeded.value_or(false);
+            entry.summary = call.summary;
+            entry.resultJSON = call.resultJSON;
+            entry.userEntryIndex = userIndex;
+            kept.push_back({end, std::move(entry)});
+        }
     if (!replyStored) {
         ConversationEntry entry;
         entry.timestamp = ISO8601::corvaneDefault(clock().now());
         entry.role = ConversationRole::assistant;
         entry.content = reply;
-        kept.push_back({entries.size(), std::move(entry)});
+        kept.push_back({end, std::move(entry)});
+    }
+    // What is shown but not kept says so, after the notice has gone.
+    if (kept.size() > keptBefore) {
+        ConversationEntry note;
+        note.timestamp = "unsaved-" + makeUUID();
+        note.role = ConversationRole::update;
+        note.content = kUnsavedTurnNote;
+        kept.push_back({end, std::move(note)});
     }
     std::stable_sort(kept.begin(), kept.end(),
                      [](const UnsavedEntry& a, const UnsavedEntry& b) { return a.position < b.position; });
@@ -424,7 +466,12 @@ void ChatViewModel::rebuildTranscriptFromEntries() {
 }
 
 bool ChatViewModel::lastQuestionUnanswered() const {
-    if (entries_.empty() || entries_.back().role != ConversationRole::user) return false;
+    // The turn may have stored tool calls (and their outputs) before it was quit: a question is
+    // answered by a reply only.
+    const auto question = std::find_if(entries_.rbegin(), entries_.rend(), [](const ConversationEntry& entry) {
+        return entry.role == ConversationRole::user || entry.role == ConversationRole::assistant;
+    });
+    if (question == entries_.rend() || question->role != ConversationRole::user) return false;
     // A turn this program ran there is shown as it ends, whichever way; one of another copy may
     // still be working.
     if (threadsTurnedHere_.count(currentThreadID_)) return false;

@@ -1,6 +1,7 @@
 #include "widgets/banners.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -94,6 +95,53 @@ QString ConfirmationBanner::text() const { return static_cast<ElidedLabel*>(text
 void ProblemBanner::setProblem(const std::string& problem) { detail_->setText(QString::fromStdString(problem)); }
 
 QString ProblemBanner::problem() const { return detail_->text(); }
+
+StatusLine::StatusLine(QWidget* parent) : QWidget(parent) {
+    column_ = new QVBoxLayout(this);
+    column_->setContentsMargins(14, 0, 14, 6);
+    column_->setSpacing(2);
+    setState("", {}, false);
+}
+
+void StatusLine::setState(const std::string& message, const std::vector<std::string>& failures, bool busy) {
+    QStringList lines;
+    for (const auto& failure : failures) lines << QString::fromStdString(failure);
+    const QString progress = QString::fromStdString(message);
+    const bool showProgress = (failures.empty() || busy) && !progress.isEmpty() && !lines.contains(progress);
+    if (showProgress) lines << progress;
+    const int failureCount = static_cast<int>(failures.size());
+    if (lines == lines_ && failureCount == failureCount_) return;
+    lines_ = lines;
+    failureCount_ = failureCount;
+    for (auto* row : rows_) {
+        column_->removeWidget(row);
+        delete row;
+    }
+    rows_.clear();
+    for (int i = 0; i < lines.size(); ++i) {
+        auto* row = new QWidget(this);
+        auto* layout = new QHBoxLayout(row);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(6);
+        const bool failure = i < failureCount;
+        if (failure)
+            layout->addWidget(
+                new SymbolView("exclamationmark.triangle.fill", 10, SymbolView::Weight::semibold, rgb255(255, 80, 80)),
+                0, Qt::AlignTop);
+        // A failure is read in full: it wraps rather than being cut.
+        auto* text = new QLabel(lines[i]);
+        text->setWordWrap(failure);
+        text->setFont(uiFont(11));
+        text->setTextFormat(Qt::PlainText);
+        text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        setTextColor(text, failure ? rgb255(255, 150, 150) : white(0.4));
+        layout->addWidget(text, 1);
+        column_->addWidget(row);
+        rows_.push_back(row);
+    }
+}
+
+QStringList StatusLine::lines() const { return lines_; }
 
 std::string PluginMissingBanner::downloadURL(const std::string& siteURL) {
     const QUrl url(QString::fromStdString(siteURL + "/download"), QUrl::StrictMode);

@@ -4,8 +4,11 @@
 // change not saved), Accessibility permission missing, and no analysis plug-in reporting yet.
 // Each hands its address to the URL opener it is given.
 
+#include <QStringList>
+#include <QVBoxLayout>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "widgets/widget_parts.h"
 
@@ -48,6 +51,27 @@ public:
 
 private:
     QLabel* text_;
+};
+
+// The status line under the chat: what the window is doing or last did, in one quiet line, and
+// the failures told since the user's last action, each on a line of its own with a warning sign,
+// kept in sight while later progress goes on under them.
+class StatusLine : public QWidget {
+public:
+    explicit StatusLine(QWidget* parent = nullptr);
+    // Failures in the order they came; the message shows under them while `busy`, and alone when
+    // there are none.
+    void setState(const std::string& message, const std::vector<std::string>& failures, bool busy);
+    // The lines shown, top to bottom.
+    QStringList lines() const;
+    // Which of them are failures.
+    int failureCount() const { return failureCount_; }
+
+private:
+    QVBoxLayout* column_;
+    std::vector<QWidget*> rows_;
+    QStringList lines_;
+    int failureCount_ = 0;
 };
 
 class PluginMissingBanner : public PaintedBox {

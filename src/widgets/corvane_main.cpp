@@ -103,11 +103,18 @@ int main(int argc, char** argv) {
         std::printf("Corvane %s (%s)\n", BundleInfo::kShortVersion, BundleInfo::kVersion);
         return 0;
     }
+    // The port first: the advice below names the one this setting would serve on.
+    const auto port = app::SimulatedHost::portFromEnvironment();
+    if (!port) {
+        std::fprintf(stderr, "Corvane: CORVANE_PORT must be a port number from 1 to 65535\n");
+        return 2;
+    }
     if (!isSet("QT_QPA_PLATFORM") && !isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY")) {
         std::fprintf(stderr,
                      "Corvane: no display found (DISPLAY and WAYLAND_DISPLAY are not set), so the window cannot "
-                     "open.\nRun corvane-headless instead: it serves the loopback API on 127.0.0.1:51234 in front "
-                     "of the simulated Logic Pro without a window.\n");
+                     "open.\nRun corvane-headless instead: it serves the loopback API on 127.0.0.1:%u in front "
+                     "of the simulated Logic Pro without a window.\n",
+                     unsigned{*port});
         return 1;
     }
 
@@ -123,11 +130,6 @@ int main(int argc, char** argv) {
     quitOnStopSignals(application);
     refuseWritesPastFileSizeLimit();
 
-    const auto port = app::SimulatedHost::portFromEnvironment();
-    if (!port) {
-        std::fprintf(stderr, "Corvane: CORVANE_PORT must be a port number from 1 to 65535\n");
-        return 2;
-    }
     QtMainQueue mainQueue;
     std::unique_ptr<app::SimulatedHost> host;
     try {

@@ -27,6 +27,8 @@ ShellState shellState(const ChatViewModel& model) {
     state.showPluginMissingBanner = model.showPluginMissingBanner();
     state.loopbackProblem = model.loopbackProblem();
     state.storeFailure = model.storeFailure();
+    state.statusMessage = model.statusMessage();
+    state.statusFailures = model.statusFailures();
     state.otherSong = model.otherSongNotice();
     state.reporting = model.reportingEntry().has_value();
     state.reportSent = model.reportSentConfirmation();

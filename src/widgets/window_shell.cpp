@@ -144,7 +144,10 @@ CompanionRootView::CompanionRootView(ShellActions actions, ShellViews views, dou
     pane->addWidget(songBriefStrip_);
     pane->addWidget(padded(views_.transcript ? views_.transcript() : placeholder("Transcript"), 8, 0, 8, 0), 1);
     inputBar_ = views_.inputBar ? views_.inputBar() : placeholder("Input bar");
-    pane->addWidget(padded(inputBar_, 10, 6, 10, 10));
+    pane->addWidget(padded(inputBar_, 10, 6, 10, 6));
+    // Under the chat: the one place a turn's errors and a refused drop are told.
+    statusLine_ = new StatusLine;
+    pane->addWidget(statusLine_);
     stack->addWidget(chatPane_, 1);
     row->addWidget(column, 1);
 
@@ -186,6 +189,7 @@ void CompanionRootView::setState(const ShellState& state) {
     accessibilityBanner_->setVisible(!state.accessibilityTrusted);
     pluginBanner_->setVisible(state.showPluginMissingBanner);
     reportSentBanner_->setVisible(state.reportSent);
+    statusLine_->setState(state.statusMessage, state.statusFailures, state.isBusy);
     if (pageChanged) rebuildProjectPage();
     chatPane_->setVisible(state.isChat);
     // A chat or song page just opened takes what is typed next; the page that opened it, and the

@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "widgets/animation_clock.h"
 #include "widgets/banners.h"
@@ -38,6 +39,9 @@ struct ShellState {
     std::string otherSong;        // the open chat's song is not the one Logic Pro has open; empty: it is
     bool reporting = false;       // an entry is being reported
     bool reportSent = false;      // a report just went: its confirmation shows
+    std::string statusMessage;    // the status line's progress or result
+    // Failures told since the user's last action, kept in the status line.
+    std::vector<std::string> statusFailures;
     friend bool operator==(const ShellState&, const ShellState&) = default;
 };
 
@@ -99,6 +103,7 @@ public:
     AccessibilityBanner* accessibilityBanner() const { return accessibilityBanner_; }
     PluginMissingBanner* pluginBanner() const { return pluginBanner_; }
     ConfirmationBanner* reportSentBanner() const { return reportSentBanner_; }
+    StatusLine* statusLine() const { return statusLine_; }
     QWidget* projectPage() const { return projectPage_; }
     QWidget* chatPane() const { return chatPane_; }
     QWidget* inputBar() const { return inputBar_; }
@@ -158,6 +163,7 @@ private:
     std::optional<std::optional<std::string>> shownPage_;
     QWidget* chatPane_;
     QWidget* inputBar_;
+    StatusLine* statusLine_;
     HoverButton* songBriefStrip_;
     ElidedLabel* songBriefLabel_ = nullptr;  // the strip's current label
     std::string songBriefPreview_;

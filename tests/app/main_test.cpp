@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -62,6 +68,50 @@ TEST(Main, ATakenPortEndsHeadlessStartWithAnError) {
         << told;
     run("", status, "CORVANE_PORT=99999");
     EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+
+// The holder was named from the kernel's short name, cut at 15 characters ("corvane-headles"): a
+// program with a longer name is named in full.
+TEST(Main, ATakenPortNamesItsHolderInFull) {
+    corvane::testing::TempHome home;
+    const std::filesystem::path holder = home.root() / "corvane-port-holder-with-a-long-name";
+    std::filesystem::create_symlink(std::filesystem::exists("/usr/bin/sleep") ? "/usr/bin/sleep" : "/bin/sleep",
+                                    holder);
+    // A listening socket that the holder inherits and keeps; this process lets go of it.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const unsigned port = ntohs(address.sin_port);
+    // The pipe closes when the holder's program has replaced the child.
+    int started[2];
+    ASSERT_EQ(::pipe2(started, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::execl(holder.c_str(), holder.c_str(), "600", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(listener);
+    ::close(started[1]);
+    char byte;
+    while (::read(started[0], &byte, 1) > 0) {
+    }
+    ::close(started[0]);
+
+    int status = -1;
+    const std::string told = run("", status, "CORVANE_PORT=" + std::to_string(port), true);
+    ::kill(child, SIGTERM);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_NE(told.find("Address already in use (corvane-port-holder-with-a-long-name, process " +
+                        std::to_string(child) + ")"),
+              std::string::npos)
+        << told;
 }
 
 }  // namespace

@@ -41,7 +41,8 @@ TEST(BackendProcess, HelpNamesEverySettingAndExitsZeroWhileAnUnknownOptionStillF
     EXPECT_EQ(help.exitStatus(), 0);
     for (const char* setting : {"--port", "add-user", "remove-user", "CORVANE_BACKEND_HOME", "CORVANE_BACKEND_APIKEY",
                                 "CORVANE_BACKEND_SCRIPT", "CORVANE_PROVIDER_URL", "CORVANE_PROVIDER_KEY",
-                                "CORVANE_PROVIDER_MODEL", "CORVANE_PROVIDER_MODEL_PRO", "relay", "script"}) {
+                                "CORVANE_PROVIDER_MODEL", "CORVANE_PROVIDER_MODEL_PRO", "CORVANE_RESOURCES", "relay",
+                                "script"}) {
         EXPECT_NE(text.find(setting), std::string::npos) << setting;
     }
     for (const std::vector<std::string>& wrong : {std::vector<std::string>{"--bogus"}, {"--port"}, {"--help", "x"}}) {

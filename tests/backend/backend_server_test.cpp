@@ -290,7 +290,7 @@ TEST(BackendServer, HostileRequestsGetTheirRefusals) {
          400},
         // Bodies too deep or too large for their route.
         {"deep sign-in", request("POST", "/auth/v1/token?grant_type=password", apikey, R"({"email":)" + deep + "}"),
-         400},
+         413},
         {"large sign-in",
          request("POST", "/auth/v1/token?grant_type=password", apikey,
                  R"({"email":")" + std::string(100'000, 'a') + "\"}"),
@@ -299,7 +299,7 @@ TEST(BackendServer, HostileRequestsGetTheirRefusals) {
          request("POST", "/auth/v1/token?grant_type=password", apikey,
                  R"({"email":"../../accounts.json","password":"x"})"),
          400},
-        {"deep report", request("POST", "/api/errors/report", "", R"({"r":)" + deep + "}"), 400},
+        {"deep report", request("POST", "/api/errors/report", "", R"({"r":)" + deep + "}"), 413},
         {"large signed-out report", request("POST", "/api/errors/report", "", std::string(1024 * 1024, ' ') + "{}"),
          413},
         {"report past the server's cap", "POST /api/errors/report HTTP/1.1\r\nContent-Length: 67108865\r\n\r\n", 413},

@@ -559,6 +559,7 @@ TEST(SignInThrottle, GuessesSentAtOnceAreHeldLikeGuessesInARow) {
     EXPECT_EQ(refused.load(), ThrottlePolicy{}.freeFailuresPerAccount + 1);
 }
 
+// Too deep gets the answer the app's loopback API gives it, 413, on every route.
 TEST_F(BackendServiceTest, EveryJSONBodyIsRefusedPastTheNestingLimit) {
     const std::string token = session()["access_token"];
     const std::string deep = nested(20'000);
@@ -569,17 +570,18 @@ TEST_F(BackendServiceTest, EveryJSONBodyIsRefusedPastTheNestingLimit) {
         return std::pair{r.statusCode, json::parse(r.body, nullptr, false)};
     };
     auto [status, body] = response("/auth/v1/token?grant_type=password", signIn, {{"apikey", kKey}});
-    EXPECT_EQ(status, 400);
+    EXPECT_EQ(status, 413);
+    EXPECT_EQ(body["error"], "request_too_large");
     EXPECT_EQ(body["error_description"], "The request body nests deeper than 64 levels");
     json chatBody = agentBody("hi");
     chatBody["input"][0]["content"][0]["text"] = "[[[[ brackets in text are only text";
     EXPECT_EQ(chat(chatBody, token).statusCode, 200);
     const std::string deepChat = R"({"tier":"standard","kind":"agent","input":)" + deep + "}";
     std::tie(status, body) = response("/api/ai/chat", deepChat, {{"authorization", "Bearer " + token}});
-    EXPECT_EQ(status, 400);
+    EXPECT_EQ(status, 413);
     EXPECT_EQ(body["error"], "The request body nests deeper than 64 levels");
     std::tie(status, body) = response("/api/errors/report", R"({"r":)" + deep + "}", {});
-    EXPECT_EQ(status, 400);
+    EXPECT_EQ(status, 413);
     EXPECT_EQ(body["error"], "The report nests deeper than 64 levels");
 }
 

@@ -255,7 +255,7 @@ TEST(RelayModel, DeeplyNestedInputIsNeverRelayedNorADeepReplyPassedOn) {
                         .body = R"({"tier":"standard","kind":"agent","input":)" + input + "}",
                         .headers = {{"authorization", bearer}}});
     };
-    EXPECT_EQ(chat(deep).statusCode, 400);
+    EXPECT_EQ(chat(deep).statusCode, 413);
     EXPECT_TRUE(provider.received().empty());
     const HTTPResponse relayed = chat("[]");
     EXPECT_EQ(relayed.statusCode, 502);

@@ -99,6 +99,20 @@ TEST_F(ListenToPlayback, InsertsTheMissingPluginListensAndRestoresTheTransport) 
     EXPECT_EQ(result["summary"].get<std::string>().rfind("Listened for 4s across ", 0), 0u);
 }
 
+// The card said "1 tracks monitored".
+TEST_F(ListenToPlayback, OneTrackMonitoredIsSaidInTheSingular) {
+    world().mutateProject([](Project& project) {
+        for (auto& track : project.tracks)
+            if (track.name != "Lead Vox")
+                std::erase_if(track.strip.inserts, [](const auto& slot) { return slot.plugin == "Corvane"; });
+    });
+    const json result = oneJSON("listen_to_playback", R"({"duration_seconds":2,"start_bar":9,"tracks":"Lead Vox"})");
+    ASSERT_EQ(result["status"], "ok") << result;
+    ASSERT_EQ(result["tracks"].size(), 1u) << result;
+    EXPECT_EQ(lastRecord().summary,
+              "Listened to Lead Vox for 2s. 1 track monitored. The playhead moved from bar 1 to bar 9.");
+}
+
 TEST_F(ListenToPlayback, MutedTrackAndTrackWithoutAudioThereReadSilent) {
     // Keys is muted in the song and Guitar has nothing before bar 17: their new plug-ins hear nothing.
     const json result = oneJSON("listen_to_playback", R"({"duration_seconds":3,"start_bar":9,"tracks":"Keys,Guitar"})");

@@ -87,11 +87,13 @@ TEST_F(ChatViewModelRefusedWritesTest, ANewChatTheDiskRefusesStartsNoTurnAndTouc
 }
 
 // On a full disk the turn still answers; the window says the chat was not saved and keeps showing
-// its messages, where they belong, for as long as the program runs.
+// its messages and tool cards, where they belong and marked as not kept, for as long as the
+// program runs. The notice goes once the chat is saved again; the mark stays.
 TEST_F(ChatViewModelRefusedWritesTest, ATurnTheDiskRefusesSaysSoAndKeepsItsMessagesShown) {
     fakeTurns_ = false;
     const auto elsewhere = exchange(std::string("Demo Song"), "Elsewhere", "Elsewhere reply");
     const auto chat = exchange(std::string("Demo Song"), "Earlier", "Earlier reply");
+    transport_->reply(callsReply({{"w1", "list_tracks", "{}"}}));
     transport_->reply(respondReply("Warmer now."));
     model().loadConversations();
     open(chat);
@@ -106,26 +108,35 @@ TEST_F(ChatViewModelRefusedWritesTest, ATurnTheDiskRefusesSaysSoAndKeepsItsMessa
     EXPECT_EQ(model().storeFailure(), notSaved) << "the window's notice";
     EXPECT_FALSE(model().isBusy());
     EXPECT_EQ(store().conversationState(chat).entries.size(), 2u) << "the file kept what it had";
+    const std::string unsavedNote = std::string("update:") + ChatViewModel::kUnsavedTurnNote;
     const std::vector<std::string> afterTurn{"user:Earlier", "assistant:Earlier reply", "user:Make it warmer",
-                                             "assistant:Warmer now."};
+                                             "toolCall:",    "assistant:Warmer now.",   unsavedNote};
     EXPECT_EQ(shown(), afterTurn);
+    const std::vector<std::string> rows{"user:Earlier", "assistant:Earlier reply", "user:Make it warmer",
+                                        "group0:w1,",   "assistant:Warmer now.",   unsavedNote};
+    EXPECT_EQ(transcriptKinds(), rows) << "the call's card and the mark";
 
     open(elsewhere);
     EXPECT_EQ(shown(), (std::vector<std::string>{"user:Elsewhere", "assistant:Elsewhere reply"}));
     open(chat);
     EXPECT_EQ(shown(), afterTurn);
+    EXPECT_EQ(model().storeFailure(), notSaved) << "another chat's opening saves nothing of this one";
 
-    // The disk has room again: the next exchange is stored and shown after the one kept in memory.
+    // A save of another chat does not take the notice away.
+    model().saveSongBrief("Warm", elsewhere);
+    EXPECT_EQ(model().storeFailure(), notSaved);
+
+    // The disk has room again: the next exchange is stored and shown after the one kept in memory,
+    // and the notice, no longer true, goes.
     transport_->reply(respondReply("Done."));
     ASSERT_TRUE(model().sendMessage("And brighter"));
     waitForTurnEvents();
     revealAll();
     EXPECT_EQ(model().statusMessage(), "Ready.");
-    EXPECT_EQ(model().storeFailure(), notSaved) << "told until dismissed";
-    model().dismissStoreFailure();
-    EXPECT_EQ(model().storeFailure(), "");
-    EXPECT_EQ(shown(), (std::vector<std::string>{"user:Earlier", "assistant:Earlier reply", "user:Make it warmer",
-                                                 "assistant:Warmer now.", "user:And brighter", "assistant:Done."}));
+    EXPECT_EQ(model().storeFailure(), "") << "the chat is saved again";
+    auto all = afterTurn;
+    all.insert(all.end(), {"user:And brighter", "assistant:Done."});
+    EXPECT_EQ(shown(), all) << "what the file lacks stays marked";
     EXPECT_EQ(store().conversationState(chat).entries.size(), 4u);
 }
 

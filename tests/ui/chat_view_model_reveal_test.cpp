@@ -268,3 +268,80 @@ TEST_F(ChatViewModelRevealTest, AnImageAttachedDuringATurnGoesWithTheNext) {
 
 }  // namespace
 }  // namespace corvane::testing
+
+namespace corvane::testing {
+namespace {
+
+// The status line was set and then overwritten: a turn's error by the next call's progress and by
+// "Ready." at the end of its reply, so no failure was ever in sight. Each failure stays, whatever
+// progress follows, until the user does something else; then it goes.
+TEST_F(ChatViewModelRevealTest, AFailureStaysInTheStatusLineUntilTheUsersNextAction) {
+    const std::string toolLog = "Error: The turn's tool log could not be written: tool-logs is not a folder.";
+    const std::string signedOut = "Error: Not authenticated: the sign-in has ended. Please sign in again.";
+    const auto turnWith = [&](const std::vector<std::string>& errors) {
+        return [this, errors] {
+            ASSERT_TRUE(model().sendMessage("Check the mix balance"));
+            for (const auto& error : errors) feed(AgentEvent::error(error.substr(7)));
+            auto call = toolCall("c1", 0);
+            feed(AgentEvent::toolCallStarted(call));
+            call.succeeded = true;
+            call.summary = "Listed 6 tracks";
+            feed(AgentEvent::toolCallCompleted(call));
+            finish("Balanced.");
+            for (int i = 0; i < 400 && model().isBusy(); ++i) advance(ChatViewModel::kRevealInterval);
+            EXPECT_EQ(model().statusMessage(), "Ready.") << "progress went on meanwhile";
+        };
+    };
+    const auto reportNotSent = [this] {
+        // A report fails while the sheet of another one is open.
+        transport_->status(500);
+        ConversationEntry reply;
+        reply.timestamp = "2026-12-06T15:23:51.000Z";
+        reply.role = ConversationRole::assistant;
+        reply.content = "Balanced.";
+        model().setReportingEntry(reply);
+        model().submitReport("Wrong");
+        model().setReportingEntry(reply);
+        ASSERT_TRUE(queue_.runUntil([&] { return !model().statusFailures().empty(); }));
+        model().setReportingEntry(std::nullopt);
+    };
+    struct Case {
+        const char* label;
+        std::function<void()> fail;
+        std::vector<std::string> told;
+    };
+    const std::vector<Case> cases{
+        {"a turn's tool log", turnWith({toolLog}), {toolLog}},
+        {"signed out", turnWith({signedOut}), {signedOut}},
+        {"two errors of one turn", turnWith({toolLog, signedOut}), {toolLog, signedOut}},
+        {"a drop too large",
+         [this] { model().acceptDroppedImage(std::string(DroppedImage::kMaxBytes + 1, '\0'), "png"); },
+         {"Drop failed: the image is larger than 20 MB."}},
+        {"a drop not an image",
+         [this] { model().acceptDroppedImage("not an image", "png"); },
+         {"Drop failed: the file is not a PNG, JPEG or TIFF image."}},
+        {"a report", reportNotSent, {"An earlier report was not sent."}},
+    };
+    const std::vector<std::pair<const char*, std::function<void()>>> nextActions{
+        {"an image dropped", [this] { model().acceptDroppedImage(png(), "png"); }},
+        {"a message sent",
+         [this] {
+             ASSERT_TRUE(model().sendMessage("Next"));
+             finish("");
+         }},
+        {"another chat opened", [this] { model().switchConversation(model().currentThreadID()); }},
+    };
+    for (const auto& c : cases)
+        for (const auto& [action, next] : nextActions) {
+            SCOPED_TRACE(std::string(c.label) + ", then " + action);
+            c.fail();
+            EXPECT_EQ(model().statusFailures(), c.told);
+            advance(60);
+            EXPECT_EQ(model().statusFailures(), c.told) << "kept in sight";
+            next();
+            EXPECT_EQ(model().statusFailures(), std::vector<std::string>{});
+        }
+}
+
+}  // namespace
+}  // namespace corvane::testing

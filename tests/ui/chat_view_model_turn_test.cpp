@@ -307,7 +307,10 @@ TEST_F(ChatViewModelTurnTest, AClearDuringATurnLeavesNoReplyWithoutItsQuestion) 
             EXPECT_EQ(model().storeFailure(), ChatViewModel::kClearedChatNotice);
             std::vector<std::string> shown;
             for (const auto& entry : model().entries()) shown.push_back(entry.content);
-            EXPECT_EQ(shown, (std::vector<std::string>{"Check the mix balance", "I muted Guitar and set Keys to -6 dB."}))
+            // The call has its card (an entry without text), and the turn is marked as not kept.
+            EXPECT_EQ(shown,
+                      (std::vector<std::string>{"Check the mix balance", "", "I muted Guitar and set Keys to -6 dB.",
+                                                ChatViewModel::kUnsavedTurnNote}))
                 << "the exchange stays shown, whole and in order, while the program runs";
         } else {
             EXPECT_EQ(agentRequests(), firstRound) << "no round after the clear";

@@ -67,11 +67,14 @@ TEST_F(StoredTurnTest, AnImageDroppedDuringATurnGoesWhenItsChatWasDeletedMeanwhi
     EXPECT_TRUE(store().conversationState().threads.empty()) << "the deleted chat is not brought back";
 }
 
-// The program quit mid-turn: after the restart the chat ends with the question alone, which says
-// why; not while another copy sharing the folder is still working on it.
+// The program quit mid-turn: after the restart the chat ends with the question, and the tool calls
+// the turn had stored, which says why; not while another copy sharing the folder is still working
+// on it.
 TEST_F(StoredTurnTest, AQuestionLeftWithoutItsReplySaysWhyAfterARestart) {
     const auto id = store().createThread(std::string("Demo Song")).currentThreadID;
     store().append(ConversationRole::user, "Check the mix balance", id);
+    store().appendToolCall(toolCall("c1", 0), 0, id);
+    store().append(ConversationRole::tool, "{\"status\":\"ok\"}", id);
     auto lastShown = [&] {
         model().switchConversation(id);
         const auto& items = model().transcriptItems();
@@ -82,7 +85,7 @@ TEST_F(StoredTurnTest, AQuestionLeftWithoutItsReplySaysWhyAfterARestart) {
     {
         ConversationStore otherCopy;
         const FileLock working = otherCopy.lockChatTurn(id);
-        EXPECT_EQ(lastShown(), "Check the mix balance");
+        EXPECT_EQ(lastShown(), "") << "the turn's card, and no note";
     }
     EXPECT_EQ(lastShown(), ChatViewModel::kUnansweredNote);
     store().append(ConversationRole::assistant, "Balanced.", id);

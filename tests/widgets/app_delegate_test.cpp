@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 #include <QAbstractButton>
 #include <QApplication>
@@ -11,18 +12,20 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMenu>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 
+#include <cstdio>
 #include <sstream>
 
-#include "http/http_client.h"
 #include "conversation/conversation_store.h"
+#include "http/http_client.h"
 #include "networking/auth_service.h"
 #include "platform/standin/world.h"
+#include "support/image_encoding.h"
 #include "test_support/free_port.h"
 #include "test_support/temp_home.h"
 #include "transcript/theme.h"
@@ -144,6 +147,26 @@ TEST(AppDelegateHotKey, ControlOptionLWithAnyOtherModifiersAndNothingElse) {
     EXPECT_TRUE(AppDelegate::isShowWindowHotKey(AppDelegate::keyEventFromQt(own)));
 }
 
+// Without a display the program sends the user to corvane-headless on the port it would serve,
+// which CORVANE_PORT moves; the advice named the default port whatever that said.
+TEST(AppEntry, WithoutADisplayItNamesThePortTheHeadlessProgramWouldServe) {
+    for (const auto& [setting, port] :
+         {std::pair<std::string, std::string>{"CORVANE_PORT=52345", "52345"}, {"", "51234"}}) {
+        const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u CORVANE_PORT " + setting +
+                                    " " + CORVANE_APP_BINARY + " 2>&1";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string told;
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) told.append(buffer, n);
+        const int status = ::pclose(pipe);
+        EXPECT_EQ(WEXITSTATUS(status), 1) << told;
+        EXPECT_NE(told.find("Run corvane-headless instead: it serves the loopback API on 127.0.0.1:" + port + " "),
+                  std::string::npos)
+            << told;
+    }
+}
+
 TEST_F(AppDelegateTest, LaunchServesTheAPIAndShowsTheWindowWithItsMenus) {
     auto& delegate = launch({}, false);
     EXPECT_NE(delegate.controller()->boundPort(), 0);
@@ -237,9 +260,8 @@ TEST_F(AppDelegateTest, ProgramKeysAnswerInEveryWindowAndOnlyWhereTheyApply) {
 
     static QStringList warnings;
     warnings.clear();
-    const auto previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
-        warnings << text;
-    });
+    const auto previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) { warnings << text; });
     auto* button = new QPushButton("Go", delegate_->mainWindow());
     button->show();
     delegate_->mainWindow()->activateWindow();
@@ -295,6 +317,39 @@ TEST_F(AppDelegateTest, ComingBackToTheWindowShowsChatTitlesAnotherCopyChanged) 
     EXPECT_EQ(model.currentThreadTitle(), "Check the mix balance");
     ASSERT_FALSE(model.threads().empty());
     EXPECT_EQ(model.threads().front().title, "Check the mix balance");
+}
+
+// The status line was drawn by no view: a turn's error and a refused drop happened out of sight.
+// Under the chat, each failure shows until the user's next action, whatever progress came after.
+TEST_F(AppDelegateTest, TheStatusLineUnderTheChatShowsEachFailureUntilTheNextAction) {
+    auto& delegate = launch();  // signed out: the turn's request is refused before anything is sent
+    ChatViewModel& model = *delegate.chatViewModel();
+    CompanionRootView& root = *delegate.rootView();
+    StatusLine& line = *root.statusLine();
+    // The failure lines as drawn: on screen, at the top of the line.
+    auto failuresShown = [&] {
+        QStringList shown;
+        for (const QLabel* label : line.findChildren<QLabel*>())
+            if (label->isVisibleTo(&root)) shown << label->text();
+        return shown.mid(0, line.failureCount());
+    };
+    ASSERT_TRUE(model.sendMessage("Check the mix balance"));
+    ASSERT_TRUE(pumpUntil([&] { return !model.isBusy(); }));
+    ASSERT_TRUE(root.chatPane()->isVisibleTo(&root));
+    EXPECT_EQ(model.statusMessage(), "Ready.") << "the turn ended as usual";
+    ASSERT_EQ(line.failureCount(), 1);
+    EXPECT_TRUE(failuresShown().join("|").startsWith("Error: Not authenticated"))
+        << failuresShown().join("|").toStdString();
+    EXPECT_EQ(line.lines().size(), 1) << "the failure, not \"Ready.\", once the turn is over";
+
+    model.acceptDroppedImage("not an image", "png");
+    EXPECT_EQ(failuresShown(), QStringList{"Drop failed: the file is not a PNG, JPEG or TIFF image."})
+        << "the drop is the next action: the turn's error goes";
+
+    RGBAImage pixels{2, 2, std::vector<std::uint8_t>(16, 200)};
+    model.acceptDroppedImage(*encodePNG(pixels), "png");
+    EXPECT_EQ(line.failureCount(), 0);
+    EXPECT_EQ(line.lines(), QStringList{"Attached image."});
 }
 
 TEST_F(AppDelegateTest, AboutPanelIsMadeOnceAndReused) {
