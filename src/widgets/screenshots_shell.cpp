@@ -193,6 +193,20 @@ std::vector<ShellScreenshot> shellScreenshots() {
              state.storeFailure =
                  "The chat could not be saved: /home/user/.local/share/Corvane/conversation.json could not be "
                  "written: No space left on device.";
+             state.statusMessage = "Ready.";
+             state.statusFailures = {
+                 "Error: The turn's tool log could not be written: /home/user/.local/share/Corvane/tool-logs could "
+                 "not be written: No space left on device.",
+                 "Error: The chat could not be saved: /home/user/.local/share/Corvane/conversation.json could not "
+                 "be written: No space left on device."};
+             return shell({1100, 700}, state, true);
+         }},
+        // The status line under the chat: a refused drop stays while the turn's progress goes on.
+        {"window_chat_status_line", 1100,
+         [] {
+             ShellState state = chatMidTurn();
+             state.statusMessage = "Listen to playback...";
+             state.statusFailures = {"Drop failed: the file is not a PNG, JPEG or TIFF image."};
              return shell({1100, 700}, state, true);
          }},
         {"window_project_page", 1100,
@@ -201,7 +215,9 @@ std::vector<ShellScreenshot> shellScreenshots() {
          }},
         {"window_chat_mid_turn", 1100,
          [] {
-             return shell({1100, 700}, chatMidTurn(), true);
+             ShellState state = chatMidTurn();
+             state.statusMessage = "Listen to playback...";
+             return shell({1100, 700}, state, true);
          }},
         // The chat's song is not the one open, said for as long as the chat shows; a long path in the
         // user's message breaks across lines.

@@ -32,6 +32,14 @@ protected:
         RGBAImage image{2, 2, std::vector<std::uint8_t>(16, 200)};
         return *encodePNG(image);
     }
+    // An assistant message to report, known by its time.
+    static ConversationEntry reply(const std::string& timestamp, const std::string& content) {
+        ConversationEntry entry;
+        entry.timestamp = timestamp;
+        entry.role = ConversationRole::assistant;
+        entry.content = content;
+        return entry;
+    }
     std::vector<CaptureMetadata> queued() {
         return controller_->conversationStore().pendingCaptures(model().currentThreadID());
     }
@@ -183,11 +191,7 @@ TEST_F(ChatViewModelRevealTest, AReportWalksBackToItsUserMessage) {
 
     // An entry no longer in the thread: no user message and no calls; a refused report comes back
     // to be sent again, with its description, and is not called sent.
-    ConversationEntry gone;
-    gone.timestamp = "2020-01-01T00:00:00.000Z";
-    gone.role = ConversationRole::assistant;
-    gone.content = "old";
-    model().setReportingEntry(gone);
+    model().setReportingEntry(reply("2020-01-01T00:00:00.000Z", "old"));
     model().submitReport("stale");
     ASSERT_TRUE(queue_.runUntil([&] { return transport_->requests().size() == 2; }));
     EXPECT_EQ(transport_->requests().back().body["user_message"], "");
@@ -295,13 +299,10 @@ TEST_F(ChatViewModelRevealTest, AFailureStaysInTheStatusLineUntilTheUsersNextAct
     const auto reportNotSent = [this] {
         // A report fails while the sheet of another one is open.
         transport_->status(500);
-        ConversationEntry reply;
-        reply.timestamp = "2026-12-06T15:23:51.000Z";
-        reply.role = ConversationRole::assistant;
-        reply.content = "Balanced.";
-        model().setReportingEntry(reply);
+        const ConversationEntry reported = reply("2026-12-06T15:23:51.000Z", "Balanced.");
+        model().setReportingEntry(reported);
         model().submitReport("Wrong");
-        model().setReportingEntry(reply);
+        model().setReportingEntry(reported);
         ASSERT_TRUE(queue_.runUntil([&] { return !model().statusFailures().empty(); }));
         model().setReportingEntry(std::nullopt);
     };
