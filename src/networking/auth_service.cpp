@@ -426,7 +426,7 @@ namespace {
 
 // What a sign-in service's answer said, for the user: its status and its own words when it has them.
 std::string describeAnswer(const http::HTTPClientResponse& response) {
-    std::string text = "the sign-in service answered HTTP " + std::to_string(response.statusCode);
+    std::string text = "it answered HTTP " + std::to_string(response.statusCode);
     const auto reply = json_fields::parseObject(response.body);
     const auto said = reply ? json_fields::lenientText(*reply, "error_description") : std::nullopt;
     if (said && !said->empty()) text += ": " + *said;
@@ -448,7 +448,7 @@ AuthService::Told AuthService::revoke(EndedSession& ended, std::stop_token stop,
             auto request = tokenRequest("refresh_token", {{"refresh_token", *ended.refreshToken}});
             request.timeout = kRequestTimeout;
             if (!http::isPermittedURL(request.url)) {
-                why = "the sign-in service's address is not permitted";
+                why = "its address is not permitted";
                 return Told::never;
             }
             const auto response = transport_->send(request, stop);
@@ -456,7 +456,7 @@ AuthService::Told AuthService::revoke(EndedSession& ended, std::stop_token stop,
             const auto access = reply ? json_fields::lenientText(*reply, "access_token") : std::nullopt;
             const auto refresh = reply ? json_fields::lenientText(*reply, "refresh_token") : std::nullopt;
             if (keyRefused(response)) {
-                why = "the sign-in service refused the app's key";
+                why = "it refused the app's key";
                 return Told::never;
             }
             const auto error = reply ? json_fields::lenientText(*reply, "error") : std::nullopt;
@@ -476,13 +476,13 @@ AuthService::Told AuthService::revoke(EndedSession& ended, std::stop_token stop,
         request.headers = {{"apikey", configuration_.publishableKey}, {"Authorization", "Bearer " + ended.accessToken}};
         request.timeout = kRequestTimeout;
         if (!http::isPermittedURL(request.url)) {
-            why = "the sign-in service's address is not permitted";
+            why = "its address is not permitted";
             return Told::never;
         }
         const auto response = transport_->send(request, stop);
         if (response.statusCode >= 200 && response.statusCode <= 299) return Told::done;
         if (keyRefused(response)) {
-            why = "the sign-in service refused the app's key";
+            why = "it refused the app's key";
             return Told::never;
         }
         // The token is unknown to the service: its session has ended already.
@@ -492,7 +492,7 @@ AuthService::Told AuthService::revoke(EndedSession& ended, std::stop_token stop,
         return Told::again;
     } catch (const http::TransportError& error) {
         log(std::string("[AuthService] The sign-out did not reach the sign-in service: ") + error.what());
-        why = "the sign-in service could not be reached";
+        why = "it could not be reached";
         return Told::again;
     }
 }
@@ -518,8 +518,8 @@ void AuthService::finishSignOut(EndedSession ended, bool cleared, std::stop_toke
         }
         if (stop.stop_requested()) return;
         if (!cleared) {
-            say("Signed out here, but auth.json still holds the session (" + clearWhy +
-                "): another copy of Corvane may go on using it. Corvane keeps trying.");
+            say("Signed out here, but auth.json could not be cleared of the session yet (" + clearWhy +
+                "): a copy of Corvane sharing the folder may go on using it. Corvane keeps trying.");
         } else if (!told) {
             say("Signed out here, but the sign-in service has not ended the session yet (" + tellWhy +
                 "). Corvane keeps asking.");
