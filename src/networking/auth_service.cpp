@@ -539,8 +539,12 @@ void AuthService::finishSignOut(EndedSession ended, bool cleared, std::stop_toke
 
 std::optional<std::string> AuthService::tokenRefused(const std::string& accessToken, std::stop_token stop) {
     const auto stored = sessionToken(kAccessTokenKey);
-    if (!stored) {
-        markSignedOut();
+    if (!stored) {  // cleared meanwhile, by a sign-out in another copy say
+        update([](Fields& f) {
+            if (f.isAuthenticated) f.notice = kSessionEnded;
+            f.isAuthenticated = false;
+            f.userEmail.reset();
+        });
         return std::nullopt;
     }
     // Renewed meanwhile (by another copy, say): that token is the one to send.
@@ -551,7 +555,7 @@ std::optional<std::string> AuthService::tokenRefused(const std::string& accessTo
     if (refreshed.token && *refreshed.token != accessToken) return refreshed.token;
     if (!refreshed.token) {
         update([](Fields& f) {
-            if (!f.isAuthenticated) return;
+            if (f.isAuthenticated) f.notice = kSessionEnded;
             f.isAuthenticated = false;
             f.userEmail.reset();
         });
