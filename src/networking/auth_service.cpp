@@ -510,7 +510,8 @@ void AuthService::finishSignOut(EndedSession ended, bool cleared, std::stop_toke
     std::optional<Told> told;
     auto tellDue = clock_.now();
     for (;;) {
-        if (!cleared) cleared = clearEnded(ended, kLockWait, clearWhy);
+        // Without waiting for the lock: the next round comes soon, and quitting waits for none.
+        if (!cleared) cleared = clearEnded(ended, std::chrono::milliseconds(0), clearWhy);
         if (stop.stop_requested()) return;
         if (!told && clock_.now() >= tellDue) {
             if (const Told answer = revoke(ended, stop, tellWhy); answer != Told::again) told = answer;
