@@ -614,10 +614,15 @@ TEST_F(AuthServiceTest, EverySignOutToldAsDoneLeavesNoCopyAWorkingSessionAndAnyO
         signedIn().reset();
         auto aTransport = std::make_shared<HookedTransport>();
         auto bTransport = std::make_shared<HookedTransport>();
+        // Before the copies: the other copy's asking again comes back to its transport's hook.
+        http::CurlTransport wire;
+        bool lost = false;
+        std::vector<std::string> accessTokens;
+        std::vector<std::string> refreshTokens;
         auto a = std::make_unique<AuthService>(at(backend.baseURL()), aTransport, backend.clock);
         AuthService b(at(backend.baseURL()), bTransport, backend.clock);
-        std::vector<std::string> accessTokens = {*KeychainStore::read(AuthService::kAccessTokenKey)};
-        std::vector<std::string> refreshTokens = {*KeychainStore::read(AuthService::kRefreshTokenKey)};
+        accessTokens.push_back(*KeychainStore::read(AuthService::kAccessTokenKey));
+        refreshTokens.push_back(*KeychainStore::read(AuthService::kRefreshTokenKey));
         std::mutex said;
         std::vector<std::string> notices;
         a->setObserver([&] {
@@ -633,8 +638,6 @@ TEST_F(AuthServiceTest, EverySignOutToldAsDoneLeavesNoCopyAWorkingSessionAndAnyO
         };
         if (row.otherRenewing) {
             backend.clock.sleep(std::chrono::hours(1));
-            http::CurlTransport wire;
-            bool lost = false;
             bTransport->instead = [&](const http::HTTPClientRequest& request) -> std::optional<http::HTTPClientResponse> {
                 if (request.url.find("refresh_token") == std::string::npos || lost) return std::nullopt;
                 lost = true;
