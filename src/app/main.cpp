@@ -14,6 +14,7 @@
 #include "app/port_holder.h"
 #include "app/simulated_host.h"
 #include "networking/auth_service.h"
+#include "networking/keychain_store.h"
 #include "platform/log.h"
 #include "support/app_paths.h"
 #include "support/files.h"
@@ -63,8 +64,17 @@ int main(int argc, char** argv) {
     log("Corvane " CORVANE_VERSION " started; application folder " + AppPaths::appSupportDirectory().string());
 
     auto& controller = *host->controller();
-    controller.backendChatService().setAuthTokenProvider(
-        [&auth](std::stop_token stop) { return auth.getValidToken(std::move(stop)); });
+    controller.backendChatService().setAuthTokenProvider([&auth](std::stop_token stop) {
+        auto token = auth.getValidToken(std::move(stop));
+        // No window here to sign in with: the turn says where it is done.
+        if (!token)
+            throw networking::AuthService::NoOneSignedIn(
+                "Sign in with Corvane's window (scripts/run), which stores the session in " +
+                networking::KeychainStore::storeURL().string() + " for this program too.");
+        return token;
+    });
+    controller.backendChatService().setTokenRefusedHandler(
+        [&auth](const std::string& token, std::stop_token stop) { return auth.tokenRefused(token, std::move(stop)); });
     const bool listening = controller.start();
     if (hasFlag(argc, argv, "--print-health")) {
         controller.printHealth(std::cout);

@@ -65,6 +65,8 @@ constexpr const char* kSignedOutReports = "signed out";
 constexpr std::size_t kWaitingForSlots = 64;
 // Chats waiting on the model at once, and as many more waiting for a worker.
 constexpr std::size_t kChatsAtOnce = 32;
+// Refreshes handled at once (no hash: each is quick), and kWaitingForSlots more waiting.
+constexpr std::size_t kRefreshesAtOnce = 8;
 
 // The backend names each status it sends (the app's API calls every status it does not list "OK").
 std::string_view reasonPhrase(int status) {
@@ -174,7 +176,11 @@ http::HTTPServerOptions BackendService::serverOptions() const {
     options.workLane = [this](const HTTPRequest& request) {
         const std::string path = request.routePath();
         http::WorkLane lane;
-        if (path == "/auth/v1/token") {
+        if (path == "/auth/v1/token" && queryValue(request, "grant_type") == "refresh_token") {
+            // A lane of its own: a known session's refresh never waits behind strangers' guesses.
+            lane = {.prompt = true, .key = "/auth/v1/token refresh", .maxRunning = kRefreshesAtOnce,
+                    .maxWaiting = kWaitingForSlots, .refusal = signInsBusy()};
+        } else if (path == "/auth/v1/token") {
             lane = {.prompt = true, .key = path, .maxRunning = options_.maxConcurrentHashes + options_.maxWaitingHashes,
                     .maxWaiting = kWaitingForSlots, .refusal = signInsBusy()};
         } else if (path == "/api/errors/report") {

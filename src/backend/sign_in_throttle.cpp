@@ -14,14 +14,15 @@ std::chrono::seconds roundedUp(SignInThrottle::TimePoint::duration wait) {
 
 }  // namespace
 
+// The last free failure already closes the door: after it every attempt waits.
 std::chrono::seconds SignInThrottle::waitAfter(int failures) const {
-    const int over = failures - policy_.freeFailuresPerAccount;
+    const int over = failures - policy_.freeFailuresPerAccount + 1;
     if (over <= 0) return std::chrono::seconds(0);
     const auto longest = policy_.longestWaitPerAccount;
     return over >= 31 ? longest : std::min(longest, std::chrono::seconds(std::int64_t{1} << (over - 1)));
 }
 
-// Closed, or to be closed if the attempts in flight fail: a further one would go past the free
+// Closed, or to be closed if the attempts in flight fail: a further one would come after the free
 // failures beside them. Their outcome is known within a second (a hash or two), and what they
 // earn is theirs: a right password among them closes nothing.
 std::optional<std::chrono::seconds> SignInThrottle::refusal(Count& count, TimePoint now) const {
@@ -29,7 +30,7 @@ std::optional<std::chrono::seconds> SignInThrottle::refusal(Count& count, TimePo
         count = Count{.pending = count.pending};
     }
     if (count.closedUntil > now) return roundedUp(count.closedUntil - now);
-    if (count.pending > 0 && count.failures + count.pending > policy_.freeFailuresPerAccount) {
+    if (count.pending > 0 && count.failures + count.pending >= policy_.freeFailuresPerAccount) {
         return std::chrono::seconds(1);
     }
     return std::nullopt;

@@ -55,6 +55,12 @@ std::string ChatResponseComposer::makeFallbackAssistantReply(const std::vector<T
     if (containsAny(description, {"sign-in service refused the app's key"})) {
         return "The sign-in service refused this app's key. Check CORVANE_BACKEND_APIKEY and try again.";
     }
+    if (containsAny(description, {"chat service is busy"})) {
+        return "The chat service is busy right now. Try that again in a moment.";
+    }
+    if (containsAny(description, {"no one is signed in"})) {
+        return "No one is signed in. Sign in with Corvane's window and I'll be ready.";
+    }
     // The sign-in has ended here (signed out, or revoked by a copy that signed out): the window
     // shows the sign-in form, where signing out cannot be done.
     if (containsAny(description, {"please sign in again"})) {

@@ -1,5 +1,6 @@
 #include "networking/auth_service.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
@@ -98,6 +99,10 @@ std::optional<std::string> AuthService::errorMessage() const {
     std::lock_guard lock(fieldsMutex_);
     return fields_.errorMessage;
 }
+std::optional<std::string> AuthService::notice() const {
+    std::lock_guard lock(fieldsMutex_);
+    return fields_.notice;
+}
 
 void AuthService::setObserver(std::function<void()> observer) {
     std::lock_guard lock(fieldsMutex_);
@@ -165,17 +170,13 @@ void AuthService::letGoOfFileLockWhenDone() {
 void AuthService::retryPendingSession() {
     if (retrying_ || !pending_) return;
     retrying_ = true;
-    pendingRetry_ = std::jthread([this](std::stop_token stop) {
-        std::mutex waitMutex;
-        std::condition_variable_any wake;
+    if (pendingRetry_.joinable()) pendingRetry_.join();  // it ended when it last cleared retrying_
+    // Due times count from the refusal, not from when the thread gets to run: one slow to start
+    // must not put the next offer off by a turn.
+    pendingRetry_ = std::jthread([this, due = clock_.now()](std::stop_token stop) mutable {
         for (;;) {
-            // On the platform clock, looked at in short slices: a clock moved by hand is heard too.
-            const auto due = clock_.now() + kPendingRetry;
-            while (clock_.now() < due) {
-                std::unique_lock lock(waitMutex);
-                wake.wait_for(lock, stop, std::chrono::milliseconds(20), [] { return false; });
-                if (stop.stop_requested()) return;
-            }
+            due += kPendingRetry;
+            if (!waitUntil(due, stop)) return;
             std::lock_guard lock(sessionMutex_);
             storePendingSession();
             if (!pending_) {
@@ -264,7 +265,7 @@ void AuthService::storePendingSession() {
     pending_.reset();
     letGoOfFileLockWhenDone();
     update([](Fields& f) {
-        if (f.errorMessage == kSessionNotSaved) f.errorMessage.reset();
+        if (f.notice == kSessionNotSaved) f.notice.reset();
     });
 }
 
@@ -273,7 +274,20 @@ std::optional<std::string> AuthService::sessionToken(const char* key) {
     storePendingSession();
     if (pending_)
         return std::string_view(key) == kAccessTokenKey ? pending_->accessToken : pending_->refreshToken;
-    return KeychainStore::read(key);
+    const auto access = KeychainStore::read(kAccessTokenKey);
+    const auto refresh = KeychainStore::read(kRefreshTokenKey);
+    // A session signed out of that the file still holds (its lock was not to be had yet) is no session.
+    if (signedOutOf(access.value_or(""), refresh)) return std::nullopt;
+    return std::string_view(key) == kAccessTokenKey ? access : refresh;
+}
+
+bool AuthService::EndedSession::holds(const std::string& access, const std::optional<std::string>& refresh) const {
+    if (id && sessionIDFromJWT(access) == id) return true;
+    return (!access.empty() && access == accessToken) || (refresh && refresh == refreshToken);
+}
+
+bool AuthService::signedOutOf(const std::string& access, const std::optional<std::string>& refresh) const {
+    return std::any_of(ended_.begin(), ended_.end(), [&](const EndedSession& e) { return e.holds(access, refresh); });
 }
 
 void AuthService::signIn(const std::string& email, const std::string& password) {
@@ -283,7 +297,7 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
     });
     std::optional<std::string> failure;
     std::optional<std::string> signedInEmail;
-    std::optional<std::string> notSaved;  // signed in for this run only
+    bool notSaved = false;  // signed in for this run only
     try {
         const auto request = tokenRequest("password", {{"email", email}, {"password", password}});
         if (!http::isPermittedURL(request.url)) throw http::TransportError("plain HTTP is for the loopback host only");
@@ -305,8 +319,7 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
             } else {
                 {
                     std::lock_guard lock(sessionMutex_);
-                    if (!saveSession(*access, *refresh, KeychainStore::read(kRefreshTokenKey)))
-                        notSaved = kSessionNotSaved;
+                    notSaved = !saveSession(*access, *refresh, KeychainStore::read(kRefreshTokenKey));
                 }
                 signedInEmail =
                     json_fields::lenientText(reply->value("user", nlohmann::json::object()), "email").value_or(email);
@@ -322,7 +335,12 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
         } else {
             f.userEmail = signedInEmail;
             f.isAuthenticated = true;
-            f.errorMessage = notSaved;
+            f.errorMessage.reset();
+            // Said wherever the user is now, until the file takes the session.
+            if (notSaved)
+                f.notice = kSessionNotSaved;
+            else if (f.notice == kSessionNotSaved || f.notice == kSessionEnded)
+                f.notice.reset();
         }
     });
 }
@@ -335,64 +353,215 @@ void AuthService::markSignedOut() {
 }
 
 void AuthService::signOut() {
-    std::optional<std::string> accessToken;
-    std::optional<std::string> refreshToken;
+    EndedSession ended;
+    bool cleared = false;
+    std::string why;
     {
         std::lock_guard lock(sessionMutex_);
-        const std::optional<PendingSession> kept = std::exchange(pending_, std::nullopt);
-        updateStored([&](std::map<std::string, std::string>& values) {
-            for (auto [key, taken] : {std::pair{kAccessTokenKey, &accessToken}, {kRefreshTokenKey, &refreshToken}}) {
-                if (const auto found = values.find(key); found != values.end()) *taken = found->second;
-                values.erase(key);
-            }
-            return accessToken || refreshToken;
-        });
-        if (kept) {  // the live pair, not the spent one the file kept
-            accessToken = kept->accessToken;
-            refreshToken = kept->refreshToken;
+        if (const std::optional<PendingSession> kept = std::exchange(pending_, std::nullopt)) {
+            ended.accessToken = kept->accessToken;  // the live pair, not the spent one the file kept
+            ended.refreshToken = kept->refreshToken;
+        } else {
+            ended.accessToken = KeychainStore::read(kAccessTokenKey).value_or("");
+            ended.refreshToken = KeychainStore::read(kRefreshTokenKey);
+        }
+        const bool any = !ended.accessToken.empty() || ended.refreshToken;
+        if (any) {
+            ended.id = sessionIDFromJWT(ended.accessToken);
+            ended_.push_back(ended);
+            // Without waiting: another copy renewing the session holds the file for seconds, and
+            // the window is signed out at once all the same.
+            cleared = clearEnded(ended, std::chrono::milliseconds(0), why);
         }
         letGoOfFileLockWhenDone();
         markSignedOut();
+        if (!any) return;
     }
-    if (!accessToken) return;
     std::lock_guard lock(revocationsMutex_);
     // A finished one is only joined here.
     std::erase_if(revocations_, [](const Revocation& revocation) { return revocation.done->load(); });
     auto done = std::make_shared<std::atomic<bool>>(false);
-    revocations_.push_back(
-        {done, std::jthread([this, done, access = *accessToken, refreshToken](std::stop_token stop) {
-             revoke(access, refreshToken, stop);
-             *done = true;
-         })});
+    revocations_.push_back({done, std::jthread([this, done, ended, cleared](std::stop_token stop) {
+                                finishSignOut(ended, cleared, stop);
+                                *done = true;
+                            })});
 }
 
-void AuthService::revoke(std::string accessToken, const std::optional<std::string>& refreshToken,
-                         std::stop_token stop) {
+bool AuthService::signOutsPending() {
+    std::lock_guard lock(revocationsMutex_);
+    return std::any_of(revocations_.begin(), revocations_.end(),
+                       [](const Revocation& revocation) { return !revocation.done->load(); });
+}
+
+bool AuthService::clearEnded(EndedSession& ended, std::chrono::milliseconds wait, std::string& why) {
+    std::shared_ptr<FileLock> held;
+    {
+        std::lock_guard lock(fileLockMutex_);
+        held = fileLock_;
+    }
+    const FileLock own = held ? FileLock() : KeychainStore::lock(wait);
+    const FileLock& lock = held ? *held : own;
+    const bool written = KeychainStore::update(lock, [&](std::map<std::string, std::string>& values) {
+        const auto access = values.find(kAccessTokenKey);
+        const auto refresh = values.find(kRefreshTokenKey);
+        const std::string storedAccess = access == values.end() ? "" : access->second;
+        const auto storedRefresh =
+            refresh == values.end() ? std::nullopt : std::optional<std::string>(refresh->second);
+        // Another sign-in since is not this session's to clear.
+        if (!ended.holds(storedAccess, storedRefresh)) return false;
+        // Another copy renewed it meanwhile: its pair is the one the service is to revoke.
+        if (!storedAccess.empty() && storedAccess != ended.accessToken && !isTokenExpired(storedAccess)) {
+            ended.accessToken = storedAccess;
+            ended.refreshToken = storedRefresh;
+        }
+        values.erase(kAccessTokenKey);
+        values.erase(kRefreshTokenKey);
+        return true;
+    });
+    if (!written) why = lock.refusal().value_or("it could not be written");
+    return written;
+}
+
+namespace {
+
+// What a sign-in service's answer said, for the user: its status and its own words when it has them.
+std::string describeAnswer(const http::HTTPClientResponse& response) {
+    std::string text = "it answered HTTP " + std::to_string(response.statusCode);
+    const auto reply = json_fields::parseObject(response.body);
+    const auto said = reply ? json_fields::lenientText(*reply, "error_description") : std::nullopt;
+    if (said && !said->empty()) text += ": " + *said;
+    return text;
+}
+
+}  // namespace
+
+AuthService::Told AuthService::revoke(EndedSession& ended, std::stop_token stop, std::string& why) {
+    const auto keyRefused = [&](const http::HTTPClientResponse& response) {
+        const auto reply = json_fields::parseObject(response.body);
+        return response.statusCode == 401 && reply && json_fields::lenientText(*reply, "error") == "invalid_api_key";
+    };
     try {
         // The service takes a sign-out only with a live access token: an expired one is renewed
         // first, and the pair it gives is never stored, only revoked with the session.
-        if (isTokenExpired(accessToken) && refreshToken) {
-            auto request = tokenRequest("refresh_token", {{"refresh_token", *refreshToken}});
+        if (ended.accessToken.empty() || expiresWithin(ended.accessToken, 10)) {
+            if (!ended.refreshToken) return Told::done;  // nothing left that renews it
+            auto request = tokenRequest("refresh_token", {{"refresh_token", *ended.refreshToken}});
             request.timeout = kRequestTimeout;
-            if (!http::isPermittedURL(request.url)) return;
+            if (!http::isPermittedURL(request.url)) {
+                why = "its address is not permitted";
+                return Told::never;
+            }
             const auto response = transport_->send(request, stop);
             const auto reply = json_fields::parseObject(response.body);
-            const auto renewed = reply ? json_fields::lenientText(*reply, "access_token") : std::nullopt;
-            if (response.statusCode == 200 && renewed && hasExpiry(*renewed)) accessToken = *renewed;
+            const auto access = reply ? json_fields::lenientText(*reply, "access_token") : std::nullopt;
+            const auto refresh = reply ? json_fields::lenientText(*reply, "refresh_token") : std::nullopt;
+            if (keyRefused(response)) {
+                why = "it refused the app's key";
+                return Told::never;
+            }
+            const auto error = reply ? json_fields::lenientText(*reply, "error") : std::nullopt;
+            // The service renews the session no more: nobody holding its tokens can use it.
+            if (response.statusCode == 401 || response.statusCode == 403 ||
+                (response.statusCode == 400 && error == "invalid_grant"))
+                return Told::done;
+            if (response.statusCode != 200 || !access || !refresh || !usablePair(*access, *refresh)) {
+                why = describeAnswer(response);
+                return Told::again;
+            }
+            ended.accessToken = *access;
+            ended.refreshToken = *refresh;
         }
         http::HTTPClientRequest request;
         request.url = configuration_.baseURL + "/auth/v1/logout";
-        request.headers = {{"apikey", configuration_.publishableKey}, {"Authorization", "Bearer " + accessToken}};
+        request.headers = {{"apikey", configuration_.publishableKey}, {"Authorization", "Bearer " + ended.accessToken}};
         request.timeout = kRequestTimeout;
-        if (!http::isPermittedURL(request.url)) return;
-        const auto response = transport_->send(request, stop);
-        if (response.statusCode < 200 || response.statusCode > 299) {
-            log("[AuthService] The sign-in service did not take the sign-out: HTTP " +
-                std::to_string(response.statusCode));
+        if (!http::isPermittedURL(request.url)) {
+            why = "its address is not permitted";
+            return Told::never;
         }
+        const auto response = transport_->send(request, stop);
+        if (response.statusCode >= 200 && response.statusCode <= 299) return Told::done;
+        if (keyRefused(response)) {
+            why = "it refused the app's key";
+            return Told::never;
+        }
+        // The token is unknown to the service: its session has ended already.
+        if (response.statusCode == 401 || response.statusCode == 403) return Told::done;
+        why = describeAnswer(response);
+        log("[AuthService] The sign-in service did not take the sign-out: " + why);
+        return Told::again;
     } catch (const http::TransportError& error) {
         log(std::string("[AuthService] The sign-out did not reach the sign-in service: ") + error.what());
+        why = "it could not be reached";
+        return Told::again;
     }
+}
+
+void AuthService::finishSignOut(EndedSession ended, bool cleared, std::stop_token stop) {
+    std::optional<std::string> shown;  // the notice this sign-out put up
+    const auto say = [&](const std::optional<std::string>& text) {
+        update([&](Fields& f) {
+            if (!f.notice || f.notice == shown) f.notice = text;
+        });
+        shown = text;
+    };
+    std::string clearWhy;
+    std::string tellWhy;
+    std::optional<Told> told;
+    auto tellDue = clock_.now();
+    for (;;) {
+        // Without waiting for the lock: the next round comes soon, and quitting waits for none.
+        if (!cleared) cleared = clearEnded(ended, std::chrono::milliseconds(0), clearWhy);
+        if (stop.stop_requested()) return;
+        if (!told && clock_.now() >= tellDue) {
+            if (const Told answer = revoke(ended, stop, tellWhy); answer != Told::again) told = answer;
+            tellDue = clock_.now() + kRevocationRetry;
+        }
+        if (stop.stop_requested()) return;
+        if (!cleared) {
+            say("Signed out here, but auth.json could not be cleared of the session yet (" + clearWhy +
+                "): a copy of Corvane sharing the folder may go on using it. Corvane keeps trying.");
+        } else if (!told) {
+            say("Signed out here, but the sign-in service has not ended the session yet (" + tellWhy +
+                "). Corvane keeps asking.");
+        } else if (*told == Told::never) {
+            say("Signed out here, but the sign-in service was not told (" + tellWhy +
+                "): the session stays valid there until it expires.");
+            return;
+        } else {
+            say(std::nullopt);
+            return;
+        }
+        const auto next = cleared ? tellDue : std::min(tellDue, clock_.now() + kPendingRetry);
+        ++signOutRounds_;
+        if (!waitUntil(next, stop)) return;
+    }
+}
+
+std::optional<std::string> AuthService::tokenRefused(const std::string& accessToken, std::stop_token stop) {
+    const auto stored = sessionToken(kAccessTokenKey);
+    if (!stored) {  // cleared meanwhile, by a sign-out in another copy say
+        update([](Fields& f) {
+            if (f.isAuthenticated) f.notice = kSessionEnded;
+            f.isAuthenticated = false;
+            f.userEmail.reset();
+        });
+        return std::nullopt;
+    }
+    // Renewed meanwhile (by another copy, say): that token is the one to send.
+    if (*stored != accessToken && !isTokenExpired(*stored)) return stored;
+    // Whether the session lives on is the sign-in service's to say: a refresh asks it.
+    const auto refreshed = refresh(std::move(stop), accessToken);
+    if (refreshed.putOff != Refreshed::PutOff::no) throwPutOff(refreshed);
+    if (refreshed.token && *refreshed.token != accessToken) return refreshed.token;
+    if (!refreshed.token) {
+        update([](Fields& f) {
+            if (f.isAuthenticated) f.notice = kSessionEnded;
+            f.isAuthenticated = false;
+            f.userEmail.reset();
+        });
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> AuthService::refreshTokenIfNeeded() { return refresh({}).token; }
@@ -528,9 +697,9 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop,
             return {sessionToken(kAccessTokenKey), Refreshed::PutOff::unreachable};
         }
     }
-    answered();
     // Too busy or failing (a full disk, say): the grant was not refused and the refresh token
-    // not spent, so the session stays as it is, as when offline.
+    // not spent, so the session stays as it is, as when offline. An unanswered refresh before it
+    // is asked again still.
     if (response.statusCode == 429 || (response.statusCode >= 500 && response.statusCode <= 599)) {
         return {sessionToken(kAccessTokenKey), Refreshed::PutOff::busy};
     }
@@ -549,6 +718,7 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop,
     const bool refused = response.statusCode == 401 || response.statusCode == 403 ||
                          (response.statusCode == 400 && errorCode == "invalid_grant");
     if (!granted && !refused) return {sessionToken(kAccessTokenKey), Refreshed::PutOff::unreachable};
+    answered();
     std::lock_guard lock(sessionMutex_);
     storePendingSession();
     // The refresh token the file holds for this session: the spent one while a pair is pending.
@@ -580,7 +750,11 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop,
     if (stale) return {storedAccess};
     if (!granted) {
         pending_.reset();
-        markSignedOut();
+        update([](Fields& f) {
+            f.isAuthenticated = false;
+            f.userEmail.reset();
+            f.notice = kSessionEnded;  // the sign-in form comes back: it says why
+        });
         return {};
     }
     // The service spent the old refresh token: a pair the file refused lives on in memory.
@@ -595,7 +769,7 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop,
     update([&](Fields& f) {
         f.isAuthenticated = true;
         if (email) f.userEmail = email;
-        if (!saved) f.errorMessage = kSessionNotSaved;
+        if (!saved) f.notice = kSessionNotSaved;
     });
     return {access};
 }
@@ -613,16 +787,28 @@ std::optional<std::string> AuthService::getValidToken(std::stop_token stop) {
         // request's way); past that it would be answered 401, which tells the user to sign in
         // again when only the service is busy or out of reach.
         if (refreshed.token && !expiresWithin(*refreshed.token, 10)) return refreshed.token;
-        switch (refreshed.putOff) {
-            case Refreshed::PutOff::unreachable: throw ServiceUnreachable();
-            case Refreshed::PutOff::noAnswer: throw NoAnswer();
-            case Refreshed::PutOff::keyRefused: throw KeyRefused();
-            case Refreshed::PutOff::locked: throw SessionFileLocked(refreshed.lockRefusal);
-            default: throw ServiceBusy();
-        }
+        throwPutOff(refreshed);
     }
     if (refreshed.token) return refreshed.token;
     return stored;  // the backend answers 401 and the user is told to sign in again
+}
+
+void AuthService::throwPutOff(const Refreshed& refreshed) {
+    switch (refreshed.putOff) {
+        case Refreshed::PutOff::unreachable: throw ServiceUnreachable();
+        case Refreshed::PutOff::noAnswer: throw NoAnswer();
+        case Refreshed::PutOff::keyRefused: throw KeyRefused();
+        case Refreshed::PutOff::locked: throw SessionFileLocked(refreshed.lockRefusal);
+        default: throw ServiceBusy();
+    }
+}
+
+std::optional<std::string> AuthService::sessionIDFromJWT(const std::string& token) {
+    const auto payload = decodeJWTPayload(token);
+    if (!payload) return std::nullopt;
+    auto id = json_fields::lenientText(*payload, "session_id");
+    if (id && id->empty()) return std::nullopt;
+    return id;
 }
 
 std::optional<nlohmann::json> AuthService::decodeJWTPayload(const std::string& token) {

@@ -82,6 +82,12 @@ public:
             : ServiceBusy("The sign-in service refused the app's key. Check CORVANE_BACKEND_APIKEY and try again.") {}
     };
 
+    // No session is stored: nobody has signed in with this application folder (or the session ended).
+    class NoOneSignedIn : public std::runtime_error {
+    public:
+        explicit NoOneSignedIn(const std::string& where) : std::runtime_error("No one is signed in. " + where) {}
+    };
+
     // How long a request waits for a refresh (on the platform clock), and the longest any request
     // to the service is let run, so that a silent service never holds a turn or a thread for long.
     static constexpr std::chrono::seconds kServiceWait{4};
@@ -95,6 +101,8 @@ public:
     static constexpr std::chrono::seconds kUnansweredRetry{10};
     static constexpr std::chrono::seconds kUnansweredWindow{40};
     static constexpr std::chrono::seconds kStoppedMeanwhile{kRequestTimeout + std::chrono::seconds(2)};
+    // How soon a sign-out the service did not take is told again.
+    static constexpr std::chrono::seconds kRevocationRetry{10};
 
     // Restores a stored session; when its access token is near expiry, refreshes it in the background.
     // Whatever is still out to the service when it goes (a refresh, a sign-out) is cancelled.
@@ -109,16 +117,30 @@ public:
     bool isLoading() const;
     std::optional<std::string> userEmail() const;
     std::optional<std::string> errorMessage() const;
-    // Called after any of the four fields changed (a write of the same value is not a change), on
+    // What the window says of the session itself, signed in or out, until it no longer holds: a
+    // session the file has not stored, a sign-out not finished, a session the service ended.
+    std::optional<std::string> notice() const;
+    // Called after any of the five fields changed (a write of the same value is not a change), on
     // the thread that changed them; the window hops to its UI thread. It reads the fields and must
     // not sign in, out or refresh from within the call.
     void setObserver(std::function<void()> observer);
 
     // Blocks for the answer; the outcome is in the fields.
     void signIn(const std::string& email, const std::string& password);
-    // Ends the session here at once; the service is told in the background, so that it revokes the
-    // session too (a copy of the credential file then signs in nobody).
+    // Ends the session here at once. The credential file is cleared of it (later, when another copy
+    // holds the file) and the service told to revoke it, in the background and again until it
+    // answered; until both are done the notice says what is left. No pair of the session is
+    // stored by this copy after it, and another copy's renewal is cleared with it.
     void signOut();
+    // The chat backend turned down this access token (401). A token to try once more when the
+    // session lives on (another copy renewed it, or a refresh did); none when it has ended, which
+    // clears it from the file, as a refused refresh does, and says so in the notice. Throws as
+    // getValidToken does when the sign-in service cannot tell just now.
+    std::optional<std::string> tokenRefused(const std::string& accessToken, std::stop_token stop = {});
+    // Sign-outs still on their way to the service, and the rounds they made, each counted once
+    // its next round's time is set (for tests that move the clock on).
+    bool signOutsPending();
+    int signOutRounds() const { return signOutRounds_.load(); }
     // The token to send, refreshed first when expired; none when signed out. Throws ServiceBusy
     // (or one derived from it) when the refresh was put off and the stored token is past its
     // expiry, and http::TransportError when `stop` ends the wait for a refresh.
@@ -130,12 +152,17 @@ public:
     int refreshWaiters() const;
 
     static std::optional<std::string> emailFromJWT(const std::string& token);
+    // The sign-in session a token belongs to ("session_id"), where it says.
+    static std::optional<std::string> sessionIDFromJWT(const std::string& token);
     static std::optional<nlohmann::json> decodeJWTPayload(const std::string& token);
     // Expired 60 s before "exp", and when the expiry cannot be read.
     bool isTokenExpired(const std::string& token) const;
 
     static constexpr const char* kSessionNotSaved =
         "The session could not be saved: you will be asked to sign in again after Corvane quits.";
+    static constexpr const char* kSessionEnded =
+        "The sign-in service ended your session (a new password, the account removed, or a sign-out "
+        "elsewhere). Sign in again.";
 
     static constexpr const char* kAccessTokenKey = "supabase_access_token";
     static constexpr const char* kRefreshTokenKey = "supabase_refresh_token";
@@ -146,6 +173,7 @@ private:
         bool isLoading = false;
         std::optional<std::string> userEmail;
         std::optional<std::string> errorMessage;
+        std::optional<std::string> notice;
         bool operator==(const Fields&) const = default;
     };
     void update(const std::function<void(Fields&)>& change);
@@ -159,6 +187,14 @@ private:
         std::shared_ptr<std::atomic<bool>> done;
         std::jthread thread;
     };
+    // A session signed out of: its latest pair known to this copy.
+    struct EndedSession {
+        std::optional<std::string> id;
+        std::string accessToken;
+        std::optional<std::string> refreshToken;
+        bool holds(const std::string& access, const std::optional<std::string>& refresh) const;
+    };
+    enum class Told { done, again, never };
     http::HTTPClientRequest tokenRequest(const std::string& grantType, const nlohmann::json& body) const;
     // `foundExpired`: the access token the caller found expired. Another copy may have stored a
     // fresh pair since: under the file's lock that pair is used, and no refresh token is spent.
@@ -166,7 +202,15 @@ private:
     Refreshed refresh(std::stop_token stop, const std::optional<std::string>& foundExpired = std::nullopt);
     std::shared_future<Refreshed> startRefresh(bool& joined, std::optional<std::string> foundExpired);
     Refreshed performRefresh(std::stop_token stop, const std::optional<std::string>& foundExpired);
-    void revoke(std::string accessToken, const std::optional<std::string>& refreshToken, std::stop_token stop);
+    [[noreturn]] static void throwPutOff(const Refreshed& refreshed);
+    // Clears the file of the ended session, which takes up another copy's renewal of it; false
+    // (and why) when the file could not be locked or written within `wait`.
+    bool clearEnded(EndedSession& ended, std::chrono::milliseconds wait, std::string& why);
+    // Tells the service once to revoke the session; `why` says what kept it from being done.
+    Told revoke(EndedSession& ended, std::stop_token stop, std::string& why);
+    void finishSignOut(EndedSession ended, bool cleared, std::stop_token stop);
+    // Whether this copy signed out of the session the pair belongs to. Under sessionMutex_.
+    bool signedOutOf(const std::string& access, const std::optional<std::string>& refresh) const;
     bool expiresWithin(const std::string& token, double seconds) const;
     static bool hasExpiry(const std::string& token);
     // What a sign-in and a refresh store: an access token whose expiry can be read, and a refresh token.
@@ -188,7 +232,8 @@ private:
     // Offers the pending pair to the file every kPendingRetry until it takes it. Under sessionMutex_.
     void retryPendingSession();
     // A refresh request that got no answer: asked again by itself while the service still gives
-    // the same pair. Any answer ends the re-asking (answered()).
+    // the same pair. Only the pair or a refusal of the token ends the re-asking (answered()): a
+    // busy or failing service, a proxy's page or another time-out may not have seen it.
     void noteUnanswered();
     void answered();
     // Waits on the platform clock until `due`, in short slices; false when `stop` came first.
@@ -232,6 +277,8 @@ private:
     std::shared_future<Refreshed> startupRefresh_;
     std::mutex revocationsMutex_;
     std::vector<Revocation> revocations_;  // sign-outs on their way to the service
+    std::vector<EndedSession> ended_;      // under sessionMutex_
+    std::atomic<int> signOutRounds_{0};
 };
 
 }  // namespace corvane::networking

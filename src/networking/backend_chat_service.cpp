@@ -59,6 +59,10 @@ BackendChatService::OpenAIClientError BackendChatService::OpenAIClientError::ses
     return OpenAIClientError(Kind::signedOut, "", "Not authenticated: the sign-in has ended. Please sign in again.");
 }
 
+BackendChatService::OpenAIClientError BackendChatService::OpenAIClientError::busy() {
+    return OpenAIClientError(Kind::busy, "", "The chat service is busy. Try again in a moment.");
+}
+
 BackendChatService::BackendChatService(std::string endpoint, std::string defaultModel,
                                        std::shared_ptr<http::HTTPTransport> transport)
     : endpoint_(std::move(endpoint)), defaultModel_(std::move(defaultModel)), transport_(std::move(transport)) {}
@@ -71,6 +75,11 @@ void BackendChatService::setAuthTokenProvider(StoppableTokenProvider provider) {
 void BackendChatService::setAuthTokenProvider(TokenProvider provider) {
     if (!provider) return setAuthTokenProvider(StoppableTokenProvider{});
     setAuthTokenProvider([provider = std::move(provider)](std::stop_token) { return provider(); });
+}
+
+void BackendChatService::setTokenRefusedHandler(TokenRefusedHandler handler) {
+    std::lock_guard lock(providerMutex_);
+    tokenRefused_ = std::move(handler);
 }
 
 bool BackendChatService::hasTokenProvider() {
@@ -90,7 +99,7 @@ std::optional<std::string> BackendChatService::currentToken(std::stop_token stop
 
 nlohmann::json BackendChatService::sendRequest(const nlohmann::json& body, std::stop_token stop) {
     if (!hasTokenProvider()) throw OpenAIClientError::missingApiKey();
-    const auto token = currentToken(stop);
+    auto token = currentToken(stop);
     if (!token) throw OpenAIClientError::signedOut();
 
     http::HTTPClientRequest request;
@@ -107,10 +116,26 @@ nlohmann::json BackendChatService::sendRequest(const nlohmann::json& body, std::
                                    " without TLS (plain HTTP is for the loopback host only)");
     }
 
-    const http::HTTPClientResponse response = transport_->send(request, stop);
+    http::HTTPClientResponse response = transport_->send(request, stop);
     APITraceLogger::logResponse(kTraceLabel, endpoint_, response.statusCode, response.body);
+    if (response.statusCode == 401) {
+        TokenRefusedHandler refused;
+        {
+            std::lock_guard lock(providerMutex_);
+            refused = tokenRefused_;
+        }
+        // The session may live on under a token renewed meanwhile: sent once more with it.
+        // Otherwise it has ended, and the sign-in service's side of the app knows it now.
+        if (const auto renewed = refused ? refused(*token, stop) : std::nullopt; renewed && renewed != token) {
+            request.headers["Authorization"] = "Bearer " + *renewed;
+            response = transport_->send(request, stop);
+            APITraceLogger::logResponse(kTraceLabel, endpoint_, response.statusCode, response.body);
+        }
+    }
 
     if (response.statusCode == 401) throw OpenAIClientError::sessionEnded();
+    // No room for the request just now: said as such, not as an answer that could not be read.
+    if (response.statusCode == 429 || response.statusCode == 503) throw OpenAIClientError::busy();
     if (response.statusCode < 200 || response.statusCode > 299) {
         const std::string detail = text::isValidUTF8(response.body) ? response.body : "unknown error";
         throw OpenAIClientError::invalidResponse("HTTP " + std::to_string(response.statusCode) + ": " + detail);

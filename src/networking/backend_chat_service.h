@@ -25,11 +25,12 @@ public:
     // The one error of the client; what() is the text the user sees.
     class OpenAIClientError : public std::runtime_error {
     public:
-        enum class Kind { invalidResponse, missingApiKey, signedOut };
+        enum class Kind { invalidResponse, missingApiKey, signedOut, busy };
         static OpenAIClientError invalidResponse(const std::string& payload);
         static OpenAIClientError missingApiKey();  // no token provider installed
         static OpenAIClientError signedOut();      // the provider has no token: the user must sign in
         static OpenAIClientError sessionEnded();   // the backend turned the token down (401)
+        static OpenAIClientError busy();           // the backend had no room for the request (429, 503)
         Kind kind() const { return kind_; }
         const std::string& payload() const { return payload_; }
 
@@ -62,6 +63,10 @@ public:
     const std::string& defaultModel() const { return defaultModel_; }
     void setAuthTokenProvider(StoppableTokenProvider provider);
     void setAuthTokenProvider(TokenProvider provider);  // one that cannot be stopped
+    // Told of a token the backend refused (401); gives a token to send once more when the session
+    // lives on, none when it has ended. What it throws fails the request.
+    using TokenRefusedHandler = std::function<std::optional<std::string>(const std::string& token, std::stop_token)>;
+    void setTokenRefusedHandler(TokenRefusedHandler handler);
 
     // Posts one JSON object and gives the reply's object. Throws OpenAIClientError, TransportError
     // (no answer, cancelled through `stop`), nlohmann::json::parse_error (a reply that is not JSON)
@@ -87,6 +92,7 @@ private:
     std::shared_ptr<http::HTTPTransport> transport_;
     mutable std::mutex providerMutex_;
     StoppableTokenProvider tokenProvider_;
+    TokenRefusedHandler tokenRefused_;
 };
 
 }  // namespace corvane::networking

@@ -90,12 +90,19 @@ bool KeychainStore::update(const std::function<bool(Values&)>& change) {
 
 FileLock KeychainStore::lock() { return FileLock::acquire(storeURL()); }
 
+FileLock KeychainStore::lock(std::chrono::milliseconds wait) { return FileLock::acquire(storeURL(), wait); }
+
 bool KeychainStore::update(const FileLock& held, const std::function<bool(Values&)>& change) {
+    // Values read without the lock may be another copy's half-way state: no decision is made on them.
+    if (const auto& refusal = held.refusal()) {
+        reportWriteFailure(*refusal);
+        return false;
+    }
     std::lock_guard lock(storeMutex());
     StoreFile file = storeFile();
     file.lockedBy(held);
     auto values = readAll(file);
-    if (!change(values.value)) return !held.refusal();
+    if (!change(values.value)) return true;
     return writeAll(file, values);
 }
 

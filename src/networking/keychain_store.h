@@ -6,6 +6,7 @@
 // object of texts is archived beside it and reads as no session, and is written over only once
 // that backup exists.
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -27,12 +28,13 @@ struct KeychainStore {
     // Hands the stored members to `change` and writes what it made of them, all under the file's
     // lock, so that a decision on what another copy of the app stored meanwhile is not undone by
     // it; nothing is written when `change` answers false. False when the lock could not be had
-    // or the write failed.
+    // (`change` is then not run) or the write failed.
     static bool update(const std::function<bool(std::map<std::string, std::string>&)>& change);
     // The file's lock, for a caller that keeps other copies away across more than one step (a
     // refresh: its refresh token read, spent and replaced). The update below given it works
     // under it, never locking again.
     static FileLock lock();
+    static FileLock lock(std::chrono::milliseconds wait);  // refused once nothing moved for `wait`
     static bool update(const FileLock& held, const std::function<bool(std::map<std::string, std::string>&)>& change);
 
     // The file's location; takes the group's and others' permissions off the folder on every call.

@@ -202,6 +202,13 @@ void AppDelegate::createMainWindow() {
             if (auto auth = weakAuth.lock()) return auth->getValidToken(std::move(stop));
             return std::nullopt;
         });
+    // A token the backend refused ends the session here, and the sign-in form says why, unless it
+    // can be renewed.
+    controller_->backendChatService().setTokenRefusedHandler(
+        [weakAuth](const std::string& token, std::stop_token stop) -> std::optional<std::string> {
+            if (auto auth = weakAuth.lock()) return auth->tokenRefused(token, std::move(stop));
+            return std::nullopt;
+        });
 
     // The service has one observer slot and calls it on its own thread; the views that follow
     // sign-in hear of it on the UI thread.

@@ -2,9 +2,11 @@
 
 #include <QMetaObject>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include "networking/auth_service.h"
 #include "platform/platform.h"
+#include "widgets/widget_parts.h"
 
 namespace corvane {
 
@@ -14,12 +16,27 @@ SignInGate::SignInGate(QWidget* appContent, LoginForm::Actions actions, const st
 SignInGate::SignInGate(QWidget* appContent, LoginForm::Actions actions, const std::string& siteURL,
                        networking::AuthService* auth, QWidget* parent)
     : QWidget(parent),
-      stack_(new QStackedLayout(this)),
+      notice_(makeLabel(QString(), uiFont(12), white(0.9))),
+      stack_(new QStackedLayout),
       content_(appContent),
       actions_(std::move(actions)),
       signupURL_(siteURL + kSignupPath),
       forgotURL_(siteURL + kForgotPasswordPath),
       auth_(auth) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    // Over the form and the content alike: the user is told where they are after signing in or out.
+    notice_->setWordWrap(true);
+    notice_->setContentsMargins(16, 8, 16, 8);
+    notice_->setAutoFillBackground(true);
+    QPalette palette = notice_->palette();
+    palette.setColor(QPalette::Window, rgb255(120, 78, 8));
+    notice_->setPalette(palette);
+    notice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    notice_->hide();
+    column->addWidget(notice_);
+    column->addLayout(stack_, 1);
     stack_->setContentsMargins(0, 0, 0, 0);
     stack_->addWidget(content_);
     if (auth_) {
@@ -42,6 +59,8 @@ SignInGate::SignInGate(QWidget* appContent, LoginForm::Actions actions, const st
 SignInGate::~SignInGate() = default;
 
 void SignInGate::setAuthState(const AuthState& state) {
+    notice_->setText(state.notice ? QString::fromStdString(*state.notice) : QString());
+    notice_->setVisible(state.notice.has_value());
     if (state.isAuthenticated) {
         // The form had the focus: typing goes on in the content (its field), not nowhere.
         const bool formShown = form_ && stack_->currentWidget() == form_;
@@ -66,7 +85,7 @@ SignInGate* SignInGate::forAuthService(networking::AuthService& auth, QWidget* a
 
 void SignInGate::authServiceChanged() {
     if (!auth_) return;
-    setAuthState({auth_->isAuthenticated(), auth_->isLoading(), auth_->errorMessage()});
+    setAuthState({auth_->isAuthenticated(), auth_->isLoading(), auth_->errorMessage(), auth_->notice()});
 }
 
 // The service blocks for its answer, so it is asked off the UI thread. Until that thread is done

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLabel>
 #include <QPointer>
 #include <QStackedLayout>
 #include <QTimer>
@@ -25,6 +26,9 @@ public:
         bool isAuthenticated = false;
         bool isLoading = false;
         std::optional<std::string> errorMessage = {};
+        // What is said of the session above the form or the content: kept in memory only, a
+        // sign-out not finished, a session the service ended.
+        std::optional<std::string> notice = {};
     };
 
     // `siteURL` is the maker's site (scheme and host) the form's two links point into.
@@ -44,6 +48,7 @@ public:
     QWidget* appContent() const { return content_; }
     LoginForm* loginForm() const { return form_; }  // null while signed in
     bool showsAppContent() const { return stack_->currentWidget() == content_; }
+    QLabel* noticeLabel() const { return notice_; }  // hidden while there is nothing to say
 
     static constexpr const char* kSignupPath = "/signup";
     static constexpr const char* kForgotPasswordPath = "/forgot-password";
@@ -53,6 +58,7 @@ private:
                networking::AuthService* auth, QWidget* parent);
     void signIn(const std::string& email, const std::string& password);
 
+    QLabel* notice_;
     QStackedLayout* stack_;
     QWidget* content_;
     QPointer<LoginForm> form_;

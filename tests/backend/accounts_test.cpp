@@ -1,6 +1,7 @@
 #include "backend/accounts.h"
 
 #include <gtest/gtest.h>
+#include <time.h>
 #include <sodium.h>
 
 #include <algorithm>
@@ -58,10 +59,17 @@ TEST_F(AccountStoreTest, AnUnknownEmailTakesAsLongAsAWrongPasswordFromTheFirst) 
     const PasswordCost cost{crypto_pwhash_OPSLIMIT_MIN, 8 * 1024 * 1024};
     AccountStore costly(home.appFolder(), cost);
     ASSERT_TRUE(costly.addUser("known@example.com", "secret"));
-    const auto took = [](const AccountStore& store, const char* email) {
-        const auto start = std::chrono::steady_clock::now();
+    // The work a check costs, as the processor time of the thread that does it: the wall clock
+    // also counts the time other programs held the processor.
+    const auto cpuSeconds = [] {
+        timespec now{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    };
+    const auto took = [&](const AccountStore& store, const char* email) {
+        const double start = cpuSeconds();
         EXPECT_EQ(store.verify(email, "wrong"), std::nullopt);
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        return cpuSeconds() - start;
     };
     const auto median = [](std::vector<double> times) {
         std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());

@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
@@ -395,6 +397,98 @@ TEST(BackendServer, TheAppsClientSignsInThroughTheGuard) {
              nlohmann::json{{"email", testing::LocalBackend::kEmail}, {"password", testing::LocalBackend::kPassword}}
                  .dump()});
     EXPECT_EQ(response.statusCode, 200) << response.body;
+}
+
+// Refreshes shared the sign-in lane: under a flood of wrong passwords a refresh of a known
+// session was refused 429 at once. With every place of the sign-in lane held, a refresh is still
+// answered.
+TEST(BackendServer, ARefreshIsAnsweredWhileWrongPasswordsHoldEveryPlaceOfTheSignInLane) {
+    testing::TempHome home;
+    testing::LocalBackend backend(home.root() / "backend");
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool released = false;
+    int holding = 0;
+    // Sign-ins are held in their handlers until the test lets them go, as slow hashes would hold them.
+    http::HTTPServer server(
+        0,
+        [&](const http::HTTPRequest& r) {
+            if (r.path.find("grant_type=password") != std::string::npos) {
+                std::unique_lock lock(mutex);
+                ++holding;
+                changed.notify_all();
+                changed.wait(lock, [&] { return released; });
+            }
+            return backend.service().handle(r);
+        },
+        backend.service().serverOptions());
+    ASSERT_TRUE(server.start());
+    struct LetGo {  // however the test ends, the held sign-ins go before the server stops
+        std::mutex& mutex;
+        std::condition_variable& changed;
+        bool& released;
+        ~LetGo() {
+            {
+                std::lock_guard lock(mutex);
+                released = true;
+            }
+            changed.notify_all();
+        }
+    };
+    const LetGo letGo{mutex, changed, released};
+    const std::string apikey = std::string("apikey: ") + BackendOptions::kDefaultPublishableKey + "\r\n";
+    const auto session = backend.service().handle(
+        {.method = "POST",
+         .path = "/auth/v1/token?grant_type=password",
+         .body = nlohmann::json{{"email", testing::LocalBackend::kEmail}, {"password", testing::LocalBackend::kPassword}}
+                     .dump(),
+         .headers = {{"apikey", BackendOptions::kDefaultPublishableKey}}});
+    ASSERT_EQ(session.statusCode, 200);
+    std::string refreshToken = nlohmann::json::parse(session.body)["refresh_token"];
+
+    const std::string guess = request("POST", "/auth/v1/token?grant_type=password", apikey,
+                                      nlohmann::json{{"email", "stranger@example.com"}, {"password", "guess"}}.dump());
+    // The lane's places: the hashes running and waiting for a slot, and 64 more waiting for a worker.
+    const BackendOptions defaults;
+    const std::size_t running = defaults.maxConcurrentHashes + defaults.maxWaitingHashes;
+    const std::size_t places = running + 64;
+    std::vector<std::unique_ptr<http::testing::RawClient>> guesses;
+    for (std::size_t i = 0; i < places + 20; ++i) {
+        guesses.push_back(std::make_unique<http::testing::RawClient>(server.boundPort()));
+        ASSERT_TRUE(guesses.back()->connected());
+        guesses.back()->send(guess);
+    }
+    // Every place held: the running ones in their handlers, the rest turned away at once. A bound
+    // against a hang, not a pace.
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20),
+                                     [&] { return holding == static_cast<int>(running); }));
+    }
+    std::size_t turnedAway = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (std::size_t next = 0; turnedAway < 20 && std::chrono::steady_clock::now() < until;
+         next = (next + 1) % guesses.size()) {
+        auto& client = guesses[next];
+        if (!client || !client->readableWithin(std::chrono::milliseconds(1))) continue;
+        const auto answer = http::testing::parseAnswer(client->readAll().bytes);
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->status, 429);
+        client.reset();
+        ++turnedAway;
+    }
+    ASSERT_EQ(turnedAway, 20u) << "the sign-in lane never filled";
+
+    for (int i = 0; i < 10; ++i) {
+        const auto renewed = http::testing::parseAnswer(exchange(
+            server.boundPort(), request("POST", "/auth/v1/token?grant_type=refresh_token", apikey,
+                                        nlohmann::json{{"refresh_token", refreshToken}}.dump())));
+        ASSERT_TRUE(renewed);
+        ASSERT_EQ(renewed->status, 200) << i << ": " << renewed->body;
+        refreshToken = nlohmann::json::parse(renewed->body)["refresh_token"];
+    }
+    for (auto& client : guesses)
+        if (client) client->close();
 }
 
 std::size_t threadCount() {

@@ -10,6 +10,37 @@
 namespace corvane::backend {
 namespace {
 
+// After 5 failed sign-ins the 6th was still checked; only the 7th waited. Every attempt after the
+// free failures waits 1, 2, 4 … s, whether they came one after another or at once.
+TEST(SignInThrottle, EveryAttemptAfterTheFreeFailuresWaitsTwiceAsLongAsTheLast) {
+    using namespace std::chrono_literals;
+    const ThrottlePolicy policy;
+    for (const bool atOnce : {false, true}) {
+        SignInThrottle throttle(policy);
+        SignInThrottle::TimePoint now{std::chrono::hours(1000)};
+        std::vector<SignInThrottle::Ticket> inFlight;
+        for (int i = 0; i < policy.freeFailuresPerAccount; ++i) {
+            auto attempt = throttle.attempt("victim", now, true);
+            ASSERT_TRUE(attempt.ticket) << atOnce << " " << i;
+            if (atOnce)
+                inFlight.push_back(std::move(*attempt.ticket));
+            else
+                attempt.ticket->failed(now);
+        }
+        EXPECT_FALSE(throttle.attempt("victim", now, true).ticket) << atOnce << ": one past the free ones in flight";
+        for (auto& ticket : inFlight) ticket.failed(now);
+        for (const auto wait : {1s, 2s, 4s, 8s}) {
+            const auto refused = throttle.attempt("victim", now, true);
+            EXPECT_FALSE(refused.ticket) << atOnce;
+            EXPECT_EQ(refused.wait, wait) << atOnce;
+            now += refused.wait;
+            auto again = throttle.attempt("victim", now, true);
+            ASSERT_TRUE(again.ticket) << atOnce << " after " << wait.count() << " s";
+            again.ticket->failed(now);
+        }
+    }
+}
+
 // Past the free failures of all accounts, the door for everyone stayed shut while a right password
 // was in flight (which an attacker signing in to its own account kept so without end), and each
 // failure past them shut it for up to a minute (which one guess at each opening renewed for ever).

@@ -32,6 +32,12 @@ TEST(ChatResponseComposer, FallbackReplyFollowsTheFirstMatchInOrder) {
         // The client's own words where the sign-in has ended: the window shows the sign-in form.
         {"Not authenticated: the sign-in has ended. Please sign in again.", signInAgain},
         {"Not authenticated. Please sign in again.", signInAgain},
+        // Where no window is there to sign in with, it says where it is done; a busy backend is
+        // no answer that could not be read.
+        {"No one is signed in. Sign in with Corvane's window (scripts/run), which stores the session in /h/auth.json.",
+         "No one is signed in. Sign in with Corvane's window and I'll be ready."},
+        {"The chat service is busy. Try again in a moment.",
+         "The chat service is busy right now. Try that again in a moment."},
         {"The sign-in service could not be reached. Try again in a moment.",
          "I couldn't reach the sign-in service just now. Try that again in a moment."},
         {"The sign-in service did not answer. Try again in a moment.",

@@ -117,7 +117,10 @@ TEST_F(BackendChatServiceTest, FailureAnswersBecomeTheClientErrorTexts) {
         {401, R"({"id":"resp_1","output":[]})", "Not authenticated: the sign-in has ended. Please sign in again."},
         {500, "", prefix + "HTTP 500: "},
         {502, "bad gateway", prefix + "HTTP 502: bad gateway"},
-        {503, std::string("\xff\xfe busy", 7), prefix + "HTTP 503: unknown error"},
+        {503, std::string("\xff\xfe busy", 7), "The chat service is busy. Try again in a moment."},
+        {503, R"({"error":"Too many chats at once; try again shortly"})", "The chat service is busy. Try again in a moment."},
+        {429, "{}", "The chat service is busy. Try again in a moment."},
+        {504, "", prefix + "HTTP 504: "},
         {200, "[1,2]", prefix + "response was not a JSON object"},
     };
     for (const auto& c : cases) {

@@ -82,5 +82,23 @@ TEST_F(KeychainStoreTest, UndecodableFileThatCouldNotBeBackedUpIsNeverOverwritte
     EXPECT_EQ(KeychainStore::read("k"), "v");
 }
 
+// Without the file's lock the change was still made on what was read, as if decided on the file:
+// a sign-out took the tokens it found for erased. Nothing is decided under a refused lock.
+TEST_F(KeychainStoreTest, NoChangeIsMadeOnWhatWasReadWithoutTheFilesLock) {
+    KeychainStore::save("a", "1");
+    const FileLock other = FileLock::acquire(file());  // another copy holds the file
+    ASSERT_TRUE(other.held());
+    const FileLock refused = KeychainStore::lock(std::chrono::milliseconds(0));
+    ASSERT_TRUE(refused.refusal());
+    bool changed = false;
+    EXPECT_FALSE(KeychainStore::update(refused, [&](std::map<std::string, std::string>& values) {
+        changed = true;
+        values.erase("a");
+        return true;
+    }));
+    EXPECT_FALSE(changed);
+    EXPECT_EQ(KeychainStore::read("a"), "1");
+}
+
 }  // namespace
 }  // namespace corvane::networking

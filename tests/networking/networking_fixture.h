@@ -3,6 +3,7 @@
 // A transport that forwards to libcurl and lets a test step in before each request.
 
 #include <atomic>
+#include <condition_variable>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -22,6 +23,16 @@ public:
     std::atomic<int> calls{0};
     std::atomic<int> refreshCalls{0};
     bool forwards = true;  // false: answer 200 "{}" without sending
+    // Every request is held, unanswered, until its caller stops it (then it fails as cancelled)
+    // or the test lets go: a service that never answers, with no time-out to end the wait.
+    std::atomic<bool> holds{false};
+    void letGo() {
+        {
+            std::lock_guard lock(mutex_);
+            lettingGo_ = true;
+        }
+        heldChanged_.notify_all();
+    }
 
     http::HTTPClientResponse send(const http::HTTPClientRequest& request, std::stop_token stop) override {
         ++calls;
@@ -31,6 +42,11 @@ public:
             sent_.push_back(request);
         }
         if (before) before(request);
+        if (holds) {
+            std::unique_lock lock(mutex_);
+            heldChanged_.wait(lock, stop, [&] { return lettingGo_; });
+            throw http::TransportError("the request was cancelled");
+        }
         if (instead) {
             if (auto answer = instead(request)) return *answer;
         }
@@ -45,6 +61,8 @@ public:
 private:
     http::CurlTransport real_;
     mutable std::mutex mutex_;
+    std::condition_variable_any heldChanged_;
+    bool lettingGo_ = false;
     std::vector<http::HTTPClientRequest> sent_;
 };
 

@@ -52,6 +52,18 @@ TEST(SignInGate, SwitchesAtOnceAndBringsBackAFreshForm) {
     EXPECT_FALSE(gate.showsAppContent());
     EXPECT_TRUE(gate.loginForm()->emailField()->edit()->text().isEmpty());
     EXPECT_EQ(gate.loginForm()->errorLabel()->text(), "Session expired");
+    EXPECT_FALSE(gate.noticeLabel()->isVisible());
+
+    // What is said of the session stays in sight on either side of the gate: a sign-in the disk
+    // refused to store was said only by the form, which goes at once on success.
+    for (const bool signedIn : {true, false}) {
+        gate.setAuthState({.isAuthenticated = signedIn, .notice = "The session could not be saved"});
+        EXPECT_TRUE(gate.noticeLabel()->isVisible()) << signedIn;
+        EXPECT_EQ(gate.noticeLabel()->text(), "The session could not be saved");
+        EXPECT_EQ(gate.showsAppContent(), signedIn);
+    }
+    gate.setAuthState({.isAuthenticated = true});
+    EXPECT_FALSE(gate.noticeLabel()->isVisible());
 }
 
 // Answers the password grant once the test lets it, so the busy form can be looked at.
