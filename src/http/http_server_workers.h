@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -101,7 +102,9 @@ public:
         const auto ahead = std::count_if(jobs_.begin(), std::prev(jobs_.end()),
                                          [&](const auto& other) { return runnable(*other); });
         waits = !runnable(*ticket) || running_ + std::size_t(ahead) >= bounds_.maxRunning;
-        if (idle_ == 0 && threads_.size() < bounds_.maxRunning && nextRunnable() != jobs_.end()) {
+        // A worker woken for an earlier job still counts as idle until it takes it: a thread is
+        // started whenever the jobs that could start now outnumber the workers free to take them.
+        if (threads_.size() < bounds_.maxRunning && startable() > idle_) {
             try {
                 threads_.emplace_back([this] { run(); });
                 return ticket;
@@ -158,6 +161,23 @@ private:
         if (running_ >= bounds_.maxRunning) return false;
         if (!ticket.lane_.prompt && slowRunning_ >= bounds_.maxSlowRunning) return false;
         return lanes_.find(ticket.lane_.key)->second.running < ticket.lane_.maxRunning;
+    }
+
+    // How many of the waiting jobs could start now, in the order posted, within every bound.
+    std::size_t startable() const {
+        std::unordered_map<std::string_view, std::size_t> lanes;
+        std::size_t all = 0, slow = 0;
+        for (const auto& ticket : jobs_) {
+            if (running_ + all >= bounds_.maxRunning) break;
+            const auto& lane = ticket->lane_;
+            if (!lane.prompt && slowRunning_ + slow >= bounds_.maxSlowRunning) continue;
+            auto& more = lanes[lane.key];
+            if (lanes_.find(lane.key)->second.running + more >= lane.maxRunning) continue;
+            ++more;
+            ++all;
+            if (!lane.prompt) ++slow;
+        }
+        return all;
     }
 
     // The first job in the order posted whose lane has a worker for it.
