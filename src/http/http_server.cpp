@@ -130,7 +130,7 @@ void HTTPServer::Core::ready(Shard& shard, const epoll_event& event) {
             const auto found = shard.connections.find(static_cast<const Connection*>(watched));
             if (found == shard.connections.end()) return;
             auto conn = found->second;
-            connectionReady(conn);
+            connectionReady(conn, event.events);
             return;
         }
     }
