@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -45,6 +47,20 @@ bool isListenerBroken(const std::error_code& ec) {
 std::error_code lastError() { return {errno, std::system_category()}; }
 
 constexpr int kEventsPerWait = 64;
+
+std::size_t openFilesLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+    return std::size_t(limit.rlim_cur);
+}
+
+// Connections past the descriptors left for them would fail their accept (EMFILE) before the
+// bound ever made room by closing an idle one.
+std::size_t connectionsWithinDescriptors(std::size_t wanted) {
+    const std::size_t limit = openFilesLimit();
+    if (limit == SIZE_MAX) return wanted;
+    return std::clamp<std::size_t>(limit - std::min(kDescriptorsBesideConnections, limit / 2), 1, wanted);
+}
 
 // A step of a shard's loop that failed is logged, and the loop goes on.
 template <class Step>
@@ -180,7 +196,7 @@ HTTPServer::Core::Core(std::uint16_t portNumber, Handler requestHandler, HTTPSer
                                                     std::max<std::size_t>(options.maxConcurrentRequests, 1)),
           .maxSlowWaiting = std::max<std::size_t>(options.maxSlowRequests, 1),
           .maxWaiting = std::max<std::size_t>(options.maxWaitingRequests, 1)}) {
-    options.maxConnections = std::max<std::size_t>(options.maxConnections, 1);
+    options.maxConnections = connectionsWithinDescriptors(std::max<std::size_t>(options.maxConnections, 1));
     // A refusal for want of room says when to come back: room frees as bodies finish.
     auto& busyHeaders = options.answers.busy.headers;
     if (std::none_of(busyHeaders.begin(), busyHeaders.end(),
@@ -518,6 +534,16 @@ void HTTPServer::Core::sweep(Shard& shard) {
         }
     }
     if (next != kNever) wakeBy(shard, next);
+}
+
+std::size_t raiseOpenFilesLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            corvane::log("Quillmere HTTP server: the open-files limit could not be raised: " + lastError().message());
+    }
+    return openFilesLimit();
 }
 
 HTTPServer::HTTPServer(std::uint16_t port, Handler handler, HTTPServerOptions options, platform::Clock& clock)

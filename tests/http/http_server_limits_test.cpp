@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -441,6 +443,99 @@ TEST_F(HTTPServerTest, AfterAStormOfEveryKindOfEndingEveryWorkerRunsARequestAtOn
         ASSERT_TRUE(answer);
         EXPECT_EQ(answer->status, 200);
     }
+}
+
+// Runs `child` in a process of its own (so that the limits it lowers are its own), which writes
+// what it has to tell to the descriptor given and ends when the test is done with it (or gone).
+class ChildProcess {
+public:
+    explicit ChildProcess(const std::function<void(int tell)>& child) {
+        int toParent[2], fromParent[2];
+        if (::pipe(toParent) != 0 || ::pipe(fromParent) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(toParent[0]);
+            ::close(fromParent[1]);
+            child(toParent[1]);
+            char byte;
+            while (::read(fromParent[0], &byte, 1) > 0) {
+            }
+            ::_exit(0);
+        }
+        ::close(toParent[1]);
+        ::close(fromParent[0]);
+        told_ = toParent[0];
+        done_ = fromParent[1];
+    }
+    ~ChildProcess() {
+        if (pid_ <= 0) return;
+        ::close(done_);
+        ::close(told_);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+    // What the child wrote (up to `count` bytes, or until it ended).
+    std::string told(std::size_t count) {
+        std::string bytes;
+        char buffer[64];
+        while (bytes.size() < count) {
+            const ssize_t n = ::read(told_, buffer, std::min(sizeof buffer, count - bytes.size()));
+            if (n <= 0) break;
+            bytes.append(buffer, std::size_t(n));
+        }
+        return bytes;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int told_ = -1;
+    int done_ = -1;
+};
+
+void tell(int descriptor, std::string_view what) {
+    [[maybe_unused]] const auto n = ::write(descriptor, what.data(), what.size());
+}
+
+// Neither program raised its open-files limit, and Debian's soft limit is the connection bound
+// itself (1024): accepts failed for want of descriptors before the bound ever closed an idle
+// connection to make room, and idle peers held every route until their time-out. The limit is
+// raised to the hard one where it may, and the bound fits within what is left.
+TEST(HTTPServerDescriptors, IdlePeersPastTheOpenFilesLimitMakeRoomAndTheLimitIsRaisedWhereItMay) {
+    constexpr rlim_t kLowered = 256;
+    rlimit own{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &own), 0);
+    if (own.rlim_max != RLIM_INFINITY && own.rlim_max <= kLowered * 2) GTEST_SKIP() << "hard limit too low";
+    {  // the soft limit alone lowered: raised to the hard one
+        ChildProcess child([&](int out) {
+            rlimit lowered{kLowered, own.rlim_max};
+            ::setrlimit(RLIMIT_NOFILE, &lowered);
+            const std::size_t raised = raiseOpenFilesLimit();
+            tell(out, raised == (own.rlim_max == RLIM_INFINITY ? SIZE_MAX : std::size_t(own.rlim_max)) ? "y" : "n");
+        });
+        EXPECT_EQ(child.told(1), "y");
+    }
+    // Both lowered: the server's bound fits within them.
+    ChildProcess child([&](int out) {
+        rlimit lowered{kLowered, kLowered};
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+        HTTPServerOptions options{.headTimeout = std::chrono::minutes(10), .requestTimeout = std::chrono::minutes(10),
+                                  .ioThreads = 2};  // idle peers are never closed by the time-out here
+        auto* server = new HTTPServer(0, [](const HTTPRequest&) { return HTTPResponse{200, "text/plain", "ok"}; },
+                                      options, platform::clock());
+        server->start();  // left to the child's end
+        const auto port = std::to_string(server->boundPort());
+        tell(out, std::string(5 - port.size(), '0') + port);
+    });
+    const int port = std::stoi(child.told(5));
+    ASSERT_NE(port, 0);
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (rlim_t i = 0; i < kLowered + 64; ++i) {
+        idle.push_back(std::make_unique<RawClient>(std::uint16_t(port)));
+        ASSERT_TRUE(idle.back()->connected()) << i;
+    }
+    const auto health = testing::exchange(std::uint16_t(port), get("/health"), kPatience);
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200);
 }
 
 // ---------------------------------------------------------------------------------------------
