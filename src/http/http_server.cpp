@@ -1,6 +1,7 @@
 #include "http/http_server.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/eventfd.h>
@@ -195,7 +196,8 @@ HTTPServer::Core::Core(std::uint16_t portNumber, Handler requestHandler, HTTPSer
           .maxSlowRunning = std::clamp<std::size_t>(options.maxSlowRequests, 1,
                                                     std::max<std::size_t>(options.maxConcurrentRequests, 1)),
           .maxSlowWaiting = std::max<std::size_t>(options.maxSlowRequests, 1),
-          .maxWaiting = std::max<std::size_t>(options.maxWaitingRequests, 1)}) {
+          .maxWaiting = std::max<std::size_t>(options.maxWaitingRequests, 1)},
+              options.afterBurst) {
     options.maxConnections = connectionsWithinDescriptors(std::max<std::size_t>(options.maxConnections, 1));
     // A refusal for want of room says when to come back: room frees as bodies finish.
     auto& busyHeaders = options.answers.busy.headers;
@@ -534,6 +536,12 @@ void HTTPServer::Core::sweep(Shard& shard) {
         }
     }
     if (next != kNever) wakeBy(shard, next);
+}
+
+void releaseFreedMemory() {
+#ifdef __GLIBC__
+    ::malloc_trim(0);
+#endif
 }
 
 std::size_t raiseOpenFilesLimit() {

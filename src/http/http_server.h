@@ -58,6 +58,9 @@ struct WorkLane {
     std::optional<HTTPResponse> refusal{};
 };
 
+// Gives the memory that threads freed, and their allocator arenas keep, back to the system.
+void releaseFreedMemory();
+
 // The limits against hostile local traffic, each with its default, the I/O threads and the guard.
 struct HTTPServerOptions {
     // A head (through its blank line) longer than this is answered answers.headTooLarge at once.
@@ -119,6 +122,11 @@ struct HTTPServerOptions {
     // every worker is taken; while it runs, the thread takes no new connection. Absent, or false:
     // handled on a worker.
     std::function<bool(const HTTPRequest&)> answersAtOnce{};
+    // Called on a worker once a burst of requests handled on workers (16 or more since the last
+    // call) has ended: none running or waiting. The memory a burst freed stays in the arenas of
+    // the workers that freed it, where later requests may never reuse it; by default it goes
+    // back to the system.
+    std::function<void()> afterBurst = &releaseFreedMemory;
     HTTPServerAnswers answers{};
 };
 

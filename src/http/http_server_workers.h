@@ -56,7 +56,13 @@ public:
         bool dropped_ = false;  // under the workers' lock
     };
 
-    explicit RequestWorkers(Bounds bounds) : bounds_(bounds) {}
+    // Handlers on workers since the last burst ended, for a burst to count as one.
+    static constexpr std::size_t kBurstJobs = 16;
+
+    // `afterBurst` runs on the worker whose job ends a burst: kBurstJobs or more since the last,
+    // and none running or waiting now.
+    RequestWorkers(Bounds bounds, std::function<void()> afterBurst)
+        : bounds_(bounds), afterBurst_(std::move(afterBurst)) {}
     ~RequestWorkers() { shutdown(); }
     RequestWorkers(const RequestWorkers&) = delete;
     RequestWorkers& operator=(const RequestWorkers&) = delete;
@@ -208,12 +214,23 @@ private:
         auto job = std::move(ticket->job_);
         job();
         job = nullptr;
-        std::lock_guard lock(mutex_);
-        --running_;
-        if (!ticket->lane_.prompt) --slowRunning_;
-        const auto counts = lanes_.find(ticket->lane_.key);
-        --counts->second.running;
-        if (counts->second.running == 0 && counts->second.waiting == 0) lanes_.erase(counts);
+        bool burstEnded = false;
+        {
+            std::lock_guard lock(mutex_);
+            --running_;
+            if (!ticket->lane_.prompt) --slowRunning_;
+            const auto counts = lanes_.find(ticket->lane_.key);
+            --counts->second.running;
+            if (counts->second.running == 0 && counts->second.waiting == 0) lanes_.erase(counts);
+            burstEnded = ++sinceBurst_ >= kBurstJobs && running_ == 0 && jobs_.empty();
+            if (burstEnded) sinceBurst_ = 0;
+        }
+        if (burstEnded && afterBurst_) {
+            try {
+                afterBurst_();
+            } catch (...) {
+            }
+        }
     }
 
     void run() {
@@ -240,6 +257,7 @@ private:
     }
 
     const Bounds bounds_;
+    const std::function<void()> afterBurst_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::shared_ptr<Ticket>> jobs_;
@@ -250,6 +268,7 @@ private:
     std::size_t waiting_ = 0;
     std::size_t slowWaiting_ = 0;
     std::size_t here_ = 0;
+    std::size_t sinceBurst_ = 0;
     bool stopping_ = false;
     std::vector<std::jthread> threads_;
 };

@@ -10,9 +10,11 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -443,6 +445,51 @@ TEST_F(HTTPServerTest, AfterAStormOfEveryKindOfEndingEveryWorkerRunsARequestAtOn
         ASSERT_TRUE(answer);
         EXPECT_EQ(answer->status, 200);
     }
+}
+
+// A flood of small requests left the app at ten times its size minutes after it ended: what the
+// workers freed stayed in their allocator arenas. Once a burst has ended (none running or
+// waiting), it is given back, once for the burst.
+TEST_F(HTTPServerTest, OnceABurstOfRequestsHasEndedItsMemoryIsGivenBack) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int released = 0;
+    HTTPServerOptions options{.maxConcurrentRequests = 16, .ioThreads = 2};
+    options.workLane = [](const HTTPRequest&) { return WorkLane{.prompt = true}; };
+    options.afterBurst = [&] {
+        std::lock_guard lock(mutex);
+        ++released;
+        changed.notify_all();
+    };
+    const auto releasedBy = [&](int count) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, kPatience, [&] { return released >= count; }) && released == count;
+    };
+    startServer(options, [this](const HTTPRequest& request) {
+        if (request.path == "/held") gate_.pass();
+        return HTTPResponse{200, "text/plain", std::string(4096, 'x')};
+    });
+    std::vector<std::unique_ptr<RawClient>> burst;
+    for (int i = 0; i < 16; ++i) {
+        burst.push_back(std::make_unique<RawClient>(port()));
+        burst.back()->send(get("/held"));
+    }
+    ASSERT_TRUE(gate_.awaitArrivals(16));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(released, 0);  // not while its handlers run
+    }
+    gate_.allow();
+    for (auto& c : burst) EXPECT_TRUE(testing::parseAnswer(c->readAll().bytes));
+    EXPECT_TRUE(releasedBy(1));
+    // One request at a time is no burst until sixteen have come.
+    for (int i = 0; i < 15; ++i) ASSERT_TRUE(ask(get("/one")));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(released, 1);
+    }
+    ASSERT_TRUE(ask(get("/one")));
+    EXPECT_TRUE(releasedBy(2));
 }
 
 // Runs `child` in a process of its own (so that the limits it lowers are its own), which writes
