@@ -147,6 +147,7 @@ void HTTPServer::Core::peerEnded(const std::shared_ptr<Connection>& conn, std::u
         }
     }
     if (workers.drop(conn->ticket)) {
+        corvane::log("Quillmere HTTP request dropped: its client hung up before a worker took it");
         conn->ticket.reset();
         finish(conn);
         return;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -492,22 +493,29 @@ TEST_F(HTTPServerTest, OnceABurstOfRequestsHasEndedItsMemoryIsGivenBack) {
     EXPECT_TRUE(releasedBy(2));
 }
 
-// Runs `child` in a process of its own (so that the limits it lowers are its own), which writes
-// what it has to tell to the descriptor given and ends when the test is done with it (or gone).
+// This test program run again as a child process, in the role given (so that the limits it
+// lowers are its own, and it starts with one thread): it tells the parent what it has to on a pipe
+// and ends when the parent is done with it (or gone).
 class ChildProcess {
 public:
-    explicit ChildProcess(const std::function<void(int tell)>& child) {
+    explicit ChildProcess(const std::string& role) {
         int toParent[2], fromParent[2];
-        if (::pipe(toParent) != 0 || ::pipe(fromParent) != 0) return;
+        if (::pipe(toParent) != 0) return;
+        if (::pipe(fromParent) != 0) {
+            ::close(toParent[0]);
+            ::close(toParent[1]);
+            return;
+        }
         pid_ = ::fork();
         if (pid_ == 0) {
             ::close(toParent[0]);
             ::close(fromParent[1]);
-            child(toParent[1]);
-            char byte;
-            while (::read(fromParent[0], &byte, 1) > 0) {
-            }
-            ::_exit(0);
+            ::setenv("CORVANE_HTTP_TEST_CHILD", role.c_str(), 1);
+            ::setenv("CORVANE_HTTP_TEST_TELL", std::to_string(toParent[1]).c_str(), 1);
+            ::setenv("CORVANE_HTTP_TEST_DONE", std::to_string(fromParent[0]).c_str(), 1);
+            const char* argv[] = {"http_tests", "--gtest_filter=HTTPServerDescriptors.TheChildsHalf", nullptr};
+            ::execv("/proc/self/exe", const_cast<char**>(argv));
+            ::_exit(127);
         }
         ::close(toParent[1]);
         ::close(fromParent[0]);
@@ -515,17 +523,19 @@ public:
         done_ = fromParent[1];
     }
     ~ChildProcess() {
-        if (pid_ <= 0) return;
-        ::close(done_);
-        ::close(told_);
+        if (told_ >= 0) ::close(told_);
+        if (done_ >= 0) ::close(done_);
         int status = 0;
-        ::waitpid(pid_, &status, 0);
+        if (pid_ > 0) ::waitpid(pid_, &status, 0);
     }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
     // What the child wrote (up to `count` bytes, or until it ended).
     std::string told(std::size_t count) {
         std::string bytes;
         char buffer[64];
-        while (bytes.size() < count) {
+        while (told_ >= 0 && bytes.size() < count) {
             const ssize_t n = ::read(told_, buffer, std::min(sizeof buffer, count - bytes.size()));
             if (n <= 0) break;
             bytes.append(buffer, std::size_t(n));
@@ -539,50 +549,64 @@ private:
     int done_ = -1;
 };
 
-void tell(int descriptor, std::string_view what) {
-    [[maybe_unused]] const auto n = ::write(descriptor, what.data(), what.size());
-}
+constexpr rlim_t kLoweredOpenFiles = 256;
 
 // Neither program raised its open-files limit, and Debian's soft limit is the connection bound
 // itself (1024): accepts failed for want of descriptors before the bound ever closed an idle
 // connection to make room, and idle peers held every route until their time-out. The limit is
 // raised to the hard one where it may, and the bound fits within what is left.
 TEST(HTTPServerDescriptors, IdlePeersPastTheOpenFilesLimitMakeRoomAndTheLimitIsRaisedWhereItMay) {
-    constexpr rlim_t kLowered = 256;
     rlimit own{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &own), 0);
-    if (own.rlim_max != RLIM_INFINITY && own.rlim_max <= kLowered * 2) GTEST_SKIP() << "hard limit too low";
-    {  // the soft limit alone lowered: raised to the hard one
-        ChildProcess child([&](int out) {
-            rlimit lowered{kLowered, own.rlim_max};
-            ::setrlimit(RLIMIT_NOFILE, &lowered);
-            const std::size_t raised = raiseOpenFilesLimit();
-            tell(out, raised == (own.rlim_max == RLIM_INFINITY ? SIZE_MAX : std::size_t(own.rlim_max)) ? "y" : "n");
-        });
-        EXPECT_EQ(child.told(1), "y");
-    }
+    if (own.rlim_max != RLIM_INFINITY && own.rlim_max <= kLoweredOpenFiles * 2) GTEST_SKIP() << "hard limit too low";
+    EXPECT_EQ(ChildProcess("raise").told(1), "y");  // the soft limit alone lowered: raised to the hard one
     // Both lowered: the server's bound fits within them.
-    ChildProcess child([&](int out) {
-        rlimit lowered{kLowered, kLowered};
+    ChildProcess child("serve");
+    const std::string told = child.told(5);
+    ASSERT_EQ(told.size(), 5u) << "the child ended before it listened";
+    const auto port = std::uint16_t(std::stoi(told));
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (rlim_t i = 0; i < kLoweredOpenFiles + 64; ++i) {
+        idle.push_back(std::make_unique<RawClient>(port));
+        ASSERT_TRUE(idle.back()->connected()) << i;
+    }
+    const auto health = testing::exchange(port, get("/health"), kPatience);
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200);
+}
+
+// The child's half of the test above: nothing unless run as its child.
+TEST(HTTPServerDescriptors, TheChildsHalf) {
+    const char* role = std::getenv("CORVANE_HTTP_TEST_CHILD");
+    if (role == nullptr) return;
+    const int out = std::atoi(std::getenv("CORVANE_HTTP_TEST_TELL"));
+    const int done = std::atoi(std::getenv("CORVANE_HTTP_TEST_DONE"));
+    const auto tell = [out](std::string_view what) {
+        [[maybe_unused]] const auto n = ::write(out, what.data(), what.size());
+    };
+    rlimit own{};
+    ::getrlimit(RLIMIT_NOFILE, &own);
+    std::unique_ptr<HTTPServer> server;
+    if (std::string_view(role) == "raise") {
+        rlimit lowered{kLoweredOpenFiles, own.rlim_max};
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+        const std::size_t raised = raiseOpenFilesLimit();
+        tell(raised == (own.rlim_max == RLIM_INFINITY ? SIZE_MAX : std::size_t(own.rlim_max)) ? "y" : "n");
+    } else {
+        rlimit lowered{kLoweredOpenFiles, kLoweredOpenFiles};
         ::setrlimit(RLIMIT_NOFILE, &lowered);
         HTTPServerOptions options{.headTimeout = std::chrono::minutes(10), .requestTimeout = std::chrono::minutes(10),
                                   .ioThreads = 2};  // idle peers are never closed by the time-out here
-        auto* server = new HTTPServer(0, [](const HTTPRequest&) { return HTTPResponse{200, "text/plain", "ok"}; },
-                                      options, platform::clock());
-        server->start();  // left to the child's end
+        server = std::make_unique<HTTPServer>(
+            0, [](const HTTPRequest&) { return HTTPResponse{200, "text/plain", "ok"}; }, options, platform::clock());
+        server->start();
         const auto port = std::to_string(server->boundPort());
-        tell(out, std::string(5 - port.size(), '0') + port);
-    });
-    const int port = std::stoi(child.told(5));
-    ASSERT_NE(port, 0);
-    std::vector<std::unique_ptr<RawClient>> idle;
-    for (rlim_t i = 0; i < kLowered + 64; ++i) {
-        idle.push_back(std::make_unique<RawClient>(std::uint16_t(port)));
-        ASSERT_TRUE(idle.back()->connected()) << i;
+        tell(std::string(5 - port.size(), '0') + port);
     }
-    const auto health = testing::exchange(std::uint16_t(port), get("/health"), kPatience);
-    ASSERT_TRUE(health);
-    EXPECT_EQ(health->status, 200);
+    char byte;
+    while (::read(done, &byte, 1) > 0) {
+    }
+    ::_exit(0);  // the parent's test decides; this run reports nothing
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -454,12 +454,26 @@ TEST_F(HTTPServerTest, APeerThatEndsItsSideIsAnsweredAndOneThatHangsUpIsDroppedO
         changed.notify_all();
         changed.wait_for(lock, kPatience, [&] { return release || request.clientGone.stop_requested(); });
         told[request.path] = request.clientGone.stop_requested();
+        changed.notify_all();
         return HTTPResponse{200, "text/plain", "held"};
     });
     const auto arrived = [&](const std::string& path) {
         std::unique_lock lock(mutex);
         return changed.wait_for(lock, kPatience, [&] { return told.count(path) > 0; });
     };
+    // A hang-up reaches the server a moment after the client's close (the kernel's own time):
+    // told by the server's log line when it drops a waiting request.
+    int dropped = 0;
+    const auto previousSink = platform::setLogSink([&](std::string_view line) {
+        if (!line.starts_with("Quillmere HTTP request dropped")) return;
+        std::lock_guard lock(mutex);
+        ++dropped;
+        changed.notify_all();
+    });
+    struct RestoreSink {
+        platform::LogSink sink;
+        ~RestoreSink() { platform::setLogSink(std::move(sink)); }
+    } restore{previousSink};
     const auto allow = [&](bool value) {
         std::lock_guard lock(mutex);
         release = value;
@@ -492,12 +506,20 @@ TEST_F(HTTPServerTest, APeerThatEndsItsSideIsAnsweredAndOneThatHangsUpIsDroppedO
         if (!row.waits) {
             ASSERT_TRUE(arrived(path));
         }
+        const int droppedBefore = [&] {
+            std::lock_guard lock(mutex);
+            return dropped;
+        }();
         switch (row.ending) {
             case Ending::halfClose: client.shutdownWrite(); break;
             case Ending::close: client.close(); break;
             case Ending::reset: client.close(/*reset=*/true); break;
         }
-        if (row.waits) settle();  // its end seen while it waits
+        if (row.waits && row.answered) settle();  // its end seen while it waits
+        if (row.waits && !row.answered) {
+            std::unique_lock lock(mutex);
+            EXPECT_TRUE(changed.wait_for(lock, kPatience, [&] { return dropped > droppedBefore; }));
+        }
         if (!row.waits && !row.answered) {
             std::unique_lock lock(mutex);
             EXPECT_TRUE(changed.wait_for(lock, kPatience, [&] { return told[path]; }));
