@@ -384,7 +384,11 @@ void HTTPServer::Core::acceptNext(Shard& shard) {
             // sending anything, unless it made progress this very moment (then it has made no
             // less than the newcomer, which waits). The pick and the accept are one step, so no
             // other shard picks it too.
-            if (!placed && (!lingering.empty() || (!receiving.empty() && receiving.begin()->first.first < now))) {
+            // Each connection picked keeps its descriptor until its shard closes it: a few at a time,
+            // so that the descriptors in use stay within those left for connections.
+            const bool mayPick = evictionsInFlight < shards.size();
+            if (!placed && mayPick &&
+                (!lingering.empty() || (!receiving.empty() && receiving.begin()->first.first < now))) {
                 fd = ::accept4(l->fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
                 if (fd < 0) {
                     error = errno;
@@ -392,7 +396,7 @@ void HTTPServer::Core::acceptNext(Shard& shard) {
                     evict = pickToMakeRoom();
                 }
             } else if (!placed) {
-                retry = !receiving.empty();
+                retry = mayPick && !receiving.empty();  // else the close of one picked resumes it
             }
         }
         if (placed) {
@@ -455,6 +459,7 @@ std::shared_ptr<Connection> HTTPServer::Core::pickToMakeRoom() {
         picked->receiving = false;
     }
     picked->evicted = true;
+    ++evictionsInFlight;
     return picked;
 }
 

@@ -556,6 +556,7 @@ void HTTPServer::Core::finish(const std::shared_ptr<Connection>& conn) {
     if (conn->waited || conn->counted || lingered) {
         std::lock_guard lock(mutex);
         evicted = conn->evicted;
+        if (evicted) --evictionsInFlight;
         if (conn->receiving) receiving.erase(progressKey(*conn));
         conn->receiving = false;
         if (conn->lingering) lingering.erase(std::pair{conn->lingerUntil, conn->serial});
@@ -563,6 +564,7 @@ void HTTPServer::Core::finish(const std::shared_ptr<Connection>& conn) {
         unchargeBody(*conn);
     }
     if (!evicted && !conn->placeFreed.exchange(true)) releasePlace();
+    if (evicted && acceptWaits.exchange(false)) resumeEveryShard();  // another may be picked now
     if (--alive == 0) {
         // The server outlives this call (its destructor joins the thread making it); the lock
         // keeps the wake from passing between the destructor's check and its wait.

@@ -294,6 +294,9 @@ struct HTTPServer::Core {
     std::map<std::pair<TimePoint, std::uint64_t>, std::shared_ptr<Connection>> receiving;
     // The connections answered and draining what their peers still send, the one due to close first.
     std::map<std::pair<TimePoint, std::uint64_t>, std::shared_ptr<Connection>> lingering;
+    // Connections picked to make room whose shards have not closed them yet (each still holds a
+    // descriptor beside the newcomer's); at most one per shard.
+    std::size_t evictionsInFlight = 0;
     std::size_t bodiesHeld = 0;                           // the bytes of the counted bodies being received or handled
     std::unordered_map<std::string, std::size_t> heldBy;  // each named holder's announced lengths (none at 0)
     std::optional<std::string> listenError;
