@@ -121,15 +121,15 @@ void HTTPServer::Core::connectionReady(const std::shared_ptr<Connection>& conn, 
 // A request with a worker (waiting for one, or its handler running) watches only its peer's end.
 // A reset (or a socket shut both ways) is a hang-up: a request still waiting is dropped before its
 // handler runs, a running handler is told. A peer that only ended its side may still read its
-// answer (a half-close after a whole request is legal): it is asked whether it listens with an
-// interim "100 Continue", which an HTTP/1.1 client skips and a peer that closed answers with a
-// reset, and its socket is watched for that reset alone from then on.
+// answer (a half-close after a whole request is legal); one of a slow lane is asked whether it
+// listens with an interim "100 Continue", which an HTTP/1.1 client skips and a peer that closed
+// answers with a reset. Either way its socket is watched for a reset alone from then on.
 void HTTPServer::Core::peerEnded(const std::shared_ptr<Connection>& conn, std::uint32_t events) {
     if ((events & (EPOLLHUP | EPOLLERR)) == 0) {
         std::lock_guard lock(conn->wire);
         if (conn->answering) return;  // the worker's now, and it learns the rest by writing
         bool gone = false;
-        if (conn->takesInterim) {
+        if (conn->askWhenEnded) {
             ssize_t n = -1;
             do {
                 n = ::send(conn->fd, kContinue.data(), kContinue.size(), MSG_NOSIGNAL);
@@ -375,6 +375,7 @@ void HTTPServer::Core::dispatch(const std::shared_ptr<Connection>& conn, HTTPReq
     detail::RequestWorkers::Lane lane;
     lane.prompt = true;
     if (!atOnce) lane = laneOf(request, refusal);
+    conn->askWhenEnded = conn->takesInterim && !lane.prompt;
     request.clientGone = conn->peerGone.get_token();
     // Made a std::function (an allocation) only when it goes to a worker.
     auto job = [this, conn, request = std::move(request)]() mutable {

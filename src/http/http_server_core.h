@@ -160,6 +160,9 @@ struct Connection : Watched {
     // Stopped when the peer hangs up while its request waits for a worker or its handler runs.
     std::stop_source peerGone;
     bool takesInterim = false;  // its request may be preceded by a 1xx answer (HTTP/1.1 or later)
+    // A peer that ends its side while the request waits or runs is asked whether it still listens:
+    // for the slow lanes' requests, which may wait long (a prompt one is answered soon anyway).
+    bool askWhenEnded = false;
     // While a worker has the request, the shard may write (asking whether the peer still listens)
     // and re-arm the socket's watch only until the worker starts to answer; then the socket is the
     // worker's alone, which may close it.
