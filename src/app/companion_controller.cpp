@@ -76,6 +76,7 @@ bool CompanionController::start() {
     std::lock_guard lock(serverMutex_);
     try {
         if (!server_) {
+            http::raiseOpenFilesLimit();  // the connection bound counts within it
             auto serverOptions = options_.serverOptions;
             if (!serverOptions.answersAtOnce) serverOptions.answersAtOnce = &CompanionController::answersAtOnce;
             if (!serverOptions.workLane) serverOptions.workLane = &CompanionController::workLane;

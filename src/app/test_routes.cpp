@@ -85,7 +85,8 @@ HTTPResponse handleSnapshot(TestRunner& runner, const HTTPRequest& request) {
 HTTPResponse handlePrompt(TestRunner& runner, const HTTPRequest& request) {
     const auto body = decodeBody<TestPromptRequest>(request.body);
     if (!body) return errorAnswer(kPromptUsage);
-    const auto outcome = runner.prompt(body->prompt, body->timeoutSeconds.value_or(TestCase::kDefaultTimeoutSeconds));
+    const auto outcome = runner.prompt(body->prompt, body->timeoutSeconds.value_or(TestCase::kDefaultTimeoutSeconds),
+                                       request.clientGone);
     if (outcome.timedOut) return errorAnswer(TestRunner::kTimeoutDescription);
     if (!outcome.response) return errorAnswer(outcome.error.value_or(TestRunner::kNoFinalResponseDescription));
     json answer = json::object();
@@ -110,7 +111,7 @@ HTTPResponse handleRun(TestRunner& runner, const HTTPRequest& request) {
     }
     if (!test) return errorAnswer(kRunNotFound);
     if (!isSafeTestName(test->id)) return badRequestAnswer(TestRunner::unsafeNameError(test->id));
-    return encodableResponse(runner.runTest(*test));
+    return encodableResponse(runner.runTest(*test, request.clientGone));
 }
 
 HTTPResponse handleSuite(TestRunner& runner, const HTTPRequest& request) {
@@ -126,7 +127,7 @@ HTTPResponse handleSuite(TestRunner& runner, const HTTPRequest& request) {
     }
     if (!ids) return errorAnswer(kSuiteNotFound);
     if (ids->size() > kMaxSuiteTests) return badRequestAnswer(suiteTooLongError(ids->size()));
-    return encodableResponse(runner.runSuite(*ids));
+    return encodableResponse(runner.runSuite(*ids, request.clientGone));
 }
 
 }  // namespace

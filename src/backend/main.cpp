@@ -126,6 +126,7 @@ int serve(std::uint16_t port) {
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // before any thread starts, so all inherit it
 
+    http::raiseOpenFilesLimit();  // the connection bound counts within it
     std::string mode;
     backend::BackendService service(options(), makeModel(mode));
     http::HTTPServer server(

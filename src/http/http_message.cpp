@@ -47,6 +47,7 @@ struct ParsedHead {
     HTTPRequest request;  // everything but the body
     std::int64_t contentLength = 0;
     bool expectsContinue = false;
+    bool takesInterim = false;  // HTTP/1.1 or later
 };
 
 // The request line and headers, over the bytes before CR LF CR LF; absent when they make no
@@ -63,6 +64,10 @@ std::optional<ParsedHead> parseHead(std::string_view head) {
     ParsedHead parsed;
     parsed.request.method = std::string(requestLine.substr(0, firstSpace));
     parsed.request.path = std::string(rest.substr(0, rest.find(' ')));
+    if (const auto afterPath = rest.find(' '); afterPath != std::string_view::npos) {
+        const std::string_view version = rest.substr(afterPath + 1);
+        parsed.takesInterim = version.starts_with("HTTP/") && version != "HTTP/1.0" && version != "HTTP/0.9";
+    }
 
     std::optional<std::int64_t> contentLength;
     while (lineEnd != std::string_view::npos) {
@@ -339,6 +344,7 @@ void RequestParser::finishHead(std::size_t headLength) {
     }
     request_ = std::move(head->request);
     expectsContinue_ = head->expectsContinue;
+    takesInterim_ = head->takesInterim;
     headComplete_ = true;
     contentLength_ = static_cast<std::size_t>(head->contentLength);
     buffer_.erase(0, headLength + kHeadEnd.size());

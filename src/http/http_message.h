@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,6 +29,9 @@ struct HTTPRequest {
     // values trimmed of spaces and tabs, the last line of a name winning (so host, origin and
     // secFetchSite are here too).
     std::map<std::string, std::string> headers{};
+    // Set by the server for a request handled on a worker: stopped once its client has hung up
+    // while the handler runs, so that a handler that waits long can give up.
+    std::stop_token clientGone{};
 
     // The value of a header by its lower-cased name.
     std::optional<std::string> header(std::string_view lowerCaseName) const;
@@ -36,7 +40,11 @@ struct HTTPRequest {
     // Pairs of the text after the first "?".
     std::map<std::string, std::string> queryParams() const;
 
-    bool operator==(const HTTPRequest&) const = default;
+    // Equal in what was sent (the server's notice of the client leaving is no part of it).
+    bool operator==(const HTTPRequest& other) const {
+        return method == other.method && path == other.path && host == other.host && body == other.body &&
+               origin == other.origin && secFetchSite == other.secFetchSite && headers == other.headers;
+    }
 };
 
 // One answer; sent with Content-Type, Content-Length and "Connection: close" (a 204 with the last
@@ -111,6 +119,9 @@ public:
     bool headComplete() const { return headComplete_; }
     // That head carried "Expect: 100-continue" (the last Expect line counts).
     bool expectsContinue() const { return expectsContinue_; }
+    // Its request line named HTTP/1.1 or later, whose clients skip an interim (1xx) answer they
+    // did not ask for.
+    bool takesInterimAnswers() const { return takesInterim_; }
     // Once the head is complete: the request so far (its body may still be partial) and the body's
     // announced length and the bytes of it received.
     const HTTPRequest& head() const { return request_; }
@@ -137,6 +148,7 @@ private:
     std::size_t contentLength_ = 0;
     bool headComplete_ = false;
     bool expectsContinue_ = false;
+    bool takesInterim_ = false;
     HTTPRequest request_;
 };
 

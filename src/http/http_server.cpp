@@ -1,7 +1,9 @@
 #include "http/http_server.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -45,6 +48,20 @@ bool isListenerBroken(const std::error_code& ec) {
 std::error_code lastError() { return {errno, std::system_category()}; }
 
 constexpr int kEventsPerWait = 64;
+
+std::size_t openFilesLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+    return std::size_t(limit.rlim_cur);
+}
+
+// Connections past the descriptors left for them would fail their accept (EMFILE) before the
+// bound ever made room by closing an idle one.
+std::size_t connectionsWithinDescriptors(std::size_t wanted) {
+    const std::size_t limit = openFilesLimit();
+    if (limit == SIZE_MAX) return wanted;
+    return std::clamp<std::size_t>(limit - std::min(kDescriptorsBesideConnections, limit / 2), 1, wanted);
+}
 
 // A step of a shard's loop that failed is logged, and the loop goes on.
 template <class Step>
@@ -130,7 +147,7 @@ void HTTPServer::Core::ready(Shard& shard, const epoll_event& event) {
             const auto found = shard.connections.find(static_cast<const Connection*>(watched));
             if (found == shard.connections.end()) return;
             auto conn = found->second;
-            connectionReady(conn);
+            connectionReady(conn, event.events);
             return;
         }
     }
@@ -179,8 +196,9 @@ HTTPServer::Core::Core(std::uint16_t portNumber, Handler requestHandler, HTTPSer
           .maxSlowRunning = std::clamp<std::size_t>(options.maxSlowRequests, 1,
                                                     std::max<std::size_t>(options.maxConcurrentRequests, 1)),
           .maxSlowWaiting = std::max<std::size_t>(options.maxSlowRequests, 1),
-          .maxWaiting = std::max<std::size_t>(options.maxWaitingRequests, 1)}) {
-    options.maxConnections = std::max<std::size_t>(options.maxConnections, 1);
+          .maxWaiting = std::max<std::size_t>(options.maxWaitingRequests, 1)},
+              options.afterBurst) {
+    options.maxConnections = connectionsWithinDescriptors(std::max<std::size_t>(options.maxConnections, 1));
     // A refusal for want of room says when to come back: room frees as bodies finish.
     auto& busyHeaders = options.answers.busy.headers;
     if (std::none_of(busyHeaders.begin(), busyHeaders.end(),
@@ -366,7 +384,11 @@ void HTTPServer::Core::acceptNext(Shard& shard) {
             // sending anything, unless it made progress this very moment (then it has made no
             // less than the newcomer, which waits). The pick and the accept are one step, so no
             // other shard picks it too.
-            if (!placed && (!lingering.empty() || (!receiving.empty() && receiving.begin()->first.first < now))) {
+            // Each connection picked keeps its descriptor until its shard closes it: a few at a time,
+            // so that the descriptors in use stay within those left for connections.
+            const bool mayPick = evictionsInFlight < shards.size();
+            if (!placed && mayPick &&
+                (!lingering.empty() || (!receiving.empty() && receiving.begin()->first.first < now))) {
                 fd = ::accept4(l->fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
                 if (fd < 0) {
                     error = errno;
@@ -374,7 +396,7 @@ void HTTPServer::Core::acceptNext(Shard& shard) {
                     evict = pickToMakeRoom();
                 }
             } else if (!placed) {
-                retry = !receiving.empty();
+                retry = mayPick && !receiving.empty();  // else the close of one picked resumes it
             }
         }
         if (placed) {
@@ -437,6 +459,7 @@ std::shared_ptr<Connection> HTTPServer::Core::pickToMakeRoom() {
         picked->receiving = false;
     }
     picked->evicted = true;
+    ++evictionsInFlight;
     return picked;
 }
 
@@ -518,6 +541,22 @@ void HTTPServer::Core::sweep(Shard& shard) {
         }
     }
     if (next != kNever) wakeBy(shard, next);
+}
+
+void releaseFreedMemory() {
+#ifdef __GLIBC__
+    ::malloc_trim(0);
+#endif
+}
+
+std::size_t raiseOpenFilesLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            corvane::log("Quillmere HTTP server: the open-files limit could not be raised: " + lastError().message());
+    }
+    return openFilesLimit();
 }
 
 HTTPServer::HTTPServer(std::uint16_t port, Handler handler, HTTPServerOptions options, platform::Clock& clock)

@@ -58,6 +58,9 @@ struct WorkLane {
     std::optional<HTTPResponse> refusal{};
 };
 
+// Gives the memory that threads freed, and their allocator arenas keep, back to the system.
+void releaseFreedMemory();
+
 // The limits against hostile local traffic, each with its default, the I/O threads and the guard.
 struct HTTPServerOptions {
     // A head (through its blank line) longer than this is answered answers.headTooLarge at once.
@@ -98,7 +101,9 @@ struct HTTPServerOptions {
     // The lane of a whole request that goes to a worker. Absent (or throwing): the slow lane of its
     // method and route, with WorkLane's bounds, so that no route an owner forgot is unbounded.
     std::function<WorkLane(const HTTPRequest&)> workLane{};
-    // Connections open at once. A new one beyond this closes a connection reading what its peer
+    // Connections open at once, within the descriptors the process may open (its open-files
+    // limit as the server is made, less what its stores, logs, clients and the server itself need
+    // beside them: see kDescriptorsBesideConnections). A new one beyond this closes a connection reading what its peer
     // still sends after the answer (the one due to close first), else, of the connections still
     // sending their request (head or body), the one that has gone longest without sending
     // anything; when there is none (or it sent something this very moment), new connections wait
@@ -117,8 +122,21 @@ struct HTTPServerOptions {
     // every worker is taken; while it runs, the thread takes no new connection. Absent, or false:
     // handled on a worker.
     std::function<bool(const HTTPRequest&)> answersAtOnce{};
+    // Called on a worker once a burst of requests handled on workers (16 or more since the last
+    // call) has ended: none running or waiting. The memory a burst freed stays in the arenas of
+    // the workers that freed it, where later requests may never reuse it; by default it goes
+    // back to the system.
+    std::function<void()> afterBurst = &releaseFreedMemory;
     HTTPServerAnswers answers{};
 };
+
+// Of the process's open-files limit, what a server leaves to everything but its connections.
+constexpr std::size_t kDescriptorsBesideConnections = 128;
+
+// Raises this process's open-files limit to its hard limit, where it may: the default soft limit
+// (1024 on Debian) would leave the connection bound less than it says. Called before a server is
+// made. The soft limit in force after (or SIZE_MAX when unlimited).
+std::size_t raiseOpenFilesLimit();
 
 class HTTPServer {
 public:

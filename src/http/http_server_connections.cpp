@@ -101,14 +101,9 @@ bool HTTPServer::Core::watch(const std::shared_ptr<Connection>& conn, std::uint3
 }
 
 // The socket the connection waited for is ready (or failed, which its next read or write tells).
-void HTTPServer::Core::connectionReady(const std::shared_ptr<Connection>& conn) {
+void HTTPServer::Core::connectionReady(const std::shared_ptr<Connection>& conn, std::uint32_t events) {
     if (conn->ticket) {
-        // Waiting for a worker, it waits only for its peer to hang up: the request is dropped before
-        // its handler runs, unless a worker has taken it (then the connection is the worker's).
-        if (workers.drop(conn->ticket)) {
-            conn->ticket.reset();
-            finish(conn);
-        }
+        peerEnded(conn, events);
         return;
     }
     switch (conn->state) {
@@ -121,6 +116,43 @@ void HTTPServer::Core::connectionReady(const std::shared_ptr<Connection>& conn) 
         case Connection::State::handling:
         case Connection::State::closed: return;
     }
+}
+
+// A request with a worker (waiting for one, or its handler running) watches only its peer's end.
+// A reset (or a socket shut both ways) is a hang-up: a request still waiting is dropped before its
+// handler runs, a running handler is told. A peer that only ended its side may still read its
+// answer (a half-close after a whole request is legal); one of a slow lane is asked whether it
+// listens with an interim "100 Continue", which an HTTP/1.1 client skips and a peer that closed
+// answers with a reset. Either way its socket is watched for a reset alone from then on.
+void HTTPServer::Core::peerEnded(const std::shared_ptr<Connection>& conn, std::uint32_t events) {
+    if ((events & (EPOLLHUP | EPOLLERR)) == 0) {
+        std::lock_guard lock(conn->wire);
+        if (conn->answering) return;  // the worker's now, and it learns the rest by writing
+        bool gone = false;
+        if (conn->askWhenEnded) {
+            ssize_t n = -1;
+            do {
+                n = ::send(conn->fd, kContinue.data(), kContinue.size(), MSG_NOSIGNAL);
+            } while (n < 0 && errno == EINTR);
+            gone = n < 0 && errno != EAGAIN && errno != EWOULDBLOCK;
+        }
+        if (!gone) {
+            // Not watch(): a failure must not close a socket that a worker may hold; unwatched, the
+            // request is answered as any other.
+            epoll_event event{};
+            event.events = EPOLLONESHOT;  // resets and hang-ups are reported whatever is asked
+            event.data.ptr = static_cast<Watched*>(conn.get());
+            ::epoll_ctl(conn->shard.epoll, EPOLL_CTL_MOD, conn->fd, &event);
+            return;
+        }
+    }
+    if (workers.drop(conn->ticket)) {
+        corvane::log("Quillmere HTTP request dropped: its client hung up before a worker took it");
+        conn->ticket.reset();
+        finish(conn);
+        return;
+    }
+    conn->peerGone.request_stop();
 }
 
 // One read into the shard's buffer: the bytes (0 at the end of the stream), or -1 with `ec`
@@ -176,6 +208,7 @@ void HTTPServer::Core::onReceive(const std::shared_ptr<Connection>& conn, const 
     }
     switch (status) {
         case ParseStatus::complete: {
+            conn->takesInterim = conn->parser.takesInterimAnswers();
             HTTPRequest request = conn->parser.takeRequest();
             if (options.loopbackGuard && isForbiddenRequest(request)) {
                 send(conn, serialize(forbiddenResponse(request)));
@@ -342,6 +375,8 @@ void HTTPServer::Core::dispatch(const std::shared_ptr<Connection>& conn, HTTPReq
     detail::RequestWorkers::Lane lane;
     lane.prompt = true;
     if (!atOnce) lane = laneOf(request, refusal);
+    conn->askWhenEnded = conn->takesInterim && !lane.prompt;
+    request.clientGone = conn->peerGone.get_token();
     // Made a std::function (an allocation) only when it goes to a worker.
     auto job = [this, conn, request = std::move(request)]() mutable {
         retakePlace(*conn);  // running, it counts against the cap as it did before it waited
@@ -350,6 +385,10 @@ void HTTPServer::Core::dispatch(const std::shared_ptr<Connection>& conn, HTTPReq
             answer = serialize(handler(std::move(request)));
         } catch (...) {
             answer = serialize(options.answers.internalError);
+        }
+        {
+            std::lock_guard lock(conn->wire);
+            conn->answering = true;
         }
         if (conn->counted) releaseBody(*conn);  // the handler's copy of the body is gone
         conn->state = Connection::State::sending;
@@ -368,8 +407,8 @@ void HTTPServer::Core::dispatch(const std::shared_ptr<Connection>& conn, HTTPReq
         });
     };
     if (atOnce && workers.tryRunHere(job)) return;
-    // Its socket is watched for the peer hanging up while it waits for a worker; watched before
-    // it is posted, since from then on a worker may own it.
+    // Its socket is watched for the peer hanging up while it waits for a worker or its handler
+    // runs; watched before it is posted, since from then on a worker may own it.
     list(conn);
     if (!watch(conn, EPOLLRDHUP)) return;
     bool waits = false;
@@ -518,6 +557,7 @@ void HTTPServer::Core::finish(const std::shared_ptr<Connection>& conn) {
     if (conn->waited || conn->counted || lingered) {
         std::lock_guard lock(mutex);
         evicted = conn->evicted;
+        if (evicted) --evictionsInFlight;
         if (conn->receiving) receiving.erase(progressKey(*conn));
         conn->receiving = false;
         if (conn->lingering) lingering.erase(std::pair{conn->lingerUntil, conn->serial});
@@ -525,6 +565,7 @@ void HTTPServer::Core::finish(const std::shared_ptr<Connection>& conn) {
         unchargeBody(*conn);
     }
     if (!evicted && !conn->placeFreed.exchange(true)) releasePlace();
+    if (evicted && acceptWaits.exchange(false)) resumeEveryShard();  // another may be picked now
     if (--alive == 0) {
         // The server outlives this call (its destructor joins the thread making it); the lock
         // keeps the wake from passing between the destructor's check and its wait.

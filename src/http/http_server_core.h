@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -156,6 +157,17 @@ struct Connection : Watched {
     // those), taken again by the worker that runs it; set by whichever of them, or of its close,
     // comes first, so that a place is given back once.
     std::atomic<bool> placeFreed{false};
+    // Stopped when the peer hangs up while its request waits for a worker or its handler runs.
+    std::stop_source peerGone;
+    bool takesInterim = false;  // its request may be preceded by a 1xx answer (HTTP/1.1 or later)
+    // A peer that ends its side while the request waits or runs is asked whether it still listens:
+    // for the slow lanes' requests, which may wait long (a prompt one is answered soon anyway).
+    bool askWhenEnded = false;
+    // While a worker has the request, the shard may write (asking whether the peer still listens)
+    // and re-arm the socket's watch only until the worker starts to answer; then the socket is the
+    // worker's alone, which may close it.
+    std::mutex wire;
+    bool answering = false;  // under wire
 };
 
 }  // namespace detail
@@ -236,7 +248,8 @@ struct HTTPServer::Core {
     void progressed(const std::shared_ptr<Connection>& conn);
     static void accepted(Connection& conn, TimePoint now);
     bool watch(const std::shared_ptr<Connection>& conn, std::uint32_t events);
-    void connectionReady(const std::shared_ptr<Connection>& conn);
+    void connectionReady(const std::shared_ptr<Connection>& conn, std::uint32_t events);
+    void peerEnded(const std::shared_ptr<Connection>& conn, std::uint32_t events);
     static ssize_t readSome(Connection& conn, std::error_code& ec);
     void receive(const std::shared_ptr<Connection>& conn);
     void onReceive(const std::shared_ptr<Connection>& conn, const std::error_code& ec, std::size_t received);
@@ -284,6 +297,9 @@ struct HTTPServer::Core {
     std::map<std::pair<TimePoint, std::uint64_t>, std::shared_ptr<Connection>> receiving;
     // The connections answered and draining what their peers still send, the one due to close first.
     std::map<std::pair<TimePoint, std::uint64_t>, std::shared_ptr<Connection>> lingering;
+    // Connections picked to make room whose shards have not closed them yet (each still holds a
+    // descriptor beside the newcomer's); at most one per shard.
+    std::size_t evictionsInFlight = 0;
     std::size_t bodiesHeld = 0;                           // the bytes of the counted bodies being received or handled
     std::unordered_map<std::string, std::size_t> heldBy;  // each named holder's announced lengths (none at 0)
     std::optional<std::string> listenError;

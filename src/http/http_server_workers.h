@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -55,7 +56,13 @@ public:
         bool dropped_ = false;  // under the workers' lock
     };
 
-    explicit RequestWorkers(Bounds bounds) : bounds_(bounds) {}
+    // Handlers on workers since the last burst ended, for a burst to count as one.
+    static constexpr std::size_t kBurstJobs = 16;
+
+    // `afterBurst` runs on the worker whose job ends a burst: kBurstJobs or more since the last,
+    // and none running or waiting now.
+    RequestWorkers(Bounds bounds, std::function<void()> afterBurst)
+        : bounds_(bounds), afterBurst_(std::move(afterBurst)) {}
     ~RequestWorkers() { shutdown(); }
     RequestWorkers(const RequestWorkers&) = delete;
     RequestWorkers& operator=(const RequestWorkers&) = delete;
@@ -101,7 +108,9 @@ public:
         const auto ahead = std::count_if(jobs_.begin(), std::prev(jobs_.end()),
                                          [&](const auto& other) { return runnable(*other); });
         waits = !runnable(*ticket) || running_ + std::size_t(ahead) >= bounds_.maxRunning;
-        if (idle_ == 0 && threads_.size() < bounds_.maxRunning && nextRunnable() != jobs_.end()) {
+        // A worker woken for an earlier job still counts as idle until it takes it: a thread is
+        // started whenever the jobs that could start now outnumber the workers free to take them.
+        if (threads_.size() < bounds_.maxRunning && startable() > idle_) {
             try {
                 threads_.emplace_back([this] { run(); });
                 return ticket;
@@ -160,6 +169,23 @@ private:
         return lanes_.find(ticket.lane_.key)->second.running < ticket.lane_.maxRunning;
     }
 
+    // How many of the waiting jobs could start now, in the order posted, within every bound.
+    std::size_t startable() const {
+        std::unordered_map<std::string_view, std::size_t> lanes;
+        std::size_t all = 0, slow = 0;
+        for (const auto& ticket : jobs_) {
+            if (running_ + all >= bounds_.maxRunning) break;
+            const auto& lane = ticket->lane_;
+            if (!lane.prompt && slowRunning_ + slow >= bounds_.maxSlowRunning) continue;
+            auto& more = lanes[lane.key];
+            if (lanes_.find(lane.key)->second.running + more >= lane.maxRunning) continue;
+            ++more;
+            ++all;
+            if (!lane.prompt) ++slow;
+        }
+        return all;
+    }
+
     // The first job in the order posted whose lane has a worker for it.
     std::deque<std::shared_ptr<Ticket>>::iterator nextRunnable() {
         if (running_ >= bounds_.maxRunning) return jobs_.end();
@@ -188,12 +214,23 @@ private:
         auto job = std::move(ticket->job_);
         job();
         job = nullptr;
-        std::lock_guard lock(mutex_);
-        --running_;
-        if (!ticket->lane_.prompt) --slowRunning_;
-        const auto counts = lanes_.find(ticket->lane_.key);
-        --counts->second.running;
-        if (counts->second.running == 0 && counts->second.waiting == 0) lanes_.erase(counts);
+        bool burstEnded = false;
+        {
+            std::lock_guard lock(mutex_);
+            --running_;
+            if (!ticket->lane_.prompt) --slowRunning_;
+            const auto counts = lanes_.find(ticket->lane_.key);
+            --counts->second.running;
+            if (counts->second.running == 0 && counts->second.waiting == 0) lanes_.erase(counts);
+            burstEnded = ++sinceBurst_ >= kBurstJobs && running_ == 0 && jobs_.empty();
+            if (burstEnded) sinceBurst_ = 0;
+        }
+        if (burstEnded && afterBurst_) {
+            try {
+                afterBurst_();
+            } catch (...) {
+            }
+        }
     }
 
     void run() {
@@ -220,6 +257,7 @@ private:
     }
 
     const Bounds bounds_;
+    const std::function<void()> afterBurst_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::shared_ptr<Ticket>> jobs_;
@@ -230,6 +268,7 @@ private:
     std::size_t waiting_ = 0;
     std::size_t slowWaiting_ = 0;
     std::size_t here_ = 0;
+    std::size_t sinceBurst_ = 0;
     bool stopping_ = false;
     std::vector<std::jthread> threads_;
 };

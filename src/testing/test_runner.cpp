@@ -180,21 +180,23 @@ std::optional<std::string> TestRunner::captureScreenshot(const std::string& labe
 
 // --- One agent turn ------------------------------------------------------------------------------
 
-TestRunner::PromptOutcome TestRunner::prompt(const std::string& text, std::int64_t timeoutSeconds) {
+TestRunner::PromptOutcome TestRunner::prompt(const std::string& text, std::int64_t timeoutSeconds,
+                                             std::stop_token callerGone) {
     // Refused before Logic Pro is brought forward or a thread is made for it.
     if (auto tooLong = ChatOrchestrator::messageProblem(text)) return {{}, {}, *tooLong, false};
     std::lock_guard harness(harnessMutex_);
+    if (callerGone.stop_requested()) return {{}, {}, kCallerGoneDescription, false};
     const auto reservation = services_.chatOrchestrator.reserveTurn(TurnOwner::harness);
     if (!reservation) return {{}, {}, ChatOrchestrator::kBusyMessage, false};
     runScript(kLogicScript);
     services_.clock.sleep(std::chrono::duration<double>(kActivationPause));
-    auto outcome = sendPromptAndWait(reservation, text, timeoutSeconds);
+    auto outcome = sendPromptAndWait(reservation, text, timeoutSeconds, callerGone);
     runScript(kTerminalScript);
     return outcome;
 }
 
 TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const TurnReservation& reservation, const std::string& text,
-                                                        std::int64_t timeoutSeconds) {
+                                                        std::int64_t timeoutSeconds, std::stop_token callerGone) {
     if (auto tooLong = ChatOrchestrator::messageProblem(text)) return {{}, {}, *tooLong, false};
     // A refused create answers the kept state, whose current thread is an older chat with its
     // own earlier turns: the test's turn has no thread of its own, and does not run.
@@ -227,15 +229,22 @@ TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const TurnReservation& r
     if (timeoutSeconds < kLongestDeadlineSeconds)
         deadline = services_.clock.now() + std::chrono::duration_cast<platform::Clock::TimePoint::duration>(
                                                std::chrono::seconds(timeoutSeconds));
-    const auto moves = services_.clock.onMoved([watch] {
+    const auto wake = [watch] {
         std::lock_guard lock(watch->mutex);
         watch->changed.notify_all();
-    });
+    };
+    const auto moves = services_.clock.onMoved(wake);
+    const std::stop_callback hungUp(callerGone, wake);
     bool timedOut = false;
     for (;;) {
         {
             std::unique_lock lock(watch->mutex);
             if (watch->finished) break;
+        }
+        if (callerGone.stop_requested()) {
+            stream->stop();
+            reader.join();
+            return {{}, {}, kCallerGoneDescription, false};
         }
         // Read outside the lock: the clock's mover calls back into it.
         if (deadline && services_.clock.now() >= *deadline) {
@@ -243,7 +252,8 @@ TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const TurnReservation& r
             break;
         }
         std::unique_lock lock(watch->mutex);
-        watch->changed.wait_for(lock, kClockCheckInterval, [&] { return watch->finished; });
+        watch->changed.wait_for(lock, kClockCheckInterval,
+                                [&] { return watch->finished || callerGone.stop_requested(); });
     }
 
     if (timedOut) {
@@ -295,7 +305,7 @@ std::optional<TurnLog> TestRunner::turnLogFor(const std::string& threadID, const
 
 // --- Whole tests ---------------------------------------------------------------------------------
 
-TestResult TestRunner::runTest(const TestCase& test) {
+TestResult TestRunner::runTest(const TestCase& test, std::stop_token callerGone) {
     TestResult result;
     result.testID = test.id;
     if (!isSafeTestName(test.id)) {
@@ -321,14 +331,19 @@ TestResult TestRunner::runTest(const TestCase& test) {
     const bool busy = !reservation;
     if (busy) {
         turn.error = ChatOrchestrator::kBusyMessage;
+    } else if (callerGone.stop_requested()) {
+        turn.error = kCallerGoneDescription;
     } else {
         runScript(kLogicScript);
         services_.clock.sleep(std::chrono::duration<double>(kActivationPause));
         if (screenshots) beforePath = captureScreenshot("before", test.id);
         result.before = snapshotTracks(tracks);
-        turn = sendPromptAndWait(reservation, test.prompt, timeout);
-        result.after = snapshotTracks(tracks);
-        if (screenshots) afterPath = captureScreenshot("after", test.id);
+        turn = sendPromptAndWait(reservation, test.prompt, timeout, callerGone);
+        // Selecting the tracks to snapshot changes the project: not for a client that left.
+        if (!callerGone.stop_requested()) {
+            result.after = snapshotTracks(tracks);
+            if (screenshots) afterPath = captureScreenshot("after", test.id);
+        }
     }
 
     // A turn that did not complete leaves nothing to check its reply or calls against.
@@ -354,7 +369,7 @@ TestResult TestRunner::runTest(const TestCase& test) {
     return result;
 }
 
-SuiteResult TestRunner::runSuite(const std::vector<std::string>& testIDs) {
+SuiteResult TestRunner::runSuite(const std::vector<std::string>& testIDs, std::stop_token callerGone) {
     const auto start = services_.clock.now();
     SuiteResult suite;
     for (const auto& id : testIDs) {
@@ -366,7 +381,7 @@ SuiteResult TestRunner::runSuite(const std::vector<std::string>& testIDs) {
             suite.results.push_back(std::move(missing));
             continue;
         }
-        suite.results.push_back(runTest(*test));
+        suite.results.push_back(runTest(*test, callerGone));
     }
     for (const auto& id : testIDs) suite.suite += (suite.suite.empty() && &id == &testIDs.front() ? "" : ",") + id;
     for (const auto& result : suite.results) ++(result.passed ? suite.passedCount : suite.failedCount);

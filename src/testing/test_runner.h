@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,7 @@ public:
     static constexpr const char* kTimeoutDescription = "Test timed out waiting for agent response";
     static constexpr const char* kNoFinalResponseDescription = "The agent turn ended without a final response";
     static constexpr const char* kFailedTurnDescription = "The agent turn failed";
+    static constexpr const char* kCallerGoneDescription = "The test's client hung up: its turn was stopped";
     static constexpr const char* kLogicScript = "tell application \"Logic Pro\" to activate";
     static constexpr const char* kTerminalScript = "tell application \"Ghostty\" to activate";
     static constexpr double kActivationPause = 0.5;
@@ -77,10 +79,12 @@ public:
     // absent, with Logic Pro untouched, while the chat window's turn is working. Names past
     // kMaxSnapshotTracks are not snapshotted (the route refuses such lists first).
     std::optional<SnapshotMap> snapshot(const std::vector<std::string>& names);
-    // POST "/test/prompt": one turn on a new thread, bounded by the time-out.
-    PromptOutcome prompt(const std::string& text, std::int64_t timeoutSeconds);
-    TestResult runTest(const TestCase& test);
-    SuiteResult runSuite(const std::vector<std::string>& testIDs);
+    // POST "/test/prompt": one turn on a new thread, bounded by the time-out. Once `callerGone`
+    // stops (the client hung up), a turn running is stopped as the stop button stops it, and no
+    // turn, snapshot or screenshot is taken after it: nobody waits for them.
+    PromptOutcome prompt(const std::string& text, std::int64_t timeoutSeconds, std::stop_token callerGone = {});
+    TestResult runTest(const TestCase& test, std::stop_token callerGone = {});
+    SuiteResult runSuite(const std::vector<std::string>& testIDs, std::stop_token callerGone = {});
 
     // The stored files; absent when the name is unsafe, or the file is missing, unreadable or
     // does not read strictly.
@@ -96,7 +100,7 @@ private:
     // The callers below hold harnessMutex_.
     SnapshotMap snapshotTracks(const std::vector<std::string>& names);
     PromptOutcome sendPromptAndWait(const TurnReservation& reservation, const std::string& text,
-                                    std::int64_t timeoutSeconds);
+                                    std::int64_t timeoutSeconds, std::stop_token callerGone);
     std::optional<std::string> captureScreenshot(const std::string& label, const std::string& testID);
     std::optional<TurnLog> turnLogFor(const std::string& threadID, const std::string& prompt);
     void runScript(const char* source) const;

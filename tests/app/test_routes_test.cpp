@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <stop_token>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -228,6 +232,77 @@ TEST_F(ControllerTest, AFloodOnTheTestRoutesLeavesTheOtherRoutesAnsweredAtOnce) 
     }
     EXPECT_GE(refused, 100 - int(CompanionController::kMaxHarnessWaiting));
     EXPECT_TRUE(turn.readAll().closed);
+}
+
+// Holds the turn's first request to the chat backend until the turn is stopped (at most the
+// test's patience), then sends it on to the local backend, which answers with a mute.
+class ChatHeldUntilStopped final : public http::HTTPTransport {
+public:
+    http::HTTPClientResponse send(const http::HTTPClientRequest& request, std::stop_token stop) override {
+        if (!held_.exchange(true)) {
+            std::unique_lock lock(mutex_);
+            arrived_ = true;
+            changed_.notify_all();
+            std::stop_callback wake(stop, [this] {
+                std::lock_guard inner(mutex_);
+                changed_.notify_all();
+            });
+            changed_.wait_for(lock, http::testing::kPatience, [&] { return stop.stop_requested(); });
+            if (stop.stop_requested()) {
+                stopped_ = true;
+                throw http::TransportError("stopped");
+            }
+        }
+        return http::defaultTransport()->send(request, stop);
+    }
+    bool awaitArrival() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, http::testing::kPatience, [&] { return arrived_; });
+    }
+    bool stopped() {
+        std::lock_guard lock(mutex_);
+        return stopped_;
+    }
+
+private:
+    std::atomic<bool> held_{false};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool arrived_ = false;
+    bool stopped_ = false;
+};
+
+class HarnessClientTest : public SignedInControllerTest {
+protected:
+    void SetUp() override {
+        chatTransport_ = held_;
+        SignedInControllerTest::SetUp();
+    }
+    std::shared_ptr<ChatHeldUntilStopped> held_ = std::make_shared<ChatHeldUntilStopped>();
+};
+
+// A "/test/" request whose client hung up while its turn ran still ran the whole turn on Logic
+// Pro. Its turn is stopped now, as the stop button stops one, and nothing is done after it.
+TEST_F(HarnessClientTest, ATurnWhoseClientHungUpIsStoppedAndChangesNothingAfter) {
+    const auto before = get("/test/snapshot?tracks=Guitar");
+    ASSERT_TRUE(before);
+    const std::string body =
+        json{{"test", {{"id", "mute"}, {"snapshotTracks", {"Guitar"}}, {"prompt", "Mute the guitar"}, {"assertions", json::array()}}}}
+            .dump();
+    {
+        http::testing::RawClient client(port());
+        client.send("POST /test/run HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(body.size()) +
+                    "\r\n\r\n" + body);
+        ASSERT_TRUE(held_->awaitArrival()) << client.readAll().bytes;
+        client.close();  // as a client that gives up does: the end of its stream, no reset
+    }
+    // Behind the run on the harness: answered once the run has let go of Logic Pro.
+    const auto after = get("/test/snapshot?tracks=Guitar");
+    ASSERT_TRUE(after);
+    EXPECT_TRUE(held_->stopped());
+    EXPECT_EQ(json::parse(after->body), json::parse(before->body));  // the guitar was never muted
+    EXPECT_FALSE(world().project().track("Guitar")->muted);
+    EXPECT_FALSE(controller().chatOrchestrator().isTurnRunning());
 }
 
 }  // namespace

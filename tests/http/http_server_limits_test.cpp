@@ -1,15 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -353,6 +359,254 @@ TEST_F(HTTPServerTest, AFloodOfASlowRouteKeepsOutNoOtherRequestAndRunsNoHandlerF
         }
         server_.reset();
     }
+}
+
+// After a storm of clients ending every way, only 8 to 10 of 16 whole requests reached their
+// handlers at once, the rest waiting for the first to return: a worker woken for one job but not
+// yet running still counted as idle, so jobs posted meanwhile started no thread of their own.
+TEST_F(HTTPServerTest, AfterAStormOfEveryKindOfEndingEveryWorkerRunsARequestAtOnce) {
+    constexpr int kWorkers = 16;
+    HTTPServerOptions options{.maxBodyBytes = 64 * 1024, .maxConcurrentRequests = kWorkers,
+                              .maxConnections = 16, .ioThreads = 4};
+    options.workLane = [](const HTTPRequest&) { return WorkLane{.prompt = true}; };
+    // The real clock, so that a peer that stalls can be closed to make room for the next.
+    startServer(
+        options,
+        [&](const HTTPRequest& request) {
+            if (request.path == "/held") gate_.pass();
+            return HTTPResponse{200, "text/plain", "ok"};
+        },
+        &platform::clock());
+    const std::string post = "POST /n HTTP/1.1\r\nHost: localhost\r\nContent-Length: 100\r\n\r\n";
+    const std::vector<std::function<void(std::uint16_t)>> endings = {
+        [&](std::uint16_t p) { testing::exchange(p, post + std::string(100, 'a'), kPatience); },  // whole
+        [&](std::uint16_t p) {  // reset mid-body
+            RawClient c(p);
+            c.send(post + "part");
+            c.close(/*reset=*/true);
+        },
+        [&](std::uint16_t p) {  // half-closed mid-body
+            RawClient c(p);
+            c.send(post + "part");
+            c.shutdownWrite();
+            c.readAll(kPatience);
+        },
+        [&](std::uint16_t p) {  // stalled, then gone
+            RawClient c(p);
+            c.send("POST /n HTTP/1.1\r\nHo");
+            c.readableWithin(1ms);
+        },
+        [&](std::uint16_t p) {  // Expect: 100-continue, then reset
+            RawClient c(p);
+            c.send("POST /n HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 10\r\n\r\n");
+            c.readAtMost(25, kPatience);
+            c.close(/*reset=*/true);
+        },
+        [&](std::uint16_t p) {  // 413 while still sending
+            RawClient c(p);
+            c.send("POST /n HTTP/1.1\r\nContent-Length: 1000000\r\n\r\n" + std::string(32 * 1024, 'b'));
+            c.send(std::string(32 * 1024, 'c'));
+            c.readAll(kPatience);
+        },
+        [&](std::uint16_t p) {  // pipelined after a whole body
+            RawClient c(p);
+            c.send(post + std::string(100, 'a') + post);
+            c.readAll(kPatience);
+        },
+        [&](std::uint16_t p) {  // whole, then reset before its answer
+            RawClient c(p);
+            c.send(post + std::string(100, 'a'));
+            c.close(/*reset=*/true);
+        },
+        [&](std::uint16_t p) {  // whole, then half-closed
+            RawClient c(p);
+            c.send(post + std::string(100, 'a'));
+            c.shutdownWrite();
+            c.readAll(kPatience);
+        },
+    };
+    constexpr int kClients = 1200, kAtOnce = 12;
+    std::atomic<int> next{0};
+    std::vector<std::future<void>> storm;
+    for (int t = 0; t < kAtOnce; ++t) {
+        storm.push_back(std::async(std::launch::async, [&] {
+            for (int i; (i = next++) < kClients;) endings[std::size_t(i) % endings.size()](port());
+        }));
+    }
+    for (auto& s : storm) s.get();
+    std::vector<std::unique_ptr<RawClient>> held;
+    for (int i = 0; i < kWorkers; ++i) {
+        held.push_back(std::make_unique<RawClient>(port()));
+        ASSERT_TRUE(held.back()->send("GET /held HTTP/1.1\r\n\r\n")) << i;
+    }
+    EXPECT_TRUE(gate_.awaitArrivals(kWorkers)) << recorder_->running.load() << " of " << kWorkers << " at once";
+    gate_.allow();
+    for (auto& c : held) {
+        auto answer = testing::parseAnswer(c->readAll(kPatience).bytes);
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->status, 200);
+    }
+}
+
+// A flood of small requests left the app at ten times its size minutes after it ended: what the
+// workers freed stayed in their allocator arenas. Once a burst has ended (none running or
+// waiting), it is given back, once for the burst.
+TEST_F(HTTPServerTest, OnceABurstOfRequestsHasEndedItsMemoryIsGivenBack) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int released = 0;
+    HTTPServerOptions options{.maxConcurrentRequests = 16, .ioThreads = 2};
+    options.workLane = [](const HTTPRequest&) { return WorkLane{.prompt = true}; };
+    options.afterBurst = [&] {
+        std::lock_guard lock(mutex);
+        ++released;
+        changed.notify_all();
+    };
+    const auto releasedBy = [&](int count) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, kPatience, [&] { return released >= count; }) && released == count;
+    };
+    startServer(options, [this](const HTTPRequest& request) {
+        if (request.path == "/held") gate_.pass();
+        return HTTPResponse{200, "text/plain", std::string(4096, 'x')};
+    });
+    std::vector<std::unique_ptr<RawClient>> burst;
+    for (int i = 0; i < 16; ++i) {
+        burst.push_back(std::make_unique<RawClient>(port()));
+        burst.back()->send(get("/held"));
+    }
+    ASSERT_TRUE(gate_.awaitArrivals(16));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(released, 0);  // not while its handlers run
+    }
+    gate_.allow();
+    for (auto& c : burst) EXPECT_TRUE(testing::parseAnswer(c->readAll().bytes));
+    EXPECT_TRUE(releasedBy(1));
+    // One request at a time is no burst until sixteen have come.
+    for (int i = 0; i < 15; ++i) ASSERT_TRUE(ask(get("/one")));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(released, 1);
+    }
+    ASSERT_TRUE(ask(get("/one")));
+    EXPECT_TRUE(releasedBy(2));
+}
+
+// This test program run again as a child process, in the role given (so that the limits it
+// lowers are its own, and it starts with one thread): it tells the parent what it has to on a pipe
+// and ends when the parent is done with it (or gone).
+class ChildProcess {
+public:
+    explicit ChildProcess(const std::string& role) {
+        int toParent[2], fromParent[2];
+        if (::pipe(toParent) != 0) return;
+        if (::pipe(fromParent) != 0) {
+            ::close(toParent[0]);
+            ::close(toParent[1]);
+            return;
+        }
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(toParent[0]);
+            ::close(fromParent[1]);
+            ::setenv("CORVANE_HTTP_TEST_CHILD", role.c_str(), 1);
+            ::setenv("CORVANE_HTTP_TEST_TELL", std::to_string(toParent[1]).c_str(), 1);
+            ::setenv("CORVANE_HTTP_TEST_DONE", std::to_string(fromParent[0]).c_str(), 1);
+            const char* argv[] = {"http_tests", "--gtest_filter=HTTPServerDescriptors.TheChildsHalf", nullptr};
+            ::execv("/proc/self/exe", const_cast<char**>(argv));
+            ::_exit(127);
+        }
+        ::close(toParent[1]);
+        ::close(fromParent[0]);
+        told_ = toParent[0];
+        done_ = fromParent[1];
+    }
+    ~ChildProcess() {
+        if (told_ >= 0) ::close(told_);
+        if (done_ >= 0) ::close(done_);
+        int status = 0;
+        if (pid_ > 0) ::waitpid(pid_, &status, 0);
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // What the child wrote (up to `count` bytes, or until it ended).
+    std::string told(std::size_t count) {
+        std::string bytes;
+        char buffer[64];
+        while (told_ >= 0 && bytes.size() < count) {
+            const ssize_t n = ::read(told_, buffer, std::min(sizeof buffer, count - bytes.size()));
+            if (n <= 0) break;
+            bytes.append(buffer, std::size_t(n));
+        }
+        return bytes;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int told_ = -1;
+    int done_ = -1;
+};
+
+constexpr rlim_t kLoweredOpenFiles = 256;
+
+// Neither program raised its open-files limit, and Debian's soft limit is the connection bound
+// itself (1024): accepts failed for want of descriptors before the bound ever closed an idle
+// connection to make room, and idle peers held every route until their time-out. The limit is
+// raised to the hard one where it may, and the bound fits within what is left.
+TEST(HTTPServerDescriptors, IdlePeersPastTheOpenFilesLimitMakeRoomAndTheLimitIsRaisedWhereItMay) {
+    rlimit own{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &own), 0);
+    if (own.rlim_max != RLIM_INFINITY && own.rlim_max <= kLoweredOpenFiles * 2) GTEST_SKIP() << "hard limit too low";
+    EXPECT_EQ(ChildProcess("raise").told(1), "y");  // the soft limit alone lowered: raised to the hard one
+    // Both lowered: the server's bound fits within them.
+    ChildProcess child("serve");
+    const std::string told = child.told(5);
+    ASSERT_EQ(told.size(), 5u) << "the child ended before it listened";
+    const auto port = std::uint16_t(std::stoi(told));
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (rlim_t i = 0; i < kLoweredOpenFiles + 64; ++i) {
+        idle.push_back(std::make_unique<RawClient>(port));
+        ASSERT_TRUE(idle.back()->connected()) << i;
+    }
+    const auto health = testing::exchange(port, get("/health"), kPatience);
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200);
+}
+
+// The child's half of the test above: nothing unless run as its child.
+TEST(HTTPServerDescriptors, TheChildsHalf) {
+    const char* role = std::getenv("CORVANE_HTTP_TEST_CHILD");
+    if (role == nullptr) return;
+    const int out = std::atoi(std::getenv("CORVANE_HTTP_TEST_TELL"));
+    const int done = std::atoi(std::getenv("CORVANE_HTTP_TEST_DONE"));
+    const auto tell = [out](std::string_view what) {
+        [[maybe_unused]] const auto n = ::write(out, what.data(), what.size());
+    };
+    rlimit own{};
+    ::getrlimit(RLIMIT_NOFILE, &own);
+    std::unique_ptr<HTTPServer> server;
+    if (std::string_view(role) == "raise") {
+        rlimit lowered{kLoweredOpenFiles, own.rlim_max};
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+        const std::size_t raised = raiseOpenFilesLimit();
+        tell(raised == (own.rlim_max == RLIM_INFINITY ? SIZE_MAX : std::size_t(own.rlim_max)) ? "y" : "n");
+    } else {
+        rlimit lowered{kLoweredOpenFiles, kLoweredOpenFiles};
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+        HTTPServerOptions options{.headTimeout = std::chrono::minutes(10), .requestTimeout = std::chrono::minutes(10),
+                                  .ioThreads = 2};  // idle peers are never closed by the time-out here
+        server = std::make_unique<HTTPServer>(
+            0, [](const HTTPRequest&) { return HTTPResponse{200, "text/plain", "ok"}; }, options, platform::clock());
+        server->start();
+        const auto port = std::to_string(server->boundPort());
+        tell(std::string(5 - port.size(), '0') + port);
+    }
+    char byte;
+    while (::read(done, &byte, 1) > 0) {
+    }
+    ::_exit(0);  // the parent's test decides; this run reports nothing
 }
 
 // ---------------------------------------------------------------------------------------------

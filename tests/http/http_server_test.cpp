@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <future>
 #include <map>
 #include <mutex>
+#include <stop_token>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -415,6 +417,135 @@ TEST_F(HTTPServerTest, APeerThatDisconnectsWhileItsHandlerRunsFreesItsSlot) {
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->body.size(), 256u * 1024u);
     EXPECT_EQ(calls.load(), 2);
+}
+
+// A peer that ended its side after a whole request was dropped at random on an idle server too:
+// the end of its stream reached the watch for hang-ups before a worker took the request. A
+// half-close is legal: such a request is answered (an HTTP/1.1 peer may first be asked, with an
+// interim 100 Continue, whether it still listens). A peer that closed or reset is gone: its
+// request is dropped while it waits, and a handler running for it is told.
+TEST_F(HTTPServerTest, APeerThatEndsItsSideIsAnsweredAndOneThatHangsUpIsDroppedOrItsHandlerTold) {
+    enum class Ending { halfClose, close, reset };
+    struct Row {
+        Ending ending;
+        bool waits;  // behind a handler that holds the one worker, else running when the peer ends
+        const char* version;
+        bool answered;  // else dropped unanswered (waiting) or its handler told (running)
+    };
+    const Row rows[] = {
+        {Ending::halfClose, false, "HTTP/1.1", true}, {Ending::halfClose, true, "HTTP/1.1", true},
+        {Ending::halfClose, false, "HTTP/1.0", true}, {Ending::halfClose, true, "HTTP/1.0", true},
+        {Ending::close, false, "HTTP/1.1", false},    {Ending::close, true, "HTTP/1.1", false},
+        {Ending::reset, false, "HTTP/1.1", false},    {Ending::reset, true, "HTTP/1.1", false},
+        {Ending::reset, true, "HTTP/1.0", false},
+    };
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::map<std::string, bool> told;  // by path: whether the handler learnt that its client left
+    bool release = false;
+    HTTPServerOptions options{.maxConcurrentRequests = 1};
+    // "/idle" is prompt: its peer is never asked (its answer comes soon anyway); the rows are slow.
+    options.workLane = [](const HTTPRequest& request) { return WorkLane{.prompt = request.path == "/idle"}; };
+    startServer(options, [&](const HTTPRequest& request) {
+        if (request.path == "/idle") return HTTPResponse{200, "text/plain", "idle"};
+        std::unique_lock lock(mutex);
+        std::stop_callback wake(request.clientGone, [&] {
+            std::lock_guard inner(mutex);
+            changed.notify_all();
+        });
+        told[request.path] = false;
+        changed.notify_all();
+        changed.wait_for(lock, kPatience, [&] { return release || request.clientGone.stop_requested(); });
+        told[request.path] = request.clientGone.stop_requested();
+        changed.notify_all();
+        return HTTPResponse{200, "text/plain", "held"};
+    });
+    const auto arrived = [&](const std::string& path) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, kPatience, [&] { return told.count(path) > 0; });
+    };
+    // A hang-up reaches the server a moment after the client's close (the kernel's own time):
+    // told by the server's log line when it drops a waiting request.
+    int dropped = 0;
+    const auto previousSink = platform::setLogSink([&](std::string_view line) {
+        if (!line.starts_with("Quillmere HTTP request dropped")) return;
+        std::lock_guard lock(mutex);
+        ++dropped;
+        changed.notify_all();
+    });
+    struct RestoreSink {
+        platform::LogSink sink;
+        ~RestoreSink() { platform::setLogSink(std::move(sink)); }
+    } restore{previousSink};
+    const auto allow = [&](bool value) {
+        std::lock_guard lock(mutex);
+        release = value;
+        changed.notify_all();
+    };
+    // An idle server, again and again: the peer's end and the worker taking its request race.
+    for (int i = 0; i < 40; ++i) {
+        RawClient client(port());
+        client.send("GET /idle HTTP/1.1\r\n\r\n");
+        client.shutdownWrite();
+        const auto answer = testing::parseAnswer(client.readAll().bytes);
+        ASSERT_TRUE(answer) << i;
+        EXPECT_EQ(answer->body, "idle") << i;
+    }
+    for (std::size_t r = 0; r < std::size(rows); ++r) {
+        const auto& row = rows[r];
+        const std::string path = "/row" + std::to_string(r);
+        SCOPED_TRACE(path);
+        allow(false);
+        std::unique_ptr<RawClient> holder;
+        if (row.waits) {
+            holder = std::make_unique<RawClient>(port());
+            holder->send(get(path + "/holder"));
+            ASSERT_TRUE(arrived(path + "/holder"));
+        }
+        RawClient client(port());
+        client.send("GET " + path + " " + row.version + "\r\n\r\n");
+        if (!row.waits) {
+            ASSERT_TRUE(arrived(path));
+        }
+        const int droppedBefore = [&] {
+            std::lock_guard lock(mutex);
+            return dropped;
+        }();
+        switch (row.ending) {
+            case Ending::halfClose: client.shutdownWrite(); break;
+            case Ending::close: client.close(); break;
+            case Ending::reset: client.close(/*reset=*/true); break;
+        }
+        if (row.waits && row.answered) settle();  // its end seen while it waits
+        if (row.waits && !row.answered) {
+            std::unique_lock lock(mutex);
+            EXPECT_TRUE(changed.wait_for(lock, kPatience, [&] { return dropped > droppedBefore; }));
+        }
+        if (!row.waits && !row.answered) {
+            std::unique_lock lock(mutex);
+            EXPECT_TRUE(changed.wait_for(lock, kPatience, [&] { return told[path]; }));
+        }
+        allow(true);
+        if (holder) {
+            EXPECT_TRUE(testing::parseAnswer(holder->readAll().bytes));
+        }
+        if (row.answered) {
+            std::string bytes = client.readAll().bytes;
+            if (std::string_view(row.version) == "HTTP/1.0") {
+                EXPECT_FALSE(bytes.starts_with("HTTP/1.1 100"));
+            }
+            while (bytes.starts_with("HTTP/1.1 100 Continue\r\n\r\n")) bytes.erase(0, 25);
+            const auto answer = testing::parseAnswer(bytes);
+            ASSERT_TRUE(answer);
+            EXPECT_EQ(answer->body, "held");
+            std::lock_guard lock(mutex);
+            EXPECT_FALSE(told[path]);
+        } else if (row.waits) {
+            EXPECT_TRUE(ask(get("/idle")));  // the one worker is free: a request still waiting ran before
+            std::lock_guard lock(mutex);
+            EXPECT_EQ(told.count(path), 0u);  // never ran
+        }
+    }
 }
 
 }  // namespace
