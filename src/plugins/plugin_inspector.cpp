@@ -110,19 +110,18 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
                     if (slots[i].element == slot.element) slotIndex = i;
                 // A plug-in window opens in the view it closed in: one left in its Controls view
                 // would open there for the user.
-                AXElement mineNow = before.plugins[*mine];
+                const auto listed = before.plugins[*mine];
+                AXElement mineNow = listed.window;
                 if (currentView_ != PluginViewPreference::editor) {
                     logicInspector_.switchPluginWindowView(mineNow, PluginViewPreference::editor);
                     platform::pause(pacing::kEditorViewRestored);
                     // The switch may have left the handle stale: found again by its title and place.
                     if (ax_read::gone(mineNow, ax::kTitle))
-                        if (const auto again =
-                                logicInspector_.windowTitled(before.pluginTitles[*mine], before.pluginOrigins[*mine]))
+                        if (const auto again = logicInspector_.windowTitled(listed.title, listed.origin))
                             mineNow = *again;
                 }
                 logicInspector_.closeOpenedPluginWindow(mineNow, before, mainWindow);
                 before.plugins.erase(before.plugins.begin() + static_cast<std::ptrdiff_t>(*mine));
-                before.pluginTitles.erase(before.pluginTitles.begin() + static_cast<std::ptrdiff_t>(*mine));
             }
         }
         lastOpenedSlot_.reset();

@@ -30,32 +30,6 @@ const json* trackNamed(const ProjectState& s, const std::string& name) {
     return found;
 }
 
-// A stated number against a shown one, each as exact as its text: "500.0" and "500" agree, as do
-// "-12.3" and "-12.25".
-int decimalsOf(const std::string& number) {
-    const auto dot = number.find('.');
-    if (dot == std::string::npos) return 0;
-    int n = 0;
-    for (std::size_t i = dot + 1; i < number.size() && std::isdigit(static_cast<unsigned char>(number[i])); ++i) ++n;
-    return n;
-}
-
-// `shownDecimals` absent: the shown value is exact (a raw value, a level computed from one). The
-// two agree within half a step of the coarser text: "-31.1" does not pass for "-31.2 dB".
-bool sameNumber(const std::string& stated, double shown, std::optional<int> shownDecimals = std::nullopt) {
-    const auto value = readNumber(stated);
-    if (!value) return true;  // not a number: nothing to compare
-    const int places = shownDecimals ? std::min(decimalsOf(stated), *shownDecimals) : decimalsOf(stated);
-    return std::fabs(*value - shown) <= 0.5 * std::pow(10.0, -places) + 1e-9;
-}
-
-// The leading number of a value's text ("-12.0 dB" -> "-12.0", "40%" -> "40").
-std::string numberPart(const std::string& text) {
-    const std::string t = trimmed(text);
-    const auto end = t.find_first_not_of("+-0123456789.");
-    return t.substr(0, end);
-}
-
 // Volume and pan, one sentence per track: "Kick volume: -6.0 dB → -10.0 dB", "Kick pan: 0 → -20 (-20)".
 // A track written twice in one call ends where its later sentence says: `seen` keeps those read.
 void checkStrip(const std::string& sentence, const ProjectState& after, std::set<std::string>& seen,

@@ -8,6 +8,7 @@
 #include "generated/answer_checks.h"
 #include "generated/call_text.h"
 #include "generated/generated_project.h"
+#include "generated/read_checks.h"
 #include "generated/success_checks.h"
 #include "platform/standin/world.h"
 #include "support/numbers.h"
@@ -364,6 +365,7 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
         (c.tool == "set_track_volume" || c.tool == "set_track_pan"))
         out.push_back("written again after a refusal: " + o.rewrittenAfterRefusal);
 
+    checkReport(c, bp, before, after, o, out);
     checkSelection(c, bp, before, after, targets, said, names, out);
     checkWindows(c, bp, before, after, o, said, names, out);
     checkStatedValues(c, bp, after, said, out);

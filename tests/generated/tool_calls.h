@@ -47,6 +47,7 @@ std::optional<GeneratedCall> nextCall(const standin::Project& project, const std
 // What the call did, as the check sees it.
 struct Outcome {
     std::string summary;
+    std::string output;  // what the model reads
     bool succeeded = false;
     double took = 0;  // virtual seconds
     bool readsMayFail = false;  // the simulated Logic Pro answers some reads with errors
