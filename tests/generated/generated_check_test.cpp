@@ -347,7 +347,20 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
                 if (std::find(tools.begin(), tools.end(), tool) != tools.end()) listing.push_back(tool);
         const bool toListing =
             !listing.empty() && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}});
-        GeneratedCall call = *genCall(bench->world().project(), toStrip ? strip : toListing ? listing : tools);
+        // A plug-in window the user has open is mostly worked through, and where elements go stale,
+        // mostly by the slot tools: a window is the user's by what it is, however its handles fare.
+        std::optional<int> usersWindow;
+        for (const auto& w : bench->world().ui().pluginWindows)
+            if (!bench->openedByCalls().count(w.slotUid) && !usersWindow) usersWindow = w.slotUid;
+        std::vector<std::string> slotTools;
+        if (usersWindow && (shape.faults.contains("staleAfter") || staleAtListing(shape.faults)))
+            for (const char* tool : {"get_plugin_parameters", "set_plugin_parameter", "set_plugin_bypass",
+                                     "set_plugin_sidechain", "remove_plugin", "reorder_plugin"})
+                if (std::find(tools.begin(), tools.end(), tool) != tools.end()) slotTools.push_back(tool);
+        const bool toSlots = !toStrip && !toListing && !slotTools.empty() &&
+                             *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}});
+        GeneratedCall call = *genCall(bench->world().project(),
+                                      toStrip ? strip : toListing ? listing : toSlots ? slotTools : tools, usersWindow);
         // Now and then a write that chooses another parameter's option first, stopped right after a
         // choice: the option chosen must be named.
         const bool mapped = std::find(tools.begin(), tools.end(), "set_plugin_parameter") != tools.end();

@@ -321,9 +321,10 @@ rc::Gen<ProjectShape> genProject() {
             {{4, rc::gen::just(std::string("Stereo Out"))}, {1, rc::gen::just(std::string("Master"))}});
         p.outputShown = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         p.playing = *rc::gen::weightedOneOf<bool>({{5, rc::gen::just(false)}, {1, rc::gen::just(true)}});
-        // Where the application's handle goes stale at a listing, the windows a call lists matter
-        // most: the Mixer in front and a plug-in window of the user's are drawn more often.
-        const std::size_t listed = staleAtListing(p.faults) ? 3 : 1;
+        // Where handles go stale (the application's at a listing too), the windows a call lists and
+        // works through matter most: the Mixer in front and a plug-in window of the user's are drawn
+        // more often.
+        const std::size_t listed = staleAtListing(p.faults) || p.faults.contains("staleAfter") ? 3 : 1;
         p.mixerWindow = *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)}, {listed, rc::gen::just(true)}});
         if (p.mixerWindow) p.mixerFirst = *rc::gen::arbitrary<bool>();
         p.selected = *rc::gen::inRange(0, n);

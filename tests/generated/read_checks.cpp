@@ -209,35 +209,6 @@ void checkTrackDetails(const GeneratedCall& c, const json& r, const standin::Pro
     }
 }
 
-// Units a parameter's value is said in, by family: seconds and hertz.
-std::optional<double> inBaseUnit(double value, const std::string& unit) {
-    const std::string u = lower(trimmed(unit));
-    if (u == "ms") return value / 1000;
-    if (u == "s") return value;
-    if (u == "hz") return value;
-    if (u == "khz") return value * 1000;
-    return std::nullopt;
-}
-
-// A parameter's value as reported against the one its control shows: switches and options by
-// name, levels to the precision of the coarser of the two texts, in either unit of a family.
-bool sameShown(const std::string& said, const standin::detail::ParamSpec& p, double raw) {
-    const std::string shown = standin::detail::displayText(p, raw);
-    if (p.type == "toggle") return lower(said) == "on" ? raw != 0 : lower(said) == "off" ? raw == 0 : lower(said) == lower(shown);
-    if (p.hasOptions()) return lower(trimmed(said)) == lower(trimmed(shown));
-    if (!p.sliderLike()) return true;
-    const std::string saidNumber = numberPart(said), shownNumber = numberPart(shown);
-    const auto a = readNumber(saidNumber), b = readNumber(shownNumber);
-    if (!a || !b) return lower(trimmed(said)) == lower(trimmed(shown));
-    const std::string saidUnit = trimmed(said.substr(saidNumber.size())), shownUnit = trimmed(shown.substr(shownNumber.size()));
-    if (lower(saidUnit) == lower(shownUnit)) return sameNumber(saidNumber, *b, decimalsOf(shownNumber));
-    const auto x = inBaseUnit(*a, saidUnit), y = inBaseUnit(*b, shownUnit);
-    if (!x || !y) return false;
-    const double step = std::max(*inBaseUnit(std::pow(10.0, -decimalsOf(saidNumber)), saidUnit),
-                                 *inBaseUnit(std::pow(10.0, -decimalsOf(shownNumber)), shownUnit));
-    return std::fabs(*x - *y) <= step / 2 + 1e-9;
-}
-
 void checkParameters(const GeneratedCall& c, const json& r, const standin::Project& bp, std::vector<std::string>& out) {
     const std::string trackName = r.value("trackName", std::string());
     std::vector<std::string> best;
@@ -265,7 +236,8 @@ void checkParameters(const GeneratedCall& c, const json& r, const standin::Proje
             });
             if (spec == specs.end()) continue;
             const double raw = standin::detail::paramRaw(*slot, *spec);
-            if (const std::string said = e["currentDisplay"].get<std::string>(); !sameShown(said, *spec, raw))
+            if (const std::string said = e["currentDisplay"].get<std::string>();
+                sameShownValue(said, *spec, raw) == std::optional<bool>(false))
                 differ.push_back(spec->label + " " + said + ", the control shows " + standin::detail::displayText(*spec, raw));
         }
         if (differ.empty()) agrees = true;

@@ -302,11 +302,12 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
     }
 
     // A track not named by the call is unchanged, or the answer names it as it is now. The tool's
-    // own name in the answer ("set_send_level") says nothing of what changed.
+    // own name in the answer ("set_send_level") says nothing of what changed. A listen is asked to
+    // measure its tracks, not to change them: what it changes on them it names too.
     std::string said = o.summary;
     for (auto at = said.find(c.tool); at != std::string::npos; at = said.find(c.tool)) said.erase(at, c.tool.size());
     for (const auto& [id, now] : after.tracks) {
-        if (targets.clear.count(id) && !stopped && o.succeeded) continue;
+        if (targets.clear.count(id) && !stopped && o.succeeded && c.tool != "listen_to_playback") continue;
         const json* was = trackIn(before, id);
         if (was && surfacedOnly(*was, now)) continue;
         if (!was) {
