@@ -174,11 +174,11 @@ std::string drawValueFor(const standin::detail::ParamSpec& p) {
          {1, rc::gen::elementOf(std::vector<double>{lo - span / 2, hi + span / 2})}});
     const std::string number = printed(v, decimals);
     if (p.unit.empty()) return number;
-    // Now and then in the other unit of its family, as a user may type it ("1.5 s" for a parameter
+    // Half the time in the other unit of its family, as a user may type it ("1.5 s" for a parameter
     // shown in ms, kHz for Hz).
     static const std::map<std::string, std::pair<std::string, double>> other{
         {"ms", {"s", 0.001}}, {"s", {"ms", 1000}}, {"Hz", {"kHz", 0.001}}, {"kHz", {"Hz", 1000}}};
-    if (const auto it = other.find(p.unit); it != other.end() && !mostly(2)) {
+    if (const auto it = other.find(p.unit); it != other.end() && !mostly(1)) {
         const auto& [unit, factor] = it->second;
         const int places = std::max(0, decimals - static_cast<int>(std::lround(std::log10(factor))));
         return printed(v * factor, places) + " " + unit;
@@ -239,14 +239,29 @@ json genArgs(const std::string& tool, const standin::Project& project, std::opti
         const auto onUsersWindow = [&](const standin::InsertSlot& s) { return s.uid == openSlot && hasParams(s); };
         if (usersWindow && std::none_of(usersWindow->strip.inserts.begin(), usersWindow->strip.inserts.end(), onUsersWindow))
             usersWindow = nullptr;
-        if (usersWindow || (!fit.empty() && mostly())) {
-            const standin::Track* t = usersWindow ? usersWindow : project.trackById(*rc::gen::elementOf(fit));
+        // A parameter a value can be typed for in two units (ms or s, Hz or kHz) is drawn half the
+        // time there is one: a value typed in either unit is reached as often as the rest.
+        const auto inUnits = [&](const std::string& plugin) {
+            auto params = settableParams(project, plugin);
+            std::erase_if(params, [](const auto& p) { return p.unit != "ms" && p.unit != "s" && p.unit != "Hz" && p.unit != "kHz"; });
+            return params;
+        };
+        const auto hasUnits = [&](const standin::InsertSlot& s) { return !inUnits(s.plugin).empty(); };
+        auto unitFit = plainTracks(project, [&](const standin::Track& t) {
+            return std::any_of(t.strip.inserts.begin(), t.strip.inserts.end(), hasUnits);
+        });
+        const bool units = !usersWindow && !unitFit.empty() && !mostly(1);
+        if (usersWindow || units || (!fit.empty() && mostly())) {
+            const standin::Track* t = usersWindow ? usersWindow
+                                      : units     ? project.trackById(*rc::gen::elementOf(unitFit))
+                                                  : project.trackById(*rc::gen::elementOf(fit));
             a["track_name"] = askedName(project, *t);
-            if (usersWindow)
-                drawSlotOf(a, *t, onUsersWindow, &slot);
-            else
-                drawSlotOf(a, *t, hasParams, &slot);
-            const auto param = *rc::gen::elementOf(settableParams(project, t->strip.inserts[slot].plugin));
+            const std::function<bool(const standin::InsertSlot&)> pick = usersWindow ? onUsersWindow
+                                                                         : units       ? std::function(hasUnits)
+                                                                                       : std::function(hasParams);
+            drawSlotOf(a, *t, pick, &slot);
+            const std::string plugin = t->strip.inserts[slot].plugin;
+            const auto param = *rc::gen::elementOf(units ? inUnits(plugin) : settableParams(project, plugin));
             a["parameter_name"] = *rc::gen::elementOf(std::vector<std::string>{param.label, param.shownLabel()});
             a["value"] = drawValueFor(param);
             return a;
@@ -365,7 +380,11 @@ rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vecto
                                std::optional<int> openSlot) {
     return rc::gen::exec([project, tools, openSlot] {
         GeneratedCall c;
-        c.tool = *rc::gen::elementOf(tools);
+        // A parameter write has the most ways through (a map or the Controls view, options chosen
+        // first, values in either unit): drawn three times as often as another tool.
+        std::vector<std::string> weighted;
+        for (const auto& t : tools) weighted.insert(weighted.end(), t == "set_plugin_parameter" ? 3 : 1, t);
+        c.tool = *rc::gen::elementOf(weighted);
         c.args = genArgs(c.tool, project, openSlot);
         return c;
     });

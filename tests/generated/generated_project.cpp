@@ -55,9 +55,11 @@ TrackShape genTrack(const std::string& kind, int buses, const std::vector<std::s
     const int slots = *rc::gen::inRange(0, 4);
     for (int i = 0; i < slots; ++i) {
         SlotShape s;
-        // The Compressor twice as often: it has a side chain and parameters a call can set.
-        s.plugin = *rc::gen::weightedOneOf<std::string>(
-            {{1, rc::gen::elementOf(pluginPool())}, {1, rc::gen::just(std::string("Compressor"))}});
+        // The Compressor and the Drift Delay more often: one has a side chain and parameters a call
+        // can set, the other parameters typed in two units and options chosen first.
+        s.plugin = *rc::gen::weightedOneOf<std::string>({{2, rc::gen::elementOf(pluginPool())},
+                                                         {2, rc::gen::just(std::string("Compressor"))},
+                                                         {1, rc::gen::just(std::string("Drift Delay"))}});
         s.bypassed = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         t.inserts.push_back(s);
     }
