@@ -24,6 +24,7 @@ using ax_read::textOf;
 namespace {
 
 constexpr const char* kWindowLostInSwitch = "Plugin window missing after view switch";
+constexpr double kClosingOnceStopped = 0.05;  // each pause of a close that follows a Stop, at most
 
 bool needsFilling(const ParameterEntry& e) {
     return e.def.type != ParameterType::momentary && e.def.type != ParameterType::text && !e.currentDisplay;
@@ -155,8 +156,18 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
                 open->performAction(ax::kPress);
             platform::pause(pacing::kPluginWindowOpens);
         };
-        press();
-        if (!slotWindow()) press();
+        try {
+            press();
+            if (!slotWindow()) press();
+        } catch (const platform::PauseStopped&) {
+            // Stopped while the window opens: the window the press opened is closed all the same,
+            // its pauses cut short, so that the turn's end has none of this call's to close.
+            const platform::HeldPauses closing(kClosingOnceStopped);
+            if (const auto window = logicInspector_.findPluginWindow(opened.axApp, mainWindow);
+                window && !before.holds(*window))
+                logicInspector_.closeOpenedPluginWindow(*window, before, mainWindow);
+            throw;
+        }
         const auto window = slotWindow();
         if (!window) {
             failure = OpenFailure::couldNotOpen;
