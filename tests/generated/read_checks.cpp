@@ -193,10 +193,11 @@ void checkTrackDetails(const GeneratedCall& c, const json& r, const standin::Pro
             out.push_back("get_track_details: '" + asked[i] + "' read as " + reported.dump());
             continue;
         }
-        // Any of the tracks that bear the name may be the one read; it must be one of them whole.
+        // Any of the tracks that bear the name may be the one read (a bus track the call put into
+        // the list among them); it must be one of them whole.
         std::vector<std::string> best;
         bool agrees = false;
-        for (int id : listedIdsNamed(bp, name)) {
+        for (int id : idsNamed(bp, name)) {
             const standin::Track& t = *bp.trackById(id);
             if (t.name != name) continue;
             auto differ = detailsDiffer(reported, detailsOf(bp, t));
@@ -205,7 +206,7 @@ void checkTrackDetails(const GeneratedCall& c, const json& r, const standin::Pro
         }
         if (!agrees)
             out.push_back("get_track_details: '" + name + "' " +
-                          (best.empty() ? std::string("names no listed track") : best.front()));
+                          (best.empty() ? std::string("names no track") : best.front()));
     }
 }
 
