@@ -3,10 +3,13 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 
 #include "chat/chat_tool_executor.h"
 #include "logic/logic_messages.h"
+#include "logic/logic_timing.h"
 #include "model/tool_result_payloads.h"
 #include "platform/accessibility.h"
 #include "platform/clock.h"
@@ -142,7 +145,8 @@ AgentToolOutputPayload setPluginBypass(ToolCall& toolCall) {
         return toolCall.fail(logic.selectionFailure(*name));
 
     const std::string& trackName = resolved.header->name;
-    auto slot = ChatToolExecutor::resolvePluginSlot(*args, logic.findTrackPluginSlots(*window), trackName);
+    const auto slots = logic.findTrackPluginSlots(*window);
+    auto slot = ChatToolExecutor::resolvePluginSlot(*args, slots, trackName);
     if (!slot.slot) return toolCall.fail(*slot.error);
     const bool was = slot.slot->isBypassed;
     const std::string head = slot.slot->name + " on " + trackName + ": ";
@@ -152,8 +156,46 @@ AgentToolOutputPayload setPluginBypass(ToolCall& toolCall) {
     }
     auto button = logic.findChildButton(slot.slot->element, "bypass");
     if (!button) return toolCall.fail("Could not find bypass button.");
-    (void)button->performAction(platform::ax::kPress);
+    const auto at = static_cast<std::size_t>(
+        std::find_if(slots.begin(), slots.end(),
+                     [&](const LogicInspector::InsertSlot& s) { return s.element == slot.slot->element; }) -
+        slots.begin());
+    // The slot at its place as Logic Pro shows it now, where a handle held went stale.
+    const auto slotNow = [&]() -> std::optional<LogicInspector::InsertSlot> {
+        const auto now = logic.findTrackPluginSlots(logic.mainWindowAnew(*window));
+        if (at < now.size() && now[at].name == slot.slot->name) return now[at];
+        return std::nullopt;
+    };
+    if (button->performAction(platform::ax::kPress) == platform::AXError::invalidUIElement) {
+        button.reset();
+        if (const auto again = slotNow())
+            if ((button = logic.findChildButton(again->element, "bypass")))
+                (void)button->performAction(platform::ax::kPress);
+    }
     const std::string message = head + (was ? "bypassed \u2192 enabled" : "enabled \u2192 bypassed");
+    // The slot is read back: a press the slot did not take is no success. Stopped before that, the
+    // press is told as made.
+    std::optional<bool> shown;
+    try {
+        for (int attempt = 0; attempt < 3 && shown != !was; ++attempt) {
+            platform::pause(attempt == 0 ? pacing::kBypassTakes : pacing::kChainReadBackRetry);
+            // The check box pressed, while it answers; else the slot found anew.
+            if (const auto value = button ? button->number(platform::ax::kValue) : std::nullopt) {
+                shown = *value != 0;
+            } else {
+                const auto now = slotNow();
+                shown = now ? std::optional<bool>(now->isBypassed) : std::nullopt;
+            }
+        }
+    } catch (const platform::PauseStopped&) {
+        toolCall.noteDone(message + " (pressed; not read back)");
+        throw;
+    }
+    if (shown != !was)
+        return toolCall.fail(head + "pressed its bypass, but the slot " +
+                             (shown ? std::string("still shows ") + (*shown ? "bypassed" : "enabled")
+                                    : std::string("could not be read back")) +
+                             ".");
     return toolCall.succeed(message, ActionResult{"ok", message});
 }
 

@@ -388,10 +388,15 @@ public:
     // Logic Pro's windows as a call found them: the plug-in windows open, and the frontmost of its own.
     // `mainWindow`, the main window as this call found it, is told by its handle without a read.
     struct WindowsFound {
-        std::vector<AXElement> plugins;
-        // As read then: a handle may go stale before it is compared.
-        std::vector<std::string> pluginTitles;
-        std::vector<Point> pluginOrigins;  // each window's top-left corner
+        // One plug-in window as listed: its title and top-left corner as read then, for a handle
+        // that may go stale before it is compared. Kept together, so that a window taken out of
+        // the list takes what tells it apart with it.
+        struct PluginWindow {
+            AXElement window;
+            std::string title;
+            Point origin;
+        };
+        std::vector<PluginWindow> plugins;
         std::optional<AXElement> frontOwn;
         std::string frontOwnTitle;  // when it is not the main window, which is raised again by it
         // Where a window held since earlier is among them: by its handle or, only where that handle
@@ -464,8 +469,10 @@ private:
     // The elements of every list below `in` that holds insert bars or filled slots, list by list.
     // Without `bars`, the insert bars known from the lists' last read are left out, unread.
     static std::vector<AXElement> chainElements(const AXElement& in, int depth, int maxDepth, bool bars = true);
-    std::optional<Outcome> verifyAndMaybeSummarize(const AXElement& window, const std::string& movingPluginName,
-                                                   int toIndex) const;
+    // The chain read back after a drag of slot `fromIndex` of `before` to `toIndex`: a success when
+    // it shows that move, none when the drag left it otherwise.
+    std::optional<Outcome> verifyAndMaybeSummarize(const AXElement& window, const std::vector<InsertSlot>& before,
+                                                   int fromIndex, int toIndex) const;
 
 public:
     // --- Track rename, sends and buses --------------------------------------------------
@@ -542,6 +549,12 @@ public:
                                     int maxDepth) const;
 
 private:
+    // The Inspector's first strip while it shows the track named: the strip follows the selection,
+    // late at times, and one the user's click moved on may come back to the track with a change
+    // still to come. Waited for within a bound; none when it shows another track all along, with
+    // what it showed last in `shown`.
+    std::optional<AXElement> stripShowing(const AXElement& window, const std::string& trackName,
+                                          std::string& shown) const;
     // Touches the named track's send on the strip shown (see clickSendByBusLabel).
     Outcome touchShownSend(const AXElement& window, const std::string& trackName, const std::string& busLabel) const;
     // Switches the automation of the Inspector's right-hand strip on and off again; `switched`, when

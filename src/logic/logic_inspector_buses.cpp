@@ -31,6 +31,11 @@ using detail::rawKnobValue;
 
 namespace {
 
+std::string stripShowsAnother(const std::string& trackName, const std::string& shown) {
+    return "The mixer strip shows " + (shown.empty() ? std::string("no track") : "'" + shown + "'") + ", not " +
+           trackName + ", so its send was not written: the selection moved meanwhile; try again.";
+}
+
 std::int64_t maxRaw(const AXElement& knob) {
     if (auto v = knob.number(ax::kMaxValue))
         if (auto i = checkedInteger(*v, INT64_MIN / 2, INT64_MAX / 2)) return *i;
@@ -454,8 +459,11 @@ SendKnobResult LogicInspector::readSendKnobValue(const std::string& trackName, c
     auto failed = [](std::string message) { return SendKnobResult{{false, std::move(message)}, {}, {}, {}, {}, {}}; };
     auto selected = selectTrack(trackName);
     if (!selected) return failed(logic_messages::trackNotFound(trackName));
-    auto strip = firstMixerStrip(selected->mainWindow);
-    if (!strip) return failed(logic_messages::kMixerAreaNotFound);
+    if (!firstMixerStrip(selected->mainWindow)) return failed(logic_messages::kMixerAreaNotFound);
+    // The send read is the asked track's, whatever the strip showed since the selection.
+    std::string shown;
+    auto strip = stripShowing(selected->mainWindow, selected->header.name, shown);
+    if (!strip) return failed(stripShowsAnother(selected->header.name, shown));
     std::optional<AXElement> group;
     findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
     if (!group) return failed("No send with label " + busLabel);
@@ -482,8 +490,14 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& asked, const 
     // Said by the name the list shows: a name asked in another case may be another track's exactly.
     const std::string& trackName = selected->header.name;
     platform::pause(pacing::kSendStripFollowsSelection);
-    auto strip = firstMixerStrip(selected->mainWindow);
-    if (!strip) return {{false, "Mixer strip not found for " + trackName + "."}, std::nullopt, std::nullopt};
+    if (!firstMixerStrip(selected->mainWindow))
+        return {{false, "Mixer strip not found for " + trackName + "."}, std::nullopt, std::nullopt};
+    // The send written is the asked track's: the strip must show it before the knob is taken, and
+    // each time the knob is found anew (a strip that moved on builds its knobs anew).
+    std::string shown;
+    auto strip = stripShowing(selected->mainWindow, trackName, shown);
+    if (!strip) return {{false, stripShowsAnother(trackName, shown)}, std::nullopt, std::nullopt};
+    bool stripLost = false;
     std::optional<AXElement> group;
     findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
     if (!group) return {{false, trackName + " has no send to " + busLabel + "."}, std::nullopt, std::nullopt};
@@ -494,14 +508,15 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& asked, const 
     // The walk reads and writes the knob many times: a handle that stops answering is found again.
     const auto refind = [&] {
         std::optional<AXElement> found;
-        if (const auto now = findMainWindow())
-            if (const auto fresh = firstMixerStrip(*now)) {
-                std::optional<AXElement> freshGroup;
-                findSendGroup(*fresh, busLabel, freshGroup, 0, search_depth::kSendsAndAutomation);
-                if (freshGroup)
-                    findSendKnobAtY(*fresh, frameForElement(*freshGroup).y, found, 0,
-                                    search_depth::kSendsAndAutomation);
-            }
+        const auto now = stripLost ? std::nullopt : findMainWindow();
+        const auto fresh = now ? stripShowing(*now, trackName, shown) : std::nullopt;
+        if (now && !fresh) stripLost = true;
+        if (fresh) {
+            std::optional<AXElement> freshGroup;
+            findSendGroup(*fresh, busLabel, freshGroup, 0, search_depth::kSendsAndAutomation);
+            if (freshGroup)
+                findSendKnobAtY(*fresh, frameForElement(*freshGroup).y, found, 0, search_depth::kSendsAndAutomation);
+        }
         if (found) knob = found;
         return found.has_value();
     };
@@ -546,8 +561,11 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& asked, const 
             mayStopHere();
             step(0);
         }
-        if (rawNow() != std::optional<std::int64_t>(0))
-            return {{false, "Send " + trackName + " \u2192 " + busLabel + " could not be muted."}, before, levelNow()};
+        if (const bool muted = rawNow() == std::optional<std::int64_t>(0); stripLost || !muted)
+            return {{false, stripLost ? head + stripShowsAnother(trackName, shown)
+                                      : "Send " + trackName + " \u2192 " + busLabel + " could not be muted."},
+                    before,
+                    stripLost ? std::nullopt : levelNow()};
         return {{true, "Send " + trackName + " \u2192 " + busLabel + ": muted."}, before, levelNow()};
     }
     std::optional<double> previous;
@@ -578,6 +596,11 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& asked, const 
         step(targetDb > *current ? top : 0);
     }
     const auto after = levelNow();
+    if (stripLost)
+        return {{false, head + stripShowsAnother(trackName, shown) +
+                            (before ? " It showed " + dbText(before) + " before." : std::string())},
+                before,
+                std::nullopt};
     if (!after)
         return {
             {false, head + dbText(before) + " \u2192 ?: the level it reached could not be read back."}, before, after};

@@ -367,13 +367,26 @@ Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertS
 }
 
 std::optional<Outcome> LogicInspector::verifyAndMaybeSummarize(const AXElement& window,
-                                                               const std::string& movingPluginName, int toIndex) const {
+                                                               const std::vector<InsertSlot>& before, int fromIndex,
+                                                               int toIndex) const {
+    // The whole chain as the move leaves it, each slot by its name and bypass: the name at the
+    // target alone takes a plug-in of the same name that stayed there for the one moved.
+    auto expected = before;
+    const InsertSlot moving = expected[static_cast<std::size_t>(fromIndex)];
+    expected.erase(expected.begin() + fromIndex);
+    expected.insert(expected.begin() + toIndex, moving);
+    const auto alike = [](const std::vector<InsertSlot>& a, const std::vector<InsertSlot>& b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const InsertSlot& x, const InsertSlot& y) {
+            return x.name == y.name && x.isBypassed == y.isBypassed;
+        });
+    };
     const auto slots = findTrackPluginSlots(window);
-    if (toIndex < 0 || toIndex >= int(slots.size()) ||
-        slots[static_cast<std::size_t>(toIndex)].name != movingPluginName)
-        return std::nullopt;
+    if (!alike(slots, expected)) return std::nullopt;
+    // Moved among slots that look alike, the chain reads as before: Logic Pro builds a chain's
+    // slots anew when it changes, so the moved slot's element still answering means nothing moved.
+    if (alike(before, expected) && !ax_read::gone(moving.element, ax::kDescription)) return std::nullopt;
     return Outcome{true,
-                   fmt::format("Moved {} to slot {}. Chain: {}", movingPluginName, toIndex, joined(slotNames(slots)))};
+                   fmt::format("Moved {} to slot {}. Chain: {}", moving.name, toIndex, joined(slotNames(slots)))};
 }
 
 Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIndex, int toIndex) const {
@@ -434,13 +447,16 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
     // A drag that was dropped is read back even after a Stop, so that the answer says where the
     // plug-in went.
     settleDrop();
-    if (auto moved = verifyAndMaybeSummarize(inTrackWindow, name, toIndex)) return *moved;
+    if (auto moved = verifyAndMaybeSummarize(inTrackWindow, slots, fromIndex, toIndex)) return *moved;
 
     log("[reorderPlugin] first drag missed \u2014 closing stray plugin window and retrying");
     closeOpenPluginAndRestoreEditorView();
     platform::pause(pacing::kStrayWindowCloses);
     auto again = findTrackPluginSlots(inTrackWindow);
-    auto found = std::find_if(again.begin(), again.end(), [&](const InsertSlot& s) { return s.name == name; });
+    // The slot dragged, where a missed drag left it; else the first of its name.
+    auto found = fromIndex < static_cast<int>(again.size()) && again[static_cast<std::size_t>(fromIndex)].name == name
+                     ? again.begin() + fromIndex
+                     : std::find_if(again.begin(), again.end(), [&](const InsertSlot& s) { return s.name == name; });
     if (found == again.end())
         return {false, fmt::format("Plugin '{}' no longer visible in chain after failed drag. Chain: {}", name,
                                    joined(slotNames(again)))};
@@ -451,7 +467,8 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
     if (auto dragged = mouseDragInLogic(retryStart, target, 24); !dragged.success)
         return {false, logic_messages::couldNotMove(name, dragged.message)};
     settleDrop();
-    if (auto moved = verifyAndMaybeSummarize(inTrackWindow, name, toIndex)) return *moved;
+    if (auto moved = verifyAndMaybeSummarize(inTrackWindow, again, static_cast<int>(found - again.begin()), toIndex))
+        return *moved;
 
     closeOpenPluginAndRestoreEditorView();
     const auto last = findTrackPluginSlots(inTrackWindow);

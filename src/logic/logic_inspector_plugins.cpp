@@ -474,9 +474,7 @@ LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp
         }
         window.prefetch({ax::kTitle, ax::kRole, ax::kPosition});
         if (const std::string title = textOf(window, ax::kTitle); isPluginWindowTitle(title)) {
-            found.plugins.push_back(window);
-            found.pluginTitles.push_back(title);
-            found.pluginOrigins.push_back(window.point(ax::kPosition).value_or(Point{}));
+            found.plugins.push_back({window, title, window.point(ax::kPosition).value_or(Point{})});
         } else if (!found.frontOwn) {
             found.frontOwn = window;
             found.frontOwnTitle = title;
@@ -487,24 +485,24 @@ LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp
 
 std::optional<std::size_t> LogicInspector::WindowsFound::indexOf(const AXElement& held, const std::string& title,
                                                                   Point origin) const {
-    if (const auto same = std::find(plugins.begin(), plugins.end(), held); same != plugins.end())
-        return static_cast<std::size_t>(same - plugins.begin());
+    for (std::size_t i = 0; i < plugins.size(); ++i)
+        if (plugins[i].window == held) return i;
     if (title.empty() || !ax_read::gone(held, ax::kTitle)) return std::nullopt;
     for (std::size_t i = 0; i < plugins.size(); ++i)
-        if (pluginTitles[i] == title && pluginOrigins[i] == origin) return i;
+        if (plugins[i].title == title && plugins[i].origin == origin) return i;
     return std::nullopt;
 }
 
 bool LogicInspector::WindowsFound::holds(const AXElement& window) const {
-    if (std::find(plugins.begin(), plugins.end(), window) != plugins.end()) return true;
+    if (std::any_of(plugins.begin(), plugins.end(), [&](const PluginWindow& p) { return p.window == window; }))
+        return true;
     window.prefetch({ax::kTitle, ax::kPosition});
     const std::string title = textOf(window, ax::kTitle);
     const auto origin = window.point(ax::kPosition);
     if (title.empty() || !origin) return false;
-    for (std::size_t i = 0; i < plugins.size(); ++i)
-        if (pluginTitles[i] == title && pluginOrigins[i] == *origin && ax_read::gone(plugins[i], ax::kTitle))
-            return true;
-    return false;
+    return std::any_of(plugins.begin(), plugins.end(), [&](const PluginWindow& p) {
+        return p.title == title && p.origin == *origin && ax_read::gone(p.window, ax::kTitle);
+    });
 }
 
 std::optional<AXElement> LogicInspector::windowTitled(const std::string& title, std::optional<Point> origin) const {

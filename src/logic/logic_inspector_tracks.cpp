@@ -499,10 +499,6 @@ std::optional<LogicInspector::SelectedTrack> LogicInspector::selectTrack(const s
 
 namespace {
 
-// How long the channel strip may lag the selection, and how often it is looked at meanwhile.
-constexpr double kStripCatchUpLimit = 3.0;
-constexpr double kStripCatchUpPoll = 0.25;
-
 using Row = std::pair<LogicInspector::TrackHeader, double>;
 
 // The shown headers in on-screen order, top to bottom; `reused`: as listed earlier in this call
@@ -644,10 +640,10 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
     // Strip reads until it shows `name`, within the bound; the last name read. An unreadable strip
     // is not waited for.
     auto awaitStrip = [&](const std::string& name, std::string shown, const std::function<bool()>& worthWaiting) {
-        for (double waited = 0; !namesMatch(shown, name) && waited < kStripCatchUpLimit;
-             waited += kStripCatchUpPoll) {
+        for (double waited = 0; !namesMatch(shown, name) && waited < pacing::kStripCatchUpLimit;
+             waited += pacing::kStripCatchUpPoll) {
             if (shown.empty() || !worthWaiting()) break;
-            platform::pause(kStripCatchUpPoll);
+            platform::pause(pacing::kStripCatchUpPoll);
             shown = shownStripName();
         }
         return shown;
@@ -790,6 +786,21 @@ LogicInspector::AXElement LogicInspector::mainWindowAnew(const AXElement& held) 
             if (const auto same = std::find(windows->begin(), windows->end(), held); same != windows->end())
                 return *same;
     return findMainWindow().value_or(held);
+}
+
+std::optional<LogicInspector::AXElement> LogicInspector::stripShowing(const AXElement& window,
+                                                                      const std::string& trackName,
+                                                                      std::string& shown) const {
+    const KeptPlaces places;  // the strip's name field, read again while it still answers
+    AXElement held = window;
+    for (double waited = 0;; waited += pacing::kStripCatchUpPoll) {
+        held = mainWindowAnew(held);
+        shown = nameOnStrip(*this, held);
+        if (namesMatch(shown, trackName))
+            if (auto strip = firstMixerStrip(held)) return strip;
+        if (waited >= pacing::kStripCatchUpLimit) return std::nullopt;
+        platform::pause(pacing::kStripCatchUpPoll);
+    }
 }
 
 LogicInspector::TrackSelection LogicInspector::trackSelection(const AXElement& mainWindow) const {

@@ -24,6 +24,7 @@ using ax_read::textOf;
 namespace {
 
 constexpr const char* kWindowLostInSwitch = "Plugin window missing after view switch";
+constexpr double kClosingOnceStopped = 0.05;  // each pause of a close that follows a Stop, at most
 
 bool needsFilling(const ParameterEntry& e) {
     return e.def.type != ParameterType::momentary && e.def.type != ParameterType::text && !e.currentDisplay;
@@ -110,19 +111,18 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
                     if (slots[i].element == slot.element) slotIndex = i;
                 // A plug-in window opens in the view it closed in: one left in its Controls view
                 // would open there for the user.
-                AXElement mineNow = before.plugins[*mine];
+                const auto listed = before.plugins[*mine];
+                AXElement mineNow = listed.window;
                 if (currentView_ != PluginViewPreference::editor) {
                     logicInspector_.switchPluginWindowView(mineNow, PluginViewPreference::editor);
                     platform::pause(pacing::kEditorViewRestored);
                     // The switch may have left the handle stale: found again by its title and place.
                     if (ax_read::gone(mineNow, ax::kTitle))
-                        if (const auto again =
-                                logicInspector_.windowTitled(before.pluginTitles[*mine], before.pluginOrigins[*mine]))
+                        if (const auto again = logicInspector_.windowTitled(listed.title, listed.origin))
                             mineNow = *again;
                 }
                 logicInspector_.closeOpenedPluginWindow(mineNow, before, mainWindow);
                 before.plugins.erase(before.plugins.begin() + static_cast<std::ptrdiff_t>(*mine));
-                before.pluginTitles.erase(before.pluginTitles.begin() + static_cast<std::ptrdiff_t>(*mine));
             }
         }
         lastOpenedSlot_.reset();
@@ -156,8 +156,18 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
                 open->performAction(ax::kPress);
             platform::pause(pacing::kPluginWindowOpens);
         };
-        press();
-        if (!slotWindow()) press();
+        try {
+            press();
+            if (!slotWindow()) press();
+        } catch (const platform::PauseStopped&) {
+            // Stopped while the window opens: the window the press opened is closed all the same,
+            // its pauses cut short, so that the turn's end has none of this call's to close.
+            const platform::HeldPauses closing(kClosingOnceStopped);
+            if (const auto window = logicInspector_.findPluginWindow(opened.axApp, mainWindow);
+                window && !before.holds(*window))
+                logicInspector_.closeOpenedPluginWindow(*window, before, mainWindow);
+            throw;
+        }
         const auto window = slotWindow();
         if (!window) {
             failure = OpenFailure::couldNotOpen;

@@ -30,32 +30,6 @@ const json* trackNamed(const ProjectState& s, const std::string& name) {
     return found;
 }
 
-// A stated number against a shown one, each as exact as its text: "500.0" and "500" agree, as do
-// "-12.3" and "-12.25".
-int decimalsOf(const std::string& number) {
-    const auto dot = number.find('.');
-    if (dot == std::string::npos) return 0;
-    int n = 0;
-    for (std::size_t i = dot + 1; i < number.size() && std::isdigit(static_cast<unsigned char>(number[i])); ++i) ++n;
-    return n;
-}
-
-// `shownDecimals` absent: the shown value is exact (a raw value, a level computed from one). The
-// two agree within half a step of the coarser text: "-31.1" does not pass for "-31.2 dB".
-bool sameNumber(const std::string& stated, double shown, std::optional<int> shownDecimals = std::nullopt) {
-    const auto value = readNumber(stated);
-    if (!value) return true;  // not a number: nothing to compare
-    const int places = shownDecimals ? std::min(decimalsOf(stated), *shownDecimals) : decimalsOf(stated);
-    return std::fabs(*value - shown) <= 0.5 * std::pow(10.0, -places) + 1e-9;
-}
-
-// The leading number of a value's text ("-12.0 dB" -> "-12.0", "40%" -> "40").
-std::string numberPart(const std::string& text) {
-    const std::string t = trimmed(text);
-    const auto end = t.find_first_not_of("+-0123456789.");
-    return t.substr(0, end);
-}
-
 // Volume and pan, one sentence per track: "Kick volume: -6.0 dB → -10.0 dB", "Kick pan: 0 → -20 (-20)".
 // A track written twice in one call ends where its later sentence says: `seen` keeps those read.
 void checkStrip(const std::string& sentence, const ProjectState& after, std::set<std::string>& seen,
@@ -190,17 +164,7 @@ void checkSlot(const GeneratedCall& c, const standin::Project& bp, const std::st
         held.params = (*slot)["params"].get<std::map<std::string, double>>();
         const double raw = standin::detail::paramRaw(held, *param);
         const std::string shown = standin::detail::displayText(*param, raw);
-        bool agrees = true;
-        if (param->type == "toggle")
-            agrees = lower(stated) == "on" ? raw != 0 : lower(stated) == "off" ? raw == 0 : true;
-        else if (param->hasOptions())
-            agrees = lower(stated) == lower(shown);
-        else if (const auto unit = trimmed(stated.substr(numberPart(stated).size())); unit == trimmed(shown.substr(numberPart(shown).size())))
-            // The display may change its unit along the range ("950 ms", "1.06 s"): compared as shown.
-            agrees = sameNumber(numberPart(stated), readNumber(numberPart(shown)).value_or(0), decimalsOf(numberPart(shown)));
-        else if (const auto value = standin::detail::displayValue(*param, raw); value && unit == param->unit)
-            agrees = sameNumber(numberPart(stated), *value, 2);
-        if (!agrees)
+        if (!sameShownValue(stated, *param, raw).value_or(true))
             out.push_back("stated value differs: '" + sentence + "' and " + param->label + " shows " + shown);
     }
 }
@@ -212,6 +176,42 @@ std::string chainText(const json& track) {
 }
 
 }  // namespace
+
+std::optional<double> inBaseUnit(double value, const std::string& unit) {
+    const std::string u = lower(trimmed(unit));
+    if (u == "ms") return value / 1000;
+    if (u == "s") return value;
+    if (u == "hz") return value;
+    if (u == "khz") return value * 1000;
+    return std::nullopt;
+}
+
+std::optional<bool> sameShownValue(const std::string& said, const standin::detail::ParamSpec& p, double raw) {
+    const std::string shown = standin::detail::displayText(p, raw);
+    if (p.type == "toggle") {
+        if (lower(trimmed(said)) == "on") return raw != 0;
+        if (lower(trimmed(said)) == "off") return raw == 0;
+        return std::nullopt;
+    }
+    if (p.hasOptions()) return lower(trimmed(said)) == lower(trimmed(shown));
+    if (!p.sliderLike()) return std::nullopt;
+    const std::string saidNumber = numberPart(said), shownNumber = numberPart(shown);
+    const auto a = readNumber(saidNumber), b = readNumber(shownNumber);
+    if (!a || !b) return std::nullopt;
+    const std::string saidUnit = trimmed(said.substr(saidNumber.size()));
+    const std::string shownUnit = trimmed(shown.substr(shownNumber.size()));
+    // The display may change its unit along the range ("950 ms", "1.06 s"): compared as shown.
+    if (lower(saidUnit) == lower(shownUnit)) return sameNumber(saidNumber, *b, decimalsOf(shownNumber));
+    const auto x = inBaseUnit(*a, saidUnit), y = inBaseUnit(*b, shownUnit);
+    if (x && y) {
+        const double step = std::max(*inBaseUnit(std::pow(10.0, -decimalsOf(saidNumber)), saidUnit),
+                                     *inBaseUnit(std::pow(10.0, -decimalsOf(shownNumber)), shownUnit));
+        return std::fabs(*x - *y) <= step / 2 + 1e-9;
+    }
+    if (const auto value = standin::detail::displayValue(p, raw); value && saidUnit == p.unit)
+        return sameNumber(saidNumber, *value, 2);
+    return std::nullopt;
+}
 
 void checkStatedValues(const GeneratedCall& c, const standin::Project& bp, const ProjectState& after,
                        const std::string& said, std::vector<std::string>& out) {

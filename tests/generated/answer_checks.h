@@ -10,11 +10,19 @@
 #include "generated/project_state.h"
 #include "generated/tool_calls.h"
 #include "platform/standin/model.h"
+#include "platform/standin/plugin_parameters.h"
 
 namespace corvane::generated {
 
 // The slot a call names on a track of the project before it ran, when it names exactly one.
 std::optional<int> slotUidAsked(const GeneratedCall& c, const standin::Track& t);
+
+// A value in `unit` as seconds or hertz; none outside those families.
+std::optional<double> inBaseUnit(double value, const std::string& unit);
+// A parameter's value as said against the one its control shows at `raw`: switches and options by
+// name, levels to the precision of the coarser of the two texts, in either unit of a family (ms and
+// s, Hz and kHz); none where the two cannot be compared.
+std::optional<bool> sameShownValue(const std::string& said, const standin::detail::ParamSpec& p, double raw);
 
 // Every value the answer states as reached (after "to", after "→") is the one the control shows.
 void checkStatedValues(const GeneratedCall& c, const standin::Project& bp, const ProjectState& after,

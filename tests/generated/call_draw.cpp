@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <map>
 
 #include "generated/call_text.h"
 #include "generated/generated_project.h"
@@ -108,9 +109,26 @@ bool drawSlotOf(json& args, const standin::Track& t, const std::function<bool(co
     return true;
 }
 
+// The track holding the slot of a plug-in window the user has open, where a name reaches it
+// alone; drawn half the time there is one, so that a call works through the user's window.
+const standin::Track* userWindowTrack(const standin::Project& project, std::optional<int> openSlot) {
+    if (!openSlot || mostly(1)) return nullptr;
+    for (int id : plainTracks(project, [](const standin::Track&) { return true; })) {
+        const standin::Track* t = project.trackById(id);
+        for (const auto& s : t->strip.inserts)
+            if (s.uid == *openSlot) return t;
+    }
+    return nullptr;
+}
+
 // A track fit for the call and one of its slots, mostly; else any name and any plug-in.
 void drawTrackAndSlot(json& args, const standin::Project& project,
-                      const std::function<bool(const standin::InsertSlot&)>& pick) {
+                      const std::function<bool(const standin::InsertSlot&)>& pick, std::optional<int> openSlot) {
+    if (const standin::Track* t = userWindowTrack(project, openSlot)) {
+        args["track_name"] = askedName(project, *t);
+        drawSlotOf(args, *t, [&](const standin::InsertSlot& s) { return s.uid == *openSlot; });
+        return;
+    }
     const auto fit = plainTracks(project, [&](const standin::Track& t) {
         return std::any_of(t.strip.inserts.begin(), t.strip.inserts.end(), pick);
     });
@@ -156,10 +174,19 @@ std::string drawValueFor(const standin::detail::ParamSpec& p) {
          {1, rc::gen::elementOf(std::vector<double>{lo - span / 2, hi + span / 2})}});
     const std::string number = printed(v, decimals);
     if (p.unit.empty()) return number;
+    // Half the time in the other unit of its family, as a user may type it ("1.5 s" for a parameter
+    // shown in ms, kHz for Hz).
+    static const std::map<std::string, std::pair<std::string, double>> other{
+        {"ms", {"s", 0.001}}, {"s", {"ms", 1000}}, {"Hz", {"kHz", 0.001}}, {"kHz", {"Hz", 1000}}};
+    if (const auto it = other.find(p.unit); it != other.end() && !mostly(1)) {
+        const auto& [unit, factor] = it->second;
+        const int places = std::max(0, decimals - static_cast<int>(std::lround(std::log10(factor))));
+        return printed(v * factor, places) + " " + unit;
+    }
     return number + (p.unit[0] == ':' ? "" : " ") + p.unit;
 }
 
-json genArgs(const std::string& tool, const standin::Project& project) {
+json genArgs(const std::string& tool, const standin::Project& project, std::optional<int> openSlot) {
     json a = json::object();
     auto name = [&] { return *genTrackName(project); };
     auto oneOrMany = [&](const char* many) {
@@ -171,14 +198,14 @@ json genArgs(const std::string& tool, const standin::Project& project) {
     if (tool == "get_track_details") {
         oneOrMany("track_names");
     } else if (tool == "get_plugin_parameters" || tool == "remove_plugin") {
-        drawTrackAndSlot(a, project, [](const standin::InsertSlot&) { return true; });
+        drawTrackAndSlot(a, project, [](const standin::InsertSlot&) { return true; }, openSlot);
     } else if (tool == "get_arrangement") {
         if (*rc::gen::arbitrary<bool>()) a["track_name"] = name();
     } else if (tool == "set_track_solo" || tool == "set_track_mute") {
         oneOrMany("track_names");
         a["enabled"] = *rc::gen::arbitrary<bool>();
     } else if (tool == "set_plugin_bypass") {
-        drawTrackAndSlot(a, project, [](const standin::InsertSlot&) { return true; });
+        drawTrackAndSlot(a, project, [](const standin::InsertSlot&) { return true; }, openSlot);
         a["bypassed"] = *rc::gen::arbitrary<bool>();
     } else if (tool == "control_transport") {
         a["action"] = *rc::gen::elementOf(std::vector<std::string>{"play", "stop", "go_to_beginning"});
@@ -208,11 +235,33 @@ json genArgs(const std::string& tool, const standin::Project& project) {
             return std::any_of(t.strip.inserts.begin(), t.strip.inserts.end(), hasParams);
         });
         std::size_t slot = 0;
-        if (!fit.empty() && mostly()) {
-            const standin::Track* t = project.trackById(*rc::gen::elementOf(fit));
+        const standin::Track* usersWindow = userWindowTrack(project, openSlot);
+        const auto onUsersWindow = [&](const standin::InsertSlot& s) { return s.uid == openSlot && hasParams(s); };
+        if (usersWindow && std::none_of(usersWindow->strip.inserts.begin(), usersWindow->strip.inserts.end(), onUsersWindow))
+            usersWindow = nullptr;
+        // A parameter a value can be typed for in two units (ms or s, Hz or kHz) is drawn half the
+        // time there is one: a value typed in either unit is reached as often as the rest.
+        const auto inUnits = [&](const std::string& plugin) {
+            auto params = settableParams(project, plugin);
+            std::erase_if(params, [](const auto& p) { return p.unit != "ms" && p.unit != "s" && p.unit != "Hz" && p.unit != "kHz"; });
+            return params;
+        };
+        const auto hasUnits = [&](const standin::InsertSlot& s) { return !inUnits(s.plugin).empty(); };
+        auto unitFit = plainTracks(project, [&](const standin::Track& t) {
+            return std::any_of(t.strip.inserts.begin(), t.strip.inserts.end(), hasUnits);
+        });
+        const bool units = !usersWindow && !unitFit.empty() && !mostly(1);
+        if (usersWindow || units || (!fit.empty() && mostly())) {
+            const standin::Track* t = usersWindow ? usersWindow
+                                      : units     ? project.trackById(*rc::gen::elementOf(unitFit))
+                                                  : project.trackById(*rc::gen::elementOf(fit));
             a["track_name"] = askedName(project, *t);
-            drawSlotOf(a, *t, hasParams, &slot);
-            const auto param = *rc::gen::elementOf(settableParams(project, t->strip.inserts[slot].plugin));
+            const std::function<bool(const standin::InsertSlot&)> pick = usersWindow ? onUsersWindow
+                                                                         : units       ? std::function(hasUnits)
+                                                                                       : std::function(hasParams);
+            drawSlotOf(a, *t, pick, &slot);
+            const std::string plugin = t->strip.inserts[slot].plugin;
+            const auto param = *rc::gen::elementOf(units ? inUnits(plugin) : settableParams(project, plugin));
             a["parameter_name"] = *rc::gen::elementOf(std::vector<std::string>{param.label, param.shownLabel()});
             a["value"] = drawValueFor(param);
             return a;
@@ -327,11 +376,16 @@ json genArgs(const std::string& tool, const standin::Project& project) {
 
 }  // namespace
 
-rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vector<std::string>& tools) {
-    return rc::gen::exec([project, tools] {
+rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vector<std::string>& tools,
+                               std::optional<int> openSlot) {
+    return rc::gen::exec([project, tools, openSlot] {
         GeneratedCall c;
-        c.tool = *rc::gen::elementOf(tools);
-        c.args = genArgs(c.tool, project);
+        // A parameter write has the most ways through (a map or the Controls view, options chosen
+        // first, values in either unit): drawn three times as often as another tool.
+        std::vector<std::string> weighted;
+        for (const auto& t : tools) weighted.insert(weighted.end(), t == "set_plugin_parameter" ? 3 : 1, t);
+        c.tool = *rc::gen::elementOf(weighted);
+        c.args = genArgs(c.tool, project, openSlot);
         return c;
     });
 }

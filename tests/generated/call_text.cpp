@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 
 #include "generated/tool_calls.h"
 #include "support/numbers.h"
@@ -139,6 +140,27 @@ std::optional<double> absoluteDb(const nlohmann::json& v) {
     s.resize(s.size() - 2);
     while (!s.empty() && s.back() == ' ') s.pop_back();
     return readNumber(s);
+}
+
+int decimalsOf(const std::string& number) {
+    const auto dot = number.find('.');
+    if (dot == std::string::npos) return 0;
+    int n = 0;
+    for (std::size_t i = dot + 1; i < number.size() && std::isdigit(static_cast<unsigned char>(number[i])); ++i) ++n;
+    return n;
+}
+
+bool sameNumber(const std::string& stated, double shown, std::optional<int> shownDecimals) {
+    const auto value = readNumber(stated);
+    if (!value) return true;  // not a number: nothing to compare
+    const int places = shownDecimals ? std::min(decimalsOf(stated), *shownDecimals) : decimalsOf(stated);
+    return std::fabs(*value - shown) <= 0.5 * std::pow(10.0, -places) + 1e-9;
+}
+
+std::string numberPart(const std::string& text) {
+    const std::string t = trimmed(text);
+    const auto end = t.find_first_not_of("+-0123456789.");
+    return t.substr(0, end);
 }
 
 }  // namespace corvane::generated

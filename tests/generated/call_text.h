@@ -45,4 +45,13 @@ std::optional<double> absoluteDb(const nlohmann::json& v);
 const nlohmann::json* trackIn(const ProjectState& s, int id);
 const nlohmann::json* slotIn(const nlohmann::json& track, int uid);
 
+// A stated number against a shown one, each as exact as its text: "500.0" and "500" agree, as do
+// "-12.3" and "-12.25". `shownDecimals` absent: the shown value is exact (a raw value, a level
+// computed from one). The two agree within half a step of the coarser text: "-31.1" does not pass
+// for "-31.2 dB".
+int decimalsOf(const std::string& number);
+bool sameNumber(const std::string& stated, double shown, std::optional<int> shownDecimals = std::nullopt);
+// The leading number of a value's text ("-12.0 dB" -> "-12.0", "40%" -> "40").
+std::string numberPart(const std::string& text);
+
 }  // namespace corvane::generated

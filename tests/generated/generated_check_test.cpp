@@ -94,11 +94,11 @@ public:
         scoped_.reset();
     }
 
-    // Whether Logic Pro may fail a read or write the call needs; a handle that went stale is made
-    // anew, so it is no such failure.
+    // Whether Logic Pro may fail a read, write or drag the call needs; a handle that went stale is
+    // made anew, so it is no such failure.
     static bool readsMayFail(const nlohmann::json& scenario) {
         const nlohmann::json faults = scenario.value("faults", nlohmann::json::object());
-        if (faults.contains("axWriteError")) return true;
+        if (faults.contains("axWriteError") || faults.value("dropMisses", 0) > 0) return true;
         for (const auto& knob : faults.value("axError", nlohmann::json::array()))
             if (knob.value("code", 0) != platform::code(platform::AXError::invalidUIElement)) return true;
         return false;
@@ -125,9 +125,10 @@ public:
         const std::size_t eventsBefore = world_->eventLog().size();
         std::vector<ToolExecution> used;
         std::optional<std::string> signature;  // each call afresh: the check repeats calls on purpose
-        executor_->executeToolCalls({{"call_" + std::to_string(calls_++), c.tool, c.args.dump()}}, request_,
-                                    threadID_, round_, std::string("Generated"), installed_, used, signature,
-                                    stop->get_token());
+        const auto outputs =
+            executor_->executeToolCalls({{"call_" + std::to_string(calls_++), c.tool, c.args.dump()}}, request_,
+                                        threadID_, round_, std::string("Generated"), installed_, used, signature,
+                                        stop->get_token());
         // What the call left to the main thread (a listen gives the window the focus back) runs
         // before the next call, as the UI thread would run it within moments; not at a random
         // point of the next call's virtual time.
@@ -136,6 +137,7 @@ public:
         Outcome o;
         o.readsMayFail = readsMayFail_;
         o.took = world_->virtualSeconds() - start;
+        if (!outputs.empty()) o.output = outputs.back().outputJSON;
         if (!used.empty()) {
             o.summary = used.back().summary;
             o.succeeded = used.back().succeeded;
@@ -312,12 +314,18 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
     std::vector<Step> history;
     ProjectState turnStart = ProjectState::read(bench->world());
 
-    const int calls = *rc::gen::inRange(1, 4);
+    // Where elements go stale with a plug-in window of the user's open, turns run longer: what one
+    // call did through the user's window must hold for the calls after it.
+    const bool throughWindow =
+        !shape.windowsOpened.empty() && (shape.faults.contains("staleAfter") || staleAtListing(shape.faults));
+    const int calls = throughWindow ? *rc::gen::inRange(3, 6) : *rc::gen::inRange(1, 4);
     for (int i = 0; i < calls; ++i) {
         if (i > 0) {
             // The user's hand comes between two turns; a new message may come without it.
             const HandAction hand = drawHand(bench->world());
-            if (hand.kind != 0 || *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}})) {
+            const std::size_t sameTurn = throughWindow ? 7 : 3;
+            if (hand.kind != 0 ||
+                *rc::gen::weightedOneOf<bool>({{sameTurn, rc::gen::just(false)}, {1, rc::gen::just(true)}})) {
                 RC_ASSERT(turnEnded(*bench, turnStart));
                 history.push_back(Step::turnEnd());
             }
@@ -345,7 +353,20 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
                 if (std::find(tools.begin(), tools.end(), tool) != tools.end()) listing.push_back(tool);
         const bool toListing =
             !listing.empty() && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}});
-        GeneratedCall call = *genCall(bench->world().project(), toStrip ? strip : toListing ? listing : tools);
+        // A plug-in window the user has open is mostly worked through, and where elements go stale,
+        // mostly by the slot tools: a window is the user's by what it is, however its handles fare.
+        std::optional<int> usersWindow;
+        for (const auto& w : bench->world().ui().pluginWindows)
+            if (!bench->openedByCalls().count(w.slotUid) && !usersWindow) usersWindow = w.slotUid;
+        std::vector<std::string> slotTools;
+        if (usersWindow && (shape.faults.contains("staleAfter") || staleAtListing(shape.faults)))
+            for (const char* tool : {"get_plugin_parameters", "set_plugin_parameter", "set_plugin_bypass",
+                                     "set_plugin_sidechain", "remove_plugin", "reorder_plugin"})
+                if (std::find(tools.begin(), tools.end(), tool) != tools.end()) slotTools.push_back(tool);
+        const bool toSlots = !toStrip && !toListing && !slotTools.empty() &&
+                             *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}});
+        GeneratedCall call = *genCall(bench->world().project(),
+                                      toStrip ? strip : toListing ? listing : toSlots ? slotTools : tools, usersWindow);
         // Now and then a write that chooses another parameter's option first, stopped right after a
         // choice: the option chosen must be named.
         const bool mapped = std::find(tools.begin(), tools.end(), "set_plugin_parameter") != tools.end();
@@ -722,6 +743,116 @@ TEST(GeneratedCheckCases, AStoppedPrerequisiteWriteNamesTheOptionItChose) {
     const Outcome o = bench.call(write);
     EXPECT_EQ(violations(write, project, before, ProjectState::read(bench.world()), o), std::vector<std::string>{})
         << o.summary;
+}
+
+// The user had Kick selected and Bass Shift-clicked, a turn muted Bass and ended, then the user
+// clicked Bass's header, on a strip that follows the selection late: a send written for "kick" is
+// Kick's, whichever track the strip shows meanwhile.
+TEST(GeneratedCheckCases, ASendIsWrittenOnTheTrackAskedWhereTheStripFollowsLate) {
+    const std::vector<nlohmann::json> asks{{{"delta_db", 20}}, {{"target_db", -6}}, {{"delta_db", -7}}};
+    for (const double late : {0.2, 0.5, 0.9})
+        for (const auto& ask : asks) {
+            auto scenario = scenarioOfTracks({{"Kick", {"Compressor"}}, {"Bass", {"Channel EQ"}}});
+            auto& tracks = scenario["project"]["tracks"];
+            tracks[0]["sends"] = {{{"bus", 1}, {"detent", 27}}};
+            tracks[1]["sends"] = {{{"bus", 1}, {"detent", 0}}};
+            tracks.push_back({{"name", "Reverb"}, {"kind", "aux"}, {"input", "Bus 1"}, {"inArrange", false}});
+            scenario["project"]["buses"] = {{{"number", 1}, {"aux", "Reverb"}}};
+            scenario["faults"]["lateStripUpdate"] = late;
+            Bench bench(scenario);
+            bench.world().clickHeader(0);
+            bench.world().shiftClickHeader(1);
+            bench.call({"set_track_mute", {{"enabled", true}, {"track_name", "Bass"}}, std::nullopt});
+            bench.endTurn();
+            bench.world().clickHeader(1);
+            GeneratedCall send{"set_send_level", {{"track_name", "kick"}, {"bus_label", "Bus 1"}}, std::nullopt};
+            send.args.update(ask);
+            const standin::Project project = bench.world().project();
+            const ProjectState before = ProjectState::read(bench.world());
+            const Outcome o = bench.call(send);
+            EXPECT_EQ(violations(send, project, before, ProjectState::read(bench.world()), o),
+                      std::vector<std::string>{})
+                << "late " << late << ", " << send.args.dump() << ": " << o.summary;
+        }
+}
+
+// Elements stale at every read, the user's own window of Keys' first slot open, two writes in one
+// turn (the second through that window), then a write on Keys' Compressor, stopped at once or
+// later or not at all: the write leaves the user's window open.
+TEST(GeneratedCheckCases, AStoppedWriteLeavesTheUsersPlugInWindowOpen) {
+    for (const char* stale : {"always", "afterReads 3"})
+        for (const std::optional<double> stopAt : std::vector<std::optional<double>>{0.0, 0.001, 0.2, 0.5, std::nullopt}) {
+            auto scenario =
+                scenarioOfTracks({{"Keys", {"Drift Delay", "Compressor"}}, {"Bass", {"Compressor", "Channel EQ"}}});
+            scenario["faults"]["staleAfter"] = stale;
+            Bench bench(scenario);
+            bench.world().openPluginWindowByHand(0, 0);
+            bench.world().drainMainQueue();
+            const ProjectState turnStart = ProjectState::read(bench.world());
+            bench.call({"set_plugin_parameter",
+                        {{"parameter_name", "Threshold"}, {"plugin_index", 0}, {"track_name", "Bass"}, {"value", "-20 dB"}},
+                        std::nullopt});
+            bench.call({"set_plugin_parameter",
+                        {{"parameter_name", "Time"}, {"plugin_index", 0}, {"track_name", "Keys"}, {"value", "300 ms"}},
+                        std::nullopt});
+            const GeneratedCall stopped{
+                "set_plugin_parameter",
+                {{"parameter_name", "Threshold"}, {"plugin_name", "Compressor"}, {"track_name", "Keys"}, {"value", "-40 dB"}},
+                stopAt};
+            const standin::Project project = bench.world().project();
+            const ProjectState before = ProjectState::read(bench.world());
+            const Outcome o = bench.call(stopped);
+            const ProjectState after = ProjectState::read(bench.world());
+            std::vector<std::string> broken = violations(stopped, project, before, after, o);
+            bench.endTurn();
+            const auto ended = turnEndViolations(turnStart, after, ProjectState::read(bench.world()));
+            broken.insert(broken.end(), ended.begin(), ended.end());
+            EXPECT_EQ(broken, std::vector<std::string>{}) << stale << ", stopped at " << stopAt.value_or(-1) << ": " << o.summary;
+        }
+}
+
+// A plug-in moved among slots of the same name, every drag missing (a click on the source slot): the
+// chain that stayed is never told moved; the bypass of a slot whose handles go stale is pressed
+// where it takes, or the answer says it did not.
+TEST(GeneratedCheckCases, AMoveOrBypassIsToldDoneOnlyWhereTheChainShowsIt) {
+    struct Row {
+        std::vector<std::string> chain;
+        GeneratedCall call;
+        nlohmann::json faults;
+    };
+    const std::vector<Row> rows{
+        {{"Compressor", "Channel EQ", "Compressor"},
+         {"reorder_plugin", {{"from_index", 0}, {"to_index", 2}, {"track_name", "Kick"}}, std::nullopt},
+         {{"dropMisses", 2}}},
+        {{"Compressor", "Compressor", "Limiter"},
+         {"reorder_plugin", {{"from_index", 0}, {"to_index", 1}, {"track_name", "Kick"}}, std::nullopt},
+         {{"dropMisses", 2}}},
+        {{"Compressor", "Compressor", "Limiter"},
+         {"reorder_plugin", {{"from_index", 1}, {"to_index", 0}, {"track_name", "Kick"}}, std::nullopt},
+         {{"dropMisses", 1}}},
+        {{"Channel EQ", "Compressor"},
+         {"set_plugin_bypass", {{"plugin_index", 1}, {"track_name", "Kick"}}, std::nullopt},
+         {{"staleAfter", "always"}}},
+        {{"Channel EQ", "Compressor"},
+         {"set_plugin_bypass", {{"bypassed", true}, {"plugin_name", "Channel EQ"}, {"track_name", "Kick"}}, std::nullopt},
+         {{"staleAfter", "afterReads 3"}}},
+        {{"Channel EQ", "Compressor"},
+         {"set_plugin_bypass", {{"plugin_index", 0}, {"track_name", "Kick"}}, std::nullopt},
+         {{"staleAfter", "afterReads 2"}}}};
+    for (const auto& [chain, call, faults] : rows) {
+        auto scenario = scenarioOfTracks({{"Kick", chain}, {"Bass", {"Limiter"}}});
+        scenario["faults"].update(faults);
+        Bench bench(scenario);
+        bench.world().clickHeader(1);
+        const standin::Project project = bench.world().project();
+        const ProjectState before = ProjectState::read(bench.world());
+        const Outcome o = bench.call(call);
+        EXPECT_EQ(violations(call, project, before, ProjectState::read(bench.world()), o), std::vector<std::string>{})
+            << call.tool << " " << call.args.dump() << " " << faults.dump() << ": " << o.summary;
+        if (call.tool == "set_plugin_bypass") {
+            EXPECT_TRUE(o.succeeded) << o.summary;
+        }
+    }
 }
 
 }  // namespace

@@ -55,9 +55,11 @@ TrackShape genTrack(const std::string& kind, int buses, const std::vector<std::s
     const int slots = *rc::gen::inRange(0, 4);
     for (int i = 0; i < slots; ++i) {
         SlotShape s;
-        // The Compressor twice as often: it has a side chain and parameters a call can set.
-        s.plugin = *rc::gen::weightedOneOf<std::string>(
-            {{1, rc::gen::elementOf(pluginPool())}, {1, rc::gen::just(std::string("Compressor"))}});
+        // The Compressor and the Drift Delay more often: one has a side chain and parameters a call
+        // can set, the other parameters typed in two units and options chosen first.
+        s.plugin = *rc::gen::weightedOneOf<std::string>({{2, rc::gen::elementOf(pluginPool())},
+                                                         {2, rc::gen::just(std::string("Compressor"))},
+                                                         {1, rc::gen::just(std::string("Drift Delay"))}});
         s.bypassed = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         t.inserts.push_back(s);
     }
@@ -321,9 +323,10 @@ rc::Gen<ProjectShape> genProject() {
             {{4, rc::gen::just(std::string("Stereo Out"))}, {1, rc::gen::just(std::string("Master"))}});
         p.outputShown = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         p.playing = *rc::gen::weightedOneOf<bool>({{5, rc::gen::just(false)}, {1, rc::gen::just(true)}});
-        // Where the application's handle goes stale at a listing, the windows a call lists matter
-        // most: the Mixer in front and a plug-in window of the user's are drawn more often.
-        const std::size_t listed = staleAtListing(p.faults) ? 3 : 1;
+        // Where handles go stale (the application's at a listing too), the windows a call lists and
+        // works through matter most: the Mixer in front and a plug-in window of the user's are drawn
+        // more often.
+        const std::size_t listed = staleAtListing(p.faults) || p.faults.contains("staleAfter") ? 3 : 1;
         p.mixerWindow = *rc::gen::weightedOneOf<bool>({{4, rc::gen::just(false)}, {listed, rc::gen::just(true)}});
         if (p.mixerWindow) p.mixerFirst = *rc::gen::arbitrary<bool>();
         p.selected = *rc::gen::inRange(0, n);

@@ -65,8 +65,13 @@ void checkParameterReached(const GeneratedCall& c, const standin::Project& bp, c
         return;
     }
     const auto space = asked.find(' ');
-    if (!param->sliderLike() || space == std::string::npos || asked.substr(space + 1) != param->unit) return;
-    const auto number = readNumber(asked.substr(0, space));
+    if (!param->sliderLike() || space == std::string::npos) return;
+    auto number = readNumber(asked.substr(0, space));
+    // Asked in the other unit of its family ("1.5 s" of a parameter in ms): as the parameter's unit.
+    if (const std::string unit = asked.substr(space + 1); number && unit != param->unit) {
+        const auto base = inBaseUnit(*number, unit), scale = inBaseUnit(1, param->unit);
+        number = base && scale ? std::optional<double>(*base / *scale) : std::nullopt;
+    }
     const auto value = standin::detail::displayValue(*param, raw);
     if (!number || !value) return;
     const double lo = std::min(*param->displayMin, *param->displayMax),

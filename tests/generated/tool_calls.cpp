@@ -8,6 +8,7 @@
 #include "generated/answer_checks.h"
 #include "generated/call_text.h"
 #include "generated/generated_project.h"
+#include "generated/read_checks.h"
 #include "generated/success_checks.h"
 #include "platform/standin/world.h"
 #include "support/numbers.h"
@@ -301,11 +302,12 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
     }
 
     // A track not named by the call is unchanged, or the answer names it as it is now. The tool's
-    // own name in the answer ("set_send_level") says nothing of what changed.
+    // own name in the answer ("set_send_level") says nothing of what changed. A listen is asked to
+    // measure its tracks, not to change them: what it changes on them it names too.
     std::string said = o.summary;
     for (auto at = said.find(c.tool); at != std::string::npos; at = said.find(c.tool)) said.erase(at, c.tool.size());
     for (const auto& [id, now] : after.tracks) {
-        if (targets.clear.count(id) && !stopped && o.succeeded) continue;
+        if (targets.clear.count(id) && !stopped && o.succeeded && c.tool != "listen_to_playback") continue;
         const json* was = trackIn(before, id);
         if (was && surfacedOnly(*was, now)) continue;
         if (!was) {
@@ -364,6 +366,7 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
         (c.tool == "set_track_volume" || c.tool == "set_track_pan"))
         out.push_back("written again after a refusal: " + o.rewrittenAfterRefusal);
 
+    checkReport(c, bp, before, after, o, out);
     checkSelection(c, bp, before, after, targets, said, names, out);
     checkWindows(c, bp, before, after, o, said, names, out);
     checkStatedValues(c, bp, after, said, out);

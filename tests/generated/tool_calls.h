@@ -28,8 +28,10 @@ struct GeneratedCall {
 const std::vector<std::string>& toolsReachingLogic();
 bool isReadingTool(const std::string& tool);
 
-// `tools`: the tools to draw from (all of toolsReachingLogic() but those skipped).
-rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vector<std::string>& tools);
+// `tools`: the tools to draw from (all of toolsReachingLogic() but those skipped); `openSlot`: the
+// slot of a plug-in window the user has open, which the slot tools then often name.
+rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vector<std::string>& tools,
+                               std::optional<int> openSlot = std::nullopt);
 
 // A Stop moment within a call that takes `length` virtual seconds unstopped: its start, anywhere
 // along it, its last moments, and the pause right after one of its `presses` (a press that another
@@ -47,6 +49,7 @@ std::optional<GeneratedCall> nextCall(const standin::Project& project, const std
 // What the call did, as the check sees it.
 struct Outcome {
     std::string summary;
+    std::string output;  // what the model reads
     bool succeeded = false;
     double took = 0;  // virtual seconds
     bool readsMayFail = false;  // the simulated Logic Pro answers some reads with errors

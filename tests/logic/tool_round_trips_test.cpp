@@ -44,11 +44,11 @@ const std::map<std::string, Pinned>& pinned() {
         {"rename_track", {56, 32, 113, 89}},
         {"ensure_bus_track", {128, 121.25, 185, 178.25}},
         {"ensure_master_track", {24, 9.75, 81, 24}},
-        {"set_send_level", {89, 83.75, 146, 140.75}},
+        {"set_send_level", {91, 86.25, 148, 143.25}},  // +2: the strip read showing the track before its knob is taken
         {"get_plugin_parameters", {64, 41.5, 121, 98.5}},  // +2: the turn end lists the windows in front
         {"get_plugin_parameters, no map", {80, 56.75, 137, 113.75}},
         {"set_plugin_parameter", {59, 44.75, 116, 101.75}},
-        {"set_plugin_bypass", {47, 42.5, 104, 99.5}},
+        {"set_plugin_bypass", {48, 43.5, 105, 100.5}},  // +1: the bypass read back after the press
         {"add_plugin", {122, 102.5, 179, 159.5}},  // +1: the windows before the insert opens one
         {"remove_plugin", {66, 53.25, 123, 110.25}},  // +2: the windows before and after the removal
         {"reorder_plugin", {85, 67, 142, 124}},
