@@ -24,12 +24,27 @@ namespace corvane::testing {
 // A door a backend request or a tool waits at until the test opens it; nothing is timed.
 class Gate {
 public:
+    Gate() = default;
+    Gate(const Gate&) = delete;
+    Gate& operator=(const Gate&) = delete;
+    // A test that failed before opening its gate lets the waiter go and ends, rather than hanging
+    // until the runner's time-out with the failure unreported.
+    ~Gate() {
+        std::unique_lock lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return waiting_ == 0; });
+    }
     // Waits until the gate opens; a stop that comes first ends the wait and gives false.
     bool arrive(std::stop_token stop = {}) {
         std::unique_lock lock(mutex_);
         arrived_ = true;
+        ++waiting_;
         changed_.notify_all();
-        return changed_.wait(lock, stop, [this] { return open_; });
+        const bool opened = changed_.wait(lock, stop, [this] { return open_; });
+        --waiting_;
+        changed_.notify_all();
+        return opened;
     }
     void waitForArrival() {
         std::unique_lock lock(mutex_);
@@ -46,6 +61,7 @@ private:
     std::condition_variable_any changed_;
     bool arrived_ = false;
     bool open_ = false;
+    int waiting_ = 0;
 };
 
 // A request held at `gate`: a stop that comes first cancels it as the network would; once opened
