@@ -102,12 +102,13 @@ bool StoreFile::saveBytes(Found found, const std::string& corruptBytes, const st
     if (unlocked || !writeFileAtomically(path_, bytes, options_.mode, written, stillLocked,
                                          guarded_ ? &replacing : nullptr)) {
         using Refusal = ReplacedVersion::Refusal;
-        const std::string reason =
-            unlocked                                           ? *lockRefusal_
-            : lockLost                                         ? locked_->lostReason()
-            : replacing.refusal == Refusal::replacedMeanwhile ? "another copy of Corvane wrote it after this copy read it"
-            : replacing.refusal == Refusal::heldByAnother      ? std::string(kFolderHeldByAnotherCopy)
-                                                               : std::generic_category().message(errno);
+        const std::string reason = unlocked   ? *lockRefusal_
+                                   : lockLost ? locked_->lostReason()
+                                   : replacing.refusal == Refusal::replacedMeanwhile
+                                       ? "another copy of Corvane wrote it after this copy read it"
+                                   : replacing.refusal == Refusal::heldByAnother
+                                       ? std::string(kFolderHeldByAnotherCopy)
+                                       : std::generic_category().message(errno);
         if (options_.reportWriteFailure)
             options_.reportWriteFailure(reason);
         else

@@ -266,7 +266,9 @@ TEST(SharedApplicationFolder, OfTwoCopiesHoldingLockFilesOfTheirOwnOnlyOneReplac
           }}},
         {"a chat's entry",
          {home.appFolder() / "conversation.json",
-          [=](int copy) { return (*chats)[copy].append(ConversationRole::user, "entry " + std::to_string(copy), chat); },
+          [=](int copy) {
+              return (*chats)[copy].append(ConversationRole::user, "entry " + std::to_string(copy), chat);
+          },
           [=](int copy) {
               const auto entries = ConversationStore().conversationState(chat).entries;
               return std::any_of(entries.begin(), entries.end(), [&](const ConversationEntry& e) {
