@@ -2,7 +2,8 @@
 // painted frame beside the same text as one plain QLabel in the same scroll view, the time per
 // appended entry to the frame that follows it (then the frames of the scroll that brings it into
 // view), and a scroll through the whole thread frame by frame. One warm-up round, then several
-// measured ones; each goal is printed as a ratio.
+// measured ones; each goal is printed as a ratio. CORVANE_BENCH_BRIEF set: a short thread, one
+// round, no warm-up: only that the bench still runs.
 #include <QApplication>
 #include <QLabel>
 #include <QPaintEvent>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <numeric>
 #include <string>
@@ -25,9 +27,10 @@ double msSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-constexpr int kEntries = 1000;
-constexpr int kAppends = 50;
-constexpr int kRounds = 5;
+const bool kBrief = std::getenv("CORVANE_BENCH_BRIEF") != nullptr;
+const int kEntries = kBrief ? 100 : 1000;
+const int kAppends = kBrief ? 5 : 50;
+const int kRounds = kBrief ? 1 : 5;
 constexpr int kWidth = 800;
 constexpr int kHeight = 600;
 constexpr int kScrollStep = 120;  // a quick flick of the wheel each frame
@@ -96,6 +99,11 @@ protected:
     }
 };
 
+// The slowest of the frames measured; 0 when there were none (a list of none has no worst).
+double worst(const std::vector<double>& frames) {
+    return frames.empty() ? 0 : *std::max_element(frames.begin(), frames.end());
+}
+
 // The frame: posted layout work, then the repaint into the window's backing store.
 void frame() { QCoreApplication::processEvents(); }
 
@@ -153,8 +161,10 @@ Round runRound(const std::vector<corvane::TranscriptItem>& thread, const QString
     if (!painted.paints) std::printf("warning: the transcript's first frame was not painted\n");
     round.estimatedHeight = view.content()->height();
 
-    // Down the whole thread, a frame at a time.
+    // Down the whole thread, a frame at a time, from the top: the transcript opens at its end.
     QScrollBar* bar = view.verticalScrollBar();
+    bar->setValue(bar->minimum());
+    frame();
     std::vector<double> frames;
     painted.pixels = 0;
     while (bar->value() < bar->maximum()) {
@@ -165,11 +175,12 @@ Round runRound(const std::vector<corvane::TranscriptItem>& thread, const QString
         round.mostRowsBuilt = std::max(round.mostRowsBuilt, view.builtRowCount());
     }
     round.measuredHeight = view.content()->height();
-    round.pixelsPerFrame = double(painted.pixels) / double(frames.size());
+    if (frames.empty()) std::printf("warning: the thread fits the view: no scroll frame was measured\n");
+    round.pixelsPerFrame = frames.empty() ? 0 : double(painted.pixels) / double(frames.size());
     std::sort(frames.begin(), frames.end());
     round.frames = frames.size();
-    round.frameWorst = frames.back();
-    round.frameP99 = frames[std::min(frames.size() - 1, frames.size() * 99 / 100)];
+    round.frameWorst = worst(frames);
+    round.frameP99 = frames.empty() ? 0 : frames[std::min(frames.size() - 1, frames.size() * 99 / 100)];
 
     // At the bottom, as a chat is: each new entry to the frame that follows it, then the frames
     // of the scroll that brings it into view. Every other entry is a tool message, which has no
@@ -197,9 +208,9 @@ Round runRound(const std::vector<corvane::TranscriptItem>& thread, const QString
         return std::accumulate(v.begin(), v.end(), 0.0) / double(v.size());
     };
     round.appendMean = mean(drawn);
-    round.appendWorst = *std::max_element(drawn.begin(), drawn.end());
+    round.appendWorst = worst(drawn);
     round.bareAppendMean = mean(bare);
-    round.followWorst = *std::max_element(follow.begin(), follow.end());
+    round.followWorst = worst(follow);
     return round;
 }
 
@@ -232,7 +243,7 @@ int main(int argc, char** argv) {
     }
     const QString text = QString::fromStdString(all);
 
-    runRound(items, text);  // warm-up: fonts, glyph caches, first allocations
+    if (!kBrief) runRound(items, text);  // warm-up: fonts, glyph caches, first allocations
     std::vector<Round> rounds;
     for (int r = 0; r < kRounds; ++r) {
         rounds.push_back(runRound(items, text));

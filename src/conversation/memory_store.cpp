@@ -71,7 +71,11 @@ MemoryChange MemoryStore::add(const std::string& scope, const std::string& note)
         }
         memories.push_back(memory);
         if (!file_.save()) return {std::nullopt, notStored(file_)};
-        return {file_.current().value.back(), std::nullopt};  // as stored: invalid text replaced
+        // As stored (invalid text replaced), found by its ID: another copy may have added its own
+        // after it since.
+        const Memories& stored = file_.current().value;
+        const auto added = std::find_if(stored.begin(), stored.end(), [&](const Memory& m) { return m.id == memory.id; });
+        return {added != stored.end() ? *added : memory, std::nullopt};
     });
 }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -172,8 +173,70 @@ unsigned keptMode(const fs::path& path, unsigned mode) {
 }
 }  // namespace
 
+namespace {
+// The version at the path, opened and locked, while it is still `version`; -1 when another writer
+// replaced it first or kept it locked for kLockWait (said in `version`), or it could not be opened.
+int claimVersion(const fs::path& path, ReplacedVersion& version) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    auto refuse = [&](ReplacedVersion::Refusal refusal) {
+        const int error = errno;
+        if (fd >= 0) ::close(fd);
+        version.refusal = refusal;
+        errno = error;
+        return -1;
+    };
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? refuse(ReplacedVersion::Refusal::replacedMeanwhile) : -1;
+    auto& clock = platform::clock();
+    const auto deadline = clock.now() + kLockWait;
+    for (;;) {
+        struct stat opened {};
+        if (::fstat(fd, &opened) != 0 || stampOf(opened) != version.stamp)
+            return refuse(ReplacedVersion::Refusal::replacedMeanwhile);
+        // Without locks the checks below are all there is.
+        if (lockFile(fd, LOCK_EX | LOCK_NB) == 0 || errno == ENOLCK) break;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) return refuse(ReplacedVersion::Refusal::none);
+        // Another writer of the same version at its rename, or the writer of this one about to let go.
+        if (clock.now() >= deadline) return refuse(ReplacedVersion::Refusal::heldByAnother);
+        clock.sleep(std::chrono::milliseconds(1));
+    }
+    if (fileStamp(path) != version.stamp) return refuse(ReplacedVersion::Refusal::replacedMeanwhile);
+    return fd;
+}
+
+// Renames the temporary file onto the path only while the path holds the version read.
+bool replaceVersion(const fs::path& temp, const fs::path& path, ReplacedVersion& version) {
+    if (version.stamp) {
+        const int claimed = claimVersion(path, version);
+        if (claimed < 0) return false;
+        const bool renamed = ::rename(temp.c_str(), path.c_str()) == 0;
+        const int error = errno;
+        ::close(claimed);  // let go only once it is replaced
+        errno = error;
+        return renamed;
+    }
+    auto taken = [&] {
+        version.refusal = ReplacedVersion::Refusal::replacedMeanwhile;
+        errno = EEXIST;
+        return false;
+    };
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EEXIST) return taken();
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system that cannot rename without replacing: a hard link takes only a free name.
+    if (linkFile(temp.c_str(), path.c_str()) == 0) {
+        ::unlink(temp.c_str());
+        return true;
+    }
+    if (errno == EEXIST) return taken();
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) return taken();
+    return ::rename(temp.c_str(), path.c_str()) == 0;  // neither (FAT): what is left is a plain rename
+}
+}  // namespace
+
 bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode, FileStamp* written,
-                         const std::function<bool()>& mayReplace) {
+                         const std::function<bool()>& mayReplace, ReplacedVersion* replacing) {
     fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
     fs::path temp;
     int fd = createLockedTemporary(folder, path, keptMode(path, mode), temp);
@@ -186,7 +249,7 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned 
         errno = ENOLCK;
     }
     // Renamed while still locked: until then a cleaner could take the file for a leftover.
-    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+    if (!ok || !(replacing ? replaceVersion(temp, path, *replacing) : ::rename(temp.c_str(), path.c_str()) == 0)) {
         int error = errno;  // the caller reports why
         ::unlink(temp.c_str());
         ::close(fd);

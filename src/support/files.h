@@ -57,14 +57,28 @@ private:
     std::optional<FileStamp> stamp_;
 };
 
+// The version of a file a write may replace: the one its writer read. Of writers that read the
+// same version only one replaces it, whatever became of the lock files meant to keep them apart:
+// the version is held locked from the check that the path still names it to the rename, and a
+// file that was missing is only created where nothing is yet.
+struct ReplacedVersion {
+    std::optional<FileStamp> stamp;  // as read; none: nothing was at the path
+    enum class Refusal { none, replacedMeanwhile, heldByAnother };
+    // Why the write was refused for it: another writer replaced the version first (or created the
+    // file), or kept it locked for kLockWait.
+    Refusal refusal = Refusal::none;
+};
+
 // Replaces the file atomically: a temporary file in the same folder, locked while it is written,
 // fsync, rename, fsync of the folder. A reader sees the old or the new contents, never a mixture.
 // The file gets `mode` (less the umask), narrowed to what the file it replaces allowed: a
 // permission the user took away stays away; only the user may read what the program keeps.
 // `written`, when given, receives the stamp of the file written. `mayReplace`, when given, is
-// asked last before the rename; false leaves the file as it was (errno ENOLCK).
+// asked last before the rename; false leaves the file as it was (errno ENOLCK). `replacing`,
+// when given, is the only version the write may replace.
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, unsigned mode = 0600,
-                         FileStamp* written = nullptr, const std::function<bool()>& mayReplace = {});
+                         FileStamp* written = nullptr, const std::function<bool()>& mayReplace = {},
+                         ReplacedVersion* replacing = nullptr);
 
 // As writeFileAtomically, but only where nothing is at the path yet: the name is taken
 // exclusively, so that two writers choosing the same free name never replace each other's file.

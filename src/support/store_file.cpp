@@ -64,7 +64,10 @@ void StoreFile::archive(const std::string& bytes) const {
 // leaves the file where it is, unwritten.
 bool StoreFile::moveAside(int readError) {
     bool lasting = readError == EACCES || readError == EPERM || readError == EISDIR || readError == ELOOP;
-    if (lasting && AppPaths::moveUnreadableFileAside(path_, storeName_)) return true;
+    if (lasting && AppPaths::moveUnreadableFileAside(path_, storeName_)) {
+        lockedVersion_ = HeldVersion();  // a write under the lock now takes the free name
+        return true;
+    }
     fail(fmt::format("{} could not be read", path_.string()));
     return false;
 }
@@ -93,10 +96,19 @@ bool StoreFile::saveBytes(Found found, const std::string& corruptBytes, const st
         lockLost = !retaken.held() || fileStamp(path_) != lockedVersion_.stamp();
         return !lockLost;
     };
-    if (unlocked || !writeFileAtomically(path_, bytes, options_.mode, written, stillLocked)) {
+    // A copy whose lock file was taken from under it (or this one, after its own was) may have
+    // read the same version and be replacing it at this moment: of the two, only one goes.
+    ReplacedVersion replacing{lockedVersion_.stamp()};
+    if (unlocked || !writeFileAtomically(path_, bytes, options_.mode, written, stillLocked,
+                                         guarded_ ? &replacing : nullptr)) {
+        using Refusal = ReplacedVersion::Refusal;
         const std::string reason = unlocked   ? *lockRefusal_
                                    : lockLost ? locked_->lostReason()
-                                              : std::generic_category().message(errno);
+                                   : replacing.refusal == Refusal::replacedMeanwhile
+                                       ? "another copy of Corvane wrote it after this copy read it"
+                                   : replacing.refusal == Refusal::heldByAnother
+                                       ? std::string(kFolderHeldByAnotherCopy)
+                                       : std::generic_category().message(errno);
         if (options_.reportWriteFailure)
             options_.reportWriteFailure(reason);
         else
@@ -104,6 +116,7 @@ bool StoreFile::saveBytes(Found found, const std::string& corruptBytes, const st
         fail(fmt::format("{} could not be written: {}", path_.string(), reason));
         return false;
     }
+    if (guarded_) lockedVersion_ = HeldVersion::open(path_);  // a second write under the same lock
     lastFailure_.reset();
     return true;
 }

@@ -74,6 +74,7 @@ public:
         lockRefusal_ = held.refusal();
         locked_ = held.lockedFile();
         lockedVersion_ = HeldVersion::open(path_);
+        guarded_ = true;
     }
     // Why the last lock() could not be had; absent when it was (or the file system has none).
     const std::optional<std::string>& lockRefusal() const { return lockRefusal_; }
@@ -151,7 +152,10 @@ private:
     std::optional<std::string> lastFailure_;
     mutable std::optional<std::string> lockRefusal_;
     mutable std::optional<LockedFile> locked_;
-    mutable HeldVersion lockedVersion_;  // the file as lock() found it
+    // The file as lock() found it, then as this store last wrote it: the one version a write may
+    // replace, once a lock was asked for.
+    mutable HeldVersion lockedVersion_;
+    mutable bool guarded_ = false;
 };
 
 // A store file whose decoded contents stay in memory between operations. The file is read again

@@ -211,6 +211,10 @@ TEST_F(ChatOrchestratorTest, TheTurnLettingGoOfADeletedChatsLockRemovesItsLockFi
     };
     const auto deleted = lockFileOf(threadID);
     ConversationStore otherCopy;
+    // Deleted in the second round: the question, stored beside the first request, is in the file
+    // by then, so the other copy's delete never waits for this copy's write (a wait in virtual
+    // time that a slow disk outlasts).
+    transport->reply(callsReply({{"c1", "list_tracks", "{}"}}));
     transport->push([&](const json&, std::stop_token) {
         EXPECT_TRUE(otherCopy.deleteThread(threadID).ok);
         EXPECT_TRUE(std::filesystem::exists(deleted)) << "removed while a turn held it";

@@ -2,6 +2,7 @@
 // what either acknowledged is on disk afterwards, whatever the other did meanwhile.
 
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,9 +11,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <array>
 #include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -202,6 +207,117 @@ TEST(SharedApplicationFolder, CopiesWithALockFileTheyCannotWriteLoseNoAcknowledg
             EXPECT_TRUE(round.lost.empty()) << round.lost.size() << " of " << round.acknowledged
                                             << " acknowledged changes lost, the first: " << round.lost.front();
         }
+}
+
+// Two copies that read the same version of a store, each under a lock file of its own (the
+// first copy's was deleted, and put back as it checked it): the first writes, then the second,
+// from the version the first replaced, must not write over it. Staged from inside each copy's
+// lock on its temporary file, as the second copy has read the file and the first is about to
+// check its lock.
+struct Staged {
+    fs::path file;      // the store file the copies write
+    fs::path lockFile;  // its lock file
+    std::function<void()> firstWriting;
+    std::mutex mutex;
+    std::condition_variable moved;
+    bool secondRead = false;
+    bool firstDone = false;
+};
+Staged* staged = nullptr;
+
+int stagedFlock(int fd, int operation) {
+    std::error_code error;
+    const std::string locked = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error).filename().string();
+    if (staged && (operation & LOCK_EX) && locked.starts_with("." + staged->file.filename().string() + ".tmp-")) {
+        // Each copy writes on its store's own thread: the first temporary file is the first copy's.
+        if (auto writing = std::exchange(staged->firstWriting, nullptr)) {
+            writing();
+        } else {
+            std::unique_lock lock(staged->mutex);
+            staged->secondRead = true;
+            staged->moved.notify_all();
+            staged->moved.wait(lock, [] { return staged->firstDone; });
+        }
+    }
+    return ::flock(fd, operation);
+}
+
+TEST(SharedApplicationFolder, OfTwoCopiesHoldingLockFilesOfTheirOwnOnlyOneReplacesTheVersionBothRead) {
+    // A change each copy makes, and whether it is on disk afterwards.
+    struct Copies {
+        fs::path file;
+        std::function<bool(int copy)> change;
+        std::function<bool(int copy)> kept;
+    };
+    testing::TempHome home;
+    auto memories = std::make_shared<std::array<MemoryStore, 2>>();
+    auto chats = std::make_shared<std::array<ConversationStore, 2>>();
+    auto defaults = std::make_shared<std::array<JSONFileUserDefaults, 2>>();
+    ASSERT_TRUE((*memories)[0].add("master", "kept before").memory);
+    const std::string chat = (*chats)[0].createThread().currentThreadID;
+    const std::vector<std::pair<const char*, Copies>> rows = {
+        {"a memory",
+         {home.appFolder() / "memories.json",
+          [=](int copy) { return (*memories)[copy].add("master", "note " + std::to_string(copy)).memory.has_value(); },
+          [](int copy) {
+              const auto all = MemoryStore().all();
+              return std::any_of(all.begin(), all.end(),
+                                 [&](const Memory& m) { return m.note == "note " + std::to_string(copy); });
+          }}},
+        {"a chat's entry",
+         {home.appFolder() / "conversation.json",
+          [=](int copy) {
+              return (*chats)[copy].append(ConversationRole::user, "entry " + std::to_string(copy), chat);
+          },
+          [=](int copy) {
+              const auto entries = ConversationStore().conversationState(chat).entries;
+              return std::any_of(entries.begin(), entries.end(), [&](const ConversationEntry& e) {
+                  return e.content == "entry " + std::to_string(copy);
+              });
+          }}},
+        // Both copies found no file: only one of them creates it.
+        {"a default, no file yet",
+         {home.appFolder() / "user-defaults.json",
+          [=](int copy) {
+              (*defaults)[copy].setString("key " + std::to_string(copy), "set");
+              return (*defaults)[copy].string("key " + std::to_string(copy)) == "set";
+          },
+          [](int copy) { return JSONFileUserDefaults().string("key " + std::to_string(copy)) == "set"; }}},
+    };
+    for (const auto& [name, copies] : rows) {
+        SCOPED_TRACE(name);
+        Staged stage;
+        stage.file = copies.file;
+        stage.lockFile = copies.file.parent_path() / ("." + copies.file.filename().string() + ".lock");
+        const fs::path firstsLock = home.root() / "first's lock", secondsLock = home.root() / "second's lock";
+        std::thread second;
+        bool secondAcknowledged = false;
+        stage.firstWriting = [&] {
+            fs::create_hard_link(stage.lockFile, firstsLock);
+            fs::remove(stage.lockFile);
+            second = std::thread([&] { secondAcknowledged = copies.change(1); });
+            std::unique_lock lock(stage.mutex);
+            stage.moved.wait(lock, [&] { return stage.secondRead; });
+            fs::create_hard_link(stage.lockFile, secondsLock);
+            fs::rename(firstsLock, stage.lockFile);
+        };
+        staged = &stage;
+        setFlockFunctionForTesting(&stagedFlock);
+        const bool firstAcknowledged = copies.change(0);
+        fs::rename(secondsLock, stage.lockFile);
+        {
+            const std::lock_guard lock(stage.mutex);
+            stage.firstDone = true;
+        }
+        stage.moved.notify_all();
+        if (second.joinable()) second.join();
+        setFlockFunctionForTesting(nullptr);
+        staged = nullptr;
+        ASSERT_TRUE(stage.secondRead) << "the interleaving was not staged";
+        EXPECT_TRUE(firstAcknowledged);
+        EXPECT_EQ(copies.kept(0), firstAcknowledged) << "the first copy's acknowledged change was lost";
+        EXPECT_EQ(copies.kept(1), secondAcknowledged);
+    }
 }
 
 // Two copies on one chat: a turn's entries never follow a clear by the other copy (the chat would
