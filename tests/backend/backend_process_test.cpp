@@ -122,8 +122,8 @@ std::string signInRequest(const std::string& email, const std::string& password)
 // One account signing in over and over with its right password (which the failed-guess throttle
 // never counts) from 40 threads held both hash places and every waiting one, so every other
 // user's sign-in was answered 429. One account has at most one hash running and one waiting now:
-// another user's sign-in is answered, and at once. At the real hashing cost, for a few seconds.
-TEST(BackendProcess, OneAccountSigningInFromFortyThreadsLeavesAnotherUsersSignInAnsweredWithinASecond) {
+// another user's sign-in is answered, about as fast as with no flood. At the real hashing cost.
+TEST(BackendProcess, OneAccountSigningInFromFortyThreadsLeavesAnotherUsersSignInAnsweredAsIfAlone) {
     testing::TempHome home;
     const std::vector<std::string> environment = {"CORVANE_BACKEND_HOME=" + (home.root() / "backend").string()};
     for (const char* email : {"flood@example.com", "victim@example.com"}) {
@@ -133,6 +133,21 @@ TEST(BackendProcess, OneAccountSigningInFromFortyThreadsLeavesAnotherUsersSignIn
     ChildProcess server(backend({"--port", "0"}), "", environment);
     const auto port = testing::announcedPort(server.output(")"));
     ASSERT_TRUE(port) << server.output();
+
+    // The victim's sign-in alone first: what "at once" means on this machine at this moment.
+    auto signInVictim = [&] {
+        const auto start = std::chrono::steady_clock::now();
+        const auto answer = http::testing::exchange(*port, signInRequest("victim@example.com", "right password"), 30s);
+        return std::pair{answer ? answer->status : 0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                          std::chrono::steady_clock::now() - start)};
+    };
+    std::vector<std::chrono::milliseconds> quiet;
+    for (int i = 0; i < 5; ++i) {
+        const auto [status, took] = signInVictim();
+        ASSERT_EQ(status, 200);
+        quiet.push_back(took);
+    }
+    std::sort(quiet.begin(), quiet.end());
 
     const std::string flood = signInRequest("flood@example.com", "right password");
     std::atomic<bool> stop = false;
@@ -151,12 +166,7 @@ TEST(BackendProcess, OneAccountSigningInFromFortyThreadsLeavesAnotherUsersSignIn
     // Every place the flood can take is taken once it is being turned away.
     const bool flooding = placesTaken.get_future().wait_for(30s) == std::future_status::ready;
     std::vector<std::pair<int, std::chrono::milliseconds>> victim;
-    for (int i = 0; flooding && i < 5; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        const auto answer = http::testing::exchange(*port, signInRequest("victim@example.com", "right password"), 30s);
-        victim.emplace_back(answer ? answer->status : 0, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                               std::chrono::steady_clock::now() - start));
-    }
+    for (int i = 0; flooding && i < 5; ++i) victim.push_back(signInVictim());
     stop = true;
     for (auto& flooder : flooders) flooder.join();
     ASSERT_TRUE(flooding);
@@ -165,9 +175,11 @@ TEST(BackendProcess, OneAccountSigningInFromFortyThreadsLeavesAnotherUsersSignIn
         EXPECT_EQ(status, 200) << "after " << took.count() << " ms";
         times.push_back(took);
     }
-    // The median: a hash at the real cost on a loaded machine may take longer now and then.
+    // Medians, against the quiet sign-ins of the same run rather than a fixed time: behind the
+    // flood's waiting hashes the victim would take many hashes' time, beside them about one.
     std::sort(times.begin(), times.end());
-    EXPECT_LT(times[times.size() / 2], 1000ms);
+    EXPECT_LT(times[times.size() / 2], 8 * std::max(quiet[quiet.size() / 2], 50ms))
+        << "alone the sign-in took " << quiet[quiet.size() / 2].count() << " ms";
 }
 
 std::string post(const std::string& target, const std::string& headers, const std::string& body) {
