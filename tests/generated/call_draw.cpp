@@ -111,8 +111,8 @@ bool drawSlotOf(json& args, const standin::Track& t, const std::function<bool(co
 
 // The track holding the slot of a plug-in window the user has open, where a name reaches it
 // alone; drawn half the time there is one, so that a call works through the user's window.
-const standin::Track* userWindowTrack(const standin::Project& project, std::optional<int> openSlot) {
-    if (!openSlot || mostly(1)) return nullptr;
+const standin::Track* userWindowTrack(const standin::Project& project, std::optional<int> openSlot, Aim aim) {
+    if (!openSlot || aim == Aim::elsewhere || (aim == Aim::drawn && mostly(1))) return nullptr;
     for (int id : plainTracks(project, [](const standin::Track&) { return true; })) {
         const standin::Track* t = project.trackById(id);
         for (const auto& s : t->strip.inserts)
@@ -123,19 +123,23 @@ const standin::Track* userWindowTrack(const standin::Project& project, std::opti
 
 // A track fit for the call and one of its slots, mostly; else any name and any plug-in.
 void drawTrackAndSlot(json& args, const standin::Project& project,
-                      const std::function<bool(const standin::InsertSlot&)>& pick, std::optional<int> openSlot) {
-    if (const standin::Track* t = userWindowTrack(project, openSlot)) {
+                      const std::function<bool(const standin::InsertSlot&)>& pick, std::optional<int> openSlot,
+                      Aim aim) {
+    if (const standin::Track* t = userWindowTrack(project, openSlot, aim)) {
         args["track_name"] = askedName(project, *t);
         drawSlotOf(args, *t, [&](const standin::InsertSlot& s) { return s.uid == *openSlot; });
         return;
     }
+    const auto aimed = [&](const standin::InsertSlot& s) {
+        return pick(s) && (aim != Aim::elsewhere || s.uid != openSlot);
+    };
     const auto fit = plainTracks(project, [&](const standin::Track& t) {
-        return std::any_of(t.strip.inserts.begin(), t.strip.inserts.end(), pick);
+        return std::any_of(t.strip.inserts.begin(), t.strip.inserts.end(), aimed);
     });
-    if (!fit.empty() && mostly()) {
+    if (!fit.empty() && (aim != Aim::drawn || mostly())) {
         const standin::Track* t = project.trackById(*rc::gen::elementOf(fit));
         args["track_name"] = askedName(project, *t);
-        drawSlotOf(args, *t, pick);
+        drawSlotOf(args, *t, aimed);
         return;
     }
     args["track_name"] = *genTrackName(project);
@@ -186,7 +190,7 @@ std::string drawValueFor(const standin::detail::ParamSpec& p) {
     return number + (p.unit[0] == ':' ? "" : " ") + p.unit;
 }
 
-json genArgs(const std::string& tool, const standin::Project& project, std::optional<int> openSlot) {
+json genArgs(const std::string& tool, const standin::Project& project, std::optional<int> openSlot, Aim aim) {
     json a = json::object();
     auto name = [&] { return *genTrackName(project); };
     auto oneOrMany = [&](const char* many) {
@@ -198,14 +202,14 @@ json genArgs(const std::string& tool, const standin::Project& project, std::opti
     if (tool == "get_track_details") {
         oneOrMany("track_names");
     } else if (tool == "get_plugin_parameters" || tool == "remove_plugin") {
-        drawTrackAndSlot(a, project, [](const standin::InsertSlot&) { return true; }, openSlot);
+        drawTrackAndSlot(a, project, [](const standin::InsertSlot&) { return true; }, openSlot, aim);
     } else if (tool == "get_arrangement") {
         if (*rc::gen::arbitrary<bool>()) a["track_name"] = name();
     } else if (tool == "set_track_solo" || tool == "set_track_mute") {
         oneOrMany("track_names");
         a["enabled"] = *rc::gen::arbitrary<bool>();
     } else if (tool == "set_plugin_bypass") {
-        drawTrackAndSlot(a, project, [](const standin::InsertSlot&) { return true; }, openSlot);
+        drawTrackAndSlot(a, project, [](const standin::InsertSlot&) { return true; }, openSlot, aim);
         a["bypassed"] = *rc::gen::arbitrary<bool>();
     } else if (tool == "control_transport") {
         a["action"] = *rc::gen::elementOf(std::vector<std::string>{"play", "stop", "go_to_beginning"});
@@ -230,12 +234,14 @@ json genArgs(const std::string& tool, const standin::Project& project, std::opti
     } else if (tool == "set_plugin_parameter") {
         // Mostly a parameter of the plug-in in the slot named, by its label or the Controls view's,
         // with a value it takes.
-        const auto hasParams = [&](const standin::InsertSlot& s) { return !settableParams(project, s.plugin).empty(); };
+        const auto hasParams = [&](const standin::InsertSlot& s) {
+            return !settableParams(project, s.plugin).empty() && (aim != Aim::elsewhere || s.uid != openSlot);
+        };
         const auto fit = plainTracks(project, [&](const standin::Track& t) {
             return std::any_of(t.strip.inserts.begin(), t.strip.inserts.end(), hasParams);
         });
         std::size_t slot = 0;
-        const standin::Track* usersWindow = userWindowTrack(project, openSlot);
+        const standin::Track* usersWindow = userWindowTrack(project, openSlot, aim);
         const auto onUsersWindow = [&](const standin::InsertSlot& s) { return s.uid == openSlot && hasParams(s); };
         if (usersWindow && std::none_of(usersWindow->strip.inserts.begin(), usersWindow->strip.inserts.end(), onUsersWindow))
             usersWindow = nullptr;
@@ -250,8 +256,8 @@ json genArgs(const std::string& tool, const standin::Project& project, std::opti
         auto unitFit = plainTracks(project, [&](const standin::Track& t) {
             return std::any_of(t.strip.inserts.begin(), t.strip.inserts.end(), hasUnits);
         });
-        const bool units = !usersWindow && !unitFit.empty() && !mostly(1);
-        if (usersWindow || units || (!fit.empty() && mostly())) {
+        const bool units = !usersWindow && aim == Aim::drawn && !unitFit.empty() && !mostly(1);
+        if (usersWindow || units || (!fit.empty() && (aim != Aim::drawn || mostly()))) {
             const standin::Track* t = usersWindow ? usersWindow
                                       : units     ? project.trackById(*rc::gen::elementOf(unitFit))
                                                   : project.trackById(*rc::gen::elementOf(fit));
@@ -377,15 +383,15 @@ json genArgs(const std::string& tool, const standin::Project& project, std::opti
 }  // namespace
 
 rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vector<std::string>& tools,
-                               std::optional<int> openSlot) {
-    return rc::gen::exec([project, tools, openSlot] {
+                               std::optional<int> openSlot, Aim aim) {
+    return rc::gen::exec([project, tools, openSlot, aim] {
         GeneratedCall c;
         // A parameter write has the most ways through (a map or the Controls view, options chosen
         // first, values in either unit): drawn three times as often as another tool.
         std::vector<std::string> weighted;
         for (const auto& t : tools) weighted.insert(weighted.end(), t == "set_plugin_parameter" ? 3 : 1, t);
         c.tool = *rc::gen::elementOf(weighted);
-        c.args = genArgs(c.tool, project, openSlot);
+        c.args = genArgs(c.tool, project, openSlot, aim);
         return c;
     });
 }

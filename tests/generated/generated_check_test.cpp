@@ -319,8 +319,16 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
     const bool throughWindow =
         !shape.windowsOpened.empty() && (shape.faults.contains("staleAfter") || staleAtListing(shape.faults));
     const int calls = throughWindow ? *rc::gen::inRange(3, 6) : *rc::gen::inRange(1, 4);
+    // Half of those begin their turn through a window of the turn's own, then the user's, then
+    // another of the turn's own: the user's window, worked through between two windows a call
+    // opened and closed, is still the user's. Only the last of the three may be stopped.
+    std::vector<std::string> windowTools;
+    for (const char* tool : {"set_plugin_parameter", "get_plugin_parameters"})
+        if (std::find(tools.begin(), tools.end(), tool) != tools.end()) windowTools.push_back(tool);
+    const bool aroundUsersWindow = throughWindow && !windowTools.empty() && *rc::gen::arbitrary<bool>();
     for (int i = 0; i < calls; ++i) {
-        if (i > 0) {
+        const bool around = aroundUsersWindow && i < 3;
+        if (i > 0 && !around) {
             // The user's hand comes between two turns; a new message may come without it.
             const HandAction hand = drawHand(bench->world());
             const std::size_t sameTurn = throughWindow ? 7 : 3;
@@ -342,8 +350,8 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
             const std::string tool = knob.value("element", "") == "pan" ? "set_track_pan" : "set_track_volume";
             if (std::find(tools.begin(), tools.end(), tool) != tools.end()) strip.push_back(tool);
         }
-        const bool toStrip =
-            !strip.empty() && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}});
+        const bool toStrip = !around && !strip.empty() &&
+                             *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}});
         // One whose application handle goes stale at a window listing is mostly asked for a call
         // that lists Logic Pro's windows (a plug-in window opened, a menu searched).
         std::vector<std::string> listing;
@@ -351,8 +359,8 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
             for (const char* tool : {"get_plugin_parameters", "set_plugin_parameter", "set_plugin_sidechain",
                                      "add_plugin", "remove_plugin", "rename_track"})
                 if (std::find(tools.begin(), tools.end(), tool) != tools.end()) listing.push_back(tool);
-        const bool toListing =
-            !listing.empty() && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}});
+        const bool toListing = !around && !listing.empty() &&
+                               *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}});
         // A plug-in window the user has open is mostly worked through, and where elements go stale,
         // mostly by the slot tools: a window is the user's by what it is, however its handles fare.
         std::optional<int> usersWindow;
@@ -366,12 +374,21 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
         const bool toSlots = !toStrip && !toListing && !slotTools.empty() &&
                              *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}});
         GeneratedCall call = *genCall(bench->world().project(),
-                                      toStrip ? strip : toListing ? listing : toSlots ? slotTools : tools, usersWindow);
+                                      around      ? windowTools
+                                      : toStrip   ? strip
+                                      : toListing ? listing
+                                      : toSlots   ? slotTools
+                                                  : tools,
+                                      usersWindow,
+                                      !around  ? Aim::drawn
+                                      : i == 1 ? Aim::usersWindow
+                                               : Aim::elsewhere);
         // Now and then a write that chooses another parameter's option first, stopped right after a
         // choice: the option chosen must be named.
         const bool mapped = std::find(tools.begin(), tools.end(), "set_plugin_parameter") != tools.end();
         std::optional<GeneratedCall> prerequisite =
-            mapped && !toStrip && *rc::gen::weightedOneOf<bool>({{6, rc::gen::just(false)}, {1, rc::gen::just(true)}})
+            mapped && !toStrip && !around &&
+                    *rc::gen::weightedOneOf<bool>({{6, rc::gen::just(false)}, {1, rc::gen::just(true)}})
                 ? prerequisiteWrite(bench->world().project(), bench->maps())
                 : std::nullopt;
         if (prerequisite) call = *prerequisite;
@@ -388,7 +405,8 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
             bench->world().setKnob("axError", staleListingKnob(after));
             history.push_back(Step::staleAfter(after));
         }
-        if (prerequisite || *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}})) {
+        if (prerequisite || ((!around || i == 2) &&
+                             *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}}))) {
             // The Stop lands within the call's own length, learnt from its twin run unstopped; a
             // prerequisite write's mostly right after its last press, the choice of the option.
             const Outcome twin = loaded(shape, history)->call(call);

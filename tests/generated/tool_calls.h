@@ -28,10 +28,14 @@ struct GeneratedCall {
 const std::vector<std::string>& toolsReachingLogic();
 bool isReadingTool(const std::string& tool);
 
+// Where a slot tool aims with a plug-in window of the user's open: the user's window half the
+// time, that window, or another slot.
+enum class Aim { drawn, usersWindow, elsewhere };
+
 // `tools`: the tools to draw from (all of toolsReachingLogic() but those skipped); `openSlot`: the
-// slot of a plug-in window the user has open, which the slot tools then often name.
+// slot of a plug-in window the user has open, which the slot tools then name as `aim` says.
 rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vector<std::string>& tools,
-                               std::optional<int> openSlot = std::nullopt);
+                               std::optional<int> openSlot = std::nullopt, Aim aim = Aim::drawn);
 
 // A Stop moment within a call that takes `length` virtual seconds unstopped: its start, anywhere
 // along it, its last moments, and the pause right after one of its `presses` (a press that another
