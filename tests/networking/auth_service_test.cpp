@@ -342,11 +342,28 @@ TEST_F(AuthServiceTest, ARefreshAnsweredByAnythingButUsableTokensOrARefusedGrant
     const auto auth = signedIn();
     const auto access = KeychainStore::read(AuthService::kAccessTokenKey);
     const auto refresh = KeychainStore::read(AuthService::kRefreshTokenKey);
-    std::optional<http::HTTPClientResponse> answer;  // none: the backend's own answer; status 0: no connection
+    // Read by the app's re-asking of unanswered refreshes too, on its own thread.
+    std::mutex answerMutex;
+    std::optional<http::HTTPClientResponse> shared;  // none: the backend's own answer; status 0: no connection
+    struct Answer {
+        std::mutex& mutex;
+        std::optional<http::HTTPClientResponse>& value;
+        Answer& operator=(std::optional<http::HTTPClientResponse> next) {
+            std::lock_guard lock(mutex);
+            value = std::move(next);
+            return *this;
+        }
+        void reset() { *this = std::nullopt; }
+    } answer{answerMutex, shared};
     transport->instead = [&](const http::HTTPClientRequest& request) -> std::optional<http::HTTPClientResponse> {
         if (request.url.find("refresh_token") == std::string::npos) return std::nullopt;
-        if (answer && answer->statusCode == 0) throw http::TransportError("Failed to connect to the sign-in service");
-        return answer;
+        std::optional<http::HTTPClientResponse> now;
+        {
+            std::lock_guard lock(answerMutex);
+            now = shared;
+        }
+        if (now && now->statusCode == 0) throw http::TransportError("Failed to connect to the sign-in service");
+        return now;
     };
     const double later = std::chrono::duration<double>(backend.clock.now().time_since_epoch()).count() + 7200;
     const std::vector<http::HTTPClientResponse> unrefused = {
@@ -387,7 +404,16 @@ TEST_F(AuthServiceTest, ARefreshAnsweredByAnythingButUsableTokensOrARefusedGrant
     }
 
     answer.reset();  // the service is there again: the refresh token kept works
-    const auto fresh = auth->getValidToken();
+    // A re-ask of the unanswered refreshes may still be out with the service's last answer, and the
+    // first call shares it; the next is the service's own.
+    std::optional<std::string> fresh;
+    for (int attempt = 0; attempt < 2 && !fresh; ++attempt) {
+        try {
+            fresh = auth->getValidToken();
+        } catch (const std::runtime_error& outOfReach) {
+            EXPECT_EQ(attempt, 0) << outOfReach.what();
+        }
+    }
     ASSERT_TRUE(fresh);
     EXPECT_EQ(chatStatusWith(*fresh), 200);
 
