@@ -507,12 +507,16 @@ bool LogicInspector::WindowsFound::holds(const AXElement& window) const {
 
 std::optional<AXElement> LogicInspector::windowTitled(const std::string& title, std::optional<Point> origin) const {
     if (title.empty()) return std::nullopt;
-    if (const auto logic = logicApplication())
-        if (const auto windows = applicationElement(*logic).elements(ax::kWindows))
-            for (const auto& w : *windows) {
-                w.prefetch({ax::kTitle, ax::kPosition});
-                if (textOf(w, ax::kTitle) == title && (!origin || w.point(ax::kPosition) == origin)) return w;
-            }
+    const auto logic = logicApplication();
+    if (!logic) return std::nullopt;
+    auto windows = applicationElement(*logic).elements(ax::kWindows);
+    // A held handle read too often may no longer answer: one made anew stands for the same process.
+    if (!windows) windows = platform::accessibility().applicationElement(logic->processIdentifier).elements(ax::kWindows);
+    if (!windows) return std::nullopt;
+    for (const auto& w : *windows) {
+        w.prefetch({ax::kTitle, ax::kPosition});
+        if (textOf(w, ax::kTitle) == title && (!origin || w.point(ax::kPosition) == origin)) return w;
+    }
     return std::nullopt;
 }
 

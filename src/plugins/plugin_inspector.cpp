@@ -121,7 +121,11 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
                         if (const auto again = logicInspector_.windowTitled(listed.title, listed.origin))
                             mineNow = *again;
                 }
-                logicInspector_.closeOpenedPluginWindow(mineNow, before, mainWindow);
+                // A handle gone stale since finds no close button: the window is found again by its
+                // title and place, else it would stay open past the turn's end.
+                if (!logicInspector_.closeOpenedPluginWindow(mineNow, before, mainWindow))
+                    if (const auto again = logicInspector_.windowTitled(listed.title, listed.origin))
+                        logicInspector_.closeOpenedPluginWindow(*again, before, mainWindow);
                 before.plugins.erase(before.plugins.begin() + static_cast<std::ptrdiff_t>(*mine));
             }
         }

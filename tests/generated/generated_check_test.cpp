@@ -829,6 +829,28 @@ TEST(GeneratedCheckCases, AStoppedWriteLeavesTheUsersPlugInWindowOpen) {
         }
 }
 
+// Elements stale after three reads, the user's own window of Kick's first slot open: a write that
+// opens Guitar's Drift Delay and is refused, a read through the user's window, then a write stopped
+// at once. The turn's end closes the window the turn opened and leaves the user's.
+TEST(GeneratedCheckCases, TheTurnsEndClosesTheWindowItOpenedBeforeTheUsersWasRead) {
+    auto scenario = scenarioOfTracks({{"Kick", {"Channel EQ"}}, {"Guitar", {"Drift Delay"}}});
+    scenario["faults"]["staleAfter"] = "afterReads 3";
+    Bench bench(scenario);
+    bench.world().openPluginWindowByHand(0, 0);
+    bench.world().drainMainQueue();
+    const ProjectState turnStart = ProjectState::read(bench.world());
+    bench.call({"set_plugin_parameter",
+                {{"parameter_name", "Wobble"}, {"plugin_index", 0}, {"track_name", "Guitar"}, {"value", "1"}},
+                std::nullopt});
+    bench.call({"get_plugin_parameters", {{"plugin_index", 0}, {"track_name", "Kick"}}, std::nullopt});
+    bench.call({"set_plugin_parameter",
+                {{"parameter_name", "Time"}, {"plugin_index", 0}, {"track_name", "Guitar"}, {"value", "300 ms"}},
+                0.0});
+    const ProjectState after = ProjectState::read(bench.world());
+    bench.endTurn();
+    EXPECT_EQ(turnEndViolations(turnStart, after, ProjectState::read(bench.world())), std::vector<std::string>{});
+}
+
 // A plug-in moved among slots of the same name, every drag missing (a click on the source slot): the
 // chain that stayed is never told moved; the bypass of a slot whose handles go stale is pressed
 // where it takes, or the answer says it did not.
