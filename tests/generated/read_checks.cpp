@@ -225,21 +225,21 @@ void checkParameters(const GeneratedCall& c, const json& r, const standin::Proje
         if (r.value("pluginName", std::string()) != slot->plugin)
             differ.push_back("plug-in " + r.value("pluginName", json()).dump() + ", the slot holds " + slot->plugin);
         const standin::PluginDefinition* def = bp.plugin(slot->plugin);
-        const auto specs = def ? standin::detail::paramSpecs(*def) : std::vector<standin::detail::ParamSpec>{};
+        const auto params = def ? standin::detail::paramSpecs(*def) : std::vector<standin::detail::ParamSpec>{};
         for (const auto& e : r.value("parameters", json::array())) {
             if (!e.contains("currentDisplay") || !e["currentDisplay"].is_string()) continue;
             const json d = e.value("def", json::object());
             const std::string label = lower(d.value("label", std::string()));
             const std::string controls = lower(d.value("controlsLabel", std::string()));
-            const auto spec = std::find_if(specs.begin(), specs.end(), [&](const auto& p) {
+            const auto param = std::find_if(params.begin(), params.end(), [&](const auto& p) {
                 return lower(p.label) == label || lower(p.shownLabel()) == label ||
                        (!controls.empty() && lower(p.shownLabel()) == controls);
             });
-            if (spec == specs.end()) continue;
-            const double raw = standin::detail::paramRaw(*slot, *spec);
+            if (param == params.end()) continue;
+            const double raw = standin::detail::paramRaw(*slot, *param);
             if (const std::string said = e["currentDisplay"].get<std::string>();
-                sameShownValue(said, *spec, raw) == std::optional<bool>(false))
-                differ.push_back(spec->label + " " + said + ", the control shows " + standin::detail::displayText(*spec, raw));
+                sameShownValue(said, *param, raw) == std::optional<bool>(false))
+                differ.push_back(param->label + " " + said + ", the control shows " + standin::detail::displayText(*param, raw));
         }
         if (differ.empty()) agrees = true;
         if (best.empty() || differ.size() < best.size()) best = differ;
