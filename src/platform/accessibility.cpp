@@ -47,8 +47,11 @@ struct ReadCache {
     const AXRead* find(const AXElement& element, const std::string& attribute) {
         auto* kept = current();
         if (!kept) return nullptr;
-        if (auto r = refused.find(element.impl()); r != refused.end())
-            if (auto a = r->second.answers.find(attribute); a != r->second.answers.end()) return &a->second;
+        // A handle refused as stale answers nothing more, whatever its element answered through it before.
+        if (auto r = refused.find(element.impl()); r != refused.end()) {
+            auto a = r->second.answers.find(attribute);
+            return a != r->second.answers.end() ? &a->second : &r->second.answers.begin()->second;
+        }
         auto e = kept->find(element);
         if (e == kept->end()) return nullptr;
         auto a = e->second.find(attribute);

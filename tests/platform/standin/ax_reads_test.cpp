@@ -65,8 +65,7 @@ TEST_F(AXReadsTest, BatchesAnswerAsSingleReadsAndCostWhatTheHostCharges) {
 
     std::vector<platform::AXChildRead> children;
     const long trips = tripsFor([&] {
-        ASSERT_EQ(w.impl()->copyChildrenWithAttributeValues({ax::kDescription, ax::kRole}, children),
-                  AXError::success);
+        ASSERT_EQ(w.impl()->copyChildrenWithAttributeValues({ax::kDescription, ax::kRole}, children), AXError::success);
     });
     const auto listed = w.children();
     ASSERT_GT(listed.size(), 1u);
@@ -153,6 +152,23 @@ TEST_F(AXReadsTest, ScopesAreOwnedByTheirThreadButAChangeAnywhereEndsThem) {
     EXPECT_EQ(tripsFor([&] { f.string(ax::kDescription); }), 0);
     std::thread([&] { platform::input().postKeyToProcess(logicPid(), platform::KeyEvent{0x7D, true, 0, {}}); }).join();
     EXPECT_EQ(tripsFor([&] { f.string(ax::kDescription); }), 1);
+}
+
+// Whether a window found again must be looked for is asked of the held handle: once it was
+// refused as stale it must say so for every attribute, also one its element answered earlier.
+TEST_F(AXReadsTest, AHandleRefusedAsStaleAnswersNothingMoreWhileAnotherHandleToItsElementDoes) {
+    auto held = *mainWindow();
+    AXReadScope scope;
+    world().setKnob("staleAfter", "afterReads 2");
+    platform::AXValue v;
+    ASSERT_EQ(held.copyAttributeValue(ax::kRole, v), AXError::success);
+    ASSERT_EQ(held.copyAttributeValue(ax::kTitle, v), AXError::success);
+    ASSERT_EQ(held.copyAttributeValue(ax::kChildren, v), AXError::invalidUIElement);
+    EXPECT_EQ(held.copyAttributeValue(ax::kRole, v), AXError::invalidUIElement);
+    EXPECT_EQ(held.copyAttributeValue(ax::kTitle, v), AXError::invalidUIElement);
+    const auto fresh = mainWindow();
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(fresh->string(ax::kRole), "AXWindow");
 }
 
 TEST_F(AXReadsTest, SwitchedOffNothingIsKeptOrBatched) {
