@@ -102,7 +102,7 @@ namespace {
 // What a walk reads of each element of a list the headers are found in: the rows are placed by
 // their frames, so one read brings them for the whole list.
 // AXSelected too: the selection is told by the header Logic Pro shows selected.
-const std::vector<std::string> kListReads{ax::kRole,     ax::kDescription, ax::kTitle, ax::kChildren,
+const std::vector<std::string> kListReads{ax::kRole,     ax::kDescription, ax::kTitle,   ax::kChildren,
                                           ax::kPosition, ax::kSize,        ax::kSelected};
 
 // The headers' walk; `parents`, when given, gets each element the headers were found in, once,
@@ -312,7 +312,7 @@ std::vector<LogicInspector::TrackHeader> LogicInspector::findTrackHeadersByName(
 }
 
 std::optional<LogicInspector::TrackHeader> LogicInspector::keptHeaderNamed(const AXElement& mainWindow,
-                                                                          const std::string& name) const {
+                                                                           const std::string& name) const {
     const auto& kept = detail::keptPlaces();
     if (kept.open == 0 || !(kept.namedHeadersWindow == mainWindow)) return std::nullopt;
     const auto found = kept.namedHeaders.find(text::lowercased(name));
@@ -441,7 +441,9 @@ LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& na
 std::string LogicInspector::ambiguousTrackMessage(const ResolvedTrack& resolved) {
     std::string numbers;
     for (std::size_t i = 0; i < resolved.matches.size(); ++i)
-        numbers += (i == 0 ? "" : i + 1 == resolved.matches.size() ? " and " : ", ") +
+        numbers += (i == 0                             ? ""
+                    : i + 1 == resolved.matches.size() ? " and "
+                                                       : ", ") +
                    std::to_string(resolved.matches[i].trackNumber);
     const std::string name = resolved.header ? resolved.header->name : std::string();
     return "tracks " + numbers + " are all named '" + name +
@@ -617,9 +619,8 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
         return false;
     }
     const long targetIndex = targetIt - rows.begin();
-    const auto sameName = std::count_if(rows.begin(), rows.end(), [&](const auto& r) {
-        return namesMatch(r.first.name, target.name);
-    });
+    const auto sameName =
+        std::count_if(rows.begin(), rows.end(), [&](const auto& r) { return namesMatch(r.first.name, target.name); });
     if (sameName > 1) {
         log(fmt::format("[selectTrackViaKeyboard] {} tracks are named '{}': the strip cannot tell which it shows",
                         sameName, target.name));
@@ -724,8 +725,8 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
         const long presses = std::labs(delta);
         const std::uint16_t key = delta > 0 ? key_code::kDown : key_code::kUp;
         log(fmt::format("[selectTrackViaKeyboard] navigating from '{}' (idx {}) to '{}' (idx {}) via {} {} presses",
-                        rows[static_cast<std::size_t>(currentIndex)].first.name, currentIndex, target.name,
-                        targetIndex, presses, delta > 0 ? "↓" : "↑"));
+                        rows[static_cast<std::size_t>(currentIndex)].first.name, currentIndex, target.name, targetIndex,
+                        presses, delta > 0 ? "↓" : "↑"));
         activateLogic();
         platform::pause(pacing::kBeforeArrowKeys);
         for (long i = 0; i < presses; ++i) {
@@ -752,8 +753,7 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
     };
     const bool selected = targetSelected();
     answerRead = selected;
-    const std::string after = selected ? awaitStrip(target.name, shownStripName(), targetSelected)
-                                       : shownStripName();
+    const std::string after = selected ? awaitStrip(target.name, shownStripName(), targetSelected) : shownStripName();
     const bool verified = selected && namesMatch(after, target.name) && targetSelected();
     if (verified) listing.selected = target.trackNumber;
     log(fmt::format("[selectTrackViaKeyboard] after navigation, strip name='{}' (verified={})", after,
@@ -771,7 +771,10 @@ std::vector<LogicInspector::TrackHeader> LogicInspector::selectedTrackHeaders(co
 std::optional<std::int64_t> LogicInspector::focusedHeader(const std::vector<TrackHeader>& headers) const {
     const auto logic = logicApplication();
     if (!logic) return std::nullopt;
-    const auto focused = applicationElement(*logic).element(ax::kFocusedUIElement);
+    auto focused = applicationElement(*logic).element(ax::kFocusedUIElement);
+    // A held handle read too often may no longer answer: one made anew stands for the same process.
+    if (!focused)
+        focused = platform::accessibility().applicationElement(logic->processIdentifier).element(ax::kFocusedUIElement);
     if (!focused) return std::nullopt;
     for (const auto& h : headers)
         if (h.element == *focused) return h.trackNumber;
@@ -895,9 +898,11 @@ bool LogicInspector::reselectTracks(const TrackSelection& selection, const AXEle
             using platform::MouseEventType;
             input.postMouseToProcess(logic->processIdentifier, {MouseEventType::moved, at, 0});
             platform::pause(pacing::kTargetedClickPointerSettle);
-            input.postMouseToProcess(logic->processIdentifier, {MouseEventType::leftDown, at, platform::modifier::kShift});
+            input.postMouseToProcess(logic->processIdentifier,
+                                     {MouseEventType::leftDown, at, platform::modifier::kShift});
             platform::pause(pacing::kTargetedClickHold);
-            input.postMouseToProcess(logic->processIdentifier, {MouseEventType::leftUp, at, platform::modifier::kShift});
+            input.postMouseToProcess(logic->processIdentifier,
+                                     {MouseEventType::leftUp, at, platform::modifier::kShift});
         }
         platform::pause(pacing::kSelectionExtends);
         for (std::size_t i = inFront.size(); i-- > 0;) {

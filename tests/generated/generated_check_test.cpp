@@ -930,5 +930,29 @@ TEST(GeneratedCheckCases, ASliderNudgedWhereHandlesGoStaleEndsOnTheNearestStep) 
         }
 }
 
+TEST(GeneratedCheckCases, AMuteOfOneOfSeveralSelectedTracksKeepsTheFocusWhereTheirNamesRepeat) {
+    // Tracks of one name selected by Shift-clicks around the focused one, handles stale after a
+    // few reads, a call that found nothing, the turn's end: the focus is told by Logic Pro's
+    // focused element, not by the strip's name, which two of them bear.
+    for (const char* stale : {"afterReads 3", "afterReads 5"})
+        for (const int focused : {1, 2}) {
+            auto scenario = scenarioOfTracks({{"Kick", {}}, {"Aux 1", {}}, {"Aux 1", {}}});
+            scenario["faults"]["staleAfter"] = stale;
+            Bench bench(scenario);
+            bench.world().clickHeader(focused);
+            bench.world().shiftClickHeader(3 - focused);
+            bench.world().shiftClickHeader(0);
+            bench.call({"set_track_solo", {{"enabled", false}, {"track_name", "Reverb"}}, std::nullopt});
+            bench.endTurn();
+            const GeneratedCall mute{"set_track_mute", {{"enabled", true}, {"track_name", "Kick"}}, std::nullopt};
+            const standin::Project project = bench.world().project();
+            const ProjectState before = ProjectState::read(bench.world());
+            const Outcome o = bench.call(mute);
+            const ProjectState after = ProjectState::read(bench.world());
+            EXPECT_EQ(violations(mute, project, before, after, o), std::vector<std::string>{})
+                << stale << ", focused " << focused << ": " << o.summary;
+        }
+}
+
 }  // namespace
 }  // namespace corvane::generated
