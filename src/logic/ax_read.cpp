@@ -20,6 +20,7 @@ std::optional<platform::AXValue> valueOf(const platform::AXElement& element, con
 }
 
 bool gone(const platform::AXElement& element, const std::string& attribute) {
+    if (element.refusedAsStale()) return true;
     platform::AXValue v;
     return element.copyAttributeValue(attribute, v) == platform::AXError::invalidUIElement;
 }

@@ -36,9 +36,9 @@ std::optional<std::string> valueText(const platform::AXElement& element);
 std::optional<std::int64_t> wholeNumber(const platform::AXElement& element,
                                         const char* attribute = platform::ax::kValue);
 
-// Whether a read of the attribute fails because the handle no longer answers (Logic Pro rebuilt
-// the element). Asked after a failed read of the same attribute, it costs no round trip within a
-// read scope, which keeps the failure.
+// Whether the handle no longer answers (Logic Pro rebuilt the element): refused as stale for any
+// attribute within the read scope, or now for this one. Within a scope it costs no round trip after
+// a failed read, which the scope keeps; a kept answer of its element never makes it seem alive.
 bool gone(const platform::AXElement& element, const std::string& attribute = platform::ax::kValue);
 
 // --- Texts as Logic Pro shows them -----------------------------------------------------------

@@ -47,11 +47,8 @@ struct ReadCache {
     const AXRead* find(const AXElement& element, const std::string& attribute) {
         auto* kept = current();
         if (!kept) return nullptr;
-        // A handle refused as stale answers nothing more, whatever its element answered through it before.
-        if (auto r = refused.find(element.impl()); r != refused.end()) {
-            auto a = r->second.answers.find(attribute);
-            return a != r->second.answers.end() ? &a->second : &r->second.answers.begin()->second;
-        }
+        if (auto r = refused.find(element.impl()); r != refused.end())
+            if (auto a = r->second.answers.find(attribute); a != r->second.answers.end()) return &a->second;
         auto e = kept->find(element);
         if (e == kept->end()) return nullptr;
         auto a = e->second.find(attribute);
@@ -134,6 +131,11 @@ AXError AXElement::copyAttributeValue(const std::string& attribute, AXValue& out
     const AXError error = read.error;
     tCache.keep(readIn, *this, attribute, std::move(read));
     return error;
+}
+
+bool AXElement::refusedAsStale() const {
+    if (!impl_) return true;
+    return tCache.current() && tCache.refused.count(impl_.get()) > 0;
 }
 
 void AXElement::prefetch(const std::vector<std::string>& attributes) const {
