@@ -466,6 +466,21 @@ nlohmann::json scenarioOfTracks(const std::vector<std::pair<std::string, std::ve
     return scenario;
 }
 
+// A call on the bench as it stands, and what the check's property finds it broke.
+struct CheckedCall {
+    Outcome outcome;
+    std::vector<std::string> broken;
+    ProjectState after;
+};
+CheckedCall checkedCall(Bench& bench, const GeneratedCall& call) {
+    const standin::Project project = bench.world().project();
+    const ProjectState before = ProjectState::read(bench.world());
+    Outcome o = bench.call(call);
+    ProjectState after = ProjectState::read(bench.world());
+    auto broken = violations(call, project, before, after, o);
+    return {std::move(o), std::move(broken), std::move(after)};
+}
+
 // Cases the long run once found, replayed on every run: each keeps its project and calls as found.
 TEST(GeneratedCheckCases, AMuteThatPutsASelectionBackClicksOnlyTheTracksWindow) {
     // Elements stale after 5 reads, the Mixer in front, a plug-in window the user opened; then a
@@ -769,11 +784,8 @@ TEST(GeneratedCheckCases, AStoppedPrerequisiteWriteNamesTheOptionItChose) {
         "set_plugin_parameter",
         {{"parameter_name", "Wow"}, {"plugin_index", 1}, {"track_name", "Lead  Vox"}, {"value", "1 %"}},
         1.292};
-    const standin::Project project = bench.world().project();
-    const ProjectState before = ProjectState::read(bench.world());
-    const Outcome o = bench.call(write);
-    EXPECT_EQ(violations(write, project, before, ProjectState::read(bench.world()), o), std::vector<std::string>{})
-        << o.summary;
+    const auto [o, broken, after] = checkedCall(bench, write);
+    EXPECT_EQ(broken, std::vector<std::string>{}) << o.summary;
 }
 
 // The user had Kick selected and Bass Shift-clicked, a turn muted Bass and ended, then the user
@@ -798,11 +810,8 @@ TEST(GeneratedCheckCases, ASendIsWrittenOnTheTrackAskedWhereTheStripFollowsLate)
             bench.world().clickHeader(1);
             GeneratedCall send{"set_send_level", {{"track_name", "kick"}, {"bus_label", "Bus 1"}}, std::nullopt};
             send.args.update(ask);
-            const standin::Project project = bench.world().project();
-            const ProjectState before = ProjectState::read(bench.world());
-            const Outcome o = bench.call(send);
-            EXPECT_EQ(violations(send, project, before, ProjectState::read(bench.world()), o),
-                      std::vector<std::string>{})
+            const auto [o, broken, after] = checkedCall(bench, send);
+            EXPECT_EQ(broken, std::vector<std::string>{})
                 << "late " << late << ", " << send.args.dump() << ": " << o.summary;
         }
 }
@@ -834,11 +843,7 @@ TEST(GeneratedCheckCases, AStoppedWriteLeavesTheUsersPlugInWindowOpen) {
                                          {"track_name", "Keys"},
                                          {"value", "-40 dB"}},
                                         stopAt};
-            const standin::Project project = bench.world().project();
-            const ProjectState before = ProjectState::read(bench.world());
-            const Outcome o = bench.call(stopped);
-            const ProjectState after = ProjectState::read(bench.world());
-            std::vector<std::string> broken = violations(stopped, project, before, after, o);
+            auto [o, broken, after] = checkedCall(bench, stopped);
             bench.endTurn();
             const auto ended = turnEndViolations(turnStart, after, ProjectState::read(bench.world()));
             broken.insert(broken.end(), ended.begin(), ended.end());
@@ -904,10 +909,8 @@ TEST(GeneratedCheckCases, AMoveOrBypassIsToldDoneOnlyWhereTheChainShowsIt) {
         scenario["faults"].update(faults);
         Bench bench(scenario);
         bench.world().clickHeader(1);
-        const standin::Project project = bench.world().project();
-        const ProjectState before = ProjectState::read(bench.world());
-        const Outcome o = bench.call(call);
-        EXPECT_EQ(violations(call, project, before, ProjectState::read(bench.world()), o), std::vector<std::string>{})
+        const auto [o, broken, after] = checkedCall(bench, call);
+        EXPECT_EQ(broken, std::vector<std::string>{})
             << call.tool << " " << call.args.dump() << " " << faults.dump() << ": " << o.summary;
         if (call.tool == "set_plugin_bypass") {
             EXPECT_TRUE(o.succeeded) << o.summary;
@@ -927,12 +930,8 @@ TEST(GeneratedCheckCases, ASliderNudgedWhereHandlesGoStaleEndsOnTheNearestStep) 
                                       {"track_name", "Kick 2"},
                                       {"value", value}},
                                      std::nullopt};
-            const standin::Project project = bench.world().project();
-            const ProjectState before = ProjectState::read(bench.world());
-            const Outcome o = bench.call(call);
-            const ProjectState after = ProjectState::read(bench.world());
-            EXPECT_EQ(violations(call, project, before, after, o), std::vector<std::string>{})
-                << stale << ", " << value << ": " << o.summary;
+            const auto [o, broken, after] = checkedCall(bench, call);
+            EXPECT_EQ(broken, std::vector<std::string>{}) << stale << ", " << value << ": " << o.summary;
         }
 }
 
@@ -951,12 +950,8 @@ TEST(GeneratedCheckCases, AMuteOfOneOfSeveralSelectedTracksKeepsTheFocusWhereThe
             bench.call({"set_track_solo", {{"enabled", false}, {"track_name", "Reverb"}}, std::nullopt});
             bench.endTurn();
             const GeneratedCall mute{"set_track_mute", {{"enabled", true}, {"track_name", "Kick"}}, std::nullopt};
-            const standin::Project project = bench.world().project();
-            const ProjectState before = ProjectState::read(bench.world());
-            const Outcome o = bench.call(mute);
-            const ProjectState after = ProjectState::read(bench.world());
-            EXPECT_EQ(violations(mute, project, before, after, o), std::vector<std::string>{})
-                << stale << ", focused " << focused << ": " << o.summary;
+            const auto [o, broken, after] = checkedCall(bench, mute);
+            EXPECT_EQ(broken, std::vector<std::string>{}) << stale << ", focused " << focused << ": " << o.summary;
         }
 }
 
