@@ -46,17 +46,20 @@ Result ControlsViewFallback::write(const std::string& parameterName, const std::
         }
         return true;
     };
-    auto sliderAgain = [&]() -> std::optional<SliderPair> {
-        if (!windowShown()) return std::nullopt;
-        return sliderNamed(parameterName, shown);
+    // The search itself can use up the window's handle: then once more through a window found anew.
+    auto throughWindow = [&](const auto& search) -> decltype(search()) {
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (!windowShown()) return std::nullopt;
+            if (auto found = search()) return found;
+            if (!ax_read::gone(shown, ax::kRole)) return std::nullopt;
+        }
+        return std::nullopt;
     };
+    auto sliderAgain = [&]() { return throughWindow([&] { return sliderNamed(parameterName, shown); }); };
     auto held = [&](const AXElement& main, const std::optional<AXElement>& readout) {
         return HeldSlider{main, readout, sliderAgain};
     };
-    const ControlAgain popupAgain = [&]() -> std::optional<AXElement> {
-        if (!windowShown()) return std::nullopt;
-        return popupNamed(parameterName, shown);
-    };
+    const ControlAgain popupAgain = [&]() { return throughWindow([&] { return popupNamed(parameterName, shown); }); };
     // A name the reader reports ("Gain [2]", "Drive [2]" for a check box after a slider "Drive")
     // addresses exactly the control it was read from.
     for (const auto& c : labelledControls(window)) {
@@ -101,7 +104,7 @@ Result ControlsViewFallback::write(const std::string& parameterName, const std::
 }
 
 std::optional<ControlsViewFallback::SliderPair> ControlsViewFallback::sliderNamed(const std::string& parameterName,
-                                                                                 const AXElement& window) {
+                                                                                  const AXElement& window) {
     for (const auto& c : labelledControls(window)) {
         if (!text::equalsIgnoringCase(c.label, text::trimSpacesAndTabs(parameterName))) continue;
         if (c.type != ParameterType::continuous) return std::nullopt;
@@ -115,7 +118,7 @@ std::optional<ControlsViewFallback::SliderPair> ControlsViewFallback::sliderName
 }
 
 std::optional<platform::AXElement> ControlsViewFallback::popupNamed(const std::string& parameterName,
-                                                                   const AXElement& window) {
+                                                                    const AXElement& window) {
     for (const auto& c : labelledControls(window)) {
         if (!text::equalsIgnoringCase(c.label, text::trimSpacesAndTabs(parameterName))) continue;
         if (c.type == ParameterType::continuous || c.type == ParameterType::toggle) return std::nullopt;

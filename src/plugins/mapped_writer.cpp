@@ -108,6 +108,12 @@ struct Held {
         // Options pressed by their own buttons are read through the window alone.
         if (!def.editorAX) return renewed;
         auto found = control(def, window);
+        // The search itself can use up the window's handle: then once more through a window found anew.
+        if (!found && !renewed && gone(window, ax::kRole))
+            if (auto anew = again()) {
+                window = *anew;
+                found = control(def, window);
+            }
         if (!found) return false;
         el = found;
         return true;
@@ -147,7 +153,8 @@ Result MappedPluginWriter::write(const ParameterDef& def, const std::string& val
                 if (!now && again)
                     if (const auto anew = again()) now = MappedPluginReader::read(d, *anew, nullptr).display;
                 if (now != was)
-                    changed += (changed.empty() ? "" : "; ") + d.label + ": " + was.value_or("?") + kArrow + now.value_or("?");
+                    changed +=
+                        (changed.empty() ? "" : "; ") + d.label + ": " + was.value_or("?") + kArrow + now.value_or("?");
             };
             if (prereq) note(*prereq, prereqBefore);
             note(def, before);
@@ -235,8 +242,7 @@ Result MappedPluginWriter::writeContinuous(const ParameterDef& def, const std::s
     const std::optional<std::string> after = held.shown();
     bool done = reached(def, *el, goal, tolerance);
     if (!done && gone(*el, ax::kValueDescription) && held.findAgain()) done = reached(def, *el, goal, tolerance);
-    if (done)
-        return {true, def.label + ": " + before.value_or("?") + kArrow + after.value_or(value), before};
+    if (done) return {true, def.label + ": " + before.value_or("?") + kArrow + after.value_or(value), before};
     // A failed write leaves the parameter where the user had it.
     std::string message = "Could not set " + def.label + " to " + value;
     if (original && wholeNumber(*el) != original) {

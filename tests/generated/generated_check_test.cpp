@@ -27,7 +27,6 @@
 #include "generated/call_text.h"
 #include "generated/generated_project.h"
 #include "generated/project_state.h"
-#include "generated/success_checks.h"
 #include "generated/tool_calls.h"
 #include "test_support/free_port.h"
 
@@ -304,12 +303,7 @@ bool checked(Bench& bench, const GeneratedCall& call, const std::string& label, 
     const auto broken = violations(call, beforeProject, before, after, outcome);
     for (const auto& b : broken) RC_LOG() << "  broken: " << call.tool << ": " << b << "\n";
     if (mustSucceed && !outcome.succeeded) RC_LOG() << "  broken: " << call.tool << ": the next call failed\n";
-    // On a Logic Pro without faults, a call nothing stopped fails only for a reason of its own.
-    std::optional<std::string> refused;
-    if (healthy && *healthy && !call.stopAfter && !outcome.succeeded)
-        if ((refused = generated::mustSucceed(call, beforeProject, bench.maps())))
-            RC_LOG() << "  broken: " << call.tool << ": failed where " << *refused << "\n";
-    return broken.empty() && (outcome.succeeded || !mustSucceed) && !refused;
+    return broken.empty() && (outcome.succeeded || !mustSucceed);
 }
 
 RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
@@ -919,19 +913,26 @@ TEST(GeneratedCheckCases, AMoveOrBypassIsToldDoneOnlyWhereTheChainShowsIt) {
 }
 
 TEST(GeneratedCheckCases, ASliderNudgedWhereHandlesGoStaleEndsOnTheNearestStep) {
-    for (const char* stale : {"afterReads 3", "afterReads 5"})
-        for (const char* value : {"22.9 dB", "-7.3 dB", "5.2 dB"}) {
+    // A plug-in without a map, written through its Controls view while every handle goes stale
+    // after a few reads: each write, one after another in a turn, ends on the nearest step.
+    const std::vector<std::pair<const char*, std::vector<const char*>>> rows{
+        {"Drive", {"22.9 dB"}}, {"Drive", {"-7.3 dB", "5.2 dB"}}, {"Tone", {"8.000 kHz", "200 Hz", "2.5 kHz"}}};
+    for (const char* stale : {"afterReads 2", "afterReads 3", "afterReads 4", "afterReads 5", "afterReads 6"})
+        for (const auto& [param, values] : rows) {
             auto scenario = scenarioOfTracks({{"Kick 2", {"Tube Saturator", "Compressor"}}});
             scenario["faults"]["staleAfter"] = stale;
             Bench bench(scenario);
-            const GeneratedCall call{"set_plugin_parameter",
-                                     {{"parameter_name", "Drive"},
-                                      {"plugin_name", "Tube Saturator"},
-                                      {"track_name", "Kick 2"},
-                                      {"value", value}},
-                                     std::nullopt};
-            const auto [o, broken, after] = checkedCall(bench, call);
-            EXPECT_EQ(broken, std::vector<std::string>{}) << stale << ", " << value << ": " << o.summary;
+            for (const char* value : values) {
+                const GeneratedCall call{"set_plugin_parameter",
+                                         {{"parameter_name", param},
+                                          {"plugin_name", "Tube Saturator"},
+                                          {"track_name", "Kick 2"},
+                                          {"value", value}},
+                                         std::nullopt};
+                const auto [o, broken, after] = checkedCall(bench, call);
+                EXPECT_EQ(broken, std::vector<std::string>{})
+                    << stale << ", " << param << " " << value << ": " << o.summary;
+            }
         }
 }
 

@@ -88,45 +88,6 @@ void checkParameterReached(const GeneratedCall& c, const standin::Project& bp, c
 
 }  // namespace
 
-std::optional<std::string> mustSucceed(const GeneratedCall& c, const standin::Project& bp, const PluginMapStore& maps) {
-    if (c.tool != "set_plugin_parameter" || !c.args.contains("track_name") || !c.args["value"].is_string())
-        return std::nullopt;
-    const auto ids = listedIdsNamed(bp, c.args["track_name"].get<std::string>());
-    if (ids.size() != 1 || !bp.isVisible(ids.front())) return std::nullopt;
-    const standin::Track& track = *bp.trackById(ids.front());
-    const auto uid = slotUidAsked(c, track);
-    const auto slot = std::find_if(track.strip.inserts.begin(), track.strip.inserts.end(),
-                                   [&](const standin::InsertSlot& s) { return uid && s.uid == *uid; });
-    const standin::PluginDefinition* def = slot != track.strip.inserts.end() ? bp.plugin(slot->plugin) : nullptr;
-    if (!def) return std::nullopt;
-    const std::string named = lower(c.args["parameter_name"].get<std::string>());
-    const auto params = standin::detail::paramSpecs(*def);
-    std::vector<standin::detail::ParamSpec> matching;
-    for (const auto& p : params)
-        if (lower(p.label) == named || lower(p.shownLabel()) == named) matching.push_back(p);
-    if (matching.size() != 1 || !matching.front().sliderLike() || matching.front().unit.empty() ||
-        !matching.front().displayMin || !matching.front().displayMax)
-        return std::nullopt;
-    const auto& param = matching.front();
-    if (lower(param.label) != lower(param.shownLabel())) return std::nullopt;
-    if (const PluginMap* map = maps.mapForPlugin(slot->plugin))
-        for (const auto& d : map->parameters)
-            if (lower(d.label) == named && d.dependsOn && !d.dependsOn->empty()) return std::nullopt;
-    const std::string asked = c.args["value"].get<std::string>();
-    const auto space = asked.find(' ');
-    if (space == std::string::npos) return std::nullopt;
-    const auto number = readNumber(asked.substr(0, space));
-    const auto base = number ? inBaseUnit(*number, asked.substr(space + 1)) : std::nullopt;
-    const auto scale = inBaseUnit(1, param.unit);
-    const std::string unit = asked.substr(space + 1);
-    if (!number || (unit != param.unit && (!base || !scale))) return std::nullopt;
-    const double value = unit == param.unit ? *number : *base / *scale;
-    const double lo = std::min(*param.displayMin, *param.displayMax),
-                 hi = std::max(*param.displayMin, *param.displayMax);
-    if (value < lo || value > hi) return std::nullopt;
-    return param.label + " of " + slot->plugin + " takes " + asked;
-}
-
 // What success must show on the target, read from the project after; a line per shortfall.
 void checkShown(const GeneratedCall& c, const standin::Project& bp, const ProjectState& before,
                 const ProjectState& after, const std::string& summary, std::vector<std::string>& out) {

@@ -10,7 +10,9 @@
 #include "generated/generated_project.h"
 #include "generated/read_checks.h"
 #include "generated/success_checks.h"
+#include "platform/standin/plugin_parameters.h"
 #include "platform/standin/world.h"
+#include "plugins/plugin_map_store.h"
 #include "support/numbers.h"
 
 namespace corvane::generated {
@@ -33,7 +35,6 @@ bool isReadingTool(const std::string& tool) {
 }
 
 namespace {
-
 
 struct Targets {
     std::set<int> ids;                   // every track the call may change
@@ -145,7 +146,8 @@ void checkSelection(const GeneratedCall& c, const standin::Project& bp, const Pr
 
 // Every window open before a call is open after it, unless the answer says it closed.
 void checkWindows(const GeneratedCall& c, const standin::Project& bp, const ProjectState& before,
-                  const ProjectState& after, const Outcome& o, const std::string& said, const std::vector<std::string>& names, std::vector<std::string>& out) {
+                  const ProjectState& after, const Outcome& o, const std::string& said,
+                  const std::vector<std::string>& names, std::vector<std::string>& out) {
     std::set<std::string> pluginTitles;
     for (const auto* state : {&before, &after})
         for (const auto& w : state->ui["pluginWindows"]) pluginTitles.insert(w["title"].get<std::string>());
@@ -188,6 +190,54 @@ void checkWindows(const GeneratedCall& c, const standin::Project& bp, const Proj
     }
 }
 
+// The plug-in maps the app ships, loaded once: a parameter whose map makes it hang on another's
+// setting may be refused.
+const PluginMapStore& shippedMaps() {
+    static const PluginMapStore maps = [] {
+        PluginMapStore loaded;
+        loaded.reload();
+        return loaded;
+    }();
+    return maps;
+}
+
+// Whether a parameter write asks a level the control takes: within its range, in a unit of its
+// family, for a parameter the slot shows once under one name, which no shipped map makes hang on
+// another's setting.
+bool parameterTakes(const GeneratedCall& c, const standin::Project& bp, const standin::Track& track,
+                    std::optional<int> uid) {
+    if (!c.args["value"].is_string()) return false;
+    const auto slot = std::find_if(track.strip.inserts.begin(), track.strip.inserts.end(),
+                                   [&](const standin::InsertSlot& s) { return uid && s.uid == *uid; });
+    const standin::PluginDefinition* def = slot != track.strip.inserts.end() ? bp.plugin(slot->plugin) : nullptr;
+    if (!def) return false;
+    const std::string named = lower(c.args["parameter_name"].get<std::string>());
+    std::vector<standin::detail::ParamSpec> matching;
+    for (const auto& p : standin::detail::paramSpecs(*def))
+        if (lower(p.label) == named || lower(p.shownLabel()) == named) matching.push_back(p);
+    if (matching.size() != 1) return false;
+    const auto& param = matching.front();
+    if (!param.sliderLike() || param.unit.empty() || !param.displayMin || !param.displayMax ||
+        lower(param.label) != lower(param.shownLabel()))
+        return false;
+    if (const PluginMap* map = shippedMaps().mapForPlugin(slot->plugin))
+        for (const auto& d : map->parameters)
+            if (lower(d.label) == named && d.dependsOn && !d.dependsOn->empty()) return false;
+    const std::string asked = c.args["value"].get<std::string>();
+    const auto space = asked.find(' ');
+    const auto number = space == std::string::npos ? std::nullopt : readNumber(asked.substr(0, space));
+    if (!number) return false;
+    const std::string unit = asked.substr(space + 1);
+    double value = *number;
+    if (unit != param.unit) {
+        const auto base = inBaseUnit(*number, unit), scale = inBaseUnit(1, param.unit);
+        if (!base || !scale) return false;
+        value = *base / *scale;
+    }
+    return value >= std::min(*param.displayMin, *param.displayMax) &&
+           value <= std::max(*param.displayMin, *param.displayMax);
+}
+
 // Whether the call asks what a healthy Logic Pro lets it do: its tracks present, each the only one
 // of its name and shown, and values each control takes.
 bool mustWork(const GeneratedCall& c, const standin::Project& bp) {
@@ -218,6 +268,7 @@ bool mustWork(const GeneratedCall& c, const standin::Project& bp) {
     }
     if (c.tool == "get_plugin_parameters" || c.tool == "set_plugin_bypass" || c.tool == "remove_plugin")
         return slot.has_value() && !analysis;
+    if (c.tool == "set_plugin_parameter") return slot.has_value() && !analysis && parameterTakes(c, bp, *t, slot);
     // The analysis plug-in stays last: it is neither moved nor passed.
     const int movable = chain > 0 && t->strip.inserts.back().plugin == "Corvane" ? chain - 1 : chain;
     if (c.tool == "reorder_plugin")
@@ -350,7 +401,8 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
         const json* was = trackIn(before, t->id);
         if (slotTool && was)
             for (const auto& s : (*now)["inserts"])
-                if (const json* old = slotIn(*was, s["uid"].get<int>()); old && *old != s && !(asked && s["uid"] == *asked))
+                if (const json* old = slotIn(*was, s["uid"].get<int>());
+                    old && *old != s && !(asked && s["uid"] == *asked))
                     out.push_back("unnamed change on a target: slot " + s["plugin"].dump() + " of '" + t->name +
                                   "' changed, not the one the call named");
         if (c.tool == "set_send_level" && was && (*was)["sends"].size() == (*now)["sends"].size())
@@ -454,9 +506,12 @@ std::vector<std::string> turnEndViolations(const ProjectState& turnStart, const 
     for (const auto& [id, was] : before.tracks)
         if (const json* now = trackIn(after, id); !now || *now != was)
             out.push_back("unnamed change: the turn's end changed '" + was["name"].get<std::string>() + "'");
-    if (before.selected != after.selected) out.push_back("unnamed change: the turn's end moved the selection");
-    else if (before.focused != after.focused) out.push_back("unnamed change: the turn's end moved the focused track");
-    if (const auto change = windowOrderChange(before, after)) out.push_back("unnamed change: the turn's end changed " + *change);
+    if (before.selected != after.selected)
+        out.push_back("unnamed change: the turn's end moved the selection");
+    else if (before.focused != after.focused)
+        out.push_back("unnamed change: the turn's end moved the focused track");
+    if (const auto change = windowOrderChange(before, after))
+        out.push_back("unnamed change: the turn's end changed " + *change);
     checkReopenViews(turnStart, before, after, "the turn", out);
     json was = before.transport, now = after.transport;
     if (was["playing"].get<bool>()) was.erase("playing"), now.erase("playing");
