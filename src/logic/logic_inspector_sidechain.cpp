@@ -23,7 +23,6 @@ using SidechainResult = LogicInspector::SidechainResult;
 
 namespace {
 
-
 // What the side-chain menu offered for a source: the item to press, and how many items named it.
 struct MenuChoice {
     std::optional<AXElement> item;
@@ -212,8 +211,14 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     // the window the turn's other calls work in.
     struct TurnsWindowKept {
         AXElement held = detail::keptPlaces().pluginWindow;
+        std::string title = detail::keptPlaces().pluginWindowTitle;
+        std::optional<platform::Point> origin = detail::keptPlaces().pluginWindowOrigin;
         ~TurnsWindowKept() {
-            if (auto& places = detail::keptPlaces(); places.open > 0) places.pluginWindow = held;
+            if (auto& places = detail::keptPlaces(); places.open > 0) {
+                places.pluginWindow = held;
+                places.pluginWindowTitle = title;
+                places.pluginWindowOrigin = origin;
+            }
         }
     } turnsWindow;
     try {

@@ -956,5 +956,32 @@ TEST(GeneratedCheckCases, AMuteOfOneOfSeveralSelectedTracksKeepsTheFocusWhereThe
         }
 }
 
+TEST(GeneratedCheckCases, TheTurnsEndClosesItsOwnWindowWhereALaterCallWorkedInTheUsers) {
+    // A write opens a window of the turn's own; a side chain is then set in the user's window of
+    // the same track, which comes to the front: where handles go stale, the turn's end finds its
+    // own window again rather than closing the one in front.
+    for (const char* stale : {"afterReads 3", "always", "onRebuild"}) {
+        auto scenario = scenarioOfTracks({{"Kick 2", {"Tube Saturator", "Compressor"}}, {"Lead Vox", {"Limiter"}}});
+        scenario["faults"]["staleAfter"] = stale;
+        Bench bench(scenario);
+        bench.world().openPluginWindowByHand(0, 1);
+        bench.world().drainMainQueue();
+        const ProjectState turnStart = ProjectState::read(bench.world());
+        bench.call({"set_plugin_parameter",
+                    {{"parameter_name", "Tone"},
+                     {"plugin_name", "Tube Saturator"},
+                     {"track_name", "Kick 2"},
+                     {"value", "0.200 kHz"}},
+                    std::nullopt});
+        bench.call({"set_plugin_sidechain",
+                    {{"plugin_name", "Compressor"}, {"source", "Lead Vox"}, {"track_name", "Kick 2"}},
+                    std::nullopt});
+        const ProjectState before = ProjectState::read(bench.world());
+        bench.endTurn();
+        EXPECT_EQ(turnEndViolations(turnStart, before, ProjectState::read(bench.world())), std::vector<std::string>{})
+            << stale;
+    }
+}
+
 }  // namespace
 }  // namespace corvane::generated
