@@ -1,5 +1,6 @@
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "logic/ax_read.h"
@@ -225,9 +226,14 @@ bool LogicInspector::detectToggleState(const AXElement& element, const std::stri
     auto& kept = detail::keptPlaces();
     const auto children = element.children();
     std::vector<std::pair<AXElement, std::string>> switches;
-    if (auto known = kept.switches.find(element); kept.open > 0 && known != kept.switches.end() &&
-                                                  known->second.children == children) {
+    if (auto known = kept.switches.find(element);
+        kept.open > 0 && known != kept.switches.end() && known->second.children == children) {
         switches = known->second.switches;
+        // Read through the handles just listed: a kept one may be the very handle that went stale,
+        // and a switch that cannot be read would be taken for one that is off.
+        for (auto& [child, labelled] : switches)
+            if (const auto listed = std::find(children.begin(), children.end(), child); listed != children.end())
+                child = *listed;
     } else {
         element.prefetchChildren(detail::kHeaderChildReads);
         for (const auto& child : children) {
@@ -255,7 +261,6 @@ bool LogicInspector::detectToggleState(const AXElement& element, const std::stri
     }
     return false;
 }
-
 
 LogicInspector::ToggleResult LogicInspector::clickTrackHeaderButton(const TrackHeader& header,
                                                                     const std::string& buttonHint, bool desiredState,

@@ -983,5 +983,26 @@ TEST(GeneratedCheckCases, TheTurnsEndClosesItsOwnWindowWhereALaterCallWorkedInTh
     }
 }
 
+TEST(GeneratedCheckCases, AMuteSwitchedOnOneOfASelectionLeavesTheOthersWhereHandlesGoStale) {
+    // Reverb selected and Kick Sub Shift-clicked, handles stale after a few reads: each mute of
+    // Reverb reads its switch through the header's switches as listed now, never a kept handle that
+    // no longer answers, which would read as off and let the press reach Kick Sub too.
+    for (const char* stale : {"afterReads 3", "afterReads 5"})
+        for (const std::optional<double> stopAt : std::vector<std::optional<double>>{std::nullopt, 0.0}) {
+            auto scenario = scenarioOfTracks({{"Kick Sub", {"Channel EQ"}}, {"Reverb", {}}, {"Kick Sub", {}}});
+            scenario["faults"]["staleAfter"] = stale;
+            Bench bench(scenario);
+            bench.world().clickHeader(1);
+            bench.world().shiftClickHeader(0);
+            for (const bool enabled : {true, false, true, false}) {
+                bench.call({"get_plugin_parameters", {{"plugin_index", 0}, {"track_name", "Reverb"}}, std::nullopt});
+                const auto [o, broken, after] = checkedCall(bench, {"set_track_mute",
+                                                                    {{"enabled", enabled}, {"track_name", "Reverb"}},
+                                                                    enabled ? std::nullopt : stopAt});
+                EXPECT_EQ(broken, std::vector<std::string>{}) << stale << ", enabled " << enabled << ": " << o.summary;
+            }
+        }
+}
+
 }  // namespace
 }  // namespace corvane::generated
