@@ -105,7 +105,10 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
         // Where the slot lies, once a close is to come: the close may leave the slot's handle stale.
         std::optional<std::size_t> slotIndex;
         if (lastOpenedSlot_ && lastOpenedSlot_->ours) {
-            if (const auto mine = before.indexOf(lastOpenedSlot_->window, lastOpenedSlot_->title, lastOpenedSlot_->origin)) {
+            // The window is put back and closed whatever comes, a Stop only cutting its pauses short.
+            const platform::HeldPauses closing(kClosingOnceStopped);
+            if (const auto mine =
+                    before.indexOf(lastOpenedSlot_->window, lastOpenedSlot_->title, lastOpenedSlot_->origin)) {
                 const auto slots = logicInspector_.findTrackPluginSlots(mainWindow);
                 for (std::size_t i = 0; i < slots.size(); ++i)
                     if (slots[i].element == slot.element) slotIndex = i;
@@ -132,6 +135,8 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
         lastOpenedSlot_.reset();
         currentView_.reset();
         cachedDepValues_.clear();
+        // Stopped meanwhile: no window is opened that would only be closed again.
+        if (platform::stopRequested()) throw platform::PauseStopped{};
         InsertSlot target = slot;
         auto open = logicInspector_.slotOpenButton(target);
         const auto slotAnew = [&] {
@@ -178,8 +183,12 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
             return std::nullopt;
         }
         const bool ours = !before.holds(*window);
-        lastOpenedSlot_ = OpenedSlot{target.element, slot.name, *window, textOf(*window, ax::kTitle),
-                                     window->point(ax::kPosition).value_or(platform::Point{}), ours};
+        lastOpenedSlot_ = OpenedSlot{target.element,
+                                     slot.name,
+                                     *window,
+                                     textOf(*window, ax::kTitle),
+                                     window->point(ax::kPosition).value_or(platform::Point{}),
+                                     ours};
     }
     opened.map = mapStore_.mapForPlugin(slot.name);
     return opened;
@@ -351,8 +360,7 @@ void PluginInspector::rememberWrittenValue(const ParameterDef& def, const std::s
 }
 
 PluginInspector::WriteResult PluginInspector::writeParameter(const InsertSlot& slot, const AXElement& mainWindow,
-                                                             const std::string& parameterName,
-                                                             const std::string& value,
+                                                             const std::string& parameterName, const std::string& value,
                                                              std::optional<std::string>* changedWhenStopped) {
     if (changedWhenStopped) changedWhenStopped->reset();
     std::lock_guard lock(mutex_);
@@ -374,9 +382,9 @@ PluginInspector::WriteResult PluginInspector::writeParameter(const InsertSlot& s
         if (auto refused = checkHardDependencies(*def, *map, opened->axApp, mainWindow)) return *refused;
         const auto window = switchAndReacquire(opened->axApp, mainWindow, PluginViewPreference::editor);
         if (!window) return {false, kWindowLostInSwitch, std::nullopt};
-        WriteResult result =
-            MappedPluginWriter::write(*def, value, *window, *map, changedWhenStopped,
-                                      [&] { return logicInspector_.findPluginWindow(opened->axApp, mainWindow); });
+        WriteResult result = MappedPluginWriter::write(*def, value, *window, *map, changedWhenStopped, [&] {
+            return logicInspector_.findPluginWindow(opened->axApp, mainWindow);
+        });
         rememberWrittenValue(*def, value, result);
         return result;
     }

@@ -262,6 +262,17 @@ bool turnEnded(Bench& bench, const ProjectState& turnStart) {
     return broken.empty();
 }
 
+// The plug-in windows the turn's calls opened before this one, which it may close unsaid; and those
+// it opened, for the calls after it.
+void noteWindowsOpened(Bench& bench, const ProjectState& before, const ProjectState& after, Outcome& outcome) {
+    outcome.openedByTurn = bench.openedByCalls();
+    for (const auto& w : after.ui["pluginWindows"]) {
+        const bool opened = std::none_of(before.ui["pluginWindows"].begin(), before.ui["pluginWindows"].end(),
+                                         [&](const nlohmann::json& x) { return x["slot"] == w["slot"]; });
+        if (opened) bench.openedByCalls().insert(w["slot"].get<int>());
+    }
+}
+
 // A call and what it did, checked; false when it broke a property (each logged).
 bool checked(Bench& bench, const GeneratedCall& call, const std::string& label, bool mustSucceed = false,
              std::optional<bool> healthy = std::nullopt) {
@@ -269,12 +280,7 @@ bool checked(Bench& bench, const GeneratedCall& call, const std::string& label, 
     const ProjectState before = ProjectState::read(bench.world());
     Outcome outcome = bench.call(call);
     const ProjectState after = ProjectState::read(bench.world());
-    outcome.openedByTurn = bench.openedByCalls();
-    for (const auto& w : after.ui["pluginWindows"]) {
-        const bool opened = std::none_of(before.ui["pluginWindows"].begin(), before.ui["pluginWindows"].end(),
-                                         [&](const nlohmann::json& x) { return x["slot"] == w["slot"]; });
-        if (opened) bench.openedByCalls().insert(w["slot"].get<int>());
-    }
+    noteWindowsOpened(bench, before, after, outcome);
     if (healthy) {  // a drawn call
         const bool stopped = call.stopAfter && outcome.took > *call.stopAfter;
         // A parameter call on a plug-in with a shipped map goes through the mapped reader and
@@ -471,6 +477,7 @@ CheckedCall checkedCall(Bench& bench, const GeneratedCall& call) {
     const ProjectState before = ProjectState::read(bench.world());
     Outcome o = bench.call(call);
     ProjectState after = ProjectState::read(bench.world());
+    noteWindowsOpened(bench, before, after, o);
     auto broken = violations(call, project, before, after, o);
     return {std::move(o), std::move(broken), std::move(after)};
 }
