@@ -376,6 +376,9 @@ public:
     std::optional<AXElement> findPluginWindow(const AXElement& axApp, const AXElement& excluding) const;
     // Logic Pro's application element: the handle KeptPlaces keep while they are open, else a new one.
     static AXElement applicationElement(const platform::RunningApplication& logic);
+    // Logic Pro's windows, listed through that handle, else through one made anew: a held handle read
+    // too often may no longer answer, and a new one stands for the same process.
+    static std::optional<std::vector<AXElement>> applicationWindows(const platform::RunningApplication& logic);
     // The "view" menu button of a plug-in window, which switches it between editor and Controls.
     std::optional<AXElement> findViewMenuButton(const AXElement& pluginWindow) const;
     // The plug-in window's header (the element its view button was last found in, while places

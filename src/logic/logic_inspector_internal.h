@@ -79,7 +79,7 @@ struct KeptPlaces {
     InspectorPlaces* owner = nullptr;  // where the outermost hands them on; none for an owner-less one
     int applicationPid = 0;
     AXElement application;
-    AXElement mainWindow;             // the window found to hold the track list
+    AXElement mainWindow;  // the window found to hold the track list
     bool applicationChecked = false;  // read since the outermost opened
     AXElement headersWindow;
     std::vector<HeaderParent> headerParents;  // in walk order
@@ -101,11 +101,11 @@ struct KeptPlaces {
         // those of them that are buttons, check boxes or toggles, with their labels then
         std::vector<std::pair<AXElement, std::string>> switches;
     };
-    std::unordered_map<AXElement, Switches, platform::AXElementHash> switches;          // by track header
+    std::unordered_map<AXElement, Switches, platform::AXElementHash> switches;  // by track header
     std::unordered_map<AXElement, AXElement, platform::AXElementHash> stripNameFields;  // by channel strip
-    std::size_t stripNameIndex = SIZE_MAX;    // where among a strip's children its name field was last found
-    AXElement firstStripWindow;               // the main window whose first strip's name field was last found
-    AXElement firstStripNameField;            // and that field
+    std::size_t stripNameIndex = SIZE_MAX;  // where among a strip's children its name field was last found
+    AXElement firstStripWindow;             // the main window whose first strip's name field was last found
+    AXElement firstStripNameField;          // and that field
     std::vector<std::size_t> viewButtonPath;  // child indices from the last plug-in window down to its view button
     AXElement viewButtonWindow;               // the plug-in window whose view button was found last
     AXElement viewButtonParent;               // the element that button lies in, when not the window itself
@@ -113,7 +113,7 @@ struct KeptPlaces {
     // Its title and place then: a handle gone stale finds it again by them, never another window.
     std::string pluginWindowTitle;
     std::optional<platform::Point> pluginWindowOrigin;
-    AXElement viewShownWindow;                      // the plug-in window whose view was last read or chosen
+    AXElement viewShownWindow;                // the plug-in window whose view was last read or chosen
     std::optional<PluginViewPreference> viewShown;  // and that view
     AXElement namedHeadersWindow;
     std::unordered_map<std::string, AXElement> namedHeaders;  // by lower-cased name, as last listed
@@ -121,7 +121,7 @@ struct KeptPlaces {
     std::vector<std::string> sharedNames;
     // that listing was read since the outermost opened
     bool listedNow = false;
-    AXElement chainStrip;                       // the channel strip whose insert bars and slots were found last
+    AXElement chainStrip;                  // the channel strip whose insert bars and slots were found last
     std::vector<AXElement> chainStripChildren;  // its children then
     std::vector<AXElement> chains;              // the lists they lay in
     std::vector<AXElement> chainBars;           // the insert bars among their elements then

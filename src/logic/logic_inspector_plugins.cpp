@@ -23,8 +23,8 @@ namespace {
 
 // What a walk of a strip's chain reads of each element with its role and description: the frames
 // that place slots and insert bars on screen.
-const std::vector<std::string> kChainReads{ax::kRole,     ax::kDescription, ax::kTitle,
-                                           ax::kChildren, ax::kPosition,    ax::kSize};
+const std::vector<std::string> kChainReads{ax::kRole, ax::kDescription, ax::kTitle, ax::kChildren, ax::kPosition,
+                                           ax::kSize};
 
 // What a search of Logic Pro's windows reads of each: what the searches within a window ask first,
 // and the frame and what a search for a plug-in's controls asks of the window it starts from (the
@@ -74,8 +74,8 @@ std::optional<LogicInspector::InsertSlot> LogicInspector::readInsertSlot(const A
     // A slot told before, with the same children still, needs only its bypass state read again.
     auto& kept = detail::keptPlaces();
     if (kept.open > 0)
-        if (auto k = kept.slotButtons.find(e);
-            k != kept.slotButtons.end() && k->second.children == *children && isBypass((*children)[k->second.bypass]))
+        if (auto k = kept.slotButtons.find(e); k != kept.slotButtons.end() && k->second.children == *children &&
+                                               isBypass((*children)[k->second.bypass]))
             return InsertSlot{description, e, bypassed((*children)[k->second.bypass])};
     // Each button read with its role and the bypass state in one round trip, and only until both
     // the open button and the bypass switch are known.
@@ -144,17 +144,18 @@ std::vector<AXElement> LogicInspector::chainElements(const AXElement& in, int de
     // bars and slots on screen come with each element's read.
     std::vector<AXElement> lists;
     std::vector<AXElement> elements;
-    ax_tree::walk(in, maxDepth,
-                  [&](const Step& step) {
-                      const AXElement& e = step.element;
-                      if (!isInsertBar(e) && !readInsertSlot(e)) return Next::children;
-                      if (!step.parent)
-                          elements.push_back(e);
-                      else if (std::find(lists.begin(), lists.end(), *step.parent) == lists.end())
-                          lists.push_back(*step.parent);
-                      return Next::siblings;
-                  },
-                  depth, {ax::kPosition, ax::kSize});
+    ax_tree::walk(
+        in, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            if (!isInsertBar(e) && !readInsertSlot(e)) return Next::children;
+            if (!step.parent)
+                elements.push_back(e);
+            else if (std::find(lists.begin(), lists.end(), *step.parent) == lists.end())
+                lists.push_back(*step.parent);
+            return Next::siblings;
+        },
+        depth, {ax::kPosition, ax::kSize});
     for (const auto& list : lists) readList(list, elements);
     if (kept.open > 0 && !lists.empty()) {
         kept.chainStrip = in;
@@ -178,6 +179,13 @@ AXElement LogicInspector::applicationElement(const platform::RunningApplication&
     if (kept.open > 0 && kept.application && kept.applicationChecked && kept.applicationPid == logic.processIdentifier)
         return kept.application;
     return platform::accessibility().applicationElement(logic.processIdentifier);
+}
+
+std::optional<std::vector<AXElement>> LogicInspector::applicationWindows(const platform::RunningApplication& logic) {
+    auto windows = applicationElement(logic).elements(ax::kWindows);
+    if (!windows)
+        windows = platform::accessibility().applicationElement(logic.processIdentifier).elements(ax::kWindows);
+    return windows;
 }
 
 std::optional<AXElement> LogicInspector::findPluginWindow(const AXElement& axApp, const AXElement& excluding) const {
@@ -224,7 +232,8 @@ std::optional<AXElement> LogicInspector::findViewMenuButton(const AXElement& plu
         }
         return button;
     };
-    if (auto kept = detail::keptArea(pluginWindow, "view", kReads); kept && textOf(*kept, ax::kRole) == "AXMenuButton")
+    if (auto kept = detail::keptArea(pluginWindow, "view", kReads);
+        kept && textOf(*kept, ax::kRole) == "AXMenuButton")
         return noteView(pluginWindow, kept);
     auto isViewButton = [](const AXElement& e) {
         return textOf(e, ax::kRole) == "AXMenuButton" && text::lowercased(textOf(e, ax::kDescription)) == "view";
@@ -281,7 +290,8 @@ std::optional<AXElement> LogicInspector::findViewMenuButton(const AXElement& plu
 
 std::optional<AXElement> LogicInspector::pluginWindowHeader(const AXElement& pluginWindow) {
     const auto& places = detail::keptPlaces();
-    if (places.open == 0 || !places.viewButtonParent || !(places.viewButtonWindow == pluginWindow)) return std::nullopt;
+    if (places.open == 0 || !places.viewButtonParent || !(places.viewButtonWindow == pluginWindow))
+        return std::nullopt;
     return places.viewButtonParent;
 }
 
@@ -374,24 +384,24 @@ Outcome LogicInspector::switchCurrentlyOpenPluginView(PluginViewPreference to) c
 
 void LogicInspector::walkForSidechainDropdown(const AXElement& element, std::optional<SidechainDropdown>& best,
                                               int depth, int maxDepth) const {
-    ax_tree::walk(element, maxDepth,
-                  [&](const Step& step) {
-                      const AXElement& e = step.element;
-                      const std::string role = textOf(e, ax::kRole);
-                      if (role == "AXPopUpButton" || role == "AXMenuButton") {
-                          static const char* const phrases[] = {"side chain source", "sidechain source",
-                                                                "side-chain source", "side chain input",
-                                                                "sidechain input",   "side-chain input"};
-                          const std::string help = text::lowercased(textOf(e, ax::kHelp));
-                          if (std::any_of(std::begin(phrases), std::end(phrases),
-                                          [&](const char* p) { return help.find(p) != std::string::npos; })) {
-                              const double y = frameForElement(e).y;
-                              if (!best || y < best->y) best = SidechainDropdown{e, y};
-                          }
-                      }
-                      return Next::children;
-                  },
-                  depth, {ax::kHelp, ax::kPosition, ax::kSize, ax::kValue});
+    ax_tree::walk(
+        element, maxDepth,
+        [&](const Step& step) {
+            const AXElement& e = step.element;
+            const std::string role = textOf(e, ax::kRole);
+            if (role == "AXPopUpButton" || role == "AXMenuButton") {
+                static const char* const phrases[] = {"side chain source", "sidechain source", "side-chain source",
+                                                      "side chain input",  "sidechain input",  "side-chain input"};
+                const std::string help = text::lowercased(textOf(e, ax::kHelp));
+                if (std::any_of(std::begin(phrases), std::end(phrases),
+                                [&](const char* p) { return help.find(p) != std::string::npos; })) {
+                    const double y = frameForElement(e).y;
+                    if (!best || y < best->y) best = SidechainDropdown{e, y};
+                }
+            }
+            return Next::children;
+        },
+        depth, {ax::kHelp, ax::kPosition, ax::kSize, ax::kValue});
 }
 
 void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
@@ -441,10 +451,7 @@ void LogicInspector::closeOpenPluginAndRestoreEditorView() const {
     // front (the Mixer) goes back there. Only the windows up to it are read; the one closed and the
     // main window are told by their handles.
     WindowsFound before;
-    auto windowsNow = applicationElement(*logic).elements(ax::kWindows);
-    if (!windowsNow)  // a held handle gone stale: one made anew stands for the same process
-        windowsNow = platform::accessibility().applicationElement(logic->processIdentifier).elements(ax::kWindows);
-    if (const auto& windows = windowsNow)
+    if (const auto windows = applicationWindows(*logic))
         for (const auto& w : *windows) {
             if (w == *window) continue;
             if (kept.mainWindow && w == kept.mainWindow) break;
@@ -489,7 +496,7 @@ LogicInspector::WindowsFound LogicInspector::windowsFound(const AXElement& axApp
 }
 
 std::optional<std::size_t> LogicInspector::WindowsFound::indexOf(const AXElement& held, const std::string& title,
-                                                                 Point origin) const {
+                                                                  Point origin) const {
     for (std::size_t i = 0; i < plugins.size(); ++i)
         if (plugins[i].window == held) return i;
     if (title.empty() || !ax_read::gone(held, ax::kTitle)) return std::nullopt;
@@ -514,10 +521,7 @@ std::optional<AXElement> LogicInspector::windowTitled(const std::string& title, 
     if (title.empty()) return std::nullopt;
     const auto logic = logicApplication();
     if (!logic) return std::nullopt;
-    auto windows = applicationElement(*logic).elements(ax::kWindows);
-    // A held handle read too often may no longer answer: one made anew stands for the same process.
-    if (!windows)
-        windows = platform::accessibility().applicationElement(logic->processIdentifier).elements(ax::kWindows);
+    const auto windows = applicationWindows(*logic);
     if (!windows) return std::nullopt;
     for (const auto& w : *windows) {
         w.prefetch({ax::kTitle, ax::kPosition});

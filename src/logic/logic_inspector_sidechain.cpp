@@ -23,6 +23,7 @@ using SidechainResult = LogicInspector::SidechainResult;
 
 namespace {
 
+
 // What the side-chain menu offered for a source: the item to press, and how many items named it.
 struct MenuChoice {
     std::optional<AXElement> item;
@@ -210,9 +211,9 @@ SidechainResult LogicInspector::setPluginSidechain(const AXElement& in, const In
     // The window opened here, or the user's, is never the one the turn's end closes: that stays
     // the window the turn's other calls work in.
     struct TurnsWindowKept {
-        AXElement held = detail::keptPlaces().pluginWindow;
         std::string title = detail::keptPlaces().pluginWindowTitle;
         std::optional<platform::Point> origin = detail::keptPlaces().pluginWindowOrigin;
+        AXElement held = detail::keptPlaces().pluginWindow;
         ~TurnsWindowKept() {
             if (auto& places = detail::keptPlaces(); places.open > 0) {
                 places.pluginWindow = held;

@@ -102,7 +102,7 @@ namespace {
 // What a walk reads of each element of a list the headers are found in: the rows are placed by
 // their frames, so one read brings them for the whole list.
 // AXSelected too: the selection is told by the header Logic Pro shows selected.
-const std::vector<std::string> kListReads{ax::kRole,     ax::kDescription, ax::kTitle,   ax::kChildren,
+const std::vector<std::string> kListReads{ax::kRole,     ax::kDescription, ax::kTitle, ax::kChildren,
                                           ax::kPosition, ax::kSize,        ax::kSelected};
 
 // The headers' walk; `parents`, when given, gets each element the headers were found in, once,
@@ -312,7 +312,7 @@ std::vector<LogicInspector::TrackHeader> LogicInspector::findTrackHeadersByName(
 }
 
 std::optional<LogicInspector::TrackHeader> LogicInspector::keptHeaderNamed(const AXElement& mainWindow,
-                                                                           const std::string& name) const {
+                                                                          const std::string& name) const {
     const auto& kept = detail::keptPlaces();
     if (kept.open == 0 || !(kept.namedHeadersWindow == mainWindow)) return std::nullopt;
     const auto found = kept.namedHeaders.find(text::lowercased(name));
@@ -441,9 +441,7 @@ LogicInspector::ResolvedTrack LogicInspector::resolveTrack(const std::string& na
 std::string LogicInspector::ambiguousTrackMessage(const ResolvedTrack& resolved) {
     std::string numbers;
     for (std::size_t i = 0; i < resolved.matches.size(); ++i)
-        numbers += (i == 0                             ? ""
-                    : i + 1 == resolved.matches.size() ? " and "
-                                                       : ", ") +
+        numbers += (i == 0 ? "" : i + 1 == resolved.matches.size() ? " and " : ", ") +
                    std::to_string(resolved.matches[i].trackNumber);
     const std::string name = resolved.header ? resolved.header->name : std::string();
     return "tracks " + numbers + " are all named '" + name +
@@ -619,8 +617,9 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
         return false;
     }
     const long targetIndex = targetIt - rows.begin();
-    const auto sameName =
-        std::count_if(rows.begin(), rows.end(), [&](const auto& r) { return namesMatch(r.first.name, target.name); });
+    const auto sameName = std::count_if(rows.begin(), rows.end(), [&](const auto& r) {
+        return namesMatch(r.first.name, target.name);
+    });
     if (sameName > 1) {
         log(fmt::format("[selectTrackViaKeyboard] {} tracks are named '{}': the strip cannot tell which it shows",
                         sameName, target.name));
@@ -725,8 +724,8 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
         const long presses = std::labs(delta);
         const std::uint16_t key = delta > 0 ? key_code::kDown : key_code::kUp;
         log(fmt::format("[selectTrackViaKeyboard] navigating from '{}' (idx {}) to '{}' (idx {}) via {} {} presses",
-                        rows[static_cast<std::size_t>(currentIndex)].first.name, currentIndex, target.name, targetIndex,
-                        presses, delta > 0 ? "↓" : "↑"));
+                        rows[static_cast<std::size_t>(currentIndex)].first.name, currentIndex, target.name,
+                        targetIndex, presses, delta > 0 ? "↓" : "↑"));
         activateLogic();
         platform::pause(pacing::kBeforeArrowKeys);
         for (long i = 0; i < presses; ++i) {
@@ -753,7 +752,8 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
     };
     const bool selected = targetSelected();
     answerRead = selected;
-    const std::string after = selected ? awaitStrip(target.name, shownStripName(), targetSelected) : shownStripName();
+    const std::string after = selected ? awaitStrip(target.name, shownStripName(), targetSelected)
+                                       : shownStripName();
     const bool verified = selected && namesMatch(after, target.name) && targetSelected();
     if (verified) listing.selected = target.trackNumber;
     log(fmt::format("[selectTrackViaKeyboard] after navigation, strip name='{}' (verified={})", after,
@@ -863,14 +863,8 @@ bool LogicInspector::reselectTracks(const TrackSelection& selection, const AXEle
                                     [&](const AXElement& w) { return textOf(w, ax::kTitle) == mainTitle; });
             return main;
         };
-        // A held application handle read too often may no longer answer: one made anew stands for
-        // the same process. Windows that cannot be listed are no place to click blind.
-        auto listed = [&] {
-            auto windows = applicationElement(*logic).elements(ax::kWindows);
-            if (!windows)
-                windows = platform::accessibility().applicationElement(logic->processIdentifier).elements(ax::kWindows);
-            return windows;
-        };
+        // Windows that cannot be listed are no place to click blind.
+        auto listed = [&] { return applicationWindows(*logic); };
         const auto windows = listed();
         if (!windows) return false;
         const auto main = frontOf(*windows);
@@ -898,11 +892,9 @@ bool LogicInspector::reselectTracks(const TrackSelection& selection, const AXEle
             using platform::MouseEventType;
             input.postMouseToProcess(logic->processIdentifier, {MouseEventType::moved, at, 0});
             platform::pause(pacing::kTargetedClickPointerSettle);
-            input.postMouseToProcess(logic->processIdentifier,
-                                     {MouseEventType::leftDown, at, platform::modifier::kShift});
+            input.postMouseToProcess(logic->processIdentifier, {MouseEventType::leftDown, at, platform::modifier::kShift});
             platform::pause(pacing::kTargetedClickHold);
-            input.postMouseToProcess(logic->processIdentifier,
-                                     {MouseEventType::leftUp, at, platform::modifier::kShift});
+            input.postMouseToProcess(logic->processIdentifier, {MouseEventType::leftUp, at, platform::modifier::kShift});
         }
         platform::pause(pacing::kSelectionExtends);
         for (std::size_t i = inFront.size(); i-- > 0;) {

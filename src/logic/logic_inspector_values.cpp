@@ -226,8 +226,8 @@ bool LogicInspector::detectToggleState(const AXElement& element, const std::stri
     auto& kept = detail::keptPlaces();
     const auto children = element.children();
     std::vector<std::pair<AXElement, std::string>> switches;
-    if (auto known = kept.switches.find(element);
-        kept.open > 0 && known != kept.switches.end() && known->second.children == children) {
+    if (auto known = kept.switches.find(element); kept.open > 0 && known != kept.switches.end() &&
+                                                  known->second.children == children) {
         switches = known->second.switches;
         // Read through the handles just listed: a kept one may be the very handle that went stale,
         // and a switch that cannot be read would be taken for one that is off.
@@ -261,6 +261,7 @@ bool LogicInspector::detectToggleState(const AXElement& element, const std::stri
     }
     return false;
 }
+
 
 LogicInspector::ToggleResult LogicInspector::clickTrackHeaderButton(const TrackHeader& header,
                                                                     const std::string& buttonHint, bool desiredState,

@@ -49,7 +49,7 @@ public:
     // AXChildren, then the given attributes of each child. The host has no call for this: it costs
     // one round trip for the list and one per child, so no backend may answer it cheaper.
     AXError copyChildrenWithAttributeValues(const std::vector<std::string>& attributes,
-                                            std::vector<AXChildRead>& out) const;
+                                                    std::vector<AXChildRead>& out) const;
     virtual AXError setAttributeValue(const std::string& attribute, const AXValue& value) = 0;
     virtual AXError isAttributeSettable(const std::string& attribute, bool& out) const = 0;
     virtual AXError copyAttributeNames(std::vector<std::string>& out) const = 0;

@@ -104,7 +104,7 @@ Result ControlsViewFallback::write(const std::string& parameterName, const std::
 }
 
 std::optional<ControlsViewFallback::SliderPair> ControlsViewFallback::sliderNamed(const std::string& parameterName,
-                                                                                  const AXElement& window) {
+                                                                                 const AXElement& window) {
     for (const auto& c : labelledControls(window)) {
         if (!text::equalsIgnoringCase(c.label, text::trimSpacesAndTabs(parameterName))) continue;
         if (c.type != ParameterType::continuous) return std::nullopt;
@@ -118,7 +118,7 @@ std::optional<ControlsViewFallback::SliderPair> ControlsViewFallback::sliderName
 }
 
 std::optional<platform::AXElement> ControlsViewFallback::popupNamed(const std::string& parameterName,
-                                                                    const AXElement& window) {
+                                                                   const AXElement& window) {
     for (const auto& c : labelledControls(window)) {
         if (!text::equalsIgnoringCase(c.label, text::trimSpacesAndTabs(parameterName))) continue;
         if (c.type == ParameterType::continuous || c.type == ParameterType::toggle) return std::nullopt;

@@ -153,8 +153,7 @@ Result MappedPluginWriter::write(const ParameterDef& def, const std::string& val
                 if (!now && again)
                     if (const auto anew = again()) now = MappedPluginReader::read(d, *anew, nullptr).display;
                 if (now != was)
-                    changed +=
-                        (changed.empty() ? "" : "; ") + d.label + ": " + was.value_or("?") + kArrow + now.value_or("?");
+                    changed += (changed.empty() ? "" : "; ") + d.label + ": " + was.value_or("?") + kArrow + now.value_or("?");
             };
             if (prereq) note(*prereq, prereqBefore);
             note(def, before);
@@ -242,7 +241,8 @@ Result MappedPluginWriter::writeContinuous(const ParameterDef& def, const std::s
     const std::optional<std::string> after = held.shown();
     bool done = reached(def, *el, goal, tolerance);
     if (!done && gone(*el, ax::kValueDescription) && held.findAgain()) done = reached(def, *el, goal, tolerance);
-    if (done) return {true, def.label + ": " + before.value_or("?") + kArrow + after.value_or(value), before};
+    if (done)
+        return {true, def.label + ": " + before.value_or("?") + kArrow + after.value_or(value), before};
     // A failed write leaves the parameter where the user had it.
     std::string message = "Could not set " + def.label + " to " + value;
     if (original && wholeNumber(*el) != original) {

@@ -107,8 +107,7 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
         if (lastOpenedSlot_ && lastOpenedSlot_->ours) {
             // The window is put back and closed whatever comes, a Stop only cutting its pauses short.
             const platform::HeldPauses closing(kClosingOnceStopped);
-            if (const auto mine =
-                    before.indexOf(lastOpenedSlot_->window, lastOpenedSlot_->title, lastOpenedSlot_->origin)) {
+            if (const auto mine = before.indexOf(lastOpenedSlot_->window, lastOpenedSlot_->title, lastOpenedSlot_->origin)) {
                 const auto slots = logicInspector_.findTrackPluginSlots(mainWindow);
                 for (std::size_t i = 0; i < slots.size(); ++i)
                     if (slots[i].element == slot.element) slotIndex = i;
@@ -183,12 +182,8 @@ std::optional<PluginInspector::Opened> PluginInspector::openSlotWindow(const Ins
             return std::nullopt;
         }
         const bool ours = !before.holds(*window);
-        lastOpenedSlot_ = OpenedSlot{target.element,
-                                     slot.name,
-                                     *window,
-                                     textOf(*window, ax::kTitle),
-                                     window->point(ax::kPosition).value_or(platform::Point{}),
-                                     ours};
+        lastOpenedSlot_ = OpenedSlot{target.element, slot.name, *window, textOf(*window, ax::kTitle),
+                                     window->point(ax::kPosition).value_or(platform::Point{}), ours};
     }
     opened.map = mapStore_.mapForPlugin(slot.name);
     return opened;
@@ -360,7 +355,8 @@ void PluginInspector::rememberWrittenValue(const ParameterDef& def, const std::s
 }
 
 PluginInspector::WriteResult PluginInspector::writeParameter(const InsertSlot& slot, const AXElement& mainWindow,
-                                                             const std::string& parameterName, const std::string& value,
+                                                             const std::string& parameterName,
+                                                             const std::string& value,
                                                              std::optional<std::string>* changedWhenStopped) {
     if (changedWhenStopped) changedWhenStopped->reset();
     std::lock_guard lock(mutex_);
@@ -382,9 +378,9 @@ PluginInspector::WriteResult PluginInspector::writeParameter(const InsertSlot& s
         if (auto refused = checkHardDependencies(*def, *map, opened->axApp, mainWindow)) return *refused;
         const auto window = switchAndReacquire(opened->axApp, mainWindow, PluginViewPreference::editor);
         if (!window) return {false, kWindowLostInSwitch, std::nullopt};
-        WriteResult result = MappedPluginWriter::write(*def, value, *window, *map, changedWhenStopped, [&] {
-            return logicInspector_.findPluginWindow(opened->axApp, mainWindow);
-        });
+        WriteResult result =
+            MappedPluginWriter::write(*def, value, *window, *map, changedWhenStopped,
+                                      [&] { return logicInspector_.findPluginWindow(opened->axApp, mainWindow); });
         rememberWrittenValue(*def, value, result);
         return result;
     }

@@ -23,10 +23,10 @@
 
 #include "chat/tool_executor_fixture.h"
 #include "chat/turn_end.h"
-#include "generated/answer_checks.h"
-#include "generated/call_text.h"
 #include "generated/generated_project.h"
 #include "generated/project_state.h"
+#include "generated/answer_checks.h"
+#include "generated/call_text.h"
 #include "generated/tool_calls.h"
 #include "test_support/free_port.h"
 
@@ -125,9 +125,10 @@ public:
         const std::size_t eventsBefore = world_->eventLog().size();
         std::vector<ToolExecution> used;
         std::optional<std::string> signature;  // each call afresh: the check repeats calls on purpose
-        const auto outputs = executor_->executeToolCalls({{"call_" + std::to_string(calls_++), c.tool, c.args.dump()}},
-                                                         request_, threadID_, round_, std::string("Generated"),
-                                                         installed_, used, signature, stop->get_token());
+        const auto outputs =
+            executor_->executeToolCalls({{"call_" + std::to_string(calls_++), c.tool, c.args.dump()}}, request_,
+                                        threadID_, round_, std::string("Generated"), installed_, used, signature,
+                                        stop->get_token());
         // What the call left to the main thread (a listen gives the window the focus back) runs
         // before the next call, as the UI thread would run it within moments; not at a random
         // point of the next call's virtual time.
@@ -418,9 +419,7 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
             call.stopAfter = prerequisite && !twin.actions.empty()
                                  ? std::floor(*rc::gen::weightedOneOf<double>({{3, rc::gen::just(twin.actions.back())},
                                                                                {1, rc::gen::elementOf(twin.actions)}}) *
-                                              1000) /
-                                           1000 +
-                                       0.001
+                                              1000) / 1000 + 0.001
                                  : *genStopMoment(twin.took, twin.presses);
             RC_LOG() << "unstopped, the call takes " << twin.took << " s\n";
         }
@@ -588,10 +587,7 @@ TEST(GeneratedCheckCases, APlugInWindowAnEarlierCallOpenedIsClosedWhereTheApplic
     const ProjectState turnStart = ProjectState::read(bench.world());
     const std::vector<GeneratedCall> calls{
         {"set_plugin_parameter",
-         {{"parameter_name", "Threshold"},
-          {"plugin_index", 0},
-          {"plugin_name", "Compressor"},
-          {"track_name", "Kick Sub"},
+         {{"parameter_name", "Threshold"}, {"plugin_index", 0}, {"plugin_name", "Compressor"}, {"track_name", "Kick Sub"},
           {"value", "-90 dB"}},
          std::nullopt},
         {"set_track_mute", {{"enabled", true}, {"track_name", "Guitar"}}, std::nullopt},
@@ -663,8 +659,7 @@ TEST(GeneratedCheckCases, AWriteThroughAPlugInWindowLeavesTheMixerInFront) {
     const std::vector<GeneratedCall> calls{
         {"add_plugin", {{"plugin_name", "Drift Delay"}, {"track_name", "Bass"}}, std::nullopt},
         {"remove_plugin", {{"plugin_name", "Compressor"}, {"track_name", "Kick"}}, std::nullopt},
-        {"set_plugin_sidechain",
-         {{"plugin_name", "Compressor"}, {"source", "Kick"}, {"track_name", "Bass"}},
+        {"set_plugin_sidechain", {{"plugin_name", "Compressor"}, {"source", "Kick"}, {"track_name", "Bass"}},
          std::nullopt},
         {"set_plugin_parameter",
          {{"parameter_name", "Threshold"}, {"plugin_index", 0}, {"track_name", "Bass"}, {"value", "-20 dB"}},
@@ -707,9 +702,7 @@ TEST(GeneratedCheckCases, APlugInWindowTheTurnClosesOpensInItsEditorViewAgain) {
         const ProjectState turnStart = ProjectState::read(bench.world());
         bench.call({"get_plugin_parameters", {{"plugin_name", "Corvane"}, {"track_name", "Kick"}}, std::nullopt});
         bench.call({"set_plugin_parameter",
-                    {{"parameter_name", "Threshold"},
-                     {"plugin_name", "Compressor"},
-                     {"track_name", second},
+                    {{"parameter_name", "Threshold"}, {"plugin_name", "Compressor"}, {"track_name", second},
                      {"value", "-30 dB"}},
                     std::nullopt});
         const ProjectState before = ProjectState::read(bench.world());
@@ -822,8 +815,7 @@ TEST(GeneratedCheckCases, ASendIsWrittenOnTheTrackAskedWhereTheStripFollowsLate)
 // later or not at all: the write leaves the user's window open.
 TEST(GeneratedCheckCases, AStoppedWriteLeavesTheUsersPlugInWindowOpen) {
     for (const char* stale : {"always", "afterReads 3"})
-        for (const std::optional<double> stopAt :
-             std::vector<std::optional<double>>{0.0, 0.001, 0.2, 0.5, std::nullopt}) {
+        for (const std::optional<double> stopAt : std::vector<std::optional<double>>{0.0, 0.001, 0.2, 0.5, std::nullopt}) {
             auto scenario =
                 scenarioOfTracks({{"Keys", {"Drift Delay", "Compressor"}}, {"Bass", {"Compressor", "Channel EQ"}}});
             scenario["faults"]["staleAfter"] = stale;
@@ -831,25 +823,21 @@ TEST(GeneratedCheckCases, AStoppedWriteLeavesTheUsersPlugInWindowOpen) {
             bench.world().openPluginWindowByHand(0, 0);
             bench.world().drainMainQueue();
             const ProjectState turnStart = ProjectState::read(bench.world());
-            bench.call(
-                {"set_plugin_parameter",
-                 {{"parameter_name", "Threshold"}, {"plugin_index", 0}, {"track_name", "Bass"}, {"value", "-20 dB"}},
-                 std::nullopt});
+            bench.call({"set_plugin_parameter",
+                        {{"parameter_name", "Threshold"}, {"plugin_index", 0}, {"track_name", "Bass"}, {"value", "-20 dB"}},
+                        std::nullopt});
             bench.call({"set_plugin_parameter",
                         {{"parameter_name", "Time"}, {"plugin_index", 0}, {"track_name", "Keys"}, {"value", "300 ms"}},
                         std::nullopt});
-            const GeneratedCall stopped{"set_plugin_parameter",
-                                        {{"parameter_name", "Threshold"},
-                                         {"plugin_name", "Compressor"},
-                                         {"track_name", "Keys"},
-                                         {"value", "-40 dB"}},
-                                        stopAt};
+            const GeneratedCall stopped{
+                "set_plugin_parameter",
+                {{"parameter_name", "Threshold"}, {"plugin_name", "Compressor"}, {"track_name", "Keys"}, {"value", "-40 dB"}},
+                stopAt};
             auto [o, broken, after] = checkedCall(bench, stopped);
             bench.endTurn();
             const auto ended = turnEndViolations(turnStart, after, ProjectState::read(bench.world()));
             broken.insert(broken.end(), ended.begin(), ended.end());
-            EXPECT_EQ(broken, std::vector<std::string>{})
-                << stale << ", stopped at " << stopAt.value_or(-1) << ": " << o.summary;
+            EXPECT_EQ(broken, std::vector<std::string>{}) << stale << ", stopped at " << stopAt.value_or(-1) << ": " << o.summary;
         }
 }
 
@@ -898,9 +886,7 @@ TEST(GeneratedCheckCases, AMoveOrBypassIsToldDoneOnlyWhereTheChainShowsIt) {
          {"set_plugin_bypass", {{"plugin_index", 1}, {"track_name", "Kick"}}, std::nullopt},
          {{"staleAfter", "always"}}},
         {{"Channel EQ", "Compressor"},
-         {"set_plugin_bypass",
-          {{"bypassed", true}, {"plugin_name", "Channel EQ"}, {"track_name", "Kick"}},
-          std::nullopt},
+         {"set_plugin_bypass", {{"bypassed", true}, {"plugin_name", "Channel EQ"}, {"track_name", "Kick"}}, std::nullopt},
          {{"staleAfter", "afterReads 3"}}},
         {{"Channel EQ", "Compressor"},
          {"set_plugin_bypass", {{"plugin_index", 0}, {"track_name", "Kick"}}, std::nullopt},

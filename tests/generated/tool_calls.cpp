@@ -36,6 +36,7 @@ bool isReadingTool(const std::string& tool) {
 
 namespace {
 
+
 struct Targets {
     std::set<int> ids;                   // every track the call may change
     std::set<int> clear;                 // those it names without doubt: a success may change them unnamed
@@ -146,8 +147,7 @@ void checkSelection(const GeneratedCall& c, const standin::Project& bp, const Pr
 
 // Every window open before a call is open after it, unless the answer says it closed.
 void checkWindows(const GeneratedCall& c, const standin::Project& bp, const ProjectState& before,
-                  const ProjectState& after, const Outcome& o, const std::string& said,
-                  const std::vector<std::string>& names, std::vector<std::string>& out) {
+                  const ProjectState& after, const Outcome& o, const std::string& said, const std::vector<std::string>& names, std::vector<std::string>& out) {
     std::set<std::string> pluginTitles;
     for (const auto* state : {&before, &after})
         for (const auto& w : state->ui["pluginWindows"]) pluginTitles.insert(w["title"].get<std::string>());
@@ -401,8 +401,7 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
         const json* was = trackIn(before, t->id);
         if (slotTool && was)
             for (const auto& s : (*now)["inserts"])
-                if (const json* old = slotIn(*was, s["uid"].get<int>());
-                    old && *old != s && !(asked && s["uid"] == *asked))
+                if (const json* old = slotIn(*was, s["uid"].get<int>()); old && *old != s && !(asked && s["uid"] == *asked))
                     out.push_back("unnamed change on a target: slot " + s["plugin"].dump() + " of '" + t->name +
                                   "' changed, not the one the call named");
         if (c.tool == "set_send_level" && was && (*was)["sends"].size() == (*now)["sends"].size())
@@ -506,12 +505,9 @@ std::vector<std::string> turnEndViolations(const ProjectState& turnStart, const 
     for (const auto& [id, was] : before.tracks)
         if (const json* now = trackIn(after, id); !now || *now != was)
             out.push_back("unnamed change: the turn's end changed '" + was["name"].get<std::string>() + "'");
-    if (before.selected != after.selected)
-        out.push_back("unnamed change: the turn's end moved the selection");
-    else if (before.focused != after.focused)
-        out.push_back("unnamed change: the turn's end moved the focused track");
-    if (const auto change = windowOrderChange(before, after))
-        out.push_back("unnamed change: the turn's end changed " + *change);
+    if (before.selected != after.selected) out.push_back("unnamed change: the turn's end moved the selection");
+    else if (before.focused != after.focused) out.push_back("unnamed change: the turn's end moved the focused track");
+    if (const auto change = windowOrderChange(before, after)) out.push_back("unnamed change: the turn's end changed " + *change);
     checkReopenViews(turnStart, before, after, "the turn", out);
     json was = before.transport, now = after.transport;
     if (was["playing"].get<bool>()) was.erase("playing"), now.erase("playing");

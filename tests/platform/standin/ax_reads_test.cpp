@@ -65,7 +65,8 @@ TEST_F(AXReadsTest, BatchesAnswerAsSingleReadsAndCostWhatTheHostCharges) {
 
     std::vector<platform::AXChildRead> children;
     const long trips = tripsFor([&] {
-        ASSERT_EQ(w.impl()->copyChildrenWithAttributeValues({ax::kDescription, ax::kRole}, children), AXError::success);
+        ASSERT_EQ(w.impl()->copyChildrenWithAttributeValues({ax::kDescription, ax::kRole}, children),
+                  AXError::success);
     });
     const auto listed = w.children();
     ASSERT_GT(listed.size(), 1u);
