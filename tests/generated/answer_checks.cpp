@@ -186,6 +186,16 @@ std::optional<double> inBaseUnit(double value, const std::string& unit) {
     return std::nullopt;
 }
 
+std::optional<double> shownValue(const standin::detail::ParamSpec& p, double raw) {
+    const std::string shown = standin::detail::displayText(p, raw);
+    const std::string number = numberPart(shown);
+    const auto n = readNumber(number);
+    if (!n) return std::nullopt;
+    const std::string unit = trimmed(shown.substr(number.size()));
+    const auto base = inBaseUnit(*n, unit), scale = inBaseUnit(1, p.unit);
+    return base && scale ? *base / *scale : *n;
+}
+
 std::optional<bool> sameShownValue(const std::string& said, const standin::detail::ParamSpec& p, double raw) {
     const std::string shown = standin::detail::displayText(p, raw);
     if (p.type == "toggle") {
@@ -208,9 +218,8 @@ std::optional<bool> sameShownValue(const std::string& said, const standin::detai
                                      *inBaseUnit(std::pow(10.0, -decimalsOf(shownNumber)), shownUnit));
         return std::fabs(*x - *y) <= step / 2 + 1e-9;
     }
-    if (const auto value = standin::detail::displayValue(p, raw); value && saidUnit == p.unit)
-        return sameNumber(saidNumber, *value, 2);
-    return std::nullopt;
+    // A unit other than the display's, or none where it shows one, is not the value shown.
+    return false;
 }
 
 void checkStatedValues(const GeneratedCall& c, const standin::Project& bp, const ProjectState& after,

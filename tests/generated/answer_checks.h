@@ -22,6 +22,8 @@ std::optional<double> inBaseUnit(double value, const std::string& unit);
 // A parameter's value as said against the one its control shows at `raw`: switches and options by
 // name, levels to the precision of the coarser of the two texts, in either unit of a family (ms and
 // s, Hz and kHz); none where the two cannot be compared.
+// The value a slider-like control shows at `raw`, read from its text, in the parameter's unit.
+std::optional<double> shownValue(const standin::detail::ParamSpec& p, double raw);
 std::optional<bool> sameShownValue(const std::string& said, const standin::detail::ParamSpec& p, double raw);
 
 // Every value the answer states as reached (after "to", after "→") is the one the control shows.

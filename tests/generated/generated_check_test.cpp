@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include <sstream>
 #include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "chat/tool_executor_fixture.h"
@@ -86,11 +88,17 @@ public:
         scoped_ = std::make_unique<platform::ScopedServices>(world_->services());
         threadID_ = conversations_.createThread(std::string("Generated")).currentThreadID;
         logger_.beginTurn("Mix it", threadID_);
+        // The logger's work reads the clock installed when it runs: it runs now, while this world's
+        // is, not once a twin bench installed its own and may have taken it away again.
+        logger_.drain();
         // The shipped plug-in maps, loaded as the app loads them at its start.
         maps_.reload();
     }
     ~Bench() {
         executor_.reset();
+        // What the logger still has to do runs on this world's clock, before the one around it
+        // (which may be a bench's already gone) is put back.
+        logger_.drain();
         scoped_.reset();
     }
 
@@ -114,6 +122,7 @@ public:
         openedByCalls_.clear();
     }
     const PluginMapStore& maps() const { return maps_; }
+    ToolLogger& logger() { return logger_; }
     // The plug-in windows (by slot) the calls so far opened.
     std::set<int>& openedByCalls() { return openedByCalls_; }
 
@@ -630,6 +639,36 @@ TEST(GeneratedCheckCases, APlugInWindowOfTheSameTitleAsTheUsersIsTheTurnsOwn) {
                 << "stale: '" << stale << "', first call " << calls.front().tool;
         }
     }
+}
+
+// The clock of the bench around a twin (as the check's run that learns a call's length makes one):
+// it counts the reads made of it away from the test's thread.
+class OuterClock final : public platform::Clock {
+public:
+    TimePoint now() override {
+        if (std::this_thread::get_id() != owner_) ++away_;
+        return TimePoint{std::chrono::seconds{1796225040}};
+    }
+    void sleep(std::chrono::duration<double>) override {}
+    int away() const { return away_; }
+
+private:
+    const std::thread::id owner_ = std::this_thread::get_id();
+    std::atomic<int> away_{0};
+};
+
+// A bench goes while its logger still has turns to open: they are opened on its own world's clock,
+// never on the one installed around it, which may belong to a bench already gone (a hang or a use
+// after free once its world is).
+TEST(GeneratedCheckCases, ABenchGoesOnlyOnceItsLoggerIsDoneWithItsClock) {
+    const auto scenario = scenarioOfTracks({{"Kick", {}}});
+    OuterClock outer;
+    const platform::ScopedServices around({.clock = &outer});
+    for (int i = 0; i < 5; ++i) {
+        Bench bench(scenario);
+        for (int k = 0; k < 2000; ++k) bench.logger().beginTurn("Mix it");
+    }
+    EXPECT_EQ(outer.away(), 0) << "reads of the clock around the benches, from their queues";
 }
 
 // A twin run on its own inspector between two calls (as the check's run that learns a call's

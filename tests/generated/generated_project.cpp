@@ -39,6 +39,31 @@ rc::Gen<int> edgeOr(std::vector<int> edges, int lo, int hiInclusive) {
     return rc::gen::weightedOneOf<int>({{2, rc::gen::elementOf(edges)}, {1, rc::gen::inRange(lo, hiInclusive + 1)}});
 }
 
+// A track's regions: mostly one from the first bar, else none or several that may touch, overlap,
+// be muted or run on past the song's end (or start after it).
+rc::Gen<std::vector<RegionShape>> genRegions() {
+    const auto region = rc::gen::exec([] {
+        RegionShape r;
+        r.start = *edgeOr({1, 9, 17, 33, 64, 65}, 1, 72);
+        r.bars = *edgeOr({1, 4, 8, 16}, 1, 48);
+        r.muted = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+        return r;
+    });
+    // Two that touch or overlap, the second starting where the first ends or within it.
+    const auto pair = rc::gen::exec([region] {
+        std::vector<RegionShape> rs{*region};
+        RegionShape next = *region;
+        next.start = rs[0].start + *rc::gen::inRange(0, rs[0].bars + 1);
+        rs.push_back(next);
+        return rs;
+    });
+    return rc::gen::weightedOneOf<std::vector<RegionShape>>(
+        {{2, rc::gen::just(std::vector<RegionShape>{RegionShape{}})},
+         {1, rc::gen::just(std::vector<RegionShape>{})},
+         {2, rc::gen::container<std::vector<RegionShape>>(*rc::gen::inRange(1, 5), region)},
+         {2, pair}});
+}
+
 TrackShape genTrack(const std::string& kind, int buses, const std::vector<std::string>& names) {
     TrackShape t;
     t.kind = kind;
@@ -65,6 +90,7 @@ TrackShape genTrack(const std::string& kind, int buses, const std::vector<std::s
     }
     if (*rc::gen::weightedOneOf<bool>({{2, rc::gen::just(false)}, {1, rc::gen::just(true)}}))
         t.inserts.push_back({"Corvane", false, ""});
+    t.regions = *genRegions();
     if (buses > 0) {
         // Most tracks send: a send, its bus's track and its level need one to reach. With ten buses
         // or more, mostly to buses whose names start alike ("Bus 1", "Bus 10"), in either order.
@@ -142,7 +168,12 @@ json trackJSON(const TrackShape& t, int& number) {
     }
     j["sends"] = json::array();
     for (const auto& s : t.sends) j["sends"].push_back({{"bus", s.bus}, {"detent", s.detent}});
-    j["regions"] = json::array({{{"start", 1}, {"bars", 16}}});
+    j["regions"] = json::array();
+    for (const auto& r : t.regions) {
+        json region{{"start", r.start}, {"bars", r.bars}};
+        if (r.muted) region["muted"] = true;
+        j["regions"].push_back(region);
+    }
     return j;
 }
 
@@ -323,6 +354,8 @@ rc::Gen<ProjectShape> genProject() {
             {{4, rc::gen::just(std::string("Stereo Out"))}, {1, rc::gen::just(std::string("Master"))}});
         p.outputShown = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
         p.playing = *rc::gen::weightedOneOf<bool>({{5, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+        // Now and then a song that ends before some regions do (past its cycle, which ends at bar 17).
+        p.lengthBars = *rc::gen::weightedOneOf<int>({{2, rc::gen::just(64)}, {1, edgeOr({17, 24, 32}, 17, 63)}});
         // Where handles go stale (the application's at a listing too), the windows a call lists and
         // works through matter most: the Mixer in front and a plug-in window of the user's are drawn
         // more often.
@@ -368,6 +401,7 @@ json scenarioOf(const ProjectShape& shape) {
     project["name"] = "Generated";
     project.erase("selected");
     project["playing"] = shape.playing;
+    project["lengthBars"] = shape.lengthBars;
     project["buses"] = json::array();
     project["tracks"] = json::array();
     int number = 0;

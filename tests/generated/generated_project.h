@@ -27,6 +27,12 @@ struct SendShape {
     int detent = 0;
 };
 
+struct RegionShape {
+    int start = 1;
+    int bars = 16;
+    bool muted = false;
+};
+
 struct TrackShape {
     std::string name;
     std::string kind;  // audio, instrument or folder
@@ -37,6 +43,7 @@ struct TrackShape {
     bool soloed = false;
     std::vector<SlotShape> inserts;
     std::vector<SendShape> sends;
+    std::vector<RegionShape> regions;  // audio and instrument only
     bool collapsedAtLoad = false;  // folders only
     std::vector<TrackShape> children;
 };
@@ -47,6 +54,7 @@ struct ProjectShape {
     std::vector<bool> auxShown;            // whether that aux is in the track list
     std::string outputName = "Stereo Out";  // the user may have renamed the output track
     bool outputShown = false;               // and shown it in the track list
+    int lengthBars = 64;                    // the song's end
     bool playing = false;
     bool mixerWindow = false;  // a Mixer window open, behind the Tracks window
     bool mixerFirst = false;   // and in front of it

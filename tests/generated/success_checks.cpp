@@ -16,11 +16,17 @@ using nlohmann::json;
 
 namespace {
 
-// Whether the fader stands where a level target puts it: at the bottom for -60 dB and below,
-// else within 0.15 dB or on a raw value next to the nearest one.
+// Whether the fader stands where a level target puts it: at the bottom for -60 dB and below, else
+// on a step whose shown level is nearest to it (of two that show the same distance, either).
 bool levelReached(int raw, double db) {
     if (db <= -60) return raw == 0;
-    return std::fabs(standin::World::level(raw) - db) < 0.15 || std::abs(raw - standin::World::rawFor(db)) <= 1;
+    const auto off = [&](int r) {
+        const auto shown = readNumber(standin::taper::levelText(r, true));
+        return r > 0 && shown ? std::fabs(*shown - db) : HUGE_VAL;
+    };
+    double nearest = HUGE_VAL;
+    for (int r = 1; r <= standin::taper::kMaxRaw; ++r) nearest = std::min(nearest, off(r));
+    return off(raw) <= nearest + 1e-9;
 }
 
 // The detent a send's level target puts the knob on: the bottom for -60 dB and below.
@@ -77,9 +83,10 @@ void checkParameterReached(const GeneratedCall& c, const standin::Project& bp, c
     const double lo = std::min(*param->displayMin, *param->displayMax),
                  hi = std::max(*param->displayMin, *param->displayMax);
     const double wanted = std::clamp(*number, lo, hi);
-    // On a coarse curve the nearest raw step may lie further than that: it counts as reached.
+    // On a coarse curve the nearest raw step may lie further than that: it counts as reached, judged
+    // by the values the steps show (two that show the same distance are both nearest).
     const auto off = [&](double r) {
-        const auto v = standin::detail::displayValue(*param, std::clamp(r, param->rawMin, param->rawMax));
+        const auto v = shownValue(*param, std::clamp(r, param->rawMin, param->rawMax));
         return v ? std::fabs(*v - wanted) : HUGE_VAL;
     };
     const bool nearestStep = off(raw) <= off(raw - 1) + 1e-9 && off(raw) <= off(raw + 1) + 1e-9;
