@@ -44,7 +44,6 @@ public:
         std::string name;
         bool isMuted = false;
         bool isFolder = false;
-        std::optional<std::int64_t> parentTrackNumber;
     };
 
     struct IndentedHeader {

@@ -161,7 +161,7 @@ std::optional<LogicInspector::TrackHeader> addedLast(const AXElement& window, co
             kept.headerParents.back().element = list;
         if (kept.open > 0 && kept.namedHeadersWindow == window)
             kept.namedHeaders[text::lowercased(header->name)] = rows->back();
-        return LogicInspector::TrackHeader{rows->back(), header->number, header->name, false, false, std::nullopt};
+        return LogicInspector::TrackHeader{rows->back(), header->number, header->name, false, false};
     }
     return std::nullopt;
 }

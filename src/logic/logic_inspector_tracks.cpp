@@ -157,7 +157,7 @@ void collectHeaders(const AXElement& element, std::vector<LogicInspector::TrackH
                 }
             }
             headers.push_back(LogicInspector::TrackHeader{e, parsed->number, parsed->name, muted,
-                                                          folders && hasDisclosureTriangle(e), std::nullopt});
+                                                          folders && hasDisclosureTriangle(e)});
             return Next::siblings;
         },
         depth, {ax::kPosition, ax::kSize, ax::kSelected});  // with the rest of each list: rows are placed by them
@@ -323,8 +323,7 @@ std::optional<LogicInspector::TrackHeader> LogicInspector::keptHeaderNamed(const
     const auto parsed = parseTrackDescription(description);
     if (!parsed || !text::equalsIgnoringCase(parsed->name, name)) return std::nullopt;
     const bool muted = description.ends_with(", mute") || description.ends_with(", muted");
-    return TrackHeader{found->second, parsed->number, parsed->name, muted, hasDisclosureTriangle(found->second),
-                       std::nullopt};
+    return TrackHeader{found->second, parsed->number, parsed->name, muted, hasDisclosureTriangle(found->second)};
 }
 
 void LogicInspector::findTrackHeaderElements(const AXElement& element, std::vector<TrackHeader>& headers, int depth,

@@ -109,6 +109,16 @@ bool drawSlotOf(json& args, const standin::Track& t, const std::function<bool(co
     return true;
 }
 
+// A send's level: a target or a change.
+void drawSendLevel(json& a) {
+    if (*rc::gen::arbitrary<bool>())
+        // Below -18 dB the send has steps only at -60/-50/-40/-35/-30/-27/-24/-21: targets fall between them too.
+        a["target_db"] = *rc::gen::elementOf(
+            std::vector<json>{6, 0, -60, -100, 10, -12.5, "-3", -18, -44, -54, -19, -25.5, -32, -45, -57, "-22"});
+    else
+        a["delta_db"] = *rc::gen::elementOf(std::vector<json>{1, -1, 0.5, 20, -20, "+2", -7, 4, -13});
+}
+
 // The track holding the slot of a plug-in window the user has open, where a name reaches it
 // alone; drawn half the time there is one, so that a call works through the user's window.
 const standin::Track* userWindowTrack(const standin::Project& project, std::optional<int> openSlot, Aim aim) {
@@ -303,12 +313,7 @@ json genArgs(const std::string& tool, const standin::Project& project, std::opti
             a["bus_label"] =
                 *rc::gen::elementOf(std::vector<std::string>{"Bus 1", "Bus 2", "Bus 3", "bus 1", "Bus 10", "Bus 12"});
         }
-        if (*rc::gen::arbitrary<bool>())
-            // Below -18 dB the send has steps only at -60/-50/-40/-35/-30/-27/-24/-21: targets fall between them too.
-            a["target_db"] = *rc::gen::elementOf(
-                std::vector<json>{6, 0, -60, -100, 10, -12.5, "-3", -18, -44, -54, -19, -25.5, -32, -45, -57, "-22"});
-        else
-            a["delta_db"] = *rc::gen::elementOf(std::vector<json>{1, -1, 0.5, 20, -20, "+2", -7, 4, -13});
+        drawSendLevel(a);
     } else if (tool == "ensure_bus_track") {
         // Mostly a track that sends to the bus: the bus's strip is reached through that send.
         const auto senders = plainTracks(project, [](const standin::Track& t) { return !t.strip.sends.empty(); });
@@ -394,6 +399,24 @@ rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vecto
         c.args = genArgs(c.tool, project, openSlot, aim);
         return c;
     });
+}
+
+std::optional<GeneratedCall> sendBeside(const standin::Project& project, int clicked, int shownBefore) {
+    const standin::Track* u = project.trackById(clicked);
+    if (!u) return std::nullopt;
+    std::vector<std::pair<int, std::string>> sends, shown;
+    for (int id : plainTracks(project, [&](const standin::Track& t) { return t.id != clicked; }))
+        for (const auto& send : project.trackById(id)->strip.sends)
+            for (const auto& its : u->strip.sends)
+                if (its.bus == send.bus) (id == shownBefore ? shown : sends).push_back({id, "Bus " + std::to_string(send.bus)});
+    if (!shown.empty() && mostly()) sends = shown;
+    if (sends.empty()) sends = shown;
+    if (sends.empty()) return std::nullopt;
+    const auto& [id, bus] = *rc::gen::elementOf(sends);
+    GeneratedCall c{"set_send_level", {{"track_name", askedName(project, *project.trackById(id))}, {"bus_label", bus}},
+                    std::nullopt};
+    drawSendLevel(c.args);
+    return c;
 }
 
 rc::Gen<double> genStopMoment(double length, const std::vector<double>& presses) {

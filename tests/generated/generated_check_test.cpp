@@ -202,10 +202,31 @@ struct HandAction {
     std::string name;
 };
 
-HandAction drawHand(const standin::World& world) {
+// `toSender`: mostly a click on a track that sends, the selection a strip that follows late lags.
+HandAction drawHand(const standin::World& world, bool toSender = false) {
     const auto project = world.project();
     const int n = static_cast<int>(project.tracks.size());
     HandAction hand;
+    // Another track than the strip shows, on a bus that one sends to too where one does.
+    std::vector<int> senders, sharing;
+    const standin::Track* shown = project.trackById(project.stripTrackId);
+    if (toSender)
+        for (int id : project.visibleTrackIds()) {
+            const auto& sends = project.trackById(id)->strip.sends;
+            if (sends.empty() || id == project.stripTrackId) continue;
+            senders.push_back(id);
+            if (shown && std::any_of(sends.begin(), sends.end(), [&](const standin::Send& a) {
+                    return std::any_of(shown->strip.sends.begin(), shown->strip.sends.end(),
+                                       [&](const standin::Send& b) { return a.bus == b.bus; });
+                }))
+                sharing.push_back(id);
+        }
+    if (!sharing.empty()) senders = sharing;
+    if (!senders.empty() && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
+        hand.kind = 2;
+        hand.id = *rc::gen::elementOf(senders);
+        return hand;
+    }
     hand.kind = *rc::gen::weightedOneOf<int>({{4, rc::gen::just(0)}, {1, rc::gen::inRange(1, 4)}});
     if (hand.kind == 0) return hand;
     hand.id = project.tracks[static_cast<std::size_t>(*rc::gen::inRange(0, n))].id;
@@ -333,7 +354,14 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
     // call did through the user's window must hold for the calls after it.
     const bool throughWindow =
         !shape.windowsOpened.empty() && (shape.faults.contains("staleAfter") || staleAtListing(shape.faults));
-    const int calls = throughWindow ? *rc::gen::inRange(3, 6) : *rc::gen::inRange(1, 4);
+    // One whose strip follows the selection late is mostly asked for a send, often right after the
+    // user clicked another track that sends on the same bus: the strip may move on to that track
+    // while the call works.
+    const bool lateStrip = shape.faults.contains("lateStripUpdate") &&
+                           std::find(tools.begin(), tools.end(), "set_send_level") != tools.end();
+    const int calls = throughWindow ? *rc::gen::inRange(3, 6)
+                      : lateStrip   ? *rc::gen::inRange(2, 5)
+                                    : *rc::gen::inRange(1, 4);
     // Half of those begin their turn through a window of the turn's own, then the user's, then
     // another of the turn's own: the user's window, worked through between two windows a call
     // opened and closed, is still the user's. Only the last of the three may be stopped.
@@ -341,11 +369,14 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
     for (const char* tool : {"set_plugin_parameter", "get_plugin_parameters"})
         if (std::find(tools.begin(), tools.end(), tool) != tools.end()) windowTools.push_back(tool);
     const bool aroundUsersWindow = throughWindow && !windowTools.empty() && *rc::gen::arbitrary<bool>();
+    std::optional<std::pair<int, int>> clicked;  // the track the user clicked, the one the strip showed
     for (int i = 0; i < calls; ++i) {
         const bool around = aroundUsersWindow && i < 3;
+        clicked.reset();
         if (i > 0 && !around) {
             // The user's hand comes between two turns; a new message may come without it.
-            const HandAction hand = drawHand(bench->world());
+            const HandAction hand = drawHand(bench->world(), lateStrip);
+            if (hand.kind == 2) clicked = {hand.id, bench->world().project().stripTrackId};
             const std::size_t sameTurn = throughWindow ? 7 : 3;
             if (hand.kind != 0 ||
                 *rc::gen::weightedOneOf<bool>({{sameTurn, rc::gen::just(false)}, {1, rc::gen::just(true)}})) {
@@ -367,6 +398,8 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
         }
         const bool toStrip = !around && !strip.empty() &&
                              *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}});
+        const bool toSend = !around && !toStrip && lateStrip &&
+                            *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}});
         // One whose application handle goes stale at a window listing is mostly asked for a call
         // that lists Logic Pro's windows (a plug-in window opened, a menu searched).
         std::vector<std::string> listing;
@@ -391,6 +424,7 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
         GeneratedCall call = *genCall(bench->world().project(),
                                       around      ? windowTools
                                       : toStrip   ? strip
+                                      : toSend    ? std::vector<std::string>{"set_send_level"}
                                       : toListing ? listing
                                       : toSlots   ? slotTools
                                                   : tools,
@@ -407,6 +441,9 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
                 ? prerequisiteWrite(bench->world().project(), bench->maps())
                 : std::nullopt;
         if (prerequisite) call = *prerequisite;
+        if (toSend && clicked)
+            if (const auto beside = sendBeside(bench->world().project(), clicked->first, clicked->second))
+                call = *beside;
         // Half of those write the fader a raw value, not a level, on a track the write reaches.
         if (toStrip && call.tool == "set_track_volume" && *rc::gen::arbitrary<bool>())
             if (const auto reachable = nextCall(bench->world().project(), {"get_track_details"}))

@@ -37,6 +37,11 @@ enum class Aim { drawn, usersWindow, elsewhere };
 rc::Gen<GeneratedCall> genCall(const standin::Project& project, const std::vector<std::string>& tools,
                                std::optional<int> openSlot = std::nullopt, Aim aim = Aim::drawn);
 
+// A send on another track, on a bus the track `clicked` sends to as well, mostly on the track the
+// strip showed before the click: the strip, following the click late, moves on to the clicked
+// track while the call works on the one it showed. None when no such send is.
+std::optional<GeneratedCall> sendBeside(const standin::Project& project, int clicked, int shownBefore);
+
 // A Stop moment within a call that takes `length` virtual seconds unstopped: its start, anywhere
 // along it, its last moments, and the pause right after one of its `presses` (a press that another
 // must follow, as an option chosen before the parameter that needs it).

@@ -241,7 +241,6 @@ TEST(LogicInspectorTracksShapes, SortedUniqueMutedFoldersAndIndents) {
     EXPECT_EQ(headers[1].name, "Kick");  // the first one met wins
     EXPECT_TRUE(headers[1].isMuted);
     EXPECT_FALSE(headers[2].isMuted);  // the suffix is case-sensitive
-    for (const auto& h : headers) EXPECT_FALSE(h.parentTrackNumber);
 
     auto indented = inspector.findTrackHeadersWithIndent(window->handle());
     std::vector<std::int64_t> levels;
