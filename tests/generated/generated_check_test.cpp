@@ -421,12 +421,21 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
                 if (std::find(tools.begin(), tools.end(), tool) != tools.end()) slotTools.push_back(tool);
         const bool toSlots = !toStrip && !toListing && !slotTools.empty() &&
                              *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}});
+        // Where elements go stale, a bypass or a move is often asked: each presses or drags through a
+        // handle that may have gone stale, and reads the chain back through another.
+        std::vector<std::string> pressTools;
+        if (shape.faults.contains("staleAfter"))
+            for (const char* tool : {"set_plugin_bypass", "reorder_plugin"})
+                if (std::find(tools.begin(), tools.end(), tool) != tools.end()) pressTools.push_back(tool);
+        const bool toPress = !around && !toStrip && !toListing && !toSlots && !pressTools.empty() &&
+                             *rc::gen::weightedOneOf<bool>({{1, rc::gen::just(true)}, {1, rc::gen::just(false)}});
         GeneratedCall call = *genCall(bench->world().project(),
                                       around      ? windowTools
                                       : toStrip   ? strip
                                       : toSend    ? std::vector<std::string>{"set_send_level"}
                                       : toListing ? listing
                                       : toSlots   ? slotTools
+                                      : toPress   ? pressTools
                                                   : tools,
                                       usersWindow,
                                       !around  ? Aim::drawn
