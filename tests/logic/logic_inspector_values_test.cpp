@@ -369,7 +369,7 @@ TEST_F(LogicInspectorValuesShapes, HeaderToggleValuesAndRolesAsLogicShowsThem) {
         auto header = el("AXGroup", "Track 3 \u201CBass\u201D")
                           ->add(el("AXStaticText", "mute")->set("AXValue", std::int64_t{1}))
                           ->add(el("AXCheckBox", "Mute")->set("AXValue", c.value));
-        LogicInspector::TrackHeader h{header->handle(), 3, "Bass", false, false, std::nullopt};
+        LogicInspector::TrackHeader h{header->handle(), 3, "Bass", false, false};
         // Desired = what the control shows: no key is needed, so the outcome tells how it was read.
         auto result = inspector.clickTrackHeaderButton(h, "mute", c.on, platform::AXElement());
         EXPECT_TRUE(result.success);
