@@ -420,7 +420,7 @@ void MessageInputView::pickImage() {
     if (picker_) {
         path = picker_(this);
     } else {
-        const QString chosen = QFileDialog::getOpenFileName(this, QString(), QString(), "Images (*.png *.jpg *.jpeg)");
+        const QString chosen = QFileDialog::getOpenFileName(this, QString(), QString(), "Images (*.png *.jpg *.jpeg *.tif *.tiff)");
         if (!chosen.isEmpty()) path = chosen.toStdString();
     }
     if (path && !path->empty()) handOnFiles({QString::fromStdString(*path)});
