@@ -80,6 +80,11 @@ using ToolHandler = std::function<AgentToolOutputPayload(ToolCall&)>;
 // Tool names, matched exactly and case-sensitively, to their handlers.
 using ToolTable = std::unordered_map<std::string, ToolHandler>;
 
+// "1 track", "3 tracks": a card's summary reads as the user would write it.
+inline std::string counted(std::size_t count, std::string_view noun) {
+    return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
+}
+
 // One handler per tool, bound to its name in chat_tool_table.cpp; the handler files define them.
 namespace tool_handlers {
 AgentToolOutputPayload listInstalledPlugins(ToolCall& toolCall);

@@ -87,7 +87,7 @@ AgentToolOutputPayload getPluginParameters(ToolCall& toolCall) {
     log(fmt::format("[get_plugin_parameters] Read {} parameters from {} on {} (mapApplied={}, view={})",
                     read->parameters.size(), target->slot.name, target->trackName, read->mapApplied ? "yes" : "no",
                     view));
-    toolCall.record("Read " + std::to_string(read->parameters.size()) + " parameters from " + target->slot.name +
+    toolCall.record("Read " + counted(read->parameters.size(), "parameter") + " from " + target->slot.name +
                         " on " + target->trackName + " (" + (read->mapApplied ? "mapped" : "runtime") + ").",
                     true);
     const json fallback{

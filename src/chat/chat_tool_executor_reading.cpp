@@ -31,7 +31,7 @@ AgentToolOutputPayload listTracks(ToolCall& toolCall) {
     ListTracksResult result{"ok", {}};
     for (const auto& header : logic.findTrackHeaders(*window))
         result.tracks.push_back({header.trackNumber, header.name, header.isMuted, header.isFolder});
-    return toolCall.succeed("Listed " + std::to_string(result.tracks.size()) + " tracks.", result);
+    return toolCall.succeed("Listed " + counted(result.tracks.size(), "track") + ".", result);
 }
 
 bool flagMember(const nlohmann::json& map, const char* key) {
@@ -71,7 +71,7 @@ AgentToolOutputPayload getArrangement(ToolCall& toolCall) {
     const auto reading = logic.readArrangement(*window, trackName);
     // Bars the reader cannot place are no arrangement.
     if (reading.error) return toolCall.fail(*reading.error);
-    toolCall.record("Read arrangement: " + std::to_string(reading.rows.size()) + " tracks with regions.", true);
+    toolCall.record("Read arrangement: " + counted(reading.rows.size(), "track") + " with regions.", true);
     return ChatToolExecutor::makeJSONOutput(toolCall.callID(), reading, "[]");
 }
 

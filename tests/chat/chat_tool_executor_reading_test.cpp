@@ -135,6 +135,7 @@ TEST_F(ChatToolExecutorReading, ArrangementIsABareArrayOfTheReadersRows) {
 
     const json snare = json::parse(one("get_arrangement", R"({"track_name":"Snare"})").outputJSON);
     ASSERT_EQ(snare.size(), 1u);
+    EXPECT_EQ(lastRecord().summary, "Read arrangement: 1 track with regions.");
     EXPECT_EQ(snare[0]["name"], "Snare");
     EXPECT_EQ(snare[0]["spans"][0], json({{"startBar", 5}, {"endBar", 33}}));
 
