@@ -554,6 +554,9 @@ void ChatOrchestrator::noteStored(Turn& turn, bool stored) const {
     if (stored || turn.saveError) return;
     turn.saveError = turn.writer->failure().value_or(services_.conversationStore.fileURL().string() +
                                                      " could not be written");
+    // Told with the refusal, not only at the turn's end: the user may go on for a while in a chat
+    // that is not being kept.
+    turn.stream->yield(AgentEvent::error(notSavedMessage(*turn.saveError), turn.saveError));
 }
 
 void ChatOrchestrator::reportSaveFailure(Turn& turn, ChatResponse& response) const {
@@ -563,7 +566,7 @@ void ChatOrchestrator::reportSaveFailure(Turn& turn, ChatResponse& response) con
     // Shown as it came back, the reply would pass for kept: the turn is not ok.
     response.ok = false;
     response.saveError = turn.saveError;
-    turn.stream->yield(AgentEvent::error(notSavedMessage(*turn.saveError)));
+    turn.stream->yield(AgentEvent::error(notSavedMessage(*turn.saveError), turn.saveError));
 }
 
 void ChatOrchestrator::endToolLog(Turn& turn, int rounds, const std::optional<std::string>& reply) {

@@ -134,6 +134,7 @@ struct AgentEvent {
     };
     struct Error {
         std::string message;
+        std::optional<std::string> saveError;  // set where the conversation file refused the turn's write
     };
     struct Thinking {};
     std::variant<ToolCallStarted, ToolCallCompleted, InterimAssistantMessage, FinalResponse, Error, Thinking> value;
@@ -142,7 +143,9 @@ struct AgentEvent {
     static AgentEvent toolCallCompleted(ToolCallInfo call) { return {ToolCallCompleted{std::move(call)}}; }
     static AgentEvent interimAssistantMessage(std::string text) { return {InterimAssistantMessage{std::move(text)}}; }
     static AgentEvent finalResponse(ChatResponse response) { return {FinalResponse{std::move(response)}}; }
-    static AgentEvent error(std::string message) { return {Error{std::move(message)}}; }
+    static AgentEvent error(std::string message, std::optional<std::string> saveError = std::nullopt) {
+        return {Error{std::move(message), std::move(saveError)}};
+    }
     static AgentEvent thinking() { return {Thinking{}}; }
 };
 

@@ -310,10 +310,11 @@ private:
     // The user did something new: the failures told before it leave the status line.
     void letGoOfFailures();
     // A change the disk refused: the status line and the window's notice say so. `scope` is what
-    // the notice names (a thread ID, or kProjectDataScope); it goes once that is saved again.
+    // the notice names (a thread ID, kProjectDataScope or kNewChatScope); it goes once that is saved again.
     void tellStoreFailure(const std::string& text, const std::string& scope);
     void storeSaved(const std::string& scope);
     static constexpr const char* kProjectDataScope = "project-data";
+    static constexpr const char* kNewChatScope = "new-chat";
     void resetProjectFields();
     enum class ProjectDataChange { sections, trackDescriptions, songStartBar, songEndBar };
     void persistProjectData(ProjectDataChange changed);
@@ -417,7 +418,6 @@ private:
     };
     std::map<std::string, std::vector<UnsavedEntry>> unsavedEntries_;
     std::optional<Turn> turn_;
-    std::set<std::string> threadsTurnedHere_;  // a turn of this view model ran there: its end was seen
     bool lastQuestionUnanswered() const;
     std::uint64_t nextTurnID_ = 1;
     // Images dropped while a turn runs, queued in the store once it has ended.

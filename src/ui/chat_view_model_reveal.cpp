@@ -77,8 +77,11 @@ void ChatViewModel::endTurnAfterDroppedReveal() {
 }
 
 void ChatViewModel::endTurn() {
+    const bool shown = turn_ && turn_->threadID == currentThreadID_;
     turn_.reset();
     refreshBusy();
+    // A stopped turn stored no reply: its question says so now, not only once the chat is reopened.
+    if (shown && lastQuestionUnanswered()) rebuildTranscriptFromEntries();
 }
 
 // ---- background work --------------------------------------------------------------------------------

@@ -26,6 +26,11 @@ std::string trackLine(const TrackAnalysisState& state) {
 
 bool isThinking(const TranscriptItem& item) { return std::holds_alternative<TranscriptItem::Thinking>(item.value); }
 
+std::string notSavedNotice(const std::string& saveError) {
+    return saveError == ConversationStore::kClearedThreadFailure ? std::string(ChatViewModel::kClearedChatNotice)
+                                                                 : ChatOrchestrator::notSavedMessage(saveError);
+}
+
 }  // namespace
 
 std::string ChatViewModel::makeAnalysisSnapshot() const {
@@ -96,9 +101,10 @@ bool ChatViewModel::sendMessage(const std::string& text) {
         if (!created->ok || created->currentThreadID.empty()) {
             unsentReason_ =
                 "The new chat could not be created: " + created->error.value_or("it could not be stored") + ".";
-            tellFailure(unsentReason_);
+            tellStoreFailure(unsentReason_, kNewChatScope);
             return false;
         }
+        storeSaved(kNewChatScope);
     }
     const std::string threadID = created ? created->currentThreadID : currentThreadID_;
 
@@ -132,7 +138,6 @@ bool ChatViewModel::sendMessage(const std::string& text) {
     turn.stream = stream;
     turn.storedBefore = storedEntryCount(threadID);
     turn_ = std::move(turn);
-    threadsTurnedHere_.insert(threadID);
     refreshBusy();
     turnEndStatus_.clear();
     setStatus("Thinking...");
@@ -216,7 +221,11 @@ void ChatViewModel::handleEvent(std::uint64_t turnID, const AgentEvent& event) {
                 assign(transientUpdates_, std::move(updates), Field::transientUpdates);
                 rebuildTranscriptFromEntries();
             } else if constexpr (std::is_same_v<E, AgentEvent::Error>) {
-                if (!turn_->threadDeletedHere) tellFailure("Error: " + e.message);
+                if (turn_->threadDeletedHere) return;
+                if (e.saveError)
+                    tellStoreFailure(notSavedNotice(*e.saveError), turn_->threadID);
+                else
+                    tellFailure("Error: " + e.message);
             } else if constexpr (std::is_same_v<E, AgentEvent::FinalResponse>) {
                 finishTurn(e.response);
             }
@@ -251,9 +260,7 @@ void ChatViewModel::finishTurn(const ChatResponse& response) {
     const bool turnShown = threadExists && currentThreadID_ == turnThread;
     const bool deletedHere = turn_->threadDeletedHere;
     if (response.saveError && !deletedHere) {
-        turnEndStatus_ = *response.saveError == ConversationStore::kClearedThreadFailure
-                             ? std::string(kClearedChatNotice)
-                             : ChatOrchestrator::notSavedMessage(*response.saveError);
+        turnEndStatus_ = notSavedNotice(*response.saveError);
         tellStoreFailure(turnEndStatus_, turnThread);
         if (threadExists) keepUnsavedEntries(response.assistantMessage);
     }
@@ -472,9 +479,9 @@ bool ChatViewModel::lastQuestionUnanswered() const {
         return entry.role == ConversationRole::user || entry.role == ConversationRole::assistant;
     });
     if (question == entries_.rend() || question->role != ConversationRole::user) return false;
-    // A turn this program ran there is shown as it ends, whichever way; one of another copy may
-    // still be working.
-    if (threadsTurnedHere_.count(currentThreadID_)) return false;
+    // This program's turn there is still working (its end shows the note where it stored no
+    // reply); one of another copy may be.
+    if (turn_ && turn_->threadID == currentThreadID_) return false;
     const FileLock free = ports_.conversations->lockChatTurn(currentThreadID_);
     return free.held() || free.refusal() != std::optional<std::string>(std::string(kFolderHeldByAnotherCopy));
 }

@@ -61,6 +61,7 @@ TEST_F(ChatViewModelRefusedWritesTest, ANewChatTheDiskRefusesStartsNoTurnAndTouc
     EXPECT_FALSE(attempt("Brighten the vocal"));
     EXPECT_EQ(model().unsentReason(), "The new chat could not be created: " + refusal() + ".");
     EXPECT_EQ(model().statusMessage(), model().unsentReason());
+    EXPECT_EQ(model().storeFailure(), model().unsentReason()) << "the window's notice, not only the field's line";
     harness = TurnReservation();
     transport_->reply(respondReply("Brighter."));
     // ...and once with the agent loop free.
@@ -84,6 +85,11 @@ TEST_F(ChatViewModelRefusedWritesTest, ANewChatTheDiskRefusesStartsNoTurnAndTouc
     queue_.drain();
     EXPECT_TRUE(transport_->requests().empty());
     EXPECT_EQ(store().conversationState(other).threads.size(), 1u);
+
+    // A new chat stored: the notice of the refused one is no longer true.
+    ASSERT_TRUE(model().sendMessage("Brighten the vocal"));
+    EXPECT_EQ(model().storeFailure(), "");
+    waitForTurnEvents();
 }
 
 // On a full disk the turn still answers; the window says the chat was not saved and keeps showing
@@ -94,16 +100,22 @@ TEST_F(ChatViewModelRefusedWritesTest, ATurnTheDiskRefusesSaysSoAndKeepsItsMessa
     const auto elsewhere = exchange(std::string("Demo Song"), "Elsewhere", "Elsewhere reply");
     const auto chat = exchange(std::string("Demo Song"), "Earlier", "Earlier reply");
     transport_->reply(callsReply({{"w1", "list_tracks", "{}"}}));
-    transport_->reply(respondReply("Warmer now."));
+    Gate answer;
+    transport_->replyAfter(answer, respondReply("Warmer now."));
     model().loadConversations();
     open(chat);
+    const std::string notSaved = "The chat could not be saved: " + refusal() + ".";
     {
         FullDisk full;
         ASSERT_TRUE(model().sendMessage("Make it warmer"));
+        // Told with the first refused write, while the turn still works.
+        ASSERT_TRUE(queue_.runUntil([&] { return !model().storeFailure().empty(); }));
+        EXPECT_EQ(model().storeFailure(), notSaved);
+        EXPECT_TRUE(model().isTurnRunning());
+        answer.open();
         waitForTurnEvents();
     }
     revealAll();
-    const std::string notSaved = "The chat could not be saved: " + refusal() + ".";
     EXPECT_EQ(model().statusMessage(), notSaved);
     EXPECT_EQ(model().storeFailure(), notSaved) << "the window's notice";
     EXPECT_FALSE(model().isBusy());

@@ -103,5 +103,31 @@ TEST_F(StoredTurnTest, AQuestionLeftWithoutItsReplySaysWhyAfterARestart) {
                                                ChatViewModel::kUnansweredNote, "Check the drums", "Tight."}));
 }
 
+// Stopped before it answered, a turn leaves its question without a reply: the chat says so as the
+// turn ends, and again when it is opened anew.
+TEST_F(StoredTurnTest, AStoppedTurnsQuestionSaysNoReplyWasStored) {
+    fakeTurns_ = false;
+    const auto other = store().createThread(std::string("Demo Song")).currentThreadID;
+    const auto chat = chatWithOneExchange();
+    Gate backend;
+    transport_->hold(backend);
+    ASSERT_TRUE(model().sendMessage("Check the balance"));
+    backend.waitForArrival();
+    model().stopTurn();
+    waitForTurnEvents();
+    ASSERT_FALSE(model().isTurnRunning());
+    EXPECT_EQ(stored(chat), (std::vector<std::string>{"user:Earlier", "assistant:Earlier reply",
+                                                      "user:Check the balance"}));
+    const auto lastShown = [&] {
+        const auto& items = model().transcriptItems();
+        const auto* entry = items.empty() ? nullptr : std::get_if<ConversationEntry>(&items.back().value);
+        return entry ? entry->content : std::string();
+    };
+    EXPECT_EQ(lastShown(), ChatViewModel::kUnansweredNote) << "as the turn ends";
+    model().switchConversation(other);
+    model().switchConversation(chat);
+    EXPECT_EQ(lastShown(), ChatViewModel::kUnansweredNote) << "opened again";
+}
+
 }  // namespace
 }  // namespace corvane::testing
