@@ -447,16 +447,17 @@ platform::Clock::TimePoint::duration AuthService::waitLeft(const std::stop_token
     const platform::Clock::TimePoint::duration whole = kServiceWait;
     if (!turn.stop_possible()) return whole;
     std::lock_guard lock(turnWaitsMutex_);
-    const auto known = std::find_if(turnWaits_.begin(), turnWaits_.end(),
-                                    [&](const TurnWait& wait) { return wait.turn == turn; });
-    return known == turnWaits_.end() ? whole : std::max(whole - known->waited, platform::Clock::TimePoint::duration::zero());
+    const auto known =
+        std::find_if(turnWaits_.begin(), turnWaits_.end(), [&](const TurnWait& wait) { return wait.turn == turn; });
+    return known == turnWaits_.end() ? whole
+                                     : std::max(whole - known->waited, platform::Clock::TimePoint::duration::zero());
 }
 
 void AuthService::noteWaited(const std::stop_token& turn, platform::Clock::TimePoint::duration waited) {
     if (!turn.stop_possible() || waited <= platform::Clock::TimePoint::duration::zero()) return;
     std::lock_guard lock(turnWaitsMutex_);
-    const auto known = std::find_if(turnWaits_.begin(), turnWaits_.end(),
-                                    [&](const TurnWait& wait) { return wait.turn == turn; });
+    const auto known =
+        std::find_if(turnWaits_.begin(), turnWaits_.end(), [&](const TurnWait& wait) { return wait.turn == turn; });
     if (known != turnWaits_.end()) {
         TurnWait moved = *known;
         moved.waited += waited;
@@ -616,6 +617,12 @@ std::optional<std::string> AuthService::getValidToken(std::stop_token stop) {
     if (!stored) {
         markSessionGone();
         return std::nullopt;
+    }
+    // Another copy may have signed someone else in since: a copy signed in goes on as them.
+    if (const auto email = emailFromJWT(*stored)) {
+        update([&](Fields& f) {
+            if (f.isAuthenticated) f.userEmail = email;
+        });
     }
     if (!isTokenExpired(*stored)) return stored;
     const auto refreshed = refresh(std::move(stop), stored);

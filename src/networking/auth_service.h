@@ -266,7 +266,7 @@ private:
         std::string accessToken;
         std::string refreshToken;
         std::optional<std::string> replaces;  // the refresh token the file holds instead
-        bool signedIn = false;                 // the user's sign-in here, not a renewal
+        bool signedIn = false;                // the user's sign-in here, not a renewal
         std::optional<std::string> replacesSession;  // the session of the pair it replaces
     };
     std::optional<PendingSession> pending_;

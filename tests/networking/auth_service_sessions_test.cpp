@@ -100,8 +100,10 @@ TEST(AuthServiceCopies, ASignInMadeRightAfterSignOutIsStoredWhateverTheOtherCopy
     std::vector<Row> rows;
     for (const bool other : {false, true}) {
         rows.push_back({"renewal answered before the sign-out", true, {renewalAnswered, signOut, signIn}, other});
-        rows.push_back({"renewal refused between sign-out and sign-in", false, {signOut, renewalAnswered, signIn}, other});
-        rows.push_back({"renewal answered between sign-out and sign-in", true, {signOut, renewalAnswered, signIn}, other});
+        rows.push_back(
+            {"renewal refused between sign-out and sign-in", false, {signOut, renewalAnswered, signIn}, other});
+        rows.push_back(
+            {"renewal answered between sign-out and sign-in", true, {signOut, renewalAnswered, signIn}, other});
         rows.push_back({"renewal refused after the sign-in", false, {signOut, signIn, renewalAnswered}, other});
         rows.push_back({"renewal answered after the sign-in", true, {signOut, signIn, renewalAnswered}, other});
     }
@@ -123,7 +125,8 @@ TEST(AuthServiceCopies, ASignInMadeRightAfterSignOutIsStoredWhateverTheOtherCopy
         bool loggedOut = false;
         auto windowTransport = std::make_shared<HookedTransport>();
         auto otherTransport = std::make_shared<HookedTransport>();
-        windowTransport->instead = [&](const http::HTTPClientRequest& request) -> std::optional<http::HTTPClientResponse> {
+        windowTransport->instead =
+            [&](const http::HTTPClientRequest& request) -> std::optional<http::HTTPClientResponse> {
             if (request.url.find("/logout") == std::string::npos) return std::nullopt;
             const auto answer = wire->send(request, {});
             std::lock_guard lock(toldMutex);
@@ -131,7 +134,8 @@ TEST(AuthServiceCopies, ASignInMadeRightAfterSignOutIsStoredWhateverTheOtherCopy
             told.notify_all();
             return answer;
         };
-        otherTransport->instead = [&](const http::HTTPClientRequest& request) -> std::optional<http::HTTPClientResponse> {
+        otherTransport->instead =
+            [&](const http::HTTPClientRequest& request) -> std::optional<http::HTTPClientResponse> {
             if (!isRefresh(request) || held.exchange(true)) return std::nullopt;
             std::optional<http::HTTPClientResponse> answer;
             if (row.renewedFirst) answer = wire->send(request, {});
@@ -216,11 +220,16 @@ TEST(AuthServiceCopies, ASignInMadeRightAfterSignOutIsStoredWhateverTheOtherCopy
             EXPECT_NE(AuthService::sessionIDFromJWT(*stored), firstSession) << "the session signed out of";
             EXPECT_EQ(window->getValidToken(), stored);
             EXPECT_EQ(describe([&] { EXPECT_EQ(other->getValidToken(), stored); }), "no error");
+            // The other copy, found signed in, goes on as the one who signed in last.
+            if (other->isAuthenticated()) {
+                EXPECT_EQ(other->userEmail(), email);
+            }
             EXPECT_EQ(chatStatusWith(backend, *stored), 200);
         }
         {
             std::lock_guard lock(seenMutex);
-            for (const auto& seen : disagreements) ADD_FAILURE() << "signed in without a strip while auth.json held " << seen;
+            for (const auto& seen : disagreements)
+                ADD_FAILURE() << "signed in without a strip while auth.json held " << seen;
         }
         window->setObserver(nullptr);
     }
@@ -236,7 +245,8 @@ TEST(AuthServiceTurns, AChatRefusedAgainAfterARenewalSaysTheChatBackendRefusedIt
     };
     const std::vector<Row> rows = {
         {"refused once", {true}, "no error"},
-        {"refused again after the renewal", {true, true},
+        {"refused again after the renewal",
+         {true, true},
          "The chat backend refused the request although the sign-in is valid. Try again in a moment."},
     };
     for (const Row& row : rows) {
@@ -299,7 +309,8 @@ TEST(AuthServiceTurns, ATurnWaitsForAHangingSignInServiceAtMostTheBoundInAllOver
         return std::pair{waited, sent.get()};
     };
     std::stop_source turn;
-    auto first = std::async(std::launch::async, [&] { return describe([&] { chat.sendRequest(kChat, turn.get_token()); }); });
+    auto first =
+        std::async(std::launch::async, [&] { return describe([&] { chat.sendRequest(kChat, turn.get_token()); }); });
     while (transport->refreshCalls == 0) std::this_thread::yield();
     backend.clock.sleep(AuthService::kServiceWait);
     EXPECT_EQ(first.get(), "no error");
