@@ -135,7 +135,8 @@ http::HTTPClientRequest AuthService::tokenRequest(const std::string& grantType, 
 }
 
 bool AuthService::saveSession(const std::string& accessToken, const std::string& refreshToken,
-                              const std::optional<std::string>& replaces) {
+                              const std::optional<std::string>& replaces,
+                              const std::optional<std::string>& replacesSession) {
     // One write: written apart, a crash between them would keep a refresh token already spent.
     if (updateStored([&](std::map<std::string, std::string>& values) {
             values[kAccessTokenKey] = accessToken;
@@ -147,7 +148,7 @@ bool AuthService::saveSession(const std::string& accessToken, const std::string&
         return true;
     }
     log("[AuthService] The session could not be stored; it is kept until it can be");
-    pending_ = PendingSession{accessToken, refreshToken, replaces};
+    pending_ = PendingSession{accessToken, refreshToken, replaces, true, replacesSession};
     retryPendingSession();
     return false;
 }
@@ -248,12 +249,24 @@ void AuthService::answered() {
 void AuthService::storePendingSession() {
     if (!pending_) return;
     bool dropped = false;
+    std::optional<std::string> instead;  // the access token of the session the file keeps instead
     const bool stored = updateStored([&](std::map<std::string, std::string>& values) {
-        const auto held = values.find(kRefreshTokenKey);
-        const std::optional<std::string> holds =
-            held == values.end() ? std::nullopt : std::optional<std::string>(held->second);
-        if (holds != pending_->replaces) {
+        const auto member = [&](const char* key) {
+            const auto found = values.find(key);
+            return found == values.end() ? std::nullopt : std::optional<std::string>(found->second);
+        };
+        const auto access = member(kAccessTokenKey);
+        const auto holds = member(kRefreshTokenKey);
+        // The sign-in the user just made is the session the folder is to hold: only another
+        // sign-in, made since, wins over it.
+        const bool takes =
+            holds == pending_->replaces ||
+            (pending_->signedIn &&
+             ((!access && !holds) || signedOutOf(access.value_or(""), holds) ||
+              (pending_->replacesSession && access && sessionIDFromJWT(*access) == pending_->replacesSession)));
+        if (!takes) {
             dropped = true;
+            if (access && !signedOutOf(*access, holds)) instead = access;
             return false;
         }
         values[kAccessTokenKey] = pending_->accessToken;
@@ -261,11 +274,22 @@ void AuthService::storePendingSession() {
         return true;
     });
     if (!stored) return;
-    if (dropped) log("[AuthService] A session stored meanwhile replaces the one kept in memory");
     pending_.reset();
     letGoOfFileLockWhenDone();
-    update([](Fields& f) {
+    if (!dropped) {
+        update([](Fields& f) {
+            if (f.notice == kSessionNotSaved) f.notice.reset();
+        });
+        return;
+    }
+    log("[AuthService] A session stored meanwhile replaces the one kept in memory");
+    if (!instead) return markSessionGone();
+    // Signed in elsewhere since: the window shows that session, which the file holds.
+    const auto email = emailFromJWT(*instead);
+    update([&](Fields& f) {
         if (f.notice == kSessionNotSaved) f.notice.reset();
+        f.isAuthenticated = true;
+        f.userEmail = email;
     });
 }
 
@@ -319,7 +343,9 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
             } else {
                 {
                     std::lock_guard lock(sessionMutex_);
-                    notSaved = !saveSession(*access, *refresh, KeychainStore::read(kRefreshTokenKey));
+                    const auto replaced = KeychainStore::read(kAccessTokenKey);
+                    notSaved = !saveSession(*access, *refresh, KeychainStore::read(kRefreshTokenKey),
+                                            replaced ? sessionIDFromJWT(*replaced) : std::nullopt);
                 }
                 signedInEmail =
                     json_fields::lenientText(reply->value("user", nlohmann::json::object()), "email").value_or(email);
@@ -380,7 +406,8 @@ std::shared_future<AuthService::Refreshed> AuthService::startRefresh(bool& joine
 AuthService::Refreshed AuthService::refresh(std::stop_token stop, const std::optional<std::string>& foundExpired) {
     bool joined = false;
     const auto pending = startRefresh(joined, foundExpired);
-    const auto deadline = clock_.now() + kServiceWait;
+    const auto started = clock_.now();
+    const auto deadline = started + waitLeft(stop);
     // A clock moved by hand reaches the deadline without the time passing: the wait hears of it.
     const auto moves = clock_.onMoved([this] {
         std::lock_guard lock(refreshMutex_);
@@ -389,9 +416,12 @@ AuthService::Refreshed AuthService::refresh(std::stop_token stop, const std::opt
     enum class Ended { answered, stopped, late } ended = Ended::answered;
     {
         std::unique_lock lock(refreshMutex_);
-        if (joined) ++refreshWaiters_;
         const auto ready = [&] { return pending.wait_for(std::chrono::seconds(0)) == std::future_status::ready; };
-        while (!ready()) {
+        // A turn that waited its share already does not wait again: the refresh goes on without it.
+        const bool waits = !ready() && started < deadline;
+        if (!waits && !ready()) ended = Ended::late;
+        if (joined && waits) ++refreshWaiters_;
+        while (waits && !ready()) {
             if (stop.stop_requested()) {
                 ended = Ended::stopped;
                 break;
@@ -405,11 +435,38 @@ AuthService::Refreshed AuthService::refresh(std::stop_token stop, const std::opt
             }
             refreshDone_.wait_for(lock, stop, std::chrono::milliseconds(20), ready);
         }
-        if (joined) --refreshWaiters_;
+        if (joined && waits) --refreshWaiters_;
     }
+    noteWaited(stop, clock_.now() - started);
     if (ended == Ended::stopped) throw http::TransportError("the request was cancelled");
     if (ended == Ended::late) return {sessionToken(kAccessTokenKey), Refreshed::PutOff::noAnswer};
     return pending.get();
+}
+
+platform::Clock::TimePoint::duration AuthService::waitLeft(const std::stop_token& turn) {
+    const platform::Clock::TimePoint::duration whole = kServiceWait;
+    if (!turn.stop_possible()) return whole;
+    std::lock_guard lock(turnWaitsMutex_);
+    const auto known =
+        std::find_if(turnWaits_.begin(), turnWaits_.end(), [&](const TurnWait& wait) { return wait.turn == turn; });
+    return known == turnWaits_.end() ? whole
+                                     : std::max(whole - known->waited, platform::Clock::TimePoint::duration::zero());
+}
+
+void AuthService::noteWaited(const std::stop_token& turn, platform::Clock::TimePoint::duration waited) {
+    if (!turn.stop_possible() || waited <= platform::Clock::TimePoint::duration::zero()) return;
+    std::lock_guard lock(turnWaitsMutex_);
+    const auto known =
+        std::find_if(turnWaits_.begin(), turnWaits_.end(), [&](const TurnWait& wait) { return wait.turn == turn; });
+    if (known != turnWaits_.end()) {
+        TurnWait moved = *known;
+        moved.waited += waited;
+        turnWaits_.erase(known);
+        turnWaits_.push_back(std::move(moved));
+        return;
+    }
+    turnWaits_.push_back({turn, waited});
+    if (turnWaits_.size() > kTurnsRemembered) turnWaits_.pop_front();
 }
 
 AuthService::Refreshed AuthService::performRefresh(std::stop_token stop,
@@ -454,7 +511,7 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop,
     }
     const auto refreshToken = sessionToken(kRefreshTokenKey);
     if (!refreshToken) {
-        update([](Fields& f) { f.isAuthenticated = false; });
+        markSessionGone();
         return {};
     }
     auto request = tokenRequest("refresh_token", {{"refresh_token", *refreshToken}});
@@ -543,7 +600,7 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop,
         pending_.reset();
     } else {
         log("[AuthService] The renewed session could not be stored; it is kept until it can be");
-        pending_ = PendingSession{*access, *refresh, filed};
+        pending_ = PendingSession{*access, *refresh, filed, false, std::nullopt};
         retryPendingSession();
     }
     const auto email = emailFromJWT(*access);
@@ -558,8 +615,14 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop,
 std::optional<std::string> AuthService::getValidToken(std::stop_token stop) {
     const auto stored = sessionToken(kAccessTokenKey);
     if (!stored) {
-        update([](Fields& f) { f.isAuthenticated = false; });
+        markSessionGone();
         return std::nullopt;
+    }
+    // Another copy may have signed someone else in since: a copy signed in goes on as them.
+    if (const auto email = emailFromJWT(*stored)) {
+        update([&](Fields& f) {
+            if (f.isAuthenticated) f.userEmail = email;
+        });
     }
     if (!isTokenExpired(*stored)) return stored;
     const auto refreshed = refresh(std::move(stop), stored);

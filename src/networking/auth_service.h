@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <future>
 #include <memory>
@@ -88,8 +89,9 @@ public:
         explicit NoOneSignedIn(const std::string& where) : std::runtime_error("No one is signed in. " + where) {}
     };
 
-    // How long a request waits for a refresh (on the platform clock), and the longest any request
-    // to the service is let run, so that a silent service never holds a turn or a thread for long.
+    // How long a turn waits for refreshes in all, over all its requests (on the platform clock),
+    // and the longest any request to the service is let run, so that a silent service never holds
+    // a turn or a thread for long.
     static constexpr std::chrono::seconds kServiceWait{4};
     static constexpr std::chrono::seconds kRequestTimeout{5};
     // How soon a pair the credential file refused is offered to it again.
@@ -132,8 +134,8 @@ public:
     // answered; until both are done the notice says what is left. No pair of the session is
     // stored by this copy after it, and another copy's renewal is cleared with it.
     void signOut();
-    // The chat backend turned down this access token (401). A token to try once more when the
-    // session lives on (another copy renewed it, or a refresh did); none when it has ended, which
+    // The chat backend turned down this access token (401). The session's token when it lives on
+    // (renewed by another copy or a refresh, else the same one); none when it has ended, which
     // clears it from the file, as a refused refresh does, and says so in the notice. Throws as
     // getValidToken does when the sign-in service cannot tell just now.
     std::optional<std::string> tokenRefused(const std::string& accessToken, std::stop_token stop = {});
@@ -215,14 +217,20 @@ private:
     static bool hasExpiry(const std::string& token);
     // What a sign-in and a refresh store: an access token whose expiry can be read, and a refresh token.
     static bool usablePair(const std::string& accessToken, const std::string& refreshToken);
-    // Whether the file took the pair; when it did not, the pair is kept in pending_.
+    // Whether the file took a sign-in's pair; when it did not, the pair is kept in pending_.
     bool saveSession(const std::string& accessToken, const std::string& refreshToken,
-                     const std::optional<std::string>& replaces);
+                     const std::optional<std::string>& replaces, const std::optional<std::string>& replacesSession);
     void markSignedOut();
+    // The file no longer holds the session the window shows (cleared by another copy's Sign Out,
+    // ended by the service): the sign-in form comes back saying why.
+    void markSessionGone();
     // The session's token: the pending pair's while the file has not taken it, else the file's.
     std::optional<std::string> sessionToken(const char* key);
-    // Stores the pending pair once the file takes it; dropped when the file no longer holds the
-    // pair it replaces (a sign-out, a sign-in or a refresh elsewhere wins). Under sessionMutex_.
+    // Stores the pending pair once the file takes it. A renewed pair is dropped when the file no
+    // longer holds the pair it replaces (a sign-out or a sign-in elsewhere wins); a sign-in made
+    // here goes over an empty file, a session signed out of here and a renewal of the one it
+    // replaces, and is dropped only for another sign-in. The window then shows what the file holds.
+    // Under sessionMutex_.
     void storePendingSession();
     // A change of the credential file, under the lock this copy holds (a refresh under way, a
     // pair the file refused) or else under the file's lock taken for it.
@@ -238,6 +246,10 @@ private:
     void answered();
     // Waits on the platform clock until `due`, in short slices; false when `stop` came first.
     bool waitUntil(platform::Clock::TimePoint due, std::stop_token stop);
+    // What is left of kServiceWait for a turn, known by the stop token its requests carry (a
+    // caller without one waits the whole of it each time), and what it waited.
+    platform::Clock::TimePoint::duration waitLeft(const std::stop_token& turn);
+    void noteWaited(const std::stop_token& turn, platform::Clock::TimePoint::duration waited);
 
     BackendConfiguration configuration_;
     std::shared_ptr<http::HTTPTransport> transport_;
@@ -254,6 +266,8 @@ private:
         std::string accessToken;
         std::string refreshToken;
         std::optional<std::string> replaces;  // the refresh token the file holds instead
+        bool signedIn = false;                // the user's sign-in here, not a renewal
+        std::optional<std::string> replacesSession;  // the session of the pair it replaces
     };
     std::optional<PendingSession> pending_;
     // The credential file's lock, held from the read of the refresh token to the store of the pair
@@ -279,6 +293,13 @@ private:
     std::vector<Revocation> revocations_;  // sign-outs on their way to the service
     std::vector<EndedSession> ended_;      // under sessionMutex_
     std::atomic<int> signOutRounds_{0};
+    struct TurnWait {
+        std::stop_token turn;
+        platform::Clock::TimePoint::duration waited{};
+    };
+    static constexpr std::size_t kTurnsRemembered = 16;  // more than run at once, one per chat
+    std::mutex turnWaitsMutex_;
+    std::deque<TurnWait> turnWaits_;  // the latest turns that waited, the latest last
 };
 
 }  // namespace corvane::networking

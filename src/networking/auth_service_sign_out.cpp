@@ -16,6 +16,14 @@ void AuthService::markSignedOut() {
     });
 }
 
+void AuthService::markSessionGone() {
+    update([](Fields& f) {
+        if (f.isAuthenticated) f.notice = kSessionEnded;
+        f.isAuthenticated = false;
+        f.userEmail.reset();
+    });
+}
+
 void AuthService::signOut() {
     EndedSession ended;
     bool cleared = false;
@@ -205,11 +213,7 @@ void AuthService::finishSignOut(EndedSession ended, bool cleared, std::stop_toke
 std::optional<std::string> AuthService::tokenRefused(const std::string& accessToken, std::stop_token stop) {
     const auto stored = sessionToken(kAccessTokenKey);
     if (!stored) {  // cleared meanwhile, by a sign-out in another copy say
-        update([](Fields& f) {
-            if (f.isAuthenticated) f.notice = kSessionEnded;
-            f.isAuthenticated = false;
-            f.userEmail.reset();
-        });
+        markSessionGone();
         return std::nullopt;
     }
     // Renewed meanwhile (by another copy, say): that token is the one to send.
@@ -217,14 +221,9 @@ std::optional<std::string> AuthService::tokenRefused(const std::string& accessTo
     // Whether the session lives on is the sign-in service's to say: a refresh asks it.
     const auto refreshed = refresh(std::move(stop), accessToken);
     if (refreshed.putOff != Refreshed::PutOff::no) throwPutOff(refreshed);
-    if (refreshed.token && *refreshed.token != accessToken) return refreshed.token;
-    if (!refreshed.token) {
-        update([](Fields& f) {
-            if (f.isAuthenticated) f.notice = kSessionEnded;
-            f.isAuthenticated = false;
-            f.userEmail.reset();
-        });
-    }
+    // The same token back: the session lives on, and the chat backend refused it for its own reasons.
+    if (refreshed.token) return refreshed.token;
+    markSessionGone();
     return std::nullopt;
 }
 

@@ -59,6 +59,13 @@ BackendChatService::OpenAIClientError BackendChatService::OpenAIClientError::ses
     return OpenAIClientError(Kind::signedOut, "", "Not authenticated: the sign-in has ended. Please sign in again.");
 }
 
+BackendChatService::OpenAIClientError BackendChatService::OpenAIClientError::chatRefused() {
+    // Worded apart from a refused sign-in: the session is kept, and the turn is not told to sign in.
+    return OpenAIClientError(Kind::refused, "",
+                             "The chat backend refused the request although the sign-in is valid. Try again in a "
+                             "moment.");
+}
+
 BackendChatService::OpenAIClientError BackendChatService::OpenAIClientError::busy() {
     return OpenAIClientError(Kind::busy, "", "The chat service is busy. Try again in a moment.");
 }
@@ -124,16 +131,19 @@ nlohmann::json BackendChatService::sendRequest(const nlohmann::json& body, std::
             std::lock_guard lock(providerMutex_);
             refused = tokenRefused_;
         }
-        // The session may live on under a token renewed meanwhile: sent once more with it.
-        // Otherwise it has ended, and the sign-in service's side of the app knows it now.
-        if (const auto renewed = refused ? refused(*token, stop) : std::nullopt; renewed && renewed != token) {
+        // Whether the session has ended is the sign-in service's to say, not the chat backend's
+        // (a proxy in the way answers 401 too). Without a handler nobody can ask.
+        if (!refused) throw OpenAIClientError::sessionEnded();
+        const auto renewed = refused(*token, stop);
+        if (!renewed) throw OpenAIClientError::sessionEnded();
+        // The session lives on, under a token renewed meanwhile: sent once more with it.
+        if (*renewed != *token) {
             request.headers["Authorization"] = "Bearer " + *renewed;
             response = transport_->send(request, stop);
             APITraceLogger::logResponse(kTraceLabel, endpoint_, response.statusCode, response.body);
         }
+        if (response.statusCode == 401) throw OpenAIClientError::chatRefused();
     }
-
-    if (response.statusCode == 401) throw OpenAIClientError::sessionEnded();
     // No room for the request just now: said as such, not as an answer that could not be read.
     if (response.statusCode == 429 || response.statusCode == 503) throw OpenAIClientError::busy();
     if (response.statusCode < 200 || response.statusCode > 299) {

@@ -25,11 +25,12 @@ public:
     // The one error of the client; what() is the text the user sees.
     class OpenAIClientError : public std::runtime_error {
     public:
-        enum class Kind { invalidResponse, missingApiKey, signedOut, busy };
+        enum class Kind { invalidResponse, missingApiKey, signedOut, busy, refused };
         static OpenAIClientError invalidResponse(const std::string& payload);
         static OpenAIClientError missingApiKey();  // no token provider installed
         static OpenAIClientError signedOut();      // the provider has no token: the user must sign in
-        static OpenAIClientError sessionEnded();   // the backend turned the token down (401)
+        static OpenAIClientError sessionEnded();   // the backend turned the token down (401), the session ended
+        static OpenAIClientError chatRefused();    // 401 again although the sign-in service keeps the session
         static OpenAIClientError busy();           // the backend had no room for the request (429, 503)
         Kind kind() const { return kind_; }
         const std::string& payload() const { return payload_; }
@@ -63,8 +64,9 @@ public:
     const std::string& defaultModel() const { return defaultModel_; }
     void setAuthTokenProvider(StoppableTokenProvider provider);
     void setAuthTokenProvider(TokenProvider provider);  // one that cannot be stopped
-    // Told of a token the backend refused (401); gives a token to send once more when the session
-    // lives on, none when it has ended. What it throws fails the request.
+    // Told of a token the backend refused (401); gives the session's token when it lives on (sent
+    // once more where it differs from the refused one), none when it has ended. What it throws
+    // fails the request.
     using TokenRefusedHandler = std::function<std::optional<std::string>(const std::string& token, std::stop_token)>;
     void setTokenRefusedHandler(TokenRefusedHandler handler);
 

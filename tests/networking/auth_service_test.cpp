@@ -727,15 +727,23 @@ TEST_F(AuthServiceTest, EverySignOutToldAsDoneLeavesNoCopyAWorkingSessionAndAnyO
 // After a password reset or the account's removal every message was answered "I lost my sign-in"
 // while the window went on showing the user signed in: a 401 from the chat backend never ended the
 // session in the app. A refused token whose session cannot be renewed ends it in every copy on the
-// folder, as a refused refresh does, and the sign-in form says why.
+// folder, as a refused refresh does, and the sign-in form says why. A copy that found the session
+// cleared by another copy's Sign Out fell back to the bare form, saying nothing.
 TEST_F(AuthServiceTest, AChatRefusedForASessionTheServiceEndedEndsItInEveryCopyAndSaysWhy) {
     struct Row {
         const char* name;
-        std::function<void(backend::AccountStore&)> end;
+        std::function<void(backend::AccountStore&, AuthService& other)> end;
+        const char* said;
     };
+    const char* ended = "Not authenticated: the sign-in has ended. Please sign in again.";
     const std::vector<Row> rows = {
-        {"a new password", [](backend::AccountStore& accounts) { accounts.addUser(LocalBackend::kEmail, "new one"); }},
-        {"the account removed", [](backend::AccountStore& accounts) { accounts.removeUser(LocalBackend::kEmail); }},
+        {"a new password",
+         [](backend::AccountStore& accounts, AuthService&) { accounts.addUser(LocalBackend::kEmail, "new one"); },
+         ended},
+        {"the account removed",
+         [](backend::AccountStore& accounts, AuthService&) { accounts.removeUser(LocalBackend::kEmail); }, ended},
+        {"signed out in the other copy", [](backend::AccountStore&, AuthService& other) { other.signOut(); },
+         "Not authenticated. Please sign in again."},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -749,9 +757,8 @@ TEST_F(AuthServiceTest, AChatRefusedForASessionTheServiceEndedEndsItInEveryCopyA
             [&](const std::string& token, std::stop_token stop) { return a.tokenRefused(token, std::move(stop)); });
         const json body = {{"tier", "standard"}, {"kind", "agent"}, {"input", json::array()}};
         EXPECT_EQ(describe([&] { chat.sendRequest(body); }), "no error");
-        row.end(backend.service().accounts());
-        EXPECT_EQ(describe([&] { chat.sendRequest(body); }),
-                  "Not authenticated: the sign-in has ended. Please sign in again.");
+        row.end(backend.service().accounts(), b);
+        EXPECT_EQ(describe([&] { chat.sendRequest(body); }), row.said);
         EXPECT_FALSE(a.isAuthenticated());
         EXPECT_EQ(a.userEmail(), std::nullopt);
         EXPECT_EQ(a.notice(), AuthService::kSessionEnded);

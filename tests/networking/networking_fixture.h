@@ -26,6 +26,8 @@ public:
     // Every request is held, unanswered, until its caller stops it (then it fails as cancelled)
     // or the test lets go: a service that never answers, with no time-out to end the wait.
     std::atomic<bool> holds{false};
+    // Holds, as above, only the requests it answers true for (set while no request is out).
+    std::function<bool(const http::HTTPClientRequest&)> holdsIf;
     void letGo() {
         {
             std::lock_guard lock(mutex_);
@@ -42,7 +44,7 @@ public:
             sent_.push_back(request);
         }
         if (before) before(request);
-        if (holds) {
+        if (holds || (holdsIf && holdsIf(request))) {
             std::unique_lock lock(mutex_);
             heldChanged_.wait(lock, stop, [&] { return lettingGo_; });
             throw http::TransportError("the request was cancelled");
