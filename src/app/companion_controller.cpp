@@ -64,6 +64,7 @@ CompanionController::~CompanionController() {
 }
 
 void CompanionController::shutdown() {
+    closing_.request_stop();
     std::unique_ptr<http::HTTPServer> server;
     {
         std::lock_guard lock(serverMutex_);
@@ -157,7 +158,8 @@ TestRunner& CompanionController::testRunner() {
     std::call_once(testRunnerOnce_, [&] {
         ChatOrchestrator& orchestrator = chatOrchestrator();
         testRunner_ = std::make_unique<TestRunner>(TestRunner::Services{
-            logicInspector_, orchestrator, conversationStore_, captureService(), *toolLogger_, clock_});
+            logicInspector_, orchestrator, conversationStore_, captureService(), *toolLogger_, clock_,
+            closing_.get_token()});
     });
     return *testRunner_;
 }

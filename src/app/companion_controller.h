@@ -116,7 +116,11 @@ public:
     // Stops serving and waits for the requests in progress. An owner calls it before what the
     // routes use (the simulated world) goes: a request in progress holds the controller, so
     // dropping the owner's reference alone would end the controller later, on a server thread.
+    // A harness turn running is stopped as Stop stops one, and the "/test/" requests waiting for
+    // the harness are refused, so that the program ends without driving Logic Pro any further.
     void shutdown();
+    // From the start of shutdown() on.
+    bool shuttingDown() const { return closing_.stop_requested(); }
     // The port listened on; 0 when not listening.
     std::uint16_t boundPort() const;
     // The port it was asked to listen on (0: any free one).
@@ -247,6 +251,7 @@ private:
     networking::BackendChatService backendChatService_;
     ToolHostBridge toolHostBridge_{*this};
 
+    std::stop_source closing_;
     mutable std::mutex serverMutex_;
     std::unique_ptr<http::HTTPServer> server_;
 

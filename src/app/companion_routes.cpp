@@ -15,11 +15,15 @@ namespace corvane::app {
 namespace {
 
 // A thread named by ID that does not exist: answered as such, never with another thread's state.
-HTTPResponse threadAnswer(const std::optional<ConversationStateResponse>& state,
+// One the store could not look for (the file unreadable for want of descriptors, say) is not
+// said to be missing: the answer gives the store's reason.
+HTTPResponse threadAnswer(ConversationStore& store, const std::optional<ConversationStateResponse>& state,
                           const std::optional<std::string>& threadID) {
-    if (!state)
-        return http::jsonDictAnswer(nlohmann::json{{"error", "Thread not found: " + threadID.value_or("")}}, 404);
-    return jsonAnswer(*state);
+    if (state) return jsonAnswer(*state);
+    const auto failure = store.lastFailure();
+    if (failure && *failure != ConversationStore::kGoneThreadFailure)
+        return http::jsonDictAnswer(nlohmann::json{{"error", *failure}}, 500);
+    return http::jsonDictAnswer(nlohmann::json{{"error", "Thread not found: " + threadID.value_or("")}}, 404);
 }
 
 HTTPResponse busyAnswer(const std::string& error) {
@@ -100,7 +104,8 @@ HTTPResponse CompanionController::handle(const HTTPRequest& request) {
         if (route == "/conversations/create") return jsonAnswer(conversationStore_.createThread(std::nullopt));
         if (route == "/conversations/load") {
             const auto body = CompanionRequestDecoding::decodeConversationThreadRequest(request.body);
-            return threadAnswer(conversationStore_.existingThreadState(body.threadID), body.threadID);
+            return threadAnswer(conversationStore_, conversationStore_.existingThreadState(body.threadID),
+                                body.threadID);
         }
         if (route == "/conversations/clear") return handleConversationClear(request);
         if (route == "/song-brief" || route == "/analysis") {
@@ -161,7 +166,7 @@ HTTPResponse CompanionController::handleConversationClear(const HTTPRequest& req
     const auto decoded = CompanionRequestDecoding::decodeConversationThreadRequestStrictly(request.body);
     if (!decoded.request) return badRequestAnswer(decoded.error);
     const auto& threadID = decoded.request->threadID;
-    return threadAnswer(conversationStore_.clearExistingThread(threadID), threadID);
+    return threadAnswer(conversationStore_, conversationStore_.clearExistingThread(threadID), threadID);
 }
 
 // Overwrites the brief: a body without a text "songBrief" would erase it, so it is refused.
@@ -173,7 +178,8 @@ HTTPResponse CompanionController::handleSongBrief(const HTTPRequest& request) {
                                      " bytes");
     }
     const auto& threadID = decoded.request->threadID;
-    return threadAnswer(conversationStore_.updateSongBriefOfExistingThread(decoded.request->songBrief, threadID),
+    return threadAnswer(conversationStore_,
+                        conversationStore_.updateSongBriefOfExistingThread(decoded.request->songBrief, threadID),
                         threadID);
 }
 

@@ -32,6 +32,10 @@ bool hasFlag(int argc, char** argv, const std::string& flag) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (hasFlag(argc, argv, "--help")) {
+        std::fputs(app::SimulatedHost::helpText().c_str(), stdout);
+        return 0;
+    }
     if (hasFlag(argc, argv, "--version")) {
         std::printf("Corvane %s\n", CORVANE_VERSION);
         return 0;

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "networking/auth_service.h"
+#include "networking/update_check.h"
 #include "platform/standin/world.h"
 #include "support/numbers.h"
 
@@ -18,6 +20,41 @@ std::optional<std::uint16_t> SimulatedHost::portFromEnvironment() {
     const auto port = readInteger(text);
     if (!port || *port < 1 || *port > 65535) return std::nullopt;
     return static_cast<std::uint16_t>(*port);
+}
+
+std::string SimulatedHost::helpText() {
+    const networking::BackendConfiguration defaults;
+    return "usage: corvane [OPTION]           Corvane's window, beside the simulated Logic Pro's (needs a display)\n"
+           "       corvane-headless [OPTION]  the same without a window: the loopback API alone, until SIGINT or\n"
+           "                                  SIGTERM\n"
+           "\n"
+           "Options:\n"
+           "  --print-health  print the health answer and exit\n"
+           "  --capture-test  corvane only: capture the simulated Logic Pro, print the answer and exit\n"
+           "  --version       print the version and exit\n"
+           "  --help          show this and exit\n"
+           "\n"
+           "Settings (environment):\n"
+           "  CORVANE_HOME             the application folder: chats, notes, logs, the sign-in session\n"
+           "                           (default: \"Corvane\" in XDG_DATA_HOME, else in ~/.local/share)\n"
+           "  XDG_DATA_HOME            where the application folder is, without CORVANE_HOME\n"
+           "  CORVANE_PORT             the loopback API's port on 127.0.0.1 (default " +
+           std::to_string(CompanionController::kServerPort) +
+           ")\n"
+           "  CORVANE_SCENARIO         the simulated project's scenario file\n"
+           "                           (default: resources/Scenarios/demo-song.json in the source tree)\n"
+           "  CORVANE_RESOURCES        the resources folder with the plug-in maps (default: \"resources\" in the\n"
+           "                           source tree)\n"
+           "  CORVANE_BACKEND_URL      the chat backend and sign-in service (default " +
+           defaults.baseURL +
+           ")\n"
+           "  CORVANE_BACKEND_APIKEY   the publishable key sign-in requests carry (default: corvane-backend's)\n"
+           "  CORVANE_UPDATE_FEED_URL  corvane only: the feed \"Check for Updates…\" reads\n"
+           "                           (default " +
+           defaults.siteURL + networking::UpdateCheckConfiguration::kFeedPath +
+           ")\n"
+           "  CORVANE_REPORT_STARTUP   corvane only: when set, say on standard error how long the window took to\n"
+           "                           show\n";
 }
 
 SimulatedHost::SimulatedHost(const Options& options) {

@@ -48,6 +48,9 @@ public:
     static std::string scenarioPathFromEnvironment();
     // CORVANE_PORT, else 51234; absent when it is not a port number from 1 to 65535.
     static std::optional<std::uint16_t> portFromEnvironment();
+    // What `--help` prints, for corvane and corvane-headless alike: their options and every
+    // setting they read from the environment.
+    static std::string helpText();
 
     // Loads the scenario (throws std::invalid_argument when it cannot), installs the services and
     // creates the controller, not yet listening.

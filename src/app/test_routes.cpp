@@ -1,5 +1,6 @@
 #include "app/test_routes.h"
 
+#include <algorithm>
 #include <exception>
 #include <string>
 #include <vector>
@@ -33,11 +34,14 @@ std::string suiteTooLongError(std::size_t count) {
            std::to_string(count) + ".";
 }
 
+// The harness refused or stopped it because the program is shutting down: not to be retried here.
+HTTPResponse shutdownAnswer(const std::string& error) { return jsonDictAnswer(json{{"error", error}}, 503); }
+
 template <class T>
-HTTPResponse encodableResponse(const T& value) {
+HTTPResponse encodableResponse(const T& value, int status = 200) {
     try {
         const std::string body = jsonText(json(value), "");
-        if (!body.empty()) return HTTPResponse{200, "application/json", body};
+        if (!body.empty()) return HTTPResponse{status, "application/json", body};
     } catch (const std::exception&) {
     }
     return errorAnswer(kEncodeFailure);
@@ -88,6 +92,7 @@ HTTPResponse handlePrompt(TestRunner& runner, const HTTPRequest& request) {
     const auto outcome = runner.prompt(body->prompt, body->timeoutSeconds.value_or(TestCase::kDefaultTimeoutSeconds),
                                        request.clientGone);
     if (outcome.timedOut) return errorAnswer(TestRunner::kTimeoutDescription);
+    if (TestRunner::endedByShutdown(outcome.error)) return shutdownAnswer(*outcome.error);
     if (!outcome.response) return errorAnswer(outcome.error.value_or(TestRunner::kNoFinalResponseDescription));
     json answer = json::object();
     try {
@@ -111,7 +116,8 @@ HTTPResponse handleRun(TestRunner& runner, const HTTPRequest& request) {
     }
     if (!test) return errorAnswer(kRunNotFound);
     if (!isSafeTestName(test->id)) return badRequestAnswer(TestRunner::unsafeNameError(test->id));
-    return encodableResponse(runner.runTest(*test, request.clientGone));
+    const auto result = runner.runTest(*test, request.clientGone);
+    return encodableResponse(result, TestRunner::endedByShutdown(result.error) ? 503 : 200);
 }
 
 HTTPResponse handleSuite(TestRunner& runner, const HTTPRequest& request) {
@@ -127,7 +133,10 @@ HTTPResponse handleSuite(TestRunner& runner, const HTTPRequest& request) {
     }
     if (!ids) return errorAnswer(kSuiteNotFound);
     if (ids->size() > kMaxSuiteTests) return badRequestAnswer(suiteTooLongError(ids->size()));
-    return encodableResponse(runner.runSuite(*ids, request.clientGone));
+    const auto suite = runner.runSuite(*ids, request.clientGone);
+    const bool cut = std::any_of(suite.results.begin(), suite.results.end(),
+                                 [](const TestResult& result) { return TestRunner::endedByShutdown(result.error); });
+    return encodableResponse(suite, cut ? 503 : 200);
 }
 
 }  // namespace
@@ -139,6 +148,8 @@ bool isTestRoute(const HTTPRequest& request) {
 }
 
 std::optional<HTTPResponse> handleTestRoute(CompanionController& controller, const HTTPRequest& request) {
+    // Those that waited for the harness while the program began to shut down start nothing.
+    if (isTestRoute(request) && controller.shuttingDown()) return shutdownAnswer(TestRunner::kShutdownRefusal);
     const std::string route = request.routePath();
     if (request.method == "GET" && route == "/test/snapshot") return handleSnapshot(controller.testRunner(), request);
     if (request.method != "POST") return std::nullopt;

@@ -4,6 +4,8 @@
 // "/test/run" and "/test/suite", answered by the controller's test runner. Every answer, errors
 // included, has status 200 and a JSON body; errors are told by an "error" member. (The
 // controller turns one away 503 before it gets here while the harness has all the waiting it takes.)
+// Once the controller shuts down, a request stopped or not started for it answers 503, with the
+// "error" saying so (a run or suite with its result so far).
 
 #include <optional>
 

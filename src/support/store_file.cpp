@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <cerrno>
+#include <system_error>
 
 #include "platform/log.h"
 #include "support/app_paths.h"
@@ -66,13 +67,23 @@ bool StoreFile::moveAside(int readError) {
     bool lasting = readError == EACCES || readError == EPERM || readError == EISDIR || readError == ELOOP;
     if (lasting && AppPaths::moveUnreadableFileAside(path_, storeName_)) {
         lockedVersion_ = HeldVersion();  // a write under the lock now takes the free name
+        versionError_.reset();
         return true;
     }
-    fail(fmt::format("{} could not be read", path_.string()));
+    readFailure_ = std::generic_category().message(readError);
+    fail(fmt::format("{} could not be read: {}", path_.string(), readFailure_));
     return false;
 }
 
 void StoreFile::fail(std::string reason) { lastFailure_ = std::move(reason); }
+
+void StoreFile::holdVersion() const {
+    HeldVersion version = HeldVersion::open(path_);
+    const int error = errno;
+    versionError_.reset();
+    if (!version.stamp() && error != ENOENT && error != ENOTDIR) versionError_ = std::generic_category().message(error);
+    lockedVersion_ = std::move(version);
+}
 
 std::optional<std::string> StoreFile::encode(const nlohmann::json& document, bool* replaced) {
     auto bytes = encodeJSONDocument(document, replaced);
@@ -86,6 +97,7 @@ std::optional<std::string> StoreFile::encode(const nlohmann::json& document, boo
 bool StoreFile::saveBytes(Found found, const std::string& corruptBytes, const std::string& bytes, FileStamp* written) {
     if (!mayOverwrite(found, corruptBytes)) return false;
     const bool unlocked = lockRefusal_.has_value();  // another copy could write in between
+    const bool unheld = guarded_ && versionError_.has_value();
     // Asked last before the rename: a copy that took a new lock file since may have read the file.
     // The lock is then taken again, and the write goes only where nobody wrote the file meanwhile.
     bool lockLost = false;
@@ -99,10 +111,11 @@ bool StoreFile::saveBytes(Found found, const std::string& corruptBytes, const st
     // A copy whose lock file was taken from under it (or this one, after its own was) may have
     // read the same version and be replacing it at this moment: of the two, only one goes.
     ReplacedVersion replacing{lockedVersion_.stamp()};
-    if (unlocked || !writeFileAtomically(path_, bytes, options_.mode, written, stillLocked,
-                                         guarded_ ? &replacing : nullptr)) {
+    if (unlocked || unheld ||
+        !writeFileAtomically(path_, bytes, options_.mode, written, stillLocked, guarded_ ? &replacing : nullptr)) {
         using Refusal = ReplacedVersion::Refusal;
         const std::string reason = unlocked   ? *lockRefusal_
+                                   : unheld   ? *versionError_
                                    : lockLost ? locked_->lostReason()
                                    : replacing.refusal == Refusal::replacedMeanwhile
                                        ? "another copy of Corvane wrote it after this copy read it"
@@ -116,7 +129,7 @@ bool StoreFile::saveBytes(Found found, const std::string& corruptBytes, const st
         fail(fmt::format("{} could not be written: {}", path_.string(), reason));
         return false;
     }
-    if (guarded_) lockedVersion_ = HeldVersion::open(path_);  // a second write under the same lock
+    if (guarded_) holdVersion();  // a second write under the same lock
     lastFailure_.reset();
     return true;
 }
@@ -127,7 +140,7 @@ bool StoreFile::mayOverwrite(Found found, const std::string& corruptBytes) {
     if (found == Found::unreadable) {
         if (options_.reportRefusedWrites)
             log(fmt::format("[{}] Not overwriting unreadable file: {}", storeName_, path_.string()));
-        fail(fmt::format("{} could not be read and is not written over", path_.string()));
+        fail(fmt::format("{} could not be read and is not written over: {}", path_.string(), readFailure_));
         return false;
     }
     if (found == Found::corrupt && !AppPaths::hasPreservedCopy(path_, corruptBytes)) {

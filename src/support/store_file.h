@@ -70,10 +70,12 @@ public:
         return held;
     }
     // As lock(), for a lock the caller took before and keeps across several operations.
+    // The lock begins an operation: an earlier one's failure is no longer the reason of this one.
     void lockedBy(const FileLock& held) const {
+        lastFailure_.reset();
         lockRefusal_ = held.refusal();
         locked_ = held.lockedFile();
-        lockedVersion_ = HeldVersion::open(path_);
+        holdVersion();
         guarded_ = true;
     }
     // Why the last lock() could not be had; absent when it was (or the file system has none).
@@ -145,16 +147,22 @@ private:
     bool moveAside(int readError);
     bool mayOverwrite(Found found, const std::string& corruptBytes);
     void fail(std::string reason);
+    // The file at the path now becomes the version a write may replace.
+    void holdVersion() const;
 
     std::filesystem::path path_;
     std::string storeName_;
     Options options_;
-    std::optional<std::string> lastFailure_;
+    mutable std::optional<std::string> lastFailure_;
     mutable std::optional<std::string> lockRefusal_;
     mutable std::optional<LockedFile> locked_;
     // The file as lock() found it, then as this store last wrote it: the one version a write may
     // replace, once a lock was asked for.
     mutable HeldVersion lockedVersion_;
+    // Why the version could not be held (out of descriptors, say), though something may be at the
+    // path: a write would take it for missing, and is refused with this instead.
+    mutable std::optional<std::string> versionError_;
+    std::string readFailure_;  // why the last read found the file unreadable
     mutable bool guarded_ = false;
 };
 

@@ -76,6 +76,10 @@ std::string TestRunner::unsafeNameError(const std::string& testID) {
     return "Test ID '" + testID + "' must be a plain file name (no '/', '\\', '..' or NUL)";
 }
 
+bool TestRunner::endedByShutdown(const std::optional<std::string>& error) {
+    return error == kShutdownRefusal || error == kShutdownStop;
+}
+
 void TestRunner::runScript(const char* source) const {
     // Fire and forget: the run relies on neither the result nor the error.
     (void)platform::workspace().runAppleScript(source);
@@ -186,6 +190,7 @@ TestRunner::PromptOutcome TestRunner::prompt(const std::string& text, std::int64
     if (auto tooLong = ChatOrchestrator::messageProblem(text)) return {{}, {}, *tooLong, false};
     std::lock_guard harness(harnessMutex_);
     if (callerGone.stop_requested()) return {{}, {}, kCallerGoneDescription, false};
+    if (services_.closing.stop_requested()) return {{}, {}, kShutdownRefusal, false};
     const auto reservation = services_.chatOrchestrator.reserveTurn(TurnOwner::harness);
     if (!reservation) return {{}, {}, ChatOrchestrator::kBusyMessage, false};
     runScript(kLogicScript);
@@ -198,6 +203,7 @@ TestRunner::PromptOutcome TestRunner::prompt(const std::string& text, std::int64
 TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const TurnReservation& reservation, const std::string& text,
                                                         std::int64_t timeoutSeconds, std::stop_token callerGone) {
     if (auto tooLong = ChatOrchestrator::messageProblem(text)) return {{}, {}, *tooLong, false};
+    if (services_.closing.stop_requested()) return {{}, {}, kShutdownRefusal, false};
     // A refused create answers the kept state, whose current thread is an older chat with its
     // own earlier turns: the test's turn has no thread of its own, and does not run.
     const auto created = services_.conversationStore.createThread(std::nullopt);
@@ -235,16 +241,18 @@ TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const TurnReservation& r
     };
     const auto moves = services_.clock.onMoved(wake);
     const std::stop_callback hungUp(callerGone, wake);
+    const std::stop_callback shuttingDown(services_.closing, wake);
+    const auto abandoned = [&] { return callerGone.stop_requested() || services_.closing.stop_requested(); };
     bool timedOut = false;
     for (;;) {
         {
             std::unique_lock lock(watch->mutex);
             if (watch->finished) break;
         }
-        if (callerGone.stop_requested()) {
+        if (abandoned()) {
             stream->stop();
             reader.join();
-            return {{}, {}, kCallerGoneDescription, false};
+            return {{}, {}, callerGone.stop_requested() ? kCallerGoneDescription : kShutdownStop, false};
         }
         // Read outside the lock: the clock's mover calls back into it.
         if (deadline && services_.clock.now() >= *deadline) {
@@ -252,8 +260,7 @@ TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const TurnReservation& r
             break;
         }
         std::unique_lock lock(watch->mutex);
-        watch->changed.wait_for(lock, kClockCheckInterval,
-                                [&] { return watch->finished || callerGone.stop_requested(); });
+        watch->changed.wait_for(lock, kClockCheckInterval, [&] { return watch->finished || abandoned(); });
     }
 
     if (timedOut) {
@@ -333,14 +340,18 @@ TestResult TestRunner::runTest(const TestCase& test, std::stop_token callerGone)
         turn.error = ChatOrchestrator::kBusyMessage;
     } else if (callerGone.stop_requested()) {
         turn.error = kCallerGoneDescription;
+    } else if (services_.closing.stop_requested()) {
+        turn.error = kShutdownRefusal;
     } else {
         runScript(kLogicScript);
         services_.clock.sleep(std::chrono::duration<double>(kActivationPause));
         if (screenshots) beforePath = captureScreenshot("before", test.id);
         result.before = snapshotTracks(tracks);
         turn = sendPromptAndWait(reservation, test.prompt, timeout, callerGone);
-        // Selecting the tracks to snapshot changes the project: not for a client that left.
-        if (!callerGone.stop_requested()) {
+        // Selecting the tracks to snapshot changes the project: not for a client that left, nor
+        // while the program shuts down.
+        if (services_.closing.stop_requested() && !turn.error) turn.error = kShutdownStop;
+        if (!callerGone.stop_requested() && !services_.closing.stop_requested()) {
             result.after = snapshotTracks(tracks);
             if (screenshots) afterPath = captureScreenshot("after", test.id);
         }

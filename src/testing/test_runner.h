@@ -41,12 +41,16 @@ public:
         // The logger the orchestrator writes to; each turn's log is found by its own new thread.
         ToolLogger& toolLogger;
         platform::Clock& clock;
+        // Stopped when the program shuts down: a turn running is stopped, and nothing starts after.
+        std::stop_token closing{};
     };
 
     static constexpr const char* kTimeoutDescription = "Test timed out waiting for agent response";
     static constexpr const char* kNoFinalResponseDescription = "The agent turn ended without a final response";
     static constexpr const char* kFailedTurnDescription = "The agent turn failed";
     static constexpr const char* kCallerGoneDescription = "The test's client hung up: its turn was stopped";
+    static constexpr const char* kShutdownRefusal = "Corvane is shutting down, so the test was not started.";
+    static constexpr const char* kShutdownStop = "Corvane is shutting down, so the test was stopped.";
     static constexpr const char* kLogicScript = "tell application \"Logic Pro\" to activate";
     static constexpr const char* kTerminalScript = "tell application \"Ghostty\" to activate";
     static constexpr double kActivationPause = 0.5;
@@ -81,7 +85,8 @@ public:
     std::optional<SnapshotMap> snapshot(const std::vector<std::string>& names);
     // POST "/test/prompt": one turn on a new thread, bounded by the time-out. Once `callerGone`
     // stops (the client hung up), a turn running is stopped as the stop button stops it, and no
-    // turn, snapshot or screenshot is taken after it: nobody waits for them.
+    // turn, snapshot or screenshot is taken after it: nobody waits for them. So it is once the
+    // program shuts down (`closing`), the outcome then saying so (kShutdownStop, kShutdownRefusal).
     PromptOutcome prompt(const std::string& text, std::int64_t timeoutSeconds, std::stop_token callerGone = {});
     TestResult runTest(const TestCase& test, std::stop_token callerGone = {});
     SuiteResult runSuite(const std::vector<std::string>& testIDs, std::stop_token callerGone = {});
@@ -95,6 +100,8 @@ public:
     static std::string notFoundError(const std::string& testID);
     static std::string notCreatedError(const std::string& reason);
     static std::string unsafeNameError(const std::string& testID);
+    // Whether the error says the run was refused or stopped because the program is shutting down.
+    static bool endedByShutdown(const std::optional<std::string>& error);
 
 private:
     // The callers below hold harnessMutex_.

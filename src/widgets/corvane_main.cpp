@@ -99,6 +99,11 @@ std::string feedURL(const std::string& siteURL) {
 int main(int argc, char** argv) {
     const auto started = std::chrono::steady_clock::now();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    // Before any display is needed.
+    if (hasFlag(arguments, "--help")) {
+        std::fputs(app::SimulatedHost::helpText().c_str(), stdout);
+        return 0;
+    }
     if (hasFlag(arguments, "--version")) {
         std::printf("Corvane %s (%s)\n", BundleInfo::kShortVersion, BundleInfo::kVersion);
         return 0;

@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
 
 #include "app/controller_fixture.h"
 #include "app/route_answers.h"
@@ -11,6 +16,7 @@
 #include "platform/log.h"
 #include "support/unicode.h"
 #include "test_support/full_disk.h"
+#include "test_support/no_descriptors.h"
 
 namespace corvane::app {
 namespace {
@@ -305,6 +311,38 @@ TEST_F(ControllerTest, UnknownThreadIdIsAnsweredAsMissingAndChangesNothing) {
     EXPECT_EQ(
         Json::parse(post("/song-brief", R"({"songBrief": "New", "threadID": ")" + thread + R"("})")->body)["songBrief"],
         "New");
+}
+
+// Out of descriptors (idle connections up to the hard limit), a chat that is in the file was
+// answered "Thread not found" once the file had to be read again; every answer gives the store's
+// reason now, and nothing changes.
+TEST_F(ControllerTest, AThreadTheStoreCouldNotLookForIsNotSaidToBeMissing) {
+    const std::string thread = Json::parse(post("/conversations/create")->body)["currentThreadID"];
+    controller().conversationStore().updateSongBrief("Keep", thread);
+    const auto file = controller().conversationStore().fileURL();
+    const auto before = readFile(file).bytes;
+    for (const std::string path : {"/conversations/load", "/conversations/clear", "/song-brief"}) {
+        http::HTTPRequest request;
+        request.method = "POST";
+        request.path = path;
+        request.body = Json{{"threadID", thread}, {"songBrief", "Other"}}.dump();
+        // Each time the file is new to the store (as when another copy writes it) and must be read
+        // again. The first requests still read it, with the descriptors of the versions the store
+        // lets go of; the third finds none to read with.
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(writeFileAtomically(file, before));
+            std::optional<http::HTTPResponse> answer;
+            {
+                const corvane::testing::NoDescriptors none;
+                answer = controller().handle(request);
+            }
+            const std::string error = Json::parse(answer->body).value("error", "");
+            EXPECT_NE(answer->statusCode, 404) << path << ": " << error;
+            EXPECT_NE(error.find(std::generic_category().message(EMFILE)), std::string::npos) << path << ": " << error;
+        }
+        EXPECT_EQ(readFile(file).bytes, before) << path;
+    }
+    EXPECT_EQ(controller().conversationStore().conversationState(thread).songBrief, "Keep");
 }
 
 TEST_F(ControllerTest, AnalysisIntakeStoresWhateverArrivesUnderItsDefaults) {

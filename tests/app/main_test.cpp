@@ -12,10 +12,14 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
+#include "app/simulated_host.h"
 #include "test_support/free_port.h"
 #include "test_support/temp_home.h"
 
@@ -50,6 +54,42 @@ TEST(Main, PrintHealthPrintsTheAnswerAndExits) {
     EXPECT_EQ(health["serverPort"], 51234);
     EXPECT_EQ(health["logic"]["logicIsRunning"], true);
     EXPECT_NE(out.find("\n  \"appName\""), std::string::npos) << "pretty-printed";
+}
+
+// The settings the programs read: every "CORVANE_…" or "XDG_…" text in their sources (not
+// corvane-backend's, which tells its own).
+std::set<std::string> settingsReadInTheSources() {
+    std::set<std::string> names;
+    const std::filesystem::path sources = std::filesystem::path(CORVANE_SOURCE_DIR) / "src";
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(sources)) {
+        const auto& path = entry.path();
+        if (path.extension() != ".cpp" && path.extension() != ".h") continue;
+        if (path.lexically_relative(sources).begin()->string() == "backend") continue;
+        std::ifstream file(path);
+        const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        for (const std::string prefix : {"\"CORVANE_", "\"XDG_"}) {
+            for (auto at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at + 1)) {
+                const auto end = text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ_", at + 1);
+                if (end != std::string::npos && text[end] == '"') names.insert(text.substr(at + 1, end - at - 1));
+            }
+        }
+    }
+    return names;
+}
+
+// `--help` ran the program (here: refused a bad port) instead of telling its options and settings.
+TEST(Main, HelpNamesEverySettingTheProgramsReadAndExits) {
+    corvane::testing::TempHome home;
+    int status = -1;
+    const std::string out = run("--help", status, "CORVANE_PORT=99999", true);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+    EXPECT_EQ(out, SimulatedHost::helpText());
+    const auto settings = settingsReadInTheSources();
+    EXPECT_GE(settings.size(), 9u);
+    for (const auto& name : settings) EXPECT_NE(out.find("  " + name + " "), std::string::npos) << name;
+    for (const std::string option : {"--print-health", "--capture-test", "--version", "--help"})
+        EXPECT_NE(out.find("  " + option + " "), std::string::npos) << option;
 }
 
 // A program that cannot bind its port has no API at all: it must say so and stop, not run on.

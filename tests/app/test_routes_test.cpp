@@ -9,6 +9,8 @@
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
+#include <thread>
 #include <stop_token>
 #include <memory>
 #include <string>
@@ -17,6 +19,7 @@
 
 #include "app/controller_fixture.h"
 #include "http/server_test_doubles.h"
+#include "platform/log.h"
 #include "support/app_paths.h"
 #include "support/files.h"
 #include "test_support/full_disk.h"
@@ -303,6 +306,55 @@ TEST_F(HarnessClientTest, ATurnWhoseClientHungUpIsStoppedAndChangesNothingAfter)
     EXPECT_EQ(json::parse(after->body), json::parse(before->body));  // the guitar was never muted
     EXPECT_FALSE(world().project().track("Guitar")->muted);
     EXPECT_FALSE(controller().chatOrchestrator().isTurnRunning());
+}
+
+// SIGTERM let the harness's running turn go on to its end, then started each turn waiting behind
+// it, all driving Logic Pro, before the program ended. Shutting down stops the running turn as
+// Stop does and starts none of the waiting ones, each told why.
+TEST_F(HarnessClientTest, ShuttingDownStopsTheRunningTurnAndStartsNoneOfTheWaitingOnes) {
+    // A request has reached its route (and waits for the harness) once it is logged.
+    std::mutex mutex;
+    std::condition_variable changed;
+    int arrived = 0;
+    const auto previousSink = platform::setLogSink([&](std::string_view line) {
+        if (line != "[API] Local request POST /test/prompt") return;
+        std::lock_guard lock(mutex);
+        ++arrived;
+        changed.notify_all();
+    });
+    struct RestoreSink {
+        platform::LogSink sink;
+        ~RestoreSink() { platform::setLogSink(std::move(sink)); }
+    } restore{previousSink};
+    const std::string prompt = R"({"prompt":"Mute the guitar","timeoutSeconds":600})";
+    std::vector<std::unique_ptr<http::testing::RawClient>> clients;
+    for (int i = 0; i < 3; ++i) {
+        clients.push_back(std::make_unique<http::testing::RawClient>(port()));
+        clients.back()->send("POST /test/prompt HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                             std::to_string(prompt.size()) + "\r\n\r\n" + prompt);
+        if (i == 0) {
+            ASSERT_TRUE(held_->awaitArrival());
+        }
+    }
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, http::testing::kPatience, [&] { return arrived == 3; }));
+    }
+    const auto chats = controller().conversationStore().conversationState().threads.size();
+
+    std::jthread closing([this] { controller().shutdown(); });
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        const auto answer = http::testing::parseAnswer(clients[i]->readAll().bytes);
+        ASSERT_TRUE(answer) << i;
+        EXPECT_EQ(answer->status, 503) << i;
+        EXPECT_EQ(json::parse(answer->body),
+                  (json{{"error", i == 0 ? TestRunner::kShutdownStop : TestRunner::kShutdownRefusal}}))
+            << i;
+    }
+    closing.join();
+    EXPECT_TRUE(held_->stopped());
+    EXPECT_FALSE(world().project().track("Guitar")->muted);
+    EXPECT_EQ(controller().conversationStore().conversationState().threads.size(), chats);
 }
 
 }  // namespace

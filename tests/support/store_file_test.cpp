@@ -7,9 +7,13 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/log.h"
+#include "test_support/no_descriptors.h"
 #include "test_support/store_fixture.h"
 
 namespace corvane {
@@ -85,6 +89,39 @@ TEST(StoreFile, AWriteWhoseLockFileWasReplacedWhileHeldIsRefused) {
     loaded.value.push_back(3);
     EXPECT_TRUE(first.save(loaded, json(loaded.value)));
     EXPECT_EQ(testing::readAll(path), "[\n  1,\n  2,\n  3\n]");
+}
+
+// Out of descriptors (idle connections up to the hard limit), a write was refused as if another
+// copy of Corvane had written the file meanwhile, with none running, and a read failed without
+// its reason: each refusal now says what happened.
+TEST(StoreFile, OutOfDescriptorsARefusalSaysSo) {
+    const std::string tooMany = std::generic_category().message(EMFILE);
+    for (const bool atTheRead : {false, true}) {
+        SCOPED_TRACE(atTheRead ? "the read" : "the version held at the lock");
+        testing::StoreFixture scene("store.json");
+        const auto path = scene.file();
+        scene.prepare("[1]");
+        StoreFile file(path, "TestStore");
+        const FileLock held = FileLock::acquire(path);
+        std::optional<StoreFile::Contents<std::vector<int>>> loaded;
+        if (atTheRead) {
+            file.lockedBy(held);
+            const testing::NoDescriptors none;
+            loaded = file.load<std::vector<int>>();
+        } else {
+            {
+                const testing::NoDescriptors none;
+                file.lockedBy(held);
+            }
+            loaded = file.load<std::vector<int>>();
+        }
+        EXPECT_EQ(loaded->found, atTheRead ? StoreFile::Found::unreadable : StoreFile::Found::decoded);
+        EXPECT_FALSE(file.save(*loaded, json::array({2})));
+        EXPECT_EQ(file.lastFailure(), path.string() + (atTheRead ? " could not be read and is not written over: "
+                                                                 : " could not be written: ") +
+                                          tooMany);
+        EXPECT_EQ(testing::readAll(path), "[1]");
+    }
 }
 
 // Under a file-size limit (ulimit -f) below the store's size, a write is refused with its reason,
