@@ -200,7 +200,8 @@ private:
 // The user's hand between two calls: nothing, a rename, a click or a Shift-click on a header, or
 // a click, a moment's wait and a click on another header.
 struct HandAction {
-    int kind = 0;  // 0 nothing, 1 rename, 2 click, 3 Shift-click, 4 two clicks, 5 a wait alone
+    int kind = 0;  // 0 nothing, 1 rename, 2 click, 3 Shift-click, 4 two clicks, 5 a wait alone, 6 a
+                   // plug-in window (track `id`, slot `then`) opened or brought in front
     int id = -1;
     std::string name;
     int then = -1;      // the header clicked second
@@ -281,6 +282,10 @@ void apply(const HandAction& hand, standin::World& world) {
     if (hand.kind == 2) world.clickHeader(hand.id);
     if (hand.kind == 3) world.shiftClickHeader(hand.id);
     if (hand.kind == 5) world.advance(hand.wait);
+    if (hand.kind == 6) {
+        world.openPluginWindowByHand(hand.id, hand.then);
+        world.drainMainQueue();
+    }
     if (hand.kind == 4) {
         world.clickHeader(hand.id);
         world.advance(hand.wait);
@@ -291,6 +296,9 @@ void apply(const HandAction& hand, standin::World& world) {
 std::string describe(const HandAction& hand) {
     if (hand.kind == 1) return "by hand: track " + std::to_string(hand.id) + " renamed '" + hand.name + "'";
     if (hand.kind == 2) return "by hand: header of track " + std::to_string(hand.id) + " clicked";
+    if (hand.kind == 6)
+        return "by hand: the window of track " + std::to_string(hand.id) + "'s slot " + std::to_string(hand.then) +
+               " brought in front";
     if (hand.kind == 4)
         return "by hand: header of track " + std::to_string(hand.id) + " clicked, " + std::to_string(hand.wait) +
                " s later that of track " + std::to_string(hand.then);
@@ -388,6 +396,18 @@ bool checked(Bench& bench, const GeneratedCall& call, const std::string& label, 
     return broken.empty() && (outcome.succeeded || !mustSucceed);
 }
 
+// Another slot of the plug-in in slot `uid`, on the same track of a name the list shows once: its
+// track's name and the slot's index.
+std::optional<std::pair<std::string, int>> sameTitleAs(const standin::Project& project, int uid) {
+    for (const auto& t : project.tracks)
+        for (const auto& s : t.strip.inserts)
+            if (s.uid == uid && project.isVisible(t.id) && listedIdsNamed(project, t.name).size() == 1)
+                for (std::size_t k = 0; k < t.strip.inserts.size(); ++k)
+                    if (t.strip.inserts[k].uid != uid && t.strip.inserts[k].plugin == s.plugin)
+                        return std::pair{t.name, static_cast<int>(k)};
+    return std::nullopt;
+}
+
 RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
     const auto tools = toolsToDraw();
     const ProjectShape shape = *genProject();
@@ -414,9 +434,12 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
     for (const char* tool : {"set_plugin_parameter", "get_plugin_parameters"})
         if (std::find(tools.begin(), tools.end(), tool) != tools.end()) windowTools.push_back(tool);
     const bool aroundUsersWindow = throughWindow && !windowTools.empty() && *rc::gen::arbitrary<bool>();
+    // Half of those end their turn right after the call through the user's window, the turn's own
+    // window open behind it with a handle that may no longer answer.
+    const int aroundCalls = !aroundUsersWindow ? 0 : *rc::gen::arbitrary<bool>() ? 2 : 3;
     std::optional<std::pair<int, int>> clicked;  // the track the user clicked (last), the one a send is for
     for (int i = 0; i < calls; ++i) {
-        const bool around = aroundUsersWindow && i < 3;
+        const bool around = i < aroundCalls;
         clicked.reset();
         bool twoClicks = false;
         if (i > 0 && !around) {
@@ -427,7 +450,7 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
             if (hand.kind == 4) clicked = {hand.then, hand.id};
             twoClicks = hand.kind == 4;
             const std::size_t sameTurn = throughWindow ? 7 : 3;
-            if (hand.kind != 0 ||
+            if (hand.kind != 0 || (aroundCalls == 2 && i == 2) ||
                 *rc::gen::weightedOneOf<bool>({{sameTurn, rc::gen::just(false)}, {1, rc::gen::just(true)}})) {
                 RC_ASSERT(turnEnded(*bench, turnStart));
                 history.push_back(Step::turnEnd());
@@ -501,6 +524,12 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
                 ? prerequisiteWrite(bench->world().project(), bench->maps())
                 : std::nullopt;
         if (prerequisite) call = *prerequisite;
+        // The turn's first window there half the time that of a plug-in the user's window shares its
+        // track and name with: the two windows bear one title.
+        if (around && i == 0 && usersWindow && *rc::gen::arbitrary<bool>())
+            if (const auto twin = sameTitleAs(bench->world().project(), *usersWindow))
+                call = {"get_plugin_parameters", {{"track_name", twin->first}, {"plugin_index", twin->second}},
+                        std::nullopt};
         if (toSend && clicked)
             if (const auto beside = sendBeside(bench->world().project(), clicked->first, clicked->second))
                 call = *beside;
@@ -544,6 +573,18 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
             history.push_back(Step::turnEnd());
             turnStart = ProjectState::read(bench->world());
         }
+
+        // Where the turn ends after the call through the user's window, the user half the time
+        // brings that window in front of the turn's own, which the turn's end still closes.
+        if (around && aroundCalls == 2 && i == 1 && usersWindow && *rc::gen::arbitrary<bool>())
+            for (const auto& t : bench->world().project().tracks)
+                for (std::size_t k = 0; k < t.strip.inserts.size(); ++k)
+                    if (t.strip.inserts[k].uid == *usersWindow) {
+                        const HandAction raise{6, t.id, {}, static_cast<int>(k), 0};
+                        RC_LOG() << describe(raise) << "\n";
+                        apply(raise, bench->world());
+                        history.push_back(Step::byHand(raise));
+                    }
 
         // The next call works after whatever came before.
         if (auto next = nextCall(bench->world().project(), tools)) {
