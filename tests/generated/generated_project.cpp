@@ -246,7 +246,7 @@ rc::Gen<json> genFaults() {
                                                                      {1, rc::gen::inRange(3, 12)}}),
                                          [](int after) { return json{{"axError", staleListingKnob(after)}}; })});
     if (has("lateStrip"))
-        draws.push_back({1, rc::gen::map(rc::gen::elementOf(std::vector<double>{0.2, 0.5, 0.9}), [](double s) {
+        draws.push_back({1, rc::gen::map(rc::gen::elementOf(std::vector<double>{0.2, 0.5, 0.9, 1.4}), [](double s) {
                              return json{{"lateStripUpdate", s}};
                          })});
     if (has("axError")) draws.push_back({1, rc::gen::map(error, [](json v) { return json{{"axError", v}}; })});
