@@ -347,6 +347,8 @@ TEST_F(DebugRoutesTest, ABurstOfASlowDebugRouteLeavesEveryOtherRouteAnsweredAtOn
             const auto last = http::testing::exchange(port(), sweep, http::testing::kPatience);
             ASSERT_TRUE(last);
             EXPECT_EQ(last->status, 200);
+            // The held sweeps may still be making their last pauses when the one behind them answers.
+            EXPECT_TRUE(clock.gate.awaitArrivals((started + 1) * kSweepPauses));
             EXPECT_EQ(clock.pauses.load(), (started + 1) * kSweepPauses) << "a sweep ran for a client that had gone";
         } else {
             int swept = 0, busy = 0;
