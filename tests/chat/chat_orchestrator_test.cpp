@@ -460,8 +460,9 @@ TEST_F(ChatOrchestratorTest, StopFromAnotherThreadWhileAToolRuns) {
 }
 
 // In the running programs a listen lasts for real: the user's Stop must not wait for its end.
-// Unloaded it ends in about a quarter of a second; the bound leaves room for a busy sanitizer
-// run while still far below the 7.75 s that waiting out the listen would take.
+// Unloaded the turn ends a moment after the Stop; how long that moment is says how busy the
+// machine is, so the turn is only asked to end before the 8 s listen would have, which waiting
+// it out never does.
 TEST_F(ChatOrchestratorTest, OnTheWallClockAStopDuringAListenEndsTheTurnWithoutWaitingForIt) {
     using namespace std::chrono_literals;
     using Steady = std::chrono::steady_clock;
@@ -474,12 +475,12 @@ TEST_F(ChatOrchestratorTest, OnTheWallClockAStopDuringAListenEndsTheTurnWithoutW
     const auto giveUp = Steady::now() + 10s;
     while (!world().project().transport.playing && Steady::now() < giveUp) std::this_thread::sleep_for(10ms);
     ASSERT_TRUE(world().project().transport.playing);
+    const auto playing = Steady::now();
     std::this_thread::sleep_for(250ms);
 
-    const auto stopped = Steady::now();
     stream->stop();
     const auto o = outcomeOf(stream->collect());
-    EXPECT_LT(Steady::now() - stopped, 2s);
+    EXPECT_LT(Steady::now() - playing, 7s) << "the turn waited for the listen's end";
     EXPECT_FALSE(world().project().transport.playing);
     EXPECT_EQ(transport->requests().size(), 1u);
     EXPECT_TRUE(o.errors.empty());

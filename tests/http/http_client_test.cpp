@@ -77,7 +77,9 @@ TEST(HTTPTransport, ATransportForAnyHostSendsPlainHTTPBeyondTheLoopbackNames) {
 }
 
 // A stop was seen only at libcurl's next progress call, up to a second apart while the server
-// said nothing: Stop, and quitting with a request out, waited that long.
+// said nothing: Stop, and quitting with a request out, waited that long. A stop seen at once ends
+// the transfer as soon as its thread is given the processor again, which even a machine running
+// several times as many busy threads as it has cores does within a small part of a second.
 TEST(HTTPTransport, AStopEndsATransferToASilentServerAtOnce) {
     std::mutex mutex;
     std::condition_variable changed;
@@ -111,7 +113,7 @@ TEST(HTTPTransport, AStopEndsATransferToASilentServerAtOnce) {
         const auto stopped = std::chrono::steady_clock::now();
         stop.request_stop();
         ASSERT_EQ(sent.wait_for(std::chrono::seconds(20)), std::future_status::ready);
-        EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(100)) << i;
+        EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(300)) << i;
         EXPECT_EQ(sent.get(), "Network error: the request was cancelled");
     }
     std::lock_guard lock(mutex);

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <string>
 #include <vector>
+
+#include "test_support/work_cost.h"
 
 namespace corvane {
 namespace {
@@ -43,25 +43,21 @@ TEST(AssertionEvaluatorTest, ParseNumericReadsDecibelTextsOnly) {
 }
 
 // A snapshot's text comes from Logic Pro and may be long; removing its units must not cost a
-// pass over the rest of the text per unit. Four times the text may take about four times as long,
-// never the sixteen times a quadratic pass takes; the best of three runs evens out a busy machine
-// (a fixed bound in seconds did not hold under the race detector).
+// pass over the rest of the text per unit. Four times the text may cost about four times the
+// work, never the sixteen times a quadratic pass costs.
 TEST(AssertionEvaluatorTest, ParseNumericOfAHugeTextOfUnitsTakesLinearTime) {
-    const auto secondsFor = [](std::size_t size) {
+    const auto unitsOf = [](std::size_t size) {
         std::string units;
         while (units.size() < size) units += " dBdB";
-        double best = 1e9;
-        for (int run = 0; run < 3; ++run) {
-            const auto start = std::chrono::steady_clock::now();
-            EXPECT_EQ(Eval::parseNumeric(units + "-6"), -6.0);
-            EXPECT_EQ(Eval::parseNumeric("d" + units + "B"), std::nullopt);
-            best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-        }
-        return best;
+        return units;
     };
-    const double small = secondsFor(250'000);
-    const double large = secondsFor(1'000'000);
-    EXPECT_LT(large, 9 * small + 0.05) << small << " s, then " << large << " s";
+    const auto parse = [](const std::string& units) {
+        EXPECT_EQ(Eval::parseNumeric(units + "-6"), -6.0);
+        EXPECT_EQ(Eval::parseNumeric("d" + units + "B"), std::nullopt);
+    };
+    const std::string small = unitsOf(250'000), large = unitsOf(1'000'000);
+    const auto cost = testing::costRatio([&] { parse(small); }, [&] { parse(large); }, 3);
+    EXPECT_LT(cost.ratio(), 8.0) << cost.small << " s, then " << cost.large << " s";
 }
 
 TEST(AssertionEvaluatorTest, TrackOperatorsAndTheirMessages) {

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <string_view>
 
+#include "test_support/work_cost.h"
 #include "transcript/markdown.h"
 
 namespace corvane {
@@ -130,25 +131,27 @@ TEST(MessageMarkdown, AGrowingReplyHasTheBlocksOfAWholeParseAtEveryStep) {
 
 // A long reply parses in time linear in its length: 1 MB of every line kind, and lines built to
 // make naive scans quadratic (many unclosed tags, many code spans after the last bold marker).
+// Sixteen times the text costs about sixteen times the work, not the 256 of a quadratic scan.
 TEST(MessageMarkdown, AMegabyteParsesInLinearTime) {
-    std::string mixed;
-    while (mixed.size() < 1'000'000)
-        mixed +=
-            "## Heading\n- bullet with **bold** and `code`\n1. numbered [NOTE: hidden] item\n\n"
-            "```\ncode line\n```\nA plain paragraph line with some words in it.\n";
-    std::string hostile;
-    while (hostile.size() < 1'000'000) hostile += "[A:[B: `x` ** [visual:y ";
-
-    for (const std::string* text : {&mixed, &hostile}) {
-        const auto start = std::chrono::steady_clock::now();
-        auto blocks = MessageMarkdown::parseBlocks(ConversationRole::assistant, *text);
+    const auto repeated = [](std::string_view piece, size_t size) {
+        std::string text;
+        while (text.size() < size) text += piece;
+        return text;
+    };
+    for (const std::string_view piece :
+         {"## Heading\n- bullet with **bold** and `code`\n1. numbered [NOTE: hidden] item\n\n"
+          "```\ncode line\n```\nA plain paragraph line with some words in it.\n",
+          "[A:[B: `x` ** [visual:y "}) {
         size_t runs = 0;
-        for (const auto& block : blocks) runs += MessageMarkdown::renderMarkdownText(block.text).size();
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const auto render = [&](const std::string& text) {
+            runs = 0;
+            for (const auto& block : MessageMarkdown::parseBlocks(ConversationRole::assistant, text))
+                runs += MessageMarkdown::renderMarkdownText(block.text).size();
+        };
+        const std::string small = repeated(piece, 62'500), large = repeated(piece, 1'000'000);
+        const auto cost = testing::costRatio([&] { render(small); }, [&] { render(large); }, 3);
         EXPECT_GT(runs, 0u);
-        // Linear work is well under a second even with the sanitizers; quadratic work on a
-        // megabyte would take minutes.
-        EXPECT_LT(seconds, 10.0);
+        EXPECT_LT(cost.ratio(), 32.0) << cost.small << " s, then " << cost.large << " s for " << piece;
     }
 }
 
