@@ -321,6 +321,7 @@ AgentToolOutputPayload ChatToolExecutor::dispatch(ToolCall& toolCall) {
     } catch (const platform::PauseStopped&) {
         const bool changed = stoppable && stoppable->changesSent() > 0;
         stoppable.reset();
+        LogicInspector::KeptPlaces::releaseStrip();
         toolCall.toolsUsed.resize(recordsBefore);
         // A menu or name field left open would take the next tool's keys.
         const auto leftOpen = changed ? services_.logicInspector.closeMenusAndNameField() : LogicInspector::LeftOpen{};

@@ -121,6 +121,8 @@ public:
         static void startTurn(const LogicInspector& owner);
         // The folders a look into them opened within the open places and could not shut again.
         static std::vector<std::string> foldersLeftOpen();
+        // The call is over, stopped: the strip is read as it shows, whatever track it follows.
+        static void releaseStrip();
     };
 
     struct ParsedTrackDescription {
@@ -199,7 +201,11 @@ public:
     std::optional<AXElement> findChildButton(const AXElement& in, const std::string& withDescription) const;
     // The Inspector's "Mixer" layout area, whose children are the shown channel strips.
     std::optional<AXElement> findMixerArea(const AXElement& in) const;
+    // The first strip: the track it shows is the one selected last, and where this call selected
+    // one, only that one's (none once it shows another for longer than a strip lags).
     std::optional<AXElement> firstMixerStrip(const AXElement& in) const;
+    // The first strip, whatever track it shows.
+    std::optional<AXElement> firstStripShown(const AXElement& in) const;
     // The one frame reader: screen rectangle in points from AXPosition and AXSize, windows and
     // controls alike; a part that cannot be read stays zero.
     static Rect frameForElement(const AXElement& element);
@@ -557,11 +563,17 @@ private:
     // what it showed last in `shown`.
     std::optional<AXElement> stripShowing(const AXElement& window, const std::string& trackName,
                                           std::string& shown) const;
+    // The first strip, while it shows the track this call selected last, if any; what it showed
+    // last in `shown`. One whose name cannot be read is taken as it is.
+    std::optional<AXElement> heldStrip(const AXElement& window, std::string& shown) const;
     // Touches the named track's send on the strip shown (see clickSendByBusLabel).
     Outcome touchShownSend(const AXElement& window, const std::string& trackName, const std::string& busLabel) const;
-    // Switches the automation of the Inspector's right-hand strip on and off again; `switched`, when
-    // given, is set once both presses were made.
-    BusTrackResult toggleSecondStripAutomation(const AXElement& window, bool* switched = nullptr) const;
+    // Switches the automation of the Inspector's right-hand strip, which shows the bus of the send
+    // just touched, on and off again; `showBusAgain` touches the send again where the strip moved on
+    // meanwhile. `switched`, when given, is set once both presses were made.
+    BusTrackResult toggleSecondStripAutomation(const AXElement& window, const std::string& busLabel,
+                                               const std::function<bool()>& showBusAgain,
+                                               bool* switched = nullptr) const;
 
 public:
     // --- Volume, pan, mute/solo and side-chain writes ------------------------------------

@@ -36,6 +36,25 @@ std::string stripShowsAnother(const std::string& trackName, const std::string& s
            trackName + ", so its send was not written: the selection moved meanwhile; try again.";
 }
 
+// The name a strip's name field shows, looked for first where the last strip's was: a few reads
+// where a whole read of the strip takes many.
+std::string nameFieldOn(const AXElement& strip) {
+    const auto children = strip.children();
+    const auto nameIn = [&](std::size_t i) -> std::optional<std::string> {
+        const auto& child = children[i];
+        child.prefetch({ax::kRole, ax::kDescription, ax::kValue});
+        if (textOf(child, ax::kRole) != "AXTextField" ||
+            text::trimmingWhitespaceAndNewlines(textOf(child, ax::kDescription)) != "name")
+            return std::nullopt;
+        return ax_read::valueText(child);
+    };
+    if (const std::size_t last = detail::keptPlaces().stripNameIndex; last < children.size())
+        if (auto name = nameIn(last)) return *name;
+    for (std::size_t i = 0; i < children.size(); ++i)
+        if (auto name = nameIn(i)) return *name;
+    return "";
+}
+
 std::int64_t maxRaw(const AXElement& knob) {
     if (auto v = knob.number(ax::kMaxValue))
         if (auto i = checkedInteger(*v, INT64_MIN / 2, INT64_MAX / 2)) return *i;
@@ -321,6 +340,8 @@ RenameResult LogicInspector::renameTrack(const std::string& currentName, const s
     const std::int64_t number = selected->header.trackNumber;
     // Said by the name the list shows: a name asked in another case may be another track's exactly.
     const std::string& was = selected->header.name;
+    // The strip takes the new name with the track: it is not held to the old one.
+    detail::keptPlaces().holdStrip({});
     platform::pause(pacing::kRenameSelectionSettles);
 
     auto logic = logicApplication();
@@ -543,57 +564,56 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& asked, const 
         platform::pause(pacing::kSendKnobWriteRetry);
     };
     // Where a Stop may end the walk: on a step on the way, which the stopped call's answer names.
-    const auto mayStopHere = [&] {
-        try {
-            platform::pause(0);
-        } catch (const platform::PauseStopped&) {
-            const auto now = levelNow();
-            if (leftWhenStopped && now != before)
-                *leftWhenStopped = head + dbText(before) + " \u2192 " + dbText(now) + ", stopped on the way to " +
-                                   dbText(muting ? -INFINITY : targetDb);
-            throw;
-        }
-    };
-    if (muting) {
-        for (int i = 0; i < 80; ++i) {
-            auto raw = rawNow();
-            if (!raw || *raw == 0) break;
-            mayStopHere();
-            step(0);
-        }
-        if (const bool muted = rawNow() == std::optional<std::int64_t>(0); stripLost || !muted)
-            return {{false, stripLost ? head + stripShowsAnother(trackName, shown)
-                                      : "Send " + trackName + " \u2192 " + busLabel + " could not be muted."},
-                    before,
-                    stripLost ? std::nullopt : levelNow()};
-        return {{true, "Send " + trackName + " \u2192 " + busLabel + ": muted."}, before, levelNow()};
-    }
+    const auto mayStopHere = [] { platform::pause(0); };
     std::optional<double> previous;
     std::optional<std::int64_t> previousRaw;
     std::optional<std::pair<double, double>> between;  // the steps on either side of the target
     std::optional<double> nearer;
     bool asNear = false;
-    for (int i = 0; i < 80; ++i) {
-        knob->prefetch({ax::kValue, ax::kValueDescription});  // the level, and the raw value to come back to
-        auto current = levelNow();
-        if (!current || std::fabs(*current - targetDb) < 0.4) break;
-        if (previous && (*previous < targetDb) != (*current < targetDb)) {
-            // The last step passed the target, which lies between two steps: the nearer is kept,
-            // the quieter of two as near. Going back is one step, never split by a Stop.
-            between = std::minmax(*previous, *current);
-            const double back = std::fabs(*previous - targetDb), here = std::fabs(*current - targetDb);
-            asNear = back == here;
-            nearer = back < here || (back == here && *previous < *current) ? *previous : *current;
-            if (*nearer == *previous && previousRaw) step(*previousRaw);
-            break;
+    // A Stop may also come while a knob found again waits for its strip to show the track again.
+    try {
+        if (muting) {
+            for (int i = 0; i < 80; ++i) {
+                auto raw = rawNow();
+                if (!raw || *raw == 0) break;
+                mayStopHere();
+                step(0);
+            }
+            if (const bool muted = rawNow() == std::optional<std::int64_t>(0); stripLost || !muted)
+                return {{false, stripLost ? head + stripShowsAnother(trackName, shown)
+                                          : "Send " + trackName + " \u2192 " + busLabel + " could not be muted."},
+                        before,
+                        stripLost ? std::nullopt : levelNow()};
+            return {{true, "Send " + trackName + " \u2192 " + busLabel + ": muted."}, before, levelNow()};
         }
-        // A write up that left the level as it was, at the top of the travel: none takes it higher.
-        if (previous == current && targetDb > *current && rawNow() >= top) break;
-        const auto raw = rawNow();
-        mayStopHere();
-        previous = current;
-        previousRaw = raw;
-        step(targetDb > *current ? top : 0);
+        for (int i = 0; i < 80; ++i) {
+            knob->prefetch({ax::kValue, ax::kValueDescription});  // the level, and the raw value to come back to
+            auto current = levelNow();
+            if (!current || std::fabs(*current - targetDb) < 0.4) break;
+            if (previous && (*previous < targetDb) != (*current < targetDb)) {
+                // The last step passed the target, which lies between two steps: the nearer is kept,
+                // the quieter of two as near. Going back is one step, never split by a Stop.
+                between = std::minmax(*previous, *current);
+                const double back = std::fabs(*previous - targetDb), here = std::fabs(*current - targetDb);
+                asNear = back == here;
+                nearer = back < here || (back == here && *previous < *current) ? *previous : *current;
+                if (*nearer == *previous && previousRaw) step(*previousRaw);
+                break;
+            }
+            // A write up that left the level as it was, at the top of the travel: none takes it higher.
+            if (previous == current && targetDb > *current && rawNow() >= top) break;
+            const auto raw = rawNow();
+            mayStopHere();
+            previous = current;
+            previousRaw = raw;
+            step(targetDb > *current ? top : 0);
+        }
+    } catch (const platform::PauseStopped&) {
+        const auto now = levelNow();
+        if (leftWhenStopped && now != before)
+            *leftWhenStopped = head + dbText(before) + " \u2192 " + dbText(now) + ", stopped on the way to " +
+                               dbText(muting ? -INFINITY : targetDb);
+        throw;
     }
     const auto after = levelNow();
     if (stripLost)
@@ -648,7 +668,8 @@ BusTrackResult LogicInspector::ensureBusArrangeTrack(const std::string& trackNam
     bool switched = false;
     BusTrackResult toggled;
     try {
-        toggled = toggleSecondStripAutomation(*window, &switched);
+        toggled = toggleSecondStripAutomation(
+            *window, busLabel, [&] { return clickSendByBusLabel(trackName, busLabel).success; }, &switched);
     } catch (const platform::PauseStopped&) {
         // The strip still shows the bus's track, which the switch put into the list.
         if (putInList && switched) *putInList = trackOnSecondStrip(*window, busLabel);
@@ -658,9 +679,40 @@ BusTrackResult LogicInspector::ensureBusArrangeTrack(const std::string& trackNam
     return toggled;
 }
 
-BusTrackResult LogicInspector::toggleSecondStripAutomation(const AXElement& window, bool* switched) const {
+BusTrackResult LogicInspector::toggleSecondStripAutomation(const AXElement& window, const std::string& busLabel,
+                                                           const std::function<bool()>& showBusAgain,
+                                                           bool* switched) const {
     // The clicked send's bus shows on the Inspector's right-hand strip: switching its automation
-    // on and off again puts its track in the list.
+    // on and off again puts its track in the list. The strip shows another track's once the user's
+    // click moved the left-hand one on: each press waits for the bus to show again, or touches the
+    // send again, so that no other track's automation is switched.
+    // The right-hand strip last read showing the bus, and the name it showed: a strip is built anew
+    // to show another track, and one whose name field shows that name still shows the bus.
+    AXElement seen;
+    std::string busTrack;
+    const auto showsBus = [&] {
+        const std::optional<AXElement> now = mainWindowAnew(window);
+        const auto mixer = findMixerArea(*now);
+        const auto strips = mixer ? mixer->children() : std::vector<AXElement>{};
+        if (strips.size() < 2) return false;
+        if (seen && strips[1] == seen) return true;
+        if (!busTrack.empty() && text::equalsIgnoringCase(text::trimmingWhitespace(nameFieldOn(strips[1])),
+                                                          text::trimmingWhitespace(busTrack))) {
+            seen = strips[1];
+            return true;
+        }
+        const auto shown = trackOnSecondStrip(*now, busLabel);
+        if (!shown) return false;
+        seen = strips[1];
+        busTrack = *shown;
+        return true;
+    };
+    const auto readyToPress = [&] {
+        if (showsBus()) return true;
+        if (!showBusAgain()) return false;
+        platform::pause(pacing::kBusStripAppears);
+        return showsBus();
+    };
     auto power = [&] {
         const auto find = [&](const AXElement& in) {
             return automationControl(*this, in, 1,
@@ -677,6 +729,9 @@ BusTrackResult LogicInspector::toggleSecondStripAutomation(const AXElement& wind
     auto box = power();
     if (!box) return {{false, "Could not find automation power checkbox on right Inspector strip"}, std::nullopt};
     platform::pause(pacing::kBeforeAutomationPress);
+    if (!readyToPress()) return {{false, "The right-hand strip no longer shows " + busLabel + "."}, std::nullopt};
+    box = power();
+    if (!box) return {{false, "Could not find automation power checkbox on right Inspector strip"}, std::nullopt};
     // A press on a handle the strip's rebuild made stale does nothing: pressed again, found anew.
     const auto press = [&] {
         if (box->performAction(ax::kPress) == platform::AXError::success) return true;
@@ -688,6 +743,10 @@ BusTrackResult LogicInspector::toggleSecondStripAutomation(const AXElement& wind
         const platform::HeldPauses switchBack;
         if (!press()) return {{false, "Could not press the automation power checkbox on right Inspector strip"}, {}};
         platform::pause(pacing::kAutomationToggles);
+        if (!readyToPress())
+            return {{false, "The right-hand strip moved on to another track before its automation could be switched "
+                            "off again"},
+                    "The automation of the track of " + busLabel + " was left ON"};
         box = power();
         if (!box || !press())
             return {{false, "Automation checkbox lost after first toggle"},
@@ -765,7 +824,11 @@ std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const Trac
         return came;
     };
     try {
-        if (!toggleSecondStripAutomation(*window).success) return std::nullopt;
+        const auto touchAgain = [&] {
+            const auto now = findMainWindow();
+            return now && touchShownSend(*now, track.name, busLabel).success;
+        };
+        if (!toggleSecondStripAutomation(*window, busLabel, touchAgain).success) return std::nullopt;
     } catch (const platform::PauseStopped&) {
         // Stopped once the switch was made: whether the track came is read, so that the answer can say so.
         if (putInList && cameIntoList()) *putInList = *shown;

@@ -36,12 +36,16 @@ void to_json(nlohmann::json& j, const LogicInspector::StripReading& r) {
 }
 
 LogicInspector::StripReading LogicInspector::readChannelStrip(const AXElement& mainWindow) const {
-    auto mixer = findMixerArea(mainWindow);
-    if (!mixer) return {logic_messages::kMixerAreaNotFound};
-    auto strips = mixer->children();
-    if (strips.empty()) return {"No channel strip found"};
+    std::string shown;
+    const auto first = heldStrip(mainWindow, shown);
+    if (!first) {
+        if (!findMixerArea(mainWindow)) return {logic_messages::kMixerAreaNotFound};
+        if (const auto& held = detail::keptPlaces().stripHeldTo; !held.empty() && !shown.empty())
+            return {logic_messages::stripShowsAnother(held, shown)};
+        return {"No channel strip found"};
+    }
     StripReading strip;
-    readStripData(strips.front(), strip.values, 0, search_depth::kStripControls);
+    readStripData(*first, strip.values, 0, search_depth::kStripControls);
     return strip;
 }
 

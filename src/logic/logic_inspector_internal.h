@@ -105,6 +105,16 @@ struct KeptPlaces {
     std::unordered_map<AXElement, AXElement, platform::AXElementHash> stripNameFields;  // by channel strip
     std::size_t stripNameIndex = SIZE_MAX;  // where among a strip's children its name field was last found
     AXElement firstStripWindow;             // the main window whose first strip's name field was last found
+    // The track this call selected last: the first strip is taken only while it shows that one, as
+    // the user's clicks may move it on while the call works. Never handed on to the next call.
+    std::string stripHeldTo;
+    bool stripHeldLost = false;  // it showed another all along once: no more waits for it
+    AXElement stripHeldSeen;     // the strip last read showing that track: built anew to show another
+    void holdStrip(std::string track) {
+        stripHeldTo = std::move(track);
+        stripHeldLost = false;
+        stripHeldSeen = {};
+    }
     AXElement firstStripNameField;          // and that field
     std::vector<std::size_t> viewButtonPath;  // child indices from the last plug-in window down to its view button
     AXElement viewButtonWindow;               // the plug-in window whose view button was found last

@@ -46,12 +46,10 @@ bool LogicInspector::isPluginWindowTitle(const std::string& title) {
 }
 
 std::vector<LogicInspector::InsertSlot> LogicInspector::findTrackPluginSlots(const AXElement& in) const {
-    auto mixer = findMixerArea(in);
-    if (!mixer) return {};
-    auto strips = mixer->children();
-    if (strips.empty()) return {};
+    const auto strip = firstMixerStrip(in);
+    if (!strip) return {};
     std::vector<InsertSlot> slots;
-    findPluginSlots(strips.front(), slots, 0, search_depth::kStripControls);
+    findPluginSlots(*strip, slots, 0, search_depth::kStripControls);
     // Slot indices are positions on screen, whatever order the tree lists them in.
     std::stable_sort(slots.begin(), slots.end(), [](const InsertSlot& a, const InsertSlot& b) {
         return frameForElement(a.element).y < frameForElement(b.element).y;

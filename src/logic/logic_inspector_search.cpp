@@ -311,6 +311,7 @@ LogicInspector::KeptPlaces::KeptPlaces(const LogicInspector& owner) {
     kept.applicationChecked = false;  // the process may have gone meanwhile
     kept.listedNow = false;           // a row may have been renamed meanwhile
     kept.foldersLeftOpen.clear();
+    kept.holdStrip({});
 }
 
 LogicInspector::KeptPlaces::~KeptPlaces() {
@@ -328,6 +329,8 @@ void LogicInspector::KeptPlaces::setKeptBetweenCalls(const LogicInspector& owner
     const std::lock_guard lock(owner.places_->mutex);
     owner.places_->handedOn = {};
 }
+
+void LogicInspector::KeptPlaces::releaseStrip() { detail::keptPlaces().holdStrip({}); }
 
 bool LogicInspector::KeptPlaces::keptBetweenCalls(const LogicInspector& owner) {
     return owner.places_->keptBetweenCalls.load();
@@ -428,12 +431,19 @@ std::optional<AXElement> LogicInspector::findMixerArea(const AXElement& in) cons
     return found;
 }
 
-std::optional<AXElement> LogicInspector::firstMixerStrip(const AXElement& in) const {
+std::optional<AXElement> LogicInspector::firstStripShown(const AXElement& in) const {
     auto mixer = findMixerArea(in);
     if (!mixer) return std::nullopt;
     auto strips = mixer->children();
     if (strips.empty()) return std::nullopt;
     return strips.front();
+}
+
+std::optional<AXElement> LogicInspector::firstMixerStrip(const AXElement& in) const {
+    auto& kept = detail::keptPlaces();
+    if (kept.open == 0 || kept.stripHeldTo.empty()) return firstStripShown(in);
+    std::string shown;
+    return heldStrip(in, shown);
 }
 
 platform::Rect LogicInspector::frameForElement(const AXElement& element) {

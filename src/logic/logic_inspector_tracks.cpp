@@ -539,7 +539,7 @@ std::string nameOnStrip(const LogicInspector& logic, const AXElement& mainWindow
         if (isNameField(kept.firstStripNameField))
             if (auto name = ax_read::valueText(kept.firstStripNameField)) return *name;
     }
-    const auto strip = logic.firstMixerStrip(mainWindow);
+    const auto strip = logic.firstStripShown(mainWindow);
     if (!strip) return "";
     strip->prefetch(kFieldReads);
     if (auto known = kept.stripNameFields.find(*strip); kept.open > 0 && known != kept.stripNameFields.end()) {
@@ -593,6 +593,9 @@ std::vector<long> selectedRows(const std::vector<Row>& rows) {
 bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXElement& mainWindow,
                                             bool stripReadNext) const {
     const KeptPlaces places;
+    // The strip is to follow another track now: until it shows this one, any may show.
+    detail::keptPlaces().holdStrip({});
+    const auto holdStrip = [&] { detail::keptPlaces().holdStrip(target.name); };
     // Each change may rebuild the window and everything in it (stale handles): where the held window
     // finds nothing, it is found anew, and what was looked for looked for again.
     AXElement window = mainWindow;
@@ -696,7 +699,10 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
             log(shows ? fmt::format("[selectTrackViaKeyboard] already on target '{}'", target.name)
                       : fmt::format("[selectTrackViaKeyboard] '{}' is selected but the strip shows '{}'", target.name,
                                     current));
-            if (shows) listing.selected = target.trackNumber;
+            if (shows) {
+                listing.selected = target.trackNumber;
+                holdStrip();
+            }
             return shows;
         }
     }
@@ -754,7 +760,10 @@ bool LogicInspector::selectTrackViaKeyboard(const TrackHeader& target, const AXE
     const std::string after = selected ? awaitStrip(target.name, shownStripName(), targetSelected)
                                        : shownStripName();
     const bool verified = selected && namesMatch(after, target.name) && targetSelected();
-    if (verified) listing.selected = target.trackNumber;
+    if (verified) {
+        listing.selected = target.trackNumber;
+        holdStrip();
+    }
     log(fmt::format("[selectTrackViaKeyboard] after navigation, strip name='{}' (verified={})", after,
                     verified ? "yes" : "no"));
     return verified;
@@ -799,10 +808,31 @@ std::optional<LogicInspector::AXElement> LogicInspector::stripShowing(const AXEl
         held = mainWindowAnew(held);
         shown = nameOnStrip(*this, held);
         if (namesMatch(shown, trackName))
-            if (auto strip = firstMixerStrip(held)) return strip;
-        if (waited >= pacing::kStripCatchUpLimit) return std::nullopt;
+            if (auto strip = firstStripShown(held)) return strip;
+        // Once stopped, what shows now is all there is: a stopped call waits for nothing.
+        if (waited >= pacing::kStripCatchUpLimit || platform::stopRequested()) return std::nullopt;
         platform::pause(pacing::kStripCatchUpPoll);
     }
+}
+
+std::optional<LogicInspector::AXElement> LogicInspector::heldStrip(const AXElement& window,
+                                                                   std::string& shown) const {
+    auto& kept = detail::keptPlaces();
+    if (kept.open == 0 || kept.stripHeldTo.empty()) return firstStripShown(window);
+    const std::string track = kept.stripHeldTo;
+    auto strip = firstStripShown(window);
+    if (strip && *strip == kept.stripHeldSeen) return strip;
+    shown = nameOnStrip(*this, window);
+    if (shown.empty()) return strip;
+    if (!namesMatch(shown, track)) {
+        strip = kept.stripHeldLost ? std::nullopt : stripShowing(window, track, shown);
+        if (!strip) {
+            kept.stripHeldLost = true;
+            return std::nullopt;
+        }
+    }
+    kept.stripHeldSeen = strip.value_or(AXElement{});
+    return strip;
 }
 
 LogicInspector::TrackSelection LogicInspector::trackSelection(const AXElement& mainWindow) const {
@@ -823,6 +853,8 @@ LogicInspector::TrackSelection LogicInspector::trackSelection(const AXElement& m
 
 bool LogicInspector::reselectTracks(const TrackSelection& selection, const AXElement& heldWindow) const {
     if (selection.headers.empty()) return true;
+    // The user's selection comes back, and the strip with it.
+    detail::keptPlaces().holdStrip({});
     AXElement mainWindow = mainWindowAnew(heldWindow);
     std::set<std::int64_t> wanted;
     for (const auto& h : selection.headers) wanted.insert(h.trackNumber);

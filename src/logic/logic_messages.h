@@ -22,6 +22,11 @@ inline constexpr const char* kMainWindowNotFound = "Main Logic window not found"
 inline constexpr const char* kNoMainWindow = "No main window";
 inline constexpr const char* kTrackNotFound = "Track not found";
 inline constexpr const char* kMixerAreaNotFound = "Mixer area not found";
+// The strip a call works on moved on to another track (the user's click) and did not come back.
+inline std::string stripShowsAnother(const std::string& trackName, const std::string& shown) {
+    return "The mixer strip shows " + (shown.empty() ? std::string("no track") : "'" + shown + "'") + ", not " +
+           trackName + ": the selection moved meanwhile; try again.";
+}
 inline constexpr const char* kKnobNotFound = "Knob not found";
 inline constexpr const char* kPluginWindowDidNotAppear = "Plugin window did not appear";
 inline constexpr const char* kNoPluginWindowOpen = "No plugin window currently open";

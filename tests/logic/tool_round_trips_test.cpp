@@ -35,23 +35,23 @@ const std::map<std::string, Pinned>& pinned() {
         {"get_transport", {21, 19.5, 21, 19.5}},
         {"get_arrangement", {47, 29.5, 218, 143.5}},
         {"control_transport", {20, 20, 20, 20}},
-        {"get_track_details", {160, 131, 331, 216.5}},
+        {"get_track_details", {173, 152, 344, 237.5}},  // +21: the strip held; the bus strip read before each press
         {"set_track_solo", {53, 49.25, 167, 163.25}},
         {"set_track_mute", {29, 19.75, 86, 76.75}},  // +0.5: the selection read before the press, to put it back
         {"set_track_volume", {61, 49.25, 118, 106.25}},
         {"set_track_pan", {37, 34, 94, 91}},
         {"set_folder_expanded", {54, 53, 168, 167}},  // a folder that is not opened reads what others hide
         {"rename_track", {56, 32, 113, 89}},
-        {"ensure_bus_track", {128, 121.25, 185, 178.25}},
+        {"ensure_bus_track", {151, 146.5, 208, 203.5}},  // +25: the same
         {"ensure_master_track", {24, 9.75, 81, 24}},
         {"set_send_level", {91, 86.25, 148, 143.25}},  // +2: the strip read showing the track before its knob is taken
         {"get_plugin_parameters", {64, 41.5, 121, 98.5}},  // +2: the turn end lists the windows in front
         {"get_plugin_parameters, no map", {80, 56.75, 137, 113.75}},
         {"set_plugin_parameter", {59, 44.75, 116, 101.75}},
         {"set_plugin_bypass", {48, 43.5, 105, 100.5}},  // +1: the bypass read back after the press
-        {"add_plugin", {122, 102.5, 179, 159.5}},  // +1: the windows before the insert opens one
-        {"remove_plugin", {66, 53.25, 123, 110.25}},  // +2: the windows before and after the removal
-        {"reorder_plugin", {85, 67, 142, 124}},
+        {"add_plugin", {122, 103, 179, 160}},  // +1.5: the windows before the insert opens one; the strip held
+        {"remove_plugin", {66, 53.75, 123, 110.75}},  // +2.5: the windows before and after the removal; the strip held
+        {"reorder_plugin", {85, 67.5, 142, 124.5}},  // +0.5: the strip held to the track
         {"set_plugin_sidechain", {87, 102.25, 144, 160.75}},
         {"expand_folder", {17, 17, 74, 74}},
         {"collapse_folder", {56, 53, 170, 167}},
