@@ -343,14 +343,19 @@ json genArgs(const std::string& tool, const standin::Project& project, std::opti
         // Mostly a source the side chain menu lists once: an audio or instrument track of its own name.
         for (int id : plainTracks(project, [](const standin::Track&) { return true; }))
             sources.push_back(project.trackById(id)->name);
-        a["track_name"] =
-            keyed.empty()
-                ? name()
-                : *rc::gen::weightedOneOf<std::string>({{6, rc::gen::elementOf(keyed)}, {1, genTrackName(project)}});
-        if (mostly(6))
-            a["plugin_name"] = "Compressor";
-        else
-            drawPlugin(a, project);
+        // Where the user has a plug-in window open, half the time through it, as the other slot tools.
+        if (const standin::Track* t = userWindowTrack(project, openSlot, aim)) {
+            a["track_name"] = askedName(project, *t);
+            drawSlotOf(a, *t, [&](const standin::InsertSlot& s) { return s.uid == *openSlot; });
+        } else {
+            a["track_name"] = keyed.empty() ? name()
+                                            : *rc::gen::weightedOneOf<std::string>(
+                                                  {{6, rc::gen::elementOf(keyed)}, {1, genTrackName(project)}});
+            if (mostly(6))
+                a["plugin_name"] = "Compressor";
+            else
+                drawPlugin(a, project);
+        }
         if (sources.empty()) sources.push_back(*genTrackName(project));
         a["source"] = *rc::gen::weightedOneOf<std::string>(
             {{8, rc::gen::elementOf(sources)},
@@ -459,6 +464,48 @@ std::optional<GeneratedCall> prerequisiteWrite(const standin::Project& project, 
                           {"parameter_name", label},
                           {"value", value}},
                          std::nullopt};
+}
+
+std::vector<std::string> aroundTools(int call, bool sameTitle, const std::vector<std::string>& windowTools,
+                                     const std::vector<std::string>& tools) {
+    std::vector<std::string> behind;
+    for (const char* tool :
+         {"set_plugin_sidechain", "set_plugin_sidechain", "set_plugin_sidechain", "set_plugin_bypass"})
+        if (std::find(tools.begin(), tools.end(), tool) != tools.end()) behind.push_back(tool);
+    if (call != 1 || behind.empty() || (!sameTitle && mostly(1)) || (sameTitle && !mostly())) return windowTools;
+    return behind;
+}
+
+std::optional<GeneratedCall> writeFromAnEnd(const standin::Project& project, const PluginMapStore& maps) {
+    struct Slider {
+        int track;
+        std::size_t slot;
+        standin::detail::ParamSpec param;
+    };
+    std::vector<Slider> sliders, atTop;
+    for (int id : plainTracks(project, [](const standin::Track&) { return true; })) {
+        const auto& inserts = project.trackById(id)->strip.inserts;
+        for (std::size_t i = 0; i < inserts.size(); ++i) {
+            if (maps.mapForPlugin(inserts[i].plugin)) continue;
+            for (const auto& p : settableParams(project, inserts[i].plugin)) {
+                const auto raw = inserts[i].params.find(p.id);
+                if (p.sliderLike() && raw != inserts[i].params.end() &&
+                    (raw->second == p.rawMin || raw->second == p.rawMax))
+                    (raw->second == p.rawMax ? atTop : sliders).push_back({id, i, p});
+            }
+        }
+    }
+    // Mostly one at the top of its range, whose way down passes the most of its steps.
+    if (sliders.empty() || (!atTop.empty() && mostly())) sliders = atTop;
+    if (sliders.empty()) return std::nullopt;
+    const Slider& s = *rc::gen::elementOf(sliders);
+    const standin::Track* t = project.trackById(s.track);
+    GeneratedCall c{
+        "set_plugin_parameter",
+        {{"track_name", askedName(project, *t)}, {"parameter_name", s.param.label}, {"value", drawValueFor(s.param)}},
+        std::nullopt};
+    drawSlotOf(c.args, *t, [&](const standin::InsertSlot& slot) { return slot.uid == t->strip.inserts[s.slot].uid; });
+    return c;
 }
 
 std::optional<GeneratedCall> nextCall(const standin::Project& project, const std::vector<std::string>& tools) {

@@ -6,6 +6,8 @@
 #include <functional>
 #include <sstream>
 
+#include "generated/call_text.h"
+
 namespace corvane::generated {
 
 using nlohmann::json;
@@ -64,6 +66,20 @@ rc::Gen<std::vector<RegionShape>> genRegions() {
          {2, pair}});
 }
 
+json pluginDefinitions();
+
+// A plug-in's sliders as a user may leave them, each at one end of its range or the other.
+json slidersAtEnds(const std::string& plugin) {
+    json params = json::object();
+    for (const auto& def : pluginDefinitions())
+        if (def.value("name", "") == plugin)
+            for (const auto& p : def.value("parameters", json::array()))
+                if (p.value("type", "") == "continuous" && p.contains("raw") && p["raw"].size() == 2)
+                    params[p["id"].get<std::string>()] =
+                        *rc::gen::elementOf(std::vector<json>{p["raw"][0], p["raw"][1]});
+    return params;
+}
+
 TrackShape genTrack(const std::string& kind, int buses, const std::vector<std::string>& names) {
     TrackShape t;
     t.kind = kind;
@@ -80,12 +96,16 @@ TrackShape genTrack(const std::string& kind, int buses, const std::vector<std::s
     const int slots = *rc::gen::inRange(0, 4);
     for (int i = 0; i < slots; ++i) {
         SlotShape s;
-        // The Compressor and the Drift Delay more often: one has a side chain and parameters a call
-        // can set, the other parameters typed in two units and options chosen first.
+        // The Compressor, the Drift Delay and the Tube Saturator more often: one has a side chain and
+        // parameters a call can set, one parameters typed in two units and options chosen first, and
+        // the last sliders written through the Controls view, without a map.
         s.plugin = *rc::gen::weightedOneOf<std::string>({{2, rc::gen::elementOf(pluginPool())},
                                                          {2, rc::gen::just(std::string("Compressor"))},
-                                                         {1, rc::gen::just(std::string("Drift Delay"))}});
+                                                         {1, rc::gen::just(std::string("Drift Delay"))},
+                                                         {1, rc::gen::just(std::string("Tube Saturator"))}});
         s.bypassed = *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}});
+        // Now and then its sliders stand at the ends of their ranges: a write nudges one from there.
+        if (*rc::gen::arbitrary<bool>()) s.params = slidersAtEnds(s.plugin);
         t.inserts.push_back(s);
     }
     if (*rc::gen::weightedOneOf<bool>({{2, rc::gen::just(false)}, {1, rc::gen::just(true)}}))
@@ -164,6 +184,7 @@ json trackJSON(const TrackShape& t, int& number) {
     for (const auto& s : t.inserts) {
         json slot{{"plugin", s.plugin}, {"bypassed", s.bypassed}};
         if (!s.sideChain.empty()) slot["sideChain"] = s.sideChain;
+        if (!s.params.empty()) slot["params"] = s.params;
         j["inserts"].push_back(slot);
     }
     j["sends"] = json::array();
@@ -222,9 +243,12 @@ rc::Gen<json> genFaults() {
     const auto kinds = faultKinds();
     const auto has = [&](const char* k) { return std::find(kinds.begin(), kinds.end(), k) != kinds.end(); };
     std::vector<json> staleModes;
-    if (has("always")) staleModes.push_back("always");
+    // Handles that go stale at every change, or after three reads, the most often: there a handle the
+    // turn holds from one call to the next, or a window's that a search of it uses up, goes stale.
+    if (has("always")) staleModes.insert(staleModes.end(), 3, "always");
     if (has("afterReads"))
-        for (const char* m : {"afterReads 3", "afterReads 5", "afterReads 8"}) staleModes.push_back(m);
+        for (const char* m : {"afterReads 3", "afterReads 3", "afterReads 3", "afterReads 5", "afterReads 8"})
+            staleModes.push_back(m);
     const auto error = rc::gen::exec([] {
         const std::string element = *rc::gen::elementOf(std::vector<std::string>{"window", "application"});
         const std::string attribute = *rc::gen::elementOf(
@@ -236,7 +260,7 @@ rc::Gen<json> genFaults() {
     });
     std::vector<std::pair<std::size_t, rc::Gen<json>>> draws{{6, rc::gen::just(json::object())}};
     if (!staleModes.empty())
-        draws.push_back({2, rc::gen::map(rc::gen::elementOf(staleModes), [](json v) {
+        draws.push_back({3, rc::gen::map(rc::gen::elementOf(staleModes), [](json v) {
                              return json{{"staleAfter", v}};
                          })});
     // The application's handle held since an earlier read goes stale just as Logic Pro's windows are
@@ -379,10 +403,32 @@ rc::Gen<ProjectShape> genProject() {
         for (int i = 0; i < n; ++i)
             if (!flat[static_cast<std::size_t>(i)]->inserts.empty()) withSlots.push_back(i);
         if (!withSlots.empty() &&
-            *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {listed, rc::gen::just(true)}})) {
-            const int t = *rc::gen::elementOf(withSlots);
-            const int slots = static_cast<int>(flat[static_cast<std::size_t>(t)]->inserts.size());
-            p.windowsOpened.push_back({t, *rc::gen::inRange(0, slots)});
+            *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {listed * 2 - 1, rc::gen::just(true)}})) {
+            // Where handles go stale, mostly on a track a name reaches alone, whose chain holds the
+            // plug-in twice as a user may load it twice: the window the turn opens on the other slot
+            // bears the same title as the user's.
+            std::vector<int> named;
+            for (int i : withSlots) {
+                const TrackShape& track = *flat[static_cast<std::size_t>(i)];
+                const auto sharing = std::count_if(
+                    flat.begin(), flat.end(), [&](const TrackShape* u) { return lower(u->name) == lower(track.name); });
+                if (!track.hidden && sharing == 1 && track.inserts.front().plugin != "Corvane") named.push_back(i);
+            }
+            const bool twice = listed > 1 && !named.empty() &&
+                               *rc::gen::weightedOneOf<bool>({{1, rc::gen::just(false)}, {3, rc::gen::just(true)}});
+            const int t = *rc::gen::elementOf(twice ? named : withSlots);
+            auto& inserts = const_cast<TrackShape*>(flat[static_cast<std::size_t>(t)])->inserts;
+            // The analysis plug-in, which ends a chain, is never loaded twice.
+            const int slots = static_cast<int>(inserts.size()) - (twice && inserts.back().plugin == "Corvane" ? 1 : 0);
+            int slot = *rc::gen::inRange(0, slots);
+            const std::string plugin = inserts[static_cast<std::size_t>(slot)].plugin;
+            if (twice && std::count_if(inserts.begin(), inserts.end(),
+                                       [&](const SlotShape& s) { return s.plugin == plugin; }) == 1) {
+                const int at = *rc::gen::inRange(0, slots + 1);
+                inserts.insert(inserts.begin() + at, SlotShape{plugin, false, "", json::object()});
+                if (at <= slot) ++slot;
+            }
+            p.windowsOpened.push_back({t, slot});
         }
         return p;
     });

@@ -20,6 +20,7 @@ struct SlotShape {
     std::string plugin;
     bool bypassed = false;
     std::string sideChain;  // empty: none
+    nlohmann::json params = nlohmann::json::object();  // raw values by parameter id, where not its defaults
 };
 
 struct SendShape {

@@ -51,6 +51,17 @@ rc::Gen<double> genStopMoment(double length, const std::vector<double>& presses 
 // Mode on Tape), on a track of the project that has such a plug-in; none when none has.
 std::optional<GeneratedCall> prerequisiteWrite(const standin::Project& project, const PluginMapStore& maps);
 
+// The tools the turn's first calls are drawn from around the user's plug-in window (`call` 0 before
+// it, 1 through it, 2 after it): through it now and then a side chain or a bypass, which leave the
+// window the turn opened before open behind it, mostly so where that window bears the same title
+// as the user's (`sameTitle`).
+std::vector<std::string> aroundTools(int call, bool sameTitle, const std::vector<std::string>& windowTools,
+                                     const std::vector<std::string>& tools);
+
+// A write of a slider that stands at an end of its range, of a plug-in without a map (written
+// through its Controls view), on a track a name reaches alone; none when no such slider is.
+std::optional<GeneratedCall> writeFromAnEnd(const standin::Project& project, const PluginMapStore& maps);
+
 // A call on a present track no other shares a name with, to see that the project still works: a
 // reading, or a mute when the mute is among `tools`.
 std::optional<GeneratedCall> nextCall(const standin::Project& project, const std::vector<std::string>& tools);
