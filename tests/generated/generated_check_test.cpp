@@ -30,6 +30,7 @@
 #include "generated/generated_project.h"
 #include "generated/hand_draw.h"
 #include "generated/project_state.h"
+#include "generated/selection_draw.h"
 #include "generated/answer_checks.h"
 #include "generated/call_text.h"
 #include "generated/tool_calls.h"
@@ -336,8 +337,13 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
     // while the call works.
     const bool lateStrip = shape.faults.contains("lateStripUpdate") &&
                            std::find(tools.begin(), tools.end(), "set_send_level") != tools.end();
+    // Where elements go stale around a selection of several tracks, half the cases mostly press their
+    // switches, many times: the handles kept from one look go stale by a later one.
+    const bool onSelection = worksOnSelection(shape);
+    const auto selection = onSelection ? bench->world().project().selectedTrackIds() : std::vector<int>{};
     const int calls = throughWindow ? *rc::gen::inRange(3, 6)
                       : lateStrip   ? *rc::gen::inRange(2, 5)
+                      : onSelection ? *rc::gen::inRange(3, 7)
                                     : *rc::gen::inRange(1, 4);
     // Two in three of those begin their turn through a window of the turn's own, then the user's,
     // then another of the turn's own: the user's window, worked through between two windows a call
@@ -359,7 +365,7 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
         std::optional<int> shownAfterTwoClicks;  // the track the strip shows, about to move on and back
         if (i > 0 && !around) {
             // The user's hand comes between two turns; a new message may come without it.
-            const HandAction hand = drawHand(bench->world(), lateStrip);
+            const HandAction hand = drawHand(bench->world(), lateStrip, selection);
             if (hand.kind == 2) clicked = {hand.id, bench->world().project().stripTrackId};
             // A send mostly on the track clicked first, whose strip update lands first.
             if (hand.kind == 4) {
@@ -471,6 +477,8 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
             if (const auto reachable = nextCall(bench->world().project(), {"get_track_details"}))
                 call.args = {{"track_name", reachable->args["track_name"]},
                              {"value", *rc::gen::elementOf(std::vector<int>{0, 100, 128, 200, 225, 255})}};
+        if (onSelection && !around && !prerequisite)
+            if (const auto pressed = switchOfSelected(bench->world().project(), tools)) call = *pressed;
         // The handle goes stale at one of this call's listings, mostly its second: the first finds
         // the main window.
         if (staleAtListing(shape.faults)) {
@@ -513,7 +521,7 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
                     }
 
         // The next call works after whatever came before.
-        if (auto next = nextCall(bench->world().project(), tools)) {
+        if (auto next = callAfter(bench->world().project(), onSelection, tools)) {
             RC_ASSERT(checked(*bench, *next, "  then", true));
             history.push_back(Step::of(*next));
         }

@@ -1,6 +1,7 @@
 #include "generated/generated_project.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -290,6 +291,71 @@ rc::Gen<json> genFaults() {
     return rc::gen::exec([draws, weighted] { return *draws[*rc::gen::elementOf(weighted)].second; });
 }
 
+// The tracks with a header at load, by position in the depth-first list: neither hidden nor
+// inside a folder collapsed at load.
+void shownAtLoad(std::vector<TrackShape>& tracks, bool shown, std::vector<std::pair<int, TrackShape*>>& out,
+                 int& position) {
+    for (auto& t : tracks) {
+        const int at = position++;
+        if (shown && !t.hidden) out.push_back({at, &t});
+        shownAtLoad(t.children, shown && !t.hidden && !t.collapsedAtLoad, out, position);
+    }
+}
+
+// A selection the calls work on: a shown track clicked and others Shift-clicked. `twins`: two of
+// one name and a third, one of the two clicked first, so the strip's name cannot tell which of
+// them Logic Pro follows (only its focus can), and the third bears a name no other track does;
+// else the one clicked first bears such a name. A call reaches that track alone. Nothing where
+// the project shows fewer than three tracks.
+void selectAround(ProjectShape& p, bool twins) {
+    std::vector<std::pair<int, TrackShape*>> shown;
+    int position = 0;
+    shownAtLoad(p.tracks, true, shown, position);
+    std::erase_if(shown, [](const auto& s) { return s.second->kind == "folder"; });
+    if (shown.size() < 3) return;
+    const auto draw = [&] {
+        const auto at = shown.begin() + *rc::gen::inRange<std::ptrdiff_t>(0, static_cast<std::ptrdiff_t>(shown.size()));
+        const auto drawn = *at;
+        shown.erase(at);
+        return drawn;
+    };
+    auto [focused, first] = draw();
+    auto [twin, second] = draw();
+    const auto [other, third] = draw();
+    // Of twins, mostly not the topmost of the three: a focus taken for the topmost would then be right.
+    if (twins && focused < twin && focused < other &&
+        *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
+        std::swap(focused, twin);
+        std::swap(first, second);
+    }
+    if (twins) second->name = first->name;
+    TrackShape* alone = twins ? third : first;
+    std::vector<const TrackShape*> flat;
+    flatten(p.tracks, flat);
+    std::vector<std::string> taken{p.outputName};
+    for (const auto* t : flat)
+        if (t != alone) taken.push_back(t->name);
+    taken.insert(taken.end(), p.auxNames.begin(), p.auxNames.end());
+    const auto key = [](std::string s) {
+        std::erase(s, ' ');
+        std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+        return s;
+    };
+    const auto free = [&](const std::string& name) {
+        return std::none_of(taken.begin(), taken.end(), [&](const std::string& t) { return key(t) == key(name); });
+    };
+    if (!free(alone->name)) {
+        std::vector<std::string> names;
+        for (const auto& n : namePool())
+            if (free(n)) names.push_back(n);
+        if (names.empty()) return;
+        alone->name = *rc::gen::elementOf(names);
+    }
+    p.selected = focused;
+    p.shiftClicks = *rc::gen::arbitrary<bool>() ? std::vector<int>{twin, other} : std::vector<int>{other, twin};
+    if (!twins && *rc::gen::arbitrary<bool>()) p.shiftClicks.pop_back();
+}
+
 }  // namespace
 
 bool staleAtListing(const json& faults) {
@@ -395,6 +461,10 @@ rc::Gen<ProjectShape> genProject() {
         p.shiftClicks = *rc::gen::weightedOneOf<std::vector<int>>(
             {{2, rc::gen::just(std::vector<int>{})},
              {2, rc::gen::container<std::vector<int>>(*rc::gen::inRange(1, 3), rc::gen::inRange(lowest, n))}});
+        // Where elements go stale, half the time a selection drawn for the calls to work on, mostly
+        // across two tracks of one name.
+        if (!belowOnly && p.faults.contains("staleAfter") && *rc::gen::arbitrary<bool>())
+            selectAround(p, *rc::gen::weightedOneOf<bool>({{2, rc::gen::just(true)}, {1, rc::gen::just(false)}}));
         std::vector<int> folders;
         for (int i = 0; i < n; ++i)
             if (flat[static_cast<std::size_t>(i)]->kind == "folder") folders.push_back(i);

@@ -26,10 +26,18 @@ std::vector<std::pair<int, int>> sharingABus(const standin::Project& project) {
     return pairs;
 }
 
-HandAction drawHand(const standin::World& world, bool toSender) {
+HandAction drawHand(const standin::World& world, bool toSender, const std::vector<int>& selection) {
     const auto project = world.project();
     const int n = static_cast<int>(project.tracks.size());
     HandAction hand;
+    // The user puts back a selection a call or a Stop left otherwise, to work on it again.
+    if (selection.size() > 1 && project.selectedTrackIds() != selection &&
+        *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
+        hand.kind = 7;
+        hand.id = selection.front();
+        hand.also.assign(selection.begin() + 1, selection.end());
+        return hand;
+    }
     // Another track than the strip shows, on a bus that one sends to too where one does.
     std::vector<int> senders, sharing;
     const standin::Track* shown = project.trackById(project.stripTrackId);
@@ -92,6 +100,10 @@ void apply(const HandAction& hand, standin::World& world) {
         world.advance(hand.wait);
         world.clickHeader(hand.then);
     }
+    if (hand.kind == 7) {
+        world.clickHeader(hand.id);
+        for (int id : hand.also) world.shiftClickHeader(id);
+    }
 }
 
 std::string describe(const HandAction& hand) {
@@ -103,6 +115,11 @@ std::string describe(const HandAction& hand) {
     if (hand.kind == 4)
         return "by hand: header of track " + std::to_string(hand.id) + " clicked, " + std::to_string(hand.wait) +
                " s later that of track " + std::to_string(hand.then);
+    if (hand.kind == 7) {
+        std::string also;
+        for (int id : hand.also) also += (also.empty() ? " " : ", ") + std::to_string(id);
+        return "by hand: header of track " + std::to_string(hand.id) + " clicked, then Shift-clicked:" + also;
+    }
     return "by hand: header of track " + std::to_string(hand.id) + " Shift-clicked";
 }
 
