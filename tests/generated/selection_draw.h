@@ -19,9 +19,9 @@ bool worksOnSelection(const ProjectShape& shape);
 
 // Mostly a mute or solo of a selected track a name reaches alone, where several are selected (or
 // one, with `press`); mostly the focused one; a press, or now and then a switch already as asked
-// unless `press`. The
-// M and S keys reach every selected track, so the call selects its track alone and puts the
-// selection back, reading the focus and the switches through handles kept from earlier looks.
+// unless `press`. The M and S keys reach every selected track, so the call selects its track alone
+// and puts the selection back, reading the focus and the switches through handles kept from
+// earlier looks.
 // None otherwise, or when `tools` has neither.
 std::optional<GeneratedCall> switchOfSelected(const standin::Project& project, const std::vector<std::string>& tools,
                                               bool press = false);
