@@ -462,12 +462,15 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
         if (toSend && clicked)
             if (const auto beside = sendBeside(bench->world().project(), clicked->first, clicked->second))
                 call = *beside;
-        // Half the time after two clicks, any call on the strip's track of those that work through
-        // the strip: every read and press of it must still be that track's as the strip moves on.
-        if (shownAfterTwoClicks && !toStrip && !prerequisite && *rc::gen::arbitrary<bool>()) {
+        // Mostly after two clicks, a call on the strip's track of those that work through the strip
+        // (the track details, which press the strips' switches, twice as often): every read and press
+        // of it must still be that track's as the strip moves on, and half of them are stopped.
+        if (shownAfterTwoClicks && !toStrip && !prerequisite &&
+            *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
             std::vector<std::string> throughStrip;
             for (const char* tool : {"add_plugin", "remove_plugin", "reorder_plugin", "set_plugin_bypass",
-                                     "get_track_details", "set_track_volume", "set_track_pan", "set_send_level"})
+                                     "get_track_details", "get_track_details", "ensure_bus_track",
+                                     "set_track_volume", "set_track_pan", "set_send_level"})
                 if (std::find(tools.begin(), tools.end(), tool) != tools.end()) throughStrip.push_back(tool);
             if (const auto onShown = callOnTrack(bench->world().project(), throughStrip, *shownAfterTwoClicks))
                 call = *onShown;
@@ -487,8 +490,9 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
             bench->world().setKnob("axError", staleListingKnob(after));
             history.push_back(Step::staleAfter(after));
         }
-        if (prerequisite || ((!around || i == 2) &&
-                             *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(false)}, {1, rc::gen::just(true)}}))) {
+        const std::size_t unstopped = shownAfterTwoClicks ? 1 : 3;
+        if (prerequisite || ((!around || i == 2) && *rc::gen::weightedOneOf<bool>({{unstopped, rc::gen::just(false)},
+                                                                                   {1, rc::gen::just(true)}}))) {
             // The Stop lands within the call's own length, learnt from its twin run unstopped; a
             // prerequisite write's mostly right after its last press, the choice of the option.
             const Outcome twin = loaded(shape, history)->call(call);
@@ -926,6 +930,39 @@ TEST(GeneratedCheckCases, ASendIsWrittenOnTheTrackAskedWhereTheStripFollowsLate)
             EXPECT_EQ(broken, std::vector<std::string>{})
                 << "late " << late << ", " << send.args.dump() << ": " << o.summary;
         }
+}
+
+// The user clicks Bass, and a moment later Kick, the track the strip shows, before a call on Kick:
+// the strip, late, moves on to Bass and back while the call works, stopped or not. Each read and
+// press of a strip must be Kick's (or the bus's its send shows), and a Stop ends the call at once.
+TEST(GeneratedCheckCases, ACallOnTheShownTrackHoldsToItWhileTheUsersClicksMoveTheStripOnAndBack) {
+    const std::vector<GeneratedCall> calls{
+        {"get_track_details", {{"track_name", "Kick"}}, std::nullopt},
+        {"set_send_level", {{"track_name", "Kick"}, {"bus_label", "Bus 1"}, {"target_db", 10}}, std::nullopt}};
+    for (const double late : {0.3, 0.5, 0.8, 1.1, 1.4})
+        for (const double wait : {0.3, 0.6})
+            for (const auto& asked : calls)
+                for (const std::optional<double> stopAt : std::vector<std::optional<double>>{std::nullopt, 0.3, 0.6, 0.9}) {
+                    auto scenario = scenarioOfTracks({{"Kick", {"Compressor"}}, {"Bass", {"Channel EQ"}}});
+                    auto& tracks = scenario["project"]["tracks"];
+                    tracks[0]["sends"] = {{{"bus", 1}, {"detent", 27}}};
+                    tracks[1]["sends"] = {{{"bus", 1}, {"detent", 40}}};
+                    tracks.push_back({{"name", "Reverb"}, {"kind", "aux"}, {"input", "Bus 1"}, {"inArrange", false}});
+                    scenario["project"]["buses"] = {{{"number", 1}, {"aux", "Reverb"}}};
+                    scenario["faults"]["lateStripUpdate"] = late;
+                    Bench bench(scenario);
+                    bench.world().clickHeader(0);
+                    bench.world().advance(2 * late);
+                    bench.world().clickHeader(1);
+                    bench.world().advance(wait);
+                    bench.world().clickHeader(0);
+                    GeneratedCall call = asked;
+                    call.stopAfter = stopAt;
+                    const auto [o, broken, after] = checkedCall(bench, call);
+                    EXPECT_EQ(broken, std::vector<std::string>{})
+                        << "late " << late << ", clicks " << wait << " s apart, " << call.tool << " stopped at "
+                        << stopAt.value_or(-1) << ": " << o.summary;
+                }
 }
 
 // Elements stale at every read, the user's own window of Keys' first slot open, two writes in one
