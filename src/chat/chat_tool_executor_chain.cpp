@@ -78,6 +78,14 @@ public:
     ~ChainLeftOnStop() {
         if (std::uncaught_exceptions() <= unwinding_) return;
         try {
+            // A strip the user's click moved on to another track shows none of this one's chain,
+            // and a stopped call waits for it no more.
+            if (!logic_.firstMixerStrip(track_.window)) {
+                toolCall_.noteDone(track_.name + "'s plug-ins could not be read back, as the mixer strip shows "
+                                                 "another track: check them (were: " +
+                                   (found_.empty() ? "none" : joined(found_)) + ")");
+                return;
+            }
             // A plug-in inserted opens its window: the insert closes it when stopped.
             const auto now = namesOf(logic_.findTrackPluginSlots(track_.window));
             if (now != found_)
