@@ -477,11 +477,10 @@ private:
     // The elements of every list below `in` that holds insert bars or filled slots, list by list.
     // Without `bars`, the insert bars known from the lists' last read are left out, unread.
     static std::vector<AXElement> chainElements(const AXElement& in, int depth, int maxDepth, bool bars = true);
-    // The chain read back after a drag of slot `fromIndex` of `before` (read on `strip`) to
-    // `toIndex`: a success when it shows that move, none when the drag left it otherwise.
-    std::optional<Outcome> verifyAndMaybeSummarize(const AXElement& window, const AXElement& strip,
-                                                   const std::vector<InsertSlot>& before, int fromIndex,
-                                                   int toIndex) const;
+    // The chain read back after a drag of slot `fromIndex` of `before` to `toIndex`: a success when
+    // it shows that move, none when the drag left it otherwise.
+    std::optional<Outcome> verifyAndMaybeSummarize(const AXElement& window, const std::vector<InsertSlot>& before,
+                                                   int fromIndex, int toIndex) const;
 
 public:
     // --- Track rename, sends and buses --------------------------------------------------

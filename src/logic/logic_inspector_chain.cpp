@@ -366,7 +366,7 @@ Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertS
             fmt::format("Could not remove {}: it is still in the chain. Chain: {}", pluginSlot.name, joined(after))};
 }
 
-std::optional<Outcome> LogicInspector::verifyAndMaybeSummarize(const AXElement& window, const AXElement& strip,
+std::optional<Outcome> LogicInspector::verifyAndMaybeSummarize(const AXElement& window,
                                                                const std::vector<InsertSlot>& before, int fromIndex,
                                                                int toIndex) const {
     // The whole chain as the move leaves it, each slot by its name and bypass: the name at the
@@ -384,11 +384,7 @@ std::optional<Outcome> LogicInspector::verifyAndMaybeSummarize(const AXElement& 
     if (!alike(slots, expected)) return std::nullopt;
     // Moved among slots that look alike, the chain reads as before: Logic Pro builds a chain's
     // slots anew when it changes, so the moved slot's element still answering means nothing moved.
-    // A strip built anew (it showed another track meanwhile, the user's click) has all its elements
-    // anew: that tells nothing.
-    if (alike(before, expected) &&
-        (!ax_read::gone(moving.element, ax::kDescription) || firstStripShown(window) != std::optional(strip)))
-        return std::nullopt;
+    if (alike(before, expected) && !ax_read::gone(moving.element, ax::kDescription)) return std::nullopt;
     return Outcome{true,
                    fmt::format("Moved {} to slot {}. Chain: {}", moving.name, toIndex, joined(slotNames(slots)))};
 }
@@ -451,13 +447,12 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
     // A drag that was dropped is read back even after a Stop, so that the answer says where the
     // plug-in went.
     settleDrop();
-    if (auto moved = verifyAndMaybeSummarize(inTrackWindow, *strip, slots, fromIndex, toIndex)) return *moved;
+    if (auto moved = verifyAndMaybeSummarize(inTrackWindow, slots, fromIndex, toIndex)) return *moved;
 
     log("[reorderPlugin] first drag missed \u2014 closing stray plugin window and retrying");
     closeOpenPluginAndRestoreEditorView();
     platform::pause(pacing::kStrayWindowCloses);
     auto again = findTrackPluginSlots(inTrackWindow);
-    const AXElement againOn = firstMixerStrip(inTrackWindow).value_or(AXElement{});
     // The slot dragged, where a missed drag left it; else the first of its name.
     auto found = fromIndex < static_cast<int>(again.size()) && again[static_cast<std::size_t>(fromIndex)].name == name
                      ? again.begin() + fromIndex
@@ -472,8 +467,7 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
     if (auto dragged = mouseDragInLogic(retryStart, target, 24); !dragged.success)
         return {false, logic_messages::couldNotMove(name, dragged.message)};
     settleDrop();
-    if (auto moved =
-            verifyAndMaybeSummarize(inTrackWindow, againOn, again, static_cast<int>(found - again.begin()), toIndex))
+    if (auto moved = verifyAndMaybeSummarize(inTrackWindow, again, static_cast<int>(found - again.begin()), toIndex))
         return *moved;
 
     closeOpenPluginAndRestoreEditorView();
