@@ -739,8 +739,9 @@ BusTrackResult LogicInspector::toggleSecondStripAutomation(const AXElement& wind
         return box && box->performAction(ax::kPress) == platform::AXError::success;
     };
     {
-        // Switched on, switched off again: a Stop never comes between the two.
-        const platform::HeldPauses switchBack;
+        // Switched on, switched off again: a Stop never comes between the two, only cuts the pauses
+        // short (the send touched again where the strip moved on among them).
+        const platform::HeldPauses switchBack(0.05);
         if (!press()) return {{false, "Could not press the automation power checkbox on right Inspector strip"}, {}};
         platform::pause(pacing::kAutomationToggles);
         if (!readyToPress())

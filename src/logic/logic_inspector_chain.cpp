@@ -250,18 +250,27 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
         const std::optional<platform::RunningApplication>& logic;
         const WindowsFound& before;
         const AXElement& in;
+        const bool& menuOpen;
         int unwinding = std::uncaught_exceptions();
         ~ClosedWhenStopped() {
             if (std::uncaught_exceptions() <= unwinding || !logic) return;
             try {
                 const platform::HeldPauses closing(kClosingOnceStopped);
+                // A menu the strip's move took the focus from takes the keys all the same.
+                if (menuOpen) {
+                    inspector.pressKey(key_code::kEscape);
+                    inspector.pressKey(key_code::kEscape);
+                }
                 if (auto window = inspector.findPluginWindow(applicationElement(*logic), in);
                     window && !before.holds(*window))
                     inspector.closeOpenedPluginWindow(*window, before, in);
             } catch (...) {
             }
         }
-    } closedWhenStopped{*this, logic, windowsBefore, toTrackIn};
+    };
+    bool menuOpen = false;  // from the bar's press until a choice or Escape closes it
+    const ClosedWhenStopped closedWhenStopped{*this, logic, windowsBefore, toTrackIn, menuOpen};
+    menuOpen = true;
     bar->performAction(ax::kPress);
     platform::pause(pacing::kInsertMenuOpens);
     // The menu hangs below the bar pressed. A press that rebuilt the strip leaves the bar's handle
@@ -275,7 +284,9 @@ Outcome LogicInspector::addPlugin(const AXElement& toTrackIn, const std::string&
         if (place == bars.end() || again.size() != bars.size()) return false;
         return navigatePluginMenu(again[static_cast<std::size_t>(place - bars.begin())].element, pluginName);
     };
-    if (!navigatePluginMenu(*bar, pluginName) && !menuFromBarFoundAgain()) {
+    const bool chosen = navigatePluginMenu(*bar, pluginName) || menuFromBarFoundAgain();
+    menuOpen = false;
+    if (!chosen) {
         pressKey(key_code::kEscape);
         pressKey(key_code::kEscape);
         return {false, "Could not find '" + pluginName +

@@ -940,7 +940,9 @@ TEST(GeneratedCheckCases, ASendIsWrittenOnTheTrackAskedWhereTheStripFollowsLate)
 TEST(GeneratedCheckCases, ACallOnTheShownTrackHoldsToItWhileTheUsersClicksMoveTheStripOnAndBack) {
     const std::vector<GeneratedCall> calls{
         {"get_track_details", {{"track_name", "Kick"}}, std::nullopt},
-        {"set_send_level", {{"track_name", "Kick"}, {"bus_label", "Bus 1"}, {"target_db", 10}}, std::nullopt}};
+        {"set_send_level", {{"track_name", "Kick"}, {"bus_label", "Bus 1"}, {"target_db", 10}}, std::nullopt},
+        {"remove_plugin", {{"track_name", "Kick"}, {"plugin_index", 0}}, std::nullopt},
+        {"add_plugin", {{"track_name", "Kick"}, {"plugin_name", "Limiter"}}, std::nullopt}};
     for (const double late : {0.3, 0.5, 0.8, 1.1, 1.4})
         for (const double wait : {0.3, 0.6})
             for (const auto& asked : calls)
