@@ -906,6 +906,19 @@ TEST(GeneratedCheckCases, AStoppedPrerequisiteWriteNamesTheOptionItChose) {
     EXPECT_EQ(broken, std::vector<std::string>{}) << o.summary;
 }
 
+// Kick with a Compressor and Bass with a Channel EQ, both sending on Bus 1 to Reverb (Bass at
+// detent `bassDetent`), on a Logic Pro whose strip follows the selection `late` seconds after it.
+nlohmann::json kickAndBassSendingToReverb(double late, int bassDetent) {
+    auto scenario = scenarioOfTracks({{"Kick", {"Compressor"}}, {"Bass", {"Channel EQ"}}});
+    auto& tracks = scenario["project"]["tracks"];
+    tracks[0]["sends"] = {{{"bus", 1}, {"detent", 27}}};
+    tracks[1]["sends"] = {{{"bus", 1}, {"detent", bassDetent}}};
+    tracks.push_back({{"name", "Reverb"}, {"kind", "aux"}, {"input", "Bus 1"}, {"inArrange", false}});
+    scenario["project"]["buses"] = {{{"number", 1}, {"aux", "Reverb"}}};
+    scenario["faults"]["lateStripUpdate"] = late;
+    return scenario;
+}
+
 // The user had Kick selected and Bass Shift-clicked, a turn muted Bass and ended, then the user
 // clicked Bass's header, on a strip that follows the selection late: a send written for "kick" is
 // Kick's, whichever track the strip shows meanwhile.
@@ -913,14 +926,7 @@ TEST(GeneratedCheckCases, ASendIsWrittenOnTheTrackAskedWhereTheStripFollowsLate)
     const std::vector<nlohmann::json> asks{{{"delta_db", 20}}, {{"target_db", -6}}, {{"delta_db", -7}}};
     for (const double late : {0.2, 0.5, 0.9})
         for (const auto& ask : asks) {
-            auto scenario = scenarioOfTracks({{"Kick", {"Compressor"}}, {"Bass", {"Channel EQ"}}});
-            auto& tracks = scenario["project"]["tracks"];
-            tracks[0]["sends"] = {{{"bus", 1}, {"detent", 27}}};
-            tracks[1]["sends"] = {{{"bus", 1}, {"detent", 0}}};
-            tracks.push_back({{"name", "Reverb"}, {"kind", "aux"}, {"input", "Bus 1"}, {"inArrange", false}});
-            scenario["project"]["buses"] = {{{"number", 1}, {"aux", "Reverb"}}};
-            scenario["faults"]["lateStripUpdate"] = late;
-            Bench bench(scenario);
+            Bench bench(kickAndBassSendingToReverb(late, 0));
             bench.world().clickHeader(0);
             bench.world().shiftClickHeader(1);
             bench.call({"set_track_mute", {{"enabled", true}, {"track_name", "Bass"}}, std::nullopt});
@@ -947,14 +953,7 @@ TEST(GeneratedCheckCases, ACallOnTheShownTrackHoldsToItWhileTheUsersClicksMoveTh
         for (const double wait : {0.3, 0.6})
             for (const auto& asked : calls)
                 for (const std::optional<double> stopAt : std::vector<std::optional<double>>{std::nullopt, 0.3, 0.6, 0.9}) {
-                    auto scenario = scenarioOfTracks({{"Kick", {"Compressor"}}, {"Bass", {"Channel EQ"}}});
-                    auto& tracks = scenario["project"]["tracks"];
-                    tracks[0]["sends"] = {{{"bus", 1}, {"detent", 27}}};
-                    tracks[1]["sends"] = {{{"bus", 1}, {"detent", 40}}};
-                    tracks.push_back({{"name", "Reverb"}, {"kind", "aux"}, {"input", "Bus 1"}, {"inArrange", false}});
-                    scenario["project"]["buses"] = {{{"number", 1}, {"aux", "Reverb"}}};
-                    scenario["faults"]["lateStripUpdate"] = late;
-                    Bench bench(scenario);
+                    Bench bench(kickAndBassSendingToReverb(late, 40));
                     bench.world().clickHeader(0);
                     bench.world().advance(2 * late);
                     bench.world().clickHeader(1);
