@@ -36,25 +36,6 @@ std::string stripShowsAnother(const std::string& trackName, const std::string& s
            trackName + ", so its send was not written: the selection moved meanwhile; try again.";
 }
 
-// The name a strip's name field shows, looked for first where the last strip's was: a few reads
-// where a whole read of the strip takes many.
-std::string nameFieldOn(const AXElement& strip) {
-    const auto children = strip.children();
-    const auto nameIn = [&](std::size_t i) -> std::optional<std::string> {
-        const auto& child = children[i];
-        child.prefetch({ax::kRole, ax::kDescription, ax::kValue});
-        if (textOf(child, ax::kRole) != "AXTextField" ||
-            text::trimmingWhitespaceAndNewlines(textOf(child, ax::kDescription)) != "name")
-            return std::nullopt;
-        return ax_read::valueText(child);
-    };
-    if (const std::size_t last = detail::keptPlaces().stripNameIndex; last < children.size())
-        if (auto name = nameIn(last)) return *name;
-    for (std::size_t i = 0; i < children.size(); ++i)
-        if (auto name = nameIn(i)) return *name;
-    return "";
-}
-
 std::int64_t maxRaw(const AXElement& knob) {
     if (auto v = knob.number(ax::kMaxValue))
         if (auto i = checkedInteger(*v, INT64_MIN / 2, INT64_MAX / 2)) return *i;
@@ -686,25 +667,16 @@ BusTrackResult LogicInspector::toggleSecondStripAutomation(const AXElement& wind
     // on and off again puts its track in the list. The strip shows another track's once the user's
     // click moved the left-hand one on: each press waits for the bus to show again, or touches the
     // send again, so that no other track's automation is switched.
-    // The right-hand strip last read showing the bus, and the name it showed: a strip is built anew
-    // to show another track, and one whose name field shows that name still shows the bus.
+    // The right-hand strip last read showing the bus: it is built anew to show another track.
     AXElement seen;
-    std::string busTrack;
     const auto showsBus = [&] {
-        const std::optional<AXElement> now = mainWindowAnew(window);
-        const auto mixer = findMixerArea(*now);
+        const AXElement now = mainWindowAnew(window);
+        const auto mixer = findMixerArea(now);
         const auto strips = mixer ? mixer->children() : std::vector<AXElement>{};
         if (strips.size() < 2) return false;
         if (seen && strips[1] == seen) return true;
-        if (!busTrack.empty() && text::equalsIgnoringCase(text::trimmingWhitespace(nameFieldOn(strips[1])),
-                                                          text::trimmingWhitespace(busTrack))) {
-            seen = strips[1];
-            return true;
-        }
-        const auto shown = trackOnSecondStrip(*now, busLabel);
-        if (!shown) return false;
+        if (!trackOnSecondStrip(now, busLabel)) return false;
         seen = strips[1];
-        busTrack = *shown;
         return true;
     };
     const auto readyToPress = [&] {

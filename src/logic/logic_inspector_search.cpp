@@ -440,8 +440,6 @@ std::optional<AXElement> LogicInspector::firstStripShown(const AXElement& in) co
 }
 
 std::optional<AXElement> LogicInspector::firstMixerStrip(const AXElement& in) const {
-    auto& kept = detail::keptPlaces();
-    if (kept.open == 0 || kept.stripHeldTo.empty()) return firstStripShown(in);
     std::string shown;
     return heldStrip(in, shown);
 }
