@@ -81,7 +81,7 @@ FileRead readFile(const fs::path& path) {
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        result.error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;  // a folder is moved aside as before
+        result.error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         ::close(fd);
         result.status = FileRead::Status::unreadable;
         return result;
@@ -157,6 +157,30 @@ int createLockedTemporary(const fs::path& folder, const fs::path& path, unsigned
         struct stat st {};
         if (::fstat(fd, &st) == 0 && st.st_nlink > 0) return fd;
         ::close(fd);
+    }
+    errno = EAGAIN;
+    return -1;
+}
+}  // namespace
+
+namespace {
+bool namesFile(const fs::path& path, int fd) {
+    struct stat opened {}, named{};
+    return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
+           opened.st_ino == named.st_ino;
+}
+
+// The name taken empty and locked, for a rename onto it where no hard link can be made. A cleaner
+// may take the claim for a leftover between its create and its lock: a claim no longer named when
+// locked is not ours, and the name is claimed again, refused (EEXIST) once another writer took it.
+int claimName(const fs::path& path, unsigned mode) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const int claim = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (claim < 0) return -1;
+        while (lockFile(claim, LOCK_EX) != 0 && errno == EINTR) {
+        }
+        if (namesFile(path, claim)) return claim;
+        ::close(claim);
     }
     errno = EAGAIN;
     return -1;
@@ -278,9 +302,8 @@ bool writeNewFileAtomically(const fs::path& path, std::string_view bytes, unsign
     if (ok && !linked && errno != EEXIST) {
         // No hard links here: the name is claimed empty, then the whole file renamed onto it. The
         // claim is held locked until then: one nobody holds was left by a writer that was killed.
-        const int claim = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        const int claim = claimName(path, mode);
         ok = claim >= 0;
-        if (ok) lockFile(claim, LOCK_EX);
         if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
             const int error = errno;
             ::unlink(path.c_str());  // our own empty claim
@@ -389,12 +412,6 @@ FileLock::~FileLock() {
 }
 
 namespace {
-bool namesFile(const fs::path& path, int fd) {
-    struct stat opened {}, named{};
-    return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
-           opened.st_ino == named.st_ino;
-}
-
 // Every holder writes a token of its own into the lock file as it takes it: a waiter sees the
 // lock change hands even while the file it guards does not change (a read). A lock file that
 // can only be read keeps its token; the guarded file's changes then tell alone.
@@ -593,7 +610,10 @@ bool appendToPrivateFile(const fs::path& path, std::string_view bytes) {
 
 bool writePrivateFile(const fs::path& path, std::string_view bytes) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return false;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        errno = ELOOP;
+        return false;
+    }
     return writeFileAtomically(path, bytes, 0600);
 }
 

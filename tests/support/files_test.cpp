@@ -212,6 +212,47 @@ TEST(Files, ANewFileWhereHardLinksFailIsStillWrittenAndItsNameTakenOnce) {
     EXPECT_EQ(testing::readAll(f), "first");
 }
 
+// Another copy's first write sweeps the folder of empty claims at the moment a writer has made
+// its claim and not yet locked it, and a third writer then takes the free name: the first writer
+// must not rename onto the third's file, and says the name was taken.
+struct SweepBeforeClaimLock {
+    static inline fs::path claim;
+    static inline bool fired = false;
+    static inline bool thirdWritten = false;
+    static int flock(int fd, int operation) {
+        char target[4096] = {};
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+        if (!fired && operation == LOCK_EX && n > 0 && fs::path(std::string(target, n)) == claim) {
+            fired = true;
+            removeLeftoverTemporaryFiles(claim.parent_path(), [](std::string_view name) { return name.ends_with(".json"); });
+            thirdWritten = writeNewFileAtomically(claim, "third");
+        }
+        return ::flock(fd, operation);
+    }
+};
+
+TEST(Files, AClaimSweptBeforeItsWriterLockedItIsNotRenamedOntoAndTheWriteIsRefused) {
+    testing::TempHome home;
+    SweepBeforeClaimLock::claim = fs::canonical(home.root()) / "turn.json";
+    SweepBeforeClaimLock::fired = SweepBeforeClaimLock::thirdWritten = false;
+    setLinkFunctionForTesting([](const char*, const char*) {
+        errno = EPERM;
+        return -1;
+    });
+    setFlockFunctionForTesting(&SweepBeforeClaimLock::flock);
+    const bool firstWritten = writeNewFileAtomically(SweepBeforeClaimLock::claim, "first");
+    const int error = errno;
+    setFlockFunctionForTesting(nullptr);
+    setLinkFunctionForTesting(nullptr);
+    ASSERT_TRUE(SweepBeforeClaimLock::fired);
+    ASSERT_TRUE(SweepBeforeClaimLock::thirdWritten);
+    EXPECT_EQ(testing::readAll(SweepBeforeClaimLock::claim), "third") << "one writer's file replaced another's";
+    EXPECT_FALSE(firstWritten) << "a write that did not land was told written";
+    EXPECT_EQ(error, EEXIST);
+    EXPECT_EQ(std::distance(fs::directory_iterator(home.root()), fs::directory_iterator()), 1) << "a leftover";
+}
+
 // What the flock seam does for the lock tests: another copy's doings at the moment a lock is tried.
 struct Rival {
     static inline fs::path lockPath;
