@@ -202,6 +202,7 @@ SessionTable& TokenService::table() {
 // The checks learn of a change once it is stored.
 void TokenService::save(SessionTable& table) {
     table.prune(nowSeconds());
+    table.dropPairsSpentBy(nowSeconds() - lifetimes_.reuseGrace.count());
     if (!sessions_.save()) throw SessionsNotStored(sessions_.lastFailure().value_or("the sessions file was not written"));
     publish(table);
 }
@@ -238,11 +239,65 @@ Session TokenService::issue(const std::string& email) {
     return session;
 }
 
+namespace {
+// Made from the spent token and the service's secret: the file alone, which holds only the
+// token's SHA-256, opens no pair.
+void graceKey(unsigned char (&key)[crypto_secretbox_KEYBYTES], const std::string& spent, const std::string& secret) {
+    crypto_generichash(key, sizeof key, reinterpret_cast<const unsigned char*>(spent.data()), spent.size(),
+                       reinterpret_cast<const unsigned char*>(secret.data()), secret.size());
+}
+}  // namespace
+
+std::string TokenService::seal(const std::string& spent, const Session& pair) const {
+    unsigned char key[crypto_secretbox_KEYBYTES];
+    graceKey(key, spent, secret_);
+    const std::string plain = nlohmann::json{{"access_token", pair.accessToken},
+                                             {"refresh_token", pair.refreshToken},
+                                             {"expires_at", pair.expiresAt},
+                                             {"email", pair.email}}
+                                  .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::string box(crypto_secretbox_NONCEBYTES + crypto_secretbox_MACBYTES + plain.size(), '\0');
+    auto* bytes = reinterpret_cast<unsigned char*>(box.data());
+    randombytes_buf(bytes, crypto_secretbox_NONCEBYTES);
+    crypto_secretbox_easy(bytes + crypto_secretbox_NONCEBYTES, reinterpret_cast<const unsigned char*>(plain.data()),
+                          plain.size(), bytes, key);
+    sodium_memzero(key, sizeof key);
+    return hex(box);
+}
+
+std::optional<Session> TokenService::unseal(const std::string& spent, const std::string& sealed) const {
+    std::string box(sealed.size() / 2, '\0');
+    std::size_t length = 0;
+    if (sodium_hex2bin(reinterpret_cast<unsigned char*>(box.data()), box.size(), sealed.data(), sealed.size(), nullptr,
+                       &length, nullptr) != 0 ||
+        length != box.size() || length < crypto_secretbox_NONCEBYTES + crypto_secretbox_MACBYTES) {
+        return std::nullopt;
+    }
+    unsigned char key[crypto_secretbox_KEYBYTES];
+    graceKey(key, spent, secret_);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(box.data());
+    std::string plain(length - crypto_secretbox_NONCEBYTES - crypto_secretbox_MACBYTES, '\0');
+    const bool opened =
+        crypto_secretbox_open_easy(reinterpret_cast<unsigned char*>(plain.data()), bytes + crypto_secretbox_NONCEBYTES,
+                                   length - crypto_secretbox_NONCEBYTES, bytes, key) == 0;
+    sodium_memzero(key, sizeof key);
+    if (!opened) return std::nullopt;
+    try {
+        const auto document = decodeJSONObject(plain);
+        Session pair;
+        pair.accessToken = json_fields::text(document, "access_token");
+        pair.refreshToken = json_fields::text(document, "refresh_token");
+        pair.email = json_fields::text(document, "email");
+        pair.expiresAt = integerMember(document, "expires_at").value_or(0);
+        return pair;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 std::optional<Session> TokenService::refresh(const std::string& refreshToken) {
     std::lock_guard lock(mutex_);
     const auto now = nowSeconds();
-    std::erase_if(rotations_,
-                  [&](const auto& entry) { return entry.second.at + lifetimes_.reuseGrace.count() <= now; });
     SessionTable& table = this->table();
     const std::string hash = sha256Hex(refreshToken);
     StoredToken* token = table.liveToken(hash, now);
@@ -252,21 +307,36 @@ std::optional<Session> TokenService::refresh(const std::string& refreshToken) {
     const bool bound = record != nullptr && record->stamp && accounts_.sessionStamp(record->email) == record->stamp;
     if (bound && !token->used) {
         table.spend(*token);
-        for (const auto& forgotten : table.keepRecentSpent(sessionID, hash, kSpentTokensPerSession)) {
-            rotations_.erase(forgotten);
-        }
+        table.keepRecentSpent(sessionID, hash, kSpentTokensPerSession);
         const std::string email = record->email;
         Session next = issueLocked(email, sessionID, table);
+        // Stored with the token, not kept in memory: the grace outlasts a restart.
+        token = table.liveToken(hash, now);
+        token->spentAt = now;
+        token->next = sha256Hex(next.refreshToken);
+        token->nextPair = seal(refreshToken, next);
         save(table);
-        rotations_[hash] = {next, sha256Hex(next.refreshToken), now};
         return next;
     }
-    if (bound) {
+    if (bound && token->spentAt > 0 && now < token->spentAt + lifetimes_.reuseGrace.count()) {
         // The same pair again, as long as nobody has used it yet: a client that lost it, not a copy.
-        const auto rotation = rotations_.find(hash);
-        const StoredToken* next =
-            rotation == rotations_.end() ? nullptr : table.liveToken(rotation->second.nextHash, now);
-        if (next != nullptr && !next->used && next->session == sessionID) return rotation->second.next;
+        const StoredToken* next = token->next.empty() ? nullptr : table.liveToken(token->next, now);
+        if (next != nullptr && !next->used && next->session == sessionID) {
+            if (auto pair = unseal(refreshToken, token->nextPair); pair && sha256Hex(pair->refreshToken) == token->next) {
+                return pair;
+            }
+            // Its pair cannot be given again (the grace's record of it lost, another secret):
+            // a pair of its own keeps the session, and replaces the one it cannot give.
+            const std::string email = record->email;
+            const std::string replaced = token->next;
+            Session fresh = issueLocked(email, sessionID, table);
+            table.dropToken(replaced);
+            token = table.liveToken(hash, now);
+            token->next = sha256Hex(fresh.refreshToken);
+            token->nextPair = seal(refreshToken, fresh);
+            save(table);
+            return fresh;
+        }
     }
     table.endSession(sessionID);
     save(table);

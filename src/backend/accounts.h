@@ -112,13 +112,6 @@ public:
     bool signOut(const std::string& accessToken);
 
 private:
-    // The pair a refresh token was exchanged for, kept through the grace.
-    struct Rotation {
-        Session next;
-        std::string nextHash;
-        std::int64_t at = 0;
-    };
-
     // What a token check needs of a live session.
     struct CheckedSession {
         std::string email;
@@ -131,6 +124,9 @@ private:
     };
     std::optional<TokenSession> checkAccessToken(const std::string& token) const;
     Session issueLocked(const std::string& email, const std::string& sessionID, SessionTable& table);
+    // The pair `spent` was exchanged for, sealed so that only the holder of `spent` opens it.
+    std::string seal(const std::string& spent, const Session& pair) const;
+    std::optional<Session> unseal(const std::string& spent, const std::string& sealed) const;
     // The table as the file holds it, its sessions published to the checks.
     SessionTable& table();
     void save(SessionTable& table);
@@ -143,8 +139,7 @@ private:
     platform::Clock& clock_;
     std::string secret_;
     mutable std::mutex mutex_;
-    mutable CachedStoreFile<SessionTable> sessions_;       // guarded by mutex_, as is the map below
-    std::unordered_map<std::string, Rotation> rotations_;  // by hash of the used token
+    mutable CachedStoreFile<SessionTable> sessions_;  // guarded by mutex_
     // The sessions as last stored, by id, for token checks: a check runs on the server's I/O
     // thread and must not wait behind a refresh writing the file, which holds mutex_.
     mutable std::mutex checkMutex_;

@@ -56,8 +56,13 @@ void from_json(const json& document, SessionTable& table) {
             const auto spentOrder = std::clamp<std::int64_t>(integerMember(record, "spent_order").value_or(0), 0,
                                                              std::numeric_limits<std::int64_t>::max() - 1);
             table.nextSpent_ = std::max(table.nextSpent_, spentOrder + 1);
-            table.tokens_[hash] = {*sessionID, *expires,
-                                   used == record.end() || !used->is_boolean() || used->get<bool>(), spentOrder};
+            table.tokens_[hash] = {*sessionID,
+                                   *expires,
+                                   used == record.end() || !used->is_boolean() || used->get<bool>(),
+                                   spentOrder,
+                                   integerMember(record, "spent_at").value_or(0),
+                                   json_fields::lenientText(record, "next").value_or(""),
+                                   json_fields::lenientText(record, "next_pair").value_or("")};
             session->second.tokens.insert(hash);
         }
     }
@@ -74,6 +79,9 @@ void to_json(json& out, const SessionTable& table) {
     for (const auto& [hash, token] : table.tokens_) {
         tokens[hash] = {{"session", token.session}, {"expires_at", token.expiresAt}, {"used", token.used}};
         if (token.spentOrder > 0) tokens[hash]["spent_order"] = token.spentOrder;
+        if (token.spentAt > 0) tokens[hash]["spent_at"] = token.spentAt;
+        if (!token.next.empty()) tokens[hash]["next"] = token.next;
+        if (!token.nextPair.empty()) tokens[hash]["next_pair"] = token.nextPair;
     }
     out = {{"sessions", std::move(sessions)}, {"tokens", std::move(tokens)}};
 }
@@ -151,9 +159,20 @@ bool SessionTable::encode(const SessionTable& table, std::string& out) {
     if (!sessionsWritten) return false;
     out += ",\n";
     const bool tokensWritten = appendObject(out, "tokens", table.tokens_, [&](const StoredToken& token) {
-        if (!text::isValidUTF8(token.session)) return false;
-        out += "      \"expires_at\": " + std::to_string(token.expiresAt) + ",\n      \"session\": ";
+        if (!text::isValidUTF8(token.session) || !text::isValidUTF8(token.next) || !text::isValidUTF8(token.nextPair))
+            return false;
+        out += "      \"expires_at\": " + std::to_string(token.expiresAt);
+        if (!token.next.empty()) {
+            out += ",\n      \"next\": ";
+            appendString(out, token.next);
+        }
+        if (!token.nextPair.empty()) {
+            out += ",\n      \"next_pair\": ";
+            appendString(out, token.nextPair);
+        }
+        out += ",\n      \"session\": ";
         appendString(out, token.session);
+        if (token.spentAt > 0) out += ",\n      \"spent_at\": " + std::to_string(token.spentAt);
         if (token.spentOrder > 0) out += ",\n      \"spent_order\": " + std::to_string(token.spentOrder);
         out += token.used ? ",\n      \"used\": true\n" : ",\n      \"used\": false\n";
         return true;
@@ -191,6 +210,21 @@ void SessionTable::addToken(const std::string& hash, const std::string& sessionI
 void SessionTable::spend(StoredToken& token) {
     token.used = true;
     token.spentOrder = nextSpent_++;
+}
+
+void SessionTable::dropToken(const std::string& hash) {
+    const auto token = tokens_.find(hash);
+    if (token == tokens_.end()) return;
+    if (const auto session = sessions_.find(token->second.session); session != sessions_.end()) {
+        session->second.tokens.erase(hash);
+    }
+    tokens_.erase(token);
+}
+
+void SessionTable::dropPairsSpentBy(std::int64_t when) {
+    for (auto& [hash, token] : tokens_) {
+        if (!token.nextPair.empty() && token.spentAt <= when) token.nextPair.clear();
+    }
 }
 
 void SessionTable::endSession(const std::string& id) {

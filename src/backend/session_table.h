@@ -3,10 +3,13 @@
 // The sessions and refresh-token hashes of "refresh-tokens.json", held in memory with the indexes
 // a request needs, so that checking one session costs the same with ten stored as with 50,000.
 // The file: {"sessions": {id: {"email", "stamp", "seq"}}, "tokens": {sha-256 of a refresh token:
-// {"session", "expires_at", "used", "spent_order"}}}. Used tokens stay until they expire, so that a
-// copy coming back is recognised. "spent_order" counts up across the table as tokens are spent;
-// files without it load, their spent tokens counting as spent before any that carry one. Anything
-// else in the file (an older layout) is dropped.
+// {"session", "expires_at", "used", "spent_order", "spent_at", "next", "next_pair"}}}. Used tokens
+// stay until they expire, so that a copy coming back is recognised. "spent_order" counts up across
+// the table as tokens are spent; files without it load, their spent tokens counting as spent
+// before any that carry one. "spent_at" (seconds) and "next" (the hash of the refresh token it was
+// exchanged for) let a client that lost that pair have it again within the grace, across a
+// restart; "next_pair" holds the pair sealed with a key only the spent token's holder can make,
+// and goes once the grace is over. Anything else in the file (an older layout) is dropped.
 
 #include <cstdint>
 #include <optional>
@@ -33,6 +36,9 @@ struct StoredToken {
     bool used = true;
     // When it was spent, in the table's order of spending; 0 when unknown (older files).
     std::int64_t spentOrder = 0;
+    std::int64_t spentAt = 0;  // seconds; 0 when unknown
+    std::string next{};        // hash of the refresh token it was exchanged for; empty when unknown
+    std::string nextPair{};    // that pair, sealed; empty once the grace is over
 };
 
 class SessionTable {
@@ -48,6 +54,10 @@ public:
     void addToken(const std::string& hash, const std::string& sessionID, std::int64_t expiresAt);
     // Marks the token used, as the one spent last.
     void spend(StoredToken& token);
+    // Forgets an unused token that was never handed out, or was handed out and replaced.
+    void dropToken(const std::string& hash);
+    // Forgets the sealed pairs of tokens spent at `when` or earlier.
+    void dropPairsSpentBy(std::int64_t when);
     void endSession(const std::string& id);
     // Forgets the session's spent tokens but `spent` and the `keep` - 1 spent last before it, so
     // that the table grows with its sessions, not with their refreshes; gives the hashes forgotten.

@@ -215,6 +215,76 @@ TEST(TokenService, TheEightTokensSpentLastAreKeptInTheOrderTheyWereSpent) {
     EXPECT_TRUE(reloaded.refresh(spent->refreshToken));
 }
 
+// The grace in which a spent refresh token gets its pair again was kept in memory alone: a client
+// killed before storing the pair, coming back after the backend restarted, was signed out. It
+// is stored with the sessions now; where the same pair cannot be given again, one that keeps
+// the session is, and the pair it replaces is refused.
+TEST(TokenService, ASpentTokenGetsItsPairAgainWithinTheGraceAcrossARestart) {
+    testing::StoreFixture scene("refresh-tokens.json");
+    fs::create_directories(scene.home.appFolder());
+    AccountStore accounts(scene.home.appFolder(), PasswordCost::minimum());
+    ASSERT_TRUE(accounts.addUser("mix@example.com", "secret"));
+    const auto restarted = [&] {
+        return std::make_unique<TokenService>(scene.home.appFolder(), accounts, TokenLifetimes{}, scene.clock);
+    };
+    // Whether the file's record of each spent token's pair is kept as stored, dropped (as a file
+    // of an earlier version has none), or damaged.
+    enum class Record { kept, dropped, damaged };
+    for (const Record record : {Record::kept, Record::dropped, Record::damaged}) {
+        SCOPED_TRACE(static_cast<int>(record));
+        auto tokens = restarted();
+        const Session first = tokens->issue("mix@example.com");
+        const auto second = tokens->refresh(first.refreshToken);
+        ASSERT_TRUE(second);
+        const std::string stored = readFile(scene.file()).bytes;
+        EXPECT_EQ(stored.find(second->refreshToken), std::string::npos) << "stored in clear";
+        EXPECT_EQ(stored, encodeJSONDocument(nlohmann::json::parse(stored))) << "not the stores' layout";
+        if (record != Record::kept) {
+            auto document = nlohmann::json::parse(readFile(scene.file()).bytes);
+            auto& spent = document["tokens"][sha256Hex(first.refreshToken)];
+            if (record == Record::dropped) spent.erase("next_pair");
+            if (record == Record::damaged) {
+                std::string sealed = spent["next_pair"];
+                sealed[100] = sealed[100] == '0' ? '1' : '0';
+                spent["next_pair"] = sealed;
+            }
+            scene.prepare(document.dump());
+        }
+        tokens = restarted();
+        scene.clock.sleep(std::chrono::seconds(59));
+        const auto again = tokens->refresh(first.refreshToken);
+        ASSERT_TRUE(again) << "a client that lost the pair was signed out";
+        EXPECT_TRUE(tokens->verifyAccessToken(again->accessToken));
+        tokens = restarted();
+        EXPECT_EQ(tokens->refresh(first.refreshToken).value_or(Session{}).refreshToken, again->refreshToken)
+            << "asked once more";
+        if (record == Record::kept) {
+            EXPECT_EQ(again->refreshToken, second->refreshToken);
+            EXPECT_EQ(again->accessToken, second->accessToken);
+        } else {
+            EXPECT_NE(again->refreshToken, second->refreshToken);
+            EXPECT_FALSE(tokens->refresh(second->refreshToken)) << "the pair replaced";
+            EXPECT_TRUE(tokens->verifyAccessToken(again->accessToken)) << "refused as unknown, not as a replay";
+        }
+        const auto third = tokens->refresh(again->refreshToken);
+        ASSERT_TRUE(third);
+        tokens = restarted();
+        EXPECT_FALSE(tokens->refresh(first.refreshToken)) << "within the grace, but after its pair was used";
+        EXPECT_FALSE(tokens->verifyAccessToken(third->accessToken)) << "the replay ended the session";
+
+        const Session bystander = tokens->issue("mix@example.com");
+        const auto bystanderNext = tokens->refresh(bystander.refreshToken);
+        const Session lasting = tokens->issue("mix@example.com");
+        ASSERT_TRUE(bystanderNext && tokens->refresh(lasting.refreshToken));
+        scene.clock.sleep(std::chrono::seconds(60));
+        tokens = restarted();
+        EXPECT_FALSE(tokens->refresh(lasting.refreshToken)) << "past the grace";
+        const auto spentTokens = nlohmann::json::parse(readFile(scene.file()).bytes)["tokens"];
+        EXPECT_FALSE(spentTokens[sha256Hex(bystander.refreshToken)].contains("next_pair")) << "kept past the grace";
+        EXPECT_TRUE(tokens->refresh(bystanderNext->refreshToken));
+    }
+}
+
 // A token check took the lock a refresh holds while it writes the sessions file (the whole file
 // and two fsyncs): the server checks the token of every large upload's head on its I/O thread,
 // so each head, and every connection of that thread after it, waited behind the refreshes. The
