@@ -386,7 +386,9 @@ HTTPResponse BackendService::errorReport(const HTTPRequest& request) {
     const std::string id = makeUUID();
     (*body)["received_at"] = ISO8601::plainString(clock_.now());
     if (account) (*body)["account"] = *account;
-    if (!reports_.store(id, *body, account)) return chatError(500, "The report could not be stored");
+    if (const auto failure = reports_.store(id, *body, account)) {
+        return chatError(500, "The report could not be stored: " + *failure);
+    }
     return jsonResponse(200, {{"ok", true}, {"id", id}});
 }
 

@@ -23,7 +23,7 @@ using namespace corvane;
 namespace {
 
 constexpr const char* kUsage =
-    "usage: corvane-backend [--port N]         serve on 127.0.0.1:N (default 51235) until SIGINT or SIGTERM\n"
+    "usage: corvane-backend [--port N]         serve on 127.0.0.1:N (default 51235) until SIGINT, SIGTERM or SIGHUP\n"
     "       corvane-backend add-user EMAIL     add an account, or give it a new password (read from stdin)\n"
     "       corvane-backend remove-user EMAIL  remove an account; its sessions end with it\n"
     "       corvane-backend --help             show this\n";
@@ -124,6 +124,7 @@ int serve(std::uint16_t port) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);  // a closed terminal ends it as SIGTERM does, not mid-write
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // before any thread starts, so all inherit it
 
     http::raiseOpenFilesLimit();  // the connection bound counts within it

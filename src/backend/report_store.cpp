@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "support/files.h"
@@ -50,12 +51,14 @@ fs::path ReportStore::folder(const std::optional<std::string>& account) const {
                    : dataFolder_ / "reports" / "signed-out";
 }
 
-bool ReportStore::store(const std::string& id, const nlohmann::json& report,
-                        const std::optional<std::string>& account) {
+std::optional<std::string> ReportStore::store(const std::string& id, const nlohmann::json& report,
+                                              const std::optional<std::string>& account) {
     // Compact: indentation would multiply the size of a deeply nested report.
     const std::string bytes = report.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     const ReportQuota& limits = quota(account.has_value());
-    if (bytes.size() > limits.maxTotalBytes) return false;
+    if (bytes.size() > limits.maxTotalBytes) {
+        return "it is larger than the " + std::to_string(limits.maxTotalBytes) + " bytes all reports may take";
+    }
     const fs::path where = folder(account);
     std::error_code ignored;
     for (const fs::path& made : {dataFolder_ / "reports", where.parent_path(), where}) {
@@ -87,7 +90,8 @@ bool ReportStore::store(const std::string& id, const nlohmann::json& report,
          ++oldest) {
         if (fs::remove(oldest->path, ignored)) total -= oldest->size;
     }
-    return writePrivateFile(where / (stamp + "-" + id + ".json"), bytes);
+    if (writePrivateFile(where / (stamp + "-" + id + ".json"), bytes)) return std::nullopt;
+    return std::generic_category().message(errno);
 }
 
 }  // namespace corvane::backend

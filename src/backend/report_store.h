@@ -38,8 +38,10 @@ public:
 
     const ReportQuota& quota(bool signedIn) const { return signedIn ? quotas_.signedIn : quotas_.signedOut; }
     // Stores the report under the id, among the account's (an e-mail as the tokens name it, none:
-    // signed out), first removing the oldest ones its quota needs gone; whether it was written.
-    bool store(const std::string& id, const nlohmann::json& report, const std::optional<std::string>& account);
+    // signed out), first removing the oldest ones its quota needs gone. Why it was not written;
+    // none when it was.
+    std::optional<std::string> store(const std::string& id, const nlohmann::json& report,
+                                     const std::optional<std::string>& account);
 
 private:
     std::filesystem::path folder(const std::optional<std::string>& account) const;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <future>
 #include <iostream>
@@ -50,6 +51,15 @@ TEST(BackendProcess, HelpNamesEverySettingAndExitsZeroWhileAnUnknownOptionStillF
         EXPECT_EQ(refused.output(), "");
         EXPECT_EQ(refused.exitStatus(), 2) << wrong.front();
     }
+}
+
+// A closed terminal (SIGHUP) ended the backend at once, whatever it was writing; it ends as on SIGTERM.
+TEST(BackendProcess, SIGHUPEndsItAsSIGTERMDoes) {
+    testing::TempHome home;
+    ChildProcess server(backend({"--port", "0"}), "", {"CORVANE_BACKEND_HOME=" + (home.root() / "backend").string()});
+    ASSERT_TRUE(testing::announcedPort(server.output(")"))) << server.output();
+    ::kill(server.pid(), SIGHUP);
+    EXPECT_EQ(server.exitStatus(), 0) << "128 + 1 is the hang-up signal";
 }
 
 // Accounts are stored as other files are: a write past the file-size limit is refused with its

@@ -654,6 +654,13 @@ TEST_F(BackendServiceTest, ErrorReportsAreStoredCompactlyWithinTighterLimitsWith
         if (stored.find("[[[") != std::string::npos) largest = stored.size();
     }
     EXPECT_LT(largest, deepest.size() + 100);
+
+    // A report the disk refuses says why.
+    fs::remove_all(folder);
+    testing::writeAll(folder, "not a folder");
+    const HTTPResponse refused = backend.service().handle(post("/api/errors/report", "{}"));
+    EXPECT_EQ(refused.statusCode, 500);
+    EXPECT_EQ(json::parse(refused.body)["error"], "The report could not be stored: Not a directory");
 }
 
 // The signed-in quota was one for all accounts: another account's reports pushed out the victim's.
@@ -678,7 +685,7 @@ TEST(ReportStore, EachAccountAndTheSignedOutKeepTheirNewestReportsWithinTheirOwn
     const json small = {{"n", 1}};
     const auto storeAll = [&](std::vector<const char*> ids, const std::optional<std::string>& account) {
         for (const char* id : ids) {
-            ASSERT_TRUE(store.store(id, small, account)) << id;
+            ASSERT_EQ(store.store(id, small, account), std::nullopt) << id;
             clock.sleep(std::chrono::milliseconds(1));
         }
     };
@@ -691,9 +698,10 @@ TEST(ReportStore, EachAccountAndTheSignedOutKeepTheirNewestReportsWithinTheirOwn
     EXPECT_EQ(names("victim"), (std::vector<std::string>{"v2", "v3", "v4"})) << "one account however it is written";
     EXPECT_EQ(names(std::nullopt), (std::vector<std::string>{"s", "t"}));
     const json large = {{"pad", std::string(235, 'x')}};  // 247 bytes stored
-    ASSERT_TRUE(store.store("u", large, std::nullopt));
+    ASSERT_EQ(store.store("u", large, std::nullopt), std::nullopt);
     EXPECT_EQ(names(std::nullopt), (std::vector<std::string>{"u"})) << "bytes count too";
-    EXPECT_FALSE(store.store("v", json{{"pad", std::string(300, 'x')}}, std::nullopt)) << "larger than the whole quota";
+    EXPECT_EQ(store.store("v", json{{"pad", std::string(300, 'x')}}, std::nullopt),
+              "it is larger than the 250 bytes all reports may take");
 }
 
 // A kill between create and rename leaves a temporary file that no quota counts; each writer
