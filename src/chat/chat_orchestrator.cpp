@@ -234,7 +234,7 @@ void ChatOrchestrator::runTurn(Turn& turn) {
     // A chat gone since the message was typed: its turn never goes into another chat.
     const auto existing = store.existingThreadState(request.threadID);
     if (!existing) {
-        endForMissingThread(turn);
+        endForMissingThread(turn, store.lastFailure());
         return;
     }
     const auto& state = *existing;
@@ -532,8 +532,10 @@ void ChatOrchestrator::endWithFailure(Turn& turn, const std::string& description
     finishTurn(turn, std::move(response));
 }
 
-void ChatOrchestrator::endForMissingThread(Turn& turn) {
-    turn.stream->yield(AgentEvent::error(kMissingThreadMessage));
+void ChatOrchestrator::endForMissingThread(Turn& turn, const std::optional<std::string>& failure) {
+    // A file that could not be read is no proof that the chat is gone.
+    const bool unread = failure && *failure != ConversationStore::kGoneThreadFailure;
+    turn.stream->yield(AgentEvent::error(unread ? unreadableThreadMessage(*failure) : kMissingThreadMessage));
     ChatResponse response;
     response.ok = false;
     response.threadID = turn.request.threadID.value_or("");

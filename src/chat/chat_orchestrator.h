@@ -114,6 +114,10 @@ public:
     // A turn asked for in a chat that no longer exists: nothing is sent or stored.
     static constexpr const char* kMissingThreadMessage =
         "The chat this message was sent to no longer exists, so nothing was sent.";
+    // A turn asked for while the conversation file could not be read: the chat may well exist.
+    static std::string unreadableThreadMessage(const std::string& reason) {
+        return "The chat this message was sent to could not be read, so nothing was sent: " + reason + ".";
+    }
     // What the user is told of a turn whose entries the conversation file did not take.
     static std::string notSavedMessage(const std::string& reason) {
         return "The chat could not be saved: " + reason + ".";
@@ -211,7 +215,8 @@ private:
     void cleanUpLogic() const;
     void endWithReply(Turn& turn, const std::string& reply);
     void endWithFailure(Turn& turn, const std::string& description, bool cancelled);
-    void endForMissingThread(Turn& turn);
+    // `failure`: why the store found no such chat, when it could not read its file.
+    void endForMissingThread(Turn& turn, const std::optional<std::string>& failure);
     // The turn's entries after its question; false when not stored (or not tried after an earlier failure).
     bool storeEntry(Turn& turn, ConversationRole role, const std::string& content);
     bool storeToolCall(Turn& turn, const ToolCallInfo& call);

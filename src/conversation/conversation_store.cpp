@@ -242,14 +242,15 @@ auto ConversationStore::run(const std::optional<std::string>& threadID, Change c
         if constexpr (std::is_void_v<Answer>) {
             change(operation);
             if (operation.refused) {
-                file_.keepFailure(kGoneThreadFailure);
+                // A chat is gone only from a file that was read: else the read's failure is the reason.
+                if (readable) file_.keepFailure(kGoneThreadFailure);
                 return false;
             }
             return operation.write ? store() : readable;  // every void operation changes something
         } else {
             auto answer = change(operation);
             const bool rewrite = operation.write && (operation.changes || !currentForm);
-            if (operation.refused) file_.keepFailure(kGoneThreadFailure);
+            if (operation.refused && readable) file_.keepFailure(kGoneThreadFailure);
             // Without the lock a read may answer from a file another copy is about to replace.
             const std::optional<std::string>& unlocked = held.refusal();
             if (unlocked && !rewrite) file_.keepFailure(*unlocked);

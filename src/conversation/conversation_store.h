@@ -29,8 +29,8 @@ namespace corvane {
 // too; every other operation given an ID of a thread that is gone finds no thread at all, so
 // it never changes, or reads from, another thread by mistake.
 //
-// The file is never written over when it could not be read and could not be moved aside (it
-// stays as it is) or when it was undecodable and no backup of it could be made. An operation
+// The file is never written over when it could not be read (it stays as it is, and no chat in
+// it counts as gone) or when it was undecodable and no backup of it could be made. An operation
 // whose change did not reach the file says so: `ok` false in a state answer, false from the
 // others, and `lastFailure()` tells why; its change is then dropped. A change to a named thread
 // that is gone is refused the same way (kGoneThreadFailure).

@@ -30,10 +30,11 @@ nlohmann::json decodeJSONObject(const std::string& bytes);
 // The file policy the JSON stores share. A missing file reads as empty. An undecodable file is
 // copied beside itself ("<name>.corrupt-<stamp>.bak", unless such a backup already holds its
 // bytes) and the store starts empty; it is written
-// over only once a backup holding exactly its bytes exists. A file that cannot be read for
-// good (no permission, a folder in its place) is renamed to such a backup name when possible,
-// and otherwise never written over. Every write replaces the whole file atomically. A write that
-// is refused or fails is logged and kept as the store's last failure until an operation succeeds.
+// over only once a backup holding exactly its bytes exists. A file that cannot be read (no
+// permission, a folder in its place, out of descriptors) was not found damaged: it stays where
+// it is, is never written over, and the reason is the store's last failure. Every write replaces
+// the whole file atomically. A write that is refused or fails is logged and kept as the store's
+// last failure until an operation succeeds.
 class StoreFile {
 public:
     enum class Found { missing, decoded, corrupt, unreadable };
@@ -107,7 +108,8 @@ public:
         lastFailure_.reset();
         if (file.status == FileRead::Status::missing) return contents;
         if (file.status == FileRead::Status::unreadable) {
-            if (!moveAside(file.error)) contents.found = Found::unreadable;
+            refuseUnread(file.error);
+            contents.found = Found::unreadable;
             return contents;
         }
         try {
@@ -144,7 +146,7 @@ public:
 private:
     void reportDecodeFailure(const std::string& reason) const;
     void archive(const std::string& bytes) const;
-    bool moveAside(int readError);
+    void refuseUnread(int readError);
     bool mayOverwrite(Found found, const std::string& corruptBytes);
     void fail(std::string reason);
     // The file at the path now becomes the version a write may replace.
@@ -212,7 +214,7 @@ public:
         contents_ = reportFailure_ ? file_.load<T>(decode_, reportFailure_) : file_.load<T>(decode_);
         // Only a file read whole is kept; a corrupt or unreadable one is looked at again each time.
         if (contents_.found == StoreFile::Found::decoded || contents_.found == StoreFile::Found::missing) {
-            // A missing file (or one just moved aside) is gone as of the read.
+            // A missing file is gone as of the read.
             if (contents_.found == StoreFile::Found::missing) held_ = HeldVersion();
             cached_ = true;
         }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -33,6 +34,7 @@
 namespace corvane::testing {
 namespace {
 
+namespace fs = std::filesystem;
 using nlohmann::json;
 
 struct Outcome {
@@ -183,6 +185,21 @@ TEST_F(ChatOrchestratorTest, ATurnForAChatThatIsGoneSendsNothingAndStoresNothing
     EXPECT_EQ(entries().size(), 1u);
     EXPECT_FALSE(shieldUp());
     EXPECT_FALSE(orchestrator->isTurnRunning());
+
+    // A file that could not be read says nothing of whether the chat exists: the reason is told.
+    const auto file = conversations.fileURL();
+    const auto aside = file.parent_path() / "kept.json";
+    fs::rename(file, aside);
+    fs::create_directory(file);
+    const auto unread = run(request());
+    EXPECT_FALSE(unread.response.ok);
+    EXPECT_EQ(unread.errors, std::vector<std::string>{ChatOrchestrator::unreadableThreadMessage(
+                                 file.string() + " could not be read: Is a directory")});
+    EXPECT_TRUE(transport->requests().empty());
+    EXPECT_TRUE(fs::is_directory(file)) << "moved aside";
+    fs::remove(file);
+    fs::rename(aside, file);
+    EXPECT_EQ(entries().size(), 1u);
 }
 
 // A chat deleted (by another copy, say) during its turn: the answer fails and still names that

@@ -565,11 +565,42 @@ TEST_F(ConversationStoreFileTest, EachCorruptVersionGetsItsOwnBackupEvenWithinOn
     EXPECT_EQ(store.conversationState().threads.size(), 1u);
 }
 
-// A file the user may not read is renamed to a backup name and the store starts over; where it
-// cannot even be renamed, every operation says its change was not stored.
-TEST_F(ConversationStoreFileTest, UnreadableFileIsMovedAsideOrReportedNeverSilentlyIgnored) {
+// A file that could not be read was not found damaged: it stays where it is, unwritten, no chat
+// in it counts as gone, and every operation says why, until it can be read again.
+TEST_F(ConversationStoreFileTest, UnreadableFileStaysWhereItIsAndEveryOperationSaysWhy) {
     const std::string original = R"({"threads":[{"threadID":"A","title":"Mine","createdAt":"x","updatedAt":"x",)"
                                  R"("entries":[]}]})";
+    // A folder in its place.
+    {
+        prepare(original);
+        const fs::path aside = home.root() / "kept.json";
+        fs::rename(file(), aside);
+        fs::create_directory(file());
+        platform::LogCapture logs;
+        ConversationStore store;
+        const std::string reason = file().string() + " could not be read: Is a directory";
+        const auto state = store.conversationState();
+        EXPECT_FALSE(state.ok);
+        EXPECT_EQ(state.error, file().string() + " could not be read and is not written over: Is a directory");
+        EXPECT_FALSE(store.existingThreadState(std::string("A")));
+        EXPECT_EQ(store.lastFailure(), reason) << "told as a chat that is gone";
+        EXPECT_FALSE(store.createThread(std::nullopt).ok);
+        EXPECT_FALSE(store.append(ConversationRole::user, "lost?", std::string("A")));
+        EXPECT_EQ(store.lastFailure(), reason);
+        EXPECT_FALSE(store.clearExistingThread(std::string("A")));
+        EXPECT_EQ(store.lastFailure(), reason);
+        EXPECT_EQ(store.clearThread(std::string("A")).error, reason);
+        EXPECT_TRUE(fs::is_directory(file())) << "moved aside";
+        EXPECT_EQ(std::distance(fs::directory_iterator(file()), fs::directory_iterator()), 0);
+        for (const auto& entry : fs::directory_iterator(home.appFolder()))
+            EXPECT_EQ(entry.path().filename().string().find(".corrupt-"), std::string::npos) << entry.path();
+        fs::remove(file());
+        fs::rename(aside, file());
+        EXPECT_TRUE(store.conversationState().ok);
+        ASSERT_TRUE(store.existingThreadState(std::string("A")));
+        EXPECT_TRUE(store.append(ConversationRole::user, "kept", std::string("A")));
+    }
+    // A file the user may not read, in a folder that can be written or not.
     for (bool folderWritable : {true, false}) {
         SCOPED_TRACE(folderWritable ? "folder writable" : "folder read-only");
         fs::remove_all(home.appFolder());
@@ -591,10 +622,8 @@ TEST_F(ConversationStoreFileTest, UnreadableFileIsMovedAsideOrReportedNeverSilen
             auto state = store.conversationState();
             bool reported =
                 logs.contains("[ConversationStore] conversation.json could not be read; leaving it untouched");
-            bool ok = folderWritable ? created.ok && appended && state.ok && state.entries.size() == 1 &&
-                                           !store.lastFailure() && logs.contains("Moved unreadable file aside")
-                                     : !created.ok && !appended && !state.ok && reported && store.lastFailure();
-            ::_exit(ok ? 0 : 12);
+            bool told = state.error.value_or("").ends_with(": Permission denied");
+            ::_exit(!created.ok && !appended && !state.ok && reported && told && store.lastFailure() ? 0 : 12);
         }
         int status = 0;
         ::waitpid(child, &status, 0);
@@ -602,9 +631,8 @@ TEST_F(ConversationStoreFileTest, UnreadableFileIsMovedAsideOrReportedNeverSilen
         if (WEXITSTATUS(status) == 10 || WEXITSTATUS(status) == 11)
             GTEST_SKIP() << "cannot make a file unreadable here";
         EXPECT_EQ(WEXITSTATUS(status), 0);
-        const fs::path kept = folderWritable ? backup("2026-12-06T15-24-00Z") : file();
-        ::chmod(kept.c_str(), 0600);
-        EXPECT_EQ(testing::readAll(kept), original);
+        ::chmod(file().c_str(), 0600);
+        EXPECT_EQ(testing::readAll(file()), original);
     }
 }
 

@@ -162,8 +162,8 @@ TEST_F(MemoryStoreTest, CorruptFileThatCouldNotBeBackedUpIsNeverOverwritten) {
     EXPECT_EQ(testing::readAll(backup("2026-12-06T15-24-01Z")), "{second");
 }
 
-// What cannot be read is renamed to a backup name and the store starts over with it kept.
-TEST(MemoryStore, UnreadableFileIsMovedAsideAndKept) {
+// What cannot be read stays where it is, never written over, and every change says why.
+TEST(MemoryStore, UnreadableFileStaysWhereItIsAndEveryChangeSaysWhy) {
     struct Case {
         const char* what;
         std::function<bool(const fs::path&)> makeUnreadable;  // false: cannot be done here
@@ -196,11 +196,11 @@ TEST(MemoryStore, UnreadableFileIsMovedAsideAndKept) {
         const ino_t before = inodeOf(store.fileURL());
 
         EXPECT_TRUE(store.all().empty());
-        EXPECT_EQ(inodeOf(backup), before);
-        EXPECT_TRUE(logs.contains("[MemoryStore] Moved unreadable file aside: " + backup.string()));
-        Memory added = store.add("master", "note").memory.value();
-        EXPECT_FALSE(store.lastFailure());
-        EXPECT_EQ(MemoryStore().all(), std::vector<Memory>{added});
+        const MemoryChange refused = store.add("master", "note");
+        EXPECT_NE(refused.failure.value_or("").find(store.fileURL().string() + " could not be read"), std::string::npos)
+            << refused.failure.value_or("");
+        EXPECT_EQ(inodeOf(store.fileURL()), before) << "moved or replaced";
+        EXPECT_FALSE(fs::exists(fs::symlink_status(backup)));
     }
 }
 

@@ -143,14 +143,16 @@ TEST_F(ProjectDataStoreTest, CorruptFileThatCouldNotBeBackedUpIsNeverOverwritten
     EXPECT_TRUE(store.lastFailure());
 }
 
-TEST_F(ProjectDataStoreTest, UnreadableFileIsMovedAsideAndKept) {
-    platform::LogCapture logs;
+TEST_F(ProjectDataStoreTest, UnreadableFileStaysWhereItIsAndASaveSaysWhy) {
     ProjectDataStore store;
     fs::create_directories(store.fileURL() / "inner");  // a folder in its place
 
+    EXPECT_FALSE(store.save("A", fullRecord()));
+    EXPECT_EQ(store.lastFailure(), store.fileURL().string() + " could not be read and is not written over: Is a directory");
+    EXPECT_TRUE(fs::is_directory(store.fileURL() / "inner"));
+    EXPECT_FALSE(fs::exists(backup()));
+    fs::remove_all(store.fileURL());
     EXPECT_TRUE(store.save("A", fullRecord()));
-    EXPECT_TRUE(fs::is_directory(backup() / "inner"));
-    EXPECT_TRUE(logs.contains("[ProjectDataStore] Moved unreadable file aside: "));
     EXPECT_EQ(ProjectDataStore().load("A"), fullRecord());
 }
 
