@@ -58,6 +58,15 @@ struct ViewModelAlert {
     std::optional<std::size_t> destructiveButton;  // index into buttons
 };
 
+// What became of the song-brief editor's save; the editor closes only when it is done.
+struct SongBriefSaveOutcome {
+    // The brief as stored now, when it changed since the editor opened and yours was not saved.
+    std::optional<std::string> storedMeanwhile;
+    // What the user is told of a save the disk refused ("The song brief was not saved: …").
+    std::optional<std::string> refusal;
+    bool done() const { return !storedMeanwhile && !refusal; }
+};
+
 // What the view model needs besides its ports; all of it outlives the view model.
 struct ChatViewModelEnvironment {
     using TurnStarter = std::function<std::shared_ptr<AgentEventStream>(const ChatRequest&)>;
@@ -246,9 +255,10 @@ public:
     const std::string& reloadSongBrief();
     // The editor's save over the brief it opened with (`openedWith`). A brief changed since is not
     // written over: nothing is saved, the status says so, and the brief as stored is returned for
-    // the editor to show. Absent once the editor's part is done (saved, or a failure told).
-    std::optional<std::string> saveSongBrief(const std::string& text, const std::string& threadID,
-                                             const std::string& openedWith);
+    // the editor to show. A save the disk refused is told, and returned for the editor to keep the
+    // text; one to a chat that is gone is only told: there is nowhere to save it.
+    SongBriefSaveOutcome saveSongBrief(const std::string& text, const std::string& threadID,
+                                       const std::string& openedWith);
     void refreshAccessibilityTrust();  // the window calls it when the application becomes active
     void dismissPluginMissingBanner();
     // The loopback API could not be served: the window says why, and the plug-in, which reports

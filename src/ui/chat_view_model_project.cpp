@@ -201,32 +201,34 @@ const std::string& ChatViewModel::reloadSongBrief() {
     return songBrief_;
 }
 
-std::optional<std::string> ChatViewModel::saveSongBrief(const std::string& text, const std::string& threadID,
-                                                        const std::string& openedWith) {
+SongBriefSaveOutcome ChatViewModel::saveSongBrief(const std::string& text, const std::string& threadID,
+                                                  const std::string& openedWith) {
     letGoOfFailures();
     beginOperation();
     const bool clearing = text::trimmingWhitespaceAndNewlines(text).empty();
     bool changedMeanwhile = false;
     const auto state = ports_.conversations->updateSongBriefIfUnchanged(
         openedWith, clearing ? std::nullopt : std::optional<std::string>(text), threadID, changedMeanwhile);
-    std::optional<std::string> stored;
+    SongBriefSaveOutcome outcome;
     if (threadID == currentThreadID_ && state.currentThreadID == threadID) {
         applyState(state);
     } else {
         assign(threads_, state.threads, Field::threads);
     }
     if (changedMeanwhile) {
-        stored = state.songBrief.value_or("");
+        outcome.storedMeanwhile = state.songBrief.value_or("");
         tellFailure("The song brief was changed elsewhere since you opened it: yours was not saved.");
     } else if (!state.ok) {
-        tellStoreFailure("The song brief was not saved: " + state.error.value_or("it could not be stored") + ".",
-                         threadID);
+        const std::string refusal =
+            "The song brief was not saved: " + state.error.value_or("it could not be stored") + ".";
+        tellStoreFailure(refusal, threadID);
+        if (state.error != ConversationStore::kGoneThreadFailure) outcome.refusal = refusal;
     } else {
         setStatus(clearing ? "Cleared the song brief." : "Saved.");
         storeSaved(threadID);
     }
     endOperation();
-    return stored;
+    return outcome;
 }
 
 void ChatViewModel::refreshAccessibilityTrust() {

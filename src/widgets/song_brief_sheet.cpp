@@ -23,10 +23,9 @@ constexpr int kEditorPadding = 10;
 SongBriefEditorSheet::SongBriefEditorSheet(std::string text, std::function<void(const std::string&)> onSave,
                                            QWidget* parent)
     : SongBriefEditorSheet(std::move(text),
-                           CheckedSave([onSave = std::move(onSave)](const std::string& typed,
-                                                                    const std::string&) -> std::optional<std::string> {
+                           CheckedSave([onSave = std::move(onSave)](const std::string& typed, const std::string&) {
                                if (onSave) onSave(typed);
-                               return std::nullopt;
+                               return SongBriefSaveOutcome{};
                            }),
                            parent) {}
 
@@ -87,18 +86,23 @@ std::string SongBriefEditorSheet::text() const { return editorText(editor_); }
 std::string SongBriefEditorSheet::notice() const { return notice_->isVisible() ? notice_->text().toStdString() : ""; }
 
 void SongBriefEditorSheet::save() {
-    const auto stored = onSave_ ? onSave_(text(), openedWith_) : std::nullopt;
-    if (!stored) {
+    const SongBriefSaveOutcome outcome = onSave_ ? onSave_(text(), openedWith_) : SongBriefSaveOutcome{};
+    if (outcome.done()) {
         accept();
         return;
     }
-    // Not written over unseen: the user sees what is stored now, and a second Save replaces it.
-    openedWith_ = *stored;
-    notice_->setText(
-        stored->empty()
-            ? QStringLiteral("This brief was removed elsewhere since you opened it. Save again to keep yours.")
-            : QStringLiteral("This brief was changed elsewhere since you opened it. As stored now:\n") +
-                  qText(*stored) + QStringLiteral("\nSave again to replace it with yours."));
+    if (const auto& stored = outcome.storedMeanwhile) {
+        // Not written over unseen: the user sees what is stored now, and a second Save replaces it.
+        openedWith_ = *stored;
+        notice_->setText(
+            stored->empty()
+                ? QStringLiteral("This brief was removed elsewhere since you opened it. Save again to keep yours.")
+                : QStringLiteral("This brief was changed elsewhere since you opened it. As stored now:\n") +
+                      qText(*stored) + QStringLiteral("\nSave again to replace it with yours."));
+    } else {
+        // The text typed stays for another Save once the disk takes it.
+        notice_->setText(qText(*outcome.refusal));
+    }
     notice_->show();
     layout()->activate();
     setMinimumHeight(layout()->totalHeightForWidth(kWidth));
@@ -118,10 +122,9 @@ SongBriefEditorSheet* makeSongBriefEditor(const std::shared_ptr<ChatViewModel>& 
     return new SongBriefEditorSheet(
         viewModel->reloadSongBrief(),
         SongBriefEditorSheet::CheckedSave(
-            [weak, threadID = viewModel->currentThreadID()](
-                const std::string& text, const std::string& openedWith) -> std::optional<std::string> {
+            [weak, threadID = viewModel->currentThreadID()](const std::string& text, const std::string& openedWith) {
                 if (auto vm = weak.lock()) return vm->saveSongBrief(text, threadID, openedWith);
-                return std::nullopt;
+                return SongBriefSaveOutcome{};
             }),
         parent);
 }

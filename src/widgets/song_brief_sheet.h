@@ -6,13 +6,13 @@
 #include <optional>
 #include <string>
 
+#include "ui/chat_view_model.h"
+
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
 namespace corvane {
-
-class ChatViewModel;
 
 // The modal sheet in which the user writes the open thread's song brief. It edits a copy:
 // "Save" hands the text over exactly as typed, "Cancel" drops it, and so does Escape, as in the
@@ -22,11 +22,10 @@ class ChatViewModel;
 // With a checked save the owner may refuse a save because the brief changed since the sheet
 // opened (another copy of the program, the agent), answering the brief as stored now: the sheet
 // then stays open with the user's text, shows the stored one, and a second Save goes over it.
+// A save the disk refused keeps the sheet open with the user's text too, and says why.
 class SongBriefEditorSheet : public QDialog {
 public:
-    // The brief as stored now, when the save was refused for it; absent once the save is done.
-    using CheckedSave =
-        std::function<std::optional<std::string>(const std::string& text, const std::string& openedWith)>;
+    using CheckedSave = std::function<SongBriefSaveOutcome(const std::string& text, const std::string& openedWith)>;
 
     SongBriefEditorSheet(std::string text, std::function<void(const std::string& text)> onSave,
                          QWidget* parent = nullptr);

@@ -7,7 +7,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <filesystem>
+
 #include "conversation/conversation_store.h"
+#include "test_support/full_disk.h"
 #include "ui/chat_view_model.h"
 #include "ui/view_model_fixture.h"
 
@@ -161,6 +164,26 @@ TEST_F(SongBriefPresenterTest, OpensWithTheStoredBriefAndNeverSilentlyOverwrites
     EXPECT_FALSE(sheet->isVisible());
     EXPECT_EQ(model().songBrief(), "THIRD + window edit");
     EXPECT_EQ(model().statusMessage(), "Saved.");
+
+    // The disk refuses it: said in the sheet and the window, the sheet stays open with the text
+    // typed, and a Save once the disk has room stores it.
+    sheet.reset(makeSongBriefEditor(model_, nullptr));
+    sheet->show();
+    sheet->editor()->setPlainText("THIRD + window edit, and a good deal more");
+    {
+        FullDisk full(std::filesystem::file_size(store.fileURL()));
+        sheet->saveButton()->click();
+    }
+    const std::string refused =
+        "The song brief was not saved: " + store.fileURL().string() + " could not be written: File too large.";
+    EXPECT_EQ(model().storeFailure(), refused);
+    EXPECT_TRUE(sheet->isVisible()) << "the text typed was lost with the sheet";
+    EXPECT_EQ(sheet->text(), "THIRD + window edit, and a good deal more");
+    EXPECT_EQ(sheet->notice(), refused);
+    EXPECT_EQ(store.songBrief(id), "THIRD + window edit");
+    sheet->saveButton()->click();
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_EQ(store.songBrief(id), "THIRD + window edit, and a good deal more");
 
     // The chat deleted by the other copy meanwhile: told, and nothing brought back.
     sheet.reset(makeSongBriefEditor(model_, nullptr));
