@@ -32,7 +32,9 @@ fs::path KeychainStore::storeURL() {
 }
 
 StoreFile KeychainStore::storeFile() {
-    return StoreFile(storeURL(), "KeychainStore", {.mode = 0600, .reportWriteFailure = reportWriteFailure});
+    // An unreadable file reads as no session, and the next sign-in replaces it.
+    return StoreFile(storeURL(), "KeychainStore",
+                     {.mode = 0600, .reportWriteFailure = reportWriteFailure, .moveUnreadableAside = true});
 }
 
 StoreFile::Contents<KeychainStore::Values> KeychainStore::readAll(StoreFile& file) {

@@ -106,6 +106,20 @@ std::string backupStamp() {
     return stamp;
 }
 
+// Renames without ever replacing what is at the target.
+bool renameNoReplace(const fs::path& from, const fs::path& to, int& error) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    error = errno;
+    if (error != EINVAL && error != ENOSYS) return false;
+    struct stat st {};  // a file system without RENAME_NOREPLACE
+    if (::lstat(to.c_str(), &st) == 0) {
+        error = EEXIST;
+        return false;
+    }
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    error = errno;
+    return false;
+}
 }  // namespace
 
 void AppPaths::archiveCorruptFile(const fs::path& file, const std::string& context) {
@@ -133,6 +147,22 @@ void AppPaths::archiveCorruptFile(const fs::path& file, const std::string& conte
         log(fmt::format("[{}] Could not preserve corrupt file {}: {}", context, file.string(),
                         std::generic_category().message(error)));
     }
+}
+
+bool AppPaths::moveUnreadableFileAside(const fs::path& file, const std::string& context) {
+    const std::string stamp = backupStamp();
+    int error = 0;
+    for (int n = 1; n <= kMaxBackupsPerSecond; ++n) {
+        fs::path backup = backupPath(file, stamp, n);
+        if (renameNoReplace(file, backup, error)) {
+            log(fmt::format("[{}] Moved unreadable file aside: {}", context, backup.string()));
+            return true;
+        }
+        if (error != EEXIST) break;
+    }
+    log(fmt::format("[{}] Could not move unreadable file aside {}: {}", context, file.string(),
+                    std::generic_category().message(error)));
+    return false;
 }
 
 bool AppPaths::hasPreservedCopy(const fs::path& file, const std::string& bytes) {

@@ -40,6 +40,10 @@ struct AppPaths {
     // (a second backup within one second) gets a counter: "<name>.corrupt-<stamp>-2.bak", …
     static void archiveCorruptFile(const std::filesystem::path& file, const std::string& context);
 
+    // Renames a store file that cannot be read (no permission, a folder in its place) to a
+    // backup name as above, so the store can start over without losing it. Whether it moved.
+    static bool moveUnreadableFileAside(const std::filesystem::path& file, const std::string& context);
+
     // Whether one of the file's ".corrupt-…" backups holds exactly these bytes: only then may a
     // store write over an undecodable file (a backup can fail, e.g. in a folder it cannot write).
     static bool hasPreservedCopy(const std::filesystem::path& file, const std::string& bytes);

@@ -61,9 +61,18 @@ void StoreFile::archive(const std::string& bytes) const {
     if (!AppPaths::hasPreservedCopy(path_, bytes)) AppPaths::archiveCorruptFile(path_, storeName_);
 }
 
-void StoreFile::refuseUnread(int readError) {
+// Only what stays unreadable is moved: a passing failure (out of descriptors, an I/O error)
+// leaves the file where it is, unwritten.
+bool StoreFile::moveAside(int readError) {
+    const bool lasting = readError == EACCES || readError == EPERM || readError == EISDIR || readError == ELOOP;
+    if (options_.moveUnreadableAside && lasting && AppPaths::moveUnreadableFileAside(path_, storeName_)) {
+        lockedVersion_ = HeldVersion();  // a write under the lock now takes the free name
+        versionError_.reset();
+        return true;
+    }
     readFailure_ = std::generic_category().message(readError);
     fail(fmt::format("{} could not be read: {}", path_.string(), readFailure_));
+    return false;
 }
 
 void StoreFile::fail(std::string reason) { lastFailure_ = std::move(reason); }

@@ -32,7 +32,8 @@ nlohmann::json decodeJSONObject(const std::string& bytes);
 // bytes) and the store starts empty; it is written
 // over only once a backup holding exactly its bytes exists. A file that cannot be read (no
 // permission, a folder in its place, out of descriptors) was not found damaged: it stays where
-// it is, is never written over, and the reason is the store's last failure. Every write replaces
+// it is, is never written over, and the reason is the store's last failure (a store whose file
+// a later write may replace has it moved aside, when it stays unreadable). Every write replaces
 // the whole file atomically. A write that is refused or fails is logged and kept as the store's
 // last failure until an operation succeeds.
 class StoreFile {
@@ -52,6 +53,9 @@ public:
         bool reportRefusedWrites = true;
         // Logs a failed write, given the system's reason; null: "[<store>] Could not write <path>: <reason>".
         std::function<void(const std::string& reason)> reportWriteFailure = nullptr;
+        // For a file that holds nothing that cannot be had again (the sign-in's tokens): one that
+        // stays unreadable is renamed to a backup name, and the next write starts it over.
+        bool moveUnreadableAside = false;
     };
 
     // storeName prefixes the log lines ("[MemoryStore] …").
@@ -108,8 +112,7 @@ public:
         lastFailure_.reset();
         if (file.status == FileRead::Status::missing) return contents;
         if (file.status == FileRead::Status::unreadable) {
-            refuseUnread(file.error);
-            contents.found = Found::unreadable;
+            if (!moveAside(file.error)) contents.found = Found::unreadable;
             return contents;
         }
         try {
@@ -146,7 +149,8 @@ public:
 private:
     void reportDecodeFailure(const std::string& reason) const;
     void archive(const std::string& bytes) const;
-    void refuseUnread(int readError);
+    // Whether the unreadable file was moved aside; when not, the reason is the last failure.
+    bool moveAside(int readError);
     bool mayOverwrite(Found found, const std::string& corruptBytes);
     void fail(std::string reason);
     // The file at the path now becomes the version a write may replace.
@@ -214,7 +218,7 @@ public:
         contents_ = reportFailure_ ? file_.load<T>(decode_, reportFailure_) : file_.load<T>(decode_);
         // Only a file read whole is kept; a corrupt or unreadable one is looked at again each time.
         if (contents_.found == StoreFile::Found::decoded || contents_.found == StoreFile::Found::missing) {
-            // A missing file is gone as of the read.
+            // A missing file (or one just moved aside) is gone as of the read.
             if (contents_.found == StoreFile::Found::missing) held_ = HeldVersion();
             cached_ = true;
         }

@@ -67,6 +67,16 @@ TEST_F(KeychainStoreTest, ContentThatIsNotAnObjectOfTextsIsKeptBesideItThenRepla
     EXPECT_FALSE(logs.contains("secret-token"));
 }
 
+// The file holds nothing a sign-in does not give again: one that cannot be read reads as no
+// session and the next sign-in replaces it, unlike the stores of what the user made.
+TEST_F(KeychainStoreTest, AFileThatCannotBeReadIsMovedAsideAndReplacedByTheNextSave) {
+    fs::create_directories(file() / "inner");  // a folder in its place
+    EXPECT_EQ(KeychainStore::read("a"), std::nullopt);
+    EXPECT_TRUE(KeychainStore::save("k", "v"));
+    EXPECT_EQ(testing::readAll(file()), R"({"k":"v"})");
+    EXPECT_TRUE(fs::is_directory(backup() / "inner"));
+}
+
 TEST_F(KeychainStoreTest, UndecodableFileThatCouldNotBeBackedUpIsNeverOverwritten) {
     platform::LogCapture logs;
     prepare(R"({"supabase_refresh_token":)");

@@ -115,6 +115,28 @@ TEST(AppPaths, CorruptFileIsCopiedBesideItselfAndNeverLost) {
     EXPECT_FALSE(AppPaths::hasPreservedCopy(file, "{fourth"));
 }
 
+// A file the store cannot read is renamed, never copied over or replaced, even within one second.
+TEST(AppPaths, UnreadableFileIsMovedAsideUnderAFreeName) {
+    TempHome home;
+    ManualClock clock(at("2026-12-06T15:24:00.700Z"));
+    platform::ScopedServices services({.clock = &clock});
+    platform::LogCapture logs;
+
+    auto file = AppPaths::appSupportDirectory() / "memories.json";
+    auto first = home.appFolder() / "memories.json.corrupt-2026-12-06T15-24-00Z.bak";
+    testing::writeAll(first, "earlier backup");
+    fs::create_directory(file);
+    EXPECT_TRUE(AppPaths::moveUnreadableFileAside(file, "MemoryStore"));
+    auto second = home.appFolder() / "memories.json.corrupt-2026-12-06T15-24-00Z-2.bak";
+    EXPECT_TRUE(fs::is_directory(second));
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(testing::readAll(first), "earlier backup");
+    EXPECT_TRUE(logs.contains("[MemoryStore] Moved unreadable file aside: " + second.string()));
+
+    EXPECT_FALSE(AppPaths::moveUnreadableFileAside(file, "MemoryStore"));  // nothing there any more
+    EXPECT_TRUE(logs.contains("[MemoryStore] Could not move unreadable file aside " + file.string() + ": "));
+}
+
 TEST(AppPaths, ArchivingAMissingFileWritesAndLogsNothing) {
     TempHome home;
     platform::LogCapture logs;
