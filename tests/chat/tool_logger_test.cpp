@@ -2,7 +2,10 @@
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+#include <sys/file.h>
 
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -170,6 +173,50 @@ TEST_F(ToolLoggerTest, CopiesEndingTurnsInTheSameSecondKeepEveryLog) {
         EXPECT_EQ(messages.size(), 90u) << "a turn's log replaced another's or was lost";
         for (auto& failure : written) EXPECT_EQ(failure.get(), std::nullopt);
     }
+}
+
+// Where no hard link can be made, another copy's first write swept a log's name, claimed but not
+// yet locked, as a leftover and wrote its own log under it: the first copy's log then replaced
+// it, and both turns said their logs were written. The first copy takes the next name now.
+struct SweptClaim {
+    static inline fs::path claim;
+    static inline std::function<void()> meanwhile;
+    static int flock(int fd, int operation) {
+        char target[4096] = {};
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+        if (meanwhile && operation == LOCK_EX && n > 0 && fs::path(std::string(target, n)) == claim)
+            std::exchange(meanwhile, nullptr)();
+        return ::flock(fd, operation);
+    }
+};
+
+TEST_F(ToolLoggerTest, ALogWhoseNameAnotherCopySweptAndTookBeforeItWasLockedIsKeptUnderTheNextName) {
+    ToolLogger first;
+    first.beginTurn("first copy's turn");
+    SweptClaim::claim = fs::canonical(first.logsDir()) / "2026-12-06T15-23-51Z.json";
+    std::optional<std::string> secondFailure = "not run";
+    SweptClaim::meanwhile = [&] {
+        ToolLogger second;
+        second.beginTurn("second copy's turn");
+        secondFailure = second.endTurn(1).get();
+    };
+    setLinkFunctionForTesting([](const char*, const char*) {
+        errno = EPERM;
+        return -1;
+    });
+    setFlockFunctionForTesting(&SweptClaim::flock);
+    const auto firstFailure = first.endTurn(1).get();
+    setFlockFunctionForTesting(nullptr);
+    setLinkFunctionForTesting(nullptr);
+    ASSERT_FALSE(SweptClaim::meanwhile) << "the race was not run";
+    EXPECT_EQ(firstFailure, std::nullopt);
+    EXPECT_EQ(secondFailure, std::nullopt);
+    std::set<std::string> messages;
+    for (const auto& file : first.recentLogPaths(10))
+        messages.insert(json::parse(testing::readAll(file.url)).at("userMessage").get<std::string>());
+    EXPECT_EQ(messages, (std::set<std::string>{"first copy's turn", "second copy's turn"}))
+        << "a log replaced another's while both turns said theirs was written";
 }
 
 TEST_F(ToolLoggerTest, EndWithoutAnOpenTurnWritesNothingAndTheNextTurnHoldsOnlyItsOwnCalls) {
