@@ -47,13 +47,30 @@ if(CORVANE_TSAN)
   list(APPEND CORVANE_TEST_ENVIRONMENT "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
 endif()
 
-# corvane_test(NAME sources... DEPS libs...): one GoogleTest executable per folder.
+# How long CTest lets one test run before calling it a hang: well above the longest part's time
+# beside a machine kept busy with three times as many busy threads as it has cores.
+set(CORVANE_TEST_TIMEOUT 1200)
+
+# corvane_test(NAME SOURCES files... DEPS libs... [SHARDS n]): one GoogleTest executable per
+# folder. With SHARDS it runs as n tests (NAME_0 ... NAME_<n-1>), each a share of its cases, so
+# that a long suite's parts run beside each other and each stays well within the time-out.
 function(corvane_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "SHARDS" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE corvane_options ${ARG_DEPS} corvane_test_support
     GTest::gtest GTest::gmock GTest::gtest_main)
-  add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${CORVANE_TEST_ENVIRONMENT}")
+  if(NOT ARG_SHARDS)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${CORVANE_TEST_ENVIRONMENT}"
+      TIMEOUT ${CORVANE_TEST_TIMEOUT})
+    return()
+  endif()
+  math(EXPR last "${ARG_SHARDS} - 1")
+  foreach(shard RANGE ${last})
+    add_test(NAME ${name}_${shard} COMMAND ${name})
+    set_tests_properties(${name}_${shard} PROPERTIES
+      ENVIRONMENT "${CORVANE_TEST_ENVIRONMENT};GTEST_TOTAL_SHARDS=${ARG_SHARDS};GTEST_SHARD_INDEX=${shard}"
+      TIMEOUT ${CORVANE_TEST_TIMEOUT})
+  endforeach()
 endfunction()

@@ -24,14 +24,17 @@
 #include "http/server_test_doubles.h"
 #include "support/files.h"
 #include "test_support/full_disk.h"
+#include "test_support/hang_guard.h"
 #include "test_support/temp_home.h"
 
 namespace corvane::backend {
 namespace {
 
-// Sends the bytes and gives everything the server answered.
+// Sends the bytes and gives everything the server answered until it closed, or until a hang.
 std::string exchange(std::uint16_t port, const std::string& bytes) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const timeval hang{.tv_sec = testing::kHangGuard.count(), .tv_usec = 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &hang, sizeof hang);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -462,11 +465,11 @@ TEST(BackendServer, ARefreshIsAnsweredWhileWrongPasswordsHoldEveryPlaceOfTheSign
     // against a hang, not a pace.
     {
         std::unique_lock lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20),
+        ASSERT_TRUE(changed.wait_for(lock, testing::kHangGuard,
                                      [&] { return holding == static_cast<int>(running); }));
     }
     std::size_t turnedAway = 0;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    const auto until = std::chrono::steady_clock::now() + testing::kHangGuard;
     for (std::size_t next = 0; turnedAway < 20 && std::chrono::steady_clock::now() < until;
          next = (next + 1) % guesses.size()) {
         auto& client = guesses[next];
@@ -491,16 +494,110 @@ TEST(BackendServer, ARefreshIsAnsweredWhileWrongPasswordsHoldEveryPlaceOfTheSign
         if (client) client->close();
 }
 
+// An anonymous flood of error reports held every handler worker, and every other route waited
+// behind it for seconds. Reports take the places of a lane of their own now and the rest are
+// refused at once: with every place held by a report that never ends, health, a refresh and a chat
+// are still answered, where before they waited without end.
+TEST(BackendServer, EveryOtherRouteIsAnsweredWhileReportsHoldEveryPlaceOfTheirLane) {
+    testing::TempHome home;
+    testing::LocalBackend backend(home.root() / "backend");
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool released = false;
+    int holding = 0;
+    // Reports are held in their handlers until the test lets them go, as a slow disk would hold them.
+    http::HTTPServer server(
+        0,
+        [&](const http::HTTPRequest& r) {
+            if (r.routePath() == "/api/errors/report") {
+                std::unique_lock lock(mutex);
+                ++holding;
+                changed.notify_all();
+                changed.wait(lock, [&] { return released; });
+            }
+            return backend.service().handle(r);
+        },
+        backend.service().serverOptions());
+    ASSERT_TRUE(server.start());
+    struct LetGo {  // however the test ends, the held reports go before the server stops
+        std::mutex& mutex;
+        std::condition_variable& changed;
+        bool& released;
+        ~LetGo() {
+            {
+                std::lock_guard lock(mutex);
+                released = true;
+            }
+            changed.notify_all();
+        }
+    };
+    const LetGo letGo{mutex, changed, released};
+    const std::string apikey = std::string("apikey: ") + BackendOptions::kDefaultPublishableKey + "\r\n";
+    const auto signedIn = backend.service().handle(
+        {.method = "POST",
+         .path = "/auth/v1/token?grant_type=password",
+         .body = nlohmann::json{{"email", testing::LocalBackend::kEmail}, {"password", testing::LocalBackend::kPassword}}
+                     .dump(),
+         .headers = {{"apikey", BackendOptions::kDefaultPublishableKey}}});
+    ASSERT_EQ(signedIn.statusCode, 200);
+    const auto session = nlohmann::json::parse(signedIn.body);
+
+    // The lane's places: the reports running and waiting for a slot, and 64 more waiting for a worker.
+    const BackendOptions defaults;
+    const std::size_t running = defaults.maxConcurrentReports + defaults.maxWaitingReports;
+    const std::size_t places = running + 64;
+    const std::string report = request("POST", "/api/errors/report", "", R"({"message":"flood"})");
+    std::vector<std::unique_ptr<http::testing::RawClient>> flood;
+    for (std::size_t i = 0; i < places + 20; ++i) {
+        flood.push_back(std::make_unique<http::testing::RawClient>(server.boundPort()));
+        ASSERT_TRUE(flood.back()->connected());
+        flood.back()->send(report);
+    }
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, testing::kHangGuard, [&] { return holding == static_cast<int>(running); }));
+    }
+    std::size_t turnedAway = 0;
+    const auto until = std::chrono::steady_clock::now() + testing::kHangGuard;
+    for (std::size_t next = 0; turnedAway < 20 && std::chrono::steady_clock::now() < until;
+         next = (next + 1) % flood.size()) {
+        auto& client = flood[next];
+        if (!client || !client->readableWithin(std::chrono::milliseconds(1))) continue;
+        EXPECT_EQ(statusOf(client->readAll().bytes), 503);
+        client.reset();
+        ++turnedAway;
+    }
+    ASSERT_EQ(turnedAway, 20u) << "the report lane never filled";
+
+    const std::vector<std::pair<const char*, std::string>> others = {
+        {"health", "GET /health HTTP/1.1\r\n\r\n"},
+        {"refresh", request("POST", "/auth/v1/token?grant_type=refresh_token", apikey,
+                            nlohmann::json{{"refresh_token", session["refresh_token"]}}.dump())},
+        {"chat", request("POST", "/api/ai/chat", "Authorization: Bearer " + session["access_token"].get<std::string>() + "\r\n",
+                         R"({"tier":"standard","kind":"agent","input":[{"role":"user","content":[{"type":"input_text","text":"hi"}]}]})")},
+    };
+    for (const auto& [name, bytes] : others) EXPECT_EQ(statusOf(exchange(server.boundPort(), bytes)), 200) << name;
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(holding, static_cast<int>(running)) << "a report went past its lane";
+}
+
 std::size_t threadCount() {
     std::size_t count = 0;
     for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task")) ++count;
     return count;
 }
 
-// Real time over real sockets: a thousand connects and one sign-in, a few seconds at most.
+// Real sockets, the server on a clock moved by hand: a server that let idle peers hold up others
+// would answer the sign-in only at their time-out, which never comes here. How long the sign-in
+// took says how busy the machine is, so it is recorded, not judged.
 TEST(BackendServer, AThousandIdleConnectionsNeitherMultiplyThreadsNorHoldUpASignIn) {
     testing::TempHome home;
     testing::LocalBackend backend(home.root() / "backend");
+    http::testing::SteppedClock clock;
+    http::HTTPServer server(
+        0, [&](const http::HTTPRequest& r) { return backend.service().handle(r); }, backend.service().serverOptions(),
+        clock);
+    ASSERT_TRUE(server.start());
     const std::string signIn =
         request("POST", "/auth/v1/token?grant_type=password",
                 std::string("apikey: ") + BackendOptions::kDefaultPublishableKey + "\r\n",
@@ -508,14 +605,14 @@ TEST(BackendServer, AThousandIdleConnectionsNeitherMultiplyThreadsNorHoldUpASign
                     .dump());
     const auto timedSignIn = [&] {
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(statusOf(exchange(backend.port(), signIn)), 200);
+        EXPECT_EQ(statusOf(exchange(server.boundPort(), signIn)), 200);
         return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     };
     const auto quietLatency = timedSignIn();
     const std::size_t before = threadCount();
     std::vector<std::unique_ptr<http::testing::RawClient>> idle;
     for (int i = 0; i < 1000; ++i) {
-        idle.push_back(std::make_unique<http::testing::RawClient>(backend.port()));
+        idle.push_back(std::make_unique<http::testing::RawClient>(server.boundPort()));
         ASSERT_TRUE(idle.back()->connected()) << i;
         if (i % 2 == 1) idle.back()->send("POST /auth/v1/token HTTP/1.1\r\nHo");  // half send part of a head
     }
@@ -528,7 +625,6 @@ TEST(BackendServer, AThousandIdleConnectionsNeitherMultiplyThreadsNorHoldUpASign
     RecordProperty("threads_with_idle", static_cast<int>(during));
     RecordProperty("sign_in_ms_busy", static_cast<int>(busyLatency.count()));
     EXPECT_LE(during, before + 8);
-    EXPECT_LT(busyLatency, std::chrono::milliseconds(3000));
 }
 
 TEST(BackendServer, ARequestFedAByteAtATimeIsCutOffAtTheRequestDeadline) {
@@ -558,7 +654,7 @@ TEST(BackendServer, ARequestFedAByteAtATimeIsCutOffAtTheRequestDeadline) {
     EXPECT_FALSE(slow.readableWithin(std::chrono::milliseconds(0))) << "still within its deadline";
     slow.send("x");
     clock.advance(std::chrono::seconds(1));
-    const auto received = slow.readAll(std::chrono::seconds(10));
+    const auto received = slow.readAll();
     EXPECT_TRUE(received.closed);
     EXPECT_EQ(received.bytes, "");
     EXPECT_EQ(reportsStored(backend.service().dataFolder()), 0u);

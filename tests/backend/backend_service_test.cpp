@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -17,6 +18,7 @@
 #include "backend/sign_in_throttle.h"
 #include "support/files.h"
 #include "test_support/temp_home.h"
+#include "test_support/work_cost.h"
 
 namespace corvane::backend {
 namespace {
@@ -313,20 +315,17 @@ TEST_F(SessionTest, AnAccountKeepsItsNewestSessionsAndEndsTheOldestFirst) {
 }
 
 // Every request checks its session; 50,000 sessions of other accounts must not make that slower.
+// Timed by the processor time of the thread that handles the request, the cheapest of nine.
 TEST_F(SessionTest, ARequestsSessionCheckDoesNotGrowWithTheStore) {
     const json mine = session();
     for (int i = 0; i < 9; ++i) session();
-    const auto medianChat = [&] {
-        std::vector<double> took;
-        for (int i = 0; i < 9; ++i) {
-            const auto start = std::chrono::steady_clock::now();
-            EXPECT_EQ(chatStatus(mine), 200);
-            took.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-        }
-        std::sort(took.begin(), took.end());
-        return took[4];
+    const auto cheapestChat = [&] {
+        double cheapest = std::numeric_limits<double>::max();
+        for (int i = 0; i < 9; ++i)
+            cheapest = std::min(cheapest, testing::cpuSecondsOf([&] { EXPECT_EQ(chatStatus(mine), 200); }));
+        return cheapest;
     };
-    const double few = medianChat();
+    const double few = cheapestChat();
     const fs::path file = backend.service().dataFolder() / "refresh-tokens.json";
     json store = json::parse(readFile(file).bytes);
     const auto expires = claimsOf(mine["access_token"])["exp"].get<std::int64_t>() + 3600;
@@ -337,7 +336,7 @@ TEST_F(SessionTest, ARequestsSessionCheckDoesNotGrowWithTheStore) {
     }
     ASSERT_TRUE(writeFileAtomically(file, store.dump(), 0600));
     EXPECT_EQ(chatStatus(mine), 200);
-    const double many = medianChat();
+    const double many = cheapestChat();
     EXPECT_LT(many, 4 * few + 0.005) << "10 sessions: " << few * 1000 << " ms, 50,000: " << many * 1000 << " ms";
 }
 

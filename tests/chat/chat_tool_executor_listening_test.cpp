@@ -217,9 +217,12 @@ TEST_F(ToolExecutorTest, OnTheWallClockATwoSecondListenPlaysTwoSecondsOfTheSong)
     const auto atRead = transportHost->transport();
     ASSERT_TRUE(atRead);
     const double played = (atRead->positionTicks - 8 * atRead->ticksPerBar()) / atRead->ticksPerSecond();
-    // At least the 2 s asked for; the upper bound leaves room for a busy sanitizer run.
+    // At least the 2 s asked for, and no more than the time that passed: how long a listen runs
+    // past its 2 s says how busy the machine is, which the virtual clock's listens leave out.
+    // The world catches up with the wall clock by frames, so the song may seem ahead by one.
+    constexpr double kFrame = 0.05;
     EXPECT_GE(played, 1.9);
-    EXPECT_LT(played, 3.0);
+    EXPECT_LE(played, took.count() + kFrame);
     EXPECT_FALSE(world().project().transport.playing);
     EXPECT_EQ(world().project().transport.playhead().bar, 9);
 }

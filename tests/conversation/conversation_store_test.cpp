@@ -24,6 +24,7 @@
 #include "support/files.h"
 #include "support/iso8601.h"
 #include "support/user_defaults.h"
+#include "test_support/hang_guard.h"
 #include "test_support/store_fixture.h"
 
 namespace corvane {
@@ -737,7 +738,7 @@ TEST_F(ConversationStoreFileTest, NeitherAStoppedCopyNorAFifoMakesAReadWaitWitho
         const auto before = clock.now();
         ConversationStore store;
         auto asked = std::async(std::launch::async, [&] { return store.conversationState(); });
-        const bool answered = asked.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        const bool answered = asked.wait_for(testing::kHangGuard) == std::future_status::ready;
         if (holder >= 0 && !answered) ::close(holder), holder = -1;  // lets a wait without end end
         while (fifo && !answered && asked.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
             ::close(::open(file().c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));

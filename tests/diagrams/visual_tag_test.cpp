@@ -60,7 +60,8 @@ TEST(VisualTagParser, MalformedTagsAreNoTags) {
 }
 
 // A stored reply may hold one enormous tag line; it is parsed every time its thread opens, on the
-// UI thread. 64,000 parameters (320 KB) took 15 s; openings inside values must not add up either.
+// UI thread. 64,000 parameters (320 KB) took 15 s; openings inside values must not add up either
+// (with no "]" at the end, each of them is tried in turn).
 TEST(VisualTagParser, HugeTagLinesParseInLinearTime) {
     const auto many = [](int params) {
         std::string line = "[visual:freq_compare";
@@ -70,7 +71,7 @@ TEST(VisualTagParser, HugeTagLinesParseInLinearTime) {
     const auto nested = [](int openings) {
         std::string line = "[visual:a";
         for (int i = 0; i < openings; ++i) line += " b=\" [visual:a c=\"";
-        return line + " d=\"x\"]";
+        return line + " d=\"x\"";
     };
     // Eight times the line costs about eight times the work, not the sixty-four of a quadratic scan.
     for (const auto& lineOf : {std::function<std::string(int)>(many), std::function<std::string(int)>(nested)}) {
@@ -79,12 +80,12 @@ TEST(VisualTagParser, HugeTagLinesParseInLinearTime) {
         const auto cost = testing::costRatio([&] { tag = VisualTagParser::parse(small); },
                                              [&] { tag = VisualTagParser::parse(large); });
         EXPECT_LT(cost.ratio(), 24.0) << cost.small << " s, then " << cost.large << " s";
-        ASSERT_TRUE(tag);
-        if (tag->type == "freq_compare") {
+        if (large.starts_with("[visual:freq_compare")) {
+            ASSERT_TRUE(tag);
             EXPECT_EQ(tag->params.size(), 40'000u);
             EXPECT_EQ(tag->params.at("p39999"), "9");
         } else {
-            EXPECT_EQ(tag->params.size(), 2u);
+            EXPECT_FALSE(tag);
         }
     }
 }

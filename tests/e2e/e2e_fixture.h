@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -20,6 +21,7 @@
 #include "support/files.h"
 #include "test_support/child_process.h"
 #include "test_support/free_port.h"
+#include "test_support/hang_guard.h"
 #include "test_support/temp_home.h"
 
 namespace corvane::testing {
@@ -57,8 +59,10 @@ protected:
         ::setenv("CORVANE_PORT", std::to_string(port_).c_str(), 1);
         ::setenv("CORVANE_BACKEND_URL", backendURL.c_str(), 1);
         app_.emplace(std::vector<std::string>{CORVANE_BINARY}, "", appEnvironment);
+        // Asked again until it answers: a bound against a hang, not a pace.
         bool up = false;
-        for (int attempt = 0; attempt < 300 && !up; ++attempt) {
+        for (const auto until = std::chrono::steady_clock::now() + kHangGuard;
+             !up && std::chrono::steady_clock::now() < until;) {
             up = http::testing::exchange(port_, "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
                                          std::chrono::seconds(1))
                      .has_value();
@@ -71,7 +75,7 @@ protected:
         const std::string raw = "POST " + path +
                                 " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(body.size()) +
                                 "\r\n\r\n" + body;
-        return http::testing::exchange(port_, raw, std::chrono::seconds(100));
+        return http::testing::exchange(port_, raw);
     }
 
     TempHome home_;

@@ -1,7 +1,7 @@
 #pragma once
 
 // A raw loopback TCP client for the server tests: sends exactly the bytes given, when asked,
-// and never waits forever.
+// and never waits forever: a read waits for what it needs up to a hang guard unless told less.
 
 #include <chrono>
 #include <cstdint>
@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "test_support/hang_guard.h"
 
 namespace corvane::http::testing {
 
@@ -33,9 +35,9 @@ public:
         bool closed = false;  // the server closed (EOF or reset) before the deadline
     };
     // Reads until the server closes or the time runs out.
-    Received readAll(std::chrono::milliseconds timeout = 10s);
+    Received readAll(std::chrono::milliseconds timeout = corvane::testing::kHangGuard);
     // Reads until `count` bytes are in, the server closes or the time runs out.
-    std::string readAtMost(std::size_t count, std::chrono::milliseconds timeout = 10s);
+    std::string readAtMost(std::size_t count, std::chrono::milliseconds timeout = corvane::testing::kHangGuard);
     // True when something (bytes or the end) arrives within the time.
     bool readableWithin(std::chrono::milliseconds timeout);
     // True when the connection is reset (or shut both ways) within the time, whatever is unread.
@@ -58,6 +60,6 @@ struct Answer {
 std::optional<Answer> parseAnswer(const std::string& raw);
 
 // Connects, sends the request, reads the answer until the server closes.
-std::optional<Answer> exchange(std::uint16_t port, std::string_view request, std::chrono::milliseconds timeout = 10s);
+std::optional<Answer> exchange(std::uint16_t port, std::string_view request, std::chrono::milliseconds timeout = corvane::testing::kHangGuard);
 
 }  // namespace corvane::http::testing

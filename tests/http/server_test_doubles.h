@@ -13,14 +13,15 @@
 
 #include "http/http_message.h"
 #include "platform/clock.h"
+#include "test_support/hang_guard.h"
 #include "test_support/manual_clock.h"
 
 namespace corvane::http::testing {
 
 using namespace std::chrono_literals;
 
-// How long a test waits for something that should happen at once before calling it a fault.
-constexpr auto kPatience = 10s;
+// How long a test waits for something that should happen at once before calling it a hang.
+constexpr auto kPatience = corvane::testing::kHangGuard;
 
 // A manual clock that tells the server when it is moved, as a clock moved by hand must.
 class SteppedClock final : public platform::Clock {

@@ -14,6 +14,7 @@
 #include "networking/keychain_store.h"
 #include "networking_fixture.h"
 #include "platform/platform.h"
+#include "test_support/hang_guard.h"
 #include "test_support/temp_home.h"
 
 namespace corvane::networking {
@@ -25,8 +26,8 @@ using testing::HookedTransport;
 using testing::LocalBackend;
 using testing::TempHome;
 
-// How long a test waits for what should come at once before it calls it a failure.
-constexpr std::chrono::seconds kGuard{20};
+// How long a test waits for what should come at once before it calls it a hang.
+constexpr std::chrono::seconds kGuard = testing::kHangGuard;
 constexpr const char* kOtherEmail = "other@example.com";
 constexpr const char* kOtherPassword = "another horse battery";
 

@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "support/base64.h"
 #include "support/files.h"
+#include "test_support/hang_guard.h"
 #include "test_support/temp_home.h"
 
 namespace corvane::networking {
@@ -45,8 +46,8 @@ std::string jwtWith(const json& payload) {
     return "eyJhbGciOiJIUzI1NiJ9." + text + ".sig";
 }
 
-// How long a test waits for what should come at once before it calls it a failure.
-constexpr std::chrono::seconds kGuard{20};
+// How long a test waits for what should come at once before it calls it a hang.
+constexpr std::chrono::seconds kGuard = testing::kHangGuard;
 
 // A sign-in service that takes every request and answers none until released.
 class SilentServer {
@@ -480,7 +481,7 @@ TEST_F(AuthServiceTest, NoCopySpendsARefreshTokenAnotherCopySpentAndARefusedPair
     backend.clock.sleep(AuthService::kPendingRetry);
     {
         std::unique_lock hold(observed);  // a bound against a hang, not a pace: the retry runs at once
-        changed.wait_for(hold, std::chrono::seconds(30),
+        changed.wait_for(hold, kGuard,
                          [&] { return a.notice() != AuthService::kSessionNotSaved; });
     }
     EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), renewed) << "not stored once the file took it";

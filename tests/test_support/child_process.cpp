@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "support/numbers.h"
+#include "test_support/hang_guard.h"
 
 extern char** environ;
 
@@ -53,7 +54,7 @@ ChildProcess::~ChildProcess() {
 }
 
 std::string ChildProcess::output(const std::string& until) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
     while (until.empty() || output_.find(until) == std::string::npos) {
         pollfd ready{out_, POLLIN, 0};
         const auto left =

@@ -29,7 +29,7 @@ public:
     std::int64_t peakResidentKiB() const;
     // Its resident size now (VmRSS) in KiB, -1 when unreadable.
     std::int64_t residentKiB() const;
-    // What it wrote until `until` appears in it or it closes its output, within 10 s.
+    // What it wrote until `until` appears in it or it closes its output, or until a hang.
     std::string output(const std::string& until = "");
     // Its exit code, or 128 + the signal that ended it; waits for it to end.
     int exitStatus();

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +12,7 @@
 
 #include "networking/auth_service.h"
 #include "test_support/temp_home.h"
+#include "widget_events.h"
 #include "widget_pixels.h"
 
 namespace corvane {
@@ -105,10 +105,7 @@ TEST(SignInGate, SignsInThroughTheServiceOffTheWindowsThread) {
     pressReturn(form->passwordField()->edit());  // the second Return sends nothing
 
     transport->release.set_value();
-    QElapsedTimer waited;  // for the request's thread, not for time to pass
-    waited.start();
-    while (!gate->showsAppContent() && waited.elapsed() < 10000) QApplication::processEvents(QEventLoop::AllEvents, 10);
-    EXPECT_TRUE(gate->showsAppContent());
+    EXPECT_TRUE(testing::pumpUntil([&] { return gate->showsAppContent(); }));  // for the request's thread
     EXPECT_EQ(transport->calls, 1);
     EXPECT_NE(transport->body.find("\"me@example.com\""), std::string::npos);
     EXPECT_TRUE(auth.isAuthenticated());

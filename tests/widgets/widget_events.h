@@ -6,7 +6,10 @@
 #include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QWidget>
+#include <chrono>
 #include <functional>
+
+#include "test_support/hang_guard.h"
 
 namespace corvane::testing {
 
@@ -28,7 +31,7 @@ inline bool pumpUntil(const std::function<bool()>& done) {
     QElapsedTimer timer;
     timer.start();
     while (!done()) {
-        if (timer.elapsed() > 20000) return false;
+        if (timer.elapsed() > std::chrono::milliseconds(kHangGuard).count()) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
