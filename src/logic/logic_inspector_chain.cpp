@@ -456,19 +456,23 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
 
     // The button goes down only on the slot as the strip shows it then (waited for where the user's
     // click moved the strip on), and a drop counts only where that strip stayed until the button was
-    // let go: one built anew meanwhile took the dragged slot with it.
+    // let go: one built anew meanwhile took the dragged slot with it. Where the whole window was built
+    // anew (every handle renewed at each change), that tells nothing, and the drop is judged as ever.
     std::size_t dragIndex = static_cast<std::size_t>(fromIndex);
     std::optional<AXElement> pressedOn;
-    AXElement dragged;  // the slot the button went down on
+    AXElement pressedIn;  // the main window then
+    AXElement dragged;    // the slot the button went down on
     bool pressed = false, stripKept = false, dropTook = false;
     const auto watch = [&](int phase) {
         if (phase == 0) {
             const auto shown = findTrackPluginSlots(inTrackWindow);
             pressed = dragIndex < shown.size() && shown[dragIndex].name == name;
             if (pressed) dragged = shown[dragIndex].element;
-            pressedOn = firstStripShown(mainWindowAnew(inTrackWindow));
+            pressedIn = mainWindowAnew(inTrackWindow);
+            pressedOn = firstStripShown(pressedIn);
         } else if (phase == 1) {
-            stripKept = pressedOn && firstStripShown(mainWindowAnew(inTrackWindow)) == pressedOn;
+            const AXElement in = mainWindowAnew(pressedIn);
+            stripKept = pressedOn && (!(in == pressedIn) || firstStripShown(in) == pressedOn);
         } else {
             dropTook = stripKept && ax_read::gone(dragged, ax::kDescription);
         }
