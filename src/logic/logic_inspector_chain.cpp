@@ -340,19 +340,25 @@ Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertS
             raiseFrontOwn(windowsBefore, fromTrackIn);
     };
     // Stopped once the removal took the window with it: the front goes back all the same, its
-    // pauses cut short.
+    // pauses cut short; stopped with the slot's menu open, the menu is closed first, as one the
+    // strip's move took the focus from takes the keys all the same.
+    bool menuOpen = false;  // from the slot's press until Return chooses
     struct FrontBackWhenStopped {
+        const LogicInspector& inspector;
         const decltype(frontBack)& back;
+        const bool& menuOpen;
         int unwinding = std::uncaught_exceptions();
         ~FrontBackWhenStopped() {
             if (std::uncaught_exceptions() <= unwinding) return;
             try {
                 const platform::HeldPauses closing(kClosingOnceStopped);
+                if (menuOpen) inspector.pressKey(key_code::kEscape);
                 back();
             } catch (...) {
             }
         }
-    } frontBackWhenStopped{frontBack};
+    } frontBackWhenStopped{*this, frontBack, menuOpen};
+    menuOpen = true;
     listButton->performAction(ax::kPress);
     platform::pause(pacing::kMenuOpens);
     // The second entry of the slot's menu takes the plug-in out of the slot.
@@ -361,6 +367,7 @@ Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertS
     pressKey(key_code::kDown);
     platform::pause(pacing::kBeforeMenuReturn);
     pressKey(key_code::kReturn);
+    menuOpen = false;
     platform::pause(pacing::kPluginRemoved);
 
     std::vector<std::string> after;
