@@ -161,7 +161,9 @@ public:
     // Global clicks and drags go in at the HID tap: when Logic Pro could not be brought to
     // the front they post nothing and fail, since they would land in whatever is in front.
     Outcome mouseClickInLogic(Point at, ClickMode mode) const;
-    Outcome mouseDragInLogic(Point from, Point to, int steps) const;
+    // `atButton`, when given, runs right before the button goes down (0; false leaves the drag
+    // unmade, as a failure), right before it is let go (1) and right after (2).
+    Outcome mouseDragInLogic(Point from, Point to, int steps, const std::function<bool(int)>& atButton = {}) const;
     Outcome typeStringIntoLogic(const std::string& text, double perCharDelay) const;
     Outcome postUnicodeStringToLogic(const std::string& text) const;
     static std::string keyCodeName(std::uint16_t virtualKey);
@@ -478,9 +480,10 @@ private:
     // Without `bars`, the insert bars known from the lists' last read are left out, unread.
     static std::vector<AXElement> chainElements(const AXElement& in, int depth, int maxDepth, bool bars = true);
     // The chain read back after a drag of slot `fromIndex` of `before` to `toIndex`: a success when
-    // it shows that move, none when the drag left it otherwise.
+    // it shows that move, none when the drag left it otherwise. `dropTook`: the dragged slot was
+    // built anew as the button was let go, on a strip kept from the press to the drop.
     std::optional<Outcome> verifyAndMaybeSummarize(const AXElement& window, const std::vector<InsertSlot>& before,
-                                                   int fromIndex, int toIndex) const;
+                                                   int fromIndex, int toIndex, bool dropTook) const;
 
 public:
     // --- Track rename, sends and buses --------------------------------------------------

@@ -340,19 +340,25 @@ Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertS
             raiseFrontOwn(windowsBefore, fromTrackIn);
     };
     // Stopped once the removal took the window with it: the front goes back all the same, its
-    // pauses cut short.
+    // pauses cut short; stopped with the slot's menu open, the menu is closed first, as one the
+    // strip's move took the focus from takes the keys all the same.
+    bool menuOpen = false;  // from the slot's press until Return chooses
     struct FrontBackWhenStopped {
+        const LogicInspector& inspector;
         const decltype(frontBack)& back;
+        const bool& menuOpen;
         int unwinding = std::uncaught_exceptions();
         ~FrontBackWhenStopped() {
             if (std::uncaught_exceptions() <= unwinding) return;
             try {
                 const platform::HeldPauses closing(kClosingOnceStopped);
+                if (menuOpen) inspector.pressKey(key_code::kEscape);
                 back();
             } catch (...) {
             }
         }
-    } frontBackWhenStopped{frontBack};
+    } frontBackWhenStopped{*this, frontBack, menuOpen};
+    menuOpen = true;
     listButton->performAction(ax::kPress);
     platform::pause(pacing::kMenuOpens);
     // The second entry of the slot's menu takes the plug-in out of the slot.
@@ -361,6 +367,7 @@ Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertS
     pressKey(key_code::kDown);
     platform::pause(pacing::kBeforeMenuReturn);
     pressKey(key_code::kReturn);
+    menuOpen = false;
     platform::pause(pacing::kPluginRemoved);
 
     std::vector<std::string> after;
@@ -379,7 +386,7 @@ Outcome LogicInspector::removePlugin(const AXElement& fromTrackIn, const InsertS
 
 std::optional<Outcome> LogicInspector::verifyAndMaybeSummarize(const AXElement& window,
                                                                const std::vector<InsertSlot>& before, int fromIndex,
-                                                               int toIndex) const {
+                                                               int toIndex, bool dropTook) const {
     // The whole chain as the move leaves it, each slot by its name and bypass: the name at the
     // target alone takes a plug-in of the same name that stayed there for the one moved.
     auto expected = before;
@@ -394,8 +401,10 @@ std::optional<Outcome> LogicInspector::verifyAndMaybeSummarize(const AXElement& 
     const auto slots = findTrackPluginSlots(window);
     if (!alike(slots, expected)) return std::nullopt;
     // Moved among slots that look alike, the chain reads as before: Logic Pro builds a chain's
-    // slots anew when it changes, so the moved slot's element still answering means nothing moved.
-    if (alike(before, expected) && !ax_read::gone(moving.element, ax::kDescription)) return std::nullopt;
+    // slots anew when it changes, so the moved slot's element still answering at the drop means
+    // nothing moved. Read later, it tells nothing: the user's click may have had the strip, and
+    // every slot on it, built anew for another track and back meanwhile.
+    if (alike(before, expected) && !dropTook) return std::nullopt;
     return Outcome{true,
                    fmt::format("Moved {} to slot {}. Chain: {}", moving.name, toIndex, joined(slotNames(slots)))};
 }
@@ -452,13 +461,39 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
     log(fmt::format("[reorderPlugin] dragging ({:.1f}, {:.1f}) \u2192 ({:.1f}, {:.1f}) to={}", start.x, start.y,
                     target.x, target.y, toIndex));
 
+    // The button goes down only on the slot as the strip shows it then (waited for where the user's
+    // click moved the strip on), and a drop counts only where that strip stayed until the button was
+    // let go: one built anew meanwhile took the dragged slot with it. Where the whole window was built
+    // anew (every handle renewed at each change), that tells nothing, and the drop is judged as ever.
+    std::size_t dragIndex = static_cast<std::size_t>(fromIndex);
+    std::optional<AXElement> pressedOn;
+    AXElement pressedIn;  // the main window then
+    AXElement dragged;    // the slot the button went down on
+    bool pressed = false, stripKept = false, dropTook = false;
+    const auto watch = [&](int phase) {
+        if (phase == 0) {
+            const auto shown = findTrackPluginSlots(inTrackWindow);
+            pressed = dragIndex < shown.size() && shown[dragIndex].name == name;
+            if (pressed) dragged = shown[dragIndex].element;
+            pressedIn = mainWindowAnew(inTrackWindow);
+            pressedOn = firstStripShown(pressedIn);
+        } else if (phase == 1) {
+            const AXElement in = mainWindowAnew(pressedIn);
+            stripKept = pressedOn && (!(in == pressedIn) || firstStripShown(in) == pressedOn);
+        } else {
+            dropTook = stripKept && ax_read::gone(dragged, ax::kDescription);
+        }
+        return phase != 0 || pressed;
+    };
     FullscreenShield shield;
-    if (auto dragged = mouseDragInLogic(start, target, 24); !dragged.success)
-        return {false, logic_messages::couldNotMove(name, dragged.message)};
+    if (auto made = mouseDragInLogic(start, target, 24, watch); !made.success && pressed)
+        return {false, logic_messages::couldNotMove(name, made.message)};
     // A drag that was dropped is read back even after a Stop, so that the answer says where the
     // plug-in went.
-    settleDrop();
-    if (auto moved = verifyAndMaybeSummarize(inTrackWindow, slots, fromIndex, toIndex)) return *moved;
+    if (pressed) {
+        settleDrop();
+        if (auto moved = verifyAndMaybeSummarize(inTrackWindow, slots, fromIndex, toIndex, dropTook)) return *moved;
+    }
 
     log("[reorderPlugin] first drag missed \u2014 closing stray plugin window and retrying");
     closeOpenPluginAndRestoreEditorView();
@@ -475,10 +510,12 @@ Outcome LogicInspector::reorderPlugin(const AXElement& inTrackWindow, int fromIn
     const Point retryStart{retryFrame.x + 24.0, retryFrame.y + retryFrame.height * 0.5};
     log(fmt::format("[reorderPlugin] retry drag from slot {} ({:.1f}, {:.1f}) \u2192 ({:.1f}, {:.1f})",
                     found - again.begin(), retryStart.x, retryStart.y, target.x, target.y));
-    if (auto dragged = mouseDragInLogic(retryStart, target, 24); !dragged.success)
-        return {false, logic_messages::couldNotMove(name, dragged.message)};
+    dragIndex = static_cast<std::size_t>(found - again.begin());
+    if (auto made = mouseDragInLogic(retryStart, target, 24, watch); !made.success)
+        return {false, logic_messages::couldNotMove(name, made.message)};
     settleDrop();
-    if (auto moved = verifyAndMaybeSummarize(inTrackWindow, again, static_cast<int>(found - again.begin()), toIndex))
+    if (auto moved =
+            verifyAndMaybeSummarize(inTrackWindow, again, static_cast<int>(found - again.begin()), toIndex, dropTook))
         return *moved;
 
     closeOpenPluginAndRestoreEditorView();

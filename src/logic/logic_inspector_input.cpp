@@ -195,7 +195,8 @@ Outcome LogicInspector::mouseClickInLogic(Point at, ClickMode mode) const {
     return {true, "Clicked."};
 }
 
-Outcome LogicInspector::mouseDragInLogic(Point from, Point to, int steps) const {
+Outcome LogicInspector::mouseDragInLogic(Point from, Point to, int steps,
+                                         const std::function<bool(int)>& atButton) const {
     if (steps < 1) return {false, "A drag needs at least one step."};
     auto& input = platform::input();
     platform::workspace().hideCurrentApplication();
@@ -217,6 +218,10 @@ Outcome LogicInspector::mouseDragInLogic(Point from, Point to, int steps) const 
     Point home = input.cursorLocation().value_or(from);
     input.warpCursor(from);
     platform::pause(pacing::kDragPointerSettle);
+    if (atButton && !atButton(0)) {
+        input.warpCursor(home);
+        return {false, "what lay under the pointer changed; the drag was not made."};
+    }
     input.postMouseAtHIDTap(mouse(platform::MouseEventType::leftDown, from));
     platform::pause(pacing::kDragGrab);
     Point first{from.x, from.y <= to.y ? from.y + 12 : from.y - 12};
@@ -229,7 +234,9 @@ Outcome LogicInspector::mouseDragInLogic(Point from, Point to, int steps) const 
         platform::pause(pacing::kDragStep);
     }
     platform::pause(pacing::kDragHoverBeforeDrop);
+    if (atButton) atButton(1);
     input.postMouseAtHIDTap(mouse(platform::MouseEventType::leftUp, to));
+    if (atButton) atButton(2);
     // A Stop still puts the cursor back, at once when it came before.
     if (!platform::stopRequested()) {
         const platform::HeldPauses cursorBack;

@@ -228,9 +228,11 @@ json genArgs(const std::string& tool, const standin::Project& project, std::opti
             *rc::gen::weightedOneOf<json>({{4, rc::gen::elementOf(std::vector<json>{
                                                    "-6 dB", "0 dB", "+6 dB", "6 dB", "-96 dB", "-20 dB", "-60 dB",
                                                    "3.4 dB", 0, 255, 225, 128, "+3", "-10", "+40", "12 dB"})},
-                                           // between two of the fader's steps: the level shown is not the one asked
-                                           {1, rc::gen::elementOf(std::vector<json>{"-6.1 dB", "-12.3 dB",
-                                                                                    "-33.3 dB"})}});
+                                           // between two of the fader's steps: the level shown is not the one asked,
+                                           // the step above or below the nearer where the steps are coarse
+                                           {2, rc::gen::elementOf(std::vector<json>{"-6.1 dB", "-12.3 dB", "-33.3 dB",
+                                                                                    "-45.2 dB", "-45.3 dB", "-27.8 dB",
+                                                                                    "-70.4 dB", "-66.2 dB"})}});
         if (*rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
             a["track_name"] = name();
             a["value"] = value;

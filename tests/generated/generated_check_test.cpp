@@ -363,6 +363,7 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
         const bool around = i < aroundCalls;
         clicked.reset();
         std::optional<int> shownAfterTwoClicks;  // the track the strip shows, about to move on and back
+        double clicksApart = 0;                  // seconds between those two clicks
         if (i > 0 && !around) {
             // The user's hand comes between two turns; a new message may come without it.
             const HandAction hand = drawHand(bench->world(), lateStrip, selection);
@@ -371,6 +372,7 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
             if (hand.kind == 4) {
                 clicked = {hand.then, hand.id};
                 shownAfterTwoClicks = hand.then;
+                clicksApart = hand.wait;
             }
             const std::size_t sameTurn = throughWindow ? 7 : 3;
             if (hand.kind != 0 || (aroundCalls == 2 && i == 2) ||
@@ -463,15 +465,14 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
             if (const auto beside = sendBeside(bench->world().project(), clicked->first, clicked->second))
                 call = *beside;
         // Mostly after two clicks, a call on the strip's track of those that work through the strip
-        // (the track details, which press the strips' switches, twice as often): every read and press
-        // of it must still be that track's as the strip moves on, and half of them are stopped. Not
-        // yet a move: one among plug-ins that look alike is told done where the strip moved away and
-        // back during its drag, as the slots it reads back are all built anew either way.
+        // (the track details, which press the strips' switches, and the bus's track, which presses the
+        // right-hand strip's, twice as often): every read and press of it must still be that track's
+        // (or its bus's) as the strip moves on, and half of them are stopped.
         if (shownAfterTwoClicks && !toStrip && !prerequisite &&
             *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
             std::vector<std::string> throughStrip;
-            for (const char* tool : {"add_plugin", "remove_plugin", "set_plugin_bypass",
-                                     "get_track_details", "get_track_details", "ensure_bus_track",
+            for (const char* tool : {"add_plugin", "remove_plugin", "set_plugin_bypass", "reorder_plugin",
+                                     "get_track_details", "get_track_details", "ensure_bus_track", "ensure_bus_track",
                                      "set_track_volume", "set_track_pan", "set_send_level"})
                 if (std::find(tools.begin(), tools.end(), tool) != tools.end()) throughStrip.push_back(tool);
             if (const auto onShown = callOnTrack(bench->world().project(), throughStrip, *shownAfterTwoClicks))
@@ -496,14 +497,25 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
         if (prerequisite || ((!around || i == 2) && *rc::gen::weightedOneOf<bool>({{unstopped, rc::gen::just(false)},
                                                                                    {1, rc::gen::just(true)}}))) {
             // The Stop lands within the call's own length, learnt from its twin run unstopped; a
-            // prerequisite write's mostly right after its last press, the choice of the option.
-            const Outcome twin = loaded(shape, history)->call(call);
-            call.stopAfter = prerequisite && !twin.actions.empty()
-                                 ? std::floor(*rc::gen::weightedOneOf<double>({{3, rc::gen::just(twin.actions.back())},
-                                                                               {1, rc::gen::elementOf(twin.actions)}}) *
-                                              1000) / 1000 + 0.001
-                                 : *genStopMoment(twin.took, twin.presses);
-            RC_LOG() << "unstopped, the call takes " << twin.took << " s\n";
+            // prerequisite write's mostly right after its last press, the choice of the option. After
+            // the user's two clicks, mostly while the strip shows the track clicked first: from the
+            // strip's lag less the clicks' wait after the call's start, to that lag.
+            const double lag = shape.faults.value("lateStripUpdate", 0.0);
+            if (shownAfterTwoClicks && !prerequisite && lag > 0 &&
+                *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
+                const double from = std::max(0.0, lag - clicksApart);
+                call.stopAfter = from + *rc::gen::inRange(0, 1001) * (lag - from) / 1000;
+                RC_LOG() << "stopped while the strip shows the track clicked first\n";
+            } else {
+                const Outcome twin = loaded(shape, history)->call(call);
+                call.stopAfter =
+                    prerequisite && !twin.actions.empty()
+                        ? std::floor(*rc::gen::weightedOneOf<double>({{3, rc::gen::just(twin.actions.back())},
+                                                                      {1, rc::gen::elementOf(twin.actions)}}) *
+                                     1000) / 1000 + 0.001
+                        : *genStopMoment(twin.took, twin.presses);
+                RC_LOG() << "unstopped, the call takes " << twin.took << " s\n";
+            }
         }
         RC_ASSERT(checked(*bench, call, "call " + std::to_string(i), false, shape.faults.empty()));
         history.push_back(Step::of(call));
@@ -906,10 +918,12 @@ TEST(GeneratedCheckCases, AStoppedPrerequisiteWriteNamesTheOptionItChose) {
     EXPECT_EQ(broken, std::vector<std::string>{}) << o.summary;
 }
 
-// Kick with a Compressor and Bass with a Channel EQ, both sending on Bus 1 to Reverb (Bass at
-// detent `bassDetent`), on a Logic Pro whose strip follows the selection `late` seconds after it.
-nlohmann::json kickAndBassSendingToReverb(double late, int bassDetent) {
-    auto scenario = scenarioOfTracks({{"Kick", {"Compressor"}}, {"Bass", {"Channel EQ"}}});
+// Kick with `kickChain` (a Compressor) and Bass with a Channel EQ, both sending on Bus 1 to Reverb
+// (Bass at detent `bassDetent`), on a Logic Pro whose strip follows the selection `late` seconds
+// after it.
+nlohmann::json kickAndBassSendingToReverb(double late, int bassDetent,
+                                          const std::vector<std::string>& kickChain = {"Compressor"}) {
+    auto scenario = scenarioOfTracks({{"Kick", kickChain}, {"Bass", {"Channel EQ"}}});
     auto& tracks = scenario["project"]["tracks"];
     tracks[0]["sends"] = {{{"bus", 1}, {"detent", 27}}};
     tracks[1]["sends"] = {{{"bus", 1}, {"detent", bassDetent}}};
@@ -942,18 +956,20 @@ TEST(GeneratedCheckCases, ASendIsWrittenOnTheTrackAskedWhereTheStripFollowsLate)
 
 // The user clicks Bass, and a moment later Kick, the track the strip shows, before a call on Kick:
 // the strip, late, moves on to Bass and back while the call works, stopped or not. Each read and
-// press of a strip must be Kick's (or the bus's its send shows), and a Stop ends the call at once.
+// press of a strip must be Kick's (or the bus's its send shows), a Stop ends the call at once, and
+// a move between Kick's two Compressors is told done only where it took.
 TEST(GeneratedCheckCases, ACallOnTheShownTrackHoldsToItWhileTheUsersClicksMoveTheStripOnAndBack) {
     const std::vector<GeneratedCall> calls{
         {"get_track_details", {{"track_name", "Kick"}}, std::nullopt},
         {"set_send_level", {{"track_name", "Kick"}, {"bus_label", "Bus 1"}, {"target_db", 10}}, std::nullopt},
         {"remove_plugin", {{"track_name", "Kick"}, {"plugin_index", 0}}, std::nullopt},
-        {"add_plugin", {{"track_name", "Kick"}, {"plugin_name", "Limiter"}}, std::nullopt}};
+        {"add_plugin", {{"track_name", "Kick"}, {"plugin_name", "Limiter"}}, std::nullopt},
+        {"reorder_plugin", {{"track_name", "Kick"}, {"from_index", 0}, {"to_index", 1}}, std::nullopt}};
     for (const double late : {0.3, 0.5, 0.8, 1.1, 1.4})
         for (const double wait : {0.3, 0.6})
             for (const auto& asked : calls)
                 for (const std::optional<double> stopAt : std::vector<std::optional<double>>{std::nullopt, 0.3, 0.6, 0.9}) {
-                    Bench bench(kickAndBassSendingToReverb(late, 40));
+                    Bench bench(kickAndBassSendingToReverb(late, 40, {"Compressor", "Compressor", "Channel EQ"}));
                     bench.world().clickHeader(0);
                     bench.world().advance(2 * late);
                     bench.world().clickHeader(1);

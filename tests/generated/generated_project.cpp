@@ -270,10 +270,11 @@ rc::Gen<json> genFaults() {
         draws.push_back({2, rc::gen::map(rc::gen::weightedOneOf<int>({{3, rc::gen::inRange(0, 3)},
                                                                      {1, rc::gen::inRange(3, 12)}}),
                                          [](int after) { return json{{"axError", staleListingKnob(after)}}; })});
+    // A strip that lags, mostly by most of a second or more: the user's two clicks then move it on and
+    // back while a call works.
     if (has("lateStrip"))
-        draws.push_back({1, rc::gen::map(rc::gen::elementOf(std::vector<double>{0.2, 0.5, 0.9, 1.4}), [](double s) {
-                             return json{{"lateStripUpdate", s}};
-                         })});
+        draws.push_back({2, rc::gen::map(rc::gen::elementOf(std::vector<double>{0.2, 0.5, 0.9, 1.1, 1.4, 1.4}),
+                                         [](double s) { return json{{"lateStripUpdate", s}}; })});
     if (has("axError")) draws.push_back({1, rc::gen::map(error, [](json v) { return json{{"axError", v}}; })});
     // A strip write refused (never through a handle gone stale): once, a few times or always.
     const auto refusal = rc::gen::exec([] {

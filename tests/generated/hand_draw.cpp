@@ -53,10 +53,10 @@ HandAction drawHand(const standin::World& world, bool toSender, const std::vecto
                 sharing.push_back(id);
         }
     if (!sharing.empty()) senders = sharing;
-    // Half the time a click on a track that sends, then, a moment later, one back on the track the
-    // strip shows, which sends on the same bus: the strip, late, goes to the first as a send on it
-    // begins, and back to the second while the send works.
-    if (toSender && shown && *rc::gen::arbitrary<bool>()) {
+    // Three times in four a click on a track that sends, then, a moment later, one back on the track
+    // the strip shows, which sends on the same bus: the strip, late, goes to the first as a send on
+    // it begins, and back to the second while the send works.
+    if (toSender && shown && *rc::gen::weightedOneOf<bool>({{3, rc::gen::just(true)}, {1, rc::gen::just(false)}})) {
         std::vector<int> first;
         for (const auto& [a, b] : sharingABus(project))
             if (b == shown->id) first.push_back(a);
@@ -64,7 +64,7 @@ HandAction drawHand(const standin::World& world, bool toSender, const std::vecto
             hand.kind = 4;
             hand.id = *rc::gen::elementOf(first);
             hand.then = shown->id;
-            hand.wait = *rc::gen::elementOf(std::vector<double>{0.3, 0.45, 0.6, 0.75});
+            hand.wait = *rc::gen::elementOf(std::vector<double>{0.1, 0.3, 0.4, 0.45, 0.6, 0.75});
             return hand;
         }
     }
