@@ -124,6 +124,12 @@ int main(int argc, char** argv) {
     }
 
     QApplication application(argc, argv);
+    // What Qt took for itself (-platform, -style …) is gone from argv by now.
+    if (const auto refused = app::SimulatedHost::argumentError(std::vector<std::string>(argv + 1, argv + argc),
+                                                               {"--help", "--version", "--print-health", "--capture-test"})) {
+        std::fprintf(stderr, "corvane: %s\n%s", refused->c_str(), app::SimulatedHost::usageText().c_str());
+        return 2;
+    }
     // QApplication takes the whole locale from the environment; numbers written and read as text
     // (JSON, tool arguments, logs) must not follow a decimal comma.
     std::setlocale(LC_NUMERIC, "C");
