@@ -68,7 +68,7 @@ void applyDarkAppearance(QApplication& application) {
     application.setPalette(palette);
 }
 
-// SIGINT and SIGTERM end the program through the normal termination path: the handler only
+// SIGINT, SIGTERM and SIGHUP end the program through the normal termination path: the handler only
 // writes a byte, which the event loop reads.
 int gSignalPipe[2] = {-1, -1};
 
@@ -87,6 +87,9 @@ void quitOnStopSignals(QApplication& application) {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal too, unless the program was started to outlive it (nohup).
+    struct sigaction hangUp {};
+    if (sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN) sigaction(SIGHUP, &action, nullptr);
 }
 
 std::string feedURL(const std::string& siteURL) {
