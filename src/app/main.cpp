@@ -1,15 +1,19 @@
 // The application entry without a window (corvane-headless): the companion controller with its
 // stores and loopback server on 127.0.0.1:51234, in front of the simulated Logic Pro. Runs until
-// SIGINT or SIGTERM.
+// SIGINT, SIGTERM or SIGHUP; a second one ends it at once.
 
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "app/port_holder.h"
 #include "app/simulated_host.h"
@@ -29,9 +33,35 @@ bool hasFlag(int argc, char** argv, const std::string& flag) {
     return false;
 }
 
+// A terminal closed ends the program as SIGTERM does, unless it was started to outlive its
+// terminal (nohup ignores SIGHUP for it).
+bool hangUpIgnored() {
+    struct sigaction current {};
+    return sigaction(SIGHUP, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
+// The first signal ends the program in order; one more ends it at once, as a kill would. What was
+// acknowledged is on disk already (the stores write through before answering), and a write cut
+// short leaves a temporary file that the next start sweeps.
+void endAtOnceOnAnotherSignal(const sigset_t& signals) {
+    std::thread([signals] {
+        int signal = 0;
+        if (sigwait(&signals, &signal) != 0) return;
+        // No log(): the main thread may be tearing down what it uses.
+        const std::string told = "Corvane: ending at once on a second signal (" + std::to_string(signal) + ")\n";
+        [[maybe_unused]] const auto written = ::write(STDERR_FILENO, told.data(), told.size());
+        std::_Exit(128 + signal);
+    }).detach();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto refused = app::SimulatedHost::argumentError(std::vector<std::string>(argv + 1, argv + argc),
+                                                               {"--help", "--version", "--print-health"})) {
+        std::fprintf(stderr, "corvane-headless: %s\n%s", refused->c_str(), app::SimulatedHost::usageText().c_str());
+        return 2;
+    }
     if (hasFlag(argc, argv, "--help")) {
         std::fputs(app::SimulatedHost::helpText().c_str(), stdout);
         return 0;
@@ -42,11 +72,12 @@ int main(int argc, char** argv) {
     }
 
     refuseWritesPastFileSizeLimit();
-    // Every thread started from here on leaves SIGINT and SIGTERM to sigwait below.
+    // Every thread started from here on leaves the signals that end the program to sigwait below.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    if (!hangUpIgnored()) sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     const auto port = app::SimulatedHost::portFromEnvironment();
@@ -94,6 +125,7 @@ int main(int argc, char** argv) {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     log("Corvane stopping on signal " + std::to_string(signal));
+    endAtOnceOnAnotherSignal(stopSignals);
     // The stores write each change through before answering; dropping the host waits for the
     // requests still running and for the stores' queues.
     host.reset();

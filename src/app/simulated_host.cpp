@@ -1,5 +1,6 @@
 #include "app/simulated_host.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "networking/auth_service.h"
@@ -22,17 +23,30 @@ std::optional<std::uint16_t> SimulatedHost::portFromEnvironment() {
     return static_cast<std::uint16_t>(*port);
 }
 
-std::string SimulatedHost::helpText() {
-    const networking::BackendConfiguration defaults;
+std::string SimulatedHost::usageText() {
     return "usage: corvane [OPTION]           Corvane's window, beside the simulated Logic Pro's (needs a display)\n"
-           "       corvane-headless [OPTION]  the same without a window: the loopback API alone, until SIGINT or\n"
-           "                                  SIGTERM\n"
+           "       corvane-headless [OPTION]  the same without a window: the loopback API alone, until SIGINT,\n"
+           "                                  SIGTERM or SIGHUP (a second one ends it at once)\n"
            "\n"
            "Options:\n"
            "  --print-health  print the health answer and exit\n"
            "  --capture-test  corvane only: capture the simulated Logic Pro, print the answer and exit\n"
            "  --version       print the version and exit\n"
-           "  --help          show this and exit\n"
+           "  --help          show this and exit\n";
+}
+
+std::optional<std::string> SimulatedHost::argumentError(const std::vector<std::string>& arguments,
+                                                        const std::vector<std::string>& known) {
+    for (const auto& argument : arguments) {
+        if (std::find(known.begin(), known.end(), argument) != known.end()) continue;
+        return (argument.starts_with('-') ? "unknown option '" : "unexpected argument '") + argument + "'";
+    }
+    return std::nullopt;
+}
+
+std::string SimulatedHost::helpText() {
+    const networking::BackendConfiguration defaults;
+    return usageText() +
            "\n"
            "Settings (environment):\n"
            "  CORVANE_HOME             the application folder: chats, notes, logs, the sign-in session\n"

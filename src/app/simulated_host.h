@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/companion_controller.h"
 #include "platform/key_monitor.h"
@@ -51,6 +52,11 @@ public:
     // What `--help` prints, for corvane and corvane-headless alike: their options and every
     // setting they read from the environment.
     static std::string helpText();
+    // Its usage and options alone: what a refused command line is answered with.
+    static std::string usageText();
+    // The refusal of the first argument that is none of `known`; absent when each is one.
+    static std::optional<std::string> argumentError(const std::vector<std::string>& arguments,
+                                                    const std::vector<std::string>& known);
 
     // Loads the scenario (throws std::invalid_argument when it cannot), installs the services and
     // creates the controller, not yet listening.

@@ -81,9 +81,11 @@ HTTPResponse handleSnapshot(TestRunner& runner, const HTTPRequest& request) {
     const auto names = trackNames(tracks->second);
     // The refusals of our own making (none of the harness's usage errors) carry a client-error status.
     if (auto tooMany = TestRunner::snapshotListError(names)) return badRequestAnswer(*tooMany);
-    const auto snapshots = runner.snapshot(names);
-    if (!snapshots) return jsonDictAnswer(json{{"error", ChatOrchestrator::kBusyMessage}}, 409);
-    return encodableResponse(*snapshots);
+    const auto outcome = runner.snapshot(names, request.clientGone);
+    if (outcome.snapshots) return encodableResponse(*outcome.snapshots);
+    if (TestRunner::endedByShutdown(outcome.error)) return shutdownAnswer(*outcome.error);
+    // Busy, or a client gone that hears nothing.
+    return jsonDictAnswer(json{{"error", outcome.error.value_or(ChatOrchestrator::kBusyMessage)}}, 409);
 }
 
 HTTPResponse handlePrompt(TestRunner& runner, const HTTPRequest& request) {

@@ -80,6 +80,7 @@ ChatOrchestrator::ChatOrchestrator(Services services, Providers providers)
 
 ChatOrchestrator::~ChatOrchestrator() {
     std::jthread running;
+    toolExecutor_.noteProgramEnding();
     {
         std::lock_guard lock(turnMutex_);
         if (currentStop_) currentStop_->request_stop();
@@ -202,6 +203,12 @@ void ChatOrchestrator::cancelCurrentTurn() {
         currentStop_->request_stop();
 }
 
+void ChatOrchestrator::stopForEnding() {
+    toolExecutor_.noteProgramEnding();
+    std::lock_guard lock(turnMutex_);
+    if (currentStop_) currentStop_->request_stop();
+}
+
 bool ChatOrchestrator::isTurnRunning() const {
     std::lock_guard lock(turnMutex_);
     return holder_ && holder_->turnRunning;
@@ -310,11 +317,11 @@ void ChatOrchestrator::runTurn(Turn& turn) {
             ++turn.roundIndex;
         }
     } catch (const TurnStopped&) {
-        endWithFailure(turn, kStoppedTurnDescription, true);
+        endWithFailure(turn, stoppedDescription(), true);
     } catch (const std::exception& e) {
         // A backend error that merely says "cancelled" is an error; only the turn's Stop cancels.
         const bool stopped = turn.stop.stop_requested();
-        endWithFailure(turn, stopped ? std::string(kStoppedTurnDescription) : std::string(e.what()), stopped);
+        endWithFailure(turn, stopped ? stoppedDescription() : std::string(e.what()), stopped);
     }
 }
 

@@ -99,6 +99,7 @@ public:
     static std::optional<std::string> messageProblem(const std::string& message);
     // The description of a turn stopped by the user, in its tool log.
     static constexpr const char* kStoppedTurnDescription = "The turn was stopped by the user.";
+    static constexpr const char* kEndingTurnDescription = "The turn was stopped as Corvane was ending.";
     // A turn whose model never gave a reply the user can read.
     static constexpr const char* kNoReplyDescription = "The assistant ended the turn without a reply.";
     // Another copy of the program sharing the folder runs a turn in the same chat: its entries and
@@ -185,6 +186,9 @@ public:
     // The window's stop button: stops the window's turn, if one runs; a harness turn is stopped
     // only through its own stream.
     void cancelCurrentTurn();
+    // The program is ending: the turn running, whoever's, is stopped, and it and its calls say
+    // that Corvane was ending rather than that the user stopped them.
+    void stopForEnding();
     bool isTurnRunning() const;
 
     ChatToolExecutor& toolExecutor() { return toolExecutor_; }
@@ -215,6 +219,9 @@ private:
     void cleanUpLogic() const;
     void endWithReply(Turn& turn, const std::string& reply);
     void endWithFailure(Turn& turn, const std::string& description, bool cancelled);
+    std::string stoppedDescription() const {
+        return toolExecutor_.programEnding() ? kEndingTurnDescription : kStoppedTurnDescription;
+    }
     // `failure`: why the store found no such chat, when it could not read its file.
     void endForMissingThread(Turn& turn, const std::optional<std::string>& failure);
     // The turn's entries after its question; false when not stored (or not tried after an earlier failure).

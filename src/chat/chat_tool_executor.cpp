@@ -329,10 +329,14 @@ AgentToolOutputPayload ChatToolExecutor::dispatch(ToolCall& toolCall) {
     }
 }
 
+std::string ChatToolExecutor::stoppedBecause(const std::string& what) const {
+    return (programEnding_ ? "Stopped as Corvane was ending, " : "Stopped by the user ") + what;
+}
+
 std::string ChatToolExecutor::stoppedMidwayMessage(const std::string& toolName, bool changed,
                                                    const ToolCall::Progress& progress,
                                                    const LogicInspector::LeftOpen& leftOpen) const {
-    std::string message = "Stopped by the user before " + toolName + " finished";
+    std::string message = stoppedBecause("before " + toolName + " finished");
     if (!changed) return message + "; nothing had been sent to Logic Pro, so nothing changed.";
     message += "; it had already acted on Logic Pro";
     const auto list = [](const std::vector<std::string>& items, std::size_t from, const char* separator) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -176,6 +177,11 @@ public:
     static constexpr std::size_t kLoggedResultCharacters = 10000;
     // What a call answers that never ran because the turn was stopped.
     static constexpr const char* kStoppedCallMessage = "The turn was stopped before this tool call ran.";
+    // From here on a stop comes from the program ending, not from the user: a stopped call says so.
+    void noteProgramEnding() { programEnding_ = true; }
+    bool programEnding() const { return programEnding_; }
+    // "Stopped by the user " + what, or that Corvane was ending.
+    std::string stoppedBecause(const std::string& what) const;
 
     // --- What handlers use ------------------------------------------------------------------
     PluginInventoryService& pluginInventoryService() const { return services_.pluginInventoryService; }
@@ -273,6 +279,8 @@ private:
 
     mutable std::mutex presenceMutex_;
     std::map<std::string, bool> corvanePresenceCache_;
+
+    std::atomic<bool> programEnding_{false};
 };
 
 template <class Payload>

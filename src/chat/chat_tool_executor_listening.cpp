@@ -279,7 +279,7 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
         if (cycleSwitchedOff) changes.push_back("Cycle is on again");
         if (!inserted.empty())
             changes.push_back("the analysis plug-in was inserted on " + spokenList(inserted) + ", where it stays");
-        return toolCall.fail("Stopped by the user before the listen began playing; nothing was played" +
+        return toolCall.fail(toolCall.executor.stoppedBecause("before the listen began playing; nothing was played") +
                              (changes.empty() ? "" : "; " + spokenList(changes)) + ".");
     }
 
@@ -315,7 +315,7 @@ AgentToolOutputPayload listenToPlayback(ToolCall& toolCall) {
     const std::string playhead = playheadNote(barBefore, barAfter);
     // A listen the user stopped is no success, whatever it measured before the Stop.
     if (stopped()) {
-        toolCall.record("Stopped by the user after listening to " + asked + " for " + seconds +
+        toolCall.record(toolCall.executor.stoppedBecause("after listening to " + asked + " for " + seconds) +
                             "s; Logic Pro is stopped" + (playhead.empty() ? "" : " and the " + playhead) + "." +
                             insertedNote,
                         false);

@@ -41,6 +41,24 @@ struct TurnWatch {
     bool finished = false;
 };
 
+// Requested once the client hangs up or the program shuts down, whichever comes first: a run's
+// pauses and steps listen to one token.
+class Abandonment {
+public:
+    Abandonment(const std::stop_token& callerGone, const std::stop_token& closing)
+        : hungUp_(callerGone, Requester{source_}), shuttingDown_(closing, Requester{source_}) {}
+    std::stop_token token() const { return source_.get_token(); }
+
+private:
+    struct Requester {
+        std::stop_source source;
+        void operator()() const { source.request_stop(); }
+    };
+    std::stop_source source_;
+    std::stop_callback<Requester> hungUp_;
+    std::stop_callback<Requester> shuttingDown_;
+};
+
 }  // namespace
 
 TestRunner::TestRunner(Services services, std::filesystem::path testCasesDir, std::filesystem::path testResultsDir)
@@ -80,6 +98,10 @@ bool TestRunner::endedByShutdown(const std::optional<std::string>& error) {
     return error == kShutdownRefusal || error == kShutdownStop;
 }
 
+const char* TestRunner::abandonedDescription(const std::stop_token& callerGone) {
+    return callerGone.stop_requested() ? kCallerGoneDescription : kShutdownStop;
+}
+
 void TestRunner::runScript(const char* source) const {
     // Fire and forget: the run relies on neither the result nor the error.
     (void)platform::workspace().runAppleScript(source);
@@ -115,15 +137,21 @@ std::optional<TestSuiteDefinition> TestRunner::loadSuite(const std::string& name
 
 // --- Snapshots and screenshots -------------------------------------------------------------------
 
-std::optional<SnapshotMap> TestRunner::snapshot(const std::vector<std::string>& names) {
+TestRunner::SnapshotOutcome TestRunner::snapshot(const std::vector<std::string>& names, std::stop_token callerGone) {
     std::lock_guard harness(harnessMutex_);
+    if (callerGone.stop_requested()) return {{}, kCallerGoneDescription};
+    if (services_.closing.stop_requested()) return {{}, kShutdownRefusal};
     const auto reservation = services_.chatOrchestrator.reserveTurn(TurnOwner::harness);
-    if (!reservation) return std::nullopt;
+    if (!reservation) return {{}, ChatOrchestrator::kBusyMessage};
+    const Abandonment abandonment(callerGone, services_.closing);
+    const auto stop = abandonment.token();
     runScript(kLogicScript);
-    services_.clock.sleep(std::chrono::duration<double>(kActivationPause));
-    auto snapshots = snapshotTracks(names);
+    SnapshotOutcome outcome;
+    if (services_.clock.sleepUnlessStopped(std::chrono::duration<double>(kActivationPause), stop))
+        outcome.snapshots = snapshotTracks(names, stop);
+    if (!outcome.snapshots) outcome.error = abandonedDescription(callerGone);
     runScript(kTerminalScript);
-    return snapshots;
+    return outcome;
 }
 
 std::optional<std::string> TestRunner::snapshotListError(const std::vector<std::string>& names) {
@@ -132,7 +160,7 @@ std::optional<std::string> TestRunner::snapshotListError(const std::vector<std::
            std::to_string(kMaxSnapshotTracks) + " can be snapshotted in one run.";
 }
 
-SnapshotMap TestRunner::snapshotTracks(const std::vector<std::string>& names) {
+std::optional<SnapshotMap> TestRunner::snapshotTracks(const std::vector<std::string>& names, std::stop_token stop) {
     const auto& logic = services_.logicInspector;
     SnapshotMap snapshots;
     const std::size_t count = std::min(names.size(), kMaxSnapshotTracks);
@@ -140,6 +168,7 @@ SnapshotMap TestRunner::snapshotTracks(const std::vector<std::string>& names) {
         const std::string& name = names[i];
         // A repeated name would be selected and paused for again only to give the same entry.
         if (snapshots.count(name)) continue;
+        if (stop.stop_requested()) return std::nullopt;
         TrackSnapshot snapshot;
         snapshot.trackName = name;
         const auto selected = logic.selectTrack(name);
@@ -147,7 +176,8 @@ SnapshotMap TestRunner::snapshotTracks(const std::vector<std::string>& names) {
             snapshots[name] = std::move(snapshot);
             continue;
         }
-        services_.clock.sleep(std::chrono::duration<double>(kSelectionPause));
+        if (!services_.clock.sleepUnlessStopped(std::chrono::duration<double>(kSelectionPause), stop))
+            return std::nullopt;
         const auto strip = logic.readChannelStrip(selected->mainWindow);
         snapshot.trackName = selected->header.name;
         snapshot.volume = strip.text("volume");
@@ -194,8 +224,12 @@ TestRunner::PromptOutcome TestRunner::prompt(const std::string& text, std::int64
     const auto reservation = services_.chatOrchestrator.reserveTurn(TurnOwner::harness);
     if (!reservation) return {{}, {}, ChatOrchestrator::kBusyMessage, false};
     runScript(kLogicScript);
-    services_.clock.sleep(std::chrono::duration<double>(kActivationPause));
-    auto outcome = sendPromptAndWait(reservation, text, timeoutSeconds, callerGone);
+    PromptOutcome outcome;
+    const Abandonment abandonment(callerGone, services_.closing);
+    if (services_.clock.sleepUnlessStopped(std::chrono::duration<double>(kActivationPause), abandonment.token()))
+        outcome = sendPromptAndWait(reservation, text, timeoutSeconds, callerGone);
+    else
+        outcome.error = abandonedDescription(callerGone);
     runScript(kTerminalScript);
     return outcome;
 }
@@ -203,6 +237,8 @@ TestRunner::PromptOutcome TestRunner::prompt(const std::string& text, std::int64
 TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const TurnReservation& reservation, const std::string& text,
                                                         std::int64_t timeoutSeconds, std::stop_token callerGone) {
     if (auto tooLong = ChatOrchestrator::messageProblem(text)) return {{}, {}, *tooLong, false};
+    // Nobody would read the chat's turn: it is not even created.
+    if (callerGone.stop_requested()) return {{}, {}, kCallerGoneDescription, false};
     if (services_.closing.stop_requested()) return {{}, {}, kShutdownRefusal, false};
     // A refused create answers the kept state, whose current thread is an older chat with its
     // own earlier turns: the test's turn has no thread of its own, and does not run.
@@ -250,6 +286,8 @@ TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const TurnReservation& r
             if (watch->finished) break;
         }
         if (abandoned()) {
+            // The turn and its calls then say that Corvane was ending, not that the user stopped them.
+            if (!callerGone.stop_requested()) services_.chatOrchestrator.stopForEnding();
             stream->stop();
             reader.join();
             return {{}, {}, callerGone.stop_requested() ? kCallerGoneDescription : kShutdownStop, false};
@@ -343,18 +381,29 @@ TestResult TestRunner::runTest(const TestCase& test, std::stop_token callerGone)
     } else if (services_.closing.stop_requested()) {
         turn.error = kShutdownRefusal;
     } else {
-        runScript(kLogicScript);
-        services_.clock.sleep(std::chrono::duration<double>(kActivationPause));
-        if (screenshots) beforePath = captureScreenshot("before", test.id);
-        result.before = snapshotTracks(tracks);
-        turn = sendPromptAndWait(reservation, test.prompt, timeout, callerGone);
         // Selecting the tracks to snapshot changes the project: not for a client that left, nor
-        // while the program shuts down.
-        if (services_.closing.stop_requested() && !turn.error) turn.error = kShutdownStop;
-        if (!callerGone.stop_requested() && !services_.closing.stop_requested()) {
-            result.after = snapshotTracks(tracks);
-            if (screenshots) afterPath = captureScreenshot("after", test.id);
+        // while the program shuts down; each step looks first, and a pause under way ends.
+        const Abandonment abandonment(callerGone, services_.closing);
+        const auto stop = abandonment.token();
+        runScript(kLogicScript);
+        bool whole = services_.clock.sleepUnlessStopped(std::chrono::duration<double>(kActivationPause), stop);
+        if (whole) {
+            if (screenshots) beforePath = captureScreenshot("before", test.id);
+            auto before = snapshotTracks(tracks, stop);
+            whole = before.has_value();
+            if (before) result.before = std::move(*before);
         }
+        whole = whole && !stop.stop_requested();
+        if (whole) turn = sendPromptAndWait(reservation, test.prompt, timeout, callerGone);
+        whole = whole && !stop.stop_requested();
+        if (whole) {
+            auto after = snapshotTracks(tracks, stop);
+            whole = after.has_value();
+            if (after) result.after = std::move(*after);
+            if (whole && screenshots) afterPath = captureScreenshot("after", test.id);
+        }
+        // Whatever the turn came to, the run was cut short: that is what its client hears.
+        if (!whole) turn.error = abandonedDescription(callerGone);
     }
 
     // A turn that did not complete leaves nothing to check its reply or calls against.

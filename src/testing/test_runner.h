@@ -79,14 +79,22 @@ public:
     // Why a list of tracks to snapshot is refused (more than kMaxSnapshotTracks names); absent
     // when it is fine.
     static std::optional<std::string> snapshotListError(const std::vector<std::string>& names);
-    // GET "/test/snapshot": Logic Pro to the front, the snapshots, the terminal to the front;
-    // absent, with Logic Pro untouched, while the chat window's turn is working. Names past
-    // kMaxSnapshotTracks are not snapshotted (the route refuses such lists first).
-    std::optional<SnapshotMap> snapshot(const std::vector<std::string>& names);
+    // The snapshots, or why there are none: the agent loop's busy message (Logic Pro untouched
+    // while the chat window's turn is working), kCallerGoneDescription, or the shutdown's.
+    struct SnapshotOutcome {
+        std::optional<SnapshotMap> snapshots;
+        std::optional<std::string> error;
+    };
+    // GET "/test/snapshot": Logic Pro to the front, the snapshots, the terminal to the front.
+    // Names past kMaxSnapshotTracks are not snapshotted (the route refuses such lists first).
+    // Once the client hangs up or the program shuts down, no further track is selected and the
+    // pause under way ends.
+    SnapshotOutcome snapshot(const std::vector<std::string>& names, std::stop_token callerGone = {});
     // POST "/test/prompt": one turn on a new thread, bounded by the time-out. Once `callerGone`
-    // stops (the client hung up), a turn running is stopped as the stop button stops it, and no
-    // turn, snapshot or screenshot is taken after it: nobody waits for them. So it is once the
-    // program shuts down (`closing`), the outcome then saying so (kShutdownStop, kShutdownRefusal).
+    // stops (the client hung up), a turn running is stopped as the stop button stops it, a pause
+    // under way (the snapshots' included) ends, and no chat, turn, snapshot or screenshot is taken
+    // after it: nobody waits for them. So it is once the program shuts down (`closing`), the
+    // outcome then saying so (kShutdownStop, kShutdownRefusal).
     PromptOutcome prompt(const std::string& text, std::int64_t timeoutSeconds, std::stop_token callerGone = {});
     TestResult runTest(const TestCase& test, std::stop_token callerGone = {});
     SuiteResult runSuite(const std::vector<std::string>& testIDs, std::stop_token callerGone = {});
@@ -105,7 +113,10 @@ public:
 
 private:
     // The callers below hold harnessMutex_.
-    SnapshotMap snapshotTracks(const std::vector<std::string>& names);
+    // Absent when cut short by `stop`: a part would pass for the whole list.
+    std::optional<SnapshotMap> snapshotTracks(const std::vector<std::string>& names, std::stop_token stop);
+    // Why a run was cut short: the client's hang-up, else the shutdown.
+    static const char* abandonedDescription(const std::stop_token& callerGone);
     PromptOutcome sendPromptAndWait(const TurnReservation& reservation, const std::string& text,
                                     std::int64_t timeoutSeconds, std::stop_token callerGone);
     std::optional<std::string> captureScreenshot(const std::string& label, const std::string& testID);

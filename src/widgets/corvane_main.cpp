@@ -68,7 +68,7 @@ void applyDarkAppearance(QApplication& application) {
     application.setPalette(palette);
 }
 
-// SIGINT and SIGTERM end the program through the normal termination path: the handler only
+// SIGINT, SIGTERM and SIGHUP end the program through the normal termination path: the handler only
 // writes a byte, which the event loop reads.
 int gSignalPipe[2] = {-1, -1};
 
@@ -87,6 +87,9 @@ void quitOnStopSignals(QApplication& application) {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal too, unless the program was started to outlive it (nohup).
+    struct sigaction hangUp {};
+    if (sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN) sigaction(SIGHUP, &action, nullptr);
 }
 
 std::string feedURL(const std::string& siteURL) {
@@ -124,6 +127,12 @@ int main(int argc, char** argv) {
     }
 
     QApplication application(argc, argv);
+    // What Qt took for itself (-platform, -style …) is gone from argv by now.
+    if (const auto refused = app::SimulatedHost::argumentError(std::vector<std::string>(argv + 1, argv + argc),
+                                                               {"--help", "--version", "--print-health", "--capture-test"})) {
+        std::fprintf(stderr, "corvane: %s\n%s", refused->c_str(), app::SimulatedHost::usageText().c_str());
+        return 2;
+    }
     // QApplication takes the whole locale from the environment; numbers written and read as text
     // (JSON, tool arguments, logs) must not follow a decimal comma.
     std::setlocale(LC_NUMERIC, "C");

@@ -92,6 +92,26 @@ TEST(Main, HelpNamesEverySettingTheProgramsReadAndExits) {
         EXPECT_NE(out.find("  " + option + " "), std::string::npos) << option;
 }
 
+// An unknown option was ignored: the program served on the default port with the default folder.
+// Anything but its own options is refused with the usage, before anything starts.
+TEST(Main, AnUnknownArgumentIsRefusedWithTheUsage) {
+    corvane::testing::TempHome home;
+    for (const std::string argument : {"--bogus", "-h", "--help=1", "stray", "--capture-test", "--version --x"}) {
+        int status = -1;
+        const std::string told = run(argument, status, "CORVANE_PORT=99999", true);
+        ASSERT_TRUE(WIFEXITED(status)) << argument;
+        EXPECT_EQ(WEXITSTATUS(status), 2) << argument;
+        const std::string refused = argument.substr(argument.rfind(' ') + 1);
+        EXPECT_EQ(told, "corvane-headless: " +
+                            std::string(refused.starts_with('-') ? "unknown option '" : "unexpected argument '") +
+                            refused + "'\n" + SimulatedHost::usageText())
+            << argument;
+    }
+    int status = -1;
+    EXPECT_EQ(run("--version", status), "Corvane " CORVANE_VERSION "\n");
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 // A program that cannot bind its port has no API at all: it must say so and stop, not run on.
 TEST(Main, ATakenPortEndsHeadlessStartWithAnError) {
     corvane::testing::TempHome home;

@@ -19,6 +19,7 @@
 #include "platform/standin/taper.h"
 #include "plugins/plugin_editors_fixture.h"
 #include "plugins/plugin_map_store.h"
+#include "support/files.h"
 #include "test_support/scripted_chat_backend.h"
 #include "test_support/temp_home.h"
 
@@ -162,6 +163,38 @@ TEST_F(TurnStopTest, StopBetweenAToolsStepsEndsItAtItsNextPause) {
         EXPECT_FALSE(response.toolsUsed[0].succeeded);
         EXPECT_EQ(response.toolsUsed[1].summary, ChatToolExecutor::kStoppedCallMessage);
     }
+}
+
+// A turn stopped because the program was ending was stored as stopped by the user. Wherever the
+// ending comes (a step of a track write, a listen's preparation or its playing), the calls and the
+// turn's log say that Corvane was ending, and nothing says the user stopped it.
+TEST_F(TurnStopTest, ATurnStoppedByTheEndingSaysCorvaneWasEnding) {
+    bool midway = false, listen = false;
+    for (double at = 0.05; at < 6; at += 0.5) {
+        SCOPED_TRACE("ending at " + std::to_string(at));
+        load(standin::testing::demoSong());
+        orchestrator = std::make_unique<ChatOrchestrator>(
+            ChatOrchestrator::Services{inventory, backend, conversations, memories, logic, plugins, logger, {}},
+            ChatOrchestrator::Providers{});
+        transport->reply(callsReply({{"v", "set_track_volume", R"({"track_name":"Bass","value":"-6 dB"})"},
+                                     {"l", "listen_to_playback", R"({"duration_seconds":4,"start_bar":1})"}}));
+        const double start = world().virtualSeconds();
+        world().at(start + at, [this] { orchestrator->stopForEnding(); });
+        const ChatResponse response = run();
+        if (world().virtualSeconds() - start < at) continue;  // over before the ending
+
+        ASSERT_EQ(response.toolsUsed.size(), 2u);
+        for (const auto& record : response.toolsUsed) EXPECT_FALSE(has(record.summary, "by the user")) << record.summary;
+        midway = midway || response.toolsUsed[0].summary.starts_with(
+                               "Stopped as Corvane was ending, before set_track_volume finished");
+        listen = listen || response.toolsUsed[1].summary.starts_with("Stopped as Corvane was ending, ");
+        const auto logs = logger.recentLogPaths(1);
+        ASSERT_EQ(logs.size(), 1u);
+        const auto log = json::parse(readFile(logs[0].url).bytes);
+        EXPECT_EQ(log.value("agentResponse", ""), "ERROR: The turn was stopped as Corvane was ending.");
+    }
+    EXPECT_TRUE(midway);
+    EXPECT_TRUE(listen);
 }
 
 // A strip that lags the selection still shows the track selected before: the stopped call's

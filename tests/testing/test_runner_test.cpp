@@ -194,7 +194,7 @@ TEST_F(TestRunnerTest, TheWindowsTurnKeepsLogicProUntilItEnds) {
     EXPECT_TRUE(result.before.empty());
     EXPECT_TRUE(result.after.empty());
     EXPECT_EQ(result.screenshots, (TestScreenshots{{}, {}, "display"}));
-    EXPECT_FALSE(runner().snapshot({"Guitar"}));
+    EXPECT_FALSE(runner().snapshot({"Guitar"}).snapshots);
     EXPECT_EQ(runner().prompt("Hi", 5).error, ChatOrchestrator::kBusyMessage);
 
     gate.open();
@@ -259,6 +259,141 @@ TEST_F(TestRunnerTest, ALongTrackListIsRefusedAndARepeatedNameIsSnapshottedOnce)
     // The activation pause and one selection before and after (each a little over its 300 ms
     // pause), not 128 selections.
     EXPECT_LT(result.durationMs, 500 + 10 * 300);
+}
+
+// The runner's clock, which requests a stop at its moment number `tripAt` (none for 0): the
+// beginning of pause k is moment 2k - 1, its end moment 2k. It counts the pauses, and the pauses
+// begun and the time paced after the stop.
+class TrippingClock final : public platform::Clock {
+public:
+    TrippingClock(platform::Clock& inner, std::size_t tripAt, std::function<void()> trip)
+        : inner_(inner), tripAt_(tripAt), trip_(std::move(trip)) {}
+    TimePoint now() override { return inner_.now(); }
+    void sleep(std::chrono::duration<double> duration) override {
+        const auto start = begin();
+        inner_.sleep(duration);
+        end(start);
+    }
+    bool sleepUnlessStopped(std::chrono::duration<double> duration, std::stop_token stop) override {
+        const auto start = begin();
+        const bool whole = inner_.sleepUnlessStopped(duration, std::move(stop));
+        end(start);
+        return whole;
+    }
+    Subscription onMoved(std::function<void()> moved) override { return inner_.onMoved(std::move(moved)); }
+
+    std::size_t pauses = 0;
+    std::size_t pausesAfterTrip = 0;
+    TimePoint::duration pacedAfterTrip{};
+
+private:
+    TimePoint begin() {
+        if (tripped_) ++pausesAfterTrip;
+        ++pauses;
+        moment();
+        return inner_.now();
+    }
+    void end(TimePoint start) {
+        if (tripped_) pacedAfterTrip += inner_.now() - start;
+        moment();
+    }
+    void moment() {
+        if (++moments_ != tripAt_) return;
+        tripped_ = true;
+        trip_();
+    }
+    platform::Clock& inner_;
+    std::size_t tripAt_;
+    std::size_t moments_ = 0;
+    std::function<void()> trip_;
+    bool tripped_ = false;
+};
+
+// The snapshots' pauses heard neither the program's ending nor the client's hang-up: a run of 7
+// tracks held the ending for seconds, and a client gone during the "before" snapshots still got a
+// chat and a turn. Whichever of its pauses a run, a suite or a snapshot is in or has just ended
+// when either comes, the pause ends there, no other begins, no chat is created, and the answer
+// says why.
+TEST_F(TestRunnerTest, AStopAtAnyPauseOfTheHarnessEndsItThere) {
+    const std::vector<std::string> tracks{"Guitar", "Bass"};
+    writeCase("first.json", json{{"id", "first"}, {"prompt", "Which tracks?"}, {"captureScreenshots", false},
+                                 {"snapshotTracks", tracks}, {"assertions", json::array()}}
+                                .dump());
+    writeCase("second.json", R"({"id":"second","prompt":"Which tracks?","captureScreenshots":false,"assertions":[]})");
+    enum class Work { run, suite, snapshot };
+    enum class Ending { shutdown, hangUp };
+    struct Outcome {
+        std::vector<std::optional<std::string>> errors;  // of each test, or of the snapshot
+        bool snapshots = false;
+    };
+    const auto perform = [&](Work work, TestRunner& runner, std::stop_token callerGone) {
+        Outcome outcome;
+        if (work == Work::run) {
+            outcome.errors.push_back(runner.runTest(*runner.loadTestCase("first"), callerGone).error);
+        } else if (work == Work::suite) {
+            for (const auto& result : runner.runSuite({"first", "second"}, callerGone).results)
+                outcome.errors.push_back(result.error);
+        } else {
+            const auto taken = runner.snapshot(tracks, callerGone);
+            outcome.errors.push_back(taken.error);
+            outcome.snapshots = taken.snapshots.has_value();
+        }
+        return outcome;
+    };
+    const auto chats = [&] { return conversations.conversationState().threads.size(); };
+
+    int cases = 0;
+    for (const Work work : {Work::run, Work::suite, Work::snapshot}) {
+        std::size_t total = 0;
+        {
+            TrippingClock counting(platform::clock(), 0, [] {});
+            TestRunner whole(TestRunner::Services{logic, *orchestrator, conversations, capture, logger, counting},
+                             home.root() / "cases", home.root() / "results");
+            const auto outcome = perform(work, whole, {});
+            total = counting.pauses;
+            EXPECT_EQ(outcome.snapshots, work == Work::snapshot);
+        }
+        ASSERT_EQ(total, work == Work::suite ? 6u : work == Work::run ? 5u : 3u);
+        for (std::size_t tripAt = 1; tripAt <= 2 * total; ++tripAt) {
+            for (const Ending ending : {Ending::shutdown, Ending::hangUp}) {
+                ++cases;
+                SCOPED_TRACE(::testing::Message() << "case " << cases << ", work " << int(work) << ", stopped at moment " << tripAt
+                                                << (ending == Ending::shutdown ? " by the shutdown" : " by a hang-up"));
+                std::stop_source closing, hungUp;
+                std::size_t chatsAtTrip = 0;
+                TrippingClock clock(platform::clock(), tripAt, [&] {
+                    chatsAtTrip = chats();
+                    (ending == Ending::shutdown ? closing : hungUp).request_stop();
+                });
+                TestRunner runner(
+                    TestRunner::Services{logic, *orchestrator, conversations, capture, logger, clock, closing.get_token()},
+                    home.root() / "cases", home.root() / "results");
+                const auto outcome = perform(work, runner, hungUp.get_token());
+
+                EXPECT_EQ(clock.pausesAfterTrip, 0u);
+                EXPECT_EQ(clock.pacedAfterTrip, platform::Clock::TimePoint::duration::zero());
+                EXPECT_EQ(chats(), chatsAtTrip);
+                EXPECT_FALSE(orchestrator->isTurnRunning());
+                // Past a test's last pause only its reading of the last strip is left: the stop
+                // cuts nothing there, and in a suite the next test is not started.
+                const std::size_t runMoments = 10;
+                std::size_t affected = tripAt < runMoments ? 0 : 1;
+                bool cut = tripAt != runMoments;
+                if (work == Work::snapshot) affected = tripAt < 2 * total ? 0 : 1;
+                EXPECT_EQ(outcome.snapshots, work == Work::snapshot && affected == 1);
+                ASSERT_EQ(outcome.errors.size(), work == Work::suite ? 2u : 1u);
+                for (std::size_t i = affected; i < outcome.errors.size(); ++i) {
+                    if (ending == Ending::hangUp)
+                        EXPECT_EQ(outcome.errors[i], TestRunner::kCallerGoneDescription) << i;
+                    else
+                        EXPECT_EQ(outcome.errors[i], cut && i == affected ? TestRunner::kShutdownStop
+                                                                          : TestRunner::kShutdownRefusal)
+                            << i;
+                    cut = false;
+                }
+            }
+        }
+    }
 }
 
 TEST_F(TestRunnerTest, ASuiteRunsEveryIDInOrderAndReportsWhatDidNotLoad) {

@@ -152,7 +152,8 @@ TEST(AppDelegateHotKey, ControlOptionLWithAnyOtherModifiersAndNothingElse) {
 
 // Without a display the program sends the user to corvane-headless on the port it would serve,
 // which CORVANE_PORT moves; the advice named the default port whatever that said. `--help` went on
-// to open the window: it prints the help and exits, with no display needed.
+// to open the window: it prints the help and exits, with no display needed. An unknown option was
+// ignored: it is refused with the usage, before the window opens.
 TEST(AppEntry, WithoutADisplayItNamesThePortTheHeadlessProgramWouldServeOrPrintsItsHelp) {
     struct Case {
         std::string setting, arguments;
@@ -163,6 +164,9 @@ TEST(AppEntry, WithoutADisplayItNamesThePortTheHeadlessProgramWouldServeOrPrints
         {"CORVANE_PORT=52345", "", 1, "Run corvane-headless instead: it serves the loopback API on 127.0.0.1:52345 "},
         {"", "", 1, "Run corvane-headless instead: it serves the loopback API on 127.0.0.1:51234 "},
         {"", "--help", 0, app::SimulatedHost::helpText()},
+        // --print-health ends the program had it ignored the unknown option.
+        {"QT_QPA_PLATFORM=offscreen", "--print-health --bogus", 2,
+         "corvane: unknown option '--bogus'\n" + app::SimulatedHost::usageText()},
     };
     for (const auto& c : cases) {
         const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u CORVANE_PORT " + c.setting +
