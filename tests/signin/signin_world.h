@@ -1,0 +1,145 @@
+#pragma once
+
+// Copies of the sign-in sharing one application folder, the sign-in service they talk to (the
+// real corvane-backend service, called in-process through a wire that can make it slow, hang,
+// busy or refuse), and what the folder and the service must hold: every sign-in in the order the
+// service issued it, whose copy made it, and whether the user signed out of it.
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "backend/backend_service.h"
+#include "http/http_client.h"
+#include "networking/auth_service.h"
+#include "platform/platform.h"
+#include "support/files.h"
+#include "test_support/manual_clock.h"
+#include "test_support/temp_home.h"
+
+namespace corvane::signin {
+
+enum class ServiceMode { answers, slow, hangs, renewalsHang, busy503, busy429, refuses };
+const char* describe(ServiceMode mode);
+
+inline constexpr int kAccounts = 3;
+inline constexpr int kMostCopies = 3;
+std::string accountEmail(int account);
+
+class World;
+
+// One copy's way to the service; answers as the world's mode says at the time of the request.
+class Wire final : public http::HTTPTransport {
+public:
+    Wire(World& world, int copy) : world_(world), copy_(copy) {}
+    http::HTTPClientResponse send(const http::HTTPClientRequest& request, std::stop_token stop) override;
+
+private:
+    World& world_;
+    int copy_;
+};
+
+// A sign-in the service answered and the copy heard of.
+struct SignIn {
+    int order = 0;  // the service's order of issue
+    std::string session;
+    int account = 0;
+    int copy = 0;
+    bool signedOut = false;
+    int signedOutBy = 0;
+    // Its copy quit while the file had not taken it: the strip said it would be lost.
+    bool lost = false;
+    // Its copy quit before the service took the sign-out: nobody is left to tell it.
+    bool revocationAbandoned = false;
+};
+
+class World {
+public:
+    explicit World(int copies);
+    ~World();
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+
+    int copies() const { return copies_; }
+    networking::AuthService& copy(int i) { return *copies_at_[static_cast<std::size_t>(i)]; }
+    testing::ManualClock& clock() { return clock_; }
+
+    // The actions a user or the machine takes. Each runs while the clock moves on by itself
+    // (a hang is caught by a ceiling), so that waits on the platform clock end.
+    void signIn(int copy, int account);
+    void signOut(int copy);
+    // A turn: the token to send. Its outcome, for the log.
+    std::string turn(int copy);
+    // A chat refused with 401 for the token the copy sends.
+    std::string chatRefused(int copy);
+    void advance(std::chrono::seconds by);
+    void setMode(ServiceMode mode);
+    void diskRefuses(bool refuses);
+    void holdLock(bool holds);
+    void restart(int copy);
+    // The service answers, the disk takes writes and no copy holds the lock: the clock moves on
+    // until every sign-out was told; then the service must have ended every session signed out of.
+    void settle();
+
+    // What breaks the rules after this step; empty when all hold.
+    std::vector<std::string> broken();
+
+    // Called by the wire.
+    // `unheard`: the caller will not hear the answer.
+    http::HTTPClientResponse forward(int copy, const http::HTTPClientRequest& request, bool unheard = false);
+    ServiceMode mode() const { return mode_.load(); }
+    std::mutex modeMutex;
+    std::condition_variable modeChanged;
+
+private:
+    // Runs `action` on a thread of its own while moving the clock on, until it ends.
+    void pumped(const std::function<void()>& action);
+    std::optional<std::string> fileSession();
+    std::set<std::string> liveSessions();
+    SignIn* findSignIn(const std::string& session);
+    std::optional<std::string> sessionShownBy(int copy);
+    void noteShown(int copy, const std::optional<std::string>& token);
+    // What a copy shows and sends after it asked for a token.
+    void checkSent(int copy, bool wasIn, const std::optional<std::string>& token, const std::string& what);
+
+    testing::TempHome home_;
+    testing::ManualClock clock_;
+    platform::ScopedServices services_;
+    std::unique_ptr<backend::BackendService> service_;
+    std::mutex serviceMutex_;
+    std::atomic<ServiceMode> mode_{ServiceMode::answers};
+    int copies_;
+    std::array<std::shared_ptr<Wire>, kMostCopies> wires_;
+    std::array<std::unique_ptr<networking::AuthService>, kMostCopies> copies_at_;
+    std::array<std::optional<std::string>, kMostCopies> shown_;  // the session each copy shows
+    // The session each copy's latest sign-in request was answered with, heard or not.
+    std::array<std::optional<std::string>, kMostCopies> answeredSignIn_;
+    std::array<int, kMostCopies> answeredOrder_{};
+    std::vector<SignIn> signIns_;
+    int issued_ = 0;
+    std::optional<FileLock> heldLock_;
+    bool diskRefuses_ = false;
+    std::vector<std::string> stepBreaks_;
+    // Sign Out only in a copy that shows the session the file holds (CORVANE_SIGNIN_SIGN_OUT_OF_FILED_ONLY=1).
+    bool shownSignOutOnly_ = false;
+    // Renewals the service took whose answer the copy never heard (the session and when), the
+    // service's modes since the start and the clock's jumps: a session whose spent token came
+    // back only after the service's grace, having answered none of the re-asking, is the
+    // service's to end.
+    bool lostForGood(const std::string& session);
+    std::vector<std::pair<platform::Clock::TimePoint, std::string>> lostAnswers_;
+    std::vector<std::pair<platform::Clock::TimePoint, ServiceMode>> modes_;
+    std::vector<std::pair<platform::Clock::TimePoint, platform::Clock::TimePoint>> jumps_;
+    std::mutex historyMutex_;
+    std::vector<std::string> hangs_;
+};
+
+}  // namespace corvane::signin
