@@ -130,6 +130,8 @@ private:
     std::vector<std::string> stepBreaks_;
     // Sign Out only in a copy that shows the session the file holds (CORVANE_SIGNIN_SIGN_OUT_OF_FILED_ONLY=1).
     bool shownSignOutOnly_ = false;
+    // No sign-in while another copy shows its session is not saved (CORVANE_SIGNIN_ONE_UNSAVED_SIGN_IN=1).
+    bool oneUnsavedSignIn_ = false;
     // Renewals the service took whose answer the copy never heard (the session and when), the
     // service's modes since the start and the clock's jumps: a session whose spent token came
     // back only after the service's grace, having answered none of the re-asking, is the
