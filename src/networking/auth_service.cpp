@@ -10,6 +10,7 @@
 #include "support/base64.h"
 #include "support/files.h"
 #include "support/json_fields.h"
+#include "support/numbers.h"
 
 namespace corvane::networking {
 namespace {
@@ -41,6 +42,7 @@ AuthService::AuthService(BackendConfiguration configuration, std::shared_ptr<htt
     if (!accessToken) return;
     fields_.isAuthenticated = true;
     fields_.userEmail = emailFromJWT(*accessToken);
+    shown_ = EndedSession{sessionIDFromJWT(*accessToken), *accessToken, KeychainStore::read(kRefreshTokenKey)};
     // Refreshed only when near expiry: each refresh spends the refresh token, and a kill before
     // the new pair is stored loses it. Nobody waits for it.
     if (isTokenExpired(*accessToken)) {
@@ -134,23 +136,57 @@ http::HTTPClientRequest AuthService::tokenRequest(const std::string& grantType, 
     return request;
 }
 
-bool AuthService::saveSession(const std::string& accessToken, const std::string& refreshToken,
-                              const std::optional<std::string>& replaces,
-                              const std::optional<std::string>& replacesSession) {
-    // One write: written apart, a crash between them would keep a refresh token already spent.
-    if (updateStored([&](std::map<std::string, std::string>& values) {
-            values[kAccessTokenKey] = accessToken;
-            values[kRefreshTokenKey] = refreshToken;
-            return true;
-        })) {
-        pending_.reset();
-        letGoOfFileLockWhenDone();
-        return true;
+AuthService::SignInOrder AuthService::signInOrderNow() const {
+    using std::chrono::duration_cast;
+    using std::chrono::nanoseconds;
+    return {duration_cast<nanoseconds>(clock_.now().time_since_epoch()).count(),
+            duration_cast<nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()};
+}
+
+std::string AuthService::orderText(const std::string& accessToken, const SignInOrder& order) {
+    return sessionIDFromJWT(accessToken).value_or("-") + " " + std::to_string(order.at) + " " +
+           std::to_string(order.tie);
+}
+
+AuthService::SignInOrder AuthService::storedOrder(const std::map<std::string, std::string>& values) {
+    const auto member = values.find(kSignInOrderKey);
+    const auto access = values.find(kAccessTokenKey);
+    if (member == values.end() || access == values.end()) return {};
+    const std::string& text = member->second;
+    const auto first = text.find(' ');
+    const auto second = first == std::string::npos ? std::string::npos : text.find(' ', first + 1);
+    if (second == std::string::npos) return {};
+    // Written over by a version that knows no order, it belongs to an earlier sign-in than the pair's.
+    if (text.substr(0, first) != sessionIDFromJWT(access->second).value_or("-")) return {};
+    const auto at = readInteger(std::string_view(text).substr(first + 1, second - first - 1));
+    const auto tie = readInteger(std::string_view(text).substr(second + 1));
+    if (!at || !tie) return {};
+    return {*at, *tie};
+}
+
+std::optional<std::string> AuthService::handOut(std::optional<std::string> token) {
+    if (!token) return token;
+    const auto id = sessionIDFromJWT(*token);
+    {
+        std::lock_guard lock(sessionMutex_);
+        if (!shown_ || shown_->accessToken != *token) {
+            std::optional<std::string> refresh;
+            if (pending_ && pending_->accessToken == *token)
+                refresh = pending_->refreshToken;
+            else if (KeychainStore::read(kAccessTokenKey) == *token)
+                refresh = KeychainStore::read(kRefreshTokenKey);
+            else if (shown_ && id && shown_->id == id)
+                refresh = shown_->refreshToken;
+            shown_ = EndedSession{id, *token, refresh};
+        }
     }
-    log("[AuthService] The session could not be stored; it is kept until it can be");
-    pending_ = PendingSession{accessToken, refreshToken, replaces, true, replacesSession};
-    retryPendingSession();
-    return false;
+    const auto email = emailFromJWT(*token);
+    update([&](Fields& f) {
+        f.isAuthenticated = true;
+        if (email) f.userEmail = email;
+        if (f.notice == kSessionEnded) f.notice.reset();  // said of a session this one follows
+    });
+    return token;
 }
 
 bool AuthService::updateStored(const std::function<bool(std::map<std::string, std::string>&)>& change) {
@@ -200,9 +236,10 @@ bool AuthService::waitUntil(platform::Clock::TimePoint due, std::stop_token stop
     return true;
 }
 
-void AuthService::noteUnanswered() {
+void AuthService::noteUnanswered(const std::optional<std::string>& askedWith) {
     std::lock_guard lock(sessionMutex_);
     if (!unansweredSince_) unansweredSince_ = clock_.now();
+    unansweredFor_ = askedWith;
     if (reasking_ || quitting_) return;
     reasking_ = true;
     if (reask_.joinable()) reask_.join();  // it ended when it last cleared reasking_
@@ -225,9 +262,16 @@ void AuthService::noteUnanswered() {
                     return;
                 }
             }
-            // Collected meanwhile, by another copy or a turn here: nothing left to ask for.
+            // Collected meanwhile, by another copy or a turn here, or the session gone: nothing
+            // left to ask for. A token not expired yet tells nothing: a refresh is also asked
+            // for a token the chat backend refused.
             const auto stored = sessionToken(kAccessTokenKey);
-            if (!stored || !isTokenExpired(*stored)) {
+            bool collected = !stored;
+            {
+                std::lock_guard held(sessionMutex_);
+                collected = collected || stored != unansweredFor_;
+            }
+            if (collected) {
                 std::lock_guard held(sessionMutex_);
                 unansweredSince_.reset();
                 reasking_ = false;
@@ -250,6 +294,7 @@ void AuthService::storePendingSession() {
     if (!pending_) return;
     bool dropped = false;
     std::optional<std::string> instead;  // the access token of the session the file keeps instead
+    std::optional<std::string> insteadRefresh;
     const bool stored = updateStored([&](std::map<std::string, std::string>& values) {
         const auto member = [&](const char* key) {
             const auto found = values.find(key);
@@ -258,19 +303,22 @@ void AuthService::storePendingSession() {
         const auto access = member(kAccessTokenKey);
         const auto holds = member(kRefreshTokenKey);
         // The sign-in the user just made is the session the folder is to hold: only another
-        // sign-in, made since, wins over it.
-        const bool takes =
-            holds == pending_->replaces ||
-            (pending_->signedIn &&
-             ((!access && !holds) || signedOutOf(access.value_or(""), holds) ||
-              (pending_->replacesSession && access && sessionIDFromJWT(*access) == pending_->replacesSession)));
+        // sign-in, made later, wins over it, whichever copy offered its pair to the file first.
+        const bool takes = holds == pending_->replaces ||
+                           (pending_->signedIn && ((!access && !holds) || signedOutOf(access.value_or(""), holds) ||
+                                                   storedOrder(values) < pending_->order));
         if (!takes) {
             dropped = true;
-            if (access && !signedOutOf(*access, holds)) instead = access;
+            if (access && !signedOutOf(*access, holds)) {
+                instead = access;
+                insteadRefresh = holds;
+            }
             return false;
         }
         values[kAccessTokenKey] = pending_->accessToken;
         values[kRefreshTokenKey] = pending_->refreshToken;
+        // A renewal keeps its sign-in's place.
+        if (pending_->signedIn) values[kSignInOrderKey] = orderText(pending_->accessToken, pending_->order);
         return true;
     });
     if (!stored) return;
@@ -283,7 +331,11 @@ void AuthService::storePendingSession() {
         return;
     }
     log("[AuthService] A session stored meanwhile replaces the one kept in memory");
-    if (!instead) return markSessionGone();
+    if (!instead) {
+        shown_.reset();
+        return markSessionGone();
+    }
+    shown_ = EndedSession{sessionIDFromJWT(*instead), *instead, insteadRefresh};
     // Signed in elsewhere since: the window shows that session, which the file holds.
     const auto email = emailFromJWT(*instead);
     update([&](Fields& f) {
@@ -341,14 +393,22 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
                 // Stored, they would sign in a session that every request and refresh turns down.
                 failure = "The sign-in service answered with tokens that cannot be used.";
             } else {
-                {
-                    std::lock_guard lock(sessionMutex_);
-                    const auto replaced = KeychainStore::read(kAccessTokenKey);
-                    notSaved = !saveSession(*access, *refresh, KeychainStore::read(kRefreshTokenKey),
-                                            replaced ? sessionIDFromJWT(*replaced) : std::nullopt);
-                }
                 signedInEmail =
                     json_fields::lenientText(reply->value("user", nlohmann::json::object()), "email").value_or(email);
+                std::lock_guard lock(sessionMutex_);
+                // Offered to the file as a pair it refused would be: one write, and a later
+                // sign-in another copy stored meanwhile wins over it.
+                pending_ = PendingSession{*access, *refresh, KeychainStore::read(kRefreshTokenKey), true,
+                                          signInOrderNow()};
+                shown_ = EndedSession{sessionIDFromJWT(*access), *access, *refresh};
+                storePendingSession();
+                if (pending_) {
+                    notSaved = true;
+                    log("[AuthService] The session could not be stored; it is kept until it can be");
+                    retryPendingSession();
+                } else if (shown_ && shown_->accessToken != *access) {
+                    signedInEmail = emailFromJWT(shown_->accessToken);  // a later sign-in elsewhere
+                }
             }
         }
     } catch (const http::TransportError&) {
@@ -447,6 +507,11 @@ platform::Clock::TimePoint::duration AuthService::waitLeft(const std::stop_token
     const platform::Clock::TimePoint::duration whole = kServiceWait;
     if (!turn.stop_possible()) return whole;
     std::lock_guard lock(turnWaitsMutex_);
+    // A turn is forgotten once it has ended (its stop source gone, or stopped), however many
+    // others waited meanwhile.
+    std::erase_if(turnWaits_, [](const TurnWait& wait) {
+        return !wait.turn.stop_possible() || wait.turn.stop_requested();
+    });
     const auto known =
         std::find_if(turnWaits_.begin(), turnWaits_.end(), [&](const TurnWait& wait) { return wait.turn == turn; });
     return known == turnWaits_.end() ? whole
@@ -459,14 +524,10 @@ void AuthService::noteWaited(const std::stop_token& turn, platform::Clock::TimeP
     const auto known =
         std::find_if(turnWaits_.begin(), turnWaits_.end(), [&](const TurnWait& wait) { return wait.turn == turn; });
     if (known != turnWaits_.end()) {
-        TurnWait moved = *known;
-        moved.waited += waited;
-        turnWaits_.erase(known);
-        turnWaits_.push_back(std::move(moved));
+        known->waited += waited;
         return;
     }
     turnWaits_.push_back({turn, waited});
-    if (turnWaits_.size() > kTurnsRemembered) turnWaits_.pop_front();
 }
 
 AuthService::Refreshed AuthService::performRefresh(std::stop_token stop,
@@ -509,6 +570,7 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop,
         answered();
         return {stored};
     }
+    const auto askedWith = sessionToken(kAccessTokenKey);
     const auto refreshToken = sessionToken(kRefreshTokenKey);
     if (!refreshToken) {
         markSessionGone();
@@ -530,7 +592,7 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop,
             if (stop.stop_requested())
                 return {sessionToken(kAccessTokenKey), Refreshed::PutOff::unreachable};
             if (attempt == 1 && clock_.now() - sent > kStoppedMeanwhile) continue;
-            noteUnanswered();
+            noteUnanswered(askedWith);
             // Offline: the session stays as it is, and an expired token is not sent to be refused.
             return {sessionToken(kAccessTokenKey), Refreshed::PutOff::unreachable};
         }
@@ -582,12 +644,14 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop,
         } else {
             values.erase(kAccessTokenKey);
             values.erase(kRefreshTokenKey);
+            values.erase(kSignInOrderKey);
         }
         return true;
     });
     if (stale) return {storedAccess};
     if (!granted) {
         pending_.reset();
+        shown_.reset();
         update([](Fields& f) {
             f.isAuthenticated = false;
             f.userEmail.reset();
@@ -600,9 +664,10 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop,
         pending_.reset();
     } else {
         log("[AuthService] The renewed session could not be stored; it is kept until it can be");
-        pending_ = PendingSession{*access, *refresh, filed, false, std::nullopt};
+        pending_ = PendingSession{*access, *refresh, filed, false};
         retryPendingSession();
     }
+    shown_ = EndedSession{sessionIDFromJWT(*access), *access, *refresh};
     const auto email = emailFromJWT(*access);
     update([&](Fields& f) {
         f.isAuthenticated = true;
@@ -618,22 +683,17 @@ std::optional<std::string> AuthService::getValidToken(std::stop_token stop) {
         markSessionGone();
         return std::nullopt;
     }
-    // Another copy may have signed someone else in since: a copy signed in goes on as them.
-    if (const auto email = emailFromJWT(*stored)) {
-        update([&](Fields& f) {
-            if (f.isAuthenticated) f.userEmail = email;
-        });
-    }
-    if (!isTokenExpired(*stored)) return stored;
+    // Another copy may have signed someone else in since: the copy goes on as them.
+    if (!isTokenExpired(*stored)) return handOut(stored);
     const auto refreshed = refresh(std::move(stop), stored);
     if (refreshed.putOff != Refreshed::PutOff::no) {
         // In its last minute the backend still takes it (with a few seconds to spare for the
         // request's way); past that it would be answered 401, which tells the user to sign in
         // again when only the service is busy or out of reach.
-        if (refreshed.token && !expiresWithin(*refreshed.token, 10)) return refreshed.token;
+        if (refreshed.token && !expiresWithin(*refreshed.token, 10)) return handOut(refreshed.token);
         throwPutOff(refreshed);
     }
-    if (refreshed.token) return refreshed.token;
+    if (refreshed.token) return handOut(refreshed.token);
     return stored;  // the backend answers 401 and the user is told to sign in again
 }
 

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
+#include <cstdint>
 #include <functional>
 #include <future>
 #include <memory>
@@ -168,6 +168,11 @@ public:
 
     static constexpr const char* kAccessTokenKey = "supabase_access_token";
     static constexpr const char* kRefreshTokenKey = "supabase_refresh_token";
+    // Which sign-in the stored pair belongs to and when it was made (its session, then the moment
+    // on the platform clock and on the machine's monotonic clock, in nanoseconds): of two sign-ins
+    // the later is kept, whichever copy offers it to the file first. A renewal keeps it. A file
+    // without it (written by an earlier version) holds a sign-in earlier than any that has it.
+    static constexpr const char* kSignInOrderKey = "corvane_sign_in_order";
 
 private:
     struct Fields {
@@ -189,13 +194,23 @@ private:
         std::shared_ptr<std::atomic<bool>> done;
         std::jthread thread;
     };
-    // A session signed out of: its latest pair known to this copy.
+    // A session: the one the window shows, or one signed out of; its latest pair known to this copy.
     struct EndedSession {
         std::optional<std::string> id;
         std::string accessToken;
         std::optional<std::string> refreshToken;
         bool holds(const std::string& access, const std::optional<std::string>& refresh) const;
     };
+    // When a sign-in was made; a later one is greater, whichever copy made it.
+    struct SignInOrder {
+        std::int64_t at = 0;   // the platform clock
+        std::int64_t tie = 0;  // the machine's monotonic clock, for two sign-ins in one instant of it
+        auto operator<=>(const SignInOrder&) const = default;
+    };
+    SignInOrder signInOrderNow() const;
+    // The order of the sign-in the stored pair belongs to; the least for one stored without it.
+    static SignInOrder storedOrder(const std::map<std::string, std::string>& values);
+    static std::string orderText(const std::string& accessToken, const SignInOrder& order);
     enum class Told { done, again, never };
     http::HTTPClientRequest tokenRequest(const std::string& grantType, const nlohmann::json& body) const;
     // `foundExpired`: the access token the caller found expired. Another copy may have stored a
@@ -217,9 +232,9 @@ private:
     static bool hasExpiry(const std::string& token);
     // What a sign-in and a refresh store: an access token whose expiry can be read, and a refresh token.
     static bool usablePair(const std::string& accessToken, const std::string& refreshToken);
-    // Whether the file took a sign-in's pair; when it did not, the pair is kept in pending_.
-    bool saveSession(const std::string& accessToken, const std::string& refreshToken,
-                     const std::optional<std::string>& replaces, const std::optional<std::string>& replacesSession);
+    // The window shows the session of the token it hands out, and its account: the copy sends
+    // the token of the account it shows.
+    std::optional<std::string> handOut(std::optional<std::string> token);
     void markSignedOut();
     // The file no longer holds the session the window shows (cleared by another copy's Sign Out,
     // ended by the service): the sign-in form comes back saying why.
@@ -228,8 +243,8 @@ private:
     std::optional<std::string> sessionToken(const char* key);
     // Stores the pending pair once the file takes it. A renewed pair is dropped when the file no
     // longer holds the pair it replaces (a sign-out or a sign-in elsewhere wins); a sign-in made
-    // here goes over an empty file, a session signed out of here and a renewal of the one it
-    // replaces, and is dropped only for another sign-in. The window then shows what the file holds.
+    // here goes over an empty file, a session signed out of here and any sign-in made before it,
+    // and is dropped only for a sign-in made later. The window then shows what the file holds.
     // Under sessionMutex_.
     void storePendingSession();
     // A change of the credential file, under the lock this copy holds (a refresh under way, a
@@ -242,7 +257,7 @@ private:
     // A refresh request that got no answer: asked again by itself while the service still gives
     // the same pair. Only the pair or a refusal of the token ends the re-asking (answered()): a
     // busy or failing service, a proxy's page or another time-out may not have seen it.
-    void noteUnanswered();
+    void noteUnanswered(const std::optional<std::string>& askedWith);
     void answered();
     // Waits on the platform clock until `due`, in short slices; false when `stop` came first.
     bool waitUntil(platform::Clock::TimePoint due, std::stop_token stop);
@@ -267,9 +282,11 @@ private:
         std::string refreshToken;
         std::optional<std::string> replaces;  // the refresh token the file holds instead
         bool signedIn = false;                // the user's sign-in here, not a renewal
-        std::optional<std::string> replacesSession;  // the session of the pair it replaces
+        SignInOrder order = {};               // of a sign-in
     };
     std::optional<PendingSession> pending_;
+    // The session the window shows, which Sign Out ends (not whatever the file holds by then).
+    std::optional<EndedSession> shown_;  // under sessionMutex_
     // The credential file's lock, held from the read of the refresh token to the store of the pair
     // that replaces it, and on while that pair waits for the file: no other copy spends a refresh
     // token this copy spent. Under fileLockMutex_ (taken after sessionMutex_).
@@ -280,6 +297,7 @@ private:
     std::jthread pendingRetry_;  // under sessionMutex_
     // Since when the refresh requests of this copy got no answer; unset once one is answered.
     std::optional<platform::Clock::TimePoint> unansweredSince_;  // under sessionMutex_
+    std::optional<std::string> unansweredFor_;  // the access token it was to replace; under sessionMutex_
     bool reasking_ = false;                                      // under sessionMutex_
     bool quitting_ = false;                                      // under sessionMutex_
     std::jthread reask_;                                         // under sessionMutex_
@@ -297,9 +315,8 @@ private:
         std::stop_token turn;
         platform::Clock::TimePoint::duration waited{};
     };
-    static constexpr std::size_t kTurnsRemembered = 16;  // more than run at once, one per chat
     std::mutex turnWaitsMutex_;
-    std::deque<TurnWait> turnWaits_;  // the latest turns that waited, the latest last
+    std::vector<TurnWait> turnWaits_;  // the turns that waited, while they run
 };
 
 }  // namespace corvane::networking

@@ -30,16 +30,16 @@ void AuthService::signOut() {
     std::string why;
     {
         std::lock_guard lock(sessionMutex_);
+        // The session the window shows, whatever the file holds by now: a sign-in another copy
+        // made since is not the user's to end here.
+        std::optional<EndedSession> leaving = std::exchange(shown_, std::nullopt);
         if (const std::optional<PendingSession> kept = std::exchange(pending_, std::nullopt)) {
-            ended.accessToken = kept->accessToken;  // the live pair, not the spent one the file kept
-            ended.refreshToken = kept->refreshToken;
-        } else {
-            ended.accessToken = KeychainStore::read(kAccessTokenKey).value_or("");
-            ended.refreshToken = KeychainStore::read(kRefreshTokenKey);
+            // The live pair, not the spent one the file kept.
+            leaving = EndedSession{sessionIDFromJWT(kept->accessToken), kept->accessToken, kept->refreshToken};
         }
-        const bool any = !ended.accessToken.empty() || ended.refreshToken;
+        const bool any = leaving && (!leaving->accessToken.empty() || leaving->refreshToken);
         if (any) {
-            ended.id = sessionIDFromJWT(ended.accessToken);
+            ended = *leaving;
             ended_.push_back(ended);
             // Without waiting: another copy renewing the session holds the file for seconds, and
             // the window is signed out at once all the same.
@@ -88,6 +88,7 @@ bool AuthService::clearEnded(EndedSession& ended, std::chrono::milliseconds wait
         }
         values.erase(kAccessTokenKey);
         values.erase(kRefreshTokenKey);
+        values.erase(kSignInOrderKey);
         return true;
     });
     if (!written) why = lock.refusal().value_or("it could not be written");
@@ -217,12 +218,12 @@ std::optional<std::string> AuthService::tokenRefused(const std::string& accessTo
         return std::nullopt;
     }
     // Renewed meanwhile (by another copy, say): that token is the one to send.
-    if (*stored != accessToken && !isTokenExpired(*stored)) return stored;
+    if (*stored != accessToken && !isTokenExpired(*stored)) return handOut(stored);
     // Whether the session lives on is the sign-in service's to say: a refresh asks it.
     const auto refreshed = refresh(std::move(stop), accessToken);
     if (refreshed.putOff != Refreshed::PutOff::no) throwPutOff(refreshed);
     // The same token back: the session lives on, and the chat backend refused it for its own reasons.
-    if (refreshed.token) return refreshed.token;
+    if (refreshed.token) return handOut(refreshed.token);
     markSessionGone();
     return std::nullopt;
 }

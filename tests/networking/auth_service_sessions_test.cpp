@@ -235,6 +235,204 @@ TEST(AuthServiceCopies, ASignInMadeRightAfterSignOutIsStoredWhateverTheOtherCopy
     }
 }
 
+// Whether the sign-in service still renews a session with this refresh token.
+bool renews(LocalBackend& backend, const std::string& refreshToken) {
+    return backend.service()
+               .handle({.method = "POST",
+                        .path = "/auth/v1/token?grant_type=refresh_token",
+                        .body = json{{"refresh_token", refreshToken}}.dump(),
+                        .headers = {{"apikey", BackendConfiguration::kDefaultPublishableKey}}})
+               .statusCode == 200;
+}
+
+void awaitSignOuts(AuthService& copy) {
+    const auto until = std::chrono::steady_clock::now() + kGuard;  // a bound against a hang, not a pace
+    while (copy.signOutsPending() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+    EXPECT_FALSE(copy.signOutsPending());
+}
+
+// A window still showing the session it signed in with, while another copy on the folder signed
+// in since (over it, or after signing out of it): its Sign Out cleared the other copy's sign-in
+// from "auth.json" and had the service end it, and left the session the user meant to end valid.
+// Sign Out ends the session the window shows; a later sign-in elsewhere stays stored and working.
+TEST(AuthServiceCopies, SignOutEndsTheSessionTheWindowShowsAndLeavesALaterSignInOfAnotherCopy) {
+    struct Row {
+        const char* name;
+        bool otherSignsOutFirst;
+        bool otherAccount;
+    };
+    const std::vector<Row> rows = {
+        {"signed in over it, another account", false, true},
+        {"signed in over it, the same account", false, false},
+        {"signed out of it and in, another account", true, true},
+        {"signed out of it and in, the same account", true, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempHome home;
+        LocalBackend backend{home.root() / "backend"};
+        backend.service().accounts().addUser(kOtherEmail, kOtherPassword);
+        auto transport = std::make_shared<HookedTransport>();
+        AuthService window(at(backend.baseURL()), transport, backend.clock);
+        window.signIn(LocalBackend::kEmail, LocalBackend::kPassword);
+        const auto shownAccess = *KeychainStore::read(AuthService::kAccessTokenKey);
+        const auto shownRefresh = *KeychainStore::read(AuthService::kRefreshTokenKey);
+        AuthService other(at(backend.baseURL()), transport, backend.clock);
+        if (row.otherSignsOutFirst) {
+            other.signOut();
+            awaitSignOuts(other);
+        }
+        other.signIn(row.otherAccount ? kOtherEmail : LocalBackend::kEmail,
+                     row.otherAccount ? kOtherPassword : LocalBackend::kPassword);
+        const auto later = KeychainStore::read(AuthService::kAccessTokenKey);
+        ASSERT_TRUE(later);
+        ASSERT_NE(AuthService::sessionIDFromJWT(*later), AuthService::sessionIDFromJWT(shownAccess));
+        EXPECT_EQ(window.userEmail(), LocalBackend::kEmail);
+
+        window.signOut();
+        awaitSignOuts(window);
+        EXPECT_FALSE(window.isAuthenticated());
+        EXPECT_EQ(window.notice(), std::nullopt);
+        EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), later) << "the later sign-in was cleared";
+        EXPECT_EQ(chatStatusWith(backend, *later), 200) << "the later sign-in was ended";
+        EXPECT_EQ(describe([&] { EXPECT_EQ(other.getValidToken(), later); }), "no error");
+        EXPECT_TRUE(other.isAuthenticated());
+        EXPECT_EQ(other.notice(), std::nullopt);
+        EXPECT_EQ(chatStatusWith(backend, shownAccess), 401) << "the session signed out of is still taken";
+        EXPECT_FALSE(renews(backend, shownRefresh)) << "the session signed out of still renews";
+    }
+}
+
+// Two sign-ins "auth.json" refused for a moment (its lock unusable) are offered to it again, each
+// copy on its own: when the earlier came first, the later was dropped as "another sign-in made
+// since", and its copy went on as the earlier account. The later sign-in is stored, whichever
+// copy offers first; the copy of the earlier one goes on as the later account.
+TEST(AuthServiceCopies, OfTwoSignInsTheFileRefusedTheLaterIsStoredWhicheverCopyOffersFirst) {
+    struct Row {
+        const char* name;
+        bool signedInBefore;  // both copies showed a session both sign-ins replace
+        std::chrono::milliseconds apart;
+        bool earlierOffersFirst;
+    };
+    std::vector<Row> rows;
+    for (const bool before : {false, true})
+        for (const auto apart : {std::chrono::milliseconds(0), std::chrono::milliseconds(500)})
+            for (const bool earlierFirst : {true, false}) rows.push_back({"", before, apart, earlierFirst});
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.signedInBefore ? "over a session" : "over none") + ", " +
+                     std::to_string(row.apart.count()) + " ms apart, " +
+                     (row.earlierOffersFirst ? "the earlier" : "the later") + " offered first");
+        TempHome home;
+        LocalBackend backend{home.root() / "backend"};
+        platform::ScopedServices services{{.clock = &backend.clock}};
+        backend.service().accounts().addUser(kOtherEmail, kOtherPassword);
+        auto transport = std::make_shared<HookedTransport>();
+        if (row.signedInBefore)
+            AuthService(at(backend.baseURL()), transport, backend.clock)
+                .signIn(LocalBackend::kEmail, LocalBackend::kPassword);
+        AuthService earlier(at(backend.baseURL()), transport, backend.clock);
+        AuthService later(at(backend.baseURL()), transport, backend.clock);
+        const auto lock = KeychainStore::storeURL().parent_path() / ".auth.json.lock";
+        std::filesystem::remove(lock);
+        std::filesystem::create_symlink(home.root() / "elsewhere", lock);
+        earlier.signIn(LocalBackend::kEmail, LocalBackend::kPassword);
+        backend.clock.sleep(row.apart);
+        later.signIn(kOtherEmail, kOtherPassword);
+        EXPECT_EQ(earlier.notice(), AuthService::kSessionNotSaved);
+        EXPECT_EQ(later.notice(), AuthService::kSessionNotSaved);
+        const auto laterToken = later.getValidToken();
+        ASSERT_TRUE(laterToken);
+        std::filesystem::remove(lock);
+
+        // A request offers a copy's pair to the file before anything else.
+        AuthService& first = row.earlierOffersFirst ? earlier : later;
+        AuthService& second = row.earlierOffersFirst ? later : earlier;
+        EXPECT_EQ(describe([&] { first.getValidToken(); }), "no error");
+        EXPECT_EQ(describe([&] { second.getValidToken(); }), "no error");
+        EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), laterToken) << "the later sign-in was dropped";
+        for (AuthService* copy : {&earlier, &later}) {
+            EXPECT_EQ(copy->getValidToken(), laterToken);
+            EXPECT_TRUE(copy->isAuthenticated());
+            EXPECT_EQ(copy->userEmail(), kOtherEmail);
+            EXPECT_EQ(copy->notice(), std::nullopt);
+        }
+    }
+}
+
+// A copy signed out by another (the form and its strip shown) handed out the token of a sign-in
+// another copy made after, while it still showed itself signed out: a copy that hands out a
+// session's token shows itself signed in as its account.
+TEST(AuthServiceCopies, ACopyThatHandsOutATokenShowsItsAccount) {
+    for (const bool refusedByTheBackend : {false, true}) {
+        SCOPED_TRACE(refusedByTheBackend ? "the token the chat backend refused" : "the next token");
+        TempHome home;
+        LocalBackend backend{home.root() / "backend"};
+        backend.service().accounts().addUser(kOtherEmail, kOtherPassword);
+        auto transport = std::make_shared<HookedTransport>();
+        AuthService window(at(backend.baseURL()), transport, backend.clock);
+        window.signIn(LocalBackend::kEmail, LocalBackend::kPassword);
+        const auto first = window.getValidToken();
+        ASSERT_TRUE(first);
+        AuthService other(at(backend.baseURL()), transport, backend.clock);
+        other.signOut();
+        awaitSignOuts(other);
+        EXPECT_EQ(window.getValidToken(), std::nullopt);
+        EXPECT_FALSE(window.isAuthenticated());
+        EXPECT_EQ(window.notice(), AuthService::kSessionEnded);
+        other.signIn(kOtherEmail, kOtherPassword);
+
+        std::optional<std::string> sent;
+        EXPECT_EQ(describe([&] { sent = refusedByTheBackend ? window.tokenRefused(*first) : window.getValidToken(); }),
+                  "no error");
+        ASSERT_TRUE(sent);
+        EXPECT_EQ(sent, KeychainStore::read(AuthService::kAccessTokenKey));
+        EXPECT_TRUE(window.isAuthenticated()) << "signed out, while sending " << *AuthService::emailFromJWT(*sent) << "'s token";
+        EXPECT_EQ(window.userEmail(), AuthService::emailFromJWT(*sent));
+        EXPECT_EQ(window.notice(), std::nullopt);
+    }
+}
+
+// A renewal asked for a token the chat backend refused, answered only after the app's time-out
+// (the service having spent the token), was asked again once and no more, since the stored access
+// token had not expired; the next renewal spent the spent token and ended the session everywhere.
+// Only the pair, or the service refusing the token, ends the asking.
+TEST(AuthServiceTurns, ARenewalAnsweredAfterTheTimeOutIsAskedAgainUntilThePairComesThoughTheTokenIsNotExpired) {
+    TempHome home;
+    LocalBackend backend{home.root() / "backend"};
+    platform::ScopedServices services{{.clock = &backend.clock}};
+    auto wire = std::make_shared<http::CurlTransport>();
+    auto transport = std::make_shared<HookedTransport>();
+    AuthService auth(at(backend.baseURL()), transport, backend.clock);
+    auth.signIn(LocalBackend::kEmail, LocalBackend::kPassword);
+    const auto refused = auth.getValidToken();
+    ASSERT_TRUE(refused);
+    constexpr int kLate = 3;  // answers heard too late: the first request and two asked again
+    transport->instead = [&](const http::HTTPClientRequest& request) -> std::optional<http::HTTPClientResponse> {
+        if (!isRefresh(request) || transport->refreshCalls > kLate) return std::nullopt;
+        wire->send(request, {});  // the service spends the token; the answer comes after the time-out
+        throw http::TransportError("the request timed out");
+    };
+    EXPECT_NE(describe([&] { auth.tokenRefused(*refused); }), "no error");
+    for (int asked = 2; asked <= kLate + 1; ++asked) {
+        backend.clock.sleep(AuthService::kUnansweredRetry);
+        const auto until = std::chrono::steady_clock::now() + kGuard;  // a bound against a hang, not a pace
+        while (transport->refreshCalls < asked && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        ASSERT_EQ(transport->refreshCalls, asked) << "not asked again";
+    }
+    const auto until = std::chrono::steady_clock::now() + kGuard;
+    while (KeychainStore::read(AuthService::kAccessTokenKey) == refused && std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
+    const auto stored = KeychainStore::read(AuthService::kAccessTokenKey);
+    ASSERT_TRUE(stored);
+    EXPECT_NE(stored, refused) << "the pair the service gave was never collected";
+    EXPECT_EQ(chatStatusWith(backend, *stored), 200);
+    EXPECT_TRUE(auth.isAuthenticated());
+    // Collected: asked no more.
+    backend.clock.sleep(AuthService::kUnansweredRetry * 2);
+    EXPECT_EQ(transport->refreshCalls, kLate + 1);
+}
+
 // Behind a proxy that answers 401 to some chat requests, a resend refused again said the sign-in
 // had ended while the sign-in service had just renewed the session, and the next turn worked.
 TEST(AuthServiceTurns, AChatRefusedAgainAfterARenewalSaysTheChatBackendRefusedItAndKeepsTheSession) {
@@ -279,8 +477,8 @@ TEST(AuthServiceTurns, AChatRefusedAgainAfterARenewalSaysTheChatBackendRefusedIt
 }
 
 // With the sign-in service hanging, each of a turn's chat requests waited its own kServiceWait for
-// the same unanswered renewal. A turn waits for the service kServiceWait in all; the next turn
-// waits again.
+// the same unanswered renewal, and a turn's wait was forgotten once 16 other turns had waited. A
+// turn waits for the service kServiceWait in all, while it runs; the next turn waits again.
 TEST(AuthServiceTurns, ATurnWaitsForAHangingSignInServiceAtMostTheBoundInAllOverItsRequests) {
     TempHome home;
     LocalBackend backend{home.root() / "backend"};
@@ -318,6 +516,13 @@ TEST(AuthServiceTurns, ATurnWaitsForAHangingSignInServiceAtMostTheBoundInAllOver
     EXPECT_EQ(round(turn.get_token()), std::pair(false, std::string("no error")));
     std::stop_source nextTurn;
     EXPECT_EQ(round(nextTurn.get_token()), std::pair(true, std::string("no error"))) << "the next turn";
+    // However many other turns waited since (the token past its use by now), the turn does not
+    // wait again while it runs.
+    for (int other = 0; other < 20; ++other) {
+        std::stop_source otherTurn;
+        EXPECT_TRUE(round(otherTurn.get_token()).first) << "another turn " << other;
+    }
+    EXPECT_FALSE(round(turn.get_token()).first) << "the turn waited again";
     EXPECT_EQ(transport->refreshCalls, 1);
     EXPECT_TRUE(auth.isAuthenticated());
 }
