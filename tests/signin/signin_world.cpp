@@ -431,7 +431,7 @@ void World::settle() {
     // up for a later sign-in.
     const auto strip = [&] {
         for (int i = 0; i < copies_; ++i)
-            if (copy(i).notice() == AuthService::kSessionNotSaved) return i;
+            if (copy(i).isAuthenticated() && copy(i).notice() == AuthService::kSessionNotSaved) return i;
         return -1;
     };
     advance(AuthService::kPendingRetry + std::chrono::seconds(1));
