@@ -254,12 +254,12 @@ void World::signOut(int i) {
     auto& c = copy(i);
     if (!c.isAuthenticated()) return;  // the window offers Sign Out only to someone signed in
     if (shownSignOutOnly_ && shown_[static_cast<std::size_t>(i)] != fileSession()) return;
-    if (true)
-        if (const auto& shown = shown_[static_cast<std::size_t>(i)])
-            if (SignIn* s = findSignIn(*shown)) {
-                s->signedOut = true;
-                s->signedOutBy = i;
-            }
+    // The user signs out of the session the window shows.
+    if (const auto& shown = shown_[static_cast<std::size_t>(i)])
+        if (SignIn* s = findSignIn(*shown)) {
+            s->signedOut = true;
+            s->signedOutBy = i;
+        }
     shown_[static_cast<std::size_t>(i)].reset();
     pumped([&] {
         c.signOut();
