@@ -254,21 +254,25 @@ void awaitSignOuts(AuthService& copy) {
 // A window still showing the session it signed in with, while another copy on the folder signed
 // in since (over it, or after signing out of it): its Sign Out cleared the other copy's sign-in
 // from "auth.json" and had the service end it, and left the session the user meant to end valid.
-// Sign Out ends the session the window shows; a later sign-in elsewhere stays stored and working.
+// Sign Out ends the session the window shows; a later sign-in elsewhere stays stored and working,
+// unless the window went on as it at a request since.
 TEST(AuthServiceCopies, SignOutEndsTheSessionTheWindowShowsAndLeavesALaterSignInOfAnotherCopy) {
     struct Row {
         const char* name;
         bool otherSignsOutFirst;
         bool otherAccount;
+        bool windowSentSince = false;
     };
-    const std::vector<Row> rows = {
+    std::vector<Row> rows = {
         {"signed in over it, another account", false, true},
         {"signed in over it, the same account", false, false},
         {"signed out of it and in, another account", true, true},
         {"signed out of it and in, the same account", true, false},
     };
+    for (std::size_t i = 0, n = rows.size(); i < n; ++i) rows.push_back({rows[i].name, rows[i].otherSignsOutFirst,
+                                                                          rows[i].otherAccount, true});
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE(std::string(row.name) + (row.windowSentSince ? ", the window sent a request since" : ""));
         TempHome home;
         LocalBackend backend{home.root() / "backend"};
         backend.service().accounts().addUser(kOtherEmail, kOtherPassword);
@@ -288,11 +292,22 @@ TEST(AuthServiceCopies, SignOutEndsTheSessionTheWindowShowsAndLeavesALaterSignIn
         ASSERT_TRUE(later);
         ASSERT_NE(AuthService::sessionIDFromJWT(*later), AuthService::sessionIDFromJWT(shownAccess));
         EXPECT_EQ(window.userEmail(), LocalBackend::kEmail);
+        if (row.windowSentSince) {
+            EXPECT_EQ(window.getValidToken(), later);
+            EXPECT_EQ(window.userEmail(), row.otherAccount ? kOtherEmail : LocalBackend::kEmail);
+        }
 
         window.signOut();
         awaitSignOuts(window);
         EXPECT_FALSE(window.isAuthenticated());
         EXPECT_EQ(window.notice(), std::nullopt);
+        if (row.windowSentSince) {  // the session it went on as is the one signed out of
+            EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), std::nullopt);
+            EXPECT_EQ(chatStatusWith(backend, *later), 401);
+            EXPECT_EQ(other.getValidToken(), std::nullopt);
+            EXPECT_FALSE(other.isAuthenticated());
+            continue;
+        }
         EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), later) << "the later sign-in was cleared";
         EXPECT_EQ(chatStatusWith(backend, *later), 200) << "the later sign-in was ended";
         EXPECT_EQ(describe([&] { EXPECT_EQ(other.getValidToken(), later); }), "no error");
@@ -313,15 +328,20 @@ TEST(AuthServiceCopies, OfTwoSignInsTheFileRefusedTheLaterIsStoredWhicheverCopyO
         bool signedInBefore;  // both copies showed a session both sign-ins replace
         std::chrono::milliseconds apart;
         bool earlierOffersFirst;
+        bool laterRenewed = false;  // in between the offers: it keeps its sign-in's place
     };
     std::vector<Row> rows;
     for (const bool before : {false, true})
-        for (const auto apart : {std::chrono::milliseconds(0), std::chrono::milliseconds(500)})
-            for (const bool earlierFirst : {true, false}) rows.push_back({"", before, apart, earlierFirst});
+        for (const auto apart : {std::chrono::milliseconds(0), std::chrono::milliseconds(500)}) {
+            rows.push_back({"", before, apart, true});
+            rows.push_back({"", before, apart, false});
+            rows.push_back({"", before, apart, false, true});
+        }
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.signedInBefore ? "over a session" : "over none") + ", " +
                      std::to_string(row.apart.count()) + " ms apart, " +
-                     (row.earlierOffersFirst ? "the earlier" : "the later") + " offered first");
+                     (row.earlierOffersFirst ? "the earlier" : "the later") + " offered first" +
+                     (row.laterRenewed ? ", then renewed" : ""));
         TempHome home;
         LocalBackend backend{home.root() / "backend"};
         platform::ScopedServices services{{.clock = &backend.clock}};
@@ -340,7 +360,7 @@ TEST(AuthServiceCopies, OfTwoSignInsTheFileRefusedTheLaterIsStoredWhicheverCopyO
         later.signIn(kOtherEmail, kOtherPassword);
         EXPECT_EQ(earlier.notice(), AuthService::kSessionNotSaved);
         EXPECT_EQ(later.notice(), AuthService::kSessionNotSaved);
-        const auto laterToken = later.getValidToken();
+        auto laterToken = later.getValidToken();
         ASSERT_TRUE(laterToken);
         std::filesystem::remove(lock);
 
@@ -348,6 +368,10 @@ TEST(AuthServiceCopies, OfTwoSignInsTheFileRefusedTheLaterIsStoredWhicheverCopyO
         AuthService& first = row.earlierOffersFirst ? earlier : later;
         AuthService& second = row.earlierOffersFirst ? later : earlier;
         EXPECT_EQ(describe([&] { first.getValidToken(); }), "no error");
+        if (row.laterRenewed) {
+            laterToken = later.tokenRefused(*laterToken);
+            ASSERT_TRUE(laterToken);
+        }
         EXPECT_EQ(describe([&] { second.getValidToken(); }), "no error");
         EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), laterToken) << "the later sign-in was dropped";
         for (AuthService* copy : {&earlier, &later}) {
@@ -518,10 +542,9 @@ TEST(AuthServiceTurns, ATurnWaitsForAHangingSignInServiceAtMostTheBoundInAllOver
     EXPECT_EQ(round(nextTurn.get_token()), std::pair(true, std::string("no error"))) << "the next turn";
     // However many other turns waited since (the token past its use by now), the turn does not
     // wait again while it runs.
-    for (int other = 0; other < 20; ++other) {
-        std::stop_source otherTurn;
-        EXPECT_TRUE(round(otherTurn.get_token()).first) << "another turn " << other;
-    }
+    std::vector<std::stop_source> others(20);  // running still, as chats do side by side
+    for (std::size_t other = 0; other < others.size(); ++other)
+        EXPECT_TRUE(round(others[other].get_token()).first) << "another turn " << other;
     EXPECT_FALSE(round(turn.get_token()).first) << "the turn waited again";
     EXPECT_EQ(transport->refreshCalls, 1);
     EXPECT_TRUE(auth.isAuthenticated());
