@@ -167,7 +167,13 @@ bool World::lostForGood(const std::string& session) {
             if (when <= from) at = mode;
             else if (when < to && mode != ServiceMode::answers) return false;
         }
-        return at == ServiceMode::answers;
+        // Nor may a copy renew while the file cannot be locked or written.
+        bool blocked = false;
+        for (const auto& [when, state] : fileBlocked_) {
+            if (when <= from) blocked = state;
+            else if (when < to && state) return false;
+        }
+        return at == ServiceMode::answers && !blocked;
     };
     for (const auto& [lost, s] : lostAnswers_) {
         if (s != session) continue;
@@ -390,17 +396,25 @@ void World::diskRefuses(bool refuses) {
     std::filesystem::remove(lock, ignored);
     if (refuses) std::filesystem::create_symlink(home_.root() / "elsewhere", lock, ignored);
     diskRefuses_ = refuses;
+    noteFileBlocked();
 }
 
 void World::holdLock(bool holds) {
     if (!holds) {
         heldLock_.reset();
+        noteFileBlocked();
         return;
     }
     if (heldLock_ || diskRefuses_) return;
     std::optional<FileLock> taken;
     pumped([&] { taken.emplace(FileLock::acquire(KeychainStore::storeURL())); });
     if (taken->held()) heldLock_ = std::move(taken);
+    noteFileBlocked();
+}
+
+void World::noteFileBlocked() {
+    std::lock_guard history(historyMutex_);
+    fileBlocked_.emplace_back(clock_.now(), heldLock_.has_value() || diskRefuses_);
 }
 
 void World::restart(int i) {

@@ -133,13 +133,15 @@ private:
     // No sign-in while another copy shows its session is not saved (CORVANE_SIGNIN_ONE_UNSAVED_SIGN_IN=1).
     bool oneUnsavedSignIn_ = false;
     // Renewals the service took whose answer the copy never heard (the session and when), the
-    // service's modes since the start and the clock's jumps: a session whose spent token came
-    // back only after the service's grace, having answered none of the re-asking, is the
-    // service's to end.
+    // service's modes since the start, when the file could not be had and the clock's jumps: a
+    // session whose spent token came back only after the service's grace, no re-asking having
+    // met a service that answers and a file to store the pair in, is the service's to end.
     bool lostForGood(const std::string& session);
     std::vector<std::pair<platform::Clock::TimePoint, std::string>> lostAnswers_;
     std::vector<std::pair<platform::Clock::TimePoint, ServiceMode>> modes_;
     std::vector<std::pair<platform::Clock::TimePoint, platform::Clock::TimePoint>> jumps_;
+    std::vector<std::pair<platform::Clock::TimePoint, bool>> fileBlocked_;  // the lock held or the disk refusing
+    void noteFileBlocked();
     std::mutex historyMutex_;
     std::vector<std::string> hangs_;
 };
