@@ -60,17 +60,74 @@ const char* describe(ServiceMode mode) {
 
 std::string accountEmail(int account) { return "u" + std::to_string(account + 1) + "@example.com"; }
 
+StepClock::TimePoint StepClock::now() {
+    std::lock_guard lock(mutex_);
+    return now_;
+}
+
+void StepClock::sleep(std::chrono::duration<double> d) {
+    std::lock_guard lock(mutex_);
+    if (d.count() > 0) now_ += std::chrono::duration_cast<std::chrono::system_clock::duration>(d);
+    releaseDue();
+}
+
+void StepClock::moveTo(TimePoint t) {
+    std::lock_guard lock(mutex_);
+    if (t > now_) now_ = t;
+    releaseDue();
+}
+
+void StepClock::releaseDue() {
+    // Released by the mover, not by the waiter once it runs: a waiter woken counts as busy at once.
+    for (auto& waiter : waiters_)
+        if (waiter.due <= now_) waiter.released = true;
+    changed_.notify_all();
+}
+
+void StepClock::wake() {
+    std::lock_guard lock(mutex_);
+    for (auto& waiter : waiters_) waiter.released = true;
+    changed_.notify_all();
+}
+
+int StepClock::waiting() {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(std::count_if(waiters_.begin(), waiters_.end(), [](const Waiter& w) { return !w.released; }));
+}
+
+std::optional<StepClock::TimePoint> StepClock::nextDue() {
+    std::lock_guard lock(mutex_);
+    std::optional<TimePoint> next;
+    for (const auto& waiter : waiters_)
+        if (!waiter.released && (!next || waiter.due < *next)) next = waiter.due;
+    return next;
+}
+
+bool StepClock::waitUntil(TimePoint due, std::stop_token stop) {
+    waitFor(due, stop, [] { return false; });
+    return !stop.stop_requested();
+}
+
+bool StepClock::waitFor(TimePoint due, std::stop_token stop, const std::function<bool()>& until) {
+    for (;;) {
+        if (until()) return true;
+        std::unique_lock lock(mutex_);
+        if (stop.stop_requested() || now_ >= due) return false;
+        const auto me = waiters_.insert(waiters_.end(), Waiter{due});
+        changed_.wait(lock, stop, [&] { return me->released; });
+        waiters_.erase(me);
+    }
+}
+
 http::HTTPClientResponse Wire::send(const http::HTTPClientRequest& request, std::stop_token stop) {
     auto& clock = world_.clock();
     const auto start = clock.now();
     const auto due = start + request.timeout;
     // Until the request's time-out on the clock, the caller's stop, or `until`.
     const auto wait = [&](const std::function<bool()>& until) {
-        while (!until()) {
-            if (stop.stop_requested()) throw http::TransportError("the request was cancelled");
-            if (clock.now() >= due) throw http::TransportError("the request timed out");
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        if (clock.waitFor(due, stop, until)) return;
+        if (stop.stop_requested()) throw http::TransportError("the request was cancelled");
+        throw http::TransportError("the request timed out");
     };
     switch (world_.mode()) {
         case ServiceMode::refuses: throw http::TransportError("could not connect");
@@ -160,8 +217,6 @@ http::HTTPClientResponse World::forward(int copy, const http::HTTPClientRequest&
 bool World::lostForGood(const std::string& session) {
     std::lock_guard history(historyMutex_);
     const auto answering = [&](platform::Clock::TimePoint from, platform::Clock::TimePoint to) {
-        for (const auto& [a, b] : jumps_)
-            if (a < to && b > from) return false;
         ServiceMode at = ServiceMode::answers;
         for (const auto& [when, mode] : modes_) {
             if (when <= from) at = mode;
@@ -209,6 +264,27 @@ void World::pumped(const std::function<void()>& action) {
         }
     }
     done.get();
+}
+
+void World::untilQuiet(const std::function<bool()>& done, int plus) {
+    const auto realStart = std::chrono::steady_clock::now();
+    for (;;) {
+        if (done()) return;
+        int expected = plus;
+        for (int i = 0; i < copies_; ++i)
+            if (copies_at_[static_cast<std::size_t>(i)]) expected += copy(i).clockWaiters();
+        if (clock_.waiting() >= expected) return;
+        if (std::chrono::steady_clock::now() - realStart > kRealGuard) {
+            std::fprintf(stderr, "signin check: a copy's thread never comes back to wait on the clock (%d waiting of %d)\n",
+                         clock_.waiting(), expected);
+            for (int i = 0; i < copies_; ++i)
+                if (copies_at_[static_cast<std::size_t>(i)])
+                    std::fprintf(stderr, "  copy %d: %d threads, sign-outs pending %d\n", i + 1, copy(i).clockWaiters(),
+                                 copy(i).signOutsPending() ? 1 : 0);
+            std::abort();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 std::optional<std::string> World::fileSession() {
@@ -353,38 +429,25 @@ void World::checkSent(int i, bool wasIn, const std::optional<std::string>& token
 }
 
 void World::advance(std::chrono::seconds by) {
-    // In steps of a second near either end, so that the copies' timers see the moments between;
-    // the middle of a long wait at once, as a machine asleep. Within a minute of a renewal's lost
-    // answer a second at a time, each a little longer than the copies' threads take to look at
-    // the clock, so that a copy asking again at its moment meets the service as it is then.
-    const auto reasking = [&] {
-        std::lock_guard history(historyMutex_);
-        const auto now = clock_.now();
-        return std::any_of(lostAnswers_.begin(), lostAnswers_.end(), [&](const auto& lost) {
-            return lost.first <= now + std::chrono::seconds(1) && now < lost.first + std::chrono::seconds(50);
-        });
-    };
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(by);
-    int slices = 0;
-    while (left > std::chrono::milliseconds(0)) {
-        const bool watched = reasking();
-        auto step = std::min<std::chrono::milliseconds>(left, std::chrono::seconds(1));
-        if (!watched && slices >= 10 && left > std::chrono::seconds(10)) {
-            step = left - std::chrono::seconds(10);
-            std::lock_guard history(historyMutex_);
-            jumps_.emplace_back(clock_.now(), clock_.now() + step);
-        }
-        clock_.sleep(step);
-        left -= step;
-        ++slices;
-        std::this_thread::sleep_for(std::chrono::milliseconds(watched ? 40 : 1));
+    // From one moment a copy waits for to the next, each once every copy's thread waits again:
+    // a copy asking again at its moment meets the service and the file as they are then.
+    const auto target = clock_.now() + by;
+    const auto nothing = [] { return false; };
+    for (;;) {
+        untilQuiet(nothing);
+        auto next = target;
+        if (const auto due = clock_.nextDue(); due && *due < next) next = *due;
+        clock_.moveTo(next);
+        if (next >= target) break;
     }
+    untilQuiet(nothing);
 }
 
 void World::setMode(ServiceMode mode) {
     std::lock_guard history(historyMutex_);
     modes_.emplace_back(clock_.now(), mode);
     mode_ = mode;
+    clock_.wake();  // a request held by the old mode looks again
 }
 
 void World::diskRefuses(bool refuses) {
@@ -440,11 +503,9 @@ void World::settle() {
         return false;
     };
     // Each round moves the clock past a sign-out's next try, then waits for the copies' threads to
-    // take it (a bound against a hang, not a pace).
-    const auto waitFor = [](const std::function<bool()>& done) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!done() && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // take it or wait again.
+    const auto waitFor = [&](const std::function<bool()>& done) {
+        untilQuiet(done);
         return done();
     };
     for (int round = 0; round < 6 && telling(); ++round) {

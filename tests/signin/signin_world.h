@@ -7,6 +7,7 @@
 
 #include <array>
 #include <atomic>
+#include <list>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -22,7 +23,6 @@
 #include "networking/auth_service.h"
 #include "platform/platform.h"
 #include "support/files.h"
-#include "test_support/manual_clock.h"
 #include "test_support/temp_home.h"
 
 namespace corvane::signin {
@@ -35,6 +35,35 @@ inline constexpr int kMostCopies = 3;
 std::string accountEmail(int account);
 
 class World;
+
+// The platform clock, moved by hand, that knows who waits on it and for when: the world moves it
+// on only once every thread that waits between its rounds waits, straight to the next moment one
+// of them waits for, so that what the copies do never depends on how fast their threads run.
+class StepClock final : public platform::Clock {
+public:
+    TimePoint now() override;
+    // A sleeper moves the clock itself, as on a clock moved by hand.
+    void sleep(std::chrono::duration<double> d) override;
+    bool waitUntil(TimePoint due, std::stop_token stop) override;
+    // Until `until` holds (heard at each wake()), `due` comes (false) or `stop` (false).
+    bool waitFor(TimePoint due, std::stop_token stop, const std::function<bool()>& until);
+    void moveTo(TimePoint t);
+    // Every waiter looks again at what it waits for.
+    void wake();
+    int waiting();
+    std::optional<TimePoint> nextDue();
+
+private:
+    struct Waiter {
+        TimePoint due;
+        bool released = false;
+    };
+    void releaseDue();  // under mutex_
+    std::mutex mutex_;
+    std::condition_variable_any changed_;
+    TimePoint now_{std::chrono::seconds{1796225040}};  // 2026-12-02T15:24:00Z
+    std::list<Waiter> waiters_;
+};
 
 // One copy's way to the service; answers as the world's mode says at the time of the request.
 class Wire final : public http::HTTPTransport {
@@ -70,7 +99,7 @@ public:
 
     int copies() const { return copies_; }
     networking::AuthService& copy(int i) { return *copies_at_[static_cast<std::size_t>(i)]; }
-    testing::ManualClock& clock() { return clock_; }
+    StepClock& clock() { return clock_; }
 
     // The actions a user or the machine takes. Each runs while the clock moves on by itself
     // (a hang is caught by a ceiling), so that waits on the platform clock end.
@@ -102,6 +131,9 @@ public:
 private:
     // Runs `action` on a thread of its own while moving the clock on, until it ends.
     void pumped(const std::function<void()>& action);
+    // Until `done` holds or every copy's thread that waits between rounds waits on the clock
+    // (`plus` more waiters besides); real time bounds it only against a hang.
+    void untilQuiet(const std::function<bool()>& done, int plus = 0);
     std::optional<std::string> fileSession();
     std::set<std::string> liveSessions();
     SignIn* findSignIn(const std::string& session);
@@ -111,7 +143,7 @@ private:
     void checkSent(int copy, bool wasIn, const std::optional<std::string>& token, const std::string& what);
 
     testing::TempHome home_;
-    testing::ManualClock clock_;
+    StepClock clock_;
     platform::ScopedServices services_;
     std::unique_ptr<backend::BackendService> service_;
     std::mutex serviceMutex_;
@@ -133,13 +165,12 @@ private:
     // No sign-in while another copy shows its session is not saved (CORVANE_SIGNIN_ONE_UNSAVED_SIGN_IN=1).
     bool oneUnsavedSignIn_ = false;
     // Renewals the service took whose answer the copy never heard (the session and when), the
-    // service's modes since the start, when the file could not be had and the clock's jumps: a
+    // service's modes since the start and when the file could not be had: a
     // session whose spent token came back only after the service's grace, no re-asking having
     // met a service that answers and a file to store the pair in, is the service's to end.
     bool lostForGood(const std::string& session);
     std::vector<std::pair<platform::Clock::TimePoint, std::string>> lostAnswers_;
     std::vector<std::pair<platform::Clock::TimePoint, ServiceMode>> modes_;
-    std::vector<std::pair<platform::Clock::TimePoint, platform::Clock::TimePoint>> jumps_;
     std::vector<std::pair<platform::Clock::TimePoint, bool>> fileBlocked_;  // the lock held or the disk refusing
     void noteFileBlocked();
     std::mutex historyMutex_;
