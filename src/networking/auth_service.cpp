@@ -225,15 +225,20 @@ void AuthService::retryPendingSession() {
 }
 
 bool AuthService::waitUntil(platform::Clock::TimePoint due, std::stop_token stop) {
-    std::mutex waitMutex;
-    std::condition_variable_any wake;
-    // On the platform clock, looked at in short slices: a clock moved by hand is heard too.
-    while (clock_.now() < due) {
-        std::unique_lock lock(waitMutex);
-        wake.wait_for(lock, stop, std::chrono::milliseconds(20), [] { return false; });
-        if (stop.stop_requested()) return false;
+    return clock_.waitUntil(due, std::move(stop));
+}
+
+int AuthService::clockWaiters() {
+    int waiters = 0;
+    {
+        std::lock_guard lock(sessionMutex_);
+        // A re-asking waits for its refresh, which waits on the clock in its stead.
+        waiters += (retrying_ ? 1 : 0) + ((reasking_ || refreshing_) ? 1 : 0);
     }
-    return true;
+    std::lock_guard lock(revocationsMutex_);
+    waiters += static_cast<int>(std::count_if(revocations_.begin(), revocations_.end(),
+                                              [](const Revocation& revocation) { return !revocation.done->load(); }));
+    return waiters;
 }
 
 void AuthService::noteUnanswered(const std::optional<std::string>& askedWith) {

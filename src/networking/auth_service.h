@@ -143,6 +143,9 @@ public:
     // its next round's time is set (for tests that move the clock on).
     bool signOutsPending();
     int signOutRounds() const { return signOutRounds_.load(); }
+    // The threads of this copy that go on waiting on the clock between their rounds, for tests
+    // that move a clock by hand only once each of them waits on it.
+    int clockWaiters();
     // The token to send, refreshed first when expired; none when signed out. Throws ServiceBusy
     // (or one derived from it) when the refresh was put off and the stored token is past its
     // expiry, and http::TransportError when `stop` ends the wait for a refresh.

@@ -205,7 +205,10 @@ void AuthService::finishSignOut(EndedSession ended, bool cleared, std::stop_toke
             say(std::nullopt);
             return;
         }
-        const auto next = cleared ? tellDue : std::min(tellDue, clock_.now() + kPendingRetry);
+        // Once told, only the file is left: the next try comes with the file's, not at once.
+        const auto next = cleared ? tellDue
+                          : told  ? clock_.now() + kPendingRetry
+                                  : std::min(tellDue, clock_.now() + kPendingRetry);
         ++signOutRounds_;
         if (!waitUntil(next, stop)) return;
     }

@@ -22,6 +22,10 @@ public:
     // The same sleep, ended early once `stop` is requested; false when it was. A clock that knows
     // no better sleeps in short slices.
     virtual bool sleepUnlessStopped(std::chrono::duration<double> duration, std::stop_token stop);
+    // Until the clock reaches `due`; false when `stop` ended the wait first. A clock that knows no
+    // better is looked at in short slices, so that one moved by hand is heard too; one that keeps
+    // its waiters wakes them itself.
+    virtual bool waitUntil(TimePoint due, std::stop_token stop);
 
     // Whoever keeps deadlines on this clock (the loopback server's connections) learns here when
     // a clock moved by hand jumps: such a clock reaches a moment without that time passing, so a

@@ -241,6 +241,9 @@ public:
         invalidateAccessibilityReads();
         return whole;
     }
+    bool waitUntil(TimePoint due, std::stop_token stop) override {
+        return pick(&Services::clock).waitUntil(due, std::move(stop));
+    }
     Subscription onMoved(std::function<void()> moved) override {
         return pick(&Services::clock).onMoved(std::move(moved));
     }
@@ -274,6 +277,17 @@ Services install(const Services& services) {
 Services installed() {
     std::lock_guard lock(gMutex);
     return gInstalled;
+}
+
+bool Clock::waitUntil(TimePoint due, std::stop_token stop) {
+    std::mutex waitMutex;
+    std::condition_variable_any wake;
+    while (now() < due) {
+        std::unique_lock lock(waitMutex);
+        wake.wait_for(lock, stop, std::chrono::milliseconds(20), [] { return false; });
+        if (stop.stop_requested()) return false;
+    }
+    return true;
 }
 
 bool Clock::sleepUnlessStopped(std::chrono::duration<double> duration, std::stop_token stop) {
