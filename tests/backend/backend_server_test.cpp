@@ -9,6 +9,7 @@
 
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <iostream>
 #include <memory>
@@ -402,96 +403,114 @@ TEST(BackendServer, TheAppsClientSignsInThroughTheGuard) {
     EXPECT_EQ(response.statusCode, 200) << response.body;
 }
 
-// Refreshes shared the sign-in lane: under a flood of wrong passwords a refresh of a known
-// session was refused 429 at once. With every place of the sign-in lane held, a refresh is still
-// answered.
-TEST(BackendServer, ARefreshIsAnsweredWhileWrongPasswordsHoldEveryPlaceOfTheSignInLane) {
-    testing::TempHome home;
-    testing::LocalBackend backend(home.root() / "backend");
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool released = false;
-    int holding = 0;
-    // Sign-ins are held in their handlers until the test lets them go, as slow hashes would hold them.
-    http::HTTPServer server(
-        0,
-        [&](const http::HTTPRequest& r) {
-            if (r.path.find("grant_type=password") != std::string::npos) {
-                std::unique_lock lock(mutex);
-                ++holding;
-                changed.notify_all();
-                changed.wait(lock, [&] { return released; });
-            }
-            return backend.service().handle(r);
-        },
-        backend.service().serverOptions());
-    ASSERT_TRUE(server.start());
-    struct LetGo {  // however the test ends, the held sign-ins go before the server stops
-        std::mutex& mutex;
-        std::condition_variable& changed;
-        bool& released;
-        ~LetGo() {
-            {
-                std::lock_guard lock(mutex);
-                released = true;
-            }
-            changed.notify_all();
+// The backend behind a server whose handlers for the requests `held` picks wait until the test
+// ends, as slow hashes or a slow disk would hold them; the rest go through.
+class HeldLane {
+public:
+    HeldLane(testing::LocalBackend& backend, std::function<bool(const http::HTTPRequest&)> held)
+        : server_(
+              0,
+              [this, &backend, held = std::move(held)](const http::HTTPRequest& r) {
+                  if (held(r)) {
+                      std::unique_lock lock(mutex_);
+                      ++holding_;
+                      changed_.notify_all();
+                      changed_.wait(lock, [&] { return released_; });
+                  }
+                  return backend.service().handle(r);
+              },
+              backend.service().serverOptions()) {}
+    // However the test ends, the held handlers go before the server stops.
+    ~HeldLane() {
+        {
+            std::lock_guard lock(mutex_);
+            released_ = true;
         }
-    };
-    const LetGo letGo{mutex, changed, released};
-    const std::string apikey = std::string("apikey: ") + BackendOptions::kDefaultPublishableKey + "\r\n";
+        changed_.notify_all();
+    }
+    bool start() { return server_.start(); }
+    std::uint16_t port() const { return server_.boundPort(); }
+    int holding() {
+        std::lock_guard lock(mutex_);
+        return holding_;
+    }
+
+    // Sends `running` requests that the lane holds, its other places' worth and 20 more; true once
+    // the running ones are held and 20 were turned away at once with `status`. Bounds against a
+    // hang, not a pace.
+    ::testing::AssertionResult fill(const std::string& bytes, std::size_t running, std::size_t places, int status) {
+        for (std::size_t i = 0; i < places + 20; ++i) {
+            flood_.push_back(std::make_unique<http::testing::RawClient>(port()));
+            if (!flood_.back()->connected()) return ::testing::AssertionFailure() << "client " << i << " not connected";
+            flood_.back()->send(bytes);
+        }
+        {
+            std::unique_lock lock(mutex_);
+            if (!changed_.wait_for(lock, testing::kHangGuard, [&] { return holding_ == static_cast<int>(running); }))
+                return ::testing::AssertionFailure() << holding_ << " held of " << running;
+        }
+        std::size_t turnedAway = 0;
+        const auto until = std::chrono::steady_clock::now() + testing::kHangGuard;
+        for (std::size_t next = 0; turnedAway < 20 && std::chrono::steady_clock::now() < until;
+             next = (next + 1) % flood_.size()) {
+            auto& client = flood_[next];
+            if (!client || !client->readableWithin(std::chrono::milliseconds(1))) continue;
+            const int answered = statusOf(client->readAll().bytes);
+            if (answered != status) return ::testing::AssertionFailure() << "turned away with " << answered;
+            client.reset();
+            ++turnedAway;
+        }
+        if (turnedAway < 20) return ::testing::AssertionFailure() << "the lane never filled";
+        return ::testing::AssertionSuccess();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool released_ = false;
+    int holding_ = 0;
+    http::HTTPServer server_;
+    std::vector<std::unique_ptr<http::testing::RawClient>> flood_;
+};
+
+nlohmann::json signedIn(testing::LocalBackend& backend) {
     const auto session = backend.service().handle(
         {.method = "POST",
          .path = "/auth/v1/token?grant_type=password",
          .body = nlohmann::json{{"email", testing::LocalBackend::kEmail}, {"password", testing::LocalBackend::kPassword}}
                      .dump(),
          .headers = {{"apikey", BackendOptions::kDefaultPublishableKey}}});
-    ASSERT_EQ(session.statusCode, 200);
-    std::string refreshToken = nlohmann::json::parse(session.body)["refresh_token"];
+    EXPECT_EQ(session.statusCode, 200);
+    return nlohmann::json::parse(session.body, nullptr, false);
+}
+
+// Refreshes shared the sign-in lane: under a flood of wrong passwords a refresh of a known
+// session was refused 429 at once. With every place of the sign-in lane held, a refresh is still
+// answered.
+TEST(BackendServer, ARefreshIsAnsweredWhileWrongPasswordsHoldEveryPlaceOfTheSignInLane) {
+    testing::TempHome home;
+    testing::LocalBackend backend(home.root() / "backend");
+    HeldLane lane(backend,
+                  [](const http::HTTPRequest& r) { return r.path.find("grant_type=password") != std::string::npos; });
+    ASSERT_TRUE(lane.start());
+    const std::string apikey = std::string("apikey: ") + BackendOptions::kDefaultPublishableKey + "\r\n";
+    std::string refreshToken = signedIn(backend).value("refresh_token", "");
 
     const std::string guess = request("POST", "/auth/v1/token?grant_type=password", apikey,
                                       nlohmann::json{{"email", "stranger@example.com"}, {"password", "guess"}}.dump());
     // The lane's places: the hashes running and waiting for a slot, and 64 more waiting for a worker.
     const BackendOptions defaults;
     const std::size_t running = defaults.maxConcurrentHashes + defaults.maxWaitingHashes;
-    const std::size_t places = running + 64;
-    std::vector<std::unique_ptr<http::testing::RawClient>> guesses;
-    for (std::size_t i = 0; i < places + 20; ++i) {
-        guesses.push_back(std::make_unique<http::testing::RawClient>(server.boundPort()));
-        ASSERT_TRUE(guesses.back()->connected());
-        guesses.back()->send(guess);
-    }
-    // Every place held: the running ones in their handlers, the rest turned away at once. A bound
-    // against a hang, not a pace.
-    {
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, testing::kHangGuard,
-                                     [&] { return holding == static_cast<int>(running); }));
-    }
-    std::size_t turnedAway = 0;
-    const auto until = std::chrono::steady_clock::now() + testing::kHangGuard;
-    for (std::size_t next = 0; turnedAway < 20 && std::chrono::steady_clock::now() < until;
-         next = (next + 1) % guesses.size()) {
-        auto& client = guesses[next];
-        if (!client || !client->readableWithin(std::chrono::milliseconds(1))) continue;
-        const auto answer = http::testing::parseAnswer(client->readAll().bytes);
-        ASSERT_TRUE(answer);
-        EXPECT_EQ(answer->status, 429);
-        client.reset();
-        ++turnedAway;
-    }
-    ASSERT_EQ(turnedAway, 20u) << "the sign-in lane never filled";
+    ASSERT_TRUE(lane.fill(guess, running, running + 64, 429));
 
     for (int i = 0; i < 10; ++i) {
         const auto renewed = http::testing::parseAnswer(exchange(
-            server.boundPort(), request("POST", "/auth/v1/token?grant_type=refresh_token", apikey,
-                                        nlohmann::json{{"refresh_token", refreshToken}}.dump())));
+            lane.port(), request("POST", "/auth/v1/token?grant_type=refresh_token", apikey,
+                                 nlohmann::json{{"refresh_token", refreshToken}}.dump())));
         ASSERT_TRUE(renewed);
         ASSERT_EQ(renewed->status, 200) << i << ": " << renewed->body;
         refreshToken = nlohmann::json::parse(renewed->body)["refresh_token"];
     }
-    for (auto& client : guesses)
-        if (client) client->close();
 }
 
 // An anonymous flood of error reports held every handler worker, and every other route waited
@@ -501,73 +520,15 @@ TEST(BackendServer, ARefreshIsAnsweredWhileWrongPasswordsHoldEveryPlaceOfTheSign
 TEST(BackendServer, EveryOtherRouteIsAnsweredWhileReportsHoldEveryPlaceOfTheirLane) {
     testing::TempHome home;
     testing::LocalBackend backend(home.root() / "backend");
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool released = false;
-    int holding = 0;
-    // Reports are held in their handlers until the test lets them go, as a slow disk would hold them.
-    http::HTTPServer server(
-        0,
-        [&](const http::HTTPRequest& r) {
-            if (r.routePath() == "/api/errors/report") {
-                std::unique_lock lock(mutex);
-                ++holding;
-                changed.notify_all();
-                changed.wait(lock, [&] { return released; });
-            }
-            return backend.service().handle(r);
-        },
-        backend.service().serverOptions());
-    ASSERT_TRUE(server.start());
-    struct LetGo {  // however the test ends, the held reports go before the server stops
-        std::mutex& mutex;
-        std::condition_variable& changed;
-        bool& released;
-        ~LetGo() {
-            {
-                std::lock_guard lock(mutex);
-                released = true;
-            }
-            changed.notify_all();
-        }
-    };
-    const LetGo letGo{mutex, changed, released};
+    HeldLane lane(backend, [](const http::HTTPRequest& r) { return r.routePath() == "/api/errors/report"; });
+    ASSERT_TRUE(lane.start());
     const std::string apikey = std::string("apikey: ") + BackendOptions::kDefaultPublishableKey + "\r\n";
-    const auto signedIn = backend.service().handle(
-        {.method = "POST",
-         .path = "/auth/v1/token?grant_type=password",
-         .body = nlohmann::json{{"email", testing::LocalBackend::kEmail}, {"password", testing::LocalBackend::kPassword}}
-                     .dump(),
-         .headers = {{"apikey", BackendOptions::kDefaultPublishableKey}}});
-    ASSERT_EQ(signedIn.statusCode, 200);
-    const auto session = nlohmann::json::parse(signedIn.body);
+    const auto session = signedIn(backend);
 
     // The lane's places: the reports running and waiting for a slot, and 64 more waiting for a worker.
     const BackendOptions defaults;
     const std::size_t running = defaults.maxConcurrentReports + defaults.maxWaitingReports;
-    const std::size_t places = running + 64;
-    const std::string report = request("POST", "/api/errors/report", "", R"({"message":"flood"})");
-    std::vector<std::unique_ptr<http::testing::RawClient>> flood;
-    for (std::size_t i = 0; i < places + 20; ++i) {
-        flood.push_back(std::make_unique<http::testing::RawClient>(server.boundPort()));
-        ASSERT_TRUE(flood.back()->connected());
-        flood.back()->send(report);
-    }
-    {
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, testing::kHangGuard, [&] { return holding == static_cast<int>(running); }));
-    }
-    std::size_t turnedAway = 0;
-    const auto until = std::chrono::steady_clock::now() + testing::kHangGuard;
-    for (std::size_t next = 0; turnedAway < 20 && std::chrono::steady_clock::now() < until;
-         next = (next + 1) % flood.size()) {
-        auto& client = flood[next];
-        if (!client || !client->readableWithin(std::chrono::milliseconds(1))) continue;
-        EXPECT_EQ(statusOf(client->readAll().bytes), 503);
-        client.reset();
-        ++turnedAway;
-    }
-    ASSERT_EQ(turnedAway, 20u) << "the report lane never filled";
+    ASSERT_TRUE(lane.fill(request("POST", "/api/errors/report", "", R"({"message":"flood"})"), running, running + 64, 503));
 
     const std::vector<std::pair<const char*, std::string>> others = {
         {"health", "GET /health HTTP/1.1\r\n\r\n"},
@@ -576,9 +537,8 @@ TEST(BackendServer, EveryOtherRouteIsAnsweredWhileReportsHoldEveryPlaceOfTheirLa
         {"chat", request("POST", "/api/ai/chat", "Authorization: Bearer " + session["access_token"].get<std::string>() + "\r\n",
                          R"({"tier":"standard","kind":"agent","input":[{"role":"user","content":[{"type":"input_text","text":"hi"}]}]})")},
     };
-    for (const auto& [name, bytes] : others) EXPECT_EQ(statusOf(exchange(server.boundPort(), bytes)), 200) << name;
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(holding, static_cast<int>(running)) << "a report went past its lane";
+    for (const auto& [name, bytes] : others) EXPECT_EQ(statusOf(exchange(lane.port(), bytes)), 200) << name;
+    EXPECT_EQ(lane.holding(), static_cast<int>(running)) << "a report went past its lane";
 }
 
 std::size_t threadCount() {
