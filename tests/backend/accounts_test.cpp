@@ -1,12 +1,17 @@
 #include "backend/accounts.h"
 
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <time.h>
 #include <sodium.h>
 
 #include <algorithm>
 #include <atomic>
 #include <set>
+#include <memory>
+#include <optional>
+#include <functional>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -14,6 +19,7 @@
 
 #include "platform/log.h"
 #include "support/files.h"
+#include "test_support/hang_guard.h"
 #include "test_support/store_fixture.h"
 
 namespace corvane::backend {
@@ -288,48 +294,43 @@ TEST(TokenService, ASpentTokenGetsItsPairAgainWithinTheGraceAcrossARestart) {
 // A token check took the lock a refresh holds while it writes the sessions file (the whole file
 // and two fsyncs): the server checks the token of every large upload's head on its I/O thread,
 // so each head, and every connection of that thread after it, waited behind the refreshes. The
-// check reads the sessions as last stored, so checks go on while the file is written. Real time:
-// a few writes of a file of 5,000 sessions.
+// check reads the sessions as last stored: one made from another thread while a refresh is in the
+// middle of its write (held there at its first lock of a file) is answered before the write goes on.
+struct CheckDuringWrite {
+    static inline std::thread::id writer;
+    static inline std::function<bool()> check;
+    static inline std::optional<bool> outcome;  // none: no check was made during the write
+    static int flock(int fd, int operation) {
+        if (std::this_thread::get_id() == writer && !outcome) {
+            // Its own thread, left behind when it hangs: it ends once the write lets it go.
+            auto answer = std::make_shared<std::promise<bool>>();
+            auto answered = answer->get_future();
+            std::thread([answer] { answer->set_value(check()); }).detach();
+            outcome = answered.wait_for(testing::kHangGuard) == std::future_status::ready && answered.get();
+        }
+        return ::flock(fd, operation);
+    }
+};
+
 TEST(TokenService, ATokenCheckNeverWaitsForTheSessionsFileToBeWritten) {
     testing::StoreFixture scene("refresh-tokens.json");
     fs::create_directories(scene.home.appFolder());
     AccountStore accounts(scene.home.appFolder(), PasswordCost::minimum());
     ASSERT_TRUE(accounts.addUser("mix@example.com", "secret"));
-    const auto expires =
-        std::chrono::duration_cast<std::chrono::seconds>(scene.clock.now().time_since_epoch()).count() + 86400;
-    nlohmann::json sessions = nlohmann::json::object();
-    nlohmann::json stored = nlohmann::json::object();
-    for (int i = 0; i < 5000; ++i) {
-        const std::string id = "session-" + std::to_string(i);
-        sessions[id] = {{"email", "other" + std::to_string(i) + "@example.com"}, {"seq", i + 1}};
-        stored[sha256Hex(id)] = {{"session", id}, {"expires_at", expires}, {"used", false}};
-    }
-    scene.prepare(nlohmann::json{{"sessions", sessions}, {"tokens", stored}}.dump());
     TokenService tokens(scene.home.appFolder(), accounts, {}, scene.clock);
     const Session checked = tokens.issue("mix@example.com");
-    Session refreshed = tokens.issue("mix@example.com");
+    const Session refreshed = tokens.issue("mix@example.com");
 
-    std::atomic<bool> writing = false;
-    std::atomic<bool> done = false;
-    std::thread writer([&] {
-        writing = true;
-        for (int i = 0; i < 4; ++i) {
-            const auto next = tokens.refresh(refreshed.refreshToken);
-            if (next) refreshed = *next;
-        }
-        done = true;
-    });
-    while (!writing) std::this_thread::yield();
-    int checks = 0;
-    while (!done) {
-        EXPECT_TRUE(tokens.verifyAccessToken(checked.accessToken));
-        ++checks;
-    }
-    writer.join();
-    // Waiting for the writes leaves a few dozen checks at most (between them, and before the first
-    // takes the lock); going on while they run, checks number in the thousands.
-    EXPECT_GE(checks, 400) << "checks while the file was written four times";
-    EXPECT_TRUE(tokens.verifyAccessToken(refreshed.accessToken));
+    CheckDuringWrite::writer = std::this_thread::get_id();
+    CheckDuringWrite::check = [&] { return tokens.verifyAccessToken(checked.accessToken).has_value(); };
+    CheckDuringWrite::outcome.reset();
+    setFlockFunctionForTesting(&CheckDuringWrite::flock);
+    const auto next = tokens.refresh(refreshed.refreshToken);
+    setFlockFunctionForTesting(nullptr);
+    ASSERT_TRUE(next);
+    ASSERT_TRUE(CheckDuringWrite::outcome) << "the refresh wrote no file";
+    EXPECT_TRUE(*CheckDuringWrite::outcome) << "a check waited for the write";
+    EXPECT_TRUE(tokens.verifyAccessToken(next->accessToken));
 }
 
 }  // namespace
