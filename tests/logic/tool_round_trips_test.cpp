@@ -51,7 +51,7 @@ const std::map<std::string, Pinned>& pinned() {
         {"set_plugin_bypass", {48, 43.5, 105, 100.5}},  // +1: the bypass read back after the press
         {"add_plugin", {122, 103, 179, 160}},  // +1.5: the windows before the insert opens one; the strip held
         {"remove_plugin", {66, 53.75, 123, 110.75}},  // +2.5: the windows before and after the removal; the strip held
-        {"reorder_plugin", {85, 67.5, 142, 124.5}},  // +0.5: the strip held to the track
+        {"reorder_plugin", {95, 80.75, 152, 137.75}},  // +13.25: the strip read at the press, release and drop
         {"set_plugin_sidechain", {87, 102.25, 144, 160.75}},
         {"expand_folder", {17, 17, 74, 74}},
         {"collapse_folder", {56, 53, 170, 167}},
