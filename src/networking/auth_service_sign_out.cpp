@@ -47,6 +47,10 @@ void AuthService::signOut() {
         }
         letGoOfFileLockWhenDone();
         markSignedOut();
+        // The session the strip said was not saved is the one signed out of: the sign-out speaks now.
+        update([](Fields& f) {
+            if (f.notice == kSessionNotSaved) f.notice.reset();
+        });
         if (!any) return;
     }
     std::lock_guard lock(revocationsMutex_);
