@@ -237,6 +237,8 @@ private:
 
     Options options_;
     platform::Clock& clock_;
+    // Before the stores, whose waits for another copy's lock end with it.
+    std::stop_source closing_;
     PermissionService permissionService_;
     LogicInspector logicInspector_;
     PluginMapStore pluginMapStore_;
@@ -245,13 +247,12 @@ private:
     std::once_flag captureServiceOnce_;
     std::unique_ptr<CaptureService> captureService_;
     PluginInventoryService pluginInventoryService_;
-    ConversationStore conversationStore_;
-    ProjectDataStore projectDataStore_;
-    MemoryStore memoryStore_;
+    ConversationStore conversationStore_{closing_.get_token()};
+    ProjectDataStore projectDataStore_{closing_.get_token()};
+    MemoryStore memoryStore_{closing_.get_token()};
     networking::BackendChatService backendChatService_;
     ToolHostBridge toolHostBridge_{*this};
 
-    std::stop_source closing_;
     mutable std::mutex serverMutex_;
     std::unique_ptr<http::HTTPServer> server_;
 

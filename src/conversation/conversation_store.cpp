@@ -153,10 +153,10 @@ std::optional<std::string> automaticTitle(const std::string& firstUserMessage) {
 
 }  // namespace
 
-ConversationStore::ConversationStore()
+ConversationStore::ConversationStore(std::stop_token ending)
     : file_(
           StoreFile(AppPaths::appSupportDirectory() / "conversation.json", "ConversationStore",
-                    {.mode = 0600, .reportRefusedWrites = false}),
+                    {.mode = 0600, .reportRefusedWrites = false, .ending = std::move(ending)}),
           [this](const std::string& bytes) { return decodeEitherForm(bytes, unsavedMigration_); },
           [](const std::string&) {
               log("[ConversationStore] legacy-format decode also failed; archiving corrupt file");

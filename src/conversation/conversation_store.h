@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,8 @@ namespace corvane {
 // that is gone is refused the same way (kGoneThreadFailure).
 class ConversationStore {
 public:
-    ConversationStore();
+    // Once `ending` is requested a lock held by another copy is not waited for: the operation is refused.
+    explicit ConversationStore(std::stop_token ending = {});
     ConversationStore(const ConversationStore&) = delete;
     ConversationStore& operator=(const ConversationStore&) = delete;
 

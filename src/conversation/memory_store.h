@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,8 @@ struct MemoryChange {
 // not from inside the store's own queue.
 class MemoryStore {
 public:
-    MemoryStore();  // touches no file
+    // Touches no file. Once `ending` is requested a lock held by another copy is not waited for.
+    explicit MemoryStore(std::stop_token ending = {});
     MemoryStore(const MemoryStore&) = delete;
     MemoryStore& operator=(const MemoryStore&) = delete;
 

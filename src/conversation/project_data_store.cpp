@@ -36,8 +36,9 @@ void from_json(const json& j, StoredProjectData& data) {
     data.songEndBar = optionalIntegerOf<int>(j, "songEndBar");
 }
 
-ProjectDataStore::ProjectDataStore()
-    : file_(StoreFile(AppPaths::appSupportDirectory() / "project-data.json", "ProjectDataStore")) {}
+ProjectDataStore::ProjectDataStore(std::stop_token ending)
+    : file_(StoreFile(AppPaths::appSupportDirectory() / "project-data.json", "ProjectDataStore",
+                      {.ending = std::move(ending)})) {}
 
 std::optional<std::string> ProjectDataStore::lastFailure() {
     return queue_.sync([&] { return file_.lastFailure(); });

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,8 @@ void from_json(const nlohmann::json& j, StoredProjectData& data);
 // not from inside the store's own queue.
 class ProjectDataStore {
 public:
-    ProjectDataStore();  // touches no file
+    // Touches no file. Once `ending` is requested a lock held by another copy is not waited for.
+    explicit ProjectDataStore(std::stop_token ending = {});
     ProjectDataStore(const ProjectDataStore&) = delete;
     ProjectDataStore& operator=(const ProjectDataStore&) = delete;
 

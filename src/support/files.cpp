@@ -476,7 +476,7 @@ std::optional<LockedFile> FileLock::lockedFile() const {
 
 FileLock FileLock::acquire(const fs::path& path) { return acquire(path, kLockWait); }
 
-FileLock FileLock::acquire(const fs::path& path, std::chrono::milliseconds wait) {
+FileLock FileLock::acquire(const fs::path& path, std::chrono::milliseconds wait, std::stop_token ending) {
     const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
     const std::string name = "." + path.filename().string() + ".lock";
     const fs::path lockPath = folder / name;
@@ -544,7 +544,10 @@ FileLock FileLock::acquire(const fs::path& path, std::chrono::milliseconds wait)
                 return FileLock(std::string(kFolderHeldByAnotherCopy));
             }
             if (!namesFile(lockPath, fd)) break;  // wait on what the name holds now
-            clock.sleep(std::chrono::milliseconds(5));
+            if (!clock.sleepUnlessStopped(std::chrono::milliseconds(5), ending)) {
+                ::close(fd);
+                return FileLock(std::string(kLockWaitEnded));
+            }
         }
         ::close(fd);
         if (clock.now() >= deadline) return FileLock(std::string(kFolderHeldByAnotherCopy));

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -142,9 +143,12 @@ public:
     // platform clock, and in any case after kLockWaitRounds times `wait`: copies that keep
     // handing the lock on do not hold a waiter for good. After such a refusal the requests
     // behind it are answered at once while the same holder keeps it, so that none waits longer
-    // than the bound. A file system without locks is logged once.
+    // than the bound. A file system without locks is logged once. Once `ending` is requested the
+    // wait ends there (kLockWaitEnded), so that the program ends without waiting on another copy;
+    // a lock nobody holds is still taken.
     static FileLock acquire(const std::filesystem::path& path);
-    static FileLock acquire(const std::filesystem::path& path, std::chrono::milliseconds wait);
+    static FileLock acquire(const std::filesystem::path& path, std::chrono::milliseconds wait,
+                            std::stop_token ending = {});
     // Removes the lock file of `path` where nobody holds it (taken and removed while held, so that
     // a copy waiting on it takes the next one); left where it is held or the file system has no locks.
     static void removeUnheld(const std::filesystem::path& path);
@@ -162,6 +166,8 @@ private:
 inline constexpr std::chrono::milliseconds kLockWait{3000};
 inline constexpr int kLockWaitRounds = 4;
 inline constexpr std::string_view kFolderHeldByAnotherCopy = "another copy of Corvane holds the folder";
+inline constexpr std::string_view kLockWaitEnded =
+    "Corvane is ending and does not wait for another copy of Corvane, which holds the folder";
 
 // The flock(2) every lock here goes through; tests put in one that answers as a file system
 // without locks would. Null puts the system's back.

@@ -104,7 +104,7 @@ bool StoreFile::saveBytes(Found found, const std::string& corruptBytes, const st
     FileLock retaken;
     auto stillLocked = [&] {
         if (!locked_ || locked_->stillNamed()) return true;
-        retaken = FileLock::acquire(path_);
+        retaken = FileLock::acquire(path_, kLockWait, options_.ending);
         lockLost = !retaken.held() || fileStamp(path_) != lockedVersion_.stamp();
         return !lockLost;
     };

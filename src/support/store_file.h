@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <utility>
 
@@ -56,6 +57,9 @@ public:
         // For a file that holds nothing that cannot be had again (the sign-in's tokens): one that
         // stays unreadable is renamed to a backup name, and the next write starts it over.
         bool moveUnreadableAside = false;
+        // The owner's ending: once requested, lock() waits no longer for another copy holding the
+        // file, and the write it guards is refused saying so.
+        std::stop_token ending{};
     };
 
     // storeName prefixes the log lines ("[MemoryStore] …").
@@ -70,7 +74,7 @@ public:
     // program sharing the folder writes the file in between. Where no lock could be had, the
     // writes until the next lock() are refused with its reason.
     [[nodiscard]] FileLock lock() const {
-        FileLock held = FileLock::acquire(path_);
+        FileLock held = FileLock::acquire(path_, kLockWait, options_.ending);
         lockedBy(held);
         return held;
     }

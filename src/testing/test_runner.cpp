@@ -243,8 +243,11 @@ TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const TurnReservation& r
     // A refused create answers the kept state, whose current thread is an older chat with its
     // own earlier turns: the test's turn has no thread of its own, and does not run.
     const auto created = services_.conversationStore.createThread(std::nullopt);
-    if (!created.ok || created.currentThreadID.empty())
+    if (!created.ok || created.currentThreadID.empty()) {
+        // The ending cuts short the store's wait for another copy's lock.
+        if (services_.closing.stop_requested()) return {{}, {}, kShutdownRefusal, false};
         return {{}, {}, notCreatedError(created.error.value_or("it could not be stored")), false};
+    }
     const std::string threadID = created.currentThreadID;
     const auto stream = [&] {
         ChatRequest request;  // the turn keeps its own copy of the prompt; this one goes at once

@@ -1,19 +1,26 @@
-// corvane-headless ended by a signal while its harness works: each kind of work under way, each
-// signal. The processes run in wall time; the waits are bounded by ceilings that only catch a
+// corvane-headless ended by a signal while its harness works: each kind of work under way (a wait
+// for a store's lock that another copy holds among them), each signal. The processes run in wall time; the waits are bounded by ceilings that only catch a
 // program that does not end, far below what the work left would take (the two snapshots waiting,
 // 64 tracks of 0.3 s each, take 39 s). That a pass under way stops is told by what it reports.
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -66,7 +73,57 @@ json backendScript() {
                  {{"respond", "Heard it."}}}}}}}};
 }
 
-enum class Work { snapshot, runBeforeItsTurn, runAfterItsTurn, listen, suite };
+// Another copy of Corvane, as far as the lock of one store file goes: it holds the lock and keeps
+// making progress (a new holder token every 0.1 s), so that a copy waiting for it would wait out
+// the whole overall bound (kLockWaitRounds times kLockWait).
+class OtherCopy {
+public:
+    explicit OtherCopy(std::filesystem::path lockPath) : lockPath_(std::move(lockPath)) {
+        fd_ = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        locked_ = fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+        progress_ = std::jthread([this](std::stop_token stop) {
+            for (int round = 0; platform::clock().sleepUnlessStopped(100ms, stop); ++round) {
+                char token[16];
+                const int length = std::snprintf(token, sizeof token, "other-%06d", round % 1000000);
+                (void)!::pwrite(fd_, token, static_cast<std::size_t>(length), 0);
+            }
+        });
+    }
+    ~OtherCopy() {
+        progress_ = {};  // stopped and joined before the lock goes
+        if (fd_ >= 0) ::close(fd_);
+    }
+    OtherCopy(const OtherCopy&) = delete;
+    OtherCopy& operator=(const OtherCopy&) = delete;
+
+    bool locked() const { return locked_; }
+    // Whether the lock is still held: a lock taken anew on the file is refused.
+    bool stillHeld() const {
+        const int probe = ::open(lockPath_.c_str(), O_RDONLY | O_CLOEXEC);
+        const bool held = probe >= 0 && ::flock(probe, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        if (probe >= 0) ::close(probe);
+        return held;
+    }
+    // Whether the process has the lock file open, which it has only while it waits for the lock.
+    bool waitedForBy(pid_t pid) const {
+        std::error_code ignored;
+        const auto locked = std::filesystem::canonical(lockPath_, ignored);
+        const auto descriptors = std::filesystem::path("/proc") / std::to_string(pid) / "fd";
+        for (const auto& entry : std::filesystem::directory_iterator(descriptors, ignored)) {
+            std::error_code unreadable;
+            if (std::filesystem::read_symlink(entry.path(), unreadable) == locked) return true;
+        }
+        return false;
+    }
+
+private:
+    std::filesystem::path lockPath_;
+    int fd_ = -1;
+    bool locked_ = false;
+    std::jthread progress_;
+};
+
+enum class Work { snapshot, runBeforeItsTurn, runAfterItsTurn, listen, suite, lockHeldByAnotherCopy };
 struct Ending {
     const char* label;
     std::vector<int> signals;
@@ -135,7 +192,9 @@ protected:
 
 // A test's snapshots held the ending for seconds (until the last of them), and so did a suite's,
 // while the clients waiting behind them had no answer; SIGHUP ended the program with none at all;
-// a second signal did not hurry the first.
+// a second signal did not hurry the first. A wait for a store's lock held by another copy that
+// keeps making progress held the ending until its overall bound, and then answered that another
+// copy held the folder.
 TEST_P(EndingEndToEnd, EndsAtOnceAnswersEveryClientAndKeepsWhatWasAcknowledged) {
     const auto [work, ending] = GetParam();
     const auto song = longSong(home_.root());
@@ -159,6 +218,9 @@ TEST_P(EndingEndToEnd, EndsAtOnceAnswersEveryClientAndKeepsWhatWasAcknowledged) 
 
     std::unique_ptr<http::testing::RawClient> running;
     std::function<bool()> underWay;
+    const auto chatsFile = AppPaths::appSupportDirectory() / "conversation.json";
+    std::optional<OtherCopy> otherCopy;
+    std::string storedBeforeTheSignal;
     std::string names;
     for (const auto& name : extraTracks()) names += (names.empty() ? "" : ",") + name;
     switch (work) {
@@ -181,6 +243,15 @@ TEST_P(EndingEndToEnd, EndsAtOnceAnswersEveryClientAndKeepsWhatWasAcknowledged) 
     case Work::suite:
         running = send("POST", "/test/suite", R"({"tests":["quick","long","quick"]})");
         underWay = [&] { return toolLogWritten() && selectedAmong(3, 40); };
+        break;
+    case Work::lockHeldByAnotherCopy:
+        // The prompt's first write is its test's chat, into the chats' file.
+        otherCopy.emplace(chatsFile.parent_path() / ("." + chatsFile.filename().string() + ".lock"));
+        ASSERT_TRUE(otherCopy->locked());
+        storedBeforeTheSignal = readFile(chatsFile).bytes;
+        running = queue("POST", "/test/prompt", R"({"prompt":"Which tracks"})");
+        ASSERT_TRUE(running) << "the prompt was not taken in";
+        underWay = [&] { return otherCopy->waitedForBy(pid); };
         break;
     }
     ASSERT_TRUE(within(180s, underWay));
@@ -225,11 +296,20 @@ TEST_P(EndingEndToEnd, EndsAtOnceAnswersEveryClientAndKeepsWhatWasAcknowledged) 
     };
     {
         SCOPED_TRACE("the running client");
-        answered(*running, kStopped, work);
+        // Its wait for the lock came before its test's turn.
+        answered(*running, work == Work::lockHeldByAnotherCopy ? kNotStarted : kStopped, work);
     }
     for (std::size_t i = 0; i < waiting.size(); ++i) {
         SCOPED_TRACE("waiting client " + std::to_string(i));
         answered(*waiting[i], kNotStarted, Work::snapshot);
+    }
+
+    if (otherCopy) {
+        // It ended neither by waiting the lock out nor by its bound (whose refusal says that
+        // another copy holds the folder), and wrote nothing without the lock.
+        EXPECT_TRUE(otherCopy->stillHeld()) << "the other copy let go before the program ended";
+        EXPECT_EQ(readFile(chatsFile).bytes, storedBeforeTheSignal);
+        otherCopy.reset();
     }
 
     // The chat acknowledged before the signal is there for the next start.
@@ -244,13 +324,14 @@ TEST_P(EndingEndToEnd, EndsAtOnceAnswersEveryClientAndKeepsWhatWasAcknowledged) 
 const Ending kEndings[] = {{"SIGTERM", {SIGTERM}}, {"SIGINT", {SIGINT}}, {"SIGHUP", {SIGHUP}}, {"Twice", {SIGTERM, SIGINT}}};
 
 std::string caseName(const ::testing::TestParamInfo<std::tuple<Work, Ending>>& tested) {
-    static const char* const kinds[] = {"Snapshot", "RunBeforeItsTurn", "RunAfterItsTurn", "Listen", "Suite"};
+    static const char* const kinds[] = {"Snapshot", "RunBeforeItsTurn", "RunAfterItsTurn",
+                                        "Listen",   "Suite",            "LockHeldByAnotherCopy"};
     return std::string(kinds[int(std::get<0>(tested.param))]) + "_" + std::get<1>(tested.param).label;
 }
 
 INSTANTIATE_TEST_SUITE_P(WorkAndSignal, EndingEndToEnd,
                          ::testing::Combine(::testing::Values(Work::snapshot, Work::runBeforeItsTurn, Work::listen,
-                                                              Work::suite),
+                                                              Work::suite, Work::lockHeldByAnotherCopy),
                                             ::testing::ValuesIn(kEndings)),
                          caseName);
 // Its before snapshots take a minute under the sanitizers: one signal stands for all here.

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -261,6 +262,8 @@ struct Rival {
     static inline int replaceOnCall = -1;      // the lock file deleted and made anew, held by the other copy
     static inline int progressEvery = 0;       // the other copy takes the lock again every so many tries
     static inline int letGoOnCall = -1;        // the other copy lets go
+    static inline int endOnCall = -1;          // the program is told to end, as this try is made
+    static inline std::stop_source* ending = nullptr;
     static void hold() {
         if (holder >= 0) ::close(holder);
         holder = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -278,13 +281,15 @@ struct Rival {
             (void)!::pwrite(holder, token.data(), token.size(), 0);
         }
         if (call == letGoOnCall) ::close(std::exchange(holder, -1));
+        if (call == endOnCall && ending) ending->request_stop();
         return ::flock(fd, operation);
     }
     explicit Rival(const fs::path& path) {
         lockPath = path;
         calls = 0;
-        replaceOnCall = letGoOnCall = -1;
+        replaceOnCall = letGoOnCall = endOnCall = -1;
         progressEvery = 0;
+        ending = nullptr;
         setFlockFunctionForTesting(&Rival::flock);
     }
     ~Rival() {
@@ -360,6 +365,39 @@ TEST(FileLock, OnlyAHolderThatMakesNoProgressForTheWholeBoundIsGivenUpOn) {
     EXPECT_GE(clock.now() - start, kLockWait);
     ::close(std::exchange(Rival::holder, -1));
     EXPECT_TRUE(FileLock::acquire(store).held());
+}
+
+// The program ending while another copy holds the lock and keeps making progress: the wait ends
+// at the try during which the ending came, in whichever round of the bound that falls, and says
+// why. A lock nobody holds is still taken once the program is ending: its write goes through.
+TEST(FileLock, TheProgramEndingEndsTheWaitWhereItComes) {
+    testing::TempHome home;
+    testing::ManualClock clock;
+    platform::ScopedServices services{{.clock = &clock}};
+    const auto store = home.root() / "store.json";
+    Rival rival(home.root() / ".store.json.lock");
+    Rival::hold();
+    Rival::progressEvery = 50;
+    // Tries are 5 ms apart: the first one, within the first round, the third round, the last.
+    for (const int endOnCall : {0, 1, 299, 1300, 2399}) {
+        SCOPED_TRACE("ending on try " + std::to_string(endOnCall));
+        std::stop_source ending;
+        Rival::ending = &ending;
+        Rival::endOnCall = endOnCall;
+        Rival::calls = 0;
+        const FileLock lock = FileLock::acquire(store, kLockWait, ending.get_token());
+        EXPECT_EQ(lock.refusal().value_or(""), kLockWaitEnded);
+        EXPECT_EQ(Rival::calls, endOnCall + 1) << "the wait went on after the ending";
+    }
+    Rival::ending = nullptr;
+
+    std::stop_source ended;
+    ended.request_stop();
+    auto start = clock.now();
+    EXPECT_EQ(FileLock::acquire(store, kLockWait, ended.get_token()).refusal().value_or(""), kLockWaitEnded);
+    EXPECT_EQ(clock.now(), start) << "waited although the program was ending";
+    ::close(std::exchange(Rival::holder, -1));
+    EXPECT_TRUE(FileLock::acquire(store, kLockWait, ended.get_token()).held());
 }
 
 // In an empty folder the user may not write, the refusal names the permission, not what the
