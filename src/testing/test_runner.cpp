@@ -244,8 +244,9 @@ TestRunner::PromptOutcome TestRunner::sendPromptAndWait(const TurnReservation& r
     // own earlier turns: the test's turn has no thread of its own, and does not run.
     const auto created = services_.conversationStore.createThread(std::nullopt);
     if (!created.ok || created.currentThreadID.empty()) {
-        // The ending cuts short the store's wait for another copy's lock.
-        if (services_.closing.stop_requested()) return {{}, {}, kShutdownRefusal, false};
+        // The ending cut short the store's wait for another copy's lock; any other refusal says its own reason.
+        if (created.error && created.error->find(kLockWaitEnded) != std::string::npos)
+            return {{}, {}, kShutdownRefusal, false};
         return {{}, {}, notCreatedError(created.error.value_or("it could not be stored")), false};
     }
     const std::string threadID = created.currentThreadID;
