@@ -44,7 +44,8 @@ void from_json(const json& j, Memory& memory) {
 }
 
 MemoryStore::MemoryStore(std::stop_token ending)
-    : file_(StoreFile(AppPaths::appSupportDirectory() / "memories.json", "MemoryStore", {.ending = std::move(ending)})) {}
+    : file_(
+          StoreFile(AppPaths::appSupportDirectory() / "memories.json", "MemoryStore", {.ending = std::move(ending)})) {}
 
 std::optional<std::string> MemoryStore::lastFailure() {
     return queue_.sync([&] { return file_.lastFailure(); });

@@ -1,7 +1,8 @@
 // corvane-headless ended by a signal while its harness works: each kind of work under way (a wait
-// for a store's lock that another copy holds among them), each signal. The processes run in wall time; the waits are bounded by ceilings that only catch a
-// program that does not end, far below what the work left would take (the two snapshots waiting,
-// 64 tracks of 0.3 s each, take 39 s). That a pass under way stops is told by what it reports.
+// for a store's lock that another copy holds among them), each signal. The processes run in wall
+// time; the waits are bounded by ceilings that only catch a program that does not end, far below
+// what the work left would take (the two snapshots waiting, 64 tracks of 0.3 s each, take 39 s).
+// That a pass under way stops is told by what it reports.
 
 #include <gtest/gtest.h>
 
@@ -324,8 +325,8 @@ TEST_P(EndingEndToEnd, EndsAtOnceAnswersEveryClientAndKeepsWhatWasAcknowledged) 
 const Ending kEndings[] = {{"SIGTERM", {SIGTERM}}, {"SIGINT", {SIGINT}}, {"SIGHUP", {SIGHUP}}, {"Twice", {SIGTERM, SIGINT}}};
 
 std::string caseName(const ::testing::TestParamInfo<std::tuple<Work, Ending>>& tested) {
-    static const char* const kinds[] = {"Snapshot", "RunBeforeItsTurn", "RunAfterItsTurn",
-                                        "Listen",   "Suite",            "LockHeldByAnotherCopy"};
+    static const char* const kinds[] = {"Snapshot", "RunBeforeItsTurn",     "RunAfterItsTurn", "Listen",
+                                        "Suite",    "LockHeldByAnotherCopy"};
     return std::string(kinds[int(std::get<0>(tested.param))]) + "_" + std::get<1>(tested.param).label;
 }
 

@@ -258,11 +258,11 @@ TEST(Files, AClaimSweptBeforeItsWriterLockedItIsNotRenamedOntoAndTheWriteIsRefus
 struct Rival {
     static inline fs::path lockPath;
     static inline std::atomic<int> calls{0};
-    static inline int holder = -1;             // the other copy's descriptor of the lock file
-    static inline int replaceOnCall = -1;      // the lock file deleted and made anew, held by the other copy
-    static inline int progressEvery = 0;       // the other copy takes the lock again every so many tries
-    static inline int letGoOnCall = -1;        // the other copy lets go
-    static inline int endOnCall = -1;          // the program is told to end, as this try is made
+    static inline int holder = -1;         // the other copy's descriptor of the lock file
+    static inline int replaceOnCall = -1;  // the lock file deleted and made anew, held by the other copy
+    static inline int progressEvery = 0;   // the other copy takes the lock again every so many tries
+    static inline int letGoOnCall = -1;    // the other copy lets go
+    static inline int endOnCall = -1;      // the program is told to end, as this try is made
     static inline std::stop_source* ending = nullptr;
     static void hold() {
         if (holder >= 0) ::close(holder);
