@@ -488,6 +488,7 @@ FileLock FileLock::acquire(const fs::path& path, std::chrono::milliseconds wait,
     const auto latest = start + wait * kLockWaitRounds;
     auto deadline = start + wait;
     bool firstTry = true;
+    std::optional<platform::Clock::TimePoint> endingSince;  // the first try that found the program ending
     // Once for each lock file found at the name: one deleted or replaced meanwhile is no lock.
     for (;;) {
         // Never through a symbolic link: it may point at any file. O_NONBLOCK: a FIFO put in its
@@ -544,10 +545,16 @@ FileLock FileLock::acquire(const fs::path& path, std::chrono::milliseconds wait,
                 return FileLock(std::string(kFolderHeldByAnotherCopy));
             }
             if (!namesFile(lockPath, fd)) break;  // wait on what the name holds now
-            if (!clock.sleepUnlessStopped(std::chrono::milliseconds(5), ending)) {
-                ::close(fd);
-                return FileLock(std::string(kLockWaitEnded));
+            if (ending.stop_requested()) {
+                if (!endingSince) endingSince = now;
+                if (now - *endingSince >= kLockWaitAtEnding) {
+                    ::close(fd);
+                    return FileLock(std::string(kLockWaitEnded));
+                }
+                clock.sleep(std::chrono::milliseconds(5));
             }
+            else
+                clock.sleepUnlessStopped(std::chrono::milliseconds(5), ending);
         }
         ::close(fd);
         if (clock.now() >= deadline) return FileLock(std::string(kFolderHeldByAnotherCopy));

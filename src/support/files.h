@@ -144,8 +144,8 @@ public:
     // handing the lock on do not hold a waiter for good. After such a refusal the requests
     // behind it are answered at once while the same holder keeps it, so that none waits longer
     // than the bound. A file system without locks is logged once. Once `ending` is requested the
-    // wait ends there (kLockWaitEnded), so that the program ends without waiting on another copy;
-    // a lock nobody holds is still taken.
+    // wait goes on for kLockWaitAtEnding at the most (then kLockWaitEnded), so that the program
+    // ends without waiting on another copy; a lock nobody holds is still taken.
     static FileLock acquire(const std::filesystem::path& path);
     static FileLock acquire(const std::filesystem::path& path, std::chrono::milliseconds wait,
                             std::stop_token ending = {});
@@ -166,6 +166,9 @@ private:
 inline constexpr std::chrono::milliseconds kLockWait{3000};
 inline constexpr int kLockWaitRounds = 4;
 inline constexpr std::string_view kFolderHeldByAnotherCopy = "another copy of Corvane holds the folder";
+// Another copy's write holds its lock for milliseconds: the last writes of an ending (a stopped
+// turn's last entry) still get past one, while a copy that keeps the lock does not hold the end.
+inline constexpr std::chrono::milliseconds kLockWaitAtEnding{250};
 inline constexpr std::string_view kLockWaitEnded =
     "Corvane is ending and does not wait for another copy of Corvane, which holds the folder";
 
