@@ -413,9 +413,14 @@ Outcome LogicInspector::clickSendByBusLabel(const std::string& trackName, const 
 }
 
 Outcome LogicInspector::touchShownSend(const AXElement& window, const std::string& trackName,
-                                       const std::string& busLabel) const {
-    auto strip = firstMixerStrip(window);
-    if (!strip) return {false, logic_messages::mixerAreaNotFoundFor(trackName)};
+                                       const std::string& busLabel, bool evenStopped) const {
+    // The send touched is the named track's: a strip the user's click moved on shows another's.
+    std::string shown;
+    auto strip = stripShowing(window, trackName, shown, evenStopped);
+    if (!strip && !firstStripShown(window)) return {false, logic_messages::mixerAreaNotFoundFor(trackName)};
+    if (!strip)
+        return {false, "The mixer strip shows " + (shown.empty() ? std::string("no track") : "'" + shown + "'") +
+                           ", not " + trackName + ", so its send was not touched."};
     std::optional<AXElement> group;
     findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
     if (!group)
@@ -431,12 +436,13 @@ Outcome LogicInspector::touchShownSend(const AXElement& window, const std::strin
     const auto found = rawKnobValue(*knob);  // as the search read it
     const bool atBottom = found && *found <= 0;
     platform::pause(pacing::kSendKnobFocus);
-    // A step on a handle the strip's rebuild made stale does nothing: taken on the knob found anew.
+    // A step on a handle the strip's rebuild made stale does nothing: taken on the knob found anew,
+    // once the strip shows the track again (the step back is owed even once stopped).
     const auto step = [&](const char* action) {
         if (knob->performAction(action) == platform::AXError::success) return true;
         knob.reset();
         if (const auto now = findMainWindow())
-            if (const auto fresh = firstMixerStrip(*now)) {
+            if (const auto fresh = stripShowing(*now, trackName, shown, true)) {
                 std::optional<AXElement> freshGroup;
                 findSendGroup(*fresh, busLabel, freshGroup, 0, search_depth::kSendsAndAutomation);
                 if (freshGroup)
@@ -799,7 +805,7 @@ std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const Trac
     try {
         const auto touchAgain = [&] {
             const auto now = findMainWindow();
-            return now && touchShownSend(*now, track.name, busLabel).success;
+            return now && touchShownSend(*now, track.name, busLabel, true).success;
         };
         if (!toggleSecondStripAutomation(*window, busLabel, touchAgain).success) return std::nullopt;
     } catch (const platform::PauseStopped&) {

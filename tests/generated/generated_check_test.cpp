@@ -87,7 +87,9 @@ public:
 // One generated project on a fresh simulated Logic Pro, with the executor and its stores.
 class Bench {
 public:
-    explicit Bench(const nlohmann::json& scenario) : readsMayFail_(readsMayFail(scenario)) {
+    explicit Bench(const nlohmann::json& scenario)
+        : readsMayFail_(readsMayFail(scenario)),
+          stripLag_(scenario.value("faults", nlohmann::json::object()).value("lateStripUpdate", 0.0)) {
         world_ = std::make_unique<standin::World>(scenario);
         world_->updateFaults([this](standin::Faults& f) { f.analysisPort = analysisPort_.port(); });
         scoped_ = std::make_unique<platform::ScopedServices>(world_->services());
@@ -150,6 +152,7 @@ public:
         ++round_;
         Outcome o;
         o.readsMayFail = readsMayFail_;
+        o.stripLag = stripLag_;
         o.took = world_->virtualSeconds() - start;
         if (!outputs.empty()) o.output = outputs.back().outputJSON;
         if (!used.empty()) {
@@ -178,6 +181,7 @@ public:
 
 private:
     bool readsMayFail_ = false;
+    double stripLag_ = 0;
     corvane::testing::ClosedPort analysisPort_;
     std::unique_ptr<standin::World> world_;
     std::unique_ptr<platform::ScopedServices> scoped_;
