@@ -568,8 +568,9 @@ private:
     std::optional<AXElement> stripShowing(const AXElement& window, const std::string& trackName,
                                           std::string& shown, bool evenStopped = false) const;
     // The first strip, while it shows the track this call selected last, if any; what it showed
-    // last in `shown`. One whose name cannot be read is taken as it is.
-    std::optional<AXElement> heldStrip(const AXElement& window, std::string& shown) const;
+    // last in `shown`. One whose name cannot be read is taken as it is. `evenStopped` as for
+    // stripShowing.
+    std::optional<AXElement> heldStrip(const AXElement& window, std::string& shown, bool evenStopped = false) const;
     // Touches the named track's send on the strip while it shows that track (see clickSendByBusLabel);
     // `evenStopped` waits for it once the call is stopped too (the touch that shows a bus again, for
     // its automation to be switched back).

@@ -506,6 +506,7 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& asked, const 
     auto strip = stripShowing(selected->mainWindow, trackName, shown);
     if (!strip) return {{false, stripShowsAnother(trackName, shown)}, std::nullopt, std::nullopt};
     bool stripLost = false;
+    bool wrote = false;
     std::optional<AXElement> group;
     findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
     if (!group) return {{false, trackName + " has no send to " + busLabel + "."}, std::nullopt, std::nullopt};
@@ -514,10 +515,11 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& asked, const 
     if (!knob) return {{false, "Could not locate send knob for " + busLabel + "."}, std::nullopt, std::nullopt};
 
     // The walk reads and writes the knob many times: a handle that stops answering is found again.
+    // Once it wrote, where it left the send is read even once stopped, for the answer to say.
     const auto refind = [&] {
         std::optional<AXElement> found;
         const auto now = stripLost ? std::nullopt : findMainWindow();
-        const auto fresh = now ? stripShowing(*now, trackName, shown) : std::nullopt;
+        const auto fresh = now ? stripShowing(*now, trackName, shown, wrote) : std::nullopt;
         if (now && !fresh) stripLost = true;
         if (fresh) {
             std::optional<AXElement> freshGroup;
@@ -547,6 +549,7 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& asked, const 
     // A write and the knob's time to take it go together: the send rests on a step between them.
     const auto step = [&](std::int64_t raw) {
         const platform::HeldPauses taking;
+        wrote = true;
         writeRaw(*knob, raw);
         platform::pause(pacing::kSendKnobWriteRetry);
     };
@@ -605,7 +608,11 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& asked, const 
     const auto after = levelNow();
     if (stripLost)
         return {{false, head + stripShowsAnother(trackName, shown) +
-                            (before ? " It showed " + dbText(before) + " before." : std::string())},
+                            (before ? " It showed " + dbText(before) + " before" : std::string()) +
+                            (wrote ? (before ? ", and the walk toward " : " The walk toward ") +
+                                         dbText(muting ? -INFINITY : targetDb) +
+                                         " had moved it: where it stands could not be read."
+                                   : std::string(before ? "." : ""))},
                 before,
                 std::nullopt};
     if (!after)

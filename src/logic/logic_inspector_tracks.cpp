@@ -816,12 +816,17 @@ std::optional<LogicInspector::AXElement> LogicInspector::stripShowing(const AXEl
         const std::chrono::duration<double> waited = platform::clock().now() - start;
         if (waited.count() >= pacing::kStripCatchUpLimit || (!evenStopped && platform::stopRequested()))
             return std::nullopt;
-        platform::pause(pacing::kStripCatchUpPoll);
+        if (evenStopped) {
+            const platform::HeldPauses owed;
+            platform::pause(pacing::kStripCatchUpPoll);
+        } else {
+            platform::pause(pacing::kStripCatchUpPoll);
+        }
     }
 }
 
-std::optional<LogicInspector::AXElement> LogicInspector::heldStrip(const AXElement& window,
-                                                                   std::string& shown) const {
+std::optional<LogicInspector::AXElement> LogicInspector::heldStrip(const AXElement& window, std::string& shown,
+                                                                   bool evenStopped) const {
     auto& kept = detail::keptPlaces();
     if (kept.open == 0 || kept.stripHeldTo.empty()) return firstStripShown(window);
     const std::string track = kept.stripHeldTo;
@@ -830,7 +835,7 @@ std::optional<LogicInspector::AXElement> LogicInspector::heldStrip(const AXEleme
     shown = nameOnStrip(*this, window);
     if (shown.empty()) return strip;
     if (!namesMatch(shown, track)) {
-        strip = kept.stripHeldLost ? std::nullopt : stripShowing(window, track, shown);
+        strip = kept.stripHeldLost ? std::nullopt : stripShowing(window, track, shown, evenStopped);
         if (!strip) {
             kept.stripHeldLost = true;
             return std::nullopt;
