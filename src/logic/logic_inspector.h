@@ -563,14 +563,19 @@ private:
     // The Inspector's first strip while it shows the track named: the strip follows the selection,
     // late at times, and one the user's click moved on may come back to the track with a change
     // still to come. Waited for within a bound; none when it shows another track all along, with
-    // what it showed last in `shown`.
+    // what it showed last in `shown`. Once the call is stopped it waits only `evenStopped`, for a
+    // step that puts back what the call moved.
     std::optional<AXElement> stripShowing(const AXElement& window, const std::string& trackName,
-                                          std::string& shown) const;
+                                          std::string& shown, bool evenStopped = false) const;
     // The first strip, while it shows the track this call selected last, if any; what it showed
-    // last in `shown`. One whose name cannot be read is taken as it is.
-    std::optional<AXElement> heldStrip(const AXElement& window, std::string& shown) const;
-    // Touches the named track's send on the strip shown (see clickSendByBusLabel).
-    Outcome touchShownSend(const AXElement& window, const std::string& trackName, const std::string& busLabel) const;
+    // last in `shown`. One whose name cannot be read is taken as it is. `evenStopped` as for
+    // stripShowing.
+    std::optional<AXElement> heldStrip(const AXElement& window, std::string& shown, bool evenStopped = false) const;
+    // Touches the named track's send on the strip while it shows that track (see clickSendByBusLabel);
+    // `evenStopped` waits for it once the call is stopped too (the touch that shows a bus again, for
+    // its automation to be switched back).
+    Outcome touchShownSend(const AXElement& window, const std::string& trackName, const std::string& busLabel,
+                           bool evenStopped = false) const;
     // Switches the automation of the Inspector's right-hand strip, which shows the bus of the send
     // just touched, on and off again; `showBusAgain` touches the send again where the strip moved on
     // meanwhile. `switched`, when given, is set once both presses were made.

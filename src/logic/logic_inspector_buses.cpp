@@ -413,9 +413,14 @@ Outcome LogicInspector::clickSendByBusLabel(const std::string& trackName, const 
 }
 
 Outcome LogicInspector::touchShownSend(const AXElement& window, const std::string& trackName,
-                                       const std::string& busLabel) const {
-    auto strip = firstMixerStrip(window);
-    if (!strip) return {false, logic_messages::mixerAreaNotFoundFor(trackName)};
+                                       const std::string& busLabel, bool evenStopped) const {
+    // The send touched is the named track's: a strip the user's click moved on shows another's.
+    std::string shown;
+    auto strip = stripShowing(window, trackName, shown, evenStopped);
+    if (!strip && !firstStripShown(window)) return {false, logic_messages::mixerAreaNotFoundFor(trackName)};
+    if (!strip)
+        return {false, "The mixer strip shows " + (shown.empty() ? std::string("no track") : "'" + shown + "'") +
+                           ", not " + trackName + ", so its send was not touched."};
     std::optional<AXElement> group;
     findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
     if (!group)
@@ -431,12 +436,13 @@ Outcome LogicInspector::touchShownSend(const AXElement& window, const std::strin
     const auto found = rawKnobValue(*knob);  // as the search read it
     const bool atBottom = found && *found <= 0;
     platform::pause(pacing::kSendKnobFocus);
-    // A step on a handle the strip's rebuild made stale does nothing: taken on the knob found anew.
+    // A step on a handle the strip's rebuild made stale does nothing: taken on the knob found anew,
+    // once the strip shows the track again (the step back is owed even once stopped).
     const auto step = [&](const char* action) {
         if (knob->performAction(action) == platform::AXError::success) return true;
         knob.reset();
         if (const auto now = findMainWindow())
-            if (const auto fresh = firstMixerStrip(*now)) {
+            if (const auto fresh = stripShowing(*now, trackName, shown, true)) {
                 std::optional<AXElement> freshGroup;
                 findSendGroup(*fresh, busLabel, freshGroup, 0, search_depth::kSendsAndAutomation);
                 if (freshGroup)
@@ -500,6 +506,7 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& asked, const 
     auto strip = stripShowing(selected->mainWindow, trackName, shown);
     if (!strip) return {{false, stripShowsAnother(trackName, shown)}, std::nullopt, std::nullopt};
     bool stripLost = false;
+    bool wrote = false;
     std::optional<AXElement> group;
     findSendGroup(*strip, busLabel, group, 0, search_depth::kSendsAndAutomation);
     if (!group) return {{false, trackName + " has no send to " + busLabel + "."}, std::nullopt, std::nullopt};
@@ -508,10 +515,11 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& asked, const 
     if (!knob) return {{false, "Could not locate send knob for " + busLabel + "."}, std::nullopt, std::nullopt};
 
     // The walk reads and writes the knob many times: a handle that stops answering is found again.
+    // Once it wrote, where it left the send is read even once stopped, for the answer to say.
     const auto refind = [&] {
         std::optional<AXElement> found;
         const auto now = stripLost ? std::nullopt : findMainWindow();
-        const auto fresh = now ? stripShowing(*now, trackName, shown) : std::nullopt;
+        const auto fresh = now ? stripShowing(*now, trackName, shown, wrote) : std::nullopt;
         if (now && !fresh) stripLost = true;
         if (fresh) {
             std::optional<AXElement> freshGroup;
@@ -541,6 +549,7 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& asked, const 
     // A write and the knob's time to take it go together: the send rests on a step between them.
     const auto step = [&](std::int64_t raw) {
         const platform::HeldPauses taking;
+        wrote = true;
         writeRaw(*knob, raw);
         platform::pause(pacing::kSendKnobWriteRetry);
     };
@@ -599,7 +608,11 @@ SendLevelResult LogicInspector::setSendKnobToDb(const std::string& asked, const 
     const auto after = levelNow();
     if (stripLost)
         return {{false, head + stripShowsAnother(trackName, shown) +
-                            (before ? " It showed " + dbText(before) + " before." : std::string())},
+                            (before ? " It showed " + dbText(before) + " before" : std::string()) +
+                            (wrote ? (before ? ", and the walk toward " : " The walk toward ") +
+                                         dbText(muting ? -INFINITY : targetDb) +
+                                         " had moved it: where it stands could not be read."
+                                   : std::string(before ? "." : ""))},
                 before,
                 std::nullopt};
     if (!after)
@@ -799,7 +812,7 @@ std::optional<std::string> LogicInspector::findTrackForBusThroughSend(const Trac
     try {
         const auto touchAgain = [&] {
             const auto now = findMainWindow();
-            return now && touchShownSend(*now, track.name, busLabel).success;
+            return now && touchShownSend(*now, track.name, busLabel, true).success;
         };
         if (!toggleSecondStripAutomation(*window, busLabel, touchAgain).success) return std::nullopt;
     } catch (const platform::PauseStopped&) {

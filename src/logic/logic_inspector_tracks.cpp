@@ -801,22 +801,32 @@ LogicInspector::AXElement LogicInspector::mainWindowAnew(const AXElement& held) 
 
 std::optional<LogicInspector::AXElement> LogicInspector::stripShowing(const AXElement& window,
                                                                       const std::string& trackName,
-                                                                      std::string& shown) const {
+                                                                      std::string& shown, bool evenStopped) const {
     const KeptPlaces places;  // the strip's name field, read again while it still answers
     AXElement held = window;
-    for (double waited = 0;; waited += pacing::kStripCatchUpPoll) {
+    // Timed by the clock: a stopped call's held pauses may be cut short.
+    const auto start = platform::clock().now();
+    for (;;) {
         held = mainWindowAnew(held);
         shown = nameOnStrip(*this, held);
         if (namesMatch(shown, trackName))
             if (auto strip = firstStripShown(held)) return strip;
-        // Once stopped, what shows now is all there is: a stopped call waits for nothing.
-        if (waited >= pacing::kStripCatchUpLimit || platform::stopRequested()) return std::nullopt;
-        platform::pause(pacing::kStripCatchUpPoll);
+        // Once stopped, what shows now is all there is: a stopped call waits for nothing, unless it
+        // still has to put back what it moved.
+        const std::chrono::duration<double> waited = platform::clock().now() - start;
+        if (waited.count() >= pacing::kStripCatchUpLimit || (!evenStopped && platform::stopRequested()))
+            return std::nullopt;
+        if (evenStopped) {
+            const platform::HeldPauses owed;
+            platform::pause(pacing::kStripCatchUpPoll);
+        } else {
+            platform::pause(pacing::kStripCatchUpPoll);
+        }
     }
 }
 
-std::optional<LogicInspector::AXElement> LogicInspector::heldStrip(const AXElement& window,
-                                                                   std::string& shown) const {
+std::optional<LogicInspector::AXElement> LogicInspector::heldStrip(const AXElement& window, std::string& shown,
+                                                                   bool evenStopped) const {
     auto& kept = detail::keptPlaces();
     if (kept.open == 0 || kept.stripHeldTo.empty()) return firstStripShown(window);
     const std::string track = kept.stripHeldTo;
@@ -825,7 +835,7 @@ std::optional<LogicInspector::AXElement> LogicInspector::heldStrip(const AXEleme
     shown = nameOnStrip(*this, window);
     if (shown.empty()) return strip;
     if (!namesMatch(shown, track)) {
-        strip = kept.stripHeldLost ? std::nullopt : stripShowing(window, track, shown);
+        strip = kept.stripHeldLost ? std::nullopt : stripShowing(window, track, shown, evenStopped);
         if (!strip) {
             kept.stripHeldLost = true;
             return std::nullopt;

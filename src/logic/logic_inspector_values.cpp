@@ -132,7 +132,10 @@ LogicInspector::VolumeResult LogicInspector::setTrackVolumeToDb(const AXElement&
     auto find = [&](const AXElement& window) {
         fader.reset();
         readout.reset();
-        auto strip = firstMixerStrip(window);
+        // The search runs to its end once begun (its caller holds its pauses): a strip the user's
+        // click moved on meanwhile is waited for even once stopped, or the fader is left midway.
+        std::string shown;
+        auto strip = heldStrip(window, shown, true);
         stripFound = strip.has_value();
         if (!strip) return false;
         // One walk for both: a strip's handle read twice over may go stale between two walks.

@@ -87,7 +87,9 @@ public:
 // One generated project on a fresh simulated Logic Pro, with the executor and its stores.
 class Bench {
 public:
-    explicit Bench(const nlohmann::json& scenario) : readsMayFail_(readsMayFail(scenario)) {
+    explicit Bench(const nlohmann::json& scenario)
+        : readsMayFail_(readsMayFail(scenario)),
+          stripLag_(scenario.value("faults", nlohmann::json::object()).value("lateStripUpdate", 0.0)) {
         world_ = std::make_unique<standin::World>(scenario);
         world_->updateFaults([this](standin::Faults& f) { f.analysisPort = analysisPort_.port(); });
         scoped_ = std::make_unique<platform::ScopedServices>(world_->services());
@@ -150,6 +152,7 @@ public:
         ++round_;
         Outcome o;
         o.readsMayFail = readsMayFail_;
+        o.stripLag = stripLag_;
         o.took = world_->virtualSeconds() - start;
         if (!outputs.empty()) o.output = outputs.back().outputJSON;
         if (!used.empty()) {
@@ -178,6 +181,7 @@ public:
 
 private:
     bool readsMayFail_ = false;
+    double stripLag_ = 0;
     corvane::testing::ClosedPort analysisPort_;
     std::unique_ptr<standin::World> world_;
     std::unique_ptr<platform::ScopedServices> scoped_;
@@ -982,6 +986,55 @@ TEST(GeneratedCheckCases, ACallOnTheShownTrackHoldsToItWhileTheUsersClicksMoveTh
                         << "late " << late << ", clicks " << wait << " s apart, " << call.tool << " stopped at "
                         << stopAt.value_or(-1) << ": " << o.summary;
                 }
+}
+
+// The same clicks, with a Stop that lands while the strip shows Bass, between two steps that must
+// not be split: the bus's automation switched on and off, a send walk's write and the read of where
+// it left the send, a fader's level search. Each waits for the strip to show Kick again, and a
+// reading leaves nothing changed; Kick's send also at its bottom, where the touch steps up first.
+TEST(GeneratedCheckCases, AStopWhileTheStripShowsAnotherTrackLeavesNoStepSplit) {
+    const std::vector<GeneratedCall> calls{
+        {"get_track_details", {{"track_name", "Kick"}}, std::nullopt},
+        {"set_send_level", {{"track_name", "Kick"}, {"bus_label", "Bus 1"}, {"target_db", -32}}, std::nullopt},
+        {"set_track_volume", {{"track_name", "Kick"}, {"value", "-27.8 dB"}}, std::nullopt}};
+    struct Moment {
+        double late, wait, stopAt;
+    };
+    for (const int kickDetent : {0, 27})
+        for (const Moment m : {Moment{0.5, 0.3, 0.2}, Moment{0.9, 0.4, 0.6}, Moment{1.4, 0.1, 1.3}})
+            for (const auto& asked : calls) {
+                auto scenario = kickAndBassSendingToReverb(m.late, 40);
+                scenario["project"]["tracks"][0]["sends"][0]["detent"] = kickDetent;
+                Bench bench(scenario);
+                bench.world().clickHeader(0);
+                bench.world().advance(2 * m.late);
+                bench.world().clickHeader(1);
+                bench.world().advance(m.wait);
+                bench.world().clickHeader(0);
+                GeneratedCall call = asked;
+                call.stopAfter = m.stopAt;
+                const auto [o, broken, after] = checkedCall(bench, call);
+                EXPECT_EQ(broken, std::vector<std::string>{})
+                    << "send at detent " << kickDetent << ", late " << m.late << ", clicks " << m.wait
+                    << " s apart, " << call.tool << " stopped at " << m.stopAt << ": " << o.summary;
+            }
+}
+
+// A turn muted Kick, whose send is at its bottom, and ended; the user clicked Bass and, a moment
+// later, Kick: the strip still shows Kick when the details are read, and moves on to Bass between
+// the touch's step up and its step back. Stopped there, the send is stepped back on Kick's strip.
+TEST(GeneratedCheckCases, ASendTouchedAsTheStripMovesOnIsSteppedBackOnItsTrack) {
+    auto scenario = kickAndBassSendingToReverb(0.5, 40);
+    scenario["project"]["tracks"][0]["sends"][0]["detent"] = 0;
+    Bench bench(scenario);
+    bench.world().clickHeader(0);
+    bench.call({"set_track_mute", {{"enabled", true}, {"track_name", "Kick"}}, std::nullopt});
+    bench.endTurn();
+    bench.world().clickHeader(1);
+    bench.world().advance(0.3);
+    bench.world().clickHeader(0);
+    const auto [o, broken, after] = checkedCall(bench, {"get_track_details", {{"track_name", "Kick"}}, 0.2});
+    EXPECT_EQ(broken, std::vector<std::string>{}) << o.summary;
 }
 
 // Elements stale at every read, the user's own window of Keys' first slot open, two writes in one

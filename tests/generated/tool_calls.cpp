@@ -474,7 +474,13 @@ std::vector<std::string> violations(const GeneratedCall& c, const standin::Proje
         out.push_back("present track refused: " + o.summary);
 
     if (c.stopAfter) {
-        if (o.took > *c.stopAfter + 0.5 + 1e-6)
+        // A send touched to show its bus, and that bus's automation switched on, are put back
+        // before a Stop is answered, a send walk reads where it left the send, and a fader's
+        // search for a level runs to its end: where the user's click moved the strip on
+        // meanwhile, that waits for the strip to show the track again, as late as Logic Pro makes it.
+        const bool waitsForStrip = c.tool == "get_track_details" || c.tool == "ensure_bus_track" ||
+                                   c.tool == "set_send_level" || c.tool == "set_track_volume";
+        if (o.took > *c.stopAfter + 0.5 + (waitsForStrip ? o.stripLag : 0) + 1e-6)
             out.push_back("stop late: answered " + std::to_string(o.took - *c.stopAfter) + " s after the Stop");
         if (stopped) checkNoSplit(c, bp, before, after, o.summary, out);
     }

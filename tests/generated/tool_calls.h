@@ -73,6 +73,7 @@ struct Outcome {
     bool succeeded = false;
     double took = 0;  // virtual seconds
     bool readsMayFail = false;  // the simulated Logic Pro answers some reads with errors
+    double stripLag = 0;        // how late the strip follows the selection (seconds; 0: at once)
     // The plug-in windows (by slot) that earlier calls of the same turn opened: a turn shows one
     // plug-in window at a time and closes those it opened, so a later call may close them unsaid.
     std::set<int> openedByTurn;

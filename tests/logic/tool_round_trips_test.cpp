@@ -35,14 +35,15 @@ const std::map<std::string, Pinned>& pinned() {
         {"get_transport", {21, 19.5, 21, 19.5}},
         {"get_arrangement", {47, 29.5, 218, 143.5}},
         {"control_transport", {20, 20, 20, 20}},
-        {"get_track_details", {173, 152, 344, 237.5}},  // +21: the strip held; the bus strip read before each press
+        {"get_track_details", {174, 153, 345, 238.5}},  // +22: the strip held; the bus strip read before each press,
+                                                        // the strip's name before the send is touched
         {"set_track_solo", {53, 49.25, 167, 163.25}},
         {"set_track_mute", {29, 19.75, 86, 76.75}},  // +0.5: the selection read before the press, to put it back
         {"set_track_volume", {61, 49.25, 118, 106.25}},
         {"set_track_pan", {37, 34, 94, 91}},
         {"set_folder_expanded", {54, 53, 168, 167}},  // a folder that is not opened reads what others hide
         {"rename_track", {56, 32, 113, 89}},
-        {"ensure_bus_track", {151, 146.5, 208, 203.5}},  // +25: the same
+        {"ensure_bus_track", {152, 147.5, 209, 204.5}},  // +26: the same
         {"ensure_master_track", {24, 9.75, 81, 24}},
         {"set_send_level", {91, 86.25, 148, 143.25}},  // +2: the strip read showing the track before its knob is taken
         {"get_plugin_parameters", {64, 41.5, 121, 98.5}},  // +2: the turn end lists the windows in front
