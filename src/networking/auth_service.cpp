@@ -340,13 +340,12 @@ void AuthService::storePendingSession() {
         shown_.reset();
         return markSessionGone();
     }
-    shown_ = EndedSession{sessionIDFromJWT(*instead), *instead, insteadRefresh};
-    // Signed in elsewhere since: the window shows that session, which the file holds.
-    const auto email = emailFromJWT(*instead);
-    update([&](Fields& f) {
+    // Another copy's renewal of the same session: its pair is the session's latest.
+    if (const auto id = sessionIDFromJWT(*instead); shown_ && id && shown_->id == id)
+        shown_ = EndedSession{id, *instead, insteadRefresh};
+    // A later sign-in elsewhere is what the folder keeps now, and what the next turn sends.
+    update([](Fields& f) {
         if (f.notice == kSessionNotSaved) f.notice.reset();
-        f.isAuthenticated = true;
-        f.userEmail = email;
     });
 }
 
@@ -411,8 +410,6 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
                     notSaved = true;
                     log("[AuthService] The session could not be stored; it is kept until it can be");
                     retryPendingSession();
-                } else if (shown_ && shown_->accessToken != *access) {
-                    signedInEmail = emailFromJWT(shown_->accessToken);  // a later sign-in elsewhere
                 }
             }
         }

@@ -247,7 +247,9 @@ private:
     // Stores the pending pair once the file takes it. A renewed pair is dropped when the file no
     // longer holds the pair it replaces (a sign-out or a sign-in elsewhere wins); a sign-in made
     // here goes over an empty file, a session signed out of here and any sign-in made before it,
-    // and is dropped only for a sign-in made later. The window then shows what the file holds.
+    // and is dropped only for a sign-in made later. The window then goes on showing its own
+    // session, as had its pair reached the file first and the later one replaced it there: what
+    // Sign Out ends does not hang on which copy's write came first.
     // Under sessionMutex_.
     void storePendingSession();
     // A change of the credential file, under the lock this copy holds (a refresh under way, a
