@@ -496,8 +496,10 @@ void World::restart(int i) {
         if (s.copy == i && !s.signedOut && file != s.session) s.lost = true;
         if (telling && s.signedOut && s.signedOutBy == i) s.revocationAbandoned = true;
     }
-    pumped([&] { slot.reset(); });
-    pumped([&] { slot = std::make_unique<AuthService>(configuration(), wires_[static_cast<std::size_t>(i)], clock_); });
+    // On this thread, where the copies are counted: quitting waits for nothing on the clock (every
+    // wait hears the stop), and starting only reads the file and sets off its refresh.
+    slot.reset();
+    slot = std::make_unique<AuthService>(configuration(), wires_[static_cast<std::size_t>(i)], clock_);
     shown_[static_cast<std::size_t>(i)] = slot->isAuthenticated() ? fileSession() : std::nullopt;
 }
 
