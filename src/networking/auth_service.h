@@ -283,6 +283,9 @@ private:
     mutable std::mutex fieldsMutex_;
     Fields fields_;
     std::function<void()> observer_;
+    // What each sign-out under way would have the strip say, by the order they started. Under fieldsMutex_.
+    std::map<std::uint64_t, std::string> signOutNotices_;
+    std::atomic<std::uint64_t> nextSignOut_{0};
 
     std::mutex sessionMutex_;  // the stored tokens' read-compare-write cycles, and pending_
     // A pair the credential file refused (its lock held by another process, a root-owned file):
