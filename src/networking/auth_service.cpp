@@ -231,9 +231,10 @@ bool AuthService::waitUntil(platform::Clock::TimePoint due, std::stop_token stop
 int AuthService::clockWaiters() {
     int waiters = 0;
     {
-        std::lock_guard lock(sessionMutex_);
-        // A re-asking waits for its refresh, which waits on the clock in its stead.
-        waiters += (retrying_ ? 1 : 0) + ((reasking_ || refreshing_) ? 1 : 0);
+        // Both at once: a refresh in flight starts the re-asking before it answers.
+        std::scoped_lock lock(sessionMutex_, refreshMutex_);
+        // A re-asking that waits for its refresh is counted in the refresh's stead, until it answers.
+        waiters += (retrying_ ? 1 : 0) + (reasking_ ? 1 : 0) + (refreshInFlight_ && !reaskWaits_ ? 1 : 0);
     }
     std::lock_guard lock(revocationsMutex_);
     waiters += static_cast<int>(std::count_if(revocations_.begin(), revocations_.end(),
@@ -283,9 +284,8 @@ void AuthService::noteUnanswered(const std::optional<std::string>& askedWith) {
                 return;
             }
             bool joined = false;
-            const auto asked = startRefresh(joined, stored);
-            while (asked.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
-                if (stop.stop_requested()) return;
+            const auto asked = startRefresh(joined, stored, true);
+            if (!awaitAnswer(asked, stop)) return;
         }
     });
 }
@@ -340,13 +340,12 @@ void AuthService::storePendingSession() {
         shown_.reset();
         return markSessionGone();
     }
-    shown_ = EndedSession{sessionIDFromJWT(*instead), *instead, insteadRefresh};
-    // Signed in elsewhere since: the window shows that session, which the file holds.
-    const auto email = emailFromJWT(*instead);
-    update([&](Fields& f) {
+    // Another copy's renewal of the same session: its pair is the session's latest.
+    if (const auto id = sessionIDFromJWT(*instead); shown_ && id && shown_->id == id)
+        shown_ = EndedSession{id, *instead, insteadRefresh};
+    // A later sign-in elsewhere is what the folder keeps now, and what the next turn sends.
+    update([](Fields& f) {
         if (f.notice == kSessionNotSaved) f.notice.reset();
-        f.isAuthenticated = true;
-        f.userEmail = email;
     });
 }
 
@@ -411,8 +410,6 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
                     notSaved = true;
                     log("[AuthService] The session could not be stored; it is kept until it can be");
                     retryPendingSession();
-                } else if (shown_ && shown_->accessToken != *access) {
-                    signedInEmail = emailFromJWT(shown_->accessToken);  // a later sign-in elsewhere
                 }
             }
         }
@@ -439,8 +436,10 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
 std::optional<std::string> AuthService::refreshTokenIfNeeded() { return refresh({}).token; }
 
 std::shared_future<AuthService::Refreshed> AuthService::startRefresh(bool& joined,
-                                                                  std::optional<std::string> foundExpired) {
+                                                                  std::optional<std::string> foundExpired,
+                                                                  bool reasking) {
     std::lock_guard lock(refreshMutex_);
+    if (reasking) reaskWaits_ = true;
     if (refreshInFlight_) {
         joined = true;
         return *refreshInFlight_;
@@ -461,9 +460,11 @@ std::shared_future<AuthService::Refreshed> AuthService::startRefresh(bool& joine
         {
             std::lock_guard answered(refreshMutex_);
             refreshInFlight_.reset();
+            reaskWaits_ = false;
             promise->set_value(result);
+            for (auto& waiter : answerWaiters_) waiter.request_stop();
+            answerWaiters_.clear();
         }
-        refreshDone_.notify_all();
     });
     return *refreshInFlight_;
 }
@@ -473,39 +474,57 @@ AuthService::Refreshed AuthService::refresh(std::stop_token stop, const std::opt
     const auto pending = startRefresh(joined, foundExpired);
     const auto started = clock_.now();
     const auto deadline = started + waitLeft(stop);
-    // A clock moved by hand reaches the deadline without the time passing: the wait hears of it.
-    const auto moves = clock_.onMoved([this] {
-        std::lock_guard lock(refreshMutex_);
-        refreshDone_.notify_all();
-    });
-    enum class Ended { answered, stopped, late } ended = Ended::answered;
+    const auto ready = [&] { return pending.wait_for(std::chrono::seconds(0)) == std::future_status::ready; };
+    // On the clock, so that one moved by hand reaches the deadline as it would pass; the answer
+    // and the turn's stop end the wait early.
+    std::stop_source woken;
+    std::stop_callback onStop(stop, [&] { woken.request_stop(); });
     {
-        std::unique_lock lock(refreshMutex_);
-        const auto ready = [&] { return pending.wait_for(std::chrono::seconds(0)) == std::future_status::ready; };
-        // A turn that waited its share already does not wait again: the refresh goes on without it.
-        const bool waits = !ready() && started < deadline;
-        if (!waits && !ready()) ended = Ended::late;
-        if (joined && waits) ++refreshWaiters_;
-        while (waits && !ready()) {
-            if (stop.stop_requested()) {
-                ended = Ended::stopped;
-                break;
-            }
-            lock.unlock();  // the clock's mover calls back under its own lock
-            const bool late = clock_.now() >= deadline;
-            lock.lock();
-            if (late && !ready()) {
-                ended = Ended::late;
-                break;
-            }
-            refreshDone_.wait_for(lock, stop, std::chrono::milliseconds(20), ready);
-        }
-        if (joined && waits) --refreshWaiters_;
+        std::lock_guard lock(refreshMutex_);
+        if (!ready()) answerWaiters_.push_back(woken);
     }
+    // A turn that waited its share already does not wait again: the refresh goes on without it.
+    const bool waits = !ready() && started < deadline;
+    if (waits) {
+        if (joined) {
+            std::lock_guard lock(refreshMutex_);
+            ++refreshWaiters_;
+        }
+        waitUntil(deadline, woken.get_token());
+        if (joined) {
+            std::lock_guard lock(refreshMutex_);
+            --refreshWaiters_;
+        }
+    }
+    forgetWaiter(woken);
+    enum class Ended { answered, stopped, late } ended = Ended::answered;
+    if (!ready()) ended = stop.stop_requested() ? Ended::stopped : Ended::late;
     noteWaited(stop, clock_.now() - started);
     if (ended == Ended::stopped) throw http::TransportError("the request was cancelled");
     if (ended == Ended::late) return {sessionToken(kAccessTokenKey), Refreshed::PutOff::noAnswer};
     return pending.get();
+}
+
+bool AuthService::awaitAnswer(const std::shared_future<Refreshed>& asked, std::stop_token stop) {
+    std::stop_source woken;
+    std::stop_callback onStop(stop, [&] { woken.request_stop(); });
+    const auto ready = [&] { return asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready; };
+    {
+        std::lock_guard lock(refreshMutex_);
+        if (!ready()) answerWaiters_.push_back(woken);
+    }
+    std::mutex mutex;
+    std::condition_variable_any answered;
+    std::unique_lock lock(mutex);
+    answered.wait(lock, woken.get_token(), ready);
+    lock.unlock();
+    forgetWaiter(woken);
+    return ready();
+}
+
+void AuthService::forgetWaiter(const std::stop_source& waiter) {
+    std::lock_guard lock(refreshMutex_);
+    std::erase_if(answerWaiters_, [&](const std::stop_source& known) { return known == waiter; });
 }
 
 platform::Clock::TimePoint::duration AuthService::waitLeft(const std::stop_token& turn) {

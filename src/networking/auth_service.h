@@ -220,9 +220,14 @@ private:
     // fresh pair since: under the file's lock that pair is used, and no refresh token is spent.
     // Without it the refresh goes whatever the file holds.
     Refreshed refresh(std::stop_token stop, const std::optional<std::string>& foundExpired = std::nullopt);
-    std::shared_future<Refreshed> startRefresh(bool& joined, std::optional<std::string> foundExpired);
+    // `reasking`: the re-asking waits for it, which is counted in its stead till it answers.
+    std::shared_future<Refreshed> startRefresh(bool& joined, std::optional<std::string> foundExpired,
+                                               bool reasking = false);
     Refreshed performRefresh(std::stop_token stop, const std::optional<std::string>& foundExpired);
     [[noreturn]] static void throwPutOff(const Refreshed& refreshed);
+    // Until the refresh answered (true) or `stop`; in real time, for whoever does not wait on the clock.
+    bool awaitAnswer(const std::shared_future<Refreshed>& asked, std::stop_token stop);
+    void forgetWaiter(const std::stop_source& waiter);
     // Clears the file of the ended session, which takes up another copy's renewal of it; false
     // (and why) when the file could not be locked or written within `wait`.
     bool clearEnded(EndedSession& ended, std::chrono::milliseconds wait, std::string& why);
@@ -247,7 +252,9 @@ private:
     // Stores the pending pair once the file takes it. A renewed pair is dropped when the file no
     // longer holds the pair it replaces (a sign-out or a sign-in elsewhere wins); a sign-in made
     // here goes over an empty file, a session signed out of here and any sign-in made before it,
-    // and is dropped only for a sign-in made later. The window then shows what the file holds.
+    // and is dropped only for a sign-in made later. The window then goes on showing its own
+    // session, as had its pair reached the file first and the later one replaced it there: what
+    // Sign Out ends does not hang on which copy's write came first.
     // Under sessionMutex_.
     void storePendingSession();
     // A change of the credential file, under the lock this copy holds (a refresh under way, a
@@ -276,6 +283,9 @@ private:
     mutable std::mutex fieldsMutex_;
     Fields fields_;
     std::function<void()> observer_;
+    // What each sign-out under way would have the strip say, by the order they started. Under fieldsMutex_.
+    std::map<std::uint64_t, std::string> signOutNotices_;
+    std::atomic<std::uint64_t> nextSignOut_{0};
 
     std::mutex sessionMutex_;  // the stored tokens' read-compare-write cycles, and pending_
     // A pair the credential file refused (its lock held by another process, a root-owned file):
@@ -304,8 +314,10 @@ private:
     bool reasking_ = false;                                      // under sessionMutex_
     bool quitting_ = false;                                      // under sessionMutex_
     std::jthread reask_;                                         // under sessionMutex_
-    mutable std::mutex refreshMutex_;
-    std::condition_variable_any refreshDone_;  // under refreshMutex_
+    mutable std::mutex refreshMutex_;  // taken after sessionMutex_
+    // The waits for the refresh in flight, ended by its answer. Under refreshMutex_.
+    std::vector<std::stop_source> answerWaiters_;
+    bool reaskWaits_ = false;  // for the refresh in flight; under refreshMutex_
     int refreshWaiters_ = 0;
     std::optional<std::shared_future<Refreshed>> refreshInFlight_;
     std::jthread refreshThread_;  // the latest refresh; a new one starts only once it has answered

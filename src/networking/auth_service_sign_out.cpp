@@ -176,9 +176,21 @@ AuthService::Told AuthService::revoke(EndedSession& ended, std::stop_token stop,
 
 void AuthService::finishSignOut(EndedSession ended, bool cleared, std::stop_token stop) {
     std::optional<std::string> shown;  // the notice this sign-out put up
+    const auto me = nextSignOut_.fetch_add(1);
+    // Of two sign-outs under way the strip says the one that spoke last; once that one is done,
+    // what is left of the other, which may keep a session in the file as long.
     const auto say = [&](const std::optional<std::string>& text) {
         update([&](Fields& f) {
-            if (!f.notice || f.notice == shown) f.notice = text;
+            const bool ours = !f.notice || f.notice == shown ||
+                              std::any_of(signOutNotices_.begin(), signOutNotices_.end(),
+                                          [&](const auto& other) { return other.second == f.notice; });
+            signOutNotices_.erase(me);
+            if (text) signOutNotices_.emplace(me, *text);
+            if (!ours) return;
+            if (text || signOutNotices_.empty())
+                f.notice = text;
+            else
+                f.notice = signOutNotices_.rbegin()->second;
         });
         shown = text;
     };

@@ -92,14 +92,14 @@ void StepClock::wake() {
 
 int StepClock::waiting() {
     std::lock_guard lock(mutex_);
-    return static_cast<int>(std::count_if(waiters_.begin(), waiters_.end(), [](const Waiter& w) { return !w.released; }));
+    return static_cast<int>(std::count_if(waiters_.begin(), waiters_.end(), [](const Waiter& w) { return w.waits(); }));
 }
 
 std::optional<StepClock::TimePoint> StepClock::nextDue() {
     std::lock_guard lock(mutex_);
     std::optional<TimePoint> next;
     for (const auto& waiter : waiters_)
-        if (!waiter.released && (!next || waiter.due < *next)) next = waiter.due;
+        if (waiter.waits() && (!next || waiter.due < *next)) next = waiter.due;
     return next;
 }
 
@@ -113,7 +113,7 @@ bool StepClock::waitFor(TimePoint due, std::stop_token stop, const std::function
         if (until()) return true;
         std::unique_lock lock(mutex_);
         if (stop.stop_requested() || now_ >= due) return false;
-        const auto me = waiters_.insert(waiters_.end(), Waiter{due});
+        const auto me = waiters_.insert(waiters_.end(), Waiter{due, stop});
         changed_.wait(lock, stop, [&] { return me->released; });
         waiters_.erase(me);
     }
@@ -244,26 +244,36 @@ bool World::lostForGood(const std::string& session) {
 }
 
 void World::pumped(const std::function<void()>& action) {
-    auto done = std::async(std::launch::async, action);
+    std::atomic<bool> finished{false};
+    auto done = std::async(std::launch::async, [&] {
+        struct Finish {
+            std::atomic<bool>& finished;
+            ~Finish() { finished = true; }
+        } finish{finished};
+        action();
+    });
+    // The action's thread is the one more: until it ends, it is busy or waits on the clock.
+    pumpUntil([&] { return finished.load(); }, 1);
+    done.get();
+}
+
+void World::pumpUntil(const std::function<bool()>& done, int plus) {
     const auto started = clock_.now();
-    const auto realStart = std::chrono::steady_clock::now();
     bool told = false;
-    for (int round = 0; done.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready; ++round) {
-        // Still at first, so that a step that waits for nothing sees no time pass whatever the
-        // machine's speed; then a tenth of a second at a time, and a step that waits long (a
-        // request's time-out) in seconds.
-        if (round < 25) continue;
-        clock_.sleep(round < 75 ? std::chrono::milliseconds(100) : std::chrono::milliseconds(1000));
+    for (;;) {
+        untilQuiet(done, plus);
+        if (done()) return;
+        const auto due = clock_.nextDue();
+        if (!due) {  // nobody waits, and nobody is counted as busy: the step's end is on its way
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        clock_.moveTo(*due);
         if (!told && clock_.now() - started > kStepCeiling) {
             told = true;
             hangs_.push_back("a step did not end within 15 minutes on the clock");
         }
-        if (std::chrono::steady_clock::now() - realStart > kRealGuard) {
-            std::fprintf(stderr, "signin check: a step hangs for good\n");
-            std::abort();
-        }
     }
-    done.get();
 }
 
 void World::untilQuiet(const std::function<bool()>& done, int plus) {
@@ -344,11 +354,9 @@ void World::signOut(int i) {
             s->signedOutBy = i;
         }
     shown_[static_cast<std::size_t>(i)].reset();
-    pumped([&] {
-        c.signOut();
-        // Its first round tells what is left in the notice; the check looks after it.
-        while (c.signOutsPending() && !c.notice()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    });
+    pumped([&] { c.signOut(); });
+    // Its first round tells what is left in the notice; the check looks after it.
+    pumpUntil([&] { return !c.signOutsPending() || c.notice().has_value(); }, 0);
 }
 
 void World::noteShown(int i, const std::optional<std::string>& token) {
@@ -488,8 +496,10 @@ void World::restart(int i) {
         if (s.copy == i && !s.signedOut && file != s.session) s.lost = true;
         if (telling && s.signedOut && s.signedOutBy == i) s.revocationAbandoned = true;
     }
-    pumped([&] { slot.reset(); });
-    pumped([&] { slot = std::make_unique<AuthService>(configuration(), wires_[static_cast<std::size_t>(i)], clock_); });
+    // On this thread, where the copies are counted: quitting waits for nothing on the clock (every
+    // wait hears the stop), and starting only reads the file and sets off its refresh.
+    slot.reset();
+    slot = std::make_unique<AuthService>(configuration(), wires_[static_cast<std::size_t>(i)], clock_);
     shown_[static_cast<std::size_t>(i)] = slot->isAuthenticated() ? fileSession() : std::nullopt;
 }
 

@@ -56,7 +56,9 @@ public:
 private:
     struct Waiter {
         TimePoint due;
+        std::stop_token stop;  // once requested, the waiter is on its way out: busy
         bool released = false;
+        bool waits() const { return !released && !stop.stop_requested(); }
     };
     void releaseDue();  // under mutex_
     std::mutex mutex_;
@@ -129,8 +131,12 @@ public:
     std::condition_variable modeChanged;
 
 private:
-    // Runs `action` on a thread of its own while moving the clock on, until it ends.
+    // Runs `action` on a thread of its own, moving the clock on whenever it and every copy's
+    // thread wait on it, until it ends.
     void pumped(const std::function<void()>& action);
+    // Moves the clock on, each time to the next moment one waits for, once every copy's thread
+    // (and `plus` more) waits on it, until `done` holds.
+    void pumpUntil(const std::function<bool()>& done, int plus);
     // Until `done` holds or every copy's thread that waits between rounds waits on the clock
     // (`plus` more waiters besides); real time bounds it only against a hang.
     void untilQuiet(const std::function<bool()>& done, int plus = 0);
