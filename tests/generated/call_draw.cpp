@@ -426,7 +426,8 @@ std::optional<GeneratedCall> sendBeside(const standin::Project& project, int cli
     return c;
 }
 
-rc::Gen<double> genStopMoment(double length, const std::vector<double>& presses) {
+rc::Gen<double> genStopMoment(double length, const std::vector<double>& presses,
+                              const std::vector<double>& menuPresses) {
     const double millis = std::max(0.0, std::floor(length * 1000));
     const auto before = [millis](double last) { return std::max(0.0, millis - last * 1000) / 1000; };
     const auto start = rc::gen::just(0.0);
@@ -436,7 +437,10 @@ rc::Gen<double> genStopMoment(double length, const std::vector<double>& presses)
     if (presses.empty()) return rc::gen::weightedOneOf<double>({{1, start}, {4, along}, {2, last}});
     const auto afterPress =
         rc::gen::map(rc::gen::elementOf(presses), [](double at) { return std::floor(at * 1000) / 1000 + 0.001; });
-    return rc::gen::weightedOneOf<double>({{1, start}, {4, along}, {2, last}, {3, afterPress}});
+    if (menuPresses.empty()) return rc::gen::weightedOneOf<double>({{1, start}, {4, along}, {2, last}, {3, afterPress}});
+    const auto menuOpen =
+        rc::gen::map(rc::gen::elementOf(menuPresses), [](double at) { return std::floor(at * 1000) / 1000 + 0.001; });
+    return rc::gen::weightedOneOf<double>({{1, start}, {4, along}, {2, last}, {3, afterPress}, {3, menuOpen}});
 }
 
 std::optional<GeneratedCall> prerequisiteWrite(const standin::Project& project, const PluginMapStore& maps) {

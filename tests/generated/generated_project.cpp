@@ -223,6 +223,8 @@ json pluginDefinitions() {
     return all;
 }
 
+}  // namespace
+
 // Most projects run on a healthy Logic Pro; the rest on one whose elements go stale, whose strip
 // follows the selection late, whose reads fail now and then, or which refuses a fader or pan write.
 // The kinds of fault drawn: CORVANE_GENERATED_FAULTS names them (comma-separated: "always" and
@@ -239,6 +241,8 @@ std::vector<std::string> faultKinds() {
     }
     return kinds;
 }
+
+namespace {
 
 rc::Gen<json> genFaults() {
     const auto kinds = faultKinds();

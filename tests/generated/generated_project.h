@@ -67,6 +67,9 @@ struct ProjectShape {
     std::vector<std::pair<int, int>> windowsOpened;  // track position, slot
 };
 
+// The kinds of fault the draw may give Logic Pro, as CORVANE_GENERATED_FAULTS names them.
+std::vector<std::string> faultKinds();
+
 // Whether the faults make the application's handle go stale at one of Logic Pro's window listings.
 bool staleAtListing(const nlohmann::json& faults);
 // That knob: the listing after the first `after` (counted from when it is set) fails, once.

@@ -44,8 +44,10 @@ std::optional<GeneratedCall> sendBeside(const standin::Project& project, int cli
 
 // A Stop moment within a call that takes `length` virtual seconds unstopped: its start, anywhere
 // along it, its last moments, and the pause right after one of its `presses` (a press that another
-// must follow, as an option chosen before the parameter that needs it).
-rc::Gen<double> genStopMoment(double length, const std::vector<double>& presses = {});
+// must follow, as an option chosen before the parameter that needs it), or while a menu one of
+// `menuPresses` opened is still open.
+rc::Gen<double> genStopMoment(double length, const std::vector<double>& presses = {},
+                              const std::vector<double>& menuPresses = {});
 
 // A mapped write of a parameter that needs an option of another chosen first (a delay's Wow, its
 // Mode on Tape), on a track of the project that has such a plug-in; none when none has.
@@ -83,6 +85,7 @@ struct Outcome {
     // (a window opened, an option chosen: a mapped write chooses its prerequisite last of all).
     std::vector<double> presses;
     std::vector<double> actions;
+    std::vector<double> menuPresses;  // presses that opened a menu (an insert bar's, a slot's list)
 };
 
 // Every property a call broke, one line each ("<property>: <what>"); empty when all hold.

@@ -223,7 +223,7 @@ AXError Engine::axRead(const Handle& h, const std::string& attribute, AXValue& o
     if (check != AXError::success) return check;
 
     // The axError knob: a chosen read fails.
-    if (const auto error = knobError(faults.axErrors, axErrorUses, h, i, attribute)) return *error;
+    if (const auto error = knobError(faults.axErrors, axErrorUses, h, i, attribute, &axErrorArmed)) return *error;
 
     if (h.kind == Handle::Kind::systemWide) {
         if (attribute == "AXRole") {
@@ -404,11 +404,14 @@ AXError Engine::axSettable(const Handle& h, const std::string& attribute, bool& 
 }
 
 std::optional<AXError> Engine::knobError(const std::vector<AXErrorKnob>& knobs, std::vector<int>& uses,
-                                         const Handle& h, int i, const std::string& attribute) {
+                                         const Handle& h, int i, const std::string& attribute,
+                                         std::vector<bool>* armed) {
     if (uses.size() != knobs.size()) uses.assign(knobs.size(), 0);
+    if (armed && armed->size() != knobs.size()) armed->assign(knobs.size(), false);
     for (std::size_t k = 0; k < knobs.size(); ++k) {
         const AXErrorKnob& knob = knobs[k];
         if (knob.attribute != attribute) continue;
+        if (!knob.afterPressOf.empty() && !(armed && (*armed)[k])) continue;
         bool matches = false;
         if (h.kind == Handle::Kind::systemWide)
             matches = knob.element == "systemWide";
@@ -479,8 +482,16 @@ AXError Engine::axPerform(const Handle& h, const std::string& action) {
             e.place = placeOf(i);
             const std::vector<std::string> none;
             const auto& actions = i >= 0 ? tree[i].actions : none;
+            // A press of an element arms the knobs waiting for it; a busy Logic may refuse the press.
+            if (i >= 0 && tree[i].description) {
+                if (axErrorArmed.size() != faults.axErrors.size()) axErrorArmed.assign(faults.axErrors.size(), false);
+                for (std::size_t k = 0; k < faults.axErrors.size(); ++k)
+                    if (faults.axErrors[k].afterPressOf == *tree[i].description) axErrorArmed[k] = true;
+            }
             if (std::find(actions.begin(), actions.end(), action) == actions.end())
                 code = AXError::actionUnsupported;
+            else if (const auto refused = knobError(faults.axErrors, axErrorUses, h, i, action, &axErrorArmed))
+                code = *refused;
             else
                 code = press(i, action);
         }

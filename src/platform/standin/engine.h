@@ -248,6 +248,7 @@ public:
     std::uint64_t staleEpoch = 0;  // bumped on every change under staleAfter always
     int launchCount = 1;
     std::vector<int> axErrorUses;
+    std::vector<bool> axErrorArmed;  // per axError knob with afterPressOf: its element pressed
     std::vector<int> axWriteErrorUses;
     ClickState processClick;
     ClickState hidClick;
@@ -390,7 +391,8 @@ public:
     platform::AXError axWrite(const Handle& h, const std::string& attribute, const platform::AXValue& v);
     // The code an axError or axWriteError knob gives this access to node `i`, when one does.
     std::optional<platform::AXError> knobError(const std::vector<AXErrorKnob>& knobs, std::vector<int>& uses,
-                                               const Handle& h, int i, const std::string& attribute);
+                                               const Handle& h, int i, const std::string& attribute,
+                                               std::vector<bool>* armed = nullptr);
     platform::AXError axSettable(const Handle& h, const std::string& attribute, bool& out);
     platform::AXError axAttributeNames(const Handle& h, std::vector<std::string>& out);
     platform::AXError axActionNames(const Handle& h, std::vector<std::string>& out);

@@ -75,6 +75,7 @@ AXErrorKnob axError(const nlohmann::json& v) {
     k.code = v.value("code", -25200);
     k.times = v.value("times", -1);
     k.after = std::max(0, v.value("after", 0));
+    k.afterPressOf = v.value("afterPressOf", std::string());
     return k;
 }
 

@@ -34,13 +34,16 @@ struct StaleAfter {
 
 // One attribute read that fails with a code. `element` is "application", "systemWide", "window" (any
 // window) or an AXDescription; `times` < 0 means every read while the knob is set. The first `after`
-// such reads are answered (a handle that goes stale at a later moment).
+// such reads are answered (a handle that goes stale at a later moment). An `attribute` of "AXPress"
+// refuses that action instead, doing nothing. With `afterPressOf` (an AXDescription), the knob
+// counts nothing until an element of that description is pressed: Logic busy once a press lands.
 struct AXErrorKnob {
     std::string element;
     std::string attribute;
     int code = -25200;
     int times = -1;
     int after = 0;
+    std::string afterPressOf;
 };
 
 // How Logic answers an AXValue write of text to a pop-up (parameter or side-chain source).

@@ -190,6 +190,7 @@ void World::updateFaults(const std::function<void(Faults&)>& change) {
     engine_->run([&] {
         change(engine_->faults);
         engine_->axErrorUses.clear();
+        engine_->axErrorArmed.clear();
         engine_->syncLogicWindows();
         engine_->changed();
     });
@@ -222,6 +223,7 @@ void World::setKnob(std::string_view name, const nlohmann::json& value) {
         }
         applyFault(e.faults, name, value);
         e.axErrorUses.clear();
+        e.axErrorArmed.clear();
         e.syncLogicWindows();
         e.changed();
     });
