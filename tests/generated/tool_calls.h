@@ -86,6 +86,7 @@ struct Outcome {
     std::vector<double> presses;
     std::vector<double> actions;
     std::vector<double> menuPresses;  // presses that opened a menu (an insert bar's, a slot's list)
+    std::vector<std::string> menuOpeners;  // the description of what each pressed
 };
 
 // Every property a call broke, one line each ("<property>: <what>"); empty when all hold.
