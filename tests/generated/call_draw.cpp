@@ -440,7 +440,7 @@ rc::Gen<double> genStopMoment(double length, const std::vector<double>& presses,
     if (menuPresses.empty()) return rc::gen::weightedOneOf<double>({{1, start}, {4, along}, {2, last}, {3, afterPress}});
     const auto menuOpen =
         rc::gen::map(rc::gen::elementOf(menuPresses), [](double at) { return std::floor(at * 1000) / 1000 + 0.001; });
-    return rc::gen::weightedOneOf<double>({{1, start}, {4, along}, {2, last}, {3, afterPress}, {3, menuOpen}});
+    return rc::gen::weightedOneOf<double>({{1, start}, {4, along}, {2, last}, {3, afterPress}, {8, menuOpen}});
 }
 
 std::optional<GeneratedCall> prerequisiteWrite(const standin::Project& project, const PluginMapStore& maps) {
