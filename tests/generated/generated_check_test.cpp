@@ -177,8 +177,7 @@ public:
                 o.presses.push_back(events[i].time - start);
                 if (events[i].kind == standin::EventKind::axAction) o.actions.push_back(events[i].time - start);
                 if (events[i].kind == standin::EventKind::axAction && events[i].code == 0 &&
-                    opensMenu(events[i].element))
-                {
+                    opensMenu(events[i].element)) {
                     o.menuPresses.push_back(events[i].time - start);
                     const auto& e = events[i].element;
                     o.menuOpeners.push_back(e.substr(e.find('"') + 1, e.rfind('"') - e.find('"') - 1));
@@ -354,11 +353,9 @@ std::optional<GeneratedCall> callOnTrack(const standin::Project& project, const 
     return std::nullopt;
 }
 
-// For a bypass on a Logic Pro with faults, where reads may fail, now and then the knobs that make it busy from
-// the bypass's press on: the press refused half the time, and the bypass's value and the slots'
+// For a bypass on a Logic Pro with faults, now and then the knobs that make it busy from the
+// bypass's press on: the press refused half the time, and the bypass's value and the slots'
 // children or names unreadable for a few reads or throughout. None otherwise.
-// NOTE: a press refused and a Stop before the read-back is told "pressed; not read back", a claim
-// the slot does not bear out; left out of the draw until the bypass heeds the press's answer.
 std::optional<nlohmann::json> busyAfterBypass(const ProjectShape& shape, const GeneratedCall& call,
                                               const standin::Project& project) {
     const auto kinds = faultKinds();
@@ -374,8 +371,9 @@ std::optional<nlohmann::json> busyAfterBypass(const ProjectShape& shape, const G
                          {"times", *rc::gen::elementOf(std::vector<int>{1, 2, 3, -1, -1})},
                          {"afterPressOf", "bypass"}});
     };
-    // A Stop before the read-back leaves the press told as made, whatever Logic Pro answered it: the
-    // press is refused only where the call runs to its end.
+    // A Stop before the read-back leaves the press told as made, whatever Logic Pro answered it (the
+    // bypass does not heed the press's answer yet): the press is refused only where the call runs
+    // to its end.
     if (!call.stopAfter && *rc::gen::arbitrary<bool>())
         knobs.push_back({{"element", "bypass"}, {"attribute", "AXPress"}, {"code", -25204}, {"times", 1}});
     busy("bypass", "AXValue");
@@ -383,8 +381,7 @@ std::optional<nlohmann::json> busyAfterBypass(const ProjectShape& shape, const G
     for (int id : listedIdsNamed(project, call.args.value("track_name", std::string())))
         if (const standin::Track* t = project.trackById(id))
             for (const auto& s : t->strip.inserts) plugins.insert(s.plugin);
-    const std::string attribute =
-        *rc::gen::elementOf(std::vector<std::string>{"AXChildren", "AXDescription"});
+    const std::string attribute = *rc::gen::elementOf(std::vector<std::string>{"AXChildren", "AXDescription"});
     for (const auto& plugin : plugins) busy(plugin, attribute);
     return knobs;
 }
