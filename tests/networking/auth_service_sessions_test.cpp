@@ -328,6 +328,30 @@ TEST(AuthServiceCopies, SignOutEndsTheSessionTheWindowShowsAndLeavesALaterSignIn
     }
 }
 
+// Signing out of a sign-in the file refused ends the session it was to replace only while the file
+// still holds that one: once another copy's later sign-in replaced it there, it is left alone.
+TEST(AuthServiceCopies, SignOutOfAnUnsavedSignInLeavesTheSessionItReplacedOnceAnotherSignInReplacedIt) {
+    WindowOfTwoAccounts setup;
+    auto& [home, backend, transport, window] = setup;
+    window.signIn(LocalBackend::kEmail, LocalBackend::kPassword);
+    const auto replaced = *KeychainStore::read(AuthService::kAccessTokenKey);
+    const auto lock = KeychainStore::storeURL().parent_path() / ".auth.json.lock";
+    std::filesystem::remove(lock);
+    std::filesystem::create_symlink(home.root() / "elsewhere", lock);
+    window.signIn(LocalBackend::kEmail, LocalBackend::kPassword);
+    ASSERT_EQ(window.notice(), AuthService::kSessionNotSaved);
+    std::filesystem::remove(lock);
+    AuthService other(at(backend.baseURL()), transport, backend.clock);
+    other.signIn(kOtherEmail, kOtherPassword);  // before the window offers its sign-in again
+    const auto later = KeychainStore::read(AuthService::kAccessTokenKey);
+    ASSERT_NE(later, replaced);
+    window.signOut();
+    awaitSignOuts(window);
+    EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), later);
+    EXPECT_EQ(chatStatusWith(backend, *later), 200);
+    EXPECT_EQ(chatStatusWith(backend, replaced), 200) << "ended though the file no longer held it";
+}
+
 // Two sign-ins "auth.json" refused for a moment (its lock unusable) are offered to it again, each
 // copy on its own: when the earlier came first, the later was dropped as "another sign-in made
 // since", and its copy went on as the earlier account. The later sign-in is stored, whichever
