@@ -402,8 +402,18 @@ void AuthService::signIn(const std::string& email, const std::string& password) 
                 std::lock_guard lock(sessionMutex_);
                 // Offered to the file as a pair it refused would be: one write, and a later
                 // sign-in another copy stored meanwhile wins over it.
-                pending_ = PendingSession{*access, *refresh, KeychainStore::read(kRefreshTokenKey), true,
-                                          signInOrderNow()};
+                const auto filed = KeychainStore::readMembers();
+                const auto member = [&](const char* key) {
+                    const auto found = filed.find(key);
+                    return found == filed.end() ? std::nullopt : std::optional<std::string>(found->second);
+                };
+                const auto filedAccess = member(kAccessTokenKey);
+                const auto filedRefresh = member(kRefreshTokenKey);
+                std::optional<EndedSession> replacing;
+                if (filedAccess || filedRefresh)
+                    replacing = EndedSession{filedAccess ? sessionIDFromJWT(*filedAccess) : std::nullopt,
+                                             filedAccess.value_or(""), filedRefresh};
+                pending_ = PendingSession{*access, *refresh, filedRefresh, true, signInOrderNow(), replacing};
                 shown_ = EndedSession{sessionIDFromJWT(*access), *access, *refresh};
                 storePendingSession();
                 if (pending_) {
@@ -649,6 +659,7 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop,
     const std::optional<std::string> filed =
         pending_ && pending_->refreshToken == *refreshToken ? pending_->replaces : refreshToken;
     if (pending_ && pending_->refreshToken != *refreshToken) return {pending_->accessToken};  // replaced meanwhile
+    const std::optional<EndedSession> replacing = pending_ ? pending_->replacing : std::nullopt;
     // A pair stored while the request was out (by a sign-out or sign-in here, or by a writer
     // that took no lock) wins over this answer, whatever it is, and is the one to use.
     bool stale = false;
@@ -688,7 +699,7 @@ AuthService::Refreshed AuthService::performRefresh(std::stop_token stop,
         pending_.reset();
     } else {
         log("[AuthService] The renewed session could not be stored; it is kept until it can be");
-        pending_ = PendingSession{*access, *refresh, filed, false};
+        pending_ = PendingSession{*access, *refresh, filed, false, {}, replacing};
         retryPendingSession();
     }
     shown_ = EndedSession{sessionIDFromJWT(*access), *access, *refresh};

@@ -296,6 +296,9 @@ private:
         std::optional<std::string> replaces;  // the refresh token the file holds instead
         bool signedIn = false;                // the user's sign-in here, not a renewal
         SignInOrder order = {};               // of a sign-in
+        // Of a sign-in (and its renewals while pending): the session the file held, which the
+        // user meant to replace, and which a Sign Out of this one therefore ends too.
+        std::optional<EndedSession> replacing = {};
     };
     std::optional<PendingSession> pending_;
     // The session the window shows, which Sign Out ends (not whatever the file holds by then).

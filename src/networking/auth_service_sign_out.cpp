@@ -25,25 +25,42 @@ void AuthService::markSessionGone() {
 }
 
 void AuthService::signOut() {
-    EndedSession ended;
-    bool cleared = false;
-    std::string why;
+    // Each session signed out of here, and whether the file is cleared of it already.
+    std::vector<std::pair<EndedSession, bool>> leaving;
     {
         std::lock_guard lock(sessionMutex_);
         // The session the window shows, whatever the file holds by now: a sign-in another copy
         // made since is not the user's to end here.
-        std::optional<EndedSession> leaving = std::exchange(shown_, std::nullopt);
+        std::optional<EndedSession> shown = std::exchange(shown_, std::nullopt);
+        std::optional<EndedSession> replaced;
         if (const std::optional<PendingSession> kept = std::exchange(pending_, std::nullopt)) {
             // The live pair, not the spent one the file kept.
-            leaving = EndedSession{sessionIDFromJWT(kept->accessToken), kept->accessToken, kept->refreshToken};
+            shown = EndedSession{sessionIDFromJWT(kept->accessToken), kept->accessToken, kept->refreshToken};
+            replaced = kept->replacing;
         }
-        const bool any = leaving && (!leaving->accessToken.empty() || leaving->refreshToken);
-        if (any) {
-            ended = *leaving;
+        if (replaced) {
+            // The user signed in over it and now out: it ends too, where the file still holds it (a
+            // renewal of it included). A sign-in made since, here or in another copy, stays.
+            const auto filed = KeychainStore::readMembers();
+            const auto access = filed.find(kAccessTokenKey);
+            const auto refresh = filed.find(kRefreshTokenKey);
+            const std::string filedAccess = access == filed.end() ? "" : access->second;
+            const auto filedRefresh =
+                refresh == filed.end() ? std::nullopt : std::optional<std::string>(refresh->second);
+            if (replaced->holds(filedAccess, filedRefresh) && !signedOutOf(filedAccess, filedRefresh))
+                replaced = EndedSession{replaced->id, filedAccess, filedRefresh};
+            else
+                replaced.reset();
+        }
+        for (auto& session : {shown, replaced}) {
+            if (!session || (session->accessToken.empty() && !session->refreshToken)) continue;
+            EndedSession ended = *session;
             ended_.push_back(ended);
+            std::string why;
             // Without waiting: another copy renewing the session holds the file for seconds, and
             // the window is signed out at once all the same.
-            cleared = clearEnded(ended, std::chrono::milliseconds(0), why);
+            const bool cleared = clearEnded(ended, std::chrono::milliseconds(0), why);
+            leaving.emplace_back(ended, cleared);
         }
         letGoOfFileLockWhenDone();
         markSignedOut();
@@ -51,16 +68,18 @@ void AuthService::signOut() {
         update([](Fields& f) {
             if (f.notice == kSessionNotSaved) f.notice.reset();
         });
-        if (!any) return;
+        if (leaving.empty()) return;
     }
     std::lock_guard lock(revocationsMutex_);
     // A finished one is only joined here.
     std::erase_if(revocations_, [](const Revocation& revocation) { return revocation.done->load(); });
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    revocations_.push_back({done, std::jthread([this, done, ended, cleared](std::stop_token stop) {
-                                finishSignOut(ended, cleared, stop);
-                                *done = true;
-                            })});
+    for (const auto& [ended, cleared] : leaving) {
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        revocations_.push_back({done, std::jthread([this, done, ended, cleared](std::stop_token stop) {
+                                    finishSignOut(ended, cleared, stop);
+                                    *done = true;
+                                })});
+    }
 }
 
 bool AuthService::signOutsPending() {

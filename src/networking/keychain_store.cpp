@@ -63,6 +63,12 @@ std::optional<std::string> KeychainStore::read(const std::string& key) {
     return found->second;
 }
 
+std::map<std::string, std::string> KeychainStore::readMembers() {
+    std::lock_guard lock(storeMutex());
+    StoreFile file = storeFile();
+    return readAll(file).value;
+}
+
 bool KeychainStore::save(const std::string& key, const std::string& value) {
     return update([&](Values& values) {
         values[key] = value;

@@ -19,6 +19,8 @@ namespace corvane::networking {
 
 struct KeychainStore {
     static std::optional<std::string> read(const std::string& key);
+    // Every member in one read, so that two of them belong to the same write.
+    static std::map<std::string, std::string> readMembers();
     // Each says whether the file holds the change: false when the file could not be locked, read
     // or written (the reason is logged).
     static bool save(const std::string& key, const std::string& value);

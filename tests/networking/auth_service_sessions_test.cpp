@@ -252,6 +252,18 @@ void awaitSignOuts(AuthService& copy) {
     EXPECT_FALSE(copy.signOutsPending());
 }
 
+// A fresh folder and backend that knows a second account, and a window on them, signed in as nobody yet.
+struct WindowOfTwoAccounts {
+    static BackendConfiguration withOtherAccount(LocalBackend& backend) {
+        backend.service().accounts().addUser(kOtherEmail, kOtherPassword);
+        return at(backend.baseURL());
+    }
+    TempHome home;
+    LocalBackend backend{home.root() / "backend"};
+    std::shared_ptr<HookedTransport> transport = std::make_shared<HookedTransport>();
+    AuthService window{withOtherAccount(backend), transport, backend.clock};
+};
+
 // A window still showing the session it signed in with, while another copy on the folder signed
 // in since (over it, or after signing out of it): its Sign Out cleared the other copy's sign-in
 // from "auth.json" and had the service end it, and left the session the user meant to end valid.
@@ -274,11 +286,8 @@ TEST(AuthServiceCopies, SignOutEndsTheSessionTheWindowShowsAndLeavesALaterSignIn
                                                                           rows[i].otherAccount, true});
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.name) + (row.windowSentSince ? ", the window sent a request since" : ""));
-        TempHome home;
-        LocalBackend backend{home.root() / "backend"};
-        backend.service().accounts().addUser(kOtherEmail, kOtherPassword);
-        auto transport = std::make_shared<HookedTransport>();
-        AuthService window(at(backend.baseURL()), transport, backend.clock);
+        WindowOfTwoAccounts setup;
+        auto& [home, backend, transport, window] = setup;
         window.signIn(LocalBackend::kEmail, LocalBackend::kPassword);
         const auto shownAccess = *KeychainStore::read(AuthService::kAccessTokenKey);
         const auto shownRefresh = *KeychainStore::read(AuthService::kRefreshTokenKey);
@@ -317,6 +326,30 @@ TEST(AuthServiceCopies, SignOutEndsTheSessionTheWindowShowsAndLeavesALaterSignIn
         EXPECT_EQ(chatStatusWith(backend, shownAccess), 401) << "the session signed out of is still taken";
         EXPECT_FALSE(renews(backend, shownRefresh)) << "the session signed out of still renews";
     }
+}
+
+// Signing out of a sign-in the file refused ends the session it was to replace only while the file
+// still holds that one: once another copy's later sign-in replaced it there, it is left alone.
+TEST(AuthServiceCopies, SignOutOfAnUnsavedSignInLeavesTheSessionItReplacedOnceAnotherSignInReplacedIt) {
+    WindowOfTwoAccounts setup;
+    auto& [home, backend, transport, window] = setup;
+    window.signIn(LocalBackend::kEmail, LocalBackend::kPassword);
+    const auto replaced = *KeychainStore::read(AuthService::kAccessTokenKey);
+    const auto lock = KeychainStore::storeURL().parent_path() / ".auth.json.lock";
+    std::filesystem::remove(lock);
+    std::filesystem::create_symlink(home.root() / "elsewhere", lock);
+    window.signIn(LocalBackend::kEmail, LocalBackend::kPassword);
+    ASSERT_EQ(window.notice(), AuthService::kSessionNotSaved);
+    std::filesystem::remove(lock);
+    AuthService other(at(backend.baseURL()), transport, backend.clock);
+    other.signIn(kOtherEmail, kOtherPassword);  // before the window offers its sign-in again
+    const auto later = KeychainStore::read(AuthService::kAccessTokenKey);
+    ASSERT_NE(later, replaced);
+    window.signOut();
+    awaitSignOuts(window);
+    EXPECT_EQ(KeychainStore::read(AuthService::kAccessTokenKey), later);
+    EXPECT_EQ(chatStatusWith(backend, *later), 200);
+    EXPECT_EQ(chatStatusWith(backend, replaced), 200) << "ended though the file no longer held it";
 }
 
 // Two sign-ins "auth.json" refused for a moment (its lock unusable) are offered to it again, each
@@ -390,11 +423,8 @@ TEST(AuthServiceCopies, OfTwoSignInsTheFileRefusedTheLaterIsStoredWhicheverCopyO
 TEST(AuthServiceCopies, ACopyThatHandsOutATokenShowsItsAccount) {
     for (const bool refusedByTheBackend : {false, true}) {
         SCOPED_TRACE(refusedByTheBackend ? "the token the chat backend refused" : "the next token");
-        TempHome home;
-        LocalBackend backend{home.root() / "backend"};
-        backend.service().accounts().addUser(kOtherEmail, kOtherPassword);
-        auto transport = std::make_shared<HookedTransport>();
-        AuthService window(at(backend.baseURL()), transport, backend.clock);
+        WindowOfTwoAccounts setup;
+        auto& [home, backend, transport, window] = setup;
         window.signIn(LocalBackend::kEmail, LocalBackend::kPassword);
         const auto first = window.getValidToken();
         ASSERT_TRUE(first);

@@ -329,6 +329,7 @@ void World::signIn(int i, int account) {
         std::lock_guard lock(serviceMutex_);
         answeredSignIn_[static_cast<std::size_t>(i)].reset();
     }
+    const auto filedBefore = fileSession();
     pumped([&] { c.signIn(accountEmail(account), kPassword); });
     if (c.errorMessage() || !c.isAuthenticated()) return;
     std::optional<std::string> session;
@@ -340,6 +341,7 @@ void World::signIn(int i, int account) {
     }
     if (!session) return;
     signIns_.push_back({order, *session, account, i});
+    if (fileSession() != session) signIns_.back().replaces = filedBefore;
     shown_[static_cast<std::size_t>(i)] = session;
 }
 
@@ -347,11 +349,18 @@ void World::signOut(int i) {
     auto& c = copy(i);
     if (!c.isAuthenticated()) return;  // the window offers Sign Out only to someone signed in
     if (shownSignOutOnly_ && shown_[static_cast<std::size_t>(i)] != fileSession()) return;
-    // The user signs out of the session the window shows.
+    // The user signs out of the session the window shows, and of the one it was to replace where
+    // the file still holds that one (the file never took the sign-in that replaced it there).
+    const auto file = fileSession();
     if (const auto& shown = shown_[static_cast<std::size_t>(i)])
         if (SignIn* s = findSignIn(*shown)) {
             s->signedOut = true;
             s->signedOutBy = i;
+            if (s->replaces && file == s->replaces && file != s->session)
+                if (SignIn* replaced = findSignIn(*s->replaces); replaced && !replaced->signedOut) {
+                    replaced->signedOut = true;
+                    replaced->signedOutBy = i;
+                }
         }
     shown_[static_cast<std::size_t>(i)].reset();
     pumped([&] { c.signOut(); });
@@ -431,6 +440,13 @@ void World::checkSent(int i, bool wasIn, const std::optional<std::string>& token
     if (live && !in && (wasIn || notice == AuthService::kSessionEnded))
         stepBreaks_.push_back("(2) after " + what + ", " + who + " shows itself signed out but sends a token of " +
                               AuthService::emailFromJWT(*token).value_or("nobody"));
+    // A session the user signed out of here comes back to this copy only where the copy quit before
+    // it was done with it.
+    if (token && in && !wasIn)
+        if (const auto sent = AuthService::sessionIDFromJWT(*token))
+            if (const SignIn* s = findSignIn(*sent); s && s->signedOut && s->signedOutBy == i && !s->revocationAbandoned)
+                stepBreaks_.push_back("(2) after " + what + ", " + who + " shows " + accountEmail(s->account) +
+                                      " signed in again with " + shortSession(sent) + ", signed out of there");
     if (wasIn && !in && !notice)
         stepBreaks_.push_back("after " + what + ", " + who + " shows itself signed out without saying why");
     noteShown(i, token);

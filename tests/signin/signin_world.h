@@ -90,6 +90,9 @@ struct SignIn {
     bool lost = false;
     // Its copy quit before the service took the sign-out: nobody is left to tell it.
     bool revocationAbandoned = false;
+    // The session auth.json held when the file refused this sign-in: the user meant to replace
+    // it, so signing out of this one while the file still holds it signs out of that one too.
+    std::optional<std::string> replaces = {};
 };
 
 class World {
