@@ -150,6 +150,9 @@ AgentToolOutputPayload setPluginBypass(ToolCall& toolCall) {
     if (!slot.slot) return toolCall.fail(*slot.error);
     const bool was = slot.slot->isBypassed;
     const std::string head = slot.slot->name + " on " + trackName + ": ";
+    // Which way to press, and whether it is needed at all, depends on the state before.
+    if (!slot.slot->bypassRead)
+        return toolCall.fail(head + "its bypass state could not be read, so it was not pressed.");
     if (tool_args::boolean(*args, "bypassed") == was) {
         const std::string message = head + "already " + (was ? "bypassed" : "enabled") + ", no-op.";
         return toolCall.succeed(message, ActionResult{"ok", message});
@@ -160,10 +163,12 @@ AgentToolOutputPayload setPluginBypass(ToolCall& toolCall) {
         std::find_if(slots.begin(), slots.end(),
                      [&](const LogicInspector::InsertSlot& s) { return s.element == slot.slot->element; }) -
         slots.begin());
-    // The slot at its place as Logic Pro shows it now, where a handle held went stale.
+    // The slot at its place as Logic Pro shows it now, where a handle held went stale. Only in a
+    // list read whole: a slot Logic Pro did not describe drops out of it, and a look-alike below
+    // would move into the place.
     const auto slotNow = [&]() -> std::optional<LogicInspector::InsertSlot> {
         const auto now = logic.findTrackPluginSlots(logic.mainWindowAnew(*window));
-        if (at < now.size() && now[at].name == slot.slot->name) return now[at];
+        if (now.size() == slots.size() && at < now.size() && now[at].name == slot.slot->name) return now[at];
         return std::nullopt;
     };
     if (button->performAction(platform::ax::kPress) == platform::AXError::invalidUIElement) {
@@ -184,7 +189,7 @@ AgentToolOutputPayload setPluginBypass(ToolCall& toolCall) {
                 shown = *value != 0;
             } else {
                 const auto now = slotNow();
-                shown = now ? std::optional<bool>(now->isBypassed) : std::nullopt;
+                shown = now && now->bypassRead ? std::optional<bool>(now->isBypassed) : std::nullopt;
             }
         }
     } catch (const platform::PauseStopped&) {

@@ -367,6 +367,9 @@ public:
         std::string name;
         AXElement element;
         bool isBypassed = false;
+        // False when Logic Pro did not answer the bypass's state (isBypassed then says enabled): a
+        // press told by it would look as though it took.
+        bool bypassRead = true;
     };
     // A filled slot's "open" button: where it was when the slot was last told, while one read
     // still finds it so described; else looked for among the slot's children.

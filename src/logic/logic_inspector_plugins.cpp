@@ -68,13 +68,16 @@ std::optional<LogicInspector::InsertSlot> LogicInspector::readInsertSlot(const A
         return text::lowercased(textOf(child, ax::kDescription)) == "bypass" &&
                textOf(child, ax::kRole) == "AXCheckBox";
     };
-    auto bypassed = [](const AXElement& bypass) { return ax_read::toggleState(bypass).value_or(false); };
+    auto slotWith = [&](const AXElement& bypass) {
+        const auto state = ax_read::toggleState(bypass);
+        return InsertSlot{description, e, state.value_or(false), state.has_value()};
+    };
     // A slot told before, with the same children still, needs only its bypass state read again.
     auto& kept = detail::keptPlaces();
     if (kept.open > 0)
         if (auto k = kept.slotButtons.find(e); k != kept.slotButtons.end() && k->second.children == *children &&
                                                isBypass((*children)[k->second.bypass]))
-            return InsertSlot{description, e, bypassed((*children)[k->second.bypass])};
+            return slotWith((*children)[k->second.bypass]);
     // Each button read with its role and the bypass state in one round trip, and only until both
     // the open button and the bypass switch are known.
     std::optional<std::size_t> open;
@@ -91,7 +94,7 @@ std::optional<LogicInspector::InsertSlot> LogicInspector::readInsertSlot(const A
         if (kept.slotButtons.size() >= 64) kept.slotButtons.clear();  // those of strips gone by
         kept.slotButtons[e] = {*children, *bypass, *open};
     }
-    return InsertSlot{description, e, bypassed((*children)[*bypass])};
+    return slotWith((*children)[*bypass]);
 }
 
 std::optional<AXElement> LogicInspector::slotOpenButton(const InsertSlot& slot) const {
