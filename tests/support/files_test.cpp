@@ -387,7 +387,8 @@ TEST(FileLock, TheProgramEndingEndsTheWaitWhereItComes) {
         Rival::calls = 0;
         const FileLock lock = FileLock::acquire(store, kLockWait, ending.get_token());
         EXPECT_EQ(lock.refusal().value_or(""), kLockWaitEnded);
-        EXPECT_EQ(Rival::calls, endOnCall + 1 + kLockWaitAtEnding / std::chrono::milliseconds(5)) << "the wait went on past its moment";
+        EXPECT_EQ(Rival::calls, endOnCall + 1 + kLockWaitAtEnding / std::chrono::milliseconds(5))
+            << "the wait went on past its moment";
     }
     Rival::ending = nullptr;
 
