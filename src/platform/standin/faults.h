@@ -43,7 +43,7 @@ struct AXErrorKnob {
     int code = -25200;
     int times = -1;
     int after = 0;
-    std::string afterPressOf;
+    std::string afterPressOf{};
 };
 
 // How Logic answers an AXValue write of text to a pop-up (parameter or side-chain source).
