@@ -298,14 +298,18 @@ struct Rival {
     }
 };
 
-// A lock taken on a lock file that another copy deleted and made anew meanwhile is no lock: it is
-// taken on what the name holds now, which the other copy holds.
-TEST(FileLock, ALockFileReplacedAsItIsLockedIsTakenAgainOnWhatTheNameHolds) {
+// A store in a folder of its own whose lock another copy, played by the flock seam, may hold.
+struct FileLockBesideAnotherCopy : ::testing::Test {
     testing::TempHome home;
     testing::ManualClock clock;
     platform::ScopedServices services{{.clock = &clock}};
-    const auto store = home.root() / "store.json";
-    Rival rival(home.root() / ".store.json.lock");
+    const fs::path store = home.root() / "store.json";
+    Rival rival{home.root() / ".store.json.lock"};
+};
+
+// A lock taken on a lock file that another copy deleted and made anew meanwhile is no lock: it is
+// taken on what the name holds now, which the other copy holds.
+TEST_F(FileLockBesideAnotherCopy, ALockFileReplacedAsItIsLockedIsTakenAgainOnWhatTheNameHolds) {
     Rival::replaceOnCall = 0;
     const FileLock lock = FileLock::acquire(store, std::chrono::milliseconds(100));
     EXPECT_FALSE(lock.held()) << "two copies hold the lock at once";
@@ -323,12 +327,7 @@ TEST(FileLock, ALockFileReplacedAsItIsLockedIsTakenAgainOnWhatTheNameHolds) {
 // The bound is for a copy that holds the lock and lets nothing move: a folder busy with copies
 // that take turns is waited on, and the requests queued behind a refusal are not each made to
 // wait the whole bound again.
-TEST(FileLock, OnlyAHolderThatMakesNoProgressForTheWholeBoundIsGivenUpOn) {
-    testing::TempHome home;
-    testing::ManualClock clock;
-    platform::ScopedServices services{{.clock = &clock}};
-    const auto store = home.root() / "store.json";
-    Rival rival(home.root() / ".store.json.lock");
+TEST_F(FileLockBesideAnotherCopy, OnlyAHolderThatMakesNoProgressForTheWholeBoundIsGivenUpOn) {
     Rival::hold();
 
     // Turns taken every 100 tries (half a second) for ten seconds, then the lock let go.
@@ -370,12 +369,7 @@ TEST(FileLock, OnlyAHolderThatMakesNoProgressForTheWholeBoundIsGivenUpOn) {
 // The program ending while another copy holds the lock and keeps making progress: the wait ends
 // its moment after the try during which the ending came, in whichever round of the bound that
 // falls, and says why. A lock nobody holds is still taken once the program is ending: its write goes through.
-TEST(FileLock, TheProgramEndingEndsTheWaitWhereItComes) {
-    testing::TempHome home;
-    testing::ManualClock clock;
-    platform::ScopedServices services{{.clock = &clock}};
-    const auto store = home.root() / "store.json";
-    Rival rival(home.root() / ".store.json.lock");
+TEST_F(FileLockBesideAnotherCopy, TheProgramEndingEndsTheWaitWhereItComes) {
     Rival::hold();
     Rival::progressEvery = 50;
     // Tries are 5 ms apart: the first one, within the first round, the third round, the last.
