@@ -55,7 +55,7 @@ protected:
             ASSERT_TRUE(auth.isAuthenticated()) << auth.errorMessage().value_or("");
         }
 
-        port_ = freePort();
+        port_ = appPort_.port();
         ::setenv("CORVANE_PORT", std::to_string(port_).c_str(), 1);
         ::setenv("CORVANE_BACKEND_URL", backendURL.c_str(), 1);
         app_.emplace(std::vector<std::string>{CORVANE_BINARY}, "", appEnvironment);
@@ -79,6 +79,9 @@ protected:
     }
 
     TempHome home_;
+    // Held for the test's life, so that no other program's server is given the app's port while the
+    // app starts (one was, on a busy machine, and answered its requests); the app binds it beside.
+    ClosedPort appPort_;
     std::optional<ChildProcess> backend_;
     std::optional<ChildProcess> app_;
     std::uint16_t port_ = 0;

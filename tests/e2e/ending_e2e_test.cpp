@@ -315,7 +315,7 @@ TEST_P(EndingEndToEnd, EndsAtOnceAnswersEveryClientAndKeepsWhatWasAcknowledged) 
 
     // The chat acknowledged before the signal is there for the next start.
     app_.emplace(std::vector<std::string>{CORVANE_BINARY}, "", std::vector<std::string>{"CORVANE_SCENARIO=" + song.string()});
-    ASSERT_TRUE(within(30s, [&] { return get("/health").has_value(); }));
+    ASSERT_TRUE(within(kHangGuard, [&] { return get("/health").has_value(); }));
     const auto chats = get("/conversations");
     ASSERT_TRUE(chats);
     EXPECT_NE(chats->body.find(acknowledged), std::string::npos);
